@@ -1,0 +1,189 @@
+#include "platform/foundation/plist_codec.h"
+
+#include <plist/plist.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <memory>
+
+namespace platform {
+
+namespace {
+
+// Property-list dates count from 2001-01-01; ours count from 1970. The XML
+// form keeps whole seconds only.
+constexpr double kReferenceDateOffset = 978307200.0;
+constexpr int kMaxDepth = 512;
+
+struct PlistDeleter {
+    void operator()(plist_t node) const { plist_free(node); }
+};
+using PlistPtr = std::unique_ptr<void, PlistDeleter>;
+
+std::optional<Value> fromNode(plist_t node, int depth) {
+    if (node == nullptr || depth > kMaxDepth) return std::nullopt;
+    switch (plist_get_node_type(node)) {
+        case PLIST_BOOLEAN: {
+            uint8_t b = 0;
+            plist_get_bool_val(node, &b);
+            return Value(b != 0);
+        }
+        case PLIST_UINT: {
+            uint64_t u = 0;
+            plist_get_uint_val(node, &u);
+            // Negative integers are stored as their two's-complement pattern.
+            std::int64_t i = 0;
+            std::memcpy(&i, &u, sizeof i);
+            return Value(static_cast<long long>(i));
+        }
+        case PLIST_REAL: {
+            double d = 0;
+            plist_get_real_val(node, &d);
+            return Value(d);
+        }
+        case PLIST_STRING:
+        case PLIST_KEY: {
+            char* s = nullptr;
+            plist_get_string_val(node, &s);
+            std::string text = s ? s : "";
+            std::free(s);
+            return Value(std::move(text));
+        }
+        case PLIST_DATA: {
+            char* bytes = nullptr;
+            uint64_t length = 0;
+            plist_get_data_val(node, &bytes, &length);
+            Data data;
+            if (bytes) data.bytes.assign(bytes, bytes + length);
+            std::free(bytes);
+            return Value(std::move(data));
+        }
+        case PLIST_DATE: {
+            int32_t sec = 0, usec = 0;
+            plist_get_date_val(node, &sec, &usec);
+            return Value(Date{sec + usec / 1e6 + kReferenceDateOffset});
+        }
+        case PLIST_ARRAY: {
+            Value::Array array;
+            uint32_t n = plist_array_get_size(node);
+            for (uint32_t i = 0; i < n; ++i) {
+                auto item = fromNode(plist_array_get_item(node, i), depth + 1);
+                if (!item) return std::nullopt;
+                array.push_back(std::move(*item));
+            }
+            return Value(std::move(array));
+        }
+        case PLIST_DICT: {
+            Value::Dictionary dict;
+            plist_dict_iter it = nullptr;
+            plist_dict_new_iter(node, &it);
+            for (;;) {
+                char* key = nullptr;
+                plist_t child = nullptr;
+                plist_dict_next_item(node, it, &key, &child);
+                if (child == nullptr) {
+                    std::free(key);
+                    break;
+                }
+                auto item = fromNode(child, depth + 1);
+                std::string name = key ? key : "";
+                std::free(key);
+                if (!item) {
+                    std::free(it);
+                    return std::nullopt;
+                }
+                dict[name] = std::move(*item);
+            }
+            std::free(it);
+            return Value(std::move(dict));
+        }
+        default:
+            return std::nullopt;
+    }
+}
+
+plist_t toNode(const Value& value) {
+    switch (value.kind()) {
+        case Value::Kind::Null:
+            // Property lists have no null; an empty string is the nearest.
+            return plist_new_string("");
+        case Value::Kind::Bool: return plist_new_bool(value.boolValue() ? 1 : 0);
+        case Value::Kind::Int: {
+            std::int64_t i = value.intValue();
+            uint64_t u = 0;
+            std::memcpy(&u, &i, sizeof u);
+            return plist_new_uint(u);
+        }
+        case Value::Kind::Real: return plist_new_real(value.realValue());
+        case Value::Kind::String: return plist_new_string(value.asString().c_str());
+        case Value::Kind::Data: {
+            const auto& bytes = value.asData().bytes;
+            return plist_new_data(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        }
+        case Value::Kind::Date: {
+            double since2001 = value.asDate().secondsSince1970 - kReferenceDateOffset;
+            double whole = std::floor(since2001);
+            double clamped = std::fmax(std::fmin(whole, 2147483647.0), -2147483648.0);
+            auto usec = static_cast<int32_t>(std::lround((since2001 - whole) * 1e6) % 1000000);
+            return plist_new_date(static_cast<int32_t>(clamped), usec);
+        }
+        case Value::Kind::Array: {
+            plist_t array = plist_new_array();
+            for (const auto& item : value.asArray()) plist_array_append_item(array, toNode(item));
+            return array;
+        }
+        case Value::Kind::Dictionary: {
+            plist_t dict = plist_new_dict();
+            for (const auto& [key, item] : value.asDictionary()) plist_dict_set_item(dict, key.c_str(), toNode(item));
+            return dict;
+        }
+    }
+    return plist_new_string("");
+}
+
+}  // namespace
+
+std::optional<Value> parsePropertyList(const std::string& bytes, std::string* error) {
+    auto fail = [&](const char* why) -> std::optional<Value> {
+        if (error) *error = why;
+        return std::nullopt;
+    };
+    if (bytes.empty()) return fail("empty property list");
+    if (bytes.size() > std::numeric_limits<uint32_t>::max()) return fail("property list too large");
+    plist_t raw = nullptr;
+    const auto length = static_cast<uint32_t>(bytes.size());
+    if (plist_is_binary(bytes.data(), length)) {
+        plist_from_bin(bytes.data(), length, &raw);
+    } else {
+        plist_from_xml(bytes.data(), length, &raw);
+    }
+    PlistPtr root(raw);
+    if (!root) return fail("malformed property list");
+    auto value = fromNode(root.get(), 0);
+    if (!value) return fail("unsupported or too deeply nested property list");
+    return value;
+}
+
+std::string writePropertyListXML(const Value& value) {
+    PlistPtr root(toNode(value));
+    char* xml = nullptr;
+    uint32_t length = 0;
+    plist_to_xml(root.get(), &xml, &length);
+    std::string out(xml ? xml : "", xml ? length : 0);
+    std::free(xml);
+    return out;
+}
+
+std::string writePropertyListBinary(const Value& value) {
+    PlistPtr root(toNode(value));
+    char* bin = nullptr;
+    uint32_t length = 0;
+    plist_to_bin(root.get(), &bin, &length);
+    std::string out(bin ? bin : "", bin ? length : 0);
+    std::free(bin);
+    return out;
+}
+
+}  // namespace platform
