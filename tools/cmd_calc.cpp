@@ -7,6 +7,7 @@
 #include "platform/foundation/json_codec.h"
 #include "tools/command_registry.h"
 #include "velmora/engine/bernoulli_formula.h"
+#include "velmora/engine/decimal_text.h"
 #include "velmora/engine/error_key.h"
 #include "velmora/engine/localized_string.h"
 #include "velmora/engine/text_util.h"
@@ -116,7 +117,8 @@ int printRefusal(const velmora::BernoulliResult& result, bool json) {
 
 int printSolution(const velmora::BernoulliResult& result, const velmora::KuvoBernoulliFormula& formula, bool json) {
     const auto& probability = *formula.probability();
-    const std::string rounded = velmora::text::split(result.solutionSteps->at(19).at("latexString"), " ").back();
+    // The rounded value as the Result step writes it.
+    const std::string rounded = velmora::decimal::descriptionText(probability.value);
     if (json) {
         Value::Array steps;
         for (const auto& step : *result.solutionSteps) {
