@@ -1,6 +1,7 @@
 #pragma once
 
 #include <optional>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -81,6 +82,9 @@ private:
     std::optional<Inputs> validInputs() const;
     const std::vector<BernoulliProbability>& distribution(long n, const Digit& p);
     const Digit* numberAt(std::size_t index) const;
+    // n and p for a chart; logs the event of the first without a number.
+    std::optional<std::pair<long, const Digit*>> distributionInputs(const char* failedForN,
+                                                                    const char* failedForP) const;
     std::optional<long> countAt(std::size_t index) const;
 
     std::optional<Distribution> distribution_;

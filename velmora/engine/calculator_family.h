@@ -32,6 +32,11 @@ struct GeometryState {
     std::map<std::string, std::optional<Digit>> inputParameters;
 };
 
+// One factorisation candidate of the quadratic calculators.
+struct QuadraticResultContainer {
+    double A1, A2, B, C1, C2, D;
+};
+
 // Calculators whose inputs may not have been read yet.
 struct OptionalInputs : UsesOperation {
     std::optional<std::vector<Digit>> allInputs;
@@ -61,9 +66,7 @@ struct KuvoIsoscelesTriangle : UsesOperation, GeometryState {};
 struct KuvoBinomialDistribution : RoundedInputs {};
 
 struct KuvoFactorizeQuadratics {
-    struct resultContainer {
-        double A1, A2, B, C1, C2, D;
-    };
+    using resultContainer = QuadraticResultContainer;
 
     KuvoStringOutput* outputHelper = &KuvoStringOutput::shared();
     bool withFraction = false;
@@ -142,9 +145,7 @@ struct KuvoBinomialFormula {
 struct KuvoCircularCone : UsesOperation, GeometryState {};
 
 struct KuvoACMethod {
-    struct resultContainer {
-        double A1, A2, B, C1, C2, D;
-    };
+    using resultContainer = QuadraticResultContainer;
 
     std::string inputAText, inputBText, inputCText;
     int inputATag = 0, inputBTag = 0, inputCTag = 0;

@@ -4,6 +4,7 @@
 
 #include "platform/foundation/bundle.h"
 #include "testsupport/temp_dir.h"
+#include "velmora/engine/console.h"
 #include "velmora/engine/formula.h"
 #include "velmora/engine/formula_symbol.h"
 #include "velmora/engine/formula_unit.h"
@@ -122,8 +123,12 @@ TEST_CASE("the unit table of the bundle") {
         write(dir.path() / "broken.json", "[{\"key\": \"m\", \"latex\": \"m\", \"name\": \"Metre\"}]");
         write(dir.path() / "garbage.json", "[{");
         BundleScope scope(dir.path());
+        std::vector<std::string> console;
+        setConsoleSink([&](const std::string& line) { console.push_back(line); });
         KuvoFormulaUnit units;
+        setConsoleSink(nullptr);
         CHECK(units.units.empty());  // no table in this bundle
+        CHECK(console == std::vector<std::string>{"FormulaError.configurationFailed"});
         CHECK_THROWS_AS(units.loadUnits("absent"), FormulaError);
         CHECK_THROWS_AS(units.loadUnits("broken"), DecodingError);
         CHECK_THROWS_AS(units.loadUnits("garbage"), DecodingError);
