@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "velmora/engine/digit_analyser.h"
 #include "velmora/engine/input_manager.h"
 #include "velmora/engine/math_operation.h"
 
@@ -175,4 +176,17 @@ TEST_CASE("the error keys of a field come in a fixed order") {
     CHECK(readFields({kPi + kPi + "/0"}).errorKey == "toManyNaturalConstantsInSubstring");
     CHECK(readFields({"1/" + kPi + kPi}).errorKey == "toManyNaturalConstantsInSubstring");
     CHECK(readFields({"x/0"}).errorKey == "inputZeroInDenominator");
+}
+
+TEST_CASE("decimalPlaces counts the fraction digits that read as a whole number") {
+    CHECK(KuvoDigitAnalyser::decimalPlaces("0.25", "2") == 2);
+    CHECK(KuvoDigitAnalyser::decimalPlaces("1.5", "0.125") == 3);
+    CHECK(KuvoDigitAnalyser::decimalPlaces("3", "4") == 0);
+    CHECK(KuvoDigitAnalyser::decimalPlaces("1.5e-07", "1") == 0);
+    CHECK(KuvoDigitAnalyser::decimalPlaces("1.5e-07", "0.5") == 1);
+    CHECK(KuvoDigitAnalyser::decimalPlaces("2.50", "1") == 2);
+    CHECK(KuvoDigitAnalyser::decimalPlaces("-0.5", "1") == 1);
+    CHECK(KuvoDigitAnalyser::decimalPlaces("0.12345678901234567890123", "1") == 0);  // beyond 64 bits
+    CHECK(KuvoDigitAnalyser::decimalPlaces("1.+5", "1") == 2);
+    CHECK(KuvoDigitAnalyser::decimalPlaces("1.+-5", "1") == 0);
 }
