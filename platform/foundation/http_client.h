@@ -85,7 +85,9 @@ std::shared_ptr<HTTPClient> defaultHTTPClient();
 
 // A stand-in for tests: remembers every request and answers from a script,
 // in order; once the script is used up it gives the fallback answer (a
-// transport failure unless set otherwise).
+// transport failure unless set otherwise). It answers at once, so a stop
+// request has nothing to cut short and is not looked at: whatever was sent
+// gets its scripted answer.
 class RecordingHTTPClient : public HTTPClient {
 public:
     RecordingHTTPClient();
