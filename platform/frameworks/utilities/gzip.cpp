@@ -48,6 +48,24 @@ private:
     std::size_t left_;
 };
 
+// Feeds a zlib stream its input and gathers its output, a buffer at a time.
+struct Pump {
+    z_stream& stream;
+    Input input;
+    std::vector<std::uint8_t> buffer = std::vector<std::uint8_t>(kChunk);
+    std::vector<std::uint8_t> out;
+
+    Pump(z_stream& zstream, const std::vector<std::uint8_t>& data) : stream(zstream), input(data) {}
+
+    void prepare() {
+        input.refill(stream);
+        stream.next_out = buffer.data();
+        stream.avail_out = static_cast<uInt>(buffer.size());
+    }
+    std::size_t produced() const { return buffer.size() - stream.avail_out; }
+    void collect() { out.insert(out.end(), buffer.data(), buffer.data() + produced()); }
+};
+
 struct Deflater {
     z_stream stream{};
     bool ready = deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, kGzipWindowBits, 8,
@@ -77,22 +95,17 @@ std::optional<std::vector<std::uint8_t>> gul_dataByGzippingData(const std::vecto
     if (!deflater.ready) {
         return fail(error, GzipErrorCode::Failed, "cannot start compression");
     }
-    z_stream& stream = deflater.stream;
-    Input input(data);
-    std::vector<std::uint8_t> out;
-    std::vector<std::uint8_t> buffer(kChunk);
+    Pump pump(deflater.stream, data);
     int result = Z_OK;
     do {
-        input.refill(stream);
-        stream.next_out = buffer.data();
-        stream.avail_out = static_cast<uInt>(buffer.size());
-        result = deflate(&stream, input.allHandedOver() ? Z_FINISH : Z_NO_FLUSH);
+        pump.prepare();
+        result = deflate(&pump.stream, pump.input.allHandedOver() ? Z_FINISH : Z_NO_FLUSH);
         if (result == Z_STREAM_ERROR) {
-            return fail(error, GzipErrorCode::Failed, zlibMessage(stream, "compression failed"));
+            return fail(error, GzipErrorCode::Failed, zlibMessage(pump.stream, "compression failed"));
         }
-        out.insert(out.end(), buffer.data(), buffer.data() + (buffer.size() - stream.avail_out));
+        pump.collect();
     } while (result != Z_STREAM_END);
-    return out;
+    return std::move(pump.out);
 }
 
 std::optional<std::vector<std::uint8_t>> gul_dataByInflatingGzippedData(const std::vector<std::uint8_t>& data,
@@ -105,32 +118,27 @@ std::optional<std::vector<std::uint8_t>> gul_dataByInflatingGzippedData(const st
     if (!inflater.ready) {
         return fail(error, GzipErrorCode::Failed, "cannot start inflation");
     }
-    z_stream& stream = inflater.stream;
-    Input input(data);
-    std::vector<std::uint8_t> out;
-    std::vector<std::uint8_t> buffer(kChunk);
+    Pump pump(inflater.stream, data);
+    z_stream& stream = pump.stream;
     for (;;) {
-        input.refill(stream);
-        stream.next_out = buffer.data();
-        stream.avail_out = static_cast<uInt>(buffer.size());
+        pump.prepare();
         const int result = inflate(&stream, Z_NO_FLUSH);
-        const std::size_t produced = buffer.size() - stream.avail_out;
-        if (produced > maxInflatedBytes - out.size()) {
+        if (pump.produced() > maxInflatedBytes - pump.out.size()) {
             return fail(error, GzipErrorCode::TooLarge,
                         "inflated data exceeds " + std::to_string(maxInflatedBytes) + " bytes");
         }
-        out.insert(out.end(), buffer.data(), buffer.data() + produced);
+        pump.collect();
         switch (result) {
             case Z_OK:
                 continue;
             case Z_STREAM_END:
-                if (input.exhausted(stream)) {
-                    return out;
+                if (pump.input.exhausted(stream)) {
+                    return std::move(pump.out);
                 }
                 inflateReset(&stream);  // another member follows
                 continue;
             case Z_BUF_ERROR:
-                if (input.exhausted(stream)) {
+                if (pump.input.exhausted(stream)) {
                     return fail(error, GzipErrorCode::CorruptData, "gzip data is truncated");
                 }
                 continue;

@@ -34,6 +34,16 @@ bool canMakeSession(const std::string& url) {
     return false;
 }
 
+HTTPRequest makeRequest(const char* method, const std::string& url, const HTTPHeaders& headers,
+                        std::vector<std::uint8_t> body) {
+    HTTPRequest request;
+    request.method = method;
+    request.url = url;
+    request.headers = headers;
+    request.body = std::move(body);
+    return request;
+}
+
 HTTPURLResponse urlResponseOf(const HTTPResponse& response) {
     HTTPURLResponse urlResponse;
     if (!response.failed()) {
@@ -160,12 +170,8 @@ RULNetwork::~RULNetwork() {
 std::string RULNetwork::postURL(const std::string& url, const HTTPHeaders& headers, std::vector<std::uint8_t> payload,
                                 std::shared_ptr<dispatch::Queue> queue, bool /*usingBackgroundSession*/,
                                 RULNetworkCompletionHandler completionHandler) {
-    HTTPRequest request;
-    request.method = "POST";
-    request.url = url;
-    request.headers = headers;
-    request.body = std::move(payload);
-    return start(std::move(request), std::move(queue), std::move(completionHandler));
+    return start(makeRequest("POST", url, headers, std::move(payload)), std::move(queue),
+                 std::move(completionHandler));
 }
 
 std::string RULNetwork::postURL(const std::string& url, std::vector<std::uint8_t> payload,
@@ -178,11 +184,7 @@ std::string RULNetwork::postURL(const std::string& url, std::vector<std::uint8_t
 std::string RULNetwork::getURL(const std::string& url, const HTTPHeaders& headers,
                                std::shared_ptr<dispatch::Queue> queue, bool /*usingBackgroundSession*/,
                                RULNetworkCompletionHandler completionHandler) {
-    HTTPRequest request;
-    request.method = "GET";
-    request.url = url;
-    request.headers = headers;
-    return start(std::move(request), std::move(queue), std::move(completionHandler));
+    return start(makeRequest("GET", url, headers, {}), std::move(queue), std::move(completionHandler));
 }
 
 std::string RULNetwork::start(HTTPRequest request, std::shared_ptr<dispatch::Queue> queue,
