@@ -1,23 +1,15 @@
 #include <doctest/doctest.h>
 
 #include "platform/foundation/defaults_key.h"
-#include "platform/foundation/plist_codec.h"
 #include "testsupport/temp_dir.h"
 
 using platform::DefaultsKey;
 using platform::UserDefaults;
 using platform::Value;
 
-namespace {
-struct PreferencesFolder {
-    testsupport::TempDir dir;
-    PreferencesFolder() { UserDefaults::setDataDirectory(dir.path()); }
-    ~PreferencesFolder() { UserDefaults::setDataDirectory({}); }
-};
-}  // namespace
-
 TEST_CASE("typed keys read their default until a value is stored") {
-    PreferencesFolder folder;
+    testsupport::TempDir folder;
+    platform::ScopedDataDirectory preferences(folder.path());
     const DefaultsKey<bool> finished("isOnboardingFinished");
     const DefaultsKey<int> counter("counterForRating", 5);
     const DefaultsKey<std::optional<std::string>> note("note");

@@ -16,6 +16,7 @@
 #include <map>
 #include <mutex>
 #include <system_error>
+#include <utility>
 
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/plist_codec.h"
@@ -277,6 +278,18 @@ void UserDefaults::setDataDirectory(const std::filesystem::path& directory) {
     } else {
         reg.directory = directory;
     }
+}
+
+ScopedDataDirectory::ScopedDataDirectory(const std::filesystem::path& directory) {
+    auto& reg = registry();
+    std::lock_guard lock(reg.mutex);
+    previous_ = std::exchange(reg.directory, directory);
+}
+
+ScopedDataDirectory::~ScopedDataDirectory() {
+    auto& reg = registry();
+    std::lock_guard lock(reg.mutex);
+    reg.directory = previous_;
 }
 
 std::filesystem::path UserDefaults::dataDirectory() {

@@ -76,6 +76,19 @@ private:
     std::shared_ptr<detail::DefaultsStore> store_;
 };
 
+// Points the preferences at another folder for as long as it lives, then
+// restores the folder that was set before; tests and tools use it.
+class ScopedDataDirectory {
+public:
+    explicit ScopedDataDirectory(const std::filesystem::path& directory);
+    ~ScopedDataDirectory();
+    ScopedDataDirectory(const ScopedDataDirectory&) = delete;
+    ScopedDataDirectory& operator=(const ScopedDataDirectory&) = delete;
+
+private:
+    std::optional<std::filesystem::path> previous_;
+};
+
 // Conversions behind the typed reads, shared with the typed keys.
 std::optional<bool> defaultsBool(const Value& value);
 std::optional<std::int64_t> defaultsInteger(const Value& value);

@@ -17,11 +17,10 @@ using platform::Value;
 
 namespace {
 
-// Points the preferences at a fresh folder for the length of one test.
+// A fresh preferences folder for the length of one test.
 struct PreferencesFolder {
     testsupport::TempDir dir;
-    PreferencesFolder() { UserDefaults::setDataDirectory(dir.path()); }
-    ~PreferencesFolder() { UserDefaults::setDataDirectory({}); }
+    platform::ScopedDataDirectory scope{dir.path()};
 };
 
 Value::Dictionary everyKind() {

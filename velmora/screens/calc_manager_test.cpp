@@ -14,10 +14,10 @@ using velmora::Calculation;
 
 namespace {
 
+// A fresh preferences folder for the length of one test.
 struct PreferencesFolder {
     testsupport::TempDir dir;
-    PreferencesFolder() { UserDefaults::setDataDirectory(dir.path()); }
-    ~PreferencesFolder() { UserDefaults::setDataDirectory({}); }
+    platform::ScopedDataDirectory scope{dir.path()};
 };
 
 CalcManager::Clock fixedClock(double seconds) {
