@@ -1,8 +1,8 @@
 #include "velmora/screens/calc_manager.h"
 
-#include <chrono>
 #include <utility>
 
+#include "platform/dispatch/clock.h"
 #include "platform/foundation/defaults_key.h"
 
 namespace velmora {
@@ -21,11 +21,6 @@ const platform::DefaultsKey<std::optional<platform::Date>>& firstAppStart() {
     return key;
 }
 
-platform::Date systemNow() {
-    auto since = std::chrono::system_clock::now().time_since_epoch();
-    return platform::Date{std::chrono::duration<double>(since).count()};
-}
-
 }  // namespace
 
 CalcManager& CalcManager::shared() {
@@ -33,8 +28,7 @@ CalcManager& CalcManager::shared() {
     return *instance;
 }
 
-CalcManager::CalcManager(platform::UserDefaults userDefaults, Clock now)
-    : userDefaults_(std::move(userDefaults)), now_(now ? std::move(now) : Clock(systemNow)) {
+CalcManager::CalcManager(platform::UserDefaults userDefaults) : userDefaults_(std::move(userDefaults)) {
     calculations_ = loadCalculations();
     // Loaded straight into the fields: loading writes nothing back.
     currentCalculation_ = loadCalculation(currentCalculationKey);
@@ -110,7 +104,7 @@ Value::Array CalcManager::calculationsAsDictionaries() const {
 
 void CalcManager::handleFirstStart() {
     if (firstAppStart().hasValue(userDefaults_)) return;
-    firstAppStart().set(now_(), userDefaults_);
+    firstAppStart().set(platform::Date{platform::dispatch::currentClock()->now()}, userDefaults_);
     addExampleCalculation();
 }
 

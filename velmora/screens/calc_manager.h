@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstddef>
-#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -17,8 +16,6 @@ namespace velmora {
 // calculator page (the current calculation). Main thread only.
 class CalcManager {
 public:
-    using Clock = std::function<platform::Date()>;
-
     // The preference keys of the store, all in the standard suite.
     static constexpr const char* calculationsKey = "Calculations";
     static constexpr const char* currentSelectedCalculationKey = "CurrentSelectedCalculation";
@@ -28,8 +25,9 @@ public:
     // The process's store on the standard preferences, made on first use.
     static CalcManager& shared();
 
-    // Loads the stored history and both optional calculations.
-    explicit CalcManager(platform::UserDefaults userDefaults = platform::UserDefaults(), Clock now = {});
+    // Loads the stored history and both optional calculations. The first-start
+    // date comes from the process clock (platform::dispatch::currentClock()).
+    explicit CalcManager(platform::UserDefaults userDefaults = platform::UserDefaults());
 
     platform::UserDefaults& userDefaults() { return userDefaults_; }
     const std::vector<Calculation>& calculations() const { return calculations_; }
@@ -70,7 +68,6 @@ private:
     void saveOptional(const char* key, const std::optional<Calculation>& calculation);
 
     platform::UserDefaults userDefaults_;
-    Clock now_;
     std::vector<Calculation> calculations_;
     std::optional<Calculation> currentCalculation_;
     std::optional<Calculation> currentSelectedCalculation_;

@@ -1,5 +1,6 @@
 #include <doctest/doctest.h>
 
+#include "platform/dispatch/clock.h"
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/plist_codec.h"
 #include "platform/foundation/user_defaults.h"
@@ -20,9 +21,13 @@ struct PreferencesFolder {
     platform::ScopedDataDirectory scope{dir.path()};
 };
 
-CalcManager::Clock fixedClock(double seconds) {
-    return [seconds] { return Date{seconds}; };
-}
+// Installs a clock standing at the given time for the length of one test.
+struct FixedClock {
+    explicit FixedClock(double seconds) {
+        platform::dispatch::setClock(std::make_shared<platform::dispatch::ManualClock>(seconds));
+    }
+    ~FixedClock() { platform::dispatch::setClock(nullptr); }
+};
 
 Calculation entry(const std::string& name) {
     return Calculation({{"kTextField", name}}, name, {{{"title", "Given"}, {"latexString", name}}}, {{"appKey", "QZT"}});
@@ -63,7 +68,8 @@ TEST_CASE("the first start seeds the example exactly once") {
 
     SUBCASE("on a fresh device") {
         {
-            CalcManager manager(UserDefaults(), fixedClock(1700000000));
+            FixedClock clock(1700000000);
+            CalcManager manager{UserDefaults()};
             CHECK(manager.calculations().empty());
             CHECK(storedLatex().empty());  // an absent history is stored as an empty list
             manager.handleFirstStart();
@@ -73,17 +79,18 @@ TEST_CASE("the first start seeds the example exactly once") {
             CHECK(UserDefaults().dateForKey("firstAppStartAt")->secondsSince1970 == 1700000000);
             manager.addCalculation(entry("A"));
         }
-        CalcManager restarted(UserDefaults(), fixedClock(1800000000));
+        FixedClock later(1800000000);
+        CalcManager restarted{UserDefaults()};
         restarted.handleFirstStart();
         CHECK(latex(restarted.calculations()) == Lines{"A", "p = 0.3 \\quad k = 2 \\quad n = 5"});
         CHECK(UserDefaults().dateForKey("firstAppStartAt")->secondsSince1970 == 1700000000);
     }
     SUBCASE("a stored history without a first-start date is replaced by the example") {
         {
-            CalcManager earlier(UserDefaults(), fixedClock(1));
+            CalcManager earlier{UserDefaults()};
             earlier.addCalculation(entry("old"));
         }
-        CalcManager manager(UserDefaults(), fixedClock(1700000000));
+        CalcManager manager{UserDefaults()};
         CHECK(latex(manager.calculations()) == Lines{"old"});
         manager.handleFirstStart();
         CHECK(latex(manager.calculations()) == Lines{"p = 0.3 \\quad k = 2 \\quad n = 5"});
@@ -93,7 +100,7 @@ TEST_CASE("the first start seeds the example exactly once") {
 
 TEST_CASE("the history keeps its order through every change and a restart") {
     PreferencesFolder folder;
-    auto restart = [] { return CalcManager(UserDefaults(), fixedClock(0)); };
+    auto restart = [] { return CalcManager(UserDefaults()); };
     {
         CalcManager manager = restart();
         manager.addCalculation(entry("A"));
@@ -147,13 +154,13 @@ TEST_CASE("the history keeps its order through every change and a restart") {
 TEST_CASE("the selected and the current calculation are stored under their own keys") {
     PreferencesFolder folder;
     {
-        CalcManager manager(UserDefaults(), fixedClock(0));
+        CalcManager manager{UserDefaults()};
         manager.setCurrentSelectedCalculation(entry("picked"));
         manager.setCurrentCalculation(entry("typed"));
         CHECK(UserDefaults().dictionaryForKey("CurrentSelectedCalculation") == entry("picked").dictionary());
         CHECK(UserDefaults().dictionaryForKey("CurrentCalculation") == entry("typed").dictionary());
     }
-    CalcManager manager(UserDefaults(), fixedClock(0));
+    CalcManager manager{UserDefaults()};
     CHECK(manager.currentSelectedCalculation() == entry("picked"));
     CHECK(manager.currentCalculation() == entry("typed"));
 
@@ -163,7 +170,7 @@ TEST_CASE("the selected and the current calculation are stored under their own k
         CHECK(UserDefaults().objectForKey("CurrentSelectedCalculation"));
         manager.setCurrentSelectedCalculation(std::nullopt);
         CHECK_FALSE(UserDefaults().objectForKey("CurrentSelectedCalculation"));
-        CalcManager restarted(UserDefaults(), fixedClock(0));
+        CalcManager restarted{UserDefaults()};
         CHECK_FALSE(restarted.currentCalculation());
         CHECK_FALSE(restarted.currentSelectedCalculation());
     }
@@ -213,7 +220,7 @@ TEST_CASE("stored entries are read field by field") {
         Value::Dictionary mistyped = kExample;
         mistyped["latexString"] = 3.5;
         UserDefaults().setObject(Value::Array{entry("A").dictionary(), "junk", mistyped}, "Calculations");
-        CalcManager manager(UserDefaults(), fixedClock(0));
+        CalcManager manager{UserDefaults()};
         CHECK(latex(manager.calculations()) == Lines{"A", ""});
         CHECK(manager.calculations()[1].inputParameters.at("pTextField") == "0.3");
     }
