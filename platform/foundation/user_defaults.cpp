@@ -299,7 +299,10 @@ std::filesystem::path UserDefaults::dataDirectory() {
 }
 
 std::filesystem::path UserDefaults::fileForSuite(const std::string& suiteName) {
-    return std::filesystem::absolute(dataDirectory() / fileNameForSuite(suiteName)).lexically_normal();
+    auto file = dataDirectory() / fileNameForSuite(suiteName);
+    std::error_code ec;
+    auto absolute = std::filesystem::absolute(file, ec);  // fails only without a working directory
+    return (ec ? file : absolute).lexically_normal();
 }
 
 const std::filesystem::path& UserDefaults::filePath() const { return store_->file(); }
