@@ -1,6 +1,5 @@
 #include "platform/frameworks/utilities/network.h"
 
-#include <cctype>
 #include <cmath>
 #include <map>
 #include <mutex>
@@ -8,30 +7,16 @@
 #include <thread>
 #include <utility>
 
+#include "platform/foundation/url.h"
+
 namespace platform {
 
 namespace {
 
-bool startsWithIgnoringCase(const std::string& text, const std::string& prefix) {
-    if (text.size() < prefix.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) {
-            return false;
-        }
-    }
-    return true;
-}
-
 // Without a scheme we serve and a host there is no session to make.
-bool canMakeSession(const std::string& url) {
-    for (const std::string scheme : {"http://", "https://"}) {
-        if (startsWithIgnoringCase(url, scheme)) {
-            return url.size() > scheme.size() && std::string("/?#").find(url[scheme.size()]) == std::string::npos;
-        }
-    }
-    return false;
+bool canMakeSession(const std::string& text) {
+    const std::optional<URL> url = URL::parse(text);
+    return url && (url->scheme() == "http" || url->scheme() == "https") && !url->host().empty();
 }
 
 HTTPRequest makeRequest(const char* method, const std::string& url, const HTTPHeaders& headers,

@@ -243,17 +243,17 @@ TEST_CASE("failed requests complete once with status 0 and an error") {
     }
 
     SUBCASE("no session for a URL that is not http or https, yet the completion comes") {
-        for (const std::string url : {"ftp://127.0.0.1/a", "127.0.0.1/a", "https:///a", ""}) {
+        for (const std::string url : {"ftp://127.0.0.1/a", "127.0.0.1/a", "https:///a", "https://a b/", ""}) {
             CAPTURE(url);
             CHECK(f.network->postURL(url, bytes("x"), f.queue, false, f.probe.handler()).empty());
         }
-        const auto outcomes = f.probe.waitFor(4);
+        const auto outcomes = f.probe.waitFor(5);
         for (const Outcome& outcome : outcomes) {
             checkTransportFailure(outcome, TransportError::InvalidRequest);
         }
         CHECK_FALSE(f.network->hasUploadInProgress());
         CHECK(f.server.requestCount() == 0);
-        CHECK(f.settle() == 4);
+        CHECK(f.settle() == 5);
     }
 
     SUBCASE("the network object goes away while a request is held") {
