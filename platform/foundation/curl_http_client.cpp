@@ -171,6 +171,8 @@ bool configure(Handles& handles, const HTTPRequest& request, Collector& collecto
     bool ok = curl_easy_setopt(easy, CURLOPT_URL, request.url.c_str()) == CURLE_OK;
     ok = ok && curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK;
     ok = ok && curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L) == CURLE_OK;
+    // A proxy from the environment is used, but never for this machine.
+    ok = ok && curl_easy_setopt(easy, CURLOPT_NOPROXY, "127.0.0.1,localhost,::1") == CURLE_OK;
     ok = ok && curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, timeout) == CURLE_OK;
     ok = ok && curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, timeout) == CURLE_OK;
     ok = ok && curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L) == CURLE_OK;

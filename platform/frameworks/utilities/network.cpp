@@ -4,6 +4,7 @@
 #include <map>
 #include <mutex>
 #include <stop_token>
+#include <system_error>
 #include <thread>
 #include <utility>
 
@@ -95,6 +96,8 @@ struct RULNetwork::State {
             return client->send(request, stop);
         } catch (const std::exception& failure) {
             return HTTPResponse::failure(TransportError::Other, failure.what());
+        } catch (...) {
+            return HTTPResponse::failure(TransportError::Other, "the HTTP client failed");
         }
     }
 
@@ -193,12 +196,19 @@ std::string RULNetwork::start(HTTPRequest request, std::shared_ptr<dispatch::Que
     const std::uint64_t id = ++state_->lastTask;
     // The thread cannot finish before it is filed: its last step takes the
     // lock held here.
-    state_->workers.emplace(id, std::jthread([state = state_, id, request = std::move(request), queue,
-                                              handler = std::move(completionHandler)](std::stop_token stop) mutable {
-        State::deliver(state, queue, std::move(handler), state->exchange(request, stop));
-        std::lock_guard finished(state->mutex);
-        state->finishedWorkers.push_back(id);
-    }));
+    try {
+        state_->workers.emplace(id, std::jthread([state = state_, id, request = std::move(request), queue,
+                                                  handler = completionHandler](std::stop_token stop) mutable {
+            State::deliver(state, queue, std::move(handler), state->exchange(request, stop));
+            std::lock_guard finished(state->mutex);
+            state->finishedWorkers.push_back(id);
+        }));
+    } catch (const std::system_error& failure) {
+        // No thread, no session; the caller still hears of it.
+        State::deliver(state_, queue, std::move(completionHandler),
+                       HTTPResponse::failure(TransportError::Other, failure.what()));
+        return "";
+    }
     return "network-task-" + std::to_string(id);
 }
 
