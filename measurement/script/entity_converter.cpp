@@ -12,6 +12,11 @@ namespace measurement {
 
 namespace {
 
+std::string_view bytesText(const pb_bytes_array_t* bytes) {
+    if (bytes == nullptr) return {};
+    return {reinterpret_cast<const char*>(bytes->bytes), bytes->size};
+}
+
 constexpr std::uint32_t kStringEntity = 1;
 constexpr std::uint32_t kNumberEntity = 2;
 constexpr std::uint32_t kBooleanEntity = 3;
@@ -30,7 +35,7 @@ APMPValueRef convertStatement(const APMPBRuntimeEntity& entity, ScriptError& err
         arguments.push_back(convertEntity(entity.entities[i], error, depth + 1, maxDepth));
         if (error) return APMPUndefined();
     }
-    return makeRef<APMPStatementValue>(utf16FromUTF8(entity.name), std::move(arguments));
+    return makeRef<APMPStatementValue>(utf16FromUTF8(bytesText(entity.name)), std::move(arguments));
 }
 
 APMPValueRef convertEntity(const APMPBRuntimeEntity& entity, ScriptError& error, int depth, int maxDepth) {
@@ -61,7 +66,7 @@ APMPValueRef APMPRuntimeEntityConverter::runtimeValueFromRuntimeEntity(const APM
 }
 
 APMPValueRef APMPRuntimeEntityConverter::stringValueFromRuntimeEntity(const APMPBRuntimeEntity& entity) {
-    return APMPStringValue::fromUTF8(entity.string_value ? entity.string_value : "");
+    return APMPStringValue::fromUTF8(bytesText(entity.string_value));
 }
 
 APMPValueRef APMPRuntimeEntityConverter::numberValueFromRuntimeEntity(const APMPBRuntimeEntity& entity) {

@@ -364,7 +364,14 @@ std::string quoted(std::string_view text) {
             case '\n': out += "\\n"; break;
             case '\r': out += "\\r"; break;
             case '\t': out += "\\t"; break;
-            default: out += c;
+            default:
+                if (static_cast<unsigned char>(c) < 0x20) {
+                    char buffer[8];
+                    std::snprintf(buffer, sizeof buffer, "\\u%04x", c);
+                    out += buffer;
+                } else {
+                    out += c;
+                }
         }
     }
     return out + "\"";
@@ -382,8 +389,8 @@ std::string numberText(double value) {
 struct EntityView {
     bool hasType;
     std::uint32_t type;
-    const char* name;
-    const char* stringValue;
+    std::optional<std::string> name;
+    std::optional<std::string> stringValue;
     bool hasBoolean;
     bool boolean;
     bool hasNumber;
@@ -400,7 +407,7 @@ void write(std::ostringstream& out, const Entity& entity, int depth, int maxDept
     }
     switch (v.hasType ? v.type : 0) {
         case 1:
-            out << quoted(v.stringValue ? v.stringValue : "");
+            out << quoted(v.stringValue.value_or(""));
             return;
         case 2:
             out << (v.hasNumber ? numberText(v.number) : "NaN");
@@ -412,13 +419,12 @@ void write(std::ostringstream& out, const Entity& entity, int depth, int maxDept
             out << '(';
             if (!v.name) {
                 out << '?';
-            } else if (const char* mnemonic = mnemonicForCode(v.name)) {
+            } else if (const char* mnemonic = mnemonicForCode(*v.name)) {
                 out << mnemonic;
-            } else if (std::strlen(v.name) > 0 && std::string_view(v.name).find_first_not_of("0123456789") ==
-                                                      std::string_view::npos) {
-                out << v.name;
+            } else if (!v.name->empty() && v.name->find_first_not_of("0123456789") == std::string::npos) {
+                out << *v.name;
             } else {
-                out << quoted(v.name);
+                out << quoted(*v.name);
             }
             for (std::size_t i = 0; i < v.count; ++i) {
                 out << ' ';
@@ -432,14 +438,18 @@ void write(std::ostringstream& out, const Entity& entity, int depth, int maxDept
     }
 }
 
+std::optional<std::string> bytesText(const pb_bytes_array_t* bytes) {
+    if (!bytes) return std::nullopt;
+    return std::string(reinterpret_cast<const char*>(bytes->bytes), bytes->size);
+}
+
 EntityView viewOf(const APMPBRuntimeEntity& e) {
-    return {e.has_type, e.type, e.name, e.string_value, e.has_boolean_value, e.boolean_value,
-            e.has_number_value, e.number_value, e.entities_count};
+    return {e.has_type, e.type, bytesText(e.name), bytesText(e.string_value), e.has_boolean_value,
+            e.boolean_value, e.has_number_value, e.number_value, e.entities_count};
 }
 
 EntityView viewOf(const EntityNode& e) {
-    return {e.type.has_value(), e.type.value_or(0), e.name ? e.name->c_str() : nullptr,
-            e.stringValue ? e.stringValue->c_str() : nullptr, e.booleanValue.has_value(),
+    return {e.type.has_value(), e.type.value_or(0), e.name, e.stringValue, e.booleanValue.has_value(),
             e.booleanValue.value_or(false), e.numberValue.has_value(), e.numberValue.value_or(0),
             e.entities.size()};
 }
