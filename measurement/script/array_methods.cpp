@@ -288,12 +288,7 @@ APMPArrayCommandEvaluator::APMPArrayCommandEvaluator()
 APMPValueRef APMPArrayCommandEvaluator::evaluateCommand(const std::u16string& name, APMPArrayValue& array,
                                                         const APMPValueList& arguments, APMPScope& scope,
                                                         ScriptError& error) const {
-    const auto it = _handlers.find(name);
-    if (it == _handlers.end()) return fail(error, kAPMPErrorUnknownMethod);
-    const APMPValueList values = APMPEvaluateArguments(arguments, scope, error);
-    if (error) return APMPUndefined();
-    Ref<APMPArrayValue> receiver(&array);
-    return it->second(array, values, scope, error);
+    return dispatchMethod(_handlers, name, array, arguments, scope, error);
 }
 
 }  // namespace measurement

@@ -74,14 +74,8 @@ double APMPArrayValue::doubleValueOrError(ScriptError& error) const {
 
 APMPValueRef APMPArrayValue::applyWithName(const std::u16string& name, const APMPValueList& arguments,
                                            APMPScope& scope, ScriptError& error) {
-    if (APMPRuntimeValue* own = _propertyMap.lookup(name)) {
-        if (!own->isFunction()) {
-            error.fail(kAPMPErrorUnknownMethod);
-            return APMPUndefined();
-        }
-        Ref<APMPFunctionValue> function(&valueAs<APMPFunctionValue>(*own));
-        return function->invokeWithArguments(arguments, scope, error);
-    }
+    APMPValueRef result;
+    if (invokeOwnFunction(name, arguments, scope, error, result)) return result;
     return APMPArrayCommandEvaluator::sharedInstance().evaluateCommand(name, *this, arguments, scope, error);
 }
 

@@ -12,34 +12,16 @@
 using namespace measurement;
 using namespace measurement::testing;
 
-namespace {
-
-APMPValueRef evaluateIn(APMPScope& scope, const std::string& text, ScriptError& error) {
-    const auto assembled = assemble(text);
-    REQUIRE(assembled.ok());
-    const auto bytes = encodeProgram(assembled.program);
-    auto decoded = APMPDecodedProgram::decode(bytes.data(), bytes.size(), error);
-    REQUIRE(decoded);
-    APMPValueList statements;
-    for (pb_size_t i = 0; i < decoded->program().statements_count; ++i) {
-        statements.push_back(
-            APMPRuntimeEntityConverter::runtimeValueFromRuntimeEntity(decoded->program().statements[i], error));
-    }
-    return APMPEvaluator::executeStatements(statements, scope, error);
-}
-
-}  // namespace
-
 TEST_CASE("collection frees cycles that only a run scope reaches") {
     const auto baseline = APMPLiveObjectCount();
     {
         APMPRuntime runtime;
         ScriptError error;
-        evaluateIn(runtime.globalScope(), "(function \"keep\" (array) (return \"kept\"))", error);
+        evaluateText(runtime.globalScope(), "(function \"keep\" (array) (return \"kept\"))", error);
         REQUIRE_FALSE(error);
 
         auto run = runtime.getRunScope();
-        auto map = evaluateIn(*run, "(var \"m\") (set \"m\" (object)) (setprop $m \"self\" $m) $m", error);
+        auto map = evaluateText(*run, "(var \"m\") (set \"m\" (object)) (setprop $m \"self\" $m) $m", error);
         REQUIRE_FALSE(error);
         REQUIRE(map->isMap());
         WeakRef<APMPRuntimeValue> weakMap(map.get());
@@ -55,7 +37,7 @@ TEST_CASE("collection frees cycles that only a run scope reaches") {
         // values its defining scope holds.
         for (int i = 0; i < 3; ++i) runtime.collectGarbage();
         auto again = runtime.getRunScope();
-        CHECK(describeValue(*evaluateIn(*again, "(\"keep\")", error)) == "\"kept\"");
+        CHECK(describeValue(*evaluateText(*again, "(\"keep\")", error)) == "\"kept\"");
         CHECK_FALSE(error);
     }
     CHECK(APMPLiveObjectCount() == baseline);
@@ -64,7 +46,7 @@ TEST_CASE("collection frees cycles that only a run scope reaches") {
 TEST_CASE("closures keep their scopes across collections") {
     APMPRuntime runtime;
     ScriptError error;
-    evaluateIn(runtime.globalScope(),
+    evaluateText(runtime.globalScope(),
                "(var \"next\") (block (var \"n\" \"store\") (set \"n\" 0) (set \"store\" (array)) "
                "(set \"next\" (lambda \"\" (array) (call $store \"push\" (array $n)) (set \"n\" (add $n 1)) "
                "(return $store))))",
@@ -73,19 +55,19 @@ TEST_CASE("closures keep their scopes across collections") {
     for (int i = 0; i < 3; ++i) {
         runtime.collectGarbage();
         auto run = runtime.getRunScope();
-        evaluateIn(*run, "(\"next\")", error);
+        evaluateText(*run, "(\"next\")", error);
     }
     auto run = runtime.getRunScope();
-    CHECK(describeValue(*evaluateIn(*run, "(\"next\")", error)) == "[0,1,2,3]");
+    CHECK(describeValue(*evaluateText(*run, "(\"next\")", error)) == "[0,1,2,3]");
 }
 
 TEST_CASE("a swept value that is still reached behaves as empty") {
     APMPRuntime runtime;
     ScriptError error;
     auto run = runtime.getRunScope();
-    auto array = evaluateIn(*run, "(var \"a\") (set \"a\" (array 1 2)) (setprop $a \"x\" 1) $a", error);
-    auto function = evaluateIn(*run, "(lambda \"f\" (array) (return 1))", error);
-    auto map = evaluateIn(*run, "(object \"k\" 1)", error);
+    auto array = evaluateText(*run, "(var \"a\") (set \"a\" (array 1 2)) (setprop $a \"x\" 1) $a", error);
+    auto function = evaluateText(*run, "(lambda \"f\" (array) (return 1))", error);
+    auto map = evaluateText(*run, "(object \"k\" 1)", error);
     run.reset();
     // Held from C++ only: no root reaches them, so the sweep empties them.
     runtime.collectGarbage();

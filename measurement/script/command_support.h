@@ -35,6 +35,18 @@ inline double integerArgument(const APMPValueList& arguments, std::size_t i, dou
     return APMPToInteger(arguments[i]->doubleValueOrError(error));
 }
 
+// A method table's dispatch: unknown names fail with 17; the arguments are
+// evaluated before the handler runs.
+template <class Handlers, class Receiver>
+APMPValueRef dispatchMethod(const Handlers& handlers, const std::u16string& name, Receiver& receiver,
+                            const APMPValueList& arguments, APMPScope& scope, ScriptError& error) {
+    const auto it = handlers.find(name);
+    if (it == handlers.end()) return fail(error, kAPMPErrorUnknownMethod);
+    const APMPValueList values = APMPEvaluateArguments(arguments, scope, error);
+    if (error) return APMPUndefined();
+    return it->second(receiver, values, scope, error);
+}
+
 inline APMPArrayValue& asArray(const APMPValueRef& value) { return valueAs<APMPArrayValue>(*value); }
 inline APMPFunctionValue& asFunction(const APMPValueRef& value) { return valueAs<APMPFunctionValue>(*value); }
 inline const std::u16string& asText(const APMPValueRef& value) { return valueAs<APMPStringValue>(*value).value(); }

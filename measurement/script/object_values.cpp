@@ -42,16 +42,24 @@ bool APMPCollectableValue::chargeAllocation(std::size_t bytes, ScriptError& erro
     return owner_ == nullptr || owner_->budget().charge(bytes, error);
 }
 
+bool APMPCollectableValue::invokeOwnFunction(const std::u16string& name, const APMPValueList& arguments,
+                                             APMPScope& scope, ScriptError& error, APMPValueRef& result) {
+    APMPRuntimeValue* own = _propertyMap.lookup(name);
+    if (!own) return false;
+    if (!own->isFunction()) {
+        error.fail(kAPMPErrorUnknownMethod);
+        result = APMPUndefined();
+        return true;
+    }
+    Ref<APMPFunctionValue> function(&valueAs<APMPFunctionValue>(*own));
+    result = function->invokeWithArguments(arguments, scope, error);
+    return true;
+}
+
 APMPValueRef APMPObjectValue::applyWithName(const std::u16string& name, const APMPValueList& arguments,
                                             APMPScope& scope, ScriptError& error) {
-    if (APMPRuntimeValue* own = _propertyMap.lookup(name)) {
-        if (!own->isFunction()) {
-            error.fail(kAPMPErrorUnknownMethod);
-            return APMPUndefined();
-        }
-        Ref<APMPFunctionValue> function(&valueAs<APMPFunctionValue>(*own));
-        return function->invokeWithArguments(arguments, scope, error);
-    }
+    APMPValueRef result;
+    if (invokeOwnFunction(name, arguments, scope, error, result)) return result;
     if (name == u"hasOwnProperty") {
         const auto values = APMPEvaluateArguments(arguments, scope, error);
         if (error || !APMPCheckArgumentCount(values, 1, error)) return APMPUndefined();

@@ -32,6 +32,10 @@ protected:
     void markChildren(std::vector<APMPMarkable*>& work) override;
     // What a sweep of an unmarked value releases.
     virtual void releaseContents();
+    // Calls the own property of that name: false when there is none; error
+    // 17 when it is not a function.
+    bool invokeOwnFunction(const std::u16string& name, const APMPValueList& arguments, APMPScope& scope,
+                           ScriptError& error, APMPValueRef& result);
     // Charges an allocation to the tracking manager's run budget.
     bool chargeAllocation(std::size_t bytes, ScriptError& error) const;
 

@@ -30,21 +30,6 @@ std::string countingProgram(int iterations, int literals) {
 }
 
 // Evaluates program text in the given scope of a runtime.
-APMPValueRef evaluateIn(APMPRuntime& runtime, APMPScope& scope, const std::string& text, ScriptError& error) {
-    const auto assembled = assemble(text);
-    REQUIRE(assembled.ok());
-    const auto bytes = encodeProgram(assembled.program);
-    auto decoded = APMPDecodedProgram::decode(bytes.data(), bytes.size(), error);
-    REQUIRE(decoded);
-    APMPValueList statements;
-    for (pb_size_t i = 0; i < decoded->program().statements_count; ++i) {
-        statements.push_back(
-            APMPRuntimeEntityConverter::runtimeValueFromRuntimeEntity(decoded->program().statements[i], error));
-        REQUIRE_FALSE(error);
-    }
-    (void)runtime;
-    return APMPEvaluator::executeStatements(statements, scope, error);
-}
 
 }  // namespace
 
@@ -104,7 +89,7 @@ TEST_CASE("require hands out each module once") {
         "test.counter");
     runtime.setModuleCreator([] { return APMPValueRef(); }, "test.broken");
     ScriptError error;
-    auto value = evaluateIn(runtime, runtime.globalScope(),
+    auto value = evaluateText(runtime.globalScope(),
                             "(array (prop (\"require\" \"test.counter\") \"serial\") "
                             "(is (\"require\" \"test.counter\") (\"require\" \"test.counter\")))",
                             error);
@@ -112,17 +97,17 @@ TEST_CASE("require hands out each module once") {
     CHECK(describeValue(*value) == "[1,true]");
     CHECK(created == 1);
 
-    value = evaluateIn(runtime, runtime.globalScope(), "(array (\"require\" \"no.such\") (\"require\" \"no.such\"))", error);
+    value = evaluateText(runtime.globalScope(), "(array (\"require\" \"no.such\") (\"require\" \"no.such\"))", error);
     CHECK(describeValue(*value) == "[undefined,undefined]");
 
-    evaluateIn(runtime, runtime.globalScope(), "(\"require\" \"test.broken\")", error);
+    evaluateText(runtime.globalScope(), "(\"require\" \"test.broken\")", error);
     CHECK(error.is(15));
     error.clear();
-    evaluateIn(runtime, runtime.globalScope(), "(\"require\")", error);
+    evaluateText(runtime.globalScope(), "(\"require\")", error);
     CHECK(error.is(9));
     error.clear();
 
-    value = evaluateIn(runtime, runtime.globalScope(),
+    value = evaluateText(runtime.globalScope(),
                        "(var \"p\") (set \"p\" (\"require\" \"internal.platform\")) "
                        "(array (typeof $p) (call $p \"getVersion\" (array 1 2)) (\"p\"))",
                        error);
@@ -133,7 +118,7 @@ TEST_CASE("require hands out each module once") {
     // A replaced creator serves modules not yet handed out.
     runtime.setModuleCreator([] { return APMPNumber(7); }, "test.late");
     runtime.setModuleCreator([] { return APMPNumber(8); }, "test.late");
-    value = evaluateIn(runtime, runtime.globalScope(), "(\"require\" \"test.late\")", error);
+    value = evaluateText(runtime.globalScope(), "(\"require\" \"test.late\")", error);
     CHECK(describeValue(*value) == "8");
 }
 
@@ -146,8 +131,8 @@ TEST_CASE("scopes of the runtime") {
     CHECK(run->parentScope() == &runtime.globalScope());
     CHECK(run.get() != runtime.getRunScope().get());
     CHECK(run->objectManager() == &runtime.objectManager());
-    evaluateIn(runtime, runtime.globalScope(), "(var \"g\") (set \"g\" 1)", error);
-    evaluateIn(runtime, *run, "(set \"g\" 2) (var \"local\") (set \"local\" 3)", error);
+    evaluateText(runtime.globalScope(), "(var \"g\") (set \"g\" 1)", error);
+    evaluateText(*run, "(set \"g\" 2) (var \"local\") (set \"local\" 3)", error);
     CHECK_FALSE(error);
     CHECK(describeValue(*runtime.globalScope().valueForName(u"g")) == "2");
     CHECK_FALSE(runtime.globalScope().hasName(u"local"));
@@ -211,7 +196,7 @@ TEST_CASE("host objects convert to values and back") {
         CHECK(error.is(13));
     }
     SUBCASE("value to host") {
-        auto value = evaluateIn(runtime, runtime.globalScope(),
+        auto value = evaluateText(runtime.globalScope(),
                                 "(object \"num\" \"12\" \"flag\" true \"text\" \"abc\" \"nan\" NaN \"nothing\" null "
                                 "\"undef\" undefined \"list\" (array 1 null \"x\") \"fn\" (lambda \"named\" (array)))",
                                 error);
@@ -232,7 +217,7 @@ TEST_CASE("host objects convert to values and back") {
         CHECK_FALSE(error);
     }
     SUBCASE("cyclic and valueless data fail") {
-        auto value = evaluateIn(runtime, runtime.globalScope(),
+        auto value = evaluateText(runtime.globalScope(),
                                 "(var \"m\") (set \"m\" (object)) (setprop $m \"self\" $m) $m", error);
         REQUIRE_FALSE(error);
         APMPRuntimeEntityConverter::objectFromRuntimeValue(*value, error);

@@ -337,11 +337,7 @@ APMPStringCommandEvaluator::APMPStringCommandEvaluator()
 APMPValueRef APMPStringCommandEvaluator::evaluateCommand(const std::u16string& name, const std::u16string& string,
                                                          const APMPValueList& arguments, APMPScope& scope,
                                                          ScriptError& error) const {
-    const auto it = _handlers.find(name);
-    if (it == _handlers.end()) return fail(error, kAPMPErrorUnknownMethod);
-    const APMPValueList values = APMPEvaluateArguments(arguments, scope, error);
-    if (error) return APMPUndefined();
-    return it->second(string, values, scope, error);
+    return dispatchMethod(_handlers, name, string, arguments, scope, error);
 }
 
 }  // namespace measurement

@@ -355,28 +355,6 @@ std::vector<std::uint8_t> encodeActivity(const ActivityNode& activity) {
 
 // ---- Disassembly ---------------------------------------------------------
 
-std::string quoted(std::string_view text) {
-    std::string out = "\"";
-    for (char c : text) {
-        switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            default:
-                if (static_cast<unsigned char>(c) < 0x20) {
-                    char buffer[8];
-                    std::snprintf(buffer, sizeof buffer, "\\u%04x", c);
-                    out += buffer;
-                } else {
-                    out += c;
-                }
-        }
-    }
-    return out + "\"";
-}
-
 std::string numberText(double value) {
     if (std::isnan(value)) return "NaN";
     if (std::isinf(value)) return value > 0 ? "Infinity" : "-Infinity";
@@ -407,7 +385,7 @@ void write(std::ostringstream& out, const Entity& entity, int depth, int maxDept
     }
     switch (v.hasType ? v.type : 0) {
         case 1:
-            out << quoted(v.stringValue.value_or(""));
+            out << quoteText(v.stringValue.value_or(""));
             return;
         case 2:
             out << (v.hasNumber ? numberText(v.number) : "NaN");
@@ -424,7 +402,7 @@ void write(std::ostringstream& out, const Entity& entity, int depth, int maxDept
             } else if (!v.name->empty() && v.name->find_first_not_of("0123456789") == std::string::npos) {
                 out << *v.name;
             } else {
-                out << quoted(*v.name);
+                out << quoteText(*v.name);
             }
             for (std::size_t i = 0; i < v.count; ++i) {
                 out << ' ';
@@ -457,6 +435,28 @@ EntityView viewOf(const EntityNode& e) {
 }  // namespace
 
 AssemblyResult assemble(std::string_view text) { return Parser(text).run(); }
+
+std::string quoteText(std::string_view text) {
+    std::string out = "\"";
+    for (char c : text) {
+        switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            default:
+                if (static_cast<unsigned char>(c) < 0x20) {
+                    char buffer[8];
+                    std::snprintf(buffer, sizeof buffer, "\\u%04x", c);
+                    out += buffer;
+                } else {
+                    out += c;
+                }
+        }
+    }
+    return out + "\"";
+}
 
 std::vector<std::uint8_t> encodeEntity(const EntityNode& entity) {
     std::vector<std::uint8_t> out;
@@ -514,7 +514,7 @@ std::string disassemble(const APMPBProgram& program, int maxDepth) {
     if (program.activities) {
         for (pb_size_t i = 0; i < program.activities->activity_count; ++i) {
             const auto& activity = program.activities->activity[i];
-            out += "[activity " + quoted(activity.name ? activity.name : "");
+            out += "[activity " + quoteText(activity.name ? activity.name : "");
             for (pb_size_t j = 0; j < activity.rules_count; ++j) out += ' ' + disassemble(activity.rules[j], maxDepth);
             out += "]\n";
         }

@@ -70,6 +70,10 @@ const char* mnemonicForCode(std::string_view code);
 std::vector<std::uint8_t> encodeEntity(const EntityNode& entity);
 std::vector<std::uint8_t> encodeProgram(const ProgramNode& program);
 
+// Text in double quotes with \" \\ \n \r \t and \uXXXX escapes for other
+// control characters.
+std::string quoteText(std::string_view utf8);
+
 // Text form of decoded messages, for failure messages. Nesting beyond
 // maxDepth is shown as "...".
 std::string disassemble(const APMPBRuntimeEntity& entity, int maxDepth = 64);

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "measurement/script/entity_converter.h"
+#include "measurement/script/evaluator.h"
 #include "measurement/script/program_decoder.h"
 #include "measurement/script/script_string.h"
 #include "measurement/script/testing/program_text.h"
@@ -10,27 +12,7 @@ namespace measurement::testing {
 
 namespace {
 
-void appendQuoted(std::string& out, const std::u16string& text) {
-    out += '"';
-    for (char c : utf8FromUTF16(text)) {
-        switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            default:
-                if (static_cast<unsigned char>(c) < 0x20) {
-                    char buffer[8];
-                    std::snprintf(buffer, sizeof buffer, "\\u%04x", c);
-                    out += buffer;
-                } else {
-                    out += c;
-                }
-        }
-    }
-    out += '"';
-}
+void appendQuoted(std::string& out, const std::u16string& text) { out += quoteText(utf8FromUTF16(text)); }
 
 class Describer {
 public:
@@ -123,6 +105,24 @@ RunResult runProgramBytes(APMPRuntime& runtime, const std::vector<std::uint8_t>&
 RunResult runProgramBytes(const std::vector<std::uint8_t>& bytes, const APMPRuntimeLimits& limits) {
     APMPRuntime runtime(limits);
     return runProgramBytes(runtime, bytes);
+}
+
+APMPValueRef evaluateText(APMPScope& scope, std::string_view text, ScriptError& error) {
+    const auto assembled = assemble(text);
+    if (!assembled.ok()) {
+        error.fail(kAPMPErrorUnknownEntity);
+        return APMPUndefined();
+    }
+    const auto bytes = encodeProgram(assembled.program);
+    auto decoded = APMPDecodedProgram::decode(bytes.data(), bytes.size(), error);
+    if (!decoded) return APMPUndefined();
+    APMPValueList statements;
+    for (pb_size_t i = 0; i < decoded->program().statements_count; ++i) {
+        statements.push_back(
+            APMPRuntimeEntityConverter::runtimeValueFromRuntimeEntity(decoded->program().statements[i], error));
+        if (error) return APMPUndefined();
+    }
+    return APMPEvaluator::executeStatements(statements, scope, error);
 }
 
 RunResult runProgramText(std::string_view text, const APMPRuntimeLimits& limits) {

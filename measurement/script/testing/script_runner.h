@@ -32,6 +32,10 @@ struct RunResult {
 RunResult runProgramText(std::string_view text, const APMPRuntimeLimits& limits = {});
 // Decodes and runs encoded APMPBProgram bytes in a fresh runtime.
 RunResult runProgramBytes(const std::vector<std::uint8_t>& bytes, const APMPRuntimeLimits& limits = {});
+// Assembles the text, takes it through encoding and decoding, and evaluates
+// its statements in the scope (no budget reset). Text that does not
+// assemble fails with 12.
+APMPValueRef evaluateText(APMPScope& scope, std::string_view text, ScriptError& error);
 // Runs encoded bytes in the given runtime (after a budget reset).
 RunResult runProgramBytes(APMPRuntime& runtime, const std::vector<std::uint8_t>& bytes);
 
