@@ -6,6 +6,39 @@
 
 namespace measurement {
 
+namespace {
+
+// A value list taken from a per-thread pool and given back, emptied, when
+// the command is done. Nested commands each take their own.
+class ArgumentList {
+public:
+    ArgumentList() {
+        auto& free = pool();
+        if (!free.empty()) {
+            list_ = std::move(free.back());
+            free.pop_back();
+        }
+    }
+    ~ArgumentList() {
+        list_.clear();
+        auto& free = pool();
+        if (free.size() < kPoolSize) free.push_back(std::move(list_));
+    }
+    ArgumentList(const ArgumentList&) = delete;
+    ArgumentList& operator=(const ArgumentList&) = delete;
+    APMPValueList& list() { return list_; }
+
+private:
+    static constexpr std::size_t kPoolSize = 256;
+    static std::vector<APMPValueList>& pool() {
+        thread_local std::vector<APMPValueList> free;
+        return free;
+    }
+    APMPValueList list_;
+};
+
+}  // namespace
+
 APMPValueRef APMPEvaluator::evaluateStatement(const APMPRuntimeValue& value, APMPScope& scope, ScriptError& error) {
     return APMPCommandRegistrar::sharedInstance().evaluateStatement(value, scope, error);
 }
@@ -52,9 +85,12 @@ APMPValueRef APMPCommandFamily::run(APMPCommandHandler handler, const APMPValueL
         return APMPUndefined();
     }
     if (mode_ == Mode::Raw) return handler(arguments, scope, error);
-    const APMPValueList values = APMPEvaluateArguments(arguments, scope, error);
+    // Argument lists are reused: evaluating a statement would otherwise
+    // allocate one per statement.
+    ArgumentList values;
+    APMPEvaluateArgumentsInto(arguments, scope, error, values.list());
     if (error) return APMPUndefined();
-    return handler(values, scope, error);
+    return handler(values.list(), scope, error);
 }
 
 APMPValueRef APMPFunctionEvaluator::evaluateCommand(const std::u16string& name, const APMPValueList& arguments,
@@ -62,11 +98,6 @@ APMPValueRef APMPFunctionEvaluator::evaluateCommand(const std::u16string& name, 
     const APMPValueRef callee = scope.valueForName(name);
     if (!callee->isFunction()) return APMPUndefined();
     return valueAs<APMPFunctionValue>(*callee).invokeWithArguments(arguments, scope, error);
-}
-
-const APMPCommandRegistrar& APMPCommandRegistrar::sharedInstance() {
-    static const APMPCommandRegistrar registrar;
-    return registrar;
 }
 
 APMPCommandRegistrar::APMPCommandRegistrar() {

@@ -99,4 +99,9 @@ private:
     APMPFunctionEvaluator _functionEvaluator;
 };
 
+inline const APMPCommandRegistrar& APMPCommandRegistrar::sharedInstance() {
+    static const APMPCommandRegistrar registrar;
+    return registrar;
+}
+
 }  // namespace measurement

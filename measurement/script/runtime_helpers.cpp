@@ -9,12 +9,17 @@ namespace measurement {
 
 APMPValueList APMPEvaluateArguments(const APMPValueList& arguments, APMPScope& scope, ScriptError& error) {
     APMPValueList results;
-    results.reserve(arguments.size());
+    APMPEvaluateArgumentsInto(arguments, scope, error, results);
+    return results;
+}
+
+void APMPEvaluateArgumentsInto(const APMPValueList& arguments, APMPScope& scope, ScriptError& error,
+                               APMPValueList& results) {
+    results.reserve(results.size() + arguments.size());
     for (const auto& argument : arguments) {
         results.push_back(APMPEvaluator::evaluateStatement(*argument, scope, error));
         if (error) break;
     }
-    return results;
 }
 
 bool APMPCheckArgumentCount(const APMPValueList& list, std::size_t n, ScriptError& error) {

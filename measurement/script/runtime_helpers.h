@@ -11,6 +11,9 @@ namespace measurement {
 // At the first error the failing result is still appended and evaluation
 // stops.
 APMPValueList APMPEvaluateArguments(const APMPValueList& arguments, APMPScope& scope, ScriptError& error);
+// The same, appending to the given list.
+void APMPEvaluateArgumentsInto(const APMPValueList& arguments, APMPScope& scope, ScriptError& error,
+                               APMPValueList& results);
 
 // Argument counts; each reports error 9.
 bool APMPCheckArgumentCount(const APMPValueList& list, std::size_t n, ScriptError& error);
