@@ -52,7 +52,7 @@ const CommandRegistration registration([](CLI::App& app, int& status) {
     script->require_subcommand(1);
     auto options = std::make_shared<ScriptEvalOptions>();
     auto* eval = script->add_subcommand(
-        "eval", "Run a program (an encoded APMPBProgram, or its text form with --text) and print its value");
+        "eval", "Run a program (an encoded nano_APMPBProgram, or its text form with --text) and print its value");
     eval->add_option("FILE", options->file, "the program")->required();
     eval->add_flag("--text", options->text, "read the assembler's text form");
     eval->callback([options, &status] { status = evalScript(*options); });

@@ -22,9 +22,9 @@ constexpr std::uint32_t kNumberEntity = 2;
 constexpr std::uint32_t kBooleanEntity = 3;
 constexpr std::uint32_t kStatementEntity = 4;
 
-APMPValueRef convertEntity(const APMPBRuntimeEntity& entity, ScriptError& error, int depth, int maxDepth);
+APMPValueRef convertEntity(const nano_APMPBRuntimeEntity& entity, ScriptError& error, int depth, int maxDepth);
 
-APMPValueRef convertStatement(const APMPBRuntimeEntity& entity, ScriptError& error, int depth, int maxDepth) {
+APMPValueRef convertStatement(const nano_APMPBRuntimeEntity& entity, ScriptError& error, int depth, int maxDepth) {
     if (entity.name == nullptr) {
         error.fail(kAPMPErrorStatementWithoutName);
         return APMPUndefined();
@@ -38,7 +38,7 @@ APMPValueRef convertStatement(const APMPBRuntimeEntity& entity, ScriptError& err
     return makeRef<APMPStatementValue>(utf16FromUTF8(bytesText(entity.name)), std::move(arguments));
 }
 
-APMPValueRef convertEntity(const APMPBRuntimeEntity& entity, ScriptError& error, int depth, int maxDepth) {
+APMPValueRef convertEntity(const nano_APMPBRuntimeEntity& entity, ScriptError& error, int depth, int maxDepth) {
     if (depth > maxDepth) {
         error.fail(kAPMPErrorUnknownEntity);
         return APMPUndefined();
@@ -60,24 +60,24 @@ APMPValueRef convertEntity(const APMPBRuntimeEntity& entity, ScriptError& error,
 
 }  // namespace
 
-APMPValueRef APMPRuntimeEntityConverter::runtimeValueFromRuntimeEntity(const APMPBRuntimeEntity& entity,
+APMPValueRef APMPRuntimeEntityConverter::runtimeValueFromRuntimeEntity(const nano_APMPBRuntimeEntity& entity,
                                                                        ScriptError& error, int maxDepth) {
     return convertEntity(entity, error, 1, maxDepth);
 }
 
-APMPValueRef APMPRuntimeEntityConverter::stringValueFromRuntimeEntity(const APMPBRuntimeEntity& entity) {
+APMPValueRef APMPRuntimeEntityConverter::stringValueFromRuntimeEntity(const nano_APMPBRuntimeEntity& entity) {
     return APMPStringValue::fromUTF8(bytesText(entity.string_value));
 }
 
-APMPValueRef APMPRuntimeEntityConverter::numberValueFromRuntimeEntity(const APMPBRuntimeEntity& entity) {
+APMPValueRef APMPRuntimeEntityConverter::numberValueFromRuntimeEntity(const nano_APMPBRuntimeEntity& entity) {
     return APMPNumber(entity.has_number_value ? entity.number_value : std::numeric_limits<double>::quiet_NaN());
 }
 
-APMPValueRef APMPRuntimeEntityConverter::booleanValueFromRuntimeEntity(const APMPBRuntimeEntity& entity) {
+APMPValueRef APMPRuntimeEntityConverter::booleanValueFromRuntimeEntity(const nano_APMPBRuntimeEntity& entity) {
     return APMPBoolean(entity.has_boolean_value && entity.boolean_value);
 }
 
-APMPValueRef APMPRuntimeEntityConverter::statementValueFromRuntimeEntity(const APMPBRuntimeEntity& entity,
+APMPValueRef APMPRuntimeEntityConverter::statementValueFromRuntimeEntity(const nano_APMPBRuntimeEntity& entity,
                                                                          ScriptError& error, int maxDepth) {
     return convertStatement(entity, error, 1, maxDepth);
 }

@@ -13,12 +13,12 @@ namespace measurement {
 class APMPRuntimeEntityConverter {
 public:
     // Entities nested deeper than maxDepth fail with error 12.
-    static APMPValueRef runtimeValueFromRuntimeEntity(const APMPBRuntimeEntity& entity, ScriptError& error,
+    static APMPValueRef runtimeValueFromRuntimeEntity(const nano_APMPBRuntimeEntity& entity, ScriptError& error,
                                                       int maxDepth = 512);
-    static APMPValueRef stringValueFromRuntimeEntity(const APMPBRuntimeEntity& entity);
-    static APMPValueRef numberValueFromRuntimeEntity(const APMPBRuntimeEntity& entity);
-    static APMPValueRef booleanValueFromRuntimeEntity(const APMPBRuntimeEntity& entity);
-    static APMPValueRef statementValueFromRuntimeEntity(const APMPBRuntimeEntity& entity, ScriptError& error,
+    static APMPValueRef stringValueFromRuntimeEntity(const nano_APMPBRuntimeEntity& entity);
+    static APMPValueRef numberValueFromRuntimeEntity(const nano_APMPBRuntimeEntity& entity);
+    static APMPValueRef booleanValueFromRuntimeEntity(const nano_APMPBRuntimeEntity& entity);
+    static APMPValueRef statementValueFromRuntimeEntity(const nano_APMPBRuntimeEntity& entity, ScriptError& error,
                                                         int maxDepth = 512);
 
     // Host object to value: null gives null, booleans the shared booleans,

@@ -48,7 +48,7 @@ struct NestedEntities {
         std::memcpy(bytes->bytes, name, 2);
         for (std::size_t i = 0; i < entities.size(); ++i) {
             auto& e = entities[i];
-            e = APMPBRuntimeEntity_init_zero;
+            e = nano_APMPBRuntimeEntity_init_zero;
             e.has_type = true;
             if (i + 1 < entities.size()) {
                 e.type = 4;
@@ -62,7 +62,7 @@ struct NestedEntities {
             }
         }
     }
-    std::vector<APMPBRuntimeEntity> entities;
+    std::vector<nano_APMPBRuntimeEntity> entities;
     std::vector<std::uint8_t> nameBytes;
 };
 

@@ -14,17 +14,17 @@ enum class MessageKind { Program, Activities, Activity, Entity };
 bool submessageOf(MessageKind parent, std::uint64_t field, MessageKind& child) {
     switch (parent) {
         case MessageKind::Program:
-            if (field == APMPBProgram_statements_tag) return child = MessageKind::Entity, true;
-            if (field == APMPBProgram_activities_tag) return child = MessageKind::Activities, true;
+            if (field == nano_APMPBProgram_statements_tag) return child = MessageKind::Entity, true;
+            if (field == nano_APMPBProgram_activities_tag) return child = MessageKind::Activities, true;
             return false;
         case MessageKind::Activities:
-            if (field == APMPBOgtActivities_activity_tag) return child = MessageKind::Activity, true;
+            if (field == nano_APMPBOgtActivities_activity_tag) return child = MessageKind::Activity, true;
             return false;
         case MessageKind::Activity:
-            if (field == APMPBOgtActivity_rules_tag) return child = MessageKind::Entity, true;
+            if (field == nano_APMPBOgtActivity_rules_tag) return child = MessageKind::Entity, true;
             return false;
         case MessageKind::Entity:
-            if (field == APMPBRuntimeEntity_entities_tag) return child = MessageKind::Entity, true;
+            if (field == nano_APMPBRuntimeEntity_entities_tag) return child = MessageKind::Entity, true;
             return false;
     }
     return false;
@@ -96,7 +96,7 @@ int APMPProgramEntityDepth(const std::uint8_t* bytes, std::size_t size, int stop
     return deepest;
 }
 
-APMPDecodedProgram::~APMPDecodedProgram() { pb_release(APMPBProgram_fields, &program_); }
+APMPDecodedProgram::~APMPDecodedProgram() { pb_release(nano_APMPBProgram_fields, &program_); }
 
 std::unique_ptr<APMPDecodedProgram> APMPDecodedProgram::decode(const std::uint8_t* bytes, std::size_t size,
                                                                ScriptError& error, int maxEntityDepth) {
@@ -107,7 +107,7 @@ std::unique_ptr<APMPDecodedProgram> APMPDecodedProgram::decode(const std::uint8_
     }
     std::unique_ptr<APMPDecodedProgram> decoded(new APMPDecodedProgram());
     pb_istream_t stream = pb_istream_from_buffer(bytes, size);
-    if (!pb_decode(&stream, APMPBProgram_fields, &decoded->program_)) {
+    if (!pb_decode(&stream, nano_APMPBProgram_fields, &decoded->program_)) {
         // The decoder released what it had allocated; the destructor's
         // release of the zeroed message is harmless.
         error.fail(kAPMPErrorUnknownEntity);

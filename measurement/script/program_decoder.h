@@ -23,11 +23,11 @@ public:
     static std::unique_ptr<APMPDecodedProgram> decode(const std::uint8_t* bytes, std::size_t size,
                                                       ScriptError& error, int maxEntityDepth = 512);
 
-    const APMPBProgram& program() const { return program_; }
+    const nano_APMPBProgram& program() const { return program_; }
 
 private:
     APMPDecodedProgram() = default;
-    APMPBProgram program_ = APMPBProgram_init_zero;
+    nano_APMPBProgram program_ = nano_APMPBProgram_init_zero;
 };
 
 // The deepest entity nesting in an encoded APMPBProgram, read without

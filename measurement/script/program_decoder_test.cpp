@@ -19,7 +19,7 @@ TEST_CASE("programs decode field by field") {
     ScriptError error;
     auto decoded = APMPDecodedProgram::decode(bytes.data(), bytes.size(), error);
     REQUIRE(decoded);
-    const APMPBProgram& program = decoded->program();
+    const nano_APMPBProgram& program = decoded->program();
     REQUIRE(program.statements_count == 3);
     const auto& add = program.statements[0];
     CHECK(add.type == 4);

@@ -87,7 +87,7 @@ void APMPRuntime::setModuleCreator(APMPModuleCreator creator, const std::string&
     _apiProvider->setModuleCreator(std::move(creator), utf16FromUTF8(name));
 }
 
-APMPValueRef APMPRuntime::executeStatements(const APMPBRuntimeEntity* entities, std::size_t count,
+APMPValueRef APMPRuntime::executeStatements(const nano_APMPBRuntimeEntity* entities, std::size_t count,
                                             ScriptError& error) {
     APMPValueRef result = APMPUndefined();
     for (std::size_t i = 0; i < count; ++i) {

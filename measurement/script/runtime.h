@@ -79,7 +79,7 @@ public:
     // Converts and evaluates the entities one after another in the global
     // scope; yields the last result (undefined for none). The first
     // conversion or evaluation error stops the run; control values do not.
-    APMPValueRef executeStatements(const APMPBRuntimeEntity* entities, std::size_t count, ScriptError& error);
+    APMPValueRef executeStatements(const nano_APMPBRuntimeEntity* entities, std::size_t count, ScriptError& error);
 
     // A new child of the global scope on every call.
     Ref<APMPScope> getRunScope();

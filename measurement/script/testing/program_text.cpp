@@ -421,7 +421,7 @@ std::optional<std::string> bytesText(const pb_bytes_array_t* bytes) {
     return std::string(reinterpret_cast<const char*>(bytes->bytes), bytes->size);
 }
 
-EntityView viewOf(const APMPBRuntimeEntity& e) {
+EntityView viewOf(const nano_APMPBRuntimeEntity& e) {
     return {e.has_type, e.type, bytesText(e.name), bytesText(e.string_value), e.has_boolean_value,
             e.boolean_value, e.has_number_value, e.number_value, e.entities_count};
 }
@@ -491,10 +491,10 @@ std::vector<std::uint8_t> encodeProgram(const ProgramNode& program) {
     return out;
 }
 
-std::string disassemble(const APMPBRuntimeEntity& entity, int maxDepth) {
+std::string disassemble(const nano_APMPBRuntimeEntity& entity, int maxDepth) {
     std::ostringstream out;
-    write(out, entity, 0, maxDepth, [](const APMPBRuntimeEntity& e) { return viewOf(e); },
-          [](const APMPBRuntimeEntity& e, std::size_t i) -> const APMPBRuntimeEntity& { return e.entities[i]; });
+    write(out, entity, 0, maxDepth, [](const nano_APMPBRuntimeEntity& e) { return viewOf(e); },
+          [](const nano_APMPBRuntimeEntity& e, std::size_t i) -> const nano_APMPBRuntimeEntity& { return e.entities[i]; });
     return out.str();
 }
 
@@ -505,7 +505,7 @@ std::string disassemble(const EntityNode& entity, int maxDepth) {
     return out.str();
 }
 
-std::string disassemble(const APMPBProgram& program, int maxDepth) {
+std::string disassemble(const nano_APMPBProgram& program, int maxDepth) {
     std::string out;
     for (pb_size_t i = 0; i < program.statements_count; ++i) {
         out += disassemble(program.statements[i], maxDepth);

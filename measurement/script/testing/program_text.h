@@ -76,8 +76,8 @@ std::string quoteText(std::string_view utf8);
 
 // Text form of decoded messages, for failure messages. Nesting beyond
 // maxDepth is shown as "...".
-std::string disassemble(const APMPBRuntimeEntity& entity, int maxDepth = 64);
-std::string disassemble(const APMPBProgram& program, int maxDepth = 64);
+std::string disassemble(const nano_APMPBRuntimeEntity& entity, int maxDepth = 64);
+std::string disassemble(const nano_APMPBProgram& program, int maxDepth = 64);
 std::string disassemble(const EntityNode& entity, int maxDepth = 64);
 
 }  // namespace measurement::testing
