@@ -10,6 +10,7 @@
 #include <sstream>
 #include <utility>
 
+#include "measurement/foundation/value.h"
 #include "platform/dispatch/clock.h"
 #include "platform/foundation/process_info.h"
 
@@ -38,20 +39,6 @@ LaunchSwitches readLaunchSwitches() {
 }
 
 void writeToStandardError(int, const std::string& line) { std::cerr << line << '\n'; }
-
-std::string formatNumber(double d) {
-    if (std::isnan(d)) return "nan";
-    if (std::isinf(d)) return d > 0 ? "inf" : "-inf";
-    char buffer[40];
-    std::snprintf(buffer, sizeof buffer, "%.17g", d);
-    // Prefer the shortest text that reads back as the same double.
-    for (int precision = 1; precision <= 17; ++precision) {
-        char shorter[40];
-        std::snprintf(shorter, sizeof shorter, "%.*g", precision, d);
-        if (std::strtod(shorter, nullptr) == d) return shorter;
-    }
-    return buffer;
-}
 
 }  // namespace
 
@@ -219,10 +206,10 @@ std::string APMMonitor::describeContext(const platform::Value& context) {
         case Kind::Null: return "(null)";
         case Kind::Bool: return context.boolValue() ? "YES" : "NO";
         case Kind::Int: return std::to_string(context.intValue());
-        case Kind::Real: return formatNumber(context.realValue());
+        case Kind::Real: return APMShortestDoubleText(context.realValue());
         case Kind::String: return context.asString();
         case Kind::Data: return "<" + std::to_string(context.asData().bytes.size()) + " bytes>";
-        case Kind::Date: return formatNumber(context.asDate().secondsSince1970);
+        case Kind::Date: return APMShortestDoubleText(context.asDate().secondsSince1970);
         case Kind::Array: {
             std::string out = "(";
             for (std::size_t i = 0; i < context.asArray().size(); ++i) {
