@@ -269,6 +269,7 @@ private:
     std::optional<bool> queryExists(const std::string& sql, const APMBindings& values, APMErrorOut error);
     std::optional<double> queryMaxTime(const std::string& table, const std::string& column, APMErrorOut error);
     bool transaction(APMErrorOut error, const std::function<bool(APMErrorOut)>& block);
+    std::optional<std::int64_t> removeStaleData(const APMQueueLimits& limits, APMErrorOut error);
     bool updateAppMetadataColumns(const APMRow& columns, APMErrorOut error);
     std::optional<std::vector<APMConditionalUserProperty>> conditionalUserProperties(const std::string& condition,
                                                                                      const APMBindings& values,
