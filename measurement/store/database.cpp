@@ -47,17 +47,16 @@ const std::string& APMDatabase::databasePath() const { return store_->databasePa
 bool APMDatabase::ensureSchema(APMErrorOut error) {
     std::optional<APMError> schemaError;
     const auto version = store_->userVersion(&schemaError);
-    bool done = version.has_value() && store_->performTransactionWithError(&schemaError, [&] {
+    const bool done = version.has_value() && transaction(&schemaError, [&](APMErrorOut inner) {
         for (const auto& layout : tableLayouts()) {
-            if (!store_->ensureTableWithName(layout.name, layout.elementaryColumns, layout.addOnColumns, {},
-                                             &schemaError)) {
+            if (!store_->ensureTableWithName(layout.name, layout.elementaryColumns, layout.addOnColumns, {}, inner)) {
                 return false;
             }
             for (const auto& statement : layout.indexStatements) {
-                if (!store_->executeStatement(statement, {}, &schemaError)) return false;
+                if (!store_->executeStatement(statement, {}, inner)) return false;
             }
         }
-        return *version >= kAPMDatabaseSchemaVersion || store_->setUserVersion(kAPMDatabaseSchemaVersion, &schemaError);
+        return *version >= kAPMDatabaseSchemaVersion || store_->setUserVersion(kAPMDatabaseSchemaVersion, inner);
     });
     if (!done) {
         APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMDatabaseSchemaFailedCode,
