@@ -1,6 +1,5 @@
 #include "measurement/foundation/names.h"
 
-#include <algorithm>
 
 #include "measurement/foundation/environment.h"
 #include "measurement/foundation/monitor.h"
@@ -44,15 +43,6 @@ std::string displayForm(const APMNameMap& table, const std::string& name) {
     if (auto internal = APMInternalName(table, name)) return name + " (" + *internal + ")";
     if (auto publicName = APMPublicName(table, name)) return *publicName + " (" + name + ")";
     return name;
-}
-
-// Length of the UTF-8 sequence that starts with this byte (1 for a stray
-// continuation byte, so that malformed text still advances).
-std::size_t sequenceLength(unsigned char lead) {
-    if (lead >= 0xf0) return 4;
-    if (lead >= 0xe0) return 3;
-    if (lead >= 0xc0) return 2;
-    return 1;
 }
 
 }  // namespace
@@ -205,29 +195,6 @@ std::string APMDescriptionOfParameters(const APMParameters& parameters) {
         first = false;
     }
     return text + "}";
-}
-
-std::size_t APMUTF16Length(const std::string& text) {
-    std::size_t units = 0;
-    for (std::size_t i = 0; i < text.size();) {
-        std::size_t length = sequenceLength(static_cast<unsigned char>(text[i]));
-        units += length == 4 ? 2 : 1;
-        i += length;
-    }
-    return units;
-}
-
-std::string APMTruncatedToUTF16Length(const std::string& text, std::size_t maxUnits) {
-    std::size_t units = 0;
-    std::size_t i = 0;
-    while (i < text.size()) {
-        std::size_t length = sequenceLength(static_cast<unsigned char>(text[i]));
-        std::size_t needed = length == 4 ? 2 : 1;
-        if (units + needed > maxUnits) break;
-        units += needed;
-        i += length;
-    }
-    return text.substr(0, std::min(i, text.size()));
 }
 
 }  // namespace measurement

@@ -75,10 +75,4 @@ std::string APMParameterNameForLog(const std::string& name);
 // "{name=value, ...}" with the names in display form.
 std::string APMDescriptionOfParameters(const APMParameters& parameters);
 
-// Text lengths as the platform counts them: UTF-16 code units.
-std::size_t APMUTF16Length(const std::string& text);
-// The longest prefix of at most maxUnits UTF-16 code units that does not
-// split a character.
-std::string APMTruncatedToUTF16Length(const std::string& text, std::size_t maxUnits);
-
 }  // namespace measurement
