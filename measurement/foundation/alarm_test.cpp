@@ -1,5 +1,6 @@
 #include <doctest/doctest.h>
 
+#include <atomic>
 #include <stdexcept>
 #include <thread>
 
@@ -215,4 +216,29 @@ TEST_CASE("the scheduler runs identified blocks on the worker queue") {
         CHECK_FALSE(answer);
         CHECK(capture.count(30001) == 3);
     }
+}
+
+TEST_CASE("an alarm on a queue of its own thread can be re-armed and cancelled from another thread") {
+    // Manual clock and timers, real queues: firings run on the queue's thread
+    // while this thread keeps re-arming and cancelling.
+    ManualTime time(false);
+    APMMonitorCapture capture;
+    auto queue = platform::dispatch::makeSerialQueue("alarm thread");
+    APMAlarm alarm(queue, "Engagement timer");
+    std::atomic<int> fired{0};
+    for (int i = 0; i < 200; ++i) {
+        alarm.runAfterDelay(0, [&] { fired.fetch_add(1); });
+        time.settle();  // the firing is on its way to the queue's thread
+        if (i % 2) {
+            alarm.cancel();  // races the firing: it runs fully or not at all
+        } else {
+            queue->sync([] {});
+        }
+        alarm.scheduledTimestamp();
+    }
+    queue->sync([] {});
+    CHECK(fired.load() >= 100);
+    CHECK(fired.load() <= 200);
+    CHECK(static_cast<int>(capture.count(2001)) == fired.load());
+    CHECK_FALSE(alarm.scheduledTimestamp());
 }

@@ -84,13 +84,7 @@ APMEvent APMEvent::eventFromEditEvent(const APMPEvent& editEvent) {
 APMPBEventParam APMProtoEventParam(const std::string& name, const APMValue& value) {
     APMPBEventParam param;
     NANOSetString(param, kParamName, name);
-    if (value.isString()) {
-        NANOSetString(param, kParamString, value.stringValue());
-    } else if (value.isInt64()) {
-        NANOSetInt64(param, kParamInt, value.int64Value());
-    } else if (value.isDouble()) {
-        NANOSetDouble(param, kParamDouble, value.doubleValue());
-    } else {
+    if (!APMSetScalarValueField(param, kParamString, kParamInt, kParamDouble, value)) {
         std::vector<APMPBEventParamDictionary> list;
         for (const auto& dictionary : value.listValue()) {
             APMPBEventParamDictionary entry;
@@ -100,6 +94,14 @@ APMPBEventParam APMProtoEventParam(const std::string& name, const APMValue& valu
         NANOSetArray(param, kParamList, list);
     }
     return param;
+}
+
+bool APMSetScalarValueField(NANOMessageBase& message, int stringIndex, int intIndex, int doubleIndex,
+                            const APMValue& value) {
+    if (value.isString()) return NANOSetString(message, stringIndex, value.stringValue());
+    if (value.isInt64()) return NANOSetInt64(message, intIndex, value.int64Value());
+    if (value.isDouble()) return NANOSetDouble(message, doubleIndex, value.doubleValue());
+    return false;
 }
 
 std::optional<APMValue> APMValueFromProtoEventParam(const APMPBEventParam& param) {

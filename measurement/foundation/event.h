@@ -70,6 +70,10 @@ private:
 // tag 4, list tag 5); a parameter without a value gives none.
 APMPBEventParam APMProtoEventParam(const std::string& name, const APMValue& value);
 std::optional<APMValue> APMValueFromProtoEventParam(const APMPBEventParam& param);
+// Writes a string, integer or double value into the message field of its
+// kind; false (nothing written) for a list.
+bool APMSetScalarValueField(NANOMessageBase& message, int stringIndex, int intIndex, int doubleIndex,
+                            const APMValue& value);
 // An event message's parameters by name.
 APMParameters APMParametersFromProtoEvent(const APMPBEvent& event);
 

@@ -1,5 +1,7 @@
 #include "measurement/foundation/user_attribute.h"
 
+#include "measurement/foundation/event.h"
+
 namespace measurement {
 
 APMPBUserAttribute APMUserAttribute::protoUserAttribute() const {
@@ -7,13 +9,8 @@ APMPBUserAttribute APMUserAttribute::protoUserAttribute() const {
     APMPBUserAttribute attribute;
     NANOSetInt64(attribute, kSetTimestamp, APMMillisecondsFromSeconds(lastSetTimestamp_));
     NANOSetString(attribute, kName, name_);
-    if (value_.isString()) {
-        NANOSetString(attribute, kString, value_.stringValue());
-    } else if (value_.isInt64()) {
-        NANOSetInt64(attribute, kInt, value_.int64Value());
-    } else if (value_.isDouble()) {
-        NANOSetDouble(attribute, kDouble, value_.doubleValue());
-    }
+    // A list has no field of its own in a user property.
+    APMSetScalarValueField(attribute, kString, kInt, kDouble, value_);
     return attribute;
 }
 
