@@ -4,8 +4,8 @@
 #include <system_error>
 #include <utility>
 
-#include "measurement/foundation/environment.h"
 #include "measurement/foundation/monitor.h"
+#include "measurement/store/files.h"
 #include "measurement/store/settings_file.h"
 #include "platform/dispatch/queue.h"
 #include "platform/dispatch/timer.h"
@@ -90,7 +90,7 @@ void APMPersistedConfig::State::writeNow() {
 }
 
 std::filesystem::path APMPersistedConfig::defaultFilePath() {
-    return APMApplicationSupportDirectory() / "Rozeda" / "Measurement" / kFileName;
+    return APMApplicationSupportPath(kFileName);
 }
 
 APMPersistedConfig::APMPersistedConfig(std::filesystem::path filePath)
