@@ -182,6 +182,19 @@ char* copyString(const std::string& text) {
     return copy;
 }
 
+pb_bytes_array_t* copyBytes(const NANOBytes& bytes) {
+    auto* copy = static_cast<pb_bytes_array_t*>(allocateZeroed(1, PB_BYTES_ARRAY_T_ALLOCSIZE(bytes.size())));
+    if (!copy) return nullptr;
+    copy->size = static_cast<pb_size_t>(bytes.size());
+    if (!bytes.empty()) std::memcpy(copy->bytes, bytes.data(), bytes.size());
+    return copy;
+}
+
+NANOBytes bytesOf(const pb_bytes_array_t* bytes) {
+    if (!bytes) return {};
+    return NANOBytes(bytes->bytes, bytes->bytes + bytes->size);
+}
+
 bool containsNul(const std::string& text) { return text.find('\0') != std::string::npos; }
 
 // The repeated field at the index, checked against the element kind.
@@ -212,7 +225,7 @@ bool getScalarArray(const NANOMessageBase& message, int index, const char* typeN
 
 bool checkArraySize(std::size_t size, int index) {
     if (size <= std::numeric_limits<pb_size_t>::max()) return true;
-    logNanoFailure(kNANOUnsupportedValueCode, "Too many elements for a repeated field", index);
+    logNanoFailure(kNANOUnsupportedValueCode, "Too many elements or bytes for a field", index);
     return false;
 }
 
@@ -405,6 +418,33 @@ bool NANOSetString(NANOMessageBase& message, int index, const std::optional<std:
     return true;
 }
 
+std::optional<NANOBytes> NANOGetBytes(const NANOMessageBase& message, int index) {
+    Field field;
+    if (!locate(message, index, &field)) return std::nullopt;
+    if (!field.isBytes() || field.repeated() || !field.pointer()) {
+        logTypeMismatch("bytes", index);
+        return std::nullopt;
+    }
+    const auto* bytes = static_cast<const pb_bytes_array_t*>(field.pointerSlot());
+    if (!bytes) return std::nullopt;
+    return bytesOf(bytes);
+}
+
+bool NANOSetBytes(NANOMessageBase& message, int index, const std::optional<NANOBytes>& value) {
+    Field field;
+    if (!locate(message, index, &field)) return false;
+    if (!field.isBytes() || field.repeated() || !field.pointer()) {
+        logTypeMismatch("bytes", index);
+        return false;
+    }
+    if (value && !checkArraySize(value->size(), index)) return false;
+    pb_bytes_array_t* copy = nullptr;
+    if (value && !(copy = copyBytes(*value))) return false;
+    releaseField(field);
+    field.pointerSlot() = copy;
+    return true;
+}
+
 bool NANOSetMessage(NANOMessageBase& message, int index, const NANOMessageBase& value) {
     Field field;
     if (!locate(message, index, &field)) return false;
@@ -535,6 +575,33 @@ bool getArray(const NANOMessageBase& message, int index, std::vector<std::string
     auto* const* items = static_cast<char* const*>(field.pointerSlot());
     out->clear();
     for (pb_size_t i = 0; items && i < field.count(); ++i) out->emplace_back(items[i] ? items[i] : "");
+    return true;
+}
+
+bool getArray(const NANOMessageBase& message, int index, std::vector<NANOBytes>* out) {
+    Field field;
+    if (!arrayField(message, index, "repeated bytes", [](const Field& f) { return f.isBytes(); }, &field)) {
+        return false;
+    }
+    auto* const* items = static_cast<pb_bytes_array_t* const*>(field.pointerSlot());
+    out->clear();
+    for (pb_size_t i = 0; items && i < field.count(); ++i) out->push_back(bytesOf(items[i]));
+    return true;
+}
+
+bool setArray(NANOMessageBase& message, int index, const std::vector<NANOBytes>& values) {
+    Field field;
+    if (!arrayField(message, index, "repeated bytes", [](const Field& f) { return f.isBytes(); }, &field) ||
+        !checkArraySize(values.size(), index)) {
+        return false;
+    }
+    for (const auto& value : values) {
+        if (!checkArraySize(value.size(), index)) return false;
+    }
+    auto** items = static_cast<pb_bytes_array_t**>(allocateZeroed(values.size(), sizeof(pb_bytes_array_t*)));
+    if (!items) return false;
+    for (std::size_t i = 0; i < values.size(); ++i) items[i] = copyBytes(values[i]);
+    installArray(field, items, values.size());
     return true;
 }
 
