@@ -59,12 +59,10 @@ APM_NANO_MESSAGE(APMPBCustomProperty);
 APM_NANO_MESSAGE(APMPBClientProperty);
 APM_NANO_MESSAGE(APMPBExperimentRequest);
 
-// Script programs. Their structures keep the message names (the script
-// runtime reads them directly), so their classes carry a suffix.
-using APMPBRuntimeEntityMessage = NANOMessage<::APMPBRuntimeEntity, &::APMPBRuntimeEntity_msg>;
-using APMPBOgtActivityMessage = NANOMessage<::APMPBOgtActivity, &::APMPBOgtActivity_msg>;
-using APMPBOgtActivitiesMessage = NANOMessage<::APMPBOgtActivities, &::APMPBOgtActivities_msg>;
-using APMPBProgramMessage = NANOMessage<::APMPBProgram, &::APMPBProgram_msg>;
+APM_NANO_MESSAGE(APMPBRuntimeEntity);
+APM_NANO_MESSAGE(APMPBOgtActivity);
+APM_NANO_MESSAGE(APMPBOgtActivities);
+APM_NANO_MESSAGE(APMPBProgram);
 
 #undef APM_NANO_MESSAGE
 

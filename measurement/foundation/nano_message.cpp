@@ -175,6 +175,21 @@ constexpr auto kIsBool = [](const Field& f) { return f.isBool(); };
 constexpr auto kIsInt32 = [](const Field& f) { return f.integer(sizeof(std::int32_t)); };
 constexpr auto kIsInt64 = [](const Field& f) { return f.integer(sizeof(std::int64_t)); };
 constexpr auto kIsDouble = [](const Field& f) { return f.isDouble(); };
+constexpr auto kIsString = [](const Field& f) { return f.isString(); };
+constexpr auto kIsBytes = [](const Field& f) { return f.isBytes(); };
+
+// A singular string or bytes field (kept behind a pointer), or a logged
+// mismatch.
+template <class Check>
+bool singularPointerField(const NANOMessageBase& message, int index, const char* typeName, Check check,
+                          Field* field) {
+    if (!locate(message, index, field)) return false;
+    if (!check(*field) || field->repeated() || !field->pointer()) {
+        logTypeMismatch(typeName, index);
+        return false;
+    }
+    return true;
+}
 
 char* copyString(const std::string& text) {
     auto* copy = static_cast<char*>(allocateZeroed(text.size() + 1, 1));
@@ -390,11 +405,7 @@ bool NANOSetDouble(NANOMessageBase& message, int index, double value) {
 
 std::optional<std::string> NANOGetString(const NANOMessageBase& message, int index) {
     Field field;
-    if (!locate(message, index, &field)) return std::nullopt;
-    if (!field.isString() || field.repeated() || !field.pointer()) {
-        logTypeMismatch("string", index);
-        return std::nullopt;
-    }
+    if (!singularPointerField(message, index, "string", kIsString, &field)) return std::nullopt;
     const char* text = static_cast<const char*>(field.pointerSlot());
     if (!text) return std::nullopt;
     return std::string(text);
@@ -402,11 +413,7 @@ std::optional<std::string> NANOGetString(const NANOMessageBase& message, int ind
 
 bool NANOSetString(NANOMessageBase& message, int index, const std::optional<std::string>& value) {
     Field field;
-    if (!locate(message, index, &field)) return false;
-    if (!field.isString() || field.repeated() || !field.pointer()) {
-        logTypeMismatch("string", index);
-        return false;
-    }
+    if (!singularPointerField(message, index, "string", kIsString, &field)) return false;
     if (value && containsNul(*value)) {
         logNanoFailure(kNANOUnsupportedValueCode, "String contains a NUL character", index);
         return false;
@@ -420,11 +427,7 @@ bool NANOSetString(NANOMessageBase& message, int index, const std::optional<std:
 
 std::optional<NANOBytes> NANOGetBytes(const NANOMessageBase& message, int index) {
     Field field;
-    if (!locate(message, index, &field)) return std::nullopt;
-    if (!field.isBytes() || field.repeated() || !field.pointer()) {
-        logTypeMismatch("bytes", index);
-        return std::nullopt;
-    }
+    if (!singularPointerField(message, index, "bytes", kIsBytes, &field)) return std::nullopt;
     const auto* bytes = static_cast<const pb_bytes_array_t*>(field.pointerSlot());
     if (!bytes) return std::nullopt;
     return bytesOf(bytes);
@@ -432,11 +435,7 @@ std::optional<NANOBytes> NANOGetBytes(const NANOMessageBase& message, int index)
 
 bool NANOSetBytes(NANOMessageBase& message, int index, const std::optional<NANOBytes>& value) {
     Field field;
-    if (!locate(message, index, &field)) return false;
-    if (!field.isBytes() || field.repeated() || !field.pointer()) {
-        logTypeMismatch("bytes", index);
-        return false;
-    }
+    if (!singularPointerField(message, index, "bytes", kIsBytes, &field)) return false;
     if (value && !checkArraySize(value->size(), index)) return false;
     pb_bytes_array_t* copy = nullptr;
     if (value && !(copy = copyBytes(*value))) return false;
@@ -569,7 +568,7 @@ bool getArray(const NANOMessageBase& message, int index, std::vector<double>* ou
 
 bool getArray(const NANOMessageBase& message, int index, std::vector<std::string>* out) {
     Field field;
-    if (!arrayField(message, index, "repeated string", [](const Field& f) { return f.isString(); }, &field)) {
+    if (!arrayField(message, index, "repeated string", kIsString, &field)) {
         return false;
     }
     auto* const* items = static_cast<char* const*>(field.pointerSlot());
@@ -580,7 +579,7 @@ bool getArray(const NANOMessageBase& message, int index, std::vector<std::string
 
 bool getArray(const NANOMessageBase& message, int index, std::vector<NANOBytes>* out) {
     Field field;
-    if (!arrayField(message, index, "repeated bytes", [](const Field& f) { return f.isBytes(); }, &field)) {
+    if (!arrayField(message, index, "repeated bytes", kIsBytes, &field)) {
         return false;
     }
     auto* const* items = static_cast<pb_bytes_array_t* const*>(field.pointerSlot());
@@ -591,7 +590,7 @@ bool getArray(const NANOMessageBase& message, int index, std::vector<NANOBytes>*
 
 bool setArray(NANOMessageBase& message, int index, const std::vector<NANOBytes>& values) {
     Field field;
-    if (!arrayField(message, index, "repeated bytes", [](const Field& f) { return f.isBytes(); }, &field) ||
+    if (!arrayField(message, index, "repeated bytes", kIsBytes, &field) ||
         !checkArraySize(values.size(), index)) {
         return false;
     }
@@ -628,7 +627,7 @@ bool setArray(NANOMessageBase& message, int index, const std::vector<double>& va
 
 bool setArray(NANOMessageBase& message, int index, const std::vector<std::string>& values) {
     Field field;
-    if (!arrayField(message, index, "repeated string", [](const Field& f) { return f.isString(); }, &field) ||
+    if (!arrayField(message, index, "repeated string", kIsString, &field) ||
         !checkArraySize(values.size(), index)) {
         return false;
     }

@@ -166,8 +166,8 @@ TEST_CASE_TEMPLATE("every message round-trips through nanopb with every scalar f
                    APMPBAudienceLeafFilterResult, APMPBSkAdNetworkConversionValueRequest,
                    APMPBSkAdNetworkConversionValueResponse, APMPBFlag, APMPBExperiment, APMPBSnapshot,
                    APMPBSdkResponse, APMPBExperimentResponse, APMPBAppProperty, APMPBCustomProperty,
-                   APMPBClientProperty, APMPBExperimentRequest, APMPBRuntimeEntityMessage,
-                   APMPBOgtActivityMessage, APMPBOgtActivitiesMessage, APMPBProgramMessage) {
+                   APMPBClientProperty, APMPBExperimentRequest, APMPBRuntimeEntity,
+                   APMPBOgtActivity, APMPBOgtActivities, APMPBProgram) {
     APMMonitorCapture capture;
     M message;
     CHECK(message.protoBuffer().empty());
@@ -275,19 +275,19 @@ TEST_CASE("nested messages, large strings and long repeated fields round-trip") 
         CHECK(NANOGetArray<std::int64_t>(sequences[0], 1) == std::vector<std::int64_t>{1700000000, 1700000100});
     }
     SUBCASE("a configuration carries audiences and a nested program") {
-        APMPBRuntimeEntityMessage number;
+        APMPBRuntimeEntity number;
         NANOSetInt32(number, 0, 2);
         NANOSetDouble(number, 5, 1.5);
-        APMPBRuntimeEntityMessage call;
+        APMPBRuntimeEntity call;
         NANOSetInt32(call, 0, 4);
         NANOSetBytes(call, 2, NANOBytes{'0'});
-        NANOSetArray(call, 1, std::vector<APMPBRuntimeEntityMessage>{number, number});
-        APMPBRuntimeEntityMessage outer;
+        NANOSetArray(call, 1, std::vector<APMPBRuntimeEntity>{number, number});
+        APMPBRuntimeEntity outer;
         NANOSetInt32(outer, 0, 4);
         NANOSetBytes(outer, 2, NANOBytes{'1'});
-        NANOSetArray(outer, 1, std::vector<APMPBRuntimeEntityMessage>{call});
-        APMPBProgramMessage program;
-        NANOSetArray(program, 0, std::vector<APMPBRuntimeEntityMessage>{outer});
+        NANOSetArray(outer, 1, std::vector<APMPBRuntimeEntity>{call});
+        APMPBProgram program;
+        NANOSetArray(program, 0, std::vector<APMPBRuntimeEntity>{outer});
 
         APMPBNumberFilter count;
         NANOSetInt32(count, 0, 2);
@@ -302,18 +302,18 @@ TEST_CASE("nested messages, large strings and long repeated fields round-trip") 
         APMPBMeasurementConfig config;
         NANOSetString(config, 1, "1:461025:ios:7c3e9a1f52d84b60");
         NANOSetArray(config, 5, std::vector<APMPBAudience>{audience});
-        NANOSetArray(config, 8, std::vector<APMPBProgramMessage>{program});
+        NANOSetArray(config, 8, std::vector<APMPBProgram>{program});
 
         auto decoded = APMPBMeasurementConfig::initWithBuffer(config.protoBuffer());
         REQUIRE(decoded);
-        auto programs = NANOGetArray<APMPBProgramMessage>(*decoded, 8);
+        auto programs = NANOGetArray<APMPBProgram>(*decoded, 8);
         REQUIRE(programs.size() == 1);
-        auto statements = NANOGetArray<APMPBRuntimeEntityMessage>(programs[0], 0);
+        auto statements = NANOGetArray<APMPBRuntimeEntity>(programs[0], 0);
         REQUIRE(statements.size() == 1);
-        auto inner = NANOGetArray<APMPBRuntimeEntityMessage>(statements[0], 1);
+        auto inner = NANOGetArray<APMPBRuntimeEntity>(statements[0], 1);
         REQUIRE(inner.size() == 1);
         CHECK(NANOGetBytes(inner[0], 2) == NANOBytes{'0'});
-        auto leaves = NANOGetArray<APMPBRuntimeEntityMessage>(inner[0], 1);
+        auto leaves = NANOGetArray<APMPBRuntimeEntity>(inner[0], 1);
         REQUIRE(leaves.size() == 2);
         CHECK(NANOGetDouble(leaves[1], 5) == 1.5);
         auto audiences = NANOGetArray<APMPBAudience>(*decoded, 5);
