@@ -108,6 +108,10 @@ std::unique_ptr<APMEventDatabase> APMEventDatabase::open(const std::string& path
         return nullptr;
     }
     sqlite3_busy_timeout(database->db_, 5000);
+    // A write-ahead log commits with one flush instead of several; FULL
+    // keeps every committed transaction on disk through a power loss.
+    database->execute("PRAGMA journal_mode=WAL", nullptr);
+    database->execute("PRAGMA synchronous=FULL", nullptr);
     if (!database->createTables(error)) return nullptr;
     return database;
 }
