@@ -14,12 +14,13 @@ find_package(doctest REQUIRED)
 find_package(nanopb REQUIRED)
 find_package(Threads REQUIRED)
 
-# cpp-httplib is header-only; it is used for loopback servers in tests and
-# in the local collector.
-find_path(HTTPLIB_INCLUDE_DIR httplib.h REQUIRED)
+# cpp-httplib, for loopback servers in tests and the local collector. The
+# Debian package ships it compiled (libcpp-httplib) with TLS and compression
+# switched on; those switches change the layout of its classes, so the
+# package's own compile flags must come with the header.
+pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
 add_library(velmora_httplib INTERFACE)
-target_include_directories(velmora_httplib SYSTEM INTERFACE ${HTTPLIB_INCLUDE_DIR})
-target_link_libraries(velmora_httplib INTERFACE Threads::Threads)
+target_link_libraries(velmora_httplib INTERFACE PkgConfig::HTTPLIB Threads::Threads)
 
 # The Debian nanopb library is built with PB_ENABLE_MALLOC; every file that
 # includes pb.h must agree.

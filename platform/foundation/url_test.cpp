@@ -1,0 +1,94 @@
+#include <doctest/doctest.h>
+
+#include "platform/foundation/url.h"
+
+using platform::URL;
+using platform::URLQueryItem;
+
+TEST_CASE("URLs are parsed into their parts") {
+    SUBCASE("a full address") {
+        auto url = URL::parse("HTTPS://example.com:8080/a/b%20c?x=1&y=a%26b&flag&empty=#part%201");
+        REQUIRE(url);
+        CHECK(url->scheme() == "https");
+        CHECK(url->host() == "example.com");
+        CHECK(url->port() == 8080);
+        CHECK(url->path() == "/a/b c");
+        CHECK(url->percentEncodedPath() == "/a/b%20c");
+        auto items = url->queryItems();
+        REQUIRE(items);
+        CHECK(*items == std::vector<URLQueryItem>{{"x", "1"}, {"y", "a&b"}, {"flag", std::nullopt}, {"empty", ""}});
+        CHECK(url->fragment() == "part 1");
+        CHECK(url->string() == "https://example.com:8080/a/b%20c?x=1&y=a%26b&flag&empty=#part%201");
+    }
+    SUBCASE("addresses without authority, path, query or port") {
+        auto link = URL::parse("velmora:open?gclid=abc");
+        REQUIRE(link);
+        CHECK_FALSE(link->hasAuthority());
+        CHECK(link->path() == "open");
+        CHECK(link->queryItems()->at(0) == URLQueryItem{"gclid", "abc"});
+
+        auto bare = URL::parse("https://example.com");
+        REQUIRE(bare);
+        CHECK(bare->path().empty());
+        CHECK_FALSE(bare->port());
+        CHECK_FALSE(bare->queryItems());
+        CHECK_FALSE(bare->fragment());
+
+        auto emptyQuery = URL::parse("https://example.com/?");
+        REQUIRE(emptyQuery);
+        CHECK(emptyQuery->queryItems()->empty());
+
+        auto file = URL::parse("file:///tmp/x.plist");
+        REQUIRE(file);
+        CHECK(file->host().empty());
+        CHECK(file->path() == "/tmp/x.plist");
+
+        auto literal = URL::parse("http://[::1]:9000/a");
+        REQUIRE(literal);
+        CHECK(literal->host() == "[::1]");
+        CHECK(literal->port() == 9000);
+    }
+    SUBCASE("invalid text gives none") {
+        for (const char* text : {"", "no scheme here", "://x", "1http://x", "http://exa mple.com/", "http://host:99999/",
+                                 "http://host:80a/", "http://x/%zz", "http://x/%4", "http://user@host/", "http://[::1/",
+                                 "http://x/a\"b", "http://x/\xc3\xa9", "http://x/a#b#c", "http://x/{}"}) {
+            CAPTURE(text);
+            CHECK_FALSE(URL::parse(text));
+        }
+    }
+}
+
+TEST_CASE("URLs are built from plain parts") {
+    URL url;
+    CHECK(url.setScheme("https"));
+    CHECK_FALSE(url.setScheme("1bad"));
+    CHECK_FALSE(url.setScheme("a b"));
+    url.setHost("app-measurement.example");
+    url.setPath("/config/app/1:123:ios:abc");
+    url.setQueryItems(std::vector<URLQueryItem>{{"platform", "ios"}, {"q", "a b&c=d+e#f"}, {"flag", std::nullopt}});
+    CHECK(url.string() == "https://app-measurement.example/config/app/1:123:ios:abc?platform=ios&q=a%20b%26c%3Dd%2Be%23f&flag");
+
+    auto back = URL::parse(url.string());
+    REQUIRE(back);
+    CHECK(*back == url);
+    CHECK(back->queryItems()->at(1).value == "a b&c=d+e#f");
+
+    SUBCASE("ports, fragments and paths without a leading slash") {
+        url.setPort(443);
+        url.setPath("relative path");
+        url.setQueryItems(std::nullopt);
+        url.setFragment("a b");
+        CHECK(url.string() == "https://app-measurement.example:443/relative%20path#a%20b");
+        CHECK(URL::parse(url.string())->path() == "/relative path");
+    }
+}
+
+TEST_CASE("percent encoding") {
+    CHECK(platform::percentEncode("a b/%~-._") == "a%20b%2F%25~-._");
+    CHECK(platform::percentEncode("a/b", "/") == "a/b");
+    CHECK(platform::percentEncode("\xe2\x82\xac") == "%E2%82%AC");
+    CHECK(platform::percentDecode("%E2%82%ac") == "\xe2\x82\xac");
+    CHECK(platform::percentDecode("100%25") == "100%");
+    CHECK_FALSE(platform::percentDecode("%4"));
+    CHECK_FALSE(platform::percentDecode("%G0"));
+}

@@ -1,0 +1,279 @@
+#include <doctest/doctest.h>
+
+#include <atomic>
+#include <fstream>
+#include <thread>
+#include <vector>
+
+#include "platform/foundation/bundle.h"
+#include "platform/foundation/plist_codec.h"
+#include "platform/foundation/user_defaults.h"
+#include "testsupport/temp_dir.h"
+
+using platform::Data;
+using platform::Date;
+using platform::UserDefaults;
+using platform::Value;
+
+namespace {
+
+// A fresh preferences folder for the length of one test.
+struct PreferencesFolder {
+    testsupport::TempDir dir;
+    platform::ScopedDataDirectory scope{dir.path()};
+};
+
+Value::Dictionary everyKind() {
+    return {
+        {"text", "Grüße, \"quoted\" <xml> & more"},
+        {"negative", -9007199254740993LL},
+        {"largest", 9223372036854775807LL},
+        {"real", 0.1},
+        {"tiny", -1e-300},
+        {"yes", true},
+        {"no", false},
+        {"bytes", Data{{0, 1, 2, 0xff, 0}}},
+        {"when", Date{1700000000.25}},
+        {"list", Value::Array{1, "two", Value::Array{3.5}}},
+        {"nested", Value::Dictionary{{"inner", Value::Dictionary{{"k", "v"}}}, {"empty", Value::Array{}}}},
+    };
+}
+
+std::optional<Value> parseFile(const std::filesystem::path& path) {
+    auto bytes = platform::readFile(path);
+    if (!bytes) return std::nullopt;
+    return platform::parsePropertyList(*bytes);
+}
+
+}  // namespace
+
+TEST_CASE("values of every kind survive the file") {
+    PreferencesFolder folder;
+    std::filesystem::path file;
+    {
+        UserDefaults writer("com.example.kinds");
+        for (const auto& [key, value] : everyKind()) CHECK(writer.setObject(value, key));
+        file = writer.filePath();
+    }
+    CHECK(file.parent_path() == folder.dir.path());
+
+    SUBCASE("a fresh object reads them back") {
+        UserDefaults reader("com.example.kinds");
+        CHECK(reader.dictionaryRepresentation() == everyKind());
+        CHECK(reader.stringForKey("text") == "Grüße, \"quoted\" <xml> & more");
+        CHECK(reader.integerForKey("negative") == -9007199254740993LL);
+        CHECK(reader.doubleForKey("real") == 0.1);
+        CHECK(reader.boolForKey("yes"));
+        CHECK(reader.dataForKey("bytes")->bytes == std::vector<std::uint8_t>{0, 1, 2, 0xff, 0});
+        CHECK(reader.dateForKey("when")->secondsSince1970 == 1700000000.25);
+        CHECK(reader.arrayForKey("list")->size() == 3);
+        CHECK(reader.dictionaryForKey("nested")->count("inner") == 1);
+    }
+    SUBCASE("the file is a property list of the same dictionary") {
+        auto parsed = parseFile(file);
+        REQUIRE(parsed);
+        CHECK(*parsed == Value(everyKind()));
+    }
+    SUBCASE("removing keys reaches the file") {
+        UserDefaults defaults("com.example.kinds");
+        CHECK(defaults.removeObjectForKey("text"));
+        CHECK(defaults.setObject(Value(), "real"));  // null removes
+        auto parsed = parseFile(file);
+        REQUIRE(parsed);
+        CHECK(parsed->find("text") == nullptr);
+        CHECK(parsed->find("real") == nullptr);
+        CHECK(parsed->asDictionary().size() == everyKind().size() - 2);
+        CHECK(defaults.removeAllObjects());
+        CHECK(*parseFile(file) == Value(Value::Dictionary{}));
+        CHECK(UserDefaults("com.example.kinds").dictionaryRepresentation().empty());
+    }
+}
+
+TEST_CASE("typed reads convert as preferences do") {
+    PreferencesFolder folder;
+    UserDefaults d("typed");
+    d.setObject(1, "one");
+    d.setObject("YES", "yesText");
+    d.setObject("0", "zeroText");
+    d.setObject(3.9, "real");
+    d.setObject(-3.9, "negativeReal");
+    d.setObject("42", "intText");
+    d.setObject("2.5", "realText");
+    d.setObject("abc", "word");
+    d.setObject(1e300, "huge");
+    d.setObject(Value::Dictionary{{"a", 1}}, "dict");
+
+    CHECK(d.boolForKey("one"));
+    CHECK(d.boolForKey("yesText"));
+    CHECK_FALSE(d.boolForKey("zeroText"));
+    CHECK_FALSE(d.boolForKey("word"));
+    CHECK_FALSE(d.boolForKey("absent"));
+    CHECK(d.integerForKey("real") == 3);
+    CHECK(d.integerForKey("negativeReal") == -3);
+    CHECK(d.integerForKey("intText") == 42);
+    CHECK(d.integerForKey("realText") == 2);
+    CHECK(d.integerForKey("huge") == INT64_MAX);
+    CHECK(d.integerForKey("word") == 0);
+    CHECK(d.integerForKey("absent") == 0);
+    CHECK(d.doubleForKey("realText") == 2.5);
+    CHECK(d.doubleForKey("one") == 1.0);
+    CHECK(d.doubleForKey("dict") == 0.0);
+    CHECK(d.stringForKey("one") == "1");
+    CHECK(d.stringForKey("realText") == "2.5");
+    CHECK(d.stringForKey("real") == "3.9");
+    CHECK_FALSE(d.stringForKey("dict"));
+    CHECK_FALSE(d.arrayForKey("dict"));
+    CHECK_FALSE(d.dictionaryForKey("one"));
+    CHECK_FALSE(d.dataForKey("word"));
+    CHECK_FALSE(d.objectForKey("absent"));
+
+    SUBCASE("a value holding a null is refused and reported") {
+        CHECK_FALSE(d.setObject(Value::Array{1, Value()}, "list"));
+        CHECK_FALSE(d.objectForKey("list"));
+        REQUIRE(d.diagnostics().size() == 1);
+        CHECK(d.diagnostics()[0].find("list") != std::string::npos);
+    }
+}
+
+TEST_CASE("objects on one suite share what they hold") {
+    PreferencesFolder folder;
+    UserDefaults a("com.example.shared");
+    UserDefaults b("com.example.shared");
+    UserDefaults other("com.example.other");
+
+    a.setObject("from a", "key");
+    CHECK(b.stringForKey("key") == "from a");
+    CHECK_FALSE(other.objectForKey("key"));
+    b.removeObjectForKey("key");
+    CHECK_FALSE(a.objectForKey("key"));
+
+    SUBCASE("the standard suite is the application's own file") {
+        UserDefaults::standard().setBool(true, "flag");
+        CHECK(UserDefaults().boolForKey("flag"));
+        CHECK(UserDefaults::standard().filePath().filename() ==
+              platform::Bundle::main().bundleIdentifier() + ".plist");
+    }
+    SUBCASE("suite names cannot leave the folder") {
+        UserDefaults odd("../outside/suite");
+        odd.setObject(1, "k");
+        CHECK(odd.filePath().parent_path() == folder.dir.path());
+        CHECK(std::filesystem::exists(odd.filePath()));
+    }
+    SUBCASE("a change of folder opens other files") {
+        testsupport::TempDir second;
+        UserDefaults::setDataDirectory(second.path());
+        CHECK_FALSE(UserDefaults("com.example.shared").objectForKey("missing"));
+        UserDefaults("com.example.shared").setObject(2, "here");
+        CHECK_FALSE(a.objectForKey("here"));
+        UserDefaults::setDataDirectory(folder.dir.path());
+        CHECK_FALSE(UserDefaults("com.example.shared").objectForKey("here"));
+    }
+}
+
+TEST_CASE("writes from many threads at once lose nothing") {
+    PreferencesFolder folder;
+    constexpr int kThreads = 6;
+    constexpr int kKeysEach = 30;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([t] {
+            UserDefaults own("com.example.threads");  // each thread its own object
+            for (int i = 0; i < kKeysEach; ++i) {
+                own.setInteger(t * 1000 + i, "t" + std::to_string(t) + "k" + std::to_string(i));
+                (void)own.dictionaryRepresentation();
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
+
+    auto parsed = parseFile(UserDefaults::fileForSuite("com.example.threads"));
+    REQUIRE(parsed);
+    REQUIRE(parsed->asDictionary().size() == kThreads * kKeysEach);
+    for (int t = 0; t < kThreads; ++t) {
+        for (int i = 0; i < kKeysEach; ++i) {
+            CHECK((*parsed)["t" + std::to_string(t) + "k" + std::to_string(i)].intValue() == t * 1000 + i);
+        }
+    }
+}
+
+TEST_CASE("a reader of the file never sees half a write") {
+    PreferencesFolder folder;
+    auto file = UserDefaults::fileForSuite("com.example.atomic");
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+        UserDefaults defaults("com.example.atomic");
+        std::string growing;
+        for (int i = 0; i < 150; ++i) {
+            growing += "0123456789abcdef";
+            defaults.setObject(growing, "text" + std::to_string(i % 7));
+        }
+        done = true;
+    });
+    int reads = 0;
+    int broken = 0;
+    while (!done) {
+        if (auto bytes = platform::readFile(file)) {
+            ++reads;
+            auto parsed = platform::parsePropertyList(*bytes);
+            if (!parsed || !parsed->isDictionary()) ++broken;
+        }
+    }
+    writer.join();
+    CHECK(broken == 0);
+    INFO("complete reads while writing: " << reads);
+    // No temporary file is left behind.
+    int files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(folder.dir.path())) {
+        (void)entry;
+        ++files;
+    }
+    CHECK(files == 1);
+}
+
+TEST_CASE("a damaged file is set aside and reported") {
+    PreferencesFolder folder;
+    auto file = UserDefaults::fileForSuite("com.example.damaged");
+    auto damage = [&](const std::string& bytes) { std::ofstream(file, std::ios::binary) << bytes; };
+    auto aside = file;
+    aside += ".corrupt";
+
+    damage("<?xml version=\"1.0\"?><plist><dict><key>cut");
+    {
+        UserDefaults defaults("com.example.damaged");
+        CHECK(defaults.dictionaryRepresentation().empty());
+        REQUIRE(defaults.diagnostics().size() == 1);
+        CHECK(defaults.diagnostics()[0].find("damaged") != std::string::npos);
+        CHECK(platform::readFile(aside) == "<?xml version=\"1.0\"?><plist><dict><key>cut");
+        CHECK_FALSE(std::filesystem::exists(file));
+
+        CHECK(defaults.setObject("fresh", "key"));
+        CHECK(parseFile(file) == Value(Value::Dictionary{{"key", "fresh"}}));
+    }
+
+    SUBCASE("a second damaged file does not replace the first one set aside") {
+        damage(platform::writePropertyListXML(Value(Value::Array{1, 2})));  // no dictionary at the root
+        UserDefaults defaults("com.example.damaged");
+        CHECK(defaults.dictionaryRepresentation().empty());
+        CHECK(defaults.diagnostics().size() == 1);
+        auto second = file;
+        second += ".corrupt-2";
+        CHECK(std::filesystem::exists(second));
+        CHECK(platform::readFile(aside) == "<?xml version=\"1.0\"?><plist><dict><key>cut");
+    }
+    SUBCASE("an empty file counts as damaged") {
+        damage("");
+        UserDefaults defaults("com.example.damaged");
+        CHECK(defaults.diagnostics().size() == 1);
+    }
+}
+
+TEST_CASE("a folder that cannot be written is reported, the value kept in memory") {
+    PreferencesFolder folder;
+    auto blocker = folder.dir / "blocked";
+    std::ofstream(blocker) << "a file where the folder should be";
+    UserDefaults::setDataDirectory(blocker / "Preferences");
+    UserDefaults defaults("com.example.unwritable");
+    CHECK_FALSE(defaults.setObject(1, "key"));
+    CHECK(defaults.integerForKey("key") == 1);
+    CHECK_FALSE(defaults.diagnostics().empty());
+}

@@ -1,0 +1,85 @@
+#include "platform/frameworks/utilities/reachability.h"
+
+#include <cstdlib>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+struct Reachability::Registry {
+    // Taken for a whole change, so that observers hear changes one at a
+    // time and in the order they happened.
+    std::mutex changing;
+    mutable std::mutex mutex;
+    bool reachable = true;
+    std::uint64_t nextId = 0;
+    std::map<std::uint64_t, std::shared_ptr<Observer>> observers;
+};
+
+Reachability::Observation::Observation(std::weak_ptr<Registry> registry, std::uint64_t id)
+    : registry_(std::move(registry)), id_(id) {}
+
+Reachability::Observation::~Observation() {
+    if (auto registry = registry_.lock()) {
+        std::lock_guard lock(registry->mutex);
+        registry->observers.erase(id_);
+    }
+}
+
+Reachability::Reachability(bool reachable) : registry_(std::make_shared<Registry>()) {
+    registry_->reachable = reachable;
+}
+
+std::shared_ptr<Reachability> Reachability::shared() {
+    static const std::shared_ptr<Reachability> instance = [] {
+        const char* setting = std::getenv("VELMORA_NETWORK_REACHABLE");
+        const std::string value = setting != nullptr ? setting : "";
+        return std::make_shared<Reachability>(!(value == "0" || value == "no" || value == "false"));
+    }();
+    return instance;
+}
+
+bool Reachability::isReachable() const {
+    std::lock_guard lock(registry_->mutex);
+    return registry_->reachable;
+}
+
+void Reachability::setReachable(bool reachable) {
+    std::lock_guard change(registry_->changing);
+    std::vector<std::uint64_t> ids;
+    {
+        std::lock_guard lock(registry_->mutex);
+        if (registry_->reachable == reachable) {
+            return;
+        }
+        registry_->reachable = reachable;
+        for (const auto& entry : registry_->observers) {
+            ids.push_back(entry.first);
+        }
+    }
+    // Observers run without the lock, so that they may read the state; one
+    // removed meanwhile is skipped.
+    for (std::uint64_t id : ids) {
+        std::shared_ptr<Observer> observer;
+        {
+            std::lock_guard lock(registry_->mutex);
+            auto it = registry_->observers.find(id);
+            if (it == registry_->observers.end()) {
+                continue;
+            }
+            observer = it->second;
+        }
+        (*observer)(reachable);
+    }
+}
+
+std::unique_ptr<Reachability::Observation> Reachability::observe(Observer observer) {
+    std::lock_guard lock(registry_->mutex);
+    const std::uint64_t id = ++registry_->nextId;
+    registry_->observers.emplace(id, std::make_shared<Observer>(std::move(observer)));
+    return std::unique_ptr<Observation>(new Observation(registry_, id));
+}
+
+}  // namespace platform

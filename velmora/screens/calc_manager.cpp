@@ -1,0 +1,131 @@
+#include "velmora/screens/calc_manager.h"
+
+#include <utility>
+
+#include "platform/dispatch/clock.h"
+#include "platform/foundation/defaults_key.h"
+
+namespace velmora {
+
+using platform::Value;
+
+namespace {
+
+const platform::DefaultsKey<Value::Array>& storedCalculations() {
+    static const platform::DefaultsKey<Value::Array> key(CalcManager::calculationsKey);
+    return key;
+}
+
+const platform::DefaultsKey<std::optional<platform::Date>>& firstAppStart() {
+    static const platform::DefaultsKey<std::optional<platform::Date>> key(CalcManager::firstAppStartAtKey);
+    return key;
+}
+
+}  // namespace
+
+CalcManager& CalcManager::shared() {
+    static CalcManager* instance = new CalcManager();  // lives as long as the process
+    return *instance;
+}
+
+CalcManager::CalcManager(platform::UserDefaults userDefaults) : userDefaults_(std::move(userDefaults)) {
+    calculations_ = loadCalculations();
+    // Loaded straight into the fields: loading writes nothing back.
+    currentCalculation_ = loadCalculation(currentCalculationKey);
+    currentSelectedCalculation_ = loadCalculation(currentSelectedCalculationKey);
+}
+
+void CalcManager::setCurrentCalculation(std::optional<Calculation> calculation) {
+    currentCalculation_ = std::move(calculation);
+    saveCurrentCalculation();
+}
+
+void CalcManager::setCurrentSelectedCalculation(std::optional<Calculation> calculation) {
+    currentSelectedCalculation_ = std::move(calculation);
+    saveCurrentSelectedCalculation();
+}
+
+std::vector<Calculation> CalcManager::loadCalculations() {
+    std::vector<Calculation> loaded;
+    for (const auto& item : storedCalculations().get(userDefaults_)) {
+        // Something that is no dictionary cannot be an entry; the entries
+        // around it are kept.
+        if (item.isDictionary()) loaded.emplace_back(item.asDictionary());
+    }
+    if (loaded.empty()) removeAllCalculations();
+    return loaded;
+}
+
+std::optional<Calculation> CalcManager::loadCalculation(const std::string& key) const {
+    auto stored = userDefaults_.dictionaryForKey(key);
+    if (!stored) return std::nullopt;
+    return Calculation(*stored);
+}
+
+void CalcManager::addCalculation(const Calculation& calculation) {
+    calculations_.insert(calculations_.begin(), calculation);
+    saveCalculations();
+}
+
+bool CalcManager::deleteCalculation(std::ptrdiff_t index) {
+    if (!isValidIndex(index)) return false;
+    calculations_.erase(calculations_.begin() + index);
+    saveCalculations();
+    return true;
+}
+
+bool CalcManager::moveCalculation(std::ptrdiff_t from, std::ptrdiff_t to) {
+    if (!isValidIndex(from) || !isValidIndex(to)) return false;
+    if (from == to) return true;
+    Calculation moved = std::move(calculations_[static_cast<std::size_t>(from)]);
+    calculations_.erase(calculations_.begin() + from);
+    calculations_.insert(calculations_.begin() + to, std::move(moved));
+    saveCalculations();
+    return true;
+}
+
+void CalcManager::removeAllCalculations() {
+    calculations_.clear();
+    saveCalculations();  // the key holds an empty list, not nothing
+}
+
+void CalcManager::saveCurrentSelectedCalculation() {
+    saveOptional(currentSelectedCalculationKey, currentSelectedCalculation_);
+}
+
+void CalcManager::saveCurrentCalculation() { saveOptional(currentCalculationKey, currentCalculation_); }
+
+Value::Array CalcManager::calculationsAsDictionaries() const {
+    Value::Array list;
+    list.reserve(calculations_.size());
+    for (const auto& calculation : calculations_) list.emplace_back(calculation.dictionary());
+    return list;
+}
+
+void CalcManager::handleFirstStart() {
+    if (firstAppStart().hasValue(userDefaults_)) return;
+    firstAppStart().set(platform::Date{platform::dispatch::currentClock()->now()}, userDefaults_);
+    addExampleCalculation();
+}
+
+void CalcManager::addExampleCalculation() {
+    removeAllCalculations();
+    addCalculation(Calculation({{"kTextField", "2"}, {"nTextField", "5"}, {"pTextField", "0.3"}},
+                               "p = 0.3 \\quad k = 2 \\quad n = 5", {}, {{"appKey", "QZT"}}));
+}
+
+void CalcManager::saveCalculations() { storedCalculations().set(calculationsAsDictionaries(), userDefaults_); }
+
+bool CalcManager::isValidIndex(std::ptrdiff_t index) const {
+    return index >= 0 && static_cast<std::size_t>(index) < calculations_.size();
+}
+
+void CalcManager::saveOptional(const char* key, const std::optional<Calculation>& calculation) {
+    if (calculation) {
+        userDefaults_.setObject(calculation->dictionary(), key);
+    } else {
+        userDefaults_.removeObjectForKey(key);
+    }
+}
+
+}  // namespace velmora
