@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "platform/dispatch/queue.h"
+#include "platform/foundation/notification_center.h"
 #include "platform/gfx/animation.h"
 #include "platform/gfx/image.h"
 #include "platform/ui/window.h"
@@ -78,7 +79,6 @@ void Application::reset() {
     scenes_.push_back(std::make_shared<WindowScene>());
     opened_.clear();
     schemes_ = {"http", "https", "mailto", "tel", "sms"};
-    lifecycleObserver_ = nullptr;
 }
 
 bool Application::launch(const std::shared_ptr<ApplicationDelegate>& delegate) {
@@ -96,11 +96,7 @@ int Application::run(const std::shared_ptr<ApplicationDelegate>& delegate) {
 }
 
 void Application::post(const std::string& notification) {
-    if (lifecycleObserver_) lifecycleObserver_(notification);
-}
-
-void Application::setLifecycleObserver(std::function<void(const std::string&)> observer) {
-    lifecycleObserver_ = std::move(observer);
+    NotificationCenter::defaultCenter().post(notification, this);
 }
 
 void Application::becomeActive() {
@@ -159,25 +155,13 @@ std::shared_ptr<Window> Application::keyWindow() const {
     return nullptr;
 }
 
-std::string urlScheme(const std::string& url) {
-    auto colon = url.find(':');
-    if (colon == std::string::npos || colon == 0) return {};
-    std::string scheme = url.substr(0, colon);
-    if (!std::isalpha(static_cast<unsigned char>(scheme[0]))) return {};
-    for (char& c : scheme) {
-        auto u = static_cast<unsigned char>(c);
-        if (!std::isalnum(u) && c != '+' && c != '-' && c != '.') return {};
-        c = static_cast<char>(std::tolower(u));
-    }
-    return scheme;
-}
-
-bool Application::canOpenURL(const std::string& url) const {
-    std::string scheme = urlScheme(url);
+bool Application::canOpenURL(const URL& url) const {
+    std::string scheme = url.scheme();
+    for (char& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return !scheme.empty() && schemes_.count(scheme) != 0;
 }
 
-void Application::openURL(const std::string& url, const std::map<std::string, std::string>&,
+void Application::openURL(const URL& url, const std::map<std::string, std::string>&,
                           std::function<void(bool)> completion) {
     bool ok = canOpenURL(url);
     if (ok) opened_.push_back(url);

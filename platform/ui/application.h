@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/foundation/url.h"
 #include "platform/ui/responder.h"
 #include "platform/ui/types.h"
 
@@ -93,7 +94,7 @@ class Application : public Responder {
 public:
     static Application& shared();
 
-    // The name of the notification posted when the application becomes active.
+    // Posted on the default notification centre, sender the application.
     static constexpr const char* didBecomeActiveNotification = "UIApplicationDidBecomeActiveNotification";
     static constexpr const char* willResignActiveNotification = "UIApplicationWillResignActiveNotification";
 
@@ -109,9 +110,6 @@ public:
     void enterBackground();
     void enterForeground();
     void terminate();
-    // Observers of the lifecycle notifications (the notification centre of
-    // the foundation stand-in hooks in here).
-    void setLifecycleObserver(std::function<void(const std::string& notification)> observer);
 
     const std::vector<std::shared_ptr<WindowScene>>& connectedScenes() const { return scenes_; }
     std::shared_ptr<WindowScene> connectScene();
@@ -119,12 +117,13 @@ public:
     std::vector<std::shared_ptr<Window>> windows() const;
     std::shared_ptr<Window> keyWindow() const;
 
-    // Addresses: can-open answers by scheme; open records the address and
-    // calls the completion (on the main queue) with whether it could.
-    bool canOpenURL(const std::string& url) const;
-    void openURL(const std::string& url, const std::map<std::string, std::string>& options = {},
+    // Addresses: can-open answers by scheme (case-insensitive); open
+    // records an address it can open and calls the completion (on the main
+    // queue) with whether it could.
+    bool canOpenURL(const URL& url) const;
+    void openURL(const URL& url, const std::map<std::string, std::string>& options = {},
                  std::function<void(bool)> completion = {});
-    const std::vector<std::string>& openedURLs() const { return opened_; }
+    const std::vector<URL>& openedURLs() const { return opened_; }
     void clearOpenedURLs() { opened_.clear(); }
     void setOpenableSchemes(std::set<std::string> schemes) { schemes_ = std::move(schemes); }
     const std::set<std::string>& openableSchemes() const { return schemes_; }
@@ -140,12 +139,8 @@ private:
     std::shared_ptr<ApplicationDelegate> delegate_;
     ApplicationState state_ = ApplicationState::inactive;
     std::vector<std::shared_ptr<WindowScene>> scenes_;
-    std::vector<std::string> opened_;
+    std::vector<URL> opened_;
     std::set<std::string> schemes_;
-    std::function<void(const std::string&)> lifecycleObserver_;
 };
-
-// The scheme of an address ("https"), lower case; empty when it has none.
-std::string urlScheme(const std::string& url);
 
 }  // namespace platform::ui

@@ -22,6 +22,11 @@ ViewController::ViewController(std::string nibName) : nibName_(std::move(nibName
 
 ViewController::~ViewController() {
     if (view_ && view_->viewController() == this) view_->setViewController(nullptr);
+    for (auto& child : children_) child->parent_ = nullptr;
+}
+
+std::shared_ptr<ViewController> ViewController::parent() const {
+    return parent_ ? parent_->sharedAs<ViewController>() : nullptr;
 }
 
 std::shared_ptr<View> ViewController::view() {
@@ -67,20 +72,20 @@ void ViewController::loadView() {
 
 void ViewController::addChild(const std::shared_ptr<ViewController>& child) {
     if (!child || child.get() == this) return;
-    if (child->parent().get() == this) return;
+    if (child->parent_ == this) return;
     child->removeFromParent();
     child->willMove(this);
     children_.push_back(child);
-    child->parent_ = sharedAs<ViewController>();
+    child->parent_ = this;
 }
 
 void ViewController::removeFromParent() {
-    auto p = parent();
+    ViewController* p = parent_;
     if (!p) return;
-    auto self = sharedAs<ViewController>();
+    auto self = sharedAs<ViewController>();  // the parent may hold the last reference
     auto& list = p->children_;
-    list.erase(std::remove(list.begin(), list.end(), self), list.end());
-    parent_.reset();
+    list.erase(std::remove_if(list.begin(), list.end(), [this](const auto& c) { return c.get() == this; }), list.end());
+    parent_ = nullptr;
     didMove(nullptr);
 }
 
@@ -134,9 +139,9 @@ std::shared_ptr<ViewController> ViewController::presentationRoot() {
 
 const ViewController* ViewController::presentationRootPointer() const {
     const ViewController* vc = this;
-    while (auto p = vc->parent()) {
+    while (vc->parent_) {
         if (vc->definesContext_) break;
-        vc = p.get();
+        vc = vc->parent_;
     }
     return vc;
 }
@@ -202,7 +207,7 @@ void ViewController::present(const std::shared_ptr<ViewController>& controller, 
                    ") which is already presenting " + label(*busy) + ".");
         return;
     }
-    if (controller->presenting_.lock() || controller->parent() || controller.get() == presenter.get()) {
+    if (controller->presenting_.lock() || controller->parentPointer() || controller.get() == presenter.get()) {
         logMessage("Application tried to present modally a view controller " + label(*controller) +
                    " that is already presented or shown as a child.");
         return;
@@ -325,7 +330,7 @@ Responder* ViewController::nextResponder() const {
     if (view_) {
         if (auto super = view_->superview()) return super.get();
     }
-    if (auto p = parent()) return p.get();
+    if (parent_) return parent_;
     return presenting_.lock().get();
 }
 

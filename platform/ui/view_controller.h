@@ -112,7 +112,8 @@ public:
     void removeFromParent();                                      // calls didMove(nullptr)
     virtual void willMove(ViewController*) {}
     virtual void didMove(ViewController*) {}
-    std::shared_ptr<ViewController> parent() const { return parent_.lock(); }
+    std::shared_ptr<ViewController> parent() const;
+    ViewController* parentPointer() const { return parent_; }
     // The nearest enclosing controller of a class (not this one).
     template <class T>
     std::shared_ptr<T> enclosing() const {
@@ -180,7 +181,7 @@ private:
     std::string title_;
     TabBarItem tabBarItem_;
     std::vector<std::shared_ptr<ViewController>> children_;
-    std::weak_ptr<ViewController> parent_;
+    ViewController* parent_ = nullptr;  // the parent owns its children
     std::shared_ptr<ViewController> presented_;
     std::weak_ptr<ViewController> presenting_;
     ModalPresentationStyle presentationStyle_ = ModalPresentationStyle::automatic;
