@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "platform/gfx/geometry.h"
+#include "platform/ui/scroll_view.h"
 #include "platform/ui/view.h"
 
 namespace platform::ui {
@@ -154,6 +155,12 @@ double attributeValue(const Rect& r, LayoutAttribute a) {
 
 struct Solver {
     View& holder;
+    bool scrolling = false;
+    // A scroll view's trailing and bottom edges are those of its content:
+    // constraints to them size the content, not the subview.
+    bool contentEdge(const View* v, LayoutAttribute a) const {
+        return scrolling && v == &holder && (a == LayoutAttribute::right || a == LayoutAttribute::bottom);
+    }
 
     bool solvable(const View* v) const {
         return v && v != &holder && !v->translatesAutoresizingMaskIntoConstraints() && v->isDescendantOf(&holder);
@@ -183,6 +190,7 @@ struct Solver {
             auto second = c->secondItem();
             LayoutAttribute fa = canonical(c->firstAttribute());
             LayoutAttribute sa = canonical(c->secondAttribute());
+            if (contentEdge(second.get(), sa) || contentEdge(first.get(), fa)) continue;
             if (solvable(first.get())) {
                 double value = c->constant();
                 if (second) value += c->multiplier() * attributeValue(rectOf(*second), sa);
@@ -232,14 +240,47 @@ struct Solver {
 
 void solveConstraints(View& holder) {
     std::vector<std::shared_ptr<LayoutConstraint>> list;
-    for (const auto& c : holder.constraints()) {
+    auto take = [&](const std::shared_ptr<LayoutConstraint>& c) {
         if (c->isActive() && c->relation() == LayoutRelation::equal && c->priority() >= 750) list.push_back(c);
+    };
+    for (const auto& c : holder.constraints()) take(c);
+    // a subview's own size constraints are held by the subview itself
+    for (const auto& sub : holder.subviews()) {
+        for (const auto& c : sub->constraints()) {
+            if (c->firstItem() == sub && !c->secondItem()) take(c);
+        }
     }
     if (list.empty()) return;
     std::stable_sort(list.begin(), list.end(), [](const auto& a, const auto& b) { return a->priority() > b->priority(); });
-    Solver solver{holder};
+    auto* scroll = dynamic_cast<ScrollView*>(&holder);
+    Solver solver{holder, scroll != nullptr};
     // Chains of dependent views settle within a few passes.
     for (int i = 0; i < 8 && solver.pass(list); ++i) {
+    }
+    if (!scroll) return;
+    std::optional<double> width, height;
+    for (const auto& c : list) {
+        auto first = c->firstItem();
+        auto second = c->secondItem();
+        LayoutAttribute fa = canonical(c->firstAttribute());
+        LayoutAttribute sa = canonical(c->secondAttribute());
+        double extent = 0;
+        LayoutAttribute edge;
+        if (second.get() == &holder && solver.contentEdge(second.get(), sa) && first) {
+            extent = attributeValue(solver.rectOf(*first), fa) - c->constant();  // child = content + c
+            edge = sa;
+        } else if (first.get() == &holder && solver.contentEdge(first.get(), fa) && second) {
+            extent = attributeValue(solver.rectOf(*second), sa) + c->constant();  // content = child + c
+            edge = fa;
+        } else {
+            continue;
+        }
+        auto& slot = edge == LayoutAttribute::right ? width : height;
+        slot = std::max(slot.value_or(0.0), extent);
+    }
+    if (width || height) {
+        Size current = scroll->contentSize();
+        scroll->setContentSize({width.value_or(current.width), height.value_or(current.height)});
     }
 }
 
