@@ -122,7 +122,6 @@ const char* styleName(AlertActionStyle style) {
 }  // namespace
 
 void AlertController::describe(std::vector<std::string>& notes) const {
-    if (alertTitle_) notes.push_back("alertTitle=" + quoted(*alertTitle_));
     if (message_) notes.push_back("message=" + quoted(*message_));
     std::string list;
     for (const auto& a : actions_) {
