@@ -22,14 +22,9 @@ public:
 
     ThemingStyle themingStyle() const { return theming_; }
     void setThemingStyle(ThemingStyle style) { theming_ = style; }
-    // Normal-state conveniences, as the framework offers them.
-    void setTitle(const std::string& title) { ui::Button::setTitle(title, ui::controlState::normal); }
-    void setTitleColor(const gfx::Color& color) { ui::Button::setTitleColor(color, ui::controlState::normal); }
+    // Sets the normal-state image, drawn as a template in the tint colour.
     void setImage(const gfx::Image& image);
-
     using ui::Button::setImage;
-    using ui::Button::setTitle;
-    using ui::Button::setTitleColor;
 
     void describe(std::vector<std::string>& notes) const override;
 
