@@ -117,39 +117,18 @@ DrawOp GraphicsContext::makeOp(DrawOp::Kind kind) const {
     return op;
 }
 
-void GraphicsContext::fill(const Rect& r) {
-    DrawOp op = makeOp(DrawOp::Kind::fillRect);
+void GraphicsContext::shape(DrawOp::Kind kind, const Rect& r, std::optional<Color> color) {
+    DrawOp op = makeOp(kind);
     op.rect = r;
-    op.color = state_.fill;
+    op.color = std::move(color);
     list_.append(std::move(op));
 }
 
-void GraphicsContext::stroke(const Rect& r) {
-    DrawOp op = makeOp(DrawOp::Kind::strokeRect);
-    op.rect = r;
-    op.color = state_.stroke;
-    list_.append(std::move(op));
-}
-
-void GraphicsContext::clear(const Rect& r) {
-    DrawOp op = makeOp(DrawOp::Kind::clearRect);
-    op.rect = r;
-    list_.append(std::move(op));
-}
-
-void GraphicsContext::fillEllipse(const Rect& r) {
-    DrawOp op = makeOp(DrawOp::Kind::fillEllipse);
-    op.rect = r;
-    op.color = state_.fill;
-    list_.append(std::move(op));
-}
-
-void GraphicsContext::strokeEllipse(const Rect& r) {
-    DrawOp op = makeOp(DrawOp::Kind::strokeEllipse);
-    op.rect = r;
-    op.color = state_.stroke;
-    list_.append(std::move(op));
-}
+void GraphicsContext::fill(const Rect& r) { shape(DrawOp::Kind::fillRect, r, state_.fill); }
+void GraphicsContext::stroke(const Rect& r) { shape(DrawOp::Kind::strokeRect, r, state_.stroke); }
+void GraphicsContext::clear(const Rect& r) { shape(DrawOp::Kind::clearRect, r, std::nullopt); }
+void GraphicsContext::fillEllipse(const Rect& r) { shape(DrawOp::Kind::fillEllipse, r, state_.fill); }
+void GraphicsContext::strokeEllipse(const Rect& r) { shape(DrawOp::Kind::strokeEllipse, r, state_.stroke); }
 
 void GraphicsContext::beginPath() { path_ = Path(); }
 void GraphicsContext::moveTo(Point p) { path_.moveTo(p); }

@@ -132,6 +132,7 @@ private:
         double alpha = 1;
     };
     DrawOp makeOp(DrawOp::Kind kind) const;
+    void shape(DrawOp::Kind kind, const Rect& r, std::optional<Color> color);
 
     Size size_;
     double scale_;

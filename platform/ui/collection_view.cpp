@@ -51,13 +51,7 @@ void CollectionView::registerNib(const Nib& nib, const std::string& identifier) 
 }
 
 std::shared_ptr<CollectionViewCell> CollectionView::dequeueReusableCell(const std::string& identifier, IndexPath) {
-    auto& pool = pool_[identifier];
-    if (!pool.empty()) {
-        auto cell = pool.back();
-        pool.pop_back();
-        cell->prepareForReuse();
-        return cell;
-    }
+    if (auto pooled = pool_.take(identifier)) return pooled;
     std::shared_ptr<CollectionViewCell> cell;
     auto it = registrations_.find(identifier);
     if (it != registrations_.end()) {
@@ -79,17 +73,19 @@ std::shared_ptr<CollectionViewCell> CollectionView::dequeueReusableCell(const st
     return cell;
 }
 
+void CollectionView::retire(const std::shared_ptr<CollectionViewCell>& cell) {
+    cell->removeFromSuperview();
+    cell->selected_ = false;
+    pool_.put(cell, cell->reuseIdentifier_);
+}
+
 void CollectionView::ensureLoaded() {
     if (!loaded_) reloadData();
 }
 
 void CollectionView::reloadData() {
-    for (auto& [path, cell] : visible_) {
-        cell->removeFromSuperview();
-        cell->selected_ = false;
-        if (!cell->reuseIdentifier_.empty()) pool_[cell->reuseIdentifier_].push_back(cell);
-    }
-    visible_.clear();
+    for (auto& [path, cell] : visible_.map) retire(cell);
+    visible_.map.clear();
     loaded_ = true;
     rebuild();
     layoutVisible();
@@ -147,24 +143,21 @@ void CollectionView::layoutVisible() {
             }
         }
     }
-    for (auto it = visible_.begin(); it != visible_.end();) {
+    for (auto it = visible_.map.begin(); it != visible_.map.end();) {
         if (needed.count(it->first)) {
             ++it;
             continue;
         }
         auto cell = it->second;
-        it = visible_.erase(it);
-        cell->removeFromSuperview();
-        cell->selected_ = false;
-        if (!cell->reuseIdentifier_.empty()) pool_[cell->reuseIdentifier_].push_back(cell);
+        it = visible_.map.erase(it);
+        retire(cell);
     }
     auto ds = dataSource();
     auto d = delegate();
     for (const auto& path : needed) {
         Rect frame = frames_[static_cast<std::size_t>(path.section)][static_cast<std::size_t>(path.row)];
-        auto it = visible_.find(path);
-        if (it != visible_.end()) {
-            it->second->setFrame(frame);
+        if (auto shown = visible_.at(path)) {
+            shown->setFrame(frame);
             continue;
         }
         if (!ds) break;
@@ -178,7 +171,7 @@ void CollectionView::layoutVisible() {
         if (!cell) continue;
         cell->setFrame(frame);
         addSubview(cell);
-        visible_[path] = cell;
+        visible_.map[path] = cell;
         if (d) d->willDisplayCell(*this, *cell, path);
     }
     laying_ = false;
@@ -197,29 +190,21 @@ int CollectionView::numberOfItems(int section) {
 
 std::shared_ptr<CollectionViewCell> CollectionView::cellForItem(IndexPath indexPath) {
     ensureLoaded();
-    auto it = visible_.find(indexPath);
-    return it == visible_.end() ? nullptr : it->second;
+    return visible_.at(indexPath);
 }
 
 std::vector<std::shared_ptr<CollectionViewCell>> CollectionView::visibleCells() {
     ensureLoaded();
-    std::vector<std::shared_ptr<CollectionViewCell>> cells;
-    for (auto& [path, cell] : visible_) cells.push_back(cell);
-    return cells;
+    return visible_.cells();
 }
 
 std::vector<IndexPath> CollectionView::indexPathsForVisibleItems() {
     ensureLoaded();
-    std::vector<IndexPath> paths;
-    for (auto& [path, cell] : visible_) paths.push_back(path);
-    return paths;
+    return visible_.paths();
 }
 
 std::optional<IndexPath> CollectionView::indexPathForCell(const CollectionViewCell& cell) const {
-    for (const auto& [path, c] : visible_) {
-        if (c.get() == &cell) return path;
-    }
-    return std::nullopt;
+    return visible_.pathOf(cell);
 }
 
 Rect CollectionView::frameForItem(IndexPath indexPath) {
@@ -238,7 +223,7 @@ void CollectionView::scrollToItem(IndexPath indexPath, bool animated) {
 
 bool CollectionView::tapItem(IndexPath indexPath) {
     if (frameForItem(indexPath).isEmpty()) return false;
-    for (auto& [path, cell] : visible_) cell->setSelected(path == indexPath);
+    for (auto& [path, cell] : visible_.map) cell->setSelected(path == indexPath);
     if (auto d = delegate()) d->didSelectItem(*this, indexPath);
     return true;
 }

@@ -8,9 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "platform/ui/cell_reuse.h"
+#include "platform/ui/index_path.h"
 #include "platform/ui/scroll_view.h"
 #include "platform/ui/storyboard.h"
-#include "platform/ui/table_view.h"
 
 namespace platform::ui {
 
@@ -101,6 +102,7 @@ private:
     void ensureLoaded();
     void rebuild();
     void layoutVisible();
+    void retire(const std::shared_ptr<CollectionViewCell>& cell);
     struct Registration {
         CellFactory factory;
         std::optional<Nib> nib;
@@ -110,9 +112,9 @@ private:
     std::weak_ptr<CollectionViewDataSource> dataSource_;
     std::weak_ptr<CollectionViewDelegate> delegate_;
     std::map<std::string, Registration> registrations_;
-    std::map<std::string, std::vector<std::shared_ptr<CollectionViewCell>>> pool_;
+    detail::ReusePool<CollectionViewCell> pool_;
     std::vector<std::vector<Rect>> frames_;
-    std::map<IndexPath, std::shared_ptr<CollectionViewCell>> visible_;
+    detail::VisibleCells<CollectionViewCell> visible_;
     bool loaded_ = false;
     bool laying_ = false;
 };

@@ -103,55 +103,49 @@ std::optional<T> Button::lookup(const std::map<unsigned, T>& values, unsigned st
     return std::nullopt;
 }
 
-void Button::setTitle(std::optional<std::string> title, unsigned state) {
-    if (title) {
-        titles_[state] = std::move(*title);
+namespace {
+
+// A per-state value: set, or removed with none.
+template <class T>
+void assign(std::map<unsigned, T>& values, std::optional<T> value, unsigned state) {
+    if (value) {
+        values.insert_or_assign(state, std::move(*value));
     } else {
-        titles_.erase(state);
+        values.erase(state);
     }
-    refresh();
 }
 
-std::optional<std::string> Button::title(unsigned state) const {
-    auto it = titles_.find(state);
-    if (it == titles_.end()) return std::nullopt;
+template <class T>
+std::optional<T> exact(const std::map<unsigned, T>& values, unsigned state) {
+    auto it = values.find(state);
+    if (it == values.end()) return std::nullopt;
     return it->second;
 }
 
+}  // namespace
+
+void Button::setTitle(std::optional<std::string> title, unsigned state) {
+    assign(titles_, std::move(title), state);
+    refresh();
+}
+
+std::optional<std::string> Button::title(unsigned state) const { return exact(titles_, state); }
 std::optional<std::string> Button::currentTitle() const { return lookup(titles_, Control::state()); }
 
 void Button::setTitleColor(std::optional<Color> color, unsigned state) {
-    if (color) {
-        titleColors_.insert_or_assign(state, *color);
-    } else {
-        titleColors_.erase(state);
-    }
+    assign(titleColors_, std::move(color), state);
     refresh();
 }
 
-std::optional<Color> Button::titleColor(unsigned state) const {
-    auto it = titleColors_.find(state);
-    if (it == titleColors_.end()) return std::nullopt;
-    return it->second;
-}
-
+std::optional<Color> Button::titleColor(unsigned state) const { return exact(titleColors_, state); }
 Color Button::currentTitleColor() const { return lookup(titleColors_, Control::state()).value_or(tintColor()); }
 
 void Button::setImage(std::optional<Image> image, unsigned state) {
-    if (image) {
-        images_.insert_or_assign(state, *image);
-    } else {
-        images_.erase(state);
-    }
+    assign(images_, std::move(image), state);
     refresh();
 }
 
-std::optional<Image> Button::image(unsigned state) const {
-    auto it = images_.find(state);
-    if (it == images_.end()) return std::nullopt;
-    return it->second;
-}
-
+std::optional<Image> Button::image(unsigned state) const { return exact(images_, state); }
 std::optional<Image> Button::currentImage() const { return lookup(images_, Control::state()); }
 
 void Button::stateDidChange() { refresh(); }

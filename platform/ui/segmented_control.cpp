@@ -25,10 +25,7 @@ SegmentedControl::Segment SegmentedControl::makeSegment() {
     return segment;
 }
 
-void SegmentedControl::insertSegment(const std::string& title, int index) {
-    Segment segment = makeSegment();
-    segment.label->setText(title);
-    segment.imageView->setHidden(true);
+void SegmentedControl::place(const Segment& segment, int index) {
     index = std::clamp(index, 0, numberOfSegments());
     insertSubview(segment.view, static_cast<std::size_t>(index));
     segments_.insert(segments_.begin() + index, segment);
@@ -36,15 +33,18 @@ void SegmentedControl::insertSegment(const std::string& title, int index) {
     setNeedsLayout();
 }
 
+void SegmentedControl::insertSegment(const std::string& title, int index) {
+    Segment segment = makeSegment();
+    segment.label->setText(title);
+    segment.imageView->setHidden(true);
+    place(segment, index);
+}
+
 void SegmentedControl::insertSegment(const Image& image, int index) {
     Segment segment = makeSegment();
     segment.imageView->setImage(image);
     segment.label->setHidden(true);
-    index = std::clamp(index, 0, numberOfSegments());
-    insertSubview(segment.view, static_cast<std::size_t>(index));
-    segments_.insert(segments_.begin() + index, segment);
-    if (selected_ >= index) ++selected_;
-    setNeedsLayout();
+    place(segment, index);
 }
 
 void SegmentedControl::removeSegment(int index) {

@@ -51,6 +51,7 @@ private:
         bool enabled = true;
     };
     Segment makeSegment();
+    void place(const Segment& segment, int index);
     bool valid(int index) const { return index >= 0 && index < numberOfSegments(); }
 
     std::vector<Segment> segments_;

@@ -83,13 +83,7 @@ std::shared_ptr<TableViewCell> TableView::makeCell(const std::string& identifier
 }
 
 std::shared_ptr<TableViewCell> TableView::dequeueReusableCell(const std::string& identifier) {
-    auto& pool = pool_[identifier];
-    if (!pool.empty()) {
-        auto cell = pool.back();
-        pool.pop_back();
-        cell->prepareForReuse();
-        return cell;
-    }
+    if (auto cell = pool_.take(identifier)) return cell;
     return makeCell(identifier);
 }
 
@@ -107,7 +101,7 @@ std::shared_ptr<TableViewCell> TableView::dequeueReusableCell(const std::string&
 void TableView::enqueue(const std::shared_ptr<TableViewCell>& cell) {
     cell->selected_ = false;
     cell->highlighted_ = false;
-    if (!cell->reuseIdentifier_.empty()) pool_[cell->reuseIdentifier_].push_back(cell);
+    pool_.put(cell, cell->reuseIdentifier_);
 }
 
 void TableView::retire(const IndexPath& path, const std::shared_ptr<TableViewCell>& cell) {
@@ -130,39 +124,23 @@ void TableView::loadCounts() {
     sections_ = std::move(next);
 }
 
-double TableView::headerHeightFor(int section) {
+double TableView::supplementaryHeight(int section, bool header) {
     auto d = delegate();
     auto ds = dataSource();
-    auto& slot = headers_[section];
+    auto& slot = (header ? headers_ : footers_)[section];
     if (slot) slot->removeFromSuperview();
-    slot = d ? d->viewForHeader(*this, section) : nullptr;
-    auto title = ds ? ds->titleForHeader(*this, section) : std::nullopt;
+    slot = !d ? nullptr : header ? d->viewForHeader(*this, section) : d->viewForFooter(*this, section);
+    auto title = !ds ? std::nullopt : header ? ds->titleForHeader(*this, section) : ds->titleForFooter(*this, section);
     if (!slot && title) {
         auto label = std::make_shared<Label>(Rect(0, 0, bounds().width(), 28));
         label->setText(*title);
         label->setFont(Font::system(13));
         slot = label;
     }
-    if (auto h = d ? d->heightForHeader(*this, section) : std::nullopt) return std::max(0.0, *h);
-    if (sectionHeaderHeight_ >= 0 && slot) return sectionHeaderHeight_;
-    return slot ? slot->frame().height() : 0;
-}
-
-double TableView::footerHeightFor(int section) {
-    auto d = delegate();
-    auto ds = dataSource();
-    auto& slot = footers_[section];
-    if (slot) slot->removeFromSuperview();
-    slot = d ? d->viewForFooter(*this, section) : nullptr;
-    auto title = ds ? ds->titleForFooter(*this, section) : std::nullopt;
-    if (!slot && title) {
-        auto label = std::make_shared<Label>(Rect(0, 0, bounds().width(), 28));
-        label->setText(*title);
-        label->setFont(Font::system(13));
-        slot = label;
-    }
-    if (auto h = d ? d->heightForFooter(*this, section) : std::nullopt) return std::max(0.0, *h);
-    if (sectionFooterHeight_ >= 0 && slot) return sectionFooterHeight_;
+    auto height = !d ? std::nullopt : header ? d->heightForHeader(*this, section) : d->heightForFooter(*this, section);
+    if (height) return std::max(0.0, *height);
+    double fixed = header ? sectionHeaderHeight_ : sectionFooterHeight_;
+    if (fixed >= 0 && slot) return fixed;
     return slot ? slot->frame().height() : 0;
 }
 
@@ -181,14 +159,14 @@ void TableView::rebuildGeometry() {
     for (int s = 0; s < static_cast<int>(sections_.size()); ++s) {
         Section& section = sections_[static_cast<std::size_t>(s)];
         section.top = y;
-        section.headerHeight = headerHeightFor(s);
+        section.headerHeight = supplementaryHeight(s, true);
         section.rowHeights.assign(static_cast<std::size_t>(section.rows), fallback);
         for (int r = 0; r < section.rows; ++r) {
             if (auto h = d ? d->heightForRow(*this, {s, r}) : std::nullopt) {
                 section.rowHeights[static_cast<std::size_t>(r)] = std::max(0.0, *h >= 0 ? *h : fallback);
             }
         }
-        section.footerHeight = footerHeightFor(s);
+        section.footerHeight = supplementaryHeight(s, false);
         y += section.headerHeight + section.footerHeight;
         for (double h : section.rowHeights) y += h;
     }
@@ -206,10 +184,10 @@ double TableView::contentHeight() const {
 }
 
 void TableView::reloadData() {
-    for (auto it = visible_.begin(); it != visible_.end();) {
+    for (auto it = visible_.map.begin(); it != visible_.map.end();) {
         auto path = it->first;
         auto cell = it->second;
-        it = visible_.erase(it);
+        it = visible_.map.erase(it);
         retire(path, cell);
     }
     selected_.clear();
@@ -375,20 +353,20 @@ void TableView::apply(const PendingUpdate& update) {
     };
 
     std::map<IndexPath, std::shared_ptr<TableViewCell>> kept;
-    for (auto& [path, cell] : visible_) {
+    for (auto& [path, cell] : visible_.map) {
         if (auto next = remap(path)) {
             kept[*next] = cell;
         } else {
             retire(path, cell);
         }
     }
-    visible_ = std::move(kept);
+    visible_.map = std::move(kept);
     std::set<IndexPath> selection;
     for (const auto& path : selected_) {
         if (auto next = remap(path)) selection.insert(*next);
     }
     selected_ = std::move(selection);
-    for (auto& [path, cell] : visible_) cell->selected_ = selected_.count(path) != 0;
+    for (auto& [path, cell] : visible_.map) cell->selected_ = selected_.count(path) != 0;
 
     loadCounts();
     rebuildGeometry();
@@ -420,23 +398,22 @@ void TableView::layoutVisible() {
             y += h;
         }
     }
-    for (auto it = visible_.begin(); it != visible_.end();) {
+    for (auto it = visible_.map.begin(); it != visible_.map.end();) {
         if (needed.count(it->first)) {
             ++it;
             continue;
         }
         auto path = it->first;
         auto cell = it->second;
-        it = visible_.erase(it);
+        it = visible_.map.erase(it);
         retire(path, cell);
     }
     auto ds = dataSource();
     auto d = delegate();
     for (const auto& path : needed) {
         Rect rect = rectForRow(path);
-        auto it = visible_.find(path);
-        if (it != visible_.end()) {
-            it->second->setFrame(rect);
+        if (auto shown = visible_.at(path)) {
+            shown->setFrame(rect);
             continue;
         }
         if (!ds) break;
@@ -449,7 +426,7 @@ void TableView::layoutVisible() {
         cell->setEditing(editing_, false);
         cell->selected_ = selected_.count(path) != 0;
         insertSubview(cell, 0);
-        visible_[path] = cell;
+        visible_.map[path] = cell;
         if (d) d->willDisplayCell(*this, *cell, path);
     }
     for (int s = 0; s < static_cast<int>(sections_.size()); ++s) {
@@ -520,30 +497,20 @@ void TableView::setTableFooterView(std::shared_ptr<View> view) {
 
 std::shared_ptr<TableViewCell> TableView::cellForRow(IndexPath indexPath) {
     ensureLoaded();
-    auto it = visible_.find(indexPath);
-    return it == visible_.end() ? nullptr : it->second;
+    return visible_.at(indexPath);
 }
 
 std::vector<std::shared_ptr<TableViewCell>> TableView::visibleCells() {
     ensureLoaded();
-    std::vector<std::shared_ptr<TableViewCell>> cells;
-    for (auto& [path, cell] : visible_) cells.push_back(cell);
-    return cells;
+    return visible_.cells();
 }
 
 std::vector<IndexPath> TableView::indexPathsForVisibleRows() {
     ensureLoaded();
-    std::vector<IndexPath> paths;
-    for (auto& [path, cell] : visible_) paths.push_back(path);
-    return paths;
+    return visible_.paths();
 }
 
-std::optional<IndexPath> TableView::indexPathForCell(const TableViewCell& cell) const {
-    for (const auto& [path, c] : visible_) {
-        if (c.get() == &cell) return path;
-    }
-    return std::nullopt;
-}
+std::optional<IndexPath> TableView::indexPathForCell(const TableViewCell& cell) const { return visible_.pathOf(cell); }
 
 std::optional<IndexPath> TableView::indexPathForRow(Point point) {
     ensureLoaded();
@@ -648,13 +615,12 @@ void TableView::selectRow(std::optional<IndexPath> indexPath, bool animated, Tab
 
 void TableView::deselectRow(IndexPath indexPath, bool animated) {
     selected_.erase(indexPath);
-    auto it = visible_.find(indexPath);
-    if (it != visible_.end()) it->second->setSelected(false, animated);
+    if (auto cell = visible_.at(indexPath)) cell->setSelected(false, animated);
 }
 
 void TableView::setEditing(bool editing, bool animated) {
     editing_ = editing;
-    for (auto& [path, cell] : visible_) cell->setEditing(editing, animated);
+    for (auto& [path, cell] : visible_.map) cell->setEditing(editing, animated);
 }
 
 bool TableView::tapRow(IndexPath indexPath) {
@@ -716,8 +682,8 @@ bool TableView::dragRow(IndexPath from, IndexPath to) {
         return p;
     };
     std::map<IndexPath, std::shared_ptr<TableViewCell>> moved;
-    for (auto& [path, cell] : visible_) moved[shift(path)] = cell;
-    visible_ = std::move(moved);
+    for (auto& [path, cell] : visible_.map) moved[shift(path)] = cell;
+    visible_.map = std::move(moved);
     std::set<IndexPath> selection;
     for (const auto& path : selected_) selection.insert(shift(path));
     selected_ = std::move(selection);

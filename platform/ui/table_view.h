@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/ui/cell_reuse.h"
+#include "platform/ui/index_path.h"
 #include "platform/ui/scroll_view.h"
 #include "platform/ui/storyboard.h"
 
@@ -17,14 +19,6 @@ namespace platform::ui {
 class ImageView;
 class Label;
 class TableView;
-
-struct IndexPath {
-    int section = 0;
-    int row = 0;
-    int item() const { return row; }
-    auto operator<=>(const IndexPath&) const = default;
-};
-std::string describe(const IndexPath& path);  // "0,1"
 
 enum class TableViewStyle { plain = 0, grouped = 1, insetGrouped = 2 };
 enum class TableViewCellStyle { defaultStyle = 0, value1 = 1, value2 = 2, subtitle = 3 };
@@ -264,8 +258,8 @@ private:
     void ensureLoaded();
     void loadCounts();
     void rebuildGeometry();
-    double headerHeightFor(int section);
-    double footerHeightFor(int section);
+    // A section's header or footer view (made anew) and its height.
+    double supplementaryHeight(int section, bool header);
     void layoutVisible();
     void retire(const IndexPath& path, const std::shared_ptr<TableViewCell>& cell);
     void enqueue(const std::shared_ptr<TableViewCell>& cell);
@@ -280,9 +274,9 @@ private:
     std::weak_ptr<TableViewDataSource> dataSource_;
     std::weak_ptr<TableViewDelegate> delegate_;
     std::map<std::string, Registration> registrations_;
-    std::map<std::string, std::vector<std::shared_ptr<TableViewCell>>> pool_;
+    detail::ReusePool<TableViewCell> pool_;
     std::vector<Section> sections_;
-    std::map<IndexPath, std::shared_ptr<TableViewCell>> visible_;
+    detail::VisibleCells<TableViewCell> visible_;
     std::map<int, std::shared_ptr<View>> headers_;
     std::map<int, std::shared_ptr<View>> footers_;
     std::set<IndexPath> selected_;

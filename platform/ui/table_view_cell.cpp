@@ -4,8 +4,6 @@
 
 namespace platform::ui {
 
-std::string describe(const IndexPath& path) { return std::to_string(path.section) + "," + std::to_string(path.row); }
-
 TableViewCell::TableViewCell(TableViewCellStyle style, std::string reuseIdentifier)
     : View(Rect(0, 0, 320, 44)), style_(style), reuseIdentifier_(std::move(reuseIdentifier)),
       contentView_(std::make_shared<View>(Rect(0, 0, 320, 44))) {

@@ -26,10 +26,13 @@ Rect View::frame() const { return layer_->frame(); }
 void View::setFrame(const Rect& frame) {
     Size old = layer_->bounds().size;
     layer_->setFrame(frame);
-    if (!(old == frame.size)) {
-        resizeSubviews(old);
-        setNeedsLayout();
-    }
+    sizeChanged(old);
+}
+
+void View::sizeChanged(Size old) {
+    if (old == layer_->bounds().size) return;
+    resizeSubviews(old);
+    setNeedsLayout();
 }
 
 Rect View::bounds() const { return layer_->bounds(); }
@@ -37,10 +40,7 @@ Rect View::bounds() const { return layer_->bounds(); }
 void View::setBounds(const Rect& bounds) {
     Size old = layer_->bounds().size;
     layer_->setBounds(bounds);
-    if (!(old == bounds.size)) {
-        resizeSubviews(old);
-        setNeedsLayout();
-    }
+    sizeChanged(old);
 }
 
 Point View::center() const { return layer_->position(); }

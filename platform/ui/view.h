@@ -201,6 +201,7 @@ protected:
 private:
     void attach(const std::shared_ptr<View>& view, std::size_t index);
     void resizeSubviews(Size oldSize);
+    void sizeChanged(Size oldSize);
     Window* rawWindow() const;
 
     std::shared_ptr<gfx::Layer> layer_;

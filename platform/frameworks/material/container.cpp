@@ -37,4 +37,16 @@ void swapChild(ui::ViewController& parent, ui::View& host, const std::shared_ptr
     });
 }
 
+void installChild(ui::ViewController& parent, const std::shared_ptr<ui::ViewController>& child, ui::View& host) {
+    if (!child) return;
+    auto v = child->view();
+    v->setAutoresizingMask(ui::autoresizing::flexibleWidth | ui::autoresizing::flexibleHeight);
+    host.addSubview(v);
+    child->didMove(&parent);
+}
+
+void unbindHost(ui::ViewController& container) {
+    if (auto host = std::dynamic_pointer_cast<LayoutHostView>(container.viewIfLoaded())) host->onLayout = nullptr;
+}
+
 }  // namespace platform::material::detail

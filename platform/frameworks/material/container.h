@@ -31,6 +31,13 @@ void swapChild(ui::ViewController& parent, ui::View& host, const std::shared_ptr
                const std::shared_ptr<ui::ViewController>& next, bool animated,
                std::function<void(bool)> completion);
 
+// Puts a child controller's view into a host view of the parent, filling it.
+void installChild(ui::ViewController& parent, const std::shared_ptr<ui::ViewController>& child, ui::View& host);
+
+// Stops a container's host view from calling back into a controller that
+// is going away.
+void unbindHost(ui::ViewController& container);
+
 // The controller itself or its nearest ancestor of a class.
 template <class T>
 std::shared_ptr<T> selfOrEnclosing(const ui::ViewController& vc) {

@@ -30,24 +30,15 @@ void NavigationDrawerController::loadView() {
     host->addSubview(rightPanel_);
     host->onLayout = [this] { layoutParts(); };
     setView(host);
-    auto install = [this](const std::shared_ptr<ui::ViewController>& vc, const std::shared_ptr<ui::View>& into) {
-        if (!vc) return;
-        auto v = vc->view();
-        v->setAutoresizingMask(ui::autoresizing::flexibleWidth | ui::autoresizing::flexibleHeight);
-        into->addSubview(v);
-        vc->didMove(this);
-    };
-    install(root_, content_);
-    install(left_, leftPanel_);
-    install(right_, rightPanel_);
+    detail::installChild(*this, root_, *content_);
+    detail::installChild(*this, left_, *leftPanel_);
+    detail::installChild(*this, right_, *rightPanel_);
     layoutParts();
 }
 
 void NavigationDrawerController::viewDidLoad() { prepare(); }
 
-NavigationDrawerController::~NavigationDrawerController() {
-    if (auto host = std::dynamic_pointer_cast<detail::LayoutHostView>(viewIfLoaded())) host->onLayout = nullptr;
-}
+NavigationDrawerController::~NavigationDrawerController() { detail::unbindHost(*this); }
 
 void NavigationDrawerController::layoutParts() {
     auto host = viewIfLoaded();

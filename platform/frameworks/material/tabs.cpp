@@ -65,7 +65,7 @@ TabsController::TabsController(std::vector<std::shared_ptr<ui::ViewController>> 
 
 TabsController::~TabsController() {
     for (auto& item : tabBar_->tabItems()) item->removeTargets(ui::controlEvent::allEvents);
-    if (auto host = std::dynamic_pointer_cast<detail::LayoutHostView>(viewIfLoaded())) host->onLayout = nullptr;
+    detail::unbindHost(*this);
 }
 
 std::shared_ptr<ui::ViewController> TabsController::selectedViewController() const {
@@ -80,12 +80,11 @@ void TabsController::loadView() {
     host->addSubview(tabBar_);
     host->onLayout = [this] { layoutParts(); };
     setView(host);
-    if (auto page = selectedViewController()) {
-        auto v = page->view();
-        v->setAutoresizingMask(ui::autoresizing::flexibleWidth | ui::autoresizing::flexibleHeight);
-        content_->addSubview(v);
+    auto shown = selectedViewController();
+    detail::installChild(*this, shown, *content_);
+    for (auto& page : pages_) {
+        if (page != shown) page->didMove(this);
     }
-    for (auto& page : pages_) page->didMove(this);
     layoutParts();
 }
 

@@ -103,20 +103,13 @@ void ToolbarController::loadView() {
     host->addSubview(statusBar_);
     host->onLayout = [this] { layoutParts(); };
     setView(host);
-    if (root_) {
-        auto v = root_->view();
-        v->setAutoresizingMask(ui::autoresizing::flexibleWidth | ui::autoresizing::flexibleHeight);
-        content_->addSubview(v);
-        root_->didMove(this);
-    }
+    detail::installChild(*this, root_, *content_);
     layoutParts();
 }
 
 void ToolbarController::viewDidLoad() { prepare(); }
 
-ToolbarController::~ToolbarController() {
-    if (auto host = std::dynamic_pointer_cast<detail::LayoutHostView>(viewIfLoaded())) host->onLayout = nullptr;
-}
+ToolbarController::~ToolbarController() { detail::unbindHost(*this); }
 
 void ToolbarController::layoutParts() {
     auto host = viewIfLoaded();

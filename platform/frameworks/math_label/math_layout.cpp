@@ -185,7 +185,6 @@ private:
     MathBox nucleus(const MathAtom& atom, Style style, const std::optional<gfx::Color>& color) {
         using K = MathAtom::Kind;
         double size = base_ * scaleOf(style);
-        double axis = 0.25 * size;
         switch (atom.kind) {
             case K::space: return MathBox{atom.spaceEm * size, 0, 0, {}, {}};
             case K::group: return atom.first ? list(*atom.first, style, color) : MathBox{};
@@ -195,16 +194,7 @@ private:
             case K::fraction: return fraction(atom, style, color);
             case K::inner: {
                 MathBox inner = atom.first ? list(*atom.first, style, color) : MathBox{};
-                double extent = std::max(inner.ascent - axis, inner.descent + axis);
-                double height = std::max(2 * extent, size);
-                MathBox box;
-                MathBox left = delimiter(atom.leftDelimiter, height, axis, size, color);
-                MathBox right = delimiter(atom.rightDelimiter, height, axis, size, color);
-                append(box, left, 0, 0);
-                append(box, inner, left.width, 0);
-                append(box, right, left.width + inner.width, 0);
-                box.width = left.width + inner.width + right.width;
-                return box;
+                return fenced(inner, atom, size, color);
             }
             case K::accent: {
                 MathBox inner = atom.first ? list(*atom.first, style, color) : MathBox{};
@@ -257,15 +247,22 @@ private:
         if (atom.hasRule) box.rules.push_back({pad / 2, -axis, width - pad, rule, color});
         box.width = width;
         if (atom.leftDelimiter.empty() && atom.rightDelimiter.empty()) return box;
-        double height = std::max(2 * std::max(box.ascent - axis, box.descent + axis), size);
-        MathBox framed;
+        return fenced(box, atom, size, color);
+    }
+
+    // A box between the atom's delimiters, grown to reach as far above and
+    // below the math axis as the box does.
+    MathBox fenced(const MathBox& inner, const MathAtom& atom, double size, const std::optional<gfx::Color>& color) {
+        double axis = 0.25 * size;
+        double height = std::max(2 * std::max(inner.ascent - axis, inner.descent + axis), size);
+        MathBox box;
         MathBox left = delimiter(atom.leftDelimiter, height, axis, size, color);
         MathBox right = delimiter(atom.rightDelimiter, height, axis, size, color);
-        append(framed, left, 0, 0);
-        append(framed, box, left.width, 0);
-        append(framed, right, left.width + box.width, 0);
-        framed.width = left.width + box.width + right.width;
-        return framed;
+        append(box, left, 0, 0);
+        append(box, inner, left.width, 0);
+        append(box, right, left.width + inner.width, 0);
+        box.width = left.width + inner.width + right.width;
+        return box;
     }
 
     MathBox scripted(const MathAtom& atom, Style style, const std::optional<gfx::Color>& color) {
