@@ -1,0 +1,34 @@
+#include "measurement/foundation/daily_counts.h"
+
+#include "measurement/foundation/counters.h"
+
+namespace measurement {
+
+void APMDailyCounts::startDay(std::int64_t day) {
+    if (day == dayIndex_) return;
+    *this = APMDailyCounts();
+    dayIndex_ = day;
+}
+
+void APMDailyCounts::incrementCountsForCurrentDay(std::int64_t day, bool isPublicEvent, bool isConversion) {
+    startDay(day);
+    allEventsCount_ = APMIncrementedCount(allEventsCount_);
+    if (isPublicEvent) publicEventsCount_ = APMIncrementedCount(publicEventsCount_);
+    if (isConversion) conversionsCount_ = APMIncrementedCount(conversionsCount_);
+}
+
+void APMDailyCounts::incrementRealtimeCountsForCurrentDay(std::int64_t day) {
+    startDay(day);
+    realtimeCount_ = APMIncrementedCount(realtimeCount_);
+}
+
+void APMDailyCounts::incrementDCURealtimeCountsForCurrentDay(std::int64_t day) {
+    startDay(day);
+    dcuRealtimeCount_ = APMIncrementedCount(dcuRealtimeCount_);
+}
+
+void APMDailyCounts::decrementAllEventsCount() {
+    if (allEventsCount_ > 0) --allEventsCount_;
+}
+
+}  // namespace measurement

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/value.h"
+
+namespace measurement {
+
+// Keys of the service property list ("RozedaService-Info" in the main
+// bundle).
+inline constexpr const char* kAPMServiceInfoPlistName = "RozedaService-Info";
+inline constexpr const char* kAPMRozedaAppIDKey = "ROZEDA_APP_ID";
+inline constexpr const char* kAPMDozudAppIDKey = "DOZUD_APP_ID";
+// The base address of the measurement service; empty or absent means no
+// service is configured and nothing is contacted.
+inline constexpr const char* kAPMMeasurementServiceBaseURLKey = "MEASUREMENT_SERVICE_BASE_URL";
+
+// The application environment as the engine sees it.
+class APMAEU {
+public:
+    // The shared application object registered by the application (the user
+    // interface layer owns its type); none inside an application extension
+    // or before one was registered.
+    static std::shared_ptr<void> sharedApplication();
+    static void setSharedApplication(std::shared_ptr<void> application);
+    // The main bundle's Info.plist declares an extension ("NSExtension").
+    static bool isAppExtension();
+
+    // The hardware model identifier; empty when it cannot be read.
+    static std::string deviceModel();
+    // Runs in a simulator: the device model is "x86_64" or "i386".
+    static bool isNOD();
+    static std::string systemVersion();
+
+    // Whether the public analytics interface is part of the process (it is
+    // unless a test says otherwise).
+    static bool publicInterfaceClassExists();
+    static void setPublicInterfaceClassExists(bool exists);
+};
+
+class APMInfoPlistFileUtil {
+public:
+    // The main bundle's "RozedaService-Info" property list; none when it is
+    // missing or is not a dictionary.
+    static std::optional<platform::Value::Dictionary> dictionaryFromRozedaServiceInfoPlist();
+};
+
+std::vector<std::string> APMLaunchArguments();
+bool APMHasLaunchArgument(const std::string& argument);
+// The main bundle's Info.plist and one of its values (null when absent).
+platform::Value::Dictionary APMInfoDictionary();
+platform::Value APMInfoPlistValue(const std::string& key);
+std::string APMBundleIdentifier();
+// "CFBundleShortVersionString" and "CFBundleVersion"; empty when absent.
+std::string APMBundleShortVersion();
+std::string APMBundleVersion();
+// The user's preferred languages, most preferred first.
+std::vector<std::string> APMPreferredLanguages();
+// The application-support folder (configurable through
+// platform::ProcessInfo).
+std::filesystem::path APMApplicationSupportDirectory();
+// The configured service address, none when empty or absent.
+std::optional<std::string> APMMeasurementServiceBaseURL();
+
+}  // namespace measurement

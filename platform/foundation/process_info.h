@@ -1,0 +1,48 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// What a program learns about its surroundings from outside the process:
+// its launch arguments, the device model, the OS version, the user's
+// preferred languages and the application-support folder. Every answer has
+// a default and can be set, so that programs and tests decide what the
+// engine sees. Safe to use from any thread.
+class ProcessInfo {
+public:
+    // The arguments the program was started with, program name first; empty
+    // until a program (or a test) sets them.
+    static std::vector<std::string> arguments();
+    static void setArguments(std::vector<std::string> arguments);
+    static void setArguments(int argc, const char* const* argv);
+    static bool hasArgument(const std::string& argument);
+
+    // The hardware model identifier. A phone model by default; never a
+    // simulator's, so code that checks for a simulator sees a device.
+    static std::string deviceModel();
+    static void setDeviceModel(std::string model);
+    static const char* defaultDeviceModel();
+
+    static std::string osVersion();
+    static void setOSVersion(std::string version);
+    static const char* defaultOSVersion();
+
+    // The user's preferred languages, most preferred first ("en-US").
+    static std::vector<std::string> preferredLanguages();
+    static void setPreferredLanguages(std::vector<std::string> languages);
+
+    // The folder applications keep their support files in. By default
+    // "velmora/Application Support" under the user's data home
+    // ($XDG_DATA_HOME, else ~/.local/share, else the temporary folder).
+    static std::filesystem::path applicationSupportDirectory();
+    static void setApplicationSupportDirectory(std::filesystem::path path);
+    static std::filesystem::path defaultApplicationSupportDirectory();
+
+    // Restores every default (arguments emptied).
+    static void reset();
+};
+
+}  // namespace platform

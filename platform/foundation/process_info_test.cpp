@@ -1,0 +1,75 @@
+#include <doctest/doctest.h>
+
+#include <cstdlib>
+#include <thread>
+
+#include "platform/foundation/process_info.h"
+
+using platform::ProcessInfo;
+
+namespace {
+// Restores the process defaults when a test case ends.
+struct ResetProcessInfo {
+    ~ResetProcessInfo() { ProcessInfo::reset(); }
+};
+}  // namespace
+
+TEST_CASE("process information has device defaults and can be set") {
+    ResetProcessInfo reset;
+    ProcessInfo::reset();
+
+    SUBCASE("defaults describe a phone, never a simulator") {
+        const std::string model = ProcessInfo::deviceModel();
+        CHECK_FALSE(model.empty());
+        CHECK(model != "x86_64");
+        CHECK(model != "i386");
+        CHECK(model != "arm64");
+        CHECK(ProcessInfo::osVersion() == ProcessInfo::defaultOSVersion());
+        CHECK(ProcessInfo::preferredLanguages() == std::vector<std::string>{"en-US"});
+        CHECK(ProcessInfo::arguments().empty());
+    }
+    SUBCASE("launch arguments from argv, searched by exact match") {
+        const char* argv[] = {"velmora", "-VEZArurerudoDebugEnabled", "--other"};
+        ProcessInfo::setArguments(3, argv);
+        CHECK(ProcessInfo::arguments().size() == 3);
+        CHECK(ProcessInfo::hasArgument("-VEZArurerudoDebugEnabled"));
+        CHECK_FALSE(ProcessInfo::hasArgument("-VEZArurerudoDebug"));
+        CHECK_FALSE(ProcessInfo::hasArgument("other"));
+        ProcessInfo::setArguments(0, nullptr);
+        CHECK(ProcessInfo::arguments().empty());
+    }
+    SUBCASE("every answer can be configured and reset") {
+        ProcessInfo::setDeviceModel("x86_64");
+        ProcessInfo::setOSVersion("16.0");
+        ProcessInfo::setPreferredLanguages({});
+        ProcessInfo::setApplicationSupportDirectory("/tmp/somewhere");
+        CHECK(ProcessInfo::deviceModel() == "x86_64");
+        CHECK(ProcessInfo::osVersion() == "16.0");
+        CHECK(ProcessInfo::preferredLanguages().empty());
+        CHECK(ProcessInfo::applicationSupportDirectory() == "/tmp/somewhere");
+        ProcessInfo::reset();
+        CHECK(ProcessInfo::deviceModel() == ProcessInfo::defaultDeviceModel());
+        CHECK(ProcessInfo::applicationSupportDirectory() == ProcessInfo::defaultApplicationSupportDirectory());
+    }
+    SUBCASE("the application-support folder lies under the user's data home") {
+        const char* old = std::getenv("XDG_DATA_HOME");
+        std::string saved = old ? old : "";
+        setenv("XDG_DATA_HOME", "/data/home", 1);
+        CHECK(ProcessInfo::applicationSupportDirectory() == "/data/home/velmora/Application Support");
+        if (old) {
+            setenv("XDG_DATA_HOME", saved.c_str(), 1);
+        } else {
+            unsetenv("XDG_DATA_HOME");
+        }
+    }
+    SUBCASE("readers and writers on several threads agree") {
+        std::thread writer([] {
+            for (int i = 0; i < 200; ++i) ProcessInfo::setDeviceModel(i % 2 ? "iPad13,1" : "iPhone15,2");
+        });
+        for (int i = 0; i < 200; ++i) {
+            auto model = ProcessInfo::deviceModel();
+            CHECK((model == "iPad13,1" || model == "iPhone15,2"));
+        }
+        writer.join();
+    }
+}
