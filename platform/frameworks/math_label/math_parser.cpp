@@ -300,9 +300,9 @@ private:
                 atom.rightDelimiter = ")";
             }
         } else if (name == "color" || name == "textcolor") {
-            std::string spec = readRawGroup(name);
-            auto color = parseColor(spec);
-            if (!color) fail(MathParseError::Code::invalidColor, "Invalid color: " + spec);
+            std::string colorText = readRawGroup(name);
+            auto color = parseColor(colorText);
+            if (!color) fail(MathParseError::Code::invalidColor, "Invalid color: " + colorText);
             atom.kind = K::color;
             atom.color = color;
             atom.first = parseArgument("\\" + name);
