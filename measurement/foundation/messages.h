@@ -1,7 +1,8 @@
 #pragma once
 
 // The message classes of the measurement engine, one per protocol-buffer
-// message, over the nanopb structures "nano_<name>" (global namespace).
+// message, over the nanopb structures "nano_<name>" (global namespace); the
+// script programs' structures keep their message names.
 
 #include "measurement/foundation/nano_message.h"
 #include "measurement/proto/audience.pb.h"
@@ -10,47 +11,6 @@
 #include "measurement/proto/measurement.pb.h"
 #include "measurement/proto/runtime.pb.h"
 #include "measurement/proto/skadnetwork.pb.h"
-
-// The generated headers also define each message name as a macro for its
-// structure; the names belong to the message classes below instead.
-#undef APMPBEventParam
-#undef APMPBEventParamDictionary
-#undef APMPBEvent
-#undef APMPBUserAttribute
-#undef APMPBMeasurementBundle
-#undef APMPBMeasurementBatch
-#undef APMPBMeasurementConfig
-#undef APMPBSetting
-#undef APMPBEventConfig
-#undef APMPBConsentSection
-#undef APMPBConsentDefault
-#undef APMPBConsentDelegation
-#undef APMPBAudience
-#undef APMPBEventFilter
-#undef APMPBPropertyFilter
-#undef APMPBFilter
-#undef APMPBStringFilter
-#undef APMPBNumberFilter
-#undef APMPBResultData
-#undef APMPBDynamicFilterResultTimestamp
-#undef APMPBSequenceFilterResultTimestamp
-#undef APMPBAudienceLeafFilterResult
-#undef APMPBSkAdNetworkConversionValueRequest
-#undef APMPBSkAdNetworkConversionValueResponse
-#undef APMPBFlag
-#undef APMPBExperiment
-#undef APMPBSnapshot
-#undef APMPBSdkResponse
-#undef APMPBExperimentResponse
-#undef APMPBAppProperty
-#undef APMPBCustomProperty
-#undef APMPBClientProperty
-#undef APMPBExperimentRequest
-#undef APMPBRuntimeEntity
-#undef APMPBOgtActivity
-#undef APMPBOgtActivities
-#undef APMPBProgram
-#undef APMPBTrackingAuthorizationStatus
 
 namespace measurement {
 
@@ -99,7 +59,6 @@ APM_NANO_MESSAGE(APMPBCustomProperty);
 APM_NANO_MESSAGE(APMPBClientProperty);
 APM_NANO_MESSAGE(APMPBExperimentRequest);
 
-// Script programs.
 APM_NANO_MESSAGE(APMPBRuntimeEntity);
 APM_NANO_MESSAGE(APMPBOgtActivity);
 APM_NANO_MESSAGE(APMPBOgtActivities);

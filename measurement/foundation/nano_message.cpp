@@ -175,11 +175,39 @@ constexpr auto kIsBool = [](const Field& f) { return f.isBool(); };
 constexpr auto kIsInt32 = [](const Field& f) { return f.integer(sizeof(std::int32_t)); };
 constexpr auto kIsInt64 = [](const Field& f) { return f.integer(sizeof(std::int64_t)); };
 constexpr auto kIsDouble = [](const Field& f) { return f.isDouble(); };
+constexpr auto kIsString = [](const Field& f) { return f.isString(); };
+constexpr auto kIsBytes = [](const Field& f) { return f.isBytes(); };
+
+// A singular string or bytes field (kept behind a pointer), or a logged
+// mismatch.
+template <class Check>
+bool singularPointerField(const NANOMessageBase& message, int index, const char* typeName, Check check,
+                          Field* field) {
+    if (!locate(message, index, field)) return false;
+    if (!check(*field) || field->repeated() || !field->pointer()) {
+        logTypeMismatch(typeName, index);
+        return false;
+    }
+    return true;
+}
 
 char* copyString(const std::string& text) {
     auto* copy = static_cast<char*>(allocateZeroed(text.size() + 1, 1));
     if (copy) std::memcpy(copy, text.data(), text.size());
     return copy;
+}
+
+pb_bytes_array_t* copyBytes(const NANOBytes& bytes) {
+    auto* copy = static_cast<pb_bytes_array_t*>(allocateZeroed(1, PB_BYTES_ARRAY_T_ALLOCSIZE(bytes.size())));
+    if (!copy) return nullptr;
+    copy->size = static_cast<pb_size_t>(bytes.size());
+    if (!bytes.empty()) std::memcpy(copy->bytes, bytes.data(), bytes.size());
+    return copy;
+}
+
+NANOBytes bytesOf(const pb_bytes_array_t* bytes) {
+    if (!bytes) return {};
+    return NANOBytes(bytes->bytes, bytes->bytes + bytes->size);
 }
 
 bool containsNul(const std::string& text) { return text.find('\0') != std::string::npos; }
@@ -212,7 +240,7 @@ bool getScalarArray(const NANOMessageBase& message, int index, const char* typeN
 
 bool checkArraySize(std::size_t size, int index) {
     if (size <= std::numeric_limits<pb_size_t>::max()) return true;
-    logNanoFailure(kNANOUnsupportedValueCode, "Too many elements for a repeated field", index);
+    logNanoFailure(kNANOUnsupportedValueCode, "Too many elements or bytes for a field", index);
     return false;
 }
 
@@ -377,11 +405,7 @@ bool NANOSetDouble(NANOMessageBase& message, int index, double value) {
 
 std::optional<std::string> NANOGetString(const NANOMessageBase& message, int index) {
     Field field;
-    if (!locate(message, index, &field)) return std::nullopt;
-    if (!field.isString() || field.repeated() || !field.pointer()) {
-        logTypeMismatch("string", index);
-        return std::nullopt;
-    }
+    if (!singularPointerField(message, index, "string", kIsString, &field)) return std::nullopt;
     const char* text = static_cast<const char*>(field.pointerSlot());
     if (!text) return std::nullopt;
     return std::string(text);
@@ -389,17 +413,32 @@ std::optional<std::string> NANOGetString(const NANOMessageBase& message, int ind
 
 bool NANOSetString(NANOMessageBase& message, int index, const std::optional<std::string>& value) {
     Field field;
-    if (!locate(message, index, &field)) return false;
-    if (!field.isString() || field.repeated() || !field.pointer()) {
-        logTypeMismatch("string", index);
-        return false;
-    }
+    if (!singularPointerField(message, index, "string", kIsString, &field)) return false;
     if (value && containsNul(*value)) {
         logNanoFailure(kNANOUnsupportedValueCode, "String contains a NUL character", index);
         return false;
     }
     char* copy = nullptr;
     if (value && !(copy = copyString(*value))) return false;
+    releaseField(field);
+    field.pointerSlot() = copy;
+    return true;
+}
+
+std::optional<NANOBytes> NANOGetBytes(const NANOMessageBase& message, int index) {
+    Field field;
+    if (!singularPointerField(message, index, "bytes", kIsBytes, &field)) return std::nullopt;
+    const auto* bytes = static_cast<const pb_bytes_array_t*>(field.pointerSlot());
+    if (!bytes) return std::nullopt;
+    return bytesOf(bytes);
+}
+
+bool NANOSetBytes(NANOMessageBase& message, int index, const std::optional<NANOBytes>& value) {
+    Field field;
+    if (!singularPointerField(message, index, "bytes", kIsBytes, &field)) return false;
+    if (value && !checkArraySize(value->size(), index)) return false;
+    pb_bytes_array_t* copy = nullptr;
+    if (value && !(copy = copyBytes(*value))) return false;
     releaseField(field);
     field.pointerSlot() = copy;
     return true;
@@ -529,12 +568,39 @@ bool getArray(const NANOMessageBase& message, int index, std::vector<double>* ou
 
 bool getArray(const NANOMessageBase& message, int index, std::vector<std::string>* out) {
     Field field;
-    if (!arrayField(message, index, "repeated string", [](const Field& f) { return f.isString(); }, &field)) {
+    if (!arrayField(message, index, "repeated string", kIsString, &field)) {
         return false;
     }
     auto* const* items = static_cast<char* const*>(field.pointerSlot());
     out->clear();
     for (pb_size_t i = 0; items && i < field.count(); ++i) out->emplace_back(items[i] ? items[i] : "");
+    return true;
+}
+
+bool getArray(const NANOMessageBase& message, int index, std::vector<NANOBytes>* out) {
+    Field field;
+    if (!arrayField(message, index, "repeated bytes", kIsBytes, &field)) {
+        return false;
+    }
+    auto* const* items = static_cast<pb_bytes_array_t* const*>(field.pointerSlot());
+    out->clear();
+    for (pb_size_t i = 0; items && i < field.count(); ++i) out->push_back(bytesOf(items[i]));
+    return true;
+}
+
+bool setArray(NANOMessageBase& message, int index, const std::vector<NANOBytes>& values) {
+    Field field;
+    if (!arrayField(message, index, "repeated bytes", kIsBytes, &field) ||
+        !checkArraySize(values.size(), index)) {
+        return false;
+    }
+    for (const auto& value : values) {
+        if (!checkArraySize(value.size(), index)) return false;
+    }
+    auto** items = static_cast<pb_bytes_array_t**>(allocateZeroed(values.size(), sizeof(pb_bytes_array_t*)));
+    if (!items) return false;
+    for (std::size_t i = 0; i < values.size(); ++i) items[i] = copyBytes(values[i]);
+    installArray(field, items, values.size());
     return true;
 }
 
@@ -561,7 +627,7 @@ bool setArray(NANOMessageBase& message, int index, const std::vector<double>& va
 
 bool setArray(NANOMessageBase& message, int index, const std::vector<std::string>& values) {
     Field field;
-    if (!arrayField(message, index, "repeated string", [](const Field& f) { return f.isString(); }, &field) ||
+    if (!arrayField(message, index, "repeated string", kIsString, &field) ||
         !checkArraySize(values.size(), index)) {
         return false;
     }

@@ -114,6 +114,7 @@ std::int32_t NANOGetInt32(const NANOMessageBase& message, int index);
 std::int64_t NANOGetInt64(const NANOMessageBase& message, int index);
 double NANOGetDouble(const NANOMessageBase& message, int index);
 std::optional<std::string> NANOGetString(const NANOMessageBase& message, int index);
+std::optional<NANOBytes> NANOGetBytes(const NANOMessageBase& message, int index);
 
 bool NANOSetBool(NANOMessageBase& message, int index, bool value);
 bool NANOSetInt32(NANOMessageBase& message, int index, std::int32_t value);
@@ -121,6 +122,8 @@ bool NANOSetInt64(NANOMessageBase& message, int index, std::int64_t value);
 bool NANOSetDouble(NANOMessageBase& message, int index, double value);
 // No string clears the field.
 bool NANOSetString(NANOMessageBase& message, int index, const std::optional<std::string>& value);
+// No bytes clear the field.
+bool NANOSetBytes(NANOMessageBase& message, int index, const std::optional<NANOBytes>& value);
 // Stores a deep copy.
 bool NANOSetMessage(NANOMessageBase& message, int index, const NANOMessageBase& value);
 bool NANOClearField(NANOMessageBase& message, int index);
@@ -147,12 +150,14 @@ bool getArray(const NANOMessageBase& message, int index, std::vector<std::int64_
 bool getArray(const NANOMessageBase& message, int index, std::vector<std::uint64_t>* out);
 bool getArray(const NANOMessageBase& message, int index, std::vector<double>* out);
 bool getArray(const NANOMessageBase& message, int index, std::vector<std::string>* out);
+bool getArray(const NANOMessageBase& message, int index, std::vector<NANOBytes>* out);
 bool setArray(NANOMessageBase& message, int index, const std::vector<bool>& values);
 bool setArray(NANOMessageBase& message, int index, const std::vector<std::int32_t>& values);
 bool setArray(NANOMessageBase& message, int index, const std::vector<std::int64_t>& values);
 bool setArray(NANOMessageBase& message, int index, const std::vector<std::uint64_t>& values);
 bool setArray(NANOMessageBase& message, int index, const std::vector<double>& values);
 bool setArray(NANOMessageBase& message, int index, const std::vector<std::string>& values);
+bool setArray(NANOMessageBase& message, int index, const std::vector<NANOBytes>& values);
 }  // namespace nano_detail
 
 // A copy of a sub-message, wrapped in its class; none when unset or of
@@ -169,7 +174,7 @@ std::optional<M> NANOGetMessage(const NANOMessageBase& message, int index) {
 
 // A repeated field as a list: bool, std::int32_t (32-bit integer and enum
 // fields), std::int64_t or std::uint64_t (64-bit integer fields), double,
-// std::string, or copies of the elements wrapped in their message class (a
+// std::string, NANOBytes, or copies of the elements wrapped in their message class (a
 // changed element must be written back with NANOSetArray).
 template <class T>
 std::vector<T> NANOGetArray(const NANOMessageBase& message, int index) {

@@ -16,7 +16,7 @@ using namespace measurement;
 
 namespace {
 
-enum class Kind { Bool, Int32, Int64, Double, String, Message, Other };
+enum class Kind { Bool, Int32, Int64, Double, String, Bytes, Message, Other };
 
 struct FieldShape {
     int index;
@@ -42,6 +42,7 @@ std::vector<FieldShape> shapes() {
             case PB_LTYPE_SVARINT: kind = it.data_size == 4 ? Kind::Int32 : Kind::Int64; break;
             case PB_LTYPE_FIXED64: kind = Kind::Double; break;
             case PB_LTYPE_STRING: kind = Kind::String; break;
+            case PB_LTYPE_BYTES: kind = Kind::Bytes; break;
             case PB_LTYPE_SUBMESSAGE: kind = Kind::Message; break;
             default: break;
         }
@@ -50,9 +51,12 @@ std::vector<FieldShape> shapes() {
     return result;
 }
 
-using Expected = std::variant<bool, std::int32_t, std::int64_t, double, std::string, std::vector<std::int32_t>,
-                              std::vector<std::int64_t>, std::vector<double>, std::vector<std::string>,
-                              std::vector<bool>>;
+using Expected = std::variant<bool, std::int32_t, std::int64_t, double, std::string, NANOBytes,
+                              std::vector<std::int32_t>, std::vector<std::int64_t>, std::vector<double>,
+                              std::vector<std::string>, std::vector<NANOBytes>, std::vector<bool>>;
+
+// The alternatives from here on are repeated fields.
+constexpr std::size_t kFirstRepeatedAlternative = 6;
 
 // Sets every scalar, string and repeated scalar field to a value derived from
 // its tag and answers what each field must read back as.
@@ -70,6 +74,7 @@ std::map<int, Expected> fillScalars(M& message) {
                     break;
                 case Kind::Double: expected[f.index] = std::vector<double>{tag + 0.5, -1e300}; break;
                 case Kind::String: expected[f.index] = std::vector<std::string>{"a" + std::to_string(f.tag), ""}; break;
+                case Kind::Bytes: expected[f.index] = std::vector<NANOBytes>{{0, 1, 0xff}, {}}; break;
                 default: continue;
             }
         } else {
@@ -79,6 +84,7 @@ std::map<int, Expected> fillScalars(M& message) {
                 case Kind::Int64: expected[f.index] = tag * 1000000000000 + 3; break;
                 case Kind::Double: expected[f.index] = tag + 0.25; break;
                 case Kind::String: expected[f.index] = "s" + std::to_string(f.tag) + " \xc3\xa9"; break;
+                case Kind::Bytes: expected[f.index] = NANOBytes{'a', 0, static_cast<std::uint8_t>(f.tag)}; break;
                 default: continue;
             }
         }
@@ -91,6 +97,7 @@ std::map<int, Expected> fillScalars(M& message) {
                 else if constexpr (std::is_same_v<T, std::int64_t>) set = NANOSetInt64(message, f.index, value);
                 else if constexpr (std::is_same_v<T, double>) set = NANOSetDouble(message, f.index, value);
                 else if constexpr (std::is_same_v<T, std::string>) set = NANOSetString(message, f.index, value);
+                else if constexpr (std::is_same_v<T, NANOBytes>) set = NANOSetBytes(message, f.index, value);
                 else set = NANOSetArray(message, f.index, value);
                 CHECK(set);
             },
@@ -112,6 +119,7 @@ void checkReadsBack(const M& message, const std::map<int, Expected>& expected) {
                 else if constexpr (std::is_same_v<T, std::int64_t>) CHECK(NANOGetInt64(message, index) == v);
                 else if constexpr (std::is_same_v<T, double>) CHECK(NANOGetDouble(message, index) == v);
                 else if constexpr (std::is_same_v<T, std::string>) CHECK(NANOGetString(message, index) == v);
+                else if constexpr (std::is_same_v<T, NANOBytes>) CHECK(NANOGetBytes(message, index) == v);
                 else CHECK(NANOGetArray<typename T::value_type>(message, index) == v);
             },
             value);
@@ -158,8 +166,8 @@ TEST_CASE_TEMPLATE("every message round-trips through nanopb with every scalar f
                    APMPBAudienceLeafFilterResult, APMPBSkAdNetworkConversionValueRequest,
                    APMPBSkAdNetworkConversionValueResponse, APMPBFlag, APMPBExperiment, APMPBSnapshot,
                    APMPBSdkResponse, APMPBExperimentResponse, APMPBAppProperty, APMPBCustomProperty,
-                   APMPBClientProperty, APMPBExperimentRequest, APMPBRuntimeEntity, APMPBOgtActivity,
-                   APMPBOgtActivities, APMPBProgram) {
+                   APMPBClientProperty, APMPBExperimentRequest, APMPBRuntimeEntity,
+                   APMPBOgtActivity, APMPBOgtActivities, APMPBProgram) {
     APMMonitorCapture capture;
     M message;
     CHECK(message.protoBuffer().empty());
@@ -176,7 +184,7 @@ TEST_CASE_TEMPLATE("every message round-trips through nanopb with every scalar f
         M copy = *decoded;
         for (const auto& [index, value] : expected) CHECK(NANOClearField(copy, index));
         for (const auto& [index, value] : expected) {
-            const bool repeated = value.index() > 4;  // the vector alternatives
+            const bool repeated = value.index() >= kFirstRepeatedAlternative;
             CHECK(NANOHasField(copy, index) == repeated);
         }
         CHECK(copy.protoBuffer().empty());
@@ -272,11 +280,11 @@ TEST_CASE("nested messages, large strings and long repeated fields round-trip") 
         NANOSetDouble(number, 5, 1.5);
         APMPBRuntimeEntity call;
         NANOSetInt32(call, 0, 4);
-        NANOSetString(call, 2, "0");
+        NANOSetBytes(call, 2, NANOBytes{'0'});
         NANOSetArray(call, 1, std::vector<APMPBRuntimeEntity>{number, number});
         APMPBRuntimeEntity outer;
         NANOSetInt32(outer, 0, 4);
-        NANOSetString(outer, 2, "1");
+        NANOSetBytes(outer, 2, NANOBytes{'1'});
         NANOSetArray(outer, 1, std::vector<APMPBRuntimeEntity>{call});
         APMPBProgram program;
         NANOSetArray(program, 0, std::vector<APMPBRuntimeEntity>{outer});
@@ -304,7 +312,7 @@ TEST_CASE("nested messages, large strings and long repeated fields round-trip") 
         REQUIRE(statements.size() == 1);
         auto inner = NANOGetArray<APMPBRuntimeEntity>(statements[0], 1);
         REQUIRE(inner.size() == 1);
-        CHECK(NANOGetString(inner[0], 2) == "0");
+        CHECK(NANOGetBytes(inner[0], 2) == NANOBytes{'0'});
         auto leaves = NANOGetArray<APMPBRuntimeEntity>(inner[0], 1);
         REQUIRE(leaves.size() == 2);
         CHECK(NANOGetDouble(leaves[1], 5) == 1.5);

@@ -1,0 +1,134 @@
+// Evaluations per second of the measurement script runtime on four kinds of
+// program (a dispatch loop, string methods, array methods, function calls),
+// and the time of the same programs on duktape and Lua 5.4, as ratios
+// measured in one run.
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <optional>
+#include <string>
+
+#include "bench_script_baselines.h"
+#include "measurement/script/testing/program_text.h"
+#include "measurement/script/testing/script_runner.h"
+
+namespace {
+
+struct Workload {
+    const char* name;
+    std::string script;  // the runtime's text form
+    std::string javascript;
+    std::string lua;
+};
+
+std::string loop(int count, const std::string& body) {
+    return "(var \"i\") (set \"i\" 0) (while (lt $i " + std::to_string(count) +
+           ") (set \"i\" (add $i 1)) false (code " + body + "))";
+}
+
+std::vector<Workload> workloads() {
+    return {
+        {"dispatch loop",
+         "(var \"s\") (set \"s\" 0) " + loop(200000, "(set \"s\" (add $s $i))") + " $s",
+         "(function () { var i = 0, s = 0; while (i < 200000) { s = s + i; i = i + 1; } return s; })()",
+         "local i, s = 0, 0 while i < 200000 do s = s + i; i = i + 1 end"},
+        {"string methods",
+         "(var \"p\" \"t\" \"x\") (set \"x\" 0) " +
+             loop(20000,
+                  "(set \"p\" (call \"abc,def,ghi\" \"split\" (array \",\"))) "
+                  "(set \"t\" (call (call $p \"join\" (array \"-\")) \"toUpperCase\" (array))) "
+                  "(set \"x\" (add $x (call $t \"indexOf\" (array \"DEF\"))))") +
+             " $x",
+         "(function () { var i = 0, x = 0, p, t; while (i < 20000) { p = 'abc,def,ghi'.split(','); "
+         "t = p.join('-').toUpperCase(); x = x + t.indexOf('DEF'); i = i + 1; } return x; })()",
+         "local x = 0 for i = 1, 20000 do local p = {} for piece in string.gmatch('abc,def,ghi', '[^,]+') do "
+         "p[#p + 1] = piece end local t = string.upper(table.concat(p, '-')) "
+         "x = x + (string.find(t, 'DEF', 1, true) - 1) end"},
+        {"array methods",
+         "(var \"x\" \"double\" \"order\") (set \"x\" 0) "
+         "(set \"double\" (lambda \"\" (array \"v\") (return (mul $v 2)))) "
+         "(set \"order\" (lambda \"\" (array \"a\" \"b\") (return (sub $a $b)))) " +
+             loop(10000,
+                  "(set \"x\" (add $x (call (call (call (array 5 3 1 4 2) \"map\" (array $double)) \"sort\" "
+                  "(array $order)) \"indexOf\" (array 8))))") +
+             " $x",
+         "(function () { var x = 0, i = 0; function double(v) { return v * 2; } "
+         "function order(a, b) { return a - b; } while (i < 10000) { "
+         "x = x + [5, 3, 1, 4, 2].map(double).sort(order).indexOf(8); i = i + 1; } return x; })()",
+         "local function map(t, f) local r = {} for k = 1, #t do r[k] = f(t[k]) end return r end "
+         "local function indexOf(t, v) for k = 1, #t do if t[k] == v then return k - 1 end end return -1 end "
+         "local function double(v) return v * 2 end local function order(a, b) return a < b end "
+         "local x = 0 for i = 1, 10000 do local t = map({5, 3, 1, 4, 2}, double) table.sort(t, order) "
+         "x = x + indexOf(t, 8) end"},
+        {"calls",
+         "(function \"fib\" (array \"n\") (if (lt $n 2) (code (return $n))) "
+         "(return (add (\"fib\" (sub $n 1)) (\"fib\" (sub $n 2))))) (\"fib\" 20)",
+         "(function () { function fib(n) { if (n < 2) return n; return fib(n - 1) + fib(n - 2); } return fib(20); })()",
+         "local function fib(n) if n < 2 then return n end return fib(n - 1) + fib(n - 2) end local r = fib(20)"},
+    };
+}
+
+template <class F>
+std::optional<double> best(F run) {
+    std::optional<double> fastest;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const auto seconds = run();
+        if (!seconds) return std::nullopt;
+        fastest = fastest ? std::min(*fastest, *seconds) : *seconds;
+    }
+    return fastest;
+}
+
+std::string ratio(std::optional<double> ours, std::optional<double> theirs) {
+    if (!ours || !theirs) return "-";
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%.2fx", *ours / *theirs);
+    return buffer;
+}
+
+std::string milliseconds(std::optional<double> seconds) {
+    if (!seconds) return "absent";
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%.2f ms", *seconds * 1000);
+    return buffer;
+}
+
+}  // namespace
+
+int main() {
+    measurement::APMPRuntimeLimits limits;
+    limits.maxInstructions = 1'000'000'000;
+    limits.maxAllocationBytes = std::size_t{1} << 34;
+    std::printf("%-16s %12s %14s %12s %12s %16s %12s\n", "workload", "runtime", "evaluations/s", "duktape", "lua",
+                "runtime/duktape", "runtime/lua");
+    for (const auto& workload : workloads()) {
+        const auto assembled = measurement::testing::assemble(workload.script);
+        if (!assembled.ok()) {
+            std::fprintf(stderr, "%s: %s\n", workload.name, assembled.error.c_str());
+            return 1;
+        }
+        const auto bytes = measurement::testing::encodeProgram(assembled.program);
+        std::int64_t evaluations = 0;
+        const auto ours = best([&]() -> std::optional<double> {
+            const auto start = std::chrono::steady_clock::now();
+            const auto result = measurement::testing::runProgramBytes(bytes, limits);
+            const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+            if (result.error) {
+                std::fprintf(stderr, "%s: error %ld\n", workload.name, result.error.code);
+                return std::nullopt;
+            }
+            evaluations = result.evaluations;
+            return elapsed.count();
+        });
+        const auto duktape = best([&] { return bench::runDuktape(workload.javascript); });
+        const auto lua = best([&] { return bench::runLua(workload.lua); });
+        char rate[32] = "-";
+        if (ours) std::snprintf(rate, sizeof rate, "%.3g", static_cast<double>(evaluations) / *ours);
+        std::printf("%-16s %12s %14s %12s %12s %16s %12s\n", workload.name, milliseconds(ours).c_str(), rate,
+                    milliseconds(duktape).c_str(), milliseconds(lua).c_str(), ratio(ours, duktape).c_str(),
+                    ratio(ours, lua).c_str());
+    }
+    std::printf("(ratios are time of the runtime over time of the other interpreter: above 1 is slower)\n");
+    return 0;
+}

@@ -1,0 +1,349 @@
+#include <algorithm>
+#include <cmath>
+
+#include "measurement/script/command_families.h"
+#include "measurement/script/object_manager.h"
+#include "measurement/script/object_values.h"
+#include "measurement/script/runtime_helpers.h"
+#include "measurement/script/script_string.h"
+
+namespace measurement {
+
+namespace {
+
+// Arrays not tracked by any runtime still keep to the default cap.
+const APMPRuntimeLimits kDefaultLimits{};
+
+// Arrays whose string form is being built on this thread: a cycle
+// contributes the empty string instead of recursing for ever.
+thread_local std::vector<const APMPArrayValue*> arraysBeingJoined;
+
+}  // namespace
+
+APMPArrayValue::APMPArrayValue(APMPValueList elements)
+    : APMPCollectableValue(APMPValueKind::Array), _elements(std::move(elements)) {}
+
+bool APMPArrayValue::reserveSlots(std::size_t newCount, ScriptError& error) const {
+    const APMPObjectManager* manager = objectManager();
+    const auto& limits = manager ? const_cast<APMPObjectManager*>(manager)->budget().limits() : kDefaultLimits;
+    if (newCount > limits.maxArrayLength) {
+        error.fail(kAPMPErrorInvalidArrayLength);
+        return false;
+    }
+    if (newCount <= _elements.size()) return true;
+    return chargeAllocation((newCount - _elements.size()) * sizeof(APMPValueRef), error);
+}
+
+std::u16string APMPArrayValue::stringValueWithSeparator(const std::u16string& separator, ScriptError& error) const {
+    if (_elements.empty()) return {};
+    if (std::find(arraysBeingJoined.begin(), arraysBeingJoined.end(), this) != arraysBeingJoined.end()) return {};
+    if (arraysBeingJoined.size() >= static_cast<std::size_t>(kDefaultLimits.maxDataDepth)) {
+        error.fail(kAPMPErrorBudgetExhausted);
+        return {};
+    }
+    arraysBeingJoined.push_back(this);
+    std::u16string out;
+    std::size_t charged = 0;
+    for (std::size_t i = 0; i < _elements.size(); ++i) {
+        if (i > 0) out += separator;
+        const APMPRuntimeValue& element = *_elements[i];
+        if (!element.isHole() && !element.isNullOrUndefined()) {
+            out += element.stringValueOrError(error);
+            if (error) break;
+        }
+        if (out.size() - charged >= 4096) {
+            if (!chargeAllocation((out.size() - charged) * sizeof(char16_t), error)) break;
+            charged = out.size();
+        }
+    }
+    if (!error) chargeAllocation((out.size() - charged) * sizeof(char16_t), error);
+    arraysBeingJoined.pop_back();
+    if (error) return {};
+    return out;
+}
+
+std::u16string APMPArrayValue::stringValueOrError(ScriptError& error) const {
+    return stringValueWithSeparator(u",", error);
+}
+
+double APMPArrayValue::doubleValueOrError(ScriptError& error) const {
+    const auto text = stringValueOrError(error);
+    if (error) return std::nan("");
+    return parseScriptNumber(text);
+}
+
+APMPValueRef APMPArrayValue::applyWithName(const std::u16string& name, const APMPValueList& arguments,
+                                           APMPScope& scope, ScriptError& error) {
+    APMPValueRef result;
+    if (invokeOwnFunction(name, arguments, scope, error, result)) return result;
+    return APMPArrayCommandEvaluator::sharedInstance().evaluateCommand(name, *this, arguments, scope, error);
+}
+
+namespace {
+
+// The key's string form, skipped for numbers (whose conversion never fails
+// and is only needed for named properties).
+bool keyName(const APMPRuntimeValue& key, std::u16string& name, ScriptError& error) {
+    name = key.stringValueOrError(error);
+    return !error;
+}
+
+bool isLengthKey(const APMPRuntimeValue& key) {
+    return key.isString() && valueAs<APMPStringValue>(key).value() == u"length";
+}
+
+}  // namespace
+
+bool APMPArrayValue::hasProperty(const APMPRuntimeValue& key, ScriptError& error) const {
+    std::u16string name;
+    if (!key.isNumber() && !keyName(key, name, error)) return false;
+    double index = 0;
+    if (APMPIsArrayIndex(key, &index)) {
+        return index < static_cast<double>(_elements.size()) && !_elements[static_cast<std::size_t>(index)]->isHole();
+    }
+    if (key.isNumber()) keyName(key, name, error);
+    return _propertyMap.hasName(name);
+}
+
+APMPValueRef APMPArrayValue::valueForProperty(const APMPRuntimeValue& key, ScriptError& error) const {
+    std::u16string name;
+    if (!key.isNumber() && !keyName(key, name, error)) return APMPUndefined();
+    if (isLengthKey(key)) return APMPNumber(static_cast<double>(_elements.size()));
+    double index = 0;
+    if (APMPIsArrayIndex(key, &index)) {
+        if (index >= static_cast<double>(_elements.size())) return APMPUndefined();
+        const APMPValueRef& element = _elements[static_cast<std::size_t>(index)];
+        return element->isHole() ? APMPUndefined() : element;
+    }
+    if (key.isNumber()) keyName(key, name, error);
+    return _propertyMap.valueForName(name);
+}
+
+bool APMPArrayValue::setLength(double length, ScriptError& error) {
+    if (!(length >= 0) || std::isinf(length) || std::trunc(length) != length) {
+        error.fail(kAPMPErrorInvalidArrayLength);
+        return false;
+    }
+    const std::size_t cap = objectManager() ? objectManager()->budget().limits().maxArrayLength
+                                            : kDefaultLimits.maxArrayLength;
+    if (length > static_cast<double>(cap)) {
+        error.fail(kAPMPErrorInvalidArrayLength);
+        return false;
+    }
+    const auto n = static_cast<std::size_t>(length);
+    if (!reserveSlots(n, error)) return false;
+    _elements.resize(n, APMPValueRef(APMPHole()));
+    return true;
+}
+
+bool APMPArrayValue::setValue(APMPValueRef value, const APMPRuntimeValue& key, ScriptError& error) {
+    std::u16string name;
+    if (!key.isNumber() && !keyName(key, name, error)) return false;
+    if (isLengthKey(key)) {
+        double length = 0;
+        if (!APMPIsArrayIndex(*value, &length)) {
+            error.fail(kAPMPErrorInvalidArrayLength);
+            return false;
+        }
+        return setLength(length, error);
+    }
+    double index = 0;
+    if (APMPIsArrayIndex(key, &index)) {
+        if (index >= static_cast<double>(_elements.size()) && !setLength(index + 1, error)) return false;
+        _elements[static_cast<std::size_t>(index)] = std::move(value);
+        return true;
+    }
+    if (key.isNumber()) keyName(key, name, error);
+    if (!_propertyMap.hasName(name) && !chargeAllocation(name.size() * sizeof(char16_t) + 64, error)) return false;
+    _propertyMap.setValue(std::move(value), name);
+    return true;
+}
+
+bool APMPArrayValue::removeValueForProperty(const APMPRuntimeValue& key, ScriptError& error) {
+    std::u16string name;
+    if (!key.isNumber() && !keyName(key, name, error)) return false;
+    double index = 0;
+    if (APMPIsArrayIndex(key, &index)) {
+        if (index < static_cast<double>(_elements.size())) _elements[static_cast<std::size_t>(index)] = APMPHole();
+        return true;
+    }
+    if (key.isNumber()) keyName(key, name, error);
+    _propertyMap.removeValueForName(name);
+    return true;
+}
+
+APMPValueList APMPArrayValue::allPropertyNames() const {
+    APMPValueList names;
+    for (auto& name : _propertyMap.allNames()) names.push_back(APMPString(std::move(name)));
+    for (std::size_t i = 0; i < _elements.size(); ++i) {
+        if (!_elements[i]->isHole()) names.push_back(APMPString(formatScriptNumber(static_cast<double>(i))));
+    }
+    return names;
+}
+
+APMPValueList APMPArrayValue::allElements() const {
+    APMPValueList elements = _elements;
+    for (auto& element : elements) {
+        if (element->isHole()) element = APMPUndefined();
+    }
+    return elements;
+}
+
+Ref<APMPArrayValue> APMPArrayValue::subarrayWithRange(double start, double length) const {
+    const std::size_t from = APMPClampToSize(start, _elements.size());
+    const std::size_t n = APMPClampToSize(length, _elements.size() - from);
+    const auto begin = _elements.begin() + static_cast<std::ptrdiff_t>(from);
+    return makeRef<APMPArrayValue>(APMPValueList(begin, begin + static_cast<std::ptrdiff_t>(n)));
+}
+
+APMPValueList APMPArrayValue::spliceFrom(double start, double deleteCount, const APMPValueList& addValues,
+                                         ScriptError& error) {
+    const std::size_t from = APMPClampToSize(start, _elements.size());
+    const std::size_t n = APMPClampToSize(deleteCount, _elements.size() - from);
+    if (!reserveSlots(_elements.size() - n + addValues.size(), error)) return {};
+    const auto begin = _elements.begin() + static_cast<std::ptrdiff_t>(from);
+    APMPValueList removed(begin, begin + static_cast<std::ptrdiff_t>(n));
+    _elements.erase(begin, begin + static_cast<std::ptrdiff_t>(n));
+    _elements.insert(_elements.begin() + static_cast<std::ptrdiff_t>(from), addValues.begin(), addValues.end());
+    return removed;
+}
+
+bool APMPArrayValue::concat(const APMPRuntimeValue& value, ScriptError& error) {
+    if (value.isControl()) {
+        error.fail(kAPMPErrorArgumentKind);
+        return false;
+    }
+    if (value.isArray()) {
+        const APMPValueList slots = valueAs<APMPArrayValue>(value).slots();
+        if (!reserveSlots(_elements.size() + slots.size(), error)) return false;
+        _elements.insert(_elements.end(), slots.begin(), slots.end());
+        return true;
+    }
+    if (!reserveSlots(_elements.size() + 1, error)) return false;
+    _elements.push_back(APMPValueRef(const_cast<APMPRuntimeValue*>(&value)));
+    return true;
+}
+
+void APMPArrayValue::reverse() { std::reverse(_elements.begin(), _elements.end()); }
+
+APMPValueRef APMPArrayValue::removeFirstElement() {
+    if (_elements.empty()) return APMPUndefined();
+    APMPValueRef first = std::move(_elements.front());
+    _elements.erase(_elements.begin());
+    return first;
+}
+
+APMPValueRef APMPArrayValue::removeLastElement() {
+    if (_elements.empty()) return APMPUndefined();
+    APMPValueRef last = std::move(_elements.back());
+    _elements.pop_back();
+    return last;
+}
+
+std::size_t APMPArrayValue::appendElements(const APMPValueList& values, ScriptError& error) {
+    if (reserveSlots(_elements.size() + values.size(), error)) {
+        _elements.insert(_elements.end(), values.begin(), values.end());
+    }
+    return _elements.size();
+}
+
+std::size_t APMPArrayValue::prependElements(const APMPValueList& values, ScriptError& error) {
+    if (reserveSlots(_elements.size() + values.size(), error)) {
+        _elements.insert(_elements.begin(), values.begin(), values.end());
+    }
+    return _elements.size();
+}
+
+long APMPArrayValue::indexOfValue(const APMPRuntimeValue& value, double fromIndex, ScriptError& error) const {
+    for (std::size_t i = APMPClampToSize(fromIndex, _elements.size()); i < _elements.size(); ++i) {
+        const bool equal = APMPStrictEquals(*_elements[i], value, error);
+        if (error) return -1;
+        if (equal) return static_cast<long>(i);
+    }
+    return -1;
+}
+
+long APMPArrayValue::lastIndexOfValue(const APMPRuntimeValue& value, double fromIndex, ScriptError& error) const {
+    if (_elements.empty() || !(fromIndex >= 0)) return -1;
+    std::size_t i = APMPClampToSize(fromIndex, _elements.size() - 1);
+    for (;; --i) {
+        const bool equal = APMPStrictEquals(*_elements[i], value, error);
+        if (error) return -1;
+        if (equal) return static_cast<long>(i);
+        if (i == 0) return -1;
+    }
+}
+
+namespace {
+
+// The sort order: holes last, then undefined, then the comparison function
+// or the ordinal order of string forms. After the first error every pair
+// compares equal and the error is reported once the sort ends.
+class SortOrder {
+public:
+    SortOrder(APMPFunctionValue* compare, APMPScope& scope, ScriptError& error)
+        : compare_(compare), scope_(scope), error_(error) {}
+
+    // Whether b must come before a (a stable merge keeps equal pairs).
+    bool before(const APMPValueRef& b, const APMPValueRef& a) {
+        if (error_) return false;
+        if (a->isHole() || b->isHole()) return a->isHole() && !b->isHole();
+        if (a->isUndefined() || b->isUndefined()) return a->isUndefined() && !b->isUndefined();
+        if (compare_) {
+            APMPValueRef result = compare_->invokeWithArguments({a, b}, scope_, error_);
+            if (error_) return false;
+            const double order = result->doubleValueOrError(error_);
+            return !error_ && order > 0;
+        }
+        const auto x = a->stringValueOrError(error_);
+        if (error_) return false;
+        const auto y = b->stringValueOrError(error_);
+        return !error_ && y < x;
+    }
+
+private:
+    APMPFunctionValue* compare_;
+    APMPScope& scope_;
+    ScriptError& error_;
+};
+
+// A bottom-up merge sort: safe with comparison functions that are not
+// consistent (a script's comparator may answer anything).
+void mergeSort(APMPValueList& items, SortOrder& order) {
+    APMPValueList buffer(items.size());
+    for (std::size_t width = 1; width < items.size(); width *= 2) {
+        for (std::size_t left = 0; left < items.size(); left += 2 * width) {
+            const std::size_t mid = std::min(left + width, items.size());
+            const std::size_t right = std::min(left + 2 * width, items.size());
+            std::size_t i = left, j = mid, k = left;
+            while (i < mid && j < right) buffer[k++] = order.before(items[j], items[i]) ? items[j++] : items[i++];
+            while (i < mid) buffer[k++] = items[i++];
+            while (j < right) buffer[k++] = items[j++];
+        }
+        items.swap(buffer);
+    }
+}
+
+}  // namespace
+
+bool APMPArrayValue::sortUsingFunctionValue(APMPFunctionValue* compare, APMPScope& scope, ScriptError& error) {
+    // Sorted as a copy: the comparator may change the array while it runs.
+    APMPValueList items = _elements;
+    SortOrder order(compare, scope, error);
+    mergeSort(items, order);
+    _elements = std::move(items);
+    return !error;
+}
+
+void APMPArrayValue::markChildren(std::vector<APMPMarkable*>& work) {
+    APMPCollectableValue::markChildren(work);
+    for (const auto& element : _elements) work.push_back(element.get());
+}
+
+void APMPArrayValue::releaseContents() {
+    APMPCollectableValue::releaseContents();
+    auto elements = std::move(_elements);
+    _elements.clear();
+}
+
+}  // namespace measurement

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <optional>
+
+#include "measurement/proto/runtime.pb.h"
+#include "measurement/script/object_values.h"
+#include "platform/foundation/value.h"
+
+namespace measurement {
+
+// Program entities to runtime values, and runtime values to and from plain
+// host objects (class operations only).
+class APMPRuntimeEntityConverter {
+public:
+    // Entities nested deeper than maxDepth fail with error 12.
+    static APMPValueRef runtimeValueFromRuntimeEntity(const nano_APMPBRuntimeEntity& entity, ScriptError& error,
+                                                      int maxDepth = 512);
+    static APMPValueRef stringValueFromRuntimeEntity(const nano_APMPBRuntimeEntity& entity);
+    static APMPValueRef numberValueFromRuntimeEntity(const nano_APMPBRuntimeEntity& entity);
+    static APMPValueRef booleanValueFromRuntimeEntity(const nano_APMPBRuntimeEntity& entity);
+    static APMPValueRef statementValueFromRuntimeEntity(const nano_APMPBRuntimeEntity& entity, ScriptError& error,
+                                                        int maxDepth = 512);
+
+    // Host object to value: null gives null, booleans the shared booleans,
+    // numbers, strings, dictionaries (new maps) and lists (new arrays)
+    // convert; data and dates fail with error 13.
+    static APMPValueRef runtimeValueFromNSObject(const platform::Value& object, APMPScope& scope,
+                                                 ScriptError& error);
+    // Value to host object; no object (nullopt) for null. Cyclic data fails
+    // with error 10, data nested beyond the data limit with error 18.
+    static std::optional<platform::Value> objectFromRuntimeValue(const APMPRuntimeValue& value, ScriptError& error);
+    static std::optional<platform::Value> dictionaryFromMapValue(const APMPMapValue& map, ScriptError& error);
+};
+
+}  // namespace measurement

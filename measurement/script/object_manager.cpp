@@ -1,0 +1,158 @@
+#include "measurement/script/object_manager.h"
+
+#include <atomic>
+
+namespace measurement {
+
+namespace detail {
+std::atomic<std::int64_t>& liveObjectCounter() {
+    static std::atomic<std::int64_t> count{0};
+    return count;
+}
+}  // namespace detail
+
+std::int64_t APMPLiveObjectCount() { return detail::liveObjectCounter().load(std::memory_order_relaxed); }
+
+void APMPBudget::reset() {
+    instructions_ = 0;
+    allocated_ = 0;
+    regexTime_ = 0;
+}
+
+bool APMPBudget::charge(std::size_t bytes, ScriptError& error) {
+    if (bytes > limits_.maxAllocationBytes - allocated_) {
+        allocated_ = limits_.maxAllocationBytes;
+        error.fail(kAPMPErrorBudgetExhausted);
+        return false;
+    }
+    allocated_ += bytes;
+    return true;
+}
+
+bool APMPBudget::enter(ScriptError& error) {
+    const auto here = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
+    if (depth_ == 0) stackBase_ = here;
+    const std::uintptr_t used = stackBase_ > here ? stackBase_ - here : here - stackBase_;
+    if (depth_ >= limits_.maxNestingDepth || used > limits_.maxStackBytes) {
+        error.fail(kAPMPErrorBudgetExhausted);
+        return false;
+    }
+    ++depth_;
+    return true;
+}
+
+bool APMPBudget::spendRegexTime(std::int32_t units) {
+    regexTime_ += units;
+    return regexTime_ <= limits_.maxRegexTimeUnits;
+}
+
+APMPObjectManager::~APMPObjectManager() {
+    while (head_) unlink(head_);
+}
+
+void APMPObjectManager::addRoot(APMPMarkable* root) {
+    if (root) roots_.emplace_back(root);
+}
+
+void APMPObjectManager::addObject(APMPRuntimeValue* object) {
+    if (!object) return;
+    if (!object->isArray() && !object->isMap() && !object->isFunction()) return;
+    auto* value = static_cast<APMPCollectableValue*>(object);
+    if (value->owner_) return;
+    value->owner_ = this;
+    value->prev_ = nullptr;
+    value->next_ = head_;
+    if (head_) head_->prev_ = value;
+    head_ = value;
+    ++trackedCount_;
+}
+
+void APMPObjectManager::unlink(APMPCollectableValue* object) {
+    if (object->prev_) object->prev_->next_ = object->next_;
+    if (object->next_) object->next_->prev_ = object->prev_;
+    if (head_ == object) head_ = object->next_;
+    object->owner_ = nullptr;
+    object->prev_ = object->next_ = nullptr;
+    --trackedCount_;
+}
+
+void APMPObjectManager::collectGarbage() {
+    mark();
+    sweep();
+}
+
+void APMPObjectManager::mark() {
+    std::vector<WeakRef<APMPMarkable>> alive;
+    for (const auto& root : roots_) {
+        if (Ref<APMPMarkable> object = root.lock()) {
+            object->mark();
+            alive.push_back(root);
+        }
+    }
+    roots_ = std::move(alive);
+}
+
+std::vector<APMPValueRef> APMPObjectManager::trackedObjects() const {
+    std::vector<APMPValueRef> objects;
+    objects.reserve(trackedCount_);
+    for (APMPCollectableValue* object = head_; object; object = object->next_) objects.emplace_back(object);
+    return objects;
+}
+
+void APMPObjectManager::sweep() {
+    // Held while sweeping: releasing one value's contents may free others
+    // that are still to be visited; they are freed when the list goes.
+    const auto objects = trackedObjects();
+    for (const auto& object : objects) object->sweep();
+}
+
+void APMPObjectManager::releaseAll() {
+    const auto objects = trackedObjects();
+    for (const auto& object : objects) static_cast<APMPCollectableValue&>(*object).releaseContents();
+}
+
+std::vector<Ref<APMPMarkable>> APMPObjectManager::roots() const {
+    std::vector<Ref<APMPMarkable>> alive;
+    for (const auto& root : roots_) {
+        if (Ref<APMPMarkable> object = root.lock()) alive.push_back(object);
+    }
+    return alive;
+}
+
+namespace {
+
+template <class T>
+Ref<T> tracked(Ref<T> value, APMPScope& scope) {
+    if (APMPObjectManager* manager = scope.objectManager()) manager->addObject(value.get());
+    return value;
+}
+
+}  // namespace
+
+Ref<APMPFunctionValue> APMPObjectManager::functionValueWithFunctionName(std::u16string functionName,
+                                                                       std::vector<std::u16string> parameterNames,
+                                                                       APMPValueList statements,
+                                                                       const Ref<APMPScope>& definingScope) {
+    return tracked(makeRef<APMPFunctionValue>(std::move(functionName), std::move(parameterNames),
+                                              std::move(statements), definingScope),
+                   *definingScope);
+}
+
+Ref<APMPMapValue> APMPObjectManager::mapValueWithScope(APMPScope& scope) {
+    return tracked(makeRef<APMPMapValue>(), scope);
+}
+
+Ref<APMPArrayValue> APMPObjectManager::arrayValueWithScope(APMPScope& scope) {
+    return tracked(makeRef<APMPArrayValue>(), scope);
+}
+
+Ref<APMPArrayValue> APMPObjectManager::arrayValueWithArray(APMPValueList values, APMPScope& scope) {
+    return tracked(makeRef<APMPArrayValue>(std::move(values)), scope);
+}
+
+Ref<APMPArrayValue> APMPObjectManager::subarrayWithArray(const APMPArrayValue& array, double start, double length,
+                                                         APMPScope& scope) {
+    return tracked(array.subarrayWithRange(start, length), scope);
+}
+
+}  // namespace measurement

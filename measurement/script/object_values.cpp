@@ -1,0 +1,137 @@
+#include "measurement/script/object_values.h"
+
+#include <limits>
+
+#include "measurement/script/evaluator.h"
+#include "measurement/script/object_manager.h"
+#include "measurement/script/runtime_helpers.h"
+#include "measurement/script/scope.h"
+
+namespace measurement {
+
+APMPCollectableValue::APMPCollectableValue(APMPValueKind kind) : APMPRuntimeValue(kind) {
+    detail::liveObjectCounter().fetch_add(1, std::memory_order_relaxed);
+}
+
+APMPCollectableValue::~APMPCollectableValue() {
+    if (owner_) owner_->unlink(this);
+    detail::liveObjectCounter().fetch_sub(1, std::memory_order_relaxed);
+}
+
+bool APMPCollectableValue::markSelf() {
+    if (_mark) return false;
+    _mark = true;
+    return true;
+}
+
+void APMPCollectableValue::markChildren(std::vector<APMPMarkable*>& work) {
+    _propertyMap.forEachValue([&](APMPRuntimeValue* value) { work.push_back(value); });
+}
+
+void APMPCollectableValue::sweep() {
+    if (_mark) {
+        _mark = false;
+    } else {
+        releaseContents();
+    }
+}
+
+void APMPCollectableValue::releaseContents() { _propertyMap.releaseAll(); }
+
+bool APMPCollectableValue::chargeAllocation(std::size_t bytes, ScriptError& error) const {
+    return owner_ == nullptr || owner_->budget().charge(bytes, error);
+}
+
+bool APMPCollectableValue::invokeOwnFunction(const std::u16string& name, const APMPValueList& arguments,
+                                             APMPScope& scope, ScriptError& error, APMPValueRef& result) {
+    APMPRuntimeValue* own = _propertyMap.lookup(name);
+    if (!own) return false;
+    if (!own->isFunction()) {
+        error.fail(kAPMPErrorUnknownMethod);
+        result = APMPUndefined();
+        return true;
+    }
+    Ref<APMPFunctionValue> function(&valueAs<APMPFunctionValue>(*own));
+    result = function->invokeWithArguments(arguments, scope, error);
+    return true;
+}
+
+APMPValueRef APMPObjectValue::applyWithName(const std::u16string& name, const APMPValueList& arguments,
+                                            APMPScope& scope, ScriptError& error) {
+    APMPValueRef result;
+    if (invokeOwnFunction(name, arguments, scope, error, result)) return result;
+    if (name == u"hasOwnProperty") {
+        const auto values = APMPEvaluateArguments(arguments, scope, error);
+        if (error || !APMPCheckArgumentCount(values, 1, error)) return APMPUndefined();
+        const auto key = values[0]->stringValueOrError(error);
+        if (error) return APMPUndefined();
+        return APMPBoolean(_propertyMap.hasName(key));
+    }
+    return applyBaseRule(name, error);
+}
+
+double APMPMapValue::doubleValueOrError(ScriptError&) const { return std::numeric_limits<double>::quiet_NaN(); }
+
+APMPFunctionValue::APMPFunctionValue(std::u16string functionName, std::vector<std::u16string> parameterNames,
+                                     APMPValueList statements, Ref<APMPScope> definingScope)
+    : APMPObjectValue(APMPValueKind::Function),
+      _functionName(std::move(functionName)),
+      _parameters(std::move(parameterNames)),
+      _statements(std::move(statements)),
+      _definingScope(std::move(definingScope)) {}
+
+APMPFunctionValue::~APMPFunctionValue() = default;
+
+double APMPFunctionValue::doubleValueOrError(ScriptError&) const { return std::numeric_limits<double>::quiet_NaN(); }
+
+APMPValueRef APMPFunctionValue::invokeWithArguments(const APMPValueList& arguments, APMPScope& scope,
+                                                    ScriptError& error) {
+    const auto values = APMPEvaluateArguments(arguments, scope, error);
+    if (error) return APMPUndefined();
+    return invokeWithEvaluatedArguments(values, error);
+}
+
+APMPValueRef APMPFunctionValue::invokeWithEvaluatedArguments(const APMPValueList& arguments, ScriptError& error) {
+    // A swept function has no scope left: it behaves as empty.
+    if (!_definingScope) return APMPUndefined();
+    // Held for the call: the body may overwrite the variable holding us.
+    Ref<APMPFunctionValue> self(this);
+    Ref<APMPScope> callScope = _definingScope->createChildScope();
+    for (std::size_t i = 0; i < _parameters.size(); ++i) {
+        callScope->addValue(i < arguments.size() ? arguments[i] : APMPUndefined(), _parameters[i]);
+    }
+    // Collection never runs during evaluation, so the statements stay put.
+    APMPValueRef result = APMPEvaluator::executeStatements(_statements, *callScope, error);
+    if (error) return APMPUndefined();
+    if (result->isControl()) {
+        const auto& control = valueAs<APMPControlValue>(*result);
+        if (control.type() == APMPControlValue::Type::Return) return control.data();
+    }
+    return result;
+}
+
+void APMPFunctionValue::markChildren(std::vector<APMPMarkable*>& work) {
+    APMPCollectableValue::markChildren(work);
+    for (const auto& statement : _statements) work.push_back(statement.get());
+    if (_definingScope) work.push_back(_definingScope.get());
+}
+
+void APMPFunctionValue::releaseContents() {
+    APMPCollectableValue::releaseContents();
+    auto statements = std::move(_statements);
+    _statements.clear();
+    auto scope = std::move(_definingScope);
+}
+
+APMPNativeFunctionValue::APMPNativeFunctionValue(std::u16string functionName)
+    : APMPFunctionValue(std::move(functionName), {}, {}, makeRef<APMPScope>()) {}
+
+APMPValueRef APMPBlockFunctionValue::invokeWithArguments(const APMPValueList& arguments, APMPScope& scope,
+                                                         ScriptError& error) {
+    if (!block_) return APMPUndefined();
+    APMPValueRef result = block_(arguments, scope, error);
+    if (error || !result) return APMPUndefined();
+    return result;
+}
+
+}  // namespace measurement

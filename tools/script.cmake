@@ -1,0 +1,1 @@
+target_link_libraries(velmora PRIVATE measurement_script_testing)
