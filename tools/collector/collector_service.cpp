@@ -115,7 +115,10 @@ void Printer::log(const platform::Value& entry) {
 }
 
 std::string requestLine(const Exchange& request) {
-    return request.method + ' ' + request.path + (request.query.empty() ? "" : '?' + request.query);
+    std::string line = request.method.empty() ? "request" : request.method;
+    if (!request.path.empty()) line += ' ' + request.path;
+    if (!request.query.empty()) line += '?' + request.query;
+    return line;
 }
 
 struct CollectorService::State {
@@ -161,8 +164,8 @@ struct CollectorService::State {
         server.set_pre_routing_handler(takeContentEncoding);
         server.set_logger([this](const httplib::Request& request, const httplib::Response& response) {
             if (!tRequest.handled) {
-                printer.print((request.method.empty() ? std::string("request") : request.method + ' ' + request.path) +
-                              ": " + std::to_string(response.status) + ", refused by the HTTP server\n");
+                printer.print(requestLine(exchangeOf(request)) + ": " + std::to_string(response.status) +
+                              ", refused by the HTTP server\n");
             }
             tRequest = {};
         });

@@ -1,4 +1,8 @@
+#include <arpa/inet.h>
 #include <doctest/doctest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <sstream>
@@ -82,6 +86,23 @@ bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
 
+// Sends bytes that no HTTP client would and answers what comes back.
+std::string rawExchange(int port, const std::string& request) {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    REQUIRE(fd >= 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    REQUIRE(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0);
+    REQUIRE(write(fd, request.data(), request.size()) == static_cast<ssize_t>(request.size()));
+    std::string reply;
+    char buffer[512];
+    for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) reply.append(buffer, static_cast<std::size_t>(n));
+    close(fd);
+    return reply;
+}
+
 void writeFile(const std::filesystem::path& path, const std::string& contents) {
     std::ofstream(path, std::ios::binary) << contents;
 }
@@ -150,6 +171,12 @@ TEST_CASE("batches posted to /a are printed, logged and acknowledged") {
         CHECK(response.statusCode == 400);
         CHECK(contains(collector.output(), "POST /a: 400, "));
         CHECK(collector.service.batchCount() == 0);
+    }
+
+    SUBCASE("an encoding the collector does not know: 400, named") {
+        RunningCollector collector(options);
+        CHECK(post(collector.url("/a"), sampleBatch(), {{"Content-Encoding", "br"}}).statusCode == 400);
+        CHECK(contains(collector.output(), "POST /a: 400, unsupported Content-Encoding \"br\"\n"));
     }
 
     SUBCASE("--status-a simulates failures") {
@@ -248,6 +275,12 @@ TEST_CASE("anything else is 404, and options that will not do are refused") {
         CHECK(contains(out, "GET /b: 404, nothing here\n"));
         CHECK(contains(out, "GET /a: 404, nothing here\n"));
         CHECK(contains(out, "POST /config/app/x: 404, nothing here\n"));
+    }
+
+    SUBCASE("a request the HTTP server itself refuses is printed too") {
+        RunningCollector collector(CollectorOptions{});
+        CHECK(rawExchange(collector.port, "GARBAGE\r\n\r\n").rfind("HTTP/1.1 400", 0) == 0);
+        CHECK(contains(collector.output(), "GARBAGE: 400, refused by the HTTP server\n"));
     }
 
     SUBCASE("refusals") {
