@@ -47,17 +47,16 @@ const std::string& APMDatabase::databasePath() const { return store_->databasePa
 bool APMDatabase::ensureSchema(APMErrorOut error) {
     std::optional<APMError> schemaError;
     const auto version = store_->userVersion(&schemaError);
-    bool done = version.has_value() && store_->performTransactionWithError(&schemaError, [&] {
+    const bool done = version.has_value() && transaction(&schemaError, [&](APMErrorOut inner) {
         for (const auto& layout : tableLayouts()) {
-            if (!store_->ensureTableWithName(layout.name, layout.elementaryColumns, layout.addOnColumns, {},
-                                             &schemaError)) {
+            if (!store_->ensureTableWithName(layout.name, layout.elementaryColumns, layout.addOnColumns, {}, inner)) {
                 return false;
             }
             for (const auto& statement : layout.indexStatements) {
-                if (!store_->executeStatement(statement, {}, &schemaError)) return false;
+                if (!store_->executeStatement(statement, {}, inner)) return false;
             }
         }
-        return *version >= kAPMDatabaseSchemaVersion || store_->setUserVersion(kAPMDatabaseSchemaVersion, &schemaError);
+        return *version >= kAPMDatabaseSchemaVersion || store_->setUserVersion(kAPMDatabaseSchemaVersion, inner);
     });
     if (!done) {
         APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMDatabaseSchemaFailedCode,
@@ -117,6 +116,21 @@ std::optional<bool> APMDatabase::queryExists(const std::string& sql, const APMBi
     auto value = queryInteger("SELECT EXISTS (" + sql + ")", values, error);
     if (!value) return std::nullopt;
     return value->value_or(0) != 0;
+}
+
+std::optional<bool> APMDatabase::queryIsEmpty(const std::string& table, APMErrorOut error) {
+    auto exists = queryExists("SELECT 1 FROM " + table, {}, error);
+    if (!exists) return std::nullopt;
+    return !*exists;
+}
+
+bool APMDatabase::upsertRows(const std::string& table, const APMRows& rows, APMErrorOut error) {
+    return transaction(error, [&](APMErrorOut inner) {
+        for (const auto& row : rows) {
+            if (!store_->upsertRecord(row, table, inner)) return false;
+        }
+        return true;
+    });
 }
 
 std::optional<double> APMDatabase::queryMaxTime(const std::string& table, const std::string& column,

@@ -32,6 +32,7 @@ TEST_CASE("the default database lives in the engine's folder") {
     testsupport::TempDir dir;
     APMMonitorCapture capture;
     platform::ProcessInfo::setApplicationSupportDirectory(dir.path());
+    platform::dispatch::ManualTime time;
     APMScheduler scheduler;
     scheduler.workerQueue()->sync([&] {
         auto database = APMDatabase::makeDefault(nullptr);

@@ -90,9 +90,14 @@ TEST_CASE("the store opens, creates and reopens its file") {
         {
             auto store = openStore(path);
             makeItems(*store);
-            for (int i = 0; i < 400; ++i) {
-                REQUIRE(store->upsertRecord({{"name", "item" + std::to_string(i)}, {"amount", i}}, "items", nullptr));
-            }
+            REQUIRE(store->performTransactionWithError(nullptr, [&] {
+                for (int i = 0; i < 400; ++i) {
+                    if (!store->upsertRecord({{"name", "item" + std::to_string(i)}, {"amount", i}}, "items", nullptr)) {
+                        return false;
+                    }
+                }
+                return true;
+            }));
         }
         // Overwrite everything after the first page: the header still says
         // "SQLite format 3", the tables are garbage.
@@ -411,7 +416,7 @@ TEST_CASE("transactions of two threads never interleave") {
     // Each transaction reads, then writes the value plus one: interleaved
     // transactions would lose increments.
     auto work = [&] {
-        for (int i = 0; i < 200; ++i) {
+        for (int i = 0; i < 50; ++i) {
             CHECK(store->performTransactionWithError(nullptr, [&] {
                 auto rows = store->recordsForQuery("SELECT value FROM counter WHERE id = 1", {}, nullptr);
                 const auto value = rows->front().at("value").intValue();
@@ -423,5 +428,5 @@ TEST_CASE("transactions of two threads never interleave") {
     first.join();
     second.join();
     auto rows = store->recordsForQuery("SELECT value FROM counter", {}, nullptr);
-    CHECK(rows->front().at("value") == Value(400));
+    CHECK(rows->front().at("value") == Value(100));
 }
