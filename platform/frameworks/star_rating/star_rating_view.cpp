@@ -1,0 +1,100 @@
+#include "platform/frameworks/star_rating/star_rating_view.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+namespace platform::rating {
+
+namespace {
+
+gfx::Path starPath(double size) {
+    gfx::Path path;
+    double r = size / 2, inner = r * 0.4;
+    for (int i = 0; i < 10; ++i) {
+        double angle = -std::numbers::pi / 2 + i * std::numbers::pi / 5;
+        double radius = i % 2 == 0 ? r : inner;
+        gfx::Point p{r + radius * std::cos(angle), r + radius * std::sin(angle)};
+        if (i == 0) {
+            path.moveTo(p);
+        } else {
+            path.lineTo(p);
+        }
+    }
+    path.close();
+    return path;
+}
+
+}  // namespace
+
+StarRatingView::StarRatingView() { update(); }
+
+StarRatingView::StarRatingView(const gfx::Rect& frame) : ui::View(frame) { update(); }
+
+void StarRatingView::setRating(double rating) {
+    rating_ = std::isfinite(rating) ? rating : 0;
+    update();
+}
+
+std::vector<double> StarRatingView::starFills() const {
+    std::vector<double> fills;
+    double shown = rounded(rating_);
+    for (int i = 0; i < std::max(0, settings_.totalStars); ++i) fills.push_back(std::clamp(shown - i, 0.0, 1.0));
+    return fills;
+}
+
+double StarRatingView::rounded(double value) const {
+    switch (settings_.fillMode) {
+        case StarFillMode::full: return std::round(value);
+        case StarFillMode::half: return std::round(value * 2) / 2;
+        case StarFillMode::precise: return value;
+    }
+    return value;
+}
+
+void StarRatingView::update() {
+    int count = std::clamp(settings_.totalStars, 0, 100);
+    while (static_cast<int>(stars_.size()) > count) {
+        stars_.back()->removeFromSuperlayer();
+        stars_.pop_back();
+    }
+    while (static_cast<int>(stars_.size()) < count) {
+        stars_.push_back(gfx::ShapeLayer::make());
+        layer()->addSublayer(stars_.back());
+    }
+    auto fills = starFills();
+    for (int i = 0; i < count; ++i) {
+        auto& star = stars_[static_cast<std::size_t>(i)];
+        double fill = fills[static_cast<std::size_t>(i)];
+        star->setFrame({i * (settings_.starSize + settings_.starMargin), 0, settings_.starSize, settings_.starSize});
+        star->setPath(starPath(settings_.starSize));
+        bool filled = fill >= 0.5;
+        star->setFillColor(filled ? settings_.filledColor : settings_.emptyColor);
+        star->setStrokeColor(filled ? settings_.filledBorderColor : settings_.emptyBorderColor);
+        star->setLineWidth(filled ? settings_.filledBorderWidth : settings_.emptyBorderWidth);
+    }
+    setNeedsLayout();
+}
+
+bool StarRatingView::touch(double rawRating) {
+    if (!settings_.updateOnTouch || !isUserInteractionEnabled()) return false;
+    double value = std::clamp(rounded(rawRating), settings_.minTouchRating, static_cast<double>(settings_.totalStars));
+    setRating(value);
+    if (onTouch) onTouch(rating_);
+    if (onFinishTouching) onFinishTouching(rating_);
+    return true;
+}
+
+gfx::Size StarRatingView::intrinsicContentSize() const {
+    int n = std::max(0, settings_.totalStars);
+    double w = n * settings_.starSize + std::max(0, n - 1) * settings_.starMargin;
+    return {w, settings_.starSize};
+}
+
+void StarRatingView::describe(std::vector<std::string>& notes) const {
+    notes.push_back("rating=" + gfx::formatNumber(rating_));
+    notes.push_back("filled=" + settings_.filledColor.description());
+    ui::View::describe(notes);
+}
+
+}  // namespace platform::rating

@@ -1,0 +1,65 @@
+#include <doctest/doctest.h>
+
+#include <cmath>
+
+#include "platform/frameworks/star_rating/star_rating_view.h"
+
+using namespace platform;
+using platform::rating::StarFillMode;
+using platform::rating::StarRatingView;
+
+TEST_CASE("star ratings") {
+    auto stars = std::make_shared<StarRatingView>(gfx::Rect(0, 0, 120, 20));
+    SUBCASE("one shape layer a star, filled up to the rating") {
+        stars->setRating(3);
+        REQUIRE(stars->layer()->sublayers().size() == 5);
+        CHECK(stars->starFills() == std::vector<double>{1, 1, 1, 0, 0});
+        auto third = std::dynamic_pointer_cast<gfx::ShapeLayer>(stars->layer()->sublayers()[2]);
+        auto fourth = std::dynamic_pointer_cast<gfx::ShapeLayer>(stars->layer()->sublayers()[3]);
+        CHECK(third->fillColor() == stars->settings().filledColor);
+        CHECK(fourth->fillColor() == stars->settings().emptyColor);
+        CHECK(fourth->frame() == gfx::Rect(75, 0, 20, 20));
+        CHECK(stars->intrinsicContentSize() == gfx::Size{120, 20});
+    }
+    SUBCASE("the fill mode rounds what is shown") {
+        stars->setRating(3.6);
+        CHECK(stars->starFills()[3] == 1);  // full stars: 4
+        stars->settings().fillMode = StarFillMode::half;
+        CHECK(stars->starFills()[3] == 0.5);
+        stars->settings().fillMode = StarFillMode::precise;
+        CHECK(stars->starFills()[3] == doctest::Approx(0.6));
+    }
+    SUBCASE("a touch rounds, respects the minimum and reports") {
+        std::vector<double> touched, finished;
+        stars->onTouch = [&](double r) { touched.push_back(r); };
+        stars->onFinishTouching = [&](double r) { finished.push_back(r); };
+        CHECK(stars->touch(3.7));
+        CHECK(stars->rating() == 4);
+        CHECK(stars->touch(0.2));
+        CHECK(stars->rating() == 1);  // the minimum
+        CHECK(stars->touch(9));
+        CHECK(stars->rating() == 5);
+        CHECK(finished == std::vector<double>{4, 1, 5});
+        CHECK(touched == finished);
+        stars->settings().updateOnTouch = false;
+        CHECK_FALSE(stars->touch(2));
+        CHECK(stars->rating() == 5);
+    }
+    SUBCASE("updates keep the star layers, and what was set on them") {
+        auto first = stars->layer()->sublayers()[0];
+        first->setShadowOpacity(0.7);
+        stars->settings().filledColor = gfx::Color::rgb(0, 0.9, 0.46);
+        stars->setRating(1);
+        CHECK(stars->layer()->sublayers()[0] == first);
+        CHECK(first->shadowOpacity() == 0.7);
+        CHECK(std::dynamic_pointer_cast<gfx::ShapeLayer>(first)->fillColor() == gfx::Color::rgb(0, 0.9, 0.46));
+        stars->settings().totalStars = 3;
+        stars->update();
+        CHECK(stars->layer()->sublayers().size() == 3);
+    }
+    SUBCASE("a rating that is no number shows no stars") {
+        stars->setRating(std::nan(""));
+        CHECK(stars->rating() == 0);
+        CHECK(stars->starFills() == std::vector<double>{0, 0, 0, 0, 0});
+    }
+}

@@ -1,0 +1,33 @@
+#include "platform/ui/console.h"
+
+#include <atomic>
+#include <iostream>
+#include <mutex>
+
+namespace platform::ui {
+
+namespace {
+std::mutex consoleMutex;
+std::vector<std::string> messages;
+std::atomic<bool> echoOn{false};
+}  // namespace
+
+void logMessage(const std::string& message) {
+    std::lock_guard lock(consoleMutex);
+    messages.push_back(message);
+    if (echoOn) std::cerr << message << '\n';
+}
+
+std::vector<std::string> loggedMessages() {
+    std::lock_guard lock(consoleMutex);
+    return messages;
+}
+
+void clearLoggedMessages() {
+    std::lock_guard lock(consoleMutex);
+    messages.clear();
+}
+
+void setConsoleEcho(bool echo) { echoOn = echo; }
+
+}  // namespace platform::ui

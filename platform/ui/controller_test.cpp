@@ -1,0 +1,324 @@
+#include <doctest/doctest.h>
+
+#include <stdexcept>
+
+#include "platform/dispatch/timer.h"
+#include "platform/ui/alert_controller.h"
+#include "platform/ui/application.h"
+#include "platform/ui/console.h"
+#include "platform/ui/interaction.h"
+#include "platform/ui/label.h"
+#include "platform/ui/storyboard.h"
+#include "platform/ui/tab_bar_controller.h"
+#include "platform/ui/window.h"
+
+using namespace platform::ui;
+
+namespace {
+
+// Writes every lifecycle call into a shared log.
+struct Page : ViewController {
+    std::string name;
+    std::vector<std::string>* log;
+    Page(std::string n, std::vector<std::string>* l) : name(std::move(n)), log(l) {}
+    void loadView() override {
+        log->push_back(name + " loadView");
+        ViewController::loadView();
+    }
+    void viewDidLoad() override { log->push_back(name + " viewDidLoad"); }
+    void viewWillAppear(bool) override { log->push_back(name + " willAppear"); }
+    void viewDidAppear(bool) override { log->push_back(name + " didAppear"); }
+    void viewWillDisappear(bool) override { log->push_back(name + " willDisappear"); }
+    void viewDidDisappear(bool) override { log->push_back(name + " didDisappear"); }
+};
+
+struct Scene {
+    platform::dispatch::ManualTime time;
+    std::vector<std::string> log;
+    std::shared_ptr<Window> window = std::make_shared<Window>();
+    std::shared_ptr<Page> root = std::make_shared<Page>("root", &log);
+
+    Scene() {
+        Application::shared().reset();
+        clearLoggedMessages();
+        window->setRootViewController(root);
+        window->makeKeyAndVisible();
+        log.clear();
+    }
+};
+
+}  // namespace
+
+TEST_CASE("a controller loads its view once and appears in its window") {
+    platform::dispatch::ManualTime time;
+    Application::shared().reset();
+    std::vector<std::string> log;
+    auto page = std::make_shared<Page>("page", &log);
+    CHECK_FALSE(page->isViewLoaded());
+    auto view = page->view();
+    CHECK(page->view() == view);
+    CHECK(view->viewController() == page.get());
+    CHECK(view->frame() == Screen::main().bounds());
+    auto window = std::make_shared<Window>();
+    window->setRootViewController(page);
+    CHECK(log == std::vector<std::string>{"page loadView", "page viewDidLoad"});
+    window->makeKeyAndVisible();
+    CHECK(log == std::vector<std::string>{"page loadView", "page viewDidLoad", "page willAppear", "page didAppear"});
+    CHECK(window->isKeyWindow());
+    CHECK(Application::shared().keyWindow() == window);
+    auto other = std::make_shared<Page>("other", &log);
+    log.clear();
+    window->setRootViewController(other);
+    CHECK(log == std::vector<std::string>{"page willDisappear", "page didDisappear", "other loadView",
+                                          "other viewDidLoad", "other willAppear", "other didAppear"});
+    CHECK(page->view()->superview() == nullptr);
+}
+
+TEST_CASE("modal presentation") {
+    Scene s;
+    auto sheet = std::make_shared<Page>("sheet", &s.log);
+    int completions = 0;
+
+    SUBCASE("the presented view is in the window at once; viewDidAppear and the completion follow on the clock") {
+        s.root->present(sheet, true, [&] { ++completions; });
+        CHECK(s.root->presentedViewController() == sheet);
+        CHECK(sheet->presentingViewController() == s.root);
+        CHECK(sheet->view()->window() == s.window);
+        CHECK(sheet->isBeingPresented());
+        CHECK(s.log == std::vector<std::string>{"sheet loadView", "sheet viewDidLoad", "sheet willAppear"});
+        s.time.advance(0.29);
+        CHECK(completions == 0);
+        s.time.advance(0.01);
+        CHECK(completions == 1);
+        CHECK(s.log.back() == "sheet didAppear");
+        CHECK(sheet->presentedStyle() == ModalPresentationStyle::pageSheet);  // automatic on a phone
+    }
+    SUBCASE("a second presentation is refused with a warning and its completion never runs") {
+        s.root->present(sheet, false);
+        auto second = std::make_shared<ViewController>();
+        s.root->present(second, true, [&] { ++completions; });
+        s.time.advance(1);
+        CHECK(completions == 0);
+        CHECK(s.root->presentedViewController() == sheet);
+        CHECK(second->presentingViewController() == nullptr);
+        auto messages = loggedMessages();
+        REQUIRE_FALSE(messages.empty());
+        CHECK(messages.back().find("which is already presenting <Page>") != std::string::npos);
+    }
+    SUBCASE("a child presents from its presentation context: the root") {
+        auto child = std::make_shared<ViewController>();
+        s.root->addChild(child);
+        s.root->view()->addSubview(child->view());
+        child->present(sheet, false);
+        CHECK(sheet->presentingViewController() == s.root);
+        CHECK(child->presentedViewController() == sheet);
+        child->present(std::make_shared<ViewController>(), false);
+        CHECK(loggedMessages().size() == 1);
+        child->dismiss(false);
+        CHECK(s.root->presentedViewController() == nullptr);
+    }
+    SUBCASE("a presented controller presents on top; dismissing below takes both") {
+        s.root->present(sheet, false);
+        auto alert = std::make_shared<Page>("alert", &s.log);
+        sheet->present(alert, false);
+        CHECK(s.window->presentationChain().size() == 3);
+        s.time.settle();
+        s.log.clear();
+        s.root->dismiss(false, [&] { ++completions; });
+        CHECK(s.root->presentedViewController() == nullptr);
+        CHECK(sheet->presentedViewController() == nullptr);
+        CHECK(alert->viewIfLoaded()->window() == nullptr);
+        s.time.settle();
+        CHECK(completions == 1);
+        CHECK(std::count(s.log.begin(), s.log.end(), "alert didDisappear") == 1);
+        CHECK(std::count(s.log.begin(), s.log.end(), "sheet didDisappear") == 1);
+    }
+    SUBCASE("a full-screen presentation covers the presenter, which comes back when it goes") {
+        sheet->setModalPresentationStyle(ModalPresentationStyle::fullScreen);
+        s.root->present(sheet, false);
+        s.time.settle();
+        CHECK(s.log == std::vector<std::string>{"sheet loadView", "sheet viewDidLoad", "root willDisappear",
+                                                "sheet willAppear", "sheet didAppear", "root didDisappear"});
+        s.log.clear();
+        sheet->dismiss(true);
+        s.time.advance(0.3);
+        CHECK(s.log == std::vector<std::string>{"sheet willDisappear", "root willAppear", "sheet didDisappear",
+                                                "root didAppear"});
+    }
+    SUBCASE("over the current context the presenter stays") {
+        sheet->setModalPresentationStyle(ModalPresentationStyle::overCurrentContext);
+        sheet->setModalTransitionStyle(ModalTransitionStyle::crossDissolve);
+        s.root->present(sheet, true);
+        s.time.advance(0.3);
+        CHECK(std::find(s.log.begin(), s.log.end(), "root willDisappear") == s.log.end());
+    }
+    SUBCASE("nothing is presented from a controller outside any window") {
+        auto loose = std::make_shared<ViewController>();
+        loose->present(sheet, false, [&] { ++completions; });
+        s.time.settle();
+        CHECK(completions == 0);
+        CHECK(loggedMessages().back().find("not in the window hierarchy") != std::string::npos);
+    }
+    SUBCASE("a popover needs a source view on a tablet; on a phone it adapts") {
+        sheet->setModalPresentationStyle(ModalPresentationStyle::popover);
+        s.root->present(sheet, false);
+        CHECK(sheet->presentedStyle() == ModalPresentationStyle::fullScreen);
+        sheet->dismiss(false);
+        s.time.settle();
+        struct KeepPopover : PresentationControllerDelegate {
+            ModalPresentationStyle adaptivePresentationStyle(PresentationController&, const TraitCollection&) override {
+                return ModalPresentationStyle::none;
+            }
+        };
+        auto keep = std::make_shared<KeepPopover>();
+        sheet->popoverPresentationController()->setDelegate(keep);
+        sheet->popoverPresentationController()->setSourceView(s.root->view());
+        s.root->present(sheet, false);
+        CHECK(sheet->presentedStyle() == ModalPresentationStyle::popover);
+        sheet->dismiss(false);
+        s.time.settle();
+        Device::current().setUserInterfaceIdiom(UserInterfaceIdiom::pad);
+        auto share = std::make_shared<ActivityViewController>(std::vector<ActivityItem>{std::string("text")});
+        s.root->present(share, false);
+        CHECK(share->presentingViewController() == nullptr);
+        CHECK(loggedMessages().back().find("source view") != std::string::npos);
+        share->popoverPresentationController()->setSourceView(s.root->view());
+        share->popoverPresentationController()->setSourceRect({0, 844, 390, 50});
+        s.root->present(share, false);
+        CHECK(share->presentingViewController() == s.root);
+        Device::current().setUserInterfaceIdiom(UserInterfaceIdiom::phone);
+    }
+}
+
+TEST_CASE("alerts dismiss first, then run the chosen action's handler") {
+    Scene s;
+    std::vector<std::string> order;
+    auto alert = AlertController::make("Clear History", "Are you sure to delete your whole history?",
+                                       AlertControllerStyle::alert);
+    std::shared_ptr<Page> root = s.root;
+    alert->addAction(AlertAction::make("Clear", AlertActionStyle::defaultStyle, [&](AlertAction& a) {
+        order.push_back("handler " + *a.title());
+        // by now the alert is gone: a new presentation succeeds
+        order.push_back(root->presentedViewController() ? "still presenting" : "nothing presented");
+    }));
+    alert->addAction(AlertAction::make("Cancel", AlertActionStyle::cancel));
+
+    SUBCASE("a second cancel action is refused") {
+        CHECK_THROWS_AS(alert->addAction(AlertAction::make("Close", AlertActionStyle::cancel)), std::logic_error);
+        CHECK(alert->actions().size() == 2);
+    }
+    SUBCASE("an alert that is not shown cannot be answered") {
+        CHECK_FALSE(alert->tapAction("Clear"));
+        CHECK(order.empty());
+    }
+    SUBCASE("choosing an action") {
+        s.root->present(alert, true, [&] { order.push_back("shown"); });
+        s.time.advance(0.3);
+        CHECK(alert->tapAction("Clear"));
+        CHECK_FALSE(alert->tapAction("Cancel"));  // only one answer
+        CHECK(order == std::vector<std::string>{"shown"});
+        s.time.advance(0.29);
+        CHECK(order == std::vector<std::string>{"shown"});
+        s.time.advance(0.01);
+        CHECK(order == std::vector<std::string>{"shown", "handler Clear", "nothing presented"});
+    }
+    SUBCASE("the alert's own buttons answer it") {
+        s.root->present(alert, false);
+        s.time.settle();
+        auto button = findView(*alert->view(), "alertAction0");
+        REQUIRE(button);
+        CHECK(tap(*button));
+        s.time.advance(0.3);
+        CHECK(order.front() == "handler Clear");
+    }
+    SUBCASE("an action without handler just closes the alert") {
+        s.root->present(alert, false);
+        CHECK(alert->tapAction(1));
+        s.time.advance(0.3);
+        CHECK(order.empty());
+        CHECK(s.root->presentedViewController() == nullptr);
+    }
+}
+
+TEST_CASE("a share sheet finishes like an alert") {
+    Scene s;
+    auto sheet = std::make_shared<ActivityViewController>(std::vector<ActivityItem>{Image({390, 2000})});
+    std::optional<std::string> chosen;
+    sheet->setCompletionWithItemsHandler([&](std::optional<std::string> type, bool completed) {
+        if (completed) chosen = type;
+    });
+    s.root->present(sheet, true);
+    CHECK(sheet->finish("saveToCameraRoll", true));
+    CHECK_FALSE(chosen);
+    s.time.advance(0.3);
+    CHECK(chosen == "saveToCameraRoll");
+}
+
+TEST_CASE("storyboards and nibs are registries filled by our own builders") {
+    Application::shared().reset();
+    std::vector<std::string> log;
+    int awakened = 0;
+    struct Awake : ViewController {
+        int* count;
+        explicit Awake(int* c) : count(c) {}
+        void awakeFromNib() override { ++*count; }
+    };
+    Storyboard::registerScene("Main", "CalculateViewController", [&] { return std::make_shared<Awake>(&awakened); });
+    Storyboard::registerScene("Main", "LeftViewController", [&] { return std::make_shared<Page>("left", &log); });
+    Storyboard::setInitialScene("Main", "LeftViewController");
+    auto board = Storyboard::named("Main");
+    REQUIRE(board);
+    auto first = board->instantiateViewController("CalculateViewController");
+    auto second = board->instantiateViewController("CalculateViewController");
+    CHECK(first != second);
+    CHECK(awakened == 2);
+    CHECK(first->storyboardName() == "Main");
+    CHECK(board->instantiate<Page>("LeftViewController"));
+    CHECK(board->instantiate<Page>("CalculateViewController") == nullptr);
+    CHECK(std::dynamic_pointer_cast<Page>(board->instantiateInitialViewController()));
+    clearLoggedMessages();
+    CHECK(board->instantiateViewController("Nope") == nullptr);
+    CHECK(loggedMessages().size() == 1);
+    CHECK_FALSE(Storyboard::named("SolutionViewController"));
+    Storyboard::unregister("Main");
+    CHECK_FALSE(Storyboard::named("Main"));
+
+    SUBCASE("a controller's view from its nib; the builder connects the owner's outlets") {
+        struct Manual : ViewController {
+            std::shared_ptr<Label> label;
+            Manual() : ViewController("ManualViewController") {}
+        };
+        Nib::registerNib("ManualViewController", [](Responder* owner) {
+            auto root = std::make_shared<View>(Rect(0, 0, 390, 700));
+            auto label = std::make_shared<Label>();
+            root->addSubview(label);
+            if (auto* manual = dynamic_cast<Manual*>(owner)) manual->label = label;
+            return std::vector<std::shared_ptr<View>>{root};
+        });
+        auto manual = std::make_shared<Manual>();
+        CHECK(manual->view()->frame().height() == 700);
+        REQUIRE(manual->label);
+        CHECK(manual->label->superview() == manual->view());
+        Nib::unregister("ManualViewController");
+        auto missing = std::make_shared<Manual>();
+        clearLoggedMessages();
+        CHECK(missing->view()->frame() == Screen::main().bounds());
+        CHECK(loggedMessages().size() == 1);
+    }
+}
+
+TEST_CASE("the platform's tab container") {
+    Scene s;
+    auto tabs = std::make_shared<TabBarController>();
+    auto first = std::make_shared<Page>("first", &s.log), second = std::make_shared<Page>("second", &s.log);
+    tabs->setViewControllers({first, second});
+    s.window->setRootViewController(tabs);
+    CHECK(first->tabBarController() == tabs);
+    CHECK(first->appearanceState() == AppearanceState::appeared);
+    CHECK(second->appearanceState() == AppearanceState::disappeared);
+    s.log.clear();
+    tabs->setSelectedIndex(1);
+    CHECK(s.log == std::vector<std::string>{"first willDisappear", "second loadView", "second viewDidLoad",
+                                            "second willAppear", "first didDisappear", "second didAppear"});
+    CHECK(s.root->tabBarController() == nullptr);
+}

@@ -1,0 +1,78 @@
+#include "platform/ui/image_view.h"
+#include "platform/ui/label.h"
+#include "platform/ui/table_view.h"
+
+namespace platform::ui {
+
+TableViewCell::TableViewCell(TableViewCellStyle style, std::string reuseIdentifier)
+    : View(Rect(0, 0, 320, 44)), style_(style), reuseIdentifier_(std::move(reuseIdentifier)),
+      contentView_(std::make_shared<View>(Rect(0, 0, 320, 44))) {
+    contentView_->setAutoresizingMask(autoresizing::flexibleWidth | autoresizing::flexibleHeight);
+    addSubview(contentView_);
+}
+
+std::shared_ptr<Label> TableViewCell::textLabel() {
+    if (!textLabel_) {
+        textLabel_ = std::make_shared<Label>();
+        contentView_->addSubview(textLabel_);
+        setNeedsLayout();
+    }
+    return textLabel_;
+}
+
+std::shared_ptr<Label> TableViewCell::detailTextLabel() {
+    if (style_ == TableViewCellStyle::defaultStyle) return nullptr;
+    if (!detailTextLabel_) {
+        detailTextLabel_ = std::make_shared<Label>();
+        detailTextLabel_->setFont(Font::system(style_ == TableViewCellStyle::subtitle ? 12 : 17));
+        detailTextLabel_->setTextColor(Color::secondaryLabel());
+        contentView_->addSubview(detailTextLabel_);
+        setNeedsLayout();
+    }
+    return detailTextLabel_;
+}
+
+std::shared_ptr<ImageView> TableViewCell::imageView() {
+    if (!imageView_) {
+        imageView_ = std::make_shared<ImageView>();
+        contentView_->addSubview(imageView_);
+        setNeedsLayout();
+    }
+    return imageView_;
+}
+
+void TableViewCell::setSelected(bool selected, bool) { selected_ = selected; }
+void TableViewCell::setHighlighted(bool highlighted, bool) { highlighted_ = highlighted; }
+void TableViewCell::setEditing(bool editing, bool) { editing_ = editing; }
+
+void TableViewCell::layoutSubviews() {
+    View::layoutSubviews();
+    Rect b = bounds();
+    contentView_->setFrame({0, 0, b.width(), b.height()});
+    double x = 16;
+    if (imageView_ && imageView_->image()) {
+        Size s = imageView_->image()->size();
+        imageView_->setFrame({x, (b.height() - s.height) / 2, s.width, s.height});
+        x += s.width + 16;
+    }
+    double w = std::max(0.0, b.width() - x - 16);
+    if (detailTextLabel_ && style_ == TableViewCellStyle::subtitle) {
+        if (textLabel_) textLabel_->setFrame({x, 0, w, b.height() * 0.6});
+        detailTextLabel_->setFrame({x, b.height() * 0.6, w, b.height() * 0.4});
+    } else {
+        if (textLabel_) textLabel_->setFrame({x, 0, detailTextLabel_ ? w / 2 : w, b.height()});
+        if (detailTextLabel_) detailTextLabel_->setFrame({x + w / 2, 0, w / 2, b.height()});
+    }
+}
+
+void TableViewCell::describe(std::vector<std::string>& notes) const {
+    if (auto* table = dynamic_cast<TableView*>(superviewPointer())) {
+        if (auto path = table->indexPathForCell(*this)) notes.push_back("row=" + ui::describe(*path));
+    }
+    if (!reuseIdentifier_.empty()) notes.push_back("reuse=" + reuseIdentifier_);
+    if (selected_) notes.push_back("selected");
+    if (editing_) notes.push_back("editing");
+    View::describe(notes);
+}
+
+}  // namespace platform::ui
