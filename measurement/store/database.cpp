@@ -1,0 +1,129 @@
+#include "measurement/store/database.h"
+
+#include <cmath>
+
+#include "measurement/foundation/monitor.h"
+#include "measurement/store/database_rows.h"
+#include "measurement/store/files.h"
+
+namespace measurement {
+
+using namespace database_detail;
+
+std::int64_t APMHourBucket(double timestampSeconds) {
+    if (std::isnan(timestampSeconds)) return 0;
+    return APMSaturatingInt64(std::floor(timestampSeconds)) / 3600;
+}
+
+APMDatabase::APMDatabase(std::unique_ptr<APMSqliteStore> store) : store_(std::move(store)) {}
+
+APMDatabase::~APMDatabase() = default;
+
+std::unique_ptr<APMDatabase> APMDatabase::makeWithPath(const std::string& path, APMErrorOut error) {
+    checkWorkerQueue("initWithPath:");
+    std::optional<APMError> openError;
+    auto store = APMSqliteStore::makeWithDatabasePath(path, &openError);
+    if (!store) {
+        APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMDatabaseOpenFailedCode,
+                                          "Failed to open the measurement database. Error",
+                                          openError ? openError->asContext() : platform::Value());
+        if (error) *error = openError;
+        return nullptr;
+    }
+    std::unique_ptr<APMDatabase> database(new APMDatabase(std::move(store)));
+    if (!database->ensureSchema(error)) return nullptr;
+    return database;
+}
+
+std::unique_ptr<APMDatabase> APMDatabase::makeDefault(APMErrorOut error) {
+    return makeWithPath(APMApplicationSupportPath(kAPMDatabaseFileName), error);
+}
+
+const std::string& APMDatabase::databasePath() const { return store_->databasePath(); }
+
+// Makes what the file lacks: missing tables, columns added since it was
+// written, indexes. Nothing is dropped, so a file of any older layout keeps
+// its rows, and one of a newer layout (which only adds) works as it is.
+bool APMDatabase::ensureSchema(APMErrorOut error) {
+    std::optional<APMError> schemaError;
+    const auto version = store_->userVersion(&schemaError);
+    const bool done = version.has_value() && transaction(&schemaError, [&](APMErrorOut inner) {
+        for (const auto& layout : tableLayouts()) {
+            if (!store_->ensureTableWithName(layout.name, layout.elementaryColumns, layout.addOnColumns, {}, inner)) {
+                return false;
+            }
+            for (const auto& statement : layout.indexStatements) {
+                if (!store_->executeStatement(statement, {}, inner)) return false;
+            }
+        }
+        return *version >= kAPMDatabaseSchemaVersion || store_->setUserVersion(kAPMDatabaseSchemaVersion, inner);
+    });
+    if (!done) {
+        APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMDatabaseSchemaFailedCode,
+                                          "Failed to prepare the measurement database tables. Error",
+                                          schemaError ? schemaError->asContext() : platform::Value());
+        if (error) *error = schemaError;
+        return false;
+    }
+    if (*version > kAPMDatabaseSchemaVersion) {
+        APMMonitor::shared().logWithLevel(kAPMMonitorLevelNotice, kAPMDatabaseNewerSchemaCode,
+                                          "Measurement database was written by a newer version. Version",
+                                          platform::Value(*version));
+    }
+    return true;
+}
+
+bool APMDatabase::performTransaction(const std::function<bool()>& block) {
+    checkWorkerQueue("performTransaction:");
+    std::optional<APMError> error;
+    auto logFailure = [&] {
+        const std::string reason = error ? error->localizedDescription() : std::string("exception");
+        APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMDatabaseTransactionFailedCode,
+                                          "Transaction failed. " + reason);
+    };
+    try {
+        if (store_->performTransactionWithError(&error, block)) return true;
+    } catch (...) {
+        logFailure();
+        throw;
+    }
+    logFailure();
+    return false;
+}
+
+bool APMDatabase::transaction(APMErrorOut error, const std::function<bool(APMErrorOut)>& block) {
+    std::optional<APMError> inner;
+    const bool done = store_->performTransactionWithError(error, [&] { return block(&inner); });
+    if (!done && inner && error) *error = inner;
+    return done;
+}
+
+std::optional<APMRows> APMDatabase::query(const std::string& sql, const APMBindings& values, APMErrorOut error) {
+    return store_->recordsForQuery(sql, values, error);
+}
+
+std::optional<std::optional<std::int64_t>> APMDatabase::queryInteger(const std::string& sql,
+                                                                     const APMBindings& values, APMErrorOut error) {
+    auto rows = query(sql, values, error);
+    if (!rows) return std::nullopt;
+    if (rows->empty() || rows->front().empty()) return std::optional<std::int64_t>();
+    const platform::Value& value = rows->front().begin()->second;
+    if (!value.isNumber()) return std::optional<std::int64_t>();
+    return std::optional<std::int64_t>(value.intValue());
+}
+
+std::optional<bool> APMDatabase::queryExists(const std::string& sql, const APMBindings& values, APMErrorOut error) {
+    auto value = queryInteger("SELECT EXISTS (" + sql + ")", values, error);
+    if (!value) return std::nullopt;
+    return value->value_or(0) != 0;
+}
+
+std::optional<double> APMDatabase::queryMaxTime(const std::string& table, const std::string& column,
+                                                APMErrorOut error) {
+    auto rows = query("SELECT MAX(" + column + ") AS latest FROM " + table, {}, error);
+    if (!rows) return std::nullopt;
+    if (rows->empty()) return 0.0;
+    return rowReal(rows->front(), "latest").value_or(0.0);
+}
+
+}  // namespace measurement

@@ -1,0 +1,281 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "measurement/foundation/daily_counts.h"
+#include "measurement/foundation/error.h"
+#include "measurement/foundation/event_aggregates.h"
+#include "measurement/foundation/messages.h"
+#include "measurement/foundation/raw_event_data.h"
+#include "measurement/foundation/user_attribute.h"
+#include "measurement/store/app_metadata.h"
+#include "measurement/store/audience_records.h"
+#include "measurement/store/conditional_user_property.h"
+#include "measurement/store/sqlite_store.h"
+
+namespace measurement {
+
+// The measurement database's file, in the engine's application-support
+// folder.
+inline constexpr const char* kAPMDatabaseFileName = "rozeda-app-measurement.sql";
+// The layout this build writes (PRAGMA user_version). Opening a file of an
+// older layout adds what it lacks and keeps every row; a file of a newer
+// layout is used as it is (newer layouts only add).
+inline constexpr std::int64_t kAPMDatabaseSchemaVersion = 1;
+
+// Codes of the errors the database writes into an error out-parameter
+// (besides those of the store it passes on).
+enum : long {
+    kAPMDatabaseInvalidArgumentCode = 1,
+    kAPMDatabaseMissingRowCode = 2,
+    kAPMDatabaseEmptyDataCode = 3,
+    kAPMDatabaseUndecodableDataCode = 4,
+};
+
+// Monitor codes of the database.
+enum : long {
+    kAPMDatabaseOpenFailedCode = 12001,
+    kAPMDatabaseSchemaFailedCode = 12002,
+    kAPMDatabaseNewerSchemaCode = 12003,
+    kAPMDatabaseBundleOutsideMaxTimeSpanCode = 12016,
+    kAPMDatabaseStaleBundlesDeletedCode = 12017,
+    kAPMDatabaseRetriedBundlesDeletedCode = 12018,
+    kAPMDatabaseStaleRawEventsDeletedCode = 12019,
+    kAPMDatabaseUndecodableBundleCode = 12020,
+    kAPMDatabaseRetryCountLimitCode = 12054,
+    kAPMDatabaseTransactionFailedCode = 12056,
+    kAPMDatabaseSnapshotTableFailedCode = 12058,
+};
+
+// The longest a bundle or raw event waits for upload (28 days).
+inline constexpr double kAPMDefaultMaxQueueTime = 28.0 * 86400.0;
+// Upload attempts of one bundle before it is given up (the server flag
+// "measurement.upload.retry_count" defaults to the same).
+inline constexpr std::int64_t kAPMDefaultUploadRetryLimit = 6;
+// Raw events read for one bundle at most.
+inline constexpr std::int64_t kAPMRawEventsReadLimit = 1000;
+// Purchase fingerprints kept for the duplicate check.
+inline constexpr std::int64_t kAPMPurchaseFingerprintLimit = 1000;
+
+// When queued data is given up: bundles and raw events older than the
+// maximum queue time, and bundles whose upload failed retryLimit times.
+// Callers pass the server's flags.
+struct APMQueueLimits {
+    double maxQueueTime = kAPMDefaultMaxQueueTime;
+    std::int64_t retryLimit = kAPMDefaultUploadRetryLimit;
+};
+
+// One bundle of the upload queue with its row ID and retry count.
+struct APMQueuedBundle {
+    APMPBMeasurementBundle bundle;
+    std::int64_t rowID = 0;
+    std::int64_t retryCount = 0;
+};
+
+// Offered each raw-event row of a run with its position (from 0); false
+// ends the run before that row.
+using APMRawEventFilter = std::function<bool(const APMRow& row, std::size_t position)>;
+
+// The hour bucket of a time (seconds since 1970): whole seconds, floored,
+// divided by 3600 with truncation; 64-bit so that no date overflows it.
+std::int64_t APMHourBucket(double timestampSeconds);
+
+// The engine's SQLite database: raw events and their metadata headers, the
+// upload queue, per-event aggregates and daily counts, user properties, app
+// metadata and the stored server configuration, audience filters and
+// results, conditional user properties and purchase fingerprints. Every
+// operation runs on the measurement worker queue (each reports a call from
+// the main thread through the scheduler and carries on). Operations that can
+// fail answer false or none and fill the optional error out-parameter; a
+// missing row is none without an error.
+class APMDatabase {
+public:
+    // Opens (creating when missing) the file at the path and brings its
+    // layout up to date. None and an error on failure.
+    static std::unique_ptr<APMDatabase> makeWithPath(const std::string& path, APMErrorOut error);
+    // The file "rozeda-app-measurement.sql" in the engine's folder.
+    static std::unique_ptr<APMDatabase> makeDefault(APMErrorOut error);
+    ~APMDatabase();
+    APMDatabase(const APMDatabase&) = delete;
+    APMDatabase& operator=(const APMDatabase&) = delete;
+
+    const std::string& databasePath() const;
+
+    // Runs the block inside one exclusive transaction (a savepoint inside
+    // another): true commits; false, or an exception (which goes on to the
+    // caller), rolls back, logged at level 1 with code 12056.
+    bool performTransaction(const std::function<bool()>& block);
+
+    // ---- raw events (database_raw_events.cpp) ----
+
+    // Stores an event under the fingerprint of its metadata header: the
+    // encoded event, its name, time and real-time flag. The new row ID.
+    std::optional<std::int64_t> insertRawEvent(const APMEvent& event, std::int64_t metadataFingerprint,
+                                               APMErrorOut error);
+    // Stores (or replaces) the metadata header of a fingerprint.
+    bool insertRawEventMetadata(const APMPBMeasurementBundle& metadata, std::int64_t metadataFingerprint,
+                                APMErrorOut error);
+    // The fingerprint of the oldest raw event; none without an error when
+    // there is no raw event.
+    std::optional<std::int64_t> nextMetadataFingerprintToProcess(APMErrorOut error);
+    // The header of the fingerprint; none with an error when it is missing
+    // or does not decode.
+    std::optional<APMPBMeasurementBundle> queryRawEventsMetadataWithFingerprint(std::int64_t metadataFingerprint,
+                                                                                APMErrorOut error);
+    // The fingerprint's rows in row order, at most 1000, each offered to the
+    // filter; the run ends at the first refused row (or at a row that does
+    // not decode). None on a query error.
+    std::optional<std::vector<APMRawEventData>> rawEventsWithMetadataFingerprint(std::int64_t metadataFingerprint,
+                                                                                APMErrorOut error,
+                                                                                const APMRawEventFilter& eventFilter);
+    std::optional<APMRawEventData> rawEventDataFromDictionary(const APMRow& row, APMErrorOut error) const;
+    bool deleteRawEventsWithMaxRowID(std::int64_t rowID, APMErrorOut error);
+    std::optional<bool> containsRawEventWithMetadataFingerprint(std::int64_t metadataFingerprint, APMErrorOut error);
+    bool deleteRawEventMetadataWithMetadataFingerprint(std::int64_t metadataFingerprint, APMErrorOut error);
+    // Seconds since 1970; 0 when there is none.
+    std::optional<double> queryLatestRawEventTime(APMErrorOut error);
+    std::optional<bool> containsRealtimeRawEventsWithError(APMErrorOut error);
+    std::optional<bool> isRawEventsTableEmpty(APMErrorOut error);
+
+    // ---- upload queue (database_queue.cpp) ----
+
+    // Stores the bundle gzip-compressed, with its end time (tag 6, in
+    // seconds), the real-time flag and retry count 0, after the stale
+    // clean-up. Refuses a bundle without application identifier (tag 14) or
+    // with an end time below 1 ms.
+    bool insertBundle(const APMPBMeasurementBundle& bundle, bool isRealtime, APMErrorOut error,
+                      const APMQueueLimits& limits = {});
+    // Bundles in row order, at most countLimit rows read: the first one that
+    // decodes always, then each next while the summed encoded sizes stay at
+    // or below sizeLimit.
+    std::optional<std::vector<APMQueuedBundle>> queryBundlesWithCountLimit(std::int64_t countLimit,
+                                                                           std::int64_t sizeLimit, APMErrorOut error);
+    // Adds 1 to the retry count of each bundle below 2147483647 (one at it
+    // stays, logged with code 12054).
+    bool incrementRetryCounterForBundlesWithIDs(const std::vector<std::int64_t>& rowIDs, APMErrorOut error);
+    bool deleteBundlesWithRowIDs(const std::vector<std::int64_t>& rowIDs, APMErrorOut error);
+    // Seconds since 1970; 0 when the queue is empty.
+    std::optional<double> queryLatestBundleTime(APMErrorOut error);
+    std::optional<bool> containsRealtimeBundlesWithError(APMErrorOut error);
+    std::optional<bool> isQueuedBundleTableEmpty(APMErrorOut error);
+    // Drops bundles older than the maximum queue time or whose uploads
+    // failed retryLimit times, and raw events older than the maximum queue
+    // time (with the headers no raw event uses any more); each kind logged.
+    // The number of rows dropped.
+    std::optional<std::int64_t> deleteStaleData(const APMQueueLimits& limits, APMErrorOut error);
+
+    // ---- aggregates and daily counts (database_counts.cpp) ----
+
+    // All zero (day 0) when nothing is stored.
+    std::optional<APMDailyCounts> dailyCounts(APMErrorOut error);
+    bool updateDailyCounts(const APMDailyCounts& counts, APMErrorOut error);
+    std::optional<APMEventAggregates> eventAggregatesWithName(const std::string& name, APMErrorOut error);
+    bool updateEventAggregates(const APMEventAggregates& aggregates, APMErrorOut error);
+    std::optional<std::vector<APMEventAggregates>> allEventAggregates(APMErrorOut error);
+    bool clearCurrentSessionCounts(APMErrorOut error);
+    // Copies every aggregate into the snapshot table (made anew).
+    bool createEventsSnapshotTable(APMErrorOut error);
+    // Replaces the aggregates by the snapshot's, keeping the current "_f"
+    // when the snapshot's "_f" has a lifetime count of 0 or is missing; then
+    // empties the snapshot. True when there is nothing to restore.
+    bool restoreFromEventsSnapshotTable(APMErrorOut error);
+
+    // ---- user properties (database_user_properties.cpp) ----
+
+    std::optional<APMUserAttribute> userAttributeWithName(const std::string& name, APMErrorOut error);
+    bool containsUserAttributeWithName(const std::string& name, APMErrorOut error);
+    // A list value cannot be stored (code 1).
+    bool updateUserAttribute(const APMUserAttribute& attribute, APMErrorOut error);
+    bool deleteUserAttributeWithName(const std::string& name, APMErrorOut error);
+    // Every user property, by name.
+    std::optional<std::vector<APMUserAttribute>> allUserAttributes(APMErrorOut error);
+
+    // ---- app metadata and server configuration (database_app_metadata.cpp) ----
+
+    // Index 0 and no times when nothing is stored.
+    std::optional<APMAppMetadata> queryAppMetadata(APMErrorOut error);
+    bool updateAppMetadata(const APMAppMetadata& metadata, APMErrorOut error);
+    // The time (seconds since 1970) of the last successful configuration
+    // update; 0 when there was none.
+    bool updateRemoteConfigSuccessfulTimestamp(double timestamp, APMErrorOut error);
+    std::optional<double> remoteConfigSuccessfulTimestamp(APMErrorOut error);
+    // The last stored server configuration, encoded; empty when none was
+    // stored.
+    bool updateMeasurementConfigData(const NANOBytes& data, APMErrorOut error);
+    std::optional<NANOBytes> measurementConfigData(APMErrorOut error);
+
+    // ---- audiences (database_audiences.cpp) ----
+
+    std::optional<std::vector<APMEventFilter>> eventFiltersForEventName(const std::string& eventName,
+                                                                        APMErrorOut error);
+    std::optional<std::vector<APMPropertyFilter>> propertyFiltersForPropertyName(const std::string& propertyName,
+                                                                                 APMErrorOut error);
+    std::optional<std::vector<std::int32_t>> allAudienceIDs(APMErrorOut error);
+    // Audience ID to the IDs of its session-scoped filters.
+    std::optional<std::map<std::int32_t, std::vector<std::int32_t>>> allSessionScopedFilters(APMErrorOut error);
+    bool updateEventFilters(const std::vector<APMEventFilter>& filters, APMErrorOut error);
+    bool updatePropertyFilters(const std::vector<APMPropertyFilter>& filters, APMErrorOut error);
+    bool deleteAllEventFilters(APMErrorOut error);
+    bool deleteAllPropertyFilters(APMErrorOut error);
+    std::optional<APMFilterResult> filterResultForAudienceID(std::int32_t audienceID, APMErrorOut error);
+    std::optional<std::map<std::int32_t, APMFilterResult>> allFilterResults(APMErrorOut error);
+    bool updateFilterResults(const std::vector<APMFilterResult>& results, APMErrorOut error);
+    bool deleteFilterResults(const std::vector<APMFilterResult>& results, APMErrorOut error);
+
+    // ---- conditional user properties (database_conditional_properties.cpp) ----
+
+    std::optional<APMConditionalUserProperty> conditionalUserPropertyWithName(const std::string& name,
+                                                                              APMErrorOut error);
+    // Refuses a record without name, origin or value (code 1).
+    bool updateConditionalUserProperty(const APMConditionalUserProperty& property, APMErrorOut error);
+    bool deleteConditionalUserPropertyWithName(const std::string& name, APMErrorOut error);
+    // Waiting ones whose trigger timeout has passed (now from the process
+    // clock).
+    std::optional<std::vector<APMConditionalUserProperty>> timedOutConditionalUserPropertiesWithError(
+        APMErrorOut error);
+    // Active ones whose time to live has passed.
+    std::optional<std::vector<APMConditionalUserProperty>> expiredConditionalUserPropertiesWithError(
+        APMErrorOut error);
+    // Waiting ones for that trigger event still within their timeout.
+    std::optional<std::vector<APMConditionalUserProperty>> triggeredConditionalUserPropertiesWithEventName(
+        const std::string& eventName, APMErrorOut error);
+    // Those whose name begins with the prefix (compared exactly), and of
+    // that origin when one is given.
+    std::optional<std::vector<APMConditionalUserProperty>> conditionalUserPropertiesWithPrefix(
+        const std::optional<std::string>& prefix, const std::optional<std::string>& origin, APMErrorOut error);
+
+    // ---- purchases (database_purchases.cpp) ----
+
+    // True when the fingerprint was new and is now stored, false for a
+    // duplicate, none with the error when it could not be stored. Only the
+    // newest 1000 fingerprints are kept.
+    std::optional<bool> insertIfNotDuplicatePurchaseFingerprint(const std::string& fingerprint, APMErrorOut error);
+
+private:
+    explicit APMDatabase(std::unique_ptr<APMSqliteStore> store);
+    bool ensureSchema(APMErrorOut error);
+    // The rows of a select, with the worker-queue check already done.
+    std::optional<APMRows> query(const std::string& sql, const APMBindings& values, APMErrorOut error);
+    // The first column of the first row as an integer (none when NULL).
+    std::optional<std::optional<std::int64_t>> queryInteger(const std::string& sql, const APMBindings& values,
+                                                            APMErrorOut error);
+    std::optional<bool> queryExists(const std::string& sql, const APMBindings& values, APMErrorOut error);
+    std::optional<double> queryMaxTime(const std::string& table, const std::string& column, APMErrorOut error);
+    bool transaction(APMErrorOut error, const std::function<bool(APMErrorOut)>& block);
+    std::optional<std::int64_t> removeStaleData(const APMQueueLimits& limits, APMErrorOut error);
+    bool updateAppMetadataColumns(const APMRow& columns, APMErrorOut error);
+    std::optional<std::vector<APMConditionalUserProperty>> conditionalUserProperties(const std::string& condition,
+                                                                                     const APMBindings& values,
+                                                                                     APMErrorOut error);
+
+    std::unique_ptr<APMSqliteStore> store_;
+};
+
+}  // namespace measurement

@@ -1,0 +1,91 @@
+#include "measurement/store/database.h"
+
+#include <cmath>
+
+#include "measurement/store/database_rows.h"
+
+namespace measurement {
+
+using namespace database_detail;
+
+namespace {
+
+// The table holds one row, under this ID.
+constexpr std::int64_t kAppMetadataRowID = 1;
+
+}  // namespace
+
+// Writes the given columns of the one row, creating it when missing and
+// leaving its other columns as they are.
+bool APMDatabase::updateAppMetadataColumns(const APMRow& columns, APMErrorOut error) {
+    std::string names = "id", updates;
+    APMBindings values{platform::Value(kAppMetadataRowID)};
+    for (const auto& [name, value] : columns) {
+        const std::string quoted = APMSqliteStore::quoteIdentifier(name);
+        names += ", " + quoted;
+        updates += (updates.empty() ? "" : ", ") + quoted + " = excluded." + quoted;
+        values.push_back(value);
+    }
+    return store_
+        ->executeStatement("INSERT INTO app_metadata (" + names + ") VALUES (" + placeholders(values.size()) +
+                               ") ON CONFLICT (id) DO UPDATE SET " + updates,
+                           values, error)
+        .has_value();
+}
+
+std::optional<APMAppMetadata> APMDatabase::queryAppMetadata(APMErrorOut error) {
+    checkWorkerQueue("queryAppMetadata:");
+    auto rows = query(
+        "SELECT last_bundle_index, last_bundle_start_timestamp, last_bundle_end_timestamp FROM app_metadata WHERE id = ?",
+        {kAppMetadataRowID}, error);
+    if (!rows) return std::nullopt;
+    if (rows->empty()) return APMAppMetadata();
+    const APMRow& row = rows->front();
+    const auto index = rowInteger32(row, "last_bundle_index");
+    std::optional<APMAppMetadata> metadata;
+    if (index) {
+        metadata = APMAppMetadata::make(*index, rowReal(row, "last_bundle_start_timestamp").value_or(0),
+                                        rowReal(row, "last_bundle_end_timestamp").value_or(0));
+    }
+    if (!metadata) APMSetError(error, kAPMDatabaseUndecodableDataCode, "Stored app metadata is invalid");
+    return metadata;
+}
+
+bool APMDatabase::updateAppMetadata(const APMAppMetadata& metadata, APMErrorOut error) {
+    checkWorkerQueue("updateAppMetadata:error:");
+    return updateAppMetadataColumns({{"last_bundle_index", static_cast<std::int64_t>(metadata.lastBundleIndex())},
+                                     {"last_bundle_start_timestamp", metadata.lastBundleStartTimestamp()},
+                                     {"last_bundle_end_timestamp", metadata.lastBundleEndTimestamp()}},
+                                    error);
+}
+
+bool APMDatabase::updateRemoteConfigSuccessfulTimestamp(double timestamp, APMErrorOut error) {
+    checkWorkerQueue("updateRemoteConfigSuccessfulTimestamp:error:");
+    if (!std::isfinite(timestamp)) {
+        APMSetError(error, kAPMDatabaseInvalidArgumentCode, "Received invalid configuration update time");
+        return false;
+    }
+    return updateAppMetadataColumns({{"remote_config_successful_timestamp", timestamp}}, error);
+}
+
+std::optional<double> APMDatabase::remoteConfigSuccessfulTimestamp(APMErrorOut error) {
+    checkWorkerQueue("remoteConfigSuccessfulTimestamp:");
+    auto rows = query("SELECT remote_config_successful_timestamp FROM app_metadata WHERE id = ?", {kAppMetadataRowID},
+                      error);
+    if (!rows) return std::nullopt;
+    return rows->empty() ? 0.0 : rowReal(rows->front(), "remote_config_successful_timestamp").value_or(0.0);
+}
+
+bool APMDatabase::updateMeasurementConfigData(const NANOBytes& data, APMErrorOut error) {
+    checkWorkerQueue("updateMeasurementConfigData:error:");
+    return updateAppMetadataColumns({{"measurement_config", bytesValue(data)}}, error);
+}
+
+std::optional<NANOBytes> APMDatabase::measurementConfigData(APMErrorOut error) {
+    checkWorkerQueue("measurementConfigData:");
+    auto rows = query("SELECT measurement_config FROM app_metadata WHERE id = ?", {kAppMetadataRowID}, error);
+    if (!rows) return std::nullopt;
+    return rows->empty() ? NANOBytes() : rowBytes(rows->front(), "measurement_config").value_or(NANOBytes());
+}
+
+}  // namespace measurement

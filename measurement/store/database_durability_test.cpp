@@ -1,0 +1,268 @@
+#include <doctest/doctest.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+
+#include "measurement/store/database_test_support.h"
+#include "platform/frameworks/utilities/gzip.h"
+
+using namespace measurement;
+using namespace measurement::testing;
+using platform::Value;
+
+namespace {
+
+constexpr const char* kAppID = "1:1234567890:ios:abcdef";
+constexpr int kCommittedEvents = 20;
+constexpr int kUncommittedEvents = 300;
+
+APMEvent namedEvent(const std::string& name, double timestamp, std::size_t padding = 0) {
+    APMParameters parameters;
+    if (padding > 0) parameters.emplace("padding", APMValue(std::string(padding, 'p')));
+    return APMEvent("app", true, name, timestamp, 0, std::move(parameters));
+}
+
+std::vector<std::string> rawEventNames(APMDatabase& db, std::int64_t fingerprint) {
+    std::vector<std::string> names;
+    auto run = db.rawEventsWithMetadataFingerprint(fingerprint, nullptr, nullptr);
+    REQUIRE(run);
+    for (const auto& event : *run) names.push_back(event.event().name());
+    return names;
+}
+
+std::string runCommand(const std::string& command) {
+    std::string output;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    REQUIRE(pipe);
+    char buffer[256];
+    while (std::fgets(buffer, sizeof buffer, pipe)) output += buffer;
+    ::pclose(pipe);
+    return output;
+}
+
+// The child: commits some rows, then writes far more than the page cache
+// holds inside a second transaction (so that SQLite writes into the file
+// itself), signals the parent and waits to be killed.
+[[noreturn]] void writeUntilKilled(const std::string& path, int signalFd) {
+    APMMonitor::shared().muteConsole();
+    auto db = APMDatabase::makeWithPath(path, nullptr);
+    if (!db) ::_exit(3);
+    const bool committed = db->performTransaction([&] {
+        for (int i = 0; i < kCommittedEvents; ++i) {
+            if (!db->insertRawEvent(namedEvent("committed_" + std::to_string(i), 1000 + i), 1, nullptr)) return false;
+        }
+        return db->updateAppMetadata(*APMAppMetadata::make(7, 1, 2), nullptr);
+    });
+    if (!committed) ::_exit(4);
+    db->performTransaction([&] {
+        for (int i = 0; i < kUncommittedEvents; ++i) {
+            if (!db->insertRawEvent(namedEvent("uncommitted_" + std::to_string(i), 2000 + i, 40000), 1, nullptr)) {
+                ::_exit(5);
+            }
+        }
+        db->updateAppMetadata(*APMAppMetadata::make(99, 3, 4), nullptr);
+        if (::write(signalFd, "w", 1) != 1) ::_exit(6);
+        for (;;) ::pause();
+        return true;
+    });
+    ::_exit(7);
+}
+
+}  // namespace
+
+TEST_CASE("a garbled database file is made again and the engine keeps working") {
+    DatabaseFixture fx;
+    const double now = fx.time.now();
+    fx.onWorker([&] { REQUIRE(fx.database().insertRawEvent(namedEvent("before", now - 10), 1, nullptr)); });
+    fx.close();
+    {
+        std::ofstream out(fx.path(), std::ios::binary | std::ios::trunc);
+        for (int i = 0; i < 8192; ++i) out.put(static_cast<char>(i * 131 % 256));
+    }
+    fx.reopen();
+    CHECK(fx.capture.count(kAPMSqliteStoreDamagedFileCode) == 1);
+    fx.onWorker([&] {
+        auto& db = fx.database();
+        CHECK(db.isRawEventsTableEmpty(nullptr) == true);
+        REQUIRE(db.insertRawEvent(namedEvent("after", now - 5), 1, nullptr));
+        REQUIRE(db.insertBundle(makeBundle(kAppID, 1700000000000), false, nullptr));
+        CHECK(rawEventNames(db, 1) == std::vector<std::string>{"after"});
+        CHECK(db.queryBundlesWithCountLimit(5, 65536, nullptr)->size() == 1);
+    });
+}
+
+TEST_CASE("a process killed in the middle of a transaction leaves the committed rows and only those") {
+    testsupport::TempDir dir;
+    const std::string path = (dir / "killed.sql").string();
+    int signal[2];
+    REQUIRE(::pipe(signal) == 0);
+    const pid_t child = ::fork();
+    REQUIRE(child >= 0);
+    if (child == 0) {
+        ::close(signal[0]);
+        writeUntilKilled(path, signal[1]);
+    }
+    ::close(signal[1]);
+    char byte = 0;
+    const auto got = ::read(signal[0], &byte, 1);
+    ::close(signal[0]);
+    ::kill(child, SIGKILL);
+    int status = 0;
+    REQUIRE(::waitpid(child, &status, 0) == child);
+    REQUIRE_MESSAGE(got == 1, "child exit status " << (WIFEXITED(status) ? WEXITSTATUS(status) : -1));
+    CHECK(WIFSIGNALED(status));
+    CHECK(WTERMSIG(status) == SIGKILL);
+    // The child was killed with its rollback journal in place.
+    CHECK(std::filesystem::exists(path + "-journal"));
+
+    CHECK(runCommand("sqlite3 '" + path + "' 'PRAGMA integrity_check'") == "ok\n");
+
+    platform::dispatch::ManualTime time;
+    APMScheduler scheduler;
+    scheduler.workerQueue()->sync([&] {
+        auto db = APMDatabase::makeWithPath(path, nullptr);
+        REQUIRE(db);
+        std::vector<std::string> expected;
+        for (int i = 0; i < kCommittedEvents; ++i) expected.push_back("committed_" + std::to_string(i));
+        CHECK(rawEventNames(*db, 1) == expected);
+        CHECK(db->queryAppMetadata(nullptr)->lastBundleIndex() == 7);
+        CHECK(db->queryLatestRawEventTime(nullptr) == 1000.0 + kCommittedEvents - 1);
+    });
+}
+
+TEST_CASE("a file of an older layout keeps its rows and gains what it lacks") {
+    testsupport::TempDir dir;
+    const auto path = dir / "older.sql";
+    APMMonitorCapture capture;
+    const auto event = namedEvent("legacy_event", 1600000000.5);
+    auto bundle = makeBundle(kAppID, 1600000100000);
+    auto header = makeBundle(kAppID, 0);
+    {
+        // The tables as first written: only their elementary columns, some
+        // tables missing, no schema version.
+        auto store = APMSqliteStore::makeWithDatabasePath(path.string(), nullptr);
+        REQUIRE(store);
+        for (const char* statement : {
+                 "CREATE TABLE raw_events (metadata_fingerprint INTEGER NOT NULL, name TEXT NOT NULL, timestamp REAL "
+                 "NOT NULL, data BLOB NOT NULL)",
+                 "CREATE TABLE raw_events_metadata (metadata_fingerprint INTEGER NOT NULL UNIQUE, metadata BLOB NOT "
+                 "NULL)",
+                 "CREATE TABLE queue (data BLOB NOT NULL, bundle_end_timestamp REAL NOT NULL)",
+                 "CREATE TABLE events (name TEXT NOT NULL PRIMARY KEY, lifetime_count INTEGER NOT NULL, "
+                 "current_bundle_count INTEGER NOT NULL, last_fire_timestamp REAL NOT NULL)",
+                 "CREATE TABLE user_attributes (name TEXT NOT NULL PRIMARY KEY, origin TEXT NOT NULL, set_timestamp "
+                 "REAL NOT NULL, value NOT NULL)",
+                 "CREATE TABLE app_metadata (id INTEGER NOT NULL PRIMARY KEY, last_bundle_index INTEGER NOT NULL "
+                 "DEFAULT 0, last_bundle_start_timestamp REAL NOT NULL DEFAULT 0, last_bundle_end_timestamp REAL NOT "
+                 "NULL DEFAULT 0)",
+             }) {
+            REQUIRE(store->executeStatement(statement, {}, nullptr));
+        }
+        REQUIRE(store->upsertRecord({{"metadata_fingerprint", 5},
+                                     {"name", event.name()},
+                                     {"timestamp", event.timestamp()},
+                                     {"data", Value(platform::Data{event.protoEvent().protoBuffer()})}},
+                                    "raw_events", nullptr));
+        REQUIRE(store->upsertRecord({{"metadata_fingerprint", 5}, {"metadata", Value(platform::Data{header.protoBuffer()})}},
+                                    "raw_events_metadata", nullptr));
+        auto compressed = platform::gul_dataByGzippingData(bundle.protoBuffer());
+        REQUIRE(store->upsertRecord({{"data", Value(platform::Data{*compressed})}, {"bundle_end_timestamp", 1600000100.0}},
+                                    "queue", nullptr));
+        REQUIRE(store->upsertRecord({{"name", "_e"}, {"lifetime_count", 4}, {"current_bundle_count", 2},
+                                     {"last_fire_timestamp", 1600000000.0}},
+                                    "events", nullptr));
+        REQUIRE(store->upsertRecord({{"name", "_fot"}, {"origin", "auto"}, {"set_timestamp", 1.5}, {"value", 1600000000000}},
+                                    "user_attributes", nullptr));
+        REQUIRE(store->upsertRecord({{"id", 1}, {"last_bundle_index", 12}, {"last_bundle_start_timestamp", 5.0},
+                                     {"last_bundle_end_timestamp", 6.0}},
+                                    "app_metadata", nullptr));
+        CHECK(store->userVersion(nullptr) == 0);
+    }
+
+    platform::dispatch::ManualTime time;
+    APMScheduler scheduler;
+    scheduler.workerQueue()->sync([&] {
+        std::optional<APMError> error;
+        auto db = APMDatabase::makeWithPath(path.string(), &error);
+        REQUIRE_MESSAGE(db, (error ? error->description() : ""));
+        auto run = db->rawEventsWithMetadataFingerprint(5, &error, nullptr);
+        REQUIRE(run->size() == 1);
+        CHECK(run->front().event().name() == "legacy_event");
+        CHECK(run->front().event().timestamp() == 1600000000.5);
+        CHECK_FALSE(run->front().event().isRealtime());
+        CHECK(db->queryRawEventsMetadataWithFingerprint(5, &error) == header);
+        auto queued = db->queryBundlesWithCountLimit(10, 65536, &error);
+        REQUIRE(queued->size() == 1);
+        CHECK(queued->front().bundle == bundle);
+        CHECK(queued->front().retryCount == 0);
+        CHECK(db->containsRealtimeBundlesWithError(&error) == false);
+        auto aggregates = db->eventAggregatesWithName("_e", &error);
+        REQUIRE(aggregates);
+        CHECK(aggregates->lifetimeCount() == 4);
+        CHECK(aggregates->currentBundleCount() == 2);
+        CHECK(aggregates->currentSessionCount() == 0);
+        CHECK(db->userAttributeWithName("_fot", &error)->value() == APMValue(std::int64_t{1600000000000}));
+        auto metadata = db->queryAppMetadata(&error);
+        CHECK(metadata->lastBundleIndex() == 12);
+        CHECK(db->remoteConfigSuccessfulTimestamp(&error) == 0.0);
+        CHECK(db->measurementConfigData(&error)->empty());
+        // The tables the file lacked are there now, and the new columns work.
+        CHECK(db->insertIfNotDuplicatePurchaseFingerprint("abc", &error) == true);
+        CHECK(db->incrementRetryCounterForBundlesWithIDs({queued->front().rowID}, &error));
+        CHECK(db->queryBundlesWithCountLimit(10, 65536, &error)->front().retryCount == 1);
+        CHECK(db->dailyCounts(&error) == APMDailyCounts());
+    });
+    auto store = APMSqliteStore::makeWithDatabasePath(path.string(), nullptr);
+    CHECK(store->userVersion(nullptr) == kAPMDatabaseSchemaVersion);
+    CHECK_FALSE(capture.hasCode(kAPMDatabaseSchemaFailedCode));
+}
+
+TEST_CASE("a file of a newer layout is used as it is") {
+    testsupport::TempDir dir;
+    const auto path = dir / "newer.sql";
+    APMMonitorCapture capture;
+    platform::dispatch::ManualTime time;
+    APMScheduler scheduler;
+    scheduler.workerQueue()->sync([&] {
+        REQUIRE(APMDatabase::makeWithPath(path.string(), nullptr));
+        {
+            auto store = APMSqliteStore::makeWithDatabasePath(path.string(), nullptr);
+            REQUIRE(store->setUserVersion(kAPMDatabaseSchemaVersion + 3, nullptr));
+            REQUIRE(store->executeStatement("ALTER TABLE user_attributes ADD COLUMN added_later TEXT DEFAULT 'x'", {},
+                                            nullptr));
+        }
+        auto db = APMDatabase::makeWithPath(path.string(), nullptr);
+        REQUIRE(db);
+        CHECK(capture.hasCode(kAPMDatabaseNewerSchemaCode));
+        const APMUserAttribute attribute("app", "name", APMValue("v"), 3);
+        CHECK(db->updateUserAttribute(attribute, nullptr));
+        CHECK(db->userAttributeWithName("name", nullptr) == attribute);
+    });
+    auto store = APMSqliteStore::makeWithDatabasePath(path.string(), nullptr);
+    CHECK(store->userVersion(nullptr) == kAPMDatabaseSchemaVersion + 3);
+}
+
+TEST_CASE("a file whose table lacks an elementary column is not opened and not deleted") {
+    testsupport::TempDir dir;
+    const auto path = dir / "foreign.sql";
+    APMMonitorCapture capture;
+    {
+        auto store = APMSqliteStore::makeWithDatabasePath(path.string(), nullptr);
+        REQUIRE(store->executeStatement("CREATE TABLE queue (payload BLOB)", {}, nullptr));
+        REQUIRE(store->executeStatement("INSERT INTO queue (payload) VALUES (x'01')", {}, nullptr));
+    }
+    platform::dispatch::ManualTime time;
+    APMScheduler scheduler;
+    scheduler.workerQueue()->sync([&] {
+        std::optional<APMError> error;
+        CHECK_FALSE(APMDatabase::makeWithPath(path.string(), &error));
+        REQUIRE(error);
+        CHECK(error->code() == kAPMSqliteStoreSchemaCode);
+    });
+    CHECK(capture.hasCode(kAPMDatabaseSchemaFailedCode));
+    CHECK(tableRows(path, "queue").size() == 1);
+}

@@ -1,0 +1,202 @@
+#include "measurement/store/database.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <set>
+
+#include "measurement/foundation/monitor.h"
+#include "measurement/store/database_rows.h"
+#include "platform/dispatch/clock.h"
+#include "platform/frameworks/utilities/gzip.h"
+
+namespace measurement {
+
+using namespace database_detail;
+
+namespace {
+
+constexpr std::int64_t kMaxRetryCount = std::numeric_limits<std::int32_t>::max();
+
+void logDropped(long code, const std::string& message, std::int64_t count) {
+    if (count <= 0) return;
+    APMMonitor::shared().logWithLevel(kAPMMonitorLevelSampledWarning, code, message, platform::Value(count));
+}
+
+}  // namespace
+
+bool APMDatabase::insertBundle(const APMPBMeasurementBundle& bundle, bool isRealtime, APMErrorOut error,
+                               const APMQueueLimits& limits) {
+    checkWorkerQueue("insertBundle:isRealtime:error:");
+    const auto appID = NANOGetString(bundle, APMPBMeasurementBundleFieldIndex(14));
+    if (!appID || appID->empty()) {
+        APMSetError(error, kAPMDatabaseInvalidArgumentCode, "Received bundle without app ID");
+        return false;
+    }
+    const std::int64_t endMillis = NANOGetInt64(bundle, APMPBMeasurementBundleFieldIndex(6));
+    if (endMillis < 1) {
+        APMSetError(error, kAPMDatabaseInvalidArgumentCode, "Received bundle without valid end timestamp");
+        return false;
+    }
+    if (!removeStaleData(limits, error)) return false;
+
+    const double endSeconds = static_cast<double>(endMillis) / 1000.0;
+    const double now = platform::dispatch::currentClock()->now();
+    if (now - endSeconds > limits.maxQueueTime) {
+        APMMonitor::shared().logWithLevel(kAPMMonitorLevelSampledWarning, kAPMDatabaseBundleOutsideMaxTimeSpanCode,
+                                          "Storing bundle outside of the max uploading time span",
+                                          platform::Value(endSeconds));
+    }
+    platform::RULError gzipError;
+    auto compressed = platform::gul_dataByGzippingData(bundle.protoBuffer(), &gzipError);
+    if (!compressed) {
+        if (error) {
+            *error = apm_errorWithCode(kAPMDatabaseUndecodableDataCode, "Failed to compress bundle",
+                                       platform::Value(gzipError.description()));
+        }
+        return false;
+    }
+    return store_
+        ->executeStatement("INSERT INTO queue (data, bundle_end_timestamp, is_realtime, retry_count) VALUES (?, ?, ?, 0)",
+                           {bytesValue(*compressed), endSeconds, isRealtime}, error)
+        .has_value();
+}
+
+std::optional<std::vector<APMQueuedBundle>> APMDatabase::queryBundlesWithCountLimit(std::int64_t countLimit,
+                                                                                    std::int64_t sizeLimit,
+                                                                                    APMErrorOut error) {
+    checkWorkerQueue("queryBundlesWithCountLimit:sizeLimit:error:");
+    std::vector<APMQueuedBundle> bundles;
+    // SQLite reads a negative limit as no limit at all.
+    if (countLimit <= 0) return bundles;
+    auto rows = query("SELECT rowid, data, retry_count FROM queue ORDER BY rowid ASC LIMIT ?", {countLimit}, error);
+    if (!rows) return std::nullopt;
+    std::int64_t totalSize = 0;
+    for (const auto& row : *rows) {
+        const auto rowID = rowInteger(row, "rowid").value_or(0);
+        auto inflated = platform::gul_dataByInflatingGzippedData(rowBytes(row, "data").value_or(NANOBytes()));
+        std::optional<APMPBMeasurementBundle> bundle;
+        if (inflated) bundle = APMPBMeasurementBundle::initWithBuffer(*inflated);
+        if (!bundle) {
+            // Left for the stale clean-up, which drops it once it is old.
+            APMMonitor::shared().logWithLevel(kAPMMonitorLevelSilentError, kAPMDatabaseUndecodableBundleCode,
+                                              "Unable to read queued bundle. Row ID", platform::Value(rowID));
+            continue;
+        }
+        const auto size = static_cast<std::int64_t>(inflated->size());
+        if (!bundles.empty() && totalSize + size > sizeLimit) break;
+        totalSize += size;
+        bundles.push_back({std::move(*bundle), rowID, rowInteger(row, "retry_count").value_or(0)});
+    }
+    return bundles;
+}
+
+bool APMDatabase::incrementRetryCounterForBundlesWithIDs(const std::vector<std::int64_t>& rowIDs,
+                                                         APMErrorOut error) {
+    checkWorkerQueue("incrementRetryCounterForBundlesWithIDs:error:");
+    std::vector<std::int64_t> atLimit;
+    const bool done = transaction(error, [&](APMErrorOut inner) {
+        return forEachSlice(rowIDs, [&](const std::string& marks, const APMBindings& values) {
+            APMBindings withLimit = values;
+            withLimit.emplace_back(kMaxRetryCount);
+            auto capped = query("SELECT rowid FROM queue WHERE rowid IN (" + marks + ") AND retry_count >= ?",
+                                withLimit, inner);
+            if (!capped) return false;
+            for (const auto& row : *capped) atLimit.push_back(rowInteger(row, "rowid").value_or(0));
+            return store_
+                ->executeStatement("UPDATE queue SET retry_count = retry_count + 1 WHERE rowid IN (" + marks +
+                                       ") AND retry_count < ?",
+                                   withLimit, inner)
+                .has_value();
+        });
+    });
+    if (done) {
+        for (auto rowID : atLimit) {
+            APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMDatabaseRetryCountLimitCode,
+                                              "The number of upload retries exceeds the limit. Will remain unchanged.",
+                                              platform::Value(rowID));
+        }
+    }
+    return done;
+}
+
+bool APMDatabase::deleteBundlesWithRowIDs(const std::vector<std::int64_t>& rowIDs, APMErrorOut error) {
+    checkWorkerQueue("deleteBundlesWithRowIDs:error:");
+    return transaction(error, [&](APMErrorOut inner) {
+        return forEachSlice(rowIDs, [&](const std::string& marks, const APMBindings& values) {
+            return store_->deleteRecordsFromTableWithName("queue", "rowid IN (" + marks + ")", values, inner)
+                .has_value();
+        });
+    });
+}
+
+std::optional<double> APMDatabase::queryLatestBundleTime(APMErrorOut error) {
+    checkWorkerQueue("queryLatestBundleTime:");
+    return queryMaxTime("queue", "bundle_end_timestamp", error);
+}
+
+std::optional<bool> APMDatabase::containsRealtimeBundlesWithError(APMErrorOut error) {
+    checkWorkerQueue("containsRealtimeBundlesWithError:");
+    return queryExists("SELECT 1 FROM queue WHERE is_realtime = 1", {}, error);
+}
+
+std::optional<bool> APMDatabase::isQueuedBundleTableEmpty(APMErrorOut error) {
+    checkWorkerQueue("isQueuedBundleTableEmpty:");
+    auto exists = queryExists("SELECT 1 FROM queue", {}, error);
+    if (!exists) return std::nullopt;
+    return !*exists;
+}
+
+// A bundle the service always refuses would otherwise stay at the head of
+// the queue for ever, and raw events that never get bundled would pile up.
+std::optional<std::int64_t> APMDatabase::deleteStaleData(const APMQueueLimits& limits, APMErrorOut error) {
+    checkWorkerQueue("deleteStaleData:error:");
+    return removeStaleData(limits, error);
+}
+
+std::optional<std::int64_t> APMDatabase::removeStaleData(const APMQueueLimits& limits, APMErrorOut error) {
+    const double now = platform::dispatch::currentClock()->now();
+    const bool byAge = std::isfinite(limits.maxQueueTime) && limits.maxQueueTime > 0;
+    const double cutoff = now - limits.maxQueueTime;
+    const std::int64_t retryLimit = std::max<std::int64_t>(limits.retryLimit, 1);
+    std::int64_t oldBundles = 0, retriedBundles = 0, oldEvents = 0;
+    const bool done = transaction(error, [&](APMErrorOut inner) {
+        if (byAge) {
+            auto deleted = store_->deleteRecordsFromTableWithName("queue", "bundle_end_timestamp < ?", {cutoff}, inner);
+            if (!deleted) return false;
+            oldBundles = *deleted;
+        }
+        auto deleted = store_->deleteRecordsFromTableWithName("queue", "retry_count >= ?", {retryLimit}, inner);
+        if (!deleted) return false;
+        retriedBundles = *deleted;
+        if (!byAge) return true;
+        auto fingerprints = query("SELECT DISTINCT metadata_fingerprint FROM raw_events WHERE timestamp < ?", {cutoff},
+                                  inner);
+        if (!fingerprints) return false;
+        deleted = store_->deleteRecordsFromTableWithName("raw_events", "timestamp < ?", {cutoff}, inner);
+        if (!deleted) return false;
+        oldEvents = *deleted;
+        // Headers are dropped only when none of their raw events is left.
+        for (const auto& row : *fingerprints) {
+            const auto fingerprint = rowInteger(row, "metadata_fingerprint");
+            if (!fingerprint) continue;
+            if (!store_->deleteRecordsFromTableWithName(
+                    "raw_events_metadata",
+                    "metadata_fingerprint = ? AND NOT EXISTS (SELECT 1 FROM raw_events WHERE metadata_fingerprint = ?)",
+                    {*fingerprint, *fingerprint}, inner)) {
+                return false;
+            }
+        }
+        return true;
+    });
+    if (!done) return std::nullopt;
+    logDropped(kAPMDatabaseStaleBundlesDeletedCode, "Deleted bundles older than the max queue time. Count",
+               oldBundles);
+    logDropped(kAPMDatabaseRetriedBundlesDeletedCode, "Deleted bundles that reached the upload retry limit. Count",
+               retriedBundles);
+    logDropped(kAPMDatabaseStaleRawEventsDeletedCode, "Deleted raw events older than the max queue time. Count",
+               oldEvents);
+    return oldBundles + retriedBundles + oldEvents;
+}
+
+}  // namespace measurement

@@ -1,0 +1,67 @@
+#include "measurement/store/database.h"
+
+#include "measurement/foundation/monitor.h"
+#include "measurement/store/database_rows.h"
+
+namespace measurement {
+
+using namespace database_detail;
+
+namespace {
+
+std::optional<APMUserAttribute> attributeFromRow(const APMRow& row) {
+    const auto name = rowText(row, "name");
+    auto value = valueFromColumn(row, "value");
+    if (!name || !value) return std::nullopt;
+    return APMUserAttribute(rowText(row, "origin").value_or(""), *name, std::move(*value),
+                            rowReal(row, "set_timestamp").value_or(0));
+}
+
+}  // namespace
+
+std::optional<APMUserAttribute> APMDatabase::userAttributeWithName(const std::string& name, APMErrorOut error) {
+    checkWorkerQueue("userAttributeWithName:error:");
+    auto rows = query("SELECT * FROM user_attributes WHERE name = ?", {name}, error);
+    if (!rows || rows->empty()) return std::nullopt;
+    auto attribute = attributeFromRow(rows->front());
+    if (!attribute) APMSetError(error, kAPMDatabaseUndecodableDataCode, "Stored user property has no valid value");
+    return attribute;
+}
+
+bool APMDatabase::containsUserAttributeWithName(const std::string& name, APMErrorOut error) {
+    checkWorkerQueue("containsUserAttributeWithName:error:");
+    return queryExists("SELECT 1 FROM user_attributes WHERE name = ?", {name}, error).value_or(false);
+}
+
+bool APMDatabase::updateUserAttribute(const APMUserAttribute& attribute, APMErrorOut error) {
+    checkWorkerQueue("updateUserAttribute:error:");
+    const auto value = columnFromValue(attribute.value());
+    if (attribute.name().empty() || !value) {
+        APMSetError(error, kAPMDatabaseInvalidArgumentCode,
+                    "Received user property without name or with a value that cannot be stored");
+        return false;
+    }
+    return store_->upsertRecord({{"name", attribute.name()},
+                                 {"origin", attribute.origin()},
+                                 {"set_timestamp", attribute.lastSetTimestamp()},
+                                 {"value", *value}},
+                                "user_attributes", error);
+}
+
+bool APMDatabase::deleteUserAttributeWithName(const std::string& name, APMErrorOut error) {
+    checkWorkerQueue("deleteUserAttributeWithName:error:");
+    return store_->deleteRecordFromTableWithName("user_attributes", "name", name, error);
+}
+
+std::optional<std::vector<APMUserAttribute>> APMDatabase::allUserAttributes(APMErrorOut error) {
+    checkWorkerQueue("allUserAttributes:");
+    auto rows = query("SELECT * FROM user_attributes ORDER BY name", {}, error);
+    if (!rows) return std::nullopt;
+    std::vector<APMUserAttribute> attributes;
+    for (const auto& row : *rows) {
+        if (auto attribute = attributeFromRow(row)) attributes.push_back(std::move(*attribute));
+    }
+    return attributes;
+}
+
+}  // namespace measurement

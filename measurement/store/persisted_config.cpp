@@ -1,0 +1,263 @@
+#include "measurement/store/persisted_config.h"
+
+#include <mutex>
+#include <system_error>
+#include <utility>
+
+#include "measurement/foundation/monitor.h"
+#include "measurement/store/files.h"
+#include "measurement/store/settings_file.h"
+#include "platform/dispatch/queue.h"
+#include "platform/dispatch/timer.h"
+#include "platform/foundation/bundle.h"
+#include "platform/foundation/plist_codec.h"
+
+namespace measurement {
+
+namespace pk = persisted_key;
+using platform::Value;
+
+struct APMPersistedConfig::State {
+    explicit State(std::filesystem::path path)
+        : file(std::move(path)),
+          queue(platform::dispatch::makeSerialQueue("APMPersistedConfig")),
+          timers(platform::dispatch::timers()) {}
+
+    const std::filesystem::path file;
+    const std::shared_ptr<platform::dispatch::Queue> queue;
+    const std::shared_ptr<platform::dispatch::TimerService> timers;
+
+    mutable std::mutex mutex;  // values, dirty, timer
+    Value::Dictionary values;
+    bool dirty = false;
+    std::shared_ptr<platform::dispatch::Timer> timer;
+
+    // Taken around a whole write, so that files reach the disk in the order
+    // their contents were taken.
+    std::mutex writeMutex;
+
+    void load();
+    void scheduleWriteLocked(const std::weak_ptr<State>& self);
+    void writeNow();
+};
+
+void APMPersistedConfig::State::load() {
+    std::error_code ec;
+    if (!std::filesystem::exists(file, ec)) return;
+    std::string why = "the file cannot be read";
+    if (auto bytes = platform::readFile(file)) {
+        auto parsed = platform::parsePropertyList(*bytes, &why);
+        if (parsed && parsed->isDictionary()) {
+            values = std::move(parsed->asDictionary());
+            return;
+        }
+        if (parsed) why = "its root is no dictionary";
+    }
+    auto aside = APMSetSettingsFileAside(file);
+    if (!aside) {
+        APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMPersistedConfigSetAsideFailedCode,
+                                          "Persisted settings file is damaged and could not be set aside. File, reason",
+                                          file.string(), why);
+        return;
+    }
+    APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMPersistedConfigCorruptFileCode,
+                                      "Persisted settings file is damaged. Starting empty. Set aside as, reason",
+                                      aside->string(), why);
+}
+
+void APMPersistedConfig::State::scheduleWriteLocked(const std::weak_ptr<State>& self) {
+    dirty = true;
+    if (timer && timer->isActive()) return;  // the pending write takes this change too
+    timer = timers->schedule(queue, kWriteDelaySeconds, [self] {
+        if (auto state = self.lock()) state->writeNow();
+    });
+}
+
+void APMPersistedConfig::State::writeNow() {
+    std::lock_guard writeLock(writeMutex);
+    Value::Dictionary snapshot;
+    {
+        std::lock_guard lock(mutex);
+        if (!dirty) return;
+        dirty = false;
+        snapshot = values;
+    }
+    std::string why;
+    if (!APMWriteSettingsFileAtomically(file, platform::writePropertyListBinary(Value(std::move(snapshot))), &why)) {
+        APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMPersistedConfigWriteFailedCode,
+                                          "Failed to write persisted settings. File, error", file.string(), why);
+    }
+}
+
+std::filesystem::path APMPersistedConfig::defaultFilePath() {
+    return APMApplicationSupportPath(kFileName);
+}
+
+APMPersistedConfig::APMPersistedConfig(std::filesystem::path filePath)
+    : state_(std::make_shared<State>(std::move(filePath))) {
+    state_->load();
+}
+
+APMPersistedConfig::~APMPersistedConfig() {
+    {
+        std::lock_guard lock(state_->mutex);
+        if (state_->timer) state_->timer->cancel();
+    }
+    state_->writeNow();
+}
+
+const std::filesystem::path& APMPersistedConfig::filePath() const { return state_->file; }
+
+std::optional<Value> APMPersistedConfig::objectForKey(const std::string& key) const {
+    std::lock_guard lock(state_->mutex);
+    auto found = state_->values.find(key);
+    if (found == state_->values.end()) return std::nullopt;
+    return found->second;
+}
+
+std::int64_t APMPersistedConfig::integerForKey(const std::string& key) const {
+    auto value = objectForKey(key);
+    return value && value->isNumber() ? value->intValue() : 0;
+}
+
+double APMPersistedConfig::doubleForKey(const std::string& key) const {
+    auto value = objectForKey(key);
+    return value && value->isNumber() ? value->realValue() : 0.0;
+}
+
+std::optional<std::string> APMPersistedConfig::stringForKey(const std::string& key) const {
+    auto value = objectForKey(key);
+    if (!value || !value->isString()) return std::nullopt;
+    return value->asString();
+}
+
+bool APMPersistedConfig::setObject(const std::optional<Value>& value, const std::string& key) {
+    const bool removing = !value || value->isNull();
+    if (!removing && APMValueHoldsNull(*value)) return false;
+    std::lock_guard lock(state_->mutex);
+    auto found = state_->values.find(key);
+    if (removing) {
+        if (found == state_->values.end()) return true;
+        state_->values.erase(found);
+    } else {
+        if (found != state_->values.end() && found->second == *value) return true;
+        state_->values[key] = *value;
+    }
+    state_->scheduleWriteLocked(state_);
+    return true;
+}
+
+namespace {
+
+std::optional<Value> optionalString(const std::optional<std::string>& text) {
+    if (!text) return std::nullopt;
+    return Value(*text);
+}
+
+}  // namespace
+
+// Upload.
+double APMPersistedConfig::lastSuccessfulUploadTimestamp() const { return doubleForKey(pk::kLastSuccessfulUpload); }
+void APMPersistedConfig::setLastSuccessfulUploadTimestamp(double s) { setObject(Value(s), pk::kLastSuccessfulUpload); }
+double APMPersistedConfig::lastFailedUploadTimestamp() const { return doubleForKey(pk::kLastFailedUpload); }
+void APMPersistedConfig::setLastFailedUploadTimestamp(double s) { setObject(Value(s), pk::kLastFailedUpload); }
+double APMPersistedConfig::lastBackoffTimestamp() const { return doubleForKey(pk::kLastBackoff); }
+void APMPersistedConfig::setLastBackoffTimestamp(double s) { setObject(Value(s), pk::kLastBackoff); }
+std::int64_t APMPersistedConfig::lastUploadedEventTimestampMillis() const {
+    return integerForKey(pk::kLastUploadedEventMillis);
+}
+void APMPersistedConfig::setLastUploadedEventTimestampMillis(std::int64_t ms) {
+    setObject(Value(static_cast<long long>(ms)), pk::kLastUploadedEventMillis);
+}
+double APMPersistedConfig::midnightOffset() const { return doubleForKey(pk::kMidnightOffset); }
+void APMPersistedConfig::setMidnightOffset(double s) { setObject(Value(s), pk::kMidnightOffset); }
+std::optional<std::string> APMPersistedConfig::previousBundledConsentSignals() const {
+    return stringForKey(pk::kPreviousBundledConsentSignals);
+}
+void APMPersistedConfig::setPreviousBundledConsentSignals(const std::optional<std::string>& signals) {
+    setObject(optionalString(signals), pk::kPreviousBundledConsentSignals);
+}
+double APMPersistedConfig::lastMonitoringSampleTimestamp() const { return doubleForKey(pk::kLastMonitoringSample); }
+void APMPersistedConfig::setLastMonitoringSampleTimestamp(double s) { setObject(Value(s), pk::kLastMonitoringSample); }
+std::optional<std::string> APMPersistedConfig::remoteConfigLastModified() const {
+    return stringForKey(pk::kConfigLastModified);
+}
+void APMPersistedConfig::setRemoteConfigLastModified(const std::optional<std::string>& text) {
+    setObject(optionalString(text), pk::kConfigLastModified);
+}
+std::optional<std::string> APMPersistedConfig::remoteConfigETag() const { return stringForKey(pk::kConfigETag); }
+void APMPersistedConfig::setRemoteConfigETag(const std::optional<std::string>& tag) {
+    setObject(optionalString(tag), pk::kConfigETag);
+}
+
+// Identity.
+std::optional<std::string> APMPersistedConfig::appInstanceID() const { return stringForKey(pk::kAppInstanceID); }
+void APMPersistedConfig::setAppInstanceID(const std::optional<std::string>& id) {
+    setObject(optionalString(id), pk::kAppInstanceID);
+}
+std::optional<std::string> APMPersistedConfig::hashedResettableDeviceID() const {
+    return stringForKey(pk::kHashedIDFA);
+}
+void APMPersistedConfig::setHashedResettableDeviceID(const std::optional<std::string>& hash) {
+    setObject(optionalString(hash), pk::kHashedIDFA);
+}
+std::optional<std::string> APMPersistedConfig::diversionKey() const { return stringForKey(pk::kDiversionKey); }
+void APMPersistedConfig::setDiversionKey(const std::optional<std::string>& key) {
+    setObject(optionalString(key), pk::kDiversionKey);
+}
+bool APMPersistedConfig::shouldSetLastAdvertisingIDResetUserProperty() const {
+    return integerForKey(pk::kSetLastAdvertisingIDReset) != 0;
+}
+void APMPersistedConfig::setShouldSetLastAdvertisingIDResetUserProperty(bool value) {
+    setObject(Value(value ? 1 : 0), pk::kSetLastAdvertisingIDReset);
+}
+std::int64_t APMPersistedConfig::firstOpenTimestampMilliseconds() const {
+    return integerForKey(pk::kFirstOpenTimestampMs);
+}
+void APMPersistedConfig::setFirstOpenTimestampMilliseconds(std::int64_t ms) {
+    setObject(Value(static_cast<long long>(ms)), pk::kFirstOpenTimestampMs);
+}
+
+// Sessions.
+std::int64_t APMPersistedConfig::sessionNumber() const { return integerForKey(pk::kSessionNumber); }
+void APMPersistedConfig::setSessionNumber(std::int64_t n) {
+    setObject(Value(static_cast<long long>(n)), pk::kSessionNumber);
+}
+double APMPersistedConfig::lastSessionActivityClockTime() const { return doubleForKey(pk::kLastEngagementEnd); }
+void APMPersistedConfig::setLastSessionActivityClockTime(double s) { setObject(Value(s), pk::kLastEngagementEnd); }
+
+// Attribution.
+std::int64_t APMPersistedConfig::SKANEvaluationEventTimeMillis() const {
+    return integerForKey(pk::kSKANEvaluationEventTimeMillis);
+}
+void APMPersistedConfig::setSKANEvaluationEventTimeMillis(std::int64_t ms) {
+    setObject(Value(static_cast<long long>(ms)), pk::kSKANEvaluationEventTimeMillis);
+}
+std::int64_t APMPersistedConfig::SKANEvaluationUpdateBackoffMillis() const {
+    return integerForKey(pk::kSKANEvaluationUpdateBackoffMillis);
+}
+void APMPersistedConfig::setSKANEvaluationUpdateBackoffMillis(std::int64_t ms) {
+    setObject(Value(static_cast<long long>(ms)), pk::kSKANEvaluationUpdateBackoffMillis);
+}
+std::int64_t APMPersistedConfig::deferredDeepLinkRetryCount() const { return integerForKey(pk::kDeepLinkRetryCount); }
+void APMPersistedConfig::setDeferredDeepLinkRetryCount(std::int64_t n) {
+    setObject(Value(static_cast<long long>(n)), pk::kDeepLinkRetryCount);
+}
+std::optional<Value> APMPersistedConfig::deferredDeepLinkRetrievalComplete() const {
+    return objectForKey(pk::kDeepLinkRetrievalComplete);
+}
+void APMPersistedConfig::setDeferredDeepLinkRetrievalComplete(const std::optional<Value>& value) {
+    setObject(value, pk::kDeepLinkRetrievalComplete);
+}
+std::optional<Value> APMPersistedConfig::searchAdCampaignValue() const { return objectForKey(pk::kIsSearchAdCampaign); }
+void APMPersistedConfig::setSearchAdCampaignValue(const std::optional<Value>& value) {
+    setObject(value, pk::kIsSearchAdCampaign);
+}
+double APMPersistedConfig::lastSearchAdLookUpTimestamp() const { return doubleForKey(pk::kSearchAdLastAttempt); }
+void APMPersistedConfig::setLastSearchAdLookUpTimestamp(double s) { setObject(Value(s), pk::kSearchAdLastAttempt); }
+std::int64_t APMPersistedConfig::searchAdRetryCount() const { return integerForKey(pk::kSearchAdRetries); }
+void APMPersistedConfig::setSearchAdRetryCount(std::int64_t n) {
+    setObject(Value(static_cast<long long>(n)), pk::kSearchAdRetries);
+}
+
+}  // namespace measurement

@@ -1,0 +1,279 @@
+#include <doctest/doctest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "measurement/foundation/monitor.h"
+#include "measurement/store/persisted_config.h"
+#include "platform/dispatch/timer.h"
+#include "platform/foundation/bundle.h"
+#include "platform/foundation/plist_codec.h"
+#include "platform/foundation/process_info.h"
+#include "testsupport/temp_dir.h"
+
+using namespace measurement;
+using platform::Value;
+namespace fs = std::filesystem;
+
+namespace {
+
+// The file as another program would read it.
+Value::Dictionary readSettingsFile(const fs::path& file) {
+    auto bytes = platform::readFile(file);
+    REQUIRE(bytes);
+    auto parsed = platform::parsePropertyList(*bytes);
+    REQUIRE(parsed);
+    REQUIRE(parsed->isDictionary());
+    return parsed->asDictionary();
+}
+
+void writeText(const fs::path& file, const std::string& text) {
+    fs::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::binary) << text;
+}
+
+}  // namespace
+
+TEST_CASE("persisted settings reach their file a second after a change") {
+    platform::dispatch::ManualTime time;
+    testsupport::TempDir dir;
+    const fs::path file = dir / "Rozeda/Measurement/settings.plist";
+
+    SUBCASE("not before one second, present after, and read back by a new instance") {
+        {
+            APMPersistedConfig config(file);
+            config.setSessionNumber(7);
+            config.setAppInstanceID("6F1B1E0C2D7A4A4BA1E5D2C3B4A59687");
+            time.drain();
+            CHECK_FALSE(fs::exists(file));
+            time.advance(0.999);
+            CHECK_FALSE(fs::exists(file));
+            time.advance(0.001);
+            REQUIRE(fs::exists(file));
+            auto stored = readSettingsFile(file);
+            CHECK(stored["/rozeda/measurement/session_number"] == Value(7));
+            CHECK(stored["/rozeda/measurement/app_instance_id"] == Value("6F1B1E0C2D7A4A4BA1E5D2C3B4A59687"));
+        }
+        APMPersistedConfig reread(file);
+        CHECK(reread.sessionNumber() == 7);
+        CHECK(reread.appInstanceID() == "6F1B1E0C2D7A4A4BA1E5D2C3B4A59687");
+    }
+
+    SUBCASE("changes within the second go out together; a later change arms a new write") {
+        APMPersistedConfig config(file);
+        config.setLastFailedUploadTimestamp(1700000000.5);
+        time.advance(0.6);
+        config.setLastBackoffTimestamp(1700000001.25);
+        time.advance(0.4);
+        auto stored = readSettingsFile(file);
+        CHECK(stored["/rozeda/measurement/last_failed_upload"] == Value(1700000000.5));
+        CHECK(stored["/rozeda/measurement/last_backoff"] == Value(1700000001.25));
+
+        config.setLastBackoffTimestamp(0);
+        time.advance(0.5);
+        CHECK(readSettingsFile(file)["/rozeda/measurement/last_backoff"] == Value(1700000001.25));
+        time.advance(0.5);
+        CHECK(readSettingsFile(file)["/rozeda/measurement/last_backoff"] == Value(0.0));
+    }
+
+    SUBCASE("a change still waiting is written when the settings go away") {
+        {
+            APMPersistedConfig config(file);
+            config.setSearchAdRetryCount(3);
+        }
+        CHECK(readSettingsFile(file)["/rozeda/measurement/search_ad_number_of_retries"] == Value(3));
+    }
+
+    SUBCASE("setting a value it already holds writes nothing") {
+        APMPersistedConfig config(file);
+        config.setSessionNumber(5);
+        time.advance(1);
+        fs::remove(file);
+        config.setSessionNumber(5);
+        config.setPreviousBundledConsentSignals(std::nullopt);
+        time.advance(2);
+        CHECK_FALSE(fs::exists(file));
+    }
+}
+
+TEST_CASE("persisted settings: every key, absent values and removal") {
+    platform::dispatch::ManualTime time;
+    testsupport::TempDir dir;
+    const fs::path file = dir / "settings.plist";
+
+    SUBCASE("absent values read 0, 0.0 or none") {
+        APMPersistedConfig config(file);
+        CHECK(config.lastSuccessfulUploadTimestamp() == 0.0);
+        CHECK(config.lastUploadedEventTimestampMillis() == 0);
+        CHECK(config.sessionNumber() == 0);
+        CHECK_FALSE(config.shouldSetLastAdvertisingIDResetUserProperty());
+        CHECK_FALSE(config.appInstanceID());
+        CHECK_FALSE(config.previousBundledConsentSignals());
+        CHECK_FALSE(config.deferredDeepLinkRetrievalComplete());
+        CHECK_FALSE(config.searchAdCampaignValue());
+    }
+
+    SUBCASE("each accessor keeps its value under its own key") {
+        {
+            APMPersistedConfig config(file);
+            config.setLastSuccessfulUploadTimestamp(1.5);
+            config.setLastFailedUploadTimestamp(2.5);
+            config.setLastBackoffTimestamp(3.5);
+            config.setLastUploadedEventTimestampMillis(1700000000123);
+            config.setMidnightOffset(-3600);
+            config.setPreviousBundledConsentSignals("G110");
+            config.setLastMonitoringSampleTimestamp(4.5);
+            config.setRemoteConfigLastModified("Tue, 14 Nov 2023 22:13:20 GMT");
+            config.setRemoteConfigETag("\"v42\"");
+            config.setAppInstanceID("A1");
+            config.setHashedResettableDeviceID("d41d8cd98f00b204e9800998ecf8427e");
+            config.setDiversionKey("abcde");
+            config.setShouldSetLastAdvertisingIDResetUserProperty(true);
+            config.setFirstOpenTimestampMilliseconds(1699990000000);
+            config.setSessionNumber(12);
+            config.setLastSessionActivityClockTime(1700000100.75);
+            config.setSKANEvaluationEventTimeMillis(11);
+            config.setSKANEvaluationUpdateBackoffMillis(22);
+            config.setDeferredDeepLinkRetryCount(2);
+            config.setDeferredDeepLinkRetrievalComplete(Value(true));
+            config.setSearchAdCampaignValue(Value(Value::Dictionary{{"campaign", "spring"}}));
+            config.setLastSearchAdLookUpTimestamp(5.5);
+            config.setSearchAdRetryCount(4);
+            time.advance(1);
+        }
+        const Value::Dictionary expected{
+            {"/rozeda/measurement/last_successful_upload", 1.5},
+            {"/rozeda/measurement/last_failed_upload", 2.5},
+            {"/rozeda/measurement/last_backoff", 3.5},
+            {"/rozeda/measurement/last_uploaded_event_millis", 1700000000123LL},
+            {"/rozeda/measurement/midnight_offset", -3600.0},
+            {"/rozeda/measurement/previous_bundled_consent_signals", "G110"},
+            {"/rozeda/measurement/last_monitoring_sample", 4.5},
+            {"/rozeda/measurement/config_last_modified", "Tue, 14 Nov 2023 22:13:20 GMT"},
+            {"/rozeda/measurement/config_etag", "\"v42\""},
+            {"/rozeda/measurement/app_instance_id", "A1"},
+            {"/rozeda/measurement/hashed_idfa", "d41d8cd98f00b204e9800998ecf8427e"},
+            {"/rozeda/measurement/diversion_key", "abcde"},
+            {"/rozeda/measurement/set_last_advertising_id_reset", 1},
+            {"/rozeda/measurement/first_open_timestamp_ms", 1699990000000LL},
+            {"/rozeda/measurement/session_number", 12},
+            {"/rozeda/measurement/last_engagement_end", 1700000100.75},
+            {"/rozeda/measurement/skan_evaluation_event_time_millis", 11},
+            {"/rozeda/measurement/skan_evaluation_update_backoff_millis", 22},
+            {"/rozeda/measurement/deep_link_retry_count", 2},
+            {"/rozeda/measurement/deep_link_retrieval_complete", true},
+            {"/rozeda/measurement/is_search_ad_campaign", Value::Dictionary{{"campaign", "spring"}}},
+            {"/rozeda/measurement/search_ad_last_attempt_timestamp", 5.5},
+            {"/rozeda/measurement/search_ad_number_of_retries", 4},
+        };
+        CHECK(readSettingsFile(file) == expected);
+
+        APMPersistedConfig reread(file);
+        CHECK(reread.lastUploadedEventTimestampMillis() == 1700000000123);
+        CHECK(reread.midnightOffset() == -3600.0);
+        CHECK(reread.remoteConfigETag() == "\"v42\"");
+        CHECK(reread.shouldSetLastAdvertisingIDResetUserProperty());
+        CHECK(reread.lastSessionActivityClockTime() == 1700000100.75);
+        CHECK(reread.searchAdCampaignValue() == Value(Value::Dictionary{{"campaign", "spring"}}));
+    }
+
+    SUBCASE("none removes a key; a value of another kind reads as absent") {
+        writeText(file, platform::writePropertyListXML(Value(Value::Dictionary{
+                            {"/rozeda/measurement/session_number", "seven"},
+                            {"/rozeda/measurement/app_instance_id", 42},
+                            {"/rozeda/measurement/diversion_key", "kept"},
+                        })));
+        APMPersistedConfig config(file);
+        CHECK(config.sessionNumber() == 0);
+        CHECK_FALSE(config.appInstanceID());
+        config.setDiversionKey(std::nullopt);
+        CHECK_FALSE(config.diversionKey());
+        time.advance(1);
+        CHECK_FALSE(readSettingsFile(file).contains("/rozeda/measurement/diversion_key"));
+    }
+
+    SUBCASE("a value holding a null is no property list and is refused") {
+        APMPersistedConfig config(file);
+        CHECK_FALSE(config.setObject(Value(Value::Array{1, Value()}), "/rozeda/measurement/is_search_ad_campaign"));
+        CHECK_FALSE(config.searchAdCampaignValue());
+    }
+}
+
+TEST_CASE("a damaged or unwritable settings file") {
+    platform::dispatch::ManualTime time;
+    testsupport::TempDir dir;
+    const fs::path file = dir / "Rozeda/Measurement/settings.plist";
+    APMMonitorCapture capture;
+
+    SUBCASE("a corrupt file is set aside, reported, and the settings start empty") {
+        writeText(file, "<?xml version=\"1.0\"?><plist><dict><key>broken");
+        APMPersistedConfig config(file);
+        CHECK(capture.count(kAPMPersistedConfigCorruptFileCode) == 1);
+        CHECK(config.sessionNumber() == 0);
+        const fs::path aside = dir / "Rozeda/Measurement/settings.plist.corrupt";
+        REQUIRE(fs::exists(aside));
+        CHECK(*platform::readFile(aside) == "<?xml version=\"1.0\"?><plist><dict><key>broken");
+
+        config.setSessionNumber(1);
+        time.advance(1);
+        CHECK(readSettingsFile(file)["/rozeda/measurement/session_number"] == Value(1));
+        CHECK(fs::exists(aside));
+    }
+
+    SUBCASE("a second damaged file does not replace the first one set aside") {
+        writeText(dir / "Rozeda/Measurement/settings.plist.corrupt", "first");
+        writeText(file, "second");
+        APMPersistedConfig config(file);
+        CHECK(*platform::readFile(dir / "Rozeda/Measurement/settings.plist.corrupt") == "first");
+        CHECK(*platform::readFile(dir / "Rozeda/Measurement/settings.plist.corrupt-2") == "second");
+    }
+
+    SUBCASE("a file whose root is no dictionary counts as damaged") {
+        writeText(file, platform::writePropertyListXML(Value(Value::Array{1, 2})));
+        APMPersistedConfig config(file);
+        CHECK(capture.hasCode(kAPMPersistedConfigCorruptFileCode));
+    }
+
+    SUBCASE("a write that fails is reported and the value stays in memory") {
+        writeText(dir / "blocker", "a file where a folder should be");
+        APMPersistedConfig config(dir / "blocker/settings.plist");
+        config.setSessionNumber(5);
+        time.advance(1);
+        CHECK(capture.hasCode(kAPMPersistedConfigWriteFailedCode));
+        CHECK(config.sessionNumber() == 5);
+    }
+}
+
+TEST_CASE("persisted settings default to the engine's folder") {
+    testsupport::TempDir dir;
+    const auto saved = platform::ProcessInfo::applicationSupportDirectory();
+    platform::ProcessInfo::setApplicationSupportDirectory(dir.path());
+    CHECK(APMPersistedConfig::defaultFilePath() ==
+          dir.path() / "Rozeda" / "Measurement" / "rozeda-measurement-settings.plist");
+    platform::ProcessInfo::setApplicationSupportDirectory(saved);
+}
+
+TEST_CASE("persisted settings taken from several threads at once") {
+    platform::dispatch::ManualTime time;
+    testsupport::TempDir dir;
+    const fs::path file = dir / "settings.plist";
+    APMPersistedConfig config(file);
+    {
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 4; ++t) {
+            threads.emplace_back([&config, t] {
+                for (int i = 0; i <= 200; ++i) {
+                    config.setObject(Value(i), "/rozeda/measurement/thread_" + std::to_string(t));
+                    (void)config.integerForKey("/rozeda/measurement/thread_" + std::to_string((t + 1) % 4));
+                }
+            });
+        }
+        for (auto& thread : threads) thread.join();
+    }
+    time.advance(1);
+    auto stored = readSettingsFile(file);
+    for (int t = 0; t < 4; ++t) CHECK(stored["/rozeda/measurement/thread_" + std::to_string(t)] == Value(200));
+}

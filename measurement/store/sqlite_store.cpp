@@ -1,0 +1,632 @@
+#include "measurement/store/sqlite_store.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <map>
+#include <set>
+#include <system_error>
+
+#include "measurement/foundation/monitor.h"
+#include "measurement/store/files.h"
+
+namespace measurement {
+
+namespace {
+
+struct StatementCloser {
+    void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
+};
+using Statement = std::unique_ptr<sqlite3_stmt, StatementCloser>;
+
+// A second writer (another process, or the inspection tool) is waited for
+// this long before a statement gives up with "database is locked".
+constexpr int kBusyTimeoutMilliseconds = 2000;
+
+std::string upper(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::toupper(c); });
+    return text;
+}
+
+bool isBlank(const char* text) {
+    for (; text && *text; ++text) {
+        if (!std::isspace(static_cast<unsigned char>(*text)) && *text != ';') return false;
+    }
+    return true;
+}
+
+bool beginsWithSelect(const std::string& query) {
+    auto first = std::find_if(query.begin(), query.end(), [](unsigned char c) { return !std::isspace(c); });
+    const std::string head(first, query.end());
+    return head.size() >= 6 && upper(head.substr(0, 6)) == "SELECT";
+}
+
+// The type name of a column definition: the words before its first
+// constraint ("INTEGER" of "INTEGER NOT NULL DEFAULT 0").
+std::string typeName(const std::string& definition) {
+    static const std::set<std::string> kConstraintWords = {"NOT",     "NULL",  "PRIMARY",    "UNIQUE",
+                                                           "DEFAULT", "CHECK", "REFERENCES", "COLLATE",
+                                                           "CONSTRAINT", "GENERATED", "AS"};
+    std::string result;
+    std::size_t position = 0;
+    const std::string text = upper(definition);
+    while (position < text.size()) {
+        while (position < text.size() && std::isspace(static_cast<unsigned char>(text[position]))) ++position;
+        std::size_t end = position;
+        while (end < text.size() && !std::isspace(static_cast<unsigned char>(text[end]))) ++end;
+        const std::string word = text.substr(position, end - position);
+        if (word.empty() || kConstraintWords.count(word)) break;
+        if (!result.empty()) result += ' ';
+        result += word;
+        position = end;
+    }
+    return result;
+}
+
+platform::Value columnValue(sqlite3_stmt* statement, int column) {
+    switch (sqlite3_column_type(statement, column)) {
+        case SQLITE_INTEGER:
+            return platform::Value(static_cast<std::int64_t>(sqlite3_column_int64(statement, column)));
+        case SQLITE_FLOAT:
+            return platform::Value(sqlite3_column_double(statement, column));
+        case SQLITE_TEXT: {
+            const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
+            return platform::Value(std::string(text ? text : "", static_cast<std::size_t>(sqlite3_column_bytes(statement, column))));
+        }
+        case SQLITE_BLOB: {
+            const auto* bytes = static_cast<const std::uint8_t*>(sqlite3_column_blob(statement, column));
+            const auto size = static_cast<std::size_t>(sqlite3_column_bytes(statement, column));
+            platform::Data data;
+            if (bytes) data.bytes.assign(bytes, bytes + size);
+            return platform::Value(std::move(data));
+        }
+        default:
+            return platform::Value();
+    }
+}
+
+bool isDamage(int code) {
+    const int primary = code & 0xff;
+    return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB;
+}
+
+}  // namespace
+
+// ---- files ----
+
+bool APMDeleteDatabaseFiles(const std::string& path, APMErrorOut error) {
+    bool deleted = APMDeleteFileAtPath(path, error);
+    for (const char* suffix : {"-journal", "-wal", "-shm"}) {
+        std::error_code ec;
+        std::filesystem::remove(path + suffix, ec);
+        if (ec && deleted) {
+            if (error) *error = apm_errorWithCode(2, "Failed to delete database journal", platform::Value(ec.message()));
+            deleted = false;
+        }
+    }
+    return deleted;
+}
+
+// ---- opening and closing ----
+
+APMSqliteStore::APMSqliteStore(std::string path) : path_(std::move(path)) {}
+
+APMSqliteStore::~APMSqliteStore() { close(); }
+
+std::unique_ptr<APMSqliteStore> APMSqliteStore::makeWithDatabasePath(const std::string& path, APMErrorOut error) {
+    if (path.empty()) {
+        APMSetError(error, kAPMSqliteStoreInvalidArgumentCode, "Received empty database path on init");
+        return nullptr;
+    }
+    std::unique_ptr<APMSqliteStore> store(new APMSqliteStore(path));
+    if (!store->open(error)) return nullptr;
+    std::string problem;
+    if (!store->checkIntegrity(&problem)) {
+        if (problem.empty()) {
+            // Not damage (an I/O or permission failure): the file is kept.
+            store->fail(error, kAPMSqliteStoreOpenCode, "Failed to open database", kAPMSqliteStoreOpenFailedCode,
+                        sqlite3_errmsg(store->db_));
+            return nullptr;
+        }
+        APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMSqliteStoreDamagedFileCode,
+                                          "Database is damaged. Deleting and opening it again. Path, problem",
+                                          platform::Value(path), platform::Value(problem));
+        store->close();
+        std::optional<APMError> deleteError;
+        if (!APMDeleteDatabaseFiles(path, &deleteError)) {
+            store->fail(error, kAPMSqliteStoreDamagedCode, "Failed to delete damaged database",
+                        kAPMSqliteStoreDeleteFailedCode, deleteError ? deleteError->description() : problem);
+            return nullptr;
+        }
+        if (!store->open(error)) return nullptr;
+        problem.clear();
+        if (!store->checkIntegrity(&problem)) {
+            store->fail(error, kAPMSqliteStoreDamagedCode, "Database is damaged after opening it again",
+                        kAPMSqliteStoreStillDamagedCode, problem.empty() ? sqlite3_errmsg(store->db_) : problem);
+            return nullptr;
+        }
+    }
+    if (!APMExcludeFileFromBackup(path)) {
+        APMMonitor::shared().logWithLevel(kAPMMonitorLevelDebug, kAPMSqliteStoreBackupExclusionCode,
+                                          "Unable to exclude database from backup. Path", platform::Value(path));
+    }
+    return store;
+}
+
+bool APMSqliteStore::open(APMErrorOut error) {
+    const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX;
+    const int rc = sqlite3_open_v2(path_.c_str(), &db_, flags, nullptr);
+    if (rc != SQLITE_OK) {
+        const std::string message = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
+        close();
+        fail(error, kAPMSqliteStoreOpenCode, "Failed to open database", kAPMSqliteStoreOpenFailedCode,
+             path_ + ": " + message);
+        return false;
+    }
+    sqlite3_busy_timeout(db_, kBusyTimeoutMilliseconds);
+    return true;
+}
+
+void APMSqliteStore::close() {
+    std::lock_guard lock(mutex_);
+    if (db_) sqlite3_close_v2(db_);
+    db_ = nullptr;
+    savepointDepth_ = 0;
+}
+
+// True when the file reads as an intact database. Otherwise *problem says
+// what is damaged, or stays empty when the check could not run for another
+// reason (then the file must not be deleted).
+bool APMSqliteStore::checkIntegrity(std::string* problem) {
+    sqlite3_stmt* raw = nullptr;
+    int rc = sqlite3_prepare_v2(db_, "PRAGMA integrity_check", -1, &raw, nullptr);
+    Statement statement(raw);
+    std::vector<std::string> lines;
+    while (rc == SQLITE_OK || rc == SQLITE_ROW) {
+        rc = sqlite3_step(statement.get());
+        if (rc == SQLITE_ROW) {
+            const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement.get(), 0));
+            lines.emplace_back(text ? text : "");
+        }
+    }
+    if (rc == SQLITE_DONE) {
+        if (lines.size() == 1 && lines[0] == "ok") return true;
+        for (const auto& line : lines) *problem += (problem->empty() ? "" : "; ") + line;
+        if (problem->empty()) *problem = "integrity check gave no answer";
+        return false;
+    }
+    if (isDamage(rc) || isDamage(sqlite3_errcode(db_))) *problem = sqlite3_errmsg(db_);
+    return false;
+}
+
+bool APMSqliteStore::isOpen() const {
+    std::lock_guard lock(mutex_);
+    return db_ != nullptr;
+}
+
+bool APMSqliteStore::requireOpen(APMErrorOut error) const {
+    if (db_) return true;
+    APMSetError(error, kAPMSqliteStoreNotOpenCode, "Database not open");
+    return false;
+}
+
+bool APMSqliteStore::closeAndDeleteDatabase() {
+    std::lock_guard lock(mutex_);
+    close();
+    std::optional<APMError> error;
+    if (APMDeleteDatabaseFiles(path_, &error)) return true;
+    APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMSqliteStoreDeleteFailedCode,
+                                      "Failed to delete database. Error",
+                                      error ? error->asContext() : platform::Value());
+    return false;
+}
+
+void APMSqliteStore::fail(APMErrorOut error, long code, const std::string& description, long monitorCode,
+                          const std::string& context) const {
+    if (error) *error = apm_errorWithCode(code, description, platform::Value(context));
+    if (monitorCode != 0) {
+        // Statement failures are sampled quietly: the caller reports them
+        // in its own words.
+        const int level = monitorCode == kAPMSqliteStorePrepareFailedCode || monitorCode == kAPMSqliteStoreStepFailedCode
+                              ? kAPMMonitorLevelSilentError
+                              : kAPMMonitorLevelError;
+        APMMonitor::shared().logWithLevel(level, monitorCode, description + ". Error", platform::Value(context));
+    }
+}
+
+// ---- statements ----
+
+sqlite3_stmt* APMSqliteStore::prepare(const std::string& text, APMErrorOut error) {
+    sqlite3_stmt* statement = nullptr;
+    const char* tail = nullptr;
+    if (sqlite3_prepare_v2(db_, text.c_str(), static_cast<int>(text.size()), &statement, &tail) != SQLITE_OK) {
+        fail(error, kAPMSqliteStoreStatementCode, "Failed to prepare statement", kAPMSqliteStorePrepareFailedCode,
+             text + ": " + sqlite3_errmsg(db_));
+        return nullptr;
+    }
+    if (!statement || !isBlank(tail)) {
+        sqlite3_finalize(statement);
+        APMSetError(error, kAPMSqliteStoreInvalidArgumentCode, "Expected exactly one statement");
+        return nullptr;
+    }
+    return statement;
+}
+
+bool APMSqliteStore::bind(sqlite3_stmt* statement, const APMBindings& values, APMErrorOut error) {
+    if (sqlite3_bind_parameter_count(statement) != static_cast<int>(values.size())) {
+        APMSetError(error, kAPMSqliteStoreInvalidArgumentCode, "Number of values does not match the statement");
+        return false;
+    }
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        const int index = static_cast<int>(i) + 1;
+        const platform::Value& value = values[i];
+        int rc = SQLITE_OK;
+        switch (value.kind()) {
+            case platform::Value::Kind::Null: rc = sqlite3_bind_null(statement, index); break;
+            case platform::Value::Kind::Bool: rc = sqlite3_bind_int64(statement, index, value.boolValue() ? 1 : 0); break;
+            case platform::Value::Kind::Int: rc = sqlite3_bind_int64(statement, index, value.intValue()); break;
+            case platform::Value::Kind::Real: rc = sqlite3_bind_double(statement, index, value.realValue()); break;
+            case platform::Value::Kind::Date:
+                rc = sqlite3_bind_double(statement, index, value.asDate().secondsSince1970);
+                break;
+            case platform::Value::Kind::String:
+                rc = sqlite3_bind_text64(statement, index, value.asString().data(), value.asString().size(),
+                                         SQLITE_TRANSIENT, SQLITE_UTF8);
+                break;
+            case platform::Value::Kind::Data: {
+                const auto& bytes = value.asData().bytes;
+                // An empty blob must stay a blob, not become NULL.
+                rc = bytes.empty() ? sqlite3_bind_zeroblob(statement, index, 0)
+                                   : sqlite3_bind_blob64(statement, index, bytes.data(), bytes.size(), SQLITE_TRANSIENT);
+                break;
+            }
+            default:
+                APMSetError(error, kAPMSqliteStoreInvalidArgumentCode, "Received unsupported value type to bind");
+                return false;
+        }
+        if (rc != SQLITE_OK) {
+            fail(error, kAPMSqliteStoreStatementCode, "Failed to bind value", kAPMSqliteStoreStepFailedCode,
+                 sqlite3_errmsg(db_));
+            return false;
+        }
+    }
+    return true;
+}
+
+std::optional<std::int64_t> APMSqliteStore::run(const std::string& text, const APMBindings& values, APMErrorOut error) {
+    if (!requireOpen(error)) return std::nullopt;
+    Statement statement(prepare(text, error));
+    if (!statement || !bind(statement.get(), values, error)) return std::nullopt;
+    int rc;
+    while ((rc = sqlite3_step(statement.get())) == SQLITE_ROW) {
+    }
+    if (rc != SQLITE_DONE) {
+        fail(error, kAPMSqliteStoreStatementCode, "Failed to execute statement", kAPMSqliteStoreStepFailedCode,
+             text + ": " + sqlite3_errmsg(db_));
+        return std::nullopt;
+    }
+    return static_cast<std::int64_t>(sqlite3_changes64(db_));
+}
+
+bool APMSqliteStore::runPlain(const std::string& text, APMErrorOut error) { return run(text, {}, error).has_value(); }
+
+std::optional<APMRows> APMSqliteStore::recordsForQuery(const std::string& query, const APMBindings& parameterValues,
+                                                       APMErrorOut error) {
+    std::lock_guard lock(mutex_);
+    if (!beginsWithSelect(query)) {
+        APMSetError(error, kAPMSqliteStoreInvalidArgumentCode, "Query must begin with SELECT");
+        return std::nullopt;
+    }
+    if (!requireOpen(error)) return std::nullopt;
+    Statement statement(prepare(query, error));
+    if (!statement) return std::nullopt;
+    if (!sqlite3_stmt_readonly(statement.get())) {
+        APMSetError(error, kAPMSqliteStoreInvalidArgumentCode, "Query must not change the database");
+        return std::nullopt;
+    }
+    if (!bind(statement.get(), parameterValues, error)) return std::nullopt;
+    APMRows rows;
+    const int columns = sqlite3_column_count(statement.get());
+    int rc;
+    while ((rc = sqlite3_step(statement.get())) == SQLITE_ROW) {
+        APMRow row;
+        for (int column = 0; column < columns; ++column) {
+            platform::Value value = columnValue(statement.get(), column);
+            if (value.isNull()) continue;
+            const char* name = sqlite3_column_name(statement.get(), column);
+            row.emplace(name ? name : "", std::move(value));
+        }
+        rows.push_back(std::move(row));
+    }
+    if (rc != SQLITE_DONE) {
+        fail(error, kAPMSqliteStoreStatementCode, "Failed to execute query", kAPMSqliteStoreStepFailedCode,
+             query + ": " + sqlite3_errmsg(db_));
+        return std::nullopt;
+    }
+    return rows;
+}
+
+bool APMSqliteStore::upsertRecord(const APMRow& record, const std::string& table, APMErrorOut error) {
+    if (record.empty() || table.empty()) {
+        APMSetError(error, kAPMSqliteStoreInvalidArgumentCode, "Received empty record or table name to upsert");
+        return false;
+    }
+    std::string columns, placeholders;
+    APMBindings values;
+    for (const auto& [name, value] : record) {
+        columns += (columns.empty() ? "" : ", ") + quoteIdentifier(name);
+        placeholders += placeholders.empty() ? "?" : ", ?";
+        values.push_back(value);
+    }
+    std::lock_guard lock(mutex_);
+    return run("INSERT OR REPLACE INTO " + quoteIdentifier(table) + " (" + columns + ") VALUES (" + placeholders + ")",
+               values, error)
+        .has_value();
+}
+
+bool APMSqliteStore::deleteRecordFromTableWithName(const std::string& table, const std::string& column,
+                                                   const platform::Value& value, APMErrorOut error) {
+    if (table.empty() || column.empty()) {
+        APMSetError(error, kAPMSqliteStoreInvalidArgumentCode, "Received empty table or column name to delete");
+        return false;
+    }
+    std::lock_guard lock(mutex_);
+    return run("DELETE FROM " + quoteIdentifier(table) + " WHERE " + quoteIdentifier(column) + "=?", {value}, error)
+        .has_value();
+}
+
+std::optional<std::int64_t> APMSqliteStore::deleteRecordsFromTableWithName(const std::string& table,
+                                                                           const std::string& condition,
+                                                                           const APMBindings& parameterValues,
+                                                                           APMErrorOut error) {
+    if (table.empty() || condition.empty()) {
+        APMSetError(error, kAPMSqliteStoreInvalidArgumentCode, "Received empty table name or condition to delete");
+        return std::nullopt;
+    }
+    std::lock_guard lock(mutex_);
+    return run("DELETE FROM " + quoteIdentifier(table) + " WHERE " + condition, parameterValues, error);
+}
+
+std::optional<std::int64_t> APMSqliteStore::executeStatement(const std::string& statement,
+                                                             const APMBindings& parameterValues, APMErrorOut error) {
+    if (statement.empty()) {
+        APMSetError(error, kAPMSqliteStoreInvalidArgumentCode, "Received empty statement");
+        return std::nullopt;
+    }
+    std::lock_guard lock(mutex_);
+    return run(statement, parameterValues, error);
+}
+
+std::int64_t APMSqliteStore::lastInsertRowID() const {
+    std::lock_guard lock(mutex_);
+    return db_ ? sqlite3_last_insert_rowid(db_) : 0;
+}
+
+std::optional<std::int64_t> APMSqliteStore::userVersion(APMErrorOut error) {
+    std::lock_guard lock(mutex_);
+    if (!requireOpen(error)) return std::nullopt;
+    Statement statement(prepare("PRAGMA user_version", error));
+    if (!statement) return std::nullopt;
+    if (sqlite3_step(statement.get()) != SQLITE_ROW) {
+        fail(error, kAPMSqliteStoreStatementCode, "Failed to read schema version", kAPMSqliteStoreStepFailedCode,
+             sqlite3_errmsg(db_));
+        return std::nullopt;
+    }
+    return static_cast<std::int64_t>(sqlite3_column_int64(statement.get(), 0));
+}
+
+bool APMSqliteStore::setUserVersion(std::int64_t version, APMErrorOut error) {
+    // The file keeps a signed 32-bit number.
+    if (version < INT32_MIN || version > INT32_MAX) {
+        APMSetError(error, kAPMSqliteStoreInvalidArgumentCode, "Schema version out of range");
+        return false;
+    }
+    std::lock_guard lock(mutex_);
+    return runPlain("PRAGMA user_version = " + std::to_string(version), error);
+}
+
+std::string APMSqliteStore::quoteIdentifier(const std::string& name) {
+    std::string quoted = "\"";
+    for (char c : name) {
+        if (c == '"') quoted += '"';
+        quoted += c;
+    }
+    return quoted + "\"";
+}
+
+// ---- transactions ----
+
+bool APMSqliteStore::isInTransaction() const {
+    std::lock_guard lock(mutex_);
+    return db_ && !sqlite3_get_autocommit(db_);
+}
+
+bool APMSqliteStore::performTransactionWithError(APMErrorOut error, const std::function<bool()>& block) {
+    if (!block) {
+        APMSetError(error, kAPMSqliteStoreInvalidArgumentCode, "Received nil transaction block");
+        return false;
+    }
+    std::lock_guard lock(mutex_);
+    if (!requireOpen(error)) return false;
+    // A transaction opened inside another one becomes a savepoint, so that
+    // its rollback undoes only its own work.
+    const bool nested = !sqlite3_get_autocommit(db_);
+    const std::string savepoint = "apm_savepoint_" + std::to_string(savepointDepth_);
+    if (!runPlain(nested ? "SAVEPOINT " + savepoint : "BEGIN EXCLUSIVE TRANSACTION", nullptr)) {
+        fail(error, kAPMSqliteStoreTransactionCode, "Failed to begin transaction", 0, sqlite3_errmsg(db_));
+        return false;
+    }
+    ++savepointDepth_;
+    auto rollback = [&] {
+        --savepointDepth_;
+        // SQLite may already have rolled back on its own (full disk, I/O).
+        if (!db_ || sqlite3_get_autocommit(db_)) return;
+        const bool undone = nested ? runPlain("ROLLBACK TO " + savepoint, nullptr) && runPlain("RELEASE " + savepoint, nullptr)
+                                   : runPlain("ROLLBACK TRANSACTION", nullptr);
+        if (!undone) {
+            APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMSqliteStoreRollbackFailedCode,
+                                              "Failed to roll back transaction. Error",
+                                              platform::Value(std::string(sqlite3_errmsg(db_))));
+        }
+    };
+    bool committed = false;
+    try {
+        committed = block();
+    } catch (...) {
+        rollback();
+        throw;
+    }
+    if (!committed) {
+        rollback();
+        APMSetError(error, kAPMSqliteStoreTransactionCode, "Transaction failed");
+        return false;
+    }
+    std::optional<APMError> endError;
+    const bool inTransaction = db_ && !sqlite3_get_autocommit(db_);
+    if (!inTransaction || !runPlain(nested ? "RELEASE " + savepoint : "COMMIT TRANSACTION", &endError)) {
+        const std::string reason = db_ ? sqlite3_errmsg(db_) : "database closed";
+        rollback();
+        fail(error, kAPMSqliteStoreTransactionCode, "Failed to end transaction", 0, reason);
+        return false;
+    }
+    --savepointDepth_;
+    return true;
+}
+
+// ---- tables ----
+
+bool APMSqliteStore::tableExists(const std::string& table, APMErrorOut error) {
+    auto rows = recordsForQuery("SELECT name FROM sqlite_master WHERE type = 'table' AND name = ?", {table}, error);
+    return rows && !rows->empty();
+}
+
+bool APMSqliteStore::ensureTableWithName(const std::string& table, const APMColumnInfo& elementaryColumnInfo,
+                                         const APMColumnInfo& addOnColumnInfo, const APMColumnInfo& modifyColumnInfo,
+                                         APMErrorOut error) {
+    auto invalid = [](const APMColumnInfo& columns) {
+        return std::any_of(columns.begin(), columns.end(), [](const APMColumn& c) { return c.name.empty(); });
+    };
+    if (table.empty() || elementaryColumnInfo.empty() || invalid(elementaryColumnInfo) || invalid(addOnColumnInfo) ||
+        invalid(modifyColumnInfo)) {
+        APMSetError(error, kAPMSqliteStoreInvalidArgumentCode, "Received empty table name or column info");
+        return false;
+    }
+    std::lock_guard lock(mutex_);
+    if (!requireOpen(error)) return false;
+
+    // The wanted layout: elementary then add-on columns, with the types of
+    // the modify list.
+    APMColumnInfo wanted;
+    std::map<std::string, std::size_t> wantedIndex;
+    for (const auto* list : {&elementaryColumnInfo, &addOnColumnInfo}) {
+        for (const auto& column : *list) {
+            if (wantedIndex.emplace(upper(column.name), wanted.size()).second) wanted.push_back(column);
+        }
+    }
+    for (const auto& column : modifyColumnInfo) {
+        auto found = wantedIndex.find(upper(column.name));
+        if (found == wantedIndex.end()) {
+            wantedIndex.emplace(upper(column.name), wanted.size());
+            wanted.push_back(column);
+        } else {
+            wanted[found->second].type = column.type;
+        }
+    }
+
+    std::optional<APMError> existsError;
+    const bool exists = tableExists(table, &existsError);
+    if (existsError) {
+        if (error) *error = existsError;
+        return false;
+    }
+    if (!exists) {
+        std::string definition;
+        for (const auto& column : wanted) {
+            definition += (definition.empty() ? "" : ", ") + quoteIdentifier(column.name) + " " + column.type;
+        }
+        if (!runPlain("CREATE TABLE " + quoteIdentifier(table) + " (" + definition + ")", error)) {
+            fail(nullptr, 0, "Failed to create table", kAPMSqliteStoreTableFailedCode, table);
+            return false;
+        }
+        return true;
+    }
+
+    Statement info(prepare("PRAGMA table_info(" + quoteIdentifier(table) + ")", error));
+    if (!info) return false;
+    std::map<std::string, std::string> existing;  // upper-case name -> declared type
+    APMColumnInfo existingColumns;
+    while (sqlite3_step(info.get()) == SQLITE_ROW) {
+        const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(info.get(), 1));
+        const auto* type = reinterpret_cast<const char*>(sqlite3_column_text(info.get(), 2));
+        existing.emplace(upper(name ? name : ""), upper(type ? type : ""));
+        existingColumns.push_back({name ? name : "", type ? type : ""});
+    }
+    for (const auto& column : elementaryColumnInfo) {
+        if (!existing.count(upper(column.name))) {
+            fail(error, kAPMSqliteStoreSchemaCode, "Table is missing an elementary column",
+                 kAPMSqliteStoreTableFailedCode, table + "." + column.name);
+            return false;
+        }
+    }
+    bool rebuild = false;
+    for (const auto& column : modifyColumnInfo) {
+        auto found = existing.find(upper(column.name));
+        if (found != existing.end() && found->second != typeName(column.type)) rebuild = true;
+    }
+    if (rebuild) {
+        // Columns the caller does not list are kept with their types.
+        for (const auto& column : existingColumns) {
+            if (!wantedIndex.count(upper(column.name))) wanted.push_back(column);
+        }
+        return rebuildTable(table, wanted, error);
+    }
+    for (const auto& column : wanted) {
+        if (existing.count(upper(column.name))) continue;
+        if (!runPlain("ALTER TABLE " + quoteIdentifier(table) + " ADD COLUMN " + quoteIdentifier(column.name) + " " +
+                          column.type,
+                      error)) {
+            fail(nullptr, 0, "Failed to add column", kAPMSqliteStoreTableFailedCode, table + "." + column.name);
+            return false;
+        }
+    }
+    return true;
+}
+
+// Gives the table the wanted layout and keeps its rows: a new table, the
+// common columns copied, the old one dropped (with its indexes, which their
+// owner makes again) and the new one renamed.
+bool APMSqliteStore::rebuildTable(const std::string& table, const APMColumnInfo& columns, APMErrorOut error) {
+    Statement info(prepare("PRAGMA table_info(" + quoteIdentifier(table) + ")", error));
+    if (!info) return false;
+    std::set<std::string> existing;
+    while (sqlite3_step(info.get()) == SQLITE_ROW) {
+        const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(info.get(), 1));
+        existing.insert(upper(name ? name : ""));
+    }
+    info.reset();
+    const std::string temporary = quoteIdentifier("apm_rebuild_" + table);
+    std::string definition, common;
+    for (const auto& column : columns) {
+        definition += (definition.empty() ? "" : ", ") + quoteIdentifier(column.name) + " " + column.type;
+        if (existing.count(upper(column.name))) common += (common.empty() ? "" : ", ") + quoteIdentifier(column.name);
+    }
+    std::optional<APMError> stepError;
+    const bool done = performTransactionWithError(error, [&] {
+        return runPlain("DROP TABLE IF EXISTS " + temporary, &stepError) &&
+               runPlain("CREATE TABLE " + temporary + " (" + definition + ")", &stepError) &&
+               runPlain("INSERT INTO " + temporary + " (" + common + ") SELECT " + common + " FROM " +
+                            quoteIdentifier(table),
+                        &stepError) &&
+               runPlain("DROP TABLE " + quoteIdentifier(table), &stepError) &&
+               runPlain("ALTER TABLE " + temporary + " RENAME TO " + quoteIdentifier(table), &stepError);
+    });
+    if (!done) {
+        if (error && stepError) *error = stepError;
+        fail(nullptr, 0, "Failed to change column types", kAPMSqliteStoreTableFailedCode, table);
+    }
+    return done;
+}
+
+}  // namespace measurement

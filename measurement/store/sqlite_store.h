@@ -1,0 +1,148 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "measurement/foundation/error.h"
+#include "platform/foundation/value.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace measurement {
+
+// Codes of the errors the store writes into an error out-parameter.
+enum : long {
+    kAPMSqliteStoreInvalidArgumentCode = 1,
+    kAPMSqliteStoreNotOpenCode = 2,
+    kAPMSqliteStoreTransactionCode = 3,
+    kAPMSqliteStoreOpenCode = 4,
+    kAPMSqliteStoreDamagedCode = 5,
+    kAPMSqliteStoreStatementCode = 6,
+    kAPMSqliteStoreSchemaCode = 7,
+};
+
+// Monitor codes of the store.
+enum : long {
+    kAPMSqliteStoreOpenFailedCode = 34001,
+    kAPMSqliteStoreDamagedFileCode = 34002,
+    kAPMSqliteStoreStillDamagedCode = 34003,
+    kAPMSqliteStorePrepareFailedCode = 34004,
+    kAPMSqliteStoreStepFailedCode = 34005,
+    kAPMSqliteStoreTableFailedCode = 34006,
+    kAPMSqliteStoreRollbackFailedCode = 34007,
+    kAPMSqliteStoreBackupExclusionCode = 34008,
+    kAPMSqliteStoreDeleteFailedCode = 34019,
+};
+
+// One row: column name to value (integers as Int, reals as Real, text as
+// String, blobs as Data); NULL columns are absent.
+using APMRow = platform::Value::Dictionary;
+using APMRows = std::vector<APMRow>;
+// Values bound to the "?" of a statement, in order: null, bool (as 0 or 1),
+// integer, real, string, data or date (as seconds since 1970).
+using APMBindings = platform::Value::Array;
+
+// One column of a table: its name and its SQL type text, constraints
+// included ("TEXT NOT NULL PRIMARY KEY").
+struct APMColumn {
+    std::string name;
+    std::string type;
+};
+using APMColumnInfo = std::vector<APMColumn>;
+
+// One SQLite file, opened with create and full mutex. Every operation may be
+// called from any thread; a transaction holds the store for the calls of its
+// own block, so blocks of two threads never interleave. Failures answer
+// false or none and fill the optional error out-parameter; they are also
+// logged through the monitor.
+class APMSqliteStore {
+public:
+    // Opens the file (creating it and excluding it from backup) and checks
+    // its integrity; a damaged file is deleted and opened once more. None on
+    // failure; an empty path fails with code 1.
+    static std::unique_ptr<APMSqliteStore> makeWithDatabasePath(const std::string& path, APMErrorOut error);
+    ~APMSqliteStore();
+    APMSqliteStore(const APMSqliteStore&) = delete;
+    APMSqliteStore& operator=(const APMSqliteStore&) = delete;
+
+    const std::string& databasePath() const { return path_; }
+    bool isOpen() const;
+
+    // Creates the table from the elementary and add-on columns when it is
+    // missing. For an existing table: every elementary column must be there
+    // (else code 7), missing add-on columns are added, and a column of the
+    // modify list whose declared type differs is given the new type by
+    // rebuilding the table with its rows.
+    bool ensureTableWithName(const std::string& table, const APMColumnInfo& elementaryColumnInfo,
+                             const APMColumnInfo& addOnColumnInfo, const APMColumnInfo& modifyColumnInfo,
+                             APMErrorOut error);
+    bool tableExists(const std::string& table, APMErrorOut error);
+
+    // Runs the block inside an exclusive transaction (a savepoint when a
+    // transaction is already open): true commits; false rolls back with
+    // code 3; an exception rolls back and goes on to the caller.
+    bool performTransactionWithError(APMErrorOut error, const std::function<bool()>& block);
+    bool isInTransaction() const;
+
+    // One statement that begins with "select" (any case) and changes
+    // nothing, the values bound in order. An empty list for no rows.
+    std::optional<APMRows> recordsForQuery(const std::string& query, const APMBindings& parameterValues,
+                                           APMErrorOut error);
+    // "INSERT OR REPLACE INTO table (...) VALUES (...)".
+    bool upsertRecord(const APMRow& record, const std::string& table, APMErrorOut error);
+    // "DELETE FROM table WHERE column=?".
+    bool deleteRecordFromTableWithName(const std::string& table, const std::string& column,
+                                       const platform::Value& value, APMErrorOut error);
+    // "DELETE FROM table WHERE condition": the number of deleted rows.
+    std::optional<std::int64_t> deleteRecordsFromTableWithName(const std::string& table, const std::string& condition,
+                                                               const APMBindings& parameterValues, APMErrorOut error);
+    // Any other single statement (updates, schema work): the number of rows
+    // it changed.
+    std::optional<std::int64_t> executeStatement(const std::string& statement, const APMBindings& parameterValues,
+                                                 APMErrorOut error);
+    // The row ID of the last row this connection inserted.
+    std::int64_t lastInsertRowID() const;
+
+    // The schema version kept in the file (PRAGMA user_version).
+    std::optional<std::int64_t> userVersion(APMErrorOut error);
+    bool setUserVersion(std::int64_t version, APMErrorOut error);
+
+    // Closes the connection and deletes the file with its journals. True
+    // when the file is gone or was absent; afterwards every operation fails
+    // with code 2.
+    bool closeAndDeleteDatabase();
+
+    // A table or column name quoted for SQL text.
+    static std::string quoteIdentifier(const std::string& name);
+
+private:
+    explicit APMSqliteStore(std::string path);
+    bool open(APMErrorOut error);
+    void close();
+    bool checkIntegrity(std::string* problem);
+    bool requireOpen(APMErrorOut error) const;
+    sqlite3_stmt* prepare(const std::string& statement, APMErrorOut error);
+    bool bind(sqlite3_stmt* statement, const APMBindings& values, APMErrorOut error);
+    std::optional<std::int64_t> run(const std::string& statement, const APMBindings& values, APMErrorOut error);
+    bool runPlain(const std::string& statement, APMErrorOut error);
+    bool rebuildTable(const std::string& table, const APMColumnInfo& columns, APMErrorOut error);
+    void fail(APMErrorOut error, long code, const std::string& description, long monitorCode,
+              const std::string& context) const;
+
+    std::string path_;
+    sqlite3* db_ = nullptr;
+    int savepointDepth_ = 0;
+    mutable std::recursive_mutex mutex_;
+};
+
+// Deletes a database file together with the journal files SQLite keeps
+// beside it. True when none of them is left.
+bool APMDeleteDatabaseFiles(const std::string& path, APMErrorOut error);
+
+}  // namespace measurement

@@ -1,0 +1,432 @@
+#include <doctest/doctest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <thread>
+
+#include "measurement/foundation/monitor.h"
+#include "measurement/store/files.h"
+#include "measurement/store/sqlite_store.h"
+#include "platform/foundation/process_info.h"
+#include "testsupport/temp_dir.h"
+
+using namespace measurement;
+using platform::Value;
+
+namespace {
+
+std::unique_ptr<APMSqliteStore> openStore(const std::filesystem::path& path) {
+    std::optional<APMError> error;
+    auto store = APMSqliteStore::makeWithDatabasePath(path.string(), &error);
+    REQUIRE_MESSAGE(store, (error ? error->description() : std::string("no error")));
+    return store;
+}
+
+// A table of (name TEXT PRIMARY KEY, amount INTEGER).
+void makeItems(APMSqliteStore& store) {
+    REQUIRE(store.ensureTableWithName("items", {{"name", "TEXT NOT NULL PRIMARY KEY"}, {"amount", "INTEGER"}}, {}, {},
+                                      nullptr));
+}
+
+std::int64_t itemCount(APMSqliteStore& store) {
+    auto rows = store.recordsForQuery("SELECT COUNT(*) AS n FROM items", {}, nullptr);
+    REQUIRE(rows);
+    return rows->front().at("n").intValue();
+}
+
+void writeGarbage(const std::filesystem::path& path) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    for (int i = 0; i < 4096; ++i) out.put(static_cast<char>((i * 37 + 11) % 251));
+}
+
+}  // namespace
+
+TEST_CASE("the store opens, creates and reopens its file") {
+    testsupport::TempDir dir;
+    APMMonitorCapture capture;
+
+    SUBCASE("an empty path is refused") {
+        std::optional<APMError> error;
+        CHECK_FALSE(APMSqliteStore::makeWithDatabasePath("", &error));
+        REQUIRE(error);
+        CHECK(error->code() == 1);
+        CHECK(error->localizedDescription() == "Received empty database path on init");
+    }
+    SUBCASE("a missing folder is an open failure that deletes nothing") {
+        std::optional<APMError> error;
+        CHECK_FALSE(APMSqliteStore::makeWithDatabasePath((dir / "missing" / "db.sql").string(), &error));
+        REQUIRE(error);
+        CHECK(error->code() == kAPMSqliteStoreOpenCode);
+        CHECK(capture.hasCode(kAPMSqliteStoreOpenFailedCode));
+    }
+    SUBCASE("rows survive closing and opening again") {
+        const auto path = dir / "db.sql";
+        {
+            auto store = openStore(path);
+            CHECK(store->databasePath() == path.string());
+            CHECK(std::filesystem::exists(path));
+            makeItems(*store);
+            CHECK(store->upsertRecord({{"name", "a"}, {"amount", 3}}, "items", nullptr));
+        }
+        auto store = openStore(path);
+        auto rows = store->recordsForQuery("SELECT amount FROM items WHERE name = ?", {"a"}, nullptr);
+        REQUIRE(rows);
+        REQUIRE(rows->size() == 1);
+        CHECK(rows->front().at("amount") == Value(3));
+        CHECK_FALSE(capture.hasCode(kAPMSqliteStoreDamagedFileCode));
+    }
+    SUBCASE("a file of garbage is deleted and made again") {
+        const auto path = dir / "db.sql";
+        writeGarbage(path);
+        auto store = openStore(path);
+        CHECK(capture.count(kAPMSqliteStoreDamagedFileCode) == 1);
+        makeItems(*store);
+        CHECK(store->upsertRecord({{"name", "b"}, {"amount", 1}}, "items", nullptr));
+        CHECK(itemCount(*store) == 1);
+    }
+    SUBCASE("a damaged page inside a valid file is found by the integrity check") {
+        const auto path = dir / "db.sql";
+        {
+            auto store = openStore(path);
+            makeItems(*store);
+            REQUIRE(store->performTransactionWithError(nullptr, [&] {
+                for (int i = 0; i < 400; ++i) {
+                    if (!store->upsertRecord({{"name", "item" + std::to_string(i)}, {"amount", i}}, "items", nullptr)) {
+                        return false;
+                    }
+                }
+                return true;
+            }));
+        }
+        // Overwrite everything after the first page: the header still says
+        // "SQLite format 3", the tables are garbage.
+        const auto size = std::filesystem::file_size(path);
+        REQUIRE(size > 8192);
+        {
+            std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out);
+            file.seekp(4096);
+            for (std::uintmax_t i = 4096; i < size; ++i) file.put(static_cast<char>(0xA5));
+        }
+        auto store = openStore(path);
+        CHECK(capture.count(kAPMSqliteStoreDamagedFileCode) == 1);
+        CHECK_FALSE(store->tableExists("items", nullptr));
+    }
+}
+
+TEST_CASE("tables are made, checked and extended") {
+    testsupport::TempDir dir;
+    APMMonitorCapture capture;
+    auto store = openStore(dir / "db.sql");
+    makeItems(*store);
+    REQUIRE(store->upsertRecord({{"name", "kept"}, {"amount", 7}}, "items", nullptr));
+
+    auto columnType = [&](const std::string& column) {
+        auto rows = store->recordsForQuery("SELECT type FROM pragma_table_info('items') WHERE name = ?", {column},
+                                           nullptr);
+        REQUIRE(rows);
+        return rows->empty() ? std::string("<none>") : rows->front().at("type").asString();
+    };
+
+    SUBCASE("ensuring the same layout again changes nothing") {
+        CHECK(store->ensureTableWithName("items", {{"name", "TEXT NOT NULL PRIMARY KEY"}, {"amount", "INTEGER"}}, {},
+                                         {}, nullptr));
+        CHECK(itemCount(*store) == 1);
+    }
+    SUBCASE("add-on columns are added to an existing table, rows kept") {
+        CHECK(store->ensureTableWithName("items", {{"name", "TEXT NOT NULL PRIMARY KEY"}},
+                                         {{"note", "TEXT"}, {"flag", "INTEGER NOT NULL DEFAULT 5"}}, {}, nullptr));
+        auto rows = store->recordsForQuery("SELECT * FROM items", {}, nullptr);
+        REQUIRE(rows);
+        REQUIRE(rows->size() == 1);
+        // The new nullable column is absent; the defaulted one has its default.
+        CHECK(*rows == APMRows{{{"name", "kept"}, {"amount", 7}, {"flag", 5}}});
+    }
+    SUBCASE("a missing elementary column makes the table unusable") {
+        std::optional<APMError> error;
+        CHECK_FALSE(store->ensureTableWithName("items", {{"name", "TEXT"}, {"weight", "REAL"}}, {}, {}, &error));
+        REQUIRE(error);
+        CHECK(error->code() == kAPMSqliteStoreSchemaCode);
+    }
+    SUBCASE("a modified column type rebuilds the table with its rows") {
+        CHECK(columnType("amount") == "INTEGER");
+        CHECK(store->ensureTableWithName("items", {{"name", "TEXT NOT NULL PRIMARY KEY"}, {"amount", "INTEGER"}}, {},
+                                         {{"amount", "REAL NOT NULL DEFAULT 0"}}, nullptr));
+        CHECK(columnType("amount") == "REAL");
+        auto rows = store->recordsForQuery("SELECT name, amount FROM items", {}, nullptr);
+        REQUIRE(rows);
+        // REAL affinity turns the stored 7 into 7.0.
+        CHECK(*rows == APMRows{{{"name", "kept"}, {"amount", 7.0}}});
+        // The primary key survived the rebuild.
+        CHECK(store->upsertRecord({{"name", "kept"}, {"amount", 8.5}}, "items", nullptr));
+        CHECK(itemCount(*store) == 1);
+    }
+    SUBCASE("bad arguments") {
+        std::optional<APMError> error;
+        CHECK_FALSE(store->ensureTableWithName("", {{"a", "TEXT"}}, {}, {}, &error));
+        CHECK(error->code() == 1);
+        error.reset();
+        CHECK_FALSE(store->ensureTableWithName("t", {}, {}, {}, &error));
+        CHECK(error->code() == 1);
+    }
+    SUBCASE("names are quoted, never spliced") {
+        const std::string odd = "odd\"; DROP TABLE items; --";
+        CHECK(store->ensureTableWithName(odd, {{"x", "INTEGER"}}, {}, {}, nullptr));
+        CHECK(store->upsertRecord({{"x", 1}}, odd, nullptr));
+        CHECK(store->tableExists(odd, nullptr));
+        CHECK(itemCount(*store) == 1);
+    }
+}
+
+TEST_CASE("transactions commit, roll back and pass exceptions on") {
+    testsupport::TempDir dir;
+    APMMonitorCapture capture;
+    auto store = openStore(dir / "db.sql");
+    makeItems(*store);
+    auto insert = [&](const std::string& name) {
+        REQUIRE(store->upsertRecord({{"name", name}, {"amount", 1}}, "items", nullptr));
+    };
+    std::optional<APMError> error;
+
+    SUBCASE("true commits") {
+        CHECK(store->performTransactionWithError(&error, [&] {
+            insert("a");
+            CHECK(store->isInTransaction());
+            return true;
+        }));
+        CHECK_FALSE(error);
+        CHECK_FALSE(store->isInTransaction());
+        CHECK(itemCount(*store) == 1);
+    }
+    SUBCASE("false rolls back with code 3") {
+        CHECK_FALSE(store->performTransactionWithError(&error, [&] {
+            insert("a");
+            insert("b");
+            return false;
+        }));
+        REQUIRE(error);
+        CHECK(error->code() == 3);
+        CHECK(error->localizedDescription() == "Transaction failed");
+        CHECK(itemCount(*store) == 0);
+    }
+    SUBCASE("an exception rolls back and reaches the caller") {
+        CHECK_THROWS_AS(store->performTransactionWithError(&error,
+                                                           [&]() -> bool {
+                                                               insert("a");
+                                                               throw std::runtime_error("boom");
+                                                           }),
+                        std::runtime_error);
+        CHECK(itemCount(*store) == 0);
+        CHECK_FALSE(store->isInTransaction());
+        // The store is usable afterwards.
+        CHECK(store->performTransactionWithError(&error, [&] {
+            insert("c");
+            return true;
+        }));
+        CHECK(itemCount(*store) == 1);
+    }
+    SUBCASE("a nested transaction undoes only its own work") {
+        CHECK(store->performTransactionWithError(&error, [&] {
+            insert("outer");
+            std::optional<APMError> innerError;
+            CHECK_FALSE(store->performTransactionWithError(&innerError, [&] {
+                insert("inner");
+                return false;
+            }));
+            CHECK(innerError->code() == 3);
+            CHECK(store->performTransactionWithError(&innerError, [&] {
+                insert("inner kept");
+                return true;
+            }));
+            return true;
+        }));
+        auto rows = store->recordsForQuery("SELECT name FROM items ORDER BY name", {}, nullptr);
+        CHECK(*rows == APMRows{{{"name", "inner kept"}}, {{"name", "outer"}}});
+    }
+    SUBCASE("an outer rollback undoes committed inner work") {
+        CHECK_FALSE(store->performTransactionWithError(&error, [&] {
+            CHECK(store->performTransactionWithError(nullptr, [&] {
+                insert("inner");
+                return true;
+            }));
+            return false;
+        }));
+        CHECK(itemCount(*store) == 0);
+    }
+    SUBCASE("no block, no database") {
+        CHECK_FALSE(store->performTransactionWithError(&error, nullptr));
+        CHECK(error->code() == 1);
+        CHECK(error->localizedDescription() == "Received nil transaction block");
+        REQUIRE(store->closeAndDeleteDatabase());
+        error.reset();
+        CHECK_FALSE(store->performTransactionWithError(&error, [] { return true; }));
+        CHECK(error->code() == 2);
+        CHECK(error->localizedDescription() == "Database not open");
+    }
+}
+
+TEST_CASE("queries bind values in order and give typed columns") {
+    testsupport::TempDir dir;
+    APMMonitorCapture capture;
+    auto store = openStore(dir / "db.sql");
+    REQUIRE(store->ensureTableWithName("mixed", {{"i", "INTEGER"}, {"r", "REAL"}, {"t", "TEXT"}, {"b", "BLOB"}}, {}, {},
+                                       nullptr));
+    const platform::Data bytes{{0, 1, 2, 255}};
+    REQUIRE(store->executeStatement("INSERT INTO mixed (i, r, t, b) VALUES (?, ?, ?, ?)",
+                                    {Value(std::int64_t{1} << 40), Value(2.5), Value("text"), Value(bytes)}, nullptr));
+    REQUIRE(store->executeStatement("INSERT INTO mixed (i, t) VALUES (?, ?)", {Value(true), Value("")}, nullptr));
+    REQUIRE(store->executeStatement("INSERT INTO mixed (b) VALUES (?)", {Value(platform::Data{})}, nullptr));
+    std::optional<APMError> error;
+
+    SUBCASE("typed columns, NULL absent, empty blob kept") {
+        auto rows = store->recordsForQuery("select i, r, t, b from mixed order by rowid", {}, &error);
+        REQUIRE(rows);
+        REQUIRE(rows->size() == 3);
+        CHECK((*rows)[0] == APMRow{{"i", Value(std::int64_t{1} << 40)}, {"r", 2.5}, {"t", "text"}, {"b", Value(bytes)}});
+        CHECK((*rows)[1] == APMRow{{"i", 1}, {"t", ""}});
+        CHECK((*rows)[2] == APMRow{{"b", Value(platform::Data{})}});
+    }
+    SUBCASE("values are bound in order") {
+        auto rows = store->recordsForQuery("SELECT t FROM mixed WHERE i = ? AND t = ?", {Value(1), Value("")}, &error);
+        REQUIRE(rows);
+        CHECK(rows->size() == 1);
+        rows = store->recordsForQuery("SELECT t FROM mixed WHERE i = ? AND t = ?", {Value(""), Value(1)}, &error);
+        REQUIRE(rows);
+        CHECK(rows->empty());
+    }
+    SUBCASE("only one select that changes nothing") {
+        CHECK_FALSE(store->recordsForQuery("DELETE FROM mixed", {}, &error));
+        CHECK(error->code() == 1);
+        error.reset();
+        CHECK_FALSE(store->recordsForQuery("SELECT 1; DELETE FROM mixed", {}, &error));
+        CHECK(error->code() == 1);
+        auto rows = store->recordsForQuery("  SELECT COUNT(*) AS n FROM mixed;", {}, nullptr);
+        CHECK(rows->front().at("n") == Value(3));
+    }
+    SUBCASE("a wrong number of values or an unsupported value is refused") {
+        CHECK_FALSE(store->recordsForQuery("SELECT * FROM mixed WHERE i = ?", {}, &error));
+        CHECK(error->code() == 1);
+        error.reset();
+        CHECK_FALSE(store->recordsForQuery("SELECT * FROM mixed WHERE i = ?", {Value(Value::Array{})}, &error));
+        CHECK(error->code() == 1);
+    }
+    SUBCASE("a bad statement reports code 6") {
+        CHECK_FALSE(store->recordsForQuery("SELECT nothing FROM nowhere", {}, &error));
+        CHECK(error->code() == kAPMSqliteStoreStatementCode);
+        CHECK(capture.hasCode(kAPMSqliteStorePrepareFailedCode));
+    }
+}
+
+TEST_CASE("upserts and both delete forms") {
+    testsupport::TempDir dir;
+    APMMonitorCapture capture;
+    auto store = openStore(dir / "db.sql");
+    makeItems(*store);
+    std::optional<APMError> error;
+    for (int i = 0; i < 5; ++i) {
+        REQUIRE(store->upsertRecord({{"name", "n" + std::to_string(i)}, {"amount", i}}, "items", nullptr));
+    }
+
+    SUBCASE("upsert replaces the row of the same key") {
+        CHECK(store->upsertRecord({{"name", "n1"}, {"amount", 100}}, "items", &error));
+        CHECK(itemCount(*store) == 5);
+        auto rows = store->recordsForQuery("SELECT amount FROM items WHERE name = 'n1'", {}, nullptr);
+        CHECK(rows->front().at("amount") == Value(100));
+        CHECK_FALSE(store->upsertRecord({}, "items", &error));
+        CHECK(error->code() == 1);
+    }
+    SUBCASE("delete by one column") {
+        CHECK(store->deleteRecordFromTableWithName("items", "name", "n3", &error));
+        CHECK(itemCount(*store) == 4);
+        CHECK(store->deleteRecordFromTableWithName("items", "name", "absent", &error));
+        CHECK(itemCount(*store) == 4);
+    }
+    SUBCASE("delete by condition counts the rows") {
+        CHECK(store->deleteRecordsFromTableWithName("items", "amount >= ? AND amount < ?", {1, 4}, &error) == 3);
+        CHECK(store->deleteRecordsFromTableWithName("items", "amount > ?", {100}, &error) == 0);
+        CHECK(itemCount(*store) == 2);
+        CHECK_FALSE(store->deleteRecordsFromTableWithName("items", "", {}, &error));
+        CHECK(error->code() == 1);
+        REQUIRE(store->closeAndDeleteDatabase());
+        error.reset();
+        CHECK_FALSE(store->deleteRecordsFromTableWithName("items", "1", {}, &error));
+        CHECK(error->code() == 2);
+    }
+}
+
+TEST_CASE("closing and deleting, and the file helpers") {
+    testsupport::TempDir dir;
+    APMMonitorCapture capture;
+    const auto path = dir / "db.sql";
+    auto store = openStore(path);
+    makeItems(*store);
+
+    CHECK(store->closeAndDeleteDatabase());
+    CHECK_FALSE(std::filesystem::exists(path));
+    CHECK_FALSE(store->isOpen());
+    // Deleting again finds nothing to delete, which is success.
+    CHECK(store->closeAndDeleteDatabase());
+    std::optional<APMError> error;
+    CHECK_FALSE(store->upsertRecord({{"name", "x"}}, "items", &error));
+    CHECK(error->code() == 2);
+
+    error.reset();
+    CHECK_FALSE(APMDeleteFileAtPath("", &error));
+    CHECK(error->code() == 1);
+    CHECK(error->localizedDescription() == "Received empty path for deleting file");
+    CHECK(APMDeleteFileAtPath((dir / "absent").string(), nullptr));
+
+    SUBCASE("a file that cannot be deleted is reported with 34019") {
+        auto blocked = dir / "blocked.sql";
+        auto second = openStore(blocked);
+        // A non-empty folder now stands where the file was.
+        std::filesystem::remove(blocked);
+        std::filesystem::create_directories(blocked / "inside");
+        CHECK_FALSE(second->closeAndDeleteDatabase());
+        CHECK(capture.hasCode(kAPMSqliteStoreDeleteFailedCode));
+        CHECK_FALSE(APMDeleteFileAtPath(blocked.string(), nullptr));
+    }
+}
+
+TEST_CASE("the engine's folder is under the application-support folder") {
+    testsupport::TempDir dir;
+    APMMonitorCapture capture;
+    platform::ProcessInfo::setApplicationSupportDirectory(dir.path());
+    const std::string path = APMApplicationSupportPath("file.sql");
+    CHECK(path == (dir.path() / "Rozeda" / "Measurement" / "file.sql").string());
+    CHECK(std::filesystem::is_directory(dir.path() / "Rozeda" / "Measurement"));
+    CHECK(APMApplicationSupportPath("").empty());
+    CHECK_FALSE(capture.hasCode(kAPMApplicationSupportDirectoryNotFoundCode));
+
+    // A file where the folder should be.
+    std::ofstream(dir / "blocker") << "x";
+    platform::ProcessInfo::setApplicationSupportDirectory(dir / "blocker");
+    APMApplicationSupportPath("file.sql");
+    CHECK(capture.hasCode(kAPMApplicationSupportDirectoryNotFoundCode));
+    platform::ProcessInfo::reset();
+}
+
+TEST_CASE("transactions of two threads never interleave") {
+    testsupport::TempDir dir;
+    APMMonitorCapture capture;
+    auto store = openStore(dir / "db.sql");
+    REQUIRE(store->ensureTableWithName("counter", {{"id", "INTEGER PRIMARY KEY"}, {"value", "INTEGER"}}, {}, {},
+                                       nullptr));
+    REQUIRE(store->upsertRecord({{"id", 1}, {"value", 0}}, "counter", nullptr));
+    // Each transaction reads, then writes the value plus one: interleaved
+    // transactions would lose increments.
+    auto work = [&] {
+        for (int i = 0; i < 50; ++i) {
+            CHECK(store->performTransactionWithError(nullptr, [&] {
+                auto rows = store->recordsForQuery("SELECT value FROM counter WHERE id = 1", {}, nullptr);
+                const auto value = rows->front().at("value").intValue();
+                return store->upsertRecord({{"id", 1}, {"value", value + 1}}, "counter", nullptr);
+            }));
+        }
+    };
+    std::thread first(work), second(work);
+    first.join();
+    second.join();
+    auto rows = store->recordsForQuery("SELECT value FROM counter", {}, nullptr);
+    CHECK(rows->front().at("value") == Value(100));
+}
