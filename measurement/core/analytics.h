@@ -1,0 +1,112 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "measurement/core/seams.h"
+#include "measurement/foundation/event.h"
+#include "platform/dispatch/queue.h"
+#include "platform/foundation/value.h"
+
+namespace measurement {
+
+// Keys and sources of the persisted consent settings (in the engine's
+// preference suite).
+inline constexpr const char* kAPMAnalyticsSuiteName = "APMAnalyticsSuiteName";
+inline constexpr const char* kAPMConsentSourceKey = "consent_source";
+inline constexpr const char* kAPMConsentSettingsKey = "consent_settings";
+inline constexpr const char* kAPMConsentSettings3PKey = "consent_settings_3p";
+inline constexpr const char* kAPMConsentSettingsTCFKey = "consent_settings_tcf";
+inline constexpr const char* kAPMConsentSettingsOnStartKey = "consent_settings_on_start";
+inline constexpr const char* kAPMDeferredConsentResetKey = "deferred_consent_reset";
+inline constexpr int kAPMConsentSourceTCF = 5;
+inline constexpr int kAPMConsentSource3P = 10;
+inline constexpr int kAPMConsentSourceInfoPlist = 20;
+inline constexpr int kAPMConsentSourceAPI = 30;
+inline constexpr int kAPMConsentSourceOnStart = 40;
+inline constexpr int kAPMConsentSourceUnset = 100;
+
+// The facade between the public interface and the engine. Events are
+// stamped on the serial timestamp queue (called synchronously), pass the
+// single-operation queue — held until the engine has started, so nothing
+// logged before is lost — and the serial analytics queue, and reach the
+// engine's worker queue in the order they were logged. Every operation may
+// be called from any thread unless it says otherwise.
+class APMAnalytics {
+public:
+    using Parameters = platform::Value::Dictionary;
+
+    // The queues, made on first use through platform::dispatch.
+    static std::shared_ptr<platform::dispatch::Queue> timestampQueue();
+    static std::shared_ptr<platform::dispatch::Queue> operationQueue();
+    static std::shared_ptr<platform::dispatch::Queue> serialQueue();
+    // The wall time, read on the timestamp queue.
+    static double currentTimestamp();
+    // Lets the held operations go on; the engine calls it once started.
+    static void startOperationQueue();
+    static bool isOperationQueueStarted();
+    // Runs the block on the engine's worker queue after every operation
+    // queued before it (held, like them, until the engine has started).
+    static void performAfterQueuedOperations(const std::string& blockID, std::function<void()> block);
+    // New queues (held again) and no listeners, for tests and tools that run
+    // several engines in sequence.
+    static void resetForTesting();
+
+    // Events.
+    static void logInternalEventWithOrigin(const std::string& origin, const std::string& name,
+                                           const Parameters& parameters);
+    static void logInternalEventWithOrigin(const std::string& origin, const std::string& name, double timestamp,
+                                           const Parameters& parameters);
+    static void logEventWithOrigin(const std::string& origin, bool isPublicEvent, const std::string& name,
+                                   const Parameters& parameters);
+
+    // Screens. setScreenName only from the main thread.
+    static void setScreenName(const std::optional<std::string>& screenName,
+                              const std::optional<std::string>& screenClass);
+
+    // User properties: no value removes the property.
+    static void setInternalUserProperty(const std::optional<platform::Value>& value, const std::string& name,
+                                        const std::string& origin);
+
+    static void setSessionTimeoutInterval(double seconds);
+    static void setAnalyticsCollectionEnabled(bool enabled);
+
+    // Consent.
+    static void setConsent(const Parameters& consent, const std::string& key);
+    static void setConsent(const Parameters& consent) { setConsent(consent, kAPMConsentSettingsKey); }
+    static void loadPersistedConsentSettings();
+    static void persistConsentSettings(const Parameters& settings, int source);
+    static void clearConsent();
+
+    // On-device conversion user data.
+    static void setUserDataOnSerialQueue(const Parameters& userData);
+
+    // Links.
+    static void handleOpenURL(const std::string& url);
+    static void handleUserActivity(const Parameters& userActivity);
+
+    // Purchases.
+    static void paymentQueueUpdatedTransactions(const std::vector<APMPurchaseTransaction>& transactions);
+    static void logTransaction(const APMTransactionRecord& record);
+
+    // Listeners of every event the engine handles (called on the worker
+    // queue).
+    using EventListener = std::function<void(const APMEvent& event)>;
+    static std::uint64_t addEventListener(EventListener listener);
+    static void removeEventListener(std::uint64_t identifier);
+    static void notifyEventListeners(const APMEvent& event);
+
+private:
+    static void logEvent(const std::string& origin, bool isPublicEvent, const std::string& name,
+                         std::optional<double> timestamp, const Parameters& parameters);
+    static void enqueue(std::function<void()> operation);
+};
+
+// Whether the application is active, as the screen-view reporter sees it.
+bool APMIsAppActive();
+
+}  // namespace measurement

@@ -1,0 +1,48 @@
+#pragma once
+
+namespace measurement {
+
+// Monitor codes of the public interface, the facade and the engine core.
+enum : long {
+    // Engine.
+    kAPMEngineInitFailedCode = 23010,
+    kAPMEngineStartedCode = 23011,
+    kAPMNetworkNotUploadingCode = 23041,
+    kAPMEventBlocklistedCode = 23045,
+    kAPMEventNotWrittenDisabledCode = 23046,
+    kAPMEventWriteFailedCode = 23047,
+    kAPMConditionalUserPropertyFailedCode = 23050,
+    kAPMWritingEventCode = 23051,
+    kAPMUserPropertyWriteFailedCode = 23060,
+    kAPMUserPropertyNotWrittenDisabledCode = 23061,
+    kAPMFirstOpenReportedCode = 23070,
+    kAPMPurchaseEmptyFingerprintCode = 23139,
+    kAPMPurchaseFingerprintSaveFailedCode = 23140,
+    kAPMPurchaseDuplicateCode = 23141,
+    kAPMNetworkPendingCode = 23143,
+    kAPMSessionIDDeleteFailedCode = 23177,
+    kAPMSessionNumberDeleteFailedCode = 23178,
+    kAPMInvalidExtendSessionCode = 23179,
+    kAPMSessionEngagementDeleteFailedCode = 23192,
+    kAPMEventEditingFailedCode = 23223,
+
+    // Facade and public interface.
+    kAPMEventNotLoggedNotConfiguredCode = 25018,
+    kAPMInvalidEventNameCode = 25019,
+    kAPMInvalidUserPropertyCode = 25020,
+    kAPMInvalidOriginCode = 25021,
+    kAPMScreenNameNotOnMainThreadCode = 25025,
+    kAPMUnbridgeableValueCode = 25040,
+    kAPMEmptyConsentSettingsCode = 25041,
+    kAPMInvalidConsentValueCode = 25042,
+    kAPMLowerPriorityConsentCode = 25043,
+    kAPMUserDataNotSetDisabledCode = 25044,
+    kAPMEmailNotConfiguredCode = 25051,
+    kAPMPhoneNotConfiguredCode = 25052,
+    kAPMHashedEmailNotConfiguredCode = 25053,
+    kAPMHashedPhoneNotConfiguredCode = 25054,
+    kAPMConsentDescriptionCode = 25055,
+    kAPMNotConfiguredCode = 25056,
+};
+
+}  // namespace measurement

@@ -1,0 +1,97 @@
+#include "measurement/core/core_test_support.h"
+
+#include <doctest/doctest.h>
+
+#include "measurement/core/analytics.h"
+#include "measurement/core/measurement.h"
+#include "measurement/core/seams.h"
+#include "platform/foundation/process_info.h"
+#include "platform/frameworks/app_core/app.h"
+#include "platform/frameworks/app_core/background_task.h"
+
+namespace measurement::testing {
+
+namespace {
+
+void resetProcess() {
+    APMMeasurement::resetSharedInstanceForTesting();
+    APMAnalytics::resetForTesting();
+    platform::VEZApp::resetForTesting();
+    APMSeams::resetAll();
+    platform::BackgroundTasks::shared().reset();
+}
+
+}  // namespace
+
+EngineFixture::EngineFixture(bool manualTime) : preferences_(folder_.path() / "Preferences") {
+    if (manualTime) time_.emplace();
+    resetProcess();
+    platform::ProcessInfo::setApplicationSupportDirectory(folder_.path() / "Application Support");
+}
+
+EngineFixture::~EngineFixture() {
+    if (time_) time_->settle();
+    resetProcess();
+    platform::ProcessInfo::setApplicationSupportDirectory({});
+}
+
+void EngineFixture::configure() {
+    REQUIRE(platform::VEZApp::configure());
+    settle();
+}
+
+void EngineFixture::settle() {
+    if (time_) time_->settle();
+}
+
+void EngineFixture::restart() {
+    settle();
+    resetProcess();
+}
+
+std::unique_ptr<APMEventDatabase> EngineFixture::openDatabase() {
+    std::optional<APMError> error;
+    auto database = APMEventDatabase::open(APMEventDatabase::defaultPath(), &error);
+    REQUIRE(database);
+    return database;
+}
+
+std::vector<APMRawEventData> EngineFixture::rawEvents() {
+    auto events = openDatabase()->allRawEvents(nullptr);
+    REQUIRE(events);
+    return *events;
+}
+
+std::vector<std::string> EngineFixture::rawEventNames() {
+    std::vector<std::string> names;
+    for (const auto& event : rawEvents()) names.push_back(event.event().name());
+    return names;
+}
+
+std::vector<APMUserAttribute> EngineFixture::userAttributes() {
+    auto attributes = openDatabase()->allUserAttributes(nullptr);
+    REQUIRE(attributes);
+    return *attributes;
+}
+
+APMPBMeasurementBundle EngineFixture::metadataOf(const APMRawEventData& event) {
+    auto header = openDatabase()->rawEventMetadata(event.metadataFingerprint(), nullptr);
+    REQUIRE(header);
+    return *header;
+}
+
+std::int64_t intParameter(const APMEvent& event, const std::string& name) {
+    const auto* value = event.parameter(name);
+    REQUIRE(value);
+    REQUIRE(value->isInt64());
+    return value->int64Value();
+}
+
+std::string stringParameter(const APMEvent& event, const std::string& name) {
+    const auto* value = event.parameter(name);
+    REQUIRE(value);
+    REQUIRE(value->isString());
+    return value->stringValue();
+}
+
+}  // namespace measurement::testing

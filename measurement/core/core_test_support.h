@@ -1,0 +1,58 @@
+#pragma once
+
+// A measurement engine on a temporary data folder for tests: manual time and
+// queues (or real ones for the tests about threads), the monitor captured,
+// every seam at its default, and the default application not configured.
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "measurement/core/event_database.h"
+#include "measurement/foundation/monitor.h"
+#include "platform/dispatch/timer.h"
+#include "platform/foundation/user_defaults.h"
+#include "testsupport/temp_dir.h"
+
+namespace measurement::testing {
+
+class EngineFixture {
+public:
+    explicit EngineFixture(bool manualTime = true);
+    ~EngineFixture();
+    EngineFixture(const EngineFixture&) = delete;
+    EngineFixture& operator=(const EngineFixture&) = delete;
+
+    // Configures the default application, which starts the engine, and
+    // settles.
+    void configure();
+    // Runs every queue until idle (manual time only).
+    void settle();
+    // Ends this engine as a process stop would, keeping the files; the next
+    // configure() starts a new engine on them.
+    void restart();
+
+    std::vector<APMRawEventData> rawEvents();
+    std::vector<std::string> rawEventNames();
+    std::vector<APMUserAttribute> userAttributes();
+    APMPBMeasurementBundle metadataOf(const APMRawEventData& event);
+
+    platform::dispatch::ManualTime& time() { return *time_; }
+    APMMonitorCapture& monitor() { return capture_; }
+    const std::filesystem::path& folder() const { return folder_.path(); }
+
+private:
+    std::unique_ptr<APMEventDatabase> openDatabase();
+
+    testsupport::TempDir folder_;
+    std::optional<platform::dispatch::ManualTime> time_;
+    platform::ScopedDataDirectory preferences_;
+    APMMonitorCapture capture_;
+};
+
+// The integer and string parameters of an event, for comparisons.
+std::int64_t intParameter(const APMEvent& event, const std::string& name);
+std::string stringParameter(const APMEvent& event, const std::string& name);
+
+}  // namespace measurement::testing

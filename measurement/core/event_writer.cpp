@@ -1,0 +1,207 @@
+// The engine's event and user-property writes, all on the worker queue.
+#include <initializer_list>
+
+#include "measurement/core/analytics.h"
+#include "measurement/core/codes.h"
+#include "measurement/core/measurement.h"
+#include "measurement/core/raw_event_metadata.h"
+#include "measurement/foundation/counters.h"
+#include "measurement/foundation/event_parameters.h"
+#include "measurement/foundation/names.h"
+
+namespace measurement {
+
+namespace {
+
+void logEntry(int level, long code, const std::string& message, const platform::Value& context) {
+    APMMonitor::shared().logWithLevel(level, code, message, context);
+}
+
+platform::Value nameContext(const APMEvent& event) { return platform::Value(APMEventNameForLog(event.name())); }
+
+bool isBuiltInConversion(const std::string& name) { return name == "_f" || name == "_iap"; }
+
+}  // namespace
+
+void APMMeasurement::logEvent(const std::string& origin, bool isPublic, const std::string& name, double timestamp,
+                              const platform::Value::Dictionary& parameters) {
+    auto self = shared_from_this();
+    scheduleOnWorkerQueue(nextBlockID(), [self, origin, isPublic, name, timestamp, parameters] {
+        APMEventParameterLimits limits;
+        const auto maxLength = APMSeams::serverConfiguration()->maxPublicEventParameterValueLength();
+        limits.maxValueLength = maxLength > 0 ? static_cast<std::size_t>(maxLength) : limits.maxValueLength;
+        const auto sanitized = APMSanitizedEventParameters(parameters, name, isPublic, true, limits);
+        self->handleInternalEventOnWorkerQueue(APMEvent(origin, isPublic, name, timestamp, 0, sanitized));
+    });
+}
+
+void APMMeasurement::handleInternalEventOnWorkerQueue(const APMEvent& event) {
+    handleEventOnWorkerQueue(event);
+    APMAnalytics::notifyEventListeners(event);
+}
+
+void APMMeasurement::handleEventOnWorkerQueue(const APMEvent& event) {
+    APMScheduler::checkOnBackgroundThreadWithMethodName("handleEventOnWorkerQueue:");
+    processSessionFromEvent(event);
+    const auto editing = APMSeams::serverConfiguration()->eventEditing();
+    if (!editing) {
+        writeEventOnWorkerQueue(event);
+        APMSeams::uploadSchedule()->updateSchedule();
+        return;
+    }
+    std::optional<APMError> error;
+    const auto result = editing->handleEvent(event.editEvent(), &error);
+    if (!result) {
+        writeEventOnWorkerQueue(event);
+        logEntry(kAPMMonitorLevelError, kAPMEventEditingFailedCode, "Event editing failed. Event name",
+                 nameContext(event));
+    } else {
+        writeEventOnWorkerQueue(result->hasEdits ? APMEvent::eventFromEditEvent(result->outputEvent) : event);
+        if (result->hasCreatedEvents) {
+            for (const auto& created : result->eventsToLog) writeEventOnWorkerQueue(APMEvent::eventFromEditEvent(created));
+        }
+    }
+    APMSeams::uploadSchedule()->updateSchedule();
+}
+
+void APMMeasurement::writeEventOnWorkerQueue(const APMEvent& event) {
+    logEntry(kAPMMonitorLevelVerbose, kAPMWritingEventCode, "Writing event. Event", nameContext(event));
+    const auto extra = APMSeams::conditionalUserProperties()->processEventOnWorkerQueue(event);
+    if (!extra) {
+        APMMonitor::shared().logWithLevel(kAPMMonitorLevelSampledWarning, kAPMConditionalUserPropertyFailedCode,
+                                          "Unable to process conditional user property. Event name, origin",
+                                          nameContext(event), platform::Value(event.origin()));
+    }
+    writeFilteredEventOnWorkerQueue(event);
+    if (extra) {
+        for (const auto& created : *extra) writeFilteredEventOnWorkerQueue(created);
+    }
+}
+
+bool APMMeasurement::writeFilteredEventOnWorkerQueue(const APMEvent& event) {
+    if (!isEnabled()) {
+        logEntry(kAPMMonitorLevelDebug, kAPMEventNotWrittenDisabledCode, "Analytics is disabled. Event not written",
+                 nameContext(event));
+        return false;
+    }
+    if (!database_) {
+        logEntry(kAPMMonitorLevelError, kAPMEventWriteFailedCode, "Event not written: no measurement database",
+                 nameContext(event));
+        return false;
+    }
+    const auto config = APMSeams::serverConfiguration();
+    if (config->isEventBlocklisted(event.name(), event.isPublic())) {
+        logEntry(kAPMMonitorLevelDebug, kAPMEventBlocklistedCode, "Event is blocklisted and not written",
+                 nameContext(event));
+        return false;
+    }
+    APMEvent stored = event;
+    if (config->isEventCustomConversion(event.name()) || isBuiltInConversion(event.name())) stored.setConversion(true);
+
+    std::optional<APMError> error;
+    const bool written = database_->performTransaction([&] {
+        auto counts = database_->dailyCounts(&error);
+        if (!counts) return false;
+        counts->incrementCountsForCurrentDay(dayIndexForTimestamp(stored.timestamp()), stored.isPublic(),
+                                             stored.isConversion());
+        if (stored.name() == kAPMErrorCodeParameter) {
+            counts->setErrorEventsCount(APMIncrementedCount(counts->errorEventsCount()));
+        }
+        if (!database_->updateDailyCounts(*counts, &error)) return false;
+        const auto attributes = database_->allUserAttributes(&error);
+        if (!attributes) return false;
+        const auto header = createRawEventMetadataWithUserAttributes(*attributes);
+        const auto fingerprint = APMRawEventMetadataFingerprint(header);
+        return database_->insertRawEventMetadata(fingerprint, header, &error) &&
+               database_->insertRawEvent(stored, fingerprint, &error);
+    });
+    if (!written) {
+        APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMEventWriteFailedCode,
+                                          "Failed to write event. Event name, error", nameContext(event),
+                                          error ? error->asContext() : platform::Value());
+    }
+    return written;
+}
+
+void APMMeasurement::setUserAttributeOnWorkerQueue(const APMUserAttribute& attribute) {
+    if (!isEnabled()) {
+        logEntry(kAPMMonitorLevelDebug, kAPMUserPropertyNotWrittenDisabledCode,
+                 "Analytics is disabled. User property not set", platform::Value(attribute.name()));
+        return;
+    }
+    setUserPropertyInDatabaseOnWorkerQueue(attribute);
+}
+
+void APMMeasurement::removeUserAttributeOnWorkerQueue(const std::string& name) {
+    if (!isEnabled() || !database_) return;
+    std::optional<APMError> error;
+    if (!database_->deleteUserAttributeWithName(name, &error)) {
+        logEntry(kAPMMonitorLevelError, kAPMUserPropertyWriteFailedCode, "Failed to remove user property. Name",
+                 platform::Value(name));
+    }
+}
+
+bool APMMeasurement::setUserPropertyInDatabaseOnWorkerQueue(const APMUserAttribute& attribute) {
+    std::optional<APMError> error;
+    if (database_ && database_->updateUserAttribute(attribute, &error)) return true;
+    APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMUserPropertyWriteFailedCode,
+                                      "Failed to store user property. Name, error",
+                                      platform::Value(APMUserPropertyNameForLog(attribute.name())),
+                                      error ? error->asContext() : platform::Value());
+    return false;
+}
+
+void APMMeasurement::setPersonalizedAdsUserPropertyOnWorkerQueue() {
+    const auto personalization = APMSeams::consentState()->adPersonalization();
+    if (!personalization) return;
+    setUserAttributeOnWorkerQueue(
+        APMUserAttribute("auto", "_npa", APMValue(std::int64_t{*personalization ? 0 : 1}), APMAnalytics::currentTimestamp()));
+}
+
+void APMMeasurement::processSessionFromEvent(const APMEvent& event) {
+    const auto sessions = APMSeams::sessionReporter();
+    if (!APMIsAppActive()) {
+        if (const auto* extend = event.parameter("extend_session")) {
+            if (extend->isInt64() && extend->int64Value() == 1) {
+                if (sessions->isSessionExpired()) {
+                    reportSessionStartOnWorkerQueueWithTimestamp(event.timestamp(), true);
+                } else {
+                    sessions->extendSession();
+                }
+            } else {
+                logEntry(kAPMMonitorLevelWarning, kAPMInvalidExtendSessionCode,
+                         "Invalid value for extend_session. Value", platform::Value(extend->description()));
+            }
+        }
+    }
+    if (!sessions->isSessionExpired() || !database_) return;
+    database_->performTransaction([&] {
+        const std::pair<const char*, long> properties[] = {
+            {"_sid", kAPMSessionIDDeleteFailedCode},
+            {"_sno", kAPMSessionNumberDeleteFailedCode},
+            {"_se", kAPMSessionEngagementDeleteFailedCode},
+        };
+        for (const auto& [name, code] : properties) {
+            std::optional<APMError> error;
+            if (!database_->deleteUserAttributeWithName(name, &error)) {
+                logEntry(kAPMMonitorLevelSilentError, code, "Failed to delete session user property. Name",
+                         platform::Value(name));
+                return false;
+            }
+        }
+        return true;
+    });
+}
+
+void APMMeasurement::reportSessionStartOnWorkerQueueWithTimestamp(double timestamp, bool appInBackground) {
+    const auto sessions = APMSeams::sessionReporter();
+    if (!sessions->isSessionExpired()) return;
+    sessions->updatePropertiesForNewSessionStart();
+    for (const auto& attribute : sessions->sessionStartUserAttributes(timestamp)) {
+        setUserAttributeOnWorkerQueue(attribute);
+    }
+    const bool background = APMSeams::serverConfiguration()->appInBackgroundParameterEnabled() && appInBackground;
+    if (auto start = sessions->sessionStartEvent(timestamp, background)) handleInternalEventOnWorkerQueue(*start);
+}
+
+}  // namespace measurement

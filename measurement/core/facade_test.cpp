@@ -1,0 +1,403 @@
+#include <doctest/doctest.h>
+
+#include <thread>
+
+#include "measurement/core/analytics.h"
+#include "measurement/core/arurerudo.h"
+#include "measurement/core/codes.h"
+#include "measurement/core/connector.h"
+#include "measurement/core/core_test_support.h"
+#include "measurement/core/measurement.h"
+#include "platform/foundation/notification_center.h"
+#include "platform/foundation/user_defaults.h"
+#include "platform/frameworks/app_core/application_state.h"
+#include "platform/frameworks/app_core/background_task.h"
+
+using namespace measurement;
+using measurement::testing::EngineFixture;
+using measurement::testing::intParameter;
+using measurement::testing::stringParameter;
+
+namespace {
+
+// A consent state that keeps what it is told, so the facade's decisions can
+// be read back.
+struct RecordingConsent : APMConsentStateSeam {
+    platform::Value::Dictionary settings;
+    int source = kAPMConsentSourceUnset;
+    int lowestAllowed = 1000;
+    bool adUserDataChanged = false;
+    int clears = 0;
+    std::vector<std::pair<platform::Value::Dictionary, int>> updates;
+
+    platform::Value::Dictionary consentSettings() const override { return settings; }
+    int consentSource() const override { return source; }
+    bool isConsentSourceHigherPriority(int candidate) const override { return candidate <= lowestAllowed; }
+    bool didAdUserDataConsentChange(bool) const override { return adUserDataChanged; }
+    void updateSettings(const platform::Value::Dictionary& update, int updateSource) override {
+        updates.emplace_back(update, updateSource);
+        for (const auto& [key, value] : update) settings[key] = value;
+        source = updateSource;
+    }
+    void setConsentSettings(const platform::Value::Dictionary& stored) override { settings = stored; }
+    void setConsentSource(int stored) override { source = stored; }
+    void clearAllSettings() override {
+        ++clears;
+        settings.clear();
+    }
+};
+
+struct ConsentDefaultsConfig : APMServerConfigurationSeam {
+    platform::Value::Dictionary consentDefaults() const override { return {{"ad_user_data", "denied"}}; }
+};
+
+std::vector<std::string> namesOf(EngineFixture& engine, const std::string& name) {
+    std::vector<std::string> names;
+    for (const auto& event : engine.rawEvents()) {
+        if (event.event().name() == name) names.push_back(name);
+    }
+    return names;
+}
+
+}  // namespace
+
+TEST_CASE("setConsent keeps the four types, ranks sources and persists the result") {
+    EngineFixture engine;
+    auto consent = std::make_shared<RecordingConsent>();
+    APMSeams::setConsentState(consent);
+    engine.configure();
+    platform::UserDefaults suite(kAPMAnalyticsSuiteName);
+
+    SUBCASE("invalid values are dropped, an empty result is discarded") {
+        APMAnalytics::setConsent({{"ad_storage", "maybe"}, {"other_type", "granted"}});
+        CHECK(engine.monitor().count(kAPMInvalidConsentValueCode) == 1);
+        CHECK(engine.monitor().hasCode(kAPMEmptyConsentSettingsCode));
+        CHECK(consent->updates.empty());
+        CHECK_FALSE(suite.objectForKey(kAPMConsentSourceKey));
+    }
+    SUBCASE("an interface write is source 30, stored under consent_settings") {
+        APMAnalytics::setConsent({{"ad_storage", "denied"}, {"analytics_storage", "granted"}});
+        REQUIRE(consent->updates.size() == 1);
+        CHECK(consent->updates[0].second == 30);
+        CHECK(suite.integerForKey(kAPMConsentSourceKey) == 30);
+        CHECK(suite.dictionaryForKey(kAPMConsentSettingsKey)->at("ad_storage") == platform::Value("denied"));
+    }
+    SUBCASE("TCF writes are source 5, third-party writes 10") {
+        APMAnalytics::setConsent({{"ad_storage", "granted"}}, kAPMConsentSettingsTCFKey);
+        APMAnalytics::setConsent({{"ad_user_data", "granted"}}, kAPMConsentSettings3PKey);
+        REQUIRE(consent->updates.size() == 2);
+        CHECK(consent->updates[0].second == 5);
+        CHECK(consent->updates[1].second == 10);
+        CHECK(suite.dictionaryForKey(kAPMConsentSettingsTCFKey));
+        CHECK(suite.dictionaryForKey(kAPMConsentSettings3PKey));
+        CHECK(suite.integerForKey(kAPMConsentSourceKey) == 10);
+        CHECK(engine.monitor().hasCode(kAPMConsentDescriptionCode));
+    }
+    SUBCASE("a lower-priority source changes nothing") {
+        consent->lowestAllowed = 10;
+        APMAnalytics::setConsent({{"ad_storage", "granted"}});
+        CHECK(engine.monitor().hasCode(kAPMLowerPriorityConsentCode));
+        CHECK(consent->updates.empty());
+    }
+    SUBCASE("ad_personalization sets allow_personalized_ads") {
+        APMAnalytics::setConsent({{"ad_personalization", "denied"}});
+        engine.settle();
+        const auto properties = engine.userAttributes();
+        REQUIRE(properties.size() == 1);
+        CHECK(properties[0].name() == "allow_personalized_ads");
+        CHECK(properties[0].value() == APMValue("NO"));
+    }
+    SUBCASE("clearConsent removes every stored key") {
+        APMAnalytics::setConsent({{"ad_storage", "granted"}}, kAPMConsentSettingsTCFKey);
+        suite.setObject(platform::Value(true), kAPMDeferredConsentResetKey);
+        APMAnalytics::clearConsent();
+        CHECK(consent->clears == 1);
+        CHECK(suite.dictionaryRepresentation().empty());
+    }
+}
+
+TEST_CASE("a changed ad_user_data consent logs _dcu when server defaults exist") {
+    EngineFixture engine;
+    auto consent = std::make_shared<RecordingConsent>();
+    consent->adUserDataChanged = true;
+    APMSeams::setConsentState(consent);
+    APMSeams::setServerConfiguration(std::make_shared<ConsentDefaultsConfig>());
+    engine.configure();
+    APMAnalytics::setConsent({{"ad_user_data", "granted"}});
+    engine.settle();
+    const auto events = engine.rawEvents();
+    REQUIRE(events.size() == 2);
+    CHECK(events[1].event().name() == "_dcu");
+    CHECK(events[1].event().origin() == "auto");
+    CHECK(intParameter(events[1].event(), "_r") == 1);
+}
+
+TEST_CASE("persisted consent is loaded with its source capped by the kind stored") {
+    EngineFixture engine;
+    auto consent = std::make_shared<RecordingConsent>();
+    APMSeams::setConsentState(consent);
+    platform::UserDefaults suite(kAPMAnalyticsSuiteName);
+
+    SUBCASE("nothing stored leaves the state alone") {
+        APMAnalytics::loadPersistedConsentSettings();
+        CHECK(consent->source == kAPMConsentSourceUnset);
+    }
+    SUBCASE("third-party settings come back with at most 20") {
+        suite.setInteger(30, kAPMConsentSourceKey);
+        suite.setObject(platform::Value::Dictionary{{"ad_storage", "denied"}}, kAPMConsentSettings3PKey);
+        APMAnalytics::loadPersistedConsentSettings();
+        CHECK(consent->source == 20);
+        CHECK(consent->settings.at("ad_storage") == platform::Value("denied"));
+    }
+    SUBCASE("interface settings with at most 40, TCF with at most 5") {
+        suite.setInteger(50, kAPMConsentSourceKey);
+        suite.setObject(platform::Value::Dictionary{{"ad_storage", "granted"}}, kAPMConsentSettingsKey);
+        APMAnalytics::loadPersistedConsentSettings();
+        CHECK(consent->source == 40);
+        suite.setObject(platform::Value::Dictionary{{"ad_storage", "denied"}}, kAPMConsentSettingsTCFKey);
+        APMAnalytics::loadPersistedConsentSettings();
+        CHECK(consent->source == 5);
+    }
+    SUBCASE("only a source") {
+        suite.setInteger(12, kAPMConsentSourceKey);
+        APMAnalytics::loadPersistedConsentSettings();
+        CHECK(consent->source == 12);
+        CHECK(consent->settings.empty());
+    }
+}
+
+namespace {
+
+struct ScriptedEditing : APMEventEditingHost {
+    bool fail = false;
+    std::optional<APMEventEditingResult> handleEvent(const APMPEvent& event, APMErrorOut error) override {
+        if (fail) {
+            if (error) *error = apm_errorWithCode(3, "program failed");
+            return std::nullopt;
+        }
+        APMEventEditingResult result;
+        result.outputEvent = event;
+        result.outputEvent.setName(event.name() + "_edited");
+        result.outputEvent.parameters()["added"] = 7;
+        result.hasEdits = true;
+        if (event.name() == "create_more") {
+            result.hasCreatedEvents = true;
+            result.eventsToLog.emplace_back("created", event.timestamp(),
+                                            platform::Value::Dictionary{{"_o", "script"}});
+        }
+        return result;
+    }
+};
+
+struct EditingConfig : APMServerConfigurationSeam {
+    std::shared_ptr<ScriptedEditing> host = std::make_shared<ScriptedEditing>();
+    std::shared_ptr<APMEventEditingHost> eventEditing() const override { return host; }
+};
+
+struct CountingUploads : APMUploadScheduleSeam {
+    std::atomic<int> schedules{0};
+    std::atomic<int> uploads{0};
+    void updateSchedule() override { ++schedules; }
+    void uploadData() override { ++uploads; }
+};
+
+}  // namespace
+
+TEST_CASE("events pass the event-editing host of the server configuration") {
+    EngineFixture engine;
+    auto config = std::make_shared<EditingConfig>();
+    APMSeams::setServerConfiguration(config);
+    auto uploads = std::make_shared<CountingUploads>();
+    APMSeams::setUploadSchedule(uploads);
+    engine.configure();
+    const int schedulesAfterStart = uploads->schedules;
+
+    SUBCASE("edits replace the event, created events are written after it") {
+        VEZArurerudo::logEventWithName("create_more");
+        engine.settle();
+        const auto events = engine.rawEvents();
+        REQUIRE(events.size() == 3);
+        CHECK(events[1].event().name() == "create_more_edited");
+        CHECK(intParameter(events[1].event(), "added") == 7);
+        CHECK(events[2].event().name() == "created");
+        CHECK(events[2].event().origin() == "script");
+        CHECK_FALSE(events[2].event().isPublic());
+        CHECK(uploads->schedules == schedulesAfterStart + 1);
+    }
+    SUBCASE("a failed program writes the unedited event and logs 23223") {
+        config->host->fail = true;
+        VEZArurerudo::logEventWithName("plain");
+        engine.settle();
+        CHECK(namesOf(engine, "plain").size() == 1);
+        CHECK(engine.monitor().hasCode(kAPMEventEditingFailedCode));
+    }
+}
+
+TEST_CASE("resigning active stores what was accepted, uploads and ends its background task") {
+    EngineFixture engine;
+    auto uploads = std::make_shared<CountingUploads>();
+    APMSeams::setUploadSchedule(uploads);
+    engine.configure();
+    VEZArurerudo::logEventWithName("before_resign");
+    platform::NotificationCenter::defaultCenter().post(platform::kApplicationWillResignActiveNotification);
+    auto& tasks = platform::BackgroundTasks::shared();
+    CHECK(tasks.activeTaskCount() == 1);
+    CHECK(APMMeasurement::sharedInstance()->backgroundTaskIdentifier() != platform::kInvalidBackgroundTask);
+    engine.settle();
+    CHECK(tasks.activeTaskCount() == 0);
+    CHECK(uploads->uploads == 1);
+    CHECK(namesOf(engine, "before_resign").size() == 1);
+
+    SUBCASE("an upload under way keeps the task until it ends it") {
+        APMMeasurement::sharedInstance()->setIsNetworkRequestPending(true);
+        platform::NotificationCenter::defaultCenter().post(platform::kApplicationWillResignActiveNotification);
+        engine.settle();
+        CHECK(tasks.activeTaskCount() == 1);
+        CHECK_FALSE(APMMeasurement::sharedInstance()->isNetworkReadyForRequest());
+        CHECK(engine.monitor().hasCode(kAPMNetworkNotUploadingCode));
+        APMMeasurement::sharedInstance()->terminateBackgroundTask();
+        CHECK(tasks.activeTaskCount() == 0);
+    }
+}
+
+namespace {
+
+struct RecordingConversions : APMOnDeviceConversionSeam {
+    std::vector<platform::Value::Dictionary> userData;
+    void setUserData(const platform::Value::Dictionary& data) override { userData.push_back(data); }
+};
+
+}  // namespace
+
+TEST_CASE("on-device conversion user data reaches its component only when configured and enabled") {
+    EngineFixture engine;
+    auto conversions = std::make_shared<RecordingConversions>();
+    APMSeams::setOnDeviceConversion(conversions);
+    VEZArurerudo::initiateOnDeviceConversionMeasurementWithEmailAddress("a@b.c");
+    VEZArurerudo::initiateOnDeviceConversionMeasurementWithHashedPhoneNumber(platform::Data{{1, 2}});
+    engine.settle();
+    CHECK(engine.monitor().hasCode(25051));
+    CHECK(engine.monitor().hasCode(25054));
+    CHECK(conversions->userData.empty());
+
+    engine.configure();
+    VEZArurerudo::initiateOnDeviceConversionMeasurementWithPhoneNumber("+4912345");
+    VEZArurerudo::initiateOnDeviceConversionMeasurementWithHashedEmailAddress(platform::Data{});
+    engine.settle();
+    REQUIRE(conversions->userData.size() == 2);
+    CHECK(conversions->userData[0] == platform::Value::Dictionary{{"phone_number", "+4912345"}});
+    CHECK(conversions->userData[1] == platform::Value::Dictionary{{"hashed_email_address", platform::Data{}}});
+
+    VEZArurerudo::setAnalyticsCollectionEnabled(false);
+    engine.settle();
+    VEZArurerudo::initiateOnDeviceConversionMeasurementWithEmailAddress("x@y.z");
+    engine.settle();
+    CHECK(conversions->userData.size() == 2);
+    CHECK(engine.monitor().hasCode(kAPMUserDataNotSetDisabledCode));
+}
+
+namespace {
+
+struct RecordingPurchases : APMPurchaseReporterSeam {
+    std::vector<std::vector<APMPurchaseTransaction>> batches;
+    std::vector<int> productTypes;
+    void paymentQueueUpdatedFilteredTransactions(const std::vector<APMPurchaseTransaction>& kept) override {
+        batches.push_back(kept);
+    }
+    void reportTransaction(const APMTransactionRecord&, int productType) override { productTypes.push_back(productType); }
+};
+
+}  // namespace
+
+TEST_CASE("purchases: duplicates and unfinished transactions are filtered out") {
+    EngineFixture engine;
+    auto purchases = std::make_shared<RecordingPurchases>();
+    APMSeams::setPurchaseReporter(purchases);
+    engine.configure();
+    const APMPurchaseTransaction first{"pro", "t1", 1, {}};
+    const APMPurchaseTransaction pending{"pro", "t2", 0, {}};
+    const APMPurchaseTransaction noFingerprint{"pro", "", 1, {}};
+    APMAnalytics::paymentQueueUpdatedTransactions({first, pending, noFingerprint});
+    engine.settle();
+    APMAnalytics::paymentQueueUpdatedTransactions({first});
+    engine.settle();
+    REQUIRE(purchases->batches.size() == 2);
+    REQUIRE(purchases->batches[0].size() == 2);
+    CHECK(purchases->batches[0][0].transactionID == "t1");
+    CHECK(purchases->batches[1].empty());
+    CHECK(engine.monitor().hasCode(kAPMPurchaseDuplicateCode));
+    CHECK(engine.monitor().hasCode(kAPMPurchaseEmptyFingerprintCode));
+
+    for (const char* type : {"nonConsumable", "consumable", "nonRenewable", "autoRenewable", "future"}) {
+        APMTransactionRecord record;
+        record.productType = type;
+        VEZArurerudo::logTransaction(record);
+    }
+    engine.settle();
+    CHECK(purchases->productTypes == std::vector<int>{0, 1, 2, 3, 0});
+}
+
+namespace {
+
+struct RecordingProperties : APMConditionalUserPropertySeam {
+    std::vector<APMConditionalUserPropertyRequest> set;
+    std::vector<std::pair<std::optional<APMEvent>, std::string>> cleared;
+    std::optional<std::vector<APMEvent>> processEventOnWorkerQueue(const APMEvent& event) override {
+        if (event.name() == "unprocessable") return std::nullopt;
+        if (event.name() != "trigger") return std::vector<APMEvent>{};
+        return std::vector<APMEvent>{APMEvent("auto", false, "_triggered", event.timestamp(), 0, APMParameters{})};
+    }
+    void setConditionalUserProperty(const APMConditionalUserPropertyRequest& property, const std::string&) override {
+        set.push_back(property);
+    }
+    void clearConditionalUserPropertyWithClearEvent(const std::optional<APMEvent>& event, const std::string& name) override {
+        cleared.emplace_back(event, name);
+    }
+    std::vector<APMConditionalUserPropertyRequest> conditionalUserPropertiesWithNamePrefix(
+        const std::string&, const std::optional<std::string>&) override {
+        APMConditionalUserPropertyRequest text{"p_text", "app", APMValue("v"), std::nullopt, {}};
+        APMConditionalUserPropertyRequest number{"p_number", "app", APMValue(std::int64_t{3}), std::nullopt, {}};
+        return {text, number};
+    }
+};
+
+}  // namespace
+
+TEST_CASE("conditional user properties: events they return are written, the connector routes to them") {
+    EngineFixture engine;
+    auto properties = std::make_shared<RecordingProperties>();
+    APMSeams::setConditionalUserProperties(properties);
+    engine.configure();
+    VEZArurerudo::logEventWithName("trigger");
+    VEZArurerudo::logEventWithName("unprocessable");
+    engine.settle();
+    const auto events = engine.rawEvents();
+    REQUIRE(events.size() == 4);
+    CHECK(events[2].event().name() == "_triggered");
+    CHECK(events[3].event().name() == "unprocessable");
+    CHECK(engine.monitor().hasCode(kAPMConditionalUserPropertyFailedCode));
+
+    VEZArurerudoConnector::setConditionalUserProperty({});
+    VEZArurerudoConnector::setConditionalUserProperty(
+        {{"name", "plan"}, {"origin", "app"}, {"value", "gold"}, {"creationTimestamp", 12.5}, {"timeToLive", 60}});
+    REQUIRE(properties->set.size() == 1);
+    CHECK(properties->set[0].value == APMValue("gold"));
+    CHECK(properties->set[0].creationTimestamp == 12.5);
+    CHECK(properties->set[0].properties.at("timeToLive") == platform::Value(60));
+
+    VEZArurerudoConnector::clearConditionalUserProperty("plan", "app", "plan_cleared", {{{"reason", "x"}}, {{"y", 1}}});
+    REQUIRE(properties->cleared.size() == 1);
+    REQUIRE(properties->cleared[0].first);
+    CHECK(properties->cleared[0].first->name() == "plan_cleared");
+    CHECK(stringParameter(*properties->cleared[0].first, "reason") == "x");
+
+    const auto listed = VEZArurerudoConnector::conditionalUserProperties("app", "p_");
+    CHECK(listed == std::vector<platform::Value::Dictionary>{{{"name", "p_text"}, {"value", "v"}}});
+}
+
+TEST_CASE("setScreenName must come from the main thread") {
+    EngineFixture engine;
+    std::thread other([] { VEZArurerudo::setScreenName("History", "HistoryTableViewController"); });
+    other.join();
+    CHECK(engine.monitor().hasCode(kAPMScreenNameNotOnMainThreadCode));
+}

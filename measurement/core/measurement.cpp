@@ -1,0 +1,390 @@
+#include "measurement/core/measurement.h"
+
+#include <cmath>
+
+#include "measurement/core/analytics.h"
+#include "measurement/core/codes.h"
+#include "measurement/core/raw_event_metadata.h"
+#include "measurement/foundation/counters.h"
+#include "measurement/foundation/environment.h"
+#include "measurement/foundation/event_parameters.h"
+#include "platform/dispatch/clock.h"
+#include "platform/foundation/user_defaults.h"
+#include "platform/frameworks/app_core/application_state.h"
+
+namespace measurement {
+
+namespace {
+
+std::mutex gSharedMutex;
+std::shared_ptr<APMMeasurement> gShared;
+
+constexpr double kConfigurationRefreshInterval = 604800;
+constexpr const char* kStoredDeepLinkKey = "/rozeda/measurement/deep_link";
+constexpr const char* kStoredDeepLinkTimestampKey = "/rozeda/measurement/deep_link_timestamp_seconds";
+
+double now() { return platform::dispatch::currentClock()->now(); }
+
+void logEntry(int level, long code, const std::string& message) {
+    APMMonitor::shared().logWithLevel(level, code, message);
+}
+void logEntry(int level, long code, const std::string& message, const platform::Value& context) {
+    APMMonitor::shared().logWithLevel(level, code, message, context);
+}
+
+
+// Forwards reachability changes to the engine without keeping it alive.
+class ReachabilityForwarder : public platform::RULReachabilityDelegate {
+public:
+    explicit ReachabilityForwarder(std::weak_ptr<APMMeasurement> engine) : engine_(std::move(engine)) {}
+    void reachabilityDidChange() override {
+        if (auto engine = engine_.lock()) engine->reachabilityDidChange();
+    }
+
+private:
+    std::weak_ptr<APMMeasurement> engine_;
+};
+
+std::string reachabilityHost() {
+    auto base = APMMeasurementServiceBaseURL();
+    return base ? *base : "measurement.invalid";
+}
+
+}  // namespace
+
+std::shared_ptr<APMMeasurement> APMMeasurement::sharedInstance() {
+    std::lock_guard lock(gSharedMutex);
+    if (!gShared) gShared = std::make_shared<APMMeasurement>();
+    return gShared;
+}
+
+bool APMMeasurement::hasSharedInstance() {
+    std::lock_guard lock(gSharedMutex);
+    return gShared && gShared->didInitializeComponents();
+}
+
+void APMMeasurement::resetSharedInstanceForTesting() {
+    std::shared_ptr<APMMeasurement> engine;
+    {
+        std::lock_guard lock(gSharedMutex);
+        engine.swap(gShared);
+    }
+    if (engine) engine->scheduler().workerQueue()->sync([] {});
+}
+
+APMMeasurement::APMMeasurement()
+    : scheduler_(std::make_unique<APMScheduler>()),
+      network_(std::make_shared<platform::RULNetwork>(reachabilityHost(), nullptr, nullptr, scheduler_->workerQueue())),
+      uploadAlarm_(std::make_unique<APMAlarm>(scheduler_->workerQueue(), "Measurement timer")),
+      purchaseCallbackQueue_(platform::dispatch::makeSerialQueue("com.rozeda.measurement.purchases")),
+      initTimestamp_(now()) {}
+
+APMMeasurement::~APMMeasurement() {
+    observers_.clear();
+    uploadAlarm_->cancel();
+}
+
+std::string APMMeasurement::nextBlockID() { return "APMMeasurement:" + std::to_string(++blockCounter_); }
+
+void APMMeasurement::scheduleOnWorkerQueue(const std::string& blockID, std::function<void()> block) {
+    scheduler_->scheduleOnWorkerQueueBlockID(blockID, std::move(block));
+}
+
+// ---- Start -----------------------------------------------------------------
+
+void APMMeasurement::startWithAppID(const std::string& measurementAppID, std::function<void()> started) {
+    if (!reachabilityDelegate_) reachabilityDelegate_ = std::make_shared<ReachabilityForwarder>(weak_from_this());
+    observeApplication();
+    auto self = shared_from_this();
+    scheduleOnWorkerQueue("APMMeasurement:start", [self, measurementAppID, started = std::move(started)] {
+        self->measurementAppID_ = measurementAppID;
+        if (self->initializeComponentsOnWorkerQueue()) self->startOnWorkerQueue();
+        if (started) started();
+    });
+}
+
+bool APMMeasurement::initializeComponentsOnWorkerQueue() {
+    if (didInitializeComponents_) return true;
+    std::optional<APMError> error;
+    database_ = APMEventDatabase::open(APMEventDatabase::defaultPath(), &error);
+    if (!database_) {
+        logEntry(kAPMMonitorLevelError, kAPMEngineInitFailedCode, "Failed to initialize the measurement database. Error",
+                 error ? error->asContext() : platform::Value());
+        return false;
+    }
+    settings_ = std::make_unique<APMEngineSettings>(APMEngineSettings::defaultPath());
+    enabled_ = settings_->measurementEnabled();
+    APMSeams::audience()->startWithDatabasePath(database_->databasePath());
+    didInitializeComponents_ = true;
+    return true;
+}
+
+void APMMeasurement::startOnWorkerQueue() {
+    const auto config = APMSeams::serverConfiguration();
+    setProspectiveConsentSettings();
+    const auto searchAds = APMSeams::searchAdReporter();
+    searchAds->setSearchAdReporterEnabled(true);
+    searchAds->start();
+    if (config->tcfFeatureEnabled()) {
+        const auto tcf = APMSeams::tcfClient();
+        tcf->setIsDMARegion(config->isDMARegion());
+        tcf->setConsentFromTCFData();
+    }
+    const auto conversions = APMSeams::onDeviceConversion();
+    conversions->checkPSMDependencyOnWorkerQueue();
+    conversions->maybeDeleteExpiredPSMValueOnWorkerQueue();
+    APMSeams::identity()->updateIdentifiers();
+    reportFirstOpenOnWorkerQueue();
+
+    const auto links = APMSeams::deepLinks();
+    if (auto stored = platform::UserDefaults().stringForKey(kStoredDeepLinkKey); stored && !stored->empty()) {
+        reportStoredCampaignEventOnWorkerQueue(std::nullopt);
+    } else if (links->shouldAllowRequestDeferredDeepLink()) {
+        if (config->isExpired() && config->DMAConsentEnabled()) {
+            shouldRequestDeferredDeepLinkAfterConfigFetch_ = true;
+        } else {
+            links->requestDeferredDeepLink();
+        }
+    }
+    if (APMIsAppActive()) reportSessionStartOnWorkerQueueWithTimestamp(now(), false);
+    APMSeams::uploadSchedule()->updateSchedule();
+    logEntry(kAPMMonitorLevelDebug, kAPMEngineStartedCode, "Measurement engine started. App ID",
+             platform::Value(measurementAppID_));
+}
+
+void APMMeasurement::reportFirstOpenOnWorkerQueue() {
+    if (!settings_ || settings_->firstOpenTimestampMilliseconds() > 0) return;
+    const double openTime = now();
+    const std::int64_t openMillis = APMMillisecondsFromSeconds(openTime);
+    APMEvent firstOpen("auto", false, "_f", openTime, 0, APMParameters{});
+    firstOpen.setRealtime(true);
+    handleInternalEventOnWorkerQueue(firstOpen);
+    // Written after the event: a stop in between repeats the first open
+    // rather than lose it.
+    settings_->setFirstOpenTimestampMilliseconds(openMillis);
+    logEntry(kAPMMonitorLevelDebug, kAPMFirstOpenReportedCode, "First open reported. Time (ms)",
+             platform::Value(static_cast<long long>(openMillis)));
+    reportStoredCampaignEventOnWorkerQueue(openMillis - 1);
+}
+
+void APMMeasurement::reportStoredCampaignEventOnWorkerQueue(std::optional<std::int64_t> clickTimestampMillis) {
+    platform::UserDefaults defaults;
+    auto link = defaults.stringForKey(kStoredDeepLinkKey);
+    if (!link || link->empty()) return;
+    const double storedSeconds = defaults.doubleForKey(kStoredDeepLinkTimestampKey);
+    platform::Value::Dictionary extras;
+    std::string url = *link;
+    const bool expired = std::fabs(now() - storedSeconds) > APMSeams::serverConfiguration()->attributionCacheTTLInterval();
+    if (expired) {
+        url = "(not set)";
+        extras = {{"utm_source", "(not set)"}, {"utm_medium", "(not set)"}, {"_cc", 1}};
+    } else {
+        extras = {{"_cc", static_cast<long long>(APMMillisecondsFromSeconds(storedSeconds))}};
+    }
+    defaults.removeObjectForKey(kStoredDeepLinkKey);
+    defaults.removeObjectForKey(kStoredDeepLinkTimestampKey);
+    APMSeams::deepLinks()->handleOpenURLOnWorkerQueue(url, clickTimestampMillis, storedSeconds, extras);
+}
+
+void APMMeasurement::observeApplication() {
+    if (!observers_.empty()) return;
+    auto& center = platform::NotificationCenter::defaultCenter();
+    std::weak_ptr<APMMeasurement> weak = weak_from_this();
+    observers_.push_back(center.addObserver(platform::kApplicationDidBecomeActiveNotification, nullptr,
+                                            [weak](const platform::Notification&) {
+                                                if (auto engine = weak.lock()) engine->applicationDidBecomeActive();
+                                            }));
+    observers_.push_back(center.addObserver(platform::kApplicationWillResignActiveNotification, nullptr,
+                                            [weak](const platform::Notification&) {
+                                                if (auto engine = weak.lock()) engine->applicationWillResignActive();
+                                            }));
+    observers_.push_back(center.addObserver(platform::kApplicationDidFinishLaunchingNotification, nullptr,
+                                            &APMMeasurement::handleAppDidFinishLaunching));
+}
+
+// ---- Lifecycle ---------------------------------------------------------------
+
+void APMMeasurement::applicationDidBecomeActive() {
+    auto self = shared_from_this();
+    scheduleOnWorkerQueue("APMMeasurement:becomeActive", [self] {
+        const auto config = APMSeams::serverConfiguration();
+        if (now() - config->lastConfigUpdateTimestamp() < kConfigurationRefreshInterval) return;
+        if (self->isNetworkReadyForRequest()) {
+            APMSeams::configurationFetch()->fetchRemoteConfig();
+        } else {
+            logEntry(kAPMMonitorLevelVerbose, kAPMNetworkPendingCode,
+                     "Network operation is pending. Ignoring request to fetch configuration");
+        }
+    });
+    scheduleOnWorkerQueue("APMMeasurement:4296", [] { APMSeams::skAdNetwork()->fetchSKANCV(); });
+}
+
+void APMMeasurement::applicationWillResignActive() {
+    auto expected = platform::kInvalidBackgroundTask;
+    std::weak_ptr<APMMeasurement> weak = weak_from_this();
+    const auto task = platform::BackgroundTasks::shared().beginBackgroundTask("APMMeasurement upload", [weak] {
+        if (auto engine = weak.lock()) engine->terminateBackgroundTask();
+    });
+    // One task at a time: a second resignation keeps the task already held.
+    if (!backgroundTask_.compare_exchange_strong(expected, task)) {
+        platform::BackgroundTasks::shared().endBackgroundTask(task);
+    }
+    // After every operation accepted so far, so that they are stored before
+    // the upload and before the task ends.
+    APMAnalytics::performAfterQueuedOperations("APMMeasurement:uploadData", [weak] {
+        auto engine = weak.lock();
+        if (!engine) return;
+        APMSeams::uploadSchedule()->uploadData();
+        // An upload under way ends the task when it completes.
+        if (!engine->isNetworkRequestPending()) engine->terminateBackgroundTask();
+    });
+}
+
+void APMMeasurement::reachabilityDidChange() {
+    scheduleOnWorkerQueue("APMMeasurement:1045", [] {
+        APMSeams::uploadSchedule()->updateSchedule();
+        APMSeams::skAdNetwork()->maybeFetchSKANCVAfterReachabilityChange();
+    });
+}
+
+void APMMeasurement::handleAppDidFinishLaunching(const platform::Notification& notification) {
+    if (notification.userInfo.empty()) return;
+    APMSeams::deepLinks()->handleStoredURLAfterAppLaunchWithNotification(notification.userInfo);
+}
+
+void APMMeasurement::terminateBackgroundTask() {
+    const auto task = backgroundTask_.exchange(platform::kInvalidBackgroundTask);
+    if (task != platform::kInvalidBackgroundTask) platform::BackgroundTasks::shared().endBackgroundTask(task);
+}
+
+bool APMMeasurement::isNetworkReadyForRequest() {
+    if (isNetworkRequestPending()) {
+        if (!network_->hasUploadInProgress()) {
+            logEntry(kAPMMonitorLevelError, kAPMNetworkNotUploadingCode,
+                     "Analytics is uploading but network is not uploading");
+        }
+        return false;
+    }
+    return !network_->hasUploadInProgress();
+}
+
+void APMMeasurement::setEnabled(bool enabled) {
+    enabled_ = enabled;
+    auto self = shared_from_this();
+    scheduleOnWorkerQueue(nextBlockID(), [self, enabled] {
+        if (self->settings_) self->settings_->setMeasurementEnabled(enabled);
+        self->setEnabledOnWorkerQueue(enabled);
+    });
+}
+
+void APMMeasurement::setEnabledOnWorkerQueue(bool enabled) {
+    APMSeams::sessionReporter()->setReportingEnabled(enabled);
+    APMSeams::searchAdReporter()->setSearchAdReporterEnabled(enabled);
+    if (!enabled) APMSeams::deepLinks()->clearStoredDeepLinkIfExpired();
+}
+
+void APMMeasurement::setSessionTimeoutInterval(double seconds) {
+    scheduleOnWorkerQueue(nextBlockID(), [seconds] { APMSeams::sessionReporter()->setTimeoutSessionInterval(seconds); });
+}
+
+// ---- Consent glue ------------------------------------------------------------
+
+void APMMeasurement::updateConsentSettingsUtilWithRemoteConfig() {
+    const auto config = APMSeams::serverConfiguration();
+    const auto consent = APMSeams::consentState();
+    const auto before = consent->adPersonalization();
+    const auto defaults = config->consentDefaults();
+    const auto delegations = config->consentDelegations();
+    if (config->DMAConsentEnabled() && (!defaults.empty() || !delegations.empty())) {
+        consent->setDefaultSettings(defaults);
+        consent->setDelegatedSettings(delegations);
+    }
+    const auto regional = config->regionalDefaults();
+    if (!config->regionalDefaultsEnabled()) {
+        consent->setRegionalDefaults(std::nullopt);
+    } else if (!regional.empty()) {
+        consent->setRegionalDefaults(regional);
+    }
+    if (consent->adPersonalization() != before) shouldUpdateNPAUserProperty_ = true;
+}
+
+void APMMeasurement::tcfClientSetConsentFromData() { APMSeams::tcfClient()->setConsentFromTCFData(); }
+
+void APMMeasurement::wipeoutAnalyticsDataAndResetComponents() {
+    const auto consent = APMSeams::consentState();
+    if (APMSeams::serverConfiguration()->DMAConsentEnabled() && consent->adPersonalization()) {
+        consent->unsetAdPersonalization();
+        consent->setDefaultSettings(std::nullopt);
+        consent->setDelegatedSettings(std::nullopt);
+    }
+    APMSeams::onDeviceConversion()->resetPSMCounts();
+    const auto identity = APMSeams::identity();
+    identity->resetSessionStitchingToken();
+    identity->resetEphemeralAppInstanceID();
+    identity->updateIdentifiersAndWait();
+}
+
+// ---- Purchases ---------------------------------------------------------------
+
+void APMMeasurement::filterPurchaseTransactions(std::vector<APMPurchaseTransaction> transactions,
+                                                std::function<void(std::vector<APMPurchaseTransaction>)> callback) {
+    auto self = shared_from_this();
+    scheduleOnWorkerQueue("APMMeasurement:4155", [self, transactions = std::move(transactions),
+                                                  callback = std::move(callback)] {
+        std::vector<APMPurchaseTransaction> kept;
+        const auto reporter = APMSeams::purchaseReporter();
+        for (const auto& transaction : transactions) {
+            if (transaction.state != 1) continue;
+            const auto fingerprint = reporter->transactionFingerprint(transaction);
+            const platform::Value product(transaction.productID);
+            if (fingerprint.empty()) {
+                APMMonitor::shared().logWithLevel(
+                    kAPMMonitorLevelSilentError, kAPMPurchaseEmptyFingerprintCode,
+                    "Purchase has nil or empty fingerprint. Purchase will not be checked for duplicates. Product ID",
+                    product);
+                kept.push_back(transaction);
+                continue;
+            }
+            std::optional<APMError> error;
+            auto isNew = self->database_ ? self->database_->insertIfNotDuplicatePurchaseFingerprint(fingerprint, &error)
+                                         : std::nullopt;
+            if (!isNew) {
+                APMMonitor::shared().logWithLevel(
+                    kAPMMonitorLevelError, kAPMPurchaseFingerprintSaveFailedCode,
+                    "Failed to save purchase fingerprint. Purchase will not be checked for duplicates. Product ID, error",
+                    product, error ? error->asContext() : platform::Value());
+                kept.push_back(transaction);
+            } else if (*isNew) {
+                kept.push_back(transaction);
+            } else {
+                APMMonitor::shared().logWithLevel(kAPMMonitorLevelSampledWarning, kAPMPurchaseDuplicateCode,
+                                                  "Purchase is a duplicate and will not be reported. Product ID",
+                                                  product);
+            }
+        }
+        if (callback) self->purchaseCallbackQueue_->async([callback, kept] { callback(kept); });
+    });
+}
+
+int APMMeasurement::productTypeCode(const std::string& productType) {
+    if (productType == "consumable") return 1;
+    if (productType == "nonRenewable") return 2;
+    if (productType == "autoRenewable") return 3;
+    return 0;
+}
+
+// ---- Metadata ----------------------------------------------------------------
+
+APMPBMeasurementBundle APMMeasurement::createRawEventMetadataWithUserAttributes(
+    const std::vector<APMUserAttribute>& userAttributes) const {
+    return APMMakeRawEventMetadata(APMCurrentRawEventMetadataSource(measurementAppID_), userAttributes);
+}
+
+std::int64_t APMMeasurement::dayIndexForTimestamp(double timestamp) const {
+    const double local = timestamp + 60.0 * static_cast<double>(
+                                              APMSeams::serverConfiguration()->analyticsAccountTimeZoneOffsetMinutes());
+    if (!std::isfinite(local)) return 0;
+    return APMSaturatingInt64(std::floor(local / 86400.0));
+}
+
+}  // namespace measurement

@@ -1,0 +1,154 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "measurement/core/engine_settings.h"
+#include "measurement/core/event_database.h"
+#include "measurement/core/seams.h"
+#include "measurement/foundation/alarm.h"
+#include "measurement/foundation/event.h"
+#include "measurement/foundation/monitor.h"
+#include "measurement/foundation/scheduler.h"
+#include "measurement/foundation/user_attribute.h"
+#include "platform/foundation/notification_center.h"
+#include "platform/frameworks/app_core/background_task.h"
+#include "platform/frameworks/utilities/network.h"
+
+namespace measurement {
+
+// The measurement engine: its components, its state on the worker queue,
+// its start, the application's lifecycle and the writing of events and
+// user properties into the measurement database. One shared instance per
+// process; everything named "...OnWorkerQueue" runs on the scheduler's
+// worker queue.
+class APMMeasurement : public std::enable_shared_from_this<APMMeasurement> {
+public:
+    // The engine, created once under the shared-instance lock.
+    static std::shared_ptr<APMMeasurement> sharedInstance();
+    // True when the engine exists and its components are initialised.
+    static bool hasSharedInstance();
+    // Waits for the worker queue and drops the engine, so that the next
+    // sharedInstance() starts afresh (as a new process would) on the same
+    // files. For tests and tools.
+    static void resetSharedInstanceForTesting();
+
+    static APMMonitor& monitor() { return APMMonitor::shared(); }
+
+    APMMeasurement();
+    ~APMMeasurement();
+    APMMeasurement(const APMMeasurement&) = delete;
+    APMMeasurement& operator=(const APMMeasurement&) = delete;
+
+    // Components.
+    APMScheduler& scheduler() { return *scheduler_; }
+    // Open once the components are initialised (on the worker queue).
+    APMEventDatabase* database() const { return database_.get(); }
+    APMEngineSettings* persistedConfig() const { return settings_.get(); }
+    const std::shared_ptr<platform::RULNetwork>& network() const { return network_; }
+    std::shared_ptr<platform::RULReachabilityDelegate> reachabilityDelegate() const { return reachabilityDelegate_; }
+    APMAlarm& uploadAlarm() { return *uploadAlarm_; }
+    bool didInitializeComponents() const { return didInitializeComponents_.load(); }
+    double initTimestamp() const { return initTimestamp_; }
+    const std::string& measurementAppID() const { return measurementAppID_; }
+
+    bool isEnabled() const { return enabled_.load(); }
+    // Turns collection on or off (kept across starts).
+    void setEnabled(bool enabled);
+    void setEnabledOnWorkerQueue(bool enabled);
+
+    // Engine state read and written by the upload components.
+    bool isNetworkRequestPending() const { return networkRequestPending_.load(); }
+    void setIsNetworkRequestPending(bool pending) { networkRequestPending_.store(pending); }
+    bool isNetworkReadyForRequest();
+    platform::BackgroundTaskIdentifier backgroundTaskIdentifier() const { return backgroundTask_.load(); }
+    bool shouldRequestDeferredDeepLinkAfterConfigFetch() const { return shouldRequestDeferredDeepLinkAfterConfigFetch_; }
+    void setShouldRequestDeferredDeepLinkAfterConfigFetch(bool value) { shouldRequestDeferredDeepLinkAfterConfigFetch_ = value; }
+    bool shouldUpdateNPAUserProperty() const { return shouldUpdateNPAUserProperty_; }
+    void setShouldUpdateNPAUserProperty(bool value) { shouldUpdateNPAUserProperty_ = value; }
+    void terminateBackgroundTask();
+
+    // Start: initialises the components and runs the start on the worker
+    // queue; `started` runs there afterwards.
+    void startWithAppID(const std::string& measurementAppID, std::function<void()> started);
+
+    // The application's lifecycle (also reached through the default
+    // notification centre once started).
+    void applicationDidBecomeActive();
+    void applicationWillResignActive();
+    void reachabilityDidChange();
+    static void handleAppDidFinishLaunching(const platform::Notification& notification);
+
+    // One event from the facade's serial queue: built (parameters checked
+    // and trimmed) and handled on the worker queue.
+    void logEvent(const std::string& origin, bool isPublic, const std::string& name, double timestamp,
+                  const platform::Value::Dictionary& parameters);
+    // Runs a block on the worker queue after everything posted before it.
+    void scheduleOnWorkerQueue(const std::string& blockID, std::function<void()> block);
+
+    // Worker-queue writes.
+    void handleInternalEventOnWorkerQueue(const APMEvent& event);
+    void handleEventOnWorkerQueue(const APMEvent& event);
+    void writeEventOnWorkerQueue(const APMEvent& event);
+    // False when nothing was written.
+    bool writeFilteredEventOnWorkerQueue(const APMEvent& event);
+    void setUserAttributeOnWorkerQueue(const APMUserAttribute& attribute);
+    void removeUserAttributeOnWorkerQueue(const std::string& name);
+    bool setUserPropertyInDatabaseOnWorkerQueue(const APMUserAttribute& attribute);
+    void setPersonalizedAdsUserPropertyOnWorkerQueue();
+    void reportFirstOpenOnWorkerQueue();
+    void reportStoredCampaignEventOnWorkerQueue(std::optional<std::int64_t> clickTimestampMillis);
+    void reportSessionStartOnWorkerQueueWithTimestamp(double timestamp, bool appInBackground);
+    void processSessionFromEvent(const APMEvent& event);
+    void setSessionTimeoutInterval(double seconds);
+
+    // Consent glue with the server configuration and the consent state.
+    void updateConsentSettingsUtilWithRemoteConfig();
+    void tcfClientSetConsentFromData();
+    void wipeoutAnalyticsDataAndResetComponents();
+    void setProspectiveConsentSettings();
+
+    // Purchases: keeps the purchased transactions that are not duplicates and
+    // hands them to the callback on a background queue.
+    void filterPurchaseTransactions(std::vector<APMPurchaseTransaction> transactions,
+                                    std::function<void(std::vector<APMPurchaseTransaction>)> callback);
+    static int productTypeCode(const std::string& productType);
+
+    // The metadata header of the raw events stored now.
+    APMPBMeasurementBundle createRawEventMetadataWithUserAttributes(
+        const std::vector<APMUserAttribute>& userAttributes) const;
+
+private:
+    bool initializeComponentsOnWorkerQueue();
+    void startOnWorkerQueue();
+    void observeApplication();
+    std::string nextBlockID();
+    std::int64_t dayIndexForTimestamp(double timestamp) const;
+
+    std::unique_ptr<APMScheduler> scheduler_;
+    std::unique_ptr<APMEventDatabase> database_;
+    std::unique_ptr<APMEngineSettings> settings_;
+    std::shared_ptr<platform::RULNetwork> network_;
+    std::shared_ptr<platform::RULReachabilityDelegate> reachabilityDelegate_;
+    std::unique_ptr<APMAlarm> uploadAlarm_;
+    std::shared_ptr<platform::dispatch::Queue> purchaseCallbackQueue_;
+    std::vector<platform::ObserverToken> observers_;
+
+    std::atomic<bool> didInitializeComponents_{false};
+    std::atomic<bool> enabled_{true};
+    std::atomic<bool> networkRequestPending_{false};
+    std::atomic<platform::BackgroundTaskIdentifier> backgroundTask_{platform::kInvalidBackgroundTask};
+    std::atomic<std::uint64_t> blockCounter_{0};
+    std::atomic<bool> shouldRequestDeferredDeepLinkAfterConfigFetch_{false};
+    std::atomic<bool> shouldUpdateNPAUserProperty_{false};
+    double initTimestamp_ = 0;
+    std::string measurementAppID_;
+};
+
+}  // namespace measurement

@@ -1,0 +1,78 @@
+#include "measurement/core/seams.h"
+
+#include <mutex>
+
+namespace measurement {
+
+namespace {
+
+std::mutex& seamMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+// One slot per seam: the plugged-in component or, when none is, a default
+// made once.
+template <class Seam>
+std::shared_ptr<Seam>& slot() {
+    static std::shared_ptr<Seam> seam;
+    return seam;
+}
+
+template <class Seam>
+std::shared_ptr<Seam> get() {
+    std::lock_guard lock(seamMutex());
+    auto& seam = slot<Seam>();
+    if (!seam) seam = std::make_shared<Seam>();
+    return seam;
+}
+
+template <class Seam>
+void put(std::shared_ptr<Seam> value) {
+    std::lock_guard lock(seamMutex());
+    slot<Seam>() = value ? std::move(value) : std::make_shared<Seam>();
+}
+
+}  // namespace
+
+#define APM_SEAM(Type, getter, setter)                                            \
+    std::shared_ptr<Type> APMSeams::getter() { return get<Type>(); }              \
+    void APMSeams::setter(std::shared_ptr<Type> seam) { put<Type>(std::move(seam)); }
+
+APM_SEAM(APMUploadScheduleSeam, uploadSchedule, setUploadSchedule)
+APM_SEAM(APMConfigurationFetchSeam, configurationFetch, setConfigurationFetch)
+APM_SEAM(APMConsentStateSeam, consentState, setConsentState)
+APM_SEAM(APMIdentitySeam, identity, setIdentity)
+APM_SEAM(APMSessionReporterSeam, sessionReporter, setSessionReporter)
+APM_SEAM(APMScreenViewReporterSeam, screenViewReporter, setScreenViewReporter)
+APM_SEAM(APMConditionalUserPropertySeam, conditionalUserProperties, setConditionalUserProperties)
+APM_SEAM(APMAudienceSeam, audience, setAudience)
+APM_SEAM(APMSearchAdReporterSeam, searchAdReporter, setSearchAdReporter)
+APM_SEAM(APMTCFClientSeam, tcfClient, setTCFClient)
+APM_SEAM(APMOnDeviceConversionSeam, onDeviceConversion, setOnDeviceConversion)
+APM_SEAM(APMSKAdNetworkSeam, skAdNetwork, setSKAdNetwork)
+APM_SEAM(APMDeepLinkSeam, deepLinks, setDeepLinks)
+APM_SEAM(APMPurchaseReporterSeam, purchaseReporter, setPurchaseReporter)
+APM_SEAM(APMServerConfigurationSeam, serverConfiguration, setServerConfiguration)
+
+#undef APM_SEAM
+
+void APMSeams::resetAll() {
+    setUploadSchedule(nullptr);
+    setConfigurationFetch(nullptr);
+    setConsentState(nullptr);
+    setIdentity(nullptr);
+    setSessionReporter(nullptr);
+    setScreenViewReporter(nullptr);
+    setConditionalUserProperties(nullptr);
+    setAudience(nullptr);
+    setSearchAdReporter(nullptr);
+    setTCFClient(nullptr);
+    setOnDeviceConversion(nullptr);
+    setSKAdNetwork(nullptr);
+    setDeepLinks(nullptr);
+    setPurchaseReporter(nullptr);
+    setServerConfiguration(nullptr);
+}
+
+}  // namespace measurement

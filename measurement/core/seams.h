@@ -1,0 +1,336 @@
+#pragma once
+
+// The calls the engine core makes into the upload, identity, consent,
+// attribution, audience, reporter and event-editing components. Each is an
+// interface named after what it calls, with a default that does nothing (or
+// answers the neutral value), so the core runs on its own; a component plugs
+// itself in with APMSeams::set...() before the engine starts, without
+// touching the core. All calls but those marked otherwise come from the
+// measurement worker queue.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "measurement/foundation/edit_event.h"
+#include "measurement/foundation/error.h"
+#include "measurement/foundation/event.h"
+#include "measurement/foundation/messages.h"
+#include "measurement/foundation/user_attribute.h"
+#include "measurement/foundation/value.h"
+#include "platform/foundation/value.h"
+
+namespace measurement {
+
+// The upload cycle: bundling, the batch upload and its one-shot alarm.
+class APMUploadScheduleSeam {
+public:
+    virtual ~APMUploadScheduleSeam() = default;
+    virtual void updateSchedule() {}
+    virtual void uploadData() {}
+};
+
+// The fetch of the server configuration.
+class APMConfigurationFetchSeam {
+public:
+    virtual ~APMConfigurationFetchSeam() = default;
+    virtual void fetchRemoteConfig() {}
+};
+
+// The consent state: which storage types are granted, and by which source.
+// Called from the facade's serial queue and the worker queue.
+class APMConsentStateSeam {
+public:
+    virtual ~APMConsentStateSeam() = default;
+    // "G1" and one character each for "ad_storage" and "analytics_storage".
+    virtual std::string consentSignals() const { return "G1--"; }
+    virtual std::string consentDiagnostics() const { return ""; }
+    virtual bool isAnalyticsStorageDenied() const { return false; }
+    virtual bool isAdUserDataDenied() const { return false; }
+    // Whether "ad_user_data" changed from the given previous denial.
+    virtual bool didAdUserDataConsentChange(bool /*wasDenied*/) const { return false; }
+    // "ad_personalization": none when unset.
+    virtual std::optional<bool> adPersonalization() const { return std::nullopt; }
+    // Consent type to "granted" / "denied".
+    virtual platform::Value::Dictionary consentSettings() const { return {}; }
+    virtual int consentSource() const { return 100; }
+    virtual bool isConsentSourceHigherPriority(int /*source*/) const { return true; }
+    virtual void updateSettings(const platform::Value::Dictionary& /*settings*/, int /*source*/) {}
+    virtual void setConsentSettings(const platform::Value::Dictionary& /*settings*/) {}
+    virtual void setConsentSource(int /*source*/) {}
+    virtual void clearAllSettings() {}
+    virtual void setDefaultSettings(const std::optional<platform::Value::Dictionary>& /*settings*/) {}
+    virtual void setDelegatedSettings(const std::optional<platform::Value::Dictionary>& /*settings*/) {}
+    virtual void setRegionalDefaults(const std::optional<platform::Value::Dictionary>& /*settings*/) {}
+    virtual void unsetAdPersonalization() {}
+    virtual std::string description() const { return consentSignals(); }
+};
+
+// Device and application identifiers.
+class APMIdentitySeam {
+public:
+    virtual ~APMIdentitySeam() = default;
+    virtual void updateIdentifiers() {}
+    virtual void updateIdentifiersAndWait() {}
+    virtual void resetSessionStitchingToken() {}
+    virtual void resetEphemeralAppInstanceID() {}
+    // Identifier fields of the raw-event metadata header beyond the
+    // application identifier (installation ID, session stitching token...).
+    virtual void fillRawEventMetadata(APMPBMeasurementBundle& /*header*/) const {}
+    virtual std::optional<std::string> appInstanceID() const { return std::nullopt; }
+};
+
+// Sessions: expiry, the session-start properties and the time-out.
+class APMSessionReporterSeam {
+public:
+    virtual ~APMSessionReporterSeam() = default;
+    virtual bool isSessionExpired() const { return false; }
+    virtual void extendSession() {}
+    virtual void setReportingEnabled(bool /*enabled*/) {}
+    virtual void setTimeoutSessionInterval(double /*seconds*/) {}
+    virtual void updatePropertiesForNewSessionStart() {}
+    // The "_sid" and "_sno" user properties of a new session.
+    virtual std::vector<APMUserAttribute> sessionStartUserAttributes(double /*timestamp*/) { return {}; }
+    // The "_s" event of a new session; none leaves the start unreported.
+    virtual std::optional<APMEvent> sessionStartEvent(double /*timestamp*/, bool /*appInBackground*/) {
+        return std::nullopt;
+    }
+};
+
+// Screen views and whether the application is active. Called from any
+// thread.
+class APMScreenViewReporterSeam {
+public:
+    virtual ~APMScreenViewReporterSeam() = default;
+    virtual void trackScreenWithParameters(const platform::Value::Dictionary& /*parameters*/, double /*timestamp*/) {}
+    // The current screen's "_si", "_sc", "_sn" parameters.
+    virtual platform::Value::Dictionary currentScreenParameters() const { return {}; }
+    // Main thread only.
+    virtual void setScreenName(const std::optional<std::string>& /*name*/,
+                               const std::optional<std::string>& /*screenClass*/) {}
+    virtual bool isAppActive() const { return true; }
+};
+
+// A conditional user property as the interop connector hands it over: its
+// name, origin, value and the other keys of the dictionary.
+struct APMConditionalUserPropertyRequest {
+    std::string name;
+    std::string origin;
+    std::optional<APMValue> value;
+    std::optional<double> creationTimestamp;
+    platform::Value::Dictionary properties;
+};
+
+// Conditional user properties.
+class APMConditionalUserPropertySeam {
+public:
+    virtual ~APMConditionalUserPropertySeam() = default;
+    // The events to write besides the given one; none when the event could
+    // not be processed.
+    virtual std::optional<std::vector<APMEvent>> processEventOnWorkerQueue(const APMEvent& /*event*/) {
+        return std::vector<APMEvent>{};
+    }
+    virtual void setConditionalUserProperty(const APMConditionalUserPropertyRequest& /*property*/,
+                                            const std::string& /*name*/) {}
+    virtual void clearConditionalUserPropertyWithClearEvent(const std::optional<APMEvent>& /*clearEvent*/,
+                                                            const std::string& /*name*/) {}
+    virtual std::vector<APMConditionalUserPropertyRequest> conditionalUserPropertiesWithNamePrefix(
+        const std::string& /*prefix*/, const std::optional<std::string>& /*origin*/) {
+        return {};
+    }
+};
+
+// Server-defined audiences.
+class APMAudienceSeam {
+public:
+    virtual ~APMAudienceSeam() = default;
+    // Made at engine start over the measurement database's file.
+    virtual void startWithDatabasePath(const std::string& /*path*/) {}
+};
+
+// The search-ad attribution reporter.
+class APMSearchAdReporterSeam {
+public:
+    virtual ~APMSearchAdReporterSeam() = default;
+    virtual void setSearchAdReporterEnabled(bool /*enabled*/) {}
+    virtual void start() {}
+};
+
+// The TCF consent signals client.
+class APMTCFClientSeam {
+public:
+    virtual ~APMTCFClientSeam() = default;
+    virtual void setIsDMARegion(bool /*region*/) {}
+    virtual void setConsentFromTCFData() {}
+};
+
+// On-device conversion measurement.
+class APMOnDeviceConversionSeam {
+public:
+    virtual ~APMOnDeviceConversionSeam() = default;
+    virtual void setUserData(const platform::Value::Dictionary& /*userData*/) {}
+    virtual void checkPSMDependencyOnWorkerQueue() {}
+    virtual void maybeDeleteExpiredPSMValueOnWorkerQueue() {}
+    virtual void resetPSMCounts() {}
+};
+
+// SKAdNetwork conversion values.
+class APMSKAdNetworkSeam {
+public:
+    virtual ~APMSKAdNetworkSeam() = default;
+    virtual void fetchSKANCV() {}
+    virtual void maybeFetchSKANCVAfterReachabilityChange() {}
+};
+
+// Deep links and campaign attribution.
+class APMDeepLinkSeam {
+public:
+    virtual ~APMDeepLinkSeam() = default;
+    virtual bool shouldAllowRequestDeferredDeepLink() { return false; }
+    virtual void requestDeferredDeepLink() {}
+    virtual void clearStoredDeepLinkIfExpired() {}
+    virtual void handleOpenURLOnWorkerQueue(const std::string& /*url*/, std::optional<std::int64_t> /*clickMillis*/,
+                                            double /*eventTimestamp*/,
+                                            const platform::Value::Dictionary& /*extraParameters*/) {}
+    // From the facade's serial queue.
+    virtual void handleNonFirstOpenEventURL(const std::string& /*url*/, double /*eventTimestamp*/) {}
+    virtual std::optional<std::string> deepLinkFromUserActivity(const platform::Value::Dictionary& /*activity*/) {
+        return std::nullopt;
+    }
+    virtual void handleStoredURLAfterAppLaunchWithNotification(const platform::Value::Dictionary& /*userInfo*/) {}
+};
+
+// A purchase transaction as the payment queue reports it.
+struct APMPurchaseTransaction {
+    std::string productID;
+    std::string transactionID;
+    // 1 purchased; other states are not reported.
+    int state = 0;
+    platform::Value::Dictionary details;
+};
+
+// A transaction record of the newer purchase interface.
+struct APMTransactionRecord {
+    std::string productID;
+    std::string transactionID;
+    std::string originalTransactionID;
+    std::string webOrderLineItemID;
+    // "nonConsumable", "consumable", "nonRenewable", "autoRenewable".
+    std::string productType;
+    bool isFreeTrial = false;
+    bool isIntroductoryOffer = false;
+    std::int64_t paymentQuantity = 1;
+    std::optional<double> purchaseDate;
+    std::optional<double> originalPurchaseDate;
+    std::optional<double> subscriptionExpirationDate;
+    std::optional<double> cancellationDate;
+};
+
+// The in-app purchase transaction reporter.
+class APMPurchaseReporterSeam {
+public:
+    virtual ~APMPurchaseReporterSeam() = default;
+    virtual std::string transactionFingerprint(const APMPurchaseTransaction& transaction) {
+        return transaction.transactionID;
+    }
+    // From a background queue.
+    virtual void paymentQueueUpdatedFilteredTransactions(const std::vector<APMPurchaseTransaction>& /*kept*/) {}
+    // productType: 0 non-consumable, 1 consumable, 2 non-renewing, 3 auto-renewable.
+    virtual void reportTransaction(const APMTransactionRecord& /*record*/, int /*productType*/) {}
+};
+
+// What an event-editing program made of one event.
+struct APMEventEditingResult {
+    APMPEvent outputEvent;
+    bool hasEdits = false;
+    bool hasCreatedEvents = false;
+    std::vector<APMPEvent> eventsToLog;
+};
+
+// The event-editing host built from the server configuration's programs.
+class APMEventEditingHost {
+public:
+    virtual ~APMEventEditingHost() = default;
+    // None and the error when the program failed.
+    virtual std::optional<APMEventEditingResult> handleEvent(const APMPEvent& event, APMErrorOut error) = 0;
+};
+
+// The server configuration: the flags the core reads, with their defaults,
+// and the event-editing host of the last parse.
+class APMServerConfigurationSeam {
+public:
+    virtual ~APMServerConfigurationSeam() = default;
+    virtual bool isEventBlocklisted(const std::string& /*name*/, bool isPublic) const {
+        return isPublic ? blocklistPublic() : blocklistInternal();
+    }
+    virtual bool blocklistPublic() const { return false; }
+    virtual bool blocklistInternal() const { return false; }
+    virtual bool isEventCustomConversion(const std::string& /*name*/) const { return false; }
+    virtual std::int64_t maxPublicEventParameterValueLength() const { return 500; }
+    virtual std::int64_t analyticsAccountTimeZoneOffsetMinutes() const { return 0; }
+    virtual bool DMAConsentEnabled() const { return true; }
+    virtual bool dcuEventFeatureEnabled() const { return true; }
+    virtual bool tcfFeatureEnabled() const { return true; }
+    virtual bool appInBackgroundParameterEnabled() const { return true; }
+    virtual bool isDMARegion() const { return false; }
+    virtual bool isExpired() const { return false; }
+    virtual bool regionalDefaultsEnabled() const { return true; }
+    // Consent type to "granted" / "denied" (delegations: type to type); empty
+    // when the configuration has none.
+    virtual platform::Value::Dictionary consentDefaults() const { return {}; }
+    virtual platform::Value::Dictionary consentDelegations() const { return {}; }
+    virtual platform::Value::Dictionary regionalDefaults() const { return {}; }
+    bool hasConsentDefaults() const { return !consentDefaults().empty(); }
+    virtual double networkTimeout() const { return 60; }
+    virtual double attributionCacheTTLInterval() const { return 604800; }
+    // Seconds since 1970 of the last successful configuration update; 0 for
+    // none.
+    virtual double lastConfigUpdateTimestamp() const { return 0; }
+    virtual std::shared_ptr<APMEventEditingHost> eventEditing() const { return nullptr; }
+};
+
+// The seams of the process. Set them before the engine starts; the getters
+// never answer null.
+class APMSeams {
+public:
+    static std::shared_ptr<APMUploadScheduleSeam> uploadSchedule();
+    static std::shared_ptr<APMConfigurationFetchSeam> configurationFetch();
+    static std::shared_ptr<APMConsentStateSeam> consentState();
+    static std::shared_ptr<APMIdentitySeam> identity();
+    static std::shared_ptr<APMSessionReporterSeam> sessionReporter();
+    static std::shared_ptr<APMScreenViewReporterSeam> screenViewReporter();
+    static std::shared_ptr<APMConditionalUserPropertySeam> conditionalUserProperties();
+    static std::shared_ptr<APMAudienceSeam> audience();
+    static std::shared_ptr<APMSearchAdReporterSeam> searchAdReporter();
+    static std::shared_ptr<APMTCFClientSeam> tcfClient();
+    static std::shared_ptr<APMOnDeviceConversionSeam> onDeviceConversion();
+    static std::shared_ptr<APMSKAdNetworkSeam> skAdNetwork();
+    static std::shared_ptr<APMDeepLinkSeam> deepLinks();
+    static std::shared_ptr<APMPurchaseReporterSeam> purchaseReporter();
+    static std::shared_ptr<APMServerConfigurationSeam> serverConfiguration();
+
+    // nullptr restores the default.
+    static void setUploadSchedule(std::shared_ptr<APMUploadScheduleSeam> seam);
+    static void setConfigurationFetch(std::shared_ptr<APMConfigurationFetchSeam> seam);
+    static void setConsentState(std::shared_ptr<APMConsentStateSeam> seam);
+    static void setIdentity(std::shared_ptr<APMIdentitySeam> seam);
+    static void setSessionReporter(std::shared_ptr<APMSessionReporterSeam> seam);
+    static void setScreenViewReporter(std::shared_ptr<APMScreenViewReporterSeam> seam);
+    static void setConditionalUserProperties(std::shared_ptr<APMConditionalUserPropertySeam> seam);
+    static void setAudience(std::shared_ptr<APMAudienceSeam> seam);
+    static void setSearchAdReporter(std::shared_ptr<APMSearchAdReporterSeam> seam);
+    static void setTCFClient(std::shared_ptr<APMTCFClientSeam> seam);
+    static void setOnDeviceConversion(std::shared_ptr<APMOnDeviceConversionSeam> seam);
+    static void setSKAdNetwork(std::shared_ptr<APMSKAdNetworkSeam> seam);
+    static void setDeepLinks(std::shared_ptr<APMDeepLinkSeam> seam);
+    static void setPurchaseReporter(std::shared_ptr<APMPurchaseReporterSeam> seam);
+    static void setServerConfiguration(std::shared_ptr<APMServerConfigurationSeam> seam);
+
+    // Every seam back to its default.
+    static void resetAll();
+};
+
+}  // namespace measurement

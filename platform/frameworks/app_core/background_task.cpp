@@ -1,0 +1,74 @@
+#include "platform/frameworks/app_core/background_task.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
+namespace platform {
+
+struct BackgroundTasks::State {
+    mutable std::mutex mutex;
+    mutable std::condition_variable changed;
+    BackgroundTaskIdentifier next = 1;
+    std::vector<Record> records;
+    std::vector<std::function<void()>> expirationHandlers;
+
+    std::size_t active() const {
+        std::size_t count = 0;
+        for (const auto& record : records) count += record.ended ? 0 : 1;
+        return count;
+    }
+};
+
+BackgroundTasks::BackgroundTasks() : state_(std::make_shared<State>()) {}
+
+BackgroundTasks& BackgroundTasks::shared() {
+    static BackgroundTasks instance;
+    return instance;
+}
+
+BackgroundTaskIdentifier BackgroundTasks::beginBackgroundTask(const std::string& name,
+                                                              std::function<void()> expirationHandler) {
+    std::lock_guard lock(state_->mutex);
+    const auto identifier = state_->next++;
+    state_->records.push_back(Record{identifier, name, false});
+    state_->expirationHandlers.push_back(std::move(expirationHandler));
+    return identifier;
+}
+
+void BackgroundTasks::endBackgroundTask(BackgroundTaskIdentifier identifier) {
+    {
+        std::lock_guard lock(state_->mutex);
+        for (auto& record : state_->records) {
+            if (record.identifier == identifier) record.ended = true;
+        }
+    }
+    state_->changed.notify_all();
+}
+
+std::vector<BackgroundTasks::Record> BackgroundTasks::records() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->records;
+}
+
+std::size_t BackgroundTasks::activeTaskCount() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->active();
+}
+
+bool BackgroundTasks::waitUntilNoActiveTask(double timeoutSeconds) const {
+    std::unique_lock lock(state_->mutex);
+    return state_->changed.wait_for(lock, std::chrono::duration<double>(timeoutSeconds),
+                                    [&] { return state_->active() == 0; });
+}
+
+void BackgroundTasks::reset() {
+    {
+        std::lock_guard lock(state_->mutex);
+        state_->records.clear();
+        state_->expirationHandlers.clear();
+    }
+    state_->changed.notify_all();
+}
+
+}  // namespace platform
