@@ -118,6 +118,21 @@ std::optional<bool> APMDatabase::queryExists(const std::string& sql, const APMBi
     return value->value_or(0) != 0;
 }
 
+std::optional<bool> APMDatabase::queryIsEmpty(const std::string& table, APMErrorOut error) {
+    auto exists = queryExists("SELECT 1 FROM " + table, {}, error);
+    if (!exists) return std::nullopt;
+    return !*exists;
+}
+
+bool APMDatabase::upsertRows(const std::string& table, const APMRows& rows, APMErrorOut error) {
+    return transaction(error, [&](APMErrorOut inner) {
+        for (const auto& row : rows) {
+            if (!store_->upsertRecord(row, table, inner)) return false;
+        }
+        return true;
+    });
+}
+
 std::optional<double> APMDatabase::queryMaxTime(const std::string& table, const std::string& column,
                                                 APMErrorOut error) {
     auto rows = query("SELECT MAX(" + column + ") AS latest FROM " + table, {}, error);

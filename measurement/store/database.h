@@ -267,6 +267,9 @@ private:
     std::optional<std::optional<std::int64_t>> queryInteger(const std::string& sql, const APMBindings& values,
                                                             APMErrorOut error);
     std::optional<bool> queryExists(const std::string& sql, const APMBindings& values, APMErrorOut error);
+    std::optional<bool> queryIsEmpty(const std::string& table, APMErrorOut error);
+    // Writes the rows into the table in one transaction.
+    bool upsertRows(const std::string& table, const APMRows& rows, APMErrorOut error);
     std::optional<double> queryMaxTime(const std::string& table, const std::string& column, APMErrorOut error);
     bool transaction(APMErrorOut error, const std::function<bool(APMErrorOut)>& block);
     std::optional<std::int64_t> removeStaleData(const APMQueueLimits& limits, APMErrorOut error);

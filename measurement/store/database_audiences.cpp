@@ -27,24 +27,34 @@ FilterFlags flagsFromData(const NANOBytes& data, int sessionScopedTag, int dynam
             NANOGetBool(*message, APMPBFieldIndexForTag(sequenceTag))};
 }
 
-std::optional<APMEventFilter> eventFilterFromRow(const APMRow& row) {
+// A stored filter of either kind; the flag tags differ between the two.
+template <class Filter, class Message>
+std::optional<Filter> filterFromRow(const APMRow& row, const char* nameColumn, int sessionScopedTag, int dynamicTag,
+                                    int sequenceTag) {
     const auto audienceID = rowInteger32(row, "audience_id");
     const auto filterID = rowInteger32(row, "filter_id");
-    const auto name = rowText(row, "event_name");
+    const auto name = rowText(row, nameColumn);
     const auto data = rowBytes(row, "data");
     if (!audienceID || !filterID || !name || !data) return std::nullopt;
-    const auto flags = flagsFromData<APMPBEventFilter>(*data, 8, 6, 7);
-    return APMEventFilter(*audienceID, *filterID, *name, *data, flags.sessionScoped, flags.dynamic, flags.sequence);
+    const auto flags = flagsFromData<Message>(*data, sessionScopedTag, dynamicTag, sequenceTag);
+    return Filter(*audienceID, *filterID, *name, *data, flags.sessionScoped, flags.dynamic, flags.sequence);
+}
+
+std::optional<APMEventFilter> eventFilterFromRow(const APMRow& row) {
+    return filterFromRow<APMEventFilter, APMPBEventFilter>(row, "event_name", 8, 6, 7);
 }
 
 std::optional<APMPropertyFilter> propertyFilterFromRow(const APMRow& row) {
-    const auto audienceID = rowInteger32(row, "audience_id");
-    const auto filterID = rowInteger32(row, "filter_id");
-    const auto name = rowText(row, "property_name");
-    const auto data = rowBytes(row, "data");
-    if (!audienceID || !filterID || !name || !data) return std::nullopt;
-    const auto flags = flagsFromData<APMPBPropertyFilter>(*data, 6, 4, 5);
-    return APMPropertyFilter(*audienceID, *filterID, *name, *data, flags.sessionScoped, flags.dynamic, flags.sequence);
+    return filterFromRow<APMPropertyFilter, APMPBPropertyFilter>(row, "property_name", 6, 4, 5);
+}
+
+template <class Filter>
+APMRow filterRow(const Filter& filter, const char* nameColumn, const std::string& name) {
+    return {{"audience_id", filter.audienceID()},
+            {"filter_id", filter.filterID()},
+            {nameColumn, name},
+            {"data", bytesValue(filter.data())},
+            {"session_scoped", filter.isSessionScoped()}};
 }
 
 // A results column that does not hold bytes reads as none.
@@ -65,11 +75,7 @@ std::optional<std::vector<APMEventFilter>> APMDatabase::eventFiltersForEventName
     }
     auto rows = query("SELECT * FROM event_filters WHERE event_name = ? ORDER BY rowid", {eventName}, error);
     if (!rows) return std::nullopt;
-    std::vector<APMEventFilter> filters;
-    for (const auto& row : *rows) {
-        if (auto filter = eventFilterFromRow(row)) filters.push_back(std::move(*filter));
-    }
-    return filters;
+    return collectRows<APMEventFilter>(*rows, eventFilterFromRow);
 }
 
 std::optional<std::vector<APMPropertyFilter>> APMDatabase::propertyFiltersForPropertyName(
@@ -82,11 +88,7 @@ std::optional<std::vector<APMPropertyFilter>> APMDatabase::propertyFiltersForPro
     }
     auto rows = query("SELECT * FROM property_filters WHERE property_name = ? ORDER BY rowid", {propertyName}, error);
     if (!rows) return std::nullopt;
-    std::vector<APMPropertyFilter> filters;
-    for (const auto& row : *rows) {
-        if (auto filter = propertyFilterFromRow(row)) filters.push_back(std::move(*filter));
-    }
-    return filters;
+    return collectRows<APMPropertyFilter>(*rows, propertyFilterFromRow);
 }
 
 std::optional<std::vector<std::int32_t>> APMDatabase::allAudienceIDs(APMErrorOut error) {
@@ -128,19 +130,9 @@ bool APMDatabase::updateEventFilters(const std::vector<APMEventFilter>& filters,
         APMSetError(error, kAPMDatabaseInvalidArgumentCode, "Received empty event filters to update");
         return false;
     }
-    return transaction(error, [&](APMErrorOut inner) {
-        for (const auto& filter : filters) {
-            if (!store_->upsertRecord({{"audience_id", filter.audienceID()},
-                                       {"filter_id", filter.filterID()},
-                                       {"event_name", filter.eventName()},
-                                       {"data", bytesValue(filter.data())},
-                                       {"session_scoped", filter.isSessionScoped()}},
-                                      "event_filters", inner)) {
-                return false;
-            }
-        }
-        return true;
-    });
+    APMRows rows;
+    for (const auto& filter : filters) rows.push_back(filterRow(filter, "event_name", filter.eventName()));
+    return upsertRows("event_filters", rows, error);
 }
 
 bool APMDatabase::updatePropertyFilters(const std::vector<APMPropertyFilter>& filters, APMErrorOut error) {
@@ -149,19 +141,9 @@ bool APMDatabase::updatePropertyFilters(const std::vector<APMPropertyFilter>& fi
         APMSetError(error, kAPMDatabaseInvalidArgumentCode, "Received empty property filters to update");
         return false;
     }
-    return transaction(error, [&](APMErrorOut inner) {
-        for (const auto& filter : filters) {
-            if (!store_->upsertRecord({{"audience_id", filter.audienceID()},
-                                       {"filter_id", filter.filterID()},
-                                       {"property_name", filter.propertyName()},
-                                       {"data", bytesValue(filter.data())},
-                                       {"session_scoped", filter.isSessionScoped()}},
-                                      "property_filters", inner)) {
-                return false;
-            }
-        }
-        return true;
-    });
+    APMRows rows;
+    for (const auto& filter : filters) rows.push_back(filterRow(filter, "property_name", filter.propertyName()));
+    return upsertRows("property_filters", rows, error);
 }
 
 bool APMDatabase::deleteAllEventFilters(APMErrorOut error) {
@@ -207,17 +189,16 @@ bool APMDatabase::updateFilterResults(const std::vector<APMFilterResult>& result
             return false;
         }
     }
-    return transaction(error, [&](APMErrorOut inner) {
-        for (const auto& result : results) {
-            APMRow row{{"audience_id", result.audienceID()}, {"current_results", bytesValue(result.currentResults())}};
-            // An empty previous result is kept as NULL.
-            if (result.previousResults() && !result.previousResults()->empty()) {
-                row.emplace("previous_results", bytesValue(*result.previousResults()));
-            }
-            if (!store_->upsertRecord(row, "audience_filter_values", inner)) return false;
+    APMRows rows;
+    for (const auto& result : results) {
+        APMRow row{{"audience_id", result.audienceID()}, {"current_results", bytesValue(result.currentResults())}};
+        // An empty previous result is kept as NULL.
+        if (result.previousResults() && !result.previousResults()->empty()) {
+            row.emplace("previous_results", bytesValue(*result.previousResults()));
         }
-        return true;
-    });
+        rows.push_back(std::move(row));
+    }
+    return upsertRows("audience_filter_values", rows, error);
 }
 
 bool APMDatabase::deleteFilterResults(const std::vector<APMFilterResult>& results, APMErrorOut error) {

@@ -48,11 +48,7 @@ std::optional<std::vector<APMConditionalUserProperty>> APMDatabase::conditionalU
     const std::string& condition, const APMBindings& values, APMErrorOut error) {
     auto rows = query("SELECT * FROM conditional_properties WHERE " + condition + " ORDER BY rowid", values, error);
     if (!rows) return std::nullopt;
-    std::vector<APMConditionalUserProperty> properties;
-    for (const auto& row : *rows) {
-        if (auto property = propertyFromRow(row)) properties.push_back(std::move(*property));
-    }
-    return properties;
+    return collectRows<APMConditionalUserProperty>(*rows, propertyFromRow);
 }
 
 std::optional<APMConditionalUserProperty> APMDatabase::conditionalUserPropertyWithName(const std::string& name,

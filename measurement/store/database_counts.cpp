@@ -99,11 +99,7 @@ std::optional<std::vector<APMEventAggregates>> APMDatabase::allEventAggregates(A
     checkWorkerQueue("allEventAggregates:");
     auto rows = query("SELECT * FROM events ORDER BY rowid", {}, error);
     if (!rows) return std::nullopt;
-    std::vector<APMEventAggregates> all;
-    for (const auto& row : *rows) {
-        if (auto aggregates = aggregatesFromRow(row)) all.push_back(std::move(*aggregates));
-    }
-    return all;
+    return collectRows<APMEventAggregates>(*rows, aggregatesFromRow);
 }
 
 bool APMDatabase::clearCurrentSessionCounts(APMErrorOut error) {

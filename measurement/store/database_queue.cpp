@@ -142,9 +142,7 @@ std::optional<bool> APMDatabase::containsRealtimeBundlesWithError(APMErrorOut er
 
 std::optional<bool> APMDatabase::isQueuedBundleTableEmpty(APMErrorOut error) {
     checkWorkerQueue("isQueuedBundleTableEmpty:");
-    auto exists = queryExists("SELECT 1 FROM queue", {}, error);
-    if (!exists) return std::nullopt;
-    return !*exists;
+    return queryIsEmpty("queue", error);
 }
 
 // A bundle the service always refuses would otherwise stay at the head of

@@ -120,9 +120,7 @@ std::optional<bool> APMDatabase::containsRealtimeRawEventsWithError(APMErrorOut 
 
 std::optional<bool> APMDatabase::isRawEventsTableEmpty(APMErrorOut error) {
     checkWorkerQueue("isRawEventsTableEmpty:");
-    auto exists = queryExists("SELECT 1 FROM raw_events", {}, error);
-    if (!exists) return std::nullopt;
-    return !*exists;
+    return queryIsEmpty("raw_events", error);
 }
 
 }  // namespace measurement

@@ -37,6 +37,17 @@ std::optional<APMValue> valueFromColumn(const APMRow& row, const std::string& co
 NANOBytes encodedEvent(const APMEvent& event);
 std::optional<APMEvent> decodedEvent(const NANOBytes& bytes, bool isPublic);
 
+// The records that the rows convert to, in row order; rows that do not
+// convert are passed over.
+template <class Record, class Convert>
+std::vector<Record> collectRows(const APMRows& rows, Convert fromRow) {
+    std::vector<Record> records;
+    for (const auto& row : rows) {
+        if (std::optional<Record> record = fromRow(row)) records.push_back(std::move(*record));
+    }
+    return records;
+}
+
 // "?, ?, ?" for n values.
 std::string placeholders(std::size_t count);
 // Runs the action over slices of the IDs small enough for one statement;

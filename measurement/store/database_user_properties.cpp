@@ -57,11 +57,7 @@ std::optional<std::vector<APMUserAttribute>> APMDatabase::allUserAttributes(APME
     checkWorkerQueue("allUserAttributes:");
     auto rows = query("SELECT * FROM user_attributes ORDER BY name", {}, error);
     if (!rows) return std::nullopt;
-    std::vector<APMUserAttribute> attributes;
-    for (const auto& row : *rows) {
-        if (auto attribute = attributeFromRow(row)) attributes.push_back(std::move(*attribute));
-    }
-    return attributes;
+    return collectRows<APMUserAttribute>(*rows, attributeFromRow);
 }
 
 }  // namespace measurement
