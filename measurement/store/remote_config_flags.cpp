@@ -127,17 +127,24 @@ std::optional<double> parseBool(std::string_view text) {
     return std::nullopt;
 }
 
-std::optional<double> parseCount(std::string_view text) {
-    std::int64_t value = 0;
+// The whole text as one number of type T.
+template <class T>
+std::optional<T> parseNumber(std::string_view text) {
+    T value{};
     auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
-    return static_cast<double>(value);
+    return value;
+}
+
+std::optional<double> parseCount(std::string_view text) {
+    auto value = parseNumber<std::int64_t>(text);
+    if (!value) return std::nullopt;
+    return static_cast<double>(*value);
 }
 
 std::optional<double> parseReal(std::string_view text) {
-    double value = 0;
-    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(value)) return std::nullopt;
+    auto value = parseNumber<double>(text);
+    if (!value || !std::isfinite(*value)) return std::nullopt;
     return value;
 }
 
