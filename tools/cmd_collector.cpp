@@ -1,0 +1,70 @@
+// `velmora collector`: the local collector on 127.0.0.1, for people to see
+// what the engine uploads.
+#include <pthread.h>
+#include <signal.h>
+
+#include <iostream>
+#include <memory>
+#include <stdexcept>
+#include <thread>
+
+#include "tools/collector/collector_service.h"
+#include "tools/command_registry.h"
+
+namespace {
+
+using tools::collector::CollectorOptions;
+using tools::collector::CollectorService;
+
+sigset_t stopSignals() {
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    return signals;
+}
+
+// Serves until SIGINT, SIGTERM or the batch limit. The signals are blocked
+// before any thread starts, so that every thread inherits the mask and only
+// the waiting thread takes them.
+int runCollector(const CollectorOptions& options) {
+    const sigset_t signals = stopSignals();
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    try {
+        CollectorService service(options, std::cout);
+        service.start();
+        std::thread signalWaiter([&service, signals] {
+            int signal = 0;
+            sigwait(&signals, &signal);
+            service.stop();
+        });
+        service.waitUntilFinished();
+        service.stop();
+        // Wakes the waiter when the batch limit, not a signal, ended the run.
+        pthread_kill(signalWaiter.native_handle(), SIGTERM);
+        signalWaiter.join();
+        return 0;
+    } catch (const std::exception& failure) {
+        std::cerr << "velmora collector: " << failure.what() << '\n';
+        return 1;
+    }
+}
+
+tools::CommandRegistration registration([](CLI::App& app, int& status) {
+    auto options = std::make_shared<CollectorOptions>();
+    auto* command = app.add_subcommand(
+        "collector", "Serve the measurement exchanges on 127.0.0.1 and print what the engine uploads");
+    command->add_option("--port", options->port, "port to listen on; 0 picks a free one")->required();
+    command->add_option("--host", options->address, "address to listen on: 127.0.0.1 only")
+        ->default_str("127.0.0.1");
+    command->add_option("--config", options->configPath,
+                        "measurement configuration to serve: JSON form, or encoded when named *.pb");
+    command->add_option("--app-id", options->appId, "serve the configuration to this app identifier only");
+    command->add_option("--status-a", options->batchStatus, "answer to a batch: 204, or 429, 500, 503 ...")
+        ->default_str("204");
+    command->add_option("--log", options->logPath, "append one JSON object per received batch to this file");
+    command->add_option("--once", options->stopAfterBatches, "stop after this many batches");
+    command->callback([options, &status] { status = runCollector(*options); });
+});
+
+}  // namespace

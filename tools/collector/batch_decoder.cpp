@@ -1,0 +1,233 @@
+// Encoded batch -> value tree, read through the message accessors.
+#include <pb_decode.h>
+
+#include <cinttypes>
+#include <cstdio>
+
+#include "measurement/foundation/messages.h"
+#include "tools/collector/batch_description.h"
+#include "tools/collector/bundle_fields.h"
+#include "tools/collector/time_format.h"
+
+namespace tools::collector {
+
+namespace {
+
+using measurement::APMPBAudienceLeafFilterResult;
+using measurement::APMPBDynamicFilterResultTimestamp;
+using measurement::APMPBEvent;
+using measurement::APMPBEventParam;
+using measurement::APMPBEventParamDictionary;
+using measurement::APMPBMeasurementBatch;
+using measurement::APMPBMeasurementBundle;
+using measurement::APMPBResultData;
+using measurement::APMPBSequenceFilterResultTimestamp;
+using measurement::APMPBUserAttribute;
+using measurement::NANOGetArray;
+using measurement::NANOGetMessage;
+using measurement::NANOHasField;
+using platform::Value;
+
+template <class M>
+int at(int tag) {
+    return measurement::NANOFieldIndexForTag<M>(tag);
+}
+
+Value timeValue(std::int64_t millis) {
+    Value::Dictionary time{{"millis", Value(static_cast<long long>(millis))}};
+    if (auto utc = isoTimeFromMillis(millis)) time["utc"] = *utc;
+    return time;
+}
+
+template <class M>
+void putString(Value::Dictionary& out, const char* key, const M& message, int tag) {
+    if (auto text = measurement::NANOGetString(message, at<M>(tag))) out[key] = *text;
+}
+
+template <class M>
+void putInt32(Value::Dictionary& out, const char* key, const M& message, int tag) {
+    if (NANOHasField(message, at<M>(tag))) out[key] = measurement::NANOGetInt32(message, at<M>(tag));
+}
+
+template <class M>
+void putInt64(Value::Dictionary& out, const char* key, const M& message, int tag) {
+    if (NANOHasField(message, at<M>(tag))) {
+        out[key] = static_cast<long long>(measurement::NANOGetInt64(message, at<M>(tag)));
+    }
+}
+
+template <class M>
+void putDouble(Value::Dictionary& out, const char* key, const M& message, int tag) {
+    if (NANOHasField(message, at<M>(tag))) out[key] = measurement::NANOGetDouble(message, at<M>(tag));
+}
+
+template <class M>
+void putBool(Value::Dictionary& out, const char* key, const M& message, int tag) {
+    if (NANOHasField(message, at<M>(tag))) out[key] = measurement::NANOGetBool(message, at<M>(tag));
+}
+
+template <class M>
+void putTime(Value::Dictionary& out, const char* key, const M& message, int tag) {
+    if (NANOHasField(message, at<M>(tag))) out[key] = timeValue(measurement::NANOGetInt64(message, at<M>(tag)));
+}
+
+// A repeated field, left out when empty (the wire cannot tell empty from
+// unset).
+template <class Element, class M, class Convert>
+void putList(Value::Dictionary& out, const char* key, const M& message, int tag, Convert convert) {
+    Value::Array list;
+    for (const auto& element : NANOGetArray<Element>(message, at<M>(tag))) list.push_back(convert(element));
+    if (!list.empty()) out[key] = std::move(list);
+}
+
+Value parameterValue(const APMPBEventParam& parameter);
+
+Value parameterList(const APMPBEventParamDictionary& dictionary) {
+    Value::Array parameters;
+    for (const auto& parameter : NANOGetArray<APMPBEventParam>(dictionary, at<APMPBEventParamDictionary>(1))) {
+        parameters.push_back(parameterValue(parameter));
+    }
+    return parameters;
+}
+
+Value parameterValue(const APMPBEventParam& parameter) {
+    Value::Dictionary out;
+    putString(out, "name", parameter, 1);
+    putString(out, "string", parameter, 2);
+    putInt64(out, "int", parameter, 3);
+    putDouble(out, "double", parameter, 4);
+    putList<APMPBEventParamDictionary>(out, "list", parameter, 5, parameterList);
+    return out;
+}
+
+Value eventValue(const APMPBEvent& event) {
+    Value::Dictionary out;
+    putString(out, "name", event, 2);
+    putTime(out, "time", event, 3);
+    putTime(out, "previous_time", event, 4);
+    Value::Array parameters;
+    for (const auto& parameter : NANOGetArray<APMPBEventParam>(event, at<APMPBEvent>(1))) {
+        parameters.push_back(parameterValue(parameter));
+    }
+    out["params"] = std::move(parameters);
+    return out;
+}
+
+Value userPropertyValue(const APMPBUserAttribute& property) {
+    Value::Dictionary out;
+    putString(out, "name", property, 2);
+    putTime(out, "set_time", property, 1);
+    putString(out, "string", property, 3);
+    putInt64(out, "int", property, 4);
+    putDouble(out, "double", property, 6);
+    return out;
+}
+
+// Filter-result bit words, as a person compares them: in hexadecimal.
+Value hexWord(std::uint64_t word) {
+    char text[24];
+    std::snprintf(text, sizeof text, "0x%" PRIx64, word);
+    return std::string(text);
+}
+
+Value resultDataValue(const APMPBResultData& data) {
+    Value::Dictionary out;
+    putList<std::uint64_t>(out, "status_words", data, 1, hexWord);
+    putList<std::uint64_t>(out, "result_words", data, 2, hexWord);
+    putList<APMPBDynamicFilterResultTimestamp>(out, "dynamic_filter_timestamps", data, 3, [](const auto& entry) {
+        Value::Dictionary item;
+        putInt32(item, "filter_id", entry, 1);
+        putInt64(item, "timestamp_seconds", entry, 2);
+        return Value(std::move(item));
+    });
+    putList<APMPBSequenceFilterResultTimestamp>(out, "sequence_filter_timestamps", data, 4, [](const auto& entry) {
+        Value::Dictionary item;
+        putInt32(item, "filter_id", entry, 1);
+        putList<std::int64_t>(item, "timestamps_seconds", entry, 2,
+                              [](std::int64_t seconds) { return Value(static_cast<long long>(seconds)); });
+        return Value(std::move(item));
+    });
+    return out;
+}
+
+Value audienceResultValue(const APMPBAudienceLeafFilterResult& result) {
+    using Result = APMPBAudienceLeafFilterResult;
+    Value::Dictionary out;
+    putInt32(out, "audience_id", result, 1);
+    putBool(out, "new_audience", result, 4);
+    if (auto current = NANOGetMessage<APMPBResultData>(result, at<Result>(2))) {
+        out["current_data"] = resultDataValue(*current);
+    }
+    if (auto previous = NANOGetMessage<APMPBResultData>(result, at<Result>(3))) {
+        out["previous_data"] = resultDataValue(*previous);
+    }
+    return out;
+}
+
+void putBundleField(Value::Dictionary& out, const BundleField& field, const APMPBMeasurementBundle& bundle) {
+    switch (field.kind) {
+        case BundleFieldKind::String: putString(out, field.key, bundle, field.tag); break;
+        case BundleFieldKind::Int32:
+        case BundleFieldKind::TrackingStatus: putInt32(out, field.key, bundle, field.tag); break;
+        case BundleFieldKind::Int64: putInt64(out, field.key, bundle, field.tag); break;
+        case BundleFieldKind::Bool: putBool(out, field.key, bundle, field.tag); break;
+        case BundleFieldKind::Time: putTime(out, field.key, bundle, field.tag); break;
+        case BundleFieldKind::StringList:
+            putList<std::string>(out, field.key, bundle, field.tag, [](const std::string& s) { return Value(s); });
+            break;
+        case BundleFieldKind::Int32List:
+            putList<std::int32_t>(out, field.key, bundle, field.tag, [](std::int32_t n) { return Value(n); });
+            break;
+    }
+}
+
+Value bundleValue(const APMPBMeasurementBundle& bundle) {
+    Value::Dictionary out;
+    for (const auto& field : kBundleFields) putBundleField(out, field, bundle);
+    Value::Array properties;
+    for (const auto& property : NANOGetArray<APMPBUserAttribute>(bundle, at<APMPBMeasurementBundle>(3))) {
+        properties.push_back(userPropertyValue(property));
+    }
+    out["user_properties"] = std::move(properties);
+    Value::Array events;
+    for (const auto& event : NANOGetArray<APMPBEvent>(bundle, at<APMPBMeasurementBundle>(kBundleEventsTag))) {
+        events.push_back(eventValue(event));
+    }
+    out["events"] = std::move(events);
+    putList<APMPBAudienceLeafFilterResult>(out, "audience_results", bundle, kBundleAudienceResultsTag,
+                                           audienceResultValue);
+    return out;
+}
+
+// The decoder's own account of why the bytes are no batch.
+std::string decodeFailure(const Bytes& encoded) {
+    nano_APMPBMeasurementBatch message = nano_APMPBMeasurementBatch_init_zero;
+    pb_istream_t stream = pb_istream_from_buffer(encoded.data(), encoded.size());
+    const bool decoded = pb_decode(&stream, nano_APMPBMeasurementBatch_fields, &message);
+    const std::string reason = decoded ? "unreadable" : PB_GET_ERROR(&stream);
+    pb_release(nano_APMPBMeasurementBatch_fields, &message);
+    return "not a measurement batch (" + std::to_string(encoded.size()) + " bytes): " + reason;
+}
+
+}  // namespace
+
+std::optional<Value> batchValue(const Bytes& encoded, std::string* error) {
+    const auto batch = APMPBMeasurementBatch::initWithBuffer(encoded);
+    if (!batch) {
+        if (error) *error = decodeFailure(encoded);
+        return std::nullopt;
+    }
+    Value::Array bundles;
+    for (const auto& bundle : NANOGetArray<APMPBMeasurementBundle>(*batch, at<APMPBMeasurementBatch>(1))) {
+        bundles.push_back(bundleValue(bundle));
+    }
+    return Value(Value::Dictionary{{"bundles", std::move(bundles)}});
+}
+
+std::optional<std::string> batchText(const Bytes& encoded, std::string* error) {
+    auto batch = batchValue(encoded, error);
+    if (!batch) return std::nullopt;
+    return batchText(*batch);
+}
+
+}  // namespace tools::collector

@@ -1,0 +1,74 @@
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string>
+
+namespace tools::collector {
+
+struct CollectorOptions {
+    // Only the loopback address is served: the collector is for people to
+    // watch their own engine, never a service for others.
+    std::string address = "127.0.0.1";
+    // 0 lets the system pick a free port.
+    int port = 0;
+    // The measurement configuration served at "/config/app/<app id>"
+    // (see loadConfig); none answers 404.
+    std::optional<std::filesystem::path> configPath;
+    // When given, configuration requests for any other app identifier get
+    // 404.
+    std::optional<std::string> appId;
+    // The answer to a batch that decodes (204 acknowledges it; 429, 500,
+    // 503 ... let the engine see a failure). 200 to 599.
+    int batchStatus = 204;
+    // When given, one JSON object per line is appended for every POST to
+    // "/a": the decoded batch with "status" and "bytes", or "error".
+    std::optional<std::filesystem::path> logPath;
+    // Finishes once this many batches have been received; 0 never.
+    std::size_t stopAfterBatches = 0;
+};
+
+// The local collector: an HTTP service on 127.0.0.1 that the engine can
+// upload to. It answers
+//   POST /a                    a measurement batch: printed readably, logged,
+//                              answered with the batch status (400 with a
+//                              one-line reason when it does not decode; a
+//                              gzip body is inflated first);
+//   GET  /config/app/<app id>  the configuration, with ETag and Last-Modified,
+//                              304 when the request's validators match, 404
+//                              without a configuration or for another app;
+//   anything else              404.
+// Every request is printed to the output given, one block at a time.
+class CollectorService {
+public:
+    // Checks the options and reads the configuration once; throws
+    // std::invalid_argument with a one-line reason when they will not do.
+    CollectorService(CollectorOptions options, std::ostream& out);
+    // Stops the service.
+    ~CollectorService();
+    CollectorService(const CollectorService&) = delete;
+    CollectorService& operator=(const CollectorService&) = delete;
+
+    // Binds, prints "listening on 127.0.0.1:<port>" and serves on threads
+    // of its own; answers the port. Throws std::runtime_error when the port
+    // cannot be had.
+    int start();
+    // Blocks until stop() is called or the batch limit is reached.
+    void waitUntilFinished();
+    // Stops serving and waits for the requests in hand. Safe to call more
+    // than once, from any thread but the service's own handlers.
+    void stop();
+
+    int port() const;
+    // Batches received that decoded.
+    std::size_t batchCount() const;
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+}  // namespace tools::collector

@@ -1,0 +1,315 @@
+#include <arpa/inet.h>
+#include <doctest/doctest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+#include "measurement/foundation/messages.h"
+#include "platform/foundation/http_client.h"
+#include "platform/foundation/json_codec.h"
+#include "platform/frameworks/utilities/gzip.h"
+#include "testsupport/temp_dir.h"
+#include "tools/collector/collector_service.h"
+#include "tools/collector/sample_batch.h"
+
+using platform::HTTPRequest;
+using platform::HTTPResponse;
+using platform::Value;
+using tools::collector::Bytes;
+using tools::collector::CollectorOptions;
+using tools::collector::CollectorService;
+using tools::collector::testing::sampleBatch;
+
+namespace {
+
+const char* const kConfig = R"({"app_id": "1:1234:ios:ab12", "version": 3,
+                                "settings": {"measurement.upload.interval": "60000"}})";
+
+// A collector on a free loopback port, with its printed output; the output
+// is read once the service has stopped.
+struct RunningCollector {
+    explicit RunningCollector(CollectorOptions options) : service(std::move(options), out) { port = service.start(); }
+
+    std::string url(const std::string& pathAndQuery) const {
+        return "http://127.0.0.1:" + std::to_string(port) + pathAndQuery;
+    }
+    std::string output() {
+        service.stop();
+        return out.str();
+    }
+
+    std::ostringstream out;
+    CollectorService service;
+    int port = 0;
+};
+
+HTTPResponse send(HTTPRequest request) {
+    request.timeoutSeconds = 10;
+    const HTTPResponse response = platform::CurlHTTPClient().send(request);
+    REQUIRE_FALSE(response.failed());
+    return response;
+}
+
+HTTPResponse post(const std::string& url, const Bytes& body, platform::HTTPHeaders headers = {}) {
+    HTTPRequest request;
+    request.method = "POST";
+    request.url = url;
+    request.body = body;
+    request.headers = std::move(headers);
+    return send(request);
+}
+
+HTTPResponse get(const std::string& url, platform::HTTPHeaders headers = {}) {
+    HTTPRequest request;
+    request.url = url;
+    request.headers = std::move(headers);
+    return send(request);
+}
+
+std::vector<Value> logEntries(const std::filesystem::path& path) {
+    std::vector<Value> entries;
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);) {
+        auto entry = platform::parseJSON(line);
+        REQUIRE(entry);
+        entries.push_back(*entry);
+    }
+    return entries;
+}
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// Sends bytes that no HTTP client would and answers what comes back.
+std::string rawExchange(int port, const std::string& request) {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    REQUIRE(fd >= 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    REQUIRE(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0);
+    REQUIRE(write(fd, request.data(), request.size()) == static_cast<ssize_t>(request.size()));
+    std::string reply;
+    char buffer[512];
+    for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) reply.append(buffer, static_cast<std::size_t>(n));
+    close(fd);
+    return reply;
+}
+
+void writeFile(const std::filesystem::path& path, const std::string& contents) {
+    std::ofstream(path, std::ios::binary) << contents;
+}
+
+}  // namespace
+
+TEST_CASE("batches posted to /a are printed, logged and acknowledged") {
+    testsupport::TempDir dir;
+    CollectorOptions options;
+    options.logPath = dir / "batches.jsonl";
+
+    SUBCASE("a plain batch: 204, every bundle printed, the log holds what was sent") {
+        RunningCollector collector(options);
+        const auto response = post(collector.url("/a"), sampleBatch());
+        CHECK(response.statusCode == 204);
+        CHECK(collector.service.batchCount() == 1);
+        const std::string out = collector.output();
+        CHECK(out.rfind("listening on 127.0.0.1:" + std::to_string(collector.port) + "\n", 0) == 0);
+        CHECK(contains(out, "POST /a: batch of 2 bundles, " + std::to_string(sampleBatch().size()) + " bytes -> 204\n"
+                            "bundle 1 of 2\n  app identifier: 1:1234:ios:ab12\n"));
+        CHECK(contains(out, "      p = 0.3 (double)\n"));
+        CHECK(contains(out, "bundle 2 of 2\n"));
+
+        const auto entries = logEntries(*options.logPath);
+        REQUIRE(entries.size() == 1);
+        CHECK(entries[0]["status"] == Value(204));
+        const auto& bundles = entries[0]["bundles"].asArray();
+        REQUIRE(bundles.size() == 2);
+        CHECK(bundles[0]["bundle_index"] == Value(7));
+        CHECK(bundles[0]["start_time"]["millis"] == Value(1714564800123LL));
+        const auto& params = bundles[0]["events"].asArray().at(0)["params"].asArray();
+        REQUIRE(params.size() == 4);
+        CHECK(params[0] == Value(Value::Dictionary{{"name", "k"}, {"string", "2"}}));
+        CHECK(params[1] == Value(Value::Dictionary{{"name", "n"}, {"int", 5}}));
+        CHECK(params[2] == Value(Value::Dictionary{{"name", "p"}, {"double", 0.3}}));
+        CHECK(params[3]["list"].asArray().size() == 2);
+        CHECK(params[3]["list"].asArray()[1].asArray()[1] == Value(Value::Dictionary{{"name", "quantity"}, {"int", 2}}));
+        CHECK(bundles[1]["events"].asArray().at(0)["name"] == Value("kuvo_got_error"));
+    }
+
+    SUBCASE("a gzip-compressed body is read as the batch it carries") {
+        RunningCollector collector(options);
+        const auto compressed = platform::gul_dataByGzippingData(sampleBatch());
+        REQUIRE(compressed);
+        const auto response = post(collector.url("/a"), *compressed, {{"Content-Encoding", "gzip"}});
+        CHECK(response.statusCode == 204);
+        CHECK(contains(collector.output(), "POST /a: batch of 2 bundles, "));
+        CHECK(logEntries(*options.logPath).at(0)["bundles"].asArray().size() == 2);
+    }
+
+    SUBCASE("an undecodable body: 400 and a one-line reason, printed and logged") {
+        RunningCollector collector(options);
+        const auto response = post(collector.url("/a"), Bytes{0xff, 0xff, 0xff});
+        CHECK(response.statusCode == 400);
+        CHECK(collector.service.batchCount() == 0);
+        CHECK(contains(collector.output(), "POST /a: 400, not a measurement batch (3 bytes): "));
+        const auto entries = logEntries(*options.logPath);
+        REQUIRE(entries.size() == 1);
+        CHECK(entries[0]["status"] == Value(400));
+        CHECK(entries[0]["error"].stringValue().rfind("not a measurement batch", 0) == 0);
+    }
+
+    SUBCASE("a body that claims gzip but does not inflate: 400, printed") {
+        RunningCollector collector(options);
+        const auto response = post(collector.url("/a"), Bytes{0x1f, 0x8b, 0x08, 0x00, 0x01}, {{"Content-Encoding", "gzip"}});
+        CHECK(response.statusCode == 400);
+        CHECK(contains(collector.output(), "POST /a: 400, "));
+        CHECK(collector.service.batchCount() == 0);
+    }
+
+    SUBCASE("an encoding the collector does not know: 400, named") {
+        RunningCollector collector(options);
+        CHECK(post(collector.url("/a"), sampleBatch(), {{"Content-Encoding", "br"}}).statusCode == 400);
+        CHECK(contains(collector.output(), "POST /a: 400, unsupported Content-Encoding \"br\"\n"));
+    }
+
+    SUBCASE("--status-a simulates failures") {
+        for (const int status : {503, 429, 500}) {
+            options.batchStatus = status;
+            RunningCollector collector(options);
+            CHECK(post(collector.url("/a"), sampleBatch()).statusCode == status);
+            CHECK(contains(collector.output(), "bytes -> " + std::to_string(status) + "\n"));
+        }
+    }
+
+    SUBCASE("the batch limit finishes the service after the answer") {
+        options.stopAfterBatches = 2;
+        RunningCollector collector(options);
+        CHECK(post(collector.url("/a"), sampleBatch()).statusCode == 204);
+        CHECK(post(collector.url("/a"), Bytes{0xff}).statusCode == 400);
+        CHECK(post(collector.url("/a"), sampleBatch()).statusCode == 204);
+        collector.service.waitUntilFinished();
+        CHECK(collector.service.batchCount() == 2);
+        CHECK(logEntries(*options.logPath).size() == 3);
+    }
+}
+
+TEST_CASE("the configuration is served with a conditional GET") {
+    testsupport::TempDir dir;
+    CollectorOptions options;
+    options.configPath = dir / "config.json";
+    writeFile(*options.configPath, kConfig);
+    options.appId = "1:1234:ios:ab12";
+    const std::string path = "/config/app/1:1234:ios:ab12?platform=ios&ruz_version=110200&runtime_version=3";
+
+    SUBCASE("200 with the configuration and its validators, then 304 for either validator") {
+        RunningCollector collector(options);
+        const auto first = get(collector.url(path));
+        REQUIRE(first.statusCode == 200);
+        const auto etag = first.header("ETag");
+        const auto lastModified = first.header("Last-Modified");
+        REQUIRE(etag);
+        REQUIRE(lastModified);
+        const auto config = measurement::APMPBMeasurementConfig::initWithBuffer(first.body);
+        REQUIRE(config);
+        CHECK(measurement::NANOGetString(*config, 1) == "1:1234:ios:ab12");
+        CHECK(measurement::NANOGetInt64(*config, 0) == 3);
+
+        CHECK(get(collector.url(path), {{"If-None-Match", *etag}}).statusCode == 304);
+        CHECK(get(collector.url(path), {{"If-Modified-Since", *lastModified}}).statusCode == 304);
+        CHECK(get(collector.url(path), {{"If-None-Match", "\"other\""}, {"If-Modified-Since", *lastModified}})
+                  .statusCode == 200);
+        CHECK(get(collector.url(path), {{"If-Modified-Since", "Thu, 01 Jan 1970 00:00:00 GMT"}}).statusCode == 200);
+
+        const std::string out = collector.output();
+        CHECK(contains(out, "GET /config/app/1:1234:ios:ab12?platform=ios&ruz_version=110200&runtime_version=3: "
+                            "200, ETag " + *etag));
+        CHECK(contains(out, "  query platform = ios\n  query ruz_version = 110200\n  query runtime_version = 3\n"));
+        CHECK(contains(out, ": 304, ETag " + *etag + "\n"));
+        CHECK(contains(out, "  If-None-Match: " + *etag + "\n"));
+    }
+
+    SUBCASE("a changed file gets a new ETag, so the old one no longer matches") {
+        RunningCollector collector(options);
+        const auto etag = get(collector.url(path)).header("ETag");
+        REQUIRE(etag);
+        writeFile(*options.configPath, R"({"app_id": "1:1234:ios:ab12", "version": 4})");
+        const auto changed = get(collector.url(path), {{"If-None-Match", *etag}});
+        CHECK(changed.statusCode == 200);
+        CHECK(changed.header("ETag") != etag);
+    }
+
+    SUBCASE("404 for another application, and without a configuration") {
+        {
+            RunningCollector collector(options);
+            CHECK(get(collector.url("/config/app/1:999:ios:ff?platform=ios")).statusCode == 404);
+            CHECK(contains(collector.output(), "GET /config/app/1:999:ios:ff?platform=ios: 404, the configuration is for "
+                                               "1:1234:ios:ab12\n  query platform = ios\n"));
+        }
+        options.configPath.reset();
+        RunningCollector collector(options);
+        CHECK(get(collector.url(path)).statusCode == 404);
+        CHECK(contains(collector.output(), "404, no configuration given"));
+    }
+
+    SUBCASE("without --app-id every application gets the configuration") {
+        options.appId.reset();
+        RunningCollector collector(options);
+        CHECK(get(collector.url("/config/app/1:999:ios:ff")).statusCode == 200);
+    }
+}
+
+TEST_CASE("anything else is 404, and options that will not do are refused") {
+    SUBCASE("other paths and methods") {
+        RunningCollector collector(CollectorOptions{});
+        CHECK(get(collector.url("/b")).statusCode == 404);
+        CHECK(get(collector.url("/a")).statusCode == 404);
+        CHECK(post(collector.url("/config/app/x"), Bytes{1}).statusCode == 404);
+        const std::string out = collector.output();
+        CHECK(contains(out, "GET /b: 404, nothing here\n"));
+        CHECK(contains(out, "GET /a: 404, nothing here\n"));
+        CHECK(contains(out, "POST /config/app/x: 404, nothing here\n"));
+    }
+
+    SUBCASE("a request the HTTP server itself refuses is printed too") {
+        RunningCollector collector(CollectorOptions{});
+        CHECK(rawExchange(collector.port, "GARBAGE\r\n\r\n").rfind("HTTP/1.1 400", 0) == 0);
+        CHECK(contains(collector.output(), "GARBAGE: 400, refused by the HTTP server\n"));
+    }
+
+    SUBCASE("refusals") {
+        std::ostringstream out;
+        testsupport::TempDir dir;
+        CollectorOptions options;
+        options.address = "0.0.0.0";
+        CHECK_THROWS_WITH_AS(CollectorService(options, out), "the collector listens on 127.0.0.1 only, not 0.0.0.0",
+                             std::invalid_argument);
+        options = {};
+        options.batchStatus = 99;
+        CHECK_THROWS_AS(CollectorService(options, out), std::invalid_argument);
+        options = {};
+        options.port = 70000;
+        CHECK_THROWS_AS(CollectorService(options, out), std::invalid_argument);
+        options = {};
+        options.configPath = dir / "missing.json";
+        CHECK_THROWS_AS(CollectorService(options, out), std::invalid_argument);
+        options = {};
+        options.logPath = dir / "no-such-folder" / "log.jsonl";
+        CHECK_THROWS_AS(CollectorService(options, out), std::invalid_argument);
+    }
+
+    SUBCASE("a port already taken") {
+        RunningCollector first(CollectorOptions{});
+        std::ostringstream out;
+        CollectorOptions options;
+        options.port = first.port;
+        CollectorService second(options, out);
+        CHECK_THROWS_AS(second.start(), std::runtime_error);
+    }
+}

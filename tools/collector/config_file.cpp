@@ -1,0 +1,287 @@
+#include "tools/collector/config_file.h"
+
+#include <chrono>
+#include <functional>
+#include <map>
+#include <system_error>
+
+#include "measurement/foundation/hashing.h"
+#include "measurement/foundation/messages.h"
+#include "platform/foundation/bundle.h"
+#include "platform/foundation/json_codec.h"
+#include "tools/collector/time_format.h"
+
+namespace tools::collector {
+
+namespace {
+
+using measurement::APMPBConsentDefault;
+using measurement::APMPBConsentDelegation;
+using measurement::APMPBConsentSection;
+using measurement::APMPBEventConfig;
+using measurement::APMPBMeasurementConfig;
+using measurement::APMPBSetting;
+using platform::Value;
+
+template <class M>
+int at(int tag) {
+    return measurement::NANOFieldIndexForTag<M>(tag);
+}
+
+// A failed conversion of one part of the JSON form, named by its path.
+struct ConfigError {
+    std::string message;
+};
+
+// Audiences and programs are deep trees; they come from an encoded file.
+constexpr const char* kBinaryOnly = "audiences and programs have no JSON form: give the configuration as a .pb file";
+
+[[noreturn]] void refuse(const std::string& path, const std::string& expected) {
+    throw ConfigError{(path.empty() ? std::string("the configuration") : "\"" + path + "\"") + " must be " + expected};
+}
+
+const Value::Dictionary& objectAt(const Value& value, const std::string& path) {
+    if (!value.isDictionary()) refuse(path, "an object");
+    return value.asDictionary();
+}
+
+const Value::Array& arrayAt(const Value& value, const std::string& path) {
+    if (!value.isArray()) refuse(path, "a list");
+    return value.asArray();
+}
+
+const std::string& textAt(const Value& value, const std::string& path) {
+    if (!value.isString()) refuse(path, "text");
+    return value.asString();
+}
+
+bool boolAt(const Value& value, const std::string& path) {
+    if (!value.isBool()) refuse(path, "true or false");
+    return value.boolValue();
+}
+
+std::int64_t int64At(const Value& value, const std::string& path) {
+    if (!value.isInt()) refuse(path, "a whole number");
+    return value.intValue();
+}
+
+std::int32_t int32At(const Value& value, const std::string& path) {
+    const std::int64_t number = int64At(value, path);
+    if (number < INT32_MIN || number > INT32_MAX) refuse(path, "a 32-bit whole number");
+    return static_cast<std::int32_t>(number);
+}
+
+std::vector<std::string> textListAt(const Value& value, const std::string& path) {
+    std::vector<std::string> texts;
+    for (const auto& item : arrayAt(value, path)) texts.push_back(textAt(item, path + "[]"));
+    return texts;
+}
+
+// The keys an object of the JSON form may hold, each with what it writes.
+template <class M>
+using Members = std::map<std::string, std::function<void(M&, const Value&, const std::string& path)>>;
+
+template <class M>
+void readObject(M& message, const Value& value, const std::string& path, const Members<M>& members) {
+    for (const auto& [key, item] : objectAt(value, path)) {
+        const auto member = members.find(key);
+        const std::string itemPath = path.empty() ? key : path + "." + key;
+        if (member == members.end()) throw ConfigError{"unknown key \"" + itemPath + "\""};
+        member->second(message, item, itemPath);
+    }
+}
+
+template <class M>
+M readMessage(const Value& value, const std::string& path, const Members<M>& members) {
+    M message;
+    readObject(message, value, path, members);
+    return message;
+}
+
+template <class M>
+std::vector<M> readMessages(const Value& value, const std::string& path, const Members<M>& members) {
+    std::vector<M> messages;
+    for (const auto& item : arrayAt(value, path)) messages.push_back(readMessage(item, path + "[]", members));
+    return messages;
+}
+
+template <class M>
+auto int32Member(int tag) {
+    return [tag](M& message, const Value& value, const std::string& path) {
+        measurement::NANOSetInt32(message, at<M>(tag), int32At(value, path));
+    };
+}
+
+template <class M>
+auto boolMember(int tag) {
+    return [tag](M& message, const Value& value, const std::string& path) {
+        measurement::NANOSetBool(message, at<M>(tag), boolAt(value, path));
+    };
+}
+
+template <class M>
+auto textMember(int tag) {
+    return [tag](M& message, const Value& value, const std::string& path) {
+        measurement::NANOSetString(message, at<M>(tag), textAt(value, path));
+    };
+}
+
+template <class M>
+auto textListMember(int tag) {
+    return [tag](M& message, const Value& value, const std::string& path) {
+        measurement::NANOSetArray(message, at<M>(tag), textListAt(value, path));
+    };
+}
+
+std::vector<APMPBSetting> settingsAt(const Value& value, const std::string& path) {
+    std::vector<APMPBSetting> settings;
+    for (const auto& [name, text] : objectAt(value, path)) {
+        APMPBSetting setting;
+        measurement::NANOSetString(setting, at<APMPBSetting>(1), name);
+        measurement::NANOSetString(setting, at<APMPBSetting>(2), textAt(text, path + "." + name));
+        settings.push_back(std::move(setting));
+    }
+    return settings;
+}
+
+std::vector<APMPBEventConfig> eventsAt(const Value& value, const std::string& path) {
+    static const Members<APMPBEventConfig> members = {
+        {"blocked", boolMember<APMPBEventConfig>(2)},
+        {"custom_conversion", boolMember<APMPBEventConfig>(3)},
+        {"sampling_rate", int32Member<APMPBEventConfig>(4)},
+    };
+    std::vector<APMPBEventConfig> events;
+    for (const auto& [name, entry] : objectAt(value, path)) {
+        APMPBEventConfig event;
+        measurement::NANOSetString(event, at<APMPBEventConfig>(1), name);
+        readObject(event, entry, path + "." + name, members);
+        events.push_back(std::move(event));
+    }
+    return events;
+}
+
+APMPBConsentSection consentAt(const Value& value, const std::string& path) {
+    static const Members<APMPBConsentDefault> defaultMembers = {
+        {"type", int32Member<APMPBConsentDefault>(1)},
+        {"status", int32Member<APMPBConsentDefault>(2)},
+    };
+    static const Members<APMPBConsentDelegation> delegationMembers = {
+        {"type", int32Member<APMPBConsentDelegation>(1)},
+        {"delegated_type", int32Member<APMPBConsentDelegation>(2)},
+    };
+    static const Members<APMPBConsentSection> members = {
+        {"defaults",
+         [](APMPBConsentSection& section, const Value& item, const std::string& itemPath) {
+             measurement::NANOSetArray(section, at<APMPBConsentSection>(1),
+                                       readMessages(item, itemPath, defaultMembers));
+         }},
+        {"delegations",
+         [](APMPBConsentSection& section, const Value& item, const std::string& itemPath) {
+             measurement::NANOSetArray(section, at<APMPBConsentSection>(2),
+                                       readMessages(item, itemPath, delegationMembers));
+         }},
+        {"regional_defaults",
+         [](APMPBConsentSection& section, const Value& item, const std::string& itemPath) {
+             measurement::NANOSetArray(section, at<APMPBConsentSection>(3),
+                                       readMessages(item, itemPath, defaultMembers));
+         }},
+    };
+    return readMessage(value, path, members);
+}
+
+const Members<APMPBMeasurementConfig>& configMembers() {
+    using Config = APMPBMeasurementConfig;
+    static const Members<Config> members = {
+        {"version",
+         [](Config& config, const Value& value, const std::string& path) {
+             measurement::NANOSetInt64(config, at<Config>(1), int64At(value, path));
+         }},
+        {"app_id", textMember<Config>(2)},
+        {"settings",
+         [](Config& config, const Value& value, const std::string& path) {
+             measurement::NANOSetArray(config, at<Config>(3), settingsAt(value, path));
+         }},
+        {"events",
+         [](Config& config, const Value& value, const std::string& path) {
+             measurement::NANOSetArray(config, at<Config>(4), eventsAt(value, path));
+         }},
+        {"upload_subdomain", textMember<Config>(5)},
+        {"dma_region", boolMember<Config>(7)},
+        {"consent",
+         [](Config& config, const Value& value, const std::string& path) {
+             measurement::NANOSetMessage(config, at<Config>(8), consentAt(value, path));
+         }},
+        {"data_controls", textListMember<Config>(10)},
+        {"core_platform_services", textListMember<Config>(11)},
+        {"audiences", [](Config&, const Value&, const std::string&) { throw ConfigError{kBinaryOnly}; }},
+        {"programs", [](Config&, const Value&, const std::string&) { throw ConfigError{kBinaryOnly}; }},
+    };
+    return members;
+}
+
+std::string etagOf(const Bytes& body) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string etag = "\"";
+    for (const auto byte : measurement::apm_MD5Data(body)) {
+        etag += kDigits[byte >> 4];
+        etag += kDigits[byte & 0xf];
+    }
+    return etag + '"';
+}
+
+std::optional<std::string> lastModifiedOf(const std::filesystem::path& path) {
+    std::error_code failure;
+    const auto written = std::filesystem::last_write_time(path, failure);
+    if (failure) return std::nullopt;
+    const auto since1970 = std::chrono::file_clock::to_sys(written).time_since_epoch();
+    return httpDateFromSeconds(std::chrono::duration_cast<std::chrono::seconds>(since1970).count());
+}
+
+std::optional<Bytes> encodedConfig(const std::filesystem::path& path, const std::string& contents,
+                                   std::string* error) {
+    if (path.extension() == ".pb") {
+        Bytes body(contents.begin(), contents.end());
+        if (APMPBMeasurementConfig::initWithBuffer(body)) return body;
+        if (error) *error = "not an encoded measurement configuration";
+        return std::nullopt;
+    }
+    std::string reason;
+    const auto description = platform::parseJSON(contents, &reason);
+    if (!description) {
+        if (error) *error = reason;
+        return std::nullopt;
+    }
+    return encodeConfigJSON(*description, error);
+}
+
+}  // namespace
+
+std::optional<Bytes> encodeConfigJSON(const Value& description, std::string* error) {
+    try {
+        APMPBMeasurementConfig config;
+        readObject(config, description, "", configMembers());
+        return config.protoBuffer();
+    } catch (const ConfigError& failure) {
+        if (error) *error = failure.message;
+        return std::nullopt;
+    }
+}
+
+std::optional<ServedConfig> loadConfig(const std::filesystem::path& path, std::string* error) {
+    const auto contents = platform::readFile(path);
+    const auto lastModified = lastModifiedOf(path);
+    if (!contents || !lastModified) {
+        if (error) *error = path.string() + ": cannot be read";
+        return std::nullopt;
+    }
+    std::string reason;
+    auto body = encodedConfig(path, *contents, &reason);
+    if (!body) {
+        if (error) *error = path.string() + ": " + reason;
+        return std::nullopt;
+    }
+    const std::string etag = etagOf(*body);
+    return ServedConfig{std::move(*body), etag, *lastModified};
+}
+
+}  // namespace tools::collector

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "platform/foundation/value.h"
+#include "tools/collector/batch_description.h"
+
+namespace tools::collector {
+
+// A measurement configuration as the collector serves it: the encoded
+// message and the validators of a conditional GET.
+struct ServedConfig {
+    Bytes body;
+    std::string etag;          // quoted, from the body's MD5 digest
+    std::string lastModified;  // the file's modification time, as an HTTP date
+};
+
+// Reads a configuration file. A name ending in ".pb" holds an encoded
+// configuration message, served byte for byte once it decodes. Any other
+// file is the JSON form:
+//
+//   {"version": 3, "app_id": "1:1234:ios:ab12",
+//    "settings": {"measurement.upload.interval": "3600000"},
+//    "events": {"kuvo_calculate": {"blocked": false, "custom_conversion": true,
+//                                  "sampling_rate": 4}},
+//    "upload_subdomain": "app", "dma_region": true,
+//    "consent": {"defaults": [{"type": 1, "status": 2}],
+//                "delegations": [{"type": 3, "delegated_type": 1}],
+//                "regional_defaults": []},
+//    "data_controls": ["..."], "core_platform_services": ["..."]}
+//
+// Every key is optional; setting values are text. Audiences and programs
+// have no JSON form: a configuration with them is given as ".pb". Nothing,
+// with a one-line reason in *error, for a file that cannot be read or
+// understood.
+std::optional<ServedConfig> loadConfig(const std::filesystem::path& path, std::string* error = nullptr);
+
+// The encoded configuration a JSON form describes.
+std::optional<Bytes> encodeConfigJSON(const platform::Value& description, std::string* error = nullptr);
+
+}  // namespace tools::collector

@@ -1,0 +1,171 @@
+#include <doctest/doctest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+
+#include "measurement/foundation/messages.h"
+#include "platform/foundation/json_codec.h"
+#include "testsupport/temp_dir.h"
+#include "tools/collector/config_file.h"
+
+using tools::collector::Bytes;
+using tools::collector::encodeConfigJSON;
+using tools::collector::loadConfig;
+
+namespace {
+
+const char* const kFullConfig = R"({
+  "version": 12,
+  "app_id": "1:1234:ios:ab12",
+  "settings": {"measurement.upload.interval": "3600000", "measurement.rb.max": "25"},
+  "events": {"kuvo_calculate": {"blocked": false, "custom_conversion": true, "sampling_rate": 4},
+             "kuvo_got_error": {"blocked": true}},
+  "upload_subdomain": "app",
+  "dma_region": true,
+  "consent": {"defaults": [{"type": 1, "status": 2}], "delegations": [{"type": 3, "delegated_type": 1}],
+              "regional_defaults": [{"type": 2, "status": 1}]},
+  "data_controls": ["redact_device_info"],
+  "core_platform_services": ["a", "b"]
+})";
+
+std::optional<Bytes> encode(const std::string& json, std::string* error = nullptr) {
+    auto description = platform::parseJSON(json);
+    REQUIRE(description);
+    return encodeConfigJSON(*description, error);
+}
+
+std::string refusal(const std::string& json) {
+    std::string error;
+    CHECK_FALSE(encode(json, &error));
+    return error;
+}
+
+void writeFile(const std::filesystem::path& path, const std::string& contents) {
+    std::ofstream out(path, std::ios::binary);
+    out << contents;
+}
+
+// The standard output of a shell command.
+std::string run(const std::string& command) {
+    std::string out;
+    FILE* pipe = popen(command.c_str(), "r");
+    REQUIRE(pipe);
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+    REQUIRE(pclose(pipe) == 0);
+    return out;
+}
+
+// protoc's own decoding of the wire format, independent of ours; its text
+// puts the fields of one message on lines of their own, so spaces and line
+// breaks are dropped before comparing.
+std::string rawDecoding(const testsupport::TempDir& dir, const Bytes& bytes) {
+    const auto file = dir / "raw.pb";
+    writeFile(file, std::string(bytes.begin(), bytes.end()));
+    std::string text = run("protoc --decode_raw < '" + file.string() + "'");
+    std::erase_if(text, [](char c) { return c == ' ' || c == '\n'; });
+    return text;
+}
+
+std::string md5sum(const std::filesystem::path& path) {
+    return '"' + run("md5sum '" + path.string() + "'").substr(0, 32) + '"';
+}
+
+void setModified(const std::filesystem::path& path, std::int64_t secondsSince1970) {
+    const std::chrono::sys_seconds when{std::chrono::seconds(secondsSince1970)};
+    std::filesystem::last_write_time(path, std::chrono::file_clock::from_sys(when));
+}
+
+}  // namespace
+
+TEST_CASE("the JSON form of a configuration encodes the message it describes") {
+    testsupport::TempDir dir;
+
+    SUBCASE("every key reaches its field, as protoc reads the bytes") {
+        const auto bytes = encode(kFullConfig);
+        REQUIRE(bytes);
+        const std::string raw = rawDecoding(dir, *bytes);
+        CHECK(raw.find("1:12") != std::string::npos);
+        CHECK(raw.find("2:\"1:1234:ios:ab12\"") != std::string::npos);
+        CHECK(raw.find("3{1:\"measurement.rb.max\"2:\"25\"}") != std::string::npos);
+        CHECK(raw.find("3{1:\"measurement.upload.interval\"2:\"3600000\"}") != std::string::npos);
+        CHECK(raw.find("4{1:\"kuvo_calculate\"2:03:14:4}") != std::string::npos);
+        CHECK(raw.find("4{1:\"kuvo_got_error\"2:1}") != std::string::npos);
+        CHECK(raw.find("5:\"app\"") != std::string::npos);
+        CHECK(raw.find("7:1") != std::string::npos);
+        CHECK(raw.find("8{1{1:12:2}2{1:32:1}3{1:22:1}}") != std::string::npos);
+        CHECK(raw.find("10:\"redact_device_info\"") != std::string::npos);
+        CHECK(raw.find("11:\"a\"11:\"b\"") != std::string::npos);
+    }
+
+    SUBCASE("the engine's message class reads the application identifier back") {
+        const auto bytes = encode(kFullConfig);
+        REQUIRE(bytes);
+        const auto config = measurement::APMPBMeasurementConfig::initWithBuffer(*bytes);
+        REQUIRE(config);
+        CHECK(measurement::NANOGetString(*config, 1) == "1:1234:ios:ab12");
+        CHECK(measurement::NANOGetInt64(*config, 0) == 12);
+    }
+
+    SUBCASE("an empty description is an empty configuration") {
+        CHECK(encode("{}") == Bytes{});
+    }
+
+    SUBCASE("mistakes are named by their path") {
+        CHECK(refusal("[]") == "the configuration must be an object");
+        CHECK(refusal(R"({"app": "x"})") == "unknown key \"app\"");
+        CHECK(refusal(R"({"settings": {"interval": 5}})") == "\"settings.interval\" must be text");
+        CHECK(refusal(R"({"version": 1.5})") == "\"version\" must be a whole number");
+        CHECK(refusal(R"({"events": {"e": {"sampling_rate": 3000000000}}})") ==
+              "\"events.e.sampling_rate\" must be a 32-bit whole number");
+        CHECK(refusal(R"({"events": {"e": {"blocked": 1}}})") == "\"events.e.blocked\" must be true or false");
+        CHECK(refusal(R"({"consent": {"defaults": [{"kind": 1}]}})") == "unknown key \"consent.defaults[].kind\"");
+        CHECK(refusal(R"({"data_controls": "x"})") == "\"data_controls\" must be a list");
+        CHECK(refusal(R"({"audiences": []})").find(".pb") != std::string::npos);
+    }
+}
+
+TEST_CASE("a configuration file is served with its validators") {
+    testsupport::TempDir dir;
+
+    SUBCASE("JSON: the ETag is the MD5 digest of the encoded body, Last-Modified the file's time") {
+        const auto file = dir / "config.json";
+        writeFile(file, kFullConfig);
+        setModified(file, 1714564800);
+        std::string error;
+        const auto served = loadConfig(file, &error);
+        INFO(error);
+        REQUIRE(served);
+        CHECK(served->body == *encode(kFullConfig));
+        const auto encoded = dir / "encoded";
+        writeFile(encoded, std::string(served->body.begin(), served->body.end()));
+        CHECK(served->etag == md5sum(encoded));
+        CHECK(served->lastModified == "Wed, 01 May 2024 12:00:00 GMT");
+    }
+
+    SUBCASE("an encoded file is served byte for byte") {
+        const auto file = dir / "config.pb";
+        const auto bytes = *encode(kFullConfig);
+        writeFile(file, std::string(bytes.begin(), bytes.end()));
+        const auto served = loadConfig(file);
+        REQUIRE(served);
+        CHECK(served->body == bytes);
+        CHECK(served->etag == md5sum(file));
+    }
+
+    SUBCASE("files that will not do are refused with the reason") {
+        std::string error;
+        CHECK_FALSE(loadConfig(dir / "missing.json", &error));
+        CHECK(error.find("missing.json: cannot be read") != std::string::npos);
+        writeFile(dir / "bad.pb", "\xff\xff\xff");
+        CHECK_FALSE(loadConfig(dir / "bad.pb", &error));
+        CHECK(error.find("not an encoded measurement configuration") != std::string::npos);
+        writeFile(dir / "bad.json", "{\"version\": ");
+        CHECK_FALSE(loadConfig(dir / "bad.json", &error));
+        CHECK(error.find("bad.json: malformed JSON") != std::string::npos);
+        writeFile(dir / "wrong.json", R"({"app_id": 5})");
+        CHECK_FALSE(loadConfig(dir / "wrong.json", &error));
+        CHECK(error.find("\"app_id\" must be text") != std::string::npos);
+    }
+}
