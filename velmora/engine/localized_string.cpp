@@ -7,10 +7,12 @@
 
 namespace velmora::LocalizedString {
 
-namespace {
 
-// Fixed at first use: a step title keeps the language it was written in.
-const std::string& once(const std::string& key) {
+std::string localized(const std::string& key) {
+    return platform::Bundle::main().localizedString(key);
+}
+
+const std::string& localizedOnce(const std::string& key) {
     static std::mutex mutex;
     static std::map<std::string, std::string> texts;
     std::lock_guard lock(mutex);
@@ -19,25 +21,19 @@ const std::string& once(const std::string& key) {
     return it->second;
 }
 
-}  // namespace
-
-std::string localized(const std::string& key) {
-    return platform::Bundle::main().localizedString(key);
-}
-
-const std::string& yourInput() { return once("Your Input"); }
-const std::string& expand() { return once("Expand"); }
-const std::string& modifiedInput() { return once("Modified Input"); }
-const std::string& result() { return once("Result"); }
-const std::string& insert() { return once("Insert"); }
-const std::string& calculate() { return once("Calculate Verb"); }
-const std::string& error() { return once("error"); }
-const std::string& cancelMath() { return once("Cancel (math)"); }
-const std::string& choosenFormula() { return once("Choosen Formula"); }
-const std::string& quickSolution() { return once("Quick Solution"); }
-const std::string& fullSolution() { return once("Full Solution"); }
-const std::string& histogram() { return once("Histogram"); }
-const std::string& distributionFunction() { return once("Distribution function"); }
-const std::string& probabilityTree() { return once("Probability Tree"); }
+const std::string& yourInput() { return localizedOnce("Your Input"); }
+const std::string& expand() { return localizedOnce("Expand"); }
+const std::string& modifiedInput() { return localizedOnce("Modified Input"); }
+const std::string& result() { return localizedOnce("Result"); }
+const std::string& insert() { return localizedOnce("Insert"); }
+const std::string& calculate() { return localizedOnce("Calculate Verb"); }
+const std::string& error() { return localizedOnce("error"); }
+const std::string& cancelMath() { return localizedOnce("Cancel (math)"); }
+const std::string& choosenFormula() { return localizedOnce("Choosen Formula"); }
+const std::string& quickSolution() { return localizedOnce("Quick Solution"); }
+const std::string& fullSolution() { return localizedOnce("Full Solution"); }
+const std::string& histogram() { return localizedOnce("Histogram"); }
+const std::string& distributionFunction() { return localizedOnce("Distribution function"); }
+const std::string& probabilityTree() { return localizedOnce("Probability Tree"); }
 
 }  // namespace velmora::LocalizedString

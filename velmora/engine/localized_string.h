@@ -9,6 +9,9 @@ namespace velmora::LocalizedString {
 
 // The translation of any key, looked up now (not cached).
 std::string localized(const std::string& key);
+// The text of the key, looked up at its first use and kept for the life of
+// the process: a step title keeps the language it was written in.
+const std::string& localizedOnce(const std::string& key);
 
 const std::string& yourInput();             // "Your Input"
 const std::string& expand();                // "Expand"
