@@ -1,9 +1,10 @@
 #pragma once
 
-// What bundling and the rewriting of queued bundles read of the identity and
-// the audiences. Each is an interface with a default that answers "nothing
-// set" (no identifiers, no audience results), so the upload side works on its
-// own; the identity and audience components plug in their implementations
+// What bundling and the rewriting of queued bundles read of the identity,
+// the audiences and the engine around them. Each is an interface with a
+// default that answers "nothing set" (no identifiers, no audience results),
+// so the upload side works on its own; the identity, audience and engine
+// components plug in their implementations with APMUploadSeams::set...()
 // without touching this code.
 
 #include <cstdint>
@@ -15,6 +16,8 @@
 #include "measurement/foundation/event.h"
 #include "measurement/foundation/event_aggregates.h"
 #include "measurement/foundation/messages.h"
+#include "measurement/foundation/user_attribute.h"
+#include "measurement/store/database.h"
 
 namespace measurement {
 
@@ -26,6 +29,21 @@ enum APMTrackingStatus : int {
     kAPMTrackingStatusNotDetermined = 4,
     kAPMTrackingStatusUnavailable = 5,
     kAPMTrackingStatusUnknown = 6,
+};
+
+// The consent state as the upload side reads it. The default answers what
+// the engine core's consent seam (APMSeams::consentState()) answers at the
+// time of the call.
+class APMUploadConsentSeam {
+public:
+    virtual ~APMUploadConsentSeam() = default;
+    // "G1" and one character each for "ad_storage" and "analytics_storage".
+    virtual std::string consentSignals() const;
+    virtual std::string consentDiagnostics() const;
+    virtual bool isAnalyticsStorageDenied() const;
+    virtual bool isAdUserDataDenied() const;
+    // The readable description of the consent state.
+    virtual std::string description() const;
 };
 
 // The device and application identifiers as the upload side reads them. The
@@ -80,6 +98,40 @@ public:
         return true;
     }
     virtual bool clearEvaluationResultsForSessionScopedFilters() { return true; }
+};
+
+// The engine state and writes that bundling reaches. All calls come from
+// the measurement worker queue.
+class APMBundlingEngineSeam {
+public:
+    virtual ~APMBundlingEngineSeam() = default;
+    // Stores a user property as the engine's own writes do; by default
+    // straight into the database.
+    virtual bool setUserPropertyInDatabaseOnWorkerQueue(APMDatabase& database, const APMUserAttribute& attribute);
+    // The engine's mark that the "_npa" user property must be written again
+    // from the consent state, and that write.
+    virtual bool shouldUpdateNPAUserProperty() const { return false; }
+    virtual void setShouldUpdateNPAUserProperty(bool /*value*/) {}
+    virtual void setPersonalizedAdsUserPropertyOnWorkerQueue() {}
+    // The upload suspension time; 0 lifts the suspension.
+    virtual void setUploadSuspensionTimestamp(double /*seconds*/) {}
+};
+
+// The seams of the upload side. Set them before the engine starts; the
+// getters never answer null.
+class APMUploadSeams {
+public:
+    static std::shared_ptr<APMUploadConsentSeam> consent();
+    static std::shared_ptr<APMUploadIdentitySeam> identity();
+    static std::shared_ptr<APMBundleAudienceSeam> audience();
+    static std::shared_ptr<APMBundlingEngineSeam> engine();
+
+    // nullptr restores the default.
+    static void setConsent(std::shared_ptr<APMUploadConsentSeam> seam);
+    static void setIdentity(std::shared_ptr<APMUploadIdentitySeam> seam);
+    static void setAudience(std::shared_ptr<APMBundleAudienceSeam> seam);
+    static void setEngine(std::shared_ptr<APMBundlingEngineSeam> seam);
+    static void resetAll();
 };
 
 }  // namespace measurement

@@ -1,0 +1,231 @@
+// The run of raw events behind one bundle, its screening, the reserved-name
+// renaming and the daily conversion and real-time limits.
+#include <cmath>
+#include <set>
+
+#include "measurement/foundation/names.h"
+#include "measurement/upload/bundler.h"
+#include "measurement/upload/bundler_internal.h"
+
+namespace measurement {
+
+using namespace bundler_detail;
+
+namespace {
+
+// Events that never count against the daily real-time limit.
+const std::set<std::string>& neverCountedRealtimeEvents() {
+    static const std::set<std::string> names{"_iap", "_f", "_dcu", "_fx"};
+    return names;
+}
+
+constexpr const char* kDCUEventName = "_dcu";
+constexpr const char* kEngagementEventName = "_e";
+constexpr const char* kFromRedundantParameter = "_fr";
+
+bool isPublicName(const std::string& name) { return !name.empty() && name.front() != '_'; }
+
+platform::Value nameContext(const APMEvent& event) { return platform::Value(APMEventNameForLog(event.name())); }
+platform::Value parametersContext(const APMEvent& event) {
+    return platform::Value(APMDescriptionOfParameters(event.parameters()));
+}
+
+// The filter that cuts the run: the first row always, then each next row
+// while it has the next row ID, the same hour and fits the count and size
+// limits. A row that does not decode is taken into the run when it
+// continues it, so that deleting the run drops it instead of leaving it to
+// stall every later bundle.
+class RunFilter {
+public:
+    RunFilter(const APMDatabase& database, std::int64_t maxEvents, std::int64_t maxSize)
+        : database_(database), maxEvents_(maxEvents), maxSize_(maxSize) {}
+
+    bool offer(const APMRow& row, std::size_t position) {
+        if (position > 0 && maxEvents_ <= static_cast<std::int64_t>(position)) return false;
+        const auto found = row.find("rowid");
+        if (found == row.end() || !found->second.isInt()) return false;
+        const std::int64_t rowID = found->second.intValue();
+        if (position > 0 && rowID != lastRowID_ + 1) return false;
+
+        std::optional<APMError> error;
+        const auto raw = database_.rawEventDataFromDictionary(row, &error);
+        if (!raw) {
+            monitor().logWithLevel(kAPMMonitorLevelSampledWarning, kAPMBundlingRawEventUndecodableCode,
+                                   "Failed to filter raw event. Error", errorContext(error));
+            lastRowID_ = rowID;
+            return true;
+        }
+        const std::int64_t bucket = APMHourBucket(raw->event().timestamp());
+        if (position == 0) hourBucket_ = bucket;
+        if (bucket != hourBucket_) return false;
+        const auto size = static_cast<std::int64_t>(raw->event().protoEvent().protoBuffer().size());
+        if (position > 0 && accumulatedSize_ + size >= maxSize_) return false;
+        accumulatedSize_ += size;
+        lastRowID_ = rowID;
+        return true;
+    }
+
+    std::int64_t lastRowID() const { return lastRowID_; }
+
+private:
+    const APMDatabase& database_;
+    std::int64_t maxEvents_;
+    std::int64_t maxSize_;
+    std::int64_t hourBucket_ = -1;
+    std::int64_t lastRowID_ = -1;
+    std::int64_t accumulatedSize_ = 0;
+};
+
+}  // namespace
+
+std::optional<APMRawEventRun> APMBundler::rawEventsWithMetadataFingerprint(std::int64_t metadataFingerprint) {
+    RunFilter filter(database_, remoteConfig_.uploadMaxEventsPerBundle(), remoteConfig_.uploadMaxSizeLimitBytes());
+    std::optional<APMError> error;
+    auto events = database_.rawEventsWithMetadataFingerprint(
+        metadataFingerprint, &error, [&](const APMRow& row, std::size_t position) { return filter.offer(row, position); });
+    if (!events) {
+        monitor().logWithLevel(kAPMMonitorLevelError, kAPMBundlingRawEventsQueryFailedCode,
+                               "Inconsistent state, raw event is expected. Error", errorContext(error));
+        return std::nullopt;
+    }
+    APMRawEventRun run;
+    run.events = std::move(*events);
+    run.lastRowID = filter.lastRowID();
+    return run;
+}
+
+std::optional<std::vector<APMEvent>> APMBundler::processRawEvents(const APMRawEventRun& run,
+                                                                  std::int64_t metadataFingerprint) {
+    std::vector<APMRawEventData> kept;
+    for (const auto& raw : run.events) {
+        if (!shouldRejectRawEvent(raw)) kept.push_back(raw);
+    }
+    if (kept.empty()) {
+        if (!deleteBundledRawEvents(run.lastRowID, metadataFingerprint)) return std::nullopt;
+        if (!run.events.empty()) {
+            monitor().logWithLevel(kAPMMonitorLevelSampledWarning, kAPMBundlingAllEventsRejectedCode,
+                                   "Rejected all events.");
+        }
+        return std::vector<APMEvent>{};
+    }
+    std::optional<APMError> error;
+    auto counts = database_.dailyCounts(&error);
+    if (!counts) {
+        monitor().logWithLevel(kAPMMonitorLevelError, kAPMBundlingDailyCountsReadFailedCode,
+                               "Failed to query daily event counts. Error", errorContext(error));
+        return std::nullopt;
+    }
+    std::vector<APMEvent> events;
+    events.reserve(kept.size());
+    bool countsChanged = false;
+    for (const auto& raw : kept) {
+        auto renamed = internalEventFromPublicEvent(raw);
+        const bool conversionCounted = checkConversion(renamed, *counts);
+        const bool realtimeCounted = checkRealtime(renamed, *counts);
+        countsChanged = countsChanged || conversionCounted || realtimeCounted;
+        events.push_back(std::move(renamed.event()));
+    }
+    if (countsChanged && !database_.updateDailyCounts(*counts, &error)) {
+        monitor().logWithLevel(kAPMMonitorLevelSilentError, kAPMBundlingDailyCountsWriteFailedCode,
+                               "Failed to update daily event counts. Name, error", nameContext(events.back()),
+                               errorContext(error));
+        return std::nullopt;
+    }
+    return events;
+}
+
+bool APMBundler::shouldRejectRawEvent(const APMRawEventData& rawEvent) const {
+    const APMEvent& event = rawEvent.event();
+    const auto internalName = APMInternalName(APMAllowedReservedEventNames(), event.name());
+    if (internalName && remoteConfig_.blocklistInternal() && !remoteConfig_.blocklistPublic()) return false;
+    if (remoteConfig_.isEventBlocklisted(event.name()) ||
+        (internalName && remoteConfig_.isEventBlocklisted(*internalName))) {
+        monitor().logWithLevel(kAPMMonitorLevelSampledWarning, kAPMBundlingEventRejectedCode,
+                               "Rejected event. Event name", nameContext(event));
+        return true;
+    }
+    if (remoteConfig_.redundantEngagementRemovalEnabled() && event.name() == kEngagementEventName) {
+        const auto* redundant = event.parameter(kFromRedundantParameter);
+        if (redundant && redundant->isInt64() && redundant->int64Value() == 1) return true;
+    }
+    return false;
+}
+
+APMRawEventData APMBundler::internalEventFromPublicEvent(const APMRawEventData& rawEvent) {
+    const APMEvent& event = rawEvent.event();
+    const auto internalName = APMInternalName(APMAllowedReservedEventNames(), event.name());
+    if (!internalName) return rawEvent;
+    APMEvent renamed(event.origin(), false, *internalName, event.timestamp(), event.previousTimestamp(),
+                     event.parameters());
+    // The flags belong to the stored row, not to the name.
+    renamed.setRealtime(event.isRealtime());
+    renamed.setConversion(event.isConversion());
+    return APMRawEventData(std::move(renamed), rawEvent.rowID(), rawEvent.metadataFingerprint());
+}
+
+std::int64_t APMBundler::currentDayIndex() const {
+    const double days = std::floor((now() - persistedConfig_.midnightOffset()) / 86400.0);
+    return std::isfinite(days) ? APMSaturatingInt64(days) : 0;
+}
+
+bool APMBundler::checkConversion(APMRawEventData& rawEvent, APMDailyCounts& dailyCounts) {
+    APMEvent& event = rawEvent.event();
+    if (remoteConfig_.isEventCustomConversion(event.name())) event.setConversion(true);
+    if (!isPublicName(event.name()) || !event.isConversion()) return false;
+    const std::int64_t day = currentDayIndex();
+    // Counts of another day are those of a day gone by: today's are 0.
+    const std::int64_t todays = dailyCounts.dayIndex() == day ? dailyCounts.conversionsCount() : 0;
+    const std::int64_t limit = remoteConfig_.maxConversionsPerDay();
+    if (todays >= limit) {
+        event.setConversion(false);
+        monitor().logWithLevel(kAPMMonitorLevelWarning, kAPMBundlingTooManyConversionsCode,
+                               "Too many conversion events. Not logging event as conversion. Name, limit",
+                               nameContext(event), platform::Value(limit));
+        return false;
+    }
+    dailyCounts.incrementCountsForCurrentDay(day, false, true);
+    dailyCounts.decrementAllEventsCount();
+    return true;
+}
+
+bool APMBundler::checkRealtime(APMRawEventData& rawEvent, APMDailyCounts& dailyCounts) {
+    APMEvent& event = rawEvent.event();
+    if (!event.isRealtime() && !event.isConversion()) return false;
+    const bool debug = monitor().isDebugModeEnabled();
+    const std::int64_t day = currentDayIndex();
+    const bool today = dailyCounts.dayIndex() == day;
+    if (!debug && !neverCountedRealtimeEvents().contains(event.name())) {
+        if ((today ? dailyCounts.realtimeCount() : 0) < remoteConfig_.maxRealtimeEventCountPerDay()) {
+            dailyCounts.incrementRealtimeCountsForCurrentDay(day);
+            event.setRealtime(true);
+            monitor().logWithLevel(kAPMMonitorLevelDebug, kAPMBundlingRealtimeUnderLimitCode,
+                                   "Event is under real-time event count daily limit. Marking the event as "
+                                   "real-time. Event name, parameters",
+                                   nameContext(event), parametersContext(event));
+            return true;
+        }
+        event.setRealtime(false);
+        monitor().logWithLevel(kAPMMonitorLevelSampledWarning, kAPMBundlingRealtimeOverLimitCode,
+                               "Number of real-time events is over the real-time event count daily limit. Event is "
+                               "no longer real-time. Event name, parameters",
+                               nameContext(event), parametersContext(event));
+        return false;
+    }
+    if (!debug && event.name() == kDCUEventName) {
+        if ((today ? dailyCounts.dcuRealtimeCount() : 0) >= remoteConfig_.maxRealtimeDCUEventCountPerDay()) {
+            event.setRealtime(false);
+            return false;
+        }
+        dailyCounts.incrementDCURealtimeCountsForCurrentDay(day);
+        event.setRealtime(true);
+        return true;
+    }
+    event.setRealtime(true);
+    monitor().logWithLevel(kAPMMonitorLevelDebug, kAPMBundlingRealtimeUnlimitedCode,
+                           "Event is not subject to real-time event count daily limit. Marking an event as real-time. "
+                           "Event name, parameters",
+                           nameContext(event), parametersContext(event));
+    return false;
+}
+
+}  // namespace measurement
