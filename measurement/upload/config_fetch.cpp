@@ -78,11 +78,11 @@ void APMUploader::networkRemoteConfigFetchCompletionHandler(const platform::HTTP
     auto& config = *components_.remoteConfig;
     if (config.DMAConsentEnabled() && engine.shouldRequestDeferredDeepLinkAfterConfigFetch()) {
         engine.setShouldRequestDeferredDeepLinkAfterConfigFetch(false);
-        APMSeams::deepLinks()->requestDeferredDeepLink();
+        components_.peers->requestDeferredDeepLink();
     } else {
         uploadDataOrRegisterAlarm();
     }
-    APMSeams::tcfClient()->setIsDMARegion(config.isDMARegion());
+    components_.peers->setIsDMARegion(config.isDMARegion());
 }
 
 // Records the update time and, for a new configuration, takes it; the

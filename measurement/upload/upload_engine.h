@@ -67,8 +67,8 @@ private:
 };
 
 // The components that come after an upload or a configuration fetch and are
-// built elsewhere: conversion values, on-device conversion and audiences.
-// The defaults do nothing.
+// built elsewhere: conversion values, on-device conversion, audiences, deep
+// links and the TCF client. The defaults do nothing.
 class APMUploadPeers {
 public:
     virtual ~APMUploadPeers() = default;
@@ -83,14 +83,11 @@ public:
     virtual void retrievePSMResponse() {}
     // The audiences of a new server configuration; false refuses them.
     virtual bool updateAudiences(const std::vector<APMPBAudience>& /*audiences*/) { return true; }
+    // The deferred deep link, requested once a configuration has arrived.
+    virtual void requestDeferredDeepLink() {}
+    // The TCF client learns the region of a new configuration.
+    virtual void setIsDMARegion(bool /*region*/) {}
 };
 
-// Makes one bundle from the oldest stored raw events; true when raw events
-// were consumed (the caller keeps calling while it answers true).
-class APMRawEventBundler {
-public:
-    virtual ~APMRawEventBundler() = default;
-    virtual bool bundleRawEvents() = 0;
-};
 
 }  // namespace measurement

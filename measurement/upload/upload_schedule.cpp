@@ -16,6 +16,23 @@ constexpr double kEpsilon = std::numeric_limits<double>::epsilon();
 
 bool isZero(double value) { return std::fabs(value) < kEpsilon; }
 
+class ScheduleOnReachabilityChange : public platform::RULReachabilityDelegate {
+public:
+    ScheduleOnReachabilityChange(std::weak_ptr<APMUploader> uploader, std::weak_ptr<APMUploadEngine> engine)
+        : uploader_(std::move(uploader)), engine_(std::move(engine)) {}
+    void reachabilityDidChange() override {
+        auto engine = engine_.lock();
+        if (!engine) return;
+        engine->scheduleOnWorkerQueue("APMMeasurement:1045", [uploader = uploader_] {
+            if (auto self = uploader.lock()) self->updateSchedule();
+        });
+    }
+
+private:
+    std::weak_ptr<APMUploader> uploader_;
+    std::weak_ptr<APMUploadEngine> engine_;
+};
+
 }  // namespace
 
 double APMNextUploadingTime(const APMUploadTimingInputs& inputs) {
@@ -103,7 +120,18 @@ double APMUploader::nextUploadingTime() {
 void APMUploader::standDown(bool listenForNetwork) {
     auto& engine = *components_.engine;
     engine.uploadAlarm().cancel();
-    engine.network().setReachabilityDelegate(listenForNetwork ? engine.reachabilityDelegate() : nullptr);
+    std::shared_ptr<platform::RULReachabilityDelegate> delegate;
+    if (listenForNetwork) {
+        delegate = engine.reachabilityDelegate();
+        if (!delegate) {
+            if (!ownReachabilityDelegate_) {
+                ownReachabilityDelegate_ =
+                    std::make_shared<ScheduleOnReachabilityChange>(weak_from_this(), components_.engine);
+            }
+            delegate = ownReachabilityDelegate_;
+        }
+    }
+    engine.network().setReachabilityDelegate(delegate);
     engine.terminateBackgroundTask();
 }
 

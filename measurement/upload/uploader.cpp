@@ -9,7 +9,6 @@
 #include "measurement/foundation/value.h"
 #include "measurement/upload/bundle_fields.h"
 #include "measurement/upload/bundle_redaction.h"
-#include "measurement/core/codes.h"
 #include "measurement/upload/upload_support.h"
 #include "platform/dispatch/clock.h"
 
@@ -18,8 +17,15 @@ namespace measurement {
 using namespace upload_detail;
 
 APMUploader::APMUploader(APMUploadComponents components) : components_(std::move(components)) {
-    if (!components_.identity) components_.identity = std::make_shared<APMUploadIdentitySeam>();
     if (!components_.peers) components_.peers = std::make_shared<APMUploadPeers>();
+}
+
+std::shared_ptr<APMUploadConsentSeam> APMUploader::consent() const {
+    return components_.consent ? components_.consent : APMUploadSeams::consent();
+}
+
+std::shared_ptr<APMUploadIdentitySeam> APMUploader::identity() const {
+    return components_.identity ? components_.identity : APMUploadSeams::identity();
 }
 
 APMUploader::~APMUploader() = default;
@@ -100,10 +106,10 @@ std::optional<std::string> APMUploader::uploadURLOrLogOnce() {
 }
 
 bool APMUploader::bundlePendingRawEvents() {
-    if (!components_.bundler) return false;
+    if (!components_.bundleRawEvents) return false;
     const std::int64_t limit = components_.remoteConfig->maxBundlesCreatedPerIteration();
     bool made = false;
-    for (std::int64_t i = 0; i < limit && components_.bundler->bundleRawEvents(); ++i) {
+    for (std::int64_t i = 0; i < limit && components_.bundleRawEvents(); ++i) {
         // A new bundle proves the queue writable again.
         suspensionTimestamp_.reset();
         made = true;
@@ -129,10 +135,11 @@ std::optional<std::vector<APMQueuedEntry>> APMUploader::queuedBundles() {
 void APMUploader::applyConsentToBundles(std::vector<APMQueuedEntry>& entries) {
     auto& config = *components_.remoteConfig;
     if (config.tcfFeatureEnabled()) components_.engine->tcfClientSetConsentFromData();
-    const auto consent = APMSeams::consentState();
-    const std::string signals = consent->consentSignals();
-    const std::string diagnostics = consent->consentDiagnostics();
-    const bool adUserDataDenied = consent->isAdUserDataDenied();
+    const auto consentState = consent();
+    const auto identityState = identity();
+    const std::string signals = consentState->consentSignals();
+    const std::string diagnostics = consentState->consentDiagnostics();
+    const bool adUserDataDenied = consentState->isAdUserDataDenied();
     const bool gate = config.gateIDFAOnATTMASEnabled();
     const bool dma = config.DMAConsentEnabled();
     std::optional<APMPBUserAttribute> npa;
@@ -147,7 +154,7 @@ void APMUploader::applyConsentToBundles(std::vector<APMQueuedEntry>& entries) {
     bool refresh = !dma || signals.find('0') != std::string::npos;
     for (auto& entry : entries) {
         if (!refresh) refresh = bundleHasFirstOpenEvent(entry.bundle);
-        applyDeviceIdentifiersToBundle(entry.bundle, signals, gate, *components_.identity, refresh);
+        applyDeviceIdentifiersToBundle(entry.bundle, signals, gate, *identityState, refresh);
         if (dma) applyDMAConsentToBundle(entry.bundle, diagnostics, adUserDataDenied, npa, server, refresh);
     }
 }
@@ -205,13 +212,14 @@ APMPBMeasurementBatch APMUploader::batchOf(std::vector<APMQueuedEntry> entries, 
     const bool dma = config.DMAConsentEnabled();
     const bool checksum = config.checksumEnabled();
     const auto dataControls = config.dataControls();
+    const auto identityState = identity();
     std::vector<APMPBMeasurementBundle> bundles;
     std::int64_t latestEnd = 0;
     for (std::size_t i = 0; i < entries.size(); ++i) {
         auto& bundle = entries[i].bundle;
         NANOSetInt64(bundle, bundleFieldIndex(kLibraryVersionTag), components_.libraryVersion);
         NANOSetInt64(bundle, bundleFieldIndex(kUploadTimestampTag), nowMillis);
-        applyDataControlsToBundle(bundle, dataControls, *components_.identity);
+        applyDataControlsToBundle(bundle, dataControls, *identityState);
         if (checksum) {
             NANOSetInt64(bundle, bundleFieldIndex(kChecksumTag), apm_64LSBMD5(bundle.protoBuffer()));
         }
@@ -318,7 +326,7 @@ bool APMUploader::isNetworkReadyForRequest() {
     const bool networkBusy = engine.network().hasUploadInProgress();
     if (engine.isNetworkRequestPending()) {
         if (!networkBusy) {
-            logEntry(kAPMMonitorLevelError, kAPMNetworkNotUploadingCode,
+            logEntry(kAPMMonitorLevelError, kAPMUploadNetworkNotUploadingCode,
                      "Analytics is uploading but network is not uploading");
         }
         return false;

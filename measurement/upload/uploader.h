@@ -8,12 +8,12 @@
 // measurement worker queue; network completions arrive there too.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "measurement/core/seams.h"
 #include "measurement/foundation/messages.h"
 #include "measurement/store/database.h"
 #include "measurement/store/database_config_storage.h"
@@ -45,6 +45,7 @@ enum : long {
     kAPMUploadElapsedCode = 23038,
     kAPMUploadSentCode = 23039,
     kAPMUploadNoSessionCode = 23040,
+    kAPMUploadNetworkNotUploadingCode = 23041,
     kAPMUploadFilterBothIDsCode = 23042,
     kAPMUploadFailedCode = 23043,
     kAPMUploadSucceededCode = 23044,
@@ -85,8 +86,12 @@ struct APMUploadComponents {
     std::shared_ptr<APMMeasurementConfigStorage> configStorage;
     std::shared_ptr<APMPersistedConfig> persistedConfig;
     std::shared_ptr<APMRemoteConfig> remoteConfig;
-    std::shared_ptr<APMRawEventBundler> bundler;
-    std::shared_ptr<APMUploadIdentitySeam> identity = std::make_shared<APMUploadIdentitySeam>();
+    // Makes one bundle from the oldest raw events; true when raw events were
+    // consumed. None: nothing is bundled.
+    std::function<bool()> bundleRawEvents;
+    // None: the process's upload seams at each call.
+    std::shared_ptr<APMUploadConsentSeam> consent;
+    std::shared_ptr<APMUploadIdentitySeam> identity;
     std::shared_ptr<APMUploadPeers> peers = std::make_shared<APMUploadPeers>();
     // The service's identifier of the application: a fetched configuration
     // for any other is refused.
@@ -121,19 +126,17 @@ struct APMUploadTimingInputs {
 // interval doubling up to the retry count, then none.
 double APMNextUploadingTime(const APMUploadTimingInputs& inputs);
 
-class APMUploader : public APMUploadScheduleSeam,
-                    public APMConfigurationFetchSeam,
-                    public std::enable_shared_from_this<APMUploader> {
+class APMUploader : public std::enable_shared_from_this<APMUploader> {
 public:
     explicit APMUploader(APMUploadComponents components);
-    ~APMUploader() override;
+    ~APMUploader();
     APMUploader(const APMUploader&) = delete;
     APMUploader& operator=(const APMUploader&) = delete;
 
     const APMUploadComponents& components() const { return components_; }
 
     // ---- the batch upload (uploader.cpp) ----
-    void uploadData() override;
+    void uploadData();
     // The leading run of entries that may share one batch: same application
     // identifier and no other device identifier of the reference's kind.
     static std::vector<APMQueuedEntry> filteredBundlesWithCompatibleAppID(
@@ -149,12 +152,12 @@ public:
     bool removeBundlesFromDatabaseWithIDs(const std::vector<std::int64_t>& bundleIDs);
 
     // ---- the schedule (upload_schedule.cpp) ----
-    void updateSchedule() override;
+    void updateSchedule();
     double nextUploadingTime();
     void uploadDataOrRegisterAlarm();
 
     // ---- the configuration fetch (config_fetch.cpp) ----
-    void fetchRemoteConfig() override;
+    void fetchRemoteConfig();
     void networkRemoteConfigFetchCompletionHandler(const platform::HTTPURLResponse& response,
                                                    const std::vector<std::uint8_t>& data,
                                                    const std::optional<platform::RULError>& error);
@@ -182,6 +185,8 @@ private:
     void handleUploadSuccess(int status, std::int64_t contentLength);
     void handleUploadFailure(int status, const std::optional<platform::RULError>& error);
     std::optional<std::string> uploadURLOrLogOnce();
+    std::shared_ptr<APMUploadConsentSeam> consent() const;
+    std::shared_ptr<APMUploadIdentitySeam> identity() const;
 
     // Suspension, measured on the monotonic clock.
     bool isSuspended() const;
@@ -202,6 +207,9 @@ private:
     std::optional<double> suspensionTimestamp_;
     std::int64_t lastEventEnd_ = 0;
     bool missingAddressLogged_ = false;
+    // Reschedules when the network comes back, for an engine that listens
+    // with no delegate of its own.
+    std::shared_ptr<platform::RULReachabilityDelegate> ownReachabilityDelegate_;
 };
 
 }  // namespace measurement
