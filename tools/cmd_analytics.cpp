@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "measurement/core/arurerudo.h"
-#include "measurement/core/event_database.h"
+#include "measurement/core/stored_data.h"
 #include "measurement/core/measurement.h"
 #include "measurement/foundation/messages.h"
 #include "platform/foundation/json_codec.h"
@@ -96,8 +96,6 @@ int logOne(const std::string& name, const std::vector<std::string>& pairs) {
     return 0;
 }
 
-Value describeValue(const measurement::APMValue& value) { return value.objectValue(); }
-
 Value describeHeader(const measurement::APMPBMeasurementBundle& header) {
     using measurement::APMPBMeasurementBundleFieldIndex;
     auto text = [&](int tag) { return Value(measurement::NANOGetString(header, APMPBMeasurementBundleFieldIndex(tag)).value_or("")); };
@@ -114,50 +112,43 @@ Value describeHeader(const measurement::APMPBMeasurementBundle& header) {
 
 int dump() {
     std::optional<measurement::APMError> error;
-    auto database = measurement::APMEventDatabase::open(measurement::APMEventDatabase::defaultPath(), &error);
-    if (!database) {
-        std::cerr << "velmora analytics dump: " << (error ? error->description() : "cannot open the database") << '\n';
-        return 1;
-    }
-    auto events = database->allRawEvents(&error);
-    auto bundles = database->queuedBundles(&error);
-    auto properties = database->allUserAttributes(&error);
-    if (!events || !bundles || !properties) {
+    const auto data = measurement::APMReadStoredData(&error);
+    if (!data) {
         std::cerr << "velmora analytics dump: " << (error ? error->description() : "cannot read the database") << '\n';
         return 1;
     }
     Value::Array rawEvents;
-    for (const auto& raw : *events) {
+    for (const auto& stored : data->rawEvents) {
+        const auto& event = stored.raw.event();
         Value::Dictionary parameters;
-        for (const auto& [key, value] : raw.event().parameters()) parameters.emplace(key, describeValue(value));
-        auto header = database->rawEventMetadata(raw.metadataFingerprint(), nullptr);
+        for (const auto& [key, value] : event.parameters()) parameters.emplace(key, value.objectValue());
         rawEvents.push_back(Value::Dictionary{
-            {"rowid", static_cast<long long>(raw.rowID())},
-            {"name", raw.event().name()},
-            {"origin", raw.event().origin()},
-            {"public", raw.event().isPublic()},
-            {"timestamp", raw.event().timestamp()},
-            {"realtime", raw.event().isRealtime()},
-            {"conversion", raw.event().isConversion()},
+            {"rowid", static_cast<long long>(stored.raw.rowID())},
+            {"name", event.name()},
+            {"origin", event.origin()},
+            {"public", event.isPublic()},
+            {"timestamp", event.timestamp()},
+            {"realtime", event.isRealtime()},
             {"parameters", parameters},
-            {"metadata_fingerprint", static_cast<long long>(raw.metadataFingerprint())},
-            {"metadata", header ? describeHeader(*header) : Value()}});
+            {"metadata_fingerprint", static_cast<long long>(stored.raw.metadataFingerprint())},
+            {"metadata", stored.metadata ? describeHeader(*stored.metadata) : Value()}});
     }
     Value::Array queue;
-    for (const auto& bundle : *bundles) {
+    for (const auto& bundle : data->queuedBundles) {
         Value::Dictionary entry = describeHeader(bundle).asDictionary();
         Value::Array names;
-        for (const auto& event : measurement::NANOGetArray<measurement::APMPBEvent>(bundle, measurement::APMPBMeasurementBundleFieldIndex(2))) {
+        for (const auto& event : measurement::NANOGetArray<measurement::APMPBEvent>(
+                 bundle, measurement::APMPBMeasurementBundleFieldIndex(2))) {
             names.push_back(Value(measurement::NANOGetString(event, 1).value_or("")));
         }
         entry.emplace("events", names);
         queue.push_back(entry);
     }
     Value::Array userProperties;
-    for (const auto& property : *properties) {
+    for (const auto& property : data->userAttributes) {
         userProperties.push_back(Value::Dictionary{{"name", property.name()},
                                                    {"origin", property.origin()},
-                                                   {"value", describeValue(property.value())},
+                                                   {"value", property.value().objectValue()},
                                                    {"set_timestamp", property.lastSetTimestamp()}});
     }
     std::cout << platform::writeJSON(Value::Dictionary{{"raw_events", rawEvents},

@@ -173,7 +173,6 @@ TEST_CASE("the first open is written once per install") {
     const auto firstOpen = eventsNamed(engine, "_f")[0].event();
     CHECK(firstOpen.origin() == "auto");
     CHECK(firstOpen.isRealtime());
-    CHECK(firstOpen.isConversion());
     const double firstTime = engine.time().now();
 
     // A second process start on the same data folder.

@@ -49,17 +49,17 @@ void EngineFixture::restart() {
     resetProcess();
 }
 
-std::unique_ptr<APMEventDatabase> EngineFixture::openDatabase() {
+APMStoredData EngineFixture::storedData() {
     std::optional<APMError> error;
-    auto database = APMEventDatabase::open(APMEventDatabase::defaultPath(), &error);
-    REQUIRE(database);
-    return database;
+    auto data = APMReadStoredData(&error);
+    REQUIRE(data);
+    return *data;
 }
 
 std::vector<APMRawEventData> EngineFixture::rawEvents() {
-    auto events = openDatabase()->allRawEvents(nullptr);
-    REQUIRE(events);
-    return *events;
+    std::vector<APMRawEventData> events;
+    for (auto& stored : storedData().rawEvents) events.push_back(std::move(stored.raw));
+    return events;
 }
 
 std::vector<std::string> EngineFixture::rawEventNames() {
@@ -68,16 +68,17 @@ std::vector<std::string> EngineFixture::rawEventNames() {
     return names;
 }
 
-std::vector<APMUserAttribute> EngineFixture::userAttributes() {
-    auto attributes = openDatabase()->allUserAttributes(nullptr);
-    REQUIRE(attributes);
-    return *attributes;
-}
+std::vector<APMUserAttribute> EngineFixture::userAttributes() { return storedData().userAttributes; }
 
 APMPBMeasurementBundle EngineFixture::metadataOf(const APMRawEventData& event) {
-    auto header = openDatabase()->rawEventMetadata(event.metadataFingerprint(), nullptr);
-    REQUIRE(header);
-    return *header;
+    for (const auto& stored : storedData().rawEvents) {
+        if (stored.raw.rowID() == event.rowID()) {
+            REQUIRE(stored.metadata);
+            return *stored.metadata;
+        }
+    }
+    FAIL("no stored raw event with that row ID");
+    return {};
 }
 
 std::int64_t intParameter(const APMEvent& event, const std::string& name) {

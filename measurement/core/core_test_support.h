@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "measurement/core/event_database.h"
+#include "measurement/core/stored_data.h"
 #include "measurement/foundation/monitor.h"
 #include "platform/dispatch/timer.h"
 #include "platform/foundation/user_defaults.h"
@@ -42,9 +42,9 @@ public:
     APMMonitorCapture& monitor() { return capture_; }
     const std::filesystem::path& folder() const { return folder_.path(); }
 
-private:
-    std::unique_ptr<APMEventDatabase> openDatabase();
+    APMStoredData storedData();
 
+private:
     testsupport::TempDir folder_;
     std::optional<platform::dispatch::ManualTime> time_;
     platform::ScopedDataDirectory preferences_;

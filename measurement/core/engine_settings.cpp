@@ -5,7 +5,7 @@
 #include <sstream>
 #include <system_error>
 
-#include "measurement/foundation/environment.h"
+#include "measurement/store/files.h"
 #include "platform/foundation/plist_codec.h"
 
 namespace measurement {
@@ -20,10 +20,7 @@ APMEngineSettings::APMEngineSettings(std::string path) : path_(std::move(path)) 
 }
 
 std::string APMEngineSettings::defaultPath() {
-    const auto folder = APMApplicationSupportDirectory() / "Rozeda" / "Measurement";
-    std::error_code ignored;
-    std::filesystem::create_directories(folder, ignored);
-    return (folder / kAPMEngineSettingsFileName).string();
+    return APMApplicationSupportPath(kAPMEngineSettingsFileName);
 }
 
 std::optional<platform::Value> APMEngineSettings::objectForKey(const std::string& key) const {

@@ -112,8 +112,8 @@ bool APMMeasurement::writeFilteredEventOnWorkerQueue(const APMEvent& event) {
         if (!attributes) return false;
         const auto header = createRawEventMetadataWithUserAttributes(*attributes);
         const auto fingerprint = APMRawEventMetadataFingerprint(header);
-        return database_->insertRawEventMetadata(fingerprint, header, &error) &&
-               database_->insertRawEvent(stored, fingerprint, &error);
+        return database_->insertRawEventMetadata(header, fingerprint, &error) &&
+               database_->insertRawEvent(stored, fingerprint, &error).has_value();
     });
     if (!written) {
         APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMEventWriteFailedCode,

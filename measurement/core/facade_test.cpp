@@ -221,7 +221,6 @@ TEST_CASE("events pass the event-editing host of the server configuration") {
         CHECK(intParameter(events[1].event(), "added") == 7);
         CHECK(events[2].event().name() == "created");
         CHECK(events[2].event().origin() == "script");
-        CHECK_FALSE(events[2].event().isPublic());
         CHECK(uploads->schedules == schedulesAfterStart + 1);
     }
     SUBCASE("a failed program writes the unedited event and logs 23223") {

@@ -106,7 +106,7 @@ void APMMeasurement::startWithAppID(const std::string& measurementAppID, std::fu
 bool APMMeasurement::initializeComponentsOnWorkerQueue() {
     if (didInitializeComponents_) return true;
     std::optional<APMError> error;
-    database_ = APMEventDatabase::open(APMEventDatabase::defaultPath(), &error);
+    database_ = APMDatabase::makeDefault(&error);
     if (!database_) {
         logEntry(kAPMMonitorLevelError, kAPMEngineInitFailedCode, "Failed to initialize the measurement database. Error",
                  error ? error->asContext() : platform::Value());

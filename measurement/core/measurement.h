@@ -10,13 +10,13 @@
 #include <vector>
 
 #include "measurement/core/engine_settings.h"
-#include "measurement/core/event_database.h"
 #include "measurement/core/seams.h"
 #include "measurement/foundation/alarm.h"
 #include "measurement/foundation/event.h"
 #include "measurement/foundation/monitor.h"
 #include "measurement/foundation/scheduler.h"
 #include "measurement/foundation/user_attribute.h"
+#include "measurement/store/database.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/frameworks/app_core/background_task.h"
 #include "platform/frameworks/utilities/network.h"
@@ -49,7 +49,7 @@ public:
     // Components.
     APMScheduler& scheduler() { return *scheduler_; }
     // Open once the components are initialised (on the worker queue).
-    APMEventDatabase* database() const { return database_.get(); }
+    APMDatabase* database() const { return database_.get(); }
     APMEngineSettings* persistedConfig() const { return settings_.get(); }
     const std::shared_ptr<platform::RULNetwork>& network() const { return network_; }
     std::shared_ptr<platform::RULReachabilityDelegate> reachabilityDelegate() const { return reachabilityDelegate_; }
@@ -132,7 +132,7 @@ private:
     std::int64_t dayIndexForTimestamp(double timestamp) const;
 
     std::unique_ptr<APMScheduler> scheduler_;
-    std::unique_ptr<APMEventDatabase> database_;
+    std::unique_ptr<APMDatabase> database_;
     std::unique_ptr<APMEngineSettings> settings_;
     std::shared_ptr<platform::RULNetwork> network_;
     std::shared_ptr<platform::RULReachabilityDelegate> reachabilityDelegate_;

@@ -154,4 +154,20 @@ TEST_CASE("the events snapshot sets the counters aside and brings them back") {
             CHECK(lifetimeCounts(db).at("purchase") == 6);
         });
     }
+    SUBCASE("a snapshot table that cannot be made is logged with 12058 and changes nothing") {
+        {
+            // Something else of that name stands in the way.
+            auto store = APMSqliteStore::makeWithDatabasePath(fx.path().string(), nullptr);
+            REQUIRE(store->executeStatement("CREATE VIEW events_snapshot AS SELECT * FROM events", {}, nullptr));
+        }
+        fx.onWorker([&] {
+            CHECK_FALSE(db.createEventsSnapshotTable(&error));
+            CHECK(error);
+            CHECK(lifetimeCounts(db) == std::map<std::string, std::int32_t>{{"_s", 3}, {"purchase", 5}});
+        });
+        auto entries = fx.capture.entriesWithCode(kAPMDatabaseSnapshotTableFailedCode);
+        REQUIRE(entries.size() == 1);
+        CHECK(entries[0].level == 4);
+        CHECK(entries[0].message == "Failed to ensure event snapshot table");
+    }
 }

@@ -1,5 +1,7 @@
 #include <doctest/doctest.h>
 
+#include <sys/xattr.h>
+
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
@@ -59,6 +61,18 @@ TEST_CASE("the store opens, creates and reopens its file") {
         REQUIRE(error);
         CHECK(error->code() == kAPMSqliteStoreOpenCode);
         CHECK(capture.hasCode(kAPMSqliteStoreOpenFailedCode));
+    }
+    SUBCASE("the file is marked to be left out of backups where the file system allows it") {
+        const auto path = dir / "db.sql";
+        auto store = openStore(path);
+        char value[16] = {};
+        const auto size = ::getxattr(path.c_str(), "user.xdg.robots.backup", value, sizeof value - 1);
+        if (size >= 0) {
+            CHECK(std::string(value, static_cast<std::size_t>(size)) == "false");
+            CHECK_FALSE(capture.hasCode(kAPMSqliteStoreBackupExclusionCode));
+        } else {
+            CHECK(capture.hasCode(kAPMSqliteStoreBackupExclusionCode));
+        }
     }
     SUBCASE("rows survive closing and opening again") {
         const auto path = dir / "db.sql";
