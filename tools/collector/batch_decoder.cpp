@@ -71,31 +71,41 @@ void putTime(Value::Dictionary& out, const char* key, const M& message, int tag)
     if (NANOHasField(message, at<M>(tag))) out[key] = timeValue(measurement::NANOGetInt64(message, at<M>(tag)));
 }
 
+// A repeated field, each element converted.
+template <class Element, class M, class Convert>
+Value::Array listOf(const M& message, int tag, Convert convert) {
+    Value::Array list;
+    for (const auto& element : NANOGetArray<Element>(message, at<M>(tag))) list.push_back(convert(element));
+    return list;
+}
+
 // A repeated field, left out when empty (the wire cannot tell empty from
 // unset).
 template <class Element, class M, class Convert>
 void putList(Value::Dictionary& out, const char* key, const M& message, int tag, Convert convert) {
-    Value::Array list;
-    for (const auto& element : NANOGetArray<Element>(message, at<M>(tag))) list.push_back(convert(element));
+    Value::Array list = listOf<Element>(message, tag, convert);
     if (!list.empty()) out[key] = std::move(list);
+}
+
+// The typed value of a parameter or a user property, from whichever of its
+// value fields is set.
+template <class M>
+void putTypedValue(Value::Dictionary& out, const M& message, int stringTag, int intTag, int doubleTag) {
+    putString(out, "string", message, stringTag);
+    putInt64(out, "int", message, intTag);
+    putDouble(out, "double", message, doubleTag);
 }
 
 Value parameterValue(const APMPBEventParam& parameter);
 
 Value parameterList(const APMPBEventParamDictionary& dictionary) {
-    Value::Array parameters;
-    for (const auto& parameter : NANOGetArray<APMPBEventParam>(dictionary, at<APMPBEventParamDictionary>(1))) {
-        parameters.push_back(parameterValue(parameter));
-    }
-    return parameters;
+    return listOf<APMPBEventParam>(dictionary, 1, parameterValue);
 }
 
 Value parameterValue(const APMPBEventParam& parameter) {
     Value::Dictionary out;
     putString(out, "name", parameter, 1);
-    putString(out, "string", parameter, 2);
-    putInt64(out, "int", parameter, 3);
-    putDouble(out, "double", parameter, 4);
+    putTypedValue(out, parameter, 2, 3, 4);
     putList<APMPBEventParamDictionary>(out, "list", parameter, 5, parameterList);
     return out;
 }
@@ -105,11 +115,7 @@ Value eventValue(const APMPBEvent& event) {
     putString(out, "name", event, 2);
     putTime(out, "time", event, 3);
     putTime(out, "previous_time", event, 4);
-    Value::Array parameters;
-    for (const auto& parameter : NANOGetArray<APMPBEventParam>(event, at<APMPBEvent>(1))) {
-        parameters.push_back(parameterValue(parameter));
-    }
-    out["params"] = std::move(parameters);
+    out["params"] = listOf<APMPBEventParam>(event, 1, parameterValue);
     return out;
 }
 
@@ -117,9 +123,7 @@ Value userPropertyValue(const APMPBUserAttribute& property) {
     Value::Dictionary out;
     putString(out, "name", property, 2);
     putTime(out, "set_time", property, 1);
-    putString(out, "string", property, 3);
-    putInt64(out, "int", property, 4);
-    putDouble(out, "double", property, 6);
+    putTypedValue(out, property, 3, 4, 6);
     return out;
 }
 
@@ -184,16 +188,8 @@ void putBundleField(Value::Dictionary& out, const BundleField& field, const APMP
 Value bundleValue(const APMPBMeasurementBundle& bundle) {
     Value::Dictionary out;
     for (const auto& field : kBundleFields) putBundleField(out, field, bundle);
-    Value::Array properties;
-    for (const auto& property : NANOGetArray<APMPBUserAttribute>(bundle, at<APMPBMeasurementBundle>(3))) {
-        properties.push_back(userPropertyValue(property));
-    }
-    out["user_properties"] = std::move(properties);
-    Value::Array events;
-    for (const auto& event : NANOGetArray<APMPBEvent>(bundle, at<APMPBMeasurementBundle>(kBundleEventsTag))) {
-        events.push_back(eventValue(event));
-    }
-    out["events"] = std::move(events);
+    out["user_properties"] = listOf<APMPBUserAttribute>(bundle, kBundleUserPropertiesTag, userPropertyValue);
+    out["events"] = listOf<APMPBEvent>(bundle, kBundleEventsTag, eventValue);
     putList<APMPBAudienceLeafFilterResult>(out, "audience_results", bundle, kBundleAudienceResultsTag,
                                            audienceResultValue);
     return out;
@@ -217,11 +213,7 @@ std::optional<Value> batchValue(const Bytes& encoded, std::string* error) {
         if (error) *error = decodeFailure(encoded);
         return std::nullopt;
     }
-    Value::Array bundles;
-    for (const auto& bundle : NANOGetArray<APMPBMeasurementBundle>(*batch, at<APMPBMeasurementBatch>(1))) {
-        bundles.push_back(bundleValue(bundle));
-    }
-    return Value(Value::Dictionary{{"bundles", std::move(bundles)}});
+    return Value(Value::Dictionary{{"bundles", listOf<APMPBMeasurementBundle>(*batch, 1, bundleValue)}});
 }
 
 std::optional<std::string> batchText(const Bytes& encoded, std::string* error) {

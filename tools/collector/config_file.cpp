@@ -105,32 +105,33 @@ std::vector<M> readMessages(const Value& value, const std::string& path, const M
     return messages;
 }
 
+// The member that writes the field with that tag: Read checks and converts
+// the JSON value, Write is the message setter.
+template <class M, auto Read, auto Write>
+auto member(int tag) {
+    return [tag](M& message, const Value& value, const std::string& path) {
+        Write(message, at<M>(tag), Read(value, path));
+    };
+}
+
 template <class M>
 auto int32Member(int tag) {
-    return [tag](M& message, const Value& value, const std::string& path) {
-        measurement::NANOSetInt32(message, at<M>(tag), int32At(value, path));
-    };
+    return member<M, int32At, measurement::NANOSetInt32>(tag);
 }
 
 template <class M>
 auto boolMember(int tag) {
-    return [tag](M& message, const Value& value, const std::string& path) {
-        measurement::NANOSetBool(message, at<M>(tag), boolAt(value, path));
-    };
+    return member<M, boolAt, measurement::NANOSetBool>(tag);
 }
 
 template <class M>
 auto textMember(int tag) {
-    return [tag](M& message, const Value& value, const std::string& path) {
-        measurement::NANOSetString(message, at<M>(tag), textAt(value, path));
-    };
+    return member<M, textAt, measurement::NANOSetString>(tag);
 }
 
 template <class M>
 auto textListMember(int tag) {
-    return [tag](M& message, const Value& value, const std::string& path) {
-        measurement::NANOSetArray(message, at<M>(tag), textListAt(value, path));
-    };
+    return member<M, textListAt, measurement::NANOSetArray<std::string>>(tag);
 }
 
 std::vector<APMPBSetting> settingsAt(const Value& value, const std::string& path) {
