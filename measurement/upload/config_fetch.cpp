@@ -129,10 +129,7 @@ void APMUploader::recordFetchedConfiguration(int status, const platform::HTTPURL
 void APMUploader::handleConfigFetchFailure(int status, const std::optional<platform::RULError>& error) {
     logEntry(kAPMMonitorLevelWarning, kAPMConfigRequestFailedCode, "Network request failed to fetch remote config. Code, Error",
              platform::Value(status), networkErrorContext(error));
-    auto& persisted = *components_.persistedConfig;
-    const double now = currentTime();
-    persisted.setLastFailedUploadTimestamp(now);
-    if (isBackoffStatus(status)) persisted.setLastBackoffTimestamp(now);
+    recordFailedRequest(status);
     logEntry(kAPMMonitorLevelWarning, kAPMConfigRetryLaterCode, "Network fetch failed. Will retry later. Code, error",
              platform::Value(status), networkErrorContext(error));
     updateSchedule();

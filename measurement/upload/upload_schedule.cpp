@@ -79,20 +79,19 @@ double APMUploader::selectedUploadInterval() {
     auto& config = *components_.remoteConfig;
     if (APMMonitor::shared().isDebugModeEnabled()) return config.uploadingRealTimeInterval();
     auto& database = *components_.database;
-    std::optional<APMError> error;
-    auto realtimeBundle = database.containsRealtimeBundlesWithError(&error);
-    if (!realtimeBundle) {
-        logEntry(kAPMMonitorLevelSilentWarning, kAPMRealtimeBundleCheckFailedCode,
-                 "Failed to query for real-time bundle indicator. Error", errorContext(error));
+    // A failing check counts as no real-time data.
+    auto holdsRealtime = [](std::optional<bool> answer, std::optional<APMError>& error, long code, const char* message) {
+        if (!answer) logEntry(kAPMMonitorLevelSilentWarning, code, message, errorContext(error));
+        return answer.value_or(false);
+    };
+    std::optional<APMError> bundleError;
+    std::optional<APMError> rawEventError;
+    if (holdsRealtime(database.containsRealtimeBundlesWithError(&bundleError), bundleError,
+                      kAPMRealtimeBundleCheckFailedCode, "Failed to query for real-time bundle indicator. Error") ||
+        holdsRealtime(database.containsRealtimeRawEventsWithError(&rawEventError), rawEventError,
+                      kAPMRealtimeRawEventCheckFailedCode, "Failed to query for real-time raw event indicator. Error")) {
+        return config.uploadingRealTimeInterval();
     }
-    if (realtimeBundle.value_or(false)) return config.uploadingRealTimeInterval();
-    error.reset();
-    auto realtimeRawEvent = database.containsRealtimeRawEventsWithError(&error);
-    if (!realtimeRawEvent) {
-        logEntry(kAPMMonitorLevelSilentWarning, kAPMRealtimeRawEventCheckFailedCode,
-                 "Failed to query for real-time raw event indicator. Error", errorContext(error));
-    }
-    if (realtimeRawEvent.value_or(false)) return config.uploadingRealTimeInterval();
     if (config.SKANUpdateConversionValueEnabled() && components_.peers->isInFirstSKANPostbackWindow()) {
         return config.SKANFirstWindowUploadInterval();
     }

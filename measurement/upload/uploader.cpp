@@ -270,11 +270,17 @@ void APMUploader::networkUploadCompletionHandlerWithResponse(const platform::HTT
     }
 }
 
-void APMUploader::handleUploadFailure(int status, const std::optional<platform::RULError>& error) {
+// A failed request of either kind drives the retry schedule; the service's
+// own refusals also start the back-off period.
+void APMUploader::recordFailedRequest(int status) {
     auto& persisted = *components_.persistedConfig;
     const double now = currentTime();
     persisted.setLastFailedUploadTimestamp(now);
     if (isBackoffStatus(status)) persisted.setLastBackoffTimestamp(now);
+}
+
+void APMUploader::handleUploadFailure(int status, const std::optional<platform::RULError>& error) {
+    recordFailedRequest(status);
     logEntry(kAPMMonitorLevelDebug, kAPMUploadFailedCode, "Network upload failed. Will retry later. Code, error",
              platform::Value(status), networkErrorContext(error));
     incrementRetryCounter();

@@ -185,6 +185,7 @@ private:
     void postBatch(const APMPBMeasurementBatch& batch, const std::string& url);
     void handleUploadSuccess(int status, std::int64_t contentLength);
     void handleUploadFailure(int status, const std::optional<platform::RULError>& error);
+    void recordFailedRequest(int status);
     std::optional<std::string> uploadURLOrLogOnce();
     std::shared_ptr<APMUploadConsentSeam> consent() const;
     std::shared_ptr<APMUploadIdentitySeam> identity() const;

@@ -337,3 +337,21 @@ TEST_CASE("A bundle the service always refuses is given up after the retry limit
     CHECK(eventNames(bundlesOf(last)[0]) == std::vector<std::string>{"fresh"});
     CHECK(fixture.queued().empty());
 }
+
+TEST_CASE("A request that gets no network session does not block later uploads") {
+    // The network object makes no session for an address it cannot serve;
+    // it still completes the request, as a transport failure.
+    UploadFixture fixture(true, "ftp://127.0.0.1:9");
+    fixture.queueBundle("first", kT0);
+    fixture.onWorker([&] { fixture.uploader->uploadData(); });
+    CHECK(fixture.capture.hasCode(kAPMUploadNoSessionCode));
+    CHECK(fixture.uploader->uploadList().empty());
+    CHECK_FALSE(fixture.engine->isNetworkRequestPending());
+    CHECK(fixture.persisted->lastFailedUploadTimestamp() == kT0);
+    CHECK(fixture.alarmTime() == kT0 + 15 + 1800);
+    // Nothing was in flight: the retry count stays.
+    CHECK(fixture.queued().at(0).retryCount == 0);
+    bool ready = false;
+    fixture.onWorker([&] { ready = fixture.uploader->isNetworkReadyForRequest(); });
+    CHECK(ready);
+}

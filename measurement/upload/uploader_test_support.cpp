@@ -22,7 +22,10 @@ APMPBEvent protoEvent(const std::string& name, double timestamp) {
 
 }  // namespace
 
-UploadFixture::UploadFixture(bool withService) : withService_(withService) { open(); }
+UploadFixture::UploadFixture(bool withService, std::string serviceURL)
+    : withService_(withService), serviceURL_(std::move(serviceURL)) {
+    open();
+}
 
 UploadFixture::~UploadFixture() { close(); }
 
@@ -35,7 +38,8 @@ void UploadFixture::open() {
         storage = std::make_shared<APMDatabaseConfigStorage>(database);
         persisted = std::make_shared<APMPersistedConfig>(folder.path() / "settings.plist");
         auto environment = config_test::testEnvironment(
-            withService_ ? std::optional<std::string>(server.url("")) : std::nullopt);
+            withService_ ? std::optional<std::string>(serviceURL_.empty() ? server.url("") : serviceURL_)
+                         : std::nullopt);
         remoteConfig = std::make_shared<APMRemoteConfig>(storage, environment);
         bundler = std::make_unique<APMBundler>(*database, *remoteConfig, *persisted);
         APMUploadComponents components;

@@ -31,8 +31,8 @@ inline constexpr const char* kBundleAppID = "com.velmora.bernoulli";
 class UploadFixture {
 public:
     // withService: the server configuration knows the loopback service's
-    // address; without it there is no address at all.
-    explicit UploadFixture(bool withService = true);
+    // address (or the one given); without it there is no address at all.
+    explicit UploadFixture(bool withService = true, std::string serviceURL = {});
     ~UploadFixture();
     UploadFixture(const UploadFixture&) = delete;
     UploadFixture& operator=(const UploadFixture&) = delete;
@@ -77,6 +77,7 @@ private:
     void open();
     void close();
     bool withService_;
+    std::string serviceURL_;
 };
 
 // The events of a bundle by name, in order.
