@@ -126,11 +126,11 @@ private:
 }  // namespace
 
 void APMInstallUploadComponents() {
-    static std::once_flag once;
-    static std::shared_ptr<UploadRouter> router;
-    std::call_once(once, [] { router = std::make_shared<UploadRouter>(); });
-    APMSeams::setUploadSchedule(router);
-    APMSeams::setConfigurationFetch(router);
+    // Kept for the life of the process and never destroyed: at exit the
+    // engine it holds must not be torn down after the monitor it logs to.
+    static const auto* const router = new std::shared_ptr<UploadRouter>(std::make_shared<UploadRouter>());
+    APMSeams::setUploadSchedule(*router);
+    APMSeams::setConfigurationFetch(*router);
 }
 
 }  // namespace measurement
