@@ -2,6 +2,7 @@
 // events: engagement time, the session-scoped counts, the analytics-storage
 // transitions and the per-event aggregates.
 #include <limits>
+#include <map>
 
 #include "measurement/foundation/names.h"
 #include "measurement/foundation/scheduler.h"
@@ -143,37 +144,51 @@ void APMBundler::handleAnalyticsStorageConsentTransitions(const APMPBMeasurement
 
 std::optional<std::vector<APMEvent>> APMBundler::eventsAfterUpdatingEventAggregates(
     const std::vector<APMEvent>& events, APMAudienceTimestampsCache* cache, bool allowEventFilterEvaluation) {
+    // Each name's aggregates are read once and stored once for the whole
+    // run: the same rows as one read and write per event, inside the same
+    // transaction.
+    std::map<std::string, APMEventAggregates> updated;
     std::vector<APMEvent> result;
     result.reserve(events.size());
     const auto audiences = audience();
     for (const auto& event : events) {
-        std::optional<APMError> error;
-        auto aggregates = database_.eventAggregatesWithName(event.name(), &error);
-        if (!aggregates && error) {
-            monitor().logWithLevel(kAPMMonitorLevelError, kAPMBundlingAggregatesReadFailedCode,
-                                   "Failed to query event aggregates. Name, error",
-                                   platform::Value(APMEventNameForLog(event.name())), errorContext(error));
+        auto found = updated.find(event.name());
+        bool known = found != updated.end();
+        if (!known) {
+            std::optional<APMError> error;
+            auto stored = database_.eventAggregatesWithName(event.name(), &error);
+            if (!stored && error) {
+                monitor().logWithLevel(kAPMMonitorLevelError, kAPMBundlingAggregatesReadFailedCode,
+                                       "Failed to query event aggregates. Name, error",
+                                       platform::Value(APMEventNameForLog(event.name())), errorContext(error));
+                return std::nullopt;
+            }
+            known = stored.has_value();
+            // A name never bundled starts at 1 and keeps the event as it is.
+            if (!stored) stored.emplace(event.name(), 1, 1, 1, event.timestamp());
+            found = updated.emplace(event.name(), std::move(*stored)).first;
+        }
+        APMEventAggregates& aggregates = found->second;
+        APMEvent bundled = event;
+        if (known) {
+            bundled = event.copyWithPreviousTimestamp(aggregates.lastFireTimestamp());
+            aggregates.incrementCurrentBundleCount();
+            aggregates.incrementLifetimeCount();
+            aggregates.incrementCurrentSessionCount();
+            aggregates.setLastFireTimestamp(event.timestamp());
+        }
+        if (allowEventFilterEvaluation && !audiences->evaluateFiltersForEvent(bundled, aggregates, cache)) {
             return std::nullopt;
         }
-        APMEvent bundled = event;
-        if (aggregates) {
-            bundled = event.copyWithPreviousTimestamp(aggregates->lastFireTimestamp());
-            aggregates->incrementCurrentBundleCount();
-            aggregates->incrementLifetimeCount();
-            aggregates->incrementCurrentSessionCount();
-            aggregates->setLastFireTimestamp(event.timestamp());
-        } else {
-            aggregates.emplace(event.name(), 1, 1, 1, event.timestamp());
-        }
-        if (!database_.updateEventAggregates(*aggregates, &error)) {
+        result.push_back(std::move(bundled));
+    }
+    for (const auto& [name, aggregates] : updated) {
+        std::optional<APMError> error;
+        if (!database_.updateEventAggregates(aggregates, &error)) {
             monitor().logWithLevel(kAPMMonitorLevelError, kAPMBundlingAggregatesWriteFailedCode,
                                    "Failed to update event aggregates. Error", errorContext(error));
             return std::nullopt;
         }
-        if (allowEventFilterEvaluation && !audiences->evaluateFiltersForEvent(bundled, *aggregates, cache)) {
-            return std::nullopt;
-        }
-        result.push_back(std::move(bundled));
     }
     return result;
 }

@@ -32,54 +32,58 @@ platform::Value parametersContext(const APMEvent& event) {
 
 // The filter that cuts the run: the first row always, then each next row
 // while it has the next row ID, the same hour and fits the count and size
-// limits. A row that does not decode is taken into the run when it
-// continues it, so that deleting the run drops it instead of leaving it to
-// stall every later bundle.
+// limits. It reads the row's columns only (the stored data is the encoded
+// event, so its length is the event's encoded size) and leaves decoding to
+// the database, which ends the run at a row that does not decode. Such a row
+// has been taken into the run by then, so deleting the run drops it instead
+// of leaving it to stall every later bundle.
 class RunFilter {
 public:
-    RunFilter(const APMDatabase& database, std::int64_t maxEvents, std::int64_t maxSize)
-        : database_(database), maxEvents_(maxEvents), maxSize_(maxSize) {}
+    RunFilter(std::int64_t maxEvents, std::int64_t maxSize) : maxEvents_(maxEvents), maxSize_(maxSize) {}
 
     bool offer(const APMRow& row, std::size_t position) {
         if (position > 0 && maxEvents_ <= static_cast<std::int64_t>(position)) return false;
-        const auto found = row.find("rowid");
-        if (found == row.end() || !found->second.isInt()) return false;
-        const std::int64_t rowID = found->second.intValue();
-        if (position > 0 && rowID != lastRowID_ + 1) return false;
-
-        std::optional<APMError> error;
-        const auto raw = database_.rawEventDataFromDictionary(row, &error);
-        if (!raw) {
-            monitor().logWithLevel(kAPMMonitorLevelSampledWarning, kAPMBundlingRawEventUndecodableCode,
-                                   "Failed to filter raw event. Error", errorContext(error));
-            lastRowID_ = rowID;
-            return true;
-        }
-        const std::int64_t bucket = APMHourBucket(raw->event().timestamp());
+        const auto rowID = column(row, "rowid");
+        if (!rowID || !rowID->isInt()) return false;
+        if (position > 0 && rowID->intValue() != lastRowID_ + 1) return false;
+        const auto timestamp = column(row, "timestamp");
+        const auto data = column(row, "data");
+        if (!timestamp || !timestamp->isNumber() || !data || !data->isData()) return take(rowID->intValue(), 0);
+        const std::int64_t bucket = APMHourBucket(timestamp->realValue());
         if (position == 0) hourBucket_ = bucket;
         if (bucket != hourBucket_) return false;
-        const auto size = static_cast<std::int64_t>(raw->event().protoEvent().protoBuffer().size());
+        const auto size = static_cast<std::int64_t>(data->asData().bytes.size());
         if (position > 0 && accumulatedSize_ + size >= maxSize_) return false;
-        accumulatedSize_ += size;
-        lastRowID_ = rowID;
-        return true;
+        return take(rowID->intValue(), size);
     }
 
     std::int64_t lastRowID() const { return lastRowID_; }
+    std::size_t taken() const { return taken_; }
 
 private:
-    const APMDatabase& database_;
+    static const platform::Value* column(const APMRow& row, const char* name) {
+        const auto found = row.find(name);
+        return found == row.end() ? nullptr : &found->second;
+    }
+    bool take(std::int64_t rowID, std::int64_t size) {
+        accumulatedSize_ += size;
+        lastRowID_ = rowID;
+        ++taken_;
+        return true;
+    }
+
     std::int64_t maxEvents_;
     std::int64_t maxSize_;
     std::int64_t hourBucket_ = -1;
     std::int64_t lastRowID_ = -1;
     std::int64_t accumulatedSize_ = 0;
+    std::size_t taken_ = 0;
 };
 
 }  // namespace
 
 std::optional<APMRawEventRun> APMBundler::rawEventsWithMetadataFingerprint(std::int64_t metadataFingerprint) {
-    RunFilter filter(database_, remoteConfig_.uploadMaxEventsPerBundle(), remoteConfig_.uploadMaxSizeLimitBytes());
+    RunFilter filter(remoteConfig_.uploadMaxEventsPerBundle(), remoteConfig_.uploadMaxSizeLimitBytes());
     std::optional<APMError> error;
     auto events = database_.rawEventsWithMetadataFingerprint(
         metadataFingerprint, &error, [&](const APMRow& row, std::size_t position) { return filter.offer(row, position); });
@@ -87,6 +91,13 @@ std::optional<APMRawEventRun> APMBundler::rawEventsWithMetadataFingerprint(std::
         monitor().logWithLevel(kAPMMonitorLevelError, kAPMBundlingRawEventsQueryFailedCode,
                                "Inconsistent state, raw event is expected. Error", errorContext(error));
         return std::nullopt;
+    }
+    if (events->size() < filter.taken()) {
+        // The database stopped at a row of the run that does not decode.
+        monitor().logWithLevel(kAPMMonitorLevelSampledWarning, kAPMBundlingRawEventUndecodableCode,
+                               "Failed to filter raw event. Error",
+                               platform::Value("Undecodable raw event dropped. RowID " +
+                                               std::to_string(filter.lastRowID())));
     }
     APMRawEventRun run;
     run.events = std::move(*events);

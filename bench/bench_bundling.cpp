@@ -1,0 +1,174 @@
+// Bundling of 10,000 stored raw events of the application's own shapes
+// (calculations with their solution steps, refused inputs, screen views):
+// bundles and events per second, and the bytes per event as stored raw and
+// as queued for upload, with and without sampling. Each figure is the best
+// of three runs on a fresh database; ratios are taken within this run.
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include "measurement/foundation/event.h"
+#include "measurement/foundation/monitor.h"
+#include "measurement/foundation/scheduler.h"
+#include "measurement/store/database.h"
+#include "measurement/store/database_config_storage.h"
+#include "measurement/store/persisted_config.h"
+#include "measurement/store/remote_config.h"
+#include "measurement/store/sqlite_store.h"
+#include "measurement/upload/app_event_shapes.h"
+#include "measurement/upload/bundler.h"
+#include "platform/dispatch/clock.h"
+
+using namespace measurement;
+
+namespace {
+
+constexpr int kEvents = 10000;
+constexpr std::int64_t kFingerprint = 42;
+
+// A fresh folder for one run, removed afterwards.
+class ScratchFolder {
+public:
+    ScratchFolder() {
+        static int counter = 0;
+        path_ = std::filesystem::temp_directory_path() /
+                ("velmora-bench-bundling-" + std::to_string(::getpid()) + "-" + std::to_string(++counter));
+        std::filesystem::create_directories(path_);
+    }
+    ~ScratchFolder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+private:
+    std::filesystem::path path_;
+};
+
+struct Figures {
+    double seconds = 0;
+    int bundles = 0;
+    int bundledEvents = 0;
+    double rawBytes = 0;
+    double queuedBytes = 0;
+};
+
+APMEvent eventNumber(int i, double start) {
+    const double timestamp = start + i * 1.0;  // one a second: about three hours
+    switch (i % 10) {
+        case 0: case 1: case 2: case 3: case 4:
+            return APMEvent("app", true, "kuvo_calculate", timestamp, 0, upload_test::kuvoCalculateParameters());
+        case 5: case 6:
+            return APMEvent("app", true, "kuvo_got_error", timestamp, 0, upload_test::kuvoGotErrorParameters());
+        default:
+            return APMEvent("auto", false, "_vs", timestamp, 0, upload_test::screenViewParameters());
+    }
+}
+
+APMPBMeasurementBundle header() {
+    APMPBMeasurementBundle bundle;
+    NANOSetInt32(bundle, APMPBMeasurementBundleFieldIndex(1), 1);
+    NANOSetString(bundle, APMPBMeasurementBundleFieldIndex(8), std::string("ios"));
+    NANOSetString(bundle, APMPBMeasurementBundleFieldIndex(9), std::string("17.4.1"));
+    NANOSetString(bundle, APMPBMeasurementBundleFieldIndex(10), std::string("iPhone15,2"));
+    NANOSetString(bundle, APMPBMeasurementBundleFieldIndex(14), std::string("com.velmora.bernoulli"));
+    NANOSetString(bundle, APMPBMeasurementBundleFieldIndex(52), std::string("G111"));
+    return bundle;
+}
+
+double sumOfColumnLengths(const std::string& path, const std::string& table) {
+    auto store = APMSqliteStore::makeWithDatabasePath(path, nullptr);
+    auto rows = store ? store->recordsForQuery("SELECT SUM(LENGTH(data)) AS n FROM " + table, {}, nullptr)
+                      : std::nullopt;
+    return rows && !rows->empty() ? rows->front().at("n").realValue() : 0;
+}
+
+Figures runOnce(bool sampling) {
+    ScratchFolder dir;
+    APMScheduler scheduler;
+    const std::string path = (dir / "measurement.sql").string();
+    std::shared_ptr<APMDatabase> database;
+    scheduler.workerQueue()->sync([&] { database = APMDatabase::makeWithPath(path, nullptr); });
+    if (!database) {
+        std::fprintf(stderr, "cannot open the database\n");
+        std::exit(1);
+    }
+    APMRemoteConfigEnvironment environment;
+    environment.appID = "1:461025:ios:7c3e9a1f52d84b60";
+    environment.bundleIdentifier = "com.velmora.bernoulli";
+    APMRemoteConfig config(std::make_shared<APMDatabaseConfigStorage>(database), environment);
+    APMPersistedConfig persisted(dir / "settings.plist");
+    Figures figures;
+    scheduler.workerQueue()->sync([&] {
+        if (sampling) {
+            APMPBMeasurementConfig server;
+            NANOSetString(server, NANOFieldIndexForTag<APMPBMeasurementConfig>(2), environment.appID);
+            APMPBSetting enabled;
+            NANOSetString(enabled, 0, std::string("measurement.event_sampling_enabled"));
+            NANOSetString(enabled, 1, std::string("true"));
+            NANOSetArray(server, NANOFieldIndexForTag<APMPBMeasurementConfig>(3), std::vector<APMPBSetting>{enabled});
+            APMPBEventConfig rate;
+            NANOSetString(rate, 0, std::string("_vs"));
+            NANOSetInt32(rate, 3, 4);
+            NANOSetArray(server, NANOFieldIndexForTag<APMPBMeasurementConfig>(4), std::vector<APMPBEventConfig>{rate});
+            config.updateMeasurementConfig(server, nullptr);
+        }
+        const double start = platform::dispatch::currentClock()->now() - kEvents;
+        database->insertRawEventMetadata(header(), kFingerprint, nullptr);
+        database->performTransaction([&] {
+            for (int i = 0; i < kEvents; ++i) database->insertRawEvent(eventNumber(i, start), kFingerprint, nullptr);
+            return true;
+        });
+        figures.rawBytes = sumOfColumnLengths(path, "raw_events");
+
+        APMBundler bundler(*database, config, persisted);
+        const auto begin = std::chrono::steady_clock::now();
+        while (bundler.bundleRawEvents()) ++figures.bundles;
+        figures.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+        for (const auto& queued : database->queryBundlesWithCountLimit(1 << 20, 1LL << 40, nullptr).value_or(
+                 std::vector<APMQueuedBundle>{})) {
+            figures.bundledEvents +=
+                static_cast<int>(NANOGetArray<APMPBEvent>(queued.bundle, APMPBMeasurementBundleFieldIndex(2)).size());
+        }
+        figures.queuedBytes = sumOfColumnLengths(path, "queue");
+        database.reset();
+    });
+    return figures;
+}
+
+Figures best(bool sampling) {
+    Figures chosen;
+    for (int run = 0; run < 3; ++run) {
+        const Figures figures = runOnce(sampling);
+        if (run == 0 || figures.seconds < chosen.seconds) chosen = figures;
+    }
+    return chosen;
+}
+
+void print(const char* label, const Figures& figures) {
+    std::printf("%-26s %8d %10.0f %12.0f %12.1f %12.1f %12.1f\n", label, figures.bundles,
+                figures.bundles / figures.seconds, kEvents / figures.seconds, figures.rawBytes / kEvents,
+                figures.queuedBytes / kEvents,
+                figures.bundledEvents ? figures.queuedBytes / figures.bundledEvents : 0.0);
+}
+
+}  // namespace
+
+int main() {
+    APMMonitor::shared().muteConsole();
+    std::printf("bundling %d stored events (5 kuvo_calculate : 2 kuvo_got_error : 3 screen views), best of 3\n",
+                kEvents);
+    std::printf("%-26s %8s %10s %12s %12s %12s %12s\n", "", "bundles", "bundles/s", "events/s", "raw B/event",
+                "queued B/ev", "B/sent ev");
+    const Figures plain = best(false);
+    print("default flags", plain);
+    const Figures sampled = best(true);
+    print("screen views sampled 1:4", sampled);
+    std::printf("sampled / default time: %.2f\n", sampled.seconds / plain.seconds);
+    return 0;
+}
