@@ -15,11 +15,13 @@ namespace measurement {
 
 namespace {
 
-// The engine as the upload side reads it.
+// The engine as the upload side reads it. The upload side runs on the
+// engine's worker queue, so the engine is there whenever it is called; it
+// does not keep the engine alive, so that the engine goes when its owner
+// lets it go (at a restart in tests, at exit).
 class EngineUploadAdapter : public APMUploadEngine {
 public:
-    explicit EngineUploadAdapter(std::shared_ptr<APMMeasurement> engine)
-        : APMUploadEngine(NoParts{}), engine_(std::move(engine)) {}
+    explicit EngineUploadAdapter(APMMeasurement& engine) : APMUploadEngine(NoParts{}), engine_(&engine) {}
 
     const std::shared_ptr<platform::dispatch::Queue>& workerQueue() const override {
         return engine_->scheduler().workerQueue();
@@ -48,7 +50,7 @@ public:
     }
 
 private:
-    std::shared_ptr<APMMeasurement> engine_;
+    APMMeasurement* engine_;
 };
 
 // The components after an upload or a fetch, through the core's seams where
@@ -106,9 +108,9 @@ private:
         if (service_ && engine_.lock() == engine) return service_;
         service_.reset();
         APMUploadServiceParts parts;
-        parts.engine = std::make_shared<EngineUploadAdapter>(engine);
-        // The database lives as long as the engine that owns it.
-        parts.database = std::shared_ptr<APMDatabase>(engine, engine->database());
+        parts.engine = std::make_shared<EngineUploadAdapter>(*engine);
+        // Owned by the engine, which outlives every call that uses it.
+        parts.database = std::shared_ptr<APMDatabase>(engine->database(), [](APMDatabase*) {});
         parts.peers = std::make_shared<EnginePeers>();
         parts.bundlingEngine = std::make_shared<EngineBundling>(engine);
         parts.libraryVersion = kAPMLibraryVersion;
@@ -126,11 +128,9 @@ private:
 }  // namespace
 
 void APMInstallUploadComponents() {
-    // Kept for the life of the process and never destroyed: at exit the
-    // engine it holds must not be torn down after the monitor it logs to.
-    static const auto* const router = new std::shared_ptr<UploadRouter>(std::make_shared<UploadRouter>());
-    APMSeams::setUploadSchedule(*router);
-    APMSeams::setConfigurationFetch(*router);
+    static const auto router = std::make_shared<UploadRouter>();
+    APMSeams::setUploadSchedule(router);
+    APMSeams::setConfigurationFetch(router);
 }
 
 }  // namespace measurement

@@ -133,6 +133,9 @@ TEST_CASE("Child process: log one event and upload it") {
     VEZArurerudo::logEventWithName(event);
     platform::NotificationCenter::defaultCenter().post(platform::kApplicationWillResignActiveNotification);
     REQUIRE(platform::BackgroundTasks::shared().waitUntilNoActiveTask(60));
+    // The block that ended the task has returned before the process ends.
+    APMMeasurement::sharedInstance()->scheduler().workerQueue()->sync([] {});
+    APMMeasurement::resetSharedInstanceForTesting();
 }
 
 TEST_CASE("No event is lost when the process is killed during an upload") {
