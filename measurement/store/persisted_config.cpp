@@ -6,7 +6,7 @@
 
 #include "measurement/foundation/monitor.h"
 #include "measurement/store/files.h"
-#include "measurement/store/settings_file.h"
+#include "platform/foundation/atomic_file.h"
 #include "platform/dispatch/queue.h"
 #include "platform/dispatch/timer.h"
 #include "platform/foundation/bundle.h"
@@ -53,7 +53,7 @@ void APMPersistedConfig::State::load() {
         }
         if (parsed) why = "its root is no dictionary";
     }
-    auto aside = APMSetSettingsFileAside(file);
+    auto aside = platform::setFileAside(file);
     if (!aside) {
         APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMPersistedConfigSetAsideFailedCode,
                                           "Persisted settings file is damaged and could not be set aside. File, reason",
@@ -83,7 +83,7 @@ void APMPersistedConfig::State::writeNow() {
         snapshot = values;
     }
     std::string why;
-    if (!APMWriteSettingsFileAtomically(file, platform::writePropertyListBinary(Value(std::move(snapshot))), &why)) {
+    if (!platform::writeFileAtomically(file, platform::writePropertyListBinary(Value(std::move(snapshot))), 0600, &why)) {
         APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMPersistedConfigWriteFailedCode,
                                           "Failed to write persisted settings. File, error", file.string(), why);
     }
@@ -133,7 +133,7 @@ std::optional<std::string> APMPersistedConfig::stringForKey(const std::string& k
 
 bool APMPersistedConfig::setObject(const std::optional<Value>& value, const std::string& key) {
     const bool removing = !value || value->isNull();
-    if (!removing && APMValueHoldsNull(*value)) return false;
+    if (!removing && platform::containsNull(*value)) return false;
     std::lock_guard lock(state_->mutex);
     auto found = state_->values.find(key);
     if (removing) {

@@ -122,42 +122,39 @@ TEST_CASE("device identifiers follow the consent signals, refreshed or stored") 
 TEST_CASE("tracking status and the ATT gate") {
     FakeIdentity identity = fullIdentity();
 
-    SUBCASE("status denied with the gate on: the vendor identifier goes in instead") {
-        identity.status = kAPMTrackingStatusDenied;
-        auto bundle = storedBundle("G111");
-        applyDeviceIdentifiersToBundle(bundle, "G111", true, identity, true);
-        CHECK(NANOGetInt32(bundle, bundleFieldIndex(kTrackingAuthorizationStatus)) == 2);
-        CHECK_FALSE(hasBundleField(bundle, kResettableDeviceID));
-        CHECK(bundleString(bundle, kVendorDeviceID) == kIDFV);
+    struct Case {
+        const char* label;
+        bool ios14;
+        int status;
+        bool gate;
+        const char* signals;
+        std::optional<int> writtenStatus;
+        bool advertisingID;
+        bool vendorID;
+    };
+    const Case cases[] = {
+        {"denied with the gate on: the vendor identifier instead", true, 2, true, "G111", 2, false, true},
+        {"the same with analytics storage denied: neither", true, 2, true, "G110", 2, false, false},
+        {"denied with the gate off: the advertising identifier", true, 2, false, "G111", 2, true, false},
+        {"authorised with the gate on: the advertising identifier", true, 3, true, "G111", 3, true, false},
+        {"unknown status is not written and still gates", true, 6, true, "G111", std::nullopt, false, true},
+        {"below iOS 14: no status, no gate", false, 2, true, "G111", std::nullopt, true, false},
+    };
+    for (const auto& c : cases) {
+        CAPTURE(c.label);
+        identity.ios14 = c.ios14;
+        identity.status = c.status;
+        auto bundle = storedBundle(c.signals);
+        applyDeviceIdentifiersToBundle(bundle, c.signals, c.gate, identity, true);
+        if (c.writtenStatus) {
+            CHECK(NANOGetInt32(bundle, bundleFieldIndex(kTrackingAuthorizationStatus)) == *c.writtenStatus);
+        } else {
+            CHECK_FALSE(hasBundleField(bundle, kTrackingAuthorizationStatus));
+        }
+        CHECK(hasBundleField(bundle, kResettableDeviceID) == c.advertisingID);
+        CHECK(hasBundleField(bundle, kVendorDeviceID) == c.vendorID);
     }
-    SUBCASE("the same with analytics storage denied: neither identifier") {
-        identity.status = kAPMTrackingStatusDenied;
-        auto bundle = storedBundle("G110");
-        applyDeviceIdentifiersToBundle(bundle, "G110", true, identity, true);
-        CHECK_FALSE(hasBundleField(bundle, kResettableDeviceID));
-        CHECK_FALSE(hasBundleField(bundle, kVendorDeviceID));
-    }
-    SUBCASE("status denied with the gate off: the advertising identifier stays in use") {
-        identity.status = kAPMTrackingStatusDenied;
-        auto bundle = storedBundle("G111");
-        applyDeviceIdentifiersToBundle(bundle, "G111", false, identity, true);
-        CHECK(bundleString(bundle, kResettableDeviceID) == kIDFA);
-    }
-    SUBCASE("unknown status is not written") {
-        identity.status = kAPMTrackingStatusUnknown;
-        auto bundle = storedBundle("G111");
-        applyDeviceIdentifiersToBundle(bundle, "G111", true, identity, true);
-        CHECK_FALSE(hasBundleField(bundle, kTrackingAuthorizationStatus));
-        CHECK_FALSE(hasBundleField(bundle, kResettableDeviceID));
-    }
-    SUBCASE("below iOS 14 there is no status and no gate") {
-        identity.ios14 = false;
-        identity.status = kAPMTrackingStatusDenied;
-        auto bundle = storedBundle("G111");
-        applyDeviceIdentifiersToBundle(bundle, "G111", true, identity, true);
-        CHECK_FALSE(hasBundleField(bundle, kTrackingAuthorizationStatus));
-        CHECK(bundleString(bundle, kResettableDeviceID) == kIDFA);
-    }
+    identity = fullIdentity();
     SUBCASE("unknown limited-ad-tracking state: no advertising identifier, no tag 20") {
         identity.hasLAT = false;
         auto bundle = storedBundle("G111");

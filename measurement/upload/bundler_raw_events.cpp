@@ -26,8 +26,11 @@ constexpr const char* kFromRedundantParameter = "_fr";
 bool isPublicName(const std::string& name) { return !name.empty() && name.front() != '_'; }
 
 platform::Value nameContext(const APMEvent& event) { return platform::Value(APMEventNameForLog(event.name())); }
-platform::Value parametersContext(const APMEvent& event) {
-    return platform::Value(APMDescriptionOfParameters(event.parameters()));
+
+// The real-time decisions are logged with the event's name and parameters.
+void logRealtimeDecision(int level, long code, const std::string& message, const APMEvent& event) {
+    monitor().logWithLevel(level, code, message, nameContext(event),
+                           platform::Value(APMDescriptionOfParameters(event.parameters())));
 }
 
 // The filter that cuts the run: the first row always, then each next row
@@ -209,17 +212,17 @@ bool APMBundler::checkRealtime(APMRawEventData& rawEvent, APMDailyCounts& dailyC
         if ((today ? dailyCounts.realtimeCount() : 0) < remoteConfig_.maxRealtimeEventCountPerDay()) {
             dailyCounts.incrementRealtimeCountsForCurrentDay(day);
             event.setRealtime(true);
-            monitor().logWithLevel(kAPMMonitorLevelDebug, kAPMBundlingRealtimeUnderLimitCode,
-                                   "Event is under real-time event count daily limit. Marking the event as "
-                                   "real-time. Event name, parameters",
-                                   nameContext(event), parametersContext(event));
+            logRealtimeDecision(kAPMMonitorLevelDebug, kAPMBundlingRealtimeUnderLimitCode,
+                                "Event is under real-time event count daily limit. Marking the event as real-time. "
+                                "Event name, parameters",
+                                event);
             return true;
         }
         event.setRealtime(false);
-        monitor().logWithLevel(kAPMMonitorLevelSampledWarning, kAPMBundlingRealtimeOverLimitCode,
-                               "Number of real-time events is over the real-time event count daily limit. Event is "
-                               "no longer real-time. Event name, parameters",
-                               nameContext(event), parametersContext(event));
+        logRealtimeDecision(kAPMMonitorLevelSampledWarning, kAPMBundlingRealtimeOverLimitCode,
+                            "Number of real-time events is over the real-time event count daily limit. Event is no "
+                            "longer real-time. Event name, parameters",
+                            event);
         return false;
     }
     if (!debug && event.name() == kDCUEventName) {
@@ -232,10 +235,10 @@ bool APMBundler::checkRealtime(APMRawEventData& rawEvent, APMDailyCounts& dailyC
         return true;
     }
     event.setRealtime(true);
-    monitor().logWithLevel(kAPMMonitorLevelDebug, kAPMBundlingRealtimeUnlimitedCode,
-                           "Event is not subject to real-time event count daily limit. Marking an event as real-time. "
-                           "Event name, parameters",
-                           nameContext(event), parametersContext(event));
+    logRealtimeDecision(kAPMMonitorLevelDebug, kAPMBundlingRealtimeUnlimitedCode,
+                        "Event is not subject to real-time event count daily limit. Marking an event as real-time. "
+                        "Event name, parameters",
+                        event);
     return false;
 }
 

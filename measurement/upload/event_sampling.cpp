@@ -1,8 +1,6 @@
 #include "measurement/upload/event_sampling.h"
 
 #include <cmath>
-#include <cstring>
-#include <limits>
 #include <map>
 
 #include "measurement/foundation/monitor.h"

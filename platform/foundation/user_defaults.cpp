@@ -1,11 +1,7 @@
 #include "platform/foundation/user_defaults.h"
 
-#include <fcntl.h>
-#include <unistd.h>
 
-#include <atomic>
 #include <cctype>
-#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -18,6 +14,7 @@
 #include <system_error>
 #include <utility>
 
+#include "platform/foundation/atomic_file.h"
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/plist_codec.h"
 
@@ -97,21 +94,15 @@ private:
     // A damaged file is kept beside the suite for inspection rather than
     // overwritten by the next change; the suite starts empty.
     void setAside(const std::string& why) {
-        std::filesystem::path aside = file_;
-        aside += ".corrupt";
-        std::error_code ec;
-        for (int n = 2; std::filesystem::exists(aside, ec); ++n) {
-            aside = file_;
-            aside += ".corrupt-" + std::to_string(n);
-        }
-        std::filesystem::rename(file_, aside, ec);
-        if (ec) {
+        std::string failure;
+        auto aside = setFileAside(file_, &failure);
+        if (!aside) {
             reportLocked("preferences file " + file_.string() + " is damaged (" + why +
-                         ") and could not be set aside: " + ec.message());
+                         ") and could not be set aside: " + failure);
             return;
         }
         reportLocked("preferences file " + file_.string() + " is damaged (" + why + "); moved to " +
-                     aside.string() + " and started empty");
+                     aside->string() + " and started empty");
     }
 
     bool persistLocked() {
@@ -120,42 +111,10 @@ private:
     }
 
     bool writeAtomically(const std::string& bytes) {
-        static std::atomic<unsigned> counter{0};
-        std::error_code ec;
-        std::filesystem::create_directories(file_.parent_path(), ec);
-        std::filesystem::path temp = file_;
-        temp += ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
-        if (!writeFileSynced(temp, bytes)) {
-            reportLocked("cannot write preferences file " + temp.string() + ": " + std::strerror(errno));
-            std::filesystem::remove(temp, ec);
-            return false;
-        }
-        std::filesystem::rename(temp, file_, ec);
-        if (ec) {
-            reportLocked("cannot replace preferences file " + file_.string() + ": " + ec.message());
-            std::filesystem::remove(temp, ec);
-            return false;
-        }
-        return true;
-    }
-
-    // The data reaches the disk before the rename publishes it, so even a
-    // power cut leaves either the old or the new file.
-    static bool writeFileSynced(const std::filesystem::path& path, const std::string& bytes) {
-        int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (fd < 0) return false;
-        std::size_t done = 0;
-        while (done < bytes.size()) {
-            ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) {
-                ::close(fd);
-                return false;
-            }
-            done += static_cast<std::size_t>(n);
-        }
-        bool synced = ::fdatasync(fd) == 0;
-        return ::close(fd) == 0 && synced;
+        std::string why;
+        if (writeFileAtomically(file_, bytes, 0644, &why)) return true;
+        reportLocked("cannot save preferences: " + why);
+        return false;
     }
 
     void reportLocked(const std::string& message) {
@@ -231,22 +190,6 @@ std::shared_ptr<detail::DefaultsStore> openStore(const std::filesystem::path& fi
     return store;
 }
 
-bool holdsNull(const Value& value) {
-    switch (value.kind()) {
-        case Value::Kind::Null: return true;
-        case Value::Kind::Array:
-            for (const auto& item : value.asArray()) {
-                if (holdsNull(item)) return true;
-            }
-            return false;
-        case Value::Kind::Dictionary:
-            for (const auto& [key, item] : value.asDictionary()) {
-                if (holdsNull(item)) return true;
-            }
-            return false;
-        default: return false;
-    }
-}
 
 template <class T>
 std::optional<T> parseWhole(const std::string& text) {
@@ -357,7 +300,7 @@ Value::Dictionary UserDefaults::dictionaryRepresentation() const { return store_
 
 bool UserDefaults::setObject(const Value& value, const std::string& key) {
     if (value.isNull()) return removeObjectForKey(key);
-    if (holdsNull(value)) {
+    if (containsNull(value)) {
         return store_->refuse("refused to store \"" + key + "\": a null value is no property list");
     }
     return store_->set(key, value);

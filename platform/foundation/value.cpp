@@ -74,4 +74,21 @@ const char* kindName(Value::Kind kind) {
     return "?";
 }
 
+bool containsNull(const Value& value) {
+    switch (value.kind()) {
+        case Value::Kind::Null: return true;
+        case Value::Kind::Array:
+            for (const auto& item : value.asArray()) {
+                if (containsNull(item)) return true;
+            }
+            return false;
+        case Value::Kind::Dictionary:
+            for (const auto& [key, item] : value.asDictionary()) {
+                if (containsNull(item)) return true;
+            }
+            return false;
+        default: return false;
+    }
+}
+
 }  // namespace platform

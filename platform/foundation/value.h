@@ -84,4 +84,7 @@ private:
 
 const char* kindName(Value::Kind kind);
 
+// True when a null stands anywhere inside: such a value is no property list.
+bool containsNull(const Value& value);
+
 }  // namespace platform

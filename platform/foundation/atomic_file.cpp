@@ -1,4 +1,4 @@
-#include "measurement/store/settings_file.h"
+#include "platform/foundation/atomic_file.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -8,13 +8,13 @@
 #include <cstring>
 #include <system_error>
 
-namespace measurement {
+namespace platform {
 
 namespace {
 
 // The data reaches the disk before the rename publishes it.
-bool writeFileSynced(const std::filesystem::path& path, const std::string& bytes) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+bool writeFileSynced(const std::filesystem::path& path, const std::string& bytes, unsigned mode) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, static_cast<mode_t>(mode));
     if (fd < 0) return false;
     std::size_t done = 0;
     while (done < bytes.size()) {
@@ -38,13 +38,13 @@ void setReason(std::string* why, const std::string& text) {
 
 }  // namespace
 
-bool APMWriteSettingsFileAtomically(const std::filesystem::path& file, const std::string& bytes, std::string* why) {
+bool writeFileAtomically(const std::filesystem::path& file, const std::string& bytes, unsigned mode, std::string* why) {
     static std::atomic<unsigned> counter{0};
     std::error_code ec;
     if (file.has_parent_path()) std::filesystem::create_directories(file.parent_path(), ec);
     std::filesystem::path temp = file;
     temp += ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
-    if (!writeFileSynced(temp, bytes)) {
+    if (!writeFileSynced(temp, bytes, mode)) {
         setReason(why, "cannot write " + temp.string() + ": " + std::strerror(errno));
         std::filesystem::remove(temp, ec);
         return false;
@@ -58,7 +58,7 @@ bool APMWriteSettingsFileAtomically(const std::filesystem::path& file, const std
     return true;
 }
 
-std::optional<std::filesystem::path> APMSetSettingsFileAside(const std::filesystem::path& file) {
+std::optional<std::filesystem::path> setFileAside(const std::filesystem::path& file, std::string* why) {
     std::filesystem::path aside = file;
     aside += ".corrupt";
     std::error_code ec;
@@ -67,25 +67,11 @@ std::optional<std::filesystem::path> APMSetSettingsFileAside(const std::filesyst
         aside += ".corrupt-" + std::to_string(n);
     }
     std::filesystem::rename(file, aside, ec);
-    if (ec) return std::nullopt;
+    if (ec) {
+        setReason(why, ec.message());
+        return std::nullopt;
+    }
     return aside;
 }
 
-bool APMValueHoldsNull(const platform::Value& value) {
-    switch (value.kind()) {
-        case platform::Value::Kind::Null: return true;
-        case platform::Value::Kind::Array:
-            for (const auto& element : value.asArray()) {
-                if (APMValueHoldsNull(element)) return true;
-            }
-            return false;
-        case platform::Value::Kind::Dictionary:
-            for (const auto& [key, element] : value.asDictionary()) {
-                if (APMValueHoldsNull(element)) return true;
-            }
-            return false;
-        default: return false;
-    }
-}
-
-}  // namespace measurement
+}  // namespace platform

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace platform {
+
+// Writes the bytes to a temporary file beside `file`, flushes them to the
+// disk and renames the temporary file over `file`, so that a reader (or a
+// crash, or a power cut) sees either the old file or the new one, never a
+// part. Creates the folder when missing. On failure the old file is
+// untouched, the temporary file removed, and `why` (when given) says what
+// failed.
+bool writeFileAtomically(const std::filesystem::path& file, const std::string& bytes, unsigned mode = 0644,
+                         std::string* why = nullptr);
+
+// Renames a damaged file to "<file>.corrupt" (or "<file>.corrupt-2", -3 ...
+// when that is taken) so that it is kept for inspection rather than
+// overwritten; answers the new path, none when it could not be renamed (and
+// `why` says why).
+std::optional<std::filesystem::path> setFileAside(const std::filesystem::path& file, std::string* why = nullptr);
+
+}  // namespace platform
