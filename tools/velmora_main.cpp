@@ -1,7 +1,10 @@
 #include <CLI/CLI.hpp>
 
+#include <cctype>
 #include <iostream>
+#include <vector>
 
+#include "platform/foundation/process_info.h"
 #include "tools/command_registry.h"
 
 namespace tools {
@@ -17,7 +20,25 @@ CommandRegistration::CommandRegistration(CommandSetup setup) {
 
 }  // namespace tools
 
+namespace {
+
+// Launch arguments of the platform's form, one dash then a capital letter
+// ("-VEZArurerudoDebugEnabled"), are for the libraries of the process, which
+// read them from ProcessInfo; the command line parser does not see them.
+bool isLaunchArgument(const char* argument) {
+    return argument[0] == '-' && std::isupper(static_cast<unsigned char>(argument[1])) && argument[2] != '\0';
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+    platform::ProcessInfo::setArguments(argc, argv);
+    std::vector<char*> commandLine;
+    for (int i = 0; i < argc; ++i) {
+        if (i == 0 || !isLaunchArgument(argv[i])) commandLine.push_back(argv[i]);
+    }
+    argc = static_cast<int>(commandLine.size());
+    argv = commandLine.data();
     CLI::App app{"velmora: the Bernoulli calculator and its measurement engine, headless"};
     app.require_subcommand(0, 1);
     int status = 0;

@@ -1,0 +1,176 @@
+#include <doctest/doctest.h>
+
+#include "measurement/store/config_test_support.h"
+#include "measurement/upload/uploader.h"
+#include "measurement/upload/uploader_test_support.h"
+
+using namespace measurement;
+using namespace upload_test;
+
+namespace {
+
+constexpr double kNow = 1700000000.0;
+const std::string kConfigPath = std::string("/config/app/") + kServiceAppID;
+
+testsupport::ScriptedResponse reply(int code, const testsupport::HeaderList& headers = {}, const std::string& body = {}) {
+    testsupport::ScriptedResponse response;
+    response.status = code;
+    response.headers = headers;
+    response.body = body;
+    return response;
+}
+
+std::string bytesOf(const config_test::ConfigBuilder& builder) {
+    const auto bytes = builder.bytes();
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// Fetches once, answered as given, and runs the completion.
+void fetch(UploadFixture& fixture, testsupport::ScriptedResponse response) {
+    const std::size_t before = fixture.server.requestCount();
+    fixture.server.enqueue(std::move(response));
+    fixture.onWorker([&] { fixture.uploader->fetchRemoteConfig(); });
+    REQUIRE(fixture.server.waitForRequests(before + 1, 20));
+    REQUIRE(fixture.completeRequest());
+}
+
+double configUpdateTime(UploadFixture& fixture) {
+    double time = -1;
+    fixture.onWorker([&] { time = fixture.database->remoteConfigSuccessfulTimestamp(nullptr).value_or(-1); });
+    return time;
+}
+
+}  // namespace
+
+TEST_CASE("The configuration is fetched with a conditional GET") {
+    UploadFixture fixture;
+    const testsupport::HeaderList validators{{"ETag", "\"v1\""}, {"Last-Modified", "Tue, 14 Nov 2023 22:13:20 GMT"}};
+    const auto config = config_test::ConfigBuilder().version(7).setting("measurement.upload.interval", "600");
+
+    fetch(fixture, reply(200, validators, bytesOf(config)));
+    const auto first = fixture.server.requests().at(0);
+    CHECK(first.method == "GET");
+    CHECK(first.path == kConfigPath);
+    CHECK(first.query == "platform=ios&ruz_version=110500&runtime_version=0");
+    CHECK_FALSE(first.header("If-None-Match"));
+    CHECK_FALSE(first.header("If-Modified-Since"));
+
+    CHECK(fixture.remoteConfig->version() == 7);
+    CHECK(fixture.remoteConfig->uploadingInterval() == 600);
+    CHECK(fixture.persisted->remoteConfigETag() == "\"v1\"");
+    CHECK(fixture.persisted->remoteConfigLastModified() == "Tue, 14 Nov 2023 22:13:20 GMT");
+    CHECK(configUpdateTime(fixture) == kNow);
+    CHECK(fixture.capture.hasCode(kAPMConfigFetchSucceededCode));
+
+    SUBCASE("the next fetch is conditional; 304 keeps everything") {
+        fixture.time.advance(100);
+        fetch(fixture, reply(304));
+        const auto second = fixture.server.requests().at(1);
+        CHECK(second.header("If-None-Match") == "\"v1\"");
+        CHECK(second.header("If-Modified-Since") == "Tue, 14 Nov 2023 22:13:20 GMT");
+        CHECK(fixture.remoteConfig->version() == 7);
+        CHECK(fixture.persisted->remoteConfigETag() == "\"v1\"");
+        CHECK(configUpdateTime(fixture) == kNow + 100);
+        CHECK(fixture.capture.hasCode(kAPMConfigNotModifiedCode));
+    }
+
+    SUBCASE("404 keeps the stored configuration and refreshes its time") {
+        fixture.time.advance(100);
+        fetch(fixture, reply(404));
+        CHECK(fixture.remoteConfig->version() == 7);
+        CHECK(configUpdateTime(fixture) == kNow + 100);
+        CHECK(fixture.capture.hasCode(kAPMConfigNotFoundCode));
+    }
+
+    SUBCASE("200 with an empty body refreshes the time and keeps the validators") {
+        fixture.time.advance(100);
+        fetch(fixture, reply(200, {{"ETag", "\"v2\""}}));
+        CHECK(fixture.persisted->remoteConfigETag() == "\"v1\"");
+        CHECK(fixture.remoteConfig->version() == 7);
+        CHECK(configUpdateTime(fixture) == kNow + 100);
+    }
+
+    SUBCASE("a configuration for another application stores nothing and keeps the validators") {
+        fetch(fixture, reply(200, {{"ETag", "\"other\""}}, bytesOf(config_test::ConfigBuilder("1:99:ios:other").version(9))));
+        CHECK(fixture.capture.hasCode(kAPMConfigWrongAppIDCode));
+        CHECK(fixture.remoteConfig->version() == 7);
+        CHECK(fixture.persisted->remoteConfigETag() == "\"v1\"");
+    }
+
+    SUBCASE("a body that does not decode stores nothing") {
+        fetch(fixture, reply(200, {{"ETag", "\"junk\""}}, std::string("\xff\xff\xff\x07", 4)));
+        CHECK(fixture.capture.hasCode(kAPMConfigInvalidDataCode));
+        CHECK(fixture.remoteConfig->version() == 7);
+        CHECK(fixture.persisted->remoteConfigETag() == "\"v1\"");
+    }
+
+    SUBCASE("a new configuration without validators clears the old ones") {
+        fetch(fixture, reply(200, {}, bytesOf(config_test::ConfigBuilder().version(8))));
+        CHECK(fixture.remoteConfig->version() == 8);
+        CHECK_FALSE(fixture.persisted->remoteConfigETag());
+        CHECK_FALSE(fixture.persisted->remoteConfigLastModified());
+    }
+}
+
+TEST_CASE("A failed configuration fetch counts as an upload failure") {
+    for (const int code : {429, 503, 500}) {
+        CAPTURE(code);
+        UploadFixture fixture;
+        fetch(fixture, reply(code));
+        const bool backoff = code != 500;
+        CHECK(fixture.persisted->lastFailedUploadTimestamp() == kNow);
+        CHECK(fixture.persisted->lastBackoffTimestamp() == (backoff ? kNow : 0));
+        CHECK(fixture.capture.hasCode(kAPMConfigRequestFailedCode));
+        CHECK(configUpdateTime(fixture) == 0);
+    }
+}
+
+TEST_CASE("A completed configuration fetch clears the upload failure and the back-off") {
+    UploadFixture fixture;
+    fixture.persisted->setLastFailedUploadTimestamp(kNow - 10);
+    fixture.persisted->setLastBackoffTimestamp(kNow - 10);
+    fetch(fixture, reply(304));
+    CHECK(fixture.persisted->lastFailedUploadTimestamp() == 0);
+    CHECK(fixture.persisted->lastBackoffTimestamp() == 0);
+}
+
+TEST_CASE("A fetched configuration changes the next upload") {
+    UploadFixture fixture;
+    for (int i = 0; i < 3; ++i) fixture.storeEvent("calc_" + std::to_string(i), kNow + i);
+    fixture.server.answer("/a", reply(204));
+    // The fetch completes and the upload follows at once.
+    fetch(fixture, reply(200, {}, bytesOf(config_test::ConfigBuilder().setting(
+                                   "measurement.upload.max_events_per_bundle", "2"))));
+    REQUIRE(fixture.server.waitForRequests(2, 20));
+    REQUIRE(fixture.completeRequest());
+
+    const auto batches = fixture.batches();
+    REQUIRE(batches.size() == 1);
+    const auto bundles = bundlesOf(batches[0]);
+    REQUIRE(bundles.size() == 2);
+    CHECK(eventNames(bundles[0]) == std::vector<std::string>{"calc_0", "calc_1"});
+    CHECK(eventNames(bundles[1]) == std::vector<std::string>{"calc_2"});
+    CHECK(fixture.queued().empty());
+}
+
+TEST_CASE("An upload that finds an expired configuration fetches it first") {
+    UploadFixture fixture;
+    fetch(fixture, reply(200, {}, bytesOf(config_test::ConfigBuilder().version(1))));
+    fixture.time.advance(3600);
+    REQUIRE(fixture.remoteConfig->isExpired());
+    fixture.storeEvent("waiting", fixture.time.now());
+
+    // Expired: nothing is bundled, the configuration is fetched, then the
+    // upload goes on.
+    fixture.server.enqueue(reply(304));
+    fixture.server.enqueue(reply(204));
+    fixture.onWorker([&] { fixture.uploader->uploadData(); });
+    REQUIRE(fixture.server.waitForRequests(2, 20));
+    REQUIRE(fixture.completeRequest());
+    REQUIRE(fixture.server.waitForRequests(3, 20));
+    REQUIRE(fixture.completeRequest());
+    const auto requests = fixture.server.requests();
+    CHECK(requests[1].path == kConfigPath);
+    CHECK(requests[2].path == "/a");
+    CHECK(eventNames(bundlesOf(fixture.batches().at(0)).at(0)) == std::vector<std::string>{"waiting"});
+}

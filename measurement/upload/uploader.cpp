@@ -1,0 +1,412 @@
+#include "measurement/upload/uploader.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "measurement/foundation/hashing.h"
+#include "measurement/foundation/monitor.h"
+#include "measurement/foundation/scheduler.h"
+#include "measurement/foundation/value.h"
+#include "measurement/upload/bundle_fields.h"
+#include "measurement/upload/bundle_redaction.h"
+#include "measurement/upload/upload_support.h"
+#include "platform/dispatch/clock.h"
+
+namespace measurement {
+
+using namespace upload_detail;
+
+APMUploader::APMUploader(APMUploadComponents components) : components_(std::move(components)) {
+    if (!components_.peers) components_.peers = std::make_shared<APMUploadPeers>();
+}
+
+std::shared_ptr<APMUploadConsentSeam> APMUploader::consent() const {
+    return components_.consent ? components_.consent : APMUploadSeams::consent();
+}
+
+std::shared_ptr<APMUploadIdentitySeam> APMUploader::identity() const {
+    return components_.identity ? components_.identity : APMUploadSeams::identity();
+}
+
+APMUploader::~APMUploader() = default;
+
+// ---- uploadData --------------------------------------------------------------
+
+void APMUploader::uploadData() {
+    APMScheduler::checkOnBackgroundThreadWithMethodName("uploadData");
+    if (isSuspended()) {
+        updateSchedule();
+        return;
+    }
+    logEntry(kAPMMonitorLevelVerbose, kAPMUploadStartingCode, "Starting data upload");
+    if (!isNetworkReadyForRequest()) {
+        logEntry(kAPMMonitorLevelVerbose, kAPMUploadNetworkPendingCode,
+                 "Network operation is pending. Ignoring upload request");
+        return;
+    }
+    auto& network = components_.engine->network();
+    if (!network.isNetworkConnected()) {
+        logEntry(kAPMMonitorLevelDebug, kAPMUploadNotConnectedCode, "Network not connected, ignoring upload request");
+        updateSchedule();
+        return;
+    }
+    // Without a service there is nowhere to send to; the data stays stored.
+    const auto url = uploadURLOrLogOnce();
+    if (!url) {
+        components_.engine->terminateBackgroundTask();
+        return;
+    }
+    auto& config = *components_.remoteConfig;
+    if (!config.isExpired()) bundlePendingRawEvents();
+
+    auto entries = queuedBundles();
+    if (!entries) {
+        components_.engine->terminateBackgroundTask();
+        return;
+    }
+    if (entries->empty()) {
+        config.activateNewSnapshot();
+        logEntry(kAPMMonitorLevelVerbose, kAPMUploadNoDataCode, "No data to upload");
+        if (config.isExpired()) {
+            fetchRemoteConfig();
+        } else {
+            components_.engine->terminateBackgroundTask();
+        }
+        return;
+    }
+    applyConsentToBundles(*entries);
+
+    const double now = currentTime();
+    const double lastSuccess = components_.persistedConfig->lastSuccessfulUploadTimestamp();
+    if (lastSuccess != 0) {
+        logEntry(kAPMMonitorLevelVerbose, kAPMUploadElapsedCode,
+                 "Uploading events. Elapsed time since last successful upload (s)",
+                 platform::Value(std::fabs(now - lastSuccess)));
+    }
+    const std::int64_t nowMillis = APMMillisecondsFromSeconds(now);
+    std::vector<std::int64_t> bundleIDs;
+    const auto batch = batchOf(compatibleBundles(*entries), nowMillis, bundleIDs);
+    logEntry(kAPMMonitorLevelDebug, kAPMUploadSentCode, "Measurement data sent to network. Timestamp (ms), data",
+             platform::Value(static_cast<long long>(nowMillis)), platform::Value(platform::Data{batch.protoBuffer()}));
+    setUploadInProgressWithBundleIDs(bundleIDs);
+    // Counted as failed until the service confirms it, so that an upload
+    // that never completes is retried on the failure schedule.
+    components_.persistedConfig->setLastFailedUploadTimestamp(now);
+    postBatch(batch, *url);
+}
+
+std::optional<std::string> APMUploader::uploadURLOrLogOnce() {
+    if (auto url = components_.remoteConfig->uploadURL()) return url->string();
+    if (!missingAddressLogged_) {
+        missingAddressLogged_ = true;
+        logEntry(kAPMMonitorLevelWarning, kAPMUploadNoServiceAddressCode,
+                 "No measurement service address is configured. Data will not be uploaded");
+    }
+    return std::nullopt;
+}
+
+bool APMUploader::bundlePendingRawEvents() {
+    if (!components_.bundleRawEvents) return false;
+    const std::int64_t limit = components_.remoteConfig->maxBundlesCreatedPerIteration();
+    bool made = false;
+    for (std::int64_t i = 0; i < limit && components_.bundleRawEvents(); ++i) {
+        // A new bundle proves the queue writable again.
+        suspensionTimestamp_.reset();
+        made = true;
+    }
+    return made;
+}
+
+std::optional<std::vector<APMQueuedEntry>> APMUploader::queuedBundles() {
+    auto& config = *components_.remoteConfig;
+    auto& database = *components_.database;
+    // Bundles too old to matter, or refused by the service as often as the
+    // schedule retries, would otherwise hold the head of the queue for ever.
+    database.deleteStaleData(APMQueueLimits{kAPMDefaultMaxQueueTime, config.uploadingRetryCount()}, nullptr);
+    std::optional<APMError> error;
+    auto entries = database.queryBundlesWithCountLimit(config.uploadMaxBundlesLimit(), config.uploadMaxSizeLimitBytes(),
+                                                       &error);
+    if (!entries) {
+        logEntry(kAPMMonitorLevelError, kAPMUploadQueryFailedCode, "Failed to query bundles. Error", errorContext(error));
+    }
+    return entries;
+}
+
+void APMUploader::applyConsentToBundles(std::vector<APMQueuedEntry>& entries) {
+    auto& config = *components_.remoteConfig;
+    if (config.tcfFeatureEnabled()) components_.engine->tcfClientSetConsentFromData();
+    const auto consentState = consent();
+    const auto identityState = identity();
+    const std::string signals = consentState->consentSignals();
+    const std::string diagnostics = consentState->consentDiagnostics();
+    const bool adUserDataDenied = consentState->isAdUserDataDenied();
+    const bool gate = config.gateIDFAOnATTMASEnabled();
+    const bool dma = config.DMAConsentEnabled();
+    std::optional<APMPBUserAttribute> npa;
+    if (auto stored = components_.database->userAttributeWithName(kAPMNPAUserPropertyName, nullptr)) {
+        npa = stored->protoUserAttribute();
+    }
+    APMDMAServerState server;
+    server.isDMARegion = config.isDMARegion();
+    const auto services = config.corePlatformServices();
+    server.corePlatformServices.assign(services.begin(), services.end());
+
+    bool refresh = !dma || signals.find('0') != std::string::npos;
+    for (auto& entry : entries) {
+        if (!refresh) refresh = bundleHasFirstOpenEvent(entry.bundle);
+        applyDeviceIdentifiersToBundle(entry.bundle, signals, gate, *identityState, refresh);
+        if (dma) applyDMAConsentToBundle(entry.bundle, diagnostics, adUserDataDenied, npa, server, refresh);
+    }
+}
+
+// The application identifier of the first bundle, and the device identifier
+// of the first bundle that has one, decide what may share the batch.
+std::vector<APMQueuedEntry> APMUploader::compatibleBundles(const std::vector<APMQueuedEntry>& entries) const {
+    const std::string appID = bundleText(entries.front().bundle, bundle_tag::kAppID);
+    std::optional<std::string> resettable;
+    std::optional<std::string> vendor;
+    for (const auto& entry : entries) {
+        const std::string advertising = bundleText(entry.bundle, bundle_tag::kResettableDeviceID);
+        if (!advertising.empty()) {
+            resettable = advertising;
+            break;
+        }
+        const std::string vendorID = bundleText(entry.bundle, bundle_tag::kVendorDeviceID);
+        if (!vendorID.empty()) {
+            vendor = vendorID;
+            break;
+        }
+    }
+    return filteredBundlesWithCompatibleAppID(appID, resettable, vendor, entries);
+}
+
+std::vector<APMQueuedEntry> APMUploader::filteredBundlesWithCompatibleAppID(
+    const std::string& appID, const std::optional<std::string>& resettableDeviceID,
+    const std::optional<std::string>& vendorDeviceID, const std::vector<APMQueuedEntry>& bundlesToUpload) {
+    const std::string resettable = resettableDeviceID.value_or("");
+    const std::string vendor = vendorDeviceID.value_or("");
+    if (!resettable.empty() && !vendor.empty()) {
+        logEntry(kAPMMonitorLevelSilentError, kAPMUploadFilterBothIDsCode,
+                 "Bundle filter must not specify both resettableDeviceID and vendorDeviceID");
+        return {};
+    }
+    const bool byAdvertising = !resettable.empty();
+    const std::string& reference = byAdvertising ? resettable : vendor;
+    const int kindTag = byAdvertising ? bundle_tag::kResettableDeviceID : bundle_tag::kVendorDeviceID;
+    std::vector<APMQueuedEntry> run;
+    for (const auto& entry : bundlesToUpload) {
+        const std::string identifier = bundleText(entry.bundle, kindTag);
+        const bool otherDevice = !identifier.empty() && !reference.empty() && identifier != reference;
+        if (otherDevice || bundleText(entry.bundle, bundle_tag::kAppID) != appID) break;
+        run.push_back(entry);
+    }
+    return run;
+}
+
+// Stamps the bundles and keeps the leading run that shares the first one's
+// consent. Only bundles that go out count toward the last event end: a
+// bundle left in the queue must not mark its events as uploaded.
+APMPBMeasurementBatch APMUploader::batchOf(std::vector<APMQueuedEntry> entries, std::int64_t nowMillis,
+                                           std::vector<std::int64_t>& bundleIDs) {
+    auto& config = *components_.remoteConfig;
+    const bool dma = config.DMAConsentEnabled();
+    const bool checksum = config.checksumEnabled();
+    const auto dataControls = config.dataControls();
+    const auto identityState = identity();
+    std::vector<APMPBMeasurementBundle> bundles;
+    std::int64_t latestEnd = 0;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        auto& bundle = entries[i].bundle;
+        NANOSetInt64(bundle, bundleFieldIndex(kLibraryVersionTag), components_.libraryVersion);
+        NANOSetInt64(bundle, bundleFieldIndex(kUploadTimestampTag), nowMillis);
+        applyDataControlsToBundle(bundle, dataControls, *identityState);
+        if (checksum) {
+            NANOSetInt64(bundle, bundleFieldIndex(kChecksumTag), apm_64LSBMD5(bundle.protoBuffer()));
+        }
+        if (dma && entries.size() >= 2 && i > 0 && !bundlesHaveSameConsent(entries.front().bundle, bundle)) break;
+        if (hasBundleTag(bundle, bundle_tag::kEndTimestamp)) {
+            latestEnd = std::max(latestEnd, NANOGetInt64(bundle, bundleFieldIndex(bundle_tag::kEndTimestamp)));
+        }
+        bundles.push_back(bundle);
+        bundleIDs.push_back(entries[i].rowID);
+    }
+    lastEventEnd_ = std::max(lastEventEnd_, latestEnd);
+    APMPBMeasurementBatch batch;
+    NANOSetArray(batch, kBatchBundlesIndex, bundles);
+    return batch;
+}
+
+void APMUploader::postBatch(const APMPBMeasurementBatch& batch, const std::string& url) {
+    auto& engine = *components_.engine;
+    engine.setIsNetworkRequestPending(true);
+    engine.network().setTimeoutInterval(components_.remoteConfig->networkTimeout());
+    std::weak_ptr<APMUploader> weak = weak_from_this();
+    std::weak_ptr<APMUploadEngine> weakEngine = components_.engine;
+    const std::string task = engine.network().postURL(
+        url, platform::HTTPHeaders{}, batch.protoBuffer(), engine.workerQueue(), shouldUseBackgroundSession(),
+        [weak, weakEngine](const platform::HTTPURLResponse& response, const std::vector<std::uint8_t>&,
+                           const std::optional<platform::RULError>& error) {
+            auto self = weak.lock();
+            auto owner = weakEngine.lock();
+            if (!self || !owner) return;
+            owner->setIsNetworkRequestPending(false);
+            self->networkUploadCompletionHandlerWithResponse(response, error);
+        });
+    if (task.empty()) {
+        logEntry(kAPMMonitorLevelSilentError, kAPMUploadNoSessionCode, "Unable to create network session.");
+        uploadList_.clear();
+    }
+}
+
+// ---- completion ----------------------------------------------------------------
+
+void APMUploader::networkUploadCompletionHandlerWithResponse(const platform::HTTPURLResponse& response,
+                                                             const std::optional<platform::RULError>& error) {
+    const int status = response.statusCode;
+    if (status == platform::kGULNetworkHTTPStatusOK || status == platform::kGULNetworkHTTPStatusNoContent) {
+        handleUploadSuccess(status, response.expectedContentLength);
+    } else {
+        handleUploadFailure(status, error);
+    }
+}
+
+// A failed request of either kind drives the retry schedule; the service's
+// own refusals also start the back-off period.
+void APMUploader::recordFailedRequest(int status) {
+    auto& persisted = *components_.persistedConfig;
+    const double now = currentTime();
+    persisted.setLastFailedUploadTimestamp(now);
+    if (isBackoffStatus(status)) persisted.setLastBackoffTimestamp(now);
+}
+
+void APMUploader::handleUploadFailure(int status, const std::optional<platform::RULError>& error) {
+    recordFailedRequest(status);
+    logEntry(kAPMMonitorLevelDebug, kAPMUploadFailedCode, "Network upload failed. Will retry later. Code, error",
+             platform::Value(status), networkErrorContext(error));
+    incrementRetryCounter();
+    uploadList_.clear();
+    updateSchedule();
+}
+
+void APMUploader::handleUploadSuccess(int status, std::int64_t contentLength) {
+    logEntry(kAPMMonitorLevelDebug, kAPMUploadSucceededCode, "Successful upload. Got network response. Code, size",
+             platform::Value(status), platform::Value(static_cast<long long>(contentLength)));
+    auto& persisted = *components_.persistedConfig;
+    persisted.setLastSuccessfulUploadTimestamp(currentTime());
+    persisted.setLastFailedUploadTimestamp(0);
+    persisted.setLastBackoffTimestamp(0);
+    persisted.setLastUploadedEventTimestampMillis(
+        std::max(persisted.lastUploadedEventTimestampMillis(), lastEventEnd_));
+    components_.peers->resetSKANRetryCount();
+    updateSchedule();
+    if (removeBundlesFromDatabaseWithIDs(uploadList_)) {
+        suspensionTimestamp_.reset();
+    } else {
+        logEntry(kAPMMonitorLevelError, kAPMUploadDeleteFailedCode,
+                 "Unable to delete uploaded bundles. Uploads will be suspended for seconds",
+                 platform::Value(kAPMUploadSuspensionSeconds));
+        suspendUploads();
+    }
+    uploadList_.clear();
+    if (components_.engine->network().isNetworkConnected() && hasDataToUpload()) {
+        uploadData();
+    } else if (!components_.remoteConfig->isExpired()) {
+        auto& peers = *components_.peers;
+        if (peers.takePostponedPSMRequest()) {
+            peers.retrievePSMResponse();
+        } else {
+            updateSchedule();
+            peers.scheduleSKANCVFetchAfterDataUpload();
+        }
+    } else {
+        // Finds nothing to bundle while the configuration is expired, and
+        // fetches it.
+        uploadData();
+    }
+}
+
+// ---- engine state ----------------------------------------------------------------
+
+bool APMUploader::isNetworkReadyForRequest() {
+    auto& engine = *components_.engine;
+    const bool networkBusy = engine.network().hasUploadInProgress();
+    if (engine.isNetworkRequestPending()) {
+        if (!networkBusy) {
+            logEntry(kAPMMonitorLevelError, kAPMUploadNetworkNotUploadingCode,
+                     "Analytics is uploading but network is not uploading");
+        }
+        return false;
+    }
+    return !networkBusy;
+}
+
+bool APMUploader::shouldUseBackgroundSession() const {
+    return components_.remoteConfig->isNetworkBackgroundSessionEnabled() && components_.engine->holdsBackgroundTask();
+}
+
+void APMUploader::setUploadInProgressWithBundleIDs(const std::vector<std::int64_t>& bundleIDs) {
+    if (bundleIDs.empty()) {
+        logEntry(kAPMMonitorLevelSilentError, kAPMUploadEmptyBundleListCode, "Bundle list is empty. Cancelling upload");
+        return;
+    }
+    if (!uploadList_.empty()) {
+        logEntry(kAPMMonitorLevelSilentError, kAPMUploadOverlapCode,
+                 "Set uploading progress before finishing the previous upload");
+        return;
+    }
+    uploadList_ = bundleIDs;
+}
+
+void APMUploader::incrementRetryCounter() {
+    if (uploadList_.empty()) return;
+    std::optional<APMError> error;
+    if (!components_.database->incrementRetryCounterForBundlesWithIDs(uploadList_, &error) && error) {
+        logEntry(kAPMMonitorLevelSilentError, kAPMRetryCountUpdateFailedCode,
+                 "Failed to update the bundles' retry counts. Error", errorContext(error));
+    }
+}
+
+bool APMUploader::hasDataToUpload() {
+    auto& database = *components_.database;
+    std::optional<APMError> error;
+    auto queueEmpty = database.isQueuedBundleTableEmpty(&error);
+    if (!queueEmpty) {
+        logEntry(kAPMMonitorLevelError, kAPMQueueEmptyCheckFailedCode, "Failed to check if queue table is empty. Error",
+                 errorContext(error));
+        return false;
+    }
+    if (!*queueEmpty) return true;
+    auto rawEmpty = database.isRawEventsTableEmpty(&error);
+    if (!rawEmpty) {
+        logEntry(kAPMMonitorLevelError, kAPMRawEventsEmptyCheckFailedCode,
+                 "Failed to check if raw events table is empty. Error", errorContext(error));
+        return false;
+    }
+    return !*rawEmpty;
+}
+
+bool APMUploader::removeBundlesFromDatabaseWithIDs(const std::vector<std::int64_t>& bundleIDs) {
+    std::optional<APMError> error;
+    const bool removed = components_.database->deleteBundlesWithRowIDs(bundleIDs, &error);
+    if (!removed) {
+        logEntry(kAPMMonitorLevelError, kAPMDeleteBundlesFailedCode, "Failed to delete bundles from database. Error",
+                 errorContext(error));
+    }
+    return removed;
+}
+
+// ---- suspension ------------------------------------------------------------------
+
+// The time since boot comes from a monotonic clock that is always readable,
+// so a suspension always starts at a real time and always ends.
+void APMUploader::suspendUploads() { suspensionTimestamp_ = uptime(); }
+
+double APMUploader::suspensionRemaining() const {
+    if (!suspensionTimestamp_) return 0;
+    const double elapsed = std::fabs(uptime() - *suspensionTimestamp_);
+    return elapsed < kAPMUploadSuspensionSeconds ? kAPMUploadSuspensionSeconds - elapsed : 0;
+}
+
+bool APMUploader::isSuspended() const { return suspensionRemaining() > 0; }
+
+}  // namespace measurement

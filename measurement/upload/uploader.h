@@ -1,0 +1,217 @@
+#pragma once
+
+// The one path by which measurement data leaves the device: bundling of the
+// stored raw events, one batch POST to the measurement service and its
+// completion (uploader.cpp); the one-shot "Measurement timer" that decides
+// when that happens (upload_schedule.cpp); and the conditional fetch of the
+// server configuration (config_fetch.cpp). Everything runs on the
+// measurement worker queue; network completions arrive there too.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "measurement/foundation/messages.h"
+#include "measurement/store/database.h"
+#include "measurement/store/database_config_storage.h"
+#include "measurement/store/persisted_config.h"
+#include "measurement/store/remote_config.h"
+#include "measurement/upload/upload_engine.h"
+#include "measurement/upload/upload_seams.h"
+#include "measurement/upload/upload_service.h"
+#include "platform/frameworks/utilities/network.h"
+
+namespace measurement {
+
+// Monitor codes of the upload, its schedule and the configuration fetch.
+enum : long {
+    kAPMUploadSuspendedCode = 23023,
+    kAPMScheduleNoDataCode = 23024,
+    kAPMScheduleNoNextTimeCode = 23025,
+    kAPMScheduleNoNetworkCode = 23026,
+    kAPMScheduleTaskExistsCode = 23027,
+    kAPMScheduleTaskScheduledCode = 23028,
+    kAPMLatestRawEventTimeFailedCode = 23029,
+    kAPMLatestBundleTimeFailedCode = 23030,
+    kAPMRealtimeBundleCheckFailedCode = 23031,
+    kAPMRealtimeRawEventCheckFailedCode = 23032,
+    kAPMUploadStartingCode = 23033,
+    kAPMUploadNetworkPendingCode = 23034,
+    kAPMUploadNotConnectedCode = 23035,
+    kAPMUploadQueryFailedCode = 23036,
+    kAPMUploadNoDataCode = 23037,
+    kAPMUploadElapsedCode = 23038,
+    kAPMUploadSentCode = 23039,
+    kAPMUploadNoSessionCode = 23040,
+    kAPMUploadNetworkNotUploadingCode = 23041,
+    kAPMUploadFilterBothIDsCode = 23042,
+    kAPMUploadFailedCode = 23043,
+    kAPMUploadSucceededCode = 23044,
+    kAPMUploadDeleteFailedCode = 23045,
+    kAPMUploadEmptyBundleListCode = 23046,
+    kAPMUploadOverlapCode = 23047,
+    kAPMUploadNoServiceAddressCode = 23048,
+    kAPMQueueEmptyCheckFailedCode = 23117,
+    kAPMRawEventsEmptyCheckFailedCode = 23118,
+    kAPMDeleteBundlesFailedCode = 23122,
+    kAPMConfigInvalidURLCode = 23125,
+    kAPMConfigFetchingCode = 23126,
+    kAPMConfigFetchedCode = 23127,
+    kAPMConfigRequestFailedCode = 23128,
+    kAPMConfigRetryLaterCode = 23129,
+    kAPMConfigNotFoundCode = 23130,
+    kAPMConfigNotModifiedCode = 23131,
+    kAPMConfigTimestampFailedCode = 23132,
+    kAPMConfigFetchSucceededCode = 23133,
+    kAPMConfigSetTimestampFailedCode = 23134,
+    kAPMConfigInvalidDataCode = 23135,
+    kAPMConfigWrongAppIDCode = 23136,
+    kAPMConfigAudiencesRefusedCode = 23137,
+    kAPMConfigRefusedCode = 23138,
+    kAPMRetryCountUpdateFailedCode = 23166,
+};
+
+// Uploads stay suspended this long (time since boot) after uploaded bundles
+// could not be deleted, so that the same bundles are not sent again at once.
+inline constexpr double kAPMUploadSuspensionSeconds = 3600;
+
+// Everything the upload side works with. The configuration storage is the
+// one the server configuration was made with, so that a fetched
+// configuration reaches memory only when its transaction commits.
+struct APMUploadComponents {
+    std::shared_ptr<APMUploadEngine> engine;
+    std::shared_ptr<APMDatabase> database;
+    std::shared_ptr<APMMeasurementConfigStorage> configStorage;
+    std::shared_ptr<APMPersistedConfig> persistedConfig;
+    std::shared_ptr<APMRemoteConfig> remoteConfig;
+    // Makes one bundle from the oldest raw events; true when raw events were
+    // consumed. None: nothing is bundled.
+    std::function<bool()> bundleRawEvents;
+    // None: the process's upload seams at each call.
+    std::shared_ptr<APMUploadConsentSeam> consent;
+    std::shared_ptr<APMUploadIdentitySeam> identity;
+    std::shared_ptr<APMUploadPeers> peers = std::make_shared<APMUploadPeers>();
+    // The service's identifier of the application: a fetched configuration
+    // for any other is refused.
+    std::string appID;
+    std::int64_t libraryVersion = 0;
+    std::int64_t runtimeVersion = 0;
+};
+
+// One queued bundle as the upload reads it: the bundle and its queue row.
+using APMQueuedEntry = APMQueuedBundle;
+
+// What the next upload time depends on, read at the time of the call.
+struct APMUploadTimingInputs {
+    double now = 0;
+    double lastSuccessfulUpload = 0;
+    double lastFailedUpload = 0;
+    // The newest stored data: the larger of the latest raw event and the
+    // latest queued bundle (seconds since 1970; 0 for none).
+    double latestDataTime = 0;
+    // The interval chosen for the data (normal, real-time or first-window).
+    double interval = 3600;
+    double initialDelay = 15;
+    double retryInterval = 1800;
+    std::int64_t retryCount = 6;
+    bool debugMode = false;
+    double debugInterval = 1;
+};
+
+// The next upload time (seconds since 1970), or 0 when there is none: not
+// before the interval after the last success, else the initial delay after
+// the newest data; after a failure not older than the data, the retry
+// interval doubling up to the retry count, then none.
+double APMNextUploadingTime(const APMUploadTimingInputs& inputs);
+
+class APMUploader : public APMUploadService, public std::enable_shared_from_this<APMUploader> {
+public:
+    explicit APMUploader(APMUploadComponents components);
+    ~APMUploader() override;
+    APMUploader(const APMUploader&) = delete;
+    APMUploader& operator=(const APMUploader&) = delete;
+
+    const APMUploadComponents& components() const { return components_; }
+
+    // ---- the batch upload (uploader.cpp) ----
+    void uploadData() override;
+    // The leading run of entries that may share one batch: same application
+    // identifier and no other device identifier of the reference's kind.
+    static std::vector<APMQueuedEntry> filteredBundlesWithCompatibleAppID(
+        const std::string& appID, const std::optional<std::string>& resettableDeviceID,
+        const std::optional<std::string>& vendorDeviceID, const std::vector<APMQueuedEntry>& bundlesToUpload);
+    void networkUploadCompletionHandlerWithResponse(const platform::HTTPURLResponse& response,
+                                                    const std::optional<platform::RULError>& error);
+    bool isNetworkReadyForRequest();
+    bool shouldUseBackgroundSession() const;
+    void setUploadInProgressWithBundleIDs(const std::vector<std::int64_t>& bundleIDs);
+    void incrementRetryCounter();
+    bool hasDataToUpload();
+    bool removeBundlesFromDatabaseWithIDs(const std::vector<std::int64_t>& bundleIDs);
+
+    // ---- the schedule (upload_schedule.cpp) ----
+    void updateSchedule() override;
+    double nextUploadingTime();
+    void uploadDataOrRegisterAlarm();
+
+    // ---- the configuration fetch (config_fetch.cpp) ----
+    void fetchRemoteConfig() override;
+    void networkRemoteConfigFetchCompletionHandler(const platform::HTTPURLResponse& response,
+                                                   const std::vector<std::uint8_t>& data,
+                                                   const std::optional<platform::RULError>& error);
+    // The body of the transaction that takes a fetched configuration: true
+    // commits it.
+    bool storeFetchedConfigTransaction(const std::vector<std::uint8_t>& data);
+
+    // ---- engine state (worker queue) ----
+    const std::vector<std::int64_t>& uploadList() const { return uploadList_; }
+    // The time since boot at which uploads were suspended; none while they
+    // run.
+    std::optional<double> suspensionTimestamp() const { return suspensionTimestamp_; }
+    std::int64_t lastEventEndMillis() const { return lastEventEnd_; }
+
+private:
+    // Bundling, the consent pass and the batch: the bundles to send and
+    // their rows, none when nothing is sent.
+    bool bundlePendingRawEvents();
+    std::optional<std::vector<APMQueuedEntry>> queuedBundles();
+    void applyConsentToBundles(std::vector<APMQueuedEntry>& entries);
+    std::vector<APMQueuedEntry> compatibleBundles(const std::vector<APMQueuedEntry>& entries) const;
+    APMPBMeasurementBatch batchOf(std::vector<APMQueuedEntry> entries, std::int64_t nowMillis,
+                                  std::vector<std::int64_t>& bundleIDs);
+    void postBatch(const APMPBMeasurementBatch& batch, const std::string& url);
+    void handleUploadSuccess(int status, std::int64_t contentLength);
+    void handleUploadFailure(int status, const std::optional<platform::RULError>& error);
+    void recordFailedRequest(int status);
+    std::optional<std::string> uploadURLOrLogOnce();
+    std::shared_ptr<APMUploadConsentSeam> consent() const;
+    std::shared_ptr<APMUploadIdentitySeam> identity() const;
+
+    // Suspension, measured on the monotonic clock.
+    bool isSuspended() const;
+    double suspensionRemaining() const;
+    void suspendUploads();
+    // Stops the timer, the wait for a network and the background task.
+    void standDown(bool listenForNetwork);
+    double selectedUploadInterval();
+    double latestDataTime();
+    void armAlarm(double delay);
+
+    void recordFetchedConfiguration(int status, const platform::HTTPURLResponse& response,
+                                    const std::vector<std::uint8_t>& data);
+    void handleConfigFetchFailure(int status, const std::optional<platform::RULError>& error);
+
+    APMUploadComponents components_;
+    std::vector<std::int64_t> uploadList_;
+    std::optional<double> suspensionTimestamp_;
+    std::int64_t lastEventEnd_ = 0;
+    bool missingAddressLogged_ = false;
+    // Reschedules when the network comes back, for an engine that listens
+    // with no delegate of its own.
+    std::shared_ptr<platform::RULReachabilityDelegate> ownReachabilityDelegate_;
+};
+
+}  // namespace measurement
