@@ -182,8 +182,9 @@ TEST_CASE("the first open is written once per install") {
     VEZArurerudo::logEventWithName("tapped_clear");
     engine.settle();
     CHECK(engine.rawEventNames() == std::vector<std::string>{"_f", "tapped_clear"});
-    APMEngineSettings settings(APMEngineSettings::defaultPath());
-    CHECK(settings.firstOpenTimestampMilliseconds() == static_cast<std::int64_t>(firstTime * 1000));
+    // The second engine read the first's time back from the persisted settings.
+    CHECK(APMMeasurement::sharedInstance()->persistedConfig()->firstOpenTimestampMilliseconds() ==
+          static_cast<std::int64_t>(firstTime * 1000));
 }
 
 TEST_CASE("operations logged before the engine started are held, not lost") {

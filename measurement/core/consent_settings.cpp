@@ -71,8 +71,8 @@ void APMAnalytics::setConsent(const Parameters& consent, const std::string& key)
     if (key == kAPMConsentSettings3PKey) {
         APMMonitor::shared().logWithLevel(kAPMMonitorLevelVerbose, kAPMConsentDescriptionCode, state->description());
     }
-    const auto config = APMSeams::serverConfiguration();
-    if (config->dcuEventFeatureEnabled() && config->hasConsentDefaults() &&
+    const auto config = APMMeasurement::remoteConfig();
+    if (config->dcuEventFeatureEnabled() && !config->consentDefaults().empty() &&
         state->didAdUserDataConsentChange(wasAdUserDataDenied)) {
         logInternalEventWithOrigin("auto", "_dcu", {{"_r", 1}});
     }

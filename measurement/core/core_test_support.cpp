@@ -49,6 +49,18 @@ void EngineFixture::restart() {
     resetProcess();
 }
 
+void EngineFixture::takeConfiguration(const APMPBMeasurementConfig& config) {
+    auto engine = APMMeasurement::sharedInstance();
+    REQUIRE(engine->remoteConfigInstance());
+    bool taken = false;
+    std::optional<APMError> error;
+    engine->scheduler().workerQueue()->sync([&] {
+        taken = engine->configStorage()->performTransaction(
+            [&] { return engine->remoteConfigInstance()->updateMeasurementConfig(config, &error); });
+    });
+    REQUIRE_MESSAGE(taken, (error ? error->description() : "refused"));
+}
+
 APMStoredData EngineFixture::storedData() {
     std::optional<APMError> error;
     auto data = APMReadStoredData(&error);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "measurement/core/stored_data.h"
+#include "measurement/foundation/messages.h"
 #include "measurement/foundation/monitor.h"
 #include "platform/dispatch/timer.h"
 #include "platform/foundation/user_defaults.h"
@@ -32,6 +33,10 @@ public:
     // Ends this engine as a process stop would, keeping the files; the next
     // configure() starts a new engine on them.
     void restart();
+
+    // The engine's server configuration takes the configuration, as after a
+    // fetch (the engine must have started).
+    void takeConfiguration(const APMPBMeasurementConfig& config);
 
     std::vector<APMRawEventData> rawEvents();
     std::vector<std::string> rawEventNames();

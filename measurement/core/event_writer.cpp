@@ -19,8 +19,6 @@ void logEntry(int level, long code, const std::string& message, const platform::
 
 platform::Value nameContext(const APMEvent& event) { return platform::Value(APMEventNameForLog(event.name())); }
 
-bool isBuiltInConversion(const std::string& name) { return name == "_f" || name == "_iap"; }
-
 }  // namespace
 
 void APMMeasurement::logEvent(const std::string& origin, bool isPublic, const std::string& name, double timestamp,
@@ -28,7 +26,7 @@ void APMMeasurement::logEvent(const std::string& origin, bool isPublic, const st
     auto self = shared_from_this();
     scheduleOnWorkerQueue(nextBlockID(), [self, origin, isPublic, name, timestamp, parameters] {
         APMEventParameterLimits limits;
-        const auto maxLength = APMSeams::serverConfiguration()->maxPublicEventParameterValueLength();
+        const auto maxLength = self->config()->maxPublicEventParameterValueLength();
         limits.maxValueLength = maxLength > 0 ? static_cast<std::size_t>(maxLength) : limits.maxValueLength;
         const auto sanitized = APMSanitizedEventParameters(parameters, name, isPublic, true, limits);
         self->handleInternalEventOnWorkerQueue(APMEvent(origin, isPublic, name, timestamp, 0, sanitized));
@@ -43,7 +41,7 @@ void APMMeasurement::handleInternalEventOnWorkerQueue(const APMEvent& event) {
 void APMMeasurement::handleEventOnWorkerQueue(const APMEvent& event) {
     APMScheduler::checkOnBackgroundThreadWithMethodName("handleEventOnWorkerQueue:");
     processSessionFromEvent(event);
-    const auto editing = APMSeams::serverConfiguration()->eventEditing();
+    const auto editing = config()->eventEditing();
     if (!editing) {
         writeEventOnWorkerQueue(event);
         APMSeams::uploadSchedule()->updateSchedule();
@@ -89,22 +87,15 @@ bool APMMeasurement::writeFilteredEventOnWorkerQueue(const APMEvent& event) {
                  nameContext(event));
         return false;
     }
-    const auto config = APMSeams::serverConfiguration();
-    if (config->isEventBlocklisted(event.name(), event.isPublic())) {
-        logEntry(kAPMMonitorLevelDebug, kAPMEventBlocklistedCode, "Event is blocklisted and not written",
-                 nameContext(event));
-        return false;
-    }
-    APMEvent stored = event;
-    if (config->isEventCustomConversion(event.name()) || isBuiltInConversion(event.name())) stored.setConversion(true);
-
+    // Every event is counted here, as all, public or error event; the
+    // blocklist and the conversion and real-time limits are applied when the
+    // event is bundled, so that each is decided and counted once.
     std::optional<APMError> error;
     const bool written = database_->performTransaction([&] {
         auto counts = database_->dailyCounts(&error);
         if (!counts) return false;
-        counts->incrementCountsForCurrentDay(dayIndexForTimestamp(stored.timestamp()), stored.isPublic(),
-                                             stored.isConversion());
-        if (stored.name() == kAPMErrorCodeParameter) {
+        counts->incrementCountsForCurrentDay(currentDayIndex(), event.isPublic(), false);
+        if (event.name() == kAPMErrorCodeParameter) {
             counts->setErrorEventsCount(APMIncrementedCount(counts->errorEventsCount()));
         }
         if (!database_->updateDailyCounts(*counts, &error)) return false;
@@ -113,7 +104,7 @@ bool APMMeasurement::writeFilteredEventOnWorkerQueue(const APMEvent& event) {
         const auto header = createRawEventMetadataWithUserAttributes(*attributes);
         const auto fingerprint = APMRawEventMetadataFingerprint(header);
         return database_->insertRawEventMetadata(header, fingerprint, &error) &&
-               database_->insertRawEvent(stored, fingerprint, &error).has_value();
+               database_->insertRawEvent(event, fingerprint, &error).has_value();
     });
     if (!written) {
         APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMEventWriteFailedCode,
@@ -200,7 +191,7 @@ void APMMeasurement::reportSessionStartOnWorkerQueueWithTimestamp(double timesta
     for (const auto& attribute : sessions->sessionStartUserAttributes(timestamp)) {
         setUserAttributeOnWorkerQueue(attribute);
     }
-    const bool background = APMSeams::serverConfiguration()->appInBackgroundParameterEnabled() && appInBackground;
+    const bool background = config()->appInBackgroundParameterEnabled() && appInBackground;
     if (auto start = sessions->sessionStartEvent(timestamp, background)) handleInternalEventOnWorkerQueue(*start);
 }
 

@@ -8,6 +8,7 @@
 #include "measurement/core/connector.h"
 #include "measurement/core/core_test_support.h"
 #include "measurement/core/measurement.h"
+#include "measurement/store/config_test_support.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/foundation/user_defaults.h"
 #include "platform/frameworks/app_core/application_state.h"
@@ -17,6 +18,7 @@ using namespace measurement;
 using measurement::testing::EngineFixture;
 using measurement::testing::intParameter;
 using measurement::testing::stringParameter;
+using config_test::ConfigBuilder;
 
 namespace {
 
@@ -45,10 +47,6 @@ struct RecordingConsent : APMConsentStateSeam {
         ++clears;
         settings.clear();
     }
-};
-
-struct ConsentDefaultsConfig : APMServerConfigurationSeam {
-    platform::Value::Dictionary consentDefaults() const override { return {{"ad_user_data", "denied"}}; }
 };
 
 std::vector<std::string> namesOf(EngineFixture& engine, const std::string& name) {
@@ -116,20 +114,36 @@ TEST_CASE("setConsent keeps the four types, ranks sources and persists the resul
     }
 }
 
-TEST_CASE("a changed ad_user_data consent logs _dcu when server defaults exist") {
+TEST_CASE("a changed ad_user_data consent logs _dcu when the fetched configuration has consent defaults") {
     EngineFixture engine;
     auto consent = std::make_shared<RecordingConsent>();
     consent->adUserDataChanged = true;
     APMSeams::setConsentState(consent);
-    APMSeams::setServerConfiguration(std::make_shared<ConsentDefaultsConfig>());
     engine.configure();
-    APMAnalytics::setConsent({{"ad_user_data", "granted"}});
-    engine.settle();
-    const auto events = engine.rawEvents();
-    REQUIRE(events.size() == 2);
-    CHECK(events[1].event().name() == "_dcu");
-    CHECK(events[1].event().origin() == "auto");
-    CHECK(intParameter(events[1].event(), "_r") == 1);
+
+    SUBCASE("the built-in configuration has no defaults: no _dcu") {
+        APMAnalytics::setConsent({{"ad_user_data", "granted"}});
+        engine.settle();
+        CHECK(engine.rawEventNames() == std::vector<std::string>{"_f"});
+    }
+    SUBCASE("defaults of the server's consent section") {
+        // Type 3 is "ad_user_data", status 2 "denied".
+        engine.takeConfiguration(ConfigBuilder().consent({{3, 2}}, {}, {}).config());
+        APMAnalytics::setConsent({{"ad_user_data", "granted"}});
+        engine.settle();
+        const auto events = engine.rawEvents();
+        REQUIRE(events.size() == 2);
+        CHECK(events[1].event().name() == "_dcu");
+        CHECK(events[1].event().origin() == "auto");
+        CHECK(intParameter(events[1].event(), "_r") == 1);
+    }
+    SUBCASE("the server turns the _dcu event off") {
+        engine.takeConfiguration(
+            ConfigBuilder().consent({{3, 2}}, {}, {}).setting("measurement.dma.dcu_event_enabled", "false").config());
+        APMAnalytics::setConsent({{"ad_user_data", "granted"}});
+        engine.settle();
+        CHECK(engine.rawEventNames() == std::vector<std::string>{"_f"});
+    }
 }
 
 TEST_CASE("persisted consent is loaded with its source capped by the kind stored") {
@@ -189,9 +203,14 @@ struct ScriptedEditing : APMEventEditingHost {
     }
 };
 
-struct EditingConfig : APMServerConfigurationSeam {
+// Loads every program into the one scripted host.
+struct ScriptedEditingFactory : APMEventEditingFactory {
     std::shared_ptr<ScriptedEditing> host = std::make_shared<ScriptedEditing>();
-    std::shared_ptr<APMEventEditingHost> eventEditing() const override { return host; }
+    std::shared_ptr<APMEventEditingHost> makeEventEditingWithProgram(const APMPBProgram&,
+                                                                     const APMEventEditingModules&,
+                                                                     APMErrorOut) override {
+        return host;
+    }
 };
 
 struct CountingUploads : APMUploadScheduleSeam {
@@ -205,11 +224,12 @@ struct CountingUploads : APMUploadScheduleSeam {
 
 TEST_CASE("events pass the event-editing host of the server configuration") {
     EngineFixture engine;
-    auto config = std::make_shared<EditingConfig>();
-    APMSeams::setServerConfiguration(config);
+    auto factory = std::make_shared<ScriptedEditingFactory>();
+    APMSeams::setEventEditingFactory(factory);
     auto uploads = std::make_shared<CountingUploads>();
     APMSeams::setUploadSchedule(uploads);
     engine.configure();
+    engine.takeConfiguration(ConfigBuilder().programs(1).config());
     const int schedulesAfterStart = uploads->schedules;
 
     SUBCASE("edits replace the event, created events are written after it") {
@@ -224,7 +244,7 @@ TEST_CASE("events pass the event-editing host of the server configuration") {
         CHECK(uploads->schedules == schedulesAfterStart + 1);
     }
     SUBCASE("a failed program writes the unedited event and logs 23223") {
-        config->host->fail = true;
+        factory->host->fail = true;
         VEZArurerudo::logEventWithName("plain");
         engine.settle();
         CHECK(namesOf(engine, "plain").size() == 1);

@@ -6,6 +6,7 @@
 #include "measurement/core/codes.h"
 #include "measurement/core/raw_event_metadata.h"
 #include "measurement/foundation/counters.h"
+#include "measurement/foundation/daily_counts.h"
 #include "measurement/foundation/environment.h"
 #include "measurement/foundation/event_parameters.h"
 #include "platform/dispatch/clock.h"
@@ -45,6 +46,13 @@ private:
     std::weak_ptr<APMMeasurement> engine_;
 };
 
+// The built-in default configuration: no storage, so nothing but the
+// flags' defaults.
+std::shared_ptr<APMRemoteConfig> defaultRemoteConfig() {
+    static const auto defaults = std::make_shared<APMRemoteConfig>(nullptr);
+    return defaults;
+}
+
 std::string reachabilityHost() {
     auto base = APMMeasurementServiceBaseURL();
     return base ? *base : "measurement.invalid";
@@ -56,6 +64,25 @@ std::shared_ptr<APMMeasurement> APMMeasurement::sharedInstance() {
     std::lock_guard lock(gSharedMutex);
     if (!gShared) gShared = std::make_shared<APMMeasurement>();
     return gShared;
+}
+
+std::shared_ptr<APMRemoteConfig> APMMeasurement::remoteConfig() {
+    std::shared_ptr<APMMeasurement> engine;
+    {
+        std::lock_guard lock(gSharedMutex);
+        engine = gShared;
+    }
+    return engine ? engine->config() : defaultRemoteConfig();
+}
+
+std::shared_ptr<APMRemoteConfig> APMMeasurement::remoteConfigInstance() const {
+    std::lock_guard lock(remoteConfigMutex_);
+    return remoteConfig_;
+}
+
+std::shared_ptr<APMRemoteConfig> APMMeasurement::config() const {
+    auto config = remoteConfigInstance();
+    return config ? config : defaultRemoteConfig();
 }
 
 bool APMMeasurement::hasSharedInstance() {
@@ -82,6 +109,7 @@ APMMeasurement::APMMeasurement()
 APMMeasurement::~APMMeasurement() {
     observers_.clear();
     uploadAlarm_->cancel();
+    endBackgroundTask();
 }
 
 std::string APMMeasurement::nextBlockID() { return "APMMeasurement:" + std::to_string(++blockCounter_); }
@@ -112,15 +140,35 @@ bool APMMeasurement::initializeComponentsOnWorkerQueue() {
                  error ? error->asContext() : platform::Value());
         return false;
     }
-    settings_ = std::make_unique<APMEngineSettings>(APMEngineSettings::defaultPath());
-    enabled_ = settings_->measurementEnabled();
+    persistedConfig_ = std::make_shared<APMPersistedConfig>();
+    enabled_ = persistedConfig_->measurementEnabled();
+    makeRemoteConfig();
     APMSeams::audience()->startWithDatabasePath(database_->databasePath());
     didInitializeComponents_ = true;
     return true;
 }
 
+// The server configuration over the engine's database: the stored
+// configuration is loaded now, and a fetched one is taken through the
+// storage's transactions, so that it reaches memory only when the database
+// has committed it.
+void APMMeasurement::makeRemoteConfig() {
+    configStorage_ = std::make_shared<APMDatabaseConfigStorage>(database_);
+    auto environment = APMRemoteConfigEnvironment::fromMainBundle();
+    environment.libraryVersion = kAPMLibraryVersion;
+    std::weak_ptr<APMMeasurement> weak = weak_from_this();
+    environment.isMeasurementEnabled = [weak] {
+        auto engine = weak.lock();
+        return engine && engine->isEnabled();
+    };
+    auto config = std::make_shared<APMRemoteConfig>(configStorage_, std::move(environment),
+                                                    APMSeams::eventEditingFactory());
+    std::lock_guard lock(remoteConfigMutex_);
+    remoteConfig_ = std::move(config);
+}
+
 void APMMeasurement::startOnWorkerQueue() {
-    const auto config = APMSeams::serverConfiguration();
+    const auto config = this->config();
     setProspectiveConsentSettings();
     const auto searchAds = APMSeams::searchAdReporter();
     searchAds->setSearchAdReporterEnabled(true);
@@ -153,7 +201,7 @@ void APMMeasurement::startOnWorkerQueue() {
 }
 
 void APMMeasurement::reportFirstOpenOnWorkerQueue() {
-    if (!settings_ || settings_->firstOpenTimestampMilliseconds() > 0) return;
+    if (!persistedConfig_ || persistedConfig_->firstOpenTimestampMilliseconds() > 0) return;
     const double openTime = now();
     const std::int64_t openMillis = APMMillisecondsFromSeconds(openTime);
     APMEvent firstOpen("auto", false, "_f", openTime, 0, APMParameters{});
@@ -161,7 +209,7 @@ void APMMeasurement::reportFirstOpenOnWorkerQueue() {
     handleInternalEventOnWorkerQueue(firstOpen);
     // Written after the event: a stop in between repeats the first open
     // rather than lose it.
-    settings_->setFirstOpenTimestampMilliseconds(openMillis);
+    persistedConfig_->setFirstOpenTimestampMilliseconds(openMillis);
     logEntry(kAPMMonitorLevelDebug, kAPMFirstOpenReportedCode, "First open reported. Time (ms)",
              platform::Value(static_cast<long long>(openMillis)));
     reportStoredCampaignEventOnWorkerQueue(openMillis - 1);
@@ -174,7 +222,7 @@ void APMMeasurement::reportStoredCampaignEventOnWorkerQueue(std::optional<std::i
     const double storedSeconds = defaults.doubleForKey(kStoredDeepLinkTimestampKey);
     platform::Value::Dictionary extras;
     std::string url = *link;
-    const bool expired = std::fabs(now() - storedSeconds) > APMSeams::serverConfiguration()->attributionCacheTTLInterval();
+    const bool expired = std::fabs(now() - storedSeconds) > config()->attributionCacheTTLInterval();
     if (expired) {
         url = "(not set)";
         extras = {{"utm_source", "(not set)"}, {"utm_medium", "(not set)"}, {"_cc", 1}};
@@ -207,8 +255,7 @@ void APMMeasurement::observeApplication() {
 void APMMeasurement::applicationDidBecomeActive() {
     auto self = shared_from_this();
     scheduleOnWorkerQueue("APMMeasurement:becomeActive", [self] {
-        const auto config = APMSeams::serverConfiguration();
-        if (now() - config->lastConfigUpdateTimestamp() < kConfigurationRefreshInterval) return;
+        if (!self->isConfigurationRefreshDue()) return;
         if (self->isNetworkReadyForRequest()) {
             APMSeams::configurationFetch()->fetchRemoteConfig();
         } else {
@@ -220,24 +267,53 @@ void APMMeasurement::applicationDidBecomeActive() {
 }
 
 void APMMeasurement::applicationWillResignActive() {
-    auto expected = platform::kInvalidBackgroundTask;
-    std::weak_ptr<APMMeasurement> weak = weak_from_this();
-    const auto task = platform::BackgroundTasks::shared().beginBackgroundTask("APMMeasurement upload", [weak] {
-        if (auto engine = weak.lock()) engine->terminateBackgroundTask();
-    });
-    // One task at a time: a second resignation keeps the task already held.
-    if (!backgroundTask_.compare_exchange_strong(expected, task)) {
-        platform::BackgroundTasks::shared().endBackgroundTask(task);
-    }
+    beginResignationBackgroundTask();
     // After every operation accepted so far, so that they are stored before
     // the upload and before the task ends.
+    std::weak_ptr<APMMeasurement> weak = weak_from_this();
     APMAnalytics::performAfterQueuedOperations("APMMeasurement:uploadData", [weak] {
         auto engine = weak.lock();
         if (!engine) return;
+        engine->endResignationCover();
         APMSeams::uploadSchedule()->uploadData();
         // An upload under way ends the task when it completes.
         if (!engine->isNetworkRequestPending()) engine->terminateBackgroundTask();
     });
+}
+
+// The task covers every operation accepted before the resignation: until
+// the resignation's block has run after them, no one else's end (the start's
+// schedule finding nothing to send, a write's schedule finding no network)
+// ends it, or the process could stop before those operations are stored.
+void APMMeasurement::beginResignationBackgroundTask() {
+    std::weak_ptr<APMMeasurement> weak = weak_from_this();
+    auto& tasks = platform::BackgroundTasks::shared();
+    std::lock_guard lock(backgroundTaskMutex_);
+    ++coveringResignations_;
+    // One task at a time: a second resignation keeps the task already held.
+    if (backgroundTask_ != platform::kInvalidBackgroundTask) return;
+    backgroundTask_ = tasks.beginBackgroundTask("APMMeasurement upload", [weak] {
+        // Out of time: the platform ends the task whatever it covers.
+        if (auto engine = weak.lock()) engine->endBackgroundTask();
+    });
+}
+
+void APMMeasurement::endResignationCover() {
+    std::lock_guard lock(backgroundTaskMutex_);
+    if (coveringResignations_ > 0) --coveringResignations_;
+}
+
+platform::BackgroundTaskIdentifier APMMeasurement::backgroundTaskIdentifier() const {
+    std::lock_guard lock(backgroundTaskMutex_);
+    return backgroundTask_;
+}
+
+// A week after the last successful configuration update, or when there
+// was none.
+bool APMMeasurement::isConfigurationRefreshDue() const {
+    if (!configStorage_) return false;
+    const double lastUpdate = configStorage_->remoteConfigSuccessfulTimestamp(nullptr).value_or(0);
+    return now() - lastUpdate >= kConfigurationRefreshInterval;
 }
 
 void APMMeasurement::reachabilityDidChange() {
@@ -253,7 +329,19 @@ void APMMeasurement::handleAppDidFinishLaunching(const platform::Notification& n
 }
 
 void APMMeasurement::terminateBackgroundTask() {
-    const auto task = backgroundTask_.exchange(platform::kInvalidBackgroundTask);
+    {
+        std::lock_guard lock(backgroundTaskMutex_);
+        if (coveringResignations_ > 0) return;
+    }
+    endBackgroundTask();
+}
+
+void APMMeasurement::endBackgroundTask() {
+    platform::BackgroundTaskIdentifier task = platform::kInvalidBackgroundTask;
+    {
+        std::lock_guard lock(backgroundTaskMutex_);
+        std::swap(task, backgroundTask_);
+    }
     if (task != platform::kInvalidBackgroundTask) platform::BackgroundTasks::shared().endBackgroundTask(task);
 }
 
@@ -272,7 +360,7 @@ void APMMeasurement::setEnabled(bool enabled) {
     enabled_ = enabled;
     auto self = shared_from_this();
     scheduleOnWorkerQueue(nextBlockID(), [self, enabled] {
-        if (self->settings_) self->settings_->setMeasurementEnabled(enabled);
+        if (self->persistedConfig_) self->persistedConfig_->setMeasurementEnabled(enabled);
         self->setEnabledOnWorkerQueue(enabled);
     });
 }
@@ -290,7 +378,7 @@ void APMMeasurement::setSessionTimeoutInterval(double seconds) {
 // ---- Consent glue ------------------------------------------------------------
 
 void APMMeasurement::updateConsentSettingsUtilWithRemoteConfig() {
-    const auto config = APMSeams::serverConfiguration();
+    const auto config = this->config();
     const auto consent = APMSeams::consentState();
     const auto before = consent->adPersonalization();
     const auto defaults = config->consentDefaults();
@@ -312,7 +400,7 @@ void APMMeasurement::tcfClientSetConsentFromData() { APMSeams::tcfClient()->setC
 
 void APMMeasurement::wipeoutAnalyticsDataAndResetComponents() {
     const auto consent = APMSeams::consentState();
-    if (APMSeams::serverConfiguration()->DMAConsentEnabled() && consent->adPersonalization()) {
+    if (config()->DMAConsentEnabled() && consent->adPersonalization()) {
         consent->unsetAdPersonalization();
         consent->setDefaultSettings(std::nullopt);
         consent->setDelegatedSettings(std::nullopt);
@@ -380,11 +468,8 @@ APMPBMeasurementBundle APMMeasurement::createRawEventMetadataWithUserAttributes(
     return APMMakeRawEventMetadata(APMCurrentRawEventMetadataSource(measurementAppID_), userAttributes);
 }
 
-std::int64_t APMMeasurement::dayIndexForTimestamp(double timestamp) const {
-    const double local = timestamp + 60.0 * static_cast<double>(
-                                              APMSeams::serverConfiguration()->analyticsAccountTimeZoneOffsetMinutes());
-    if (!std::isfinite(local)) return 0;
-    return APMSaturatingInt64(std::floor(local / 86400.0));
+std::int64_t APMMeasurement::currentDayIndex() const {
+    return APMDayIndex(now(), persistedConfig_ ? persistedConfig_->midnightOffset() : 0);
 }
 
 }  // namespace measurement

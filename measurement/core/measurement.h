@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "measurement/core/engine_settings.h"
 #include "measurement/core/seams.h"
 #include "measurement/foundation/alarm.h"
 #include "measurement/foundation/event.h"
@@ -17,6 +16,9 @@
 #include "measurement/foundation/scheduler.h"
 #include "measurement/foundation/user_attribute.h"
 #include "measurement/store/database.h"
+#include "measurement/store/database_config_storage.h"
+#include "measurement/store/persisted_config.h"
+#include "measurement/store/remote_config.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/frameworks/app_core/background_task.h"
 #include "platform/frameworks/utilities/network.h"
@@ -40,6 +42,10 @@ public:
     static void resetSharedInstanceForTesting();
 
     static APMMonitor& monitor() { return APMMonitor::shared(); }
+    // The shared engine's server configuration once its components are
+    // initialised; until then (and without an engine) the built-in default
+    // flags. Safe from any thread.
+    static std::shared_ptr<APMRemoteConfig> remoteConfig();
 
     APMMeasurement();
     ~APMMeasurement();
@@ -48,9 +54,15 @@ public:
 
     // Components.
     APMScheduler& scheduler() { return *scheduler_; }
-    // Open once the components are initialised (on the worker queue).
+    // The engine's one database, persisted settings, server configuration
+    // and its storage: made once the components are initialised (on the
+    // worker queue), none before. Everything of the engine that reads or
+    // writes them (the core, bundling, the upload, the configuration fetch)
+    // uses these instances.
     APMDatabase* database() const { return database_.get(); }
-    APMEngineSettings* persistedConfig() const { return settings_.get(); }
+    APMPersistedConfig* persistedConfig() const { return persistedConfig_.get(); }
+    APMDatabaseConfigStorage* configStorage() const { return configStorage_.get(); }
+    std::shared_ptr<APMRemoteConfig> remoteConfigInstance() const;
     const std::shared_ptr<platform::RULNetwork>& network() const { return network_; }
     std::shared_ptr<platform::RULReachabilityDelegate> reachabilityDelegate() const { return reachabilityDelegate_; }
     APMAlarm& uploadAlarm() { return *uploadAlarm_; }
@@ -67,11 +79,14 @@ public:
     bool isNetworkRequestPending() const { return networkRequestPending_.load(); }
     void setIsNetworkRequestPending(bool pending) { networkRequestPending_.store(pending); }
     bool isNetworkReadyForRequest();
-    platform::BackgroundTaskIdentifier backgroundTaskIdentifier() const { return backgroundTask_.load(); }
+    platform::BackgroundTaskIdentifier backgroundTaskIdentifier() const;
     bool shouldRequestDeferredDeepLinkAfterConfigFetch() const { return shouldRequestDeferredDeepLinkAfterConfigFetch_; }
     void setShouldRequestDeferredDeepLinkAfterConfigFetch(bool value) { shouldRequestDeferredDeepLinkAfterConfigFetch_ = value; }
     bool shouldUpdateNPAUserProperty() const { return shouldUpdateNPAUserProperty_; }
     void setShouldUpdateNPAUserProperty(bool value) { shouldUpdateNPAUserProperty_ = value; }
+    // Ends the background task, unless a resignation's task still covers
+    // operations that were accepted before it and are not yet stored: the
+    // resignation ends it once they are.
     void terminateBackgroundTask();
 
     // Start: initialises the components and runs the start on the worker
@@ -129,11 +144,25 @@ private:
     void startOnWorkerQueue();
     void observeApplication();
     std::string nextBlockID();
-    std::int64_t dayIndexForTimestamp(double timestamp) const;
+    // Today in the daily counts.
+    std::int64_t currentDayIndex() const;
+    // This engine's server configuration, the default flags before it has
+    // one.
+    std::shared_ptr<APMRemoteConfig> config() const;
+    void makeRemoteConfig();
+    bool isConfigurationRefreshDue() const;
+    // The background task of a resignation and the resignations whose
+    // operations are not all stored yet.
+    void beginResignationBackgroundTask();
+    void endResignationCover();
+    void endBackgroundTask();
 
     std::unique_ptr<APMScheduler> scheduler_;
-    std::unique_ptr<APMDatabase> database_;
-    std::unique_ptr<APMEngineSettings> settings_;
+    std::shared_ptr<APMDatabase> database_;
+    std::shared_ptr<APMPersistedConfig> persistedConfig_;
+    std::shared_ptr<APMDatabaseConfigStorage> configStorage_;
+    mutable std::mutex remoteConfigMutex_;  // remoteConfig_
+    std::shared_ptr<APMRemoteConfig> remoteConfig_;
     std::shared_ptr<platform::RULNetwork> network_;
     std::shared_ptr<platform::RULReachabilityDelegate> reachabilityDelegate_;
     std::unique_ptr<APMAlarm> uploadAlarm_;
@@ -143,7 +172,9 @@ private:
     std::atomic<bool> didInitializeComponents_{false};
     std::atomic<bool> enabled_{true};
     std::atomic<bool> networkRequestPending_{false};
-    std::atomic<platform::BackgroundTaskIdentifier> backgroundTask_{platform::kInvalidBackgroundTask};
+    mutable std::mutex backgroundTaskMutex_;  // backgroundTask_, coveringResignations_
+    platform::BackgroundTaskIdentifier backgroundTask_ = platform::kInvalidBackgroundTask;
+    int coveringResignations_ = 0;
     std::atomic<std::uint64_t> blockCounter_{0};
     std::atomic<bool> shouldRequestDeferredDeepLinkAfterConfigFetch_{false};
     std::atomic<bool> shouldUpdateNPAUserProperty_{false};

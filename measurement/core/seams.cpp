@@ -19,18 +19,20 @@ std::shared_ptr<Seam>& slot() {
     return seam;
 }
 
-template <class Seam>
+// The default of a seam is the seam itself, its neutral answers; an
+// abstract seam names the class that stands in for it.
+template <class Seam, class Default = Seam>
 std::shared_ptr<Seam> get() {
     std::lock_guard lock(seamMutex());
     auto& seam = slot<Seam>();
-    if (!seam) seam = std::make_shared<Seam>();
+    if (!seam) seam = std::make_shared<Default>();
     return seam;
 }
 
-template <class Seam>
+template <class Seam, class Default = Seam>
 void put(std::shared_ptr<Seam> value) {
     std::lock_guard lock(seamMutex());
-    slot<Seam>() = value ? std::move(value) : std::make_shared<Seam>();
+    slot<Seam>() = value ? std::move(value) : std::make_shared<Default>();
 }
 
 }  // namespace
@@ -53,9 +55,15 @@ APM_SEAM(APMOnDeviceConversionSeam, onDeviceConversion, setOnDeviceConversion)
 APM_SEAM(APMSKAdNetworkSeam, skAdNetwork, setSKAdNetwork)
 APM_SEAM(APMDeepLinkSeam, deepLinks, setDeepLinks)
 APM_SEAM(APMPurchaseReporterSeam, purchaseReporter, setPurchaseReporter)
-APM_SEAM(APMServerConfigurationSeam, serverConfiguration, setServerConfiguration)
 
 #undef APM_SEAM
+
+std::shared_ptr<APMEventEditingFactory> APMSeams::eventEditingFactory() {
+    return get<APMEventEditingFactory, APMNoEventEditingFactory>();
+}
+void APMSeams::setEventEditingFactory(std::shared_ptr<APMEventEditingFactory> factory) {
+    put<APMEventEditingFactory, APMNoEventEditingFactory>(std::move(factory));
+}
 
 void APMSeams::resetAll() {
     setUploadSchedule(nullptr);
@@ -72,7 +80,7 @@ void APMSeams::resetAll() {
     setSKAdNetwork(nullptr);
     setDeepLinks(nullptr);
     setPurchaseReporter(nullptr);
-    setServerConfiguration(nullptr);
+    setEventEditingFactory(nullptr);
 }
 
 }  // namespace measurement

@@ -21,6 +21,7 @@
 #include "measurement/foundation/messages.h"
 #include "measurement/foundation/user_attribute.h"
 #include "measurement/foundation/value.h"
+#include "measurement/store/remote_config_seams.h"
 #include "platform/foundation/value.h"
 
 namespace measurement {
@@ -242,56 +243,6 @@ public:
     virtual void reportTransaction(const APMTransactionRecord& /*record*/, int /*productType*/) {}
 };
 
-// What an event-editing program made of one event.
-struct APMEventEditingResult {
-    APMPEvent outputEvent;
-    bool hasEdits = false;
-    bool hasCreatedEvents = false;
-    std::vector<APMPEvent> eventsToLog;
-};
-
-// The event-editing host built from the server configuration's programs.
-class APMEventEditingHost {
-public:
-    virtual ~APMEventEditingHost() = default;
-    // None and the error when the program failed.
-    virtual std::optional<APMEventEditingResult> handleEvent(const APMPEvent& event, APMErrorOut error) = 0;
-};
-
-// The server configuration: the flags the core reads, with their defaults,
-// and the event-editing host of the last parse.
-class APMServerConfigurationSeam {
-public:
-    virtual ~APMServerConfigurationSeam() = default;
-    virtual bool isEventBlocklisted(const std::string& /*name*/, bool isPublic) const {
-        return isPublic ? blocklistPublic() : blocklistInternal();
-    }
-    virtual bool blocklistPublic() const { return false; }
-    virtual bool blocklistInternal() const { return false; }
-    virtual bool isEventCustomConversion(const std::string& /*name*/) const { return false; }
-    virtual std::int64_t maxPublicEventParameterValueLength() const { return 500; }
-    virtual std::int64_t analyticsAccountTimeZoneOffsetMinutes() const { return 0; }
-    virtual bool DMAConsentEnabled() const { return true; }
-    virtual bool dcuEventFeatureEnabled() const { return true; }
-    virtual bool tcfFeatureEnabled() const { return true; }
-    virtual bool appInBackgroundParameterEnabled() const { return true; }
-    virtual bool isDMARegion() const { return false; }
-    virtual bool isExpired() const { return false; }
-    virtual bool regionalDefaultsEnabled() const { return true; }
-    // Consent type to "granted" / "denied" (delegations: type to type); empty
-    // when the configuration has none.
-    virtual platform::Value::Dictionary consentDefaults() const { return {}; }
-    virtual platform::Value::Dictionary consentDelegations() const { return {}; }
-    virtual platform::Value::Dictionary regionalDefaults() const { return {}; }
-    bool hasConsentDefaults() const { return !consentDefaults().empty(); }
-    virtual double networkTimeout() const { return 60; }
-    virtual double attributionCacheTTLInterval() const { return 604800; }
-    // Seconds since 1970 of the last successful configuration update; 0 for
-    // none.
-    virtual double lastConfigUpdateTimestamp() const { return 0; }
-    virtual std::shared_ptr<APMEventEditingHost> eventEditing() const { return nullptr; }
-};
-
 // The seams of the process. Set them before the engine starts; the getters
 // never answer null.
 class APMSeams {
@@ -310,7 +261,10 @@ public:
     static std::shared_ptr<APMSKAdNetworkSeam> skAdNetwork();
     static std::shared_ptr<APMDeepLinkSeam> deepLinks();
     static std::shared_ptr<APMPurchaseReporterSeam> purchaseReporter();
-    static std::shared_ptr<APMServerConfigurationSeam> serverConfiguration();
+    // What loads the server configuration's event-editing programs; by
+    // default nothing is loaded. Read when the engine makes its server
+    // configuration.
+    static std::shared_ptr<APMEventEditingFactory> eventEditingFactory();
 
     // nullptr restores the default.
     static void setUploadSchedule(std::shared_ptr<APMUploadScheduleSeam> seam);
@@ -327,7 +281,7 @@ public:
     static void setSKAdNetwork(std::shared_ptr<APMSKAdNetworkSeam> seam);
     static void setDeepLinks(std::shared_ptr<APMDeepLinkSeam> seam);
     static void setPurchaseReporter(std::shared_ptr<APMPurchaseReporterSeam> seam);
-    static void setServerConfiguration(std::shared_ptr<APMServerConfigurationSeam> seam);
+    static void setEventEditingFactory(std::shared_ptr<APMEventEditingFactory> factory);
 
     // Every seam back to its default.
     static void resetAll();

@@ -1,8 +1,16 @@
 #include "measurement/foundation/daily_counts.h"
 
+#include <cmath>
+
 #include "measurement/foundation/counters.h"
+#include "measurement/foundation/value.h"
 
 namespace measurement {
+
+std::int64_t APMDayIndex(double seconds, double midnightOffset) {
+    const double days = std::floor((seconds - midnightOffset) / 86400.0);
+    return std::isfinite(days) ? APMSaturatingInt64(days) : 0;
+}
 
 void APMDailyCounts::startDay(std::int64_t day) {
     if (day == dayIndex_) return;

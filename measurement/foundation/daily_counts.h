@@ -4,6 +4,13 @@
 
 namespace measurement {
 
+// The day of the daily counts at a time (seconds since 1970): whole days
+// since 1970 after the midnight offset (seconds), rounded down. Every
+// writer of the counts takes its day from here with the current time, so
+// that none of them starts a day the others still count in. 0 for a time
+// that is not finite.
+std::int64_t APMDayIndex(double seconds, double midnightOffset);
+
 // The per-day counters of one day index.
 class APMDailyCounts {
 public:

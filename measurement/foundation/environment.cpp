@@ -1,6 +1,7 @@
 #include "measurement/foundation/environment.h"
 
 #include <atomic>
+#include <cstdlib>
 #include <mutex>
 
 #include "platform/foundation/bundle.h"
@@ -74,6 +75,9 @@ std::filesystem::path APMApplicationSupportDirectory() {
 }
 
 std::optional<std::string> APMMeasurementServiceBaseURL() {
+    if (const char* address = std::getenv(kAPMMeasurementServiceURLVariable); address && *address) {
+        return std::string(address);
+    }
     auto plist = APMInfoPlistFileUtil::dictionaryFromRozedaServiceInfoPlist();
     if (!plist) return std::nullopt;
     auto found = plist->find(kAPMMeasurementServiceBaseURLKey);

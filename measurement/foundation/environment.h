@@ -63,7 +63,14 @@ std::vector<std::string> APMPreferredLanguages();
 // The application-support folder (configurable through
 // platform::ProcessInfo).
 std::filesystem::path APMApplicationSupportDirectory();
-// The configured service address, none when empty or absent.
+// Points the engine at another measurement service than the one of the
+// "RozedaService-Info" property list: the base address ("http://host:port"),
+// for tools and tests.
+inline constexpr const char* kAPMMeasurementServiceURLVariable = "VELMORA_MEASUREMENT_SERVICE_URL";
+
+// The configured service address: the environment variable when it is set
+// and not empty, else the service property list's; none when neither names
+// one.
 std::optional<std::string> APMMeasurementServiceBaseURL();
 
 }  // namespace measurement

@@ -1,5 +1,6 @@
 #include <doctest/doctest.h>
 
+#include <cstdlib>
 #include <fstream>
 
 #include "measurement/foundation/environment.h"
@@ -51,6 +52,18 @@ TEST_CASE("the application's service property list") {
 
         writePlist(dir / "RozedaService-Info.plist", Value(Value::Array{Value("not a dictionary")}));
         CHECK_FALSE(APMInfoPlistFileUtil::dictionaryFromRozedaServiceInfoPlist());
+    }
+    SUBCASE("the environment variable names another service; empty, it leaves the list's") {
+        testsupport::TempDir dir;
+        MainBundleAt bundle(dir.path());
+        writePlist(dir / "RozedaService-Info.plist",
+                   Value(Value::Dictionary{{"ROZEDA_APP_ID", "1:1:ios:1"},
+                                           {"MEASUREMENT_SERVICE_BASE_URL", "http://127.0.0.1:8080"}}));
+        ::setenv(kAPMMeasurementServiceURLVariable, "http://127.0.0.1:9", 1);
+        CHECK(APMMeasurementServiceBaseURL() == "http://127.0.0.1:9");
+        ::setenv(kAPMMeasurementServiceURLVariable, "", 1);
+        CHECK(APMMeasurementServiceBaseURL() == "http://127.0.0.1:8080");
+        ::unsetenv(kAPMMeasurementServiceURLVariable);
     }
     SUBCASE("Info.plist values and versions") {
         testsupport::TempDir dir;

@@ -191,6 +191,22 @@ TEST_CASE("event aggregates count up and restart at 0 instead of overflowing") {
     CHECK(aggregates.lastBundledDay() == 0);
 }
 
+TEST_CASE("the day index counts whole days after the midnight offset") {
+    // 2023-11-14 22:13:20 UTC is day 19675 since 1970.
+    constexpr double kTime = 1700000000.0;
+    CHECK(APMDayIndex(kTime, 0) == 19675);
+    CHECK(APMDayIndex(19676 * 86400.0 - 0.001, 0) == 19675);
+    CHECK(APMDayIndex(19676 * 86400.0, 0) == 19676);
+    // A midnight two hours later than UTC keeps 00:30 UTC in the day before.
+    CHECK(APMDayIndex(19676 * 86400.0 + 1800, 7200) == 19675);
+    // A midnight before UTC's starts the next day early.
+    CHECK(APMDayIndex(19676 * 86400.0 - 1800, -3600) == 19676);
+    // Before 1970 the days are negative, rounded down.
+    CHECK(APMDayIndex(-1, 0) == -1);
+    CHECK(APMDayIndex(std::numeric_limits<double>::quiet_NaN(), 0) == 0);
+    CHECK(APMDayIndex(std::numeric_limits<double>::infinity(), 0) == 0);
+}
+
 TEST_CASE("daily counts start over on a new day") {
     APMDailyCounts counts(19000, 3, 10, 6, 1, 4, 1);
     counts.incrementCountsForCurrentDay(19000, true, true);

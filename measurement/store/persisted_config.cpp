@@ -218,6 +218,12 @@ void APMPersistedConfig::setFirstOpenTimestampMilliseconds(std::int64_t ms) {
     setObject(Value(static_cast<long long>(ms)), pk::kFirstOpenTimestampMs);
 }
 
+bool APMPersistedConfig::measurementEnabled() const {
+    auto value = objectForKey(pk::kMeasurementEnabled);
+    return !value || value->boolValue(true);
+}
+void APMPersistedConfig::setMeasurementEnabled(bool enabled) { setObject(Value(enabled), pk::kMeasurementEnabled); }
+
 // Sessions.
 std::int64_t APMPersistedConfig::sessionNumber() const { return integerForKey(pk::kSessionNumber); }
 void APMPersistedConfig::setSessionNumber(std::int64_t n) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "measurement/foundation/edit_event.h"
 #include "measurement/foundation/error.h"
 #include "measurement/foundation/messages.h"
 #include "platform/foundation/value.h"
@@ -31,11 +32,21 @@ struct APMEventEditingModules {
     std::function<platform::Value::Dictionary()> appMetadata;
 };
 
+// What an event-editing program made of one event.
+struct APMEventEditingResult {
+    APMPEvent outputEvent;
+    bool hasEdits = false;
+    bool hasCreatedEvents = false;
+    std::vector<APMPEvent> eventsToLog;
+};
+
 // The event-editing host built from one configuration; the engine core
-// reaches the script runtime's host behind it.
+// reaches the script runtime's host behind it for every event it writes.
 class APMEventEditingHost {
 public:
     virtual ~APMEventEditingHost() = default;
+    // None and the error when the program failed.
+    virtual std::optional<APMEventEditingResult> handleEvent(const APMPEvent& event, APMErrorOut error) = 0;
 };
 
 // Makes the event-editing host of a configuration: a new host with the

@@ -245,6 +245,7 @@ namespace {
 class RecordingHost : public APMEventEditingHost {
 public:
     explicit RecordingHost(APMEventEditingModules modules) : modules(std::move(modules)) {}
+    std::optional<APMEventEditingResult> handleEvent(const APMPEvent&, APMErrorOut) override { return std::nullopt; }
     APMEventEditingModules modules;
 };
 

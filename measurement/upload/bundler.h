@@ -124,9 +124,6 @@ public:
     // is left, its header.
     bool deleteBundledRawEvents(std::int64_t lastRowID, std::int64_t metadataFingerprint);
 
-    // The day index of the daily counts: whole days since 1970 after the
-    // persisted midnight offset.
-    std::int64_t currentDayIndex() const;
 
 private:
     struct Pass;
@@ -137,6 +134,8 @@ private:
     bool consumeRun(Pass& pass);
     bool clearSessionState(APMPBMeasurementBundle& bundle);
     void persistAfterCommit(const Pass& pass);
+    // Today in the daily counts, after the persisted midnight offset.
+    std::int64_t currentDayIndex() const;
 
     std::shared_ptr<APMUploadConsentSeam> consent() const;
     std::shared_ptr<APMUploadIdentitySeam> identity() const;

@@ -1,6 +1,5 @@
 // The run of raw events behind one bundle, its screening, the reserved-name
 // renaming and the daily conversion and real-time limits.
-#include <cmath>
 #include <set>
 
 #include "measurement/foundation/names.h"
@@ -177,10 +176,7 @@ APMRawEventData APMBundler::internalEventFromPublicEvent(const APMRawEventData& 
     return APMRawEventData(std::move(renamed), rawEvent.rowID(), rawEvent.metadataFingerprint());
 }
 
-std::int64_t APMBundler::currentDayIndex() const {
-    const double days = std::floor((now() - persistedConfig_.midnightOffset()) / 86400.0);
-    return std::isfinite(days) ? APMSaturatingInt64(days) : 0;
-}
+std::int64_t APMBundler::currentDayIndex() const { return APMDayIndex(now(), persistedConfig_.midnightOffset()); }
 
 bool APMBundler::checkConversion(APMRawEventData& rawEvent, APMDailyCounts& dailyCounts) {
     APMEvent& event = rawEvent.event();

@@ -8,8 +8,8 @@
 #include "measurement/core/measurement.h"
 #include "measurement/store/sqlite_store.h"
 #include "measurement/upload/app_event_shapes.h"
-#include "measurement/upload/bundle_all_for_test.h"
 #include "measurement/upload/bundle_fields.h"
+#include "measurement/upload/bundler.h"
 #include "platform/frameworks/utilities/gzip.h"
 
 using namespace measurement;
@@ -20,12 +20,17 @@ namespace {
 constexpr double kHourEnd = 1700002800.0;
 
 // Makes bundles on the engine's worker queue until nothing is left, as the
-// upload does before it posts a batch.
-int bundleEverything(testsupport::TempDir& folder) {
+// upload does before it posts a batch, over the engine's own configuration
+// and settings.
+int bundleEverything() {
     auto engine = APMMeasurement::sharedInstance();
     REQUIRE(engine->database());
-    return upload_test::bundleAllRawEvents(*engine->database(), *engine->scheduler().workerQueue(),
-                                           folder / "bundling-settings.plist");
+    int made = 0;
+    engine->scheduler().workerQueue()->sync([&] {
+        APMBundler bundler(*engine->database(), *engine->remoteConfigInstance(), *engine->persistedConfig());
+        while (bundler.bundleRawEvents()) ++made;
+    });
+    return made;
 }
 
 // The queue's stored bytes, inflated: what an upload would send.
@@ -71,7 +76,7 @@ TEST_CASE("events logged through the public interface become one bundle per hour
     engine.settle();
     REQUIRE(engine.rawEvents().size() == 4);
 
-    CHECK(bundleEverything(scratch) == 2);
+    CHECK(bundleEverything() == 2);
     CHECK(engine.rawEvents().empty());
     const auto encodings = queuedEncodings(APMMeasurement::sharedInstance()->database()->databasePath());
     REQUIRE(encodings.size() == 2);

@@ -1,15 +1,15 @@
 // The engine core's side of the upload: adapters from the core's engine and
 // seams to what the upload side reads, and the seam that routes the core's
-// calls to the upload of the current engine. Nothing here names the server
-// configuration, whose headers do not go together with the core's.
+// calls to the upload of the current engine.
 #include "measurement/upload/engine_upload.h"
 
 #include <mutex>
 
 #include "measurement/core/measurement.h"
 #include "measurement/core/raw_event_metadata.h"
-#include "measurement/store/files.h"
-#include "measurement/upload/upload_service.h"
+#include "measurement/script/runtime.h"
+#include "measurement/upload/bundler.h"
+#include "measurement/upload/uploader.h"
 
 namespace measurement {
 
@@ -91,38 +91,61 @@ private:
 class UploadRouter : public APMUploadScheduleSeam, public APMConfigurationFetchSeam {
 public:
     void updateSchedule() override {
-        if (auto service = current()) service->updateSchedule();
+        if (auto uploader = current()) uploader->updateSchedule();
     }
     void uploadData() override {
-        if (auto service = current()) service->uploadData();
+        if (auto uploader = current()) uploader->uploadData();
     }
     void fetchRemoteConfig() override {
-        if (auto service = current()) service->fetchRemoteConfig();
+        if (auto uploader = current()) uploader->fetchRemoteConfig();
     }
 
 private:
-    std::shared_ptr<APMUploadService> current() {
+    std::shared_ptr<APMUploader> current() {
         auto engine = APMMeasurement::sharedInstance();
         if (!engine->didInitializeComponents() || !engine->database()) return nullptr;
         std::lock_guard lock(mutex_);
-        if (service_ && engine_.lock() == engine) return service_;
-        service_.reset();
-        APMUploadServiceParts parts;
-        parts.engine = std::make_shared<EngineUploadAdapter>(*engine);
-        // Owned by the engine, which outlives every call that uses it.
-        parts.database = std::shared_ptr<APMDatabase>(engine->database(), [](APMDatabase*) {});
-        parts.peers = std::make_shared<EnginePeers>();
-        parts.bundlingEngine = std::make_shared<EngineBundling>(engine);
-        parts.libraryVersion = kAPMLibraryVersion;
-        parts.settingsPath = APMApplicationSupportPath(kAPMUploadSettingsFileName);
-        service_ = APMMakeUploadService(std::move(parts));
+        if (uploader_ && engine_.lock() == engine) return uploader_;
+        uploader_ = makeUploader(engine);
         engine_ = engine;
-        return service_;
+        return uploader_;
+    }
+
+    // The upload over the engine's own database, persisted settings and
+    // server configuration (with the storage it was made over, so that a
+    // fetched configuration reaches memory only when its transaction
+    // commits). Those belong to the engine, which outlives every call that
+    // uses them: the upload refers to them without keeping them, so that
+    // they go (and the settings are written) when the engine goes, even
+    // while this upload waits to be replaced.
+    static std::shared_ptr<APMUploader> makeUploader(const std::shared_ptr<APMMeasurement>& engine) {
+        APMUploadComponents components;
+        components.engine = std::make_shared<EngineUploadAdapter>(*engine);
+        components.database = unowned(engine->database());
+        components.configStorage = unowned(engine->configStorage());
+        components.persistedConfig = unowned(engine->persistedConfig());
+        const auto config = engine->remoteConfigInstance();
+        components.remoteConfig = unowned(config.get());
+        APMBundlerSeams bundlerSeams;
+        bundlerSeams.engine = std::make_shared<EngineBundling>(engine);
+        auto bundler = std::make_shared<APMBundler>(*engine->database(), *config, *engine->persistedConfig(),
+                                                    bundlerSeams);
+        components.bundleRawEvents = [bundler] { return bundler->bundleRawEvents(); };
+        components.peers = std::make_shared<EnginePeers>();
+        components.appID = APMRemoteConfigEnvironment::fromMainBundle().appID;
+        components.libraryVersion = kAPMLibraryVersion;
+        components.runtimeVersion = static_cast<std::int64_t>(APMPRuntime::runtimeVersion());
+        return std::make_shared<APMUploader>(std::move(components));
+    }
+
+    template <class T>
+    static std::shared_ptr<T> unowned(T* object) {
+        return std::shared_ptr<T>(object, [](T*) {});
     }
 
     std::mutex mutex_;
     std::weak_ptr<APMMeasurement> engine_;
-    std::shared_ptr<APMUploadService> service_;
+    std::shared_ptr<APMUploader> uploader_;
 };
 
 }  // namespace

@@ -21,7 +21,6 @@
 #include "measurement/store/remote_config.h"
 #include "measurement/upload/upload_engine.h"
 #include "measurement/upload/upload_seams.h"
-#include "measurement/upload/upload_service.h"
 #include "platform/frameworks/utilities/network.h"
 
 namespace measurement {
@@ -127,17 +126,17 @@ struct APMUploadTimingInputs {
 // interval doubling up to the retry count, then none.
 double APMNextUploadingTime(const APMUploadTimingInputs& inputs);
 
-class APMUploader : public APMUploadService, public std::enable_shared_from_this<APMUploader> {
+class APMUploader : public std::enable_shared_from_this<APMUploader> {
 public:
     explicit APMUploader(APMUploadComponents components);
-    ~APMUploader() override;
+    ~APMUploader();
     APMUploader(const APMUploader&) = delete;
     APMUploader& operator=(const APMUploader&) = delete;
 
     const APMUploadComponents& components() const { return components_; }
 
     // ---- the batch upload (uploader.cpp) ----
-    void uploadData() override;
+    void uploadData();
     // The leading run of entries that may share one batch: same application
     // identifier and no other device identifier of the reference's kind.
     static std::vector<APMQueuedEntry> filteredBundlesWithCompatibleAppID(
@@ -153,12 +152,12 @@ public:
     bool removeBundlesFromDatabaseWithIDs(const std::vector<std::int64_t>& bundleIDs);
 
     // ---- the schedule (upload_schedule.cpp) ----
-    void updateSchedule() override;
+    void updateSchedule();
     double nextUploadingTime();
     void uploadDataOrRegisterAlarm();
 
     // ---- the configuration fetch (config_fetch.cpp) ----
-    void fetchRemoteConfig() override;
+    void fetchRemoteConfig();
     void networkRemoteConfigFetchCompletionHandler(const platform::HTTPURLResponse& response,
                                                    const std::vector<std::uint8_t>& data,
                                                    const std::optional<platform::RULError>& error);
