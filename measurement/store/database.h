@@ -31,12 +31,15 @@ inline constexpr const char* kAPMDatabaseFileName = "rozeda-app-measurement.sql"
 inline constexpr std::int64_t kAPMDatabaseSchemaVersion = 1;
 
 // Codes of the errors the database writes into an error out-parameter
-// (besides those of the store it passes on).
+// (besides those of the store it passes on). A missing row and stored data
+// that does not decode have codes of their own, apart from the store's (1 to
+// 7), so that a caller can tell data that will never read from a failure
+// that may pass.
 enum : long {
     kAPMDatabaseInvalidArgumentCode = 1,
-    kAPMDatabaseMissingRowCode = 2,
     kAPMDatabaseEmptyDataCode = 3,
-    kAPMDatabaseUndecodableDataCode = 4,
+    kAPMDatabaseMissingRowCode = 101,
+    kAPMDatabaseUndecodableDataCode = 102,
 };
 
 // Monitor codes of the database.

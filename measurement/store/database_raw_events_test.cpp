@@ -89,6 +89,39 @@ TEST_CASE("raw events are stored under their metadata fingerprint and read back"
         });
         CHECK(tableRows(fx.path(), "raw_events_metadata").empty());
     }
+    SUBCASE("a missing header, one that does not decode and a failing query answer codes apart") {
+        fx.onWorker([&] { REQUIRE(db.insertRawEventMetadata(makeBundle("1:123:ios:abc", 0), 5, &error)); });
+        {
+            auto store = APMSqliteStore::makeWithDatabasePath(fx.path().string(), nullptr);
+            REQUIRE(store->executeStatement("UPDATE raw_events_metadata SET metadata = ? WHERE metadata_fingerprint = 5",
+                                            {Value(platform::Data{{0xff, 0xff, 0xff}})}, nullptr));
+        }
+        std::vector<long> codes;
+        fx.onWorker([&] {
+            for (std::int64_t fingerprint : {6, 5}) {
+                std::optional<APMError> headerError;
+                CHECK_FALSE(db.queryRawEventsMetadataWithFingerprint(fingerprint, &headerError));
+                REQUIRE(headerError);
+                codes.push_back(headerError->code());
+            }
+        });
+        {
+            auto store = APMSqliteStore::makeWithDatabasePath(fx.path().string(), nullptr);
+            REQUIRE(store->executeStatement("DROP TABLE raw_events_metadata", {}, nullptr));
+        }
+        fx.onWorker([&] {
+            std::optional<APMError> queryError;
+            CHECK_FALSE(db.queryRawEventsMetadataWithFingerprint(5, &queryError));
+            REQUIRE(queryError);
+            codes.push_back(queryError->code());
+        });
+        REQUIRE(codes.size() == 3);
+        CHECK(codes[0] == kAPMDatabaseMissingRowCode);
+        CHECK(codes[1] == kAPMDatabaseUndecodableDataCode);
+        // A failing query is the store's failure, neither of the two.
+        CHECK(codes[2] != kAPMDatabaseMissingRowCode);
+        CHECK(codes[2] != kAPMDatabaseUndecodableDataCode);
+    }
 }
 
 TEST_CASE("the run of raw events to bundle") {

@@ -106,6 +106,10 @@ bool APMBundler::bundleRawEventsTransactionBlock(Pass& pass) {
         monitor().logWithLevel(kAPMMonitorLevelError, kAPMBundlingMetadataFailedCode,
                                "Unable to fetch event metadata. Metadata fingerprint, error",
                                platform::Value(pass.fingerprint), errorContext(error));
+        // A header that is gone or does not decode never will: its run
+        // would stall every later bundle. Any other failure may pass, so
+        // the run waits for the next try.
+        if (isUnreadableHeader(error)) return dropRunWithoutHeader(pass);
         return false;
     }
     const auto events = processRawEvents(pass.run, pass.fingerprint);
@@ -194,6 +198,24 @@ bool APMBundler::addAudienceResults(APMPBMeasurementBundle& bundle, APMAudienceT
     }
     if (!results.empty()) NANOSetArray(bundle, bundleFieldIndex(kAudienceResults), results);
     return true;
+}
+
+bool APMBundler::isUnreadableHeader(const std::optional<APMError>& error) {
+    return error && (error->code() == kAPMDatabaseMissingRowCode || error->code() == kAPMDatabaseUndecodableDataCode);
+}
+
+bool APMBundler::dropRunWithoutHeader(Pass& pass) {
+    monitor().logWithLevel(kAPMMonitorLevelWarning, kAPMBundlingRunWithoutMetadataDroppedCode,
+                           "Dropping raw events without readable metadata. Metadata fingerprint, last RowID",
+                           platform::Value(pass.fingerprint), platform::Value(pass.run.lastRowID));
+    std::optional<APMError> error;
+    if (!database_.deleteRawEventMetadataWithMetadataFingerprint(pass.fingerprint, &error)) {
+        monitor().logWithLevel(kAPMMonitorLevelError, kAPMBundlingDeleteMetadataFailedCode,
+                               "Unable to delete raw event metadata. Metadata, error",
+                               platform::Value(pass.fingerprint), errorContext(error));
+        return false;
+    }
+    return consumeRun(pass);
 }
 
 bool APMBundler::consumeRun(Pass& pass) {

@@ -49,6 +49,7 @@ enum : long {
     kAPMBundlingDeleteRawEventsFailedCode = 23119,
     kAPMBundlingRawEventExistenceFailedCode = 23120,
     kAPMBundlingDeleteMetadataFailedCode = 23121,
+    kAPMBundlingRunWithoutMetadataDroppedCode = 23123,
     kAPMBundlingNothingLeftAfterSamplingCode = 23159,
     kAPMBundlingClearSessionCountsFailedCode = 23185,
     kAPMBundlingNegativeEngagementCode = 23186,
@@ -88,7 +89,8 @@ public:
     APMBundler& operator=(const APMBundler&) = delete;
 
     // Makes one bundle. True when raw events were consumed (a bundle was
-    // queued, or the run was dropped whole by screening or sampling); the
+    // queued, or the run was dropped whole by screening or sampling, or for
+    // a metadata header that is missing or does not decode); the
     // upload keeps calling while it answers true. False when there was
     // nothing to bundle or the transaction rolled back.
     bool bundleRawEvents();
@@ -132,6 +134,11 @@ private:
                                  bool isRealtime);
     bool addAudienceResults(APMPBMeasurementBundle& bundle, APMAudienceTimestampsCache* cache, double evaluationTime);
     bool consumeRun(Pass& pass);
+    // Whether the header of a run is missing or does not decode, rather
+    // than unreadable for now.
+    static bool isUnreadableHeader(const std::optional<APMError>& error);
+    // Deletes the header and the run's raw events.
+    bool dropRunWithoutHeader(Pass& pass);
     bool clearSessionState(APMPBMeasurementBundle& bundle);
     void persistAfterCommit(const Pass& pass);
     // Today in the daily counts, after the persisted midnight offset.

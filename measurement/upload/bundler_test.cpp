@@ -121,6 +121,51 @@ TEST_CASE("a raw event that does not decode is dropped with its run") {
     }
 }
 
+TEST_CASE("a run whose metadata header cannot be read is dropped; a failing read keeps it for the next try") {
+    BundlerFixture f;
+    const auto fp = f.storeHeader(makeHeader());
+    f.storeEvent(makeEvent("first", kT), fp);
+    f.storeEvent(makeEvent("second", kT + 1), fp);
+    // A later run under a header that reads: bundled after the dropped one.
+    const auto other = f.storeHeader(makeHeader("G100"), 7002);
+    f.storeEvent(makeEvent("later", kT + 2), other);
+
+    auto expectDropped = [&] {
+        CHECK(f.bundle());
+        CHECK(f.capture.hasCode(kAPMBundlingMetadataFailedCode));
+        CHECK(f.capture.hasCode(kAPMBundlingRunWithoutMetadataDroppedCode));
+        CHECK(f.rows("SELECT name FROM raw_events ORDER BY rowid").size() == 1);
+        CHECK(f.rows("SELECT 1 FROM raw_events_metadata WHERE metadata_fingerprint = ?", {platform::Value(fp)}).empty());
+        CHECK(f.queued().empty());
+        CHECK(f.bundle());
+        REQUIRE(f.queued().size() == 1);
+        CHECK(eventNames(f.queued()[0].bundle) == std::vector<std::string>{"later"});
+        CHECK(f.count("raw_events") == 0);
+    };
+    SUBCASE("a header that does not decode") {
+        f.execute("UPDATE raw_events_metadata SET metadata = ? WHERE metadata_fingerprint = ?",
+                  {platform::Value(platform::Data{{0xff, 0xff, 0xff}}), platform::Value(fp)});
+        expectDropped();
+    }
+    SUBCASE("a header that is missing") {
+        f.execute("DELETE FROM raw_events_metadata WHERE metadata_fingerprint = ?", {platform::Value(fp)});
+        expectDropped();
+    }
+    SUBCASE("a read that fails leaves the run and its header, and bundles them when it passes") {
+        f.execute("ALTER TABLE raw_events_metadata RENAME TO raw_events_metadata_away");
+        CHECK_FALSE(f.bundle());
+        CHECK(f.capture.hasCode(kAPMBundlingMetadataFailedCode));
+        CHECK_FALSE(f.capture.hasCode(kAPMBundlingRunWithoutMetadataDroppedCode));
+        CHECK(f.count("raw_events") == 3);
+        f.execute("ALTER TABLE raw_events_metadata_away RENAME TO raw_events_metadata");
+        CHECK(f.bundleAll() == 2);
+        const auto queued = f.queued();
+        REQUIRE(queued.size() == 2);
+        CHECK(eventNames(queued[0].bundle) == std::vector<std::string>{"first", "second"});
+        CHECK(eventNames(queued[1].bundle) == std::vector<std::string>{"later"});
+    }
+}
+
 TEST_CASE("screening and renaming of raw events") {
     BundlerFixture f;
     const auto fp = f.storeHeader(makeHeader());
