@@ -9,12 +9,14 @@
 #include "measurement/core/measurement.h"
 #include "measurement/core/raw_event_metadata.h"
 #include "measurement/foundation/hashing.h"
+#include "measurement/store/config_test_support.h"
 #include "platform/foundation/bundle.h"
 
 using namespace measurement;
 using measurement::testing::EngineFixture;
 using measurement::testing::intParameter;
 using measurement::testing::stringParameter;
+using config_test::ConfigBuilder;
 
 namespace {
 
@@ -143,6 +145,38 @@ TEST_CASE("parameters are checked, trimmed and capped on the worker queue") {
     CHECK(event.parameter("when") == nullptr);
     // The first failure is recorded on the event itself.
     CHECK(event.parameter("_err") != nullptr);
+
+    // The server's limit, once the engine's configuration has it.
+    engine.takeConfiguration(ConfigBuilder().setting("measurement.upload.max_event_parameter_value_length", "100").config());
+    VEZArurerudo::logEventWithName("kuvo_got_error", {{"error_case", std::string(600, 'y')}});
+    engine.settle();
+    const auto limited = eventsNamed(engine, "kuvo_got_error");
+    REQUIRE(limited.size() == 2);
+    CHECK(stringParameter(limited[1].event(), "error_case") == std::string(100, 'y'));
+}
+
+TEST_CASE("writing counts every event once, in today's counts; blocklist and conversions wait for bundling") {
+    EngineFixture engine;
+    engine.configure();
+    engine.takeConfiguration(ConfigBuilder()
+                                 .event("tapped_blocked", true, std::nullopt, std::nullopt)
+                                 .event("tapped_buy", std::nullopt, true, std::nullopt)
+                                 .config());
+    VEZArurerudo::logEventWithName("tapped_blocked");
+    VEZArurerudo::logEventWithName("tapped_buy");
+    VEZArurerudo::logEventWithName("Bad Name");
+    // Stamped the day before: still counted today, as every writer counts.
+    APMAnalytics::logInternalEventWithOrigin("auto", "_late", engine.time().now() - 86400, {});
+    engine.settle();
+
+    CHECK(engine.rawEventNames() == std::vector<std::string>{"_f", "tapped_blocked", "tapped_buy", "_err", "_late"});
+    const auto counts = engine.dailyCounts();
+    CHECK(counts.dayIndex() == static_cast<std::int64_t>(engine.time().now()) / 86400);
+    CHECK(counts.allEventsCount() == 5);
+    CHECK(counts.publicEventsCount() == 2);
+    CHECK(counts.errorEventsCount() == 1);
+    CHECK(counts.conversionsCount() == 0);
+    CHECK(counts.realtimeCount() == 0);
 }
 
 TEST_CASE("screen_view goes to the screen-view reporter, other events take the current screen") {

@@ -61,6 +61,15 @@ void EngineFixture::takeConfiguration(const APMPBMeasurementConfig& config) {
     REQUIRE_MESSAGE(taken, (error ? error->description() : "refused"));
 }
 
+APMDailyCounts EngineFixture::dailyCounts() {
+    auto engine = APMMeasurement::sharedInstance();
+    REQUIRE(engine->database());
+    std::optional<APMDailyCounts> counts;
+    engine->scheduler().workerQueue()->sync([&] { counts = engine->database()->dailyCounts(nullptr); });
+    REQUIRE(counts);
+    return *counts;
+}
+
 APMStoredData EngineFixture::storedData() {
     std::optional<APMError> error;
     auto data = APMReadStoredData(&error);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "measurement/core/stored_data.h"
+#include "measurement/foundation/daily_counts.h"
 #include "measurement/foundation/messages.h"
 #include "measurement/foundation/monitor.h"
 #include "platform/dispatch/timer.h"
@@ -37,6 +38,9 @@ public:
     // The engine's server configuration takes the configuration, as after a
     // fetch (the engine must have started).
     void takeConfiguration(const APMPBMeasurementConfig& config);
+
+    // The engine's daily counts, read on its worker queue.
+    APMDailyCounts dailyCounts();
 
     std::vector<APMRawEventData> rawEvents();
     std::vector<std::string> rawEventNames();

@@ -11,6 +11,7 @@
 #include "measurement/store/config_test_support.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/foundation/user_defaults.h"
+#include "platform/frameworks/app_core/app.h"
 #include "platform/frameworks/app_core/application_state.h"
 #include "platform/frameworks/app_core/background_task.h"
 
@@ -419,4 +420,66 @@ TEST_CASE("setScreenName must come from the main thread") {
     std::thread other([] { VEZArurerudo::setScreenName("History", "HistoryTableViewController"); });
     other.join();
     CHECK(engine.monitor().hasCode(kAPMScreenNameNotOnMainThreadCode));
+}
+
+namespace {
+
+// Ends the engine's background task whenever it schedules, as the upload
+// does when it finds nothing to send, and records whether the task was
+// still running then and whether the watched event had been stored.
+struct TaskEndingUploads : APMUploadScheduleSeam {
+    std::string watched = "during_start";
+    bool watchedStored = false;
+    bool endedBeforeWatchedStored = false;
+    int uploads = 0;
+    void updateSchedule() override { endTask(); }
+    void uploadData() override {
+        ++uploads;
+        endTask();
+    }
+    void endTask() {
+        APMMeasurement::sharedInstance()->terminateBackgroundTask();
+        if (platform::BackgroundTasks::shared().activeTaskCount() == 0 && !watchedStored) {
+            endedBeforeWatchedStored = true;
+        }
+    }
+};
+
+}  // namespace
+
+TEST_CASE("a resignation during the engine's start keeps its task until what it accepted is stored") {
+    EngineFixture engine;
+    auto uploads = std::make_shared<TaskEndingUploads>();
+    APMSeams::setUploadSchedule(uploads);
+    APMAnalytics::addEventListener([uploads](const APMEvent& event) {
+        if (event.name() == uploads->watched) uploads->watchedStored = true;
+    });
+    auto& tasks = platform::BackgroundTasks::shared();
+
+    // Configured, an event logged and the application resigned, all before
+    // the worker queue has run the start.
+    REQUIRE(platform::VEZApp::configure());
+    VEZArurerudo::logEventWithName("during_start");
+    platform::NotificationCenter::defaultCenter().post(platform::kApplicationWillResignActiveNotification);
+    CHECK(tasks.activeTaskCount() == 1);
+
+    SUBCASE("the start's and the event's schedules leave the task; the resignation's upload ends it") {
+        engine.settle();
+        CHECK(uploads->watchedStored);
+        CHECK_FALSE(uploads->endedBeforeWatchedStored);
+        CHECK(uploads->uploads == 1);
+        CHECK(tasks.activeTaskCount() == 0);
+        CHECK(namesOf(engine, "during_start").size() == 1);
+    }
+    SUBCASE("two resignations: the task lasts until the second one's operations are stored") {
+        uploads->watched = "second_batch";
+        VEZArurerudo::logEventWithName("second_batch");
+        platform::NotificationCenter::defaultCenter().post(platform::kApplicationWillResignActiveNotification);
+        CHECK(tasks.activeTaskCount() == 1);
+        engine.settle();
+        CHECK_FALSE(uploads->endedBeforeWatchedStored);
+        CHECK(uploads->uploads == 2);
+        CHECK(tasks.activeTaskCount() == 0);
+        CHECK(namesOf(engine, "second_batch").size() == 1);
+    }
 }

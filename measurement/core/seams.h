@@ -150,6 +150,9 @@ public:
     virtual ~APMAudienceSeam() = default;
     // Made at engine start over the measurement database's file.
     virtual void startWithDatabasePath(const std::string& /*path*/) {}
+    // The audiences of a fetched server configuration, inside the
+    // transaction that stores it; false refuses them and the configuration.
+    virtual bool updateAudiences(const std::vector<APMPBAudience>& /*audiences*/) { return true; }
 };
 
 // The search-ad attribution reporter.

@@ -59,6 +59,9 @@ class EnginePeers : public APMUploadPeers {
 public:
     void requestDeferredDeepLink() override { APMSeams::deepLinks()->requestDeferredDeepLink(); }
     void setIsDMARegion(bool region) override { APMSeams::tcfClient()->setIsDMARegion(region); }
+    bool updateAudiences(const std::vector<APMPBAudience>& audiences) override {
+        return APMSeams::audience()->updateAudiences(audiences);
+    }
 };
 
 // Bundling writes its user properties and the "_npa" update through the
