@@ -1,0 +1,230 @@
+// The engine core with its upload plugged in, against a loopback service:
+// one server configuration, one set of persisted settings and one day of
+// counts, shared by the core's writes, bundling, the upload and the
+// configuration fetch.
+#include <doctest/doctest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+#include "measurement/core/analytics.h"
+#include "measurement/core/arurerudo.h"
+#include "measurement/core/codes.h"
+#include "measurement/core/core_test_support.h"
+#include "measurement/core/measurement.h"
+#include "measurement/foundation/environment.h"
+#include "measurement/store/config_test_support.h"
+#include "measurement/upload/bundle_fields.h"
+#include "measurement/upload/engine_upload.h"
+#include "measurement/upload/uploader.h"
+#include "measurement/upload/uploader_test_support.h"
+#include "platform/foundation/bundle.h"
+#include "platform/foundation/notification_center.h"
+#include "platform/foundation/plist_codec.h"
+#include "platform/foundation/process_info.h"
+#include "platform/frameworks/app_core/application_state.h"
+#include "platform/frameworks/app_core/background_task.h"
+#include "testsupport/loopback_server.h"
+
+using namespace measurement;
+using config_test::ConfigBuilder;
+
+namespace {
+
+// Points the engine at the loopback service for the scope.
+class ServiceAddress {
+public:
+    explicit ServiceAddress(const std::string& url) { ::setenv(kAPMMeasurementServiceURLVariable, url.c_str(), 1); }
+    ~ServiceAddress() { ::unsetenv(kAPMMeasurementServiceURLVariable); }
+    ServiceAddress(const ServiceAddress&) = delete;
+    ServiceAddress& operator=(const ServiceAddress&) = delete;
+};
+
+// Refuses the audiences of a fetched configuration while told to.
+struct RefusingAudience : APMAudienceSeam {
+    bool refuse = false;
+    bool updateAudiences(const std::vector<APMPBAudience>&) override { return !refuse; }
+};
+
+testsupport::ScriptedResponse reply(int status, const std::string& body = {}) {
+    testsupport::ScriptedResponse response;
+    response.status = status;
+    response.body = body;
+    return response;
+}
+
+std::string bytesOf(const ConfigBuilder& builder) {
+    const auto bytes = builder.bytes();
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// The engine on a temporary folder, with the upload of the process plugged
+// in and the service on the loopback interface. Network completions come
+// from real threads; each exchange waits for its completion to reach the
+// worker queue and then runs every queue.
+struct EngineWithService {
+    testsupport::LoopbackServer server;
+    ServiceAddress address{server.url("")};
+    testing::EngineFixture engine;
+    std::shared_ptr<RefusingAudience> audience = std::make_shared<RefusingAudience>();
+
+    // The engine starts at the given time (seconds since 1970), or at the
+    // manual clock's.
+    explicit EngineWithService(std::optional<double> startTime = std::nullopt) {
+        if (startTime) engine.time().clock().setNow(*startTime);
+        APMInstallUploadComponents();
+        APMSeams::setAudience(audience);
+        engine.configure();
+    }
+
+    static std::shared_ptr<APMMeasurement> measurement() { return APMMeasurement::sharedInstance(); }
+
+    void completeExchange(std::size_t requests) {
+        REQUIRE(server.waitForRequests(requests, 20));
+        auto* queue = dynamic_cast<platform::dispatch::ManualQueue*>(measurement()->scheduler().workerQueue().get());
+        REQUIRE(queue);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (queue->pendingCount() == 0) {
+            if (std::chrono::steady_clock::now() > deadline) FAIL("no network completion reached the worker queue");
+            std::this_thread::yield();
+        }
+        engine.settle();
+    }
+
+    // A completed fetch uploads at once what is stored (the first open after
+    // the start); the service confirms that upload too.
+    void fetch(testsupport::ScriptedResponse response, bool uploadsAfter = true) {
+        const auto before = server.requestCount();
+        server.enqueue(std::move(response));
+        if (uploadsAfter) server.enqueue(reply(204));
+        measurement()->scheduleOnWorkerQueue("test:fetch", [] { APMSeams::configurationFetch()->fetchRemoteConfig(); });
+        engine.settle();
+        completeExchange(before + 1);
+        if (!uploadsAfter) return;
+        completeExchange(before + 2);
+        REQUIRE(server.requests().back().path == "/a");
+    }
+
+    // Resigns active, which stores what was logged and uploads it; the
+    // service confirms the batch.
+    void resignAndUpload() {
+        const auto before = server.requestCount();
+        server.enqueue(reply(204));
+        platform::NotificationCenter::defaultCenter().post(platform::kApplicationWillResignActiveNotification);
+        engine.settle();
+        completeExchange(before + 1);
+        CHECK(platform::BackgroundTasks::shared().activeTaskCount() == 0);
+    }
+
+    std::vector<APMPBMeasurementBundle> lastBatch() {
+        const auto request = server.requests().back();
+        REQUIRE(request.path == "/a");
+        auto batch = APMPBMeasurementBatch::initWithBuffer(request.body);
+        REQUIRE(batch);
+        return upload_test::bundlesOf(*batch);
+    }
+
+    std::optional<NANOBytes> storedConfiguration() {
+        std::optional<NANOBytes> data;
+        measurement()->scheduler().workerQueue()->sync(
+            [&] { data = measurement()->configStorage()->measurementConfigData(nullptr); });
+        return data;
+    }
+};
+
+}  // namespace
+
+TEST_CASE("a fetched configuration is the engine's: its writes, bundling and the upload read it") {
+    EngineWithService service;
+    service.fetch(reply(200, bytesOf(ConfigBuilder()
+                                         .version(3)
+                                         .setting("measurement.upload.max_event_parameter_value_length", "100")
+                                         .event("tapped_blocked", true, std::nullopt, std::nullopt)
+                                         .event("tapped_buy", std::nullopt, true, std::nullopt))));
+    CHECK(APMMeasurement::remoteConfig()->version() == 3);
+
+    VEZArurerudo::logEventWithName("tapped_blocked");
+    VEZArurerudo::logEventWithName("tapped_buy", {{"text", std::string(300, 'z')}});
+    service.resignAndUpload();
+
+    const auto bundles = service.lastBatch();
+    REQUIRE(bundles.size() == 1);
+    CHECK(upload_test::eventNames(bundles[0]) == std::vector<std::string>{"tapped_buy"});
+    CHECK(NANOGetInt64(bundles[0], bundleFieldIndex(bundle_tag::kConfigVersion)) == 3);
+    const auto events = NANOGetArray<APMPBEvent>(bundles[0], bundleFieldIndex(bundle_tag::kEvents));
+    std::optional<std::string> text;
+    for (const auto& parameter : NANOGetArray<APMPBEventParam>(events.front(), event_field::kParams)) {
+        if (NANOGetString(parameter, param_field::kName) == "text") {
+            text = NANOGetString(parameter, param_field::kStringValue);
+        }
+    }
+    CHECK(text == std::string(100, 'z'));
+
+    // Written once each, the blocked one too; its conversion counted once,
+    // when bundled.
+    const auto counts = service.engine.dailyCounts();
+    CHECK(counts.allEventsCount() == 3);
+    CHECK(counts.publicEventsCount() == 2);
+    CHECK(counts.conversionsCount() == 1);
+
+    SUBCASE("the upload's and the core's settings are one file") {
+        const double uploaded = service.engine.time().now();
+        CHECK(EngineWithService::measurement()->persistedConfig()->lastSuccessfulUploadTimestamp() == uploaded);
+        service.engine.restart();
+        const auto folder = service.engine.folder() / "Application Support" / "Rozeda" / "Measurement";
+        CHECK_FALSE(std::filesystem::exists(folder / "rozeda-measurement-upload.plist"));
+        const auto bytes = platform::readFile(folder / APMPersistedConfig::kFileName);
+        REQUIRE(bytes);
+        const auto settings = platform::parsePropertyList(*bytes);
+        REQUIRE(settings);
+        REQUIRE(settings->isDictionary());
+        const auto& values = settings->asDictionary();
+        CHECK(values.count(persisted_key::kFirstOpenTimestampMs) == 1);
+        CHECK(values.at(persisted_key::kLastSuccessfulUpload) == platform::Value(uploaded));
+    }
+}
+
+TEST_CASE("a fetched configuration that its transaction rolls back never reaches the engine") {
+    EngineWithService service;
+    service.audience->refuse = true;
+    service.fetch(reply(200, bytesOf(ConfigBuilder().version(5))));
+    CHECK(service.engine.monitor().hasCode(kAPMConfigAudiencesRefusedCode));
+    CHECK(APMMeasurement::remoteConfig()->version() == -1);
+    CHECK(service.storedConfiguration() == NANOBytes());
+
+    service.audience->refuse = false;
+    service.fetch(reply(200, bytesOf(ConfigBuilder().version(6))), false);
+    CHECK(APMMeasurement::remoteConfig()->version() == 6);
+    CHECK_FALSE(service.storedConfiguration()->empty());
+}
+
+TEST_CASE("writing and bundling count in the same day, also near midnight") {
+    // 23:50 UTC, with the account two hours ahead of it.
+    EngineWithService service(19676 * 86400.0 - 600);
+    service.fetch(reply(200, bytesOf(ConfigBuilder()
+                                         .setting("measurement.account.time_zone_offset_minutes", "120")
+                                         .event("tapped_buy", std::nullopt, true, std::nullopt))));
+    VEZArurerudo::logEventWithName("tapped_buy");
+    VEZArurerudo::logEventWithName("tapped_buy");
+    service.resignAndUpload();
+
+    const auto counts = service.engine.dailyCounts();
+    CHECK(counts.dayIndex() == 19675);
+    // The first open and the two purchases: none of them lost to a day that
+    // one writer had started and the other took for another.
+    CHECK(counts.allEventsCount() == 3);
+    CHECK(counts.conversionsCount() == 2);
+    CHECK(counts.realtimeCount() == 2);
+}
+
+TEST_CASE("the core's own messages and the upload's keep their codes apart") {
+    EngineWithService service;
+    VEZArurerudo::setAnalyticsCollectionEnabled(false);
+    VEZArurerudo::logEventWithName("while_disabled");
+    service.engine.settle();
+    CHECK(service.engine.monitor().hasCode(kAPMEventNotWrittenDisabledCode));
+    CHECK_FALSE(service.engine.monitor().hasCode(kAPMUploadEmptyBundleListCode));
+    CHECK_FALSE(service.engine.monitor().hasCode(kAPMUploadOverlapCode));
+    CHECK_FALSE(service.engine.monitor().hasCode(kAPMUploadDeleteFailedCode));
+}
