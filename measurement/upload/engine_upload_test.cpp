@@ -4,9 +4,7 @@
 // configuration fetch.
 #include <doctest/doctest.h>
 
-#include <chrono>
 #include <cstdlib>
-#include <thread>
 
 #include "measurement/core/analytics.h"
 #include "measurement/core/arurerudo.h"
@@ -82,13 +80,7 @@ struct EngineWithService {
 
     void completeExchange(std::size_t requests) {
         REQUIRE(server.waitForRequests(requests, 20));
-        auto* queue = dynamic_cast<platform::dispatch::ManualQueue*>(measurement()->scheduler().workerQueue().get());
-        REQUIRE(queue);
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (queue->pendingCount() == 0) {
-            if (std::chrono::steady_clock::now() > deadline) FAIL("no network completion reached the worker queue");
-            std::this_thread::yield();
-        }
+        REQUIRE(upload_test::runArrivingWork(measurement()->scheduler().workerQueue(), engine.time()));
         engine.settle();
     }
 

@@ -111,16 +111,21 @@ std::int64_t UploadFixture::queueBundle(const std::string& eventName, double end
     return rowID;
 }
 
-bool UploadFixture::completeRequest(double timeoutSeconds) {
-    auto* queue = dynamic_cast<platform::dispatch::ManualQueue*>(engine->workerQueue().get());
-    REQUIRE(queue);
+bool runArrivingWork(const std::shared_ptr<platform::dispatch::Queue>& queue, platform::dispatch::ManualTime& time,
+                     double timeoutSeconds) {
+    auto* manual = dynamic_cast<platform::dispatch::ManualQueue*>(queue.get());
+    REQUIRE(manual);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutSeconds);
-    while (queue->pendingCount() == 0) {
+    while (manual->pendingCount() == 0) {
         if (std::chrono::steady_clock::now() > deadline) return false;
         std::this_thread::yield();
     }
     time.drain();
     return true;
+}
+
+bool UploadFixture::completeRequest(double timeoutSeconds) {
+    return runArrivingWork(engine->workerQueue(), time, timeoutSeconds);
 }
 
 std::vector<testsupport::RecordedRequest> UploadFixture::requestsTo(const std::string& path) const {

@@ -80,6 +80,12 @@ private:
     std::string serviceURL_;
 };
 
+// Waits (real time, bounded) until work from another thread (a network
+// completion) reaches the manual queue, then runs every queue. False when
+// none came.
+bool runArrivingWork(const std::shared_ptr<platform::dispatch::Queue>& queue, platform::dispatch::ManualTime& time,
+                     double timeoutSeconds = 20);
+
 // The events of a bundle by name, in order.
 std::vector<std::string> eventNames(const APMPBMeasurementBundle& bundle);
 std::vector<APMPBMeasurementBundle> bundlesOf(const APMPBMeasurementBatch& batch);
