@@ -6,9 +6,11 @@
 
 #include "platform/foundation/json_codec.h"
 #include "tools/command_registry.h"
+#include "velmora/engine/analytics.h"
 #include "velmora/engine/bernoulli_formula.h"
 #include "velmora/engine/decimal_text.h"
 #include "velmora/engine/error_key.h"
+#include "velmora/engine/error_manager.h"
 #include "velmora/engine/localized_string.h"
 #include "velmora/engine/text_util.h"
 
@@ -146,13 +148,36 @@ int printSolution(const velmora::BernoulliResult& result, const velmora::KuvoBer
     return 0;
 }
 
+// What the calculator page logs once a calculation has been shown: the
+// collector's steps and their number.
+void logCalculation(const std::vector<velmora::SolutionStep>& steps) {
+    Value::Array stepValues;
+    for (const auto& step : steps) {
+        Value::Dictionary entry;
+        for (const auto& [key, text] : step) entry[key] = text;
+        stepValues.push_back(std::move(entry));
+    }
+    const auto count = static_cast<long long>(stepValues.size());
+    velmora::logEvent("kuvo_calculate", {{"solutionSteps", std::move(stepValues)}, {"solutionStepsCount", count}});
+}
+
+// Runs the calculation as the calculator page does, analytics included: a
+// refusal goes through the field-error manager (which logs "kuvo_got_error"),
+// a solution is logged as "kuvo_calculate".
 int runCalc(const CalcOptions& options) {
     auto& collector = velmora::KuvoStringOutput::shared();
     collector.clear();
     velmora::KuvoBernoulliFormula formula;
     auto result = formula.validateAndCalculate(options.k, kFieldIds[0], options.n, kFieldIds[1], options.p,
                                                kFieldIds[2], 3);
-    int status = result.errorKey ? printRefusal(result, options.json) : printSolution(result, formula, options.json);
+    int status = 0;
+    if (result.errorKey) {
+        velmora::ErrorManager::shared().showInputError(*result.errorKey, {});
+        status = printRefusal(result, options.json);
+    } else {
+        status = printSolution(result, formula, options.json);
+        logCalculation(collector.solutionSteps);
+    }
     collector.clear();
     return status;
 }
