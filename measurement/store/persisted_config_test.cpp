@@ -114,6 +114,8 @@ TEST_CASE("persisted settings: every key, absent values and removal") {
         CHECK_FALSE(config.previousBundledConsentSignals());
         CHECK_FALSE(config.deferredDeepLinkRetrievalComplete());
         CHECK_FALSE(config.searchAdCampaignValue());
+        // Collection is on until it is turned off.
+        CHECK(config.measurementEnabled());
     }
 
     SUBCASE("each accessor keeps its value under its own key") {
@@ -142,6 +144,7 @@ TEST_CASE("persisted settings: every key, absent values and removal") {
             config.setSearchAdCampaignValue(Value(Value::Dictionary{{"campaign", "spring"}}));
             config.setLastSearchAdLookUpTimestamp(5.5);
             config.setSearchAdRetryCount(4);
+            config.setMeasurementEnabled(false);
             time.advance(1);
         }
         const Value::Dictionary expected{
@@ -168,6 +171,7 @@ TEST_CASE("persisted settings: every key, absent values and removal") {
             {"/rozeda/measurement/is_search_ad_campaign", Value::Dictionary{{"campaign", "spring"}}},
             {"/rozeda/measurement/search_ad_last_attempt_timestamp", 5.5},
             {"/rozeda/measurement/search_ad_number_of_retries", 4},
+            {"/rozeda/measurement/measurement_enabled", false},
         };
         CHECK(readSettingsFile(file) == expected);
 
@@ -178,6 +182,7 @@ TEST_CASE("persisted settings: every key, absent values and removal") {
         CHECK(reread.shouldSetLastAdvertisingIDResetUserProperty());
         CHECK(reread.lastSessionActivityClockTime() == 1700000100.75);
         CHECK(reread.searchAdCampaignValue() == Value(Value::Dictionary{{"campaign", "spring"}}));
+        CHECK_FALSE(reread.measurementEnabled());
     }
 
     SUBCASE("none removes a key; a value of another kind reads as absent") {

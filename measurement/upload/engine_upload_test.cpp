@@ -165,7 +165,6 @@ TEST_CASE("a fetched configuration is the engine's: its writes, bundling and the
         CHECK(EngineWithService::measurement()->persistedConfig()->lastSuccessfulUploadTimestamp() == uploaded);
         service.engine.restart();
         const auto folder = service.engine.folder() / "Application Support" / "Rozeda" / "Measurement";
-        CHECK_FALSE(std::filesystem::exists(folder / "rozeda-measurement-upload.plist"));
         const auto bytes = platform::readFile(folder / APMPersistedConfig::kFileName);
         REQUIRE(bytes);
         const auto settings = platform::parsePropertyList(*bytes);
