@@ -483,3 +483,38 @@ TEST_CASE("a resignation during the engine's start keeps its task until what it 
         CHECK(namesOf(engine, "second_batch").size() == 1);
     }
 }
+
+namespace {
+
+struct CountingFetches : APMConfigurationFetchSeam {
+    int fetches = 0;
+    void fetchRemoteConfig() override { ++fetches; }
+};
+
+}  // namespace
+
+TEST_CASE("becoming active fetches the configuration a week after its last update") {
+    EngineFixture engine;
+    auto fetches = std::make_shared<CountingFetches>();
+    APMSeams::setConfigurationFetch(fetches);
+    engine.configure();
+    auto becomeActive = [&] {
+        platform::NotificationCenter::defaultCenter().post(platform::kApplicationDidBecomeActiveNotification);
+        engine.settle();
+    };
+
+    // Never updated: due at once.
+    becomeActive();
+    CHECK(fetches->fetches == 1);
+
+    auto measurement = APMMeasurement::sharedInstance();
+    const double updated = engine.time().now();
+    measurement->scheduler().workerQueue()->sync(
+        [&] { REQUIRE(measurement->database()->updateRemoteConfigSuccessfulTimestamp(updated, nullptr)); });
+    engine.time().advance(604799);
+    becomeActive();
+    CHECK(fetches->fetches == 1);
+    engine.time().advance(1);
+    becomeActive();
+    CHECK(fetches->fetches == 2);
+}
