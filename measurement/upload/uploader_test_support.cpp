@@ -112,11 +112,12 @@ std::int64_t UploadFixture::queueBundle(const std::string& eventName, double end
 }
 
 bool runArrivingWork(const std::shared_ptr<platform::dispatch::Queue>& queue, platform::dispatch::ManualTime& time,
-                     double timeoutSeconds) {
+                     double timeoutSeconds, const std::function<bool()>& done) {
     auto* manual = dynamic_cast<platform::dispatch::ManualQueue*>(queue.get());
     REQUIRE(manual);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutSeconds);
     while (manual->pendingCount() == 0) {
+        if (done && done()) return true;
         if (std::chrono::steady_clock::now() > deadline) return false;
         std::this_thread::yield();
     }
@@ -125,7 +126,10 @@ bool runArrivingWork(const std::shared_ptr<platform::dispatch::Queue>& queue, pl
 }
 
 bool UploadFixture::completeRequest(double timeoutSeconds) {
-    return runArrivingWork(engine->workerQueue(), time, timeoutSeconds);
+    // A completion that arrived while an earlier step drained the queues has
+    // already run: then no request is in flight any more.
+    return runArrivingWork(engine->workerQueue(), time, timeoutSeconds,
+                           [this] { return !engine->isNetworkRequestPending(); });
 }
 
 std::vector<testsupport::RecordedRequest> UploadFixture::requestsTo(const std::string& path) const {

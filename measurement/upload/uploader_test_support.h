@@ -81,10 +81,11 @@ private:
 };
 
 // Waits (real time, bounded) until work from another thread (a network
-// completion) reaches the manual queue, then runs every queue. False when
-// none came.
+// completion) reaches the manual queue, then runs every queue. True at once
+// when `done` already holds (the work came and ran during an earlier drain);
+// false when nothing came.
 bool runArrivingWork(const std::shared_ptr<platform::dispatch::Queue>& queue, platform::dispatch::ManualTime& time,
-                     double timeoutSeconds = 20);
+                     double timeoutSeconds = 20, const std::function<bool()>& done = {});
 
 // The events of a bundle by name, in order.
 std::vector<std::string> eventNames(const APMPBMeasurementBundle& bundle);
