@@ -18,7 +18,7 @@ constexpr std::size_t kMaxUserPropertyValueLength = 36;
 // Configuring the default application starts the engine; the operations
 // held meanwhile go on once it has started.
 void startMeasurement(const platform::VEZAppOptions& options) {
-    APMMeasurement::sharedInstance()->startWithAppID(options.googleAppID, [] { APMAnalytics::startOperationQueue(); });
+    APMMeasurement::sharedInstance()->startWithAppID(options.appID, [] { APMAnalytics::startOperationQueue(); });
 }
 
 const bool kRegisteredWithApp = [] {

@@ -31,7 +31,7 @@ std::optional<VEZAppOptions> readOptions() {
         return found != dictionary.end() && found->second.isString() ? found->second.asString() : std::string();
     };
     VEZAppOptions options{text("ROZEDA_APP_ID"), text("BUNDLE_ID")};
-    if (options.googleAppID.empty()) return std::nullopt;
+    if (options.appID.empty()) return std::nullopt;
     if (options.bundleID.empty()) options.bundleID = Bundle::main().bundleIdentifier();
     return options;
 }

@@ -10,7 +10,7 @@ namespace platform {
 // "RozedaService-Info" property list of the main bundle.
 struct VEZAppOptions {
     // "ROZEDA_APP_ID".
-    std::string googleAppID;
+    std::string appID;
     // "BUNDLE_ID", else the main bundle's identifier.
     std::string bundleID;
 };

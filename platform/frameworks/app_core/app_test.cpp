@@ -44,7 +44,7 @@ TEST_CASE("the default application is configured once from the service property 
     static std::vector<std::string> started;
     started.clear();
     VEZApp::registerComponent("app_core_test.first", [](const platform::VEZAppOptions& options) {
-        started.push_back("first:" + options.googleAppID);
+        started.push_back("first:" + options.appID);
     });
 
     SUBCASE("without the property list nothing starts") {
