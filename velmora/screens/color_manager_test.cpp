@@ -234,7 +234,4 @@ TEST_CASE("text constants are looked up once, the key standing in for a missing 
     CHECK(LocalizedString::recommendedVideoIfUnclear() == "recommendedVideoIfUnclear");
     platform::Bundle::setMainResourcePath(previous);
     CHECK(LocalizedString::rate() == "Rate this app");  // kept from the first use
-    CHECK(LocalizedString::exampleInputParameters() ==
-          std::map<std::string, std::string>{{"kTextField", "2"}, {"nTextField", "5"}, {"pTextField", "0.3"}});
-    CHECK(LocalizedString::exampleSetupParameters() == platform::Value::Dictionary{{"appKey", "QZT"}});
 }
