@@ -16,11 +16,6 @@ std::string errorOf(const std::string& text) {
     return KuvoInputManager::parseTerm(text).errorKey.value_or("");
 }
 
-struct Read {
-    InputReadResult result;
-    std::vector<Digit> inputs;
-};
-
 // Reads the fields as a calculator without steps would.
 InputReadResult readFields(const std::vector<std::string>& texts, const std::vector<int>& tags = {},
                            bool allFraction = false) {
