@@ -67,12 +67,7 @@ std::shared_ptr<TableViewCell> TableView::makeCell(const std::string& identifier
     const Registration& r = it->second;
     std::shared_ptr<TableViewCell> cell;
     if (r.kind == Registration::Kind::nib && r.nib) {
-        for (auto& view : r.nib->instantiate(nullptr)) {
-            if (auto c = std::dynamic_pointer_cast<TableViewCell>(view)) {
-                cell = c;
-                break;
-            }
-        }
+        cell = detail::firstCellOf<TableViewCell>(*r.nib);
         if (!cell) logMessage("The nib '" + r.nib->name() + "' holds no table view cell");
     } else if (r.factory) {
         cell = r.factory();
@@ -386,12 +381,8 @@ void TableView::apply(const PendingUpdate& update) {
 // ---- layout ----
 
 void TableView::layoutVisible() {
-    if (laying_) return;
-    laying_ = true;
-    struct Reset {
-        bool& flag;
-        ~Reset() { flag = false; }
-    } reset{laying_};
+    detail::LayoutPass pass(laying_);
+    if (!pass) return;
 
     Rect visibleRect = bounds();
     double width = visibleRect.width();
