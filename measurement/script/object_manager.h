@@ -96,7 +96,7 @@ private:
 // list when they are freed, and roots are held weakly.
 class APMPObjectManager final : public RefCounted {
 public:
-    explicit APMPObjectManager(const APMPRuntimeLimits& limits = {}) : budget_(limits) {}
+    explicit APMPObjectManager(const APMPRuntimeLimits& limits = {});
     ~APMPObjectManager() override;
 
     void addRoot(APMPMarkable* root);
@@ -104,7 +104,10 @@ public:
     void addObject(APMPRuntimeValue* object);
 
     void collectGarbage();
+    // Marks everything the live roots reach under a new collection number.
     void mark();
+    // Releases the contents of every tracked value the last mark did not
+    // reach; its marks are stale afterwards.
     void sweep();
     // Releases the contents of every tracked value, reachable or not: the
     // runtime's end, which frees every cycle its programs made.
@@ -132,6 +135,8 @@ private:
     void unlink(APMPCollectableValue* object);
 
     APMPBudget budget_;
+    // The number current marks are made under.
+    std::uint64_t collection_;
     std::vector<WeakRef<APMPMarkable>> roots_;
     APMPCollectableValue* head_ = nullptr;
     std::size_t trackedCount_ = 0;

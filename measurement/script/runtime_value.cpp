@@ -9,17 +9,17 @@
 
 namespace measurement {
 
-void markAll(std::vector<APMPMarkable*>& work) {
+void markAll(std::vector<APMPMarkable*>& work, std::uint64_t collection) {
     while (!work.empty()) {
         APMPMarkable* next = work.back();
         work.pop_back();
-        if (next->markSelf()) next->markChildren(work);
+        if (next->markSelf(collection)) next->markChildren(work);
     }
 }
 
-void APMPMarkable::mark() {
+void APMPMarkable::mark(std::uint64_t collection) {
     std::vector<APMPMarkable*> work{this};
-    markAll(work);
+    markAll(work, collection);
 }
 
 std::u16string APMPRuntimeValue::stringValueOrError(ScriptError& error) const {

@@ -34,7 +34,7 @@ public:
     void setObjectManager(Ref<APMPObjectManager> objectManager);
 
 protected:
-    bool markSelf() override { return true; }
+    bool markSelf(std::uint64_t) override { return true; }
     void markChildren(std::vector<APMPMarkable*>& work) override;
 
 private:
