@@ -13,6 +13,11 @@ std::atomic<std::int64_t>& liveObjectCounter() {
 
 std::int64_t APMPLiveObjectCount() { return detail::liveObjectCounter().load(std::memory_order_relaxed); }
 
+const APMPRuntimeLimits& APMPLimitsOf(const APMPBudget* budget) {
+    static const APMPRuntimeLimits defaults;
+    return budget ? budget->limits() : defaults;
+}
+
 void APMPBudget::reset() {
     instructions_ = 0;
     allocated_ = 0;

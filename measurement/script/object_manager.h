@@ -118,6 +118,7 @@ public:
     std::size_t trackedCount() const { return trackedCount_; }
 
     APMPBudget& budget() { return budget_; }
+    const APMPBudget& budget() const { return budget_; }
 
     // Factories: each value is registered with the manager the scope finds.
     static Ref<APMPFunctionValue> functionValueWithFunctionName(std::u16string functionName,
@@ -144,6 +145,9 @@ private:
 
 // The budget of the runtime that owns a scope, if any.
 APMPBudget* APMPBudgetOf(const APMPScope& scope);
+// The limits of a budget; values and scopes outside any runtime keep to
+// the defaults.
+const APMPRuntimeLimits& APMPLimitsOf(const APMPBudget* budget);
 
 // Live compound values and scopes in this process, for leak checks.
 std::int64_t APMPLiveObjectCount();

@@ -38,6 +38,10 @@ bool APMPCollectableValue::chargeAllocation(std::size_t bytes, ScriptError& erro
     return owner_ == nullptr || owner_->budget().charge(bytes, error);
 }
 
+const APMPRuntimeLimits& APMPCollectableValue::limits() const {
+    return APMPLimitsOf(owner_ ? &owner_->budget() : nullptr);
+}
+
 bool APMPCollectableValue::invokeOwnFunction(const std::u16string& name, const APMPValueList& arguments,
                                              APMPScope& scope, ScriptError& error, APMPValueRef& result) {
     APMPRuntimeValue* own = _propertyMap.lookup(name);

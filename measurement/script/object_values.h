@@ -13,6 +13,7 @@ namespace measurement {
 
 class APMPObjectManager;
 class APMPFunctionValue;
+struct APMPRuntimeLimits;
 
 // Arrays, maps and functions: the compound values that programs create and
 // the collector tracks. Each has a property map and a mark (the number of
@@ -39,6 +40,8 @@ protected:
                            ScriptError& error, APMPValueRef& result);
     // Charges an allocation to the tracking manager's run budget.
     bool chargeAllocation(std::size_t bytes, ScriptError& error) const;
+    // The tracking runtime's limits, or the defaults when untracked.
+    const APMPRuntimeLimits& limits() const;
 
     APMPPropertyMap _propertyMap;
     // 0 until a collection reaches the value.

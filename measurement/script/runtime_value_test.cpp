@@ -227,7 +227,24 @@ TEST_CASE("array slots, holes, length and keys") {
         CHECK(values->removeValueForProperty(*APMPNumber(0), error));
         CHECK(values->count() == 2);
         CHECK(values->slots()[0]->isHole());
+        CHECK(describeValue(*values->valueForProperty(*APMPNumber(-1), error)) == "4");
         CHECK_FALSE(error);
+    }
+    SUBCASE("a key without a string form ends every keyed operation with error 5") {
+        const APMPRuntimeValue& key = *APMPControlValue::breakValue();
+        CHECK(array->valueForProperty(key, error)->isUndefined());
+        CHECK(error.is(5));
+        error.clear();
+        CHECK_FALSE(array->setValue(APMPNumber(1), key, error));
+        CHECK(error.is(5));
+        error.clear();
+        CHECK_FALSE(array->hasProperty(key, error));
+        CHECK(error.is(5));
+        error.clear();
+        CHECK_FALSE(array->removeValueForProperty(key, error));
+        CHECK(error.is(5));
+        CHECK(array->count() == 0);
+        CHECK(array->allPropertyNames().empty());
     }
     SUBCASE("the string form skips holes, undefined and null") {
         auto values = makeRef<APMPArrayValue>(APMPValueList{APMPNumber(1), APMPUndefined(), APMPNumber(2), APMPHole()});

@@ -15,8 +15,6 @@ namespace {
 
 using namespace commands;
 
-const APMPRuntimeLimits kDefaultLimits{};
-
 double lengthOf(const std::u16string& string) { return static_cast<double>(string.size()); }
 
 // A string argument's text, or the text "undefined" when it is absent.
@@ -54,7 +52,7 @@ UBool recordSteps(const void* context, int32_t steps) {
 bool firstMatch(const std::u16string& pattern, const std::u16string& text, APMPScope& scope,
                 std::int32_t& start, std::int32_t& end, ScriptError& error) {
     APMPBudget* budget = APMPBudgetOf(scope);
-    const auto& limits = budget ? budget->limits() : kDefaultLimits;
+    const auto& limits = APMPLimitsOf(budget);
     const std::int32_t timeLeft = budget ? budget->regexTimeLeft() : limits.maxRegexTimeUnits;
     if (timeLeft <= 0 || pattern.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()) ||
         text.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
