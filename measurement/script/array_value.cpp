@@ -33,7 +33,7 @@ bool APMPArrayValue::reserveSlots(std::size_t newCount, ScriptError& error) cons
 std::u16string APMPArrayValue::stringValueWithSeparator(const std::u16string& separator, ScriptError& error) const {
     if (_elements.empty()) return {};
     if (std::find(arraysBeingJoined.begin(), arraysBeingJoined.end(), this) != arraysBeingJoined.end()) return {};
-    if (arraysBeingJoined.size() >= static_cast<std::size_t>(APMPLimitsOf(nullptr).maxDataDepth)) {
+    if (arraysBeingJoined.size() >= static_cast<std::size_t>(kAPMPMaxDataDepth)) {
         error.fail(kAPMPErrorBudgetExhausted);
         return {};
     }

@@ -25,8 +25,6 @@ struct APMPRuntimeLimits {
     std::size_t maxStackBytes = std::size_t{2} << 20;
     // Nesting of program entities accepted at load.
     int maxEntityDepth = 512;
-    // Nesting of data walked by conversions (string forms, host objects).
-    int maxDataDepth = 2000;
     // Regular-expression engine time per run, in the engine's time units.
     std::int32_t maxRegexTimeUnits = 2000;
     // Regular-expression backtracking stack, in bytes.

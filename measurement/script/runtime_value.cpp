@@ -54,14 +54,11 @@ APMPValueRef APMPRuntimeValue::applyWithName(const std::u16string& name, const A
 
 namespace {
 
-// Structural equality; nesting beyond the limit (only reachable through
-// cycles or absurdly deep data) compares unequal instead of exhausting the
-// native stack.
-constexpr int kMaxEqualityDepth = 2000;
-
+// Structural equality; nesting beyond the data depth (only reachable
+// through cycles or absurdly deep data) compares unequal.
 bool structurallyEqual(const APMPRuntimeValue& a, const APMPRuntimeValue& b, int depth) {
     if (&a == &b) return true;
-    if (depth > kMaxEqualityDepth || a.kind() != b.kind()) return false;
+    if (depth > kAPMPMaxDataDepth || a.kind() != b.kind()) return false;
     switch (a.kind()) {
         case APMPValueKind::Hole:
             return false;

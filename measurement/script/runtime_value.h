@@ -16,6 +16,11 @@ struct APMPCommandEntry;
 using APMPValueRef = Ref<APMPRuntimeValue>;
 using APMPValueList = std::vector<APMPValueRef>;
 
+// How deep string forms, host conversions and structural equality follow
+// nested data (arrays in arrays, maps in maps). They recurse, so deeper data
+// ends the operation (error 18, or unequal) instead of the native stack.
+inline constexpr int kAPMPMaxDataDepth = 2000;
+
 // Anything the collector visits: values, scopes and the host's roots.
 // Marking walks an explicit work list, so deeply nested data marks in
 // constant native stack. Every collection marks under a number of its own
