@@ -146,6 +146,12 @@ APMPBudget* APMPBudgetOf(const APMPScope& scope);
 // The limits of a budget; values and scopes outside any runtime keep to
 // the defaults.
 const APMPRuntimeLimits& APMPLimitsOf(const APMPBudget* budget);
+// Charges bytes to the scope's run budget (always granted outside a
+// runtime).
+bool APMPChargeAllocation(APMPScope& scope, std::size_t bytes, ScriptError& error);
+// A new string value whose size is charged to the scope's run budget;
+// undefined with error 18 when the run may allocate no more.
+APMPValueRef APMPNewString(std::u16string text, APMPScope& scope, ScriptError& error);
 
 // Live compound values and scopes in this process, for leak checks.
 std::int64_t APMPLiveObjectCount();
