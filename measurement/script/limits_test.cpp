@@ -72,7 +72,7 @@ TEST_CASE("deep nesting ends in a clean error") {
     SUBCASE("a program nested 100,000 levels deep does not load") {
         const auto bytes = deeplyNestedProgram(100'000);
         ScriptError error;
-        CHECK(APMPDecodedProgram::decode(bytes.data(), bytes.size(), error) == nullptr);
+        CHECK_FALSE(APMPDecodeProgram(bytes.data(), bytes.size(), error));
         CHECK(error.is(12));
         CHECK(runProgramBytes(bytes).failedWith(12));
     }
