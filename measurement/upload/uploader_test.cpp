@@ -221,11 +221,14 @@ TEST_CASE("A bundle whose consent differs waits for the next batch and does not 
     };
     fixture.queueBundle("first", kT0, kBundleAppID, diagnostics("19911"));
     fixture.queueBundle("second", kT0 + 30, kBundleAppID, diagnostics("19922"));
-    fixture.server.enqueue(status(204));
+    // Both confirmations are held, so each batch is looked at while it is
+    // still in flight.
+    fixture.server.enqueue(testsupport::ScriptedResponse{204, {}, {}, "application/octet-stream", 0, true});
     fixture.server.enqueue(testsupport::ScriptedResponse{200, {}, {}, "application/octet-stream", 0, true});
     fixture.onWorker([&] { fixture.uploader->uploadData(); });
-    REQUIRE(fixture.server.waitForRequests(1, 20));
+    REQUIRE(fixture.server.waitForHeld(1, 20));
     CHECK(fixture.uploader->lastEventEndMillis() == millis(kT0));
+    fixture.server.release();
     REQUIRE(fixture.completeRequest());
     CHECK(fixture.persisted->lastUploadedEventTimestampMillis() == millis(kT0));
 
