@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "measurement/core/measurement.h"
 #include "measurement/foundation/hashing.h"
 #include "measurement/foundation/monitor.h"
 #include "measurement/foundation/scheduler.h"
@@ -334,15 +335,7 @@ void APMUploader::whileAlive(const std::weak_ptr<APMUploader>& weak, const std::
 
 bool APMUploader::isNetworkReadyForRequest() {
     auto& engine = *components_.engine;
-    const bool networkBusy = engine.network().hasUploadInProgress();
-    if (engine.isNetworkRequestPending()) {
-        if (!networkBusy) {
-            logEntry(kAPMMonitorLevelError, kAPMUploadNetworkNotUploadingCode,
-                     "Analytics is uploading but network is not uploading");
-        }
-        return false;
-    }
-    return !networkBusy;
+    return APMIsNetworkReadyForRequest(engine.isNetworkRequestPending(), engine.network());
 }
 
 bool APMUploader::shouldUseBackgroundSession() const {

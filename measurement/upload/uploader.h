@@ -45,7 +45,6 @@ enum : long {
     kAPMUploadElapsedCode = 23038,
     kAPMUploadSentCode = 23039,
     kAPMUploadNoSessionCode = 23040,
-    kAPMUploadNetworkNotUploadingCode = 23041,
     kAPMUploadFilterBothIDsCode = 23042,
     kAPMUploadFailedCode = 23043,
     kAPMUploadSucceededCode = 23044,
