@@ -345,15 +345,19 @@ void APMMeasurement::endBackgroundTask() {
     if (task != platform::kInvalidBackgroundTask) platform::BackgroundTasks::shared().endBackgroundTask(task);
 }
 
-bool APMMeasurement::isNetworkReadyForRequest() {
-    if (isNetworkRequestPending()) {
-        if (!network_->hasUploadInProgress()) {
+bool APMIsNetworkReadyForRequest(bool requestPending, const platform::RULNetwork& network) {
+    if (requestPending) {
+        if (!network.hasUploadInProgress()) {
             logEntry(kAPMMonitorLevelError, kAPMNetworkNotUploadingCode,
                      "Analytics is uploading but network is not uploading");
         }
         return false;
     }
-    return !network_->hasUploadInProgress();
+    return !network.hasUploadInProgress();
+}
+
+bool APMMeasurement::isNetworkReadyForRequest() {
+    return APMIsNetworkReadyForRequest(isNetworkRequestPending(), *network_);
 }
 
 void APMMeasurement::setEnabled(bool enabled) {

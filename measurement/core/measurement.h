@@ -25,6 +25,11 @@
 
 namespace measurement {
 
+// Whether a new request of an engine may start: none of its requests is
+// pending and its network has none in flight. A pending request that the
+// network no longer knows of is logged as an inconsistency.
+bool APMIsNetworkReadyForRequest(bool requestPending, const platform::RULNetwork& network);
+
 // The measurement engine: its components, its state on the worker queue,
 // its start, the application's lifecycle and the writing of events and
 // user properties into the measurement database. One shared instance per

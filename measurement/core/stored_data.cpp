@@ -1,6 +1,7 @@
 #include "measurement/core/stored_data.h"
 
 #include <limits>
+#include <map>
 #include <memory>
 
 #include "measurement/foundation/scheduler.h"
@@ -32,11 +33,18 @@ std::optional<APMStoredData> read(APMErrorOut error) {
     auto rows = store->recordsForQuery("SELECT rowid, * FROM raw_events ORDER BY rowid ASC", {}, error);
     if (!rows) return std::nullopt;
     APMStoredData data;
+    // Most rows share a few headers: each is read once.
+    std::map<std::int64_t, std::optional<APMPBMeasurementBundle>> headers;
     for (const auto& row : *rows) {
         auto raw = database->rawEventDataFromDictionary(row, nullptr);
         if (!raw) continue;
-        auto header = database->queryRawEventsMetadataWithFingerprint(raw->metadataFingerprint(), nullptr);
-        data.rawEvents.push_back(APMStoredRawEvent{std::move(*raw), std::move(header)});
+        const auto fingerprint = raw->metadataFingerprint();
+        auto header = headers.find(fingerprint);
+        if (header == headers.end()) {
+            header = headers.emplace(fingerprint, database->queryRawEventsMetadataWithFingerprint(fingerprint, nullptr))
+                         .first;
+        }
+        data.rawEvents.push_back(APMStoredRawEvent{std::move(*raw), header->second});
     }
     auto bundles = database->queryBundlesWithCountLimit(std::numeric_limits<std::int32_t>::max(),
                                                         std::numeric_limits<std::int64_t>::max(), error);

@@ -72,9 +72,7 @@ bool APMBundler::bundleRawEvents() {
     }
     if (!committed) return false;
     persistAfterCommit(pass);
-    if (!pass.consumed) return false;
-    engine()->setUploadSuspensionTimestamp(0);
-    return true;
+    return pass.consumed;
 }
 
 void APMBundler::persistAfterCommit(const Pass& pass) {

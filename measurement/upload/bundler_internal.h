@@ -6,10 +6,9 @@
 #include <optional>
 #include <string>
 
-#include "measurement/foundation/error.h"
 #include "measurement/foundation/monitor.h"
 #include "measurement/upload/bundler.h"
-#include "platform/dispatch/clock.h"
+#include "measurement/upload/upload_support.h"
 
 namespace measurement {
 
@@ -29,11 +28,8 @@ struct APMBundler::Pass {
 namespace bundler_detail {
 
 inline APMMonitor& monitor() { return APMMonitor::shared(); }
-inline double now() { return platform::dispatch::currentClock()->now(); }
-
-inline platform::Value errorContext(const std::optional<APMError>& error) {
-    return error ? error->asContext() : platform::Value();
-}
+using upload_detail::errorContext;
+inline double now() { return upload_detail::currentTime(); }
 
 }  // namespace bundler_detail
 

@@ -74,11 +74,9 @@ struct RecordingAudience : APMBundleAudienceSeam {
 struct RecordingEngine : APMBundlingEngineSeam {
     bool npaUpdate = false;
     int npaWrites = 0;
-    std::vector<double> suspensionTimes;
     bool shouldUpdateNPAUserProperty() const override { return npaUpdate; }
     void setShouldUpdateNPAUserProperty(bool value) override { npaUpdate = value; }
     void setPersonalizedAdsUserPropertyOnWorkerQueue() override { ++npaWrites; }
-    void setUploadSuspensionTimestamp(double seconds) override { suspensionTimes.push_back(seconds); }
 };
 
 struct FakeExperiments : APMExperimentsManagerInterface {

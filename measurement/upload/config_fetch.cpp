@@ -46,16 +46,13 @@ void APMUploader::fetchRemoteConfig() {
     engine.setIsNetworkRequestPending(true);
     engine.network().setTimeoutInterval(components_.remoteConfig->networkTimeout());
     std::weak_ptr<APMUploader> weak = weak_from_this();
-    std::weak_ptr<APMUploadEngine> weakEngine = components_.engine;
     engine.network().getURL(url->string(), headers, engine.workerQueue(), shouldUseBackgroundSession(),
-                            [weak, weakEngine](const platform::HTTPURLResponse& response,
-                                               const std::vector<std::uint8_t>& data,
-                                               const std::optional<platform::RULError>& error) {
-                                auto self = weak.lock();
-                                auto owner = weakEngine.lock();
-                                if (!self || !owner) return;
-                                owner->setIsNetworkRequestPending(false);
-                                self->networkRemoteConfigFetchCompletionHandler(response, data, error);
+                            [weak](const platform::HTTPURLResponse& response, const std::vector<std::uint8_t>& data,
+                                   const std::optional<platform::RULError>& error) {
+                                whileAlive(weak, [&](APMUploader& self) {
+                                    self.components_.engine->setIsNetworkRequestPending(false);
+                                    self.networkRemoteConfigFetchCompletionHandler(response, data, error);
+                                });
                             });
 }
 

@@ -15,13 +15,18 @@ namespace measurement {
 
 namespace {
 
-// The engine as the upload side reads it. The upload side runs on the
-// engine's worker queue, so the engine is there whenever it is called; it
-// does not keep the engine alive, so that the engine goes when its owner
-// lets it go (at a restart in tests, at exit).
+// The engine as the upload side reads it. It does not keep the engine
+// alive, so that the engine goes when its owner lets it go (at a restart in
+// tests, at exit): the core's calls reach the upload while the router holds
+// the engine, and a late call (a network completion, the alarm) holds it
+// through retainParts() or, once it has gone, is dropped. Between those the
+// engine is there, and engine_ may be used directly.
 class EngineUploadAdapter : public APMUploadEngine {
 public:
-    explicit EngineUploadAdapter(APMMeasurement& engine) : APMUploadEngine(NoParts{}), engine_(&engine) {}
+    explicit EngineUploadAdapter(const std::shared_ptr<APMMeasurement>& engine)
+        : APMUploadEngine(NoParts{}), owner_(engine), engine_(engine.get()) {}
+
+    std::shared_ptr<const void> retainParts() override { return owner_.lock(); }
 
     const std::shared_ptr<platform::dispatch::Queue>& workerQueue() const override {
         return engine_->scheduler().workerQueue();
@@ -50,6 +55,7 @@ public:
     }
 
 private:
+    std::weak_ptr<APMMeasurement> owner_;
     APMMeasurement* engine_;
 };
 
@@ -93,19 +99,18 @@ private:
 // the engine that makes it, assembled on its first call.
 class UploadRouter : public APMUploadScheduleSeam, public APMConfigurationFetchSeam {
 public:
-    void updateSchedule() override {
-        if (auto uploader = current()) uploader->updateSchedule();
-    }
-    void uploadData() override {
-        if (auto uploader = current()) uploader->uploadData();
-    }
-    void fetchRemoteConfig() override {
-        if (auto uploader = current()) uploader->fetchRemoteConfig();
-    }
+    void updateSchedule() override { route(&APMUploader::updateSchedule); }
+    void uploadData() override { route(&APMUploader::uploadData); }
+    void fetchRemoteConfig() override { route(&APMUploader::fetchRemoteConfig); }
 
 private:
-    std::shared_ptr<APMUploader> current() {
-        auto engine = APMMeasurement::sharedInstance();
+    // The engine is held until the call returns.
+    void route(void (APMUploader::*call)()) {
+        const auto engine = APMMeasurement::sharedInstance();
+        if (auto uploader = uploaderOf(engine)) ((*uploader).*call)();
+    }
+
+    std::shared_ptr<APMUploader> uploaderOf(const std::shared_ptr<APMMeasurement>& engine) {
         if (!engine->didInitializeComponents() || !engine->database()) return nullptr;
         std::lock_guard lock(mutex_);
         if (uploader_ && engine_.lock() == engine) return uploader_;
@@ -123,7 +128,7 @@ private:
     // while this upload waits to be replaced.
     static std::shared_ptr<APMUploader> makeUploader(const std::shared_ptr<APMMeasurement>& engine) {
         APMUploadComponents components;
-        components.engine = std::make_shared<EngineUploadAdapter>(*engine);
+        components.engine = std::make_shared<EngineUploadAdapter>(engine);
         components.database = unowned(engine->database());
         components.configStorage = unowned(engine->configStorage());
         components.persistedConfig = unowned(engine->persistedConfig());

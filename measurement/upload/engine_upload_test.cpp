@@ -222,3 +222,24 @@ TEST_CASE("the core's own messages and the upload's keep their codes apart") {
     CHECK_FALSE(service.engine.monitor().hasCode(kAPMUploadOverlapCode));
     CHECK_FALSE(service.engine.monitor().hasCode(kAPMUploadDeleteFailedCode));
 }
+
+TEST_CASE("a completion that arrives after its engine has gone reaches nothing of it") {
+    EngineWithService service;
+    auto held = reply(204);
+    held.hold = true;
+    service.server.enqueue(held);
+    platform::NotificationCenter::defaultCenter().post(platform::kApplicationWillResignActiveNotification);
+    service.engine.settle();
+    REQUIRE(service.server.waitForHeld(1, 20));
+    REQUIRE(EngineWithService::measurement()->isNetworkRequestPending());
+    const auto workerQueue = EngineWithService::measurement()->scheduler().workerQueue();
+
+    // The engine goes as at a stop: its network cancels the request, and the
+    // cancellation's completion reaches the worker queue after the engine.
+    APMMeasurement::resetSharedInstanceForTesting();
+    REQUIRE(upload_test::runArrivingWork(workerQueue, service.engine.time(), 20, nullptr));
+
+    CHECK_FALSE(service.engine.monitor().hasCode(kAPMUploadFailedCode));
+    CHECK_FALSE(service.engine.monitor().hasCode(kAPMUploadSucceededCode));
+    CHECK(service.server.requestCount() == 1);
+}

@@ -7,10 +7,13 @@
 #include "measurement/foundation/numeric_util.h"
 #include "measurement/foundation/value.h"
 #include "measurement/upload/bundle_fields.h"
+#include "measurement/upload/upload_support.h"
 
 namespace measurement {
 
 namespace {
+
+using upload_detail::errorContext;
 
 APMMonitor& monitor() { return APMMonitor::shared(); }
 
@@ -145,7 +148,7 @@ bool APMEventSampler::writeBack(const Pass& pass, APMErrorOut error) {
             if (!readError) continue;  // no aggregates to carry the state
             monitor().logWithLevel(kAPMMonitorLevelError, kAPMSamplingAggregatesReadFailedCode,
                                    "Unable to query event aggregates to update database. Name, error",
-                                   platform::Value(name), readError->asContext());
+                                   platform::Value(name), errorContext(readError));
             if (error) *error = readError;
             return false;
         }
@@ -159,7 +162,7 @@ bool APMEventSampler::writeBack(const Pass& pass, APMErrorOut error) {
             monitor().logWithLevel(
                 kAPMMonitorLevelError, kAPMSamplingAggregatesWriteFailedCode,
                 "Failed to update event aggregates after removing removing events due to sampling. Error",
-                writeError ? writeError->asContext() : platform::Value());
+                errorContext(writeError));
             if (error) *error = writeError;
             return false;
         }
@@ -174,7 +177,7 @@ std::optional<std::vector<APMPBEvent>> APMEventSampler::sampleEvents(std::vector
     if (!all) {
         monitor().logWithLevel(kAPMMonitorLevelError, kAPMSamplingAggregatesCacheFailedCode,
                                "Unable to query all event aggregates for cache. error",
-                               readError ? readError->asContext() : platform::Value());
+                               errorContext(readError));
         if (error) *error = readError;
         return std::nullopt;
     }

@@ -13,6 +13,8 @@ APMUploadEngine::~APMUploadEngine() {
     if (alarm_) alarm_->cancel();
 }
 
+std::shared_ptr<const void> APMUploadEngine::retainParts() { return shared_from_this(); }
+
 const std::shared_ptr<platform::dispatch::Queue>& APMUploadEngine::workerQueue() const {
     return scheduler_->workerQueue();
 }

@@ -22,7 +22,7 @@
 
 namespace measurement {
 
-class APMUploadEngine {
+class APMUploadEngine : public std::enable_shared_from_this<APMUploadEngine> {
 public:
     // The worker queue of a scheduler of its own; an alarm named
     // "Measurement timer" on it; a network object that watches the given
@@ -32,6 +32,12 @@ public:
     virtual ~APMUploadEngine();
     APMUploadEngine(const APMUploadEngine&) = delete;
     APMUploadEngine& operator=(const APMUploadEngine&) = delete;
+
+    // Held by a call that arrives late (a network completion, the alarm, a
+    // change of reachability) for as long as it runs, so that what the
+    // engine works on cannot go meanwhile; none once it has gone, and the
+    // call is dropped. An engine of its own parts answers itself.
+    virtual std::shared_ptr<const void> retainParts();
 
     virtual const std::shared_ptr<platform::dispatch::Queue>& workerQueue() const;
     // Runs the block on the worker queue under the identifier.

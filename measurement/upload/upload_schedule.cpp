@@ -16,21 +16,13 @@ constexpr double kEpsilon = std::numeric_limits<double>::epsilon();
 
 bool isZero(double value) { return std::fabs(value) < kEpsilon; }
 
-class ScheduleOnReachabilityChange : public platform::RULReachabilityDelegate {
+class RunOnReachabilityChange : public platform::RULReachabilityDelegate {
 public:
-    ScheduleOnReachabilityChange(std::weak_ptr<APMUploader> uploader, std::weak_ptr<APMUploadEngine> engine)
-        : uploader_(std::move(uploader)), engine_(std::move(engine)) {}
-    void reachabilityDidChange() override {
-        auto engine = engine_.lock();
-        if (!engine) return;
-        engine->scheduleOnWorkerQueue("APMMeasurement:1045", [uploader = uploader_] {
-            if (auto self = uploader.lock()) self->updateSchedule();
-        });
-    }
+    explicit RunOnReachabilityChange(std::function<void()> run) : run_(std::move(run)) {}
+    void reachabilityDidChange() override { run_(); }
 
 private:
-    std::weak_ptr<APMUploader> uploader_;
-    std::weak_ptr<APMUploadEngine> engine_;
+    std::function<void()> run_;
 };
 
 }  // namespace
@@ -124,8 +116,8 @@ void APMUploader::standDown(bool listenForNetwork) {
         delegate = engine.reachabilityDelegate();
         if (!delegate) {
             if (!ownReachabilityDelegate_) {
-                ownReachabilityDelegate_ =
-                    std::make_shared<ScheduleOnReachabilityChange>(weak_from_this(), components_.engine);
+                ownReachabilityDelegate_ = std::make_shared<RunOnReachabilityChange>(
+                    laterOnWorkerQueue("APMMeasurement:1045", &APMUploader::updateSchedule));
             }
             delegate = ownReachabilityDelegate_;
         }
@@ -183,15 +175,18 @@ void APMUploader::updateSchedule() {
 }
 
 void APMUploader::armAlarm(double delay) {
-    std::weak_ptr<APMUploader> weak = weak_from_this();
-    std::weak_ptr<APMUploadEngine> weakEngine = components_.engine;
-    components_.engine->uploadAlarm().runAfterDelay(delay, [weak, weakEngine] {
-        auto engine = weakEngine.lock();
-        if (!engine) return;
-        engine->scheduleOnWorkerQueue("APMMeasurement:1773", [weak] {
-            if (auto self = weak.lock()) self->uploadData();
+    components_.engine->uploadAlarm().runAfterDelay(delay,
+                                                     laterOnWorkerQueue("APMMeasurement:1773", &APMUploader::uploadData));
+}
+
+std::function<void()> APMUploader::laterOnWorkerQueue(std::string blockID, void (APMUploader::*step)()) {
+    return [weak = weak_from_this(), blockID = std::move(blockID), step] {
+        whileAlive(weak, [&](APMUploader& self) {
+            self.components_.engine->scheduleOnWorkerQueue(blockID, [weak, step] {
+                whileAlive(weak, [step](APMUploader& later) { (later.*step)(); });
+            });
         });
-    });
+    };
 }
 
 void APMUploader::uploadDataOrRegisterAlarm() {

@@ -113,8 +113,6 @@ public:
     virtual bool shouldUpdateNPAUserProperty() const { return false; }
     virtual void setShouldUpdateNPAUserProperty(bool /*value*/) {}
     virtual void setPersonalizedAdsUserPropertyOnWorkerQueue() {}
-    // The upload suspension time; 0 lifts the suspension.
-    virtual void setUploadSuspensionTimestamp(double /*seconds*/) {}
 };
 
 // The seams of the upload side. Set them before the engine starts; the

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "measurement/core/measurement.h"
 #include "measurement/foundation/hashing.h"
 #include "measurement/foundation/monitor.h"
 #include "measurement/foundation/scheduler.h"
@@ -241,16 +242,14 @@ void APMUploader::postBatch(const APMPBMeasurementBatch& batch, const std::strin
     engine.setIsNetworkRequestPending(true);
     engine.network().setTimeoutInterval(components_.remoteConfig->networkTimeout());
     std::weak_ptr<APMUploader> weak = weak_from_this();
-    std::weak_ptr<APMUploadEngine> weakEngine = components_.engine;
     const std::string task = engine.network().postURL(
         url, platform::HTTPHeaders{}, batch.protoBuffer(), engine.workerQueue(), shouldUseBackgroundSession(),
-        [weak, weakEngine](const platform::HTTPURLResponse& response, const std::vector<std::uint8_t>&,
-                           const std::optional<platform::RULError>& error) {
-            auto self = weak.lock();
-            auto owner = weakEngine.lock();
-            if (!self || !owner) return;
-            owner->setIsNetworkRequestPending(false);
-            self->networkUploadCompletionHandlerWithResponse(response, error);
+        [weak](const platform::HTTPURLResponse& response, const std::vector<std::uint8_t>&,
+               const std::optional<platform::RULError>& error) {
+            whileAlive(weak, [&](APMUploader& self) {
+                self.components_.engine->setIsNetworkRequestPending(false);
+                self.networkUploadCompletionHandlerWithResponse(response, error);
+            });
         });
     if (task.empty()) {
         logEntry(kAPMMonitorLevelSilentError, kAPMUploadNoSessionCode, "Unable to create network session.");
@@ -327,17 +326,16 @@ void APMUploader::handleUploadSuccess(int status, std::int64_t contentLength) {
 
 // ---- engine state ----------------------------------------------------------------
 
+void APMUploader::whileAlive(const std::weak_ptr<APMUploader>& weak, const std::function<void(APMUploader&)>& call) {
+    const auto self = weak.lock();
+    if (!self) return;
+    const auto parts = self->components_.engine->retainParts();
+    if (parts) call(*self);
+}
+
 bool APMUploader::isNetworkReadyForRequest() {
     auto& engine = *components_.engine;
-    const bool networkBusy = engine.network().hasUploadInProgress();
-    if (engine.isNetworkRequestPending()) {
-        if (!networkBusy) {
-            logEntry(kAPMMonitorLevelError, kAPMUploadNetworkNotUploadingCode,
-                     "Analytics is uploading but network is not uploading");
-        }
-        return false;
-    }
-    return !networkBusy;
+    return APMIsNetworkReadyForRequest(engine.isNetworkRequestPending(), engine.network());
 }
 
 bool APMUploader::shouldUseBackgroundSession() const {

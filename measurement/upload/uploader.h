@@ -45,7 +45,6 @@ enum : long {
     kAPMUploadElapsedCode = 23038,
     kAPMUploadSentCode = 23039,
     kAPMUploadNoSessionCode = 23040,
-    kAPMUploadNetworkNotUploadingCode = 23041,
     kAPMUploadFilterBothIDsCode = 23042,
     kAPMUploadFailedCode = 23043,
     kAPMUploadSucceededCode = 23044,
@@ -173,6 +172,14 @@ public:
     std::int64_t lastEventEndMillis() const { return lastEventEnd_; }
 
 private:
+    // Runs a call that arrives late (a network completion, the alarm, a
+    // change of reachability) only while this upload and the engine's parts
+    // it works on still exist, and keeps both for as long as it runs.
+    static void whileAlive(const std::weak_ptr<APMUploader>& weak, const std::function<void(APMUploader&)>& call);
+    // A late call that posts the step to the worker queue under the block
+    // identifier; each stage runs only while the upload is alive.
+    std::function<void()> laterOnWorkerQueue(std::string blockID, void (APMUploader::*step)());
+
     // Bundling, the consent pass and the batch: the bundles to send and
     // their rows, none when nothing is sent.
     bool bundlePendingRawEvents();
