@@ -242,24 +242,27 @@ struct MainQueue::Loop {
     std::mutex mutex;
     std::condition_variable wake;
     bool stopped = false;
-    std::size_t generation = 0;  // raised by every async and stop
+    std::size_t generation = 0;  // raised by every async, resume and stop
 };
 
 MainQueue::MainQueue() : ManualQueue("main"), loop_(std::make_shared<Loop>()) {}
 
 void MainQueue::async(Block block) {
     ManualQueue::async(std::move(block));
-    {
-        std::lock_guard lock(loop_->mutex);
-        ++loop_->generation;
-    }
-    loop_->wake.notify_all();
+    wakeLoop(false);
 }
 
-void MainQueue::stop() {
+void MainQueue::resume() {
+    ManualQueue::resume();
+    wakeLoop(false);
+}
+
+void MainQueue::stop() { wakeLoop(true); }
+
+void MainQueue::wakeLoop(bool stopping) {
     {
         std::lock_guard lock(loop_->mutex);
-        loop_->stopped = true;
+        if (stopping) loop_->stopped = true;
         ++loop_->generation;
     }
     loop_->wake.notify_all();

@@ -78,9 +78,12 @@ public:
     void stop();
 
     void async(Block block) override;
+    // A resumed main queue wakes its loop for the blocks it held back.
+    void resume() override;
 
 private:
     struct Loop;
+    void wakeLoop(bool stopping);
     std::shared_ptr<Loop> loop_;
 };
 
