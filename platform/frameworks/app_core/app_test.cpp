@@ -16,16 +16,18 @@ using platform::VEZApp;
 
 namespace {
 
-// Points the main bundle at a folder for the scope of a test.
+// Points the main bundle at a folder for the scope of a test, then back at
+// the folder it had.
 struct BundleScope {
-    explicit BundleScope(const std::filesystem::path& path) {
+    explicit BundleScope(const std::filesystem::path& path) : saved(platform::Bundle::main().resourcePath()) {
         platform::Bundle::setMainResourcePath(path);
         VEZApp::resetForTesting();
     }
     ~BundleScope() {
-        platform::Bundle::setMainResourcePath({});
+        platform::Bundle::setMainResourcePath(saved);
         VEZApp::resetForTesting();
     }
+    std::filesystem::path saved;
 };
 
 void writeServiceInfo(const std::filesystem::path& folder, const std::string& appID) {
