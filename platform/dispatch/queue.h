@@ -57,10 +57,11 @@ public:
     // Runs blocks, including those added meanwhile, until none is left (or
     // the queue is suspended); answers how many ran.
     std::size_t drain();
-    bool runOne();
     std::size_t pendingCount() const;
 
 private:
+    bool runOne();
+
     struct State;
     std::unique_ptr<State> state_;
 };
