@@ -122,12 +122,6 @@ int printSolution(const velmora::BernoulliResult& result, const velmora::KuvoBer
     // The rounded value as the Result step writes it.
     const std::string rounded = velmora::decimal::descriptionText(probability.value);
     if (json) {
-        Value::Array steps;
-        for (const auto& step : *result.solutionSteps) {
-            Value::Dictionary entry;
-            for (const auto& [key, text] : step) entry[key] = text;
-            steps.push_back(entry);
-        }
         Value::Array charts;
         for (const auto& list : *result.chartData) {
             Value::Array cell;
@@ -136,7 +130,8 @@ int printSolution(const velmora::BernoulliResult& result, const velmora::KuvoBer
         }
         std::cout << platform::writeJSON(Value::Dictionary{{"ok", true}, {"probability", rounded},
                                                            {"approximate", probability.approximate},
-                                                           {"steps", steps}, {"charts", charts}},
+                                                           {"steps", velmora::stepDictionaries(*result.solutionSteps)},
+                                                           {"charts", charts}},
                                          true)
                   << '\n';
         return 0;
@@ -151,14 +146,8 @@ int printSolution(const velmora::BernoulliResult& result, const velmora::KuvoBer
 // What the calculator page logs once a calculation has been shown: the
 // collector's steps and their number.
 void logCalculation(const std::vector<velmora::SolutionStep>& steps) {
-    Value::Array stepValues;
-    for (const auto& step : steps) {
-        Value::Dictionary entry;
-        for (const auto& [key, text] : step) entry[key] = text;
-        stepValues.push_back(std::move(entry));
-    }
-    const auto count = static_cast<long long>(stepValues.size());
-    velmora::logEvent("kuvo_calculate", {{"solutionSteps", std::move(stepValues)}, {"solutionStepsCount", count}});
+    velmora::logEvent("kuvo_calculate", {{"solutionSteps", velmora::stepDictionaries(steps)},
+                                         {"solutionStepsCount", static_cast<long long>(steps.size())}});
 }
 
 // Runs the calculation as the calculator page does, analytics included: a

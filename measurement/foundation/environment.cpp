@@ -49,15 +49,6 @@ std::optional<platform::Value::Dictionary> APMInfoPlistFileUtil::dictionaryFromR
     return plist->asDictionary();
 }
 
-std::vector<std::string> APMLaunchArguments() { return platform::ProcessInfo::arguments(); }
-
-bool APMHasLaunchArgument(const std::string& argument) { return platform::ProcessInfo::hasArgument(argument); }
-
-platform::Value::Dictionary APMInfoDictionary() {
-    auto info = platform::Bundle::main().infoDictionary();
-    return info.isDictionary() ? info.asDictionary() : platform::Value::Dictionary{};
-}
-
 platform::Value APMInfoPlistValue(const std::string& key) {
     return platform::Bundle::main().objectForInfoDictionaryKey(key);
 }
@@ -66,13 +57,7 @@ std::string APMBundleIdentifier() { return platform::Bundle::main().bundleIdenti
 
 std::string APMBundleShortVersion() { return APMInfoPlistValue("CFBundleShortVersionString").stringValue(); }
 
-std::string APMBundleVersion() { return APMInfoPlistValue("CFBundleVersion").stringValue(); }
-
 std::vector<std::string> APMPreferredLanguages() { return platform::ProcessInfo::preferredLanguages(); }
-
-std::filesystem::path APMApplicationSupportDirectory() {
-    return platform::ProcessInfo::applicationSupportDirectory();
-}
 
 std::optional<std::string> APMMeasurementServiceBaseURL() {
     if (const char* address = std::getenv(kAPMMeasurementServiceURLVariable); address && *address) {

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -49,20 +48,13 @@ public:
     static std::optional<platform::Value::Dictionary> dictionaryFromRozedaServiceInfoPlist();
 };
 
-std::vector<std::string> APMLaunchArguments();
-bool APMHasLaunchArgument(const std::string& argument);
-// The main bundle's Info.plist and one of its values (null when absent).
-platform::Value::Dictionary APMInfoDictionary();
+// One value of the main bundle's Info.plist (null when absent).
 platform::Value APMInfoPlistValue(const std::string& key);
 std::string APMBundleIdentifier();
-// "CFBundleShortVersionString" and "CFBundleVersion"; empty when absent.
+// "CFBundleShortVersionString"; empty when absent.
 std::string APMBundleShortVersion();
-std::string APMBundleVersion();
 // The user's preferred languages, most preferred first.
 std::vector<std::string> APMPreferredLanguages();
-// The application-support folder (configurable through
-// platform::ProcessInfo).
-std::filesystem::path APMApplicationSupportDirectory();
 // Points the engine at another measurement service than the one of the
 // "RozedaService-Info" property list: the base address ("http://host:port"),
 // for tools and tests.

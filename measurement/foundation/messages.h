@@ -1,8 +1,7 @@
 #pragma once
 
 // The message classes of the measurement engine, one per protocol-buffer
-// message, over the nanopb structures "nano_<name>" (global namespace); the
-// script programs' structures keep their message names.
+// message, over the nanopb structures "nano_<name>" (global namespace).
 
 #include "measurement/foundation/nano_message.h"
 #include "measurement/proto/audience.pb.h"

@@ -1,10 +1,8 @@
 #include "measurement/foundation/monitor.h"
 
 #include <algorithm>
-#include <cinttypes>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <iostream>
 #include <map>
 #include <sstream>
@@ -175,13 +173,6 @@ void APMMonitor::muteConsole() {
 void APMMonitor::unmuteConsole() {
     std::lock_guard lock(state_->mutex);
     if (state_->muted > 0) --state_->muted;
-}
-
-bool APMMonitor::shouldPrintLevel(int level) const {
-    if (isSilentLevel(level)) return false;
-    if (level <= kAPMMonitorLevelNotice) return true;
-    std::lock_guard lock(state_->mutex);
-    return state_->debug || state_->verbose;
 }
 
 bool APMMonitor::isSilentLevel(int level) {

@@ -102,8 +102,8 @@ public:
     void muteConsole();
     void unmuteConsole();
 
-    // Whether an entry of this level is printed / sampled.
-    bool shouldPrintLevel(int level) const;
+    // Whether an entry of this level goes into the health record / is never
+    // printed.
     static bool isSampledLevel(int level);
     static bool isSilentLevel(int level);
     // "ERROR", "WARNING", "NOTICE" or "DEBUG".

@@ -6,7 +6,6 @@
 #include "measurement/foundation/daily_counts.h"
 #include "measurement/foundation/event.h"
 #include "measurement/foundation/event_aggregates.h"
-#include "measurement/foundation/raw_event_data.h"
 #include "measurement/foundation/user_attribute.h"
 
 using namespace measurement;
@@ -109,12 +108,6 @@ TEST_CASE("an event carries its origin as _o and converts to its message") {
         CHECK_FALSE(event.isRealtime());
         CHECK(copy.protoEvent() == event.protoEvent());
     }
-    SUBCASE("a raw event keeps its row and fingerprint") {
-        APMRawEventData raw(event, 17, -5);
-        CHECK(raw.rowID() == 17);
-        CHECK(raw.metadataFingerprint() == -5);
-        CHECK(raw.event().name() == "kuvo_calculate");
-    }
 }
 
 TEST_CASE("events convert to and from what editing programs see") {
@@ -144,18 +137,6 @@ TEST_CASE("events convert to and from what editing programs see") {
         CHECK(APMEvent::eventFromEditEvent(APMPEvent("session_start", 1, {})).name() == "_s");
         CHECK(APMEvent::eventFromEditEvent(APMPEvent("x", 1, {})).origin() == "app");
         CHECK(APMEvent("app", true, "unmapped", 0, 0, APMParameters{}).editEvent().name() == "unmapped");
-    }
-    SUBCASE("edit events are plain records") {
-        APMPEvent edit("a", 1, {});
-        CHECK_FALSE(edit.hasParameterName("x"));
-        CHECK(edit.parameterForName("x") == nullptr);
-        edit.parameters()["x"] = Value("y");
-        edit.setName("b");
-        edit.setTimestamp(2);
-        CHECK(edit.hasParameterName("x"));
-        CHECK(*edit.parameterForName("x") == Value("y"));
-        CHECK(edit.name() == "b");
-        CHECK(edit.timestamp() == 2);
     }
 }
 

@@ -1,19 +1,11 @@
 #include "measurement/foundation/string_util.h"
 
+#include <algorithm>
+
 #include "measurement/foundation/text.h"
+#include "platform/foundation/url.h"
 
 namespace measurement {
-
-namespace {
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-}  // namespace
 
 bool isBitEnabledAtIndex(const std::string& text, std::int64_t index) {
     if (index < 0) return false;
@@ -22,24 +14,12 @@ bool isBitEnabledAtIndex(const std::string& text, std::int64_t index) {
 }
 
 std::optional<std::string> apm_stringByUnescapingFromURLArgument(const std::string& text) {
-    std::string result;
-    result.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char c = text[i];
-        if (c == '+') {
-            result += ' ';
-        } else if (c == '%') {
-            if (i + 2 >= text.size()) return std::nullopt;
-            int high = hexValue(text[i + 1]);
-            int low = hexValue(text[i + 2]);
-            if (high < 0 || low < 0) return std::nullopt;
-            result += static_cast<char>(high * 16 + low);
-            i += 2;
-        } else {
-            result += c;
-        }
-    }
-    if (!APMIsValidUTF8(result)) return std::nullopt;
+    // "+" stands for a space only where it is written as such; an escaped
+    // "%2B" stays a plus, so the spaces go in before the escapes are decoded.
+    std::string spaced = text;
+    std::replace(spaced.begin(), spaced.end(), '+', ' ');
+    auto result = platform::percentDecode(spaced);
+    if (!result || !APMIsValidUTF8(*result)) return std::nullopt;
     return result;
 }
 

@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 #include "measurement/script/command_families.h"
 #include "measurement/script/object_manager.h"
@@ -11,9 +12,6 @@ namespace measurement {
 
 namespace {
 
-// Arrays not tracked by any runtime still keep to the default cap.
-const APMPRuntimeLimits kDefaultLimits{};
-
 // Arrays whose string form is being built on this thread: a cycle
 // contributes the empty string instead of recursing for ever.
 thread_local std::vector<const APMPArrayValue*> arraysBeingJoined;
@@ -24,9 +22,7 @@ APMPArrayValue::APMPArrayValue(APMPValueList elements)
     : APMPCollectableValue(APMPValueKind::Array), _elements(std::move(elements)) {}
 
 bool APMPArrayValue::reserveSlots(std::size_t newCount, ScriptError& error) const {
-    const APMPObjectManager* manager = objectManager();
-    const auto& limits = manager ? const_cast<APMPObjectManager*>(manager)->budget().limits() : kDefaultLimits;
-    if (newCount > limits.maxArrayLength) {
+    if (newCount > limits().maxArrayLength) {
         error.fail(kAPMPErrorInvalidArrayLength);
         return false;
     }
@@ -37,7 +33,7 @@ bool APMPArrayValue::reserveSlots(std::size_t newCount, ScriptError& error) cons
 std::u16string APMPArrayValue::stringValueWithSeparator(const std::u16string& separator, ScriptError& error) const {
     if (_elements.empty()) return {};
     if (std::find(arraysBeingJoined.begin(), arraysBeingJoined.end(), this) != arraysBeingJoined.end()) return {};
-    if (arraysBeingJoined.size() >= static_cast<std::size_t>(kDefaultLimits.maxDataDepth)) {
+    if (arraysBeingJoined.size() >= static_cast<std::size_t>(kAPMPMaxDataDepth)) {
         error.fail(kAPMPErrorBudgetExhausted);
         return {};
     }
@@ -81,52 +77,57 @@ APMPValueRef APMPArrayValue::applyWithName(const std::u16string& name, const APM
 
 namespace {
 
-// The key's string form, skipped for numbers (whose conversion never fails
-// and is only needed for named properties).
-bool keyName(const APMPRuntimeValue& key, std::u16string& name, ScriptError& error) {
-    name = key.stringValueOrError(error);
-    return !error;
-}
-
 bool isLengthKey(const APMPRuntimeValue& key) {
     return key.isString() && valueAs<APMPStringValue>(key).value() == u"length";
+}
+
+// A key names an element (an array index) or a property. Every key is
+// converted to its string form first, which fails for values that have
+// none; a number's form cannot fail and is only made when the number names
+// a property, so element access by number formats nothing.
+struct ArrayKey {
+    std::optional<double> index;
+    std::u16string name;
+};
+
+bool resolveKey(const APMPRuntimeValue& key, ArrayKey& resolved, ScriptError& error) {
+    if (!key.isNumber()) {
+        resolved.name = key.stringValueOrError(error);
+        if (error) return false;
+    }
+    double index = 0;
+    if (APMPIsArrayIndex(key, &index)) {
+        resolved.index = index;
+    } else if (key.isNumber()) {
+        resolved.name = formatScriptNumber(valueAs<APMPNumberValue>(key).value());
+    }
+    return true;
 }
 
 }  // namespace
 
 bool APMPArrayValue::hasProperty(const APMPRuntimeValue& key, ScriptError& error) const {
-    std::u16string name;
-    if (!key.isNumber() && !keyName(key, name, error)) return false;
-    double index = 0;
-    if (APMPIsArrayIndex(key, &index)) {
-        return index < static_cast<double>(_elements.size()) && !_elements[static_cast<std::size_t>(index)]->isHole();
-    }
-    if (key.isNumber()) keyName(key, name, error);
-    return _propertyMap.hasName(name);
+    ArrayKey resolved;
+    if (!resolveKey(key, resolved, error)) return false;
+    if (!resolved.index) return _propertyMap.hasName(resolved.name);
+    const double index = *resolved.index;
+    return index < static_cast<double>(_elements.size()) && !_elements[static_cast<std::size_t>(index)]->isHole();
 }
 
 APMPValueRef APMPArrayValue::valueForProperty(const APMPRuntimeValue& key, ScriptError& error) const {
-    std::u16string name;
-    if (!key.isNumber() && !keyName(key, name, error)) return APMPUndefined();
     if (isLengthKey(key)) return APMPNumber(static_cast<double>(_elements.size()));
-    double index = 0;
-    if (APMPIsArrayIndex(key, &index)) {
-        if (index >= static_cast<double>(_elements.size())) return APMPUndefined();
-        const APMPValueRef& element = _elements[static_cast<std::size_t>(index)];
-        return element->isHole() ? APMPUndefined() : element;
-    }
-    if (key.isNumber()) keyName(key, name, error);
-    return _propertyMap.valueForName(name);
+    ArrayKey resolved;
+    if (!resolveKey(key, resolved, error)) return APMPUndefined();
+    if (!resolved.index) return _propertyMap.valueForName(resolved.name);
+    const double index = *resolved.index;
+    if (index >= static_cast<double>(_elements.size())) return APMPUndefined();
+    const APMPValueRef& element = _elements[static_cast<std::size_t>(index)];
+    return element->isHole() ? APMPUndefined() : element;
 }
 
 bool APMPArrayValue::setLength(double length, ScriptError& error) {
-    if (!(length >= 0) || std::isinf(length) || std::trunc(length) != length) {
-        error.fail(kAPMPErrorInvalidArrayLength);
-        return false;
-    }
-    const std::size_t cap = objectManager() ? objectManager()->budget().limits().maxArrayLength
-                                            : kDefaultLimits.maxArrayLength;
-    if (length > static_cast<double>(cap)) {
+    // Tested as a double: a length beyond the cap need not fit a size.
+    if (!(length >= 0) || std::trunc(length) != length || length > static_cast<double>(limits().maxArrayLength)) {
         error.fail(kAPMPErrorInvalidArrayLength);
         return false;
     }
@@ -137,8 +138,6 @@ bool APMPArrayValue::setLength(double length, ScriptError& error) {
 }
 
 bool APMPArrayValue::setValue(APMPValueRef value, const APMPRuntimeValue& key, ScriptError& error) {
-    std::u16string name;
-    if (!key.isNumber() && !keyName(key, name, error)) return false;
     if (isLengthKey(key)) {
         double length = 0;
         if (!APMPIsArrayIndex(*value, &length)) {
@@ -147,28 +146,28 @@ bool APMPArrayValue::setValue(APMPValueRef value, const APMPRuntimeValue& key, S
         }
         return setLength(length, error);
     }
-    double index = 0;
-    if (APMPIsArrayIndex(key, &index)) {
+    ArrayKey resolved;
+    if (!resolveKey(key, resolved, error)) return false;
+    if (resolved.index) {
+        const double index = *resolved.index;
         if (index >= static_cast<double>(_elements.size()) && !setLength(index + 1, error)) return false;
         _elements[static_cast<std::size_t>(index)] = std::move(value);
         return true;
     }
-    if (key.isNumber()) keyName(key, name, error);
+    const auto& name = resolved.name;
     if (!_propertyMap.hasName(name) && !chargeAllocation(name.size() * sizeof(char16_t) + 64, error)) return false;
     _propertyMap.setValue(std::move(value), name);
     return true;
 }
 
 bool APMPArrayValue::removeValueForProperty(const APMPRuntimeValue& key, ScriptError& error) {
-    std::u16string name;
-    if (!key.isNumber() && !keyName(key, name, error)) return false;
-    double index = 0;
-    if (APMPIsArrayIndex(key, &index)) {
-        if (index < static_cast<double>(_elements.size())) _elements[static_cast<std::size_t>(index)] = APMPHole();
-        return true;
+    ArrayKey resolved;
+    if (!resolveKey(key, resolved, error)) return false;
+    if (!resolved.index) {
+        _propertyMap.removeValueForName(resolved.name);
+    } else if (*resolved.index < static_cast<double>(_elements.size())) {
+        _elements[static_cast<std::size_t>(*resolved.index)] = APMPHole();
     }
-    if (key.isNumber()) keyName(key, name, error);
-    _propertyMap.removeValueForName(name);
     return true;
 }
 

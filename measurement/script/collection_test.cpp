@@ -118,3 +118,25 @@ TEST_CASE("a runtime's end frees every cycle its programs made") {
     }
     CHECK(APMPLiveObjectCount() == baseline);
 }
+
+TEST_CASE("values reached through a native function survive every collection") {
+    APMPRuntime runtime;
+    ScriptError error;
+    // Natives are not tracked, so no sweep ever visits them: a mark left on
+    // one from an earlier collection must not stop the next from marking
+    // what it holds.
+    auto host = makeRef<APMPBlockFunctionValue>(u"host", nullptr);
+    runtime.globalScope().addValue(host, u"host");
+    evaluateText(runtime.globalScope(),
+                 "(setprop $host \"data\" (array 1 2)) "
+                 "(setprop (prop (\"require\" \"internal.platform\") \"getVersion\") \"kept\" (object \"k\" 1))",
+                 error);
+    REQUIRE_FALSE(error);
+    for (int i = 0; i < 3; ++i) runtime.collectGarbage();
+    auto run = runtime.getRunScope();
+    const auto value = evaluateText(
+        *run, "(array (prop $host \"data\") (prop (prop (\"require\" \"internal.platform\") \"getVersion\") \"kept\"))",
+        error);
+    CHECK_FALSE(error);
+    CHECK(describeValue(*value) == "[[1,2],{\"k\":1}]");
+}

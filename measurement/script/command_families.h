@@ -74,10 +74,4 @@ private:
     std::unordered_map<std::u16string, Handler> _handlers;
 };
 
-// A new string value whose size is charged to the scope's run budget;
-// undefined with error 18 when the run may allocate no more.
-APMPValueRef APMPNewString(std::u16string text, APMPScope& scope, ScriptError& error);
-// Charges bytes to the scope's run budget.
-bool APMPChargeAllocation(APMPScope& scope, std::size_t bytes, ScriptError& error);
-
 }  // namespace measurement

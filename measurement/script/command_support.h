@@ -16,6 +16,11 @@ inline APMPValueRef fail(ScriptError& error, long code) {
     return APMPUndefined();
 }
 
+// What a new string value costs the run besides its text: the value and
+// the slot of the list that holds it. Commands that make one string per
+// unit or per piece of a text charge this for each before they make them.
+inline constexpr std::size_t kNewStringCost = sizeof(APMPValueRef) + sizeof(APMPStringValue);
+
 inline APMPValueRef evaluate(const APMPValueRef& argument, APMPScope& scope, ScriptError& error) {
     return APMPEvaluator::evaluateStatement(*argument, scope, error);
 }

@@ -84,10 +84,8 @@ APMPValueRef APMPRuntimeEntityConverter::statementValueFromRuntimeEntity(const n
 
 namespace {
 
-constexpr int kMaxHostDepth = 2000;
-
 APMPValueRef fromHost(const platform::Value& object, APMPScope& scope, ScriptError& error, int depth) {
-    if (depth > kMaxHostDepth) {
+    if (depth > kAPMPMaxDataDepth) {
         error.fail(kAPMPErrorBudgetExhausted);
         return APMPUndefined();
     }
@@ -182,7 +180,7 @@ private:
             error.fail(kAPMPErrorArgumentKind);
             return false;
         }
-        if (inProgress_.size() >= static_cast<std::size_t>(kMaxHostDepth)) {
+        if (inProgress_.size() >= static_cast<std::size_t>(kAPMPMaxDataDepth)) {
             error.fail(kAPMPErrorBudgetExhausted);
             return false;
         }

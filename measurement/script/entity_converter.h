@@ -2,7 +2,7 @@
 
 #include <optional>
 
-#include "measurement/proto/runtime.pb.h"
+#include "measurement/foundation/messages.h"
 #include "measurement/script/object_values.h"
 #include "platform/foundation/value.h"
 

@@ -13,10 +13,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     limits.maxInstructions = 20'000;
     limits.maxAllocationBytes = 1 << 20;
     measurement::ScriptError error;
-    auto program = measurement::APMPDecodedProgram::decode(data, size, error, limits.maxEntityDepth);
+    const auto program = measurement::APMPDecodeProgram(data, size, error, limits.maxEntityDepth);
     if (!program) return 0;
     measurement::APMPRuntime runtime(limits);
-    runtime.executeStatements(program->program().statements, program->program().statements_count, error);
+    runtime.executeStatements(program->message()->statements, program->message()->statements_count, error);
     runtime.collectGarbage();
     return 0;
 }

@@ -72,7 +72,7 @@ TEST_CASE("deep nesting ends in a clean error") {
     SUBCASE("a program nested 100,000 levels deep does not load") {
         const auto bytes = deeplyNestedProgram(100'000);
         ScriptError error;
-        CHECK(APMPDecodedProgram::decode(bytes.data(), bytes.size(), error) == nullptr);
+        CHECK_FALSE(APMPDecodeProgram(bytes.data(), bytes.size(), error));
         CHECK(error.is(12));
         CHECK(runProgramBytes(bytes).failedWith(12));
     }
@@ -144,6 +144,33 @@ TEST_CASE("allocation is bounded") {
     CHECK_FALSE(runProgramBytes(runtime, bytes).error);
     const auto big = encodeProgram(assemble("(setprop $a 1000 1)").program);
     CHECK(runProgramBytes(runtime, big).failedWith(18));
+}
+
+TEST_CASE("the strings a loop or a split makes count against the run's allocation") {
+    APMPRuntimeLimits limits;
+    limits.maxAllocationBytes = 16 * 1024;
+    // A literal costs nothing; one string per unit of it costs far more
+    // than the budget.
+    const std::string text = "(var \"s\" \"a\") (set \"s\" \"" + std::string(2000, 'x') + "\") ";
+    const char* const programs[] = {
+        "(forof \"c\" $s (code))",
+        "(forofconst \"c\" $s (code))",
+        "(forin \"k\" $s (code))",
+        "(call $s \"split\" (array \"\"))",
+        "(set \"a\" (call $s \"split\" (array \"x\")))",
+    };
+    for (const std::string program : programs) {
+        CAPTURE(program);
+        CHECK(runProgramText(text + program, limits).failedWith(18));
+        // Within the budget the same program runs.
+        CHECK_FALSE(runProgramText(text + program).error);
+    }
+    // A key loop over an array pays for the index names it makes.
+    const std::string array = "(var \"a\" \"k\") (set \"a\" (call \"" + std::string(1000, 'x') +
+                              "\" \"split\" (array \"\")))";
+    limits.maxAllocationBytes = 100 * 1024;
+    CHECK_FALSE(runProgramText(array, limits).error);
+    CHECK(runProgramText(array + " (forin \"k\" $a (code))", limits).failedWith(18));
 }
 
 TEST_CASE("regular expressions run under a time and stack limit") {

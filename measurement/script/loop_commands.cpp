@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include "measurement/script/command_support.h"
 #include "measurement/script/script_string.h"
 
@@ -31,34 +33,52 @@ BodyOutcome runBody(const APMPValueList& body, APMPScope& scope, APMPValueRef& r
     return BodyOutcome::Next;
 }
 
-APMPValueList keysOf(const APMPValueRef& collection) {
+// Items are new strings, paid for before they are made: one per unit of a
+// long text or per element of a long array would otherwise multiply what
+// the run holds far beyond its allocation budget.
+bool chargeItems(std::size_t count, APMPScope& scope, ScriptError& error) {
+    return APMPChargeAllocation(scope, count * kNewStringCost, error);
+}
+
+APMPValueList keysOf(const APMPValueRef& collection, APMPScope& scope, ScriptError& error) {
     APMPValueList keys;
     switch (collection->kind()) {
         case APMPValueKind::String: {
             const auto length = asText(collection).size();
+            if (!chargeItems(length, scope, error)) break;
             keys.reserve(length);
             for (std::size_t i = 0; i < length; ++i) keys.push_back(APMPString(formatScriptNumber(double(i))));
             break;
         }
-        case APMPValueKind::Array:
-            keys = asArray(collection).allPropertyNames();
+        case APMPValueKind::Array: {
+            const auto& array = asArray(collection);
+            const auto& slots = array.slots();
+            const auto present = static_cast<std::size_t>(
+                std::count_if(slots.begin(), slots.end(), [](const APMPValueRef& slot) { return !slot->isHole(); }));
+            if (!chargeItems(array.propertyMap().count() + present, scope, error)) break;
+            keys = array.allPropertyNames();
             break;
+        }
         case APMPValueKind::Map:
-        case APMPValueKind::Function:
-            for (auto& name : valueAs<APMPObjectValue>(*collection).allPropertyNames()) {
-                keys.push_back(APMPString(std::move(name)));
-            }
+        case APMPValueKind::Function: {
+            auto names = valueAs<APMPObjectValue>(*collection).allPropertyNames();
+            if (!chargeItems(names.size(), scope, error)) break;
+            for (auto& name : names) keys.push_back(APMPString(std::move(name)));
             break;
+        }
         default:
             break;
     }
     return keys;
 }
 
-APMPValueList valuesOf(const APMPValueRef& collection, ScriptError& error) {
+APMPValueList valuesOf(const APMPValueRef& collection, APMPScope& scope, ScriptError& error) {
     APMPValueList values;
     if (collection->isString()) {
-        for (char16_t unit : asText(collection)) values.push_back(APMPString(std::u16string(1, unit)));
+        const auto& text = asText(collection);
+        if (!chargeItems(text.size(), scope, error)) return values;
+        values.reserve(text.size());
+        for (char16_t unit : text) values.push_back(APMPString(std::u16string(1, unit)));
     } else if (collection->isArray()) {
         values = asArray(collection).allElements();
     } else {
@@ -76,7 +96,7 @@ APMPValueRef itemLoop(const APMPValueList& arguments, APMPScope& scope, ScriptEr
     if (error) return APMPUndefined();
     const auto name = values[0]->stringValueOrError(error);
     if (error) return APMPUndefined();
-    const APMPValueList items = Keys ? keysOf(values[1]) : valuesOf(values[1], error);
+    const APMPValueList items = Keys ? keysOf(values[1], scope, error) : valuesOf(values[1], scope, error);
     if (error) return APMPUndefined();
     if (!values[2]->isArray()) return fail(error, kAPMPErrorArgumentKind);
     const APMPValueList body = asArray(values[2]).allElements();

@@ -13,6 +13,11 @@ std::atomic<std::int64_t>& liveObjectCounter() {
 
 std::int64_t APMPLiveObjectCount() { return detail::liveObjectCounter().load(std::memory_order_relaxed); }
 
+const APMPRuntimeLimits& APMPLimitsOf(const APMPBudget* budget) {
+    static const APMPRuntimeLimits defaults;
+    return budget ? budget->limits() : defaults;
+}
+
 void APMPBudget::reset() {
     instructions_ = 0;
     allocated_ = 0;
@@ -45,6 +50,20 @@ bool APMPBudget::spendRegexTime(std::int32_t units) {
     regexTime_ += units;
     return regexTime_ <= limits_.maxRegexTimeUnits;
 }
+
+namespace {
+
+// Collection numbers are unique in the process, so that a value reached by
+// the collections of two runtimes never takes one's mark for the other's.
+std::uint64_t newCollectionNumber() {
+    static std::atomic<std::uint64_t> last{0};
+    return last.fetch_add(1, std::memory_order_relaxed) + 1;
+}
+
+}  // namespace
+
+APMPObjectManager::APMPObjectManager(const APMPRuntimeLimits& limits)
+    : budget_(limits), collection_(newCollectionNumber()) {}
 
 APMPObjectManager::~APMPObjectManager() {
     while (head_) unlink(head_);
@@ -82,10 +101,11 @@ void APMPObjectManager::collectGarbage() {
 }
 
 void APMPObjectManager::mark() {
+    collection_ = newCollectionNumber();
     std::vector<WeakRef<APMPMarkable>> alive;
     for (const auto& root : roots_) {
         if (Ref<APMPMarkable> object = root.lock()) {
-            object->mark();
+            object->mark(collection_);
             alive.push_back(root);
         }
     }
@@ -103,7 +123,9 @@ void APMPObjectManager::sweep() {
     // Held while sweeping: releasing one value's contents may free others
     // that are still to be visited; they are freed when the list goes.
     const auto objects = trackedObjects();
-    for (const auto& object : objects) object->sweep();
+    for (const auto& object : objects) object->sweep(collection_);
+    // Nothing counts as marked until the next mark.
+    collection_ = newCollectionNumber();
 }
 
 void APMPObjectManager::releaseAll() {

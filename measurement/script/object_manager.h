@@ -25,8 +25,6 @@ struct APMPRuntimeLimits {
     std::size_t maxStackBytes = std::size_t{2} << 20;
     // Nesting of program entities accepted at load.
     int maxEntityDepth = 512;
-    // Nesting of data walked by conversions (string forms, host objects).
-    int maxDataDepth = 2000;
     // Regular-expression engine time per run, in the engine's time units.
     std::int32_t maxRegexTimeUnits = 2000;
     // Regular-expression backtracking stack, in bytes.
@@ -96,7 +94,7 @@ private:
 // list when they are freed, and roots are held weakly.
 class APMPObjectManager final : public RefCounted {
 public:
-    explicit APMPObjectManager(const APMPRuntimeLimits& limits = {}) : budget_(limits) {}
+    explicit APMPObjectManager(const APMPRuntimeLimits& limits = {});
     ~APMPObjectManager() override;
 
     void addRoot(APMPMarkable* root);
@@ -104,7 +102,10 @@ public:
     void addObject(APMPRuntimeValue* object);
 
     void collectGarbage();
+    // Marks everything the live roots reach under a new collection number.
     void mark();
+    // Releases the contents of every tracked value the last mark did not
+    // reach; its marks are stale afterwards.
     void sweep();
     // Releases the contents of every tracked value, reachable or not: the
     // runtime's end, which frees every cycle its programs made.
@@ -115,6 +116,7 @@ public:
     std::size_t trackedCount() const { return trackedCount_; }
 
     APMPBudget& budget() { return budget_; }
+    const APMPBudget& budget() const { return budget_; }
 
     // Factories: each value is registered with the manager the scope finds.
     static Ref<APMPFunctionValue> functionValueWithFunctionName(std::u16string functionName,
@@ -132,6 +134,8 @@ private:
     void unlink(APMPCollectableValue* object);
 
     APMPBudget budget_;
+    // The number current marks are made under.
+    std::uint64_t collection_;
     std::vector<WeakRef<APMPMarkable>> roots_;
     APMPCollectableValue* head_ = nullptr;
     std::size_t trackedCount_ = 0;
@@ -139,6 +143,15 @@ private:
 
 // The budget of the runtime that owns a scope, if any.
 APMPBudget* APMPBudgetOf(const APMPScope& scope);
+// The limits of a budget; values and scopes outside any runtime keep to
+// the defaults.
+const APMPRuntimeLimits& APMPLimitsOf(const APMPBudget* budget);
+// Charges bytes to the scope's run budget (always granted outside a
+// runtime).
+bool APMPChargeAllocation(APMPScope& scope, std::size_t bytes, ScriptError& error);
+// A new string value whose size is charged to the scope's run budget;
+// undefined with error 18 when the run may allocate no more.
+APMPValueRef APMPNewString(std::u16string text, APMPScope& scope, ScriptError& error);
 
 // Live compound values and scopes in this process, for leak checks.
 std::int64_t APMPLiveObjectCount();

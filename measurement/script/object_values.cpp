@@ -18,9 +18,9 @@ APMPCollectableValue::~APMPCollectableValue() {
     detail::liveObjectCounter().fetch_sub(1, std::memory_order_relaxed);
 }
 
-bool APMPCollectableValue::markSelf() {
-    if (_mark) return false;
-    _mark = true;
+bool APMPCollectableValue::markSelf(std::uint64_t collection) {
+    if (_mark == collection) return false;
+    _mark = collection;
     return true;
 }
 
@@ -28,18 +28,18 @@ void APMPCollectableValue::markChildren(std::vector<APMPMarkable*>& work) {
     _propertyMap.forEachValue([&](APMPRuntimeValue* value) { work.push_back(value); });
 }
 
-void APMPCollectableValue::sweep() {
-    if (_mark) {
-        _mark = false;
-    } else {
-        releaseContents();
-    }
+void APMPCollectableValue::sweep(std::uint64_t collection) {
+    if (_mark != collection) releaseContents();
 }
 
 void APMPCollectableValue::releaseContents() { _propertyMap.releaseAll(); }
 
 bool APMPCollectableValue::chargeAllocation(std::size_t bytes, ScriptError& error) const {
     return owner_ == nullptr || owner_->budget().charge(bytes, error);
+}
+
+const APMPRuntimeLimits& APMPCollectableValue::limits() const {
+    return APMPLimitsOf(owner_ ? &owner_->budget() : nullptr);
 }
 
 bool APMPCollectableValue::invokeOwnFunction(const std::u16string& name, const APMPValueList& arguments,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -12,23 +13,24 @@ namespace measurement {
 
 class APMPObjectManager;
 class APMPFunctionValue;
+struct APMPRuntimeLimits;
 
 // Arrays, maps and functions: the compound values that programs create and
-// the collector tracks. Each has a property map and a mark flag; the object
-// manager that tracks it also meters what it may allocate.
+// the collector tracks. Each has a property map and a mark (the number of
+// the collection that last reached it); the object manager that tracks it
+// also meters what it may allocate.
 class APMPCollectableValue : public APMPRuntimeValue {
 public:
     ~APMPCollectableValue() override;
     APMPPropertyMap& propertyMap() { return _propertyMap; }
     const APMPPropertyMap& propertyMap() const { return _propertyMap; }
-    bool isMarked() const { return _mark; }
     // The object manager tracking this value, if any.
     APMPObjectManager* objectManager() const { return owner_; }
-    void sweep() override;
+    void sweep(std::uint64_t collection) override;
 
 protected:
     explicit APMPCollectableValue(APMPValueKind kind);
-    bool markSelf() override;
+    bool markSelf(std::uint64_t collection) override;
     void markChildren(std::vector<APMPMarkable*>& work) override;
     // What a sweep of an unmarked value releases.
     virtual void releaseContents();
@@ -38,9 +40,12 @@ protected:
                            ScriptError& error, APMPValueRef& result);
     // Charges an allocation to the tracking manager's run budget.
     bool chargeAllocation(std::size_t bytes, ScriptError& error) const;
+    // The tracking runtime's limits, or the defaults when untracked.
+    const APMPRuntimeLimits& limits() const;
 
     APMPPropertyMap _propertyMap;
-    bool _mark = false;
+    // 0 until a collection reaches the value.
+    std::uint64_t _mark = 0;
 
 private:
     friend class APMPObjectManager;

@@ -1,7 +1,5 @@
 #include "measurement/script/program_decoder.h"
 
-#include <pb_decode.h>
-
 #include <vector>
 
 namespace measurement {
@@ -96,24 +94,13 @@ int APMPProgramEntityDepth(const std::uint8_t* bytes, std::size_t size, int stop
     return deepest;
 }
 
-APMPDecodedProgram::~APMPDecodedProgram() { pb_release(nano_APMPBProgram_fields, &program_); }
-
-std::unique_ptr<APMPDecodedProgram> APMPDecodedProgram::decode(const std::uint8_t* bytes, std::size_t size,
-                                                               ScriptError& error, int maxEntityDepth) {
+std::optional<APMPBProgram> APMPDecodeProgram(const std::uint8_t* bytes, std::size_t size, ScriptError& error,
+                                              int maxEntityDepth) {
     const int depth = APMPProgramEntityDepth(bytes, size, maxEntityDepth);
-    if (depth < 0 || depth > maxEntityDepth) {
-        error.fail(kAPMPErrorUnknownEntity);
-        return nullptr;
-    }
-    std::unique_ptr<APMPDecodedProgram> decoded(new APMPDecodedProgram());
-    pb_istream_t stream = pb_istream_from_buffer(bytes, size);
-    if (!pb_decode(&stream, nano_APMPBProgram_fields, &decoded->program_)) {
-        // The decoder released what it had allocated; the destructor's
-        // release of the zeroed message is harmless.
-        error.fail(kAPMPErrorUnknownEntity);
-        return nullptr;
-    }
-    return decoded;
+    std::optional<APMPBProgram> program;
+    if (depth >= 0 && depth <= maxEntityDepth) program = APMPBProgram::initWithBuffer(bytes, size);
+    if (!program) error.fail(kAPMPErrorUnknownEntity);
+    return program;
 }
 
 }  // namespace measurement

@@ -17,9 +17,9 @@ TEST_CASE("programs decode field by field") {
     REQUIRE(assembled.ok());
     const auto bytes = encodeProgram(assembled.program);
     ScriptError error;
-    auto decoded = APMPDecodedProgram::decode(bytes.data(), bytes.size(), error);
+    const auto decoded = APMPDecodeProgram(bytes.data(), bytes.size(), error);
     REQUIRE(decoded);
-    const nano_APMPBProgram& program = decoded->program();
+    const nano_APMPBProgram& program = *decoded->message();
     REQUIRE(program.statements_count == 3);
     const auto& add = program.statements[0];
     CHECK(add.type == 4);
@@ -56,9 +56,9 @@ TEST_CASE("disassembled text assembles to the same bytes") {
         REQUIRE(first.ok());
         const auto bytes = encodeProgram(first.program);
         ScriptError error;
-        auto decoded = APMPDecodedProgram::decode(bytes.data(), bytes.size(), error);
+        const auto decoded = APMPDecodeProgram(bytes.data(), bytes.size(), error);
         REQUIRE(decoded);
-        const auto again = assemble(disassemble(decoded->program()));
+        const auto again = assemble(disassemble(*decoded->message()));
         REQUIRE(again.ok());
         CHECK(encodeProgram(again.program) == bytes);
     }
@@ -76,18 +76,18 @@ TEST_CASE("malformed bytes fail to decode with 12") {
     };
     for (const auto& input : inputs) {
         ScriptError error;
-        CHECK(APMPDecodedProgram::decode(input.data(), input.size(), error) == nullptr);
+        CHECK_FALSE(APMPDecodeProgram(input.data(), input.size(), error));
         CHECK(error.is(12));
     }
     ScriptError error;
-    auto empty = APMPDecodedProgram::decode(nullptr, 0, error);
+    const auto empty = APMPDecodeProgram(nullptr, 0, error);
     REQUIRE(empty);
-    CHECK(empty->program().statements_count == 0);
+    CHECK(empty->message()->statements_count == 0);
     // Unknown fields are skipped.
     const std::vector<std::uint8_t> unknown = {0x78, 0x05, 0x0a, 0x02, 0x08, 0x02};
-    auto decoded = APMPDecodedProgram::decode(unknown.data(), unknown.size(), error);
+    const auto decoded = APMPDecodeProgram(unknown.data(), unknown.size(), error);
     REQUIRE(decoded);
-    CHECK(decoded->program().statements_count == 1);
+    CHECK(decoded->message()->statements_count == 1);
 }
 
 TEST_CASE("the wire walk measures entity nesting") {
@@ -95,6 +95,6 @@ TEST_CASE("the wire walk measures entity nesting") {
     CHECK(APMPProgramEntityDepth(bytes.data(), bytes.size(), 100) == 4);
     CHECK(APMPProgramEntityDepth(bytes.data(), bytes.size(), 2) == 3);
     ScriptError error;
-    CHECK(APMPDecodedProgram::decode(bytes.data(), bytes.size(), error, 3) == nullptr);
+    CHECK_FALSE(APMPDecodeProgram(bytes.data(), bytes.size(), error, 3));
     CHECK(error.is(12));
 }

@@ -7,7 +7,7 @@
 #include <string>
 #include <unordered_map>
 
-#include "measurement/proto/runtime.pb.h"
+#include "measurement/foundation/messages.h"
 #include "measurement/script/object_manager.h"
 #include "measurement/script/object_values.h"
 #include "measurement/script/scope.h"

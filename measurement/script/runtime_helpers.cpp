@@ -1,7 +1,6 @@
 #include "measurement/script/runtime_helpers.h"
 
 #include <cmath>
-#include <limits>
 
 #include "measurement/script/evaluator.h"
 
@@ -111,13 +110,6 @@ std::size_t APMPClampToSize(double x, std::size_t upper) {
     if (std::isnan(x) || x <= 0) return 0;
     if (x >= static_cast<double>(upper)) return upper;
     return static_cast<std::size_t>(x);
-}
-
-std::int64_t APMPSaturatingInt64(double x) {
-    if (std::isnan(x)) return 0;
-    if (x >= 9223372036854775807.0) return std::numeric_limits<std::int64_t>::max();
-    if (x <= -9223372036854775808.0) return std::numeric_limits<std::int64_t>::min();
-    return static_cast<std::int64_t>(x);
 }
 
 }  // namespace measurement

@@ -40,7 +40,5 @@ bool APMPLooseNumberEquals(const APMPRuntimeValue& a, const APMPRuntimeValue& b,
 // A double turned into a position in 0..upper: NaN gives 0, values outside
 // saturate (converting them directly would be undefined behaviour).
 std::size_t APMPClampToSize(double x, std::size_t upper);
-// A double truncated to a 64-bit integer, saturating; NaN gives 0.
-std::int64_t APMPSaturatingInt64(double x);
 
 }  // namespace measurement

@@ -216,6 +216,19 @@ TEST_CASE("host objects convert to values and back") {
         CHECK_FALSE(APMPRuntimeEntityConverter::objectFromRuntimeValue(*APMPNull(), error));
         CHECK_FALSE(error);
     }
+    SUBCASE("data nested beyond the data depth fails with 18 either way") {
+        Ref<APMPArrayValue> nested = makeRef<APMPArrayValue>();
+        platform::Value host = platform::Value::Array{};
+        for (int i = 0; i < kAPMPMaxDataDepth + 10; ++i) {
+            nested = makeRef<APMPArrayValue>(APMPValueList{nested});
+            host = platform::Value(platform::Value::Array{std::move(host)});
+        }
+        CHECK_FALSE(APMPRuntimeEntityConverter::objectFromRuntimeValue(*nested, error));
+        CHECK(error.is(18));
+        error.clear();
+        CHECK(APMPRuntimeEntityConverter::runtimeValueFromNSObject(host, runtime.globalScope(), error)->isUndefined());
+        CHECK(error.is(18));
+    }
     SUBCASE("cyclic and valueless data fail") {
         auto value = evaluateText(runtime.globalScope(),
                                 "(var \"m\") (set \"m\" (object)) (setprop $m \"self\" $m) $m", error);

@@ -9,17 +9,17 @@
 
 namespace measurement {
 
-void markAll(std::vector<APMPMarkable*>& work) {
+void markAll(std::vector<APMPMarkable*>& work, std::uint64_t collection) {
     while (!work.empty()) {
         APMPMarkable* next = work.back();
         work.pop_back();
-        if (next->markSelf()) next->markChildren(work);
+        if (next->markSelf(collection)) next->markChildren(work);
     }
 }
 
-void APMPMarkable::mark() {
+void APMPMarkable::mark(std::uint64_t collection) {
     std::vector<APMPMarkable*> work{this};
-    markAll(work);
+    markAll(work, collection);
 }
 
 std::u16string APMPRuntimeValue::stringValueOrError(ScriptError& error) const {
@@ -54,14 +54,11 @@ APMPValueRef APMPRuntimeValue::applyWithName(const std::u16string& name, const A
 
 namespace {
 
-// Structural equality; nesting beyond the limit (only reachable through
-// cycles or absurdly deep data) compares unequal instead of exhausting the
-// native stack.
-constexpr int kMaxEqualityDepth = 2000;
-
+// Structural equality; nesting beyond the data depth (only reachable
+// through cycles or absurdly deep data) compares unequal.
 bool structurallyEqual(const APMPRuntimeValue& a, const APMPRuntimeValue& b, int depth) {
     if (&a == &b) return true;
-    if (depth > kMaxEqualityDepth || a.kind() != b.kind()) return false;
+    if (depth > kAPMPMaxDataDepth || a.kind() != b.kind()) return false;
     switch (a.kind()) {
         case APMPValueKind::Hole:
             return false;

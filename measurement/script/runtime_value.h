@@ -16,18 +16,29 @@ struct APMPCommandEntry;
 using APMPValueRef = Ref<APMPRuntimeValue>;
 using APMPValueList = std::vector<APMPValueRef>;
 
+// How deep string forms, host conversions and structural equality follow
+// nested data (arrays in arrays, maps in maps). They recurse, so deeper data
+// ends the operation (error 18, or unequal) instead of the native stack.
+inline constexpr int kAPMPMaxDataDepth = 2000;
+
 // Anything the collector visits: values, scopes and the host's roots.
 // Marking walks an explicit work list, so deeply nested data marks in
-// constant native stack.
+// constant native stack. Every collection marks under a number of its own
+// (APMPObjectManager), so a mark that an earlier collection left on a value
+// no sweep visits (a native function is never tracked) is simply stale and
+// never stops a later collection from marking what that value holds.
 class APMPMarkable : public RefCounted {
 public:
-    void mark();
-    virtual void sweep() {}
+    void mark(std::uint64_t collection);
+    // Releases what an unmarked value holds; a value the collection marked
+    // keeps everything.
+    virtual void sweep(std::uint64_t /*collection*/) {}
 
 protected:
-    friend void markAll(std::vector<APMPMarkable*>& work);
-    // Sets the mark; answers whether the children still need visiting.
-    virtual bool markSelf() { return false; }
+    friend void markAll(std::vector<APMPMarkable*>& work, std::uint64_t collection);
+    // Records the collection; answers whether the children still need
+    // visiting (false when this collection has been here already).
+    virtual bool markSelf(std::uint64_t /*collection*/) { return false; }
     virtual void markChildren(std::vector<APMPMarkable*>& /*work*/) {}
 };
 

@@ -104,7 +104,7 @@ TEST_CASE("strings convert to numbers only when they are a whole decimal number"
     }
 }
 
-TEST_CASE("integer conversions: truncation, 32-bit wrapping, saturation") {
+TEST_CASE("integer conversions: truncation, 32-bit wrapping, clamping to sizes") {
     CHECK(APMPToInteger(kNaN) == 0);
     CHECK(std::signbit(APMPToInteger(-0.0)));
     CHECK(APMPToInteger(kInfinity) == kInfinity);
@@ -139,10 +139,6 @@ TEST_CASE("integer conversions: truncation, 32-bit wrapping, saturation") {
         CHECK(APMPToUint32(c.x) == c.uint32);
     }
 
-    CHECK(APMPSaturatingInt64(kNaN) == 0);
-    CHECK(APMPSaturatingInt64(1e300) == std::numeric_limits<std::int64_t>::max());
-    CHECK(APMPSaturatingInt64(-kInfinity) == std::numeric_limits<std::int64_t>::min());
-    CHECK(APMPSaturatingInt64(-7.9) == -7);
     CHECK(APMPClampToSize(kNaN, 10) == 0);
     CHECK(APMPClampToSize(1e300, 10) == 10);
     CHECK(APMPClampToSize(-3, 10) == 0);
@@ -227,7 +223,24 @@ TEST_CASE("array slots, holes, length and keys") {
         CHECK(values->removeValueForProperty(*APMPNumber(0), error));
         CHECK(values->count() == 2);
         CHECK(values->slots()[0]->isHole());
+        CHECK(describeValue(*values->valueForProperty(*APMPNumber(-1), error)) == "4");
         CHECK_FALSE(error);
+    }
+    SUBCASE("a key without a string form ends every keyed operation with error 5") {
+        const APMPRuntimeValue& key = *APMPControlValue::breakValue();
+        CHECK(array->valueForProperty(key, error)->isUndefined());
+        CHECK(error.is(5));
+        error.clear();
+        CHECK_FALSE(array->setValue(APMPNumber(1), key, error));
+        CHECK(error.is(5));
+        error.clear();
+        CHECK_FALSE(array->hasProperty(key, error));
+        CHECK(error.is(5));
+        error.clear();
+        CHECK_FALSE(array->removeValueForProperty(key, error));
+        CHECK(error.is(5));
+        CHECK(array->count() == 0);
+        CHECK(array->allPropertyNames().empty());
     }
     SUBCASE("the string form skips holes, undefined and null") {
         auto values = makeRef<APMPArrayValue>(APMPValueList{APMPNumber(1), APMPUndefined(), APMPNumber(2), APMPHole()});

@@ -66,4 +66,14 @@ APMPBudget* APMPBudgetOf(const APMPScope& scope) {
     return manager ? &manager->budget() : nullptr;
 }
 
+bool APMPChargeAllocation(APMPScope& scope, std::size_t bytes, ScriptError& error) {
+    APMPBudget* budget = APMPBudgetOf(scope);
+    return budget == nullptr || budget->charge(bytes, error);
+}
+
+APMPValueRef APMPNewString(std::u16string text, APMPScope& scope, ScriptError& error) {
+    if (!APMPChargeAllocation(scope, text.size() * sizeof(char16_t), error)) return APMPUndefined();
+    return APMPString(std::move(text));
+}
+
 }  // namespace measurement

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "measurement/script/property_map.h"
@@ -34,7 +35,13 @@ public:
     void setObjectManager(Ref<APMPObjectManager> objectManager);
 
 protected:
-    bool markSelf() override { return true; }
+    // Every function defined here leads back to this scope: its contents
+    // are visited once per collection, not once per function.
+    bool markSelf(std::uint64_t collection) override {
+        if (marked_ == collection) return false;
+        marked_ = collection;
+        return true;
+    }
     void markChildren(std::vector<APMPMarkable*>& work) override;
 
 private:
@@ -45,6 +52,8 @@ private:
     Ref<APMPObjectManager> _objectManager;
     // The manager found through the parent when this scope was made.
     APMPObjectManager* inheritedManager_ = nullptr;
+    // The collection that last marked the contents.
+    std::uint64_t marked_ = 0;
 };
 
 }  // namespace measurement

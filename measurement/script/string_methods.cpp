@@ -15,8 +15,6 @@ namespace {
 
 using namespace commands;
 
-const APMPRuntimeLimits kDefaultLimits{};
-
 double lengthOf(const std::u16string& string) { return static_cast<double>(string.size()); }
 
 // A string argument's text, or the text "undefined" when it is absent.
@@ -54,7 +52,7 @@ UBool recordSteps(const void* context, int32_t steps) {
 bool firstMatch(const std::u16string& pattern, const std::u16string& text, APMPScope& scope,
                 std::int32_t& start, std::int32_t& end, ScriptError& error) {
     APMPBudget* budget = APMPBudgetOf(scope);
-    const auto& limits = budget ? budget->limits() : kDefaultLimits;
+    const auto& limits = APMPLimitsOf(budget);
     const std::int32_t timeLeft = budget ? budget->regexTimeLeft() : limits.maxRegexTimeUnits;
     if (timeLeft <= 0 || pattern.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()) ||
         text.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
@@ -235,23 +233,27 @@ APMPValueRef split(const std::u16string& string, const APMPValueList& arguments,
         if (error) return APMPUndefined();
         limit = APMPToUint32(given);
     }
+    // Each piece is paid for before it is made: splitting a long text into
+    // units would otherwise hold many times its size before any check.
     APMPValueList pieces;
+    const auto add = [&](std::u16string piece) {
+        if (!APMPChargeAllocation(scope, kNewStringCost + piece.size() * sizeof(char16_t), error)) return false;
+        pieces.push_back(APMPString(std::move(piece)));
+        return true;
+    };
     if (separator.empty()) {
         for (std::size_t i = 0; i < string.size() && pieces.size() < limit; ++i) {
-            pieces.push_back(APMPString(std::u16string(1, string[i])));
+            if (!add(std::u16string(1, string[i]))) return APMPUndefined();
         }
     } else {
         std::size_t from = 0;
         while (pieces.size() < limit) {
             const std::size_t at = string.find(separator, from);
-            pieces.push_back(APMPString(string.substr(from, at == std::u16string::npos ? at : at - from)));
+            if (!add(string.substr(from, at == std::u16string::npos ? at : at - from))) return APMPUndefined();
             if (at == std::u16string::npos) break;
             from = at + separator.size();
         }
     }
-    const std::size_t cost = pieces.size() * (sizeof(APMPValueRef) + sizeof(APMPStringValue)) +
-                             string.size() * sizeof(char16_t);
-    if (!APMPChargeAllocation(scope, cost, error)) return APMPUndefined();
     return APMPObjectManager::arrayValueWithArray(std::move(pieces), scope);
 }
 

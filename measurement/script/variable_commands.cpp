@@ -149,14 +149,4 @@ APMPVariableCommandEvaluator::APMPVariableCommandEvaluator() : APMPCommandFamily
     add(u"41", declareVariables);
 }
 
-APMPValueRef APMPNewString(std::u16string text, APMPScope& scope, ScriptError& error) {
-    if (!APMPChargeAllocation(scope, text.size() * sizeof(char16_t), error)) return APMPUndefined();
-    return APMPString(std::move(text));
-}
-
-bool APMPChargeAllocation(APMPScope& scope, std::size_t bytes, ScriptError& error) {
-    APMPBudget* budget = APMPBudgetOf(scope);
-    return budget == nullptr || budget->charge(bytes, error);
-}
-
 }  // namespace measurement

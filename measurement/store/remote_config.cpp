@@ -20,6 +20,14 @@ APMMonitor& monitor() { return APMMonitor::shared(); }
 
 std::string textOf(const char* text) { return text ? std::string(text) : std::string(); }
 
+using Settings = std::map<std::string, std::string>;
+
+std::optional<std::string> settingIn(const Settings& settings, const std::string& key) {
+    auto found = settings.find(key);
+    if (found == settings.end()) return std::nullopt;
+    return found->second;
+}
+
 }  // namespace
 
 std::optional<std::string> APMConsentTypeName(std::int64_t type) {
@@ -67,8 +75,7 @@ struct APMRemoteConfig::Parsed {
 
     bool isDefault = true;
     std::int64_t version = -1;
-    std::shared_ptr<const std::map<std::string, std::string>> settings =
-        std::make_shared<const std::map<std::string, std::string>>();
+    std::shared_ptr<const Settings> settings = std::make_shared<const Settings>();
     std::map<std::string, EventEntry> events;
     std::string uploadSubdomain;
     bool dmaRegion = false;
@@ -128,7 +135,7 @@ struct APMRemoteConfig::State {
 // ---- parsing ----
 
 void APMRemoteConfig::State::parseSettings(const nano_APMPBMeasurementConfig& message, Parsed& parsed) const {
-    auto settings = std::make_shared<std::map<std::string, std::string>>();
+    auto settings = std::make_shared<Settings>();
     for (pb_size_t i = 0; i < message.settings_count; ++i) {
         const auto& setting = message.settings[i];
         if (!setting.name || !setting.value) continue;
@@ -193,10 +200,8 @@ void APMRemoteConfig::State::loadProgram(const nano_APMPBMeasurementConfig& mess
     if (message.programs_count == 0 || !eventEditingFactory) return;
     auto program = APMPBProgram::initWithMessageInfo(&message.programs[0]);
     APMEventEditingModules modules;
-    modules.remoteConfigValue = [settings = parsed.settings](const std::string& key) -> std::optional<std::string> {
-        auto found = settings->find(key);
-        if (found == settings->end()) return std::nullopt;
-        return found->second;
+    modules.remoteConfigValue = [settings = parsed.settings](const std::string& key) {
+        return settingIn(*settings, key);
     };
     // The host may outlive this object, so the module holds its own copy.
     modules.appMetadata = [environment = environment] { return appMetadataFor(environment); };
@@ -349,17 +354,14 @@ std::shared_ptr<const APMRemoteConfig::Parsed> APMRemoteConfig::current() const 
 double APMRemoteConfig::flagValue(APMRemoteConfigFlag flag) const {
     const auto& spec = APMRemoteConfigFlagSpecFor(flag);
     auto parsed = current();
-    auto setting = [&](const char* key) -> std::optional<std::string> {
-        auto found = parsed->settings->find(key);
-        if (found == parsed->settings->end()) return std::nullopt;
-        return found->second;
-    };
     double fallback = spec.defaultValue;
     if (flag == APMRemoteConfigFlag::kMaxPSMStartCount && monitor().isDebugModeEnabled()) fallback = 10;
     if (spec.preferredKey) {
-        if (auto preferred = setting(spec.preferredKey)) return APMResolveRemoteConfigFlag(spec, preferred, fallback);
+        if (auto preferred = settingIn(*parsed->settings, spec.preferredKey)) {
+            return APMResolveRemoteConfigFlag(spec, preferred, fallback);
+        }
     }
-    return APMResolveRemoteConfigFlag(spec, setting(spec.key), fallback);
+    return APMResolveRemoteConfigFlag(spec, settingIn(*parsed->settings, spec.key), fallback);
 }
 
 std::int64_t APMRemoteConfig::countFlag(APMRemoteConfigFlag flag) const {
@@ -368,13 +370,6 @@ std::int64_t APMRemoteConfig::countFlag(APMRemoteConfigFlag flag) const {
 }
 
 bool APMRemoteConfig::boolFlag(APMRemoteConfigFlag flag) const { return flagValue(flag) != 0; }
-
-std::optional<std::string> APMRemoteConfig::settingValue(const std::string& key) const {
-    auto parsed = current();
-    auto found = parsed->settings->find(key);
-    if (found == parsed->settings->end()) return std::nullopt;
-    return found->second;
-}
 
 bool APMRemoteConfig::regionalDefaultsEnabled() const {
     std::optional<Value> cached;

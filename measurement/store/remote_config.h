@@ -101,8 +101,6 @@ public:
     double flagValue(APMRemoteConfigFlag flag) const;
     std::int64_t countFlag(APMRemoteConfigFlag flag) const;
     bool boolFlag(APMRemoteConfigFlag flag) const;
-    // The cached setting of that name as the server sent it.
-    std::optional<std::string> settingValue(const std::string& key) const;
 
     // Upload.
     double uploadingInterval() const;

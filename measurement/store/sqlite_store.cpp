@@ -92,11 +92,9 @@ bool isDamage(int code) {
     return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB;
 }
 
-}  // namespace
-
-// ---- files ----
-
-bool APMDeleteDatabaseFiles(const std::string& path, APMErrorOut error) {
+// Deletes a database file together with the journal files SQLite keeps
+// beside it. True when none of them is left.
+bool deleteDatabaseFiles(const std::string& path, APMErrorOut error) {
     bool deleted = APMDeleteFileAtPath(path, error);
     for (const char* suffix : {"-journal", "-wal", "-shm"}) {
         std::error_code ec;
@@ -108,6 +106,8 @@ bool APMDeleteDatabaseFiles(const std::string& path, APMErrorOut error) {
     }
     return deleted;
 }
+
+}  // namespace
 
 // ---- opening and closing ----
 
@@ -135,7 +135,7 @@ std::unique_ptr<APMSqliteStore> APMSqliteStore::makeWithDatabasePath(const std::
                                           platform::Value(path), platform::Value(problem));
         store->close();
         std::optional<APMError> deleteError;
-        if (!APMDeleteDatabaseFiles(path, &deleteError)) {
+        if (!deleteDatabaseFiles(path, &deleteError)) {
             store->fail(error, kAPMSqliteStoreDamagedCode, "Failed to delete damaged database",
                         kAPMSqliteStoreDeleteFailedCode, deleteError ? deleteError->description() : problem);
             return nullptr;
@@ -216,7 +216,7 @@ bool APMSqliteStore::closeAndDeleteDatabase() {
     std::lock_guard lock(mutex_);
     close();
     std::optional<APMError> error;
-    if (APMDeleteDatabaseFiles(path_, &error)) return true;
+    if (deleteDatabaseFiles(path_, &error)) return true;
     APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMSqliteStoreDeleteFailedCode,
                                       "Failed to delete database. Error",
                                       error ? error->asContext() : platform::Value());

@@ -141,8 +141,4 @@ private:
     mutable std::recursive_mutex mutex_;
 };
 
-// Deletes a database file together with the journal files SQLite keeps
-// beside it. True when none of them is left.
-bool APMDeleteDatabaseFiles(const std::string& path, APMErrorOut error);
-
 }  // namespace measurement

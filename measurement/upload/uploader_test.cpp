@@ -137,10 +137,11 @@ TEST_CASE("Without a network nothing is armed, and the network's return reschedu
     SUBCASE("coming back online arms the timer for the same time") {
         fixture.time.advance(100);
         CHECK(fixture.server.requestCount() == 0);
+        // The answer is ready before the upload can go out.
+        fixture.server.enqueue(status(204));
         fixture.reachability->setReachable(true);
         fixture.time.settle();
         // The data's initial delay has passed: the timer fires at once.
-        fixture.server.enqueue(status(204));
         REQUIRE(fixture.server.waitForRequests(1, 20));
         REQUIRE(fixture.completeRequest());
         CHECK(fixture.queued().empty());
@@ -220,11 +221,14 @@ TEST_CASE("A bundle whose consent differs waits for the next batch and does not 
     };
     fixture.queueBundle("first", kT0, kBundleAppID, diagnostics("19911"));
     fixture.queueBundle("second", kT0 + 30, kBundleAppID, diagnostics("19922"));
-    fixture.server.enqueue(status(204));
+    // Both confirmations are held, so each batch is looked at while it is
+    // still in flight.
+    fixture.server.enqueue(testsupport::ScriptedResponse{204, {}, {}, "application/octet-stream", 0, true});
     fixture.server.enqueue(testsupport::ScriptedResponse{200, {}, {}, "application/octet-stream", 0, true});
     fixture.onWorker([&] { fixture.uploader->uploadData(); });
-    REQUIRE(fixture.server.waitForRequests(1, 20));
+    REQUIRE(fixture.server.waitForHeld(1, 20));
     CHECK(fixture.uploader->lastEventEndMillis() == millis(kT0));
+    fixture.server.release();
     REQUIRE(fixture.completeRequest());
     CHECK(fixture.persisted->lastUploadedEventTimestampMillis() == millis(kT0));
 

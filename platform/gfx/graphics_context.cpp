@@ -141,28 +141,17 @@ void GraphicsContext::addEllipse(const Rect& r) { path_.addEllipse(r); }
 void GraphicsContext::addPath(const Path& p) { path_.addPath(p); }
 void GraphicsContext::closePath() { path_.close(); }
 
-void GraphicsContext::strokePath() {
-    DrawOp op = makeOp(DrawOp::Kind::strokePath);
+void GraphicsContext::consumePath(DrawOp::Kind kind, std::optional<Color> color) {
+    DrawOp op = makeOp(kind);
     op.path = std::move(path_);
-    op.color = state_.stroke;
+    op.color = std::move(color);
     path_ = Path();
     list_.append(std::move(op));
 }
 
-void GraphicsContext::fillPath() {
-    DrawOp op = makeOp(DrawOp::Kind::fillPath);
-    op.path = std::move(path_);
-    op.color = state_.fill;
-    path_ = Path();
-    list_.append(std::move(op));
-}
-
-void GraphicsContext::clip() {
-    DrawOp op = makeOp(DrawOp::Kind::clip);
-    op.path = std::move(path_);
-    path_ = Path();
-    list_.append(std::move(op));
-}
+void GraphicsContext::strokePath() { consumePath(DrawOp::Kind::strokePath, state_.stroke); }
+void GraphicsContext::fillPath() { consumePath(DrawOp::Kind::fillPath, state_.fill); }
+void GraphicsContext::clip() { consumePath(DrawOp::Kind::clip, std::nullopt); }
 
 void GraphicsContext::strokeLineSegments(const std::vector<Point>& points) {
     beginPath();

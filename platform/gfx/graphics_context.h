@@ -133,6 +133,8 @@ private:
     };
     DrawOp makeOp(DrawOp::Kind kind) const;
     void shape(DrawOp::Kind kind, const Rect& r, std::optional<Color> color);
+    // Records the current path as an operation and starts a new one.
+    void consumePath(DrawOp::Kind kind, std::optional<Color> color);
 
     Size size_;
     double scale_;

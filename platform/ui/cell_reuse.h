@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "platform/ui/index_path.h"
+#include "platform/ui/storyboard.h"
+#include "platform/ui/view.h"
 
 // What tables and collections share about their cells; not part of the
 // public surface.
@@ -56,6 +58,33 @@ struct ReusePool {
         cell->prepareForReuse();
         return cell;
     }
+};
+
+// The first top-level view of a nib that is a cell; null when it holds none.
+template <class Cell>
+std::shared_ptr<Cell> firstCellOf(const Nib& nib) {
+    for (auto& view : nib.instantiate(nullptr)) {
+        if (auto cell = std::dynamic_pointer_cast<Cell>(view)) return cell;
+    }
+    return nullptr;
+}
+
+// Marks a layout pass for its scope, however it ends, so that a pass that
+// data source or delegate calls start again is refused instead of nested.
+class LayoutPass {
+public:
+    explicit LayoutPass(bool& running) : running_(running), entered_(!running) { running_ = true; }
+    ~LayoutPass() {
+        if (entered_) running_ = false;
+    }
+    LayoutPass(const LayoutPass&) = delete;
+    LayoutPass& operator=(const LayoutPass&) = delete;
+    // False when another pass was already running.
+    explicit operator bool() const { return entered_; }
+
+private:
+    bool& running_;
+    bool entered_;
 };
 
 }  // namespace platform::ui::detail

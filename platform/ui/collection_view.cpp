@@ -56,9 +56,7 @@ std::shared_ptr<CollectionViewCell> CollectionView::dequeueReusableCell(const st
     auto it = registrations_.find(identifier);
     if (it != registrations_.end()) {
         if (it->second.nib) {
-            for (auto& view : it->second.nib->instantiate(nullptr)) {
-                if ((cell = std::dynamic_pointer_cast<CollectionViewCell>(view))) break;
-            }
+            cell = detail::firstCellOf<CollectionViewCell>(*it->second.nib);
         } else if (it->second.factory) {
             cell = it->second.factory();
         }
@@ -132,8 +130,8 @@ void CollectionView::rebuild() {
 }
 
 void CollectionView::layoutVisible() {
-    if (laying_) return;
-    laying_ = true;
+    detail::LayoutPass pass(laying_);
+    if (!pass) return;
     Rect visibleRect = bounds();
     std::set<IndexPath> needed;
     for (int s = 0; s < static_cast<int>(frames_.size()); ++s) {
@@ -161,20 +159,13 @@ void CollectionView::layoutVisible() {
             continue;
         }
         if (!ds) break;
-        std::shared_ptr<CollectionViewCell> cell;
-        try {
-            cell = ds->cellForItem(*this, path);
-        } catch (...) {
-            laying_ = false;
-            throw;
-        }
+        auto cell = ds->cellForItem(*this, path);
         if (!cell) continue;
         cell->setFrame(frame);
         addSubview(cell);
         visible_.map[path] = cell;
         if (d) d->willDisplayCell(*this, *cell, path);
     }
-    laying_ = false;
 }
 
 int CollectionView::numberOfSections() {

@@ -35,24 +35,21 @@ void TabBarController::show(int index) {
     }
     selected_ = index;
     auto next = selectedViewController();
-    if (isViewLoaded() && next) {
-        auto v = next->view();
-        v->setFrame(view()->bounds());
-        v->setAutoresizingMask(autoresizing::flexibleWidth | autoresizing::flexibleHeight);
-        view()->addSubview(v);
-    }
+    if (isViewLoaded()) showSelectedView();
     if (next && visible) next->beginAppearanceTransition(true, false);
     if (old && visible) old->endAppearanceTransition();
     if (next && visible) next->endAppearanceTransition();
 }
 
-void TabBarController::viewDidLoad() {
-    if (auto next = selectedViewController()) {
-        auto v = next->view();
-        v->setFrame(view()->bounds());
-        v->setAutoresizingMask(autoresizing::flexibleWidth | autoresizing::flexibleHeight);
-        view()->addSubview(v);
-    }
+void TabBarController::viewDidLoad() { showSelectedView(); }
+
+void TabBarController::showSelectedView() {
+    auto selected = selectedViewController();
+    if (!selected) return;
+    auto v = selected->view();
+    v->setFrame(view()->bounds());
+    v->setAutoresizingMask(autoresizing::flexibleWidth | autoresizing::flexibleHeight);
+    view()->addSubview(v);
 }
 
 void TabBarController::describe(std::vector<std::string>& notes) const {

@@ -21,6 +21,8 @@ public:
 
 private:
     void show(int index);
+    // Puts the selected controller's view in this one's, filling it.
+    void showSelectedView();
     std::vector<std::shared_ptr<ViewController>> tabs_;
     int selected_ = -1;
 };

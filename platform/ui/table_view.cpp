@@ -67,12 +67,7 @@ std::shared_ptr<TableViewCell> TableView::makeCell(const std::string& identifier
     const Registration& r = it->second;
     std::shared_ptr<TableViewCell> cell;
     if (r.kind == Registration::Kind::nib && r.nib) {
-        for (auto& view : r.nib->instantiate(nullptr)) {
-            if (auto c = std::dynamic_pointer_cast<TableViewCell>(view)) {
-                cell = c;
-                break;
-            }
-        }
+        cell = detail::firstCellOf<TableViewCell>(*r.nib);
         if (!cell) logMessage("The nib '" + r.nib->name() + "' holds no table view cell");
     } else if (r.factory) {
         cell = r.factory();
@@ -154,11 +149,9 @@ void TableView::rebuildGeometry() {
     }
     headers_.clear();
     footers_.clear();
-    double y = tableHeaderView_ ? tableHeaderView_->frame().height() : 0;
     double fallback = rowHeight_ >= 0 ? rowHeight_ : 44;
     for (int s = 0; s < static_cast<int>(sections_.size()); ++s) {
         Section& section = sections_[static_cast<std::size_t>(s)];
-        section.top = y;
         section.headerHeight = supplementaryHeight(s, true);
         section.rowHeights.assign(static_cast<std::size_t>(section.rows), fallback);
         for (int r = 0; r < section.rows; ++r) {
@@ -167,20 +160,29 @@ void TableView::rebuildGeometry() {
             }
         }
         section.footerHeight = supplementaryHeight(s, false);
-        y += section.headerHeight + section.footerHeight;
-        for (double h : section.rowHeights) y += h;
     }
     double footer = tableFooterView_ ? tableFooterView_->frame().height() : 0;
-    setContentSize({bounds().width(), y + footer});
+    setContentSize({bounds().width(), stackSections() + footer});
+}
+
+double TableView::Section::height() const {
+    double h = headerHeight + footerHeight;
+    for (double r : rowHeights) h += r;
+    return h;
+}
+
+double TableView::stackSections() {
+    double y = tableHeaderView_ ? tableHeaderView_->frame().height() : 0;
+    for (auto& s : sections_) {
+        s.top = y;
+        y += s.height();
+    }
+    return y;
 }
 
 double TableView::contentHeight() const {
-    double y = tableHeaderView_ ? tableHeaderView_->frame().height() : 0;
-    for (const auto& s : sections_) {
-        y += s.headerHeight + s.footerHeight;
-        for (double h : s.rowHeights) y += h;
-    }
-    return y;
+    if (sections_.empty()) return tableHeaderView_ ? tableHeaderView_->frame().height() : 0;
+    return sections_.back().top + sections_.back().height();
 }
 
 void TableView::reloadData() {
@@ -219,52 +221,50 @@ void TableView::record(TableUpdate::Kind kind, std::vector<IndexPath> paths, Tab
     history_.push_back({kind, std::move(paths), std::move(sections), animation});
 }
 
-void TableView::insertRows(const std::vector<IndexPath>& paths, TableViewRowAnimation animation) {
+void TableView::update(const std::function<void(PendingUpdate&)>& change) {
+    if (batch_) {
+        change(*batch_);
+        return;
+    }
     PendingUpdate single;
-    auto& update = batch_ ? *batch_ : single;
-    for (const auto& p : paths) update.inserted[p.section].insert(p.row);
+    change(single);
+    apply(single);
+}
+
+void TableView::insertRows(const std::vector<IndexPath>& paths, TableViewRowAnimation animation) {
     record(TableUpdate::Kind::insertRows, paths, animation);
-    if (!batch_) apply(single);
+    update([&](PendingUpdate& u) {
+        for (const auto& p : paths) u.inserted[p.section].insert(p.row);
+    });
 }
 
 void TableView::deleteRows(const std::vector<IndexPath>& paths, TableViewRowAnimation animation) {
-    PendingUpdate single;
-    auto& update = batch_ ? *batch_ : single;
-    for (const auto& p : paths) update.deleted[p.section].insert(p.row);
     record(TableUpdate::Kind::deleteRows, paths, animation);
-    if (!batch_) apply(single);
+    update([&](PendingUpdate& u) {
+        for (const auto& p : paths) u.deleted[p.section].insert(p.row);
+    });
 }
 
 void TableView::reloadRows(const std::vector<IndexPath>& paths, TableViewRowAnimation animation) {
-    PendingUpdate single;
-    auto& update = batch_ ? *batch_ : single;
-    for (const auto& p : paths) update.reloaded[p.section].insert(p.row);
     record(TableUpdate::Kind::reloadRows, paths, animation);
-    if (!batch_) apply(single);
+    update([&](PendingUpdate& u) {
+        for (const auto& p : paths) u.reloaded[p.section].insert(p.row);
+    });
 }
 
 void TableView::moveRow(IndexPath from, IndexPath to) {
-    PendingUpdate single;
-    auto& update = batch_ ? *batch_ : single;
-    update.moves.emplace_back(from, to);
     record(TableUpdate::Kind::moveRow, {from, to}, TableViewRowAnimation::none);
-    if (!batch_) apply(single);
+    update([&](PendingUpdate& u) { u.moves.emplace_back(from, to); });
 }
 
 void TableView::insertSections(const std::vector<int>& sections, TableViewRowAnimation animation) {
-    PendingUpdate single;
-    auto& update = batch_ ? *batch_ : single;
-    update.insertedSections.insert(sections.begin(), sections.end());
     record(TableUpdate::Kind::insertSections, {}, animation, sections);
-    if (!batch_) apply(single);
+    update([&](PendingUpdate& u) { u.insertedSections.insert(sections.begin(), sections.end()); });
 }
 
 void TableView::deleteSections(const std::vector<int>& sections, TableViewRowAnimation animation) {
-    PendingUpdate single;
-    auto& update = batch_ ? *batch_ : single;
-    update.deletedSections.insert(sections.begin(), sections.end());
     record(TableUpdate::Kind::deleteSections, {}, animation, sections);
-    if (!batch_) apply(single);
+    update([&](PendingUpdate& u) { u.deletedSections.insert(sections.begin(), sections.end()); });
 }
 
 void TableView::beginUpdates() {
@@ -337,6 +337,11 @@ void TableView::apply(const PendingUpdate& update) {
     }
 
     // where each surviving old row goes
+    std::map<int, std::map<int, int>> rowMaps;  // by old section
+    for (const auto& [os, ns] : sectionMap) {
+        rowMaps[os] = survivorMap(sections_[static_cast<std::size_t>(os)].rows, gone[os],
+                                  newRows[static_cast<std::size_t>(ns)], came[ns]);
+    }
     auto remap = [&](const IndexPath& old) -> std::optional<IndexPath> {
         for (const auto& [from, to] : update.moves) {
             if (from == old) return to;
@@ -345,8 +350,7 @@ void TableView::apply(const PendingUpdate& update) {
         if (s == sectionMap.end()) return std::nullopt;
         auto reloadedIt = update.reloaded.find(old.section);
         if (reloadedIt != update.reloaded.end() && reloadedIt->second.count(old.row)) return std::nullopt;
-        auto rows = survivorMap(sections_[static_cast<std::size_t>(old.section)].rows, gone[old.section],
-                                newRows[static_cast<std::size_t>(s->second)], came[s->second]);
+        const auto& rows = rowMaps[old.section];
         auto r = rows.find(old.row);
         if (r == rows.end()) return std::nullopt;
         return IndexPath{s->second, r->second};
@@ -377,12 +381,8 @@ void TableView::apply(const PendingUpdate& update) {
 // ---- layout ----
 
 void TableView::layoutVisible() {
-    if (laying_) return;
-    laying_ = true;
-    struct Reset {
-        bool& flag;
-        ~Reset() { flag = false; }
-    } reset{laying_};
+    detail::LayoutPass pass(laying_);
+    if (!pass) return;
 
     Rect visibleRect = bounds();
     double width = visibleRect.width();
@@ -467,30 +467,27 @@ void TableView::setContentOffset(Point offset, bool animated) {
     if (loaded_) layoutVisible();
 }
 
+void TableView::refreshGeometry() {
+    if (!loaded_) return;
+    rebuildGeometry();
+    layoutVisible();
+}
+
 void TableView::setRowHeight(double height) {
     rowHeight_ = height;
-    if (loaded_) {
-        rebuildGeometry();
-        layoutVisible();
-    }
+    refreshGeometry();
 }
 
 void TableView::setTableHeaderView(std::shared_ptr<View> view) {
     if (tableHeaderView_) tableHeaderView_->removeFromSuperview();
     tableHeaderView_ = std::move(view);
-    if (loaded_) {
-        rebuildGeometry();
-        layoutVisible();
-    }
+    refreshGeometry();
 }
 
 void TableView::setTableFooterView(std::shared_ptr<View> view) {
     if (tableFooterView_) tableFooterView_->removeFromSuperview();
     tableFooterView_ = std::move(view);
-    if (loaded_) {
-        rebuildGeometry();
-        layoutVisible();
-    }
+    refreshGeometry();
 }
 
 // ---- cells and geometry ----
@@ -535,9 +532,7 @@ Rect TableView::rectForSection(int section) {
     ensureLoaded();
     if (section < 0 || section >= static_cast<int>(sections_.size())) return {};
     const Section& s = sections_[static_cast<std::size_t>(section)];
-    double h = s.headerHeight + s.footerHeight;
-    for (double r : s.rowHeights) h += r;
-    return {0, s.top, bounds().width(), h};
+    return {0, s.top, bounds().width(), s.height()};
 }
 
 Rect TableView::rectForHeader(int section) {
@@ -687,12 +682,7 @@ bool TableView::dragRow(IndexPath from, IndexPath to) {
     std::set<IndexPath> selection;
     for (const auto& path : selected_) selection.insert(shift(path));
     selected_ = std::move(selection);
-    double y = tableHeaderView_ ? tableHeaderView_->frame().height() : 0;
-    for (auto& s : sections_) {
-        s.top = y;
-        y += s.headerHeight + s.footerHeight;
-        for (double h : s.rowHeights) y += h;
-    }
+    stackSections();
     record(TableUpdate::Kind::userMove, {from, target}, TableViewRowAnimation::none);
     ds->moveRow(*this, from, target);
     layoutVisible();

@@ -240,6 +240,7 @@ private:
         double headerHeight = 0;
         double footerHeight = 0;
         std::vector<double> rowHeights;
+        double height() const;  // header, rows and footer
     };
     struct Registration {
         enum class Kind { code, nib, prototype } kind = Kind::code;
@@ -258,13 +259,20 @@ private:
     void ensureLoaded();
     void loadCounts();
     void rebuildGeometry();
+    // Places the sections one below the other under the table header view;
+    // answers where the last one ends.
+    double stackSections();
     // A section's header or footer view (made anew) and its height.
     double supplementaryHeight(int section, bool header);
     void layoutVisible();
+    // Heights and visible rows again, once the table has loaded.
+    void refreshGeometry();
     void retire(const IndexPath& path, const std::shared_ptr<TableViewCell>& cell);
     void enqueue(const std::shared_ptr<TableViewCell>& cell);
     std::shared_ptr<TableViewCell> makeCell(const std::string& identifier);
     bool validPath(IndexPath path) const;
+    // Adds a change to the open batch, or applies it at once outside one.
+    void update(const std::function<void(PendingUpdate&)>& change);
     void apply(const PendingUpdate& update);
     void record(TableUpdate::Kind kind, std::vector<IndexPath> paths, TableViewRowAnimation animation,
                 std::vector<int> sections = {});

@@ -1,6 +1,7 @@
 #include <doctest/doctest.h>
 
 #include <stdexcept>
+#include <utility>
 
 #include "platform/dispatch/timer.h"
 #include "platform/ui/collection_view.h"
@@ -327,6 +328,10 @@ TEST_CASE("collection views lay items out in lines and reuse them") {
             return Size{side, side};
         }
         void didSelectItem(CollectionView&, IndexPath p) override { selected.push_back(p); }
+        bool failDisplay = false;
+        void willDisplayCell(CollectionView&, CollectionViewCell&, IndexPath) override {
+            if (std::exchange(failDisplay, false)) throw std::runtime_error("display failed");
+        }
     };
     CollectionViewFlowLayout layout;
     layout.scrollDirection = ScrollDirection::horizontal;
@@ -343,6 +348,11 @@ TEST_CASE("collection views lay items out in lines and reuse them") {
     CHECK(collection->indexPathsForVisibleItems().back() == IndexPath{0, 9});
     CHECK(collection->tapItem({0, 9}));
     CHECK(items->selected == std::vector<IndexPath>{{0, 9}});
+    // a layout pass that a delegate ends with an exception does not stop later ones
+    items->failDisplay = true;
+    CHECK_THROWS_AS(collection->reloadData(), std::runtime_error);
+    collection->reloadData();
+    CHECK(collection->visibleCells().size() == 4);
     items->count = 0;
     collection->reloadData();
     CHECK(collection->visibleCells().empty());

@@ -18,6 +18,13 @@ void TextField::setText(std::string text) {
     text_ = std::move(text);
     if (editing_) selection_ = {{length()}, {length()}};
     setNeedsDisplay();
+    contentDidChange();
+}
+
+void TextField::setPlaceholder(std::string placeholder) {
+    placeholder_ = std::move(placeholder);
+    setNeedsDisplay();
+    contentDidChange();
 }
 
 std::optional<TextPosition> TextField::position(TextPosition from, int offset) const {
@@ -62,6 +69,7 @@ void TextField::edit(int start, int end, const std::string& replacement) {
     int caret = start + static_cast<int>(inserted.size());
     selection_ = {{caret}, {caret}};
     setNeedsDisplay();
+    contentDidChange();
     sendActions(controlEvent::editingChanged);
 }
 
@@ -109,6 +117,7 @@ bool TextField::becomeFirstResponder() {
     if (!Control::becomeFirstResponder()) return false;
     editing_ = true;
     selection_ = {{length()}, {length()}};
+    contentDidChange();
     if (auto d = delegate()) d->textFieldDidBeginEditing(*this);
     sendActions(controlEvent::editingDidBegin);
     return true;
@@ -120,6 +129,7 @@ bool TextField::resignFirstResponder() {
     if (auto d = delegate(); d && !d->textFieldShouldEndEditing(*this)) return false;
     Control::resignFirstResponder();
     editing_ = false;
+    contentDidChange();
     if (auto d = delegate()) d->textFieldDidEndEditing(*this);
     sendActions(controlEvent::editingDidEnd);
     return true;

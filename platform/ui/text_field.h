@@ -69,7 +69,7 @@ public:
     bool hasText() const { return !text_.empty(); }
     int length() const;
     const std::string& placeholder() const { return placeholder_; }
-    void setPlaceholder(std::string placeholder) { placeholder_ = std::move(placeholder); }
+    void setPlaceholder(std::string placeholder);
     const Font& font() const { return font_; }
     void setFont(const Font& font) { font_ = font; }
     const Color& textColor() const { return textColor_; }
@@ -121,6 +121,12 @@ public:
     Size intrinsicContentSize() const override;
     void draw(const Rect& rect) override;
     void describe(std::vector<std::string>& notes) const override;
+
+protected:
+    // Called after the text, the placeholder or the editing state changed,
+    // however it changed (typing, code, focus), so that subclasses showing
+    // any of them follow at once.
+    virtual void contentDidChange() {}
 
 private:
     void edit(int start, int end, const std::string& replacement);

@@ -125,18 +125,13 @@ PopoverPresentationController* ViewController::popoverPresentationController() {
     return dynamic_cast<PopoverPresentationController*>(presentationController());
 }
 
-// The controller a presentation really starts from: the nearest ancestor
-// that defines a presentation context for a current-context style, else the
-// outermost ancestor (the window's root or a presented controller).
 std::shared_ptr<ViewController> ViewController::presentationRoot() {
-    auto vc = sharedAs<ViewController>();
-    while (auto p = vc->parent()) {
-        if (vc->definesContext_) break;
-        vc = p;
-    }
-    return vc;
+    return std::const_pointer_cast<ViewController>(presentationRootPointer()->sharedAs<ViewController>());
 }
 
+// The controller a presentation really starts from, whatever its style: this
+// one or the nearest ancestor that defines a presentation context, else the
+// outermost ancestor (the window's root or a presented controller).
 const ViewController* ViewController::presentationRootPointer() const {
     const ViewController* vc = this;
     while (vc->parent_) {

@@ -131,7 +131,10 @@ BernoulliResult KuvoBernoulliFormula::validateAndCalculate(const std::optional<s
         if (auto chart = (this->*build)()) charts.push_back(*chart);
     }
     result.solutionSteps = output->solutionSteps;
-    result.summaryLatex = output->solutionSteps.empty() ? std::string() : output->solutionSteps.front()["latexString"];
+    // The input reading has written the given values, so there is a first step.
+    const SolutionStep& first = output->solutionSteps.front();
+    const auto line = first.find("latexString");
+    result.summaryLatex = line == first.end() ? std::string() : line->second;
     result.chartData = charts;
     return result;
 }

@@ -48,7 +48,7 @@ public:
                                          const std::optional<std::string>& pText, const std::string& pId,
                                          std::optional<int> requiredInputCount);
 
-    // Appends the 25 steps after the given values; needs inputs that passed
+    // Appends the 26 steps after the given values; needs inputs that passed
     // the limits (does nothing otherwise).
     void buildSolutionSteps();
 

@@ -210,3 +210,13 @@ TEST_CASE("convertUnits extends only the steps that begin with the prefix") {
     CHECK(output.solutionSteps.empty());
     CHECK(output.solutionStepCounter == 0);
 }
+
+TEST_CASE("steps become value dictionaries key for key, in order") {
+    using platform::Value;
+    const std::vector<SolutionStep> steps = {makeStep("Result", "P = 0.3"),
+                                             {{"title", ""}, {"latexString", ""}, {"messageString", "note"}}};
+    CHECK(stepDictionaries(steps) ==
+          Value::Array{Value::Dictionary{{"title", "Result"}, {"latexString", "P = 0.3"}},
+                       Value::Dictionary{{"title", ""}, {"latexString", ""}, {"messageString", "note"}}});
+    CHECK(stepDictionaries({}).empty());
+}

@@ -18,10 +18,9 @@ public:
     enum class Style { none, decimal };
 
     Style numberStyle = Style::none;
-    std::string localeIdentifier = "en_US";
     int maximumFractionDigits = 0;
 
-    // Decimal style, "en_US", the given number of fraction digits.
+    // Decimal style with the given number of fraction digits.
     static NumberFormatter decimal(int maximumFractionDigits);
 
     std::string string(double value) const;

@@ -9,6 +9,13 @@ SolutionStep makeStep(const std::string& title, const std::string& latexString) 
     return {{"title", title}, {"latexString", latexString}};
 }
 
+platform::Value::Array stepDictionaries(const std::vector<SolutionStep>& steps) {
+    platform::Value::Array out;
+    out.reserve(steps.size());
+    for (const auto& step : steps) out.emplace_back(platform::Value::Dictionary(step.begin(), step.end()));
+    return out;
+}
+
 KuvoStringOutput& KuvoStringOutput::shared() {
     static KuvoStringOutput instance;
     return instance;

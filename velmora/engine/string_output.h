@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/foundation/value.h"
 #include "velmora/engine/formula_symbol.h"
 
 namespace velmora {
@@ -14,6 +15,10 @@ namespace velmora {
 using SolutionStep = std::map<std::string, std::string>;
 
 SolutionStep makeStep(const std::string& title, const std::string& latexString);
+
+// Steps as value dictionaries, the form in which they are logged with an
+// analytics event and kept in a history entry.
+platform::Value::Array stepDictionaries(const std::vector<SolutionStep>& steps);
 
 // The shared collector of the solution of the calculation in progress.
 // Producers append to `solutionSteps`; the calculator page empties it

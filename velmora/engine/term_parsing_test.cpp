@@ -5,6 +5,7 @@
 #include "velmora/engine/digit_analyser.h"
 #include "velmora/engine/input_manager.h"
 #include "velmora/engine/math_operation.h"
+#include "velmora/engine/text_util.h"
 
 using namespace velmora;
 
@@ -15,11 +16,6 @@ const std::string kPi = "\xCF\x80";
 std::string errorOf(const std::string& text) {
     return KuvoInputManager::parseTerm(text).errorKey.value_or("");
 }
-
-struct Read {
-    InputReadResult result;
-    std::vector<Digit> inputs;
-};
 
 // Reads the fields as a calculator without steps would.
 InputReadResult readFields(const std::vector<std::string>& texts, const std::vector<int>& tags = {},
@@ -189,4 +185,15 @@ TEST_CASE("decimalPlaces counts the fraction digits that read as a whole number"
     CHECK(KuvoDigitAnalyser::decimalPlaces("0.12345678901234567890123", "1") == 0);  // beyond 64 bits
     CHECK(KuvoDigitAnalyser::decimalPlaces("1.+5", "1") == 2);
     CHECK(KuvoDigitAnalyser::decimalPlaces("1.+-5", "1") == 0);
+}
+
+TEST_CASE("graphemes are the user-perceived characters, call after call") {
+    using Pieces = std::vector<std::string>;
+    // "é" written as e and a combining acute accent is one character.
+    CHECK(text::graphemes("2e\xCC\x81x") == Pieces{"2", "e\xCC\x81", "x"});
+    CHECK(text::graphemes("3" + kPi) == Pieces{"3", kPi});
+    // A shorter text after a longer one is split on its own.
+    CHECK(text::graphemes("12345") == Pieces{"1", "2", "3", "4", "5"});
+    CHECK(text::graphemes("x") == Pieces{"x"});
+    CHECK(text::graphemes("").empty());
 }

@@ -48,30 +48,56 @@ std::vector<std::string> split(const std::string& text, const std::string& separ
     return pieces;
 }
 
+namespace {
+
+// Building the break rules costs more than splitting a keypad term many
+// times over, so each thread keeps one iterator (an iterator is not to be
+// shared between threads) together with the text it points into.
+struct CharacterBreaks {
+    std::unique_ptr<icu::BreakIterator> iterator;  // null when the rules cannot be loaded
+    icu::UnicodeString text;
+};
+
+CharacterBreaks& characterBreaks() {
+    thread_local CharacterBreaks breaks = [] {
+        UErrorCode status = U_ZERO_ERROR;
+        CharacterBreaks made;
+        made.iterator.reset(icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+        if (U_FAILURE(status)) made.iterator.reset();
+        return made;
+    }();
+    return breaks;
+}
+
+std::string utf8Between(const icu::UnicodeString& text, int32_t start, int32_t end) {
+    std::string piece;
+    text.tempSubStringBetween(start, end).toUTF8String(piece);
+    return piece;
+}
+
+}  // namespace
+
 std::vector<std::string> graphemes(const std::string& text) {
     std::vector<std::string> out;
     if (text.empty()) return out;
-    icu::UnicodeString u = icu::UnicodeString::fromUTF8(text);
-    UErrorCode status = U_ZERO_ERROR;
-    std::unique_ptr<icu::BreakIterator> it(icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
-    if (U_FAILURE(status) || !it) {
+    CharacterBreaks& breaks = characterBreaks();
+    breaks.text = icu::UnicodeString::fromUTF8(text);
+    const icu::UnicodeString& u = breaks.text;
+    if (!breaks.iterator) {
         // Without break rules fall back to code points, which is what the
         // grapheme split gives for the keypad's characters anyway.
         for (int32_t i = 0; i < u.length();) {
             int32_t next = u.moveIndex32(i, 1);
-            std::string piece;
-            u.tempSubStringBetween(i, next).toUTF8String(piece);
-            out.push_back(piece);
+            out.push_back(utf8Between(u, i, next));
             i = next;
         }
         return out;
     }
-    it->setText(u);
-    int32_t start = it->first();
-    for (int32_t end = it->next(); end != icu::BreakIterator::DONE; start = end, end = it->next()) {
-        std::string piece;
-        u.tempSubStringBetween(start, end).toUTF8String(piece);
-        out.push_back(piece);
+    icu::BreakIterator& it = *breaks.iterator;
+    it.setText(u);
+    int32_t start = it.first();
+    for (int32_t end = it.next(); end != icu::BreakIterator::DONE; start = end, end = it.next()) {
+        out.push_back(utf8Between(u, start, end));
     }
     return out;
 }

@@ -4,6 +4,7 @@
 
 #include "platform/dispatch/clock.h"
 #include "platform/foundation/defaults_key.h"
+#include "velmora/screens/localized_string.h"
 
 namespace velmora {
 
@@ -110,8 +111,8 @@ void CalcManager::handleFirstStart() {
 
 void CalcManager::addExampleCalculation() {
     removeAllCalculations();
-    addCalculation(Calculation({{"kTextField", "2"}, {"nTextField", "5"}, {"pTextField", "0.3"}},
-                               "p = 0.3 \\quad k = 2 \\quad n = 5", {}, {{"appKey", "QZT"}}));
+    addCalculation(Calculation(LocalizedString::exampleInputParameters(), "p = 0.3 \\quad k = 2 \\quad n = 5", {},
+                               LocalizedString::exampleSetupParameters()));
 }
 
 void CalcManager::saveCalculations() { storedCalculations().set(calculationsAsDictionaries(), userDefaults_); }

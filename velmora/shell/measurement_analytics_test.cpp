@@ -14,13 +14,8 @@ namespace {
 // The calculator page's logging after a successful calculation: the steps
 // as title / LaTeX dictionaries and their number.
 void logCalculation(const std::vector<velmora::SolutionStep>& steps) {
-    platform::Value::Array list;
-    for (const auto& step : steps) {
-        platform::Value::Dictionary entry;
-        for (const auto& [key, text] : step) entry.emplace(key, text);
-        list.push_back(entry);
-    }
-    velmora::logEvent("kuvo_calculate", {{"solutionSteps", list}, {"solutionStepsCount", static_cast<long long>(steps.size())}});
+    velmora::logEvent("kuvo_calculate", {{"solutionSteps", velmora::stepDictionaries(steps)},
+                                         {"solutionStepsCount", static_cast<long long>(steps.size())}});
 }
 
 struct SinkScope {

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "measurement/proto/runtime.pb.h"
+#include "measurement/foundation/messages.h"
 
 namespace measurement::testing {
 

@@ -92,10 +92,10 @@ std::string describeValue(const APMPRuntimeValue& value) {
 RunResult runProgramBytes(APMPRuntime& runtime, const std::vector<std::uint8_t>& bytes) {
     RunResult result;
     runtime.resetInstructionCount();
-    auto decoded = APMPDecodedProgram::decode(bytes.data(), bytes.size(), result.error, runtime.limits().maxEntityDepth);
+    const auto decoded = APMPDecodeProgram(bytes.data(), bytes.size(), result.error, runtime.limits().maxEntityDepth);
     if (!decoded) return result;
-    result.decodeText = disassemble(decoded->program());
-    const auto& program = decoded->program();
+    const nano_APMPBProgram& program = *decoded->message();
+    result.decodeText = disassemble(program);
     APMPValueRef value = runtime.executeStatements(program.statements, program.statements_count, result.error);
     result.value = describeValue(*value);
     result.evaluations = runtime.getInstructionCount();
@@ -114,12 +114,12 @@ APMPValueRef evaluateText(APMPScope& scope, std::string_view text, ScriptError& 
         return APMPUndefined();
     }
     const auto bytes = encodeProgram(assembled.program);
-    auto decoded = APMPDecodedProgram::decode(bytes.data(), bytes.size(), error);
+    const auto decoded = APMPDecodeProgram(bytes.data(), bytes.size(), error);
     if (!decoded) return APMPUndefined();
+    const nano_APMPBProgram& program = *decoded->message();
     APMPValueList statements;
-    for (pb_size_t i = 0; i < decoded->program().statements_count; ++i) {
-        statements.push_back(
-            APMPRuntimeEntityConverter::runtimeValueFromRuntimeEntity(decoded->program().statements[i], error));
+    for (pb_size_t i = 0; i < program.statements_count; ++i) {
+        statements.push_back(APMPRuntimeEntityConverter::runtimeValueFromRuntimeEntity(program.statements[i], error));
         if (error) return APMPUndefined();
     }
     return APMPEvaluator::executeStatements(statements, scope, error);

@@ -16,8 +16,6 @@ void DTTextField::setUp() {
     floatingLabel_ = std::make_shared<ui::Label>();
     floatingLabel_->setFont(gfx::Font::system(12));
     addSubview(floatingLabel_);
-    addTarget([](ui::Control& c) { static_cast<DTTextField&>(c).refresh(); }, ui::controlEvent::editingChanged,
-              "floatingLabel");
     refresh();
 }
 
@@ -38,21 +36,8 @@ void DTTextField::layoutSubviews() {
     ui::TextField::layoutSubviews();
     gfx::Rect b = bounds();
     background_->setFrame({0, 0, b.width(), b.height()});
-    refresh();
     double h = floatingLabel_->font().lineHeight();
     floatingLabel_->setFrame({8, offset_, std::max(0.0, b.width() - 16), h});
-}
-
-bool DTTextField::becomeFirstResponder() {
-    bool ok = ui::TextField::becomeFirstResponder();
-    refresh();
-    return ok;
-}
-
-bool DTTextField::resignFirstResponder() {
-    bool ok = ui::TextField::resignFirstResponder();
-    refresh();
-    return ok;
 }
 
 bool DTTextField::showsSubviewInDump(const ui::View& sub) const { return &sub != floatingLabel_.get(); }

@@ -45,8 +45,8 @@ public:
     void describe(std::vector<std::string>& notes) const override;
     bool showsSubviewInDump(const ui::View& sub) const override;
 
-    bool becomeFirstResponder() override;
-    bool resignFirstResponder() override;
+protected:
+    void contentDidChange() override { refresh(); }
 
 private:
     void setUp();

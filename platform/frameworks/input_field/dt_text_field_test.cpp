@@ -32,6 +32,24 @@ TEST_CASE("the input field's marking colour and background layer") {
     }
 }
 
+TEST_CASE("text set by code shows or hides the floating label at once") {
+    // The calculator's own keypad sets the text; no layout pass follows.
+    DTTextField field(gfx::Rect(0, 0, 200, 40));
+    field.setPlaceholder("n");
+    field.layoutIfNeeded();
+    CHECK_FALSE(field.isFloatingLabelShown());
+    field.setText("5");
+    CHECK(field.isFloatingLabelShown());
+    CHECK(field.floatingLabel()->text() == "n");
+    field.setPlaceholder("p");
+    CHECK(field.floatingLabel()->text() == "p");
+    field.setText("");
+    CHECK_FALSE(field.isFloatingLabelShown());
+    field.setPlaceholder("");
+    field.setText("0.3");
+    CHECK_FALSE(field.isFloatingLabelShown());  // nothing to float
+}
+
 TEST_CASE("the floating label shows the placeholder once there is text") {
     ui::Application::shared().reset();
     auto window = std::make_shared<ui::Window>();

@@ -111,6 +111,21 @@ TEST_CASE("malformed LaTeX reports an error and shows nothing") {
     CHECK(errorOf("a & b") == Code::invalidCharacter);
     CHECK(errorOf("\\") == Code::invalidCommand);
 
+    // Nesting is bounded, whatever construct nests: the label reports it
+    // instead of exhausting the stack.
+    auto nested = [](const std::string& open, const std::string& inner, const std::string& close, int levels) {
+        std::string text;
+        for (int i = 0; i < levels; ++i) text += open;
+        text += inner;
+        for (int i = 0; i < levels; ++i) text += close;
+        return text;
+    };
+    CHECK(errorOf(nested("{", "x", "}", 100000)) == Code::nestedTooDeeply);
+    CHECK(errorOf(nested("\\frac 1", "2", "", 100000)) == Code::nestedTooDeeply);
+    CHECK(errorOf(nested("x^{", "2", "}", 100000)) == Code::nestedTooDeeply);
+    CHECK(errorOf(nested("\\left(", "2", "\\right)", 100000)) == Code::nestedTooDeeply);
+    CHECK_FALSE(errorOf(nested("x^{", "2", "}", 20)));
+
     MTMathUILabel label(gfx::Rect(0, 0, 100, 40));
     label.setLatex("\\frac{1}{2}");
     label.setLatex("\\unknown{2}");

@@ -49,7 +49,7 @@ struct MathAtom {
 struct MathParseError {
     enum class Code {
         mismatchedBraces, invalidCommand, missingArgument, missingDelimiter, invalidDelimiter, missingRight,
-        missingLeft, invalidColor, doubleSuperscript, doubleSubscript, invalidCharacter
+        missingLeft, invalidColor, doubleSuperscript, doubleSubscript, invalidCharacter, nestedTooDeeply
     };
     Code code = Code::invalidCommand;
     std::string message;
@@ -59,6 +59,10 @@ struct ParseResult {
     MathList list;
     std::optional<MathParseError> error;
 };
+
+// How deeply groups, arguments and scripts may nest: far beyond any
+// formula, and a bound on the parser's and the layout's recursion.
+constexpr int maxNesting = 100;
 
 // Parses LaTeX in math mode.
 ParseResult parseLatex(const std::string& latex);

@@ -105,10 +105,7 @@ class Parser {
 public:
     explicit Parser(const std::string& text) : s_(text) {}
 
-    MathList parseAll() {
-        MathList list = parseList(End::text);
-        return list;
-    }
+    MathList parseAll() { return parseList(End::text); }
 
 private:
     enum class End { text, brace, right };
@@ -196,7 +193,7 @@ private:
             return std::make_shared<MathList>(parseList(End::brace));
         }
         MathList single;
-        parseOne(single, End::text);
+        parseOne(single);
         return std::make_shared<MathList>(std::move(single));
     }
 
@@ -232,11 +229,19 @@ private:
                 rightDelimiter_ = readDelimiter("right");
                 return list;
             }
-            parseOne(list, end);
+            parseOne(list);
         }
     }
 
-    void parseOne(MathList& list, End end) {
+    // Every nested construct passes through here, so the depth is counted here.
+    void parseOne(MathList& list) {
+        if (depth_ >= maxNesting) fail(MathParseError::Code::nestedTooDeeply, "Formula nested too deeply");
+        ++depth_;
+        parseOneAtom(list);
+        --depth_;
+    }
+
+    void parseOneAtom(MathList& list) {
         using K = MathAtom::Kind;
         char c = peek();
         if (c == '{') {
@@ -255,7 +260,7 @@ private:
         if (c == '&') fail(MathParseError::Code::invalidCharacter, "& is only allowed in tables");
         if (c == '\\') {
             ++pos_;
-            parseCommand(list, readCommandName(), end);
+            parseCommand(list, readCommandName());
             return;
         }
         MathAtom atom;
@@ -287,7 +292,7 @@ private:
         list.push_back(std::move(atom));
     }
 
-    void parseCommand(MathList& list, const std::string& name, End end) {
+    void parseCommand(MathList& list, const std::string& name) {
         using K = MathAtom::Kind;
         MathAtom atom;
         if (name == "frac" || name == "dfrac" || name == "tfrac" || name == "binom") {
@@ -314,7 +319,6 @@ private:
             atom.rightDelimiter = rightDelimiter_;
             rightDelimiter_ = saved;
         } else if (name == "right") {
-            (void)end;
             fail(MathParseError::Code::missingLeft, "Missing \\left for \\right");
         } else if (auto space = spaces().find(name); space != spaces().end()) {
             atom.kind = K::space;
@@ -360,6 +364,7 @@ private:
 
     const std::string& s_;
     std::size_t pos_ = 0;
+    int depth_ = 0;
     std::string rightDelimiter_;
 };
 

@@ -13,7 +13,10 @@ MTMathUILabel::MTMathUILabel(const gfx::Rect& frame) : ui::View(frame) { setUser
 
 void MTMathUILabel::setLatex(std::string latex) {
     latex_ = std::move(latex);
-    relayout();
+    ParseResult parsed = parseLatex(latex_);
+    error_ = std::move(parsed.error);
+    formula_ = std::move(parsed.list);
+    typesetFormula();
 }
 
 void MTMathUILabel::setTextColor(const gfx::Color& color) {
@@ -24,23 +27,25 @@ void MTMathUILabel::setTextColor(const gfx::Color& color) {
 void MTMathUILabel::setFontSize(double size) {
     if (!(size > 0)) return;
     fontSize_ = size;
-    relayout();
+    typesetFormula();
 }
 
 void MTMathUILabel::setLabelMode(MTMathUILabelMode mode) {
     mode_ = mode;
-    relayout();
+    typesetFormula();
 }
 
 void MTMathUILabel::setContentInsets(const gfx::EdgeInsets& insets) {
     insets_ = insets;
-    relayout();
+    resizeToFormula();
 }
 
-void MTMathUILabel::relayout() {
-    ParseResult parsed = parseLatex(latex_);
-    error_ = parsed.error;
-    box_ = error_ ? MathBox{} : layoutMath(parsed.list, fontSize_, mode_ == MTMathUILabelMode::display);
+void MTMathUILabel::typesetFormula() {
+    box_ = layoutMath(formula_, fontSize_, mode_ == MTMathUILabelMode::display);
+    resizeToFormula();
+}
+
+void MTMathUILabel::resizeToFormula() {
     gfx::Rect f = frame();
     f.size = intrinsicContentSize();
     setFrame(f);

@@ -48,10 +48,14 @@ public:
     void describe(std::vector<std::string>& notes) const override;
 
 private:
-    void relayout();
+    // Sets the parsed formula at the current size and mode, then resizes.
+    void typesetFormula();
+    // Takes the formula's size plus the insets, the origin kept.
+    void resizeToFormula();
 
     std::string latex_;
     std::optional<MathParseError> error_;
+    MathList formula_;  // empty when the text is empty or malformed
     gfx::Color textColor_ = gfx::Color::black();
     double fontSize_ = defaultFontSize;
     MTMathUILabelMode mode_ = MTMathUILabelMode::display;

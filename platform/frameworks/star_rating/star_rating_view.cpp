@@ -39,9 +39,11 @@ void StarRatingView::setRating(double rating) {
 std::vector<double> StarRatingView::starFills() const {
     std::vector<double> fills;
     double shown = rounded(rating_);
-    for (int i = 0; i < std::max(0, settings_.totalStars); ++i) fills.push_back(std::clamp(shown - i, 0.0, 1.0));
+    for (int i = 0; i < starCount(); ++i) fills.push_back(std::clamp(shown - i, 0.0, 1.0));
     return fills;
 }
+
+int StarRatingView::starCount() const { return std::clamp(settings_.totalStars, 0, maxStars); }
 
 double StarRatingView::rounded(double value) const {
     switch (settings_.fillMode) {
@@ -53,7 +55,7 @@ double StarRatingView::rounded(double value) const {
 }
 
 void StarRatingView::update() {
-    int count = std::clamp(settings_.totalStars, 0, 100);
+    int count = starCount();
     while (static_cast<int>(stars_.size()) > count) {
         stars_.back()->removeFromSuperlayer();
         stars_.pop_back();
@@ -78,15 +80,16 @@ void StarRatingView::update() {
 
 bool StarRatingView::touch(double rawRating) {
     if (!settings_.updateOnTouch || !isUserInteractionEnabled()) return false;
-    double value = std::clamp(rounded(rawRating), settings_.minTouchRating, static_cast<double>(settings_.totalStars));
-    setRating(value);
+    // With fewer stars than the minimum rating (none, say) the minimum wins.
+    double value = std::min(rounded(rawRating), static_cast<double>(starCount()));
+    setRating(std::max(value, settings_.minTouchRating));
     if (onTouch) onTouch(rating_);
     if (onFinishTouching) onFinishTouching(rating_);
     return true;
 }
 
 gfx::Size StarRatingView::intrinsicContentSize() const {
-    int n = std::max(0, settings_.totalStars);
+    int n = starCount();
     double w = n * settings_.starSize + std::max(0, n - 1) * settings_.starMargin;
     return {w, settings_.starSize};
 }

@@ -32,6 +32,8 @@ struct StarRatingSettings {
 // updates (so that what is set on it, a shadow say, stays).
 class StarRatingView : public ui::View {
 public:
+    static constexpr int maxStars = 100;
+
     StarRatingView();
     explicit StarRatingView(const gfx::Rect& frame);
 
@@ -56,6 +58,8 @@ public:
 
 private:
     double rounded(double value) const;
+    // The number of stars drawn: the setting, kept within 0…maxStars.
+    int starCount() const;
 
     double rating_ = 2.5;
     StarRatingSettings settings_;

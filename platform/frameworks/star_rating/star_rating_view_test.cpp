@@ -57,6 +57,18 @@ TEST_CASE("star ratings") {
         stars->update();
         CHECK(stars->layer()->sublayers().size() == 3);
     }
+    SUBCASE("the number of stars stays within bounds") {
+        stars->settings().totalStars = 0;
+        stars->update();
+        CHECK(stars->layer()->sublayers().empty());
+        CHECK(stars->touch(3));  // fewer stars than the minimum rating
+        CHECK(stars->rating() == 1);
+        stars->settings().totalStars = 1'000'000;
+        stars->update();
+        CHECK(stars->layer()->sublayers().size() == 100);
+        CHECK(stars->starFills().size() == 100);
+        CHECK(stars->intrinsicContentSize().width == 100 * 20 + 99 * 5);
+    }
     SUBCASE("a rating that is no number shows no stars") {
         stars->setRating(std::nan(""));
         CHECK(stars->rating() == 0);
