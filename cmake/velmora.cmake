@@ -16,7 +16,7 @@ elseif(NOT VELMORA_SANITIZE STREQUAL "")
   message(FATAL_ERROR "VELMORA_SANITIZE must be empty, 'address' or 'thread'")
 endif()
 
-# velmora_library(NAME SOURCES ... [DEPS ...])
+# velmora_library(NAME SOURCES ... [DEPS ...] [PRIVATE_DEPS ...])
 # One folder, one library; its headers are included by their path from the
 # repository root ("measurement/foundation/alarm.h").
 function(velmora_library name)
@@ -37,7 +37,7 @@ function(velmora_test name)
   set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABEL}" TIMEOUT 600)
 endfunction()
 
-# velmora_tool(NAME SOURCES ... [DEPS ...]): a program of tools/ or bench/.
+# velmora_program(NAME SOURCES ... [DEPS ...]): a program of tools/ or bench/.
 function(velmora_program name)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})

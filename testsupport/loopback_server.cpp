@@ -203,11 +203,6 @@ bool LoopbackServer::waitForRequests(std::size_t count, double timeoutSeconds) c
     return state_->waitFor(timeoutSeconds, [&] { return state_->requests.size() >= count; });
 }
 
-std::size_t LoopbackServer::heldCount() const {
-    std::lock_guard lock(state_->mutex);
-    return state_->held;
-}
-
 bool LoopbackServer::waitForHeld(std::size_t count, double timeoutSeconds) const {
     return state_->waitFor(timeoutSeconds, [&] { return state_->held >= count; });
 }

@@ -61,8 +61,7 @@ public:
     // arrived; answers whether they did.
     bool waitForRequests(std::size_t count, double timeoutSeconds) const;
 
-    // Requests waiting for release() right now.
-    std::size_t heldCount() const;
+    // Waits until that many requests wait for release() at once.
     bool waitForHeld(std::size_t count, double timeoutSeconds) const;
     // Lets every request held so far answer.
     void release();

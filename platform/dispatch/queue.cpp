@@ -5,7 +5,6 @@
 #include <condition_variable>
 #include <deque>
 #include <exception>
-#include <future>
 #include <iostream>
 #include <mutex>
 #include <thread>
@@ -77,17 +76,32 @@ public:
             block();
             return;
         }
-        std::promise<void> done;
-        auto finished = done.get_future();
-        async([&] {
+        auto handoff = std::make_shared<SyncHandoff>();
+        async([handoff, &block] {
+            std::exception_ptr failure;
             try {
                 block();
-                done.set_value();
             } catch (...) {
-                done.set_exception(std::current_exception());
+                failure = std::current_exception();
             }
+            // Out of the catch, this thread holds nothing of the exception
+            // but `failure`, which it hands over whole: the caller's is
+            // then the last reference, and the caller frees the exception,
+            // after the lock has ordered everything done to it here.
+            {
+                std::lock_guard lock(handoff->mutex);
+                handoff->failure = std::move(failure);
+                handoff->done = true;
+            }
+            handoff->finished.notify_one();
         });
-        finished.get();
+        std::exception_ptr failure;
+        {
+            std::unique_lock lock(handoff->mutex);
+            handoff->finished.wait(lock, [&] { return handoff->done; });
+            failure = std::move(handoff->failure);
+        }
+        if (failure) std::rethrow_exception(std::move(failure));
     }
 
     bool isCurrent() const override { return runsOnThisThread(this); }
@@ -107,6 +121,14 @@ public:
     }
 
 private:
+    // What a sync caller waits on: the block's end and its exception, if any.
+    struct SyncHandoff {
+        std::mutex mutex;
+        std::condition_variable finished;
+        bool done = false;
+        std::exception_ptr failure;
+    };
+
     struct State {
         std::mutex mutex;
         std::condition_variable wake;
@@ -242,24 +264,27 @@ struct MainQueue::Loop {
     std::mutex mutex;
     std::condition_variable wake;
     bool stopped = false;
-    std::size_t generation = 0;  // raised by every async and stop
+    std::size_t generation = 0;  // raised by every async, resume and stop
 };
 
 MainQueue::MainQueue() : ManualQueue("main"), loop_(std::make_shared<Loop>()) {}
 
 void MainQueue::async(Block block) {
     ManualQueue::async(std::move(block));
-    {
-        std::lock_guard lock(loop_->mutex);
-        ++loop_->generation;
-    }
-    loop_->wake.notify_all();
+    wakeLoop(false);
 }
 
-void MainQueue::stop() {
+void MainQueue::resume() {
+    ManualQueue::resume();
+    wakeLoop(false);
+}
+
+void MainQueue::stop() { wakeLoop(true); }
+
+void MainQueue::wakeLoop(bool stopping) {
     {
         std::lock_guard lock(loop_->mutex);
-        loop_->stopped = true;
+        if (stopping) loop_->stopped = true;
         ++loop_->generation;
     }
     loop_->wake.notify_all();

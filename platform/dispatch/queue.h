@@ -57,10 +57,11 @@ public:
     // Runs blocks, including those added meanwhile, until none is left (or
     // the queue is suspended); answers how many ran.
     std::size_t drain();
-    bool runOne();
     std::size_t pendingCount() const;
 
 private:
+    bool runOne();
+
     struct State;
     std::unique_ptr<State> state_;
 };
@@ -78,9 +79,12 @@ public:
     void stop();
 
     void async(Block block) override;
+    // A resumed main queue wakes its loop for the blocks it held back.
+    void resume() override;
 
 private:
     struct Loop;
+    void wakeLoop(bool stopping);
     std::shared_ptr<Loop> loop_;
 };
 

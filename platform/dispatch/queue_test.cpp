@@ -1,6 +1,7 @@
 #include <doctest/doctest.h>
 
 #include <atomic>
+#include <future>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -46,6 +47,7 @@ TEST_CASE("serial queues with threads of their own") {
         std::atomic<int> ran{0};
         queue->suspend();
         queue->async([&] { ran.fetch_add(1); });
+        CHECK(ran.load() == 0);
         std::thread resumer([&] { queue->resume(); });
         queue->sync([] {});  // returns only once the queue runs again
         resumer.join();
@@ -125,6 +127,31 @@ TEST_CASE("the main queue and the main thread") {
         mainQueue().async([&] { flag = true; });
         CHECK(mainQueue().runUntil([&] { return flag; }, 5.0));
         CHECK_FALSE(mainQueue().runUntil([] { return false; }, 0.01));
+    }
+    SUBCASE("resuming the main queue from another thread wakes its loop") {
+        bool ran = false;
+        std::promise<void> looked;
+        bool lookedOnce = false;
+        mainQueue().suspend();
+        mainQueue().async([&] { ran = true; });
+        // Resumes only once the loop has found the queue held back and
+        // gone to wait.
+        std::thread resumer([future = looked.get_future()]() mutable {
+            future.wait();
+            mainQueue().resume();
+        });
+        const bool held = mainQueue().runUntil(
+            [&] {
+                if (!lookedOnce) {
+                    lookedOnce = true;
+                    looked.set_value();
+                }
+                return ran;
+            },
+            10.0);
+        resumer.join();
+        CHECK(held);
+        CHECK(ran);
     }
 }
 

@@ -1,7 +1,6 @@
 #include "platform/dispatch/timer.h"
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -14,19 +13,59 @@ namespace platform::dispatch {
 
 namespace {
 
-struct TimerRecord {
-    std::atomic<bool> active{true};
+// One armed timer. Cancelling it lets go of its block and queue at once,
+// so that what the block holds does not live on until the fire date.
+class TimerRecord {
+public:
+    TimerRecord(std::shared_ptr<Queue> queue, Block block) : queue_(std::move(queue)), block_(std::move(block)) {}
+
     double fireDate = 0;
     std::uint64_t sequence = 0;
-    std::shared_ptr<Queue> queue;
-    Block block;
+
+    bool isActive() const {
+        std::lock_guard lock(mutex_);
+        return active_;
+    }
+
+    void cancel() {
+        // Let go of after the lock: what the block captured may cancel this
+        // very timer as it goes.
+        std::shared_ptr<Queue> queue;
+        Block block;
+        std::lock_guard lock(mutex_);
+        active_ = false;
+        queue = std::move(queue_);
+        block = std::move(block_);
+    }
+
+    // The queue to post the firing to; none once cancelled.
+    std::shared_ptr<Queue> queue() const {
+        std::lock_guard lock(mutex_);
+        return queue_;
+    }
+
+    // The block, once: none when the timer was cancelled (or fired) since.
+    Block takeBlock() {
+        std::shared_ptr<Queue> queue;  // let go of after the lock
+        std::lock_guard lock(mutex_);
+        if (!active_) return {};
+        active_ = false;
+        queue = std::move(queue_);
+        return std::move(block_);
+    }
+
+private:
+    mutable std::mutex mutex_;
+    bool active_ = true;
+    std::shared_ptr<Queue> queue_;
+    Block block_;
 };
 
 class TimerHandle : public Timer {
 public:
     explicit TimerHandle(std::shared_ptr<TimerRecord> record) : record_(std::move(record)) {}
-    void cancel() override { record_->active.store(false); }
-    bool isActive() const override { return record_->active.load(); }
+    void cancel() override { record_->cancel(); }
+    bool isActive() const override { return record_->isActive(); }
     double fireDate() const override { return record_->fireDate; }
 
 private:
@@ -36,10 +75,10 @@ private:
 // Hands the block to its queue; the queue checks once more that nobody
 // cancelled the timer in the meantime.
 void post(const std::shared_ptr<TimerRecord>& record) {
-    record->queue->async([record] {
-        if (!record->active.exchange(false)) return;
-        Block block = std::move(record->block);
-        block();
+    auto queue = record->queue();
+    if (!queue) return;
+    queue->async([record] {
+        if (Block block = record->takeBlock()) block();
     });
 }
 
@@ -47,10 +86,8 @@ void post(const std::shared_ptr<TimerRecord>& record) {
 class SystemTimerService : public TimerService {
 public:
     std::shared_ptr<Timer> schedule(std::shared_ptr<Queue> queue, double delaySeconds, Block block) override {
-        auto record = std::make_shared<TimerRecord>();
+        auto record = std::make_shared<TimerRecord>(std::move(queue), std::move(block));
         record->fireDate = clock_.now() + std::max(0.0, delaySeconds);
-        record->queue = std::move(queue);
-        record->block = std::move(block);
         {
             std::lock_guard lock(mutex_);
             if (!thread_.joinable()) thread_ = std::thread([this] { run(); });
@@ -76,7 +113,7 @@ private:
             }
             auto record = first->second;
             pending_.erase(first);
-            if (record->active.load()) post(record);
+            post(record);
         }
     }
 
@@ -124,9 +161,7 @@ ManualTimerService::ManualTimerService(std::shared_ptr<ManualClock> clock) : sta
 ManualTimerService::~ManualTimerService() = default;
 
 std::shared_ptr<Timer> ManualTimerService::schedule(std::shared_ptr<Queue> queue, double delaySeconds, Block block) {
-    auto record = std::make_shared<TimerRecord>();
-    record->queue = std::move(queue);
-    record->block = std::move(block);
+    auto record = std::make_shared<TimerRecord>(std::move(queue), std::move(block));
     std::lock_guard lock(state_->mutex);
     record->fireDate = state_->clock->now() + std::max(0.0, delaySeconds);
     record->sequence = state_->nextSequence++;
@@ -138,7 +173,7 @@ bool ManualTimerService::fireNext(double until) {
     std::shared_ptr<TimerRecord> due;
     {
         std::lock_guard lock(state_->mutex);
-        std::erase_if(state_->records, [](const auto& r) { return !r->active.load(); });
+        std::erase_if(state_->records, [](const auto& r) { return !r->isActive(); });
         auto earliest = std::min_element(state_->records.begin(), state_->records.end(), [](const auto& a, const auto& b) {
             return a->fireDate != b->fireDate ? a->fireDate < b->fireDate : a->sequence < b->sequence;
         });
@@ -155,14 +190,14 @@ bool ManualTimerService::fireNext(double until) {
 std::size_t ManualTimerService::activeCount() const {
     std::lock_guard lock(state_->mutex);
     return static_cast<std::size_t>(
-        std::count_if(state_->records.begin(), state_->records.end(), [](const auto& r) { return r->active.load(); }));
+        std::count_if(state_->records.begin(), state_->records.end(), [](const auto& r) { return r->isActive(); }));
 }
 
 double ManualTimerService::nextFireDate() const {
     std::lock_guard lock(state_->mutex);
     double next = -1;
     for (const auto& r : state_->records) {
-        if (r->active.load() && (next < 0 || r->fireDate < next)) next = r->fireDate;
+        if (r->isActive() && (next < 0 || r->fireDate < next)) next = r->fireDate;
     }
     return next;
 }

@@ -90,3 +90,40 @@ TEST_CASE("real timers fire on their queue after their delay") {
     marker.get_future().wait();
     CHECK_FALSE(cancelledRan);
 }
+
+TEST_CASE("a timer holds its block and queue only while it is armed") {
+    auto token = std::make_shared<int>(0);
+    const std::weak_ptr<int> tokenWatch = token;
+
+    SUBCASE("manual timers, cancelled") {
+        ManualTime time;
+        auto queue = makeSerialQueue("held by the timer");
+        const std::weak_ptr<Queue> queueWatch = queue;
+        auto timer = timers()->schedule(std::move(queue), 3600, [token = std::move(token)] {});
+        CHECK_FALSE(tokenWatch.expired());
+        CHECK_FALSE(queueWatch.expired());
+        timer->cancel();
+        CHECK(tokenWatch.expired());
+        CHECK(queueWatch.expired());
+    }
+    SUBCASE("manual timers, fired") {
+        ManualTime time;
+        auto queue = makeSerialQueue("held by the timer");
+        const std::weak_ptr<Queue> queueWatch = queue;
+        bool ran = false;
+        auto timer = timers()->schedule(std::move(queue), 1, [token = std::move(token), &ran] { ran = true; });
+        time.advance(1);
+        CHECK(ran);
+        CHECK(tokenWatch.expired());
+        CHECK(queueWatch.expired());
+    }
+    SUBCASE("real timers, cancelled long before their fire date") {
+        auto queue = makeSerialQueue("held by the timer");
+        const std::weak_ptr<Queue> queueWatch = queue;
+        auto timer = timers()->schedule(std::move(queue), 3600, [token = std::move(token)] {});
+        CHECK_FALSE(tokenWatch.expired());
+        timer->cancel();
+        CHECK(tokenWatch.expired());
+        CHECK(queueWatch.expired());
+    }
+}

@@ -20,6 +20,7 @@ std::mutex gMainMutex;
 std::optional<std::filesystem::path> gMainOverride;
 
 std::filesystem::path defaultMainPath() {
+    std::lock_guard lock(gMainMutex);
     if (gMainOverride) return *gMainOverride;
     if (const char* env = std::getenv("VELMORA_RESOURCES"); env && *env) return env;
     return VELMORA_DEFAULT_RESOURCES;
@@ -138,6 +139,16 @@ void Bundle::setMainResourcePath(const std::filesystem::path& path) {
     bundle.resourcePath_ = path;
     bundle.tables_.clear();
     bundle.info_.reset();
+}
+
+std::filesystem::path Bundle::resourcePath() const {
+    std::lock_guard lock(mutex_);
+    return resourcePath_;
+}
+
+std::string Bundle::language() const {
+    std::lock_guard lock(mutex_);
+    return language_;
 }
 
 void Bundle::setLanguage(std::string language) {

@@ -22,8 +22,9 @@ public:
     static Bundle& main();
     static void setMainResourcePath(const std::filesystem::path& path);
 
-    const std::filesystem::path& resourcePath() const { return resourcePath_; }
-    const std::string& language() const { return language_; }
+    // Copies: another thread may change either at any time.
+    std::filesystem::path resourcePath() const;
+    std::string language() const;
     void setLanguage(std::string language);
 
     // "name.type" in the language folder first, then at the top; none when absent.

@@ -1,6 +1,7 @@
 #include <doctest/doctest.h>
 
 #include <fstream>
+#include <thread>
 
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/plist_codec.h"
@@ -49,6 +50,17 @@ TEST_CASE("a bundle finds its resources, info and translations") {
         CHECK(bundle.localizedString("hello") == "Hallo");
         bundle.setLanguage("fr");
         CHECK(bundle.localizedString("hello") == "hello");
+    }
+    SUBCASE("one thread may change the language while another reads") {
+        std::thread reader([&] {
+            for (int i = 0; i < 200; ++i) {
+                const std::string language = bundle.language();
+                CHECK((language == "en" || language == "de"));
+                CHECK(bundle.resourcePath() == dir.path());
+            }
+        });
+        for (int i = 0; i < 200; ++i) bundle.setLanguage(i % 2 ? "en" : "de");
+        reader.join();
     }
     SUBCASE("resources") {
         auto json = bundle.jsonResource("table");

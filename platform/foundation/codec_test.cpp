@@ -47,6 +47,19 @@ TEST_CASE("property lists round-trip in both forms") {
         REQUIRE(v->isDate());
         CHECK(v->asDate().secondsSince1970 == doctest::Approx(978307200.0));
     }
+    SUBCASE("the binary form keeps dates to the microsecond, before 2001 too") {
+        const auto roundTrip = [](double secondsSince1970) {
+            auto back = platform::parsePropertyList(platform::writePropertyListBinary(platform::Date{secondsSince1970}));
+            REQUIRE(back);
+            REQUIRE(back->isDate());
+            return back->asDate().secondsSince1970;
+        };
+        CHECK(roundTrip(1700000000.25) == doctest::Approx(1700000000.25).epsilon(1e-15));
+        // A fraction that rounds up to a whole second carries into it.
+        CHECK(roundTrip(1700000000.9999997) == doctest::Approx(1700000001.0).epsilon(1e-15));
+        // 2000-12-31T23:59:58.5Z, a second and a half before the format's epoch.
+        CHECK(roundTrip(978307198.5) == doctest::Approx(978307198.5).epsilon(1e-15));
+    }
     SUBCASE("malformed input gives no value and a reason") {
         std::string why;
         CHECK_FALSE(platform::parsePropertyList("", &why));

@@ -61,14 +61,11 @@ std::shared_ptr<HTTPClient> defaultHTTPClient() {
     return client;
 }
 
-RecordingHTTPClient::RecordingHTTPClient()
-    : fallback_(HTTPResponse::failure(TransportError::CannotConnect, "no scripted response")) {}
-
 HTTPResponse RecordingHTTPClient::send(const HTTPRequest& request, std::stop_token /*stop*/) {
     std::lock_guard lock(mutex_);
     requests_.push_back(request);
     if (script_.empty()) {
-        return fallback_;
+        return HTTPResponse::failure(TransportError::CannotConnect, "no scripted response");
     }
     HTTPResponse next = std::move(script_.front());
     script_.pop_front();
@@ -78,11 +75,6 @@ HTTPResponse RecordingHTTPClient::send(const HTTPRequest& request, std::stop_tok
 void RecordingHTTPClient::enqueue(HTTPResponse response) {
     std::lock_guard lock(mutex_);
     script_.push_back(std::move(response));
-}
-
-void RecordingHTTPClient::setFallback(HTTPResponse response) {
-    std::lock_guard lock(mutex_);
-    fallback_ = std::move(response);
 }
 
 std::vector<HTTPRequest> RecordingHTTPClient::requests() const {

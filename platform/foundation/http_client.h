@@ -84,17 +84,15 @@ private:
 std::shared_ptr<HTTPClient> defaultHTTPClient();
 
 // A stand-in for tests: remembers every request and answers from a script,
-// in order; once the script is used up it gives the fallback answer (a
-// transport failure unless set otherwise). It answers at once, so a stop
+// in order; once the script is used up it answers with a transport failure
+// (CannotConnect). It answers at once, so a stop
 // request has nothing to cut short and is not looked at: whatever was sent
 // gets its scripted answer.
 class RecordingHTTPClient : public HTTPClient {
 public:
-    RecordingHTTPClient();
     HTTPResponse send(const HTTPRequest& request, std::stop_token stop = {}) override;
 
     void enqueue(HTTPResponse response);
-    void setFallback(HTTPResponse response);
     std::vector<HTTPRequest> requests() const;
     std::size_t requestCount() const;
 
@@ -102,7 +100,6 @@ private:
     mutable std::mutex mutex_;
     std::vector<HTTPRequest> requests_;
     std::deque<HTTPResponse> script_;
-    HTTPResponse fallback_;
 };
 
 // A response with a status, a text body and optional headers; for scripts.

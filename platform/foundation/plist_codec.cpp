@@ -2,6 +2,7 @@
 
 #include <plist/plist.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -61,9 +62,12 @@ std::optional<Value> fromNode(plist_t node, int depth) {
             return Value(std::move(data));
         }
         case PLIST_DATE: {
+            // The library splits a date by truncation: the microseconds
+            // carry the sign of the seconds (-1.5 reads as -1 and 500000).
             int32_t sec = 0, usec = 0;
             plist_get_date_val(node, &sec, &usec);
-            return Value(Date{sec + usec / 1e6 + kReferenceDateOffset});
+            const double fraction = usec / 1e6;
+            return Value(Date{(sec < 0 ? sec - fraction : sec + fraction) + kReferenceDateOffset});
         }
         case PLIST_ARRAY: {
             Value::Array array;
@@ -104,6 +108,22 @@ std::optional<Value> fromNode(plist_t node, int depth) {
     }
 }
 
+// Whole seconds and microseconds since 2001, within what the format holds.
+// A fraction that rounds up to a whole second carries into the seconds.
+plist_t dateNode(const Date& date) {
+    constexpr double kEarliest = -2147483648.0;
+    constexpr double kLatest = 2147483647.0;
+    const double since2001 = date.secondsSince1970 - kReferenceDateOffset;
+    const double clamped = std::isnan(since2001) ? 0.0 : std::clamp(since2001, kEarliest, kLatest);
+    double whole = std::floor(clamped);
+    long usec = std::lround((clamped - whole) * 1e6);
+    if (usec >= 1000000) {
+        usec = whole < kLatest ? 0 : 999999;
+        whole = std::min(whole + 1, kLatest);
+    }
+    return plist_new_date(static_cast<int32_t>(whole), static_cast<int32_t>(usec));
+}
+
 plist_t toNode(const Value& value) {
     switch (value.kind()) {
         case Value::Kind::Null:
@@ -122,13 +142,7 @@ plist_t toNode(const Value& value) {
             const auto& bytes = value.asData().bytes;
             return plist_new_data(reinterpret_cast<const char*>(bytes.data()), bytes.size());
         }
-        case Value::Kind::Date: {
-            double since2001 = value.asDate().secondsSince1970 - kReferenceDateOffset;
-            double whole = std::floor(since2001);
-            double clamped = std::fmax(std::fmin(whole, 2147483647.0), -2147483648.0);
-            auto usec = static_cast<int32_t>(std::lround((since2001 - whole) * 1e6) % 1000000);
-            return plist_new_date(static_cast<int32_t>(clamped), usec);
-        }
+        case Value::Kind::Date: return dateNode(value.asDate());
         case Value::Kind::Array: {
             plist_t array = plist_new_array();
             for (const auto& item : value.asArray()) plist_array_append_item(array, toNode(item));

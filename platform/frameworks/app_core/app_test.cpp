@@ -1,6 +1,7 @@
 #include <doctest/doctest.h>
 
 #include <fstream>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -15,16 +16,18 @@ using platform::VEZApp;
 
 namespace {
 
-// Points the main bundle at a folder for the scope of a test.
+// Points the main bundle at a folder for the scope of a test, then back at
+// the folder it had.
 struct BundleScope {
-    explicit BundleScope(const std::filesystem::path& path) {
+    explicit BundleScope(const std::filesystem::path& path) : saved(platform::Bundle::main().resourcePath()) {
         platform::Bundle::setMainResourcePath(path);
         VEZApp::resetForTesting();
     }
     ~BundleScope() {
-        platform::Bundle::setMainResourcePath({});
+        platform::Bundle::setMainResourcePath(saved);
         VEZApp::resetForTesting();
     }
+    std::filesystem::path saved;
 };
 
 void writeServiceInfo(const std::filesystem::path& folder, const std::string& appID) {
@@ -92,5 +95,13 @@ TEST_CASE("background tasks are recorded and can be waited for") {
     REQUIRE(records.size() == 2);
     CHECK(records[0].name == "upload");
     CHECK(records[1].ended);
+
+    // Nothing expires headless: what an expiration handler captured is let
+    // go of at once rather than held for the life of the process.
+    auto captured = std::make_shared<int>(0);
+    const std::weak_ptr<int> watch = captured;
+    const auto third = tasks.beginBackgroundTask("held", [captured = std::move(captured)] {});
+    CHECK(watch.expired());
+    tasks.endBackgroundTask(third);
     tasks.reset();
 }

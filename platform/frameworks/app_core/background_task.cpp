@@ -11,7 +11,6 @@ struct BackgroundTasks::State {
     mutable std::condition_variable changed;
     BackgroundTaskIdentifier next = 1;
     std::vector<Record> records;
-    std::vector<std::function<void()>> expirationHandlers;
 
     std::size_t active() const {
         std::size_t count = 0;
@@ -28,11 +27,10 @@ BackgroundTasks& BackgroundTasks::shared() {
 }
 
 BackgroundTaskIdentifier BackgroundTasks::beginBackgroundTask(const std::string& name,
-                                                              std::function<void()> expirationHandler) {
+                                                              std::function<void()> /*expirationHandler*/) {
     std::lock_guard lock(state_->mutex);
     const auto identifier = state_->next++;
     state_->records.push_back(Record{identifier, name, false});
-    state_->expirationHandlers.push_back(std::move(expirationHandler));
     return identifier;
 }
 
@@ -66,7 +64,6 @@ void BackgroundTasks::reset() {
     {
         std::lock_guard lock(state_->mutex);
         state_->records.clear();
-        state_->expirationHandlers.clear();
     }
     state_->changed.notify_all();
 }

@@ -25,8 +25,9 @@ public:
 
     static BackgroundTasks& shared();
 
-    // A new identifier, never kInvalidBackgroundTask. The expiration handler
-    // is kept but never called.
+    // A new identifier, never kInvalidBackgroundTask. Nothing expires here,
+    // so the expiration handler is neither called nor kept (what it
+    // captured is not held for the life of the process).
     BackgroundTaskIdentifier beginBackgroundTask(const std::string& name, std::function<void()> expirationHandler);
     // Ending an unknown or ended task does nothing.
     void endBackgroundTask(BackgroundTaskIdentifier identifier);

@@ -102,12 +102,18 @@ struct RULNetwork::State {
     }
 
     // Threads that have finished are joined when the next request starts,
-    // so that they do not pile up; the lock is held.
-    void joinFinishedWorkers() {
+    // so that they do not pile up. Taken out with the lock held; the caller
+    // joins them after letting it go, since a finishing thread may be
+    // waiting for a queue whose pending completion needs the lock.
+    std::vector<std::jthread> takeFinishedWorkers() {
+        std::vector<std::jthread> finished;
         for (std::uint64_t id : finishedWorkers) {
-            workers.erase(id);
+            if (auto worker = workers.extract(id)) {
+                finished.push_back(std::move(worker.mapped()));
+            }
         }
         finishedWorkers.clear();
+        return finished;
     }
 
     void tellDelegate() const {
@@ -189,8 +195,9 @@ std::string RULNetwork::start(HTTPRequest request, std::shared_ptr<dispatch::Que
                        HTTPResponse::failure(TransportError::InvalidRequest, "unsupported URL \"" + request.url + "\""));
         return "";
     }
+    std::vector<std::jthread> finished;  // joined on return, once the lock is let go
     std::lock_guard lock(state_->mutex);
-    state_->joinFinishedWorkers();
+    finished = state_->takeFinishedWorkers();
     ++state_->inFlight;
     request.timeoutSeconds = state_->timeout;
     const std::uint64_t id = ++state_->lastTask;
