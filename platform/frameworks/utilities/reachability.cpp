@@ -4,6 +4,8 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 namespace platform {
@@ -14,6 +16,10 @@ struct Reachability::Registry {
     std::mutex changing;
     mutable std::mutex mutex;
     bool reachable = true;
+    // The thread announcing a change, and the changes its observers made
+    // meanwhile, announced after the current one in the order made.
+    std::thread::id announcer;
+    std::vector<bool> pending;
     std::uint64_t nextId = 0;
     std::map<std::uint64_t, std::shared_ptr<Observer>> observers;
 };
@@ -47,14 +53,45 @@ bool Reachability::isReachable() const {
 }
 
 void Reachability::setReachable(bool reachable) {
+    {
+        std::lock_guard lock(registry_->mutex);
+        if (registry_->announcer == std::this_thread::get_id()) {
+            // An observer flipped the switch: waiting for the change lock
+            // here would wait for ourselves.
+            if (registry_->reachable != reachable) {
+                registry_->reachable = reachable;
+                registry_->pending.push_back(reachable);
+            }
+            return;
+        }
+    }
     std::lock_guard change(registry_->changing);
-    std::vector<std::uint64_t> ids;
+    std::vector<bool> changes;
     {
         std::lock_guard lock(registry_->mutex);
         if (registry_->reachable == reachable) {
             return;
         }
         registry_->reachable = reachable;
+        registry_->announcer = std::this_thread::get_id();
+        changes.push_back(reachable);
+    }
+    while (!changes.empty()) {
+        for (bool value : changes) {
+            announce(value);
+        }
+        std::lock_guard lock(registry_->mutex);
+        changes = std::exchange(registry_->pending, {});
+        if (changes.empty()) {
+            registry_->announcer = std::thread::id();
+        }
+    }
+}
+
+void Reachability::announce(bool reachable) {
+    std::vector<std::uint64_t> ids;
+    {
+        std::lock_guard lock(registry_->mutex);
         for (const auto& entry : registry_->observers) {
             ids.push_back(entry.first);
         }

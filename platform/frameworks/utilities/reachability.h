@@ -9,7 +9,8 @@ namespace platform {
 // Whether the device has a network, as a switch that tests and the velmora
 // tool flip. There is no probing of real hosts: a network object asks this
 // switch whatever host it watches. Observers hear of every change, and only
-// of changes, on the thread that flips the switch.
+// of changes, on the thread that flips the switch. An observer may flip it
+// too: that change is announced once the current one has reached everyone.
 class Reachability {
     struct Registry;
 
@@ -42,6 +43,8 @@ public:
     [[nodiscard]] std::unique_ptr<Observation> observe(Observer observer);
 
 private:
+    void announce(bool reachable);
+
     std::shared_ptr<Registry> registry_;
 };
 

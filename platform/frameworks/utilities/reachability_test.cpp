@@ -110,3 +110,24 @@ TEST_CASE("a network object follows its reachability switch and tells its delega
         CHECK(calls == 1);
     }
 }
+
+TEST_CASE("an observer may flip the switch itself") {
+    Reachability reachability(true);
+    std::vector<bool> first;
+    std::vector<bool> second;
+    // The first observer undoes every loss at once, as a retry would.
+    auto undo = reachability.observe([&](bool reachable) {
+        first.push_back(reachable);
+        if (!reachable) reachability.setReachable(true);
+    });
+    auto watch = reachability.observe([&](bool reachable) { second.push_back(reachable); });
+
+    reachability.setReachable(false);
+    CHECK(reachability.isReachable());
+    // Everyone hears the loss before anyone hears the recovery.
+    CHECK(first == std::vector<bool>{false, true});
+    CHECK(second == std::vector<bool>{false, true});
+
+    reachability.setReachable(false);
+    CHECK(second == std::vector<bool>{false, true, false, true});
+}
