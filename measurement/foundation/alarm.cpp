@@ -1,5 +1,6 @@
 #include "measurement/foundation/alarm.h"
 
+#include <cmath>
 #include <cstdint>
 #include <mutex>
 
@@ -44,6 +45,9 @@ void APMAlarm::runAfterDelay(double delaySeconds, std::function<void()> block) {
         log(kAPMMonitorLevelError, kAPMAlarmEmptyBlockCode, state_->name + " tried to schedule an empty block");
         return;
     }
+    // A delay that is not a number would arm the alarm for no time at all;
+    // it fires at once, as a delay in the past does.
+    if (std::isnan(delaySeconds)) delaySeconds = 0;
     cancel();
     std::weak_ptr<State> weak = state_;
     std::lock_guard lock(state_->mutex);

@@ -1,6 +1,8 @@
 #include <doctest/doctest.h>
 
 #include <atomic>
+#include <cmath>
+#include <limits>
 #include <stdexcept>
 #include <thread>
 
@@ -76,6 +78,14 @@ TEST_CASE("alarms fire once on their queue at the scheduled time") {
     SUBCASE("a delay in the past fires at once") {
         alarm.runAfterDelay(-30, record);
         CHECK(*alarm.scheduledTimestamp() == doctest::Approx(start - 30));
+        time.settle();
+        REQUIRE(firings.size() == 1);
+        CHECK(firings[0] == doctest::Approx(start));
+    }
+    SUBCASE("a delay that is not a number fires at once, armed for now") {
+        alarm.runAfterDelay(std::numeric_limits<double>::quiet_NaN(), record);
+        REQUIRE(alarm.scheduledTimestamp());
+        CHECK(*alarm.scheduledTimestamp() == doctest::Approx(start));
         time.settle();
         REQUIRE(firings.size() == 1);
         CHECK(firings[0] == doctest::Approx(start));

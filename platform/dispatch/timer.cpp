@@ -82,6 +82,8 @@ void post(const std::shared_ptr<TimerRecord>& record) {
     });
 }
 
+constexpr double kLongestWaitSeconds = 60;
+
 // Real timers: one thread that sleeps until the earliest fire date.
 class SystemTimerService : public TimerService {
 public:
@@ -108,7 +110,10 @@ private:
             auto first = pending_.begin();
             double wait = first->first - clock_.now();
             if (wait > 0) {
-                wake_.wait_for(lock, std::chrono::duration<double>(wait));
+                // Waits in bounded steps: an endless delay cannot be turned
+                // into a wait, and a step that ends early just looks again,
+                // so a wall-clock jump delays a timer by one step at most.
+                wake_.wait_for(lock, std::chrono::duration<double>(std::min(wait, kLongestWaitSeconds)));
                 continue;
             }
             auto record = first->second;

@@ -1,6 +1,7 @@
 #include <doctest/doctest.h>
 
 #include <future>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -69,6 +70,19 @@ TEST_CASE("manual time fires timers in order on its clock") {
         CHECK(currentClock()->now() == doctest::Approx(start - 100));
         CHECK(time.clock().uptime() == doctest::Approx(up + 30));
     }
+}
+
+TEST_CASE("a real timer with an endless delay stays pending and holds up no other") {
+    auto queue = makeSerialQueue("endless timer");
+    bool endlessRan = false;
+    auto endless = timers()->schedule(queue, std::numeric_limits<double>::infinity(), [&] { endlessRan = true; });
+    std::promise<void> fired;
+    timers()->schedule(queue, 0.02, [&] { fired.set_value(); });
+    REQUIRE(fired.get_future().wait_for(std::chrono::seconds(10)) == std::future_status::ready);
+    CHECK(endless->isActive());
+    endless->cancel();
+    queue->sync([] {});
+    CHECK_FALSE(endlessRan);
 }
 
 TEST_CASE("real timers fire on their queue after their delay") {
