@@ -15,12 +15,13 @@ std::shared_ptr<AnalyticsSink>& sinkSlot() {
 
 void RecordingAnalytics::logEventWithName(const std::string& name, const platform::Value::Dictionary& parameters) {
     std::lock_guard lock(mutex_);
+    if (events_.size() == kCapacity) events_.pop_front();
     events_.push_back({name, parameters});
 }
 
 std::vector<RecordingAnalytics::Event> RecordingAnalytics::events() const {
     std::lock_guard lock(mutex_);
-    return events_;
+    return {events_.begin(), events_.end()};
 }
 
 std::vector<std::string> RecordingAnalytics::eventNames() const {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -19,8 +21,12 @@ public:
     virtual void logEventWithName(const std::string& name, const platform::Value::Dictionary& parameters) = 0;
 };
 
+// Keeps the latest kCapacity events, so that a process that never installs
+// another sink does not grow for ever.
 class RecordingAnalytics : public AnalyticsSink {
 public:
+    static constexpr std::size_t kCapacity = 1000;
+
     struct Event {
         std::string name;
         platform::Value::Dictionary parameters;
@@ -34,7 +40,7 @@ public:
 
 private:
     mutable std::mutex mutex_;
-    std::vector<Event> events_;
+    std::deque<Event> events_;
 };
 
 // The process-wide sink; a RecordingAnalytics until one is set.

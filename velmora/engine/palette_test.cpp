@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <memory>
+#include <string>
 
 #include "velmora/engine/analytics.h"
 #include "velmora/engine/localized_string.h"
@@ -39,6 +40,17 @@ TEST_CASE("analytics events go to the sink that is set") {
     setAnalytics(nullptr);
     CHECK(std::dynamic_pointer_cast<RecordingAnalytics>(analytics()) != nullptr);
     CHECK(analytics() != second);
+}
+
+TEST_CASE("a recording sink keeps only its latest events") {
+    RecordingAnalytics sink;
+    for (std::size_t i = 0; i <= RecordingAnalytics::kCapacity; ++i) {
+        sink.logEventWithName("event_" + std::to_string(i), {});
+    }
+    auto names = sink.eventNames();
+    REQUIRE(names.size() == RecordingAnalytics::kCapacity);
+    CHECK(names.front() == "event_1");
+    CHECK(names.back() == "event_" + std::to_string(RecordingAnalytics::kCapacity));
 }
 
 TEST_CASE("the engine's texts come from the English string table") {
