@@ -1,6 +1,7 @@
 #include "platform/ui/console.h"
 
 #include <atomic>
+#include <deque>
 #include <iostream>
 #include <mutex>
 
@@ -8,19 +9,20 @@ namespace platform::ui {
 
 namespace {
 std::mutex consoleMutex;
-std::vector<std::string> messages;
+std::deque<std::string> messages;
 std::atomic<bool> echoOn{false};
 }  // namespace
 
 void logMessage(const std::string& message) {
     std::lock_guard lock(consoleMutex);
+    if (messages.size() == kConsoleCapacity) messages.pop_front();
     messages.push_back(message);
     if (echoOn) std::cerr << message << '\n';
 }
 
 std::vector<std::string> loggedMessages() {
     std::lock_guard lock(consoleMutex);
-    return messages;
+    return {messages.begin(), messages.end()};
 }
 
 void clearLoggedMessages() {

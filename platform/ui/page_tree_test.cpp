@@ -1,5 +1,7 @@
 #include <doctest/doctest.h>
 
+#include <string>
+
 #include "platform/dispatch/timer.h"
 #include "platform/foundation/user_defaults.h"
 #include "platform/ui/alert_controller.h"
@@ -203,4 +205,16 @@ TEST_CASE("a small page tree: tap, type, select, drain and read the dump") {
     CHECK_FALSE(platform::UserDefaults().stringForKey("lastInput"));
     CHECK(page->table->numberOfRows(0) == 0);
     CHECK(dumpWindow(*window).find("presented:") == std::string::npos);
+}
+
+TEST_CASE("the console keeps only its latest messages") {
+    using namespace platform::ui;
+    clearLoggedMessages();
+    for (std::size_t i = 0; i <= kConsoleCapacity; ++i) logMessage("warning " + std::to_string(i));
+    auto messages = loggedMessages();
+    REQUIRE(messages.size() == kConsoleCapacity);
+    CHECK(messages.front() == "warning 1");
+    CHECK(messages.back() == "warning " + std::to_string(kConsoleCapacity));
+    clearLoggedMessages();
+    CHECK(loggedMessages().empty());
 }
