@@ -1,6 +1,7 @@
 #include "platform/frameworks/material/container.h"
 
 #include "platform/gfx/animation.h"
+#include "platform/ui/application.h"
 
 namespace platform::material::detail {
 
@@ -43,6 +44,14 @@ void installChild(ui::ViewController& parent, const std::shared_ptr<ui::ViewCont
     v->setAutoresizingMask(ui::autoresizing::flexibleWidth | ui::autoresizing::flexibleHeight);
     host.addSubview(v);
     child->didMove(&parent);
+}
+
+std::shared_ptr<LayoutHostView> makeHostView(std::initializer_list<std::shared_ptr<ui::View>> parts,
+                                             std::function<void()> layout) {
+    auto host = std::make_shared<LayoutHostView>(ui::Screen::main().bounds());
+    for (const auto& part : parts) host->addSubview(part);
+    host->onLayout = std::move(layout);
+    return host;
 }
 
 void unbindHost(ui::ViewController& container) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <initializer_list>
 #include <memory>
 
 #include "platform/ui/view.h"
@@ -20,6 +21,11 @@ public:
         if (onLayout) onLayout();
     }
 };
+
+// A screen-sized host view holding `parts` from back to front; it calls
+// `layout` whenever it lays out. The container makes it its view.
+std::shared_ptr<LayoutHostView> makeHostView(std::initializer_list<std::shared_ptr<ui::View>> parts,
+                                             std::function<void()> layout);
 
 // How long the containers' animated changes take on the clock.
 constexpr double transitionDuration = 0.25;

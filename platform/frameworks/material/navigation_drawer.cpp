@@ -4,7 +4,6 @@
 
 #include "platform/frameworks/material/container.h"
 #include "platform/gfx/animation.h"
-#include "platform/ui/application.h"
 
 namespace platform::material {
 
@@ -19,17 +18,12 @@ NavigationDrawerController::NavigationDrawerController(std::shared_ptr<ui::ViewC
 }
 
 void NavigationDrawerController::loadView() {
-    auto host = std::make_shared<detail::LayoutHostView>(ui::Screen::main().bounds());
     content_ = std::make_shared<ui::View>();
     leftPanel_ = std::make_shared<ui::View>();
     rightPanel_ = std::make_shared<ui::View>();
     leftPanel_->setHidden(true);
     rightPanel_->setHidden(true);
-    host->addSubview(content_);
-    host->addSubview(leftPanel_);
-    host->addSubview(rightPanel_);
-    host->onLayout = [this] { layoutParts(); };
-    setView(host);
+    setView(detail::makeHostView({content_, leftPanel_, rightPanel_}, [this] { layoutParts(); }));
     detail::installChild(*this, root_, *content_);
     detail::installChild(*this, left_, *leftPanel_);
     detail::installChild(*this, right_, *rightPanel_);

@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "platform/frameworks/material/container.h"
-#include "platform/ui/application.h"
 #include "platform/ui/label.h"
 
 namespace platform::material {
@@ -74,12 +73,8 @@ std::shared_ptr<ui::ViewController> TabsController::selectedViewController() con
 }
 
 void TabsController::loadView() {
-    auto host = std::make_shared<detail::LayoutHostView>(ui::Screen::main().bounds());
     content_ = std::make_shared<ui::View>();
-    host->addSubview(content_);
-    host->addSubview(tabBar_);
-    host->onLayout = [this] { layoutParts(); };
-    setView(host);
+    setView(detail::makeHostView({content_, tabBar_}, [this] { layoutParts(); }));
     auto shown = selectedViewController();
     detail::installChild(*this, shown, *content_);
     for (auto& page : pages_) {

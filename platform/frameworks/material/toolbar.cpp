@@ -96,13 +96,8 @@ ToolbarController::ToolbarController(std::shared_ptr<ui::ViewController> rootVie
 }
 
 void ToolbarController::loadView() {
-    auto host = std::make_shared<detail::LayoutHostView>(ui::Screen::main().bounds());
     content_ = std::make_shared<ui::View>();
-    host->addSubview(content_);
-    host->addSubview(toolbar_);
-    host->addSubview(statusBar_);
-    host->onLayout = [this] { layoutParts(); };
-    setView(host);
+    setView(detail::makeHostView({content_, toolbar_, statusBar_}, [this] { layoutParts(); }));
     detail::installChild(*this, root_, *content_);
     layoutParts();
 }
