@@ -82,6 +82,7 @@ void APMBundler::persistAfterCommit(const Pass& pass) {
     if (pass.lastMonitoringSampleTimestamp) {
         persistedConfig_.setLastMonitoringSampleTimestamp(*pass.lastMonitoringSampleTimestamp);
     }
+    if (pass.npaUserPropertyWritten) engine()->setShouldUpdateNPAUserProperty(false);
 }
 
 bool APMBundler::bundleRawEventsTransactionBlock(Pass& pass) {
@@ -159,7 +160,7 @@ bool APMBundler::completeAndInsertBundle(Pass& pass, APMPBMeasurementBundle& bun
     const auto engineSeam = engine();
     if (remoteConfig_.DMAConsentEnabled() && engineSeam->shouldUpdateNPAUserProperty()) {
         engineSeam->setPersonalizedAdsUserPropertyOnWorkerQueue();
-        engineSeam->setShouldUpdateNPAUserProperty(false);
+        pass.npaUserPropertyWritten = true;
     }
     if (!pass.analyticsStorageDenied && !addAudienceResults(bundle, pass.audienceCache.get(), start)) return false;
     addBundleMetadataIntoBundle(bundle, start, end);

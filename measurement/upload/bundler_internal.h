@@ -23,6 +23,10 @@ struct APMBundler::Pass {
     // committed, so a rolled-back bundle leaves them as they were.
     std::optional<std::optional<std::string>> previousBundledConsentSignals;
     std::optional<double> lastMonitoringSampleTimestamp;
+    // The "_npa" write runs inside the transaction; its mark is cleared
+    // only once that write has committed, so a rolled-back bundle leaves it
+    // for the next one.
+    bool npaUserPropertyWritten = false;
 };
 
 namespace bundler_detail {

@@ -506,6 +506,7 @@ TEST_CASE("a failing bundle insert rolls the whole call back") {
     f.storeEvent(makeEvent("kuvo_calculate", kT, intParameters({{"_et", 300}})), fp);
     f.storeEvent(makeEvent("live", kT + 1, {}, true), fp);
     APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, 99001, "sampled problem");
+    f.engine->npaUpdate = true;
     f.execute("CREATE TRIGGER refuse_bundles BEFORE INSERT ON queue BEGIN SELECT RAISE(ABORT, 'injected'); END");
 
     CHECK_FALSE(f.bundle());
@@ -520,9 +521,14 @@ TEST_CASE("a failing bundle insert rolls the whole call back") {
     CHECK(f.appMetadata() == APMAppMetadata());
     CHECK_FALSE(f.persisted->previousBundledConsentSignals());
     CHECK(f.persisted->lastMonitoringSampleTimestamp() == 0);
+    // The "_npa" write went with the rollback, so it is still due.
+    CHECK(f.engine->npaWrites == 1);
+    CHECK(f.engine->npaUpdate);
 
     f.execute("DROP TRIGGER refuse_bundles");
     CHECK(f.bundle());
+    CHECK(f.engine->npaWrites == 2);
+    CHECK_FALSE(f.engine->npaUpdate);
     CHECK(f.count("raw_events") == 0);
     CHECK(f.aggregates("kuvo_calculate")->lifetimeCount() == 5);
     CHECK(f.dailyCounts().conversionsCount() == 1);
