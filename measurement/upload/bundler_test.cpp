@@ -366,6 +366,39 @@ TEST_CASE("aggregates, engagement and sessions") {
         REQUIRE(properties.size() == 2);
         CHECK(NANOGetInt64(properties[1], user_attribute_field::kIntValue) == 40);
     }
+    SUBCASE("session counts that cannot be cleared: the bundle goes, session state and engagement stay") {
+        f.refuse("keep_counts", "BEFORE UPDATE ON events");
+        f.storeEvent(makeEvent("_s", kT), fp);
+        f.storeEvent(makeEvent("_e", kT + 1, intParameters({{"_et", 40}})), fp);
+        CHECK(f.bundle());
+        CHECK(f.capture.count(kAPMBundlingClearSessionCountsFailedCode) == 1);
+        CHECK(f.aggregates("other")->currentSessionCount() == 3);
+        CHECK(f.userAttribute("_lte")->value() == APMValue(std::int64_t{1000}));
+        CHECK(f.userAttribute("_se")->value() == APMValue(std::int64_t{70}));
+        CHECK(eventNames(f.queued().front().bundle) == std::vector<std::string>{"_s", "_e"});
+    }
+    SUBCASE("a session engagement that cannot be reset: _lte still grows, _se stays") {
+        f.refuse("keep_properties", "BEFORE DELETE ON user_attributes");
+        f.storeEvent(makeEvent("_s", kT), fp);
+        f.storeEvent(makeEvent("_e", kT + 1, intParameters({{"_et", 40}})), fp);
+        CHECK(f.bundle());
+        CHECK(f.capture.count(kAPMBundlingSessionEngagementDeleteFailedCode) == 1);
+        CHECK(f.userAttribute("_lte")->value() == APMValue(std::int64_t{1040}));
+        CHECK(f.userAttribute("_se")->value() == APMValue(std::int64_t{70}));
+        CHECK(f.queued().size() == 1);
+    }
+    SUBCASE("engagement that cannot be read: the bundle goes without it") {
+        f.execute("ALTER TABLE user_attributes RENAME TO user_attributes_away");
+        f.storeEvent(makeEvent("_e", kT, intParameters({{"_et", 250}})), fp);
+        CHECK(f.bundle());
+        CHECK(f.capture.count(kAPMBundlingEngagementReadFailedCode) == 1);
+        f.execute("ALTER TABLE user_attributes_away RENAME TO user_attributes");
+        CHECK(f.userAttribute("_lte")->value() == APMValue(std::int64_t{1000}));
+        const auto properties =
+            NANOGetArray<APMPBUserAttribute>(f.queued().front().bundle, bundleFieldIndex(kUserAttributes));
+        REQUIRE(properties.size() == 2);
+        CHECK(NANOGetInt64(properties[0], user_attribute_field::kIntValue) == 1000);
+    }
     SUBCASE("a negative engagement sum changes nothing") {
         f.storeEvent(makeEvent("_e", kT, intParameters({{"_et", -5}})), fp);
         CHECK(f.bundle());
@@ -535,6 +568,87 @@ TEST_CASE("a failing bundle insert rolls the whole call back") {
     CHECK(f.userAttribute("_lte")->value() == APMValue(std::int64_t{310}));
     CHECK(f.persisted->previousBundledConsentSignals() == "G110");
     CHECK(NANOGetInt32(f.queued().front().bundle, bundleFieldIndex(kBundleIndex)) == 1);
+}
+
+TEST_CASE("a failing step rolls the bundle back, logs its code and leaves the run for the next try") {
+    BundlerFixture f;
+    const auto fp = f.storeHeader(makeHeader());
+    f.storeEvent(makeEvent("live", kT, {}, true), fp);
+    f.storeEvent(makeEvent("tap", kT + 1), fp);
+    long code = 0;
+    int level = kAPMMonitorLevelError;
+    std::string heal;
+    auto hide = [&](const std::string& table) {
+        f.execute("ALTER TABLE " + table + " RENAME TO " + table + "_away");
+        heal = "ALTER TABLE " + table + "_away RENAME TO " + table;
+    };
+    auto refuse = [&](const std::string& when) {
+        f.refuse("injected_fault", when);
+        heal = "DROP TRIGGER injected_fault";
+    };
+
+    SUBCASE("daily counts unreadable") {
+        hide("daily_counts");
+        code = kAPMBundlingDailyCountsReadFailedCode;
+    }
+    SUBCASE("daily counts unwritable") {
+        refuse("BEFORE INSERT ON daily_counts");
+        code = kAPMBundlingDailyCountsWriteFailedCode;
+        level = kAPMMonitorLevelSilentError;
+    }
+    SUBCASE("aggregates unreadable") {
+        hide("events");
+        code = kAPMBundlingAggregatesReadFailedCode;
+    }
+    SUBCASE("aggregates unwritable") {
+        refuse("BEFORE INSERT ON events");
+        code = kAPMBundlingAggregatesWriteFailedCode;
+    }
+    SUBCASE("app metadata unreadable") {
+        hide("app_metadata");
+        code = kAPMBundlingAppMetadataReadFailedCode;
+    }
+    SUBCASE("app metadata unwritable") {
+        refuse("BEFORE INSERT ON app_metadata");
+        code = kAPMBundlingAppMetadataWriteFailedCode;
+    }
+    SUBCASE("audience results unreadable") {
+        f.audience->failResults = true;
+        code = kAPMBundlingAudienceResultsFailedCode;
+    }
+    SUBCASE("raw events that will not delete") {
+        refuse("BEFORE DELETE ON raw_events");
+        code = kAPMBundlingDeleteRawEventsFailedCode;
+    }
+    SUBCASE("a header that will not delete") {
+        refuse("BEFORE DELETE ON raw_events_metadata");
+        code = kAPMBundlingDeleteMetadataFailedCode;
+    }
+
+    CHECK_FALSE(f.bundle());
+    const auto logged = f.capture.entriesWithCode(code);
+    REQUIRE(logged.size() == 1);
+    CHECK(logged[0].level == level);
+    if (heal.empty()) {
+        f.audience->failResults = false;
+    } else {
+        f.execute(heal);
+    }
+    CHECK(f.count("raw_events") == 2);
+    CHECK(f.count("raw_events_metadata") == 1);
+    CHECK(f.count("queue") == 0);
+    CHECK(f.dailyCounts() == APMDailyCounts());
+    CHECK_FALSE(f.aggregates("live"));
+    CHECK(f.appMetadata() == APMAppMetadata());
+    CHECK_FALSE(f.persisted->previousBundledConsentSignals());
+
+    CHECK(f.bundle());
+    const auto queued = f.queued();
+    REQUIRE(queued.size() == 1);
+    CHECK(eventNames(queued[0].bundle) == std::vector<std::string>{"live", "tap"});
+    CHECK(NANOGetInt32(queued[0].bundle, bundleFieldIndex(kBundleIndex)) == 1);
+    CHECK(f.dailyCounts().realtimeCount() == 1);
+    CHECK(f.count("raw_events") == 0);
 }
 
 TEST_CASE("analytics-storage transitions snapshot and restore the aggregates") {

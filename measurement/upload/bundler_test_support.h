@@ -48,6 +48,7 @@ struct RecordingAudience : APMBundleAudienceSeam {
     int sessionClears = 0;
     int resultRequests = 0;
     bool failEvents = false;
+    bool failResults = false;
     std::vector<APMPBAudienceLeafFilterResult> results;
 
     bool evaluateFiltersForEvent(const APMEvent& event, const APMEventAggregates&, APMAudienceTimestampsCache*) override {
@@ -63,7 +64,7 @@ struct RecordingAudience : APMBundleAudienceSeam {
     bool resultsForBundling(std::vector<APMPBAudienceLeafFilterResult>* out) override {
         ++resultRequests;
         *out = results;
-        return true;
+        return !failResults;
     }
     bool clearEvaluationResultsForSessionScopedFilters() override {
         ++sessionClears;
@@ -198,6 +199,11 @@ public:
         auto store = APMSqliteStore::makeWithDatabasePath(databasePath(), nullptr);
         REQUIRE(store);
         REQUIRE(store->executeStatement(sql, values, nullptr));
+    }
+    // Makes every write of that kind to the table fail, as a full or
+    // damaged file would.
+    void refuse(const std::string& trigger, const std::string& when) {
+        execute("CREATE TRIGGER " + trigger + " " + when + " BEGIN SELECT RAISE(ABORT, 'injected'); END");
     }
     std::size_t count(const std::string& table) {
         return static_cast<std::size_t>(rows("SELECT COUNT(*) AS n FROM " + table).front().at("n").intValue());

@@ -181,6 +181,30 @@ TEST_CASE("sampling at a rate with the first event of a new day exempt") {
     }
 }
 
+TEST_CASE("aggregates that cannot be read or written give nothing, with the database's error") {
+    BundlerFixture f;
+    f.configure(samplingConfig(4));
+    storeAggregates(f, withBundledDay(APMEventAggregates("kuvo_calculate", 9, 1, 1, kT), kDay));
+    long code = 0;
+    SUBCASE("unreadable") {
+        f.execute("ALTER TABLE events RENAME TO events_away");
+        code = kAPMSamplingAggregatesCacheFailedCode;
+    }
+    SUBCASE("unwritable") {
+        f.refuse("keep_aggregates", "BEFORE INSERT ON events");
+        code = kAPMSamplingAggregatesWriteFailedCode;
+    }
+    std::optional<std::vector<APMPBEvent>> kept;
+    std::optional<APMError> error;
+    f.onWorker([&] {
+        APMEventSampler sampler(*f.database, *f.config, [](std::uint32_t) { return 0u; });
+        kept = sampler.sampleEvents({protoEvent("kuvo_calculate", kT)}, &error);
+    });
+    CHECK_FALSE(kept);
+    CHECK(error);
+    CHECK(f.capture.count(code) == 1);
+}
+
 TEST_CASE("sampling inside bundling") {
     BundlerFixture f;
     f.configure(samplingConfig(10));
@@ -214,6 +238,16 @@ TEST_CASE("sampling inside bundling") {
         CHECK(intParameter(events[0], "_sr") == 10);
         CHECK(NANOGetString(events[1], event_field::kName) == "kuvo_got_error");
         CHECK_FALSE(intParameter(events[1], "_sr"));
+    }
+    SUBCASE("a sampling pass that cannot store its state rolls the bundle back") {
+        f.refuse("keep_sampling_state", "BEFORE INSERT ON events WHEN NEW.last_sampling_rate = 10");
+        f.rolls = {0};
+        f.storeEvent(makeEvent("kuvo_calculate", kT), fp);
+        CHECK_FALSE(f.bundle());
+        CHECK(f.capture.hasCode(kAPMSamplingAggregatesWriteFailedCode));
+        CHECK(f.queued().empty());
+        CHECK(f.count("raw_events") == 1);
+        CHECK(f.aggregates("kuvo_calculate")->lifetimeCount() == 1);
     }
     SUBCASE("in debug mode nothing is sampled") {
         APMMonitor::shared().setDebugModeEnabled(true);
