@@ -163,6 +163,14 @@ TEST_CASE("tracking status and the ATT gate") {
         CHECK(bundleString(bundle, kVendorDeviceID) == kIDFV);
         CHECK_FALSE(hasBundleField(bundle, kLimitedAdTracking));
     }
+    SUBCASE("limited ad tracking on is carried and does not hold the advertising identifier back") {
+        identity.lat = true;
+        auto bundle = storedBundle("G111");
+        applyDeviceIdentifiersToBundle(bundle, "G111", false, identity, true);
+        CHECK(hasBundleField(bundle, kLimitedAdTracking));
+        CHECK(NANOGetBool(bundle, bundleFieldIndex(kLimitedAdTracking)));
+        CHECK(bundleString(bundle, kResettableDeviceID) == kIDFA);
+    }
     SUBCASE("the default identity leaves no identifier in the bundle") {
         APMUploadIdentitySeam nothing;
         auto bundle = storedBundle("G1--");
