@@ -587,6 +587,10 @@ TEST_CASE("a failing step rolls the bundle back, logs its code and leaves the ru
         heal = "DROP TRIGGER injected_fault";
     };
 
+    SUBCASE("raw events unreadable") {
+        hide("raw_events");
+        code = kAPMBundlingNextFingerprintFailedCode;
+    }
     SUBCASE("daily counts unreadable") {
         hide("daily_counts");
         code = kAPMBundlingDailyCountsReadFailedCode;
