@@ -680,3 +680,21 @@ TEST_CASE("analytics-storage transitions snapshot and restore the aggregates") {
     CHECK(f.aggregates("granted_again"));
     CHECK(f.rows("SELECT name FROM events_snapshot").empty());
 }
+
+TEST_CASE("a restore that fails is logged and the bundle still goes") {
+    BundlerFixture f;
+    auto bundleUnder = [&](const std::string& signals, const std::string& eventName, std::int64_t fingerprint) {
+        f.storeHeader(makeHeader(signals), fingerprint);
+        f.storeEvent(makeEvent(eventName, kT), fingerprint);
+        CHECK(f.bundle());
+    };
+    bundleUnder("G111", "granted_before", 1);
+    bundleUnder("G110", "while_denied", 2);
+    f.refuse("keep_aggregates", "BEFORE DELETE ON events");
+    bundleUnder("G111", "granted_again", 3);
+    CHECK(f.capture.count(kAPMBundlingSnapshotRestoreFailedCode) == 1);
+    CHECK(f.persisted->previousBundledConsentSignals() == "G111");
+    CHECK(f.aggregates("while_denied"));
+    CHECK(f.aggregates("granted_again"));
+    CHECK(f.queued().size() == 3);
+}
