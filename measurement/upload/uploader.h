@@ -209,6 +209,7 @@ private:
     void recordFetchedConfiguration(int status, const platform::HTTPURLResponse& response,
                                     const std::vector<std::uint8_t>& data);
     void handleConfigFetchFailure(int status, const std::optional<platform::RULError>& error);
+    void reapplyServerConsentOnceCommitted();
 
     APMUploadComponents components_;
     std::vector<std::int64_t> uploadList_;
