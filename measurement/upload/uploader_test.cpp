@@ -2,8 +2,6 @@
 
 #include <doctest/doctest.h>
 
-#include <sqlite3.h>
-
 #include "measurement/foundation/hashing.h"
 #include "measurement/store/config_test_support.h"
 #include "measurement/upload/bundle_fields.h"
@@ -22,17 +20,6 @@ testsupport::ScriptedResponse status(int code) {
     testsupport::ScriptedResponse response;
     response.status = code;
     return response;
-}
-
-// Runs a statement on the database file through a connection of its own.
-void execute(const std::filesystem::path& path, const std::string& sql) {
-    sqlite3* db = nullptr;
-    REQUIRE(sqlite3_open(path.string().c_str(), &db) == SQLITE_OK);
-    char* message = nullptr;
-    const int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message);
-    sqlite3_free(message);
-    sqlite3_close(db);
-    REQUIRE(rc == SQLITE_OK);
 }
 
 }  // namespace
@@ -284,8 +271,7 @@ TEST_CASE("Without a service address nothing is sent, once logged, and the data 
 TEST_CASE("Uploaded bundles that cannot be deleted suspend uploads for an hour") {
     UploadFixture fixture;
     fixture.storeEvent("kuvo_calculate", kT0);
-    execute(fixture.folder.path() / "measurement.sql",
-            "CREATE TRIGGER keep_queue BEFORE DELETE ON queue BEGIN SELECT RAISE(ABORT, 'kept'); END");
+    fixture.executeSQL("CREATE TRIGGER keep_queue BEFORE DELETE ON queue BEGIN SELECT RAISE(ABORT, 'kept'); END");
     fixture.server.enqueue(status(204));
     fixture.time.advance(15);
     REQUIRE(fixture.server.waitForRequests(1, 20));
@@ -304,7 +290,7 @@ TEST_CASE("Uploaded bundles that cannot be deleted suspend uploads for an hour")
     fixture.onWorker([&] { fixture.uploader->uploadData(); });
     CHECK(fixture.server.requestCount() == 1);
 
-    execute(fixture.folder.path() / "measurement.sql", "DROP TRIGGER keep_queue");
+    fixture.executeSQL("DROP TRIGGER keep_queue");
     fixture.time.advance(1800);
     fixture.storeEvent("kuvo_calculate", kT0 + 3615);
     CHECK_FALSE(fixture.uploader->suspensionTimestamp());
@@ -358,4 +344,69 @@ TEST_CASE("A request that gets no network session does not block later uploads")
     bool ready = false;
     fixture.onWorker([&] { ready = fixture.uploader->isNetworkReadyForRequest(); });
     CHECK(ready);
+}
+
+TEST_CASE("After an upload the conversion components follow its outcome") {
+    UploadFixture fixture;
+    fixture.queueBundle("first", kT0);
+
+    SUBCASE("a success resets the conversion-value retries and schedules their fetch") {
+        fixture.server.enqueue(status(204));
+        fixture.onWorker([&] { fixture.uploader->uploadData(); });
+        REQUIRE(fixture.server.waitForRequests(1, 20));
+        REQUIRE(fixture.completeRequest());
+        CHECK(fixture.peers->skanRetryResets == 1);
+        CHECK(fixture.peers->skanFetchesScheduled == 1);
+        CHECK(fixture.peers->psmResponsesRetrieved == 0);
+    }
+
+    SUBCASE("a success with an on-device conversion request waiting retrieves it instead") {
+        fixture.peers->postponedPSMRequest = true;
+        fixture.server.enqueue(status(200));
+        fixture.onWorker([&] { fixture.uploader->uploadData(); });
+        REQUIRE(fixture.server.waitForRequests(1, 20));
+        REQUIRE(fixture.completeRequest());
+        CHECK(fixture.peers->skanRetryResets == 1);
+        CHECK(fixture.peers->psmResponsesRetrieved == 1);
+        CHECK_FALSE(fixture.peers->postponedPSMRequest);
+        CHECK(fixture.peers->skanFetchesScheduled == 0);
+    }
+
+    SUBCASE("a failure leaves them alone") {
+        fixture.server.enqueue(status(500));
+        fixture.onWorker([&] { fixture.uploader->uploadData(); });
+        REQUIRE(fixture.server.waitForRequests(1, 20));
+        REQUIRE(fixture.completeRequest());
+        CHECK(fixture.peers->skanRetryResets == 0);
+        CHECK(fixture.peers->skanFetchesScheduled == 0);
+    }
+}
+
+TEST_CASE("An upload asked for while a request is under way is ignored") {
+    UploadFixture fixture;
+    fixture.queueBundle("first", kT0);
+    fixture.server.enqueue(testsupport::ScriptedResponse{204, {}, {}, "application/octet-stream", 0, true});
+    fixture.onWorker([&] { fixture.uploader->uploadData(); });
+    REQUIRE(fixture.server.waitForHeld(1, 20));
+    const auto inFlight = fixture.uploader->uploadList();
+    REQUIRE(inFlight.size() == 1);
+
+    fixture.onWorker([&] { fixture.uploader->uploadData(); });
+    CHECK(fixture.capture.hasCode(kAPMUploadNetworkPendingCode));
+    CHECK(fixture.uploader->uploadList() == inFlight);
+    CHECK(fixture.server.requestCount() == 1);
+
+    fixture.server.release();
+    REQUIRE(fixture.completeRequest());
+    CHECK(fixture.queued().empty());
+    CHECK(fixture.server.requestCount() == 1);
+}
+
+TEST_CASE("An upload that finds nothing queued sends nothing and ends the background task") {
+    UploadFixture fixture;
+    fixture.onWorker([&] { fixture.uploader->uploadData(); });
+    CHECK(fixture.capture.hasCode(kAPMUploadNoDataCode));
+    CHECK(fixture.engine->backgroundTasksEnded == 1);
+    CHECK_FALSE(fixture.engine->isNetworkRequestPending());
+    CHECK(fixture.server.requestCount() == 0);
 }
