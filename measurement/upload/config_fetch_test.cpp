@@ -12,14 +12,6 @@ namespace {
 constexpr double kNow = 1700000000.0;
 const std::string kConfigPath = std::string("/config/app/") + kServiceAppID;
 
-testsupport::ScriptedResponse reply(int code, const testsupport::HeaderList& headers = {}, const std::string& body = {}) {
-    testsupport::ScriptedResponse response;
-    response.status = code;
-    response.headers = headers;
-    response.body = body;
-    return response;
-}
-
 std::string bytesOf(const config_test::ConfigBuilder& builder) {
     const auto bytes = builder.bytes();
     return std::string(bytes.begin(), bytes.end());

@@ -16,12 +16,6 @@ constexpr double kT0 = 1700000000.0;
 
 std::int64_t millis(double seconds) { return APMMillisecondsFromSeconds(seconds); }
 
-testsupport::ScriptedResponse status(int code) {
-    testsupport::ScriptedResponse response;
-    response.status = code;
-    return response;
-}
-
 }  // namespace
 
 TEST_CASE("A stored event is uploaded on the timer as one batch") {
@@ -34,7 +28,7 @@ TEST_CASE("A stored event is uploaded on the timer as one batch") {
         CHECK(fixture.server.requestCount() == 0);
         CHECK_FALSE(fixture.engine->isNetworkRequestPending());
 
-        fixture.server.enqueue(status(204));
+        fixture.server.enqueue(reply(204));
         fixture.time.advance(1);
         REQUIRE(fixture.server.waitForRequests(1, 20));
         REQUIRE(fixture.completeRequest());
@@ -62,7 +56,7 @@ TEST_CASE("A stored event is uploaded on the timer as one batch") {
     }
 
     SUBCASE("500 keeps the bundle with retry count 1; the next POST comes at the retry interval") {
-        fixture.server.enqueue(status(500));
+        fixture.server.enqueue(reply(500));
         fixture.time.advance(15);
         REQUIRE(fixture.server.waitForRequests(1, 20));
         REQUIRE(fixture.completeRequest());
@@ -75,7 +69,7 @@ TEST_CASE("A stored event is uploaded on the timer as one batch") {
         CHECK(fixture.capture.hasCode(kAPMUploadFailedCode));
         CHECK(fixture.alarmTime() == kT0 + 15 + 1800);
 
-        fixture.server.enqueue(status(200));
+        fixture.server.enqueue(reply(200));
         fixture.time.advance(1799);
         CHECK(fixture.server.requestCount() == 1);
         fixture.time.advance(1);
@@ -94,7 +88,7 @@ TEST_CASE("503 and 429 start the back-off period; other failures do not") {
         CAPTURE(code);
         UploadFixture fixture;
         fixture.storeEvent("kuvo_calculate", kT0);
-        fixture.server.enqueue(status(code));
+        fixture.server.enqueue(reply(code));
         fixture.time.advance(15);
         REQUIRE(fixture.server.waitForRequests(1, 20));
         REQUIRE(fixture.completeRequest());
@@ -125,7 +119,7 @@ TEST_CASE("Without a network nothing is armed, and the network's return reschedu
         fixture.time.advance(100);
         CHECK(fixture.server.requestCount() == 0);
         // The answer is ready before the upload can go out.
-        fixture.server.enqueue(status(204));
+        fixture.server.enqueue(reply(204));
         fixture.reachability->setReachable(true);
         fixture.time.settle();
         // The data's initial delay has passed: the timer fires at once.
@@ -140,8 +134,8 @@ TEST_CASE("Bundles of two application identifiers go out as two POSTs") {
     fixture.queueBundle("first", kT0, "app.one");
     fixture.queueBundle("second", kT0, "app.two");
     fixture.onWorker([&] { fixture.uploader->updateSchedule(); });
-    fixture.server.enqueue(status(204));
-    fixture.server.enqueue(status(204));
+    fixture.server.enqueue(reply(204));
+    fixture.server.enqueue(reply(204));
     fixture.time.advance(15);
     REQUIRE(fixture.server.waitForRequests(1, 20));
     REQUIRE(fixture.completeRequest());
@@ -210,8 +204,8 @@ TEST_CASE("A bundle whose consent differs waits for the next batch and does not 
     fixture.queueBundle("second", kT0 + 30, kBundleAppID, diagnostics("19922"));
     // Both confirmations are held, so each batch is looked at while it is
     // still in flight.
-    fixture.server.enqueue(testsupport::ScriptedResponse{204, {}, {}, "application/octet-stream", 0, true});
-    fixture.server.enqueue(testsupport::ScriptedResponse{200, {}, {}, "application/octet-stream", 0, true});
+    fixture.server.enqueue(reply(204, {}, {}, true));
+    fixture.server.enqueue(reply(200, {}, {}, true));
     fixture.onWorker([&] { fixture.uploader->uploadData(); });
     REQUIRE(fixture.server.waitForHeld(1, 20));
     CHECK(fixture.uploader->lastEventEndMillis() == millis(kT0));
@@ -240,7 +234,7 @@ TEST_CASE("The checksum covers the bundle as sent") {
             config_test::ConfigBuilder().setting("measurement.quality.checksum", "true").config(), nullptr));
     });
     fixture.queueBundle("first", kT0);
-    fixture.server.enqueue(status(204));
+    fixture.server.enqueue(reply(204));
     fixture.onWorker([&] { fixture.uploader->uploadData(); });
     REQUIRE(fixture.server.waitForRequests(1, 20));
     REQUIRE(fixture.completeRequest());
@@ -272,7 +266,7 @@ TEST_CASE("Uploaded bundles that cannot be deleted suspend uploads for an hour")
     UploadFixture fixture;
     fixture.storeEvent("kuvo_calculate", kT0);
     fixture.executeSQL("CREATE TRIGGER keep_queue BEFORE DELETE ON queue BEGIN SELECT RAISE(ABORT, 'kept'); END");
-    fixture.server.enqueue(status(204));
+    fixture.server.enqueue(reply(204));
     fixture.time.advance(15);
     REQUIRE(fixture.server.waitForRequests(1, 20));
     REQUIRE(fixture.completeRequest());
@@ -295,7 +289,7 @@ TEST_CASE("Uploaded bundles that cannot be deleted suspend uploads for an hour")
     fixture.storeEvent("kuvo_calculate", kT0 + 3615);
     CHECK_FALSE(fixture.uploader->suspensionTimestamp());
     REQUIRE(fixture.alarmTime());
-    fixture.server.enqueue(status(204));
+    fixture.server.enqueue(reply(204));
     fixture.time.advance(*fixture.alarmTime() - fixture.time.now());
     REQUIRE(fixture.server.waitForRequests(2, 20));
     REQUIRE(fixture.completeRequest());
@@ -310,7 +304,7 @@ TEST_CASE("A bundle the service always refuses is given up after the retry limit
     });
     fixture.queueBundle("refused", kT0);
     for (int attempt = 1; attempt <= 2; ++attempt) {
-        fixture.server.enqueue(status(400));
+        fixture.server.enqueue(reply(400));
         fixture.onWorker([&] { fixture.uploader->uploadData(); });
         REQUIRE(fixture.server.waitForRequests(static_cast<std::size_t>(attempt), 20));
         REQUIRE(fixture.completeRequest());
@@ -318,7 +312,7 @@ TEST_CASE("A bundle the service always refuses is given up after the retry limit
         CHECK(fixture.queued()[0].retryCount == attempt);
     }
     fixture.queueBundle("fresh", kT0 + 10);
-    fixture.server.enqueue(status(204));
+    fixture.server.enqueue(reply(204));
     fixture.onWorker([&] { fixture.uploader->uploadData(); });
     REQUIRE(fixture.server.waitForRequests(3, 20));
     REQUIRE(fixture.completeRequest());
@@ -351,7 +345,7 @@ TEST_CASE("After an upload the conversion components follow its outcome") {
     fixture.queueBundle("first", kT0);
 
     SUBCASE("a success resets the conversion-value retries and schedules their fetch") {
-        fixture.server.enqueue(status(204));
+        fixture.server.enqueue(reply(204));
         fixture.onWorker([&] { fixture.uploader->uploadData(); });
         REQUIRE(fixture.server.waitForRequests(1, 20));
         REQUIRE(fixture.completeRequest());
@@ -362,7 +356,7 @@ TEST_CASE("After an upload the conversion components follow its outcome") {
 
     SUBCASE("a success with an on-device conversion request waiting retrieves it instead") {
         fixture.peers->postponedPSMRequest = true;
-        fixture.server.enqueue(status(200));
+        fixture.server.enqueue(reply(200));
         fixture.onWorker([&] { fixture.uploader->uploadData(); });
         REQUIRE(fixture.server.waitForRequests(1, 20));
         REQUIRE(fixture.completeRequest());
@@ -373,7 +367,7 @@ TEST_CASE("After an upload the conversion components follow its outcome") {
     }
 
     SUBCASE("a failure leaves them alone") {
-        fixture.server.enqueue(status(500));
+        fixture.server.enqueue(reply(500));
         fixture.onWorker([&] { fixture.uploader->uploadData(); });
         REQUIRE(fixture.server.waitForRequests(1, 20));
         REQUIRE(fixture.completeRequest());
@@ -385,7 +379,7 @@ TEST_CASE("After an upload the conversion components follow its outcome") {
 TEST_CASE("An upload asked for while a request is under way is ignored") {
     UploadFixture fixture;
     fixture.queueBundle("first", kT0);
-    fixture.server.enqueue(testsupport::ScriptedResponse{204, {}, {}, "application/octet-stream", 0, true});
+    fixture.server.enqueue(reply(204, {}, {}, true));
     fixture.onWorker([&] { fixture.uploader->uploadData(); });
     REQUIRE(fixture.server.waitForHeld(1, 20));
     const auto inFlight = fixture.uploader->uploadList();

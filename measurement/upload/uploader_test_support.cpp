@@ -114,6 +114,16 @@ std::int64_t UploadFixture::queueBundle(const std::string& eventName, double end
     return rowID;
 }
 
+testsupport::ScriptedResponse reply(int status, const testsupport::HeaderList& headers, const std::string& body,
+                                    bool held) {
+    testsupport::ScriptedResponse response;
+    response.status = status;
+    response.headers = headers;
+    response.body = body;
+    response.hold = held;
+    return response;
+}
+
 bool runArrivingWork(const std::shared_ptr<platform::dispatch::Queue>& queue, platform::dispatch::ManualTime& time,
                      double timeoutSeconds, const std::function<bool()>& done) {
     auto* manual = dynamic_cast<platform::dispatch::ManualQueue*>(queue.get());

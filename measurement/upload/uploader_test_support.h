@@ -116,6 +116,10 @@ private:
     std::string serviceURL_;
 };
 
+// The service's answer; held: not sent before the server's release().
+testsupport::ScriptedResponse reply(int status, const testsupport::HeaderList& headers = {},
+                                    const std::string& body = {}, bool held = false);
+
 // Waits (real time, bounded) until work from another thread (a network
 // completion) reaches the manual queue, then runs every queue. True at once
 // when `done` already holds (the work came and ran during an earlier drain);
