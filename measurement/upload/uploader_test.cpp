@@ -404,3 +404,32 @@ TEST_CASE("An upload that finds nothing queued sends nothing and ends the backgr
     CHECK_FALSE(fixture.engine->isNetworkRequestPending());
     CHECK(fixture.server.requestCount() == 0);
 }
+
+TEST_CASE("A queue that cannot be read sends nothing and loses nothing") {
+    UploadFixture fixture;
+    fixture.queueBundle("kept", kT0);
+    fixture.onWorker([&] { fixture.uploader->updateSchedule(); });
+    REQUIRE(fixture.alarmTime());
+    fixture.executeSQL("ALTER TABLE queue RENAME TO queue_away");
+
+    fixture.onWorker([&] { fixture.uploader->uploadData(); });
+    CHECK(fixture.capture.hasCode(kAPMUploadQueryFailedCode));
+    CHECK(fixture.engine->backgroundTasksEnded == 1);
+    CHECK_FALSE(fixture.engine->isNetworkRequestPending());
+
+    // Unreadable counts as nothing to send: the timer stops.
+    fixture.onWorker([&] { fixture.uploader->updateSchedule(); });
+    CHECK(fixture.capture.hasCode(kAPMQueueEmptyCheckFailedCode));
+    CHECK(fixture.capture.hasCode(kAPMScheduleNoDataCode));
+    CHECK_FALSE(fixture.alarmTime());
+    CHECK(fixture.server.requestCount() == 0);
+
+    fixture.executeSQL("ALTER TABLE queue_away RENAME TO queue");
+    fixture.server.enqueue(reply(204));
+    fixture.onWorker([&] { fixture.uploader->uploadData(); });
+    REQUIRE(fixture.server.waitForRequests(1, 20));
+    REQUIRE(fixture.completeRequest());
+    REQUIRE(fixture.batches().size() == 1);
+    CHECK(eventNames(bundlesOf(fixture.batches()[0]).at(0)) == std::vector<std::string>{"kept"});
+    CHECK(fixture.queued().empty());
+}
