@@ -132,8 +132,6 @@ public:
     APMUploader(const APMUploader&) = delete;
     APMUploader& operator=(const APMUploader&) = delete;
 
-    const APMUploadComponents& components() const { return components_; }
-
     // ---- the batch upload (uploader.cpp) ----
     void uploadData();
     // The leading run of entries that may share one batch: same application
