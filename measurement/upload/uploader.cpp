@@ -106,16 +106,13 @@ std::optional<std::string> APMUploader::uploadURLOrLogOnce() {
     return std::nullopt;
 }
 
-bool APMUploader::bundlePendingRawEvents() {
-    if (!components_.bundleRawEvents) return false;
+void APMUploader::bundlePendingRawEvents() {
+    if (!components_.bundleRawEvents) return;
     const std::int64_t limit = components_.remoteConfig->maxBundlesCreatedPerIteration();
-    bool made = false;
     for (std::int64_t i = 0; i < limit && components_.bundleRawEvents(); ++i) {
         // A new bundle proves the queue writable again.
         suspensionTimestamp_.reset();
-        made = true;
     }
-    return made;
 }
 
 std::optional<std::vector<APMQueuedEntry>> APMUploader::queuedBundles() {

@@ -180,7 +180,7 @@ private:
 
     // Bundling, the consent pass and the batch: the bundles to send and
     // their rows, none when nothing is sent.
-    bool bundlePendingRawEvents();
+    void bundlePendingRawEvents();
     std::optional<std::vector<APMQueuedEntry>> queuedBundles();
     void applyConsentToBundles(std::vector<APMQueuedEntry>& entries);
     std::vector<APMQueuedEntry> compatibleBundles(const std::vector<APMQueuedEntry>& entries) const;
