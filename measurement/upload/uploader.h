@@ -186,7 +186,7 @@ private:
     std::vector<APMQueuedEntry> compatibleBundles(const std::vector<APMQueuedEntry>& entries) const;
     APMPBMeasurementBatch batchOf(std::vector<APMQueuedEntry> entries, std::int64_t nowMillis,
                                   std::vector<std::int64_t>& bundleIDs);
-    void postBatch(const APMPBMeasurementBatch& batch, const std::string& url);
+    void postBatch(NANOBytes payload, const std::string& url);
     void handleUploadSuccess(int status, std::int64_t contentLength);
     void handleUploadFailure(int status, const std::optional<platform::RULError>& error);
     void recordFailedRequest(int status);
