@@ -132,6 +132,18 @@ void APMUploader::handleConfigFetchFailure(int status, const std::optional<platf
     updateSchedule();
 }
 
+// The consent defaults are read from the configuration in memory, which
+// takes the new configuration only when its transaction commits: read
+// earlier, they would be the old ones, and a configuration rolled back
+// must leave the consent state alone.
+void APMUploader::reapplyServerConsentOnceCommitted() {
+    auto engine = components_.engine;
+    const bool handed = components_.configStorage->whenTransactionEnds([engine](bool committed) {
+        if (committed) engine->updateConsentSettingsUtilWithRemoteConfig();
+    });
+    if (!handed) engine->updateConsentSettingsUtilWithRemoteConfig();
+}
+
 bool APMUploader::storeFetchedConfigTransaction(const std::vector<std::uint8_t>& data) {
     auto config = APMPBMeasurementConfig::initWithBuffer(data);
     if (!config) {
@@ -149,7 +161,7 @@ bool APMUploader::storeFetchedConfigTransaction(const std::vector<std::uint8_t>&
                  "Failed to update configuration with new server configuration", bodyContext(data));
         return false;
     }
-    components_.engine->updateConsentSettingsUtilWithRemoteConfig();
+    reapplyServerConsentOnceCommitted();
     if (!components_.peers->updateAudiences(audiences)) {
         logEntry(kAPMMonitorLevelSilentError, kAPMConfigAudiencesRefusedCode,
                  "Failed to update audiences with new server configuration", bodyContext(data));

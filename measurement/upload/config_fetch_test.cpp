@@ -12,14 +12,6 @@ namespace {
 constexpr double kNow = 1700000000.0;
 const std::string kConfigPath = std::string("/config/app/") + kServiceAppID;
 
-testsupport::ScriptedResponse reply(int code, const testsupport::HeaderList& headers = {}, const std::string& body = {}) {
-    testsupport::ScriptedResponse response;
-    response.status = code;
-    response.headers = headers;
-    response.body = body;
-    return response;
-}
-
 std::string bytesOf(const config_test::ConfigBuilder& builder) {
     const auto bytes = builder.bytes();
     return std::string(bytes.begin(), bytes.end());
@@ -173,4 +165,72 @@ TEST_CASE("An upload that finds an expired configuration fetches it first") {
     CHECK(requests[1].path == kConfigPath);
     CHECK(requests[2].path == "/a");
     CHECK(eventNames(bundlesOf(fixture.batches().at(0)).at(0)) == std::vector<std::string>{"waiting"});
+}
+
+TEST_CASE("A completed fetch hands over to the deferred deep link when one waits for it") {
+    UploadFixture fixture;
+    fixture.storeEvent("waiting", kNow);
+    fixture.engine->deepLinkAfterFetch = true;
+
+    SUBCASE("with DMA consent on: the deep link is requested, and the upload waits for its timer") {
+        fetch(fixture, reply(304));
+        CHECK(fixture.peers->deepLinkRequests == 1);
+        CHECK_FALSE(fixture.engine->deepLinkAfterFetch);
+        CHECK_FALSE(fixture.engine->isNetworkRequestPending());
+        CHECK(fixture.server.requestCount() == 1);
+    }
+
+    SUBCASE("with DMA consent off: the upload follows at once and the deep link still waits") {
+        fixture.server.answer("/a", reply(204));
+        fetch(fixture, reply(200, {}, bytesOf(config_test::ConfigBuilder().setting(
+                                           "measurement.upload.dma_consent_enabled", "false"))));
+        REQUIRE_FALSE(fixture.remoteConfig->DMAConsentEnabled());
+        CHECK(fixture.peers->deepLinkRequests == 0);
+        CHECK(fixture.engine->deepLinkAfterFetch);
+        REQUIRE(fixture.server.waitForRequests(2, 20));
+        REQUIRE(fixture.completeRequest());
+        CHECK(fixture.requestsTo("/a").size() == 1);
+    }
+}
+
+TEST_CASE("A completed fetch tells the TCF client the configuration's region") {
+    UploadFixture fixture;
+    fetch(fixture, reply(200, {}, bytesOf(config_test::ConfigBuilder().dmaRegion(true))));
+    fetch(fixture, reply(200, {}, bytesOf(config_test::ConfigBuilder().dmaRegion(false))));
+    CHECK(fixture.peers->dmaRegions == std::vector<bool>{true, false});
+    fetch(fixture, reply(500));
+    CHECK(fixture.peers->dmaRegions.size() == 2);
+}
+
+TEST_CASE("A completed fetch whose update time cannot be recorded suspends uploads") {
+    for (const int code : {304, 200}) {
+        CAPTURE(code);
+        UploadFixture fixture;
+        fixture.storeEvent("waiting", kNow);
+        REQUIRE(fixture.alarmTime());
+        fixture.executeSQL(
+            "CREATE TRIGGER keep_time BEFORE UPDATE OF remote_config_successful_timestamp ON app_metadata "
+            "BEGIN SELECT RAISE(ABORT, 'kept'); END");
+        fixture.executeSQL(
+            "CREATE TRIGGER keep_new_time BEFORE INSERT ON app_metadata "
+            "WHEN NEW.remote_config_successful_timestamp != 0 BEGIN SELECT RAISE(ABORT, 'kept'); END");
+        fetch(fixture, reply(code, {}, code == 200 ? bytesOf(config_test::ConfigBuilder().version(2)) : ""));
+        CHECK(fixture.capture.hasCode(code == 304 ? kAPMConfigTimestampFailedCode : kAPMConfigSetTimestampFailedCode));
+        CHECK(fixture.uploader->suspensionTimestamp());
+        CHECK(fixture.capture.hasCode(kAPMUploadSuspendedCode));
+        CHECK_FALSE(fixture.alarmTime());
+        CHECK(fixture.requestsTo("/a").empty());
+        // What arrived is still taken.
+        CHECK(fixture.remoteConfig->version() == (code == 200 ? 2 : -1));
+
+        // A fetch that records its time lifts the suspension.
+        fixture.executeSQL("DROP TRIGGER keep_time");
+        fixture.executeSQL("DROP TRIGGER keep_new_time");
+        fixture.server.answer("/a", reply(204));
+        fetch(fixture, reply(304));
+        CHECK_FALSE(fixture.uploader->suspensionTimestamp());
+        REQUIRE(fixture.server.waitForRequests(3, 20));
+        REQUIRE(fixture.completeRequest());
+        CHECK(fixture.queued().empty());
+    }
 }

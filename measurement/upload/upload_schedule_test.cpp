@@ -18,12 +18,6 @@ APMUploadTimingInputs defaults(double latest) {
     return inputs;
 }
 
-testsupport::ScriptedResponse status(int code) {
-    testsupport::ScriptedResponse response;
-    response.status = code;
-    return response;
-}
-
 }  // namespace
 
 TEST_CASE("The next upload time") {
@@ -101,7 +95,7 @@ TEST_CASE("The upload timer") {
     }
 
     SUBCASE("a time in the past fires at once") {
-        fixture.server.enqueue(status(204));
+        fixture.server.enqueue(reply(204));
         fixture.storeEvent("late", kNow - 100);
         fixture.time.settle();
         REQUIRE(fixture.server.waitForRequests(1, 20));
@@ -153,7 +147,7 @@ TEST_CASE("The upload timer") {
         CHECK_FALSE(hasData);
         CHECK(fixture.server.requestCount() == 0);
         fixture.queueBundle("queued", kNow);
-        fixture.server.enqueue(status(204));
+        fixture.server.enqueue(reply(204));
         fixture.onWorker([&] { fixture.uploader->uploadDataOrRegisterAlarm(); });
         REQUIRE(fixture.server.waitForRequests(1, 20));
         REQUIRE(fixture.completeRequest());

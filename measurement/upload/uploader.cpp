@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "measurement/core/measurement.h"
 #include "measurement/foundation/hashing.h"
@@ -86,14 +87,15 @@ void APMUploader::uploadData() {
     }
     const std::int64_t nowMillis = APMMillisecondsFromSeconds(now);
     std::vector<std::int64_t> bundleIDs;
-    const auto batch = batchOf(compatibleBundles(*entries), nowMillis, bundleIDs);
+    // Encoded once, for the log and the request.
+    NANOBytes payload = batchOf(compatibleBundles(*entries), nowMillis, bundleIDs).protoBuffer();
     logEntry(kAPMMonitorLevelDebug, kAPMUploadSentCode, "Measurement data sent to network. Timestamp (ms), data",
-             platform::Value(static_cast<long long>(nowMillis)), platform::Value(platform::Data{batch.protoBuffer()}));
+             platform::Value(static_cast<long long>(nowMillis)), platform::Value(platform::Data{payload}));
     setUploadInProgressWithBundleIDs(bundleIDs);
     // Counted as failed until the service confirms it, so that an upload
     // that never completes is retried on the failure schedule.
     components_.persistedConfig->setLastFailedUploadTimestamp(now);
-    postBatch(batch, *url);
+    postBatch(std::move(payload), *url);
 }
 
 std::optional<std::string> APMUploader::uploadURLOrLogOnce() {
@@ -106,16 +108,13 @@ std::optional<std::string> APMUploader::uploadURLOrLogOnce() {
     return std::nullopt;
 }
 
-bool APMUploader::bundlePendingRawEvents() {
-    if (!components_.bundleRawEvents) return false;
+void APMUploader::bundlePendingRawEvents() {
+    if (!components_.bundleRawEvents) return;
     const std::int64_t limit = components_.remoteConfig->maxBundlesCreatedPerIteration();
-    bool made = false;
     for (std::int64_t i = 0; i < limit && components_.bundleRawEvents(); ++i) {
         // A new bundle proves the queue writable again.
         suspensionTimestamp_.reset();
-        made = true;
     }
-    return made;
 }
 
 std::optional<std::vector<APMQueuedEntry>> APMUploader::queuedBundles() {
@@ -237,13 +236,13 @@ APMPBMeasurementBatch APMUploader::batchOf(std::vector<APMQueuedEntry> entries, 
     return batch;
 }
 
-void APMUploader::postBatch(const APMPBMeasurementBatch& batch, const std::string& url) {
+void APMUploader::postBatch(NANOBytes payload, const std::string& url) {
     auto& engine = *components_.engine;
     engine.setIsNetworkRequestPending(true);
     engine.network().setTimeoutInterval(components_.remoteConfig->networkTimeout());
     std::weak_ptr<APMUploader> weak = weak_from_this();
     const std::string task = engine.network().postURL(
-        url, platform::HTTPHeaders{}, batch.protoBuffer(), engine.workerQueue(), shouldUseBackgroundSession(),
+        url, platform::HTTPHeaders{}, std::move(payload), engine.workerQueue(), shouldUseBackgroundSession(),
         [weak](const platform::HTTPURLResponse& response, const std::vector<std::uint8_t>&,
                const std::optional<platform::RULError>& error) {
             whileAlive(weak, [&](APMUploader& self) {

@@ -132,8 +132,6 @@ public:
     APMUploader(const APMUploader&) = delete;
     APMUploader& operator=(const APMUploader&) = delete;
 
-    const APMUploadComponents& components() const { return components_; }
-
     // ---- the batch upload (uploader.cpp) ----
     void uploadData();
     // The leading run of entries that may share one batch: same application
@@ -182,13 +180,13 @@ private:
 
     // Bundling, the consent pass and the batch: the bundles to send and
     // their rows, none when nothing is sent.
-    bool bundlePendingRawEvents();
+    void bundlePendingRawEvents();
     std::optional<std::vector<APMQueuedEntry>> queuedBundles();
     void applyConsentToBundles(std::vector<APMQueuedEntry>& entries);
     std::vector<APMQueuedEntry> compatibleBundles(const std::vector<APMQueuedEntry>& entries) const;
     APMPBMeasurementBatch batchOf(std::vector<APMQueuedEntry> entries, std::int64_t nowMillis,
                                   std::vector<std::int64_t>& bundleIDs);
-    void postBatch(const APMPBMeasurementBatch& batch, const std::string& url);
+    void postBatch(NANOBytes payload, const std::string& url);
     void handleUploadSuccess(int status, std::int64_t contentLength);
     void handleUploadFailure(int status, const std::optional<platform::RULError>& error);
     void recordFailedRequest(int status);
@@ -209,6 +207,7 @@ private:
     void recordFetchedConfiguration(int status, const platform::HTTPURLResponse& response,
                                     const std::vector<std::uint8_t>& data);
     void handleConfigFetchFailure(int status, const std::optional<platform::RULError>& error);
+    void reapplyServerConsentOnceCommitted();
 
     APMUploadComponents components_;
     std::vector<std::int64_t> uploadList_;

@@ -2,8 +2,6 @@
 
 #include <doctest/doctest.h>
 
-#include <sqlite3.h>
-
 #include "measurement/foundation/hashing.h"
 #include "measurement/store/config_test_support.h"
 #include "measurement/upload/bundle_fields.h"
@@ -18,23 +16,6 @@ constexpr double kT0 = 1700000000.0;
 
 std::int64_t millis(double seconds) { return APMMillisecondsFromSeconds(seconds); }
 
-testsupport::ScriptedResponse status(int code) {
-    testsupport::ScriptedResponse response;
-    response.status = code;
-    return response;
-}
-
-// Runs a statement on the database file through a connection of its own.
-void execute(const std::filesystem::path& path, const std::string& sql) {
-    sqlite3* db = nullptr;
-    REQUIRE(sqlite3_open(path.string().c_str(), &db) == SQLITE_OK);
-    char* message = nullptr;
-    const int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message);
-    sqlite3_free(message);
-    sqlite3_close(db);
-    REQUIRE(rc == SQLITE_OK);
-}
-
 }  // namespace
 
 TEST_CASE("A stored event is uploaded on the timer as one batch") {
@@ -47,7 +28,7 @@ TEST_CASE("A stored event is uploaded on the timer as one batch") {
         CHECK(fixture.server.requestCount() == 0);
         CHECK_FALSE(fixture.engine->isNetworkRequestPending());
 
-        fixture.server.enqueue(status(204));
+        fixture.server.enqueue(reply(204));
         fixture.time.advance(1);
         REQUIRE(fixture.server.waitForRequests(1, 20));
         REQUIRE(fixture.completeRequest());
@@ -75,7 +56,7 @@ TEST_CASE("A stored event is uploaded on the timer as one batch") {
     }
 
     SUBCASE("500 keeps the bundle with retry count 1; the next POST comes at the retry interval") {
-        fixture.server.enqueue(status(500));
+        fixture.server.enqueue(reply(500));
         fixture.time.advance(15);
         REQUIRE(fixture.server.waitForRequests(1, 20));
         REQUIRE(fixture.completeRequest());
@@ -88,7 +69,7 @@ TEST_CASE("A stored event is uploaded on the timer as one batch") {
         CHECK(fixture.capture.hasCode(kAPMUploadFailedCode));
         CHECK(fixture.alarmTime() == kT0 + 15 + 1800);
 
-        fixture.server.enqueue(status(200));
+        fixture.server.enqueue(reply(200));
         fixture.time.advance(1799);
         CHECK(fixture.server.requestCount() == 1);
         fixture.time.advance(1);
@@ -107,7 +88,7 @@ TEST_CASE("503 and 429 start the back-off period; other failures do not") {
         CAPTURE(code);
         UploadFixture fixture;
         fixture.storeEvent("kuvo_calculate", kT0);
-        fixture.server.enqueue(status(code));
+        fixture.server.enqueue(reply(code));
         fixture.time.advance(15);
         REQUIRE(fixture.server.waitForRequests(1, 20));
         REQUIRE(fixture.completeRequest());
@@ -138,7 +119,7 @@ TEST_CASE("Without a network nothing is armed, and the network's return reschedu
         fixture.time.advance(100);
         CHECK(fixture.server.requestCount() == 0);
         // The answer is ready before the upload can go out.
-        fixture.server.enqueue(status(204));
+        fixture.server.enqueue(reply(204));
         fixture.reachability->setReachable(true);
         fixture.time.settle();
         // The data's initial delay has passed: the timer fires at once.
@@ -153,8 +134,8 @@ TEST_CASE("Bundles of two application identifiers go out as two POSTs") {
     fixture.queueBundle("first", kT0, "app.one");
     fixture.queueBundle("second", kT0, "app.two");
     fixture.onWorker([&] { fixture.uploader->updateSchedule(); });
-    fixture.server.enqueue(status(204));
-    fixture.server.enqueue(status(204));
+    fixture.server.enqueue(reply(204));
+    fixture.server.enqueue(reply(204));
     fixture.time.advance(15);
     REQUIRE(fixture.server.waitForRequests(1, 20));
     REQUIRE(fixture.completeRequest());
@@ -223,8 +204,8 @@ TEST_CASE("A bundle whose consent differs waits for the next batch and does not 
     fixture.queueBundle("second", kT0 + 30, kBundleAppID, diagnostics("19922"));
     // Both confirmations are held, so each batch is looked at while it is
     // still in flight.
-    fixture.server.enqueue(testsupport::ScriptedResponse{204, {}, {}, "application/octet-stream", 0, true});
-    fixture.server.enqueue(testsupport::ScriptedResponse{200, {}, {}, "application/octet-stream", 0, true});
+    fixture.server.enqueue(reply(204, {}, {}, true));
+    fixture.server.enqueue(reply(200, {}, {}, true));
     fixture.onWorker([&] { fixture.uploader->uploadData(); });
     REQUIRE(fixture.server.waitForHeld(1, 20));
     CHECK(fixture.uploader->lastEventEndMillis() == millis(kT0));
@@ -253,7 +234,7 @@ TEST_CASE("The checksum covers the bundle as sent") {
             config_test::ConfigBuilder().setting("measurement.quality.checksum", "true").config(), nullptr));
     });
     fixture.queueBundle("first", kT0);
-    fixture.server.enqueue(status(204));
+    fixture.server.enqueue(reply(204));
     fixture.onWorker([&] { fixture.uploader->uploadData(); });
     REQUIRE(fixture.server.waitForRequests(1, 20));
     REQUIRE(fixture.completeRequest());
@@ -284,9 +265,8 @@ TEST_CASE("Without a service address nothing is sent, once logged, and the data 
 TEST_CASE("Uploaded bundles that cannot be deleted suspend uploads for an hour") {
     UploadFixture fixture;
     fixture.storeEvent("kuvo_calculate", kT0);
-    execute(fixture.folder.path() / "measurement.sql",
-            "CREATE TRIGGER keep_queue BEFORE DELETE ON queue BEGIN SELECT RAISE(ABORT, 'kept'); END");
-    fixture.server.enqueue(status(204));
+    fixture.executeSQL("CREATE TRIGGER keep_queue BEFORE DELETE ON queue BEGIN SELECT RAISE(ABORT, 'kept'); END");
+    fixture.server.enqueue(reply(204));
     fixture.time.advance(15);
     REQUIRE(fixture.server.waitForRequests(1, 20));
     REQUIRE(fixture.completeRequest());
@@ -304,12 +284,12 @@ TEST_CASE("Uploaded bundles that cannot be deleted suspend uploads for an hour")
     fixture.onWorker([&] { fixture.uploader->uploadData(); });
     CHECK(fixture.server.requestCount() == 1);
 
-    execute(fixture.folder.path() / "measurement.sql", "DROP TRIGGER keep_queue");
+    fixture.executeSQL("DROP TRIGGER keep_queue");
     fixture.time.advance(1800);
     fixture.storeEvent("kuvo_calculate", kT0 + 3615);
     CHECK_FALSE(fixture.uploader->suspensionTimestamp());
     REQUIRE(fixture.alarmTime());
-    fixture.server.enqueue(status(204));
+    fixture.server.enqueue(reply(204));
     fixture.time.advance(*fixture.alarmTime() - fixture.time.now());
     REQUIRE(fixture.server.waitForRequests(2, 20));
     REQUIRE(fixture.completeRequest());
@@ -324,7 +304,7 @@ TEST_CASE("A bundle the service always refuses is given up after the retry limit
     });
     fixture.queueBundle("refused", kT0);
     for (int attempt = 1; attempt <= 2; ++attempt) {
-        fixture.server.enqueue(status(400));
+        fixture.server.enqueue(reply(400));
         fixture.onWorker([&] { fixture.uploader->uploadData(); });
         REQUIRE(fixture.server.waitForRequests(static_cast<std::size_t>(attempt), 20));
         REQUIRE(fixture.completeRequest());
@@ -332,7 +312,7 @@ TEST_CASE("A bundle the service always refuses is given up after the retry limit
         CHECK(fixture.queued()[0].retryCount == attempt);
     }
     fixture.queueBundle("fresh", kT0 + 10);
-    fixture.server.enqueue(status(204));
+    fixture.server.enqueue(reply(204));
     fixture.onWorker([&] { fixture.uploader->uploadData(); });
     REQUIRE(fixture.server.waitForRequests(3, 20));
     REQUIRE(fixture.completeRequest());
@@ -358,4 +338,98 @@ TEST_CASE("A request that gets no network session does not block later uploads")
     bool ready = false;
     fixture.onWorker([&] { ready = fixture.uploader->isNetworkReadyForRequest(); });
     CHECK(ready);
+}
+
+TEST_CASE("After an upload the conversion components follow its outcome") {
+    UploadFixture fixture;
+    fixture.queueBundle("first", kT0);
+
+    SUBCASE("a success resets the conversion-value retries and schedules their fetch") {
+        fixture.server.enqueue(reply(204));
+        fixture.onWorker([&] { fixture.uploader->uploadData(); });
+        REQUIRE(fixture.server.waitForRequests(1, 20));
+        REQUIRE(fixture.completeRequest());
+        CHECK(fixture.peers->skanRetryResets == 1);
+        CHECK(fixture.peers->skanFetchesScheduled == 1);
+        CHECK(fixture.peers->psmResponsesRetrieved == 0);
+    }
+
+    SUBCASE("a success with an on-device conversion request waiting retrieves it instead") {
+        fixture.peers->postponedPSMRequest = true;
+        fixture.server.enqueue(reply(200));
+        fixture.onWorker([&] { fixture.uploader->uploadData(); });
+        REQUIRE(fixture.server.waitForRequests(1, 20));
+        REQUIRE(fixture.completeRequest());
+        CHECK(fixture.peers->skanRetryResets == 1);
+        CHECK(fixture.peers->psmResponsesRetrieved == 1);
+        CHECK_FALSE(fixture.peers->postponedPSMRequest);
+        CHECK(fixture.peers->skanFetchesScheduled == 0);
+    }
+
+    SUBCASE("a failure leaves them alone") {
+        fixture.server.enqueue(reply(500));
+        fixture.onWorker([&] { fixture.uploader->uploadData(); });
+        REQUIRE(fixture.server.waitForRequests(1, 20));
+        REQUIRE(fixture.completeRequest());
+        CHECK(fixture.peers->skanRetryResets == 0);
+        CHECK(fixture.peers->skanFetchesScheduled == 0);
+    }
+}
+
+TEST_CASE("An upload asked for while a request is under way is ignored") {
+    UploadFixture fixture;
+    fixture.queueBundle("first", kT0);
+    fixture.server.enqueue(reply(204, {}, {}, true));
+    fixture.onWorker([&] { fixture.uploader->uploadData(); });
+    REQUIRE(fixture.server.waitForHeld(1, 20));
+    const auto inFlight = fixture.uploader->uploadList();
+    REQUIRE(inFlight.size() == 1);
+
+    fixture.onWorker([&] { fixture.uploader->uploadData(); });
+    CHECK(fixture.capture.hasCode(kAPMUploadNetworkPendingCode));
+    CHECK(fixture.uploader->uploadList() == inFlight);
+    CHECK(fixture.server.requestCount() == 1);
+
+    fixture.server.release();
+    REQUIRE(fixture.completeRequest());
+    CHECK(fixture.queued().empty());
+    CHECK(fixture.server.requestCount() == 1);
+}
+
+TEST_CASE("An upload that finds nothing queued sends nothing and ends the background task") {
+    UploadFixture fixture;
+    fixture.onWorker([&] { fixture.uploader->uploadData(); });
+    CHECK(fixture.capture.hasCode(kAPMUploadNoDataCode));
+    CHECK(fixture.engine->backgroundTasksEnded == 1);
+    CHECK_FALSE(fixture.engine->isNetworkRequestPending());
+    CHECK(fixture.server.requestCount() == 0);
+}
+
+TEST_CASE("A queue that cannot be read sends nothing and loses nothing") {
+    UploadFixture fixture;
+    fixture.queueBundle("kept", kT0);
+    fixture.onWorker([&] { fixture.uploader->updateSchedule(); });
+    REQUIRE(fixture.alarmTime());
+    fixture.executeSQL("ALTER TABLE queue RENAME TO queue_away");
+
+    fixture.onWorker([&] { fixture.uploader->uploadData(); });
+    CHECK(fixture.capture.hasCode(kAPMUploadQueryFailedCode));
+    CHECK(fixture.engine->backgroundTasksEnded == 1);
+    CHECK_FALSE(fixture.engine->isNetworkRequestPending());
+
+    // Unreadable counts as nothing to send: the timer stops.
+    fixture.onWorker([&] { fixture.uploader->updateSchedule(); });
+    CHECK(fixture.capture.hasCode(kAPMQueueEmptyCheckFailedCode));
+    CHECK(fixture.capture.hasCode(kAPMScheduleNoDataCode));
+    CHECK_FALSE(fixture.alarmTime());
+    CHECK(fixture.server.requestCount() == 0);
+
+    fixture.executeSQL("ALTER TABLE queue_away RENAME TO queue");
+    fixture.server.enqueue(reply(204));
+    fixture.onWorker([&] { fixture.uploader->uploadData(); });
+    REQUIRE(fixture.server.waitForRequests(1, 20));
+    REQUIRE(fixture.completeRequest());
+    REQUIRE(fixture.batches().size() == 1);
+    CHECK(eventNames(bundlesOf(fixture.batches()[0]).at(0)) == std::vector<std::string>{"kept"});
+    CHECK(fixture.queued().empty());
 }

@@ -2,6 +2,8 @@
 
 #include <doctest/doctest.h>
 
+#include <sqlite3.h>
+
 #include <chrono>
 #include <thread>
 
@@ -30,7 +32,7 @@ UploadFixture::UploadFixture(bool withService, std::string serviceURL)
 UploadFixture::~UploadFixture() { close(); }
 
 void UploadFixture::open() {
-    engine = std::make_shared<APMUploadEngine>(reachability);
+    engine = std::make_shared<UploadEngineStandIn>(reachability);
     onWorker([this] {
         std::optional<APMError> error;
         database = APMDatabase::makeWithPath((folder.path() / "measurement.sql").string(), &error);
@@ -49,6 +51,7 @@ void UploadFixture::open() {
         components.persistedConfig = persisted;
         components.remoteConfig = remoteConfig;
         components.bundleRawEvents = [this] { return bundler->bundleRawEvents(); };
+        components.peers = peers;
         components.appID = kServiceAppID;
         components.libraryVersion = 110500;
         components.runtimeVersion = 0;
@@ -111,6 +114,16 @@ std::int64_t UploadFixture::queueBundle(const std::string& eventName, double end
     return rowID;
 }
 
+testsupport::ScriptedResponse reply(int status, const testsupport::HeaderList& headers, const std::string& body,
+                                    bool held) {
+    testsupport::ScriptedResponse response;
+    response.status = status;
+    response.headers = headers;
+    response.body = body;
+    response.hold = held;
+    return response;
+}
+
 bool runArrivingWork(const std::shared_ptr<platform::dispatch::Queue>& queue, platform::dispatch::ManualTime& time,
                      double timeoutSeconds, const std::function<bool()>& done) {
     auto* manual = dynamic_cast<platform::dispatch::ManualQueue*>(queue.get());
@@ -161,6 +174,16 @@ std::vector<APMQueuedBundle> UploadFixture::queued() {
 }
 
 std::optional<double> UploadFixture::alarmTime() { return engine->uploadAlarm().scheduledTimestamp(); }
+
+void UploadFixture::executeSQL(const std::string& sql) {
+    sqlite3* db = nullptr;
+    REQUIRE(sqlite3_open((folder.path() / "measurement.sql").string().c_str(), &db) == SQLITE_OK);
+    char* message = nullptr;
+    const int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message);
+    sqlite3_free(message);
+    sqlite3_close(db);
+    REQUIRE(rc == SQLITE_OK);
+}
 
 std::vector<std::string> eventNames(const APMPBMeasurementBundle& bundle) {
     std::vector<std::string> names;

@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "measurement/foundation/monitor.h"
@@ -27,6 +28,37 @@ using namespace measurement;
 
 inline constexpr const char* kServiceAppID = "1:461025:ios:7c3e9a1f52d84b60";
 inline constexpr const char* kBundleAppID = "com.velmora.bernoulli";
+
+// The engine around the upload, with its own network and timer, that
+// keeps what the upload asks of it beyond those.
+class UploadEngineStandIn : public APMUploadEngine {
+public:
+    using APMUploadEngine::APMUploadEngine;
+
+    bool deepLinkAfterFetch = false;
+    int backgroundTasksEnded = 0;
+
+    void terminateBackgroundTask() override { ++backgroundTasksEnded; }
+    bool shouldRequestDeferredDeepLinkAfterConfigFetch() const override { return deepLinkAfterFetch; }
+    void setShouldRequestDeferredDeepLinkAfterConfigFetch(bool value) override { deepLinkAfterFetch = value; }
+};
+
+// The components after an upload or a fetch, keeping what they are told.
+struct UploadPeersStandIn : APMUploadPeers {
+    bool postponedPSMRequest = false;
+    int skanRetryResets = 0;
+    int skanFetchesScheduled = 0;
+    int psmResponsesRetrieved = 0;
+    int deepLinkRequests = 0;
+    std::vector<bool> dmaRegions;
+
+    void resetSKANRetryCount() override { ++skanRetryResets; }
+    void scheduleSKANCVFetchAfterDataUpload() override { ++skanFetchesScheduled; }
+    bool takePostponedPSMRequest() override { return std::exchange(postponedPSMRequest, false); }
+    void retrievePSMResponse() override { ++psmResponsesRetrieved; }
+    void requestDeferredDeepLink() override { ++deepLinkRequests; }
+    void setIsDMARegion(bool region) override { dmaRegions.push_back(region); }
+};
 
 class UploadFixture {
 public:
@@ -56,6 +88,9 @@ public:
     std::vector<testsupport::RecordedRequest> requestsTo(const std::string& path) const;
     std::vector<APMQueuedBundle> queued();
     std::optional<double> alarmTime();
+    // Runs a statement on the database file through a connection of its
+    // own, as another writer would.
+    void executeSQL(const std::string& sql);
     // Restarts the uploader and its components on the same files, as a new
     // process would.
     void restart();
@@ -65,7 +100,8 @@ public:
     testsupport::LoopbackServer server;
     APMMonitorCapture capture;
     std::shared_ptr<platform::Reachability> reachability = std::make_shared<platform::Reachability>(true);
-    std::shared_ptr<APMUploadEngine> engine;
+    std::shared_ptr<UploadPeersStandIn> peers = std::make_shared<UploadPeersStandIn>();
+    std::shared_ptr<UploadEngineStandIn> engine;
     std::shared_ptr<APMDatabase> database;
     std::shared_ptr<APMDatabaseConfigStorage> storage;
     std::shared_ptr<APMPersistedConfig> persisted;
@@ -79,6 +115,10 @@ private:
     bool withService_;
     std::string serviceURL_;
 };
+
+// The service's answer; held: not sent before the server's release().
+testsupport::ScriptedResponse reply(int status, const testsupport::HeaderList& headers = {},
+                                    const std::string& body = {}, bool held = false);
 
 // Waits (real time, bounded) until work from another thread (a network
 // completion) reaches the manual queue, then runs every queue. True at once
