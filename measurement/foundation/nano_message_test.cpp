@@ -361,33 +361,32 @@ TEST_CASE("buffers: none gives an empty message, undecodable bytes give no messa
 }
 
 namespace {
-// An entity whose tag 2 holds an entity, `levels` times over. Written back to
-// front, so that every length is known when it is written.
-NANOBytes nestedEntities(int levels) {
-    NANOBytes reversed;
-    for (int i = 0; i < levels; ++i) {
-        NANOBytes prefix{0x12};
-        std::size_t length = reversed.size();
-        do {
-            auto byte = static_cast<std::uint8_t>(length & 0x7f);
-            length >>= 7;
-            prefix.push_back(length ? static_cast<std::uint8_t>(byte | 0x80) : byte);
-        } while (length);
-        reversed.insert(reversed.end(), prefix.rbegin(), prefix.rend());
-    }
-    return NANOBytes(reversed.rbegin(), reversed.rend());
-}
-
-NANOBytes lengthDelimited(std::uint8_t key, const NANOBytes& content) {
+// A one-byte key and a length, as they precede a length-delimited field.
+NANOBytes keyAndLength(std::uint8_t key, std::size_t length) {
     NANOBytes bytes{key};
-    std::size_t length = content.size();
     do {
         auto byte = static_cast<std::uint8_t>(length & 0x7f);
         length >>= 7;
         bytes.push_back(length ? static_cast<std::uint8_t>(byte | 0x80) : byte);
     } while (length);
+    return bytes;
+}
+
+NANOBytes lengthDelimited(std::uint8_t key, const NANOBytes& content) {
+    NANOBytes bytes = keyAndLength(key, content.size());
     bytes.insert(bytes.end(), content.begin(), content.end());
     return bytes;
+}
+
+// An entity whose tag 2 holds an entity, `levels` times over. Written back to
+// front, so that every length is known when it is written.
+NANOBytes nestedEntities(int levels) {
+    NANOBytes reversed;
+    for (int i = 0; i < levels; ++i) {
+        const NANOBytes prefix = keyAndLength(0x12, reversed.size());
+        reversed.insert(reversed.end(), prefix.rbegin(), prefix.rend());
+    }
+    return NANOBytes(reversed.rbegin(), reversed.rend());
 }
 }  // namespace
 
