@@ -4,9 +4,11 @@
 #include <pb_decode.h>
 #include <pb_encode.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <map>
 
 #include "measurement/foundation/monitor.h"
 
@@ -36,6 +38,99 @@ bool encodeStruct(const pb_msgdesc_t* descriptor, const void* info, NANOBytes* o
     out->assign(size, 0);
     pb_ostream_t stream = pb_ostream_from_buffer(out->data(), out->size());
     return pb_encode(&stream, descriptor, info);
+}
+
+// The sub-message fields of one message type.
+struct SubmessageField {
+    std::uint32_t tag;
+    const pb_msgdesc_t* type;
+    std::size_t structSize;
+};
+
+std::vector<SubmessageField> submessageFields(const pb_msgdesc_t* descriptor, std::size_t structSize) {
+    std::vector<SubmessageField> fields;
+    // The iterator needs a structure to point into; only the field
+    // descriptions are read.
+    std::vector<std::max_align_t> scratch(structSize / sizeof(std::max_align_t) + 1);
+    pb_field_iter_t it;
+    if (!pb_field_iter_begin(&it, descriptor, scratch.data())) return fields;
+    do {
+        if (PB_LTYPE_IS_SUBMSG(it.type) && it.submsg_desc) fields.push_back({it.tag, it.submsg_desc, it.data_size});
+    } while (pb_field_iter_next(&it));
+    return fields;
+}
+
+bool readVarint(const std::uint8_t* bytes, std::size_t end, std::size_t* pos, std::uint64_t* value) {
+    *value = 0;
+    for (int shift = 0; shift < 64; shift += 7) {
+        if (*pos >= end) return false;
+        const std::uint8_t byte = bytes[(*pos)++];
+        *value |= static_cast<std::uint64_t>(byte & 0x7f) << shift;
+        if ((byte & 0x80) == 0) return true;
+    }
+    return false;
+}
+
+// Whether the sub-messages in the bytes nest at most kNANOMaxNestingDepth
+// levels below the message, read without recursion. Only fields that the
+// decoder would follow count; malformed bytes may answer false, as the
+// decoder refuses them anyway.
+bool nestsWithinLimit(const pb_msgdesc_t* descriptor, std::size_t structSize, const std::uint8_t* bytes,
+                      std::size_t size) {
+    // Every level takes at least a key and a length byte: short bytes cannot
+    // nest too deeply.
+    if (size < 2 * (static_cast<std::size_t>(kNANOMaxNestingDepth) + 1)) return true;
+    std::map<const pb_msgdesc_t*, std::vector<SubmessageField>> known;
+    auto fieldsOf = [&known](const pb_msgdesc_t* type, std::size_t typeSize) {
+        auto [entry, added] = known.try_emplace(type);
+        if (added) entry->second = submessageFields(type, typeSize);
+        return &entry->second;
+    };
+    struct Frame {
+        const std::vector<SubmessageField>* fields;
+        std::size_t end;
+    };
+    std::vector<Frame> open{{fieldsOf(descriptor, structSize), size}};
+    std::size_t pos = 0;
+    while (!open.empty()) {
+        const Frame frame = open.back();
+        if (pos >= frame.end) {
+            open.pop_back();
+            continue;
+        }
+        std::uint64_t key = 0;
+        std::uint64_t value = 0;
+        if (!readVarint(bytes, frame.end, &pos, &key)) return false;
+        switch (key & 7) {
+            case PB_WT_VARINT:
+                if (!readVarint(bytes, frame.end, &pos, &value)) return false;
+                break;
+            case PB_WT_64BIT:
+                if (frame.end - pos < 8) return false;
+                pos += 8;
+                break;
+            case PB_WT_32BIT:
+                if (frame.end - pos < 4) return false;
+                pos += 4;
+                break;
+            case PB_WT_STRING: {
+                if (!readVarint(bytes, frame.end, &pos, &value) || value > frame.end - pos) return false;
+                const auto length = static_cast<std::size_t>(value);
+                auto child = std::find_if(frame.fields->begin(), frame.fields->end(),
+                                          [&](const SubmessageField& f) { return f.tag == key >> 3; });
+                if (child == frame.fields->end()) {
+                    pos += length;
+                } else if (open.size() > static_cast<std::size_t>(kNANOMaxNestingDepth)) {
+                    return false;
+                } else {
+                    open.push_back({fieldsOf(child->type, child->structSize), pos + length});
+                }
+                break;
+            }
+            default: return false;
+        }
+    }
+    return true;
 }
 
 // Decodes into a zeroed structure; on failure whatever was allocated is
@@ -344,6 +439,7 @@ bool NANOMessageBase::setFromMessageInfo(const void* info) {
 }
 
 bool NANOMessageBase::decodeBuffer(const std::uint8_t* bytes, std::size_t size) {
+    if (!nestsWithinLimit(descriptor_, structSize_, bytes, size)) return false;
     void* fresh = allocateZeroed(1, structSize_);
     if (!fresh) return false;
     if (!decodeInto(descriptor_, fresh, structSize_, bytes, size)) {

@@ -22,6 +22,14 @@ enum : long {
     kNANOUnsupportedValueCode = 27004,
 };
 
+// How many levels sub-messages may nest below the message being decoded.
+// The decoder recurses once a level, so bytes from outside (a fetched
+// configuration, a stored row) that nest deeper are refused before they reach
+// it instead of exhausting the stack. The engine's deepest messages, the
+// programs of a configuration, nest a few levels more than their 512 levels
+// of entities.
+inline constexpr int kNANOMaxNestingDepth = 1024;
+
 // A protocol-buffer message over its nanopb structure. Strings, repeated
 // fields and sub-messages are allocated on the heap (nanopb pointer fields),
 // so no message has a fixed size limit. Messages are values: copies are
@@ -47,8 +55,9 @@ public:
     // Replaces the content with a deep copy of a structure of this message's
     // type; no structure empties the message. False when it cannot be copied.
     bool setFromMessageInfo(const void* info);
-    // Replaces the content with the decoded bytes; on failure the message is
-    // left as it was and false is answered.
+    // Replaces the content with the decoded bytes; on failure (bytes that do
+    // not decode or nest deeper than kNANOMaxNestingDepth) the message is left
+    // as it was and false is answered.
     bool decodeBuffer(const std::uint8_t* bytes, std::size_t size);
 
     // Same type and same encoding.

@@ -360,6 +360,68 @@ TEST_CASE("buffers: none gives an empty message, undecodable bytes give no messa
     }
 }
 
+namespace {
+// A one-byte key and a length, as they precede a length-delimited field.
+NANOBytes keyAndLength(std::uint8_t key, std::size_t length) {
+    NANOBytes bytes{key};
+    do {
+        auto byte = static_cast<std::uint8_t>(length & 0x7f);
+        length >>= 7;
+        bytes.push_back(length ? static_cast<std::uint8_t>(byte | 0x80) : byte);
+    } while (length);
+    return bytes;
+}
+
+NANOBytes lengthDelimited(std::uint8_t key, const NANOBytes& content) {
+    NANOBytes bytes = keyAndLength(key, content.size());
+    bytes.insert(bytes.end(), content.begin(), content.end());
+    return bytes;
+}
+
+// An entity whose tag 2 holds an entity, `levels` times over. Written back to
+// front, so that every length is known when it is written.
+NANOBytes nestedEntities(int levels) {
+    NANOBytes reversed;
+    for (int i = 0; i < levels; ++i) {
+        const NANOBytes prefix = keyAndLength(0x12, reversed.size());
+        reversed.insert(reversed.end(), prefix.rbegin(), prefix.rend());
+    }
+    return NANOBytes(reversed.rbegin(), reversed.rend());
+}
+}  // namespace
+
+TEST_CASE("bytes that nest messages too deeply give no message instead of exhausting the stack") {
+    SUBCASE("up to the limit they decode") {
+        auto decoded = APMPBRuntimeEntity::initWithBuffer(nestedEntities(kNANOMaxNestingDepth));
+        REQUIRE(decoded);
+        int depth = 0;
+        for (auto entity = *decoded;; ++depth) {
+            auto children = NANOGetArray<APMPBRuntimeEntity>(entity, 1);
+            if (children.empty()) break;
+            REQUIRE(children.size() == 1);
+            entity = children[0];
+        }
+        CHECK(depth == kNANOMaxNestingDepth);
+    }
+    SUBCASE("one level more is refused") {
+        CHECK_FALSE(APMPBRuntimeEntity::initWithBuffer(nestedEntities(kNANOMaxNestingDepth + 1)));
+    }
+    SUBCASE("a fetched configuration whose program nests 100,000 levels deep") {
+        // configuration tag 9 -> program tag 1 -> entity tag 2 -> ...
+        const NANOBytes config = lengthDelimited(0x4a, lengthDelimited(0x0a, nestedEntities(100'000)));
+        CHECK_FALSE(APMPBMeasurementConfig::initWithBuffer(config));
+        APMPBMeasurementConfig kept;
+        NANOSetString(kept, 1, std::string("1:461025:ios:7c3e9a1f52d84b60"));
+        CHECK_FALSE(kept.decodeBuffer(config.data(), config.size()));
+        CHECK(NANOGetString(kept, 1) == "1:461025:ios:7c3e9a1f52d84b60");
+    }
+    SUBCASE("deep bytes in a field the message does not know are skipped, not followed") {
+        // Tag 15 is no field of an event.
+        auto skipped = APMPBEvent::initWithBuffer(lengthDelimited(0x7a, nestedEntities(100'000)));
+        CHECK(skipped);
+    }
+}
+
 TEST_CASE("accessors of the wrong type log and change nothing") {
     APMMonitorCapture capture;
     APMPBUserAttribute attribute;

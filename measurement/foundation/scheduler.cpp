@@ -1,5 +1,6 @@
 #include "measurement/foundation/scheduler.h"
 
+#include <algorithm>
 #include <exception>
 #include <mutex>
 #include <vector>
@@ -10,16 +11,31 @@ namespace measurement {
 
 namespace {
 
-std::mutex gBackgroundMutex;
-std::vector<std::weak_ptr<platform::dispatch::Queue>> gBackgroundQueues;
+struct BackgroundQueues {
+    std::mutex mutex;
+    std::vector<std::weak_ptr<platform::dispatch::Queue>> queues;
+};
+
+BackgroundQueues& backgroundQueues() {
+    // Lives for the whole process: queue threads may still ask while it exits.
+    static auto* registry = new BackgroundQueues();
+    return *registry;
+}
 
 bool runsOnBackgroundQueue() {
-    std::lock_guard lock(gBackgroundMutex);
-    std::erase_if(gBackgroundQueues, [](const auto& weak) { return weak.expired(); });
-    for (const auto& weak : gBackgroundQueues) {
-        if (auto queue = weak.lock(); queue && queue->isCurrent()) return true;
+    // The queues are asked, and let go of, outside the lock: letting go of
+    // the last reference to a queue waits for its thread, which may itself be
+    // waiting for the lock here.
+    std::vector<std::shared_ptr<platform::dispatch::Queue>> live;
+    {
+        auto& registry = backgroundQueues();
+        std::lock_guard lock(registry.mutex);
+        std::erase_if(registry.queues, [](const auto& weak) { return weak.expired(); });
+        for (const auto& weak : registry.queues) {
+            if (auto queue = weak.lock()) live.push_back(std::move(queue));
+        }
     }
-    return false;
+    return std::any_of(live.begin(), live.end(), [](const auto& queue) { return queue->isCurrent(); });
 }
 
 std::string describeCurrentException() {
@@ -59,8 +75,9 @@ bool APMScheduler::isOnMainThread() {
 
 void APMScheduler::registerBackgroundQueue(const std::shared_ptr<platform::dispatch::Queue>& queue) {
     if (!queue) return;
-    std::lock_guard lock(gBackgroundMutex);
-    gBackgroundQueues.push_back(queue);
+    auto& registry = backgroundQueues();
+    std::lock_guard lock(registry.mutex);
+    registry.queues.push_back(queue);
 }
 
 bool APMScheduler::checkOnBackgroundThreadWithMethodName(const std::string& methodName) {
