@@ -438,6 +438,11 @@ bool NANOMessageBase::setFromMessageInfo(const void* info) {
     return true;
 }
 
+bool NANONestsWithinLimit(const pb_msgdesc_t* descriptor, std::size_t structSize, const std::uint8_t* bytes,
+                          std::size_t size) {
+    return nestsWithinLimit(descriptor, structSize, bytes, size);
+}
+
 bool NANOMessageBase::decodeBuffer(const std::uint8_t* bytes, std::size_t size) {
     if (!nestsWithinLimit(descriptor_, structSize_, bytes, size)) return false;
     void* fresh = allocateZeroed(1, structSize_);

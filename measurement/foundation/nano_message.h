@@ -30,6 +30,11 @@ enum : long {
 // of entities.
 inline constexpr int kNANOMaxNestingDepth = 1024;
 
+// Whether bytes of the given message type nest within kNANOMaxNestingDepth;
+// for code that runs the decoder itself, which must ask first.
+bool NANONestsWithinLimit(const pb_msgdesc_t* descriptor, std::size_t structSize, const std::uint8_t* bytes,
+                          std::size_t size);
+
 // A protocol-buffer message over its nanopb structure. Strings, repeated
 // fields and sub-messages are allocated on the heap (nanopb pointer fields),
 // so no message has a fixed size limit. Messages are values: copies are

@@ -197,12 +197,19 @@ Value bundleValue(const APMPBMeasurementBundle& bundle) {
 
 // The decoder's own account of why the bytes are no batch.
 std::string decodeFailure(const Bytes& encoded) {
+    const std::string prefix = "not a measurement batch (" + std::to_string(encoded.size()) + " bytes): ";
+    // The decoder recurses once a level: too deep a batch would exhaust the
+    // stack before it could say why.
+    if (!measurement::NANONestsWithinLimit(nano_APMPBMeasurementBatch_fields, sizeof(nano_APMPBMeasurementBatch),
+                                           encoded.data(), encoded.size())) {
+        return prefix + "messages nested too deeply";
+    }
     nano_APMPBMeasurementBatch message = nano_APMPBMeasurementBatch_init_zero;
     pb_istream_t stream = pb_istream_from_buffer(encoded.data(), encoded.size());
     const bool decoded = pb_decode(&stream, nano_APMPBMeasurementBatch_fields, &message);
     const std::string reason = decoded ? "unreadable" : PB_GET_ERROR(&stream);
     pb_release(nano_APMPBMeasurementBatch_fields, &message);
-    return "not a measurement batch (" + std::to_string(encoded.size()) + " bytes): " + reason;
+    return prefix + reason;
 }
 
 }  // namespace

@@ -194,8 +194,43 @@ TEST_CASE("every plain bundle field is read with the accessor of its type") {
     CHECK(text.find("  OS version: t9\n") != std::string::npos);
 }
 
+namespace {
+
+// Puts a key and a length in front of the `length` bytes that end
+// `reversed`, which holds the message back to front, so that nesting costs
+// no copying.
+void wrapReversed(Bytes& reversed, std::uint8_t key, std::size_t length) {
+    Bytes prefix{key};
+    do {
+        auto byte = static_cast<std::uint8_t>(length & 0x7f);
+        length >>= 7;
+        prefix.push_back(length ? static_cast<std::uint8_t>(byte | 0x80) : byte);
+    } while (length);
+    reversed.insert(reversed.end(), prefix.rbegin(), prefix.rend());
+}
+
+// A batch whose one event holds a parameter list holding a parameter list,
+// `levels` times over: bundles (1) > events (2) > params (1) > list (5) > params (1) ...
+Bytes deeplyNestedBatch(int levels) {
+    Bytes reversed;
+    for (int i = 0; i < levels; ++i) {
+        wrapReversed(reversed, 0x0a, reversed.size());
+        wrapReversed(reversed, 0x2a, reversed.size());
+    }
+    for (std::uint8_t key : {0x0a, 0x12, 0x0a}) wrapReversed(reversed, key, reversed.size());
+    return Bytes(reversed.rbegin(), reversed.rend());
+}
+
+}  // namespace
+
 TEST_CASE("bytes that are no batch are refused with the reason") {
     std::string error;
+
+    SUBCASE("parameters nested far too deeply are refused, not followed down") {
+        CHECK_FALSE(batchValue(deeplyNestedBatch(50'000), &error));
+        CHECK(error.find("messages nested too deeply") != std::string::npos);
+        CHECK(batchValue(deeplyNestedBatch(10), &error));
+    }
 
     SUBCASE("garbage") {
         CHECK_FALSE(batchValue(Bytes{0xff, 0xff, 0xff}, &error));
