@@ -11,7 +11,7 @@
 #include <unistd.h>
 #include <algorithm>
 
-#include "measurement/core/analytics.h"
+#include "measurement/core/facade.h"
 #include "measurement/core/arurerudo.h"
 #include "measurement/core/measurement.h"
 #include "measurement/foundation/monitor.h"

@@ -6,13 +6,13 @@
 
 #include "platform/foundation/json_codec.h"
 #include "tools/command_registry.h"
-#include "velmora/engine/analytics.h"
+#include "velmora/engine/analytics_sink.h"
 #include "velmora/engine/bernoulli_formula.h"
 #include "velmora/engine/decimal_text.h"
 #include "velmora/engine/error_key.h"
 #include "velmora/engine/error_manager.h"
-#include "velmora/engine/localized_string.h"
-#include "velmora/engine/text_util.h"
+#include "velmora/engine/engine_texts.h"
+#include "velmora/engine/plain_text.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "measurement/core/arurerudo.h"
 
-#include "measurement/core/analytics.h"
+#include "measurement/core/facade.h"
 #include "measurement/core/codes.h"
 #include "measurement/core/measurement.h"
 #include "measurement/foundation/event_parameters.h"

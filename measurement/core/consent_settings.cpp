@@ -2,7 +2,7 @@
 #include <algorithm>
 #include <array>
 
-#include "measurement/core/analytics.h"
+#include "measurement/core/facade.h"
 #include "measurement/core/codes.h"
 #include "measurement/core/measurement.h"
 #include "measurement/foundation/environment.h"

@@ -2,7 +2,7 @@
 
 #include <doctest/doctest.h>
 
-#include "measurement/core/analytics.h"
+#include "measurement/core/facade.h"
 #include "measurement/core/measurement.h"
 #include "measurement/core/seams.h"
 #include "platform/foundation/process_info.h"

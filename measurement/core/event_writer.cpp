@@ -1,7 +1,7 @@
 // The engine's event and user-property writes, all on the worker queue.
 #include <initializer_list>
 
-#include "measurement/core/analytics.h"
+#include "measurement/core/facade.h"
 #include "measurement/core/codes.h"
 #include "measurement/core/measurement.h"
 #include "measurement/core/raw_event_metadata.h"

@@ -2,7 +2,7 @@
 
 #include <thread>
 
-#include "measurement/core/analytics.h"
+#include "measurement/core/facade.h"
 #include "measurement/core/arurerudo.h"
 #include "measurement/core/codes.h"
 #include "measurement/core/connector.h"

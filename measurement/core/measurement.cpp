@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "measurement/core/analytics.h"
+#include "measurement/core/facade.h"
 #include "measurement/core/codes.h"
 #include "measurement/core/raw_event_metadata.h"
 #include "measurement/foundation/counters.h"

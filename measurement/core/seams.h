@@ -16,11 +16,11 @@
 #include <vector>
 
 #include "measurement/foundation/edit_event.h"
-#include "measurement/foundation/error.h"
+#include "measurement/foundation/measurement_error.h"
 #include "measurement/foundation/event.h"
 #include "measurement/foundation/messages.h"
 #include "measurement/foundation/user_attribute.h"
-#include "measurement/foundation/value.h"
+#include "measurement/foundation/parameter_value.h"
 #include "measurement/store/remote_config_seams.h"
 #include "platform/foundation/value.h"
 

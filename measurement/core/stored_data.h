@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "measurement/foundation/error.h"
+#include "measurement/foundation/measurement_error.h"
 #include "measurement/foundation/messages.h"
 #include "measurement/foundation/raw_event_data.h"
 #include "measurement/foundation/user_attribute.h"

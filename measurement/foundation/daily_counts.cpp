@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "measurement/foundation/counters.h"
-#include "measurement/foundation/value.h"
+#include "measurement/foundation/parameter_value.h"
 
 namespace measurement {
 

@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <string>
 
-#include "measurement/foundation/value.h"
+#include "measurement/foundation/parameter_value.h"
 #include "platform/foundation/value.h"
 
 namespace measurement {

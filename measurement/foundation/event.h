@@ -5,7 +5,7 @@
 
 #include "measurement/foundation/edit_event.h"
 #include "measurement/foundation/messages.h"
-#include "measurement/foundation/value.h"
+#include "measurement/foundation/parameter_value.h"
 
 namespace measurement {
 

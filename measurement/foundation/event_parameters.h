@@ -4,7 +4,7 @@
 #include <string>
 
 #include "measurement/foundation/data_type_validator.h"
-#include "measurement/foundation/value.h"
+#include "measurement/foundation/parameter_value.h"
 #include "platform/foundation/value.h"
 
 namespace measurement {

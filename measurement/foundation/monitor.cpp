@@ -8,7 +8,7 @@
 #include <sstream>
 #include <utility>
 
-#include "measurement/foundation/value.h"
+#include "measurement/foundation/parameter_value.h"
 #include "platform/dispatch/clock.h"
 #include "platform/foundation/process_info.h"
 

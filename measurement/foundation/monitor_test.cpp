@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <thread>
 
-#include "measurement/foundation/error.h"
+#include "measurement/foundation/measurement_error.h"
 #include "measurement/foundation/monitor.h"
 #include "platform/dispatch/timer.h"
 #include "platform/foundation/process_info.h"

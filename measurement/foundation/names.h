@@ -5,7 +5,7 @@
 #include <set>
 #include <string>
 
-#include "measurement/foundation/value.h"
+#include "measurement/foundation/parameter_value.h"
 
 namespace measurement {
 

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "measurement/foundation/messages.h"
-#include "measurement/foundation/value.h"
+#include "measurement/foundation/parameter_value.h"
 
 namespace measurement {
 

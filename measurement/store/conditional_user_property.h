@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "measurement/foundation/event.h"
-#include "measurement/foundation/value.h"
+#include "measurement/foundation/parameter_value.h"
 
 namespace measurement {
 

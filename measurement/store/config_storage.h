@@ -4,7 +4,7 @@
 #include <optional>
 #include <vector>
 
-#include "measurement/foundation/error.h"
+#include "measurement/foundation/measurement_error.h"
 #include "measurement/foundation/nano_message.h"
 
 namespace measurement {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "measurement/foundation/daily_counts.h"
-#include "measurement/foundation/error.h"
+#include "measurement/foundation/measurement_error.h"
 #include "measurement/foundation/event_aggregates.h"
 #include "measurement/foundation/messages.h"
 #include "measurement/foundation/raw_event_data.h"

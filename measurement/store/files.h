@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "measurement/foundation/error.h"
+#include "measurement/foundation/measurement_error.h"
 
 namespace measurement {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "measurement/foundation/error.h"
+#include "measurement/foundation/measurement_error.h"
 #include "measurement/foundation/messages.h"
 #include "measurement/store/config_storage.h"
 #include "measurement/store/remote_config_flags.h"

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "measurement/foundation/edit_event.h"
-#include "measurement/foundation/error.h"
+#include "measurement/foundation/measurement_error.h"
 #include "measurement/foundation/messages.h"
 #include "platform/foundation/value.h"
 

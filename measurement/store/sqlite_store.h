@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "measurement/foundation/error.h"
+#include "measurement/foundation/measurement_error.h"
 #include "platform/foundation/value.h"
 
 struct sqlite3;

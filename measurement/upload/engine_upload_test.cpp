@@ -6,7 +6,7 @@
 
 #include <cstdlib>
 
-#include "measurement/core/analytics.h"
+#include "measurement/core/facade.h"
 #include "measurement/core/arurerudo.h"
 #include "measurement/core/codes.h"
 #include "measurement/core/core_test_support.h"

@@ -5,7 +5,7 @@
 
 #include "measurement/foundation/monitor.h"
 #include "measurement/foundation/numeric_util.h"
-#include "measurement/foundation/value.h"
+#include "measurement/foundation/parameter_value.h"
 #include "measurement/upload/bundle_fields.h"
 #include "measurement/upload/upload_support.h"
 

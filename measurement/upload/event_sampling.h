@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "measurement/foundation/error.h"
+#include "measurement/foundation/measurement_error.h"
 #include "measurement/foundation/messages.h"
 #include "measurement/store/database.h"
 #include "measurement/store/remote_config.h"

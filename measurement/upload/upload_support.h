@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "measurement/foundation/error.h"
+#include "measurement/foundation/measurement_error.h"
 #include "measurement/foundation/messages.h"
 #include "measurement/foundation/monitor.h"
 #include "measurement/upload/bundle_fields.h"

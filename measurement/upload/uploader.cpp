@@ -8,7 +8,7 @@
 #include "measurement/foundation/hashing.h"
 #include "measurement/foundation/monitor.h"
 #include "measurement/foundation/scheduler.h"
-#include "measurement/foundation/value.h"
+#include "measurement/foundation/parameter_value.h"
 #include "measurement/upload/bundle_fields.h"
 #include "measurement/upload/bundle_redaction.h"
 #include "measurement/upload/upload_support.h"

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <vector>
 
-#include "platform/gfx/text_util.h"
+#include "platform/gfx/utf8_text.h"
 
 namespace platform::gfx {
 

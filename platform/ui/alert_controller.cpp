@@ -4,7 +4,7 @@
 
 #include "platform/ui/application.h"
 #include "platform/ui/control.h"
-#include "platform/ui/console.h"
+#include "platform/ui/ui_log.h"
 #include "platform/ui/label.h"
 #include "platform/ui/window.h"
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "platform/ui/console.h"
+#include "platform/ui/ui_log.h"
 
 namespace platform::ui {
 

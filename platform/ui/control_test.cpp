@@ -2,7 +2,7 @@
 
 #include "platform/dispatch/timer.h"
 #include "platform/ui/application.h"
-#include "platform/ui/console.h"
+#include "platform/ui/ui_log.h"
 #include "platform/ui/control.h"
 #include "platform/ui/image_view.h"
 #include "platform/ui/interaction.h"

@@ -5,7 +5,7 @@
 #include "platform/dispatch/timer.h"
 #include "platform/ui/alert_controller.h"
 #include "platform/ui/application.h"
-#include "platform/ui/console.h"
+#include "platform/ui/ui_log.h"
 #include "platform/ui/interaction.h"
 #include "platform/ui/label.h"
 #include "platform/ui/storyboard.h"

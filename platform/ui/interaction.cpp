@@ -1,6 +1,6 @@
 #include "platform/ui/interaction.h"
 
-#include "platform/gfx/text_util.h"
+#include "platform/gfx/utf8_text.h"
 #include "platform/ui/application.h"
 #include "platform/ui/collection_view.h"
 #include "platform/ui/control.h"

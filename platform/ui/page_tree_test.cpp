@@ -6,7 +6,7 @@
 #include "platform/foundation/user_defaults.h"
 #include "platform/ui/alert_controller.h"
 #include "platform/ui/application.h"
-#include "platform/ui/console.h"
+#include "platform/ui/ui_log.h"
 #include "platform/ui/control.h"
 #include "platform/ui/interaction.h"
 #include "platform/ui/label.h"

@@ -3,7 +3,7 @@
 #include <map>
 #include <mutex>
 
-#include "platform/ui/console.h"
+#include "platform/ui/ui_log.h"
 #include "platform/ui/view.h"
 #include "platform/ui/view_controller.h"
 

@@ -4,7 +4,7 @@
 #include <stdexcept>
 
 #include "platform/gfx/animation.h"
-#include "platform/ui/console.h"
+#include "platform/ui/ui_log.h"
 #include "platform/ui/label.h"
 
 namespace platform::ui {

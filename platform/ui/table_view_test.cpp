@@ -5,7 +5,7 @@
 
 #include "platform/dispatch/timer.h"
 #include "platform/ui/collection_view.h"
-#include "platform/ui/console.h"
+#include "platform/ui/ui_log.h"
 #include "platform/ui/label.h"
 #include "platform/ui/storyboard.h"
 #include "platform/ui/table_view.h"

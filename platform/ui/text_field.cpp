@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "platform/gfx/text_util.h"
+#include "platform/gfx/utf8_text.h"
 #include "platform/ui/label.h"
 #include "platform/ui/window.h"
 

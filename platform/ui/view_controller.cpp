@@ -4,7 +4,7 @@
 
 #include "platform/gfx/animation.h"
 #include "platform/ui/application.h"
-#include "platform/ui/console.h"
+#include "platform/ui/ui_log.h"
 #include "platform/ui/storyboard.h"
 #include "platform/ui/tab_bar_controller.h"
 #include "platform/ui/window.h"

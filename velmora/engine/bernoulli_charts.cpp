@@ -1,9 +1,9 @@
 // The chart records under a Bernoulli solution: the histogram of P(X=k),
 // the distribution function and, for small n, the probability tree.
-#include "velmora/engine/analytics.h"
+#include "velmora/engine/analytics_sink.h"
 #include "velmora/engine/bernoulli_formula.h"
 #include "velmora/engine/decimal_text.h"
-#include "velmora/engine/localized_string.h"
+#include "velmora/engine/engine_texts.h"
 #include "velmora/engine/number_format.h"
 #include "velmora/engine/palette.h"
 

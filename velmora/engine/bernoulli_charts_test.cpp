@@ -3,7 +3,7 @@
 #include <cmath>
 #include <memory>
 
-#include "velmora/engine/analytics.h"
+#include "velmora/engine/analytics_sink.h"
 #include "velmora/engine/bernoulli_formula.h"
 
 using namespace velmora;

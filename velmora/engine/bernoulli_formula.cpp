@@ -3,7 +3,7 @@
 #include "velmora/engine/decimal_text.h"
 #include "velmora/engine/error_key.h"
 #include "velmora/engine/input_manager.h"
-#include "velmora/engine/localized_string.h"
+#include "velmora/engine/engine_texts.h"
 #include "velmora/engine/number_format.h"
 
 namespace velmora {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "velmora/engine/bernoulli_formula.h"
-#include "velmora/engine/text_util.h"
+#include "velmora/engine/plain_text.h"
 
 using namespace velmora;
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "velmora/engine/text_util.h"
+#include "velmora/engine/plain_text.h"
 
 namespace velmora {
 

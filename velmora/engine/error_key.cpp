@@ -1,7 +1,7 @@
 #include "velmora/engine/error_key.h"
 
-#include "velmora/engine/localized_string.h"
-#include "velmora/engine/text_util.h"
+#include "velmora/engine/engine_texts.h"
+#include "velmora/engine/plain_text.h"
 
 namespace velmora {
 

@@ -1,7 +1,7 @@
 #include "velmora/engine/error_manager.h"
 
-#include "velmora/engine/analytics.h"
-#include "velmora/engine/console.h"
+#include "velmora/engine/analytics_sink.h"
+#include "velmora/engine/console_line.h"
 
 namespace velmora {
 

@@ -2,8 +2,8 @@
 
 #include <memory>
 
-#include "velmora/engine/analytics.h"
-#include "velmora/engine/console.h"
+#include "velmora/engine/analytics_sink.h"
+#include "velmora/engine/console_line.h"
 #include "velmora/engine/error_manager.h"
 
 using namespace velmora;

@@ -4,7 +4,7 @@
 
 #include "platform/foundation/bundle.h"
 #include "testsupport/temp_dir.h"
-#include "velmora/engine/console.h"
+#include "velmora/engine/console_line.h"
 #include "velmora/engine/formula.h"
 #include "velmora/engine/formula_symbol.h"
 #include "velmora/engine/formula_unit.h"

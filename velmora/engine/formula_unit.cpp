@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "platform/foundation/bundle.h"
-#include "velmora/engine/console.h"
+#include "velmora/engine/console_line.h"
 #include "velmora/engine/formula.h"
 #include "velmora/engine/json_record.h"
 

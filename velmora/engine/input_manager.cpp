@@ -5,10 +5,10 @@
 #include "velmora/engine/decimal_text.h"
 #include "velmora/engine/digit_analyser.h"
 #include "velmora/engine/formula_unit.h"
-#include "velmora/engine/localized_string.h"
+#include "velmora/engine/engine_texts.h"
 #include "velmora/engine/math_operation.h"
 #include "velmora/engine/number_format.h"
-#include "velmora/engine/text_util.h"
+#include "velmora/engine/plain_text.h"
 
 namespace velmora {
 

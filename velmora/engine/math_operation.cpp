@@ -7,7 +7,7 @@
 
 #include "velmora/engine/decimal_text.h"
 #include "velmora/engine/number_format.h"
-#include "velmora/engine/text_util.h"
+#include "velmora/engine/plain_text.h"
 
 namespace velmora {
 

@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "velmora/engine/decimal_text.h"
-#include "velmora/engine/text_util.h"
+#include "velmora/engine/plain_text.h"
 
 namespace velmora {
 

@@ -4,8 +4,8 @@
 #include <memory>
 #include <string>
 
-#include "velmora/engine/analytics.h"
-#include "velmora/engine/localized_string.h"
+#include "velmora/engine/analytics_sink.h"
+#include "velmora/engine/engine_texts.h"
 #include "velmora/engine/palette.h"
 
 using namespace velmora;

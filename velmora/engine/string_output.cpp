@@ -1,7 +1,7 @@
 #include "velmora/engine/string_output.h"
 
 #include "velmora/engine/formula_unit.h"
-#include "velmora/engine/text_util.h"
+#include "velmora/engine/plain_text.h"
 
 namespace velmora {
 

@@ -7,7 +7,7 @@
 #include "velmora/engine/decimal_text.h"
 #include "velmora/engine/input_manager.h"
 #include "velmora/engine/math_operation.h"
-#include "velmora/engine/text_util.h"
+#include "velmora/engine/plain_text.h"
 
 namespace velmora {
 

@@ -5,7 +5,7 @@
 #include "velmora/engine/digit_analyser.h"
 #include "velmora/engine/input_manager.h"
 #include "velmora/engine/math_operation.h"
-#include "velmora/engine/text_util.h"
+#include "velmora/engine/plain_text.h"
 
 using namespace velmora;
 

@@ -4,7 +4,7 @@
 
 #include "platform/dispatch/clock.h"
 #include "platform/foundation/defaults_key.h"
-#include "velmora/screens/localized_string.h"
+#include "velmora/screens/screen_texts.h"
 
 namespace velmora {
 

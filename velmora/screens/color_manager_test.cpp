@@ -12,7 +12,7 @@
 #include "testsupport/temp_dir.h"
 #include "velmora/screens/color_manager.h"
 #include "velmora/screens/kuvo_color.h"
-#include "velmora/screens/localized_string.h"
+#include "velmora/screens/screen_texts.h"
 
 using namespace velmora;
 using platform::gfx::Color;

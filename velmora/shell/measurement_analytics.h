@@ -3,7 +3,7 @@
 #include <memory>
 #include <string>
 
-#include "velmora/engine/analytics.h"
+#include "velmora/engine/analytics_sink.h"
 
 namespace velmora {
 

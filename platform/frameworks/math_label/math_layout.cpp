@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "platform/gfx/font.h"
-#include "platform/gfx/text_util.h"
+#include "platform/gfx/utf8_text.h"
 
 namespace platform::math {
 

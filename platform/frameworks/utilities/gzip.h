@@ -5,7 +5,7 @@
 #include <optional>
 #include <vector>
 
-#include "platform/frameworks/utilities/error.h"
+#include "platform/frameworks/utilities/rul_error.h"
 
 namespace platform {
 

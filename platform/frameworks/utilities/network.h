@@ -9,7 +9,7 @@
 
 #include "platform/dispatch/queue.h"
 #include "platform/foundation/http_client.h"
-#include "platform/frameworks/utilities/error.h"
+#include "platform/frameworks/utilities/rul_error.h"
 #include "platform/frameworks/utilities/reachability.h"
 
 namespace platform {

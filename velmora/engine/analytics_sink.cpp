@@ -1,4 +1,4 @@
-#include "velmora/engine/analytics.h"
+#include "velmora/engine/analytics_sink.h"
 
 namespace velmora {
 

@@ -1,6 +1,6 @@
 #include <doctest/doctest.h>
 
-#include "measurement/store/user_defaults.h"
+#include "measurement/store/preferences_suite.h"
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/plist_codec.h"
 #include "platform/foundation/user_defaults.h"

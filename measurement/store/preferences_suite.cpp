@@ -1,4 +1,4 @@
-#include "measurement/store/user_defaults.h"
+#include "measurement/store/preferences_suite.h"
 
 namespace measurement {
 

@@ -1,4 +1,4 @@
-#include "velmora/engine/console.h"
+#include "velmora/engine/console_line.h"
 
 #include <iostream>
 #include <mutex>

@@ -1,4 +1,4 @@
-#include "measurement/core/analytics.h"
+#include "measurement/core/facade.h"
 
 #include <map>
 #include <mutex>

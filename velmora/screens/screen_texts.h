@@ -4,7 +4,7 @@
 #include <string>
 
 #include "platform/foundation/value.h"
-#include "velmora/engine/localized_string.h"
+#include "velmora/engine/engine_texts.h"
 
 // The localised texts of the screens, beside those of the engine (included
 // above, in the same namespace). Each is looked up in the main bundle once,

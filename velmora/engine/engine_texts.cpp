@@ -1,4 +1,4 @@
-#include "velmora/engine/localized_string.h"
+#include "velmora/engine/engine_texts.h"
 
 #include <map>
 #include <mutex>

@@ -1,4 +1,4 @@
-#include "measurement/foundation/value.h"
+#include "measurement/foundation/parameter_value.h"
 
 #include <cmath>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "measurement/foundation/error.h"
+#include "measurement/foundation/measurement_error.h"
 
 namespace measurement {
 

@@ -1,4 +1,4 @@
-#include "platform/gfx/text_util.h"
+#include "platform/gfx/utf8_text.h"
 
 namespace platform::gfx {
 

@@ -1,4 +1,4 @@
-#include "velmora/engine/text_util.h"
+#include "velmora/engine/plain_text.h"
 
 #include <unicode/brkiter.h>
 #include <unicode/locid.h>

@@ -1,4 +1,4 @@
-#include "platform/ui/console.h"
+#include "platform/ui/ui_log.h"
 
 #include <atomic>
 #include <deque>

@@ -1,4 +1,4 @@
-#include "velmora/screens/localized_string.h"
+#include "velmora/screens/screen_texts.h"
 
 
 namespace velmora::LocalizedString {
