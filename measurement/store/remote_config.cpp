@@ -365,7 +365,8 @@ double APMRemoteConfig::flagValue(APMRemoteConfigFlag flag) const {
 }
 
 std::int64_t APMRemoteConfig::countFlag(APMRemoteConfigFlag flag) const {
-    // Counts are whole numbers within their bounds, so the conversion is exact.
+    // Counts lie within their bounds, so the conversion cannot overflow; a
+    // count sent in thousandths drops its fraction.
     return static_cast<std::int64_t>(flagValue(flag));
 }
 
