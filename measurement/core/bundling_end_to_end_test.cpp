@@ -41,7 +41,7 @@ std::vector<NANOBytes> queuedEncodings(const std::string& databasePath) {
     REQUIRE(rows);
     std::vector<NANOBytes> encodings;
     for (const auto& row : *rows) {
-        auto inflated = platform::gul_dataByInflatingGzippedData(row.at("data").asData().bytes);
+        auto inflated = platform::rul_dataByInflatingGzippedData(row.at("data").asData().bytes);
         REQUIRE(inflated);
         encodings.push_back(*inflated);
     }

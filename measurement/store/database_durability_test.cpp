@@ -169,7 +169,7 @@ TEST_CASE("a file of an older layout keeps its rows and gains what it lacks") {
                                     "raw_events", nullptr));
         REQUIRE(store->upsertRecord({{"metadata_fingerprint", 5}, {"metadata", Value(platform::Data{header.protoBuffer()})}},
                                     "raw_events_metadata", nullptr));
-        auto compressed = platform::gul_dataByGzippingData(bundle.protoBuffer());
+        auto compressed = platform::rul_dataByGzippingData(bundle.protoBuffer());
         REQUIRE(store->upsertRecord({{"data", Value(platform::Data{*compressed})}, {"bundle_end_timestamp", 1600000100.0}},
                                     "queue", nullptr));
         REQUIRE(store->upsertRecord({{"name", "_e"}, {"lifetime_count", 4}, {"current_bundle_count", 2},

@@ -48,7 +48,7 @@ bool APMDatabase::insertBundle(const APMPBMeasurementBundle& bundle, bool isReal
                                           platform::Value(endSeconds));
     }
     platform::RULError gzipError;
-    auto compressed = platform::gul_dataByGzippingData(bundle.protoBuffer(), &gzipError);
+    auto compressed = platform::rul_dataByGzippingData(bundle.protoBuffer(), &gzipError);
     if (!compressed) {
         if (error) {
             *error = apm_errorWithCode(kAPMDatabaseUndecodableDataCode, "Failed to compress bundle",
@@ -74,7 +74,7 @@ std::optional<std::vector<APMQueuedBundle>> APMDatabase::queryBundlesWithCountLi
     std::int64_t totalSize = 0;
     for (const auto& row : *rows) {
         const auto rowID = rowInteger(row, "rowid").value_or(0);
-        auto inflated = platform::gul_dataByInflatingGzippedData(rowBytes(row, "data").value_or(NANOBytes()));
+        auto inflated = platform::rul_dataByInflatingGzippedData(rowBytes(row, "data").value_or(NANOBytes()));
         std::optional<APMPBMeasurementBundle> bundle;
         if (inflated) bundle = APMPBMeasurementBundle::initWithBuffer(*inflated);
         if (!bundle) {

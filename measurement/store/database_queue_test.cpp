@@ -58,7 +58,7 @@ TEST_CASE("bundles are queued gzip-compressed with their end time") {
         });
         const auto rows = tableRows(fx.path(), "queue");
         REQUIRE(rows.size() == 1);
-        auto inflated = platform::gul_dataByInflatingGzippedData(rows[0].at("data").asData().bytes);
+        auto inflated = platform::rul_dataByInflatingGzippedData(rows[0].at("data").asData().bytes);
         REQUIRE(inflated);
         CHECK(*inflated == bundle.protoBuffer());
         CHECK(rows[0].at("data").asData().bytes.size() < inflated->size());

@@ -45,8 +45,8 @@ inline platform::Value networkErrorContext(const std::optional<platform::RULErro
 
 // The service asks to be left alone for a while.
 inline bool isBackoffStatus(int status) {
-    return status == platform::kGULNetworkHTTPStatusCodeCannotAcceptTraffic ||
-           status == platform::kGULNetworkHTTPStatusCodeUnavailable;
+    return status == platform::kRULNetworkHTTPStatusCodeCannotAcceptTraffic ||
+           status == platform::kRULNetworkHTTPStatusCodeUnavailable;
 }
 
 // A string field of the bundle; empty when unset.

@@ -259,7 +259,7 @@ void APMUploader::postBatch(NANOBytes payload, const std::string& url) {
 void APMUploader::networkUploadCompletionHandlerWithResponse(const platform::HTTPURLResponse& response,
                                                              const std::optional<platform::RULError>& error) {
     const int status = response.statusCode;
-    if (status == platform::kGULNetworkHTTPStatusOK || status == platform::kGULNetworkHTTPStatusNoContent) {
+    if (status == platform::kRULNetworkHTTPStatusOK || status == platform::kRULNetworkHTTPStatusNoContent) {
         handleUploadSuccess(status, response.expectedContentLength);
     } else {
         handleUploadFailure(status, error);

@@ -32,7 +32,7 @@ std::optional<Bytes> batchBytes(const Exchange& request, std::string* reason) {
         return std::nullopt;
     }
     platform::RULError error;
-    auto inflated = platform::gul_dataByInflatingGzippedData(body, &error, kMaxInflatedBytes);
+    auto inflated = platform::rul_dataByInflatingGzippedData(body, &error, kMaxInflatedBytes);
     if (!inflated) *reason = "gzip body does not inflate (" + error.message + ")";
     return inflated;
 }

@@ -145,7 +145,7 @@ TEST_CASE("batches posted to /a are printed, logged and acknowledged") {
 
     SUBCASE("a gzip-compressed body is read as the batch it carries") {
         RunningCollector collector(options);
-        const auto compressed = platform::gul_dataByGzippingData(sampleBatch());
+        const auto compressed = platform::rul_dataByGzippingData(sampleBatch());
         REQUIRE(compressed);
         const auto response = post(collector.url("/a"), *compressed, {{"Content-Encoding", "gzip"}});
         CHECK(response.statusCode == 204);
