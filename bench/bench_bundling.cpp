@@ -99,7 +99,7 @@ Figures runOnce(bool sampling) {
         std::exit(1);
     }
     APMRemoteConfigEnvironment environment;
-    environment.appID = "1:461025:ios:7c3e9a1f52d84b60";
+    environment.appID = "velmora-bernoulli-ios";
     environment.bundleIdentifier = "com.velmora.bernoulli";
     APMRemoteConfig config(std::make_shared<APMDatabaseConfigStorage>(database), environment);
     APMPersistedConfig persisted(dir / "settings.plist");

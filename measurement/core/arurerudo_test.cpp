@@ -26,7 +26,7 @@ using config_test::ConfigBuilder;
 namespace {
 
 // The service property list of the application bundle the tests run with.
-constexpr const char* kAppID = "1:461025:ios:7c3e9a1f52d84b60";
+constexpr const char* kAppID = "velmora-bernoulli-ios";
 
 int tag(int wireTag) { return APMPBMeasurementBundleFieldIndex(wireTag); }
 

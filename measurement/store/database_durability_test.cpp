@@ -16,7 +16,7 @@ using platform::Value;
 
 namespace {
 
-constexpr const char* kAppID = "1:1234567890:ios:abcdef";
+constexpr const char* kAppID = "velmora-queue-test";
 constexpr int kCommittedEvents = 20;
 constexpr int kUncommittedEvents = 300;
 

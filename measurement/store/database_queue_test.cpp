@@ -9,7 +9,7 @@ using platform::Value;
 
 namespace {
 
-constexpr const char* kAppID = "1:1234567890:ios:abcdef";
+constexpr const char* kAppID = "velmora-queue-test";
 
 // A bundle whose encoding is about `padding` bytes longer than the bare one.
 APMPBMeasurementBundle paddedBundle(std::int64_t endMillis, std::size_t padding) {

@@ -45,7 +45,7 @@ void setInt32(APMPBMeasurementBundle& bundle, int tag, std::int32_t value) {
 
 APMPBMeasurementBundle firstBundle() {
     APMPBMeasurementBundle bundle;
-    setString(bundle, 14, "1:1234:ios:ab12");
+    setString(bundle, 14, "velmora-collector-app");
     setInt32(bundle, 23, 7);
     setInt64(bundle, 5, 1714564800123);
     setInt64(bundle, 6, 1714564860000);
@@ -70,7 +70,7 @@ APMPBMeasurementBundle firstBundle() {
 
 APMPBMeasurementBundle secondBundle() {
     APMPBMeasurementBundle bundle;
-    setString(bundle, 14, "1:1234:ios:ab12");
+    setString(bundle, 14, "velmora-collector-app");
     setInt32(bundle, 23, 8);
     setInt64(bundle, 5, 1714568400000);
     setString(bundle, 52, "G1-0");

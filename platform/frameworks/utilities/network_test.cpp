@@ -161,11 +161,11 @@ TEST_CASE("the network object exchanges requests with a loopback server") {
         ScriptedResponse notModified;
         notModified.status = 304;
         notModified.headers = {{"ETag", "\"v2\""}};
-        f.server.answer("/config/app/1:2:ios:3", notModified);
+        f.server.answer("/config/app/velmora-app-3", notModified);
         const HTTPHeaders validators{{"If-Modified-Since", "Tue, 07 Nov 2023 10:00:00 GMT"},
                                      {"If-None-Match", "\"v2\""}};
 
-        f.network->getURL(f.server.url("/config/app/1:2:ios:3?platform=ios&ruz_version=1"), validators, f.queue,
+        f.network->getURL(f.server.url("/config/app/velmora-app-3?platform=ios&ruz_version=1"), validators, f.queue,
                           false, f.probe.handler());
         const Outcome outcome = f.probe.waitForFirst();
 
