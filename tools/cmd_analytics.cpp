@@ -17,6 +17,7 @@
 #include "measurement/core/arurerudo.h"
 #include "measurement/core/stored_data.h"
 #include "measurement/core/measurement.h"
+#include "measurement/foundation/bundle_tags.h"
 #include "measurement/foundation/messages.h"
 #include "measurement/foundation/monitor.h"
 #include "platform/foundation/json_codec.h"
@@ -101,16 +102,24 @@ int logOne(const std::string& name, const std::vector<std::string>& pairs) {
 }
 
 Value describeHeader(const measurement::APMPBMeasurementBundle& header) {
-    using measurement::APMPBMeasurementBundleFieldIndex;
-    auto text = [&](int tag) { return Value(measurement::NANOGetString(header, APMPBMeasurementBundleFieldIndex(tag)).value_or("")); };
+    namespace tag = measurement::bundle_tag;
+    auto text = [&](int field) {
+        return Value(measurement::NANOGetString(header, measurement::bundleFieldIndex(field)).value_or(""));
+    };
     Value::Array properties;
-    for (const auto& property : measurement::NANOGetArray<measurement::APMPBUserAttribute>(header, APMPBMeasurementBundleFieldIndex(3))) {
-        properties.push_back(Value(measurement::NANOGetString(property, 1).value_or("")));
+    for (const auto& property : measurement::NANOGetArray<measurement::APMPBUserAttribute>(
+             header, measurement::bundleFieldIndex(tag::kUserAttributes))) {
+        properties.push_back(
+            Value(measurement::NANOGetString(property, measurement::user_attribute_field::kName).value_or("")));
     }
-    return Value::Dictionary{{"platform", text(8)},          {"os_version", text(9)},
-                             {"device_model", text(10)},     {"language", text(11)},
-                             {"app_id", text(14)},           {"app_version", text(16)},
-                             {"measurement_app_id", text(25)}, {"consent_signals", text(52)},
+    return Value::Dictionary{{"platform", text(tag::kPlatform)},
+                             {"os_version", text(tag::kOSVersion)},
+                             {"device_model", text(tag::kDeviceModel)},
+                             {"language", text(tag::kUserDefaultLanguage)},
+                             {"app_id", text(tag::kAppID)},
+                             {"app_version", text(tag::kAppVersion)},
+                             {"measurement_app_id", text(tag::kMeasurementAppID)},
+                             {"consent_signals", text(tag::kConsentSignals)},
                              {"user_properties", properties}};
 }
 
@@ -142,8 +151,8 @@ int dump() {
         Value::Dictionary entry = describeHeader(bundle).asDictionary();
         Value::Array names;
         for (const auto& event : measurement::NANOGetArray<measurement::APMPBEvent>(
-                 bundle, measurement::APMPBMeasurementBundleFieldIndex(2))) {
-            names.push_back(Value(measurement::NANOGetString(event, 1).value_or("")));
+                 bundle, measurement::bundleFieldIndex(measurement::bundle_tag::kEvents))) {
+            names.push_back(Value(measurement::NANOGetString(event, measurement::event_field::kName).value_or("")));
         }
         entry.emplace("events", names);
         queue.push_back(entry);

@@ -8,7 +8,7 @@
 #include "measurement/core/measurement.h"
 #include "measurement/store/sqlite_store.h"
 #include "measurement/upload/app_event_shapes.h"
-#include "measurement/upload/bundle_fields.h"
+#include "measurement/foundation/bundle_tags.h"
 #include "measurement/upload/bundler.h"
 #include "platform/frameworks/utilities/gzip.h"
 

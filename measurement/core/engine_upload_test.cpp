@@ -13,7 +13,7 @@
 #include "measurement/core/measurement.h"
 #include "measurement/foundation/environment.h"
 #include "measurement/store/config_test_support.h"
-#include "measurement/upload/bundle_fields.h"
+#include "measurement/foundation/bundle_tags.h"
 #include "measurement/upload/uploader.h"
 #include "measurement/upload/uploader_test_support.h"
 #include "platform/foundation/bundle.h"

@@ -5,6 +5,7 @@
 #include <limits>
 #include <set>
 
+#include "measurement/foundation/bundle_tags.h"
 #include "measurement/foundation/monitor.h"
 #include "measurement/store/database_rows.h"
 #include "platform/dispatch/clock.h"
@@ -28,12 +29,12 @@ void logDropped(long code, const std::string& message, std::int64_t count) {
 bool APMDatabase::insertBundle(const APMPBMeasurementBundle& bundle, bool isRealtime, APMErrorOut error,
                                const APMQueueLimits& limits) {
     checkWorkerQueue("insertBundle:isRealtime:error:");
-    const auto appID = NANOGetString(bundle, APMPBMeasurementBundleFieldIndex(14));
+    const auto appID = NANOGetString(bundle, bundleFieldIndex(bundle_tag::kAppID));
     if (!appID || appID->empty()) {
         APMSetError(error, kAPMDatabaseInvalidArgumentCode, "Received bundle without app ID");
         return false;
     }
-    const std::int64_t endMillis = NANOGetInt64(bundle, APMPBMeasurementBundleFieldIndex(6));
+    const std::int64_t endMillis = NANOGetInt64(bundle, bundleFieldIndex(bundle_tag::kEndTimestamp));
     if (endMillis < 1) {
         APMSetError(error, kAPMDatabaseInvalidArgumentCode, "Received bundle without valid end timestamp");
         return false;

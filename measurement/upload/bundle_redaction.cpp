@@ -3,13 +3,15 @@
 #include <algorithm>
 #include <cstring>
 
-#include "measurement/upload/bundle_fields.h"
+#include "measurement/foundation/bundle_tags.h"
+#include "measurement/upload/upload_detail.h"
 
 namespace measurement {
 
 namespace {
 
 using namespace bundle_tag;
+using namespace upload_detail;
 
 bool hasText(const std::optional<std::string>& text) { return text && !text->empty(); }
 

@@ -5,7 +5,7 @@
 
 #include "measurement/foundation/environment.h"
 #include "measurement/foundation/scheduler.h"
-#include "measurement/upload/bundle_fields.h"
+#include "measurement/foundation/bundle_tags.h"
 #include "measurement/upload/bundler_internal.h"
 
 namespace measurement {

@@ -14,8 +14,8 @@ constexpr const char* kLastModifiedHeader = "Last-Modified";
 constexpr const char* kETagHeader = "ETag";
 // Fields of the server configuration: the application it is for, and its
 // audiences.
-constexpr int kConfigAppIDIndex = APMPBFieldIndexForTag(2);
-constexpr int kConfigAudiencesIndex = APMPBFieldIndexForTag(6);
+constexpr int kConfigAppIDIndex = APMPBFieldIndexForTag(nano_APMPBMeasurementConfig_app_id_tag);
+constexpr int kConfigAudiencesIndex = APMPBFieldIndexForTag(nano_APMPBMeasurementConfig_audiences_tag);
 
 bool isCompletedFetch(int status) {
     return status == platform::kRULNetworkHTTPStatusOK || status == platform::kRULNetworkHTTPStatusNoContent ||

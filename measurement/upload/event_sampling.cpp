@@ -6,7 +6,7 @@
 #include "measurement/foundation/monitor.h"
 #include "measurement/foundation/numeric_util.h"
 #include "measurement/foundation/parameter_value.h"
-#include "measurement/upload/bundle_fields.h"
+#include "measurement/foundation/bundle_tags.h"
 #include "measurement/upload/upload_detail.h"
 
 namespace measurement {

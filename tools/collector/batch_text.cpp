@@ -5,7 +5,7 @@
 #include <sstream>
 
 #include "tools/collector/batch_description.h"
-#include "tools/collector/bundle_fields.h"
+#include "tools/collector/bundle_field_labels.h"
 
 namespace tools::collector {
 
