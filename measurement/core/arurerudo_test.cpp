@@ -1,3 +1,4 @@
+// Tests of the public interface through the engine: configuration, first open, updates, screens.
 #include <doctest/doctest.h>
 
 #include <algorithm>

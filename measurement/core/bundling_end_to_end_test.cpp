@@ -1,3 +1,4 @@
+// Events logged through the public interface, bundled on the engine's worker queue.
 #include <doctest/doctest.h>
 
 #include <cstdlib>

@@ -1,3 +1,4 @@
+// The engine object: its components, start, lifecycle, consent glue and purchases.
 #include "measurement/core/measurement.h"
 
 #include <cmath>

@@ -1,5 +1,7 @@
 #pragma once
 
+// The measurement engine object and its worker-queue state.
+
 #include <atomic>
 #include <cstdint>
 #include <functional>

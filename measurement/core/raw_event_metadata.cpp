@@ -1,3 +1,4 @@
+// The metadata header stored with raw events, and its fingerprint.
 #include "measurement/core/raw_event_metadata.h"
 
 #include <ctime>

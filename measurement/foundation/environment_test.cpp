@@ -1,3 +1,4 @@
+// Tests of the environment reads: property lists, versions and service address.
 #include <doctest/doctest.h>
 
 #include <cstdlib>

@@ -1,3 +1,4 @@
+// Tests of the message layer: round trips, copies, nesting limits and accessors.
 #include <doctest/doctest.h>
 #include <pb_common.h>
 

@@ -1,3 +1,4 @@
+// Tests of the configuration storage.
 #include <doctest/doctest.h>
 
 #include <memory>

@@ -1,3 +1,4 @@
+// Tests that the database survives killed processes and damaged files.
 #include <doctest/doctest.h>
 
 #include <signal.h>

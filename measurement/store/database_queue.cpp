@@ -1,3 +1,4 @@
+// The database's queue of bundles waiting for upload.
 #include "measurement/store/database.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Tests of the bundle queue.
 #include <doctest/doctest.h>
 
 #include "measurement/store/database_test_support.h"

@@ -1,3 +1,4 @@
+// Tests of the raw events and their headers.
 #include <doctest/doctest.h>
 
 #include <limits>

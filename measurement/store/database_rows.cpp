@@ -1,3 +1,4 @@
+// Conversions between database rows and the engine's records.
 #include "measurement/store/database_rows.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The persisted settings file: reads, delayed writes and damage.
 #include "measurement/store/persisted_config.h"
 
 #include <mutex>

@@ -1,5 +1,7 @@
 #pragma once
 
+// APMPersistedConfig: the engine's persisted settings.
+
 #include <cstdint>
 #include <filesystem>
 #include <memory>

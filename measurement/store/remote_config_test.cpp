@@ -1,3 +1,4 @@
+// Tests of the server configuration: parsing, storage, URLs and programs.
 #include <doctest/doctest.h>
 
 #include <memory>

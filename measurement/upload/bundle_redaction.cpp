@@ -1,3 +1,4 @@
+// Queued bundles rewritten for consent and data controls before an upload.
 #include "measurement/upload/bundle_redaction.h"
 
 #include <algorithm>

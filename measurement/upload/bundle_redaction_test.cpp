@@ -1,3 +1,4 @@
+// Tests of the bundle rewrite before an upload.
 #include <doctest/doctest.h>
 
 #include "measurement/foundation/bundle_tags.h"

@@ -1,3 +1,4 @@
+// Bundling: one bundle per call, in one database transaction.
 #include "measurement/upload/bundler.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The conditional fetch of the server configuration.
 #include "measurement/foundation/monitor.h"
 #include "measurement/upload/upload_detail.h"
 #include "measurement/upload/uploader.h"

@@ -1,3 +1,4 @@
+// Sampling of events while they are bundled.
 #include "measurement/upload/event_sampling.h"
 
 #include <cmath>

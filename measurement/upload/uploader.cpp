@@ -1,3 +1,4 @@
+// The batch upload: bundling, the consent pass, the POST and its completion.
 #include "measurement/upload/uploader.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Tests of the batch upload against a loopback service.
 #include "measurement/upload/uploader.h"
 
 #include <doctest/doctest.h>

@@ -1,3 +1,4 @@
+// The upload test fixture: real database, manual time and a loopback service.
 #include "measurement/upload/uploader_test_support.h"
 
 #include <doctest/doctest.h>

@@ -1,3 +1,4 @@
+// Tests of the batch decoding and its text form.
 #include <doctest/doctest.h>
 #include <pb_common.h>
 

@@ -1,3 +1,4 @@
+// The collector's batch endpoint: inflate, decode, print and log.
 #include <algorithm>
 #include <cctype>
 

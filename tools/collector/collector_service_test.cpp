@@ -1,3 +1,4 @@
+// Tests of the collector service.
 #include <arpa/inet.h>
 #include <doctest/doctest.h>
 #include <netinet/in.h>

@@ -1,5 +1,7 @@
 #pragma once
 
+// The measurement configuration the collector serves.
+
 #include <filesystem>
 #include <optional>
 #include <string>

@@ -1,3 +1,4 @@
+// Tests of the collector's configuration files.
 #include <doctest/doctest.h>
 
 #include <chrono>

@@ -1,3 +1,4 @@
+// A sample batch of two bundles for the collector's tests.
 #include "tools/collector/sample_batch.h"
 
 #include <climits>

@@ -1,3 +1,3 @@
 # `velmora analytics`, and the application's events of `velmora calc` stored
-# by the measurement engine.
+# and uploaded by the measurement engine.
 target_link_libraries(velmora PRIVATE measurement_core velmora_shell)
