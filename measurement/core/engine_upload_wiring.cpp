@@ -114,14 +114,24 @@ struct OwnedBundler {
           bundler(*parts.database, *parts.remoteConfig, *parts.persistedConfig, std::move(inputs)) {}
 };
 
-// The identity and the audiences have no component of the engine yet: until
-// they do, bundling reads them as "nothing set".
+// What bundling and the upload read of the engine's components: its consent
+// state; its identity and audiences, which have no component of the engine
+// yet and until then answer "nothing set". Each component takes its place
+// here when it lands.
+struct EngineBundleInputs {
+    std::shared_ptr<APMUploadConsentSeam> consent = std::make_shared<EngineUploadConsent>();
+    std::shared_ptr<APMUploadIdentitySeam> identity = std::make_shared<APMUploadIdentitySeam>();
+    std::shared_ptr<APMBundleAudienceSeam> audience = std::make_shared<APMBundleAudienceSeam>();
+};
+
 std::function<bool()> makeBundling(const std::shared_ptr<APMMeasurement>& engine, const APMEngineUploadParts& parts,
-                                   const std::shared_ptr<APMUploadConsentSeam>& consent) {
-    APMBundlerInputs inputs;
-    inputs.consent = consent;
-    inputs.engine = std::make_shared<EngineBundling>(engine);
-    auto owned = std::make_shared<OwnedBundler>(parts, std::move(inputs));
+                                   const EngineBundleInputs& inputs) {
+    APMBundlerInputs bundlerInputs;
+    bundlerInputs.consent = inputs.consent;
+    bundlerInputs.identity = inputs.identity;
+    bundlerInputs.audience = inputs.audience;
+    bundlerInputs.engine = std::make_shared<EngineBundling>(engine);
+    auto owned = std::make_shared<OwnedBundler>(parts, std::move(bundlerInputs));
     return [owned] { return owned->bundler.bundleRawEvents(); };
 }
 
@@ -129,16 +139,16 @@ std::function<bool()> makeBundling(const std::shared_ptr<APMMeasurement>& engine
 
 std::shared_ptr<APMUploader> APMMakeEngineUploader(const std::shared_ptr<APMMeasurement>& engine,
                                                    const APMEngineUploadParts& parts) {
-    // The one consent adapter of the engine, for bundling and the upload.
-    const auto consent = std::make_shared<EngineUploadConsent>();
+    const EngineBundleInputs inputs;
     APMUploadComponents components;
     components.host = std::make_shared<EngineUploadHost>(engine);
     components.database = parts.database;
     components.configStorage = parts.configStorage;
     components.persistedConfig = parts.persistedConfig;
     components.remoteConfig = parts.remoteConfig;
-    components.bundleRawEvents = makeBundling(engine, parts, consent);
-    components.consent = consent;
+    components.bundleRawEvents = makeBundling(engine, parts, inputs);
+    components.consent = inputs.consent;
+    components.identity = inputs.identity;
     components.peers = std::make_shared<EnginePeers>();
     components.appID = APMRemoteConfigEnvironment::fromMainBundle().appID;
     components.libraryVersion = kAPMLibraryVersion;
