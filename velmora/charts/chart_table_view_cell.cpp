@@ -8,7 +8,7 @@
 namespace velmora {
 
 ChartTableViewCell::ChartTableViewCell()
-    : TableViewCell(platform::ui::TableViewCellStyle::defaultStyle, reuseIdentifier) {}
+    : TableViewCell(platform::ui::TableViewCellStyle::defaultStyle, cellIdentifier) {}
 
 void ChartTableViewCell::configure(const ChartList& chartData, const platform::ui::View& hostView) {
     chartData_ = chartData;

@@ -9,12 +9,12 @@
 
 namespace velmora {
 
-// The solution page registers nib() under "chartCell", configures each
+// The solution page registers nib() under cellIdentifier ("chartCell"), configures each
 // dequeued cell with its row's list and its root view, and makes the row
 // rowHeight() high.
 class ChartTableViewCell : public platform::ui::TableViewCell {
 public:
-    static constexpr const char* reuseIdentifier = "chartCell";
+    static constexpr const char* cellIdentifier = "chartCell";
 
     ChartTableViewCell();
 
