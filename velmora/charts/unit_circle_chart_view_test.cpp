@@ -7,6 +7,7 @@
 #include "platform/frameworks/material/style.h"
 #include "platform/ui/application.h"
 #include "velmora/charts/chart_manager.h"
+#include "velmora/charts/chart_table_view_cell.h"
 #include "velmora/charts/screenshot_flag.h"
 #include "velmora/charts/unit_circle_chart_view.h"
 
@@ -236,4 +237,40 @@ TEST_CASE("unit circle labels on a tablet and the coordinate texts") {
         CAPTURE(c.degrees);
         CHECK(unitCircleCoordinateText(c.degrees, c.cosine) == c.text);
     }
+}
+
+TEST_CASE("a chart cell restarts only its own unit circle") {
+    platform::dispatch::ManualTime time;
+    platform::ui::View host(Rect(0, 0, 400, 800));
+    auto data = std::make_shared<UnitCircleChartData>(30, M_PI / 6, 30, 0, Quadrant::first);
+    ChartTableViewCell cell;
+    cell.configure({data}, host);
+    auto view = std::dynamic_pointer_cast<UnitCircleChartView>(cell.contentView()->subviews().at(0));
+    REQUIRE(view);
+    CHECK_FALSE(view->isAnimationRunning());
+    ChartManager::restartUnitCircleAnimations(cell);
+    CHECK(view->isAnimationRunning());
+    time.advance(1);
+    CHECK_FALSE(view->isAnimationRunning());
+    CHECK(labels(*view).alpha == "30°");
+
+    // a list that is not all unit circles, or a first view that is none, starts nothing
+    auto line = std::make_shared<LineChartData>();
+    line->frameRatio = 1.0;
+    for (const ChartList& list : {ChartList{line}, ChartList{data, line}, ChartList{}}) {
+        ChartTableViewCell other;
+        other.configure(list, host);
+        other.contentView()->insertSubview(view, 0);  // a unit circle first, but the list is not all circles
+        ChartManager::restartUnitCircleAnimations(other);
+        CHECK_FALSE(view->isAnimationRunning());
+        view->removeFromSuperview();
+    }
+    ChartTableViewCell mixed;
+    mixed.configure({data}, host);
+    auto inserted = std::make_shared<platform::ui::View>();
+    mixed.contentView()->insertSubview(inserted, 0);
+    ChartManager::restartUnitCircleAnimations(mixed);
+    auto second = std::dynamic_pointer_cast<UnitCircleChartView>(mixed.contentView()->subviews().at(1));
+    REQUIRE(second);
+    CHECK_FALSE(second->isAnimationRunning());
 }
