@@ -1,3 +1,4 @@
+// The histogram as a stepped area chart.
 #include "velmora/charts/area_chart.h"
 
 #include <cmath>

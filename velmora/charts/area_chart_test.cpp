@@ -1,3 +1,4 @@
+// Tests of the histogram chart: its recorded series and the bars it draws.
 #include <doctest/doctest.h>
 
 #include "velmora/charts/area_chart.h"

@@ -1,3 +1,4 @@
+// Chart frames, the view per record class, list charts and unit-circle restarts.
 #include "velmora/charts/chart_manager.h"
 
 #include <algorithm>

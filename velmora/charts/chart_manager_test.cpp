@@ -1,3 +1,4 @@
+// Tests of chart frames, view choice, list charts, the written-out function and chart cells.
 #include <doctest/doctest.h>
 
 #include <cmath>

@@ -1,3 +1,4 @@
+// The interface files of the chart views and the chart cell.
 #include "velmora/charts/chart_nibs.h"
 
 #include <mutex>

@@ -1,3 +1,4 @@
+// Locale-free number texts of the charts.
 #include "velmora/charts/chart_number_text.h"
 
 #include <charconv>

@@ -1,3 +1,4 @@
+// Tests of the charts' number texts, in the C locale and under a decimal comma.
 #include <doctest/doctest.h>
 
 #include <clocale>

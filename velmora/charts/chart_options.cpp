@@ -1,3 +1,4 @@
+// The shared chart look: model, axes, crosshair, tooltip, legend and texts.
 #include "velmora/charts/chart_options.h"
 
 #include <charconv>

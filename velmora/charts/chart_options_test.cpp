@@ -1,3 +1,4 @@
+// Tests of the chart options: quarter ticks, π/2 labels, tooltip styles and the legend.
 #include <doctest/doctest.h>
 
 #include <cmath>

@@ -1,3 +1,4 @@
+// The palette green, hex texts and card shadow as the charts use them.
 #include "velmora/charts/chart_style.h"
 
 #include "platform/gfx/layer.h"

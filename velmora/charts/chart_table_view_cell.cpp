@@ -1,3 +1,4 @@
+// The chart row of the solution page.
 #include "velmora/charts/chart_table_view_cell.h"
 
 #include <cmath>

@@ -1,3 +1,4 @@
+// The distribution function written out case by case.
 #include "velmora/charts/distribution_function_presentation_view.h"
 
 #include "platform/ui/storyboard.h"

@@ -1,3 +1,4 @@
+// The distribution function and plain lines as library line charts.
 #include "velmora/charts/line_chart.h"
 
 #include <cmath>

@@ -1,3 +1,4 @@
+// Tests of the distribution-function and plain line charts.
 #include <doctest/doctest.h>
 
 #include "velmora/charts/chart_test_support.h"

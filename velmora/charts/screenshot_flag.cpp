@@ -1,3 +1,4 @@
+// The process-wide screenshot mark.
 #include "velmora/charts/screenshot_flag.h"
 
 #include <atomic>

@@ -1,3 +1,4 @@
+// Trigonometric samples and the spline charts of functions and curves.
 #include "velmora/charts/spline_chart.h"
 
 #include <cmath>

@@ -1,3 +1,4 @@
+// Tests of trigonometric sampling and the spline charts.
 #include <doctest/doctest.h>
 
 #include <cmath>

@@ -1,3 +1,4 @@
+// Building the probability tree and its scrolling card.
 #include "velmora/charts/tree_chart_manager.h"
 
 #include <cmath>

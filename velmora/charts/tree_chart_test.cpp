@@ -1,3 +1,4 @@
+// Tests of the probability tree: highlighted paths, leaf labels, geometry and guards.
 #include <doctest/doctest.h>
 
 #include <climits>

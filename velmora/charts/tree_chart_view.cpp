@@ -1,3 +1,4 @@
+// Drawing the probability tree node by node.
 #include "velmora/charts/tree_chart_view.h"
 
 #include "platform/gfx/font.h"

@@ -1,3 +1,4 @@
+// The unit circle's runs: stages, counting labels, arcs, pointer and projections.
 #include "velmora/charts/unit_circle_chart_view.h"
 
 #include <cmath>

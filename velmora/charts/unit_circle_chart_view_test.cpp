@@ -1,3 +1,4 @@
+// Tests of the unit circle's runs in virtual time and while a screenshot is taken.
 #include <doctest/doctest.h>
 
 #include <cmath>

@@ -1,3 +1,4 @@
+// The unit circle's interface file: circle, pointer, labels and replay button.
 #include "velmora/charts/unit_circle_nib.h"
 
 #include <cmath>

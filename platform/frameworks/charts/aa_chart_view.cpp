@@ -1,3 +1,4 @@
+// The chart view: keeps its options, draws them, answers touches and legend clicks.
 #include "platform/frameworks/charts/aa_chart_view.h"
 
 #include "platform/frameworks/charts/chart_look.h"

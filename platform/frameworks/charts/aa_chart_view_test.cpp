@@ -1,3 +1,4 @@
+// Tests of the chart view: what it records for series, axes, legend, touches and bad data.
 #include <doctest/doctest.h>
 
 #include <algorithm>

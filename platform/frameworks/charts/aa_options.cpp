@@ -1,3 +1,4 @@
+// Options made from a model, and script text made fit for the chart page.
 #include "platform/frameworks/charts/aa_options.h"
 
 #include <cctype>

@@ -1,3 +1,4 @@
+// The library's default fonts, colours, marker sizes and tick labels.
 #include "platform/frameworks/charts/chart_look.h"
 
 #include "platform/frameworks/charts/chart_scale.h"

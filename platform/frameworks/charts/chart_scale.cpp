@@ -1,3 +1,4 @@
+// Axis ranges, round steps, given and minor ticks, and numbers as labels.
 #include "platform/frameworks/charts/chart_scale.h"
 
 #include <algorithm>

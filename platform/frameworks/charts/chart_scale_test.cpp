@@ -1,3 +1,4 @@
+// Tests of axis ranges, ticks and number labels, including options that could loop.
 #include <doctest/doctest.h>
 
 #include <cmath>

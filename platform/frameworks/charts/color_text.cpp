@@ -1,3 +1,4 @@
+// Reading colour texts into colours.
 #include "platform/frameworks/charts/color_text.h"
 
 #include <cctype>

@@ -1,3 +1,4 @@
+// Runs, step corners, and line, spline and area paths of a series.
 #include "platform/frameworks/charts/series_path.h"
 
 #include <cmath>

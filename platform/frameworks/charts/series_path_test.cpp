@@ -1,3 +1,4 @@
+// Tests of series runs, step corners and the paths through them.
 #include <doctest/doctest.h>
 
 #include <cmath>
