@@ -66,6 +66,10 @@ private:
     bool running_ = false;
 };
 
+// Kept with the unit circle for the calculators that would build its
+// charts; it holds nothing and does nothing, and nothing makes one yet.
+class UnitCircleChartManager {};
+
 // The text of a coordinate label for an angle in degrees: exact 0, 1 and
 // −1 on the axes, else the cosine or sine rounded to two places, as the
 // shortest text of the double ("0.0", "1.0", "-0.71").
