@@ -140,7 +140,8 @@ TEST_CASE("a chart view draws what its options say") {
         options.chart.type = AAChartType::line;
         options.series[0].marker = AAMarker{5.0, 0.0};
         view.aa_drawChartWithChartOptions(options);
-        auto marked = opsOf(render(view), DrawOp::Kind::fillEllipse, "#00e13a");
+        auto markedList = render(view);
+        auto marked = opsOf(markedList, DrawOp::Kind::fillEllipse, "#00e13a");
         REQUIRE(marked.size() == 4);
         CHECK(marked[0]->rect.size.width == 10);
     }
