@@ -55,10 +55,14 @@ void useDataFolder(const std::filesystem::path& folder) {
 }
 
 // As the application does when it resigns active: the engine stores what
-// was accepted and ends its background task.
+// was accepted (and uploads it) and ends its background task. Then the
+// worker block that ended the task returns and the engine goes (its settings
+// written), before the process ends and takes what that block still uses.
 bool waitUntilStored() {
     platform::NotificationCenter::defaultCenter().post(platform::kApplicationWillResignActiveNotification);
-    return platform::BackgroundTasks::shared().waitUntilNoActiveTask(kStoreTimeoutSeconds);
+    if (!platform::BackgroundTasks::shared().waitUntilNoActiveTask(kStoreTimeoutSeconds)) return false;
+    measurement::APMMeasurement::resetSharedInstanceForTesting();
+    return true;
 }
 
 // "7" and "-3" are integers, "0.5" and "1e3" reals, anything else text.
