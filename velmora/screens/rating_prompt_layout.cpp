@@ -45,6 +45,9 @@ std::vector<std::shared_ptr<View>> layoutRatingPrompt(RatingViewController* owne
     label->setTextAlignment(platform::gfx::TextAlignment::center);
     auto stars = std::make_shared<platform::rating::StarRatingView>(Rect(16, 70, cardWidth - 32, 40));
     stars->setTag(104);
+    // Half stars count: 3.5 stars is not yet a store rating.
+    stars->settings().fillMode = platform::rating::StarFillMode::half;
+    stars->update();
     auto cancel = makeButton(owner, Rect(16, 140, 126, 44), "cancelRatingButton", "tappedCancelRatingButton",
                              [](RatingViewController& p) { p.tappedCancelRatingButton(); });
     auto send = makeButton(owner, Rect(158, 140, 126, 44), "sendRatingButton", "tappedSendRatingButton",
