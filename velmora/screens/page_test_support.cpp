@@ -90,7 +90,11 @@ void PageFixture::relaunch() {
 }
 
 void PageFixture::advance(double seconds) {
-    if (time_) time_->advance(seconds);
+    if (time_) {
+        time_->advance(seconds);
+    } else if (options_.time) {
+        options_.time->advance(seconds);
+    }
 }
 
 std::shared_ptr<platform::material::ToolbarController> PageFixture::toolbar() const {

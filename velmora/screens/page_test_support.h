@@ -37,6 +37,8 @@ public:
         bool ownTimeAndPreferences = true;
         // Events go to a recording sink; off when the test installs another.
         bool recordEvents = true;
+        // The clock that advance() moves when the fixture has none of its own.
+        platform::dispatch::ManualTime* time = nullptr;
     };
 
     PageFixture();
