@@ -10,6 +10,7 @@
 #include "velmora/screens/calculate_view_controller.h"
 #include "velmora/screens/controller_utilities.h"
 #include "velmora/screens/kuvo_color.h"
+#include "velmora/screens/page_layouts.h"
 #include "velmora/screens/page_test_support.h"
 #include "velmora/screens/process_flags.h"
 #include "velmora/screens/solution_view_controller.h"
@@ -280,4 +281,30 @@ TEST_CASE("clear-all posts the notification when its neighbour is not the soluti
     CHECK(posted == 1);
     CHECK(tabs->selectedIndex() == 0);
     window->setRootViewController(nullptr);
+}
+
+TEST_CASE("a page without all three fields refuses to calculate and is not left calculating") {
+    PageFixture app;
+    platform::ui::Storyboard::registerScene("TwoFields", "CalculateViewController", [] {
+        auto page = std::make_shared<velmora::CalculateViewController>();
+        page->setViewLoader([](platform::ui::ViewController& owner) {
+            auto& calculator = static_cast<velmora::CalculateViewController&>(owner);
+            auto root = velmora::layoutCalculatePage(calculator);
+            calculator.pTextField->removeFromSuperview();
+            return root;
+        });
+        return page;
+    });
+    auto page = platform::ui::Storyboard::named("TwoFields")->instantiate<velmora::CalculateViewController>(
+        "CalculateViewController");
+    auto window = std::make_shared<platform::ui::Window>();
+    window->setRootViewController(page);
+    window->makeKeyAndVisible();
+    CHECK(page->allIds == std::vector<std::string>{"kTextField", "nTextField"});
+    CHECK_FALSE(page->performCalculation());
+    CHECK_FALSE(velmora::isCalculating);
+    CHECK(app.events("kuvo_calculate").empty());
+    CHECK(app.events("kuvo_got_error").empty());
+    window->setRootViewController(nullptr);
+    platform::ui::Storyboard::unregister("TwoFields");
 }

@@ -1,5 +1,6 @@
 #include <doctest/doctest.h>
 
+#include "platform/dispatch/queue.h"
 #include "platform/foundation/http_client.h"
 #include "platform/frameworks/material/buttons.h"
 #include "platform/frameworks/material/tabs.h"
@@ -10,6 +11,7 @@
 #include "platform/ui/storyboard.h"
 #include "platform/ui/ui_log.h"
 #include "platform/ui/window.h"
+#include "testsupport/loopback_server.h"
 #include "velmora/screens/controller_utilities.h"
 #include "velmora/screens/input_table_view_cells.h"
 #include "velmora/screens/kuvo_color.h"
@@ -228,4 +230,34 @@ TEST_CASE("input cells take input from the keypad only") {
         CHECK(field->autocorrectionType() == platform::ui::AutocorrectionType::no);
         CHECK(field->layer()->backgroundColor() == platform::gfx::Color::systemBackground());
     }
+}
+
+TEST_CASE("the connection test over the network, answered on the main queue") {
+    platform::ui::Application::shared().reset();
+    velmora::setConnectionProbeClient(nullptr);
+    ShownPage shown;
+    int successes = 0;
+
+    SUBCASE("a server that answers, even with an error status") {
+        testsupport::LoopbackServer server;
+        server.answer("/probe", {500, {}, "down for maintenance"});
+        velmora::setConnectionProbeURL(server.url("/probe"));
+        velmora::checkInternetConnection(*shown.page, [&] { ++successes; });
+        CHECK(platform::dispatch::mainQueue().runUntil([&] { return successes == 1; }, 10));
+        CHECK(server.requestCount() == 1);
+        CHECK_FALSE(shown.alert());
+    }
+    SUBCASE("nobody listening") {
+        int port = 0;
+        {
+            testsupport::LoopbackServer closed;
+            port = closed.port();
+        }
+        velmora::setConnectionProbeURL("http://127.0.0.1:" + std::to_string(port) + "/probe");
+        velmora::checkInternetConnection(*shown.page, [&] { ++successes; });
+        CHECK(platform::dispatch::mainQueue().runUntil([&] { return static_cast<bool>(shown.alert()); }, 10));
+        CHECK(successes == 0);
+    }
+    velmora::setConnectionProbeURL("");
+    platform::dispatch::mainQueue().drain();
 }

@@ -110,6 +110,8 @@ void HistoryTableViewController::didSelectRow(TableView& table, IndexPath indexP
 }
 
 void HistoryTableViewController::openOnNewCalculatorPage() {
+    // The new tree replaces the one this screen is in: stay alive until done.
+    auto keep = sharedAs<HistoryTableViewController>();
     auto drawer = platform::material::navigationDrawerController(*this);
     if (!drawer) return;
     std::weak_ptr<platform::material::NavigationDrawerController> weakDrawer = drawer;
