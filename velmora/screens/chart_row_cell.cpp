@@ -21,7 +21,9 @@ void PlaceholderChartCell::configure(const ChartList& chartData, platform::ui::V
         names += (names.empty() ? "" : " ") + platform::ui::shortTypeName(typeid(*record));
     }
     auto label = std::make_shared<platform::ui::Label>(
-        platform::gfx::Rect(0, 0, hostView.bounds().width(), bounds().height()));
+        platform::gfx::Rect(0, 0, hostView.bounds().width(), contentView()->bounds().height()));
+    label->setAutoresizingMask(platform::ui::autoresizing::flexibleHeight);
+    label->setTextAlignment(platform::gfx::TextAlignment::center);
     label->setText(names);
     contentView()->addSubview(label);
 }
