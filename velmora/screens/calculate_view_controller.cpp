@@ -16,7 +16,7 @@
 #include "velmora/screens/field_error_display.h"
 #include "velmora/screens/keypad_editing.h"
 #include "velmora/screens/kuvo_color.h"
-#include "velmora/screens/process_flags.h"
+#include "velmora/screens/calculating_flag.h"
 #include "velmora/screens/rating_view_controller.h"
 #include "velmora/screens/screen_texts.h"
 #include "velmora/screens/shell_hooks.h"

@@ -12,7 +12,7 @@
 #include "velmora/screens/kuvo_color.h"
 #include "velmora/screens/page_layouts.h"
 #include "velmora/screens/page_test_support.h"
-#include "velmora/screens/process_flags.h"
+#include "velmora/screens/calculating_flag.h"
 #include "velmora/screens/solution_view_controller.h"
 
 using platform::gfx::Color;

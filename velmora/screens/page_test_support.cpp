@@ -7,13 +7,14 @@
 #include "platform/ui/application.h"
 #include "platform/ui/interaction.h"
 #include "platform/ui/ui_log.h"
+#include "velmora/charts/screenshot_flag.h"
 #include "velmora/engine/error_manager.h"
 #include "velmora/engine/math_operation.h"
 #include "velmora/engine/string_output.h"
 #include "velmora/screens/calc_manager.h"
 #include "velmora/screens/calculate_view_controller.h"
 #include "velmora/screens/controller_utilities.h"
-#include "velmora/screens/process_flags.h"
+#include "velmora/screens/calculating_flag.h"
 #include "velmora/screens/rating_view_controller.h"
 #include "velmora/screens/screen_scenes.h"
 #include "velmora/screens/shell_hooks.h"
@@ -64,7 +65,7 @@ void PageFixture::resetProcessState() {
     KuvoStringOutput::shared().clear();
     KuvoMathOperation::shared().withFraction = false;
     isCalculating = false;
-    isTakingScreenshot = false;
+    setIsTakingScreenshot(false);
     auto& hooks = shellHooks();
     hooks = ShellHooks{};
     hooks.showToast = [this](const std::string& message) { toasts.push_back(message); };

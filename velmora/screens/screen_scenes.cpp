@@ -3,7 +3,6 @@
 
 #include "platform/ui/storyboard.h"
 #include "velmora/screens/calculate_view_controller.h"
-#include "velmora/screens/chart_row_cell.h"
 #include "velmora/screens/field_error_display.h"
 #include "velmora/screens/history_table_view_controller.h"
 #include "velmora/screens/input_table_view_cells.h"
@@ -39,7 +38,6 @@ void registerScreenScenes() {
     platform::ui::Nib::registerNib(RatingViewController::nibName, [](platform::ui::Responder* owner) {
         return layoutRatingPrompt(dynamic_cast<RatingViewController*>(owner));
     });
-    registerPlaceholderChartCell();
     registerInputCellNibs();
     installScreenErrorPresenter();
 }

@@ -8,7 +8,7 @@
 #include "velmora/engine/bernoulli_formula.h"
 #include "velmora/engine/string_output.h"
 #include "velmora/screens/calculate_view_controller.h"
-#include "velmora/screens/chart_row_cell.h"
+#include "velmora/charts/chart_table_view_cell.h"
 #include "velmora/screens/history_table_view_controller.h"
 #include "velmora/screens/page_test_support.h"
 #include "velmora/screens/solution_step_table_view_cell.h"
@@ -91,17 +91,18 @@ TEST_CASE("headless: k, n, p typed on the keypad and calculated reach every page
     REQUIRE(table.numberOfSections() == 2);
     REQUIRE(table.numberOfRows(1) == 3);
     for (int row = 0; row < 3; ++row) {
-        auto cell = std::dynamic_pointer_cast<velmora::PlaceholderChartCell>(cellAt(table, {1, row}));
+        auto cell = std::dynamic_pointer_cast<velmora::ChartTableViewCell>(cellAt(table, {1, row}));
         REQUIRE(cell);
         REQUIRE(cell->chartData().size() == 1);
-        double ratio = cell->chartData()[0]->frameRatio;
+        CHECK_FALSE(cell->contentView()->subviews().empty());  // the chart's view
+        double ratio = cell->chartData()[0]->frameRatio.value_or(0);
         REQUIRE(ratio > 0);
         CHECK(table.rectForRow({1, row}).height() == doctest::Approx(390.0 / ratio));
     }
     CHECK(std::dynamic_pointer_cast<velmora::HistogramChartData>(
-        std::dynamic_pointer_cast<velmora::PlaceholderChartCell>(cellAt(table, {1, 0}))->chartData()[0]));
+        std::dynamic_pointer_cast<velmora::ChartTableViewCell>(cellAt(table, {1, 0}))->chartData()[0]));
     CHECK(std::dynamic_pointer_cast<velmora::BernoulliDistributionTreeChartData>(
-        std::dynamic_pointer_cast<velmora::PlaceholderChartCell>(cellAt(table, {1, 2}))->chartData()[0]));
+        std::dynamic_pointer_cast<velmora::ChartTableViewCell>(cellAt(table, {1, 2}))->chartData()[0]));
 
     // the new history row at the top, and the stored "Calculations"
     auto history = platform::ui::Storyboard::named("Main")->instantiate<velmora::HistoryTableViewController>(

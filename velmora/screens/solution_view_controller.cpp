@@ -10,8 +10,9 @@
 #include "platform/ui/tab_bar_controller.h"
 #include "platform/ui/ui_log.h"
 #include "platform/ui/window.h"
+#include "velmora/charts/chart_manager.h"
+#include "velmora/charts/chart_table_view_cell.h"
 #include "velmora/engine/engine_texts.h"
-#include "velmora/screens/chart_row_cell.h"
 #include "velmora/screens/color_manager.h"
 #include "velmora/screens/controller_utilities.h"
 #include "velmora/screens/kuvo_color.h"
@@ -55,7 +56,7 @@ void SolutionViewController::viewDidLoad() {
     AdHandlingViewController::viewDidLoad();
     tableView->setDataSource(sharedAs<platform::ui::TableViewDataSource>());
     tableView->setDelegate(sharedAs<platform::ui::TableViewDelegate>());
-    if (auto nib = platform::ui::Nib::named(ChartRowCell::nibName)) tableView->registerNib(*nib, ChartRowCell::reuseIdentifier);
+    tableView->registerNib(ChartTableViewCell::nib(), ChartTableViewCell::cellIdentifier);
     if (auto nib = platform::ui::Nib::named(VideoRowCell::nibName)) tableView->registerNib(*nib, VideoRowCell::reuseIdentifier);
     if (shareButton) shareButton->setImage(platform::material::Icon::share());
     configureTabItem(*this, resultTitle(), !solutionSteps.empty());
@@ -176,13 +177,11 @@ int SolutionViewController::numberOfRows(TableView&, int section) {
 }
 
 double SolutionViewController::chartRowHeight(int row) const {
-    if (row < 0 || row >= static_cast<int>(chartSteps.size())) return 0;
-    const auto& list = chartSteps[static_cast<std::size_t>(row)];
+    auto page = viewIfLoaded();
+    if (!page || row < 0 || row >= static_cast<int>(chartSteps.size())) return 0;
     // A record without a positive ratio has no height to give: its row is
     // not laid out rather than made infinitely tall.
-    if (list.empty() || !list.front() || !(list.front()->frameRatio > 0)) return 0;
-    auto page = viewIfLoaded();
-    return page ? page->bounds().width() / list.front()->frameRatio : 0.0;
+    return ChartTableViewCell::rowHeight(chartSteps[static_cast<std::size_t>(row)], page->bounds().width()).value_or(0);
 }
 
 std::optional<double> SolutionViewController::heightForRow(TableView& table, IndexPath indexPath) {
@@ -213,9 +212,9 @@ std::shared_ptr<TableViewCell> SolutionViewController::cellForRow(TableView& tab
     }
     if (kind == Section::videos) return videoCell(table);
     if (kind == Section::charts) {
-        auto cell = table.dequeueReusableCell(ChartRowCell::reuseIdentifier, indexPath);
+        auto cell = table.dequeueReusableCell(ChartTableViewCell::cellIdentifier, indexPath);
         cell->setBackgroundColor(platform::gfx::Color::clear());
-        if (auto chartCell = std::dynamic_pointer_cast<ChartRowCell>(cell)) {
+        if (auto chartCell = std::dynamic_pointer_cast<ChartTableViewCell>(cell)) {
             chartCell->configure(chartSteps[static_cast<std::size_t>(indexPath.row)], *view());
         }
         return cell;
@@ -232,11 +231,11 @@ std::shared_ptr<TableViewCell> SolutionViewController::videoCell(TableView& tabl
 }
 
 void SolutionViewController::willDisplayCell(TableView&, TableViewCell& cell, IndexPath indexPath) {
-    auto* chartCell = dynamic_cast<ChartRowCell*>(&cell);
+    auto* chartCell = dynamic_cast<ChartTableViewCell*>(&cell);
     if (!chartCell || indexPath.section != 1 || chartSteps.empty()) return;
-    std::weak_ptr<ChartRowCell> weak = chartCell->sharedAs<ChartRowCell>();
+    std::weak_ptr<ChartTableViewCell> weak = chartCell->sharedAs<ChartTableViewCell>();
     platform::gfx::runOnMainAfter(kChartRestartDelay, [weak] {
-        if (auto c = weak.lock()) c->restartUnitCircleAnimations();
+        if (auto c = weak.lock()) ChartManager::restartUnitCircleAnimations(*c);
     });
 }
 

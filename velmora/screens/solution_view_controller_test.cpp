@@ -9,7 +9,8 @@
 #include "platform/ui/storyboard.h"
 #include "platform/ui/ui_log.h"
 #include "velmora/screens/calculate_view_controller.h"
-#include "velmora/screens/chart_row_cell.h"
+#include "velmora/charts/chart_table_view_cell.h"
+#include "velmora/charts/unit_circle_chart_view.h"
 #include "velmora/screens/page_layouts.h"
 #include "velmora/screens/page_test_support.h"
 #include "velmora/screens/shell_hooks.h"
@@ -25,20 +26,6 @@ using velmora::testing::PageFixture;
 
 namespace {
 
-// A chart cell that counts what it is asked.
-class CountingChartCell : public velmora::ChartRowCell {
-public:
-    CountingChartCell() : ChartRowCell(platform::ui::TableViewCellStyle::defaultStyle, reuseIdentifier) {}
-    void configure(const ChartList& list, platform::ui::View& host) override {
-        shown = list;
-        hostWidth = host.bounds().width();
-    }
-    void restartUnitCircleAnimations() override { ++restarts; }
-    ChartList shown;
-    double hostWidth = 0;
-    int restarts = 0;
-};
-
 class RecordingVideoCell : public velmora::VideoRowCell {
 public:
     RecordingVideoCell() : VideoRowCell(platform::ui::TableViewCellStyle::defaultStyle, reuseIdentifier) {}
@@ -47,9 +34,6 @@ public:
 };
 
 void registerTestCells() {
-    platform::ui::Nib::registerNib(velmora::ChartRowCell::nibName, [](platform::ui::Responder*) {
-        return std::vector<std::shared_ptr<platform::ui::View>>{std::make_shared<CountingChartCell>()};
-    });
     platform::ui::Nib::registerNib(velmora::VideoRowCell::nibName, [](platform::ui::Responder*) {
         return std::vector<std::shared_ptr<platform::ui::View>>{std::make_shared<RecordingVideoCell>()};
     });
@@ -123,10 +107,9 @@ TEST_CASE("the solution table: sections and rows over steps, charts and videos")
             CHECK(page->tableView->rectForRow({last, 0}).height() == 390);  // as high as the root is wide
         }
         if (c.chartCount > 0) {
-            auto cell = std::dynamic_pointer_cast<CountingChartCell>(cellAt(*page->tableView, {1, 0}));
+            auto cell = std::dynamic_pointer_cast<velmora::ChartTableViewCell>(cellAt(*page->tableView, {1, 0}));
             REQUIRE(cell);
-            CHECK(cell->shown.size() == 1);
-            CHECK(cell->hostWidth == 390);
+            CHECK(cell->chartData() == charts[0]);
         }
     }
 
@@ -135,7 +118,7 @@ TEST_CASE("the solution table: sections and rows over steps, charts and videos")
         app.tabs()->select(0);
         velmora::showSolution(*app.calculatePage(), steps(2), {chart(2.0)}, std::nullopt, std::nullopt, 100.0);
         CHECK(rowsPerSection(*page->tableView) == std::vector<int>{2, 1, 1});
-        CHECK(std::dynamic_pointer_cast<CountingChartCell>(cellAt(*page->tableView, {1, 0})));
+        CHECK(std::dynamic_pointer_cast<velmora::ChartTableViewCell>(cellAt(*page->tableView, {1, 0})));
         CHECK(std::dynamic_pointer_cast<RecordingVideoCell>(cellAt(*page->tableView, {2, 0})));
     }
 }
@@ -145,8 +128,9 @@ TEST_CASE("row heights of steps and charts") {
     registerTestCells();
     app.launch();
     auto page = app.solutionPage();
+    auto withoutRatio = std::make_shared<velmora::HistogramChartData>();
     std::vector<ChartList> charts{chart(2.0), chart(0.0), chart(-1.0), chart(std::numeric_limits<double>::quiet_NaN()),
-                                  ChartList{}};
+                                  ChartList{}, ChartList{withoutRatio}};
     velmora::showSolution(*app.calculatePage(), steps(3), charts, std::nullopt, std::map<int, double>{{1, 150.0}},
                           100.0);
     auto& table = *page->tableView;
@@ -159,13 +143,14 @@ TEST_CASE("row heights of steps and charts") {
         {{1, 0}, 195},                                // 390 points wide, ratio 2
         {{1, 1}, 0},   {{1, 2}, 0},   {{1, 3}, 0},    // no positive ratio: not laid out
         {{1, 4}, 0},                                  // no record at all
+        {{1, 5}, 0},                                  // a record without a ratio
     };
     for (const auto& c : cases) {
         CAPTURE(describe(c.path));
         CHECK(table.rectForRow(c.path).height() == doctest::Approx(c.height));
     }
     // nothing to draw for the rows without height
-    for (int row = 1; row < 5; ++row) CHECK_FALSE(cellAt(table, {1, row}));
+    for (int row = 1; row < 6; ++row) CHECK_FALSE(cellAt(table, {1, row}));
 }
 
 TEST_CASE("step rows: titles, rewritten LaTeX and messages") {
@@ -258,18 +243,21 @@ TEST_CASE("the manual button opens the manual only with an image name") {
     CHECK(opened == std::vector<std::string>{"bernoulliManual"});
 }
 
-TEST_CASE("a shown chart row has its unit-circle animations restarted half a second later") {
+TEST_CASE("a shown unit-circle row has its animation started again half a second later") {
     PageFixture app;
-    registerTestCells();
     app.launch();
     auto page = app.solutionPage();
-    velmora::showSolution(*app.calculatePage(), steps(1), {chart(2.0)}, std::nullopt, std::nullopt, 100.0);
-    auto cell = std::dynamic_pointer_cast<CountingChartCell>(page->tableView->cellForRow({1, 0}));
+    ChartList circle{std::make_shared<velmora::UnitCircleChartData>(30.0, 1.0, 30.0, 0, velmora::Quadrant::first)};
+    velmora::showSolution(*app.calculatePage(), steps(1), {circle}, std::nullopt, std::nullopt, 100.0);
+    auto cell = std::dynamic_pointer_cast<velmora::ChartTableViewCell>(page->tableView->cellForRow({1, 0}));
     REQUIRE(cell);
+    REQUIRE_FALSE(cell->contentView()->subviews().empty());
+    auto view = std::dynamic_pointer_cast<velmora::UnitCircleChartView>(cell->contentView()->subviews().front());
+    REQUIRE(view);
     app.advance(0.4);
-    CHECK(cell->restarts == 0);
+    CHECK_FALSE(view->isAnimationRunning());
     app.advance(0.1);
-    CHECK(cell->restarts >= 1);
+    CHECK(view->isAnimationRunning());
 }
 
 TEST_CASE("without the table's trailing constraint the page says so and loads anyway") {
