@@ -56,7 +56,9 @@ std::shared_ptr<APMUploadIdentitySeam> APMBundler::identity() const {
     return seams_.identity ? seams_.identity : APMUploadSeams::identity();
 }
 std::shared_ptr<APMBundleAudienceSeam> APMBundler::audience() const {
-    return seams_.audience ? seams_.audience : APMUploadSeams::audience();
+    // Without the engine's audiences a bundle carries no audience results.
+    static const auto none = std::make_shared<APMBundleAudienceSeam>();
+    return seams_.audience ? seams_.audience : none;
 }
 std::shared_ptr<APMBundlingEngineSeam> APMBundler::engine() const {
     return seams_.engine ? seams_.engine : APMUploadSeams::engine();
@@ -183,7 +185,7 @@ bool APMBundler::completeAndInsertBundle(Pass& pass, APMPBMeasurementBundle& bun
     return consumeRun(pass);
 }
 
-bool APMBundler::addAudienceResults(APMPBMeasurementBundle& bundle, APMAudienceTimestampsCache* cache,
+bool APMBundler::addAudienceResults(APMPBMeasurementBundle& bundle, APMBundleAudienceCache* cache,
                                     double evaluationTime) {
     const auto audiences = audience();
     for (const auto& property : NANOGetArray<APMPBUserAttribute>(bundle, bundleFieldIndex(kUserAttributes))) {

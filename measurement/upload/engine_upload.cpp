@@ -5,6 +5,7 @@
 
 #include <mutex>
 
+#include "measurement/core/bundle_audience.h"
 #include "measurement/core/measurement.h"
 #include "measurement/core/raw_event_metadata.h"
 #include "measurement/script/runtime.h"
@@ -59,15 +60,21 @@ private:
     APMMeasurement* engine_;
 };
 
-// The components after an upload or a fetch, through the core's seams where
-// the core has one.
+// The components after an upload or a fetch: the engine's audiences, and
+// the core's seams where the core has one.
 class EnginePeers : public APMUploadPeers {
 public:
+    explicit EnginePeers(std::shared_ptr<APMAudience> audience) : audience_(std::move(audience)) {}
+
     void requestDeferredDeepLink() override { APMSeams::deepLinks()->requestDeferredDeepLink(); }
     void setIsDMARegion(bool region) override { APMSeams::tcfClient()->setIsDMARegion(region); }
+    // Inside the transaction that stores the configuration.
     bool updateAudiences(const std::vector<APMPBAudience>& audiences) override {
-        return APMSeams::audience()->updateAudiences(audiences);
+        return audience_->updateAudiences(audiences);
     }
+
+private:
+    std::shared_ptr<APMAudience> audience_;
 };
 
 // Bundling writes its user properties and the "_npa" update through the
@@ -136,10 +143,11 @@ private:
         components.remoteConfig = unowned(config.get());
         APMBundlerSeams bundlerSeams;
         bundlerSeams.engine = std::make_shared<EngineBundling>(engine);
+        bundlerSeams.audience = std::make_shared<APMEngineBundleAudience>(engine->audience());
         auto bundler = std::make_shared<APMBundler>(*engine->database(), *config, *engine->persistedConfig(),
                                                     bundlerSeams);
         components.bundleRawEvents = [bundler] { return bundler->bundleRawEvents(); };
-        components.peers = std::make_shared<EnginePeers>();
+        components.peers = std::make_shared<EnginePeers>(engine->audience());
         components.appID = APMRemoteConfigEnvironment::fromMainBundle().appID;
         components.libraryVersion = kAPMLibraryVersion;
         components.runtimeVersion = static_cast<std::int64_t>(APMPRuntime::runtimeVersion());

@@ -33,10 +33,6 @@ SeamSlot<APMUploadIdentitySeam>& identitySlot() {
     static SeamSlot<APMUploadIdentitySeam> slot;
     return slot;
 }
-SeamSlot<APMBundleAudienceSeam>& audienceSlot() {
-    static SeamSlot<APMBundleAudienceSeam> slot;
-    return slot;
-}
 SeamSlot<APMBundlingEngineSeam>& engineSlot() {
     static SeamSlot<APMBundlingEngineSeam> slot;
     return slot;
@@ -51,18 +47,15 @@ bool APMBundlingEngineSeam::setUserPropertyInDatabaseOnWorkerQueue(APMDatabase& 
 
 std::shared_ptr<APMUploadConsentSeam> APMUploadSeams::consent() { return consentSlot().get(); }
 std::shared_ptr<APMUploadIdentitySeam> APMUploadSeams::identity() { return identitySlot().get(); }
-std::shared_ptr<APMBundleAudienceSeam> APMUploadSeams::audience() { return audienceSlot().get(); }
 std::shared_ptr<APMBundlingEngineSeam> APMUploadSeams::engine() { return engineSlot().get(); }
 
 void APMUploadSeams::setConsent(std::shared_ptr<APMUploadConsentSeam> seam) { consentSlot().set(std::move(seam)); }
 void APMUploadSeams::setIdentity(std::shared_ptr<APMUploadIdentitySeam> seam) { identitySlot().set(std::move(seam)); }
-void APMUploadSeams::setAudience(std::shared_ptr<APMBundleAudienceSeam> seam) { audienceSlot().set(std::move(seam)); }
 void APMUploadSeams::setEngine(std::shared_ptr<APMBundlingEngineSeam> seam) { engineSlot().set(std::move(seam)); }
 
 void APMUploadSeams::resetAll() {
     setConsent(nullptr);
     setIdentity(nullptr);
-    setAudience(nullptr);
     setEngine(nullptr);
 }
 

@@ -3,9 +3,9 @@
 // What bundling and the rewriting of queued bundles read of the identity,
 // the audiences and the engine around them. Each is an interface with a
 // default that answers "nothing set" (no identifiers, no audience results),
-// so the upload side works on its own; the identity, audience and engine
-// components plug in their implementations with APMUploadSeams::set...()
-// without touching this code.
+// so the upload side works on its own; the identity and engine components
+// plug in their implementations with APMUploadSeams::set...() without
+// touching this code, and the engine hands the bundler its audiences.
 
 #include <cstdint>
 #include <memory>
@@ -69,9 +69,9 @@ public:
 // The audiences' per-bundle cache of filter timestamps. Its layout belongs
 // to the audience component; bundling only hands one cache through every
 // evaluation of a bundle.
-class APMAudienceTimestampsCache {
+class APMBundleAudienceCache {
 public:
-    virtual ~APMAudienceTimestampsCache() = default;
+    virtual ~APMBundleAudienceCache() = default;
 };
 
 // The audience evaluation that runs while a bundle is made. Every call runs
@@ -81,14 +81,14 @@ public:
     virtual ~APMBundleAudienceSeam() = default;
     // A fresh cache for one bundle (none is a valid cache: the calls then
     // make their own).
-    virtual std::unique_ptr<APMAudienceTimestampsCache> makeTimestampsCache() { return nullptr; }
+    virtual std::unique_ptr<APMBundleAudienceCache> makeTimestampsCache() { return nullptr; }
     virtual bool evaluateFiltersForEvent(const APMEvent& /*event*/, const APMEventAggregates& /*aggregates*/,
-                                         APMAudienceTimestampsCache* /*cache*/) {
+                                         APMBundleAudienceCache* /*cache*/) {
         return true;
     }
     // No evaluation time: the property's own set time.
     virtual bool evaluateFiltersForNanoUserProperty(const APMPBUserAttribute& /*property*/,
-                                                    APMAudienceTimestampsCache* /*cache*/,
+                                                    APMBundleAudienceCache* /*cache*/,
                                                     std::optional<double> /*evaluationTime*/) {
         return true;
     }
@@ -121,13 +121,11 @@ class APMUploadSeams {
 public:
     static std::shared_ptr<APMUploadConsentSeam> consent();
     static std::shared_ptr<APMUploadIdentitySeam> identity();
-    static std::shared_ptr<APMBundleAudienceSeam> audience();
     static std::shared_ptr<APMBundlingEngineSeam> engine();
 
     // nullptr restores the default.
     static void setConsent(std::shared_ptr<APMUploadConsentSeam> seam);
     static void setIdentity(std::shared_ptr<APMUploadIdentitySeam> seam);
-    static void setAudience(std::shared_ptr<APMBundleAudienceSeam> seam);
     static void setEngine(std::shared_ptr<APMBundlingEngineSeam> seam);
     static void resetAll();
 };
