@@ -177,9 +177,9 @@ Figures runOnce(int audiences) {
             for (int i = 0; i < kEvents; ++i) database->insertRawEvent(eventNumber(i, start), kFingerprint, nullptr);
             return true;
         });
-        APMBundlerSeams seams;
-        seams.audience = std::make_shared<APMEngineBundleAudience>(audience);
-        APMBundler bundler(*database, config, persisted, seams);
+        APMBundlerInputs inputs;
+        inputs.audience = std::make_shared<APMEngineBundleAudience>(audience);
+        APMBundler bundler(*database, config, persisted, inputs);
         const auto begin = std::chrono::steady_clock::now();
         while (bundler.bundleRawEvents()) ++figures.bundles;
         figures.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "measurement/audience/audience.h"
-#include "measurement/upload/upload_seams.h"
+#include "measurement/upload/bundle_inputs.h"
 
 namespace measurement {
 

@@ -108,9 +108,9 @@ public:
                 REQUIRE(database_->insertRawEvent(APMEvent("app", false, name, now, 0, APMParameters{}), fingerprint_,
                                                   nullptr));
             }
-            APMBundlerSeams seams;
-            seams.audience = std::make_shared<APMEngineBundleAudience>(audience_);
-            APMBundler bundler(*database_, *config_, *persisted_, seams);
+            APMBundlerInputs inputs;
+            inputs.audience = std::make_shared<APMEngineBundleAudience>(audience_);
+            APMBundler bundler(*database_, *config_, *persisted_, inputs);
             made = bundler.bundleRawEvents();
             auto read = database_->queryBundlesWithCountLimit(100, 1 << 30, nullptr);
             REQUIRE(read);
