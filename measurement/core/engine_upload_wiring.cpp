@@ -2,6 +2,7 @@
 // components to what the upload and bundling read of them.
 #include "measurement/core/engine_upload_wiring.h"
 
+#include "measurement/core/bundle_audience.h"
 #include "measurement/core/measurement.h"
 #include "measurement/core/raw_event_metadata.h"
 #include "measurement/script/runtime.h"
@@ -56,15 +57,20 @@ private:
     APMMeasurement* engine_;
 };
 
-// The components after an upload or a fetch, through the engine's seams
-// where it has one.
+// The components after an upload or a fetch: the engine's audiences, and
+// the engine's seams where it has one.
 class EnginePeers : public APMUploadPeers {
 public:
+    explicit EnginePeers(std::shared_ptr<APMAudience> audience) : audience_(std::move(audience)) {}
+
     void requestDeferredDeepLink() override { APMSeams::deepLinks()->requestDeferredDeepLink(); }
     void setIsDMARegion(bool region) override { APMSeams::tcfClient()->setIsDMARegion(region); }
     bool updateAudiences(const std::vector<APMPBAudience>& audiences) override {
-        return APMSeams::audience()->updateAudiences(audiences);
+        return audience_->updateAudiences(audiences);
     }
+
+private:
+    std::shared_ptr<APMAudience> audience_;
 };
 
 // The engine's consent state as bundling and the upload read it, at the
@@ -115,13 +121,18 @@ struct OwnedBundler {
 };
 
 // What bundling and the upload read of the engine's components: its consent
-// state; its identity and audiences, which have no component of the engine
-// yet and until then answer "nothing set". Each component takes its place
-// here when it lands.
+// state and its audiences; its identity, which has no component of the
+// engine yet and until then answers "nothing set". Each component takes its
+// place here.
 struct EngineBundleInputs {
-    std::shared_ptr<APMUploadConsentSeam> consent = std::make_shared<EngineUploadConsent>();
-    std::shared_ptr<APMUploadIdentitySeam> identity = std::make_shared<APMUploadIdentitySeam>();
-    std::shared_ptr<APMBundleAudienceSeam> audience = std::make_shared<APMBundleAudienceSeam>();
+    std::shared_ptr<APMUploadConsentSeam> consent;
+    std::shared_ptr<APMUploadIdentitySeam> identity;
+    std::shared_ptr<APMBundleAudienceSeam> audience;
+
+    explicit EngineBundleInputs(const APMEngineUploadParts& parts)
+        : consent(std::make_shared<EngineUploadConsent>()),
+          identity(std::make_shared<APMUploadIdentitySeam>()),
+          audience(std::make_shared<APMEngineBundleAudience>(parts.audience)) {}
 };
 
 std::function<bool()> makeBundling(const std::shared_ptr<APMMeasurement>& engine, const APMEngineUploadParts& parts,
@@ -139,7 +150,7 @@ std::function<bool()> makeBundling(const std::shared_ptr<APMMeasurement>& engine
 
 std::shared_ptr<APMUploader> APMMakeEngineUploader(const std::shared_ptr<APMMeasurement>& engine,
                                                    const APMEngineUploadParts& parts) {
-    const EngineBundleInputs inputs;
+    const EngineBundleInputs inputs(parts);
     APMUploadComponents components;
     components.host = std::make_shared<EngineUploadHost>(engine);
     components.database = parts.database;
@@ -149,7 +160,7 @@ std::shared_ptr<APMUploader> APMMakeEngineUploader(const std::shared_ptr<APMMeas
     components.bundleRawEvents = makeBundling(engine, parts, inputs);
     components.consent = inputs.consent;
     components.identity = inputs.identity;
-    components.peers = std::make_shared<EnginePeers>();
+    components.peers = std::make_shared<EnginePeers>(parts.audience);
     components.appID = APMRemoteConfigEnvironment::fromMainBundle().appID;
     components.libraryVersion = kAPMLibraryVersion;
     components.runtimeVersion = static_cast<std::int64_t>(APMPRuntime::runtimeVersion());
