@@ -79,7 +79,9 @@ void VideoCollectionTableViewCell::awakeFromNib() {
     setBackgroundColor(platform::gfx::Color::clear());
 }
 
+// A row handed out again shows the answer stored meanwhile.
 void VideoCollectionTableViewCell::showVideos(const std::vector<std::string>& videoUrlStrings) {
+    refreshLockState();
     videoUrlStringArray = videoUrlStrings;
     if (videoCollectionView) videoCollectionView->reloadData();
 }

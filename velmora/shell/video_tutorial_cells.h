@@ -63,7 +63,7 @@ public:
     std::vector<std::string> videoUrlStringArray;
 
     void awakeFromNib() override;
-    // Takes the addresses and reloads the tiles.
+    // Takes the addresses and reloads the tiles, showing the stored answer.
     void showVideos(const std::vector<std::string>& videoUrlStrings);
 
     int numberOfItems(platform::ui::CollectionView&, int section) override;

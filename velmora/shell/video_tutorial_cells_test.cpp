@@ -115,6 +115,12 @@ TEST_CASE("the video row is locked until the video consent is accepted") {
         CHECK(DsgvoManager::isYoutubeDsgvoAccepted());
         CHECK(stage.window().presentationChain().size() == 1);
     }
+    SUBCASE("a row filled again shows the answer stored meanwhile") {
+        DsgvoManager::storeConsent(DsgvoManager::isYoutubeDsgvoAcceptedKey, true, {});
+        CHECK(looksLocked(*row));
+        row->showVideos({kWatch + "bRn9Xq3LpTk"});
+        CHECK_FALSE(looksLocked(*row));
+    }
     SUBCASE("a row made after the acceptance starts unlocked") {
         DsgvoManager::storeConsent(DsgvoManager::isYoutubeDsgvoAcceptedKey, true, {});
         CHECK_FALSE(looksLocked(*makeRow(stage)));

@@ -30,7 +30,9 @@ std::shared_ptr<platform::ui::Window> ViewManager::keyWindow() {
 void ViewManager::showLoadingOverlay() {
     auto window = keyWindow();
     if (!window || window->viewWithTag(loadingOverlayTag)) return;
-    auto overlay = std::make_shared<View>(window->frame());
+    // The window's own coordinates: a window away from the screen's origin
+    // is still covered from its corner.
+    auto overlay = std::make_shared<View>(window->bounds());
     overlay->setTag(loadingOverlayTag);
     overlay->setBackgroundColor(Color::white(0.0, 0.7));
     window->addSubview(overlay);

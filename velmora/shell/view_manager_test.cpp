@@ -86,6 +86,11 @@ TEST_CASE("the loading overlay") {
             ViewManager::hideLoadingOverlay();
         }
     }
+    SUBCASE("a window away from the screen's corner is covered from its own corner") {
+        stage.window().setFrame(Rect(100, 50, 400, 800));
+        ViewManager::showLoadingOverlay();
+        CHECK(stage.window().viewWithTag(ViewManager::loadingOverlayTag)->frame() == Rect(0, 0, 400, 800));
+    }
     SUBCASE("the on-main variants wait for the main queue") {
         ViewManager::showLoadingOverlayOnMain();
         CHECK(overlayCount(stage.window()) == 0);
