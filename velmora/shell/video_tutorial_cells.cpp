@@ -61,7 +61,7 @@ std::shared_ptr<platform::ui::ViewController> presentingPage() {
 }  // namespace
 
 void VideoCollectionTableViewCell::awakeFromNib() {
-    platform::ui::TableViewCell::awakeFromNib();
+    VideoRowCell::awakeFromNib();
     if (titleLabel) titleLabel->setText(LocalizedString::recommendedVideoIfUnclear());
     if (unlockButton) unlockButton->setTitle(LocalizedString::touchToUnlock());
     refreshLockState();

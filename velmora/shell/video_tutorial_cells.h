@@ -11,6 +11,7 @@
 #include "platform/ui/control.h"
 #include "platform/ui/label.h"
 #include "platform/ui/table_view.h"
+#include "velmora/screens/video_row_cell.h"
 
 namespace velmora {
 
@@ -37,20 +38,19 @@ private:
     void hidePlayer();
 };
 
-// The row: a title, a privacy button (the lock), a manual button and the
-// collection of tiles, covered by a locking view until the video player's
-// privacy text is accepted. From the interface file
-// "VideoCollectionTableViewCell". Main thread only.
-class VideoCollectionTableViewCell : public platform::ui::TableViewCell,
+// The solution page's video row: a title, a privacy button (the lock), a
+// manual button and the collection of tiles, covered by a locking view until
+// the video player's privacy text is accepted. From the interface file
+// "VideoCollectionTableViewCell", reused as "videoCollectionTableViewCell".
+// Main thread only.
+class VideoCollectionTableViewCell : public VideoRowCell,
                                      public platform::ui::CollectionViewDataSource,
                                      public platform::ui::CollectionViewDelegate {
 public:
-    static constexpr const char* reuseIdentifier = "videoCollectionTableViewCell";
-    static constexpr const char* nibName = "VideoCollectionTableViewCell";
     static constexpr const char* lockedImageName = "lock.fill";
     static constexpr const char* unlockedImageName = "lock.open.fill";
 
-    using platform::ui::TableViewCell::TableViewCell;
+    using VideoRowCell::VideoRowCell;
 
     // Outlets, connected by the interface file.
     std::shared_ptr<platform::ui::View> lockingView;
@@ -64,7 +64,7 @@ public:
 
     void awakeFromNib() override;
     // Takes the addresses and reloads the tiles, showing the stored answer.
-    void showVideos(const std::vector<std::string>& videoUrlStrings);
+    void showVideos(const std::vector<std::string>& videoUrlStrings) override;
 
     int numberOfItems(platform::ui::CollectionView&, int section) override;
     std::optional<platform::gfx::Size> sizeForItem(platform::ui::CollectionView& collectionView,
