@@ -45,13 +45,10 @@ APM_SEAM(APMConsentStateSeam, consentState, setConsentState)
 APM_SEAM(APMIdentitySeam, identity, setIdentity)
 APM_SEAM(APMSessionReporterSeam, sessionReporter, setSessionReporter)
 APM_SEAM(APMScreenViewReporterSeam, screenViewReporter, setScreenViewReporter)
-APM_SEAM(APMConditionalUserPropertySeam, conditionalUserProperties, setConditionalUserProperties)
-APM_SEAM(APMSearchAdReporterSeam, searchAdReporter, setSearchAdReporter)
 APM_SEAM(APMTCFClientSeam, tcfClient, setTCFClient)
 APM_SEAM(APMOnDeviceConversionSeam, onDeviceConversion, setOnDeviceConversion)
 APM_SEAM(APMSKAdNetworkSeam, skAdNetwork, setSKAdNetwork)
 APM_SEAM(APMDeepLinkSeam, deepLinks, setDeepLinks)
-APM_SEAM(APMPurchaseReporterSeam, purchaseReporter, setPurchaseReporter)
 
 #undef APM_SEAM
 
@@ -67,13 +64,10 @@ void APMSeams::resetAll() {
     setIdentity(nullptr);
     setSessionReporter(nullptr);
     setScreenViewReporter(nullptr);
-    setConditionalUserProperties(nullptr);
-    setSearchAdReporter(nullptr);
     setTCFClient(nullptr);
     setOnDeviceConversion(nullptr);
     setSKAdNetwork(nullptr);
     setDeepLinks(nullptr);
-    setPurchaseReporter(nullptr);
     setEventEditingFactory(nullptr);
 }
 
