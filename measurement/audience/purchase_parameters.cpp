@@ -48,7 +48,7 @@ std::optional<mpq_class> exactDecimal(const std::string& text) {
     if (digits.empty() || digits.size() > 60) return std::nullopt;
     mpz_class scale;
     mpz_ui_pow_ui(scale.get_mpz_t(), 10, fraction);
-    mpq_class value(mpz_class(digits), scale);
+    mpq_class value(mpz_class(digits, 10), scale);
     value.canonicalize();
     return negative ? mpq_class(-value) : value;
 }
@@ -270,7 +270,7 @@ std::optional<std::vector<APMInAppPurchaseItem>> APMFilterPurchaseItems(const st
 std::optional<std::int64_t> APMPurchaseAmountMicros(const std::string& price, std::int64_t quantity) {
     const auto unit = exactDecimal(price);
     if (!unit) return std::nullopt;
-    const mpq_class micros = *unit * mpq_class(mpz_class(std::to_string(quantity))) * 1000000;
+    const mpq_class micros = *unit * mpq_class(mpz_class(std::to_string(quantity), 10)) * 1000000;
     const double approximate = micros.get_d();
     return APMSaturatingInt64(std::trunc(approximate));
 }
