@@ -117,6 +117,13 @@ void classifyOneTimePurchase(APMParameters& parameters, const std::vector<APMInA
             if (!record && !transactionID.empty() && item.transactionID == transactionID) record = &item;
         }
     }
+    // The record of another purchase of the product (this one not yet in
+    // the receipt) must not lend it its "_did": the two purchases would be
+    // taken for one.
+    if (record && !transactionID.empty() && record->transactionID != transactionID &&
+        !(transactionDate && samePurchaseDate(*record, *transactionDate))) {
+        record = nullptr;
+    }
     if (record && !isFirstPeriod(*record)) {
         note(kAPMPurchaseMismatchedIDsCode,
              "Transaction with mismatched transaction ID and original transaction ID will be reported as consumable");

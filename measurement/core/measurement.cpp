@@ -130,6 +130,9 @@ void APMMeasurement::scheduleOnWorkerQueue(const std::string& blockID, std::func
 void APMMeasurement::startWithAppID(const std::string& measurementAppID, std::function<void()> started) {
     if (!reachabilityDelegate_) reachabilityDelegate_ = std::make_shared<ReachabilityForwarder>(weak_from_this());
     observeApplication();
+    // At once, so that no transaction delivered after the start is missed;
+    // what it hears waits, like every operation, until the engine runs.
+    observePaymentQueue();
     auto self = shared_from_this();
     scheduleOnWorkerQueue("APMMeasurement:start", [self, measurementAppID, started = std::move(started)] {
         self->measurementAppID_ = measurementAppID;
@@ -188,7 +191,6 @@ void APMMeasurement::makeRemoteConfig() {
 void APMMeasurement::startOnWorkerQueue() {
     const auto config = this->config();
     setProspectiveConsentSettings();
-    observePaymentQueue();
     makeSearchAdReporter();
     if (config->tcfFeatureEnabled()) {
         const auto tcf = APMSeams::tcfClient();
