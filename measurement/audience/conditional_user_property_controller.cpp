@@ -1,3 +1,4 @@
+// The public side of conditional user properties: validation, hand-over to the worker queue and the waiting query.
 #include "measurement/audience/conditional_user_property_controller.h"
 
 #include <condition_variable>

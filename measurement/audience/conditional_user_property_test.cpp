@@ -1,3 +1,4 @@
+// Tests of conditional user properties: the state machine, its events in order, validation, rollback and queries.
 #include <doctest/doctest.h>
 
 #include <thread>

@@ -1,3 +1,4 @@
+// Product requests behind a completion handler, and the cache of their answers.
 #include "measurement/audience/product_cache.h"
 
 namespace measurement {

@@ -1,3 +1,4 @@
+// Tests of the product cache and of product requests.
 #include <doctest/doctest.h>
 
 #include "measurement/audience/product_cache.h"

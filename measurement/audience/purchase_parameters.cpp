@@ -1,3 +1,4 @@
+// Purchase event parameters: classification from the receipt records, discounts, micros and "_did".
 #include "measurement/audience/purchase_parameters.h"
 
 #include <gmpxx.h>

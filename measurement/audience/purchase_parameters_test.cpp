@@ -1,3 +1,4 @@
+// Tests of purchase amounts, "_did", record filtering, receipt dates and required parameters.
 #include <doctest/doctest.h>
 
 #include <limits>

@@ -1,3 +1,4 @@
+// The purchase reporter's two paths, each report on its own serial queue with its own records.
 #include "measurement/audience/purchase_reporter.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Tests of the purchase reporter: a table of purchases with the events each gives.
 #include <doctest/doctest.h>
 
 #include "measurement/audience/purchase_codes.h"
@@ -42,7 +43,7 @@ struct Fixture {
         time.settle();
         platform::ProductCatalogue::shared().reset();
     }
-    std::filesystem::path receiptPath() const { return dir.path() / "StoreKit" / "receipt"; }
+    std::filesystem::path receiptPath() const { return dir.path() / "Store" / "receipt"; }
     void writeReceipt(const std::vector<Bought>& purchases) {
         REQUIRE(platform::ReceiptWriter::writeBytes(receiptBytes(purchases), receiptPath()));
     }

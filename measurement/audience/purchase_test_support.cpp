@@ -1,3 +1,4 @@
+// Products and receipts for the purchase tests.
 #include "measurement/audience/purchase_test_support.h"
 
 namespace measurement::purchase_test {

@@ -1,7 +1,5 @@
+// What the purchase tests share: store products, receipts written by the platform's own receipt writer, and receipt pieces built by hand.
 #pragma once
-
-// What the purchase tests share: store products, receipts written by the
-// platform's own receipt writer, and receipt pieces built by hand.
 
 #include <cstdint>
 #include <optional>

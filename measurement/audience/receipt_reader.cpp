@@ -1,3 +1,4 @@
+// The byte-pattern scan of the store receipt for purchase records.
 #include "measurement/audience/receipt_reader.h"
 
 #include <array>

@@ -1,3 +1,4 @@
+// Tests of the receipt scan, with a fuzz test over random, truncated and damaged receipts.
 #include <doctest/doctest.h>
 
 #include <random>

@@ -1,3 +1,4 @@
+// The search-ad reporter: its schedule, its tries, the service's replies and the "_cmp" event.
 #include "measurement/audience/search_ad_reporter.h"
 
 #include <cmath>

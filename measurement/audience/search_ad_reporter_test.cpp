@@ -1,3 +1,4 @@
+// Tests of the search-ad reporter over simulated days and the service's replies.
 #include <doctest/doctest.h>
 
 #include <deque>

@@ -1,3 +1,4 @@
+// Tests of the engine's purchase reporting, conditional user properties and search-ad reporter end to end.
 #include <doctest/doctest.h>
 
 #include <atomic>

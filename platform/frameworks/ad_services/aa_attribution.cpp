@@ -1,3 +1,4 @@
+// The attribution class's lookup, its tokens and the service address.
 #include "platform/frameworks/ad_services/aa_attribution.h"
 
 #include <cstdlib>

@@ -1,3 +1,4 @@
+// Tests of the attribution token stand-in.
 #include <doctest/doctest.h>
 
 #include <set>

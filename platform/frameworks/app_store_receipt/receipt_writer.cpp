@@ -1,3 +1,4 @@
+// Writing the store receipt's DER attribute layout.
 #include "platform/frameworks/app_store_receipt/receipt_writer.h"
 
 #include <cmath>
@@ -58,7 +59,7 @@ std::filesystem::path appStoreReceiptPath() {
         std::lock_guard lock(gPathMutex);
         if (gPath) return *gPath;
     }
-    return ProcessInfo::applicationSupportDirectory() / "StoreKit" / "receipt";
+    return ProcessInfo::applicationSupportDirectory() / "Store" / "receipt";
 }
 
 void setAppStoreReceiptPath(std::optional<std::filesystem::path> path) {

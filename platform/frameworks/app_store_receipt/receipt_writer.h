@@ -12,7 +12,7 @@ namespace platform {
 using DERBytes = std::vector<std::uint8_t>;
 
 // Where the receipt of the main bundle is: the path set here, else
-// "StoreKit/receipt" in the application-support folder.
+// "Store/receipt" in the application-support folder.
 std::filesystem::path appStoreReceiptPath();
 void setAppStoreReceiptPath(std::optional<std::filesystem::path> path);
 

@@ -1,3 +1,4 @@
+// Tests of the DER pieces and of the receipt writer.
 #include <doctest/doctest.h>
 
 #include <algorithm>
@@ -50,7 +51,7 @@ TEST_CASE("a receipt is one SET of attribute SEQUENCEs; a purchase is attribute 
     CHECK(std::search(bytes.begin(), bytes.end(), product.begin(), product.end()) != bytes.end());
 
     testsupport::TempDir dir;
-    const auto path = dir.path() / "StoreKit" / "receipt";
+    const auto path = dir.path() / "Store" / "receipt";
     REQUIRE(ReceiptWriter::write(receipt, path));
     const auto read = readFile(path);
     REQUIRE(read);

@@ -1,3 +1,4 @@
+// The payment queue's observers and deliveries.
 #include "platform/frameworks/payment_queue/payment_queue.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Tests of the payment queue stand-in.
 #include <doctest/doctest.h>
 
 #include "platform/frameworks/payment_queue/payment_queue.h"

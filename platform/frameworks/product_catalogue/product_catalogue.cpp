@@ -1,3 +1,4 @@
+// The product catalogue and its asynchronously answered requests.
 #include "platform/frameworks/product_catalogue/product_catalogue.h"
 
 #include <algorithm>

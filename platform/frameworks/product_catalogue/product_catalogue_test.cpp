@@ -1,3 +1,4 @@
+// Tests of the product catalogue stand-in.
 #include <doctest/doctest.h>
 
 #include "platform/dispatch/timer.h"
