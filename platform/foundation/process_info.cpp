@@ -15,6 +15,7 @@ struct State {
     std::optional<std::string> deviceModel;
     std::optional<std::string> osVersion;
     std::optional<std::vector<std::string>> languages;
+    std::string timeZoneName;
     std::optional<std::filesystem::path> applicationSupport;
 };
 
@@ -92,6 +93,15 @@ void ProcessInfo::setPreferredLanguages(std::vector<std::string> languages) {
     state().languages = std::move(languages);
 }
 
+std::string ProcessInfo::timeZoneName() {
+    return read<std::string>([](State& s) { return s.timeZoneName; });
+}
+
+void ProcessInfo::setTimeZoneName(std::string name) {
+    std::lock_guard lock(state().mutex);
+    state().timeZoneName = std::move(name);
+}
+
 std::filesystem::path ProcessInfo::defaultApplicationSupportDirectory() {
     return dataHome() / "velmora" / "Application Support";
 }
@@ -113,6 +123,7 @@ void ProcessInfo::reset() {
     s.deviceModel.reset();
     s.osVersion.reset();
     s.languages.reset();
+    s.timeZoneName.clear();
     s.applicationSupport.reset();
 }
 

@@ -34,6 +34,11 @@ public:
     static std::vector<std::string> preferredLanguages();
     static void setPreferredLanguages(std::vector<std::string> languages);
 
+    // The local time zone's identifier ("Asia/Kolkata", "GMT+05:30"); empty,
+    // the default, means the zone the machine is set to.
+    static std::string timeZoneName();
+    static void setTimeZoneName(std::string name);
+
     // The folder applications keep their support files in. By default
     // "velmora/Application Support" under the user's data home
     // ($XDG_DATA_HOME, else ~/.local/share, else the temporary folder).
