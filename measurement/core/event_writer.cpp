@@ -120,7 +120,13 @@ void APMMeasurement::setUserAttributeOnWorkerQueue(const APMUserAttribute& attri
                  "Analytics is disabled. User property not set", platform::Value(attribute.name()));
         return;
     }
-    setUserPropertyInDatabaseOnWorkerQueue(attribute);
+    if (!setUserPropertyInDatabaseOnWorkerQueue(attribute)) return;
+    // The application's own "non_personalized_ads" speaks for its
+    // advertising-personalisation consent; the engine's "_npa" (origin
+    // "auto") only mirrors that consent.
+    if (attribute.name() == "_npa" && attribute.origin() == "app") {
+        updateAdPersonalizationConsentFromNPAValue(attribute.value());
+    }
 }
 
 void APMMeasurement::removeUserAttributeOnWorkerQueue(const std::string& name) {
@@ -143,7 +149,7 @@ bool APMMeasurement::setUserPropertyInDatabaseOnWorkerQueue(const APMUserAttribu
 }
 
 void APMMeasurement::setPersonalizedAdsUserPropertyOnWorkerQueue() {
-    const auto personalization = APMSeams::consentState()->adPersonalization();
+    const auto personalization = consentState_->adPersonalization();
     if (!personalization) return;
     setUserAttributeOnWorkerQueue(
         APMUserAttribute("auto", "_npa", APMValue(std::int64_t{*personalization ? 0 : 1}), APMAnalytics::currentTimestamp()));

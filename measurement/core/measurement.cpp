@@ -101,6 +101,7 @@ void APMMeasurement::resetSharedInstanceForTesting() {
 
 APMMeasurement::APMMeasurement()
     : scheduler_(std::make_unique<APMScheduler>()),
+      consentState_(std::make_shared<APMConsentSettingsUtil>()),
       network_(std::make_shared<platform::RULNetwork>(reachabilityHost(), nullptr, nullptr, scheduler_->workerQueue())),
       uploadAlarm_(std::make_unique<APMAlarm>(scheduler_->workerQueue(), "Measurement timer")),
       purchaseCallbackQueue_(platform::dispatch::makeSerialQueue("com.rozeda.measurement.purchases")),
@@ -143,6 +144,7 @@ bool APMMeasurement::initializeComponentsOnWorkerQueue() {
     persistedConfig_ = std::make_shared<APMPersistedConfig>();
     enabled_ = persistedConfig_->measurementEnabled();
     makeRemoteConfig();
+    restoreConsentOnWorkerQueue();
     APMSeams::audience()->startWithDatabasePath(database_->databasePath());
     didInitializeComponents_ = true;
     return true;
@@ -169,14 +171,13 @@ void APMMeasurement::makeRemoteConfig() {
 
 void APMMeasurement::startOnWorkerQueue() {
     const auto config = this->config();
-    setProspectiveConsentSettings();
     const auto searchAds = APMSeams::searchAdReporter();
     searchAds->setSearchAdReporterEnabled(true);
     searchAds->start();
     if (config->tcfFeatureEnabled()) {
-        const auto tcf = APMSeams::tcfClient();
-        tcf->setIsDMARegion(config->isDMARegion());
-        tcf->setConsentFromTCFData();
+        makeTCFClient();
+        tcfClient_->setIsDMARegion(config->isDMARegion());
+        tcfClient_->setConsentFromTCFData();
     }
     const auto conversions = APMSeams::onDeviceConversion();
     conversions->checkPSMDependencyOnWorkerQueue();
@@ -383,7 +384,7 @@ void APMMeasurement::setSessionTimeoutInterval(double seconds) {
 
 void APMMeasurement::updateConsentSettingsUtilWithRemoteConfig() {
     const auto config = this->config();
-    const auto consent = APMSeams::consentState();
+    const auto& consent = consentState_;
     const auto before = consent->adPersonalization();
     const auto defaults = config->consentDefaults();
     const auto delegations = config->consentDelegations();
@@ -400,10 +401,12 @@ void APMMeasurement::updateConsentSettingsUtilWithRemoteConfig() {
     if (consent->adPersonalization() != before) shouldUpdateNPAUserProperty_ = true;
 }
 
-void APMMeasurement::tcfClientSetConsentFromData() { APMSeams::tcfClient()->setConsentFromTCFData(); }
+void APMMeasurement::tcfClientSetConsentFromData() {
+    if (tcfClient_) tcfClient_->setConsentFromTCFData();
+}
 
 void APMMeasurement::wipeoutAnalyticsDataAndResetComponents() {
-    const auto consent = APMSeams::consentState();
+    const auto& consent = consentState_;
     if (config()->DMAConsentEnabled() && consent->adPersonalization()) {
         consent->unsetAdPersonalization();
         consent->setDefaultSettings(std::nullopt);
@@ -469,7 +472,7 @@ int APMMeasurement::productTypeCode(const std::string& productType) {
 
 APMPBMeasurementBundle APMMeasurement::createRawEventMetadataWithUserAttributes(
     const std::vector<APMUserAttribute>& userAttributes) const {
-    return APMMakeRawEventMetadata(APMCurrentRawEventMetadataSource(measurementAppID_), userAttributes);
+    return APMMakeRawEventMetadata(APMCurrentRawEventMetadataSource(measurementAppID_, *consentState_), userAttributes);
 }
 
 std::int64_t APMMeasurement::currentDayIndex() const {

@@ -43,14 +43,12 @@ void put(std::shared_ptr<Seam> value) {
 
 APM_SEAM(APMUploadScheduleSeam, uploadSchedule, setUploadSchedule)
 APM_SEAM(APMConfigurationFetchSeam, configurationFetch, setConfigurationFetch)
-APM_SEAM(APMConsentStateSeam, consentState, setConsentState)
 APM_SEAM(APMIdentitySeam, identity, setIdentity)
 APM_SEAM(APMSessionReporterSeam, sessionReporter, setSessionReporter)
 APM_SEAM(APMScreenViewReporterSeam, screenViewReporter, setScreenViewReporter)
 APM_SEAM(APMConditionalUserPropertySeam, conditionalUserProperties, setConditionalUserProperties)
 APM_SEAM(APMAudienceSeam, audience, setAudience)
 APM_SEAM(APMSearchAdReporterSeam, searchAdReporter, setSearchAdReporter)
-APM_SEAM(APMTCFClientSeam, tcfClient, setTCFClient)
 APM_SEAM(APMOnDeviceConversionSeam, onDeviceConversion, setOnDeviceConversion)
 APM_SEAM(APMSKAdNetworkSeam, skAdNetwork, setSKAdNetwork)
 APM_SEAM(APMDeepLinkSeam, deepLinks, setDeepLinks)
@@ -68,14 +66,12 @@ void APMSeams::setEventEditingFactory(std::shared_ptr<APMEventEditingFactory> fa
 void APMSeams::resetAll() {
     setUploadSchedule(nullptr);
     setConfigurationFetch(nullptr);
-    setConsentState(nullptr);
     setIdentity(nullptr);
     setSessionReporter(nullptr);
     setScreenViewReporter(nullptr);
     setConditionalUserProperties(nullptr);
     setAudience(nullptr);
     setSearchAdReporter(nullptr);
-    setTCFClient(nullptr);
     setOnDeviceConversion(nullptr);
     setSKAdNetwork(nullptr);
     setDeepLinks(nullptr);

@@ -59,15 +59,23 @@ private:
     APMMeasurement* engine_;
 };
 
-// The components after an upload or a fetch, through the core's seams where
-// the core has one.
+// The components after an upload or a fetch: the engine's own where it has
+// them, the core's seams for the rest.
 class EnginePeers : public APMUploadPeers {
 public:
+    explicit EnginePeers(std::weak_ptr<APMMeasurement> engine) : engine_(std::move(engine)) {}
+
     void requestDeferredDeepLink() override { APMSeams::deepLinks()->requestDeferredDeepLink(); }
-    void setIsDMARegion(bool region) override { APMSeams::tcfClient()->setIsDMARegion(region); }
+    void setIsDMARegion(bool region) override {
+        const auto engine = engine_.lock();
+        if (engine && engine->tcfClient()) engine->tcfClient()->setIsDMARegion(region);
+    }
     bool updateAudiences(const std::vector<APMPBAudience>& audiences) override {
         return APMSeams::audience()->updateAudiences(audiences);
     }
+
+private:
+    std::weak_ptr<APMMeasurement> engine_;
 };
 
 // Bundling writes its user properties and the "_npa" update through the
@@ -134,12 +142,15 @@ private:
         components.persistedConfig = unowned(engine->persistedConfig());
         const auto config = engine->remoteConfigInstance();
         components.remoteConfig = unowned(config.get());
+        const auto consent = std::make_shared<APMUploadConsentState>(engine->consentState());
+        components.consent = consent;
         APMBundlerSeams bundlerSeams;
+        bundlerSeams.consent = consent;
         bundlerSeams.engine = std::make_shared<EngineBundling>(engine);
         auto bundler = std::make_shared<APMBundler>(*engine->database(), *config, *engine->persistedConfig(),
                                                     bundlerSeams);
         components.bundleRawEvents = [bundler] { return bundler->bundleRawEvents(); };
-        components.peers = std::make_shared<EnginePeers>();
+        components.peers = std::make_shared<EnginePeers>(engine);
         components.appID = APMRemoteConfigEnvironment::fromMainBundle().appID;
         components.libraryVersion = kAPMLibraryVersion;
         components.runtimeVersion = static_cast<std::int64_t>(APMPRuntime::runtimeVersion());

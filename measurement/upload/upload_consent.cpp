@@ -1,17 +1,12 @@
-// The upload side's consent seam answers through the engine core's.
-#include "measurement/core/seams.h"
+// The upload side's reads of the engine's consent state.
 #include "measurement/upload/upload_seams.h"
 
 namespace measurement {
 
-std::string APMUploadConsentSeam::consentSignals() const { return APMSeams::consentState()->consentSignals(); }
-std::string APMUploadConsentSeam::consentDiagnostics() const {
-    return APMSeams::consentState()->consentDiagnostics();
-}
-bool APMUploadConsentSeam::isAnalyticsStorageDenied() const {
-    return APMSeams::consentState()->isAnalyticsStorageDenied();
-}
-bool APMUploadConsentSeam::isAdUserDataDenied() const { return APMSeams::consentState()->isAdUserDataDenied(); }
-std::string APMUploadConsentSeam::description() const { return APMSeams::consentState()->description(); }
+std::string APMUploadConsentState::consentSignals() const { return consent_->consentSignals(); }
+std::string APMUploadConsentState::consentDiagnostics() const { return consent_->consentDiagnostics(); }
+bool APMUploadConsentState::isAnalyticsStorageDenied() const { return consent_->isAnalyticsStorageDenied(); }
+bool APMUploadConsentState::isAdUserDataDenied() const { return consent_->isAdUserDataDenied(); }
+std::string APMUploadConsentState::description() const { return consent_->description(); }
 
 }  // namespace measurement

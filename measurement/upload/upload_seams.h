@@ -18,6 +18,7 @@
 #include "measurement/foundation/messages.h"
 #include "measurement/foundation/user_attribute.h"
 #include "measurement/store/database.h"
+#include "measurement/upload/consent/consent_settings_util.h"
 
 namespace measurement {
 
@@ -31,19 +32,33 @@ enum APMTrackingStatus : int {
     kAPMTrackingStatusUnknown = 6,
 };
 
-// The consent state as the upload side reads it. The default answers what
-// the engine core's consent seam (APMSeams::consentState()) answers at the
-// time of the call.
+// The consent state as the upload side reads it. The default answers a
+// state in which nothing is set; APMUploadConsentState reads a real one.
 class APMUploadConsentSeam {
 public:
     virtual ~APMUploadConsentSeam() = default;
     // "G1" and one character each for "ad_storage" and "analytics_storage".
-    virtual std::string consentSignals() const;
-    virtual std::string consentDiagnostics() const;
-    virtual bool isAnalyticsStorageDenied() const;
-    virtual bool isAdUserDataDenied() const;
+    virtual std::string consentSignals() const { return "G1--"; }
+    virtual std::string consentDiagnostics() const { return "19999"; }
+    virtual bool isAnalyticsStorageDenied() const { return false; }
+    virtual bool isAdUserDataDenied() const { return false; }
     // The readable description of the consent state.
-    virtual std::string description() const;
+    virtual std::string description() const { return "ad_storage is granted. analytics_storage is granted."; }
+};
+
+// The upload side's reads of the engine's consent state.
+class APMUploadConsentState : public APMUploadConsentSeam {
+public:
+    explicit APMUploadConsentState(std::shared_ptr<const APMConsentSettingsUtil> consent)
+        : consent_(std::move(consent)) {}
+    std::string consentSignals() const override;
+    std::string consentDiagnostics() const override;
+    bool isAnalyticsStorageDenied() const override;
+    bool isAdUserDataDenied() const override;
+    std::string description() const override;
+
+private:
+    std::shared_ptr<const APMConsentSettingsUtil> consent_;
 };
 
 // The device and application identifiers as the upload side reads them. The
