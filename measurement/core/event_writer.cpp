@@ -121,10 +121,9 @@ void APMMeasurement::setUserAttributeOnWorkerQueue(const APMUserAttribute& attri
         return;
     }
     if (!setUserPropertyInDatabaseOnWorkerQueue(attribute)) return;
-    // The application's own "non_personalized_ads" speaks for its
-    // advertising-personalisation consent; the engine's "_npa" (origin
-    // "auto") only mirrors that consent.
-    if (attribute.name() == "_npa" && attribute.origin() == "app") {
+    // An "_npa" set by a caller speaks for the advertising-personalisation
+    // consent; the engine's own (origin "auto") only mirrors that consent.
+    if (attribute.name() == "_npa" && attribute.origin() != "auto") {
         updateAdPersonalizationConsentFromNPAValue(attribute.value());
     }
 }

@@ -141,8 +141,9 @@ public:
     void tcfClientSetConsentFromData();
     void wipeoutAnalyticsDataAndResetComponents();
     void setProspectiveConsentSettings();
-    // "ad_personalization" from the value of an "_npa" user property the
-    // application set (1: not personalised).
+    // "ad_personalization" from the value of an "_npa" user property that a
+    // caller, not the engine's own mirror of the consent, set (1: not
+    // personalised).
     void updateAdPersonalizationConsentFromNPAValue(const APMValue& value);
 
     // Purchases: keeps the purchased transactions that are not duplicates and
