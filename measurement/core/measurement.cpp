@@ -9,6 +9,7 @@
 #include "measurement/foundation/daily_counts.h"
 #include "measurement/foundation/environment.h"
 #include "measurement/foundation/event_parameters.h"
+#include "measurement/upload/identity_support/identity_support.h"
 #include "platform/dispatch/clock.h"
 #include "platform/foundation/user_defaults.h"
 #include "platform/frameworks/app_core/application_state.h"
@@ -105,7 +106,12 @@ APMMeasurement::APMMeasurement()
       network_(std::make_shared<platform::RULNetwork>(reachabilityHost(), nullptr, nullptr, scheduler_->workerQueue())),
       uploadAlarm_(std::make_unique<APMAlarm>(scheduler_->workerQueue(), "Measurement timer")),
       purchaseCallbackQueue_(platform::dispatch::makeSerialQueue("com.rozeda.measurement.purchases")),
-      initTimestamp_(now()) {}
+      initTimestamp_(now()) {
+    // The platform identity support is part of this engine as built: the
+    // default identity support finds it by name, as it would find it missing
+    // from an engine built without it.
+    APMPlatformIdentitySupport::registerClass();
+}
 
 APMMeasurement::~APMMeasurement() {
     observers_.clear();
