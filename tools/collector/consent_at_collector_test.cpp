@@ -12,7 +12,6 @@
 #include "measurement/core/facade.h"
 #include "measurement/core/measurement.h"
 #include "measurement/foundation/environment.h"
-#include "measurement/upload/engine_upload.h"
 #include "platform/foundation/json_codec.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/frameworks/app_core/application_state.h"
@@ -79,7 +78,6 @@ TEST_CASE("an uploaded bundle carries the consent signals and diagnostics of its
     ServiceAddress address(collector.start());
     // Real queues and time: the upload goes over the loopback network.
     testing::EngineFixture engine(false);
-    APMInstallUploadComponents();
     engine.configure();
     waitUntilHandled();
 

@@ -1,11 +1,11 @@
 #pragma once
 
-// What bundling and the rewriting of queued bundles read of the identity,
-// the audiences and the engine around them. Each is an interface with a
-// default that answers "nothing set" (no identifiers, no audience results),
-// so the upload side works on its own; the identity, audience and engine
-// components plug in their implementations with APMUploadSeams::set...()
-// without touching this code.
+// What bundling and the rewriting of queued bundles read of the consent
+// state, the identity, the audiences and the engine around them. Each is an
+// interface with a default that answers "nothing set" (consent unset, no
+// identifiers, no audience results), so the upload works on its own; the
+// engine hands its own implementations to the bundler and the upload it
+// makes, and tests hand theirs.
 
 #include <cstdint>
 #include <memory>
@@ -18,7 +18,6 @@
 #include "measurement/foundation/messages.h"
 #include "measurement/foundation/user_attribute.h"
 #include "measurement/store/database.h"
-#include "measurement/upload/consent/consent_settings_util.h"
 
 namespace measurement {
 
@@ -32,33 +31,18 @@ enum APMTrackingStatus : int {
     kAPMTrackingStatusUnknown = 6,
 };
 
-// The consent state as the upload side reads it. The default answers a
-// state in which nothing is set; APMUploadConsentState reads a real one.
+// The consent state as the upload reads it. The default answers "nothing
+// set": every type unset, nothing denied.
 class APMUploadConsentSeam {
 public:
     virtual ~APMUploadConsentSeam() = default;
     // "G1" and one character each for "ad_storage" and "analytics_storage".
     virtual std::string consentSignals() const { return "G1--"; }
-    virtual std::string consentDiagnostics() const { return "19999"; }
+    virtual std::string consentDiagnostics() const { return ""; }
     virtual bool isAnalyticsStorageDenied() const { return false; }
     virtual bool isAdUserDataDenied() const { return false; }
     // The readable description of the consent state.
-    virtual std::string description() const { return "ad_storage is granted. analytics_storage is granted."; }
-};
-
-// The upload side's reads of the engine's consent state.
-class APMUploadConsentState : public APMUploadConsentSeam {
-public:
-    explicit APMUploadConsentState(std::shared_ptr<const APMConsentSettingsUtil> consent)
-        : consent_(std::move(consent)) {}
-    std::string consentSignals() const override;
-    std::string consentDiagnostics() const override;
-    bool isAnalyticsStorageDenied() const override;
-    bool isAdUserDataDenied() const override;
-    std::string description() const override;
-
-private:
-    std::shared_ptr<const APMConsentSettingsUtil> consent_;
+    virtual std::string description() const { return consentSignals(); }
 };
 
 // The device and application identifiers as the upload side reads them. The
@@ -128,23 +112,6 @@ public:
     virtual bool shouldUpdateNPAUserProperty() const { return false; }
     virtual void setShouldUpdateNPAUserProperty(bool /*value*/) {}
     virtual void setPersonalizedAdsUserPropertyOnWorkerQueue() {}
-};
-
-// The seams of the upload side. Set them before the engine starts; the
-// getters never answer null.
-class APMUploadSeams {
-public:
-    static std::shared_ptr<APMUploadConsentSeam> consent();
-    static std::shared_ptr<APMUploadIdentitySeam> identity();
-    static std::shared_ptr<APMBundleAudienceSeam> audience();
-    static std::shared_ptr<APMBundlingEngineSeam> engine();
-
-    // nullptr restores the default.
-    static void setConsent(std::shared_ptr<APMUploadConsentSeam> seam);
-    static void setIdentity(std::shared_ptr<APMUploadIdentitySeam> seam);
-    static void setAudience(std::shared_ptr<APMBundleAudienceSeam> seam);
-    static void setEngine(std::shared_ptr<APMBundlingEngineSeam> seam);
-    static void resetAll();
 };
 
 }  // namespace measurement
