@@ -1,5 +1,6 @@
 #include <doctest/doctest.h>
 
+#include <algorithm>
 #include <fstream>
 
 #include "measurement/core/arurerudo.h"
@@ -191,8 +192,16 @@ TEST_CASE("the server's consent section reaches the layers") {
     CHECK(state->defaultSettings() == Settings{{"ad_personalization", "granted"}});
     CHECK(state->delegatedSettings() == Settings{{"ad_user_data", "ad_storage"}});
     CHECK(state->regionalDefaults() == Settings{{"ad_user_data", "granted"}});
-    // From none to granted: the "_npa" property is due again.
+    // From none to granted: the "_npa" property is due again, and says
+    // personalised ads (0).
     CHECK(APMMeasurement::sharedInstance()->shouldUpdateNPAUserProperty());
+    runOnWorkerQueue(engine, [](APMMeasurement& measurement) { measurement.setPersonalizedAdsUserPropertyOnWorkerQueue(); });
+    const auto properties = engine.userAttributes();
+    const auto npa = std::find_if(properties.begin(), properties.end(),
+                                  [](const APMUserAttribute& property) { return property.name() == "_npa"; });
+    REQUIRE(npa != properties.end());
+    CHECK(npa->value() == APMValue(std::int64_t{0}));
+    CHECK(npa->origin() == "auto");
 
     SUBCASE("the regional flag off removes the regional defaults") {
         take(ConfigBuilder().consent({{4, 1}}, {}, {{3, 2}}).setting("measurement.regional_defaults_enabled", "false"));
