@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "measurement/audience/audience.h"
 #include "measurement/core/seams.h"
 #include "measurement/foundation/alarm.h"
 #include "measurement/foundation/event.h"
@@ -74,6 +75,9 @@ public:
     // The TCF client, made at start when the server flag allows it; none
     // otherwise. Worker queue only.
     const std::shared_ptr<APMTCFClient>& tcfClient() const { return tcfClient_; }
+    // The engine's audiences, over its own database (their calls run inside
+    // its transactions); made with the database, none before.
+    const std::shared_ptr<APMAudience>& audience() const { return audience_; }
     const std::shared_ptr<platform::RULNetwork>& network() const { return network_; }
     std::shared_ptr<platform::RULReachabilityDelegate> reachabilityDelegate() const { return reachabilityDelegate_; }
     APMAlarm& uploadAlarm() { return *uploadAlarm_; }
@@ -172,6 +176,7 @@ private:
     // one.
     std::shared_ptr<APMRemoteConfig> config() const;
     void makeRemoteConfig();
+    void makeAudience();
     // Runs the call on the engine's upload; nothing before it is made.
     void withUploader(void (APMUploader::*call)());
     bool isConfigurationRefreshDue() const;
@@ -189,6 +194,8 @@ private:
     std::shared_ptr<APMRemoteConfig> remoteConfig_;
     const std::shared_ptr<APMConsentSettingsUtil> consentState_;
     std::shared_ptr<APMTCFClient> tcfClient_;
+    // After the database it works on, so that it goes first.
+    std::shared_ptr<APMAudience> audience_;
     std::shared_ptr<platform::RULNetwork> network_;
     std::shared_ptr<platform::RULReachabilityDelegate> reachabilityDelegate_;
     std::unique_ptr<APMAlarm> uploadAlarm_;

@@ -45,7 +45,6 @@ APM_SEAM(APMIdentitySeam, identity, setIdentity)
 APM_SEAM(APMSessionReporterSeam, sessionReporter, setSessionReporter)
 APM_SEAM(APMScreenViewReporterSeam, screenViewReporter, setScreenViewReporter)
 APM_SEAM(APMConditionalUserPropertySeam, conditionalUserProperties, setConditionalUserProperties)
-APM_SEAM(APMAudienceSeam, audience, setAudience)
 APM_SEAM(APMSearchAdReporterSeam, searchAdReporter, setSearchAdReporter)
 APM_SEAM(APMOnDeviceConversionSeam, onDeviceConversion, setOnDeviceConversion)
 APM_SEAM(APMSKAdNetworkSeam, skAdNetwork, setSKAdNetwork)
@@ -66,7 +65,6 @@ void APMSeams::resetAll() {
     setSessionReporter(nullptr);
     setScreenViewReporter(nullptr);
     setConditionalUserProperties(nullptr);
-    setAudience(nullptr);
     setSearchAdReporter(nullptr);
     setOnDeviceConversion(nullptr);
     setSKAdNetwork(nullptr);
