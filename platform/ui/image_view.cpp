@@ -26,7 +26,11 @@ void ImageView::draw(const Rect&) {
     auto* context = gfx::GraphicsContext::current();
     const auto& shown = highlighted_ && highlightedImage_ ? highlightedImage_ : image_;
     if (!context || !shown) return;
-    context->drawImage(*shown, Rect(0, 0, bounds().width(), bounds().height()));
+    // Template images (and symbols left to decide) are drawn in the tint colour.
+    bool tinted = shown->renderingMode() == gfx::RenderingMode::alwaysTemplate ||
+                  (shown->renderingMode() == gfx::RenderingMode::automatic && shown->isSymbol());
+    context->drawImage(*shown, Rect(0, 0, bounds().width(), bounds().height()),
+                       tinted ? std::optional<Color>(tintColor()) : std::nullopt);
 }
 
 void ImageView::describe(std::vector<std::string>& notes) const {
