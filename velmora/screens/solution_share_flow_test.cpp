@@ -2,10 +2,14 @@
 // notice, the screenshot on the clock, and one share sheet with the image.
 #include <doctest/doctest.h>
 
+#include <cairo.h>
+
 #include <algorithm>
+#include <cstdlib>
 
 #include "platform/frameworks/charts/aa_chart_view.h"
 #include "platform/frameworks/charts/chart_renderer.h"
+#include "platform/render/png_codec.h"
 #include "platform/render/rasterizer.h"
 #include "platform/ui/alert_controller.h"
 #include "platform/ui/application.h"
@@ -15,6 +19,7 @@
 #include "velmora/screens/page_test_support.h"
 #include "velmora/screens/shell_hooks.h"
 #include "velmora/screens/solution_view_controller.h"
+#include "testsupport/temp_dir.h"
 
 using platform::render::Pixel;
 using platform::ui::ActivityViewController;
@@ -221,8 +226,18 @@ TEST_CASE("the shared image is the whole solution in pixels") {
     auto pixels = platform::render::rasterize(images[0], {}, &why);
     INFO(why);
     REQUIRE(pixels);
-    CHECK(pixels->width() == static_cast<int>(std::ceil(table.bounds().width() * 3 - 1e-6)));
-    CHECK(pixels->height() == static_cast<int>(std::ceil(rows * 3 - 1e-6)));
+    int width = static_cast<int>(std::ceil(table.bounds().width() * 3 - 1e-6));
+    int height = static_cast<int>(std::ceil(rows * 3 - 1e-6));
+    CHECK(pixels->width() == width);
+    CHECK(pixels->height() == height);
+    // the PNG file as another reader sees it
+    testsupport::TempDir folder;
+    REQUIRE(platform::render::writePNG(*pixels, folder / "solution.png"));
+    cairo_surface_t* file = cairo_image_surface_create_from_png((folder / "solution.png").c_str());
+    REQUIRE(cairo_surface_status(file) == CAIRO_STATUS_SUCCESS);
+    CHECK(cairo_image_surface_get_width(file) == width);
+    CHECK(cairo_image_surface_get_height(file) == height);
+    cairo_surface_destroy(file);
 
     SUBCASE("a step's coloured part, in its row and only there") {
         const Pixel highlight{255, 51, 51, 255};  // "#ff3333", the part about to be evaluated
