@@ -101,4 +101,10 @@ bool SleepFor::pause(const std::shared_ptr<detail::TaskState>& task, std::corout
     return true;
 }
 
+bool NextTurn::requeue(const std::shared_ptr<detail::TaskState>& task, std::coroutine_handle<> awaiting) {
+    if (!task) return false;  // outside a task there is no turn to wait for: go on at once
+    mainQueue().async([task, awaiting] { task->resume(awaiting); });
+    return true;
+}
+
 }  // namespace platform::dispatch

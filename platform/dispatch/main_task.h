@@ -160,6 +160,23 @@ private:
 
 inline SleepFor sleepFor(double seconds) { return SleepFor(seconds); }
 
+// `co_await nextTurn()` lets the blocks already on the main queue run first
+// and goes on after them.
+class NextTurn {
+public:
+    bool await_ready() const noexcept { return false; }
+    template <class P>
+    bool await_suspend(std::coroutine_handle<P> awaiting) {
+        return requeue(awaiting.promise().task.lock(), awaiting);
+    }
+    void await_resume() const noexcept {}
+
+private:
+    static bool requeue(const std::shared_ptr<detail::TaskState>& task, std::coroutine_handle<> awaiting);
+};
+
+inline NextTurn nextTurn() { return {}; }
+
 inline const TaskError& cancellationError() {
     static const TaskError error{"CancellationError()"};
     return error;

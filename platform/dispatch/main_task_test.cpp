@@ -65,6 +65,13 @@ Async<void> pausesAfterCancel(MainTask* self) {
     trail.push_back((first ? first->description : "none") + " / " + (second ? second->description : "none"));
 }
 
+Async<void> afterQueuedWork() {
+    platform::dispatch::mainQueue().async([] { trail.push_back("queued before"); });
+    trail.push_back("asks for a turn");
+    co_await nextTurn();
+    trail.push_back("goes on");
+}
+
 }  // namespace
 
 TEST_CASE("a main task runs on the next turn and pauses on the clock") {
@@ -108,6 +115,12 @@ TEST_CASE("a main task runs on the next turn and pauses on the clock") {
         task = startMainTask(TaskPriority::medium, pausesAfterCancel(&task));
         time.settle();
         CHECK(trail == std::vector<std::string>{"CancellationError() / CancellationError()"});
+    }
+    SUBCASE("waiting for the next turn lets queued blocks run first, without the clock") {
+        startMainTask(TaskPriority::medium, afterQueuedWork());
+        time.settle();
+        CHECK(trail == std::vector<std::string>{"asks for a turn", "queued before", "goes on"});
+        CHECK(time.now() == doctest::Approx(start));
     }
     SUBCASE("an exception reaches the awaiting coroutine") {
         startMainTask(TaskPriority::medium, catching());

@@ -29,6 +29,9 @@ platform::dispatch::Async<void> SolutionViewController::shareSolution(std::share
     if (page->solutionSteps.empty()) co_return;
     setIsTakingScreenshot(true);
     showLoadingOverlayOnMain();
+    // The overlay arrives on the next turn; the notice goes above it, where
+    // it can be read and answered while the overlay covers the page.
+    co_await platform::dispatch::nextTurn();
     auto handoff = std::make_shared<ShareHandoff>();
     page->showQualityNotice(handoff);
     auto image = co_await screenshot(page->tableView);

@@ -19,6 +19,7 @@
 #include "velmora/screens/page_test_support.h"
 #include "velmora/screens/shell_hooks.h"
 #include "velmora/screens/solution_view_controller.h"
+#include "velmora/shell/view_manager.h"
 #include "testsupport/temp_dir.h"
 
 using platform::render::Pixel;
@@ -36,13 +37,19 @@ struct ShareFixture {
     PageFixture app;
     std::vector<std::string> overlay;  // "show"/"hide", with the screenshot mark at that moment
 
+    // The shell's overlay, noted as it is asked for.
     ShareFixture() {
         velmora::shellHooks().showLoadingOverlayOnMain = [this] {
             overlay.push_back(velmora::isTakingScreenshot() ? "show, taking" : "show");
+            velmora::ViewManager::showLoadingOverlayOnMain();
         };
         velmora::shellHooks().hideLoadingOverlayOnMain = [this] {
             overlay.push_back(velmora::isTakingScreenshot() ? "hide, taking" : "hide");
+            velmora::ViewManager::hideLoadingOverlayOnMain();
         };
+    }
+    std::shared_ptr<platform::ui::View> overlayView() {
+        return app.window().viewWithTag(velmora::ViewManager::loadingOverlayTag);
     }
     void solve() {
         app.launch();
@@ -134,11 +141,18 @@ TEST_CASE("the share flow: overlay, notice, screenshot and one share sheet") {
     CHECK(notice->message()->find("one image") != std::string::npos);
     REQUIRE(notice->actions().size() == 1);
     CHECK(notice->actions()[0]->title() == "OK");
+    // the overlay covers the page, the notice lies above it
+    auto cover = f.overlayView();
+    REQUIRE(cover);
+    const auto& layers = f.app.window().subviews();
+    auto at = [&](const std::shared_ptr<platform::ui::View>& v) { return std::find(layers.begin(), layers.end(), v); };
+    CHECK(at(cover) < at(notice->view()));
 
     // The sheet was offered once, never refused by the platform; the table
     // is where it was.
     auto offeredOnce = [&] {
         CHECK(f.sharedImages().size() == 1);
+        CHECK_FALSE(f.overlayView());
         CHECK_FALSE(f.refusedPresentation());
         CHECK(page->tableView->contentOffset() == offset);
         CHECK_FALSE(velmora::isTakingScreenshot());
