@@ -6,6 +6,7 @@
 #include <numbers>
 
 #include "platform/foundation/bundle.h"
+#include "platform/frameworks/math_label/mt_math_ui_label.h"
 #include "platform/gfx/appearance.h"
 #include "platform/gfx/layer.h"
 #include "platform/render/png_codec.h"
@@ -354,4 +355,53 @@ TEST_CASE("dynamic colours, refusals and the PNG of an image") {
     REQUIRE(bytes);
     CHECK(bytes->substr(1, 3) == "PNG");
     CHECK_FALSE(platform::render::pngData(Image({0, 0})));
+}
+
+TEST_CASE("the LaTeX label's boxes: every glyph inked where it was laid out, rules and colours") {
+    struct Case {
+        const char* latex;
+        const char* what;
+    };
+    const std::vector<Case> cases{{"\\frac{1}{2}", "a fraction"},
+                                  {"\\binom{5}{2} \\cdot 0.3^{2}", "a binomial and a power"},
+                                  {"P = \\color{#ff3333}{0.7}^{3}", "a coloured part"}};
+    for (const auto& c : cases) {
+        CAPTURE(c.what);
+        platform::math::MTMathUILabel label(Rect(0, 0, 10, 10));
+        label.setFontSize(30);
+        label.setLatex(c.latex);
+        REQUIRE_FALSE(label.error());
+        auto image = label.snapshotImage();
+        REQUIRE(image);
+        RenderOptions options{2, Color::white()};
+        auto bitmap = pixels(*image, options);
+        std::size_t glyphs = 0;
+        for (const auto& op : image->drawing().ops()) {
+            if (op.kind != DrawOp::Kind::text && op.kind != DrawOp::Kind::fillRect) continue;
+            Point a = op.transform.apply(op.rect.origin);
+            Rect box(a, op.rect.size);
+            CAPTURE(op.text);
+            // ink (dark or coloured) inside the box the layout gave it
+            bool inked = false;
+            for (int y = static_cast<int>(box.minY() * 2) - 2; y <= static_cast<int>(box.maxY() * 2) + 2 && !inked; ++y) {
+                for (int x = static_cast<int>(box.minX() * 2) - 2; x <= static_cast<int>(box.maxX() * 2) + 2; ++x) {
+                    Pixel p = bitmap.pixel(x, y);
+                    if (p.alpha > 0 && (p.green < 128 || p.blue < 128)) {
+                        inked = true;
+                        break;
+                    }
+                }
+            }
+            CHECK(inked);
+            if (op.kind == DrawOp::Kind::text) ++glyphs;
+        }
+        CHECK(glyphs >= 2);
+        if (std::string(c.latex).find("ff3333") != std::string::npos) {
+            bool coloured = false;
+            for (int y = 0; y < bitmap.height() && !coloured; ++y) {
+                for (int x = 0; x < bitmap.width() && !coloured; ++x) coloured = near(bitmap.pixel(x, y), {255, 51, 51, 255});
+            }
+            CHECK(coloured);
+        }
+    }
 }
