@@ -21,13 +21,12 @@ inline APMPValueRef fail(ScriptError& error, long code) {
 // unit or per piece of a text charge this for each before they make them.
 inline constexpr std::size_t kNewStringCost = sizeof(APMPValueRef) + sizeof(APMPStringValue);
 
-inline APMPValueRef evaluate(const APMPValueRef& argument, APMPScope& scope, ScriptError& error) {
-    return APMPEvaluator::evaluateStatement(*argument, scope, error);
-}
+using evaluation::evaluate;
 
-// Runs the elements of a statement array as a statement list.
+// Runs the elements of a statement array as a statement list. They are
+// taken as a copy: the statements may change the array while they run.
 inline APMPValueRef runElements(const APMPArrayValue& array, APMPScope& scope, ScriptError& error) {
-    return APMPEvaluator::executeStatements(array.allElements(), scope, error);
+    return evaluation::executeStatements(array.allElements(), scope, error);
 }
 
 // Number form, string form and truth value; each may fail.
@@ -42,18 +41,18 @@ inline double integerArgument(const APMPValueList& arguments, std::size_t i, dou
 
 // A method table's dispatch: unknown names fail with 17; the arguments are
 // evaluated before the handler runs.
-template <class Handlers, class Receiver>
-APMPValueRef dispatchMethod(const Handlers& handlers, const std::u16string& name, Receiver& receiver,
-                            const APMPValueList& arguments, APMPScope& scope, ScriptError& error) {
-    const auto it = handlers.find(name);
-    if (it == handlers.end()) return fail(error, kAPMPErrorUnknownMethod);
-    const APMPValueList values = APMPEvaluateArguments(arguments, scope, error);
+template <class Handler, class Receiver>
+APMPValueRef dispatchMethod(Handler handler, Receiver& receiver, const APMPValueList& arguments, APMPScope& scope,
+                            ScriptError& error) {
+    if (!handler) return fail(error, kAPMPErrorUnknownMethod);
+    APMPArgumentList values;
+    APMPEvaluateArgumentsInto(arguments, scope, error, values.list());
     if (error) return APMPUndefined();
-    return it->second(receiver, values, scope, error);
+    return handler(receiver, values.list(), scope, error);
 }
 
-inline APMPArrayValue& asArray(const APMPValueRef& value) { return valueAs<APMPArrayValue>(*value); }
-inline APMPFunctionValue& asFunction(const APMPValueRef& value) { return valueAs<APMPFunctionValue>(*value); }
-inline const std::u16string& asText(const APMPValueRef& value) { return valueAs<APMPStringValue>(*value).value(); }
+inline APMPArrayValue& asArray(const APMPValueRef& value) { return valueAs<APMPArrayValue>(value); }
+inline APMPFunctionValue& asFunction(const APMPValueRef& value) { return valueAs<APMPFunctionValue>(value); }
+inline const std::u16string& asText(const APMPValueRef& value) { return valueAs<APMPStringValue>(value).value(); }
 
 }  // namespace measurement::commands

@@ -138,7 +138,7 @@ APMPValueRef switchCommand(const APMPValueList& arguments, APMPScope& scope, Scr
         if (!matched) {
             APMPValueRef candidate = evaluate(cases[i], scope, error);
             if (error) return APMPUndefined();
-            matched = APMPStrictEquals(*candidate, *values[0], error);
+            matched = APMPStrictEquals(candidate, values[0], error);
             if (error) return APMPUndefined();
             if (!matched) continue;
         }

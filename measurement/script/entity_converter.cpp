@@ -127,7 +127,7 @@ APMPValueRef fromHost(const platform::Value& object, APMPScope& scope, ScriptErr
 // Values being converted: a value met again inside itself is a cycle.
 class HostConversion {
 public:
-    std::optional<platform::Value> convert(const APMPRuntimeValue& value, ScriptError& error) {
+    std::optional<platform::Value> convert(const APMPValueRef& value, ScriptError& error) {
         switch (value.kind()) {
             case APMPValueKind::Null:
                 return std::nullopt;
@@ -152,7 +152,7 @@ public:
         if (!enter(&map, error)) return std::nullopt;
         platform::Value::Dictionary out;
         for (const auto& name : map.allPropertyNames()) {
-            auto converted = convert(*map.valueForProperty(name), error);
+            auto converted = convert(map.valueForProperty(name), error);
             if (error) break;
             if (converted) out.emplace(utf8FromUTF16(name), std::move(*converted));
         }
@@ -166,7 +166,7 @@ private:
         if (!enter(&array, error)) return std::nullopt;
         platform::Value::Array out;
         for (const auto& element : array.allElements()) {
-            auto converted = convert(*element, error);
+            auto converted = convert(element, error);
             if (error) break;
             if (converted) out.push_back(std::move(*converted));
         }
@@ -198,7 +198,7 @@ APMPValueRef APMPRuntimeEntityConverter::runtimeValueFromNSObject(const platform
     return fromHost(object, scope, error, 0);
 }
 
-std::optional<platform::Value> APMPRuntimeEntityConverter::objectFromRuntimeValue(const APMPRuntimeValue& value,
+std::optional<platform::Value> APMPRuntimeEntityConverter::objectFromRuntimeValue(const APMPValueRef& value,
                                                                                 ScriptError& error) {
     HostConversion conversion;
     auto result = conversion.convert(value, error);

@@ -28,7 +28,7 @@ public:
                                                  ScriptError& error);
     // Value to host object; no object (nullopt) for null. Cyclic data fails
     // with error 10, data nested beyond the data limit with error 18.
-    static std::optional<platform::Value> objectFromRuntimeValue(const APMPRuntimeValue& value, ScriptError& error);
+    static std::optional<platform::Value> objectFromRuntimeValue(const APMPValueRef& value, ScriptError& error);
     static std::optional<platform::Value> dictionaryFromMapValue(const APMPMapValue& map, ScriptError& error);
 };
 

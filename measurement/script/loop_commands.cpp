@@ -20,7 +20,7 @@ BodyOutcome runBody(const APMPValueList& body, APMPScope& scope, APMPValueRef& r
         return BodyOutcome::Stop;
     }
     if (outcome->isControl()) {
-        const auto type = valueAs<APMPControlValue>(*outcome).type();
+        const auto type = valueAs<APMPControlValue>(outcome).type();
         if (type == APMPControlValue::Type::Break) {
             result = APMPUndefined();
             return BodyOutcome::Stop;
@@ -61,7 +61,7 @@ APMPValueList keysOf(const APMPValueRef& collection, APMPScope& scope, ScriptErr
         }
         case APMPValueKind::Map:
         case APMPValueKind::Function: {
-            auto names = valueAs<APMPObjectValue>(*collection).allPropertyNames();
+            auto names = valueAs<APMPObjectValue>(collection).allPropertyNames();
             if (!chargeItems(names.size(), scope, error)) break;
             for (auto& name : names) keys.push_back(APMPString(std::move(name)));
             break;

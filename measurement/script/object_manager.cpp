@@ -34,18 +34,6 @@ bool APMPBudget::charge(std::size_t bytes, ScriptError& error) {
     return true;
 }
 
-bool APMPBudget::enter(ScriptError& error) {
-    const auto here = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
-    if (depth_ == 0) stackBase_ = here;
-    const std::uintptr_t used = stackBase_ > here ? stackBase_ - here : here - stackBase_;
-    if (depth_ >= limits_.maxNestingDepth || used > limits_.maxStackBytes) {
-        error.fail(kAPMPErrorBudgetExhausted);
-        return false;
-    }
-    ++depth_;
-    return true;
-}
-
 bool APMPBudget::spendRegexTime(std::int32_t units) {
     regexTime_ += units;
     return regexTime_ <= limits_.maxRegexTimeUnits;
@@ -123,14 +111,14 @@ void APMPObjectManager::sweep() {
     // Held while sweeping: releasing one value's contents may free others
     // that are still to be visited; they are freed when the list goes.
     const auto objects = trackedObjects();
-    for (const auto& object : objects) object->sweep(collection_);
+    for (const auto& object : objects) object.get()->sweep(collection_);
     // Nothing counts as marked until the next mark.
     collection_ = newCollectionNumber();
 }
 
 void APMPObjectManager::releaseAll() {
     const auto objects = trackedObjects();
-    for (const auto& object : objects) static_cast<APMPCollectableValue&>(*object).releaseContents();
+    for (const auto& object : objects) static_cast<APMPCollectableValue&>(*object.get()).releaseContents();
 }
 
 std::vector<Ref<APMPMarkable>> APMPObjectManager::roots() const {

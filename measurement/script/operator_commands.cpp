@@ -14,7 +14,7 @@ APMPValueRef addOrConcatenate(const APMPValueList& arguments, APMPScope& scope, 
     if (!APMPCheckArgumentCount(arguments, 2, error)) return APMPUndefined();
     const APMPValueRef& left = arguments[0];
     const APMPValueRef& right = arguments[1];
-    if (!APMPIsObjectOrString(*left) && !APMPIsObjectOrString(*right)) {
+    if (!APMPIsObjectOrString(left) && !APMPIsObjectOrString(right)) {
         const double x = number(left, error);
         if (error) return APMPUndefined();
         const double y = number(right, error);
@@ -63,7 +63,7 @@ APMPValueRef valueOfOne(const APMPValueList& arguments, APMPScope&, ScriptError&
 
 // ---- Comparison ---------------------------------------------------------
 
-int equalityCategory(const APMPRuntimeValue& value) {
+int equalityCategory(const APMPValueRef& value) {
     switch (value.kind()) {
         case APMPValueKind::Undefined:
         case APMPValueKind::Null:
@@ -78,10 +78,10 @@ int equalityCategory(const APMPRuntimeValue& value) {
     }
 }
 
-bool looseEquals(const APMPRuntimeValue& a, const APMPRuntimeValue& b, ScriptError& error) {
+bool looseEquals(const APMPValueRef& a, const APMPValueRef& b, ScriptError& error) {
     const bool ordered = equalityCategory(a) <= equalityCategory(b);
-    const APMPRuntimeValue& x = ordered ? a : b;
-    const APMPRuntimeValue& y = ordered ? b : a;
+    const APMPValueRef& x = ordered ? a : b;
+    const APMPValueRef& y = ordered ? b : a;
     switch (equalityCategory(x)) {
         case 0:
             return equalityCategory(y) == 0;
@@ -90,12 +90,12 @@ bool looseEquals(const APMPRuntimeValue& a, const APMPRuntimeValue& b, ScriptErr
         case 2:
             return APMPLooseStringEquals(x, y, error);
         default:
-            return &x == &y;
+            return x.get() == y.get();
     }
 }
 
 // -1, 0 or 1; every comparison with NaN gives 1.
-int compareRuntimeValues(const APMPRuntimeValue& a, const APMPRuntimeValue& b, ScriptError& error) {
+int compareRuntimeValues(const APMPValueRef& a, const APMPValueRef& b, ScriptError& error) {
     if (APMPIsObjectOrString(a) && APMPIsObjectOrString(b)) {
         const auto x = a.stringValueOrError(error);
         if (error) return 0;
@@ -115,28 +115,28 @@ int compareRuntimeValues(const APMPRuntimeValue& a, const APMPRuntimeValue& b, S
 APMPValueRef boolResult(bool value, ScriptError& error) { return error ? APMPUndefined() : APMPBoolean(value); }
 
 APMPValueRef looseEqual(const APMPValueList& a, APMPScope&, ScriptError& error) {
-    return boolResult(looseEquals(*a[0], *a[1], error), error);
+    return boolResult(looseEquals(a[0], a[1], error), error);
 }
 APMPValueRef looseNotEqual(const APMPValueList& a, APMPScope&, ScriptError& error) {
-    return boolResult(!looseEquals(*a[0], *a[1], error), error);
+    return boolResult(!looseEquals(a[0], a[1], error), error);
 }
 APMPValueRef strictEqual(const APMPValueList& a, APMPScope&, ScriptError& error) {
-    return boolResult(APMPStrictEquals(*a[0], *a[1], error), error);
+    return boolResult(APMPStrictEquals(a[0], a[1], error), error);
 }
 APMPValueRef strictNotEqual(const APMPValueList& a, APMPScope&, ScriptError& error) {
-    return boolResult(!APMPStrictEquals(*a[0], *a[1], error), error);
+    return boolResult(!APMPStrictEquals(a[0], a[1], error), error);
 }
 APMPValueRef lessThan(const APMPValueList& a, APMPScope&, ScriptError& error) {
-    return boolResult(compareRuntimeValues(*a[0], *a[1], error) == -1, error);
+    return boolResult(compareRuntimeValues(a[0], a[1], error) == -1, error);
 }
 APMPValueRef lessOrEqual(const APMPValueList& a, APMPScope&, ScriptError& error) {
-    return boolResult(compareRuntimeValues(*a[0], *a[1], error) <= 0, error);
+    return boolResult(compareRuntimeValues(a[0], a[1], error) <= 0, error);
 }
 APMPValueRef greaterThan(const APMPValueList& a, APMPScope&, ScriptError& error) {
-    return boolResult(compareRuntimeValues(*a[1], *a[0], error) == -1, error);
+    return boolResult(compareRuntimeValues(a[1], a[0], error) == -1, error);
 }
 APMPValueRef greaterOrEqual(const APMPValueList& a, APMPScope&, ScriptError& error) {
-    return boolResult(compareRuntimeValues(*a[1], *a[0], error) <= 0, error);
+    return boolResult(compareRuntimeValues(a[1], a[0], error) <= 0, error);
 }
 
 // ---- Logical (raw) ------------------------------------------------------

@@ -44,7 +44,9 @@ APMPValueRef APMPRequire::invokeWithArguments(const APMPValueList& arguments, AP
 
 void APMPRequire::markChildren(std::vector<APMPMarkable*>& work) {
     APMPNativeFunctionValue::markChildren(work);
-    for (const auto& [name, module] : _modules) work.push_back(module.get());
+    for (const auto& [name, module] : _modules) {
+        if (APMPRuntimeValue* object = module.get()) work.push_back(object);
+    }
 }
 
 void APMPRequire::releaseContents() {
@@ -94,7 +96,7 @@ APMPValueRef APMPRuntime::executeStatements(const nano_APMPBRuntimeEntity* entit
         APMPValueRef statement =
             APMPRuntimeEntityConverter::runtimeValueFromRuntimeEntity(entities[i], error, limits().maxEntityDepth);
         if (error) return APMPUndefined();
-        result = APMPEvaluator::evaluateStatement(*statement, *_globalScope, error);
+        result = APMPEvaluator::evaluateStatement(statement, *_globalScope, error);
         if (error) return APMPUndefined();
     }
     return result;

@@ -2,18 +2,21 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "measurement/script/ref.h"
 #include "measurement/script/script_error.h"
+#include "measurement/script/script_string.h"
 
 namespace measurement {
 
 class APMPScope;
 class APMPRuntimeValue;
-struct APMPCommandEntry;
+class APMPValueRef;
+struct APMPStatementOp;
 
-using APMPValueRef = Ref<APMPRuntimeValue>;
 using APMPValueList = std::vector<APMPValueRef>;
 
 // How deep string forms, host conversions and structural equality follow
@@ -58,7 +61,8 @@ enum class APMPValueKind : std::uint8_t {
     Statement,
 };
 
-// The base of every value. Instantiated directly only as the hole, the
+// The base of every value that lives on the heap. Numbers do not: they
+// travel inside APMPValueRef. Instantiated directly only as the hole, the
 // marker of an array slot without an element.
 class APMPRuntimeValue : public APMPMarkable {
 public:
@@ -67,7 +71,6 @@ public:
     bool isUndefined() const { return kind_ == APMPValueKind::Undefined; }
     bool isNull() const { return kind_ == APMPValueKind::Null; }
     bool isNullOrUndefined() const { return isNull() || isUndefined(); }
-    bool isNumber() const { return kind_ == APMPValueKind::Number; }
     bool isString() const { return kind_ == APMPValueKind::String; }
     bool isBoolean() const { return kind_ == APMPValueKind::Boolean; }
     bool isArray() const { return kind_ == APMPValueKind::Array; }
@@ -83,8 +86,8 @@ public:
     virtual APMPValueRef applyWithName(const std::u16string& name, const APMPValueList& arguments,
                                        APMPScope& scope, ScriptError& error);
     // Structural equality, used where values are compared as data.
+    bool isEqualToRuntimeValue(const APMPValueRef& other) const;
     bool isEqualToRuntimeValue(const APMPRuntimeValue& other) const;
-
 
 protected:
     explicit APMPRuntimeValue(APMPValueKind kind) : kind_(kind) {}
@@ -93,6 +96,140 @@ protected:
 
 private:
     APMPValueKind kind_;
+};
+
+// A runtime value as programs pass it around: a number held inline, or a
+// counted reference to a value on the heap (the shared undefined, null,
+// booleans, hole, break and continue are never counted). Sixteen bytes,
+// cheap to copy; arithmetic allocates nothing.
+//
+// `value->operation()` reads like the reference it replaces: the arrow
+// yields the handle itself, which answers the whole value protocol. An
+// empty handle (default-constructed) stands for "no value" where a host
+// callback may give none.
+class APMPValueRef {
+public:
+    APMPValueRef() noexcept : object_(nullptr), kind_(kEmpty), counted_(false) {}
+    APMPValueRef(std::nullptr_t) noexcept : APMPValueRef() {}
+    APMPValueRef(APMPRuntimeValue* object) noexcept { adopt(object, true); }
+    explicit APMPValueRef(const APMPRuntimeValue& object) noexcept {
+        adopt(const_cast<APMPRuntimeValue*>(&object), true);
+    }
+    template <class T, class = std::enable_if_t<std::is_base_of_v<APMPRuntimeValue, T>>>
+    APMPValueRef(const Ref<T>& object) noexcept {
+        adopt(object.get(), true);
+    }
+    template <class T, class = std::enable_if_t<std::is_base_of_v<APMPRuntimeValue, T>>>
+    APMPValueRef(Ref<T>&& object) noexcept {
+        adopt(object.leak(), false);
+    }
+    // A handle that does not count the value: only for the length of a
+    // call that the value outlives (a value held by reference, possibly
+    // one that no reference counts, such as one on the stack).
+    static APMPValueRef borrowed(const APMPRuntimeValue& object) noexcept {
+        APMPValueRef v;
+        v.adopt(const_cast<APMPRuntimeValue*>(&object), false);
+        v.counted_ = false;
+        return v;
+    }
+    static APMPValueRef number(double value) noexcept {
+        APMPValueRef v;
+        v.number_ = value;
+        v.kind_ = static_cast<std::uint8_t>(APMPValueKind::Number);
+        return v;
+    }
+
+    APMPValueRef(const APMPValueRef& o) noexcept : bits_(o.bits_), kind_(o.kind_), counted_(o.counted_) {
+        if (counted_) ++object_->refs_;
+    }
+    APMPValueRef(APMPValueRef&& o) noexcept : bits_(o.bits_), kind_(o.kind_), counted_(o.counted_) {
+        o.counted_ = false;
+        o.kind_ = kEmpty;
+    }
+    APMPValueRef& operator=(const APMPValueRef& o) noexcept {
+        if (o.counted_) ++o.object_->refs_;
+        APMPValueRef old(std::move(*this));
+        bits_ = o.bits_;
+        kind_ = o.kind_;
+        counted_ = o.counted_;
+        return *this;
+    }
+    APMPValueRef& operator=(APMPValueRef&& o) noexcept {
+        if (this == &o) return *this;
+        APMPValueRef old(std::move(*this));
+        bits_ = o.bits_;
+        kind_ = o.kind_;
+        counted_ = o.counted_;
+        o.counted_ = false;
+        o.kind_ = kEmpty;
+        return *this;
+    }
+    ~APMPValueRef() {
+        if (counted_) object_->release();
+    }
+
+    explicit operator bool() const { return kind_ != kEmpty; }
+    void reset() { *this = APMPValueRef(); }
+    // The handle answers for the value: `value->isArray()`.
+    const APMPValueRef* operator->() const { return this; }
+
+    APMPValueKind kind() const { return static_cast<APMPValueKind>(kind_); }
+    bool isHole() const { return is(APMPValueKind::Hole); }
+    bool isUndefined() const { return is(APMPValueKind::Undefined); }
+    bool isNull() const { return is(APMPValueKind::Null); }
+    bool isNullOrUndefined() const { return isNull() || isUndefined(); }
+    bool isNumber() const { return is(APMPValueKind::Number); }
+    bool isString() const { return is(APMPValueKind::String); }
+    bool isBoolean() const { return is(APMPValueKind::Boolean); }
+    bool isArray() const { return is(APMPValueKind::Array); }
+    bool isMap() const { return is(APMPValueKind::Map); }
+    bool isFunction() const { return is(APMPValueKind::Function); }
+    bool isControl() const { return is(APMPValueKind::Control); }
+    bool isStatement() const { return is(APMPValueKind::Statement); }
+
+    // The number of a number value.
+    double numberValue() const { return number_; }
+    // The heap value, or nothing for a number (and an empty handle).
+    APMPRuntimeValue* get() const { return isObject() ? object_ : nullptr; }
+    // Whether both name the same heap value, or are equal numbers bit for
+    // bit.
+    bool isSameValue(const APMPValueRef& other) const { return kind_ == other.kind_ && bits_ == other.bits_; }
+
+    std::u16string stringValueOrError(ScriptError& error) const;
+    double doubleValueOrError(ScriptError& error) const {
+        if (isNumber()) return number_;
+        return object_->doubleValueOrError(error);
+    }
+    bool booleanValueOrError(ScriptError& error) const;
+    APMPValueRef applyWithName(const std::u16string& name, const APMPValueList& arguments, APMPScope& scope,
+                               ScriptError& error) const;
+    bool isEqualToRuntimeValue(const APMPValueRef& other) const;
+
+private:
+    static constexpr std::uint8_t kEmpty = 0xFF;
+    bool is(APMPValueKind kind) const { return kind_ == static_cast<std::uint8_t>(kind); }
+    bool isObject() const { return kind_ != kEmpty && kind_ != static_cast<std::uint8_t>(APMPValueKind::Number); }
+    // Takes the object; `retain` says whether the handle must count it
+    // itself (false when a counted reference is handed over).
+    void adopt(APMPRuntimeValue* object, bool retain) noexcept {
+        object_ = object;
+        if (!object) {
+            kind_ = kEmpty;
+            counted_ = false;
+            return;
+        }
+        kind_ = static_cast<std::uint8_t>(object->kind());
+        counted_ = !object->immortal_;
+        if (counted_ && retain) ++object->refs_;
+    }
+
+    union {
+        double number_;
+        APMPRuntimeValue* object_;
+        std::uint64_t bits_;
+    };
+    std::uint8_t kind_;
+    bool counted_;
 };
 
 class APMPUndefinedValue final : public APMPRuntimeValue {
@@ -135,24 +272,22 @@ private:
     bool _value;
 };
 
-class APMPNumberValue final : public APMPRuntimeValue {
-public:
-    explicit APMPNumberValue(double value) : APMPRuntimeValue(APMPValueKind::Number), _value(value) {}
-    double value() const { return _value; }
-    std::u16string stringValueOrError(ScriptError&) const override;
-    double doubleValueOrError(ScriptError&) const override { return _value; }
-    bool booleanValueOrError(ScriptError&) const override;
-
-private:
-    double _value;
-};
-
 class APMPStringValue final : public APMPRuntimeValue {
 public:
     explicit APMPStringValue(std::u16string value)
         : APMPRuntimeValue(APMPValueKind::String), _value(std::move(value)) {}
     static Ref<APMPStringValue> fromUTF8(std::string_view text);
     const std::u16string& value() const { return _value; }
+    // The hash that names are looked up by, computed once.
+    std::uint32_t hash() const {
+        if (!hashed_) {
+            hash_ = hashName(_value);
+            hashed_ = true;
+        }
+        return hash_;
+    }
+    static std::uint32_t hashName(std::u16string_view text);
+
     std::u16string stringValueOrError(ScriptError&) const override { return _value; }
     double doubleValueOrError(ScriptError&) const override;
     bool booleanValueOrError(ScriptError&) const override { return !_value.empty(); }
@@ -161,6 +296,8 @@ public:
 
 private:
     std::u16string _value;
+    mutable std::uint32_t hash_ = 0;
+    mutable bool hashed_ = false;
 };
 
 // break, continue and return travel as ordinary results.
@@ -182,39 +319,30 @@ private:
     APMPValueRef _data;
 };
 
-// A command code or function name with its unevaluated arguments.
+// A command code or function name with its unevaluated arguments. What
+// evaluates it is resolved once, when the statement is made.
 class APMPStatementValue final : public APMPRuntimeValue {
 public:
-    APMPStatementValue(std::u16string functionName, APMPValueList arguments)
-        : APMPRuntimeValue(APMPValueKind::Statement),
-          _functionName(std::move(functionName)),
-          _arguments(std::move(arguments)) {}
+    APMPStatementValue(std::u16string functionName, APMPValueList arguments);
+    ~APMPStatementValue() override;
     const std::u16string& functionName() const { return _functionName; }
     const APMPValueList& arguments() const { return _arguments; }
-
-    // The registrar's lookup of functionName, kept after the first
-    // evaluation (the registrar never changes after it is built).
-    const APMPCommandEntry* cachedCommand(bool& resolved) const {
-        resolved = resolved_;
-        return command_;
-    }
-    void cacheCommand(const APMPCommandEntry* command) const {
-        command_ = command;
-        resolved_ = true;
-    }
+    // The function name as a string value (the fallback call looks it up).
+    const Ref<APMPStringValue>& name() const { return name_; }
+    const APMPStatementOp& op() const { return *op_; }
 
 private:
     std::u16string _functionName;
     APMPValueList _arguments;
-    mutable const APMPCommandEntry* command_ = nullptr;
-    mutable bool resolved_ = false;
+    Ref<APMPStringValue> name_;
+    const APMPStatementOp* op_;
 };
 
 // Shorthands for the shared instances and new values.
 inline APMPValueRef APMPUndefined() { return APMPUndefinedValue::sharedInstance(); }
 inline APMPValueRef APMPNull() { return APMPNullValue::sharedInstance(); }
 inline APMPValueRef APMPBoolean(bool value) { return APMPBooleanValue::booleanValueWithBool(value); }
-inline APMPValueRef APMPNumber(double value) { return makeRef<APMPNumberValue>(value); }
+inline APMPValueRef APMPNumber(double value) { return APMPValueRef::number(value); }
 inline APMPValueRef APMPString(std::u16string value) { return makeRef<APMPStringValue>(std::move(value)); }
 // The hole of array slots without an element.
 APMPRuntimeValue* APMPHole();
@@ -223,6 +351,35 @@ APMPRuntimeValue* APMPHole();
 template <class T>
 T& valueAs(const APMPRuntimeValue& v) {
     return static_cast<T&>(const_cast<APMPRuntimeValue&>(v));
+}
+template <class T>
+T& valueAs(const APMPValueRef& v) {
+    return static_cast<T&>(*v.get());
+}
+
+inline std::u16string APMPValueRef::stringValueOrError(ScriptError& error) const {
+    if (isNumber()) return formatScriptNumber(number_);
+    return object_->stringValueOrError(error);
+}
+
+inline bool APMPRuntimeValue::isEqualToRuntimeValue(const APMPRuntimeValue& other) const {
+    return isEqualToRuntimeValue(APMPValueRef::borrowed(other));
+}
+
+inline bool APMPValueRef::booleanValueOrError(ScriptError& error) const {
+    switch (kind()) {
+        case APMPValueKind::Number:
+            return !(number_ == 0 || number_ != number_);
+        case APMPValueKind::Boolean:
+            return static_cast<const APMPBooleanValue*>(object_)->value();
+        case APMPValueKind::Undefined:
+        case APMPValueKind::Null:
+            return false;
+        case APMPValueKind::String:
+            return !static_cast<const APMPStringValue*>(object_)->value().empty();
+        default:
+            return object_->booleanValueOrError(error);
+    }
 }
 
 }  // namespace measurement

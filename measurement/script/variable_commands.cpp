@@ -57,7 +57,7 @@ APMPValueRef readVariable(const APMPValueList& arguments, APMPScope& scope, Scri
     return scope.valueForName(asText(arguments[0]));
 }
 
-APMPValueRef readStringProperty(const std::u16string& string, const APMPRuntimeValue& key, ScriptError& error) {
+APMPValueRef readStringProperty(const std::u16string& string, const APMPValueRef& key, ScriptError& error) {
     const auto name = key.stringValueOrError(error);
     if (error) return APMPUndefined();
     if (name == u"length") return APMPNumber(static_cast<double>(string.size()));
@@ -71,16 +71,16 @@ APMPValueRef readStringProperty(const std::u16string& string, const APMPRuntimeV
 APMPValueRef readProperty(const APMPValueList& arguments, APMPScope&, ScriptError& error) {
     if (!APMPCheckArgumentCount(arguments, 2, error)) return APMPUndefined();
     const APMPValueRef& object = arguments[0];
-    const APMPRuntimeValue& key = *arguments[1];
+    const APMPValueRef& key = arguments[1];
     switch (object->kind()) {
         case APMPValueKind::Array:
             return asArray(object).valueForProperty(key, error);
         case APMPValueKind::Map:
         case APMPValueKind::Function: {
-            if (key.isString()) return valueAs<APMPObjectValue>(*object).valueForProperty(asText(arguments[1]));
+            if (key.isString()) return valueAs<APMPObjectValue>(object).valueForProperty(asText(arguments[1]));
             const auto name = key.stringValueOrError(error);
             if (error) return APMPUndefined();
-            return valueAs<APMPObjectValue>(*object).valueForProperty(name);
+            return valueAs<APMPObjectValue>(object).valueForProperty(name);
         }
         case APMPValueKind::String:
             return readStringProperty(asText(object), key, error);
@@ -95,13 +95,13 @@ APMPValueRef writeProperty(const APMPValueList& arguments, APMPScope& scope, Scr
     const APMPValueRef& value = arguments[2];
     if (object->isNullOrUndefined()) return fail(error, kAPMPErrorPropertyWriteOnNothing);
     if (object->isArray()) {
-        asArray(object).setValue(value, *arguments[1], error);
+        asArray(object).setValue(value, arguments[1], error);
         return error ? APMPUndefined() : value;
     }
     if (object->isMap() || object->isFunction()) {
         auto name = arguments[1]->stringValueOrError(error);
         if (error) return APMPUndefined();
-        auto& target = valueAs<APMPObjectValue>(*object);
+        auto& target = valueAs<APMPObjectValue>(object);
         if (!target.hasProperty(name) && !APMPChargeAllocation(scope, propertyCost(name), error)) {
             return APMPUndefined();
         }
