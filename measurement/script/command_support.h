@@ -29,6 +29,61 @@ inline APMPValueRef runElements(const APMPArrayValue& array, APMPScope& scope, S
     return evaluation::executeStatements(array.allElements(), scope, error);
 }
 
+// Evaluates a value to be read where it stands: a literal answers itself
+// (no copy), a statement's result is kept in `holder`.
+inline const APMPValueRef& evaluateRef(const APMPValueRef& value, APMPValueRef& holder, APMPScope& scope,
+                                       ScriptError& error) {
+    APMPBudget* budget = scope.budget();
+    if (budget && !budget->countInstruction(error)) return holder = APMPUndefined();
+    if (!value.isStatement()) return value;
+    return holder = evaluation::runStatement(valueAs<APMPStatementValue>(value), scope, budget, error);
+}
+
+// Direct runners' argument shapes.
+template <std::size_t N>
+bool exactly(const APMPValueList& arguments) {
+    return arguments.size() == N;
+}
+
+// Whether a value is a statement that this runner runs.
+inline bool isRunBy(const APMPValueRef& value, APMPStatementRunner run) {
+    return value.isStatement() && valueAs<APMPStatementValue>(value).op().run == run;
+}
+
+// The statement-list literal ("46"): a new array of its unevaluated
+// arguments.
+APMPValueRef runStatementListLiteral(const APMPStatementValue& statement, APMPScope& scope, ScriptError& error);
+// The array literal ("7") of evaluated arguments.
+APMPValueRef runArrayLiteral(const APMPStatementValue& statement, APMPScope& scope, ScriptError& error);
+
+// Counts and nests the evaluation of a literal statement whose value is
+// not made because its user takes its parts directly; false with the
+// error when the budget refuses.
+inline bool countInPlace(APMPScope& scope, ScriptError& error) {
+    APMPBudget* budget = scope.budget();
+    if (budget && !budget->countInstruction(error)) return false;
+    APMPNestingGuard nesting(budget, error);
+    return nesting.ok();
+}
+
+// Evaluates a value that must give a statement list (an array of
+// statements) and runs it in the scope; any other result yields itself,
+// or fails with `otherwise` when that is not 0. A statement-list literal
+// runs its own arguments: what it evaluates to is a new array of them,
+// which nothing else could reach.
+inline APMPValueRef runStatementList(const APMPValueRef& value, APMPScope& scope, ScriptError& error,
+                                     long otherwise) {
+    if (isRunBy(value, runStatementListLiteral)) {
+        if (!countInPlace(scope, error)) return APMPUndefined();
+        return evaluation::executeStatements(valueAs<APMPStatementValue>(value).arguments(), scope, error);
+    }
+    APMPValueRef result = evaluate(value, scope, error);
+    if (error) return APMPUndefined();
+    if (result.isArray()) return runElements(valueAs<APMPArrayValue>(result), scope, error);
+    if (otherwise != 0) return fail(error, otherwise);
+    return result;
+}
+
 // Number form, string form and truth value; each may fail.
 inline double number(const APMPValueRef& value, ScriptError& error) { return value->doubleValueOrError(error); }
 inline std::u16string text(const APMPValueRef& value, ScriptError& error) { return value->stringValueOrError(error); }

@@ -8,13 +8,6 @@ namespace measurement {
 
 namespace {
 
-std::vector<APMPValueList>& argumentListPool() {
-    thread_local std::vector<APMPValueList> free;
-    return free;
-}
-
-constexpr std::size_t kArgumentListPoolSize = 256;
-
 // A statement whose family serves it through the handler.
 APMPValueRef runThroughHandler(const APMPStatementValue& statement, APMPScope& scope, ScriptError& error) {
     const APMPCommandEntry& entry = *statement.op().entry;
@@ -39,18 +32,34 @@ const APMPStatementOp kFunctionCallOp{runFunctionCall, nullptr};
 
 }  // namespace
 
+struct APMPArgumentList::Pool {
+    static constexpr std::size_t kDepth = 256;
+    APMPValueList lists[kDepth];
+    std::size_t depth = 0;
+};
+
+APMPArgumentList::Pool& APMPArgumentList::pool() {
+    thread_local Pool pool;
+    return pool;
+}
+
 APMPArgumentList::APMPArgumentList() {
-    auto& free = argumentListPool();
-    if (!free.empty()) {
-        list_ = std::move(free.back());
-        free.pop_back();
+    Pool& lists = pool();
+    if (lists.depth < Pool::kDepth) {
+        list_ = &lists.lists[lists.depth++];
+    } else {
+        list_ = new APMPValueList();
+        owned_ = true;
     }
 }
 
 APMPArgumentList::~APMPArgumentList() {
-    list_.clear();
-    auto& free = argumentListPool();
-    if (free.size() < kArgumentListPoolSize) free.push_back(std::move(list_));
+    if (owned_) {
+        delete list_;
+        return;
+    }
+    list_->clear();
+    --pool().depth;
 }
 
 namespace evaluation {

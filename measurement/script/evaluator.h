@@ -170,17 +170,22 @@ inline APMPValueRef executeStatements(const APMPValueList& statements, APMPScope
 
 // A value list taken from a per-thread pool and given back, emptied, when
 // it goes: evaluating arguments would otherwise allocate a list per
-// command. Nested commands each take their own.
+// command. Nested commands each take their own, one level deeper; beyond
+// the pool's depth a list of its own is made.
 class APMPArgumentList {
 public:
     APMPArgumentList();
     ~APMPArgumentList();
     APMPArgumentList(const APMPArgumentList&) = delete;
     APMPArgumentList& operator=(const APMPArgumentList&) = delete;
-    APMPValueList& list() { return list_; }
+    APMPValueList& list() { return *list_; }
 
 private:
-    APMPValueList list_;
+    // The lists of one thread, taken and given back in stack order.
+    struct Pool;
+    static Pool& pool();
+    APMPValueList* list_;
+    bool owned_ = false;
 };
 
 inline const APMPCommandRegistrar& APMPCommandRegistrar::sharedInstance() {

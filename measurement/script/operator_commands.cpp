@@ -1,3 +1,7 @@
+// The math, comparison, logical and bitwise command families. Statements
+// of the usual shape run directly, evaluating their operands as they go;
+// numbers take a path of their own that converts nothing.
+
 #include <cmath>
 
 #include "measurement/script/command_support.h"
@@ -8,12 +12,19 @@ namespace {
 
 using namespace commands;
 
+// Evaluates a statement's two operands in order; false at an error.
+bool operands(const APMPStatementValue& statement, APMPScope& scope, ScriptError& error, APMPValueRef& x,
+              APMPValueRef& y) {
+    const APMPValueRef* arguments = statement.arguments().data();
+    x = evaluate(arguments[0], scope, error);
+    if (error) return false;
+    y = evaluate(arguments[1], scope, error);
+    return !error;
+}
+
 // ---- Math -------------------------------------------------------------
 
-APMPValueRef addOrConcatenate(const APMPValueList& arguments, APMPScope& scope, ScriptError& error) {
-    if (!APMPCheckArgumentCount(arguments, 2, error)) return APMPUndefined();
-    const APMPValueRef& left = arguments[0];
-    const APMPValueRef& right = arguments[1];
+APMPValueRef addValues(const APMPValueRef& left, const APMPValueRef& right, APMPScope& scope, ScriptError& error) {
     if (!APMPIsObjectOrString(left) && !APMPIsObjectOrString(right)) {
         const double x = number(left, error);
         if (error) return APMPUndefined();
@@ -29,14 +40,41 @@ APMPValueRef addOrConcatenate(const APMPValueList& arguments, APMPScope& scope, 
     return APMPNewString(std::move(joined), scope, error);
 }
 
+APMPValueRef addOrConcatenate(const APMPValueList& arguments, APMPScope& scope, ScriptError& error) {
+    if (!APMPCheckArgumentCount(arguments, 2, error)) return APMPUndefined();
+    return addValues(arguments[0], arguments[1], scope, error);
+}
+
+APMPValueRef addDirect(const APMPStatementValue& statement, APMPScope& scope, ScriptError& error) {
+    APMPValueRef x;
+    APMPValueRef y;
+    if (!operands(statement, scope, error, x, y)) return APMPUndefined();
+    if (x.isNumber() && y.isNumber()) return APMPNumber(x.numberValue() + y.numberValue());
+    return addValues(x, y, scope, error);
+}
+
+template <double (*Op)(double, double)>
+APMPValueRef combine(const APMPValueRef& left, const APMPValueRef& right, ScriptError& error) {
+    const double x = number(left, error);
+    if (error) return APMPUndefined();
+    const double y = number(right, error);
+    if (error) return APMPUndefined();
+    return APMPNumber(Op(x, y));
+}
+
 template <double (*Op)(double, double)>
 APMPValueRef binary(const APMPValueList& arguments, APMPScope&, ScriptError& error) {
     if (!APMPCheckArgumentCount(arguments, 2, error)) return APMPUndefined();
-    const double x = number(arguments[0], error);
-    if (error) return APMPUndefined();
-    const double y = number(arguments[1], error);
-    if (error) return APMPUndefined();
-    return APMPNumber(Op(x, y));
+    return combine<Op>(arguments[0], arguments[1], error);
+}
+
+template <double (*Op)(double, double)>
+APMPValueRef binaryDirect(const APMPStatementValue& statement, APMPScope& scope, ScriptError& error) {
+    APMPValueRef x;
+    APMPValueRef y;
+    if (!operands(statement, scope, error, x, y)) return APMPUndefined();
+    if (x.isNumber() && y.isNumber()) return APMPNumber(Op(x.numberValue(), y.numberValue()));
+    return combine<Op>(x, y, error);
 }
 
 double subtract(double x, double y) { return x - y; }
@@ -97,6 +135,10 @@ bool looseEquals(const APMPValueRef& a, const APMPValueRef& b, ScriptError& erro
 // -1, 0 or 1; every comparison with NaN gives 1.
 int compareRuntimeValues(const APMPValueRef& a, const APMPValueRef& b, ScriptError& error) {
     if (APMPIsObjectOrString(a) && APMPIsObjectOrString(b)) {
+        if (a.isString() && b.isString()) {
+            const int order = asText(a).compare(asText(b));
+            return order < 0 ? -1 : (order > 0 ? 1 : 0);
+        }
         const auto x = a.stringValueOrError(error);
         if (error) return 0;
         const auto y = b.stringValueOrError(error);
@@ -112,31 +154,53 @@ int compareRuntimeValues(const APMPValueRef& a, const APMPValueRef& b, ScriptErr
     return x < y ? -1 : 1;
 }
 
+bool lessThan(const APMPValueRef& a, const APMPValueRef& b, ScriptError& error) {
+    return compareRuntimeValues(a, b, error) == -1;
+}
+bool lessOrEqual(const APMPValueRef& a, const APMPValueRef& b, ScriptError& error) {
+    return compareRuntimeValues(a, b, error) <= 0;
+}
+bool greaterThan(const APMPValueRef& a, const APMPValueRef& b, ScriptError& error) {
+    return compareRuntimeValues(b, a, error) == -1;
+}
+bool greaterOrEqual(const APMPValueRef& a, const APMPValueRef& b, ScriptError& error) {
+    return compareRuntimeValues(b, a, error) <= 0;
+}
+bool looseNotEquals(const APMPValueRef& a, const APMPValueRef& b, ScriptError& error) {
+    return !looseEquals(a, b, error);
+}
+bool strictNotEquals(const APMPValueRef& a, const APMPValueRef& b, ScriptError& error) {
+    return !APMPStrictEquals(a, b, error);
+}
+
 APMPValueRef boolResult(bool value, ScriptError& error) { return error ? APMPUndefined() : APMPBoolean(value); }
 
-APMPValueRef looseEqual(const APMPValueList& a, APMPScope&, ScriptError& error) {
-    return boolResult(looseEquals(a[0], a[1], error), error);
+using Comparison = bool (*)(const APMPValueRef&, const APMPValueRef&, ScriptError&);
+
+// The family checks the count (two) before anything runs.
+template <Comparison Compare>
+APMPValueRef compare(const APMPValueList& arguments, APMPScope&, ScriptError& error) {
+    return boolResult(Compare(arguments[0], arguments[1], error), error);
 }
-APMPValueRef looseNotEqual(const APMPValueList& a, APMPScope&, ScriptError& error) {
-    return boolResult(!looseEquals(a[0], a[1], error), error);
+
+// The same on two numbers, without conversions.
+template <Comparison Compare>
+bool compareNumbers(double x, double y) {
+    if constexpr (Compare == lessThan) return x < y;
+    if constexpr (Compare == lessOrEqual) return x <= y;
+    if constexpr (Compare == greaterThan) return x > y;
+    if constexpr (Compare == greaterOrEqual) return x >= y;
+    if constexpr (Compare == looseNotEquals || Compare == strictNotEquals) return !(x == y);
+    return x == y;
 }
-APMPValueRef strictEqual(const APMPValueList& a, APMPScope&, ScriptError& error) {
-    return boolResult(APMPStrictEquals(a[0], a[1], error), error);
-}
-APMPValueRef strictNotEqual(const APMPValueList& a, APMPScope&, ScriptError& error) {
-    return boolResult(!APMPStrictEquals(a[0], a[1], error), error);
-}
-APMPValueRef lessThan(const APMPValueList& a, APMPScope&, ScriptError& error) {
-    return boolResult(compareRuntimeValues(a[0], a[1], error) == -1, error);
-}
-APMPValueRef lessOrEqual(const APMPValueList& a, APMPScope&, ScriptError& error) {
-    return boolResult(compareRuntimeValues(a[0], a[1], error) <= 0, error);
-}
-APMPValueRef greaterThan(const APMPValueList& a, APMPScope&, ScriptError& error) {
-    return boolResult(compareRuntimeValues(a[1], a[0], error) == -1, error);
-}
-APMPValueRef greaterOrEqual(const APMPValueList& a, APMPScope&, ScriptError& error) {
-    return boolResult(compareRuntimeValues(a[1], a[0], error) <= 0, error);
+
+template <Comparison Compare>
+APMPValueRef compareDirect(const APMPStatementValue& statement, APMPScope& scope, ScriptError& error) {
+    APMPValueRef x;
+    APMPValueRef y;
+    if (!operands(statement, scope, error, x, y)) return APMPUndefined();
+    if (x.isNumber() && y.isNumber()) return APMPBoolean(compareNumbers<Compare>(x.numberValue(), y.numberValue()));
+    return boolResult(Compare(x, y, error), error);
 }
 
 // ---- Logical (raw) ------------------------------------------------------
@@ -206,12 +270,12 @@ APMPValueRef bitNot(const APMPValueList& arguments, APMPScope&, ScriptError& err
 }  // namespace
 
 APMPMathCommandEvaluator::APMPMathCommandEvaluator() : APMPCommandFamily(Mode::Evaluated) {
-    add(u"0", addOrConcatenate);
-    add(u"10", binary<divide>);
-    add(u"25", binary<floatingRemainder>);
-    add(u"26", binary<multiply>);
+    add(u"0", addOrConcatenate, {addDirect, exactly<2>});
+    add(u"10", binary<divide>, {binaryDirect<divide>, exactly<2>});
+    add(u"25", binary<floatingRemainder>, {binaryDirect<floatingRemainder>, exactly<2>});
+    add(u"26", binary<multiply>, {binaryDirect<multiply>, exactly<2>});
     add(u"27", negate);
-    add(u"37", binary<subtract>);
+    add(u"37", binary<subtract>, {binaryDirect<subtract>, exactly<2>});
     add(u"34", valueOfOne);
     add(u"35", valueOfOne);
     add(u"32", firstOfTwo);
@@ -219,14 +283,14 @@ APMPMathCommandEvaluator::APMPMathCommandEvaluator() : APMPCommandFamily(Mode::E
 }
 
 APMPComparisonCommandEvaluator::APMPComparisonCommandEvaluator() : APMPCommandFamily(Mode::Evaluated, 2) {
-    add(u"12", looseEqual);
-    add(u"18", greaterThan);
-    add(u"19", greaterOrEqual);
-    add(u"20", strictEqual);
-    add(u"21", strictNotEqual);
-    add(u"23", lessThan);
-    add(u"24", lessOrEqual);
-    add(u"29", looseNotEqual);
+    add(u"12", compare<looseEquals>, {compareDirect<looseEquals>, exactly<2>});
+    add(u"18", compare<greaterThan>, {compareDirect<greaterThan>, exactly<2>});
+    add(u"19", compare<greaterOrEqual>, {compareDirect<greaterOrEqual>, exactly<2>});
+    add(u"20", compare<APMPStrictEquals>, {compareDirect<APMPStrictEquals>, exactly<2>});
+    add(u"21", compare<strictNotEquals>, {compareDirect<strictNotEquals>, exactly<2>});
+    add(u"23", compare<lessThan>, {compareDirect<lessThan>, exactly<2>});
+    add(u"24", compare<lessOrEqual>, {compareDirect<lessOrEqual>, exactly<2>});
+    add(u"29", compare<looseNotEquals>, {compareDirect<looseNotEquals>, exactly<2>});
 }
 
 APMPLogicalCommandEvaluator::APMPLogicalCommandEvaluator() : APMPCommandFamily(Mode::Raw) {
