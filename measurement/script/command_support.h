@@ -106,6 +106,15 @@ APMPValueRef dispatchMethod(Handler handler, Receiver& receiver, const APMPValue
     return handler(receiver, values.list(), scope, error);
 }
 
+// A name's string value (its string form): the value itself when it is
+// a string, so that the program's literal stays the name.
+inline Ref<APMPStringValue> nameOf(const APMPValueRef& value, ScriptError& error) {
+    if (value.isString()) return Ref<APMPStringValue>(&valueAs<APMPStringValue>(value));
+    auto text = value.stringValueOrError(error);
+    if (error) return nullptr;
+    return makeRef<APMPStringValue>(std::move(text));
+}
+
 inline APMPArrayValue& asArray(const APMPValueRef& value) { return valueAs<APMPArrayValue>(value); }
 inline APMPFunctionValue& asFunction(const APMPValueRef& value) { return valueAs<APMPFunctionValue>(value); }
 inline const std::u16string& asText(const APMPValueRef& value) { return valueAs<APMPStringValue>(value).value(); }

@@ -72,10 +72,11 @@ APMPValueRef statementList(const APMPValueList& arguments, APMPScope& scope, Scr
     return runStatementList(arguments[0], scope, error, kAPMPErrorArgumentKind);
 }
 
-Ref<APMPFunctionValue> makeFunction(const APMPValueList& arguments, APMPScope& scope, ScriptError& error) {
+Ref<APMPFunctionValue> makeFunction(const APMPValueList& arguments, APMPScope& scope, ScriptError& error,
+                                    Ref<APMPStringValue>& name) {
     if (!APMPCheckMinimumArgumentCount(arguments, 2, error)) return nullptr;
     // The name is taken as written, never evaluated.
-    auto name = arguments[0]->stringValueOrError(error);
+    name = nameOf(arguments[0], error);
     if (error) return nullptr;
     APMPValueRef parameterList = evaluate(arguments[1], scope, error);
     if (error) return nullptr;
@@ -83,26 +84,28 @@ Ref<APMPFunctionValue> makeFunction(const APMPValueList& arguments, APMPScope& s
         error.fail(kAPMPErrorArgumentKind);
         return nullptr;
     }
-    std::vector<std::u16string> parameters;
+    std::vector<Ref<APMPStringValue>> parameters;
     for (const auto& parameter : asArray(parameterList).allElements()) {
-        parameters.push_back(parameter->stringValueOrError(error));
+        parameters.push_back(nameOf(parameter, error));
         if (error) return nullptr;
     }
     APMPValueList statements(arguments.begin() + 2, arguments.end());
-    return APMPObjectManager::functionValueWithFunctionName(std::move(name), std::move(parameters),
+    return APMPObjectManager::functionValueWithFunctionName(name->value(), std::move(parameters),
                                                             std::move(statements), Ref<APMPScope>(&scope));
 }
 
 APMPValueRef functionExpression(const APMPValueList& arguments, APMPScope& scope, ScriptError& error) {
-    Ref<APMPFunctionValue> function = makeFunction(arguments, scope, error);
+    Ref<APMPStringValue> name;
+    Ref<APMPFunctionValue> function = makeFunction(arguments, scope, error, name);
     if (error) return APMPUndefined();
     return function;
 }
 
 APMPValueRef functionDeclaration(const APMPValueList& arguments, APMPScope& scope, ScriptError& error) {
-    Ref<APMPFunctionValue> function = makeFunction(arguments, scope, error);
+    Ref<APMPStringValue> name;
+    Ref<APMPFunctionValue> function = makeFunction(arguments, scope, error, name);
     if (error) return APMPUndefined();
-    scope.setValue(function, function->functionName());
+    scope.setValue(function, APMPName(*name));
     return function;
 }
 

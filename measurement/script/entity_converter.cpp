@@ -22,9 +22,11 @@ constexpr std::uint32_t kNumberEntity = 2;
 constexpr std::uint32_t kBooleanEntity = 3;
 constexpr std::uint32_t kStatementEntity = 4;
 
-APMPValueRef convertEntity(const nano_APMPBRuntimeEntity& entity, ScriptError& error, int depth, int maxDepth);
+APMPValueRef convertEntity(const nano_APMPBRuntimeEntity& entity, APMPProgramLiterals& literals, ScriptError& error,
+                           int depth, int maxDepth);
 
-APMPValueRef convertStatement(const nano_APMPBRuntimeEntity& entity, ScriptError& error, int depth, int maxDepth) {
+APMPValueRef convertStatement(const nano_APMPBRuntimeEntity& entity, APMPProgramLiterals& literals,
+                              ScriptError& error, int depth, int maxDepth) {
     if (entity.name == nullptr) {
         error.fail(kAPMPErrorStatementWithoutName);
         return APMPUndefined();
@@ -32,26 +34,27 @@ APMPValueRef convertStatement(const nano_APMPBRuntimeEntity& entity, ScriptError
     APMPValueList arguments;
     arguments.reserve(entity.entities_count);
     for (pb_size_t i = 0; i < entity.entities_count; ++i) {
-        arguments.push_back(convertEntity(entity.entities[i], error, depth + 1, maxDepth));
+        arguments.push_back(convertEntity(entity.entities[i], literals, error, depth + 1, maxDepth));
         if (error) return APMPUndefined();
     }
-    return makeRef<APMPStatementValue>(utf16FromUTF8(bytesText(entity.name)), std::move(arguments));
+    return makeRef<APMPStatementValue>(literals.stringValue(bytesText(entity.name)), std::move(arguments));
 }
 
-APMPValueRef convertEntity(const nano_APMPBRuntimeEntity& entity, ScriptError& error, int depth, int maxDepth) {
+APMPValueRef convertEntity(const nano_APMPBRuntimeEntity& entity, APMPProgramLiterals& literals, ScriptError& error,
+                           int depth, int maxDepth) {
     if (depth > maxDepth) {
         error.fail(kAPMPErrorUnknownEntity);
         return APMPUndefined();
     }
     switch (entity.has_type ? entity.type : 0) {
         case kStringEntity:
-            return APMPRuntimeEntityConverter::stringValueFromRuntimeEntity(entity);
+            return literals.stringValue(bytesText(entity.string_value));
         case kNumberEntity:
             return APMPRuntimeEntityConverter::numberValueFromRuntimeEntity(entity);
         case kBooleanEntity:
             return APMPRuntimeEntityConverter::booleanValueFromRuntimeEntity(entity);
         case kStatementEntity:
-            return convertStatement(entity, error, depth, maxDepth);
+            return convertStatement(entity, literals, error, depth, maxDepth);
         default:
             error.fail(kAPMPErrorUnknownEntity);
             return APMPUndefined();
@@ -60,9 +63,22 @@ APMPValueRef convertEntity(const nano_APMPBRuntimeEntity& entity, ScriptError& e
 
 }  // namespace
 
+Ref<APMPStringValue> APMPProgramLiterals::stringValue(std::string_view utf8) {
+    auto& value = strings_[utf8];
+    if (!value) value = APMPStringValue::fromUTF8(utf8);
+    return value;
+}
+
 APMPValueRef APMPRuntimeEntityConverter::runtimeValueFromRuntimeEntity(const nano_APMPBRuntimeEntity& entity,
                                                                        ScriptError& error, int maxDepth) {
-    return convertEntity(entity, error, 1, maxDepth);
+    APMPProgramLiterals literals;
+    return convertEntity(entity, literals, error, 1, maxDepth);
+}
+
+APMPValueRef APMPRuntimeEntityConverter::runtimeValueFromRuntimeEntity(const nano_APMPBRuntimeEntity& entity,
+                                                                       APMPProgramLiterals& literals,
+                                                                       ScriptError& error, int maxDepth) {
+    return convertEntity(entity, literals, error, 1, maxDepth);
 }
 
 APMPValueRef APMPRuntimeEntityConverter::stringValueFromRuntimeEntity(const nano_APMPBRuntimeEntity& entity) {
@@ -79,7 +95,8 @@ APMPValueRef APMPRuntimeEntityConverter::booleanValueFromRuntimeEntity(const nan
 
 APMPValueRef APMPRuntimeEntityConverter::statementValueFromRuntimeEntity(const nano_APMPBRuntimeEntity& entity,
                                                                          ScriptError& error, int maxDepth) {
-    return convertStatement(entity, error, 1, maxDepth);
+    APMPProgramLiterals literals;
+    return convertStatement(entity, literals, error, 1, maxDepth);
 }
 
 namespace {

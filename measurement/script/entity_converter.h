@@ -1,6 +1,8 @@
 #pragma once
 
 #include <optional>
+#include <string_view>
+#include <unordered_map>
 
 #include "measurement/foundation/messages.h"
 #include "measurement/script/object_values.h"
@@ -8,12 +10,29 @@
 
 namespace measurement {
 
+// The string literals of one program, by their bytes: every literal of the
+// same text becomes one shared string value, so that a name declared in
+// one statement and read in another is matched by identity. Valid while
+// the entities it was filled from are.
+class APMPProgramLiterals {
+public:
+    Ref<APMPStringValue> stringValue(std::string_view utf8);
+
+private:
+    std::unordered_map<std::string_view, Ref<APMPStringValue>> strings_;
+};
+
 // Program entities to runtime values, and runtime values to and from plain
 // host objects (class operations only).
 class APMPRuntimeEntityConverter {
 public:
     // Entities nested deeper than maxDepth fail with error 12.
     static APMPValueRef runtimeValueFromRuntimeEntity(const nano_APMPBRuntimeEntity& entity, ScriptError& error,
+                                                      int maxDepth = 512);
+    // The same, sharing string literals with the other entities of the
+    // program.
+    static APMPValueRef runtimeValueFromRuntimeEntity(const nano_APMPBRuntimeEntity& entity,
+                                                      APMPProgramLiterals& literals, ScriptError& error,
                                                       int maxDepth = 512);
     static APMPValueRef stringValueFromRuntimeEntity(const nano_APMPBRuntimeEntity& entity);
     static APMPValueRef numberValueFromRuntimeEntity(const nano_APMPBRuntimeEntity& entity);

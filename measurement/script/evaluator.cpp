@@ -64,6 +64,12 @@ APMPArgumentList::~APMPArgumentList() {
 
 namespace evaluation {
 
+APMPValueRef evaluateStatement(const APMPStatementValue& statement, APMPScope& scope, ScriptError& error) {
+    APMPBudget* budget = scope.budget();
+    if (budget && !budget->countInstruction(error)) return APMPUndefined();
+    return runStatement(statement, scope, budget, error);
+}
+
 APMPValueRef executeStatements(const APMPValueRef* begin, const APMPValueRef* end, APMPScope& scope,
                                ScriptError& error) {
     APMPValueRef result = APMPUndefined();
@@ -160,7 +166,7 @@ void APMPCommandRegistrar::registerEvaluator(std::unique_ptr<APMPCommandEvaluato
         if (family) {
             const APMPDirectRunner direct = family->directRunnerFor(code);
             if (direct.run) {
-                entry->directOp = {direct.run, entry.get()};
+                entry->directOp = {direct.run, entry.get(), direct.form};
                 entry->directAccepts = direct.accepts;
             }
         }

@@ -35,11 +35,6 @@ public:
 // A command handler: on failure it sets the error and yields undefined.
 using APMPCommandHandler = APMPValueRef (*)(const APMPValueList& arguments, APMPScope& scope, ScriptError& error);
 
-// What runs one statement: given the statement (its arguments still
-// unevaluated) after its evaluation has been counted.
-using APMPStatementRunner = APMPValueRef (*)(const APMPStatementValue& statement, APMPScope& scope,
-                                             ScriptError& error);
-
 struct APMPCommandEntry;
 
 // A statement's command, resolved once when the statement is made: the
@@ -48,6 +43,8 @@ struct APMPCommandEntry;
 struct APMPStatementOp {
     APMPStatementRunner run = nullptr;
     const APMPCommandEntry* entry = nullptr;
+    // The part the statement may play in a plain expression.
+    APMPPlainForm form = APMPPlainForm::None;
 };
 
 // A runner that serves some statements of a code directly, with the
@@ -56,6 +53,7 @@ struct APMPStatementOp {
 struct APMPDirectRunner {
     APMPStatementRunner run = nullptr;
     bool (*accepts)(const APMPValueList& arguments) = nullptr;
+    APMPPlainForm form = APMPPlainForm::None;
 };
 
 // A family of commands served by handler functions, each registered under
@@ -114,6 +112,13 @@ struct APMPCommandEntry {
     bool (*directAccepts)(const APMPValueList& arguments) = nullptr;
 };
 
+// The runner of plain expressions; statements that cannot run as one at
+// that moment run through their command's own runner.
+APMPValueRef APMPRunPlainExpression(const APMPStatementValue& statement, APMPScope& scope, ScriptError& error);
+// What a statement of this form and these arguments is as a plain
+// expression (form None when it is not one).
+APMPPlainExpression APMPAnalysePlainExpression(APMPPlainForm form, const APMPValueList& arguments);
+
 // The process-wide table from command code to family; read-only once built.
 class APMPCommandRegistrar {
 public:
@@ -147,15 +152,18 @@ inline APMPValueRef runStatement(const APMPStatementValue& statement, APMPScope&
                                  ScriptError& error) {
     APMPNestingGuard nesting(budget, error);
     if (!nesting.ok()) return APMPUndefined();
-    return statement.op().run(statement, scope, error);
+    return statement.runner()(statement, scope, error);
 }
+
+// Counts and runs a statement.
+APMPValueRef evaluateStatement(const APMPStatementValue& statement, APMPScope& scope, ScriptError& error);
 
 // One evaluation: counted; a statement runs, anything else yields itself.
 inline APMPValueRef evaluate(const APMPValueRef& value, APMPScope& scope, ScriptError& error) {
+    if (value.isStatement()) return evaluateStatement(valueAs<APMPStatementValue>(value), scope, error);
     APMPBudget* budget = scope.budget();
     if (budget && !budget->countInstruction(error)) return APMPUndefined();
-    if (!value.isStatement()) return value;
-    return runStatement(valueAs<APMPStatementValue>(value), scope, budget, error);
+    return value;
 }
 
 // Evaluates the values in order; stops at the first error and at the

@@ -94,14 +94,6 @@ APMPValueList valuesOf(const APMPValueRef& collection, APMPScope& scope, ScriptE
 
 enum class Binding { Assign, Constant, Variable };
 
-// A name's string value: the value itself when it is a string.
-Ref<APMPStringValue> nameOf(const APMPValueRef& value, ScriptError& error) {
-    if (value.isString()) return Ref<APMPStringValue>(&valueAs<APMPStringValue>(value));
-    auto text = value.stringValueOrError(error);
-    if (error) return nullptr;
-    return makeRef<APMPStringValue>(std::move(text));
-}
-
 // A new child of the loop's scope for the next iteration: the previous
 // iteration's scope, emptied, when nothing but the loop holds it.
 void freshIterationScope(Ref<APMPScope>& iteration, APMPScope& parent) {

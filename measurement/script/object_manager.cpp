@@ -148,6 +148,14 @@ Ref<APMPFunctionValue> APMPObjectManager::functionValueWithFunctionName(std::u16
                    *definingScope);
 }
 
+Ref<APMPFunctionValue> APMPObjectManager::functionValueWithFunctionName(
+    std::u16string functionName, std::vector<Ref<APMPStringValue>> parameterNames, APMPValueList statements,
+    const Ref<APMPScope>& definingScope) {
+    return tracked(makeRef<APMPFunctionValue>(std::move(functionName), std::move(parameterNames),
+                                              std::move(statements), definingScope),
+                   *definingScope);
+}
+
 Ref<APMPMapValue> APMPObjectManager::mapValueWithScope(APMPScope& scope) {
     return tracked(makeRef<APMPMapValue>(), scope);
 }

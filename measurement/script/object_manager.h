@@ -45,6 +45,10 @@ public:
                                                                 std::vector<std::u16string> parameterNames,
                                                                 APMPValueList statements,
                                                                 const Ref<APMPScope>& definingScope);
+    static Ref<APMPFunctionValue> functionValueWithFunctionName(std::u16string functionName,
+                                                                std::vector<Ref<APMPStringValue>> parameterNames,
+                                                                APMPValueList statements,
+                                                                const Ref<APMPScope>& definingScope);
     static Ref<APMPMapValue> mapValueWithScope(APMPScope& scope);
     static Ref<APMPArrayValue> arrayValueWithScope(APMPScope& scope);
     static Ref<APMPArrayValue> arrayValueWithArray(APMPValueList values, APMPScope& scope);

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "measurement/script/command_support.h"
+#include "measurement/script/value_operators.h"
 
 namespace measurement {
 
@@ -24,48 +25,22 @@ bool operands(const APMPStatementValue& statement, APMPScope& scope, ScriptError
 
 // ---- Math -------------------------------------------------------------
 
-APMPValueRef addValues(const APMPValueRef& left, const APMPValueRef& right, APMPScope& scope, ScriptError& error) {
-    if (!APMPIsObjectOrString(left) && !APMPIsObjectOrString(right)) {
-        const double x = number(left, error);
-        if (error) return APMPUndefined();
-        const double y = number(right, error);
-        if (error) return APMPUndefined();
-        return APMPNumber(x + y);
-    }
-    auto joined = text(left, error);
-    if (error) return APMPUndefined();
-    const auto tail = text(right, error);
-    if (error) return APMPUndefined();
-    joined += tail;
-    return APMPNewString(std::move(joined), scope, error);
-}
-
 APMPValueRef addOrConcatenate(const APMPValueList& arguments, APMPScope& scope, ScriptError& error) {
     if (!APMPCheckArgumentCount(arguments, 2, error)) return APMPUndefined();
-    return addValues(arguments[0], arguments[1], scope, error);
+    return operators::add(arguments[0], arguments[1], scope, error);
 }
 
 APMPValueRef addDirect(const APMPStatementValue& statement, APMPScope& scope, ScriptError& error) {
     APMPValueRef x;
     APMPValueRef y;
     if (!operands(statement, scope, error, x, y)) return APMPUndefined();
-    if (x.isNumber() && y.isNumber()) return APMPNumber(x.numberValue() + y.numberValue());
-    return addValues(x, y, scope, error);
-}
-
-template <double (*Op)(double, double)>
-APMPValueRef combine(const APMPValueRef& left, const APMPValueRef& right, ScriptError& error) {
-    const double x = number(left, error);
-    if (error) return APMPUndefined();
-    const double y = number(right, error);
-    if (error) return APMPUndefined();
-    return APMPNumber(Op(x, y));
+    return operators::add(x, y, scope, error);
 }
 
 template <double (*Op)(double, double)>
 APMPValueRef binary(const APMPValueList& arguments, APMPScope&, ScriptError& error) {
     if (!APMPCheckArgumentCount(arguments, 2, error)) return APMPUndefined();
-    return combine<Op>(arguments[0], arguments[1], error);
+    return operators::combine<Op>(arguments[0], arguments[1], error);
 }
 
 template <double (*Op)(double, double)>
@@ -73,14 +48,8 @@ APMPValueRef binaryDirect(const APMPStatementValue& statement, APMPScope& scope,
     APMPValueRef x;
     APMPValueRef y;
     if (!operands(statement, scope, error, x, y)) return APMPUndefined();
-    if (x.isNumber() && y.isNumber()) return APMPNumber(Op(x.numberValue(), y.numberValue()));
-    return combine<Op>(x, y, error);
+    return operators::combine<Op>(x, y, error);
 }
-
-double subtract(double x, double y) { return x - y; }
-double multiply(double x, double y) { return x * y; }
-double divide(double x, double y) { return x / y; }
-double floatingRemainder(double x, double y) { return std::fmod(x, y); }
 
 APMPValueRef negate(const APMPValueList& arguments, APMPScope&, ScriptError& error) {
     if (!APMPCheckArgumentCount(arguments, 1, error)) return APMPUndefined();
@@ -101,107 +70,21 @@ APMPValueRef valueOfOne(const APMPValueList& arguments, APMPScope&, ScriptError&
 
 // ---- Comparison ---------------------------------------------------------
 
-int equalityCategory(const APMPValueRef& value) {
-    switch (value.kind()) {
-        case APMPValueKind::Undefined:
-        case APMPValueKind::Null:
-            return 0;
-        case APMPValueKind::Number:
-        case APMPValueKind::Boolean:
-            return 1;
-        case APMPValueKind::String:
-            return 2;
-        default:
-            return 3;
-    }
-}
-
-bool looseEquals(const APMPValueRef& a, const APMPValueRef& b, ScriptError& error) {
-    const bool ordered = equalityCategory(a) <= equalityCategory(b);
-    const APMPValueRef& x = ordered ? a : b;
-    const APMPValueRef& y = ordered ? b : a;
-    switch (equalityCategory(x)) {
-        case 0:
-            return equalityCategory(y) == 0;
-        case 1:
-            return APMPLooseNumberEquals(x, y, error);
-        case 2:
-            return APMPLooseStringEquals(x, y, error);
-        default:
-            return x.get() == y.get();
-    }
-}
-
-// -1, 0 or 1; every comparison with NaN gives 1.
-int compareRuntimeValues(const APMPValueRef& a, const APMPValueRef& b, ScriptError& error) {
-    if (APMPIsObjectOrString(a) && APMPIsObjectOrString(b)) {
-        if (a.isString() && b.isString()) {
-            const int order = asText(a).compare(asText(b));
-            return order < 0 ? -1 : (order > 0 ? 1 : 0);
-        }
-        const auto x = a.stringValueOrError(error);
-        if (error) return 0;
-        const auto y = b.stringValueOrError(error);
-        if (error) return 0;
-        const int order = x.compare(y);
-        return order < 0 ? -1 : (order > 0 ? 1 : 0);
-    }
-    const double x = a.doubleValueOrError(error);
-    if (error) return 0;
-    const double y = b.doubleValueOrError(error);
-    if (error) return 0;
-    if (x == y) return 0;
-    return x < y ? -1 : 1;
-}
-
-bool lessThan(const APMPValueRef& a, const APMPValueRef& b, ScriptError& error) {
-    return compareRuntimeValues(a, b, error) == -1;
-}
-bool lessOrEqual(const APMPValueRef& a, const APMPValueRef& b, ScriptError& error) {
-    return compareRuntimeValues(a, b, error) <= 0;
-}
-bool greaterThan(const APMPValueRef& a, const APMPValueRef& b, ScriptError& error) {
-    return compareRuntimeValues(b, a, error) == -1;
-}
-bool greaterOrEqual(const APMPValueRef& a, const APMPValueRef& b, ScriptError& error) {
-    return compareRuntimeValues(b, a, error) <= 0;
-}
-bool looseNotEquals(const APMPValueRef& a, const APMPValueRef& b, ScriptError& error) {
-    return !looseEquals(a, b, error);
-}
-bool strictNotEquals(const APMPValueRef& a, const APMPValueRef& b, ScriptError& error) {
-    return !APMPStrictEquals(a, b, error);
-}
-
-APMPValueRef boolResult(bool value, ScriptError& error) { return error ? APMPUndefined() : APMPBoolean(value); }
-
-using Comparison = bool (*)(const APMPValueRef&, const APMPValueRef&, ScriptError&);
-
 // The family checks the count (two) before anything runs.
-template <Comparison Compare>
+template <operators::Comparison Compare>
 APMPValueRef compare(const APMPValueList& arguments, APMPScope&, ScriptError& error) {
-    return boolResult(Compare(arguments[0], arguments[1], error), error);
+    return operators::compare<Compare>(arguments[0], arguments[1], error);
 }
 
-// The same on two numbers, without conversions.
-template <Comparison Compare>
-bool compareNumbers(double x, double y) {
-    if constexpr (Compare == lessThan) return x < y;
-    if constexpr (Compare == lessOrEqual) return x <= y;
-    if constexpr (Compare == greaterThan) return x > y;
-    if constexpr (Compare == greaterOrEqual) return x >= y;
-    if constexpr (Compare == looseNotEquals || Compare == strictNotEquals) return !(x == y);
-    return x == y;
-}
-
-template <Comparison Compare>
+template <operators::Comparison Compare>
 APMPValueRef compareDirect(const APMPStatementValue& statement, APMPScope& scope, ScriptError& error) {
     APMPValueRef x;
     APMPValueRef y;
     if (!operands(statement, scope, error, x, y)) return APMPUndefined();
-    if (x.isNumber() && y.isNumber()) return APMPBoolean(compareNumbers<Compare>(x.numberValue(), y.numberValue()));
-    return boolResult(Compare(x, y, error), error);
+    return operators::compare<Compare>(x, y, error);
 }
+
+APMPValueRef boolResult(bool value, ScriptError& error) { return error ? APMPUndefined() : APMPBoolean(value); }
 
 // ---- Logical (raw) ------------------------------------------------------
 
@@ -270,12 +153,13 @@ APMPValueRef bitNot(const APMPValueList& arguments, APMPScope&, ScriptError& err
 }  // namespace
 
 APMPMathCommandEvaluator::APMPMathCommandEvaluator() : APMPCommandFamily(Mode::Evaluated) {
-    add(u"0", addOrConcatenate, {addDirect, exactly<2>});
-    add(u"10", binary<divide>, {binaryDirect<divide>, exactly<2>});
-    add(u"25", binary<floatingRemainder>, {binaryDirect<floatingRemainder>, exactly<2>});
-    add(u"26", binary<multiply>, {binaryDirect<multiply>, exactly<2>});
+    using namespace operators;
+    add(u"0", addOrConcatenate, {addDirect, exactly<2>, APMPPlainForm::Add});
+    add(u"10", binary<divide>, {binaryDirect<divide>, exactly<2>, APMPPlainForm::Divide});
+    add(u"25", binary<remainder>, {binaryDirect<remainder>, exactly<2>, APMPPlainForm::Remainder});
+    add(u"26", binary<multiply>, {binaryDirect<multiply>, exactly<2>, APMPPlainForm::Multiply});
     add(u"27", negate);
-    add(u"37", binary<subtract>, {binaryDirect<subtract>, exactly<2>});
+    add(u"37", binary<subtract>, {binaryDirect<subtract>, exactly<2>, APMPPlainForm::Subtract});
     add(u"34", valueOfOne);
     add(u"35", valueOfOne);
     add(u"32", firstOfTwo);
@@ -283,14 +167,15 @@ APMPMathCommandEvaluator::APMPMathCommandEvaluator() : APMPCommandFamily(Mode::E
 }
 
 APMPComparisonCommandEvaluator::APMPComparisonCommandEvaluator() : APMPCommandFamily(Mode::Evaluated, 2) {
-    add(u"12", compare<looseEquals>, {compareDirect<looseEquals>, exactly<2>});
-    add(u"18", compare<greaterThan>, {compareDirect<greaterThan>, exactly<2>});
-    add(u"19", compare<greaterOrEqual>, {compareDirect<greaterOrEqual>, exactly<2>});
-    add(u"20", compare<APMPStrictEquals>, {compareDirect<APMPStrictEquals>, exactly<2>});
-    add(u"21", compare<strictNotEquals>, {compareDirect<strictNotEquals>, exactly<2>});
-    add(u"23", compare<lessThan>, {compareDirect<lessThan>, exactly<2>});
-    add(u"24", compare<lessOrEqual>, {compareDirect<lessOrEqual>, exactly<2>});
-    add(u"29", compare<looseNotEquals>, {compareDirect<looseNotEquals>, exactly<2>});
+    using namespace operators;
+    add(u"12", compare<looseEquals>, {compareDirect<looseEquals>, exactly<2>, APMPPlainForm::LooseEqual});
+    add(u"18", compare<greaterThan>, {compareDirect<greaterThan>, exactly<2>, APMPPlainForm::Greater});
+    add(u"19", compare<greaterOrEqual>, {compareDirect<greaterOrEqual>, exactly<2>, APMPPlainForm::GreaterOrEqual});
+    add(u"20", compare<strictEquals>, {compareDirect<strictEquals>, exactly<2>, APMPPlainForm::StrictEqual});
+    add(u"21", compare<strictNotEquals>, {compareDirect<strictNotEquals>, exactly<2>, APMPPlainForm::StrictNotEqual});
+    add(u"23", compare<lessThan>, {compareDirect<lessThan>, exactly<2>, APMPPlainForm::Less});
+    add(u"24", compare<lessOrEqual>, {compareDirect<lessOrEqual>, exactly<2>, APMPPlainForm::LessOrEqual});
+    add(u"29", compare<looseNotEquals>, {compareDirect<looseNotEquals>, exactly<2>, APMPPlainForm::LooseNotEqual});
 }
 
 APMPLogicalCommandEvaluator::APMPLogicalCommandEvaluator() : APMPCommandFamily(Mode::Raw) {

@@ -5,12 +5,6 @@
 
 namespace measurement {
 
-namespace {
-
-constexpr std::uint32_t kAbsent = ~std::uint32_t{0};
-
-}  // namespace
-
 APMPPropertyMap::~APMPPropertyMap() { destroyEntries(); }
 
 void APMPPropertyMap::destroyEntries() {
@@ -22,25 +16,14 @@ void APMPPropertyMap::destroyEntries() {
     index_.reset();
 }
 
-std::uint32_t APMPPropertyMap::position(const APMPName& name) const {
-    if (index_) {
-        const auto& slots = *index_;
-        const std::size_t mask = slots.size() - 1;
-        for (std::size_t i = name.hash & mask;; i = (i + 1) & mask) {
-            const std::uint32_t slot = slots[i];
-            if (slot == 0) return kAbsent;
-            if (matches(data_[slot - 1], name)) return slot - 1;
-        }
+std::uint32_t APMPPropertyMap::indexedPosition(const APMPName& name) const {
+    const auto& slots = *index_;
+    const std::size_t mask = slots.size() - 1;
+    for (std::size_t i = name.hash & mask;; i = (i + 1) & mask) {
+        const std::uint32_t slot = slots[i];
+        if (slot == 0) return kAbsent;
+        if (matches(data_[slot - 1], name)) return slot - 1;
     }
-    for (std::uint32_t i = 0; i < size_; ++i) {
-        if (matches(data_[i], name)) return i;
-    }
-    return kAbsent;
-}
-
-const APMPValueRef* APMPPropertyMap::find(const APMPName& name) const {
-    const std::uint32_t i = position(name);
-    return i == kAbsent ? nullptr : &data_[i].value;
 }
 
 APMPValueRef APMPPropertyMap::valueForName(const std::u16string& name) const {

@@ -52,7 +52,24 @@ public:
 
     // The same operations by name key. A new entry keeps the key's string
     // value as its name when the key has one.
-    const APMPValueRef* find(const APMPName& name) const;
+    const APMPValueRef* find(const APMPName& name) const {
+        if (!index_) {
+            for (std::uint32_t i = 0; i < size_; ++i) {
+                if (matches(data_[i], name)) return &data_[i].value;
+            }
+            return nullptr;
+        }
+        const std::uint32_t i = indexedPosition(name);
+        return i == kAbsent ? nullptr : &data_[i].value;
+    }
+    // Writes the value of a name the map holds: false when it holds none;
+    // true (and nothing written) when the map or the name is immutable.
+    bool assign(APMPValueRef& value, const APMPName& name) {
+        const std::uint32_t i = position(name);
+        if (i == kAbsent) return false;
+        if (!immutable_ && !data_[i].immutable) data_[i].value = std::move(value);
+        return true;
+    }
     bool contains(const APMPName& name) const { return find(name) != nullptr; }
     void put(APMPValueRef value, const APMPName& name, bool immutable);
     void remove(const APMPName& name);
@@ -90,7 +107,15 @@ private:
                (entry.hash == name.hash && entry.name->value().size() == name.text.size() &&
                 std::u16string_view(entry.name->value()) == name.text);
     }
-    std::uint32_t position(const APMPName& name) const;
+    static constexpr std::uint32_t kAbsent = ~std::uint32_t{0};
+    std::uint32_t position(const APMPName& name) const {
+        if (index_) return indexedPosition(name);
+        for (std::uint32_t i = 0; i < size_; ++i) {
+            if (matches(data_[i], name)) return i;
+        }
+        return kAbsent;
+    }
+    std::uint32_t indexedPosition(const APMPName& name) const;
     void append(Entry entry);
     void grow();
     void rebuildIndex();

@@ -92,9 +92,10 @@ void APMPRuntime::setModuleCreator(APMPModuleCreator creator, const std::string&
 APMPValueRef APMPRuntime::executeStatements(const nano_APMPBRuntimeEntity* entities, std::size_t count,
                                             ScriptError& error) {
     APMPValueRef result = APMPUndefined();
+    APMPProgramLiterals literals;
     for (std::size_t i = 0; i < count; ++i) {
-        APMPValueRef statement =
-            APMPRuntimeEntityConverter::runtimeValueFromRuntimeEntity(entities[i], error, limits().maxEntityDepth);
+        APMPValueRef statement = APMPRuntimeEntityConverter::runtimeValueFromRuntimeEntity(
+            entities[i], literals, error, limits().maxEntityDepth);
         if (error) return APMPUndefined();
         result = APMPEvaluator::evaluateStatement(statement, *_globalScope, error);
         if (error) return APMPUndefined();

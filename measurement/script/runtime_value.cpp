@@ -156,10 +156,7 @@ APMPRuntimeValue* APMPHole() {
 
 APMPUndefinedValue::APMPUndefinedValue() : APMPRuntimeValue(APMPValueKind::Undefined) { makeImmortal(); }
 
-APMPUndefinedValue* APMPUndefinedValue::sharedInstance() {
-    static APMPUndefinedValue* instance = new APMPUndefinedValue();
-    return instance;
-}
+APMPUndefinedValue* APMPUndefinedValue::makeShared() { return new APMPUndefinedValue(); }
 
 double APMPUndefinedValue::doubleValueOrError(ScriptError&) const { return std::numeric_limits<double>::quiet_NaN(); }
 
@@ -182,20 +179,10 @@ APMPValueRef APMPNullValue::applyWithName(const std::u16string&, const APMPValue
     return APMPUndefined();
 }
 
-APMPBooleanValue* APMPBooleanValue::booleanValueWithBool(bool value) {
-    static APMPBooleanValue* const shared[2] = {
-        [] {
-            auto* v = new APMPBooleanValue(false);
-            v->makeImmortal();
-            return v;
-        }(),
-        [] {
-            auto* v = new APMPBooleanValue(true);
-            v->makeImmortal();
-            return v;
-        }(),
-    };
-    return shared[value ? 1 : 0];
+APMPBooleanValue* APMPBooleanValue::makeShared(bool value) {
+    auto* shared = new APMPBooleanValue(value);
+    shared->makeImmortal();
+    return shared;
 }
 
 Ref<APMPStringValue> APMPStringValue::fromUTF8(std::string_view text) {
@@ -262,11 +249,18 @@ std::u16string APMPControlValue::typeName() const {
 namespace measurement {
 
 APMPStatementValue::APMPStatementValue(std::u16string functionName, APMPValueList arguments)
+    : APMPStatementValue(makeRef<APMPStringValue>(std::move(functionName)), std::move(arguments)) {}
+
+APMPStatementValue::APMPStatementValue(Ref<APMPStringValue> functionName, APMPValueList arguments)
     : APMPRuntimeValue(APMPValueKind::Statement),
-      _functionName(std::move(functionName)),
+      _functionName(functionName->value()),
       _arguments(std::move(arguments)),
-      name_(makeRef<APMPStringValue>(_functionName)),
-      op_(&APMPCommandRegistrar::sharedInstance().opFor(_functionName, _arguments)) {}
+      name_(std::move(functionName)),
+      op_(&APMPCommandRegistrar::sharedInstance().opFor(_functionName, _arguments)),
+      runner_(op_->run),
+      plain_(APMPAnalysePlainExpression(op_->form, _arguments)) {
+    if (plain_.form != APMPPlainForm::None) runner_ = APMPRunPlainExpression;
+}
 
 APMPStatementValue::~APMPStatementValue() = default;
 

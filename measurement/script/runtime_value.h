@@ -234,7 +234,10 @@ private:
 
 class APMPUndefinedValue final : public APMPRuntimeValue {
 public:
-    static APMPUndefinedValue* sharedInstance();
+    static APMPUndefinedValue* sharedInstance() {
+        static APMPUndefinedValue* const instance = makeShared();
+        return instance;
+    }
     std::u16string stringValueOrError(ScriptError&) const override { return u"undefined"; }
     double doubleValueOrError(ScriptError&) const override;
     bool booleanValueOrError(ScriptError&) const override { return false; }
@@ -243,6 +246,7 @@ public:
 
 private:
     APMPUndefinedValue();
+    static APMPUndefinedValue* makeShared();
 };
 
 class APMPNullValue final : public APMPRuntimeValue {
@@ -262,13 +266,17 @@ class APMPBooleanValue final : public APMPRuntimeValue {
 public:
     explicit APMPBooleanValue(bool value) : APMPRuntimeValue(APMPValueKind::Boolean), _value(value) {}
     // One of the two shared instances.
-    static APMPBooleanValue* booleanValueWithBool(bool value);
+    static APMPBooleanValue* booleanValueWithBool(bool value) {
+        static APMPBooleanValue* const shared[2] = {makeShared(false), makeShared(true)};
+        return shared[value ? 1 : 0];
+    }
     bool value() const { return _value; }
     std::u16string stringValueOrError(ScriptError&) const override { return _value ? u"true" : u"false"; }
     double doubleValueOrError(ScriptError&) const override { return _value ? 1 : 0; }
     bool booleanValueOrError(ScriptError&) const override { return _value; }
 
 private:
+    static APMPBooleanValue* makeShared(bool value);
     bool _value;
 };
 
@@ -319,23 +327,77 @@ private:
     APMPValueRef _data;
 };
 
+class APMPStatementValue;
+
+// What runs one statement: given the statement (its arguments still
+// unevaluated) after its evaluation has been counted.
+using APMPStatementRunner = APMPValueRef (*)(const APMPStatementValue& statement, APMPScope& scope,
+                                             ScriptError& error);
+
+// The commands a plain expression is made of (see APMPPlainExpression).
+enum class APMPPlainForm : std::uint8_t {
+    None,
+    ReadVariable,
+    Assign,
+    Add,
+    Subtract,
+    Multiply,
+    Divide,
+    Remainder,
+    Less,
+    LessOrEqual,
+    Greater,
+    GreaterOrEqual,
+    LooseEqual,
+    LooseNotEqual,
+    StrictEqual,
+    StrictNotEqual,
+};
+
+// A plain expression is a statement made only of literals, variable reads
+// and assignments by literal name, arithmetic and comparisons, in which
+// every evaluation is counted before anything can fail. Counting them all
+// at once, at the start, therefore ends in the same state as counting
+// them one by one; the evaluator does so when the budget and the nesting
+// bound allow the whole expression, and goes statement by statement when
+// they do not.
+struct APMPPlainExpression {
+    APMPPlainForm form = APMPPlainForm::None;
+    // Whether the expression's last step may fail (a conversion, an
+    // assignment to an undeclared name).
+    bool mayFail = false;
+    // Nesting levels of its statements, itself included.
+    std::uint16_t depth = 0;
+    // Evaluations of the whole expression, itself included.
+    std::uint32_t evaluations = 0;
+};
+
 // A command code or function name with its unevaluated arguments. What
 // evaluates it is resolved once, when the statement is made.
 class APMPStatementValue final : public APMPRuntimeValue {
 public:
     APMPStatementValue(std::u16string functionName, APMPValueList arguments);
+    // The function name as a string value the program shares.
+    APMPStatementValue(Ref<APMPStringValue> functionName, APMPValueList arguments);
     ~APMPStatementValue() override;
     const std::u16string& functionName() const { return _functionName; }
     const APMPValueList& arguments() const { return _arguments; }
     // The function name as a string value (the fallback call looks it up).
     const Ref<APMPStringValue>& name() const { return name_; }
+    // The command that serves the statement.
     const APMPStatementOp& op() const { return *op_; }
+    // What the evaluator calls: the command's runner, or the plain
+    // expression's.
+    APMPStatementRunner runner() const { return runner_; }
+    const APMPPlainExpression& plain() const { return plain_; }
 
 private:
     std::u16string _functionName;
     APMPValueList _arguments;
     Ref<APMPStringValue> name_;
     const APMPStatementOp* op_;
+    APMPStatementRunner runner_;
+    APMPPlainExpression plain_;
 };
 
 // Shorthands for the shared instances and new values.

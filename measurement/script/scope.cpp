@@ -38,15 +38,14 @@ void APMPScope::setValue(APMPValueRef value, const APMPName& name) {
 }
 
 bool APMPScope::assignExisting(APMPValueRef value, const APMPName& name) {
-    const APMPScope* holder = holderOf(name);
-    if (!holder) return false;
-    for (APMPScope* scope = this;; scope = scope->_parentScope.get()) {
-        if (scope->_contents.isImmutable()) return true;
-        if (scope == holder) {
-            scope->_contents.put(std::move(value), name, false);
-            return true;
-        }
+    // The holder takes the write (its map ignores it for an immutable
+    // name); an immutable scope on the way passes none through.
+    bool blocked = false;
+    for (APMPScope* scope = this; scope; scope = scope->_parentScope.get()) {
+        if (blocked ? scope->_contents.contains(name) : scope->_contents.assign(value, name)) return true;
+        blocked = blocked || scope->_contents.isImmutable();
     }
+    return false;
 }
 
 APMPObjectManager* APMPScope::objectManager() const {

@@ -212,11 +212,11 @@ APMPValueRef runArrayLiteral(const APMPStatementValue& statement, APMPScope& sco
 }  // namespace commands
 
 APMPVariableCommandEvaluator::APMPVariableCommandEvaluator() : APMPCommandFamily(Mode::Evaluated) {
-    add(u"3", assign, {assignDirect, exactly<2>});
+    add(u"3", assign, {assignDirect, exactly<2>, APMPPlainForm::Assign});
     add(u"52", declareConstants);
     add(u"7", arrayLiteral, {runArrayLiteral, nullptr});
     add(u"8", objectLiteral);
-    add(u"15", readVariable, {readVariableDirect, exactly<1>});
+    add(u"15", readVariable, {readVariableDirect, exactly<1>, APMPPlainForm::ReadVariable});
     add(u"16", readProperty, {readPropertyDirect, exactly<2>});
     add(u"17", readProperty, {readPropertyDirect, exactly<2>});
     add(u"45", nullLiteral);

@@ -118,8 +118,10 @@ APMPValueRef evaluateText(APMPScope& scope, std::string_view text, ScriptError& 
     if (!decoded) return APMPUndefined();
     const nano_APMPBProgram& program = *decoded->message();
     APMPValueList statements;
+    APMPProgramLiterals literals;
     for (pb_size_t i = 0; i < program.statements_count; ++i) {
-        statements.push_back(APMPRuntimeEntityConverter::runtimeValueFromRuntimeEntity(program.statements[i], error));
+        statements.push_back(
+            APMPRuntimeEntityConverter::runtimeValueFromRuntimeEntity(program.statements[i], literals, error));
         if (error) return APMPUndefined();
     }
     return APMPEvaluator::executeStatements(statements, scope, error);
