@@ -2,6 +2,7 @@
 
 #include "measurement/script/command_families.h"
 #include "measurement/script/object_manager.h"
+#include "measurement/script/plain_expression.h"
 #include "measurement/script/runtime_helpers.h"
 
 namespace measurement {
@@ -66,6 +67,12 @@ namespace evaluation {
 
 APMPValueRef evaluateStatement(const APMPStatementValue& statement, APMPScope& scope, ScriptError& error) {
     APMPBudget* budget = scope.budget();
+    const APMPPlainExpression& plain = statement.plain();
+    // A plain expression is counted whole when the budget and the nesting
+    // bound allow all of it; otherwise it goes statement by statement.
+    if (plain.form != APMPPlainForm::None && (!budget || budget->countAhead(plain.evaluations, plain.depth))) {
+        return statement.plainCode().run(scope, error);
+    }
     if (budget && !budget->countInstruction(error)) return APMPUndefined();
     return runStatement(statement, scope, budget, error);
 }

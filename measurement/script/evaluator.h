@@ -112,9 +112,6 @@ struct APMPCommandEntry {
     bool (*directAccepts)(const APMPValueList& arguments) = nullptr;
 };
 
-// The runner of plain expressions; statements that cannot run as one at
-// that moment run through their command's own runner.
-APMPValueRef APMPRunPlainExpression(const APMPStatementValue& statement, APMPScope& scope, ScriptError& error);
 // What a statement of this form and these arguments is as a plain
 // expression (form None when it is not one).
 APMPPlainExpression APMPAnalysePlainExpression(APMPPlainForm form, const APMPValueList& arguments);
@@ -152,7 +149,7 @@ inline APMPValueRef runStatement(const APMPStatementValue& statement, APMPScope&
                                  ScriptError& error) {
     APMPNestingGuard nesting(budget, error);
     if (!nesting.ok()) return APMPUndefined();
-    return statement.runner()(statement, scope, error);
+    return statement.op().run(statement, scope, error);
 }
 
 // Counts and runs a statement.

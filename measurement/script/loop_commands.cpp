@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "measurement/script/command_support.h"
+#include "measurement/script/plain_loop.h"
 #include "measurement/script/script_string.h"
 
 namespace measurement {
@@ -149,6 +150,10 @@ APMPValueRef conditionalLoop(const APMPValueList& arguments, APMPScope& scope, S
     if (!bodyValue->isArray()) return fail(error, kAPMPErrorArgumentKind);
     const APMPValueList body = asArray(bodyValue).allElements();
     APMPValueRef result;
+    if (APMPRunPlainLoop(arguments[0], arguments[1], body, runFirst, scope, result, error) ==
+        APMPPlainLoopOutcome::Ran) {
+        return result;
+    }
     if (runFirst && runBody(body, scope, result, error) == BodyOutcome::Stop) return result;
     while (truth(arguments[0], scope, error)) {
         if (runBody(body, scope, result, error) == BodyOutcome::Stop) return result;

@@ -1,58 +1,45 @@
 // Plain expressions: statements of literals, variable reads and writes by
 // literal name, arithmetic and comparisons, whose evaluations are counted
-// all at once and which then run without the evaluator's per-statement
-// bookkeeping.
+// all at once and which then run as a short list of steps.
+
+#include "measurement/script/plain_expression.h"
 
 #include <algorithm>
+#include <new>
 
-#include "measurement/script/command_support.h"
+#include "measurement/script/evaluator.h"
 #include "measurement/script/value_operators.h"
 
 namespace measurement {
 
 namespace {
 
-using namespace commands;
-
 // What an argument brings to an expression: a literal is one evaluation
 // that cannot fail; a statement must be a plain expression itself.
 struct Part {
     bool plain = false;
     bool mayFail = false;
-    std::uint16_t depth = 0;
-    std::uint32_t evaluations = 0;
+    std::uint32_t stack = 0;
+    std::uint32_t depth = 0;
+    std::uint64_t evaluations = 0;
 };
 
 Part partOf(const APMPValueRef& argument) {
-    if (!argument.isStatement()) return {true, false, 0, 1};
+    if (!argument.isStatement()) return {true, false, 1, 0, 1};
     const APMPPlainExpression& inner = valueAs<APMPStatementValue>(argument).plain();
     if (inner.form == APMPPlainForm::None) return {};
-    return {true, inner.mayFail, inner.depth, inner.evaluations};
+    return {true, inner.mayFail, inner.stack, inner.depth, inner.evaluations};
 }
 
-constexpr std::uint32_t kMaxEvaluations = 1u << 30;
-constexpr std::uint16_t kMaxDepth = 1u << 14;
+constexpr std::uint64_t kMaxEvaluations = 1u << 30;
+constexpr std::uint32_t kMaxDepth = 1u << 14;
 
-APMPPlainExpression expression(APMPPlainForm form, bool mayFail, std::uint32_t depth, std::uint64_t evaluations) {
-    // Absurdly large expressions run statement by statement.
-    if (depth > kMaxDepth || evaluations > kMaxEvaluations) return {};
-    return {form, mayFail, static_cast<std::uint16_t>(depth), static_cast<std::uint32_t>(evaluations)};
-}
-
-APMPValueRef evaluatePlain(const APMPStatementValue& statement, APMPScope& scope, ScriptError& error);
-
-const APMPStringValue& nameArgument(const APMPStatementValue& statement) {
-    return valueAs<APMPStringValue>(statement.arguments()[0]);
-}
-
-// An operand: a literal yields itself, a variable read is done in place.
-inline APMPValueRef plainValue(const APMPValueRef& argument, APMPScope& scope, ScriptError& error) {
-    if (!argument.isStatement()) return argument;
-    const auto& statement = valueAs<APMPStatementValue>(argument);
-    if (statement.plain().form == APMPPlainForm::ReadVariable) {
-        return scope.valueForName(APMPName(nameArgument(statement)));
-    }
-    return evaluatePlain(statement, scope, error);
+APMPPlainExpression expression(APMPPlainForm form, bool mayFail, std::uint32_t stack, std::uint32_t depth,
+                               std::uint64_t evaluations) {
+    // Larger expressions run statement by statement.
+    if (stack > APMPPlainCode::kMaxStack || depth > kMaxDepth || evaluations > kMaxEvaluations) return {};
+    return {form, mayFail, static_cast<std::uint8_t>(stack), static_cast<std::uint16_t>(depth),
+            static_cast<std::uint32_t>(evaluations)};
 }
 
 APMPValueRef applyOperator(APMPPlainForm form, const APMPValueRef& x, const APMPValueRef& y, APMPScope& scope,
@@ -90,24 +77,48 @@ APMPValueRef applyOperator(APMPPlainForm form, const APMPValueRef& x, const APMP
     }
 }
 
-APMPValueRef evaluatePlain(const APMPStatementValue& statement, APMPScope& scope, ScriptError& error) {
-    const APMPValueRef* arguments = statement.arguments().data();
-    const APMPPlainForm form = statement.plain().form;
-    if (form == APMPPlainForm::ReadVariable) return scope.valueForName(APMPName(nameArgument(statement)));
-    if (form == APMPPlainForm::Assign) {
-        APMPValueRef value = plainValue(arguments[1], scope, error);
-        if (error) return APMPUndefined();
-        if (!scope.assignExisting(value, APMPName(nameArgument(statement)))) {
-            return fail(error, kAPMPErrorUndeclaredAssignment);
-        }
-        return value;
+// The values an expression holds while it runs, freed when it ends.
+class ValueStack {
+public:
+    ValueStack() = default;
+    ValueStack(const ValueStack&) = delete;
+    ValueStack& operator=(const ValueStack&) = delete;
+    ~ValueStack() {
+        while (size_ > 0) at(--size_).~APMPValueRef();
     }
-    const APMPValueRef x = plainValue(arguments[0], scope, error);
-    if (error) return APMPUndefined();
-    const APMPValueRef y = plainValue(arguments[1], scope, error);
-    if (error) return APMPUndefined();
-    return applyOperator(form, x, y, scope, error);
-}
+    void push(const APMPValueRef& value) { new (&at(size_++)) APMPValueRef(value); }
+    APMPValueRef& top() { return at(size_ - 1); }
+    APMPValueRef& below() { return at(size_ - 2); }
+    void pop() { at(--size_).~APMPValueRef(); }
+
+private:
+    APMPValueRef& at(std::size_t i) { return reinterpret_cast<APMPValueRef*>(storage_)[i]; }
+    alignas(APMPValueRef) unsigned char storage_[APMPPlainCode::kMaxStack * sizeof(APMPValueRef)];
+    std::size_t size_ = 0;
+};
+
+// Names looked up along the scope chain at every step.
+struct ScopeNames {
+    const std::vector<APMPName>& names;
+    APMPScope& scope;
+    APMPValueRef read(std::uint16_t i) const { return scope.valueForName(names[i]); }
+    bool assign(std::uint16_t i, const APMPValueRef& value) const { return scope.assignExisting(value, names[i]); }
+};
+
+// Names resolved to their slots.
+struct SlotNames {
+    const APMPResolvedName* names;
+    APMPValueRef read(std::uint16_t i) const {
+        const APMPValueRef* slot = names[i].slot;
+        return slot ? *slot : APMPUndefined();
+    }
+    bool assign(std::uint16_t i, const APMPValueRef& value) const {
+        const APMPResolvedName& name = names[i];
+        if (!name.slot) return false;
+        if (name.writable) *name.slot = value;
+        return true;
+    }
+};
 
 }  // namespace
 
@@ -118,14 +129,14 @@ APMPPlainExpression APMPAnalysePlainExpression(APMPPlainForm form, const APMPVal
         case APMPPlainForm::ReadVariable:
             // The name literal, then a lookup that cannot fail.
             if (arguments.size() != 1 || !arguments[0].isString()) return {};
-            return expression(form, false, 1, 2);
+            return expression(form, false, 1, 1, 2);
         case APMPPlainForm::Assign: {
             // The name literal and the value are counted before the
             // assignment, which fails for an undeclared name.
             if (arguments.size() != 2 || !arguments[0].isString()) return {};
             const Part value = partOf(arguments[1]);
             if (!value.plain) return {};
-            return expression(form, true, 1u + value.depth, 2u + std::uint64_t{value.evaluations});
+            return expression(form, true, value.stack, 1 + value.depth, 2 + value.evaluations);
         }
         default: {
             // The left operand must not fail: the right one would not be
@@ -134,20 +145,86 @@ APMPPlainExpression APMPAnalysePlainExpression(APMPPlainForm form, const APMPVal
             const Part left = partOf(arguments[0]);
             const Part right = partOf(arguments[1]);
             if (!left.plain || !right.plain || left.mayFail) return {};
-            return expression(form, true, 1u + std::max(left.depth, right.depth),
-                              1u + std::uint64_t{left.evaluations} + right.evaluations);
+            return expression(form, true, std::max(left.stack, 1 + right.stack), 1 + std::max(left.depth, right.depth),
+                              1 + left.evaluations + right.evaluations);
         }
     }
 }
 
-APMPValueRef APMPRunPlainExpression(const APMPStatementValue& statement, APMPScope& scope, ScriptError& error) {
-    const APMPPlainExpression& plain = statement.plain();
-    APMPBudget* budget = scope.budget();
-    // The statement itself has been counted and entered already.
-    if (budget && !budget->countAhead(plain.evaluations - 1, plain.depth - 1)) {
-        return statement.op().run(statement, scope, error);
+APMPPlainCode::APMPPlainCode(const APMPStatementValue& statement) { compile(APMPValueRef::borrowed(statement)); }
+
+std::uint16_t APMPPlainCode::nameIndex(const APMPStringValue& name) {
+    for (std::size_t i = 0; i < names_.size(); ++i) {
+        if (names_[i].string == &name) return static_cast<std::uint16_t>(i);
     }
-    return evaluatePlain(statement, scope, error);
+    names_.emplace_back(name);
+    return static_cast<std::uint16_t>(names_.size() - 1);
+}
+
+void APMPPlainCode::compile(const APMPValueRef& value) {
+    if (!value.isStatement()) {
+        steps_.push_back({Kind::Literal, APMPPlainForm::None, 0, &value});
+        return;
+    }
+    const auto& statement = valueAs<APMPStatementValue>(value);
+    const APMPValueRef* arguments = statement.arguments().data();
+    const APMPPlainForm form = statement.plain().form;
+    switch (form) {
+        case APMPPlainForm::ReadVariable:
+            steps_.push_back({Kind::Read, form, nameIndex(valueAs<APMPStringValue>(arguments[0])), nullptr});
+            return;
+        case APMPPlainForm::Assign:
+            compile(arguments[1]);
+            steps_.push_back({Kind::Assign, form, nameIndex(valueAs<APMPStringValue>(arguments[0])), nullptr});
+            return;
+        default:
+            compile(arguments[0]);
+            compile(arguments[1]);
+            steps_.push_back({Kind::Operator, form, 0, nullptr});
+            return;
+    }
+}
+
+template <class Names>
+APMPValueRef APMPPlainCode::execute(const Names& names, APMPScope& scope, ScriptError& error) const {
+    ValueStack stack;
+    for (const Step& step : steps_) {
+        switch (step.kind) {
+            case Kind::Literal:
+                stack.push(*step.literal);
+                break;
+            case Kind::Read:
+                stack.push(names.read(step.name));
+                break;
+            case Kind::Assign:
+                if (!names.assign(step.name, stack.top())) {
+                    error.fail(kAPMPErrorUndeclaredAssignment);
+                    return APMPUndefined();
+                }
+                break;
+            case Kind::Operator: {
+                APMPValueRef result = applyOperator(step.form, stack.below(), stack.top(), scope, error);
+                if (error) return APMPUndefined();
+                stack.pop();
+                stack.top() = std::move(result);
+                break;
+            }
+        }
+    }
+    return std::move(stack.top());
+}
+
+APMPValueRef APMPPlainCode::run(APMPScope& scope, ScriptError& error) const {
+    return execute(ScopeNames{names_, scope}, scope, error);
+}
+
+APMPValueRef APMPPlainCode::run(const APMPResolvedName* names, APMPScope& scope, ScriptError& error) const {
+    return execute(SlotNames{names}, scope, error);
+}
+
+const APMPPlainCode& APMPStatementValue::plainCode() const {
+    if (!plainCode_) plainCode_ = std::make_unique<APMPPlainCode>(*this);
+    return *plainCode_;
 }
 
 }  // namespace measurement

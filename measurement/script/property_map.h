@@ -62,6 +62,14 @@ public:
         const std::uint32_t i = indexedPosition(name);
         return i == kAbsent ? nullptr : &data_[i].value;
     }
+    // The value slot of a name, or nullptr; `writable` says whether
+    // writes through it are allowed (neither map nor name immutable).
+    APMPValueRef* slot(const APMPName& name, bool& writable) {
+        const std::uint32_t i = position(name);
+        if (i == kAbsent) return nullptr;
+        writable = !immutable_ && !data_[i].immutable;
+        return &data_[i].value;
+    }
     // Writes the value of a name the map holds: false when it holds none;
     // true (and nothing written) when the map or the name is immutable.
     bool assign(APMPValueRef& value, const APMPName& name) {

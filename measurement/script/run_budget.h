@@ -47,12 +47,13 @@ public:
         return true;
     }
     std::int64_t instructionCount() const { return instructions_; }
-    // Counts the evaluations of statements nested up to `levels` below the
-    // current one all at once, when the budget and the nesting bound allow
-    // every one of them; otherwise counts nothing and answers false.
+    // Counts at once the evaluations of a statement and of the statements
+    // nested in it `levels` deep (itself the first level), when the budget
+    // and the nesting bound allow every one of them; otherwise counts
+    // nothing and answers false.
     bool countAhead(std::uint32_t evaluations, int levels) {
         if (evaluations > limits_.maxInstructions - instructions_) return false;
-        if (levels > 0 && depth_ + levels > limits_.maxNestingDepth) return false;
+        if (depth_ + levels > limits_.maxNestingDepth) return false;
         instructions_ += evaluations;
         return true;
     }

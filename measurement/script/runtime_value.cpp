@@ -6,6 +6,7 @@
 #include "measurement/script/command_families.h"
 #include "measurement/script/evaluator.h"
 #include "measurement/script/object_values.h"
+#include "measurement/script/plain_expression.h"
 #include "measurement/script/script_string.h"
 
 namespace measurement {
@@ -257,10 +258,7 @@ APMPStatementValue::APMPStatementValue(Ref<APMPStringValue> functionName, APMPVa
       _arguments(std::move(arguments)),
       name_(std::move(functionName)),
       op_(&APMPCommandRegistrar::sharedInstance().opFor(_functionName, _arguments)),
-      runner_(op_->run),
-      plain_(APMPAnalysePlainExpression(op_->form, _arguments)) {
-    if (plain_.form != APMPPlainForm::None) runner_ = APMPRunPlainExpression;
-}
+      plain_(APMPAnalysePlainExpression(op_->form, _arguments)) {}
 
 APMPStatementValue::~APMPStatementValue() = default;
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -109,7 +110,7 @@ private:
 // callback may give none.
 class APMPValueRef {
 public:
-    APMPValueRef() noexcept : object_(nullptr), kind_(kEmpty), counted_(false) {}
+    APMPValueRef() noexcept : bits_(0), tag_(kEmpty) {}
     APMPValueRef(std::nullptr_t) noexcept : APMPValueRef() {}
     APMPValueRef(APMPRuntimeValue* object) noexcept { adopt(object, true); }
     explicit APMPValueRef(const APMPRuntimeValue& object) noexcept {
@@ -129,51 +130,45 @@ public:
     static APMPValueRef borrowed(const APMPRuntimeValue& object) noexcept {
         APMPValueRef v;
         v.adopt(const_cast<APMPRuntimeValue*>(&object), false);
-        v.counted_ = false;
+        v.tag_ &= ~kCounted;
         return v;
     }
     static APMPValueRef number(double value) noexcept {
         APMPValueRef v;
         v.number_ = value;
-        v.kind_ = static_cast<std::uint8_t>(APMPValueKind::Number);
+        v.tag_ = static_cast<std::uint64_t>(APMPValueKind::Number);
         return v;
     }
 
-    APMPValueRef(const APMPValueRef& o) noexcept : bits_(o.bits_), kind_(o.kind_), counted_(o.counted_) {
-        if (counted_) ++object_->refs_;
+    APMPValueRef(const APMPValueRef& o) noexcept : bits_(o.bits_), tag_(o.tag_) {
+        if (counted()) ++object_->refs_;
     }
-    APMPValueRef(APMPValueRef&& o) noexcept : bits_(o.bits_), kind_(o.kind_), counted_(o.counted_) {
-        o.counted_ = false;
-        o.kind_ = kEmpty;
-    }
+    APMPValueRef(APMPValueRef&& o) noexcept : bits_(o.bits_), tag_(o.tag_) { o.tag_ = kEmpty; }
     APMPValueRef& operator=(const APMPValueRef& o) noexcept {
-        if (o.counted_) ++o.object_->refs_;
+        if (o.counted()) ++o.object_->refs_;
         APMPValueRef old(std::move(*this));
         bits_ = o.bits_;
-        kind_ = o.kind_;
-        counted_ = o.counted_;
+        tag_ = o.tag_;
         return *this;
     }
     APMPValueRef& operator=(APMPValueRef&& o) noexcept {
         if (this == &o) return *this;
         APMPValueRef old(std::move(*this));
         bits_ = o.bits_;
-        kind_ = o.kind_;
-        counted_ = o.counted_;
-        o.counted_ = false;
-        o.kind_ = kEmpty;
+        tag_ = o.tag_;
+        o.tag_ = kEmpty;
         return *this;
     }
     ~APMPValueRef() {
-        if (counted_) object_->release();
+        if (counted()) object_->release();
     }
 
-    explicit operator bool() const { return kind_ != kEmpty; }
+    explicit operator bool() const { return tag_ != kEmpty; }
     void reset() { *this = APMPValueRef(); }
     // The handle answers for the value: `value->isArray()`.
     const APMPValueRef* operator->() const { return this; }
 
-    APMPValueKind kind() const { return static_cast<APMPValueKind>(kind_); }
+    APMPValueKind kind() const { return static_cast<APMPValueKind>(static_cast<std::uint8_t>(tag_)); }
     bool isHole() const { return is(APMPValueKind::Hole); }
     bool isUndefined() const { return is(APMPValueKind::Undefined); }
     bool isNull() const { return is(APMPValueKind::Null); }
@@ -193,7 +188,9 @@ public:
     APMPRuntimeValue* get() const { return isObject() ? object_ : nullptr; }
     // Whether both name the same heap value, or are equal numbers bit for
     // bit.
-    bool isSameValue(const APMPValueRef& other) const { return kind_ == other.kind_ && bits_ == other.bits_; }
+    bool isSameValue(const APMPValueRef& other) const {
+        return kind() == other.kind() && tag_ != kEmpty && bits_ == other.bits_;
+    }
 
     std::u16string stringValueOrError(ScriptError& error) const;
     double doubleValueOrError(ScriptError& error) const {
@@ -206,21 +203,27 @@ public:
     bool isEqualToRuntimeValue(const APMPValueRef& other) const;
 
 private:
-    static constexpr std::uint8_t kEmpty = 0xFF;
-    bool is(APMPValueKind kind) const { return kind_ == static_cast<std::uint8_t>(kind); }
-    bool isObject() const { return kind_ != kEmpty && kind_ != static_cast<std::uint8_t>(APMPValueKind::Number); }
+    // The tag: the kind in the low byte, and whether the handle counts
+    // its object. One word, so that copies move two whole words.
+    static constexpr std::uint64_t kEmpty = 0xFF;
+    static constexpr std::uint64_t kCounted = 0x100;
+    bool counted() const { return (tag_ & kCounted) != 0; }
+    bool is(APMPValueKind kind) const { return static_cast<std::uint8_t>(tag_) == static_cast<std::uint8_t>(kind); }
+    bool isObject() const { return tag_ != kEmpty && !isNumber(); }
     // Takes the object; `retain` says whether the handle must count it
     // itself (false when a counted reference is handed over).
     void adopt(APMPRuntimeValue* object, bool retain) noexcept {
         object_ = object;
         if (!object) {
-            kind_ = kEmpty;
-            counted_ = false;
+            bits_ = 0;
+            tag_ = kEmpty;
             return;
         }
-        kind_ = static_cast<std::uint8_t>(object->kind());
-        counted_ = !object->immortal_;
-        if (counted_ && retain) ++object->refs_;
+        tag_ = static_cast<std::uint64_t>(object->kind());
+        if (!object->immortal_) {
+            tag_ |= kCounted;
+            if (retain) ++object->refs_;
+        }
     }
 
     union {
@@ -228,8 +231,7 @@ private:
         APMPRuntimeValue* object_;
         std::uint64_t bits_;
     };
-    std::uint8_t kind_;
-    bool counted_;
+    std::uint64_t tag_;
 };
 
 class APMPUndefinedValue final : public APMPRuntimeValue {
@@ -366,11 +368,15 @@ struct APMPPlainExpression {
     // Whether the expression's last step may fail (a conversion, an
     // assignment to an undeclared name).
     bool mayFail = false;
+    // Values held at once while it runs.
+    std::uint8_t stack = 0;
     // Nesting levels of its statements, itself included.
     std::uint16_t depth = 0;
     // Evaluations of the whole expression, itself included.
     std::uint32_t evaluations = 0;
 };
+
+class APMPPlainCode;
 
 // A command code or function name with its unevaluated arguments. What
 // evaluates it is resolved once, when the statement is made.
@@ -386,18 +392,17 @@ public:
     const Ref<APMPStringValue>& name() const { return name_; }
     // The command that serves the statement.
     const APMPStatementOp& op() const { return *op_; }
-    // What the evaluator calls: the command's runner, or the plain
-    // expression's.
-    APMPStatementRunner runner() const { return runner_; }
     const APMPPlainExpression& plain() const { return plain_; }
+    // The compiled form of a plain expression, made on its first run.
+    const APMPPlainCode& plainCode() const;
 
 private:
     std::u16string _functionName;
     APMPValueList _arguments;
     Ref<APMPStringValue> name_;
     const APMPStatementOp* op_;
-    APMPStatementRunner runner_;
     APMPPlainExpression plain_;
+    mutable std::unique_ptr<APMPPlainCode> plainCode_;
 };
 
 // Shorthands for the shared instances and new values.

@@ -48,6 +48,19 @@ bool APMPScope::assignExisting(APMPValueRef value, const APMPName& name) {
     return false;
 }
 
+APMPValueRef* APMPScope::resolve(const APMPName& name, bool& writable) {
+    bool blocked = false;
+    for (APMPScope* scope = this; scope; scope = scope->_parentScope.get()) {
+        if (APMPValueRef* slot = scope->_contents.slot(name, writable)) {
+            writable = writable && !blocked;
+            return slot;
+        }
+        blocked = blocked || scope->_contents.isImmutable();
+    }
+    writable = false;
+    return nullptr;
+}
+
 APMPObjectManager* APMPScope::objectManager() const {
     if (_objectManager) return _objectManager.get();
     if (inheritedManager_) return inheritedManager_;

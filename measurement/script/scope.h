@@ -56,6 +56,11 @@ public:
     // Writes where the name lives; false (and nothing written) when no
     // scope holds it.
     bool assignExisting(APMPValueRef value, const APMPName& name);
+    // The slot that reads and assignments of the name use from this scope,
+    // or nullptr when no scope holds it; `writable` says whether an
+    // assignment stores (an immutable name or scope on the way ignores
+    // it). Valid while no scope on the chain gains or loses a name.
+    APMPValueRef* resolve(const APMPName& name, bool& writable);
 
     // The run budget of the runtime that owns this scope, if any.
     APMPBudget* budget() const { return budget_ ? budget_ : inheritedBudget(); }
