@@ -4,15 +4,6 @@
 
 namespace measurement {
 
-namespace detail {
-std::atomic<std::int64_t>& liveObjectCounter() {
-    static std::atomic<std::int64_t> count{0};
-    return count;
-}
-}  // namespace detail
-
-std::int64_t APMPLiveObjectCount() { return detail::liveObjectCounter().load(std::memory_order_relaxed); }
-
 const APMPRuntimeLimits& APMPLimitsOf(const APMPBudget* budget) {
     static const APMPRuntimeLimits defaults;
     return budget ? budget->limits() : defaults;

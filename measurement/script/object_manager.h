@@ -76,10 +76,5 @@ bool APMPChargeAllocation(APMPScope& scope, std::size_t bytes, ScriptError& erro
 // undefined with error 18 when the run may allocate no more.
 APMPValueRef APMPNewString(std::u16string text, APMPScope& scope, ScriptError& error);
 
-// Live compound values and scopes in this process, for leak checks.
-std::int64_t APMPLiveObjectCount();
-namespace detail {
-std::atomic<std::int64_t>& liveObjectCounter();
-}
 
 }  // namespace measurement

@@ -10,12 +10,12 @@
 namespace measurement {
 
 APMPCollectableValue::APMPCollectableValue(APMPValueKind kind) : APMPRuntimeValue(kind) {
-    detail::liveObjectCounter().fetch_add(1, std::memory_order_relaxed);
+    detail::countLiveObjects(1);
 }
 
 APMPCollectableValue::~APMPCollectableValue() {
     if (owner_) owner_->unlink(this);
-    detail::liveObjectCounter().fetch_sub(1, std::memory_order_relaxed);
+    detail::countLiveObjects(-1);
 }
 
 bool APMPCollectableValue::markSelf(std::uint64_t collection) {

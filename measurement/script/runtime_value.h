@@ -7,6 +7,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "measurement/script/object_pool.h"
 #include "measurement/script/ref.h"
 #include "measurement/script/script_error.h"
 #include "measurement/script/script_string.h"
@@ -31,7 +32,7 @@ inline constexpr int kAPMPMaxDataDepth = 2000;
 // (APMPObjectManager), so a mark that an earlier collection left on a value
 // no sweep visits (a native function is never tracked) is simply stale and
 // never stops a later collection from marking what that value holds.
-class APMPMarkable : public RefCounted {
+class APMPMarkable : public RefCounted, public APMPPooledAllocation {
 public:
     void mark(std::uint64_t collection);
     // Releases what an unmarked value holds; a value the collection marked

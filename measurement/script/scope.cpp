@@ -9,10 +9,10 @@ APMPScope::APMPScope(Ref<APMPScope> parentScope) : _parentScope(std::move(parent
         inheritedManager_ = _parentScope->objectManager();
         if (inheritedManager_) budget_ = &inheritedManager_->budget();
     }
-    detail::liveObjectCounter().fetch_add(1, std::memory_order_relaxed);
+    detail::countLiveObjects(1);
 }
 
-APMPScope::~APMPScope() { detail::liveObjectCounter().fetch_sub(1, std::memory_order_relaxed); }
+APMPScope::~APMPScope() { detail::countLiveObjects(-1); }
 
 Ref<APMPScope> APMPScope::createChildScope() { return makeRef<APMPScope>(Ref<APMPScope>(this)); }
 
