@@ -77,6 +77,47 @@ APMPValueRef applyOperator(APMPPlainForm form, const APMPValueRef& x, const APMP
     }
 }
 
+// An operator on two numbers, written to `out`; false for the operators
+// that take no shortcut.
+inline bool applyToNumbers(APMPPlainForm form, double x, double y, APMPValueRef& out) {
+    switch (form) {
+        case APMPPlainForm::Add:
+            out = APMPNumber(x + y);
+            return true;
+        case APMPPlainForm::Subtract:
+            out = APMPNumber(x - y);
+            return true;
+        case APMPPlainForm::Multiply:
+            out = APMPNumber(x * y);
+            return true;
+        case APMPPlainForm::Divide:
+            out = APMPNumber(x / y);
+            return true;
+        case APMPPlainForm::Less:
+            out = APMPBoolean(x < y);
+            return true;
+        case APMPPlainForm::LessOrEqual:
+            out = APMPBoolean(x <= y);
+            return true;
+        case APMPPlainForm::Greater:
+            out = APMPBoolean(x > y);
+            return true;
+        case APMPPlainForm::GreaterOrEqual:
+            out = APMPBoolean(x >= y);
+            return true;
+        case APMPPlainForm::LooseEqual:
+        case APMPPlainForm::StrictEqual:
+            out = APMPBoolean(x == y);
+            return true;
+        case APMPPlainForm::LooseNotEqual:
+        case APMPPlainForm::StrictNotEqual:
+            out = APMPBoolean(!(x == y));
+            return true;
+        default:
+            return false;
+    }
+}
+
 // The values an expression holds while it runs, freed when it ends.
 class ValueStack {
 public:
@@ -203,7 +244,13 @@ APMPValueRef APMPPlainCode::execute(const Names& names, APMPScope& scope, Script
                 }
                 break;
             case Kind::Operator: {
-                APMPValueRef result = applyOperator(step.form, stack.below(), stack.top(), scope, error);
+                APMPValueRef& x = stack.below();
+                const APMPValueRef& y = stack.top();
+                if (x.isNumber() && y.isNumber() && applyToNumbers(step.form, x.numberValue(), y.numberValue(), x)) {
+                    stack.pop();
+                    break;
+                }
+                APMPValueRef result = applyOperator(step.form, x, y, scope, error);
                 if (error) return APMPUndefined();
                 stack.pop();
                 stack.top() = std::move(result);

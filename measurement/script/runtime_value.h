@@ -137,7 +137,7 @@ public:
     static APMPValueRef number(double value) noexcept {
         APMPValueRef v;
         v.number_ = value;
-        v.tag_ = static_cast<std::uint64_t>(APMPValueKind::Number);
+        v.tag_ = static_cast<std::uint32_t>(APMPValueKind::Number);
         return v;
     }
 
@@ -205,9 +205,11 @@ public:
 
 private:
     // The tag: the kind in the low byte, and whether the handle counts
-    // its object. One word, so that copies move two whole words.
-    static constexpr std::uint64_t kEmpty = 0xFF;
-    static constexpr std::uint64_t kCounted = 0x100;
+    // its object. A copy moves the payload and the tag as two moves that
+    // match how they were written (a 16-byte copy of two separately
+    // written fields would stall the processor on every result).
+    static constexpr std::uint32_t kEmpty = 0xFF;
+    static constexpr std::uint32_t kCounted = 0x100;
     bool counted() const { return (tag_ & kCounted) != 0; }
     bool is(APMPValueKind kind) const { return static_cast<std::uint8_t>(tag_) == static_cast<std::uint8_t>(kind); }
     bool isObject() const { return tag_ != kEmpty && !isNumber(); }
@@ -220,7 +222,7 @@ private:
             tag_ = kEmpty;
             return;
         }
-        tag_ = static_cast<std::uint64_t>(object->kind());
+        tag_ = static_cast<std::uint32_t>(object->kind());
         if (!object->immortal_) {
             tag_ |= kCounted;
             if (retain) ++object->refs_;
@@ -232,7 +234,7 @@ private:
         APMPRuntimeValue* object_;
         std::uint64_t bits_;
     };
-    std::uint64_t tag_;
+    std::uint32_t tag_;
 };
 
 class APMPUndefinedValue final : public APMPRuntimeValue {
