@@ -79,19 +79,19 @@ APMPValueRef applyOperator(APMPPlainForm form, const APMPValueRef& x, const APMP
 
 // An operator on two numbers, written to `out`; false for the operators
 // that take no shortcut.
-inline bool applyToNumbers(APMPPlainForm form, double x, double y, APMPValueRef& out) {
+[[gnu::always_inline]] inline bool applyToNumbers(APMPPlainForm form, double x, double y, APMPValueRef& out) {
     switch (form) {
         case APMPPlainForm::Add:
-            out = APMPNumber(x + y);
+            out.setNumber(x + y);
             return true;
         case APMPPlainForm::Subtract:
-            out = APMPNumber(x - y);
+            out.setNumber(x - y);
             return true;
         case APMPPlainForm::Multiply:
-            out = APMPNumber(x * y);
+            out.setNumber(x * y);
             return true;
         case APMPPlainForm::Divide:
-            out = APMPNumber(x / y);
+            out.setNumber(x / y);
             return true;
         case APMPPlainForm::Less:
             out = APMPBoolean(x < y);
@@ -117,26 +117,6 @@ inline bool applyToNumbers(APMPPlainForm form, double x, double y, APMPValueRef&
             return false;
     }
 }
-
-// The values an expression holds while it runs, freed when it ends.
-class ValueStack {
-public:
-    ValueStack() = default;
-    ValueStack(const ValueStack&) = delete;
-    ValueStack& operator=(const ValueStack&) = delete;
-    ~ValueStack() {
-        while (size_ > 0) at(--size_).~APMPValueRef();
-    }
-    void push(const APMPValueRef& value) { new (&at(size_++)) APMPValueRef(value); }
-    APMPValueRef& top() { return at(size_ - 1); }
-    APMPValueRef& below() { return at(size_ - 2); }
-    void pop() { at(--size_).~APMPValueRef(); }
-
-private:
-    APMPValueRef& at(std::size_t i) { return reinterpret_cast<APMPValueRef*>(storage_)[i]; }
-    alignas(APMPValueRef) unsigned char storage_[APMPPlainCode::kMaxStack * sizeof(APMPValueRef)];
-    std::size_t size_ = 0;
-};
 
 // Names looked up along the scope chain at every step.
 struct ScopeNames {
@@ -194,6 +174,8 @@ APMPPlainExpression APMPAnalysePlainExpression(APMPPlainForm form, const APMPVal
 
 APMPPlainCode::APMPPlainCode(const APMPStatementValue& statement) { compile(APMPValueRef::borrowed(statement)); }
 
+void APMPPlainCode::append(const APMPValueRef& part) { compile(part); }
+
 std::uint16_t APMPPlainCode::nameIndex(const APMPStringValue& name) {
     for (std::size_t i = 0; i < names_.size(); ++i) {
         if (names_[i].string == &name) return static_cast<std::uint16_t>(i);
@@ -227,46 +209,55 @@ void APMPPlainCode::compile(const APMPValueRef& value) {
 }
 
 template <class Names>
-APMPValueRef APMPPlainCode::execute(const Names& names, APMPScope& scope, ScriptError& error) const {
-    ValueStack stack;
-    for (const Step& step : steps_) {
-        switch (step.kind) {
+bool APMPPlainCode::execute(std::size_t begin, std::size_t end, const Names& names, APMPValueStack& stack,
+                            APMPScope& scope, ScriptError& error) const {
+    for (const Step* step = steps_.data() + begin; step != steps_.data() + end; ++step) {
+        switch (step->kind) {
             case Kind::Literal:
-                stack.push(*step.literal);
+                stack.push(*step->literal);
                 break;
             case Kind::Read:
-                stack.push(names.read(step.name));
+                stack.push(names.read(step->name));
                 break;
             case Kind::Assign:
-                if (!names.assign(step.name, stack.top())) {
+                if (!names.assign(step->name, stack.top())) {
                     error.fail(kAPMPErrorUndeclaredAssignment);
-                    return APMPUndefined();
+                    return false;
                 }
                 break;
             case Kind::Operator: {
                 APMPValueRef& x = stack.below();
                 const APMPValueRef& y = stack.top();
-                if (x.isNumber() && y.isNumber() && applyToNumbers(step.form, x.numberValue(), y.numberValue(), x)) {
+                if (x.isNumber() && y.isNumber() && applyToNumbers(step->form, x.numberValue(), y.numberValue(), x)) {
                     stack.pop();
                     break;
                 }
-                APMPValueRef result = applyOperator(step.form, x, y, scope, error);
-                if (error) return APMPUndefined();
+                APMPValueRef result = applyOperator(step->form, x, y, scope, error);
+                if (error) return false;
                 stack.pop();
                 stack.top() = std::move(result);
                 break;
             }
         }
     }
-    return std::move(stack.top());
+    return true;
 }
 
 APMPValueRef APMPPlainCode::run(APMPScope& scope, ScriptError& error) const {
-    return execute(ScopeNames{names_, scope}, scope, error);
+    APMPValueStack stack;
+    if (!execute(0, steps_.size(), ScopeNames{names_, scope}, stack, scope, error)) return APMPUndefined();
+    return std::move(stack.top());
 }
 
 APMPValueRef APMPPlainCode::run(const APMPResolvedName* names, APMPScope& scope, ScriptError& error) const {
-    return execute(SlotNames{names}, scope, error);
+    APMPValueStack stack;
+    if (!execute(0, steps_.size(), SlotNames{names}, stack, scope, error)) return APMPUndefined();
+    return std::move(stack.top());
+}
+
+bool APMPPlainCode::runPart(std::size_t begin, std::size_t end, const APMPResolvedName* names, APMPValueStack& stack,
+                            APMPScope& scope, ScriptError& error) const {
+    return execute(begin, end, SlotNames{names}, stack, scope, error);
 }
 
 const APMPPlainCode& APMPStatementValue::plainCode() const {

@@ -3,7 +3,9 @@
 // Plain expressions compiled to a short list of steps over a small stack
 // of values, run in a scope or with their names resolved to slots.
 
+#include <cstddef>
 #include <cstdint>
+#include <new>
 #include <vector>
 
 #include "measurement/script/property_map.h"
@@ -22,23 +24,59 @@ struct APMPResolvedName {
     bool writable = false;
 };
 
-// The steps of one plain expression in evaluation order: literals and
+// The values plain code holds while it runs, freed when it ends.
+class APMPValueStack {
+public:
+    static constexpr std::size_t kCapacity = 16;
+    APMPValueStack() = default;
+    APMPValueStack(const APMPValueStack&) = delete;
+    APMPValueStack& operator=(const APMPValueStack&) = delete;
+    ~APMPValueStack() { clear(); }
+    void push(const APMPValueRef& value) { new (&at(size_++)) APMPValueRef(value); }
+    APMPValueRef& top() { return at(size_ - 1); }
+    APMPValueRef& below() { return at(size_ - 2); }
+    void pop() { at(--size_).~APMPValueRef(); }
+    void clear() {
+        while (size_ > 0) pop();
+    }
+
+private:
+    APMPValueRef& at(std::size_t i) { return reinterpret_cast<APMPValueRef*>(storage_)[i]; }
+    alignas(APMPValueRef) unsigned char storage_[kCapacity * sizeof(APMPValueRef)];
+    std::size_t size_ = 0;
+};
+
+// The steps of plain expressions in evaluation order: literals and
 // variable reads push a value, an operator replaces the top two by its
-// result, an assignment stores the top. Nothing is counted here: the
-// expression's evaluations have been counted before it runs.
+// result, an assignment stores the top. A code holds one expression, or
+// several parts one after another (a loop's condition, body and step),
+// each leaving its value on the stack. Nothing is counted here: the
+// evaluations have been counted before the steps run.
 class APMPPlainCode {
 public:
     // The most values an expression may hold at once.
-    static constexpr std::uint8_t kMaxStack = 16;
+    static constexpr std::uint8_t kMaxStack = APMPValueStack::kCapacity;
 
+    APMPPlainCode() = default;
     explicit APMPPlainCode(const APMPStatementValue& statement);
 
-    // The names the expression reads or assigns, each once.
+    // Appends a part: a plain expression, or any other value, which
+    // yields itself. The part must outlive the code.
+    void append(const APMPValueRef& part);
+    // The steps so far: a part appended now starts here.
+    std::size_t size() const { return steps_.size(); }
+
+    // The names the code reads or assigns, each once.
     const std::vector<APMPName>& names() const { return names_; }
-    // Runs with every name looked up in the scope chain.
+    // Runs a code of one expression with every name looked up in the
+    // scope chain.
     APMPValueRef run(APMPScope& scope, ScriptError& error) const;
-    // Runs with the names resolved: one entry per names() entry.
+    // The same with the names resolved: one entry per names() entry.
     APMPValueRef run(const APMPResolvedName* names, APMPScope& scope, ScriptError& error) const;
+    // Runs the steps [begin, end), which leave one value on the stack;
+    // false (and the error set) when a step fails.
+    bool runPart(std::size_t begin, std::size_t end, const APMPResolvedName* names, APMPValueStack& stack,
+                 APMPScope& scope, ScriptError& error) const;
 
 private:
     enum class Kind : std::uint8_t { Literal, Read, Assign, Operator };
@@ -52,7 +90,8 @@ private:
     void compile(const APMPValueRef& value);
     std::uint16_t nameIndex(const APMPStringValue& name);
     template <class Names>
-    APMPValueRef execute(const Names& names, APMPScope& scope, ScriptError& error) const;
+    bool execute(std::size_t begin, std::size_t end, const Names& names, APMPValueStack& stack, APMPScope& scope,
+                 ScriptError& error) const;
 
     std::vector<Step> steps_;
     std::vector<APMPName> names_;

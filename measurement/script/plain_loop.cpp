@@ -1,5 +1,6 @@
 #include "measurement/script/plain_loop.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "measurement/script/evaluator.h"
@@ -9,84 +10,183 @@ namespace measurement {
 
 namespace {
 
-// One part of the loop: a plain statement with its resolved names, or a
-// value that yields itself.
-struct Part {
-    const APMPValueRef* value;
-    const APMPStatementValue* statement = nullptr;
-    const APMPPlainCode* code = nullptr;
-    std::size_t firstName = 0;
-};
-
 bool isPlainPart(const APMPValueRef& value) {
     return !value.isStatement() || valueAs<APMPStatementValue>(value).plain().form != APMPPlainForm::None;
 }
 
-class PlainLoop {
-public:
-    PlainLoop(APMPScope& scope, ScriptError& error) : scope_(scope), error_(error), budget_(scope.budget()) {}
-
-    void add(const APMPValueRef& value) {
-        Part part{&value};
-        if (value.isStatement()) {
-            part.statement = &valueAs<APMPStatementValue>(value);
-            part.code = &part.statement->plainCode();
-            part.firstName = names_.size();
-            for (const APMPName& name : part.code->names()) {
-                APMPResolvedName resolved;
-                resolved.slot = scope_.resolve(name, resolved.writable);
-                names_.push_back(resolved);
-            }
-        }
-        parts_.push_back(part);
-    }
-
-    // Evaluates one part as the evaluator would.
-    APMPValueRef evaluate(const Part& part) {
-        if (!part.statement) return evaluation::evaluate(*part.value, scope_, error_);
-        const APMPPlainExpression& plain = part.statement->plain();
-        if (budget_ && !budget_->countAhead(plain.evaluations, plain.depth)) {
-            return evaluation::evaluate(*part.value, scope_, error_);
-        }
-        return part.code->run(names_.data() + part.firstName, scope_, error_);
-    }
-
-    const Part& part(std::size_t i) const { return parts_[i]; }
-    std::size_t count() const { return parts_.size(); }
-
-private:
-    APMPScope& scope_;
-    ScriptError& error_;
-    APMPBudget* budget_;
-    std::vector<Part> parts_;
-    std::vector<APMPResolvedName> names_;
+// One part of the loop (the condition, a body statement, the step): its
+// steps in the loop's code and what evaluating it counts.
+struct Part {
+    const APMPValueRef* value;
+    std::size_t begin;
+    std::size_t end;
+    std::uint64_t evaluations;
+    int depth;
 };
 
+// What one pass over the body ends in.
 enum class Body { Next, Stop };
 
-// Runs the body (parts from 2 on) once, as a statement list: an error or
-// a break ends the loop with undefined, a return with the control value.
-Body runBody(PlainLoop& loop, APMPValueRef& result, ScriptError& error) {
-    for (std::size_t i = 2; i < loop.count(); ++i) {
-        APMPValueRef outcome = loop.evaluate(loop.part(i));
-        if (error) {
-            result = APMPUndefined();
-            return Body::Stop;
+class PlainLoop {
+public:
+    PlainLoop(const APMPValueRef& condition, const APMPValueRef& step, const APMPValueList& body, APMPScope& scope,
+              APMPValueRef& result, ScriptError& error)
+        : scope_(scope), result_(result), error_(error), budget_(scope.budget()) {
+        condition_ = add(condition);
+        for (const auto& statement : body) body_.push_back(add(statement));
+        step_ = add(step);
+        names_.reserve(code_.names().size());
+        for (const APMPName& name : code_.names()) {
+            APMPResolvedName resolved;
+            resolved.slot = scope.resolve(name, resolved.writable);
+            names_.push_back(resolved);
         }
-        if (!outcome.isControl()) continue;
-        const auto type = valueAs<APMPControlValue>(outcome).type();
-        if (type == APMPControlValue::Type::Break) {
-            result = APMPUndefined();
-            return Body::Stop;
+        iteration_ = condition_.evaluations + step_.evaluations;
+        depth_ = std::max(condition_.depth, step_.depth);
+        for (const Part& part : body_) {
+            iteration_ += part.evaluations;
+            depth_ = std::max(depth_, part.depth);
         }
-        if (type == APMPControlValue::Type::Return) {
-            result = std::move(outcome);
-            return Body::Stop;
+    }
+
+    void run(bool runFirst) {
+        result_ = APMPUndefined();
+        if (runFirst && bodyOnce() == Body::Stop) return;
+        while (true) {
+            // A whole iteration is counted at once when the budget allows
+            // it; what an early end leaves undone is taken back.
+            const bool counted = !budget_ || budget_->countAhead(iteration_, depth_);
+            if ((counted ? countedIteration() : iteration()) == Body::Stop) return;
+        }
+    }
+
+private:
+    Part add(const APMPValueRef& value) {
+        Part part{&value, code_.size(), 0, 1, 0};
+        code_.append(value);
+        part.end = code_.size();
+        if (value.isStatement()) {
+            const APMPPlainExpression& plain = valueAs<APMPStatementValue>(value).plain();
+            part.evaluations = plain.evaluations;
+            part.depth = plain.depth;
+        }
+        return part;
+    }
+
+    bool runPart(const Part& part, APMPValueStack& stack) {
+        return code_.runPart(part.begin, part.end, names_.data(), stack, scope_, error_);
+    }
+
+    // Evaluates a part on its own, as the evaluator would.
+    APMPValueRef evaluate(const Part& part) {
+        if (part.value->isStatement() && (!budget_ || budget_->countAhead(part.evaluations, part.depth))) {
+            APMPValueStack stack;
+            if (!runPart(part, stack)) return APMPUndefined();
+            return std::move(stack.top());
+        }
+        return evaluation::evaluate(*part.value, scope_, error_);
+    }
+
+    void uncount(std::uint64_t evaluations) {
+        if (budget_) budget_->uncount(evaluations);
+    }
+    std::uint64_t bodyFrom(std::size_t i) const {
+        std::uint64_t evaluations = 0;
+        for (; i < body_.size(); ++i) evaluations += body_[i].evaluations;
+        return evaluations;
+    }
+
+    // Ends the loop at an error.
+    Body failed() {
+        result_ = APMPUndefined();
+        return Body::Stop;
+    }
+
+    // A body statement's value: a break ends the loop, a return ends it
+    // with the return; a continue ends the pass.
+    enum class Outcome { Go, Stop, Continue };
+    Outcome control(const APMPValueRef& value) {
+        if (!value.isControl()) return Outcome::Go;
+        switch (valueAs<APMPControlValue>(value).type()) {
+            case APMPControlValue::Type::Break:
+                result_ = APMPUndefined();
+                return Outcome::Stop;
+            case APMPControlValue::Type::Return:
+                result_ = value;
+                return Outcome::Stop;
+            case APMPControlValue::Type::Continue:
+                break;
+        }
+        return Outcome::Continue;
+    }
+
+    Body bodyOnce() {
+        for (const Part& part : body_) {
+            APMPValueRef value = evaluate(part);
+            if (error_) return failed();
+            const Outcome outcome = control(value);
+            if (outcome == Outcome::Stop) return Body::Stop;
+            if (outcome == Outcome::Continue) break;
         }
         return Body::Next;
     }
-    return Body::Next;
-}
+
+    // An iteration counted part by part.
+    Body iteration() {
+        const bool go = evaluate(condition_).booleanValueOrError(error_);
+        if (error_) return failed();
+        if (!go) return Body::Stop;
+        if (bodyOnce() == Body::Stop) return Body::Stop;
+        evaluate(step_);
+        if (error_) return failed();
+        return Body::Next;
+    }
+
+    // An iteration counted ahead.
+    Body countedIteration() {
+        APMPValueStack stack;
+        if (!runPart(condition_, stack)) {
+            uncount(bodyFrom(0) + step_.evaluations);
+            return failed();
+        }
+        const bool go = stack.top().booleanValueOrError(error_);
+        stack.pop();
+        if (error_ || !go) {
+            uncount(bodyFrom(0) + step_.evaluations);
+            return error_ ? failed() : Body::Stop;
+        }
+        for (std::size_t i = 0; i < body_.size(); ++i) {
+            if (!runPart(body_[i], stack)) {
+                uncount(bodyFrom(i + 1) + step_.evaluations);
+                return failed();
+            }
+            const Outcome outcome = control(stack.top());
+            stack.pop();
+            if (outcome == Outcome::Stop) {
+                uncount(bodyFrom(i + 1) + step_.evaluations);
+                return Body::Stop;
+            }
+            if (outcome == Outcome::Continue) {
+                uncount(bodyFrom(i + 1));
+                break;
+            }
+        }
+        if (!runPart(step_, stack)) return failed();
+        return Body::Next;
+    }
+
+    APMPScope& scope_;
+    APMPValueRef& result_;
+    ScriptError& error_;
+    APMPBudget* budget_;
+    APMPPlainCode code_;
+    Part condition_{};
+    Part step_{};
+    std::vector<Part> body_;
+    std::vector<APMPResolvedName> names_;
+    std::uint64_t iteration_ = 0;
+    int depth_ = 0;
+};
 
 }  // namespace
 
@@ -96,28 +196,7 @@ APMPPlainLoopOutcome APMPRunPlainLoop(const APMPValueRef& condition, const APMPV
     for (const auto& statement : body) {
         if (!isPlainPart(statement)) return APMPPlainLoopOutcome::NotPlain;
     }
-    PlainLoop loop(scope, error);
-    loop.add(condition);
-    loop.add(step);
-    for (const auto& statement : body) loop.add(statement);
-
-    result = APMPUndefined();
-    if (runFirst && runBody(loop, result, error) == Body::Stop) return APMPPlainLoopOutcome::Ran;
-    while (true) {
-        const bool go = loop.evaluate(loop.part(0)).booleanValueOrError(error);
-        if (error) {
-            result = APMPUndefined();
-            return APMPPlainLoopOutcome::Ran;
-        }
-        if (!go) break;
-        if (runBody(loop, result, error) == Body::Stop) return APMPPlainLoopOutcome::Ran;
-        loop.evaluate(loop.part(1));
-        if (error) {
-            result = APMPUndefined();
-            return APMPPlainLoopOutcome::Ran;
-        }
-    }
-    result = APMPUndefined();
+    PlainLoop(condition, step, body, scope, result, error).run(runFirst);
     return APMPPlainLoopOutcome::Ran;
 }
 

@@ -51,12 +51,14 @@ public:
     // nested in it `levels` deep (itself the first level), when the budget
     // and the nesting bound allow every one of them; otherwise counts
     // nothing and answers false.
-    bool countAhead(std::uint32_t evaluations, int levels) {
-        if (evaluations > limits_.maxInstructions - instructions_) return false;
+    bool countAhead(std::uint64_t evaluations, int levels) {
+        if (evaluations > static_cast<std::uint64_t>(limits_.maxInstructions - instructions_)) return false;
         if (depth_ + levels > limits_.maxNestingDepth) return false;
-        instructions_ += evaluations;
+        instructions_ += static_cast<std::int64_t>(evaluations);
         return true;
     }
+    // Takes back evaluations counted ahead that did not happen after all.
+    void uncount(std::uint64_t evaluations) { instructions_ -= static_cast<std::int64_t>(evaluations); }
     // A new run: evaluations, allocations and regular-expression time.
     void reset();
 

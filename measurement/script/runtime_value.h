@@ -166,6 +166,12 @@ public:
 
     explicit operator bool() const { return tag_ != kEmpty; }
     void reset() { *this = APMPValueRef(); }
+    // Replaces the value by a number.
+    void setNumber(double value) {
+        if (counted()) object_->release();
+        number_ = value;
+        tag_ = static_cast<std::uint32_t>(APMPValueKind::Number);
+    }
     // The handle answers for the value: `value->isArray()`.
     const APMPValueRef* operator->() const { return this; }
 
