@@ -118,11 +118,20 @@ APMPValueRef applyOperator(APMPPlainForm form, const APMPValueRef& x, const APMP
     }
 }
 
+const APMPValueRef& undefinedValue() {
+    static const APMPValueRef undefined = APMPUndefined();
+    return undefined;
+}
+
 // Names looked up along the scope chain at every step.
 struct ScopeNames {
     const std::vector<APMPName>& names;
     APMPScope& scope;
     APMPValueRef read(std::uint16_t i) const { return scope.valueForName(names[i]); }
+    const APMPValueRef& readInPlace(std::uint16_t i) const {
+        const APMPValueRef* value = scope.find(names[i]);
+        return value ? *value : undefinedValue();
+    }
     bool assign(std::uint16_t i, const APMPValueRef& value) const { return scope.assignExisting(value, names[i]); }
 };
 
@@ -132,6 +141,10 @@ struct SlotNames {
     APMPValueRef read(std::uint16_t i) const {
         const APMPValueRef* slot = names[i].slot;
         return slot ? *slot : APMPUndefined();
+    }
+    const APMPValueRef& readInPlace(std::uint16_t i) const {
+        const APMPValueRef* slot = names[i].slot;
+        return slot ? *slot : undefinedValue();
     }
     bool assign(std::uint16_t i, const APMPValueRef& value) const {
         const APMPResolvedName& name = names[i];
@@ -184,9 +197,20 @@ std::uint16_t APMPPlainCode::nameIndex(const APMPStringValue& name) {
     return static_cast<std::uint16_t>(names_.size() - 1);
 }
 
+bool APMPPlainCode::leaf(const APMPValueRef& value, Operand& operand) {
+    if (!value.isStatement()) {
+        operand = {Source::Literal, 0, &value};
+        return true;
+    }
+    const auto& statement = valueAs<APMPStatementValue>(value);
+    if (statement.plain().form != APMPPlainForm::ReadVariable) return false;
+    operand = {Source::Name, nameIndex(valueAs<APMPStringValue>(statement.arguments()[0])), nullptr};
+    return true;
+}
+
 void APMPPlainCode::compile(const APMPValueRef& value) {
     if (!value.isStatement()) {
-        steps_.push_back({Kind::Literal, APMPPlainForm::None, 0, &value});
+        steps_.push_back({Kind::Literal, APMPPlainForm::None, 0, &value, {}, {}});
         return;
     }
     const auto& statement = valueAs<APMPStatementValue>(value);
@@ -194,23 +218,36 @@ void APMPPlainCode::compile(const APMPValueRef& value) {
     const APMPPlainForm form = statement.plain().form;
     switch (form) {
         case APMPPlainForm::ReadVariable:
-            steps_.push_back({Kind::Read, form, nameIndex(valueAs<APMPStringValue>(arguments[0])), nullptr});
+            steps_.push_back({Kind::Read, form, nameIndex(valueAs<APMPStringValue>(arguments[0])), nullptr, {}, {}});
             return;
         case APMPPlainForm::Assign:
             compile(arguments[1]);
-            steps_.push_back({Kind::Assign, form, nameIndex(valueAs<APMPStringValue>(arguments[0])), nullptr});
+            steps_.push_back({Kind::Assign, form, nameIndex(valueAs<APMPStringValue>(arguments[0])), nullptr, {}, {}});
             return;
-        default:
-            compile(arguments[0]);
-            compile(arguments[1]);
-            steps_.push_back({Kind::Operator, form, 0, nullptr});
+        default: {
+            // An operand is read in place only when nothing runs between
+            // its turn and the operator's: the right one always, the left
+            // one when the right one is read in place too.
+            Operand left;
+            Operand right;
+            const bool rightLeaf = leaf(arguments[1], right);
+            if (!rightLeaf || !leaf(arguments[0], left)) {
+                left = {};
+                compile(arguments[0]);
+            }
+            if (!rightLeaf) compile(arguments[1]);
+            steps_.push_back({Kind::Operator, form, 0, nullptr, left, right});
             return;
+        }
     }
 }
 
 template <class Names>
 bool APMPPlainCode::execute(std::size_t begin, std::size_t end, const Names& names, APMPValueStack& stack,
                             APMPScope& scope, ScriptError& error) const {
+    const auto inPlace = [&names](const Operand& operand) -> const APMPValueRef& {
+        return operand.source == Source::Literal ? *operand.literal : names.readInPlace(operand.name);
+    };
     for (const Step* step = steps_.data() + begin; step != steps_.data() + end; ++step) {
         switch (step->kind) {
             case Kind::Literal:
@@ -226,16 +263,21 @@ bool APMPPlainCode::execute(std::size_t begin, std::size_t end, const Names& nam
                 }
                 break;
             case Kind::Operator: {
-                APMPValueRef& x = stack.below();
-                const APMPValueRef& y = stack.top();
-                if (x.isNumber() && y.isNumber() && applyToNumbers(step->form, x.numberValue(), y.numberValue(), x)) {
-                    stack.pop();
-                    break;
+                // The right operand is the stack's top when it is on the
+                // stack; the left one is below it, or the top.
+                const bool rightOnStack = step->right.source == Source::Stack;
+                const bool leftOnStack = step->left.source == Source::Stack;
+                const APMPValueRef& y = rightOnStack ? stack.top() : inPlace(step->right);
+                const APMPValueRef& x = leftOnStack ? (rightOnStack ? stack.below() : stack.top()) : inPlace(step->left);
+                APMPValueRef result;
+                if (!(x.isNumber() && y.isNumber() &&
+                      applyToNumbers(step->form, x.numberValue(), y.numberValue(), result))) {
+                    result = applyOperator(step->form, x, y, scope, error);
+                    if (error) return false;
                 }
-                APMPValueRef result = applyOperator(step->form, x, y, scope, error);
-                if (error) return false;
-                stack.pop();
-                stack.top() = std::move(result);
+                if (rightOnStack) stack.pop();
+                if (leftOnStack) stack.pop();
+                stack.push(std::move(result));
                 break;
             }
         }

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <new>
+#include <utility>
 #include <vector>
 
 #include "measurement/script/property_map.h"
@@ -33,6 +34,7 @@ public:
     APMPValueStack& operator=(const APMPValueStack&) = delete;
     ~APMPValueStack() { clear(); }
     void push(const APMPValueRef& value) { new (&at(size_++)) APMPValueRef(value); }
+    void push(APMPValueRef&& value) { new (&at(size_++)) APMPValueRef(std::move(value)); }
     APMPValueRef& top() { return at(size_ - 1); }
     APMPValueRef& below() { return at(size_ - 2); }
     void pop() { at(--size_).~APMPValueRef(); }
@@ -80,14 +82,28 @@ public:
 
 private:
     enum class Kind : std::uint8_t { Literal, Read, Assign, Operator };
+    // Where an operator finds an operand: on the stack, or read in place
+    // (a literal, or a variable read just before the operator runs).
+    enum class Source : std::uint8_t { Stack, Literal, Name };
+    struct Operand {
+        Source source = Source::Stack;
+        std::uint16_t name = 0;
+        const APMPValueRef* literal = nullptr;
+    };
     struct Step {
         Kind kind;
         APMPPlainForm form;
+        // The name of a read or an assignment.
         std::uint16_t name;
+        // The value of a literal; the operands of an operator.
         const APMPValueRef* literal;
+        Operand left;
+        Operand right;
     };
 
     void compile(const APMPValueRef& value);
+    // An operand that needs no step of its own, if the value is one.
+    bool leaf(const APMPValueRef& value, Operand& operand);
     std::uint16_t nameIndex(const APMPStringValue& name);
     template <class Names>
     bool execute(std::size_t begin, std::size_t end, const Names& names, APMPValueStack& stack, APMPScope& scope,
