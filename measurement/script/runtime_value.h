@@ -134,6 +134,14 @@ public:
         v.tag_ &= ~kCounted;
         return v;
     }
+    // A handle to one of the shared, never counted values (undefined,
+    // null, the booleans), made without reading the value.
+    static APMPValueRef shared(APMPRuntimeValue* object, APMPValueKind kind) noexcept {
+        APMPValueRef v;
+        v.object_ = object;
+        v.tag_ = static_cast<std::uint32_t>(kind);
+        return v;
+    }
     static APMPValueRef number(double value) noexcept {
         APMPValueRef v;
         v.number_ = value;
@@ -415,9 +423,13 @@ private:
 };
 
 // Shorthands for the shared instances and new values.
-inline APMPValueRef APMPUndefined() { return APMPUndefinedValue::sharedInstance(); }
+inline APMPValueRef APMPUndefined() {
+    return APMPValueRef::shared(APMPUndefinedValue::sharedInstance(), APMPValueKind::Undefined);
+}
 inline APMPValueRef APMPNull() { return APMPNullValue::sharedInstance(); }
-inline APMPValueRef APMPBoolean(bool value) { return APMPBooleanValue::booleanValueWithBool(value); }
+inline APMPValueRef APMPBoolean(bool value) {
+    return APMPValueRef::shared(APMPBooleanValue::booleanValueWithBool(value), APMPValueKind::Boolean);
+}
 inline APMPValueRef APMPNumber(double value) { return APMPValueRef::number(value); }
 inline APMPValueRef APMPString(std::u16string value) { return makeRef<APMPStringValue>(std::move(value)); }
 // The hole of array slots without an element.
