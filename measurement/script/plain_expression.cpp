@@ -210,7 +210,7 @@ bool APMPPlainCode::leaf(const APMPValueRef& value, Operand& operand) {
 
 void APMPPlainCode::compile(const APMPValueRef& value) {
     if (!value.isStatement()) {
-        steps_.push_back({Kind::Literal, APMPPlainForm::None, 0, &value, {}, {}});
+        steps_.push_back({Kind::Literal, APMPPlainForm::None, false, 0, &value, {}, {}});
         return;
     }
     const auto& statement = valueAs<APMPStatementValue>(value);
@@ -218,12 +218,21 @@ void APMPPlainCode::compile(const APMPValueRef& value) {
     const APMPPlainForm form = statement.plain().form;
     switch (form) {
         case APMPPlainForm::ReadVariable:
-            steps_.push_back({Kind::Read, form, nameIndex(valueAs<APMPStringValue>(arguments[0])), nullptr, {}, {}});
+            steps_.push_back(
+                {Kind::Read, form, false, nameIndex(valueAs<APMPStringValue>(arguments[0])), nullptr, {}, {}});
             return;
-        case APMPPlainForm::Assign:
+        case APMPPlainForm::Assign: {
             compile(arguments[1]);
-            steps_.push_back({Kind::Assign, form, nameIndex(valueAs<APMPStringValue>(arguments[0])), nullptr, {}, {}});
+            const std::uint16_t name = nameIndex(valueAs<APMPStringValue>(arguments[0]));
+            // An operator's result goes to the variable as it is made.
+            if (steps_.back().kind == Kind::Operator && !steps_.back().assigns) {
+                steps_.back().assigns = true;
+                steps_.back().name = name;
+                return;
+            }
+            steps_.push_back({Kind::Assign, form, false, name, nullptr, {}, {}});
             return;
+        }
         default: {
             // An operand is read in place only when nothing runs between
             // its turn and the operator's: the right one always, the left
@@ -236,7 +245,7 @@ void APMPPlainCode::compile(const APMPValueRef& value) {
                 compile(arguments[0]);
             }
             if (!rightLeaf) compile(arguments[1]);
-            steps_.push_back({Kind::Operator, form, 0, nullptr, left, right});
+            steps_.push_back({Kind::Operator, form, false, 0, nullptr, left, right});
             return;
         }
     }
@@ -277,6 +286,10 @@ bool APMPPlainCode::execute(std::size_t begin, std::size_t end, const Names& nam
                 }
                 if (rightOnStack) stack.pop();
                 if (leftOnStack) stack.pop();
+                if (step->assigns && !names.assign(step->name, result)) {
+                    error.fail(kAPMPErrorUndeclaredAssignment);
+                    return false;
+                }
                 stack.push(std::move(result));
                 break;
             }

@@ -93,6 +93,8 @@ private:
     struct Step {
         Kind kind;
         APMPPlainForm form;
+        // An operator whose result is assigned to `name` right away.
+        bool assigns;
         // The name of a read or an assignment.
         std::uint16_t name;
         // The value of a literal; the operands of an operator.
