@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "measurement/audience/audience.h"
 #include "measurement/core/seams.h"
 #include "measurement/foundation/alarm.h"
 #include "measurement/foundation/event.h"
@@ -19,16 +20,14 @@
 #include "measurement/store/database_config_storage.h"
 #include "measurement/store/persisted_config.h"
 #include "measurement/store/remote_config.h"
+#include "measurement/upload/upload_host.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/frameworks/app_core/background_task.h"
 #include "platform/frameworks/utilities/network.h"
 
 namespace measurement {
 
-// Whether a new request of an engine may start: none of its requests is
-// pending and its network has none in flight. A pending request that the
-// network no longer knows of is logged as an inconsistency.
-bool APMIsNetworkReadyForRequest(bool requestPending, const platform::RULNetwork& network);
+class APMUploader;
 
 // The measurement engine: its components, its state on the worker queue,
 // its start, the application's lifecycle and the writing of events and
@@ -68,9 +67,15 @@ public:
     APMPersistedConfig* persistedConfig() const { return persistedConfig_.get(); }
     APMDatabaseConfigStorage* configStorage() const { return configStorage_.get(); }
     std::shared_ptr<APMRemoteConfig> remoteConfigInstance() const;
+    // The engine's audiences, over its own database (their calls run inside
+    // its transactions); made with the database, none before.
+    const std::shared_ptr<APMAudience>& audience() const { return audience_; }
     const std::shared_ptr<platform::RULNetwork>& network() const { return network_; }
     std::shared_ptr<platform::RULReachabilityDelegate> reachabilityDelegate() const { return reachabilityDelegate_; }
     APMAlarm& uploadAlarm() { return *uploadAlarm_; }
+    // The engine's batch upload, its schedule and the configuration fetch,
+    // made with the other components; none before. Worker queue.
+    const std::shared_ptr<APMUploader>& uploader() const { return uploader_; }
     bool didInitializeComponents() const { return didInitializeComponents_.load(); }
     double initTimestamp() const { return initTimestamp_; }
     const std::string& measurementAppID() const { return measurementAppID_; }
@@ -155,6 +160,9 @@ private:
     // one.
     std::shared_ptr<APMRemoteConfig> config() const;
     void makeRemoteConfig();
+    void makeAudience();
+    // Runs the call on the engine's upload; nothing before it is made.
+    void withUploader(void (APMUploader::*call)());
     bool isConfigurationRefreshDue() const;
     // The background task of a resignation and the resignations whose
     // operations are not all stored yet.
@@ -168,9 +176,13 @@ private:
     std::shared_ptr<APMDatabaseConfigStorage> configStorage_;
     mutable std::mutex remoteConfigMutex_;  // remoteConfig_
     std::shared_ptr<APMRemoteConfig> remoteConfig_;
+    // After the database it works on, so that it goes first.
+    std::shared_ptr<APMAudience> audience_;
     std::shared_ptr<platform::RULNetwork> network_;
     std::shared_ptr<platform::RULReachabilityDelegate> reachabilityDelegate_;
     std::unique_ptr<APMAlarm> uploadAlarm_;
+    // After the parts it works on, so that it goes before them.
+    std::shared_ptr<APMUploader> uploader_;
     std::shared_ptr<platform::dispatch::Queue> purchaseCallbackQueue_;
     std::vector<platform::ObserverToken> observers_;
 

@@ -41,14 +41,11 @@ void put(std::shared_ptr<Seam> value) {
     std::shared_ptr<Type> APMSeams::getter() { return get<Type>(); }              \
     void APMSeams::setter(std::shared_ptr<Type> seam) { put<Type>(std::move(seam)); }
 
-APM_SEAM(APMUploadScheduleSeam, uploadSchedule, setUploadSchedule)
-APM_SEAM(APMConfigurationFetchSeam, configurationFetch, setConfigurationFetch)
 APM_SEAM(APMConsentStateSeam, consentState, setConsentState)
 APM_SEAM(APMIdentitySeam, identity, setIdentity)
 APM_SEAM(APMSessionReporterSeam, sessionReporter, setSessionReporter)
 APM_SEAM(APMScreenViewReporterSeam, screenViewReporter, setScreenViewReporter)
 APM_SEAM(APMConditionalUserPropertySeam, conditionalUserProperties, setConditionalUserProperties)
-APM_SEAM(APMAudienceSeam, audience, setAudience)
 APM_SEAM(APMSearchAdReporterSeam, searchAdReporter, setSearchAdReporter)
 APM_SEAM(APMTCFClientSeam, tcfClient, setTCFClient)
 APM_SEAM(APMOnDeviceConversionSeam, onDeviceConversion, setOnDeviceConversion)
@@ -66,14 +63,11 @@ void APMSeams::setEventEditingFactory(std::shared_ptr<APMEventEditingFactory> fa
 }
 
 void APMSeams::resetAll() {
-    setUploadSchedule(nullptr);
-    setConfigurationFetch(nullptr);
     setConsentState(nullptr);
     setIdentity(nullptr);
     setSessionReporter(nullptr);
     setScreenViewReporter(nullptr);
     setConditionalUserProperties(nullptr);
-    setAudience(nullptr);
     setSearchAdReporter(nullptr);
     setTCFClient(nullptr);
     setOnDeviceConversion(nullptr);

@@ -1,7 +1,7 @@
 #pragma once
 
-// The calls the engine core makes into the upload, identity, consent,
-// attribution, audience, reporter and event-editing components. Each is an
+// The calls the engine core makes into the identity, consent, attribution,
+// audience, reporter and event-editing components. Each is an
 // interface named after what it calls, with a default that does nothing (or
 // answers the neutral value), so the core runs on its own; a component plugs
 // itself in with APMSeams::set...() before the engine starts, without
@@ -25,21 +25,6 @@
 #include "platform/foundation/value.h"
 
 namespace measurement {
-
-// The upload cycle: bundling, the batch upload and its one-shot alarm.
-class APMUploadScheduleSeam {
-public:
-    virtual ~APMUploadScheduleSeam() = default;
-    virtual void updateSchedule() {}
-    virtual void uploadData() {}
-};
-
-// The fetch of the server configuration.
-class APMConfigurationFetchSeam {
-public:
-    virtual ~APMConfigurationFetchSeam() = default;
-    virtual void fetchRemoteConfig() {}
-};
 
 // The consent state: which storage types are granted, and by which source.
 // Called from the facade's serial queue and the worker queue.
@@ -144,17 +129,6 @@ public:
     }
 };
 
-// Server-defined audiences.
-class APMAudienceSeam {
-public:
-    virtual ~APMAudienceSeam() = default;
-    // Made at engine start over the measurement database's file.
-    virtual void startWithDatabasePath(const std::string& /*path*/) {}
-    // The audiences of a fetched server configuration, inside the
-    // transaction that stores it; false refuses them and the configuration.
-    virtual bool updateAudiences(const std::vector<APMPBAudience>& /*audiences*/) { return true; }
-};
-
 // The search-ad attribution reporter.
 class APMSearchAdReporterSeam {
 public:
@@ -250,14 +224,11 @@ public:
 // never answer null.
 class APMSeams {
 public:
-    static std::shared_ptr<APMUploadScheduleSeam> uploadSchedule();
-    static std::shared_ptr<APMConfigurationFetchSeam> configurationFetch();
     static std::shared_ptr<APMConsentStateSeam> consentState();
     static std::shared_ptr<APMIdentitySeam> identity();
     static std::shared_ptr<APMSessionReporterSeam> sessionReporter();
     static std::shared_ptr<APMScreenViewReporterSeam> screenViewReporter();
     static std::shared_ptr<APMConditionalUserPropertySeam> conditionalUserProperties();
-    static std::shared_ptr<APMAudienceSeam> audience();
     static std::shared_ptr<APMSearchAdReporterSeam> searchAdReporter();
     static std::shared_ptr<APMTCFClientSeam> tcfClient();
     static std::shared_ptr<APMOnDeviceConversionSeam> onDeviceConversion();
@@ -270,14 +241,11 @@ public:
     static std::shared_ptr<APMEventEditingFactory> eventEditingFactory();
 
     // nullptr restores the default.
-    static void setUploadSchedule(std::shared_ptr<APMUploadScheduleSeam> seam);
-    static void setConfigurationFetch(std::shared_ptr<APMConfigurationFetchSeam> seam);
     static void setConsentState(std::shared_ptr<APMConsentStateSeam> seam);
     static void setIdentity(std::shared_ptr<APMIdentitySeam> seam);
     static void setSessionReporter(std::shared_ptr<APMSessionReporterSeam> seam);
     static void setScreenViewReporter(std::shared_ptr<APMScreenViewReporterSeam> seam);
     static void setConditionalUserProperties(std::shared_ptr<APMConditionalUserPropertySeam> seam);
-    static void setAudience(std::shared_ptr<APMAudienceSeam> seam);
     static void setSearchAdReporter(std::shared_ptr<APMSearchAdReporterSeam> seam);
     static void setTCFClient(std::shared_ptr<APMTCFClientSeam> seam);
     static void setOnDeviceConversion(std::shared_ptr<APMOnDeviceConversionSeam> seam);

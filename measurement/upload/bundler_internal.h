@@ -8,7 +8,7 @@
 
 #include "measurement/foundation/monitor.h"
 #include "measurement/upload/bundler.h"
-#include "measurement/upload/upload_support.h"
+#include "measurement/upload/upload_detail.h"
 
 namespace measurement {
 
@@ -18,7 +18,7 @@ struct APMBundler::Pass {
     std::int64_t fingerprint = 0;
     APMRawEventRun run;
     bool analyticsStorageDenied = false;
-    std::unique_ptr<APMAudienceTimestampsCache> audienceCache;
+    std::unique_ptr<APMBundleAudienceCache> audienceCache;
     // Settings outside the database: written once the transaction has
     // committed, so a rolled-back bundle leaves them as they were.
     std::optional<std::optional<std::string>> previousBundledConsentSignals;

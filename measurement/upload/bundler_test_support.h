@@ -51,11 +51,11 @@ struct RecordingAudience : APMBundleAudienceSeam {
     bool failResults = false;
     std::vector<APMPBAudienceLeafFilterResult> results;
 
-    bool evaluateFiltersForEvent(const APMEvent& event, const APMEventAggregates&, APMAudienceTimestampsCache*) override {
+    bool evaluateFiltersForEvent(const APMEvent& event, const APMEventAggregates&, APMBundleAudienceCache*) override {
         evaluatedEvents.push_back(event.name());
         return !failEvents;
     }
-    bool evaluateFiltersForNanoUserProperty(const APMPBUserAttribute& property, APMAudienceTimestampsCache*,
+    bool evaluateFiltersForNanoUserProperty(const APMPBUserAttribute& property, APMBundleAudienceCache*,
                                             std::optional<double> evaluationTime) override {
         evaluatedProperties.push_back(NANOGetString(property, user_attribute_field::kName).value_or(""));
         propertyEvaluationTimes.push_back(evaluationTime);
@@ -127,13 +127,13 @@ public:
             database = APMDatabase::makeWithPath(databasePath(), &error);
         });
         REQUIRE(database);
-        APMBundlerSeams seams;
-        seams.consent = consent;
-        seams.identity = identity;
-        seams.audience = audience;
-        seams.engine = engine;
-        seams.random = [this](std::uint32_t bound) { return roll(bound); };
-        bundler = std::make_unique<APMBundler>(*database, *config, *persisted, seams);
+        APMBundlerInputs inputs;
+        inputs.consent = consent;
+        inputs.identity = identity;
+        inputs.audience = audience;
+        inputs.engine = engine;
+        inputs.random = [this](std::uint32_t bound) { return roll(bound); };
+        bundler = std::make_unique<APMBundler>(*database, *config, *persisted, inputs);
     }
     ~BundlerFixture() {
         onWorker([&] {

@@ -1,0 +1,180 @@
+// Uploads across process stops: the whole engine runs in child processes of
+// this test executable on one data folder, against a loopback service.
+#include <doctest/doctest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "measurement/core/arurerudo.h"
+#include "measurement/core/measurement.h"
+#include "measurement/foundation/environment.h"
+#include "measurement/foundation/messages.h"
+#include "measurement/foundation/monitor.h"
+#include "measurement/upload/bundle_fields.h"
+#include "platform/foundation/notification_center.h"
+#include "platform/foundation/process_info.h"
+#include "platform/foundation/user_defaults.h"
+#include "platform/frameworks/app_core/app.h"
+#include "platform/frameworks/app_core/application_state.h"
+#include "platform/frameworks/app_core/background_task.h"
+#include "testsupport/loopback_server.h"
+#include "testsupport/temp_dir.h"
+
+extern char** environ;
+
+namespace {
+
+using namespace measurement;
+
+constexpr const char* kChildDataVariable = "VELMORA_UPLOAD_CHILD_DATA";
+constexpr const char* kChildEventVariable = "VELMORA_UPLOAD_CHILD_EVENT";
+constexpr const char* kChildTestCase = "Child process: log one event and upload it";
+
+// Starts this executable again to run the child test case alone, with the
+// variables added to the environment; its output goes to the log file.
+pid_t spawnChild(const std::vector<std::string>& variables, const std::filesystem::path& log) {
+    std::vector<std::string> arguments{"/proc/self/exe", std::string("--test-case=") + kChildTestCase};
+    std::vector<char*> argv;
+    for (auto& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> environment(variables);
+    for (char** entry = environ; *entry; ++entry) environment.emplace_back(*entry);
+    std::vector<char*> envp;
+    for (auto& entry : environment) envp.push_back(entry.data());
+    envp.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+    pid_t pid = -1;
+    const int rc = posix_spawn(&pid, "/proc/self/exe", &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    REQUIRE(rc == 0);
+    return pid;
+}
+
+// The child's exit status; -1 when it had to be killed after the limit.
+int waitForChild(pid_t pid, double timeoutSeconds) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutSeconds);
+    int status = 0;
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            return -1;
+        }
+        std::this_thread::yield();
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+std::string readFile(const std::filesystem::path& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The public events of a batch body, in order.
+std::vector<std::string> appEventNames(const std::string& body) {
+    auto batch = APMPBMeasurementBatch::initWithBuffer(body);
+    REQUIRE(batch);
+    std::vector<std::string> names;
+    for (const auto& bundle : NANOGetArray<APMPBMeasurementBundle>(*batch, 0)) {
+        for (const auto& event : NANOGetArray<APMPBEvent>(bundle, bundleFieldIndex(bundle_tag::kEvents))) {
+            auto name = NANOGetString(event, event_field::kName).value_or("");
+            if (!name.empty() && name[0] != '_') names.push_back(name);
+        }
+    }
+    return names;
+}
+
+testsupport::ScriptedResponse answer(int status, bool hold = false) {
+    testsupport::ScriptedResponse response;
+    response.status = status;
+    response.hold = hold;
+    return response;
+}
+
+}  // namespace
+
+// Runs only inside a child started by the test below: the application
+// starts on the data folder, logs the event and resigns active, which
+// uploads; the process ends once the upload is confirmed (or is killed while
+// it waits).
+TEST_CASE("Child process: log one event and upload it") {
+    const char* data = std::getenv(kChildDataVariable);
+    const char* event = std::getenv(kChildEventVariable);
+    if (!data || !event) return;
+    const std::filesystem::path folder(data);
+    platform::ProcessInfo::setApplicationSupportDirectory(folder / "Application Support");
+    platform::UserDefaults::setDataDirectory(folder / "Preferences");
+    // The engine's diagnostics go to the child's log.
+    APMMonitor::shared().setDebugModeEnabled(true);
+    // The event and the resignation come while the engine may still be
+    // starting: the resignation's background task lasts until the event is
+    // stored and uploaded, whatever the start's own schedule decides.
+    REQUIRE(platform::VEZApp::configure());
+    VEZArurerudo::logEventWithName(event);
+    platform::NotificationCenter::defaultCenter().post(platform::kApplicationWillResignActiveNotification);
+    REQUIRE(platform::BackgroundTasks::shared().waitUntilNoActiveTask(60));
+    // The block that ended the task has returned before the process ends.
+    APMMeasurement::sharedInstance()->scheduler().workerQueue()->sync([] {});
+    APMMeasurement::resetSharedInstanceForTesting();
+}
+
+TEST_CASE("No event is lost when the process is killed during an upload") {
+    testsupport::TempDir folder;
+    testsupport::LoopbackServer server;
+    const std::vector<std::string> common{std::string(kChildDataVariable) + "=" + folder.path().string(),
+                                          std::string(kAPMMeasurementServiceURLVariable) + "=" + server.url("")};
+    auto run = [&](const std::string& event) {
+        auto variables = common;
+        variables.push_back(std::string(kChildEventVariable) + "=" + event);
+        return spawnChild(variables, folder.path() / (event + ".log"));
+    };
+    auto lastBatch = [&] { return appEventNames(server.requests().back().body); };
+
+    // Confirmed: the first process's upload is answered.
+    server.enqueue(answer(204));
+    const pid_t first = run("confirmed_event");
+    REQUIRE_MESSAGE(waitForChild(first, 90) == 0, readFile(folder.path() / "confirmed_event.log"));
+    REQUIRE(server.requestCount() == 1);
+    CHECK(lastBatch() == std::vector<std::string>{"confirmed_event"});
+
+    // Not confirmed: the second process is killed while its upload waits.
+    server.enqueue(answer(204, true));
+    const pid_t second = run("unconfirmed_event");
+    REQUIRE_MESSAGE(server.waitForHeld(1, 60), readFile(folder.path() / "unconfirmed_event.log"));
+    CHECK(lastBatch() == std::vector<std::string>{"unconfirmed_event"});
+    REQUIRE(kill(second, SIGKILL) == 0);
+    CHECK(waitForChild(second, 30) == 128 + SIGKILL);
+    server.release();
+
+    // The third process sends the unconfirmed bundle again with its own,
+    // and not the confirmed one.
+    server.enqueue(answer(204));
+    const pid_t third = run("third_event");
+    REQUIRE_MESSAGE(waitForChild(third, 90) == 0, readFile(folder.path() / "third_event.log"));
+    REQUIRE(server.requestCount() == 3);
+    CHECK(lastBatch() == std::vector<std::string>{"unconfirmed_event", "third_event"});
+
+    // Nothing is left to send.
+    server.enqueue(answer(204));
+    const pid_t fourth = run("fourth_event");
+    REQUIRE(waitForChild(fourth, 90) == 0);
+    REQUIRE(server.requestCount() == 4);
+    CHECK(lastBatch() == std::vector<std::string>{"fourth_event"});
+}

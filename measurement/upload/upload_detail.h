@@ -1,0 +1,61 @@
+#pragma once
+
+// The upload's internal helpers, shared by the upload, its schedule, the
+// configuration fetch and bundling: the monitor, the clocks, error contexts
+// and bundle fields.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "measurement/foundation/measurement_error.h"
+#include "measurement/foundation/messages.h"
+#include "measurement/foundation/monitor.h"
+#include "measurement/upload/bundle_fields.h"
+#include "platform/dispatch/clock.h"
+#include "platform/frameworks/utilities/network.h"
+
+namespace measurement::upload_detail {
+
+// Bundle fields stamped at upload time.
+inline constexpr int kUploadTimestampTag = 4;
+inline constexpr int kLibraryVersionTag = 18;
+inline constexpr int kChecksumTag = 47;
+// The batch's one field: its bundles.
+inline constexpr int kBatchBundlesIndex = 0;
+
+template <class... Contexts>
+void logEntry(int level, long code, const std::string& message, const Contexts&... contexts) {
+    APMMonitor::shared().logWithLevel(level, code, message, contexts...);
+}
+
+// Wall time, seconds since 1970.
+inline double currentTime() { return platform::dispatch::currentClock()->now(); }
+// Time since boot: monotonic, for durations that a changed wall clock must
+// not stretch or cut short.
+inline double uptime() { return platform::dispatch::currentClock()->uptime(); }
+
+inline platform::Value errorContext(const std::optional<APMError>& error) {
+    return error ? error->asContext() : platform::Value();
+}
+
+inline platform::Value networkErrorContext(const std::optional<platform::RULError>& error) {
+    return error ? platform::Value(error->message) : platform::Value();
+}
+
+// The service asks to be left alone for a while.
+inline bool isBackoffStatus(int status) {
+    return status == platform::kGULNetworkHTTPStatusCodeCannotAcceptTraffic ||
+           status == platform::kGULNetworkHTTPStatusCodeUnavailable;
+}
+
+// A string field of the bundle; empty when unset.
+inline std::string bundleText(const APMPBMeasurementBundle& bundle, int tag) {
+    return NANOGetString(bundle, bundleFieldIndex(tag)).value_or("");
+}
+
+inline bool hasBundleTag(const APMPBMeasurementBundle& bundle, int tag) {
+    return NANOHasField(bundle, bundleFieldIndex(tag));
+}
+
+}  // namespace measurement::upload_detail
