@@ -43,17 +43,18 @@ bool greaterThan(const APMPValueRef& a, const APMPValueRef& b, ScriptError& erro
 bool greaterOrEqual(const APMPValueRef& a, const APMPValueRef& b, ScriptError& error);
 
 // A comparison of two values as its boolean; two numbers compare without
-// conversions.
+// conversions. (The operator tests are plain ones: a sanitizer build does
+// not take comparisons of functions as constants.)
 template <Comparison Compare>
 APMPValueRef compare(const APMPValueRef& a, const APMPValueRef& b, ScriptError& error) {
     if (a.isNumber() && b.isNumber()) {
         const double x = a.numberValue();
         const double y = b.numberValue();
-        if constexpr (Compare == lessThan) return APMPBoolean(x < y);
-        if constexpr (Compare == lessOrEqual) return APMPBoolean(x <= y);
-        if constexpr (Compare == greaterThan) return APMPBoolean(x > y);
-        if constexpr (Compare == greaterOrEqual) return APMPBoolean(x >= y);
-        if constexpr (Compare == looseNotEquals || Compare == strictNotEquals) return APMPBoolean(!(x == y));
+        if (Compare == lessThan) return APMPBoolean(x < y);
+        if (Compare == lessOrEqual) return APMPBoolean(x <= y);
+        if (Compare == greaterThan) return APMPBoolean(x > y);
+        if (Compare == greaterOrEqual) return APMPBoolean(x >= y);
+        if (Compare == looseNotEquals || Compare == strictNotEquals) return APMPBoolean(!(x == y));
         return APMPBoolean(x == y);
     }
     const bool result = Compare(a, b, error);
