@@ -1,5 +1,6 @@
 #include <doctest/doctest.h>
 
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -196,4 +197,84 @@ TEST_CASE("values freed on another thread leave the live count where it was") {
     auto again = makeRef<APMPMapValue>();
     again->setValue(APMPString(u"kept"), u"k");
     CHECK(describeValue(again) == "{\"k\":\"kept\"}");
+}
+
+namespace {
+
+// Random loops of plain statements over a few variables: arithmetic,
+// comparisons, strings, the occasional control value or failing operand.
+class PlainLoopGenerator {
+public:
+    explicit PlainLoopGenerator(std::uint32_t seed) : random_(seed) {}
+
+    // The same loop, plain, and with a statement first in its body that
+    // makes the loop go statement by statement without changing anything.
+    std::pair<std::string, std::string> programs() {
+        std::string body;
+        const int statements = 1 + pick(4);
+        for (int i = 0; i < statements; ++i) body += statement() + " ";
+        const std::string head =
+            "(var \"a\" \"b\" \"c\" \"i\" \"z\" \"br\" \"co\") (const \"k\" 5) (set \"a\" 1) (set \"b\" 2) "
+            "(set \"c\" \"s\") (set \"i\" 0) (set \"z\" (prop (code (add 1 2)) 0)) (set \"br\" (break)) "
+            "(set \"co\" (continue)) ";
+        const std::string loop = "(while (lt $i " + std::to_string(1 + pick(6)) + ") (set \"i\" (add $i 1)) " +
+                                 (pick(4) == 0 ? "true" : "false") + " (code ";
+        const std::string tail = ")) (array $a $b $c $i $k)";
+        return {head + loop + body + tail, head + loop + "(typeof 1) " + body + tail};
+    }
+
+private:
+    int pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(random_); }
+
+    std::string expression(int depth) {
+        static const char* const kLeaves[] = {"$a", "$b", "$c", "$i", "$k", "3", "-1.5", "\"x\"", "true", "null"};
+        static const char* const kOperators[] = {"add", "sub", "mul", "div", "mod", "lt", "le", "gt",
+                                                 "ge",  "eq",  "ne",  "is",  "isnt"};
+        if (depth > 2 || pick(3) == 0) return kLeaves[pick(std::size(kLeaves))];
+        return std::string("(") + kOperators[pick(std::size(kOperators))] + " " + expression(depth + 1) + " " +
+               expression(depth + 1) + ")";
+    }
+
+    std::string statement() {
+        switch (pick(20)) {
+            case 0:
+                return "$br";
+            case 1:
+                return "$co";
+            case 2:
+                return "(set \"b\" (mul $z 1))";
+            case 3:
+                return "(set \"undeclared\" 1)";
+            case 4:
+                return "(set \"k\" " + expression(0) + ")";
+            default: {
+                static const char* const kTargets[] = {"\"a\"", "\"b\"", "\"c\""};
+                return std::string("(set ") + kTargets[pick(3)] + " " + expression(0) + ")";
+            }
+        }
+    }
+
+    std::mt19937 random_;
+};
+
+}  // namespace
+
+TEST_CASE("random plain loops end as the statement-by-statement loop does, and count exactly") {
+    for (std::uint32_t seed = 1; seed <= 300; ++seed) {
+        PlainLoopGenerator generator(seed);
+        const auto [plain, general] = generator.programs();
+        CAPTURE(plain);
+        const Run fast = run(plain, {u"a", u"b", u"c", u"i"});
+        const Run slow = run(general, {u"a", u"b", u"c", u"i"});
+        CHECK(fast.outcome == slow.outcome);
+        CHECK(fast.globals == slow.globals);
+        // Any smaller budget is spent exactly, whatever path ran.
+        for (const std::int64_t less : {std::int64_t{1}, std::int64_t{2}, std::int64_t{7}, fast.evaluations / 2}) {
+            if (less >= fast.evaluations || fast.evaluations - less < 20) continue;
+            const Run cut = run(plain, {}, budget(fast.evaluations - less));
+            CHECK(cut.outcome == "error 18");
+            CHECK(cut.evaluations == fast.evaluations - less);
+        }
+        CHECK(run(plain, {}, budget(fast.evaluations)).outcome == fast.outcome);
+    }
 }
