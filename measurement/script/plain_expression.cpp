@@ -252,7 +252,7 @@ void APMPPlainCode::compile(const APMPValueRef& value) {
 }
 
 template <class Names>
-bool APMPPlainCode::execute(std::size_t begin, std::size_t end, const Names& names, APMPValueStack& stack,
+[[gnu::always_inline]] inline bool APMPPlainCode::execute(std::size_t begin, std::size_t end, const Names& names, APMPValueStack& stack,
                             APMPScope& scope, ScriptError& error) const {
     const auto inPlace = [&names](const Operand& operand) -> const APMPValueRef& {
         return operand.source == Source::Literal ? *operand.literal : names.readInPlace(operand.name);
