@@ -77,44 +77,47 @@ APMPValueRef applyOperator(APMPPlainForm form, const APMPValueRef& x, const APMP
     }
 }
 
-// An operator on two numbers, written to `out`; false for the operators
-// that take no shortcut.
-[[gnu::always_inline]] inline bool applyToNumbers(APMPPlainForm form, double x, double y, APMPValueRef& out) {
+// What an operator makes of two numbers: a number, a truth value, or
+// nothing when the operator takes no shortcut.
+enum class NumberResult { Number, Truth, None };
+
+[[gnu::always_inline]] inline NumberResult applyToNumbers(APMPPlainForm form, double x, double y, double& number,
+                                                         bool& truth) {
     switch (form) {
         case APMPPlainForm::Add:
-            out.setNumber(x + y);
-            return true;
+            number = x + y;
+            return NumberResult::Number;
         case APMPPlainForm::Subtract:
-            out.setNumber(x - y);
-            return true;
+            number = x - y;
+            return NumberResult::Number;
         case APMPPlainForm::Multiply:
-            out.setNumber(x * y);
-            return true;
+            number = x * y;
+            return NumberResult::Number;
         case APMPPlainForm::Divide:
-            out.setNumber(x / y);
-            return true;
+            number = x / y;
+            return NumberResult::Number;
         case APMPPlainForm::Less:
-            out = APMPBoolean(x < y);
-            return true;
+            truth = x < y;
+            return NumberResult::Truth;
         case APMPPlainForm::LessOrEqual:
-            out = APMPBoolean(x <= y);
-            return true;
+            truth = x <= y;
+            return NumberResult::Truth;
         case APMPPlainForm::Greater:
-            out = APMPBoolean(x > y);
-            return true;
+            truth = x > y;
+            return NumberResult::Truth;
         case APMPPlainForm::GreaterOrEqual:
-            out = APMPBoolean(x >= y);
-            return true;
+            truth = x >= y;
+            return NumberResult::Truth;
         case APMPPlainForm::LooseEqual:
         case APMPPlainForm::StrictEqual:
-            out = APMPBoolean(x == y);
-            return true;
+            truth = x == y;
+            return NumberResult::Truth;
         case APMPPlainForm::LooseNotEqual:
         case APMPPlainForm::StrictNotEqual:
-            out = APMPBoolean(!(x == y));
-            return true;
+            truth = !(x == y);
+            return NumberResult::Truth;
         default:
-            return false;
+            return NumberResult::None;
     }
 }
 
@@ -279,8 +282,17 @@ template <class Names>
                 const APMPValueRef& y = rightOnStack ? stack.top() : inPlace(step->right);
                 const APMPValueRef& x = leftOnStack ? (rightOnStack ? stack.below() : stack.top()) : inPlace(step->left);
                 APMPValueRef result;
-                if (!(x.isNumber() && y.isNumber() &&
-                      applyToNumbers(step->form, x.numberValue(), y.numberValue(), result))) {
+                double number = 0;
+                bool truth = false;
+                const NumberResult shortcut =
+                    x.isNumber() && y.isNumber()
+                        ? applyToNumbers(step->form, x.numberValue(), y.numberValue(), number, truth)
+                        : NumberResult::None;
+                if (shortcut == NumberResult::Number) {
+                    result = APMPNumber(number);
+                } else if (shortcut == NumberResult::Truth) {
+                    result = APMPBoolean(truth);
+                } else {
                     result = applyOperator(step->form, x, y, scope, error);
                     if (error) return false;
                 }
