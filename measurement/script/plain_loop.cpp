@@ -144,7 +144,8 @@ private:
 
     // An iteration counted ahead.
     Body countedIteration() {
-        APMPValueStack stack;
+        // Empty between iterations: every part's value is taken off.
+        APMPValueStack& stack = stack_;
         if (!runPart(condition_, stack)) {
             uncount(bodyFrom(0) + step_.evaluations);
             return failed();
@@ -172,6 +173,7 @@ private:
             }
         }
         if (!runPart(step_, stack)) return failed();
+        stack.pop();
         return Body::Next;
     }
 
@@ -184,6 +186,7 @@ private:
     Part step_{};
     std::vector<Part> body_;
     std::vector<APMPResolvedName> names_;
+    APMPValueStack stack_;
     std::uint64_t iteration_ = 0;
     int depth_ = 0;
 };
