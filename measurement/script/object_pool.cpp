@@ -1,3 +1,5 @@
+// Per-thread free lists of value and scope memory, and the live-object count.
+
 #include "measurement/script/object_pool.h"
 
 #include <algorithm>

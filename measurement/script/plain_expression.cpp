@@ -316,12 +316,6 @@ APMPValueRef APMPPlainCode::run(APMPScope& scope, ScriptError& error) const {
     return std::move(stack.top());
 }
 
-APMPValueRef APMPPlainCode::run(const APMPResolvedName* names, APMPScope& scope, ScriptError& error) const {
-    APMPValueStack stack;
-    if (!execute(0, steps_.size(), SlotNames{names}, stack, scope, error)) return APMPUndefined();
-    return std::move(stack.top());
-}
-
 bool APMPPlainCode::runPart(std::size_t begin, std::size_t end, const APMPResolvedName* names, APMPValueStack& stack,
                             APMPScope& scope, ScriptError& error) const {
     return execute(begin, end, SlotNames{names}, stack, scope, error);

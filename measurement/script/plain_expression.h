@@ -73,8 +73,6 @@ public:
     // Runs a code of one expression with every name looked up in the
     // scope chain.
     APMPValueRef run(APMPScope& scope, ScriptError& error) const;
-    // The same with the names resolved: one entry per names() entry.
-    APMPValueRef run(const APMPResolvedName* names, APMPScope& scope, ScriptError& error) const;
     // Runs the steps [begin, end), which leave one value on the stack;
     // false (and the error set) when a step fails.
     bool runPart(std::size_t begin, std::size_t end, const APMPResolvedName* names, APMPValueStack& stack,

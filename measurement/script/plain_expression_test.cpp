@@ -1,3 +1,5 @@
+// Plain expressions and plain loops against statement-by-statement evaluation.
+
 #include <doctest/doctest.h>
 
 #include <random>

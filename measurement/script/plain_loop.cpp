@@ -1,3 +1,5 @@
+// The conditional loop of plain statements, run with its names resolved once.
+
 #include "measurement/script/plain_loop.h"
 
 #include <algorithm>

@@ -174,12 +174,6 @@ public:
 
     explicit operator bool() const { return tag_ != kEmpty; }
     void reset() { *this = APMPValueRef(); }
-    // Replaces the value by a number.
-    void setNumber(double value) {
-        if (counted()) object_->release();
-        number_ = value;
-        tag_ = static_cast<std::uint32_t>(APMPValueKind::Number);
-    }
     // The handle answers for the value: `value->isArray()`.
     const APMPValueRef* operator->() const { return this; }
 
@@ -201,11 +195,6 @@ public:
     double numberValue() const { return number_; }
     // The heap value, or nothing for a number (and an empty handle).
     APMPRuntimeValue* get() const { return isObject() ? object_ : nullptr; }
-    // Whether both name the same heap value, or are equal numbers bit for
-    // bit.
-    bool isSameValue(const APMPValueRef& other) const {
-        return kind() == other.kind() && tag_ != kEmpty && bits_ == other.bits_;
-    }
 
     std::u16string stringValueOrError(ScriptError& error) const;
     double doubleValueOrError(ScriptError& error) const {

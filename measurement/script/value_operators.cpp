@@ -1,3 +1,5 @@
+// The operators of the script language on two evaluated values.
+
 #include "measurement/script/value_operators.h"
 
 #include "measurement/script/object_manager.h"
