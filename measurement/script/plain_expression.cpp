@@ -77,49 +77,6 @@ APMPValueRef applyOperator(APMPPlainForm form, const APMPValueRef& x, const APMP
     }
 }
 
-// What an operator makes of two numbers: a number, a truth value, or
-// nothing when the operator takes no shortcut.
-enum class NumberResult { Number, Truth, None };
-
-[[gnu::always_inline]] inline NumberResult applyToNumbers(APMPPlainForm form, double x, double y, double& number,
-                                                         bool& truth) {
-    switch (form) {
-        case APMPPlainForm::Add:
-            number = x + y;
-            return NumberResult::Number;
-        case APMPPlainForm::Subtract:
-            number = x - y;
-            return NumberResult::Number;
-        case APMPPlainForm::Multiply:
-            number = x * y;
-            return NumberResult::Number;
-        case APMPPlainForm::Divide:
-            number = x / y;
-            return NumberResult::Number;
-        case APMPPlainForm::Less:
-            truth = x < y;
-            return NumberResult::Truth;
-        case APMPPlainForm::LessOrEqual:
-            truth = x <= y;
-            return NumberResult::Truth;
-        case APMPPlainForm::Greater:
-            truth = x > y;
-            return NumberResult::Truth;
-        case APMPPlainForm::GreaterOrEqual:
-            truth = x >= y;
-            return NumberResult::Truth;
-        case APMPPlainForm::LooseEqual:
-        case APMPPlainForm::StrictEqual:
-            truth = x == y;
-            return NumberResult::Truth;
-        case APMPPlainForm::LooseNotEqual:
-        case APMPPlainForm::StrictNotEqual:
-            truth = !(x == y);
-            return NumberResult::Truth;
-        default:
-            return NumberResult::None;
-    }
-}
 
 const APMPValueRef& undefinedValue() {
     static const APMPValueRef undefined = APMPUndefined();
@@ -284,13 +241,13 @@ template <class Names>
                 APMPValueRef result;
                 double number = 0;
                 bool truth = false;
-                const NumberResult shortcut =
+                const APMPNumberResult shortcut =
                     x.isNumber() && y.isNumber()
-                        ? applyToNumbers(step->form, x.numberValue(), y.numberValue(), number, truth)
-                        : NumberResult::None;
-                if (shortcut == NumberResult::Number) {
+                        ? APMPApplyToNumbers(step->form, x.numberValue(), y.numberValue(), number, truth)
+                        : APMPNumberResult::None;
+                if (shortcut == APMPNumberResult::Number) {
                     result = APMPNumber(number);
-                } else if (shortcut == NumberResult::Truth) {
+                } else if (shortcut == APMPNumberResult::Truth) {
                     result = APMPBoolean(truth);
                 } else {
                     result = applyOperator(step->form, x, y, scope, error);
@@ -314,6 +271,19 @@ APMPValueRef APMPPlainCode::run(APMPScope& scope, ScriptError& error) const {
     APMPValueStack stack;
     if (!execute(0, steps_.size(), ScopeNames{names_, scope}, stack, scope, error)) return APMPUndefined();
     return std::move(stack.top());
+}
+
+bool APMPPlainCode::singleOperator(std::size_t begin, std::size_t end, SingleOperator& single) const {
+    if (end != begin + 1 || steps_[begin].kind != Kind::Operator) return false;
+    const Step& step = steps_[begin];
+    if (step.left.source == Source::Stack || step.right.source == Source::Stack) return false;
+    single = {step.form,
+              step.left.source == Source::Literal ? step.left.literal : nullptr,
+              step.left.name,
+              step.right.source == Source::Literal ? step.right.literal : nullptr,
+              step.right.name,
+              step.assigns ? int{step.name} : -1};
+    return true;
 }
 
 bool APMPPlainCode::runPart(std::size_t begin, std::size_t end, const APMPResolvedName* names, APMPValueStack& stack,

@@ -48,6 +48,50 @@ private:
     std::size_t size_ = 0;
 };
 
+// What an operator makes of two numbers: a number, a truth value, or
+// nothing when the operator takes no shortcut.
+enum class APMPNumberResult { Number, Truth, None };
+
+[[gnu::always_inline]] inline APMPNumberResult APMPApplyToNumbers(APMPPlainForm form, double x, double y, double& number,
+                                                                 bool& truth) {
+    switch (form) {
+        case APMPPlainForm::Add:
+            number = x + y;
+            return APMPNumberResult::Number;
+        case APMPPlainForm::Subtract:
+            number = x - y;
+            return APMPNumberResult::Number;
+        case APMPPlainForm::Multiply:
+            number = x * y;
+            return APMPNumberResult::Number;
+        case APMPPlainForm::Divide:
+            number = x / y;
+            return APMPNumberResult::Number;
+        case APMPPlainForm::Less:
+            truth = x < y;
+            return APMPNumberResult::Truth;
+        case APMPPlainForm::LessOrEqual:
+            truth = x <= y;
+            return APMPNumberResult::Truth;
+        case APMPPlainForm::Greater:
+            truth = x > y;
+            return APMPNumberResult::Truth;
+        case APMPPlainForm::GreaterOrEqual:
+            truth = x >= y;
+            return APMPNumberResult::Truth;
+        case APMPPlainForm::LooseEqual:
+        case APMPPlainForm::StrictEqual:
+            truth = x == y;
+            return APMPNumberResult::Truth;
+        case APMPPlainForm::LooseNotEqual:
+        case APMPPlainForm::StrictNotEqual:
+            truth = !(x == y);
+            return APMPNumberResult::Truth;
+        default:
+            return APMPNumberResult::None;
+    }
+}
+
 // The steps of plain expressions in evaluation order: literals and
 // variable reads push a value, an operator replaces the top two by its
 // result, an assignment stores the top. A code holds one expression, or
@@ -70,6 +114,22 @@ public:
 
     // The names the code reads or assigns, each once.
     const std::vector<APMPName>& names() const { return names_; }
+
+    // A part made of one operator on a literal or a variable read on
+    // each side, whose result may go to a variable: what a loop can run
+    // without the steps when both operands are numbers.
+    struct SingleOperator {
+        APMPPlainForm form;
+        // A literal operand, or the index in names() of the one read.
+        const APMPValueRef* leftLiteral;
+        std::uint16_t leftName;
+        const APMPValueRef* rightLiteral;
+        std::uint16_t rightName;
+        // The index in names() of the variable assigned, or -1.
+        int assigns;
+    };
+    // The steps [begin, end) as one such operator, if they are one.
+    bool singleOperator(std::size_t begin, std::size_t end, SingleOperator& single) const;
     // Runs a code of one expression with every name looked up in the
     // scope chain.
     APMPValueRef run(APMPScope& scope, ScriptError& error) const;

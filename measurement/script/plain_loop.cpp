@@ -24,7 +24,13 @@ struct Part {
     std::size_t end;
     std::uint64_t evaluations;
     int depth;
+    // A part that is one operator on operands read in place.
+    bool single;
+    APMPPlainCode::SingleOperator op;
 };
+
+// What a single operator made of two numbers.
+enum class Shortcut { Taken, NotTaken };
 
 // What one pass over the body ends in.
 enum class Body { Next, Stop };
@@ -64,15 +70,42 @@ public:
 
 private:
     Part add(const APMPValueRef& value) {
-        Part part{&value, code_.size(), 0, 1, 0};
+        Part part{&value, code_.size(), 0, 1, 0, false, {}};
         code_.append(value);
         part.end = code_.size();
+        part.single = code_.singleOperator(part.begin, part.end, part.op);
         if (value.isStatement()) {
             const APMPPlainExpression& plain = valueAs<APMPStatementValue>(value).plain();
             part.evaluations = plain.evaluations;
             part.depth = plain.depth;
         }
         return part;
+    }
+
+    const APMPValueRef* operand(const APMPValueRef* literal, std::uint16_t name) const {
+        return literal ? literal : names_[name].slot;
+    }
+
+    // Runs a single operator on two numbers without its steps; the part's
+    // value (a number or a truth value, never a control value) is not
+    // kept. Anything else (other operands, an assignment to a name no
+    // scope holds) goes the way of the steps.
+    Shortcut shortcut(const Part& part, bool& truth) {
+        if (!part.single) return Shortcut::NotTaken;
+        const APMPPlainCode::SingleOperator& op = part.op;
+        const APMPValueRef* x = operand(op.leftLiteral, op.leftName);
+        const APMPValueRef* y = operand(op.rightLiteral, op.rightName);
+        if (!x || !y || !x->isNumber() || !y->isNumber()) return Shortcut::NotTaken;
+        APMPResolvedName* target = op.assigns >= 0 ? &names_[static_cast<std::size_t>(op.assigns)] : nullptr;
+        if (target && !target->slot) return Shortcut::NotTaken;
+        double number = 0;
+        const APMPNumberResult made = APMPApplyToNumbers(op.form, x->numberValue(), y->numberValue(), number, truth);
+        if (made == APMPNumberResult::None) return Shortcut::NotTaken;
+        if (made == APMPNumberResult::Number) truth = !(number == 0 || number != number);
+        if (target && target->writable) {
+            *target->slot = made == APMPNumberResult::Number ? APMPNumber(number) : APMPBoolean(truth);
+        }
+        return Shortcut::Taken;
     }
 
     bool runPart(const Part& part, APMPValueStack& stack) {
@@ -148,17 +181,22 @@ private:
     Body countedIteration() {
         // Empty between iterations: every part's value is taken off.
         APMPValueStack& stack = stack_;
-        if (!runPart(condition_, stack)) {
-            uncount(bodyFrom(0) + step_.evaluations);
-            return failed();
+        bool go = false;
+        if (shortcut(condition_, go) == Shortcut::NotTaken) {
+            if (!runPart(condition_, stack)) {
+                uncount(bodyFrom(0) + step_.evaluations);
+                return failed();
+            }
+            go = stack.top().booleanValueOrError(error_);
+            stack.pop();
         }
-        const bool go = stack.top().booleanValueOrError(error_);
-        stack.pop();
         if (error_ || !go) {
             uncount(bodyFrom(0) + step_.evaluations);
             return error_ ? failed() : Body::Stop;
         }
+        bool unused = false;
         for (std::size_t i = 0; i < body_.size(); ++i) {
+            if (shortcut(body_[i], unused) == Shortcut::Taken) continue;
             if (!runPart(body_[i], stack)) {
                 uncount(bodyFrom(i + 1) + step_.evaluations);
                 return failed();
@@ -174,6 +212,7 @@ private:
                 break;
             }
         }
+        if (shortcut(step_, unused) == Shortcut::Taken) return Body::Next;
         if (!runPart(step_, stack)) return failed();
         stack.pop();
         return Body::Next;
