@@ -205,7 +205,9 @@ APMPValueRef APMPCommandRegistrar::evaluateStatement(const APMPValueRef& value, 
     APMPNestingGuard nesting(budget, error);
     if (!nesting.ok()) return APMPUndefined();
     const APMPCommandEntry* entry = entryFor(statement.functionName());
-    if (!entry) return _functionEvaluator.evaluateCommand(statement.functionName(), statement.arguments(), scope, error);
+    if (!entry) {
+        return _functionEvaluator.evaluateCommand(statement.functionName(), statement.arguments(), scope, error);
+    }
     return entry->evaluator->evaluateCommand(statement.functionName(), statement.arguments(), scope, error);
 }
 

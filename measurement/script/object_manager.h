@@ -76,5 +76,4 @@ bool APMPChargeAllocation(APMPScope& scope, std::size_t bytes, ScriptError& erro
 // undefined with error 18 when the run may allocate no more.
 APMPValueRef APMPNewString(std::u16string text, APMPScope& scope, ScriptError& error);
 
-
 }  // namespace measurement

@@ -212,8 +212,9 @@ void APMPPlainCode::compile(const APMPValueRef& value) {
 }
 
 template <class Names>
-[[gnu::always_inline]] inline bool APMPPlainCode::execute(std::size_t begin, std::size_t end, const Names& names, APMPValueStack& stack,
-                            APMPScope& scope, ScriptError& error) const {
+[[gnu::always_inline]] inline bool APMPPlainCode::execute(std::size_t begin, std::size_t end, const Names& names,
+                                                          APMPValueStack& stack, APMPScope& scope,
+                                                          ScriptError& error) const {
     const auto inPlace = [&names](const Operand& operand) -> const APMPValueRef& {
         return operand.source == Source::Literal ? *operand.literal : names.readInPlace(operand.name);
     };
@@ -237,7 +238,8 @@ template <class Names>
                 const bool rightOnStack = step->right.source == Source::Stack;
                 const bool leftOnStack = step->left.source == Source::Stack;
                 const APMPValueRef& y = rightOnStack ? stack.top() : inPlace(step->right);
-                const APMPValueRef& x = leftOnStack ? (rightOnStack ? stack.below() : stack.top()) : inPlace(step->left);
+                const APMPValueRef& x =
+                    leftOnStack ? (rightOnStack ? stack.below() : stack.top()) : inPlace(step->left);
                 APMPValueRef result;
                 double number = 0;
                 bool truth = false;

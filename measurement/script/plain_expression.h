@@ -52,8 +52,8 @@ private:
 // nothing when the operator takes no shortcut.
 enum class APMPNumberResult { Number, Truth, None };
 
-[[gnu::always_inline]] inline APMPNumberResult APMPApplyToNumbers(APMPPlainForm form, double x, double y, double& number,
-                                                                 bool& truth) {
+[[gnu::always_inline]] inline APMPNumberResult APMPApplyToNumbers(APMPPlainForm form, double x, double y,
+                                                                 double& number, bool& truth) {
     switch (form) {
         case APMPPlainForm::Add:
             number = x + y;

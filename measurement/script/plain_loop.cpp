@@ -234,8 +234,9 @@ private:
 
 }  // namespace
 
-APMPPlainLoopOutcome APMPRunPlainLoop(const APMPValueRef& condition, const APMPValueRef& step, const APMPValueList& body,
-                                      bool runFirst, APMPScope& scope, APMPValueRef& result, ScriptError& error) {
+APMPPlainLoopOutcome APMPRunPlainLoop(const APMPValueRef& condition, const APMPValueRef& step,
+                                      const APMPValueList& body, bool runFirst, APMPScope& scope, APMPValueRef& result,
+                                      ScriptError& error) {
     if (!isPlainPart(condition) || !isPlainPart(step)) return APMPPlainLoopOutcome::NotPlain;
     for (const auto& statement : body) {
         if (!isPlainPart(statement)) return APMPPlainLoopOutcome::NotPlain;

@@ -22,7 +22,8 @@ enum class APMPPlainLoopOutcome {
 // while it runs: each name is resolved to its slot once, before the first
 // iteration. Each statement is still counted whole when the budget allows
 // it, or evaluated statement by statement when it does not.
-APMPPlainLoopOutcome APMPRunPlainLoop(const APMPValueRef& condition, const APMPValueRef& step, const APMPValueList& body,
-                                      bool runFirst, APMPScope& scope, APMPValueRef& result, ScriptError& error);
+APMPPlainLoopOutcome APMPRunPlainLoop(const APMPValueRef& condition, const APMPValueRef& step,
+                                      const APMPValueList& body, bool runFirst, APMPScope& scope, APMPValueRef& result,
+                                      ScriptError& error);
 
 }  // namespace measurement

@@ -25,7 +25,9 @@ public:
     // The value in the nearest scope holding the name, else undefined.
     APMPValueRef valueForName(const std::u16string& name) const { return valueForName(APMPName(name)); }
     // Define the name here (ignored when this scope is immutable).
-    void addValue(APMPValueRef value, const std::u16string& name) { _contents.put(std::move(value), APMPName(name), false); }
+    void addValue(APMPValueRef value, const std::u16string& name) {
+        _contents.put(std::move(value), APMPName(name), false);
+    }
     void addImmutableValue(APMPValueRef value, const std::u16string& name) {
         _contents.put(std::move(value), APMPName(name), true);
     }
