@@ -154,6 +154,9 @@ public:
     }
     APMPValueRef(APMPValueRef&& o) noexcept : bits_(o.bits_), tag_(o.tag_) { o.tag_ = kEmpty; }
     APMPValueRef& operator=(const APMPValueRef& o) noexcept {
+        if (this == &o) return *this;
+        // Counted before the old value goes: releasing it may free what
+        // holds `o`.
         if (o.counted()) ++o.object_->refs_;
         APMPValueRef old(std::move(*this));
         bits_ = o.bits_;

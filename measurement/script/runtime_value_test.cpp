@@ -373,3 +373,52 @@ TEST_CASE("scopes: lookup outward, writes where the name lives") {
     CHECK(describeValue(global->valueForName(u"g")) == "2");
     CHECK_FALSE(child->hasName(u"other"));
 }
+
+TEST_CASE("value handles hold numbers inline and count heap values") {
+    ScriptError error;
+    SUBCASE("numbers are no heap value and keep every bit of their double") {
+        const APMPValueRef number = APMPNumber(-0.0);
+        CHECK(number->isNumber());
+        CHECK(number.get() == nullptr);
+        CHECK(std::signbit(number.numberValue()));
+        CHECK(describeValue(APMPNumber(0.1 + 0.2)) == "0.30000000000000004");
+        CHECK(APMPNumber(kNaN)->stringValueOrError(error) == u"NaN");
+        CHECK(describeValue(APMPNumber(5)->applyWithName(u"toString", {}, *makeRef<APMPScope>(), error)) == "\"5\"");
+        APMPNumber(5)->applyWithName(u"toFixed", {}, *makeRef<APMPScope>(), error);
+        CHECK(error.is(17));
+    }
+    SUBCASE("copies, moves and assignments keep the count") {
+        auto array = makeRef<APMPArrayValue>();
+        const auto base = array->referenceCount();
+        {
+            APMPValueRef a = array;
+            APMPValueRef b = a;
+            CHECK(array->referenceCount() == base + 2);
+            a = a;
+            CHECK(a.get() == array.get());
+            CHECK(array->referenceCount() == base + 2);
+            APMPValueRef c = std::move(b);
+            CHECK_FALSE(b);
+            CHECK(array->referenceCount() == base + 2);
+            c = APMPNumber(1);
+            CHECK(array->referenceCount() == base + 1);
+            a = APMPUndefined();
+        }
+        CHECK(array->referenceCount() == base);
+        // Shared values are never counted.
+        const auto undefinedCount = APMPUndefinedValue::sharedInstance()->referenceCount();
+        std::vector<APMPValueRef> many(100, APMPUndefined());
+        CHECK(APMPUndefinedValue::sharedInstance()->referenceCount() == undefinedCount);
+    }
+    SUBCASE("a value held only through the value being replaced survives the assignment") {
+        APMPValueRef holder = makeRef<APMPArrayValue>(APMPValueList{APMPString(u"inner")});
+        holder = valueAs<APMPArrayValue>(holder).slots()[0];
+        CHECK(describeValue(holder) == "\"inner\"");
+    }
+    SUBCASE("a value on the stack compares without being counted") {
+        APMPStatementValue s1(u"0", {APMPNumber(1)});
+        APMPStatementValue s2(u"0", {APMPNumber(1)});
+        CHECK(s1.isEqualToRuntimeValue(s2));
+        CHECK(s1.referenceCount() == 0);
+    }
+}
