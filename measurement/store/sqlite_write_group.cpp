@@ -1,0 +1,82 @@
+// The SQLite store's write groups: many small writes, one commit.
+#include <sqlite3.h>
+
+#include "measurement/foundation/monitor.h"
+#include "measurement/store/sqlite_store.h"
+
+namespace measurement {
+
+bool APMSqliteStore::openWriteGroup(std::function<void(bool committed)> closed, APMErrorOut error) {
+    std::lock_guard lock(mutex_);
+    if (!requireOpen(error)) return false;
+    if (groupOpen_ || !sqlite3_get_autocommit(db_)) {
+        APMSetError(error, kAPMSqliteStoreTransactionCode, "A transaction or write group is already open");
+        return false;
+    }
+    if (!beginTransaction(error)) return false;
+    groupOpen_ = true;
+    groupClosed_ = std::move(closed);
+    return true;
+}
+
+bool APMSqliteStore::isWriteGroupOpen() const {
+    std::lock_guard lock(mutex_);
+    return groupOpen_;
+}
+
+bool APMSqliteStore::performGroupedTransactionWithError(APMErrorOut error, const std::function<bool()>& block) {
+    if (!block) {
+        APMSetError(error, kAPMSqliteStoreInvalidArgumentCode, "Received nil transaction block");
+        return false;
+    }
+    std::lock_guard lock(mutex_);
+    if (!requireOpen(error)) return false;
+    if (!groupOpen_) {
+        APMSetError(error, kAPMSqliteStoreTransactionCode, "No write group is open");
+        return false;
+    }
+    ++groupedBlocks_;
+    bool done = false;
+    try {
+        done = runTransaction(error, block);
+    } catch (...) {
+        --groupedBlocks_;
+        // SQLite ends the whole transaction on some failures (a full disk,
+        // an I/O error): the group is gone with it.
+        if (db_ && sqlite3_get_autocommit(db_)) endWriteGroup(false);
+        throw;
+    }
+    --groupedBlocks_;
+    if (db_ && sqlite3_get_autocommit(db_)) endWriteGroup(false);
+    return done;
+}
+
+bool APMSqliteStore::closeWriteGroup() {
+    std::lock_guard lock(mutex_);
+    // A grouped block still running keeps the group until it returns.
+    if (!groupOpen_ || groupedBlocks_ > 0) return !groupOpen_;
+    const bool inTransaction = db_ && !sqlite3_get_autocommit(db_);
+    const bool committed = inTransaction && runPlain("COMMIT TRANSACTION", nullptr);
+    if (!committed) {
+        const std::string reason = db_ ? sqlite3_errmsg(db_) : "database closed";
+        if (db_ && !sqlite3_get_autocommit(db_)) runPlain("ROLLBACK TRANSACTION", nullptr);
+        fail(nullptr, 0, "Failed to commit write group", kAPMSqliteStoreWriteGroupFailedCode, reason);
+    }
+    endWriteGroup(committed);
+    return committed;
+}
+
+void APMSqliteStore::closeWriteGroupForOtherWork() {
+    if (groupOpen_ && groupedBlocks_ == 0) closeWriteGroup();
+}
+
+// The handler is taken before it runs: it may write (alone) at once.
+void APMSqliteStore::endWriteGroup(bool committed) {
+    if (!groupOpen_) return;
+    groupOpen_ = false;
+    auto closed = std::move(groupClosed_);
+    groupClosed_ = nullptr;
+    if (closed) closed(committed);
+}
+
+}  // namespace measurement
