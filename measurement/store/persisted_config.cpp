@@ -44,7 +44,7 @@ struct APMPersistedConfig::State {
 void APMPersistedConfig::State::load() {
     std::error_code ec;
     if (!std::filesystem::exists(file, ec)) return;
-    std::string why = "the file cannot be read";
+    std::string why = std::filesystem::is_regular_file(file, ec) ? "the file cannot be read" : "it is no regular file";
     if (auto bytes = platform::readFile(file)) {
         auto parsed = platform::parsePropertyList(*bytes, &why);
         if (parsed && parsed->isDictionary()) {

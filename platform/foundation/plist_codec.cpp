@@ -8,6 +8,9 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <vector>
+
+#include "platform/foundation/plist_screening.h"
 
 namespace platform {
 
@@ -18,8 +21,45 @@ namespace {
 constexpr double kReferenceDateOffset = 978307200.0;
 constexpr int kMaxDepth = 512;
 
+// The first value of a container; none when it is empty or no container.
+plist_t firstChild(plist_t node) {
+    switch (plist_get_node_type(node)) {
+        case PLIST_ARRAY:
+            return plist_array_get_size(node) > 0 ? plist_array_get_item(node, 0) : nullptr;
+        case PLIST_DICT: {
+            plist_dict_iter it = nullptr;
+            plist_dict_new_iter(node, &it);
+            plist_t child = nullptr;
+            plist_dict_next_item(node, it, nullptr, &child);
+            std::free(it);
+            return child;
+        }
+        default:
+            return nullptr;
+    }
+}
+
+// The library frees a tree by recursion; this frees it from the leaves up
+// with a stack of its own, however deep it is. Freeing a node takes it out
+// of its parent; a value of a dictionary goes with its key.
+void freeTree(plist_t root) {
+    std::vector<plist_t> path{root};
+    while (!path.empty()) {
+        plist_t node = path.back();
+        if (plist_t child = firstChild(node)) {
+            path.push_back(child);
+            continue;
+        }
+        path.pop_back();
+        plist_t parent = plist_get_parent(node);
+        plist_t key = parent && plist_get_node_type(parent) == PLIST_DICT ? plist_dict_item_get_key(node) : nullptr;
+        plist_free(node);
+        if (key) plist_free(key);
+    }
+}
+
 struct PlistDeleter {
-    void operator()(plist_t node) const { plist_free(node); }
+    void operator()(plist_t node) const { freeTree(node); }
 };
 using PlistPtr = std::unique_ptr<void, PlistDeleter>;
 
@@ -44,13 +84,20 @@ std::optional<Value> fromNode(plist_t node, int depth) {
             plist_get_real_val(node, &d);
             return Value(d);
         }
-        case PLIST_STRING:
+        case PLIST_STRING: {
+            // Read with its length: the library's copying read asserts when
+            // the two disagree.
+            uint64_t length = 0;
+            const char* text = plist_get_string_ptr(node, &length);
+            return Value(text ? std::string(text, length) : std::string());
+        }
         case PLIST_KEY: {
-            char* s = nullptr;
-            plist_get_string_val(node, &s);
-            std::string text = s ? s : "";
-            std::free(s);
-            return Value(std::move(text));
+            // Safe once the bytes were screened: no key holds a NUL.
+            char* text = nullptr;
+            plist_get_key_val(node, &text);
+            std::string key = text ? text : "";
+            std::free(text);
+            return Value(std::move(key));
         }
         case PLIST_DATA: {
             char* bytes = nullptr;
@@ -166,6 +213,12 @@ std::optional<Value> parsePropertyList(const std::string& bytes, std::string* er
     };
     if (bytes.empty()) return fail("empty property list");
     if (bytes.size() > std::numeric_limits<uint32_t>::max()) return fail("property list too large");
+    PropertyListLimits limits;
+    limits.maxDepth = kMaxDepth;
+    if (auto problem = screenPropertyList(bytes, limits)) {
+        if (error) *error = *problem;
+        return std::nullopt;
+    }
     plist_t raw = nullptr;
     const auto length = static_cast<uint32_t>(bytes.size());
     if (plist_is_binary(bytes.data(), length)) {

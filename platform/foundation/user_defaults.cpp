@@ -79,7 +79,7 @@ private:
     void load() {
         std::error_code ec;
         if (!std::filesystem::exists(file_, ec)) return;
-        std::string why = "cannot be read";
+        std::string why = std::filesystem::is_regular_file(file_, ec) ? "cannot be read" : "it is no regular file";
         if (auto bytes = readFile(file_)) {
             auto parsed = parsePropertyList(*bytes, &why);
             if (parsed && parsed->isDictionary()) {
