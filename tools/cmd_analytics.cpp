@@ -5,7 +5,10 @@
 // properties as JSON read from the measurement database, and the rows that
 // do not read back, each with its table, row ID and reason.
 // The application's own commands (`velmora calc`) configure the default
-// application as start-up does, so their events are stored too.
+// application as start-up does, so their events are stored too. The engine
+// uploads what it stores to the measurement service named by the service
+// property list or by $VELMORA_MEASUREMENT_SERVICE_URL; without one nothing
+// is sent.
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -23,6 +26,7 @@
 #include "measurement/core/stored_data.h"
 #include "measurement/core/measurement.h"
 #include "measurement/foundation/messages.h"
+#include "measurement/foundation/monitor.h"
 #include "platform/foundation/json_codec.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/foundation/process_info.h"
@@ -279,6 +283,10 @@ void storeApplicationEvents(CLI::App& app) {
 }
 
 const tools::CommandRegistration registration([](CLI::App& app, int& status) {
+    // Launch arguments such as "-VEZArurerudoDebugEnabled" (debug mode: the
+    // shortest upload interval) reach the engine's monitor, which may have
+    // been made before main() recorded them.
+    measurement::APMMonitor::shared().reloadLaunchArguments();
     auto options = std::make_shared<Options>();
     auto* analytics = app.add_subcommand("analytics", "Log events through the measurement engine and read its database");
     analytics->require_subcommand(1);

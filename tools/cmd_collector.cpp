@@ -59,6 +59,8 @@ tools::CommandRegistration registration([](CLI::App& app, int& status) {
         ->default_str("127.0.0.1");
     command->add_option("--config", options->configPath,
                         "measurement configuration to serve: JSON form, or encoded when named *.pb");
+    command->add_option("--remote-values", options->remoteValuesPath,
+                        "remote-configuration document to serve at /remote-values: {\"entries\": {...}}");
     command->add_option("--app-id", options->appId, "serve the configuration to this app identifier only");
     command->add_option("--status-a", options->batchStatus, "answer to a batch: 204, or 429, 500, 503 ...")
         ->default_str("204");

@@ -7,7 +7,6 @@ enum : long {
     // Engine.
     kAPMEngineInitFailedCode = 23010,
     kAPMEngineStartedCode = 23011,
-    kAPMNetworkNotUploadingCode = 23041,
     kAPMConditionalUserPropertyFailedCode = 23050,
     kAPMWritingEventCode = 23051,
     kAPMEventNotWrittenDisabledCode = 23052,

@@ -8,6 +8,7 @@
 #include "measurement/foundation/counters.h"
 #include "measurement/foundation/event_parameters.h"
 #include "measurement/foundation/names.h"
+#include "measurement/upload/uploader.h"
 
 namespace measurement {
 
@@ -53,7 +54,7 @@ void APMMeasurement::handleEventOnWorkerQueue(const APMEvent& event) {
     const auto editing = config()->eventEditing();
     if (!editing) {
         writeEventOnWorkerQueue(event);
-        APMSeams::uploadSchedule()->updateSchedule();
+        withUploader(&APMUploader::updateSchedule);
         return;
     }
     std::optional<APMError> error;
@@ -68,7 +69,7 @@ void APMMeasurement::handleEventOnWorkerQueue(const APMEvent& event) {
             for (const auto& created : result->eventsToLog) writeEventOnWorkerQueue(APMEvent::eventFromEditEvent(created));
         }
     }
-    APMSeams::uploadSchedule()->updateSchedule();
+    withUploader(&APMUploader::updateSchedule);
 }
 
 void APMMeasurement::writeEventOnWorkerQueue(const APMEvent& event) {

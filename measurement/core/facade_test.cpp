@@ -9,11 +9,13 @@
 #include "measurement/core/core_test_support.h"
 #include "measurement/core/measurement.h"
 #include "measurement/store/config_test_support.h"
+#include "measurement/upload/uploader.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/foundation/user_defaults.h"
 #include "platform/frameworks/app_core/app.h"
 #include "platform/frameworks/app_core/application_state.h"
 #include "platform/frameworks/app_core/background_task.h"
+#include "platform/frameworks/utilities/reachability.h"
 
 using namespace measurement;
 using measurement::testing::EngineFixture;
@@ -214,12 +216,17 @@ struct ScriptedEditingFactory : APMEventEditingFactory {
     }
 };
 
-struct CountingUploads : APMUploadScheduleSeam {
-    std::atomic<int> schedules{0};
-    std::atomic<int> uploads{0};
-    void updateSchedule() override { ++schedules; }
-    void uploadData() override { ++uploads; }
-};
+// Each schedule update ends in exactly one of these decisions.
+std::size_t scheduleUpdates(EngineFixture& engine) {
+    std::size_t count = 0;
+    for (const long code : {kAPMUploadSuspendedCode, kAPMScheduleNoDataCode, kAPMScheduleNoNextTimeCode,
+                            kAPMScheduleNoNetworkCode, kAPMScheduleTaskExistsCode, kAPMScheduleTaskScheduledCode}) {
+        count += engine.monitor().count(code);
+    }
+    return count;
+}
+
+std::size_t uploadsStarted(EngineFixture& engine) { return engine.monitor().count(kAPMUploadStartingCode); }
 
 }  // namespace
 
@@ -227,11 +234,9 @@ TEST_CASE("events pass the event-editing host of the server configuration") {
     EngineFixture engine;
     auto factory = std::make_shared<ScriptedEditingFactory>();
     APMSeams::setEventEditingFactory(factory);
-    auto uploads = std::make_shared<CountingUploads>();
-    APMSeams::setUploadSchedule(uploads);
     engine.configure();
     engine.takeConfiguration(ConfigBuilder().programs(1).config());
-    const int schedulesAfterStart = uploads->schedules;
+    const auto schedulesAfterStart = scheduleUpdates(engine);
 
     SUBCASE("edits replace the event, created events are written after it") {
         VEZArurerudo::logEventWithName("create_more");
@@ -242,7 +247,7 @@ TEST_CASE("events pass the event-editing host of the server configuration") {
         CHECK(intParameter(events[1].event(), "added") == 7);
         CHECK(events[2].event().name() == "created");
         CHECK(events[2].event().origin() == "script");
-        CHECK(uploads->schedules == schedulesAfterStart + 1);
+        CHECK(scheduleUpdates(engine) == schedulesAfterStart + 1);
     }
     SUBCASE("a failed program writes the unedited event and logs 23223") {
         factory->host->fail = true;
@@ -255,8 +260,6 @@ TEST_CASE("events pass the event-editing host of the server configuration") {
 
 TEST_CASE("resigning active stores what was accepted, uploads and ends its background task") {
     EngineFixture engine;
-    auto uploads = std::make_shared<CountingUploads>();
-    APMSeams::setUploadSchedule(uploads);
     engine.configure();
     VEZArurerudo::logEventWithName("before_resign");
     platform::NotificationCenter::defaultCenter().post(platform::kApplicationWillResignActiveNotification);
@@ -265,7 +268,10 @@ TEST_CASE("resigning active stores what was accepted, uploads and ends its backg
     CHECK(APMMeasurement::sharedInstance()->backgroundTaskIdentifier() != platform::kInvalidBackgroundTask);
     engine.settle();
     CHECK(tasks.activeTaskCount() == 0);
-    CHECK(uploads->uploads == 1);
+    // Without a service address the upload stops at its URL and ends the
+    // task.
+    CHECK(uploadsStarted(engine) == 1);
+    CHECK(engine.monitor().hasCode(kAPMUploadNoServiceAddressCode));
     CHECK(namesOf(engine, "before_resign").size() == 1);
 
     SUBCASE("an upload under way keeps the task until it ends it") {
@@ -424,35 +430,35 @@ TEST_CASE("setScreenName must come from the main thread") {
 
 namespace {
 
-// Ends the engine's background task whenever it schedules, as the upload
-// does when it finds nothing to send, and records whether the task was
-// still running then and whether the watched event had been stored.
-struct TaskEndingUploads : APMUploadScheduleSeam {
+// Takes the process off the network for the scope: every schedule update
+// and upload of the engine then finds no network and ends the background
+// task at once, as early as it can.
+class Offline {
+public:
+    Offline() { platform::Reachability::shared()->setReachable(false); }
+    ~Offline() { platform::Reachability::shared()->setReachable(true); }
+    Offline(const Offline&) = delete;
+    Offline& operator=(const Offline&) = delete;
+};
+
+// Whether the background task was still held when the watched event was
+// stored.
+struct StoredUnderTask {
     std::string watched = "during_start";
-    bool watchedStored = false;
-    bool endedBeforeWatchedStored = false;
-    int uploads = 0;
-    void updateSchedule() override { endTask(); }
-    void uploadData() override {
-        ++uploads;
-        endTask();
-    }
-    void endTask() {
-        APMMeasurement::sharedInstance()->terminateBackgroundTask();
-        if (platform::BackgroundTasks::shared().activeTaskCount() == 0 && !watchedStored) {
-            endedBeforeWatchedStored = true;
-        }
-    }
+    bool stored = false;
+    bool taskHeld = false;
 };
 
 }  // namespace
 
 TEST_CASE("a resignation during the engine's start keeps its task until what it accepted is stored") {
     EngineFixture engine;
-    auto uploads = std::make_shared<TaskEndingUploads>();
-    APMSeams::setUploadSchedule(uploads);
-    APMAnalytics::addEventListener([uploads](const APMEvent& event) {
-        if (event.name() == uploads->watched) uploads->watchedStored = true;
+    Offline offline;
+    auto watch = std::make_shared<StoredUnderTask>();
+    APMAnalytics::addEventListener([watch](const APMEvent& event) {
+        if (event.name() != watch->watched) return;
+        watch->stored = true;
+        watch->taskHeld = platform::BackgroundTasks::shared().activeTaskCount() > 0;
     });
     auto& tasks = platform::BackgroundTasks::shared();
 
@@ -465,39 +471,32 @@ TEST_CASE("a resignation during the engine's start keeps its task until what it 
 
     SUBCASE("the start's and the event's schedules leave the task; the resignation's upload ends it") {
         engine.settle();
-        CHECK(uploads->watchedStored);
-        CHECK_FALSE(uploads->endedBeforeWatchedStored);
-        CHECK(uploads->uploads == 1);
+        CHECK(watch->stored);
+        CHECK(watch->taskHeld);
+        CHECK(engine.monitor().hasCode(kAPMScheduleNoNetworkCode));
+        CHECK(uploadsStarted(engine) == 1);
         CHECK(tasks.activeTaskCount() == 0);
         CHECK(namesOf(engine, "during_start").size() == 1);
     }
     SUBCASE("two resignations: the task lasts until the second one's operations are stored") {
-        uploads->watched = "second_batch";
+        watch->watched = "second_batch";
         VEZArurerudo::logEventWithName("second_batch");
         platform::NotificationCenter::defaultCenter().post(platform::kApplicationWillResignActiveNotification);
         CHECK(tasks.activeTaskCount() == 1);
         engine.settle();
-        CHECK_FALSE(uploads->endedBeforeWatchedStored);
-        CHECK(uploads->uploads == 2);
+        CHECK(watch->stored);
+        CHECK(watch->taskHeld);
+        CHECK(uploadsStarted(engine) == 2);
         CHECK(tasks.activeTaskCount() == 0);
         CHECK(namesOf(engine, "second_batch").size() == 1);
     }
 }
 
-namespace {
-
-struct CountingFetches : APMConfigurationFetchSeam {
-    int fetches = 0;
-    void fetchRemoteConfig() override { ++fetches; }
-};
-
-}  // namespace
-
 TEST_CASE("becoming active fetches the configuration a week after its last update") {
     EngineFixture engine;
-    auto fetches = std::make_shared<CountingFetches>();
-    APMSeams::setConfigurationFetch(fetches);
     engine.configure();
+    // Without a service address each fetch stops at its URL.
+    auto fetches = [&] { return engine.monitor().count(kAPMConfigInvalidURLCode); };
     auto becomeActive = [&] {
         platform::NotificationCenter::defaultCenter().post(platform::kApplicationDidBecomeActiveNotification);
         engine.settle();
@@ -505,7 +504,7 @@ TEST_CASE("becoming active fetches the configuration a week after its last updat
 
     // Never updated: due at once.
     becomeActive();
-    CHECK(fetches->fetches == 1);
+    CHECK(fetches() == 1);
 
     auto measurement = APMMeasurement::sharedInstance();
     const double updated = engine.time().now();
@@ -513,8 +512,8 @@ TEST_CASE("becoming active fetches the configuration a week after its last updat
         [&] { REQUIRE(measurement->database()->updateRemoteConfigSuccessfulTimestamp(updated, nullptr)); });
     engine.time().advance(604799);
     becomeActive();
-    CHECK(fetches->fetches == 1);
+    CHECK(fetches() == 1);
     engine.time().advance(1);
     becomeActive();
-    CHECK(fetches->fetches == 2);
+    CHECK(fetches() == 2);
 }

@@ -4,6 +4,7 @@
 
 #include "measurement/core/facade.h"
 #include "measurement/core/codes.h"
+#include "measurement/core/engine_upload_wiring.h"
 #include "measurement/core/raw_event_metadata.h"
 #include "measurement/foundation/counters.h"
 #include "measurement/foundation/daily_counts.h"
@@ -11,6 +12,7 @@
 #include "measurement/foundation/event_parameters.h"
 #include "platform/dispatch/clock.h"
 #include "platform/foundation/user_defaults.h"
+#include "measurement/upload/uploader.h"
 #include "platform/frameworks/app_core/application_state.h"
 
 namespace measurement {
@@ -112,6 +114,10 @@ APMMeasurement::~APMMeasurement() {
     endBackgroundTask();
 }
 
+void APMMeasurement::withUploader(void (APMUploader::*call)()) {
+    if (uploader_) ((*uploader_).*call)();
+}
+
 std::string APMMeasurement::nextBlockID() { return "APMMeasurement:" + std::to_string(++blockCounter_); }
 
 void APMMeasurement::scheduleOnWorkerQueue(const std::string& blockID, std::function<void()> block) {
@@ -145,6 +151,8 @@ bool APMMeasurement::initializeComponentsOnWorkerQueue() {
     enabled_ = persistedConfig_->measurementEnabled();
     makeRemoteConfig();
     APMSeams::audience()->startWithDatabasePath(database_->databasePath());
+    uploader_ = APMMakeEngineUploader(shared_from_this(),
+                                      {database_, configStorage_, persistedConfig_, remoteConfigInstance()});
     didInitializeComponents_ = true;
     return true;
 }
@@ -196,7 +204,7 @@ void APMMeasurement::startOnWorkerQueue() {
         }
     }
     if (APMIsAppActive()) reportSessionStartOnWorkerQueueWithTimestamp(now(), false);
-    APMSeams::uploadSchedule()->updateSchedule();
+    withUploader(&APMUploader::updateSchedule);
     logEntry(kAPMMonitorLevelDebug, kAPMEngineStartedCode, "Measurement engine started. App ID",
              platform::Value(measurementAppID_));
 }
@@ -258,7 +266,7 @@ void APMMeasurement::applicationDidBecomeActive() {
     scheduleOnWorkerQueue("APMMeasurement:becomeActive", [self] {
         if (!self->isConfigurationRefreshDue()) return;
         if (self->isNetworkReadyForRequest()) {
-            APMSeams::configurationFetch()->fetchRemoteConfig();
+            self->withUploader(&APMUploader::fetchRemoteConfig);
         } else {
             logEntry(kAPMMonitorLevelVerbose, kAPMNetworkPendingCode,
                      "Network operation is pending. Ignoring request to fetch configuration");
@@ -276,7 +284,7 @@ void APMMeasurement::applicationWillResignActive() {
         auto engine = weak.lock();
         if (!engine) return;
         engine->endResignationCover();
-        APMSeams::uploadSchedule()->uploadData();
+        engine->withUploader(&APMUploader::uploadData);
         // An upload under way ends the task when it completes.
         if (!engine->isNetworkRequestPending()) engine->terminateBackgroundTask();
     });
@@ -318,8 +326,9 @@ bool APMMeasurement::isConfigurationRefreshDue() const {
 }
 
 void APMMeasurement::reachabilityDidChange() {
-    scheduleOnWorkerQueue("APMMeasurement:1045", [] {
-        APMSeams::uploadSchedule()->updateSchedule();
+    std::weak_ptr<APMMeasurement> weak = weak_from_this();
+    scheduleOnWorkerQueue("APMMeasurement:1045", [weak] {
+        if (auto engine = weak.lock()) engine->withUploader(&APMUploader::updateSchedule);
         APMSeams::skAdNetwork()->maybeFetchSKANCVAfterReachabilityChange();
     });
 }
@@ -344,17 +353,6 @@ void APMMeasurement::endBackgroundTask() {
         std::swap(task, backgroundTask_);
     }
     if (task != platform::kInvalidBackgroundTask) platform::BackgroundTasks::shared().endBackgroundTask(task);
-}
-
-bool APMIsNetworkReadyForRequest(bool requestPending, const platform::RULNetwork& network) {
-    if (requestPending) {
-        if (!network.hasUploadInProgress()) {
-            logEntry(kAPMMonitorLevelError, kAPMNetworkNotUploadingCode,
-                     "Analytics is uploading but network is not uploading");
-        }
-        return false;
-    }
-    return !network.hasUploadInProgress();
 }
 
 bool APMMeasurement::isNetworkReadyForRequest() {

@@ -19,16 +19,14 @@
 #include "measurement/store/database_config_storage.h"
 #include "measurement/store/persisted_config.h"
 #include "measurement/store/remote_config.h"
+#include "measurement/upload/upload_host.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/frameworks/app_core/background_task.h"
 #include "platform/frameworks/utilities/network.h"
 
 namespace measurement {
 
-// Whether a new request of an engine may start: none of its requests is
-// pending and its network has none in flight. A pending request that the
-// network no longer knows of is logged as an inconsistency.
-bool APMIsNetworkReadyForRequest(bool requestPending, const platform::RULNetwork& network);
+class APMUploader;
 
 // The measurement engine: its components, its state on the worker queue,
 // its start, the application's lifecycle and the writing of events and
@@ -71,6 +69,9 @@ public:
     const std::shared_ptr<platform::RULNetwork>& network() const { return network_; }
     std::shared_ptr<platform::RULReachabilityDelegate> reachabilityDelegate() const { return reachabilityDelegate_; }
     APMAlarm& uploadAlarm() { return *uploadAlarm_; }
+    // The engine's batch upload, its schedule and the configuration fetch,
+    // made with the other components; none before. Worker queue.
+    const std::shared_ptr<APMUploader>& uploader() const { return uploader_; }
     bool didInitializeComponents() const { return didInitializeComponents_.load(); }
     double initTimestamp() const { return initTimestamp_; }
     const std::string& measurementAppID() const { return measurementAppID_; }
@@ -157,6 +158,8 @@ private:
     // one.
     std::shared_ptr<APMRemoteConfig> config() const;
     void makeRemoteConfig();
+    // Runs the call on the engine's upload; nothing before it is made.
+    void withUploader(void (APMUploader::*call)());
     bool isConfigurationRefreshDue() const;
     // The background task of a resignation and the resignations whose
     // operations are not all stored yet.
@@ -176,6 +179,8 @@ private:
     std::shared_ptr<platform::RULNetwork> network_;
     std::shared_ptr<platform::RULReachabilityDelegate> reachabilityDelegate_;
     std::unique_ptr<APMAlarm> uploadAlarm_;
+    // After the parts it works on, so that it goes before them.
+    std::shared_ptr<APMUploader> uploader_;
     std::shared_ptr<platform::dispatch::Queue> purchaseCallbackQueue_;
     std::vector<platform::ObserverToken> observers_;
 

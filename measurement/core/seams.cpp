@@ -41,8 +41,6 @@ void put(std::shared_ptr<Seam> value) {
     std::shared_ptr<Type> APMSeams::getter() { return get<Type>(); }              \
     void APMSeams::setter(std::shared_ptr<Type> seam) { put<Type>(std::move(seam)); }
 
-APM_SEAM(APMUploadScheduleSeam, uploadSchedule, setUploadSchedule)
-APM_SEAM(APMConfigurationFetchSeam, configurationFetch, setConfigurationFetch)
 APM_SEAM(APMConsentStateSeam, consentState, setConsentState)
 APM_SEAM(APMIdentitySeam, identity, setIdentity)
 APM_SEAM(APMSessionReporterSeam, sessionReporter, setSessionReporter)
@@ -66,8 +64,6 @@ void APMSeams::setEventEditingFactory(std::shared_ptr<APMEventEditingFactory> fa
 }
 
 void APMSeams::resetAll() {
-    setUploadSchedule(nullptr);
-    setConfigurationFetch(nullptr);
     setConsentState(nullptr);
     setIdentity(nullptr);
     setSessionReporter(nullptr);

@@ -1,7 +1,7 @@
 #pragma once
 
-// The calls the engine core makes into the upload, identity, consent,
-// attribution, audience, reporter and event-editing components. Each is an
+// The calls the engine core makes into the identity, consent, attribution,
+// audience, reporter and event-editing components. Each is an
 // interface named after what it calls, with a default that does nothing (or
 // answers the neutral value), so the core runs on its own; a component plugs
 // itself in with APMSeams::set...() before the engine starts, without
@@ -25,21 +25,6 @@
 #include "platform/foundation/value.h"
 
 namespace measurement {
-
-// The upload cycle: bundling, the batch upload and its one-shot alarm.
-class APMUploadScheduleSeam {
-public:
-    virtual ~APMUploadScheduleSeam() = default;
-    virtual void updateSchedule() {}
-    virtual void uploadData() {}
-};
-
-// The fetch of the server configuration.
-class APMConfigurationFetchSeam {
-public:
-    virtual ~APMConfigurationFetchSeam() = default;
-    virtual void fetchRemoteConfig() {}
-};
 
 // The consent state: which storage types are granted, and by which source.
 // Called from the facade's serial queue and the worker queue.
@@ -250,8 +235,6 @@ public:
 // never answer null.
 class APMSeams {
 public:
-    static std::shared_ptr<APMUploadScheduleSeam> uploadSchedule();
-    static std::shared_ptr<APMConfigurationFetchSeam> configurationFetch();
     static std::shared_ptr<APMConsentStateSeam> consentState();
     static std::shared_ptr<APMIdentitySeam> identity();
     static std::shared_ptr<APMSessionReporterSeam> sessionReporter();
@@ -270,8 +253,6 @@ public:
     static std::shared_ptr<APMEventEditingFactory> eventEditingFactory();
 
     // nullptr restores the default.
-    static void setUploadSchedule(std::shared_ptr<APMUploadScheduleSeam> seam);
-    static void setConfigurationFetch(std::shared_ptr<APMConfigurationFetchSeam> seam);
     static void setConsentState(std::shared_ptr<APMConsentStateSeam> seam);
     static void setIdentity(std::shared_ptr<APMIdentitySeam> seam);
     static void setSessionReporter(std::shared_ptr<APMSessionReporterSeam> seam);

@@ -144,11 +144,155 @@ bool decodeInto(const pb_msgdesc_t* descriptor, void* info, std::size_t structSi
     return false;
 }
 
-// A deep copy of one structure into zeroed storage.
+// ---- deep copy ----
+
+// One structure still to fill: `target` (zeroed) becomes a copy of `source`,
+// `depth` levels below the message being copied.
+struct CopyTask {
+    const pb_msgdesc_t* descriptor;
+    const void* source;
+    void* target;
+    int depth;
+};
+
+void* copyOfBytes(const void* source, std::size_t size) {
+    void* copy = allocateZeroed(1, size);
+    if (copy) std::memcpy(copy, source, size);
+    return copy;
+}
+
+// A string or bytes value held behind a pointer; none when out of memory.
+void* copyOfText(const pb_field_iter_t& field, const void* source) {
+    if (PB_LTYPE(field.type) == PB_LTYPE_STRING) {
+        return copyOfBytes(source, std::strlen(static_cast<const char*>(source)) + 1);
+    }
+    const auto* bytes = static_cast<const pb_bytes_array_t*>(source);
+    return copyOfBytes(bytes, PB_BYTES_ARRAY_T_ALLOCSIZE(bytes->size));
+}
+
+bool isText(const pb_field_iter_t& field) {
+    return PB_LTYPE(field.type) == PB_LTYPE_STRING || PB_LTYPE(field.type) == PB_LTYPE_BYTES;
+}
+
+// Queues the copy of a sub-message; refuses one nested deeper than the
+// decoder would take, so that no copy holds what cannot be encoded again.
+bool queueSubmessage(const pb_field_iter_t& field, const void* source, void* target, int depth,
+                     std::vector<CopyTask>& pending) {
+    if (depth + 1 > kNANOMaxNestingDepth) return false;
+    pending.push_back({field.submsg_desc, source, target, depth + 1});
+    return true;
+}
+
+// A field held inside the structure: its bytes, with its has-flag or count;
+// sub-messages are queued, as they may hold pointers of their own.
+bool copyStaticField(const pb_field_iter_t& from, const pb_field_iter_t& to, int depth,
+                     std::vector<CopyTask>& pending) {
+    const bool repeated = PB_HTYPE(from.type) == PB_HTYPE_REPEATED;
+    // A fixed-length array's size lives in the iterator, not the structure.
+    const bool sizeInStruct = from.pSize && from.pSize != &from.array_size;
+    if (sizeInStruct) std::memcpy(to.pSize, from.pSize, repeated ? sizeof(pb_size_t) : sizeof(bool));
+    if (!PB_LTYPE_IS_SUBMSG(from.type)) {
+        std::memcpy(to.pData, from.pData, static_cast<std::size_t>(from.data_size) * (repeated ? from.array_size : 1));
+        return true;
+    }
+    if (!repeated) {
+        const bool present = !sizeInStruct || *static_cast<const bool*>(from.pSize);
+        return !present || queueSubmessage(from, from.pData, to.pData, depth, pending);
+    }
+    const pb_size_t count = sizeInStruct ? *static_cast<const pb_size_t*>(from.pSize) : from.array_size;
+    for (pb_size_t i = 0; i < count; ++i) {
+        const std::size_t offset = static_cast<std::size_t>(i) * from.data_size;
+        if (!queueSubmessage(from, static_cast<const char*>(from.pData) + offset, static_cast<char*>(to.pData) + offset,
+                             depth, pending)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// A repeated field held behind a pointer: a new array, its count set at once
+// (its zeroed elements are valid empty values for pb_release), then every
+// element.
+bool copyPointerArray(const pb_field_iter_t& from, const pb_field_iter_t& to, int depth,
+                      std::vector<CopyTask>& pending) {
+    const pb_size_t count = *static_cast<const pb_size_t*>(from.pSize);
+    const auto* source = *static_cast<char* const*>(from.pField);
+    if (count == 0 || !source) return true;
+    auto* array = static_cast<char*>(allocateZeroed(count, from.data_size));
+    if (!array) return false;
+    *static_cast<void**>(to.pField) = array;
+    *static_cast<pb_size_t*>(to.pSize) = count;
+    for (pb_size_t i = 0; i < count; ++i) {
+        const std::size_t offset = static_cast<std::size_t>(i) * from.data_size;
+        if (isText(from)) {
+            const void* element = *reinterpret_cast<void* const*>(source + offset);
+            if (!element) continue;
+            void* copy = copyOfText(from, element);
+            if (!copy) return false;
+            *reinterpret_cast<void**>(array + offset) = copy;
+        } else if (PB_LTYPE_IS_SUBMSG(from.type)) {
+            if (!queueSubmessage(from, source + offset, array + offset, depth, pending)) return false;
+        } else {
+            std::memcpy(array + offset, source + offset, from.data_size);
+        }
+    }
+    return true;
+}
+
+bool copyPointerField(const pb_field_iter_t& from, const pb_field_iter_t& to, int depth,
+                      std::vector<CopyTask>& pending) {
+    if (PB_HTYPE(from.type) == PB_HTYPE_REPEATED) return copyPointerArray(from, to, depth, pending);
+    const void* source = *static_cast<void* const*>(from.pField);
+    if (!source) return true;
+    void* copy = nullptr;
+    if (isText(from)) {
+        copy = copyOfText(from, source);
+    } else if (PB_LTYPE_IS_SUBMSG(from.type)) {
+        copy = allocateZeroed(1, from.data_size);
+        if (copy && !queueSubmessage(from, source, copy, depth, pending)) {
+            std::free(copy);
+            return false;
+        }
+    } else {
+        copy = copyOfBytes(source, from.data_size);
+    }
+    *static_cast<void**>(to.pField) = copy;
+    return copy != nullptr;
+}
+
+// Fills one zeroed structure from its source; sub-messages are queued.
+bool copyFields(const CopyTask& task, std::vector<CopyTask>& pending) {
+    pb_field_iter_t from;
+    pb_field_iter_t to;
+    if (!pb_field_iter_begin_const(&from, task.descriptor, task.source)) return true;  // no fields
+    if (!pb_field_iter_begin(&to, task.descriptor, task.target)) return false;
+    do {
+        // None of the engine's messages has a oneof or a callback field; a
+        // copy of one is refused rather than made wrong.
+        if (PB_HTYPE(from.type) == PB_HTYPE_ONEOF || PB_ATYPE(from.type) == PB_ATYPE_CALLBACK) return false;
+        const bool copied = PB_ATYPE(from.type) == PB_ATYPE_POINTER ? copyPointerField(from, to, task.depth, pending)
+                                                                    : copyStaticField(from, to, task.depth, pending);
+        if (!copied) return false;
+    } while (pb_field_iter_next(&from) && pb_field_iter_next(&to));
+    return true;
+}
+
+// A deep copy of one structure into zeroed storage, field by field and
+// without recursion, so that its cost grows with the size of the message
+// alone, however deeply it nests. On failure whatever was copied is released
+// and the storage is zeroed again.
 bool copyStruct(const pb_msgdesc_t* descriptor, const void* source, void* target, std::size_t structSize) {
-    NANOBytes bytes;
-    if (!encodeStruct(descriptor, source, &bytes)) return false;
-    return decodeInto(descriptor, target, structSize, bytes.data(), bytes.size());
+    std::vector<CopyTask> pending{{descriptor, source, target, 0}};
+    while (!pending.empty()) {
+        const CopyTask task = pending.back();
+        pending.pop_back();
+        if (!copyFields(task, pending)) {
+            pb_release(descriptor, target);
+            std::memset(target, 0, structSize);
+            return false;
+        }
+    }
+    return true;
 }
 
 // ---- fields ----

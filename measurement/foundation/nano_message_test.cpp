@@ -422,6 +422,44 @@ TEST_CASE("bytes that nest messages too deeply give no message instead of exhaus
     }
 }
 
+TEST_CASE("a copy of a nested message is whole and its own, up to the decoder's depth") {
+    APMMonitorCapture capture;
+    // A chain of entities, each holding the next under tag 2 (index 1);
+    // `levels` entities below the outermost.
+    auto chain = [](int levels) {
+        APMPBRuntimeEntity entity;
+        NANOSetInt32(entity, 0, levels);
+        for (int level = levels - 1; level >= 0; --level) {
+            APMPBRuntimeEntity outer;
+            NANOSetInt32(outer, 0, level);
+            const std::string text = "level " + std::to_string(level);
+            NANOSetBytes(outer, 3, NANOBytes(text.begin(), text.end()));
+            NANOSetArray(outer, 1, std::vector<APMPBRuntimeEntity>{entity});
+            entity = std::move(outer);
+        }
+        return entity;
+    };
+
+    SUBCASE("at the decoder's limit: the same bytes, and changes to the original stay there") {
+        auto original = chain(kNANOMaxNestingDepth);
+        const auto bytes = original.protoBuffer();
+        APMPBRuntimeEntity copy = original;
+        CHECK(copy.protoBuffer() == bytes);
+        NANOSetBytes(original, 3, NANOBytes{'x'});
+        NANOSetArray(original, 1, std::vector<APMPBRuntimeEntity>{});
+        CHECK(copy.protoBuffer() == bytes);
+        CHECK(APMPBRuntimeEntity::initWithBuffer(bytes) == copy);
+        CHECK(capture.entries().empty());
+    }
+    SUBCASE("one level deeper than the decoder takes: no copy, as no decoding") {
+        auto original = chain(kNANOMaxNestingDepth + 1);
+        CHECK_FALSE(APMPBRuntimeEntity::initWithBuffer(original.protoBuffer()));
+        APMPBRuntimeEntity copy = original;
+        CHECK(copy.protoBuffer().empty());
+        CHECK(capture.count(kNANOEncodeFailureCode) == 1);
+    }
+}
+
 TEST_CASE("accessors of the wrong type log and change nothing") {
     APMMonitorCapture capture;
     APMPBUserAttribute attribute;

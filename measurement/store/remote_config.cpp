@@ -116,7 +116,7 @@ struct APMRemoteConfig::State {
     void parseSettings(const nano_APMPBMeasurementConfig& message, Parsed& parsed) const;
     void parseEvents(const nano_APMPBMeasurementConfig& message, Parsed& parsed) const;
     void parseConsent(const nano_APMPBMeasurementConfig& message, Parsed& parsed) const;
-    void loadProgram(const nano_APMPBMeasurementConfig& message, Parsed& parsed) const;
+    bool loadProgram(const nano_APMPBMeasurementConfig& message, Parsed& parsed) const;
     void loadStoredConfig();
     bool isForThisApp(const APMPBMeasurementConfig& config) const;
 
@@ -194,10 +194,11 @@ Value::Dictionary appMetadataFor(const APMRemoteConfigEnvironment& environment) 
 
 }  // namespace
 
-// Only the first program is loaded. A program that does not load leaves
-// the configuration without event editing; the other sections stand.
-void APMRemoteConfig::State::loadProgram(const nano_APMPBMeasurementConfig& message, Parsed& parsed) const {
-    if (message.programs_count == 0 || !eventEditingFactory) return;
+// Only the first program is loaded. False when it fails to load: the
+// configuration then has no event editing, and what comes after the
+// programs is not taken from it.
+bool APMRemoteConfig::State::loadProgram(const nano_APMPBMeasurementConfig& message, Parsed& parsed) const {
+    if (message.programs_count == 0 || !eventEditingFactory) return true;
     auto program = APMPBProgram::initWithMessageInfo(&message.programs[0]);
     APMEventEditingModules modules;
     modules.remoteConfigValue = [settings = parsed.settings](const std::string& key) {
@@ -214,7 +215,9 @@ void APMRemoteConfig::State::loadProgram(const nano_APMPBMeasurementConfig& mess
     } else if (error) {
         monitor().logWithLevel(kAPMMonitorLevelError, kAPMRemoteConfigEventEditingFailedCode,
                                "Failed to initiate event editing instance", error->asContext());
+        return false;
     }
+    return true;
 }
 
 std::shared_ptr<const APMRemoteConfig::Parsed> APMRemoteConfig::State::parse(
@@ -227,7 +230,7 @@ std::shared_ptr<const APMRemoteConfig::Parsed> APMRemoteConfig::State::parse(
     parseSettings(*message, *parsed);
     parseEvents(*message, *parsed);
     parsed->uploadSubdomain = textOf(message->upload_subdomain);
-    loadProgram(*message, *parsed);
+    if (!loadProgram(*message, *parsed)) return parsed;
     parsed->dmaRegion = message->has_dma_region && message->dma_region;
     for (pb_size_t i = 0; i < message->data_controls_count; ++i) {
         if (message->data_controls[i]) parsed->dataControls.emplace_back(message->data_controls[i]);
@@ -365,7 +368,8 @@ double APMRemoteConfig::flagValue(APMRemoteConfigFlag flag) const {
 }
 
 std::int64_t APMRemoteConfig::countFlag(APMRemoteConfigFlag flag) const {
-    // Counts are whole numbers within their bounds, so the conversion is exact.
+    // Counts lie within their bounds, so the conversion cannot overflow; a
+    // count sent in thousandths drops its fraction.
     return static_cast<std::int64_t>(flagValue(flag));
 }
 

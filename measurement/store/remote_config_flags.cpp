@@ -31,8 +31,9 @@ constexpr APMRemoteConfigFlagSpec kFlags[] = {
     {F::kUploadMaxBundlesLimit, "measurement.upload.max_bundles", kN, 100, 1, 10000},
     {F::kUploadMaxEventsPerBundle, "measurement.upload.max_events_per_bundle", kN, 1000, 1, 1000000},
     {F::kUploadMaxSizeLimitBytes, "measurement.upload.max_batch_size", kN, 65536, 0, 10485760},
-    // A number of bundles, so it is read as a count and never scaled.
-    {F::kMaxBundlesCreatedPerIteration, "measurement.upload.max_bundles_created_per_iteration", kN, 100, 1, 10000},
+    // A number of bundles that the service sends in thousandths, as it sends
+    // milliseconds: read through the millisecond lookup, so 500000 is 500.
+    {F::kMaxBundlesCreatedPerIteration, "measurement.upload.max_bundles_created_per_iteration", kMs, 100, 1, 10000},
     {F::kMaxConversionsPerDay, "measurement.upload.max_conversions_per_day", kN, 10000, 0, 1000000},
     {F::kMaxRealtimeEventCountPerDay, "measurement.upload.max_realtime_events_per_day", kN, 10, 0, 10},
     {F::kMaxRealtimeDCUEventCountPerDay, "measurement.dma.dcu_event_max_realtime_daily_count", kN, 1, 0, 10},

@@ -274,19 +274,38 @@ TEST_CASE("event-editing programs of a configuration") {
     auto factory = std::make_shared<FakeEventEditingFactory>();
     APMRemoteConfig config(storage, config_test::testEnvironment(), factory);
 
-    SUBCASE("a program that fails to load is dropped and the other sections are still taken") {
+    SUBCASE("a program that fails to load ends the parse: what comes after it is not taken") {
         factory->fail = true;
         config.parseRemoteConfigFromMeasurementConfig(ConfigBuilder()
+                                                          .version(8)
+                                                          .setting("measurement.upload.interval", "120")
+                                                          .event("level_up", true, std::nullopt, std::nullopt)
                                                           .programs(1)
                                                           .dataControls({"no_ad_id"})
-                                                          .consent({{2, 2}}, {}, {})
+                                                          .consent({{2, 2}}, {{1, 2}}, {{1, 1}})
                                                           .dmaRegion(true)
                                                           .config());
         CHECK(capture.count(kAPMRemoteConfigEventEditingFailedCode) == 1);
         CHECK_FALSE(config.eventEditing());
-        CHECK(config.dataControls() == std::vector<std::string>{"no_ad_id"});
-        CHECK(config.consentDefaults() == Value::Dictionary{{"analytics_storage", "denied"}});
-        CHECK(config.isDMARegion());
+        // Before the programs.
+        CHECK(config.version() == 8);
+        CHECK(config.uploadingInterval() == 120);
+        CHECK(config.isEventBlocklisted("level_up"));
+        // After them.
+        CHECK(config.dataControls().empty());
+        CHECK(config.consentDefaults().empty());
+        CHECK(config.consentDelegations().empty());
+        CHECK(config.regionalDefaults().empty());
+        CHECK_FALSE(config.isDMARegion());
+
+        SUBCASE("the next configuration whose program loads is taken whole") {
+            factory->fail = false;
+            config.parseRemoteConfigFromMeasurementConfig(
+                ConfigBuilder().programs(1).dataControls({"no_ad_id"}).consent({{2, 2}}, {}, {}).config());
+            CHECK(config.eventEditing());
+            CHECK(config.dataControls() == std::vector<std::string>{"no_ad_id"});
+            CHECK(config.consentDefaults() == Value::Dictionary{{"analytics_storage", "denied"}});
+        }
     }
 
     SUBCASE("only the first program is loaded, and its modules read this configuration") {

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "measurement/foundation/messages.h"
-#include "measurement/upload/upload_seams.h"
+#include "measurement/upload/bundle_inputs.h"
 
 namespace measurement {
 

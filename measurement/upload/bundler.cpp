@@ -43,24 +43,22 @@ std::vector<std::int32_t> experimentIDsOfBundle(const std::vector<std::int64_t>&
 }  // namespace
 
 APMBundler::APMBundler(APMDatabase& database, const APMRemoteConfig& remoteConfig,
-                       APMPersistedConfig& persistedConfig, APMBundlerSeams seams)
-    : database_(database), remoteConfig_(remoteConfig), persistedConfig_(persistedConfig), seams_(std::move(seams)),
-      sampler_(database, remoteConfig, seams_.random) {}
+                       APMPersistedConfig& persistedConfig, APMBundlerInputs inputs)
+    : database_(database), remoteConfig_(remoteConfig), persistedConfig_(persistedConfig), inputs_(std::move(inputs)),
+      sampler_(database, remoteConfig, inputs_.random) {
+    // What is not given answers "nothing set".
+    if (!inputs_.consent) inputs_.consent = std::make_shared<APMUploadConsentSeam>();
+    if (!inputs_.identity) inputs_.identity = std::make_shared<APMUploadIdentitySeam>();
+    if (!inputs_.audience) inputs_.audience = std::make_shared<APMBundleAudienceSeam>();
+    if (!inputs_.engine) inputs_.engine = std::make_shared<APMBundlingEngineSeam>();
+}
 
 APMBundler::~APMBundler() = default;
 
-std::shared_ptr<APMUploadConsentSeam> APMBundler::consent() const {
-    return seams_.consent ? seams_.consent : APMUploadSeams::consent();
-}
-std::shared_ptr<APMUploadIdentitySeam> APMBundler::identity() const {
-    return seams_.identity ? seams_.identity : APMUploadSeams::identity();
-}
-std::shared_ptr<APMBundleAudienceSeam> APMBundler::audience() const {
-    return seams_.audience ? seams_.audience : APMUploadSeams::audience();
-}
-std::shared_ptr<APMBundlingEngineSeam> APMBundler::engine() const {
-    return seams_.engine ? seams_.engine : APMUploadSeams::engine();
-}
+std::shared_ptr<APMUploadConsentSeam> APMBundler::consent() const { return inputs_.consent; }
+std::shared_ptr<APMUploadIdentitySeam> APMBundler::identity() const { return inputs_.identity; }
+std::shared_ptr<APMBundleAudienceSeam> APMBundler::audience() const { return inputs_.audience; }
+std::shared_ptr<APMBundlingEngineSeam> APMBundler::engine() const { return inputs_.engine; }
 
 bool APMBundler::bundleRawEvents() {
     APMScheduler::checkOnBackgroundThreadWithMethodName("bundleRawEvents");

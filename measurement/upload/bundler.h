@@ -21,7 +21,7 @@
 #include "measurement/store/persisted_config.h"
 #include "measurement/store/remote_config.h"
 #include "measurement/upload/event_sampling.h"
-#include "measurement/upload/upload_seams.h"
+#include "measurement/upload/bundle_inputs.h"
 
 namespace measurement {
 
@@ -69,9 +69,9 @@ struct APMRawEventRun {
     bool empty() const { return lastRowID < 0; }
 };
 
-// Where the bundler reaches the rest of the engine; a null member takes the
-// process-wide seam (APMUploadSeams) at each call.
-struct APMBundlerSeams {
+// Where the bundler reaches the rest of the engine: the engine's own
+// objects, or a test's. A null member answers "nothing set".
+struct APMBundlerInputs {
     std::shared_ptr<APMUploadConsentSeam> consent;
     std::shared_ptr<APMUploadIdentitySeam> identity;
     std::shared_ptr<APMBundleAudienceSeam> audience;
@@ -83,7 +83,7 @@ struct APMBundlerSeams {
 class APMBundler {
 public:
     APMBundler(APMDatabase& database, const APMRemoteConfig& remoteConfig, APMPersistedConfig& persistedConfig,
-               APMBundlerSeams seams = {});
+               APMBundlerInputs inputs = {});
     ~APMBundler();
     APMBundler(const APMBundler&) = delete;
     APMBundler& operator=(const APMBundler&) = delete;
@@ -152,7 +152,7 @@ private:
     APMDatabase& database_;
     const APMRemoteConfig& remoteConfig_;
     APMPersistedConfig& persistedConfig_;
-    APMBundlerSeams seams_;
+    APMBundlerInputs inputs_;
     APMEventSampler sampler_;
     // What the current call defers until its transaction has committed.
     Pass* pass_ = nullptr;

@@ -8,7 +8,7 @@
 
 #include "measurement/foundation/monitor.h"
 #include "measurement/upload/bundler.h"
-#include "measurement/upload/upload_support.h"
+#include "measurement/upload/upload_detail.h"
 
 namespace measurement {
 

@@ -127,13 +127,13 @@ public:
             database = APMDatabase::makeWithPath(databasePath(), &error);
         });
         REQUIRE(database);
-        APMBundlerSeams seams;
-        seams.consent = consent;
-        seams.identity = identity;
-        seams.audience = audience;
-        seams.engine = engine;
-        seams.random = [this](std::uint32_t bound) { return roll(bound); };
-        bundler = std::make_unique<APMBundler>(*database, *config, *persisted, seams);
+        APMBundlerInputs inputs;
+        inputs.consent = consent;
+        inputs.identity = identity;
+        inputs.audience = audience;
+        inputs.engine = engine;
+        inputs.random = [this](std::uint32_t bound) { return roll(bound); };
+        bundler = std::make_unique<APMBundler>(*database, *config, *persisted, inputs);
     }
     ~BundlerFixture() {
         onWorker([&] {

@@ -1,5 +1,5 @@
 #include "measurement/foundation/monitor.h"
-#include "measurement/upload/upload_support.h"
+#include "measurement/upload/upload_detail.h"
 #include "measurement/upload/uploader.h"
 
 namespace measurement {
@@ -42,7 +42,7 @@ void APMUploader::fetchRemoteConfig() {
     }
     if (auto tag = persisted.remoteConfigETag(); tag && !tag->empty()) headers[kIfNoneMatchHeader] = *tag;
 
-    auto& engine = *components_.engine;
+    auto& engine = *components_.host;
     engine.setIsNetworkRequestPending(true);
     engine.network().setTimeoutInterval(components_.remoteConfig->networkTimeout());
     std::weak_ptr<APMUploader> weak = weak_from_this();
@@ -50,7 +50,7 @@ void APMUploader::fetchRemoteConfig() {
                             [weak](const platform::HTTPURLResponse& response, const std::vector<std::uint8_t>& data,
                                    const std::optional<platform::RULError>& error) {
                                 whileAlive(weak, [&](APMUploader& self) {
-                                    self.components_.engine->setIsNetworkRequestPending(false);
+                                    self.components_.host->setIsNetworkRequestPending(false);
                                     self.networkRemoteConfigFetchCompletionHandler(response, data, error);
                                 });
                             });
@@ -71,7 +71,7 @@ void APMUploader::networkRemoteConfigFetchCompletionHandler(const platform::HTTP
     persisted.setLastBackoffTimestamp(0);
     recordFetchedConfiguration(status, response, data);
 
-    auto& engine = *components_.engine;
+    auto& engine = *components_.host;
     auto& config = *components_.remoteConfig;
     if (config.DMAConsentEnabled() && engine.shouldRequestDeferredDeepLinkAfterConfigFetch()) {
         engine.setShouldRequestDeferredDeepLinkAfterConfigFetch(false);
@@ -132,7 +132,7 @@ void APMUploader::handleConfigFetchFailure(int status, const std::optional<platf
     updateSchedule();
     // As after a failed upload: the attempt the background task was for is
     // over.
-    components_.engine->terminateBackgroundTask();
+    components_.host->terminateBackgroundTask();
 }
 
 // The consent defaults are read from the configuration in memory, which
@@ -140,7 +140,7 @@ void APMUploader::handleConfigFetchFailure(int status, const std::optional<platf
 // earlier, they would be the old ones, and a configuration rolled back
 // must leave the consent state alone.
 void APMUploader::reapplyServerConsentOnceCommitted() {
-    auto engine = components_.engine;
+    auto engine = components_.host;
     const bool handed = components_.configStorage->whenTransactionEnds([engine](bool committed) {
         if (committed) engine->updateConsentSettingsUtilWithRemoteConfig();
     });

@@ -170,13 +170,13 @@ TEST_CASE("An upload that finds an expired configuration fetches it first") {
 TEST_CASE("A completed fetch hands over to the deferred deep link when one waits for it") {
     UploadFixture fixture;
     fixture.storeEvent("waiting", kNow);
-    fixture.engine->deepLinkAfterFetch = true;
+    fixture.host->deepLinkAfterFetch = true;
 
     SUBCASE("with DMA consent on: the deep link is requested, and the upload waits for its timer") {
         fetch(fixture, reply(304));
         CHECK(fixture.peers->deepLinkRequests == 1);
-        CHECK_FALSE(fixture.engine->deepLinkAfterFetch);
-        CHECK_FALSE(fixture.engine->isNetworkRequestPending());
+        CHECK_FALSE(fixture.host->deepLinkAfterFetch);
+        CHECK_FALSE(fixture.host->isNetworkRequestPending());
         CHECK(fixture.server.requestCount() == 1);
     }
 
@@ -186,7 +186,7 @@ TEST_CASE("A completed fetch hands over to the deferred deep link when one waits
                                            "measurement.upload.dma_consent_enabled", "false"))));
         REQUIRE_FALSE(fixture.remoteConfig->DMAConsentEnabled());
         CHECK(fixture.peers->deepLinkRequests == 0);
-        CHECK(fixture.engine->deepLinkAfterFetch);
+        CHECK(fixture.host->deepLinkAfterFetch);
         REQUIRE(fixture.server.waitForRequests(2, 20));
         REQUIRE(fixture.completeRequest());
         CHECK(fixture.requestsTo("/a").size() == 1);

@@ -7,7 +7,7 @@
 #include "measurement/foundation/numeric_util.h"
 #include "measurement/foundation/parameter_value.h"
 #include "measurement/upload/bundle_fields.h"
-#include "measurement/upload/upload_support.h"
+#include "measurement/upload/upload_detail.h"
 
 namespace measurement {
 

@@ -21,8 +21,8 @@ constexpr double kDay = 86400;
 // Completes every request under way, including those that a completion
 // starts at once.
 void completeRequests(UploadFixture& fixture) {
-    for (int i = 0; i < 1000 && fixture.engine->isNetworkRequestPending(); ++i) REQUIRE(fixture.completeRequest());
-    CHECK_FALSE(fixture.engine->isNetworkRequestPending());
+    for (int i = 0; i < 1000 && fixture.host->isNetworkRequestPending(); ++i) REQUIRE(fixture.completeRequest());
+    CHECK_FALSE(fixture.host->isNetworkRequestPending());
 }
 
 // Moves the manual clock to `until`, stopping at each armed upload time to
@@ -83,7 +83,7 @@ TEST_CASE("Four days of service outage lose nothing: every bundle goes out once 
     // The oldest bundles failed far more often than the retry count (6).
     CHECK(queued.front().retryCount > 6);
     CHECK(fixture.capture.count(kAPMDatabaseRefusedBundleDeletedCode) == 0);
-    CHECK(fixture.engine->backgroundTasksEnded >= static_cast<int>(failedRequests));
+    CHECK(fixture.host->backgroundTasksEnded >= static_cast<int>(failedRequests));
 
     fixture.server.answer("/a", reply(204));
     liveUntil(fixture, fixture.time.now() + 2 * kDay);

@@ -3,7 +3,7 @@
 #include <limits>
 
 #include "measurement/foundation/scheduler.h"
-#include "measurement/upload/upload_support.h"
+#include "measurement/upload/upload_detail.h"
 #include "measurement/upload/uploader.h"
 
 namespace measurement {
@@ -109,7 +109,7 @@ double APMUploader::nextUploadingTime() {
 }
 
 void APMUploader::standDown(bool listenForNetwork) {
-    auto& engine = *components_.engine;
+    auto& engine = *components_.host;
     engine.uploadAlarm().cancel();
     std::shared_ptr<platform::RULReachabilityDelegate> delegate;
     if (listenForNetwork) {
@@ -148,7 +148,7 @@ void APMUploader::updateSchedule() {
         standDown(false);
         return;
     }
-    auto& engine = *components_.engine;
+    auto& engine = *components_.host;
     if (!engine.network().isNetworkConnected()) {
         logEntry(kAPMMonitorLevelVerbose, kAPMScheduleNoNetworkCode, "No network. Upload task will not be scheduled");
         standDown(true);
@@ -175,14 +175,14 @@ void APMUploader::updateSchedule() {
 }
 
 void APMUploader::armAlarm(double delay) {
-    components_.engine->uploadAlarm().runAfterDelay(delay,
+    components_.host->uploadAlarm().runAfterDelay(delay,
                                                      laterOnWorkerQueue("APMMeasurement:1773", &APMUploader::uploadData));
 }
 
 std::function<void()> APMUploader::laterOnWorkerQueue(std::string blockID, void (APMUploader::*step)()) {
     return [weak = weak_from_this(), blockID = std::move(blockID), step] {
         whileAlive(weak, [&](APMUploader& self) {
-            self.components_.engine->scheduleOnWorkerQueue(blockID, [weak, step] {
+            self.components_.host->scheduleOnWorkerQueue(blockID, [weak, step] {
                 whileAlive(weak, [step](APMUploader& later) { (later.*step)(); });
             });
         });
@@ -190,7 +190,7 @@ std::function<void()> APMUploader::laterOnWorkerQueue(std::string blockID, void 
 }
 
 void APMUploader::uploadDataOrRegisterAlarm() {
-    if (components_.engine->network().isNetworkConnected() && hasDataToUpload()) {
+    if (components_.host->network().isNetworkConnected() && hasDataToUpload()) {
         uploadData();
     } else {
         updateSchedule();

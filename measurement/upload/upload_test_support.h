@@ -9,7 +9,7 @@
 
 #include "measurement/foundation/messages.h"
 #include "measurement/upload/bundle_fields.h"
-#include "measurement/upload/upload_seams.h"
+#include "measurement/upload/bundle_inputs.h"
 
 namespace upload_test {
 

@@ -4,14 +4,13 @@
 #include <cmath>
 #include <utility>
 
-#include "measurement/core/measurement.h"
 #include "measurement/foundation/hashing.h"
 #include "measurement/foundation/monitor.h"
 #include "measurement/foundation/scheduler.h"
 #include "measurement/foundation/parameter_value.h"
 #include "measurement/upload/bundle_fields.h"
 #include "measurement/upload/bundle_redaction.h"
-#include "measurement/upload/upload_support.h"
+#include "measurement/upload/upload_detail.h"
 #include "platform/dispatch/clock.h"
 
 namespace measurement {
@@ -19,16 +18,15 @@ namespace measurement {
 using namespace upload_detail;
 
 APMUploader::APMUploader(APMUploadComponents components) : components_(std::move(components)) {
+    // What is not given answers "nothing set".
     if (!components_.peers) components_.peers = std::make_shared<APMUploadPeers>();
+    if (!components_.consent) components_.consent = std::make_shared<APMUploadConsentSeam>();
+    if (!components_.identity) components_.identity = std::make_shared<APMUploadIdentitySeam>();
 }
 
-std::shared_ptr<APMUploadConsentSeam> APMUploader::consent() const {
-    return components_.consent ? components_.consent : APMUploadSeams::consent();
-}
+std::shared_ptr<APMUploadConsentSeam> APMUploader::consent() const { return components_.consent; }
 
-std::shared_ptr<APMUploadIdentitySeam> APMUploader::identity() const {
-    return components_.identity ? components_.identity : APMUploadSeams::identity();
-}
+std::shared_ptr<APMUploadIdentitySeam> APMUploader::identity() const { return components_.identity; }
 
 APMUploader::~APMUploader() = default;
 
@@ -49,7 +47,7 @@ void APMUploader::uploadData() {
                  "Network operation is pending. Ignoring upload request");
         return;
     }
-    auto& network = components_.engine->network();
+    auto& network = components_.host->network();
     if (!network.isNetworkConnected()) {
         logEntry(kAPMMonitorLevelDebug, kAPMUploadNotConnectedCode, "Network not connected, ignoring upload request");
         updateSchedule();
@@ -58,7 +56,7 @@ void APMUploader::uploadData() {
     // Without a service there is nowhere to send to; the data stays stored.
     const auto url = uploadURLOrLogOnce();
     if (!url) {
-        components_.engine->terminateBackgroundTask();
+        components_.host->terminateBackgroundTask();
         return;
     }
     auto& config = *components_.remoteConfig;
@@ -66,7 +64,7 @@ void APMUploader::uploadData() {
 
     auto entries = queuedBundles();
     if (!entries) {
-        components_.engine->terminateBackgroundTask();
+        components_.host->terminateBackgroundTask();
         return;
     }
     if (entries->empty()) {
@@ -75,7 +73,7 @@ void APMUploader::uploadData() {
         if (config.isExpired()) {
             fetchRemoteConfig();
         } else {
-            components_.engine->terminateBackgroundTask();
+            components_.host->terminateBackgroundTask();
         }
         return;
     }
@@ -146,7 +144,7 @@ std::optional<std::vector<APMQueuedEntry>> APMUploader::queuedBundles() {
 
 void APMUploader::applyConsentToBundles(std::vector<APMQueuedEntry>& entries) {
     auto& config = *components_.remoteConfig;
-    if (config.tcfFeatureEnabled()) components_.engine->tcfClientSetConsentFromData();
+    if (config.tcfFeatureEnabled()) components_.host->tcfClientSetConsentFromData();
     const auto consentState = consent();
     const auto identityState = identity();
     const std::string signals = consentState->consentSignals();
@@ -249,7 +247,7 @@ APMPBMeasurementBatch APMUploader::batchOf(std::vector<APMQueuedEntry> entries, 
 }
 
 void APMUploader::postBatch(NANOBytes payload, const std::string& url) {
-    auto& engine = *components_.engine;
+    auto& engine = *components_.host;
     engine.setIsNetworkRequestPending(true);
     engine.network().setTimeoutInterval(components_.remoteConfig->networkTimeout());
     std::weak_ptr<APMUploader> weak = weak_from_this();
@@ -258,7 +256,7 @@ void APMUploader::postBatch(NANOBytes payload, const std::string& url) {
         [weak](const platform::HTTPURLResponse& response, const std::vector<std::uint8_t>&,
                const std::optional<platform::RULError>& error) {
             whileAlive(weak, [&](APMUploader& self) {
-                self.components_.engine->setIsNetworkRequestPending(false);
+                self.components_.host->setIsNetworkRequestPending(false);
                 self.networkUploadCompletionHandlerWithResponse(response, error);
             });
         });
@@ -299,7 +297,7 @@ void APMUploader::handleUploadFailure(int status, const std::optional<platform::
     updateSchedule();
     // The retry is at least a retry interval away: the background task
     // was for this attempt, which is over.
-    components_.engine->terminateBackgroundTask();
+    components_.host->terminateBackgroundTask();
 }
 
 void APMUploader::recordRefusal(int status) {
@@ -331,7 +329,7 @@ void APMUploader::handleUploadSuccess(int status, std::int64_t contentLength) {
         suspendUploads();
     }
     uploadList_.clear();
-    if (components_.engine->network().isNetworkConnected() && hasDataToUpload()) {
+    if (components_.host->network().isNetworkConnected() && hasDataToUpload()) {
         uploadData();
     } else if (!components_.remoteConfig->isExpired()) {
         auto& peers = *components_.peers;
@@ -353,17 +351,17 @@ void APMUploader::handleUploadSuccess(int status, std::int64_t contentLength) {
 void APMUploader::whileAlive(const std::weak_ptr<APMUploader>& weak, const std::function<void(APMUploader&)>& call) {
     const auto self = weak.lock();
     if (!self) return;
-    const auto parts = self->components_.engine->retainParts();
+    const auto parts = self->components_.host->retainParts();
     if (parts) call(*self);
 }
 
 bool APMUploader::isNetworkReadyForRequest() {
-    auto& engine = *components_.engine;
+    auto& engine = *components_.host;
     return APMIsNetworkReadyForRequest(engine.isNetworkRequestPending(), engine.network());
 }
 
 bool APMUploader::shouldUseBackgroundSession() const {
-    return components_.remoteConfig->isNetworkBackgroundSessionEnabled() && components_.engine->holdsBackgroundTask();
+    return components_.remoteConfig->isNetworkBackgroundSessionEnabled() && components_.host->holdsBackgroundTask();
 }
 
 void APMUploader::setUploadInProgressWithBundleIDs(const std::vector<std::int64_t>& bundleIDs) {

@@ -19,8 +19,8 @@
 #include "measurement/store/database_config_storage.h"
 #include "measurement/store/persisted_config.h"
 #include "measurement/store/remote_config.h"
-#include "measurement/upload/upload_engine.h"
-#include "measurement/upload/upload_seams.h"
+#include "measurement/upload/upload_host.h"
+#include "measurement/upload/bundle_inputs.h"
 #include "platform/frameworks/utilities/network.h"
 
 namespace measurement {
@@ -80,7 +80,7 @@ inline constexpr double kAPMUploadSuspensionSeconds = 3600;
 // one the server configuration was made with, so that a fetched
 // configuration reaches memory only when its transaction commits.
 struct APMUploadComponents {
-    std::shared_ptr<APMUploadEngine> engine;
+    std::shared_ptr<APMUploadHost> host;
     std::shared_ptr<APMDatabase> database;
     std::shared_ptr<APMMeasurementConfigStorage> configStorage;
     std::shared_ptr<APMPersistedConfig> persistedConfig;
@@ -88,7 +88,7 @@ struct APMUploadComponents {
     // Makes one bundle from the oldest raw events; true when raw events were
     // consumed. None: nothing is bundled.
     std::function<bool()> bundleRawEvents;
-    // None: the process's upload seams at each call.
+    // The consent state and the identifiers; none answers "nothing set".
     std::shared_ptr<APMUploadConsentSeam> consent;
     std::shared_ptr<APMUploadIdentitySeam> identity;
     std::shared_ptr<APMUploadPeers> peers = std::make_shared<APMUploadPeers>();

@@ -26,7 +26,7 @@ TEST_CASE("A stored event is uploaded on the timer as one batch") {
     SUBCASE("nothing 14 s later, one POST a second after that, deleted after 204") {
         fixture.time.advance(14);
         CHECK(fixture.server.requestCount() == 0);
-        CHECK_FALSE(fixture.engine->isNetworkRequestPending());
+        CHECK_FALSE(fixture.host->isNetworkRequestPending());
 
         fixture.server.enqueue(reply(204));
         fixture.time.advance(1);
@@ -111,7 +111,7 @@ TEST_CASE("Without a network nothing is armed, and the network's return reschedu
     SUBCASE("an upload asked for while offline only reschedules") {
         fixture.onWorker([&] { fixture.uploader->uploadData(); });
         CHECK(fixture.capture.hasCode(kAPMUploadNotConnectedCode));
-        CHECK_FALSE(fixture.engine->isNetworkRequestPending());
+        CHECK_FALSE(fixture.host->isNetworkRequestPending());
         CHECK_FALSE(fixture.alarmTime());
     }
 
@@ -253,7 +253,7 @@ TEST_CASE("Without a service address nothing is sent, once logged, and the data 
     fixture.time.advance(60);
     CHECK(fixture.server.requestCount() == 0);
     CHECK(fixture.capture.count(kAPMUploadNoServiceAddressCode) == 1);
-    CHECK_FALSE(fixture.engine->isNetworkRequestPending());
+    CHECK_FALSE(fixture.host->isNetworkRequestPending());
     bool hasData = false;
     fixture.onWorker([&] { hasData = fixture.uploader->hasDataToUpload(); });
     CHECK(hasData);
@@ -330,7 +330,7 @@ TEST_CASE("A request that gets no network session does not block later uploads")
     fixture.onWorker([&] { fixture.uploader->uploadData(); });
     CHECK(fixture.capture.hasCode(kAPMUploadNoSessionCode));
     CHECK(fixture.uploader->uploadList().empty());
-    CHECK_FALSE(fixture.engine->isNetworkRequestPending());
+    CHECK_FALSE(fixture.host->isNetworkRequestPending());
     CHECK(fixture.persisted->lastFailedUploadTimestamp() == kT0);
     CHECK(fixture.alarmTime() == kT0 + 15 + 1800);
     // Nothing was in flight: the retry count stays.
@@ -400,8 +400,8 @@ TEST_CASE("An upload that finds nothing queued sends nothing and ends the backgr
     UploadFixture fixture;
     fixture.onWorker([&] { fixture.uploader->uploadData(); });
     CHECK(fixture.capture.hasCode(kAPMUploadNoDataCode));
-    CHECK(fixture.engine->backgroundTasksEnded == 1);
-    CHECK_FALSE(fixture.engine->isNetworkRequestPending());
+    CHECK(fixture.host->backgroundTasksEnded == 1);
+    CHECK_FALSE(fixture.host->isNetworkRequestPending());
     CHECK(fixture.server.requestCount() == 0);
 }
 
@@ -414,8 +414,8 @@ TEST_CASE("A queue that cannot be read sends nothing and loses nothing") {
 
     fixture.onWorker([&] { fixture.uploader->uploadData(); });
     CHECK(fixture.capture.hasCode(kAPMUploadQueryFailedCode));
-    CHECK(fixture.engine->backgroundTasksEnded == 1);
-    CHECK_FALSE(fixture.engine->isNetworkRequestPending());
+    CHECK(fixture.host->backgroundTasksEnded == 1);
+    CHECK_FALSE(fixture.host->isNetworkRequestPending());
 
     // Unreadable counts as nothing to send: the timer stops.
     fixture.onWorker([&] { fixture.uploader->updateSchedule(); });

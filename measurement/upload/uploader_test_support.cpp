@@ -32,7 +32,7 @@ UploadFixture::UploadFixture(bool withService, std::string serviceURL)
 UploadFixture::~UploadFixture() { close(); }
 
 void UploadFixture::open() {
-    engine = std::make_shared<UploadEngineStandIn>(reachability);
+    host = std::make_shared<UploadHostStandIn>(reachability);
     onWorker([this] {
         std::optional<APMError> error;
         database = APMDatabase::makeWithPath((folder.path() / "measurement.sql").string(), &error);
@@ -45,7 +45,7 @@ void UploadFixture::open() {
         remoteConfig = std::make_shared<APMRemoteConfig>(storage, environment);
         bundler = std::make_unique<APMBundler>(*database, *remoteConfig, *persisted);
         APMUploadComponents components;
-        components.engine = engine;
+        components.host = host;
         components.database = database;
         components.configStorage = storage;
         components.persistedConfig = persisted;
@@ -60,14 +60,14 @@ void UploadFixture::open() {
 }
 
 void UploadFixture::close() {
-    if (engine) engine->uploadAlarm().cancel();
+    if (host) host->uploadAlarm().cancel();
     uploader.reset();
     bundler.reset();
     remoteConfig.reset();
     persisted.reset();
     storage.reset();
     database.reset();
-    engine.reset();
+    host.reset();
     time.drain();
 }
 
@@ -77,7 +77,7 @@ void UploadFixture::restart() {
 }
 
 void UploadFixture::onWorker(const std::function<void()>& block) {
-    engine->workerQueue()->async(block);
+    host->workerQueue()->async(block);
     time.drain();
 }
 
@@ -141,8 +141,8 @@ bool runArrivingWork(const std::shared_ptr<platform::dispatch::Queue>& queue, pl
 bool UploadFixture::completeRequest(double timeoutSeconds) {
     // A completion that arrived while an earlier step drained the queues has
     // already run: then no request is in flight any more.
-    return runArrivingWork(engine->workerQueue(), time, timeoutSeconds,
-                           [this] { return !engine->isNetworkRequestPending(); });
+    return runArrivingWork(host->workerQueue(), time, timeoutSeconds,
+                           [this] { return !host->isNetworkRequestPending(); });
 }
 
 std::vector<testsupport::RecordedRequest> UploadFixture::requestsTo(const std::string& path) const {
@@ -173,7 +173,7 @@ std::vector<APMQueuedBundle> UploadFixture::queued() {
     return rows;
 }
 
-std::optional<double> UploadFixture::alarmTime() { return engine->uploadAlarm().scheduledTimestamp(); }
+std::optional<double> UploadFixture::alarmTime() { return host->uploadAlarm().scheduledTimestamp(); }
 
 void UploadFixture::executeSQL(const std::string& sql) {
     sqlite3* db = nullptr;

@@ -29,11 +29,11 @@ using namespace measurement;
 inline constexpr const char* kServiceAppID = "1:461025:ios:7c3e9a1f52d84b60";
 inline constexpr const char* kBundleAppID = "com.velmora.bernoulli";
 
-// The engine around the upload, with its own network and timer, that
+// The host engine around the upload, with its own network and timer, that
 // keeps what the upload asks of it beyond those.
-class UploadEngineStandIn : public APMUploadEngine {
+class UploadHostStandIn : public APMUploadHost {
 public:
-    using APMUploadEngine::APMUploadEngine;
+    using APMUploadHost::APMUploadHost;
 
     bool deepLinkAfterFetch = false;
     int backgroundTasksEnded = 0;
@@ -101,7 +101,7 @@ public:
     APMMonitorCapture capture;
     std::shared_ptr<platform::Reachability> reachability = std::make_shared<platform::Reachability>(true);
     std::shared_ptr<UploadPeersStandIn> peers = std::make_shared<UploadPeersStandIn>();
-    std::shared_ptr<UploadEngineStandIn> engine;
+    std::shared_ptr<UploadHostStandIn> host;
     std::shared_ptr<APMDatabase> database;
     std::shared_ptr<APMDatabaseConfigStorage> storage;
     std::shared_ptr<APMPersistedConfig> persisted;

@@ -1,6 +1,7 @@
 #include "platform/foundation/process_info.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <mutex>
 #include <optional>
@@ -16,6 +17,7 @@ struct State {
     std::optional<std::string> osVersion;
     std::optional<std::vector<std::string>> languages;
     std::optional<std::filesystem::path> applicationSupport;
+    std::optional<std::string> locale;
 };
 
 State& state() {
@@ -33,6 +35,37 @@ std::filesystem::path dataHome() {
     if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg) return xdg;
     if (const char* home = std::getenv("HOME"); home && *home) return std::filesystem::path(home) / ".local/share";
     return std::filesystem::temp_directory_path();
+}
+
+bool allOf(const std::string& text, int (*test)(int)) {
+    return std::all_of(text.begin(), text.end(), [test](char c) { return test(static_cast<unsigned char>(c)) != 0; });
+}
+
+std::string cased(std::string text, int (*change)(int)) {
+    for (char& c : text) c = static_cast<char>(change(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// The pieces of a locale identifier: language, then an optional four-letter
+// script, then an optional region; encoding and modifier dropped.
+std::vector<std::string> localeParts(const std::string& identifier) {
+    const std::string bare = identifier.substr(0, identifier.find_first_of(".@"));
+    std::vector<std::string> parts;
+    std::string part;
+    for (char c : bare) {
+        if (c == '_' || c == '-') {
+            parts.push_back(part);
+            part.clear();
+        } else {
+            part += c;
+        }
+    }
+    parts.push_back(part);
+    return parts;
+}
+
+bool isLanguage(const std::string& part) {
+    return (part.size() == 2 || part.size() == 3) && allOf(part, std::isalpha);
 }
 
 }  // namespace
@@ -106,6 +139,41 @@ void ProcessInfo::setApplicationSupportDirectory(std::filesystem::path path) {
     state().applicationSupport = std::move(path);
 }
 
+std::string ProcessInfo::localeIdentifierFromEnvironment() {
+    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        if (const char* value = std::getenv(name); value && *value) return value;
+    }
+    return "C";
+}
+
+std::string ProcessInfo::localeIdentifier() {
+    auto configured = read<std::optional<std::string>>([](State& s) { return s.locale; });
+    return configured ? *configured : localeIdentifierFromEnvironment();
+}
+
+void ProcessInfo::setLocaleIdentifier(std::string identifier) {
+    std::lock_guard lock(state().mutex);
+    state().locale = std::move(identifier);
+}
+
+std::optional<std::string> ProcessInfo::languageCode() {
+    const auto parts = localeParts(localeIdentifier());
+    if (!isLanguage(parts.front())) return std::nullopt;
+    return cased(parts.front(), std::tolower);
+}
+
+std::optional<std::string> ProcessInfo::regionCode() {
+    const auto parts = localeParts(localeIdentifier());
+    if (!isLanguage(parts.front())) return std::nullopt;
+    std::size_t index = 1;
+    if (index < parts.size() && parts[index].size() == 4 && allOf(parts[index], std::isalpha)) ++index;
+    if (index >= parts.size()) return std::nullopt;
+    const std::string& region = parts[index];
+    if (region.size() == 2 && allOf(region, std::isalpha)) return cased(region, std::toupper);
+    if (region.size() == 3 && allOf(region, std::isdigit)) return region;
+    return std::nullopt;
+}
+
 void ProcessInfo::reset() {
     std::lock_guard lock(state().mutex);
     auto& s = state();
@@ -114,6 +182,7 @@ void ProcessInfo::reset() {
     s.osVersion.reset();
     s.languages.reset();
     s.applicationSupport.reset();
+    s.locale.reset();
 }
 
 }  // namespace platform

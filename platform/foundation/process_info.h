@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,19 @@ public:
     // The user's preferred languages, most preferred first ("en-US").
     static std::vector<std::string> preferredLanguages();
     static void setPreferredLanguages(std::vector<std::string> languages);
+
+    // The device's locale as an identifier ("de_DE", "pt-BR", "zh_Hans_CN").
+    // By default the environment's locale: LC_ALL, else LC_MESSAGES, else
+    // LANG, with any ".encoding" and "@modifier" taken off; "C" and "POSIX"
+    // name no language.
+    static std::string localeIdentifier();
+    static void setLocaleIdentifier(std::string identifier);
+    static std::string localeIdentifierFromEnvironment();
+    // The language (lower case, two or three letters) and region (upper
+    // case, two letters or three digits) of that identifier; none when it
+    // names none.
+    static std::optional<std::string> languageCode();
+    static std::optional<std::string> regionCode();
 
     // The folder applications keep their support files in. By default
     // "velmora/Application Support" under the user's data home

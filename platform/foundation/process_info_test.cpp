@@ -1,6 +1,9 @@
 #include <doctest/doctest.h>
 
 #include <cstdlib>
+#include <optional>
+#include <string>
+#include <vector>
 #include <thread>
 
 #include "platform/foundation/process_info.h"
@@ -71,5 +74,72 @@ TEST_CASE("process information has device defaults and can be set") {
             CHECK((model == "iPad13,1" || model == "iPhone15,2"));
         }
         writer.join();
+    }
+}
+
+TEST_CASE("the device's language and region come from its locale identifier") {
+    ResetProcessInfo reset;
+    struct Case {
+        const char* identifier;
+        std::optional<std::string> language;
+        std::optional<std::string> region;
+    };
+    const Case cases[] = {
+        {"de_DE", "de", "DE"},
+        {"de_DE.UTF-8", "de", "DE"},
+        {"fr_CA.ISO-8859-1@euro", "fr", "CA"},
+        {"pt-BR", "pt", "BR"},
+        {"zh_Hans_CN", "zh", "CN"},
+        {"zh-Hant", "zh", std::nullopt},
+        {"EN_us", "en", "US"},
+        {"es_419", "es", "419"},
+        {"fil_PH", "fil", "PH"},
+        {"nl", "nl", std::nullopt},
+        {"C", std::nullopt, std::nullopt},
+        {"C.UTF-8", std::nullopt, std::nullopt},
+        {"POSIX", std::nullopt, std::nullopt},
+        {"", std::nullopt, std::nullopt},
+        {"d3_DE", std::nullopt, std::nullopt},
+        {"en_U1", "en", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        CAPTURE(c.identifier);
+        ProcessInfo::setLocaleIdentifier(c.identifier);
+        CHECK(ProcessInfo::localeIdentifier() == c.identifier);
+        CHECK(ProcessInfo::languageCode() == c.language);
+        CHECK(ProcessInfo::regionCode() == c.region);
+    }
+}
+
+TEST_CASE("without a setting the locale is the environment's") {
+    ResetProcessInfo reset;
+    ProcessInfo::reset();
+    struct Saved {
+        const char* name;
+        std::optional<std::string> value;
+    };
+    std::vector<Saved> saved;
+    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        const char* value = std::getenv(name);
+        saved.push_back({name, value ? std::optional<std::string>(value) : std::nullopt});
+        unsetenv(name);
+    }
+    CHECK(ProcessInfo::localeIdentifier() == "C");
+    CHECK_FALSE(ProcessInfo::languageCode());
+    setenv("LANG", "ja_JP.UTF-8", 1);
+    CHECK(ProcessInfo::languageCode() == "ja");
+    setenv("LC_MESSAGES", "ko_KR", 1);
+    CHECK(ProcessInfo::languageCode() == "ko");
+    setenv("LC_ALL", "ru_RU", 1);
+    CHECK(ProcessInfo::localeIdentifier() == "ru_RU");
+    CHECK(ProcessInfo::regionCode() == "RU");
+    ProcessInfo::setLocaleIdentifier("hi_IN");
+    CHECK(ProcessInfo::languageCode() == "hi");
+    for (const auto& entry : saved) {
+        if (entry.value) {
+            setenv(entry.name, entry.value->c_str(), 1);
+        } else {
+            unsetenv(entry.name);
+        }
     }
 }

@@ -10,6 +10,7 @@
 #include "platform/foundation/json_codec.h"
 #include "tools/collector/config_file.h"
 #include "tools/collector/endpoints.h"
+#include "tools/collector/remote_values_endpoint.h"
 
 namespace tools::collector {
 
@@ -67,6 +68,7 @@ void checkOptions(const CollectorOptions& options) {
     }
     std::string reason;
     if (options.configPath && !loadConfig(*options.configPath, &reason)) throw std::invalid_argument(reason);
+    if (options.remoteValuesPath) RemoteValuesEndpoint::checkReadable(*options.remoteValuesPath);
 }
 
 // cpp-httplib files the peer's addresses among the headers; they were
@@ -126,7 +128,8 @@ struct CollectorService::State {
         : options(std::move(opts)),
           printer(out, options.logPath),
           batches(options, printer, [this] { finish(); }),
-          configs(options, printer) {}
+          configs(options, printer),
+          remoteValues(options.remoteValuesPath, printer) {}
 
     void finish() {
         {
@@ -150,6 +153,9 @@ struct CollectorService::State {
         }));
         server.Get(R"(/config/app/([^/]+))", handler([this](const Exchange& exchange, const httplib::Request& r) {
             return configs.handle(exchange, r.matches[1].str());
+        }));
+        server.Get("/remote-values", handler([this](const Exchange& exchange, const httplib::Request&) {
+            return remoteValues.handle(exchange);
         }));
         const auto nothingHere = handler([this](const Exchange& exchange, const httplib::Request&) {
             printer.print(requestLine(exchange) + ": 404, nothing here\n");
@@ -175,6 +181,7 @@ struct CollectorService::State {
     Printer printer;
     BatchEndpoint batches;
     ConfigEndpoint configs;
+    RemoteValuesEndpoint remoteValues;
     httplib::Server server;
     std::thread listener;
     int port = -1;

@@ -21,6 +21,9 @@ struct CollectorOptions {
     // When given, configuration requests for any other app identifier get
     // 404.
     std::optional<std::string> appId;
+    // The remote-configuration document served at "/remote-values"; none
+    // answers 404.
+    std::optional<std::filesystem::path> remoteValuesPath;
     // The answer to a batch that decodes (204 acknowledges it; 429, 500,
     // 503 ... let the engine see a failure). 200 to 599.
     int batchStatus = 204;
@@ -40,6 +43,8 @@ struct CollectorOptions {
 //   GET  /config/app/<app id>  the configuration, with ETag and Last-Modified,
 //                              304 when the request's validators match, 404
 //                              without a configuration or for another app;
+//   GET  /remote-values        the remote-configuration document of a file,
+//                              as it stands (404 without one);
 //   anything else              404.
 // Every request is printed to the output given, one block at a time.
 class CollectorService {

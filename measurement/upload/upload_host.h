@@ -1,12 +1,13 @@
 #pragma once
 
 // What the batch upload, its schedule and the configuration fetch read and
-// drive of the engine around them: the worker queue, the network object,
+// drive of the engine that hosts them: the worker queue, the network object,
 // the upload alarm, the engine's request-pending flag and background task,
 // and the calls into the consent, audience, conversion and attribution
 // components. Each is an interface whose defaults stand alone (a network and
-// alarm of their own, nothing to call), so the upload side runs and is
-// tested without the engine core; the core's adapter forwards to the engine.
+// alarm of their own, nothing to call), so the upload runs and is tested
+// without the engine; the engine hands its own adapter to the upload it
+// makes.
 
 #include <atomic>
 #include <cstdint>
@@ -22,21 +23,30 @@
 
 namespace measurement {
 
-class APMUploadEngine : public std::enable_shared_from_this<APMUploadEngine> {
+enum : long {
+    kAPMNetworkNotUploadingCode = 23041,
+};
+
+// Whether a new request of an engine may start: none of its requests is
+// pending and its network has none in flight. A pending request that the
+// network no longer knows of is logged as an inconsistency.
+bool APMIsNetworkReadyForRequest(bool requestPending, const platform::RULNetwork& network);
+
+class APMUploadHost : public std::enable_shared_from_this<APMUploadHost> {
 public:
     // The worker queue of a scheduler of its own; an alarm named
     // "Measurement timer" on it; a network object that watches the given
     // reachability switch (the process's when none) and tells the worker
     // queue of changes.
-    explicit APMUploadEngine(std::shared_ptr<platform::Reachability> reachability = nullptr);
-    virtual ~APMUploadEngine();
-    APMUploadEngine(const APMUploadEngine&) = delete;
-    APMUploadEngine& operator=(const APMUploadEngine&) = delete;
+    explicit APMUploadHost(std::shared_ptr<platform::Reachability> reachability = nullptr);
+    virtual ~APMUploadHost();
+    APMUploadHost(const APMUploadHost&) = delete;
+    APMUploadHost& operator=(const APMUploadHost&) = delete;
 
     // Held by a call that arrives late (a network completion, the alarm, a
     // change of reachability) for as long as it runs, so that what the
     // engine works on cannot go meanwhile; none once it has gone, and the
-    // call is dropped. An engine of its own parts answers itself.
+    // call is dropped. A host of its own parts answers itself.
     virtual std::shared_ptr<const void> retainParts();
 
     virtual const std::shared_ptr<platform::dispatch::Queue>& workerQueue() const;
@@ -63,7 +73,7 @@ public:
 protected:
     // For adapters that forward everything to an engine of their own.
     struct NoParts {};
-    explicit APMUploadEngine(NoParts) {}
+    explicit APMUploadHost(NoParts) {}
 
 private:
     std::unique_ptr<APMScheduler> scheduler_;
@@ -94,6 +104,5 @@ public:
     // The TCF client learns the region of a new configuration.
     virtual void setIsDMARegion(bool /*region*/) {}
 };
-
 
 }  // namespace measurement

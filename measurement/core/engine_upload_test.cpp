@@ -1,6 +1,6 @@
-// The engine core with its upload plugged in, against a loopback service:
-// one server configuration, one set of persisted settings and one day of
-// counts, shared by the core's writes, bundling, the upload and the
+// The engine with the upload it makes, against a loopback service: one
+// server configuration, one set of persisted settings and one day of
+// counts, shared by the engine's writes, bundling, the upload and the
 // configuration fetch.
 #include <doctest/doctest.h>
 
@@ -14,7 +14,6 @@
 #include "measurement/foundation/environment.h"
 #include "measurement/store/config_test_support.h"
 #include "measurement/upload/bundle_fields.h"
-#include "measurement/upload/engine_upload.h"
 #include "measurement/upload/uploader.h"
 #include "measurement/upload/uploader_test_support.h"
 #include "platform/foundation/bundle.h"
@@ -23,6 +22,8 @@
 #include "platform/foundation/process_info.h"
 #include "platform/frameworks/app_core/application_state.h"
 #include "platform/frameworks/app_core/background_task.h"
+#include "platform/dispatch/queue.h"
+#include "platform/dispatch/timer.h"
 #include "testsupport/loopback_server.h"
 
 using namespace measurement;
@@ -65,8 +66,8 @@ std::string bytesOf(const ConfigBuilder& builder) {
     return std::string(bytes.begin(), bytes.end());
 }
 
-// The engine on a temporary folder, with the upload of the process plugged
-// in and the service on the loopback interface. Network completions come
+// The engine on a temporary folder, with the service on the loopback
+// interface. Network completions come
 // from real threads; each exchange waits for its completion to reach the
 // worker queue and then runs every queue.
 struct EngineWithService {
@@ -79,7 +80,6 @@ struct EngineWithService {
     // manual clock's.
     explicit EngineWithService(std::optional<double> startTime = std::nullopt) {
         if (startTime) engine.time().clock().setNow(*startTime);
-        APMInstallUploadComponents();
         APMSeams::setAudience(audience);
         engine.configure();
     }
@@ -101,7 +101,7 @@ struct EngineWithService {
         const auto before = server.requestCount();
         server.enqueue(std::move(response));
         if (uploadsAfter) server.enqueue(reply(204));
-        measurement()->scheduleOnWorkerQueue("test:fetch", [] { APMSeams::configurationFetch()->fetchRemoteConfig(); });
+        measurement()->scheduleOnWorkerQueue("test:fetch", [] { measurement()->uploader()->fetchRemoteConfig(); });
         engine.settle();
         completeExchange(before + 1);
         if (!uploadsAfter) return;
@@ -269,4 +269,33 @@ TEST_CASE("a completion that arrives after its engine has gone reaches nothing o
     CHECK_FALSE(service.engine.monitor().hasCode(kAPMUploadFailedCode));
     CHECK_FALSE(service.engine.monitor().hasCode(kAPMUploadSucceededCode));
     CHECK(service.server.requestCount() == 1);
+}
+
+TEST_CASE("an upload timer whose work arrives after its engine has gone reaches nothing of it") {
+    testing::EngineFixture fixture;
+    auto engine = std::make_shared<APMMeasurement>();
+    engine->startWithAppID("velmora-bernoulli-ios", nullptr);
+    // The start stores the first open and arms the upload timer.
+    fixture.settle();
+    const auto fireDate = engine->uploadAlarm().scheduledTimestamp();
+    REQUIRE(fireDate);
+    auto queue = std::dynamic_pointer_cast<platform::dispatch::ManualQueue>(engine->scheduler().workerQueue());
+    REQUIRE(queue);
+
+    // What is due before it (the settings' write) runs; then the timer fires
+    // and posts the upload to the worker queue, which stops right after,
+    // before the upload runs.
+    fixture.time().advance(*fireDate - fixture.time().now() - 0.5);
+    REQUIRE(engine->uploadAlarm().scheduledTimestamp() == fireDate);
+    REQUIRE(fixture.time().timers().fireNext(*fireDate));
+    queue->async([queue] { queue->suspend(); });
+    queue->drain();
+    REQUIRE(queue->pendingCount() == 1);
+
+    std::weak_ptr<APMMeasurement> gone = engine;
+    engine.reset();
+    REQUIRE(gone.expired());
+    queue->resume();
+    queue->drain();
+    CHECK_FALSE(fixture.monitor().hasCode(kAPMUploadStartingCode));
 }

@@ -1,7 +1,8 @@
 #pragma once
 
-// Small helpers shared by the upload, its schedule and the configuration
-// fetch: the monitor, the clocks, error contexts and bundle fields.
+// The upload's internal helpers, shared by the upload, its schedule, the
+// configuration fetch and bundling: the monitor, the clocks, error contexts
+// and bundle fields.
 
 #include <cstdint>
 #include <optional>

@@ -22,7 +22,6 @@
 #include "measurement/foundation/messages.h"
 #include "measurement/foundation/monitor.h"
 #include "measurement/upload/bundle_fields.h"
-#include "measurement/upload/engine_upload.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/foundation/process_info.h"
 #include "platform/foundation/user_defaults.h"
@@ -124,7 +123,6 @@ TEST_CASE("Child process: log one event and upload it") {
     platform::UserDefaults::setDataDirectory(folder / "Preferences");
     // The engine's diagnostics go to the child's log.
     APMMonitor::shared().setDebugModeEnabled(true);
-    APMInstallUploadComponents();
     // The event and the resignation come while the engine may still be
     // starting: the resignation's background task lasts until the event is
     // stored and uploaded, whatever the start's own schedule decides.

@@ -1,11 +1,11 @@
 #pragma once
 
-// What bundling and the rewriting of queued bundles read of the identity,
-// the audiences and the engine around them. Each is an interface with a
-// default that answers "nothing set" (no identifiers, no audience results),
-// so the upload side works on its own; the identity, audience and engine
-// components plug in their implementations with APMUploadSeams::set...()
-// without touching this code.
+// What bundling and the rewriting of queued bundles read of the consent
+// state, the identity, the audiences and the engine around them. Each is an
+// interface with a default that answers "nothing set" (consent unset, no
+// identifiers, no audience results), so the upload works on its own; the
+// engine hands its own implementations to the bundler and the upload it
+// makes, and tests hand theirs.
 
 #include <cstdint>
 #include <memory>
@@ -31,19 +31,18 @@ enum APMTrackingStatus : int {
     kAPMTrackingStatusUnknown = 6,
 };
 
-// The consent state as the upload side reads it. The default answers what
-// the engine core's consent seam (APMSeams::consentState()) answers at the
-// time of the call.
+// The consent state as the upload reads it. The default answers "nothing
+// set": every type unset, nothing denied.
 class APMUploadConsentSeam {
 public:
     virtual ~APMUploadConsentSeam() = default;
     // "G1" and one character each for "ad_storage" and "analytics_storage".
-    virtual std::string consentSignals() const;
-    virtual std::string consentDiagnostics() const;
-    virtual bool isAnalyticsStorageDenied() const;
-    virtual bool isAdUserDataDenied() const;
+    virtual std::string consentSignals() const { return "G1--"; }
+    virtual std::string consentDiagnostics() const { return ""; }
+    virtual bool isAnalyticsStorageDenied() const { return false; }
+    virtual bool isAdUserDataDenied() const { return false; }
     // The readable description of the consent state.
-    virtual std::string description() const;
+    virtual std::string description() const { return consentSignals(); }
 };
 
 // The device and application identifiers as the upload side reads them. The
@@ -113,23 +112,6 @@ public:
     virtual bool shouldUpdateNPAUserProperty() const { return false; }
     virtual void setShouldUpdateNPAUserProperty(bool /*value*/) {}
     virtual void setPersonalizedAdsUserPropertyOnWorkerQueue() {}
-};
-
-// The seams of the upload side. Set them before the engine starts; the
-// getters never answer null.
-class APMUploadSeams {
-public:
-    static std::shared_ptr<APMUploadConsentSeam> consent();
-    static std::shared_ptr<APMUploadIdentitySeam> identity();
-    static std::shared_ptr<APMBundleAudienceSeam> audience();
-    static std::shared_ptr<APMBundlingEngineSeam> engine();
-
-    // nullptr restores the default.
-    static void setConsent(std::shared_ptr<APMUploadConsentSeam> seam);
-    static void setIdentity(std::shared_ptr<APMUploadIdentitySeam> seam);
-    static void setAudience(std::shared_ptr<APMBundleAudienceSeam> seam);
-    static void setEngine(std::shared_ptr<APMBundlingEngineSeam> seam);
-    static void resetAll();
 };
 
 }  // namespace measurement

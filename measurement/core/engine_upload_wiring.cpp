@@ -1,0 +1,149 @@
+// The engine's side of its upload: adapters from the engine and its
+// components to what the upload and bundling read of them.
+#include "measurement/core/engine_upload_wiring.h"
+
+#include "measurement/core/measurement.h"
+#include "measurement/core/raw_event_metadata.h"
+#include "measurement/script/runtime.h"
+#include "measurement/upload/bundler.h"
+#include "measurement/upload/uploader.h"
+
+namespace measurement {
+
+namespace {
+
+// The engine as its upload reads it. It does not keep the engine alive, so
+// that the engine goes when its owner lets it go (at a restart in tests, at
+// exit) and its upload with it. The engine's own calls reach the upload
+// while the engine exists; a late call (a network completion, the alarm)
+// holds it through retainParts() or, once it has gone, is dropped. Between
+// those the engine is there, and engine_ may be used directly.
+class EngineUploadHost : public APMUploadHost {
+public:
+    explicit EngineUploadHost(const std::shared_ptr<APMMeasurement>& engine)
+        : APMUploadHost(NoParts{}), owner_(engine), engine_(engine.get()) {}
+
+    std::shared_ptr<const void> retainParts() override { return owner_.lock(); }
+
+    const std::shared_ptr<platform::dispatch::Queue>& workerQueue() const override {
+        return engine_->scheduler().workerQueue();
+    }
+    void scheduleOnWorkerQueue(const std::string& blockID, std::function<void()> block) override {
+        engine_->scheduleOnWorkerQueue(blockID, std::move(block));
+    }
+    platform::RULNetwork& network() override { return *engine_->network(); }
+    APMAlarm& uploadAlarm() override { return engine_->uploadAlarm(); }
+    bool isNetworkRequestPending() const override { return engine_->isNetworkRequestPending(); }
+    void setIsNetworkRequestPending(bool pending) override { engine_->setIsNetworkRequestPending(pending); }
+    bool holdsBackgroundTask() const override {
+        return engine_->backgroundTaskIdentifier() != platform::kInvalidBackgroundTask;
+    }
+    void terminateBackgroundTask() override { engine_->terminateBackgroundTask(); }
+    std::shared_ptr<platform::RULReachabilityDelegate> reachabilityDelegate() override {
+        return engine_->reachabilityDelegate();
+    }
+    void updateConsentSettingsUtilWithRemoteConfig() override { engine_->updateConsentSettingsUtilWithRemoteConfig(); }
+    void tcfClientSetConsentFromData() override { engine_->tcfClientSetConsentFromData(); }
+    bool shouldRequestDeferredDeepLinkAfterConfigFetch() const override {
+        return engine_->shouldRequestDeferredDeepLinkAfterConfigFetch();
+    }
+    void setShouldRequestDeferredDeepLinkAfterConfigFetch(bool value) override {
+        engine_->setShouldRequestDeferredDeepLinkAfterConfigFetch(value);
+    }
+
+private:
+    std::weak_ptr<APMMeasurement> owner_;
+    APMMeasurement* engine_;
+};
+
+// The components after an upload or a fetch, through the engine's seams
+// where it has one.
+class EnginePeers : public APMUploadPeers {
+public:
+    void requestDeferredDeepLink() override { APMSeams::deepLinks()->requestDeferredDeepLink(); }
+    void setIsDMARegion(bool region) override { APMSeams::tcfClient()->setIsDMARegion(region); }
+    bool updateAudiences(const std::vector<APMPBAudience>& audiences) override {
+        return APMSeams::audience()->updateAudiences(audiences);
+    }
+};
+
+// The engine's consent state as bundling and the upload read it, at the
+// time of each call.
+class EngineUploadConsent : public APMUploadConsentSeam {
+public:
+    std::string consentSignals() const override { return APMSeams::consentState()->consentSignals(); }
+    std::string consentDiagnostics() const override { return APMSeams::consentState()->consentDiagnostics(); }
+    bool isAnalyticsStorageDenied() const override { return APMSeams::consentState()->isAnalyticsStorageDenied(); }
+    bool isAdUserDataDenied() const override { return APMSeams::consentState()->isAdUserDataDenied(); }
+    std::string description() const override { return APMSeams::consentState()->description(); }
+};
+
+// Bundling writes its user properties and the "_npa" update through the
+// engine.
+class EngineBundling : public APMBundlingEngineSeam {
+public:
+    explicit EngineBundling(std::weak_ptr<APMMeasurement> engine) : engine_(std::move(engine)) {}
+
+    bool setUserPropertyInDatabaseOnWorkerQueue(APMDatabase& database, const APMUserAttribute& attribute) override {
+        if (auto engine = engine_.lock()) return engine->setUserPropertyInDatabaseOnWorkerQueue(attribute);
+        return APMBundlingEngineSeam::setUserPropertyInDatabaseOnWorkerQueue(database, attribute);
+    }
+    bool shouldUpdateNPAUserProperty() const override {
+        auto engine = engine_.lock();
+        return engine && engine->shouldUpdateNPAUserProperty();
+    }
+    void setShouldUpdateNPAUserProperty(bool value) override {
+        if (auto engine = engine_.lock()) engine->setShouldUpdateNPAUserProperty(value);
+    }
+    void setPersonalizedAdsUserPropertyOnWorkerQueue() override {
+        if (auto engine = engine_.lock()) engine->setPersonalizedAdsUserPropertyOnWorkerQueue();
+    }
+
+private:
+    std::weak_ptr<APMMeasurement> engine_;
+};
+
+// The bundler with the objects it refers to, which it keeps for as long as
+// it lives (members go in reverse order: the bundler first).
+struct OwnedBundler {
+    APMEngineUploadParts parts;
+    APMBundler bundler;
+
+    OwnedBundler(APMEngineUploadParts owned, APMBundlerInputs inputs)
+        : parts(std::move(owned)),
+          bundler(*parts.database, *parts.remoteConfig, *parts.persistedConfig, std::move(inputs)) {}
+};
+
+// The identity and the audiences have no component of the engine yet: until
+// they do, bundling reads them as "nothing set".
+std::function<bool()> makeBundling(const std::shared_ptr<APMMeasurement>& engine, const APMEngineUploadParts& parts,
+                                   const std::shared_ptr<APMUploadConsentSeam>& consent) {
+    APMBundlerInputs inputs;
+    inputs.consent = consent;
+    inputs.engine = std::make_shared<EngineBundling>(engine);
+    auto owned = std::make_shared<OwnedBundler>(parts, std::move(inputs));
+    return [owned] { return owned->bundler.bundleRawEvents(); };
+}
+
+}  // namespace
+
+std::shared_ptr<APMUploader> APMMakeEngineUploader(const std::shared_ptr<APMMeasurement>& engine,
+                                                   const APMEngineUploadParts& parts) {
+    // The one consent adapter of the engine, for bundling and the upload.
+    const auto consent = std::make_shared<EngineUploadConsent>();
+    APMUploadComponents components;
+    components.host = std::make_shared<EngineUploadHost>(engine);
+    components.database = parts.database;
+    components.configStorage = parts.configStorage;
+    components.persistedConfig = parts.persistedConfig;
+    components.remoteConfig = parts.remoteConfig;
+    components.bundleRawEvents = makeBundling(engine, parts, consent);
+    components.consent = consent;
+    components.peers = std::make_shared<EnginePeers>();
+    components.appID = APMRemoteConfigEnvironment::fromMainBundle().appID;
+    components.libraryVersion = kAPMLibraryVersion;
+    components.runtimeVersion = static_cast<std::int64_t>(APMPRuntime::runtimeVersion());
+    return std::make_shared<APMUploader>(std::move(components));
+}
+
+}  // namespace measurement
