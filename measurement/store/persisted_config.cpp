@@ -133,7 +133,7 @@ std::optional<std::string> APMPersistedConfig::stringForKey(const std::string& k
 
 bool APMPersistedConfig::setObject(const std::optional<Value>& value, const std::string& key) {
     const bool removing = !value || value->isNull();
-    if (!removing && platform::containsNull(*value)) return false;
+    if (!removing && platform::propertyListProblem(*value)) return false;
     std::lock_guard lock(state_->mutex);
     auto found = state_->values.find(key);
     if (removing) {

@@ -223,3 +223,30 @@ TEST_CASE("damaged and hostile property lists are refused, never crash, and vali
         }
     }
 }
+
+TEST_CASE("what is written as a property list always reads back") {
+    SUBCASE("text that is not UTF-8, in values and keys, comes back with replacement characters") {
+        const Value written(Value::Dictionary{{"ok", "caf\xc3\xa9"},
+                                              {"bad \x9b\x92", "lone \xc3 and \xed\xa0\x80 surrogate and \xff"},
+                                              {"list", Value::Array{"\x80"}}});
+        const Value expected(Value::Dictionary{
+            {"ok", "caf\xc3\xa9"},
+            {"bad \xef\xbf\xbd\xef\xbf\xbd", "lone \xef\xbf\xbd and \xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd surrogate and \xef\xbf\xbd"},
+            {"list", Value::Array{"\xef\xbf\xbd"}}});
+        for (const auto& bytes : {platform::writePropertyListBinary(written), platform::writePropertyListXML(written)}) {
+            const auto back = platform::parsePropertyList(bytes);
+            REQUIRE(back);
+            CHECK(*back == expected);
+        }
+    }
+    SUBCASE("values that cannot be kept are named before they are written") {
+        Value deep = Value(Value::Array{});
+        for (int i = 0; i < platform::kPropertyListMaxDepth; ++i) deep = Value(Value::Array{deep});
+        CHECK_FALSE(platform::propertyListProblem(deep));
+        CHECK(platform::parsePropertyList(platform::writePropertyListBinary(deep)));
+        const Value deeper(Value::Array{deep});
+        CHECK(platform::propertyListProblem(deeper) == "it nests deeper than 512");
+        CHECK(platform::propertyListProblem(Value(Value::Dictionary{{"a", Value::Array{Value()}}})) ==
+              "a null value is no property list");
+    }
+}

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <string_view>
 #include <vector>
 
 #include "platform/foundation/plist_screening.h"
@@ -19,7 +20,7 @@ namespace {
 // Property-list dates count from 2001-01-01; ours count from 1970. The XML
 // form keeps whole seconds only.
 constexpr double kReferenceDateOffset = 978307200.0;
-constexpr int kMaxDepth = 512;
+constexpr int kMaxDepth = kPropertyListMaxDepth;
 
 // The first value of a container; none when it is empty or no container.
 plist_t firstChild(plist_t node) {
@@ -155,6 +156,52 @@ std::optional<Value> fromNode(plist_t node, int depth) {
     }
 }
 
+// The length of the valid UTF-8 sequence at the start of the text; 0 when
+// it does not start with one.
+std::size_t validSequence(std::string_view text) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(0);
+    if (lead < 0x80) return 1;
+    std::size_t length = 0;
+    unsigned char low = 0x80, high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) length = 2;
+    else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0) low = 0xA0;
+        if (lead == 0xED) high = 0x9F;  // no surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0) low = 0x90;
+        if (lead == 0xF4) high = 0x8F;
+    }
+    if (length == 0 || text.size() < length) return 0;
+    if (byte(1) < low || byte(1) > high) return 0;
+    for (std::size_t i = 2; i < length; ++i) {
+        if (byte(i) < 0x80 || byte(i) > 0xBF) return 0;
+    }
+    return length;
+}
+
+// The library writes a string that is not UTF-8 as an empty one that its
+// own reader then refuses, losing the whole file: such bytes are replaced
+// first.
+std::string validUTF8(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    std::string_view rest(text);
+    while (!rest.empty()) {
+        const std::size_t length = validSequence(rest);
+        if (length == 0) {
+            out += "\xEF\xBF\xBD";
+            rest.remove_prefix(1);
+        } else {
+            out.append(rest.substr(0, length));
+            rest.remove_prefix(length);
+        }
+    }
+    return out;
+}
+
 // Whole seconds and microseconds since 2001, within what the format holds.
 // A fraction that rounds up to a whole second carries into the seconds.
 plist_t dateNode(const Date& date) {
@@ -184,7 +231,7 @@ plist_t toNode(const Value& value) {
             return plist_new_uint(u);
         }
         case Value::Kind::Real: return plist_new_real(value.realValue());
-        case Value::Kind::String: return plist_new_string(value.asString().c_str());
+        case Value::Kind::String: return plist_new_string(validUTF8(value.asString()).c_str());
         case Value::Kind::Data: {
             const auto& bytes = value.asData().bytes;
             return plist_new_data(reinterpret_cast<const char*>(bytes.data()), bytes.size());
@@ -197,7 +244,9 @@ plist_t toNode(const Value& value) {
         }
         case Value::Kind::Dictionary: {
             plist_t dict = plist_new_dict();
-            for (const auto& [key, item] : value.asDictionary()) plist_dict_set_item(dict, key.c_str(), toNode(item));
+            for (const auto& [key, item] : value.asDictionary()) {
+                plist_dict_set_item(dict, validUTF8(key).c_str(), toNode(item));
+            }
             return dict;
         }
     }
@@ -232,6 +281,31 @@ std::optional<Value> parsePropertyList(const std::string& bytes, std::string* er
     if (!value) return fail("unsupported or too deeply nested property list");
     return value;
 }
+
+namespace {
+
+std::optional<std::string> problemAt(const Value& value, int depth) {
+    if (depth > kMaxDepth) return "it nests deeper than " + std::to_string(kMaxDepth);
+    switch (value.kind()) {
+        case Value::Kind::Null: return "a null value is no property list";
+        case Value::Kind::Array:
+            for (const auto& item : value.asArray()) {
+                if (auto problem = problemAt(item, depth + 1)) return problem;
+            }
+            return std::nullopt;
+        case Value::Kind::Dictionary:
+            for (const auto& [key, item] : value.asDictionary()) {
+                if (auto problem = problemAt(item, depth + 1)) return problem;
+            }
+            return std::nullopt;
+        default:
+            return std::nullopt;
+    }
+}
+
+}  // namespace
+
+std::optional<std::string> propertyListProblem(const Value& value) { return problemAt(value, 0); }
 
 std::string writePropertyListXML(const Value& value) {
     PlistPtr root(toNode(value));

@@ -300,8 +300,8 @@ Value::Dictionary UserDefaults::dictionaryRepresentation() const { return store_
 
 bool UserDefaults::setObject(const Value& value, const std::string& key) {
     if (value.isNull()) return removeObjectForKey(key);
-    if (containsNull(value)) {
-        return store_->refuse("refused to store \"" + key + "\": a null value is no property list");
+    if (const auto problem = propertyListProblem(value)) {
+        return store_->refuse("refused to store \"" + key + "\": " + *problem);
     }
     return store_->set(key, value);
 }
