@@ -36,7 +36,8 @@ Value points(const std::vector<ChartPoint>& list) {
 }
 
 Value chartValue(const ChartData& chart) {
-    Value::Dictionary out{{"frameRatio", chart.frameRatio}};
+    Value::Dictionary out;
+    if (chart.frameRatio) out.insert({"frameRatio", *chart.frameRatio});
     if (auto* h = dynamic_cast<const velmora::HistogramChartData*>(&chart)) {
         Value::Array themes;
         for (const auto& theme : h->dataSetWithColorTheme) {

@@ -46,7 +46,6 @@ APM_SEAM(APMIdentitySeam, identity, setIdentity)
 APM_SEAM(APMSessionReporterSeam, sessionReporter, setSessionReporter)
 APM_SEAM(APMScreenViewReporterSeam, screenViewReporter, setScreenViewReporter)
 APM_SEAM(APMConditionalUserPropertySeam, conditionalUserProperties, setConditionalUserProperties)
-APM_SEAM(APMAudienceSeam, audience, setAudience)
 APM_SEAM(APMSearchAdReporterSeam, searchAdReporter, setSearchAdReporter)
 APM_SEAM(APMTCFClientSeam, tcfClient, setTCFClient)
 APM_SEAM(APMOnDeviceConversionSeam, onDeviceConversion, setOnDeviceConversion)
@@ -69,7 +68,6 @@ void APMSeams::resetAll() {
     setSessionReporter(nullptr);
     setScreenViewReporter(nullptr);
     setConditionalUserProperties(nullptr);
-    setAudience(nullptr);
     setSearchAdReporter(nullptr);
     setTCFClient(nullptr);
     setOnDeviceConversion(nullptr);

@@ -15,10 +15,9 @@ std::string chartNumber(double value) {
     return formatNumber("", {}, "", 10, true, false, value);
 }
 
-const std::string& chartColor() {
-    static const std::string color = hexString(KuvoColor::paletteGreen);
-    return color;
-}
+// The palette green as the records carry it: darkened when the palette
+// colour was first made in dark mode.
+std::string chartColor() { return hexString(paletteColor(KuvoColor::paletteGreen)); }
 
 }  // namespace
 

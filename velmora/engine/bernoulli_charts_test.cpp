@@ -5,6 +5,7 @@
 
 #include "velmora/engine/analytics_sink.h"
 #include "velmora/engine/bernoulli_formula.h"
+#include "velmora/engine/palette.h"
 
 using namespace velmora;
 
@@ -60,6 +61,8 @@ TEST_CASE("the histogram holds P(X = k) for every k") {
     REQUIRE(histogram->dataSetWithColorTheme.size() == 1);
     const auto& theme = histogram->dataSetWithColorTheme.front();
     CHECK(theme.hexColor == "#00e575");
+    // the records carry the palette colour as first made, dark or light
+    CHECK(theme.hexColor == hexString(paletteColor(KuvoColor::paletteGreen)));
     REQUIRE(theme.dataValues.size() == 6);
     for (int k = 0; k <= 5; ++k) {
         CHECK(theme.dataValues[static_cast<std::size_t>(k)] == ChartPoint{double(k), binomialPoint(k, 5, 0.3)});

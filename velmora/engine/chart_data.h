@@ -19,8 +19,9 @@ class ChartData {
 public:
     virtual ~ChartData() = default;
 
-    // Width over height of the chart's area; every producer sets it.
-    double frameRatio = 0;
+    // Width over height of the chart's area. It has no value of its own:
+    // every producer sets it, and a chart without one is not drawn.
+    std::optional<double> frameRatio;
 };
 
 class HistogramChartData : public ChartData {

@@ -2,6 +2,12 @@
 
 #include <cmath>
 #include <cstdio>
+#include <map>
+#include <mutex>
+#include <tuple>
+
+#include "platform/gfx/appearance.h"
+#include "platform/gfx/color.h"
 
 namespace velmora {
 
@@ -15,6 +21,25 @@ unsigned component(double value) {
 }
 
 }  // namespace
+
+RGBColor adjustedForDarkMode(const RGBColor& value, double factor, bool dark) {
+    if (!dark) return value;
+    platform::gfx::HSBA hsba = platform::gfx::toHSBA({value.red, value.green, value.blue, value.alpha});
+    double brightness = hsba.brightness * factor;
+    hsba.brightness = brightness > 0 ? brightness : 0;  // NaN too
+    platform::gfx::RGBA rgba = platform::gfx::toRGBA(hsba);
+    return {rgba.red, rgba.green, rgba.blue, rgba.alpha};
+}
+
+const RGBColor& paletteColor(const RGBColor& value) {
+    static std::mutex mutex;
+    static std::map<std::tuple<double, double, double, double>, RGBColor> made;
+    std::lock_guard lock(mutex);
+    auto key = std::make_tuple(value.red, value.green, value.blue, value.alpha);
+    auto it = made.find(key);
+    if (it == made.end()) it = made.emplace(key, adjustedForDarkMode(value, 0.7, platform::gfx::isDarkMode())).first;
+    return it->second;
+}
 
 std::string hexString(const RGBColor& color) {
     unsigned rgb = component(color.red) * 65536u + component(color.green) * 256u + component(color.blue);

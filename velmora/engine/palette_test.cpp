@@ -7,6 +7,7 @@
 #include "velmora/engine/analytics_sink.h"
 #include "velmora/engine/engine_texts.h"
 #include "velmora/engine/palette.h"
+#include "platform/gfx/appearance.h"
 
 using namespace velmora;
 
@@ -22,6 +23,37 @@ TEST_CASE("hexString writes #rrggbb from truncated components") {
         CHECK(hexString({1.5, -0.2, 0.5, 1}) == "#ff007f");
         CHECK(hexString({NAN, INFINITY, -INFINITY, 1}) == "#00ff00");
         CHECK(hexString({300, 300, 300, 1}).size() == 7);
+    }
+}
+
+TEST_CASE("the palette in dark mode") {
+    SUBCASE("darkening scales every component by the factor, hue and saturation kept") {
+        struct Case {
+            RGBColor value;
+            double factor;
+            bool dark;
+            const char* hex;
+        };
+        for (const Case& c : {Case{KuvoColor::paletteGreen, 0.7, false, "#00e575"},
+                              Case{KuvoColor::paletteGreen, 0.7, true, "#00a052"},    // 0.63, 0.322
+                              Case{KuvoColor::paletteLightBlue, 0.7, true, "#636cb2"},  // 0.392, 0.427, 0.7
+                              Case{KuvoColor::paletteDarkBlue, 0.7, true, "#002e8d"},   // 0, 0.182, 0.553
+                              Case{{1, 1, 1, 1}, 0.5, true, "#7f7f7f"},
+                              Case{{1, 1, 1, 1}, -2, true, "#000000"},
+                              Case{{1, 1, 1, 1}, NAN, true, "#000000"}}) {
+            CAPTURE(c.hex);
+            CHECK(hexString(adjustedForDarkMode(c.value, c.factor, c.dark)) == c.hex);
+        }
+    }
+    SUBCASE("a palette colour keeps the style of its first use") {
+        const RGBColor value{0.2, 0.4, 0.8, 1};  // read nowhere else
+        {
+            platform::gfx::InterfaceStyleScope dark(platform::gfx::InterfaceStyle::dark);
+            CHECK(hexString(paletteColor(value)) == "#23478e" /* 0.14, 0.28, 0.56 */);
+        }
+        platform::gfx::InterfaceStyleScope light(platform::gfx::InterfaceStyle::light);
+        CHECK(hexString(paletteColor(value)) == "#23478e");
+        CHECK(&paletteColor(value) == &paletteColor(value));
     }
 }
 

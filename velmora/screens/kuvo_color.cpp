@@ -4,7 +4,6 @@
 #include <mutex>
 #include <tuple>
 
-#include "velmora/screens/color_manager.h"
 
 namespace velmora::KuvoColor {
 
@@ -57,7 +56,8 @@ const Color& disabledInputFieldBackground() {
 }
 
 Color makePaletteColor(const RGBColor& value, InterfaceStyle style) {
-    return ColorManager::adjustedForDarkMode(Color::rgb(value.red, value.green, value.blue, alphaOne), 0.7, style);
+    RGBColor c = adjustedForDarkMode(value, 0.7, style == InterfaceStyle::dark);
+    return Color::rgb(c.red, c.green, c.blue, alphaOne);
 }
 
 const Color& color(const RGBColor& paletteValue) {
@@ -67,7 +67,10 @@ const Color& color(const RGBColor& paletteValue) {
     auto key = std::make_tuple(paletteValue.red, paletteValue.green, paletteValue.blue, paletteValue.alpha);
     auto it = made.find(key);
     if (it == made.end()) {
-        it = made.emplace(key, makePaletteColor(paletteValue, platform::gfx::interfaceStyle())).first;
+        // the engine keeps the one value per palette colour, so chart records
+        // and screens agree on the style of its first use
+        const RGBColor& c = paletteColor(paletteValue);
+        it = made.emplace(key, Color::rgb(c.red, c.green, c.blue, alphaOne)).first;
     }
     return it->second;
 }
