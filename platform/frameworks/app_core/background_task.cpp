@@ -34,12 +34,12 @@ BackgroundTaskIdentifier BackgroundTasks::beginBackgroundTask(const std::string&
     return identifier;
 }
 
+// Told under the lock: a waiter that returns (and may end the process,
+// destroying this) can only do so after the notifying thread is done.
 void BackgroundTasks::endBackgroundTask(BackgroundTaskIdentifier identifier) {
-    {
-        std::lock_guard lock(state_->mutex);
-        for (auto& record : state_->records) {
-            if (record.identifier == identifier) record.ended = true;
-        }
+    std::lock_guard lock(state_->mutex);
+    for (auto& record : state_->records) {
+        if (record.identifier == identifier) record.ended = true;
     }
     state_->changed.notify_all();
 }
@@ -61,10 +61,8 @@ bool BackgroundTasks::waitUntilNoActiveTask(double timeoutSeconds) const {
 }
 
 void BackgroundTasks::reset() {
-    {
-        std::lock_guard lock(state_->mutex);
-        state_->records.clear();
-    }
+    std::lock_guard lock(state_->mutex);
+    state_->records.clear();
     state_->changed.notify_all();
 }
 
