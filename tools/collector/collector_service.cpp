@@ -13,6 +13,7 @@
 #include "tools/collector/connection_guard.h"
 #include "tools/collector/endpoints.h"
 #include "tools/collector/remote_values_endpoint.h"
+#include "tools/collector/search_ad_endpoint.h"
 
 namespace tools::collector {
 
@@ -81,6 +82,7 @@ void checkOptions(const CollectorOptions& options) {
     std::string reason;
     if (options.configPath && !loadConfig(*options.configPath, &reason)) throw std::invalid_argument(reason);
     if (options.remoteValuesPath) RemoteValuesEndpoint::checkReadable(*options.remoteValuesPath);
+    if (options.searchAdReplyPath) SearchAdEndpoint::checkReadable(*options.searchAdReplyPath);
 }
 
 // cpp-httplib files the peer's addresses among the headers; they were
@@ -203,6 +205,7 @@ struct CollectorService::State {
           batches(options, printer, [this] { finish(); }),
           configs(options, printer),
           remoteValues(options.remoteValuesPath, printer),
+          searchAds(options.searchAdReplyPath, printer),
           server(stopSignal, printer, options.requestDeadlineSeconds) {}
 
     void finish() {
@@ -231,6 +234,9 @@ struct CollectorService::State {
         server.Get("/remote-values", handler([this](const Exchange& exchange, const httplib::Request&) {
             return remoteValues.handle(exchange);
         }));
+        server.Post("/api/v1/", handler([this](const Exchange& exchange, const httplib::Request&) {
+            return searchAds.handle(exchange);
+        }));
         const auto nothingHere = handler([this](const Exchange& exchange, const httplib::Request&) {
             printer.print(requestLine(exchange) + ": 404, nothing here\n");
             return Reply{};
@@ -256,6 +262,7 @@ struct CollectorService::State {
     BatchEndpoint batches;
     ConfigEndpoint configs;
     RemoteValuesEndpoint remoteValues;
+    SearchAdEndpoint searchAds;
     StopSignal stopSignal;
     GuardedServer server;
     std::thread listener;
