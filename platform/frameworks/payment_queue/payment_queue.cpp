@@ -6,8 +6,11 @@
 namespace platform {
 
 PaymentQueue& PaymentQueue::defaultQueue() {
-    static PaymentQueue queue;
-    return queue;
+    // Lives for the whole process: observers that outlive it (the
+    // measurement engine, destroyed at exit after the function statics) still
+    // detach from it.
+    static auto* queue = new PaymentQueue();
+    return *queue;
 }
 
 void PaymentQueue::addTransactionObserver(const std::shared_ptr<PaymentTransactionObserver>& observer) {
