@@ -1,3 +1,4 @@
+// Reads back everything the engine has stored, for tools and tests.
 #include "measurement/core/stored_data.h"
 
 #include <map>
@@ -105,7 +106,7 @@ private:
             const auto data = bytes(row, "data");
             platform::RULError inflateError;
             const auto inflated =
-                data ? platform::gul_dataByInflatingGzippedData(data->bytes, &inflateError) : std::nullopt;
+                data ? platform::rul_dataByInflatingGzippedData(data->bytes, &inflateError) : std::nullopt;
             auto bundle = inflated ? APMPBMeasurementBundle::initWithBuffer(*inflated) : std::nullopt;
             if (!bundle) {
                 unreadable("queue", row, !data      ? "no bundle data"

@@ -6,7 +6,7 @@
 #include <map>
 
 #include "measurement/store/config_test_support.h"
-#include "measurement/upload/bundle_fields.h"
+#include "measurement/foundation/bundle_tags.h"
 #include "measurement/upload/uploader_test_support.h"
 
 using namespace measurement;

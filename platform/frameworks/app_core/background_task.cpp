@@ -36,8 +36,8 @@ BackgroundTaskIdentifier BackgroundTasks::beginBackgroundTask(const std::string&
     return identifier;
 }
 
-// Told under the lock: a waiter that returns (and may end the process,
-// destroying this) can only do so after the notifying thread is done.
+// Notified under the lock: a waiter that wakes may let the process end at
+// once, and must not find the notification still under way.
 void BackgroundTasks::endBackgroundTask(BackgroundTaskIdentifier identifier) {
     std::lock_guard lock(state_->mutex);
     for (auto& record : state_->records) {
