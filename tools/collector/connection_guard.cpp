@@ -28,13 +28,17 @@ int millisecondsLeft(Deadline deadline) {
 enum class Wait { kReady, kTimedOut, kStopped };
 
 // Waits until the socket is ready for the events, the deadline passes or
-// the service stops.
+// (while reading) the service stops. An answer under way is written to the
+// end, within the deadline, even when the service stops meanwhile: the
+// request that reaches the batch limit stops the service, and its client
+// must still have the answer.
 Wait waitFor(int socket, short events, Deadline deadline, const StopSignal& stop) {
+    const bool reading = (events & POLLIN) != 0;
     for (;;) {
         pollfd fds[2] = {{socket, events, 0}, {stop.descriptor(), POLLIN, 0}};
-        const int ready = ::poll(fds, 2, millisecondsLeft(deadline));
+        const int ready = ::poll(fds, reading ? 2 : 1, millisecondsLeft(deadline));
         if (ready < 0 && errno == EINTR) continue;
-        if (fds[1].revents != 0 || stop.raised()) return Wait::kStopped;
+        if (reading && (fds[1].revents != 0 || stop.raised())) return Wait::kStopped;
         if (ready > 0) return Wait::kReady;
         if (std::chrono::steady_clock::now() >= deadline) return Wait::kTimedOut;
         if (ready < 0) return Wait::kStopped;

@@ -65,8 +65,8 @@ RequestHead readRequestHead(int socket, Deadline deadline, const StopSignal& sto
 std::optional<std::string> headProblem(const std::string& head);
 
 // The connection as the HTTP server reads and writes it: first the bytes
-// already read, then the socket; every wait ends at the deadline or when
-// the service stops. Once a read has run out of time nothing more is
+// already read, then the socket; every wait ends at the deadline, and a
+// wait for the client's bytes also when the service stops. Once a read has run out of time nothing more is
 // written: the guard answers such a request itself.
 class GuardedStream : public httplib::Stream {
 public:
@@ -95,7 +95,8 @@ private:
 };
 
 // Writes a whole answer of the service's own (400, 408 or 431 with a
-// one-line reason) and nothing else; gives up at the deadline.
+// one-line reason) and nothing else; gives up at the deadline, not when the
+// service stops.
 void writePlainAnswer(int socket, int status, const std::string& reason, Deadline deadline, const StopSignal& stop);
 
 // Runs each connection on a thread of its own, up to `maxThreads` at once
