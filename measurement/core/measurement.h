@@ -9,6 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "measurement/audience/ad_exposure_reporter.h"
+#include "measurement/audience/screen_view_reporter.h"
+#include "measurement/audience/session_reporter.h"
 #include "measurement/core/seams.h"
 #include "measurement/foundation/alarm.h"
 #include "measurement/foundation/event.h"
@@ -72,6 +75,15 @@ public:
     // The engine's batch upload, its schedule and the configuration fetch,
     // made with the other components; none before. Worker queue.
     const std::shared_ptr<APMUploader>& uploader() const { return uploader_; }
+    // The automatic reporters. The screen-view and ad-exposure reporters are
+    // made with the engine and follow the application's lifecycle from then
+    // on; the session reporter is made with the other components (none
+    // before) and made again when analytics data is wiped.
+    const std::shared_ptr<APMScreenViewReporter>& screenViewReporter() const { return screenViewReporter_; }
+    const std::shared_ptr<APMAdExposureReporter>& adExposureReporter() const { return adExposureReporter_; }
+    std::shared_ptr<APMSessionReporter> sessionReporter() const;
+    // The shared engine's screen-view reporter; none without an engine.
+    static std::shared_ptr<APMScreenViewReporter> sharedScreenViewReporter();
     bool didInitializeComponents() const { return didInitializeComponents_.load(); }
     double initTimestamp() const { return initTimestamp_; }
     const std::string& measurementAppID() const { return measurementAppID_; }
@@ -94,6 +106,10 @@ public:
     // operations that were accepted before it and are not yet stored: the
     // resignation ends it once they are.
     void terminateBackgroundTask();
+
+    // This engine's server configuration, the default flags before it has
+    // one.
+    std::shared_ptr<APMRemoteConfig> config() const;
 
     // Start: initialises the components and runs the start on the worker
     // queue; `started` runs there afterwards.
@@ -152,10 +168,11 @@ private:
     std::string nextBlockID();
     // Today in the daily counts.
     std::int64_t currentDayIndex() const;
-    // This engine's server configuration, the default flags before it has
-    // one.
-    std::shared_ptr<APMRemoteConfig> config() const;
     void makeRemoteConfig();
+    // The reporters, once, when the engine is shared or starts; the session
+    // reporter with the components.
+    void makeReporters();
+    void makeSessionReporter();
     // Runs the call on the engine's upload; nothing before it is made.
     void withUploader(void (APMUploader::*call)());
     bool isConfigurationRefreshDue() const;
@@ -176,6 +193,12 @@ private:
     std::unique_ptr<APMAlarm> uploadAlarm_;
     // After the parts it works on, so that it goes before them.
     std::shared_ptr<APMUploader> uploader_;
+    std::once_flag reportersMade_;
+    std::shared_ptr<APMReporterHost> reporterHost_;
+    std::shared_ptr<APMAdExposureReporter> adExposureReporter_;
+    std::shared_ptr<APMScreenViewReporter> screenViewReporter_;
+    mutable std::mutex sessionReporterMutex_;  // sessionReporter_
+    std::shared_ptr<APMSessionReporter> sessionReporter_;
     std::shared_ptr<platform::dispatch::Queue> purchaseCallbackQueue_;
     std::vector<platform::ObserverToken> observers_;
 

@@ -43,8 +43,6 @@ void put(std::shared_ptr<Seam> value) {
 
 APM_SEAM(APMConsentStateSeam, consentState, setConsentState)
 APM_SEAM(APMIdentitySeam, identity, setIdentity)
-APM_SEAM(APMSessionReporterSeam, sessionReporter, setSessionReporter)
-APM_SEAM(APMScreenViewReporterSeam, screenViewReporter, setScreenViewReporter)
 APM_SEAM(APMConditionalUserPropertySeam, conditionalUserProperties, setConditionalUserProperties)
 APM_SEAM(APMAudienceSeam, audience, setAudience)
 APM_SEAM(APMSearchAdReporterSeam, searchAdReporter, setSearchAdReporter)
@@ -66,8 +64,6 @@ void APMSeams::setEventEditingFactory(std::shared_ptr<APMEventEditingFactory> fa
 void APMSeams::resetAll() {
     setConsentState(nullptr);
     setIdentity(nullptr);
-    setSessionReporter(nullptr);
-    setScreenViewReporter(nullptr);
     setConditionalUserProperties(nullptr);
     setAudience(nullptr);
     setSearchAdReporter(nullptr);
