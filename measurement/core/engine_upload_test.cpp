@@ -13,6 +13,7 @@
 #include "measurement/core/measurement.h"
 #include "measurement/foundation/environment.h"
 #include "measurement/store/config_test_support.h"
+#include "measurement/store/sqlite_store.h"
 #include "measurement/upload/bundle_fields.h"
 #include "measurement/upload/uploader.h"
 #include "measurement/upload/uploader_test_support.h"
@@ -40,11 +41,16 @@ public:
     ServiceAddress& operator=(const ServiceAddress&) = delete;
 };
 
-// Refuses the audiences of a fetched configuration while told to.
-struct RefusingAudience : APMAudienceSeam {
-    bool refuse = false;
-    bool updateAudiences(const std::vector<APMPBAudience>&) override { return !refuse; }
-};
+// One audience: one event filter on "kuvo_calculate".
+std::vector<APMPBAudience> oneAudience() {
+    APMPBEventFilter filter;
+    NANOSetInt32(filter, APMPBFieldIndexForTag(nano_APMPBEventFilter_filter_id_tag), 0);
+    NANOSetString(filter, APMPBFieldIndexForTag(nano_APMPBEventFilter_event_name_tag), std::string("kuvo_calculate"));
+    APMPBAudience audience;
+    NANOSetInt32(audience, APMPBFieldIndexForTag(nano_APMPBAudience_audience_id_tag), 1);
+    NANOSetArray(audience, APMPBFieldIndexForTag(nano_APMPBAudience_event_filters_tag), std::vector{filter});
+    return {audience};
+}
 
 // Keeps the consent defaults the engine hands over.
 struct RecordingConsent : APMConsentStateSeam {
@@ -74,13 +80,11 @@ struct EngineWithService {
     testsupport::LoopbackServer server;
     ServiceAddress address{server.url("")};
     testing::EngineFixture engine;
-    std::shared_ptr<RefusingAudience> audience = std::make_shared<RefusingAudience>();
 
     // The engine starts at the given time (seconds since 1970), or at the
     // manual clock's.
     explicit EngineWithService(std::optional<double> startTime = std::nullopt) {
         if (startTime) engine.time().clock().setNow(*startTime);
-        APMSeams::setAudience(audience);
         engine.configure();
     }
 
@@ -126,6 +130,17 @@ struct EngineWithService {
         auto batch = APMPBMeasurementBatch::initWithBuffer(request.body);
         REQUIRE(batch);
         return upload_test::bundlesOf(*batch);
+    }
+
+    // While set, the engine's audiences cannot store definitions, so they
+    // refuse a configuration that has some.
+    void refuseAudiences(bool refuse) {
+        auto store = APMSqliteStore::makeWithDatabasePath(measurement()->database()->databasePath(), nullptr);
+        REQUIRE(store);
+        const std::string statement = refuse ? "CREATE TRIGGER refuse_audiences BEFORE INSERT ON event_filters "
+                                               "BEGIN SELECT RAISE(ABORT, 'refused'); END"
+                                             : "DROP TRIGGER refuse_audiences";
+        REQUIRE(store->executeStatement(statement, {}, nullptr));
     }
 
     std::optional<NANOBytes> storedConfiguration() {
@@ -189,14 +204,14 @@ TEST_CASE("a fetched configuration is the engine's: its writes, bundling and the
 
 TEST_CASE("a fetched configuration that its transaction rolls back never reaches the engine") {
     EngineWithService service;
-    service.audience->refuse = true;
-    service.fetch(reply(200, bytesOf(ConfigBuilder().version(5))));
+    service.refuseAudiences(true);
+    service.fetch(reply(200, bytesOf(ConfigBuilder().version(5).audiences(oneAudience()))));
     CHECK(service.engine.monitor().hasCode(kAPMConfigAudiencesRefusedCode));
     CHECK(APMMeasurement::remoteConfig()->version() == -1);
     CHECK(service.storedConfiguration() == NANOBytes());
 
-    service.audience->refuse = false;
-    service.fetch(reply(200, bytesOf(ConfigBuilder().version(6))), false);
+    service.refuseAudiences(false);
+    service.fetch(reply(200, bytesOf(ConfigBuilder().version(6).audiences(oneAudience()))), false);
     CHECK(APMMeasurement::remoteConfig()->version() == 6);
     CHECK_FALSE(service.storedConfiguration()->empty());
 }
@@ -213,8 +228,9 @@ TEST_CASE("the consent defaults of a fetched configuration reach the consent sta
     CHECK(consent->defaults.front() == expected);
 
     SUBCASE("not when the configuration is rolled back") {
-        service.audience->refuse = true;
-        service.fetch(reply(200, bytesOf(ConfigBuilder().version(5).consent({{1, 1}}, {}, {}))), false);
+        service.refuseAudiences(true);
+        service.fetch(reply(200, bytesOf(ConfigBuilder().version(5).consent({{1, 1}}, {}, {}).audiences(oneAudience()))),
+                      false);
         CHECK(consent->defaults.size() == 1);
         CHECK(APMMeasurement::remoteConfig()->version() == 4);
     }

@@ -2,6 +2,7 @@
 // components to what the upload and bundling read of them.
 #include "measurement/core/engine_upload_wiring.h"
 
+#include "measurement/core/bundle_audience.h"
 #include "measurement/core/measurement.h"
 #include "measurement/core/raw_event_metadata.h"
 #include "measurement/script/runtime.h"
@@ -56,15 +57,20 @@ private:
     APMMeasurement* engine_;
 };
 
-// The components after an upload or a fetch, through the engine's seams
-// where it has one.
+// The components after an upload or a fetch: the engine's audiences, and
+// the engine's seams where it has one.
 class EnginePeers : public APMUploadPeers {
 public:
+    explicit EnginePeers(std::shared_ptr<APMAudience> audience) : audience_(std::move(audience)) {}
+
     void requestDeferredDeepLink() override { APMSeams::deepLinks()->requestDeferredDeepLink(); }
     void setIsDMARegion(bool region) override { APMSeams::tcfClient()->setIsDMARegion(region); }
     bool updateAudiences(const std::vector<APMPBAudience>& audiences) override {
-        return APMSeams::audience()->updateAudiences(audiences);
+        return audience_->updateAudiences(audiences);
     }
+
+private:
+    std::shared_ptr<APMAudience> audience_;
 };
 
 // The engine's consent state as bundling and the upload read it, at the
@@ -114,13 +120,14 @@ struct OwnedBundler {
           bundler(*parts.database, *parts.remoteConfig, *parts.persistedConfig, std::move(inputs)) {}
 };
 
-// The identity and the audiences have no component of the engine yet: until
-// they do, bundling reads them as "nothing set".
+// The identity has no component of the engine yet: until it does, bundling
+// reads it as "nothing set".
 std::function<bool()> makeBundling(const std::shared_ptr<APMMeasurement>& engine, const APMEngineUploadParts& parts,
                                    const std::shared_ptr<APMUploadConsentSeam>& consent) {
     APMBundlerInputs inputs;
     inputs.consent = consent;
     inputs.engine = std::make_shared<EngineBundling>(engine);
+    inputs.audience = std::make_shared<APMEngineBundleAudience>(parts.audience);
     auto owned = std::make_shared<OwnedBundler>(parts, std::move(inputs));
     return [owned] { return owned->bundler.bundleRawEvents(); };
 }
@@ -139,7 +146,7 @@ std::shared_ptr<APMUploader> APMMakeEngineUploader(const std::shared_ptr<APMMeas
     components.remoteConfig = parts.remoteConfig;
     components.bundleRawEvents = makeBundling(engine, parts, consent);
     components.consent = consent;
-    components.peers = std::make_shared<EnginePeers>();
+    components.peers = std::make_shared<EnginePeers>(parts.audience);
     components.appID = APMRemoteConfigEnvironment::fromMainBundle().appID;
     components.libraryVersion = kAPMLibraryVersion;
     components.runtimeVersion = static_cast<std::int64_t>(APMPRuntime::runtimeVersion());

@@ -6,6 +6,7 @@
 
 #include <memory>
 
+#include "measurement/audience/audience.h"
 #include "measurement/store/database.h"
 #include "measurement/store/database_config_storage.h"
 #include "measurement/store/persisted_config.h"
@@ -25,6 +26,10 @@ struct APMEngineUploadParts {
     std::shared_ptr<APMDatabaseConfigStorage> configStorage;
     std::shared_ptr<APMPersistedConfig> persistedConfig;
     std::shared_ptr<APMRemoteConfig> remoteConfig;
+    // Over the same database: bundling evaluates it inside its transaction,
+    // and a fetched configuration hands it its definitions inside the one
+    // that stores it.
+    std::shared_ptr<APMAudience> audience;
 };
 
 // The engine's upload, with its bundler, over the engine's parts. Called

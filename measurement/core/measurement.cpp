@@ -159,9 +159,9 @@ bool APMMeasurement::initializeComponentsOnWorkerQueue() {
     enabled_ = persistedConfig_->measurementEnabled();
     makeRemoteConfig();
     makeSessionReporter();
-    APMSeams::audience()->startWithDatabasePath(database_->databasePath());
+    makeAudience();
     uploader_ = APMMakeEngineUploader(shared_from_this(),
-                                      {database_, configStorage_, persistedConfig_, remoteConfigInstance()});
+                                      {database_, configStorage_, persistedConfig_, remoteConfigInstance(), audience_});
     didInitializeComponents_ = true;
     return true;
 }
@@ -170,6 +170,15 @@ bool APMMeasurement::initializeComponentsOnWorkerQueue() {
 // configuration is loaded now, and a fetched one is taken through the
 // storage's transactions, so that it reaches memory only when the database
 // has committed it.
+// The audiences over the engine's own database object: a second connection
+// to its file would not see the bundling transaction and would wait on its
+// lock. Their limits are the server configuration's at each call.
+void APMMeasurement::makeAudience() {
+    // The engine owns the audiences and outlives them.
+    audience_ = std::make_shared<APMAudience>(*database_,
+                                              [this] { return APMAudienceLimits::fromRemoteConfig(*config()); });
+}
+
 void APMMeasurement::makeRemoteConfig() {
     configStorage_ = std::make_shared<APMDatabaseConfigStorage>(database_);
     auto environment = APMRemoteConfigEnvironment::fromMainBundle();

@@ -12,6 +12,7 @@
 #include "measurement/audience/ad_exposure_reporter.h"
 #include "measurement/audience/screen_view_reporter.h"
 #include "measurement/audience/session_reporter.h"
+#include "measurement/audience/audience.h"
 #include "measurement/core/seams.h"
 #include "measurement/foundation/alarm.h"
 #include "measurement/foundation/event.h"
@@ -69,6 +70,9 @@ public:
     APMPersistedConfig* persistedConfig() const { return persistedConfig_.get(); }
     APMDatabaseConfigStorage* configStorage() const { return configStorage_.get(); }
     std::shared_ptr<APMRemoteConfig> remoteConfigInstance() const;
+    // The engine's audiences, over its own database (their calls run inside
+    // its transactions); made with the database, none before.
+    const std::shared_ptr<APMAudience>& audience() const { return audience_; }
     const std::shared_ptr<platform::RULNetwork>& network() const { return network_; }
     std::shared_ptr<platform::RULReachabilityDelegate> reachabilityDelegate() const { return reachabilityDelegate_; }
     APMAlarm& uploadAlarm() { return *uploadAlarm_; }
@@ -173,6 +177,7 @@ private:
     // reporter with the components.
     void makeReporters();
     void makeSessionReporter();
+    void makeAudience();
     // Runs the call on the engine's upload; nothing before it is made.
     void withUploader(void (APMUploader::*call)());
     bool isConfigurationRefreshDue() const;
@@ -188,6 +193,8 @@ private:
     std::shared_ptr<APMDatabaseConfigStorage> configStorage_;
     mutable std::mutex remoteConfigMutex_;  // remoteConfig_
     std::shared_ptr<APMRemoteConfig> remoteConfig_;
+    // After the database it works on, so that it goes first.
+    std::shared_ptr<APMAudience> audience_;
     std::shared_ptr<platform::RULNetwork> network_;
     std::shared_ptr<platform::RULReachabilityDelegate> reachabilityDelegate_;
     std::unique_ptr<APMAlarm> uploadAlarm_;

@@ -44,7 +44,6 @@ void put(std::shared_ptr<Seam> value) {
 APM_SEAM(APMConsentStateSeam, consentState, setConsentState)
 APM_SEAM(APMIdentitySeam, identity, setIdentity)
 APM_SEAM(APMConditionalUserPropertySeam, conditionalUserProperties, setConditionalUserProperties)
-APM_SEAM(APMAudienceSeam, audience, setAudience)
 APM_SEAM(APMSearchAdReporterSeam, searchAdReporter, setSearchAdReporter)
 APM_SEAM(APMTCFClientSeam, tcfClient, setTCFClient)
 APM_SEAM(APMOnDeviceConversionSeam, onDeviceConversion, setOnDeviceConversion)
@@ -65,7 +64,6 @@ void APMSeams::resetAll() {
     setConsentState(nullptr);
     setIdentity(nullptr);
     setConditionalUserProperties(nullptr);
-    setAudience(nullptr);
     setSearchAdReporter(nullptr);
     setTCFClient(nullptr);
     setOnDeviceConversion(nullptr);

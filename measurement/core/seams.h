@@ -98,17 +98,6 @@ public:
     }
 };
 
-// Server-defined audiences.
-class APMAudienceSeam {
-public:
-    virtual ~APMAudienceSeam() = default;
-    // Made at engine start over the measurement database's file.
-    virtual void startWithDatabasePath(const std::string& /*path*/) {}
-    // The audiences of a fetched server configuration, inside the
-    // transaction that stores it; false refuses them and the configuration.
-    virtual bool updateAudiences(const std::vector<APMPBAudience>& /*audiences*/) { return true; }
-};
-
 // The search-ad attribution reporter.
 class APMSearchAdReporterSeam {
 public:
@@ -207,7 +196,6 @@ public:
     static std::shared_ptr<APMConsentStateSeam> consentState();
     static std::shared_ptr<APMIdentitySeam> identity();
     static std::shared_ptr<APMConditionalUserPropertySeam> conditionalUserProperties();
-    static std::shared_ptr<APMAudienceSeam> audience();
     static std::shared_ptr<APMSearchAdReporterSeam> searchAdReporter();
     static std::shared_ptr<APMTCFClientSeam> tcfClient();
     static std::shared_ptr<APMOnDeviceConversionSeam> onDeviceConversion();
@@ -223,7 +211,6 @@ public:
     static void setConsentState(std::shared_ptr<APMConsentStateSeam> seam);
     static void setIdentity(std::shared_ptr<APMIdentitySeam> seam);
     static void setConditionalUserProperties(std::shared_ptr<APMConditionalUserPropertySeam> seam);
-    static void setAudience(std::shared_ptr<APMAudienceSeam> seam);
     static void setSearchAdReporter(std::shared_ptr<APMSearchAdReporterSeam> seam);
     static void setTCFClient(std::shared_ptr<APMTCFClientSeam> seam);
     static void setOnDeviceConversion(std::shared_ptr<APMOnDeviceConversionSeam> seam);

@@ -120,6 +120,10 @@ public:
         NANOSetMessage(config_, index(8), section);
         return *this;
     }
+    ConfigBuilder& audiences(const std::vector<APMPBAudience>& audiences) {
+        NANOSetArray(config_, index(nano_APMPBMeasurementConfig_audiences_tag), audiences);
+        return *this;
+    }
     ConfigBuilder& programs(std::size_t count) {
         NANOSetArray(config_, index(9), std::vector<APMPBProgram>(count));
         return *this;

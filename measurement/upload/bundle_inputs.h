@@ -68,9 +68,9 @@ public:
 // The audiences' per-bundle cache of filter timestamps. Its layout belongs
 // to the audience component; bundling only hands one cache through every
 // evaluation of a bundle.
-class APMAudienceTimestampsCache {
+class APMBundleAudienceCache {
 public:
-    virtual ~APMAudienceTimestampsCache() = default;
+    virtual ~APMBundleAudienceCache() = default;
 };
 
 // The audience evaluation that runs while a bundle is made. Every call runs
@@ -80,14 +80,14 @@ public:
     virtual ~APMBundleAudienceSeam() = default;
     // A fresh cache for one bundle (none is a valid cache: the calls then
     // make their own).
-    virtual std::unique_ptr<APMAudienceTimestampsCache> makeTimestampsCache() { return nullptr; }
+    virtual std::unique_ptr<APMBundleAudienceCache> makeTimestampsCache() { return nullptr; }
     virtual bool evaluateFiltersForEvent(const APMEvent& /*event*/, const APMEventAggregates& /*aggregates*/,
-                                         APMAudienceTimestampsCache* /*cache*/) {
+                                         APMBundleAudienceCache* /*cache*/) {
         return true;
     }
     // No evaluation time: the property's own set time.
     virtual bool evaluateFiltersForNanoUserProperty(const APMPBUserAttribute& /*property*/,
-                                                    APMAudienceTimestampsCache* /*cache*/,
+                                                    APMBundleAudienceCache* /*cache*/,
                                                     std::optional<double> /*evaluationTime*/) {
         return true;
     }

@@ -181,7 +181,7 @@ bool APMBundler::completeAndInsertBundle(Pass& pass, APMPBMeasurementBundle& bun
     return consumeRun(pass);
 }
 
-bool APMBundler::addAudienceResults(APMPBMeasurementBundle& bundle, APMAudienceTimestampsCache* cache,
+bool APMBundler::addAudienceResults(APMPBMeasurementBundle& bundle, APMBundleAudienceCache* cache,
                                     double evaluationTime) {
     const auto audiences = audience();
     for (const auto& property : NANOGetArray<APMPBUserAttribute>(bundle, bundleFieldIndex(kUserAttributes))) {

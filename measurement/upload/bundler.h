@@ -115,7 +115,7 @@ public:
     bool updateUserEngagement(std::int64_t engagementTime, APMPBMeasurementBundle& bundle, bool sessionScoped);
     void handleAnalyticsStorageConsentTransitions(const APMPBMeasurementBundle& header);
     std::optional<std::vector<APMEvent>> eventsAfterUpdatingEventAggregates(const std::vector<APMEvent>& events,
-                                                                            APMAudienceTimestampsCache* cache,
+                                                                            APMBundleAudienceCache* cache,
                                                                             bool allowEventFilterEvaluation);
     std::optional<std::vector<APMPBEvent>> sampleEvents(std::vector<APMPBEvent> events, APMErrorOut error);
     bool updateAppMetadataForBundle(APMPBMeasurementBundle& bundle, double bundleStartTimestamp,
@@ -132,7 +132,7 @@ private:
     bool bundleRawEventsTransactionBlock(Pass& pass);
     bool completeAndInsertBundle(Pass& pass, APMPBMeasurementBundle& bundle, std::vector<APMPBEvent> events,
                                  bool isRealtime);
-    bool addAudienceResults(APMPBMeasurementBundle& bundle, APMAudienceTimestampsCache* cache, double evaluationTime);
+    bool addAudienceResults(APMPBMeasurementBundle& bundle, APMBundleAudienceCache* cache, double evaluationTime);
     bool consumeRun(Pass& pass);
     // Whether the header of a run is missing or does not decode, rather
     // than unreadable for now.

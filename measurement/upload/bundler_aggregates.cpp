@@ -143,7 +143,7 @@ void APMBundler::handleAnalyticsStorageConsentTransitions(const APMPBMeasurement
 }
 
 std::optional<std::vector<APMEvent>> APMBundler::eventsAfterUpdatingEventAggregates(
-    const std::vector<APMEvent>& events, APMAudienceTimestampsCache* cache, bool allowEventFilterEvaluation) {
+    const std::vector<APMEvent>& events, APMBundleAudienceCache* cache, bool allowEventFilterEvaluation) {
     // Each name's aggregates are read once and stored once for the whole
     // run: the same rows as one read and write per event, inside the same
     // transaction.

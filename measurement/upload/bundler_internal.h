@@ -18,7 +18,7 @@ struct APMBundler::Pass {
     std::int64_t fingerprint = 0;
     APMRawEventRun run;
     bool analyticsStorageDenied = false;
-    std::unique_ptr<APMAudienceTimestampsCache> audienceCache;
+    std::unique_ptr<APMBundleAudienceCache> audienceCache;
     // Settings outside the database: written once the transaction has
     // committed, so a rolled-back bundle leaves them as they were.
     std::optional<std::optional<std::string>> previousBundledConsentSignals;

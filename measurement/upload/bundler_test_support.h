@@ -51,11 +51,11 @@ struct RecordingAudience : APMBundleAudienceSeam {
     bool failResults = false;
     std::vector<APMPBAudienceLeafFilterResult> results;
 
-    bool evaluateFiltersForEvent(const APMEvent& event, const APMEventAggregates&, APMAudienceTimestampsCache*) override {
+    bool evaluateFiltersForEvent(const APMEvent& event, const APMEventAggregates&, APMBundleAudienceCache*) override {
         evaluatedEvents.push_back(event.name());
         return !failEvents;
     }
-    bool evaluateFiltersForNanoUserProperty(const APMPBUserAttribute& property, APMAudienceTimestampsCache*,
+    bool evaluateFiltersForNanoUserProperty(const APMPBUserAttribute& property, APMBundleAudienceCache*,
                                             std::optional<double> evaluationTime) override {
         evaluatedProperties.push_back(NANOGetString(property, user_attribute_field::kName).value_or(""));
         propertyEvaluationTimes.push_back(evaluationTime);

@@ -134,10 +134,30 @@ Value hexWord(std::uint64_t word) {
     return std::string(text);
 }
 
+// The filters a result has evaluated, split by their latest outcome: filter
+// f is bit f % 64 of word f / 64 of the status words (evaluated) and of the
+// result words (true).
+void putFilterOutcomes(Value::Dictionary& out, const APMPBResultData& data) {
+    const auto status = NANOGetArray<std::uint64_t>(data, at<APMPBResultData>(nano_APMPBResultData_status_words_tag));
+    const auto results = NANOGetArray<std::uint64_t>(data, at<APMPBResultData>(nano_APMPBResultData_result_words_tag));
+    std::vector<long long> trueFilters;
+    std::vector<long long> falseFilters;
+    for (std::size_t word = 0; word < status.size(); ++word) {
+        for (unsigned bit = 0; bit < 64; ++bit) {
+            if (!((status[word] >> bit) & 1)) continue;
+            const bool isTrue = word < results.size() && ((results[word] >> bit) & 1);
+            (isTrue ? trueFilters : falseFilters).push_back(static_cast<long long>(word * 64 + bit));
+        }
+    }
+    out["true_filters"] = Value(Value::Array(trueFilters.begin(), trueFilters.end()));
+    out["false_filters"] = Value(Value::Array(falseFilters.begin(), falseFilters.end()));
+}
+
 Value resultDataValue(const APMPBResultData& data) {
     Value::Dictionary out;
     putList<std::uint64_t>(out, "status_words", data, 1, hexWord);
     putList<std::uint64_t>(out, "result_words", data, 2, hexWord);
+    putFilterOutcomes(out, data);
     putList<APMPBDynamicFilterResultTimestamp>(out, "dynamic_filter_timestamps", data, 3, [](const auto& entry) {
         Value::Dictionary item;
         putInt32(item, "filter_id", entry, 1);

@@ -24,14 +24,21 @@ using Bytes = std::vector<std::uint8_t>;
 // {"name": ..., "<type>": value} with the type "string", "int", "double" or,
 // for a parameter, "list" (a list of parameter dictionaries, each a list of
 // parameters); a value of the engine that sets no type has none of these.
+// An audience result is {"audience_id", "new_audience" (its first report),
+// "current_data", "previous_data" (only when it changed since the last
+// report)}; result data holds its bit words in hexadecimal
+// ("status_words", "result_words"), the filters they mark as
+// "true_filters" and "false_filters", and the filters' match times in
+// seconds ("dynamic_filter_timestamps", "sequence_filter_timestamps").
 //
 // Bytes that do not decode give none and a one-line reason in *error.
 std::optional<platform::Value> batchValue(const Bytes& encoded, std::string* error = nullptr);
 
 // One block per bundle: its position, the application identifier, bundle
 // index, times, platform and consent signals, every other field that is
-// set, then the user properties and the events with their typed
-// parameters.
+// set, then the audience results (which filters are true and false now and
+// as last reported, with their match times), the user properties and the
+// events with their typed parameters.
 std::string batchText(const platform::Value& batch);
 std::optional<std::string> batchText(const Bytes& encoded, std::string* error = nullptr);
 

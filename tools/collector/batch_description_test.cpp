@@ -121,6 +121,24 @@ TEST_CASE("a batch decodes into the values that were put in") {
                                            parameter("count", "int", static_cast<long long>(INT64_MIN))}));
     }
 
+    SUBCASE("audience results carry their words and the filters they mark") {
+        const auto& results = bundles[1]["audience_results"].asArray();
+        REQUIRE(results.size() == 2);
+        const Value& changed = results[0];
+        CHECK(changed["audience_id"] == Value(12));
+        CHECK(changed["new_audience"] == Value(false));
+        CHECK(changed["current_data"]["status_words"] == Value(Value::Array{"0x5", "0x1"}));
+        CHECK(changed["current_data"]["result_words"] == Value(Value::Array{"0x4", "0x0"}));
+        CHECK(changed["current_data"]["true_filters"] == Value(Value::Array{2}));
+        CHECK(changed["current_data"]["false_filters"] == Value(Value::Array{0, 64}));
+        CHECK(changed["current_data"]["sequence_filter_timestamps"] ==
+              Value(Value::Array{Value::Dictionary{
+                  {"filter_id", 64}, {"timestamps_seconds", Value::Array{1714567000LL, 1714568000LL}}}}));
+        CHECK(changed["previous_data"]["true_filters"] == Value(Value::Array{0}));
+        CHECK(results[1]["new_audience"] == Value(true));
+        CHECK_FALSE(results[1].find("previous_data"));
+    }
+
     SUBCASE("the JSON text reads back as the same value") {
         CHECK(platform::parseJSON(platform::writeJSON(batch)) == batch);
     }
@@ -159,6 +177,14 @@ TEST_CASE("the readable text shows one block per bundle") {
         "  start: 2024-05-01T13:00:00.000Z\n"
         "  consent signals: G1-0\n"
         "  tracking authorisation: 3 (authorized)\n"
+        "  audience results (2):\n"
+        "    audience 12, changed since the last report\n"
+        "      now: true 2; false 0, 64\n"
+        "        filter 2 last matched 2024-05-01T12:53:20.000Z\n"
+        "        filter 64 matched at 2024-05-01T12:36:40.000Z, 2024-05-01T12:53:20.000Z\n"
+        "      before: true 0; false none\n"
+        "    audience 13, first report\n"
+        "      now: true none; false 1\n"
         "  events (1):\n"
         "    kuvo_got_error at 2024-05-01T13:00:00.001Z\n"
         "      error = \"Line\\nbreak\"\n"

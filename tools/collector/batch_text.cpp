@@ -1,11 +1,13 @@
 // Value tree of a batch -> text for a person.
 #include <array>
 #include <charconv>
+#include <cstdint>
 #include <cstdio>
 #include <sstream>
 
 #include "tools/collector/batch_description.h"
 #include "tools/collector/bundle_fields.h"
+#include "tools/collector/time_format.h"
 
 namespace tools::collector {
 
@@ -96,24 +98,54 @@ std::string fieldText(const BundleField& field, const Value& value) {
     }
 }
 
-// Any nested value, key by key: for the records a person rarely reads
-// closely (audience results).
-void writeTree(std::ostream& out, const Value& value, int depth) {
-    for (const auto& [key, item] : value.asDictionary()) {
-        out << pad(depth) << key << ':';
-        if (item.isDictionary()) {
-            out << '\n';
-            writeTree(out, item, depth + 1);
-        } else if (item.isArray() && !item.asArray().empty() && item.asArray().front().isDictionary()) {
-            out << '\n';
-            for (const auto& element : item.asArray()) {
-                out << pad(depth + 1) << "-\n";
-                writeTree(out, element, depth + 2);
-            }
-        } else {
-            out << ' ' << (item.isArray() ? listText(item, false) : scalarText(item)) << '\n';
+// Seconds since 1970 as ISO-8601, as audience results store their times.
+std::string secondsText(const Value& seconds) {
+    const std::int64_t value = seconds.intValue();
+    constexpr std::int64_t kLimit = INT64_MAX / 1000;
+    const auto iso = value > -kLimit && value < kLimit ? isoTimeFromMillis(value * 1000) : std::nullopt;
+    return iso ? *iso : std::to_string(value) + " s since 1970";
+}
+
+std::string filterList(const Value* list) {
+    return list && !list->asArray().empty() ? listText(*list, false) : "none";
+}
+
+// "true 2; false 0, 64", and the times the result keeps.
+void writeResultData(std::ostream& out, const char* label, const Value& data, int depth) {
+    out << pad(depth) << label << ": true " << filterList(data.find("true_filters")) << "; false "
+        << filterList(data.find("false_filters")) << '\n';
+    if (const Value* dynamic = data.find("dynamic_filter_timestamps")) {
+        for (const auto& entry : dynamic->asArray()) {
+            out << pad(depth + 1) << "filter " << entry["filter_id"].intValue() << " last matched "
+                << secondsText(entry["timestamp_seconds"]) << '\n';
         }
     }
+    if (const Value* sequences = data.find("sequence_filter_timestamps")) {
+        for (const auto& entry : sequences->asArray()) {
+            out << pad(depth + 1) << "filter " << entry["filter_id"].intValue() << " matched at ";
+            const Value* times = entry.find("timestamps_seconds");
+            std::string list;
+            for (const auto& time : times ? times->asArray() : Value::Array{}) {
+                list += (list.empty() ? "" : ", ") + secondsText(time);
+            }
+            out << (list.empty() ? "no time" : list) << '\n';
+        }
+    }
+}
+
+// One audience: whether it is reported for the first time or changed, then
+// its results now and as last reported.
+void writeAudienceResult(std::ostream& out, const Value& result, int depth) {
+    out << pad(depth) << "audience " << result["audience_id"].intValue();
+    const Value* previous = result.find("previous_data");
+    if (result["new_audience"].boolValue()) {
+        out << ", first report";
+    } else {
+        out << (previous ? ", changed since the last report" : ", unchanged since the last report");
+    }
+    out << '\n';
+    if (const Value* current = result.find("current_data")) writeResultData(out, "now", *current, depth + 1);
+    if (previous) writeResultData(out, "before", *previous, depth + 1);
 }
 
 std::string nameText(const Value& record) {
@@ -180,10 +212,7 @@ void writeBundle(std::ostream& out, const Value& bundle, std::size_t position, s
             out << pad(1) << field.label << ": " << fieldText(field, *value) << '\n';
         }
     }
-    writeSection(out, "audience results", bundle.find("audience_results"), [](auto& o, const Value& r, int d) {
-        o << pad(d) << "-\n";
-        writeTree(o, r, d + 1);
-    });
+    writeSection(out, "audience results", bundle.find("audience_results"), writeAudienceResult);
     writeSection(out, "user properties", bundle.find("user_properties"), writeUserProperty);
     writeSection(out, "events", bundle.find("events"), writeEvent);
 }

@@ -1,6 +1,7 @@
 #include "tools/collector/config_file.h"
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <system_error>
@@ -15,10 +16,16 @@ namespace tools::collector {
 
 namespace {
 
+using measurement::APMPBAudience;
 using measurement::APMPBConsentDefault;
 using measurement::APMPBConsentDelegation;
 using measurement::APMPBConsentSection;
 using measurement::APMPBEventConfig;
+using measurement::APMPBEventFilter;
+using measurement::APMPBFilter;
+using measurement::APMPBNumberFilter;
+using measurement::APMPBPropertyFilter;
+using measurement::APMPBStringFilter;
 using measurement::APMPBMeasurementConfig;
 using measurement::APMPBSetting;
 using platform::Value;
@@ -33,8 +40,8 @@ struct ConfigError {
     std::string message;
 };
 
-// Audiences and programs are deep trees; they come from an encoded file.
-constexpr const char* kBinaryOnly = "audiences and programs have no JSON form: give the configuration as a .pb file";
+// Programs are deep trees; they come from an encoded file.
+constexpr const char* kBinaryOnly = "programs have no JSON form: give the configuration as a .pb file";
 
 [[noreturn]] void refuse(const std::string& path, const std::string& expected) {
     throw ConfigError{(path.empty() ? std::string("the configuration") : "\"" + path + "\"") + " must be " + expected};
@@ -69,6 +76,13 @@ std::int32_t int32At(const Value& value, const std::string& path) {
     const std::int64_t number = int64At(value, path);
     if (number < INT32_MIN || number > INT32_MAX) refuse(path, "a 32-bit whole number");
     return static_cast<std::int32_t>(number);
+}
+
+// Type codes are unsigned 32-bit fields; the setter keeps their bits.
+std::int32_t uint32At(const Value& value, const std::string& path) {
+    const std::int64_t number = int64At(value, path);
+    if (number < 0 || number > UINT32_MAX) refuse(path, "a whole number from 0 to 4294967295");
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(number));
 }
 
 std::vector<std::string> textListAt(const Value& value, const std::string& path) {
@@ -117,6 +131,11 @@ auto member(int tag) {
 template <class M>
 auto int32Member(int tag) {
     return member<M, int32At, measurement::NANOSetInt32>(tag);
+}
+
+template <class M>
+auto uint32Member(int tag) {
+    return member<M, uint32At, measurement::NANOSetInt32>(tag);
 }
 
 template <class M>
@@ -190,6 +209,95 @@ APMPBConsentSection consentAt(const Value& value, const std::string& path) {
     return readMessage(value, path, members);
 }
 
+// A sub-message member: the JSON object read with its own members.
+template <class M, class Sub>
+auto messageMember(int tag, const Members<Sub>& members) {
+    return [tag, &members](M& message, const Value& value, const std::string& path) {
+        measurement::NANOSetMessage(message, at<M>(tag), readMessage(value, path, members));
+    };
+}
+
+template <class M, class Element>
+auto messagesMember(int tag, const Members<Element>& members) {
+    return [tag, &members](M& message, const Value& value, const std::string& path) {
+        measurement::NANOSetArray(message, at<M>(tag), readMessages(value, path, members));
+    };
+}
+
+// Audience definitions under their proto field names; type codes are plain
+// numbers, so a code the engine does not know can be served too.
+const Members<APMPBNumberFilter>& numberFilterMembers() {
+    using Filter = APMPBNumberFilter;
+    static const Members<Filter> members = {
+        {"comparison_type", uint32Member<Filter>(nano_APMPBNumberFilter_comparison_type_tag)},
+        {"match_as_float", boolMember<Filter>(nano_APMPBNumberFilter_match_as_float_tag)},
+        {"comparison_value", textMember<Filter>(nano_APMPBNumberFilter_comparison_value_tag)},
+        {"min_comparison_value", textMember<Filter>(nano_APMPBNumberFilter_min_comparison_value_tag)},
+        {"max_comparison_value", textMember<Filter>(nano_APMPBNumberFilter_max_comparison_value_tag)},
+    };
+    return members;
+}
+
+const Members<APMPBStringFilter>& stringFilterMembers() {
+    using Filter = APMPBStringFilter;
+    static const Members<Filter> members = {
+        {"match_type", uint32Member<Filter>(nano_APMPBStringFilter_match_type_tag)},
+        {"expression", textMember<Filter>(nano_APMPBStringFilter_expression_tag)},
+        {"case_sensitive", boolMember<Filter>(nano_APMPBStringFilter_case_sensitive_tag)},
+        {"expression_list", textListMember<Filter>(nano_APMPBStringFilter_expression_list_tag)},
+    };
+    return members;
+}
+
+const Members<APMPBFilter>& valueFilterMembers() {
+    using Filter = APMPBFilter;
+    static const Members<Filter> members = {
+        {"string_filter", messageMember<Filter>(nano_APMPBFilter_string_filter_tag, stringFilterMembers())},
+        {"number_filter", messageMember<Filter>(nano_APMPBFilter_number_filter_tag, numberFilterMembers())},
+        {"complement", boolMember<Filter>(nano_APMPBFilter_complement_tag)},
+        {"parameter_name", textMember<Filter>(nano_APMPBFilter_parameter_name_tag)},
+    };
+    return members;
+}
+
+const Members<APMPBEventFilter>& eventFilterMembers() {
+    using Filter = APMPBEventFilter;
+    static const Members<Filter> members = {
+        {"filter_id", int32Member<Filter>(nano_APMPBEventFilter_filter_id_tag)},
+        {"event_name", textMember<Filter>(nano_APMPBEventFilter_event_name_tag)},
+        {"parameter_filters", messagesMember<Filter>(nano_APMPBEventFilter_parameter_filters_tag, valueFilterMembers())},
+        {"event_count_filter",
+         messageMember<Filter>(nano_APMPBEventFilter_event_count_filter_tag, numberFilterMembers())},
+        {"dynamic", boolMember<Filter>(nano_APMPBEventFilter_dynamic_tag)},
+        {"sequence", boolMember<Filter>(nano_APMPBEventFilter_sequence_tag)},
+        {"session_scoped", boolMember<Filter>(nano_APMPBEventFilter_session_scoped_tag)},
+    };
+    return members;
+}
+
+const Members<APMPBPropertyFilter>& propertyFilterMembers() {
+    using Filter = APMPBPropertyFilter;
+    static const Members<Filter> members = {
+        {"filter_id", int32Member<Filter>(nano_APMPBPropertyFilter_filter_id_tag)},
+        {"property_name", textMember<Filter>(nano_APMPBPropertyFilter_property_name_tag)},
+        {"filter", messageMember<Filter>(nano_APMPBPropertyFilter_filter_tag, valueFilterMembers())},
+        {"dynamic", boolMember<Filter>(nano_APMPBPropertyFilter_dynamic_tag)},
+        {"sequence", boolMember<Filter>(nano_APMPBPropertyFilter_sequence_tag)},
+        {"session_scoped", boolMember<Filter>(nano_APMPBPropertyFilter_session_scoped_tag)},
+    };
+    return members;
+}
+
+const Members<APMPBAudience>& audienceMembers() {
+    static const Members<APMPBAudience> members = {
+        {"audience_id", int32Member<APMPBAudience>(nano_APMPBAudience_audience_id_tag)},
+        {"event_filters", messagesMember<APMPBAudience>(nano_APMPBAudience_event_filters_tag, eventFilterMembers())},
+        {"property_filters",
+         messagesMember<APMPBAudience>(nano_APMPBAudience_property_filters_tag, propertyFilterMembers())},
+    };
+    return members;
+}
+
 const Members<APMPBMeasurementConfig>& configMembers() {
     using Config = APMPBMeasurementConfig;
     static const Members<Config> members = {
@@ -214,7 +322,7 @@ const Members<APMPBMeasurementConfig>& configMembers() {
          }},
         {"data_controls", textListMember<Config>(10)},
         {"core_platform_services", textListMember<Config>(11)},
-        {"audiences", [](Config&, const Value&, const std::string&) { throw ConfigError{kBinaryOnly}; }},
+        {"audiences", messagesMember<Config>(nano_APMPBMeasurementConfig_audiences_tag, audienceMembers())},
         {"programs", [](Config&, const Value&, const std::string&) { throw ConfigError{kBinaryOnly}; }},
     };
     return members;

@@ -29,10 +29,23 @@ struct ServedConfig {
 //    "consent": {"defaults": [{"type": 1, "status": 2}],
 //                "delegations": [{"type": 3, "delegated_type": 1}],
 //                "regional_defaults": []},
-//    "data_controls": ["..."], "core_platform_services": ["..."]}
+//    "data_controls": ["..."], "core_platform_services": ["..."],
+//    "audiences": [{"audience_id": 1,
+//                   "event_filters": [{"filter_id": 0, "event_name": "kuvo_calculate",
+//                                      "event_count_filter": {"comparison_type": 2, "comparison_value": "3"},
+//                                      "parameter_filters": [{"parameter_name": "n",
+//                                                             "number_filter": {...}}],
+//                                      "dynamic": true, "sequence": false, "session_scoped": false}],
+//                   "property_filters": [{"filter_id": 1, "property_name": "tier",
+//                                         "filter": {"string_filter": {"match_type": 5, "expression": "gold",
+//                                                                      "case_sensitive": true,
+//                                                                      "expression_list": []},
+//                                                    "complement": false}}]}]}
 //
-// Every key is optional; setting values are text. Audiences and programs
-// have no JSON form: a configuration with them is given as ".pb". Nothing,
+// Every key is optional; setting values and comparison values are text,
+// match and comparison types plain numbers (audience keys are the proto
+// field names). Programs have no JSON form: a configuration with them is
+// given as ".pb". Nothing,
 // with a one-line reason in *error, for a file that cannot be read or
 // understood.
 std::optional<ServedConfig> loadConfig(const std::filesystem::path& path, std::string* error = nullptr);

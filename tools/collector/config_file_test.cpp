@@ -122,8 +122,44 @@ TEST_CASE("the JSON form of a configuration encodes the message it describes") {
         CHECK(refusal(R"({"events": {"e": {"blocked": 1}}})") == "\"events.e.blocked\" must be true or false");
         CHECK(refusal(R"({"consent": {"defaults": [{"kind": 1}]}})") == "unknown key \"consent.defaults[].kind\"");
         CHECK(refusal(R"({"data_controls": "x"})") == "\"data_controls\" must be a list");
-        CHECK(refusal(R"({"audiences": []})").find(".pb") != std::string::npos);
+        CHECK(refusal(R"({"programs": []})").find(".pb") != std::string::npos);
+        CHECK(refusal(R"({"audiences": [{"event_filters": [{"name": "e"}]}]})") ==
+              "unknown key \"audiences[].event_filters[].name\"");
+        CHECK(refusal(R"({"audiences": [{"property_filters": [{"filter": {"string_filter": {"match_type": -1}}}]}]})") ==
+              "\"audiences[].property_filters[].filter.string_filter.match_type\" must be a whole number from 0 to "
+              "4294967295");
+        CHECK(refusal(R"({"audiences": {"audience_id": 1}})") == "\"audiences\" must be a list");
     }
+}
+
+TEST_CASE("audience definitions in the JSON form") {
+    testsupport::TempDir dir;
+    const char* const json = R"({"audiences": [
+      {"audience_id": 3,
+       "event_filters": [{"filter_id": 0, "event_name": "kuvo_calculate",
+                          "event_count_filter": {"comparison_type": 2, "comparison_value": "3"},
+                          "parameter_filters": [{"parameter_name": "n", "complement": true,
+                                                 "number_filter": {"comparison_type": 4, "min_comparison_value": "1",
+                                                                   "max_comparison_value": "9"}}],
+                          "dynamic": true, "session_scoped": true}],
+       "property_filters": [{"filter_id": 1, "property_name": "tier", "sequence": true,
+                             "filter": {"string_filter": {"match_type": 7, "expression": "gold",
+                                                          "case_sensitive": true,
+                                                          "expression_list": ["a", "b"]}}}]},
+      {"audience_id": 4294967295000}]})";
+    CHECK(refusal(json) == "\"audiences[].audience_id\" must be a 32-bit whole number");
+    std::string valid = json;
+    valid.replace(valid.find("4294967295000"), 13, "5");
+    const auto bytes = encode(valid);
+    REQUIRE(bytes);
+    // protoc's reading: audience 3 with its property filter (tag 2) and
+    // event filter (tag 3); the unknown match type 7 is kept as it is.
+    const std::string raw = rawDecoding(dir, *bytes);
+    CHECK(raw ==
+          "6{1:3"
+          "2{1:12:\"tier\"3{1{1:72:\"gold\"3:14:\"a\"4:\"b\"}}5:1}"
+          "3{1:02:\"kuvo_calculate\"3{2{1:44:\"1\"5:\"9\"}3:14:\"n\"}5{1:23:\"3\"}6:18:1}}"
+          "6{1:5}");
 }
 
 TEST_CASE("a configuration file is served with its validators") {

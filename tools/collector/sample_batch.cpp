@@ -68,6 +68,55 @@ APMPBMeasurementBundle firstBundle() {
     return bundle;
 }
 
+measurement::APMPBResultData resultData(std::vector<std::uint64_t> status, std::vector<std::uint64_t> results) {
+    using Data = measurement::APMPBResultData;
+    Data data;
+    measurement::NANOSetArray(data, at<Data>(nano_APMPBResultData_status_words_tag), status);
+    measurement::NANOSetArray(data, at<Data>(nano_APMPBResultData_result_words_tag), results);
+    return data;
+}
+
+// Audience 12, changed since its last report: filters 0, 2 and 64
+// evaluated, 2 true, with a dynamic time for 2 and sequence times for 64;
+// before, filter 0 alone, true.
+measurement::APMPBAudienceLeafFilterResult audienceResult() {
+    using Leaf = measurement::APMPBAudienceLeafFilterResult;
+    using Dynamic = measurement::APMPBDynamicFilterResultTimestamp;
+    using Sequence = measurement::APMPBSequenceFilterResultTimestamp;
+    auto current = resultData({0x5, 0x1}, {0x4, 0x0});
+    Dynamic dynamic;
+    measurement::NANOSetInt32(dynamic, at<Dynamic>(nano_APMPBDynamicFilterResultTimestamp_filter_id_tag), 2);
+    measurement::NANOSetInt64(dynamic, at<Dynamic>(nano_APMPBDynamicFilterResultTimestamp_timestamp_seconds_tag),
+                              1714568000);
+    Sequence sequence;
+    measurement::NANOSetInt32(sequence, at<Sequence>(nano_APMPBSequenceFilterResultTimestamp_filter_id_tag), 64);
+    measurement::NANOSetArray(sequence, at<Sequence>(nano_APMPBSequenceFilterResultTimestamp_timestamps_seconds_tag),
+                              std::vector<std::int64_t>{1714567000, 1714568000});
+    measurement::NANOSetArray(current, at<measurement::APMPBResultData>(nano_APMPBResultData_dynamic_filter_timestamps_tag),
+                              std::vector{dynamic});
+    measurement::NANOSetArray(current,
+                              at<measurement::APMPBResultData>(nano_APMPBResultData_sequence_filter_timestamps_tag),
+                              std::vector{sequence});
+    Leaf leaf;
+    measurement::NANOSetInt32(leaf, at<Leaf>(nano_APMPBAudienceLeafFilterResult_audience_id_tag), 12);
+    measurement::NANOSetMessage(leaf, at<Leaf>(nano_APMPBAudienceLeafFilterResult_current_data_tag), current);
+    measurement::NANOSetMessage(leaf, at<Leaf>(nano_APMPBAudienceLeafFilterResult_previous_data_tag),
+                                resultData({0x1}, {0x1}));
+    measurement::NANOSetBool(leaf, at<Leaf>(nano_APMPBAudienceLeafFilterResult_new_audience_tag), false);
+    return leaf;
+}
+
+// Audience 13, reported for the first time: filter 1 evaluated, false.
+measurement::APMPBAudienceLeafFilterResult firstAudienceResult() {
+    using Leaf = measurement::APMPBAudienceLeafFilterResult;
+    Leaf leaf;
+    measurement::NANOSetInt32(leaf, at<Leaf>(nano_APMPBAudienceLeafFilterResult_audience_id_tag), 13);
+    measurement::NANOSetMessage(leaf, at<Leaf>(nano_APMPBAudienceLeafFilterResult_current_data_tag),
+                                resultData({0x2}, {0x0}));
+    measurement::NANOSetBool(leaf, at<Leaf>(nano_APMPBAudienceLeafFilterResult_new_audience_tag), true);
+    return leaf;
+}
+
 APMPBMeasurementBundle secondBundle() {
     APMPBMeasurementBundle bundle;
     setString(bundle, 14, "1:1234:ios:ab12");
@@ -78,6 +127,8 @@ APMPBMeasurementBundle secondBundle() {
     const auto error = event("kuvo_got_error", 1714568400001,
                              {stringParameter("error", "Line\nbreak"), intParameter("count", INT64_MIN)});
     measurement::NANOSetArray(bundle, APMPBMeasurementBundleFieldIndex(2), std::vector{error});
+    measurement::NANOSetArray(bundle, APMPBMeasurementBundleFieldIndex(29),
+                              std::vector{audienceResult(), firstAudienceResult()});
     return bundle;
 }
 

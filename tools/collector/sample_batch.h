@@ -31,7 +31,11 @@ measurement::APMPBEvent event(const std::string& name, std::int64_t millis, cons
 //        "_s" at 1714564800500 without parameters;
 //   2: app "1:1234:ios:ab12", index 8, start 1714568400000, consent "G1-0",
 //      tracking status 3; event "kuvo_got_error" at 1714568400001:
-//        "error" = "Line\nbreak", "count" = -9223372036854775808 (int).
+//        "error" = "Line\nbreak", "count" = -9223372036854775808 (int);
+//      audience results: audience 12, not new, now filters 0 and 64 false
+//        and 2 true, filter 2 last matched 1714568000, filter 64 at
+//        1714567000 and 1714568000, before filter 0 true; audience 13, new,
+//        filter 1 false.
 Bytes sampleBatch();
 
 }  // namespace tools::collector::testing

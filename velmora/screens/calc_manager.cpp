@@ -1,5 +1,6 @@
 #include "velmora/screens/calc_manager.h"
 
+#include <memory>
 #include <utility>
 
 #include "platform/dispatch/clock.h"
@@ -24,10 +25,22 @@ const platform::DefaultsKey<std::optional<platform::Date>>& firstAppStart() {
 
 }  // namespace
 
-CalcManager& CalcManager::shared() {
-    static CalcManager* instance = new CalcManager();  // lives as long as the process
-    return *instance;
+namespace {
+
+std::unique_ptr<CalcManager>& sharedSlot() {
+    static auto* slot = new std::unique_ptr<CalcManager>();  // lives as long as the process
+    return *slot;
 }
+
+}  // namespace
+
+CalcManager& CalcManager::shared() {
+    auto& slot = sharedSlot();
+    if (!slot) slot = std::make_unique<CalcManager>();
+    return *slot;
+}
+
+void CalcManager::resetShared() { sharedSlot().reset(); }
 
 CalcManager::CalcManager(platform::UserDefaults userDefaults) : userDefaults_(std::move(userDefaults)) {
     calculations_ = loadCalculations();

@@ -24,6 +24,9 @@ public:
 
     // The process's store on the standard preferences, made on first use.
     static CalcManager& shared();
+    // Lets go of the shared store; the next shared() loads it again from the
+    // standard preferences, as a new run of the process does (tests, runner).
+    static void resetShared();
 
     // Loads the stored history and both optional calculations. The first-start
     // date comes from the process clock (platform::dispatch::currentClock()).

@@ -1,0 +1,217 @@
+// Bundling of 10,000 stored raw events of the application's own shapes
+// (calculations, refused inputs, screen views) with 0, 10 and 100 audience
+// definitions: every event is evaluated against the filters stored under its
+// name and every bundle reads and rewrites the audiences' results. Each
+// figure is the best of three runs on a fresh database; the ratios compare
+// the same events within this run.
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include "measurement/audience/audience.h"
+#include "measurement/audience/audience_fields.h"
+#include "measurement/audience/filter_outcome.h"
+#include "measurement/core/bundle_audience.h"
+#include "measurement/foundation/event.h"
+#include "measurement/foundation/monitor.h"
+#include "measurement/foundation/scheduler.h"
+#include "measurement/foundation/user_attribute.h"
+#include "measurement/store/database.h"
+#include "measurement/store/database_config_storage.h"
+#include "measurement/store/persisted_config.h"
+#include "measurement/store/remote_config.h"
+#include "measurement/upload/app_event_shapes.h"
+#include "measurement/upload/bundler.h"
+#include "platform/dispatch/clock.h"
+
+using namespace measurement;
+using namespace measurement::audience_field;
+
+namespace {
+
+constexpr int kEvents = 10000;
+constexpr std::int64_t kFingerprint = 42;
+
+class ScratchFolder {
+public:
+    ScratchFolder() {
+        static int counter = 0;
+        path_ = std::filesystem::temp_directory_path() /
+                ("velmora-bench-audiences-" + std::to_string(::getpid()) + "-" + std::to_string(++counter));
+        std::filesystem::create_directories(path_);
+    }
+    ~ScratchFolder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+private:
+    std::filesystem::path path_;
+};
+
+APMEvent eventNumber(int i, double start) {
+    const double timestamp = start + i * 1.0;
+    switch (i % 10) {
+        case 0: case 1: case 2: case 3: case 4:
+            return APMEvent("app", true, "kuvo_calculate", timestamp, 0, upload_test::kuvoCalculateParameters());
+        case 5: case 6:
+            return APMEvent("app", true, "kuvo_got_error", timestamp, 0, upload_test::kuvoGotErrorParameters());
+        default:
+            return APMEvent("auto", false, "_vs", timestamp, 0, upload_test::screenViewParameters());
+    }
+}
+
+APMPBMeasurementBundle header() {
+    APMPBMeasurementBundle bundle;
+    NANOSetInt32(bundle, APMPBMeasurementBundleFieldIndex(1), 1);
+    NANOSetString(bundle, APMPBMeasurementBundleFieldIndex(8), std::string("ios"));
+    NANOSetString(bundle, APMPBMeasurementBundleFieldIndex(14), std::string("com.velmora.bernoulli"));
+    NANOSetString(bundle, APMPBMeasurementBundleFieldIndex(52), std::string("G111"));
+    const APMUserAttribute tier("app", "tier", APMValue(std::string("gold")), 1700000000);
+    const APMUserAttribute level("app", "level", APMValue(std::int64_t{7}), 1700000000);
+    NANOSetArray(bundle, APMPBMeasurementBundleFieldIndex(3),
+                 std::vector{tier.protoUserAttribute(), level.protoUserAttribute()});
+    return bundle;
+}
+
+APMPBNumberFilter number(std::uint32_t type, const std::string& value) {
+    APMPBNumberFilter filter;
+    NANOSetInt32(filter, kNumberComparisonType, static_cast<std::int32_t>(type));
+    NANOSetString(filter, kNumberComparisonValue, value);
+    return filter;
+}
+
+APMPBFilter stringParameter(const std::string& name, std::uint32_t type, const std::string& expression) {
+    APMPBStringFilter string;
+    NANOSetInt32(string, kStringMatchType, static_cast<std::int32_t>(type));
+    NANOSetString(string, kStringExpression, expression);
+    APMPBFilter filter;
+    NANOSetMessage(filter, kFilterString, string);
+    NANOSetString(filter, kFilterParameterName, name);
+    return filter;
+}
+
+APMPBEventFilter eventFilter(std::int32_t filterID, const std::string& name, std::vector<APMPBFilter> parameters,
+                             int flagTag) {
+    APMPBEventFilter filter;
+    NANOSetInt32(filter, kEventFilterID, filterID);
+    NANOSetString(filter, kEventFilterEventName, name);
+    if (!parameters.empty()) NANOSetArray(filter, kEventFilterParameterFilters, parameters);
+    if (flagTag) NANOSetBool(filter, APMPBFieldIndexForTag(flagTag), true);
+    return filter;
+}
+
+// Audience i: one filter for each event shape of the run (a count and a
+// parameter comparison, a string match that is a regular expression for
+// every third audience, an exact screen name) and one user-property
+// filter, with dynamic, sequence and session-scoped filters among them.
+APMPBAudience audienceNumber(int i) {
+    APMPBFilter steps;
+    NANOSetMessage(steps, kFilterNumber, number(kAPMComparisonGreaterThan, "3"));
+    NANOSetString(steps, kFilterParameterName, std::string("solutionStepsCount"));
+    auto calculate = eventFilter(0, "kuvo_calculate", {steps}, i % 2 ? nano_APMPBEventFilter_dynamic_tag : 0);
+    NANOSetMessage(calculate, kEventFilterCountFilter, number(kAPMComparisonGreaterThan, std::to_string(i)));
+    const auto error = eventFilter(
+        1, "kuvo_got_error",
+        {i % 3 == 0 ? stringParameter("error_case", kAPMMatchRegularExpression, "less.*x§" + std::to_string(i))
+                    : stringParameter("error_case", kAPMMatchBeginsWith, "mustBe")},
+        i % 4 == 0 ? nano_APMPBEventFilter_sequence_tag : 0);
+    const auto screen = eventFilter(2, "_vs", {stringParameter("_sn", kAPMMatchExact, "Calculator")},
+                                    i % 5 == 0 ? nano_APMPBEventFilter_session_scoped_tag : 0);
+    APMPBStringFilter gold;
+    NANOSetInt32(gold, kStringMatchType, static_cast<std::int32_t>(kAPMMatchInList));
+    NANOSetArray(gold, kStringExpressionList, std::vector<std::string>{"silver", "gold"});
+    APMPBFilter goldFilter;
+    NANOSetMessage(goldFilter, kFilterString, gold);
+    APMPBPropertyFilter tier;
+    NANOSetInt32(tier, kPropertyFilterID, 3);
+    NANOSetString(tier, kPropertyFilterName, std::string("tier"));
+    NANOSetMessage(tier, kPropertyFilterFilter, goldFilter);
+    NANOSetBool(tier, kPropertyFilterDynamic, true);
+    APMPBAudience audience;
+    NANOSetInt32(audience, kAudienceID, i + 1);
+    NANOSetArray(audience, kAudienceEventFilters, std::vector{calculate, error, screen});
+    NANOSetArray(audience, kAudiencePropertyFilters, std::vector{tier});
+    return audience;
+}
+
+struct Figures {
+    double seconds = 0;
+    int bundles = 0;
+    std::size_t storedResults = 0;
+};
+
+Figures runOnce(int audiences) {
+    ScratchFolder dir;
+    APMScheduler scheduler;
+    const std::string path = (dir / "measurement.sql").string();
+    std::shared_ptr<APMDatabase> database;
+    scheduler.workerQueue()->sync([&] { database = APMDatabase::makeWithPath(path, nullptr); });
+    if (!database) {
+        std::fprintf(stderr, "cannot open the database\n");
+        std::exit(1);
+    }
+    APMRemoteConfigEnvironment environment;
+    environment.appID = "1:461025:ios:7c3e9a1f52d84b60";
+    environment.bundleIdentifier = "com.velmora.bernoulli";
+    APMRemoteConfig config(std::make_shared<APMDatabaseConfigStorage>(database), environment);
+    APMPersistedConfig persisted(dir / "settings.plist");
+    Figures figures;
+    scheduler.workerQueue()->sync([&] {
+        auto audience = std::make_shared<APMAudience>(*database);
+        std::vector<APMPBAudience> definitions;
+        for (int i = 0; i < audiences; ++i) definitions.push_back(audienceNumber(i));
+        if (!audience->updateAudiences(definitions)) {
+            std::fprintf(stderr, "the definitions were refused\n");
+            std::exit(1);
+        }
+        const double start = platform::dispatch::currentClock()->now() - kEvents;
+        database->insertRawEventMetadata(header(), kFingerprint, nullptr);
+        database->performTransaction([&] {
+            for (int i = 0; i < kEvents; ++i) database->insertRawEvent(eventNumber(i, start), kFingerprint, nullptr);
+            return true;
+        });
+        APMBundlerInputs inputs;
+        inputs.audience = std::make_shared<APMEngineBundleAudience>(audience);
+        APMBundler bundler(*database, config, persisted, inputs);
+        const auto begin = std::chrono::steady_clock::now();
+        while (bundler.bundleRawEvents()) ++figures.bundles;
+        figures.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+        figures.storedResults = database->allFilterResults(nullptr).value_or(std::map<std::int32_t, APMFilterResult>{}).size();
+        audience.reset();
+        database.reset();
+    });
+    return figures;
+}
+
+Figures best(int audiences) {
+    Figures chosen;
+    for (int run = 0; run < 3; ++run) {
+        const Figures figures = runOnce(audiences);
+        if (run == 0 || figures.seconds < chosen.seconds) chosen = figures;
+    }
+    return chosen;
+}
+
+}  // namespace
+
+int main() {
+    APMMonitor::shared().muteConsole();
+    std::printf("bundling %d stored events (5 kuvo_calculate : 2 kuvo_got_error : 3 screen views), best of 3\n",
+                kEvents);
+    std::printf("%-10s %8s %10s %12s %14s %10s\n", "audiences", "bundles", "seconds", "events/s", "results kept",
+                "time / 0");
+    const Figures none = best(0);
+    for (const int count : {0, 10, 100}) {
+        const Figures figures = count == 0 ? none : best(count);
+        std::printf("%-10d %8d %10.3f %12.0f %14zu %10.2f\n", count, figures.bundles, figures.seconds,
+                    kEvents / figures.seconds, figures.storedResults, figures.seconds / none.seconds);
+    }
+    return 0;
+}
