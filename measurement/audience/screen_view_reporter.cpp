@@ -47,6 +47,12 @@ std::shared_ptr<APMScreenViewReporter> APMScreenViewReporter::make(
     std::shared_ptr<APMScreenViewReporter> reporter(
         new APMScreenViewReporter(std::move(host), std::move(adExposureReporter)));
     reporter->observeApplication();
+    // Made once the application is active already (an engine configured
+    // late): it has been activated, as if it had heard so.
+    if (platform::ui::Application::shared().applicationState() == platform::ui::ApplicationState::active) {
+        reporter->isAppActive_ = true;
+        reporter->appHasBeenInitialized_ = true;
+    }
     return reporter;
 }
 
