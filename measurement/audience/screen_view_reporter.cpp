@@ -151,13 +151,6 @@ void APMScreenViewReporter::trackScreenWithParameters(const platform::Value::Dic
     screen->setEventTimestamp(timestamp);
     logEntry(kAPMMonitorLevelDebug, kAPMLoggingScreenViewCode, "Logging screen view with screen name and screen class",
              {optionalText(name), optionalText(screenClass)});
-    // Read and replaced in one step, so that two screen views logged at
-    // once each name the other as their previous screen at most once.
-    APMScreenRef previous;
-    queue_->sync([&] {
-        previous = currentScreen_;
-        currentScreen_ = screen;
-    });
     platform::Value::Dictionary own = parameters;
     own.erase("screen_name");
     own.erase("screen_class");
@@ -168,10 +161,21 @@ void APMScreenViewReporter::trackScreenWithParameters(const platform::Value::Dic
         sanitized.emplace(key, value.objectValue());
     }
     std::weak_ptr<APMScreenViewReporter> weak = weak_from_this();
+    // Read and replaced in one step, so that two screen views logged at
+    // once each name the other as their previous screen at most once. Until
+    // its own report has run, the screen is not re-reported by an
+    // activation that slips in between.
+    APMScreenRef previous;
+    queue_->sync([&] {
+        previous = currentScreen_;
+        currentScreen_ = screen;
+        awaitingReport_.insert(screen.get());
+    });
     APMScreenRef next = screen;
     queue_->async([weak, previous, next, sanitized] {
         auto self = weak.lock();
         if (!self) return;
+        self->awaitingReport_.erase(next.get());
         self->postScreenDidChangeNotification(previous, next);
         self->logViewScreenEvent(previous, next, sanitized);
     });
@@ -305,6 +309,7 @@ void APMScreenViewReporter::handleApplicationDidBecomeActive() {
     queue_->async([weak] {
         auto self = weak.lock();
         if (!self || self->previousScreen_ == self->currentScreen_ || !APMIsScreenReportingEnabled()) return;
+        if (self->currentScreen_ && self->awaitingReport_.count(self->currentScreen_.get())) return;
         self->logViewScreenEvent(self->previousScreen_, self->currentScreen_, {});
     });
 }

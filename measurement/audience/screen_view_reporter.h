@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -103,6 +104,8 @@ private:
     std::weak_ptr<platform::ui::ViewController> currentViewController_;
     APMScreenRef currentScreen_;
     APMScreenRef previousScreen_;
+    // Screens logged by the application whose report is still queued.
+    std::set<const APMScreen*> awaitingReport_;
 
     std::atomic<bool> allowScreenParameters_{true};
     std::atomic<bool> isAppActive_{false};
