@@ -1,0 +1,114 @@
+// Window-level view operations: key window lookup, loading overlay, toasts and segment images.
+#include "velmora/shell/view_manager.h"
+
+#include "platform/dispatch/queue.h"
+#include "platform/frameworks/material/style.h"
+#include "platform/gfx/animation.h"
+#include "platform/gfx/appearance.h"
+#include "platform/ui/application.h"
+#include "platform/ui/image_view.h"
+#include "platform/ui/label.h"
+#include "platform/ui/segmented_control.h"
+#include "platform/ui/stack_view.h"
+#include "platform/ui/view_controller.h"
+#include "platform/ui/window.h"
+#include "velmora/screens/kuvo_color.h"
+
+namespace velmora {
+
+using platform::gfx::Color;
+using platform::gfx::Rect;
+using platform::ui::View;
+
+std::shared_ptr<platform::ui::Window> ViewManager::keyWindow() {
+    const auto& scenes = platform::ui::Application::shared().connectedScenes();
+    if (scenes.empty() || !scenes.front()) return nullptr;
+    auto windows = scenes.front()->windows();
+    return windows.empty() ? nullptr : windows.front();
+}
+
+void ViewManager::showLoadingOverlay() {
+    auto window = keyWindow();
+    if (!window || window->viewWithTag(loadingOverlayTag)) return;
+    // The window's own coordinates: a window away from the screen's origin
+    // is still covered from its corner.
+    auto overlay = std::make_shared<View>(window->bounds());
+    overlay->setTag(loadingOverlayTag);
+    overlay->setBackgroundColor(Color::white(0.0, 0.7));
+    window->addSubview(overlay);
+
+    auto spinner = std::make_shared<platform::ui::ActivityIndicatorView>(platform::ui::ActivityIndicatorStyle::large);
+    spinner->setCenter(platform::material::center(overlay->frame()));
+    spinner->setColor(platform::gfx::isDarkMode() ? KuvoColor::lightGray() : KuvoColor::tertiaryGroupedBackground());
+    spinner->startAnimating();
+    overlay->addSubview(spinner);
+}
+
+void ViewManager::hideLoadingOverlay() {
+    auto window = keyWindow();
+    if (!window) return;
+    if (auto overlay = window->viewWithTag(loadingOverlayTag); overlay && overlay != window) {
+        overlay->removeFromSuperview();
+    }
+}
+
+void ViewManager::showLoadingOverlayOnMain() { platform::dispatch::mainQueue().async([] { showLoadingOverlay(); }); }
+
+void ViewManager::hideLoadingOverlayOnMain() { platform::dispatch::mainQueue().async([] { hideLoadingOverlay(); }); }
+
+void ViewManager::showToast(const std::string& message) {
+    auto window = keyWindow();
+    auto root = window ? window->rootViewController() : nullptr;
+    auto target = root ? root->viewIfLoaded() : nullptr;
+    if (!target) return;
+    Rect frame = target->frame();
+    double w = frame.width(), h = frame.height();
+    auto toast = std::make_shared<platform::ui::Label>(Rect(w / 2 - 0.9 * w / 2, h - 120, 0.9 * w, 40));
+    toast->setBackgroundColor(KuvoColor::label().withAlphaComponent(0.8));
+    toast->setTextColor(KuvoColor::tertiaryGroupedBackground());
+    if (auto font = platform::gfx::Font::named("Avenir-Book", 14)) toast->setFont(*font);
+    toast->setTextAlignment(platform::ui::TextAlignment::center);
+    toast->setNumberOfLines(2);
+    toast->setText(message);
+    toast->setAlpha(1.0);
+    toast->layer()->setCornerRadius(10);
+    toast->setClipsToBounds(true);
+    target->addSubview(toast);
+    platform::gfx::runOnMainAfter(toastDuration, [toast] { fadeOutToast(toast); });
+}
+
+void ViewManager::fadeOutToast(const std::shared_ptr<platform::ui::Label>& toast) {
+    if (!toast) return;
+    platform::ui::AnimationOptions options;
+    options.curve = platform::ui::AnimationCurve::easeOut;
+    View::animate(
+        toastFadeDuration, 0, options, [toast] { toast->setAlpha(0.0); },
+        [toast](bool) { toast->removeFromSuperview(); });
+}
+
+void ViewManager::setSegmentImagesAspectFit(View& view) {
+    auto children = view.subviews();  // the walk must not see the list change under it
+    for (const auto& sub : children) {
+        bool container = platform::ui::isExactly<View>(*sub) || platform::ui::isExactly<platform::ui::StackView>(*sub);
+        if (container && !sub->subviews().empty()) {
+            setSegmentImagesAspectFit(*sub);
+            continue;
+        }
+        if (!platform::ui::isExactly<platform::ui::SegmentedControl>(*sub)) continue;
+        for (const auto& inner : collectSubviews(*sub)) {
+            if (platform::ui::isKindOf<platform::ui::ImageView>(*inner)) {
+                inner->setContentMode(platform::ui::ContentMode::scaleAspectFit);
+            }
+        }
+    }
+}
+
+std::vector<std::shared_ptr<View>> ViewManager::collectSubviews(const View& view) {
+    std::vector<std::shared_ptr<View>> out;
+    for (const auto& sub : view.subviews()) {
+        out.insert(out.end(), sub->subviews().begin(), sub->subviews().end());
+    }
+    return out;
+}
+
+}  // namespace velmora

@@ -1,0 +1,180 @@
+// Tests of the window-level view operations: key window, loading overlay, toasts on the clock, segment images.
+#include <doctest/doctest.h>
+
+#include "platform/gfx/appearance.h"
+#include "platform/ui/application.h"
+#include "platform/ui/image_view.h"
+#include "platform/ui/label.h"
+#include "platform/ui/segmented_control.h"
+#include "platform/ui/stack_view.h"
+#include "platform/ui/table_view.h"
+#include "velmora/shell/shell_pages_test_support.h"
+#include "velmora/shell/view_manager.h"
+
+using namespace velmora;
+using platform::gfx::Rect;
+using platform::ui::View;
+
+namespace {
+
+int overlayCount(View& window) {
+    int count = 0;
+    for (const auto& view : window.allDescendants()) count += view->tag() == ViewManager::loadingOverlayTag;
+    return count;
+}
+
+std::vector<std::shared_ptr<platform::ui::Label>> toasts(View& root) {
+    std::vector<std::shared_ptr<platform::ui::Label>> out;
+    for (const auto& sub : root.subviews()) {
+        if (auto label = std::dynamic_pointer_cast<platform::ui::Label>(sub)) out.push_back(label);
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST_CASE("the key window is the first window of the first scene") {
+    testing::ShellStage stage;
+    CHECK(ViewManager::keyWindow().get() == &stage.window());
+    auto second = std::make_shared<platform::ui::Window>();
+    second->makeKeyAndVisible();
+    CHECK(ViewManager::keyWindow().get() == &stage.window());  // first, even when another is key
+    auto& app = platform::ui::Application::shared();
+    app.disconnectScene(app.connectedScenes().front());
+    CHECK(ViewManager::keyWindow() == nullptr);
+    SUBCASE("without a window nothing is shown") {
+        ViewManager::showLoadingOverlay();
+        ViewManager::showToast("nobody sees this");
+        CHECK(overlayCount(stage.window()) == 0);
+        CHECK(toasts(*stage.root()->view()).empty());
+    }
+}
+
+TEST_CASE("the loading overlay") {
+    testing::ShellStage stage(Rect(0, 0, 400, 800));
+    SUBCASE("at most one, and one hide removes it") {
+        ViewManager::showLoadingOverlay();
+        ViewManager::showLoadingOverlay();
+        CHECK(overlayCount(stage.window()) == 1);
+        auto overlay = stage.window().viewWithTag(ViewManager::loadingOverlayTag);
+        CHECK(overlay->frame() == Rect(0, 0, 400, 800));
+        CHECK(overlay->backgroundColor() == platform::gfx::Color::white(0.0, 0.7));
+        REQUIRE(overlay->subviews().size() == 1);
+        auto spinner = std::dynamic_pointer_cast<platform::ui::ActivityIndicatorView>(overlay->subviews()[0]);
+        REQUIRE(spinner);
+        CHECK(spinner->style() == platform::ui::ActivityIndicatorStyle::large);
+        CHECK(spinner->isAnimating());
+        CHECK(spinner->center() == platform::gfx::Point{200, 400});
+        ViewManager::hideLoadingOverlay();
+        CHECK(overlayCount(stage.window()) == 0);
+        ViewManager::hideLoadingOverlay();
+        CHECK(overlayCount(stage.window()) == 0);
+    }
+    SUBCASE("the spinner's colour follows the interface style") {
+        struct Row {
+            platform::gfx::InterfaceStyle style;
+            platform::gfx::Color colour;
+        };
+        for (const Row& row : {Row{platform::gfx::InterfaceStyle::dark, platform::gfx::Color::white(0.9)},
+                               Row{platform::gfx::InterfaceStyle::light,
+                                   platform::gfx::Color::tertiarySystemGroupedBackground()}}) {
+            platform::gfx::InterfaceStyleScope style(row.style);
+            ViewManager::showLoadingOverlay();
+            auto overlay = stage.window().viewWithTag(ViewManager::loadingOverlayTag);
+            auto spinner = std::dynamic_pointer_cast<platform::ui::ActivityIndicatorView>(overlay->subviews()[0]);
+            CHECK(spinner->color()->rgba() == row.colour.rgba());
+            ViewManager::hideLoadingOverlay();
+        }
+    }
+    SUBCASE("a window away from the screen's corner is covered from its own corner") {
+        stage.window().setFrame(Rect(100, 50, 400, 800));
+        ViewManager::showLoadingOverlay();
+        CHECK(stage.window().viewWithTag(ViewManager::loadingOverlayTag)->frame() == Rect(0, 0, 400, 800));
+    }
+    SUBCASE("the on-main variants wait for the main queue") {
+        ViewManager::showLoadingOverlayOnMain();
+        CHECK(overlayCount(stage.window()) == 0);
+        stage.settle();
+        CHECK(overlayCount(stage.window()) == 1);
+        ViewManager::hideLoadingOverlayOnMain();
+        CHECK(overlayCount(stage.window()) == 1);
+        stage.settle();
+        CHECK(overlayCount(stage.window()) == 0);
+    }
+}
+
+TEST_CASE("toasts show for three seconds and fade out over two") {
+    testing::ShellStage stage(Rect(0, 0, 400, 800));
+    auto& root = *stage.root()->view();
+    ViewManager::showToast("The value must be a whole number.");
+    auto shown = toasts(root);
+    REQUIRE(shown.size() == 1);
+    auto toast = shown[0];
+    CHECK(toast->frame() == Rect(20, 680, 360, 40));
+    CHECK(toast->text() == "The value must be a whole number.");
+    CHECK(toast->numberOfLines() == 2);
+    CHECK(toast->textAlignment() == platform::ui::TextAlignment::center);
+    CHECK(toast->font().name() == "Avenir-Book");
+    CHECK(toast->font().pointSize() == 14);
+    CHECK(toast->layer()->cornerRadius() == 10);
+    CHECK(toast->clipsToBounds());
+    CHECK(toast->backgroundColor()->alpha() == doctest::Approx(0.8));
+
+    stage.advance(2.9);
+    CHECK(toast->alpha() == 1.0);
+    stage.advance(0.1);  // 3 s: the fade begins
+    CHECK(toast->alpha() == 0.0);
+    CHECK(toast->superview() != nullptr);
+    ViewManager::showToast("second");
+    stage.advance(1.9);  // 4.9 s
+    CHECK(toasts(root).size() == 2);
+    stage.advance(0.1);  // 5 s: the first is gone, the second lies on
+    shown = toasts(root);
+    REQUIRE(shown.size() == 1);
+    CHECK(shown[0]->text() == "second");
+    stage.advance(3);
+    CHECK(toasts(root).empty());
+}
+
+TEST_CASE("segment images become aspect-fit inside plain and stack views only") {
+    auto makeControl = [] {
+        auto control = std::make_shared<platform::ui::SegmentedControl>();
+        control->insertSegment(platform::gfx::Image(platform::gfx::Size{10, 10}), 0);
+        control->insertSegment(platform::gfx::Image(platform::gfx::Size{10, 10}), 1);
+        control->layoutSubviews();
+        return control;
+    };
+    auto imageModes = [](platform::ui::SegmentedControl& control) {
+        std::vector<platform::ui::ContentMode> modes;
+        for (const auto& view : ViewManager::collectSubviews(control)) {
+            if (platform::ui::isKindOf<platform::ui::ImageView>(*view)) modes.push_back(view->contentMode());
+        }
+        return modes;
+    };
+    struct StackSubclass : platform::ui::StackView {};
+    auto root = std::make_shared<View>();
+    auto plain = std::make_shared<View>();
+    auto stack = std::make_shared<platform::ui::StackView>();
+    auto nested = makeControl();
+    stack->addSubview(nested);
+    plain->addSubview(stack);
+    root->addSubview(plain);
+    auto direct = makeControl();
+    root->addSubview(direct);
+    auto cell = std::make_shared<platform::ui::TableViewCell>();
+    auto inCell = makeControl();
+    cell->addSubview(inCell);
+    root->addSubview(cell);
+    auto subclass = std::make_shared<StackSubclass>();
+    auto inSubclass = makeControl();
+    subclass->addSubview(inSubclass);
+    root->addSubview(subclass);
+
+    REQUIRE(imageModes(*nested).size() == 2);
+    ViewManager::setSegmentImagesAspectFit(*root);
+    const auto fit = std::vector<platform::ui::ContentMode>(2, platform::ui::ContentMode::scaleAspectFit);
+    CHECK(imageModes(*nested) == fit);
+    CHECK(imageModes(*direct) == fit);
+    CHECK(imageModes(*inCell) != fit);
+    CHECK(imageModes(*inSubclass) != fit);
+}
