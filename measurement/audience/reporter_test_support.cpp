@@ -129,6 +129,7 @@ ReporterFixture::ReporterFixture(const Settings& settings, bool manualQueues)
 ReporterFixture::~ReporterFixture() {
     time.settle();
     sessions->userEngagementTimer().cancel();
+    host->attach(nullptr, nullptr);  // the session reporter holds the host
     platform::ui::Application::shared().reset();
 }
 
