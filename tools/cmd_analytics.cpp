@@ -2,19 +2,25 @@
 // public analytics interface and returns once it is stored.
 // `velmora analytics dump`: the stored raw events, queued bundles and user
 // properties as JSON read from the measurement database.
+// `velmora analytics consent [TYPE=granted|denied ...]`: sets consent through
+// the public interface and prints the consent state the engine then holds.
 // The application's own commands (`velmora calc`) configure the default
 // application as start-up does, so their events are stored too. The engine
 // uploads what it stores to the measurement service named by the service
 // property list or by $VELMORA_MEASUREMENT_SERVICE_URL; without one nothing
 // is sent.
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <future>
 #include <iostream>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "measurement/core/arurerudo.h"
+#include "measurement/core/facade.h"
 #include "measurement/core/stored_data.h"
 #include "measurement/core/measurement.h"
 #include "measurement/foundation/messages.h"
@@ -100,6 +106,77 @@ int logOne(const std::string& name, const std::vector<std::string>& pairs) {
     return 0;
 }
 
+// Waits until everything the public interface accepted so far has reached
+// the engine (which first waits for the engine to start).
+bool waitUntilHandled() {
+    auto handled = std::make_shared<std::promise<void>>();
+    measurement::APMAnalytics::performAfterQueuedOperations("velmora:handled", [handled] { handled->set_value(); });
+    return handled->get_future().wait_for(std::chrono::duration<double>(kStoreTimeoutSeconds)) ==
+           std::future_status::ready;
+}
+
+// "ad_storage=granted" ... as consent settings; false, with the reason on
+// stderr, for anything else.
+bool parseConsent(const std::vector<std::string>& pairs, Value::Dictionary& settings) {
+    const auto& types = measurement::APMConsentSettingsUtil::consentTypes();
+    for (const auto& pair : pairs) {
+        const auto equals = pair.find('=');
+        const std::string type = pair.substr(0, equals);
+        const std::string status = equals == std::string::npos ? "" : pair.substr(equals + 1);
+        if (std::find(types.begin(), types.end(), type) == types.end()) {
+            std::cerr << "velmora analytics consent: \"" << pair
+                      << "\" names no consent type (ad_storage, analytics_storage, ad_user_data, ad_personalization)\n";
+            return false;
+        }
+        if (status != measurement::kAPMConsentGranted && status != measurement::kAPMConsentDenied) {
+            std::cerr << "velmora analytics consent: " << type << " is granted or denied, not \"" << status << "\"\n";
+            return false;
+        }
+        settings[type] = status;
+    }
+    return true;
+}
+
+void printConsent(const measurement::APMConsentSettingsUtil& state, bool json) {
+    const auto settings = state.consentSettings().value_or(Value::Dictionary{});
+    if (json) {
+        std::cout << platform::writeJSON(Value::Dictionary{{"signals", state.consentSignals()},
+                                                           {"diagnostics", state.consentDiagnostics()},
+                                                           {"source", state.consentSource()},
+                                                           {"settings", settings},
+                                                           {"description", state.description()}},
+                                         true)
+                  << '\n';
+        return;
+    }
+    std::cout << "consent signals: " << state.consentSignals() << '\n'
+              << "consent diagnostics: " << state.consentDiagnostics() << '\n'
+              << "consent source: " << state.consentSource() << '\n'
+              << state.description() << '\n';
+}
+
+int consent(const std::vector<std::string>& pairs, bool json) {
+    Value::Dictionary settings;
+    if (!parseConsent(pairs, settings)) return 2;
+    if (!velmora::configureMeasurementAnalytics()) {
+        std::cerr << "velmora analytics consent: the application could not be configured\n";
+        return 1;
+    }
+    // The engine has started, with the consent of earlier runs, before the
+    // new settings go in.
+    bool handled = waitUntilHandled();
+    if (handled && !settings.empty()) {
+        measurement::VEZArurerudo::setConsent(settings);
+        handled = waitUntilHandled();
+    }
+    if (!handled) {
+        std::cerr << "velmora analytics consent: the engine did not answer within " << kStoreTimeoutSeconds << " s\n";
+        return 1;
+    }
+    printConsent(*measurement::APMMeasurement::sharedInstance()->consentState(), json);
+    return waitUntilStored() ? 0 : 1;
+}
+
 Value describeHeader(const measurement::APMPBMeasurementBundle& header) {
     using measurement::APMPBMeasurementBundleFieldIndex;
     auto text = [&](int tag) { return Value(measurement::NANOGetString(header, APMPBMeasurementBundleFieldIndex(tag)).value_or("")); };
@@ -111,7 +188,7 @@ Value describeHeader(const measurement::APMPBMeasurementBundle& header) {
                              {"device_model", text(10)},     {"language", text(11)},
                              {"app_id", text(14)},           {"app_version", text(16)},
                              {"measurement_app_id", text(25)}, {"consent_signals", text(52)},
-                             {"user_properties", properties}};
+                             {"consent_diagnostics", text(71)}, {"user_properties", properties}};
 }
 
 int dump() {
@@ -167,6 +244,7 @@ struct Options {
     std::string data;
     std::string name;
     std::vector<std::string> parameters;
+    bool json = false;
 };
 
 // The application's commands configure the default application at their
@@ -210,6 +288,16 @@ const tools::CommandRegistration registration([](CLI::App& app, int& status) {
     dumpCommand->callback([options, &status] {
         useDataFolder(options->data.empty() ? dataFolderFromEnvironment() : std::filesystem::path(options->data));
         status = dump();
+    });
+
+    auto* consentCommand = analytics->add_subcommand(
+        "consent", "Set consent through the public interface and print the consent state the engine holds");
+    consentCommand->add_option("settings", options->parameters, "Consent as TYPE=granted or TYPE=denied");
+    consentCommand->add_flag("--json", options->json, "Print the state as JSON");
+    consentCommand->add_option("--data", options->data, dataHelp);
+    consentCommand->callback([options, &status] {
+        useDataFolder(options->data.empty() ? dataFolderFromEnvironment() : std::filesystem::path(options->data));
+        status = consent(options->parameters, options->json);
     });
     storeApplicationEvents(app);
 });

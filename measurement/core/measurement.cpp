@@ -10,6 +10,7 @@
 #include "measurement/foundation/daily_counts.h"
 #include "measurement/foundation/environment.h"
 #include "measurement/foundation/event_parameters.h"
+#include "measurement/upload/identity_support/identity_support.h"
 #include "platform/dispatch/clock.h"
 #include "platform/foundation/user_defaults.h"
 #include "measurement/upload/uploader.h"
@@ -111,10 +112,16 @@ void APMMeasurement::resetSharedInstanceForTesting() {
 
 APMMeasurement::APMMeasurement()
     : scheduler_(std::make_unique<APMScheduler>()),
+      consentState_(std::make_shared<APMConsentSettingsUtil>()),
       network_(std::make_shared<platform::RULNetwork>(reachabilityHost(), nullptr, nullptr, scheduler_->workerQueue())),
       uploadAlarm_(std::make_unique<APMAlarm>(scheduler_->workerQueue(), "Measurement timer")),
       purchaseCallbackQueue_(platform::dispatch::makeSerialQueue("com.rozeda.measurement.purchases")),
-      initTimestamp_(now()) {}
+      initTimestamp_(now()) {
+    // The platform identity support is part of this engine as built: the
+    // default identity support finds it by name, as it would find it missing
+    // from an engine built without it.
+    APMPlatformIdentitySupport::registerClass();
+}
 
 APMMeasurement::~APMMeasurement() {
     observers_.clear();
@@ -159,6 +166,7 @@ bool APMMeasurement::initializeComponentsOnWorkerQueue() {
     enabled_ = persistedConfig_->measurementEnabled();
     makeRemoteConfig();
     makeSessionReporter();
+    restoreConsentOnWorkerQueue();
     makeAudience();
     uploader_ = APMMakeEngineUploader(shared_from_this(),
                                       {database_, configStorage_, persistedConfig_, remoteConfigInstance(), audience_});
@@ -196,14 +204,13 @@ void APMMeasurement::makeRemoteConfig() {
 
 void APMMeasurement::startOnWorkerQueue() {
     const auto config = this->config();
-    setProspectiveConsentSettings();
     const auto searchAds = APMSeams::searchAdReporter();
     searchAds->setSearchAdReporterEnabled(true);
     searchAds->start();
     if (config->tcfFeatureEnabled()) {
-        const auto tcf = APMSeams::tcfClient();
-        tcf->setIsDMARegion(config->isDMARegion());
-        tcf->setConsentFromTCFData();
+        makeTCFClient();
+        tcfClient_->setIsDMARegion(config->isDMARegion());
+        tcfClient_->setConsentFromTCFData();
     }
     const auto conversions = APMSeams::onDeviceConversion();
     conversions->checkPSMDependencyOnWorkerQueue();
@@ -403,7 +410,7 @@ void APMMeasurement::setSessionTimeoutInterval(double seconds) {
 
 void APMMeasurement::updateConsentSettingsUtilWithRemoteConfig() {
     const auto config = this->config();
-    const auto consent = APMSeams::consentState();
+    const auto& consent = consentState_;
     const auto before = consent->adPersonalization();
     const auto defaults = config->consentDefaults();
     const auto delegations = config->consentDelegations();
@@ -420,10 +427,12 @@ void APMMeasurement::updateConsentSettingsUtilWithRemoteConfig() {
     if (consent->adPersonalization() != before) shouldUpdateNPAUserProperty_ = true;
 }
 
-void APMMeasurement::tcfClientSetConsentFromData() { APMSeams::tcfClient()->setConsentFromTCFData(); }
+void APMMeasurement::tcfClientSetConsentFromData() {
+    if (tcfClient_) tcfClient_->setConsentFromTCFData();
+}
 
 void APMMeasurement::wipeoutAnalyticsDataAndResetComponents() {
-    const auto consent = APMSeams::consentState();
+    const auto& consent = consentState_;
     if (config()->DMAConsentEnabled() && consent->adPersonalization()) {
         consent->unsetAdPersonalization();
         consent->setDefaultSettings(std::nullopt);
@@ -491,7 +500,7 @@ int APMMeasurement::productTypeCode(const std::string& productType) {
 
 APMPBMeasurementBundle APMMeasurement::createRawEventMetadataWithUserAttributes(
     const std::vector<APMUserAttribute>& userAttributes) const {
-    return APMMakeRawEventMetadata(APMCurrentRawEventMetadataSource(measurementAppID_), userAttributes);
+    return APMMakeRawEventMetadata(APMCurrentRawEventMetadataSource(measurementAppID_, *consentState_), userAttributes);
 }
 
 std::int64_t APMMeasurement::currentDayIndex() const {

@@ -23,6 +23,8 @@
 #include "measurement/store/database_config_storage.h"
 #include "measurement/store/persisted_config.h"
 #include "measurement/store/remote_config.h"
+#include "measurement/upload/consent/consent_settings_util.h"
+#include "measurement/upload/consent/tcf_client.h"
 #include "measurement/upload/upload_host.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/frameworks/app_core/background_task.h"
@@ -70,6 +72,12 @@ public:
     APMPersistedConfig* persistedConfig() const { return persistedConfig_.get(); }
     APMDatabaseConfigStorage* configStorage() const { return configStorage_.get(); }
     std::shared_ptr<APMRemoteConfig> remoteConfigInstance() const;
+    // The consent state, made with the engine (so that the facade's consent
+    // operations have it before the engine starts) and safe from any thread.
+    const std::shared_ptr<APMConsentSettingsUtil>& consentState() const { return consentState_; }
+    // The TCF client, made at start when the server flag allows it; none
+    // otherwise. Worker queue only.
+    const std::shared_ptr<APMTCFClient>& tcfClient() const { return tcfClient_; }
     // The engine's audiences, over its own database (their calls run inside
     // its transactions); made with the database, none before.
     const std::shared_ptr<APMAudience>& audience() const { return audience_; }
@@ -154,6 +162,10 @@ public:
     void tcfClientSetConsentFromData();
     void wipeoutAnalyticsDataAndResetComponents();
     void setProspectiveConsentSettings();
+    // "ad_personalization" from the value of an "_npa" user property that a
+    // caller, not the engine's own mirror of the consent, set (1: not
+    // personalised).
+    void updateAdPersonalizationConsentFromNPAValue(const APMValue& value);
 
     // Purchases: keeps the purchased transactions that are not duplicates and
     // hands them to the callback on a background queue.
@@ -167,6 +179,10 @@ public:
 
 private:
     bool initializeComponentsOnWorkerQueue();
+    // The consent of earlier runs, before anything made or handed out an
+    // identifier against it.
+    void restoreConsentOnWorkerQueue();
+    void makeTCFClient();
     void startOnWorkerQueue();
     void observeApplication();
     std::string nextBlockID();
@@ -193,6 +209,8 @@ private:
     std::shared_ptr<APMDatabaseConfigStorage> configStorage_;
     mutable std::mutex remoteConfigMutex_;  // remoteConfig_
     std::shared_ptr<APMRemoteConfig> remoteConfig_;
+    const std::shared_ptr<APMConsentSettingsUtil> consentState_;
+    std::shared_ptr<APMTCFClient> tcfClient_;
     // After the database it works on, so that it goes first.
     std::shared_ptr<APMAudience> audience_;
     std::shared_ptr<platform::RULNetwork> network_;

@@ -1,6 +1,6 @@
 #pragma once
 
-// The calls the engine core makes into the identity, consent, attribution,
+// The calls the engine core makes into the identity, attribution,
 // audience, purchase and event-editing components. Each is an
 // interface named after what it calls, with a default that does nothing (or
 // answers the neutral value), so the core runs on its own; a component plugs
@@ -25,35 +25,6 @@
 #include "platform/foundation/value.h"
 
 namespace measurement {
-
-// The consent state: which storage types are granted, and by which source.
-// Called from the facade's serial queue and the worker queue.
-class APMConsentStateSeam {
-public:
-    virtual ~APMConsentStateSeam() = default;
-    // "G1" and one character each for "ad_storage" and "analytics_storage".
-    virtual std::string consentSignals() const { return "G1--"; }
-    virtual std::string consentDiagnostics() const { return ""; }
-    virtual bool isAnalyticsStorageDenied() const { return false; }
-    virtual bool isAdUserDataDenied() const { return false; }
-    // Whether "ad_user_data" changed from the given previous denial.
-    virtual bool didAdUserDataConsentChange(bool /*wasDenied*/) const { return false; }
-    // "ad_personalization": none when unset.
-    virtual std::optional<bool> adPersonalization() const { return std::nullopt; }
-    // Consent type to "granted" / "denied".
-    virtual platform::Value::Dictionary consentSettings() const { return {}; }
-    virtual int consentSource() const { return 100; }
-    virtual bool isConsentSourceHigherPriority(int /*source*/) const { return true; }
-    virtual void updateSettings(const platform::Value::Dictionary& /*settings*/, int /*source*/) {}
-    virtual void setConsentSettings(const platform::Value::Dictionary& /*settings*/) {}
-    virtual void setConsentSource(int /*source*/) {}
-    virtual void clearAllSettings() {}
-    virtual void setDefaultSettings(const std::optional<platform::Value::Dictionary>& /*settings*/) {}
-    virtual void setDelegatedSettings(const std::optional<platform::Value::Dictionary>& /*settings*/) {}
-    virtual void setRegionalDefaults(const std::optional<platform::Value::Dictionary>& /*settings*/) {}
-    virtual void unsetAdPersonalization() {}
-    virtual std::string description() const { return consentSignals(); }
-};
 
 // Device and application identifiers.
 class APMIdentitySeam {
@@ -104,14 +75,6 @@ public:
     virtual ~APMSearchAdReporterSeam() = default;
     virtual void setSearchAdReporterEnabled(bool /*enabled*/) {}
     virtual void start() {}
-};
-
-// The TCF consent signals client.
-class APMTCFClientSeam {
-public:
-    virtual ~APMTCFClientSeam() = default;
-    virtual void setIsDMARegion(bool /*region*/) {}
-    virtual void setConsentFromTCFData() {}
 };
 
 // On-device conversion measurement.
@@ -193,11 +156,9 @@ public:
 // never answer null.
 class APMSeams {
 public:
-    static std::shared_ptr<APMConsentStateSeam> consentState();
     static std::shared_ptr<APMIdentitySeam> identity();
     static std::shared_ptr<APMConditionalUserPropertySeam> conditionalUserProperties();
     static std::shared_ptr<APMSearchAdReporterSeam> searchAdReporter();
-    static std::shared_ptr<APMTCFClientSeam> tcfClient();
     static std::shared_ptr<APMOnDeviceConversionSeam> onDeviceConversion();
     static std::shared_ptr<APMSKAdNetworkSeam> skAdNetwork();
     static std::shared_ptr<APMDeepLinkSeam> deepLinks();
@@ -208,11 +169,9 @@ public:
     static std::shared_ptr<APMEventEditingFactory> eventEditingFactory();
 
     // nullptr restores the default.
-    static void setConsentState(std::shared_ptr<APMConsentStateSeam> seam);
     static void setIdentity(std::shared_ptr<APMIdentitySeam> seam);
     static void setConditionalUserProperties(std::shared_ptr<APMConditionalUserPropertySeam> seam);
     static void setSearchAdReporter(std::shared_ptr<APMSearchAdReporterSeam> seam);
-    static void setTCFClient(std::shared_ptr<APMTCFClientSeam> seam);
     static void setOnDeviceConversion(std::shared_ptr<APMOnDeviceConversionSeam> seam);
     static void setSKAdNetwork(std::shared_ptr<APMSKAdNetworkSeam> seam);
     static void setDeepLinks(std::shared_ptr<APMDeepLinkSeam> seam);
