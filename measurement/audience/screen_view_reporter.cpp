@@ -40,6 +40,20 @@ const platform::Value* find(const platform::Value::Dictionary& parameters, const
     return it == parameters.end() ? nullptr : &it->second;
 }
 
+// The application's own parameters of a "screen_view", checked as those of
+// a public event.
+platform::Value::Dictionary applicationParameters(platform::Value::Dictionary parameters, std::size_t maxLength) {
+    parameters.erase("screen_name");
+    parameters.erase("screen_class");
+    APMEventParameterLimits limits;
+    limits.maxValueLength = maxLength;
+    platform::Value::Dictionary sanitized;
+    for (const auto& [key, value] : APMSanitizedEventParameters(parameters, "screen_view", true, true, limits)) {
+        sanitized.emplace(key, value.objectValue());
+    }
+    return sanitized;
+}
+
 }  // namespace
 
 std::shared_ptr<APMScreenViewReporter> APMScreenViewReporter::make(
@@ -135,50 +149,49 @@ void APMScreenViewReporter::trackScreenWithParameters(const platform::Value::Dic
     }
     std::optional<std::string> name = nameValue ? std::optional(nameValue->asString()) : std::nullopt;
     std::optional<std::string> screenClass = classValue ? std::optional(classValue->asString()) : std::nullopt;
-    if (!screenClass) {
-        if (APMScheduler::isOnMainThread()) {
-            if (auto root = APMKeyWindowRootViewController()) {
-                screenClass = APMDefaultScreenClassName(platform::ui::runtimeClassOf(*root).name);
-            }
-        } else if (APMIsScreenReportingEnabled()) {
-            queue_->sync([&] {
-                if (currentScreen_) screenClass = currentScreen_->className();
-            });
-        }
-    }
+    if (!screenClass) screenClass = classOfUnclassedScreen();
     auto screen = std::make_shared<APMScreen>(name, screenClass, incrementScreenInstanceID());
     screen->setManuallyTracked(true);
     screen->setEventTimestamp(timestamp);
     logEntry(kAPMMonitorLevelDebug, kAPMLoggingScreenViewCode, "Logging screen view with screen name and screen class",
              {optionalText(name), optionalText(screenClass)});
-    platform::Value::Dictionary own = parameters;
-    own.erase("screen_name");
-    own.erase("screen_class");
-    APMEventParameterLimits limits;
-    limits.maxValueLength = maxLength;
-    platform::Value::Dictionary sanitized;
-    for (const auto& [key, value] : APMSanitizedEventParameters(own, "screen_view", true, true, limits)) {
-        sanitized.emplace(key, value.objectValue());
-    }
+    const auto own = applicationParameters(parameters, maxLength);
     std::weak_ptr<APMScreenViewReporter> weak = weak_from_this();
-    // Read and replaced in one step, so that two screen views logged at
-    // once each name the other as their previous screen at most once. Until
-    // its own report has run, the screen is not re-reported by an
-    // activation that slips in between.
-    APMScreenRef previous;
+    // Replaced and its report queued in one step, so that screen views
+    // logged at once are reported in order, each naming the one before.
+    // Until its report has run, an activation that slipped in between does
+    // not report the screen as well.
     queue_->sync([&] {
-        previous = currentScreen_;
+        APMScreenRef previous = currentScreen_;
+        APMScreenRef next = screen;
         currentScreen_ = screen;
         awaitingReport_.insert(screen.get());
+        queue_->async([weak, previous, next, own] {
+            auto self = weak.lock();
+            if (!self) return;
+            self->awaitingReport_.erase(next.get());
+            self->postScreenDidChangeNotification(previous, next);
+            self->logViewScreenEvent(previous, next, own);
+        });
     });
-    APMScreenRef next = screen;
-    queue_->async([weak, previous, next, sanitized] {
-        auto self = weak.lock();
-        if (!self) return;
-        self->awaitingReport_.erase(next.get());
-        self->postScreenDidChangeNotification(previous, next);
-        self->logViewScreenEvent(previous, next, sanitized);
-    });
+}
+
+// A screen view without a class: on the main thread the class of the key
+// window's root controller; elsewhere the current screen's, when automatic
+// reporting is on.
+std::optional<std::string> APMScreenViewReporter::classOfUnclassedScreen() const {
+    if (APMScheduler::isOnMainThread()) {
+        auto root = APMKeyWindowRootViewController();
+        if (!root) return std::nullopt;
+        return APMDefaultScreenClassName(platform::ui::runtimeClassOf(*root).name);
+    }
+    std::optional<std::string> screenClass;
+    if (APMIsScreenReportingEnabled()) {
+        queue_->sync([&] {
+            if (currentScreen_) screenClass = currentScreen_->className();
+        });
+    }
+    return screenClass;
 }
 
 void APMScreenViewReporter::setScreenName(const std::optional<std::string>& screenName,

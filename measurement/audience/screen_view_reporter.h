@@ -94,6 +94,7 @@ private:
     void observeApplication();
     std::size_t maxValueLength() const;
     bool allowsScreenViews() const { return isAppActive() || !appHasBeenInitialized(); }
+    std::optional<std::string> classOfUnclassedScreen() const;
     // Makes the visible controller of the stack current, when it is tracked.
     void makeVisibleControllerCurrent(APMViewControllerStack& stack);
 

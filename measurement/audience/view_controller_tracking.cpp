@@ -101,6 +101,26 @@ ControllerRef visibleThrough(const ControllerRef& entry) {
     return next && isLoadedInWindow(*next) ? next : nullptr;
 }
 
+// A controller's class name as a screen class: cut to the value length
+// between characters, never inside one (code 31007); none when it is still
+// no valid value (code 31008).
+std::optional<std::string> screenClassWithin(const std::string& className, std::size_t maxLength) {
+    auto name = className;
+    if (APMUTF16Length(name) > maxLength) {
+        name = APMTruncatedToUTF16Length(className, maxLength);
+        APMMonitor::shared().logWithLevel(
+            kAPMMonitorLevelDebug, kAPMTrimmedScreenClassCode,
+            "Trimmed name of default screen class. Original screen class, trimmed screen class",
+            platform::Value(className), platform::Value(name));
+    }
+    if (!APMDataTypeValidator::isValidScreenParameterValue(platform::Value(name), nullptr, maxLength)) {
+        APMMonitor::shared().logWithLevel(kAPMMonitorLevelWarning, kAPMInvalidDefaultScreenClassCode,
+                                          "Received invalid default screen class", platform::Value(name));
+        return std::nullopt;
+    }
+    return name;
+}
+
 std::string messageCode(long code) {
     char text[32];
     std::snprintf(text, sizeof text, "I-ACS%06ld", code);
@@ -267,29 +287,18 @@ void APMScreenViewReporter::setCurrentViewController(const ControllerRef& contro
                                  screen ? platform::Value(static_cast<long long>(screen->instanceID())) : platform::Value());
             return;
         }
-        auto name = defaultName;
-        if (APMUTF16Length(name) > maxLength) {
-            // Cut between characters, never inside one.
-            name = APMTruncatedToUTF16Length(defaultName, maxLength);
-            monitor.logWithLevel(kAPMMonitorLevelDebug, kAPMTrimmedScreenClassCode,
-                                 "Trimmed name of default screen class. Original screen class, trimmed screen class",
-                                 platform::Value(defaultName), platform::Value(name));
-        }
-        if (!APMDataTypeValidator::isValidScreenParameterValue(platform::Value(name), nullptr, maxLength)) {
-            monitor.logWithLevel(kAPMMonitorLevelWarning, kAPMInvalidDefaultScreenClassCode,
-                                 "Received invalid default screen class", platform::Value(name));
-            return;
-        }
+        const auto name = screenClassWithin(defaultName, maxLength);
+        if (!name) return;
         auto screen = APMViewControllerScreen(*controller);
         if (!screen) {
-            screen = std::make_shared<APMScreen>(std::nullopt, name, incrementScreenInstanceID());
+            screen = std::make_shared<APMScreen>(std::nullopt, *name, incrementScreenInstanceID());
             APMSetViewControllerScreen(*controller, screen);
         }
         currentViewController_ = controller;
         if (screen == currentScreen_) return;
         if (engineEnabled) {
             monitor.logWithLevel(kAPMMonitorLevelDebug, kAPMTrackingViewControllerCode,
-                                 "Tracking view controller. Class, ID", platform::Value(name),
+                                 "Tracking view controller. Class, ID", platform::Value(*name),
                                  platform::Value(static_cast<long long>(screen->instanceID())));
         }
         APMScreenRef previous = currentScreen_ ? currentScreen_->copy() : nullptr;
