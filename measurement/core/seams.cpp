@@ -42,12 +42,9 @@ void put(std::shared_ptr<Seam> value) {
     void APMSeams::setter(std::shared_ptr<Type> seam) { put<Type>(std::move(seam)); }
 
 APM_SEAM(APMIdentitySeam, identity, setIdentity)
-APM_SEAM(APMConditionalUserPropertySeam, conditionalUserProperties, setConditionalUserProperties)
-APM_SEAM(APMSearchAdReporterSeam, searchAdReporter, setSearchAdReporter)
 APM_SEAM(APMOnDeviceConversionSeam, onDeviceConversion, setOnDeviceConversion)
 APM_SEAM(APMSKAdNetworkSeam, skAdNetwork, setSKAdNetwork)
 APM_SEAM(APMDeepLinkSeam, deepLinks, setDeepLinks)
-APM_SEAM(APMPurchaseReporterSeam, purchaseReporter, setPurchaseReporter)
 
 #undef APM_SEAM
 
@@ -60,12 +57,9 @@ void APMSeams::setEventEditingFactory(std::shared_ptr<APMEventEditingFactory> fa
 
 void APMSeams::resetAll() {
     setIdentity(nullptr);
-    setConditionalUserProperties(nullptr);
-    setSearchAdReporter(nullptr);
     setOnDeviceConversion(nullptr);
     setSKAdNetwork(nullptr);
     setDeepLinks(nullptr);
-    setPurchaseReporter(nullptr);
     setEventEditingFactory(nullptr);
 }
 
