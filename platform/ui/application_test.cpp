@@ -48,15 +48,20 @@ TEST_CASE("launch and activation") {
         void willResignActive(Application&) override { log->push_back("resign"); }
         void didEnterBackground(Application&) override { log->push_back("background"); }
     };
-    auto token = platform::NotificationCenter::defaultCenter().addObserver(
-        Application::didBecomeActiveNotification, &app, [&](const platform::Notification&) { log.push_back("posted"); });
+    auto& center = platform::NotificationCenter::defaultCenter();
+    auto launched = center.addObserver(Application::didFinishLaunchingNotification, &app,
+                                       [&](const platform::Notification&) { log.push_back("launched"); });
+    auto token = center.addObserver(Application::didBecomeActiveNotification, &app,
+                                    [&](const platform::Notification&) { log.push_back("posted"); });
+    auto resigned = center.addObserver(Application::willResignActiveNotification, &app,
+                                       [&](const platform::Notification&) { log.push_back("resigned"); });
     CHECK(app.launch(std::make_shared<Delegate>(&log)));
     CHECK(app.applicationState() == ApplicationState::active);
     app.enterBackground();
     app.enterForeground();
     app.becomeActive();
-    CHECK(log == std::vector<std::string>{"launch (inactive)", "active", "posted", "resign", "background", "active",
-                                          "posted"});
+    CHECK(log == std::vector<std::string>{"launch (inactive)", "launched", "active", "posted", "resign", "resigned",
+                                          "background", "active", "posted"});
 }
 
 TEST_CASE("scenes, windows and the key window") {

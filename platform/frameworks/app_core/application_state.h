@@ -3,10 +3,11 @@
 namespace platform {
 
 // The application's lifecycle announcements, posted on the default
-// notification centre by the application object (or by a test or tool that
-// stands in for it).
-inline constexpr const char* kApplicationDidFinishLaunchingNotification = "ApplicationDidFinishLaunchingNotification";
-inline constexpr const char* kApplicationDidBecomeActiveNotification = "ApplicationDidBecomeActiveNotification";
-inline constexpr const char* kApplicationWillResignActiveNotification = "ApplicationWillResignActiveNotification";
+// notification centre by the application object (platform::ui::Application,
+// whose names these are) or by a test or tool that stands in for it. The
+// libraries that observe them need not know the user-interface layer.
+inline constexpr const char* kApplicationDidFinishLaunchingNotification = "UIApplicationDidFinishLaunchingNotification";
+inline constexpr const char* kApplicationDidBecomeActiveNotification = "UIApplicationDidBecomeActiveNotification";
+inline constexpr const char* kApplicationWillResignActiveNotification = "UIApplicationWillResignActiveNotification";
 
 }  // namespace platform
