@@ -4,7 +4,9 @@
 #include "platform/ui/storyboard.h"
 #include "velmora/screens/calc_manager.h"
 #include "velmora/screens/screen_scenes.h"
+#include "velmora/shell/add_cell_table_view_cell.h"
 #include "velmora/shell/first_launch.h"
+#include "velmora/shell/kuvo_ads_view_controller.h"
 #include "velmora/shell/left_view_controller.h"
 #include "velmora/shell/measurement_analytics.h"
 #include "velmora/shell/page_factory.h"
@@ -16,6 +18,8 @@ namespace velmora {
 void registerApplicationInterface(std::shared_ptr<RemoteConfigManager> manager) {
     registerScreenScenes();
     registerDrawerMenuScene();
+    registerKuvoAdsNib();
+    registerAddCellNib();
     installShellPages(std::move(manager));
 }
 
