@@ -1,20 +1,30 @@
 // `velmora analytics log NAME [key=value ...]`: logs one event through the
 // public analytics interface and returns once it is stored.
+// `velmora analytics purchase PRODUCT --price 0.99 [--quantity 3]
+// [--receipt]`: the store reports one purchased transaction of the product,
+// which the engine turns into a purchase event; returns once it is stored.
 // `velmora analytics dump`: the stored raw events, queued bundles and user
 // properties as JSON read from the measurement database.
+// `velmora analytics consent [TYPE=granted|denied ...]`: sets consent through
+// the public interface and prints the consent state the engine then holds.
 // The application's own commands (`velmora calc`) configure the default
 // application as start-up does, so their events are stored too. The engine
 // uploads what it stores to the measurement service named by the service
 // property list or by $VELMORA_MEASUREMENT_SERVICE_URL; without one nothing
 // is sent.
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 #include <filesystem>
+#include <future>
 #include <iostream>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "measurement/core/arurerudo.h"
+#include "measurement/core/facade.h"
 #include "measurement/core/stored_data.h"
 #include "measurement/core/measurement.h"
 #include "measurement/foundation/messages.h"
@@ -26,6 +36,9 @@
 #include "platform/frameworks/app_core/app.h"
 #include "platform/frameworks/app_core/application_state.h"
 #include "platform/frameworks/app_core/background_task.h"
+#include "platform/frameworks/app_store_receipt/receipt_writer.h"
+#include "platform/frameworks/payment_queue/payment_queue.h"
+#include "platform/frameworks/product_catalogue/product_catalogue.h"
 #include "tools/command_registry.h"
 #include "velmora/shell/measurement_analytics.h"
 
@@ -100,6 +113,157 @@ int logOne(const std::string& name, const std::vector<std::string>& pairs) {
     return 0;
 }
 
+struct PurchaseOptions {
+    std::string product;
+    std::string price;
+    std::string currency = "USD";
+    std::int64_t quantity = 1;
+    std::string transaction;
+    std::string original;
+    // 0 non-consumable, 1 consumable, 2 non-renewing, 3 auto-renewable.
+    int type = 1;
+    bool receipt = false;
+};
+
+std::size_t storedPurchaseEvents() {
+    const auto data = measurement::APMReadStoredData(nullptr);
+    if (!data) return 0;
+    std::size_t count = 0;
+    for (const auto& stored : data->rawEvents) {
+        const auto& name = stored.raw.event().name();
+        count += name == "_iap" || name == "_iapx" || name == "_assr" || name == "_assc";
+    }
+    return count;
+}
+
+// The purchase is reported on queues of its own, after the store's product
+// request: its event is waited for in the database.
+int purchaseOne(PurchaseOptions options) {
+    const double now = static_cast<double>(std::time(nullptr));
+    if (options.transaction.empty()) options.transaction = std::to_string(static_cast<long long>(now));
+    if (options.original.empty()) options.original = options.transaction;
+    platform::StoreProduct product;
+    product.productIdentifier = options.product;
+    product.price = options.price;
+    product.currencyCode = options.currency;
+    product.localizedTitle = options.product;
+    platform::ProductCatalogue::shared().setProduct(product);
+    if (options.receipt) {
+        platform::ReceiptPurchase purchase;
+        purchase.productID = options.product;
+        purchase.transactionID = options.transaction;
+        purchase.originalTransactionID = options.original;
+        purchase.purchaseDate = now;
+        purchase.productType = options.type;
+        purchase.quantity = options.quantity;
+        platform::Receipt receipt;
+        receipt.purchases.push_back(purchase);
+        if (!platform::ReceiptWriter::write(receipt)) {
+            std::cerr << "velmora analytics purchase: the receipt cannot be written\n";
+            return 1;
+        }
+    }
+    const std::size_t before = storedPurchaseEvents();
+    if (!velmora::configureMeasurementAnalytics()) {
+        std::cerr << "velmora analytics purchase: the application could not be configured\n";
+        return 1;
+    }
+    platform::PaymentTransaction transaction;
+    transaction.transactionIdentifier = options.transaction;
+    transaction.transactionState = platform::PaymentTransactionState::purchased;
+    transaction.payment = {options.product, options.quantity};
+    transaction.transactionDate = now;
+    if (options.original != options.transaction) {
+        auto original = std::make_shared<platform::PaymentTransaction>();
+        original->transactionIdentifier = options.original;
+        transaction.originalTransaction = original;
+    }
+    platform::PaymentQueue::defaultQueue().deliverTransactions({transaction});
+    // A duplicate or an unpriced product gives no event: do not wait long.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+    while (storedPurchaseEvents() == before) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            std::cerr << "velmora analytics purchase: no purchase event was stored (a duplicate, or a product without "
+                         "price?)\n";
+            return 1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    waitUntilStored();
+    return 0;
+}
+
+// Waits until everything the public interface accepted so far has reached
+// the engine (which first waits for the engine to start).
+bool waitUntilHandled() {
+    auto handled = std::make_shared<std::promise<void>>();
+    measurement::APMAnalytics::performAfterQueuedOperations("velmora:handled", [handled] { handled->set_value(); });
+    return handled->get_future().wait_for(std::chrono::duration<double>(kStoreTimeoutSeconds)) ==
+           std::future_status::ready;
+}
+
+// "ad_storage=granted" ... as consent settings; false, with the reason on
+// stderr, for anything else.
+bool parseConsent(const std::vector<std::string>& pairs, Value::Dictionary& settings) {
+    const auto& types = measurement::APMConsentSettingsUtil::consentTypes();
+    for (const auto& pair : pairs) {
+        const auto equals = pair.find('=');
+        const std::string type = pair.substr(0, equals);
+        const std::string status = equals == std::string::npos ? "" : pair.substr(equals + 1);
+        if (std::find(types.begin(), types.end(), type) == types.end()) {
+            std::cerr << "velmora analytics consent: \"" << pair
+                      << "\" names no consent type (ad_storage, analytics_storage, ad_user_data, ad_personalization)\n";
+            return false;
+        }
+        if (status != measurement::kAPMConsentGranted && status != measurement::kAPMConsentDenied) {
+            std::cerr << "velmora analytics consent: " << type << " is granted or denied, not \"" << status << "\"\n";
+            return false;
+        }
+        settings[type] = status;
+    }
+    return true;
+}
+
+void printConsent(const measurement::APMConsentSettingsUtil& state, bool json) {
+    const auto settings = state.consentSettings().value_or(Value::Dictionary{});
+    if (json) {
+        std::cout << platform::writeJSON(Value::Dictionary{{"signals", state.consentSignals()},
+                                                           {"diagnostics", state.consentDiagnostics()},
+                                                           {"source", state.consentSource()},
+                                                           {"settings", settings},
+                                                           {"description", state.description()}},
+                                         true)
+                  << '\n';
+        return;
+    }
+    std::cout << "consent signals: " << state.consentSignals() << '\n'
+              << "consent diagnostics: " << state.consentDiagnostics() << '\n'
+              << "consent source: " << state.consentSource() << '\n'
+              << state.description() << '\n';
+}
+
+int consent(const std::vector<std::string>& pairs, bool json) {
+    Value::Dictionary settings;
+    if (!parseConsent(pairs, settings)) return 2;
+    if (!velmora::configureMeasurementAnalytics()) {
+        std::cerr << "velmora analytics consent: the application could not be configured\n";
+        return 1;
+    }
+    // The engine has started, with the consent of earlier runs, before the
+    // new settings go in.
+    bool handled = waitUntilHandled();
+    if (handled && !settings.empty()) {
+        measurement::VEZArurerudo::setConsent(settings);
+        handled = waitUntilHandled();
+    }
+    if (!handled) {
+        std::cerr << "velmora analytics consent: the engine did not answer within " << kStoreTimeoutSeconds << " s\n";
+        return 1;
+    }
+    printConsent(*measurement::APMMeasurement::sharedInstance()->consentState(), json);
+    return waitUntilStored() ? 0 : 1;
+}
+
 Value describeHeader(const measurement::APMPBMeasurementBundle& header) {
     using measurement::APMPBMeasurementBundleFieldIndex;
     auto text = [&](int tag) { return Value(measurement::NANOGetString(header, APMPBMeasurementBundleFieldIndex(tag)).value_or("")); };
@@ -111,7 +275,7 @@ Value describeHeader(const measurement::APMPBMeasurementBundle& header) {
                              {"device_model", text(10)},     {"language", text(11)},
                              {"app_id", text(14)},           {"app_version", text(16)},
                              {"measurement_app_id", text(25)}, {"consent_signals", text(52)},
-                             {"user_properties", properties}};
+                             {"consent_diagnostics", text(71)}, {"user_properties", properties}};
 }
 
 int dump() {
@@ -167,6 +331,7 @@ struct Options {
     std::string data;
     std::string name;
     std::vector<std::string> parameters;
+    bool json = false;
 };
 
 // The application's commands configure the default application at their
@@ -207,11 +372,39 @@ const tools::CommandRegistration registration([](CLI::App& app, int& status) {
         status = logOne(options->name, options->parameters);
     });
 
+    auto purchase = std::make_shared<PurchaseOptions>();
+    auto* purchaseCommand = analytics->add_subcommand(
+        "purchase", "Have the store report one purchased transaction and return once its event is stored");
+    purchaseCommand->add_option("product", purchase->product, "Product identifier")->required();
+    purchaseCommand->add_option("--price", purchase->price, "Unit price as decimal text (\"0.99\")")->required();
+    purchaseCommand->add_option("--quantity", purchase->quantity, "Quantity")->default_str("1");
+    purchaseCommand->add_option("--currency", purchase->currency, "Currency code")->default_str("USD");
+    purchaseCommand->add_option("--transaction", purchase->transaction, "Transaction identifier (default: the time)");
+    purchaseCommand->add_option("--original", purchase->original, "Original transaction identifier");
+    purchaseCommand->add_option("--type", purchase->type, "0 non-consumable, 1 consumable, 2 non-renewing, 3 auto-renewable")
+        ->default_str("1");
+    purchaseCommand->add_flag("--receipt", purchase->receipt, "Write a receipt holding this purchase first");
+    purchaseCommand->add_option("--data", options->data, dataHelp);
+    purchaseCommand->callback([options, purchase, &status] {
+        useDataFolder(options->data.empty() ? dataFolderFromEnvironment() : std::filesystem::path(options->data));
+        status = purchaseOne(*purchase);
+    });
+
     auto* dumpCommand = analytics->add_subcommand("dump", "Print stored raw events, queued bundles and user properties");
     dumpCommand->add_option("--data", options->data, dataHelp);
     dumpCommand->callback([options, &status] {
         useDataFolder(options->data.empty() ? dataFolderFromEnvironment() : std::filesystem::path(options->data));
         status = dump();
+    });
+
+    auto* consentCommand = analytics->add_subcommand(
+        "consent", "Set consent through the public interface and print the consent state the engine holds");
+    consentCommand->add_option("settings", options->parameters, "Consent as TYPE=granted or TYPE=denied");
+    consentCommand->add_flag("--json", options->json, "Print the state as JSON");
+    consentCommand->add_option("--data", options->data, dataHelp);
+    consentCommand->callback([options, &status] {
+        useDataFolder(options->data.empty() ? dataFolderFromEnvironment() : std::filesystem::path(options->data));
+        status = consent(options->parameters, options->json);
     });
     storeApplicationEvents(app);
 });

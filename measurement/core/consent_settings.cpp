@@ -1,9 +1,9 @@
-// The facade's consent operations and their persisted form.
+// The facade's consent operations, their persisted form, and the engine's
+// consent at start-up, from the TCF data and from "_npa".
 #include <algorithm>
-#include <array>
 
-#include "measurement/core/facade.h"
 #include "measurement/core/codes.h"
+#include "measurement/core/facade.h"
 #include "measurement/core/measurement.h"
 #include "measurement/foundation/environment.h"
 #include "measurement/foundation/monitor.h"
@@ -13,10 +13,14 @@ namespace measurement {
 
 namespace {
 
-constexpr std::array<const char*, 4> kConsentTypes = {"ad_storage", "analytics_storage", "ad_user_data",
-                                                      "ad_personalization"};
+using Settings = APMConsentSettingsUtil::Settings;
 
 platform::UserDefaults suite() { return platform::UserDefaults(kAPMAnalyticsSuiteName); }
+
+// The consent state of the process's engine.
+std::shared_ptr<APMConsentSettingsUtil> engineConsentState() {
+    return APMMeasurement::sharedInstance()->consentState();
+}
 
 int sourceForKey(const std::string& key) {
     if (key == kAPMConsentSettingsTCFKey) return kAPMConsentSourceTCF;
@@ -25,13 +29,10 @@ int sourceForKey(const std::string& key) {
 }
 
 // Only the four consent types, each "granted" or "denied".
-APMAnalytics::Parameters filteredConsent(const APMAnalytics::Parameters& consent) {
-    APMAnalytics::Parameters kept;
-    for (const char* type : kConsentTypes) {
-        auto found = consent.find(type);
-        if (found == consent.end()) continue;
-        const auto& value = found->second;
-        if (value.isString() && (value.asString() == "granted" || value.asString() == "denied")) {
+Settings filteredConsent(const Settings& consent) {
+    Settings kept;
+    for (const auto& [type, value] : APMConsentSettingsUtil::consentSettingsFromDictionary(consent)) {
+        if (value.isString() && (value.asString() == kAPMConsentGranted || value.asString() == kAPMConsentDenied)) {
             kept.emplace(type, value);
         } else {
             APMMonitor::shared().logWithLevel(
@@ -42,10 +43,51 @@ APMAnalytics::Parameters filteredConsent(const APMAnalytics::Parameters& consent
     return kept;
 }
 
-void applyStored(const platform::Value::Dictionary& settings, int source) {
-    auto consent = APMSeams::consentState();
-    consent->setConsentSettings(settings);
-    consent->setConsentSource(source);
+void applyStored(APMConsentSettingsUtil& state, const Settings& settings, int source) {
+    state.setConsentSettings(settings);
+    state.setConsentSource(source);
+}
+
+std::optional<int> storedSource(const platform::UserDefaults& defaults) {
+    const auto stored = defaults.objectForKey(kAPMConsentSourceKey);
+    if (!stored) return std::nullopt;
+    return static_cast<int>(std::clamp<std::int64_t>(stored->intValue(kAPMConsentSourceUnset), 0,
+                                                     kAPMConsentSourceUnset));
+}
+
+void loadPersistedConsentSettings(APMConsentSettingsUtil& state) {
+    auto defaults = suite();
+    const int source = storedSource(defaults).value_or(kAPMConsentSourceUnset);
+    if (source == kAPMConsentSourceUnset) return;
+    if (auto tcf = defaults.dictionaryForKey(kAPMConsentSettingsTCFKey)) {
+        applyStored(state, *tcf, std::min(source, kAPMConsentSourceTCF));
+    } else if (auto thirdParty = defaults.dictionaryForKey(kAPMConsentSettings3PKey)) {
+        applyStored(state, *thirdParty, std::min(source, kAPMConsentSourceInfoPlist));
+    } else if (auto settings = defaults.dictionaryForKey(kAPMConsentSettingsKey)) {
+        applyStored(state, *settings, std::min(source, kAPMConsentSourceOnStart));
+    } else {
+        state.setConsentSource(source);
+    }
+}
+
+void clearStoredConsent(APMConsentSettingsUtil& state) {
+    auto defaults = suite();
+    for (const char* key : {kAPMConsentSourceKey, kAPMConsentSettings3PKey, kAPMConsentSettingsKey,
+                            kAPMConsentSettingsOnStartKey, kAPMDeferredConsentResetKey, kAPMConsentSettingsTCFKey}) {
+        defaults.removeObjectForKey(key);
+    }
+    state.clearAllSettings();
+}
+
+// The "_npa" value as 1 (not personalised) or 0; none for anything else.
+std::optional<std::int64_t> npaFlag(const APMValue& value) {
+    std::optional<std::int64_t> flag;
+    if (value.isInt64()) flag = value.int64Value();
+    if (value.isString() && (value.stringValue() == "0" || value.stringValue() == "1")) {
+        flag = value.stringValue() == "1" ? 1 : 0;
+    }
+    if (flag && *flag != 0 && *flag != 1) return std::nullopt;
+    return flag;
 }
 
 }  // namespace
@@ -58,8 +100,8 @@ void APMAnalytics::setConsent(const Parameters& consent, const std::string& key)
         return;
     }
     const int source = sourceForKey(key);
-    auto state = APMSeams::consentState();
-    if (state->consentSource() == kAPMConsentSourceUnset) loadPersistedConsentSettings();
+    const auto state = engineConsentState();
+    if (state->consentSource() == kAPMConsentSourceUnset) measurement::loadPersistedConsentSettings(*state);
     if (!state->isConsentSourceHigherPriority(source)) {
         APMMonitor::shared().logWithLevel(kAPMMonitorLevelWarning, kAPMLowerPriorityConsentCode,
                                           "Ignoring lower priority consent settings");
@@ -67,7 +109,7 @@ void APMAnalytics::setConsent(const Parameters& consent, const std::string& key)
     }
     const bool wasAdUserDataDenied = state->isAdUserDataDenied();
     state->updateSettings(kept, source);
-    persistConsentSettings(state->consentSettings(), source);
+    persistConsentSettings(state->consentSettings().value_or(Settings{}), source);
     if (key == kAPMConsentSettings3PKey) {
         APMMonitor::shared().logWithLevel(kAPMMonitorLevelVerbose, kAPMConsentDescriptionCode, state->description());
     }
@@ -76,80 +118,95 @@ void APMAnalytics::setConsent(const Parameters& consent, const std::string& key)
         state->didAdUserDataConsentChange(wasAdUserDataDenied)) {
         logInternalEventWithOrigin("auto", "_dcu", {{"_r", 1}});
     }
-    auto personalization = kept.find("ad_personalization");
-    if (config->DMAConsentEnabled() && personalization != kept.end()) {
-        const bool granted = state->adPersonalization().value_or(personalization->second.asString() == "granted");
+    if (config->DMAConsentEnabled() && kept.count(kAPMConsentTypeAdPersonalization)) {
+        const bool granted = state->adPersonalization().value_or(false);
         setInternalUserProperty(platform::Value(granted ? "YES" : "NO"), "allow_personalized_ads", "auto");
     }
 }
 
-void APMAnalytics::loadPersistedConsentSettings() {
-    auto defaults = suite();
-    const auto storedSource = defaults.objectForKey(kAPMConsentSourceKey);
-    const int source = storedSource ? static_cast<int>(std::clamp<std::int64_t>(storedSource->intValue(100), 0, 100))
-                                    : kAPMConsentSourceUnset;
-    if (source == kAPMConsentSourceUnset) return;
-    if (auto tcf = defaults.dictionaryForKey(kAPMConsentSettingsTCFKey)) {
-        applyStored(*tcf, std::min(source, kAPMConsentSourceTCF));
-    } else if (auto thirdParty = defaults.dictionaryForKey(kAPMConsentSettings3PKey)) {
-        applyStored(*thirdParty, std::min(source, 20));
-    } else if (auto settings = defaults.dictionaryForKey(kAPMConsentSettingsKey)) {
-        applyStored(*settings, std::min(source, kAPMConsentSourceOnStart));
-    } else {
-        APMSeams::consentState()->setConsentSource(source);
-    }
-}
+void APMAnalytics::loadPersistedConsentSettings() { measurement::loadPersistedConsentSettings(*engineConsentState()); }
 
 void APMAnalytics::persistConsentSettings(const Parameters& settings, int source) {
     auto defaults = suite();
-    const char* key = source == kAPMConsentSourceTCF ? kAPMConsentSettingsTCFKey
-                      : source <= 20                 ? kAPMConsentSettings3PKey
-                                                     : kAPMConsentSettingsKey;
+    const char* key = source == kAPMConsentSourceTCF            ? kAPMConsentSettingsTCFKey
+                      : source <= kAPMConsentSourceInfoPlist ? kAPMConsentSettings3PKey
+                                                             : kAPMConsentSettingsKey;
     defaults.setObject(platform::Value(settings), key);
     defaults.setInteger(source, kAPMConsentSourceKey);
 }
 
-void APMAnalytics::clearConsent() {
+void APMAnalytics::clearConsent() { clearStoredConsent(*engineConsentState()); }
+
+void APMAnalytics::clearTCFConsent() {
     auto defaults = suite();
-    for (const char* key : {kAPMConsentSourceKey, kAPMConsentSettings3PKey, kAPMConsentSettingsKey,
-                            kAPMConsentSettingsOnStartKey, kAPMDeferredConsentResetKey, kAPMConsentSettingsTCFKey}) {
-        defaults.removeObjectForKey(key);
-    }
-    APMSeams::consentState()->clearAllSettings();
+    defaults.removeObjectForKey(kAPMConsentSettingsTCFKey);
+    if (storedSource(defaults) == kAPMConsentSourceTCF) defaults.removeObjectForKey(kAPMConsentSourceKey);
+    const auto state = engineConsentState();
+    if (state->consentSource() == kAPMConsentSourceTCF) state->setConsentSettings(std::nullopt);
 }
+
+// ---- The engine's consent ----------------------------------------------------
 
 void APMMeasurement::setProspectiveConsentSettings() {
     auto defaults = suite();
-    auto state = APMSeams::consentState();
-    auto tryApply = [&](const std::optional<platform::Value::Dictionary>& settings, int source) {
-        if (!settings || settings->empty() || !state->isConsentSourceHigherPriority(source)) return false;
-        applyStored(*settings, source);
+    auto& state = *consentState_;
+    auto tryApply = [&](const std::optional<Settings>& settings, int source) {
+        if (!settings || settings->empty() || !state.isConsentSourceHigherPriority(source)) return false;
+        applyStored(state, *settings, source);
         APMAnalytics::persistConsentSettings(*settings, source);
         return true;
     };
-    if (tryApply(defaults.dictionaryForKey(kAPMConsentSettingsTCFKey), kAPMConsentSourceTCF)) return;
-
-    platform::Value::Dictionary infoDefaults;
-    const std::pair<const char*, const char*> plistKeys[] = {
-        {"ROZEDA_ANALYTICS_DEFAULT_ALLOW_AD_STORAGE", "ad_storage"},
-        {"ROZEDA_ANALYTICS_DEFAULT_ALLOW_ANALYTICS_STORAGE", "analytics_storage"},
-        {"ROZEDA_ANALYTICS_DEFAULT_ALLOW_AD_USER_DATA", "ad_user_data"},
-        {"ROZEDA_ANALYTICS_DEFAULT_ALLOW_AD_PERSONALIZATION_SIGNALS", "ad_personalization"},
-    };
-    for (const auto& [plistKey, type] : plistKeys) {
-        const auto value = APMInfoPlistValue(plistKey);
-        if (value.isBool()) infoDefaults.emplace(type, value.boolValue() ? "granted" : "denied");
+    // Third-party settings are TCF's peers: stored ones win unless the TCF
+    // data wrote last, in this run or, as the stored source says, the last.
+    const bool tcfWroteLast =
+        state.consentSource() == kAPMConsentSourceTCF || storedSource(defaults) == kAPMConsentSourceTCF;
+    if ((!defaults.dictionaryForKey(kAPMConsentSettings3PKey) || tcfWroteLast) &&
+        tryApply(defaults.dictionaryForKey(kAPMConsentSettingsTCFKey), kAPMConsentSourceTCF)) {
+        return;
     }
-    if (!infoDefaults.empty() && tryApply(infoDefaults, kAPMConsentSourceInfoPlist)) return;
-
-    const int source = state->consentSource();
+    if (tryApply(APMConsentSettingsUtil::consentSettingsFromPlist(), kAPMConsentSourceInfoPlist)) return;
+    const int source = state.consentSource();
     if (APMAEU::publicInterfaceClassExists() && (source == kAPMConsentSourceAPI || source == kAPMConsentSourceOnStart)) {
-        // Settings made through the interface last only for the run that made them.
-        state->clearAllSettings();
+        clearStoredConsent(state);
         return;
     }
     if (tryApply(defaults.dictionaryForKey(kAPMConsentSettingsOnStartKey), kAPMConsentSourceOnStart)) return;
     tryApply(defaults.dictionaryForKey(kAPMConsentSettings3PKey), kAPMConsentSource3P);
+}
+
+void APMMeasurement::restoreConsentOnWorkerQueue() {
+    setProspectiveConsentSettings();
+    // What the application set in an earlier run holds from the start, not
+    // only from its next consent write: identifiers made before then would
+    // ignore a stored denial.
+    if (consentState_->consentSource() == kAPMConsentSourceUnset) measurement::loadPersistedConsentSettings(*consentState_);
+}
+
+void APMMeasurement::makeTCFClient() {
+    if (tcfClient_) return;
+    APMTCFClientCallbacks callbacks;
+    callbacks.logInternalEvent = [](const std::string& origin, const std::string& name, const Settings& parameters) {
+        APMAnalytics::logInternalEventWithOrigin(origin, name, parameters);
+    };
+    callbacks.setConsent = [](const Settings& consent, const std::string& key) { APMAnalytics::setConsent(consent, key); };
+    callbacks.withdrawConsent = [] { APMAnalytics::clearTCFConsent(); };
+    tcfClient_ = std::make_shared<APMTCFClient>(std::move(callbacks));
+}
+
+void APMMeasurement::updateAdPersonalizationConsentFromNPAValue(const APMValue& value) {
+    const auto flag = npaFlag(value);
+    if (!flag) return;
+    consentState_->updateSettings({{kAPMConsentTypeAdPersonalization, *flag ? kAPMConsentDenied : kAPMConsentGranted}});
+    std::optional<int> code;
+    const auto defaults = consentState_->defaultSettings();
+    if (database_ && database_->containsUserAttributeWithName("allow_personalized_ads", nullptr)) {
+        code = kAPMConsentDiagnosticInterface;
+    } else if (APMConsentSettingsUtil::consentSettingsFromPlist().count(kAPMConsentTypeAdPersonalization)) {
+        code = kAPMConsentDiagnosticInfoPlist;
+    } else if (defaults && defaults->count(kAPMConsentTypeAdPersonalization)) {
+        code = kAPMConsentDiagnosticServerDefault;
+    }
+    if (code) consentState_->setDiagnosticSource(*code, kAPMConsentTypeAdPersonalization);
 }
 
 }  // namespace measurement

@@ -52,14 +52,6 @@ std::vector<APMPBAudience> oneAudience() {
     return {audience};
 }
 
-// Keeps the consent defaults the engine hands over.
-struct RecordingConsent : APMConsentStateSeam {
-    std::vector<std::optional<platform::Value::Dictionary>> defaults;
-    void setDefaultSettings(const std::optional<platform::Value::Dictionary>& settings) override {
-        defaults.push_back(settings);
-    }
-};
-
 testsupport::ScriptedResponse reply(int status, const std::string& body = {}) {
     testsupport::ScriptedResponse response;
     response.status = status;
@@ -218,20 +210,19 @@ TEST_CASE("a fetched configuration that its transaction rolls back never reaches
 
 TEST_CASE("the consent defaults of a fetched configuration reach the consent state") {
     EngineWithService service;
-    const auto consent = std::make_shared<RecordingConsent>();
-    APMSeams::setConsentState(consent);
+    const auto consent = EngineWithService::measurement()->consentState();
+    CHECK_FALSE(consent->defaultSettings());
     // Types 1 and 2 are ad and analytics storage; statuses 1 granted, 2
     // denied.
     service.fetch(reply(200, bytesOf(ConfigBuilder().version(4).consent({{1, 2}, {2, 1}}, {}, {}))));
-    REQUIRE(consent->defaults.size() == 1);
     const platform::Value::Dictionary expected{{"ad_storage", "denied"}, {"analytics_storage", "granted"}};
-    CHECK(consent->defaults.front() == expected);
+    CHECK(consent->defaultSettings() == expected);
 
     SUBCASE("not when the configuration is rolled back") {
         service.refuseAudiences(true);
         service.fetch(reply(200, bytesOf(ConfigBuilder().version(5).consent({{1, 1}}, {}, {}).audiences(oneAudience()))),
                       false);
-        CHECK(consent->defaults.size() == 1);
+        CHECK(consent->defaultSettings() == expected);
         CHECK(APMMeasurement::remoteConfig()->version() == 4);
     }
 }

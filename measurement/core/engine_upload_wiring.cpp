@@ -57,31 +57,42 @@ private:
     APMMeasurement* engine_;
 };
 
-// The components after an upload or a fetch: the engine's audiences, and
-// the engine's seams where it has one.
+// The components after an upload or a fetch: the engine's audiences and
+// TCF client, and the engine's seams where it has one.
 class EnginePeers : public APMUploadPeers {
 public:
-    explicit EnginePeers(std::shared_ptr<APMAudience> audience) : audience_(std::move(audience)) {}
+    EnginePeers(std::weak_ptr<APMMeasurement> engine, std::shared_ptr<APMAudience> audience)
+        : engine_(std::move(engine)), audience_(std::move(audience)) {}
 
     void requestDeferredDeepLink() override { APMSeams::deepLinks()->requestDeferredDeepLink(); }
-    void setIsDMARegion(bool region) override { APMSeams::tcfClient()->setIsDMARegion(region); }
+    void setIsDMARegion(bool region) override {
+        const auto engine = engine_.lock();
+        if (engine && engine->tcfClient()) engine->tcfClient()->setIsDMARegion(region);
+    }
     bool updateAudiences(const std::vector<APMPBAudience>& audiences) override {
         return audience_->updateAudiences(audiences);
     }
 
 private:
+    std::weak_ptr<APMMeasurement> engine_;
     std::shared_ptr<APMAudience> audience_;
 };
 
 // The engine's consent state as bundling and the upload read it, at the
-// time of each call.
+// time of each call. The state is the engine's for as long as the engine
+// lives; the upload keeps it only as long as it reads it.
 class EngineUploadConsent : public APMUploadConsentSeam {
 public:
-    std::string consentSignals() const override { return APMSeams::consentState()->consentSignals(); }
-    std::string consentDiagnostics() const override { return APMSeams::consentState()->consentDiagnostics(); }
-    bool isAnalyticsStorageDenied() const override { return APMSeams::consentState()->isAnalyticsStorageDenied(); }
-    bool isAdUserDataDenied() const override { return APMSeams::consentState()->isAdUserDataDenied(); }
-    std::string description() const override { return APMSeams::consentState()->description(); }
+    explicit EngineUploadConsent(std::shared_ptr<const APMConsentSettingsUtil> consent) : consent_(std::move(consent)) {}
+
+    std::string consentSignals() const override { return consent_->consentSignals(); }
+    std::string consentDiagnostics() const override { return consent_->consentDiagnostics(); }
+    bool isAnalyticsStorageDenied() const override { return consent_->isAnalyticsStorageDenied(); }
+    bool isAdUserDataDenied() const override { return consent_->isAdUserDataDenied(); }
+    std::string description() const override { return consent_->description(); }
+
+private:
+    std::shared_ptr<const APMConsentSettingsUtil> consent_;
 };
 
 // Bundling writes its user properties and the "_npa" update through the
@@ -137,7 +148,7 @@ std::function<bool()> makeBundling(const std::shared_ptr<APMMeasurement>& engine
 std::shared_ptr<APMUploader> APMMakeEngineUploader(const std::shared_ptr<APMMeasurement>& engine,
                                                    const APMEngineUploadParts& parts) {
     // The one consent adapter of the engine, for bundling and the upload.
-    const auto consent = std::make_shared<EngineUploadConsent>();
+    const auto consent = std::make_shared<EngineUploadConsent>(engine->consentState());
     APMUploadComponents components;
     components.host = std::make_shared<EngineUploadHost>(engine);
     components.database = parts.database;
@@ -146,7 +157,7 @@ std::shared_ptr<APMUploader> APMMakeEngineUploader(const std::shared_ptr<APMMeas
     components.remoteConfig = parts.remoteConfig;
     components.bundleRawEvents = makeBundling(engine, parts, consent);
     components.consent = consent;
-    components.peers = std::make_shared<EnginePeers>(parts.audience);
+    components.peers = std::make_shared<EnginePeers>(engine, parts.audience);
     components.appID = APMRemoteConfigEnvironment::fromMainBundle().appID;
     components.libraryVersion = kAPMLibraryVersion;
     components.runtimeVersion = static_cast<std::int64_t>(APMPRuntime::runtimeVersion());

@@ -65,7 +65,7 @@ void APMMeasurement::handleEventOnWorkerQueue(const APMEvent& event) {
 
 void APMMeasurement::writeEventOnWorkerQueue(const APMEvent& event) {
     logEntry(kAPMMonitorLevelVerbose, kAPMWritingEventCode, "Writing event. Event", nameContext(event));
-    const auto extra = APMSeams::conditionalUserProperties()->processEventOnWorkerQueue(event);
+    const auto extra = conditionalUserPropertyController()->processEventOnWorkerQueue(event);
     if (!extra) {
         APMMonitor::shared().logWithLevel(kAPMMonitorLevelSampledWarning, kAPMConditionalUserPropertyFailedCode,
                                           "Unable to process conditional user property. Event name, origin",
@@ -121,7 +121,12 @@ void APMMeasurement::setUserAttributeOnWorkerQueue(const APMUserAttribute& attri
                  "Analytics is disabled. User property not set", platform::Value(attribute.name()));
         return;
     }
-    setUserPropertyInDatabaseOnWorkerQueue(attribute);
+    if (!setUserPropertyInDatabaseOnWorkerQueue(attribute)) return;
+    // An "_npa" set by a caller speaks for the advertising-personalisation
+    // consent; the engine's own (origin "auto") only mirrors that consent.
+    if (attribute.name() == "_npa" && attribute.origin() != "auto") {
+        updateAdPersonalizationConsentFromNPAValue(attribute.value());
+    }
 }
 
 void APMMeasurement::removeUserAttributeOnWorkerQueue(const std::string& name) {
@@ -144,7 +149,7 @@ bool APMMeasurement::setUserPropertyInDatabaseOnWorkerQueue(const APMUserAttribu
 }
 
 void APMMeasurement::setPersonalizedAdsUserPropertyOnWorkerQueue() {
-    const auto personalization = APMSeams::consentState()->adPersonalization();
+    const auto personalization = consentState_->adPersonalization();
     if (!personalization) return;
     setUserAttributeOnWorkerQueue(
         APMUserAttribute("auto", "_npa", APMValue(std::int64_t{*personalization ? 0 : 1}), APMAnalytics::currentTimestamp()));

@@ -9,26 +9,22 @@
 
 #include "measurement/core/seams.h"
 #include "measurement/foundation/event.h"
+#include "measurement/upload/consent/consent_settings_util.h"
+#include "measurement/upload/consent/tcf_client.h"
 #include "platform/dispatch/queue.h"
 #include "platform/foundation/value.h"
+#include "platform/frameworks/payment_queue/payment_queue.h"
 
 namespace measurement {
 
-// Keys and sources of the persisted consent settings (in the engine's
-// preference suite).
+// Keys of the persisted consent settings (in the engine's preference
+// suite); the sources are the consent state's.
 inline constexpr const char* kAPMAnalyticsSuiteName = "APMAnalyticsSuiteName";
 inline constexpr const char* kAPMConsentSourceKey = "consent_source";
 inline constexpr const char* kAPMConsentSettingsKey = "consent_settings";
 inline constexpr const char* kAPMConsentSettings3PKey = "consent_settings_3p";
-inline constexpr const char* kAPMConsentSettingsTCFKey = "consent_settings_tcf";
 inline constexpr const char* kAPMConsentSettingsOnStartKey = "consent_settings_on_start";
 inline constexpr const char* kAPMDeferredConsentResetKey = "deferred_consent_reset";
-inline constexpr int kAPMConsentSourceTCF = 5;
-inline constexpr int kAPMConsentSource3P = 10;
-inline constexpr int kAPMConsentSourceInfoPlist = 20;
-inline constexpr int kAPMConsentSourceAPI = 30;
-inline constexpr int kAPMConsentSourceOnStart = 40;
-inline constexpr int kAPMConsentSourceUnset = 100;
 
 // The facade between the public interface and the engine. Events are
 // stamped on the serial timestamp queue (called synchronously), pass the
@@ -81,6 +77,9 @@ public:
     static void loadPersistedConsentSettings();
     static void persistConsentSettings(const Parameters& settings, int source);
     static void clearConsent();
+    // The TCF values no longer apply: the consent they wrote stops holding
+    // the state, which goes back to nothing loaded.
+    static void clearTCFConsent();
 
     // On-device conversion user data.
     static void setUserDataOnSerialQueue(const Parameters& userData);
@@ -90,8 +89,12 @@ public:
     static void handleUserActivity(const Parameters& userActivity);
 
     // Purchases.
-    static void paymentQueueUpdatedTransactions(const std::vector<APMPurchaseTransaction>& transactions);
-    static void logTransaction(const APMTransactionRecord& record);
+    // The payment queue's observer (registered at engine start): the
+    // purchased transactions that are not duplicates go to the purchase
+    // reporter, while collection is on.
+    static void paymentQueueUpdatedTransactions(const std::vector<platform::PaymentTransaction>& transactions);
+    // A newer transaction record, reported by the purchase reporter.
+    static void logTransaction(const platform::StoreTransaction& transaction);
 
     // Listeners of every event the engine handles (called on the worker
     // queue).

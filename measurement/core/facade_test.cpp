@@ -5,7 +5,6 @@
 #include "measurement/core/facade.h"
 #include "measurement/core/arurerudo.h"
 #include "measurement/core/codes.h"
-#include "measurement/core/connector.h"
 #include "measurement/core/core_test_support.h"
 #include "measurement/core/measurement.h"
 #include "measurement/store/config_test_support.h"
@@ -25,33 +24,6 @@ using config_test::ConfigBuilder;
 
 namespace {
 
-// A consent state that keeps what it is told, so the facade's decisions can
-// be read back.
-struct RecordingConsent : APMConsentStateSeam {
-    platform::Value::Dictionary settings;
-    int source = kAPMConsentSourceUnset;
-    int lowestAllowed = 1000;
-    bool adUserDataChanged = false;
-    int clears = 0;
-    std::vector<std::pair<platform::Value::Dictionary, int>> updates;
-
-    platform::Value::Dictionary consentSettings() const override { return settings; }
-    int consentSource() const override { return source; }
-    bool isConsentSourceHigherPriority(int candidate) const override { return candidate <= lowestAllowed; }
-    bool didAdUserDataConsentChange(bool) const override { return adUserDataChanged; }
-    void updateSettings(const platform::Value::Dictionary& update, int updateSource) override {
-        updates.emplace_back(update, updateSource);
-        for (const auto& [key, value] : update) settings[key] = value;
-        source = updateSource;
-    }
-    void setConsentSettings(const platform::Value::Dictionary& stored) override { settings = stored; }
-    void setConsentSource(int stored) override { source = stored; }
-    void clearAllSettings() override {
-        ++clears;
-        settings.clear();
-    }
-};
-
 std::vector<std::string> namesOf(EngineFixture& engine, const std::string& name) {
     std::vector<std::string> names;
     for (const auto& event : engine.rawEvents()) {
@@ -61,127 +33,6 @@ std::vector<std::string> namesOf(EngineFixture& engine, const std::string& name)
 }
 
 }  // namespace
-
-TEST_CASE("setConsent keeps the four types, ranks sources and persists the result") {
-    EngineFixture engine;
-    auto consent = std::make_shared<RecordingConsent>();
-    APMSeams::setConsentState(consent);
-    engine.configure();
-    platform::UserDefaults suite(kAPMAnalyticsSuiteName);
-
-    SUBCASE("invalid values are dropped, an empty result is discarded") {
-        APMAnalytics::setConsent({{"ad_storage", "maybe"}, {"other_type", "granted"}});
-        CHECK(engine.monitor().count(kAPMInvalidConsentValueCode) == 1);
-        CHECK(engine.monitor().hasCode(kAPMEmptyConsentSettingsCode));
-        CHECK(consent->updates.empty());
-        CHECK_FALSE(suite.objectForKey(kAPMConsentSourceKey));
-    }
-    SUBCASE("an interface write is source 30, stored under consent_settings") {
-        APMAnalytics::setConsent({{"ad_storage", "denied"}, {"analytics_storage", "granted"}});
-        REQUIRE(consent->updates.size() == 1);
-        CHECK(consent->updates[0].second == 30);
-        CHECK(suite.integerForKey(kAPMConsentSourceKey) == 30);
-        CHECK(suite.dictionaryForKey(kAPMConsentSettingsKey)->at("ad_storage") == platform::Value("denied"));
-    }
-    SUBCASE("TCF writes are source 5, third-party writes 10") {
-        APMAnalytics::setConsent({{"ad_storage", "granted"}}, kAPMConsentSettingsTCFKey);
-        APMAnalytics::setConsent({{"ad_user_data", "granted"}}, kAPMConsentSettings3PKey);
-        REQUIRE(consent->updates.size() == 2);
-        CHECK(consent->updates[0].second == 5);
-        CHECK(consent->updates[1].second == 10);
-        CHECK(suite.dictionaryForKey(kAPMConsentSettingsTCFKey));
-        CHECK(suite.dictionaryForKey(kAPMConsentSettings3PKey));
-        CHECK(suite.integerForKey(kAPMConsentSourceKey) == 10);
-        CHECK(engine.monitor().hasCode(kAPMConsentDescriptionCode));
-    }
-    SUBCASE("a lower-priority source changes nothing") {
-        consent->lowestAllowed = 10;
-        APMAnalytics::setConsent({{"ad_storage", "granted"}});
-        CHECK(engine.monitor().hasCode(kAPMLowerPriorityConsentCode));
-        CHECK(consent->updates.empty());
-    }
-    SUBCASE("ad_personalization sets allow_personalized_ads") {
-        APMAnalytics::setConsent({{"ad_personalization", "denied"}});
-        engine.settle();
-        const auto properties = engine.userAttributes();
-        REQUIRE(properties.size() == 1);
-        CHECK(properties[0].name() == "allow_personalized_ads");
-        CHECK(properties[0].value() == APMValue("NO"));
-    }
-    SUBCASE("clearConsent removes every stored key") {
-        APMAnalytics::setConsent({{"ad_storage", "granted"}}, kAPMConsentSettingsTCFKey);
-        suite.setObject(platform::Value(true), kAPMDeferredConsentResetKey);
-        APMAnalytics::clearConsent();
-        CHECK(consent->clears == 1);
-        CHECK(suite.dictionaryRepresentation().empty());
-    }
-}
-
-TEST_CASE("a changed ad_user_data consent logs _dcu when the fetched configuration has consent defaults") {
-    EngineFixture engine;
-    auto consent = std::make_shared<RecordingConsent>();
-    consent->adUserDataChanged = true;
-    APMSeams::setConsentState(consent);
-    engine.configure();
-
-    SUBCASE("the built-in configuration has no defaults: no _dcu") {
-        APMAnalytics::setConsent({{"ad_user_data", "granted"}});
-        engine.settle();
-        CHECK(engine.rawEventNames() == std::vector<std::string>{"_f"});
-    }
-    SUBCASE("defaults of the server's consent section") {
-        // Type 3 is "ad_user_data", status 2 "denied".
-        engine.takeConfiguration(ConfigBuilder().consent({{3, 2}}, {}, {}).config());
-        APMAnalytics::setConsent({{"ad_user_data", "granted"}});
-        engine.settle();
-        const auto events = engine.rawEvents();
-        REQUIRE(events.size() == 2);
-        CHECK(events[1].event().name() == "_dcu");
-        CHECK(events[1].event().origin() == "auto");
-        CHECK(intParameter(events[1].event(), "_r") == 1);
-    }
-    SUBCASE("the server turns the _dcu event off") {
-        engine.takeConfiguration(
-            ConfigBuilder().consent({{3, 2}}, {}, {}).setting("measurement.dma.dcu_event_enabled", "false").config());
-        APMAnalytics::setConsent({{"ad_user_data", "granted"}});
-        engine.settle();
-        CHECK(engine.rawEventNames() == std::vector<std::string>{"_f"});
-    }
-}
-
-TEST_CASE("persisted consent is loaded with its source capped by the kind stored") {
-    EngineFixture engine;
-    auto consent = std::make_shared<RecordingConsent>();
-    APMSeams::setConsentState(consent);
-    platform::UserDefaults suite(kAPMAnalyticsSuiteName);
-
-    SUBCASE("nothing stored leaves the state alone") {
-        APMAnalytics::loadPersistedConsentSettings();
-        CHECK(consent->source == kAPMConsentSourceUnset);
-    }
-    SUBCASE("third-party settings come back with at most 20") {
-        suite.setInteger(30, kAPMConsentSourceKey);
-        suite.setObject(platform::Value::Dictionary{{"ad_storage", "denied"}}, kAPMConsentSettings3PKey);
-        APMAnalytics::loadPersistedConsentSettings();
-        CHECK(consent->source == 20);
-        CHECK(consent->settings.at("ad_storage") == platform::Value("denied"));
-    }
-    SUBCASE("interface settings with at most 40, TCF with at most 5") {
-        suite.setInteger(50, kAPMConsentSourceKey);
-        suite.setObject(platform::Value::Dictionary{{"ad_storage", "granted"}}, kAPMConsentSettingsKey);
-        APMAnalytics::loadPersistedConsentSettings();
-        CHECK(consent->source == 40);
-        suite.setObject(platform::Value::Dictionary{{"ad_storage", "denied"}}, kAPMConsentSettingsTCFKey);
-        APMAnalytics::loadPersistedConsentSettings();
-        CHECK(consent->source == 5);
-    }
-    SUBCASE("only a source") {
-        suite.setInteger(12, kAPMConsentSourceKey);
-        APMAnalytics::loadPersistedConsentSettings();
-        CHECK(consent->source == 12);
-        CHECK(consent->settings.empty());
-    }
-}
 
 namespace {
 
@@ -320,105 +171,6 @@ TEST_CASE("on-device conversion user data reaches its component only when config
     engine.settle();
     CHECK(conversions->userData.size() == 2);
     CHECK(engine.monitor().hasCode(kAPMUserDataNotSetDisabledCode));
-}
-
-namespace {
-
-struct RecordingPurchases : APMPurchaseReporterSeam {
-    std::vector<std::vector<APMPurchaseTransaction>> batches;
-    std::vector<int> productTypes;
-    void paymentQueueUpdatedFilteredTransactions(const std::vector<APMPurchaseTransaction>& kept) override {
-        batches.push_back(kept);
-    }
-    void reportTransaction(const APMTransactionRecord&, int productType) override { productTypes.push_back(productType); }
-};
-
-}  // namespace
-
-TEST_CASE("purchases: duplicates and unfinished transactions are filtered out") {
-    EngineFixture engine;
-    auto purchases = std::make_shared<RecordingPurchases>();
-    APMSeams::setPurchaseReporter(purchases);
-    engine.configure();
-    const APMPurchaseTransaction first{"pro", "t1", 1, {}};
-    const APMPurchaseTransaction pending{"pro", "t2", 0, {}};
-    const APMPurchaseTransaction noFingerprint{"pro", "", 1, {}};
-    APMAnalytics::paymentQueueUpdatedTransactions({first, pending, noFingerprint});
-    engine.settle();
-    APMAnalytics::paymentQueueUpdatedTransactions({first});
-    engine.settle();
-    REQUIRE(purchases->batches.size() == 2);
-    REQUIRE(purchases->batches[0].size() == 2);
-    CHECK(purchases->batches[0][0].transactionID == "t1");
-    CHECK(purchases->batches[1].empty());
-    CHECK(engine.monitor().hasCode(kAPMPurchaseDuplicateCode));
-    CHECK(engine.monitor().hasCode(kAPMPurchaseEmptyFingerprintCode));
-
-    for (const char* type : {"nonConsumable", "consumable", "nonRenewable", "autoRenewable", "future"}) {
-        APMTransactionRecord record;
-        record.productType = type;
-        VEZArurerudo::logTransaction(record);
-    }
-    engine.settle();
-    CHECK(purchases->productTypes == std::vector<int>{0, 1, 2, 3, 0});
-}
-
-namespace {
-
-struct RecordingProperties : APMConditionalUserPropertySeam {
-    std::vector<APMConditionalUserPropertyRequest> set;
-    std::vector<std::pair<std::optional<APMEvent>, std::string>> cleared;
-    std::optional<std::vector<APMEvent>> processEventOnWorkerQueue(const APMEvent& event) override {
-        if (event.name() == "unprocessable") return std::nullopt;
-        if (event.name() != "trigger") return std::vector<APMEvent>{};
-        return std::vector<APMEvent>{APMEvent("auto", false, "_triggered", event.timestamp(), 0, APMParameters{})};
-    }
-    void setConditionalUserProperty(const APMConditionalUserPropertyRequest& property, const std::string&) override {
-        set.push_back(property);
-    }
-    void clearConditionalUserPropertyWithClearEvent(const std::optional<APMEvent>& event, const std::string& name) override {
-        cleared.emplace_back(event, name);
-    }
-    std::vector<APMConditionalUserPropertyRequest> conditionalUserPropertiesWithNamePrefix(
-        const std::string&, const std::optional<std::string>&) override {
-        APMConditionalUserPropertyRequest text{"p_text", "app", APMValue("v"), std::nullopt, {}};
-        APMConditionalUserPropertyRequest number{"p_number", "app", APMValue(std::int64_t{3}), std::nullopt, {}};
-        return {text, number};
-    }
-};
-
-}  // namespace
-
-TEST_CASE("conditional user properties: events they return are written, the connector routes to them") {
-    EngineFixture engine;
-    auto properties = std::make_shared<RecordingProperties>();
-    APMSeams::setConditionalUserProperties(properties);
-    engine.configure();
-    VEZArurerudo::logEventWithName("trigger");
-    VEZArurerudo::logEventWithName("unprocessable");
-    engine.settle();
-    const auto events = engine.rawEvents();
-    REQUIRE(events.size() == 4);
-    CHECK(events[2].event().name() == "_triggered");
-    CHECK(events[3].event().name() == "unprocessable");
-    CHECK(engine.monitor().hasCode(kAPMConditionalUserPropertyFailedCode));
-
-    VEZArurerudoConnector::setConditionalUserProperty({});
-    VEZArurerudoConnector::setConditionalUserProperty(
-        {{"name", "plan"}, {"origin", "app"}, {"value", "gold"}, {"creationTimestamp", 12.5}, {"timeToLive", 60}});
-    REQUIRE(properties->set.size() == 1);
-    CHECK(properties->set[0].value == APMValue("gold"));
-    CHECK(properties->set[0].creationTimestamp == 12.5);
-    CHECK(properties->set[0].properties.at("timeToLive") == platform::Value(60));
-
-    VEZArurerudoConnector::clearConditionalUserProperty("plan", "app", "plan_cleared", {{{"reason", "x"}}, {{"y", 1}}});
-    REQUIRE(properties->cleared.size() == 1);
-    REQUIRE(properties->cleared[0].first);
-    CHECK(properties->cleared[0].first->name() == "plan_cleared");
-    CHECK(stringParameter(*properties->cleared[0].first, "reason") == "x");
-
-    const auto listed = VEZArurerudoConnector::conditionalUserProperties("app", "p_");
-    CHECK(listed == std::vector<platform::Value::Dictionary>{{{"name", "p_text"}, {"value", "v"}}});
 }
 
 TEST_CASE("setScreenName must come from the main thread") {

@@ -10,6 +10,7 @@
 #include "measurement/foundation/daily_counts.h"
 #include "measurement/foundation/environment.h"
 #include "measurement/foundation/event_parameters.h"
+#include "measurement/upload/identity_support/identity_support.h"
 #include "platform/dispatch/clock.h"
 #include "platform/foundation/user_defaults.h"
 #include "measurement/upload/uploader.h"
@@ -103,13 +104,20 @@ void APMMeasurement::resetSharedInstanceForTesting() {
 
 APMMeasurement::APMMeasurement()
     : scheduler_(std::make_unique<APMScheduler>()),
+      consentState_(std::make_shared<APMConsentSettingsUtil>()),
       network_(std::make_shared<platform::RULNetwork>(reachabilityHost(), nullptr, nullptr, scheduler_->workerQueue())),
       uploadAlarm_(std::make_unique<APMAlarm>(scheduler_->workerQueue(), "Measurement timer")),
       purchaseCallbackQueue_(platform::dispatch::makeSerialQueue("com.rozeda.measurement.purchases")),
-      initTimestamp_(now()) {}
+      initTimestamp_(now()) {
+    // The platform identity support is part of this engine as built: the
+    // default identity support finds it by name, as it would find it missing
+    // from an engine built without it.
+    APMPlatformIdentitySupport::registerClass();
+}
 
 APMMeasurement::~APMMeasurement() {
     observers_.clear();
+    if (paymentObserver_) platform::PaymentQueue::defaultQueue().removeTransactionObserver(paymentObserver_);
     uploadAlarm_->cancel();
     endBackgroundTask();
 }
@@ -129,6 +137,9 @@ void APMMeasurement::scheduleOnWorkerQueue(const std::string& blockID, std::func
 void APMMeasurement::startWithAppID(const std::string& measurementAppID, std::function<void()> started) {
     if (!reachabilityDelegate_) reachabilityDelegate_ = std::make_shared<ReachabilityForwarder>(weak_from_this());
     observeApplication();
+    // At once, so that no transaction delivered after the start is missed;
+    // what it hears waits, like every operation, until the engine runs.
+    observePaymentQueue();
     auto self = shared_from_this();
     scheduleOnWorkerQueue("APMMeasurement:start", [self, measurementAppID, started = std::move(started)] {
         self->measurementAppID_ = measurementAppID;
@@ -149,6 +160,7 @@ bool APMMeasurement::initializeComponentsOnWorkerQueue() {
     persistedConfig_ = std::make_shared<APMPersistedConfig>();
     enabled_ = persistedConfig_->measurementEnabled();
     makeRemoteConfig();
+    restoreConsentOnWorkerQueue();
     makeAudience();
     uploader_ = APMMakeEngineUploader(shared_from_this(),
                                       {database_, configStorage_, persistedConfig_, remoteConfigInstance(), audience_});
@@ -186,14 +198,11 @@ void APMMeasurement::makeRemoteConfig() {
 
 void APMMeasurement::startOnWorkerQueue() {
     const auto config = this->config();
-    setProspectiveConsentSettings();
-    const auto searchAds = APMSeams::searchAdReporter();
-    searchAds->setSearchAdReporterEnabled(true);
-    searchAds->start();
+    makeSearchAdReporter();
     if (config->tcfFeatureEnabled()) {
-        const auto tcf = APMSeams::tcfClient();
-        tcf->setIsDMARegion(config->isDMARegion());
-        tcf->setConsentFromTCFData();
+        makeTCFClient();
+        tcfClient_->setIsDMARegion(config->isDMARegion());
+        tcfClient_->setConsentFromTCFData();
     }
     const auto conversions = APMSeams::onDeviceConversion();
     conversions->checkPSMDependencyOnWorkerQueue();
@@ -378,7 +387,7 @@ void APMMeasurement::setEnabled(bool enabled) {
 
 void APMMeasurement::setEnabledOnWorkerQueue(bool enabled) {
     APMSeams::sessionReporter()->setReportingEnabled(enabled);
-    APMSeams::searchAdReporter()->setSearchAdReporterEnabled(enabled);
+    if (searchAdReporter_) searchAdReporter_->setSearchAdReporterEnabled(enabled);
     if (!enabled) APMSeams::deepLinks()->clearStoredDeepLinkIfExpired();
 }
 
@@ -390,7 +399,7 @@ void APMMeasurement::setSessionTimeoutInterval(double seconds) {
 
 void APMMeasurement::updateConsentSettingsUtilWithRemoteConfig() {
     const auto config = this->config();
-    const auto consent = APMSeams::consentState();
+    const auto& consent = consentState_;
     const auto before = consent->adPersonalization();
     const auto defaults = config->consentDefaults();
     const auto delegations = config->consentDelegations();
@@ -407,10 +416,12 @@ void APMMeasurement::updateConsentSettingsUtilWithRemoteConfig() {
     if (consent->adPersonalization() != before) shouldUpdateNPAUserProperty_ = true;
 }
 
-void APMMeasurement::tcfClientSetConsentFromData() { APMSeams::tcfClient()->setConsentFromTCFData(); }
+void APMMeasurement::tcfClientSetConsentFromData() {
+    if (tcfClient_) tcfClient_->setConsentFromTCFData();
+}
 
 void APMMeasurement::wipeoutAnalyticsDataAndResetComponents() {
-    const auto consent = APMSeams::consentState();
+    const auto& consent = consentState_;
     if (config()->DMAConsentEnabled() && consent->adPersonalization()) {
         consent->unsetAdPersonalization();
         consent->setDefaultSettings(std::nullopt);
@@ -425,18 +436,17 @@ void APMMeasurement::wipeoutAnalyticsDataAndResetComponents() {
 
 // ---- Purchases ---------------------------------------------------------------
 
-void APMMeasurement::filterPurchaseTransactions(std::vector<APMPurchaseTransaction> transactions,
-                                                std::function<void(std::vector<APMPurchaseTransaction>)> callback) {
+void APMMeasurement::filterPurchaseTransactions(std::vector<platform::PaymentTransaction> transactions,
+                                                std::function<void(std::vector<platform::PaymentTransaction>)> callback) {
     auto self = shared_from_this();
     scheduleOnWorkerQueue("APMMeasurement:4155", [self, transactions = std::move(transactions),
                                                   callback = std::move(callback)] {
-        std::vector<APMPurchaseTransaction> kept;
-        const auto reporter = APMSeams::purchaseReporter();
+        std::vector<platform::PaymentTransaction> kept;
         for (const auto& transaction : transactions) {
-            if (transaction.state != 1) continue;
-            const auto fingerprint = reporter->transactionFingerprint(transaction);
-            const platform::Value product(transaction.productID);
-            if (fingerprint.empty()) {
+            if (transaction.transactionState != platform::PaymentTransactionState::purchased) continue;
+            const auto fingerprint = APMInAppPurchaseTransactionReporter::transactionFingerprint(&transaction);
+            const platform::Value product(transaction.payment.productIdentifier);
+            if (!fingerprint || fingerprint->empty()) {
                 APMMonitor::shared().logWithLevel(
                     kAPMMonitorLevelSilentError, kAPMPurchaseEmptyFingerprintCode,
                     "Purchase has nil or empty fingerprint. Purchase will not be checked for duplicates. Product ID",
@@ -445,7 +455,7 @@ void APMMeasurement::filterPurchaseTransactions(std::vector<APMPurchaseTransacti
                 continue;
             }
             std::optional<APMError> error;
-            auto isNew = self->database_ ? self->database_->insertIfNotDuplicatePurchaseFingerprint(fingerprint, &error)
+            auto isNew = self->database_ ? self->database_->insertIfNotDuplicatePurchaseFingerprint(*fingerprint, &error)
                                          : std::nullopt;
             if (!isNew) {
                 APMMonitor::shared().logWithLevel(
@@ -465,18 +475,20 @@ void APMMeasurement::filterPurchaseTransactions(std::vector<APMPurchaseTransacti
     });
 }
 
-int APMMeasurement::productTypeCode(const std::string& productType) {
-    if (productType == "consumable") return 1;
-    if (productType == "nonRenewable") return 2;
-    if (productType == "autoRenewable") return 3;
-    return 0;
+int APMMeasurement::productTypeCode(platform::StoreProductType productType) {
+    switch (productType) {
+        case platform::StoreProductType::consumable: return 1;
+        case platform::StoreProductType::nonRenewable: return 2;
+        case platform::StoreProductType::autoRenewable: return 3;
+        default: return 0;
+    }
 }
 
 // ---- Metadata ----------------------------------------------------------------
 
 APMPBMeasurementBundle APMMeasurement::createRawEventMetadataWithUserAttributes(
     const std::vector<APMUserAttribute>& userAttributes) const {
-    return APMMakeRawEventMetadata(APMCurrentRawEventMetadataSource(measurementAppID_), userAttributes);
+    return APMMakeRawEventMetadata(APMCurrentRawEventMetadataSource(measurementAppID_, *consentState_), userAttributes);
 }
 
 std::int64_t APMMeasurement::currentDayIndex() const {

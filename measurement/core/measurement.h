@@ -10,6 +10,9 @@
 #include <vector>
 
 #include "measurement/audience/audience.h"
+#include "measurement/audience/conditional_user_property_controller.h"
+#include "measurement/audience/purchase_reporter.h"
+#include "measurement/audience/search_ad_reporter.h"
 #include "measurement/core/seams.h"
 #include "measurement/foundation/alarm.h"
 #include "measurement/foundation/event.h"
@@ -20,9 +23,12 @@
 #include "measurement/store/database_config_storage.h"
 #include "measurement/store/persisted_config.h"
 #include "measurement/store/remote_config.h"
+#include "measurement/upload/consent/consent_settings_util.h"
+#include "measurement/upload/consent/tcf_client.h"
 #include "measurement/upload/upload_host.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/frameworks/app_core/background_task.h"
+#include "platform/frameworks/payment_queue/payment_queue.h"
 #include "platform/frameworks/utilities/network.h"
 
 namespace measurement {
@@ -67,6 +73,12 @@ public:
     APMPersistedConfig* persistedConfig() const { return persistedConfig_.get(); }
     APMDatabaseConfigStorage* configStorage() const { return configStorage_.get(); }
     std::shared_ptr<APMRemoteConfig> remoteConfigInstance() const;
+    // The consent state, made with the engine (so that the facade's consent
+    // operations have it before the engine starts) and safe from any thread.
+    const std::shared_ptr<APMConsentSettingsUtil>& consentState() const { return consentState_; }
+    // The TCF client, made at start when the server flag allows it; none
+    // otherwise. Worker queue only.
+    const std::shared_ptr<APMTCFClient>& tcfClient() const { return tcfClient_; }
     // The engine's audiences, over its own database (their calls run inside
     // its transactions); made with the database, none before.
     const std::shared_ptr<APMAudience>& audience() const { return audience_; }
@@ -76,6 +88,15 @@ public:
     // The engine's batch upload, its schedule and the configuration fetch,
     // made with the other components; none before. Worker queue.
     const std::shared_ptr<APMUploader>& uploader() const { return uploader_; }
+    // Conditional user properties, made on first use; from any thread.
+    std::shared_ptr<APMConditionalUserPropertyController> conditionalUserPropertyController();
+    // The purchase reporter and its product cache, made on first use; from
+    // any thread.
+    std::shared_ptr<APMInAppPurchaseTransactionReporter> purchaseReporter();
+    std::shared_ptr<APMInAppPurchaseProductCache> productCache();
+    // The search-ad reporter made at start; none when there is nothing to
+    // report. Worker queue.
+    const std::shared_ptr<APMSearchAdReporter>& searchAdReporter() const { return searchAdReporter_; }
     bool didInitializeComponents() const { return didInitializeComponents_.load(); }
     double initTimestamp() const { return initTimestamp_; }
     const std::string& measurementAppID() const { return measurementAppID_; }
@@ -138,12 +159,18 @@ public:
     void tcfClientSetConsentFromData();
     void wipeoutAnalyticsDataAndResetComponents();
     void setProspectiveConsentSettings();
+    // "ad_personalization" from the value of an "_npa" user property that a
+    // caller, not the engine's own mirror of the consent, set (1: not
+    // personalised).
+    void updateAdPersonalizationConsentFromNPAValue(const APMValue& value);
 
     // Purchases: keeps the purchased transactions that are not duplicates and
     // hands them to the callback on a background queue.
-    void filterPurchaseTransactions(std::vector<APMPurchaseTransaction> transactions,
-                                    std::function<void(std::vector<APMPurchaseTransaction>)> callback);
-    static int productTypeCode(const std::string& productType);
+    void filterPurchaseTransactions(std::vector<platform::PaymentTransaction> transactions,
+                                    std::function<void(std::vector<platform::PaymentTransaction>)> callback);
+    // 0 non-consumable, 1 consumable, 2 non-renewing, 3 auto-renewable; any
+    // other type 0.
+    static int productTypeCode(platform::StoreProductType productType);
 
     // The metadata header of the raw events stored now.
     APMPBMeasurementBundle createRawEventMetadataWithUserAttributes(
@@ -151,6 +178,10 @@ public:
 
 private:
     bool initializeComponentsOnWorkerQueue();
+    // The consent of earlier runs, before anything made or handed out an
+    // identifier against it.
+    void restoreConsentOnWorkerQueue();
+    void makeTCFClient();
     void startOnWorkerQueue();
     void observeApplication();
     std::string nextBlockID();
@@ -161,6 +192,8 @@ private:
     std::shared_ptr<APMRemoteConfig> config() const;
     void makeRemoteConfig();
     void makeAudience();
+    void makeSearchAdReporter();
+    void observePaymentQueue();
     // Runs the call on the engine's upload; nothing before it is made.
     void withUploader(void (APMUploader::*call)());
     bool isConfigurationRefreshDue() const;
@@ -176,6 +209,8 @@ private:
     std::shared_ptr<APMDatabaseConfigStorage> configStorage_;
     mutable std::mutex remoteConfigMutex_;  // remoteConfig_
     std::shared_ptr<APMRemoteConfig> remoteConfig_;
+    const std::shared_ptr<APMConsentSettingsUtil> consentState_;
+    std::shared_ptr<APMTCFClient> tcfClient_;
     // After the database it works on, so that it goes first.
     std::shared_ptr<APMAudience> audience_;
     std::shared_ptr<platform::RULNetwork> network_;
@@ -184,6 +219,12 @@ private:
     // After the parts it works on, so that it goes before them.
     std::shared_ptr<APMUploader> uploader_;
     std::shared_ptr<platform::dispatch::Queue> purchaseCallbackQueue_;
+    std::shared_ptr<APMSearchAdReporter> searchAdReporter_;
+    mutable std::mutex componentsMutex_;  // the components made on first use
+    std::shared_ptr<APMConditionalUserPropertyController> conditionalUserPropertyController_;
+    std::shared_ptr<APMInAppPurchaseProductCache> productCache_;
+    std::shared_ptr<APMInAppPurchaseTransactionReporter> purchaseReporter_;
+    std::shared_ptr<platform::PaymentTransactionObserver> paymentObserver_;
     std::vector<platform::ObserverToken> observers_;
 
     std::atomic<bool> didInitializeComponents_{false};

@@ -1,23 +1,16 @@
 #include "measurement/core/raw_event_metadata.h"
 
-#include <ctime>
-
 #include "measurement/core/seams.h"
 #include "measurement/foundation/environment.h"
 #include "measurement/foundation/hashing.h"
+#include "measurement/upload/consent/consent_settings_util.h"
+#include "measurement/upload/identity_support/environment_info.h"
 
 namespace measurement {
 
 namespace {
 
 int bundleIndex(int tag) { return APMPBMeasurementBundleFieldIndex(tag); }
-
-std::int32_t localTimeZoneOffsetMinutes() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    if (!localtime_r(&now, &local)) return 0;
-    return static_cast<std::int32_t>(local.tm_gmtoff / 60);
-}
 
 // "1.2.3" -> 1, 2, 3; a part that is missing or not a small number is left
 // out.
@@ -41,19 +34,19 @@ void setText(APMPBMeasurementBundle& header, int tag, const std::string& text) {
 
 }  // namespace
 
-APMRawEventMetadataSource APMCurrentRawEventMetadataSource(const std::string& measurementAppID) {
+APMRawEventMetadataSource APMCurrentRawEventMetadataSource(const std::string& measurementAppID,
+                                                           const APMConsentSettingsUtil& consent) {
+    auto& environment = APMEnvironmentInfo::sharedInstance();
     APMRawEventMetadataSource source;
     source.measurementAppID = measurementAppID;
     source.bundleIdentifier = APMBundleIdentifier();
     source.appVersion = APMBundleShortVersion();
-    source.osVersion = APMAEU::systemVersion();
-    source.deviceModel = APMAEU::deviceModel();
-    const auto languages = APMPreferredLanguages();
-    source.language = languages.empty() ? "" : languages.front();
-    source.timeZoneOffsetMinutes = localTimeZoneOffsetMinutes();
-    const auto consent = APMSeams::consentState();
-    source.consentSignals = consent->consentSignals();
-    source.consentDiagnostics = consent->consentDiagnostics();
+    source.osVersion = environment.deviceOSVersion();
+    source.deviceModel = environment.deviceModel();
+    source.language = environment.userDefaultLanguage().value_or("");
+    source.timeZoneOffsetMinutes = environment.timeZoneOffsetMinutes();
+    source.consentSignals = consent.consentSignals();
+    source.consentDiagnostics = consent.consentDiagnostics();
     return source;
 }
 

@@ -27,9 +27,12 @@ struct APMRawEventMetadataSource {
     std::string consentDiagnostics;
 };
 
+class APMConsentSettingsUtil;
+
 // The source read from the process: bundle, device, language, local time
 // zone; the consent fields from the consent state.
-APMRawEventMetadataSource APMCurrentRawEventMetadataSource(const std::string& measurementAppID);
+APMRawEventMetadataSource APMCurrentRawEventMetadataSource(const std::string& measurementAppID,
+                                                           const APMConsentSettingsUtil& consent);
 
 // The partly filled bundle stored with raw events: protocol version 1, the
 // user properties, "ios", OS version, device model, language, time-zone

@@ -41,17 +41,12 @@ void put(std::shared_ptr<Seam> value) {
     std::shared_ptr<Type> APMSeams::getter() { return get<Type>(); }              \
     void APMSeams::setter(std::shared_ptr<Type> seam) { put<Type>(std::move(seam)); }
 
-APM_SEAM(APMConsentStateSeam, consentState, setConsentState)
 APM_SEAM(APMIdentitySeam, identity, setIdentity)
 APM_SEAM(APMSessionReporterSeam, sessionReporter, setSessionReporter)
 APM_SEAM(APMScreenViewReporterSeam, screenViewReporter, setScreenViewReporter)
-APM_SEAM(APMConditionalUserPropertySeam, conditionalUserProperties, setConditionalUserProperties)
-APM_SEAM(APMSearchAdReporterSeam, searchAdReporter, setSearchAdReporter)
-APM_SEAM(APMTCFClientSeam, tcfClient, setTCFClient)
 APM_SEAM(APMOnDeviceConversionSeam, onDeviceConversion, setOnDeviceConversion)
 APM_SEAM(APMSKAdNetworkSeam, skAdNetwork, setSKAdNetwork)
 APM_SEAM(APMDeepLinkSeam, deepLinks, setDeepLinks)
-APM_SEAM(APMPurchaseReporterSeam, purchaseReporter, setPurchaseReporter)
 
 #undef APM_SEAM
 
@@ -63,17 +58,12 @@ void APMSeams::setEventEditingFactory(std::shared_ptr<APMEventEditingFactory> fa
 }
 
 void APMSeams::resetAll() {
-    setConsentState(nullptr);
     setIdentity(nullptr);
     setSessionReporter(nullptr);
     setScreenViewReporter(nullptr);
-    setConditionalUserProperties(nullptr);
-    setSearchAdReporter(nullptr);
-    setTCFClient(nullptr);
     setOnDeviceConversion(nullptr);
     setSKAdNetwork(nullptr);
     setDeepLinks(nullptr);
-    setPurchaseReporter(nullptr);
     setEventEditingFactory(nullptr);
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-// The calls the engine core makes into the identity, consent, attribution,
+// The calls the engine core makes into the identity, attribution,
 // audience, reporter and event-editing components. Each is an
 // interface named after what it calls, with a default that does nothing (or
 // answers the neutral value), so the core runs on its own; a component plugs
@@ -25,35 +25,6 @@
 #include "platform/foundation/value.h"
 
 namespace measurement {
-
-// The consent state: which storage types are granted, and by which source.
-// Called from the facade's serial queue and the worker queue.
-class APMConsentStateSeam {
-public:
-    virtual ~APMConsentStateSeam() = default;
-    // "G1" and one character each for "ad_storage" and "analytics_storage".
-    virtual std::string consentSignals() const { return "G1--"; }
-    virtual std::string consentDiagnostics() const { return ""; }
-    virtual bool isAnalyticsStorageDenied() const { return false; }
-    virtual bool isAdUserDataDenied() const { return false; }
-    // Whether "ad_user_data" changed from the given previous denial.
-    virtual bool didAdUserDataConsentChange(bool /*wasDenied*/) const { return false; }
-    // "ad_personalization": none when unset.
-    virtual std::optional<bool> adPersonalization() const { return std::nullopt; }
-    // Consent type to "granted" / "denied".
-    virtual platform::Value::Dictionary consentSettings() const { return {}; }
-    virtual int consentSource() const { return 100; }
-    virtual bool isConsentSourceHigherPriority(int /*source*/) const { return true; }
-    virtual void updateSettings(const platform::Value::Dictionary& /*settings*/, int /*source*/) {}
-    virtual void setConsentSettings(const platform::Value::Dictionary& /*settings*/) {}
-    virtual void setConsentSource(int /*source*/) {}
-    virtual void clearAllSettings() {}
-    virtual void setDefaultSettings(const std::optional<platform::Value::Dictionary>& /*settings*/) {}
-    virtual void setDelegatedSettings(const std::optional<platform::Value::Dictionary>& /*settings*/) {}
-    virtual void setRegionalDefaults(const std::optional<platform::Value::Dictionary>& /*settings*/) {}
-    virtual void unsetAdPersonalization() {}
-    virtual std::string description() const { return consentSignals(); }
-};
 
 // Device and application identifiers.
 class APMIdentitySeam {
@@ -100,51 +71,6 @@ public:
     virtual bool isAppActive() const { return true; }
 };
 
-// A conditional user property as the interop connector hands it over: its
-// name, origin, value and the other keys of the dictionary.
-struct APMConditionalUserPropertyRequest {
-    std::string name;
-    std::string origin;
-    std::optional<APMValue> value;
-    std::optional<double> creationTimestamp;
-    platform::Value::Dictionary properties;
-};
-
-// Conditional user properties.
-class APMConditionalUserPropertySeam {
-public:
-    virtual ~APMConditionalUserPropertySeam() = default;
-    // The events to write besides the given one; none when the event could
-    // not be processed.
-    virtual std::optional<std::vector<APMEvent>> processEventOnWorkerQueue(const APMEvent& /*event*/) {
-        return std::vector<APMEvent>{};
-    }
-    virtual void setConditionalUserProperty(const APMConditionalUserPropertyRequest& /*property*/,
-                                            const std::string& /*name*/) {}
-    virtual void clearConditionalUserPropertyWithClearEvent(const std::optional<APMEvent>& /*clearEvent*/,
-                                                            const std::string& /*name*/) {}
-    virtual std::vector<APMConditionalUserPropertyRequest> conditionalUserPropertiesWithNamePrefix(
-        const std::string& /*prefix*/, const std::optional<std::string>& /*origin*/) {
-        return {};
-    }
-};
-
-// The search-ad attribution reporter.
-class APMSearchAdReporterSeam {
-public:
-    virtual ~APMSearchAdReporterSeam() = default;
-    virtual void setSearchAdReporterEnabled(bool /*enabled*/) {}
-    virtual void start() {}
-};
-
-// The TCF consent signals client.
-class APMTCFClientSeam {
-public:
-    virtual ~APMTCFClientSeam() = default;
-    virtual void setIsDMARegion(bool /*region*/) {}
-    virtual void setConsentFromTCFData() {}
-};
-
 // On-device conversion measurement.
 class APMOnDeviceConversionSeam {
 public:
@@ -181,77 +107,28 @@ public:
     virtual void handleStoredURLAfterAppLaunchWithNotification(const platform::Value::Dictionary& /*userInfo*/) {}
 };
 
-// A purchase transaction as the payment queue reports it.
-struct APMPurchaseTransaction {
-    std::string productID;
-    std::string transactionID;
-    // 1 purchased; other states are not reported.
-    int state = 0;
-    platform::Value::Dictionary details;
-};
-
-// A transaction record of the newer purchase interface.
-struct APMTransactionRecord {
-    std::string productID;
-    std::string transactionID;
-    std::string originalTransactionID;
-    std::string webOrderLineItemID;
-    // "nonConsumable", "consumable", "nonRenewable", "autoRenewable".
-    std::string productType;
-    bool isFreeTrial = false;
-    bool isIntroductoryOffer = false;
-    std::int64_t paymentQuantity = 1;
-    std::optional<double> purchaseDate;
-    std::optional<double> originalPurchaseDate;
-    std::optional<double> subscriptionExpirationDate;
-    std::optional<double> cancellationDate;
-};
-
-// The in-app purchase transaction reporter.
-class APMPurchaseReporterSeam {
-public:
-    virtual ~APMPurchaseReporterSeam() = default;
-    virtual std::string transactionFingerprint(const APMPurchaseTransaction& transaction) {
-        return transaction.transactionID;
-    }
-    // From a background queue.
-    virtual void paymentQueueUpdatedFilteredTransactions(const std::vector<APMPurchaseTransaction>& /*kept*/) {}
-    // productType: 0 non-consumable, 1 consumable, 2 non-renewing, 3 auto-renewable.
-    virtual void reportTransaction(const APMTransactionRecord& /*record*/, int /*productType*/) {}
-};
-
 // The seams of the process. Set them before the engine starts; the getters
 // never answer null.
 class APMSeams {
 public:
-    static std::shared_ptr<APMConsentStateSeam> consentState();
     static std::shared_ptr<APMIdentitySeam> identity();
     static std::shared_ptr<APMSessionReporterSeam> sessionReporter();
     static std::shared_ptr<APMScreenViewReporterSeam> screenViewReporter();
-    static std::shared_ptr<APMConditionalUserPropertySeam> conditionalUserProperties();
-    static std::shared_ptr<APMSearchAdReporterSeam> searchAdReporter();
-    static std::shared_ptr<APMTCFClientSeam> tcfClient();
     static std::shared_ptr<APMOnDeviceConversionSeam> onDeviceConversion();
     static std::shared_ptr<APMSKAdNetworkSeam> skAdNetwork();
     static std::shared_ptr<APMDeepLinkSeam> deepLinks();
-    static std::shared_ptr<APMPurchaseReporterSeam> purchaseReporter();
     // What loads the server configuration's event-editing programs; by
     // default nothing is loaded. Read when the engine makes its server
     // configuration.
     static std::shared_ptr<APMEventEditingFactory> eventEditingFactory();
 
     // nullptr restores the default.
-    static void setConsentState(std::shared_ptr<APMConsentStateSeam> seam);
     static void setIdentity(std::shared_ptr<APMIdentitySeam> seam);
     static void setSessionReporter(std::shared_ptr<APMSessionReporterSeam> seam);
     static void setScreenViewReporter(std::shared_ptr<APMScreenViewReporterSeam> seam);
-    static void setConditionalUserProperties(std::shared_ptr<APMConditionalUserPropertySeam> seam);
-    static void setSearchAdReporter(std::shared_ptr<APMSearchAdReporterSeam> seam);
-    static void setTCFClient(std::shared_ptr<APMTCFClientSeam> seam);
     static void setOnDeviceConversion(std::shared_ptr<APMOnDeviceConversionSeam> seam);
     static void setSKAdNetwork(std::shared_ptr<APMSKAdNetworkSeam> seam);
     static void setDeepLinks(std::shared_ptr<APMDeepLinkSeam> seam);
-    static void setPurchaseReporter(std::shared_ptr<APMPurchaseReporterSeam> seam);
     static void setEventEditingFactory(std::shared_ptr<APMEventEditingFactory> factory);
 
     // Every seam back to its default.

@@ -16,6 +16,7 @@ struct State {
     std::optional<std::string> deviceModel;
     std::optional<std::string> osVersion;
     std::optional<std::vector<std::string>> languages;
+    std::string timeZoneName;
     std::optional<std::filesystem::path> applicationSupport;
     std::optional<std::string> locale;
 };
@@ -125,6 +126,15 @@ void ProcessInfo::setPreferredLanguages(std::vector<std::string> languages) {
     state().languages = std::move(languages);
 }
 
+std::string ProcessInfo::timeZoneName() {
+    return read<std::string>([](State& s) { return s.timeZoneName; });
+}
+
+void ProcessInfo::setTimeZoneName(std::string name) {
+    std::lock_guard lock(state().mutex);
+    state().timeZoneName = std::move(name);
+}
+
 std::filesystem::path ProcessInfo::defaultApplicationSupportDirectory() {
     return dataHome() / "velmora" / "Application Support";
 }
@@ -181,6 +191,7 @@ void ProcessInfo::reset() {
     s.deviceModel.reset();
     s.osVersion.reset();
     s.languages.reset();
+    s.timeZoneName.clear();
     s.applicationSupport.reset();
     s.locale.reset();
 }

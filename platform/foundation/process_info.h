@@ -35,6 +35,11 @@ public:
     static std::vector<std::string> preferredLanguages();
     static void setPreferredLanguages(std::vector<std::string> languages);
 
+    // The local time zone's identifier ("Asia/Kolkata", "GMT+05:30"); empty,
+    // the default, means the zone the machine is set to.
+    static std::string timeZoneName();
+    static void setTimeZoneName(std::string name);
+
     // The device's locale as an identifier ("de_DE", "pt-BR", "zh_Hans_CN").
     // By default the environment's locale: LC_ALL, else LC_MESSAGES, else
     // LANG, with any ".encoding" and "@modifier" taken off; "C" and "POSIX"

@@ -30,6 +30,7 @@ TEST_CASE("process information has device defaults and can be set") {
         CHECK(ProcessInfo::osVersion() == ProcessInfo::defaultOSVersion());
         CHECK(ProcessInfo::preferredLanguages() == std::vector<std::string>{"en-US"});
         CHECK(ProcessInfo::arguments().empty());
+        CHECK(ProcessInfo::timeZoneName().empty());
     }
     SUBCASE("launch arguments from argv, searched by exact match") {
         const char* argv[] = {"velmora", "-VEZArurerudoDebugEnabled", "--other"};
