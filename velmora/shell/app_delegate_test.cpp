@@ -4,6 +4,7 @@
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/user_defaults.h"
 #include "platform/frameworks/app_core/app.h"
+#include "platform/frameworks/app_core/background_task.h"
 #include "platform/frameworks/onboarding/onboard_view_controller.h"
 #include "platform/ui/application.h"
 #include "platform/ui/interaction.h"
@@ -97,6 +98,16 @@ TEST_CASE("a first launch: the tree in the key window, the introduction, and the
     stage.settle();
     auto stored = stage.engine.rawEventNames();
     CHECK(std::find(stored.begin(), stored.end(), "tapped_menu_button") != stored.end());
+
+    // and the engine hears the application's lifecycle: resigning active
+    // starts its upload's background task
+    auto& tasks = platform::BackgroundTasks::shared();
+    tasks.reset();
+    platform::ui::Application::shared().resignActive();
+    stage.settle();
+    auto records = tasks.records();
+    CHECK(std::count_if(records.begin(), records.end(), [](const auto& r) { return r.name == "APMMeasurement upload"; }) ==
+          1);
 }
 
 TEST_CASE("later launches show what is still due, and nothing once both were answered") {
