@@ -66,7 +66,7 @@ std::filesystem::path defaultDataDirectory() {
 
 AppSession::AppSession(SessionOptions options)
     : dataDirectory_(options.dataDirectory.empty() ? defaultDataDirectory() : options.dataDirectory),
-      console_(std::make_shared<std::vector<std::string>>()) {
+      console_(std::make_shared<Console>()) {
     std::filesystem::create_directories(dataDirectory_);
     // Every queue, timer and the clock made from here on are the session's.
     time_.emplace(true, readClock(clockFile()).value_or(kFirstRunClock));
@@ -98,11 +98,9 @@ void AppSession::configureProcess(const SessionOptions& options) {
     platform::ui::View::setAnimationsEnabled(false);
     platform::ui::setConsoleEcho(false);
     platform::ui::clearLoggedMessages();
-    auto console = console_;
-    auto mutex = std::make_shared<std::mutex>();
-    velmora::setConsoleSink([console, mutex](const std::string& line) {
-        std::lock_guard lock(*mutex);
-        console->push_back(line);
+    velmora::setConsoleSink([console = console_](const std::string& line) {
+        std::lock_guard lock(console->mutex);
+        console->lines.push_back(line);
     });
 }
 
@@ -166,7 +164,10 @@ std::shared_ptr<platform::ui::Window> AppSession::window() const {
 
 std::vector<std::string> AppSession::takeConsoleLines() {
     std::vector<std::string> lines;
-    lines.swap(*console_);
+    {
+        std::lock_guard lock(console_->mutex);
+        lines.swap(console_->lines);
+    }
     for (auto& message : platform::ui::loggedMessages()) lines.push_back(std::move(message));
     platform::ui::clearLoggedMessages();
     return lines;

@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -87,7 +88,12 @@ private:
     std::filesystem::path dataDirectory_;
     std::optional<platform::dispatch::ManualTime> time_;
     std::shared_ptr<AppDelegate> delegate_;
-    std::shared_ptr<std::vector<std::string>> console_;
+    // What the application writes to its console, from whatever thread.
+    struct Console {
+        std::mutex mutex;
+        std::vector<std::string> lines;
+    };
+    std::shared_ptr<Console> console_;
     bool quit_ = false;
 };
 
