@@ -1,3 +1,4 @@
+// Array methods of the script runtime.
 #include <cmath>
 
 #include "measurement/script/command_support.h"

@@ -1,3 +1,4 @@
+// Array values: elements, length and string form.
 #include <algorithm>
 #include <cmath>
 #include <optional>

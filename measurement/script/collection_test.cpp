@@ -1,3 +1,4 @@
+// Tests of garbage collection: cycles, roots and marks.
 #include <doctest/doctest.h>
 
 #include <string>

@@ -1,5 +1,7 @@
 #pragma once
 
+// The command families and their registration by code.
+
 #include <string>
 #include <unordered_map>
 

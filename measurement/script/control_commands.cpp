@@ -1,3 +1,4 @@
+// Control commands: blocks, branches, switch, functions and returns.
 #include "measurement/script/command_support.h"
 
 namespace measurement {

@@ -1,3 +1,4 @@
+// Program entities to runtime values, and values to and from host objects.
 #include "measurement/script/entity_converter.h"
 
 #include <algorithm>

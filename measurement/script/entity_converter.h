@@ -1,5 +1,7 @@
 #pragma once
 
+// Conversions between program entities, runtime values and host objects.
+
 #include <optional>
 
 #include "measurement/foundation/messages.h"

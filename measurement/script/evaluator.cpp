@@ -1,3 +1,4 @@
+// Statement evaluation: commands by code and the evaluation budget.
 #include "measurement/script/evaluator.h"
 
 #include "measurement/script/command_families.h"

@@ -1,5 +1,7 @@
 #pragma once
 
+// The statement evaluator.
+
 #include <memory>
 #include <string>
 #include <unordered_map>

@@ -1,3 +1,4 @@
+// Tests of the runtime's limits: depth, budget and memory.
 #include <doctest/doctest.h>
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Loop commands: while, for and for-in.
 #include <algorithm>
 
 #include "measurement/script/command_support.h"

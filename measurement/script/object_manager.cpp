@@ -1,3 +1,4 @@
+// The object manager: resources of one run and garbage collection.
 #include "measurement/script/object_manager.h"
 
 #include <atomic>

@@ -1,5 +1,7 @@
 #pragma once
 
+// The object manager: what one run may use, and collection.
+
 #include <cstddef>
 #include <atomic>
 #include <cstdint>

@@ -1,3 +1,4 @@
+// Maps and functions, and calls of functions.
 #include "measurement/script/object_values.h"
 
 #include <limits>

@@ -1,5 +1,7 @@
 #pragma once
 
+// Compound values: arrays, maps and functions.
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>

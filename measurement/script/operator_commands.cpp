@@ -1,3 +1,4 @@
+// Arithmetic, comparison, logical and bitwise commands.
 #include <cmath>
 
 #include "measurement/script/command_support.h"

@@ -1,3 +1,4 @@
+// The ordered name-to-value store of scopes and objects.
 #include "measurement/script/property_map.h"
 
 namespace measurement {

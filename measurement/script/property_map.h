@@ -1,5 +1,7 @@
 #pragma once
 
+// APMPPropertyMap: ordered names and values.
+
 #include <cstddef>
 #include <memory>
 #include <string>

@@ -1,3 +1,4 @@
+// Reference counting with deferred release of chains.
 #include "measurement/script/ref.h"
 
 #include <vector>

@@ -1,5 +1,7 @@
 #pragma once
 
+// Intrusive reference counting for the script runtime.
+
 #include <cstddef>
 #include <cstdint>
 #include <utility>

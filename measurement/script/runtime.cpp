@@ -1,3 +1,4 @@
+// The runtime: programs, modules, native functions and runs.
 #include "measurement/script/runtime.h"
 
 #include "measurement/script/entity_converter.h"

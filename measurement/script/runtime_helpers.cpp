@@ -1,3 +1,4 @@
+// Helpers shared by the commands: argument evaluation and checks.
 #include "measurement/script/runtime_helpers.h"
 
 #include <cmath>

@@ -1,5 +1,7 @@
 #pragma once
 
+// Helpers shared by the commands.
+
 #include <cstddef>
 #include <cstdint>
 

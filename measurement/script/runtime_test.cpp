@@ -1,3 +1,4 @@
+// Tests of the runtime: programs, modules and the evaluation budget.
 #include <doctest/doctest.h>
 
 #include <cmath>

@@ -1,3 +1,4 @@
+// Runtime values: kinds, conversions, string forms and equality.
 #include "measurement/script/runtime_value.h"
 
 #include <cmath>

@@ -1,5 +1,7 @@
 #pragma once
 
+// APMPRuntimeValue: the values of the script runtime.
+
 #include <cstdint>
 #include <string>
 #include <vector>

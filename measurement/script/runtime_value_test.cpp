@@ -1,3 +1,4 @@
+// Tests of runtime values.
 #include <doctest/doctest.h>
 
 #include <cmath>

@@ -1,3 +1,4 @@
+// Lexical scopes: lookup, declaration and assignment.
 #include "measurement/script/scope.h"
 
 #include "measurement/script/object_manager.h"

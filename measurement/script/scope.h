@@ -1,5 +1,7 @@
 #pragma once
 
+// APMPScope: a lexical scope.
+
 #include <cstdint>
 #include <string>
 

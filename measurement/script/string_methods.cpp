@@ -1,3 +1,4 @@
+// String methods of the script runtime.
 #include <unicode/uregex.h>
 #include <unicode/ustring.h>
 

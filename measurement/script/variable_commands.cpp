@@ -1,3 +1,4 @@
+// Variable, literal and property commands.
 #include "measurement/script/command_support.h"
 
 namespace measurement {

@@ -36,4 +36,12 @@ std::shared_ptr<platform::ui::ViewController> makeAppToolbarController() {
     return shellHooks().makeAppToolbarController();
 }
 
+void showLoadingOverlayOnMain() {
+    if (shellHooks().showLoadingOverlayOnMain) shellHooks().showLoadingOverlayOnMain();
+}
+
+void hideLoadingOverlayOnMain() {
+    if (shellHooks().hideLoadingOverlayOnMain) shellHooks().hideLoadingOverlayOnMain();
+}
+
 }  // namespace velmora

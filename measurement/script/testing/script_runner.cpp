@@ -1,3 +1,4 @@
+// Runs a program and writes its value, for tests and the tool.
 #include "measurement/script/testing/script_runner.h"
 
 #include <algorithm>

@@ -1,5 +1,7 @@
 #pragma once
 
+// Runs programs and prints their values.
+
 #include <cstdint>
 #include <string>
 #include <string_view>
