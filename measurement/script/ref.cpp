@@ -18,8 +18,7 @@ thread_local ReleaseQueue releaseQueue;
 
 }  // namespace
 
-void RefCounted::release() const {
-    if (immortal_ || --refs_ != 0) return;
+void RefCounted::destroy() const {
     ReleaseQueue& queue = releaseQueue;
     if (queue.draining) {
         queue.pending.push_back(this);

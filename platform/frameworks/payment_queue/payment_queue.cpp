@@ -6,10 +6,10 @@
 namespace platform {
 
 PaymentQueue& PaymentQueue::defaultQueue() {
-    // Lives for the whole process: observers that outlive it (the
-    // measurement engine, destroyed at exit after the function statics) still
-    // detach from it.
-    static auto* queue = new PaymentQueue();
+    // Never destroyed: process-wide observers (the measurement engine's
+    // shared instance) leave it from their own destructors at exit, which may
+    // run after a function-local static would have gone.
+    static auto* const queue = new PaymentQueue;
     return *queue;
 }
 
