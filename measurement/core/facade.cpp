@@ -22,6 +22,7 @@ struct FacadeState {
     std::shared_ptr<platform::dispatch::Queue> serialQueue;
     bool operationQueueStarted = false;
     std::map<std::uint64_t, APMAnalytics::EventListener> listeners;
+    std::map<std::uint64_t, APMAnalytics::EventWriteListener> writeListeners;
     std::uint64_t nextListener = 1;
 };
 
@@ -127,14 +128,14 @@ void APMAnalytics::logEventWithOrigin(const std::string& origin, bool isPublicEv
 
 void APMAnalytics::logEvent(const std::string& origin, bool isPublicEvent, const std::string& name,
                             std::optional<double> timestamp, const Parameters& parameters) {
-    const auto screens = APMSeams::screenViewReporter();
+    const auto screens = APMMeasurement::sharedInstance()->screenViewReporter();
     if (name == "screen_view") {
         screens->trackScreenWithParameters(parameters, timestamp.value_or(currentTimestamp()));
         return;
     }
     Parameters withScreen = parameters;
     if (!APMHasScreenParameters(parameters)) {
-        for (const auto& [key, value] : screens->currentScreenParameters()) withScreen.emplace(key, value);
+        for (const auto& [key, value] : screens->screenParameters()) withScreen.emplace(key, value);
     }
     const double eventTime = timestamp.value_or(currentTimestamp());
     enqueue([origin, isPublicEvent, name, eventTime, withScreen = std::move(withScreen)] {
@@ -151,7 +152,7 @@ void APMAnalytics::setScreenName(const std::optional<std::string>& screenName,
                    platform::Value(screenName.value_or("")));
         return;
     }
-    APMSeams::screenViewReporter()->setScreenName(screenName, screenClass);
+    APMMeasurement::sharedInstance()->screenViewReporter()->setScreenName(screenName, screenClass);
 }
 
 void APMAnalytics::setInternalUserProperty(const std::optional<platform::Value>& value, const std::string& name,
@@ -261,6 +262,37 @@ void APMAnalytics::notifyEventListeners(const APMEvent& event) {
     for (const auto& listener : listeners) listener(event);
 }
 
-bool APMIsAppActive() { return APMSeams::screenViewReporter()->isAppActive(); }
+std::uint64_t APMAnalytics::addEventWriteListener(EventWriteListener listener) {
+    auto& state = facade();
+    std::lock_guard lock(state.mutex);
+    const auto identifier = state.nextListener++;
+    state.writeListeners.emplace(identifier, std::move(listener));
+    return identifier;
+}
+
+void APMAnalytics::removeEventWriteListener(std::uint64_t identifier) {
+    auto& state = facade();
+    std::lock_guard lock(state.mutex);
+    state.writeListeners.erase(identifier);
+}
+
+void APMAnalytics::notifyEventWriteListeners(const APMEvent& event, const std::optional<std::string>& failure) {
+    std::vector<EventWriteListener> listeners;
+    {
+        auto& state = facade();
+        std::lock_guard lock(state.mutex);
+        for (const auto& entry : state.writeListeners) listeners.push_back(entry.second);
+    }
+    for (const auto& listener : listeners) listener(event, failure);
+}
+
+bool APMIsAppActive() {
+    const auto screens = APMMeasurement::sharedScreenViewReporter();
+    return screens && screens->isAppActive();
+}
+
+std::shared_ptr<APMScreenViewReporter> ZUDOScreenViewReporter::sharedInstance() {
+    return APMMeasurement::sharedInstance()->screenViewReporter();
+}
 
 }  // namespace measurement

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "measurement/audience/screen_view_reporter.h"
 #include "measurement/core/seams.h"
 #include "measurement/foundation/event.h"
 #include "measurement/upload/consent/consent_settings_util.h"
@@ -104,6 +105,12 @@ public:
     static std::uint64_t addEventListener(EventListener listener);
     static void removeEventListener(std::uint64_t identifier);
     static void notifyEventListeners(const APMEvent& event);
+    // Listeners of every event write (called on the worker queue): the
+    // event, and why it was not stored, none when it was.
+    using EventWriteListener = std::function<void(const APMEvent& event, const std::optional<std::string>& failure)>;
+    static std::uint64_t addEventWriteListener(EventWriteListener listener);
+    static void removeEventWriteListener(std::uint64_t identifier);
+    static void notifyEventWriteListeners(const APMEvent& event, const std::optional<std::string>& failure);
 
 private:
     static void logEvent(const std::string& origin, bool isPublicEvent, const std::string& name,
@@ -111,7 +118,14 @@ private:
     static void enqueue(std::function<void()> operation);
 };
 
-// Whether the application is active, as the screen-view reporter sees it.
+// Whether the application is active, as the screen-view reporter sees it;
+// false without an engine.
 bool APMIsAppActive();
+
+// The engine's screen-view reporter, for other components.
+class ZUDOScreenViewReporter {
+public:
+    static std::shared_ptr<APMScreenViewReporter> sharedInstance();
+};
 
 }  // namespace measurement

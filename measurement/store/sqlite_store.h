@@ -2,6 +2,7 @@
 
 // APMSqliteStore: a SQLite database file.
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -41,10 +42,16 @@ enum : long {
     kAPMSqliteStoreRollbackFailedCode = 34007,
     kAPMSqliteStoreBackupExclusionCode = 34008,
     kAPMSqliteStoreDeleteFailedCode = 34019,
+    kAPMSqliteStoreBusyCode = 34020,
+    kAPMSqliteStoreBusyTimeoutCode = 34021,
     kAPMSqliteStoreWriteGroupFailedCode = 34022,
     kAPMSqliteStoreJournalModeCode = 34023,
     kAPMSqliteStoreDamageFoundCode = 34024,
 };
+
+// How long a statement or transaction waits for another connection (another
+// process, the inspection tool) that holds the database before it fails.
+inline constexpr double kAPMSqliteStoreBusyTimeoutSeconds = 45;
 
 // Beside a database file, the file that marks damage met while it was in
 // use: the next open checks the whole file.
@@ -72,9 +79,11 @@ using APMColumnInfo = std::vector<APMColumn>;
 // next synchronised, never leaving a damaged file. Statements are prepared
 // once and kept by their text. Every operation may be called from any
 // thread; a transaction holds the store for the calls of its own block, so
-// blocks of two threads never interleave. Failures answer false or none and
-// fill the optional error out-parameter; they are also logged through the
-// monitor.
+// blocks of two threads never interleave. While another connection holds
+// the file, operations wait for it (up to kAPMSqliteStoreBusyTimeoutSeconds,
+// logged with 34020 when the wait starts and 34021 when it gives up).
+// Failures answer false or none and fill the optional error out-parameter;
+// they are also logged through the monitor.
 class APMSqliteStore {
 public:
     // Opens the file (creating it and excluding it from backup) and checks
@@ -160,6 +169,7 @@ private:
     explicit APMSqliteStore(std::string path);
     bool open(APMErrorOut error);
     void close();
+    static int waitWhileBusy(void* context, int attempt);
     bool useWriteAheadLog();
     bool checkIntegrity(bool wholeFile, std::string* problem);
     bool checkEndPages(std::string* problem);
@@ -186,6 +196,9 @@ private:
     int groupedBlocks_ = 0;
     std::function<void(bool committed)> groupClosed_;
     bool damageNoted_ = false;
+    // When the current wait for another connection began, on both clocks.
+    std::chrono::steady_clock::time_point busySince_;
+    double busySinceUptime_ = 0;
     mutable std::recursive_mutex mutex_;
 };
 
