@@ -109,10 +109,9 @@ bool APMDatabase::openWriteGroup(std::function<void(bool committed)> closed, APM
 
 bool APMDatabase::isWriteGroupOpen() const { return store_->isWriteGroupOpen(); }
 
-bool APMDatabase::performGroupedTransaction(const std::function<bool()>& block) {
+bool APMDatabase::performGroupedTransaction(const std::function<bool()>& block, APMErrorOut error) {
     checkWorkerQueue("performGroupedTransaction:");
-    return loggedTransaction(
-        [&](APMErrorOut error) { return store_->performGroupedTransactionWithError(error, block); });
+    return store_->performGroupedTransactionWithError(error, block);
 }
 
 bool APMDatabase::closeWriteGroup() {

@@ -129,9 +129,10 @@ public:
     // commits it first. The handler hears once how the group ended.
     bool openWriteGroup(std::function<void(bool committed)> closed, APMErrorOut error);
     bool isWriteGroupOpen() const;
-    // Runs the block in the open group, as performTransaction does (a
-    // failure logged at level 1 with code 12056, undoing only its own work).
-    bool performGroupedTransaction(const std::function<bool()>& block);
+    // Runs the block in the open group: true keeps its work for the group's
+    // commit; false undoes only its own work, unlogged (its caller writes
+    // the work again alone, through performTransaction, which logs).
+    bool performGroupedTransaction(const std::function<bool()>& block, APMErrorOut error);
     // True when the group committed, or none was open.
     bool closeWriteGroup();
     bool isInTransaction() const;

@@ -501,7 +501,7 @@ bool APMSqliteStore::performTransactionWithError(APMErrorOut error, const std::f
     }
     std::lock_guard lock(mutex_);
     if (!requireOpen(error)) return false;
-    closeWriteGroupForOtherWork();
+    if (groupOpen_ && groupedBlocks_ == 0 && joinedBlocks_ == 0) return runJoinedTransaction(error, block);
     return runTransaction(error, block);
 }
 

@@ -119,16 +119,22 @@ public:
     // A write group: one transaction left open across calls, so that many
     // small writes share one commit. Blocks run in it with
     // performGroupedTransactionWithError, each as a savepoint of its own.
-    // Any other write, transaction or close first commits the group, so
-    // that only grouped work ever waits for its commit. The handler given at
-    // the opening hears once how the group ended (true when it committed,
-    // false when it was rolled back), on the thread that ended it, with the
-    // store held. Opening fails (code 3) inside a transaction or a group.
+    // Nothing else ever waits for the group's commit: a write outside the
+    // group commits the group first; another transaction runs inside the
+    // group as a savepoint and, when it wrote, commits the group before it
+    // returns (as its own commit would have; a failed commit fails it), so
+    // that transactions that only read leave the group open. The handler
+    // given at the opening hears once how the group ended (true when it
+    // committed, false when it was rolled back), on the thread that ended
+    // it, with the store held. Opening fails (code 3) inside a transaction
+    // or a group.
     bool openWriteGroup(std::function<void(bool committed)> closed, APMErrorOut error);
     bool isWriteGroupOpen() const;
     // Runs the block as a savepoint of the open group: true keeps its work
     // for the group's commit; false, or an exception (which goes on to the
-    // caller), undoes only its own work. Without an open group: code 3.
+    // caller), undoes only its own work. Without an open group, or inside
+    // another transaction running in it (whose rollback would take the
+    // block's work along): code 3.
     bool performGroupedTransactionWithError(APMErrorOut error, const std::function<bool()>& block);
     // Commits the open group (a failed commit rolls it back, logged with
     // 34022). True when it committed or no group was open.
@@ -178,8 +184,13 @@ private:
     APMStatementLease prepare(const std::string& statement, APMErrorOut error);
     bool beginTransaction(APMErrorOut error);
     bool runTransaction(APMErrorOut error, const std::function<bool()>& block);
-    // Commits an open write group before work that is not part of it.
+    // Commits an open write group before a write that is not part of it
+    // (inside a transaction that joined the group: when that one ends).
     void closeWriteGroupForOtherWork();
+    bool runJoinedTransaction(APMErrorOut error, const std::function<bool()>& block);
+    // After work inside the group: false when SQLite ended the whole
+    // transaction on its own, which ends the group.
+    bool groupSurvived();
     void endWriteGroup(bool committed);
     bool bind(sqlite3_stmt* statement, const APMBindings& values, APMErrorOut error);
     std::optional<std::int64_t> run(const std::string& statement, const APMBindings& values, APMErrorOut error);
@@ -194,6 +205,10 @@ private:
     APMStatementCache statements_;
     bool groupOpen_ = false;
     int groupedBlocks_ = 0;
+    // Other transactions running inside the open group, and whether one of
+    // them wrote (so that the group commits when it ends).
+    int joinedBlocks_ = 0;
+    bool joinedWrote_ = false;
     std::function<void(bool committed)> groupClosed_;
     bool damageNoted_ = false;
     // When the current wait for another connection began, on both clocks.

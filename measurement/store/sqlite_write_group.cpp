@@ -1,6 +1,8 @@
 // The SQLite store's write groups: many small writes, one commit.
 #include <sqlite3.h>
 
+#include <utility>
+
 #include "measurement/foundation/monitor.h"
 #include "measurement/store/sqlite_store.h"
 
@@ -31,8 +33,9 @@ bool APMSqliteStore::performGroupedTransactionWithError(APMErrorOut error, const
     }
     std::lock_guard lock(mutex_);
     if (!requireOpen(error)) return false;
-    if (!groupOpen_) {
-        APMSetError(error, kAPMSqliteStoreTransactionCode, "No write group is open");
+    if (!groupOpen_ || joinedBlocks_ > 0) {
+        APMSetError(error, kAPMSqliteStoreTransactionCode,
+                    groupOpen_ ? "A transaction runs inside the write group" : "No write group is open");
         return false;
     }
     ++groupedBlocks_;
@@ -41,20 +44,50 @@ bool APMSqliteStore::performGroupedTransactionWithError(APMErrorOut error, const
         done = runTransaction(error, block);
     } catch (...) {
         --groupedBlocks_;
-        // SQLite ends the whole transaction on some failures (a full disk,
-        // an I/O error): the group is gone with it.
-        if (db_ && sqlite3_get_autocommit(db_)) endWriteGroup(false);
+        groupSurvived();
         throw;
     }
     --groupedBlocks_;
-    if (db_ && sqlite3_get_autocommit(db_)) endWriteGroup(false);
-    return done;
+    return groupSurvived() && done;
+}
+
+bool APMSqliteStore::runJoinedTransaction(APMErrorOut error, const std::function<bool()>& block) {
+    joinedWrote_ = false;
+    ++joinedBlocks_;
+    bool done = false;
+    try {
+        done = runTransaction(error, block);
+    } catch (...) {
+        --joinedBlocks_;
+        joinedWrote_ = false;
+        groupSurvived();
+        throw;
+    }
+    --joinedBlocks_;
+    const bool wrote = std::exchange(joinedWrote_, false);
+    if (!groupSurvived() || !done || !wrote) return done;
+    if (closeWriteGroup()) return true;
+    fail(error, kAPMSqliteStoreTransactionCode, "Failed to end transaction", 0, "the write group did not commit");
+    return false;
+}
+
+// SQLite ends the whole transaction on some failures (a full disk, an I/O
+// error): the group is gone with it.
+bool APMSqliteStore::groupSurvived() {
+    if (!groupOpen_ || (db_ && !sqlite3_get_autocommit(db_))) return true;
+    endWriteGroup(false);
+    return false;
 }
 
 bool APMSqliteStore::closeWriteGroup() {
     std::lock_guard lock(mutex_);
-    // A grouped block still running keeps the group until it returns.
-    if (!groupOpen_ || groupedBlocks_ > 0) return !groupOpen_;
+    if (!groupOpen_) return true;
+    // Work still running inside the group keeps it until that work ends.
+    if (groupedBlocks_ > 0) return false;
+    if (joinedBlocks_ > 0) {
+        joinedWrote_ = true;
+        return false;
+    }
     const bool inTransaction = db_ && !sqlite3_get_autocommit(db_);
     const bool committed = inTransaction && runPlain("COMMIT TRANSACTION", nullptr);
     if (!committed) {
