@@ -44,6 +44,15 @@ bool isBlank(const char* text) {
     return true;
 }
 
+// INSERT, UPDATE, DELETE and REPLACE: statements whose only effect shows
+// in the connection's count of changed rows.
+bool changesRowsOnly(const std::string& statement) {
+    auto first = std::find_if(statement.begin(), statement.end(), [](unsigned char c) { return !std::isspace(c); });
+    auto end = std::find_if(first, statement.end(), [](unsigned char c) { return !std::isalpha(c); });
+    const std::string word = upper(std::string(first, end));
+    return word == "INSERT" || word == "UPDATE" || word == "DELETE" || word == "REPLACE";
+}
+
 bool beginsWithSelect(const std::string& query) {
     auto first = std::find_if(query.begin(), query.end(), [](unsigned char c) { return !std::isspace(c); });
     const std::string head(first, query.end());
@@ -407,7 +416,7 @@ bool APMSqliteStore::upsertRecord(const APMRow& record, const std::string& table
         values.push_back(value);
     }
     std::lock_guard lock(mutex_);
-    closeWriteGroupForOtherWork();
+    closeWriteGroupForOtherWork(true);
     return run("INSERT OR REPLACE INTO " + quoteIdentifier(table) + " (" + columns + ") VALUES (" + placeholders + ")",
                values, error)
         .has_value();
@@ -420,7 +429,7 @@ bool APMSqliteStore::deleteRecordFromTableWithName(const std::string& table, con
         return false;
     }
     std::lock_guard lock(mutex_);
-    closeWriteGroupForOtherWork();
+    closeWriteGroupForOtherWork(true);
     return run("DELETE FROM " + quoteIdentifier(table) + " WHERE " + quoteIdentifier(column) + "=?", {value}, error)
         .has_value();
 }
@@ -434,7 +443,7 @@ std::optional<std::int64_t> APMSqliteStore::deleteRecordsFromTableWithName(const
         return std::nullopt;
     }
     std::lock_guard lock(mutex_);
-    closeWriteGroupForOtherWork();
+    closeWriteGroupForOtherWork(true);
     return run("DELETE FROM " + quoteIdentifier(table) + " WHERE " + condition, parameterValues, error);
 }
 
@@ -445,7 +454,7 @@ std::optional<std::int64_t> APMSqliteStore::executeStatement(const std::string& 
         return std::nullopt;
     }
     std::lock_guard lock(mutex_);
-    closeWriteGroupForOtherWork();
+    closeWriteGroupForOtherWork(changesRowsOnly(statement));
     return run(statement, parameterValues, error);
 }
 

@@ -121,9 +121,10 @@ public:
     // performGroupedTransactionWithError, each as a savepoint of its own.
     // Nothing else ever waits for the group's commit: a write outside the
     // group commits the group first; another transaction runs inside the
-    // group as a savepoint and, when it wrote, commits the group before it
-    // returns (as its own commit would have; a failed commit fails it), so
-    // that transactions that only read leave the group open. The handler
+    // group as a savepoint and, when it changed something, commits the
+    // group before it returns (as its own commit would have; a failed commit
+    // fails it), so that transactions that only read, or whose deletes found
+    // nothing, leave the group open. The handler
     // given at the opening hears once how the group ended (true when it
     // committed, false when it was rolled back), on the thread that ended
     // it, with the store held. Opening fails (code 3) inside a transaction
@@ -185,8 +186,9 @@ private:
     bool beginTransaction(APMErrorOut error);
     bool runTransaction(APMErrorOut error, const std::function<bool()>& block);
     // Commits an open write group before a write that is not part of it
-    // (inside a transaction that joined the group: when that one ends).
-    void closeWriteGroupForOtherWork();
+    // (inside a transaction that joined the group: when that one ends, and
+    // for a statement that only changes rows, only when it changed some).
+    void closeWriteGroupForOtherWork(bool changesRowsOnly = false);
     bool runJoinedTransaction(APMErrorOut error, const std::function<bool()>& block);
     // After work inside the group: false when SQLite ended the whole
     // transaction on its own, which ends the group.

@@ -53,6 +53,7 @@ bool APMSqliteStore::performGroupedTransactionWithError(APMErrorOut error, const
 
 bool APMSqliteStore::runJoinedTransaction(APMErrorOut error, const std::function<bool()>& block) {
     joinedWrote_ = false;
+    const auto changesBefore = sqlite3_total_changes64(db_);
     ++joinedBlocks_;
     bool done = false;
     try {
@@ -64,7 +65,8 @@ bool APMSqliteStore::runJoinedTransaction(APMErrorOut error, const std::function
         throw;
     }
     --joinedBlocks_;
-    const bool wrote = std::exchange(joinedWrote_, false);
+    // A delete that found nothing changed nothing: the group stays open.
+    const bool wrote = std::exchange(joinedWrote_, false) || (db_ && sqlite3_total_changes64(db_) != changesBefore);
     if (!groupSurvived() || !done || !wrote) return done;
     if (closeWriteGroup()) return true;
     fail(error, kAPMSqliteStoreTransactionCode, "Failed to end transaction", 0, "the write group did not commit");
@@ -99,8 +101,15 @@ bool APMSqliteStore::closeWriteGroup() {
     return committed;
 }
 
-void APMSqliteStore::closeWriteGroupForOtherWork() {
-    if (groupOpen_ && groupedBlocks_ == 0) closeWriteGroup();
+void APMSqliteStore::closeWriteGroupForOtherWork(bool changesRowsOnly) {
+    if (!groupOpen_ || groupedBlocks_ > 0) return;
+    // Inside a transaction that joined the group, the rows a statement
+    // changes show in the connection's change count, read when it ends.
+    if (joinedBlocks_ > 0) {
+        if (!changesRowsOnly) joinedWrote_ = true;
+        return;
+    }
+    closeWriteGroup();
 }
 
 // The handler is taken before it runs: it may write (alone) at once.
