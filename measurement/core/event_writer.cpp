@@ -103,7 +103,7 @@ bool APMMeasurement::writeFilteredEventOnWorkerQueue(const APMEvent& event) {
         eventWriteFinished(event, "the measurement database could not be opened" + readable(databaseError_));
         return false;
     }
-    EventWrite write{event, currentDayIndex(), std::nullopt, 0};
+    EventWrite write{event, currentDayIndex(), nullptr, 0};
     if (joinEventGroup()) {
         // Taken for the write and kept only when it succeeds; a failure
         // closes the group, which forgets it.
@@ -197,19 +197,37 @@ bool APMMeasurement::storeEvent(EventWrite& write, EventGroupState* group, APMEr
         counts->setErrorEventsCount(APMIncrementedCount(counts->errorEventsCount()));
     }
     if (!database_->updateDailyCounts(*counts, error)) return false;
-    if (!write.header) {
-        auto attributes = group && group->attributes ? group->attributes : database_->allUserAttributes(error);
-        if (!attributes) return false;
-        write.header = createRawEventMetadataWithUserAttributes(*attributes);
-        write.fingerprint = APMRawEventMetadataFingerprint(*write.header);
-        if (group) group->attributes = std::move(attributes);
-    }
+    if (!write.header && !makeEventHeader(write, group, error)) return false;
     const bool headerStored = group && group->storedFingerprint == write.fingerprint;
     if (!headerStored && !database_->insertRawEventMetadata(*write.header, write.fingerprint, error)) return false;
     if (!database_->insertRawEvent(event, write.fingerprint, error)) return false;
     if (group) {
         group->counts = std::move(counts);
         group->storedFingerprint = write.fingerprint;
+    }
+    return true;
+}
+
+// The header of the user properties and the process's state of now. In a
+// group, the user properties stay as read for its first event (any write of
+// them ends the group first), so an unchanged source gives the same header
+// again, made once.
+bool APMMeasurement::makeEventHeader(EventWrite& write, EventGroupState* group, APMErrorOut error) {
+    auto source = APMCurrentRawEventMetadataSource(measurementAppID_, *consentState_);
+    if (group && group->header && group->headerSource == source) {
+        write.header = group->header;
+        write.fingerprint = group->headerFingerprint;
+        return true;
+    }
+    auto attributes = group && group->attributes ? group->attributes : database_->allUserAttributes(error);
+    if (!attributes) return false;
+    write.header = std::make_shared<const APMPBMeasurementBundle>(APMMakeRawEventMetadata(source, *attributes));
+    write.fingerprint = APMRawEventMetadataFingerprint(*write.header);
+    if (group) {
+        group->attributes = std::move(attributes);
+        group->headerSource = std::move(source);
+        group->header = write.header;
+        group->headerFingerprint = write.fingerprint;
     }
     return true;
 }

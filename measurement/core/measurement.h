@@ -18,6 +18,7 @@
 #include "measurement/audience/conditional_user_property_controller.h"
 #include "measurement/audience/purchase_reporter.h"
 #include "measurement/audience/search_ad_reporter.h"
+#include "measurement/core/raw_event_metadata.h"
 #include "measurement/core/seams.h"
 #include "measurement/foundation/alarm.h"
 #include "measurement/foundation/event.h"
@@ -236,7 +237,7 @@ private:
     struct EventWrite {
         APMEvent event;
         std::int64_t dayIndex = 0;
-        std::optional<APMPBMeasurementBundle> header;
+        std::shared_ptr<const APMPBMeasurementBundle> header;
         std::int64_t fingerprint = 0;
     };
     // What the events of one write group share, read once for the group:
@@ -245,6 +246,10 @@ private:
         std::optional<APMDailyCounts> counts;
         std::optional<std::vector<APMUserAttribute>> attributes;
         std::optional<std::int64_t> storedFingerprint;
+        // The last header made in the group, and what it was made from.
+        APMRawEventMetadataSource headerSource;
+        std::shared_ptr<const APMPBMeasurementBundle> header;
+        std::int64_t headerFingerprint = 0;
     };
     // Events waiting on the worker queue share one write group (one
     // commit); see event_writer.cpp.
@@ -252,6 +257,7 @@ private:
     void eventGroupClosed(bool committed);
     bool writeEventAlone(EventWrite& write);
     bool storeEvent(EventWrite& write, EventGroupState* group, APMErrorOut error);
+    bool makeEventHeader(EventWrite& write, EventGroupState* group, APMErrorOut error);
     // Why the event was not stored; none when it was.
     void eventWriteFinished(const APMEvent& event, const std::optional<std::string>& failure);
 
