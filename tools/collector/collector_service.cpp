@@ -10,6 +10,7 @@
 #include "platform/foundation/json_codec.h"
 #include "tools/collector/config_file.h"
 #include "tools/collector/endpoints.h"
+#include "tools/collector/experiments_endpoint.h"
 #include "tools/collector/remote_values_endpoint.h"
 #include "tools/collector/search_ad_endpoint.h"
 
@@ -71,6 +72,7 @@ void checkOptions(const CollectorOptions& options) {
     if (options.configPath && !loadConfig(*options.configPath, &reason)) throw std::invalid_argument(reason);
     if (options.remoteValuesPath) RemoteValuesEndpoint::checkReadable(*options.remoteValuesPath);
     if (options.searchAdReplyPath) SearchAdEndpoint::checkReadable(*options.searchAdReplyPath);
+    if (options.experimentsPath) ExperimentsEndpoint::checkReadable(*options.experimentsPath);
 }
 
 // cpp-httplib files the peer's addresses among the headers; they were
@@ -132,7 +134,8 @@ struct CollectorService::State {
           batches(options, printer, [this] { finish(); }),
           configs(options, printer),
           remoteValues(options.remoteValuesPath, printer),
-          searchAds(options.searchAdReplyPath, printer) {}
+          searchAds(options.searchAdReplyPath, printer),
+          experiments(options.experimentsPath, printer) {}
 
     void finish() {
         {
@@ -163,6 +166,9 @@ struct CollectorService::State {
         server.Post("/api/v1/", handler([this](const Exchange& exchange, const httplib::Request&) {
             return searchAds.handle(exchange);
         }));
+        server.Post("/sdk-exp", handler([this](const Exchange& exchange, const httplib::Request&) {
+            return experiments.handle(exchange);
+        }));
         const auto nothingHere = handler([this](const Exchange& exchange, const httplib::Request&) {
             printer.print(requestLine(exchange) + ": 404, nothing here\n");
             return Reply{};
@@ -189,6 +195,7 @@ struct CollectorService::State {
     ConfigEndpoint configs;
     RemoteValuesEndpoint remoteValues;
     SearchAdEndpoint searchAds;
+    ExperimentsEndpoint experiments;
     httplib::Server server;
     std::thread listener;
     int port = -1;
