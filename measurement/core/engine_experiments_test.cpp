@@ -57,7 +57,7 @@ testsupport::ScriptedResponse experimentsReply() {
     NANOSetArray(snapshot, field(nano_APMPBSnapshot_experiments_tag), experiments);
     APMPBExperimentResponse response;
     NANOSetArray(response, field(nano_APMPBExperimentResponse_snapshots_tag), std::vector{snapshot});
-    const auto body = platform::gul_dataByGzippingData(response.protoBuffer());
+    const auto body = platform::rul_dataByGzippingData(response.protoBuffer());
     REQUIRE(body);
     testsupport::ScriptedResponse reply;
     reply.body.assign(body->begin(), body->end());

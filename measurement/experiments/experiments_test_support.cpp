@@ -30,7 +30,7 @@ void ScriptedService::postURL(const std::string& url, NANOBytes payload,
 }
 
 NANOBytes gzipped(const NANOBytes& bytes) {
-    auto packed = platform::gul_dataByGzippingData(bytes);
+    auto packed = platform::rul_dataByGzippingData(bytes);
     REQUIRE(packed);
     return *packed;
 }

@@ -105,7 +105,7 @@ void APMETaskManager::handleReply(const platform::HTTPURLResponse& response, con
     std::optional<NANOBytes> data;
     if (!body.empty()) {
         platform::RULError inflateError;
-        data = platform::gul_dataByInflatingGzippedData(body, &inflateError);
+        data = platform::rul_dataByInflatingGzippedData(body, &inflateError);
         if (!data) {
             log(kAPMMonitorLevelSilentError, kAPMEInflateFailedCode, "Cannot inflate downloaded experiment data. Error",
                 Value(inflateError.description()));
@@ -119,10 +119,10 @@ void APMETaskManager::handleFetchingExperimentsResponse(const platform::HTTPURLR
                                                         const std::optional<platform::RULError>& error) {
     const int status = response ? response->statusCode : 0;
     const double now = currentTime();
-    if (status != platform::kGULNetworkHTTPStatusOK && status != platform::kGULNetworkHTTPStatusNoContent) {
+    if (status != platform::kRULNetworkHTTPStatusOK && status != platform::kRULNetworkHTTPStatusNoContent) {
         persistedStorage_.setDouble(now, kAPMEFetchFailureTimestampKey);
-        if (status == platform::kGULNetworkHTTPStatusCodeUnavailable ||
-            status == platform::kGULNetworkHTTPStatusCodeCannotAcceptTraffic) {
+        if (status == platform::kRULNetworkHTTPStatusCodeUnavailable ||
+            status == platform::kRULNetworkHTTPStatusCodeCannotAcceptTraffic) {
             persistedStorage_.setDouble(now, kAPMEFetchBackoffTimestampKey);
         }
         log(kAPMMonitorLevelError, kAPMEFetchFailedCode, "Network fetch failed. Will retry later. Code, error",

@@ -27,7 +27,7 @@ Reply ExperimentsEndpoint::handle(const Exchange& request) {
         reply.status = 500;
         reply.body = reason + '\n';
         outcome = "500, " + reason;
-    } else if (const auto packed = platform::gul_dataByGzippingData(*response); !packed) {
+    } else if (const auto packed = platform::rul_dataByGzippingData(*response); !packed) {
         reply.status = 500;
         outcome = "500, the reply cannot be compressed";
     } else {

@@ -79,7 +79,7 @@ TEST_CASE("the collector answers an experiment request with the gzipped reply of
 
     const auto response = postRequest(port, "");
     REQUIRE(response.statusCode == 200);
-    const auto inflated = platform::gul_dataByInflatingGzippedData(response.body);
+    const auto inflated = platform::rul_dataByInflatingGzippedData(response.body);
     REQUIRE(inflated);
     const auto decoded = APMPBExperimentResponse::initWithBuffer(*inflated);
     REQUIRE(decoded);
@@ -104,7 +104,7 @@ TEST_CASE("the collector answers an experiment request with the gzipped reply of
         binary.experimentsPath = dir / "experiments.pb";
         CollectorService second(binary, out);
         const auto again = postRequest(second.start(), "");
-        CHECK(platform::gul_dataByInflatingGzippedData(again.body) == inflated);
+        CHECK(platform::rul_dataByInflatingGzippedData(again.body) == inflated);
     }
     service.stop();
     CHECK(out.str().find("POST /sdk-exp: 200, snapshots doz_urerizarori [31, 7]; other: status 2\n"
