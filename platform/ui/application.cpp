@@ -85,6 +85,7 @@ bool Application::launch(const std::shared_ptr<ApplicationDelegate>& delegate) {
     delegate_ = delegate;
     state_ = ApplicationState::inactive;
     bool ok = delegate_ ? delegate_->didFinishLaunching(*this) : true;
+    post(didFinishLaunchingNotification);
     becomeActive();
     return ok;
 }
@@ -118,6 +119,7 @@ void Application::enterBackground() {
     state_ = ApplicationState::background;
     for (auto& scene : scenes_) scene->setActivationState(SceneActivationState::background);
     if (delegate_) delegate_->didEnterBackground(*this);
+    post(didEnterBackgroundNotification);
 }
 
 void Application::enterForeground() {
