@@ -88,6 +88,8 @@ enum : long {
     kAPMEEmptyResponseDataCode = 820025,
     kAPMEWorkerAsyncExceptionCode = 820026,
     kAPMEWorkerSyncExceptionCode = 820027,
+    // A reply that arrives after the database was deleted is dropped.
+    kAPMEReplyAfterClearCode = 820028,
     kAPMEBuilderNilPropertyCode = 880000,
 };
 

@@ -26,7 +26,20 @@ void ScriptedService::postURL(const std::string& url, NANOBytes payload,
         body = script.front().body;
         script.pop_front();
     }
-    queue->async([completionHandler, response, body, error] { completionHandler(response, body, error); });
+    auto reply = [queue, completionHandler, response, body, error] {
+        queue->async([completionHandler, response, body, error] { completionHandler(response, body, error); });
+    };
+    if (holdReplies) {
+        heldReplies.push_back(reply);
+    } else {
+        reply();
+    }
+}
+
+void ScriptedService::releaseReplies() {
+    auto replies = std::move(heldReplies);
+    heldReplies.clear();
+    for (const auto& reply : replies) reply();
 }
 
 NANOBytes gzipped(const NANOBytes& bytes) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -38,8 +39,14 @@ public:
     void postURL(const std::string& url, NANOBytes payload, std::shared_ptr<platform::dispatch::Queue> queue,
                  platform::RULNetworkCompletionHandler completionHandler) override;
 
+    // Hands the held answers to their queues.
+    void releaseReplies();
+
     std::deque<Answer> script;
     std::vector<Request> requests;
+    // While set, answers wait for releaseReplies(): a fetch stays under way.
+    bool holdReplies = false;
+    std::vector<std::function<void()>> heldReplies;
 };
 
 NANOBytes gzipped(const NANOBytes& bytes);

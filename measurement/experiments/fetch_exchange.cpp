@@ -102,6 +102,11 @@ void APMETaskManager::fetchExperiments() {
 
 void APMETaskManager::handleReply(const platform::HTTPURLResponse& response, const std::vector<std::uint8_t>& body,
                                   const std::optional<platform::RULError>& error) {
+    if (cleared_) {
+        log(kAPMMonitorLevelVerbose, kAPMEReplyAfterClearCode,
+            "Experiments were cleared while fetching. The reply is dropped. Code", Value(response.statusCode));
+        return;
+    }
     std::optional<NANOBytes> data;
     if (!body.empty()) {
         platform::RULError inflateError;

@@ -206,6 +206,29 @@ TEST_CASE("reset empties the database and the timestamps and fetches at once; cl
         f.time.advance(2 * kDay);
         CHECK(f.service->requests.size() == 1);
     }
+    SUBCASE("clearAndDelete while a fetch is under way: its reply is dropped, a reset fetches again") {
+        f.service->script.clear();
+        f.service->script.push_back(okReply({snapshotMessage(kSDK, {experimentMessage(9, {flag("b", 2)})})}));
+        f.service->script.push_back(answer(204));
+        f.service->holdReplies = true;
+        f.time.advance(14400);
+        REQUIRE(f.service->requests.size() == 2);
+        f.manager->clearAndDelete();
+        f.settle();
+        f.service->releaseReplies();
+        f.settle();
+        CHECK(f.timestamp(kAPMEFetchSuccessTimestampKey) == 0);
+        CHECK_FALSE(f.taskManager->scheduledFetchTimestamp());
+        CHECK(f.manager->activateSnapshotOfSDK(std::string(kSDK), nullptr) == false);
+        f.time.advance(2 * kDay);
+        CHECK(f.service->requests.size() == 2);
+
+        f.service->holdReplies = false;
+        f.manager->reset();
+        f.time.advance(1);
+        CHECK(f.service->requests.size() == 3);
+        CHECK(f.timestamp(kAPMEFetchSuccessTimestampKey) == doctest::Approx(kStart + 10 + 14400 + 2 * kDay + 0.001));
+    }
 }
 
 TEST_CASE("without any registered SDK every due fetch is postponed") {

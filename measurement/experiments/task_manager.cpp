@@ -225,6 +225,7 @@ void APMETaskManager::reset() {
             self->database_ = APMEDatabase::initWithPath(self->databasePath_);
         }
         self->removeFetchTimestamps();
+        self->cleared_ = false;
         self->scheduleFetchingExperimentsOnWorkerQueue();
     });
 }
@@ -240,9 +241,11 @@ void APMETaskManager::clearAndDelete() {
             APMDeleteFileAtPath(self->databasePath_, nullptr);
         }
         self->removeFetchTimestamps();
-        // An armed fetch would store what it brings into a deleted database
-        // and keep fetching: the client stays quiet until the next start.
+        // An armed fetch, or the reply of one under way, would bring
+        // snapshots back into memory after the deletion and keep fetching:
+        // the client stays quiet until the next start or a reset.
         self->alarm_->cancel();
+        self->cleared_ = true;
     });
 }
 

@@ -159,6 +159,9 @@ private:
     std::unique_ptr<APMEDatabase> database_;
     std::string databasePath_;
     std::shared_ptr<APMEExperimentRequestBuilder> requestBuilder_;
+    // Set by clearAndDelete, cleared by reset; worker queue only. While set,
+    // the reply of a fetch already under way is dropped.
+    bool cleared_ = false;
     mutable std::mutex mutex_;  // the fields below
     bool hasMadeInitialFetch_ = false;
     std::weak_ptr<APMETaskManagerDelegate> delegate_;
