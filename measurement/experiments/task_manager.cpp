@@ -20,7 +20,6 @@ void log(int level, long code, const std::string& message, const Value& context 
     APMEMonitor::shared().logWithLevel(level, code, message, context, context2);
 }
 
-Value errorContext(const std::optional<APMError>& error) { return error ? error->asContext() : Value(); }
 
 std::string exceptionText(const std::exception_ptr& exception) {
     try {
