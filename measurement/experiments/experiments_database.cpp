@@ -32,7 +32,6 @@ void log(int level, long code, const std::string& message, const Value& context 
     APMEMonitor::shared().logWithLevel(level, code, message, context, context2);
 }
 
-
 // The snapshot a row holds, with the row's time and mark; none when the row
 // lacks its message or the message gives no snapshot.
 std::optional<APMESnapshot> snapshotFromRow(const APMRow& row) {

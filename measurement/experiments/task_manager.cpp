@@ -20,7 +20,6 @@ void log(int level, long code, const std::string& message, const Value& context 
     APMEMonitor::shared().logWithLevel(level, code, message, context, context2);
 }
 
-
 std::string exceptionText(const std::exception_ptr& exception) {
     try {
         std::rethrow_exception(exception);
