@@ -2,9 +2,9 @@
 #include <doctest/doctest.h>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sqlite3.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -24,6 +24,7 @@
 #include "platform/foundation/process_info.h"
 #include "platform/foundation/user_defaults.h"
 #include "platform/frameworks/app_core/app.h"
+#include "testsupport/child_process.h"
 
 using namespace measurement;
 using measurement::testing::EngineFixture;
@@ -204,34 +205,25 @@ TEST_CASE("every event reported stored survives a kill -9 at any moment, and the
         testsupport::TempDir folder;
         int pipeFds[2];
         REQUIRE(::pipe(pipeFds) == 0);
-        const std::string folderVariable = std::string(kChildFolder) + "=" + folder.path().string();
-        const std::string signalVariable = std::string(kChildSignal) + "=" + std::to_string(pipeFds[1]);
-        const std::string afterVariable = std::string(kChildAfter) + "=" + std::to_string(moment(random));
-        const std::string caseFilter = std::string("--test-case=") + kChildCaseName;
-        std::vector<char*> environment;
-        for (char** variable = environ; *variable; ++variable) environment.push_back(*variable);
-        for (const auto* added : {&folderVariable, &signalVariable, &afterVariable}) {
-            environment.push_back(const_cast<char*>(added->c_str()));
-        }
-        environment.push_back(nullptr);
-        char* arguments[] = {const_cast<char*>("/proc/self/exe"), const_cast<char*>(caseFilter.c_str()),
-                             const_cast<char*>("--no-skip"), nullptr};
-        const pid_t child = ::fork();
-        REQUIRE(child >= 0);
-        if (child == 0) {
-            ::close(pipeFds[0]);
-            ::execve("/proc/self/exe", arguments, environment.data());
-            ::_exit(127);
-        }
+        const int quiet = ::open("/dev/null", O_WRONLY);
+        const pid_t child = testsupport::spawnChild(
+            {std::filesystem::read_symlink("/proc/self/exe").string(), std::string("--test-case=") + kChildCaseName,
+             "--no-skip"},
+            testsupport::environmentWith({std::string(kChildFolder) + "=" + folder.path().string(),
+                                          std::string(kChildSignal) + "=" + std::to_string(pipeFds[1]),
+                                          std::string(kChildAfter) + "=" + std::to_string(moment(random))}),
+            quiet, quiet);
+        ::close(quiet);
         ::close(pipeFds[1]);
+        // Bounded: a child that never gets there is killed all the same.
+        pollfd signalled{pipeFds[0], POLLIN, 0};
         char byte = 0;
-        const auto got = ::read(pipeFds[0], &byte, 1);
-        ::kill(child, SIGKILL);
+        const bool ready = ::poll(&signalled, 1, 120000) == 1 && ::read(pipeFds[0], &byte, 1) == 1;
         ::close(pipeFds[0]);
-        int status = 0;
-        REQUIRE(::waitpid(child, &status, 0) == child);
-        REQUIRE_MESSAGE(got == 1, "the child ended before it was killed, status " << status);
-        REQUIRE(WIFSIGNALED(status));
+        ::kill(child, SIGKILL);
+        const int status = testsupport::waitForChild(child, 60);
+        REQUIRE_MESSAGE(ready, "the child did not log its events, status " << status);
+        REQUIRE(status == 128 + SIGKILL);
 
         const std::string path =
             (folder.path() / "Application Support" / "Rozeda" / "Measurement" / kAPMDatabaseFileName).string();
