@@ -256,7 +256,7 @@ int main(int argc, char** argv) {
                 raw = std::max(raw, rawSqliteRate(parameterCount, events));
             }
             if (firstRate == 0) firstRate = engine.storedPerSecond;
-            std::printf("%2d parameters, %6d events: stored %7.0f/s%s, raw %7.0f/s, ratio %.2f; %.2f of the rate at "
+            std::printf("%2d parameters, %6d events: stored %7.0f/s%s, raw %7.0f/s, ratio %.3f; %.2f of the rate at "
                         "%d; accepted %8.0f/s; memory %+6.0f kB per 10,000 accepted\n",
                         parameterCount, events, engine.storedPerSecond, engine.stored ? "" : " (TIMED OUT)", raw,
                         engine.storedPerSecond / raw, engine.storedPerSecond / firstRate, sizes.front(),
