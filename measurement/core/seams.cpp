@@ -50,13 +50,6 @@ APM_SEAM(APMDeepLinkSeam, deepLinks, setDeepLinks)
 
 #undef APM_SEAM
 
-std::shared_ptr<APMEventEditingFactory> APMSeams::eventEditingFactory() {
-    return get<APMEventEditingFactory, APMNoEventEditingFactory>();
-}
-void APMSeams::setEventEditingFactory(std::shared_ptr<APMEventEditingFactory> factory) {
-    put<APMEventEditingFactory, APMNoEventEditingFactory>(std::move(factory));
-}
-
 void APMSeams::resetAll() {
     setIdentity(nullptr);
     setSessionReporter(nullptr);
@@ -64,7 +57,6 @@ void APMSeams::resetAll() {
     setOnDeviceConversion(nullptr);
     setSKAdNetwork(nullptr);
     setDeepLinks(nullptr);
-    setEventEditingFactory(nullptr);
 }
 
 }  // namespace measurement

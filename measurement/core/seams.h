@@ -1,8 +1,7 @@
 #pragma once
 
-// The calls the engine core makes into the identity, attribution,
-// audience, reporter and event-editing components. Each is an
-// interface named after what it calls, with a default that does nothing (or
+// The calls the engine core makes into the identity, attribution and
+// reporter components. Each is an interface named after what it calls, with a default that does nothing (or
 // answers the neutral value), so the core runs on its own; a component plugs
 // itself in with APMSeams::set...() before the engine starts, without
 // touching the core. All calls but those marked otherwise come from the
@@ -117,10 +116,6 @@ public:
     static std::shared_ptr<APMOnDeviceConversionSeam> onDeviceConversion();
     static std::shared_ptr<APMSKAdNetworkSeam> skAdNetwork();
     static std::shared_ptr<APMDeepLinkSeam> deepLinks();
-    // What loads the server configuration's event-editing programs; by
-    // default nothing is loaded. Read when the engine makes its server
-    // configuration.
-    static std::shared_ptr<APMEventEditingFactory> eventEditingFactory();
 
     // nullptr restores the default.
     static void setIdentity(std::shared_ptr<APMIdentitySeam> seam);
@@ -129,7 +124,6 @@ public:
     static void setOnDeviceConversion(std::shared_ptr<APMOnDeviceConversionSeam> seam);
     static void setSKAdNetwork(std::shared_ptr<APMSKAdNetworkSeam> seam);
     static void setDeepLinks(std::shared_ptr<APMDeepLinkSeam> seam);
-    static void setEventEditingFactory(std::shared_ptr<APMEventEditingFactory> factory);
 
     // Every seam back to its default.
     static void resetAll();
