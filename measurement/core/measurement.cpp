@@ -1,3 +1,4 @@
+// The engine object: its components, start, lifecycle, consent glue and purchases.
 #include "measurement/core/measurement.h"
 
 #include <cmath>
@@ -211,7 +212,7 @@ void APMMeasurement::startOnWorkerQueue() {
     conversions->checkPSMDependencyOnWorkerQueue();
     conversions->maybeDeleteExpiredPSMValueOnWorkerQueue();
     APMSeams::identity()->updateIdentifiers();
-    reportFirstOpenOnWorkerQueue();
+    reportAppUpdateOnWorkerQueue(reportFirstOpenOnWorkerQueue());
 
     const auto links = APMSeams::deepLinks();
     if (auto stored = platform::UserDefaults().stringForKey(kStoredDeepLinkKey); stored && !stored->empty()) {
@@ -229,8 +230,8 @@ void APMMeasurement::startOnWorkerQueue() {
              platform::Value(measurementAppID_));
 }
 
-void APMMeasurement::reportFirstOpenOnWorkerQueue() {
-    if (!persistedConfig_ || persistedConfig_->firstOpenTimestampMilliseconds() > 0) return;
+bool APMMeasurement::reportFirstOpenOnWorkerQueue() {
+    if (!persistedConfig_ || persistedConfig_->firstOpenTimestampMilliseconds() > 0) return false;
     const double openTime = now();
     const std::int64_t openMillis = APMMillisecondsFromSeconds(openTime);
     APMEvent firstOpen("auto", false, "_f", openTime, 0, APMParameters{});
@@ -242,6 +243,26 @@ void APMMeasurement::reportFirstOpenOnWorkerQueue() {
     logEntry(kAPMMonitorLevelDebug, kAPMFirstOpenReportedCode, "First open reported. Time (ms)",
              platform::Value(static_cast<long long>(openMillis)));
     reportStoredCampaignEventOnWorkerQueue(openMillis - 1);
+    return true;
+}
+
+void APMMeasurement::reportAppUpdateOnWorkerQueue(bool firstOpen) {
+    if (!persistedConfig_) return;
+    const std::string current = APMBundleShortVersion();
+    // Without a version of its own the application cannot tell an update.
+    if (current.empty()) return;
+    const auto previous = persistedConfig_->lastAppVersion();
+    if (previous == current) return;
+    // A start that finds no version stored (before any was kept) cannot
+    // tell an update either; it keeps the version for the next start.
+    if (!firstOpen && previous && !previous->empty()) {
+        APMParameters parameters;
+        parameters.emplace("_pv", APMValue(*previous));
+        handleInternalEventOnWorkerQueue(APMEvent("auto", false, "_au", now(), 0, parameters));
+    }
+    // Written after the event: a stop in between repeats the update rather
+    // than lose it.
+    persistedConfig_->setLastAppVersion(current);
 }
 
 void APMMeasurement::reportStoredCampaignEventOnWorkerQueue(std::optional<std::int64_t> clickTimestampMillis) {

@@ -1,6 +1,8 @@
+// The metadata header stored with raw events, and its fingerprint.
 #include "measurement/core/raw_event_metadata.h"
 
 #include "measurement/core/seams.h"
+#include "measurement/foundation/bundle_tags.h"
 #include "measurement/foundation/environment.h"
 #include "measurement/foundation/hashing.h"
 #include "measurement/upload/consent/consent_settings_util.h"
@@ -10,12 +12,14 @@ namespace measurement {
 
 namespace {
 
-int bundleIndex(int tag) { return APMPBMeasurementBundleFieldIndex(tag); }
+using namespace bundle_tag;
+
+int bundleIndex(int tag) { return bundleFieldIndex(tag); }
 
 // "1.2.3" -> 1, 2, 3; a part that is missing or not a small number is left
 // out.
 void setVersionParts(APMPBMeasurementBundle& header, const std::string& version) {
-    const int tags[] = {31, 32, 33};
+    const int tags[] = {kAppVersionMajor, kAppVersionMinor, kAppVersionRelease};
     std::size_t position = 0;
     for (int tag : tags) {
         if (position >= version.size()) return;
@@ -53,23 +57,23 @@ APMRawEventMetadataSource APMCurrentRawEventMetadataSource(const std::string& me
 APMPBMeasurementBundle APMMakeRawEventMetadata(const APMRawEventMetadataSource& source,
                                                const std::vector<APMUserAttribute>& userAttributes) {
     APMPBMeasurementBundle header;
-    NANOSetInt32(header, bundleIndex(1), 1);
+    NANOSetInt32(header, bundleIndex(kProtocolVersion), 1);
     std::vector<APMPBUserAttribute> properties;
     properties.reserve(userAttributes.size());
     for (const auto& attribute : userAttributes) properties.push_back(attribute.protoUserAttribute());
-    NANOSetArray(header, bundleIndex(3), properties);
-    NANOSetString(header, bundleIndex(8), std::string("ios"));
-    setText(header, 9, source.osVersion);
-    setText(header, 10, source.deviceModel);
-    setText(header, 11, source.language);
-    NANOSetInt32(header, bundleIndex(12), source.timeZoneOffsetMinutes);
-    setText(header, 14, source.bundleIdentifier);
-    setText(header, 16, source.appVersion);
-    NANOSetInt64(header, bundleIndex(17), kAPMLibraryVersion);
-    setText(header, 25, source.measurementAppID);
+    NANOSetArray(header, bundleIndex(kUserAttributes), properties);
+    NANOSetString(header, bundleIndex(kPlatform), std::string("ios"));
+    setText(header, kOSVersion, source.osVersion);
+    setText(header, kDeviceModel, source.deviceModel);
+    setText(header, kUserDefaultLanguage, source.language);
+    NANOSetInt32(header, bundleIndex(kTimeZoneOffsetMinutes), source.timeZoneOffsetMinutes);
+    setText(header, kAppID, source.bundleIdentifier);
+    setText(header, kAppVersion, source.appVersion);
+    NANOSetInt64(header, bundleIndex(kLibraryVersionAtStorage), kAPMLibraryVersion);
+    setText(header, kMeasurementAppID, source.measurementAppID);
     setVersionParts(header, source.appVersion);
-    NANOSetString(header, bundleIndex(52), source.consentSignals);
-    setText(header, 71, source.consentDiagnostics);
+    NANOSetString(header, bundleIndex(kConsentSignals), source.consentSignals);
+    setText(header, kConsentDiagnostics, source.consentDiagnostics);
     APMSeams::identity()->fillRawEventMetadata(header);
     return header;
 }
