@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "measurement/script/editing/event_rules.h"
-#include "measurement/script/editing/host_values.h"
+#include "measurement/script/entity_converter.h"
 #include "measurement/script/object_manager.h"
 #include "measurement/script/runtime_helpers.h"
 #include "measurement/script/script_string.h"
@@ -65,7 +65,7 @@ APMPValueRef setParamValue(const APMPValueList& arguments, APMPScope&, APMPEvent
                            ScriptError& error) {
     const auto name = arguments[0]->stringValueOrError(error);
     if (error) return APMPUndefined();
-    auto object = APMPPlainObjectOf(arguments[1], error);
+    auto object = APMPRuntimeEntityConverter::objectFromRuntimeValue(arguments[1], error);
     if (error) return APMPUndefined();
     APMPEventSetParameter(context.outputEvent(), utf8FromUTF16(name), std::move(object));
     return arguments[1];
