@@ -49,20 +49,26 @@ private:
 class APMPFunctionLogSilent final : public APMPNativeFunctionValue {
 public:
     explicit APMPFunctionLogSilent(const std::shared_ptr<APMPixieLogger>& logger);
-    APMPValueRef invokeWithArguments(const APMPValueList&, APMPScope&, ScriptError&) override { return APMPUndefined(); }
+    APMPValueRef invokeWithArguments(const APMPValueList&, APMPScope&, ScriptError&) override {
+        return APMPUndefined();
+    }
 };
 
 // logger.unmonitored: its "log" writes without sampling.
 class APMPFunctionLogUnmonitored final : public APMPNativeFunctionValue {
 public:
     explicit APMPFunctionLogUnmonitored(const std::shared_ptr<APMPixieLogger>& logger);
-    APMPValueRef invokeWithArguments(const APMPValueList&, APMPScope&, ScriptError&) override { return APMPUndefined(); }
+    APMPValueRef invokeWithArguments(const APMPValueList&, APMPScope&, ScriptError&) override {
+        return APMPUndefined();
+    }
 };
 
 class APMPMessageLogger final : public APMPNativeFunctionValue {
 public:
     explicit APMPMessageLogger(std::shared_ptr<APMPixieLogger> logger);
-    APMPValueRef invokeWithArguments(const APMPValueList&, APMPScope&, ScriptError&) override { return APMPUndefined(); }
+    APMPValueRef invokeWithArguments(const APMPValueList&, APMPScope&, ScriptError&) override {
+        return APMPUndefined();
+    }
 };
 
 }  // namespace measurement
