@@ -7,6 +7,8 @@
 // properties as JSON read from the measurement database.
 // `velmora analytics consent [TYPE=granted|denied ...]`: sets consent through
 // the public interface and prints the consent state the engine then holds.
+// `velmora analytics config`: fetches the measurement configuration from the
+// service, as the engine does when it is due, and prints what it then holds.
 // The application's own commands (`velmora calc`) configure the default
 // application as start-up does, so their events are stored too. The engine
 // uploads what it stores to the measurement service named by the service
@@ -17,6 +19,7 @@
 #include <cstdlib>
 #include <thread>
 #include <filesystem>
+#include <functional>
 #include <future>
 #include <iostream>
 #include <set>
@@ -27,6 +30,7 @@
 #include "measurement/core/facade.h"
 #include "measurement/core/stored_data.h"
 #include "measurement/core/measurement.h"
+#include "measurement/upload/uploader.h"
 #include "measurement/foundation/bundle_tags.h"
 #include "measurement/foundation/messages.h"
 #include "measurement/foundation/monitor.h"
@@ -205,6 +209,46 @@ bool waitUntilHandled() {
     measurement::APMAnalytics::performAfterQueuedOperations("velmora:handled", [handled] { handled->set_value(); });
     return handled->get_future().wait_for(std::chrono::duration<double>(kStoreTimeoutSeconds)) ==
            std::future_status::ready;
+}
+
+// Runs a block on the engine's worker queue and waits for it.
+void onWorkerQueue(const std::function<void(measurement::APMMeasurement&)>& block) {
+    auto engine = measurement::APMMeasurement::sharedInstance();
+    engine->scheduler().workerQueue()->sync([&] { block(*engine); });
+}
+
+// Fetches the configuration and waits for its answer to be taken (the
+// completion runs on the worker queue once the request is no longer
+// pending), then prints the version and whether a program was loaded.
+int fetchConfig() {
+    if (!velmora::configureMeasurementAnalytics() || !waitUntilHandled()) {
+        std::cerr << "velmora analytics config: the application could not be configured\n";
+        return 1;
+    }
+    bool sent = false;
+    onWorkerQueue([&](measurement::APMMeasurement& engine) {
+        if (!engine.uploader()) return;
+        engine.uploader()->fetchRemoteConfig();
+        sent = engine.isNetworkRequestPending();
+    });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(kStoreTimeoutSeconds);
+    while (sent && measurement::APMMeasurement::sharedInstance()->isNetworkRequestPending()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            std::cerr << "velmora analytics config: no answer within " << kStoreTimeoutSeconds << " s\n";
+            return 1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    std::int64_t version = -1;
+    bool editing = false;
+    onWorkerQueue([&](measurement::APMMeasurement& engine) {
+        const auto config = engine.remoteConfigInstance();
+        version = config->version();
+        editing = config->eventEditing() != nullptr;
+    });
+    if (!sent) std::cerr << "velmora analytics config: no measurement service address to fetch from\n";
+    std::cout << "configuration version " << version << (editing ? ", event editing loaded" : "") << '\n';
+    return sent && waitUntilStored() ? 0 : 1;
 }
 
 // "ad_storage=granted" ... as consent settings; false, with the reason on
@@ -417,6 +461,13 @@ const tools::CommandRegistration registration([](CLI::App& app, int& status) {
     consentCommand->callback([options, &status] {
         useDataFolder(options->data.empty() ? dataFolderFromEnvironment() : std::filesystem::path(options->data));
         status = consent(options->parameters, options->json);
+    });
+    auto* configCommand = analytics->add_subcommand(
+        "config", "Fetch the measurement configuration from the service and print what the engine holds then");
+    configCommand->add_option("--data", options->data, dataHelp);
+    configCommand->callback([options, &status] {
+        useDataFolder(options->data.empty() ? dataFolderFromEnvironment() : std::filesystem::path(options->data));
+        status = fetchConfig();
     });
     storeApplicationEvents(app);
 });

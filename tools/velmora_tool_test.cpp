@@ -443,3 +443,30 @@ TEST_CASE("an event logged with the service address set is uploaded to velmora c
     CHECK(left.at("raw_events").asArray().empty());
     CHECK(left.at("queued_bundles").asArray().empty());
 }
+
+TEST_CASE("velmora analytics config takes the collector's program, which edits what the engine uploads") {
+    testsupport::TempDir data;
+    std::ofstream(data / "rename.txt") << "(var \"reg\") (set \"reg\" (\"require\" \"internal.registerCallback\"))\n"
+                                          "(function \"cb\" (array \"e\")\n"
+                                          "  (call $e \"setEventName\" (array \"renamed_by_program\")) (return 0))\n"
+                                          "(\"reg\" 0 $cb (object \"type\" \"edit\"))\n";
+    std::ofstream(data / "config.json") << R"({"version": 4, "app_id": "velmora-bernoulli-ios",
+                                               "programs": [{"file": "rename.txt"}]})";
+    Collector collector({"--config", (data / "config.json").string(), "--once", "2"});
+    const auto port = collector.waitFor(std::regex("listening on 127\\.0\\.0\\.1:([0-9]+)\n"), 20);
+    REQUIRE(port);
+    const std::map<std::string, std::string> variables{{"VELMORA_DATA", data.path().string()},
+                                                       {"VELMORA_MEASUREMENT_SERVICE_URL", "http://127.0.0.1:" + *port}};
+
+    const auto fetched = runTool({"analytics", "config"}, variables);
+    CHECK(fetched.status == 0);
+    CHECK(fetched.out == "configuration version 4, event editing loaded\n");
+    const auto logged = runTool({"analytics", "log", "tapped_upload"}, variables);
+    CHECK(logged.status == 0);
+
+    const auto printed = collector.outputUntilExit(30);
+    CAPTURE(printed);
+    CHECK(contains(printed, "GET /config/app/velmora-bernoulli-ios"));
+    CHECK(contains(printed, "    renamed_by_program at "));
+    CHECK_FALSE(contains(printed, "tapped_upload"));
+}
