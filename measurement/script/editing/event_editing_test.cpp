@@ -84,6 +84,13 @@ TEST_CASE("callbacks edit and create events, and undo what they are told to") {
         {"new parameters from text, booleans and numbers",
          edit(setParam("n", "\"12\"") + setParam("b", "true") + setParam("t", "\"abc\"") + " (return 0)"),
          "changed | purchase@100.0 _value=3 b=1.0 count=2 label=\"a\" n=12.0 price=9.5 t=\"abc\""},
+        {"text that only reads as a number stays text",
+         edit(setParam("zip", "\"01234\"") + setParam("code", "\"1e3\"") + setParam("label", "\"007\"") +
+              " (return 0)"),
+         "changed | purchase@100.0 _value=3 code=\"1e3\" count=2 label=\"007\" price=9.5 zip=\"01234\""},
+        {"a number's text over an integer is an integer",
+         edit(setParam("count", "\"41\"") + " (return 0)"),
+         "changed | purchase@100.0 _value=3 count=41 label=\"a\" price=9.5"},
         {"a fraction over an integer is truncated", edit(setParam("count", "7.9") + " (return 0)"),
          "changed | purchase@100.0 _value=3 count=7 label=\"a\" price=9.5"},
         {"an integer read and written back is no edit",
