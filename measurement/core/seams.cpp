@@ -43,8 +43,6 @@ void put(std::shared_ptr<Seam> value) {
     void APMSeams::setter(std::shared_ptr<Type> seam) { put<Type>(std::move(seam)); }
 
 APM_SEAM(APMIdentitySeam, identity, setIdentity)
-APM_SEAM(APMSessionReporterSeam, sessionReporter, setSessionReporter)
-APM_SEAM(APMScreenViewReporterSeam, screenViewReporter, setScreenViewReporter)
 APM_SEAM(APMOnDeviceConversionSeam, onDeviceConversion, setOnDeviceConversion)
 APM_SEAM(APMSKAdNetworkSeam, skAdNetwork, setSKAdNetwork)
 APM_SEAM(APMDeepLinkSeam, deepLinks, setDeepLinks)
@@ -53,8 +51,6 @@ APM_SEAM(APMDeepLinkSeam, deepLinks, setDeepLinks)
 
 void APMSeams::resetAll() {
     setIdentity(nullptr);
-    setSessionReporter(nullptr);
-    setScreenViewReporter(nullptr);
     setOnDeviceConversion(nullptr);
     setSKAdNetwork(nullptr);
     setDeepLinks(nullptr);

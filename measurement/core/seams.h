@@ -1,10 +1,10 @@
 #pragma once
 
-// The calls the engine core makes into the identity, attribution and
-// reporter components. Each is an interface named after what it calls, with a default that does nothing (or
-// answers the neutral value), so the core runs on its own; a component plugs
-// itself in with APMSeams::set...() before the engine starts, without
-// touching the core. All calls but those marked otherwise come from the
+// The calls the engine core makes into the identity, on-device conversion
+// and attribution components. Each is an interface named after what it
+// calls, with a default that does nothing (or answers the neutral value), so
+// the core runs on its own; a component plugs itself in with
+// APMSeams::set...() before the engine starts, without touching the core. All calls but those marked otherwise come from the
 // measurement worker queue.
 
 #include <cstdint>
@@ -37,37 +37,6 @@ public:
     // application identifier (installation ID, session stitching token...).
     virtual void fillRawEventMetadata(APMPBMeasurementBundle& /*header*/) const {}
     virtual std::optional<std::string> appInstanceID() const { return std::nullopt; }
-};
-
-// Sessions: expiry, the session-start properties and the time-out.
-class APMSessionReporterSeam {
-public:
-    virtual ~APMSessionReporterSeam() = default;
-    virtual bool isSessionExpired() const { return false; }
-    virtual void extendSession() {}
-    virtual void setReportingEnabled(bool /*enabled*/) {}
-    virtual void setTimeoutSessionInterval(double /*seconds*/) {}
-    virtual void updatePropertiesForNewSessionStart() {}
-    // The "_sid" and "_sno" user properties of a new session.
-    virtual std::vector<APMUserAttribute> sessionStartUserAttributes(double /*timestamp*/) { return {}; }
-    // The "_s" event of a new session; none leaves the start unreported.
-    virtual std::optional<APMEvent> sessionStartEvent(double /*timestamp*/, bool /*appInBackground*/) {
-        return std::nullopt;
-    }
-};
-
-// Screen views and whether the application is active. Called from any
-// thread.
-class APMScreenViewReporterSeam {
-public:
-    virtual ~APMScreenViewReporterSeam() = default;
-    virtual void trackScreenWithParameters(const platform::Value::Dictionary& /*parameters*/, double /*timestamp*/) {}
-    // The current screen's "_si", "_sc", "_sn" parameters.
-    virtual platform::Value::Dictionary currentScreenParameters() const { return {}; }
-    // Main thread only.
-    virtual void setScreenName(const std::optional<std::string>& /*name*/,
-                               const std::optional<std::string>& /*screenClass*/) {}
-    virtual bool isAppActive() const { return true; }
 };
 
 // On-device conversion measurement.
@@ -111,16 +80,12 @@ public:
 class APMSeams {
 public:
     static std::shared_ptr<APMIdentitySeam> identity();
-    static std::shared_ptr<APMSessionReporterSeam> sessionReporter();
-    static std::shared_ptr<APMScreenViewReporterSeam> screenViewReporter();
     static std::shared_ptr<APMOnDeviceConversionSeam> onDeviceConversion();
     static std::shared_ptr<APMSKAdNetworkSeam> skAdNetwork();
     static std::shared_ptr<APMDeepLinkSeam> deepLinks();
 
     // nullptr restores the default.
     static void setIdentity(std::shared_ptr<APMIdentitySeam> seam);
-    static void setSessionReporter(std::shared_ptr<APMSessionReporterSeam> seam);
-    static void setScreenViewReporter(std::shared_ptr<APMScreenViewReporterSeam> seam);
     static void setOnDeviceConversion(std::shared_ptr<APMOnDeviceConversionSeam> seam);
     static void setSKAdNetwork(std::shared_ptr<APMSKAdNetworkSeam> seam);
     static void setDeepLinks(std::shared_ptr<APMDeepLinkSeam> seam);
