@@ -5,6 +5,7 @@
 
 #include "measurement/script/editing/editing_error.h"
 #include "measurement/script/editing/event_native_functions.h"
+#include "measurement/script/evaluator.h"
 #include "measurement/script/object_manager.h"
 #include "measurement/script/runtime_helpers.h"
 
@@ -86,7 +87,9 @@ bool APMPEditingCallbackHandler::triggerCallbacksWithScope(APMPScope& scope, APM
 std::int32_t APMPEditingCallbackHandler::invokeCallbackWithScope(APMPScope& scope, APMPFunctionValue& function,
                                                                  const APMPValueRef& eventHandler,
                                                                  ScriptError& error) {
-    const APMPValueRef result = function.invokeWithArguments(APMPValueList{eventHandler}, scope, error);
+    APMPArgumentList arguments;
+    arguments.list().push_back(eventHandler);
+    const APMPValueRef result = function.invokeWithArguments(arguments.list(), scope, error);
     if (error) return kUndoCode;
     if (!result->isNumber()) return -1;
     return APMPToInt32(result->doubleValueOrError(error));

@@ -5,6 +5,7 @@
 
 #include "measurement/script/editing/event_rules.h"
 #include "measurement/script/entity_converter.h"
+#include "measurement/script/evaluator.h"
 #include "measurement/script/object_manager.h"
 #include "measurement/script/runtime_helpers.h"
 #include "measurement/script/script_string.h"
@@ -15,6 +16,12 @@ namespace {
 
 using Handler = APMPValueRef (*)(const APMPValueList& arguments, APMPScope& scope, APMPEventContext& context,
                                  ScriptError& error);
+
+// The UTF-8 text of a value's string form, read in place for a string.
+std::string textOf(const APMPValueRef& value, ScriptError& error) {
+    if (value->isString()) return utf8FromUTF16(valueAs<APMPStringValue>(value).value());
+    return utf8FromUTF16(value->stringValueOrError(error));
+}
 
 // The parameter's value for the program; null when it is absent.
 APMPValueRef parameterValue(const APMPEvent& event, const std::string& name, APMPScope& scope, ScriptError& error) {
@@ -29,9 +36,9 @@ APMPValueRef getEventName(const APMPValueList&, APMPScope&, APMPEventContext& co
 
 APMPValueRef getParamValue(const APMPValueList& arguments, APMPScope& scope, APMPEventContext& context,
                            ScriptError& error) {
-    const auto name = arguments[0]->stringValueOrError(error);
+    const auto name = textOf(arguments[0], error);
     if (error) return APMPUndefined();
-    APMPValueRef value = parameterValue(context.outputEvent(), utf8FromUTF16(name), scope, error);
+    APMPValueRef value = parameterValue(context.outputEvent(), name, scope, error);
     return error ? APMPUndefined() : value;
 }
 
@@ -63,11 +70,11 @@ APMPValueRef setEventName(const APMPValueList& arguments, APMPScope&, APMPEventC
 
 APMPValueRef setParamValue(const APMPValueList& arguments, APMPScope&, APMPEventContext& context,
                            ScriptError& error) {
-    const auto name = arguments[0]->stringValueOrError(error);
+    const auto name = textOf(arguments[0], error);
     if (error) return APMPUndefined();
     auto object = APMPRuntimeEntityConverter::objectFromRuntimeValue(arguments[1], error);
     if (error) return APMPUndefined();
-    APMPEventSetParameter(context.outputEvent(), utf8FromUTF16(name), std::move(object));
+    APMPEventSetParameter(context.outputEvent(), name, std::move(object));
     return arguments[1];
 }
 
@@ -97,9 +104,10 @@ APMPValueRef APMPEventNativeFunctions::applyWithName(const std::u16string& name,
     const Method* method = methodNamed(name);
     if (!method) return APMPMapValue::applyWithName(name, arguments, scope, error);
     if (!APMPCheckArgumentCount(arguments, method->argumentCount, error)) return APMPUndefined();
-    const auto values = APMPEvaluateArguments(arguments, scope, error);
+    APMPArgumentList values;
+    APMPEvaluateArgumentsInto(arguments, scope, error, values.list());
     if (error) return APMPUndefined();
-    return method->handler(values, scope, *_eventContext, error);
+    return method->handler(values.list(), scope, *_eventContext, error);
 }
 
 }  // namespace measurement
