@@ -107,6 +107,14 @@ TEST_CASE("callbacks edit and create events, and undo what they are told to") {
         {"a created event typed against the input",
          create("(\"log\" \"extra\" 1.9 (object \"count\" 3.7 \"_value\" 3.7 \"gone\" null \"s\" \"x\"))"),
          "changed | " + kUnchanged + " + extra@1.0 _value=3.7 count=3 s=\"x\""},
+        {"created events' times in whole seconds, saturating",
+         create("(\"log\" \"a\" -2.5 (object)) (\"log\" \"b\" NaN (object)) (\"log\" \"c\" Infinity (object)) "
+                "(\"log\" \"d\" -1e300 (object)) (\"log\" \"e\" \"12\" (object))"),
+         "changed | " + kUnchanged +
+             " + a@-2.0 + b@0.0 + c@9223372036854776000.0 + d@-9223372036854776000.0 + e@12.0"},
+        {"eventLogger refuses parameters that are no map", create("(\"log\" \"a\" 1 (array))"),
+         "error script 10 | " + kUnchanged},
+        {"eventLogger takes exactly three arguments", create("(\"log\" \"a\" 1)"), "error script 9 | " + kUnchanged},
         {"a create callback's result does not count", create("(\"log\" \"extra\" 0 (object)) (return 2)"),
          "changed | " + kUnchanged + " + extra@0.0"},
         {"a failing edit is undone and nothing is created",
