@@ -4,8 +4,9 @@
 // and attribution components. Each is an interface named after what it
 // calls, with a default that does nothing (or answers the neutral value), so
 // the core runs on its own; a component plugs itself in with
-// APMSeams::set...() before the engine starts, without touching the core. All calls but those marked otherwise come from the
-// measurement worker queue.
+// APMSeams::set...() before the engine starts, without touching the core.
+// All calls but those marked otherwise come from the measurement worker
+// queue.
 
 #include <cstdint>
 #include <functional>
