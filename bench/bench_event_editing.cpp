@@ -2,8 +2,8 @@
 // host, over 10,000 events of 12 parameters: it renames a parameter, drops
 // one, adds two, and creates a second event for one event name in ten. The
 // same program runs on duktape and Lua 5.4 behind hosts of the same shape;
-// the figures are medians of five runs, and the ratios are measured in the
-// same run.
+// the figures are medians of seven rounds in which the hosts take turns,
+// and the ratios are measured in the same run.
 
 #include <algorithm>
 #include <chrono>
@@ -23,6 +23,7 @@ using measurement::APMPEvent;
 using platform::Value;
 
 constexpr int kEvents = 10000;
+constexpr int kRounds = 7;
 
 const char* const kProgram = R"program(
 (var "reg" "log")
@@ -80,19 +81,44 @@ std::optional<double> editWithRuntime(const std::vector<APMPEvent>& events, benc
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-// The median of five runs, with the tally of the last; nothing when one
-// fails.
-template <class Edit>
-std::optional<double> median(Edit edit, const std::vector<APMPEvent>& events, bench::EditingTally& tally) {
-    std::vector<double> times;
-    for (int run = 0; run < 5; ++run) {
-        tally = {};
-        const auto seconds = edit(events, tally);
-        if (!seconds) return std::nullopt;
-        times.push_back(*seconds);
+// The median of a list of figures; nothing when one is missing.
+std::optional<double> medianOf(std::vector<std::optional<double>> figures) {
+    std::vector<double> known;
+    for (const auto& figure : figures) {
+        if (!figure) return std::nullopt;
+        known.push_back(*figure);
     }
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
+    if (known.empty()) return std::nullopt;
+    std::sort(known.begin(), known.end());
+    return known[known.size() / 2];
+}
+
+std::optional<double> quotient(std::optional<double> ours, std::optional<double> theirs) {
+    if (!ours || !theirs) return std::nullopt;
+    return *ours / *theirs;
+}
+
+// The three hosts take turns in each round, so that a change of load on a
+// shared machine falls on all of them alike; the ratios are medians of
+// each round's own ratios.
+struct Rounds {
+    std::vector<std::optional<double>> runtime, duktape, lua, overDuktape, overLua;
+};
+
+Rounds runRounds(const std::vector<APMPEvent>& events, bench::EditingTally& ours, bench::EditingTally& duktape,
+                 bench::EditingTally& lua) {
+    Rounds rounds;
+    for (int round = 0; round < kRounds; ++round) {
+        ours = {};
+        duktape = {};
+        lua = {};
+        rounds.runtime.push_back(editWithRuntime(events, ours));
+        rounds.duktape.push_back(bench::editWithDuktape(events, duktape));
+        rounds.lua.push_back(bench::editWithLua(events, lua));
+        rounds.overDuktape.push_back(quotient(rounds.runtime.back(), rounds.duktape.back()));
+        rounds.overLua.push_back(quotient(rounds.runtime.back(), rounds.lua.back()));
+    }
+    return rounds;
 }
 
 std::string perEvent(std::optional<double> seconds) {
@@ -102,10 +128,10 @@ std::string perEvent(std::optional<double> seconds) {
     return buffer;
 }
 
-std::string ratio(std::optional<double> ours, std::optional<double> theirs) {
-    if (!ours || !theirs) return "-";
+std::string ratio(std::optional<double> value) {
+    if (!value) return "-";
     char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%.2fx", *ours / *theirs);
+    std::snprintf(buffer, sizeof buffer, "%.2fx", *value);
     return buffer;
 }
 
@@ -116,9 +142,10 @@ int main() {
     bench::EditingTally ours;
     bench::EditingTally duktape;
     bench::EditingTally lua;
-    const auto runtime = median(editWithRuntime, events, ours);
-    const auto duktapeTime = median(bench::editWithDuktape, events, duktape);
-    const auto luaTime = median(bench::editWithLua, events, lua);
+    const auto rounds = runRounds(events, ours, duktape, lua);
+    const auto runtime = medianOf(rounds.runtime);
+    const auto duktapeTime = medianOf(rounds.duktape);
+    const auto luaTime = medianOf(rounds.lua);
     if (!runtime) {
         std::fprintf(stderr, "the runtime's host failed\n");
         return 1;
@@ -127,8 +154,8 @@ int main() {
     std::printf("%-12s %12s %12s %12s %16s %12s\n", "host", "runtime", "duktape", "lua", "runtime/duktape",
                 "runtime/lua");
     std::printf("%-12s %12s %12s %12s %16s %12s\n", "per event", perEvent(runtime).c_str(),
-                perEvent(duktapeTime).c_str(), perEvent(luaTime).c_str(), ratio(runtime, duktapeTime).c_str(),
-                ratio(runtime, luaTime).c_str());
+                perEvent(duktapeTime).c_str(), perEvent(luaTime).c_str(), ratio(medianOf(rounds.overDuktape)).c_str(),
+                ratio(medianOf(rounds.overLua)).c_str());
     std::printf("(ratios are time of the runtime over time of the other interpreter: above 1 is slower)\n");
     if ((duktapeTime && !(duktape == ours)) || (luaTime && !(lua == ours))) {
         std::fprintf(stderr, "the hosts disagree on what came out\n");
