@@ -81,13 +81,13 @@ duk_ret_t getTimestamp(duk_context* context) {
 }
 
 duk_ret_t setEventName(duk_context* context) {
-    current->outputEvent().setName(textAt(context, 0));
+    current->editOutputEvent().setName(textAt(context, 0));
     duk_dup(context, 0);
     return 1;
 }
 
 duk_ret_t setParamValue(duk_context* context) {
-    measurement::APMPEventSetParameter(current->outputEvent(), textAt(context, 0), valueAt(context, 1));
+    measurement::APMPEventSetParameter(current->editOutputEvent(), textAt(context, 0), valueAt(context, 1));
     duk_dup(context, 1);
     return 1;
 }
@@ -147,9 +147,9 @@ std::optional<double> editWithDuktape(const std::vector<measurement::APMPEvent>&
     const auto start = std::chrono::steady_clock::now();
     for (const auto& event : events) {
         eventContext->setInputEvent(event);
-        measurement::APMPEvent before = eventContext->outputEvent();
+        auto before = eventContext->undoPoint();
         const int code = call(context, "edit", handler);
-        if (code == 2 || code == -1) eventContext->setOutputEvent(std::move(before));
+        if (code == 2 || code == -1) eventContext->undoTo(std::move(before));
         call(context, "make", handler);
         tally.add(resultOf(*eventContext), event);
     }

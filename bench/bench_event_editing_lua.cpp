@@ -88,13 +88,13 @@ int getTimestamp(lua_State* state) {
 }
 
 int setEventName(lua_State* state) {
-    current->outputEvent().setName(textAt(state, 2));
+    current->editOutputEvent().setName(textAt(state, 2));
     lua_pushvalue(state, 2);
     return 1;
 }
 
 int setParamValue(lua_State* state) {
-    measurement::APMPEventSetParameter(current->outputEvent(), textAt(state, 2), valueAt(state, 3));
+    measurement::APMPEventSetParameter(current->editOutputEvent(), textAt(state, 2), valueAt(state, 3));
     lua_pushvalue(state, 3);
     return 1;
 }
@@ -150,9 +150,9 @@ std::optional<double> editWithLua(const std::vector<measurement::APMPEvent>& eve
     const auto start = std::chrono::steady_clock::now();
     for (const auto& event : events) {
         eventContext->setInputEvent(event);
-        measurement::APMPEvent before = eventContext->outputEvent();
+        auto before = eventContext->undoPoint();
         const int code = call(state, "edit", handler);
-        if (code == 2 || code == -1) eventContext->setOutputEvent(std::move(before));
+        if (code == 2 || code == -1) eventContext->undoTo(std::move(before));
         call(state, "make", handler);
         tally.add(resultOf(*eventContext), event);
     }

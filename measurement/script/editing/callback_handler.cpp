@@ -69,13 +69,13 @@ bool APMPEditingCallbackHandler::triggerCallbacksWithScope(APMPScope& scope, APM
     if (APMPObjectManager* manager = scope.objectManager()) manager->addObject(handler.get());
     const APMPValueRef eventHandler(handler);
     for (const auto& callback : edits) {
-        APMPEvent before = context.outputEvent();
+        auto before = context.undoPoint();
         const std::int32_t code = invokeCallbackWithScope(scope, *callback, eventHandler, error);
         if (error) {
-            context.setOutputEvent(std::move(before));
+            context.undoTo(std::move(before));
             return false;
         }
-        if (code == kUndoCode || code == -1) context.setOutputEvent(std::move(before));
+        if (code == kUndoCode || code == -1) context.undoTo(std::move(before));
     }
     for (const auto& callback : creates) {
         invokeCallbackWithScope(scope, *callback, eventHandler, error);

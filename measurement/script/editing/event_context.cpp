@@ -8,7 +8,22 @@ namespace measurement {
 void APMPEventContext::setInputEvent(APMPEvent event) {
     inputEvent_ = std::move(event);
     outputEvent_ = inputEvent_;
+    outputIsInput_ = true;
     loggedEvents_.clear();
+}
+
+std::optional<APMPEvent> APMPEventContext::undoPoint() const {
+    if (outputIsInput_) return std::nullopt;
+    return outputEvent_;
+}
+
+void APMPEventContext::undoTo(std::optional<APMPEvent> point) {
+    if (point) {
+        setOutputEvent(std::move(*point));
+        return;
+    }
+    if (!outputIsInput_) outputEvent_ = inputEvent_;
+    outputIsInput_ = true;
 }
 
 void APMPEventContext::logEventWithName(std::string name, double timestamp,

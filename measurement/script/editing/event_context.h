@@ -3,6 +3,7 @@
 // The event a program is handling: the input, the working copy that edit
 // callbacks change, and the events the program created.
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,9 +23,22 @@ public:
     // events are forgotten.
     void setInputEvent(APMPEvent event);
     const APMPEvent& inputEvent() const { return inputEvent_; }
-    APMPEvent& outputEvent() { return outputEvent_; }
     const APMPEvent& outputEvent() const { return outputEvent_; }
-    void setOutputEvent(APMPEvent event) { outputEvent_ = std::move(event); }
+    // The output for a change: from now on it may differ from the input.
+    APMPEvent& editOutputEvent() {
+        outputIsInput_ = false;
+        return outputEvent_;
+    }
+    void setOutputEvent(APMPEvent event) {
+        outputEvent_ = std::move(event);
+        outputIsInput_ = false;
+    }
+
+    // What undoing the changes to come needs: a copy of the output, or
+    // nothing while the output is still the input's untouched copy (the
+    // input is then what an undo goes back to, and no copy is made).
+    std::optional<APMPEvent> undoPoint() const;
+    void undoTo(std::optional<APMPEvent> point);
     const std::vector<APMPEvent>& eventsToLog() const { return loggedEvents_; }
 
     // Adds a created event; its parameters are typed against the input
@@ -34,6 +48,7 @@ public:
 private:
     APMPEvent inputEvent_;
     APMPEvent outputEvent_;
+    bool outputIsInput_ = true;
     std::vector<APMPEvent> loggedEvents_;
 };
 

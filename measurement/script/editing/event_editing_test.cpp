@@ -164,6 +164,11 @@ TEST_CASE("edit callbacks run in priority order over one working copy") {
         REQUIRE(load(editing, "(\"reg\" 0 $late (object \"type\" \"edit\" \"priority\" 20))") == "");
         CHECK(handled(editing, purchase()) == "error script 7 | " + kUnchanged + " step=\"ab\"");
     }
+    SUBCASE("an undone first callback leaves the later ones the input, event after event") {
+        REQUIRE(load(editing, "(\"reg\" 0 $undone (object \"type\" \"edit\" \"priority\" 1))") == "");
+        CHECK(handled(editing, purchase()) == "changed | " + kUnchanged + " step=\"ab\"");
+        CHECK(handled(editing, purchase()) == "changed | " + kUnchanged + " step=\"ab\"");
+    }
     SUBCASE("priorities at the top of the 32-bit range grow past it") {
         REQUIRE(load(editing,
                      "(\"reg\" 0 $first (object \"type\" \"create\" \"priority\" 2147483647)) "

@@ -64,7 +64,7 @@ APMPValueRef setEventName(const APMPValueList& arguments, APMPScope&, APMPEventC
     }
     const auto name = arguments[0]->stringValueOrError(error);
     if (error) return APMPUndefined();
-    context.outputEvent().setName(utf8FromUTF16(name));
+    context.editOutputEvent().setName(utf8FromUTF16(name));
     return APMPString(name);
 }
 
@@ -74,7 +74,7 @@ APMPValueRef setParamValue(const APMPValueList& arguments, APMPScope&, APMPEvent
     if (error) return APMPUndefined();
     auto object = APMPRuntimeEntityConverter::objectFromRuntimeValue(arguments[1], error);
     if (error) return APMPUndefined();
-    APMPEventSetParameter(context.outputEvent(), name, std::move(object));
+    APMPEventSetParameter(context.editOutputEvent(), name, std::move(object));
     return arguments[1];
 }
 
