@@ -13,6 +13,7 @@
 #include "tools/collector/endpoints.h"
 #include "tools/collector/remote_values_endpoint.h"
 #include "tools/collector/search_ad_endpoint.h"
+#include "tools/collector/skan_endpoint.h"
 
 namespace tools::collector {
 
@@ -72,6 +73,7 @@ void checkOptions(const CollectorOptions& options) {
     if (options.configPath && !loadConfig(*options.configPath, &reason)) throw std::invalid_argument(reason);
     if (options.remoteValuesPath) RemoteValuesEndpoint::checkReadable(*options.remoteValuesPath);
     if (options.searchAdReplyPath) SearchAdEndpoint::checkReadable(*options.searchAdReplyPath);
+    if (options.skanReplyPath) SKANEndpoint::checkReadable(*options.skanReplyPath);
 }
 
 // cpp-httplib files the peer's addresses among the headers; they were
@@ -133,7 +135,8 @@ struct CollectorService::State {
           batches(options, printer, [this] { finish(); }),
           configs(options, printer),
           remoteValues(options.remoteValuesPath, printer),
-          searchAds(options.searchAdReplyPath, printer) {}
+          searchAds(options.searchAdReplyPath, printer),
+          conversionValues(options.skanReplyPath, printer) {}
 
     void finish() {
         {
@@ -164,6 +167,9 @@ struct CollectorService::State {
         server.Post("/api/v1/", handler([this](const Exchange& exchange, const httplib::Request&) {
             return searchAds.handle(exchange);
         }));
+        server.Post("/skan", handler([this](const Exchange& exchange, const httplib::Request&) {
+            return conversionValues.handle(exchange);
+        }));
         const auto nothingHere = handler([this](const Exchange& exchange, const httplib::Request&) {
             printer.print(requestLine(exchange) + ": 404, nothing here\n");
             return Reply{};
@@ -190,6 +196,7 @@ struct CollectorService::State {
     ConfigEndpoint configs;
     RemoteValuesEndpoint remoteValues;
     SearchAdEndpoint searchAds;
+    SKANEndpoint conversionValues;
     httplib::Server server;
     std::thread listener;
     int port = -1;

@@ -29,6 +29,9 @@ struct CollectorOptions {
     // The JSON reply to an attribution token posted to "/api/v1/"; none
     // answers 404.
     std::optional<std::filesystem::path> searchAdReplyPath;
+    // The description of the reply to conversion-value requests posted to
+    // "/skan" (see SKANEndpoint); none answers 404.
+    std::optional<std::filesystem::path> skanReplyPath;
     // The answer to a batch that decodes (204 acknowledges it; 429, 500,
     // 503 ... let the engine see a failure). 200 to 599.
     int batchStatus = 204;
@@ -53,6 +56,9 @@ struct CollectorOptions {
 //   POST /api/v1/              an attribution token: the search-ad reply of a
 //                              file, as it stands (404 without one, 400 for
 //                              an empty token);
+//   POST /skan                 a conversion-value request: the reply a file
+//                              describes (404 without one, 400 for a request
+//                              that does not decode);
 //   anything else              404.
 // Every request is printed to the output given, one block at a time.
 class CollectorService {
