@@ -17,9 +17,13 @@ HostStandIn::HostStandIn(std::shared_ptr<platform::dispatch::Queue> worker,
     : worker_(std::move(worker)), network_(std::move(network)), config_(std::move(config)),
       database_(std::move(database)) {}
 
+// Recorded on the worker queue: the platform's answer comes from a thread
+// of its own.
 void HostStandIn::scheduleOnWorkerQueue(const std::string& blockID, std::function<void()> block) {
-    blockIDs.push_back(blockID);
-    worker_->async(std::move(block));
+    worker_->async([this, blockID, block = std::move(block)] {
+        blockIDs.push_back(blockID);
+        block();
+    });
 }
 
 bool HostStandIn::isNetworkReadyForRequest() { return !pending_ && !uploading && !network_->hasUploadInProgress(); }
@@ -29,13 +33,14 @@ void HostStandIn::setUserAttributeOnWorkerQueue(const APMUserAttribute& attribut
     REQUIRE(database_->updateUserAttribute(attribute, nullptr));
 }
 
-ConversionFixture::ConversionFixture()
-    : worker(platform::dispatch::makeSerialQueue("conversion-test-worker")),
+ConversionFixture::ConversionFixture(bool manualQueues)
+    : time(manualQueues),
+      worker(platform::dispatch::makeSerialQueue("conversion-test-worker")),
       network(std::make_shared<platform::RULNetwork>("127.0.0.1", nullptr, reachability, worker)) {
     // Its blocks run on the test's thread, as the engine's worker queue does
     // in engine tests.
     APMScheduler::registerBackgroundQueue(worker);
-    onWorker([this] {
+    onWorkerOnly([this] {
         std::optional<APMError> error;
         database = APMDatabase::makeWithPath((folder.path() / "measurement.sql").string(), &error);
         REQUIRE(database);
@@ -80,12 +85,7 @@ bool ConversionFixture::completeRequest(double timeoutSeconds) {
     return true;
 }
 
-void ConversionFixture::onWorkerOnly(const std::function<void()>& block) {
-    auto* manual = dynamic_cast<platform::dispatch::ManualQueue*>(worker.get());
-    REQUIRE(manual);
-    manual->async(block);
-    manual->drain();
-}
+void ConversionFixture::onWorkerOnly(const std::function<void()>& block) { worker->sync(block); }
 
 std::optional<APMUserAttribute> ConversionFixture::property(const std::string& name) {
     std::optional<APMUserAttribute> found;

@@ -77,7 +77,10 @@ struct IdentityStandIn : APMConversionIdentity {
 
 class ConversionFixture {
 public:
-    ConversionFixture();
+    // With real queues (manualQueues false) the worker queue and the
+    // platform's queues run on threads of their own; the clock and timers
+    // stay manual.
+    explicit ConversionFixture(bool manualQueues = true);
     ~ConversionFixture();
     ConversionFixture(const ConversionFixture&) = delete;
     ConversionFixture& operator=(const ConversionFixture&) = delete;
@@ -85,8 +88,9 @@ public:
     APMConversionInputs inputs() const;
     // Runs the block on the worker queue and settles.
     void onWorker(const std::function<void()>& block);
-    // Runs the block on the worker queue and drains that queue alone: no
-    // timer fires, no other queue runs.
+    // Runs the block on the worker queue and waits for it (with manual
+    // queues, after draining that queue alone: no timer fires, no other
+    // queue runs).
     void onWorkerOnly(const std::function<void()>& block);
     // Takes these server settings (and nothing else beyond the defaults).
     void configure(config_test::ConfigBuilder builder);

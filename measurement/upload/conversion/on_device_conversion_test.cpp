@@ -617,9 +617,9 @@ TEST_CASE("user data handed over from another queue arrives on the worker queue"
     Conversion t;
     t.f.server.answer(kQueryPath, reply(204));
     t.conversion->setUserData({{"email_address", "jane@example.com"}});
-    CHECK(t.f.host->blockIDs == std::vector<std::string>{"APMMeasurement:3190"});
-    CHECK(t.queries().empty());
+    CHECK_FALSE(t.conversion->privateSetMembershipClient());
     t.f.time.settle();
+    CHECK(t.f.host->blockIDs == std::vector<std::string>{"APMMeasurement:3190"});
     REQUIRE(t.f.completeRequest());
     CHECK(t.queries().size() == 1);
     CHECK_FALSE(t.f.capture.hasCode(kAPMSchedulerNotOnBackgroundThreadCode));
