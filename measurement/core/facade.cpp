@@ -7,6 +7,7 @@
 #include "measurement/core/codes.h"
 #include "measurement/core/measurement.h"
 #include "measurement/foundation/event_parameters.h"
+#include "measurement/upload/conversion/on_device_conversion.h"
 #include "measurement/foundation/names.h"
 #include "measurement/foundation/data_type_validator.h"
 #include "platform/dispatch/clock.h"
@@ -198,7 +199,9 @@ void APMAnalytics::setUserDataOnSerialQueue(const Parameters& userData) {
                                               "Analytics is disabled. User data not set.");
             return;
         }
-        APMSeams::onDeviceConversion()->setUserData(userData);
+        if (const auto& conversions = APMMeasurement::sharedInstance()->onDeviceConversion()) {
+            conversions->setUserData(userData);
+        }
     });
 }
 

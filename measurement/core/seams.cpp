@@ -43,8 +43,6 @@ void put(std::shared_ptr<Seam> value) {
     void APMSeams::setter(std::shared_ptr<Type> seam) { put<Type>(std::move(seam)); }
 
 APM_SEAM(APMIdentitySeam, identity, setIdentity)
-APM_SEAM(APMOnDeviceConversionSeam, onDeviceConversion, setOnDeviceConversion)
-APM_SEAM(APMSKAdNetworkSeam, skAdNetwork, setSKAdNetwork)
 APM_SEAM(APMDeepLinkSeam, deepLinks, setDeepLinks)
 
 #undef APM_SEAM
@@ -58,8 +56,6 @@ void APMSeams::setEventEditingFactory(std::shared_ptr<APMEventEditingFactory> fa
 
 void APMSeams::resetAll() {
     setIdentity(nullptr);
-    setOnDeviceConversion(nullptr);
-    setSKAdNetwork(nullptr);
     setDeepLinks(nullptr);
     setEventEditingFactory(nullptr);
 }
