@@ -200,7 +200,9 @@ TEST_CASE("the engine fetches conversion values after an upload, on becoming act
         CHECK(f.measurement()->SKANRetryCount() == 0);
         const double now = f.engine.time().clock().now();
         // The first postback window's delay.
-        CHECK(values->SKANDelayTime() == doctest::Approx(now + 20));
+        const auto delayed = values->SKANDelayTime();
+        REQUIRE(delayed);
+        CHECK(*delayed - now == doctest::Approx(20));
         f.server.enqueue(reply(200, std::string("\x08\x04", 2)));
         f.engine.time().advance(20);
         f.engine.settle();
@@ -257,4 +259,34 @@ TEST_CASE("a data wipe lets on-device conversion start afresh in the same run") 
     f.engine.settle();
     f.completeExchange(4);
     CHECK(f.engine.monitor().count(kAPMPSMStartLimitCode) == 1);
+}
+
+TEST_CASE("in the first postback window the engine uploads sooner while conversion values are fetched") {
+    const struct {
+        bool skanEnabled;
+        double daysAfterFirstOpen;
+        double interval;
+    } cases[] = {{true, 0, 1800}, {true, 2, 1800}, {true, 2.001, 3600}, {false, 0, 3600}};
+    for (const auto& c : cases) {
+        CAPTURE(c.skanEnabled);
+        CAPTURE(c.daysAfterFirstOpen);
+        EngineWithConversions f;
+        f.engine.configure();
+        f.takeSettings(c.skanEnabled ? kSKANEnabled() : config_test::ConfigBuilder());
+        // An install that opened first that many days ago.
+        f.onWorker([&] {
+            const double firstOpen = f.engine.time().clock().now() - c.daysAfterFirstOpen * kDay;
+            f.measurement()->persistedConfig()->setFirstOpenTimestampMilliseconds(
+                static_cast<std::int64_t>(firstOpen * 1000));
+        });
+        f.server.enqueue(reply(204));
+        f.resignAndUpload();
+        f.completeExchange(1);
+        const double uploaded = f.engine.time().clock().now();
+        f.measurement()->logEvent("app", true, "kuvo_calculate", uploaded, {});
+        f.engine.settle();
+        double next = 0;
+        f.onWorker([&] { next = f.measurement()->uploader()->nextUploadingTime(); });
+        CHECK(next - uploaded == doctest::Approx(c.interval));
+    }
 }
