@@ -132,7 +132,8 @@ public:
     void setIsNetworkRequestPending(bool pending) { networkRequestPending_.store(pending); }
     // The conversion-value fetch attempts since the last success, and
     // whether an on-device conversion query waits for the network: kept by
-    // those components on the worker queue (0 and false before they exist).
+    // those components, read on the worker queue (0 and false before the
+    // components exist).
     std::int32_t SKANRetryCount() const;
     bool isPSMRequestPostponed() const;
     bool isNetworkReadyForRequest();
