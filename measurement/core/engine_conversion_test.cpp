@@ -3,6 +3,7 @@
 // network returns, the hand-over after each upload, and the data wipe.
 #include <doctest/doctest.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "measurement/core/core_test_support.h"
@@ -18,6 +19,7 @@
 #include "measurement/upload/uploader.h"
 #include "measurement/upload/uploader_test_support.h"
 #include "platform/foundation/notification_center.h"
+#include "platform/frameworks/ad_network/sk_ad_network.h"
 #include "platform/frameworks/app_core/application_state.h"
 #include "platform/frameworks/on_device_conversion/private_set_membership_client.h"
 #include "platform/frameworks/utilities/reachability.h"
@@ -289,4 +291,37 @@ TEST_CASE("in the first postback window the engine uploads sooner while conversi
         f.onWorker([&] { next = f.measurement()->uploader()->nextUploadingTime(); });
         CHECK(next - uploaded == doctest::Approx(c.interval));
     }
+}
+
+TEST_CASE("a conversion value the service gives is applied by the platform and stored by the engine as \"_skan\"") {
+    // Field 6, the result time, is 1700000600000 ms; field 7, the event
+    // time, 1700000000000 ms.
+    const std::string purchase = "\x08\x02\x12\x08purchase\x18\x05\x20\x04\x28\x01\x30\xc0\x9f\xba\xff\xbc\x31"
+                                 "\x38\x80\xd0\x95\xff\xbc\x31\x40\x80\xdd\xdb\x01";
+    EngineWithConversions f;
+    platform::SKAdNetwork::reset();
+    f.engine.time().clock().setNow(1700000100);
+    f.engine.configure();
+    f.takeSettings(kSKANEnabled());
+    f.server.enqueue(reply(200, purchase));
+    platform::NotificationCenter::defaultCenter().post(platform::kApplicationDidBecomeActiveNotification);
+    f.engine.settle();
+    f.completeExchange(1);
+    const auto updates = platform::SKAdNetwork::updates();
+    REQUIRE(updates.size() == 1);
+    CHECK(updates[0].fineValue == 5);
+    CHECK(updates[0].coarseValue == platform::SKAdNetworkCoarseConversionValueMedium);
+    CHECK(updates[0].lockWindow);
+    const auto events = f.engine.rawEvents();
+    const auto stored = std::find_if(events.begin(), events.end(),
+                                     [](const APMRawEventData& e) { return e.event().name() == "_skan"; });
+    REQUIRE(stored != events.end());
+    const auto& event = stored->event();
+    CHECK(testing::stringParameter(event, "_skanm") == "purchase");
+    CHECK(testing::intParameter(event, "_skanf") == 5);
+    CHECK(testing::intParameter(event, "_skanc") == 2);
+    CHECK(testing::intParameter(event, "_skanl") == 1);
+    CHECK(testing::intParameter(event, "_skane") == 1700000000000);
+    CHECK(f.measurement()->persistedConfig()->SKANEvaluationEventTimeMillis() == 1700000000000);
+    platform::SKAdNetwork::reset();
 }
