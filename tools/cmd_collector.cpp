@@ -67,6 +67,8 @@ tools::CommandRegistration registration([](CLI::App& app, int& status) {
                         "JSON description of the reply to conversion-value requests posted to /skan: "
                         "{\"status\": 1, \"fine_value\": 5, \"coarse_value\": 2, \"result_valid_seconds\": 86400, "
                         "\"event_time_from_request\": true, ...}");
+    command->add_option("--experiments", options->experimentsPath,
+                        "experiments reply to serve, gzipped, at /sdk-exp: JSON form, or encoded when named *.pb");
     command->add_option("--app-id", options->appId, "serve the configuration to this app identifier only");
     command->add_option("--status-a", options->batchStatus, "answer to a batch: 204, or 429, 500, 503 ...")
         ->default_str("204");

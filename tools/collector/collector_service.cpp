@@ -13,6 +13,7 @@
 #include "tools/collector/config_file.h"
 #include "tools/collector/connection_guard.h"
 #include "tools/collector/endpoints.h"
+#include "tools/collector/experiments_endpoint.h"
 #include "tools/collector/remote_values_endpoint.h"
 #include "tools/collector/search_ad_endpoint.h"
 #include "tools/collector/skan_endpoint.h"
@@ -86,6 +87,7 @@ void checkOptions(const CollectorOptions& options) {
     if (options.remoteValuesPath) RemoteValuesEndpoint::checkReadable(*options.remoteValuesPath);
     if (options.searchAdReplyPath) SearchAdEndpoint::checkReadable(*options.searchAdReplyPath);
     if (options.skanReplyPath) SKANEndpoint::checkReadable(*options.skanReplyPath);
+    if (options.experimentsPath) ExperimentsEndpoint::checkReadable(*options.experimentsPath);
 }
 
 // cpp-httplib files the peer's addresses among the headers; they were
@@ -210,6 +212,7 @@ struct CollectorService::State {
           remoteValues(options.remoteValuesPath, printer),
           searchAds(options.searchAdReplyPath, printer),
           conversionValues(options.skanReplyPath, printer),
+          experiments(options.experimentsPath, printer),
           server(stopSignal, printer, options.requestDeadlineSeconds) {}
 
     void finish() {
@@ -244,6 +247,9 @@ struct CollectorService::State {
         server.Post("/skan", handler([this](const Exchange& exchange, const httplib::Request&) {
             return conversionValues.handle(exchange);
         }));
+        server.Post("/sdk-exp", handler([this](const Exchange& exchange, const httplib::Request&) {
+            return experiments.handle(exchange);
+        }));
         const auto nothingHere = handler([this](const Exchange& exchange, const httplib::Request&) {
             printer.print(requestLine(exchange) + ": 404, nothing here\n");
             return Reply{};
@@ -271,6 +277,7 @@ struct CollectorService::State {
     RemoteValuesEndpoint remoteValues;
     SearchAdEndpoint searchAds;
     SKANEndpoint conversionValues;
+    ExperimentsEndpoint experiments;
     StopSignal stopSignal;
     GuardedServer server;
     std::thread listener;

@@ -32,6 +32,9 @@ struct CollectorOptions {
     // The description of the reply to conversion-value requests posted to
     // "/skan" (see SKANEndpoint); none answers 404.
     std::optional<std::filesystem::path> skanReplyPath;
+    // The experiments reply served, gzipped, to requests posted to
+    // "/sdk-exp" (see loadExperiments); none answers 404.
+    std::optional<std::filesystem::path> experimentsPath;
     // The answer to a batch that decodes (204 acknowledges it; 429, 500,
     // 503 ... let the engine see a failure). 200 to 599.
     int batchStatus = 204;
@@ -63,6 +66,8 @@ struct CollectorOptions {
 //   POST /skan                 a conversion-value request: the reply a file
 //                              describes (404 without one, 400 for a request
 //                              that does not decode);
+//   POST /sdk-exp              an experiment request: the experiments reply
+//                              of a file, gzipped (404 without one);
 //   anything else              404;
 //   a malformed request        400 with the reason (a request line or header
 //                              that breaks HTTP/1.x, a Content-Length that is
