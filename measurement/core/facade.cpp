@@ -7,9 +7,9 @@
 #include "measurement/core/codes.h"
 #include "measurement/core/measurement.h"
 #include "measurement/foundation/event_parameters.h"
-#include "measurement/upload/conversion/on_device_conversion.h"
 #include "measurement/foundation/names.h"
 #include "measurement/foundation/data_type_validator.h"
+#include "measurement/upload/conversion/on_device_conversion.h"
 #include "platform/dispatch/clock.h"
 
 namespace measurement {

@@ -11,11 +11,11 @@
 #include "measurement/foundation/daily_counts.h"
 #include "measurement/foundation/environment.h"
 #include "measurement/foundation/event_parameters.h"
+#include "measurement/upload/conversion/on_device_conversion.h"
+#include "measurement/upload/conversion/skan_conversion_values.h"
 #include "measurement/upload/identity_support/identity_support.h"
 #include "platform/dispatch/clock.h"
 #include "platform/foundation/user_defaults.h"
-#include "measurement/upload/conversion/on_device_conversion.h"
-#include "measurement/upload/conversion/skan_conversion_values.h"
 #include "measurement/upload/uploader.h"
 #include "platform/frameworks/app_core/application_state.h"
 
