@@ -7,7 +7,9 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -312,7 +314,43 @@ private:
                                                                                      const APMBindings& values,
                                                                                      APMErrorOut error);
 
+    // ---- what is remembered of the rows (database_remembered_rows.cpp) ----
+    //
+    // The upload schedule asks after every event whether the raw events and
+    // the queue hold anything, their newest times and whether they hold
+    // real-time data; the session's properties are deleted after every event
+    // while the session is expired. The answers are read once and then kept
+    // up to date by this object's own writes (the only writer of the file
+    // while the engine runs); a write that may change them in ways not
+    // worked out here forgets them, and so does anything the store may have
+    // undone (a rollback, a failed statement), after which they are read
+    // again.
+    struct TableFacts {
+        std::optional<bool> empty;
+        std::optional<double> latestTime;
+        std::optional<bool> holdsRealtime;
+        void noteInsert(double time, bool realtime);
+    };
+    template <typename T>
+    std::optional<T> remembered(TableFacts& facts, std::optional<T> TableFacts::*fact,
+                                const std::function<std::optional<T>()>& read);
+    void noteRawEventInserted(double time, bool realtime);
+    void forgetRawEventFacts();
+    void forgetBundleFacts();
+    // True when the user property is known not to be stored.
+    bool isUserAttributeKnownAbsent(const std::string& name);
+    void noteUserAttributeAbsent(const std::string& name, std::uint64_t undoCountBefore);
+    void forgetUserAttributeAbsent(const std::string& name);
+    // Forgets everything when the store may have undone work since it was
+    // learnt. Called with factsMutex_ held.
+    void forgetIfUndone();
+
     std::unique_ptr<APMSqliteStore> store_;
+    std::mutex factsMutex_;
+    std::uint64_t factsUndoCount_ = 0;
+    TableFacts rawEventFacts_;
+    TableFacts bundleFacts_;
+    std::set<std::string> absentUserAttributes_;
 };
 
 }  // namespace measurement

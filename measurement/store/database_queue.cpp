@@ -58,10 +58,13 @@ bool APMDatabase::insertBundle(const APMPBMeasurementBundle& bundle, bool isReal
         }
         return false;
     }
-    return store_
-        ->executeStatement("INSERT INTO queue (data, bundle_end_timestamp, is_realtime, retry_count) VALUES (?, ?, ?, 0)",
-                           {bytesValue(*compressed), endSeconds, isRealtime}, error)
-        .has_value();
+    const bool inserted =
+        store_
+            ->executeStatement("INSERT INTO queue (data, bundle_end_timestamp, is_realtime, retry_count) VALUES (?, ?, ?, 0)",
+                               {bytesValue(*compressed), endSeconds, isRealtime}, error)
+            .has_value();
+    forgetBundleFacts();
+    return inserted;
 }
 
 std::optional<std::vector<APMQueuedBundle>> APMDatabase::queryBundlesWithCountLimit(std::int64_t countLimit,
@@ -160,27 +163,31 @@ bool APMDatabase::recordRefusalOfBundlesWithIDs(const std::vector<std::int64_t>&
 
 bool APMDatabase::deleteBundlesWithRowIDs(const std::vector<std::int64_t>& rowIDs, APMErrorOut error) {
     checkWorkerQueue("deleteBundlesWithRowIDs:error:");
-    return transaction(error, [&](APMErrorOut inner) {
+    const bool deleted = transaction(error, [&](APMErrorOut inner) {
         return forEachSlice(rowIDs, [&](const std::string& marks, const APMBindings& values) {
             return store_->deleteRecordsFromTableWithName("queue", "rowid IN (" + marks + ")", values, inner)
                 .has_value();
         });
     });
+    forgetBundleFacts();
+    return deleted;
 }
 
 std::optional<double> APMDatabase::queryLatestBundleTime(APMErrorOut error) {
     checkWorkerQueue("queryLatestBundleTime:");
-    return queryMaxTime("queue", "bundle_end_timestamp", error);
+    return remembered<double>(bundleFacts_, &TableFacts::latestTime,
+                              [&] { return queryMaxTime("queue", "bundle_end_timestamp", error); });
 }
 
 std::optional<bool> APMDatabase::containsRealtimeBundlesWithError(APMErrorOut error) {
     checkWorkerQueue("containsRealtimeBundlesWithError:");
-    return queryExists("SELECT 1 FROM queue WHERE is_realtime = 1", {}, error);
+    return remembered<bool>(bundleFacts_, &TableFacts::holdsRealtime,
+                            [&] { return queryExists("SELECT 1 FROM queue WHERE is_realtime = 1", {}, error); });
 }
 
 std::optional<bool> APMDatabase::isQueuedBundleTableEmpty(APMErrorOut error) {
     checkWorkerQueue("isQueuedBundleTableEmpty:");
-    return queryIsEmpty("queue", error);
+    return remembered<bool>(bundleFacts_, &TableFacts::empty, [&] { return queryIsEmpty("queue", error); });
 }
 
 // A bundle the service always refuses would otherwise stay at the head of
@@ -217,6 +224,8 @@ std::optional<std::int64_t> APMDatabase::removeStaleData(const APMQueueLimits& l
         oldEvents = *deleted;
         return true;
     });
+    forgetBundleFacts();
+    forgetRawEventFacts();
     if (!done) return std::nullopt;
     logDropped(kAPMDatabaseStaleBundlesDeletedCode, "Deleted bundles older than the max queue time. Count",
                oldBundles);

@@ -21,6 +21,7 @@ std::optional<std::int64_t> APMDatabase::insertRawEvent(const APMEvent& event, s
         {metadataFingerprint, event.name(), event.timestamp(), bytesValue(encodedEvent(event)), event.isRealtime()},
         error);
     if (!inserted) return std::nullopt;
+    noteRawEventInserted(event.timestamp(), event.isRealtime());
     return store_->lastInsertRowID();
 }
 
@@ -98,7 +99,9 @@ std::optional<APMRawEventData> APMDatabase::rawEventDataFromDictionary(const APM
 
 bool APMDatabase::deleteRawEventsWithMaxRowID(std::int64_t rowID, APMErrorOut error) {
     checkWorkerQueue("deleteRawEventsWithMaxRowID:error:");
-    return store_->deleteRecordsFromTableWithName("raw_events", "rowid <= ?", {rowID}, error).has_value();
+    const bool deleted = store_->deleteRecordsFromTableWithName("raw_events", "rowid <= ?", {rowID}, error).has_value();
+    forgetRawEventFacts();
+    return deleted;
 }
 
 std::optional<bool> APMDatabase::containsRawEventWithMetadataFingerprint(std::int64_t metadataFingerprint,
@@ -116,17 +119,19 @@ bool APMDatabase::deleteRawEventMetadataWithMetadataFingerprint(std::int64_t met
 
 std::optional<double> APMDatabase::queryLatestRawEventTime(APMErrorOut error) {
     checkWorkerQueue("queryLatestRawEventTime:");
-    return queryMaxTime("raw_events", "timestamp", error);
+    return remembered<double>(rawEventFacts_, &TableFacts::latestTime,
+                              [&] { return queryMaxTime("raw_events", "timestamp", error); });
 }
 
 std::optional<bool> APMDatabase::containsRealtimeRawEventsWithError(APMErrorOut error) {
     checkWorkerQueue("containsRealtimeRawEventsWithError:");
-    return queryExists("SELECT 1 FROM raw_events WHERE is_realtime = 1", {}, error);
+    return remembered<bool>(rawEventFacts_, &TableFacts::holdsRealtime,
+                            [&] { return queryExists("SELECT 1 FROM raw_events WHERE is_realtime = 1", {}, error); });
 }
 
 std::optional<bool> APMDatabase::isRawEventsTableEmpty(APMErrorOut error) {
     checkWorkerQueue("isRawEventsTableEmpty:");
-    return queryIsEmpty("raw_events", error);
+    return remembered<bool>(rawEventFacts_, &TableFacts::empty, [&] { return queryIsEmpty("raw_events", error); });
 }
 
 }  // namespace measurement

@@ -42,6 +42,7 @@ bool APMDatabase::updateUserAttribute(const APMUserAttribute& attribute, APMErro
                     "Received user property without name or with a value that cannot be stored");
         return false;
     }
+    forgetUserAttributeAbsent(attribute.name());
     return store_->upsertRecord({{"name", attribute.name()},
                                  {"origin", attribute.origin()},
                                  {"set_timestamp", attribute.lastSetTimestamp()},
@@ -51,7 +52,13 @@ bool APMDatabase::updateUserAttribute(const APMUserAttribute& attribute, APMErro
 
 bool APMDatabase::deleteUserAttributeWithName(const std::string& name, APMErrorOut error) {
     checkWorkerQueue("deleteUserAttributeWithName:error:");
-    return store_->deleteRecordFromTableWithName("user_attributes", "name", name, error);
+    // A property known not to be stored has nothing to delete: the session's
+    // properties are deleted after every event while the session is expired.
+    if (isUserAttributeKnownAbsent(name)) return true;
+    const auto undoneBefore = store_->undoCount();
+    if (!store_->deleteRecordFromTableWithName("user_attributes", "name", name, error)) return false;
+    noteUserAttributeAbsent(name, undoneBefore);
+    return true;
 }
 
 std::optional<std::vector<APMUserAttribute>> APMDatabase::allUserAttributes(APMErrorOut error) {

@@ -248,6 +248,7 @@ void APMSqliteStore::close() {
     if (db_) sqlite3_close_v2(db_);
     db_ = nullptr;
     savepointDepth_ = 0;
+    ++undoCount_;
 }
 
 bool APMSqliteStore::isOpen() const {
@@ -350,12 +351,14 @@ bool APMSqliteStore::bind(sqlite3_stmt* statement, const APMBindings& values, AP
 
 std::optional<std::int64_t> APMSqliteStore::run(const std::string& text, const APMBindings& values, APMErrorOut error) {
     if (!requireOpen(error)) return std::nullopt;
+    if (text.rfind("ROLLBACK", 0) == 0) ++undoCount_;
     auto statement = prepare(text, error);
     if (!statement || !bind(statement.get(), values, error)) return std::nullopt;
     int rc;
     while ((rc = sqlite3_step(statement.get())) == SQLITE_ROW) {
     }
     if (rc != SQLITE_DONE) {
+        ++undoCount_;
         noteDamage(rc);
         fail(error, kAPMSqliteStoreStatementCode, "Failed to execute statement", kAPMSqliteStoreStepFailedCode,
              text + ": " + sqlite3_errmsg(db_));
@@ -395,6 +398,7 @@ std::optional<APMRows> APMSqliteStore::recordsForQuery(const std::string& query,
         rows.push_back(std::move(row));
     }
     if (rc != SQLITE_DONE) {
+        ++undoCount_;
         noteDamage(rc);
         fail(error, kAPMSqliteStoreStatementCode, "Failed to execute query", kAPMSqliteStoreStepFailedCode,
              query + ": " + sqlite3_errmsg(db_));
@@ -461,6 +465,11 @@ std::optional<std::int64_t> APMSqliteStore::executeStatement(const std::string& 
 std::int64_t APMSqliteStore::lastInsertRowID() const {
     std::lock_guard lock(mutex_);
     return db_ ? sqlite3_last_insert_rowid(db_) : 0;
+}
+
+std::uint64_t APMSqliteStore::undoCount() const {
+    std::lock_guard lock(mutex_);
+    return undoCount_;
 }
 
 std::optional<std::int64_t> APMSqliteStore::userVersion(APMErrorOut error) {

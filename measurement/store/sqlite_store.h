@@ -159,6 +159,12 @@ public:
                                                  APMErrorOut error);
     // The row ID of the last row this connection inserted.
     std::int64_t lastInsertRowID() const;
+    // Grows whenever work may have been undone: a rollback (of a savepoint,
+    // a transaction or a write group), a failed statement (after which
+    // SQLite may have ended the transaction) or a close. What a caller
+    // remembers of the rows stays true while it is unchanged and the caller
+    // sees every write it makes itself.
+    std::uint64_t undoCount() const;
 
     // The schema version kept in the file (PRAGMA user_version).
     std::optional<std::int64_t> userVersion(APMErrorOut error);
@@ -213,6 +219,7 @@ private:
     bool joinedWrote_ = false;
     std::function<void(bool committed)> groupClosed_;
     bool damageNoted_ = false;
+    std::uint64_t undoCount_ = 0;
     // When the current wait for another connection began, on both clocks.
     std::chrono::steady_clock::time_point busySince_;
     double busySinceUptime_ = 0;

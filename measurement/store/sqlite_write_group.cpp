@@ -116,6 +116,7 @@ void APMSqliteStore::closeWriteGroupForOtherWork(bool changesRowsOnly) {
 void APMSqliteStore::endWriteGroup(bool committed) {
     if (!groupOpen_) return;
     groupOpen_ = false;
+    if (!committed) ++undoCount_;
     auto closed = std::move(groupClosed_);
     groupClosed_ = nullptr;
     if (closed) closed(committed);

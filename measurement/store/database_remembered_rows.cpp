@@ -1,0 +1,85 @@
+// What the measurement database remembers of its own rows between writes.
+#include "measurement/store/database.h"
+
+namespace measurement {
+
+void APMDatabase::TableFacts::noteInsert(double time, bool realtime) {
+    // The newest time of an empty table is 0: a row makes it the row's own.
+    if (empty == true) {
+        latestTime = time;
+    } else if (latestTime && time >= *latestTime) {
+        latestTime = time;
+    } else if (empty != false) {
+        latestTime.reset();  // an older row into a table that may be empty
+    }
+    empty = false;
+    if (realtime) holdsRealtime = true;
+}
+
+void APMDatabase::forgetIfUndone() {
+    const auto undone = store_->undoCount();
+    if (undone == factsUndoCount_) return;
+    factsUndoCount_ = undone;
+    rawEventFacts_ = {};
+    bundleFacts_ = {};
+    absentUserAttributes_.clear();
+}
+
+// A read that fails is not remembered; one that raced an undo is used but
+// not kept.
+template <typename T>
+std::optional<T> APMDatabase::remembered(TableFacts& facts, std::optional<T> TableFacts::*fact,
+                                         const std::function<std::optional<T>()>& read) {
+    std::uint64_t undoneBefore = 0;
+    {
+        std::lock_guard lock(factsMutex_);
+        forgetIfUndone();
+        if (const auto& known = facts.*fact) return known;
+        undoneBefore = factsUndoCount_;
+    }
+    auto answer = read();
+    std::lock_guard lock(factsMutex_);
+    forgetIfUndone();
+    if (answer && factsUndoCount_ == undoneBefore) facts.*fact = answer;
+    return answer;
+}
+
+template std::optional<bool> APMDatabase::remembered(TableFacts&, std::optional<bool> TableFacts::*,
+                                                     const std::function<std::optional<bool>()>&);
+template std::optional<double> APMDatabase::remembered(TableFacts&, std::optional<double> TableFacts::*,
+                                                       const std::function<std::optional<double>()>&);
+
+void APMDatabase::noteRawEventInserted(double time, bool realtime) {
+    std::lock_guard lock(factsMutex_);
+    forgetIfUndone();
+    rawEventFacts_.noteInsert(time, realtime);
+}
+
+void APMDatabase::forgetRawEventFacts() {
+    std::lock_guard lock(factsMutex_);
+    rawEventFacts_ = {};
+}
+
+void APMDatabase::forgetBundleFacts() {
+    std::lock_guard lock(factsMutex_);
+    bundleFacts_ = {};
+}
+
+bool APMDatabase::isUserAttributeKnownAbsent(const std::string& name) {
+    std::lock_guard lock(factsMutex_);
+    forgetIfUndone();
+    return absentUserAttributes_.count(name) > 0;
+}
+
+void APMDatabase::noteUserAttributeAbsent(const std::string& name, std::uint64_t undoCountBefore) {
+    std::lock_guard lock(factsMutex_);
+    forgetIfUndone();
+    if (factsUndoCount_ == undoCountBefore) absentUserAttributes_.insert(name);
+}
+
+void APMDatabase::forgetUserAttributeAbsent(const std::string& name) {
+    std::lock_guard lock(factsMutex_);
+    absentUserAttributes_.erase(name);
+}
+
+}  // namespace measurement

@@ -1,0 +1,129 @@
+// Tests that what the database remembers of its rows between writes always
+// answers as a fresh read of the file would.
+#include <doctest/doctest.h>
+
+#include <algorithm>
+
+#include "measurement/store/database_test_support.h"
+
+using namespace measurement;
+using namespace measurement::testing;
+
+namespace {
+
+struct TableTruth {
+    bool empty = true;
+    double latest = 0;
+    bool realtime = false;
+    bool operator==(const TableTruth&) const = default;
+};
+
+// The facts read from the file through a connection of its own.
+TableTruth truthOf(const std::filesystem::path& path, const std::string& table, const std::string& timeColumn) {
+    TableTruth truth;
+    for (const auto& row : tableRows(path, table)) {
+        const double time = row.at(timeColumn).realValue();
+        truth.latest = truth.empty ? time : std::max(truth.latest, time);
+        truth.empty = false;
+        truth.realtime = truth.realtime || row.at("is_realtime").intValue() != 0;
+    }
+    return truth;
+}
+
+TableTruth rawEventAnswers(APMDatabase& db) {
+    return {db.isRawEventsTableEmpty(nullptr).value(), db.queryLatestRawEventTime(nullptr).value(),
+            db.containsRealtimeRawEventsWithError(nullptr).value()};
+}
+
+TableTruth bundleAnswers(APMDatabase& db) {
+    return {db.isQueuedBundleTableEmpty(nullptr).value(), db.queryLatestBundleTime(nullptr).value(),
+            db.containsRealtimeBundlesWithError(nullptr).value()};
+}
+
+APMEvent eventAt(double timestamp, bool realtime) {
+    APMEvent event("app", true, "tap", timestamp, 0, APMParameters{});
+    event.setRealtime(realtime);
+    return event;
+}
+
+}  // namespace
+
+TEST_CASE("the upload schedule's answers follow every write, rollback and delete") {
+    DatabaseFixture fx;
+    auto& db = fx.database();
+    std::int64_t firstRow = 0;
+    std::int64_t secondRow = 0;
+    std::int64_t firstBundle = 0;
+    // Times in seconds after a moment a little before the clock's now.
+    constexpr double kBase = 1700000000.0 - 5000;
+    auto insert = [&](double time, bool realtime) {
+        return db.insertRawEvent(eventAt(kBase + time, realtime), 1, nullptr);
+    };
+    auto bundleEnding = [&](double time) {
+        return makeBundle("1:123:ios:abc", static_cast<std::int64_t>((kBase + time) * 1000));
+    };
+    const std::vector<std::pair<const char*, std::function<void()>>> steps = {
+        {"nothing stored", [] {}},
+        {"a first event", [&] { firstRow = insert(100, false).value(); }},
+        {"an older real-time event", [&] { secondRow = insert(50, true).value(); }},
+        {"a newer event rolled back",
+         [&] { CHECK_FALSE(db.performTransaction([&] { return insert(900, true).has_value() && false; })); }},
+        {"a newer event committed", [&] { CHECK(db.performTransaction([&] { return insert(300, false).has_value(); })); }},
+        {"grouped events, one undone",
+         [&] {
+             REQUIRE(db.openWriteGroup(nullptr, nullptr));
+             CHECK_FALSE(db.performGroupedTransaction([&] { return insert(1000, false).has_value() && false; }, nullptr));
+             CHECK(db.performGroupedTransaction([&] { return insert(350, false).has_value(); }, nullptr));
+             CHECK(db.closeWriteGroup());
+         }},
+        {"the oldest rows bundled away", [&] { CHECK(db.deleteRawEventsWithMaxRowID(secondRow, nullptr)); }},
+        {"a real-time bundle", [&] { CHECK(db.insertBundle(bundleEnding(500), true, nullptr)); }},
+        {"a later bundle",
+         [&] {
+             firstBundle = db.queryBundlesWithCountLimit(1, 1 << 20, nullptr).value().front().rowID;
+             CHECK(db.insertBundle(bundleEnding(900), false, nullptr));
+         }},
+        {"the real-time bundle sent", [&] { CHECK(db.deleteBundlesWithRowIDs({firstBundle}, nullptr)); }},
+        {"every raw event bundled away", [&] { CHECK(db.deleteRawEventsWithMaxRowID(1 << 30, nullptr)); }},
+        {"an event into the emptied table", [&] { insert(20, false); }},
+    };
+    for (const auto& [name, step] : steps) {
+        CAPTURE(name);
+        fx.onWorker(step);
+        fx.onWorker([&] {
+            CHECK(rawEventAnswers(db) == truthOf(fx.path(), "raw_events", "timestamp"));
+            CHECK(bundleAnswers(db) == truthOf(fx.path(), "queue", "bundle_end_timestamp"));
+        });
+    }
+    CHECK(firstRow > 0);
+}
+
+TEST_CASE("a session property deleted once is deleted again after it comes back") {
+    DatabaseFixture fx;
+    auto& db = fx.database();
+    const APMUserAttribute sessionID("auto", "_sid", APMValue(std::int64_t{1700000000}), 1700000000);
+    auto stored = [&] { return db.containsUserAttributeWithName("_sid", nullptr); };
+    // Each: what is done, then whether "_sid" is stored.
+    const std::vector<std::tuple<const char*, std::function<void()>, bool>> steps = {
+        {"set", [&] { CHECK(db.updateUserAttribute(sessionID, nullptr)); }, true},
+        {"deleted", [&] { CHECK(db.deleteUserAttributeWithName("_sid", nullptr)); }, false},
+        {"deleted again while absent", [&] { CHECK(db.deleteUserAttributeWithName("_sid", nullptr)); }, false},
+        {"set again", [&] { CHECK(db.updateUserAttribute(sessionID, nullptr)); }, true},
+        {"deleted after coming back", [&] { CHECK(db.deleteUserAttributeWithName("_sid", nullptr)); }, false},
+        {"set in a transaction", [&] {
+             CHECK(db.performTransaction([&] { return db.updateUserAttribute(sessionID, nullptr); }));
+         }, true},
+        {"deleted in a transaction rolled back", [&] {
+             CHECK_FALSE(db.performTransaction([&] { return db.deleteUserAttributeWithName("_sid", nullptr) && false; }));
+         }, true},
+        {"deleted after the rollback", [&] { CHECK(db.deleteUserAttributeWithName("_sid", nullptr)); }, false},
+    };
+    for (const auto& [name, step, expected] : steps) {
+        CAPTURE(name);
+        fx.onWorker([&] {
+            step();
+            CHECK(stored() == expected);
+        });
+        CHECK(!tableRows(fx.path(), "user_attributes").empty() == expected);
+    }
+}
