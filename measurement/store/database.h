@@ -319,7 +319,8 @@ private:
     // The upload schedule asks after every event whether the raw events and
     // the queue hold anything, their newest times and whether they hold
     // real-time data; the session's properties are deleted after every event
-    // while the session is expired. The answers are read once and then kept
+    // while the session is expired; conditional properties are looked up
+    // for every event, though most installations never store one. The answers are read once and then kept
     // up to date by this object's own writes (the only writer of the file
     // while the engine runs); a write that may change them in ways not
     // worked out here forgets them, and so does anything the store may have
@@ -335,8 +336,8 @@ private:
     std::optional<T> remembered(TableFacts& facts, std::optional<T> TableFacts::*fact,
                                 const std::function<std::optional<T>()>& read);
     void noteRawEventInserted(double time, bool realtime);
-    void forgetRawEventFacts();
-    void forgetBundleFacts();
+    void noteRowStored(TableFacts& facts);
+    void forget(TableFacts& facts);
     // True when the user property is known not to be stored.
     bool isUserAttributeKnownAbsent(const std::string& name);
     void noteUserAttributeAbsent(const std::string& name, std::uint64_t undoCountBefore);
@@ -350,6 +351,7 @@ private:
     std::uint64_t factsUndoCount_ = 0;
     TableFacts rawEventFacts_;
     TableFacts bundleFacts_;
+    TableFacts conditionalPropertyFacts_;
     std::set<std::string> absentUserAttributes_;
 };
 

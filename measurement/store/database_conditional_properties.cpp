@@ -47,6 +47,10 @@ double now() { return platform::dispatch::currentClock()->now(); }
 
 std::optional<std::vector<APMConditionalUserProperty>> APMDatabase::conditionalUserProperties(
     const std::string& condition, const APMBindings& values, APMErrorOut error) {
+    const auto empty = remembered<bool>(conditionalPropertyFacts_, &TableFacts::empty,
+                                        [&] { return queryIsEmpty("conditional_properties", error); });
+    if (!empty) return std::nullopt;
+    if (*empty) return std::vector<APMConditionalUserProperty>{};
     auto rows = query("SELECT * FROM conditional_properties WHERE " + condition + " ORDER BY rowid", values, error);
     if (!rows) return std::nullopt;
     return collectRows<APMConditionalUserProperty>(*rows, propertyFromRow);
@@ -80,12 +84,16 @@ bool APMDatabase::updateConditionalUserProperty(const APMConditionalUserProperty
     putEvent(row, "triggered_event", property.triggeredEvent());
     putEvent(row, "timed_out_event", property.timedOutEvent());
     putEvent(row, "expired_event", property.expiredEvent());
-    return store_->upsertRecord(row, "conditional_properties", error);
+    if (!store_->upsertRecord(row, "conditional_properties", error)) return false;
+    noteRowStored(conditionalPropertyFacts_);
+    return true;
 }
 
 bool APMDatabase::deleteConditionalUserPropertyWithName(const std::string& name, APMErrorOut error) {
     checkWorkerQueue("deleteConditionalUserPropertyWithName:error:");
-    return store_->deleteRecordFromTableWithName("conditional_properties", "name", name, error);
+    const bool deleted = store_->deleteRecordFromTableWithName("conditional_properties", "name", name, error);
+    forget(conditionalPropertyFacts_);
+    return deleted;
 }
 
 std::optional<std::vector<APMConditionalUserProperty>> APMDatabase::timedOutConditionalUserPropertiesWithError(

@@ -63,7 +63,7 @@ bool APMDatabase::insertBundle(const APMPBMeasurementBundle& bundle, bool isReal
             ->executeStatement("INSERT INTO queue (data, bundle_end_timestamp, is_realtime, retry_count) VALUES (?, ?, ?, 0)",
                                {bytesValue(*compressed), endSeconds, isRealtime}, error)
             .has_value();
-    forgetBundleFacts();
+    forget(bundleFacts_);
     return inserted;
 }
 
@@ -169,7 +169,7 @@ bool APMDatabase::deleteBundlesWithRowIDs(const std::vector<std::int64_t>& rowID
                 .has_value();
         });
     });
-    forgetBundleFacts();
+    forget(bundleFacts_);
     return deleted;
 }
 
@@ -224,8 +224,8 @@ std::optional<std::int64_t> APMDatabase::removeStaleData(const APMQueueLimits& l
         oldEvents = *deleted;
         return true;
     });
-    forgetBundleFacts();
-    forgetRawEventFacts();
+    forget(bundleFacts_);
+    forget(rawEventFacts_);
     if (!done) return std::nullopt;
     logDropped(kAPMDatabaseStaleBundlesDeletedCode, "Deleted bundles older than the max queue time. Count",
                oldBundles);

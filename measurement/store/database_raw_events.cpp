@@ -100,7 +100,7 @@ std::optional<APMRawEventData> APMDatabase::rawEventDataFromDictionary(const APM
 bool APMDatabase::deleteRawEventsWithMaxRowID(std::int64_t rowID, APMErrorOut error) {
     checkWorkerQueue("deleteRawEventsWithMaxRowID:error:");
     const bool deleted = store_->deleteRecordsFromTableWithName("raw_events", "rowid <= ?", {rowID}, error).has_value();
-    forgetRawEventFacts();
+    forget(rawEventFacts_);
     return deleted;
 }
 

@@ -22,6 +22,7 @@ void APMDatabase::forgetIfUndone() {
     factsUndoCount_ = undone;
     rawEventFacts_ = {};
     bundleFacts_ = {};
+    conditionalPropertyFacts_ = {};
     absentUserAttributes_.clear();
 }
 
@@ -55,14 +56,15 @@ void APMDatabase::noteRawEventInserted(double time, bool realtime) {
     rawEventFacts_.noteInsert(time, realtime);
 }
 
-void APMDatabase::forgetRawEventFacts() {
+void APMDatabase::noteRowStored(TableFacts& facts) {
     std::lock_guard lock(factsMutex_);
-    rawEventFacts_ = {};
+    forgetIfUndone();
+    facts.empty = false;
 }
 
-void APMDatabase::forgetBundleFacts() {
+void APMDatabase::forget(TableFacts& facts) {
     std::lock_guard lock(factsMutex_);
-    bundleFacts_ = {};
+    facts = {};
 }
 
 bool APMDatabase::isUserAttributeKnownAbsent(const std::string& name) {

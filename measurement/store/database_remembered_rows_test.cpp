@@ -127,3 +127,49 @@ TEST_CASE("a session property deleted once is deleted again after it comes back"
         CHECK(!tableRows(fx.path(), "user_attributes").empty() == expected);
     }
 }
+
+TEST_CASE("conditional property look-ups answer as the file after every write and rollback") {
+    DatabaseFixture fx;
+    auto& db = fx.database();
+    APMConditionalUserProperty waiting;
+    waiting.setName("plan");
+    waiting.setOrigin("app");
+    waiting.setValue(APMValue("gold"));
+    waiting.setCreationTimestamp(1700000000.0 - 10);
+    waiting.setTriggerEventName("tap");
+    waiting.setTriggerTimeout(3600);
+    waiting.setTimeToLive(3600);
+    auto names = [](const std::optional<std::vector<APMConditionalUserProperty>>& found) {
+        REQUIRE(found);
+        std::vector<std::string> out;
+        for (const auto& property : *found) out.push_back(property.name());
+        return out;
+    };
+    using Names = std::vector<std::string>;
+    // Each: what is done, then the names stored.
+    const std::vector<std::tuple<const char*, std::function<void()>, Names>> steps = {
+        {"none stored", [] {}, {}},
+        {"one stored", [&] { CHECK(db.updateConditionalUserProperty(waiting, nullptr)); }, {"plan"}},
+        {"deleted", [&] { CHECK(db.deleteConditionalUserPropertyWithName("plan", nullptr)); }, {}},
+        {"stored in a transaction rolled back", [&] {
+             CHECK_FALSE(db.performTransaction([&] { return db.updateConditionalUserProperty(waiting, nullptr) && false; }));
+         }, {}},
+        {"stored in a transaction committed", [&] {
+             CHECK(db.performTransaction([&] { return db.updateConditionalUserProperty(waiting, nullptr); }));
+         }, {"plan"}},
+        {"deleted in a transaction rolled back", [&] {
+             CHECK_FALSE(db.performTransaction(
+                 [&] { return db.deleteConditionalUserPropertyWithName("plan", nullptr) && false; }));
+         }, {"plan"}},
+    };
+    for (const auto& [name, step, expected] : steps) {
+        CAPTURE(name);
+        fx.onWorker([&] {
+            step();
+            CHECK(names(db.conditionalUserPropertiesWithPrefix(std::nullopt, std::nullopt, nullptr)) == expected);
+            CHECK(names(db.triggeredConditionalUserPropertiesWithEventName("tap", nullptr)) == expected);
+            CHECK(names(db.timedOutConditionalUserPropertiesWithError(nullptr)).empty());
+        });
+        CHECK(tableRows(fx.path(), "conditional_properties").size() == expected.size());
+    }
+}
