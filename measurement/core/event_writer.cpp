@@ -197,7 +197,7 @@ bool APMMeasurement::storeEvent(EventWrite& write, EventGroupState* group, APMEr
         counts->setErrorEventsCount(APMIncrementedCount(counts->errorEventsCount()));
     }
     if (!database_->updateDailyCounts(*counts, error)) return false;
-    if (!write.header && !makeEventHeader(write, group, error)) return false;
+    if (!write.header && !makeEventHeader(write, error)) return false;
     const bool headerStored = group && group->storedFingerprint == write.fingerprint;
     if (!headerStored && !database_->insertRawEventMetadata(*write.header, write.fingerprint, error)) return false;
     if (!database_->insertRawEvent(event, write.fingerprint, error)) return false;
@@ -208,27 +208,23 @@ bool APMMeasurement::storeEvent(EventWrite& write, EventGroupState* group, APMEr
     return true;
 }
 
-// The header of the user properties and the process's state of now. In a
-// group, the user properties stay as read for its first event (any write of
-// them ends the group first), so an unchanged source gives the same header
-// again, made once.
-bool APMMeasurement::makeEventHeader(EventWrite& write, EventGroupState* group, APMErrorOut error) {
+// The header of the user properties and the process's state of now. While
+// neither changed, the last header made is the same again: the database
+// tells when the stored user properties may have changed.
+bool APMMeasurement::makeEventHeader(EventWrite& write, APMErrorOut error) {
     auto source = APMCurrentRawEventMetadataSource(measurementAppID_, *consentState_);
-    if (group && group->header && group->headerSource == source) {
-        write.header = group->header;
-        write.fingerprint = group->headerFingerprint;
-        return true;
+    const auto version = database_->userAttributesVersion();
+    if (!lastHeader_.header || lastHeader_.attributesVersion != version || !(lastHeader_.source == source)) {
+        auto attributes = database_->allUserAttributes(error);
+        if (!attributes) return false;
+        auto header = std::make_shared<const APMPBMeasurementBundle>(APMMakeRawEventMetadata(source, *attributes));
+        // A version that moved while the properties were read is not kept.
+        const auto read = database_->userAttributesVersion();
+        lastHeader_ = {std::move(source), read == version ? version : 0, header,
+                       APMRawEventMetadataFingerprint(*header)};
     }
-    auto attributes = group && group->attributes ? group->attributes : database_->allUserAttributes(error);
-    if (!attributes) return false;
-    write.header = std::make_shared<const APMPBMeasurementBundle>(APMMakeRawEventMetadata(source, *attributes));
-    write.fingerprint = APMRawEventMetadataFingerprint(*write.header);
-    if (group) {
-        group->attributes = std::move(attributes);
-        group->headerSource = std::move(source);
-        group->header = write.header;
-        group->headerFingerprint = write.fingerprint;
-    }
+    write.header = lastHeader_.header;
+    write.fingerprint = lastHeader_.fingerprint;
     return true;
 }
 

@@ -267,12 +267,16 @@ private:
     // valid while it stays open, since any other write ends it first.
     struct EventGroupState {
         std::optional<APMDailyCounts> counts;
-        std::optional<std::vector<APMUserAttribute>> attributes;
         std::optional<std::int64_t> storedFingerprint;
-        // The last header made in the group, and what it was made from.
-        APMRawEventMetadataSource headerSource;
+    };
+    // The last header made and what it was made from: the process's state
+    // and the version of the stored user properties. Most events share it,
+    // across write groups too.
+    struct MadeHeader {
+        APMRawEventMetadataSource source;
+        std::uint64_t attributesVersion = 0;
         std::shared_ptr<const APMPBMeasurementBundle> header;
-        std::int64_t headerFingerprint = 0;
+        std::int64_t fingerprint = 0;
     };
     // Events waiting on the worker queue share one write group (one
     // commit); see event_writer.cpp.
@@ -280,7 +284,7 @@ private:
     void eventGroupClosed(bool committed);
     bool writeEventAlone(EventWrite& write);
     bool storeEvent(EventWrite& write, EventGroupState* group, APMErrorOut error);
-    bool makeEventHeader(EventWrite& write, EventGroupState* group, APMErrorOut error);
+    bool makeEventHeader(EventWrite& write, APMErrorOut error);
     // Why the event was not stored; none when it was.
     void eventWriteFinished(const APMEvent& event, const std::optional<std::string>& failure);
 
@@ -329,6 +333,7 @@ private:
     // commit, and that group's number.
     std::vector<EventWrite> groupedEvents_;
     EventGroupState groupState_;
+    MadeHeader lastHeader_;  // on the worker queue
     std::uint64_t eventGroup_ = 0;
     mutable std::mutex backgroundTaskMutex_;  // backgroundTask_, coveringResignations_
     platform::BackgroundTaskIdentifier backgroundTask_ = platform::kInvalidBackgroundTask;

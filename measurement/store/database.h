@@ -230,6 +230,10 @@ public:
     bool deleteUserAttributeWithName(const std::string& name, APMErrorOut error);
     // Every user property, by name.
     std::optional<std::vector<APMUserAttribute>> allUserAttributes(APMErrorOut error);
+    // Changes whenever the stored user properties may have changed (a write
+    // of one, or work the store undid), and differs between databases: what
+    // is made from the properties stays valid while it is unchanged.
+    std::uint64_t userAttributesVersion();
 
     // ---- app metadata and server configuration (database_app_metadata.cpp) ----
 
@@ -340,8 +344,9 @@ private:
     void forget(TableFacts& facts);
     // True when the user property is known not to be stored.
     bool isUserAttributeKnownAbsent(const std::string& name);
-    void noteUserAttributeAbsent(const std::string& name, std::uint64_t undoCountBefore);
-    void forgetUserAttributeAbsent(const std::string& name);
+    // After a write of the property; a delete that succeeded, with nothing
+    // undone since undoCountBefore, leaves it known absent.
+    void noteUserAttributeWritten(const std::string& name, bool deleted, std::uint64_t undoCountBefore);
     // Forgets everything when the store may have undone work since it was
     // learnt. Called with factsMutex_ held.
     void forgetIfUndone();
@@ -353,6 +358,7 @@ private:
     TableFacts bundleFacts_;
     TableFacts conditionalPropertyFacts_;
     std::set<std::string> absentUserAttributes_;
+    std::uint64_t userAttributesVersion_ = 0;
 };
 
 }  // namespace measurement

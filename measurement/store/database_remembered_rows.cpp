@@ -1,7 +1,20 @@
 // What the measurement database remembers of its own rows between writes.
 #include "measurement/store/database.h"
 
+#include <atomic>
+
 namespace measurement {
+
+namespace {
+
+// Versions of the user properties are drawn from one sequence, so that no
+// two databases ever show the same.
+std::uint64_t nextUserAttributesVersion() {
+    static std::atomic<std::uint64_t> versions{0};
+    return ++versions;
+}
+
+}  // namespace
 
 void APMDatabase::TableFacts::noteInsert(double time, bool realtime) {
     // The newest time of an empty table is 0: a row makes it the row's own.
@@ -24,6 +37,7 @@ void APMDatabase::forgetIfUndone() {
     bundleFacts_ = {};
     conditionalPropertyFacts_ = {};
     absentUserAttributes_.clear();
+    userAttributesVersion_ = nextUserAttributesVersion();
 }
 
 // A read that fails is not remembered; one that raced an undo is used but
@@ -73,15 +87,22 @@ bool APMDatabase::isUserAttributeKnownAbsent(const std::string& name) {
     return absentUserAttributes_.count(name) > 0;
 }
 
-void APMDatabase::noteUserAttributeAbsent(const std::string& name, std::uint64_t undoCountBefore) {
+void APMDatabase::noteUserAttributeWritten(const std::string& name, bool deleted, std::uint64_t undoCountBefore) {
     std::lock_guard lock(factsMutex_);
     forgetIfUndone();
-    if (factsUndoCount_ == undoCountBefore) absentUserAttributes_.insert(name);
+    userAttributesVersion_ = nextUserAttributesVersion();
+    if (deleted && factsUndoCount_ == undoCountBefore) {
+        absentUserAttributes_.insert(name);
+    } else {
+        absentUserAttributes_.erase(name);
+    }
 }
 
-void APMDatabase::forgetUserAttributeAbsent(const std::string& name) {
+std::uint64_t APMDatabase::userAttributesVersion() {
     std::lock_guard lock(factsMutex_);
-    absentUserAttributes_.erase(name);
+    forgetIfUndone();
+    if (userAttributesVersion_ == 0) userAttributesVersion_ = nextUserAttributesVersion();
+    return userAttributesVersion_;
 }
 
 }  // namespace measurement

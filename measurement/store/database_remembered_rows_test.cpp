@@ -173,3 +173,39 @@ TEST_CASE("conditional property look-ups answer as the file after every write an
         CHECK(tableRows(fx.path(), "conditional_properties").size() == expected.size());
     }
 }
+
+TEST_CASE("the user properties' version moves with every change of them, and only then") {
+    DatabaseFixture fx;
+    auto& db = fx.database();
+    const APMUserAttribute plan("app", "plan", APMValue("gold"), 1700000000);
+    // Each: what is done, then whether the version must have moved.
+    const std::vector<std::tuple<const char*, std::function<void()>, bool>> steps = {
+        {"read", [&] { CHECK(db.allUserAttributes(nullptr)); }, false},
+        {"set", [&] { CHECK(db.updateUserAttribute(plan, nullptr)); }, true},
+        {"an event stored", [&] { CHECK(db.insertRawEvent(eventAt(1700000000, false), 1, nullptr)); }, false},
+        {"deleted", [&] { CHECK(db.deleteUserAttributeWithName("plan", nullptr)); }, true},
+        {"deleted while known absent", [&] { CHECK(db.deleteUserAttributeWithName("plan", nullptr)); }, false},
+        {"set in a transaction rolled back",
+         [&] { CHECK_FALSE(db.performTransaction([&] { return db.updateUserAttribute(plan, nullptr) && false; })); },
+         true},
+        {"another table's transaction rolled back",
+         [&] {
+             CHECK_FALSE(db.performTransaction(
+                 [&] { return db.insertRawEvent(eventAt(1700000000, false), 1, nullptr).has_value() && false; }));
+         },
+         true},
+    };
+    std::uint64_t version = 0;
+    fx.onWorker([&] { version = db.userAttributesVersion(); });
+    for (const auto& [name, step, moves] : steps) {
+        CAPTURE(name);
+        fx.onWorker([&] {
+            step();
+            const auto now = db.userAttributesVersion();
+            CHECK((now != version) == moves);
+            version = now;
+        });
+    }
+    fx.reopen();
+    fx.onWorker([&] { CHECK(fx.database().userAttributesVersion() != version); });
+}

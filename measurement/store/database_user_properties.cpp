@@ -42,12 +42,13 @@ bool APMDatabase::updateUserAttribute(const APMUserAttribute& attribute, APMErro
                     "Received user property without name or with a value that cannot be stored");
         return false;
     }
-    forgetUserAttributeAbsent(attribute.name());
-    return store_->upsertRecord({{"name", attribute.name()},
-                                 {"origin", attribute.origin()},
-                                 {"set_timestamp", attribute.lastSetTimestamp()},
-                                 {"value", *value}},
-                                "user_attributes", error);
+    const bool stored = store_->upsertRecord({{"name", attribute.name()},
+                                              {"origin", attribute.origin()},
+                                              {"set_timestamp", attribute.lastSetTimestamp()},
+                                              {"value", *value}},
+                                             "user_attributes", error);
+    noteUserAttributeWritten(attribute.name(), false, 0);
+    return stored;
 }
 
 bool APMDatabase::deleteUserAttributeWithName(const std::string& name, APMErrorOut error) {
@@ -56,9 +57,9 @@ bool APMDatabase::deleteUserAttributeWithName(const std::string& name, APMErrorO
     // properties are deleted after every event while the session is expired.
     if (isUserAttributeKnownAbsent(name)) return true;
     const auto undoneBefore = store_->undoCount();
-    if (!store_->deleteRecordFromTableWithName("user_attributes", "name", name, error)) return false;
-    noteUserAttributeAbsent(name, undoneBefore);
-    return true;
+    const bool deleted = store_->deleteRecordFromTableWithName("user_attributes", "name", name, error);
+    noteUserAttributeWritten(name, deleted, undoneBefore);
+    return deleted;
 }
 
 std::optional<std::vector<APMUserAttribute>> APMDatabase::allUserAttributes(APMErrorOut error) {
