@@ -19,6 +19,7 @@
 #include "measurement/core/core_test_support.h"
 #include "measurement/core/facade.h"
 #include "measurement/core/measurement.h"
+#include "measurement/foundation/bundle_tags.h"
 #include "measurement/store/database.h"
 #include "measurement/store/sqlite_store.h"
 #include "platform/foundation/process_info.h"
@@ -129,6 +130,43 @@ TEST_CASE("events waiting on the worker queue are committed together, and their 
     const auto after = engine.dailyCounts();
     CHECK(after.allEventsCount() - before.allEventsCount() == kEvents);
     CHECK(after.publicEventsCount() - before.publicEventsCount() == kEvents);
+}
+
+TEST_CASE("each stored event's header holds the user properties of its moment, group after group") {
+    EngineFixture engine;
+    engine.configure();
+    // Each: the value of "plan" set before the event (none removes it), and
+    // the event's name.
+    const std::vector<std::pair<std::optional<std::string>, std::string>> steps = {
+        {std::nullopt, "before_plan"}, {"gold", "with_gold"}, {"gold", "still_gold"},
+        {"silver", "with_silver"},     {std::nullopt, "after_plan"},
+    };
+    for (const auto& [plan, name] : steps) {
+        VEZArurerudo::setUserPropertyString(plan, "plan");
+        engine.settle();
+        VEZArurerudo::logEventWithName(name, {});
+        engine.settle();
+    }
+    auto database = APMMeasurement::sharedInstance()->database();
+    std::map<std::string, std::optional<std::string>> planOf;
+    for (const auto& raw : engine.rawEvents()) {
+        std::optional<APMPBMeasurementBundle> header;
+        APMMeasurement::sharedInstance()->scheduler().workerQueue()->sync(
+            [&] { header = database->queryRawEventsMetadataWithFingerprint(raw.metadataFingerprint(), nullptr); });
+        REQUIRE(header);
+        std::optional<std::string> value;
+        for (const auto& property : NANOGetArray<APMPBUserAttribute>(*header, bundleFieldIndex(bundle_tag::kUserAttributes))) {
+            if (NANOGetString(property, user_attribute_field::kName) == "plan") {
+                value = NANOGetString(property, user_attribute_field::kStringValue);
+            }
+        }
+        planOf[raw.event().name()] = value;
+    }
+    for (const auto& [plan, name] : steps) {
+        CAPTURE(name);
+        REQUIRE(planOf.count(name) == 1);
+        CHECK(planOf[name] == plan);
+    }
 }
 
 TEST_CASE("an event the database refuses fails alone: the others of its group are stored and counted once") {
