@@ -65,15 +65,16 @@ std::optional<APMDailyCounts> APMDatabase::dailyCounts(APMErrorOut error) {
 
 bool APMDatabase::updateDailyCounts(const APMDailyCounts& counts, APMErrorOut error) {
     checkWorkerQueue("updateDailyCounts:error:");
-    return store_->upsertRecord({{"id", kDailyCountsRowID},
-                                 {"day_index", counts.dayIndex()},
-                                 {"conversions_count", counts.conversionsCount()},
-                                 {"all_events_count", counts.allEventsCount()},
-                                 {"public_events_count", counts.publicEventsCount()},
-                                 {"error_events_count", counts.errorEventsCount()},
-                                 {"realtime_count", counts.realtimeCount()},
-                                 {"dcu_realtime_count", counts.dcuRealtimeCount()}},
-                                "daily_counts", error);
+    // Written for every event: one statement text, prepared once.
+    return store_
+        ->executeStatement("INSERT OR REPLACE INTO daily_counts (id, day_index, conversions_count, all_events_count, "
+                           "public_events_count, error_events_count, realtime_count, dcu_realtime_count) "
+                           "VALUES (?, ?, ?, ?, ?, ?, ?, ?)",
+                           {kDailyCountsRowID, counts.dayIndex(), counts.conversionsCount(), counts.allEventsCount(),
+                            counts.publicEventsCount(), counts.errorEventsCount(), counts.realtimeCount(),
+                            counts.dcuRealtimeCount()},
+                           error)
+        .has_value();
 }
 
 std::optional<APMEventAggregates> APMDatabase::eventAggregatesWithName(const std::string& name, APMErrorOut error) {
