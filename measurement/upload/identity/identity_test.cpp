@@ -111,7 +111,7 @@ TEST_CASE("the tracking status code and the advertising identifier it allows") {
         {"17.4", true, true, 7, false, 5, true},
     };
     for (const auto& c : cases) {
-        CAPTURE(c.os);
+        CAPTURE(std::string(c.os));
         CAPTURE(c.status);
         CAPTURE(c.gate);
         IdentityFixture f;
@@ -246,7 +246,7 @@ TEST_CASE("the session stitching token follows the session numbers") {
         {"a day with a user ID", {{5, false, true, 0, false}, {5, false, true, 86400, true}}},
     };
     for (const auto& c : cases) {
-        CAPTURE(c.name);
+        CAPTURE(std::string(c.name));
         IdentityFixture f;
         auto identity = f.make();
         std::optional<std::string> last;
@@ -345,7 +345,7 @@ TEST_CASE("version texts as numbers") {
         {"99999999999999999999.1", {INT64_MAX, 1}, false},
     };
     for (const auto& c : cases) {
-        CAPTURE(c.text);
+        CAPTURE(std::string(c.text));
         APMMonitorCapture monitor;
         CHECK(APMIdentity::numericFieldsFromAppVersionNumeric(c.text) == c.fields);
         CHECK(monitor.hasCode(kAPMAppVersionNonNumericCode) == c.warned);

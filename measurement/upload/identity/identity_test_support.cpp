@@ -16,10 +16,8 @@ void writePlist(const std::filesystem::path& path, const platform::Value::Dictio
     std::ofstream(path) << platform::writePropertyListXML(platform::Value(contents));
 }
 
-std::shared_ptr<APMRemoteConfig> makeConfig(const std::vector<std::pair<std::string, std::string>>& settings) {
+std::shared_ptr<APMRemoteConfig> makeConfig(const config_test::ConfigBuilder& builder) {
     auto storage = std::make_shared<config_test::MemoryConfigStorage>();
-    config_test::ConfigBuilder builder(kMeasurementAppID);
-    for (const auto& [name, value] : settings) builder.setting(name, value);
     storage->data = builder.bytes();
     APMRemoteConfigEnvironment environment;
     environment.appID = kMeasurementAppID;
@@ -35,7 +33,7 @@ IdentityFixture::IdentityFixture(BundleFiles files) : savedResources_(platform::
     platform::ProcessInfo::reset();
     APMIdentity::resetProcessIdentifiersForTesting();
     consent_ = std::make_shared<APMConsentSettingsUtil>();
-    config_ = makeConfig({});
+    config_ = makeConfig(config_test::ConfigBuilder(kMeasurementAppID));
 }
 
 IdentityFixture::~IdentityFixture() {
@@ -47,9 +45,11 @@ IdentityFixture::~IdentityFixture() {
     platform::ProcessInfo::reset();
 }
 
-APMPersistedConfig& IdentityFixture::persisted() {
+APMPersistedConfig& IdentityFixture::persisted() { return *persistedConfig(); }
+
+const std::shared_ptr<APMPersistedConfig>& IdentityFixture::persistedConfig() {
     if (!persisted_) persisted_ = std::make_shared<APMPersistedConfig>(folder_ / "settings.plist");
-    return *persisted_;
+    return persisted_;
 }
 
 std::shared_ptr<APMIdentity> IdentityFixture::make() {
@@ -71,8 +71,12 @@ void IdentityFixture::restart() {
 }
 
 void IdentityFixture::configure(const std::vector<std::pair<std::string, std::string>>& settings) {
-    config_ = makeConfig(settings);
+    config_test::ConfigBuilder builder(kMeasurementAppID);
+    for (const auto& [name, value] : settings) builder.setting(name, value);
+    configure(builder);
 }
+
+void IdentityFixture::configure(const config_test::ConfigBuilder& builder) { config_ = makeConfig(builder); }
 
 void IdentityFixture::setConsent(const APMConsentSettingsUtil::Settings& settings) {
     consent_->updateSettings(settings, kAPMConsentSourceAPI);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "measurement/foundation/monitor.h"
+#include "measurement/store/config_test_support.h"
 #include "measurement/store/persisted_config.h"
 #include "measurement/store/remote_config.h"
 #include "measurement/upload/consent/consent_settings_util.h"
@@ -74,12 +75,14 @@ public:
     void restart();
     // The server configuration takes these settings ("name" -> "value").
     void configure(const std::vector<std::pair<std::string, std::string>>& settings);
+    void configure(const config_test::ConfigBuilder& builder);
     // Consent written through the interface source.
     void setConsent(const APMConsentSettingsUtil::Settings& settings);
 
     platform::dispatch::ManualTime& time() { return time_; }
     APMMonitorCapture& monitor() { return monitor_; }
     APMPersistedConfig& persisted();
+    const std::shared_ptr<APMPersistedConfig>& persistedConfig();
     const std::shared_ptr<APMConsentSettingsUtil>& consent() const { return consent_; }
     const std::shared_ptr<FakeSupport>& support() const { return support_; }
     std::shared_ptr<APMRemoteConfig> config() const { return config_; }
