@@ -1,5 +1,8 @@
 // `velmora analytics log NAME [key=value ...]`: logs one event through the
 // public analytics interface and returns once it is stored.
+// `velmora analytics purchase PRODUCT --price 0.99 [--quantity 3]
+// [--receipt]`: the store reports one purchased transaction of the product,
+// which the engine turns into a purchase event; returns once it is stored.
 // `velmora analytics dump`: the stored raw events, queued bundles and user
 // properties as JSON read from the measurement database.
 // `velmora analytics consent [TYPE=granted|denied ...]`: sets consent through
@@ -12,6 +15,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <thread>
 #include <filesystem>
 #include <future>
 #include <iostream>
@@ -32,6 +36,9 @@
 #include "platform/frameworks/app_core/app.h"
 #include "platform/frameworks/app_core/application_state.h"
 #include "platform/frameworks/app_core/background_task.h"
+#include "platform/frameworks/app_store_receipt/receipt_writer.h"
+#include "platform/frameworks/payment_queue/payment_queue.h"
+#include "platform/frameworks/product_catalogue/product_catalogue.h"
 #include "tools/command_registry.h"
 #include "velmora/shell/measurement_analytics.h"
 
@@ -103,6 +110,86 @@ int logOne(const std::string& name, const std::vector<std::string>& pairs) {
         std::cerr << "velmora analytics log: the event was not stored within " << kStoreTimeoutSeconds << " s\n";
         return 1;
     }
+    return 0;
+}
+
+struct PurchaseOptions {
+    std::string product;
+    std::string price;
+    std::string currency = "USD";
+    std::int64_t quantity = 1;
+    std::string transaction;
+    std::string original;
+    // 0 non-consumable, 1 consumable, 2 non-renewing, 3 auto-renewable.
+    int type = 1;
+    bool receipt = false;
+};
+
+std::size_t storedPurchaseEvents() {
+    const auto data = measurement::APMReadStoredData(nullptr);
+    if (!data) return 0;
+    std::size_t count = 0;
+    for (const auto& stored : data->rawEvents) {
+        const auto& name = stored.raw.event().name();
+        count += name == "_iap" || name == "_iapx" || name == "_assr" || name == "_assc";
+    }
+    return count;
+}
+
+// The purchase is reported on queues of its own, after the store's product
+// request: its event is waited for in the database.
+int purchaseOne(PurchaseOptions options) {
+    const double now = static_cast<double>(std::time(nullptr));
+    if (options.transaction.empty()) options.transaction = std::to_string(static_cast<long long>(now));
+    if (options.original.empty()) options.original = options.transaction;
+    platform::StoreProduct product;
+    product.productIdentifier = options.product;
+    product.price = options.price;
+    product.currencyCode = options.currency;
+    product.localizedTitle = options.product;
+    platform::ProductCatalogue::shared().setProduct(product);
+    if (options.receipt) {
+        platform::ReceiptPurchase purchase;
+        purchase.productID = options.product;
+        purchase.transactionID = options.transaction;
+        purchase.originalTransactionID = options.original;
+        purchase.purchaseDate = now;
+        purchase.productType = options.type;
+        purchase.quantity = options.quantity;
+        platform::Receipt receipt;
+        receipt.purchases.push_back(purchase);
+        if (!platform::ReceiptWriter::write(receipt)) {
+            std::cerr << "velmora analytics purchase: the receipt cannot be written\n";
+            return 1;
+        }
+    }
+    const std::size_t before = storedPurchaseEvents();
+    if (!velmora::configureMeasurementAnalytics()) {
+        std::cerr << "velmora analytics purchase: the application could not be configured\n";
+        return 1;
+    }
+    platform::PaymentTransaction transaction;
+    transaction.transactionIdentifier = options.transaction;
+    transaction.transactionState = platform::PaymentTransactionState::purchased;
+    transaction.payment = {options.product, options.quantity};
+    transaction.transactionDate = now;
+    if (options.original != options.transaction) {
+        auto original = std::make_shared<platform::PaymentTransaction>();
+        original->transactionIdentifier = options.original;
+        transaction.originalTransaction = original;
+    }
+    platform::PaymentQueue::defaultQueue().deliverTransactions({transaction});
+    // A duplicate or an unpriced product gives no event: do not wait long.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+    while (storedPurchaseEvents() == before) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            std::cerr << "velmora analytics purchase: no purchase event was stored (a duplicate, or a product without "
+                         "price?)\n";
+            return 1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    waitUntilStored();
     return 0;
 }
 
@@ -281,6 +368,24 @@ const tools::CommandRegistration registration([](CLI::App& app, int& status) {
     log->callback([options, &status] {
         useDataFolder(options->data.empty() ? dataFolderFromEnvironment() : std::filesystem::path(options->data));
         status = logOne(options->name, options->parameters);
+    });
+
+    auto purchase = std::make_shared<PurchaseOptions>();
+    auto* purchaseCommand = analytics->add_subcommand(
+        "purchase", "Have the store report one purchased transaction and return once its event is stored");
+    purchaseCommand->add_option("product", purchase->product, "Product identifier")->required();
+    purchaseCommand->add_option("--price", purchase->price, "Unit price as decimal text (\"0.99\")")->required();
+    purchaseCommand->add_option("--quantity", purchase->quantity, "Quantity")->default_str("1");
+    purchaseCommand->add_option("--currency", purchase->currency, "Currency code")->default_str("USD");
+    purchaseCommand->add_option("--transaction", purchase->transaction, "Transaction identifier (default: the time)");
+    purchaseCommand->add_option("--original", purchase->original, "Original transaction identifier");
+    purchaseCommand->add_option("--type", purchase->type, "0 non-consumable, 1 consumable, 2 non-renewing, 3 auto-renewable")
+        ->default_str("1");
+    purchaseCommand->add_flag("--receipt", purchase->receipt, "Write a receipt holding this purchase first");
+    purchaseCommand->add_option("--data", options->data, dataHelp);
+    purchaseCommand->callback([options, purchase, &status] {
+        useDataFolder(options->data.empty() ? dataFolderFromEnvironment() : std::filesystem::path(options->data));
+        status = purchaseOne(*purchase);
     });
 
     auto* dumpCommand = analytics->add_subcommand("dump", "Print stored raw events, queued bundles and user properties");

@@ -136,6 +136,8 @@ void VEZArurerudo::handleOpenURL(const std::string& url) { APMAnalytics::handleO
 
 void VEZArurerudo::handleUserActivity(const Parameters& userActivity) { APMAnalytics::handleUserActivity(userActivity); }
 
-void VEZArurerudo::logTransaction(const APMTransactionRecord& record) { APMAnalytics::logTransaction(record); }
+void VEZArurerudo::logTransaction(const platform::StoreTransaction& transaction) {
+    APMAnalytics::logTransaction(transaction);
+}
 
 }  // namespace measurement

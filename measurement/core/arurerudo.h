@@ -5,6 +5,7 @@
 
 #include "measurement/core/seams.h"
 #include "platform/foundation/value.h"
+#include "platform/frameworks/payment_queue/payment_queue.h"
 
 namespace measurement {
 
@@ -51,7 +52,9 @@ public:
 
     static void handleOpenURL(const std::string& url);
     static void handleUserActivity(const Parameters& userActivity);
-    static void logTransaction(const APMTransactionRecord& record);
+    // A transaction record of the newer purchase interface: reported as a
+    // purchase event ("_iap" and its kin) with the product's details.
+    static void logTransaction(const platform::StoreTransaction& transaction);
 };
 
 }  // namespace measurement

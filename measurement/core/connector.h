@@ -11,10 +11,11 @@ namespace measurement {
 // reach conditional user properties.
 class VEZArurerudoConnector {
 public:
-    // From a dictionary with "name", "origin", "value" (string),
-    // "creationTimestamp" (number), "triggeredEvent", "timedOutEvent",
-    // "expiredEvent" (event dictionaries) and further keys kept by name. An
-    // empty dictionary, or one without a name, does nothing.
+    // From a dictionary with "name", "origin", "value" (a string or a
+    // number; none removes the property), "triggerEventName",
+    // "triggerTimeout", "timeToLive" (seconds), "creationTimestamp",
+    // "triggeredEvent", "timedOutEvent", "expiredEvent" (each {"name",
+    // "parameters"}). An empty dictionary does nothing.
     static void setConditionalUserProperty(const platform::Value::Dictionary& property);
     // Clears the named property with a clear event of the given origin, name
     // and the first of the given parameter dictionaries.

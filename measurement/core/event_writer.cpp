@@ -65,7 +65,7 @@ void APMMeasurement::handleEventOnWorkerQueue(const APMEvent& event) {
 
 void APMMeasurement::writeEventOnWorkerQueue(const APMEvent& event) {
     logEntry(kAPMMonitorLevelVerbose, kAPMWritingEventCode, "Writing event. Event", nameContext(event));
-    const auto extra = APMSeams::conditionalUserProperties()->processEventOnWorkerQueue(event);
+    const auto extra = conditionalUserPropertyController()->processEventOnWorkerQueue(event);
     if (!extra) {
         APMMonitor::shared().logWithLevel(kAPMMonitorLevelSampledWarning, kAPMConditionalUserPropertyFailedCode,
                                           "Unable to process conditional user property. Event name, origin",

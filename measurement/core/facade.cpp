@@ -215,19 +215,24 @@ void APMAnalytics::handleUserActivity(const Parameters& userActivity) {
     });
 }
 
-void APMAnalytics::paymentQueueUpdatedTransactions(const std::vector<APMPurchaseTransaction>& transactions) {
+void APMAnalytics::paymentQueueUpdatedTransactions(const std::vector<platform::PaymentTransaction>& transactions) {
     operationQueue()->async([transactions] {
         auto engine = APMMeasurement::sharedInstance();
         if (!engine->isEnabled()) return;
-        engine->filterPurchaseTransactions(transactions, [](std::vector<APMPurchaseTransaction> kept) {
-            APMSeams::purchaseReporter()->paymentQueueUpdatedFilteredTransactions(kept);
+        std::weak_ptr<APMMeasurement> weak = engine;
+        engine->filterPurchaseTransactions(transactions, [weak](std::vector<platform::PaymentTransaction> kept) {
+            if (auto owner = weak.lock()) owner->purchaseReporter()->paymentQueueUpdatedFilteredTransactions(kept);
         });
     });
 }
 
-void APMAnalytics::logTransaction(const APMTransactionRecord& record) {
-    serialQueue()->async([record] {
-        APMSeams::purchaseReporter()->reportTransaction(record, APMMeasurement::productTypeCode(record.productType));
+void APMAnalytics::logTransaction(const platform::StoreTransaction& transaction) {
+    serialQueue()->async([transaction] {
+        APMMeasurement::sharedInstance()->purchaseReporter()->reportTransaction(
+            transaction.productID, transaction.id, transaction.originalID, transaction.webOrderLineItemID,
+            APMMeasurement::productTypeCode(transaction.productType), transaction.isFreeTrial,
+            transaction.isIntroductoryOffer, transaction.purchasedQuantity, transaction.purchaseDate,
+            transaction.originalPurchaseDate, transaction.expirationDate, transaction.revocationDate);
     });
 }
 

@@ -13,6 +13,7 @@
 #include "measurement/upload/consent/tcf_client.h"
 #include "platform/dispatch/queue.h"
 #include "platform/foundation/value.h"
+#include "platform/frameworks/payment_queue/payment_queue.h"
 
 namespace measurement {
 
@@ -88,8 +89,12 @@ public:
     static void handleUserActivity(const Parameters& userActivity);
 
     // Purchases.
-    static void paymentQueueUpdatedTransactions(const std::vector<APMPurchaseTransaction>& transactions);
-    static void logTransaction(const APMTransactionRecord& record);
+    // The payment queue's observer (registered at engine start): the
+    // purchased transactions that are not duplicates go to the purchase
+    // reporter, while collection is on.
+    static void paymentQueueUpdatedTransactions(const std::vector<platform::PaymentTransaction>& transactions);
+    // A newer transaction record, reported by the purchase reporter.
+    static void logTransaction(const platform::StoreTransaction& transaction);
 
     // Listeners of every event the engine handles (called on the worker
     // queue).

@@ -5,7 +5,6 @@
 #include "measurement/core/facade.h"
 #include "measurement/core/arurerudo.h"
 #include "measurement/core/codes.h"
-#include "measurement/core/connector.h"
 #include "measurement/core/core_test_support.h"
 #include "measurement/core/measurement.h"
 #include "measurement/store/config_test_support.h"
@@ -172,105 +171,6 @@ TEST_CASE("on-device conversion user data reaches its component only when config
     engine.settle();
     CHECK(conversions->userData.size() == 2);
     CHECK(engine.monitor().hasCode(kAPMUserDataNotSetDisabledCode));
-}
-
-namespace {
-
-struct RecordingPurchases : APMPurchaseReporterSeam {
-    std::vector<std::vector<APMPurchaseTransaction>> batches;
-    std::vector<int> productTypes;
-    void paymentQueueUpdatedFilteredTransactions(const std::vector<APMPurchaseTransaction>& kept) override {
-        batches.push_back(kept);
-    }
-    void reportTransaction(const APMTransactionRecord&, int productType) override { productTypes.push_back(productType); }
-};
-
-}  // namespace
-
-TEST_CASE("purchases: duplicates and unfinished transactions are filtered out") {
-    EngineFixture engine;
-    auto purchases = std::make_shared<RecordingPurchases>();
-    APMSeams::setPurchaseReporter(purchases);
-    engine.configure();
-    const APMPurchaseTransaction first{"pro", "t1", 1, {}};
-    const APMPurchaseTransaction pending{"pro", "t2", 0, {}};
-    const APMPurchaseTransaction noFingerprint{"pro", "", 1, {}};
-    APMAnalytics::paymentQueueUpdatedTransactions({first, pending, noFingerprint});
-    engine.settle();
-    APMAnalytics::paymentQueueUpdatedTransactions({first});
-    engine.settle();
-    REQUIRE(purchases->batches.size() == 2);
-    REQUIRE(purchases->batches[0].size() == 2);
-    CHECK(purchases->batches[0][0].transactionID == "t1");
-    CHECK(purchases->batches[1].empty());
-    CHECK(engine.monitor().hasCode(kAPMPurchaseDuplicateCode));
-    CHECK(engine.monitor().hasCode(kAPMPurchaseEmptyFingerprintCode));
-
-    for (const char* type : {"nonConsumable", "consumable", "nonRenewable", "autoRenewable", "future"}) {
-        APMTransactionRecord record;
-        record.productType = type;
-        VEZArurerudo::logTransaction(record);
-    }
-    engine.settle();
-    CHECK(purchases->productTypes == std::vector<int>{0, 1, 2, 3, 0});
-}
-
-namespace {
-
-struct RecordingProperties : APMConditionalUserPropertySeam {
-    std::vector<APMConditionalUserPropertyRequest> set;
-    std::vector<std::pair<std::optional<APMEvent>, std::string>> cleared;
-    std::optional<std::vector<APMEvent>> processEventOnWorkerQueue(const APMEvent& event) override {
-        if (event.name() == "unprocessable") return std::nullopt;
-        if (event.name() != "trigger") return std::vector<APMEvent>{};
-        return std::vector<APMEvent>{APMEvent("auto", false, "_triggered", event.timestamp(), 0, APMParameters{})};
-    }
-    void setConditionalUserProperty(const APMConditionalUserPropertyRequest& property, const std::string&) override {
-        set.push_back(property);
-    }
-    void clearConditionalUserPropertyWithClearEvent(const std::optional<APMEvent>& event, const std::string& name) override {
-        cleared.emplace_back(event, name);
-    }
-    std::vector<APMConditionalUserPropertyRequest> conditionalUserPropertiesWithNamePrefix(
-        const std::string&, const std::optional<std::string>&) override {
-        APMConditionalUserPropertyRequest text{"p_text", "app", APMValue("v"), std::nullopt, {}};
-        APMConditionalUserPropertyRequest number{"p_number", "app", APMValue(std::int64_t{3}), std::nullopt, {}};
-        return {text, number};
-    }
-};
-
-}  // namespace
-
-TEST_CASE("conditional user properties: events they return are written, the connector routes to them") {
-    EngineFixture engine;
-    auto properties = std::make_shared<RecordingProperties>();
-    APMSeams::setConditionalUserProperties(properties);
-    engine.configure();
-    VEZArurerudo::logEventWithName("trigger");
-    VEZArurerudo::logEventWithName("unprocessable");
-    engine.settle();
-    const auto events = engine.rawEvents();
-    REQUIRE(events.size() == 4);
-    CHECK(events[2].event().name() == "_triggered");
-    CHECK(events[3].event().name() == "unprocessable");
-    CHECK(engine.monitor().hasCode(kAPMConditionalUserPropertyFailedCode));
-
-    VEZArurerudoConnector::setConditionalUserProperty({});
-    VEZArurerudoConnector::setConditionalUserProperty(
-        {{"name", "plan"}, {"origin", "app"}, {"value", "gold"}, {"creationTimestamp", 12.5}, {"timeToLive", 60}});
-    REQUIRE(properties->set.size() == 1);
-    CHECK(properties->set[0].value == APMValue("gold"));
-    CHECK(properties->set[0].creationTimestamp == 12.5);
-    CHECK(properties->set[0].properties.at("timeToLive") == platform::Value(60));
-
-    VEZArurerudoConnector::clearConditionalUserProperty("plan", "app", "plan_cleared", {{{"reason", "x"}}, {{"y", 1}}});
-    REQUIRE(properties->cleared.size() == 1);
-    REQUIRE(properties->cleared[0].first);
-    CHECK(properties->cleared[0].first->name() == "plan_cleared");
-    CHECK(stringParameter(*properties->cleared[0].first, "reason") == "x");
-
-    const auto listed = VEZArurerudoConnector::conditionalUserProperties("app", "p_");
-    CHECK(listed == std::vector<platform::Value::Dictionary>{{{"name", "p_text"}, {"value", "v"}}});
 }
 
 TEST_CASE("setScreenName must come from the main thread") {

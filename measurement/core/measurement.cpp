@@ -117,6 +117,7 @@ APMMeasurement::APMMeasurement()
 
 APMMeasurement::~APMMeasurement() {
     observers_.clear();
+    if (paymentObserver_) platform::PaymentQueue::defaultQueue().removeTransactionObserver(paymentObserver_);
     uploadAlarm_->cancel();
     endBackgroundTask();
 }
@@ -136,6 +137,9 @@ void APMMeasurement::scheduleOnWorkerQueue(const std::string& blockID, std::func
 void APMMeasurement::startWithAppID(const std::string& measurementAppID, std::function<void()> started) {
     if (!reachabilityDelegate_) reachabilityDelegate_ = std::make_shared<ReachabilityForwarder>(weak_from_this());
     observeApplication();
+    // At once, so that no transaction delivered after the start is missed;
+    // what it hears waits, like every operation, until the engine runs.
+    observePaymentQueue();
     auto self = shared_from_this();
     scheduleOnWorkerQueue("APMMeasurement:start", [self, measurementAppID, started = std::move(started)] {
         self->measurementAppID_ = measurementAppID;
@@ -194,9 +198,7 @@ void APMMeasurement::makeRemoteConfig() {
 
 void APMMeasurement::startOnWorkerQueue() {
     const auto config = this->config();
-    const auto searchAds = APMSeams::searchAdReporter();
-    searchAds->setSearchAdReporterEnabled(true);
-    searchAds->start();
+    makeSearchAdReporter();
     if (config->tcfFeatureEnabled()) {
         makeTCFClient();
         tcfClient_->setIsDMARegion(config->isDMARegion());
@@ -385,7 +387,7 @@ void APMMeasurement::setEnabled(bool enabled) {
 
 void APMMeasurement::setEnabledOnWorkerQueue(bool enabled) {
     APMSeams::sessionReporter()->setReportingEnabled(enabled);
-    APMSeams::searchAdReporter()->setSearchAdReporterEnabled(enabled);
+    if (searchAdReporter_) searchAdReporter_->setSearchAdReporterEnabled(enabled);
     if (!enabled) APMSeams::deepLinks()->clearStoredDeepLinkIfExpired();
 }
 
@@ -434,18 +436,17 @@ void APMMeasurement::wipeoutAnalyticsDataAndResetComponents() {
 
 // ---- Purchases ---------------------------------------------------------------
 
-void APMMeasurement::filterPurchaseTransactions(std::vector<APMPurchaseTransaction> transactions,
-                                                std::function<void(std::vector<APMPurchaseTransaction>)> callback) {
+void APMMeasurement::filterPurchaseTransactions(std::vector<platform::PaymentTransaction> transactions,
+                                                std::function<void(std::vector<platform::PaymentTransaction>)> callback) {
     auto self = shared_from_this();
     scheduleOnWorkerQueue("APMMeasurement:4155", [self, transactions = std::move(transactions),
                                                   callback = std::move(callback)] {
-        std::vector<APMPurchaseTransaction> kept;
-        const auto reporter = APMSeams::purchaseReporter();
+        std::vector<platform::PaymentTransaction> kept;
         for (const auto& transaction : transactions) {
-            if (transaction.state != 1) continue;
-            const auto fingerprint = reporter->transactionFingerprint(transaction);
-            const platform::Value product(transaction.productID);
-            if (fingerprint.empty()) {
+            if (transaction.transactionState != platform::PaymentTransactionState::purchased) continue;
+            const auto fingerprint = APMInAppPurchaseTransactionReporter::transactionFingerprint(&transaction);
+            const platform::Value product(transaction.payment.productIdentifier);
+            if (!fingerprint || fingerprint->empty()) {
                 APMMonitor::shared().logWithLevel(
                     kAPMMonitorLevelSilentError, kAPMPurchaseEmptyFingerprintCode,
                     "Purchase has nil or empty fingerprint. Purchase will not be checked for duplicates. Product ID",
@@ -454,7 +455,7 @@ void APMMeasurement::filterPurchaseTransactions(std::vector<APMPurchaseTransacti
                 continue;
             }
             std::optional<APMError> error;
-            auto isNew = self->database_ ? self->database_->insertIfNotDuplicatePurchaseFingerprint(fingerprint, &error)
+            auto isNew = self->database_ ? self->database_->insertIfNotDuplicatePurchaseFingerprint(*fingerprint, &error)
                                          : std::nullopt;
             if (!isNew) {
                 APMMonitor::shared().logWithLevel(
@@ -474,11 +475,13 @@ void APMMeasurement::filterPurchaseTransactions(std::vector<APMPurchaseTransacti
     });
 }
 
-int APMMeasurement::productTypeCode(const std::string& productType) {
-    if (productType == "consumable") return 1;
-    if (productType == "nonRenewable") return 2;
-    if (productType == "autoRenewable") return 3;
-    return 0;
+int APMMeasurement::productTypeCode(platform::StoreProductType productType) {
+    switch (productType) {
+        case platform::StoreProductType::consumable: return 1;
+        case platform::StoreProductType::nonRenewable: return 2;
+        case platform::StoreProductType::autoRenewable: return 3;
+        default: return 0;
+    }
 }
 
 // ---- Metadata ----------------------------------------------------------------

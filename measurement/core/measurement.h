@@ -10,6 +10,9 @@
 #include <vector>
 
 #include "measurement/audience/audience.h"
+#include "measurement/audience/conditional_user_property_controller.h"
+#include "measurement/audience/purchase_reporter.h"
+#include "measurement/audience/search_ad_reporter.h"
 #include "measurement/core/seams.h"
 #include "measurement/foundation/alarm.h"
 #include "measurement/foundation/event.h"
@@ -25,6 +28,7 @@
 #include "measurement/upload/upload_host.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/frameworks/app_core/background_task.h"
+#include "platform/frameworks/payment_queue/payment_queue.h"
 #include "platform/frameworks/utilities/network.h"
 
 namespace measurement {
@@ -84,6 +88,15 @@ public:
     // The engine's batch upload, its schedule and the configuration fetch,
     // made with the other components; none before. Worker queue.
     const std::shared_ptr<APMUploader>& uploader() const { return uploader_; }
+    // Conditional user properties, made on first use; from any thread.
+    std::shared_ptr<APMConditionalUserPropertyController> conditionalUserPropertyController();
+    // The purchase reporter and its product cache, made on first use; from
+    // any thread.
+    std::shared_ptr<APMInAppPurchaseTransactionReporter> purchaseReporter();
+    std::shared_ptr<APMInAppPurchaseProductCache> productCache();
+    // The search-ad reporter made at start; none when there is nothing to
+    // report. Worker queue.
+    const std::shared_ptr<APMSearchAdReporter>& searchAdReporter() const { return searchAdReporter_; }
     bool didInitializeComponents() const { return didInitializeComponents_.load(); }
     double initTimestamp() const { return initTimestamp_; }
     const std::string& measurementAppID() const { return measurementAppID_; }
@@ -153,9 +166,11 @@ public:
 
     // Purchases: keeps the purchased transactions that are not duplicates and
     // hands them to the callback on a background queue.
-    void filterPurchaseTransactions(std::vector<APMPurchaseTransaction> transactions,
-                                    std::function<void(std::vector<APMPurchaseTransaction>)> callback);
-    static int productTypeCode(const std::string& productType);
+    void filterPurchaseTransactions(std::vector<platform::PaymentTransaction> transactions,
+                                    std::function<void(std::vector<platform::PaymentTransaction>)> callback);
+    // 0 non-consumable, 1 consumable, 2 non-renewing, 3 auto-renewable; any
+    // other type 0.
+    static int productTypeCode(platform::StoreProductType productType);
 
     // The metadata header of the raw events stored now.
     APMPBMeasurementBundle createRawEventMetadataWithUserAttributes(
@@ -177,6 +192,8 @@ private:
     std::shared_ptr<APMRemoteConfig> config() const;
     void makeRemoteConfig();
     void makeAudience();
+    void makeSearchAdReporter();
+    void observePaymentQueue();
     // Runs the call on the engine's upload; nothing before it is made.
     void withUploader(void (APMUploader::*call)());
     bool isConfigurationRefreshDue() const;
@@ -202,6 +219,12 @@ private:
     // After the parts it works on, so that it goes before them.
     std::shared_ptr<APMUploader> uploader_;
     std::shared_ptr<platform::dispatch::Queue> purchaseCallbackQueue_;
+    std::shared_ptr<APMSearchAdReporter> searchAdReporter_;
+    mutable std::mutex componentsMutex_;  // the components made on first use
+    std::shared_ptr<APMConditionalUserPropertyController> conditionalUserPropertyController_;
+    std::shared_ptr<APMInAppPurchaseProductCache> productCache_;
+    std::shared_ptr<APMInAppPurchaseTransactionReporter> purchaseReporter_;
+    std::shared_ptr<platform::PaymentTransactionObserver> paymentObserver_;
     std::vector<platform::ObserverToken> observers_;
 
     std::atomic<bool> didInitializeComponents_{false};

@@ -44,12 +44,9 @@ void put(std::shared_ptr<Seam> value) {
 APM_SEAM(APMIdentitySeam, identity, setIdentity)
 APM_SEAM(APMSessionReporterSeam, sessionReporter, setSessionReporter)
 APM_SEAM(APMScreenViewReporterSeam, screenViewReporter, setScreenViewReporter)
-APM_SEAM(APMConditionalUserPropertySeam, conditionalUserProperties, setConditionalUserProperties)
-APM_SEAM(APMSearchAdReporterSeam, searchAdReporter, setSearchAdReporter)
 APM_SEAM(APMOnDeviceConversionSeam, onDeviceConversion, setOnDeviceConversion)
 APM_SEAM(APMSKAdNetworkSeam, skAdNetwork, setSKAdNetwork)
 APM_SEAM(APMDeepLinkSeam, deepLinks, setDeepLinks)
-APM_SEAM(APMPurchaseReporterSeam, purchaseReporter, setPurchaseReporter)
 
 #undef APM_SEAM
 
@@ -64,12 +61,9 @@ void APMSeams::resetAll() {
     setIdentity(nullptr);
     setSessionReporter(nullptr);
     setScreenViewReporter(nullptr);
-    setConditionalUserProperties(nullptr);
-    setSearchAdReporter(nullptr);
     setOnDeviceConversion(nullptr);
     setSKAdNetwork(nullptr);
     setDeepLinks(nullptr);
-    setPurchaseReporter(nullptr);
     setEventEditingFactory(nullptr);
 }
 

@@ -11,6 +11,7 @@
 #include "tools/collector/config_file.h"
 #include "tools/collector/endpoints.h"
 #include "tools/collector/remote_values_endpoint.h"
+#include "tools/collector/search_ad_endpoint.h"
 
 namespace tools::collector {
 
@@ -69,6 +70,7 @@ void checkOptions(const CollectorOptions& options) {
     std::string reason;
     if (options.configPath && !loadConfig(*options.configPath, &reason)) throw std::invalid_argument(reason);
     if (options.remoteValuesPath) RemoteValuesEndpoint::checkReadable(*options.remoteValuesPath);
+    if (options.searchAdReplyPath) SearchAdEndpoint::checkReadable(*options.searchAdReplyPath);
 }
 
 // cpp-httplib files the peer's addresses among the headers; they were
@@ -129,7 +131,8 @@ struct CollectorService::State {
           printer(out, options.logPath),
           batches(options, printer, [this] { finish(); }),
           configs(options, printer),
-          remoteValues(options.remoteValuesPath, printer) {}
+          remoteValues(options.remoteValuesPath, printer),
+          searchAds(options.searchAdReplyPath, printer) {}
 
     void finish() {
         {
@@ -157,6 +160,9 @@ struct CollectorService::State {
         server.Get("/remote-values", handler([this](const Exchange& exchange, const httplib::Request&) {
             return remoteValues.handle(exchange);
         }));
+        server.Post("/api/v1/", handler([this](const Exchange& exchange, const httplib::Request&) {
+            return searchAds.handle(exchange);
+        }));
         const auto nothingHere = handler([this](const Exchange& exchange, const httplib::Request&) {
             printer.print(requestLine(exchange) + ": 404, nothing here\n");
             return Reply{};
@@ -182,6 +188,7 @@ struct CollectorService::State {
     BatchEndpoint batches;
     ConfigEndpoint configs;
     RemoteValuesEndpoint remoteValues;
+    SearchAdEndpoint searchAds;
     httplib::Server server;
     std::thread listener;
     int port = -1;

@@ -24,6 +24,9 @@ struct CollectorOptions {
     // The remote-configuration document served at "/remote-values"; none
     // answers 404.
     std::optional<std::filesystem::path> remoteValuesPath;
+    // The JSON reply to an attribution token posted to "/api/v1/"; none
+    // answers 404.
+    std::optional<std::filesystem::path> searchAdReplyPath;
     // The answer to a batch that decodes (204 acknowledges it; 429, 500,
     // 503 ... let the engine see a failure). 200 to 599.
     int batchStatus = 204;
@@ -45,6 +48,9 @@ struct CollectorOptions {
 //                              without a configuration or for another app;
 //   GET  /remote-values        the remote-configuration document of a file,
 //                              as it stands (404 without one);
+//   POST /api/v1/              an attribution token: the search-ad reply of a
+//                              file, as it stands (404 without one, 400 for
+//                              an empty token);
 //   anything else              404.
 // Every request is printed to the output given, one block at a time.
 class CollectorService {
