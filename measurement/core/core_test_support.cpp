@@ -8,6 +8,7 @@
 #include "platform/foundation/process_info.h"
 #include "platform/frameworks/app_core/app.h"
 #include "platform/frameworks/app_core/background_task.h"
+#include "platform/frameworks/app_core/open_url_delegate.h"
 
 namespace measurement::testing {
 
@@ -19,6 +20,7 @@ void resetProcess() {
     platform::VEZApp::resetForTesting();
     APMSeams::resetAll();
     platform::BackgroundTasks::shared().reset();
+    platform::ApplicationOpenURL::reset();
 }
 
 }  // namespace

@@ -64,7 +64,10 @@ public:
     EnginePeers(std::weak_ptr<APMMeasurement> engine, std::shared_ptr<APMAudience> audience)
         : engine_(std::move(engine)), audience_(std::move(audience)) {}
 
-    void requestDeferredDeepLink() override { APMSeams::deepLinks()->requestDeferredDeepLink(); }
+    void requestDeferredDeepLink() override {
+        const auto engine = engine_.lock();
+        if (engine && engine->deepLinks()) engine->deepLinks()->requestDeferredDeepLink();
+    }
     void setIsDMARegion(bool region) override {
         const auto engine = engine_.lock();
         if (engine && engine->tcfClient()) engine->tcfClient()->setIsDMARegion(region);
@@ -93,6 +96,29 @@ public:
 
 private:
     std::shared_ptr<const APMConsentSettingsUtil> consent_;
+};
+
+// The engine's identity as bundling and the upload read it: the one
+// identity that also answers the engine's own questions, consent applied.
+class EngineUploadIdentity : public APMUploadIdentitySeam {
+public:
+    explicit EngineUploadIdentity(std::shared_ptr<APMIdentity> identity) : identity_(std::move(identity)) {}
+
+    bool iOS14OrAbove() const override { return APMIdentity::iOS14OrAbove(); }
+    int appleConsentStatus() const override { return identity_->appleConsentStatus(); }
+    bool hasLimitedAdTracking() const override { return identity_->hasLimitedAdTracking(); }
+    bool limitedAdTracking() const override { return identity_->limitedAdTracking(); }
+    std::optional<std::string> resettableDeviceID() const override { return identity_->resettableDeviceID(); }
+    std::optional<std::string> identifierForVendor() const override { return identity_->identifierForVendor(); }
+    std::optional<std::string> appInstanceID() const override { return identity_->appInstanceID(); }
+    std::optional<std::string> ephemeralAppInstanceID() const override { return identity_->ephemeralAppInstanceID(); }
+    std::optional<std::string> appID() const override {
+        const auto& appID = identity_->appID();
+        return appID.empty() ? std::nullopt : std::optional<std::string>(appID);
+    }
+
+private:
+    std::shared_ptr<APMIdentity> identity_;
 };
 
 // Bundling writes its user properties and the "_npa" update through the
@@ -131,12 +157,12 @@ struct OwnedBundler {
           bundler(*parts.database, *parts.remoteConfig, *parts.persistedConfig, std::move(inputs)) {}
 };
 
-// The identity has no component of the engine yet: until it does, bundling
-// reads it as "nothing set".
 std::function<bool()> makeBundling(const std::shared_ptr<APMMeasurement>& engine, const APMEngineUploadParts& parts,
-                                   const std::shared_ptr<APMUploadConsentSeam>& consent) {
+                                   const std::shared_ptr<APMUploadConsentSeam>& consent,
+                                   const std::shared_ptr<APMUploadIdentitySeam>& identity) {
     APMBundlerInputs inputs;
     inputs.consent = consent;
+    inputs.identity = identity;
     inputs.engine = std::make_shared<EngineBundling>(engine);
     inputs.audience = std::make_shared<APMEngineBundleAudience>(parts.audience);
     auto owned = std::make_shared<OwnedBundler>(parts, std::move(inputs));
@@ -149,14 +175,16 @@ std::shared_ptr<APMUploader> APMMakeEngineUploader(const std::shared_ptr<APMMeas
                                                    const APMEngineUploadParts& parts) {
     // The one consent adapter of the engine, for bundling and the upload.
     const auto consent = std::make_shared<EngineUploadConsent>(engine->consentState());
+    const auto identity = std::make_shared<EngineUploadIdentity>(engine->identity());
     APMUploadComponents components;
     components.host = std::make_shared<EngineUploadHost>(engine);
     components.database = parts.database;
     components.configStorage = parts.configStorage;
     components.persistedConfig = parts.persistedConfig;
     components.remoteConfig = parts.remoteConfig;
-    components.bundleRawEvents = makeBundling(engine, parts, consent);
+    components.bundleRawEvents = makeBundling(engine, parts, consent, identity);
     components.consent = consent;
+    components.identity = identity;
     components.peers = std::make_shared<EnginePeers>(engine, parts.audience);
     components.appID = APMRemoteConfigEnvironment::fromMainBundle().appID;
     components.libraryVersion = kAPMLibraryVersion;

@@ -1,5 +1,6 @@
 #include "measurement/core/measurement.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "measurement/core/facade.h"
@@ -10,6 +11,9 @@
 #include "measurement/foundation/daily_counts.h"
 #include "measurement/foundation/environment.h"
 #include "measurement/foundation/event_parameters.h"
+#include "measurement/upload/attribution/stored_deep_link.h"
+#include "measurement/upload/bundle_fields.h"
+#include "measurement/upload/identity/identifiers.h"
 #include "measurement/upload/identity_support/identity_support.h"
 #include "platform/dispatch/clock.h"
 #include "platform/foundation/user_defaults.h"
@@ -24,8 +28,6 @@ std::mutex gSharedMutex;
 std::shared_ptr<APMMeasurement> gShared;
 
 constexpr double kConfigurationRefreshInterval = 604800;
-constexpr const char* kStoredDeepLinkKey = "/rozeda/measurement/deep_link";
-constexpr const char* kStoredDeepLinkTimestampKey = "/rozeda/measurement/deep_link_timestamp_seconds";
 
 double now() { return platform::dispatch::currentClock()->now(); }
 
@@ -54,6 +56,16 @@ private:
 std::shared_ptr<APMRemoteConfig> defaultRemoteConfig() {
     static const auto defaults = std::make_shared<APMRemoteConfig>(nullptr);
     return defaults;
+}
+
+// The identity of the process's engine, once it has one.
+std::shared_ptr<APMIdentity> engineIdentityOfProcess() {
+    std::shared_ptr<APMMeasurement> engine;
+    {
+        std::lock_guard lock(gSharedMutex);
+        engine = gShared;
+    }
+    return engine ? engine->identity() : nullptr;
 }
 
 std::string reachabilityHost() {
@@ -100,6 +112,8 @@ void APMMeasurement::resetSharedInstanceForTesting() {
         engine.swap(gShared);
     }
     if (engine) engine->scheduler().workerQueue()->sync([] {});
+    // As a new process: no shared identity, no application identifiers taken.
+    APMIdentity::resetProcessIdentifiersForTesting();
 }
 
 APMMeasurement::APMMeasurement()
@@ -113,6 +127,7 @@ APMMeasurement::APMMeasurement()
     // default identity support finds it by name, as it would find it missing
     // from an engine built without it.
     APMPlatformIdentitySupport::registerClass();
+    APMIdentifiers::setEngineIdentityProvider(&engineIdentityOfProcess);
 }
 
 APMMeasurement::~APMMeasurement() {
@@ -161,9 +176,12 @@ bool APMMeasurement::initializeComponentsOnWorkerQueue() {
     enabled_ = persistedConfig_->measurementEnabled();
     makeRemoteConfig();
     restoreConsentOnWorkerQueue();
+    // An engine without an identity does not start.
+    if (!makeIdentity()) return false;
     makeAudience();
     uploader_ = APMMakeEngineUploader(shared_from_this(),
                                       {database_, configStorage_, persistedConfig_, remoteConfigInstance(), audience_});
+    makeDeepLinks();
     didInitializeComponents_ = true;
     return true;
 }
@@ -207,17 +225,17 @@ void APMMeasurement::startOnWorkerQueue() {
     const auto conversions = APMSeams::onDeviceConversion();
     conversions->checkPSMDependencyOnWorkerQueue();
     conversions->maybeDeleteExpiredPSMValueOnWorkerQueue();
-    APMSeams::identity()->updateIdentifiers();
+    identity()->updateIdentifiers();
     reportFirstOpenOnWorkerQueue();
 
-    const auto links = APMSeams::deepLinks();
-    if (auto stored = platform::UserDefaults().stringForKey(kStoredDeepLinkKey); stored && !stored->empty()) {
+    if (auto stored = APMUserDefaults::sharedUserDefaults().stringForKey(kAPMStoredDeepLinkKey);
+        stored && !stored->empty()) {
         reportStoredCampaignEventOnWorkerQueue(std::nullopt);
-    } else if (links->shouldAllowRequestDeferredDeepLink()) {
+    } else if (deepLinks_->shouldAllowRequestDeferredDeepLink()) {
         if (config->isExpired() && config->DMAConsentEnabled()) {
             shouldRequestDeferredDeepLinkAfterConfigFetch_ = true;
         } else {
-            links->requestDeferredDeepLink();
+            deepLinks_->requestDeferredDeepLink();
         }
     }
     if (APMIsAppActive()) reportSessionStartOnWorkerQueueWithTimestamp(now(), false);
@@ -239,25 +257,6 @@ void APMMeasurement::reportFirstOpenOnWorkerQueue() {
     logEntry(kAPMMonitorLevelDebug, kAPMFirstOpenReportedCode, "First open reported. Time (ms)",
              platform::Value(static_cast<long long>(openMillis)));
     reportStoredCampaignEventOnWorkerQueue(openMillis - 1);
-}
-
-void APMMeasurement::reportStoredCampaignEventOnWorkerQueue(std::optional<std::int64_t> clickTimestampMillis) {
-    platform::UserDefaults defaults;
-    auto link = defaults.stringForKey(kStoredDeepLinkKey);
-    if (!link || link->empty()) return;
-    const double storedSeconds = defaults.doubleForKey(kStoredDeepLinkTimestampKey);
-    platform::Value::Dictionary extras;
-    std::string url = *link;
-    const bool expired = std::fabs(now() - storedSeconds) > config()->attributionCacheTTLInterval();
-    if (expired) {
-        url = "(not set)";
-        extras = {{"utm_source", "(not set)"}, {"utm_medium", "(not set)"}, {"_cc", 1}};
-    } else {
-        extras = {{"_cc", static_cast<long long>(APMMillisecondsFromSeconds(storedSeconds))}};
-    }
-    defaults.removeObjectForKey(kStoredDeepLinkKey);
-    defaults.removeObjectForKey(kStoredDeepLinkTimestampKey);
-    APMSeams::deepLinks()->handleOpenURLOnWorkerQueue(url, clickTimestampMillis, storedSeconds, extras);
 }
 
 void APMMeasurement::observeApplication() {
@@ -350,11 +349,6 @@ void APMMeasurement::reachabilityDidChange() {
     });
 }
 
-void APMMeasurement::handleAppDidFinishLaunching(const platform::Notification& notification) {
-    if (notification.userInfo.empty()) return;
-    APMSeams::deepLinks()->handleStoredURLAfterAppLaunchWithNotification(notification.userInfo);
-}
-
 void APMMeasurement::terminateBackgroundTask() {
     {
         std::lock_guard lock(backgroundTaskMutex_);
@@ -388,7 +382,7 @@ void APMMeasurement::setEnabled(bool enabled) {
 void APMMeasurement::setEnabledOnWorkerQueue(bool enabled) {
     APMSeams::sessionReporter()->setReportingEnabled(enabled);
     if (searchAdReporter_) searchAdReporter_->setSearchAdReporterEnabled(enabled);
-    if (!enabled) APMSeams::deepLinks()->clearStoredDeepLinkIfExpired();
+    if (!enabled) clearStoredDeepLinkIfExpired(*config());
 }
 
 void APMMeasurement::setSessionTimeoutInterval(double seconds) {
@@ -428,10 +422,11 @@ void APMMeasurement::wipeoutAnalyticsDataAndResetComponents() {
         consent->setDelegatedSettings(std::nullopt);
     }
     APMSeams::onDeviceConversion()->resetPSMCounts();
-    const auto identity = APMSeams::identity();
-    identity->resetSessionStitchingToken();
-    identity->resetEphemeralAppInstanceID();
-    identity->updateIdentifiersAndWait();
+    if (const auto identity = this->identity()) {
+        identity->resetSessionStitchingToken();
+        identity->resetEphemeralAppInstanceID();
+        identity->updateIdentifiersAndWait();
+    }
 }
 
 // ---- Purchases ---------------------------------------------------------------
@@ -488,7 +483,17 @@ int APMMeasurement::productTypeCode(platform::StoreProductType productType) {
 
 APMPBMeasurementBundle APMMeasurement::createRawEventMetadataWithUserAttributes(
     const std::vector<APMUserAttribute>& userAttributes) const {
-    return APMMakeRawEventMetadata(APMCurrentRawEventMetadataSource(measurementAppID_, *consentState_), userAttributes);
+    auto source = APMCurrentRawEventMetadataSource(measurementAppID_, *consentState_);
+    if (const auto identity = this->identity()) {
+        APMRawEventSession session;
+        session.number = persistedConfig_ ? persistedConfig_->sessionNumber() : 0;
+        session.expired = APMSeams::sessionReporter()->isSessionExpired();
+        session.userIDAvailable =
+            std::any_of(userAttributes.begin(), userAttributes.end(),
+                        [](const APMUserAttribute& attribute) { return attribute.name() == kAPMUserIDPropertyName; });
+        APMAddIdentityToRawEventMetadataSource(source, *identity, APMIdentifiers::sharedInstance().origin(), session);
+    }
+    return APMMakeRawEventMetadata(source, userAttributes);
 }
 
 std::int64_t APMMeasurement::currentDayIndex() const {

@@ -24,7 +24,9 @@
 #include "measurement/store/persisted_config.h"
 #include "measurement/store/remote_config.h"
 #include "measurement/upload/consent/consent_settings_util.h"
+#include "measurement/upload/attribution/deep_links.h"
 #include "measurement/upload/consent/tcf_client.h"
+#include "measurement/upload/identity/identity.h"
 #include "measurement/upload/upload_host.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/frameworks/app_core/background_task.h"
@@ -76,6 +78,12 @@ public:
     // The consent state, made with the engine (so that the facade's consent
     // operations have it before the engine starts) and safe from any thread.
     const std::shared_ptr<APMConsentSettingsUtil>& consentState() const { return consentState_; }
+    // The identity, made once the stored consent is restored (so that no
+    // identifier is made against a stored denial); none before. From any
+    // thread.
+    std::shared_ptr<APMIdentity> identity() const;
+    // The campaign links, made with the upload; none before. Worker queue.
+    const std::shared_ptr<APMDeepLinks>& deepLinks() const { return deepLinks_; }
     // The TCF client, made at start when the server flag allows it; none
     // otherwise. Worker queue only.
     const std::shared_ptr<APMTCFClient>& tcfClient() const { return tcfClient_; }
@@ -130,6 +138,17 @@ public:
     void applicationWillResignActive();
     void reachabilityDidChange();
     static void handleAppDidFinishLaunching(const platform::Notification& notification);
+
+    // A link the application was opened with while running (the facade's
+    // serial queue): its campaign event is logged on the worker queue after
+    // what was logged before it. Not from the worker queue.
+    void handleNonFirstOpenEventURL(const std::string& url, double eventTimestamp);
+    void handleOpenURL(const std::string& url, std::optional<std::int64_t> clickTimestampMillis,
+                       double eventTimestamp);
+    void handleDeepLink(const std::string& url, std::optional<std::int64_t> clickTimestampMillis,
+                        double eventTimestamp);
+    // Links do not switch debug mode here.
+    void handleDebugModeWithURL(const std::string& url);
 
     // One event from the facade's serial queue: built (parameters checked
     // and trimmed) and handled on the worker queue.
@@ -192,6 +211,8 @@ private:
     std::shared_ptr<APMRemoteConfig> config() const;
     void makeRemoteConfig();
     void makeAudience();
+    bool makeIdentity();
+    void makeDeepLinks();
     void makeSearchAdReporter();
     void observePaymentQueue();
     // Runs the call on the engine's upload; nothing before it is made.
@@ -216,8 +237,11 @@ private:
     std::shared_ptr<platform::RULNetwork> network_;
     std::shared_ptr<platform::RULReachabilityDelegate> reachabilityDelegate_;
     std::unique_ptr<APMAlarm> uploadAlarm_;
+    mutable std::mutex identityMutex_;  // identity_
+    std::shared_ptr<APMIdentity> identity_;
     // After the parts it works on, so that it goes before them.
     std::shared_ptr<APMUploader> uploader_;
+    std::shared_ptr<APMDeepLinks> deepLinks_;
     std::shared_ptr<platform::dispatch::Queue> purchaseCallbackQueue_;
     std::shared_ptr<APMSearchAdReporter> searchAdReporter_;
     mutable std::mutex componentsMutex_;  // the components made on first use

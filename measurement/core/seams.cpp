@@ -41,12 +41,10 @@ void put(std::shared_ptr<Seam> value) {
     std::shared_ptr<Type> APMSeams::getter() { return get<Type>(); }              \
     void APMSeams::setter(std::shared_ptr<Type> seam) { put<Type>(std::move(seam)); }
 
-APM_SEAM(APMIdentitySeam, identity, setIdentity)
 APM_SEAM(APMSessionReporterSeam, sessionReporter, setSessionReporter)
 APM_SEAM(APMScreenViewReporterSeam, screenViewReporter, setScreenViewReporter)
 APM_SEAM(APMOnDeviceConversionSeam, onDeviceConversion, setOnDeviceConversion)
 APM_SEAM(APMSKAdNetworkSeam, skAdNetwork, setSKAdNetwork)
-APM_SEAM(APMDeepLinkSeam, deepLinks, setDeepLinks)
 
 #undef APM_SEAM
 
@@ -58,12 +56,10 @@ void APMSeams::setEventEditingFactory(std::shared_ptr<APMEventEditingFactory> fa
 }
 
 void APMSeams::resetAll() {
-    setIdentity(nullptr);
     setSessionReporter(nullptr);
     setScreenViewReporter(nullptr);
     setOnDeviceConversion(nullptr);
     setSKAdNetwork(nullptr);
-    setDeepLinks(nullptr);
     setEventEditingFactory(nullptr);
 }
 

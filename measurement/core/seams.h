@@ -1,7 +1,7 @@
 #pragma once
 
-// The calls the engine core makes into the identity, attribution,
-// audience, reporter and event-editing components. Each is an
+// The calls the engine core makes into the reporter, conversion and
+// event-editing components that it does not own yet. Each is an
 // interface named after what it calls, with a default that does nothing (or
 // answers the neutral value), so the core runs on its own; a component plugs
 // itself in with APMSeams::set...() before the engine starts, without
@@ -25,20 +25,6 @@
 #include "platform/foundation/value.h"
 
 namespace measurement {
-
-// Device and application identifiers.
-class APMIdentitySeam {
-public:
-    virtual ~APMIdentitySeam() = default;
-    virtual void updateIdentifiers() {}
-    virtual void updateIdentifiersAndWait() {}
-    virtual void resetSessionStitchingToken() {}
-    virtual void resetEphemeralAppInstanceID() {}
-    // Identifier fields of the raw-event metadata header beyond the
-    // application identifier (installation ID, session stitching token...).
-    virtual void fillRawEventMetadata(APMPBMeasurementBundle& /*header*/) const {}
-    virtual std::optional<std::string> appInstanceID() const { return std::nullopt; }
-};
 
 // Sessions: expiry, the session-start properties and the time-out.
 class APMSessionReporterSeam {
@@ -89,46 +75,24 @@ public:
     virtual void maybeFetchSKANCVAfterReachabilityChange() {}
 };
 
-// Deep links and campaign attribution.
-class APMDeepLinkSeam {
-public:
-    virtual ~APMDeepLinkSeam() = default;
-    virtual bool shouldAllowRequestDeferredDeepLink() { return false; }
-    virtual void requestDeferredDeepLink() {}
-    virtual void clearStoredDeepLinkIfExpired() {}
-    virtual void handleOpenURLOnWorkerQueue(const std::string& /*url*/, std::optional<std::int64_t> /*clickMillis*/,
-                                            double /*eventTimestamp*/,
-                                            const platform::Value::Dictionary& /*extraParameters*/) {}
-    // From the facade's serial queue.
-    virtual void handleNonFirstOpenEventURL(const std::string& /*url*/, double /*eventTimestamp*/) {}
-    virtual std::optional<std::string> deepLinkFromUserActivity(const platform::Value::Dictionary& /*activity*/) {
-        return std::nullopt;
-    }
-    virtual void handleStoredURLAfterAppLaunchWithNotification(const platform::Value::Dictionary& /*userInfo*/) {}
-};
-
 // The seams of the process. Set them before the engine starts; the getters
 // never answer null.
 class APMSeams {
 public:
-    static std::shared_ptr<APMIdentitySeam> identity();
     static std::shared_ptr<APMSessionReporterSeam> sessionReporter();
     static std::shared_ptr<APMScreenViewReporterSeam> screenViewReporter();
     static std::shared_ptr<APMOnDeviceConversionSeam> onDeviceConversion();
     static std::shared_ptr<APMSKAdNetworkSeam> skAdNetwork();
-    static std::shared_ptr<APMDeepLinkSeam> deepLinks();
     // What loads the server configuration's event-editing programs; by
     // default nothing is loaded. Read when the engine makes its server
     // configuration.
     static std::shared_ptr<APMEventEditingFactory> eventEditingFactory();
 
     // nullptr restores the default.
-    static void setIdentity(std::shared_ptr<APMIdentitySeam> seam);
     static void setSessionReporter(std::shared_ptr<APMSessionReporterSeam> seam);
     static void setScreenViewReporter(std::shared_ptr<APMScreenViewReporterSeam> seam);
     static void setOnDeviceConversion(std::shared_ptr<APMOnDeviceConversionSeam> seam);
     static void setSKAdNetwork(std::shared_ptr<APMSKAdNetworkSeam> seam);
-    static void setDeepLinks(std::shared_ptr<APMDeepLinkSeam> seam);
     static void setEventEditingFactory(std::shared_ptr<APMEventEditingFactory> factory);
 
     // Every seam back to its default.
