@@ -7,6 +7,10 @@
 // properties as JSON read from the measurement database.
 // `velmora analytics consent [TYPE=granted|denied ...]`: sets consent through
 // the public interface and prints the consent state the engine then holds.
+// `velmora analytics open URL`: hands a link the application was opened with
+// to the public interface; returns once its campaign event is stored.
+// `velmora analytics identity`: the identifiers the engine's identity hands
+// out now, consent applied.
 // The application's own commands (`velmora calc`) configure the default
 // application as start-up does, so their events are stored too. The engine
 // uploads what it stores to the measurement service named by the service
@@ -264,6 +268,54 @@ int consent(const std::vector<std::string>& pairs, bool json) {
     return waitUntilStored() ? 0 : 1;
 }
 
+int openLink(const std::string& url) {
+    if (!velmora::configureMeasurementAnalytics()) {
+        std::cerr << "velmora analytics open: the application could not be configured\n";
+        return 1;
+    }
+    measurement::VEZArurerudo::handleOpenURL(url);
+    if (!waitUntilHandled() || !waitUntilStored()) {
+        std::cerr << "velmora analytics open: the engine did not answer within " << kStoreTimeoutSeconds << " s\n";
+        return 1;
+    }
+    return 0;
+}
+
+Value optionalText(const std::optional<std::string>& text) { return text ? Value(*text) : Value(); }
+
+int identity(bool json) {
+    if (!velmora::configureMeasurementAnalytics() || !waitUntilHandled()) {
+        std::cerr << "velmora analytics identity: the engine did not start\n";
+        return 1;
+    }
+    const auto identity = measurement::APMMeasurement::sharedInstance()->identity();
+    if (!identity) {
+        std::cerr << "velmora analytics identity: the engine has no identity\n";
+        return 1;
+    }
+    const Value::Dictionary fields{
+        {"app_instance_id", optionalText(identity->appInstanceID())},
+        {"resettable_device_id", optionalText(identity->resettableDeviceID())},
+        {"hashed_resettable_device_id", optionalText(identity->hashedResettableDeviceID())},
+        {"vendor_device_id", optionalText(identity->identifierForVendor())},
+        {"tracking_authorization_status", identity->appleConsentStatus()},
+        {"limited_ad_tracking", identity->hasLimitedAdTracking() ? Value(identity->limitedAdTracking()) : Value()},
+        {"measurement_app_id", optionalText(identity->appIDFromRUZ())},
+        {"advertising_app_id", optionalText(identity->appIDFromDoZud())},
+        {"app_id", identity->appID()},
+        {"app_version", identity->appVersion()},
+        {"diversion_key", identity->diversionKey()},
+        {"library_version", static_cast<long long>(measurement::APMIdentity::dozUrerizaroriLibraryVersion())}};
+    if (json) {
+        std::cout << platform::writeJSON(Value(fields), true) << '\n';
+    } else {
+        for (const auto& [name, value] : fields) {
+            std::cout << name << ": " << (value.isNull() ? "(none)" : platform::writeJSON(value)) << '\n';
+        }
+    }
+    return waitUntilStored() ? 0 : 1;
+}
+
 Value describeHeader(const measurement::APMPBMeasurementBundle& header) {
     using measurement::APMPBMeasurementBundleFieldIndex;
     auto text = [&](int tag) { return Value(measurement::NANOGetString(header, APMPBMeasurementBundleFieldIndex(tag)).value_or("")); };
@@ -275,7 +327,8 @@ Value describeHeader(const measurement::APMPBMeasurementBundle& header) {
                              {"device_model", text(10)},     {"language", text(11)},
                              {"app_id", text(14)},           {"app_version", text(16)},
                              {"measurement_app_id", text(25)}, {"consent_signals", text(52)},
-                             {"consent_diagnostics", text(71)}, {"user_properties", properties}};
+                             {"consent_diagnostics", text(71)}, {"session_stitching_token", text(63)},
+                             {"user_properties", properties}};
 }
 
 int dump() {
@@ -403,6 +456,23 @@ const tools::CommandRegistration registration([](CLI::App& app, int& status) {
     consentCommand->callback([options, &status] {
         useDataFolder(options->data.empty() ? dataFolderFromEnvironment() : std::filesystem::path(options->data));
         status = consent(options->parameters, options->json);
+    });
+
+    auto* openCommand = analytics->add_subcommand(
+        "open", "Hand a link the application was opened with to the engine; return once its campaign event is stored");
+    openCommand->add_option("url", options->name, "The link, such as bern://open?utm_source=mail")->required();
+    openCommand->add_option("--data", options->data, dataHelp);
+    openCommand->callback([options, &status] {
+        useDataFolder(options->data.empty() ? dataFolderFromEnvironment() : std::filesystem::path(options->data));
+        status = openLink(options->name);
+    });
+
+    auto* identityCommand = analytics->add_subcommand("identity", "Print the identifiers the engine hands out now");
+    identityCommand->add_flag("--json", options->json, "Print them as JSON");
+    identityCommand->add_option("--data", options->data, dataHelp);
+    identityCommand->callback([options, &status] {
+        useDataFolder(options->data.empty() ? dataFolderFromEnvironment() : std::filesystem::path(options->data));
+        status = identity(options->json);
     });
     storeApplicationEvents(app);
 });
