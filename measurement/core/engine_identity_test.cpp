@@ -104,6 +104,27 @@ TEST_CASE("consent stored in an earlier run holds before the identity makes anyt
     CHECK(isAppInstanceIDText(VEZArurerudo::appInstanceID()));
 }
 
+TEST_CASE("another user ID, or none, ends the session stitching token") {
+    EngineFixture engine;
+    engine.configure();
+    const std::optional<std::string> userIDs[] = {std::nullopt, "u1", "u1", "u2", std::nullopt};
+    const bool renewed[] = {false, true, false, true, true};
+    std::optional<std::string> last;
+    for (std::size_t i = 0; i < 5; ++i) {
+        CAPTURE(i);
+        if (i > 0) VEZArurerudo::setUserID(userIDs[i]);
+        VEZArurerudo::logEventWithName("step_" + std::to_string(i));
+        engine.settle();
+        const auto stored = eventsNamed(engine, "step_" + std::to_string(i));
+        REQUIRE(stored.size() == 1);
+        const auto token =
+            NANOGetString(engine.metadataOf(stored[0]), tag(nano_APMPBMeasurementBundle_session_stitching_token_tag));
+        REQUIRE(isAppInstanceIDText(token));
+        if (last) CHECK((token != last) == renewed[i]);
+        last = token;
+    }
+}
+
 TEST_CASE("resetting analytics data renews the ephemeral ID") {
     EngineFixture engine;
     engine.configure();
@@ -143,7 +164,9 @@ TEST_CASE("the launch link is stored and reported once the engine has started") 
         postLaunch({{kAPMLaunchOptionsURLKey, "bern://open?utm_source=mail&utm_campaign=spring"}});
         engine.settle();
         CHECK(engine.rawEventNames() == std::vector<std::string>{"_f", "_cmp"});
-        const auto& event = eventsNamed(engine, "_cmp")[0].event();
+        const auto campaigns = eventsNamed(engine, "_cmp");
+        REQUIRE(campaigns.size() == 1);
+        const auto& event = campaigns[0].event();
         const auto firstOpen = APMMeasurement::sharedInstance()->persistedConfig()->firstOpenTimestampMilliseconds();
         CHECK(intParameter(event, "click_timestamp") == firstOpen - 1);
         const auto storedMillis = static_cast<std::int64_t>(launched * 1000);

@@ -8,6 +8,7 @@
 #include "measurement/foundation/counters.h"
 #include "measurement/foundation/event_parameters.h"
 #include "measurement/foundation/names.h"
+#include "measurement/upload/bundle_fields.h"
 #include "measurement/upload/uploader.h"
 
 namespace measurement {
@@ -19,6 +20,13 @@ void logEntry(int level, long code, const std::string& message, const platform::
 }
 
 platform::Value nameContext(const APMEvent& event) { return platform::Value(APMEventNameForLog(event.name())); }
+
+// Whether writing the attribute gives the user another ID.
+bool changesUserID(APMDatabase* database, const APMUserAttribute& attribute) {
+    if (attribute.name() != kAPMUserIDPropertyName || !database) return false;
+    const auto stored = database->userAttributeWithName(attribute.name(), nullptr);
+    return !stored || !(stored->value() == attribute.value());
+}
 
 }  // namespace
 
@@ -121,7 +129,10 @@ void APMMeasurement::setUserAttributeOnWorkerQueue(const APMUserAttribute& attri
                  "Analytics is disabled. User property not set", platform::Value(attribute.name()));
         return;
     }
+    const bool userIDChanges = changesUserID(database_.get(), attribute);
     if (!setUserPropertyInDatabaseOnWorkerQueue(attribute)) return;
+    // Another user: the session stitching token of the last one ends.
+    if (userIDChanges) resetSessionStitchingTokenOfIdentity();
     // An "_npa" set by a caller speaks for the advertising-personalisation
     // consent; the engine's own (origin "auto") only mirrors that consent.
     if (attribute.name() == "_npa" && attribute.origin() != "auto") {
@@ -132,10 +143,18 @@ void APMMeasurement::setUserAttributeOnWorkerQueue(const APMUserAttribute& attri
 void APMMeasurement::removeUserAttributeOnWorkerQueue(const std::string& name) {
     if (!isEnabled() || !database_) return;
     std::optional<APMError> error;
+    const bool removesUserID =
+        name == kAPMUserIDPropertyName && database_->containsUserAttributeWithName(name, nullptr);
     if (!database_->deleteUserAttributeWithName(name, &error)) {
         logEntry(kAPMMonitorLevelError, kAPMUserPropertyWriteFailedCode, "Failed to remove user property. Name",
                  platform::Value(name));
+        return;
     }
+    if (removesUserID) resetSessionStitchingTokenOfIdentity();
+}
+
+void APMMeasurement::resetSessionStitchingTokenOfIdentity() {
+    if (const auto identity = this->identity()) identity->resetSessionStitchingToken();
 }
 
 bool APMMeasurement::setUserPropertyInDatabaseOnWorkerQueue(const APMUserAttribute& attribute) {

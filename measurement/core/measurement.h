@@ -213,6 +213,8 @@ private:
     void makeAudience();
     bool makeIdentity();
     void makeDeepLinks();
+    // When the user ID changes or goes.
+    void resetSessionStitchingTokenOfIdentity();
     void makeSearchAdReporter();
     void observePaymentQueue();
     // Runs the call on the engine's upload; nothing before it is made.

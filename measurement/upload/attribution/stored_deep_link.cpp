@@ -6,6 +6,7 @@
 
 #include "measurement/foundation/environment.h"
 #include "measurement/foundation/monitor.h"
+#include "measurement/upload/attribution/link_url.h"
 #include "platform/dispatch/clock.h"
 
 namespace measurement {
@@ -62,7 +63,7 @@ std::int64_t previousHourStartMillis(std::int64_t millis) {
 }
 
 std::optional<std::string> deepLinkFromUserActivity(const platform::Value& activity) {
-    if (activity.isNull()) {
+    if (activity.isNull() || (activity.isDictionary() && activity.asDictionary().empty())) {
         APMMonitor::shared().logWithLevel(kAPMMonitorLevelDebug, kAPMUserActivityEmptyCode,
                                           "User Activity is empty. User Activity", activity);
         return std::nullopt;
@@ -101,7 +102,7 @@ void handleStoredURLAfterAppLaunchWithNotification(const platform::Value::Dictio
         }
     }
     const auto url = userInfo.find(kAPMLaunchOptionsURLKey);
-    if (!stored && url != userInfo.end() && url->second.isString() && !url->second.asString().empty()) {
+    if (!stored && url != userInfo.end() && url->second.isString() && APMParseLinkURL(url->second.asString())) {
         storeDeepLink(preferences, url->second.asString());
     }
 }

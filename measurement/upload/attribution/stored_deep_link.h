@@ -48,10 +48,11 @@ bool clearStoredDeepLinkIfExpired(const APMRemoteConfig& config);
 std::int64_t previousHourStartMillis(std::int64_t millis);
 
 // The web page link of a browsing activity (a dictionary with
-// "activityType" and "webpageURL"); none, logged, for anything else.
+// "activityType" and "webpageURL"); none, logged, for anything else (an
+// empty dictionary is no activity).
 std::optional<std::string> deepLinkFromUserActivity(const platform::Value& activity);
 // Stores the link of the launch options: a user activity's first, else the
-// launch URL.
+// launch URL (when it is one).
 void handleStoredURLAfterAppLaunchWithNotification(const platform::Value::Dictionary& userInfo);
 
 }  // namespace measurement

@@ -65,6 +65,7 @@ TEST_CASE("the links of user activities and launches") {
         } cases[] = {
             {"a browsing activity", "17.4", browsing, "https://example.org/x?utm_source=web", 0},
             {"none", "17.4", Value(), std::nullopt, kAPMUserActivityEmptyCode},
+            {"an empty activity", "17.4", Value(Value::Dictionary{}), std::nullopt, kAPMUserActivityEmptyCode},
             {"an old OS", "8.4", browsing, std::nullopt, kAPMUserActivityOSUnsupportedCode},
             {"not an activity", "17.4", Value("https://example.org"), std::nullopt, kAPMUserActivityUnsupportedCode},
             {"another type", "17.4",
@@ -98,6 +99,7 @@ TEST_CASE("the links of user activities and launches") {
               {kAPMLaunchOptionsURLKey, "bern://u"}},
              "bern://u"},
             {"nothing of use", {{"other", 1}}, std::nullopt},
+            {"a launch URL that is none", {{kAPMLaunchOptionsURLKey, "not a link"}}, std::nullopt},
         };
         for (const auto& c : cases) {
             CAPTURE(std::string(c.name));
