@@ -75,10 +75,12 @@ std::shared_ptr<APMIdentity> APMIdentity::sharedInstance() {
     return shared;
 }
 
+// The identity let go of goes outside the lock: what it holds (the
+// engine's configuration, over its database) takes locks of its own.
 void APMIdentity::setSharedInstance(std::shared_ptr<APMIdentity> identity) {
     auto& identifiers = processIdentifiers();
     std::lock_guard lock(identifiers.mutex);
-    identifiers.shared = std::move(identity);
+    identifiers.shared.swap(identity);
 }
 
 std::int64_t APMIdentity::dozUrerizaroriLibraryVersion() { return libraryVersionFromString(kAPMLibraryVersionString); }
@@ -133,11 +135,12 @@ std::string APMIdentity::randomAppInstanceID() {
 }
 
 void APMIdentity::resetProcessIdentifiersForTesting() {
+    std::shared_ptr<APMIdentity> released;
     auto& identifiers = processIdentifiers();
     std::lock_guard lock(identifiers.mutex);
     identifiers.rozedaAppID.reset();
     identifiers.dozudAppID.reset();
-    identifiers.shared.reset();
+    identifiers.shared.swap(released);
 }
 
 // ---- Creation --------------------------------------------------------------------
