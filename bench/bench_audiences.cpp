@@ -17,6 +17,7 @@
 #include "measurement/audience/audience_fields.h"
 #include "measurement/audience/filter_outcome.h"
 #include "measurement/core/bundle_audience.h"
+#include "measurement/foundation/bundle_tags.h"
 #include "measurement/foundation/event.h"
 #include "measurement/foundation/monitor.h"
 #include "measurement/foundation/scheduler.h"
@@ -69,13 +70,13 @@ APMEvent eventNumber(int i, double start) {
 
 APMPBMeasurementBundle header() {
     APMPBMeasurementBundle bundle;
-    NANOSetInt32(bundle, APMPBMeasurementBundleFieldIndex(1), 1);
-    NANOSetString(bundle, APMPBMeasurementBundleFieldIndex(8), std::string("ios"));
-    NANOSetString(bundle, APMPBMeasurementBundleFieldIndex(14), std::string("com.velmora.bernoulli"));
-    NANOSetString(bundle, APMPBMeasurementBundleFieldIndex(52), std::string("G111"));
+    NANOSetInt32(bundle, bundleFieldIndex(bundle_tag::kProtocolVersion), 1);
+    NANOSetString(bundle, bundleFieldIndex(bundle_tag::kPlatform), std::string("ios"));
+    NANOSetString(bundle, bundleFieldIndex(bundle_tag::kAppID), std::string("com.velmora.bernoulli"));
+    NANOSetString(bundle, bundleFieldIndex(bundle_tag::kConsentSignals), std::string("G111"));
     const APMUserAttribute tier("app", "tier", APMValue(std::string("gold")), 1700000000);
     const APMUserAttribute level("app", "level", APMValue(std::int64_t{7}), 1700000000);
-    NANOSetArray(bundle, APMPBMeasurementBundleFieldIndex(3),
+    NANOSetArray(bundle, bundleFieldIndex(bundle_tag::kUserAttributes),
                  std::vector{tier.protoUserAttribute(), level.protoUserAttribute()});
     return bundle;
 }
@@ -158,7 +159,7 @@ Figures runOnce(int audiences) {
         std::exit(1);
     }
     APMRemoteConfigEnvironment environment;
-    environment.appID = "1:461025:ios:7c3e9a1f52d84b60";
+    environment.appID = "velmora-bernoulli-ios";
     environment.bundleIdentifier = "com.velmora.bernoulli";
     APMRemoteConfig config(std::make_shared<APMDatabaseConfigStorage>(database), environment);
     APMPersistedConfig persisted(dir / "settings.plist");

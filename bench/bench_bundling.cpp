@@ -12,6 +12,7 @@
 
 #include <unistd.h>
 
+#include "measurement/foundation/bundle_tags.h"
 #include "measurement/foundation/event.h"
 #include "measurement/foundation/monitor.h"
 #include "measurement/foundation/scheduler.h"
@@ -72,12 +73,12 @@ APMEvent eventNumber(int i, double start) {
 
 APMPBMeasurementBundle header() {
     APMPBMeasurementBundle bundle;
-    NANOSetInt32(bundle, APMPBMeasurementBundleFieldIndex(1), 1);
-    NANOSetString(bundle, APMPBMeasurementBundleFieldIndex(8), std::string("ios"));
-    NANOSetString(bundle, APMPBMeasurementBundleFieldIndex(9), std::string("17.4.1"));
-    NANOSetString(bundle, APMPBMeasurementBundleFieldIndex(10), std::string("iPhone15,2"));
-    NANOSetString(bundle, APMPBMeasurementBundleFieldIndex(14), std::string("com.velmora.bernoulli"));
-    NANOSetString(bundle, APMPBMeasurementBundleFieldIndex(52), std::string("G111"));
+    NANOSetInt32(bundle, bundleFieldIndex(bundle_tag::kProtocolVersion), 1);
+    NANOSetString(bundle, bundleFieldIndex(bundle_tag::kPlatform), std::string("ios"));
+    NANOSetString(bundle, bundleFieldIndex(bundle_tag::kOSVersion), std::string("17.4.1"));
+    NANOSetString(bundle, bundleFieldIndex(bundle_tag::kDeviceModel), std::string("iPhone15,2"));
+    NANOSetString(bundle, bundleFieldIndex(bundle_tag::kAppID), std::string("com.velmora.bernoulli"));
+    NANOSetString(bundle, bundleFieldIndex(bundle_tag::kConsentSignals), std::string("G111"));
     return bundle;
 }
 
@@ -99,7 +100,7 @@ Figures runOnce(bool sampling) {
         std::exit(1);
     }
     APMRemoteConfigEnvironment environment;
-    environment.appID = "1:461025:ios:7c3e9a1f52d84b60";
+    environment.appID = "velmora-bernoulli-ios";
     environment.bundleIdentifier = "com.velmora.bernoulli";
     APMRemoteConfig config(std::make_shared<APMDatabaseConfigStorage>(database), environment);
     APMPersistedConfig persisted(dir / "settings.plist");
@@ -133,7 +134,7 @@ Figures runOnce(bool sampling) {
         for (const auto& queued : database->queryBundlesWithCountLimit(1 << 20, 1LL << 40, nullptr).value_or(
                  std::vector<APMQueuedBundle>{})) {
             figures.bundledEvents +=
-                static_cast<int>(NANOGetArray<APMPBEvent>(queued.bundle, APMPBMeasurementBundleFieldIndex(2)).size());
+                static_cast<int>(NANOGetArray<APMPBEvent>(queued.bundle, bundleFieldIndex(bundle_tag::kEvents)).size());
         }
         figures.queuedBytes = sumOfColumnLengths(path, "queue");
         database.reset();

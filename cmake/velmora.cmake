@@ -35,6 +35,10 @@ function(velmora_test name)
   target_link_libraries(${name} PRIVATE velmora_testsupport ${ARG_DEPS} velmora_warnings)
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABEL}" TIMEOUT 600)
+  if(VELMORA_SANITIZE STREQUAL "address")
+    set_tests_properties(${name} PROPERTIES
+      ENVIRONMENT "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/cmake/lsan_suppressions.txt:print_suppressions=0")
+  endif()
 endfunction()
 
 # velmora_program(NAME SOURCES ... [DEPS ...]): a program of tools/ or bench/.

@@ -31,6 +31,7 @@
 #include "measurement/core/facade.h"
 #include "measurement/core/stored_data.h"
 #include "measurement/core/measurement.h"
+#include "measurement/foundation/bundle_tags.h"
 #include "measurement/foundation/messages.h"
 #include "measurement/foundation/monitor.h"
 #include "platform/foundation/json_codec.h"
@@ -71,10 +72,14 @@ void useDataFolder(const std::filesystem::path& folder) {
 }
 
 // As the application does when it resigns active: the engine stores what
-// was accepted and ends its background task.
+// was accepted (and uploads it) and ends its background task. Then the
+// worker block that ended the task returns and the engine goes (its settings
+// written), before the process ends and takes what that block still uses.
 bool waitUntilStored() {
     platform::NotificationCenter::defaultCenter().post(platform::kApplicationWillResignActiveNotification);
-    return platform::BackgroundTasks::shared().waitUntilNoActiveTask(kStoreTimeoutSeconds);
+    if (!platform::BackgroundTasks::shared().waitUntilNoActiveTask(kStoreTimeoutSeconds)) return false;
+    measurement::APMMeasurement::resetSharedInstanceForTesting();
+    return true;
 }
 
 // "7" and "-3" are integers, "0.5" and "1e3" reals, anything else text.
@@ -317,17 +322,26 @@ int identity(bool json) {
 }
 
 Value describeHeader(const measurement::APMPBMeasurementBundle& header) {
-    using measurement::APMPBMeasurementBundleFieldIndex;
-    auto text = [&](int tag) { return Value(measurement::NANOGetString(header, APMPBMeasurementBundleFieldIndex(tag)).value_or("")); };
+    namespace tag = measurement::bundle_tag;
+    auto text = [&](int field) {
+        return Value(measurement::NANOGetString(header, measurement::bundleFieldIndex(field)).value_or(""));
+    };
     Value::Array properties;
-    for (const auto& property : measurement::NANOGetArray<measurement::APMPBUserAttribute>(header, APMPBMeasurementBundleFieldIndex(3))) {
-        properties.push_back(Value(measurement::NANOGetString(property, 1).value_or("")));
+    for (const auto& property : measurement::NANOGetArray<measurement::APMPBUserAttribute>(
+             header, measurement::bundleFieldIndex(tag::kUserAttributes))) {
+        properties.push_back(
+            Value(measurement::NANOGetString(property, measurement::user_attribute_field::kName).value_or("")));
     }
-    return Value::Dictionary{{"platform", text(8)},          {"os_version", text(9)},
-                             {"device_model", text(10)},     {"language", text(11)},
-                             {"app_id", text(14)},           {"app_version", text(16)},
-                             {"measurement_app_id", text(25)}, {"consent_signals", text(52)},
-                             {"consent_diagnostics", text(71)}, {"session_stitching_token", text(63)},
+    return Value::Dictionary{{"platform", text(tag::kPlatform)},
+                             {"os_version", text(tag::kOSVersion)},
+                             {"device_model", text(tag::kDeviceModel)},
+                             {"language", text(tag::kUserDefaultLanguage)},
+                             {"app_id", text(tag::kAppID)},
+                             {"app_version", text(tag::kAppVersion)},
+                             {"measurement_app_id", text(tag::kMeasurementAppID)},
+                             {"consent_signals", text(tag::kConsentSignals)},
+                             {"consent_diagnostics", text(tag::kConsentDiagnostics)},
+                             {"session_stitching_token", text(tag::kSessionStitchingToken)},
                              {"user_properties", properties}};
 }
 
@@ -359,8 +373,8 @@ int dump() {
         Value::Dictionary entry = describeHeader(bundle).asDictionary();
         Value::Array names;
         for (const auto& event : measurement::NANOGetArray<measurement::APMPBEvent>(
-                 bundle, measurement::APMPBMeasurementBundleFieldIndex(2))) {
-            names.push_back(Value(measurement::NANOGetString(event, 1).value_or("")));
+                 bundle, measurement::bundleFieldIndex(measurement::bundle_tag::kEvents))) {
+            names.push_back(Value(measurement::NANOGetString(event, measurement::event_field::kName).value_or("")));
         }
         entry.emplace("events", names);
         queue.push_back(entry);

@@ -1,5 +1,7 @@
 #pragma once
 
+// How the subcommands of the velmora tool register themselves.
+
 #include <CLI/CLI.hpp>
 
 #include <functional>

@@ -1,3 +1,4 @@
+// The velmora tool's entry point.
 #include <CLI/CLI.hpp>
 
 #include <cctype>

@@ -1,3 +1,4 @@
+// Tests of storing audience definitions and pruning results of audiences that are gone.
 #include <doctest/doctest.h>
 
 #include "measurement/audience/audience_codes.h"

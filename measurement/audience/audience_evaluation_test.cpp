@@ -1,3 +1,4 @@
+// Tests of evaluating events and user properties against stored filters.
 #include <doctest/doctest.h>
 
 #include "measurement/audience/audience_codes.h"

@@ -1,3 +1,4 @@
+// Tests of the audiences' failing database steps.
 #include <doctest/doctest.h>
 
 #include "measurement/audience/audience_codes.h"

@@ -1,3 +1,4 @@
+// Tests of the audience definition check.
 #include <doctest/doctest.h>
 
 #include "measurement/audience/audience_codes.h"

@@ -1,3 +1,4 @@
+// Tests of number comparisons and number filters.
 #include <doctest/doctest.h>
 #include <gmpxx.h>
 

@@ -1,3 +1,4 @@
+// Tests of event and property filter evaluation.
 #include <doctest/doctest.h>
 
 #include "measurement/audience/audience_codes.h"

@@ -1,3 +1,4 @@
+// Tests of the audience messages, result bits and stored filter flags.
 #include <doctest/doctest.h>
 
 #include "measurement/audience/audience_test_support.h"

@@ -1,3 +1,4 @@
+// Tests of string filters and their expressions.
 #include <doctest/doctest.h>
 
 #include "measurement/audience/audience_codes.h"

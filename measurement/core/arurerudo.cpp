@@ -1,3 +1,4 @@
+// The public analytics interface: each operation checked and handed to the facade.
 #include "measurement/core/arurerudo.h"
 
 #include "measurement/core/facade.h"

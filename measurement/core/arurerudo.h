@@ -1,5 +1,7 @@
 #pragma once
 
+// The application's public analytics interface.
+
 #include <optional>
 #include <string>
 

@@ -1,6 +1,10 @@
+// Tests of the public interface through the engine: configuration, first open, updates, screens.
 #include <doctest/doctest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <optional>
 
 #include "measurement/core/facade.h"
 #include "measurement/core/arurerudo.h"
@@ -11,6 +15,8 @@
 #include "measurement/foundation/hashing.h"
 #include "measurement/store/config_test_support.h"
 #include "platform/foundation/bundle.h"
+#include "platform/foundation/plist_codec.h"
+#include "testsupport/temp_dir.h"
 
 using namespace measurement;
 using measurement::testing::EngineFixture;
@@ -21,7 +27,7 @@ using config_test::ConfigBuilder;
 namespace {
 
 // The service property list of the application bundle the tests run with.
-constexpr const char* kAppID = "1:461025:ios:7c3e9a1f52d84b60";
+constexpr const char* kAppID = "velmora-bernoulli-ios";
 
 int tag(int wireTag) { return APMPBMeasurementBundleFieldIndex(wireTag); }
 
@@ -219,6 +225,89 @@ TEST_CASE("the first open is written once per install") {
     // The second engine read the first's time back from the persisted settings.
     CHECK(APMMeasurement::sharedInstance()->persistedConfig()->firstOpenTimestampMilliseconds() ==
           static_cast<std::int64_t>(firstTime * 1000));
+}
+
+namespace {
+
+// The application bundle of the tests, its property lists copied to a
+// folder of their own, with the version the test gives it ("" for none).
+class VersionedBundle {
+public:
+    VersionedBundle() : saved_(platform::Bundle::main().resourcePath()) {
+        for (const auto& entry : std::filesystem::directory_iterator(saved_)) {
+            if (entry.path().extension() == ".plist") {
+                std::filesystem::copy_file(entry.path(), folder_.path() / entry.path().filename());
+            }
+        }
+    }
+    ~VersionedBundle() { platform::Bundle::setMainResourcePath(saved_); }
+    VersionedBundle(const VersionedBundle&) = delete;
+    VersionedBundle& operator=(const VersionedBundle&) = delete;
+
+    void setVersion(const std::string& version) {
+        const auto path = folder_.path() / "Info.plist";
+        auto info = platform::parsePropertyList(*platform::readFile(path));
+        REQUIRE(info);
+        auto dictionary = info->asDictionary();
+        dictionary.erase("CFBundleShortVersionString");
+        if (!version.empty()) dictionary["CFBundleShortVersionString"] = version;
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << platform::writePropertyListXML(dictionary);
+        platform::Bundle::setMainResourcePath(folder_.path());
+    }
+
+private:
+    std::filesystem::path saved_;
+    testsupport::TempDir folder_;
+};
+
+}  // namespace
+
+TEST_CASE("a start with another application version than the last start's reports an update") {
+    EngineFixture engine;
+    VersionedBundle bundle;
+    // Each start: the application's version, then the previous version of
+    // the "_au" it writes (none: no "_au").
+    struct Start {
+        std::string version;
+        std::optional<std::string> update;
+    };
+    const std::vector<Start> starts = {
+        {"1.0", std::nullopt},  // the first open: "_f" only
+        {"1.0", std::nullopt},  // the same version
+        {"1.1", "1.0"},         // updated
+        {"1.1", std::nullopt},
+        {"", std::nullopt},     // no version to compare: nothing, and 1.1 is kept
+        {"2.0b4", "1.1"},
+        {"1.1", "2.0b4"},       // any other version counts, a lower one too
+    };
+    std::size_t updates = 0;
+    for (std::size_t i = 0; i < starts.size(); ++i) {
+        CAPTURE(i);
+        bundle.setVersion(starts[i].version);
+        engine.configure();
+        const auto reported = eventsNamed(engine, "_au");
+        if (starts[i].update) {
+            REQUIRE(reported.size() == ++updates);
+            const auto update = reported.back().event();
+            CHECK(update.origin() == "auto");
+            CHECK_FALSE(update.isPublic());
+            CHECK(stringParameter(update, "_pv") == *starts[i].update);
+        } else {
+            CHECK(reported.size() == updates);
+        }
+        engine.restart();
+    }
+    CHECK(eventsNamed(engine, "_f").size() == 1);
+
+    SUBCASE("an install whose last start stored no version keeps the current one, without an update") {
+        engine.configure();
+        APMMeasurement::sharedInstance()->persistedConfig()->setLastAppVersion(std::nullopt);
+        engine.restart();
+        bundle.setVersion("3.0");
+        engine.configure();
+        CHECK(eventsNamed(engine, "_au").size() == updates);
+        CHECK(APMMeasurement::sharedInstance()->persistedConfig()->lastAppVersion() == "3.0");
+    }
 }
 
 TEST_CASE("operations logged before the engine started are held, not lost") {

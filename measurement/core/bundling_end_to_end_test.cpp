@@ -1,3 +1,4 @@
+// Events logged through the public interface, bundled on the engine's worker queue.
 #include <doctest/doctest.h>
 
 #include <cstdlib>
@@ -8,7 +9,7 @@
 #include "measurement/core/measurement.h"
 #include "measurement/store/sqlite_store.h"
 #include "measurement/upload/app_event_shapes.h"
-#include "measurement/upload/bundle_fields.h"
+#include "measurement/foundation/bundle_tags.h"
 #include "measurement/upload/bundler.h"
 #include "platform/frameworks/utilities/gzip.h"
 
@@ -41,7 +42,7 @@ std::vector<NANOBytes> queuedEncodings(const std::string& databasePath) {
     REQUIRE(rows);
     std::vector<NANOBytes> encodings;
     for (const auto& row : *rows) {
-        auto inflated = platform::gul_dataByInflatingGzippedData(row.at("data").asData().bytes);
+        auto inflated = platform::rul_dataByInflatingGzippedData(row.at("data").asData().bytes);
         REQUIRE(inflated);
         encodings.push_back(*inflated);
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+// Monitor codes of the public interface, the facade and the engine core.
+
 namespace measurement {
 
 // Monitor codes of the public interface, the facade and the engine core.

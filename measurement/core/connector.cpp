@@ -1,3 +1,4 @@
+// The interop connector: dictionaries to conditional user properties and back.
 #include "measurement/core/connector.h"
 
 #include "measurement/core/measurement.h"

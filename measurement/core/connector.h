@@ -1,5 +1,7 @@
 #pragma once
 
+// The interop connector for other components of the process.
+
 #include <string>
 #include <vector>
 

@@ -1,3 +1,4 @@
+// Tests of the engine's consent settings: writes, persistence, the server's defaults and start-up.
 #include <doctest/doctest.h>
 
 #include <algorithm>

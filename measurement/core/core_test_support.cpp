@@ -1,3 +1,4 @@
+// The engine test fixture: a temporary data folder, manual time and a captured monitor.
 #include "measurement/core/core_test_support.h"
 
 #include <doctest/doctest.h>

@@ -157,15 +157,28 @@ struct OwnedBundler {
           bundler(*parts.database, *parts.remoteConfig, *parts.persistedConfig, std::move(inputs)) {}
 };
 
+// What bundling and the upload read of the engine's components: its consent
+// state, its identity (the one that also answers the engine's own
+// questions) and its audiences.
+struct EngineBundleInputs {
+    std::shared_ptr<APMUploadConsentSeam> consent;
+    std::shared_ptr<APMUploadIdentitySeam> identity;
+    std::shared_ptr<APMBundleAudienceSeam> audience;
+
+    EngineBundleInputs(const std::shared_ptr<APMMeasurement>& engine, const APMEngineUploadParts& parts)
+        : consent(std::make_shared<EngineUploadConsent>(engine->consentState())),
+          identity(std::make_shared<EngineUploadIdentity>(engine->identity())),
+          audience(std::make_shared<APMEngineBundleAudience>(parts.audience)) {}
+};
+
 std::function<bool()> makeBundling(const std::shared_ptr<APMMeasurement>& engine, const APMEngineUploadParts& parts,
-                                   const std::shared_ptr<APMUploadConsentSeam>& consent,
-                                   const std::shared_ptr<APMUploadIdentitySeam>& identity) {
-    APMBundlerInputs inputs;
-    inputs.consent = consent;
-    inputs.identity = identity;
-    inputs.engine = std::make_shared<EngineBundling>(engine);
-    inputs.audience = std::make_shared<APMEngineBundleAudience>(parts.audience);
-    auto owned = std::make_shared<OwnedBundler>(parts, std::move(inputs));
+                                   const EngineBundleInputs& inputs) {
+    APMBundlerInputs bundlerInputs;
+    bundlerInputs.consent = inputs.consent;
+    bundlerInputs.identity = inputs.identity;
+    bundlerInputs.audience = inputs.audience;
+    bundlerInputs.engine = std::make_shared<EngineBundling>(engine);
+    auto owned = std::make_shared<OwnedBundler>(parts, std::move(bundlerInputs));
     return [owned] { return owned->bundler.bundleRawEvents(); };
 }
 
@@ -173,18 +186,16 @@ std::function<bool()> makeBundling(const std::shared_ptr<APMMeasurement>& engine
 
 std::shared_ptr<APMUploader> APMMakeEngineUploader(const std::shared_ptr<APMMeasurement>& engine,
                                                    const APMEngineUploadParts& parts) {
-    // The one consent adapter of the engine, for bundling and the upload.
-    const auto consent = std::make_shared<EngineUploadConsent>(engine->consentState());
-    const auto identity = std::make_shared<EngineUploadIdentity>(engine->identity());
+    const EngineBundleInputs inputs(engine, parts);
     APMUploadComponents components;
     components.host = std::make_shared<EngineUploadHost>(engine);
     components.database = parts.database;
     components.configStorage = parts.configStorage;
     components.persistedConfig = parts.persistedConfig;
     components.remoteConfig = parts.remoteConfig;
-    components.bundleRawEvents = makeBundling(engine, parts, consent, identity);
-    components.consent = consent;
-    components.identity = identity;
+    components.bundleRawEvents = makeBundling(engine, parts, inputs);
+    components.consent = inputs.consent;
+    components.identity = inputs.identity;
     components.peers = std::make_shared<EnginePeers>(engine, parts.audience);
     components.appID = APMRemoteConfigEnvironment::fromMainBundle().appID;
     components.libraryVersion = kAPMLibraryVersion;

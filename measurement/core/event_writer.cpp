@@ -8,7 +8,6 @@
 #include "measurement/foundation/counters.h"
 #include "measurement/foundation/event_parameters.h"
 #include "measurement/foundation/names.h"
-#include "measurement/upload/bundle_fields.h"
 #include "measurement/upload/uploader.h"
 
 namespace measurement {
@@ -23,7 +22,7 @@ platform::Value nameContext(const APMEvent& event) { return platform::Value(APME
 
 // Whether writing the attribute gives the user another ID.
 bool changesUserID(APMDatabase* database, const APMUserAttribute& attribute) {
-    if (attribute.name() != kAPMUserIDPropertyName || !database) return false;
+    if (attribute.name() != kAPMUserIDProperty || !database) return false;
     const auto stored = database->userAttributeWithName(attribute.name(), nullptr);
     return !stored || !(stored->value() == attribute.value());
 }
@@ -144,7 +143,7 @@ void APMMeasurement::removeUserAttributeOnWorkerQueue(const std::string& name) {
     if (!isEnabled() || !database_) return;
     std::optional<APMError> error;
     const bool removesUserID =
-        name == kAPMUserIDPropertyName && database_->containsUserAttributeWithName(name, nullptr);
+        name == kAPMUserIDProperty && database_->containsUserAttributeWithName(name, nullptr);
     if (!database_->deleteUserAttributeWithName(name, &error)) {
         logEntry(kAPMMonitorLevelError, kAPMUserPropertyWriteFailedCode, "Failed to remove user property. Name",
                  platform::Value(name));

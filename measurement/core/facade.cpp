@@ -1,3 +1,4 @@
+// The facade: its queues, event and user-property checks, consent and the hand-over to the engine.
 #include "measurement/core/facade.h"
 
 #include <map>

@@ -1,5 +1,7 @@
 #pragma once
 
+// The internal facade between the public interface and the engine.
+
 #include <cstdint>
 #include <functional>
 #include <memory>

@@ -1,3 +1,4 @@
+// Tests of the facade: consent, event editing, resignation, purchases and the configuration refresh.
 #include <doctest/doctest.h>
 
 #include <thread>

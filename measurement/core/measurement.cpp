@@ -1,3 +1,4 @@
+// The engine object: its components, start, lifecycle, consent glue and purchases.
 #include "measurement/core/measurement.h"
 
 #include <algorithm>
@@ -12,7 +13,6 @@
 #include "measurement/foundation/environment.h"
 #include "measurement/foundation/event_parameters.h"
 #include "measurement/upload/attribution/stored_deep_link.h"
-#include "measurement/upload/bundle_fields.h"
 #include "measurement/upload/identity/identifiers.h"
 #include "measurement/upload/identity_support/identity_support.h"
 #include "platform/dispatch/clock.h"
@@ -226,7 +226,7 @@ void APMMeasurement::startOnWorkerQueue() {
     conversions->checkPSMDependencyOnWorkerQueue();
     conversions->maybeDeleteExpiredPSMValueOnWorkerQueue();
     identity()->updateIdentifiers();
-    reportFirstOpenOnWorkerQueue();
+    reportAppUpdateOnWorkerQueue(reportFirstOpenOnWorkerQueue());
 
     if (auto stored = APMUserDefaults::sharedUserDefaults().stringForKey(kAPMStoredDeepLinkKey);
         stored && !stored->empty()) {
@@ -244,8 +244,8 @@ void APMMeasurement::startOnWorkerQueue() {
              platform::Value(measurementAppID_));
 }
 
-void APMMeasurement::reportFirstOpenOnWorkerQueue() {
-    if (!persistedConfig_ || persistedConfig_->firstOpenTimestampMilliseconds() > 0) return;
+bool APMMeasurement::reportFirstOpenOnWorkerQueue() {
+    if (!persistedConfig_ || persistedConfig_->firstOpenTimestampMilliseconds() > 0) return false;
     const double openTime = now();
     const std::int64_t openMillis = APMMillisecondsFromSeconds(openTime);
     APMEvent firstOpen("auto", false, "_f", openTime, 0, APMParameters{});
@@ -257,6 +257,26 @@ void APMMeasurement::reportFirstOpenOnWorkerQueue() {
     logEntry(kAPMMonitorLevelDebug, kAPMFirstOpenReportedCode, "First open reported. Time (ms)",
              platform::Value(static_cast<long long>(openMillis)));
     reportStoredCampaignEventOnWorkerQueue(openMillis - 1);
+    return true;
+}
+
+void APMMeasurement::reportAppUpdateOnWorkerQueue(bool firstOpen) {
+    if (!persistedConfig_) return;
+    const std::string current = APMBundleShortVersion();
+    // Without a version of its own the application cannot tell an update.
+    if (current.empty()) return;
+    const auto previous = persistedConfig_->lastAppVersion();
+    if (previous == current) return;
+    // A start that finds no version stored (before any was kept) cannot
+    // tell an update either; it keeps the version for the next start.
+    if (!firstOpen && previous && !previous->empty()) {
+        APMParameters parameters;
+        parameters.emplace("_pv", APMValue(*previous));
+        handleInternalEventOnWorkerQueue(APMEvent("auto", false, "_au", now(), 0, parameters));
+    }
+    // Written after the event: a stop in between repeats the update rather
+    // than lose it.
+    persistedConfig_->setLastAppVersion(current);
 }
 
 void APMMeasurement::observeApplication() {
@@ -490,7 +510,7 @@ APMPBMeasurementBundle APMMeasurement::createRawEventMetadataWithUserAttributes(
         session.expired = APMSeams::sessionReporter()->isSessionExpired();
         session.userIDAvailable =
             std::any_of(userAttributes.begin(), userAttributes.end(),
-                        [](const APMUserAttribute& attribute) { return attribute.name() == kAPMUserIDPropertyName; });
+                        [](const APMUserAttribute& attribute) { return attribute.name() == kAPMUserIDProperty; });
         APMAddIdentityToRawEventMetadataSource(source, *identity, APMIdentifiers::sharedInstance().origin(), session);
     }
     return APMMakeRawEventMetadata(source, userAttributes);

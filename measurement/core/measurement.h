@@ -1,5 +1,7 @@
 #pragma once
 
+// The measurement engine object and its worker-queue state.
+
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -167,7 +169,11 @@ public:
     void removeUserAttributeOnWorkerQueue(const std::string& name);
     bool setUserPropertyInDatabaseOnWorkerQueue(const APMUserAttribute& attribute);
     void setPersonalizedAdsUserPropertyOnWorkerQueue();
-    void reportFirstOpenOnWorkerQueue();
+    // True when this start is the first open, which it reports ("_f").
+    bool reportFirstOpenOnWorkerQueue();
+    // An application version other than the one stored at the last start is
+    // an update ("_au"); the first open only stores the version.
+    void reportAppUpdateOnWorkerQueue(bool firstOpen);
     void reportStoredCampaignEventOnWorkerQueue(std::optional<std::int64_t> clickTimestampMillis);
     void reportSessionStartOnWorkerQueueWithTimestamp(double timestamp, bool appInBackground);
     void processSessionFromEvent(const APMEvent& event);

@@ -1,8 +1,10 @@
+// The metadata header stored with raw events, and its fingerprint.
 #include "measurement/core/raw_event_metadata.h"
 
 #include <algorithm>
 #include <limits>
 
+#include "measurement/foundation/bundle_tags.h"
 #include "measurement/foundation/environment.h"
 #include "measurement/foundation/hashing.h"
 #include "measurement/upload/consent/consent_settings_util.h"
@@ -13,7 +15,9 @@ namespace measurement {
 
 namespace {
 
-int bundleIndex(int tag) { return APMPBMeasurementBundleFieldIndex(tag); }
+using namespace bundle_tag;
+
+int bundleIndex(int tag) { return bundleFieldIndex(tag); }
 
 void setText(APMPBMeasurementBundle& header, int tag, const std::string& text) {
     if (!text.empty()) NANOSetString(header, bundleIndex(tag), text);
@@ -22,9 +26,7 @@ void setText(APMPBMeasurementBundle& header, int tag, const std::string& text) {
 // The build version's numbers are 32-bit fields: a larger one is held at
 // the largest that fits rather than wrapped.
 void setVersionNumbers(APMPBMeasurementBundle& header, const std::optional<std::int64_t> (&numbers)[3]) {
-    const int tags[] = {nano_APMPBMeasurementBundle_app_version_major_tag,
-                        nano_APMPBMeasurementBundle_app_version_minor_tag,
-                        nano_APMPBMeasurementBundle_app_version_release_tag};
+    const int tags[] = {kAppVersionMajor, kAppVersionMinor, kAppVersionRelease};
     for (int i = 0; i < 3; ++i) {
         if (!numbers[i]) continue;
         const auto clamped = std::min<std::int64_t>(*numbers[i], std::numeric_limits<std::int32_t>::max());
@@ -68,31 +70,31 @@ void APMAddIdentityToRawEventMetadataSource(APMRawEventMetadataSource& source, A
 APMPBMeasurementBundle APMMakeRawEventMetadata(const APMRawEventMetadataSource& source,
                                                const std::vector<APMUserAttribute>& userAttributes) {
     APMPBMeasurementBundle header;
-    NANOSetInt32(header, bundleIndex(nano_APMPBMeasurementBundle_protocol_version_tag), 1);
+    NANOSetInt32(header, bundleIndex(kProtocolVersion), 1);
     std::vector<APMPBUserAttribute> properties;
     properties.reserve(userAttributes.size());
     for (const auto& attribute : userAttributes) properties.push_back(attribute.protoUserAttribute());
-    NANOSetArray(header, bundleIndex(nano_APMPBMeasurementBundle_user_attributes_tag), properties);
-    NANOSetString(header, bundleIndex(nano_APMPBMeasurementBundle_platform_tag), std::string("ios"));
-    setText(header, nano_APMPBMeasurementBundle_os_version_tag, source.osVersion);
-    setText(header, nano_APMPBMeasurementBundle_device_model_tag, source.deviceModel);
-    setText(header, nano_APMPBMeasurementBundle_user_default_language_tag, source.language);
-    NANOSetInt32(header, bundleIndex(nano_APMPBMeasurementBundle_time_zone_offset_minutes_tag),
+    NANOSetArray(header, bundleIndex(kUserAttributes), properties);
+    NANOSetString(header, bundleIndex(kPlatform), std::string("ios"));
+    setText(header, kOSVersion, source.osVersion);
+    setText(header, kDeviceModel, source.deviceModel);
+    setText(header, kUserDefaultLanguage, source.language);
+    NANOSetInt32(header, bundleIndex(kTimeZoneOffsetMinutes),
                  source.timeZoneOffsetMinutes);
-    setText(header, nano_APMPBMeasurementBundle_dev_cert_hash_tag, source.devCertHash);
-    setText(header, nano_APMPBMeasurementBundle_app_id_tag, source.bundleIdentifier);
-    setText(header, nano_APMPBMeasurementBundle_app_version_tag, source.appVersion);
-    NANOSetInt64(header, bundleIndex(nano_APMPBMeasurementBundle_library_version_at_storage_tag), kAPMLibraryVersion);
+    setText(header, kDevCertHash, source.devCertHash);
+    setText(header, kAppID, source.bundleIdentifier);
+    setText(header, kAppVersion, source.appVersion);
+    NANOSetInt64(header, bundleIndex(kLibraryVersionAtStorage), kAPMLibraryVersion);
     if (!source.advertisingAppID.empty()) {
-        setText(header, nano_APMPBMeasurementBundle_advertising_app_id_tag, source.advertisingAppID);
+        setText(header, kAdvertisingAppID, source.advertisingAppID);
     } else {
-        setText(header, nano_APMPBMeasurementBundle_measurement_app_id_tag, source.measurementAppID);
+        setText(header, kMeasurementAppID, source.measurementAppID);
     }
-    setText(header, nano_APMPBMeasurementBundle_installation_id_tag, source.installationID);
+    setText(header, kInstallationID, source.installationID);
     setVersionNumbers(header, source.appVersionNumbers);
-    NANOSetString(header, bundleIndex(nano_APMPBMeasurementBundle_consent_signals_tag), source.consentSignals);
-    setText(header, nano_APMPBMeasurementBundle_session_stitching_token_tag, source.sessionStitchingToken);
-    setText(header, nano_APMPBMeasurementBundle_consent_diagnostics_tag, source.consentDiagnostics);
+    NANOSetString(header, bundleIndex(kConsentSignals), source.consentSignals);
+    setText(header, kSessionStitchingToken, source.sessionStitchingToken);
+    setText(header, kConsentDiagnostics, source.consentDiagnostics);
     return header;
 }
 

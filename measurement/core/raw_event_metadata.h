@@ -1,5 +1,7 @@
 #pragma once
 
+// The metadata header of raw events: what it records and its fingerprint.
+
 #include <cstdint>
 #include <optional>
 #include <string>

@@ -1,3 +1,4 @@
+// The process's seams: one slot per component, with its neutral default.
 #include "measurement/core/seams.h"
 
 #include <mutex>

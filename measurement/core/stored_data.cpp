@@ -1,3 +1,4 @@
+// Reads back everything the engine has stored, for tools and tests.
 #include "measurement/core/stored_data.h"
 
 #include <limits>

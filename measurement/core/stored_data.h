@@ -1,5 +1,7 @@
 #pragma once
 
+// Everything the engine has stored and not yet uploaded, read back.
+
 #include <optional>
 #include <string>
 #include <vector>

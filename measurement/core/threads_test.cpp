@@ -1,3 +1,4 @@
+// Tests of the engine under real threads: events logged from many threads while it starts.
 #include <doctest/doctest.h>
 
 #include <set>

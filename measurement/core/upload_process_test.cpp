@@ -21,7 +21,7 @@
 #include "measurement/foundation/environment.h"
 #include "measurement/foundation/messages.h"
 #include "measurement/foundation/monitor.h"
-#include "measurement/upload/bundle_fields.h"
+#include "measurement/foundation/bundle_tags.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/foundation/process_info.h"
 #include "platform/foundation/user_defaults.h"

@@ -1,3 +1,4 @@
+// Named one-shot alarms on a dispatch queue.
 #include "measurement/foundation/alarm.h"
 
 #include <cmath>

@@ -1,5 +1,7 @@
 #pragma once
 
+// APMAlarm: a named one-shot timer on a dispatch queue.
+
 #include <functional>
 #include <memory>
 #include <optional>

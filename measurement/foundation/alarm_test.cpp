@@ -1,3 +1,4 @@
+// Tests of the alarms: arming, firing, cancelling and re-arming.
 #include <doctest/doctest.h>
 
 #include <atomic>

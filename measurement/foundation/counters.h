@@ -1,5 +1,7 @@
 #pragma once
 
+// Counters that wrap to zero instead of overflowing.
+
 #include <cstdint>
 #include <limits>
 

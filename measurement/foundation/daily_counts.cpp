@@ -1,3 +1,4 @@
+// The per-day event counters and the day they belong to.
 #include "measurement/foundation/daily_counts.h"
 
 #include <cmath>

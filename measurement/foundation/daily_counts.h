@@ -1,5 +1,7 @@
 #pragma once
 
+// APMDailyCounts: the engine's per-day event counters.
+
 #include <cstdint>
 
 namespace measurement {

@@ -1,3 +1,4 @@
+// Checks of names, values and lengths.
 #include "measurement/foundation/data_type_validator.h"
 
 #include <cmath>

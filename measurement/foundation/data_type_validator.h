@@ -1,5 +1,7 @@
 #pragma once
 
+// Checks of names, values and lengths used by event and property validation.
+
 #include <cstddef>
 #include <string>
 

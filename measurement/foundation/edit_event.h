@@ -1,5 +1,7 @@
 #pragma once
 
+// The event as event-editing programs see and return it.
+
 #include <string>
 
 #include "platform/foundation/value.h"

@@ -1,3 +1,4 @@
+// The platform environment as the engine reads it: bundle, device, launch arguments.
 #include "measurement/foundation/environment.h"
 
 #include <atomic>

@@ -1,5 +1,7 @@
 #pragma once
 
+// The platform environment: service property list, Info.plist, device and OS.
+
 #include <memory>
 #include <optional>
 #include <string>

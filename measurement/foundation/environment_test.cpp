@@ -1,3 +1,4 @@
+// Tests of the environment reads: property lists, versions and service address.
 #include <doctest/doctest.h>
 
 #include <cstdlib>
@@ -46,7 +47,7 @@ TEST_CASE("the application's service property list") {
         CHECK_FALSE(APMMeasurementServiceBaseURL());
 
         writePlist(dir / "RozedaService-Info.plist",
-                   Value(Value::Dictionary{{"ROZEDA_APP_ID", "1:1:ios:1"},
+                   Value(Value::Dictionary{{"ROZEDA_APP_ID", "velmora-test-one"},
                                            {"MEASUREMENT_SERVICE_BASE_URL", "http://127.0.0.1:8080"}}));
         CHECK(APMMeasurementServiceBaseURL() == "http://127.0.0.1:8080");
 
@@ -57,7 +58,7 @@ TEST_CASE("the application's service property list") {
         testsupport::TempDir dir;
         MainBundleAt bundle(dir.path());
         writePlist(dir / "RozedaService-Info.plist",
-                   Value(Value::Dictionary{{"ROZEDA_APP_ID", "1:1:ios:1"},
+                   Value(Value::Dictionary{{"ROZEDA_APP_ID", "velmora-test-one"},
                                            {"MEASUREMENT_SERVICE_BASE_URL", "http://127.0.0.1:8080"}}));
         ::setenv(kAPMMeasurementServiceURLVariable, "http://127.0.0.1:9", 1);
         CHECK(APMMeasurementServiceBaseURL() == "http://127.0.0.1:9");

@@ -1,3 +1,4 @@
+// The engine's event record and its message form.
 #include "measurement/foundation/event.h"
 
 #include "measurement/foundation/names.h"

@@ -1,5 +1,7 @@
 #pragma once
 
+// APMEvent: the engine's event record.
+
 #include <optional>
 #include <string>
 

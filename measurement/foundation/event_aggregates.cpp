@@ -1,3 +1,4 @@
+// Per-event aggregates and their database row form.
 #include "measurement/foundation/event_aggregates.h"
 
 #include "measurement/foundation/counters.h"

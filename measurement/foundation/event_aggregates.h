@@ -1,5 +1,7 @@
 #pragma once
 
+// APMEventAggregates: counts and sampling state per event name.
+
 #include <cstdint>
 #include <optional>
 #include <string>

@@ -1,3 +1,4 @@
+// Checks and trimming of event parameters.
 #include "measurement/foundation/event_parameters.h"
 
 #include <optional>

@@ -1,5 +1,7 @@
 #pragma once
 
+// Checks and trimming of event parameters, with their failure codes.
+
 #include <cstddef>
 #include <string>
 

@@ -1,3 +1,4 @@
+// MD5 digests and the values taken from them.
 #include "measurement/foundation/hashing.h"
 
 #include <openssl/evp.h>

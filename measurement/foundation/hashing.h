@@ -1,5 +1,7 @@
 #pragma once
 
+// Digests: MD5, its hex text and its 64 least significant bits.
+
 #include <cstdint>
 #include <optional>
 #include <string>

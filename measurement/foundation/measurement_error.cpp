@@ -1,3 +1,4 @@
+// Measurement errors and their monitor context.
 #include "measurement/foundation/measurement_error.h"
 
 namespace measurement {

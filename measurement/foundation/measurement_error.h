@@ -1,5 +1,7 @@
 #pragma once
 
+// APMError: the engine's error domain, codes and context.
+
 #include <optional>
 #include <string>
 #include <string_view>

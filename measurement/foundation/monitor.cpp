@@ -1,3 +1,4 @@
+// The monitor: console lines, levels and the health-monitor sample.
 #include "measurement/foundation/monitor.h"
 
 #include <algorithm>

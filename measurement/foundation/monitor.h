@@ -1,5 +1,7 @@
 #pragma once
 
+// APMMonitor: the engine's one diagnostic log.
+
 #include <cstdint>
 #include <functional>
 #include <memory>

@@ -1,3 +1,4 @@
+// Tests of the monitor: levels, console lines and sampling.
 #include <doctest/doctest.h>
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Tables of reserved, internal and public event and property names.
 #include "measurement/foundation/names.h"
 
 

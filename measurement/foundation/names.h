@@ -1,5 +1,7 @@
 #pragma once
 
+// Public and internal names of events, parameters and user properties.
+
 #include <map>
 #include <optional>
 #include <set>

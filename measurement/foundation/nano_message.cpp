@@ -1,3 +1,4 @@
+// The message layer over nanopb: storage, copies, encoding and field access.
 #include "measurement/foundation/nano_message.h"
 
 #include <pb_common.h>

@@ -1,5 +1,7 @@
 #pragma once
 
+// NANOMessage: protocol-buffer messages and their generic field accessors.
+
 #include <pb.h>
 
 #include <cstddef>

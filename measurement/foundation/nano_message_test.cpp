@@ -1,3 +1,4 @@
+// Tests of the message layer: round trips, copies, nesting limits and accessors.
 #include <doctest/doctest.h>
 #include <pb_common.h>
 
@@ -300,7 +301,7 @@ TEST_CASE("nested messages, large strings and long repeated fields round-trip") 
         NANOSetArray(audience, 2, std::vector<APMPBEventFilter>{filter});
 
         APMPBMeasurementConfig config;
-        NANOSetString(config, 1, "1:461025:ios:7c3e9a1f52d84b60");
+        NANOSetString(config, 1, "velmora-bernoulli-ios");
         NANOSetArray(config, 5, std::vector<APMPBAudience>{audience});
         NANOSetArray(config, 8, std::vector<APMPBProgram>{program});
 
@@ -411,9 +412,9 @@ TEST_CASE("bytes that nest messages too deeply give no message instead of exhaus
         const NANOBytes config = lengthDelimited(0x4a, lengthDelimited(0x0a, nestedEntities(100'000)));
         CHECK_FALSE(APMPBMeasurementConfig::initWithBuffer(config));
         APMPBMeasurementConfig kept;
-        NANOSetString(kept, 1, std::string("1:461025:ios:7c3e9a1f52d84b60"));
+        NANOSetString(kept, 1, std::string("velmora-bernoulli-ios"));
         CHECK_FALSE(kept.decodeBuffer(config.data(), config.size()));
-        CHECK(NANOGetString(kept, 1) == "1:461025:ios:7c3e9a1f52d84b60");
+        CHECK(NANOGetString(kept, 1) == "velmora-bernoulli-ios");
     }
     SUBCASE("deep bytes in a field the message does not know are skipped, not followed") {
         // Tag 15 is no field of an event.

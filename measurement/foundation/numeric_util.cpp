@@ -1,3 +1,4 @@
+// Exact decimal numbers parsed from text, and the secure random source.
 #include "measurement/foundation/numeric_util.h"
 
 #include <openssl/rand.h>

@@ -1,5 +1,7 @@
 #pragma once
 
+// Numeric helpers: exact decimal numbers and the secure random source.
+
 #include <compare>
 #include <cstdint>
 #include <optional>

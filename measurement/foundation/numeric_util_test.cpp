@@ -1,3 +1,4 @@
+// Tests of the numeric helpers.
 #include <doctest/doctest.h>
 
 #include <set>

@@ -1,3 +1,4 @@
+// APMValue: conversions, comparisons and message form.
 #include "measurement/foundation/parameter_value.h"
 
 #include <cmath>

@@ -1,5 +1,7 @@
 #pragma once
 
+// APMValue: the typed value of event parameters and user properties.
+
 #include <cstdint>
 #include <map>
 #include <memory>

@@ -1,5 +1,7 @@
 #pragma once
 
+// APMRawEventData: a raw event as the database stores it.
+
 #include <cstdint>
 
 #include "measurement/foundation/event.h"

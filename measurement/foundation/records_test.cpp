@@ -1,3 +1,4 @@
+// Tests of the records: events, aggregates, daily counts and user properties.
 #include <doctest/doctest.h>
 
 #include <cmath>

@@ -1,3 +1,4 @@
+// The measurement worker queue and its identified blocks.
 #include "measurement/foundation/scheduler.h"
 
 #include <algorithm>

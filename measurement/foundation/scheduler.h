@@ -1,5 +1,7 @@
 #pragma once
 
+// APMScheduler: the measurement worker queue.
+
 #include <functional>
 #include <memory>
 #include <string>

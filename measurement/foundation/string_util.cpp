@@ -1,3 +1,4 @@
+// String helpers: bit flags in text, URL argument unescaping and query strings.
 #include "measurement/foundation/string_util.h"
 
 #include <algorithm>

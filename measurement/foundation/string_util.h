@@ -1,5 +1,7 @@
 #pragma once
 
+// String helpers: bit flags in text and URL arguments.
+
 #include <cstdint>
 #include <map>
 #include <optional>

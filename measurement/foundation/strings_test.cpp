@@ -1,3 +1,4 @@
+// Tests of the string, text and digest helpers.
 #include <doctest/doctest.h>
 
 #include <cstring>

@@ -1,3 +1,4 @@
+// UTF-8 text measured and cut in UTF-16 code units.
 #include "measurement/foundation/text.h"
 
 #include <vector>

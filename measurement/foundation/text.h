@@ -1,5 +1,7 @@
 #pragma once
 
+// UTF-8 text measured in UTF-16 code units, as the platform counts.
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>

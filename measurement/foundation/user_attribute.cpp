@@ -1,3 +1,4 @@
+// User properties and their message form.
 #include "measurement/foundation/user_attribute.h"
 
 #include "measurement/foundation/event.h"

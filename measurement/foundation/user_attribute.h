@@ -1,5 +1,7 @@
 #pragma once
 
+// APMUserAttribute: a user property record.
+
 #include <string>
 
 #include "measurement/foundation/messages.h"

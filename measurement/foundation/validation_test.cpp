@@ -1,3 +1,4 @@
+// Tests of name and value validation.
 #include <doctest/doctest.h>
 
 #include "measurement/foundation/data_type_validator.h"

@@ -1,3 +1,4 @@
+// Array methods of the script runtime.
 #include <cmath>
 
 #include "measurement/script/command_support.h"
@@ -11,8 +12,11 @@ using namespace commands;
 bool isPresent(const APMPArrayValue& array, std::size_t i) { return i < array.count() && !array.slots()[i]->isHole(); }
 
 // The element list element, index, array handed to callbacks.
-APMPValueList callbackArguments(APMPArrayValue& array, std::size_t i) {
-    return {array.slots()[i], APMPNumber(static_cast<double>(i)), APMPValueRef(&array)};
+void callbackArguments(APMPValueList& list, APMPArrayValue& array, std::size_t i) {
+    list.clear();
+    list.push_back(array.slots()[i]);
+    list.push_back(APMPNumber(static_cast<double>(i)));
+    list.emplace_back(&array);
 }
 
 // The callback walk of every, some, filter, map and forEach: the length is
@@ -27,10 +31,12 @@ bool walk(APMPArrayValue& array, const APMPValueList& arguments, APMPScope& scop
     }
     Ref<APMPFunctionValue> callback(&asFunction(arguments[0]));
     const std::size_t n = array.count();
+    APMPArgumentList callArguments;
     for (std::size_t i = 0; i < n; ++i) {
         if (!isPresent(array, i)) continue;
         APMPValueRef element = array.slots()[i];
-        APMPValueRef result = callback->invokeWithArguments(callbackArguments(array, i), scope, error);
+        callbackArguments(callArguments.list(), array, i);
+        APMPValueRef result = callback->invokeWithArguments(callArguments.list(), scope, error);
         if (error) return false;
         if (!step(element, i, result)) break;
         if (error) return false;
@@ -88,7 +94,7 @@ APMPValueRef hasOwnProperty(APMPArrayValue& array, const APMPValueList& argument
     const auto name = arguments[0]->stringValueOrError(error);
     if (error) return APMPUndefined();
     if (name == u"length") return APMPBoolean(true);
-    const bool has = array.hasProperty(*arguments[0], error);
+    const bool has = array.hasProperty(arguments[0], error);
     return error ? APMPUndefined() : APMPBoolean(has);
 }
 
@@ -101,7 +107,7 @@ APMPValueRef indexOf(APMPArrayValue& array, const APMPValueList& arguments, APMP
     if (error) return APMPUndefined();
     if (start >= length) return APMPNumber(-1);
     if (start < 0) start = std::max(start + length, 0.0);
-    const long index = array.indexOfValue(*searchValue(arguments), start, error);
+    const long index = array.indexOfValue(searchValue(arguments), start, error);
     return error ? APMPUndefined() : APMPNumber(static_cast<double>(index));
 }
 
@@ -117,7 +123,7 @@ APMPValueRef lastIndexOf(APMPArrayValue& array, const APMPValueList& arguments, 
     if (start < 0) start += length;
     if (start < 0) return APMPNumber(-1);
     start = std::min(start, length - 1);
-    const long index = array.lastIndexOfValue(*searchValue(arguments), start, error);
+    const long index = array.lastIndexOfValue(searchValue(arguments), start, error);
     return error ? APMPUndefined() : APMPNumber(static_cast<double>(index));
 }
 
@@ -168,6 +174,7 @@ APMPValueRef fold(APMPArrayValue& array, const APMPValueList& arguments, APMPSco
         if (arguments[1]->isControl()) return fail(error, kAPMPErrorArgumentKind);
         accumulator = arguments[1];
     }
+    APMPArgumentList callArguments;
     for (std::size_t step = 0; step < n; ++step) {
         const std::size_t i = Right ? n - 1 - step : step;
         if (!isPresent(array, i)) continue;
@@ -175,9 +182,13 @@ APMPValueRef fold(APMPArrayValue& array, const APMPValueList& arguments, APMPSco
             accumulator = array.slots()[i];
             continue;
         }
-        APMPValueList callArguments{accumulator, array.slots()[i], APMPNumber(static_cast<double>(i)),
-                                    APMPValueRef(&array)};
-        accumulator = callback->invokeWithArguments(callArguments, scope, error);
+        auto& list = callArguments.list();
+        list.clear();
+        list.push_back(accumulator);
+        list.push_back(array.slots()[i]);
+        list.push_back(APMPNumber(static_cast<double>(i)));
+        list.emplace_back(&array);
+        accumulator = callback->invokeWithArguments(list, scope, error);
         if (error) return APMPUndefined();
     }
     if (!accumulator) return fail(error, kAPMPErrorReduceEmptyArray);
@@ -248,7 +259,7 @@ APMPValueRef concat(APMPArrayValue& array, const APMPValueList& arguments, APMPS
     Ref<APMPArrayValue> joined = APMPObjectManager::arrayValueWithArray(array.slots(), scope);
     if (!APMPChargeAllocation(scope, array.count() * sizeof(APMPValueRef), error)) return APMPUndefined();
     for (const auto& argument : arguments) {
-        if (!joined->concat(*argument, error)) return APMPUndefined();
+        if (!joined->concat(argument, error)) return APMPUndefined();
     }
     return joined;
 }
@@ -288,7 +299,12 @@ APMPArrayCommandEvaluator::APMPArrayCommandEvaluator()
 APMPValueRef APMPArrayCommandEvaluator::evaluateCommand(const std::u16string& name, APMPArrayValue& array,
                                                         const APMPValueList& arguments, APMPScope& scope,
                                                         ScriptError& error) const {
-    return dispatchMethod(_handlers, name, array, arguments, scope, error);
+    return dispatchMethod(handlerFor(name), array, arguments, scope, error);
+}
+
+APMPArrayCommandEvaluator::Handler APMPArrayCommandEvaluator::handlerFor(const std::u16string& name) const {
+    const auto it = _handlers.find(name);
+    return it == _handlers.end() ? nullptr : it->second;
 }
 
 }  // namespace measurement

@@ -1,8 +1,10 @@
+// Array values: elements, length and string form.
 #include <algorithm>
 #include <cmath>
 #include <optional>
 
 #include "measurement/script/command_families.h"
+#include "measurement/script/evaluator.h"
 #include "measurement/script/object_manager.h"
 #include "measurement/script/object_values.h"
 #include "measurement/script/runtime_helpers.h"
@@ -42,7 +44,7 @@ std::u16string APMPArrayValue::stringValueWithSeparator(const std::u16string& se
     std::size_t charged = 0;
     for (std::size_t i = 0; i < _elements.size(); ++i) {
         if (i > 0) out += separator;
-        const APMPRuntimeValue& element = *_elements[i];
+        const APMPValueRef& element = _elements[i];
         if (!element.isHole() && !element.isNullOrUndefined()) {
             out += element.stringValueOrError(error);
             if (error) break;
@@ -71,13 +73,13 @@ double APMPArrayValue::doubleValueOrError(ScriptError& error) const {
 APMPValueRef APMPArrayValue::applyWithName(const std::u16string& name, const APMPValueList& arguments,
                                            APMPScope& scope, ScriptError& error) {
     APMPValueRef result;
-    if (invokeOwnFunction(name, arguments, scope, error, result)) return result;
+    if (invokeOwnFunction(APMPName(name), arguments, scope, error, result)) return result;
     return APMPArrayCommandEvaluator::sharedInstance().evaluateCommand(name, *this, arguments, scope, error);
 }
 
 namespace {
 
-bool isLengthKey(const APMPRuntimeValue& key) {
+bool isLengthKey(const APMPValueRef& key) {
     return key.isString() && valueAs<APMPStringValue>(key).value() == u"length";
 }
 
@@ -90,7 +92,7 @@ struct ArrayKey {
     std::u16string name;
 };
 
-bool resolveKey(const APMPRuntimeValue& key, ArrayKey& resolved, ScriptError& error) {
+bool resolveKey(const APMPValueRef& key, ArrayKey& resolved, ScriptError& error) {
     if (!key.isNumber()) {
         resolved.name = key.stringValueOrError(error);
         if (error) return false;
@@ -99,14 +101,14 @@ bool resolveKey(const APMPRuntimeValue& key, ArrayKey& resolved, ScriptError& er
     if (APMPIsArrayIndex(key, &index)) {
         resolved.index = index;
     } else if (key.isNumber()) {
-        resolved.name = formatScriptNumber(valueAs<APMPNumberValue>(key).value());
+        resolved.name = formatScriptNumber(key.numberValue());
     }
     return true;
 }
 
 }  // namespace
 
-bool APMPArrayValue::hasProperty(const APMPRuntimeValue& key, ScriptError& error) const {
+bool APMPArrayValue::hasProperty(const APMPValueRef& key, ScriptError& error) const {
     ArrayKey resolved;
     if (!resolveKey(key, resolved, error)) return false;
     if (!resolved.index) return _propertyMap.hasName(resolved.name);
@@ -114,7 +116,7 @@ bool APMPArrayValue::hasProperty(const APMPRuntimeValue& key, ScriptError& error
     return index < static_cast<double>(_elements.size()) && !_elements[static_cast<std::size_t>(index)]->isHole();
 }
 
-APMPValueRef APMPArrayValue::valueForProperty(const APMPRuntimeValue& key, ScriptError& error) const {
+APMPValueRef APMPArrayValue::valueForProperty(const APMPValueRef& key, ScriptError& error) const {
     if (isLengthKey(key)) return APMPNumber(static_cast<double>(_elements.size()));
     ArrayKey resolved;
     if (!resolveKey(key, resolved, error)) return APMPUndefined();
@@ -137,10 +139,10 @@ bool APMPArrayValue::setLength(double length, ScriptError& error) {
     return true;
 }
 
-bool APMPArrayValue::setValue(APMPValueRef value, const APMPRuntimeValue& key, ScriptError& error) {
+bool APMPArrayValue::setValue(APMPValueRef value, const APMPValueRef& key, ScriptError& error) {
     if (isLengthKey(key)) {
         double length = 0;
-        if (!APMPIsArrayIndex(*value, &length)) {
+        if (!APMPIsArrayIndex(value, &length)) {
             error.fail(kAPMPErrorInvalidArrayLength);
             return false;
         }
@@ -160,7 +162,7 @@ bool APMPArrayValue::setValue(APMPValueRef value, const APMPRuntimeValue& key, S
     return true;
 }
 
-bool APMPArrayValue::removeValueForProperty(const APMPRuntimeValue& key, ScriptError& error) {
+bool APMPArrayValue::removeValueForProperty(const APMPValueRef& key, ScriptError& error) {
     ArrayKey resolved;
     if (!resolveKey(key, resolved, error)) return false;
     if (!resolved.index) {
@@ -173,7 +175,7 @@ bool APMPArrayValue::removeValueForProperty(const APMPRuntimeValue& key, ScriptE
 
 APMPValueList APMPArrayValue::allPropertyNames() const {
     APMPValueList names;
-    for (auto& name : _propertyMap.allNames()) names.push_back(APMPString(std::move(name)));
+    _propertyMap.appendNames(names);
     for (std::size_t i = 0; i < _elements.size(); ++i) {
         if (!_elements[i]->isHole()) names.push_back(APMPString(formatScriptNumber(static_cast<double>(i))));
     }
@@ -207,7 +209,7 @@ APMPValueList APMPArrayValue::spliceFrom(double start, double deleteCount, const
     return removed;
 }
 
-bool APMPArrayValue::concat(const APMPRuntimeValue& value, ScriptError& error) {
+bool APMPArrayValue::concat(const APMPValueRef& value, ScriptError& error) {
     if (value.isControl()) {
         error.fail(kAPMPErrorArgumentKind);
         return false;
@@ -219,7 +221,7 @@ bool APMPArrayValue::concat(const APMPRuntimeValue& value, ScriptError& error) {
         return true;
     }
     if (!reserveSlots(_elements.size() + 1, error)) return false;
-    _elements.push_back(APMPValueRef(const_cast<APMPRuntimeValue*>(&value)));
+    _elements.push_back(value);
     return true;
 }
 
@@ -253,20 +255,20 @@ std::size_t APMPArrayValue::prependElements(const APMPValueList& values, ScriptE
     return _elements.size();
 }
 
-long APMPArrayValue::indexOfValue(const APMPRuntimeValue& value, double fromIndex, ScriptError& error) const {
+long APMPArrayValue::indexOfValue(const APMPValueRef& value, double fromIndex, ScriptError& error) const {
     for (std::size_t i = APMPClampToSize(fromIndex, _elements.size()); i < _elements.size(); ++i) {
-        const bool equal = APMPStrictEquals(*_elements[i], value, error);
+        const bool equal = APMPStrictEquals(_elements[i], value, error);
         if (error) return -1;
         if (equal) return static_cast<long>(i);
     }
     return -1;
 }
 
-long APMPArrayValue::lastIndexOfValue(const APMPRuntimeValue& value, double fromIndex, ScriptError& error) const {
+long APMPArrayValue::lastIndexOfValue(const APMPValueRef& value, double fromIndex, ScriptError& error) const {
     if (_elements.empty() || !(fromIndex >= 0)) return -1;
     std::size_t i = APMPClampToSize(fromIndex, _elements.size() - 1);
     for (;; --i) {
-        const bool equal = APMPStrictEquals(*_elements[i], value, error);
+        const bool equal = APMPStrictEquals(_elements[i], value, error);
         if (error) return -1;
         if (equal) return static_cast<long>(i);
         if (i == 0) return -1;
@@ -289,7 +291,8 @@ public:
         if (a->isHole() || b->isHole()) return a->isHole() && !b->isHole();
         if (a->isUndefined() || b->isUndefined()) return a->isUndefined() && !b->isUndefined();
         if (compare_) {
-            APMPValueRef result = compare_->invokeWithArguments({a, b}, scope_, error_);
+            arguments_.list().assign({a, b});
+            APMPValueRef result = compare_->invokeWithArguments(arguments_.list(), scope_, error_);
             if (error_) return false;
             const double order = result->doubleValueOrError(error_);
             return !error_ && order > 0;
@@ -304,6 +307,7 @@ private:
     APMPFunctionValue* compare_;
     APMPScope& scope_;
     ScriptError& error_;
+    APMPArgumentList arguments_;
 };
 
 // A bottom-up merge sort: safe with comparison functions that are not
@@ -336,7 +340,9 @@ bool APMPArrayValue::sortUsingFunctionValue(APMPFunctionValue* compare, APMPScop
 
 void APMPArrayValue::markChildren(std::vector<APMPMarkable*>& work) {
     APMPCollectableValue::markChildren(work);
-    for (const auto& element : _elements) work.push_back(element.get());
+    for (const auto& element : _elements) {
+        if (APMPRuntimeValue* object = element.get()) work.push_back(object);
+    }
 }
 
 void APMPArrayValue::releaseContents() {

@@ -1,5 +1,7 @@
 #pragma once
 
+// The command families and their registration by code.
+
 #include <string>
 #include <unordered_map>
 
@@ -54,6 +56,8 @@ public:
     static const APMPArrayCommandEvaluator& sharedInstance();
     APMPValueRef evaluateCommand(const std::u16string& name, APMPArrayValue& array, const APMPValueList& arguments,
                                  APMPScope& scope, ScriptError& error) const;
+    // The handler of a method name, or nullptr.
+    Handler handlerFor(const std::u16string& name) const;
 
 private:
     APMPArrayCommandEvaluator();
@@ -68,6 +72,8 @@ public:
     static const APMPStringCommandEvaluator& sharedInstance();
     APMPValueRef evaluateCommand(const std::u16string& name, const std::u16string& string,
                                  const APMPValueList& arguments, APMPScope& scope, ScriptError& error) const;
+    // The handler of a method name, or nullptr.
+    Handler handlerFor(const std::u16string& name) const;
 
 private:
     APMPStringCommandEvaluator();

@@ -1,3 +1,7 @@
+// The control family: method calls, blocks and statement lists, break,
+// continue and return, functions, sequences, if, switch and the
+// conditional expression.
+
 #include "measurement/script/command_support.h"
 
 namespace measurement {
@@ -8,10 +12,44 @@ using namespace commands;
 
 APMPValueRef methodCall(const APMPValueList& arguments, APMPScope& scope, ScriptError& error) {
     if (!APMPCheckArgumentCount(arguments, 3, error)) return APMPUndefined();
-    const APMPValueList values = APMPEvaluateArguments(arguments, scope, error);
+    APMPArgumentList values;
+    APMPEvaluateArgumentsInto(arguments, scope, error, values.list());
     if (error) return APMPUndefined();
-    if (!values[1]->isString() || !values[2]->isArray()) return fail(error, kAPMPErrorArgumentKind);
-    return values[0]->applyWithName(asText(values[1]), asArray(values[2]).allElements(), scope, error);
+    const APMPValueList& v = values.list();
+    if (!v[1]->isString() || !v[2]->isArray()) return fail(error, kAPMPErrorArgumentKind);
+    return v[0]->applyWithName(asText(v[1]), asArray(v[2]).allElements(), scope, error);
+}
+
+// A method call whose argument list is an array literal takes the
+// literal's evaluated arguments as they are: the array it would make (and
+// pay for) is read only for its elements.
+APMPValueRef methodCallDirect(const APMPStatementValue& statement, APMPScope& scope, ScriptError& error) {
+    const APMPValueRef* arguments = statement.arguments().data();
+    const APMPValueRef receiver = evaluate(arguments[0], scope, error);
+    if (error) return APMPUndefined();
+    APMPValueRef holder;
+    const APMPValueRef& name = evaluateRef(arguments[1], holder, scope, error);
+    if (error) return APMPUndefined();
+    APMPArgumentList elements;
+    if (isRunBy(arguments[2], runArrayLiteral)) {
+        const auto& literal = valueAs<APMPStatementValue>(arguments[2]);
+        APMPBudget* budget = scope.budget();
+        if (budget && !budget->countInstruction(error)) return APMPUndefined();
+        APMPNestingGuard nesting(budget, error);
+        if (!nesting.ok()) return APMPUndefined();
+        APMPEvaluateArgumentsInto(literal.arguments(), scope, error, elements.list());
+        if (error) return APMPUndefined();
+        if (!APMPChargeAllocation(scope, elements.list().size() * sizeof(APMPValueRef), error)) {
+            return APMPUndefined();
+        }
+    } else {
+        const APMPValueRef list = evaluate(arguments[2], scope, error);
+        if (error) return APMPUndefined();
+        if (!name.isString() || !list.isArray()) return fail(error, kAPMPErrorArgumentKind);
+        elements.list() = asArray(list).allElements();
+    }
+    if (!name.isString()) return fail(error, kAPMPErrorArgumentKind);
+    return receiver.applyWithName(asText(name), elements.list(), scope, error);
 }
 
 APMPValueRef block(const APMPValueList& arguments, APMPScope& scope, ScriptError& error) {
@@ -31,16 +69,14 @@ APMPValueRef continueCommand(const APMPValueList& arguments, APMPScope&, ScriptE
 
 APMPValueRef statementList(const APMPValueList& arguments, APMPScope& scope, ScriptError& error) {
     if (!APMPCheckArgumentCount(arguments, 1, error)) return APMPUndefined();
-    APMPValueRef list = evaluate(arguments[0], scope, error);
-    if (error) return APMPUndefined();
-    if (!list->isArray()) return fail(error, kAPMPErrorArgumentKind);
-    return runElements(asArray(list), scope, error);
+    return runStatementList(arguments[0], scope, error, kAPMPErrorArgumentKind);
 }
 
-Ref<APMPFunctionValue> makeFunction(const APMPValueList& arguments, APMPScope& scope, ScriptError& error) {
+Ref<APMPFunctionValue> makeFunction(const APMPValueList& arguments, APMPScope& scope, ScriptError& error,
+                                    Ref<APMPStringValue>& name) {
     if (!APMPCheckMinimumArgumentCount(arguments, 2, error)) return nullptr;
     // The name is taken as written, never evaluated.
-    auto name = arguments[0]->stringValueOrError(error);
+    name = nameOf(arguments[0], error);
     if (error) return nullptr;
     APMPValueRef parameterList = evaluate(arguments[1], scope, error);
     if (error) return nullptr;
@@ -48,26 +84,28 @@ Ref<APMPFunctionValue> makeFunction(const APMPValueList& arguments, APMPScope& s
         error.fail(kAPMPErrorArgumentKind);
         return nullptr;
     }
-    std::vector<std::u16string> parameters;
+    std::vector<Ref<APMPStringValue>> parameters;
     for (const auto& parameter : asArray(parameterList).allElements()) {
-        parameters.push_back(parameter->stringValueOrError(error));
+        parameters.push_back(nameOf(parameter, error));
         if (error) return nullptr;
     }
     APMPValueList statements(arguments.begin() + 2, arguments.end());
-    return APMPObjectManager::functionValueWithFunctionName(std::move(name), std::move(parameters),
+    return APMPObjectManager::functionValueWithFunctionName(name->value(), std::move(parameters),
                                                             std::move(statements), Ref<APMPScope>(&scope));
 }
 
 APMPValueRef functionExpression(const APMPValueList& arguments, APMPScope& scope, ScriptError& error) {
-    Ref<APMPFunctionValue> function = makeFunction(arguments, scope, error);
+    Ref<APMPStringValue> name;
+    Ref<APMPFunctionValue> function = makeFunction(arguments, scope, error, name);
     if (error) return APMPUndefined();
     return function;
 }
 
 APMPValueRef functionDeclaration(const APMPValueList& arguments, APMPScope& scope, ScriptError& error) {
-    Ref<APMPFunctionValue> function = makeFunction(arguments, scope, error);
+    Ref<APMPStringValue> name;
+    Ref<APMPFunctionValue> function = makeFunction(arguments, scope, error, name);
     if (error) return APMPUndefined();
-    scope.setValue(function, function->functionName());
+    scope.setValue(function, APMPName(*name));
     return function;
 }
 
@@ -90,10 +128,7 @@ APMPValueRef ifCommand(const APMPValueList& arguments, APMPScope& scope, ScriptE
     if (error) return APMPUndefined();
     const std::size_t branch = condition ? 1 : 2;
     if (branch >= arguments.size()) return APMPUndefined();
-    APMPValueRef result = evaluate(arguments[branch], scope, error);
-    if (error) return APMPUndefined();
-    if (result->isArray()) return runElements(asArray(result), scope, error);
-    return result;
+    return runStatementList(arguments[branch], scope, error, 0);
 }
 
 APMPValueRef conditional(const APMPValueList& arguments, APMPScope& scope, ScriptError& error) {
@@ -110,9 +145,10 @@ APMPValueRef statementListLiteral(const APMPValueList& arguments, APMPScope& sco
 
 APMPValueRef returnCommand(const APMPValueList& arguments, APMPScope& scope, ScriptError& error) {
     if (!APMPCheckMaximumArgumentCount(arguments, 1, error)) return APMPUndefined();
-    const APMPValueList values = APMPEvaluateArguments(arguments, scope, error);
+    if (arguments.empty()) return APMPControlValue::returnValueWithData(APMPUndefined());
+    APMPValueRef value = evaluate(arguments[0], scope, error);
     if (error) return APMPUndefined();
-    return APMPControlValue::returnValueWithData(values.empty() ? APMPUndefined() : values[0]);
+    return APMPControlValue::returnValueWithData(std::move(value));
 }
 
 // The result of one switch clause: nothing to stop, or what the switch
@@ -125,8 +161,10 @@ bool clauseEnds(const APMPValueRef& result, APMPValueRef& yield) {
 
 APMPValueRef switchCommand(const APMPValueList& arguments, APMPScope& scope, ScriptError& error) {
     if (!APMPCheckArgumentCount(arguments, 3, error)) return APMPUndefined();
-    const APMPValueList values = APMPEvaluateArguments(arguments, scope, error);
+    APMPArgumentList evaluated;
+    APMPEvaluateArgumentsInto(arguments, scope, error, evaluated.list());
     if (error) return APMPUndefined();
+    const APMPValueList& values = evaluated.list();
     if (!values[1]->isArray() || !values[2]->isArray()) return fail(error, kAPMPErrorArgumentCount);
     const APMPValueList cases = asArray(values[1]).allElements();
     const APMPValueList bodies = asArray(values[2]).allElements();
@@ -138,7 +176,7 @@ APMPValueRef switchCommand(const APMPValueList& arguments, APMPScope& scope, Scr
         if (!matched) {
             APMPValueRef candidate = evaluate(cases[i], scope, error);
             if (error) return APMPUndefined();
-            matched = APMPStrictEquals(*candidate, *values[0], error);
+            matched = APMPStrictEquals(candidate, values[0], error);
             if (error) return APMPUndefined();
             if (!matched) continue;
         }
@@ -156,8 +194,16 @@ APMPValueRef switchCommand(const APMPValueList& arguments, APMPScope& scope, Scr
 
 }  // namespace
 
+namespace commands {
+
+APMPValueRef runStatementListLiteral(const APMPStatementValue& statement, APMPScope& scope, ScriptError& error) {
+    return statementListLiteral(statement.arguments(), scope, error);
+}
+
+}  // namespace commands
+
 APMPControlCommandEvaluator::APMPControlCommandEvaluator() : APMPCommandFamily(Mode::Raw) {
-    add(u"2", methodCall);
+    add(u"2", methodCall, {methodCallDirect, exactly<3>});
     add(u"53", block);
     add(u"4", breakCommand);
     add(u"5", statementList);
@@ -167,7 +213,7 @@ APMPControlCommandEvaluator::APMPControlCommandEvaluator() : APMPCommandFamily(M
     add(u"13", sequence);
     add(u"51", functionExpression);
     add(u"22", ifCommand);
-    add(u"46", statementListLiteral);
+    add(u"46", statementListLiteral, {runStatementListLiteral, nullptr});
     add(u"36", returnCommand);
     add(u"38", switchCommand);
     add(u"39", conditional);

@@ -1,3 +1,4 @@
+// Tests of the control commands.
 #include "measurement/script/script_test_support.h"
 
 using measurement::testing::checkCases;

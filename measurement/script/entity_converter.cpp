@@ -1,3 +1,4 @@
+// Program entities to runtime values, and values to and from host objects.
 #include "measurement/script/entity_converter.h"
 
 #include <algorithm>
@@ -22,9 +23,11 @@ constexpr std::uint32_t kNumberEntity = 2;
 constexpr std::uint32_t kBooleanEntity = 3;
 constexpr std::uint32_t kStatementEntity = 4;
 
-APMPValueRef convertEntity(const nano_APMPBRuntimeEntity& entity, ScriptError& error, int depth, int maxDepth);
+APMPValueRef convertEntity(const nano_APMPBRuntimeEntity& entity, APMPProgramLiterals& literals, ScriptError& error,
+                           int depth, int maxDepth);
 
-APMPValueRef convertStatement(const nano_APMPBRuntimeEntity& entity, ScriptError& error, int depth, int maxDepth) {
+APMPValueRef convertStatement(const nano_APMPBRuntimeEntity& entity, APMPProgramLiterals& literals,
+                              ScriptError& error, int depth, int maxDepth) {
     if (entity.name == nullptr) {
         error.fail(kAPMPErrorStatementWithoutName);
         return APMPUndefined();
@@ -32,26 +35,27 @@ APMPValueRef convertStatement(const nano_APMPBRuntimeEntity& entity, ScriptError
     APMPValueList arguments;
     arguments.reserve(entity.entities_count);
     for (pb_size_t i = 0; i < entity.entities_count; ++i) {
-        arguments.push_back(convertEntity(entity.entities[i], error, depth + 1, maxDepth));
+        arguments.push_back(convertEntity(entity.entities[i], literals, error, depth + 1, maxDepth));
         if (error) return APMPUndefined();
     }
-    return makeRef<APMPStatementValue>(utf16FromUTF8(bytesText(entity.name)), std::move(arguments));
+    return makeRef<APMPStatementValue>(literals.stringValue(bytesText(entity.name)), std::move(arguments));
 }
 
-APMPValueRef convertEntity(const nano_APMPBRuntimeEntity& entity, ScriptError& error, int depth, int maxDepth) {
+APMPValueRef convertEntity(const nano_APMPBRuntimeEntity& entity, APMPProgramLiterals& literals, ScriptError& error,
+                           int depth, int maxDepth) {
     if (depth > maxDepth) {
         error.fail(kAPMPErrorUnknownEntity);
         return APMPUndefined();
     }
     switch (entity.has_type ? entity.type : 0) {
         case kStringEntity:
-            return APMPRuntimeEntityConverter::stringValueFromRuntimeEntity(entity);
+            return literals.stringValue(bytesText(entity.string_value));
         case kNumberEntity:
             return APMPRuntimeEntityConverter::numberValueFromRuntimeEntity(entity);
         case kBooleanEntity:
             return APMPRuntimeEntityConverter::booleanValueFromRuntimeEntity(entity);
         case kStatementEntity:
-            return convertStatement(entity, error, depth, maxDepth);
+            return convertStatement(entity, literals, error, depth, maxDepth);
         default:
             error.fail(kAPMPErrorUnknownEntity);
             return APMPUndefined();
@@ -60,9 +64,22 @@ APMPValueRef convertEntity(const nano_APMPBRuntimeEntity& entity, ScriptError& e
 
 }  // namespace
 
+Ref<APMPStringValue> APMPProgramLiterals::stringValue(std::string_view utf8) {
+    auto& value = strings_[utf8];
+    if (!value) value = APMPStringValue::fromUTF8(utf8);
+    return value;
+}
+
 APMPValueRef APMPRuntimeEntityConverter::runtimeValueFromRuntimeEntity(const nano_APMPBRuntimeEntity& entity,
                                                                        ScriptError& error, int maxDepth) {
-    return convertEntity(entity, error, 1, maxDepth);
+    APMPProgramLiterals literals;
+    return convertEntity(entity, literals, error, 1, maxDepth);
+}
+
+APMPValueRef APMPRuntimeEntityConverter::runtimeValueFromRuntimeEntity(const nano_APMPBRuntimeEntity& entity,
+                                                                       APMPProgramLiterals& literals,
+                                                                       ScriptError& error, int maxDepth) {
+    return convertEntity(entity, literals, error, 1, maxDepth);
 }
 
 APMPValueRef APMPRuntimeEntityConverter::stringValueFromRuntimeEntity(const nano_APMPBRuntimeEntity& entity) {
@@ -79,7 +96,8 @@ APMPValueRef APMPRuntimeEntityConverter::booleanValueFromRuntimeEntity(const nan
 
 APMPValueRef APMPRuntimeEntityConverter::statementValueFromRuntimeEntity(const nano_APMPBRuntimeEntity& entity,
                                                                          ScriptError& error, int maxDepth) {
-    return convertStatement(entity, error, 1, maxDepth);
+    APMPProgramLiterals literals;
+    return convertStatement(entity, literals, error, 1, maxDepth);
 }
 
 namespace {
@@ -127,7 +145,7 @@ APMPValueRef fromHost(const platform::Value& object, APMPScope& scope, ScriptErr
 // Values being converted: a value met again inside itself is a cycle.
 class HostConversion {
 public:
-    std::optional<platform::Value> convert(const APMPRuntimeValue& value, ScriptError& error) {
+    std::optional<platform::Value> convert(const APMPValueRef& value, ScriptError& error) {
         switch (value.kind()) {
             case APMPValueKind::Null:
                 return std::nullopt;
@@ -152,7 +170,7 @@ public:
         if (!enter(&map, error)) return std::nullopt;
         platform::Value::Dictionary out;
         for (const auto& name : map.allPropertyNames()) {
-            auto converted = convert(*map.valueForProperty(name), error);
+            auto converted = convert(map.valueForProperty(name), error);
             if (error) break;
             if (converted) out.emplace(utf8FromUTF16(name), std::move(*converted));
         }
@@ -166,7 +184,7 @@ private:
         if (!enter(&array, error)) return std::nullopt;
         platform::Value::Array out;
         for (const auto& element : array.allElements()) {
-            auto converted = convert(*element, error);
+            auto converted = convert(element, error);
             if (error) break;
             if (converted) out.push_back(std::move(*converted));
         }
@@ -198,7 +216,7 @@ APMPValueRef APMPRuntimeEntityConverter::runtimeValueFromNSObject(const platform
     return fromHost(object, scope, error, 0);
 }
 
-std::optional<platform::Value> APMPRuntimeEntityConverter::objectFromRuntimeValue(const APMPRuntimeValue& value,
+std::optional<platform::Value> APMPRuntimeEntityConverter::objectFromRuntimeValue(const APMPValueRef& value,
                                                                                 ScriptError& error) {
     HostConversion conversion;
     auto result = conversion.convert(value, error);

@@ -1,6 +1,10 @@
 #pragma once
 
+// Conversions between program entities, runtime values and host objects.
+
 #include <optional>
+#include <string_view>
+#include <unordered_map>
 
 #include "measurement/foundation/messages.h"
 #include "measurement/script/object_values.h"
@@ -8,12 +12,29 @@
 
 namespace measurement {
 
+// The string literals of one program, by their bytes: every literal of the
+// same text becomes one shared string value, so that a name declared in
+// one statement and read in another is matched by identity. Valid while
+// the entities it was filled from are.
+class APMPProgramLiterals {
+public:
+    Ref<APMPStringValue> stringValue(std::string_view utf8);
+
+private:
+    std::unordered_map<std::string_view, Ref<APMPStringValue>> strings_;
+};
+
 // Program entities to runtime values, and runtime values to and from plain
 // host objects (class operations only).
 class APMPRuntimeEntityConverter {
 public:
     // Entities nested deeper than maxDepth fail with error 12.
     static APMPValueRef runtimeValueFromRuntimeEntity(const nano_APMPBRuntimeEntity& entity, ScriptError& error,
+                                                      int maxDepth = 512);
+    // The same, sharing string literals with the other entities of the
+    // program.
+    static APMPValueRef runtimeValueFromRuntimeEntity(const nano_APMPBRuntimeEntity& entity,
+                                                      APMPProgramLiterals& literals, ScriptError& error,
                                                       int maxDepth = 512);
     static APMPValueRef stringValueFromRuntimeEntity(const nano_APMPBRuntimeEntity& entity);
     static APMPValueRef numberValueFromRuntimeEntity(const nano_APMPBRuntimeEntity& entity);
@@ -28,7 +49,7 @@ public:
                                                  ScriptError& error);
     // Value to host object; no object (nullopt) for null. Cyclic data fails
     // with error 10, data nested beyond the data limit with error 18.
-    static std::optional<platform::Value> objectFromRuntimeValue(const APMPRuntimeValue& value, ScriptError& error);
+    static std::optional<platform::Value> objectFromRuntimeValue(const APMPValueRef& value, ScriptError& error);
     static std::optional<platform::Value> dictionaryFromMapValue(const APMPMapValue& map, ScriptError& error);
 };
 

@@ -1,3 +1,4 @@
+// Random programs run against the runtime's limits.
 #include <doctest/doctest.h>
 
 #include <random>

@@ -1,3 +1,4 @@
+// Tests of the runtime's limits: depth, budget and memory.
 #include <doctest/doctest.h>
 
 #include <algorithm>
@@ -139,7 +140,7 @@ TEST_CASE("allocation is bounded") {
     APMPRuntimeLimits limits;
     limits.maxAllocationBytes = 4096;
     APMPRuntime runtime(limits);
-    const auto bytes = encodeProgram(assemble("(var \"a\") (set \"a\" (array)) (setprop $a 300 1) 1").program);
+    const auto bytes = encodeProgram(assemble("(var \"a\") (set \"a\" (array)) (setprop $a 200 1) 1").program);
     CHECK_FALSE(runProgramBytes(runtime, bytes).error);
     CHECK_FALSE(runProgramBytes(runtime, bytes).error);
     const auto big = encodeProgram(assemble("(setprop $a 1000 1)").program);

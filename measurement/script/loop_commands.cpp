@@ -1,6 +1,12 @@
+// The loop family: the conditional loop, the counted loop with its
+// per-iteration copies, and the key and value loops. A per-iteration scope
+// that nothing captured during its iteration serves the next one, emptied:
+// a fresh scope could not be told apart from it.
+
 #include <algorithm>
 
 #include "measurement/script/command_support.h"
+#include "measurement/script/plain_loop.h"
 #include "measurement/script/script_string.h"
 
 namespace measurement {
@@ -20,7 +26,7 @@ BodyOutcome runBody(const APMPValueList& body, APMPScope& scope, APMPValueRef& r
         return BodyOutcome::Stop;
     }
     if (outcome->isControl()) {
-        const auto type = valueAs<APMPControlValue>(*outcome).type();
+        const auto type = valueAs<APMPControlValue>(outcome).type();
         if (type == APMPControlValue::Type::Break) {
             result = APMPUndefined();
             return BodyOutcome::Stop;
@@ -61,9 +67,9 @@ APMPValueList keysOf(const APMPValueRef& collection, APMPScope& scope, ScriptErr
         }
         case APMPValueKind::Map:
         case APMPValueKind::Function: {
-            auto names = valueAs<APMPObjectValue>(*collection).allPropertyNames();
-            if (!chargeItems(names.size(), scope, error)) break;
-            for (auto& name : names) keys.push_back(APMPString(std::move(name)));
+            const auto& properties = valueAs<APMPObjectValue>(collection).propertyMap();
+            if (!chargeItems(properties.count(), scope, error)) break;
+            properties.appendNames(keys);
             break;
         }
         default:
@@ -89,17 +95,31 @@ APMPValueList valuesOf(const APMPValueRef& collection, APMPScope& scope, ScriptE
 
 enum class Binding { Assign, Constant, Variable };
 
+// A new child of the loop's scope for the next iteration: the previous
+// iteration's scope, emptied, when nothing but the loop holds it.
+void freshIterationScope(Ref<APMPScope>& iteration, APMPScope& parent) {
+    if (iteration && iteration->isUnshared()) {
+        iteration->resetContents();
+        return;
+    }
+    iteration = parent.createChildScope();
+}
+
 template <bool Keys, Binding Bind>
 APMPValueRef itemLoop(const APMPValueList& arguments, APMPScope& scope, ScriptError& error) {
     if (!APMPCheckArgumentCount(arguments, 3, error)) return APMPUndefined();
-    const APMPValueList values = APMPEvaluateArguments(arguments, scope, error);
+    APMPArgumentList evaluated;
+    APMPEvaluateArgumentsInto(arguments, scope, error, evaluated.list());
     if (error) return APMPUndefined();
-    const auto name = values[0]->stringValueOrError(error);
+    const APMPValueList& values = evaluated.list();
+    const Ref<APMPStringValue> nameValue = nameOf(values[0], error);
     if (error) return APMPUndefined();
+    const APMPName name(*nameValue);
     const APMPValueList items = Keys ? keysOf(values[1], scope, error) : valuesOf(values[1], scope, error);
     if (error) return APMPUndefined();
     if (!values[2]->isArray()) return fail(error, kAPMPErrorArgumentKind);
     const APMPValueList body = asArray(values[2]).allElements();
+    Ref<APMPScope> iteration;
     for (const auto& item : items) {
         APMPValueRef result;
         BodyOutcome outcome;
@@ -107,12 +127,8 @@ APMPValueRef itemLoop(const APMPValueList& arguments, APMPScope& scope, ScriptEr
             scope.setValue(item, name);
             outcome = runBody(body, scope, result, error);
         } else {
-            Ref<APMPScope> iteration = scope.createChildScope();
-            if constexpr (Bind == Binding::Constant) {
-                iteration->addImmutableValue(item, name);
-            } else {
-                iteration->addValue(item, name);
-            }
+            freshIterationScope(iteration, scope);
+            iteration->addValue(item, name, Bind == Binding::Constant);
             outcome = runBody(body, *iteration, result, error);
         }
         if (outcome == BodyOutcome::Stop) return result;
@@ -134,6 +150,10 @@ APMPValueRef conditionalLoop(const APMPValueList& arguments, APMPScope& scope, S
     if (!bodyValue->isArray()) return fail(error, kAPMPErrorArgumentKind);
     const APMPValueList body = asArray(bodyValue).allElements();
     APMPValueRef result;
+    if (APMPRunPlainLoop(arguments[0], arguments[1], body, runFirst, scope, result, error) ==
+        APMPPlainLoopOutcome::Ran) {
+        return result;
+    }
     if (runFirst && runBody(body, scope, result, error) == BodyOutcome::Stop) return result;
     while (truth(arguments[0], scope, error)) {
         if (runBody(body, scope, result, error) == BodyOutcome::Stop) return result;
@@ -143,10 +163,16 @@ APMPValueRef conditionalLoop(const APMPValueList& arguments, APMPScope& scope, S
     return APMPUndefined();
 }
 
-Ref<APMPScope> copyLoopVariables(const std::vector<std::u16string>& names, const APMPScope& from, APMPScope& parent) {
-    Ref<APMPScope> iteration = parent.createChildScope();
-    for (const auto& name : names) iteration->addValue(from.valueForName(name), name);
-    return iteration;
+// The next iteration's copies of the loop variables, in a new child of
+// the loop's scope (or the last iteration's scope, emptied, when nothing
+// holds it).
+void copyLoopVariables(const std::vector<Ref<APMPStringValue>>& names, Ref<APMPScope>& iteration,
+                       APMPScope& parent, APMPArgumentList& values) {
+    auto& copies = values.list();
+    copies.clear();
+    for (const auto& name : names) copies.push_back(iteration->valueForName(APMPName(*name)));
+    freshIterationScope(iteration, parent);
+    for (std::size_t i = 0; i < names.size(); ++i) iteration->addValue(std::move(copies[i]), APMPName(*names[i]));
 }
 
 APMPValueRef countedLoop(const APMPValueList& arguments, APMPScope& scope, ScriptError& error) {
@@ -157,18 +183,20 @@ APMPValueRef countedLoop(const APMPValueList& arguments, APMPScope& scope, Scrip
     APMPValueRef bodyValue = evaluate(arguments[3], scope, error);
     if (error) return APMPUndefined();
     if (!bodyValue->isArray()) return fail(error, kAPMPErrorArgumentKind);
-    std::vector<std::u16string> names;
+    std::vector<Ref<APMPStringValue>> names;
     for (const auto& name : asArray(nameList).allElements()) {
-        names.push_back(name->stringValueOrError(error));
+        names.push_back(nameOf(name, error));
         if (error) return APMPUndefined();
     }
     const APMPValueList body = asArray(bodyValue).allElements();
-    Ref<APMPScope> iteration = copyLoopVariables(names, scope, scope);
+    APMPArgumentList copies;
+    Ref<APMPScope> iteration = scope.createChildScope();
+    for (const auto& name : names) iteration->addValue(scope.valueForName(APMPName(*name)), APMPName(*name));
     APMPValueRef result;
     bool go = truth(arguments[1], *iteration, error);
     while (go) {
         if (runBody(body, *iteration, result, error) == BodyOutcome::Stop) return result;
-        iteration = copyLoopVariables(names, *iteration, scope);
+        copyLoopVariables(names, iteration, scope, copies);
         evaluate(arguments[2], *iteration, error);
         if (error) return APMPUndefined();
         go = truth(arguments[1], *iteration, error);

@@ -1,55 +1,9 @@
+// The object manager: resources of one run and garbage collection.
 #include "measurement/script/object_manager.h"
 
 #include <atomic>
 
 namespace measurement {
-
-namespace detail {
-std::atomic<std::int64_t>& liveObjectCounter() {
-    static std::atomic<std::int64_t> count{0};
-    return count;
-}
-}  // namespace detail
-
-std::int64_t APMPLiveObjectCount() { return detail::liveObjectCounter().load(std::memory_order_relaxed); }
-
-const APMPRuntimeLimits& APMPLimitsOf(const APMPBudget* budget) {
-    static const APMPRuntimeLimits defaults;
-    return budget ? budget->limits() : defaults;
-}
-
-void APMPBudget::reset() {
-    instructions_ = 0;
-    allocated_ = 0;
-    regexTime_ = 0;
-}
-
-bool APMPBudget::charge(std::size_t bytes, ScriptError& error) {
-    if (bytes > limits_.maxAllocationBytes - allocated_) {
-        allocated_ = limits_.maxAllocationBytes;
-        error.fail(kAPMPErrorBudgetExhausted);
-        return false;
-    }
-    allocated_ += bytes;
-    return true;
-}
-
-bool APMPBudget::enter(ScriptError& error) {
-    const auto here = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
-    if (depth_ == 0) stackBase_ = here;
-    const std::uintptr_t used = stackBase_ > here ? stackBase_ - here : here - stackBase_;
-    if (depth_ >= limits_.maxNestingDepth || used > limits_.maxStackBytes) {
-        error.fail(kAPMPErrorBudgetExhausted);
-        return false;
-    }
-    ++depth_;
-    return true;
-}
-
-bool APMPBudget::spendRegexTime(std::int32_t units) {
-    regexTime_ += units;
-    return regexTime_ <= limits_.maxRegexTimeUnits;
-}
 
 namespace {
 
@@ -123,14 +77,14 @@ void APMPObjectManager::sweep() {
     // Held while sweeping: releasing one value's contents may free others
     // that are still to be visited; they are freed when the list goes.
     const auto objects = trackedObjects();
-    for (const auto& object : objects) object->sweep(collection_);
+    for (const auto& object : objects) object.get()->sweep(collection_);
     // Nothing counts as marked until the next mark.
     collection_ = newCollectionNumber();
 }
 
 void APMPObjectManager::releaseAll() {
     const auto objects = trackedObjects();
-    for (const auto& object : objects) static_cast<APMPCollectableValue&>(*object).releaseContents();
+    for (const auto& object : objects) static_cast<APMPCollectableValue&>(*object.get()).releaseContents();
 }
 
 std::vector<Ref<APMPMarkable>> APMPObjectManager::roots() const {
@@ -155,6 +109,14 @@ Ref<APMPFunctionValue> APMPObjectManager::functionValueWithFunctionName(std::u16
                                                                        std::vector<std::u16string> parameterNames,
                                                                        APMPValueList statements,
                                                                        const Ref<APMPScope>& definingScope) {
+    return tracked(makeRef<APMPFunctionValue>(std::move(functionName), std::move(parameterNames),
+                                              std::move(statements), definingScope),
+                   *definingScope);
+}
+
+Ref<APMPFunctionValue> APMPObjectManager::functionValueWithFunctionName(
+    std::u16string functionName, std::vector<Ref<APMPStringValue>> parameterNames, APMPValueList statements,
+    const Ref<APMPScope>& definingScope) {
     return tracked(makeRef<APMPFunctionValue>(std::move(functionName), std::move(parameterNames),
                                               std::move(statements), definingScope),
                    *definingScope);

@@ -1,3 +1,4 @@
+// Maps and functions, and calls of functions.
 #include "measurement/script/object_values.h"
 
 #include <limits>
@@ -10,12 +11,12 @@
 namespace measurement {
 
 APMPCollectableValue::APMPCollectableValue(APMPValueKind kind) : APMPRuntimeValue(kind) {
-    detail::liveObjectCounter().fetch_add(1, std::memory_order_relaxed);
+    detail::countLiveObjects(1);
 }
 
 APMPCollectableValue::~APMPCollectableValue() {
     if (owner_) owner_->unlink(this);
-    detail::liveObjectCounter().fetch_sub(1, std::memory_order_relaxed);
+    detail::countLiveObjects(-1);
 }
 
 bool APMPCollectableValue::markSelf(std::uint64_t collection) {
@@ -25,7 +26,9 @@ bool APMPCollectableValue::markSelf(std::uint64_t collection) {
 }
 
 void APMPCollectableValue::markChildren(std::vector<APMPMarkable*>& work) {
-    _propertyMap.forEachValue([&](APMPRuntimeValue* value) { work.push_back(value); });
+    _propertyMap.forEachValue([&](const APMPValueRef& value) {
+        if (APMPRuntimeValue* object = value.get()) work.push_back(object);
+    });
 }
 
 void APMPCollectableValue::sweep(std::uint64_t collection) {
@@ -42,9 +45,10 @@ const APMPRuntimeLimits& APMPCollectableValue::limits() const {
     return APMPLimitsOf(owner_ ? &owner_->budget() : nullptr);
 }
 
-bool APMPCollectableValue::invokeOwnFunction(const std::u16string& name, const APMPValueList& arguments,
+bool APMPCollectableValue::invokeOwnFunction(const APMPName& name, const APMPValueList& arguments,
                                              APMPScope& scope, ScriptError& error, APMPValueRef& result) {
-    APMPRuntimeValue* own = _propertyMap.lookup(name);
+    if (_propertyMap.count() == 0) return false;
+    const APMPValueRef* own = _propertyMap.find(name);
     if (!own) return false;
     if (!own->isFunction()) {
         error.fail(kAPMPErrorUnknownMethod);
@@ -59,11 +63,12 @@ bool APMPCollectableValue::invokeOwnFunction(const std::u16string& name, const A
 APMPValueRef APMPObjectValue::applyWithName(const std::u16string& name, const APMPValueList& arguments,
                                             APMPScope& scope, ScriptError& error) {
     APMPValueRef result;
-    if (invokeOwnFunction(name, arguments, scope, error, result)) return result;
+    if (invokeOwnFunction(APMPName(name), arguments, scope, error, result)) return result;
     if (name == u"hasOwnProperty") {
-        const auto values = APMPEvaluateArguments(arguments, scope, error);
-        if (error || !APMPCheckArgumentCount(values, 1, error)) return APMPUndefined();
-        const auto key = values[0]->stringValueOrError(error);
+        APMPArgumentList values;
+        APMPEvaluateArgumentsInto(arguments, scope, error, values.list());
+        if (error || !APMPCheckArgumentCount(values.list(), 1, error)) return APMPUndefined();
+        const auto key = values.list()[0]->stringValueOrError(error);
         if (error) return APMPUndefined();
         return APMPBoolean(_propertyMap.hasName(key));
     }
@@ -72,7 +77,23 @@ APMPValueRef APMPObjectValue::applyWithName(const std::u16string& name, const AP
 
 double APMPMapValue::doubleValueOrError(ScriptError&) const { return std::numeric_limits<double>::quiet_NaN(); }
 
+namespace {
+
+std::vector<Ref<APMPStringValue>> nameValues(std::vector<std::u16string> names) {
+    std::vector<Ref<APMPStringValue>> values;
+    values.reserve(names.size());
+    for (auto& name : names) values.push_back(makeRef<APMPStringValue>(std::move(name)));
+    return values;
+}
+
+}  // namespace
+
 APMPFunctionValue::APMPFunctionValue(std::u16string functionName, std::vector<std::u16string> parameterNames,
+                                     APMPValueList statements, Ref<APMPScope> definingScope)
+    : APMPFunctionValue(std::move(functionName), nameValues(std::move(parameterNames)), std::move(statements),
+                        std::move(definingScope)) {}
+
+APMPFunctionValue::APMPFunctionValue(std::u16string functionName, std::vector<Ref<APMPStringValue>> parameterNames,
                                      APMPValueList statements, Ref<APMPScope> definingScope)
     : APMPObjectValue(APMPValueKind::Function),
       _functionName(std::move(functionName)),
@@ -80,15 +101,22 @@ APMPFunctionValue::APMPFunctionValue(std::u16string functionName, std::vector<st
       _statements(std::move(statements)),
       _definingScope(std::move(definingScope)) {}
 
+std::vector<std::u16string> APMPFunctionValue::parameters() const {
+    std::vector<std::u16string> names;
+    for (const auto& name : _parameters) names.push_back(name->value());
+    return names;
+}
+
 APMPFunctionValue::~APMPFunctionValue() = default;
 
 double APMPFunctionValue::doubleValueOrError(ScriptError&) const { return std::numeric_limits<double>::quiet_NaN(); }
 
 APMPValueRef APMPFunctionValue::invokeWithArguments(const APMPValueList& arguments, APMPScope& scope,
                                                     ScriptError& error) {
-    const auto values = APMPEvaluateArguments(arguments, scope, error);
+    APMPArgumentList values;
+    APMPEvaluateArgumentsInto(arguments, scope, error, values.list());
     if (error) return APMPUndefined();
-    return invokeWithEvaluatedArguments(values, error);
+    return invokeWithEvaluatedArguments(values.list(), error);
 }
 
 APMPValueRef APMPFunctionValue::invokeWithEvaluatedArguments(const APMPValueList& arguments, ScriptError& error) {
@@ -98,13 +126,13 @@ APMPValueRef APMPFunctionValue::invokeWithEvaluatedArguments(const APMPValueList
     Ref<APMPFunctionValue> self(this);
     Ref<APMPScope> callScope = _definingScope->createChildScope();
     for (std::size_t i = 0; i < _parameters.size(); ++i) {
-        callScope->addValue(i < arguments.size() ? arguments[i] : APMPUndefined(), _parameters[i]);
+        callScope->addValue(i < arguments.size() ? arguments[i] : APMPUndefined(), APMPName(*_parameters[i]));
     }
     // Collection never runs during evaluation, so the statements stay put.
-    APMPValueRef result = APMPEvaluator::executeStatements(_statements, *callScope, error);
+    APMPValueRef result = evaluation::executeStatements(_statements, *callScope, error);
     if (error) return APMPUndefined();
     if (result->isControl()) {
-        const auto& control = valueAs<APMPControlValue>(*result);
+        const auto& control = valueAs<APMPControlValue>(result);
         if (control.type() == APMPControlValue::Type::Return) return control.data();
     }
     return result;
@@ -112,7 +140,9 @@ APMPValueRef APMPFunctionValue::invokeWithEvaluatedArguments(const APMPValueList
 
 void APMPFunctionValue::markChildren(std::vector<APMPMarkable*>& work) {
     APMPCollectableValue::markChildren(work);
-    for (const auto& statement : _statements) work.push_back(statement.get());
+    for (const auto& statement : _statements) {
+        if (APMPRuntimeValue* object = statement.get()) work.push_back(object);
+    }
     if (_definingScope) work.push_back(_definingScope.get());
 }
 
@@ -124,7 +154,7 @@ void APMPFunctionValue::releaseContents() {
 }
 
 APMPNativeFunctionValue::APMPNativeFunctionValue(std::u16string functionName)
-    : APMPFunctionValue(std::move(functionName), {}, {}, makeRef<APMPScope>()) {}
+    : APMPFunctionValue(std::move(functionName), std::vector<Ref<APMPStringValue>>{}, {}, makeRef<APMPScope>()) {}
 
 APMPValueRef APMPBlockFunctionValue::invokeWithArguments(const APMPValueList& arguments, APMPScope& scope,
                                                          ScriptError& error) {

@@ -1,5 +1,7 @@
 #pragma once
 
+// Compound values: arrays, maps and functions.
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -36,7 +38,7 @@ protected:
     virtual void releaseContents();
     // Calls the own property of that name: false when there is none; error
     // 17 when it is not a function.
-    bool invokeOwnFunction(const std::u16string& name, const APMPValueList& arguments, APMPScope& scope,
+    bool invokeOwnFunction(const APMPName& name, const APMPValueList& arguments, APMPScope& scope,
                            ScriptError& error, APMPValueRef& result);
     // Charges an allocation to the tracking manager's run budget.
     bool chargeAllocation(std::size_t bytes, ScriptError& error) const;
@@ -68,10 +70,10 @@ public:
                                ScriptError& error) override;
 
     // Keyed access: "length", array indices, or named properties.
-    bool hasProperty(const APMPRuntimeValue& key, ScriptError& error) const;
-    APMPValueRef valueForProperty(const APMPRuntimeValue& key, ScriptError& error) const;
-    bool setValue(APMPValueRef value, const APMPRuntimeValue& key, ScriptError& error);
-    bool removeValueForProperty(const APMPRuntimeValue& key, ScriptError& error);
+    bool hasProperty(const APMPValueRef& key, ScriptError& error) const;
+    APMPValueRef valueForProperty(const APMPValueRef& key, ScriptError& error) const;
+    bool setValue(APMPValueRef value, const APMPValueRef& key, ScriptError& error);
+    bool removeValueForProperty(const APMPValueRef& key, ScriptError& error);
     // Named properties first, then the indices of slots that are not holes.
     APMPValueList allPropertyNames() const;
 
@@ -87,15 +89,15 @@ public:
     bool sortUsingFunctionValue(APMPFunctionValue* compare, APMPScope& scope, ScriptError& error);
     // Removes the clamped slice and inserts the values at start.
     APMPValueList spliceFrom(double start, double deleteCount, const APMPValueList& addValues, ScriptError& error);
-    bool concat(const APMPRuntimeValue& value, ScriptError& error);
+    bool concat(const APMPValueRef& value, ScriptError& error);
     void reverse();
     APMPValueRef removeFirstElement();
     APMPValueRef removeLastElement();
     // Both yield the new count.
     std::size_t appendElements(const APMPValueList& values, ScriptError& error);
     std::size_t prependElements(const APMPValueList& values, ScriptError& error);
-    long indexOfValue(const APMPRuntimeValue& value, double fromIndex, ScriptError& error) const;
-    long lastIndexOfValue(const APMPRuntimeValue& value, double fromIndex, ScriptError& error) const;
+    long indexOfValue(const APMPValueRef& value, double fromIndex, ScriptError& error) const;
+    long lastIndexOfValue(const APMPValueRef& value, double fromIndex, ScriptError& error) const;
     std::u16string stringValueWithSeparator(const std::u16string& separator, ScriptError& error) const;
 
     // Whether count could become newCount within the caps (11 and 18).
@@ -117,6 +119,13 @@ public:
     void setValue(APMPValueRef value, const std::u16string& name) { _propertyMap.setValue(std::move(value), name); }
     void removeValueForProperty(const std::u16string& name) { _propertyMap.removeValueForName(name); }
     std::vector<std::u16string> allPropertyNames() const { return _propertyMap.allNames(); }
+    // The same by name key.
+    bool hasProperty(const APMPName& name) const { return _propertyMap.contains(name); }
+    APMPValueRef valueForProperty(const APMPName& name) const {
+        const APMPValueRef* value = _propertyMap.find(name);
+        return value ? *value : APMPUndefined();
+    }
+    void setValue(APMPValueRef value, const APMPName& name) { _propertyMap.put(std::move(value), name, false); }
     // Own function properties, "hasOwnProperty", then the base rule.
     APMPValueRef applyWithName(const std::u16string& name, const APMPValueList& arguments, APMPScope& scope,
                                ScriptError& error) override;
@@ -137,10 +146,13 @@ class APMPFunctionValue : public APMPObjectValue {
 public:
     APMPFunctionValue(std::u16string functionName, std::vector<std::u16string> parameterNames,
                       APMPValueList statements, Ref<APMPScope> definingScope);
+    // The parameter names as string values (shared with the program).
+    APMPFunctionValue(std::u16string functionName, std::vector<Ref<APMPStringValue>> parameterNames,
+                      APMPValueList statements, Ref<APMPScope> definingScope);
     ~APMPFunctionValue() override;
 
     const std::u16string& functionName() const { return _functionName; }
-    const std::vector<std::u16string>& parameters() const { return _parameters; }
+    std::vector<std::u16string> parameters() const;
     const APMPValueList& statements() const { return _statements; }
     APMPScope* definingScope() const { return _definingScope.get(); }
 
@@ -161,7 +173,7 @@ protected:
 
 private:
     std::u16string _functionName;
-    std::vector<std::u16string> _parameters;
+    std::vector<Ref<APMPStringValue>> _parameters;
     APMPValueList _statements;
     Ref<APMPScope> _definingScope;
 };

@@ -1,6 +1,11 @@
+// The math, comparison, logical and bitwise command families. Statements
+// of the usual shape run directly, evaluating their operands as they go;
+// numbers take a path of their own that converts nothing.
+
 #include <cmath>
 
 #include "measurement/script/command_support.h"
+#include "measurement/script/value_operators.h"
 
 namespace measurement {
 
@@ -8,41 +13,43 @@ namespace {
 
 using namespace commands;
 
+// Evaluates a statement's two operands in order; false at an error.
+bool operands(const APMPStatementValue& statement, APMPScope& scope, ScriptError& error, APMPValueRef& x,
+              APMPValueRef& y) {
+    const APMPValueRef* arguments = statement.arguments().data();
+    x = evaluate(arguments[0], scope, error);
+    if (error) return false;
+    y = evaluate(arguments[1], scope, error);
+    return !error;
+}
+
 // ---- Math -------------------------------------------------------------
 
 APMPValueRef addOrConcatenate(const APMPValueList& arguments, APMPScope& scope, ScriptError& error) {
     if (!APMPCheckArgumentCount(arguments, 2, error)) return APMPUndefined();
-    const APMPValueRef& left = arguments[0];
-    const APMPValueRef& right = arguments[1];
-    if (!APMPIsObjectOrString(*left) && !APMPIsObjectOrString(*right)) {
-        const double x = number(left, error);
-        if (error) return APMPUndefined();
-        const double y = number(right, error);
-        if (error) return APMPUndefined();
-        return APMPNumber(x + y);
-    }
-    auto joined = text(left, error);
-    if (error) return APMPUndefined();
-    const auto tail = text(right, error);
-    if (error) return APMPUndefined();
-    joined += tail;
-    return APMPNewString(std::move(joined), scope, error);
+    return operators::add(arguments[0], arguments[1], scope, error);
+}
+
+APMPValueRef addDirect(const APMPStatementValue& statement, APMPScope& scope, ScriptError& error) {
+    APMPValueRef x;
+    APMPValueRef y;
+    if (!operands(statement, scope, error, x, y)) return APMPUndefined();
+    return operators::add(x, y, scope, error);
 }
 
 template <double (*Op)(double, double)>
 APMPValueRef binary(const APMPValueList& arguments, APMPScope&, ScriptError& error) {
     if (!APMPCheckArgumentCount(arguments, 2, error)) return APMPUndefined();
-    const double x = number(arguments[0], error);
-    if (error) return APMPUndefined();
-    const double y = number(arguments[1], error);
-    if (error) return APMPUndefined();
-    return APMPNumber(Op(x, y));
+    return operators::combine<Op>(arguments[0], arguments[1], error);
 }
 
-double subtract(double x, double y) { return x - y; }
-double multiply(double x, double y) { return x * y; }
-double divide(double x, double y) { return x / y; }
-double floatingRemainder(double x, double y) { return std::fmod(x, y); }
+template <double (*Op)(double, double)>
+APMPValueRef binaryDirect(const APMPStatementValue& statement, APMPScope& scope, ScriptError& error) {
+    APMPValueRef x;
+    APMPValueRef y;
+    if (!operands(statement, scope, error, x, y)) return APMPUndefined();
+    return operators::combine<Op>(x, y, error);
+}
 
 APMPValueRef negate(const APMPValueList& arguments, APMPScope&, ScriptError& error) {
     if (!APMPCheckArgumentCount(arguments, 1, error)) return APMPUndefined();
@@ -63,81 +70,21 @@ APMPValueRef valueOfOne(const APMPValueList& arguments, APMPScope&, ScriptError&
 
 // ---- Comparison ---------------------------------------------------------
 
-int equalityCategory(const APMPRuntimeValue& value) {
-    switch (value.kind()) {
-        case APMPValueKind::Undefined:
-        case APMPValueKind::Null:
-            return 0;
-        case APMPValueKind::Number:
-        case APMPValueKind::Boolean:
-            return 1;
-        case APMPValueKind::String:
-            return 2;
-        default:
-            return 3;
-    }
+// The family checks the count (two) before anything runs.
+template <operators::Comparison Compare>
+APMPValueRef compare(const APMPValueList& arguments, APMPScope&, ScriptError& error) {
+    return operators::compare<Compare>(arguments[0], arguments[1], error);
 }
 
-bool looseEquals(const APMPRuntimeValue& a, const APMPRuntimeValue& b, ScriptError& error) {
-    const bool ordered = equalityCategory(a) <= equalityCategory(b);
-    const APMPRuntimeValue& x = ordered ? a : b;
-    const APMPRuntimeValue& y = ordered ? b : a;
-    switch (equalityCategory(x)) {
-        case 0:
-            return equalityCategory(y) == 0;
-        case 1:
-            return APMPLooseNumberEquals(x, y, error);
-        case 2:
-            return APMPLooseStringEquals(x, y, error);
-        default:
-            return &x == &y;
-    }
-}
-
-// -1, 0 or 1; every comparison with NaN gives 1.
-int compareRuntimeValues(const APMPRuntimeValue& a, const APMPRuntimeValue& b, ScriptError& error) {
-    if (APMPIsObjectOrString(a) && APMPIsObjectOrString(b)) {
-        const auto x = a.stringValueOrError(error);
-        if (error) return 0;
-        const auto y = b.stringValueOrError(error);
-        if (error) return 0;
-        const int order = x.compare(y);
-        return order < 0 ? -1 : (order > 0 ? 1 : 0);
-    }
-    const double x = a.doubleValueOrError(error);
-    if (error) return 0;
-    const double y = b.doubleValueOrError(error);
-    if (error) return 0;
-    if (x == y) return 0;
-    return x < y ? -1 : 1;
+template <operators::Comparison Compare>
+APMPValueRef compareDirect(const APMPStatementValue& statement, APMPScope& scope, ScriptError& error) {
+    APMPValueRef x;
+    APMPValueRef y;
+    if (!operands(statement, scope, error, x, y)) return APMPUndefined();
+    return operators::compare<Compare>(x, y, error);
 }
 
 APMPValueRef boolResult(bool value, ScriptError& error) { return error ? APMPUndefined() : APMPBoolean(value); }
-
-APMPValueRef looseEqual(const APMPValueList& a, APMPScope&, ScriptError& error) {
-    return boolResult(looseEquals(*a[0], *a[1], error), error);
-}
-APMPValueRef looseNotEqual(const APMPValueList& a, APMPScope&, ScriptError& error) {
-    return boolResult(!looseEquals(*a[0], *a[1], error), error);
-}
-APMPValueRef strictEqual(const APMPValueList& a, APMPScope&, ScriptError& error) {
-    return boolResult(APMPStrictEquals(*a[0], *a[1], error), error);
-}
-APMPValueRef strictNotEqual(const APMPValueList& a, APMPScope&, ScriptError& error) {
-    return boolResult(!APMPStrictEquals(*a[0], *a[1], error), error);
-}
-APMPValueRef lessThan(const APMPValueList& a, APMPScope&, ScriptError& error) {
-    return boolResult(compareRuntimeValues(*a[0], *a[1], error) == -1, error);
-}
-APMPValueRef lessOrEqual(const APMPValueList& a, APMPScope&, ScriptError& error) {
-    return boolResult(compareRuntimeValues(*a[0], *a[1], error) <= 0, error);
-}
-APMPValueRef greaterThan(const APMPValueList& a, APMPScope&, ScriptError& error) {
-    return boolResult(compareRuntimeValues(*a[1], *a[0], error) == -1, error);
-}
-APMPValueRef greaterOrEqual(const APMPValueList& a, APMPScope&, ScriptError& error) {
-    return boolResult(compareRuntimeValues(*a[1], *a[0], error) <= 0, error);
-}
 
 // ---- Logical (raw) ------------------------------------------------------
 
@@ -206,12 +153,13 @@ APMPValueRef bitNot(const APMPValueList& arguments, APMPScope&, ScriptError& err
 }  // namespace
 
 APMPMathCommandEvaluator::APMPMathCommandEvaluator() : APMPCommandFamily(Mode::Evaluated) {
-    add(u"0", addOrConcatenate);
-    add(u"10", binary<divide>);
-    add(u"25", binary<floatingRemainder>);
-    add(u"26", binary<multiply>);
+    using namespace operators;
+    add(u"0", addOrConcatenate, {addDirect, exactly<2>, APMPPlainForm::Add});
+    add(u"10", binary<divide>, {binaryDirect<divide>, exactly<2>, APMPPlainForm::Divide});
+    add(u"25", binary<remainder>, {binaryDirect<remainder>, exactly<2>, APMPPlainForm::Remainder});
+    add(u"26", binary<multiply>, {binaryDirect<multiply>, exactly<2>, APMPPlainForm::Multiply});
     add(u"27", negate);
-    add(u"37", binary<subtract>);
+    add(u"37", binary<subtract>, {binaryDirect<subtract>, exactly<2>, APMPPlainForm::Subtract});
     add(u"34", valueOfOne);
     add(u"35", valueOfOne);
     add(u"32", firstOfTwo);
@@ -219,14 +167,15 @@ APMPMathCommandEvaluator::APMPMathCommandEvaluator() : APMPCommandFamily(Mode::E
 }
 
 APMPComparisonCommandEvaluator::APMPComparisonCommandEvaluator() : APMPCommandFamily(Mode::Evaluated, 2) {
-    add(u"12", looseEqual);
-    add(u"18", greaterThan);
-    add(u"19", greaterOrEqual);
-    add(u"20", strictEqual);
-    add(u"21", strictNotEqual);
-    add(u"23", lessThan);
-    add(u"24", lessOrEqual);
-    add(u"29", looseNotEqual);
+    using namespace operators;
+    add(u"12", compare<looseEquals>, {compareDirect<looseEquals>, exactly<2>, APMPPlainForm::LooseEqual});
+    add(u"18", compare<greaterThan>, {compareDirect<greaterThan>, exactly<2>, APMPPlainForm::Greater});
+    add(u"19", compare<greaterOrEqual>, {compareDirect<greaterOrEqual>, exactly<2>, APMPPlainForm::GreaterOrEqual});
+    add(u"20", compare<strictEquals>, {compareDirect<strictEquals>, exactly<2>, APMPPlainForm::StrictEqual});
+    add(u"21", compare<strictNotEquals>, {compareDirect<strictNotEquals>, exactly<2>, APMPPlainForm::StrictNotEqual});
+    add(u"23", compare<lessThan>, {compareDirect<lessThan>, exactly<2>, APMPPlainForm::Less});
+    add(u"24", compare<lessOrEqual>, {compareDirect<lessOrEqual>, exactly<2>, APMPPlainForm::LessOrEqual});
+    add(u"29", compare<looseNotEquals>, {compareDirect<looseNotEquals>, exactly<2>, APMPPlainForm::LooseNotEqual});
 }
 
 APMPLogicalCommandEvaluator::APMPLogicalCommandEvaluator() : APMPCommandFamily(Mode::Raw) {

@@ -1,3 +1,4 @@
+// Decoding of encoded programs, with their nesting checked first.
 #include "measurement/script/program_decoder.h"
 
 #include <vector>

@@ -1,5 +1,7 @@
 #pragma once
 
+// The decoder of encoded programs.
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>

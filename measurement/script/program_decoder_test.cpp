@@ -1,3 +1,4 @@
+// Tests of the program decoder.
 #include <doctest/doctest.h>
 
 #include <string>

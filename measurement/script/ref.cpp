@@ -1,3 +1,4 @@
+// Reference counting with deferred release of chains.
 #include "measurement/script/ref.h"
 
 #include <vector>
@@ -17,8 +18,7 @@ thread_local ReleaseQueue releaseQueue;
 
 }  // namespace
 
-void RefCounted::release() const {
-    if (immortal_ || --refs_ != 0) return;
+void RefCounted::destroy() const {
     ReleaseQueue& queue = releaseQueue;
     if (queue.draining) {
         queue.pending.push_back(this);

@@ -1,5 +1,7 @@
 #pragma once
 
+// Intrusive reference counting for the script runtime.
+
 #include <cstddef>
 #include <cstdint>
 #include <utility>
@@ -27,8 +29,12 @@ public:
     void retain() const {
         if (!immortal_) ++refs_;
     }
-    void release() const;
+    void release() const {
+        if (immortal_ || --refs_ != 0) return;
+        destroy();
+    }
     std::uint32_t referenceCount() const { return refs_; }
+    bool isImmortal() const { return immortal_; }
 
 protected:
     virtual ~RefCounted();
@@ -36,8 +42,11 @@ protected:
 
 private:
     friend class WeakBlock;
+    friend class APMPValueRef;
     template <class T> friend class WeakRef;
     class WeakBlock* weakBlock() const;
+    // Frees the object once its last reference is gone.
+    void destroy() const;
 
     mutable std::uint32_t refs_ = 0;
     bool immortal_ = false;

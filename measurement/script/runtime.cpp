@@ -1,3 +1,4 @@
+// The runtime: programs, modules, native functions and runs.
 #include "measurement/script/runtime.h"
 
 #include "measurement/script/entity_converter.h"
@@ -44,7 +45,9 @@ APMPValueRef APMPRequire::invokeWithArguments(const APMPValueList& arguments, AP
 
 void APMPRequire::markChildren(std::vector<APMPMarkable*>& work) {
     APMPNativeFunctionValue::markChildren(work);
-    for (const auto& [name, module] : _modules) work.push_back(module.get());
+    for (const auto& [name, module] : _modules) {
+        if (APMPRuntimeValue* object = module.get()) work.push_back(object);
+    }
 }
 
 void APMPRequire::releaseContents() {
@@ -90,11 +93,12 @@ void APMPRuntime::setModuleCreator(APMPModuleCreator creator, const std::string&
 APMPValueRef APMPRuntime::executeStatements(const nano_APMPBRuntimeEntity* entities, std::size_t count,
                                             ScriptError& error) {
     APMPValueRef result = APMPUndefined();
+    APMPProgramLiterals literals;
     for (std::size_t i = 0; i < count; ++i) {
-        APMPValueRef statement =
-            APMPRuntimeEntityConverter::runtimeValueFromRuntimeEntity(entities[i], error, limits().maxEntityDepth);
+        APMPValueRef statement = APMPRuntimeEntityConverter::runtimeValueFromRuntimeEntity(
+            entities[i], literals, error, limits().maxEntityDepth);
         if (error) return APMPUndefined();
-        result = APMPEvaluator::evaluateStatement(*statement, *_globalScope, error);
+        result = APMPEvaluator::evaluateStatement(statement, *_globalScope, error);
         if (error) return APMPUndefined();
     }
     return result;

@@ -1,5 +1,7 @@
 #pragma once
 
+// APMPRuntime: the script runtime.
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>

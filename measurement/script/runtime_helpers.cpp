@@ -1,8 +1,10 @@
+// Helpers shared by the commands: argument evaluation and checks.
 #include "measurement/script/runtime_helpers.h"
 
 #include <cmath>
 
 #include "measurement/script/evaluator.h"
+#include "measurement/script/script_string.h"
 
 namespace measurement {
 
@@ -16,7 +18,7 @@ void APMPEvaluateArgumentsInto(const APMPValueList& arguments, APMPScope& scope,
                                APMPValueList& results) {
     results.reserve(results.size() + arguments.size());
     for (const auto& argument : arguments) {
-        results.push_back(APMPEvaluator::evaluateStatement(*argument, scope, error));
+        results.push_back(evaluation::evaluate(argument, scope, error));
         if (error) break;
     }
 }
@@ -55,31 +57,25 @@ std::int32_t APMPToInt32(double x) {
 
 std::uint32_t APMPToUint32(double x) { return static_cast<std::uint32_t>(APMPToInt32(x)); }
 
-bool APMPIsArrayIndex(const APMPRuntimeValue& value, double* index) {
-    if (!value.isNumber() && !value.isString()) return false;
-    ScriptError error;
-    const double x = value.doubleValueOrError(error);
-    if (error || !(x >= 0) || std::isinf(x) || std::trunc(x) != x) return false;
+bool APMPIsArrayIndex(const APMPValueRef& value, double* index) {
+    double x = 0;
+    if (value.isNumber()) {
+        x = value.numberValue();
+    } else if (value.isString()) {
+        x = parseScriptNumber(valueAs<APMPStringValue>(value).value());
+    } else {
+        return false;
+    }
+    if (!(x >= 0) || std::isinf(x) || std::trunc(x) != x) return false;
     if (index) *index = x;
     return true;
 }
 
-bool APMPIsObjectOrString(const APMPRuntimeValue& value) {
-    switch (value.kind()) {
-        case APMPValueKind::String:
-        case APMPValueKind::Array:
-        case APMPValueKind::Map:
-        case APMPValueKind::Function:
-            return true;
-        default:
-            return false;
-    }
-}
-
-bool APMPStrictEquals(const APMPRuntimeValue& a, const APMPRuntimeValue& b, ScriptError& error) {
+bool APMPStrictEquals(const APMPValueRef& a, const APMPValueRef& b, ScriptError& error) {
     if (a.kind() != b.kind()) return false;
     switch (a.kind()) {
         case APMPValueKind::Number:
+            return a.numberValue() == b.numberValue();
         case APMPValueKind::Boolean: {
             const double x = a.doubleValueOrError(error);
             const double y = b.doubleValueOrError(error);
@@ -88,18 +84,18 @@ bool APMPStrictEquals(const APMPRuntimeValue& a, const APMPRuntimeValue& b, Scri
         case APMPValueKind::String:
             return valueAs<APMPStringValue>(a).value() == valueAs<APMPStringValue>(b).value();
         default:
-            return &a == &b;
+            return a.get() == b.get();
     }
 }
 
-bool APMPLooseStringEquals(const APMPRuntimeValue& a, const APMPRuntimeValue& b, ScriptError& error) {
+bool APMPLooseStringEquals(const APMPValueRef& a, const APMPValueRef& b, ScriptError& error) {
     const auto x = a.stringValueOrError(error);
     if (error) return false;
     const auto y = b.stringValueOrError(error);
     return !error && x == y;
 }
 
-bool APMPLooseNumberEquals(const APMPRuntimeValue& a, const APMPRuntimeValue& b, ScriptError& error) {
+bool APMPLooseNumberEquals(const APMPValueRef& a, const APMPValueRef& b, ScriptError& error) {
     const double x = a.doubleValueOrError(error);
     if (error) return false;
     const double y = b.doubleValueOrError(error);

@@ -1,5 +1,7 @@
 #pragma once
 
+// Helpers shared by the commands.
+
 #include <cstddef>
 #include <cstdint>
 
@@ -29,13 +31,23 @@ std::uint32_t APMPToUint32(double x);
 
 // A number or string value whose number form is finite, whole and not
 // negative; the index is written to *index when given.
-bool APMPIsArrayIndex(const APMPRuntimeValue& value, double* index = nullptr);
+bool APMPIsArrayIndex(const APMPValueRef& value, double* index = nullptr);
 // Strings, arrays, maps and functions.
-bool APMPIsObjectOrString(const APMPRuntimeValue& value);
+inline bool APMPIsObjectOrString(const APMPValueRef& value) {
+    switch (value.kind()) {
+        case APMPValueKind::String:
+        case APMPValueKind::Array:
+        case APMPValueKind::Map:
+        case APMPValueKind::Function:
+            return true;
+        default:
+            return false;
+    }
+}
 
-bool APMPStrictEquals(const APMPRuntimeValue& a, const APMPRuntimeValue& b, ScriptError& error);
-bool APMPLooseStringEquals(const APMPRuntimeValue& a, const APMPRuntimeValue& b, ScriptError& error);
-bool APMPLooseNumberEquals(const APMPRuntimeValue& a, const APMPRuntimeValue& b, ScriptError& error);
+bool APMPStrictEquals(const APMPValueRef& a, const APMPValueRef& b, ScriptError& error);
+bool APMPLooseStringEquals(const APMPValueRef& a, const APMPValueRef& b, ScriptError& error);
+bool APMPLooseNumberEquals(const APMPValueRef& a, const APMPValueRef& b, ScriptError& error);
 
 // A double turned into a position in 0..upper: NaN gives 0, values outside
 // saturate (converting them directly would be undefined behaviour).

@@ -1,3 +1,4 @@
+// Tests of the runtime: programs, modules and the evaluation budget.
 #include <doctest/doctest.h>
 
 #include <cmath>
@@ -94,11 +95,11 @@ TEST_CASE("require hands out each module once") {
                             "(is (\"require\" \"test.counter\") (\"require\" \"test.counter\")))",
                             error);
     CHECK_FALSE(error);
-    CHECK(describeValue(*value) == "[1,true]");
+    CHECK(describeValue(value) == "[1,true]");
     CHECK(created == 1);
 
     value = evaluateText(runtime.globalScope(), "(array (\"require\" \"no.such\") (\"require\" \"no.such\"))", error);
-    CHECK(describeValue(*value) == "[undefined,undefined]");
+    CHECK(describeValue(value) == "[undefined,undefined]");
 
     evaluateText(runtime.globalScope(), "(\"require\" \"test.broken\")", error);
     CHECK(error.is(15));
@@ -112,14 +113,14 @@ TEST_CASE("require hands out each module once") {
                        "(array (typeof $p) (call $p \"getVersion\" (array 1 2)) (\"p\"))",
                        error);
     CHECK_FALSE(error);
-    CHECK(describeValue(*value) == "[\"function\",0,undefined]");
+    CHECK(describeValue(value) == "[\"function\",0,undefined]");
     CHECK(APMPRuntime::runtimeVersion() == 0);
 
     // A replaced creator serves modules not yet handed out.
     runtime.setModuleCreator([] { return APMPNumber(7); }, "test.late");
     runtime.setModuleCreator([] { return APMPNumber(8); }, "test.late");
     value = evaluateText(runtime.globalScope(), "(\"require\" \"test.late\")", error);
-    CHECK(describeValue(*value) == "8");
+    CHECK(describeValue(value) == "8");
 }
 
 TEST_CASE("scopes of the runtime") {
@@ -134,9 +135,9 @@ TEST_CASE("scopes of the runtime") {
     evaluateText(runtime.globalScope(), "(var \"g\") (set \"g\" 1)", error);
     evaluateText(*run, "(set \"g\" 2) (var \"local\") (set \"local\" 3)", error);
     CHECK_FALSE(error);
-    CHECK(describeValue(*runtime.globalScope().valueForName(u"g")) == "2");
+    CHECK(describeValue(runtime.globalScope().valueForName(u"g")) == "2");
     CHECK_FALSE(runtime.globalScope().hasName(u"local"));
-    CHECK(describeValue(*run->valueForName(u"local")) == "3");
+    CHECK(describeValue(run->valueForName(u"local")) == "3");
 }
 
 TEST_CASE("program entities convert to values") {
@@ -160,7 +161,7 @@ TEST_CASE("program entities convert to values") {
         const auto result =
             runProgramBytes(runtime, encodeProgram(assemble("(var \"x\") (set \"x\" 1) (?) (set \"x\" 2)").program));
         CHECK(result.failedWith(14));
-        CHECK(describeValue(*runtime.globalScope().valueForName(u"x")) == "1");
+        CHECK(describeValue(runtime.globalScope().valueForName(u"x")) == "1");
     }
     SUBCASE("an empty program yields undefined") {
         const auto result = runProgramText("");
@@ -184,7 +185,7 @@ TEST_CASE("host objects convert to values and back") {
             {"map", inner}});
         auto value = APMPRuntimeEntityConverter::runtimeValueFromNSObject(object, runtime.globalScope(), error);
         CHECK_FALSE(error);
-        CHECK(describeValue(*value) ==
+        CHECK(describeValue(value) ==
               "{\"d\":1.5,\"i\":3,\"list\":[1,\"two\"],\"map\":{\"n\":2,\"ok\":true},\"null\":null,\"s\":\"text\"}");
         CHECK(runtime.objectManager().trackedCount() >= 3);
         APMPRuntimeEntityConverter::runtimeValueFromNSObject(platform::Value(platform::Data{{1, 2}}),
@@ -201,7 +202,7 @@ TEST_CASE("host objects convert to values and back") {
                                 "\"undef\" undefined \"list\" (array 1 null \"x\") \"fn\" (lambda \"named\" (array)))",
                                 error);
         REQUIRE_FALSE(error);
-        const auto object = APMPRuntimeEntityConverter::objectFromRuntimeValue(*value, error);
+        const auto object = APMPRuntimeEntityConverter::objectFromRuntimeValue(value, error);
         CHECK_FALSE(error);
         REQUIRE(object);
         const platform::Value expected(platform::Value::Dictionary{
@@ -213,7 +214,7 @@ TEST_CASE("host objects convert to values and back") {
             {"list", platform::Value::Array{1.0, "x"}},
             {"fn", "named"}});
         CHECK(*object == expected);
-        CHECK_FALSE(APMPRuntimeEntityConverter::objectFromRuntimeValue(*APMPNull(), error));
+        CHECK_FALSE(APMPRuntimeEntityConverter::objectFromRuntimeValue(APMPNull(), error));
         CHECK_FALSE(error);
     }
     SUBCASE("data nested beyond the data depth fails with 18 either way") {
@@ -223,7 +224,7 @@ TEST_CASE("host objects convert to values and back") {
             nested = makeRef<APMPArrayValue>(APMPValueList{nested});
             host = platform::Value(platform::Value::Array{std::move(host)});
         }
-        CHECK_FALSE(APMPRuntimeEntityConverter::objectFromRuntimeValue(*nested, error));
+        CHECK_FALSE(APMPRuntimeEntityConverter::objectFromRuntimeValue(nested, error));
         CHECK(error.is(18));
         error.clear();
         CHECK(APMPRuntimeEntityConverter::runtimeValueFromNSObject(host, runtime.globalScope(), error)->isUndefined());
@@ -233,10 +234,10 @@ TEST_CASE("host objects convert to values and back") {
         auto value = evaluateText(runtime.globalScope(),
                                 "(var \"m\") (set \"m\" (object)) (setprop $m \"self\" $m) $m", error);
         REQUIRE_FALSE(error);
-        APMPRuntimeEntityConverter::objectFromRuntimeValue(*value, error);
+        APMPRuntimeEntityConverter::objectFromRuntimeValue(value, error);
         CHECK(error.is(10));
         error.clear();
-        APMPRuntimeEntityConverter::objectFromRuntimeValue(*APMPControlValue::breakValue(), error);
+        APMPRuntimeEntityConverter::objectFromRuntimeValue(APMPControlValue::breakValue(), error);
         CHECK(error.is(4));
     }
 }

@@ -1,10 +1,13 @@
+// Runtime values: kinds, conversions, string forms and equality.
 #include "measurement/script/runtime_value.h"
 
 #include <cmath>
 #include <limits>
 
 #include "measurement/script/command_families.h"
+#include "measurement/script/evaluator.h"
 #include "measurement/script/object_values.h"
+#include "measurement/script/plain_expression.h"
 #include "measurement/script/script_string.h"
 
 namespace measurement {
@@ -13,7 +16,8 @@ void markAll(std::vector<APMPMarkable*>& work, std::uint64_t collection) {
     while (!work.empty()) {
         APMPMarkable* next = work.back();
         work.pop_back();
-        if (next->markSelf(collection)) next->markChildren(work);
+        // Numbers leave no object to visit.
+        if (next && next->markSelf(collection)) next->markChildren(work);
     }
 }
 
@@ -56,8 +60,8 @@ namespace {
 
 // Structural equality; nesting beyond the data depth (only reachable
 // through cycles or absurdly deep data) compares unequal.
-bool structurallyEqual(const APMPRuntimeValue& a, const APMPRuntimeValue& b, int depth) {
-    if (&a == &b) return true;
+bool structurallyEqual(const APMPValueRef& a, const APMPValueRef& b, int depth) {
+    if (a.get() && a.get() == b.get()) return true;
     if (depth > kAPMPMaxDataDepth || a.kind() != b.kind()) return false;
     switch (a.kind()) {
         case APMPValueKind::Hole:
@@ -68,8 +72,8 @@ bool structurallyEqual(const APMPRuntimeValue& a, const APMPRuntimeValue& b, int
         case APMPValueKind::Boolean:
             return valueAs<APMPBooleanValue>(a).value() == valueAs<APMPBooleanValue>(b).value();
         case APMPValueKind::Number: {
-            const double x = valueAs<APMPNumberValue>(a).value();
-            const double y = valueAs<APMPNumberValue>(b).value();
+            const double x = a.numberValue();
+            const double y = b.numberValue();
             return x == y || (std::isnan(x) && std::isnan(y));
         }
         case APMPValueKind::String:
@@ -79,7 +83,7 @@ bool structurallyEqual(const APMPRuntimeValue& a, const APMPRuntimeValue& b, int
             const auto& y = valueAs<APMPArrayValue>(b).slots();
             if (x.size() != y.size()) return false;
             for (std::size_t i = 0; i < x.size(); ++i) {
-                if (!structurallyEqual(*x[i], *y[i], depth + 1)) return false;
+                if (!structurallyEqual(x[i], y[i], depth + 1)) return false;
             }
             return true;
         }
@@ -87,11 +91,13 @@ bool structurallyEqual(const APMPRuntimeValue& a, const APMPRuntimeValue& b, int
             const auto& x = valueAs<APMPMapValue>(a).propertyMap();
             const auto& y = valueAs<APMPMapValue>(b).propertyMap();
             if (x.count() != y.count()) return false;
-            for (const auto& name : x.allNames()) {
-                const APMPRuntimeValue* other = y.lookup(name);
-                if (!other || !structurallyEqual(*x.lookup(name), *other, depth + 1)) return false;
-            }
-            return true;
+            bool equal = true;
+            x.forEachEntry([&](const std::u16string& name, const APMPValueRef& value) {
+                if (!equal) return;
+                const APMPValueRef* other = y.find(APMPName(name));
+                equal = other && structurallyEqual(value, *other, depth + 1);
+            });
+            return equal;
         }
         case APMPValueKind::Function: {
             const auto& name = valueAs<APMPFunctionValue>(a).functionName();
@@ -100,14 +106,14 @@ bool structurallyEqual(const APMPRuntimeValue& a, const APMPRuntimeValue& b, int
         case APMPValueKind::Control: {
             const auto& x = valueAs<APMPControlValue>(a);
             const auto& y = valueAs<APMPControlValue>(b);
-            return x.type() == y.type() && structurallyEqual(*x.data(), *y.data(), depth + 1);
+            return x.type() == y.type() && structurallyEqual(x.data(), y.data(), depth + 1);
         }
         case APMPValueKind::Statement: {
             const auto& x = valueAs<APMPStatementValue>(a);
             const auto& y = valueAs<APMPStatementValue>(b);
             if (x.functionName() != y.functionName() || x.arguments().size() != y.arguments().size()) return false;
             for (std::size_t i = 0; i < x.arguments().size(); ++i) {
-                if (!structurallyEqual(*x.arguments()[i], *y.arguments()[i], depth + 1)) return false;
+                if (!structurallyEqual(x.arguments()[i], y.arguments()[i], depth + 1)) return false;
             }
             return true;
         }
@@ -117,8 +123,23 @@ bool structurallyEqual(const APMPRuntimeValue& a, const APMPRuntimeValue& b, int
 
 }  // namespace
 
-bool APMPRuntimeValue::isEqualToRuntimeValue(const APMPRuntimeValue& other) const {
-    return structurallyEqual(*this, other, 0);
+bool APMPRuntimeValue::isEqualToRuntimeValue(const APMPValueRef& other) const {
+    return structurallyEqual(APMPValueRef::borrowed(*this), other, 0);
+}
+
+bool APMPValueRef::isEqualToRuntimeValue(const APMPValueRef& other) const { return structurallyEqual(*this, other, 0); }
+
+APMPValueRef APMPValueRef::applyWithName(const std::u16string& name, const APMPValueList& arguments,
+                                         APMPScope& scope, ScriptError& error) const {
+    if (isNumber()) {
+        // A number answers only the base rule.
+        if (name != u"toString") {
+            error.fail(kAPMPErrorUnknownMethod);
+            return APMPUndefined();
+        }
+        return APMPString(formatScriptNumber(number_));
+    }
+    return object_->applyWithName(name, arguments, scope, error);
 }
 
 namespace {
@@ -137,10 +158,7 @@ APMPRuntimeValue* APMPHole() {
 
 APMPUndefinedValue::APMPUndefinedValue() : APMPRuntimeValue(APMPValueKind::Undefined) { makeImmortal(); }
 
-APMPUndefinedValue* APMPUndefinedValue::sharedInstance() {
-    static APMPUndefinedValue* instance = new APMPUndefinedValue();
-    return instance;
-}
+APMPUndefinedValue* APMPUndefinedValue::makeShared() { return new APMPUndefinedValue(); }
 
 double APMPUndefinedValue::doubleValueOrError(ScriptError&) const { return std::numeric_limits<double>::quiet_NaN(); }
 
@@ -163,31 +181,28 @@ APMPValueRef APMPNullValue::applyWithName(const std::u16string&, const APMPValue
     return APMPUndefined();
 }
 
-APMPBooleanValue* APMPBooleanValue::booleanValueWithBool(bool value) {
-    static APMPBooleanValue* const shared[2] = {
-        [] {
-            auto* v = new APMPBooleanValue(false);
-            v->makeImmortal();
-            return v;
-        }(),
-        [] {
-            auto* v = new APMPBooleanValue(true);
-            v->makeImmortal();
-            return v;
-        }(),
-    };
-    return shared[value ? 1 : 0];
+APMPBooleanValue* APMPBooleanValue::makeShared(bool value) {
+    auto* shared = new APMPBooleanValue(value);
+    shared->makeImmortal();
+    return shared;
 }
-
-std::u16string APMPNumberValue::stringValueOrError(ScriptError&) const { return formatScriptNumber(_value); }
-
-bool APMPNumberValue::booleanValueOrError(ScriptError&) const { return !(_value == 0 || std::isnan(_value)); }
 
 Ref<APMPStringValue> APMPStringValue::fromUTF8(std::string_view text) {
     return makeRef<APMPStringValue>(utf16FromUTF8(text));
 }
 
 double APMPStringValue::doubleValueOrError(ScriptError&) const { return parseScriptNumber(_value); }
+
+std::uint32_t APMPStringValue::hashName(std::u16string_view text) {
+    // FNV-1a over the code units: names are short, and every lookup of a
+    // literal name reuses the hash its string value keeps.
+    std::uint32_t hash = 2166136261u;
+    for (char16_t unit : text) {
+        hash ^= unit;
+        hash *= 16777619u;
+    }
+    return hash;
+}
 
 APMPValueRef APMPStringValue::applyWithName(const std::u16string& name, const APMPValueList& arguments,
                                             APMPScope& scope, ScriptError& error) {
@@ -230,5 +245,22 @@ std::u16string APMPControlValue::typeName() const {
     }
     return {};
 }
+
+}  // namespace measurement
+
+namespace measurement {
+
+APMPStatementValue::APMPStatementValue(std::u16string functionName, APMPValueList arguments)
+    : APMPStatementValue(makeRef<APMPStringValue>(std::move(functionName)), std::move(arguments)) {}
+
+APMPStatementValue::APMPStatementValue(Ref<APMPStringValue> functionName, APMPValueList arguments)
+    : APMPRuntimeValue(APMPValueKind::Statement),
+      _functionName(functionName->value()),
+      _arguments(std::move(arguments)),
+      name_(std::move(functionName)),
+      op_(&APMPCommandRegistrar::sharedInstance().opFor(_functionName, _arguments)),
+      plain_(APMPAnalysePlainExpression(op_->form, _arguments)) {}
+
+APMPStatementValue::~APMPStatementValue() = default;
 
 }  // namespace measurement

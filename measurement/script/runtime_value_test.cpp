@@ -1,3 +1,4 @@
+// Tests of runtime values.
 #include <doctest/doctest.h>
 
 #include <cmath>
@@ -192,42 +193,42 @@ TEST_CASE("array slots, holes, length and keys") {
     ScriptError error;
     auto array = makeRef<APMPArrayValue>();
     SUBCASE("writing index 5 of an empty array leaves holes at 0 to 4") {
-        CHECK(array->setValue(APMPNumber(1), *APMPNumber(5), error));
+        CHECK(array->setValue(APMPNumber(1), APMPNumber(5), error));
         CHECK(array->count() == 6);
-        CHECK(describeValue(*array) == "[<hole>,<hole>,<hole>,<hole>,<hole>,1]");
-        CHECK(describeValue(*makeRef<APMPArrayValue>(array->allPropertyNames())) == "[\"5\"]");
-        CHECK(describeValue(*array->valueForProperty(*APMPNumber(0), error)) == "undefined");
-        CHECK_FALSE(array->hasProperty(*APMPNumber(0), error));
-        CHECK(array->hasProperty(*APMPString(u"5"), error));
+        CHECK(describeValue(array) == "[<hole>,<hole>,<hole>,<hole>,<hole>,1]");
+        CHECK(describeValue(makeRef<APMPArrayValue>(array->allPropertyNames())) == "[\"5\"]");
+        CHECK(describeValue(array->valueForProperty(APMPNumber(0), error)) == "undefined");
+        CHECK_FALSE(array->hasProperty(APMPNumber(0), error));
+        CHECK(array->hasProperty(APMPString(u"5"), error));
     }
     SUBCASE("length writes need a whole non-negative number") {
-        array->setValue(APMPNumber(2.5), *APMPString(u"length"), error);
+        array->setValue(APMPNumber(2.5), APMPString(u"length"), error);
         CHECK(error.is(11));
         error.clear();
-        array->setValue(APMPNumber(-1), *APMPString(u"length"), error);
+        array->setValue(APMPNumber(-1), APMPString(u"length"), error);
         CHECK(error.is(11));
         error.clear();
-        CHECK(array->setValue(APMPString(u"3"), *APMPString(u"length"), error));
+        CHECK(array->setValue(APMPString(u"3"), APMPString(u"length"), error));
         CHECK(array->count() == 3);
-        CHECK(array->setValue(APMPNumber(1), *APMPString(u"length"), error));
+        CHECK(array->setValue(APMPNumber(1), APMPString(u"length"), error));
         CHECK(array->count() == 1);
     }
     SUBCASE("string keys that parse as whole numbers are indices") {
         auto values = makeRef<APMPArrayValue>(APMPValueList{APMPNumber(7), APMPNumber(8)});
-        CHECK(describeValue(*values->valueForProperty(*APMPString(u"01"), error)) == "8");
-        CHECK(describeValue(*values->valueForProperty(*APMPString(u"length"), error)) == "2");
-        CHECK(describeValue(*values->valueForProperty(*APMPNumber(1.5), error)) == "undefined");
-        values->setValue(APMPNumber(3), *APMPString(u"name"), error);
-        values->setValue(APMPNumber(4), *APMPNumber(-1), error);
-        CHECK(describeValue(*makeRef<APMPArrayValue>(values->allPropertyNames())) == "[\"name\",\"-1\",\"0\",\"1\"]");
-        CHECK(values->removeValueForProperty(*APMPNumber(0), error));
+        CHECK(describeValue(values->valueForProperty(APMPString(u"01"), error)) == "8");
+        CHECK(describeValue(values->valueForProperty(APMPString(u"length"), error)) == "2");
+        CHECK(describeValue(values->valueForProperty(APMPNumber(1.5), error)) == "undefined");
+        values->setValue(APMPNumber(3), APMPString(u"name"), error);
+        values->setValue(APMPNumber(4), APMPNumber(-1), error);
+        CHECK(describeValue(makeRef<APMPArrayValue>(values->allPropertyNames())) == "[\"name\",\"-1\",\"0\",\"1\"]");
+        CHECK(values->removeValueForProperty(APMPNumber(0), error));
         CHECK(values->count() == 2);
         CHECK(values->slots()[0]->isHole());
-        CHECK(describeValue(*values->valueForProperty(*APMPNumber(-1), error)) == "4");
+        CHECK(describeValue(values->valueForProperty(APMPNumber(-1), error)) == "4");
         CHECK_FALSE(error);
     }
     SUBCASE("a key without a string form ends every keyed operation with error 5") {
-        const APMPRuntimeValue& key = *APMPControlValue::breakValue();
+        const APMPValueRef key = APMPControlValue::breakValue();
         CHECK(array->valueForProperty(key, error)->isUndefined());
         CHECK(error.is(5));
         error.clear();
@@ -245,7 +246,7 @@ TEST_CASE("array slots, holes, length and keys") {
     SUBCASE("the string form skips holes, undefined and null") {
         auto values = makeRef<APMPArrayValue>(APMPValueList{APMPNumber(1), APMPUndefined(), APMPNumber(2), APMPHole()});
         CHECK(values->stringValueOrError(error) == u"1,,2,");
-        CHECK(describeValue(*values->allElements().back()) == "undefined");
+        CHECK(describeValue(values->allElements().back()) == "undefined");
         auto nulls = makeRef<APMPArrayValue>(APMPValueList{APMPNumber(1), APMPNull(), APMPNumber(2)});
         CHECK(nulls->stringValueOrError(error) == u"1,,2");
         CHECK(makeRef<APMPArrayValue>()->stringValueOrError(error).empty());
@@ -265,35 +266,35 @@ TEST_CASE("array slots, holes, length and keys") {
         auto values = makeRef<APMPArrayValue>(APMPValueList{APMPUndefined(), APMPHole(), APMPString(u"b"), APMPString(u"a")});
         APMPScope scope;
         CHECK(values->sortUsingFunctionValue(nullptr, scope, error));
-        CHECK(describeValue(*values) == "[\"a\",\"b\",undefined,<hole>]");
+        CHECK(describeValue(values) == "[\"a\",\"b\",undefined,<hole>]");
         auto numbers = makeRef<APMPArrayValue>(APMPValueList{APMPNumber(10), APMPNumber(9), APMPNumber(1)});
         numbers->sortUsingFunctionValue(nullptr, scope, error);
-        CHECK(describeValue(*numbers) == "[1,10,9]");
+        CHECK(describeValue(numbers) == "[1,10,9]");
     }
     SUBCASE("slices and splices clamp their bounds") {
         auto values = makeRef<APMPArrayValue>(APMPValueList{APMPNumber(1), APMPHole(), APMPNumber(3)});
-        CHECK(describeValue(*values->subarrayWithRange(1, 10)) == "[<hole>,3]");
-        CHECK(describeValue(*values->subarrayWithRange(-5, 1)) == "[1]");
-        CHECK(describeValue(*values->subarrayWithRange(kNaN, kInfinity)) == "[1,<hole>,3]");
+        CHECK(describeValue(values->subarrayWithRange(1, 10)) == "[<hole>,3]");
+        CHECK(describeValue(values->subarrayWithRange(-5, 1)) == "[1]");
+        CHECK(describeValue(values->subarrayWithRange(kNaN, kInfinity)) == "[1,<hole>,3]");
         const auto removed = values->spliceFrom(1, 100, {APMPNumber(9)}, error);
         CHECK(removed.size() == 2);
-        CHECK(describeValue(*values) == "[1,9]");
-        CHECK(values->indexOfValue(*APMPNumber(9), 0, error) == 1);
-        CHECK(values->indexOfValue(*APMPNumber(9), 5, error) == -1);
-        CHECK(values->lastIndexOfValue(*APMPNumber(1), 1e300, error) == 0);
-        CHECK(values->lastIndexOfValue(*APMPNumber(9), 0, error) == -1);
-        values->concat(*APMPControlValue::breakValue(), error);
+        CHECK(describeValue(values) == "[1,9]");
+        CHECK(values->indexOfValue(APMPNumber(9), 0, error) == 1);
+        CHECK(values->indexOfValue(APMPNumber(9), 5, error) == -1);
+        CHECK(values->lastIndexOfValue(APMPNumber(1), 1e300, error) == 0);
+        CHECK(values->lastIndexOfValue(APMPNumber(9), 0, error) == -1);
+        values->concat(APMPControlValue::breakValue(), error);
         CHECK(error.is(10));
     }
 }
 
 TEST_CASE("structural equality compares values as data") {
     auto array = [](APMPValueList v) { return makeRef<APMPArrayValue>(std::move(v)); };
-    CHECK(APMPNumber(kNaN)->isEqualToRuntimeValue(*APMPNumber(kNaN)));
+    CHECK(APMPNumber(kNaN)->isEqualToRuntimeValue(APMPNumber(kNaN)));
     ScriptError error;
-    CHECK_FALSE(APMPStrictEquals(*APMPNumber(kNaN), *APMPNumber(kNaN), error));
-    CHECK(APMPNumber(1)->isEqualToRuntimeValue(*APMPNumber(1)));
-    CHECK_FALSE(APMPNumber(1)->isEqualToRuntimeValue(*APMPString(u"1")));
+    CHECK_FALSE(APMPStrictEquals(APMPNumber(kNaN), APMPNumber(kNaN), error));
+    CHECK(APMPNumber(1)->isEqualToRuntimeValue(APMPNumber(1)));
+    CHECK_FALSE(APMPNumber(1)->isEqualToRuntimeValue(APMPString(u"1")));
     CHECK(array({APMPNumber(1), APMPString(u"a")})->isEqualToRuntimeValue(*array({APMPNumber(1), APMPString(u"a")})));
     CHECK_FALSE(array({APMPNumber(1)})->isEqualToRuntimeValue(*array({APMPNumber(1), APMPNumber(2)})));
     auto a = makeRef<APMPMapValue>();
@@ -304,8 +305,8 @@ TEST_CASE("structural equality compares values as data") {
     b->setValue(APMPNumber(2), u"y");
     CHECK_FALSE(a->isEqualToRuntimeValue(*b));
     CHECK(APMPControlValue::returnValueWithData(APMPNumber(1))
-              ->isEqualToRuntimeValue(*APMPControlValue::returnValueWithData(APMPNumber(1))));
-    CHECK_FALSE(APMPControlValue::breakValue()->isEqualToRuntimeValue(*APMPControlValue::continueValue()));
+              ->isEqualToRuntimeValue(APMPControlValue::returnValueWithData(APMPNumber(1))));
+    CHECK_FALSE(APMPControlValue::breakValue()->isEqualToRuntimeValue(APMPControlValue::continueValue()));
     APMPStatementValue s1(u"0", {APMPNumber(1)});
     APMPStatementValue s2(u"0", {APMPNumber(1)});
     CHECK(s1.isEqualToRuntimeValue(s2));
@@ -331,14 +332,14 @@ TEST_CASE("property maps guard immutable names and maps") {
     map.setValue(APMPNumber(2), u"free");
     map.setValue(APMPNumber(3), u"fixed");
     map.removeValueForName(u"fixed");
-    CHECK(describeValue(*map.valueForName(u"fixed")) == "1");
+    CHECK(describeValue(map.valueForName(u"fixed")) == "1");
     map.setValue(APMPNumber(4), u"free");
-    CHECK(describeValue(*map.valueForName(u"free")) == "4");
+    CHECK(describeValue(map.valueForName(u"free")) == "4");
     map.makeImmutable();
     map.setValue(APMPNumber(5), u"free");
     map.setValue(APMPNumber(5), u"new");
     map.removeValueForName(u"free");
-    CHECK(describeValue(*map.valueForName(u"free")) == "4");
+    CHECK(describeValue(map.valueForName(u"free")) == "4");
     CHECK(map.valueForName(u"new")->isUndefined());
     CHECK(map.allNames() == std::vector<std::u16string>{u"fixed", u"free"});
 
@@ -348,7 +349,7 @@ TEST_CASE("property maps guard immutable names and maps") {
     large.removeValueForName(u"20");
     CHECK(large.count() == 39);
     CHECK(large.allNames().front() == u"39");
-    CHECK(describeValue(*large.valueForName(u"0")) == "39");
+    CHECK(describeValue(large.valueForName(u"0")) == "39");
     CHECK(large.valueForName(u"20")->isUndefined());
 }
 
@@ -357,7 +358,7 @@ TEST_CASE("scopes: lookup outward, writes where the name lives") {
     auto child = global->createChildScope();
     global->addValue(APMPNumber(1), u"g");
     child->setValue(APMPNumber(2), u"g");
-    CHECK(describeValue(*global->valueForName(u"g")) == "2");
+    CHECK(describeValue(global->valueForName(u"g")) == "2");
     CHECK_FALSE(child->contents().hasName(u"g"));
     child->setValue(APMPNumber(3), u"local");
     CHECK(child->contents().hasName(u"local"));
@@ -365,11 +366,60 @@ TEST_CASE("scopes: lookup outward, writes where the name lives") {
     CHECK(global->valueForName(u"missing")->isUndefined());
     child->addImmutableValue(APMPNumber(4), u"c");
     child->setValue(APMPNumber(5), u"c");
-    CHECK(describeValue(*child->valueForName(u"c")) == "4");
+    CHECK(describeValue(child->valueForName(u"c")) == "4");
     // An immutable scope passes no write through to its parent.
     child->makeImmutable();
     child->setValue(APMPNumber(6), u"g");
     child->addValue(APMPNumber(6), u"other");
-    CHECK(describeValue(*global->valueForName(u"g")) == "2");
+    CHECK(describeValue(global->valueForName(u"g")) == "2");
     CHECK_FALSE(child->hasName(u"other"));
+}
+
+TEST_CASE("value handles hold numbers inline and count heap values") {
+    ScriptError error;
+    SUBCASE("numbers are no heap value and keep every bit of their double") {
+        const APMPValueRef number = APMPNumber(-0.0);
+        CHECK(number->isNumber());
+        CHECK(number.get() == nullptr);
+        CHECK(std::signbit(number.numberValue()));
+        CHECK(describeValue(APMPNumber(0.1 + 0.2)) == "0.30000000000000004");
+        CHECK(APMPNumber(kNaN)->stringValueOrError(error) == u"NaN");
+        CHECK(describeValue(APMPNumber(5)->applyWithName(u"toString", {}, *makeRef<APMPScope>(), error)) == "\"5\"");
+        APMPNumber(5)->applyWithName(u"toFixed", {}, *makeRef<APMPScope>(), error);
+        CHECK(error.is(17));
+    }
+    SUBCASE("copies, moves and assignments keep the count") {
+        auto array = makeRef<APMPArrayValue>();
+        const auto base = array->referenceCount();
+        {
+            APMPValueRef a = array;
+            APMPValueRef b = a;
+            CHECK(array->referenceCount() == base + 2);
+            a = a;
+            CHECK(a.get() == array.get());
+            CHECK(array->referenceCount() == base + 2);
+            APMPValueRef c = std::move(b);
+            CHECK_FALSE(b);
+            CHECK(array->referenceCount() == base + 2);
+            c = APMPNumber(1);
+            CHECK(array->referenceCount() == base + 1);
+            a = APMPUndefined();
+        }
+        CHECK(array->referenceCount() == base);
+        // Shared values are never counted.
+        const auto undefinedCount = APMPUndefinedValue::sharedInstance()->referenceCount();
+        std::vector<APMPValueRef> many(100, APMPUndefined());
+        CHECK(APMPUndefinedValue::sharedInstance()->referenceCount() == undefinedCount);
+    }
+    SUBCASE("a value held only through the value being replaced survives the assignment") {
+        APMPValueRef holder = makeRef<APMPArrayValue>(APMPValueList{APMPString(u"inner")});
+        holder = valueAs<APMPArrayValue>(holder).slots()[0];
+        CHECK(describeValue(holder) == "\"inner\"");
+    }
+    SUBCASE("a value on the stack compares without being counted") {
+        APMPStatementValue s1(u"0", {APMPNumber(1)});
+        APMPStatementValue s2(u"0", {APMPNumber(1)});
+        CHECK(s1.isEqualToRuntimeValue(s2));
+        CHECK(s1.referenceCount() == 0);
+    }
 }

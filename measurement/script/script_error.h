@@ -1,5 +1,7 @@
 #pragma once
 
+// The error domains and codes of the script runtime.
+
 #include <string_view>
 
 namespace measurement {

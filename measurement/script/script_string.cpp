@@ -1,3 +1,4 @@
+// Script strings: UTF-16 text, number forms and parsing.
 #include "measurement/script/script_string.h"
 
 #include <unicode/uchar.h>

@@ -1,5 +1,7 @@
 #pragma once
 
+// Script strings in UTF-16 code units.
+
 #include <string>
 #include <string_view>
 

@@ -1,3 +1,4 @@
+// String methods of the script runtime.
 #include <unicode/uregex.h>
 #include <unicode/ustring.h>
 
@@ -339,7 +340,12 @@ APMPStringCommandEvaluator::APMPStringCommandEvaluator()
 APMPValueRef APMPStringCommandEvaluator::evaluateCommand(const std::u16string& name, const std::u16string& string,
                                                          const APMPValueList& arguments, APMPScope& scope,
                                                          ScriptError& error) const {
-    return dispatchMethod(_handlers, name, string, arguments, scope, error);
+    return dispatchMethod(handlerFor(name), string, arguments, scope, error);
+}
+
+APMPStringCommandEvaluator::Handler APMPStringCommandEvaluator::handlerFor(const std::u16string& name) const {
+    const auto it = _handlers.find(name);
+    return it == _handlers.end() ? nullptr : it->second;
 }
 
 }  // namespace measurement

@@ -1,3 +1,4 @@
+// The engine's bundle bookkeeping: last index and times.
 #include "measurement/store/app_metadata.h"
 
 #include <limits>

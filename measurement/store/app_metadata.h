@@ -1,5 +1,7 @@
 #pragma once
 
+// APMAppMetadata: the last bundle's index and times.
+
 #include <cstdint>
 #include <optional>
 

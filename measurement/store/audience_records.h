@@ -1,5 +1,7 @@
 #pragma once
 
+// Audience filters and filter results as the database keeps them.
+
 #include <cstdint>
 #include <optional>
 #include <string>

@@ -1,5 +1,7 @@
 #pragma once
 
+// APMConditionalUserProperty: a stored conditional user property.
+
 #include <optional>
 #include <string>
 #include <utility>

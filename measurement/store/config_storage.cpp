@@ -1,3 +1,4 @@
+// Configuration storage transactions and their completion hooks.
 #include "measurement/store/config_storage.h"
 
 #include <utility>

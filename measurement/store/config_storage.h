@@ -1,5 +1,7 @@
 #pragma once
 
+// Where the server configuration is kept, behind an interface.
+
 #include <functional>
 #include <optional>
 #include <vector>

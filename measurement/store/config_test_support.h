@@ -17,7 +17,7 @@ namespace config_test {
 
 using namespace measurement;
 
-inline constexpr const char* kAppID = "1:461025:ios:7c3e9a1f52d84b60";
+inline constexpr const char* kAppID = "velmora-bernoulli-ios";
 
 // Keeps the configuration and the update time in memory. A transaction
 // keeps a copy of both and puts it back when it rolls back, as the

@@ -1,3 +1,4 @@
+// The measurement database: opening, layout and transactions.
 #include "measurement/store/database.h"
 
 #include <cmath>

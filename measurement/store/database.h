@@ -1,5 +1,7 @@
 #pragma once
 
+// APMDatabase: the measurement database.
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>

@@ -1,3 +1,4 @@
+// The database's app metadata row.
 #include "measurement/store/database.h"
 
 #include <cmath>

@@ -1,3 +1,4 @@
+// The database's audience filters and filter results.
 #include "measurement/store/database.h"
 
 #include <set>

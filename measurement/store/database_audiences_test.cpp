@@ -1,3 +1,4 @@
+// Tests of the audience tables.
 #include <doctest/doctest.h>
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The server configuration stored in the measurement database.
 #include "measurement/store/database_config_storage.h"
 
 #include <utility>

@@ -1,5 +1,7 @@
 #pragma once
 
+// The server configuration's storage in the measurement database.
+
 #include <memory>
 
 #include "measurement/store/config_storage.h"

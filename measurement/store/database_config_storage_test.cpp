@@ -1,3 +1,4 @@
+// Tests of the configuration storage.
 #include <doctest/doctest.h>
 
 #include <memory>
@@ -55,7 +56,7 @@ TEST_CASE("the server configuration in the measurement database") {
         }
 
         SUBCASE("a configuration for another app stores nothing") {
-            ConfigBuilder other("1:999999:ios:0000000000000000");
+            ConfigBuilder other("another-app");
             CHECK_FALSE(storage->performTransaction(
                 [&] { return config.updateMeasurementConfig(other.version(9).config(), nullptr); }));
             CHECK(storedVersion(fixture) == -1);

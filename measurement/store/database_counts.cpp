@@ -1,3 +1,4 @@
+// The database's daily counts and event aggregates.
 #include "measurement/store/database.h"
 
 #include "measurement/foundation/monitor.h"

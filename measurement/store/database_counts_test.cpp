@@ -1,3 +1,4 @@
+// Tests of the daily counts and event aggregates.
 #include <doctest/doctest.h>
 
 #include "measurement/store/database_test_support.h"

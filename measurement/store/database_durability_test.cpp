@@ -1,3 +1,4 @@
+// Tests that the database survives killed processes and damaged files.
 #include <doctest/doctest.h>
 
 #include <signal.h>
@@ -16,7 +17,7 @@ using platform::Value;
 
 namespace {
 
-constexpr const char* kAppID = "1:1234567890:ios:abcdef";
+constexpr const char* kAppID = "velmora-queue-test";
 constexpr int kCommittedEvents = 20;
 constexpr int kUncommittedEvents = 300;
 
@@ -169,7 +170,7 @@ TEST_CASE("a file of an older layout keeps its rows and gains what it lacks") {
                                     "raw_events", nullptr));
         REQUIRE(store->upsertRecord({{"metadata_fingerprint", 5}, {"metadata", Value(platform::Data{header.protoBuffer()})}},
                                     "raw_events_metadata", nullptr));
-        auto compressed = platform::gul_dataByGzippingData(bundle.protoBuffer());
+        auto compressed = platform::rul_dataByGzippingData(bundle.protoBuffer());
         REQUIRE(store->upsertRecord({{"data", Value(platform::Data{*compressed})}, {"bundle_end_timestamp", 1600000100.0}},
                                     "queue", nullptr));
         REQUIRE(store->upsertRecord({{"name", "_e"}, {"lifetime_count", 4}, {"current_bundle_count", 2},

@@ -1,3 +1,4 @@
+// Tests of user properties, conditional properties and purchases.
 #include <doctest/doctest.h>
 
 #include "measurement/store/database_test_support.h"

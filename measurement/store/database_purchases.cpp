@@ -1,3 +1,4 @@
+// The database's purchase fingerprints.
 #include "measurement/store/database.h"
 
 #include "measurement/store/database_rows.h"

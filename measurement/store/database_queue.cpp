@@ -1,3 +1,4 @@
+// The database's queue of bundles waiting for upload.
 #include "measurement/store/database.h"
 
 #include <algorithm>
@@ -5,6 +6,7 @@
 #include <limits>
 #include <set>
 
+#include "measurement/foundation/bundle_tags.h"
 #include "measurement/foundation/monitor.h"
 #include "measurement/store/database_rows.h"
 #include "platform/dispatch/clock.h"
@@ -28,12 +30,12 @@ void logDropped(long code, const std::string& message, std::int64_t count) {
 bool APMDatabase::insertBundle(const APMPBMeasurementBundle& bundle, bool isRealtime, APMErrorOut error,
                                const APMQueueLimits& limits) {
     checkWorkerQueue("insertBundle:isRealtime:error:");
-    const auto appID = NANOGetString(bundle, APMPBMeasurementBundleFieldIndex(14));
+    const auto appID = NANOGetString(bundle, bundleFieldIndex(bundle_tag::kAppID));
     if (!appID || appID->empty()) {
         APMSetError(error, kAPMDatabaseInvalidArgumentCode, "Received bundle without app ID");
         return false;
     }
-    const std::int64_t endMillis = NANOGetInt64(bundle, APMPBMeasurementBundleFieldIndex(6));
+    const std::int64_t endMillis = NANOGetInt64(bundle, bundleFieldIndex(bundle_tag::kEndTimestamp));
     if (endMillis < 1) {
         APMSetError(error, kAPMDatabaseInvalidArgumentCode, "Received bundle without valid end timestamp");
         return false;
@@ -48,7 +50,7 @@ bool APMDatabase::insertBundle(const APMPBMeasurementBundle& bundle, bool isReal
                                           platform::Value(endSeconds));
     }
     platform::RULError gzipError;
-    auto compressed = platform::gul_dataByGzippingData(bundle.protoBuffer(), &gzipError);
+    auto compressed = platform::rul_dataByGzippingData(bundle.protoBuffer(), &gzipError);
     if (!compressed) {
         if (error) {
             *error = apm_errorWithCode(kAPMDatabaseUndecodableDataCode, "Failed to compress bundle",
@@ -74,7 +76,7 @@ std::optional<std::vector<APMQueuedBundle>> APMDatabase::queryBundlesWithCountLi
     std::int64_t totalSize = 0;
     for (const auto& row : *rows) {
         const auto rowID = rowInteger(row, "rowid").value_or(0);
-        auto inflated = platform::gul_dataByInflatingGzippedData(rowBytes(row, "data").value_or(NANOBytes()));
+        auto inflated = platform::rul_dataByInflatingGzippedData(rowBytes(row, "data").value_or(NANOBytes()));
         std::optional<APMPBMeasurementBundle> bundle;
         if (inflated) bundle = APMPBMeasurementBundle::initWithBuffer(*inflated);
         if (!bundle) {

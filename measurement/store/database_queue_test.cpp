@@ -1,3 +1,4 @@
+// Tests of the bundle queue.
 #include <doctest/doctest.h>
 
 #include "measurement/store/database_test_support.h"
@@ -9,7 +10,7 @@ using platform::Value;
 
 namespace {
 
-constexpr const char* kAppID = "1:1234567890:ios:abcdef";
+constexpr const char* kAppID = "velmora-queue-test";
 
 // A bundle whose encoding is about `padding` bytes longer than the bare one.
 APMPBMeasurementBundle paddedBundle(std::int64_t endMillis, std::size_t padding) {
@@ -58,7 +59,7 @@ TEST_CASE("bundles are queued gzip-compressed with their end time") {
         });
         const auto rows = tableRows(fx.path(), "queue");
         REQUIRE(rows.size() == 1);
-        auto inflated = platform::gul_dataByInflatingGzippedData(rows[0].at("data").asData().bytes);
+        auto inflated = platform::rul_dataByInflatingGzippedData(rows[0].at("data").asData().bytes);
         REQUIRE(inflated);
         CHECK(*inflated == bundle.protoBuffer());
         CHECK(rows[0].at("data").asData().bytes.size() < inflated->size());

@@ -1,3 +1,4 @@
+// The database's raw events and their metadata headers.
 #include "measurement/store/database.h"
 
 #include <cmath>

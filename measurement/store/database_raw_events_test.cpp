@@ -1,3 +1,4 @@
+// Tests of the raw events and their headers.
 #include <doctest/doctest.h>
 
 #include <limits>
@@ -70,13 +71,13 @@ TEST_CASE("raw events are stored under their metadata fingerprint and read back"
     }
     SUBCASE("the metadata header of a fingerprint") {
         fx.onWorker([&] {
-            auto header = makeBundle("1:123:ios:abc", 0);
+            auto header = makeBundle("velmora-sample-app", 0);
             NANOSetString(header, APMPBMeasurementBundleFieldIndex(52), "G111");
             REQUIRE(db.insertRawEventMetadata(header, 77, &error));
             auto read = db.queryRawEventsMetadataWithFingerprint(77, &error);
             REQUIRE(read);
             CHECK(NANOGetString(*read, APMPBMeasurementBundleFieldIndex(52)) == "G111");
-            CHECK(NANOGetString(*read, APMPBMeasurementBundleFieldIndex(14)) == "1:123:ios:abc");
+            CHECK(NANOGetString(*read, APMPBMeasurementBundleFieldIndex(14)) == "velmora-sample-app");
             // Storing again replaces it.
             NANOSetString(header, APMPBMeasurementBundleFieldIndex(52), "G100");
             REQUIRE(db.insertRawEventMetadata(header, 77, &error));
@@ -90,7 +91,7 @@ TEST_CASE("raw events are stored under their metadata fingerprint and read back"
         CHECK(tableRows(fx.path(), "raw_events_metadata").empty());
     }
     SUBCASE("a missing header, one that does not decode and a failing query answer codes apart") {
-        fx.onWorker([&] { REQUIRE(db.insertRawEventMetadata(makeBundle("1:123:ios:abc", 0), 5, &error)); });
+        fx.onWorker([&] { REQUIRE(db.insertRawEventMetadata(makeBundle("velmora-sample-app", 0), 5, &error)); });
         {
             auto store = APMSqliteStore::makeWithDatabasePath(fx.path().string(), nullptr);
             REQUIRE(store->executeStatement("UPDATE raw_events_metadata SET metadata = ? WHERE metadata_fingerprint = 5",

@@ -1,9 +1,11 @@
+// Conversions between database rows and the engine's records.
 #include "measurement/store/database_rows.h"
 
 #include <algorithm>
 #include <limits>
 #include <stdexcept>
 
+#include "measurement/foundation/bundle_tags.h"
 #include "measurement/foundation/scheduler.h"
 
 namespace measurement::database_detail {
@@ -65,14 +67,14 @@ NANOBytes encodedEvent(const APMEvent& event) { return event.protoEvent().protoB
 std::optional<APMEvent> decodedEvent(const NANOBytes& bytes, bool isPublic) {
     auto message = APMPBEvent::initWithBuffer(bytes);
     if (!message) return std::nullopt;
-    const auto name = NANOGetString(*message, APMPBFieldIndexForTag(2));
+    const auto name = NANOGetString(*message, event_field::kName);
     APMParameters parameters = APMParametersFromProtoEvent(*message);
     std::string origin;
     if (auto found = parameters.find(kAPMOriginParameter); found != parameters.end() && found->second.isString()) {
         origin = found->second.stringValue();
     }
-    const double timestamp = static_cast<double>(NANOGetInt64(*message, APMPBFieldIndexForTag(3))) / 1000.0;
-    const double previous = static_cast<double>(NANOGetInt64(*message, APMPBFieldIndexForTag(4))) / 1000.0;
+    const double timestamp = static_cast<double>(NANOGetInt64(*message, event_field::kTimestamp)) / 1000.0;
+    const double previous = static_cast<double>(NANOGetInt64(*message, event_field::kPreviousTimestamp)) / 1000.0;
     return APMEvent(origin, isPublic, name.value_or(""), timestamp, previous, std::move(parameters));
 }
 

@@ -1,3 +1,4 @@
+// Tests of the database: opening, layout and transactions.
 #include <doctest/doctest.h>
 
 #include <limits>

@@ -1,3 +1,4 @@
+// A database on a temporary folder for tests.
 #include "measurement/store/database_test_support.h"
 
 #include <doctest/doctest.h>

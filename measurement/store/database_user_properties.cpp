@@ -1,3 +1,4 @@
+// The database's user properties.
 #include "measurement/store/database.h"
 
 #include "measurement/foundation/monitor.h"

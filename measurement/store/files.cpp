@@ -1,3 +1,4 @@
+// The engine's folder and file helpers.
 #include "measurement/store/files.h"
 
 #include <sys/xattr.h>

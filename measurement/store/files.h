@@ -1,5 +1,7 @@
 #pragma once
 
+// The engine's folder under the application-support folder, and file helpers.
+
 #include <string>
 
 #include "measurement/foundation/measurement_error.h"

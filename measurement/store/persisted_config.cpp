@@ -1,3 +1,4 @@
+// The persisted settings file: reads, delayed writes and damage.
 #include "measurement/store/persisted_config.h"
 
 #include <mutex>
@@ -216,6 +217,10 @@ std::int64_t APMPersistedConfig::firstOpenTimestampMilliseconds() const {
 }
 void APMPersistedConfig::setFirstOpenTimestampMilliseconds(std::int64_t ms) {
     setObject(Value(static_cast<long long>(ms)), pk::kFirstOpenTimestampMs);
+}
+std::optional<std::string> APMPersistedConfig::lastAppVersion() const { return stringForKey(pk::kLastAppVersion); }
+void APMPersistedConfig::setLastAppVersion(const std::optional<std::string>& version) {
+    setObject(optionalString(version), pk::kLastAppVersion);
 }
 
 bool APMPersistedConfig::measurementEnabled() const {

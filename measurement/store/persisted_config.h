@@ -1,5 +1,7 @@
 #pragma once
 
+// APMPersistedConfig: the engine's persisted settings.
+
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -33,6 +35,7 @@ inline constexpr const char* kHashedIDFA = "/rozeda/measurement/hashed_idfa";
 inline constexpr const char* kDiversionKey = "/rozeda/measurement/diversion_key";
 inline constexpr const char* kSetLastAdvertisingIDReset = "/rozeda/measurement/set_last_advertising_id_reset";
 inline constexpr const char* kFirstOpenTimestampMs = "/rozeda/measurement/first_open_timestamp_ms";
+inline constexpr const char* kLastAppVersion = "/rozeda/measurement/last_app_version";
 inline constexpr const char* kMeasurementEnabled = "/rozeda/measurement/measurement_enabled";
 inline constexpr const char* kSessionNumber = "/rozeda/measurement/session_number";
 inline constexpr const char* kLastEngagementEnd = "/rozeda/measurement/last_engagement_end";
@@ -107,6 +110,9 @@ public:
     void setShouldSetLastAdvertisingIDResetUserProperty(bool value);
     std::int64_t firstOpenTimestampMilliseconds() const;
     void setFirstOpenTimestampMilliseconds(std::int64_t millis);
+    // The application's version at the engine's last start.
+    std::optional<std::string> lastAppVersion() const;
+    void setLastAppVersion(const std::optional<std::string>& version);
 
     // Collection on or off, kept across starts; on when never set.
     bool measurementEnabled() const;

@@ -1,3 +1,4 @@
+// Tests of the persisted settings.
 #include <doctest/doctest.h>
 
 #include <filesystem>

@@ -1,3 +1,4 @@
+// A preferences suite as the engine reads and writes it.
 #include "measurement/store/preferences_suite.h"
 
 namespace measurement {

@@ -1,5 +1,7 @@
 #pragma once
 
+// APMUserDefaults: the engine's view of one preferences suite.
+
 #include <memory>
 #include <optional>
 #include <string>

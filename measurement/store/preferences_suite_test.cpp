@@ -1,3 +1,4 @@
+// Tests of the preferences suites.
 #include <doctest/doctest.h>
 
 #include "measurement/store/preferences_suite.h"

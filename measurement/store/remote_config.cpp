@@ -1,3 +1,4 @@
+// The server configuration: parsing, storage, URLs and experiments.
 #include "measurement/store/remote_config.h"
 
 #include <cctype>

@@ -1,5 +1,7 @@
 #pragma once
 
+// APMRemoteConfig: the server configuration and its flags.
+
 #include <cstdint>
 #include <functional>
 #include <memory>

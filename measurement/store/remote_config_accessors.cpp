@@ -1,3 +1,4 @@
+// The named flag accessors of the server configuration.
 #include "measurement/store/remote_config.h"
 
 // Every flag is one row of the flag table, read through the one lookup.

@@ -1,3 +1,4 @@
+// The flag table: keys, units, defaults and bounds.
 #include "measurement/store/remote_config_flags.h"
 
 #include <array>

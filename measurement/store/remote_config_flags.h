@@ -1,5 +1,7 @@
 #pragma once
 
+// The server flags: their units and their table.
+
 #include <optional>
 #include <span>
 #include <string>

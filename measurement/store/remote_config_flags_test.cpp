@@ -1,3 +1,4 @@
+// Tests of the server flags: defaults, bounds, units and accessors.
 #include <doctest/doctest.h>
 
 #include <cmath>

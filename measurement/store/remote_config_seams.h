@@ -1,5 +1,7 @@
 #pragma once
 
+// What the server configuration calls on event editing and experiments.
+
 #include <cstdint>
 #include <functional>
 #include <memory>

@@ -1,3 +1,4 @@
+// Tests of the server configuration: parsing, storage, URLs and programs.
 #include <doctest/doctest.h>
 
 #include <memory>
@@ -35,7 +36,7 @@ TEST_CASE("taking a new configuration follows the database transaction") {
 
     SUBCASE("a configuration for another app identifier is refused and stores nothing") {
         std::optional<APMError> error;
-        ConfigBuilder other("1:999999:ios:0000000000000000");
+        ConfigBuilder other("another-app");
         other.version(2);
         CHECK_FALSE(config.updateMeasurementConfig(other.config(), &error));
         REQUIRE(error);
@@ -150,7 +151,7 @@ TEST_CASE("loading the stored configuration") {
         CHECK(config.version() == -1);
     }
     SUBCASE("a stored configuration of another app is not used") {
-        ConfigBuilder other("1:999999:ios:0000000000000000");
+        ConfigBuilder other("another-app");
         storage->data = other.version(4).bytes();
         APMRemoteConfig config(storage, config_test::testEnvironment());
         CHECK(capture.hasCode(kAPMRemoteConfigStoredConfigUnusableCode));
@@ -391,7 +392,7 @@ TEST_CASE("service addresses") {
         REQUIRE(url);
         CHECK(url->scheme() == "https");
         CHECK(url->host() == "measure.example.test");
-        CHECK(url->path() == "/svc/config/app/1:461025:ios:7c3e9a1f52d84b60");
+        CHECK(url->path() == "/svc/config/app/velmora-bernoulli-ios");
         auto items = url->queryItems();
         REQUIRE(items);
         CHECK(*items == std::vector<platform::URLQueryItem>{

@@ -1,3 +1,4 @@
+// The SQLite store: statements, transactions and integrity.
 #include "measurement/store/sqlite_store.h"
 
 #include <sqlite3.h>

@@ -1,5 +1,7 @@
 #pragma once
 
+// APMSqliteStore: a SQLite database file.
+
 #include <cstdint>
 #include <functional>
 #include <memory>

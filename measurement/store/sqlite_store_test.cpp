@@ -1,3 +1,4 @@
+// Tests of the SQLite store.
 #include <doctest/doctest.h>
 
 #include <sys/xattr.h>

@@ -1,15 +1,18 @@
+// Queued bundles rewritten for consent and data controls before an upload.
 #include "measurement/upload/bundle_redaction.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "measurement/upload/bundle_fields.h"
+#include "measurement/foundation/bundle_tags.h"
+#include "measurement/upload/upload_detail.h"
 
 namespace measurement {
 
 namespace {
 
 using namespace bundle_tag;
+using namespace upload_detail;
 
 bool hasText(const std::optional<std::string>& text) { return text && !text->empty(); }
 

@@ -1,6 +1,7 @@
+// Tests of the bundle rewrite before an upload.
 #include <doctest/doctest.h>
 
-#include "measurement/upload/bundle_fields.h"
+#include "measurement/foundation/bundle_tags.h"
 #include "measurement/upload/bundle_redaction.h"
 #include "measurement/upload/upload_test_support.h"
 

@@ -1,3 +1,4 @@
+// Bundling: one bundle per call, in one database transaction.
 #include "measurement/upload/bundler.h"
 
 #include <algorithm>
@@ -5,7 +6,7 @@
 
 #include "measurement/foundation/environment.h"
 #include "measurement/foundation/scheduler.h"
-#include "measurement/upload/bundle_fields.h"
+#include "measurement/foundation/bundle_tags.h"
 #include "measurement/upload/bundler_internal.h"
 
 namespace measurement {

@@ -6,7 +6,7 @@
 
 #include "measurement/foundation/names.h"
 #include "measurement/foundation/scheduler.h"
-#include "measurement/upload/bundle_fields.h"
+#include "measurement/foundation/bundle_tags.h"
 #include "measurement/upload/bundle_redaction.h"
 #include "measurement/upload/bundler.h"
 #include "measurement/upload/bundler_internal.h"

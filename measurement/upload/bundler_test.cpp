@@ -1,3 +1,4 @@
+// Tests of bundling.
 #include <doctest/doctest.h>
 
 #include "measurement/upload/bundler_test_support.h"
@@ -453,12 +454,12 @@ TEST_CASE("the completed bundle") {
         APMPBMeasurementBundle header = makeHeader();
         NANOClearField(header, bundleFieldIndex(kAppID));
         f.storeHeader(header, 99);
-        f.identity->applicationID = "1:461025:ios:7c3e9a1f52d84b60";
+        f.identity->applicationID = "velmora-bernoulli-ios";
         f.storeEvent(makeEvent("one", kT), 99);
         CHECK(f.bundle());
         const auto bundle = f.queued().front().bundle;
         CHECK_FALSE(hasBundleField(bundle, kConfigVersion));
-        CHECK(bundleString(bundle, kAppID) == "1:461025:ios:7c3e9a1f52d84b60");
+        CHECK(bundleString(bundle, kAppID) == "velmora-bernoulli-ios");
     }
     SUBCASE("audience results go into tag 29; the stitching token only with its flag") {
         APMPBAudienceLeafFilterResult result;

@@ -1,3 +1,4 @@
+// The conditional fetch of the server configuration.
 #include "measurement/foundation/monitor.h"
 #include "measurement/upload/upload_detail.h"
 #include "measurement/upload/uploader.h"
@@ -14,13 +15,13 @@ constexpr const char* kLastModifiedHeader = "Last-Modified";
 constexpr const char* kETagHeader = "ETag";
 // Fields of the server configuration: the application it is for, and its
 // audiences.
-constexpr int kConfigAppIDIndex = APMPBFieldIndexForTag(2);
-constexpr int kConfigAudiencesIndex = APMPBFieldIndexForTag(6);
+constexpr int kConfigAppIDIndex = APMPBFieldIndexForTag(nano_APMPBMeasurementConfig_app_id_tag);
+constexpr int kConfigAudiencesIndex = APMPBFieldIndexForTag(nano_APMPBMeasurementConfig_audiences_tag);
 
 bool isCompletedFetch(int status) {
-    return status == platform::kGULNetworkHTTPStatusOK || status == platform::kGULNetworkHTTPStatusNoContent ||
-           status == platform::kGULNetworkHTTPStatusCodeNotModified ||
-           status == platform::kGULNetworkHTTPStatusCodeNotFound;
+    return status == platform::kRULNetworkHTTPStatusOK || status == platform::kRULNetworkHTTPStatusNoContent ||
+           status == platform::kRULNetworkHTTPStatusCodeNotModified ||
+           status == platform::kRULNetworkHTTPStatusCodeNotFound;
 }
 
 platform::Value bodyContext(const std::vector<std::uint8_t>& data) { return platform::Value(platform::Data{data}); }
@@ -87,12 +88,12 @@ void APMUploader::networkRemoteConfigFetchCompletionHandler(const platform::HTTP
 void APMUploader::recordFetchedConfiguration(int status, const platform::HTTPURLResponse& response,
                                              const std::vector<std::uint8_t>& data) {
     auto& database = *components_.database;
-    const bool unchanged = status == platform::kGULNetworkHTTPStatusCodeNotModified ||
-                           status == platform::kGULNetworkHTTPStatusCodeNotFound;
-    if (status == platform::kGULNetworkHTTPStatusCodeNotModified) {
+    const bool unchanged = status == platform::kRULNetworkHTTPStatusCodeNotModified ||
+                           status == platform::kRULNetworkHTTPStatusCodeNotFound;
+    if (status == platform::kRULNetworkHTTPStatusCodeNotModified) {
         logEntry(kAPMMonitorLevelVerbose, kAPMConfigNotModifiedCode,
                  "Configuration has not been modified. Using the same configuration. Code", platform::Value(status));
-    } else if (status == platform::kGULNetworkHTTPStatusCodeNotFound) {
+    } else if (status == platform::kRULNetworkHTTPStatusCodeNotFound) {
         logEntry(kAPMMonitorLevelWarning, kAPMConfigNotFoundCode, "Configuration not found. Using default configuration");
     } else {
         logEntry(kAPMMonitorLevelVerbose, kAPMConfigFetchSucceededCode,

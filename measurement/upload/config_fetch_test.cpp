@@ -1,3 +1,4 @@
+// Tests of the configuration fetch.
 #include <doctest/doctest.h>
 
 #include "measurement/store/config_test_support.h"
@@ -83,7 +84,7 @@ TEST_CASE("The configuration is fetched with a conditional GET") {
     }
 
     SUBCASE("a configuration for another application stores nothing and keeps the validators") {
-        fetch(fixture, reply(200, {{"ETag", "\"other\""}}, bytesOf(config_test::ConfigBuilder("1:99:ios:other").version(9))));
+        fetch(fixture, reply(200, {{"ETag", "\"other\""}}, bytesOf(config_test::ConfigBuilder("another-app").version(9))));
         CHECK(fixture.capture.hasCode(kAPMConfigWrongAppIDCode));
         CHECK(fixture.remoteConfig->version() == 7);
         CHECK(fixture.persisted->remoteConfigETag() == "\"v1\"");

@@ -1,3 +1,4 @@
+// Sampling of events while they are bundled.
 #include "measurement/upload/event_sampling.h"
 
 #include <cmath>
@@ -6,7 +7,7 @@
 #include "measurement/foundation/monitor.h"
 #include "measurement/foundation/numeric_util.h"
 #include "measurement/foundation/parameter_value.h"
-#include "measurement/upload/bundle_fields.h"
+#include "measurement/foundation/bundle_tags.h"
 #include "measurement/upload/upload_detail.h"
 
 namespace measurement {

@@ -1,3 +1,4 @@
+// Tests of event sampling.
 #include <doctest/doctest.h>
 
 #include "measurement/upload/bundler_test_support.h"

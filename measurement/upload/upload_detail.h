@@ -11,18 +11,16 @@
 #include "measurement/foundation/measurement_error.h"
 #include "measurement/foundation/messages.h"
 #include "measurement/foundation/monitor.h"
-#include "measurement/upload/bundle_fields.h"
+#include "measurement/foundation/bundle_tags.h"
 #include "platform/dispatch/clock.h"
 #include "platform/frameworks/utilities/network.h"
 
 namespace measurement::upload_detail {
 
-// Bundle fields stamped at upload time.
-inline constexpr int kUploadTimestampTag = 4;
-inline constexpr int kLibraryVersionTag = 18;
-inline constexpr int kChecksumTag = 47;
-// The batch's one field: its bundles.
-inline constexpr int kBatchBundlesIndex = 0;
+// Internal names the upload looks for in bundles.
+inline constexpr const char* kAPMNPAUserPropertyName = "_npa";
+inline constexpr const char* kAPMUserIDPropertyName = "_id";
+inline constexpr const char* kAPMFirstOpenEventName = "_f";
 
 template <class... Contexts>
 void logEntry(int level, long code, const std::string& message, const Contexts&... contexts) {
@@ -45,8 +43,8 @@ inline platform::Value networkErrorContext(const std::optional<platform::RULErro
 
 // The service asks to be left alone for a while.
 inline bool isBackoffStatus(int status) {
-    return status == platform::kGULNetworkHTTPStatusCodeCannotAcceptTraffic ||
-           status == platform::kGULNetworkHTTPStatusCodeUnavailable;
+    return status == platform::kRULNetworkHTTPStatusCodeCannotAcceptTraffic ||
+           status == platform::kRULNetworkHTTPStatusCodeUnavailable;
 }
 
 // A string field of the bundle; empty when unset.

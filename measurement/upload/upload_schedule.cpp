@@ -1,3 +1,4 @@
+// The upload schedule and its one-shot timer.
 #include <algorithm>
 #include <cmath>
 #include <limits>

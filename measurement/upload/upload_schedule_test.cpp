@@ -1,3 +1,4 @@
+// Tests of the upload schedule.
 #include <doctest/doctest.h>
 
 #include "measurement/store/config_test_support.h"

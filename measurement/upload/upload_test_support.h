@@ -8,7 +8,7 @@
 #include <string>
 
 #include "measurement/foundation/messages.h"
-#include "measurement/upload/bundle_fields.h"
+#include "measurement/foundation/bundle_tags.h"
 #include "measurement/upload/bundle_inputs.h"
 
 namespace upload_test {

@@ -1,3 +1,4 @@
+// The batch upload: bundling, the consent pass, the POST and its completion.
 #include "measurement/upload/uploader.h"
 
 #include <algorithm>
@@ -8,7 +9,7 @@
 #include "measurement/foundation/monitor.h"
 #include "measurement/foundation/scheduler.h"
 #include "measurement/foundation/parameter_value.h"
-#include "measurement/upload/bundle_fields.h"
+#include "measurement/foundation/bundle_tags.h"
 #include "measurement/upload/bundle_redaction.h"
 #include "measurement/upload/upload_detail.h"
 #include "platform/dispatch/clock.h"
@@ -215,11 +216,11 @@ APMPBMeasurementBatch APMUploader::batchOf(std::vector<APMQueuedEntry> entries, 
     std::int64_t latestEnd = 0;
     for (std::size_t i = 0; i < entries.size(); ++i) {
         auto& bundle = entries[i].bundle;
-        NANOSetInt64(bundle, bundleFieldIndex(kLibraryVersionTag), components_.libraryVersion);
-        NANOSetInt64(bundle, bundleFieldIndex(kUploadTimestampTag), nowMillis);
+        NANOSetInt64(bundle, bundleFieldIndex(bundle_tag::kLibraryVersion), components_.libraryVersion);
+        NANOSetInt64(bundle, bundleFieldIndex(bundle_tag::kUploadTimestamp), nowMillis);
         applyDataControlsToBundle(bundle, dataControls, *identityState);
         if (checksum) {
-            NANOSetInt64(bundle, bundleFieldIndex(kChecksumTag), apm_64LSBMD5(bundle.protoBuffer()));
+            NANOSetInt64(bundle, bundleFieldIndex(bundle_tag::kChecksum), apm_64LSBMD5(bundle.protoBuffer()));
         }
         if (dma && entries.size() >= 2 && i > 0 && !bundlesHaveSameConsent(entries.front().bundle, bundle)) break;
         if (hasBundleTag(bundle, bundle_tag::kEndTimestamp)) {
@@ -230,7 +231,7 @@ APMPBMeasurementBatch APMUploader::batchOf(std::vector<APMQueuedEntry> entries, 
     }
     lastEventEnd_ = std::max(lastEventEnd_, latestEnd);
     APMPBMeasurementBatch batch;
-    NANOSetArray(batch, kBatchBundlesIndex, bundles);
+    NANOSetArray(batch, batch_field::kBundles, bundles);
     return batch;
 }
 
@@ -259,7 +260,7 @@ void APMUploader::postBatch(NANOBytes payload, const std::string& url) {
 void APMUploader::networkUploadCompletionHandlerWithResponse(const platform::HTTPURLResponse& response,
                                                              const std::optional<platform::RULError>& error) {
     const int status = response.statusCode;
-    if (status == platform::kGULNetworkHTTPStatusOK || status == platform::kGULNetworkHTTPStatusNoContent) {
+    if (status == platform::kRULNetworkHTTPStatusOK || status == platform::kRULNetworkHTTPStatusNoContent) {
         handleUploadSuccess(status, response.expectedContentLength);
     } else {
         handleUploadFailure(status, error);

@@ -1,10 +1,11 @@
+// Tests of the batch upload against a loopback service.
 #include "measurement/upload/uploader.h"
 
 #include <doctest/doctest.h>
 
 #include "measurement/foundation/hashing.h"
 #include "measurement/store/config_test_support.h"
-#include "measurement/upload/bundle_fields.h"
+#include "measurement/foundation/bundle_tags.h"
 #include "measurement/upload/uploader_test_support.h"
 
 using namespace measurement;

@@ -1,3 +1,4 @@
+// The upload test fixture: real database, manual time and a loopback service.
 #include "measurement/upload/uploader_test_support.h"
 
 #include <doctest/doctest.h>
@@ -9,7 +10,7 @@
 
 #include "measurement/foundation/hashing.h"
 #include "measurement/store/config_test_support.h"
-#include "measurement/upload/bundle_fields.h"
+#include "measurement/foundation/bundle_tags.h"
 
 namespace upload_test {
 

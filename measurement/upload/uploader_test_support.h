@@ -26,7 +26,7 @@ namespace upload_test {
 
 using namespace measurement;
 
-inline constexpr const char* kServiceAppID = "1:461025:ios:7c3e9a1f52d84b60";
+inline constexpr const char* kServiceAppID = "velmora-bernoulli-ios";
 inline constexpr const char* kBundleAppID = "com.velmora.bernoulli";
 
 // The host engine around the upload, with its own network and timer, that

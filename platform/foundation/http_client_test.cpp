@@ -93,8 +93,8 @@ TEST_CASE("the libcurl client carries requests and replies intact") {
     SUBCASE("a conditional GET keeps its query and validators; 304 is an answer, not a failure") {
         ScriptedResponse notModified;
         notModified.status = 304;
-        server.answer("/config/app/1:123:ios:abc", notModified);
-        HTTPRequest request = get(server.url("/config/app/1:123:ios:abc?platform=ios&ruz_version=110"));
+        server.answer("/config/app/velmora-sample-app", notModified);
+        HTTPRequest request = get(server.url("/config/app/velmora-sample-app?platform=ios&ruz_version=110"));
         request.headers = {{"If-Modified-Since", "Tue, 07 Nov 2023 10:00:00 GMT"}, {"If-None-Match", "\"etag-1\""}};
 
         const HTTPResponse response = client.send(request);

@@ -63,10 +63,10 @@ TEST_CASE("URLs are built from plain parts") {
     CHECK(url.setScheme("https"));
     CHECK_FALSE(url.setScheme("1bad"));
     CHECK_FALSE(url.setScheme("a b"));
-    url.setHost("app-measurement.example");
-    url.setPath("/config/app/1:123:ios:abc");
+    url.setHost("collector.test");
+    url.setPath("/config/app/velmora-sample-app");
     url.setQueryItems(std::vector<URLQueryItem>{{"platform", "ios"}, {"q", "a b&c=d+e#f"}, {"flag", std::nullopt}});
-    CHECK(url.string() == "https://app-measurement.example/config/app/1:123:ios:abc?platform=ios&q=a%20b%26c%3Dd%2Be%23f&flag");
+    CHECK(url.string() == "https://collector.test/config/app/velmora-sample-app?platform=ios&q=a%20b%26c%3Dd%2Be%23f&flag");
 
     auto back = URL::parse(url.string());
     REQUIRE(back);
@@ -78,7 +78,7 @@ TEST_CASE("URLs are built from plain parts") {
         url.setPath("relative path");
         url.setQueryItems(std::nullopt);
         url.setFragment("a b");
-        CHECK(url.string() == "https://app-measurement.example:443/relative%20path#a%20b");
+        CHECK(url.string() == "https://collector.test:443/relative%20path#a%20b");
         CHECK(URL::parse(url.string())->path() == "/relative path");
     }
 }

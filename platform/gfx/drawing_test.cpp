@@ -150,3 +150,52 @@ TEST_CASE("paths") {
         CHECK(Path::rect({1, 2, 3, 4}).description() == "R 1 2 3 4");
     }
 }
+
+TEST_CASE("clips and groups enclose what is drawn inside them") {
+    GraphicsContext context(Size{100, 100}, 1);
+    context.fill({0, 0, 1, 1});
+    context.saveGState();
+    context.translateBy(10, 20);
+    context.addRect({0, 0, 30, 30});
+    context.clip();
+    context.fill({0, 0, 5, 5});
+    context.beginGroup(Shadow{Color::black(), 0.5, {0, 2}, 3, std::nullopt}, nullptr);
+    context.fill({1, 1, 5, 5});
+    context.fillEllipse({2, 2, 5, 5});
+    context.restoreGState();
+    context.fill({0, 0, 2, 2});
+    const auto& ops = context.displayList().ops();
+    REQUIRE(ops.size() == 6);  // the clip itself stays recorded
+
+    CHECK_FALSE(ops[0].scope);
+    REQUIRE(ops[2].scope);
+    CHECK(ops[2].scope->kind == DrawScope::Kind::clip);
+    CHECK(ops[2].scope->transform.apply({0, 0}) == Point{10, 20});
+    CHECK(ops[2].scope->clipPath == Path::rect({0, 0, 30, 30}));
+    // both shapes of the group share one node, inside the clip
+    REQUIRE(ops[3].scope);
+    CHECK(ops[3].scope == ops[4].scope);
+    CHECK(ops[3].scope->kind == DrawScope::Kind::group);
+    CHECK(ops[3].scope->shadow->opacity == 0.5);
+    CHECK(ops[3].scope->parent == ops[2].scope);
+    CHECK_FALSE(ops[5].scope);  // restored: outside both
+
+    SUBCASE("a recording drawn into another keeps its scopes, moved and placed inside the enclosing one") {
+        GraphicsContext outer(Size{200, 200}, 1);
+        outer.addRect({0, 0, 150, 150});
+        outer.clip();
+        outer.translateBy(50, 0);
+        outer.drawDisplayList(context.displayList());
+        const auto& moved = outer.displayList().ops();
+        REQUIRE(moved.size() == 7);
+        const auto& enclosing = moved[0];
+        CHECK(enclosing.kind == DrawOp::Kind::clip);
+        CHECK(moved[1].scope == outer.displayList().ops()[6].scope);  // both at the top of the inner drawing
+        REQUIRE(moved[4].scope);
+        CHECK(moved[4].scope == moved[5].scope);
+        CHECK(moved[4].scope->parent->transform.apply({0, 0}) == Point{60, 20});
+        CHECK(moved[4].scope->parent->parent == moved[1].scope);
+        CHECK(moved[1].scope->kind == DrawScope::Kind::clip);
+        CHECK(moved[1].scope->clipPath == Path::rect({0, 0, 150, 150}));
+    }
+}

@@ -1,6 +1,7 @@
 #include "platform/gfx/graphics_context.h"
 
 #include <algorithm>
+#include <map>
 
 #include "platform/gfx/image.h"
 
@@ -22,10 +23,41 @@ std::string DrawOp::kindName(Kind kind) {
     return "?";
 }
 
-void DisplayList::append(const DisplayList& other, const AffineTransform& transform, double alpha) {
+namespace {
+
+// Re-homes a list's scopes into another drawing: each node once, so the
+// operations that shared a scope still share one.
+class ScopeMover {
+public:
+    ScopeMover(const AffineTransform& transform, std::shared_ptr<const DrawScope> enclosing)
+        : transform_(transform), enclosing_(std::move(enclosing)) {}
+
+    std::shared_ptr<const DrawScope> move(const std::shared_ptr<const DrawScope>& scope) {
+        if (!scope) return enclosing_;
+        auto found = moved_.find(scope.get());
+        if (found != moved_.end()) return found->second;
+        auto copy = std::make_shared<DrawScope>(*scope);
+        copy->transform = scope->transform.concat(transform_);
+        copy->parent = move(scope->parent);
+        moved_.emplace(scope.get(), copy);
+        return copy;
+    }
+
+private:
+    AffineTransform transform_;
+    std::shared_ptr<const DrawScope> enclosing_;
+    std::map<const DrawScope*, std::shared_ptr<const DrawScope>> moved_;
+};
+
+}  // namespace
+
+void DisplayList::append(const DisplayList& other, const AffineTransform& transform, double alpha,
+                         const std::shared_ptr<const DrawScope>& enclosing) {
+    ScopeMover mover(transform, enclosing);
     for (DrawOp op : other.ops_) {
         op.transform = op.transform.concat(transform);
         op.alpha *= alpha;
+        op.scope = mover.move(op.scope);
         ops_.push_back(std::move(op));
     }
 }
@@ -114,6 +146,7 @@ DrawOp GraphicsContext::makeOp(DrawOp::Kind kind) const {
     op.lineJoin = state_.lineJoin;
     op.lineDash = state_.lineDash;
     op.alpha = state_.alpha;
+    op.scope = state_.scope;
     return op;
 }
 
@@ -151,7 +184,25 @@ void GraphicsContext::consumePath(DrawOp::Kind kind, std::optional<Color> color)
 
 void GraphicsContext::strokePath() { consumePath(DrawOp::Kind::strokePath, state_.stroke); }
 void GraphicsContext::fillPath() { consumePath(DrawOp::Kind::fillPath, state_.fill); }
-void GraphicsContext::clip() { consumePath(DrawOp::Kind::clip, std::nullopt); }
+void GraphicsContext::clip() {
+    auto node = std::make_shared<DrawScope>();
+    node->kind = DrawScope::Kind::clip;
+    node->transform = state_.ctm;
+    node->clipPath = path_;
+    node->parent = state_.scope;
+    consumePath(DrawOp::Kind::clip, std::nullopt);
+    state_.scope = std::move(node);
+}
+
+void GraphicsContext::beginGroup(std::optional<Shadow> shadow, std::shared_ptr<const DisplayList> mask) {
+    auto node = std::make_shared<DrawScope>();
+    node->kind = DrawScope::Kind::group;
+    node->transform = state_.ctm;
+    node->shadow = std::move(shadow);
+    node->mask = std::move(mask);
+    node->parent = state_.scope;
+    state_.scope = std::move(node);
+}
 
 void GraphicsContext::strokeLineSegments(const std::vector<Point>& points) {
     beginPath();
@@ -178,14 +229,17 @@ void GraphicsContext::drawText(const std::string& text, Point at, const Font& fo
     drawText(text, Rect(at, size), font, std::move(color));
 }
 
-void GraphicsContext::drawImage(const Image& image, const Rect& rect) {
+void GraphicsContext::drawImage(const Image& image, const Rect& rect, std::optional<Color> tint) {
     DrawOp op = makeOp(DrawOp::Kind::image);
     op.rect = rect;
+    op.color = std::move(tint);
     op.image = std::make_shared<const Image>(image);
     list_.append(std::move(op));
 }
 
-void GraphicsContext::drawDisplayList(const DisplayList& list) { list_.append(list, state_.ctm, state_.alpha); }
+void GraphicsContext::drawDisplayList(const DisplayList& list) {
+    list_.append(list, state_.ctm, state_.alpha, state_.scope);
+}
 
 DisplayList GraphicsContext::takeDisplayList() {
     DisplayList out = std::move(list_);

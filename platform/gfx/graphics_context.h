@@ -12,11 +12,36 @@
 
 namespace platform::gfx {
 
+class DisplayList;
 class Image;
 
 enum class TextAlignment { left = 0, center = 1, right = 2, justified = 3, natural = 4 };
 enum class LineJoin { miter, round, bevel };
 enum class LineCap { butt, round, square };
+
+// A shadow cast by what a layer draws, in the layer's own space.
+struct Shadow {
+    Color color = Color::black();
+    double opacity = 0;
+    Size offset;
+    double radius = 0;
+    std::optional<Path> path;  // the shape that casts it; none: whatever is drawn
+};
+
+// What encloses a drawing operation: a clip that limits it, or a group that
+// is composited as one piece (a layer with a shadow or a mask). Scopes chain
+// outward through `parent`; the operations made inside one scope share its
+// node, so whoever replays the drawing can tell where a group begins and ends
+// without the save and restore calls being recorded.
+struct DrawScope {
+    enum class Kind { clip, group };
+    Kind kind = Kind::clip;
+    AffineTransform transform;                // the scope's own space into the drawing's
+    Path clipPath;                            // clip: what stays visible
+    std::optional<Shadow> shadow;             // group: cast under the group
+    std::shared_ptr<const DisplayList> mask;  // group: where it covers, the group shows
+    std::shared_ptr<const DrawScope> parent;
+};
 
 // One recorded drawing operation, with the transform and the drawing state
 // that were current when it was made.
@@ -29,13 +54,15 @@ struct DrawOp {
     Path path;                       // paths and clips
     std::string text;
     std::optional<Font> font;
-    std::optional<Color> color;      // fill or stroke colour; none for text in the default colour
+    std::optional<Color> color;      // fill or stroke colour; none for text in the default colour;
+                                     // an image's tint (template images take it as their colour)
     TextAlignment alignment = TextAlignment::left;
     double lineWidth = 1;
     LineJoin lineJoin = LineJoin::miter;
     std::vector<double> lineDash;
     double alpha = 1;
     std::shared_ptr<const Image> image;
+    std::shared_ptr<const DrawScope> scope;  // the innermost clip or group in force; none at the top
 
     static std::string kindName(Kind kind);
 };
@@ -44,7 +71,10 @@ struct DrawOp {
 class DisplayList {
 public:
     void append(DrawOp op) { ops_.push_back(std::move(op)); }
-    void append(const DisplayList& other, const AffineTransform& transform, double alpha);
+    // Another list's operations, moved by the transform, faded by the alpha
+    // and placed inside the enclosing scope (their own scopes moved along).
+    void append(const DisplayList& other, const AffineTransform& transform, double alpha,
+                const std::shared_ptr<const DrawScope>& enclosing = nullptr);
     const std::vector<DrawOp>& ops() const { return ops_; }
     bool empty() const { return ops_.empty(); }
     std::size_t size() const { return ops_.size(); }
@@ -103,14 +133,21 @@ public:
     void closePath();
     void strokePath();
     void fillPath();
+    // Narrows what later drawing can touch, until the state is restored.
     void clip();
+    // Until the state is restored, what is drawn forms one group that casts
+    // the shadow and shows only where the mask (drawn in the current space)
+    // covers.
+    void beginGroup(std::optional<Shadow> shadow, std::shared_ptr<const DisplayList> mask);
+    const std::shared_ptr<const DrawScope>& scope() const { return state_.scope; }
     void strokeLineSegments(const std::vector<Point>& points);  // pairs of points
 
     // Text in a rectangle; color none draws in the default text colour.
     void drawText(const std::string& text, const Rect& rect, const Font& font, std::optional<Color> color = {},
                   TextAlignment alignment = TextAlignment::left);
     void drawText(const std::string& text, Point at, const Font& font, std::optional<Color> color = {});
-    void drawImage(const Image& image, const Rect& rect);
+    // A template image takes the tint as its colour.
+    void drawImage(const Image& image, const Rect& rect, std::optional<Color> tint = {});
     // Another recording drawn here, with this context's transform and alpha.
     void drawDisplayList(const DisplayList& list);
 
@@ -130,6 +167,7 @@ private:
         LineJoin lineJoin = LineJoin::miter;
         std::vector<double> lineDash;
         double alpha = 1;
+        std::shared_ptr<const DrawScope> scope;
     };
     DrawOp makeOp(DrawOp::Kind kind) const;
     void shape(DrawOp::Kind kind, const Rect& r, std::optional<Color> color);

@@ -89,6 +89,7 @@ void Layer::renderInContext(GraphicsContext& context) {
         context.translateBy(-local.midX(), -local.midY());
     }
     context.setAlpha(context.alpha() * opacity_);
+    beginEffects(context);
     if (backgroundColor_) {
         context.setFillColor(*backgroundColor_);
         if (cornerRadius_ > 0) {
@@ -111,13 +112,45 @@ void Layer::renderInContext(GraphicsContext& context) {
     auto children = sublayers_;  // drawing must not see the list change under it
     for (auto& sublayer : children) sublayer->render(context);
     context.restoreGState();
-    if (borderWidth_ > 0 && borderColor_) {
-        context.setStrokeColor(*borderColor_);
-        context.setLineWidth(borderWidth_);
-        context.stroke(local);
-    }
+    if (borderWidth_ > 0 && borderColor_) drawBorder(context, local);
     context.restoreGState();
     needsDisplay_ = false;
+}
+
+// A layer with a shadow or a mask is composited as one group: the shadow
+// follows everything it draws, sublayers included, and the mask cuts all of
+// it. A layer that clips to its bounds casts no shadow, as its shadow would
+// be clipped away with its content.
+void Layer::beginEffects(GraphicsContext& context) {
+    bool casts = shadowOpacity_ > 0 && shadowColor_ && !masksToBounds_;
+    if (!casts && !mask_) return;
+    std::optional<Shadow> shadow;
+    if (casts) shadow = Shadow{*shadowColor_, shadowOpacity_, shadowOffset_, shadowRadius_, shadowPath_};
+    std::shared_ptr<const DisplayList> maskDrawing;
+    if (mask_) {
+        // The mask sits in the layer's space as a sublayer would.
+        GraphicsContext recording;
+        recording.translateBy(-bounds_.origin.x, -bounds_.origin.y);
+        mask_->render(recording);
+        maskDrawing = std::make_shared<const DisplayList>(recording.takeDisplayList());
+    }
+    context.beginGroup(std::move(shadow), std::move(maskDrawing));
+}
+
+// The border lies inside the bounds, following the rounded corners.
+void Layer::drawBorder(GraphicsContext& context, const Rect& local) {
+    double half = borderWidth_ / 2;
+    Rect inner(local.minX() + half, local.minY() + half, std::max(0.0, local.width() - borderWidth_),
+               std::max(0.0, local.height() - borderWidth_));
+    context.setStrokeColor(*borderColor_);
+    context.setLineWidth(borderWidth_);
+    if (cornerRadius_ > 0) {
+        context.beginPath();
+        context.addPath(Path::roundedRect(inner, std::max(0.0, cornerRadius_ - half)));
+        context.strokePath();
+    } else {
+        context.stroke(inner);
+    }
 }
 
 void Layer::drawContents(GraphicsContext& context) {

@@ -121,6 +121,8 @@ protected:
 private:
     struct AttachedAnimation;
     void detach(std::size_t index, bool finished);
+    void beginEffects(GraphicsContext& context);
+    void drawBorder(GraphicsContext& context, const Rect& local);
 
     Rect bounds_;
     Point position_;

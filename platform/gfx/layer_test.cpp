@@ -165,3 +165,68 @@ TEST_CASE("animations take effect at once and end on the clock") {
         CHECK(completed == 1);
     }
 }
+
+TEST_CASE("a layer's shadow, mask and border in its drawing") {
+    auto layer = Layer::make();
+    layer->setFrame({0, 0, 40, 20});
+    layer->setBackgroundColor(Color::white());
+    auto child = Layer::make();
+    child->setFrame({5, 5, 10, 10});
+    child->setBackgroundColor(Color::red());
+    layer->addSublayer(child);
+    auto draw = [&] {
+        GraphicsContext context;
+        layer->renderInContext(context);
+        return context.takeDisplayList();
+    };
+
+    SUBCASE("without shadow or mask nothing is grouped") {
+        auto list = draw();
+        for (const auto& op : list.ops()) CHECK_FALSE(op.scope);
+    }
+    SUBCASE("a shadow groups the layer with its sublayers") {
+        layer->setShadowOpacity(0.7);
+        layer->setShadowOffset({0, 1});
+        layer->setShadowRadius(1);
+        auto list = draw();
+        REQUIRE(list.size() == 2);
+        REQUIRE(list.ops()[0].scope);
+        CHECK(list.ops()[0].scope == list.ops()[1].scope);
+        const auto& shadow = list.ops()[0].scope->shadow;
+        REQUIRE(shadow);
+        CHECK(shadow->offset == Size{0, 1});
+        CHECK(shadow->color == Color::black());
+        SUBCASE("but not when the layer clips to its bounds") {
+            layer->setMasksToBounds(true);
+            auto clipped = draw();
+            for (const auto& op : clipped.ops()) {
+                if (op.scope) CHECK(op.scope->kind == DrawScope::Kind::clip);
+            }
+        }
+    }
+    SUBCASE("a mask is recorded in the layer's space, moved by its scroll offset") {
+        auto mask = Layer::make();
+        mask->setFrame({10, 0, 20, 20});
+        mask->setBackgroundColor(Color::black());
+        layer->setMask(mask);
+        layer->setBounds({0, 4, 40, 20});
+        auto list = draw();
+        REQUIRE(list.ops()[0].scope);
+        const auto& drawing = list.ops()[0].scope->mask;
+        REQUIRE(drawing);
+        REQUIRE(drawing->size() == 1);
+        CHECK(drawing->dump() == "fillRect (10 -4 20 20) #000000\n");
+    }
+    SUBCASE("a border lies inside the bounds and follows rounded corners") {
+        layer->setBorderWidth(4);
+        layer->setBorderColor(Color::red());
+        auto square = draw();
+        CHECK(square.ops().back().transform.apply(square.ops().back().rect.origin) == Point{2, 2});
+        CHECK(square.ops().back().rect.size == Size{36, 16});
+        layer->setCornerRadius(6);
+        auto roundedList = draw();
+        const auto& rounded = roundedList.ops().back();
+        CHECK(rounded.kind == DrawOp::Kind::strokePath);
+        CHECK(rounded.path == Path::roundedRect({2, 2, 36, 16}, 4));
+    }
+}

@@ -6,7 +6,8 @@
 
 namespace platform::ui {
 
-// Shows an image; template images take the tint colour.
+// Shows an image, placed by the content mode; template images take the
+// tint colour.
 class ImageView : public View {
 public:
     ImageView();
@@ -25,6 +26,8 @@ public:
     void describe(std::vector<std::string>& notes) const override;
 
 private:
+    Rect imageRect(Size image) const;
+
     std::optional<Image> image_;
     std::optional<Image> highlightedImage_;
     bool highlighted_ = false;

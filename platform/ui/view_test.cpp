@@ -301,3 +301,40 @@ TEST_CASE("view animations apply at once and complete on the clock") {
     CHECK(events.back() == "at once");
     CHECK(View::areAnimationsEnabled());
 }
+
+TEST_CASE("an image view places its image by its content mode") {
+    auto view = std::make_shared<ImageView>(Rect(0, 0, 100, 50));
+    view->setImage(Image(Size{20, 10}));
+    struct Case {
+        ContentMode mode;
+        Rect drawn;
+    };
+    const std::vector<Case> cases{
+        {ContentMode::scaleToFill, {0, 0, 100, 50}},  {ContentMode::scaleAspectFit, {0, 0, 100, 50}},
+        {ContentMode::center, {40, 20, 20, 10}},      {ContentMode::topLeft, {0, 0, 20, 10}},
+        {ContentMode::bottomRight, {80, 40, 20, 10}}, {ContentMode::top, {40, 0, 20, 10}},
+        {ContentMode::left, {0, 20, 20, 10}},
+    };
+    for (const auto& c : cases) {
+        CAPTURE(static_cast<int>(c.mode));
+        view->setContentMode(c.mode);
+        auto image = view->snapshotImage();
+        REQUIRE(image);
+        REQUIRE(image->drawing().size() == 1);
+        CHECK(image->drawing().ops()[0].rect == c.drawn);
+    }
+    SUBCASE("aspect fit and fill keep the image's proportions, centred") {
+        view->setImage(Image(Size{10, 10}));
+        view->setContentMode(ContentMode::scaleAspectFit);
+        CHECK(view->snapshotImage()->drawing().ops()[0].rect == Rect(25, 0, 50, 50));
+        view->setContentMode(ContentMode::scaleAspectFill);
+        CHECK(view->snapshotImage()->drawing().ops()[0].rect == Rect(0, -25, 100, 100));
+    }
+    SUBCASE("a template image carries the tint, an original one none") {
+        view->setTintColor(Color::red());
+        view->setImage(Image(Size{20, 10}).withRenderingMode(platform::gfx::RenderingMode::alwaysTemplate));
+        CHECK(view->snapshotImage()->drawing().ops()[0].color == Color::red());
+        view->setImage(Image(Size{20, 10}).withRenderingMode(platform::gfx::RenderingMode::alwaysOriginal));
+        CHECK_FALSE(view->snapshotImage()->drawing().ops()[0].color);
+    }
+}

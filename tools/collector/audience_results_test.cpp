@@ -1,3 +1,4 @@
+// Audience results of bundled events, read back by the collector.
 #include <doctest/doctest.h>
 
 #include <filesystem>
@@ -6,6 +7,7 @@
 #include "measurement/audience/audience.h"
 #include "measurement/audience/audience_codes.h"
 #include "measurement/core/bundle_audience.h"
+#include "measurement/foundation/bundle_tags.h"
 #include "measurement/foundation/monitor.h"
 #include "measurement/foundation/scheduler.h"
 #include "measurement/store/database.h"
@@ -47,7 +49,7 @@ std::string audienceJSON(int audienceID) {
 
 // The audiences of the collector's configuration, as a fetch hands them over.
 std::vector<APMPBAudience> servedAudiences(const std::vector<int>& audienceIDs) {
-    std::string json = R"({"app_id": "1:1234:ios:ab12", "audiences": [)";
+    std::string json = R"({"app_id": "velmora-collector-app", "audiences": [)";
     for (std::size_t i = 0; i < audienceIDs.size(); ++i) json += (i ? "," : "") + audienceJSON(audienceIDs[i]);
     json += "]}";
     const auto description = platform::parseJSON(json);
@@ -72,7 +74,7 @@ public:
             audience_ = std::make_shared<APMAudience>(*database_, [this] { return limits; });
         });
         APMRemoteConfigEnvironment environment;
-        environment.appID = "1:1234:ios:ab12";
+        environment.appID = "velmora-collector-app";
         config_ = std::make_unique<APMRemoteConfig>(std::make_shared<APMDatabaseConfigStorage>(database_), environment);
         persisted_ = std::make_unique<APMPersistedConfig>(dir_ / "settings.plist");
     }
@@ -97,8 +99,8 @@ public:
         const double now = platform::dispatch::currentClock()->now();
         ++fingerprint_;
         APMPBMeasurementBundle header;
-        NANOSetString(header, APMPBMeasurementBundleFieldIndex(14), std::string("1:1234:ios:ab12"));
-        NANOSetArray(header, APMPBMeasurementBundleFieldIndex(3),
+        NANOSetString(header, bundleFieldIndex(bundle_tag::kAppID), std::string("velmora-collector-app"));
+        NANOSetArray(header, bundleFieldIndex(bundle_tag::kUserAttributes),
                      std::vector{APMUserAttribute("app", "tier", APMValue(tier), now).protoUserAttribute()});
         bool made = false;
         std::vector<APMQueuedBundle> queued;

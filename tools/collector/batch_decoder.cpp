@@ -6,7 +6,7 @@
 
 #include "measurement/foundation/messages.h"
 #include "tools/collector/batch_description.h"
-#include "tools/collector/bundle_fields.h"
+#include "tools/collector/bundle_field_labels.h"
 #include "tools/collector/time_format.h"
 
 namespace tools::collector {
@@ -99,31 +99,33 @@ void putTypedValue(Value::Dictionary& out, const M& message, int stringTag, int 
 Value parameterValue(const APMPBEventParam& parameter);
 
 Value parameterList(const APMPBEventParamDictionary& dictionary) {
-    return listOf<APMPBEventParam>(dictionary, 1, parameterValue);
+    return listOf<APMPBEventParam>(dictionary, nano_APMPBEventParamDictionary_params_tag, parameterValue);
 }
 
 Value parameterValue(const APMPBEventParam& parameter) {
     Value::Dictionary out;
-    putString(out, "name", parameter, 1);
-    putTypedValue(out, parameter, 2, 3, 4);
-    putList<APMPBEventParamDictionary>(out, "list", parameter, 5, parameterList);
+    putString(out, "name", parameter, nano_APMPBEventParam_name_tag);
+    putTypedValue(out, parameter, nano_APMPBEventParam_string_value_tag, nano_APMPBEventParam_int_value_tag,
+                  nano_APMPBEventParam_double_value_tag);
+    putList<APMPBEventParamDictionary>(out, "list", parameter, nano_APMPBEventParam_list_value_tag, parameterList);
     return out;
 }
 
 Value eventValue(const APMPBEvent& event) {
     Value::Dictionary out;
-    putString(out, "name", event, 2);
-    putTime(out, "time", event, 3);
-    putTime(out, "previous_time", event, 4);
-    out["params"] = listOf<APMPBEventParam>(event, 1, parameterValue);
+    putString(out, "name", event, nano_APMPBEvent_name_tag);
+    putTime(out, "time", event, nano_APMPBEvent_timestamp_millis_tag);
+    putTime(out, "previous_time", event, nano_APMPBEvent_previous_timestamp_millis_tag);
+    out["params"] = listOf<APMPBEventParam>(event, nano_APMPBEvent_params_tag, parameterValue);
     return out;
 }
 
 Value userPropertyValue(const APMPBUserAttribute& property) {
     Value::Dictionary out;
-    putString(out, "name", property, 2);
-    putTime(out, "set_time", property, 1);
-    putTypedValue(out, property, 3, 4, 6);
+    putString(out, "name", property, nano_APMPBUserAttribute_name_tag);
+    putTime(out, "set_time", property, nano_APMPBUserAttribute_set_timestamp_millis_tag);
+    putTypedValue(out, property, nano_APMPBUserAttribute_string_value_tag, nano_APMPBUserAttribute_int_value_tag,
+                  nano_APMPBUserAttribute_double_value_tag);
     return out;
 }
 
@@ -155,34 +157,41 @@ void putFilterOutcomes(Value::Dictionary& out, const APMPBResultData& data) {
 
 Value resultDataValue(const APMPBResultData& data) {
     Value::Dictionary out;
-    putList<std::uint64_t>(out, "status_words", data, 1, hexWord);
-    putList<std::uint64_t>(out, "result_words", data, 2, hexWord);
+    putList<std::uint64_t>(out, "status_words", data, nano_APMPBResultData_status_words_tag, hexWord);
+    putList<std::uint64_t>(out, "result_words", data, nano_APMPBResultData_result_words_tag, hexWord);
     putFilterOutcomes(out, data);
-    putList<APMPBDynamicFilterResultTimestamp>(out, "dynamic_filter_timestamps", data, 3, [](const auto& entry) {
-        Value::Dictionary item;
-        putInt32(item, "filter_id", entry, 1);
-        putInt64(item, "timestamp_seconds", entry, 2);
-        return Value(std::move(item));
-    });
-    putList<APMPBSequenceFilterResultTimestamp>(out, "sequence_filter_timestamps", data, 4, [](const auto& entry) {
-        Value::Dictionary item;
-        putInt32(item, "filter_id", entry, 1);
-        putList<std::int64_t>(item, "timestamps_seconds", entry, 2,
-                              [](std::int64_t seconds) { return Value(static_cast<long long>(seconds)); });
-        return Value(std::move(item));
-    });
+    putList<APMPBDynamicFilterResultTimestamp>(
+        out, "dynamic_filter_timestamps", data, nano_APMPBResultData_dynamic_filter_timestamps_tag,
+        [](const auto& entry) {
+            Value::Dictionary item;
+            putInt32(item, "filter_id", entry, nano_APMPBDynamicFilterResultTimestamp_filter_id_tag);
+            putInt64(item, "timestamp_seconds", entry, nano_APMPBDynamicFilterResultTimestamp_timestamp_seconds_tag);
+            return Value(std::move(item));
+        });
+    putList<APMPBSequenceFilterResultTimestamp>(
+        out, "sequence_filter_timestamps", data, nano_APMPBResultData_sequence_filter_timestamps_tag,
+        [](const auto& entry) {
+            Value::Dictionary item;
+            putInt32(item, "filter_id", entry, nano_APMPBSequenceFilterResultTimestamp_filter_id_tag);
+            putList<std::int64_t>(item, "timestamps_seconds", entry,
+                                  nano_APMPBSequenceFilterResultTimestamp_timestamps_seconds_tag,
+                                  [](std::int64_t seconds) { return Value(static_cast<long long>(seconds)); });
+            return Value(std::move(item));
+        });
     return out;
 }
 
 Value audienceResultValue(const APMPBAudienceLeafFilterResult& result) {
     using Result = APMPBAudienceLeafFilterResult;
     Value::Dictionary out;
-    putInt32(out, "audience_id", result, 1);
-    putBool(out, "new_audience", result, 4);
-    if (auto current = NANOGetMessage<APMPBResultData>(result, at<Result>(2))) {
+    putInt32(out, "audience_id", result, nano_APMPBAudienceLeafFilterResult_audience_id_tag);
+    putBool(out, "new_audience", result, nano_APMPBAudienceLeafFilterResult_new_audience_tag);
+    if (auto current =
+            NANOGetMessage<APMPBResultData>(result, at<Result>(nano_APMPBAudienceLeafFilterResult_current_data_tag))) {
         out["current_data"] = resultDataValue(*current);
     }
-    if (auto previous = NANOGetMessage<APMPBResultData>(result, at<Result>(3))) {
+    if (auto previous =
+            NANOGetMessage<APMPBResultData>(result, at<Result>(nano_APMPBAudienceLeafFilterResult_previous_data_tag))) {
         out["previous_data"] = resultDataValue(*previous);
     }
     return out;
@@ -240,7 +249,7 @@ std::optional<Value> batchValue(const Bytes& encoded, std::string* error) {
         if (error) *error = decodeFailure(encoded);
         return std::nullopt;
     }
-    return Value(Value::Dictionary{{"bundles", listOf<APMPBMeasurementBundle>(*batch, 1, bundleValue)}});
+    return Value(Value::Dictionary{{"bundles", listOf<APMPBMeasurementBundle>(*batch, nano_APMPBMeasurementBatch_bundles_tag, bundleValue)}});
 }
 
 std::optional<std::string> batchText(const Bytes& encoded, std::string* error) {

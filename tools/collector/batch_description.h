@@ -1,5 +1,7 @@
 #pragma once
 
+// The readable decoding of uploaded batches.
+
 #include <cstdint>
 #include <optional>
 #include <string>

@@ -1,3 +1,4 @@
+// Tests of the batch decoding and its text form.
 #include <doctest/doctest.h>
 #include <pb_common.h>
 
@@ -71,7 +72,7 @@ TEST_CASE("a batch decodes into the values that were put in") {
 
     SUBCASE("the first bundle: identity, times, consent, user properties") {
         const Value& bundle = bundles[0];
-        CHECK(bundle["app_id"] == Value("1:1234:ios:ab12"));
+        CHECK(bundle["app_id"] == Value("velmora-collector-app"));
         CHECK(bundle["bundle_index"] == Value(7));
         CHECK(bundle["start_time"] == time(1714564800123, "2024-05-01T12:00:00.123Z"));
         CHECK(bundle["end_time"] == time(1714564860000, "2024-05-01T12:01:00.000Z"));
@@ -147,7 +148,7 @@ TEST_CASE("a batch decodes into the values that were put in") {
 TEST_CASE("the readable text shows one block per bundle") {
     const std::string expected =
         "bundle 1 of 2\n"
-        "  app identifier: 1:1234:ios:ab12\n"
+        "  app identifier: velmora-collector-app\n"
         "  bundle index: 7\n"
         "  start: 2024-05-01T12:00:00.123Z\n"
         "  end: 2024-05-01T12:01:00.000Z\n"
@@ -172,7 +173,7 @@ TEST_CASE("the readable text shows one block per bundle") {
         "          quantity = 2 (int)\n"
         "    _s at 2024-05-01T12:00:00.500Z\n"
         "bundle 2 of 2\n"
-        "  app identifier: 1:1234:ios:ab12\n"
+        "  app identifier: velmora-collector-app\n"
         "  bundle index: 8\n"
         "  start: 2024-05-01T13:00:00.000Z\n"
         "  consent signals: G1-0\n"

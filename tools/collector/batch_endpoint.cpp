@@ -1,3 +1,4 @@
+// The collector's batch endpoint: inflate, decode, print and log.
 #include <algorithm>
 #include <cctype>
 
@@ -32,7 +33,7 @@ std::optional<Bytes> batchBytes(const Exchange& request, std::string* reason) {
         return std::nullopt;
     }
     platform::RULError error;
-    auto inflated = platform::gul_dataByInflatingGzippedData(body, &error, kMaxInflatedBytes);
+    auto inflated = platform::rul_dataByInflatingGzippedData(body, &error, kMaxInflatedBytes);
     if (!inflated) *reason = "gzip body does not inflate (" + error.message + ")";
     return inflated;
 }

@@ -6,7 +6,7 @@
 #include <sstream>
 
 #include "tools/collector/batch_description.h"
-#include "tools/collector/bundle_fields.h"
+#include "tools/collector/bundle_field_labels.h"
 #include "tools/collector/time_format.h"
 
 namespace tools::collector {

@@ -1,3 +1,4 @@
+// The collector's loopback HTTP service.
 #include "tools/collector/collector_service.h"
 
 #include <httplib.h>

@@ -1,5 +1,7 @@
 #pragma once
 
+// The local collector: a loopback measurement service.
+
 #include <cstddef>
 #include <filesystem>
 #include <memory>

@@ -1,3 +1,4 @@
+// Tests of the collector service.
 #include <arpa/inet.h>
 #include <doctest/doctest.h>
 #include <netinet/in.h>
@@ -27,7 +28,7 @@ using tools::collector::testing::sampleBatch;
 
 namespace {
 
-const char* const kConfig = R"({"app_id": "1:1234:ios:ab12", "version": 3,
+const char* const kConfig = R"({"app_id": "velmora-collector-app", "version": 3,
                                 "settings": {"measurement.upload.interval": "60000"}})";
 
 // A collector on a free loopback port, with its printed output; the output
@@ -122,7 +123,7 @@ TEST_CASE("batches posted to /a are printed, logged and acknowledged") {
         const std::string out = collector.output();
         CHECK(out.rfind("listening on 127.0.0.1:" + std::to_string(collector.port) + "\n", 0) == 0);
         CHECK(contains(out, "POST /a: batch of 2 bundles, " + std::to_string(sampleBatch().size()) + " bytes -> 204\n"
-                            "bundle 1 of 2\n  app identifier: 1:1234:ios:ab12\n"));
+                            "bundle 1 of 2\n  app identifier: velmora-collector-app\n"));
         CHECK(contains(out, "      p = 0.3 (double)\n"));
         CHECK(contains(out, "bundle 2 of 2\n"));
 
@@ -145,7 +146,7 @@ TEST_CASE("batches posted to /a are printed, logged and acknowledged") {
 
     SUBCASE("a gzip-compressed body is read as the batch it carries") {
         RunningCollector collector(options);
-        const auto compressed = platform::gul_dataByGzippingData(sampleBatch());
+        const auto compressed = platform::rul_dataByGzippingData(sampleBatch());
         REQUIRE(compressed);
         const auto response = post(collector.url("/a"), *compressed, {{"Content-Encoding", "gzip"}});
         CHECK(response.statusCode == 204);
@@ -205,8 +206,8 @@ TEST_CASE("the configuration is served with a conditional GET") {
     CollectorOptions options;
     options.configPath = dir / "config.json";
     writeFile(*options.configPath, kConfig);
-    options.appId = "1:1234:ios:ab12";
-    const std::string path = "/config/app/1:1234:ios:ab12?platform=ios&ruz_version=110200&runtime_version=3";
+    options.appId = "velmora-collector-app";
+    const std::string path = "/config/app/velmora-collector-app?platform=ios&ruz_version=110200&runtime_version=3";
 
     SUBCASE("200 with the configuration and its validators, then 304 for either validator") {
         RunningCollector collector(options);
@@ -218,7 +219,7 @@ TEST_CASE("the configuration is served with a conditional GET") {
         REQUIRE(lastModified);
         const auto config = measurement::APMPBMeasurementConfig::initWithBuffer(first.body);
         REQUIRE(config);
-        CHECK(measurement::NANOGetString(*config, 1) == "1:1234:ios:ab12");
+        CHECK(measurement::NANOGetString(*config, 1) == "velmora-collector-app");
         CHECK(measurement::NANOGetInt64(*config, 0) == 3);
 
         CHECK(get(collector.url(path), {{"If-None-Match", *etag}}).statusCode == 304);
@@ -228,7 +229,7 @@ TEST_CASE("the configuration is served with a conditional GET") {
         CHECK(get(collector.url(path), {{"If-Modified-Since", "Thu, 01 Jan 1970 00:00:00 GMT"}}).statusCode == 200);
 
         const std::string out = collector.output();
-        CHECK(contains(out, "GET /config/app/1:1234:ios:ab12?platform=ios&ruz_version=110200&runtime_version=3: "
+        CHECK(contains(out, "GET /config/app/velmora-collector-app?platform=ios&ruz_version=110200&runtime_version=3: "
                             "200, ETag " + *etag));
         CHECK(contains(out, "  query platform = ios\n  query ruz_version = 110200\n  query runtime_version = 3\n"));
         CHECK(contains(out, ": 304, ETag " + *etag + "\n"));
@@ -239,7 +240,7 @@ TEST_CASE("the configuration is served with a conditional GET") {
         RunningCollector collector(options);
         const auto etag = get(collector.url(path)).header("ETag");
         REQUIRE(etag);
-        writeFile(*options.configPath, R"({"app_id": "1:1234:ios:ab12", "version": 4})");
+        writeFile(*options.configPath, R"({"app_id": "velmora-collector-app", "version": 4})");
         const auto changed = get(collector.url(path), {{"If-None-Match", *etag}});
         CHECK(changed.statusCode == 200);
         CHECK(changed.header("ETag") != etag);
@@ -248,9 +249,9 @@ TEST_CASE("the configuration is served with a conditional GET") {
     SUBCASE("404 for another application, and without a configuration") {
         {
             RunningCollector collector(options);
-            CHECK(get(collector.url("/config/app/1:999:ios:ff?platform=ios")).statusCode == 404);
-            CHECK(contains(collector.output(), "GET /config/app/1:999:ios:ff?platform=ios: 404, the configuration is for "
-                                               "1:1234:ios:ab12\n  query platform = ios\n"));
+            CHECK(get(collector.url("/config/app/another-app?platform=ios")).statusCode == 404);
+            CHECK(contains(collector.output(), "GET /config/app/another-app?platform=ios: 404, the configuration is for "
+                                               "velmora-collector-app\n  query platform = ios\n"));
         }
         options.configPath.reset();
         RunningCollector collector(options);
@@ -261,7 +262,7 @@ TEST_CASE("the configuration is served with a conditional GET") {
     SUBCASE("without --app-id every application gets the configuration") {
         options.appId.reset();
         RunningCollector collector(options);
-        CHECK(get(collector.url("/config/app/1:999:ios:ff")).statusCode == 200);
+        CHECK(get(collector.url("/config/app/another-app")).statusCode == 200);
     }
 }
 

@@ -1,3 +1,4 @@
+// The collector's configuration endpoint with conditional GET.
 #include <sstream>
 
 #include "measurement/foundation/string_util.h"

@@ -1,3 +1,4 @@
+// Measurement configurations read from JSON or encoded files.
 #include "tools/collector/config_file.h"
 
 #include <chrono>

@@ -1,5 +1,7 @@
 #pragma once
 
+// The measurement configuration the collector serves.
+
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -21,7 +23,7 @@ struct ServedConfig {
 // configuration message, served byte for byte once it decodes. Any other
 // file is the JSON form:
 //
-//   {"version": 3, "app_id": "1:1234:ios:ab12",
+//   {"version": 3, "app_id": "velmora-collector-app",
 //    "settings": {"measurement.upload.interval": "3600000"},
 //    "events": {"kuvo_calculate": {"blocked": false, "custom_conversion": true,
 //                                  "sampling_rate": 4}},

@@ -1,3 +1,4 @@
+// Tests of the collector's configuration files.
 #include <doctest/doctest.h>
 
 #include <chrono>
@@ -17,7 +18,7 @@ namespace {
 
 const char* const kFullConfig = R"({
   "version": 12,
-  "app_id": "1:1234:ios:ab12",
+  "app_id": "velmora-collector-app",
   "settings": {"measurement.upload.interval": "3600000", "measurement.rb.max": "25"},
   "events": {"kuvo_calculate": {"blocked": false, "custom_conversion": true, "sampling_rate": 4},
              "kuvo_got_error": {"blocked": true}},
@@ -87,7 +88,7 @@ TEST_CASE("the JSON form of a configuration encodes the message it describes") {
         REQUIRE(bytes);
         const std::string raw = rawDecoding(dir, *bytes);
         CHECK(raw.find("1:12") != std::string::npos);
-        CHECK(raw.find("2:\"1:1234:ios:ab12\"") != std::string::npos);
+        CHECK(raw.find("2:\"velmora-collector-app\"") != std::string::npos);
         CHECK(raw.find("3{1:\"measurement.rb.max\"2:\"25\"}") != std::string::npos);
         CHECK(raw.find("3{1:\"measurement.upload.interval\"2:\"3600000\"}") != std::string::npos);
         CHECK(raw.find("4{1:\"kuvo_calculate\"2:03:14:4}") != std::string::npos);
@@ -104,7 +105,7 @@ TEST_CASE("the JSON form of a configuration encodes the message it describes") {
         REQUIRE(bytes);
         const auto config = measurement::APMPBMeasurementConfig::initWithBuffer(*bytes);
         REQUIRE(config);
-        CHECK(measurement::NANOGetString(*config, 1) == "1:1234:ios:ab12");
+        CHECK(measurement::NANOGetString(*config, 1) == "velmora-collector-app");
         CHECK(measurement::NANOGetInt64(*config, 0) == 12);
     }
 

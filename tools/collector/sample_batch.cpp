@@ -1,16 +1,21 @@
+// A sample batch of two bundles for the collector's tests.
 #include "tools/collector/sample_batch.h"
 
 #include <climits>
+
+#include "measurement/foundation/bundle_tags.h"
 
 namespace tools::collector::testing {
 
 namespace {
 
+namespace tag = measurement::bundle_tag;
+namespace user_attribute_field = measurement::user_attribute_field;
+
 using measurement::APMPBEvent;
 using measurement::APMPBEventParamDictionary;
 using measurement::APMPBMeasurementBatch;
 using measurement::APMPBMeasurementBundle;
-using measurement::APMPBMeasurementBundleFieldIndex;
 using measurement::APMPBUserAttribute;
 
 template <class M>
@@ -26,44 +31,44 @@ Parameter named(const std::string& name) {
 
 APMPBUserAttribute property(const std::string& name, std::int64_t setMillis) {
     APMPBUserAttribute attribute;
-    measurement::NANOSetString(attribute, at<APMPBUserAttribute>(2), name);
-    measurement::NANOSetInt64(attribute, at<APMPBUserAttribute>(1), setMillis);
+    measurement::NANOSetString(attribute, user_attribute_field::kName, name);
+    measurement::NANOSetInt64(attribute, user_attribute_field::kSetTimestamp, setMillis);
     return attribute;
 }
 
 void setString(APMPBMeasurementBundle& bundle, int tag, const std::string& value) {
-    measurement::NANOSetString(bundle, APMPBMeasurementBundleFieldIndex(tag), value);
+    measurement::NANOSetString(bundle, measurement::bundleFieldIndex(tag), value);
 }
 
 void setInt64(APMPBMeasurementBundle& bundle, int tag, std::int64_t value) {
-    measurement::NANOSetInt64(bundle, APMPBMeasurementBundleFieldIndex(tag), value);
+    measurement::NANOSetInt64(bundle, measurement::bundleFieldIndex(tag), value);
 }
 
 void setInt32(APMPBMeasurementBundle& bundle, int tag, std::int32_t value) {
-    measurement::NANOSetInt32(bundle, APMPBMeasurementBundleFieldIndex(tag), value);
+    measurement::NANOSetInt32(bundle, measurement::bundleFieldIndex(tag), value);
 }
 
 APMPBMeasurementBundle firstBundle() {
     APMPBMeasurementBundle bundle;
-    setString(bundle, 14, "1:1234:ios:ab12");
-    setInt32(bundle, 23, 7);
-    setInt64(bundle, 5, 1714564800123);
-    setInt64(bundle, 6, 1714564860000);
-    setInt64(bundle, 4, 1714564900000);
-    setString(bundle, 8, "ios");
-    setString(bundle, 52, "G111");
-    measurement::NANOSetArray(bundle, APMPBMeasurementBundleFieldIndex(45), std::vector<std::int32_t>{11, 12});
+    setString(bundle, tag::kAppID, "velmora-collector-app");
+    setInt32(bundle, tag::kBundleIndex, 7);
+    setInt64(bundle, tag::kStartTimestamp, 1714564800123);
+    setInt64(bundle, tag::kEndTimestamp, 1714564860000);
+    setInt64(bundle, tag::kUploadTimestamp, 1714564900000);
+    setString(bundle, tag::kPlatform, "ios");
+    setString(bundle, tag::kConsentSignals, "G111");
+    measurement::NANOSetArray(bundle, measurement::bundleFieldIndex(tag::kExperimentIDs), std::vector<std::int32_t>{11, 12});
     APMPBUserAttribute firstOpen = property("_fot", 1714560000000);
-    measurement::NANOSetInt64(firstOpen, at<APMPBUserAttribute>(4), 1714560000000);
+    measurement::NANOSetInt64(firstOpen, user_attribute_field::kIntValue, 1714560000000);
     APMPBUserAttribute tier = property("tier", 1714560000000);
-    measurement::NANOSetString(tier, at<APMPBUserAttribute>(3), "gold");
-    measurement::NANOSetArray(bundle, APMPBMeasurementBundleFieldIndex(3), std::vector{firstOpen, tier});
+    measurement::NANOSetString(tier, user_attribute_field::kStringValue, "gold");
+    measurement::NANOSetArray(bundle, measurement::bundleFieldIndex(tag::kUserAttributes), std::vector{firstOpen, tier});
     const auto items = listParameter(
         "items", {{stringParameter("item_id", "a"), doubleParameter("price", 1.5)},
                   {stringParameter("item_id", "b"), intParameter("quantity", 2)}});
     const auto calculate = event("kuvo_calculate", 1714564801000,
                                  {stringParameter("k", "2"), intParameter("n", 5), doubleParameter("p", 0.3), items});
-    measurement::NANOSetArray(bundle, APMPBMeasurementBundleFieldIndex(2),
+    measurement::NANOSetArray(bundle, measurement::bundleFieldIndex(tag::kEvents),
                               std::vector{calculate, event("_s", 1714564800500, {})});
     return bundle;
 }
@@ -119,15 +124,15 @@ measurement::APMPBAudienceLeafFilterResult firstAudienceResult() {
 
 APMPBMeasurementBundle secondBundle() {
     APMPBMeasurementBundle bundle;
-    setString(bundle, 14, "1:1234:ios:ab12");
-    setInt32(bundle, 23, 8);
-    setInt64(bundle, 5, 1714568400000);
-    setString(bundle, 52, "G1-0");
-    setInt32(bundle, 53, 3);
+    setString(bundle, tag::kAppID, "velmora-collector-app");
+    setInt32(bundle, tag::kBundleIndex, 8);
+    setInt64(bundle, tag::kStartTimestamp, 1714568400000);
+    setString(bundle, tag::kConsentSignals, "G1-0");
+    setInt32(bundle, tag::kTrackingAuthorizationStatus, 3);
     const auto error = event("kuvo_got_error", 1714568400001,
                              {stringParameter("error", "Line\nbreak"), intParameter("count", INT64_MIN)});
-    measurement::NANOSetArray(bundle, APMPBMeasurementBundleFieldIndex(2), std::vector{error});
-    measurement::NANOSetArray(bundle, APMPBMeasurementBundleFieldIndex(29),
+    measurement::NANOSetArray(bundle, measurement::bundleFieldIndex(tag::kEvents), std::vector{error});
+    measurement::NANOSetArray(bundle, measurement::bundleFieldIndex(tag::kAudienceResults),
                               std::vector{audienceResult(), firstAudienceResult()});
     return bundle;
 }

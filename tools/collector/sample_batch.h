@@ -21,7 +21,7 @@ Parameter listParameter(const std::string& name, const std::vector<std::vector<P
 measurement::APMPBEvent event(const std::string& name, std::int64_t millis, const std::vector<Parameter>& parameters);
 
 // Two bundles of one application:
-//   1: app "1:1234:ios:ab12", index 7, start 1714564800123, end 1714564860000,
+//   1: app "velmora-collector-app", index 7, start 1714564800123, end 1714564860000,
 //      upload 1714564900000, platform "ios", consent "G111", user property
 //      "_fot" = 1714560000000 (int) set at 1714560000000 and "tier" = "gold"
 //      (string), experiment IDs 11 and 12; events
@@ -29,7 +29,7 @@ measurement::APMPBEvent event(const std::string& name, std::int64_t millis, cons
 //          "p" = 0.3 (double), "items" = [{"item_id" = "a", "price" = 1.5},
 //          {"item_id" = "b", "quantity" = 2}]
 //        "_s" at 1714564800500 without parameters;
-//   2: app "1:1234:ios:ab12", index 8, start 1714568400000, consent "G1-0",
+//   2: app "velmora-collector-app", index 8, start 1714568400000, consent "G1-0",
 //      tracking status 3; event "kuvo_got_error" at 1714568400001:
 //        "error" = "Line\nbreak", "count" = -9223372036854775808 (int);
 //      audience results: audience 12, not new, now filters 0 and 64 false

@@ -1,3 +1,4 @@
+// ISO-8601 times from milliseconds since 1970.
 #include "tools/collector/time_format.h"
 
 #include <array>

@@ -1,5 +1,7 @@
 #pragma once
 
+// Times as ISO-8601 UTC text.
+
 #include <cstdint>
 #include <optional>
 #include <string>

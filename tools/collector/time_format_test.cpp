@@ -1,3 +1,4 @@
+// Tests of the time format.
 #include <doctest/doctest.h>
 
 #include <array>

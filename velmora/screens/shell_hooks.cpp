@@ -37,4 +37,12 @@ std::shared_ptr<platform::ui::ViewController> makeAppToolbarController() {
     return InterimPageFactory().appToolbarController();
 }
 
+void showLoadingOverlayOnMain() {
+    if (shellHooks().showLoadingOverlayOnMain) shellHooks().showLoadingOverlayOnMain();
+}
+
+void hideLoadingOverlayOnMain() {
+    if (shellHooks().hideLoadingOverlayOnMain) shellHooks().hideLoadingOverlayOnMain();
+}
+
 }  // namespace velmora

@@ -36,6 +36,10 @@ struct ShellHooks {
     // A new toolbar controller around a new calculator and solution page.
     // Unset: the interim page factory builds it.
     std::function<std::shared_ptr<platform::ui::ViewController>()> makeAppToolbarController;
+    // The loading overlay over the key window, shown and hidden from the
+    // main queue. Unset: nothing covers the window.
+    std::function<void()> showLoadingOverlayOnMain;
+    std::function<void()> hideLoadingOverlayOnMain;
 };
 
 ShellHooks& shellHooks();
@@ -47,5 +51,7 @@ void setSegmentImagesAspectFit(platform::ui::View& root);
 std::vector<std::string> videoTutorialAddresses(const std::string& calculatorCode);
 std::optional<RatedApp> currentApp();
 std::shared_ptr<platform::ui::ViewController> makeAppToolbarController();
+void showLoadingOverlayOnMain();
+void hideLoadingOverlayOnMain();
 
 }  // namespace velmora

@@ -68,8 +68,8 @@ std::shared_ptr<View> layoutSolutionPage(SolutionViewController& page) {
     page.bannerBackgroundView->setAutoresizingMask(platform::ui::autoresizing::flexibleWidth |
                                                    platform::ui::autoresizing::flexibleTopMargin);
     root->addSubview(page.bannerBackgroundView);
-    // Sharing is connected by the share flow; the button only shows here.
-    page.shareButton = makeFloatingButton(page, width - 72, height - 140, "tappedShareButton", nullptr);
+    page.shareButton = makeFloatingButton(page, width - 72, height - 140, "tappedShareButton",
+                                          &SolutionViewController::tappedShareButton);
     page.shareButton->setAccessibilityIdentifier("shareButton");
     root->addSubview(page.shareButton);
     page.manualButton = makeFloatingButton(page, width - 72, height - 204, "manualButtonPressed",

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/dispatch/main_task.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/frameworks/material/buttons.h"
 #include "platform/ui/layout_constraint.h"
@@ -60,6 +61,12 @@ public:
     // addresses and row heights stay.
     void handleClearAllButton();
     void manualButtonPressed();
+    // Shares the whole solution as one tall image: logs the tap, then (with
+    // steps, and unless a screenshot is being taken already) covers the
+    // window, tells the user about the image's quality, takes the table's
+    // screenshot and offers the share sheet once both the image is ready
+    // and the notice is dismissed.
+    void tappedShareButton();
 
     void viewDidLoad() override;
     void viewWillAppear(bool animated) override;
@@ -84,7 +91,20 @@ private:
     std::shared_ptr<platform::ui::TableViewCell> videoCell(platform::ui::TableView& table);
     double chartRowHeight(int row) const;
 
+    // What the share flow's two halves (the screenshot and the quality
+    // notice) leave for whichever of them ends last.
+    struct ShareHandoff {
+        std::vector<platform::gfx::Image> images;
+        bool imageReady = false;
+        bool noticeDismissed = false;
+        bool sheetOffered = false;
+    };
+    static platform::dispatch::Async<void> shareSolution(std::shared_ptr<SolutionViewController> page);
+    void showQualityNotice(const std::shared_ptr<ShareHandoff>& handoff);
+    void offerShareSheet(ShareHandoff& handoff);
+
     platform::ObserverToken clearObserver_;
+    platform::dispatch::MainTask shareTask_;
 };
 
 // What the calculator does on success, on any page of the tabs: hands the

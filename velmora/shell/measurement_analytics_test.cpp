@@ -57,7 +57,7 @@ TEST_CASE("a calculation's kuvo_calculate event lands in the measurement databas
 
     const auto header = engine.metadataOf(stored);
     CHECK(measurement::NANOGetString(header, APMPBMeasurementBundleFieldIndex(52)) == "G1--");
-    CHECK(measurement::NANOGetString(header, APMPBMeasurementBundleFieldIndex(25)) == "1:461025:ios:7c3e9a1f52d84b60");
+    CHECK(measurement::NANOGetString(header, APMPBMeasurementBundleFieldIndex(25)) == "velmora-bernoulli-ios");
 }
 
 TEST_CASE("the application's phrase-named menu events are recorded as _err with code 2") {

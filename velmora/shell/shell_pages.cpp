@@ -28,6 +28,8 @@ void installShellPages(std::shared_ptr<RemoteConfigManager> manager) {
     auto& hooks = shellHooks();
     hooks.showToast = [](const std::string& message) { ViewManager::showToast(message); };
     hooks.setSegmentImagesAspectFit = [](platform::ui::View& root) { ViewManager::setSegmentImagesAspectFit(root); };
+    hooks.showLoadingOverlayOnMain = [] { ViewManager::showLoadingOverlayOnMain(); };
+    hooks.hideLoadingOverlayOnMain = [] { ViewManager::hideLoadingOverlayOnMain(); };
     hooks.presentManual = [](platform::ui::ViewController& presenter, const std::string& imageName) {
         ManualViewController::present(presenter, imageName);
     };

@@ -81,6 +81,17 @@ TEST_CASE("the pages' hooks reach the shell's parts") {
         stage.advance(5);
         CHECK(labels.front()->superview() == nullptr);
     }
+    SUBCASE("the loading overlay through the view manager, from the main queue") {
+        auto window = ViewManager::keyWindow();
+        REQUIRE(window);
+        showLoadingOverlayOnMain();
+        CHECK_FALSE(window->viewWithTag(ViewManager::loadingOverlayTag));
+        stage.settle();
+        CHECK(window->viewWithTag(ViewManager::loadingOverlayTag));
+        hideLoadingOverlayOnMain();
+        stage.settle();
+        CHECK_FALSE(window->viewWithTag(ViewManager::loadingOverlayTag));
+    }
     SUBCASE("the manual page") {
         presentManual(*stage.root(), "manual_bernoulli");
         auto page = std::dynamic_pointer_cast<ManualViewController>(stage.root()->presentedViewController());

@@ -1,3 +1,4 @@
+// Programs written as text, encoded, and disassembled back.
 #include "measurement/script/testing/program_text.h"
 
 #include <charconv>

@@ -1,5 +1,7 @@
 #pragma once
 
+// The readable text form of programs, for tests and tools.
+
 #include <cstdint>
 #include <optional>
 #include <string>

@@ -1,3 +1,4 @@
+// Runs a program and writes its value, for tests and the tool.
 #include "measurement/script/testing/script_runner.h"
 
 #include <algorithm>
@@ -16,7 +17,7 @@ void appendQuoted(std::string& out, const std::u16string& text) { out += quoteTe
 
 class Describer {
 public:
-    void describe(const APMPRuntimeValue& value, std::string& out) {
+    void describe(const APMPValueRef& value, std::string& out) {
         switch (value.kind()) {
             case APMPValueKind::Hole: out += "<hole>"; return;
             case APMPValueKind::Undefined: out += "undefined"; return;
@@ -25,7 +26,7 @@ public:
                 out += valueAs<APMPBooleanValue>(value).value() ? "true" : "false";
                 return;
             case APMPValueKind::Number:
-                out += utf8FromUTF16(formatScriptNumber(valueAs<APMPNumberValue>(value).value()));
+                out += utf8FromUTF16(formatScriptNumber(value.numberValue()));
                 return;
             case APMPValueKind::String: appendQuoted(out, valueAs<APMPStringValue>(value).value()); return;
             case APMPValueKind::Function:
@@ -39,7 +40,7 @@ public:
                 out += "<" + utf8FromUTF16(control.typeName());
                 if (control.type() == APMPControlValue::Type::Return) {
                     out += ' ';
-                    describe(*control.data(), out);
+                    describe(control.data(), out);
                 }
                 out += ">";
                 return;
@@ -48,17 +49,17 @@ public:
             case APMPValueKind::Map:
                 break;
         }
-        if (std::find(open_.begin(), open_.end(), &value) != open_.end() || open_.size() > 200) {
+        if (std::find(open_.begin(), open_.end(), value.get()) != open_.end() || open_.size() > 200) {
             out += "<cycle>";
             return;
         }
-        open_.push_back(&value);
+        open_.push_back(value.get());
         if (value.isArray()) {
             out += '[';
             const auto& slots = valueAs<APMPArrayValue>(value).slots();
             for (std::size_t i = 0; i < slots.size(); ++i) {
                 if (i) out += ',';
-                describe(*slots[i], out);
+                describe(slots[i], out);
             }
             out += ']';
         } else {
@@ -70,7 +71,7 @@ public:
                 first = false;
                 appendQuoted(out, name);
                 out += ':';
-                describe(*map.valueForProperty(name), out);
+                describe(map.valueForProperty(name), out);
             }
             out += '}';
         }
@@ -83,7 +84,7 @@ private:
 
 }  // namespace
 
-std::string describeValue(const APMPRuntimeValue& value) {
+std::string describeValue(const APMPValueRef& value) {
     std::string out;
     Describer().describe(value, out);
     return out;
@@ -97,7 +98,7 @@ RunResult runProgramBytes(APMPRuntime& runtime, const std::vector<std::uint8_t>&
     const nano_APMPBProgram& program = *decoded->message();
     result.decodeText = disassemble(program);
     APMPValueRef value = runtime.executeStatements(program.statements, program.statements_count, result.error);
-    result.value = describeValue(*value);
+    result.value = describeValue(value);
     result.evaluations = runtime.getInstructionCount();
     return result;
 }
@@ -118,8 +119,10 @@ APMPValueRef evaluateText(APMPScope& scope, std::string_view text, ScriptError& 
     if (!decoded) return APMPUndefined();
     const nano_APMPBProgram& program = *decoded->message();
     APMPValueList statements;
+    APMPProgramLiterals literals;
     for (pb_size_t i = 0; i < program.statements_count; ++i) {
-        statements.push_back(APMPRuntimeEntityConverter::runtimeValueFromRuntimeEntity(program.statements[i], error));
+        statements.push_back(
+            APMPRuntimeEntityConverter::runtimeValueFromRuntimeEntity(program.statements[i], literals, error));
         if (error) return APMPUndefined();
     }
     return APMPEvaluator::executeStatements(statements, scope, error);

@@ -1,5 +1,7 @@
 #pragma once
 
+// Runs programs and prints their values.
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -15,7 +17,7 @@ namespace measurement::testing {
 // order) as JSON; holes as <hole>, functions as <function NAME>, control
 // values as <break>, <continue>, <return VALUE>; a value met again inside
 // itself as <cycle>.
-std::string describeValue(const APMPRuntimeValue& value);
+std::string describeValue(const APMPValueRef& value);
 
 struct RunResult {
     std::string value;      // describeValue of the last statement's value

@@ -93,27 +93,28 @@ TEST_CASE("the deferred request's address for a known state") {
         const std::string base = "http://127.0.0.1:9/pagead/conversion/app/deeplink?sdk_version=110100&rdid=" +
                                  std::string(identity_test::kAdvertisingID) +
                                  "&id_type=idfa&bundleid=com.example.identity&retry=2";
-        using config_test::ConfigBuilder;
+        // A configuration for the fixture's application.
+        auto builder = [] { return config_test::ConfigBuilder(identity_test::kMeasurementAppID); };
         const struct {
             const char* name;
-            ConfigBuilder config;
+            config_test::ConfigBuilder config;
             APMConsentSettingsUtil::Settings consent;
             bool debugArgument;
             std::string query;
         } cases[] = {
-            {"no consent set", ConfigBuilder(), {}, false, "&gcs=G1--&dma=0"},
-            {"storage set, personalisation denied, debug launch", ConfigBuilder(),
+            {"no consent set", builder(), {}, false, "&gcs=G1--&dma=0"},
+            {"storage set, personalisation denied, debug launch", builder(),
              {{"ad_storage", "granted"}, {"analytics_storage", "denied"}, {"ad_personalization", "denied"}}, true,
              "&ddl_test=1&gcs=G110&dma=0&npa=1"},
             {"a DMA region with its services, sorted and joined",
-             ConfigBuilder().dmaRegion(true).corePlatformServices({"zeta", "alpha", "mid"}),
+             builder().dmaRegion(true).corePlatformServices({"zeta", "alpha", "mid"}),
              {{"ad_personalization", "granted"}}, false, "&gcs=G1--&dma=1&dma_cps=alphamidzeta&npa=0"},
-            {"services outside a DMA region are not sent", ConfigBuilder().corePlatformServices({"alpha"}), {}, false,
+            {"services outside a DMA region are not sent", builder().corePlatformServices({"alpha"}), {}, false,
              "&gcs=G1--&dma=0"},
-            {"ad user data denied", ConfigBuilder().dmaRegion(true).corePlatformServices({"alpha"}),
+            {"ad user data denied", builder().dmaRegion(true).corePlatformServices({"alpha"}),
              {{"ad_user_data", "denied"}}, false, "&gcs=G1--&dma=1&dma_cps=-"},
             {"DMA consent off: no consent parameters",
-             ConfigBuilder().setting("measurement.upload.dma_consent_enabled", "false"), {{"ad_storage", "granted"}},
+             builder().setting("measurement.upload.dma_consent_enabled", "false"), {{"ad_storage", "granted"}},
              false, ""},
         };
         for (const auto& c : cases) {

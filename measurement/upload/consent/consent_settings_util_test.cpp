@@ -1,3 +1,4 @@
+// Tests of the consent state: sources, layers, signals and descriptions.
 #include <doctest/doctest.h>
 
 #include <thread>

@@ -1,3 +1,4 @@
+// Tests of the TCF client.
 #include <doctest/doctest.h>
 
 #include "measurement/upload/consent/tcf_client.h"

@@ -39,6 +39,9 @@ enum : long {
 // The library's version text; its number drops the last three digits.
 inline constexpr const char* kAPMLibraryVersionString = "110100000";
 inline constexpr const char* kAPMIDFVCollectionEnabledKey = "ROZEDA_ANALYTICS_IDFV_COLLECTION_ENABLED";
+// The user property that holds the user ID, whose presence and changes the
+// session stitching token follows.
+inline constexpr const char* kAPMUserIDProperty = "_id";
 // A session stitching token made without a user ID lapses after a day.
 inline constexpr double kAPMSessionStitchingTokenLifetime = 86400;
 inline constexpr std::size_t kAPMDiversionKeyLength = 5;

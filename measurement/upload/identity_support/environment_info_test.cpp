@@ -1,3 +1,4 @@
+// Tests of the environment information: time zone, device, OS and language.
 #include <doctest/doctest.h>
 
 #include "measurement/foundation/monitor.h"

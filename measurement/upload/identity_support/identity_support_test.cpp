@@ -1,3 +1,4 @@
+// Tests of identity support and the advertising-identifier wait.
 #include <doctest/doctest.h>
 
 #include <chrono>

@@ -61,16 +61,16 @@ TEST_CASE("the default application is configured once from the service property 
         CHECK(started.empty());
     }
     SUBCASE("hooks run once, a second configure is refused") {
-        writeServiceInfo(folder.path(), "1:2:ios:3");
+        writeServiceInfo(folder.path(), "velmora-app-3");
         CHECK(VEZApp::configure());
         CHECK(VEZApp::isDefaultAppConfigured());
         CHECK(VEZApp::defaultAppOptions()->bundleID == "com.example.test");
         CHECK_FALSE(VEZApp::configure());
-        CHECK(started == std::vector<std::string>{"first:1:2:ios:3"});
+        CHECK(started == std::vector<std::string>{"first:velmora-app-3"});
         // A hook registered late runs at once; the same name twice is kept once.
         VEZApp::registerComponent("app_core_test.late", [](const platform::VEZAppOptions&) { started.push_back("late"); });
         VEZApp::registerComponent("app_core_test.late", [](const platform::VEZAppOptions&) { started.push_back("again"); });
-        CHECK(started == std::vector<std::string>{"first:1:2:ios:3", "late"});
+        CHECK(started == std::vector<std::string>{"first:velmora-app-3", "late"});
     }
 }
 

@@ -34,12 +34,12 @@ BackgroundTaskIdentifier BackgroundTasks::beginBackgroundTask(const std::string&
     return identifier;
 }
 
+// Notified under the lock: a waiter that wakes may let the process end at
+// once, and must not find the notification still under way.
 void BackgroundTasks::endBackgroundTask(BackgroundTaskIdentifier identifier) {
-    {
-        std::lock_guard lock(state_->mutex);
-        for (auto& record : state_->records) {
-            if (record.identifier == identifier) record.ended = true;
-        }
+    std::lock_guard lock(state_->mutex);
+    for (auto& record : state_->records) {
+        if (record.identifier == identifier) record.ended = true;
     }
     state_->changed.notify_all();
 }
@@ -61,10 +61,8 @@ bool BackgroundTasks::waitUntilNoActiveTask(double timeoutSeconds) const {
 }
 
 void BackgroundTasks::reset() {
-    {
-        std::lock_guard lock(state_->mutex);
-        state_->records.clear();
-    }
+    std::lock_guard lock(state_->mutex);
+    state_->records.clear();
     state_->changed.notify_all();
 }
 

@@ -89,7 +89,7 @@ struct Inflater {
 
 }  // namespace
 
-std::optional<std::vector<std::uint8_t>> gul_dataByGzippingData(const std::vector<std::uint8_t>& data,
+std::optional<std::vector<std::uint8_t>> rul_dataByGzippingData(const std::vector<std::uint8_t>& data,
                                                                  RULError* error) {
     Deflater deflater;
     if (!deflater.ready) {
@@ -108,7 +108,7 @@ std::optional<std::vector<std::uint8_t>> gul_dataByGzippingData(const std::vecto
     return std::move(pump.out);
 }
 
-std::optional<std::vector<std::uint8_t>> gul_dataByInflatingGzippedData(const std::vector<std::uint8_t>& data,
+std::optional<std::vector<std::uint8_t>> rul_dataByInflatingGzippedData(const std::vector<std::uint8_t>& data,
                                                                          RULError* error,
                                                                          std::size_t maxInflatedBytes) {
     if (data.empty()) {

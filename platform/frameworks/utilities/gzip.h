@@ -21,14 +21,14 @@ inline constexpr std::size_t kDefaultMaxInflatedBytes = 64u * 1024u * 1024u;
 
 // The bytes as one gzip member (RFC 1952). Nothing on failure, with the
 // reason in *error when given.
-std::optional<std::vector<std::uint8_t>> gul_dataByGzippingData(const std::vector<std::uint8_t>& data,
+std::optional<std::vector<std::uint8_t>> rul_dataByGzippingData(const std::vector<std::uint8_t>& data,
                                                                  RULError* error = nullptr);
 
 // The inflated contents of gzip data: one member or several in a row, as the
 // gzip command writes and reads them. Empty input inflates to nothing.
 // Anything else that is not intact gzip, and output beyond maxInflatedBytes,
 // gives nothing and the reason in *error when given.
-std::optional<std::vector<std::uint8_t>> gul_dataByInflatingGzippedData(
+std::optional<std::vector<std::uint8_t>> rul_dataByInflatingGzippedData(
     const std::vector<std::uint8_t>& data, RULError* error = nullptr,
     std::size_t maxInflatedBytes = kDefaultMaxInflatedBytes);
 

@@ -11,8 +11,8 @@
 #include "testsupport/temp_dir.h"
 
 using platform::GzipErrorCode;
-using platform::gul_dataByGzippingData;
-using platform::gul_dataByInflatingGzippedData;
+using platform::rul_dataByGzippingData;
+using platform::rul_dataByInflatingGzippedData;
 using platform::RULError;
 using Bytes = std::vector<std::uint8_t>;
 
@@ -49,7 +49,7 @@ void runGzip(const std::string& arguments) {
 
 Bytes inflateOrFail(const Bytes& data, std::size_t limit = platform::kDefaultMaxInflatedBytes) {
     RULError error;
-    auto out = gul_dataByInflatingGzippedData(data, &error, limit);
+    auto out = rul_dataByInflatingGzippedData(data, &error, limit);
     INFO(error.description());
     REQUIRE(out.has_value());
     return *out;
@@ -57,7 +57,7 @@ Bytes inflateOrFail(const Bytes& data, std::size_t limit = platform::kDefaultMax
 
 GzipErrorCode refusal(const Bytes& data, std::size_t limit = platform::kDefaultMaxInflatedBytes) {
     RULError error;
-    const auto out = gul_dataByInflatingGzippedData(data, &error, limit);
+    const auto out = rul_dataByInflatingGzippedData(data, &error, limit);
     REQUIRE_FALSE(out.has_value());
     CHECK(error.domain == platform::kRULGzipErrorDomain);
     CHECK_FALSE(error.message.empty());
@@ -72,7 +72,7 @@ TEST_CASE("gzip round trip") {
     };
     for (const Bytes& input : inputs) {
         CAPTURE(input.size());
-        const auto packed = gul_dataByGzippingData(input);
+        const auto packed = rul_dataByGzippingData(input);
         REQUIRE(packed.has_value());
         // RFC 1952: magic 1f 8b, method 8 (deflate); the trailer ends with
         // the input size modulo 2^32, little-endian.
@@ -110,7 +110,7 @@ TEST_CASE("gzip agrees with the gzip command") {
     }
 
     SUBCASE("what is compressed here the command inflates") {
-        writeFile(dir / "ours.gz", *gul_dataByGzippingData(original));
+        writeFile(dir / "ours.gz", *rul_dataByGzippingData(original));
         runGzip("-d -c '" + (dir / "ours.gz").string() + "' > '" + (dir / "ours").string() + "'");
         CHECK(readFile(dir / "ours") == original);
     }
@@ -118,7 +118,7 @@ TEST_CASE("gzip agrees with the gzip command") {
 
 TEST_CASE("inflation refuses damaged and oversized input without harm") {
     const Bytes original = randomBytes(20000, 11);
-    const Bytes packed = *gul_dataByGzippingData(original);
+    const Bytes packed = *rul_dataByGzippingData(original);
 
     SUBCASE("not gzip at all") {
         CHECK(refusal(bytes("plain text reply")) == GzipErrorCode::CorruptData);
@@ -149,7 +149,7 @@ TEST_CASE("inflation refuses damaged and oversized input without harm") {
 
     SUBCASE("output beyond the limit") {
         const Bytes zeros(1 << 20, 0);  // a megabyte of zeros packs into about a kilobyte
-        const Bytes bomb = *gul_dataByGzippingData(zeros);
+        const Bytes bomb = *rul_dataByGzippingData(zeros);
         CHECK(bomb.size() < 8192);
         CHECK(refusal(bomb, 64 * 1024) == GzipErrorCode::TooLarge);
         CHECK(refusal(bomb, zeros.size() - 1) == GzipErrorCode::TooLarge);
@@ -157,6 +157,6 @@ TEST_CASE("inflation refuses damaged and oversized input without harm") {
     }
 
     SUBCASE("the error out-parameter may be left out") {
-        CHECK_FALSE(gul_dataByInflatingGzippedData(bytes("nope")).has_value());
+        CHECK_FALSE(rul_dataByInflatingGzippedData(bytes("nope")).has_value());
     }
 }

@@ -15,12 +15,12 @@
 namespace platform {
 
 // The statuses callers compare with.
-inline constexpr int kGULNetworkHTTPStatusOK = 200;
-inline constexpr int kGULNetworkHTTPStatusNoContent = 204;
-inline constexpr int kGULNetworkHTTPStatusCodeNotModified = 304;
-inline constexpr int kGULNetworkHTTPStatusCodeNotFound = 404;
-inline constexpr int kGULNetworkHTTPStatusCodeCannotAcceptTraffic = 429;
-inline constexpr int kGULNetworkHTTPStatusCodeUnavailable = 503;
+inline constexpr int kRULNetworkHTTPStatusOK = 200;
+inline constexpr int kRULNetworkHTTPStatusNoContent = 204;
+inline constexpr int kRULNetworkHTTPStatusCodeNotModified = 304;
+inline constexpr int kRULNetworkHTTPStatusCodeNotFound = 404;
+inline constexpr int kRULNetworkHTTPStatusCodeCannotAcceptTraffic = 429;
+inline constexpr int kRULNetworkHTTPStatusCodeUnavailable = 503;
 
 // What a completion learns of the reply. After a transport failure the
 // status is 0, the length -1 and there are no headers.

@@ -131,7 +131,7 @@ TEST_CASE("the network object exchanges requests with a loopback server") {
 
         CHECK(outcome.onGivenQueue);
         CHECK_FALSE(outcome.error.has_value());
-        CHECK(outcome.response.statusCode == platform::kGULNetworkHTTPStatusOK);
+        CHECK(outcome.response.statusCode == platform::kRULNetworkHTTPStatusOK);
         CHECK(outcome.response.expectedContentLength == static_cast<std::int64_t>(kBinary.size()));
         CHECK(outcome.response.valueForHTTPHeaderField("x-reply") == "r1");
         CHECK(outcome.data == bytes(kBinary));
@@ -149,7 +149,7 @@ TEST_CASE("the network object exchanges requests with a loopback server") {
         f.server.answer("/sdk-exp", accepted);
         f.network->postURL(f.server.url("/sdk-exp"), bytes(kBinary), f.queue, true, f.probe.handler());
         const Outcome outcome = f.probe.waitForFirst();
-        CHECK(outcome.response.statusCode == platform::kGULNetworkHTTPStatusNoContent);
+        CHECK(outcome.response.statusCode == platform::kRULNetworkHTTPStatusNoContent);
         CHECK(outcome.data.empty());
         const auto received = f.server.requests().front();
         CHECK(received.body == kBinary);
@@ -161,15 +161,15 @@ TEST_CASE("the network object exchanges requests with a loopback server") {
         ScriptedResponse notModified;
         notModified.status = 304;
         notModified.headers = {{"ETag", "\"v2\""}};
-        f.server.answer("/config/app/1:2:ios:3", notModified);
+        f.server.answer("/config/app/velmora-app-3", notModified);
         const HTTPHeaders validators{{"If-Modified-Since", "Tue, 07 Nov 2023 10:00:00 GMT"},
                                      {"If-None-Match", "\"v2\""}};
 
-        f.network->getURL(f.server.url("/config/app/1:2:ios:3?platform=ios&ruz_version=1"), validators, f.queue,
+        f.network->getURL(f.server.url("/config/app/velmora-app-3?platform=ios&ruz_version=1"), validators, f.queue,
                           false, f.probe.handler());
         const Outcome outcome = f.probe.waitForFirst();
 
-        CHECK(outcome.response.statusCode == platform::kGULNetworkHTTPStatusCodeNotModified);
+        CHECK(outcome.response.statusCode == platform::kRULNetworkHTTPStatusCodeNotModified);
         CHECK_FALSE(outcome.error.has_value());
         CHECK(outcome.response.valueForHTTPHeaderField("etag") == "\"v2\"");
         const auto received = f.server.requests().front();
@@ -187,7 +187,7 @@ TEST_CASE("the network object exchanges requests with a loopback server") {
         f.server.answer("/a", busy);
         f.network->postURL(f.server.url("/a"), {}, f.queue, false, f.probe.handler());
         const Outcome outcome = f.probe.waitForFirst();
-        CHECK(outcome.response.statusCode == platform::kGULNetworkHTTPStatusCodeUnavailable);
+        CHECK(outcome.response.statusCode == platform::kRULNetworkHTTPStatusCodeUnavailable);
         CHECK(outcome.data == bytes("busy"));
         CHECK_FALSE(outcome.error.has_value());
         CHECK(f.settle() == 1);

@@ -1,0 +1,125 @@
+// Text of recorded drawings, set with pango.
+#include "platform/render/text_painter.h"
+
+#include <pango/pangocairo.h>
+
+#include <algorithm>
+#include <cmath>
+
+namespace platform::render::detail {
+
+namespace {
+
+bool containsAny(const std::string& text, std::initializer_list<const char*> parts) {
+    return std::any_of(parts.begin(), parts.end(), [&](const char* part) { return text.find(part) != std::string::npos; });
+}
+
+PangoWeight weightOf(gfx::FontWeight weight) {
+    switch (weight) {
+        case gfx::FontWeight::light: return PANGO_WEIGHT_LIGHT;
+        case gfx::FontWeight::regular: return PANGO_WEIGHT_NORMAL;
+        case gfx::FontWeight::medium: return PANGO_WEIGHT_MEDIUM;
+        case gfx::FontWeight::semibold: return PANGO_WEIGHT_SEMIBOLD;
+        case gfx::FontWeight::bold: return PANGO_WEIGHT_BOLD;
+        case gfx::FontWeight::heavy: return PANGO_WEIGHT_HEAVY;
+        case gfx::FontWeight::black: return PANGO_WEIGHT_ULTRAHEAVY;
+    }
+    return PANGO_WEIGHT_NORMAL;
+}
+
+PangoAlignment alignmentOf(gfx::TextAlignment alignment) {
+    switch (alignment) {
+        case gfx::TextAlignment::center: return PANGO_ALIGN_CENTER;
+        case gfx::TextAlignment::right: return PANGO_ALIGN_RIGHT;
+        default: return PANGO_ALIGN_LEFT;
+    }
+}
+
+}  // namespace
+
+std::string fallbackFamily(const gfx::Font& font) {
+    const std::string& family = font.familyName();
+    if (family == "Menlo" || family == "Courier") return "DejaVu Sans Mono";
+    if (family == "Georgia" || family == "Times New Roman") return "DejaVu Serif";
+    return "DejaVu Sans";
+}
+
+TextPainter::TextPainter() {
+    context_ = pango_font_map_create_context(pango_cairo_font_map_get_default());
+    // Unhinted outlines scale evenly with the matrix, so the same text has
+    // the same shape at every position and scale.
+    cairo_font_options_t* options = cairo_font_options_create();
+    cairo_font_options_set_antialias(options, CAIRO_ANTIALIAS_GRAY);
+    cairo_font_options_set_hint_style(options, CAIRO_HINT_STYLE_NONE);
+    cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_OFF);
+    pango_cairo_context_set_font_options(context_, options);
+    cairo_font_options_destroy(options);
+}
+
+TextPainter::~TextPainter() {
+    for (auto& entry : fonts_) pango_font_description_free(entry.second);
+    g_object_unref(context_);
+}
+
+PangoFontDescription* TextPainter::describe(const gfx::Font& font) {
+    std::string key = font.name() + "/" + std::to_string(static_cast<int>(font.weight())) + "/" +
+                      std::to_string(font.pointSize());
+    auto found = fonts_.find(key);
+    if (found != fonts_.end()) return found->second;
+    PangoFontDescription* description = pango_font_description_new();
+    pango_font_description_set_family(description, fallbackFamily(font).c_str());
+    pango_font_description_set_weight(description, weightOf(font.weight()));
+    if (containsAny(font.name(), {"Oblique", "Italic"})) pango_font_description_set_style(description, PANGO_STYLE_OBLIQUE);
+    // Sizes are in the drawing's units, as the platform's points are.
+    pango_font_description_set_absolute_size(description, font.pointSize() * PANGO_SCALE);
+    fonts_.emplace(key, description);
+    return description;
+}
+
+void TextPainter::paint(cairo_t* cr, const gfx::DrawOp& op, const gfx::RGBA& colour, double alpha) {
+    if (op.text.empty()) return;
+    gfx::Font font = op.font ? *op.font : gfx::Font::system(17);
+    gfx::Rect r = op.rect.standardized();
+    pango_cairo_update_context(cr, context_);
+    PangoLayout* layout = pango_layout_new(context_);
+    pango_layout_set_font_description(layout, describe(font));
+    pango_layout_set_text(layout, op.text.c_str(), static_cast<int>(op.text.size()));
+
+    // Text the recorded layout laid out on one line stays on one line.
+    bool wraps = op.text.find('\n') != std::string::npos || font.widthOf(op.text) > r.width() + 0.5;
+    if (wraps && r.width() > 0) {
+        pango_layout_set_width(layout, static_cast<int>(r.width() * PANGO_SCALE));
+        pango_layout_set_wrap(layout, PANGO_WRAP_WORD_CHAR);
+        pango_layout_set_alignment(layout, alignmentOf(op.alignment));
+        if (r.height() > 0) {
+            pango_layout_set_height(layout, static_cast<int>(r.height() * PANGO_SCALE));
+            pango_layout_set_ellipsize(layout, PANGO_ELLIPSIZE_END);
+        }
+    }
+    PangoRectangle ink, logical;
+    pango_layout_get_extents(layout, &ink, &logical);
+    double width = static_cast<double>(logical.width) / PANGO_SCALE;
+    double height = static_cast<double>(logical.height) / PANGO_SCALE;
+    double squeeze = (!wraps && width > r.width() && r.width() > 0) ? r.width() / width : 1.0;
+    double x = r.minX();
+    if (!wraps || !(r.width() > 0)) {
+        x -= static_cast<double>(logical.x) / PANGO_SCALE * squeeze;
+        if (op.alignment == gfx::TextAlignment::center) x += (r.width() - width * squeeze) / 2;
+        if (op.alignment == gfx::TextAlignment::right) x += r.width() - width * squeeze;
+    }
+    double y = r.minY() + (r.height() - height) / 2 - static_cast<double>(logical.y) / PANGO_SCALE;
+
+    cairo_save(cr);
+    cairo_translate(cr, x, y);
+    cairo_scale(cr, squeeze, 1);
+    cairo_move_to(cr, 0, 0);
+    cairo_set_source_rgba(cr, std::clamp(colour.red, 0.0, 1.0), std::clamp(colour.green, 0.0, 1.0),
+                          std::clamp(colour.blue, 0.0, 1.0), std::clamp(colour.alpha * alpha, 0.0, 1.0));
+    // The layout stays as set for the unsqueezed matrix: laid out again
+    // for the squeezed one, its glyphs would narrow but not their advances.
+    pango_cairo_show_layout(cr, layout);
+    cairo_restore(cr);
+    g_object_unref(layout);
+}
+
+}  // namespace platform::render::detail

@@ -1,0 +1,43 @@
+// Text of recorded drawings, set with pango in real fonts.
+#pragma once
+
+#include <cairo.h>
+
+#include <map>
+#include <string>
+
+#include "platform/gfx/color.h"
+#include "platform/gfx/graphics_context.h"
+
+typedef struct _PangoContext PangoContext;
+typedef struct _PangoFontDescription PangoFontDescription;
+
+namespace platform::render::detail {
+
+// The installed font family that stands in for a platform family: the
+// DejaVu families (Sans for Avenir, Helvetica, Arial and the system font;
+// Sans Mono for Menlo and Courier; Serif for Georgia and Times New Roman).
+std::string fallbackFamily(const gfx::Font& font);
+
+// Sets each text operation in its rectangle: aligned as asked, centred
+// vertically, a single line narrowed to fit when the real font is wider
+// than the recorded layout assumed, longer text wrapped at the width and
+// cut with an ellipsis at the height.
+class TextPainter {
+public:
+    TextPainter();
+    ~TextPainter();
+    TextPainter(const TextPainter&) = delete;
+    TextPainter& operator=(const TextPainter&) = delete;
+
+    // The context's matrix is the operation's own space already.
+    void paint(cairo_t* cr, const gfx::DrawOp& op, const gfx::RGBA& colour, double alpha);
+
+private:
+    PangoFontDescription* describe(const gfx::Font& font);
+
+    PangoContext* context_ = nullptr;
+    std::map<std::string, PangoFontDescription*> fonts_;
+};
+
+}  // namespace platform::render::detail

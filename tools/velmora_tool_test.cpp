@@ -1,0 +1,360 @@
+// The built velmora tool driven as a user drives it: what its commands print
+// and the status they exit with, up to an upload that reaches the local
+// collector. Every wait is bounded; the collector listens on loopback only.
+#include <doctest/doctest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "measurement/script/testing/program_text.h"
+#include "platform/foundation/json_codec.h"
+#include "testsupport/temp_dir.h"
+
+extern char** environ;
+
+namespace {
+
+using platform::Value;
+
+constexpr double kCommandTimeoutSeconds = 60;
+
+// The process environment without the tool's own variables, which the test
+// sets for each run.
+std::vector<std::string> environmentWith(const std::map<std::string, std::string>& variables) {
+    std::vector<std::string> environment;
+    for (char** entry = environ; *entry; ++entry) {
+        const std::string text(*entry);
+        const auto name = text.substr(0, text.find('='));
+        if (name.rfind("VELMORA_", 0) != 0) environment.push_back(text);
+    }
+    for (const auto& [name, value] : variables) environment.push_back(name + "=" + value);
+    return environment;
+}
+
+std::vector<char*> pointersTo(std::vector<std::string>& texts) {
+    std::vector<char*> pointers;
+    for (auto& text : texts) pointers.push_back(text.data());
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
+// Starts the tool with the arguments; its standard output and error go to
+// the given descriptors.
+pid_t spawnTool(const std::vector<std::string>& arguments, const std::map<std::string, std::string>& variables,
+                int out, int err) {
+    std::vector<std::string> argv{VELMORA_TOOL_PATH};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    auto environment = environmentWith(variables);
+    auto argvPointers = pointersTo(argv);
+    auto envPointers = pointersTo(environment);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out, STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, err, STDERR_FILENO);
+    pid_t pid = -1;
+    const int rc = posix_spawn(&pid, argv[0].c_str(), &actions, nullptr, argvPointers.data(), envPointers.data());
+    posix_spawn_file_actions_destroy(&actions);
+    REQUIRE_MESSAGE(rc == 0, "cannot start " << argv[0] << ": " << std::strerror(rc));
+    return pid;
+}
+
+std::chrono::steady_clock::time_point deadlineAfter(double seconds) {
+    return std::chrono::steady_clock::now() +
+           std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(seconds));
+}
+
+int remainingMillis(std::chrono::steady_clock::time_point deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    return static_cast<int>(std::max<std::int64_t>(0, left.count()));
+}
+
+// The exit status; a process still running at the limit is killed, and the
+// status is -1.
+int waitForExit(pid_t pid, double timeoutSeconds) {
+    // A descriptor that becomes readable when the process ends.
+    const int descriptor = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+    REQUIRE(descriptor >= 0);
+    pollfd exited{descriptor, POLLIN, 0};
+    const int ready = poll(&exited, 1, static_cast<int>(timeoutSeconds * 1000));
+    close(descriptor);
+    if (ready <= 0) kill(pid, SIGKILL);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (ready <= 0) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+std::string contentsOf(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+struct Outcome {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+// One command run to its end.
+Outcome runTool(const std::vector<std::string>& arguments, const std::map<std::string, std::string>& variables = {}) {
+    testsupport::TempDir folder;
+    const auto outPath = folder / "out";
+    const auto errPath = folder / "err";
+    const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    REQUIRE((out >= 0 && err >= 0));
+    const pid_t pid = spawnTool(arguments, variables, out, err);
+    close(out);
+    close(err);
+    Outcome outcome;
+    outcome.status = waitForExit(pid, kCommandTimeoutSeconds);
+    outcome.out = contentsOf(outPath);
+    outcome.err = contentsOf(errPath);
+    return outcome;
+}
+
+Value jsonOf(const std::string& text) {
+    auto value = platform::parseJSON(text);
+    REQUIRE_MESSAGE(value, "not JSON: " << text);
+    return *value;
+}
+
+bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+// `velmora collector` in the background, its standard output read through a
+// pipe as it comes.
+class Collector {
+public:
+    explicit Collector(const std::vector<std::string>& arguments) {
+        int ends[2];
+        REQUIRE(pipe2(ends, O_CLOEXEC) == 0);
+        const int err = open("/dev/null", O_WRONLY);
+        std::vector<std::string> command{"collector", "--port", "0"};
+        command.insert(command.end(), arguments.begin(), arguments.end());
+        pid_ = spawnTool(command, {}, ends[1], err);
+        close(ends[1]);
+        close(err);
+        output_ = ends[0];
+    }
+    ~Collector() {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            waitForExit(pid_, 10);
+        }
+        close(output_);
+    }
+    Collector(const Collector&) = delete;
+    Collector& operator=(const Collector&) = delete;
+
+    // Reads until the text so far holds a match (answering its first group),
+    // the end of the output or the limit.
+    std::optional<std::string> waitFor(const std::regex& pattern, double timeoutSeconds) {
+        const auto deadline = deadlineAfter(timeoutSeconds);
+        std::smatch match;
+        while (!std::regex_search(text_, match, pattern)) {
+            if (!readMore(deadline)) return std::nullopt;
+        }
+        return match[1].str();
+    }
+
+    // Everything it printed, once it has ended by itself (within the limit).
+    std::string outputUntilExit(double timeoutSeconds) {
+        const auto deadline = deadlineAfter(timeoutSeconds);
+        while (readMore(deadline)) {
+        }
+        exitStatus_ = waitForExit(pid_, std::max(0.0, remainingMillis(deadline) / 1000.0));
+        pid_ = -1;
+        return text_;
+    }
+    int exitStatus() const { return exitStatus_; }
+
+private:
+    // False at the end of the output or at the limit.
+    bool readMore(std::chrono::steady_clock::time_point deadline) {
+        pollfd readable{output_, POLLIN, 0};
+        if (poll(&readable, 1, remainingMillis(deadline)) <= 0) return false;
+        char buffer[4096];
+        const ssize_t count = read(output_, buffer, sizeof buffer);
+        if (count <= 0) return false;
+        text_.append(buffer, static_cast<std::size_t>(count));
+        return true;
+    }
+
+    pid_t pid_ = -1;
+    int output_ = -1;
+    int exitStatus_ = -1;
+    std::string text_;
+};
+
+}  // namespace
+
+TEST_CASE("velmora calc solves one calculation and stores its event") {
+    testsupport::TempDir data;
+    const std::map<std::string, std::string> variables{{"VELMORA_DATA", data.path().string()}};
+
+    SUBCASE("as JSON: the probability, the steps and the charts") {
+        const auto run = runTool({"calc", "--k", "2", "--n", "5", "--p", "0.3", "--json"}, variables);
+        REQUIRE(run.status == 0);
+        const auto result = jsonOf(run.out).asDictionary();
+        CHECK(result.at("ok") == Value(true));
+        // C(5, 2) * 0.3^2 * 0.7^3 = 10 * 0.09 * 0.343
+        CHECK(result.at("probability") == Value("0.3087"));
+        CHECK(result.at("steps").asArray().size() > 1);
+        CHECK(result.at("charts").asArray().size() == 3);
+
+        const auto dump = runTool({"analytics", "dump"}, variables);
+        REQUIRE(dump.status == 0);
+        const auto stored = jsonOf(dump.out);
+        std::vector<std::string> names;
+        for (const auto& event : stored.asDictionary().at("raw_events").asArray()) {
+            names.push_back(event.asDictionary().at("name").asString());
+        }
+        CHECK(names == std::vector<std::string>{"_f", "kuvo_calculate"});
+    }
+    SUBCASE("refused inputs: their error key, the fields concerned and status 1") {
+        struct Case {
+            std::vector<std::string> inputs;
+            std::string error;
+            std::string field;
+        };
+        const std::vector<Case> cases = {
+            {{"--k", "2", "--n", "5", "--p", "1.5"}, "mustBeBiggerThanXAndLessThanY\u00a70\u00a71", "pTextField"},
+            {{"--k", "x", "--n", "5", "--p", "0.3"}, "inputParameterError", "kTextField"},
+        };
+        for (const auto& refused : cases) {
+            CAPTURE(refused.error);
+            auto arguments = std::vector<std::string>{"calc"};
+            arguments.insert(arguments.end(), refused.inputs.begin(), refused.inputs.end());
+            arguments.push_back("--json");
+            const auto run = runTool(arguments, variables);
+            CHECK(run.status == 1);
+            const auto result = jsonOf(run.out).asDictionary();
+            CHECK(result.at("ok") == Value(false));
+            CHECK(result.at("error") == Value(refused.error));
+            CHECK(result.at("fields") == Value(Value::Array{Value(refused.field)}));
+        }
+    }
+}
+
+TEST_CASE("velmora analytics log stores an event that dump reads back") {
+    testsupport::TempDir data;
+    const std::string folder = data.path().string();
+
+    const auto logged = runTool({"analytics", "log", "tapped_try", "count=7", "share=0.5", "label=seven", "--data", folder});
+    REQUIRE(logged.status == 0);
+    const auto dump = runTool({"analytics", "dump", "--data", folder});
+    REQUIRE(dump.status == 0);
+    const auto stored = jsonOf(dump.out).asDictionary();
+    const auto& events = stored.at("raw_events").asArray();
+    REQUIRE(events.size() == 2);
+    const auto event = events[1].asDictionary();
+    CHECK(event.at("name") == Value("tapped_try"));
+    CHECK(event.at("public") == Value(true));
+    const auto parameters = event.at("parameters").asDictionary();
+    CHECK(parameters.at("count") == Value(7));
+    CHECK(parameters.at("share") == Value(0.5));
+    CHECK(parameters.at("label") == Value("seven"));
+    CHECK(event.at("metadata").asDictionary().at("measurement_app_id") == Value("velmora-bernoulli-ios"));
+
+    SUBCASE("a parameter that is no key=value is refused with status 2 and nothing is stored") {
+        const auto refused = runTool({"analytics", "log", "tapped_again", "novalue", "--data", folder});
+        CHECK(refused.status == 2);
+        CHECK(contains(refused.err, "parameters are key=value, not \"novalue\""));
+        const auto after = jsonOf(runTool({"analytics", "dump", "--data", folder}).out).asDictionary();
+        CHECK(after.at("raw_events").asArray().size() == 2);
+    }
+}
+
+TEST_CASE("velmora script eval runs a program and prints its value") {
+    testsupport::TempDir folder;
+    const auto write = [&](const std::string& name, const std::string& contents) {
+        std::ofstream(folder / name, std::ios::binary) << contents;
+        return (folder / name).string();
+    };
+    const std::string sum =
+        "; 0 + 1 + ... + 9: the body runs before the step\n"
+        "(var \"i\" \"s\") (set \"i\" 0) (set \"s\" 0)\n"
+        "(while (lt $i 10) (set \"i\" (add $i 1)) false (code (set \"s\" (add $s $i))))\n"
+        "$s\n";
+    const auto encoded = measurement::testing::encodeProgram(measurement::testing::assemble(sum).program);
+
+    struct Case {
+        std::vector<std::string> arguments;
+        int status;
+        std::string printed;
+    };
+    const std::vector<Case> cases = {
+        {{"--text", write("sum.txt", sum)}, 0, "45\n"},
+        {{write("sum.pb", std::string(encoded.begin(), encoded.end()))}, 0, "45\n"},
+        // A loop whose body is no code.
+        {{"--text", write("failing.txt", "(while false 1 false 5)")}, 1, "error: measurement.script 10\n"},
+        {{"--text", write("broken.txt", "(add 1")}, 2, ""},
+        {{(folder / "absent.txt").string()}, 2, ""},
+    };
+    for (const auto& run : cases) {
+        CAPTURE(run.arguments.back());
+        auto arguments = std::vector<std::string>{"script", "eval"};
+        arguments.insert(arguments.end(), run.arguments.begin(), run.arguments.end());
+        const auto outcome = runTool(arguments);
+        CHECK(outcome.status == run.status);
+        CHECK(outcome.out.rfind(run.printed, 0) == 0);
+        if (run.status == 0) CHECK(contains(outcome.out, "evaluations: "));
+        if (run.status == 2) CHECK_FALSE(outcome.err.empty());
+    }
+}
+
+TEST_CASE("an event logged with the service address set is uploaded to velmora collector and decoded there") {
+    testsupport::TempDir data;
+    Collector collector({"--once", "1", "--log", (data / "batches.jsonl").string()});
+    const auto port = collector.waitFor(std::regex("listening on 127\\.0\\.0\\.1:([0-9]+)\n"), 20);
+    REQUIRE(port);
+    const std::string service = "http://127.0.0.1:" + *port;
+
+    const auto logged = runTool({"analytics", "log", "tapped_upload", "n=5", "--data", data.path().string()},
+                                {{"VELMORA_MEASUREMENT_SERVICE_URL", service}});
+    CHECK(logged.status == 0);
+    CHECK_FALSE(contains(logged.err, "No measurement service address"));
+
+    // The collector stops by itself after the one batch.
+    const auto printed = collector.outputUntilExit(30);
+    CHECK(collector.exitStatus() == 0);
+    CAPTURE(printed);
+    CHECK(std::regex_search(printed, std::regex("POST /a: batch of 1 bundle, [0-9]+ bytes -> 204\n")));
+    CHECK(contains(printed, "  measurement app identifier: velmora-bernoulli-ios\n"));
+    CHECK(contains(printed, "    tapped_upload at "));
+    CHECK(contains(printed, "      n = 5 (int)\n"));
+
+    // The batch as JSON in the log file, and nothing left to send.
+    const auto lines = contentsOf(data / "batches.jsonl");
+    REQUIRE_FALSE(lines.empty());
+    const auto batch = jsonOf(lines.substr(0, lines.find('\n'))).asDictionary();
+    CAPTURE(lines);
+    const auto& bundles = batch.at("bundles").asArray();
+    REQUIRE(bundles.size() == 1);
+    std::vector<std::string> names;
+    for (const auto& event : bundles[0].asDictionary().at("events").asArray()) {
+        names.push_back(event.asDictionary().at("name").asString());
+    }
+    CHECK(std::count(names.begin(), names.end(), "tapped_upload") == 1);
+    const auto left = jsonOf(runTool({"analytics", "dump", "--data", data.path().string()}).out).asDictionary();
+    CHECK(left.at("raw_events").asArray().empty());
+    CHECK(left.at("queued_bundles").asArray().empty());
+}
