@@ -283,6 +283,35 @@ TEST_CASE("velmora analytics log stores an event that dump reads back") {
     }
 }
 
+TEST_CASE("velmora analytics open stores a link's campaign event; identity prints the same identifiers on every run") {
+    testsupport::TempDir data;
+    const std::map<std::string, std::string> variables{{"VELMORA_DATA", data.path().string()},
+                                                       {"VELMORA_IDENTIFIER_FOR_VENDOR", "0F0E0D0C-0B0A-4908-8706-050403020100"}};
+    const auto opened = runTool({"analytics", "open", "bern://open?utm_source=mail&utm_campaign=spring&foo=1"}, variables);
+    REQUIRE(opened.status == 0);
+    const auto events = jsonOf(runTool({"analytics", "dump"}, variables).out).asDictionary().at("raw_events").asArray();
+    REQUIRE(events.size() == 2);
+    const auto campaign = events[1].asDictionary();
+    CHECK(campaign.at("name") == Value("_cmp"));
+    CHECK(campaign.at("parameters") ==
+          Value(Value::Dictionary{{"_o", "auto"}, {"source", "mail"}, {"campaign", "spring"}}));
+
+    const auto first = runTool({"analytics", "identity", "--json"}, variables);
+    const auto second = runTool({"analytics", "identity", "--json"}, variables);
+    REQUIRE(first.status == 0);
+    REQUIRE(second.status == 0);
+    const auto identity = jsonOf(first.out).asDictionary();
+    CHECK(identity.at("app_instance_id").asString().size() == 32);
+    CHECK(identity.at("vendor_device_id") == Value("0F0E0D0C-0B0A-4908-8706-050403020100"));
+    CHECK(identity.at("resettable_device_id").isNull());
+    CHECK(identity.at("library_version") == Value(110100));
+    CHECK(identity.at("app_instance_id") == jsonOf(second.out).asDictionary().at("app_instance_id"));
+    CHECK(identity.at("diversion_key") == jsonOf(second.out).asDictionary().at("diversion_key"));
+
+    const auto refused = runTool({"analytics", "open"}, variables);
+    CHECK(refused.status != 0);
+}
+
 TEST_CASE("velmora script eval runs a program and prints its value") {
     testsupport::TempDir folder;
     const auto write = [&](const std::string& name, const std::string& contents) {

@@ -1,3 +1,4 @@
+// Tests of the campaign event of a link: the parameter table, click identifiers under consent, the event and click times.
 #include <doctest/doctest.h>
 
 #include <map>

@@ -1,3 +1,4 @@
+// Tests of the deferred deep link: when it is asked for, the request's address, the replies of the loopback service and the hand-off to the application.
 #include <doctest/doctest.h>
 
 #include <cstdlib>

@@ -1,3 +1,4 @@
+// Tests of the stored launch link, its expiry and the links of user activities and launches.
 #include <doctest/doctest.h>
 
 #include "measurement/upload/attribution/attribution_test_support.h"

@@ -1,3 +1,4 @@
+// Tests of the identifiers facade: which identity answers, the ad event IDs, the library version and the origin.
 #include <doctest/doctest.h>
 
 #include "measurement/upload/identity/identifiers.h"

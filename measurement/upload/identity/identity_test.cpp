@@ -1,3 +1,4 @@
+// Tests of the identity: the app instance ID and its rotation, the advertising and vendor identifiers under consent, the tracking status, the session stitching token, the diversion key and version texts.
 #include <doctest/doctest.h>
 
 #include <set>

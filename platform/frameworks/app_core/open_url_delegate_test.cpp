@@ -1,3 +1,4 @@
+// Tests of the open-URL delegate registry.
 #include <doctest/doctest.h>
 
 #include <memory>
