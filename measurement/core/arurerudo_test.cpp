@@ -39,15 +39,6 @@ std::vector<APMRawEventData> eventsNamed(EngineFixture& engine, const std::strin
     return found;
 }
 
-struct RecordingScreens : APMScreenViewReporterSeam {
-    std::vector<std::pair<platform::Value::Dictionary, double>> tracked;
-    platform::Value::Dictionary screen;
-    void trackScreenWithParameters(const platform::Value::Dictionary& parameters, double timestamp) override {
-        tracked.emplace_back(parameters, timestamp);
-    }
-    platform::Value::Dictionary currentScreenParameters() const override { return screen; }
-};
-
 }  // namespace
 
 TEST_CASE("events logged before the application is configured are refused with 25018") {
@@ -187,23 +178,34 @@ TEST_CASE("writing counts every event once, in today's counts; blocklist and con
 
 TEST_CASE("screen_view goes to the screen-view reporter, other events take the current screen") {
     EngineFixture engine;
-    auto screens = std::make_shared<RecordingScreens>();
-    screens->screen = {{"_sn", "Calculator"}, {"_sc", "CalculateViewController"}};
-    APMSeams::setScreenViewReporter(screens);
     engine.configure();
-    VEZArurerudo::logEventWithName("screen_view", {{"screen_name", "History"}});
+    const double loggedAt = engine.time().now();
+    VEZArurerudo::logEventWithName("screen_view", {{"screen_name", "History"}, {"screen_class", "HistoryTable"},
+                                                   {"item_count", 4}});
+    engine.settle();
+    engine.time().advance(5);
     VEZArurerudo::logEventWithName("tapped_clear");
     VEZArurerudo::logEventWithName("tapped_menu_button", {{"_sn", "Own"}});
     engine.settle();
 
-    REQUIRE(screens->tracked.size() == 1);
-    CHECK(screens->tracked[0].first.at("screen_name") == platform::Value("History"));
-    CHECK(screens->tracked[0].second == engine.time().now());
     CHECK(eventsNamed(engine, "screen_view").empty());
-    CHECK(stringParameter(eventsNamed(engine, "tapped_clear")[0].event(), "_sn") == "Calculator");
+    const auto views = eventsNamed(engine, "_vs");
+    REQUIRE(views.size() == 1);
+    const auto view = views[0].event();
+    CHECK(view.origin() == "app");
+    CHECK(view.timestamp() == loggedAt);
+    CHECK(stringParameter(view, "_sn") == "History");
+    CHECK(stringParameter(view, "_sc") == "HistoryTable");
+    CHECK(intParameter(view, "item_count") == 4);
+    CHECK(view.parameter("screen_name") == nullptr);
+
+    const auto clear = eventsNamed(engine, "tapped_clear")[0].event();
+    CHECK(stringParameter(clear, "_sn") == "History");
+    CHECK(intParameter(clear, "_si") == intParameter(view, "_si"));
     const auto own = eventsNamed(engine, "tapped_menu_button")[0].event();
     CHECK(stringParameter(own, "_sn") == "Own");
     CHECK(own.parameter("_sc") == nullptr);
+    CHECK(own.parameter("_si") == nullptr);
 }
 
 TEST_CASE("the first open is written once per install") {

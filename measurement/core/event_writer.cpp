@@ -174,7 +174,8 @@ void APMMeasurement::setPersonalizedAdsUserPropertyOnWorkerQueue() {
 }
 
 void APMMeasurement::processSessionFromEvent(const APMEvent& event) {
-    const auto sessions = APMSeams::sessionReporter();
+    const auto sessions = sessionReporter();
+    if (!sessions) return;
     if (!APMIsAppActive()) {
         if (const auto* extend = event.parameter("extend_session")) {
             if (extend->isInt64() && extend->int64Value() == 1) {
@@ -209,14 +210,17 @@ void APMMeasurement::processSessionFromEvent(const APMEvent& event) {
 }
 
 void APMMeasurement::reportSessionStartOnWorkerQueueWithTimestamp(double timestamp, bool appInBackground) {
-    const auto sessions = APMSeams::sessionReporter();
-    if (!sessions->isSessionExpired()) return;
-    sessions->updatePropertiesForNewSessionStart();
-    for (const auto& attribute : sessions->sessionStartUserAttributes(timestamp)) {
-        setUserAttributeOnWorkerQueue(attribute);
-    }
+    const auto sessions = sessionReporter();
+    if (!sessions) return;
+    // Checked and started in one step: an activation on the main thread
+    // cannot start the same session as well.
+    const auto start = sessions->startNewSessionIfExpired();
+    if (!start) return;
+    setUserAttributeOnWorkerQueue(sessions->sessionIDPropertyWithTimestamp(timestamp));
+    setUserAttributeOnWorkerQueue(
+        APMUserAttribute("auto", "_sno", APMValue(start->sessionNumber), APMSessionReporter::currentClockTime()));
     const bool background = config()->appInBackgroundParameterEnabled() && appInBackground;
-    if (auto start = sessions->sessionStartEvent(timestamp, background)) handleInternalEventOnWorkerQueue(*start);
+    handleInternalEventOnWorkerQueue(sessions->sessionStartEvent(start->sessionNumber, background, timestamp));
 }
 
 }  // namespace measurement

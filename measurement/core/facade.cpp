@@ -128,14 +128,14 @@ void APMAnalytics::logEventWithOrigin(const std::string& origin, bool isPublicEv
 
 void APMAnalytics::logEvent(const std::string& origin, bool isPublicEvent, const std::string& name,
                             std::optional<double> timestamp, const Parameters& parameters) {
-    const auto screens = APMSeams::screenViewReporter();
+    const auto screens = APMMeasurement::sharedInstance()->screenViewReporter();
     if (name == "screen_view") {
         screens->trackScreenWithParameters(parameters, timestamp.value_or(currentTimestamp()));
         return;
     }
     Parameters withScreen = parameters;
     if (!APMHasScreenParameters(parameters)) {
-        for (const auto& [key, value] : screens->currentScreenParameters()) withScreen.emplace(key, value);
+        for (const auto& [key, value] : screens->screenParameters()) withScreen.emplace(key, value);
     }
     const double eventTime = timestamp.value_or(currentTimestamp());
     enqueue([origin, isPublicEvent, name, eventTime, withScreen = std::move(withScreen)] {
@@ -152,7 +152,7 @@ void APMAnalytics::setScreenName(const std::optional<std::string>& screenName,
                    platform::Value(screenName.value_or("")));
         return;
     }
-    APMSeams::screenViewReporter()->setScreenName(screenName, screenClass);
+    APMMeasurement::sharedInstance()->screenViewReporter()->setScreenName(screenName, screenClass);
 }
 
 void APMAnalytics::setInternalUserProperty(const std::optional<platform::Value>& value, const std::string& name,
@@ -261,6 +261,13 @@ void APMAnalytics::notifyEventListeners(const APMEvent& event) {
     for (const auto& listener : listeners) listener(event);
 }
 
-bool APMIsAppActive() { return APMSeams::screenViewReporter()->isAppActive(); }
+bool APMIsAppActive() {
+    const auto screens = APMMeasurement::sharedScreenViewReporter();
+    return screens && screens->isAppActive();
+}
+
+std::shared_ptr<APMScreenViewReporter> ZUDOScreenViewReporter::sharedInstance() {
+    return APMMeasurement::sharedInstance()->screenViewReporter();
+}
 
 }  // namespace measurement

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "measurement/audience/screen_view_reporter.h"
 #include "measurement/core/seams.h"
 #include "measurement/foundation/event.h"
 #include "measurement/upload/consent/consent_settings_util.h"
@@ -111,7 +112,14 @@ private:
     static void enqueue(std::function<void()> operation);
 };
 
-// Whether the application is active, as the screen-view reporter sees it.
+// Whether the application is active, as the screen-view reporter sees it;
+// false without an engine.
 bool APMIsAppActive();
+
+// The engine's screen-view reporter, for other components.
+class ZUDOScreenViewReporter {
+public:
+    static std::shared_ptr<APMScreenViewReporter> sharedInstance();
+};
 
 }  // namespace measurement

@@ -77,8 +77,16 @@ std::string reachabilityHost() {
 
 std::shared_ptr<APMMeasurement> APMMeasurement::sharedInstance() {
     std::lock_guard lock(gSharedMutex);
-    if (!gShared) gShared = std::make_shared<APMMeasurement>();
+    if (!gShared) {
+        gShared = std::make_shared<APMMeasurement>();
+        gShared->makeReporters();
+    }
     return gShared;
+}
+
+std::shared_ptr<APMScreenViewReporter> APMMeasurement::sharedScreenViewReporter() {
+    std::lock_guard lock(gSharedMutex);
+    return gShared ? gShared->screenViewReporter() : nullptr;
 }
 
 std::shared_ptr<APMRemoteConfig> APMMeasurement::remoteConfig() {
@@ -151,6 +159,7 @@ void APMMeasurement::scheduleOnWorkerQueue(const std::string& blockID, std::func
 
 void APMMeasurement::startWithAppID(const std::string& measurementAppID, std::function<void()> started) {
     if (!reachabilityDelegate_) reachabilityDelegate_ = std::make_shared<ReachabilityForwarder>(weak_from_this());
+    makeReporters();
     observeApplication();
     // At once, so that no transaction delivered after the start is missed;
     // what it hears waits, like every operation, until the engine runs.
@@ -175,6 +184,7 @@ bool APMMeasurement::initializeComponentsOnWorkerQueue() {
     persistedConfig_ = std::make_shared<APMPersistedConfig>();
     enabled_ = persistedConfig_->measurementEnabled();
     makeRemoteConfig();
+    makeSessionReporter();
     restoreConsentOnWorkerQueue();
     // An engine without an identity does not start.
     if (!makeIdentity()) return false;
@@ -400,13 +410,16 @@ void APMMeasurement::setEnabled(bool enabled) {
 }
 
 void APMMeasurement::setEnabledOnWorkerQueue(bool enabled) {
-    APMSeams::sessionReporter()->setReportingEnabled(enabled);
+    if (auto sessions = sessionReporter()) sessions->setReportingEnabled(enabled);
     if (searchAdReporter_) searchAdReporter_->setSearchAdReporterEnabled(enabled);
     if (!enabled) clearStoredDeepLinkIfExpired(*config());
 }
 
 void APMMeasurement::setSessionTimeoutInterval(double seconds) {
-    scheduleOnWorkerQueue(nextBlockID(), [seconds] { APMSeams::sessionReporter()->setTimeoutSessionInterval(seconds); });
+    auto self = shared_from_this();
+    scheduleOnWorkerQueue(nextBlockID(), [self, seconds] {
+        if (auto sessions = self->sessionReporter()) sessions->setTimeoutSessionInterval(seconds);
+    });
 }
 
 // ---- Consent glue ------------------------------------------------------------
@@ -447,6 +460,8 @@ void APMMeasurement::wipeoutAnalyticsDataAndResetComponents() {
         identity->resetEphemeralAppInstanceID();
         identity->updateIdentifiersAndWait();
     }
+    // A new session reporter, with the engine's enabled state as its flag.
+    if (didInitializeComponents_) makeSessionReporter();
 }
 
 // ---- Purchases ---------------------------------------------------------------
@@ -507,7 +522,8 @@ APMPBMeasurementBundle APMMeasurement::createRawEventMetadataWithUserAttributes(
     if (const auto identity = this->identity()) {
         APMRawEventSession session;
         session.number = persistedConfig_ ? persistedConfig_->sessionNumber() : 0;
-        session.expired = APMSeams::sessionReporter()->isSessionExpired();
+        const auto sessions = sessionReporter();
+        session.expired = sessions && sessions->isSessionExpired();
         session.userIDAvailable =
             std::any_of(userAttributes.begin(), userAttributes.end(),
                         [](const APMUserAttribute& attribute) { return attribute.name() == kAPMUserIDProperty; });

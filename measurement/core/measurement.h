@@ -11,6 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "measurement/audience/ad_exposure_reporter.h"
+#include "measurement/audience/screen_view_reporter.h"
+#include "measurement/audience/session_reporter.h"
 #include "measurement/audience/audience.h"
 #include "measurement/audience/conditional_user_property_controller.h"
 #include "measurement/audience/purchase_reporter.h"
@@ -98,6 +101,15 @@ public:
     // The engine's batch upload, its schedule and the configuration fetch,
     // made with the other components; none before. Worker queue.
     const std::shared_ptr<APMUploader>& uploader() const { return uploader_; }
+    // The automatic reporters. The screen-view and ad-exposure reporters are
+    // made with the engine and follow the application's lifecycle from then
+    // on; the session reporter is made with the other components (none
+    // before) and made again when analytics data is wiped.
+    const std::shared_ptr<APMScreenViewReporter>& screenViewReporter() const { return screenViewReporter_; }
+    const std::shared_ptr<APMAdExposureReporter>& adExposureReporter() const { return adExposureReporter_; }
+    std::shared_ptr<APMSessionReporter> sessionReporter() const;
+    // The shared engine's screen-view reporter; none without an engine.
+    static std::shared_ptr<APMScreenViewReporter> sharedScreenViewReporter();
     // Conditional user properties, made on first use; from any thread.
     std::shared_ptr<APMConditionalUserPropertyController> conditionalUserPropertyController();
     // The purchase reporter and its product cache, made on first use; from
@@ -129,6 +141,10 @@ public:
     // operations that were accepted before it and are not yet stored: the
     // resignation ends it once they are.
     void terminateBackgroundTask();
+
+    // This engine's server configuration, the default flags before it has
+    // one.
+    std::shared_ptr<APMRemoteConfig> config() const;
 
     // Start: initialises the components and runs the start on the worker
     // queue; `started` runs there afterwards.
@@ -212,10 +228,11 @@ private:
     std::string nextBlockID();
     // Today in the daily counts.
     std::int64_t currentDayIndex() const;
-    // This engine's server configuration, the default flags before it has
-    // one.
-    std::shared_ptr<APMRemoteConfig> config() const;
     void makeRemoteConfig();
+    // The reporters, once, when the engine is shared or starts; the session
+    // reporter with the components.
+    void makeReporters();
+    void makeSessionReporter();
     void makeAudience();
     bool makeIdentity();
     void makeDeepLinks();
@@ -250,6 +267,12 @@ private:
     // After the parts it works on, so that it goes before them.
     std::shared_ptr<APMUploader> uploader_;
     std::shared_ptr<APMDeepLinks> deepLinks_;
+    std::once_flag reportersMade_;
+    std::shared_ptr<APMReporterHost> reporterHost_;
+    std::shared_ptr<APMAdExposureReporter> adExposureReporter_;
+    std::shared_ptr<APMScreenViewReporter> screenViewReporter_;
+    mutable std::mutex sessionReporterMutex_;  // sessionReporter_
+    std::shared_ptr<APMSessionReporter> sessionReporter_;
     std::shared_ptr<platform::dispatch::Queue> purchaseCallbackQueue_;
     std::shared_ptr<APMSearchAdReporter> searchAdReporter_;
     mutable std::mutex componentsMutex_;  // the components made on first use

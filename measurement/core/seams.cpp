@@ -42,8 +42,6 @@ void put(std::shared_ptr<Seam> value) {
     std::shared_ptr<Type> APMSeams::getter() { return get<Type>(); }              \
     void APMSeams::setter(std::shared_ptr<Type> seam) { put<Type>(std::move(seam)); }
 
-APM_SEAM(APMSessionReporterSeam, sessionReporter, setSessionReporter)
-APM_SEAM(APMScreenViewReporterSeam, screenViewReporter, setScreenViewReporter)
 APM_SEAM(APMOnDeviceConversionSeam, onDeviceConversion, setOnDeviceConversion)
 APM_SEAM(APMSKAdNetworkSeam, skAdNetwork, setSKAdNetwork)
 
@@ -57,8 +55,6 @@ void APMSeams::setEventEditingFactory(std::shared_ptr<APMEventEditingFactory> fa
 }
 
 void APMSeams::resetAll() {
-    setSessionReporter(nullptr);
-    setScreenViewReporter(nullptr);
     setOnDeviceConversion(nullptr);
     setSKAdNetwork(nullptr);
     setEventEditingFactory(nullptr);

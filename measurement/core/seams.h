@@ -1,7 +1,7 @@
 #pragma once
 
-// The calls the engine core makes into the reporter, conversion and
-// event-editing components that it does not own yet. Each is an
+// The calls the engine core makes into the on-device conversion,
+// conversion-value and event-editing components. Each is an
 // interface named after what it calls, with a default that does nothing (or
 // answers the neutral value), so the core runs on its own; a component plugs
 // itself in with APMSeams::set...() before the engine starts, without
@@ -26,37 +26,6 @@
 
 namespace measurement {
 
-// Sessions: expiry, the session-start properties and the time-out.
-class APMSessionReporterSeam {
-public:
-    virtual ~APMSessionReporterSeam() = default;
-    virtual bool isSessionExpired() const { return false; }
-    virtual void extendSession() {}
-    virtual void setReportingEnabled(bool /*enabled*/) {}
-    virtual void setTimeoutSessionInterval(double /*seconds*/) {}
-    virtual void updatePropertiesForNewSessionStart() {}
-    // The "_sid" and "_sno" user properties of a new session.
-    virtual std::vector<APMUserAttribute> sessionStartUserAttributes(double /*timestamp*/) { return {}; }
-    // The "_s" event of a new session; none leaves the start unreported.
-    virtual std::optional<APMEvent> sessionStartEvent(double /*timestamp*/, bool /*appInBackground*/) {
-        return std::nullopt;
-    }
-};
-
-// Screen views and whether the application is active. Called from any
-// thread.
-class APMScreenViewReporterSeam {
-public:
-    virtual ~APMScreenViewReporterSeam() = default;
-    virtual void trackScreenWithParameters(const platform::Value::Dictionary& /*parameters*/, double /*timestamp*/) {}
-    // The current screen's "_si", "_sc", "_sn" parameters.
-    virtual platform::Value::Dictionary currentScreenParameters() const { return {}; }
-    // Main thread only.
-    virtual void setScreenName(const std::optional<std::string>& /*name*/,
-                               const std::optional<std::string>& /*screenClass*/) {}
-    virtual bool isAppActive() const { return true; }
-};
-
 // On-device conversion measurement.
 class APMOnDeviceConversionSeam {
 public:
@@ -79,8 +48,6 @@ public:
 // never answer null.
 class APMSeams {
 public:
-    static std::shared_ptr<APMSessionReporterSeam> sessionReporter();
-    static std::shared_ptr<APMScreenViewReporterSeam> screenViewReporter();
     static std::shared_ptr<APMOnDeviceConversionSeam> onDeviceConversion();
     static std::shared_ptr<APMSKAdNetworkSeam> skAdNetwork();
     // What loads the server configuration's event-editing programs; by
@@ -89,8 +56,6 @@ public:
     static std::shared_ptr<APMEventEditingFactory> eventEditingFactory();
 
     // nullptr restores the default.
-    static void setSessionReporter(std::shared_ptr<APMSessionReporterSeam> seam);
-    static void setScreenViewReporter(std::shared_ptr<APMScreenViewReporterSeam> seam);
     static void setOnDeviceConversion(std::shared_ptr<APMOnDeviceConversionSeam> seam);
     static void setSKAdNetwork(std::shared_ptr<APMSKAdNetworkSeam> seam);
     static void setEventEditingFactory(std::shared_ptr<APMEventEditingFactory> factory);

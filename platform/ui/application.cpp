@@ -118,6 +118,7 @@ void Application::enterBackground() {
     state_ = ApplicationState::background;
     for (auto& scene : scenes_) scene->setActivationState(SceneActivationState::background);
     if (delegate_) delegate_->didEnterBackground(*this);
+    post(didEnterBackgroundNotification);
 }
 
 void Application::enterForeground() {

@@ -97,6 +97,7 @@ public:
     // Posted on the default notification centre, sender the application.
     static constexpr const char* didBecomeActiveNotification = "UIApplicationDidBecomeActiveNotification";
     static constexpr const char* willResignActiveNotification = "UIApplicationWillResignActiveNotification";
+    static constexpr const char* didEnterBackgroundNotification = "UIApplicationDidEnterBackgroundNotification";
 
     std::shared_ptr<ApplicationDelegate> delegate() const { return delegate_; }
     ApplicationState applicationState() const { return state_; }

@@ -48,15 +48,20 @@ TEST_CASE("launch and activation") {
         void willResignActive(Application&) override { log->push_back("resign"); }
         void didEnterBackground(Application&) override { log->push_back("background"); }
     };
-    auto token = platform::NotificationCenter::defaultCenter().addObserver(
-        Application::didBecomeActiveNotification, &app, [&](const platform::Notification&) { log.push_back("posted"); });
+    auto& center = platform::NotificationCenter::defaultCenter();
+    auto token = center.addObserver(Application::didBecomeActiveNotification, &app,
+                                    [&](const platform::Notification&) { log.push_back("posted"); });
+    auto resigned = center.addObserver(Application::willResignActiveNotification, &app,
+                                       [&](const platform::Notification&) { log.push_back("posted resign"); });
+    auto backgrounded = center.addObserver(Application::didEnterBackgroundNotification, &app,
+                                           [&](const platform::Notification&) { log.push_back("posted background"); });
     CHECK(app.launch(std::make_shared<Delegate>(&log)));
     CHECK(app.applicationState() == ApplicationState::active);
     app.enterBackground();
     app.enterForeground();
     app.becomeActive();
-    CHECK(log == std::vector<std::string>{"launch (inactive)", "active", "posted", "resign", "background", "active",
-                                          "posted"});
+    CHECK(log == std::vector<std::string>{"launch (inactive)", "active", "posted", "resign", "posted resign",
+                                          "background", "posted background", "active", "posted"});
 }
 
 TEST_CASE("scenes, windows and the key window") {
@@ -68,10 +73,18 @@ TEST_CASE("scenes, windows and the key window") {
         window->makeKeyAndVisible();
         CHECK(app.keyWindow() == window);
         CHECK(app.connectedScenes().front()->windows() == std::vector<std::shared_ptr<Window>>{window});
+        std::vector<const void*> resigned;
+        auto token = platform::NotificationCenter::defaultCenter().addObserver(
+            Window::didResignKeyNotification, nullptr,
+            [&](const platform::Notification& note) { resigned.push_back(note.object); });
         auto second = std::make_shared<Window>();
         second->makeKeyAndVisible();
         CHECK(app.keyWindow() == second);
         CHECK_FALSE(window->isKeyWindow());
+        second->makeKey();  // already key: nothing resigns
+        window->makeKey();
+        CHECK(resigned == std::vector<const void*>{window.get(), second.get()});
+        second->makeKey();
         second.reset();  // a window that goes leaves its scene
         CHECK(app.windows().size() == 1);
     }

@@ -1,6 +1,7 @@
 #include <doctest/doctest.h>
 
 #include <stdexcept>
+#include <thread>
 
 #include "platform/dispatch/timer.h"
 #include "platform/ui/alert_controller.h"
@@ -88,9 +89,17 @@ TEST_CASE("modal presentation") {
         CHECK(s.log == std::vector<std::string>{"sheet loadView", "sheet viewDidLoad", "sheet willAppear"});
         s.time.advance(0.29);
         CHECK(completions == 0);
+        bool presentingWhileAppearing = false;
+        const auto probe = LifecycleHooks::addAfterHook(
+            LifecycleHandler::viewDidAppear,
+            [&](ViewController& vc, bool) { presentingWhileAppearing = vc.isBeingPresented(); });
         s.time.advance(0.01);
+        LifecycleHooks::removeAfterHook(probe);
         CHECK(completions == 1);
         CHECK(s.log.back() == "sheet didAppear");
+        // Still being presented while its did-appear runs, no longer after.
+        CHECK(presentingWhileAppearing);
+        CHECK_FALSE(sheet->isBeingPresented());
         CHECK(sheet->presentedStyle() == ModalPresentationStyle::pageSheet);  // automatic on a phone
     }
     SUBCASE("a second presentation is refused with a warning and its completion never runs") {
@@ -321,4 +330,102 @@ TEST_CASE("the platform's tab container") {
     CHECK(s.log == std::vector<std::string>{"first willDisappear", "second loadView", "second viewDidLoad",
                                             "second willAppear", "first didDisappear", "second didAppear"});
     CHECK(s.root->tabBarController() == nullptr);
+}
+
+TEST_CASE("lifecycle after-hooks follow every controller's own handler") {
+    Scene s;
+    CHECK(LifecycleHooks::handlerNamed("viewDidAppear:") == LifecycleHandler::viewDidAppear);
+    CHECK(LifecycleHooks::handlerNamed("viewDidDisappear:") == LifecycleHandler::viewDidDisappear);
+    CHECK(LifecycleHooks::handlerNamed("viewDidLoad") == LifecycleHandler::viewDidLoad);
+    CHECK_FALSE(LifecycleHooks::handlerNamed("viewDidAppear"));
+    CHECK_FALSE(LifecycleHooks::handlerNamed("dealloc"));
+    CHECK(LifecycleHooks::addAfterHook(LifecycleHandler::viewDidAppear, {}) == 0);
+
+    const LifecycleHandler handlers[] = {LifecycleHandler::viewDidLoad, LifecycleHandler::viewWillAppear,
+                                         LifecycleHandler::viewDidAppear, LifecycleHandler::viewWillDisappear,
+                                         LifecycleHandler::viewDidDisappear};
+    const char* names[] = {"load", "willAppear", "didAppear", "willDisappear", "didDisappear"};
+    std::vector<std::uint64_t> hooks;
+    for (std::size_t i = 0; i < 5; ++i) {
+        const std::string name = names[i];
+        hooks.push_back(LifecycleHooks::addAfterHook(handlers[i], [&s, name](ViewController& vc, bool) {
+            if (auto* page = dynamic_cast<Page*>(&vc)) s.log.push_back(page->name + " hook " + name);
+        }));
+        CHECK(LifecycleHooks::hookCount(handlers[i]) >= 1);
+    }
+    auto sheet = std::make_shared<Page>("sheet", &s.log);
+    s.root->present(sheet, false);
+    s.time.settle();
+    sheet->dismiss(false);
+    s.time.settle();
+    for (auto hook : hooks) LifecycleHooks::removeAfterHook(hook);
+    s.root->present(sheet, false);
+    s.time.settle();
+    CHECK(s.log == std::vector<std::string>{
+                       "sheet loadView", "sheet viewDidLoad", "sheet hook load", "sheet willAppear",
+                       "sheet hook willAppear", "sheet didAppear", "sheet hook didAppear", "sheet willDisappear",
+                       "sheet hook willDisappear", "sheet didDisappear", "sheet hook didDisappear",
+                       "sheet willAppear", "sheet didAppear"});
+
+    SUBCASE("a hook may add and remove hooks while it runs") {
+        std::uint64_t second = 0;
+        int runs = 0;
+        const auto first = LifecycleHooks::addAfterHook(LifecycleHandler::viewWillDisappear, [&](ViewController&, bool) {
+            ++runs;
+            if (!second) second = LifecycleHooks::addAfterHook(LifecycleHandler::viewWillDisappear,
+                                                                [&](ViewController&, bool) { runs += 10; });
+        });
+        sheet->dismiss(false);
+        s.time.settle();
+        CHECK(runs == 1);  // the hook added meanwhile runs from the next call on
+        s.root->present(sheet, false);
+        s.time.settle();
+        sheet->dismiss(false);
+        s.time.settle();
+        CHECK(runs == 12);
+        LifecycleHooks::removeAfterHook(first);
+        LifecycleHooks::removeAfterHook(second);
+    }
+}
+
+TEST_CASE("associated values: any type per key, readable from any thread") {
+    auto page = std::make_shared<ViewController>();
+    CHECK_FALSE(page->associatedValue("screen").has_value());
+    page->setAssociatedObject("screen", std::string("Home"));
+    page->setAssociatedObject("depth", 3);
+    CHECK(std::any_cast<std::string>(page->associatedValue("screen")) == "Home");
+    CHECK(std::any_cast<int>(*page->associatedObject("depth")) == 3);
+    page->setAssociatedObject("screen", std::any());
+    CHECK(page->associatedObject("screen") == nullptr);
+
+    // A value released by a replacement may touch the map again.
+    struct Reentrant {
+        std::shared_ptr<ViewController> owner;
+        ~Reentrant() {
+            if (owner) owner->setAssociatedObject("released", true);
+        }
+    };
+    auto releasing = std::make_shared<Reentrant>();
+    releasing->owner = page;
+    page->setAssociatedObject("holder", releasing);
+    releasing.reset();
+    page->setAssociatedObject("holder", std::any());
+    CHECK(std::any_cast<bool>(page->associatedValue("released")));
+    page->setAssociatedObject("released", std::any());
+
+    std::thread writer([&] {
+        for (int i = 0; i < 2000; ++i) page->setAssociatedObject("counter", i);
+    });
+    int last = -1;
+    bool ordered = true;
+    for (int i = 0; i < 2000; ++i) {
+        const auto value = page->associatedValue("counter");
+        if (!value.has_value()) continue;
+        const int seen = std::any_cast<int>(value);
+        ordered = ordered && seen >= last;  // a reader never sees the writer go back
+        last = seen;
+    }
+    writer.join();
+    CHECK(ordered);
+    CHECK(std::any_cast<int>(page->associatedValue("counter")) == 1999);
 }

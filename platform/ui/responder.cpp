@@ -31,20 +31,35 @@ bool Responder::isFirstResponder() const {
 std::string Responder::className() const { return shortTypeName(typeid(*this)); }
 
 std::any* Responder::associatedObject(const std::string& key) {
+    std::lock_guard lock(associatedMutex_);
     auto it = associated_.find(key);
     return it == associated_.end() ? nullptr : &it->second;
 }
 
 const std::any* Responder::associatedObject(const std::string& key) const {
+    std::lock_guard lock(associatedMutex_);
     auto it = associated_.find(key);
     return it == associated_.end() ? nullptr : &it->second;
 }
 
+std::any Responder::associatedValue(const std::string& key) const {
+    std::lock_guard lock(associatedMutex_);
+    auto it = associated_.find(key);
+    return it == associated_.end() ? std::any() : it->second;
+}
+
 void Responder::setAssociatedObject(const std::string& key, std::any value) {
+    std::any old;  // released outside the lock: its destructor may reach back here
+    std::lock_guard lock(associatedMutex_);
     if (!value.has_value()) {
-        associated_.erase(key);
+        if (auto it = associated_.find(key); it != associated_.end()) {
+            old = std::move(it->second);
+            associated_.erase(it);
+        }
     } else {
-        associated_[key] = std::move(value);
+        auto& slot = associated_[key];
+        old = std::move(slot);
+        slot = std::move(value);
     }
 }
 

@@ -3,6 +3,7 @@
 #include <any>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 
 namespace platform::ui {
@@ -46,12 +47,18 @@ public:
     std::string className() const;
 
     // Values that other libraries attach to a responder, as extensions of a
-    // platform class do (a tab item of a page, a view's depth).
+    // platform class do (a tab item of a page, a view's depth, a screen of
+    // the analytics engine). The map is locked on every access, so any
+    // thread may read and write it; the pointer forms are for the owner's
+    // own thread, associatedValue copies under the lock for the others.
+    // Storing an empty value removes the key.
     std::any* associatedObject(const std::string& key);
     const std::any* associatedObject(const std::string& key) const;
+    std::any associatedValue(const std::string& key) const;
     void setAssociatedObject(const std::string& key, std::any value);
 
 private:
+    mutable std::mutex associatedMutex_;
     std::map<std::string, std::any> associated_;
 };
 

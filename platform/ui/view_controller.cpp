@@ -1,6 +1,8 @@
 #include "platform/ui/view_controller.h"
 
 #include <algorithm>
+#include <map>
+#include <mutex>
 
 #include "platform/gfx/animation.h"
 #include "platform/ui/application.h"
@@ -14,6 +16,98 @@ namespace platform::ui {
 ModalPresentationStyle PresentationControllerDelegate::adaptivePresentationStyle(PresentationController&,
                                                                                  const TraitCollection&) {
     return ModalPresentationStyle::fullScreen;
+}
+
+namespace {
+
+struct HookTable {
+    std::mutex mutex;
+    std::uint64_t next = 1;
+    std::map<std::uint64_t, std::pair<LifecycleHandler, LifecycleHooks::Hook>> hooks;
+};
+
+HookTable& hookTable() {
+    static HookTable table;
+    return table;
+}
+
+}  // namespace
+
+std::optional<LifecycleHandler> LifecycleHooks::handlerNamed(const std::string& selector) {
+    static const std::map<std::string, LifecycleHandler> handlers = {
+        {"viewDidLoad", LifecycleHandler::viewDidLoad},
+        {"viewWillAppear:", LifecycleHandler::viewWillAppear},
+        {"viewDidAppear:", LifecycleHandler::viewDidAppear},
+        {"viewWillDisappear:", LifecycleHandler::viewWillDisappear},
+        {"viewDidDisappear:", LifecycleHandler::viewDidDisappear},
+    };
+    auto it = handlers.find(selector);
+    if (it == handlers.end()) return std::nullopt;
+    return it->second;
+}
+
+std::uint64_t LifecycleHooks::addAfterHook(LifecycleHandler handler, Hook hook) {
+    if (!hook) return 0;
+    auto& table = hookTable();
+    std::lock_guard lock(table.mutex);
+    const auto identifier = table.next++;
+    table.hooks.emplace(identifier, std::make_pair(handler, std::move(hook)));
+    return identifier;
+}
+
+void LifecycleHooks::removeAfterHook(std::uint64_t identifier) {
+    LifecycleHooks::Hook removed;  // destroyed outside the lock
+    auto& table = hookTable();
+    std::lock_guard lock(table.mutex);
+    if (auto it = table.hooks.find(identifier); it != table.hooks.end()) {
+        removed = std::move(it->second.second);
+        table.hooks.erase(it);
+    }
+}
+
+std::size_t LifecycleHooks::hookCount(LifecycleHandler handler) {
+    auto& table = hookTable();
+    std::lock_guard lock(table.mutex);
+    return static_cast<std::size_t>(std::count_if(table.hooks.begin(), table.hooks.end(),
+                                                  [&](const auto& entry) { return entry.second.first == handler; }));
+}
+
+void LifecycleHooks::runAfterHooks(LifecycleHandler handler, ViewController& controller, bool animated) {
+    // Copied first, so that a hook may add or remove hooks.
+    std::vector<Hook> hooks;
+    {
+        auto& table = hookTable();
+        std::lock_guard lock(table.mutex);
+        for (const auto& [identifier, entry] : table.hooks) {
+            if (entry.first == handler) hooks.push_back(entry.second);
+        }
+    }
+    for (const auto& hook : hooks) hook(controller, animated);
+}
+
+void ViewController::runViewDidLoad() {
+    viewDidLoad();
+    LifecycleHooks::runAfterHooks(LifecycleHandler::viewDidLoad, *this, false);
+}
+
+void ViewController::runViewWillAppear(bool animated) {
+    viewWillAppear(animated);
+    LifecycleHooks::runAfterHooks(LifecycleHandler::viewWillAppear, *this, animated);
+}
+
+void ViewController::runViewDidAppear(bool animated) {
+    viewDidAppear(animated);
+    LifecycleHooks::runAfterHooks(LifecycleHandler::viewDidAppear, *this, animated);
+}
+
+void ViewController::runViewWillDisappear(bool animated) {
+    viewWillDisappear(animated);
+    LifecycleHooks::runAfterHooks(LifecycleHandler::viewWillDisappear, *this, animated);
+}
+
+void ViewController::runViewDidDisappear(bool animated) {
+    viewDidDisappear(animated);
+    LifecycleHooks::runAfterHooks(LifecycleHandler::viewDidDisappear, *this, animated);
 }
 
 ViewController::ViewController() = default;
@@ -40,7 +134,7 @@ void ViewController::loadViewIfNeeded() {
     loadView();
     if (!view_) setView(std::make_shared<View>(Screen::main().bounds()));
     loading_ = false;
-    viewDidLoad();
+    runViewDidLoad();
 }
 
 void ViewController::setView(std::shared_ptr<View> view) {
@@ -233,8 +327,10 @@ void ViewController::present(const std::shared_ptr<ViewController>& controller, 
     controller->beginAppearanceTransition(true, animated);
     window->layoutIfNeeded();
     gfx::runOnMainAfter(durationFor(animated), [controller, presenter, covered, completion = std::move(completion)] {
-        controller->beingPresented_ = false;
+        // Still being presented while its did-appear runs, as the platform
+        // reports it.
         controller->endAppearanceTransition();
+        controller->beingPresented_ = false;
         if (covered) presenter->endAppearanceTransition();
         if (completion) completion();
     });
@@ -261,8 +357,8 @@ void ViewController::dismiss(bool animated, std::function<void()> completion) {
         for (std::size_t i = 1; i < stack.size(); ++i) {
             auto vc = stack[i];
             gfx::runOnMainAfter(durationFor(animated), [vc] {
-                vc->beingDismissed_ = false;
                 vc->endAppearanceTransition();
+                vc->beingDismissed_ = false;
             });
         }
         return;
@@ -279,8 +375,8 @@ void ViewController::finishDismissal(const std::shared_ptr<ViewController>& pres
                                      std::function<void()> completion) {
     auto self = sharedAs<ViewController>();
     gfx::runOnMainAfter(durationFor(animated), [self, presented, covered, completion = std::move(completion)] {
-        presented->beingDismissed_ = false;
         presented->endAppearanceTransition();
+        presented->beingDismissed_ = false;
         if (covered) self->endAppearanceTransition();
         if (completion) completion();
     });
@@ -299,11 +395,11 @@ void ViewController::beginAppearanceTransition(bool isAppearing, bool animated) 
         if (appearance_ == AppearanceState::appeared || appearance_ == AppearanceState::appearing) return;
         loadViewIfNeeded();
         appearance_ = AppearanceState::appearing;
-        viewWillAppear(animated);
+        runViewWillAppear(animated);
     } else {
         if (appearance_ == AppearanceState::disappeared || appearance_ == AppearanceState::disappearing) return;
         appearance_ = AppearanceState::disappearing;
-        viewWillDisappear(animated);
+        runViewWillDisappear(animated);
     }
     forwardAppearance([&](ViewController& child) { child.beginAppearanceTransition(isAppearing, animated); });
 }
@@ -311,10 +407,10 @@ void ViewController::beginAppearanceTransition(bool isAppearing, bool animated) 
 void ViewController::endAppearanceTransition() {
     if (appearance_ == AppearanceState::appearing) {
         appearance_ = AppearanceState::appeared;
-        viewDidAppear(false);
+        runViewDidAppear(false);
     } else if (appearance_ == AppearanceState::disappearing) {
         appearance_ = AppearanceState::disappeared;
-        viewDidDisappear(false);
+        runViewDidDisappear(false);
     } else {
         return;
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -64,6 +66,30 @@ struct TabBarItem {
 };
 
 enum class AppearanceState { disappeared, appearing, appeared, disappearing };
+
+// The lifecycle handlers that other libraries may follow with hooks.
+enum class LifecycleHandler { viewDidLoad, viewWillAppear, viewDidAppear, viewWillDisappear, viewDidDisappear };
+
+// After-hooks of the lifecycle handlers of every controller: the
+// controller's own handler (its override, if any) runs first, then each
+// hook registered for that handler, in the order they were added, on the
+// thread that ran the handler. A library that follows every controller's
+// transitions registers its hooks once for the process.
+class LifecycleHooks {
+public:
+    using Hook = std::function<void(ViewController& controller, bool animated)>;
+
+    // The handler of a selector ("viewDidAppear:"); none for a name that
+    // controllers have no handler of.
+    static std::optional<LifecycleHandler> handlerNamed(const std::string& selector);
+    // Answers the identifier to remove the hook with; 0 for an empty hook,
+    // which is not added.
+    static std::uint64_t addAfterHook(LifecycleHandler handler, Hook hook);
+    static void removeAfterHook(std::uint64_t identifier);
+    static std::size_t hookCount(LifecycleHandler handler);
+    // Runs the hooks of the handler; the controller calls it after its own.
+    static void runAfterHooks(LifecycleHandler handler, ViewController& controller, bool animated);
+};
 
 // A screen's controller: loads its view on first use, runs the lifecycle
 // (load, appear, layout, disappear), holds child controllers and presents
@@ -167,6 +193,12 @@ protected:
     virtual Rect presentationFrame(const Window& window, ModalPresentationStyle style) const;
 
 private:
+    // The handler, then its after-hooks.
+    void runViewDidLoad();
+    void runViewWillAppear(bool animated);
+    void runViewDidAppear(bool animated);
+    void runViewWillDisappear(bool animated);
+    void runViewDidDisappear(bool animated);
     std::shared_ptr<ViewController> presentationRoot();
     const ViewController* presentationRootPointer() const;
     ModalPresentationStyle adaptedStyle(ModalPresentationStyle style);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/foundation/notification_center.h"
 #include "platform/ui/application.h"
 #include "platform/ui/text_field.h"
 #include "platform/ui/view_controller.h"
@@ -70,7 +71,13 @@ void Window::makeKeyAndVisible() {
 }
 
 void Window::makeKey() {
-    if (auto scene = scene_.lock()) scene->setKey(this);
+    auto scene = scene_.lock();
+    if (!scene) return;
+    auto previous = scene->keyWindow();
+    scene->setKey(this);
+    if (previous && previous.get() != this) {
+        NotificationCenter::defaultCenter().post(didResignKeyNotification, previous.get());
+    }
 }
 
 bool Window::isKeyWindow() const {

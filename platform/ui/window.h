@@ -24,6 +24,11 @@ public:
     // visible the old root disappears and the new one appears.
     void setRootViewController(const std::shared_ptr<ViewController>& controller);
 
+    // Posted on the default notification centre when a window stops being
+    // its scene's key window because another became key; the object is the
+    // window that resigned.
+    static constexpr const char* didResignKeyNotification = "UIWindowDidResignKeyNotification";
+
     // Shows the window in its scene (the first connected scene when it has
     // none yet) and makes it the key window there.
     void makeKeyAndVisible();
