@@ -412,8 +412,10 @@ void storeApplicationEvents(CLI::App& app) {
         useDataFolder(dataFolderFromEnvironment());
         velmora::configureMeasurementAnalytics();
     });
-    app.final_callback([] {
-        if (platform::VEZApp::isDefaultAppConfigured()) waitUntilStored();
+    app.final_callback([&app] {
+        bool runsApplication = false;
+        for (const auto* command : app.get_subcommands()) runsApplication |= kApplicationCommands.count(command->get_name()) > 0;
+        if (runsApplication && platform::VEZApp::isDefaultAppConfigured()) waitUntilStored();
     });
 }
 

@@ -85,6 +85,7 @@ bool Application::launch(const std::shared_ptr<ApplicationDelegate>& delegate) {
     delegate_ = delegate;
     state_ = ApplicationState::inactive;
     bool ok = delegate_ ? delegate_->didFinishLaunching(*this) : true;
+    post(didFinishLaunchingNotification);
     becomeActive();
     return ok;
 }

@@ -95,6 +95,7 @@ public:
     static Application& shared();
 
     // Posted on the default notification centre, sender the application.
+    static constexpr const char* didFinishLaunchingNotification = "UIApplicationDidFinishLaunchingNotification";
     static constexpr const char* didBecomeActiveNotification = "UIApplicationDidBecomeActiveNotification";
     static constexpr const char* willResignActiveNotification = "UIApplicationWillResignActiveNotification";
     static constexpr const char* didEnterBackgroundNotification = "UIApplicationDidEnterBackgroundNotification";
@@ -102,7 +103,8 @@ public:
     std::shared_ptr<ApplicationDelegate> delegate() const { return delegate_; }
     ApplicationState applicationState() const { return state_; }
 
-    // didFinishLaunching, then becomeActive. Answers what the delegate answered.
+    // didFinishLaunching (then its notification), then becomeActive.
+    // Answers what the delegate answered.
     bool launch(const std::shared_ptr<ApplicationDelegate>& delegate);
     // launch, then runs the main queue until it is stopped; answers 0.
     int run(const std::shared_ptr<ApplicationDelegate>& delegate);

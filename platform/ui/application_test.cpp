@@ -49,6 +49,8 @@ TEST_CASE("launch and activation") {
         void didEnterBackground(Application&) override { log->push_back("background"); }
     };
     auto& center = platform::NotificationCenter::defaultCenter();
+    auto launched = center.addObserver(Application::didFinishLaunchingNotification, &app,
+                                       [&](const platform::Notification&) { log.push_back("launched"); });
     auto token = center.addObserver(Application::didBecomeActiveNotification, &app,
                                     [&](const platform::Notification&) { log.push_back("posted"); });
     auto resigned = center.addObserver(Application::willResignActiveNotification, &app,
@@ -60,8 +62,8 @@ TEST_CASE("launch and activation") {
     app.enterBackground();
     app.enterForeground();
     app.becomeActive();
-    CHECK(log == std::vector<std::string>{"launch (inactive)", "active", "posted", "resign", "posted resign",
-                                          "background", "posted background", "active", "posted"});
+    CHECK(log == std::vector<std::string>{"launch (inactive)", "launched", "active", "posted", "resign",
+                                          "posted resign", "background", "posted background", "active", "posted"});
 }
 
 TEST_CASE("scenes, windows and the key window") {

@@ -12,6 +12,11 @@ View::View() : layer_(gfx::Layer::make()) { layer_->setDelegate(this); }
 
 View::View(const Rect& frame) : View() { layer_->setFrame(frame); }
 
+View::View(std::shared_ptr<gfx::Layer> layer, const Rect& frame) : layer_(layer ? std::move(layer) : gfx::Layer::make()) {
+    layer_->setDelegate(this);
+    layer_->setFrame(frame);
+}
+
 View::~View() {
     layer_->setDelegate(nullptr);
     for (auto& sub : subviews_) sub->superview_ = nullptr;

@@ -195,6 +195,9 @@ public:
     void drawLayer(gfx::Layer& layer, gfx::GraphicsContext& context) override;
 
 protected:
+    // A view backed by a layer of its own class (a shape layer, say), as a
+    // view class that names its layer class is.
+    View(std::shared_ptr<gfx::Layer> layer, const Rect& frame);
     // Called when the window of this view or an ancestor changes.
     void notifyWindowChange();
 

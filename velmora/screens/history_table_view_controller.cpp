@@ -113,9 +113,10 @@ void HistoryTableViewController::openOnNewCalculatorPage() {
     // The new tree replaces the one this screen is in: stay alive until done.
     auto keep = sharedAs<HistoryTableViewController>();
     auto drawer = platform::material::navigationDrawerController(*this);
-    if (!drawer) return;
+    auto tree = makeAppToolbarController();
+    if (!drawer || !tree) return;
     std::weak_ptr<platform::material::NavigationDrawerController> weakDrawer = drawer;
-    drawer->transition(makeAppToolbarController(), [weakDrawer](bool) {
+    drawer->transition(tree, [weakDrawer](bool) {
         if (auto d = weakDrawer.lock()) d->closeLeftView(0);
     });
 }

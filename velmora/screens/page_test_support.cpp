@@ -19,6 +19,7 @@
 #include "velmora/screens/screen_scenes.h"
 #include "velmora/screens/shell_hooks.h"
 #include "velmora/screens/solution_view_controller.h"
+#include "velmora/shell/page_factory.h"
 
 namespace velmora::testing {
 
@@ -69,6 +70,7 @@ void PageFixture::resetProcessState() {
     auto& hooks = shellHooks();
     hooks = ShellHooks{};
     hooks.showToast = [this](const std::string& message) { toasts.push_back(message); };
+    hooks.makeAppToolbarController = [] { return PageFactory::makeAppToolbarController(); };
     registerScreenScenes();
 }
 

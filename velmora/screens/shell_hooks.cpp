@@ -1,7 +1,6 @@
 // The shell's hooks into the pages, with their fallbacks.
 #include "velmora/screens/shell_hooks.h"
 
-#include "velmora/screens/interim_page_factory.h"
 
 namespace velmora {
 
@@ -33,8 +32,8 @@ std::optional<RatedApp> currentApp() {
 }
 
 std::shared_ptr<platform::ui::ViewController> makeAppToolbarController() {
-    if (shellHooks().makeAppToolbarController) return shellHooks().makeAppToolbarController();
-    return InterimPageFactory().appToolbarController();
+    if (!shellHooks().makeAppToolbarController) return nullptr;
+    return shellHooks().makeAppToolbarController();
 }
 
 void showLoadingOverlayOnMain() {

@@ -34,7 +34,7 @@ struct ShellHooks {
     // The running application's entry. Unset: none (remote configuration has not supplied it).
     std::function<std::optional<RatedApp>()> currentApp;
     // A new toolbar controller around a new calculator and solution page.
-    // Unset: the interim page factory builds it.
+    // Unset: none, and a screen that asks for one stays as it is.
     std::function<std::shared_ptr<platform::ui::ViewController>()> makeAppToolbarController;
     // The loading overlay over the key window, shown and hidden from the
     // main queue. Unset: nothing covers the window.

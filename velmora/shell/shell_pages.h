@@ -9,9 +9,11 @@ class RemoteConfigManager;
 
 // Registers the interface files of the manual page and the video row and
 // sets the pages' hooks: toasts, the loading overlay and segment images
-// through the view manager, the manual page, and the video tutorial addresses of a
-// calculator's code from the manager (the shared one, looked up when asked,
-// when none is given). Main thread, once at start-up.
+// through the view manager, the manual page, new calculator trees from the
+// page factory, and from the manager (the shared one, looked up when asked,
+// when none is given) the video tutorial addresses of a calculator's code
+// and the running application's entry for its rating page. Main thread, once
+// at start-up.
 void installShellPages(std::shared_ptr<RemoteConfigManager> manager = nullptr);
 
 }  // namespace velmora

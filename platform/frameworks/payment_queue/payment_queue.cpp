@@ -6,8 +6,11 @@
 namespace platform {
 
 PaymentQueue& PaymentQueue::defaultQueue() {
-    static PaymentQueue queue;
-    return queue;
+    // Never destroyed: process-wide observers (the measurement engine's
+    // shared instance) leave it from their own destructors at exit, which may
+    // run after a function-local static would have gone.
+    static auto* const queue = new PaymentQueue;
+    return *queue;
 }
 
 void PaymentQueue::addTransactionObserver(const std::shared_ptr<PaymentTransactionObserver>& observer) {

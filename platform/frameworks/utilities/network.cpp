@@ -1,5 +1,6 @@
 #include "platform/frameworks/utilities/network.h"
 
+#include <atomic>
 #include <cmath>
 #include <map>
 #include <mutex>
@@ -61,6 +62,15 @@ std::optional<std::string> HTTPURLResponse::valueForHTTPHeaderField(const std::s
     return it->second;
 }
 
+namespace {
+
+std::atomic<std::size_t>& processRequests() {
+    static std::atomic<std::size_t> count{0};
+    return count;
+}
+
+}  // namespace
+
 struct RULNetwork::State {
     std::string host;
     std::shared_ptr<HTTPClient> client;
@@ -85,6 +95,7 @@ struct RULNetwork::State {
                 std::lock_guard lock(state->mutex);
                 --state->inFlight;
             }
+            --processRequests();
             if (handler) {
                 handler(urlResponseOf(response), response.body, errorOf(response));
             }
@@ -191,6 +202,7 @@ std::string RULNetwork::start(HTTPRequest request, std::shared_ptr<dispatch::Que
             std::lock_guard lock(state_->mutex);
             ++state_->inFlight;
         }
+        ++processRequests();
         State::deliver(state_, queue, std::move(completionHandler),
                        HTTPResponse::failure(TransportError::InvalidRequest, "unsupported URL \"" + request.url + "\""));
         return "";
@@ -199,6 +211,7 @@ std::string RULNetwork::start(HTTPRequest request, std::shared_ptr<dispatch::Que
     std::lock_guard lock(state_->mutex);
     finished = state_->takeFinishedWorkers();
     ++state_->inFlight;
+    ++processRequests();
     request.timeoutSeconds = state_->timeout;
     const std::uint64_t id = ++state_->lastTask;
     // The thread cannot finish before it is filed: its last step takes the
@@ -231,6 +244,8 @@ double RULNetwork::timeoutInterval() const {
     std::lock_guard lock(state_->mutex);
     return state_->timeout;
 }
+
+std::size_t RULNetwork::requestsInProgress() { return processRequests().load(); }
 
 bool RULNetwork::isNetworkConnected() const {
     return state_->reachability->isReachable();

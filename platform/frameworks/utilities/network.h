@@ -90,6 +90,9 @@ public:
     bool isNetworkConnected() const;
     // True from the moment a request is made until its completion starts.
     bool hasUploadInProgress() const;
+    // The same count over every network object of the process: what a
+    // headless driver waits for before it calls the process idle.
+    static std::size_t requestsInProgress();
     // Held weakly; nullptr clears it.
     void setReachabilityDelegate(std::shared_ptr<RULReachabilityDelegate> delegate);
 

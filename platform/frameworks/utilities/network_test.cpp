@@ -200,11 +200,13 @@ TEST_CASE("an upload counts as in progress until its completion starts") {
     held.hold = true;
     f.server.answer("/a", held);
     CHECK_FALSE(f.network->hasUploadInProgress());
+    const std::size_t before = RULNetwork::requestsInProgress();
 
     f.network->postURL(f.server.url("/a"), bytes("one"), f.queue, false, f.probe.handler());
     f.network->postURL(f.server.url("/a"), bytes("two"), f.queue, false, f.probe.handler());
     REQUIRE(f.server.waitForHeld(2, kPatience));
     CHECK(f.network->hasUploadInProgress());
+    CHECK(RULNetwork::requestsInProgress() == before + 2);
     CHECK(f.probe.count() == 0);
 
     f.server.release();
@@ -214,6 +216,7 @@ TEST_CASE("an upload counts as in progress until its completion starts") {
     CHECK(outcomes[0].uploadInProgressDuring);
     CHECK_FALSE(outcomes[1].uploadInProgressDuring);
     CHECK_FALSE(f.network->hasUploadInProgress());
+    CHECK(RULNetwork::requestsInProgress() == before);
     CHECK(f.settle() == 2);
 }
 

@@ -1,0 +1,176 @@
+// The application's run on the stand-in: the process set up, time under control, launch and stop.
+#include "velmora/runner/app_session.h"
+
+#include <chrono>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <thread>
+
+#include "platform/foundation/bundle.h"
+#include "platform/foundation/process_info.h"
+#include "platform/foundation/user_defaults.h"
+#include "platform/frameworks/remote_config/vez_remote_config.h"
+#include "platform/frameworks/utilities/network.h"
+#include "platform/gfx/appearance.h"
+#include "platform/ui/application.h"
+#include "platform/ui/ui_log.h"
+#include "velmora/engine/console_line.h"
+#include "velmora/shell/app_delegate.h"
+
+namespace velmora::runner {
+
+namespace {
+
+// Where a run starts when the data folder has no saved clock: a fixed
+// moment, so that a first run is the same every time.
+constexpr double kFirstRunClock = 1700000000.0;
+constexpr const char* kClockFileName = "runner_clock";
+
+std::optional<double> readClock(const std::filesystem::path& file) {
+    std::ifstream in(file);
+    double seconds = 0;
+    if (in >> seconds && seconds > 0) return seconds;
+    return std::nullopt;
+}
+
+// "de_DE" and "de-DE" name a locale; the bundle's texts follow its language
+// when the bundle is translated into it, and stay in the development
+// language otherwise, as the platform picks the best localisation it has.
+void useLanguage(const std::string& identifier) {
+    platform::ProcessInfo::setLocaleIdentifier(identifier);
+    std::string tag = identifier;
+    for (char& c : tag) {
+        if (c == '_') c = '-';
+    }
+    platform::ProcessInfo::setPreferredLanguages({tag});
+    auto language = platform::ProcessInfo::languageCode();
+    auto& bundle = platform::Bundle::main();
+    if (language && std::filesystem::is_directory(bundle.resourcePath() / (*language + ".lproj"))) {
+        bundle.setLanguage(*language);
+    }
+}
+
+std::string remoteConfigSource(const std::string& given) {
+    if (!given.empty()) return given;
+    const char* env = std::getenv("VELMORA_REMOTE_CONFIG_SOURCE");
+    return env ? env : "";
+}
+
+}  // namespace
+
+std::filesystem::path defaultDataDirectory() {
+    if (const char* folder = std::getenv("VELMORA_DATA"); folder && *folder) return folder;
+    return platform::ProcessInfo::defaultApplicationSupportDirectory().parent_path();
+}
+
+AppSession::AppSession(SessionOptions options)
+    : dataDirectory_(options.dataDirectory.empty() ? defaultDataDirectory() : options.dataDirectory),
+      console_(std::make_shared<Console>()) {
+    std::filesystem::create_directories(dataDirectory_);
+    // Every queue, timer and the clock made from here on are the session's.
+    time_.emplace(true, readClock(clockFile()).value_or(kFirstRunClock));
+    configureProcess(options);
+}
+
+AppSession::~AppSession() {
+    velmora::setConsoleSink({});
+    if (time_) time_->settle();
+}
+
+std::filesystem::path AppSession::clockFile() const { return dataDirectory_ / kClockFileName; }
+
+void AppSession::configureProcess(const SessionOptions& options) {
+    const auto support = dataDirectory_ / "Application Support";
+    platform::ProcessInfo::setApplicationSupportDirectory(support);
+    platform::UserDefaults::setDataDirectory(dataDirectory_ / "Preferences");
+    if (!options.language.empty()) useLanguage(options.language);
+    if (options.screenSize) {
+        platform::ui::Screen::main().setBounds({0, 0, options.screenSize->width, options.screenSize->height});
+    }
+    if (options.darkStyle) platform::gfx::setInterfaceStyle(platform::gfx::InterfaceStyle::dark);
+    auto& application = platform::ui::Application::shared();
+    auto schemes = application.openableSchemes();
+    schemes.insert(options.installedSchemes.begin(), options.installedSchemes.end());
+    application.setOpenableSchemes(std::move(schemes));
+    platform::VEZRemoteConfig::setSharedOptions(
+        {support / "RemoteConfig", remoteConfigSource(options.remoteConfigSource), nullptr, nullptr});
+    platform::ui::View::setAnimationsEnabled(false);
+    platform::ui::setConsoleEcho(false);
+    platform::ui::clearLoggedMessages();
+    velmora::setConsoleSink([console = console_](const std::string& line) {
+        std::lock_guard lock(console->mutex);
+        console->lines.push_back(line);
+    });
+}
+
+void AppSession::launch() {
+    delegate_ = std::make_shared<AppDelegate>();
+    platform::ui::Application::shared().launch(delegate_);
+    settle();
+}
+
+void AppSession::settle() { time_->settle(); }
+
+bool AppSession::waitUntilIdle(double limitSeconds) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(limitSeconds);
+    for (;;) {
+        settle();
+        if (platform::RULNetwork::requestsInProgress() == 0 && time_->drain() == 0) return true;
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+void AppSession::advanceClock(double seconds) { time_->advance(seconds); }
+
+double AppSession::now() const { return time_->now(); }
+
+void AppSession::activate() {
+    platform::ui::Application::shared().becomeActive();
+    settle();
+}
+
+void AppSession::enterBackground() {
+    platform::ui::Application::shared().enterBackground();
+    settle();
+}
+
+void AppSession::enterForeground() {
+    auto& application = platform::ui::Application::shared();
+    application.enterForeground();
+    application.becomeActive();
+    settle();
+}
+
+void AppSession::quit() {
+    if (quit_) return;
+    quit_ = true;
+    auto& application = platform::ui::Application::shared();
+    if (application.applicationState() != platform::ui::ApplicationState::background) enterBackground();
+    waitUntilIdle();
+    advanceClock(quitGraceSeconds);
+    waitUntilIdle();
+    application.terminate();
+    settle();
+    std::ofstream out(clockFile(), std::ios::trunc);
+    out.precision(17);
+    out << now() << '\n';
+}
+
+std::shared_ptr<platform::ui::Window> AppSession::window() const {
+    return delegate_ ? delegate_->window() : nullptr;
+}
+
+std::vector<std::string> AppSession::takeConsoleLines() {
+    std::vector<std::string> lines;
+    {
+        std::lock_guard lock(console_->mutex);
+        lines.swap(console_->lines);
+    }
+    for (auto& message : platform::ui::loggedMessages()) lines.push_back(std::move(message));
+    platform::ui::clearLoggedMessages();
+    return lines;
+}
+
+}  // namespace velmora::runner

@@ -1,0 +1,103 @@
+// One run of the application on the platform stand-in: set up, launched, driven on a manual clock, stopped.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/dispatch/timer.h"
+#include "platform/gfx/geometry.h"
+#include "platform/ui/window.h"
+
+namespace velmora {
+class AppDelegate;
+}
+
+namespace velmora::runner {
+
+// What a run is started with. Everything else comes from the environment
+// as for every program of the project ($VELMORA_MEASUREMENT_SERVICE_URL,
+// $VELMORA_CONNECTION_PROBE_URL, $VELMORA_RESOURCES).
+struct SessionOptions {
+    // Holds "Application Support" and "Preferences"; empty: $VELMORA_DATA,
+    // else the user's data home.
+    std::filesystem::path dataDirectory;
+    // The device's locale ("de", "fr_FR"); empty: the environment's.
+    std::string language;
+    // Where remote configuration is fetched from: a file or a loopback http
+    // address; empty: $VELMORA_REMOTE_CONFIG_SOURCE, else none.
+    std::string remoteConfigSource;
+    // Schemes of installed applications, openable besides the web's.
+    std::vector<std::string> installedSchemes;
+    std::optional<platform::gfx::Size> screenSize;
+    bool darkStyle = false;
+};
+
+// The application runs on the calling thread with every queue, timer and
+// the clock under the session's control: time moves only when told to
+// (advanceClock), so a run is the same every time. The clock goes on where
+// the last run on the same data folder left it. Animations finish at once.
+// One session per process.
+class AppSession {
+public:
+    explicit AppSession(SessionOptions options);
+    ~AppSession();
+    AppSession(const AppSession&) = delete;
+    AppSession& operator=(const AppSession&) = delete;
+
+    // Launches the application (did finish launching, then active) and
+    // settles.
+    void launch();
+    // Runs what is queued and due now, until nothing is left.
+    void settle();
+    // Settles, then waits (real time, up to the limit) for the network
+    // requests in flight and settles again, until nothing is left. False
+    // when the limit passed first.
+    bool waitUntilIdle(double limitSeconds = 30);
+    // Moves the clock, firing what falls due on the way.
+    void advanceClock(double seconds);
+    double now() const;
+
+    // The lifecycle as the platform drives it.
+    void activate();
+    void enterBackground();
+    void enterForeground();
+    // The process ends as the platform ends it: moved to the background,
+    // given a short while for what is due (the engine's upload and its
+    // delayed writes), then stopped; the clock is saved for the next run.
+    void quit();
+    bool hasQuit() const { return quit_; }
+
+    std::shared_ptr<platform::ui::Window> window() const;
+    const std::shared_ptr<AppDelegate>& delegate() const { return delegate_; }
+    const std::filesystem::path& dataDirectory() const { return dataDirectory_; }
+
+    // Lines the application wrote to its console since the last call.
+    std::vector<std::string> takeConsoleLines();
+
+    // Seconds the process is given after it moved to the background at quit.
+    static constexpr double quitGraceSeconds = 2;
+
+private:
+    void configureProcess(const SessionOptions& options);
+    std::filesystem::path clockFile() const;
+
+    std::filesystem::path dataDirectory_;
+    std::optional<platform::dispatch::ManualTime> time_;
+    std::shared_ptr<AppDelegate> delegate_;
+    // What the application writes to its console, from whatever thread.
+    struct Console {
+        std::mutex mutex;
+        std::vector<std::string> lines;
+    };
+    std::shared_ptr<Console> console_;
+    bool quit_ = false;
+};
+
+// The data folder used when none is given.
+std::filesystem::path defaultDataDirectory();
+
+}  // namespace velmora::runner

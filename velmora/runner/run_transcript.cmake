@@ -1,0 +1,76 @@
+# Plays runner scripts, in order, on one fresh data folder and compares
+# what the runner printed with the expected transcript.
+#   cmake -DVELMORA=... -DDATA=... -DRESOURCES=... -DEXPECTED=... -DSCRIPTS=a;b -P run_transcript.cmake
+# A script's first line may give the launch's options: "# options: --lang de",
+# with @RESOURCES@ standing for the application bundle's folder. With
+# VELMORA_UPDATE_TRANSCRIPTS=1 in the environment the transcript is written
+# instead of compared.
+cmake_minimum_required(VERSION 3.25)
+
+foreach(required VELMORA DATA RESOURCES EXPECTED SCRIPTS)
+  if(NOT DEFINED ${required})
+    message(FATAL_ERROR "run_transcript.cmake needs -D${required}=...")
+  endif()
+endforeach()
+
+# Nothing leaves the machine; the connection test fails at once (nobody
+# listens on the discard port); texts and numbers are in English.
+unset(ENV{VELMORA_MEASUREMENT_SERVICE_URL})
+unset(ENV{VELMORA_REMOTE_CONFIG_SOURCE})
+unset(ENV{VELMORA_RESOURCES})
+unset(ENV{VELMORA_DATA})
+set(ENV{VELMORA_CONNECTION_PROBE_URL} "http://127.0.0.1:9/")
+set(ENV{LC_ALL} "en_US")
+
+file(REMOVE_RECURSE "${DATA}")
+file(MAKE_DIRECTORY "${DATA}")
+
+set(transcript "")
+set(launch 0)
+foreach(script IN LISTS SCRIPTS)
+  math(EXPR launch "${launch} + 1")
+  file(STRINGS "${script}" first LIMIT_COUNT 1)
+  set(options "")
+  if(first MATCHES "^# options: (.*)$")
+    string(REPLACE "@RESOURCES@" "${RESOURCES}" line "${CMAKE_MATCH_1}")
+    separate_arguments(options UNIX_COMMAND "${line}")
+  endif()
+  execute_process(
+    COMMAND "${VELMORA}" app --data-dir "${DATA}" --script "${script}" ${options}
+    OUTPUT_VARIABLE output ERROR_VARIABLE errors RESULT_VARIABLE status)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "launch ${launch} (${script}) ended with ${status}:\n${output}\n${errors}")
+  endif()
+  get_filename_component(scriptName "${script}" NAME)
+  string(APPEND transcript "=== launch ${launch}: ${scriptName}\n${output}")
+endforeach()
+
+# Screen instance IDs start at a random number in every process: each
+# distinct ID becomes "#1", "#2"... in the order it first appears, which
+# keeps what the transcript shows (which screen followed which).
+string(REGEX MATCHALL "_[sp]i=-?[0-9]+" screenIDs "${transcript}")
+set(seen "")
+foreach(match IN LISTS screenIDs)
+  string(REGEX REPLACE "^_[sp]i=" "" id "${match}")
+  if(NOT id IN_LIST seen)
+    list(APPEND seen "${id}")
+  endif()
+endforeach()
+set(index 0)
+foreach(id IN LISTS seen)
+  math(EXPR index "${index} + 1")
+  string(REGEX REPLACE "(_[sp]i=)${id}([^0-9]|$)" "\\1#${index}\\2" transcript "${transcript}")
+endforeach()
+
+if("$ENV{VELMORA_UPDATE_TRANSCRIPTS}" STREQUAL "1")
+  file(WRITE "${EXPECTED}" "${transcript}")
+  message(STATUS "wrote ${EXPECTED}")
+  return()
+endif()
+
+file(READ "${EXPECTED}" expected)
+if(NOT transcript STREQUAL expected)
+  file(WRITE "${DATA}/actual.transcript" "${transcript}")
+  execute_process(COMMAND diff -u "${EXPECTED}" "${DATA}/actual.transcript" OUTPUT_VARIABLE difference)
+  message(FATAL_ERROR "the transcript differs from ${EXPECTED}:\n${difference}")
+endif()

@@ -1,0 +1,70 @@
+// Reading and playing the runner's commands.
+#include "velmora/runner/runner.h"
+
+#include <istream>
+#include <ostream>
+
+#include "velmora/runner/app_session.h"
+
+namespace velmora::runner {
+
+namespace {
+
+std::string trimLine(const std::string& line) {
+    const auto first = line.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos) return {};
+    return line.substr(first, line.find_last_not_of(" \t\r\n") - first + 1);
+}
+
+// What follows the command's name, as one text without surrounding quotes.
+std::string restOf(const std::string& line, const std::string& name) {
+    std::string rest = trimLine(line.substr(name.size()));
+    if (rest.size() >= 2 && rest.front() == '"' && rest.back() == '"') rest = rest.substr(1, rest.size() - 2);
+    return rest;
+}
+
+}  // namespace
+
+Runner::Runner(AppSession& session, CommandTable table, std::ostream& out)
+    : session_(session), table_(std::move(table)), out_(out) {}
+
+bool Runner::execute(const std::string& rawLine) {
+    const std::string line = trimLine(rawLine);
+    if (line.empty() || line[0] == '#') return !session_.hasQuit();
+    auto words = splitWords(line);
+    const std::string name = words.front();
+    words.erase(words.begin());
+    const RunnerCommand* command = table_.find(name);
+    if (!command) {
+        out_ << "unknown command \"" << name << "\"; help lists the commands\n";
+        ++failures_;
+    } else if (name == "help" && !command->run) {
+        out_ << table_.help();
+    } else {
+        CommandContext context{session_, out_};
+        if (!command->run(context, CommandArguments{words, restOf(line, name)})) ++failures_;
+    }
+    if (!session_.hasQuit()) session_.settle();
+    printConsole();
+    out_.flush();
+    return !session_.hasQuit();
+}
+
+void Runner::printConsole() {
+    for (const auto& line : session_.takeConsoleLines()) out_ << "console: " << line << "\n";
+}
+
+void Runner::run(std::istream& in, bool echo, bool prompt) {
+    printConsole();
+    std::string line;
+    for (;;) {
+        if (prompt) out_ << "velmora> " << std::flush;
+        if (!std::getline(in, line)) break;
+        if (echo && !trimLine(line).empty()) out_ << "> " << trimLine(line) << "\n";
+        if (!execute(line)) return;
+    }
+    if (prompt) out_ << "\n";
+    if (!session_.hasQuit()) execute("quit");
+}
+
+}  // namespace velmora::runner

@@ -1,0 +1,515 @@
+// The built-in commands of the runner: looking at the screen, acting as a user, moving time, reading what was stored.
+#include "velmora/runner/runner_commands.h"
+
+#include <algorithm>
+#include <cmath>
+#include <ostream>
+
+#include "measurement/core/stored_data.h"
+#include "platform/foundation/user_defaults.h"
+#include "platform/frameworks/material/navigation_drawer.h"
+#include "platform/gfx/utf8_text.h"
+#include "platform/ui/alert_controller.h"
+#include "platform/ui/application.h"
+#include "platform/ui/collection_view.h"
+#include "platform/ui/control.h"
+#include "platform/ui/interaction.h"
+#include "platform/ui/label.h"
+#include "platform/ui/table_view.h"
+#include "platform/ui/text_field.h"
+#include "velmora/runner/app_session.h"
+#include "velmora/runner/screen_text.h"
+#include "velmora/runner/value_text.h"
+#include "velmora/screens/calculate_view_controller.h"
+#include "velmora/screens/controller_utilities.h"
+
+namespace velmora::runner {
+
+namespace {
+
+using platform::ui::View;
+
+std::string trim(const std::string& text) {
+    const auto first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos) return {};
+    return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
+}
+
+std::shared_ptr<platform::ui::Window> windowOf(CommandContext& context) {
+    auto window = context.session.window();
+    if (!window) context.out << "the application has no window\n";
+    return window;
+}
+
+bool shownOnScreen(const View& view) { return !view.isHiddenOnScreen() && view.alpha() > 0.01; }
+
+// What receives touches: the page presented last, else the whole window.
+std::shared_ptr<View> topLayer(platform::ui::Window& window) {
+    auto top = window.topViewController();
+    if (top && top != window.rootViewController() && top->viewIfLoaded()) return top->viewIfLoaded();
+    return window.sharedAs<View>();
+}
+
+bool labelSays(View& root, const std::string& text) {
+    return !platform::ui::findViews(root, [&](const View& v) {
+                auto* label = dynamic_cast<const platform::ui::Label*>(&v);
+                return label && shownOnScreen(*label) && trim(label->text()) == text;
+            }).empty();
+}
+
+// Views that answer to a title or identifier, best first: identifiers,
+// then buttons by title, then table rows and collection items by a text
+// they show.
+std::vector<std::shared_ptr<View>> targets(View& root, const std::string& target) {
+    auto shownWhere = [&](const std::function<bool(View&)>& match) {
+        return platform::ui::findViews(root, [&](const View& v) {
+            return shownOnScreen(v) && match(const_cast<View&>(v));
+        });
+    };
+    std::vector<std::shared_ptr<View>> found = shownWhere([&](View& v) { return v.accessibilityIdentifier() == target; });
+    for (auto& v : shownWhere([&](View& v) {
+             auto* button = dynamic_cast<platform::ui::Button*>(&v);
+             return button && trim(button->currentTitle().value_or("")) == target;
+         })) {
+        found.push_back(v);
+    }
+    for (auto& v : shownWhere([&](View& v) {
+             return (dynamic_cast<platform::ui::TableViewCell*>(&v) ||
+                     dynamic_cast<platform::ui::CollectionViewCell*>(&v)) &&
+                    labelSays(v, target);
+         })) {
+        found.push_back(v);
+    }
+    return found;
+}
+
+bool tapTarget(CommandContext& context, const std::string& target) {
+    auto window = windowOf(context);
+    if (!window) return false;
+    window->layoutIfNeeded();
+    auto layer = topLayer(*window);
+    auto found = targets(*layer, target);
+    if (found.empty()) {
+        if (layer.get() != window.get() && !targets(*window, target).empty()) {
+            context.out << "\"" << target << "\" is covered by " << window->topViewController()->className() << "\n";
+        } else {
+            context.out << "nothing on screen is titled or identified \"" << target << "\"\n";
+        }
+        return false;
+    }
+    for (auto& view : found) {
+        if (platform::ui::tap(*view)) {
+            context.out << "tapped " << target << "\n";
+            return true;
+        }
+    }
+    context.out << "\"" << target << "\" is on screen but does not respond (disabled or covered)\n";
+    return false;
+}
+
+// The table the user would touch: the drawer's menu while it is open, else
+// the first table shown on the top layer.
+std::shared_ptr<platform::ui::TableView> tableOnTop(platform::ui::Window& window) {
+    auto layer = topLayer(window);
+    auto drawer = std::dynamic_pointer_cast<platform::material::NavigationDrawerController>(window.rootViewController());
+    if (layer.get() == &window && drawer && drawer->isLeftViewOpened() && drawer->leftViewController()) {
+        if (auto menu = drawer->leftViewController()->viewIfLoaded()) layer = menu;
+    }
+    auto found = platform::ui::findViews(*layer, [](const View& v) {
+        return dynamic_cast<const platform::ui::TableView*>(&v) && shownOnScreen(v);
+    });
+    return found.empty() ? nullptr : std::dynamic_pointer_cast<platform::ui::TableView>(found.front());
+}
+
+std::optional<int> number(const std::string& text) {
+    try {
+        std::size_t used = 0;
+        int value = std::stoi(text, &used);
+        if (used == text.size()) return value;
+    } catch (const std::exception&) {
+    }
+    return std::nullopt;
+}
+
+// The row S R of the table on top, checked; none (and why) otherwise.
+std::optional<platform::ui::IndexPath> rowArgument(CommandContext& context, const CommandArguments& arguments,
+                                                   platform::ui::TableView& table) {
+    if (arguments.words.size() != 2 || !number(arguments.words[0]) || !number(arguments.words[1])) {
+        context.out << "give a section and a row as numbers: row 0 1\n";
+        return std::nullopt;
+    }
+    const int section = *number(arguments.words[0]), row = *number(arguments.words[1]);
+    if (section < 0 || section >= table.numberOfSections()) {
+        context.out << "the table has no section " << section << " (it has " << table.numberOfSections() << ")\n";
+        return std::nullopt;
+    }
+    if (row < 0 || row >= table.numberOfRows(section)) {
+        context.out << "section " << section << " has no row " << row << " (it has " << table.numberOfRows(section)
+                    << ")\n";
+        return std::nullopt;
+    }
+    return platform::ui::IndexPath{section, row};
+}
+
+std::shared_ptr<platform::ui::TableView> requireTable(CommandContext& context) {
+    auto window = windowOf(context);
+    if (!window) return nullptr;
+    window->layoutIfNeeded();
+    auto table = tableOnTop(*window);
+    if (!table) context.out << "no table is on screen\n";
+    return table;
+}
+
+bool tapRow(CommandContext& context, const CommandArguments& arguments) {
+    auto table = requireTable(context);
+    if (!table) return false;
+    auto path = rowArgument(context, arguments, *table);
+    if (!path) return false;
+    table->scrollToRow(*path, platform::ui::TableViewScrollPosition::none, false);
+    table->layoutIfNeeded();
+    if (!table->tapRow(*path)) {
+        context.out << "row " << path->section << " " << path->row << " does not respond\n";
+        return false;
+    }
+    context.out << "tapped row " << path->section << " " << path->row << "\n";
+    return true;
+}
+
+bool scrollToRow(CommandContext& context, const CommandArguments& arguments) {
+    auto table = requireTable(context);
+    if (!table) return false;
+    auto path = rowArgument(context, arguments, *table);
+    if (!path) return false;
+    table->scrollToRow(*path, platform::ui::TableViewScrollPosition::top, false);
+    table->layoutIfNeeded();
+    context.out << "scrolled to row " << path->section << " " << path->row << "\n";
+    return true;
+}
+
+std::shared_ptr<CalculateViewController> calculatorOnScreen(platform::ui::Window& window) {
+    auto found = platform::ui::findViews(window, [](const View& v) {
+        return dynamic_cast<CalculateViewController*>(v.viewController()) && shownOnScreen(v);
+    });
+    if (found.empty()) return nullptr;
+    return std::dynamic_pointer_cast<CalculateViewController>(
+        found.front()->viewController()->sharedAs<platform::ui::ViewController>());
+}
+
+// A key of the keypad: its title, or the button itself for the delete and
+// calculate keys, which show images.
+struct Key {
+    std::string title;
+    std::shared_ptr<platform::ui::Button> button;
+};
+
+// The keys a word stands for: the name of a special key, else its characters.
+std::vector<Key> keysOf(const std::string& word, CalculateViewController& page) {
+    const std::vector<std::pair<std::vector<std::string>, Key>> names = {
+        {{"del", "delete", "\xE2\x8C\xAB"}, {"del", page.deleteButton}},
+        {{"calc", "calculate", "\xE2\x9C\x93"}, {"calc", page.calculateButton}},
+        {{"pi"}, {"\xCF\x80", nullptr}},
+    };
+    for (const auto& [aliases, key] : names) {
+        if (std::find(aliases.begin(), aliases.end(), word) != aliases.end()) return {key};
+    }
+    std::vector<Key> keys;
+    for (char32_t c : platform::gfx::decodeUTF8(word)) keys.push_back({platform::gfx::encodeUTF8(std::u32string(1, c)), nullptr});
+    return keys;
+}
+
+bool pressKeys(CommandContext& context, const CommandArguments& arguments) {
+    if (arguments.words.empty()) {
+        context.out << "give the keys to press: key 0.3, key del, key calc\n";
+        return false;
+    }
+    auto window = windowOf(context);
+    if (!window) return false;
+    window->layoutIfNeeded();
+    auto page = calculatorOnScreen(*window);
+    if (!page || !page->keypadStackView) {
+        context.out << "the calculator page is not on screen\n";
+        return false;
+    }
+    std::string pressed;
+    for (const auto& word : arguments.words) {
+        for (const auto& key : keysOf(word, *page)) {
+            std::shared_ptr<platform::ui::Button> button = key.button;
+            if (!button) button = findFlatButton(key.title, *page->keypadStackView);
+            if (!button) {
+                context.out << "the keypad has no key \"" << key.title << "\""
+                            << (pressed.empty() ? "" : " (pressed:" + pressed + ")") << "\n";
+                return false;
+            }
+            if (!platform::ui::tap(*button)) {
+                context.out << "the key \"" << key.title << "\" does not respond (disabled or covered)\n";
+                return false;
+            }
+            pressed += " " + key.title;
+            context.session.settle();
+        }
+    }
+    context.out << "pressed" << pressed << "\n";
+    return true;
+}
+
+bool focusField(CommandContext& context, const CommandArguments& arguments) {
+    std::string id = arguments.rest;
+    if (id.size() == 1) id += "TextField";  // "k" for "kTextField"
+    auto window = windowOf(context);
+    if (!window) return false;
+    window->layoutIfNeeded();
+    auto field = std::dynamic_pointer_cast<platform::ui::TextField>(platform::ui::findView(*topLayer(*window), id));
+    if (!field || !shownOnScreen(*field)) {
+        context.out << "no text field \"" << id << "\" is on screen\n";
+        return false;
+    }
+    if (!platform::ui::tap(*field)) {
+        context.out << "the field \"" << id << "\" does not respond (disabled or covered)\n";
+        return false;
+    }
+    context.out << "focused " << id << "\n";
+    return true;
+}
+
+bool answerAlert(CommandContext& context, const CommandArguments& arguments) {
+    auto window = windowOf(context);
+    if (!window) return false;
+    auto alert = std::dynamic_pointer_cast<platform::ui::AlertController>(window->topViewController());
+    if (!alert) {
+        context.out << "no alert is shown\n";
+        return false;
+    }
+    if (!alert->tapAction(arguments.rest)) {
+        std::string titles;
+        for (const auto& action : alert->actions()) titles += " [" + action->title().value_or("") + "]";
+        context.out << "the alert has no button \"" << arguments.rest << "\"; it has" << titles << "\n";
+        return false;
+    }
+    context.out << "answered " << arguments.rest << "\n";
+    return true;
+}
+
+bool moveClock(CommandContext& context, const CommandArguments& arguments) {
+    if (!arguments.rest.empty()) {
+        auto seconds = parseDuration(arguments.rest);
+        if (!seconds) {
+            context.out << "give the time to move on as +DURATION: +5s, +2m, +1h, +500ms\n";
+            return false;
+        }
+        context.session.advanceClock(*seconds);
+    }
+    context.out << "clock: " << dateText(context.session.now()) << "\n";
+    return true;
+}
+
+bool listEvents(CommandContext& context, const CommandArguments&) {
+    context.session.settle();
+    std::optional<measurement::APMError> error;
+    auto data = measurement::APMReadStoredData(&error);
+    if (!data) {
+        context.out << "the engine's database cannot be read: " << (error ? error->description() : "unknown") << "\n";
+        return false;
+    }
+    context.out << "stored events: " << data->rawEvents.size() << "\n";
+    for (const auto& stored : data->rawEvents) {
+        const auto& event = stored.raw.event();
+        std::string line = "  " + event.name();
+        for (const auto& [name, value] : event.parameters()) line += " " + name + "=" + valueText(value.objectValue());
+        context.out << line << "\n";
+    }
+    context.out << "bundles waiting for upload: " << data->queuedBundles.size() << "\n";
+    context.out << "user properties: " << data->userAttributes.size() << "\n";
+    for (const auto& property : data->userAttributes) {
+        context.out << "  " << property.name() << "=" << valueText(property.value().objectValue()) << "\n";
+    }
+    return true;
+}
+
+bool listDefaults(CommandContext& context, const CommandArguments&) {
+    auto all = platform::UserDefaults::standard().dictionaryRepresentation();
+    if (all.empty()) context.out << "no preferences stored\n";
+    for (const auto& [key, value] : all) {
+        if (value.isArray() && !value.asArray().empty()) {
+            context.out << key << ":\n";
+            for (const auto& item : value.asArray()) context.out << "  " << valueText(item) << "\n";
+        } else {
+            context.out << key << " = " << valueText(value) << "\n";
+        }
+    }
+    return true;
+}
+
+bool listOpened(CommandContext& context, const CommandArguments&) {
+    const auto& opened = platform::ui::Application::shared().openedURLs();
+    if (opened.empty()) context.out << "nothing opened\n";
+    for (const auto& url : opened) context.out << url.string() << "\n";
+    return true;
+}
+
+// A command without arguments that complains when given some.
+RunnerCommand plain(std::string name, std::string help, std::function<bool(CommandContext&)> run) {
+    auto command = name;
+    return {std::move(name), "", std::move(help),
+            [command, run = std::move(run)](CommandContext& context, const CommandArguments& arguments) {
+                if (!arguments.words.empty()) {
+                    context.out << command << " takes no arguments\n";
+                    return false;
+                }
+                return run(context);
+            }};
+}
+
+// A command that takes one text.
+RunnerCommand withText(std::string name, std::string arguments, std::string help,
+                       std::function<bool(CommandContext&, const CommandArguments&)> run) {
+    auto command = name;
+    auto usage = arguments;
+    return {std::move(name), std::move(arguments), std::move(help),
+            [command, usage, run = std::move(run)](CommandContext& context, const CommandArguments& given) {
+                if (given.rest.empty()) {
+                    context.out << command << " needs " << usage << "\n";
+                    return false;
+                }
+                return run(context, given);
+            }};
+}
+
+}  // namespace
+
+std::vector<RunnerCommand> builtInCommands() {
+    return {
+        plain("screen", "print what the window shows and what is presented over it",
+              [](CommandContext& c) {
+                  auto window = windowOf(c);
+                  if (window) c.out << describeScreen(*window);
+                  return window != nullptr;
+              }),
+        withText("tap", "TITLE|ID", "tap the button, row or item with that title, or the view with that identifier",
+                 [](CommandContext& c, const CommandArguments& a) { return tapTarget(c, a.rest); }),
+        {"row", "S R", "tap row R of section S of the table on top (the drawer's menu while it is open)", tapRow},
+        {"scroll", "S R", "scroll the table on top until row R of section S is at its top", scrollToRow},
+        {"key", "K...", "press calculator keys: digits, . / - pi, del, calc (\"key 0.3\" presses 0, . and 3)",
+         pressKeys},
+        withText("focus", "k|n|p|ID", "tap the text field k, n, p or the one with that identifier", focusField),
+        plain("menu", "tap the toolbar's menu button (opens or closes the drawer)",
+              [](CommandContext& c) { return tapTarget(c, "menuButton"); }),
+        withText("alert", "BUTTON", "answer the alert shown with its button of that title", answerAlert),
+        plain("wait", "let the application finish its work: queued blocks and network requests",
+              [](CommandContext& c) {
+                  const bool idle = c.session.waitUntilIdle();
+                  c.out << (idle ? "idle\n" : "still busy after 30 s\n");
+                  return idle;
+              }),
+        {"clock", "[+DURATION]", "move the clock on (+5s, +2m, +1h, +500ms), firing what falls due; show it",
+         moveClock},
+        plain("activate", "the application becomes active again (it fetches remote configuration)",
+              [](CommandContext& c) {
+                  c.session.activate();
+                  c.out << "active\n";
+                  return true;
+              }),
+        plain("background", "the application resigns active and moves to the background",
+              [](CommandContext& c) {
+                  c.session.enterBackground();
+                  c.out << "in the background\n";
+                  return true;
+              }),
+        plain("foreground", "the application comes back to the foreground and becomes active",
+              [](CommandContext& c) {
+                  c.session.enterForeground();
+                  c.out << "active\n";
+                  return true;
+              }),
+        plain("events", "the events, bundles and user properties the measurement engine has stored", [](CommandContext& c) {
+            return listEvents(c, {});
+        }),
+        plain("defaults", "the application's preferences", [](CommandContext& c) { return listDefaults(c, {}); }),
+        plain("opened", "the addresses the application has opened", [](CommandContext& c) { return listOpened(c, {}); }),
+        plain("quit", "move to the background, let the engine finish, and stop",
+              [](CommandContext& c) {
+                  c.session.quit();
+                  c.out << "stopped\n";
+                  return true;
+              }),
+    };
+}
+
+CommandTable::CommandTable() : commands_(builtInCommands()) {
+    commands_.insert(commands_.begin(), RunnerCommand{"help", "", "list the commands", {}});
+}
+
+void CommandTable::add(RunnerCommand command) {
+    for (auto& existing : commands_) {
+        if (existing.name == command.name) {
+            existing = std::move(command);
+            return;
+        }
+    }
+    commands_.push_back(std::move(command));
+}
+
+const RunnerCommand* CommandTable::find(const std::string& name) const {
+    for (const auto& command : commands_) {
+        if (command.name == name) return &command;
+    }
+    return nullptr;
+}
+
+std::string CommandTable::help() const {
+    std::size_t width = 0;
+    for (const auto& command : commands_) width = std::max(width, command.name.size() + 1 + command.arguments.size());
+    std::string text;
+    for (const auto& command : commands_) {
+        std::string usage = command.name + (command.arguments.empty() ? "" : " " + command.arguments);
+        text += "  " + usage + std::string(width - usage.size() + 2, ' ') + command.help + "\n";
+    }
+    return text;
+}
+
+std::vector<std::string> splitWords(const std::string& line) {
+    std::vector<std::string> words;
+    std::string word;
+    bool quoted = false, inWord = false;
+    for (char c : line) {
+        if (c == '"') {
+            quoted = !quoted;
+            inWord = true;
+        } else if (!quoted && (c == ' ' || c == '\t')) {
+            if (inWord) words.push_back(word);
+            word.clear();
+            inWord = false;
+        } else {
+            word += c;
+            inWord = true;
+        }
+    }
+    if (inWord) words.push_back(word);
+    return words;
+}
+
+std::optional<double> parseDuration(const std::string& given) {
+    std::string text = trim(given);
+    if (text.empty() || text[0] != '+') return std::nullopt;
+    text.erase(0, 1);
+    double scale = 1;
+    for (const auto& [suffix, factor] : std::vector<std::pair<std::string, double>>{
+             {"ms", 0.001}, {"s", 1}, {"m", 60}, {"h", 3600}}) {
+        if (text.size() > suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0) {
+            text.erase(text.size() - suffix.size());
+            scale = factor;
+            break;
+        }
+    }
+    if (text.empty() || !(std::isdigit(static_cast<unsigned char>(text[0])) || text[0] == '.')) return std::nullopt;
+    try {
+        std::size_t used = 0;
+        const double number = std::stod(text, &used);
+        if (used != text.size() || !std::isfinite(number) || number < 0) return std::nullopt;
+        const double seconds = number * scale;
+        return std::isfinite(seconds) ? std::optional<double>(seconds) : std::nullopt;
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+}  // namespace velmora::runner
