@@ -5,8 +5,11 @@
 #include <cmath>
 #include <ostream>
 
+#include "measurement/core/arurerudo.h"
 #include "measurement/core/stored_data.h"
+#include "platform/foundation/url.h"
 #include "platform/foundation/user_defaults.h"
+#include "platform/frameworks/app_core/open_url_delegate.h"
 #include "platform/frameworks/material/navigation_drawer.h"
 #include "platform/gfx/utf8_text.h"
 #include "platform/ui/alert_controller.h"
@@ -325,6 +328,23 @@ bool listEvents(CommandContext& context, const CommandArguments&) {
     return true;
 }
 
+// As the system opening the running application with a link: the
+// application's delegate gets it when it takes links, and the measurement
+// engine gets it as the platform hands it over, so that a campaign link is
+// recorded.
+bool openLink(CommandContext& context, const CommandArguments& arguments) {
+    const std::string& url = arguments.rest;
+    if (!platform::URL::parse(url)) {
+        context.out << "\"" << url << "\" is no URL\n";
+        return false;
+    }
+    const bool taken = platform::ApplicationOpenURL::openURL(url, {});
+    measurement::VEZArurerudo::handleOpenURL(url);
+    context.session.settle();
+    context.out << "opened " << url << (taken ? "" : " (the application's delegate does not take links)") << "\n";
+    return true;
+}
+
 bool listDefaults(CommandContext& context, const CommandArguments&) {
     auto all = platform::UserDefaults::standard().dictionaryRepresentation();
     if (all.empty()) context.out << "no preferences stored\n";
@@ -420,6 +440,9 @@ std::vector<RunnerCommand> builtInCommands() {
                   c.out << "active\n";
                   return true;
               }),
+        withText("open", "URL",
+                 "the system opens the application with a link (one with campaign parameters is stored as _cmp)",
+                 openLink),
         plain("events", "the events, bundles and user properties the measurement engine has stored", [](CommandContext& c) {
             return listEvents(c, {});
         }),
