@@ -4,10 +4,12 @@
 BUILD        ?= build
 ASAN_BUILD   ?= build-asan
 TSAN_BUILD   ?= build-tsan
+FUZZ_BUILD   ?= build-fuzz
+FUZZ_SECONDS ?= 60
 JOBS         ?= $(shell nproc)
 CMAKE_FLAGS  ?=
 
-.PHONY: run test deps build sanitize tsan bench clean
+.PHONY: run test deps build sanitize tsan fuzz bench clean
 
 run: build
 	./scripts/run-demo $(BUILD)
@@ -34,8 +36,17 @@ tsan: deps
 	cmake --build $(TSAN_BUILD) -j $(JOBS)
 	cd $(TSAN_BUILD) && ctest --output-on-failure -j $(JOBS) -L 'platform/dispatch|platform/foundation|platform/frameworks|measurement|tools'
 
+# Every fuzz target for FUZZ_SECONDS each, built with clang and the
+# libraries instrumented, under AddressSanitizer and UndefinedBehaviorSanitizer.
+fuzz: deps
+	./scripts/install-deps clang libclang-rt-14-dev
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA_FUZZ=ON \
+		-DVELMORA_WERROR=OFF $(CMAKE_FLAGS)
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target velmora_fuzz_targets
+	./scripts/run-fuzzers $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
 bench: build
 	./scripts/run-benchmarks $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)

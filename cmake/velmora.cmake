@@ -6,7 +6,18 @@ if(VELMORA_WERROR)
   target_compile_options(velmora_warnings INTERFACE -Werror)
 endif()
 
-if(VELMORA_SANITIZE STREQUAL "address")
+if(VELMORA_FUZZ)
+  # Every library is built with the fuzzer's coverage instrumentation, so
+  # that a fuzz target sees the code it drives, under AddressSanitizer and
+  # UndefinedBehaviorSanitizer; only the fuzz targets link the fuzzer.
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "VELMORA_FUZZ needs clang (CC=clang CXX=clang++)")
+  endif()
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined
+                      -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+  add_custom_target(velmora_fuzz_targets)
+elseif(VELMORA_SANITIZE STREQUAL "address")
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
   add_link_options(-fsanitize=address,undefined)
 elseif(VELMORA_SANITIZE STREQUAL "thread")
@@ -46,4 +57,23 @@ function(velmora_program name)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} velmora_warnings)
+endfunction()
+
+# velmora_fuzz_target(NAME SOURCE file SEEDS folder TEST test DEPS ...)
+# A fuzz target (a file defining LLVMFuzzerTestOneInput). Its seeds, and
+# every input that once made it fail, run as a regression case in the
+# library's test executable; with VELMORA_FUZZ it is also the fuzzer
+# program fuzz_NAME in <build>/fuzz, run by `make fuzz`.
+function(velmora_fuzz_target name)
+  cmake_parse_arguments(ARG "" "SOURCE;SEEDS;TEST" "DEPS" ${ARGN})
+  target_sources(${ARG_TEST} PRIVATE ${ARG_SOURCE} ${PROJECT_SOURCE_DIR}/testsupport/fuzz_regression_test.cpp)
+  target_compile_definitions(${ARG_TEST} PRIVATE VELMORA_FUZZ_SEEDS="${ARG_SEEDS}")
+  if(VELMORA_FUZZ)
+    add_executable(fuzz_${name} ${ARG_SOURCE})
+    target_link_libraries(fuzz_${name} PRIVATE ${ARG_DEPS})
+    target_link_options(fuzz_${name} PRIVATE -fsanitize=fuzzer)
+    set_target_properties(fuzz_${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/fuzz)
+    add_dependencies(velmora_fuzz_targets fuzz_${name})
+    file(APPEND ${PROJECT_BINARY_DIR}/fuzz/seeds.txt "fuzz_${name} ${ARG_SEEDS}\n")
+  endif()
 endfunction()

@@ -1,10 +1,12 @@
 // `velmora analytics log NAME [key=value ...]`: logs one event through the
-// public analytics interface and returns once it is stored.
+// public analytics interface and returns once it is stored, or says why it
+// was not and exits 1.
 // `velmora analytics purchase PRODUCT --price 0.99 [--quantity 3]
 // [--receipt]`: the store reports one purchased transaction of the product,
 // which the engine turns into a purchase event; returns once it is stored.
 // `velmora analytics dump`: the stored raw events, queued bundles and user
-// properties as JSON read from the measurement database.
+// properties as JSON read from the measurement database, and the rows that
+// do not read back, each with its table, row ID and reason.
 // `velmora analytics consent [TYPE=granted|denied ...]`: sets consent through
 // the public interface and prints the consent state the engine then holds.
 // `velmora analytics open URL`: hands a link the application was opened with
@@ -19,12 +21,15 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
-#include <thread>
 #include <filesystem>
 #include <future>
 #include <iostream>
+#include <memory>
+#include <mutex>
+#include <optional>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "measurement/core/arurerudo.h"
@@ -54,6 +59,9 @@ using platform::Value;
 // The commands that run the application's code and so log its events.
 const std::set<std::string> kApplicationCommands = {"calc"};
 constexpr double kStoreTimeoutSeconds = 60;
+// The upload that follows, as when the application resigns active, is
+// given this long; its data stays stored for a later run either way.
+constexpr double kUploadGraceSeconds = 10;
 
 // The default data folder: "velmora" under the user's data home, holding
 // "Application Support" and "Preferences" as the platform defaults do.
@@ -71,15 +79,77 @@ void useDataFolder(const std::filesystem::path& folder) {
     platform::UserDefaults::setDataDirectory(folder / "Preferences");
 }
 
-// As the application does when it resigns active: the engine stores what
-// was accepted (and uploads it) and ends its background task. Then the
-// worker block that ended the task returns and the engine goes (its settings
-// written), before the process ends and takes what that block still uses.
-bool waitUntilStored() {
+// Every event write of the engine while it lives: the name, and why it
+// was not stored (none when it was).
+class EventWrites {
+public:
+    struct Write {
+        std::string name;
+        std::optional<std::string> failure;
+    };
+
+    EventWrites()
+        : identifier_(measurement::APMAnalytics::addEventWriteListener(
+              [state = state_](const measurement::APMEvent& event, const std::optional<std::string>& failure) {
+                  std::lock_guard lock(state->mutex);
+                  state->writes.push_back({event.name(), failure});
+              })) {}
+    ~EventWrites() { measurement::APMAnalytics::removeEventWriteListener(identifier_); }
+    EventWrites(const EventWrites&) = delete;
+    EventWrites& operator=(const EventWrites&) = delete;
+
+    std::vector<Write> writes() const {
+        std::lock_guard lock(state_->mutex);
+        return state_->writes;
+    }
+
+private:
+    struct State {
+        std::mutex mutex;
+        std::vector<Write> writes;
+    };
+    std::shared_ptr<State> state_ = std::make_shared<State>();
+    std::uint64_t identifier_;
+};
+
+// Waits until everything the public interface accepted so far has reached
+// the engine and been handled there (which first waits for the engine to
+// start).
+bool waitUntilHandled() {
+    auto handled = std::make_shared<std::promise<void>>();
+    measurement::APMAnalytics::performAfterQueuedOperations("velmora:handled", [handled] { handled->set_value(); });
+    return handled->get_future().wait_for(std::chrono::duration<double>(kStoreTimeoutSeconds)) ==
+           std::future_status::ready;
+}
+
+// As the application does when it resigns active: the engine uploads what
+// it holds and ends its background task once that attempt is over. A
+// failing service ends the attempt at once; a slow one is not waited for.
+// Then the worker block that ended the task returns and the engine goes (its
+// settings written), before the process ends and takes what that block
+// still uses; a late network completion finds no engine.
+void uploadAsOnResignation() {
     platform::NotificationCenter::defaultCenter().post(platform::kApplicationWillResignActiveNotification);
-    if (!platform::BackgroundTasks::shared().waitUntilNoActiveTask(kStoreTimeoutSeconds)) return false;
+    if (!platform::BackgroundTasks::shared().waitUntilNoActiveTask(kUploadGraceSeconds)) {
+        std::cerr << "velmora: the upload did not finish within " << kUploadGraceSeconds
+                  << " s; the data stays stored for the next run\n";
+    }
     measurement::APMMeasurement::resetSharedInstanceForTesting();
-    return true;
+}
+
+// Why the event of that name was not stored; none when it was.
+std::optional<std::string> failureOf(const std::string& name, const std::vector<EventWrites::Write>& writes) {
+    bool stored = false;
+    for (const auto& write : writes) {
+        if (write.name != name) continue;
+        if (write.failure) return write.failure;
+        stored = true;
+    }
+    if (stored) return std::nullopt;
+    for (const auto& write : writes) {
+        if (write.name == "_err" && !write.failure) return "its name or parameters were refused; an error event was stored";
+    }
+    return "the engine did not write an event of that name";
 }
 
 // "7" and "-3" are integers, "0.5" and "1e3" reals, anything else text.
@@ -110,15 +180,21 @@ int logOne(const std::string& name, const std::vector<std::string>& pairs) {
         }
         parameters[pair.substr(0, equals)] = parameterValue(pair.substr(equals + 1));
     }
+    EventWrites writes;
     if (!velmora::configureMeasurementAnalytics()) {
         std::cerr << "velmora analytics log: the application could not be configured\n";
         return 1;
     }
     measurement::VEZArurerudo::logEventWithName(name, parameters);
-    if (!waitUntilStored()) {
+    if (!waitUntilHandled()) {
         std::cerr << "velmora analytics log: the event was not stored within " << kStoreTimeoutSeconds << " s\n";
         return 1;
     }
+    if (const auto failure = failureOf(name, writes.writes())) {
+        std::cerr << "velmora analytics log: the event was not stored: " << *failure << '\n';
+        return 1;
+    }
+    uploadAsOnResignation();
     return 0;
 }
 
@@ -198,17 +274,8 @@ int purchaseOne(PurchaseOptions options) {
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    waitUntilStored();
+    uploadAsOnResignation();
     return 0;
-}
-
-// Waits until everything the public interface accepted so far has reached
-// the engine (which first waits for the engine to start).
-bool waitUntilHandled() {
-    auto handled = std::make_shared<std::promise<void>>();
-    measurement::APMAnalytics::performAfterQueuedOperations("velmora:handled", [handled] { handled->set_value(); });
-    return handled->get_future().wait_for(std::chrono::duration<double>(kStoreTimeoutSeconds)) ==
-           std::future_status::ready;
 }
 
 // "ad_storage=granted" ... as consent settings; false, with the reason on
@@ -270,7 +337,8 @@ int consent(const std::vector<std::string>& pairs, bool json) {
         return 1;
     }
     printConsent(*measurement::APMMeasurement::sharedInstance()->consentState(), json);
-    return waitUntilStored() ? 0 : 1;
+    uploadAsOnResignation();
+    return 0;
 }
 
 int openLink(const std::string& url) {
@@ -279,10 +347,11 @@ int openLink(const std::string& url) {
         return 1;
     }
     measurement::VEZArurerudo::handleOpenURL(url);
-    if (!waitUntilHandled() || !waitUntilStored()) {
+    if (!waitUntilHandled()) {
         std::cerr << "velmora analytics open: the engine did not answer within " << kStoreTimeoutSeconds << " s\n";
         return 1;
     }
+    uploadAsOnResignation();
     return 0;
 }
 
@@ -318,7 +387,8 @@ int identity(bool json) {
             std::cout << name << ": " << (value.isNull() ? "(none)" : platform::writeJSON(value)) << '\n';
         }
     }
-    return waitUntilStored() ? 0 : 1;
+    uploadAsOnResignation();
+    return 0;
 }
 
 Value describeHeader(const measurement::APMPBMeasurementBundle& header) {
@@ -386,9 +456,15 @@ int dump() {
                                                    {"value", property.value().objectValue()},
                                                    {"set_timestamp", property.lastSetTimestamp()}});
     }
+    Value::Array unreadable;
+    for (const auto& row : data->unreadableRows) {
+        unreadable.push_back(Value::Dictionary{
+            {"table", row.table}, {"rowid", static_cast<long long>(row.rowID)}, {"reason", row.reason}});
+    }
     std::cout << platform::writeJSON(Value::Dictionary{{"raw_events", rawEvents},
                                                        {"queued_bundles", queue},
-                                                       {"user_properties", userProperties}},
+                                                       {"user_properties", userProperties},
+                                                       {"unreadable_rows", unreadable}},
                                      true)
               << '\n';
     return 0;
@@ -403,19 +479,31 @@ struct Options {
 
 // The application's commands configure the default application at their
 // start, as the application does at launch, and wait at their end until the
-// events they logged are stored.
+// events they logged are stored; events that were not are reported (the
+// command's own result stands).
 void storeApplicationEvents(CLI::App& app) {
+    static std::unique_ptr<EventWrites> writes;
     app.parse_complete_callback([&app] {
         bool runsApplication = false;
         for (const auto* command : app.get_subcommands()) runsApplication |= kApplicationCommands.count(command->get_name()) > 0;
         if (!runsApplication) return;
         useDataFolder(dataFolderFromEnvironment());
+        writes = std::make_unique<EventWrites>();
         velmora::configureMeasurementAnalytics();
     });
-    app.final_callback([&app] {
-        bool runsApplication = false;
-        for (const auto* command : app.get_subcommands()) runsApplication |= kApplicationCommands.count(command->get_name()) > 0;
-        if (runsApplication && platform::VEZApp::isDefaultAppConfigured()) waitUntilStored();
+    app.final_callback([] {
+        if (!writes) return;
+        if (!platform::VEZApp::isDefaultAppConfigured()) {
+            std::cerr << "velmora: the application could not be configured; no analytics event was stored\n";
+        } else if (!waitUntilHandled()) {
+            std::cerr << "velmora: the analytics events were not stored within " << kStoreTimeoutSeconds << " s\n";
+        } else {
+            for (const auto& write : writes->writes()) {
+                if (write.failure) std::cerr << "velmora: event " << write.name << " was not stored: " << *write.failure << '\n';
+            }
+            uploadAsOnResignation();
+        }
+        writes.reset();
     });
 }
 

@@ -27,6 +27,15 @@ bool changesUserID(APMDatabase* database, const APMUserAttribute& attribute) {
     return !stored || !(stored->value() == attribute.value());
 }
 
+// An error in words for a person: its description and its context.
+std::string readable(const std::optional<APMError>& error) {
+    if (!error) return {};
+    std::string text = ": " + error->localizedDescription();
+    const auto context = error->monitorContext();
+    if (context.isString() && !context.asString().empty()) text += " (" + context.asString() + ")";
+    return text;
+}
+
 }  // namespace
 
 void APMMeasurement::logEvent(const std::string& origin, bool isPublic, const std::string& name, double timestamp,
@@ -85,15 +94,22 @@ void APMMeasurement::writeEventOnWorkerQueue(const APMEvent& event) {
 }
 
 bool APMMeasurement::writeFilteredEventOnWorkerQueue(const APMEvent& event) {
+    const auto failure = storeEventOnWorkerQueue(event);
+    APMAnalytics::notifyEventWriteListeners(event, failure);
+    return !failure;
+}
+
+// Why the event was not stored; none when it was.
+std::optional<std::string> APMMeasurement::storeEventOnWorkerQueue(const APMEvent& event) {
     if (!isEnabled()) {
         logEntry(kAPMMonitorLevelDebug, kAPMEventNotWrittenDisabledCode, "Analytics is disabled. Event not written",
                  nameContext(event));
-        return false;
+        return "analytics is disabled";
     }
     if (!database_) {
         logEntry(kAPMMonitorLevelError, kAPMEventWriteFailedCode, "Event not written: no measurement database",
                  nameContext(event));
-        return false;
+        return "the measurement database could not be opened" + readable(databaseError_);
     }
     // Every event is counted here, as all, public or error event; the
     // blocklist and the conversion and real-time limits are applied when the
@@ -114,12 +130,11 @@ bool APMMeasurement::writeFilteredEventOnWorkerQueue(const APMEvent& event) {
         return database_->insertRawEventMetadata(header, fingerprint, &error) &&
                database_->insertRawEvent(event, fingerprint, &error).has_value();
     });
-    if (!written) {
-        APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMEventWriteFailedCode,
-                                          "Failed to write event. Event name, error", nameContext(event),
-                                          error ? error->asContext() : platform::Value());
-    }
-    return written;
+    if (written) return std::nullopt;
+    APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMEventWriteFailedCode,
+                                      "Failed to write event. Event name, error", nameContext(event),
+                                      error ? error->asContext() : platform::Value());
+    return "the measurement database refused it" + readable(error);
 }
 
 void APMMeasurement::setUserAttributeOnWorkerQueue(const APMUserAttribute& attribute) {

@@ -23,6 +23,7 @@ struct FacadeState {
     std::shared_ptr<platform::dispatch::Queue> serialQueue;
     bool operationQueueStarted = false;
     std::map<std::uint64_t, APMAnalytics::EventListener> listeners;
+    std::map<std::uint64_t, APMAnalytics::EventWriteListener> writeListeners;
     std::uint64_t nextListener = 1;
 };
 
@@ -259,6 +260,30 @@ void APMAnalytics::notifyEventListeners(const APMEvent& event) {
         for (const auto& entry : state.listeners) listeners.push_back(entry.second);
     }
     for (const auto& listener : listeners) listener(event);
+}
+
+std::uint64_t APMAnalytics::addEventWriteListener(EventWriteListener listener) {
+    auto& state = facade();
+    std::lock_guard lock(state.mutex);
+    const auto identifier = state.nextListener++;
+    state.writeListeners.emplace(identifier, std::move(listener));
+    return identifier;
+}
+
+void APMAnalytics::removeEventWriteListener(std::uint64_t identifier) {
+    auto& state = facade();
+    std::lock_guard lock(state.mutex);
+    state.writeListeners.erase(identifier);
+}
+
+void APMAnalytics::notifyEventWriteListeners(const APMEvent& event, const std::optional<std::string>& failure) {
+    std::vector<EventWriteListener> listeners;
+    {
+        auto& state = facade();
+        std::lock_guard lock(state.mutex);
+        for (const auto& entry : state.writeListeners) listeners.push_back(entry.second);
+    }
+    for (const auto& listener : listeners) listener(event, failure);
 }
 
 bool APMIsAppActive() {

@@ -105,6 +105,12 @@ public:
     static std::uint64_t addEventListener(EventListener listener);
     static void removeEventListener(std::uint64_t identifier);
     static void notifyEventListeners(const APMEvent& event);
+    // Listeners of every event write (called on the worker queue): the
+    // event, and why it was not stored, none when it was.
+    using EventWriteListener = std::function<void(const APMEvent& event, const std::optional<std::string>& failure)>;
+    static std::uint64_t addEventWriteListener(EventWriteListener listener);
+    static void removeEventWriteListener(std::uint64_t identifier);
+    static void notifyEventWriteListeners(const APMEvent& event, const std::optional<std::string>& failure);
 
 private:
     static void logEvent(const std::string& origin, bool isPublicEvent, const std::string& name,

@@ -177,6 +177,7 @@ bool APMMeasurement::initializeComponentsOnWorkerQueue() {
     std::optional<APMError> error;
     database_ = APMDatabase::makeDefault(&error);
     if (!database_) {
+        databaseError_ = error;
         logEntry(kAPMMonitorLevelError, kAPMEngineInitFailedCode, "Failed to initialize the measurement database. Error",
                  error ? error->asContext() : platform::Value());
         return false;

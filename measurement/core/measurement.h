@@ -179,7 +179,8 @@ public:
     void handleInternalEventOnWorkerQueue(const APMEvent& event);
     void handleEventOnWorkerQueue(const APMEvent& event);
     void writeEventOnWorkerQueue(const APMEvent& event);
-    // False when nothing was written.
+    // False when nothing was written; the event write listeners hear of
+    // either outcome.
     bool writeFilteredEventOnWorkerQueue(const APMEvent& event);
     void setUserAttributeOnWorkerQueue(const APMUserAttribute& attribute);
     void removeUserAttributeOnWorkerQueue(const std::string& name);
@@ -219,6 +220,7 @@ public:
 
 private:
     bool initializeComponentsOnWorkerQueue();
+    std::optional<std::string> storeEventOnWorkerQueue(const APMEvent& event);
     // The consent of earlier runs, before anything made or handed out an
     // identifier against it.
     void restoreConsentOnWorkerQueue();
@@ -251,6 +253,9 @@ private:
 
     std::unique_ptr<APMScheduler> scheduler_;
     std::shared_ptr<APMDatabase> database_;
+    // Why the database could not be opened, for those who ask why an event
+    // was not stored.
+    std::optional<APMError> databaseError_;
     std::shared_ptr<APMPersistedConfig> persistedConfig_;
     std::shared_ptr<APMDatabaseConfigStorage> configStorage_;
     mutable std::mutex remoteConfigMutex_;  // remoteConfig_

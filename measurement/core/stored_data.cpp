@@ -1,14 +1,15 @@
 // Reads back everything the engine has stored, for tools and tests.
 #include "measurement/core/stored_data.h"
 
-#include <limits>
 #include <map>
 #include <memory>
+#include <set>
 
 #include "measurement/foundation/scheduler.h"
 #include "measurement/store/database.h"
 #include "measurement/store/sqlite_store.h"
 #include "platform/dispatch/queue.h"
+#include "platform/frameworks/utilities/gzip.h"
 
 namespace measurement {
 
@@ -25,34 +26,132 @@ std::shared_ptr<platform::dispatch::Queue> readerQueue() {
     return queue;
 }
 
+std::optional<std::int64_t> integer(const APMRow& row, const char* column) {
+    auto found = row.find(column);
+    if (found == row.end() || !found->second.isInt()) return std::nullopt;
+    return found->second.intValue();
+}
+
+std::optional<platform::Data> bytes(const APMRow& row, const char* column) {
+    auto found = row.find(column);
+    if (found == row.end() || !found->second.isData()) return std::nullopt;
+    return found->second.asData();
+}
+
+// What keeps a raw-event row from reading back as an event.
+std::string rawEventProblem(const APMRow& row) {
+    auto text = row.find("name");
+    if (!integer(row, "metadata_fingerprint")) return "no metadata fingerprint";
+    if (text == row.end() || !text->second.isString() || text->second.asString().empty()) return "no event name";
+    if (auto time = row.find("timestamp"); time == row.end() || !time->second.isNumber()) return "no timestamp";
+    const auto data = bytes(row, "data");
+    if (!data) return "no event data";
+    if (!APMPBEvent::initWithBuffer(data->bytes)) return "the event data does not decode";
+    return "the row does not read as a raw event";
+}
+
+class StoredDataReader {
+public:
+    StoredDataReader(APMDatabase& database, APMSqliteStore& store) : database_(database), store_(store) {}
+
+    bool read(APMStoredData& data, APMErrorOut error) {
+        data_ = &data;
+        return readHeaders(error) && readRawEvents(error) && readQueue(error) && readUserAttributes(error);
+    }
+
+private:
+    void unreadable(const char* table, const APMRow& row, std::string reason) {
+        data_->unreadableRows.push_back({table, integer(row, "rowid").value_or(0), std::move(reason)});
+    }
+
+    bool readHeaders(APMErrorOut error) {
+        auto rows = store_.recordsForQuery("SELECT rowid, * FROM raw_events_metadata ORDER BY rowid ASC", {}, error);
+        if (!rows) return false;
+        for (const auto& row : *rows) {
+            const auto fingerprint = integer(row, "metadata_fingerprint");
+            const auto data = bytes(row, "metadata");
+            std::optional<APMPBMeasurementBundle> header;
+            if (data) header = APMPBMeasurementBundle::initWithBuffer(data->bytes);
+            if (!fingerprint || !header) {
+                unreadable("raw_events_metadata", row, !fingerprint ? "no metadata fingerprint"
+                                                        : !data  ? "no header data"
+                                                                 : "the header does not decode");
+                continue;
+            }
+            headers_.emplace(*fingerprint, std::move(*header));
+        }
+        return true;
+    }
+
+    bool readRawEvents(APMErrorOut error) {
+        auto rows = store_.recordsForQuery("SELECT rowid, * FROM raw_events ORDER BY rowid ASC", {}, error);
+        if (!rows) return false;
+        for (const auto& row : *rows) {
+            auto raw = database_.rawEventDataFromDictionary(row, nullptr);
+            if (!raw) {
+                unreadable("raw_events", row, rawEventProblem(row));
+                continue;
+            }
+            auto header = headers_.find(raw->metadataFingerprint());
+            data_->rawEvents.push_back(APMStoredRawEvent{
+                std::move(*raw), header == headers_.end() ? std::nullopt : std::optional(header->second)});
+        }
+        return true;
+    }
+
+    bool readQueue(APMErrorOut error) {
+        auto rows = store_.recordsForQuery("SELECT rowid, data FROM queue ORDER BY rowid ASC", {}, error);
+        if (!rows) return false;
+        for (const auto& row : *rows) {
+            const auto data = bytes(row, "data");
+            platform::RULError inflateError;
+            const auto inflated =
+                data ? platform::rul_dataByInflatingGzippedData(data->bytes, &inflateError) : std::nullopt;
+            auto bundle = inflated ? APMPBMeasurementBundle::initWithBuffer(*inflated) : std::nullopt;
+            if (!bundle) {
+                unreadable("queue", row, !data      ? "no bundle data"
+                                         : !inflated ? "the bundle data does not inflate: " + inflateError.description()
+                                                     : "the bundle does not decode");
+                continue;
+            }
+            data_->queuedBundles.push_back(std::move(*bundle));
+        }
+        return true;
+    }
+
+    bool readUserAttributes(APMErrorOut error) {
+        auto rows = store_.recordsForQuery("SELECT rowid, name FROM user_attributes ORDER BY name", {}, error);
+        auto attributes = database_.allUserAttributes(error);
+        if (!rows || !attributes) return false;
+        std::set<std::string> read;
+        for (const auto& attribute : *attributes) read.insert(attribute.name());
+        for (const auto& row : *rows) {
+            auto name = row.find("name");
+            if (name == row.end() || !name->second.isString()) {
+                unreadable("user_attributes", row, "no property name");
+            } else if (!read.count(name->second.asString())) {
+                unreadable("user_attributes", row, "the value is neither text nor a number");
+            }
+        }
+        data_->userAttributes = std::move(*attributes);
+        return true;
+    }
+
+    APMDatabase& database_;
+    APMSqliteStore& store_;
+    APMStoredData* data_ = nullptr;
+    std::map<std::int64_t, APMPBMeasurementBundle> headers_;
+};
+
 std::optional<APMStoredData> read(APMErrorOut error) {
     auto database = APMDatabase::makeDefault(error);
     if (!database) return std::nullopt;
-    // Every raw event whatever its fingerprint, in row order.
+    // Reads of whole tables, whatever the rows hold; the database's own
+    // queue read would drop what it cannot read.
     auto store = APMSqliteStore::makeWithDatabasePath(database->databasePath(), error);
     if (!store) return std::nullopt;
-    auto rows = store->recordsForQuery("SELECT rowid, * FROM raw_events ORDER BY rowid ASC", {}, error);
-    if (!rows) return std::nullopt;
     APMStoredData data;
-    // Most rows share a few headers: each is read once.
-    std::map<std::int64_t, std::optional<APMPBMeasurementBundle>> headers;
-    for (const auto& row : *rows) {
-        auto raw = database->rawEventDataFromDictionary(row, nullptr);
-        if (!raw) continue;
-        const auto fingerprint = raw->metadataFingerprint();
-        auto header = headers.find(fingerprint);
-        if (header == headers.end()) {
-            header = headers.emplace(fingerprint, database->queryRawEventsMetadataWithFingerprint(fingerprint, nullptr))
-                         .first;
-        }
-        data.rawEvents.push_back(APMStoredRawEvent{std::move(*raw), header->second});
-    }
-    auto bundles = database->queryBundlesWithCountLimit(std::numeric_limits<std::int32_t>::max(),
-                                                        std::numeric_limits<std::int64_t>::max(), error);
-    auto attributes = database->allUserAttributes(error);
-    if (!bundles || !attributes) return std::nullopt;
-    for (auto& queued : *bundles) data.queuedBundles.push_back(std::move(queued.bundle));
-    data.userAttributes = std::move(*attributes);
+    if (!StoredDataReader(*database, *store).read(data, error)) return std::nullopt;
     return data;
 }
 

@@ -2,6 +2,7 @@
 
 // Everything the engine has stored and not yet uploaded, read back.
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,17 +20,28 @@ struct APMStoredRawEvent {
     std::optional<APMPBMeasurementBundle> metadata;
 };
 
+// A stored row that does not read back: its table, row ID and what is
+// wrong with it.
+struct APMUnreadableRow {
+    std::string table;
+    std::int64_t rowID = 0;
+    std::string reason;
+};
+
 // Everything the engine has stored and not yet uploaded, read back from the
 // measurement database (for tools and tests; the engine itself reads
-// through the database's own operations).
+// through the database's own operations). Nothing is left out silently:
+// rows that do not read back are listed with the reason.
 struct APMStoredData {
     std::vector<APMStoredRawEvent> rawEvents;
     std::vector<APMPBMeasurementBundle> queuedBundles;
     std::vector<APMUserAttribute> userAttributes;
+    std::vector<APMUnreadableRow> unreadableRows;
 };
 
-// Reads the database file of the engine's folder on a background queue;
-// none and an error when it cannot be opened or read.
+// Reads the database file of the engine's folder on a background queue,
+// changing none of its rows; none and an error when it cannot be opened or
+// read.
 std::optional<APMStoredData> APMReadStoredData(APMErrorOut error);
 
 }  // namespace measurement

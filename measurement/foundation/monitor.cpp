@@ -48,8 +48,10 @@ struct APMMonitor::State {
     int muted = 0;
     ConsoleWriter writer = writeToStandardError;
     std::vector<std::shared_ptr<APMMonitorSink>> sinks;
-    // Sampled entries since the last sample: (code, level) -> count.
+    // Sampled entries not yet in a stored bundle: (code, level) -> count.
     std::map<std::pair<long, int>, std::uint64_t> sampled;
+    // What the last sample handed out covered.
+    std::map<std::pair<long, int>, std::uint64_t> dispatching;
 };
 
 APMMonitor::APMMonitor() : state_(std::make_unique<State>()) { reloadLaunchArguments(); }
@@ -141,13 +143,28 @@ std::string APMMonitor::monitoringDataForDispatchWithSamplePeriod(double sampleP
         first = false;
         out << key.first << ':' << key.second << ':' << count;
     }
-    state_->sampled.clear();
+    state_->dispatching = state_->sampled;
     return out.str();
+}
+
+void APMMonitor::monitoringDataDispatched() {
+    std::lock_guard lock(state_->mutex);
+    for (const auto& [key, count] : state_->dispatching) {
+        auto found = state_->sampled.find(key);
+        if (found == state_->sampled.end()) continue;
+        if (found->second <= count) {
+            state_->sampled.erase(found);
+        } else {
+            found->second -= count;
+        }
+    }
+    state_->dispatching.clear();
 }
 
 void APMMonitor::clearMonitoringData() {
     std::lock_guard lock(state_->mutex);
     state_->sampled.clear();
+    state_->dispatching.clear();
 }
 
 void APMMonitor::addSink(std::shared_ptr<APMMonitorSink> sink) {

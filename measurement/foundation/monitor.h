@@ -89,8 +89,12 @@ public:
     // The health-monitor sample to put into a bundle: empty unless sampled
     // entries were collected and at least `samplePeriodSeconds` (more than 0)
     // have passed since `lastSampledTimestamp` (either way, as for a clock
-    // set back). Handing out a sample starts a new collection.
+    // set back). The entries stay collected until the bundle that carries
+    // them is stored: monitoringDataDispatched() then takes out what the
+    // last sample covered; a bundle that is not stored leaves them for the
+    // next sample.
     std::string monitoringDataForDispatchWithSamplePeriod(double samplePeriodSeconds, double lastSampledTimestamp);
+    void monitoringDataDispatched();
     void clearMonitoringData();
 
     void addSink(std::shared_ptr<APMMonitorSink> sink);

@@ -89,7 +89,14 @@ TEST_CASE("which levels are printed and which are sampled") {
         CHECK(monitor.monitoringDataForDispatchWithSamplePeriod(60, now - 10).empty());
         CHECK(monitor.monitoringDataForDispatchWithSamplePeriod(0, 0).empty());
         CHECK(monitor.monitoringDataForDispatchWithSamplePeriod(60, now - 60) == "101:1:1,102:2:1,104:4:1,105:5:1,109:9:1");
-        // Handing out a sample starts a new collection.
+        // Until the bundle carrying it is stored, the same sample comes again.
+        CHECK(monitor.monitoringDataForDispatchWithSamplePeriod(60, now - 60) == "101:1:1,102:2:1,104:4:1,105:5:1,109:9:1");
+        // Once it is, a new collection starts; entries logged after the
+        // sample was taken stay for the next one.
+        monitor.logWithLevel(4, 104, "after the sample");
+        monitor.monitoringDataDispatched();
+        CHECK(monitor.monitoringDataForDispatchWithSamplePeriod(60, 0) == "104:4:1");
+        monitor.monitoringDataDispatched();
         CHECK(monitor.monitoringDataForDispatchWithSamplePeriod(60, 0).empty());
         monitor.logWithLevel(4, 7, "again");
         monitor.logWithLevel(4, 7, "again");

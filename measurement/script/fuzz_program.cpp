@@ -1,6 +1,5 @@
-// libFuzzer target: arbitrary bytes as an encoded program, decoded and run
-// in a fresh runtime with a small budget. Built only with clang (see
-// CMakeLists.txt); not part of the test suite.
+// Fuzz target: arbitrary bytes as an encoded program, decoded and run in a
+// fresh runtime with a small budget.
 
 #include <cstddef>
 #include <cstdint>

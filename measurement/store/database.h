@@ -51,7 +51,7 @@ enum : long {
     kAPMDatabaseNewerSchemaCode = 12003,
     kAPMDatabaseBundleOutsideMaxTimeSpanCode = 12016,
     kAPMDatabaseStaleBundlesDeletedCode = 12017,
-    kAPMDatabaseRetriedBundlesDeletedCode = 12018,
+    kAPMDatabaseRefusedBundleDeletedCode = 12018,
     kAPMDatabaseStaleRawEventsDeletedCode = 12019,
     kAPMDatabaseUndecodableBundleCode = 12020,
     kAPMDatabaseRetryCountLimitCode = 12054,
@@ -61,27 +61,33 @@ enum : long {
 
 // The longest a bundle or raw event waits for upload (28 days).
 inline constexpr double kAPMDefaultMaxQueueTime = 28.0 * 86400.0;
-// Upload attempts of one bundle before it is given up (the server flag
-// "measurement.upload.retry_count" defaults to the same).
-inline constexpr std::int64_t kAPMDefaultUploadRetryLimit = 6;
+// Refusals of one bundle, sent on its own, before it is given up (the
+// server flag "measurement.upload.retry_count" defaults to the same).
+inline constexpr std::int64_t kAPMDefaultUploadRefusalLimit = 6;
 // Raw events read for one bundle at most.
 inline constexpr std::int64_t kAPMRawEventsReadLimit = 1000;
 // Purchase fingerprints kept for the duplicate check.
 inline constexpr std::int64_t kAPMPurchaseFingerprintLimit = 1000;
 
 // When queued data is given up: bundles and raw events older than the
-// maximum queue time, and bundles whose upload failed retryLimit times.
-// Callers pass the server's flags.
+// maximum queue time, and bundles the service itself refused refusalLimit
+// times. An outage, however long, only ages bundles: failed uploads alone
+// never drop one. Callers pass the server's flags.
 struct APMQueueLimits {
     double maxQueueTime = kAPMDefaultMaxQueueTime;
-    std::int64_t retryLimit = kAPMDefaultUploadRetryLimit;
+    std::int64_t refusalLimit = kAPMDefaultUploadRefusalLimit;
 };
 
-// One bundle of the upload queue with its row ID and retry count.
+// One bundle of the upload queue with its row ID, its count of failed
+// uploads, and the service's refusals of it: how often it was refused when
+// sent on its own, and the status of the last refusal of a batch that held
+// it (0 when none was refused).
 struct APMQueuedBundle {
     APMPBMeasurementBundle bundle;
     std::int64_t rowID = 0;
     std::int64_t retryCount = 0;
+    std::int64_t refusalCount = 0;
+    std::int64_t refusalStatus = 0;
 };
 
 // Offered each raw-event row of a run with its position (from 0); false
@@ -159,21 +165,28 @@ public:
                       const APMQueueLimits& limits = {});
     // Bundles in row order, at most countLimit rows read: the first one that
     // decodes always, then each next while the summed encoded sizes stay at
-    // or below sizeLimit.
+    // or below sizeLimit. A bundle that cannot be read never will be: it is
+    // deleted, each logged with code 12020 and its row ID.
     std::optional<std::vector<APMQueuedBundle>> queryBundlesWithCountLimit(std::int64_t countLimit,
                                                                            std::int64_t sizeLimit, APMErrorOut error);
     // Adds 1 to the retry count of each bundle below 2147483647 (one at it
     // stays, logged with code 12054).
     bool incrementRetryCounterForBundlesWithIDs(const std::vector<std::int64_t>& rowIDs, APMErrorOut error);
+    // Records that the service refused a batch of these bundles with the
+    // status; countsAgainstBundles also raises their refusal counts (the
+    // caller asks for it when the batch held a bundle alone, so that only a
+    // refusal of the bundle itself counts toward giving it up).
+    bool recordRefusalOfBundlesWithIDs(const std::vector<std::int64_t>& rowIDs, int status, bool countsAgainstBundles,
+                                       APMErrorOut error);
     bool deleteBundlesWithRowIDs(const std::vector<std::int64_t>& rowIDs, APMErrorOut error);
     // Seconds since 1970; 0 when the queue is empty.
     std::optional<double> queryLatestBundleTime(APMErrorOut error);
     std::optional<bool> containsRealtimeBundlesWithError(APMErrorOut error);
     std::optional<bool> isQueuedBundleTableEmpty(APMErrorOut error);
-    // Drops bundles older than the maximum queue time or whose uploads
-    // failed retryLimit times, and raw events older than the maximum queue
-    // time (with the headers no raw event uses any more); each kind logged.
-    // The number of rows dropped.
+    // Drops bundles older than the maximum queue time or refused refusalLimit
+    // times (each of those logged with its row ID and the refusing status),
+    // and raw events older than the maximum queue time (with the headers no
+    // raw event uses any more). The number of rows dropped.
     std::optional<std::int64_t> deleteStaleData(const APMQueueLimits& limits, APMErrorOut error);
 
     // ---- aggregates and daily counts (database_counts.cpp) ----
@@ -278,6 +291,8 @@ private:
     std::optional<double> queryMaxTime(const std::string& table, const std::string& column, APMErrorOut error);
     bool transaction(APMErrorOut error, const std::function<bool(APMErrorOut)>& block);
     std::optional<std::int64_t> removeStaleData(const APMQueueLimits& limits, APMErrorOut error);
+    std::optional<std::int64_t> removeRawEventsBefore(double cutoff, APMErrorOut error);
+    void dropUnreadableBundles(const std::vector<std::int64_t>& rowIDs);
     bool updateAppMetadataColumns(const APMRow& columns, APMErrorOut error);
     std::optional<std::vector<APMConditionalUserProperty>> conditionalUserProperties(const std::string& condition,
                                                                                      const APMBindings& values,

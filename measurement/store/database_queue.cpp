@@ -71,8 +71,11 @@ std::optional<std::vector<APMQueuedBundle>> APMDatabase::queryBundlesWithCountLi
     std::vector<APMQueuedBundle> bundles;
     // SQLite reads a negative limit as no limit at all.
     if (countLimit <= 0) return bundles;
-    auto rows = query("SELECT rowid, data, retry_count FROM queue ORDER BY rowid ASC LIMIT ?", {countLimit}, error);
+    auto rows = query("SELECT rowid, data, retry_count, refusal_count, refusal_status FROM queue ORDER BY rowid ASC "
+                      "LIMIT ?",
+                      {countLimit}, error);
     if (!rows) return std::nullopt;
+    std::vector<std::int64_t> unreadable;
     std::int64_t totalSize = 0;
     for (const auto& row : *rows) {
         const auto rowID = rowInteger(row, "rowid").value_or(0);
@@ -80,17 +83,33 @@ std::optional<std::vector<APMQueuedBundle>> APMDatabase::queryBundlesWithCountLi
         std::optional<APMPBMeasurementBundle> bundle;
         if (inflated) bundle = APMPBMeasurementBundle::initWithBuffer(*inflated);
         if (!bundle) {
-            // Left for the stale clean-up, which drops it once it is old.
-            APMMonitor::shared().logWithLevel(kAPMMonitorLevelSilentError, kAPMDatabaseUndecodableBundleCode,
-                                              "Unable to read queued bundle. Row ID", platform::Value(rowID));
+            unreadable.push_back(rowID);
             continue;
         }
         const auto size = static_cast<std::int64_t>(inflated->size());
         if (!bundles.empty() && totalSize + size > sizeLimit) break;
         totalSize += size;
-        bundles.push_back({std::move(*bundle), rowID, rowInteger(row, "retry_count").value_or(0)});
+        bundles.push_back({std::move(*bundle), rowID, rowInteger(row, "retry_count").value_or(0),
+                           rowInteger(row, "refusal_count").value_or(0), rowInteger(row, "refusal_status").value_or(0)});
     }
+    dropUnreadableBundles(unreadable);
     return bundles;
+}
+
+// Stored bytes that do not inflate or decode never will: kept, such a
+// bundle would only wait out the maximum queue time and keep the upload
+// believing there is data to send.
+void APMDatabase::dropUnreadableBundles(const std::vector<std::int64_t>& rowIDs) {
+    if (rowIDs.empty()) return;
+    std::optional<APMError> deleteError;
+    const bool deleted = deleteBundlesWithRowIDs(rowIDs, &deleteError);
+    for (auto rowID : rowIDs) {
+        APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMDatabaseUndecodableBundleCode,
+                                          deleted ? "Dropped a queued bundle that cannot be read. Row ID"
+                                                  : "Unable to drop a queued bundle that cannot be read. Row ID, error",
+                                          platform::Value(rowID),
+                                          deleteError ? deleteError->asContext() : platform::Value());
+    }
 }
 
 bool APMDatabase::incrementRetryCounterForBundlesWithIDs(const std::vector<std::int64_t>& rowIDs,
@@ -120,6 +139,23 @@ bool APMDatabase::incrementRetryCounterForBundlesWithIDs(const std::vector<std::
         }
     }
     return done;
+}
+
+bool APMDatabase::recordRefusalOfBundlesWithIDs(const std::vector<std::int64_t>& rowIDs, int status,
+                                                 bool countsAgainstBundles, APMErrorOut error) {
+    checkWorkerQueue("recordRefusalOfBundlesWithIDs:status:error:");
+    const std::int64_t raise = countsAgainstBundles ? 1 : 0;
+    return transaction(error, [&](APMErrorOut inner) {
+        return forEachSlice(rowIDs, [&](const std::string& marks, const APMBindings& values) {
+            APMBindings bound{std::int64_t{status}, raise, kMaxRetryCount};
+            bound.insert(bound.end(), values.begin(), values.end());
+            return store_
+                ->executeStatement("UPDATE queue SET refusal_status = ?, refusal_count = MIN(refusal_count + ?, ?) "
+                                   "WHERE rowid IN (" + marks + ")",
+                                   bound, inner)
+                .has_value();
+        });
+    });
 }
 
 bool APMDatabase::deleteBundlesWithRowIDs(const std::vector<std::int64_t>& rowIDs, APMErrorOut error) {
@@ -158,45 +194,63 @@ std::optional<std::int64_t> APMDatabase::removeStaleData(const APMQueueLimits& l
     const double now = platform::dispatch::currentClock()->now();
     const bool byAge = std::isfinite(limits.maxQueueTime) && limits.maxQueueTime > 0;
     const double cutoff = now - limits.maxQueueTime;
-    const std::int64_t retryLimit = std::max<std::int64_t>(limits.retryLimit, 1);
-    std::int64_t oldBundles = 0, retriedBundles = 0, oldEvents = 0;
+    const std::int64_t refusalLimit = std::max<std::int64_t>(limits.refusalLimit, 1);
+    std::int64_t oldBundles = 0, oldEvents = 0;
+    APMRows refused;
     const bool done = transaction(error, [&](APMErrorOut inner) {
         if (byAge) {
             auto deleted = store_->deleteRecordsFromTableWithName("queue", "bundle_end_timestamp < ?", {cutoff}, inner);
             if (!deleted) return false;
             oldBundles = *deleted;
         }
-        auto deleted = store_->deleteRecordsFromTableWithName("queue", "retry_count >= ?", {retryLimit}, inner);
-        if (!deleted) return false;
-        retriedBundles = *deleted;
+        auto found = query("SELECT rowid, refusal_count, refusal_status FROM queue WHERE refusal_count >= ?",
+                           {refusalLimit}, inner);
+        if (!found) return false;
+        refused = std::move(*found);
+        if (!refused.empty() &&
+            !store_->deleteRecordsFromTableWithName("queue", "refusal_count >= ?", {refusalLimit}, inner)) {
+            return false;
+        }
         if (!byAge) return true;
-        auto fingerprints = query("SELECT DISTINCT metadata_fingerprint FROM raw_events WHERE timestamp < ?", {cutoff},
-                                  inner);
-        if (!fingerprints) return false;
-        deleted = store_->deleteRecordsFromTableWithName("raw_events", "timestamp < ?", {cutoff}, inner);
+        auto deleted = removeRawEventsBefore(cutoff, inner);
         if (!deleted) return false;
         oldEvents = *deleted;
-        // Headers are dropped only when none of their raw events is left.
-        for (const auto& row : *fingerprints) {
-            const auto fingerprint = rowInteger(row, "metadata_fingerprint");
-            if (!fingerprint) continue;
-            if (!store_->deleteRecordsFromTableWithName(
-                    "raw_events_metadata",
-                    "metadata_fingerprint = ? AND NOT EXISTS (SELECT 1 FROM raw_events WHERE metadata_fingerprint = ?)",
-                    {*fingerprint, *fingerprint}, inner)) {
-                return false;
-            }
-        }
         return true;
     });
     if (!done) return std::nullopt;
     logDropped(kAPMDatabaseStaleBundlesDeletedCode, "Deleted bundles older than the max queue time. Count",
                oldBundles);
-    logDropped(kAPMDatabaseRetriedBundlesDeletedCode, "Deleted bundles that reached the upload retry limit. Count",
-               retriedBundles);
+    for (const auto& row : refused) {
+        APMMonitor::shared().logWithLevel(
+            kAPMMonitorLevelSampledWarning, kAPMDatabaseRefusedBundleDeletedCode,
+            "Deleted a bundle the service refused. Row ID, status code, refusals",
+            platform::Value(rowInteger(row, "rowid").value_or(0)), platform::Value(rowInteger(row, "refusal_status").value_or(0)),
+            platform::Value(rowInteger(row, "refusal_count").value_or(0)));
+    }
     logDropped(kAPMDatabaseStaleRawEventsDeletedCode, "Deleted raw events older than the max queue time. Count",
                oldEvents);
-    return oldBundles + retriedBundles + oldEvents;
+    return oldBundles + static_cast<std::int64_t>(refused.size()) + oldEvents;
+}
+
+// Raw events stored before the cutoff, with the headers none of the
+// remaining raw events uses. Runs inside the caller's transaction.
+std::optional<std::int64_t> APMDatabase::removeRawEventsBefore(double cutoff, APMErrorOut error) {
+    auto fingerprints = query("SELECT DISTINCT metadata_fingerprint FROM raw_events WHERE timestamp < ?", {cutoff},
+                              error);
+    if (!fingerprints) return std::nullopt;
+    auto deleted = store_->deleteRecordsFromTableWithName("raw_events", "timestamp < ?", {cutoff}, error);
+    if (!deleted) return std::nullopt;
+    for (const auto& row : *fingerprints) {
+        const auto fingerprint = rowInteger(row, "metadata_fingerprint");
+        if (!fingerprint) continue;
+        if (!store_->deleteRecordsFromTableWithName(
+                "raw_events_metadata",
+                "metadata_fingerprint = ? AND NOT EXISTS (SELECT 1 FROM raw_events WHERE metadata_fingerprint = ?)",
+                {*fingerprint, *fingerprint}, error)) {
+            return std::nullopt;
+        }
+    }
+    return deleted;
 }
 
 }  // namespace measurement

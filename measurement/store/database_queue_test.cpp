@@ -134,14 +134,27 @@ TEST_CASE("the queue read takes the first bundle, then respects the size limit")
         CHECK(read(0, 1 << 20).empty());
         CHECK(read(-1, 1 << 20).empty());
     }
-    SUBCASE("a queued row that does not decode is passed over") {
+    SUBCASE("a queued row that cannot be read is dropped at once, each logged with its row ID") {
         {
             auto store = APMSqliteStore::makeWithDatabasePath(fx.path().string(), nullptr);
+            // Bytes that are not gzip, and gzip of bytes that are no bundle.
             REQUIRE(store->executeStatement("UPDATE queue SET data = ? WHERE rowid = ?",
                                             {Value(platform::Data{{1, 2, 3}}), ids[0]}, nullptr));
+            const auto notABundle = platform::rul_dataByGzippingData(NANOBytes{0xff, 0xff, 0xff}, nullptr);
+            REQUIRE(notABundle);
+            REQUIRE(store->executeStatement("UPDATE queue SET data = ? WHERE rowid = ?",
+                                            {Value(platform::Data{*notABundle}), ids[2]}, nullptr));
         }
-        CHECK(read(10, encodedSize(huge)) == std::vector<std::int64_t>{ids[1]});
-        CHECK(fx.capture.hasCode(kAPMDatabaseUndecodableBundleCode));
+        CHECK(read(10, 1 << 20) == std::vector<std::int64_t>{ids[1]});
+        const auto entries = fx.capture.entriesWithCode(kAPMDatabaseUndecodableBundleCode);
+        REQUIRE(entries.size() == 2);
+        CHECK(entries[0].contexts.at(0) == Value(ids[0]));
+        CHECK(entries[1].contexts.at(0) == Value(ids[2]));
+        CHECK(tableRows(fx.path(), "queue").size() == 1);
+        fx.onWorker([&] { CHECK(db.isQueuedBundleTableEmpty(&error) == false); });
+        fx.onWorker([&] { CHECK(db.deleteBundlesWithRowIDs({ids[1]}, &error)); });
+        // Nothing unreadable is left to make the queue look non-empty.
+        fx.onWorker([&] { CHECK(db.isQueuedBundleTableEmpty(&error) == true); });
     }
     SUBCASE("deleted bundles are gone") {
         fx.onWorker([&] { CHECK(db.deleteBundlesWithRowIDs({ids[0], ids[2]}, &error)); });
@@ -211,32 +224,50 @@ TEST_CASE("the stale clean-up gives up old and hopeless data") {
         REQUIRE(entries.size() == 1);
         CHECK(entries[0].contexts == std::vector<Value>{Value(1)});
     }
-    SUBCASE("a bundle refused as often as the retry limit no longer blocks the head of the queue") {
+    SUBCASE("failed uploads alone never drop a bundle; refusals of it sent alone do") {
         std::vector<std::int64_t> ids;
         fx.onWorker([&] {
-            REQUIRE(db.insertBundle(makeBundle(kAppID, millis(now)), false, &error));
-            REQUIRE(db.insertBundle(makeBundle(kAppID, millis(now)), false, &error));
+            for (int i = 0; i < 3; ++i) REQUIRE(db.insertBundle(makeBundle(kAppID, millis(now)), false, &error));
             ids = rowIDsOf(*db.queryBundlesWithCountLimit(10, 1 << 20, nullptr));
-            for (int attempt = 0; attempt < 5; ++attempt) {
-                REQUIRE(db.incrementRetryCounterForBundlesWithIDs({ids[0]}, &error));
+            // A month of failed attempts, as in a long outage.
+            for (int attempt = 0; attempt < 100; ++attempt) {
+                REQUIRE(db.incrementRetryCounterForBundlesWithIDs(ids, &error));
             }
             CHECK(db.deleteStaleData({}, &error) == 0);
-            REQUIRE(db.incrementRetryCounterForBundlesWithIDs({ids[0]}, &error));
+            // Refused in a batch of three: marked, not counted.
+            for (int attempt = 0; attempt < 10; ++attempt) {
+                REQUIRE(db.recordRefusalOfBundlesWithIDs(ids, 400, false, &error));
+            }
+            CHECK(db.deleteStaleData({}, &error) == 0);
+            const auto queued = *db.queryBundlesWithCountLimit(10, 1 << 20, nullptr);
+            CHECK(queued[1].refusalStatus == 400);
+            CHECK(queued[1].refusalCount == 0);
+            CHECK(queued[1].retryCount == 100);
+            // Refused alone: five times is below the default limit of six.
+            for (int attempt = 0; attempt < 5; ++attempt) {
+                REQUIRE(db.recordRefusalOfBundlesWithIDs({ids[1]}, 413, true, &error));
+            }
+            CHECK(db.deleteStaleData({}, &error) == 0);
+            REQUIRE(db.recordRefusalOfBundlesWithIDs({ids[1]}, 422, true, &error));
             CHECK(db.deleteStaleData({}, &error) == 1);
             CHECK(rowIDsOf(*db.queryBundlesWithCountLimit(10, 1 << 20, nullptr)) ==
-                  std::vector<std::int64_t>{ids[1]});
+                  std::vector<std::int64_t>{ids[0], ids[2]});
         });
-        CHECK(fx.capture.count(kAPMDatabaseRetriedBundlesDeletedCode) == 1);
+        const auto entries = fx.capture.entriesWithCode(kAPMDatabaseRefusedBundleDeletedCode);
+        REQUIRE(entries.size() == 1);
+        CHECK(entries[0].contexts == std::vector<Value>{Value(ids[1]), Value(422), Value(6)});
     }
     SUBCASE("the limits come from the caller") {
         fx.onWorker([&] {
             REQUIRE(db.insertBundle(makeBundle(kAppID, millis(now - 7200)), false, &error));
             REQUIRE(db.insertBundle(makeBundle(kAppID, millis(now - 60)), false, &error));
+            REQUIRE(db.insertBundle(makeBundle(kAppID, millis(now - 60)), false, &error));
             auto ids = rowIDsOf(*db.queryBundlesWithCountLimit(10, 1 << 20, nullptr));
-            REQUIRE(db.incrementRetryCounterForBundlesWithIDs({ids[1]}, &error));
+            REQUIRE(db.recordRefusalOfBundlesWithIDs({ids[1]}, 400, true, &error));
+            REQUIRE(db.incrementRetryCounterForBundlesWithIDs({ids[2]}, &error));
             const APMQueueLimits limits{3600, 1};
             REQUIRE(db.insertBundle(makeBundle(kAppID, millis(now)), false, &error, limits));
-            CHECK(db.queryBundlesWithCountLimit(10, 1 << 20, nullptr)->size() == 1);
+            CHECK(db.queryBundlesWithCountLimit(10, 1 << 20, nullptr)->size() == 2);
         });
     }
     SUBCASE("raw events past the maximum age go, with headers no longer used") {

@@ -45,7 +45,7 @@ struct APMPersistedConfig::State {
 void APMPersistedConfig::State::load() {
     std::error_code ec;
     if (!std::filesystem::exists(file, ec)) return;
-    std::string why = "the file cannot be read";
+    std::string why = std::filesystem::is_regular_file(file, ec) ? "the file cannot be read" : "it is no regular file";
     if (auto bytes = platform::readFile(file)) {
         auto parsed = platform::parsePropertyList(*bytes, &why);
         if (parsed && parsed->isDictionary()) {
@@ -134,7 +134,7 @@ std::optional<std::string> APMPersistedConfig::stringForKey(const std::string& k
 
 bool APMPersistedConfig::setObject(const std::optional<Value>& value, const std::string& key) {
     const bool removing = !value || value->isNull();
-    if (!removing && platform::containsNull(*value)) return false;
+    if (!removing && platform::propertyListProblem(*value)) return false;
     std::lock_guard lock(state_->mutex);
     auto found = state_->values.find(key);
     if (removing) {

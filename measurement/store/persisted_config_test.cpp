@@ -1,6 +1,8 @@
 // Tests of the persisted settings.
 #include <doctest/doctest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -235,6 +237,25 @@ TEST_CASE("a damaged or unwritable settings file") {
         APMPersistedConfig config(file);
         CHECK(*platform::readFile(dir / "Rozeda/Measurement/settings.plist.corrupt") == "first");
         CHECK(*platform::readFile(dir / "Rozeda/Measurement/settings.plist.corrupt-2") == "second");
+    }
+
+    SUBCASE("a file with one byte changed to NUL inside a key, or a fifo, counts as damaged without stopping start") {
+        std::string damaged = platform::writePropertyListBinary(
+            Value(Value::Dictionary{{"/rozeda/measurement/session_number", 4}}));
+        damaged[damaged.find("session_number") + 3] = '\0';
+        writeText(file, damaged);
+        {
+            APMPersistedConfig config(file);
+            CHECK(capture.count(kAPMPersistedConfigCorruptFileCode) == 1);
+            CHECK(config.sessionNumber() == 0);
+        }
+        REQUIRE(::mkfifo(file.c_str(), 0600) == 0);
+        APMPersistedConfig config(file);
+        CHECK(capture.count(kAPMPersistedConfigCorruptFileCode) == 2);
+        CHECK(fs::is_fifo(dir / "Rozeda/Measurement/settings.plist.corrupt-2"));
+        config.setSessionNumber(2);
+        time.advance(1);
+        CHECK(readSettingsFile(file)["/rozeda/measurement/session_number"] == Value(2));
     }
 
     SUBCASE("a file whose root is no dictionary counts as damaged") {

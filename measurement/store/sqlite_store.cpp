@@ -5,13 +5,17 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <filesystem>
 #include <map>
+#include <random>
 #include <set>
 #include <system_error>
+#include <thread>
 
 #include "measurement/foundation/monitor.h"
 #include "measurement/store/files.h"
+#include "platform/dispatch/clock.h"
 
 namespace measurement {
 
@@ -22,9 +26,16 @@ struct StatementCloser {
 };
 using Statement = std::unique_ptr<sqlite3_stmt, StatementCloser>;
 
-// A second writer (another process, or the inspection tool) is waited for
-// this long before a statement gives up with "database is locked".
-constexpr int kBusyTimeoutMilliseconds = 2000;
+// Pauses between tries while another connection holds the lock: short at
+// first, so that a brief transaction costs little, then up to this long;
+// each pause is drawn at random below its bound, so that processes waiting
+// together do not retry in step.
+constexpr int kMaxBusyPauseMilliseconds = 50;
+
+bool isBusy(int code) {
+    const int primary = code & 0xff;
+    return primary == SQLITE_BUSY || primary == SQLITE_LOCKED;
+}
 
 std::string upper(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::toupper(c); });
@@ -166,8 +177,60 @@ bool APMSqliteStore::open(APMErrorOut error) {
              path_ + ": " + message);
         return false;
     }
-    sqlite3_busy_timeout(db_, kBusyTimeoutMilliseconds);
+    sqlite3_busy_handler(db_, &APMSqliteStore::waitWhileBusy, this);
     return true;
+}
+
+// ---- waiting for other connections ----
+
+// Another process's transaction is waited for, not failed on: with many
+// writers each one's turn may be a while coming. Time is measured on both
+// the process clock's time since boot and the real monotonic clock, and the
+// wait ends when either has passed the limit.
+int APMSqliteStore::waitWhileBusy(void* context, int attempt) {
+    auto* store = static_cast<APMSqliteStore*>(context);
+    const auto realNow = std::chrono::steady_clock::now();
+    const double clockNow = platform::dispatch::currentClock()->uptime();
+    if (attempt == 0) {
+        store->busySince_ = realNow;
+        store->busySinceUptime_ = clockNow;
+        APMMonitor::shared().logWithLevel(kAPMMonitorLevelDebug, kAPMSqliteStoreBusyCode,
+                                          "Database is busy. Waiting for another connection. Path",
+                                          platform::Value(store->path_));
+    }
+    const double waited = std::max(std::chrono::duration<double>(realNow - store->busySince_).count(),
+                                   clockNow - store->busySinceUptime_);
+    if (waited >= kAPMSqliteStoreBusyTimeoutSeconds) {
+        APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMSqliteStoreBusyTimeoutCode,
+                                          "Database stayed busy. Giving up. Path, seconds",
+                                          platform::Value(store->path_), platform::Value(waited));
+        return 0;
+    }
+    thread_local std::minstd_rand random(std::random_device{}());
+    const int bound = std::min(kMaxBusyPauseMilliseconds, 1 << std::min(attempt, 6));
+    std::this_thread::sleep_for(std::chrono::microseconds(
+        std::uniform_int_distribution<int>(bound * 250, bound * 1000)(random)));
+    return 1;
+}
+
+// BEGIN waits through the busy handler; SQLite answers busy without asking
+// it in a few cases (a lock held across a journal-mode change, a recovering
+// write-ahead log), so those are tried again here until the same limit.
+bool APMSqliteStore::beginTransaction(APMErrorOut error) {
+    const auto start = std::chrono::steady_clock::now();
+    const double startUptime = platform::dispatch::currentClock()->uptime();
+    for (int attempt = 0;; ++attempt) {
+        const int rc = sqlite3_exec(db_, "BEGIN EXCLUSIVE TRANSACTION", nullptr, nullptr, nullptr);
+        if (rc == SQLITE_OK) return true;
+        const double waited =
+            std::max(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
+                     platform::dispatch::currentClock()->uptime() - startUptime);
+        if (!isBusy(rc) || waited >= kAPMSqliteStoreBusyTimeoutSeconds) {
+            fail(error, kAPMSqliteStoreTransactionCode, "Failed to begin transaction", 0, sqlite3_errmsg(db_));
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::min(kMaxBusyPauseMilliseconds, 1 << std::min(attempt, 6))));
+    }
 }
 
 void APMSqliteStore::close() {
@@ -455,8 +518,12 @@ bool APMSqliteStore::performTransactionWithError(APMErrorOut error, const std::f
     // its rollback undoes only its own work.
     const bool nested = !sqlite3_get_autocommit(db_);
     const std::string savepoint = "apm_savepoint_" + std::to_string(savepointDepth_);
-    if (!runPlain(nested ? "SAVEPOINT " + savepoint : "BEGIN EXCLUSIVE TRANSACTION", nullptr)) {
-        fail(error, kAPMSqliteStoreTransactionCode, "Failed to begin transaction", 0, sqlite3_errmsg(db_));
+    if (nested) {
+        if (!runPlain("SAVEPOINT " + savepoint, nullptr)) {
+            fail(error, kAPMSqliteStoreTransactionCode, "Failed to begin transaction", 0, sqlite3_errmsg(db_));
+            return false;
+        }
+    } else if (!beginTransaction(error)) {
         return false;
     }
     ++savepointDepth_;

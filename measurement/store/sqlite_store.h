@@ -2,6 +2,7 @@
 
 // APMSqliteStore: a SQLite database file.
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -40,7 +41,13 @@ enum : long {
     kAPMSqliteStoreRollbackFailedCode = 34007,
     kAPMSqliteStoreBackupExclusionCode = 34008,
     kAPMSqliteStoreDeleteFailedCode = 34019,
+    kAPMSqliteStoreBusyCode = 34020,
+    kAPMSqliteStoreBusyTimeoutCode = 34021,
 };
+
+// How long a statement or transaction waits for another connection (another
+// process, the inspection tool) that holds the database before it fails.
+inline constexpr double kAPMSqliteStoreBusyTimeoutSeconds = 45;
 
 // One row: column name to value (integers as Int, reals as Real, text as
 // String, blobs as Data); NULL columns are absent.
@@ -60,9 +67,11 @@ using APMColumnInfo = std::vector<APMColumn>;
 
 // One SQLite file, opened with create and full mutex. Every operation may be
 // called from any thread; a transaction holds the store for the calls of its
-// own block, so blocks of two threads never interleave. Failures answer
-// false or none and fill the optional error out-parameter; they are also
-// logged through the monitor.
+// own block, so blocks of two threads never interleave. While another
+// connection holds the file, operations wait for it (up to
+// kAPMSqliteStoreBusyTimeoutSeconds, logged with 34020 when the wait starts
+// and 34021 when it gives up). Failures answer false or none and fill the
+// optional error out-parameter; they are also logged through the monitor.
 class APMSqliteStore {
 public:
     // Opens the file (creating it and excluding it from backup) and checks
@@ -127,6 +136,8 @@ private:
     explicit APMSqliteStore(std::string path);
     bool open(APMErrorOut error);
     void close();
+    static int waitWhileBusy(void* context, int attempt);
+    bool beginTransaction(APMErrorOut error);
     bool checkIntegrity(std::string* problem);
     bool requireOpen(APMErrorOut error) const;
     sqlite3_stmt* prepare(const std::string& statement, APMErrorOut error);
@@ -140,6 +151,9 @@ private:
     std::string path_;
     sqlite3* db_ = nullptr;
     int savepointDepth_ = 0;
+    // When the current wait for another connection began, on both clocks.
+    std::chrono::steady_clock::time_point busySince_;
+    double busySinceUptime_ = 0;
     mutable std::recursive_mutex mutex_;
 };
 

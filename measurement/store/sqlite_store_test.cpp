@@ -1,8 +1,10 @@
 // Tests of the SQLite store.
 #include <doctest/doctest.h>
 
+#include <sqlite3.h>
 #include <sys/xattr.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
@@ -11,6 +13,7 @@
 #include "measurement/foundation/monitor.h"
 #include "measurement/store/files.h"
 #include "measurement/store/sqlite_store.h"
+#include "platform/dispatch/timer.h"
 #include "platform/foundation/process_info.h"
 #include "testsupport/temp_dir.h"
 
@@ -444,4 +447,51 @@ TEST_CASE("transactions of two threads never interleave") {
     second.join();
     auto rows = store->recordsForQuery("SELECT value FROM counter", {}, nullptr);
     CHECK(rows->front().at("value") == Value(100));
+}
+
+TEST_CASE("a connection that holds the file is waited for, up to the limit") {
+    testsupport::TempDir dir;
+    APMMonitorCapture capture;
+    platform::dispatch::ManualTime time(false);
+    auto store = openStore(dir / "db.sql");
+    makeItems(*store);
+
+    // Another process's connection, holding the whole file.
+    sqlite3* other = nullptr;
+    REQUIRE(sqlite3_open((dir / "db.sql").string().c_str(), &other) == SQLITE_OK);
+    REQUIRE(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) == SQLITE_OK);
+
+    std::optional<APMError> error;
+    bool written = false;
+    std::thread writer([&] {
+        written = store->performTransactionWithError(&error, [&] {
+            return store->upsertRecord({{"name", "waited"}, {"amount", 1}}, "items", nullptr);
+        });
+    });
+    // The writer has found the file busy and waits.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!capture.hasCode(kAPMSqliteStoreBusyCode) && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::yield();
+    }
+    REQUIRE(capture.hasCode(kAPMSqliteStoreBusyCode));
+
+    SUBCASE("a long transaction of the other connection delays the write, which then commits") {
+        time.clock().advance(kAPMSqliteStoreBusyTimeoutSeconds - 5);
+        REQUIRE(sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK);
+        writer.join();
+        CHECK(written);
+        CHECK_FALSE(capture.hasCode(kAPMSqliteStoreBusyTimeoutCode));
+        CHECK(itemCount(*store) == 1);
+    }
+    SUBCASE("a file held past the limit fails the transaction, logged") {
+        time.clock().advance(kAPMSqliteStoreBusyTimeoutSeconds + 1);
+        writer.join();
+        REQUIRE(sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK);
+        CHECK_FALSE(written);
+        REQUIRE(error);
+        CHECK(error->code() == kAPMSqliteStoreTransactionCode);
+        CHECK(capture.hasCode(kAPMSqliteStoreBusyTimeoutCode));
+        CHECK(itemCount(*store) == 0);
+    }
+    sqlite3_close(other);
 }

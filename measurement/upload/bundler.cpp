@@ -80,6 +80,7 @@ void APMBundler::persistAfterCommit(const Pass& pass) {
     }
     if (pass.lastMonitoringSampleTimestamp) {
         persistedConfig_.setLastMonitoringSampleTimestamp(*pass.lastMonitoringSampleTimestamp);
+        monitor().monitoringDataDispatched();
     }
     if (pass.npaUserPropertyWritten) engine()->setShouldUpdateNPAUserProperty(false);
 }
@@ -265,10 +266,13 @@ void APMBundler::addBundleMetadataIntoBundle(APMPBMeasurementBundle& bundle, dou
         remoteConfig_.monitoringSamplePeriod(), persistedConfig_.lastMonitoringSampleTimestamp());
     if (!sample.empty()) {
         NANOSetString(bundle, bundleFieldIndex(kHealthMonitorSample), sample);
+        // Inside a bundling transaction the sample counts as sent only once
+        // the bundle commits.
         if (pass_) {
             pass_->lastMonitoringSampleTimestamp = now();
         } else {
             persistedConfig_.setLastMonitoringSampleTimestamp(now());
+            monitor().monitoringDataDispatched();
         }
     }
     if (remoteConfig_.version() >= 0) NANOSetInt64(bundle, bundleFieldIndex(kConfigVersion), remoteConfig_.version());

@@ -569,6 +569,11 @@ TEST_CASE("a failing bundle insert rolls the whole call back") {
     CHECK(f.userAttribute("_lte")->value() == APMValue(std::int64_t{310}));
     CHECK(f.persisted->previousBundledConsentSignals() == "G110");
     CHECK(NANOGetInt32(f.queued().front().bundle, bundleFieldIndex(kBundleIndex)) == 1);
+    // The health sample taken by the rolled-back try went with the bundle
+    // that was stored, and is not handed out again.
+    const std::string sample = bundleString(f.queued().front().bundle, kHealthMonitorSample).value_or("");
+    CHECK(sample.find("99001:1:1") != std::string::npos);
+    CHECK(APMMonitor::shared().monitoringDataForDispatchWithSamplePeriod(1, 0).find("99001:") == std::string::npos);
 }
 
 TEST_CASE("a failing step rolls the bundle back, logs its code and leaves the run for the next try") {

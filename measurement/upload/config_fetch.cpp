@@ -131,6 +131,9 @@ void APMUploader::handleConfigFetchFailure(int status, const std::optional<platf
     logEntry(kAPMMonitorLevelWarning, kAPMConfigRetryLaterCode, "Network fetch failed. Will retry later. Code, error",
              platform::Value(status), networkErrorContext(error));
     updateSchedule();
+    // As after a failed upload: the attempt the background task was for is
+    // over.
+    components_.host->terminateBackgroundTask();
 }
 
 // The consent defaults are read from the configuration in memory, which

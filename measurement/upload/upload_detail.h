@@ -47,6 +47,15 @@ inline bool isBackoffStatus(int status) {
            status == platform::kRULNetworkHTTPStatusCodeUnavailable;
 }
 
+// The service refused what it was sent (a client error), rather than
+// failing to take it now: a timed-out request (408) or too many requests
+// (429) say nothing against the bundles.
+inline bool isRefusalStatus(int status) {
+    constexpr int kRequestTimeout = 408;
+    return status >= 400 && status < 500 && status != kRequestTimeout &&
+           status != platform::kRULNetworkHTTPStatusCodeCannotAcceptTraffic;
+}
+
 // A string field of the bundle; empty when unset.
 inline std::string bundleText(const APMPBMeasurementBundle& bundle, int tag) {
     return NANOGetString(bundle, bundleFieldIndex(tag)).value_or("");

@@ -35,6 +35,9 @@ APMUploader::~APMUploader() = default;
 
 void APMUploader::uploadData() {
     APMScheduler::checkOnBackgroundThreadWithMethodName("uploadData");
+    // First, whatever happens next: without a service address, a network or
+    // an upload slot, data that will never be sent must still be given up.
+    removeStaleData();
     if (isSuspended()) {
         updateSchedule();
         return;
@@ -116,18 +119,27 @@ void APMUploader::bundlePendingRawEvents() {
     }
 }
 
+// Bundles and raw events past the longest queue time, and bundles the
+// service itself refused as often as the retry count, would otherwise hold
+// the head of the queue, or the disk, for ever.
+void APMUploader::removeStaleData() {
+    const APMQueueLimits limits{kAPMDefaultMaxQueueTime, components_.remoteConfig->uploadingRetryCount()};
+    components_.database->deleteStaleData(limits, nullptr);
+}
+
 std::optional<std::vector<APMQueuedEntry>> APMUploader::queuedBundles() {
     auto& config = *components_.remoteConfig;
-    auto& database = *components_.database;
-    // Bundles too old to matter, or refused by the service as often as the
-    // schedule retries, would otherwise hold the head of the queue for ever.
-    database.deleteStaleData(APMQueueLimits{kAPMDefaultMaxQueueTime, config.uploadingRetryCount()}, nullptr);
     std::optional<APMError> error;
-    auto entries = database.queryBundlesWithCountLimit(config.uploadMaxBundlesLimit(), config.uploadMaxSizeLimitBytes(),
-                                                       &error);
+    auto entries = components_.database->queryBundlesWithCountLimit(config.uploadMaxBundlesLimit(),
+                                                                    config.uploadMaxSizeLimitBytes(), &error);
     if (!entries) {
         logEntry(kAPMMonitorLevelError, kAPMUploadQueryFailedCode, "Failed to query bundles. Error", errorContext(error));
+        return entries;
     }
+    // A bundle that was in a refused batch goes on its own, so that a
+    // refusal counts only against the bundle that earned it and the others
+    // are not held back with it.
+    if (!entries->empty() && entries->front().refusalStatus != 0) entries->resize(1);
     return entries;
 }
 
@@ -281,8 +293,21 @@ void APMUploader::handleUploadFailure(int status, const std::optional<platform::
     logEntry(kAPMMonitorLevelDebug, kAPMUploadFailedCode, "Network upload failed. Will retry later. Code, error",
              platform::Value(status), networkErrorContext(error));
     incrementRetryCounter();
+    if (isRefusalStatus(status)) recordRefusal(status);
     uploadList_.clear();
     updateSchedule();
+    // The retry is at least a retry interval away: the background task
+    // was for this attempt, which is over.
+    components_.host->terminateBackgroundTask();
+}
+
+void APMUploader::recordRefusal(int status) {
+    if (uploadList_.empty()) return;
+    std::optional<APMError> error;
+    if (!components_.database->recordRefusalOfBundlesWithIDs(uploadList_, status, uploadList_.size() == 1, &error)) {
+        logEntry(kAPMMonitorLevelSilentError, kAPMRetryCountUpdateFailedCode,
+                 "Failed to update the bundles' retry counts. Error", errorContext(error));
+    }
 }
 
 void APMUploader::handleUploadSuccess(int status, std::int64_t contentLength) {

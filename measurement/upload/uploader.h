@@ -180,6 +180,7 @@ private:
 
     // Bundling, the consent pass and the batch: the bundles to send and
     // their rows, none when nothing is sent.
+    void removeStaleData();
     void bundlePendingRawEvents();
     std::optional<std::vector<APMQueuedEntry>> queuedBundles();
     void applyConsentToBundles(std::vector<APMQueuedEntry>& entries);
@@ -190,6 +191,7 @@ private:
     void handleUploadSuccess(int status, std::int64_t contentLength);
     void handleUploadFailure(int status, const std::optional<platform::RULError>& error);
     void recordFailedRequest(int status);
+    void recordRefusal(int status);
     std::optional<std::string> uploadURLOrLogOnce();
     std::shared_ptr<APMUploadConsentSeam> consent() const;
     std::shared_ptr<APMUploadIdentitySeam> identity() const;

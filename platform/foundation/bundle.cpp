@@ -1,6 +1,11 @@
 #include "platform/foundation/bundle.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cctype>
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -109,12 +114,23 @@ private:
 }  // namespace
 
 std::optional<std::string> readFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::ostringstream out;
-    out << in.rdbuf();
-    if (in.bad()) return std::nullopt;
-    return out.str();
+    // Opened without waiting, so that a fifo without a writer does not hold
+    // the caller, then checked before anything is read.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    struct stat info {};
+    std::optional<std::string> bytes;
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+        std::string text;
+        char buffer[65536];
+        ssize_t count = 0;
+        while ((count = ::read(fd, buffer, sizeof buffer)) > 0 || (count < 0 && errno == EINTR)) {
+            if (count > 0) text.append(buffer, static_cast<std::size_t>(count));
+        }
+        if (count == 0) bytes = std::move(text);
+    }
+    ::close(fd);
+    return bytes;
 }
 
 std::optional<std::map<std::string, std::string>> parseStringsTable(const std::string& text) {

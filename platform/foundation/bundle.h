@@ -57,6 +57,9 @@ private:
 // C-style comments. Malformed input gives no table.
 std::optional<std::map<std::string, std::string>> parseStringsTable(const std::string& text);
 
+// The bytes of a regular file; none for a missing or unreadable one, and
+// for anything else in its place (a folder, a fifo, a device), whose read
+// could block or never end.
 std::optional<std::string> readFile(const std::filesystem::path& path);
 
 }  // namespace platform

@@ -1,6 +1,9 @@
 #include <doctest/doctest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/foundation/json_codec.h"
 #include "platform/foundation/plist_codec.h"
@@ -96,5 +99,154 @@ TEST_CASE("JSON documents become typed values") {
     }
     SUBCASE("non-finite reals are written as null") {
         CHECK(platform::writeJSON(Value(1.0 / 0.0)) == "null");
+    }
+}
+
+namespace {
+
+// A binary property list assembled object by object (each given encoded,
+// references four bytes wide), with the trailer pointing at the top object.
+std::string binaryPlist(const std::vector<std::string>& objects, std::uint64_t top = 0) {
+    auto bigEndian = [](std::uint64_t value, int bytes) {
+        std::string out;
+        for (int i = bytes - 1; i >= 0; --i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xff));
+        return out;
+    };
+    std::string out = "bplist00";
+    std::vector<std::uint64_t> offsets;
+    for (const auto& object : objects) {
+        offsets.push_back(out.size());
+        out += object;
+    }
+    const std::uint64_t table = out.size();
+    for (auto offset : offsets) out += bigEndian(offset, 4);
+    out += std::string(6, '\0') + '\x04' + '\x04';
+    out += bigEndian(objects.size(), 8) + bigEndian(top, 8) + bigEndian(table, 8);
+    return out;
+}
+
+std::string reference(std::uint32_t index) {
+    return {static_cast<char>(index >> 24), static_cast<char>(index >> 16), static_cast<char>(index >> 8),
+            static_cast<char>(index)};
+}
+
+// An array marker with its count.
+std::string arrayOf(const std::vector<std::uint32_t>& references) {
+    std::string out(1, static_cast<char>(0xA0 | std::min<std::size_t>(references.size(), 15)));
+    if (references.size() >= 15) out += std::string{'\x12'} + reference(static_cast<std::uint32_t>(references.size()));
+    for (auto index : references) out += reference(index);
+    return out;
+}
+
+std::string ascii(const std::string& text) { return static_cast<char>(0x50 | text.size()) + text; }
+
+// Containers nested that deep, the innermost one empty.
+std::string nestedArrays(std::uint32_t depth) {
+    std::vector<std::string> objects;
+    for (std::uint32_t i = 0; i < depth; ++i) objects.push_back(arrayOf({i + 1}));
+    objects.push_back(arrayOf({}));
+    return binaryPlist(objects);
+}
+
+std::string nestedXML(std::size_t depth) {
+    std::string xml = "<?xml version=\"1.0\"?><plist version=\"1.0\">";
+    for (std::size_t i = 0; i < depth; ++i) xml += "<array>";
+    xml += "<string>x</string>";
+    for (std::size_t i = 0; i < depth; ++i) xml += "</array>";
+    return xml + "</plist>";
+}
+
+// One byte of the encoding replaced.
+std::string withByte(std::string bytes, const std::string& near, std::size_t offset, char value) {
+    const auto at = bytes.find(near);
+    REQUIRE(at != std::string::npos);
+    bytes[at + offset] = value;
+    return bytes;
+}
+
+}  // namespace
+
+TEST_CASE("damaged and hostile property lists are refused, never crash, and valid ones still read") {
+    const std::string binary = platform::writePropertyListBinary(
+        Value(Value::Dictionary{{"title", "Bernoulli"}, {"key_\xc3\xa9", "caf\xc3\xa9"}}));
+    const std::string xml = platform::writePropertyListXML(Value(Value::Dictionary{{"title", "Bernoulli"}}));
+    std::string utf16Nul = binary;
+    {
+        // "café" is kept as UTF-16; its first unit becomes 0.
+        const std::string unit = std::string("\0c", 2);
+        const auto at = utf16Nul.find(unit);
+        REQUIRE(at != std::string::npos);
+        utf16Nul[at + 1] = '\0';
+    }
+    struct Case {
+        const char* what;
+        std::string bytes;
+        const char* reason;  // empty: the document reads
+    };
+    // A chain of pairs: every level refers twice to the next, 2^40 values.
+    std::vector<std::string> doubling;
+    for (std::uint32_t i = 0; i < 40; ++i) doubling.push_back(arrayOf({i + 1, i + 1}));
+    doubling.push_back(arrayOf({}));
+    const std::vector<Case> cases = {
+        {"an ASCII string with a NUL byte", withByte(binary, "Bernoulli", 3, '\0'), "NUL"},
+        {"a key with a NUL byte", withByte(binary, "title", 2, '\0'), "NUL"},
+        {"a UTF-16 string with a NUL unit", utf16Nul, "NUL"},
+        {"a string length past the end", binaryPlist({"\x5f\x10\xff" "abc"}), "past the end"},
+        {"an XML string with a NUL byte", withByte(xml, "Bernoulli", 2, '\0'), "NUL"},
+        {"binary arrays nested 200000 deep", nestedArrays(200000), "nested too deeply"},
+        {"XML arrays nested 200000 deep", nestedXML(200000), "nested too deeply"},
+        {"binary arrays nested 512 deep", nestedArrays(512), ""},
+        {"binary arrays nested 513 deep", nestedArrays(513), "nested too deeply"},
+        {"XML arrays nested 512 deep", nestedXML(512), ""},
+        {"XML arrays nested 513 deep", nestedXML(513), "nested too deeply"},
+        {"an array that contains itself", binaryPlist({arrayOf({0})}), "contains itself"},
+        {"a shared object used twice", binaryPlist({arrayOf({1, 1}), ascii("x")}), ""},
+        {"objects shared into 2^40 values", binaryPlist(doubling), "too many values"},
+        {"a reference to a missing object", binaryPlist({arrayOf({7})}), "missing object"},
+        {"a top object that is not there", binaryPlist({ascii("x")}, 3), "top object"},
+        {"a dictionary key that is a number", binaryPlist({"\xD1" + reference(1) + reference(2), "\x10\x05", ascii("v")}),
+         "key that is no string"},
+        {"an offset table beyond the file", binary.substr(0, binary.size() - 8) + std::string(8, '\x7f'),
+         "offset table"},
+        {"a truncated trailer", binary.substr(0, 20), "too short"},
+        {"an unterminated XML comment", "<?xml version=\"1.0\"?><plist><!-- open", "unterminated"},
+    };
+    for (const auto& entry : cases) {
+        CAPTURE(entry.what);
+        std::string why;
+        const auto value = platform::parsePropertyList(entry.bytes, &why);
+        if (std::string(entry.reason).empty()) {
+            CHECK_MESSAGE(value, why);
+        } else {
+            CHECK_FALSE(value);
+            CHECK(why.find(entry.reason) != std::string::npos);
+        }
+    }
+}
+
+TEST_CASE("what is written as a property list always reads back") {
+    SUBCASE("text that is not UTF-8, in values and keys, comes back with replacement characters") {
+        const Value written(Value::Dictionary{{"ok", "caf\xc3\xa9"},
+                                              {"bad \x9b\x92", "lone \xc3 and \xed\xa0\x80 surrogate and \xff"},
+                                              {"list", Value::Array{"\x80"}}});
+        const Value expected(Value::Dictionary{
+            {"ok", "caf\xc3\xa9"},
+            {"bad \xef\xbf\xbd\xef\xbf\xbd", "lone \xef\xbf\xbd and \xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd surrogate and \xef\xbf\xbd"},
+            {"list", Value::Array{"\xef\xbf\xbd"}}});
+        for (const auto& bytes : {platform::writePropertyListBinary(written), platform::writePropertyListXML(written)}) {
+            const auto back = platform::parsePropertyList(bytes);
+            REQUIRE(back);
+            CHECK(*back == expected);
+        }
+    }
+    SUBCASE("values that cannot be kept are named before they are written") {
+        Value deep = Value(Value::Array{});
+        for (int i = 0; i < platform::kPropertyListMaxDepth; ++i) deep = Value(Value::Array{deep});
+        CHECK_FALSE(platform::propertyListProblem(deep));
+        CHECK(platform::parsePropertyList(platform::writePropertyListBinary(deep)));
+        const Value deeper(Value::Array{deep});
+        CHECK(platform::propertyListProblem(deeper) == "it nests deeper than 512");
+        CHECK(platform::propertyListProblem(Value(Value::Dictionary{{"a", Value::Array{Value()}}})) ==
+              "a null value is no property list");
     }
 }

@@ -8,6 +8,10 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <string_view>
+#include <vector>
+
+#include "platform/foundation/plist_screening.h"
 
 namespace platform {
 
@@ -16,10 +20,47 @@ namespace {
 // Property-list dates count from 2001-01-01; ours count from 1970. The XML
 // form keeps whole seconds only.
 constexpr double kReferenceDateOffset = 978307200.0;
-constexpr int kMaxDepth = 512;
+constexpr int kMaxDepth = kPropertyListMaxDepth;
+
+// The first value of a container; none when it is empty or no container.
+plist_t firstChild(plist_t node) {
+    switch (plist_get_node_type(node)) {
+        case PLIST_ARRAY:
+            return plist_array_get_size(node) > 0 ? plist_array_get_item(node, 0) : nullptr;
+        case PLIST_DICT: {
+            plist_dict_iter it = nullptr;
+            plist_dict_new_iter(node, &it);
+            plist_t child = nullptr;
+            plist_dict_next_item(node, it, nullptr, &child);
+            std::free(it);
+            return child;
+        }
+        default:
+            return nullptr;
+    }
+}
+
+// The library frees a tree by recursion; this frees it from the leaves up
+// with a stack of its own, however deep it is. Freeing a node takes it out
+// of its parent; a value of a dictionary goes with its key.
+void freeTree(plist_t root) {
+    std::vector<plist_t> path{root};
+    while (!path.empty()) {
+        plist_t node = path.back();
+        if (plist_t child = firstChild(node)) {
+            path.push_back(child);
+            continue;
+        }
+        path.pop_back();
+        plist_t parent = plist_get_parent(node);
+        plist_t key = parent && plist_get_node_type(parent) == PLIST_DICT ? plist_dict_item_get_key(node) : nullptr;
+        plist_free(node);
+        if (key) plist_free(key);
+    }
+}
 
 struct PlistDeleter {
-    void operator()(plist_t node) const { plist_free(node); }
+    void operator()(plist_t node) const { freeTree(node); }
 };
 using PlistPtr = std::unique_ptr<void, PlistDeleter>;
 
@@ -44,13 +85,20 @@ std::optional<Value> fromNode(plist_t node, int depth) {
             plist_get_real_val(node, &d);
             return Value(d);
         }
-        case PLIST_STRING:
+        case PLIST_STRING: {
+            // Read with its length: the library's copying read asserts when
+            // the two disagree.
+            uint64_t length = 0;
+            const char* text = plist_get_string_ptr(node, &length);
+            return Value(text ? std::string(text, length) : std::string());
+        }
         case PLIST_KEY: {
-            char* s = nullptr;
-            plist_get_string_val(node, &s);
-            std::string text = s ? s : "";
-            std::free(s);
-            return Value(std::move(text));
+            // Safe once the bytes were screened: no key holds a NUL.
+            char* text = nullptr;
+            plist_get_key_val(node, &text);
+            std::string key = text ? text : "";
+            std::free(text);
+            return Value(std::move(key));
         }
         case PLIST_DATA: {
             char* bytes = nullptr;
@@ -108,6 +156,52 @@ std::optional<Value> fromNode(plist_t node, int depth) {
     }
 }
 
+// The length of the valid UTF-8 sequence at the start of the text; 0 when
+// it does not start with one.
+std::size_t validSequence(std::string_view text) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(0);
+    if (lead < 0x80) return 1;
+    std::size_t length = 0;
+    unsigned char low = 0x80, high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) length = 2;
+    else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0) low = 0xA0;
+        if (lead == 0xED) high = 0x9F;  // no surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0) low = 0x90;
+        if (lead == 0xF4) high = 0x8F;
+    }
+    if (length == 0 || text.size() < length) return 0;
+    if (byte(1) < low || byte(1) > high) return 0;
+    for (std::size_t i = 2; i < length; ++i) {
+        if (byte(i) < 0x80 || byte(i) > 0xBF) return 0;
+    }
+    return length;
+}
+
+// The library writes a string that is not UTF-8 as an empty one that its
+// own reader then refuses, losing the whole file: such bytes are replaced
+// first.
+std::string validUTF8(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    std::string_view rest(text);
+    while (!rest.empty()) {
+        const std::size_t length = validSequence(rest);
+        if (length == 0) {
+            out += "\xEF\xBF\xBD";
+            rest.remove_prefix(1);
+        } else {
+            out.append(rest.substr(0, length));
+            rest.remove_prefix(length);
+        }
+    }
+    return out;
+}
+
 // Whole seconds and microseconds since 2001, within what the format holds.
 // A fraction that rounds up to a whole second carries into the seconds.
 plist_t dateNode(const Date& date) {
@@ -137,7 +231,7 @@ plist_t toNode(const Value& value) {
             return plist_new_uint(u);
         }
         case Value::Kind::Real: return plist_new_real(value.realValue());
-        case Value::Kind::String: return plist_new_string(value.asString().c_str());
+        case Value::Kind::String: return plist_new_string(validUTF8(value.asString()).c_str());
         case Value::Kind::Data: {
             const auto& bytes = value.asData().bytes;
             return plist_new_data(reinterpret_cast<const char*>(bytes.data()), bytes.size());
@@ -150,7 +244,9 @@ plist_t toNode(const Value& value) {
         }
         case Value::Kind::Dictionary: {
             plist_t dict = plist_new_dict();
-            for (const auto& [key, item] : value.asDictionary()) plist_dict_set_item(dict, key.c_str(), toNode(item));
+            for (const auto& [key, item] : value.asDictionary()) {
+                plist_dict_set_item(dict, validUTF8(key).c_str(), toNode(item));
+            }
             return dict;
         }
     }
@@ -166,6 +262,12 @@ std::optional<Value> parsePropertyList(const std::string& bytes, std::string* er
     };
     if (bytes.empty()) return fail("empty property list");
     if (bytes.size() > std::numeric_limits<uint32_t>::max()) return fail("property list too large");
+    PropertyListLimits limits;
+    limits.maxDepth = kMaxDepth;
+    if (auto problem = screenPropertyList(bytes, limits)) {
+        if (error) *error = *problem;
+        return std::nullopt;
+    }
     plist_t raw = nullptr;
     const auto length = static_cast<uint32_t>(bytes.size());
     if (plist_is_binary(bytes.data(), length)) {
@@ -179,6 +281,31 @@ std::optional<Value> parsePropertyList(const std::string& bytes, std::string* er
     if (!value) return fail("unsupported or too deeply nested property list");
     return value;
 }
+
+namespace {
+
+std::optional<std::string> problemAt(const Value& value, int depth) {
+    if (depth > kMaxDepth) return "it nests deeper than " + std::to_string(kMaxDepth);
+    switch (value.kind()) {
+        case Value::Kind::Null: return "a null value is no property list";
+        case Value::Kind::Array:
+            for (const auto& item : value.asArray()) {
+                if (auto problem = problemAt(item, depth + 1)) return problem;
+            }
+            return std::nullopt;
+        case Value::Kind::Dictionary:
+            for (const auto& [key, item] : value.asDictionary()) {
+                if (auto problem = problemAt(item, depth + 1)) return problem;
+            }
+            return std::nullopt;
+        default:
+            return std::nullopt;
+    }
+}
+
+}  // namespace
+
+std::optional<std::string> propertyListProblem(const Value& value) { return problemAt(value, 0); }
 
 std::string writePropertyListXML(const Value& value) {
     PlistPtr root(toNode(value));

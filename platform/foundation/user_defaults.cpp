@@ -79,7 +79,7 @@ private:
     void load() {
         std::error_code ec;
         if (!std::filesystem::exists(file_, ec)) return;
-        std::string why = "cannot be read";
+        std::string why = std::filesystem::is_regular_file(file_, ec) ? "cannot be read" : "it is no regular file";
         if (auto bytes = readFile(file_)) {
             auto parsed = parsePropertyList(*bytes, &why);
             if (parsed && parsed->isDictionary()) {
@@ -300,8 +300,8 @@ Value::Dictionary UserDefaults::dictionaryRepresentation() const { return store_
 
 bool UserDefaults::setObject(const Value& value, const std::string& key) {
     if (value.isNull()) return removeObjectForKey(key);
-    if (containsNull(value)) {
-        return store_->refuse("refused to store \"" + key + "\": a null value is no property list");
+    if (const auto problem = propertyListProblem(value)) {
+        return store_->refuse("refused to store \"" + key + "\": " + *problem);
     }
     return store_->set(key, value);
 }

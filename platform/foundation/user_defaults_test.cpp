@@ -1,7 +1,10 @@
 #include <doctest/doctest.h>
 
+#include <sys/stat.h>
+
 #include <atomic>
 #include <fstream>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -264,6 +267,44 @@ TEST_CASE("a damaged file is set aside and reported") {
         damage("");
         UserDefaults defaults("com.example.damaged");
         CHECK(defaults.diagnostics().size() == 1);
+    }
+}
+
+TEST_CASE("a suite file damaged by one byte, nested without end or replaced by a fifo starts the suite empty") {
+    PreferencesFolder folder;
+    const auto file = UserDefaults::fileForSuite("com.example.hostile");
+    const std::string intact = platform::writePropertyListBinary(Value(Value::Dictionary{{"name", "Bernoulli"}}));
+    std::string deep = "<?xml version=\"1.0\"?><plist version=\"1.0\">";
+    for (int i = 0; i < 200000; ++i) deep += "<array>";
+    struct Case {
+        const char* what;
+        std::function<void()> make;
+    };
+    const std::vector<Case> cases = {
+        {"a NUL byte inside a string",
+         [&] {
+             std::string damaged = intact;
+             damaged[damaged.find("Bernoulli") + 4] = '\0';
+             std::ofstream(file, std::ios::binary) << damaged;
+         }},
+        {"nesting 200000 deep", [&] { std::ofstream(file, std::ios::binary) << deep; }},
+        {"a fifo", [&] { REQUIRE(::mkfifo(file.c_str(), 0600) == 0); }},
+        {"a folder", [&] { std::filesystem::create_directories(file / "inside"); }},
+    };
+    for (const auto& entry : cases) {
+        CAPTURE(entry.what);
+        std::filesystem::remove_all(file);
+        for (const auto& old : std::filesystem::directory_iterator(folder.dir.path())) std::filesystem::remove_all(old);
+        entry.make();
+        UserDefaults defaults("com.example.hostile");
+        CHECK(defaults.dictionaryRepresentation().empty());
+        REQUIRE(defaults.diagnostics().size() == 1);
+        CHECK(defaults.diagnostics()[0].find("damaged") != std::string::npos);
+        auto aside = file;
+        aside += ".corrupt";
+        CHECK(std::filesystem::exists(std::filesystem::symlink_status(aside)));
+        CHECK(defaults.setObject("fresh", "key"));
+        CHECK(parseFile(file) == Value(Value::Dictionary{{"key", "fresh"}}));
     }
 }
 

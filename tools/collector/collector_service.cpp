@@ -4,12 +4,14 @@
 #include <httplib.h>
 #include <sys/socket.h>
 
+#include <cmath>
 #include <condition_variable>
 #include <stdexcept>
 #include <thread>
 
 #include "platform/foundation/json_codec.h"
 #include "tools/collector/config_file.h"
+#include "tools/collector/connection_guard.h"
 #include "tools/collector/endpoints.h"
 #include "tools/collector/remote_values_endpoint.h"
 #include "tools/collector/search_ad_endpoint.h"
@@ -21,6 +23,10 @@ namespace {
 constexpr const char* kLoopbackAddress = "127.0.0.1";
 // Far above any batch; the server refuses larger bodies with 413.
 constexpr std::size_t kMaxRequestBytes = 64u * 1024u * 1024u;
+// Far above any request head the engine sends; a larger one is answered 431.
+constexpr std::size_t kMaxHeadBytes = 64u * 1024u;
+// Connections served at once; more wait for a free thread.
+constexpr std::size_t kMaxConnections = 256;
 
 // What the collector keeps of the request in hand. The server runs the
 // pre-routing handler, the handler and then the logger for one request on
@@ -37,6 +43,9 @@ struct RequestState {
     std::optional<std::string> contentEncoding;
 };
 thread_local RequestState tRequest;
+// The connection of the request in hand, for the logger to tell a request
+// cut off by its deadline (answered and printed by the guard).
+thread_local const GuardedStream* tStream = nullptr;
 
 httplib::Server::HandlerResponse takeContentEncoding(const httplib::Request& request, httplib::Response&) {
     tRequest = {};
@@ -67,6 +76,9 @@ void checkOptions(const CollectorOptions& options) {
     }
     if (options.batchStatus < 200 || options.batchStatus > 599) {
         throw std::invalid_argument("status " + std::to_string(options.batchStatus) + " is not 200 to 599");
+    }
+    if (!(options.requestDeadlineSeconds > 0) || !std::isfinite(options.requestDeadlineSeconds)) {
+        throw std::invalid_argument("the request deadline must be more than 0 seconds");
     }
     std::string reason;
     if (options.configPath && !loadConfig(*options.configPath, &reason)) throw std::invalid_argument(reason);
@@ -126,6 +138,67 @@ std::string requestLine(const Exchange& request) {
     return line;
 }
 
+// The HTTP server, with each connection read by the guard first: the head
+// within the deadline and checked strictly, then handed to the server's own
+// request processing through a stream that keeps to the same deadline.
+class GuardedServer : public httplib::Server {
+public:
+    GuardedServer(const StopSignal& stop, Printer& printer, double deadlineSeconds)
+        : stop_(stop), printer_(printer), deadlineSeconds_(deadlineSeconds) {}
+
+    // The server listens with a backlog of 5: a burst of clients would wait
+    // seconds for their connections to be taken. Listening again on the
+    // bound socket widens it.
+    void widenBacklog() { ::listen(svr_sock_, SOMAXCONN); }
+
+private:
+    bool process_and_close_socket(socket_t sock) override {
+        const Deadline deadline = std::chrono::steady_clock::now() +
+                                  std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                      std::chrono::duration<double>(deadlineSeconds_));
+        RequestHead head = readRequestHead(sock, deadline, stop_, kMaxHeadBytes);
+        const std::string line = head.firstLine.empty() ? "request" : head.firstLine;
+        switch (head.outcome) {
+            case HeadOutcome::kComplete: {
+                GuardedStream stream(sock, deadline, stop_, head.head + head.rest);
+                bool closed = false;
+                tStream = &stream;
+                process_request(stream, true, closed, [](httplib::Request&) {});
+                tStream = nullptr;
+                if (stream.timedOut()) answerTimeout(sock, line, deadline);
+                break;
+            }
+            case HeadOutcome::kMalformed: {
+                const int status = head.problem == "request head too large" ? 431 : 400;
+                printer_.print(line + ": " + std::to_string(status) + ", " + head.problem + "\n");
+                writePlainAnswer(sock, status, head.problem, deadline, stop_);
+                break;
+            }
+            case HeadOutcome::kTimedOut:
+                // A connection that never sent a byte is closed without a word.
+                if (!head.firstLine.empty()) answerTimeout(sock, line, deadline);
+                break;
+            case HeadOutcome::kClosed:
+            case HeadOutcome::kStopped:
+                break;
+        }
+        ::shutdown(sock, SHUT_RDWR);
+        ::close(sock);
+        return true;
+    }
+
+    void answerTimeout(int sock, const std::string& line, Deadline deadline) {
+        const std::string reason = "no complete request within the deadline";
+        printer_.print(line + ": 408, " + reason + "\n");
+        // A moment past the deadline to say so.
+        writePlainAnswer(sock, 408, reason, deadline + std::chrono::seconds(1), stop_);
+    }
+
+    const StopSignal& stop_;
+    Printer& printer_;
+    double deadlineSeconds_;
+};
+
 struct CollectorService::State {
     State(CollectorOptions opts, std::ostream& out)
         : options(std::move(opts)),
@@ -133,7 +206,8 @@ struct CollectorService::State {
           batches(options, printer, [this] { finish(); }),
           configs(options, printer),
           remoteValues(options.remoteValuesPath, printer),
-          searchAds(options.searchAdReplyPath, printer) {}
+          searchAds(options.searchAdReplyPath, printer),
+          server(stopSignal, printer, options.requestDeadlineSeconds) {}
 
     void finish() {
         {
@@ -176,7 +250,7 @@ struct CollectorService::State {
         server.Options(".*", nothingHere);
         server.set_pre_routing_handler(takeContentEncoding);
         server.set_logger([this](const httplib::Request& request, const httplib::Response& response) {
-            if (!tRequest.handled) {
+            if (!tRequest.handled && !(tStream && tStream->timedOut())) {
                 printer.print(requestLine(exchangeOf(request)) + ": " + std::to_string(response.status) +
                               ", refused by the HTTP server\n");
             }
@@ -190,7 +264,8 @@ struct CollectorService::State {
     ConfigEndpoint configs;
     RemoteValuesEndpoint remoteValues;
     SearchAdEndpoint searchAds;
-    httplib::Server server;
+    StopSignal stopSignal;
+    GuardedServer server;
     std::thread listener;
     int port = -1;
 
@@ -204,9 +279,9 @@ CollectorService::CollectorService(CollectorOptions options, std::ostream& out) 
     checkOptions(options);
     state_ = std::make_unique<State>(std::move(options), out);
     state_->route();
-    // One request per connection: no idle connection keeps a worker, and so
-    // the shutdown, waiting.
+    // One request per connection, each on a thread of its own.
     state_->server.set_keep_alive_max_count(1);
+    state_->server.new_task_queue = [] { return new ConnectionThreads(kMaxConnections); };
     state_->server.set_payload_max_length(kMaxRequestBytes);
     state_->server.set_socket_options(socketOptions);
 }
@@ -224,6 +299,7 @@ int CollectorService::start() {
     if (state.port <= 0) {
         throw std::runtime_error("cannot listen on 127.0.0.1:" + std::to_string(wanted));
     }
+    state.server.widenBacklog();
     state.listener = std::thread([&state] {
         state.server.listen_after_bind();
         state.finish();
@@ -248,6 +324,8 @@ void CollectorService::waitUntilFinished() {
 void CollectorService::stop() {
     std::lock_guard stopping(state_->stopMutex);
     if (state_->listener.joinable()) {
+        // Wakes every connection still waiting on its client.
+        state_->stopSignal.raise();
         state_->server.stop();
         state_->listener.join();
     }

@@ -37,6 +37,10 @@ struct CollectorOptions {
     std::optional<std::filesystem::path> logPath;
     // Finishes once this many batches have been received; 0 never.
     std::size_t stopAfterBatches = 0;
+    // Each connection must deliver its whole request, and take the answer,
+    // within this time (seconds, more than 0); a client too slow is answered
+    // 408 and cut off. Slow clients never hold up the others.
+    double requestDeadlineSeconds = 10;
 };
 
 // The local collector: an HTTP service on 127.0.0.1 that the engine can
@@ -53,7 +57,11 @@ struct CollectorOptions {
 //   POST /api/v1/              an attribution token: the search-ad reply of a
 //                              file, as it stands (404 without one, 400 for
 //                              an empty token);
-//   anything else              404.
+//   anything else              404;
+//   a malformed request        400 with the reason (a request line or header
+//                              that breaks HTTP/1.x, a Content-Length that is
+//                              no number, a header line without a colon);
+//   a request not complete     408 once the request deadline has passed.
 // Every request is printed to the output given, one block at a time.
 class CollectorService {
 public:
@@ -71,8 +79,9 @@ public:
     int start();
     // Blocks until stop() is called or the batch limit is reached.
     void waitUntilFinished();
-    // Stops serving and waits for the requests in hand. Safe to call more
-    // than once, from any thread but the service's own handlers.
+    // Stops serving: connections still reading or writing are cut off at
+    // once, and the requests being handled finish. Safe to call more than
+    // once, from any thread but the service's own handlers.
     void stop();
 
     int port() const;

@@ -22,8 +22,10 @@ struct BackgroundTasks::State {
 BackgroundTasks::BackgroundTasks() : state_(std::make_shared<State>()) {}
 
 BackgroundTasks& BackgroundTasks::shared() {
-    static BackgroundTasks instance;
-    return instance;
+    // Lives for the whole process: a task holder destroyed at exit after the
+    // function statics (the measurement engine) still ends its task here.
+    static auto* instance = new BackgroundTasks();
+    return *instance;
 }
 
 BackgroundTaskIdentifier BackgroundTasks::beginBackgroundTask(const std::string& name,

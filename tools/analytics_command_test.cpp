@@ -1,0 +1,245 @@
+// `velmora analytics` and `velmora calc` as separate processes: many at once
+// on one data folder, with a database that refuses the event, against a
+// service that fails or is not there, and a dump of rows that do not read.
+#include <doctest/doctest.h>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "testsupport/loopback_server.h"
+#include "testsupport/temp_dir.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Run {
+    int status = -1;  // the exit status; -1 when killed after the limit
+    std::string out;
+    std::string err;
+};
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// One `velmora` process with its output in files of the folder; the
+// variables are added to this process's environment.
+class Process {
+public:
+    Process(const std::vector<std::string>& arguments, const std::vector<std::string>& variables, const fs::path& logs,
+            const std::string& tag)
+        : out_(logs / (tag + ".out")), err_(logs / (tag + ".err")) {
+        std::vector<std::string> argv{VELMORA_TOOL_PATH};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        std::vector<char*> args;
+        for (auto& argument : argv) args.push_back(argument.data());
+        args.push_back(nullptr);
+        std::vector<std::string> environment(variables);
+        for (char** entry = environ; *entry; ++entry) environment.emplace_back(*entry);
+        std::vector<char*> envp;
+        for (auto& entry : environment) envp.push_back(entry.data());
+        envp.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int rc = posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), envp.data());
+        posix_spawn_file_actions_destroy(&actions);
+        REQUIRE(rc == 0);
+    }
+
+    // Waits for the process to end (the test's own time limit stops a
+    // process that never does).
+    Run wait() {
+        int status = 0;
+        Run run;
+        REQUIRE(waitpid(pid_, &status, 0) == pid_);
+        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        return finish(run);
+    }
+
+private:
+    Run finish(Run& run) {
+        run.out = readFile(out_);
+        run.err = readFile(err_);
+        return run;
+    }
+
+    fs::path out_;
+    fs::path err_;
+    pid_t pid_ = -1;
+};
+
+class ToolFixture {
+public:
+    fs::path data() const { return folder / "data"; }
+    fs::path database() const { return data() / "Application Support" / "Rozeda" / "Measurement" / "rozeda-app-measurement.sql"; }
+
+    Run run(const std::vector<std::string>& arguments, const std::vector<std::string>& variables = {}) {
+        return Process(arguments, variables, folder.path(), "run" + std::to_string(++runs_)).wait();
+    }
+    Run log(const std::string& name, const std::vector<std::string>& variables = {}) {
+        return run({"analytics", "log", name, "--data", data().string()}, variables);
+    }
+    nlohmann::json dump() {
+        const Run result = run({"analytics", "dump", "--data", data().string()});
+        REQUIRE(result.status == 0);
+        return nlohmann::json::parse(result.out);
+    }
+    // The events stored, raw or already bundled into the upload queue.
+    std::multiset<std::string> storedNames() {
+        std::multiset<std::string> names;
+        const auto stored = dump();
+        for (const auto& event : stored["raw_events"]) names.insert(event["name"].get<std::string>());
+        for (const auto& bundle : stored["queued_bundles"]) {
+            for (const auto& name : bundle["events"]) names.insert(name.get<std::string>());
+        }
+        return names;
+    }
+    void sql(const std::string& statement) {
+        sqlite3* db = nullptr;
+        REQUIRE(sqlite3_open(database().c_str(), &db) == SQLITE_OK);
+        char* message = nullptr;
+        const int rc = sqlite3_exec(db, statement.c_str(), nullptr, nullptr, &message);
+        const std::string text = message ? message : "";
+        sqlite3_free(message);
+        sqlite3_close(db);
+        REQUIRE_MESSAGE(rc == SQLITE_OK, text);
+    }
+
+    testsupport::TempDir folder;
+
+private:
+    int runs_ = 0;
+};
+
+}  // namespace
+
+TEST_CASE("Many processes logging into one data folder at once lose no event") {
+    ToolFixture tool;
+    // Started together on an empty folder: they also race to make the
+    // database.
+    constexpr int kProcesses = 60;
+    std::vector<Process> processes;
+    processes.reserve(kProcesses);
+    for (int i = 0; i < kProcesses; ++i) {
+        processes.emplace_back(std::vector<std::string>{"analytics", "log", "together_" + std::to_string(i), "--data",
+                                                        tool.data().string()},
+                               std::vector<std::string>{}, tool.folder.path(), "together" + std::to_string(i));
+    }
+    for (auto& process : processes) {
+        const Run result = process.wait();
+        CHECK_MESSAGE(result.status == 0, result.err);
+    }
+    const auto names = tool.storedNames();
+    for (int i = 0; i < kProcesses; ++i) CHECK(names.count("together_" + std::to_string(i)) == 1);
+}
+
+TEST_CASE("An event that is not stored makes the command fail with the reason") {
+    ToolFixture tool;
+    struct Case {
+        const char* what;
+        std::function<void(ToolFixture&)> damage;
+        const char* reason;
+    };
+    const std::vector<Case> cases = {
+        {"a folder in place of the database",
+         [](ToolFixture& t) { fs::create_directories(t.database()); },
+         "the measurement database could not be opened"},
+        {"a table without its columns",
+         [](ToolFixture& t) {
+             fs::create_directories(t.database().parent_path());
+             t.sql("CREATE TABLE raw_events (something TEXT)");
+         },
+         "Table is missing an elementary column"},
+        {"an insert the database refuses",
+         [](ToolFixture& t) {
+             REQUIRE(t.log("before").status == 0);
+             t.sql("CREATE TRIGGER refuse BEFORE INSERT ON raw_events WHEN NEW.name = 'refused' "
+                   "BEGIN SELECT RAISE(ABORT, 'no room'); END");
+         },
+         "no room"},
+    };
+    for (const auto& entry : cases) {
+        CAPTURE(entry.what);
+        ToolFixture fresh;
+        entry.damage(fresh);
+        const Run result = fresh.log("refused");
+        CHECK(result.status == 1);
+        CHECK(result.err.find("the event was not stored: ") != std::string::npos);
+        CHECK(result.err.find(entry.reason) != std::string::npos);
+    }
+}
+
+TEST_CASE("With the service failing or absent the commands return once the event is stored") {
+    ToolFixture tool;
+    testsupport::LoopbackServer service;
+    testsupport::ScriptedResponse failure;
+    failure.status = 500;
+    service.answer("/a", failure);
+    service.answer("/config/app/1:461025:ios:7c3e9a1f52d84b60", failure);
+    const std::map<std::string, std::string> services = {{"failing", service.url("")},
+                                                         {"absent", "http://127.0.0.1:9"}};
+    for (const auto& [what, url] : services) {
+        CAPTURE(what);
+        const std::vector<std::string> variables = {"VELMORA_MEASUREMENT_SERVICE_URL=" + url};
+        const Run logged = tool.log("offline_" + what, variables);
+        CHECK(logged.status == 0);
+        // The upload's attempt ended with its failure; nothing waited for a
+        // retry.
+        CHECK(logged.err.find("did not finish") == std::string::npos);
+        const Run calculated =
+            tool.run({"calc", "--k", "2", "--n", "5", "--p", "0.3"},
+                     {"VELMORA_MEASUREMENT_SERVICE_URL=" + url, "VELMORA_DATA=" + tool.data().string()});
+        CHECK(calculated.status == 0);
+        CHECK(calculated.err.find("did not finish") == std::string::npos);
+        CHECK(calculated.err.find("not stored") == std::string::npos);
+    }
+    CHECK(service.requestCount() >= 2);
+    const auto names = tool.storedNames();
+    CHECK(names.count("offline_failing") == 1);
+    CHECK(names.count("offline_absent") == 1);
+}
+
+TEST_CASE("The dump lists the rows it cannot read with their row ID and reason") {
+    ToolFixture tool;
+    REQUIRE(tool.log("kept").status == 0);
+    REQUIRE(tool.log("damaged").status == 0);
+    tool.sql("UPDATE raw_events SET data = x'ffff' WHERE name = 'damaged'");
+    tool.sql("INSERT INTO queue (rowid, data, bundle_end_timestamp) VALUES (77, x'010203', 1)");
+    tool.sql("INSERT INTO user_attributes (rowid, name, origin, set_timestamp, value) VALUES (5, 'p', 'app', 1, x'00')");
+    const auto dump = tool.dump();
+    std::map<std::string, std::pair<long long, std::string>> unreadable;
+    for (const auto& row : dump["unreadable_rows"]) {
+        unreadable[row["table"].get<std::string>()] = {row["rowid"].get<long long>(), row["reason"].get<std::string>()};
+    }
+    REQUIRE(unreadable.size() == 3);
+    CHECK(unreadable["raw_events"].second == "the event data does not decode");
+    CHECK(unreadable["queue"].first == 77);
+    CHECK(unreadable["queue"].second.find("does not inflate") != std::string::npos);
+    CHECK(unreadable["user_attributes"] == std::pair<long long, std::string>{5, "the value is neither text nor a number"});
+    std::vector<std::string> names;
+    for (const auto& event : dump["raw_events"]) names.push_back(event["name"]);
+    CHECK(std::count(names.begin(), names.end(), "kept") == 1);
+    CHECK(std::count(names.begin(), names.end(), "damaged") == 0);
+}
