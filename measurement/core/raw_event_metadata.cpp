@@ -79,8 +79,7 @@ APMPBMeasurementBundle APMMakeRawEventMetadata(const APMRawEventMetadataSource& 
     setText(header, kOSVersion, source.osVersion);
     setText(header, kDeviceModel, source.deviceModel);
     setText(header, kUserDefaultLanguage, source.language);
-    NANOSetInt32(header, bundleIndex(kTimeZoneOffsetMinutes),
-                 source.timeZoneOffsetMinutes);
+    NANOSetInt32(header, bundleIndex(kTimeZoneOffsetMinutes), source.timeZoneOffsetMinutes);
     setText(header, kDevCertHash, source.devCertHash);
     setText(header, kAppID, source.bundleIdentifier);
     setText(header, kAppVersion, source.appVersion);
