@@ -3,15 +3,20 @@
 // identity fields, and links opened, stored at launch and expired.
 #include <doctest/doctest.h>
 
+#include <fstream>
+
 #include "measurement/core/arurerudo.h"
 #include "measurement/core/core_test_support.h"
 #include "measurement/core/facade.h"
 #include "measurement/core/measurement.h"
+#include "measurement/upload/attribution/deep_links.h"
 #include "measurement/upload/attribution/stored_deep_link.h"
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/notification_center.h"
+#include "platform/foundation/plist_codec.h"
 #include "platform/frameworks/app_core/app.h"
 #include "platform/frameworks/app_core/application_state.h"
+#include "testsupport/temp_dir.h"
 
 using namespace measurement;
 using measurement::testing::EngineFixture;
@@ -42,6 +47,27 @@ void postLaunch(const platform::Value::Dictionary& options) {
     platform::NotificationCenter::defaultCenter().post(platform::kApplicationDidFinishLaunchingNotification, nullptr,
                                                        options);
 }
+
+// The application bundle with deferred deep links switched on, for the
+// scope.
+class DeferredLinksSwitchedOn {
+public:
+    DeferredLinksSwitchedOn() : saved_(platform::Bundle::main().resourcePath()) {
+        auto info = platform::Bundle::main().infoDictionary().asDictionary();
+        info[kAPMDeferredDeepLinkEnabledKey] = true;
+        std::ofstream(folder_ / "Info.plist", std::ios::binary)
+            << platform::writePropertyListXML(platform::Value(info));
+        std::filesystem::copy_file(saved_ / "RozedaService-Info.plist", folder_ / "RozedaService-Info.plist");
+        platform::Bundle::setMainResourcePath(folder_.path());
+    }
+    ~DeferredLinksSwitchedOn() { platform::Bundle::setMainResourcePath(saved_); }
+    DeferredLinksSwitchedOn(const DeferredLinksSwitchedOn&) = delete;
+    DeferredLinksSwitchedOn& operator=(const DeferredLinksSwitchedOn&) = delete;
+
+private:
+    testsupport::TempDir folder_;
+    std::filesystem::path saved_;
+};
 
 }  // namespace
 
@@ -199,5 +225,30 @@ TEST_CASE("the launch link is stored and reported once the engine has started") 
         VEZArurerudo::setAnalyticsCollectionEnabled(false);
         engine.settle();
         CHECK_FALSE(APMUserDefaults::sharedUserDefaults().objectForKey(kAPMStoredDeepLinkKey));
+    }
+}
+
+TEST_CASE("at start a stored launch link is reported in place of asking for the deferred deep link") {
+    DeferredLinksSwitchedOn bundle;
+    EngineFixture engine;
+    // This process has no advertising identifier: once considered, the
+    // deferred link is refused for want of one and nothing is asked.
+    engine.configure();
+    CHECK(engine.monitor().count(kAPMDeferredDeepLinkNoIDFACode) == 1);
+    CHECK_FALSE(APMMeasurement::sharedInstance()->shouldRequestDeferredDeepLinkAfterConfigFetch());
+    CHECK_FALSE(APMMeasurement::sharedInstance()->isNetworkRequestPending());
+
+    SUBCASE("a later start with a link stored at launch: the link, and no deferred link") {
+        postLaunch({{kAPMLaunchOptionsURLKey, "bern://open?utm_source=mail"}});
+        engine.restart();
+        engine.configure();
+        CHECK(engine.rawEventNames() == std::vector<std::string>{"_f", "_cmp"});
+        CHECK(engine.monitor().count(kAPMDeferredDeepLinkNoIDFACode) == 1);
+    }
+    SUBCASE("a later start without one considers the deferred link again") {
+        engine.restart();
+        engine.configure();
+        CHECK(engine.rawEventNames() == std::vector<std::string>{"_f"});
+        CHECK(engine.monitor().count(kAPMDeferredDeepLinkNoIDFACode) == 2);
     }
 }
