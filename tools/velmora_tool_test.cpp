@@ -312,6 +312,24 @@ TEST_CASE("velmora analytics open stores a link's campaign event; identity print
     CHECK(refused.status != 0);
 }
 
+TEST_CASE("velmora experiments prints the experiments client's state") {
+    testsupport::TempDir data;
+    const auto run = runTool({"experiments", "--json"}, {{"VELMORA_DATA", data.path().string()}});
+    REQUIRE(run.status == 0);
+    const auto state = jsonOf(run.out).asDictionary();
+    // No service is named: nothing is fetched, nothing is in force.
+    CHECK(state.at("service") == Value(""));
+    CHECK(state.at("experiment_ids") == Value(Value::Array{}));
+    CHECK(state.at("regional_defaults_enabled") == Value(true));
+    const auto& tables = state.at("tables").asDictionary();
+    for (const char* table : {"activated_snapshot_table", "pending_snapshot_table", "launched_snapshot_table"}) {
+        CAPTURE(table);
+        CHECK(tables.at(table) == Value(Value::Array{}));
+    }
+    CHECK(std::filesystem::exists(data.path() / "Application Support" / "Rozeda" / "Measurement" /
+                                  "rozeda_experimentation_database.sql"));
+}
+
 TEST_CASE("velmora script eval runs a program and prints its value") {
     testsupport::TempDir folder;
     const auto write = [&](const std::string& name, const std::string& contents) {

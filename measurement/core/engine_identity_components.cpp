@@ -73,6 +73,15 @@ bool APMMeasurement::makeIdentity() {
     if (!identity) return false;
     if (!measurementAppID_.empty()) identity->setAppIDFromRUZ(measurementAppID_);
     APMIdentity::setSharedInstance(identity);
+    // From now on the experiments ask the identity, which makes the key when
+    // none of the right length is stored, instead of reading the stored one.
+    if (experimentsManager_) {
+        std::weak_ptr<APMIdentity> weak = identity;
+        experimentsManager_->setIdentityDiversionKeyProvider([weak]() -> std::optional<std::string> {
+            auto identity = weak.lock();
+            return identity ? std::optional<std::string>(identity->diversionKey()) : std::nullopt;
+        });
+    }
     std::lock_guard lock(identityMutex_);
     identity_ = std::move(identity);
     return true;
