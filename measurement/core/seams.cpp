@@ -47,17 +47,9 @@ APM_SEAM(APMSKAdNetworkSeam, skAdNetwork, setSKAdNetwork)
 
 #undef APM_SEAM
 
-std::shared_ptr<APMEventEditingFactory> APMSeams::eventEditingFactory() {
-    return get<APMEventEditingFactory, APMNoEventEditingFactory>();
-}
-void APMSeams::setEventEditingFactory(std::shared_ptr<APMEventEditingFactory> factory) {
-    put<APMEventEditingFactory, APMNoEventEditingFactory>(std::move(factory));
-}
-
 void APMSeams::resetAll() {
     setOnDeviceConversion(nullptr);
     setSKAdNetwork(nullptr);
-    setEventEditingFactory(nullptr);
 }
 
 }  // namespace measurement
