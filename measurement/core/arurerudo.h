@@ -5,7 +5,6 @@
 #include <optional>
 #include <string>
 
-#include "measurement/core/seams.h"
 #include "platform/foundation/value.h"
 #include "platform/frameworks/payment_queue/payment_queue.h"
 

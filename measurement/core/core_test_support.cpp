@@ -5,7 +5,6 @@
 
 #include "measurement/core/facade.h"
 #include "measurement/core/measurement.h"
-#include "measurement/core/seams.h"
 #include "platform/foundation/process_info.h"
 #include "platform/frameworks/app_core/app.h"
 #include "platform/frameworks/app_core/background_task.h"
@@ -19,7 +18,6 @@ void resetProcess() {
     APMMeasurement::resetSharedInstanceForTesting();
     APMAnalytics::resetForTesting();
     platform::VEZApp::resetForTesting();
-    APMSeams::resetAll();
     platform::BackgroundTasks::shared().reset();
     platform::ApplicationOpenURL::reset();
 }

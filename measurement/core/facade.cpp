@@ -10,6 +10,7 @@
 #include "measurement/foundation/names.h"
 #include "measurement/foundation/data_type_validator.h"
 #include "measurement/upload/attribution/stored_deep_link.h"
+#include "measurement/upload/conversion/on_device_conversion.h"
 #include "platform/dispatch/clock.h"
 
 namespace measurement {
@@ -200,7 +201,9 @@ void APMAnalytics::setUserDataOnSerialQueue(const Parameters& userData) {
                                               "Analytics is disabled. User data not set.");
             return;
         }
-        APMSeams::onDeviceConversion()->setUserData(userData);
+        if (const auto& conversions = APMMeasurement::sharedInstance()->onDeviceConversion()) {
+            conversions->setUserData(userData);
+        }
     });
 }
 

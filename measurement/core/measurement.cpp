@@ -15,6 +15,8 @@
 #include "measurement/upload/attribution/stored_deep_link.h"
 #include "measurement/upload/identity/identifiers.h"
 #include "measurement/script/editing/editing_factory.h"
+#include "measurement/upload/conversion/on_device_conversion.h"
+#include "measurement/upload/conversion/skan_conversion_values.h"
 #include "measurement/upload/identity_support/identity_support.h"
 #include "platform/dispatch/clock.h"
 #include "platform/foundation/user_defaults.h"
@@ -199,6 +201,7 @@ bool APMMeasurement::initializeComponentsOnWorkerQueue() {
     uploader_ = APMMakeEngineUploader(shared_from_this(),
                                       {database_, configStorage_, persistedConfig_, remoteConfigInstance(), audience_});
     makeDeepLinks();
+    makeConversionComponents();
     didInitializeComponents_ = true;
     return true;
 }
@@ -256,9 +259,8 @@ void APMMeasurement::startOnWorkerQueue() {
         tcfClient_->setIsDMARegion(config->isDMARegion());
         tcfClient_->setConsentFromTCFData();
     }
-    const auto conversions = APMSeams::onDeviceConversion();
-    conversions->checkPSMDependencyOnWorkerQueue();
-    conversions->maybeDeleteExpiredPSMValueOnWorkerQueue();
+    onDeviceConversion_->checkPSMDependencyOnWorkerQueue();
+    onDeviceConversion_->maybeDeleteExpiredPSMValueOnWorkerQueue();
     identity()->updateIdentifiers();
     reportAppUpdateOnWorkerQueue(reportFirstOpenOnWorkerQueue());
 
@@ -342,7 +344,11 @@ void APMMeasurement::applicationDidBecomeActive() {
                      "Network operation is pending. Ignoring request to fetch configuration");
         }
     });
-    scheduleOnWorkerQueue("APMMeasurement:4296", [] { APMSeams::skAdNetwork()->fetchSKANCV(); });
+    std::weak_ptr<APMMeasurement> weak = weak_from_this();
+    scheduleOnWorkerQueue("APMMeasurement:4296", [weak] {
+        auto engine = weak.lock();
+        if (engine && engine->SKANConversionValues_) engine->SKANConversionValues_->fetchSKANCV();
+    });
 }
 
 void APMMeasurement::applicationWillResignActive() {
@@ -398,8 +404,10 @@ bool APMMeasurement::isConfigurationRefreshDue() const {
 void APMMeasurement::reachabilityDidChange() {
     std::weak_ptr<APMMeasurement> weak = weak_from_this();
     scheduleOnWorkerQueue("APMMeasurement:1045", [weak] {
-        if (auto engine = weak.lock()) engine->withUploader(&APMUploader::updateSchedule);
-        APMSeams::skAdNetwork()->maybeFetchSKANCVAfterReachabilityChange();
+        auto engine = weak.lock();
+        if (!engine) return;
+        engine->withUploader(&APMUploader::updateSchedule);
+        if (engine->SKANConversionValues_) engine->SKANConversionValues_->maybeFetchSKANCVAfterReachabilityChange();
     });
 }
 
@@ -478,7 +486,7 @@ void APMMeasurement::wipeoutAnalyticsDataAndResetComponents() {
         consent->setDefaultSettings(std::nullopt);
         consent->setDelegatedSettings(std::nullopt);
     }
-    APMSeams::onDeviceConversion()->resetPSMCounts();
+    if (onDeviceConversion_) onDeviceConversion_->resetPSMCounts();
     if (const auto identity = this->identity()) {
         identity->resetSessionStitchingToken();
         identity->resetEphemeralAppInstanceID();
