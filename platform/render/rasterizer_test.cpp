@@ -1,11 +1,15 @@
 // Recorded drawings turned into pixels, checked at known places.
 #include <doctest/doctest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <numbers>
+#include <utility>
 
 #include "platform/foundation/bundle.h"
+#include "platform/frameworks/material/buttons.h"
+#include "platform/frameworks/material/style.h"
 #include "platform/frameworks/math_label/mt_math_ui_label.h"
 #include "platform/gfx/appearance.h"
 #include "platform/gfx/layer.h"
@@ -308,6 +312,45 @@ TEST_CASE("images: nested drawings, tinted templates, symbols and bundle files")
         auto bitmap = pixels(*image, RenderOptions{4, std::nullopt});
         CHECK(near(bitmap.pixel(48, 48), {0, 128, 0, 255}));  // the plus's centre
         CHECK(near(bitmap.pixel(8, 8), clear));
+    }
+    SUBCASE("a floating button is round and its icon follows the button's tint as it changes") {
+        const Pixel filled{77, 102, 255, 255};
+        const double scale = 4;
+        for (const Size size : {Size{52, 52}, Size{52, 40}, Size{30, 60}}) {
+            CAPTURE(size.width);
+            CAPTURE(size.height);
+            platform::material::FABButton button(Rect(0, 0, size.width, size.height));
+            button.setTintColor(Color::rgb(0, 0, 1));
+            button.setImage(platform::material::Icon::add());
+            button.setBackgroundColor(Color::rgb(0.3, 0.4, 1));
+            button.setTintColor(Color::rgb(1, 1, 1));  // styled after the icon was set
+            button.layoutIfNeeded();
+            auto image = button.snapshotImage();
+            REQUIRE(image);
+            auto bitmap = pixels(*image, RenderOptions{scale, std::nullopt});
+            auto at = [&](double x, double y) {
+                return bitmap.pixel(static_cast<int>(x * scale), static_cast<int>(y * scale));
+            };
+            CHECK(near(at(size.width / 2, size.height / 2), white, 3));  // the plus's centre, in the new tint
+            CHECK(near(at(size.width / 2, 0.5), filled, 3));           // the middle of each side is reached
+            CHECK(near(at(0.5, size.height / 2), filled, 3));
+            // Each corner is an arc of half the shorter side: just inside it is
+            // filled, just outside it is clear.
+            const double r = std::min(size.width, size.height) / 2;
+            for (const auto& [sx, sy] : {std::pair{-1, -1}, std::pair{1, -1}, std::pair{-1, 1}, std::pair{1, 1}}) {
+                const double cx = sx < 0 ? r : size.width - r, cy = sy < 0 ? r : size.height - r;
+                const double dx = sx / std::numbers::sqrt2, dy = sy / std::numbers::sqrt2;
+                CHECK(near(at(cx + dx * (r - 1.5), cy + dy * (r - 1.5)), filled, 3));
+                CHECK(near(at(cx + dx * (r + 1.5), cy + dy * (r + 1.5)), clear));
+            }
+        }
+        SUBCASE("resizing keeps it round") {
+            platform::material::FABButton button(Rect(0, 0, 20, 20));
+            button.setFrame(Rect(0, 0, 60, 44));
+            CHECK(button.layer()->cornerRadius() == 22);
+            button.setBounds(Rect(0, 0, 36, 50));
+            CHECK(button.layer()->cornerRadius() == 18);
+        }
     }
     SUBCASE("a picture from the bundle is drawn from its file") {
         testsupport::TempDir bundle;

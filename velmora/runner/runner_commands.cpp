@@ -2,6 +2,7 @@
 #include "velmora/runner/runner_commands.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <ostream>
 
@@ -9,6 +10,7 @@
 #include "platform/foundation/user_defaults.h"
 #include "platform/frameworks/material/navigation_drawer.h"
 #include "platform/gfx/utf8_text.h"
+#include "platform/render/screen_snapshot.h"
 #include "platform/ui/alert_controller.h"
 #include "platform/ui/application.h"
 #include "platform/ui/collection_view.h"
@@ -271,6 +273,70 @@ bool focusField(CommandContext& context, const CommandArguments& arguments) {
     return true;
 }
 
+// Pixels per point a snapshot may be drawn at: beyond this a screen's
+// picture grows past what the renderer draws.
+constexpr double kMaximumSnapshotScale = 10;
+
+std::optional<double> snapshotScale(const std::string& text) {
+    try {
+        std::size_t used = 0;
+        const double scale = std::stod(text, &used);
+        if (used == text.size() && std::isfinite(scale) && scale > 0 && scale <= kMaximumSnapshotScale) return scale;
+    } catch (const std::exception&) {
+    }
+    return std::nullopt;
+}
+
+bool endsWithPNG(const std::string& file) {
+    if (file.size() <= 4) return false;
+    std::string ending = file.substr(file.size() - 4);
+    for (char& c : ending) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ending == ".png";
+}
+
+// The screen as a person sees it, drawn into a PNG file: the key window
+// with whatever it presents, at the screen's scale or the one given.
+bool writeSnapshot(CommandContext& context, const CommandArguments& arguments) {
+    const char* usage = "give a file and, if you like, a scale: snapshot screen.png --scale 2\n";
+    std::string file;
+    double scale = 0;
+    for (std::size_t i = 0; i < arguments.words.size(); ++i) {
+        const std::string& word = arguments.words[i];
+        if (word == "--scale") {
+            auto given = i + 1 < arguments.words.size() ? snapshotScale(arguments.words[++i]) : std::nullopt;
+            if (!given) {
+                context.out << "--scale takes a number of pixels per point above 0, at most "
+                            << kMaximumSnapshotScale << "\n";
+                return false;
+            }
+            scale = *given;
+        } else if (file.empty() && !word.empty()) {
+            file = word;
+        } else {
+            context.out << usage;
+            return false;
+        }
+    }
+    if (file.empty()) {
+        context.out << usage;
+        return false;
+    }
+    if (!endsWithPNG(file)) {
+        context.out << "the snapshot is a PNG picture: give a file name ending in .png\n";
+        return false;
+    }
+    if (!windowOf(context)) return false;
+    context.session.settle();
+    std::string why;
+    auto size = platform::render::writeScreenPNG(file, scale, &why);
+    if (!size) {
+        context.out << "no snapshot written: " << why << "\n";
+        return false;
+    }
+    context.out << "wrote " << file << " (" << size->width << "x" << size->height << " pixels)\n";
+    return true;
+}
+
 bool answerAlert(CommandContext& context, const CommandArguments& arguments) {
     auto window = windowOf(context);
     if (!window) return false;
@@ -384,6 +450,9 @@ std::vector<RunnerCommand> builtInCommands() {
                   if (window) c.out << describeScreen(*window);
                   return window != nullptr;
               }),
+        {"snapshot", "FILE.png [--scale S]",
+         "draw the screen (window and what it presents) into a PNG file, at the screen's scale or S",
+         writeSnapshot},
         withText("tap", "TITLE|ID", "tap the button, row or item with that title, or the view with that identifier",
                  [](CommandContext& c, const CommandArguments& a) { return tapTarget(c, a.rest); }),
         {"row", "S R", "tap row R of section S of the table on top (the drawer's menu while it is open)", tapRow},
