@@ -17,6 +17,7 @@
 #include "platform/render/rasterizer.h"
 #include "platform/render/text_painter.h"
 #include "platform/ui/image_view.h"
+#include "platform/ui/scroll_view.h"
 #include "testsupport/temp_dir.h"
 
 using namespace platform::gfx;
@@ -237,6 +238,31 @@ TEST_CASE("layers: corners, borders, shadows and masks") {
         CHECK(bitmap.pixel(10, 2072).red < 128);  // the shadow under the card's end, in the next band
         CHECK(near(bitmap.pixel(10, 2025), white));
         CHECK(near(bitmap.pixel(10, 2999), white));
+    }
+}
+
+TEST_CASE("a scroll view shows only the part of its content in its bounds") {
+    // A tall red content in a 40-point scroller, scrolled by 0 and by 30:
+    // the scroller's neighbours above and below stay white.
+    for (const double scrolled : {0.0, 30.0}) {
+        CAPTURE(scrolled);
+        platform::ui::View root(Rect(0, 0, 60, 100));
+        root.setBackgroundColor(Color::white());
+        auto scroller = std::make_shared<platform::ui::ScrollView>(Rect(10, 30, 40, 40));
+        auto content = std::make_shared<platform::ui::View>(Rect(0, -20, 40, 200));
+        content->setBackgroundColor(Color::rgb(1, 0, 0));
+        scroller->addSubview(content);
+        scroller->setContentSize({40, 200});
+        scroller->setContentOffset({0, scrolled});
+        root.addSubview(scroller);
+        auto image = root.snapshotImage();
+        REQUIRE(image);
+        auto bitmap = pixels(*image, RenderOptions{1, std::nullopt});
+        CHECK(near(bitmap.pixel(30, 31), red));
+        CHECK(near(bitmap.pixel(30, 68), red));
+        CHECK(near(bitmap.pixel(30, 28), white));  // the content reaches above: cut
+        CHECK(near(bitmap.pixel(30, 72), white));  // and far below: cut
+        CHECK(near(bitmap.pixel(5, 50), white));
     }
 }
 
