@@ -474,3 +474,57 @@ TEST_CASE("the LaTeX label's boxes: every glyph inked where it was laid out, rul
         }
     }
 }
+
+namespace {
+
+// Runs of columns (or rows) holding dark ink, as [first, last] pairs.
+std::vector<std::pair<int, int>> inkRuns(const Bitmap& bitmap, bool columns, int from, int to) {
+    std::vector<std::pair<int, int>> runs;
+    const int count = columns ? bitmap.width() : bitmap.height();
+    for (int i = 0; i < count; ++i) {
+        const bool inked = columns ? anyInk(bitmap, i, from, i + 1, to) : anyInk(bitmap, from, i, to, i + 1);
+        if (!inked) continue;
+        if (!runs.empty() && runs.back().second == i - 1) runs.back().second = i;
+        else runs.emplace_back(i, i);
+    }
+    return runs;
+}
+
+Bitmap latexPixels(const std::string& latex) {
+    platform::math::MTMathUILabel label(Rect(0, 0, 10, 10));
+    label.setFontSize(30);
+    label.setLatex(latex);
+    REQUIRE_FALSE(label.error());
+    auto image = label.snapshotImage();
+    REQUIRE(image);
+    return pixels(*image, RenderOptions{2, Color::white()});
+}
+
+}  // namespace
+
+TEST_CASE("the LaTeX label's glyphs sit in their advances: even gaps around a relation, an accent just above") {
+    const double em = 30 * 2;  // pixels
+    SUBCASE("a relation has the same room on both sides") {
+        for (const char* latex : {"1 = 3", "10 \\approx 4", "2 + 8"}) {
+            CAPTURE(latex);
+            auto bitmap = latexPixels(latex);
+            auto runs = inkRuns(bitmap, true, 0, bitmap.height());
+            // the last three runs: the left operand's last digit, the symbol, the right operand
+            REQUIRE(runs.size() >= 3);
+            const auto& left = runs[runs.size() - 3];
+            const auto& symbol = runs[runs.size() - 2];
+            const auto& right = runs.back();
+            const int before = symbol.first - left.second, after = right.first - symbol.second;
+            CHECK(before > 0.1 * em);
+            CHECK(std::abs(before - after) < 0.12 * em);
+        }
+    }
+    SUBCASE("a hat sits just above what it marks") {
+        auto bitmap = latexPixels("\\hat{=}");
+        auto rows = inkRuns(bitmap, false, 0, bitmap.width());
+        REQUIRE(rows.size() == 3);  // the hat, the two bars of the sign
+        const int gap = rows[1].first - rows[0].second;
+        CHECK(gap > 0);
+        CHECK(gap < 0.25 * em);
+    }
+}
