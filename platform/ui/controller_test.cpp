@@ -429,3 +429,70 @@ TEST_CASE("associated values: any type per key, readable from any thread") {
     CHECK(ordered);
     CHECK(std::any_cast<int>(page->associatedValue("counter")) == 1999);
 }
+
+namespace {
+
+std::shared_ptr<Label> findLabel(View& view, const std::string& text) {
+    for (const auto& sub : view.subviews()) {
+        if (auto label = std::dynamic_pointer_cast<Label>(sub); label && label->text() == text) return label;
+        if (auto found = findLabel(*sub, text)) return found;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+TEST_CASE("an alert dims the screen; its box holds the whole message, cut only where the screen ends") {
+    std::string longText;
+    for (int i = 0; i < 400; ++i) longText += "word ";
+    longText.pop_back();
+    struct Case {
+        const char* name;
+        AlertControllerStyle style;
+        std::string message;
+        std::size_t actions;
+        bool whole;  // the message shown whole
+    };
+    const std::vector<Case> cases{
+        {"one line", AlertControllerStyle::alert, "Sure?", 2, true},
+        {"five lines", AlertControllerStyle::alert,
+         "This app keeps your calculations on this device and sends anonymous usage statistics so that we can "
+         "improve it. Please accept our privacy policy to continue.",
+         1, true},
+        {"a sheet", AlertControllerStyle::actionSheet, "Choose how to share the picture of your solution.", 3, true},
+        {"longer than the screen", AlertControllerStyle::alert, longText, 2, false},
+    };
+    for (const auto& c : cases) {
+        CAPTURE(c.name);
+        Scene s;
+        auto alert = AlertController::make("Title", c.message, c.style);
+        for (std::size_t i = 0; i < c.actions; ++i) alert->addAction(AlertAction::make("Action " + std::to_string(i), AlertActionStyle::defaultStyle));
+        s.root->present(alert, false);
+        s.time.settle();
+        s.window->layoutIfNeeded();
+        const Rect screen = s.window->bounds();
+        CHECK(alert->view()->frame() == screen);
+        auto message = findLabel(*alert->view(), c.message);
+        REQUIRE(message);
+        auto* box = message->superviewPointer();
+        REQUIRE(box);
+        const Rect frame = box->frame();
+        CHECK(frame.minY() >= 0);
+        CHECK(frame.maxY() <= screen.height());
+        CHECK(frame.minX() >= 0);
+        CHECK(frame.maxX() <= screen.width());
+        if (c.style == AlertControllerStyle::alert) CHECK(frame.width() == 270);
+        const double needed = Font::system(13).measure(c.message, message->frame().width(), 0).height;
+        if (c.whole) CHECK(message->frame().height() >= needed);
+        else CHECK(message->frame().height() < needed);
+        double below = message->frame().maxY();
+        for (std::size_t i = 0; i < c.actions; ++i) {
+            auto button = findView(*alert->view(), "alertAction" + std::to_string(i));
+            REQUIRE(button);
+            CHECK(button->frame().minY() >= below);  // under the text and the button before
+            CHECK(button->frame().width() == frame.width());
+            below = button->frame().maxY();
+        }
+        CHECK(below <= frame.height());
+    }
+}
