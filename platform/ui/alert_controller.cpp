@@ -7,6 +7,7 @@
 
 #include "platform/ui/application.h"
 #include "platform/ui/control.h"
+#include "platform/ui/image_view.h"
 #include "platform/ui/ui_log.h"
 #include "platform/ui/label.h"
 #include "platform/ui/window.h"
@@ -227,6 +228,66 @@ bool ActivityViewController::finish(std::optional<std::string> activityType, boo
         if (handler) handler(activityType, completed);
     });
     return true;
+}
+
+namespace {
+
+// The share sheet's preview: the pictures side by side above the texts.
+class SharePreview : public View {
+public:
+    void layoutSubviews() override {
+        View::layoutSubviews();
+        const Rect b = bounds();
+        const double width = std::max(0.0, b.width() - 2 * kPadding);
+        double textHeight = 0;
+        for (const auto& text : texts_) textHeight += messageFont().measure(text->text(), width, 0).height + 8;
+        const double pictureHeight = std::max(0.0, b.height() - 2 * kPadding - textHeight);
+        const double each = pictures_.empty() ? 0 : width / static_cast<double>(pictures_.size());
+        for (std::size_t i = 0; i < pictures_.size(); ++i) {
+            pictures_[i]->setFrame({kPadding + each * static_cast<double>(i), kPadding, each, pictureHeight});
+        }
+        double y = kPadding + pictureHeight;
+        for (const auto& text : texts_) {
+            const double h = messageFont().measure(text->text(), width, 0).height;
+            text->setFrame({kPadding, y + 8, width, h});
+            y += h + 8;
+        }
+    }
+
+    void addPicture(const Image& image) {
+        auto view = std::make_shared<ImageView>(image);
+        view->setContentMode(ContentMode::scaleAspectFit);
+        addSubview(view);
+        pictures_.push_back(view);
+    }
+
+    void addText(const std::string& text) {
+        auto label = std::make_shared<Label>();
+        label->setText(text);
+        label->setFont(messageFont());
+        label->setNumberOfLines(0);
+        addSubview(label);
+        texts_.push_back(label);
+    }
+
+private:
+    std::vector<std::shared_ptr<ImageView>> pictures_;
+    std::vector<std::shared_ptr<Label>> texts_;
+};
+
+}  // namespace
+
+void ActivityViewController::loadView() {
+    auto root = std::make_shared<SharePreview>();
+    root->setFrame({0, 0, 390, 600});
+    root->setBackgroundColor(Color::secondarySystemBackground());
+    root->layer()->setCornerRadius(10);
+    root->setClipsToBounds(true);
+    for (const auto& item : items_) {
+        if (const auto* image = std::get_if<Image>(&item)) root->addPicture(*image);
+        else root->addText(std::get<std::string>(item));
+    }
+    setView(root);
 }
 
 void ActivityViewController::describe(std::vector<std::string>& notes) const {

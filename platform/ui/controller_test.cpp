@@ -8,6 +8,7 @@
 #include "platform/ui/application.h"
 #include "platform/ui/ui_log.h"
 #include "platform/ui/interaction.h"
+#include "platform/ui/image_view.h"
 #include "platform/ui/label.h"
 #include "platform/ui/storyboard.h"
 #include "platform/ui/tab_bar_controller.h"
@@ -47,6 +48,14 @@ struct Scene {
         log.clear();
     }
 };
+
+std::shared_ptr<Label> findLabel(View& view, const std::string& text) {
+    for (const auto& sub : view.subviews()) {
+        if (auto label = std::dynamic_pointer_cast<Label>(sub); label && label->text() == text) return label;
+        if (auto found = findLabel(*sub, text)) return found;
+    }
+    return nullptr;
+}
 
 }  // namespace
 
@@ -263,6 +272,31 @@ TEST_CASE("a share sheet finishes like an alert") {
     CHECK(chosen == "saveToCameraRoll");
 }
 
+TEST_CASE("a share sheet shows what it shares: each picture scaled to fit, the texts under them") {
+    Scene s;
+    const Image tall({390, 2000}), wide({600, 100});
+    auto sheet = std::make_shared<ActivityViewController>(std::vector<ActivityItem>{tall, std::string("a caption"), wide});
+    s.root->present(sheet, false);
+    s.time.settle();
+    s.window->layoutIfNeeded();
+    const Rect frame = sheet->view()->frame();
+    CHECK(frame.height() > 0);
+    CHECK(frame.maxY() <= s.window->bounds().height());
+    std::vector<std::shared_ptr<ImageView>> pictures;
+    for (const auto& sub : sheet->view()->subviews()) {
+        if (auto picture = std::dynamic_pointer_cast<ImageView>(sub)) pictures.push_back(picture);
+    }
+    REQUIRE(pictures.size() == 2);
+    CHECK(pictures[0]->image()->size() == tall.size());
+    CHECK(pictures[1]->image()->size() == wide.size());
+    CHECK(pictures[0]->contentMode() == ContentMode::scaleAspectFit);
+    CHECK(pictures[0]->frame().maxX() <= pictures[1]->frame().minX());  // side by side
+    auto caption = findLabel(*sheet->view(), "a caption");
+    REQUIRE(caption);
+    CHECK(caption->frame().minY() >= pictures[0]->frame().maxY());
+    CHECK(caption->frame().maxY() <= frame.height());
+}
+
 TEST_CASE("storyboards and nibs are registries filled by our own builders") {
     Application::shared().reset();
     std::vector<std::string> log;
@@ -430,17 +464,6 @@ TEST_CASE("associated values: any type per key, readable from any thread") {
     CHECK(std::any_cast<int>(page->associatedValue("counter")) == 1999);
 }
 
-namespace {
-
-std::shared_ptr<Label> findLabel(View& view, const std::string& text) {
-    for (const auto& sub : view.subviews()) {
-        if (auto label = std::dynamic_pointer_cast<Label>(sub); label && label->text() == text) return label;
-        if (auto found = findLabel(*sub, text)) return found;
-    }
-    return nullptr;
-}
-
-}  // namespace
 
 TEST_CASE("an alert dims the screen; its box holds the whole message, cut only where the screen ends") {
     std::string longText;
