@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <cmath>
 #include <ostream>
 
@@ -277,14 +278,13 @@ bool focusField(CommandContext& context, const CommandArguments& arguments) {
 // picture grows past what the renderer draws.
 constexpr double kMaximumSnapshotScale = 10;
 
+// A number read the same whatever the locale's decimal mark.
 std::optional<double> snapshotScale(const std::string& text) {
-    try {
-        std::size_t used = 0;
-        const double scale = std::stod(text, &used);
-        if (used == text.size() && std::isfinite(scale) && scale > 0 && scale <= kMaximumSnapshotScale) return scale;
-    } catch (const std::exception&) {
-    }
-    return std::nullopt;
+    double scale = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), scale);
+    if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    if (!std::isfinite(scale) || scale <= 0 || scale > kMaximumSnapshotScale) return std::nullopt;
+    return scale;
 }
 
 bool endsWithPNG(const std::string& file) {
@@ -294,46 +294,56 @@ bool endsWithPNG(const std::string& file) {
     return ending == ".png";
 }
 
-// The screen as a person sees it, drawn into a PNG file: the key window
-// with whatever it presents, at the screen's scale or the one given.
-bool writeSnapshot(CommandContext& context, const CommandArguments& arguments) {
-    const char* usage = "give a file and, if you like, a scale: snapshot screen.png --scale 2\n";
+struct SnapshotRequest {
     std::string file;
-    double scale = 0;
-    for (std::size_t i = 0; i < arguments.words.size(); ++i) {
-        const std::string& word = arguments.words[i];
-        if (word == "--scale") {
-            auto given = i + 1 < arguments.words.size() ? snapshotScale(arguments.words[++i]) : std::nullopt;
+    double scale = 0;  // 0: the screen's
+};
+
+// The file and the scale of a snapshot command; none, with why printed,
+// for anything else.
+std::optional<SnapshotRequest> snapshotRequest(CommandContext& context, const CommandArguments& arguments) {
+    SnapshotRequest request;
+    const auto& words = arguments.words;
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        if (words[i] == "--scale") {
+            auto given = i + 1 < words.size() ? snapshotScale(words[++i]) : std::nullopt;
             if (!given) {
                 context.out << "--scale takes a number of pixels per point above 0, at most "
                             << kMaximumSnapshotScale << "\n";
-                return false;
+                return std::nullopt;
             }
-            scale = *given;
-        } else if (file.empty() && !word.empty()) {
-            file = word;
+            request.scale = *given;
+        } else if (request.file.empty() && !words[i].empty()) {
+            request.file = words[i];
         } else {
-            context.out << usage;
-            return false;
+            request.file.clear();
+            break;
         }
     }
-    if (file.empty()) {
-        context.out << usage;
-        return false;
+    if (request.file.empty()) {
+        context.out << "give a file and, if you like, a scale: snapshot screen.png --scale 2\n";
+        return std::nullopt;
     }
-    if (!endsWithPNG(file)) {
+    if (!endsWithPNG(request.file)) {
         context.out << "the snapshot is a PNG picture: give a file name ending in .png\n";
-        return false;
+        return std::nullopt;
     }
-    if (!windowOf(context)) return false;
+    return request;
+}
+
+// The screen as a person sees it, drawn into a PNG file: the key window
+// with whatever it presents, at the screen's scale or the one given.
+bool writeSnapshot(CommandContext& context, const CommandArguments& arguments) {
+    auto request = snapshotRequest(context, arguments);
+    if (!request || !windowOf(context)) return false;
     context.session.settle();
     std::string why;
-    auto size = platform::render::writeScreenPNG(file, scale, &why);
+    auto size = platform::render::writeScreenPNG(request->file, request->scale, &why);
     if (!size) {
         context.out << "no snapshot written: " << why << "\n";
         return false;
     }
-    context.out << "wrote " << file << " (" << size->width << "x" << size->height << " pixels)\n";
+    context.out << "wrote " << request->file << " (" << size->width << "x" << size->height << " pixels)\n";
     return true;
 }
 
