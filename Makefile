@@ -34,7 +34,7 @@ sanitize: deps
 tsan: deps
 	cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVELMORA_SANITIZE=thread $(CMAKE_FLAGS)
 	cmake --build $(TSAN_BUILD) -j $(JOBS)
-	cd $(TSAN_BUILD) && ctest --output-on-failure -j $(JOBS) -L 'platform/dispatch|platform/foundation|platform/frameworks|measurement|tools'
+	cd $(TSAN_BUILD) && ctest --output-on-failure -j $(JOBS) -L 'platform/dispatch|platform/foundation|platform/frameworks|platform/render|measurement|tools'
 
 # Every fuzz target for FUZZ_SECONDS each, built with clang and the
 # libraries instrumented, under AddressSanitizer and UndefinedBehaviorSanitizer.

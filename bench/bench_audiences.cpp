@@ -13,6 +13,7 @@
 
 #include <unistd.h>
 
+#include "bench/bench_fixture.h"
 #include "measurement/audience/audience.h"
 #include "measurement/audience/audience_fields.h"
 #include "measurement/audience/filter_outcome.h"
@@ -37,36 +38,6 @@ namespace {
 
 constexpr int kEvents = 10000;
 constexpr std::int64_t kFingerprint = 42;
-
-class ScratchFolder {
-public:
-    ScratchFolder() {
-        static int counter = 0;
-        path_ = std::filesystem::temp_directory_path() /
-                ("velmora-bench-audiences-" + std::to_string(::getpid()) + "-" + std::to_string(++counter));
-        std::filesystem::create_directories(path_);
-    }
-    ~ScratchFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
-
-private:
-    std::filesystem::path path_;
-};
-
-APMEvent eventNumber(int i, double start) {
-    const double timestamp = start + i * 1.0;
-    switch (i % 10) {
-        case 0: case 1: case 2: case 3: case 4:
-            return APMEvent("app", true, "kuvo_calculate", timestamp, 0, upload_test::kuvoCalculateParameters());
-        case 5: case 6:
-            return APMEvent("app", true, "kuvo_got_error", timestamp, 0, upload_test::kuvoGotErrorParameters());
-        default:
-            return APMEvent("auto", false, "_vs", timestamp, 0, upload_test::screenViewParameters());
-    }
-}
 
 APMPBMeasurementBundle header() {
     APMPBMeasurementBundle bundle;
@@ -149,7 +120,7 @@ struct Figures {
 };
 
 Figures runOnce(int audiences) {
-    ScratchFolder dir;
+    bench::ScratchFolder dir("audiences");
     APMScheduler scheduler;
     const std::string path = (dir / "measurement.sql").string();
     std::shared_ptr<APMDatabase> database;
@@ -175,7 +146,8 @@ Figures runOnce(int audiences) {
         const double start = platform::dispatch::currentClock()->now() - kEvents;
         database->insertRawEventMetadata(header(), kFingerprint, nullptr);
         database->performTransaction([&] {
-            for (int i = 0; i < kEvents; ++i) database->insertRawEvent(eventNumber(i, start), kFingerprint, nullptr);
+            for (int i = 0; i < kEvents; ++i)
+                database->insertRawEvent(bench::calculatorSessionEvent(i, start), kFingerprint, nullptr);
             return true;
         });
         APMBundlerInputs inputs;

@@ -12,6 +12,7 @@
 
 #include <unistd.h>
 
+#include "bench/bench_fixture.h"
 #include "measurement/foundation/bundle_tags.h"
 #include "measurement/foundation/event.h"
 #include "measurement/foundation/monitor.h"
@@ -32,25 +33,6 @@ namespace {
 constexpr int kEvents = 10000;
 constexpr std::int64_t kFingerprint = 42;
 
-// A fresh folder for one run, removed afterwards.
-class ScratchFolder {
-public:
-    ScratchFolder() {
-        static int counter = 0;
-        path_ = std::filesystem::temp_directory_path() /
-                ("velmora-bench-bundling-" + std::to_string(::getpid()) + "-" + std::to_string(++counter));
-        std::filesystem::create_directories(path_);
-    }
-    ~ScratchFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
-
-private:
-    std::filesystem::path path_;
-};
-
 struct Figures {
     double seconds = 0;
     int bundles = 0;
@@ -58,18 +40,6 @@ struct Figures {
     double rawBytes = 0;
     double queuedBytes = 0;
 };
-
-APMEvent eventNumber(int i, double start) {
-    const double timestamp = start + i * 1.0;  // one a second: about three hours
-    switch (i % 10) {
-        case 0: case 1: case 2: case 3: case 4:
-            return APMEvent("app", true, "kuvo_calculate", timestamp, 0, upload_test::kuvoCalculateParameters());
-        case 5: case 6:
-            return APMEvent("app", true, "kuvo_got_error", timestamp, 0, upload_test::kuvoGotErrorParameters());
-        default:
-            return APMEvent("auto", false, "_vs", timestamp, 0, upload_test::screenViewParameters());
-    }
-}
 
 APMPBMeasurementBundle header() {
     APMPBMeasurementBundle bundle;
@@ -90,7 +60,7 @@ double sumOfColumnLengths(const std::string& path, const std::string& table) {
 }
 
 Figures runOnce(bool sampling) {
-    ScratchFolder dir;
+    bench::ScratchFolder dir("bundling");
     APMScheduler scheduler;
     const std::string path = (dir / "measurement.sql").string();
     std::shared_ptr<APMDatabase> database;
@@ -122,7 +92,8 @@ Figures runOnce(bool sampling) {
         const double start = platform::dispatch::currentClock()->now() - kEvents;
         database->insertRawEventMetadata(header(), kFingerprint, nullptr);
         database->performTransaction([&] {
-            for (int i = 0; i < kEvents; ++i) database->insertRawEvent(eventNumber(i, start), kFingerprint, nullptr);
+            for (int i = 0; i < kEvents; ++i)
+                database->insertRawEvent(bench::calculatorSessionEvent(i, start), kFingerprint, nullptr);
             return true;
         });
         figures.rawBytes = sumOfColumnLengths(path, "raw_events");

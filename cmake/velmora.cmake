@@ -49,6 +49,9 @@ function(velmora_test name)
   if(VELMORA_SANITIZE STREQUAL "address")
     set_tests_properties(${name} PROPERTIES
       ENVIRONMENT "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/cmake/lsan_suppressions.txt:print_suppressions=0")
+  elseif(VELMORA_SANITIZE STREQUAL "thread")
+    set_tests_properties(${name} PROPERTIES
+      ENVIRONMENT "TSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/cmake/tsan_suppressions.txt")
   endif()
 endfunction()
 

@@ -4,7 +4,6 @@
 #include <doctest/doctest.h>
 
 #include <fcntl.h>
-#include <spawn.h>
 #include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,10 +19,9 @@
 #include <string>
 #include <vector>
 
+#include "testsupport/child_process.h"
 #include "testsupport/loopback_server.h"
 #include "testsupport/temp_dir.h"
-
-extern char** environ;
 
 namespace {
 
@@ -51,21 +49,12 @@ public:
         : out_(logs / (tag + ".out")), err_(logs / (tag + ".err")) {
         std::vector<std::string> argv{VELMORA_TOOL_PATH};
         argv.insert(argv.end(), arguments.begin(), arguments.end());
-        std::vector<char*> args;
-        for (auto& argument : argv) args.push_back(argument.data());
-        args.push_back(nullptr);
-        std::vector<std::string> environment(variables);
-        for (char** entry = environ; *entry; ++entry) environment.emplace_back(*entry);
-        std::vector<char*> envp;
-        for (auto& entry : environment) envp.push_back(entry.data());
-        envp.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int rc = posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), envp.data());
-        posix_spawn_file_actions_destroy(&actions);
-        REQUIRE(rc == 0);
+        const int out = open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        const int err = open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        REQUIRE((out >= 0 && err >= 0));
+        pid_ = testsupport::spawnChild(argv, testsupport::environmentWith(variables), out, err);
+        close(out);
+        close(err);
     }
 
     // Waits for the process to end (the test's own time limit stops a

@@ -63,6 +63,8 @@ tools::CommandRegistration registration([](CLI::App& app, int& status) {
                         "remote-configuration document to serve at /remote-values: {\"entries\": {...}}");
     command->add_option("--search-ad-reply", options->searchAdReplyPath,
                         "JSON reply to attribution tokens posted to /api/v1/: {\"attribution\": true, ...}");
+    command->add_option("--experiments", options->experimentsPath,
+                        "experiments reply to serve, gzipped, at /sdk-exp: JSON form, or encoded when named *.pb");
     command->add_option("--app-id", options->appId, "serve the configuration to this app identifier only");
     command->add_option("--status-a", options->batchStatus, "answer to a batch: 204, or 429, 500, 503 ...")
         ->default_str("204");

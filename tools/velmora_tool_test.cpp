@@ -6,9 +6,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/syscall.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -24,9 +21,8 @@
 
 #include "measurement/script/testing/program_text.h"
 #include "platform/foundation/json_codec.h"
+#include "testsupport/child_process.h"
 #include "testsupport/temp_dir.h"
-
-extern char** environ;
 
 namespace {
 
@@ -34,44 +30,16 @@ using platform::Value;
 
 constexpr double kCommandTimeoutSeconds = 60;
 
-// The process environment without the tool's own variables, which the test
-// sets for each run.
-std::vector<std::string> environmentWith(const std::map<std::string, std::string>& variables) {
-    std::vector<std::string> environment;
-    for (char** entry = environ; *entry; ++entry) {
-        const std::string text(*entry);
-        const auto name = text.substr(0, text.find('='));
-        if (name.rfind("VELMORA_", 0) != 0) environment.push_back(text);
-    }
-    for (const auto& [name, value] : variables) environment.push_back(name + "=" + value);
-    return environment;
-}
-
-std::vector<char*> pointersTo(std::vector<std::string>& texts) {
-    std::vector<char*> pointers;
-    for (auto& text : texts) pointers.push_back(text.data());
-    pointers.push_back(nullptr);
-    return pointers;
-}
-
-// Starts the tool with the arguments; its standard output and error go to
-// the given descriptors.
+// Starts the tool with the arguments and the variables (the tool's own
+// variables of this process are left out); its standard output and error
+// go to the given descriptors.
 pid_t spawnTool(const std::vector<std::string>& arguments, const std::map<std::string, std::string>& variables,
                 int out, int err) {
     std::vector<std::string> argv{VELMORA_TOOL_PATH};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
-    auto environment = environmentWith(variables);
-    auto argvPointers = pointersTo(argv);
-    auto envPointers = pointersTo(environment);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out, STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, err, STDERR_FILENO);
-    pid_t pid = -1;
-    const int rc = posix_spawn(&pid, argv[0].c_str(), &actions, nullptr, argvPointers.data(), envPointers.data());
-    posix_spawn_file_actions_destroy(&actions);
-    REQUIRE_MESSAGE(rc == 0, "cannot start " << argv[0] << ": " << std::strerror(rc));
-    return pid;
+    std::vector<std::string> added;
+    for (const auto& [name, value] : variables) added.push_back(name + "=" + value);
+    return testsupport::spawnChild(argv, testsupport::environmentWith(added, "VELMORA_"), out, err);
 }
 
 std::chrono::steady_clock::time_point deadlineAfter(double seconds) {
@@ -82,22 +50,6 @@ std::chrono::steady_clock::time_point deadlineAfter(double seconds) {
 int remainingMillis(std::chrono::steady_clock::time_point deadline) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     return static_cast<int>(std::max<std::int64_t>(0, left.count()));
-}
-
-// The exit status; a process still running at the limit is killed, and the
-// status is -1.
-int waitForExit(pid_t pid, double timeoutSeconds) {
-    // A descriptor that becomes readable when the process ends.
-    const int descriptor = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
-    REQUIRE(descriptor >= 0);
-    pollfd exited{descriptor, POLLIN, 0};
-    const int ready = poll(&exited, 1, static_cast<int>(timeoutSeconds * 1000));
-    close(descriptor);
-    if (ready <= 0) kill(pid, SIGKILL);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    if (ready <= 0) return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 std::string contentsOf(const std::filesystem::path& path) {
@@ -125,7 +77,7 @@ Outcome runTool(const std::vector<std::string>& arguments, const std::map<std::s
     close(out);
     close(err);
     Outcome outcome;
-    outcome.status = waitForExit(pid, kCommandTimeoutSeconds);
+    outcome.status = testsupport::waitForChild(pid, kCommandTimeoutSeconds);
     outcome.out = contentsOf(outPath);
     outcome.err = contentsOf(errPath);
     return outcome;
@@ -157,7 +109,7 @@ public:
     ~Collector() {
         if (pid_ > 0) {
             kill(pid_, SIGTERM);
-            waitForExit(pid_, 10);
+            testsupport::waitForChild(pid_, 10);
         }
         close(output_);
     }
@@ -180,7 +132,7 @@ public:
         const auto deadline = deadlineAfter(timeoutSeconds);
         while (readMore(deadline)) {
         }
-        exitStatus_ = waitForExit(pid_, std::max(0.0, remainingMillis(deadline) / 1000.0));
+        exitStatus_ = testsupport::waitForChild(pid_, std::max(0.0, remainingMillis(deadline) / 1000.0));
         pid_ = -1;
         return text_;
     }
@@ -281,6 +233,24 @@ TEST_CASE("velmora analytics log stores an event that dump reads back") {
         const auto after = jsonOf(runTool({"analytics", "dump", "--data", folder}).out).asDictionary();
         CHECK(after.at("raw_events").asArray().size() == 2);
     }
+}
+
+TEST_CASE("velmora experiments prints the experiments client's state") {
+    testsupport::TempDir data;
+    const auto run = runTool({"experiments", "--json"}, {{"VELMORA_DATA", data.path().string()}});
+    REQUIRE(run.status == 0);
+    const auto state = jsonOf(run.out).asDictionary();
+    // No service is named: nothing is fetched, nothing is in force.
+    CHECK(state.at("service") == Value(""));
+    CHECK(state.at("experiment_ids") == Value(Value::Array{}));
+    CHECK(state.at("regional_defaults_enabled") == Value(true));
+    const auto& tables = state.at("tables").asDictionary();
+    for (const char* table : {"activated_snapshot_table", "pending_snapshot_table", "launched_snapshot_table"}) {
+        CAPTURE(table);
+        CHECK(tables.at(table) == Value(Value::Array{}));
+    }
+    CHECK(std::filesystem::exists(data.path() / "Application Support" / "Rozeda" / "Measurement" /
+                                  "rozeda_experimentation_database.sql"));
 }
 
 TEST_CASE("velmora script eval runs a program and prints its value") {

@@ -19,8 +19,6 @@ using platform::Value;
 
 APMMonitor& monitor() { return APMMonitor::shared(); }
 
-Value errorContext(const std::optional<APMError>& error) { return error ? error->asContext() : Value(); }
-
 // The messages of one kind of evaluation.
 struct EvaluationTexts {
     long resultQueryFailedCode;

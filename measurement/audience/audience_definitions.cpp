@@ -16,8 +16,6 @@ using platform::Value;
 
 APMMonitor& monitor() { return APMMonitor::shared(); }
 
-Value errorContext(const std::optional<APMError>& error) { return error ? error->asContext() : Value(); }
-
 // Writes the internal name into the field when the table has one for the
 // public name there.
 void mapName(NANOMessageBase& message, int index, const APMNameMap& table) {

@@ -16,8 +16,6 @@ using platform::Value;
 
 APMMonitor& monitor() { return APMMonitor::shared(); }
 
-Value errorContext(const std::optional<APMError>& error) { return error ? error->asContext() : Value(); }
-
 // An audience that has not changed since it was last reported carries only
 // the latest time of its first sequence entry.
 void cutFirstSequenceEntry(APMPBResultData& data) {

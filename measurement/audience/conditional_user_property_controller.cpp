@@ -20,9 +20,6 @@ double now() { return platform::dispatch::currentClock()->now(); }
 APMMonitor& monitor() { return APMMonitor::shared(); }
 
 platform::Value nameOf(const std::string& name) { return platform::Value(APMUserPropertyNameForLog(name)); }
-platform::Value errorOf(const std::optional<APMError>& error) {
-    return error ? error->asContext() : platform::Value();
-}
 
 bool withinIntervalBounds(double seconds) { return seconds >= kAPMCUPMinInterval && seconds <= kAPMCUPMaxInterval; }
 
@@ -181,7 +178,7 @@ std::optional<std::vector<APMConditionalUserProperty>> APMConditionalUserPropert
         monitor().logWithLevel(kAPMMonitorLevelSilentError, kAPMCUPQueryFailedCode,
                                "Cannot query for conditional user properties. Name prefix, origin, error",
                                {platform::Value(prefix.value_or("")), platform::Value(origin.value_or("")),
-                                database ? errorOf(error) : platform::Value("no measurement database")});
+                                database ? errorContext(error) : platform::Value("no measurement database")});
     }
     return result;
 }

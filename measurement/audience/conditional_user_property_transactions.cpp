@@ -15,9 +15,6 @@ double now() { return platform::dispatch::currentClock()->now(); }
 APMMonitor& monitor() { return APMMonitor::shared(); }
 
 platform::Value nameOf(const std::string& name) { return platform::Value(APMUserPropertyNameForLog(name)); }
-platform::Value errorOf(const std::optional<APMError>& error) {
-    return error ? error->asContext() : platform::Value();
-}
 
 // An event a property causes: the supplied event's name and parameters
 // under the property's origin, at the given time.
@@ -72,7 +69,7 @@ bool APMConditionalUserPropertyController::setInTransaction(APMDatabase& databas
     if (!stored && error) {
         monitor().logWithLevel(kAPMMonitorLevelError, kAPMCUPSetLookupFailedCode,
                                "Cannot query conditional user property. Name, origin, error", name,
-                               platform::Value(property.origin()), errorOf(error));
+                               platform::Value(property.origin()), errorContext(error));
         return false;
     }
     if (stored && stored->origin() != property.origin()) {
@@ -108,7 +105,7 @@ bool APMConditionalUserPropertyController::setInTransaction(APMDatabase& databas
         } else {
             monitor().logWithLevel(kAPMMonitorLevelError, kAPMCUPSetUserPropertyFailedCode,
                                    "Cannot update user property from conditional user property. Name, origin, error",
-                                   name, platform::Value(property.origin()), errorOf(error));
+                                   name, platform::Value(property.origin()), errorContext(error));
         }
         if (activatedNow && property.triggeredEvent()) {
             *triggeredEvent = causedEvent(*property.triggeredEvent(), property.origin(), property.triggeredTimestamp());
@@ -121,7 +118,7 @@ bool APMConditionalUserPropertyController::setInTransaction(APMDatabase& databas
     } else {
         monitor().logWithLevel(kAPMMonitorLevelError, kAPMCUPStoreFailedCode,
                                "Cannot insert user property from conditional user property. Name, origin, error", name,
-                               platform::Value(property.origin()), errorOf(error));
+                               platform::Value(property.origin()), errorContext(error));
     }
     return true;
 }
@@ -165,7 +162,7 @@ bool APMConditionalUserPropertyController::removeInTransaction(APMDatabase& data
         if (error) {
             monitor().logWithLevel(kAPMMonitorLevelError, kAPMCUPRemoveLookupFailedCode,
                                    "Cannot query conditional user property to remove. Name, origin, error", name, origin,
-                                   errorOf(error));
+                                   errorContext(error));
             return false;
         }
         monitor().logWithLevel(kAPMMonitorLevelSampledWarning, kAPMCUPRemoveNonexistentCode,
@@ -175,14 +172,14 @@ bool APMConditionalUserPropertyController::removeInTransaction(APMDatabase& data
     if (!database.deleteConditionalUserPropertyWithName(request.name(), &error)) {
         monitor().logWithLevel(kAPMMonitorLevelError, kAPMCUPRemoveDeleteFailedCode,
                                "Cannot delete conditional user property. Name, origin, error", name, origin,
-                               errorOf(error));
+                               errorContext(error));
         return false;
     }
     if (stored->isActive() && !database.deleteUserAttributeWithName(request.name(), &error)) {
         monitor().logWithLevel(
             kAPMMonitorLevelError, kAPMCUPRemoveUserPropertyFailedCode,
             "Cannot remove conditional user property. Failed to delete the user property. Name, origin, error", name,
-            origin, errorOf(error));
+            origin, errorContext(error));
         return false;
     }
     if (request.expiredEvent()) *expiredEvent = causedEvent(*request.expiredEvent(), stored->origin(), now());
@@ -223,7 +220,7 @@ bool APMConditionalUserPropertyController::removeTimedOutCUPWithTimedOutEvents(s
     const auto rows = database.timedOutConditionalUserPropertiesWithError(&error);
     if (!rows) {
         monitor().logWithLevel(kAPMMonitorLevelError, kAPMCUPTimedOutFetchFailedCode,
-                               "Cannot fetch timed out conditional user properties. Error", errorOf(error));
+                               "Cannot fetch timed out conditional user properties. Error", errorContext(error));
         return false;
     }
     for (const auto& row : *rows) {
@@ -232,7 +229,7 @@ bool APMConditionalUserPropertyController::removeTimedOutCUPWithTimedOutEvents(s
         if (!database.deleteConditionalUserPropertyWithName(row.name(), &error)) {
             monitor().logWithLevel(kAPMMonitorLevelError, kAPMCUPTimedOutDeleteFailedCode,
                                    "Cannot delete timed out condition user property. Name, error", nameOf(row.name()),
-                                   errorOf(error));
+                                   errorContext(error));
             return false;
         }
         if (row.timedOutEvent()) events->push_back(causedEvent(*row.timedOutEvent(), row.origin(), now()));
@@ -246,7 +243,7 @@ bool APMConditionalUserPropertyController::removeExpiredCUPWithExpiredEvents(std
     const auto rows = database.expiredConditionalUserPropertiesWithError(&error);
     if (!rows) {
         monitor().logWithLevel(kAPMMonitorLevelError, kAPMCUPExpiredFetchFailedCode,
-                               "Cannot fetch expired conditional user properties. Error", errorOf(error));
+                               "Cannot fetch expired conditional user properties. Error", errorContext(error));
         return false;
     }
     for (const auto& row : *rows) {
@@ -257,13 +254,13 @@ bool APMConditionalUserPropertyController::removeExpiredCUPWithExpiredEvents(std
             monitor().logWithLevel(
                 kAPMMonitorLevelError, kAPMCUPExpiredUserPropertyDeleteFailedCode,
                 "Cannot remove conditional user property. Failed to delete the user property. Name, origin, error",
-                nameOf(row.name()), platform::Value(row.origin()), errorOf(error));
+                nameOf(row.name()), platform::Value(row.origin()), errorContext(error));
             return false;
         }
         if (!database.deleteConditionalUserPropertyWithName(row.name(), &error)) {
             monitor().logWithLevel(kAPMMonitorLevelError, kAPMCUPExpiredDeleteFailedCode,
                                    "Cannot delete expired condition user property. Name, error", nameOf(row.name()),
-                                   errorOf(error));
+                                   errorContext(error));
             return false;
         }
         if (row.expiredEvent()) events->push_back(causedEvent(*row.expiredEvent(), row.origin(), now()));
@@ -292,7 +289,7 @@ std::optional<std::vector<APMEvent>> APMConditionalUserPropertyController::trigg
     if (!rows) {
         monitor().logWithLevel(kAPMMonitorLevelError, kAPMCUPTriggeringFetchFailedCode,
                                "Cannot fetch triggering conditional user properties. Event name, error",
-                               platform::Value(APMEventNameForLog(eventName)), errorOf(error));
+                               platform::Value(APMEventNameForLog(eventName)), errorContext(error));
         return std::nullopt;
     }
     std::vector<APMEvent> triggered;
@@ -307,7 +304,7 @@ std::optional<std::vector<APMEvent>> APMConditionalUserPropertyController::trigg
         } else {
             monitor().logWithLevel(kAPMMonitorLevelError, kAPMCUPTriggeredUserPropertyFailedCode,
                                    "Cannot update user property from conditional user property. Name, origin, error",
-                                   name, platform::Value(row.origin()), errorOf(error));
+                                   name, platform::Value(row.origin()), errorContext(error));
         }
         if (row.triggeredEvent()) triggered.push_back(causedEvent(*row.triggeredEvent(), row.origin(), time));
         row.setActive(true);
@@ -316,7 +313,7 @@ std::optional<std::vector<APMEvent>> APMConditionalUserPropertyController::trigg
         if (!database.updateConditionalUserProperty(row, &error)) {
             monitor().logWithLevel(kAPMMonitorLevelError, kAPMCUPTriggeredStoreFailedCode,
                                    "Cannot update conditional user property. Name, origin, error", name,
-                                   platform::Value(row.origin()), errorOf(error));
+                                   platform::Value(row.origin()), errorContext(error));
             return std::nullopt;
         }
     }

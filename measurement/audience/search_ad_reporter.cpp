@@ -124,6 +124,14 @@ void APMSearchAdReporter::start() {
                  "AdServices framework is not linked. Search Ad Attribution Reporter is disabled.");
         return;
     }
+    // Without a service to ask, every try would fail and spend one of the
+    // installation's ten: the reporter stands down instead, and the tries
+    // are kept for a start that has a service.
+    if (!options_.serviceBaseURL || !options_.transport) {
+        logEntry(kAPMMonitorLevelDebug, kAPMSearchAdFrameworkMissingCode,
+                 "No attribution service is configured. Search Ad Attribution Reporter is disabled.");
+        return;
+    }
     if (APMAEU::isNOD()) {
         logEntry(kAPMMonitorLevelDebug, kAPMSearchAdSimulatorCode,
                  "Search Ad Attribution Reporter is disabled on the simulator");
@@ -226,12 +234,6 @@ void APMSearchAdReporter::requestAttributionPayloadWithToken(const std::string& 
             if (auto reporter = weak.lock()) reporter->handleReply(reply);
         });
     };
-    if (!options_.serviceBaseURL || !options_.transport) {
-        APMSearchAdReply reply;
-        reply.transportError = "no attribution service is configured";
-        deliver(std::move(reply));
-        return;
-    }
     platform::HTTPRequest request;
     request.method = "POST";
     request.url = *options_.serviceBaseURL + kAPMSearchAdServicePath;

@@ -66,8 +66,8 @@ std::shared_ptr<APMSearchAdTransport> APMMakeSearchAdNetworkTransport(std::share
 
 // What the reporter is made with besides its queue and settings.
 struct APMSearchAdReporterOptions {
-    // The attribution service's base address; none: every request fails
-    // as a transport failure and is tried again the next day.
+    // The attribution service's base address; none (or no transport): the
+    // reporter stays idle and spends none of its tries.
     std::optional<std::string> serviceBaseURL;
     std::shared_ptr<APMSearchAdTransport> transport;
     // How the "_cmp" event is logged: the engine's internal-event entry.

@@ -1,4 +1,5 @@
 // Tests of the engine's purchase reporting, conditional user properties and search-ad reporter end to end.
+#include <chrono>
 #include <doctest/doctest.h>
 
 #include <atomic>
@@ -187,10 +188,17 @@ TEST_CASE("conditional user properties through the connector: set, triggered by 
 TEST_CASE("the engine's search-ad reporter tries at start and follows the collection switch") {
     EngineFixture engine;
     platform::AAAttribution::reset();
+    // A service that refuses every connection: the try fails and the next is a day on.
+    platform::AAAttribution::setServiceBaseURL("http://127.0.0.1:1");
     engine.configure();
     auto reporter = APMMeasurement::sharedInstance()->searchAdReporter();
     REQUIRE(reporter);
-    // No attribution service here: the try fails and the next is a day on.
+    // The refusal arrives on the network's thread, then hops to the worker queue.
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!engine.monitor().hasCode(kAPMSearchAdRequestFailedCode) && std::chrono::steady_clock::now() < giveUp) {
+        engine.settle();
+        std::this_thread::yield();
+    }
     CHECK(engine.monitor().hasCode(kAPMSearchAdRequestFailedCode));
     CHECK(platform::AAAttribution::tokenRequestCount() == 1);
     CHECK(reporter->scheduledTimestamp() == engine.time().now() + 86400);
@@ -200,4 +208,21 @@ TEST_CASE("the engine's search-ad reporter tries at start and follows the collec
     engine.time().advance(2 * 86400);
     CHECK(platform::AAAttribution::tokenRequestCount() == 1);
     platform::AAAttribution::reset();
+}
+
+TEST_CASE("without an attribution service the search-ad reporter stays idle and keeps its tries") {
+    EngineFixture engine;
+    platform::AAAttribution::reset();
+    // More launches, a day apart, than the installation has tries.
+    for (int launch = 0; launch < 12; ++launch) {
+        engine.configure();
+        engine.time().advance(86400);
+        engine.settle();
+        if (launch == 11) break;
+        engine.restart();
+    }
+    CHECK(platform::AAAttribution::tokenRequestCount() == 0);
+    CHECK_FALSE(engine.monitor().hasCode(kAPMSearchAdRequestFailedCode));
+    CHECK(engine.monitor().hasCode(kAPMSearchAdFrameworkMissingCode));
+    CHECK(APMMeasurement::sharedInstance()->persistedConfig()->searchAdRetryCount() == 0);
 }

@@ -67,7 +67,8 @@ std::string reachabilityHost() {
 std::shared_ptr<APMMeasurement> APMMeasurement::sharedInstance() {
     std::lock_guard lock(gSharedMutex);
     if (!gShared) {
-        gShared = std::make_shared<APMMeasurement>();
+        // Making the shared experiments manager starts its task manager.
+        gShared = std::make_shared<APMMeasurement>(APMEManager::sharedInstance());
         gShared->makeReporters();
     }
     return gShared;
@@ -109,10 +110,14 @@ void APMMeasurement::resetSharedInstanceForTesting() {
         engine.swap(gShared);
     }
     if (engine) engine->scheduler().workerQueue()->sync([] {});
+    // The experiments manager lives as long as the process, and so goes with
+    // the engine here.
+    APMEManager::resetSharedInstanceForTesting();
 }
 
-APMMeasurement::APMMeasurement()
+APMMeasurement::APMMeasurement(std::shared_ptr<APMEManager> experimentsManager)
     : scheduler_(std::make_unique<APMScheduler>()),
+      experimentsManager_(std::move(experimentsManager)),
       consentState_(std::make_shared<APMConsentSettingsUtil>()),
       network_(std::make_shared<platform::RULNetwork>(reachabilityHost(), nullptr, nullptr, scheduler_->workerQueue())),
       uploadAlarm_(std::make_unique<APMAlarm>(scheduler_->workerQueue(), "Measurement timer")),
@@ -202,10 +207,24 @@ void APMMeasurement::makeRemoteConfig() {
         auto engine = weak.lock();
         return engine && engine->isEnabled();
     };
+    if (experimentsManager_) prepareExperiments();
     auto config = std::make_shared<APMRemoteConfig>(configStorage_, std::move(environment),
-                                                    APMSeams::eventEditingFactory());
+                                                    APMSeams::eventEditingFactory(), experimentsManager_);
     std::lock_guard lock(remoteConfigMutex_);
     remoteConfig_ = std::move(config);
+}
+
+// The server configuration registers with the experiments client as it is
+// made and activates what an earlier run fetched, so the client hands its
+// stored snapshots over first. SDKs without a diversion key of their own
+// take the identity's, which the persisted settings keep.
+void APMMeasurement::prepareExperiments() {
+    std::weak_ptr<APMPersistedConfig> settings = persistedConfig_;
+    experimentsManager_->setIdentityDiversionKeyProvider([settings]() -> std::optional<std::string> {
+        auto persisted = settings.lock();
+        return persisted ? persisted->diversionKey() : std::nullopt;
+    });
+    experimentsManager_->waitUntilStarted();
 }
 
 void APMMeasurement::startOnWorkerQueue() {

@@ -19,6 +19,7 @@
 #include "measurement/audience/purchase_reporter.h"
 #include "measurement/audience/search_ad_reporter.h"
 #include "measurement/core/seams.h"
+#include "measurement/experiments/experiments_manager.h"
 #include "measurement/foundation/alarm.h"
 #include "measurement/foundation/event.h"
 #include "measurement/foundation/monitor.h"
@@ -62,7 +63,9 @@ public:
     // flags. Safe from any thread.
     static std::shared_ptr<APMRemoteConfig> remoteConfig();
 
-    APMMeasurement();
+    // The experiments manager goes to the server configuration, which
+    // registers with it; none: an engine without experiments.
+    explicit APMMeasurement(std::shared_ptr<APMEManager> experimentsManager = nullptr);
     ~APMMeasurement();
     APMMeasurement(const APMMeasurement&) = delete;
     APMMeasurement& operator=(const APMMeasurement&) = delete;
@@ -88,6 +91,8 @@ public:
     // its transactions); made with the database, none before.
     const std::shared_ptr<APMAudience>& audience() const { return audience_; }
     const std::shared_ptr<platform::RULNetwork>& network() const { return network_; }
+    // The experiments manager the engine was made with; none without one.
+    const std::shared_ptr<APMEManager>& experimentsManager() const { return experimentsManager_; }
     std::shared_ptr<platform::RULReachabilityDelegate> reachabilityDelegate() const { return reachabilityDelegate_; }
     APMAlarm& uploadAlarm() { return *uploadAlarm_; }
     // The engine's batch upload, its schedule and the configuration fetch,
@@ -212,6 +217,7 @@ private:
     // Today in the daily counts.
     std::int64_t currentDayIndex() const;
     void makeRemoteConfig();
+    void prepareExperiments();
     // The reporters, once, when the engine is shared or starts; the session
     // reporter with the components.
     void makeReporters();
@@ -229,6 +235,7 @@ private:
     void endBackgroundTask();
 
     std::unique_ptr<APMScheduler> scheduler_;
+    const std::shared_ptr<APMEManager> experimentsManager_;
     std::shared_ptr<APMDatabase> database_;
     // Why the database could not be opened, for those who ask why an event
     // was not stored.

@@ -4,8 +4,6 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -28,10 +26,9 @@
 #include "platform/frameworks/app_core/app.h"
 #include "platform/frameworks/app_core/application_state.h"
 #include "platform/frameworks/app_core/background_task.h"
+#include "testsupport/child_process.h"
 #include "testsupport/loopback_server.h"
 #include "testsupport/temp_dir.h"
-
-extern char** environ;
 
 namespace {
 
@@ -44,40 +41,12 @@ constexpr const char* kChildTestCase = "Child process: log one event and upload 
 // Starts this executable again to run the child test case alone, with the
 // variables added to the environment; its output goes to the log file.
 pid_t spawnChild(const std::vector<std::string>& variables, const std::filesystem::path& log) {
-    std::vector<std::string> arguments{"/proc/self/exe", std::string("--test-case=") + kChildTestCase};
-    std::vector<char*> argv;
-    for (auto& argument : arguments) argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> environment(variables);
-    for (char** entry = environ; *entry; ++entry) environment.emplace_back(*entry);
-    std::vector<char*> envp;
-    for (auto& entry : environment) envp.push_back(entry.data());
-    envp.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-    pid_t pid = -1;
-    const int rc = posix_spawn(&pid, "/proc/self/exe", &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    REQUIRE(rc == 0);
+    const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    REQUIRE(out >= 0);
+    const pid_t pid = testsupport::spawnChild({"/proc/self/exe", std::string("--test-case=") + kChildTestCase},
+                                              testsupport::environmentWith(variables), out, out);
+    close(out);
     return pid;
-}
-
-// The child's exit status; -1 when it had to be killed after the limit.
-int waitForChild(pid_t pid, double timeoutSeconds) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutSeconds);
-    int status = 0;
-    while (waitpid(pid, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            return -1;
-        }
-        std::this_thread::yield();
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 std::string readFile(const std::filesystem::path& path) {
@@ -150,7 +119,7 @@ TEST_CASE("No event is lost when the process is killed during an upload") {
     // Confirmed: the first process's upload is answered.
     server.enqueue(answer(204));
     const pid_t first = run("confirmed_event");
-    REQUIRE_MESSAGE(waitForChild(first, 90) == 0, readFile(folder.path() / "confirmed_event.log"));
+    REQUIRE_MESSAGE(testsupport::waitForChild(first, 90) == 0, readFile(folder.path() / "confirmed_event.log"));
     REQUIRE(server.requestCount() == 1);
     CHECK(lastBatch() == std::vector<std::string>{"confirmed_event"});
 
@@ -160,21 +129,21 @@ TEST_CASE("No event is lost when the process is killed during an upload") {
     REQUIRE_MESSAGE(server.waitForHeld(1, 60), readFile(folder.path() / "unconfirmed_event.log"));
     CHECK(lastBatch() == std::vector<std::string>{"unconfirmed_event"});
     REQUIRE(kill(second, SIGKILL) == 0);
-    CHECK(waitForChild(second, 30) == 128 + SIGKILL);
+    CHECK(testsupport::waitForChild(second, 30) == 128 + SIGKILL);
     server.release();
 
     // The third process sends the unconfirmed bundle again with its own,
     // and not the confirmed one.
     server.enqueue(answer(204));
     const pid_t third = run("third_event");
-    REQUIRE_MESSAGE(waitForChild(third, 90) == 0, readFile(folder.path() / "third_event.log"));
+    REQUIRE_MESSAGE(testsupport::waitForChild(third, 90) == 0, readFile(folder.path() / "third_event.log"));
     REQUIRE(server.requestCount() == 3);
     CHECK(lastBatch() == std::vector<std::string>{"unconfirmed_event", "third_event"});
 
     // Nothing is left to send.
     server.enqueue(answer(204));
     const pid_t fourth = run("fourth_event");
-    REQUIRE(waitForChild(fourth, 90) == 0);
+    REQUIRE(testsupport::waitForChild(fourth, 90) == 0);
     REQUIRE(server.requestCount() == 4);
     CHECK(lastBatch() == std::vector<std::string>{"fourth_event"});
 }

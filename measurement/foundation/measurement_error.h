@@ -48,6 +48,11 @@ private:
 
 using APMErrorOut = std::optional<APMError>*;
 
+// An error, if any, as a monitor context (null when there is none).
+inline platform::Value errorContext(const std::optional<APMError>& error) {
+    return error ? error->asContext() : platform::Value();
+}
+
 APMError apm_errorWithCode(long code, std::string_view description);
 APMError apm_errorWithCode(long code, std::string_view description, const platform::Value& monitorContext);
 

@@ -551,7 +551,14 @@ void APMRemoteConfig::clientDidReceiveFetchError(const APMError& error) { logFet
 bool APMRemoteConfig::shouldFetchExperimentsForClient() const { return state_->shouldFetchExperiments(); }
 
 void APMRemoteConfig::reset() {
-    if (state_->experiments) state_->experiments->reset();
+    if (!state_->experiments) return;
+    state_->experiments->reset();
+    // The reset drops every snapshot: a flag cached from one of them must
+    // not go on steering the regional defaults, nor a waiting mark activate
+    // a snapshot that is gone.
+    std::lock_guard lock(state_->experimentsMutex);
+    state_->regionalFlag.reset();
+    state_->snapshotWaiting = false;
 }
 
 }  // namespace measurement

@@ -542,6 +542,18 @@ TEST_CASE("the configuration as the experiments client's SDK") {
         config.reset();
         CHECK(manager->resets == 1);
     }
+
+    SUBCASE("a reset drops the cached flag and the waiting mark with the snapshots") {
+        config.parseRemoteConfigFromMeasurementConfig(
+            ConfigBuilder().setting("measurement.regional_defaults_enabled", "true").config());
+        REQUIRE_FALSE(config.regionalDefaultsEnabled());
+        config.clientDidReceiveNewSnapshot();
+        config.reset();
+        CHECK(config.regionalDefaultsEnabled());
+        manager->client->pending = true;
+        config.activateNewSnapshot();
+        CHECK(manager->client->activations == 1);
+    }
 }
 
 TEST_CASE("a stale snapshot that cannot be activated at start is reported") {

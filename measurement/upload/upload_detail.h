@@ -17,6 +17,8 @@
 
 namespace measurement::upload_detail {
 
+using measurement::errorContext;
+
 // Internal names the upload looks for in bundles.
 inline constexpr const char* kAPMNPAUserPropertyName = "_npa";
 inline constexpr const char* kAPMUserIDPropertyName = "_id";
@@ -32,10 +34,6 @@ inline double currentTime() { return platform::dispatch::currentClock()->now(); 
 // Time since boot: monotonic, for durations that a changed wall clock must
 // not stretch or cut short.
 inline double uptime() { return platform::dispatch::currentClock()->uptime(); }
-
-inline platform::Value errorContext(const std::optional<APMError>& error) {
-    return error ? error->asContext() : platform::Value();
-}
 
 inline platform::Value networkErrorContext(const std::optional<platform::RULError>& error) {
     return error ? platform::Value(error->message) : platform::Value();

@@ -13,6 +13,7 @@
 #include "tools/collector/config_file.h"
 #include "tools/collector/connection_guard.h"
 #include "tools/collector/endpoints.h"
+#include "tools/collector/experiments_endpoint.h"
 #include "tools/collector/remote_values_endpoint.h"
 #include "tools/collector/search_ad_endpoint.h"
 
@@ -84,6 +85,7 @@ void checkOptions(const CollectorOptions& options) {
     if (options.configPath && !loadConfig(*options.configPath, &reason)) throw std::invalid_argument(reason);
     if (options.remoteValuesPath) RemoteValuesEndpoint::checkReadable(*options.remoteValuesPath);
     if (options.searchAdReplyPath) SearchAdEndpoint::checkReadable(*options.searchAdReplyPath);
+    if (options.experimentsPath) ExperimentsEndpoint::checkReadable(*options.experimentsPath);
 }
 
 // cpp-httplib files the peer's addresses among the headers; they were
@@ -207,6 +209,7 @@ struct CollectorService::State {
           configs(options, printer),
           remoteValues(options.remoteValuesPath, printer),
           searchAds(options.searchAdReplyPath, printer),
+          experiments(options.experimentsPath, printer),
           server(stopSignal, printer, options.requestDeadlineSeconds) {}
 
     void finish() {
@@ -238,6 +241,9 @@ struct CollectorService::State {
         server.Post("/api/v1/", handler([this](const Exchange& exchange, const httplib::Request&) {
             return searchAds.handle(exchange);
         }));
+        server.Post("/sdk-exp", handler([this](const Exchange& exchange, const httplib::Request&) {
+            return experiments.handle(exchange);
+        }));
         const auto nothingHere = handler([this](const Exchange& exchange, const httplib::Request&) {
             printer.print(requestLine(exchange) + ": 404, nothing here\n");
             return Reply{};
@@ -264,6 +270,7 @@ struct CollectorService::State {
     ConfigEndpoint configs;
     RemoteValuesEndpoint remoteValues;
     SearchAdEndpoint searchAds;
+    ExperimentsEndpoint experiments;
     StopSignal stopSignal;
     GuardedServer server;
     std::thread listener;

@@ -29,6 +29,9 @@ struct CollectorOptions {
     // The JSON reply to an attribution token posted to "/api/v1/"; none
     // answers 404.
     std::optional<std::filesystem::path> searchAdReplyPath;
+    // The experiments reply served, gzipped, to requests posted to
+    // "/sdk-exp" (see loadExperiments); none answers 404.
+    std::optional<std::filesystem::path> experimentsPath;
     // The answer to a batch that decodes (204 acknowledges it; 429, 500,
     // 503 ... let the engine see a failure). 200 to 599.
     int batchStatus = 204;
@@ -57,6 +60,8 @@ struct CollectorOptions {
 //   POST /api/v1/              an attribution token: the search-ad reply of a
 //                              file, as it stands (404 without one, 400 for
 //                              an empty token);
+//   POST /sdk-exp              an experiment request: the experiments reply
+//                              of a file, gzipped (404 without one);
 //   anything else              404;
 //   a malformed request        400 with the reason (a request line or header
 //                              that breaks HTTP/1.x, a Content-Length that is

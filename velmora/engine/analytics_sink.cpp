@@ -24,6 +24,15 @@ std::vector<RecordingAnalytics::Event> RecordingAnalytics::events() const {
     return {events_.begin(), events_.end()};
 }
 
+std::vector<RecordingAnalytics::Event> RecordingAnalytics::events(const std::string& name) const {
+    std::lock_guard lock(mutex_);
+    std::vector<Event> out;
+    for (const auto& event : events_) {
+        if (event.name == name) out.push_back(event);
+    }
+    return out;
+}
+
 std::vector<std::string> RecordingAnalytics::eventNames() const {
     std::lock_guard lock(mutex_);
     std::vector<std::string> names;

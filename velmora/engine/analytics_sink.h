@@ -35,6 +35,8 @@ public:
     void logEventWithName(const std::string& name, const platform::Value::Dictionary& parameters) override;
 
     std::vector<Event> events() const;
+    // The kept events of one name, oldest first.
+    std::vector<Event> events(const std::string& name) const;
     std::vector<std::string> eventNames() const;
     void clear();
 

@@ -85,6 +85,18 @@ TEST_CASE("a recording sink keeps only its latest events") {
     CHECK(names.back() == "event_" + std::to_string(RecordingAnalytics::kCapacity));
 }
 
+TEST_CASE("a recording sink lists the events of one name in order") {
+    RecordingAnalytics sink;
+    const std::vector<std::pair<std::string, double>> logged = {{"a", 1}, {"b", 2}, {"a", 3}, {"c", 4}, {"a", 5}};
+    for (const auto& [name, n] : logged) sink.logEventWithName(name, {{"n", platform::Value(n)}});
+    const std::vector<std::pair<std::string, std::vector<double>>> cases = {{"a", {1, 3, 5}}, {"b", {2}}, {"z", {}}};
+    for (const auto& [name, expected] : cases) {
+        std::vector<double> found;
+        for (const auto& event : sink.events(name)) found.push_back(event.parameters.at("n").realValue());
+        CHECK_MESSAGE(found == expected, name);
+    }
+}
+
 TEST_CASE("the engine's texts come from the English string table") {
     CHECK(LocalizedString::yourInput() == "Your Input");
     CHECK(LocalizedString::calculate() == "Calculate");

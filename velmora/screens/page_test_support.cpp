@@ -145,12 +145,7 @@ std::vector<std::string> PageFixture::eventNames() const {
 }
 
 std::vector<RecordingAnalytics::Event> PageFixture::events(const std::string& name) const {
-    std::vector<RecordingAnalytics::Event> out;
-    if (!recorder) return out;
-    for (auto& event : recorder->events()) {
-        if (event.name == name) out.push_back(event);
-    }
-    return out;
+    return recorder ? recorder->events(name) : std::vector<RecordingAnalytics::Event>{};
 }
 
 }  // namespace velmora::testing

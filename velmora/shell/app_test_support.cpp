@@ -90,12 +90,7 @@ std::vector<std::string> AppStage::recordedEventNames() const {
 }
 
 std::vector<RecordingAnalytics::Event> AppStage::recorded(const std::string& name) const {
-    std::vector<RecordingAnalytics::Event> out;
-    if (!recorder) return out;
-    for (auto& event : recorder->events()) {
-        if (event.name == name) out.push_back(event);
-    }
-    return out;
+    return recorder ? recorder->events(name) : std::vector<RecordingAnalytics::Event>{};
 }
 
 }  // namespace velmora::testing

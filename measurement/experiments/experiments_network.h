@@ -1,0 +1,43 @@
+// The experiments service: its address and the network that posts the fetch request to it.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "measurement/foundation/nano_message.h"
+#include "platform/dispatch/queue.h"
+#include "platform/frameworks/utilities/network.h"
+
+namespace measurement {
+
+// The path of the fetch on the experiments service.
+inline constexpr const char* kAPMEExperimentsPath = "/sdk-exp";
+// The service property list's key for the service's base address; empty or
+// absent means no service is known.
+inline constexpr const char* kAPMEExperimentsServiceBaseURLKey = "EXPERIMENTS_SERVICE_BASE_URL";
+// Points the client at another experiments service, for tools and tests.
+inline constexpr const char* kAPMEExperimentsServiceURLVariable = "VELMORA_EXPERIMENTS_SERVICE_URL";
+
+// The environment variable when set and not empty, else the service
+// property list's address; none when neither names one.
+std::optional<std::string> APMEExperimentsServiceBaseURL();
+// The fetch address on that service; empty when no service is known (a
+// request to it fails at once, as a request to an unreachable service).
+std::string APMEExperimentsFetchURL();
+
+// Posts the fetch request. The completion runs once, on the queue given,
+// with the HTTP response (status 0 when none came), the reply body and the
+// transport error.
+class APMEExperimentsNetwork {
+public:
+    virtual ~APMEExperimentsNetwork() = default;
+    virtual void postURL(const std::string& url, NANOBytes payload, std::shared_ptr<platform::dispatch::Queue> queue,
+                         platform::RULNetworkCompletionHandler completionHandler) = 0;
+};
+
+// The platform's network object, made with the service's host as its
+// reachability host; no background session.
+std::shared_ptr<APMEExperimentsNetwork> APMEMakeExperimentsNetwork();
+
+}  // namespace measurement

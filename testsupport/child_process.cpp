@@ -1,0 +1,72 @@
+// Child processes of the tests: posix_spawn with redirected output, and a
+// bounded wait on a process descriptor.
+#include "testsupport/child_process.h"
+
+#include <doctest/doctest.h>
+
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+
+extern char** environ;
+
+namespace testsupport {
+
+namespace {
+
+std::vector<char*> pointersTo(std::vector<std::string>& texts) {
+    std::vector<char*> pointers;
+    for (auto& text : texts) pointers.push_back(text.data());
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
+}  // namespace
+
+std::vector<std::string> environmentWith(const std::vector<std::string>& added, const std::string& droppedPrefix) {
+    std::vector<std::string> environment(added);
+    for (char** entry = environ; *entry; ++entry) {
+        const std::string text(*entry);
+        if (!droppedPrefix.empty() && text.rfind(droppedPrefix, 0) == 0) continue;
+        environment.push_back(text);
+    }
+    return environment;
+}
+
+pid_t spawnChild(const std::vector<std::string>& argv, const std::vector<std::string>& environment, int out, int err) {
+    REQUIRE(!argv.empty());
+    std::vector<std::string> arguments(argv);
+    std::vector<std::string> variables(environment);
+    auto argvPointers = pointersTo(arguments);
+    auto envPointers = pointersTo(variables);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out, STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, err, STDERR_FILENO);
+    pid_t pid = -1;
+    const int rc = posix_spawn(&pid, argv[0].c_str(), &actions, nullptr, argvPointers.data(), envPointers.data());
+    posix_spawn_file_actions_destroy(&actions);
+    REQUIRE_MESSAGE(rc == 0, "cannot start " << argv[0] << ": " << std::strerror(rc));
+    return pid;
+}
+
+int waitForChild(pid_t pid, double timeoutSeconds) {
+    // A descriptor that becomes readable when the process ends.
+    const int descriptor = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+    REQUIRE(descriptor >= 0);
+    pollfd exited{descriptor, POLLIN, 0};
+    const int ready = poll(&exited, 1, static_cast<int>(timeoutSeconds * 1000));
+    close(descriptor);
+    if (ready <= 0) kill(pid, SIGKILL);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (ready <= 0) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+}  // namespace testsupport
