@@ -9,6 +9,8 @@
 // do not read back, each with its table, row ID and reason.
 // `velmora analytics consent [TYPE=granted|denied ...]`: sets consent through
 // the public interface and prints the consent state the engine then holds.
+// `velmora analytics config`: fetches the measurement configuration from the
+// service, as the engine does when it is due, and prints what it then holds.
 // The application's own commands (`velmora calc`) configure the default
 // application as start-up does, so their events are stored too. The engine
 // uploads what it stores to the measurement service named by the service
@@ -18,6 +20,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <future>
 #include <iostream>
 #include <memory>
@@ -32,6 +35,7 @@
 #include "measurement/core/facade.h"
 #include "measurement/core/stored_data.h"
 #include "measurement/core/measurement.h"
+#include "measurement/upload/uploader.h"
 #include "measurement/foundation/bundle_tags.h"
 #include "measurement/foundation/messages.h"
 #include "measurement/foundation/monitor.h"
@@ -75,12 +79,13 @@ void useDataFolder(const std::filesystem::path& folder) {
     platform::UserDefaults::setDataDirectory(folder / "Preferences");
 }
 
-// Every event write of the engine while it lives: the name, and why it
-// was not stored (none when it was).
+// Every event write of the engine while it lives: the name, the origin,
+// and why it was not stored (none when it was).
 class EventWrites {
 public:
     struct Write {
         std::string name;
+        std::string origin;
         std::optional<std::string> failure;
     };
 
@@ -88,7 +93,7 @@ public:
         : identifier_(measurement::APMAnalytics::addEventWriteListener(
               [state = state_](const measurement::APMEvent& event, const std::optional<std::string>& failure) {
                   std::lock_guard lock(state->mutex);
-                  state->writes.push_back({event.name(), failure});
+                  state->writes.push_back({event.name(), event.origin(), failure});
               })) {}
     ~EventWrites() { measurement::APMAnalytics::removeEventWriteListener(identifier_); }
     EventWrites(const EventWrites&) = delete;
@@ -144,6 +149,11 @@ std::optional<std::string> failureOf(const std::string& name, const std::vector<
     if (stored) return std::nullopt;
     for (const auto& write : writes) {
         if (write.name == "_err" && !write.failure) return "its name or parameters were refused; an error event was stored";
+    }
+    // A configuration's event-editing program may rename the event: the
+    // application's own write under another name is then this event.
+    for (const auto& write : writes) {
+        if (write.origin == "app" && write.name != "_err" && !write.failure) return std::nullopt;
     }
     return "the engine did not write an event of that name";
 }
@@ -272,6 +282,47 @@ int purchaseOne(PurchaseOptions options) {
     }
     uploadAsOnResignation();
     return 0;
+}
+
+// Runs a block on the engine's worker queue and waits for it.
+void onWorkerQueue(const std::function<void(measurement::APMMeasurement&)>& block) {
+    auto engine = measurement::APMMeasurement::sharedInstance();
+    engine->scheduler().workerQueue()->sync([&] { block(*engine); });
+}
+
+// Fetches the configuration and waits for its answer to be taken (the
+// completion runs on the worker queue once the request is no longer
+// pending), then prints the version and whether a program was loaded.
+int fetchConfig() {
+    if (!velmora::configureMeasurementAnalytics() || !waitUntilHandled()) {
+        std::cerr << "velmora analytics config: the application could not be configured\n";
+        return 1;
+    }
+    bool sent = false;
+    onWorkerQueue([&](measurement::APMMeasurement& engine) {
+        if (!engine.uploader()) return;
+        engine.uploader()->fetchRemoteConfig();
+        sent = engine.isNetworkRequestPending();
+    });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(kStoreTimeoutSeconds);
+    while (sent && measurement::APMMeasurement::sharedInstance()->isNetworkRequestPending()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            std::cerr << "velmora analytics config: no answer within " << kStoreTimeoutSeconds << " s\n";
+            return 1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    std::int64_t version = -1;
+    bool editing = false;
+    onWorkerQueue([&](measurement::APMMeasurement& engine) {
+        const auto config = engine.remoteConfigInstance();
+        version = config->version();
+        editing = config->eventEditing() != nullptr;
+    });
+    if (!sent) std::cerr << "velmora analytics config: no measurement service address to fetch from\n";
+    std::cout << "configuration version " << version << (editing ? ", event editing loaded" : "") << '\n';
+    uploadAsOnResignation();
+    return sent ? 0 : 1;
 }
 
 // "ad_storage=granted" ... as consent settings; false, with the reason on
@@ -505,6 +556,13 @@ const tools::CommandRegistration registration([](CLI::App& app, int& status) {
     consentCommand->callback([options, &status] {
         useDataFolder(options->data.empty() ? dataFolderFromEnvironment() : std::filesystem::path(options->data));
         status = consent(options->parameters, options->json);
+    });
+    auto* configCommand = analytics->add_subcommand(
+        "config", "Fetch the measurement configuration from the service and print what the engine holds then");
+    configCommand->add_option("--data", options->data, dataHelp);
+    configCommand->callback([options, &status] {
+        useDataFolder(options->data.empty() ? dataFolderFromEnvironment() : std::filesystem::path(options->data));
+        status = fetchConfig();
     });
     storeApplicationEvents(app);
 });

@@ -291,6 +291,91 @@ TEST_CASE("velmora script eval runs a program and prints its value") {
     }
 }
 
+TEST_CASE("velmora script run edits one event and prints what the engine would store") {
+    testsupport::TempDir folder;
+    const auto write = [&](const std::string& name, const std::string& contents) {
+        std::ofstream(folder / name, std::ios::binary) << contents;
+        return (folder / name).string();
+    };
+    // Moves "value" to "amount" (failing on events named "bad"), and creates
+    // "copy" with the setting "tag" for every event.
+    const auto program = write("edit.txt",
+                               "(var \"reg\" \"log\" \"kv\")\n"
+                               "(set \"reg\" (\"require\" \"internal.registerCallback\"))\n"
+                               "(set \"log\" (\"require\" \"internal.eventLogger\"))\n"
+                               "(set \"kv\" (\"require\" \"internal.remoteConfig\"))\n"
+                               "(function \"edit\" (array \"e\")\n"
+                               "  (if (is (call $e \"getEventName\" (array)) \"bad\")\n"
+                               "      (code (call null \"x\" (array))))\n"
+                               "  (call $e \"setParamValue\"\n"
+                               "        (array \"amount\" (call $e \"getParamValue\" (array \"value\"))))\n"
+                               "  (call $e \"setParamValue\" (array \"value\" null)) (return 0))\n"
+                               "(function \"make\" (array \"e\") (\"log\" \"copy\" 5.5 "
+                               "(object \"tag\" (call $kv \"getValue\" (array \"tag\" \"none\")))))\n"
+                               "(\"reg\" 0 $edit (object \"type\" \"edit\"))\n"
+                               "(\"reg\" 0 $make (object \"type\" \"create\"))\n");
+    const auto eventOf = [](const Value& event) {
+        const auto& fields = event.asDictionary();
+        return fields.at("name").asString() + "@" + platform::writeJSON(fields.at("timestamp")) + " " +
+               platform::writeJSON(fields.at("parameters"));
+    };
+
+    SUBCASE("an edited event and a created one") {
+        const auto run =
+            runTool({"script", "run", "--text", program, "--setting", "tag=blue", "--event",
+                     "{\"name\": \"purchase\", \"timestamp\": 100.5, \"parameters\": {\"value\": 12}}"});
+        REQUIRE(run.status == 0);
+        const auto result = jsonOf(run.out).asDictionary();
+        CHECK(result.at("edited") == Value(true));
+        CHECK(eventOf(result.at("event")) == "purchase@100.5 {\"amount\":12.0}");
+        REQUIRE(result.at("created").asArray().size() == 1);
+        CHECK(eventOf(result.at("created").asArray()[0]) == "copy@5.0 {\"tag\":\"blue\"}");
+    }
+    SUBCASE("the default event, without the setting") {
+        const auto run = runTool({"script", "run", "--text", program});
+        REQUIRE(run.status == 0);
+        const auto result = jsonOf(run.out).asDictionary();
+        CHECK(result.at("edited") == Value(false));
+        CHECK(eventOf(result.at("event")) == "event@0.0 {}");
+        CHECK(eventOf(result.at("created").asArray()[0]) == "copy@5.0 {\"tag\":\"none\"}");
+    }
+    SUBCASE("a failing program: the unedited event, nothing created, status 1") {
+        const auto run = runTool({"script", "run", "--text", program, "--event",
+                                  "{\"name\": \"bad\", \"parameters\": {\"value\": \"x\"}}"});
+        CHECK(run.status == 1);
+        const auto result = jsonOf(run.out).asDictionary();
+        CHECK(result.at("error") ==
+              Value(Value::Dictionary{{"stage", "event"}, {"domain", "measurement.script"}, {"code", 7}}));
+        CHECK(eventOf(result.at("event")) == "bad@0.0 {\"value\":\"x\"}");
+        CHECK(result.at("created").asArray().empty());
+    }
+    SUBCASE("a program that does not load") {
+        const auto run = runTool({"script", "run", "--text", write("return.txt", "(return 1)")});
+        CHECK(run.status == 1);
+        CHECK(jsonOf(run.out).asDictionary().at("error") ==
+              Value(Value::Dictionary{{"stage", "load"}, {"domain", "measurement.script.editing"}, {"code", 5}}));
+    }
+    SUBCASE("refused input: status 2 and the reason") {
+        const std::vector<std::vector<std::string>> refused = {
+            {"--text", program, "--event", "{\"name\": 5}"},
+            {"--text", program, "--event", "{\"parameters\": {\"flag\": null}}"},
+            {"--text", program, "--event", "[1]"},
+            {"--text", program, "--setting", "novalue"},
+            {"--text", write("broken.txt", "(add 1")},
+            {write("garbage.pb", "\xff\xff\xff")},
+        };
+        for (const auto& arguments : refused) {
+            CAPTURE(arguments.back());
+            auto command = std::vector<std::string>{"script", "run"};
+            command.insert(command.end(), arguments.begin(), arguments.end());
+            const auto run = runTool(command);
+            CHECK(run.status == 2);
+            CHECK_FALSE(run.err.empty());
+            CHECK(run.out.empty());
+        }
+    }
+}
+
 TEST_CASE("an event logged with the service address set is uploaded to velmora collector and decoded there") {
     testsupport::TempDir data;
     Collector collector({"--once", "1", "--log", (data / "batches.jsonl").string()});
@@ -327,4 +412,31 @@ TEST_CASE("an event logged with the service address set is uploaded to velmora c
     const auto left = jsonOf(runTool({"analytics", "dump", "--data", data.path().string()}).out).asDictionary();
     CHECK(left.at("raw_events").asArray().empty());
     CHECK(left.at("queued_bundles").asArray().empty());
+}
+
+TEST_CASE("velmora analytics config takes the collector's program, which edits what the engine uploads") {
+    testsupport::TempDir data;
+    std::ofstream(data / "rename.txt") << "(var \"reg\") (set \"reg\" (\"require\" \"internal.registerCallback\"))\n"
+                                          "(function \"cb\" (array \"e\")\n"
+                                          "  (call $e \"setEventName\" (array \"renamed_by_program\")) (return 0))\n"
+                                          "(\"reg\" 0 $cb (object \"type\" \"edit\"))\n";
+    std::ofstream(data / "config.json") << R"({"version": 4, "app_id": "velmora-bernoulli-ios",
+                                               "programs": [{"file": "rename.txt"}]})";
+    Collector collector({"--config", (data / "config.json").string(), "--once", "2"});
+    const auto port = collector.waitFor(std::regex("listening on 127\\.0\\.0\\.1:([0-9]+)\n"), 20);
+    REQUIRE(port);
+    const std::map<std::string, std::string> variables{{"VELMORA_DATA", data.path().string()},
+                                                       {"VELMORA_MEASUREMENT_SERVICE_URL", "http://127.0.0.1:" + *port}};
+
+    const auto fetched = runTool({"analytics", "config"}, variables);
+    CHECK(fetched.status == 0);
+    CHECK(fetched.out == "configuration version 4, event editing loaded\n");
+    const auto logged = runTool({"analytics", "log", "tapped_upload"}, variables);
+    CHECK(logged.status == 0);
+
+    const auto printed = collector.outputUntilExit(30);
+    CAPTURE(printed);
+    CHECK(contains(printed, "GET /config/app/velmora-bernoulli-ios"));
+    CHECK(contains(printed, "    renamed_by_program at "));
+    CHECK_FALSE(contains(printed, "tapped_upload"));
 }

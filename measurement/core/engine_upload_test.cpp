@@ -14,6 +14,7 @@
 #include "measurement/foundation/environment.h"
 #include "measurement/store/config_test_support.h"
 #include "measurement/foundation/bundle_tags.h"
+#include "measurement/script/editing/editing_test_support.h"
 #include "measurement/store/sqlite_store.h"
 #include "measurement/upload/uploader.h"
 #include "measurement/upload/uploader_test_support.h"
@@ -305,4 +306,87 @@ TEST_CASE("an upload timer whose work arrives after its engine has gone reaches 
     queue->resume();
     queue->drain();
     CHECK_FALSE(fixture.monitor().hasCode(kAPMUploadStartingCode));
+}
+
+namespace {
+
+// Edits "checkout" (moves "value" to "amount", drops "currency", adds
+// "edited" and "source") and creates "checkout_copy" beside it; "undo_me"
+// is renamed but undone, "strip" loses "secret", "fail_me" fails; other
+// events pass without edits.
+const char* const kUploadEditingProgram = R"program(
+(var "reg" "log")
+(set "reg" ("require" "internal.registerCallback"))
+(set "log" ("require" "internal.eventLogger"))
+(function "edit" (array "e")
+  (var "name")
+  (set "name" (call $e "getEventName" (array)))
+  (if (is $name "fail_me") (code (call undefined "x" (array))))
+  (if (is $name "undo_me") (code (call $e "setEventName" (array "undone")) (return 2)))
+  (if (is $name "strip") (code (call $e "setParamValue" (array "secret" null)) (return 0)))
+  (if (isnt $name "checkout") (code (return -1)))
+  (call $e "setParamValue" (array "amount" (call $e "getParamValue" (array "value"))))
+  (call $e "setParamValue" (array "value" null))
+  (call $e "setParamValue" (array "currency" null))
+  (call $e "setParamValue" (array "edited" 1))
+  (call $e "setParamValue" (array "source" "program"))
+  (return 0))
+(function "make" (array "e")
+  (if (is (call $e "getEventName" (array)) "checkout")
+      (code ("log" "checkout_copy" 1700000000
+                   (object "amount" (call $e "getParamValue" (array "amount")) "_o" "script")))))
+(function "install" (array "rule") ("reg" 0 $edit $rule))
+("reg" 0 $make (object "type" "create"))
+[activity "install" (object "type" "edit" "priority" 1)]
+)program";
+
+// "name key=value ...": text quoted, integers as digits, doubles with a
+// point.
+std::vector<std::string> describedEvents(const APMPBMeasurementBundle& bundle) {
+    std::vector<std::string> described;
+    for (const auto& event : NANOGetArray<APMPBEvent>(bundle, bundleFieldIndex(bundle_tag::kEvents))) {
+        std::string text = NANOGetString(event, event_field::kName).value_or("");
+        for (const auto& parameter : NANOGetArray<APMPBEventParam>(event, event_field::kParams)) {
+            const auto value = APMValueFromProtoEventParam(parameter);
+            REQUIRE(value);
+            text += " " + NANOGetString(parameter, param_field::kName).value_or("") + "=" +
+                    measurement::testing::describePlain(value->objectValue());
+        }
+        described.push_back(text);
+    }
+    return described;
+}
+
+}  // namespace
+
+TEST_CASE("a program of the fetched configuration edits and creates what the engine stores and uploads") {
+    EngineWithService service;
+    service.fetch(reply(200, bytesOf(ConfigBuilder().version(9).programs(
+                                 {measurement::testing::programFromText(kUploadEditingProgram)}))));
+    REQUIRE(APMMeasurement::remoteConfig()->eventEditing());
+
+    VEZArurerudo::logEventWithName("checkout", {{"value", 12}, {"currency", "EUR"}, {"kept", "x"}});
+    VEZArurerudo::logEventWithName("undo_me", {{"a", 1}});
+    VEZArurerudo::logEventWithName("strip", {{"secret", "s"}, {"keep", 2}});
+    VEZArurerudo::logEventWithName("fail_me", {{"a", 1}});
+    VEZArurerudo::logEventWithName("plain", {{"n", 1.5}});
+    service.resignAndUpload();
+
+    const auto bundles = service.lastBatch();
+    REQUIRE(bundles.size() == 1);
+    CHECK(describedEvents(bundles[0]) == std::vector<std::string>{
+                                             "checkout _o=\"app\" amount=12.0 edited=1.0 kept=\"x\" source=\"program\"",
+                                             "checkout_copy _o=\"script\" amount=12.0",
+                                             "undo_me _o=\"app\" a=1",
+                                             "strip _o=\"app\" keep=2",
+                                             "fail_me _o=\"app\" a=1",
+                                             "plain _o=\"app\" n=1.5",
+                                         });
+    const auto events = NANOGetArray<APMPBEvent>(bundles[0], bundleFieldIndex(bundle_tag::kEvents));
+    CHECK(NANOGetInt64(events[1], event_field::kTimestamp) == 1700000000000LL);
+    const auto failures = service.engine.monitor().entriesWithCode(kAPMEventEditingFailedCode);
+    REQUIRE(failures.size() == 1);
+    CHECK(failures[0].contexts == std::vector<platform::Value>{platform::Value("fail_me")});
+    // The stored events are all gone with the upload.
+    CHECK(service.engine.rawEvents().empty());
 }

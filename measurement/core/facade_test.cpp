@@ -1,6 +1,7 @@
 // Tests of the facade: consent, event editing, resignation, purchases and the configuration refresh.
 #include <doctest/doctest.h>
 
+#include <cmath>
 #include <thread>
 
 #include "measurement/core/facade.h"
@@ -8,6 +9,7 @@
 #include "measurement/core/codes.h"
 #include "measurement/core/core_test_support.h"
 #include "measurement/core/measurement.h"
+#include "measurement/script/editing/editing_test_support.h"
 #include "measurement/store/config_test_support.h"
 #include "measurement/upload/uploader.h"
 #include "platform/foundation/notification_center.h"
@@ -22,6 +24,7 @@ using measurement::testing::EngineFixture;
 using measurement::testing::intParameter;
 using measurement::testing::stringParameter;
 using config_test::ConfigBuilder;
+using measurement::testing::programFromText;
 
 namespace {
 
@@ -37,36 +40,24 @@ std::vector<std::string> namesOf(EngineFixture& engine, const std::string& name)
 
 namespace {
 
-struct ScriptedEditing : APMEventEditingHost {
-    bool fail = false;
-    std::optional<APMEventEditingResult> handleEvent(const APMPEvent& event, APMErrorOut error) override {
-        if (fail) {
-            if (error) *error = apm_errorWithCode(3, "program failed");
-            return std::nullopt;
-        }
-        APMEventEditingResult result;
-        result.outputEvent = event;
-        result.outputEvent.setName(event.name() + "_edited");
-        result.outputEvent.parameters()["added"] = 7;
-        result.hasEdits = true;
-        if (event.name() == "create_more") {
-            result.hasCreatedEvents = true;
-            result.eventsToLog.emplace_back("created", event.timestamp(),
-                                            platform::Value::Dictionary{{"_o", "script"}});
-        }
-        return result;
-    }
-};
-
-// Loads every program into the one scripted host.
-struct ScriptedEditingFactory : APMEventEditingFactory {
-    std::shared_ptr<ScriptedEditing> host = std::make_shared<ScriptedEditing>();
-    std::shared_ptr<APMEventEditingHost> makeEventEditingWithProgram(const APMPBProgram&,
-                                                                     const APMEventEditingModules&,
-                                                                     APMErrorOut) override {
-        return host;
-    }
-};
+// Renames every event with "_edited" and adds "added" = 7; fails on
+// "fail_me"; creates "created" (origin "script") after "create_more".
+const char* const kEditingProgram = R"program(
+(var "reg" "log")
+(set "reg" ("require" "internal.registerCallback"))
+(set "log" ("require" "internal.eventLogger"))
+(function "edit" (array "e")
+  (if (is (call $e "getEventName" (array)) "fail_me") (code (call undefined "x" (array))))
+  (call $e "setEventName" (array (add (call $e "getEventName" (array)) "_edited")))
+  (call $e "setParamValue" (array "added" 7))
+  (return 0))
+(function "make" (array "e")
+  (if (is (call $e "getEventName" (array)) "create_more_edited")
+      (code ("log" "created" (call $e "getTimestamp" (array)) (object "_o" "script")))))
+(function "setup" (array "rule") ("reg" 0 $edit $rule))
+("reg" 0 $make (object "type" "create"))
+[activity "setup" (object "type" "edit")]
+)program";
 
 // Each schedule update ends in exactly one of these decisions.
 std::size_t scheduleUpdates(EngineFixture& engine) {
@@ -84,29 +75,41 @@ std::size_t uploadsStarted(EngineFixture& engine) { return engine.monitor().coun
 
 TEST_CASE("events pass the event-editing host of the server configuration") {
     EngineFixture engine;
-    auto factory = std::make_shared<ScriptedEditingFactory>();
-    APMSeams::setEventEditingFactory(factory);
     engine.configure();
-    engine.takeConfiguration(ConfigBuilder().programs(1).config());
+    engine.takeConfiguration(ConfigBuilder().programs({programFromText(kEditingProgram)}).config());
+    CHECK(engine.monitor().hasCode(kAPMRemoteConfigEventEditingLoadedCode));
     const auto schedulesAfterStart = scheduleUpdates(engine);
+    const auto before = engine.rawEvents().size();
 
     SUBCASE("edits replace the event, created events are written after it") {
-        VEZArurerudo::logEventWithName("create_more");
+        VEZArurerudo::logEventWithName("create_more", {{"n", 2}});
         engine.settle();
         const auto events = engine.rawEvents();
-        REQUIRE(events.size() == 3);
-        CHECK(events[1].event().name() == "create_more_edited");
-        CHECK(intParameter(events[1].event(), "added") == 7);
-        CHECK(events[2].event().name() == "created");
-        CHECK(events[2].event().origin() == "script");
+        REQUIRE(events.size() == before + 2);
+        const auto& edited = events[before].event();
+        CHECK(edited.name() == "create_more_edited");
+        CHECK(intParameter(edited, "n") == 2);
+        REQUIRE(edited.parameter("added"));
+        CHECK(edited.parameter("added")->isDouble());
+        CHECK(edited.parameter("added")->doubleValue() == 7);
+        CHECK(edited.origin() == "app");
+        const auto& created = events[before + 1].event();
+        CHECK(created.name() == "created");
+        CHECK(created.origin() == "script");
+        CHECK(created.timestamp() == std::floor(edited.timestamp()));
         CHECK(scheduleUpdates(engine) == schedulesAfterStart + 1);
     }
-    SUBCASE("a failed program writes the unedited event and logs 23223") {
-        factory->host->fail = true;
-        VEZArurerudo::logEventWithName("plain");
+    SUBCASE("a failed program writes the unedited event, logs 23223 and creates nothing") {
+        VEZArurerudo::logEventWithName("fail_me", {{"n", 2}});
         engine.settle();
-        CHECK(namesOf(engine, "plain").size() == 1);
-        CHECK(engine.monitor().hasCode(kAPMEventEditingFailedCode));
+        const auto events = engine.rawEvents();
+        REQUIRE(events.size() == before + 1);
+        CHECK(events[before].event().name() == "fail_me");
+        CHECK_FALSE(events[before].event().parameter("added"));
+        const auto failures = engine.monitor().entriesWithCode(kAPMEventEditingFailedCode);
+        REQUIRE(failures.size() == 1);
+        CHECK(failures[0].level == kAPMMonitorLevelError);
+        CHECK(failures[0].contexts == std::vector<platform::Value>{platform::Value("fail_me")});
     }
 }
 

@@ -11,6 +11,7 @@
 #include "measurement/foundation/daily_counts.h"
 #include "measurement/foundation/environment.h"
 #include "measurement/foundation/event_parameters.h"
+#include "measurement/script/editing/editing_factory.h"
 #include "measurement/upload/identity_support/identity_support.h"
 #include "platform/dispatch/clock.h"
 #include "platform/foundation/user_defaults.h"
@@ -198,8 +199,11 @@ void APMMeasurement::makeAudience() {
                                               [this] { return APMAudienceLimits::fromRemoteConfig(*config()); });
 }
 
+// The configuration loads its programs into hosts that the engine's
+// event-editing factory builds, with the engine's monitor for their logs.
 void APMMeasurement::makeRemoteConfig() {
     configStorage_ = std::make_shared<APMDatabaseConfigStorage>(database_);
+    eventEditingFactory_ = std::make_shared<APMPEventEditingFactory>(monitor());
     auto environment = APMRemoteConfigEnvironment::fromMainBundle();
     environment.libraryVersion = kAPMLibraryVersion;
     std::weak_ptr<APMMeasurement> weak = weak_from_this();
@@ -208,8 +212,8 @@ void APMMeasurement::makeRemoteConfig() {
         return engine && engine->isEnabled();
     };
     if (experimentsManager_) prepareExperiments();
-    auto config = std::make_shared<APMRemoteConfig>(configStorage_, std::move(environment),
-                                                    APMSeams::eventEditingFactory(), experimentsManager_);
+    auto config = std::make_shared<APMRemoteConfig>(configStorage_, std::move(environment), eventEditingFactory_,
+                                                    experimentsManager_);
     std::lock_guard lock(remoteConfigMutex_);
     remoteConfig_ = std::move(config);
 }

@@ -81,6 +81,9 @@ public:
     APMPersistedConfig* persistedConfig() const { return persistedConfig_.get(); }
     APMDatabaseConfigStorage* configStorage() const { return configStorage_.get(); }
     std::shared_ptr<APMRemoteConfig> remoteConfigInstance() const;
+    // What the server configuration builds its event-editing host with,
+    // made with it; none before.
+    const std::shared_ptr<APMEventEditingFactory>& eventEditingFactory() const { return eventEditingFactory_; }
     // The consent state, made with the engine (so that the facade's consent
     // operations have it before the engine starts) and safe from any thread.
     const std::shared_ptr<APMConsentSettingsUtil>& consentState() const { return consentState_; }
@@ -242,6 +245,7 @@ private:
     std::optional<APMError> databaseError_;
     std::shared_ptr<APMPersistedConfig> persistedConfig_;
     std::shared_ptr<APMDatabaseConfigStorage> configStorage_;
+    std::shared_ptr<APMEventEditingFactory> eventEditingFactory_;
     mutable std::mutex remoteConfigMutex_;  // remoteConfig_
     std::shared_ptr<APMRemoteConfig> remoteConfig_;
     const std::shared_ptr<APMConsentSettingsUtil> consentState_;

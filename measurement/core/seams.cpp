@@ -49,19 +49,11 @@ APM_SEAM(APMDeepLinkSeam, deepLinks, setDeepLinks)
 
 #undef APM_SEAM
 
-std::shared_ptr<APMEventEditingFactory> APMSeams::eventEditingFactory() {
-    return get<APMEventEditingFactory, APMNoEventEditingFactory>();
-}
-void APMSeams::setEventEditingFactory(std::shared_ptr<APMEventEditingFactory> factory) {
-    put<APMEventEditingFactory, APMNoEventEditingFactory>(std::move(factory));
-}
-
 void APMSeams::resetAll() {
     setIdentity(nullptr);
     setOnDeviceConversion(nullptr);
     setSKAdNetwork(nullptr);
     setDeepLinks(nullptr);
-    setEventEditingFactory(nullptr);
 }
 
 }  // namespace measurement

@@ -1,12 +1,12 @@
 #pragma once
 
-// The calls the engine core makes into the identity, on-device conversion,
-// attribution and event-editing components. Each is an
-// interface named after what it calls, with a default that does nothing (or
-// answers the neutral value), so the core runs on its own; a component plugs
-// itself in with APMSeams::set...() before the engine starts, without
-// touching the core. All calls but those marked otherwise come from the
-// measurement worker queue.
+// The calls the engine core makes into the identity, on-device conversion
+// and attribution components. Each is an interface named after what it
+// calls, with a default that does nothing (or answers the neutral value), so
+// the core runs on its own; a component plugs itself in with
+// APMSeams::set...() before the engine starts, without touching the core.
+// All calls but those marked otherwise come from the measurement worker
+// queue.
 
 #include <cstdint>
 #include <functional>
@@ -84,17 +84,12 @@ public:
     static std::shared_ptr<APMOnDeviceConversionSeam> onDeviceConversion();
     static std::shared_ptr<APMSKAdNetworkSeam> skAdNetwork();
     static std::shared_ptr<APMDeepLinkSeam> deepLinks();
-    // What loads the server configuration's event-editing programs; by
-    // default nothing is loaded. Read when the engine makes its server
-    // configuration.
-    static std::shared_ptr<APMEventEditingFactory> eventEditingFactory();
 
     // nullptr restores the default.
     static void setIdentity(std::shared_ptr<APMIdentitySeam> seam);
     static void setOnDeviceConversion(std::shared_ptr<APMOnDeviceConversionSeam> seam);
     static void setSKAdNetwork(std::shared_ptr<APMSKAdNetworkSeam> seam);
     static void setDeepLinks(std::shared_ptr<APMDeepLinkSeam> seam);
-    static void setEventEditingFactory(std::shared_ptr<APMEventEditingFactory> factory);
 
     // Every seam back to its default.
     static void resetAll();

@@ -2,6 +2,7 @@
 #include <doctest/doctest.h>
 
 #include <string>
+#include <thread>
 
 #include "measurement/script/entity_converter.h"
 #include "measurement/script/evaluator.h"
@@ -140,4 +141,32 @@ TEST_CASE("values reached through a native function survive every collection") {
         error);
     CHECK_FALSE(error);
     CHECK(describeValue(value) == "[[1,2],{\"k\":1}]");
+}
+
+namespace {
+
+// A value a thread still holds when its thread-local objects go: released
+// after them, as the process's static objects are after the main thread's.
+struct HeldPastThreadEnd {
+    Ref<APMPArrayValue> value;
+    ~HeldPastThreadEnd() { value.reset(); }
+};
+
+thread_local HeldPastThreadEnd heldPastThreadEnd;
+
+}  // namespace
+
+TEST_CASE("nested values released after their thread's own objects are freed in full") {
+    const auto baseline = APMPLiveObjectCount();
+    std::thread([] {
+        // Made first, so that it goes last.
+        heldPastThreadEnd.value = makeRef<APMPArrayValue>();
+        Ref<APMPArrayValue> nested = makeRef<APMPArrayValue>();
+        for (int level = 0; level < 100; ++level) nested = makeRef<APMPArrayValue>(APMPValueList{nested});
+        heldPastThreadEnd.value = makeRef<APMPArrayValue>(APMPValueList{nested});
+        // A nested release on this thread before its end.
+        Ref<APMPArrayValue> released = makeRef<APMPArrayValue>(APMPValueList{makeRef<APMPArrayValue>()});
+        released.reset();
+    }).join();
+    CHECK(APMPLiveObjectCount() == baseline);
 }

@@ -145,6 +145,16 @@ APMPValueRef fromHost(const platform::Value& object, APMPScope& scope, ScriptErr
 // Values being converted: a value met again inside itself is a cycle.
 class HostConversion {
 public:
+    // Text becomes a number only when it is the runtime's own writing of a
+    // finite number ("12", "-0.5", "1e+21"): text that merely reads as one
+    // ("01234", "12.0", " 7", "1e3") is data such as a code or an
+    // identifier, and stays text.
+    static platform::Value textObject(const std::u16string& text) {
+        const double number = parseScriptNumber(text);
+        if (std::isfinite(number) && formatScriptNumber(number) == text) return platform::Value(number);
+        return platform::Value(utf8FromUTF16(text));
+    }
+
     std::optional<platform::Value> convert(const APMPValueRef& value, ScriptError& error) {
         switch (value.kind()) {
             case APMPValueKind::Null:
@@ -155,6 +165,8 @@ public:
                 return dictionary(valueAs<APMPMapValue>(value), error);
             case APMPValueKind::Array:
                 return list(valueAs<APMPArrayValue>(value), error);
+            case APMPValueKind::String:
+                return textObject(valueAs<APMPStringValue>(value).value());
             default:
                 break;
         }

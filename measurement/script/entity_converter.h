@@ -47,8 +47,12 @@ public:
     // convert; data and dates fail with error 13.
     static APMPValueRef runtimeValueFromNSObject(const platform::Value& object, APMPScope& scope,
                                                  ScriptError& error);
-    // Value to host object; no object (nullopt) for null. Cyclic data fails
-    // with error 10, data nested beyond the data limit with error 18.
+    // Value to host object; no object (nullopt) for null, the empty string
+    // for undefined, dictionaries and lists for maps and arrays; numbers,
+    // booleans and text written as the runtime writes a finite number ("12")
+    // as numbers; other text (also "01234" or "1e3") and functions as text.
+    // Cyclic data fails with error 10, data nested beyond the data limit
+    // with error 18.
     static std::optional<platform::Value> objectFromRuntimeValue(const APMPValueRef& value, ScriptError& error);
     static std::optional<platform::Value> dictionaryFromMapValue(const APMPMapValue& map, ScriptError& error);
 };

@@ -56,14 +56,12 @@ void APMPObjectManager::collectGarbage() {
 
 void APMPObjectManager::mark() {
     collection_ = newCollectionNumber();
-    std::vector<WeakRef<APMPMarkable>> alive;
-    for (const auto& root : roots_) {
-        if (Ref<APMPMarkable> object = root.lock()) {
-            object->mark(collection_);
-            alive.push_back(root);
-        }
-    }
-    roots_ = std::move(alive);
+    // Roots whose object is gone leave the list.
+    std::erase_if(roots_, [this](const WeakRef<APMPMarkable>& root) {
+        const Ref<APMPMarkable> object = root.lock();
+        if (object) object->mark(collection_, markWork_);
+        return !object;
+    });
 }
 
 std::vector<APMPValueRef> APMPObjectManager::trackedObjects() const {

@@ -65,6 +65,8 @@ private:
     // The number current marks are made under.
     std::uint64_t collection_;
     std::vector<WeakRef<APMPMarkable>> roots_;
+    // Empty between marks; kept for its room.
+    std::vector<APMPMarkable*> markWork_;
     APMPCollectableValue* head_ = nullptr;
     std::size_t trackedCount_ = 0;
 };

@@ -199,7 +199,9 @@ TEST_CASE("host objects convert to values and back") {
     SUBCASE("value to host") {
         auto value = evaluateText(runtime.globalScope(),
                                 "(object \"num\" \"12\" \"flag\" true \"text\" \"abc\" \"nan\" NaN \"nothing\" null "
-                                "\"undef\" undefined \"list\" (array 1 null \"x\") \"fn\" (lambda \"named\" (array)))",
+                                "\"undef\" undefined \"list\" (array 1 null \"x\") \"fn\" (lambda \"named\" (array)) "
+                                "\"negative\" \"-0.5\" \"large\" \"1e+21\" \"zip\" \"01234\" \"point\" \"12.0\" "
+                                "\"exponent\" \"1e3\" \"padded\" \" 7\" \"minusZero\" \"-0\" \"infinite\" \"Infinity\")",
                                 error);
         REQUIRE_FALSE(error);
         const auto object = APMPRuntimeEntityConverter::objectFromRuntimeValue(value, error);
@@ -212,7 +214,15 @@ TEST_CASE("host objects convert to values and back") {
             {"nan", "NaN"},
             {"undef", ""},
             {"list", platform::Value::Array{1.0, "x"}},
-            {"fn", "named"}});
+            {"fn", "named"},
+            {"negative", -0.5},
+            {"large", 1e21},
+            {"zip", "01234"},
+            {"point", "12.0"},
+            {"exponent", "1e3"},
+            {"padded", " 7"},
+            {"minusZero", "-0"},
+            {"infinite", "Infinity"}});
         CHECK(*object == expected);
         CHECK_FALSE(APMPRuntimeEntityConverter::objectFromRuntimeValue(APMPNull(), error));
         CHECK_FALSE(error);

@@ -22,7 +22,12 @@ void markAll(std::vector<APMPMarkable*>& work, std::uint64_t collection) {
 }
 
 void APMPMarkable::mark(std::uint64_t collection) {
-    std::vector<APMPMarkable*> work{this};
+    std::vector<APMPMarkable*> work;
+    mark(collection, work);
+}
+
+void APMPMarkable::mark(std::uint64_t collection, std::vector<APMPMarkable*>& work) {
+    work.push_back(this);
     markAll(work, collection);
 }
 

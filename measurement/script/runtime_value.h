@@ -37,6 +37,9 @@ inline constexpr int kAPMPMaxDataDepth = 2000;
 class APMPMarkable : public RefCounted, public APMPPooledAllocation {
 public:
     void mark(std::uint64_t collection);
+    // The same with the caller's work list, which keeps its room for the
+    // next mark: a collection after every event allocates nothing here.
+    void mark(std::uint64_t collection, std::vector<APMPMarkable*>& work);
     // Releases what an unmarked value holds; a value the collection marked
     // keeps everything.
     virtual void sweep(std::uint64_t /*collection*/) {}

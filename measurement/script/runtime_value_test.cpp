@@ -423,3 +423,40 @@ TEST_CASE("value handles hold numbers inline and count heap values") {
         CHECK(s1.referenceCount() == 0);
     }
 }
+
+TEST_CASE("text converts between UTF-8 and UTF-16, damaged sequences becoming U+FFFD") {
+    struct Case {
+        std::string utf8;
+        std::u16string utf16;
+    };
+    const Case both[] = {
+        {"", u""},
+        {"plain_ascii_7", u"plain_ascii_7"},
+        {"a\xC3\xA9" "b", u"a\u00E9b"},
+        {"\xE2\x82\xAC" "5", u"\u20AC5"},
+        {"\xF0\x9F\x98\x80x", std::u16string{0xD83D, 0xDE00, u'x'}},
+        {"z\xF0\x9F\x98\x80", std::u16string{u'z', 0xD83D, 0xDE00}},
+    };
+    for (const auto& c : both) {
+        CAPTURE(c.utf8);
+        CHECK(utf16FromUTF8(c.utf8) == c.utf16);
+        CHECK(utf8FromUTF16(c.utf16) == c.utf8);
+    }
+    const Case fromUTF8[] = {
+        {"a\xFF" "b", u"a\uFFFDb"},
+        {"\xE2\x82z", u"\uFFFDz"},
+        {"\x80", u"\uFFFD"},
+    };
+    for (const auto& c : fromUTF8) {
+        CAPTURE(c.utf8);
+        CHECK(utf16FromUTF8(c.utf8) == c.utf16);
+    }
+    const Case fromUTF16[] = {
+        {"x\xEF\xBF\xBDy", std::u16string{u'x', 0xD800, u'y'}},
+        {"\xEF\xBF\xBD" "a", std::u16string{0xDE00, u'a'}},
+    };
+    for (const auto& c : fromUTF16) {
+        CAPTURE(c.utf8);
+        CHECK(utf8FromUTF16(c.utf16) == c.utf8);
+    }
+}

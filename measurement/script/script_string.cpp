@@ -19,6 +19,11 @@ std::u16string utf16FromUTF8(std::string_view text) {
     const auto length = static_cast<std::int32_t>(text.size());
     std::int32_t i = 0;
     while (i < length) {
+        // Names and most texts are ASCII: one unit each, no decoding.
+        if (bytes[i] < 0x80) {
+            out.push_back(static_cast<char16_t>(bytes[i++]));
+            continue;
+        }
         UChar32 c;
         U8_NEXT_OR_FFFD(bytes, i, length, c);
         if (U_IS_BMP(c)) {
@@ -37,6 +42,10 @@ std::string utf8FromUTF16(std::u16string_view text) {
     const auto length = static_cast<std::int32_t>(text.size());
     std::int32_t i = 0;
     while (i < length) {
+        if (text[i] < 0x80) {
+            out.push_back(static_cast<char>(text[i++]));
+            continue;
+        }
         UChar32 c;
         U16_NEXT_OR_FFFD(text.data(), i, length, c);
         char buffer[4];

@@ -124,8 +124,9 @@ public:
         NANOSetArray(config_, index(nano_APMPBMeasurementConfig_audiences_tag), audiences);
         return *this;
     }
-    ConfigBuilder& programs(std::size_t count) {
-        NANOSetArray(config_, index(9), std::vector<APMPBProgram>(count));
+    ConfigBuilder& programs(std::size_t count) { return programs(std::vector<APMPBProgram>(count)); }
+    ConfigBuilder& programs(const std::vector<APMPBProgram>& programs) {
+        NANOSetArray(config_, index(nano_APMPBMeasurementConfig_programs_tag), programs);
         return *this;
     }
     ConfigBuilder& dataControls(const std::vector<std::string>& names) {

@@ -16,8 +16,8 @@
 
 // What the server configuration calls on the script runtime's event-editing
 // host and on the experiments client. Both are reached through these small
-// interfaces, so the configuration works (with nothing loaded and no
-// experiments) until those parts plug in their own implementations.
+// interfaces, which the engine gives the configuration when it makes it; a
+// configuration made without them loads no program and has no experiments.
 
 namespace measurement {
 
@@ -36,6 +36,7 @@ struct APMEventEditingModules {
 
 // What an event-editing program made of one event.
 struct APMEventEditingResult {
+    // The edited event, when hasEdits.
     APMPEvent outputEvent;
     bool hasEdits = false;
     bool hasCreatedEvents = false;
@@ -43,7 +44,8 @@ struct APMEventEditingResult {
 };
 
 // The event-editing host built from one configuration; the engine core
-// reaches the script runtime's host behind it for every event it writes.
+// reaches the script runtime's host behind it for every event it writes,
+// on its worker queue only.
 class APMEventEditingHost {
 public:
     virtual ~APMEventEditingHost() = default;
@@ -56,21 +58,10 @@ public:
 class APMEventEditingFactory {
 public:
     virtual ~APMEventEditingFactory() = default;
-    // The loaded host; none with the error when the program does not load;
-    // none without an error when there is no script runtime to load it into.
+    // The loaded host; none with the error when the program does not load.
     virtual std::shared_ptr<APMEventEditingHost> makeEventEditingWithProgram(const APMPBProgram& program,
                                                                              const APMEventEditingModules& modules,
                                                                              APMErrorOut error) = 0;
-};
-
-// The factory used until the script runtime plugs in: loads nothing.
-class APMNoEventEditingFactory : public APMEventEditingFactory {
-public:
-    std::shared_ptr<APMEventEditingHost> makeEventEditingWithProgram(const APMPBProgram&,
-                                                                     const APMEventEditingModules&,
-                                                                     APMErrorOut) override {
-        return nullptr;
-    }
 };
 
 // What the experiments client tells the SDK that registered (the server

@@ -332,7 +332,7 @@ TEST_CASE("event-editing programs of a configuration") {
     }
 
     SUBCASE("without a script runtime nothing is loaded and nothing is reported") {
-        APMRemoteConfig plain(storage, config_test::testEnvironment(), std::make_shared<APMNoEventEditingFactory>());
+        APMRemoteConfig plain(storage, config_test::testEnvironment(), nullptr);
         plain.parseRemoteConfigFromMeasurementConfig(ConfigBuilder().programs(1).config());
         CHECK_FALSE(plain.eventEditing());
         CHECK_FALSE(capture.hasCode(kAPMRemoteConfigEventEditingFailedCode));

@@ -9,6 +9,8 @@
 
 #include "measurement/foundation/hashing.h"
 #include "measurement/foundation/messages.h"
+#include "measurement/script/program_decoder.h"
+#include "measurement/script/testing/program_text.h"
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/json_codec.h"
 #include "tools/collector/time_format.h"
@@ -25,6 +27,7 @@ using measurement::APMPBEventConfig;
 using measurement::APMPBEventFilter;
 using measurement::APMPBFilter;
 using measurement::APMPBNumberFilter;
+using measurement::APMPBProgram;
 using measurement::APMPBPropertyFilter;
 using measurement::APMPBStringFilter;
 using measurement::APMPBMeasurementConfig;
@@ -40,9 +43,6 @@ int at(int tag) {
 struct ConfigError {
     std::string message;
 };
-
-// Programs are deep trees; they come from an encoded file.
-constexpr const char* kBinaryOnly = "programs have no JSON form: give the configuration as a .pb file";
 
 [[noreturn]] void refuse(const std::string& path, const std::string& expected) {
     throw ConfigError{(path.empty() ? std::string("the configuration") : "\"" + path + "\"") + " must be " + expected};
@@ -324,9 +324,46 @@ const Members<APMPBMeasurementConfig>& configMembers() {
         {"data_controls", textListMember<Config>(10)},
         {"core_platform_services", textListMember<Config>(11)},
         {"audiences", messagesMember<Config>(nano_APMPBMeasurementConfig_audiences_tag, audienceMembers())},
-        {"programs", [](Config&, const Value&, const std::string&) { throw ConfigError{kBinaryOnly}; }},
     };
     return members;
+}
+
+// Programs are read apart from the other keys: a program file is found
+// beside the configuration.
+constexpr const char* kProgramsKey = "programs";
+
+APMPBProgram assembledProgram(const std::string& text, const std::string& path) {
+    const auto assembled = measurement::testing::assemble(text);
+    if (!assembled.ok()) throw ConfigError{"\"" + path + "\": " + assembled.error};
+    const auto bytes = measurement::testing::encodeProgram(assembled.program);
+    auto program = APMPBProgram::initWithBuffer(bytes);
+    if (!program) throw ConfigError{"\"" + path + "\": the program does not encode"};
+    return std::move(*program);
+}
+
+APMPBProgram programFile(const Value& value, const std::string& path, const std::filesystem::path& folder) {
+    const auto& entry = objectAt(value, path);
+    if (entry.size() != 1 || entry.count("file") == 0) refuse(path, "program text or {\"file\": NAME}");
+    const auto file = folder / textAt(entry.at("file"), path + ".file");
+    const auto contents = platform::readFile(file);
+    if (!contents) throw ConfigError{"\"" + path + ".file\": " + file.string() + " cannot be read"};
+    if (file.extension() != ".pb") return assembledProgram(*contents, path + ".file");
+    measurement::ScriptError failure;
+    auto program = measurement::APMPDecodeProgram(reinterpret_cast<const std::uint8_t*>(contents->data()),
+                                                  contents->size(), failure);
+    if (!program) throw ConfigError{"\"" + path + ".file\": " + file.string() + " is not an encoded program"};
+    return std::move(*program);
+}
+
+std::vector<APMPBProgram> programsAt(const Value& value, const std::filesystem::path& folder) {
+    std::vector<APMPBProgram> programs;
+    const auto& entries = arrayAt(value, kProgramsKey);
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const std::string path = std::string(kProgramsKey) + "[" + std::to_string(i) + "]";
+        programs.push_back(entries[i].isString() ? assembledProgram(entries[i].asString(), path)
+                                                 : programFile(entries[i], path, folder));
+    }
+    return programs;
 }
 
 std::string etagOf(const Bytes& body) {
@@ -361,15 +398,29 @@ std::optional<Bytes> encodedConfig(const std::filesystem::path& path, const std:
         if (error) *error = reason;
         return std::nullopt;
     }
-    return encodeConfigJSON(*description, error);
+    return encodeConfigJSON(*description, error, path.parent_path());
 }
 
 }  // namespace
 
-std::optional<Bytes> encodeConfigJSON(const Value& description, std::string* error) {
+std::optional<Bytes> encodeConfigJSON(const Value& description, std::string* error,
+                                      const std::filesystem::path& folder) {
     try {
         APMPBMeasurementConfig config;
-        readObject(config, description, "", configMembers());
+        Value others = description;
+        std::optional<std::vector<APMPBProgram>> programs;
+        if (others.isDictionary()) {
+            auto& keys = others.asDictionary();
+            if (const auto found = keys.find(kProgramsKey); found != keys.end()) {
+                programs = programsAt(found->second, folder);
+                keys.erase(found);
+            }
+        }
+        readObject(config, others, "", configMembers());
+        if (programs) {
+            measurement::NANOSetArray(config, at<APMPBMeasurementConfig>(nano_APMPBMeasurementConfig_programs_tag),
+                                      *programs);
+        }
         return config.protoBuffer();
     } catch (const ConfigError& failure) {
         if (error) *error = failure.message;

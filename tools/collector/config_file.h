@@ -42,17 +42,20 @@ struct ServedConfig {
 //                                         "filter": {"string_filter": {"match_type": 5, "expression": "gold",
 //                                                                      "case_sensitive": true,
 //                                                                      "expression_list": []},
-//                                                    "complement": false}}]}]}
+//                                                    "complement": false}}]}],
+//    "programs": ["(var \"reg\") ...", {"file": "edits.txt"}, {"file": "edits.pb"}]}
 //
 // Every key is optional; setting values and comparison values are text,
 // match and comparison types plain numbers (audience keys are the proto
-// field names). Programs have no JSON form: a configuration with them is
-// given as ".pb". Nothing,
-// with a one-line reason in *error, for a file that cannot be read or
-// understood.
+// field names). A program is its text form (the script assembler's), or a
+// file beside the configuration holding the text form or, when named
+// ".pb", an encoded program; the engine loads the first. Nothing, with a
+// one-line reason in *error, for a file that cannot be read or understood.
 std::optional<ServedConfig> loadConfig(const std::filesystem::path& path, std::string* error = nullptr);
 
-// The encoded configuration a JSON form describes.
-std::optional<Bytes> encodeConfigJSON(const platform::Value& description, std::string* error = nullptr);
+// The encoded configuration a JSON form describes; program files are looked
+// for in the folder.
+std::optional<Bytes> encodeConfigJSON(const platform::Value& description, std::string* error = nullptr,
+                                      const std::filesystem::path& folder = {});
 
 }  // namespace tools::collector

@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "measurement/foundation/messages.h"
+#include "measurement/script/testing/program_text.h"
 #include "platform/foundation/json_codec.h"
 #include "testsupport/temp_dir.h"
 #include "tools/collector/config_file.h"
@@ -123,13 +124,60 @@ TEST_CASE("the JSON form of a configuration encodes the message it describes") {
         CHECK(refusal(R"({"events": {"e": {"blocked": 1}}})") == "\"events.e.blocked\" must be true or false");
         CHECK(refusal(R"({"consent": {"defaults": [{"kind": 1}]}})") == "unknown key \"consent.defaults[].kind\"");
         CHECK(refusal(R"({"data_controls": "x"})") == "\"data_controls\" must be a list");
-        CHECK(refusal(R"({"programs": []})").find(".pb") != std::string::npos);
+        CHECK(refusal(R"({"programs": {}})") == "\"programs\" must be a list");
+        CHECK(refusal(R"({"programs": [5]})") == "\"programs[0]\" must be an object");
+        CHECK(refusal(R"json({"programs": ["(add 1 2)", {"path": "x"}]})json") ==
+              "\"programs[1]\" must be program text or {\"file\": NAME}");
+        CHECK(refusal(R"json({"programs": ["(add 1"]})json").rfind("\"programs[0]\": line 1: ", 0) == 0);
         CHECK(refusal(R"({"audiences": [{"event_filters": [{"name": "e"}]}]})") ==
               "unknown key \"audiences[].event_filters[].name\"");
         CHECK(refusal(R"({"audiences": [{"property_filters": [{"filter": {"string_filter": {"match_type": -1}}}]}]})") ==
               "\"audiences[].property_filters[].filter.string_filter.match_type\" must be a whole number from 0 to "
               "4294967295");
         CHECK(refusal(R"({"audiences": {"audience_id": 1}})") == "\"audiences\" must be a list");
+    }
+}
+
+TEST_CASE("programs in the JSON form: text, or files beside the configuration") {
+    testsupport::TempDir dir;
+    const std::string first = "(var \"x\") (set \"x\" 1) [activity \"go\" (object \"type\" \"edit\")]";
+    const std::string second = "(add 2 3)";
+    const auto encodedProgram = [](const std::string& text) {
+        return measurement::testing::encodeProgram(measurement::testing::assemble(text).program);
+    };
+    writeFile(dir / "second.txt", second);
+    const auto third = encodedProgram("(return 7)");
+    writeFile(dir / "third.pb", std::string(third.begin(), third.end()));
+    using platform::Value;
+    const Value description = Value::Dictionary{
+        {"version", 2},
+        {"programs",
+         Value::Array{first, Value::Dictionary{{"file", "second.txt"}}, Value::Dictionary{{"file", "third.pb"}}}}};
+    writeFile(dir / "config.json", platform::writeJSON(description));
+    std::string error;
+    const auto served = loadConfig(dir / "config.json", &error);
+    INFO(error);
+    REQUIRE(served);
+    const auto config = measurement::APMPBMeasurementConfig::initWithBuffer(served->body);
+    REQUIRE(config);
+    const auto index = measurement::NANOFieldIndexForTag<measurement::APMPBMeasurementConfig>(
+        nano_APMPBMeasurementConfig_programs_tag);
+    const auto programs = measurement::NANOGetArray<measurement::APMPBProgram>(*config, index);
+    REQUIRE(programs.size() == 3);
+    CHECK(programs[0].protoBuffer() == encodedProgram(first));
+    CHECK(programs[1].protoBuffer() == encodedProgram(second));
+    CHECK(programs[2].protoBuffer() == third);
+    CHECK(measurement::NANOGetInt64(*config, 0) == 2);
+
+    SUBCASE("program files that will not do") {
+        writeFile(dir / "broken.pb", "\xff\xff");
+        writeFile(dir / "bad.json", R"({"programs": [{"file": "broken.pb"}]})");
+        CHECK_FALSE(loadConfig(dir / "bad.json", &error));
+        CHECK(error.find("\"programs[0].file\": ") != std::string::npos);
+        CHECK(error.find("broken.pb is not an encoded program") != std::string::npos);
+        writeFile(dir / "absent.json", R"({"programs": [{"file": "absent.txt"}]})");
+        CHECK_FALSE(loadConfig(dir / "absent.json", &error));
+        CHECK(error.find("absent.txt cannot be read") != std::string::npos);
     }
 }
 
