@@ -63,6 +63,10 @@ tools::CommandRegistration registration([](CLI::App& app, int& status) {
                         "remote-configuration document to serve at /remote-values: {\"entries\": {...}}");
     command->add_option("--search-ad-reply", options->searchAdReplyPath,
                         "JSON reply to attribution tokens posted to /api/v1/: {\"attribution\": true, ...}");
+    command->add_option("--skan-reply", options->skanReplyPath,
+                        "JSON description of the reply to conversion-value requests posted to /skan: "
+                        "{\"status\": 1, \"fine_value\": 5, \"coarse_value\": 2, \"result_valid_seconds\": 86400, "
+                        "\"event_time_from_request\": true, ...}");
     command->add_option("--experiments", options->experimentsPath,
                         "experiments reply to serve, gzipped, at /sdk-exp: JSON form, or encoded when named *.pb");
     command->add_option("--app-id", options->appId, "serve the configuration to this app identifier only");

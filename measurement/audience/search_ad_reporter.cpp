@@ -70,16 +70,6 @@ std::shared_ptr<APMSearchAdTransport> APMMakeSearchAdNetworkTransport(std::share
     return std::make_shared<NetworkTransport>(std::move(network));
 }
 
-bool APMIsOSVersionAtLeast(const std::string& version, int major, int minor) {
-    std::istringstream parts(version);
-    int actualMajor = 0;
-    int actualMinor = 0;
-    char dot = 0;
-    if (!(parts >> actualMajor)) return false;
-    if (parts >> dot && dot == '.') parts >> actualMinor;
-    return actualMajor > major || (actualMajor == major && actualMinor >= minor);
-}
-
 // ---- Creation and start --------------------------------------------------------------
 
 std::shared_ptr<APMSearchAdReporter> APMSearchAdReporter::make(std::shared_ptr<platform::dispatch::Queue> workerQueue,

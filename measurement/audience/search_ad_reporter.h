@@ -127,7 +127,4 @@ private:
     std::unique_ptr<APMAlarm> alarm_;
 };
 
-// Whether "major.minor.patch" is at least the given version.
-bool APMIsOSVersionAtLeast(const std::string& version, int major, int minor);
-
 }  // namespace measurement

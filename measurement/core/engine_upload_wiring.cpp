@@ -7,6 +7,8 @@
 #include "measurement/core/raw_event_metadata.h"
 #include "measurement/script/runtime.h"
 #include "measurement/upload/bundler.h"
+#include "measurement/upload/conversion/on_device_conversion.h"
+#include "measurement/upload/conversion/skan_conversion_values.h"
 #include "measurement/upload/uploader.h"
 
 namespace measurement {
@@ -57,12 +59,30 @@ private:
     APMMeasurement* engine_;
 };
 
-// The components after an upload or a fetch: the engine's audiences and
-// TCF client, and the engine's seams where it has one.
+// The components after an upload or a fetch: the engine's audiences, TCF
+// client and conversion components, and the engine's seams where it has one.
 class EnginePeers : public APMUploadPeers {
 public:
     EnginePeers(std::weak_ptr<APMMeasurement> engine, std::shared_ptr<APMAudience> audience)
         : engine_(std::move(engine)), audience_(std::move(audience)) {}
+
+    void resetSKANRetryCount() override {
+        if (const auto values = SKANConversionValues()) values->resetSKANRetryCount();
+    }
+    void scheduleSKANCVFetchAfterDataUpload() override {
+        if (const auto values = SKANConversionValues()) values->scheduleSKANCVFetchAfterDataUpload();
+    }
+    bool isInFirstSKANPostbackWindow() const override {
+        const auto values = SKANConversionValues();
+        return values && values->isInFirstSKANPostbackWindow();
+    }
+    bool takePostponedPSMRequest() override {
+        const auto conversions = onDeviceConversion();
+        return conversions && conversions->takePostponedPSMRequest();
+    }
+    void retrievePSMResponse() override {
+        if (const auto conversions = onDeviceConversion()) conversions->retrievePSMResponse();
+    }
 
     void requestDeferredDeepLink() override { APMSeams::deepLinks()->requestDeferredDeepLink(); }
     void setIsDMARegion(bool region) override {
@@ -74,6 +94,15 @@ public:
     }
 
 private:
+    std::shared_ptr<APMSKANConversionValues> SKANConversionValues() const {
+        const auto engine = engine_.lock();
+        return engine ? engine->SKANConversionValues() : nullptr;
+    }
+    std::shared_ptr<APMOnDeviceConversion> onDeviceConversion() const {
+        const auto engine = engine_.lock();
+        return engine ? engine->onDeviceConversion() : nullptr;
+    }
+
     std::weak_ptr<APMMeasurement> engine_;
     std::shared_ptr<APMAudience> audience_;
 };

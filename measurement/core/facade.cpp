@@ -9,6 +9,7 @@
 #include "measurement/foundation/event_parameters.h"
 #include "measurement/foundation/names.h"
 #include "measurement/foundation/data_type_validator.h"
+#include "measurement/upload/conversion/on_device_conversion.h"
 #include "platform/dispatch/clock.h"
 
 namespace measurement {
@@ -199,7 +200,9 @@ void APMAnalytics::setUserDataOnSerialQueue(const Parameters& userData) {
                                               "Analytics is disabled. User data not set.");
             return;
         }
-        APMSeams::onDeviceConversion()->setUserData(userData);
+        if (const auto& conversions = APMMeasurement::sharedInstance()->onDeviceConversion()) {
+            conversions->setUserData(userData);
+        }
     });
 }
 

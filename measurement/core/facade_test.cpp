@@ -11,6 +11,7 @@
 #include "measurement/core/measurement.h"
 #include "measurement/script/editing/editing_test_support.h"
 #include "measurement/store/config_test_support.h"
+#include "measurement/upload/conversion/conversion_codes.h"
 #include "measurement/upload/uploader.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/foundation/user_defaults.h"
@@ -141,39 +142,37 @@ TEST_CASE("resigning active stores what was accepted, uploads and ends its backg
     }
 }
 
-namespace {
-
-struct RecordingConversions : APMOnDeviceConversionSeam {
-    std::vector<platform::Value::Dictionary> userData;
-    void setUserData(const platform::Value::Dictionary& data) override { userData.push_back(data); }
-};
-
-}  // namespace
-
-TEST_CASE("on-device conversion user data reaches its component only when configured and enabled") {
+// Without the on-device conversion library linked, each input that reaches
+// the engine's component is refused with the code of its kind; input that
+// does not reach it leaves no such code.
+TEST_CASE("on-device conversion user data reaches the engine's component only when configured and enabled") {
     EngineFixture engine;
-    auto conversions = std::make_shared<RecordingConversions>();
-    APMSeams::setOnDeviceConversion(conversions);
+    const std::vector<long> refusals = {kAPMPSMNotLinkedCode, kAPMPSMPhoneUnsupportedCode,
+                                        kAPMPSMEmptyHashedIdentifierCode};
+    auto refusalCounts = [&] {
+        std::vector<std::size_t> counts;
+        for (long code : refusals) counts.push_back(engine.monitor().count(code));
+        return counts;
+    };
     VEZArurerudo::initiateOnDeviceConversionMeasurementWithEmailAddress("a@b.c");
     VEZArurerudo::initiateOnDeviceConversionMeasurementWithHashedPhoneNumber(platform::Data{{1, 2}});
     engine.settle();
     CHECK(engine.monitor().hasCode(25051));
     CHECK(engine.monitor().hasCode(25054));
-    CHECK(conversions->userData.empty());
+    CHECK(refusalCounts() == std::vector<std::size_t>{0, 0, 0});
 
     engine.configure();
+    VEZArurerudo::initiateOnDeviceConversionMeasurementWithEmailAddress("a@b.c");
     VEZArurerudo::initiateOnDeviceConversionMeasurementWithPhoneNumber("+4912345");
     VEZArurerudo::initiateOnDeviceConversionMeasurementWithHashedEmailAddress(platform::Data{});
     engine.settle();
-    REQUIRE(conversions->userData.size() == 2);
-    CHECK(conversions->userData[0] == platform::Value::Dictionary{{"phone_number", "+4912345"}});
-    CHECK(conversions->userData[1] == platform::Value::Dictionary{{"hashed_email_address", platform::Data{}}});
+    CHECK(refusalCounts() == std::vector<std::size_t>{1, 1, 1});
 
     VEZArurerudo::setAnalyticsCollectionEnabled(false);
     engine.settle();
     VEZArurerudo::initiateOnDeviceConversionMeasurementWithEmailAddress("x@y.z");
     engine.settle();
-    CHECK(conversions->userData.size() == 2);
+    CHECK(refusalCounts() == std::vector<std::size_t>{1, 1, 1});
     CHECK(engine.monitor().hasCode(kAPMUserDataNotSetDisabledCode));
 }
 

@@ -12,6 +12,8 @@
 #include "measurement/foundation/environment.h"
 #include "measurement/foundation/event_parameters.h"
 #include "measurement/script/editing/editing_factory.h"
+#include "measurement/upload/conversion/on_device_conversion.h"
+#include "measurement/upload/conversion/skan_conversion_values.h"
 #include "measurement/upload/identity_support/identity_support.h"
 #include "platform/dispatch/clock.h"
 #include "platform/foundation/user_defaults.h"
@@ -182,6 +184,7 @@ bool APMMeasurement::initializeComponentsOnWorkerQueue() {
     makeAudience();
     uploader_ = APMMakeEngineUploader(shared_from_this(),
                                       {database_, configStorage_, persistedConfig_, remoteConfigInstance(), audience_});
+    makeConversionComponents();
     didInitializeComponents_ = true;
     return true;
 }
@@ -239,9 +242,8 @@ void APMMeasurement::startOnWorkerQueue() {
         tcfClient_->setIsDMARegion(config->isDMARegion());
         tcfClient_->setConsentFromTCFData();
     }
-    const auto conversions = APMSeams::onDeviceConversion();
-    conversions->checkPSMDependencyOnWorkerQueue();
-    conversions->maybeDeleteExpiredPSMValueOnWorkerQueue();
+    onDeviceConversion_->checkPSMDependencyOnWorkerQueue();
+    onDeviceConversion_->maybeDeleteExpiredPSMValueOnWorkerQueue();
     APMSeams::identity()->updateIdentifiers();
     reportAppUpdateOnWorkerQueue(reportFirstOpenOnWorkerQueue());
 
@@ -344,7 +346,11 @@ void APMMeasurement::applicationDidBecomeActive() {
                      "Network operation is pending. Ignoring request to fetch configuration");
         }
     });
-    scheduleOnWorkerQueue("APMMeasurement:4296", [] { APMSeams::skAdNetwork()->fetchSKANCV(); });
+    std::weak_ptr<APMMeasurement> weak = weak_from_this();
+    scheduleOnWorkerQueue("APMMeasurement:4296", [weak] {
+        auto engine = weak.lock();
+        if (engine && engine->SKANConversionValues_) engine->SKANConversionValues_->fetchSKANCV();
+    });
 }
 
 void APMMeasurement::applicationWillResignActive() {
@@ -400,8 +406,10 @@ bool APMMeasurement::isConfigurationRefreshDue() const {
 void APMMeasurement::reachabilityDidChange() {
     std::weak_ptr<APMMeasurement> weak = weak_from_this();
     scheduleOnWorkerQueue("APMMeasurement:1045", [weak] {
-        if (auto engine = weak.lock()) engine->withUploader(&APMUploader::updateSchedule);
-        APMSeams::skAdNetwork()->maybeFetchSKANCVAfterReachabilityChange();
+        auto engine = weak.lock();
+        if (!engine) return;
+        engine->withUploader(&APMUploader::updateSchedule);
+        if (engine->SKANConversionValues_) engine->SKANConversionValues_->maybeFetchSKANCVAfterReachabilityChange();
     });
 }
 
@@ -485,7 +493,7 @@ void APMMeasurement::wipeoutAnalyticsDataAndResetComponents() {
         consent->setDefaultSettings(std::nullopt);
         consent->setDelegatedSettings(std::nullopt);
     }
-    APMSeams::onDeviceConversion()->resetPSMCounts();
+    if (onDeviceConversion_) onDeviceConversion_->resetPSMCounts();
     const auto identity = APMSeams::identity();
     identity->resetSessionStitchingToken();
     identity->resetEphemeralAppInstanceID();

@@ -40,6 +40,8 @@
 namespace measurement {
 
 class APMUploader;
+class APMOnDeviceConversion;
+class APMSKANConversionValues;
 
 // The measurement engine: its components, its state on the worker queue,
 // its start, the application's lifecycle and the writing of events and
@@ -101,6 +103,11 @@ public:
     // The engine's batch upload, its schedule and the configuration fetch,
     // made with the other components; none before. Worker queue.
     const std::shared_ptr<APMUploader>& uploader() const { return uploader_; }
+    // On-device conversion measurement and the conversion values for the ad
+    // network's postbacks, made with the other components; none before.
+    // Worker queue.
+    const std::shared_ptr<APMOnDeviceConversion>& onDeviceConversion() const { return onDeviceConversion_; }
+    const std::shared_ptr<APMSKANConversionValues>& SKANConversionValues() const { return SKANConversionValues_; }
     // The automatic reporters. The screen-view and ad-exposure reporters are
     // made with the engine and follow the application's lifecycle from then
     // on; the session reporter is made with the other components (none
@@ -131,6 +138,12 @@ public:
     // Engine state read and written by the upload components.
     bool isNetworkRequestPending() const { return networkRequestPending_.load(); }
     void setIsNetworkRequestPending(bool pending) { networkRequestPending_.store(pending); }
+    // The conversion-value fetch attempts since the last success, and
+    // whether an on-device conversion query waits for the network: kept by
+    // those components, read on the worker queue (0 and false before the
+    // components exist).
+    std::int32_t SKANRetryCount() const;
+    bool isPSMRequestPostponed() const;
     bool isNetworkReadyForRequest();
     platform::BackgroundTaskIdentifier backgroundTaskIdentifier() const;
     bool shouldRequestDeferredDeepLinkAfterConfigFetch() const { return shouldRequestDeferredDeepLinkAfterConfigFetch_; }
@@ -227,6 +240,7 @@ private:
     void makeSessionReporter();
     void makeAudience();
     void makeSearchAdReporter();
+    void makeConversionComponents();
     void observePaymentQueue();
     // Runs the call on the engine's upload; nothing before it is made.
     void withUploader(void (APMUploader::*call)());
@@ -257,6 +271,9 @@ private:
     std::unique_ptr<APMAlarm> uploadAlarm_;
     // After the parts it works on, so that it goes before them.
     std::shared_ptr<APMUploader> uploader_;
+    // After the upload, whose schedule they update, so that they go first.
+    std::shared_ptr<APMOnDeviceConversion> onDeviceConversion_;
+    std::shared_ptr<APMSKANConversionValues> SKANConversionValues_;
     std::once_flag reportersMade_;
     std::shared_ptr<APMReporterHost> reporterHost_;
     std::shared_ptr<APMAdExposureReporter> adExposureReporter_;

@@ -43,16 +43,12 @@ void put(std::shared_ptr<Seam> value) {
     void APMSeams::setter(std::shared_ptr<Type> seam) { put<Type>(std::move(seam)); }
 
 APM_SEAM(APMIdentitySeam, identity, setIdentity)
-APM_SEAM(APMOnDeviceConversionSeam, onDeviceConversion, setOnDeviceConversion)
-APM_SEAM(APMSKAdNetworkSeam, skAdNetwork, setSKAdNetwork)
 APM_SEAM(APMDeepLinkSeam, deepLinks, setDeepLinks)
 
 #undef APM_SEAM
 
 void APMSeams::resetAll() {
     setIdentity(nullptr);
-    setOnDeviceConversion(nullptr);
-    setSKAdNetwork(nullptr);
     setDeepLinks(nullptr);
 }
 

@@ -1,12 +1,11 @@
 #pragma once
 
-// The calls the engine core makes into the identity, on-device conversion
-// and attribution components. Each is an interface named after what it
-// calls, with a default that does nothing (or answers the neutral value), so
-// the core runs on its own; a component plugs itself in with
-// APMSeams::set...() before the engine starts, without touching the core.
-// All calls but those marked otherwise come from the measurement worker
-// queue.
+// The calls the engine core makes into the identity and attribution
+// components. Each is an interface named after what it calls, with a default
+// that does nothing (or answers the neutral value), so the core runs on its
+// own; a component plugs itself in with APMSeams::set...() before the engine
+// starts, without touching the core. All calls but those marked otherwise
+// come from the measurement worker queue.
 
 #include <cstdint>
 #include <functional>
@@ -40,24 +39,6 @@ public:
     virtual std::optional<std::string> appInstanceID() const { return std::nullopt; }
 };
 
-// On-device conversion measurement.
-class APMOnDeviceConversionSeam {
-public:
-    virtual ~APMOnDeviceConversionSeam() = default;
-    virtual void setUserData(const platform::Value::Dictionary& /*userData*/) {}
-    virtual void checkPSMDependencyOnWorkerQueue() {}
-    virtual void maybeDeleteExpiredPSMValueOnWorkerQueue() {}
-    virtual void resetPSMCounts() {}
-};
-
-// SKAdNetwork conversion values.
-class APMSKAdNetworkSeam {
-public:
-    virtual ~APMSKAdNetworkSeam() = default;
-    virtual void fetchSKANCV() {}
-    virtual void maybeFetchSKANCVAfterReachabilityChange() {}
-};
-
 // Deep links and campaign attribution.
 class APMDeepLinkSeam {
 public:
@@ -81,14 +62,10 @@ public:
 class APMSeams {
 public:
     static std::shared_ptr<APMIdentitySeam> identity();
-    static std::shared_ptr<APMOnDeviceConversionSeam> onDeviceConversion();
-    static std::shared_ptr<APMSKAdNetworkSeam> skAdNetwork();
     static std::shared_ptr<APMDeepLinkSeam> deepLinks();
 
     // nullptr restores the default.
     static void setIdentity(std::shared_ptr<APMIdentitySeam> seam);
-    static void setOnDeviceConversion(std::shared_ptr<APMOnDeviceConversionSeam> seam);
-    static void setSKAdNetwork(std::shared_ptr<APMSKAdNetworkSeam> seam);
     static void setDeepLinks(std::shared_ptr<APMDeepLinkSeam> seam);
 
     // Every seam back to its default.

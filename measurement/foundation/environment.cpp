@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <mutex>
+#include <sstream>
 
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/process_info.h"
@@ -69,6 +70,16 @@ std::optional<std::string> APMMeasurementServiceBaseURL() {
     auto found = plist->find(kAPMMeasurementServiceBaseURLKey);
     if (found == plist->end() || !found->second.isString() || found->second.asString().empty()) return std::nullopt;
     return found->second.asString();
+}
+
+bool APMIsOSVersionAtLeast(const std::string& version, int major, int minor) {
+    std::istringstream parts(version);
+    int actualMajor = 0;
+    int actualMinor = 0;
+    char dot = 0;
+    if (!(parts >> actualMajor)) return false;
+    if (parts >> dot && dot == '.') parts >> actualMinor;
+    return actualMajor > major || (actualMajor == major && actualMinor >= minor);
 }
 
 }  // namespace measurement

@@ -50,6 +50,10 @@ public:
     static std::optional<platform::Value::Dictionary> dictionaryFromRozedaServiceInfoPlist();
 };
 
+// Whether an OS version text ("17.4.1") is at least major.minor; false for
+// text that does not begin with a number.
+bool APMIsOSVersionAtLeast(const std::string& version, int major, int minor);
+
 // One value of the main bundle's Info.plist (null when absent).
 platform::Value APMInfoPlistValue(const std::string& key);
 std::string APMBundleIdentifier();

@@ -114,3 +114,20 @@ TEST_CASE("the platform environment") {
         CHECK_FALSE(APMAEU::sharedApplication());
     }
 }
+
+TEST_CASE("OS versions compared with a major and minor version") {
+    const struct {
+        const char* version;
+        int major;
+        int minor;
+        bool atLeast;
+    } cases[] = {
+        {"16.1", 16, 1, true},    {"16.0.9", 16, 1, false}, {"17", 16, 1, true},   {"16", 16, 1, false},
+        {"14.5.1", 14, 5, true},  {"13.7", 14, 0, false},   {"", 0, 0, false},     {"beta", 1, 0, false},
+        {"16.10", 16, 9, true},
+    };
+    for (const auto& c : cases) {
+        CAPTURE(c.version);
+        CHECK(APMIsOSVersionAtLeast(c.version, c.major, c.minor) == c.atLeast);
+    }
+}

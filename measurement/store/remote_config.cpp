@@ -502,6 +502,10 @@ std::optional<platform::URL> APMRemoteConfig::uploadURL() const {
     return url;
 }
 
+std::optional<platform::URL> APMRemoteConfig::SKANConversionValueURL() const {
+    return serviceURL(state_->environment.serviceBaseURL, "skan");
+}
+
 std::optional<platform::URL> APMRemoteConfig::remoteConfigURL(const std::string& platform, std::int64_t SDKVersion,
                                                               std::int64_t runtimeVersion) const {
     const std::string& appID = state_->environment.appID;

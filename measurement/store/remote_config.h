@@ -213,6 +213,9 @@ public:
     // configuration's upload sub-domain is put before the host while
     // tracking is authorised. None without a base address.
     std::optional<platform::URL> uploadURL() const;
+    // The conversion-value exchange ("/skan" under the service's base
+    // address); none without a base address.
+    std::optional<platform::URL> SKANConversionValueURL() const;
     // "/config/app/<app ID>?platform=..&ruz_version=..&runtime_version=..";
     // none without a base address or application identifier.
     std::optional<platform::URL> remoteConfigURL(const std::string& platform, std::int64_t SDKVersion,

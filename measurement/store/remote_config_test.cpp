@@ -403,6 +403,7 @@ TEST_CASE("service addresses") {
         APMRemoteConfig config(storage, config_test::testEnvironment());
         CHECK_FALSE(config.remoteConfigURL("ios", 10000000, 0));
         CHECK_FALSE(config.uploadURL());
+        CHECK_FALSE(config.SKANConversionValueURL());
     }
 
     SUBCASE("an unusable base address or app identifier gives no URL") {
@@ -426,6 +427,8 @@ TEST_CASE("service addresses") {
         CHECK(config.uploadURL()->string() == "https://collect.example.test/a");
         status = 3;
         CHECK(config.uploadURL()->string() == "https://eu1.collect.example.test/a");
+        // The sub-domain is the batch upload's alone.
+        CHECK(config.SKANConversionValueURL()->string() == "https://collect.example.test/skan");
 
         config.parseRemoteConfigFromMeasurementConfig(ConfigBuilder().uploadSubdomain("eu1/../x").config());
         CHECK(config.uploadURL()->string() == "https://collect.example.test/a");

@@ -26,6 +26,15 @@ std::shared_ptr<RuntimeObject> RuntimeObject::performObjectSelector(const std::s
     return nullptr;
 }
 
+Value RuntimeObject::performSelectorWithArguments(const std::string& /*selector*/, const Value::Array& /*arguments*/) {
+    return {};
+}
+
+std::shared_ptr<RuntimeObject> RuntimeObject::performObjectSelectorWithArguments(const std::string& /*selector*/,
+                                                                                 const Value::Array& /*arguments*/) {
+    return nullptr;
+}
+
 void ClassRegistry::registerClass(const std::string& name, std::shared_ptr<RuntimeObject> classObject) {
     std::lock_guard lock(table().mutex);
     if (classObject) {

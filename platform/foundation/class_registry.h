@@ -23,6 +23,13 @@ public:
     // The answer to a message that returns an object; null when the object
     // does not answer the selector or has none to give.
     virtual std::shared_ptr<RuntimeObject> performObjectSelector(const std::string& selector);
+    // The same for a selector that takes arguments, one per keyword, in
+    // order ("initWithEmailAddress:appID:" takes two). A class object
+    // answers its initialisers this way with a new object, or null when it
+    // refuses the arguments.
+    virtual Value performSelectorWithArguments(const std::string& selector, const Value::Array& arguments);
+    virtual std::shared_ptr<RuntimeObject> performObjectSelectorWithArguments(const std::string& selector,
+                                                                              const Value::Array& arguments);
 };
 
 // The process's table of linked classes by name. A framework stand-in puts

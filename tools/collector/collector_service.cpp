@@ -16,6 +16,7 @@
 #include "tools/collector/experiments_endpoint.h"
 #include "tools/collector/remote_values_endpoint.h"
 #include "tools/collector/search_ad_endpoint.h"
+#include "tools/collector/skan_endpoint.h"
 
 namespace tools::collector {
 
@@ -85,6 +86,7 @@ void checkOptions(const CollectorOptions& options) {
     if (options.configPath && !loadConfig(*options.configPath, &reason)) throw std::invalid_argument(reason);
     if (options.remoteValuesPath) RemoteValuesEndpoint::checkReadable(*options.remoteValuesPath);
     if (options.searchAdReplyPath) SearchAdEndpoint::checkReadable(*options.searchAdReplyPath);
+    if (options.skanReplyPath) SKANEndpoint::checkReadable(*options.skanReplyPath);
     if (options.experimentsPath) ExperimentsEndpoint::checkReadable(*options.experimentsPath);
 }
 
@@ -209,6 +211,7 @@ struct CollectorService::State {
           configs(options, printer),
           remoteValues(options.remoteValuesPath, printer),
           searchAds(options.searchAdReplyPath, printer),
+          conversionValues(options.skanReplyPath, printer),
           experiments(options.experimentsPath, printer),
           server(stopSignal, printer, options.requestDeadlineSeconds) {}
 
@@ -241,6 +244,9 @@ struct CollectorService::State {
         server.Post("/api/v1/", handler([this](const Exchange& exchange, const httplib::Request&) {
             return searchAds.handle(exchange);
         }));
+        server.Post("/skan", handler([this](const Exchange& exchange, const httplib::Request&) {
+            return conversionValues.handle(exchange);
+        }));
         server.Post("/sdk-exp", handler([this](const Exchange& exchange, const httplib::Request&) {
             return experiments.handle(exchange);
         }));
@@ -270,6 +276,7 @@ struct CollectorService::State {
     ConfigEndpoint configs;
     RemoteValuesEndpoint remoteValues;
     SearchAdEndpoint searchAds;
+    SKANEndpoint conversionValues;
     ExperimentsEndpoint experiments;
     StopSignal stopSignal;
     GuardedServer server;

@@ -29,6 +29,9 @@ struct CollectorOptions {
     // The JSON reply to an attribution token posted to "/api/v1/"; none
     // answers 404.
     std::optional<std::filesystem::path> searchAdReplyPath;
+    // The description of the reply to conversion-value requests posted to
+    // "/skan" (see SKANEndpoint); none answers 404.
+    std::optional<std::filesystem::path> skanReplyPath;
     // The experiments reply served, gzipped, to requests posted to
     // "/sdk-exp" (see loadExperiments); none answers 404.
     std::optional<std::filesystem::path> experimentsPath;
@@ -60,6 +63,9 @@ struct CollectorOptions {
 //   POST /api/v1/              an attribution token: the search-ad reply of a
 //                              file, as it stands (404 without one, 400 for
 //                              an empty token);
+//   POST /skan                 a conversion-value request: the reply a file
+//                              describes (404 without one, 400 for a request
+//                              that does not decode);
 //   POST /sdk-exp              an experiment request: the experiments reply
 //                              of a file, gzipped (404 without one);
 //   anything else              404;
