@@ -421,8 +421,11 @@ void APMMeasurement::handleAppDidFinishLaunching(const platform::Notification& n
 void APMMeasurement::terminateBackgroundTask() {
     {
         std::lock_guard lock(backgroundTaskMutex_);
-        if (coveringResignations_ > 0) return;
+        if (coveringResignations_ > 0 || backgroundTask_ == platform::kInvalidBackgroundTask) return;
     }
+    // The task keeps the process running until the events written so far
+    // are committed.
+    closeEventGroup();
     endBackgroundTask();
 }
 

@@ -51,6 +51,9 @@ APMRawEventMetadataSource APMCurrentRawEventMetadataSource(const std::string& me
     source.timeZoneOffsetMinutes = environment.timeZoneOffsetMinutes();
     source.consentSignals = consent.consentSignals();
     source.consentDiagnostics = consent.consentDiagnostics();
+    APMPBMeasurementBundle identity;
+    APMSeams::identity()->fillRawEventMetadata(identity);
+    source.identityFields = identity.protoBuffer();
     return source;
 }
 

@@ -27,12 +27,18 @@ struct APMRawEventMetadataSource {
     std::int32_t timeZoneOffsetMinutes = 0;
     std::string consentSignals;
     std::string consentDiagnostics;
+    // What the identity component adds to the header, encoded.
+    NANOBytes identityFields;
+
+    bool operator==(const APMRawEventMetadataSource&) const = default;
 };
 
 class APMConsentSettingsUtil;
 
 // The source read from the process: bundle, device, language, local time
-// zone; the consent fields from the consent state.
+// zone; the consent fields from the consent state; the identity fields from
+// the identity component. Equal sources and user properties make equal
+// headers.
 APMRawEventMetadataSource APMCurrentRawEventMetadataSource(const std::string& measurementAppID,
                                                            const APMConsentSettingsUtil& consent);
 
