@@ -1,20 +1,34 @@
 // Events per second through VEZArurerudo::logEventWithName until they are
-// durably stored (the resignation's background task ends only once every
-// accepted event is committed), and the resident memory the engine holds,
-// for events of 1, 10 and 100 parameters. Real queues and threads, a fresh
-// data folder per run.
+// durably stored, as the application runs the engine (upload schedule on:
+// every stored event updates it), against raw SQLite one-row transactions
+// of the same size in the same run; the engine's start on a database of
+// 400,000 stored events against an empty one; and the resident memory held
+// per 10,000 accepted events. Real queues and threads, a fresh data folder
+// per run, all files on the same disk.
+//
+//   bench_core_events [EVENTS ...]   backlog sizes (default 2000 10000 100000)
+//
+// A stored event counts once the engine has committed it: the resignation's
+// background task ends only then.
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <unistd.h>
-#include <algorithm>
+#include <vector>
 
-#include "measurement/core/facade.h"
 #include "measurement/core/arurerudo.h"
+#include "measurement/core/facade.h"
 #include "measurement/core/measurement.h"
+#include "measurement/foundation/event.h"
 #include "measurement/foundation/monitor.h"
+#include "measurement/store/database.h"
+#include "measurement/store/files.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/foundation/process_info.h"
 #include "platform/foundation/user_defaults.h"
@@ -25,6 +39,12 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// Runs of each figure: enough for short runs to see a quiet moment of the
+// machine; the best is kept, as the one least disturbed by the rest of it.
+int runsFor(int events) { return std::clamp(200000 / std::max(events, 1), 3, 25); }
+
+double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 // Resident set size in kilobytes, from /proc.
 long residentKilobytes() {
@@ -49,6 +69,35 @@ platform::Value::Dictionary parametersOf(int count) {
     return parameters;
 }
 
+// The bytes the engine stores for one such event.
+std::size_t encodedSize(int parameterCount) {
+    measurement::APMParameters parameters;
+    for (const auto& [name, value] : parametersOf(parameterCount)) {
+        parameters.emplace(name, value.isString() ? measurement::APMValue(value.asString())
+                                                  : measurement::APMValue(value.intValue()));
+    }
+    measurement::APMEvent event("app", true, "bench_event", 1.7e9, 0, parameters);
+    return event.protoEvent().protoBuffer().size();
+}
+
+// One data folder for the engine and the reference, removed afterwards.
+class Folder {
+public:
+    explicit Folder(const std::string& name)
+        : path_(std::filesystem::temp_directory_path() / ("velmora-bench-core-" + name + "-" + std::to_string(::getpid()))) {
+        std::filesystem::remove_all(path_);
+        std::filesystem::create_directories(path_);
+    }
+    ~Folder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
+
 void resetEngine() {
     measurement::APMMeasurement::resetSharedInstanceForTesting();
     measurement::APMAnalytics::resetForTesting();
@@ -56,15 +105,33 @@ void resetEngine() {
     platform::BackgroundTasks::shared().reset();
 }
 
-void run(int parameterCount, int events) {
-    const auto folder = std::filesystem::temp_directory_path() /
-                        ("velmora-bench-core-" + std::to_string(parameterCount) + "-" + std::to_string(::getpid()));
-    std::filesystem::remove_all(folder);
-    platform::ProcessInfo::setApplicationSupportDirectory(folder / "Application Support");
-    platform::UserDefaults::setDataDirectory(folder / "Preferences");
+// Configures the application over the folder, which starts the engine, and
+// waits until the engine has started.
+void startEngine(const Folder& folder) {
+    platform::ProcessInfo::setApplicationSupportDirectory(folder.path() / "Application Support");
+    platform::UserDefaults::setDataDirectory(folder.path() / "Preferences");
     resetEngine();
     platform::VEZApp::configure();
+    measurement::APMMeasurement::sharedInstance()->scheduler().workerQueue()->sync([] {});
+}
 
+// As the application does when it resigns active: the engine stores what it
+// accepted and then ends its background task.
+bool waitUntilStored() {
+    platform::NotificationCenter::defaultCenter().post(platform::kApplicationWillResignActiveNotification);
+    return platform::BackgroundTasks::shared().waitUntilNoActiveTask(3600);
+}
+
+struct EngineFigures {
+    double storedPerSecond = 0;
+    double acceptedPerSecond = 0;
+    double kilobytesPer10000 = 0;
+    bool stored = false;
+};
+
+EngineFigures engineRun(int parameterCount, int events) {
+    Folder folder("engine");
+    startEngine(folder);
     const auto parameters = parametersOf(parameterCount);
     const long before = residentKilobytes();
     long peak = before;
@@ -73,27 +140,137 @@ void run(int parameterCount, int events) {
         measurement::VEZArurerudo::logEventWithName("bench_event", parameters);
         if (i % 256 == 0) peak = std::max(peak, residentKilobytes());
     }
-    const auto accepted = Clock::now();
+    const double acceptSeconds = secondsSince(start);
     peak = std::max(peak, residentKilobytes());
-    platform::NotificationCenter::defaultCenter().post(platform::kApplicationWillResignActiveNotification);
-    const bool stored = platform::BackgroundTasks::shared().waitUntilNoActiveTask(600);
-    const auto done = Clock::now();
-    const double acceptSeconds = std::chrono::duration<double>(accepted - start).count();
-    const double storeSeconds = std::chrono::duration<double>(done - start).count();
-    std::printf("%3d parameters: %6d events, accepted %9.0f/s, stored %7.0f/s%s, memory held %+6ld kB (peak over start)\n",
-                parameterCount, events, events / acceptSeconds, events / storeSeconds, stored ? "" : " (TIMED OUT)",
-                peak - before);
+    EngineFigures figures;
+    figures.stored = waitUntilStored();
+    const double storeSeconds = secondsSince(start);
     resetEngine();
-    std::filesystem::remove_all(folder);
+    figures.storedPerSecond = events / storeSeconds;
+    figures.acceptedPerSecond = events / acceptSeconds;
+    figures.kilobytesPer10000 = static_cast<double>(peak - before) * 10000.0 / events;
+    return figures;
+}
+
+bool exec(sqlite3* db, const char* sql) { return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
+
+// Raw SQLite: one row of the engine's raw-event size per transaction, WAL
+// journal, synchronous=NORMAL, one prepared statement.
+double rawSqliteRate(int parameterCount, int rows) {
+    Folder folder("raw");
+    const std::string path = (folder.path() / "raw.sql").string();
+    sqlite3* db = nullptr;
+    if (sqlite3_open(path.c_str(), &db) != SQLITE_OK) return 0;
+    exec(db, "PRAGMA journal_mode=WAL");
+    exec(db, "PRAGMA synchronous=NORMAL");
+    exec(db, "CREATE TABLE raw_events (metadata_fingerprint INTEGER NOT NULL, name TEXT NOT NULL, "
+             "timestamp REAL NOT NULL, data BLOB NOT NULL, is_realtime INTEGER NOT NULL DEFAULT 0)");
+    sqlite3_stmt* insert = nullptr;
+    sqlite3_prepare_v2(db, "INSERT INTO raw_events (metadata_fingerprint, name, timestamp, data) VALUES (?, ?, ?, ?)", -1,
+                       &insert, nullptr);
+    const std::vector<unsigned char> blob(encodedSize(parameterCount), 0x5a);
+    const auto start = Clock::now();
+    for (int i = 0; i < rows; ++i) {
+        exec(db, "BEGIN");
+        sqlite3_bind_int64(insert, 1, 42);
+        sqlite3_bind_text(insert, 2, "bench_event", -1, SQLITE_STATIC);
+        sqlite3_bind_double(insert, 3, 1.7e9 + i);
+        sqlite3_bind_blob(insert, 4, blob.data(), static_cast<int>(blob.size()), SQLITE_STATIC);
+        sqlite3_step(insert);
+        sqlite3_reset(insert);
+        exec(db, "COMMIT");
+    }
+    const double seconds = secondsSince(start);
+    sqlite3_finalize(insert);
+    sqlite3_close(db);
+    return rows / seconds;
+}
+
+// Leaves the engine's database of the folder holding `events` copies of one
+// event the engine stored itself (with its header).
+void fillDatabase(const Folder& folder, int events) {
+    startEngine(folder);
+    measurement::VEZArurerudo::logEventWithName("bench_event", parametersOf(10));
+    waitUntilStored();
+    resetEngine();
+    const auto path = (folder.path() / "Application Support/Rozeda/Measurement" / measurement::kAPMDatabaseFileName).string();
+    sqlite3* db = nullptr;
+    sqlite3_open(path.c_str(), &db);
+    exec(db, "BEGIN");
+    exec(db, "DELETE FROM raw_events WHERE rowid NOT IN (SELECT MAX(rowid) FROM raw_events)");
+    const std::string copy =
+        "INSERT INTO raw_events (metadata_fingerprint, name, timestamp, data, is_realtime) "
+        "SELECT metadata_fingerprint, name, timestamp, data, is_realtime FROM raw_events LIMIT ?";
+    sqlite3_stmt* statement = nullptr;
+    sqlite3_prepare_v2(db, copy.c_str(), -1, &statement, nullptr);
+    for (int stored = 1; stored < events;) {
+        const int more = std::min(stored, events - stored);
+        sqlite3_bind_int(statement, 1, more);
+        sqlite3_step(statement);
+        sqlite3_reset(statement);
+        stored += more;
+    }
+    sqlite3_finalize(statement);
+    if (events == 0) exec(db, "DELETE FROM raw_events");
+    exec(db, "COMMIT");
+    sqlite3_close(db);
+}
+
+// The median time from configuring the application until its engine has
+// started over the folder's data.
+double startSeconds(const Folder& folder) {
+    std::vector<double> times;
+    for (int i = 0; i < 5; ++i) {
+        const auto start = Clock::now();
+        startEngine(folder);
+        times.push_back(secondsSince(start));
+        resetEngine();
+    }
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
 }
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
     measurement::APMMonitor::shared().muteConsole();
-    std::printf("bench_core_events: logEventWithName until durably stored (one transaction per event)\n");
-    run(1, 2000);
-    run(10, 2000);
-    run(100, 1000);
+    std::vector<int> sizes;
+    for (int i = 1; i < argc; ++i) sizes.push_back(std::atoi(argv[i]));
+    if (sizes.empty()) sizes = {2000, 10000, 100000};
+
+    std::printf("bench_core_events: logEventWithName until durably stored, upload schedule on;\n"
+                "raw = SQLite one-row transactions of the same size, WAL, synchronous=NORMAL, same disk;\n"
+                "each rate the best of several runs (25 at 2,000 events, 3 at 100,000)\n");
+    engineRun(1, 500);  // the process's first engine loads what every later one finds loaded
+    for (const int parameterCount : {1, 10}) {
+        double firstRate = 0;
+        for (const int events : sizes) {
+            EngineFigures engine;
+            double raw = 0;
+            for (int run = 0; run < runsFor(events); ++run) {
+                const auto figures = engineRun(parameterCount, events);
+                engine.stored = engine.stored || figures.stored;
+                engine.storedPerSecond = std::max(engine.storedPerSecond, figures.storedPerSecond);
+                engine.acceptedPerSecond = std::max(engine.acceptedPerSecond, figures.acceptedPerSecond);
+                engine.kilobytesPer10000 = std::max(engine.kilobytesPer10000, figures.kilobytesPer10000);
+                raw = std::max(raw, rawSqliteRate(parameterCount, events));
+            }
+            if (firstRate == 0) firstRate = engine.storedPerSecond;
+            std::printf("%2d parameters, %6d events: stored %7.0f/s%s, raw %7.0f/s, ratio %.3f; %.2f of the rate at "
+                        "%d; accepted %8.0f/s; memory %+6.0f kB per 10,000 accepted\n",
+                        parameterCount, events, engine.storedPerSecond, engine.stored ? "" : " (TIMED OUT)", raw,
+                        engine.storedPerSecond / raw, engine.storedPerSecond / firstRate, sizes.front(),
+                        engine.acceptedPerSecond, engine.kilobytesPer10000);
+        }
+    }
+
+    Folder empty("open-empty");
+    Folder full("open-full");
+    fillDatabase(empty, 0);
+    fillDatabase(full, 400000);
+    const double emptySeconds = startSeconds(empty);
+    const double fullSeconds = startSeconds(full);
+    std::printf("engine start: empty database %.1f ms, 400,000 stored events %.1f ms, ratio %.2f\n",
+                emptySeconds * 1000, fullSeconds * 1000, fullSeconds / emptySeconds);
     return 0;
 }

@@ -36,6 +36,10 @@ std::string readable(const std::optional<APMError>& error) {
     return text;
 }
 
+// The most events one write group holds: bounds the work a failed commit
+// repeats and the time another process waits for the file.
+constexpr std::size_t kMaxGroupedEvents = 500;
+
 }  // namespace
 
 void APMMeasurement::logEvent(const std::string& origin, bool isPublic, const std::string& name, double timestamp,
@@ -94,47 +98,151 @@ void APMMeasurement::writeEventOnWorkerQueue(const APMEvent& event) {
 }
 
 bool APMMeasurement::writeFilteredEventOnWorkerQueue(const APMEvent& event) {
-    const auto failure = storeEventOnWorkerQueue(event);
-    APMAnalytics::notifyEventWriteListeners(event, failure);
-    return !failure;
-}
-
-// Why the event was not stored; none when it was.
-std::optional<std::string> APMMeasurement::storeEventOnWorkerQueue(const APMEvent& event) {
     if (!isEnabled()) {
         logEntry(kAPMMonitorLevelDebug, kAPMEventNotWrittenDisabledCode, "Analytics is disabled. Event not written",
                  nameContext(event));
-        return "analytics is disabled";
+        eventWriteFinished(event, "analytics is disabled");
+        return false;
     }
     if (!database_) {
         logEntry(kAPMMonitorLevelError, kAPMEventWriteFailedCode, "Event not written: no measurement database",
                  nameContext(event));
-        return "the measurement database could not be opened" + readable(databaseError_);
+        eventWriteFinished(event, "the measurement database could not be opened" + readable(databaseError_));
+        return false;
     }
-    // Every event is counted here, as all, public or error event; the
-    // blocklist and the conversion and real-time limits are applied when the
-    // event is bundled, so that each is decided and counted once.
-    std::optional<APMError> error;
-    const bool written = database_->performTransaction([&] {
-        auto counts = database_->dailyCounts(&error);
-        if (!counts) return false;
-        counts->incrementCountsForCurrentDay(currentDayIndex(), event.isPublic(), false);
-        if (event.name() == kAPMErrorCodeParameter) {
-            counts->setErrorEventsCount(APMIncrementedCount(counts->errorEventsCount()));
+    EventWrite write{event, currentDayIndex(), nullptr, 0};
+    if (joinEventGroup()) {
+        // Taken for the write and kept only when it succeeds; a failure
+        // closes the group, which forgets it.
+        auto state = std::move(groupState_);
+        if (database_->performGroupedTransaction([&] { return storeEvent(write, &state, nullptr); }, nullptr)) {
+            groupState_ = std::move(state);
+            groupedEvents_.push_back(std::move(write));
+            if (groupedEvents_.size() >= kMaxGroupedEvents) closeEventGroup();
+            return true;
         }
-        if (!database_->updateDailyCounts(*counts, &error)) return false;
-        const auto attributes = database_->allUserAttributes(&error);
-        if (!attributes) return false;
-        const auto header = createRawEventMetadataWithUserAttributes(*attributes);
-        const auto fingerprint = APMRawEventMetadataFingerprint(header);
-        return database_->insertRawEventMetadata(header, fingerprint, &error) &&
-               database_->insertRawEvent(event, fingerprint, &error).has_value();
+        // The failure may be the group's rather than the event's: the
+        // others commit, and this one is written again on its own.
+        closeEventGroup();
+    }
+    return writeEventAlone(write);
+}
+
+// ---- write groups ----
+//
+// An event's write is a few small statements; its commit costs far more.
+// Events that wait on the worker queue therefore share one transaction, a
+// write group of the database: each event is a savepoint of its own in it,
+// and the group commits when the worker queue has run what was waiting when
+// it opened (a block posted then), after kMaxGroupedEvents events, before the
+// engine lets its background task go, and before any other write to the
+// database. An event counts as stored only when its group has committed; a
+// group that fails to commit is written again event by event, each with the
+// day and header worked out for it the first time, so that one bad event
+// never takes the others with it and each is counted once.
+
+bool APMMeasurement::joinEventGroup() {
+    if (database_->isWriteGroupOpen()) return true;
+    // Written inside someone else's transaction, the event is part of it.
+    if (database_->isInTransaction()) return false;
+    std::weak_ptr<APMMeasurement> weak = weak_from_this();
+    auto closed = [weak](bool committed) {
+        if (auto engine = weak.lock()) engine->eventGroupClosed(committed);
+    };
+    if (!database_->openWriteGroup(closed, nullptr)) return false;
+    const auto group = ++eventGroup_;
+    scheduleOnWorkerQueue("APMMeasurement:eventGroup", [weak, group] {
+        auto engine = weak.lock();
+        if (engine && engine->eventGroup_ == group) engine->closeEventGroup();
     });
-    if (written) return std::nullopt;
+    return true;
+}
+
+void APMMeasurement::closeEventGroup() {
+    if (database_) database_->closeWriteGroup();
+}
+
+void APMMeasurement::eventGroupClosed(bool committed) {
+    auto events = std::move(groupedEvents_);
+    groupedEvents_.clear();
+    groupState_ = {};
+    for (auto& write : events) {
+        if (committed) {
+            eventWriteFinished(write.event, std::nullopt);
+        } else {
+            writeEventAlone(write);
+        }
+    }
+}
+
+bool APMMeasurement::writeEventAlone(EventWrite& write) {
+    std::optional<APMError> error;
+    const bool written = database_->performTransaction([&] { return storeEvent(write, nullptr, &error); });
+    if (written) {
+        eventWriteFinished(write.event, std::nullopt);
+        return true;
+    }
     APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMEventWriteFailedCode,
-                                      "Failed to write event. Event name, error", nameContext(event),
+                                      "Failed to write event. Event name, error", nameContext(write.event),
                                       error ? error->asContext() : platform::Value());
-    return "the measurement database refused it" + readable(error);
+    eventWriteFinished(write.event, "the measurement database refused it" + readable(error));
+    return false;
+}
+
+// Every event is counted here, as all, public or error event; the blocklist
+// and the conversion and real-time limits are applied when the event is
+// bundled, so that each is decided and counted once. The header is made
+// from the user properties of the moment the event is first written. In a
+// group, what the group's earlier events read or wrote is taken from the
+// group's state instead of read again.
+bool APMMeasurement::storeEvent(EventWrite& write, EventGroupState* group, APMErrorOut error) {
+    const APMEvent& event = write.event;
+    auto counts = group && group->counts ? group->counts : database_->dailyCounts(error);
+    if (!counts) return false;
+    counts->incrementCountsForCurrentDay(write.dayIndex, event.isPublic(), false);
+    if (event.name() == kAPMErrorCodeParameter) {
+        counts->setErrorEventsCount(APMIncrementedCount(counts->errorEventsCount()));
+    }
+    if (!database_->updateDailyCounts(*counts, error)) return false;
+    if (!write.header && !makeEventHeader(write, group, error)) return false;
+    const bool headerStored = group && group->storedFingerprint == write.fingerprint;
+    if (!headerStored && !database_->insertRawEventMetadata(*write.header, write.fingerprint, error)) return false;
+    if (!database_->insertRawEvent(event, write.fingerprint, error)) return false;
+    if (group) {
+        group->counts = std::move(counts);
+        group->storedFingerprint = write.fingerprint;
+    }
+    return true;
+}
+
+// The header of the user properties and the process's state of now. In a
+// group, the user properties stay as read for its first event (any write of
+// them ends the group first), so an unchanged source gives the same header
+// again, made once.
+bool APMMeasurement::makeEventHeader(EventWrite& write, EventGroupState* group, APMErrorOut error) {
+    auto attributes = group && group->attributes ? group->attributes : database_->allUserAttributes(error);
+    if (!attributes) return false;
+    auto source = rawEventMetadataSource(*attributes);
+    if (group && group->header && group->headerSource == source) {
+        write.header = group->header;
+        write.fingerprint = group->headerFingerprint;
+        return true;
+    }
+    write.header = std::make_shared<const APMPBMeasurementBundle>(APMMakeRawEventMetadata(source, *attributes));
+    write.fingerprint = APMRawEventMetadataFingerprint(*write.header);
+    if (group) {
+        group->attributes = std::move(attributes);
+        group->headerSource = std::move(source);
+        group->header = write.header;
+        group->headerFingerprint = write.fingerprint;
+    }
+    return true;
+}
+
+// Where those who wait for an event to be stored hear of it: once, when it
+// is committed or has finally failed.
+void APMMeasurement::eventWriteFinished(const APMEvent& event, const std::optional<std::string>& failure) {
+    APMAnalytics::notifyEventWriteListeners(event, failure);
 }
 
 void APMMeasurement::setUserAttributeOnWorkerQueue(const APMUserAttribute& attribute) {

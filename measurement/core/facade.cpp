@@ -109,7 +109,13 @@ void APMAnalytics::enqueue(std::function<void()> operation) {
 
 void APMAnalytics::performAfterQueuedOperations(const std::string& blockID, std::function<void()> block) {
     enqueue([blockID, block = std::move(block)]() mutable {
-        APMMeasurement::sharedInstance()->scheduleOnWorkerQueue(blockID, std::move(block));
+        // After the operations means after their events are committed.
+        auto engine = APMMeasurement::sharedInstance();
+        std::weak_ptr<APMMeasurement> weak = engine;
+        engine->scheduleOnWorkerQueue(blockID, [weak, block = std::move(block)] {
+            if (auto running = weak.lock()) running->closeEventGroup();
+            block();
+        });
     });
 }
 

@@ -48,7 +48,8 @@ public:
     static void startOperationQueue();
     static bool isOperationQueueStarted();
     // Runs the block on the engine's worker queue after every operation
-    // queued before it (held, like them, until the engine has started).
+    // queued before it (held, like them, until the engine has started), once
+    // the events they wrote are committed.
     static void performAfterQueuedOperations(const std::string& blockID, std::function<void()> block);
     // New queues (held again) and no listeners, for tests and tools that run
     // several engines in sequence.

@@ -414,8 +414,11 @@ void APMMeasurement::reachabilityDidChange() {
 void APMMeasurement::terminateBackgroundTask() {
     {
         std::lock_guard lock(backgroundTaskMutex_);
-        if (coveringResignations_ > 0) return;
+        if (coveringResignations_ > 0 || backgroundTask_ == platform::kInvalidBackgroundTask) return;
     }
+    // The task keeps the process running until the events written so far
+    // are committed.
+    closeEventGroup();
     endBackgroundTask();
 }
 
@@ -550,6 +553,13 @@ int APMMeasurement::productTypeCode(platform::StoreProductType productType) {
 
 APMPBMeasurementBundle APMMeasurement::createRawEventMetadataWithUserAttributes(
     const std::vector<APMUserAttribute>& userAttributes) const {
+    return APMMakeRawEventMetadata(rawEventMetadataSource(userAttributes), userAttributes);
+}
+
+// The process's state of now with the identity's part; the user properties
+// tell whether a user ID is set, for the session stitching token.
+APMRawEventMetadataSource APMMeasurement::rawEventMetadataSource(
+    const std::vector<APMUserAttribute>& userAttributes) const {
     auto source = APMCurrentRawEventMetadataSource(measurementAppID_, *consentState_);
     if (const auto identity = this->identity()) {
         APMRawEventSession session;
@@ -561,7 +571,7 @@ APMPBMeasurementBundle APMMeasurement::createRawEventMetadataWithUserAttributes(
                         [](const APMUserAttribute& attribute) { return attribute.name() == kAPMUserIDProperty; });
         APMAddIdentityToRawEventMetadataSource(source, *identity, APMIdentifiers::sharedInstance().origin(), session);
     }
-    return APMMakeRawEventMetadata(source, userAttributes);
+    return source;
 }
 
 std::int64_t APMMeasurement::currentDayIndex() const {

@@ -18,6 +18,7 @@
 #include "measurement/audience/conditional_user_property_controller.h"
 #include "measurement/audience/purchase_reporter.h"
 #include "measurement/audience/search_ad_reporter.h"
+#include "measurement/core/raw_event_metadata.h"
 #include "measurement/experiments/experiments_manager.h"
 #include "measurement/foundation/alarm.h"
 #include "measurement/foundation/event.h"
@@ -194,13 +195,17 @@ public:
                   const platform::Value::Dictionary& parameters);
     // Runs a block on the worker queue after everything posted before it.
     void scheduleOnWorkerQueue(const std::string& blockID, std::function<void()> block);
+    // Worker queue: commits the events that still wait for their write
+    // group's commit, so that what runs next finds them stored and their
+    // write listeners told.
+    void closeEventGroup();
 
     // Worker-queue writes.
     void handleInternalEventOnWorkerQueue(const APMEvent& event);
     void handleEventOnWorkerQueue(const APMEvent& event);
     void writeEventOnWorkerQueue(const APMEvent& event);
     // False when nothing was written; the event write listeners hear of
-    // either outcome.
+    // either outcome once it is known (a grouped event: at its commit).
     bool writeFilteredEventOnWorkerQueue(const APMEvent& event);
     void setUserAttributeOnWorkerQueue(const APMUserAttribute& attribute);
     void removeUserAttributeOnWorkerQueue(const std::string& name);
@@ -240,7 +245,6 @@ public:
 
 private:
     bool initializeComponentsOnWorkerQueue();
-    std::optional<std::string> storeEventOnWorkerQueue(const APMEvent& event);
     // The consent of earlier runs, before anything made or handed out an
     // identifier against it.
     void restoreConsentOnWorkerQueue();
@@ -272,6 +276,36 @@ private:
     void beginResignationBackgroundTask();
     void endResignationCover();
     void endBackgroundTask();
+
+    // An event as it is written: what was worked out for it the first time
+    // (its day, its header), so that a second write alone stores the same.
+    struct EventWrite {
+        APMEvent event;
+        std::int64_t dayIndex = 0;
+        std::shared_ptr<const APMPBMeasurementBundle> header;
+        std::int64_t fingerprint = 0;
+    };
+    // What the events of one write group share, read once for the group:
+    // valid while it stays open, since any other write ends it first.
+    struct EventGroupState {
+        std::optional<APMDailyCounts> counts;
+        std::optional<std::vector<APMUserAttribute>> attributes;
+        std::optional<std::int64_t> storedFingerprint;
+        // The last header made in the group, and what it was made from.
+        APMRawEventMetadataSource headerSource;
+        std::shared_ptr<const APMPBMeasurementBundle> header;
+        std::int64_t headerFingerprint = 0;
+    };
+    // Events waiting on the worker queue share one write group (one
+    // commit); see event_writer.cpp.
+    bool joinEventGroup();
+    void eventGroupClosed(bool committed);
+    bool writeEventAlone(EventWrite& write);
+    bool storeEvent(EventWrite& write, EventGroupState* group, APMErrorOut error);
+    bool makeEventHeader(EventWrite& write, EventGroupState* group, APMErrorOut error);
+    APMRawEventMetadataSource rawEventMetadataSource(const std::vector<APMUserAttribute>& userAttributes) const;
+    // Why the event was not stored; none when it was.
+    void eventWriteFinished(const APMEvent& event, const std::optional<std::string>& failure);
 
     std::unique_ptr<APMScheduler> scheduler_;
     const std::shared_ptr<APMEManager> experimentsManager_;
@@ -317,6 +351,11 @@ private:
     std::atomic<bool> didInitializeComponents_{false};
     std::atomic<bool> enabled_{true};
     std::atomic<bool> networkRequestPending_{false};
+    // Worker queue: the events of the open write group, waiting for its
+    // commit, and that group's number.
+    std::vector<EventWrite> groupedEvents_;
+    EventGroupState groupState_;
+    std::uint64_t eventGroup_ = 0;
     mutable std::mutex backgroundTaskMutex_;  // backgroundTask_, coveringResignations_
     platform::BackgroundTaskIdentifier backgroundTask_ = platform::kInvalidBackgroundTask;
     int coveringResignations_ = 0;

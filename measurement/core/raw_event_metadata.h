@@ -36,12 +36,16 @@ struct APMRawEventMetadataSource {
     std::int32_t timeZoneOffsetMinutes = 0;
     std::string consentSignals;
     std::string consentDiagnostics;
+
+    bool operator==(const APMRawEventMetadataSource&) const = default;
 };
 
 class APMConsentSettingsUtil;
 
 // The source read from the process: bundle, device, language, local time
-// zone; the consent fields from the consent state.
+// zone; the consent fields from the consent state. The identity adds its
+// part (APMAddIdentityToRawEventMetadataSource). Equal sources and user
+// properties make equal headers.
 APMRawEventMetadataSource APMCurrentRawEventMetadataSource(const std::string& measurementAppID,
                                                            const APMConsentSettingsUtil& consent);
 

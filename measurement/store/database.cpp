@@ -74,8 +74,11 @@ bool APMDatabase::ensureSchema(APMErrorOut error) {
     return true;
 }
 
-bool APMDatabase::performTransaction(const std::function<bool()>& block) {
-    checkWorkerQueue("performTransaction:");
+namespace {
+
+// Runs a transaction of the store, logging a rollback at level 1 with code
+// 12056 (an exception too, before it goes on).
+bool loggedTransaction(const std::function<bool(APMErrorOut)>& run) {
     std::optional<APMError> error;
     auto logFailure = [&] {
         const std::string reason = error ? error->localizedDescription() : std::string("exception");
@@ -83,7 +86,7 @@ bool APMDatabase::performTransaction(const std::function<bool()>& block) {
                                           "Transaction failed. " + reason);
     };
     try {
-        if (store_->performTransactionWithError(&error, block)) return true;
+        if (run(&error)) return true;
     } catch (...) {
         logFailure();
         throw;
@@ -91,6 +94,32 @@ bool APMDatabase::performTransaction(const std::function<bool()>& block) {
     logFailure();
     return false;
 }
+
+}  // namespace
+
+bool APMDatabase::performTransaction(const std::function<bool()>& block) {
+    checkWorkerQueue("performTransaction:");
+    return loggedTransaction([&](APMErrorOut error) { return store_->performTransactionWithError(error, block); });
+}
+
+bool APMDatabase::openWriteGroup(std::function<void(bool committed)> closed, APMErrorOut error) {
+    checkWorkerQueue("openWriteGroup:");
+    return store_->openWriteGroup(std::move(closed), error);
+}
+
+bool APMDatabase::isWriteGroupOpen() const { return store_->isWriteGroupOpen(); }
+
+bool APMDatabase::performGroupedTransaction(const std::function<bool()>& block, APMErrorOut error) {
+    checkWorkerQueue("performGroupedTransaction:");
+    return store_->performGroupedTransactionWithError(error, block);
+}
+
+bool APMDatabase::closeWriteGroup() {
+    checkWorkerQueue("closeWriteGroup");
+    return store_->closeWriteGroup();
+}
+
+bool APMDatabase::isInTransaction() const { return store_->isInTransaction(); }
 
 bool APMDatabase::transaction(APMErrorOut error, const std::function<bool(APMErrorOut)>& block) {
     std::optional<APMError> inner;

@@ -124,13 +124,27 @@ public:
     // caller), rolls back, logged at level 1 with code 12056.
     bool performTransaction(const std::function<bool()>& block);
 
+    // Write groups (see APMSqliteStore): one transaction left open across
+    // calls, in which grouped blocks run as savepoints; every other write
+    // commits it first. The handler hears once how the group ended.
+    bool openWriteGroup(std::function<void(bool committed)> closed, APMErrorOut error);
+    bool isWriteGroupOpen() const;
+    // Runs the block in the open group: true keeps its work for the group's
+    // commit; false undoes only its own work, unlogged (its caller writes
+    // the work again alone, through performTransaction, which logs).
+    bool performGroupedTransaction(const std::function<bool()>& block, APMErrorOut error);
+    // True when the group committed, or none was open.
+    bool closeWriteGroup();
+    bool isInTransaction() const;
+
     // ---- raw events (database_raw_events.cpp) ----
 
     // Stores an event under the fingerprint of its metadata header: the
     // encoded event, its name, time and real-time flag. The new row ID.
     std::optional<std::int64_t> insertRawEvent(const APMEvent& event, std::int64_t metadataFingerprint,
                                                APMErrorOut error);
-    // Stores (or replaces) the metadata header of a fingerprint.
+    // Stores the metadata header of a fingerprint, replacing a different one
+    // stored under it; the same header is not written again.
     bool insertRawEventMetadata(const APMPBMeasurementBundle& metadata, std::int64_t metadataFingerprint,
                                 APMErrorOut error);
     // The fingerprint of the oldest raw event; none without an error when

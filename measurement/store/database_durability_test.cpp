@@ -117,8 +117,9 @@ TEST_CASE("a process killed in the middle of a transaction leaves the committed 
     REQUIRE_MESSAGE(got == 1, "child exit status " << (WIFEXITED(status) ? WEXITSTATUS(status) : -1));
     CHECK(WIFSIGNALED(status));
     CHECK(WTERMSIG(status) == SIGKILL);
-    // The child was killed with its rollback journal in place.
-    CHECK(std::filesystem::exists(path + "-journal"));
+    // The child was killed with its write-ahead log in place, holding
+    // uncommitted pages.
+    CHECK(std::filesystem::exists(path + "-wal"));
 
     CHECK(runCommand("sqlite3 '" + path + "' 'PRAGMA integrity_check'") == "ok\n");
 

@@ -27,9 +27,14 @@ std::optional<std::int64_t> APMDatabase::insertRawEvent(const APMEvent& event, s
 bool APMDatabase::insertRawEventMetadata(const APMPBMeasurementBundle& metadata, std::int64_t metadataFingerprint,
                                          APMErrorOut error) {
     checkWorkerQueue("insertRawEventMetadata:metadataFingerprint:error:");
-    return store_->upsertRecord(
-        {{"metadata_fingerprint", metadataFingerprint}, {"metadata", bytesValue(metadata.protoBuffer())}},
-        "raw_events_metadata", error);
+    // Most events share the header of the event before them: an equal one
+    // already stored costs a look-up, not a write.
+    return store_
+        ->executeStatement("INSERT INTO raw_events_metadata (metadata_fingerprint, metadata) VALUES (?, ?) "
+                           "ON CONFLICT (metadata_fingerprint) DO UPDATE SET metadata = excluded.metadata "
+                           "WHERE metadata IS NOT excluded.metadata",
+                           {metadataFingerprint, bytesValue(metadata.protoBuffer())}, error)
+        .has_value();
 }
 
 std::optional<std::int64_t> APMDatabase::nextMetadataFingerprintToProcess(APMErrorOut error) {

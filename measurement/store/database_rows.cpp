@@ -107,7 +107,11 @@ const std::vector<TableLayout>& tableLayouts() {
           {"timestamp", "REAL NOT NULL"},
           {"data", "BLOB NOT NULL"}},
          {{"is_realtime", "INTEGER NOT NULL DEFAULT 0"}},
-         {"CREATE INDEX IF NOT EXISTS raw_events_by_fingerprint ON raw_events (metadata_fingerprint)"}},
+         // The upload schedule reads the newest time and whether a real-time
+         // event waits after every stored event: index look-ups, not scans.
+         {"CREATE INDEX IF NOT EXISTS raw_events_by_fingerprint ON raw_events (metadata_fingerprint)",
+          "CREATE INDEX IF NOT EXISTS raw_events_by_timestamp ON raw_events (timestamp)",
+          "CREATE INDEX IF NOT EXISTS raw_events_realtime ON raw_events (is_realtime) WHERE is_realtime = 1"}},
         {"raw_events_metadata",
          {{"metadata_fingerprint", "INTEGER NOT NULL UNIQUE"}, {"metadata", "BLOB NOT NULL"}},
          {},
@@ -118,7 +122,8 @@ const std::vector<TableLayout>& tableLayouts() {
           {"retry_count", "INTEGER NOT NULL DEFAULT 0"},
           {"refusal_count", "INTEGER NOT NULL DEFAULT 0"},
           {"refusal_status", "INTEGER NOT NULL DEFAULT 0"}},
-         {}},
+         {"CREATE INDEX IF NOT EXISTS queue_by_end_timestamp ON queue (bundle_end_timestamp)",
+          "CREATE INDEX IF NOT EXISTS queue_realtime ON queue (is_realtime) WHERE is_realtime = 1"}},
         {"events",
          {{"name", "TEXT NOT NULL PRIMARY KEY"},
           {"lifetime_count", "INTEGER NOT NULL"},

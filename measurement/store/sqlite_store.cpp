@@ -21,11 +21,6 @@ namespace measurement {
 
 namespace {
 
-struct StatementCloser {
-    void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
-};
-using Statement = std::unique_ptr<sqlite3_stmt, StatementCloser>;
-
 // Pauses between tries while another connection holds the lock: short at
 // first, so that a brief transaction costs little, then up to this long;
 // each pause is drawn at random below its bound, so that processes waiting
@@ -47,6 +42,15 @@ bool isBlank(const char* text) {
         if (!std::isspace(static_cast<unsigned char>(*text)) && *text != ';') return false;
     }
     return true;
+}
+
+// INSERT, UPDATE, DELETE and REPLACE: statements whose only effect shows
+// in the connection's count of changed rows.
+bool changesRowsOnly(const std::string& statement) {
+    auto first = std::find_if(statement.begin(), statement.end(), [](unsigned char c) { return !std::isspace(c); });
+    auto end = std::find_if(first, statement.end(), [](unsigned char c) { return !std::isalpha(c); });
+    const std::string word = upper(std::string(first, end));
+    return word == "INSERT" || word == "UPDATE" || word == "DELETE" || word == "REPLACE";
 }
 
 bool beginsWithSelect(const std::string& query) {
@@ -99,24 +103,23 @@ platform::Value columnValue(sqlite3_stmt* statement, int column) {
     }
 }
 
-bool isDamage(int code) {
-    const int primary = code & 0xff;
-    return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB;
-}
-
-// Deletes a database file together with the journal files SQLite keeps
-// beside it. True when none of them is left.
+// Deletes a database file together with the files SQLite keeps beside it:
+// its log and journal first, so that a new file made in its place never
+// replays the old one's log, and the mark of damage last. True when none
+// of them is left.
 bool deleteDatabaseFiles(const std::string& path, APMErrorOut error) {
-    bool deleted = APMDeleteFileAtPath(path, error);
-    for (const char* suffix : {"-journal", "-wal", "-shm"}) {
+    for (const char* suffix : {"-wal", "-shm", "-journal"}) {
         std::error_code ec;
         std::filesystem::remove(path + suffix, ec);
-        if (ec && deleted) {
+        if (ec) {
             if (error) *error = apm_errorWithCode(2, "Failed to delete database journal", platform::Value(ec.message()));
-            deleted = false;
+            return false;
         }
     }
-    return deleted;
+    if (!APMDeleteFileAtPath(path, error)) return false;
+    std::error_code ec;
+    std::filesystem::remove(path + kAPMSqliteStoreDamageMarkSuffix, ec);
+    return true;
 }
 
 }  // namespace
@@ -134,8 +137,11 @@ std::unique_ptr<APMSqliteStore> APMSqliteStore::makeWithDatabasePath(const std::
     }
     std::unique_ptr<APMSqliteStore> store(new APMSqliteStore(path));
     if (!store->open(error)) return nullptr;
+    // Damage met while the file was last in use may lie anywhere in it.
+    std::error_code ec;
+    const bool wholeFile = std::filesystem::exists(path + kAPMSqliteStoreDamageMarkSuffix, ec);
     std::string problem;
-    if (!store->checkIntegrity(&problem)) {
+    if (!store->checkIntegrity(wholeFile, &problem)) {
         if (problem.empty()) {
             // Not damage (an I/O or permission failure): the file is kept.
             store->fail(error, kAPMSqliteStoreOpenCode, "Failed to open database", kAPMSqliteStoreOpenFailedCode,
@@ -154,12 +160,13 @@ std::unique_ptr<APMSqliteStore> APMSqliteStore::makeWithDatabasePath(const std::
         }
         if (!store->open(error)) return nullptr;
         problem.clear();
-        if (!store->checkIntegrity(&problem)) {
+        if (!store->checkIntegrity(true, &problem)) {
             store->fail(error, kAPMSqliteStoreDamagedCode, "Database is damaged after opening it again",
                         kAPMSqliteStoreStillDamagedCode, problem.empty() ? sqlite3_errmsg(store->db_) : problem);
             return nullptr;
         }
     }
+    if (wholeFile) std::filesystem::remove(path + kAPMSqliteStoreDamageMarkSuffix, ec);
     if (!APMExcludeFileFromBackup(path)) {
         APMMonitor::shared().logWithLevel(kAPMMonitorLevelDebug, kAPMSqliteStoreBackupExclusionCode,
                                           "Unable to exclude database from backup. Path", platform::Value(path));
@@ -178,6 +185,7 @@ bool APMSqliteStore::open(APMErrorOut error) {
         return false;
     }
     sqlite3_busy_handler(db_, &APMSqliteStore::waitWhileBusy, this);
+    useWriteAheadLog();
     return true;
 }
 
@@ -235,34 +243,11 @@ bool APMSqliteStore::beginTransaction(APMErrorOut error) {
 
 void APMSqliteStore::close() {
     std::lock_guard lock(mutex_);
+    closeWriteGroupForOtherWork();
+    statements_.clear();
     if (db_) sqlite3_close_v2(db_);
     db_ = nullptr;
     savepointDepth_ = 0;
-}
-
-// True when the file reads as an intact database. Otherwise *problem says
-// what is damaged, or stays empty when the check could not run for another
-// reason (then the file must not be deleted).
-bool APMSqliteStore::checkIntegrity(std::string* problem) {
-    sqlite3_stmt* raw = nullptr;
-    int rc = sqlite3_prepare_v2(db_, "PRAGMA integrity_check", -1, &raw, nullptr);
-    Statement statement(raw);
-    std::vector<std::string> lines;
-    while (rc == SQLITE_OK || rc == SQLITE_ROW) {
-        rc = sqlite3_step(statement.get());
-        if (rc == SQLITE_ROW) {
-            const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement.get(), 0));
-            lines.emplace_back(text ? text : "");
-        }
-    }
-    if (rc == SQLITE_DONE) {
-        if (lines.size() == 1 && lines[0] == "ok") return true;
-        for (const auto& line : lines) *problem += (problem->empty() ? "" : "; ") + line;
-        if (problem->empty()) *problem = "integrity check gave no answer";
-        return false;
-    }
-    if (isDamage(rc) || isDamage(sqlite3_errcode(db_))) *problem = sqlite3_errmsg(db_);
-    return false;
 }
 
 bool APMSqliteStore::isOpen() const {
@@ -302,20 +287,24 @@ void APMSqliteStore::fail(APMErrorOut error, long code, const std::string& descr
 
 // ---- statements ----
 
-sqlite3_stmt* APMSqliteStore::prepare(const std::string& text, APMErrorOut error) {
+APMStatementLease APMSqliteStore::prepare(const std::string& text, APMErrorOut error) {
+    if (auto* kept = statements_.take(text)) return APMStatementLease(kept, &statements_);
     sqlite3_stmt* statement = nullptr;
     const char* tail = nullptr;
-    if (sqlite3_prepare_v2(db_, text.c_str(), static_cast<int>(text.size()), &statement, &tail) != SQLITE_OK) {
+    const int rc = sqlite3_prepare_v3(db_, text.c_str(), static_cast<int>(text.size()), SQLITE_PREPARE_PERSISTENT,
+                                      &statement, &tail);
+    if (rc != SQLITE_OK) {
+        noteDamage(rc);
         fail(error, kAPMSqliteStoreStatementCode, "Failed to prepare statement", kAPMSqliteStorePrepareFailedCode,
              text + ": " + sqlite3_errmsg(db_));
-        return nullptr;
+        return {};
     }
     if (!statement || !isBlank(tail)) {
         sqlite3_finalize(statement);
         APMSetError(error, kAPMSqliteStoreInvalidArgumentCode, "Expected exactly one statement");
-        return nullptr;
+        return {};
     }
-    return statement;
+    return APMStatementLease(statement, statements_.keep(text, statement) ? &statements_ : nullptr);
 }
 
 bool APMSqliteStore::bind(sqlite3_stmt* statement, const APMBindings& values, APMErrorOut error) {
@@ -361,12 +350,13 @@ bool APMSqliteStore::bind(sqlite3_stmt* statement, const APMBindings& values, AP
 
 std::optional<std::int64_t> APMSqliteStore::run(const std::string& text, const APMBindings& values, APMErrorOut error) {
     if (!requireOpen(error)) return std::nullopt;
-    Statement statement(prepare(text, error));
+    auto statement = prepare(text, error);
     if (!statement || !bind(statement.get(), values, error)) return std::nullopt;
     int rc;
     while ((rc = sqlite3_step(statement.get())) == SQLITE_ROW) {
     }
     if (rc != SQLITE_DONE) {
+        noteDamage(rc);
         fail(error, kAPMSqliteStoreStatementCode, "Failed to execute statement", kAPMSqliteStoreStepFailedCode,
              text + ": " + sqlite3_errmsg(db_));
         return std::nullopt;
@@ -384,7 +374,7 @@ std::optional<APMRows> APMSqliteStore::recordsForQuery(const std::string& query,
         return std::nullopt;
     }
     if (!requireOpen(error)) return std::nullopt;
-    Statement statement(prepare(query, error));
+    auto statement = prepare(query, error);
     if (!statement) return std::nullopt;
     if (!sqlite3_stmt_readonly(statement.get())) {
         APMSetError(error, kAPMSqliteStoreInvalidArgumentCode, "Query must not change the database");
@@ -405,6 +395,7 @@ std::optional<APMRows> APMSqliteStore::recordsForQuery(const std::string& query,
         rows.push_back(std::move(row));
     }
     if (rc != SQLITE_DONE) {
+        noteDamage(rc);
         fail(error, kAPMSqliteStoreStatementCode, "Failed to execute query", kAPMSqliteStoreStepFailedCode,
              query + ": " + sqlite3_errmsg(db_));
         return std::nullopt;
@@ -425,6 +416,7 @@ bool APMSqliteStore::upsertRecord(const APMRow& record, const std::string& table
         values.push_back(value);
     }
     std::lock_guard lock(mutex_);
+    closeWriteGroupForOtherWork(true);
     return run("INSERT OR REPLACE INTO " + quoteIdentifier(table) + " (" + columns + ") VALUES (" + placeholders + ")",
                values, error)
         .has_value();
@@ -437,6 +429,7 @@ bool APMSqliteStore::deleteRecordFromTableWithName(const std::string& table, con
         return false;
     }
     std::lock_guard lock(mutex_);
+    closeWriteGroupForOtherWork(true);
     return run("DELETE FROM " + quoteIdentifier(table) + " WHERE " + quoteIdentifier(column) + "=?", {value}, error)
         .has_value();
 }
@@ -450,6 +443,7 @@ std::optional<std::int64_t> APMSqliteStore::deleteRecordsFromTableWithName(const
         return std::nullopt;
     }
     std::lock_guard lock(mutex_);
+    closeWriteGroupForOtherWork(true);
     return run("DELETE FROM " + quoteIdentifier(table) + " WHERE " + condition, parameterValues, error);
 }
 
@@ -460,6 +454,7 @@ std::optional<std::int64_t> APMSqliteStore::executeStatement(const std::string& 
         return std::nullopt;
     }
     std::lock_guard lock(mutex_);
+    closeWriteGroupForOtherWork(changesRowsOnly(statement));
     return run(statement, parameterValues, error);
 }
 
@@ -471,7 +466,7 @@ std::int64_t APMSqliteStore::lastInsertRowID() const {
 std::optional<std::int64_t> APMSqliteStore::userVersion(APMErrorOut error) {
     std::lock_guard lock(mutex_);
     if (!requireOpen(error)) return std::nullopt;
-    Statement statement(prepare("PRAGMA user_version", error));
+    auto statement = prepare("PRAGMA user_version", error);
     if (!statement) return std::nullopt;
     if (sqlite3_step(statement.get()) != SQLITE_ROW) {
         fail(error, kAPMSqliteStoreStatementCode, "Failed to read schema version", kAPMSqliteStoreStepFailedCode,
@@ -488,6 +483,7 @@ bool APMSqliteStore::setUserVersion(std::int64_t version, APMErrorOut error) {
         return false;
     }
     std::lock_guard lock(mutex_);
+    closeWriteGroupForOtherWork();
     return runPlain("PRAGMA user_version = " + std::to_string(version), error);
 }
 
@@ -514,6 +510,11 @@ bool APMSqliteStore::performTransactionWithError(APMErrorOut error, const std::f
     }
     std::lock_guard lock(mutex_);
     if (!requireOpen(error)) return false;
+    if (groupOpen_ && groupedBlocks_ == 0 && joinedBlocks_ == 0) return runJoinedTransaction(error, block);
+    return runTransaction(error, block);
+}
+
+bool APMSqliteStore::runTransaction(APMErrorOut error, const std::function<bool()>& block) {
     // A transaction opened inside another one becomes a savepoint, so that
     // its rollback undoes only its own work.
     const bool nested = !sqlite3_get_autocommit(db_);
@@ -583,6 +584,7 @@ bool APMSqliteStore::ensureTableWithName(const std::string& table, const APMColu
     }
     std::lock_guard lock(mutex_);
     if (!requireOpen(error)) return false;
+    closeWriteGroupForOtherWork();
 
     // The wanted layout: elementary then add-on columns, with the types of
     // the modify list.
@@ -621,7 +623,7 @@ bool APMSqliteStore::ensureTableWithName(const std::string& table, const APMColu
         return true;
     }
 
-    Statement info(prepare("PRAGMA table_info(" + quoteIdentifier(table) + ")", error));
+    auto info = prepare("PRAGMA table_info(" + quoteIdentifier(table) + ")", error);
     if (!info) return false;
     std::map<std::string, std::string> existing;  // upper-case name -> declared type
     APMColumnInfo existingColumns;
@@ -666,14 +668,14 @@ bool APMSqliteStore::ensureTableWithName(const std::string& table, const APMColu
 // common columns copied, the old one dropped (with its indexes, which their
 // owner makes again) and the new one renamed.
 bool APMSqliteStore::rebuildTable(const std::string& table, const APMColumnInfo& columns, APMErrorOut error) {
-    Statement info(prepare("PRAGMA table_info(" + quoteIdentifier(table) + ")", error));
+    auto info = prepare("PRAGMA table_info(" + quoteIdentifier(table) + ")", error);
     if (!info) return false;
     std::set<std::string> existing;
     while (sqlite3_step(info.get()) == SQLITE_ROW) {
         const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(info.get(), 1));
         existing.insert(upper(name ? name : ""));
     }
-    info.reset();
+    info.release();
     const std::string temporary = quoteIdentifier("apm_rebuild_" + table);
     std::string definition, common;
     for (const auto& column : columns) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "measurement/foundation/measurement_error.h"
+#include "measurement/store/statement_cache.h"
 #include "platform/foundation/value.h"
 
 struct sqlite3;
@@ -43,11 +44,18 @@ enum : long {
     kAPMSqliteStoreDeleteFailedCode = 34019,
     kAPMSqliteStoreBusyCode = 34020,
     kAPMSqliteStoreBusyTimeoutCode = 34021,
+    kAPMSqliteStoreWriteGroupFailedCode = 34022,
+    kAPMSqliteStoreJournalModeCode = 34023,
+    kAPMSqliteStoreDamageFoundCode = 34024,
 };
 
 // How long a statement or transaction waits for another connection (another
 // process, the inspection tool) that holds the database before it fails.
 inline constexpr double kAPMSqliteStoreBusyTimeoutSeconds = 45;
+
+// Beside a database file, the file that marks damage met while it was in
+// use: the next open checks the whole file.
+inline constexpr const char* kAPMSqliteStoreDamageMarkSuffix = "-damaged";
 
 // One row: column name to value (integers as Int, reals as Real, text as
 // String, blobs as Data); NULL columns are absent.
@@ -65,17 +73,24 @@ struct APMColumn {
 };
 using APMColumnInfo = std::vector<APMColumn>;
 
-// One SQLite file, opened with create and full mutex. Every operation may be
-// called from any thread; a transaction holds the store for the calls of its
-// own block, so blocks of two threads never interleave. While another
-// connection holds the file, operations wait for it (up to
-// kAPMSqliteStoreBusyTimeoutSeconds, logged with 34020 when the wait starts
-// and 34021 when it gives up). Failures answer false or none and fill the
-// optional error out-parameter; they are also logged through the monitor.
+// One SQLite file, opened with create and full mutex, in write-ahead-log
+// mode with synchronous=NORMAL: a commit survives the process being killed
+// at any moment; a power loss may undo the last commits before the log is
+// next synchronised, never leaving a damaged file. Statements are prepared
+// once and kept by their text. Every operation may be called from any
+// thread; a transaction holds the store for the calls of its own block, so
+// blocks of two threads never interleave. While another connection holds
+// the file, operations wait for it (up to kAPMSqliteStoreBusyTimeoutSeconds,
+// logged with 34020 when the wait starts and 34021 when it gives up).
+// Failures answer false or none and fill the optional error out-parameter;
+// they are also logged through the monitor.
 class APMSqliteStore {
 public:
     // Opens the file (creating it and excluding it from backup) and checks
-    // its integrity; a damaged file is deleted and opened once more. None on
+    // its integrity: the file header, the schema and the first and last
+    // pages of every table and index, a cost that does not grow with the
+    // rows; the whole file when damage was met while it was last used. A
+    // damaged file is deleted (with its log) and opened once more. None on
     // failure; an empty path fails with code 1.
     static std::unique_ptr<APMSqliteStore> makeWithDatabasePath(const std::string& path, APMErrorOut error);
     ~APMSqliteStore();
@@ -100,6 +115,31 @@ public:
     // code 3; an exception rolls back and goes on to the caller.
     bool performTransactionWithError(APMErrorOut error, const std::function<bool()>& block);
     bool isInTransaction() const;
+
+    // A write group: one transaction left open across calls, so that many
+    // small writes share one commit. Blocks run in it with
+    // performGroupedTransactionWithError, each as a savepoint of its own.
+    // Nothing else ever waits for the group's commit: a write outside the
+    // group commits the group first; another transaction runs inside the
+    // group as a savepoint and, when it changed something, commits the
+    // group before it returns (as its own commit would have; a failed commit
+    // fails it), so that transactions that only read, or whose deletes found
+    // nothing, leave the group open. The handler
+    // given at the opening hears once how the group ended (true when it
+    // committed, false when it was rolled back), on the thread that ended
+    // it, with the store held. Opening fails (code 3) inside a transaction
+    // or a group.
+    bool openWriteGroup(std::function<void(bool committed)> closed, APMErrorOut error);
+    bool isWriteGroupOpen() const;
+    // Runs the block as a savepoint of the open group: true keeps its work
+    // for the group's commit; false, or an exception (which goes on to the
+    // caller), undoes only its own work. Without an open group, or inside
+    // another transaction running in it (whose rollback would take the
+    // block's work along): code 3.
+    bool performGroupedTransactionWithError(APMErrorOut error, const std::function<bool()>& block);
+    // Commits the open group (a failed commit rolls it back, logged with
+    // 34022). True when it committed or no group was open.
+    bool closeWriteGroup();
 
     // One statement that begins with "select" (any case) and changes
     // nothing, the values bound in order. An empty list for no rows.
@@ -137,10 +177,23 @@ private:
     bool open(APMErrorOut error);
     void close();
     static int waitWhileBusy(void* context, int attempt);
-    bool beginTransaction(APMErrorOut error);
-    bool checkIntegrity(std::string* problem);
+    bool useWriteAheadLog();
+    bool checkIntegrity(bool wholeFile, std::string* problem);
+    bool checkEndPages(std::string* problem);
+    void noteDamage(int code);
     bool requireOpen(APMErrorOut error) const;
-    sqlite3_stmt* prepare(const std::string& statement, APMErrorOut error);
+    APMStatementLease prepare(const std::string& statement, APMErrorOut error);
+    bool beginTransaction(APMErrorOut error);
+    bool runTransaction(APMErrorOut error, const std::function<bool()>& block);
+    // Commits an open write group before a write that is not part of it
+    // (inside a transaction that joined the group: when that one ends, and
+    // for a statement that only changes rows, only when it changed some).
+    void closeWriteGroupForOtherWork(bool changesRowsOnly = false);
+    bool runJoinedTransaction(APMErrorOut error, const std::function<bool()>& block);
+    // After work inside the group: false when SQLite ended the whole
+    // transaction on its own, which ends the group.
+    bool groupSurvived();
+    void endWriteGroup(bool committed);
     bool bind(sqlite3_stmt* statement, const APMBindings& values, APMErrorOut error);
     std::optional<std::int64_t> run(const std::string& statement, const APMBindings& values, APMErrorOut error);
     bool runPlain(const std::string& statement, APMErrorOut error);
@@ -151,6 +204,15 @@ private:
     std::string path_;
     sqlite3* db_ = nullptr;
     int savepointDepth_ = 0;
+    APMStatementCache statements_;
+    bool groupOpen_ = false;
+    int groupedBlocks_ = 0;
+    // Other transactions running inside the open group, and whether one of
+    // them wrote (so that the group commits when it ends).
+    int joinedBlocks_ = 0;
+    bool joinedWrote_ = false;
+    std::function<void(bool committed)> groupClosed_;
+    bool damageNoted_ = false;
     // When the current wait for another connection began, on both clocks.
     std::chrono::steady_clock::time_point busySince_;
     double busySinceUptime_ = 0;

@@ -198,6 +198,24 @@ Result APMConsentSettingsUtil::read(Read&& reader) const {
 template <class Write>
 void APMConsentSettingsUtil::write(Write&& writer) {
     queue_->async([state = state_, writer = std::forward<Write>(writer)] { writer(*state); });
+    // After the post: a read that sees the new count is queued behind it.
+    writesPosted_.fetch_add(1, std::memory_order_release);
+}
+
+// Posting order makes the texts exact: a reader that sees the count of an
+// earlier read knows no write was posted since; one that sees a new count
+// reads on the queue, behind every write counted.
+std::string APMConsentSettingsUtil::cachedRead(CachedText& cache,
+                                               const std::function<std::string()>& readOnQueue) const {
+    const auto writes = writesPosted_.load(std::memory_order_acquire);
+    {
+        std::lock_guard lock(cacheMutex_);
+        if (cache.read && cache.writes == writes) return cache.text;
+    }
+    std::string text = readOnQueue();
+    std::lock_guard lock(cacheMutex_);
+    cache = {true, writes, text};
+    return text;
 }
 
 // ---- Reads -------------------------------------------------------------------
@@ -254,20 +272,26 @@ bool APMConsentSettingsUtil::isConsentSourceHigherPriority(int source) const {
 }
 
 std::string APMConsentSettingsUtil::consentSignals() const {
-    return read<std::string>([](const State& s) {
-        return std::string("G1") + signalOf(valueOf(s.current, kAPMConsentTypeAdStorage)) +
-               signalOf(valueOf(s.current, kAPMConsentTypeAnalyticsStorage));
+    return cachedRead(signalsCache_, [this] {
+        return read<std::string>([](const State& s) {
+            return std::string("G1") + signalOf(valueOf(s.current, kAPMConsentTypeAdStorage)) +
+                   signalOf(valueOf(s.current, kAPMConsentTypeAnalyticsStorage));
+        });
     });
 }
 
 std::string APMConsentSettingsUtil::consentDiagnostics() const {
     // A read that refreshes: the state is only ever touched on the queue.
-    std::string diagnostics = "1";
-    queue_->sync([&] {
-        state_->refreshDiagnostics(false);
-        for (const auto& type : consentTypes()) diagnostics += std::to_string(state_->diagnosticTable()[type]);
+    // The refresh depends on the state alone, so an unchanged state gives
+    // the same text.
+    return cachedRead(diagnosticsCache_, [this] {
+        std::string diagnostics = "1";
+        queue_->sync([&] {
+            state_->refreshDiagnostics(false);
+            for (const auto& type : consentTypes()) diagnostics += std::to_string(state_->diagnosticTable()[type]);
+        });
+        return diagnostics;
     });
-    return diagnostics;
 }
 
 std::string APMConsentSettingsUtil::description() const {

@@ -4,9 +4,12 @@
 // layers that decide their effective values, the source that last wrote
 // them and where each value came from.
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -99,7 +102,8 @@ public:
     bool isConsentSourceHigherPriority(int source) const;
 
     // "G1" and one character each for "ad_storage" and "analytics_storage":
-    // "1" granted, "0" denied, "-" anything else.
+    // "1" granted, "0" denied, "-" anything else. Both texts are read on the
+    // queue once per change: every stored event carries them.
     std::string consentSignals() const;
     // "1" and the four diagnostic codes in type order.
     std::string consentDiagnostics() const;
@@ -128,10 +132,24 @@ private:
     template <class Write>
     void write(Write&& writer);
 
+    // A text read on the queue, with the number of writes posted before it.
+    struct CachedText {
+        bool read = false;
+        std::uint64_t writes = 0;
+        std::string text;
+    };
+    std::string cachedRead(CachedText& cache, const std::function<std::string()>& readOnQueue) const;
+
     std::shared_ptr<platform::dispatch::Queue> queue_;
     // Shared with the queued writes, so that one still queued when this
     // object goes has something to write to.
     std::shared_ptr<State> state_;
+    // Counted once a write is posted: a reader that sees the count it read
+    // a text at knows that no write has been posted since.
+    std::atomic<std::uint64_t> writesPosted_{0};
+    mutable std::mutex cacheMutex_;  // signalsCache_, diagnosticsCache_
+    mutable CachedText signalsCache_;
+    mutable CachedText diagnosticsCache_;
 };
 
 }  // namespace measurement

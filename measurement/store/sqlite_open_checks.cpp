@@ -1,0 +1,139 @@
+// The SQLite store's journal mode and integrity checks, and damage met in use.
+#include <sqlite3.h>
+
+#include <cctype>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "measurement/foundation/monitor.h"
+#include "measurement/store/sqlite_store.h"
+
+namespace measurement {
+
+namespace {
+
+using TextRows = std::vector<std::vector<std::string>>;
+
+bool isDamage(int code) {
+    const int primary = code & 0xff;
+    return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB;
+}
+
+// Runs one statement to its end, its columns kept as text (NULL as empty);
+// the last result code. Prepared apart from the kept statements: these run
+// once, and on files that may not be databases at all.
+int runToEnd(sqlite3* db, const std::string& sql, TextRows* rows) {
+    sqlite3_stmt* statement = nullptr;
+    int rc = sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &statement, nullptr);
+    while (rc == SQLITE_OK || rc == SQLITE_ROW) {
+        rc = sqlite3_step(statement);
+        if (rc != SQLITE_ROW || !rows) continue;
+        std::vector<std::string> row;
+        for (int column = 0; column < sqlite3_column_count(statement); ++column) {
+            const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
+            row.emplace_back(text ? text : "");
+        }
+        rows->push_back(std::move(row));
+    }
+    sqlite3_finalize(statement);
+    return rc;
+}
+
+std::string quoted(const std::string& name) { return APMSqliteStore::quoteIdentifier(name); }
+
+}  // namespace
+
+// Readers no longer wait for writers, a commit appends to the log instead
+// of writing pages twice through a journal, and with synchronous=NORMAL only
+// checkpoints wait for the disk. A file system that cannot share the log's
+// index keeps the rollback journal with full synchronisation. A file that is
+// no database says nothing here: the integrity check deals with it.
+bool APMSqliteStore::useWriteAheadLog() {
+    TextRows rows;
+    const int rc = runToEnd(db_, "PRAGMA journal_mode=WAL", &rows);
+    if (isDamage(rc)) return false;
+    std::string mode = rows.empty() || rows.front().empty() ? "" : rows.front().front();
+    for (auto& c : mode) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (rc != SQLITE_DONE || mode != "wal") {
+        APMMonitor::shared().logWithLevel(kAPMMonitorLevelWarning, kAPMSqliteStoreJournalModeCode,
+                                          "Unable to use the write-ahead log. Path, journal mode",
+                                          platform::Value(path_), platform::Value(mode));
+        return false;
+    }
+    return runToEnd(db_, "PRAGMA synchronous=NORMAL", nullptr) == SQLITE_DONE;
+}
+
+// True when the file reads as an intact database. Otherwise *problem says
+// what is damaged, or stays empty when the check could not run for another
+// reason (then the file must not be deleted). The whole file is read only
+// when asked; otherwise the pages every reader and writer starts from.
+bool APMSqliteStore::checkIntegrity(bool wholeFile, std::string* problem) {
+    if (!wholeFile) return checkEndPages(problem);
+    TextRows lines;
+    const int rc = runToEnd(db_, "PRAGMA integrity_check", &lines);
+    if (rc == SQLITE_DONE) {
+        if (lines.size() == 1 && lines[0].size() == 1 && lines[0][0] == "ok") return true;
+        for (const auto& line : lines) *problem += (problem->empty() ? "" : "; ") + (line.empty() ? "" : line[0]);
+        if (problem->empty()) *problem = "integrity check gave no answer";
+        return false;
+    }
+    if (isDamage(rc) || isDamage(sqlite3_errcode(db_))) *problem = sqlite3_errmsg(db_);
+    return false;
+}
+
+// The file header and the schema, then the first and the last leaf of
+// every table and index: the root pages and the paths that new rows are
+// appended along, which is where a torn write or a stranger's bytes show.
+// The cost grows with the depth of the trees, not with their rows. A probe
+// that cannot run for another reason (a partial index, a table without row
+// IDs) is skipped.
+bool APMSqliteStore::checkEndPages(std::string* problem) {
+    auto damaged = [&](int rc) {
+        if (!isDamage(rc) && !isDamage(sqlite3_errcode(db_))) return false;
+        *problem = sqlite3_errmsg(db_);
+        return true;
+    };
+    TextRows objects;
+    int rc = runToEnd(db_, "SELECT type, name, tbl_name FROM sqlite_master WHERE type IN ('table', 'index')", &objects);
+    if (rc != SQLITE_DONE) {
+        damaged(rc);
+        return false;
+    }
+    for (const auto& object : objects) {
+        const std::string& name = object[1];
+        const std::string& table = object[2];
+        std::vector<std::string> probes;
+        if (object[0] == "table") {
+            probes = {"SELECT 1 FROM " + quoted(name) + " LIMIT 1",
+                      "SELECT rowid FROM " + quoted(name) + " ORDER BY rowid DESC LIMIT 1"};
+        } else {
+            TextRows columns;
+            if (damaged(runToEnd(db_, "PRAGMA index_info(" + quoted(name) + ")", &columns))) return false;
+            if (columns.empty() || columns.front().size() < 3 || columns.front()[2].empty()) continue;
+            const std::string column = quoted(columns.front()[2]);
+            const std::string head = "SELECT " + column + " FROM " + quoted(table) + " INDEXED BY " + quoted(name) +
+                                     " ORDER BY " + column;
+            probes = {head + " LIMIT 1", head + " DESC LIMIT 1"};
+        }
+        for (const auto& probe : probes) {
+            if (damaged(runToEnd(db_, probe, nullptr))) return false;
+        }
+    }
+    return true;
+}
+
+// Damage met by a statement while the file is in use may lie anywhere in
+// it, beyond what the check at open reads: a mark beside the file makes the
+// next open read all of it. Noted once per connection.
+void APMSqliteStore::noteDamage(int code) {
+    if (!isDamage(code) || damageNoted_) return;
+    damageNoted_ = true;
+    std::ofstream mark(path_ + kAPMSqliteStoreDamageMarkSuffix, std::ios::trunc);
+    APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMSqliteStoreDamageFoundCode,
+                                      "Database damage found while in use. The next open checks the whole file. Path, "
+                                      "error",
+                                      platform::Value(path_), platform::Value(std::string(sqlite3_errmsg(db_))));
+}
+
+}  // namespace measurement

@@ -1,0 +1,124 @@
+// The SQLite store's write groups: many small writes, one commit.
+#include <sqlite3.h>
+
+#include <utility>
+
+#include "measurement/foundation/monitor.h"
+#include "measurement/store/sqlite_store.h"
+
+namespace measurement {
+
+bool APMSqliteStore::openWriteGroup(std::function<void(bool committed)> closed, APMErrorOut error) {
+    std::lock_guard lock(mutex_);
+    if (!requireOpen(error)) return false;
+    if (groupOpen_ || !sqlite3_get_autocommit(db_)) {
+        APMSetError(error, kAPMSqliteStoreTransactionCode, "A transaction or write group is already open");
+        return false;
+    }
+    if (!beginTransaction(error)) return false;
+    groupOpen_ = true;
+    groupClosed_ = std::move(closed);
+    return true;
+}
+
+bool APMSqliteStore::isWriteGroupOpen() const {
+    std::lock_guard lock(mutex_);
+    return groupOpen_;
+}
+
+bool APMSqliteStore::performGroupedTransactionWithError(APMErrorOut error, const std::function<bool()>& block) {
+    if (!block) {
+        APMSetError(error, kAPMSqliteStoreInvalidArgumentCode, "Received nil transaction block");
+        return false;
+    }
+    std::lock_guard lock(mutex_);
+    if (!requireOpen(error)) return false;
+    if (!groupOpen_ || joinedBlocks_ > 0) {
+        APMSetError(error, kAPMSqliteStoreTransactionCode,
+                    groupOpen_ ? "A transaction runs inside the write group" : "No write group is open");
+        return false;
+    }
+    ++groupedBlocks_;
+    bool done = false;
+    try {
+        done = runTransaction(error, block);
+    } catch (...) {
+        --groupedBlocks_;
+        groupSurvived();
+        throw;
+    }
+    --groupedBlocks_;
+    return groupSurvived() && done;
+}
+
+bool APMSqliteStore::runJoinedTransaction(APMErrorOut error, const std::function<bool()>& block) {
+    joinedWrote_ = false;
+    const auto changesBefore = sqlite3_total_changes64(db_);
+    ++joinedBlocks_;
+    bool done = false;
+    try {
+        done = runTransaction(error, block);
+    } catch (...) {
+        --joinedBlocks_;
+        joinedWrote_ = false;
+        groupSurvived();
+        throw;
+    }
+    --joinedBlocks_;
+    // A delete that found nothing changed nothing: the group stays open.
+    const bool wrote = std::exchange(joinedWrote_, false) || (db_ && sqlite3_total_changes64(db_) != changesBefore);
+    if (!groupSurvived() || !done || !wrote) return done;
+    if (closeWriteGroup()) return true;
+    fail(error, kAPMSqliteStoreTransactionCode, "Failed to end transaction", 0, "the write group did not commit");
+    return false;
+}
+
+// SQLite ends the whole transaction on some failures (a full disk, an I/O
+// error): the group is gone with it.
+bool APMSqliteStore::groupSurvived() {
+    if (!groupOpen_ || (db_ && !sqlite3_get_autocommit(db_))) return true;
+    endWriteGroup(false);
+    return false;
+}
+
+bool APMSqliteStore::closeWriteGroup() {
+    std::lock_guard lock(mutex_);
+    if (!groupOpen_) return true;
+    // Work still running inside the group keeps it until that work ends.
+    if (groupedBlocks_ > 0) return false;
+    if (joinedBlocks_ > 0) {
+        joinedWrote_ = true;
+        return false;
+    }
+    const bool inTransaction = db_ && !sqlite3_get_autocommit(db_);
+    const bool committed = inTransaction && runPlain("COMMIT TRANSACTION", nullptr);
+    if (!committed) {
+        const std::string reason = db_ ? sqlite3_errmsg(db_) : "database closed";
+        if (db_ && !sqlite3_get_autocommit(db_)) runPlain("ROLLBACK TRANSACTION", nullptr);
+        fail(nullptr, 0, "Failed to commit write group", kAPMSqliteStoreWriteGroupFailedCode, reason);
+    }
+    endWriteGroup(committed);
+    return committed;
+}
+
+void APMSqliteStore::closeWriteGroupForOtherWork(bool changesRowsOnly) {
+    if (!groupOpen_ || groupedBlocks_ > 0) return;
+    // Inside a transaction that joined the group, the rows a statement
+    // changes show in the connection's change count, read when it ends.
+    if (joinedBlocks_ > 0) {
+        if (!changesRowsOnly) joinedWrote_ = true;
+        return;
+    }
+    closeWriteGroup();
+}
+
+// The handler is taken before it runs: it may write (alone) at once.
+void APMSqliteStore::endWriteGroup(bool committed) {
+    if (!groupOpen_) return;
+    groupOpen_ = false;
+    auto closed = std::move(groupClosed_);
+    groupClosed_ = nullptr;
+    if (closed) closed(committed);
+}
+
+}  // namespace measurement
