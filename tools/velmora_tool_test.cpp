@@ -22,6 +22,7 @@
 #include "measurement/script/testing/program_text.h"
 #include "platform/foundation/json_codec.h"
 #include "testsupport/child_process.h"
+#include "testsupport/file_text.h"
 #include "testsupport/temp_dir.h"
 
 namespace {
@@ -52,13 +53,6 @@ int remainingMillis(std::chrono::steady_clock::time_point deadline) {
     return static_cast<int>(std::max<std::int64_t>(0, left.count()));
 }
 
-std::string contentsOf(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 struct Outcome {
     int status = -1;
     std::string out;
@@ -78,8 +72,8 @@ Outcome runTool(const std::vector<std::string>& arguments, const std::map<std::s
     close(err);
     Outcome outcome;
     outcome.status = testsupport::waitForChild(pid, kCommandTimeoutSeconds);
-    outcome.out = contentsOf(outPath);
-    outcome.err = contentsOf(errPath);
+    outcome.out = testsupport::readText(outPath);
+    outcome.err = testsupport::readText(errPath);
     return outcome;
 }
 
@@ -427,7 +421,7 @@ TEST_CASE("an event logged with the service address set is uploaded to velmora c
     CHECK(contains(printed, "      n = 5 (int)\n"));
 
     // The batch as JSON in the log file, and nothing left to send.
-    const auto lines = contentsOf(data / "batches.jsonl");
+    const auto lines = testsupport::readText(data / "batches.jsonl");
     REQUIRE_FALSE(lines.empty());
     const auto batch = jsonOf(lines.substr(0, lines.find('\n'))).asDictionary();
     CAPTURE(lines);
