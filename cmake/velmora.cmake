@@ -46,11 +46,19 @@ function(velmora_test name)
   target_link_libraries(${name} PRIVATE velmora_testsupport ${ARG_DEPS} velmora_warnings)
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABEL}" TIMEOUT 600)
+  velmora_sanitizer_environment(${name})
+endfunction()
+
+# velmora_sanitizer_environment(TEST): under a sanitizer, the test runs with
+# the suppressions of the libraries we do not build (the font stack's
+# caches that live as long as the process); tests that run our programs
+# need them as much as the test executables do.
+function(velmora_sanitizer_environment name)
   if(VELMORA_SANITIZE STREQUAL "address")
-    set_tests_properties(${name} PROPERTIES
+    set_property(TEST ${name} APPEND PROPERTY
       ENVIRONMENT "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/cmake/lsan_suppressions.txt:print_suppressions=0")
   elseif(VELMORA_SANITIZE STREQUAL "thread")
-    set_tests_properties(${name} PROPERTIES
+    set_property(TEST ${name} APPEND PROPERTY
       ENVIRONMENT "TSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/cmake/tsan_suppressions.txt")
   endif()
 endfunction()

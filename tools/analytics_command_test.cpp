@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -20,6 +19,7 @@
 #include <vector>
 
 #include "testsupport/child_process.h"
+#include "testsupport/file_text.h"
 #include "testsupport/loopback_server.h"
 #include "testsupport/temp_dir.h"
 
@@ -32,13 +32,6 @@ struct Run {
     std::string out;
     std::string err;
 };
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 // One `velmora` process with its output in files of the folder; the
 // variables are added to this process's environment.
@@ -69,8 +62,8 @@ public:
 
 private:
     Run finish(Run& run) {
-        run.out = readFile(out_);
-        run.err = readFile(err_);
+        run.out = testsupport::readText(out_);
+        run.err = testsupport::readText(err_);
         return run;
     }
 

@@ -9,6 +9,10 @@
 // do not read back, each with its table, row ID and reason.
 // `velmora analytics consent [TYPE=granted|denied ...]`: sets consent through
 // the public interface and prints the consent state the engine then holds.
+// `velmora analytics open URL`: hands a link the application was opened with
+// to the public interface; returns once its campaign event is stored.
+// `velmora analytics identity`: the identifiers the engine's identity hands
+// out now, consent applied.
 // `velmora analytics config`: fetches the measurement configuration from the
 // service, as the engine does when it is due, and prints what it then holds.
 // The application's own commands (`velmora calc`) configure the default
@@ -388,6 +392,56 @@ int consent(const std::vector<std::string>& pairs, bool json) {
     return 0;
 }
 
+int openLink(const std::string& url) {
+    if (!velmora::configureMeasurementAnalytics()) {
+        std::cerr << "velmora analytics open: the application could not be configured\n";
+        return 1;
+    }
+    measurement::VEZArurerudo::handleOpenURL(url);
+    if (!waitUntilHandled()) {
+        std::cerr << "velmora analytics open: the engine did not answer within " << kStoreTimeoutSeconds << " s\n";
+        return 1;
+    }
+    uploadAsOnResignation();
+    return 0;
+}
+
+Value optionalText(const std::optional<std::string>& text) { return text ? Value(*text) : Value(); }
+
+int identity(bool json) {
+    if (!velmora::configureMeasurementAnalytics() || !waitUntilHandled()) {
+        std::cerr << "velmora analytics identity: the engine did not start\n";
+        return 1;
+    }
+    const auto identity = measurement::APMMeasurement::sharedInstance()->identity();
+    if (!identity) {
+        std::cerr << "velmora analytics identity: the engine has no identity\n";
+        return 1;
+    }
+    const Value::Dictionary fields{
+        {"app_instance_id", optionalText(identity->appInstanceID())},
+        {"resettable_device_id", optionalText(identity->resettableDeviceID())},
+        {"hashed_resettable_device_id", optionalText(identity->hashedResettableDeviceID())},
+        {"vendor_device_id", optionalText(identity->identifierForVendor())},
+        {"tracking_authorization_status", identity->appleConsentStatus()},
+        {"limited_ad_tracking", identity->hasLimitedAdTracking() ? Value(identity->limitedAdTracking()) : Value()},
+        {"measurement_app_id", optionalText(identity->appIDFromRUZ())},
+        {"advertising_app_id", optionalText(identity->appIDFromDoZud())},
+        {"app_id", identity->appID()},
+        {"app_version", identity->appVersion()},
+        {"diversion_key", identity->diversionKey()},
+        {"library_version", static_cast<long long>(measurement::APMIdentity::dozUrerizaroriLibraryVersion())}};
+    if (json) {
+        std::cout << platform::writeJSON(Value(fields), true) << '\n';
+    } else {
+        for (const auto& [name, value] : fields) {
+            std::cout << name << ": " << (value.isNull() ? "(none)" : platform::writeJSON(value)) << '\n';
+        }
+    }
+    uploadAsOnResignation();
+    return 0;
+}
+
 Value describeHeader(const measurement::APMPBMeasurementBundle& header) {
     namespace tag = measurement::bundle_tag;
     auto text = [&](int field) {
@@ -408,6 +462,7 @@ Value describeHeader(const measurement::APMPBMeasurementBundle& header) {
                              {"measurement_app_id", text(tag::kMeasurementAppID)},
                              {"consent_signals", text(tag::kConsentSignals)},
                              {"consent_diagnostics", text(tag::kConsentDiagnostics)},
+                             {"session_stitching_token", text(tag::kSessionStitchingToken)},
                              {"user_properties", properties}};
 }
 
@@ -557,6 +612,24 @@ const tools::CommandRegistration registration([](CLI::App& app, int& status) {
         useDataFolder(options->data.empty() ? dataFolderFromEnvironment() : std::filesystem::path(options->data));
         status = consent(options->parameters, options->json);
     });
+
+    auto* openCommand = analytics->add_subcommand(
+        "open", "Hand a link the application was opened with to the engine; return once its campaign event is stored");
+    openCommand->add_option("url", options->name, "The link, such as bern://open?utm_source=mail")->required();
+    openCommand->add_option("--data", options->data, dataHelp);
+    openCommand->callback([options, &status] {
+        useDataFolder(options->data.empty() ? dataFolderFromEnvironment() : std::filesystem::path(options->data));
+        status = openLink(options->name);
+    });
+
+    auto* identityCommand = analytics->add_subcommand("identity", "Print the identifiers the engine hands out now");
+    identityCommand->add_flag("--json", options->json, "Print them as JSON");
+    identityCommand->add_option("--data", options->data, dataHelp);
+    identityCommand->callback([options, &status] {
+        useDataFolder(options->data.empty() ? dataFolderFromEnvironment() : std::filesystem::path(options->data));
+        status = identity(options->json);
+    });
+
     auto* configCommand = analytics->add_subcommand(
         "config", "Fetch the measurement configuration from the service and print what the engine holds then");
     configCommand->add_option("--data", options->data, dataHelp);

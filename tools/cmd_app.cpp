@@ -21,6 +21,7 @@ struct AppOptions {
     std::string installedSchemes;
     std::string screen;
     std::string style;
+    std::string openURL;
 };
 
 std::vector<std::string> commaList(const std::string& text) {
@@ -68,6 +69,7 @@ int runApp(const AppOptions& options) {
         return 2;
     }
     session.darkStyle = options.style == "dark";
+    session.launchURL = options.openURL;
     std::ifstream script;
     if (!options.script.empty()) {
         script.open(options.script);
@@ -110,6 +112,8 @@ const tools::CommandRegistration registration([](CLI::App& app, int& status) {
                         "Address schemes of installed applications, comma separated (velmora-mathsuite-pro)");
     command->add_option("--screen", options->screen, "Screen size in points, WIDTHxHEIGHT (default 390x844)");
     command->add_option("--style", options->style, "Interface style: dark or light (default light)");
+    command->add_option("--open-url", options->openURL,
+                        "Launch the application with this link, as the system hands it over in the launch options");
     command->callback([options, &status] { status = runApp(*options); });
 });
 

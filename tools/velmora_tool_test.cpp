@@ -22,6 +22,7 @@
 #include "measurement/script/testing/program_text.h"
 #include "platform/foundation/json_codec.h"
 #include "testsupport/child_process.h"
+#include "testsupport/file_text.h"
 #include "testsupport/temp_dir.h"
 
 namespace {
@@ -52,13 +53,6 @@ int remainingMillis(std::chrono::steady_clock::time_point deadline) {
     return static_cast<int>(std::max<std::int64_t>(0, left.count()));
 }
 
-std::string contentsOf(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 struct Outcome {
     int status = -1;
     std::string out;
@@ -78,8 +72,8 @@ Outcome runTool(const std::vector<std::string>& arguments, const std::map<std::s
     close(err);
     Outcome outcome;
     outcome.status = testsupport::waitForChild(pid, kCommandTimeoutSeconds);
-    outcome.out = contentsOf(outPath);
-    outcome.err = contentsOf(errPath);
+    outcome.out = testsupport::readText(outPath);
+    outcome.err = testsupport::readText(errPath);
     return outcome;
 }
 
@@ -233,6 +227,35 @@ TEST_CASE("velmora analytics log stores an event that dump reads back") {
         const auto after = jsonOf(runTool({"analytics", "dump", "--data", folder}).out).asDictionary();
         CHECK(after.at("raw_events").asArray().size() == 2);
     }
+}
+
+TEST_CASE("velmora analytics open stores a link's campaign event; identity prints the same identifiers on every run") {
+    testsupport::TempDir data;
+    const std::map<std::string, std::string> variables{{"VELMORA_DATA", data.path().string()},
+                                                       {"VELMORA_IDENTIFIER_FOR_VENDOR", "0F0E0D0C-0B0A-4908-8706-050403020100"}};
+    const auto opened = runTool({"analytics", "open", "bern://open?utm_source=mail&utm_campaign=spring&foo=1"}, variables);
+    REQUIRE(opened.status == 0);
+    const auto events = jsonOf(runTool({"analytics", "dump"}, variables).out).asDictionary().at("raw_events").asArray();
+    REQUIRE(events.size() == 2);
+    const auto campaign = events[1].asDictionary();
+    CHECK(campaign.at("name") == Value("_cmp"));
+    CHECK(campaign.at("parameters") ==
+          Value(Value::Dictionary{{"_o", "auto"}, {"source", "mail"}, {"campaign", "spring"}}));
+
+    const auto first = runTool({"analytics", "identity", "--json"}, variables);
+    const auto second = runTool({"analytics", "identity", "--json"}, variables);
+    REQUIRE(first.status == 0);
+    REQUIRE(second.status == 0);
+    const auto identity = jsonOf(first.out).asDictionary();
+    CHECK(identity.at("app_instance_id").asString().size() == 32);
+    CHECK(identity.at("vendor_device_id") == Value("0F0E0D0C-0B0A-4908-8706-050403020100"));
+    CHECK(identity.at("resettable_device_id").isNull());
+    CHECK(identity.at("library_version") == Value(110100));
+    CHECK(identity.at("app_instance_id") == jsonOf(second.out).asDictionary().at("app_instance_id"));
+    CHECK(identity.at("diversion_key") == jsonOf(second.out).asDictionary().at("diversion_key"));
+
+    const auto refused = runTool({"analytics", "open"}, variables);
+    CHECK(refused.status != 0);
 }
 
 TEST_CASE("velmora experiments prints the experiments client's state") {
@@ -398,7 +421,7 @@ TEST_CASE("an event logged with the service address set is uploaded to velmora c
     CHECK(contains(printed, "      n = 5 (int)\n"));
 
     // The batch as JSON in the log file, and nothing left to send.
-    const auto lines = contentsOf(data / "batches.jsonl");
+    const auto lines = testsupport::readText(data / "batches.jsonl");
     REQUIRE_FALSE(lines.empty());
     const auto batch = jsonOf(lines.substr(0, lines.find('\n'))).asDictionary();
     CAPTURE(lines);

@@ -8,6 +8,7 @@
 #include "measurement/foundation/monitor.h"
 #include "measurement/foundation/names.h"
 #include "measurement/foundation/text.h"
+#include "measurement/upload/identity/identifiers.h"
 #include "platform/frameworks/app_core/app.h"
 
 namespace measurement {
@@ -19,6 +20,8 @@ constexpr std::size_t kMaxUserPropertyValueLength = 36;
 // Configuring the default application starts the engine; the operations
 // held meanwhile go on once it has started.
 void startMeasurement(const platform::VEZAppOptions& options) {
+    // The default application names the measurement application identifier.
+    APMIdentifiers::sharedInstance().setOrigin(kAPMOriginMeasurement);
     APMMeasurement::sharedInstance()->startWithAppID(options.appID, [] { APMAnalytics::startOperationQueue(); });
 }
 
@@ -113,7 +116,7 @@ void VEZArurerudo::resetAnalyticsData() {
     });
 }
 
-std::optional<std::string> VEZArurerudo::appInstanceID() { return APMSeams::identity()->appInstanceID(); }
+std::optional<std::string> VEZArurerudo::appInstanceID() { return APMIdentifiers::sharedInstance().appInstanceID(); }
 
 void VEZArurerudo::initiateOnDeviceConversionMeasurementWithEmailAddress(const std::string& emailAddress) {
     passUserData(kAPMEmailNotConfiguredCode, "Email address", "email_address", platform::Value(emailAddress));

@@ -5,7 +5,6 @@
 #include <optional>
 #include <string>
 
-#include "measurement/core/seams.h"
 #include "platform/foundation/value.h"
 #include "platform/frameworks/payment_queue/payment_queue.h"
 
@@ -52,7 +51,14 @@ public:
     static void initiateOnDeviceConversionMeasurementWithHashedEmailAddress(const platform::Data& hashedEmailAddress);
     static void initiateOnDeviceConversionMeasurementWithHashedPhoneNumber(const platform::Data& hashedPhoneNumber);
 
+    // A link the application was opened with while it runs: a link with
+    // campaign parameters ("utm_source", "gclid", ...) is recorded as the
+    // campaign event "_cmp" once the engine has started. The link the
+    // application is launched with reaches the engine through the launch
+    // notification's options ("UIApplicationLaunchOptionsURLKey").
     static void handleOpenURL(const std::string& url);
+    // The same for a user activity: {"activityType":
+    // "NSUserActivityTypeBrowsingWeb", "webpageURL": link}.
     static void handleUserActivity(const Parameters& userActivity);
     // A transaction record of the newer purchase interface: reported as a
     // purchase event ("_iap" and its kin) with the product's details.

@@ -5,10 +5,10 @@
 
 #include "measurement/core/facade.h"
 #include "measurement/core/measurement.h"
-#include "measurement/core/seams.h"
 #include "platform/foundation/process_info.h"
 #include "platform/frameworks/app_core/app.h"
 #include "platform/frameworks/app_core/background_task.h"
+#include "platform/frameworks/app_core/open_url_delegate.h"
 
 namespace measurement::testing {
 
@@ -18,8 +18,8 @@ void resetProcess() {
     APMMeasurement::resetSharedInstanceForTesting();
     APMAnalytics::resetForTesting();
     platform::VEZApp::resetForTesting();
-    APMSeams::resetAll();
     platform::BackgroundTasks::shared().reset();
+    platform::ApplicationOpenURL::reset();
 }
 
 }  // namespace

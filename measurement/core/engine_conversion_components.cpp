@@ -65,12 +65,20 @@ private:
 
 // The identity as the two components read it: the application's bundle
 // identifier, this library's version, and the app instance identifier of
-// the identity in use at the time of the call.
+// the engine's identity, consent applied.
 class EngineConversionIdentity : public APMConversionIdentity {
 public:
+    explicit EngineConversionIdentity(std::weak_ptr<APMIdentity> identity) : identity_(std::move(identity)) {}
+
     std::string appID() const override { return APMBundleIdentifier(); }
-    std::optional<std::string> appInstanceID() const override { return APMSeams::identity()->appInstanceID(); }
+    std::optional<std::string> appInstanceID() const override {
+        const auto identity = identity_.lock();
+        return identity ? identity->appInstanceID() : std::nullopt;
+    }
     std::int64_t libraryVersion() const override { return kAPMLibraryVersion; }
+
+private:
+    std::weak_ptr<APMIdentity> identity_;
 };
 
 }  // namespace
@@ -78,7 +86,7 @@ public:
 void APMMeasurement::makeConversionComponents() {
     APMConversionInputs inputs;
     inputs.host = std::make_shared<EngineConversionHost>(shared_from_this());
-    inputs.identity = std::make_shared<EngineConversionIdentity>();
+    inputs.identity = std::make_shared<EngineConversionIdentity>(identity());
     inputs.persistedConfig = persistedConfig_;
     inputs.database = database_;
     onDeviceConversion_ = std::make_shared<APMOnDeviceConversion>(inputs);

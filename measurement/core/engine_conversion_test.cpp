@@ -10,7 +10,6 @@
 #include "measurement/core/facade.h"
 #include "measurement/core/arurerudo.h"
 #include "measurement/core/measurement.h"
-#include "measurement/core/seams.h"
 #include "measurement/foundation/environment.h"
 #include "measurement/store/config_test_support.h"
 #include "measurement/upload/conversion/conversion_codes.h"
@@ -30,12 +29,8 @@ using platform::ondevice::PrivateSetMembership;
 
 namespace {
 
-constexpr const char* kInstanceID = "5E1D0C0B0A09080706050403020100FF";
 constexpr double kDay = 86400;
 
-struct InstanceIdentity : APMIdentitySeam {
-    std::optional<std::string> appInstanceID() const override { return kInstanceID; }
-};
 
 testsupport::ScriptedResponse reply(int status, const std::string& body = {}) {
     testsupport::ScriptedResponse response;
@@ -45,8 +40,7 @@ testsupport::ScriptedResponse reply(int status, const std::string& body = {}) {
 }
 
 // The engine on a temporary folder with the measurement service and the
-// on-device conversion service on one loopback server, and an identity that
-// has an app instance identifier.
+// on-device conversion service on one loopback server.
 struct EngineWithConversions {
     testsupport::LoopbackServer server;
     testing::EngineFixture engine;
@@ -55,7 +49,6 @@ struct EngineWithConversions {
         ::setenv(kAPMMeasurementServiceURLVariable, server.url("").c_str(), 1);
         PrivateSetMembership::reset();
         PrivateSetMembership::setServiceBaseURL(server.url(""));
-        APMSeams::setIdentity(std::make_shared<InstanceIdentity>());
     }
     ~EngineWithConversions() {
         PrivateSetMembership::reset();
@@ -213,8 +206,11 @@ TEST_CASE("the engine fetches conversion values after an upload, on becoming act
         const auto request = APMPBSkAdNetworkConversionValueRequest::initWithBuffer(f.server.requests()[1].body);
         REQUIRE(request);
         auto index = [](pb_size_t tag) { return NANOFieldIndexForTag<APMPBSkAdNetworkConversionValueRequest>(tag); };
+        // The engine's identity made the app instance ID at the first start.
+        const auto instanceID = f.measurement()->persistedConfig()->appInstanceID();
+        REQUIRE(instanceID);
         CHECK(NANOGetString(*request, index(nano_APMPBSkAdNetworkConversionValueRequest_app_instance_id_tag)) ==
-              kInstanceID);
+              *instanceID);
         CHECK(NANOGetString(*request, index(nano_APMPBSkAdNetworkConversionValueRequest_app_id_tag)) ==
               APMBundleIdentifier());
     }

@@ -140,6 +140,16 @@ TEST_CASE("fetched experiments come into force at the next schedule and their ID
     });
     const auto request = APMPBExperimentRequest::initWithBuffer(s.server.requests().back().body);
     REQUIRE(request);
+    // The SDK's entry is diverted by the identity's key, made on a first
+    // install and kept in the persisted settings.
+    const auto properties =
+        NANOGetArray<APMPBClientProperty>(*request, field(nano_APMPBExperimentRequest_client_properties_tag));
+    REQUIRE(properties.size() == 1);
+    const auto key = s.measurement()->persistedConfig()->diversionKey();
+    REQUIRE(key);
+    CHECK(key->size() == 5);
+    CHECK(NANOGetString(properties[0], field(nano_APMPBClientProperty_diversion_id_tag)) ==
+          *key + "-" + kAPMExperimentsSDKName);
     CHECK(manager->experimentIDs().empty());
 
     // The upload before the snapshot comes into force carries no IDs; the

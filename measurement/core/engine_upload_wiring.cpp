@@ -84,7 +84,10 @@ public:
         if (const auto conversions = onDeviceConversion()) conversions->retrievePSMResponse();
     }
 
-    void requestDeferredDeepLink() override { APMSeams::deepLinks()->requestDeferredDeepLink(); }
+    void requestDeferredDeepLink() override {
+        const auto engine = engine_.lock();
+        if (engine && engine->deepLinks()) engine->deepLinks()->requestDeferredDeepLink();
+    }
     void setIsDMARegion(bool region) override {
         const auto engine = engine_.lock();
         if (engine && engine->tcfClient()) engine->tcfClient()->setIsDMARegion(region);
@@ -124,6 +127,29 @@ private:
     std::shared_ptr<const APMConsentSettingsUtil> consent_;
 };
 
+// The engine's identity as bundling and the upload read it: the one
+// identity that also answers the engine's own questions, consent applied.
+class EngineUploadIdentity : public APMUploadIdentitySeam {
+public:
+    explicit EngineUploadIdentity(std::shared_ptr<APMIdentity> identity) : identity_(std::move(identity)) {}
+
+    bool iOS14OrAbove() const override { return APMIdentity::iOS14OrAbove(); }
+    int appleConsentStatus() const override { return identity_->appleConsentStatus(); }
+    bool hasLimitedAdTracking() const override { return identity_->hasLimitedAdTracking(); }
+    bool limitedAdTracking() const override { return identity_->limitedAdTracking(); }
+    std::optional<std::string> resettableDeviceID() const override { return identity_->resettableDeviceID(); }
+    std::optional<std::string> identifierForVendor() const override { return identity_->identifierForVendor(); }
+    std::optional<std::string> appInstanceID() const override { return identity_->appInstanceID(); }
+    std::optional<std::string> ephemeralAppInstanceID() const override { return identity_->ephemeralAppInstanceID(); }
+    std::optional<std::string> appID() const override {
+        const auto& appID = identity_->appID();
+        return appID.empty() ? std::nullopt : std::optional<std::string>(appID);
+    }
+
+private:
+    std::shared_ptr<APMIdentity> identity_;
+};
+
 // Bundling writes its user properties and the "_npa" update through the
 // engine.
 class EngineBundling : public APMBundlingEngineSeam {
@@ -161,9 +187,8 @@ struct OwnedBundler {
 };
 
 // What bundling and the upload read of the engine's components: its consent
-// state and its audiences; its identity, which has no component of the
-// engine yet and until then answers "nothing set". Each component takes its
-// place here.
+// state, its identity (the one that also answers the engine's own
+// questions) and its audiences.
 struct EngineBundleInputs {
     std::shared_ptr<APMUploadConsentSeam> consent;
     std::shared_ptr<APMUploadIdentitySeam> identity;
@@ -171,7 +196,7 @@ struct EngineBundleInputs {
 
     EngineBundleInputs(const std::shared_ptr<APMMeasurement>& engine, const APMEngineUploadParts& parts)
         : consent(std::make_shared<EngineUploadConsent>(engine->consentState())),
-          identity(std::make_shared<APMUploadIdentitySeam>()),
+          identity(std::make_shared<EngineUploadIdentity>(engine->identity())),
           audience(std::make_shared<APMEngineBundleAudience>(parts.audience)) {}
 };
 

@@ -20,6 +20,13 @@ void logEntry(int level, long code, const std::string& message, const platform::
 
 platform::Value nameContext(const APMEvent& event) { return platform::Value(APMEventNameForLog(event.name())); }
 
+// Whether writing the attribute gives the user another ID.
+bool changesUserID(APMDatabase* database, const APMUserAttribute& attribute) {
+    if (attribute.name() != kAPMUserIDProperty || !database) return false;
+    const auto stored = database->userAttributeWithName(attribute.name(), nullptr);
+    return !stored || !(stored->value() == attribute.value());
+}
+
 // An error in words for a person: its description and its context.
 std::string readable(const std::optional<APMError>& error) {
     if (!error) return {};
@@ -227,16 +234,20 @@ bool APMMeasurement::storeEvent(EventWrite& write, EventGroupState* group, APMEr
 // neither changed, the last header made is the same again: the database
 // tells when the stored user properties may have changed.
 bool APMMeasurement::makeEventHeader(EventWrite& write, APMErrorOut error) {
-    auto source = APMCurrentRawEventMetadataSource(measurementAppID_, *consentState_);
     const auto version = database_->userAttributesVersion();
-    if (!lastHeader_.header || lastHeader_.attributesVersion != version || !(lastHeader_.source == source)) {
+    if (!lastHeader_.attributes || lastHeader_.attributesVersion != version) {
         auto attributes = database_->allUserAttributes(error);
         if (!attributes) return false;
-        auto header = std::make_shared<const APMPBMeasurementBundle>(APMMakeRawEventMetadata(source, *attributes));
         // A version that moved while the properties were read is not kept.
-        const auto read = database_->userAttributesVersion();
-        lastHeader_ = {std::move(source), read == version ? version : 0, header,
-                       APMRawEventMetadataFingerprint(*header)};
+        const bool kept = database_->userAttributesVersion() == version;
+        lastHeader_ = {std::move(attributes), kept ? version : 0, {}, nullptr, 0};
+    }
+    auto source = rawEventMetadataSource(*lastHeader_.attributes);
+    if (!lastHeader_.header || !(lastHeader_.source == source)) {
+        lastHeader_.header =
+            std::make_shared<const APMPBMeasurementBundle>(APMMakeRawEventMetadata(source, *lastHeader_.attributes));
+        lastHeader_.fingerprint = APMRawEventMetadataFingerprint(*lastHeader_.header);
+        lastHeader_.source = std::move(source);
     }
     write.header = lastHeader_.header;
     write.fingerprint = lastHeader_.fingerprint;
@@ -255,7 +266,10 @@ void APMMeasurement::setUserAttributeOnWorkerQueue(const APMUserAttribute& attri
                  "Analytics is disabled. User property not set", platform::Value(attribute.name()));
         return;
     }
+    const bool userIDChanges = changesUserID(database_.get(), attribute);
     if (!setUserPropertyInDatabaseOnWorkerQueue(attribute)) return;
+    // Another user: the session stitching token of the last one ends.
+    if (userIDChanges) resetSessionStitchingTokenOfIdentity();
     // An "_npa" set by a caller speaks for the advertising-personalisation
     // consent; the engine's own (origin "auto") only mirrors that consent.
     if (attribute.name() == "_npa" && attribute.origin() != "auto") {
@@ -266,10 +280,18 @@ void APMMeasurement::setUserAttributeOnWorkerQueue(const APMUserAttribute& attri
 void APMMeasurement::removeUserAttributeOnWorkerQueue(const std::string& name) {
     if (!isEnabled() || !database_) return;
     std::optional<APMError> error;
+    const bool removesUserID =
+        name == kAPMUserIDProperty && database_->containsUserAttributeWithName(name, nullptr);
     if (!database_->deleteUserAttributeWithName(name, &error)) {
         logEntry(kAPMMonitorLevelError, kAPMUserPropertyWriteFailedCode, "Failed to remove user property. Name",
                  platform::Value(name));
+        return;
     }
+    if (removesUserID) resetSessionStitchingTokenOfIdentity();
+}
+
+void APMMeasurement::resetSessionStitchingTokenOfIdentity() {
+    if (const auto identity = this->identity()) identity->resetSessionStitchingToken();
 }
 
 bool APMMeasurement::setUserPropertyInDatabaseOnWorkerQueue(const APMUserAttribute& attribute) {

@@ -9,6 +9,7 @@
 #include "measurement/foundation/event_parameters.h"
 #include "measurement/foundation/names.h"
 #include "measurement/foundation/data_type_validator.h"
+#include "measurement/upload/attribution/stored_deep_link.h"
 #include "measurement/upload/conversion/on_device_conversion.h"
 #include "platform/dispatch/clock.h"
 
@@ -214,15 +215,14 @@ void APMAnalytics::setUserDataOnSerialQueue(const Parameters& userData) {
 
 void APMAnalytics::handleOpenURL(const std::string& url) {
     const double now = currentTimestamp();
-    serialQueue()->async([url, now] { APMSeams::deepLinks()->handleNonFirstOpenEventURL(url, now); });
+    serialQueue()->async([url, now] { APMMeasurement::sharedInstance()->handleNonFirstOpenEventURL(url, now); });
 }
 
 void APMAnalytics::handleUserActivity(const Parameters& userActivity) {
     const double now = currentTimestamp();
     serialQueue()->async([userActivity, now] {
-        auto links = APMSeams::deepLinks();
-        auto link = links->deepLinkFromUserActivity(userActivity);
-        if (link && !link->empty()) links->handleNonFirstOpenEventURL(*link, now);
+        const auto link = deepLinkFromUserActivity(platform::Value(userActivity));
+        if (link && !link->empty()) APMMeasurement::sharedInstance()->handleNonFirstOpenEventURL(*link, now);
     });
 }
 

@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "measurement/audience/screen_view_reporter.h"
-#include "measurement/core/seams.h"
 #include "measurement/foundation/event.h"
 #include "measurement/upload/consent/consent_settings_util.h"
 #include "measurement/upload/consent/tcf_client.h"

@@ -1,6 +1,7 @@
 // The engine object: its components, start, lifecycle, consent glue and purchases.
 #include "measurement/core/measurement.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "measurement/core/facade.h"
@@ -11,6 +12,8 @@
 #include "measurement/foundation/daily_counts.h"
 #include "measurement/foundation/environment.h"
 #include "measurement/foundation/event_parameters.h"
+#include "measurement/upload/attribution/stored_deep_link.h"
+#include "measurement/upload/identity/identifiers.h"
 #include "measurement/script/editing/editing_factory.h"
 #include "measurement/upload/conversion/on_device_conversion.h"
 #include "measurement/upload/conversion/skan_conversion_values.h"
@@ -28,8 +31,6 @@ std::mutex gSharedMutex;
 std::shared_ptr<APMMeasurement> gShared;
 
 constexpr double kConfigurationRefreshInterval = 604800;
-constexpr const char* kStoredDeepLinkKey = "/rozeda/measurement/deep_link";
-constexpr const char* kStoredDeepLinkTimestampKey = "/rozeda/measurement/deep_link_timestamp_seconds";
 
 double now() { return platform::dispatch::currentClock()->now(); }
 
@@ -58,6 +59,16 @@ private:
 std::shared_ptr<APMRemoteConfig> defaultRemoteConfig() {
     static const auto defaults = std::make_shared<APMRemoteConfig>(nullptr);
     return defaults;
+}
+
+// The identity of the process's engine, once it has one.
+std::shared_ptr<APMIdentity> engineIdentityOfProcess() {
+    std::shared_ptr<APMMeasurement> engine;
+    {
+        std::lock_guard lock(gSharedMutex);
+        engine = gShared;
+    }
+    return engine ? engine->identity() : nullptr;
 }
 
 std::string reachabilityHost() {
@@ -113,6 +124,8 @@ void APMMeasurement::resetSharedInstanceForTesting() {
         engine.swap(gShared);
     }
     if (engine) engine->scheduler().workerQueue()->sync([] {});
+    // As a new process: no shared identity, no application identifiers taken.
+    APMIdentity::resetProcessIdentifiersForTesting();
     // The experiments manager lives as long as the process, and so goes with
     // the engine here.
     APMEManager::resetSharedInstanceForTesting();
@@ -130,6 +143,7 @@ APMMeasurement::APMMeasurement(std::shared_ptr<APMEManager> experimentsManager)
     // default identity support finds it by name, as it would find it missing
     // from an engine built without it.
     APMPlatformIdentitySupport::registerClass();
+    APMIdentifiers::setEngineIdentityProvider(&engineIdentityOfProcess);
 }
 
 APMMeasurement::~APMMeasurement() {
@@ -181,9 +195,12 @@ bool APMMeasurement::initializeComponentsOnWorkerQueue() {
     makeRemoteConfig();
     makeSessionReporter();
     restoreConsentOnWorkerQueue();
+    // An engine without an identity does not start.
+    if (!makeIdentity()) return false;
     makeAudience();
     uploader_ = APMMakeEngineUploader(shared_from_this(),
                                       {database_, configStorage_, persistedConfig_, remoteConfigInstance(), audience_});
+    makeDeepLinks();
     makeConversionComponents();
     didInitializeComponents_ = true;
     return true;
@@ -244,17 +261,17 @@ void APMMeasurement::startOnWorkerQueue() {
     }
     onDeviceConversion_->checkPSMDependencyOnWorkerQueue();
     onDeviceConversion_->maybeDeleteExpiredPSMValueOnWorkerQueue();
-    APMSeams::identity()->updateIdentifiers();
+    identity()->updateIdentifiers();
     reportAppUpdateOnWorkerQueue(reportFirstOpenOnWorkerQueue());
 
-    const auto links = APMSeams::deepLinks();
-    if (auto stored = platform::UserDefaults().stringForKey(kStoredDeepLinkKey); stored && !stored->empty()) {
+    if (auto stored = APMUserDefaults::sharedUserDefaults().stringForKey(kAPMStoredDeepLinkKey);
+        stored && !stored->empty()) {
         reportStoredCampaignEventOnWorkerQueue(std::nullopt);
-    } else if (links->shouldAllowRequestDeferredDeepLink()) {
+    } else if (deepLinks_->shouldAllowRequestDeferredDeepLink()) {
         if (config->isExpired() && config->DMAConsentEnabled()) {
             shouldRequestDeferredDeepLinkAfterConfigFetch_ = true;
         } else {
-            links->requestDeferredDeepLink();
+            deepLinks_->requestDeferredDeepLink();
         }
     }
     if (APMIsAppActive()) reportSessionStartOnWorkerQueueWithTimestamp(now(), false);
@@ -296,25 +313,6 @@ void APMMeasurement::reportAppUpdateOnWorkerQueue(bool firstOpen) {
     // Written after the event: a stop in between repeats the update rather
     // than lose it.
     persistedConfig_->setLastAppVersion(current);
-}
-
-void APMMeasurement::reportStoredCampaignEventOnWorkerQueue(std::optional<std::int64_t> clickTimestampMillis) {
-    platform::UserDefaults defaults;
-    auto link = defaults.stringForKey(kStoredDeepLinkKey);
-    if (!link || link->empty()) return;
-    const double storedSeconds = defaults.doubleForKey(kStoredDeepLinkTimestampKey);
-    platform::Value::Dictionary extras;
-    std::string url = *link;
-    const bool expired = std::fabs(now() - storedSeconds) > config()->attributionCacheTTLInterval();
-    if (expired) {
-        url = "(not set)";
-        extras = {{"utm_source", "(not set)"}, {"utm_medium", "(not set)"}, {"_cc", 1}};
-    } else {
-        extras = {{"_cc", static_cast<long long>(APMMillisecondsFromSeconds(storedSeconds))}};
-    }
-    defaults.removeObjectForKey(kStoredDeepLinkKey);
-    defaults.removeObjectForKey(kStoredDeepLinkTimestampKey);
-    APMSeams::deepLinks()->handleOpenURLOnWorkerQueue(url, clickTimestampMillis, storedSeconds, extras);
 }
 
 void APMMeasurement::observeApplication() {
@@ -413,11 +411,6 @@ void APMMeasurement::reachabilityDidChange() {
     });
 }
 
-void APMMeasurement::handleAppDidFinishLaunching(const platform::Notification& notification) {
-    if (notification.userInfo.empty()) return;
-    APMSeams::deepLinks()->handleStoredURLAfterAppLaunchWithNotification(notification.userInfo);
-}
-
 void APMMeasurement::terminateBackgroundTask() {
     {
         std::lock_guard lock(backgroundTaskMutex_);
@@ -454,7 +447,7 @@ void APMMeasurement::setEnabled(bool enabled) {
 void APMMeasurement::setEnabledOnWorkerQueue(bool enabled) {
     if (auto sessions = sessionReporter()) sessions->setReportingEnabled(enabled);
     if (searchAdReporter_) searchAdReporter_->setSearchAdReporterEnabled(enabled);
-    if (!enabled) APMSeams::deepLinks()->clearStoredDeepLinkIfExpired();
+    if (!enabled) clearStoredDeepLinkIfExpired(*config());
 }
 
 void APMMeasurement::setSessionTimeoutInterval(double seconds) {
@@ -497,10 +490,11 @@ void APMMeasurement::wipeoutAnalyticsDataAndResetComponents() {
         consent->setDelegatedSettings(std::nullopt);
     }
     if (onDeviceConversion_) onDeviceConversion_->resetPSMCounts();
-    const auto identity = APMSeams::identity();
-    identity->resetSessionStitchingToken();
-    identity->resetEphemeralAppInstanceID();
-    identity->updateIdentifiersAndWait();
+    if (const auto identity = this->identity()) {
+        identity->resetSessionStitchingToken();
+        identity->resetEphemeralAppInstanceID();
+        identity->updateIdentifiersAndWait();
+    }
     // A new session reporter, with the engine's enabled state as its flag.
     if (didInitializeComponents_) makeSessionReporter();
 }
@@ -559,7 +553,25 @@ int APMMeasurement::productTypeCode(platform::StoreProductType productType) {
 
 APMPBMeasurementBundle APMMeasurement::createRawEventMetadataWithUserAttributes(
     const std::vector<APMUserAttribute>& userAttributes) const {
-    return APMMakeRawEventMetadata(APMCurrentRawEventMetadataSource(measurementAppID_, *consentState_), userAttributes);
+    return APMMakeRawEventMetadata(rawEventMetadataSource(userAttributes), userAttributes);
+}
+
+// The process's state of now with the identity's part; the user properties
+// tell whether a user ID is set, for the session stitching token.
+APMRawEventMetadataSource APMMeasurement::rawEventMetadataSource(
+    const std::vector<APMUserAttribute>& userAttributes) const {
+    auto source = APMCurrentRawEventMetadataSource(measurementAppID_, *consentState_);
+    if (const auto identity = this->identity()) {
+        APMRawEventSession session;
+        session.number = persistedConfig_ ? persistedConfig_->sessionNumber() : 0;
+        const auto sessions = sessionReporter();
+        session.expired = sessions && sessions->isSessionExpired();
+        session.userIDAvailable =
+            std::any_of(userAttributes.begin(), userAttributes.end(),
+                        [](const APMUserAttribute& attribute) { return attribute.name() == kAPMUserIDProperty; });
+        APMAddIdentityToRawEventMetadataSource(source, *identity, APMIdentifiers::sharedInstance().origin(), session);
+    }
+    return source;
 }
 
 std::int64_t APMMeasurement::currentDayIndex() const {

@@ -19,7 +19,6 @@
 #include "measurement/audience/purchase_reporter.h"
 #include "measurement/audience/search_ad_reporter.h"
 #include "measurement/core/raw_event_metadata.h"
-#include "measurement/core/seams.h"
 #include "measurement/experiments/experiments_manager.h"
 #include "measurement/foundation/alarm.h"
 #include "measurement/foundation/event.h"
@@ -31,7 +30,9 @@
 #include "measurement/store/persisted_config.h"
 #include "measurement/store/remote_config.h"
 #include "measurement/upload/consent/consent_settings_util.h"
+#include "measurement/upload/attribution/deep_links.h"
 #include "measurement/upload/consent/tcf_client.h"
+#include "measurement/upload/identity/identity.h"
 #include "measurement/upload/upload_host.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/frameworks/app_core/background_task.h"
@@ -90,6 +91,12 @@ public:
     // The consent state, made with the engine (so that the facade's consent
     // operations have it before the engine starts) and safe from any thread.
     const std::shared_ptr<APMConsentSettingsUtil>& consentState() const { return consentState_; }
+    // The identity, made once the stored consent is restored (so that no
+    // identifier is made against a stored denial); none before. From any
+    // thread.
+    std::shared_ptr<APMIdentity> identity() const;
+    // The campaign links, made with the upload; none before. Worker queue.
+    const std::shared_ptr<APMDeepLinks>& deepLinks() const { return deepLinks_; }
     // The TCF client, made at start when the server flag allows it; none
     // otherwise. Worker queue only.
     const std::shared_ptr<APMTCFClient>& tcfClient() const { return tcfClient_; }
@@ -171,6 +178,17 @@ public:
     void reachabilityDidChange();
     static void handleAppDidFinishLaunching(const platform::Notification& notification);
 
+    // A link the application was opened with while running (the facade's
+    // serial queue): its campaign event is logged on the worker queue after
+    // what was logged before it. Not from the worker queue.
+    void handleNonFirstOpenEventURL(const std::string& url, double eventTimestamp);
+    void handleOpenURL(const std::string& url, std::optional<std::int64_t> clickTimestampMillis,
+                       double eventTimestamp);
+    void handleDeepLink(const std::string& url, std::optional<std::int64_t> clickTimestampMillis,
+                        double eventTimestamp);
+    // Links do not switch debug mode here.
+    void handleDebugModeWithURL(const std::string& url);
+
     // One event from the facade's serial queue: built (parameters checked
     // and trimmed) and handled on the worker queue.
     void logEvent(const std::string& origin, bool isPublic, const std::string& name, double timestamp,
@@ -243,6 +261,10 @@ private:
     void makeReporters();
     void makeSessionReporter();
     void makeAudience();
+    bool makeIdentity();
+    void makeDeepLinks();
+    // When the user ID changes or goes.
+    void resetSessionStitchingTokenOfIdentity();
     void makeSearchAdReporter();
     void makeConversionComponents();
     void observePaymentQueue();
@@ -273,8 +295,9 @@ private:
     // and the version of the stored user properties. Most events share it,
     // across write groups too.
     struct MadeHeader {
-        APMRawEventMetadataSource source;
+        std::optional<std::vector<APMUserAttribute>> attributes;
         std::uint64_t attributesVersion = 0;
+        APMRawEventMetadataSource source;
         std::shared_ptr<const APMPBMeasurementBundle> header;
         std::int64_t fingerprint = 0;
     };
@@ -288,6 +311,7 @@ private:
     bool writeEventAlone(EventWrite& write);
     bool storeEvent(EventWrite& write, EventGroupState* group, APMErrorOut error);
     bool makeEventHeader(EventWrite& write, APMErrorOut error);
+    APMRawEventMetadataSource rawEventMetadataSource(const std::vector<APMUserAttribute>& userAttributes) const;
     // Why the event was not stored; none when it was.
     void eventWriteFinished(const APMEvent& event, const std::optional<std::string>& failure);
 
@@ -309,8 +333,11 @@ private:
     std::shared_ptr<platform::RULNetwork> network_;
     std::shared_ptr<platform::RULReachabilityDelegate> reachabilityDelegate_;
     std::unique_ptr<APMAlarm> uploadAlarm_;
+    mutable std::mutex identityMutex_;  // identity_
+    std::shared_ptr<APMIdentity> identity_;
     // After the parts it works on, so that it goes before them.
     std::shared_ptr<APMUploader> uploader_;
+    std::shared_ptr<APMDeepLinks> deepLinks_;
     // After the upload, whose schedule they update, so that they go first.
     std::shared_ptr<APMOnDeviceConversion> onDeviceConversion_;
     std::shared_ptr<APMSKANConversionValues> SKANConversionValues_;

@@ -1,11 +1,14 @@
 // The metadata header stored with raw events, and its fingerprint.
 #include "measurement/core/raw_event_metadata.h"
 
-#include "measurement/core/seams.h"
+#include <algorithm>
+#include <limits>
+
 #include "measurement/foundation/bundle_tags.h"
 #include "measurement/foundation/environment.h"
 #include "measurement/foundation/hashing.h"
 #include "measurement/upload/consent/consent_settings_util.h"
+#include "measurement/upload/identity/identifiers.h"
 #include "measurement/upload/identity_support/environment_info.h"
 
 namespace measurement {
@@ -16,24 +19,19 @@ using namespace bundle_tag;
 
 int bundleIndex(int tag) { return bundleFieldIndex(tag); }
 
-// "1.2.3" -> 1, 2, 3; a part that is missing or not a small number is left
-// out.
-void setVersionParts(APMPBMeasurementBundle& header, const std::string& version) {
-    const int tags[] = {kAppVersionMajor, kAppVersionMinor, kAppVersionRelease};
-    std::size_t position = 0;
-    for (int tag : tags) {
-        if (position >= version.size()) return;
-        const auto end = version.find('.', position);
-        const auto part = version.substr(position, end == std::string::npos ? std::string::npos : end - position);
-        if (part.empty() || part.size() > 9 || part.find_first_not_of("0123456789") != std::string::npos) return;
-        NANOSetInt32(header, bundleIndex(tag), static_cast<std::int32_t>(std::stol(part)));
-        if (end == std::string::npos) return;
-        position = end + 1;
-    }
-}
-
 void setText(APMPBMeasurementBundle& header, int tag, const std::string& text) {
     if (!text.empty()) NANOSetString(header, bundleIndex(tag), text);
+}
+
+// The build version's numbers are 32-bit fields: a larger one is held at
+// the largest that fits rather than wrapped.
+void setVersionNumbers(APMPBMeasurementBundle& header, const std::optional<std::int64_t> (&numbers)[3]) {
+    const int tags[] = {kAppVersionMajor, kAppVersionMinor, kAppVersionRelease};
+    for (int i = 0; i < 3; ++i) {
+        if (!numbers[i]) continue;
+        const auto clamped = std::min<std::int64_t>(*numbers[i], std::numeric_limits<std::int32_t>::max());
+        NANOSetInt32(header, bundleIndex(tags[i]), static_cast<std::int32_t>(clamped));
+    }
 }
 
 }  // namespace
@@ -51,10 +49,22 @@ APMRawEventMetadataSource APMCurrentRawEventMetadataSource(const std::string& me
     source.timeZoneOffsetMinutes = environment.timeZoneOffsetMinutes();
     source.consentSignals = consent.consentSignals();
     source.consentDiagnostics = consent.consentDiagnostics();
-    APMPBMeasurementBundle identity;
-    APMSeams::identity()->fillRawEventMetadata(identity);
-    source.identityFields = identity.protoBuffer();
     return source;
+}
+
+void APMAddIdentityToRawEventMetadataSource(APMRawEventMetadataSource& source, APMIdentity& identity,
+                                           const std::string& origin, const APMRawEventSession& session) {
+    if (auto measurementID = identity.appIDFromRUZ()) source.measurementAppID = *measurementID;
+    if (origin == kAPMOriginAdvertising) source.advertisingAppID = identity.appIDFromDoZud().value_or("");
+    source.bundleIdentifier = identity.appID();
+    source.appVersion = identity.appVersion();
+    source.appVersionNumbers[0] = identity.appVersionMajor();
+    source.appVersionNumbers[1] = identity.appVersionMinor();
+    source.appVersionNumbers[2] = identity.appVersionRelease();
+    source.devCertHash = identity.devCertHash().value_or("");
+    source.installationID = identity.rerudodoInstallationID().value_or("");
+    source.sessionStitchingToken =
+        identity.sessionStitchingToken(session.number, session.expired, session.userIDAvailable).value_or("");
 }
 
 APMPBMeasurementBundle APMMakeRawEventMetadata(const APMRawEventMetadataSource& source,
@@ -70,14 +80,20 @@ APMPBMeasurementBundle APMMakeRawEventMetadata(const APMRawEventMetadataSource& 
     setText(header, kDeviceModel, source.deviceModel);
     setText(header, kUserDefaultLanguage, source.language);
     NANOSetInt32(header, bundleIndex(kTimeZoneOffsetMinutes), source.timeZoneOffsetMinutes);
+    setText(header, kDevCertHash, source.devCertHash);
     setText(header, kAppID, source.bundleIdentifier);
     setText(header, kAppVersion, source.appVersion);
     NANOSetInt64(header, bundleIndex(kLibraryVersionAtStorage), kAPMLibraryVersion);
-    setText(header, kMeasurementAppID, source.measurementAppID);
-    setVersionParts(header, source.appVersion);
+    if (!source.advertisingAppID.empty()) {
+        setText(header, kAdvertisingAppID, source.advertisingAppID);
+    } else {
+        setText(header, kMeasurementAppID, source.measurementAppID);
+    }
+    setText(header, kInstallationID, source.installationID);
+    setVersionNumbers(header, source.appVersionNumbers);
     NANOSetString(header, bundleIndex(kConsentSignals), source.consentSignals);
+    setText(header, kSessionStitchingToken, source.sessionStitchingToken);
     setText(header, kConsentDiagnostics, source.consentDiagnostics);
-    APMSeams::identity()->fillRawEventMetadata(header);
     return header;
 }
 

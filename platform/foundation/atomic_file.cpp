@@ -45,7 +45,7 @@ bool writeFileAtomically(const std::filesystem::path& file, const std::string& b
     std::filesystem::path temp = file;
     temp += ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
     if (!writeFileSynced(temp, bytes, mode)) {
-        setReason(why, "cannot write " + temp.string() + ": " + std::strerror(errno));
+        setReason(why, "cannot write " + file.string() + ": " + std::strerror(errno));
         std::filesystem::remove(temp, ec);
         return false;
     }

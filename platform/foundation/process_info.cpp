@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <mutex>
 #include <optional>
+#include <random>
 
 namespace platform {
 
@@ -19,6 +20,9 @@ struct State {
     std::string timeZoneName;
     std::optional<std::filesystem::path> applicationSupport;
     std::optional<std::string> locale;
+    // Set by a test or tool: the identifier, or none for a platform without.
+    std::optional<std::optional<std::string>> identifierForVendor;
+    std::size_t identifierForVendorRequests = 0;
 };
 
 State& state() {
@@ -67,6 +71,33 @@ std::vector<std::string> localeParts(const std::string& identifier) {
 
 bool isLanguage(const std::string& part) {
     return (part.size() == 2 || part.size() == 3) && allOf(part, std::isalpha);
+}
+
+// A version-4 UUID in upper-case text, as the platform writes identifiers.
+std::string randomUUIDText() {
+    std::random_device source;
+    unsigned char bytes[16];
+    for (auto& byte : bytes) byte = static_cast<unsigned char>(source() & 0xFF);
+    bytes[6] = static_cast<unsigned char>((bytes[6] & 0x0F) | 0x40);
+    bytes[8] = static_cast<unsigned char>((bytes[8] & 0x3F) | 0x80);
+    static const char* digits = "0123456789ABCDEF";
+    std::string text;
+    for (int i = 0; i < 16; ++i) {
+        if (i == 4 || i == 6 || i == 8 || i == 10) text += '-';
+        text += digits[bytes[i] >> 4];
+        text += digits[bytes[i] & 0x0F];
+    }
+    return text;
+}
+
+// The device's vendor identifier when nothing was set: the environment's, or
+// one made for the life of the process.
+const std::string& defaultIdentifierForVendor() {
+    static const std::string identifier = [] {
+        const char* configured = std::getenv("VELMORA_IDENTIFIER_FOR_VENDOR");
+        return configured && *configured ? std::string(configured) : randomUUIDText();
+    }();
+    return identifier;
 }
 
 }  // namespace
@@ -184,6 +215,25 @@ std::optional<std::string> ProcessInfo::regionCode() {
     return std::nullopt;
 }
 
+std::optional<std::string> ProcessInfo::identifierForVendor() {
+    std::optional<std::optional<std::string>> configured;
+    {
+        std::lock_guard lock(state().mutex);
+        ++state().identifierForVendorRequests;
+        configured = state().identifierForVendor;
+    }
+    return configured ? *configured : std::optional<std::string>(defaultIdentifierForVendor());
+}
+
+void ProcessInfo::setIdentifierForVendor(std::optional<std::string> identifier) {
+    std::lock_guard lock(state().mutex);
+    state().identifierForVendor = std::move(identifier);
+}
+
+std::size_t ProcessInfo::identifierForVendorRequestCount() {
+    return read<std::size_t>([](State& s) { return s.identifierForVendorRequests; });
+}
+
 void ProcessInfo::reset() {
     std::lock_guard lock(state().mutex);
     auto& s = state();
@@ -194,6 +244,8 @@ void ProcessInfo::reset() {
     s.timeZoneName.clear();
     s.applicationSupport.reset();
     s.locale.reset();
+    s.identifierForVendor.reset();
+    s.identifierForVendorRequests = 0;
 }
 
 }  // namespace platform

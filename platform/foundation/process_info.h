@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -60,7 +61,18 @@ public:
     static void setApplicationSupportDirectory(std::filesystem::path path);
     static std::filesystem::path defaultApplicationSupportDirectory();
 
-    // Restores every default (arguments emptied).
+    // The identifier the platform gives the applications of one vendor on
+    // this device, as UUID text. By default $VELMORA_IDENTIFIER_FOR_VENDOR
+    // when set, else a random one made once per process. None stands for a
+    // platform that has none to give (as before the device is unlocked).
+    static std::optional<std::string> identifierForVendor();
+    static void setIdentifierForVendor(std::optional<std::string> identifier);
+    // How often identifierForVendor() was asked, so that callers that cache
+    // it can be checked.
+    static std::size_t identifierForVendorRequestCount();
+
+    // Restores every default (arguments emptied, no vendor identifier set,
+    // the vendor identifier's request count back to 0).
     static void reset();
 };
 

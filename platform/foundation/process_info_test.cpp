@@ -55,6 +55,23 @@ TEST_CASE("process information has device defaults and can be set") {
         CHECK(ProcessInfo::deviceModel() == ProcessInfo::defaultDeviceModel());
         CHECK(ProcessInfo::applicationSupportDirectory() == ProcessInfo::defaultApplicationSupportDirectory());
     }
+    SUBCASE("the vendor identifier is one UUID for the process until set, and its requests are counted") {
+        const auto first = ProcessInfo::identifierForVendor();
+        REQUIRE(first);
+        // Upper-case hexadecimal in groups of 8-4-4-4-12, version 4.
+        CHECK(first->size() == 36);
+        CHECK(first->find_first_not_of("0123456789ABCDEF-") == std::string::npos);
+        CHECK((*first)[14] == '4');
+        CHECK(ProcessInfo::identifierForVendor() == first);
+        ProcessInfo::setIdentifierForVendor("AAAAAAAA-BBBB-4CCC-8DDD-EEEEEEEEEEEE");
+        CHECK(ProcessInfo::identifierForVendor() == "AAAAAAAA-BBBB-4CCC-8DDD-EEEEEEEEEEEE");
+        ProcessInfo::setIdentifierForVendor(std::nullopt);
+        CHECK_FALSE(ProcessInfo::identifierForVendor());
+        CHECK(ProcessInfo::identifierForVendorRequestCount() == 4);
+        ProcessInfo::reset();
+        CHECK(ProcessInfo::identifierForVendor() == first);
+        CHECK(ProcessInfo::identifierForVendorRequestCount() == 1);
+    }
     SUBCASE("the application-support folder lies under the user's data home") {
         const char* old = std::getenv("XDG_DATA_HOME");
         std::string saved = old ? old : "";

@@ -1,11 +1,15 @@
 // Recorded drawings turned into pixels, checked at known places.
 #include <doctest/doctest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <numbers>
+#include <utility>
 
 #include "platform/foundation/bundle.h"
+#include "platform/frameworks/material/buttons.h"
+#include "platform/frameworks/material/style.h"
 #include "platform/frameworks/math_label/mt_math_ui_label.h"
 #include "platform/gfx/appearance.h"
 #include "platform/gfx/layer.h"
@@ -13,6 +17,7 @@
 #include "platform/render/rasterizer.h"
 #include "platform/render/text_painter.h"
 #include "platform/ui/image_view.h"
+#include "platform/ui/scroll_view.h"
 #include "testsupport/temp_dir.h"
 
 using namespace platform::gfx;
@@ -236,6 +241,31 @@ TEST_CASE("layers: corners, borders, shadows and masks") {
     }
 }
 
+TEST_CASE("a scroll view shows only the part of its content in its bounds") {
+    // A tall red content in a 40-point scroller, scrolled by 0 and by 30:
+    // the scroller's neighbours above and below stay white.
+    for (const double scrolled : {0.0, 30.0}) {
+        CAPTURE(scrolled);
+        platform::ui::View root(Rect(0, 0, 60, 100));
+        root.setBackgroundColor(Color::white());
+        auto scroller = std::make_shared<platform::ui::ScrollView>(Rect(10, 30, 40, 40));
+        auto content = std::make_shared<platform::ui::View>(Rect(0, -20, 40, 200));
+        content->setBackgroundColor(Color::rgb(1, 0, 0));
+        scroller->addSubview(content);
+        scroller->setContentSize({40, 200});
+        scroller->setContentOffset({0, scrolled});
+        root.addSubview(scroller);
+        auto image = root.snapshotImage();
+        REQUIRE(image);
+        auto bitmap = pixels(*image, RenderOptions{1, std::nullopt});
+        CHECK(near(bitmap.pixel(30, 31), red));
+        CHECK(near(bitmap.pixel(30, 68), red));
+        CHECK(near(bitmap.pixel(30, 28), white));  // the content reaches above: cut
+        CHECK(near(bitmap.pixel(30, 72), white));  // and far below: cut
+        CHECK(near(bitmap.pixel(5, 50), white));
+    }
+}
+
 TEST_CASE("text is set in real fonts within its rectangle") {
     RenderOptions options;
     options.background = Color::white();
@@ -308,6 +338,45 @@ TEST_CASE("images: nested drawings, tinted templates, symbols and bundle files")
         auto bitmap = pixels(*image, RenderOptions{4, std::nullopt});
         CHECK(near(bitmap.pixel(48, 48), {0, 128, 0, 255}));  // the plus's centre
         CHECK(near(bitmap.pixel(8, 8), clear));
+    }
+    SUBCASE("a floating button is round and its icon follows the button's tint as it changes") {
+        const Pixel filled{77, 102, 255, 255};
+        const double scale = 4;
+        for (const Size size : {Size{52, 52}, Size{52, 40}, Size{30, 60}}) {
+            CAPTURE(size.width);
+            CAPTURE(size.height);
+            platform::material::FABButton button(Rect(0, 0, size.width, size.height));
+            button.setTintColor(Color::rgb(0, 0, 1));
+            button.setImage(platform::material::Icon::add());
+            button.setBackgroundColor(Color::rgb(0.3, 0.4, 1));
+            button.setTintColor(Color::rgb(1, 1, 1));  // styled after the icon was set
+            button.layoutIfNeeded();
+            auto image = button.snapshotImage();
+            REQUIRE(image);
+            auto bitmap = pixels(*image, RenderOptions{scale, std::nullopt});
+            auto at = [&](double x, double y) {
+                return bitmap.pixel(static_cast<int>(x * scale), static_cast<int>(y * scale));
+            };
+            CHECK(near(at(size.width / 2, size.height / 2), white, 3));  // the plus's centre, in the new tint
+            CHECK(near(at(size.width / 2, 0.5), filled, 3));           // the middle of each side is reached
+            CHECK(near(at(0.5, size.height / 2), filled, 3));
+            // Each corner is an arc of half the shorter side: just inside it is
+            // filled, just outside it is clear.
+            const double r = std::min(size.width, size.height) / 2;
+            for (const auto& [sx, sy] : {std::pair{-1, -1}, std::pair{1, -1}, std::pair{-1, 1}, std::pair{1, 1}}) {
+                const double cx = sx < 0 ? r : size.width - r, cy = sy < 0 ? r : size.height - r;
+                const double dx = sx / std::numbers::sqrt2, dy = sy / std::numbers::sqrt2;
+                CHECK(near(at(cx + dx * (r - 1.5), cy + dy * (r - 1.5)), filled, 3));
+                CHECK(near(at(cx + dx * (r + 1.5), cy + dy * (r + 1.5)), clear));
+            }
+        }
+        SUBCASE("resizing keeps it round") {
+            platform::material::FABButton button(Rect(0, 0, 20, 20));
+            button.setFrame(Rect(0, 0, 60, 44));
+            CHECK(button.layer()->cornerRadius() == 22);
+            button.setBounds(Rect(0, 0, 36, 50));
+            CHECK(button.layer()->cornerRadius() == 18);
+        }
     }
     SUBCASE("a picture from the bundle is drawn from its file") {
         testsupport::TempDir bundle;
@@ -403,5 +472,59 @@ TEST_CASE("the LaTeX label's boxes: every glyph inked where it was laid out, rul
             }
             CHECK(coloured);
         }
+    }
+}
+
+namespace {
+
+// Runs of columns (or rows) holding dark ink, as [first, last] pairs.
+std::vector<std::pair<int, int>> inkRuns(const Bitmap& bitmap, bool columns, int from, int to) {
+    std::vector<std::pair<int, int>> runs;
+    const int count = columns ? bitmap.width() : bitmap.height();
+    for (int i = 0; i < count; ++i) {
+        const bool inked = columns ? anyInk(bitmap, i, from, i + 1, to) : anyInk(bitmap, from, i, to, i + 1);
+        if (!inked) continue;
+        if (!runs.empty() && runs.back().second == i - 1) runs.back().second = i;
+        else runs.emplace_back(i, i);
+    }
+    return runs;
+}
+
+Bitmap latexPixels(const std::string& latex) {
+    platform::math::MTMathUILabel label(Rect(0, 0, 10, 10));
+    label.setFontSize(30);
+    label.setLatex(latex);
+    REQUIRE_FALSE(label.error());
+    auto image = label.snapshotImage();
+    REQUIRE(image);
+    return pixels(*image, RenderOptions{2, Color::white()});
+}
+
+}  // namespace
+
+TEST_CASE("the LaTeX label's glyphs sit in their advances: even gaps around a relation, an accent just above") {
+    const double em = 30 * 2;  // pixels
+    SUBCASE("a relation has the same room on both sides") {
+        for (const char* latex : {"1 = 3", "10 \\approx 4", "2 + 8"}) {
+            CAPTURE(latex);
+            auto bitmap = latexPixels(latex);
+            auto runs = inkRuns(bitmap, true, 0, bitmap.height());
+            // the last three runs: the left operand's last digit, the symbol, the right operand
+            REQUIRE(runs.size() >= 3);
+            const auto& left = runs[runs.size() - 3];
+            const auto& symbol = runs[runs.size() - 2];
+            const auto& right = runs.back();
+            const int before = symbol.first - left.second, after = right.first - symbol.second;
+            CHECK(before > 0.1 * em);
+            CHECK(std::abs(before - after) < 0.12 * em);
+        }
+    }
+    SUBCASE("a hat sits just above what it marks") {
+        auto bitmap = latexPixels("\\hat{=}");
+        auto rows = inkRuns(bitmap, false, 0, bitmap.width());
+        REQUIRE(rows.size() == 3);  // the hat, the two bars of the sign
+        const int gap = rows[1].first - rows[0].second;
+        CHECK(gap > 0);
+        CHECK(gap < 0.25 * em);
     }
 }

@@ -1,9 +1,13 @@
 #include "platform/ui/alert_controller.h"
 
+#include <algorithm>
 #include <stdexcept>
+#include <utility>
+#include <vector>
 
 #include "platform/ui/application.h"
 #include "platform/ui/control.h"
+#include "platform/ui/image_view.h"
 #include "platform/ui/ui_log.h"
 #include "platform/ui/label.h"
 #include "platform/ui/window.h"
@@ -64,37 +68,113 @@ bool AlertController::tapAction(const std::string& title) {
     return false;
 }
 
-Rect AlertController::presentationFrame(const Window& window, ModalPresentationStyle) const {
-    Rect b = window.bounds();
-    double height = 44.0 * static_cast<double>(std::max<std::size_t>(1, actions_.size())) + 90;
-    if (style_ == AlertControllerStyle::actionSheet) return {8, b.height() - height - 34, b.width() - 16, height};
-    double width = std::min(270.0, b.width());
-    return {(b.width() - width) / 2, (b.height() - height) / 2, width, height};
+namespace {
+
+constexpr double kAlertWidth = 270, kPadding = 16, kButtonHeight = 44, kSheetMargin = 8, kSheetBottom = 34;
+
+const Font& titleFont() {
+    static const Font font = Font::system(17, gfx::FontWeight::semibold);
+    return font;
 }
 
+const Font& messageFont() {
+    static const Font font = Font::system(13);
+    return font;
+}
+
+// The screen dimmed behind the alert, and the alert's box on it: its title
+// and message as tall as their wrapped text (the message cut short only
+// where the box would not fit the screen), then one row per action.
+class AlertView : public View {
+public:
+    AlertView(AlertControllerStyle style, std::shared_ptr<Label> title, std::shared_ptr<Label> message)
+        : style_(style), box_(std::make_shared<View>()), title_(std::move(title)), message_(std::move(message)) {
+        setBackgroundColor(Color::black().withAlphaComponent(0.2));
+        box_->setBackgroundColor(Color::secondarySystemBackground());
+        box_->layer()->setCornerRadius(14);
+        box_->setClipsToBounds(true);
+        addSubview(box_);
+        for (const auto& label : {title_, message_}) {
+            if (label) box_->addSubview(label);
+        }
+    }
+
+    void addButton(const std::shared_ptr<Button>& button) {
+        auto separator = std::make_shared<View>();
+        separator->setBackgroundColor(Color::systemGray4());
+        separator->setUserInteractionEnabled(false);
+        box_->addSubview(separator);
+        box_->addSubview(button);
+        rows_.push_back({separator, button});
+    }
+
+    void layoutSubviews() override {
+        View::layoutSubviews();
+        const Rect b = bounds();
+        const double width = style_ == AlertControllerStyle::alert ? std::min(kAlertWidth, b.width())
+                                                                     : std::max(0.0, b.width() - 2 * kSheetMargin);
+        const double text = std::max(0.0, width - 2 * kPadding);
+        const double buttons = kButtonHeight * static_cast<double>(rows_.size());
+        const double titleHeight = title_ ? titleFont().measure(title_->text(), text, 0).height : 0;
+        double messageHeight = message_ ? messageFont().measure(message_->text(), text, 0).height : 0;
+        auto boxHeight = [&] {
+            return kPadding + titleHeight + (title_ && message_ ? 4 : 0) + messageHeight + kPadding + buttons;
+        };
+        const double room = std::max(0.0, b.height() - 2 * kButtonHeight);
+        if (boxHeight() > room) messageHeight = std::max(0.0, messageHeight - (boxHeight() - room));
+        const double height = boxHeight();
+        const double y = style_ == AlertControllerStyle::alert ? (b.height() - height) / 2
+                                                               : b.height() - height - kSheetBottom;
+        box_->setFrame({(b.width() - width) / 2, y, width, height});
+        double top = kPadding;
+        if (title_) {
+            title_->setFrame({kPadding, top, text, titleHeight});
+            top += titleHeight + (message_ ? 4 : 0);
+        }
+        if (message_) {
+            message_->setFrame({kPadding, top, text, messageHeight});
+            top += messageHeight;
+        }
+        top += kPadding;
+        for (const auto& [separator, button] : rows_) {
+            separator->setFrame({0, top, width, 0.5});
+            button->setFrame({0, top, width, kButtonHeight});
+            top += kButtonHeight;
+        }
+    }
+
+private:
+    AlertControllerStyle style_;
+    std::shared_ptr<View> box_;
+    std::shared_ptr<Label> title_, message_;
+    std::vector<std::pair<std::shared_ptr<View>, std::shared_ptr<Button>>> rows_;
+};
+
+}  // namespace
+
+// The alert's view covers the window, dimming it, and takes every touch.
+Rect AlertController::presentationFrame(const Window& window, ModalPresentationStyle) const { return window.bounds(); }
+
 void AlertController::loadView() {
-    auto root = std::make_shared<View>(Rect(0, 0, 270, 200));
-    root->setBackgroundColor(Color::secondarySystemBackground());
-    double y = 16;
+    std::shared_ptr<Label> title, message;
     if (alertTitle_) {
-        auto label = std::make_shared<Label>(Rect(16, y, 238, 22));
-        label->setText(*alertTitle_);
-        label->setFont(Font::system(17, gfx::FontWeight::semibold));
-        label->setTextAlignment(TextAlignment::center);
-        root->addSubview(label);
-        y += 26;
+        title = std::make_shared<Label>();
+        title->setText(*alertTitle_);
+        title->setFont(titleFont());
+        title->setNumberOfLines(0);
+        title->setTextAlignment(TextAlignment::center);
     }
     if (message_) {
-        auto label = std::make_shared<Label>(Rect(16, y, 238, 36));
-        label->setText(*message_);
-        label->setFont(Font::system(13));
-        label->setNumberOfLines(0);
-        label->setTextAlignment(TextAlignment::center);
-        root->addSubview(label);
-        y += 40;
+        message = std::make_shared<Label>();
+        message->setText(*message_);
+        message->setFont(messageFont());
+        message->setNumberOfLines(0);
+        message->setTextAlignment(TextAlignment::center);
     }
+    auto root = std::make_shared<AlertView>(style_, title, message);
+    root->setFrame({0, 0, 390, 844});
     for (std::size_t i = 0; i < actions_.size(); ++i) {
-        auto button = std::make_shared<Button>(Rect(0, y, 270, 44));
+        auto button = std::make_shared<Button>();
         button->setTitle(actions_[i]->title());
         button->setEnabled(actions_[i]->isEnabled());
         button->setAccessibilityIdentifier("alertAction" + std::to_string(i));
@@ -104,8 +184,7 @@ void AlertController::loadView() {
                 if (auto self = weakSelf.lock()) self->tapAction(i);
             },
             controlEvent::touchUpInside, "alertAction");
-        root->addSubview(button);
-        y += 44;
+        root->addButton(button);
     }
     setView(root);
 }
@@ -149,6 +228,66 @@ bool ActivityViewController::finish(std::optional<std::string> activityType, boo
         if (handler) handler(activityType, completed);
     });
     return true;
+}
+
+namespace {
+
+// The share sheet's preview: the pictures side by side above the texts.
+class SharePreview : public View {
+public:
+    void layoutSubviews() override {
+        View::layoutSubviews();
+        const Rect b = bounds();
+        const double width = std::max(0.0, b.width() - 2 * kPadding);
+        double textHeight = 0;
+        for (const auto& text : texts_) textHeight += messageFont().measure(text->text(), width, 0).height + 8;
+        const double pictureHeight = std::max(0.0, b.height() - 2 * kPadding - textHeight);
+        const double each = pictures_.empty() ? 0 : width / static_cast<double>(pictures_.size());
+        for (std::size_t i = 0; i < pictures_.size(); ++i) {
+            pictures_[i]->setFrame({kPadding + each * static_cast<double>(i), kPadding, each, pictureHeight});
+        }
+        double y = kPadding + pictureHeight;
+        for (const auto& text : texts_) {
+            const double h = messageFont().measure(text->text(), width, 0).height;
+            text->setFrame({kPadding, y + 8, width, h});
+            y += h + 8;
+        }
+    }
+
+    void addPicture(const Image& image) {
+        auto view = std::make_shared<ImageView>(image);
+        view->setContentMode(ContentMode::scaleAspectFit);
+        addSubview(view);
+        pictures_.push_back(view);
+    }
+
+    void addText(const std::string& text) {
+        auto label = std::make_shared<Label>();
+        label->setText(text);
+        label->setFont(messageFont());
+        label->setNumberOfLines(0);
+        addSubview(label);
+        texts_.push_back(label);
+    }
+
+private:
+    std::vector<std::shared_ptr<ImageView>> pictures_;
+    std::vector<std::shared_ptr<Label>> texts_;
+};
+
+}  // namespace
+
+void ActivityViewController::loadView() {
+    auto root = std::make_shared<SharePreview>();
+    root->setFrame({0, 0, 390, 600});
+    root->setBackgroundColor(Color::secondarySystemBackground());
+    root->layer()->setCornerRadius(10);
+    root->setClipsToBounds(true);
+    for (const auto& item : items_) {
+        if (const auto* image = std::get_if<Image>(&item)) root->addPicture(*image);
+        else root->addText(std::get<std::string>(item));
+    }
+    setView(root);
 }
 
 void ActivityViewController::describe(std::vector<std::string>& notes) const {

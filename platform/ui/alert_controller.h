@@ -92,6 +92,9 @@ public:
     // and then the completion handler runs. False when it is not shown.
     bool finish(std::optional<std::string> activityType, bool completed);
 
+    // A sheet previewing what is shared: each picture scaled to fit, each
+    // text under them. The sharing targets themselves are not drawn.
+    void loadView() override;
     void describe(std::vector<std::string>& notes) const override;
 
 private:

@@ -81,11 +81,11 @@ void Application::reset() {
     schemes_ = {"http", "https", "mailto", "tel", "sms"};
 }
 
-bool Application::launch(const std::shared_ptr<ApplicationDelegate>& delegate) {
+bool Application::launch(const std::shared_ptr<ApplicationDelegate>& delegate, const Value::Dictionary& launchOptions) {
     delegate_ = delegate;
     state_ = ApplicationState::inactive;
     bool ok = delegate_ ? delegate_->didFinishLaunching(*this) : true;
-    post(didFinishLaunchingNotification);
+    post(didFinishLaunchingNotification, launchOptions);
     becomeActive();
     return ok;
 }
@@ -96,8 +96,8 @@ int Application::run(const std::shared_ptr<ApplicationDelegate>& delegate) {
     return 0;
 }
 
-void Application::post(const std::string& notification) {
-    NotificationCenter::defaultCenter().post(notification, this);
+void Application::post(const std::string& notification, const Value::Dictionary& userInfo) {
+    NotificationCenter::defaultCenter().post(notification, this, userInfo);
 }
 
 void Application::becomeActive() {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/foundation/url.h"
+#include "platform/foundation/value.h"
 #include "platform/ui/responder.h"
 #include "platform/ui/types.h"
 
@@ -103,9 +104,13 @@ public:
     std::shared_ptr<ApplicationDelegate> delegate() const { return delegate_; }
     ApplicationState applicationState() const { return state_; }
 
-    // didFinishLaunching (then its notification), then becomeActive.
-    // Answers what the delegate answered.
-    bool launch(const std::shared_ptr<ApplicationDelegate>& delegate);
+    // The launch options' key of the link the application is launched with.
+    static constexpr const char* launchOptionsURLKey = "UIApplicationLaunchOptionsURLKey";
+
+    // didFinishLaunching (then its notification, whose user information
+    // holds the launch options), then becomeActive. Answers what the delegate
+    // answered.
+    bool launch(const std::shared_ptr<ApplicationDelegate>& delegate, const Value::Dictionary& launchOptions = {});
     // launch, then runs the main queue until it is stopped; answers 0.
     int run(const std::shared_ptr<ApplicationDelegate>& delegate);
     void becomeActive();
@@ -137,7 +142,7 @@ public:
 
 private:
     Application();
-    void post(const std::string& notification);
+    void post(const std::string& notification, const Value::Dictionary& userInfo = {});
 
     std::shared_ptr<ApplicationDelegate> delegate_;
     ApplicationState state_ = ApplicationState::inactive;

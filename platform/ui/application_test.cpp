@@ -50,19 +50,22 @@ TEST_CASE("launch and activation") {
     };
     auto& center = platform::NotificationCenter::defaultCenter();
     auto launched = center.addObserver(Application::didFinishLaunchingNotification, &app,
-                                       [&](const platform::Notification&) { log.push_back("launched"); });
+                                       [&](const platform::Notification& n) {
+                                           log.push_back("launched " + n.userInfo.at(Application::launchOptionsURLKey)
+                                                                           .stringValue());
+                                       });
     auto token = center.addObserver(Application::didBecomeActiveNotification, &app,
                                     [&](const platform::Notification&) { log.push_back("posted"); });
     auto resigned = center.addObserver(Application::willResignActiveNotification, &app,
                                        [&](const platform::Notification&) { log.push_back("posted resign"); });
     auto backgrounded = center.addObserver(Application::didEnterBackgroundNotification, &app,
                                            [&](const platform::Notification&) { log.push_back("posted background"); });
-    CHECK(app.launch(std::make_shared<Delegate>(&log)));
+    CHECK(app.launch(std::make_shared<Delegate>(&log), {{Application::launchOptionsURLKey, "bern://open?k=2"}}));
     CHECK(app.applicationState() == ApplicationState::active);
     app.enterBackground();
     app.enterForeground();
     app.becomeActive();
-    CHECK(log == std::vector<std::string>{"launch (inactive)", "launched", "active", "posted", "resign",
+    CHECK(log == std::vector<std::string>{"launch (inactive)", "launched bern://open?k=2", "active", "posted", "resign",
                                           "posted resign", "background", "posted background", "active", "posted"});
 }
 

@@ -8,6 +8,7 @@
 #include "platform/ui/application.h"
 #include "platform/ui/ui_log.h"
 #include "platform/ui/interaction.h"
+#include "platform/ui/image_view.h"
 #include "platform/ui/label.h"
 #include "platform/ui/storyboard.h"
 #include "platform/ui/tab_bar_controller.h"
@@ -47,6 +48,14 @@ struct Scene {
         log.clear();
     }
 };
+
+std::shared_ptr<Label> findLabel(View& view, const std::string& text) {
+    for (const auto& sub : view.subviews()) {
+        if (auto label = std::dynamic_pointer_cast<Label>(sub); label && label->text() == text) return label;
+        if (auto found = findLabel(*sub, text)) return found;
+    }
+    return nullptr;
+}
 
 }  // namespace
 
@@ -263,6 +272,31 @@ TEST_CASE("a share sheet finishes like an alert") {
     CHECK(chosen == "saveToCameraRoll");
 }
 
+TEST_CASE("a share sheet shows what it shares: each picture scaled to fit, the texts under them") {
+    Scene s;
+    const Image tall({390, 2000}), wide({600, 100});
+    auto sheet = std::make_shared<ActivityViewController>(std::vector<ActivityItem>{tall, std::string("a caption"), wide});
+    s.root->present(sheet, false);
+    s.time.settle();
+    s.window->layoutIfNeeded();
+    const Rect frame = sheet->view()->frame();
+    CHECK(frame.height() > 0);
+    CHECK(frame.maxY() <= s.window->bounds().height());
+    std::vector<std::shared_ptr<ImageView>> pictures;
+    for (const auto& sub : sheet->view()->subviews()) {
+        if (auto picture = std::dynamic_pointer_cast<ImageView>(sub)) pictures.push_back(picture);
+    }
+    REQUIRE(pictures.size() == 2);
+    CHECK(pictures[0]->image()->size() == tall.size());
+    CHECK(pictures[1]->image()->size() == wide.size());
+    CHECK(pictures[0]->contentMode() == ContentMode::scaleAspectFit);
+    CHECK(pictures[0]->frame().maxX() <= pictures[1]->frame().minX());  // side by side
+    auto caption = findLabel(*sheet->view(), "a caption");
+    REQUIRE(caption);
+    CHECK(caption->frame().minY() >= pictures[0]->frame().maxY());
+    CHECK(caption->frame().maxY() <= frame.height());
+}
+
 TEST_CASE("storyboards and nibs are registries filled by our own builders") {
     Application::shared().reset();
     std::vector<std::string> log;
@@ -428,4 +462,60 @@ TEST_CASE("associated values: any type per key, readable from any thread") {
     writer.join();
     CHECK(ordered);
     CHECK(std::any_cast<int>(page->associatedValue("counter")) == 1999);
+}
+
+
+TEST_CASE("an alert dims the screen; its box holds the whole message, cut only where the screen ends") {
+    std::string longText;
+    for (int i = 0; i < 400; ++i) longText += "word ";
+    longText.pop_back();
+    struct Case {
+        const char* name;
+        AlertControllerStyle style;
+        std::string message;
+        std::size_t actions;
+        bool whole;  // the message shown whole
+    };
+    const std::vector<Case> cases{
+        {"one line", AlertControllerStyle::alert, "Sure?", 2, true},
+        {"five lines", AlertControllerStyle::alert,
+         "This app keeps your calculations on this device and sends anonymous usage statistics so that we can "
+         "improve it. Please accept our privacy policy to continue.",
+         1, true},
+        {"a sheet", AlertControllerStyle::actionSheet, "Choose how to share the picture of your solution.", 3, true},
+        {"longer than the screen", AlertControllerStyle::alert, longText, 2, false},
+    };
+    for (const auto& c : cases) {
+        CAPTURE(c.name);
+        Scene s;
+        auto alert = AlertController::make("Title", c.message, c.style);
+        for (std::size_t i = 0; i < c.actions; ++i) alert->addAction(AlertAction::make("Action " + std::to_string(i), AlertActionStyle::defaultStyle));
+        s.root->present(alert, false);
+        s.time.settle();
+        s.window->layoutIfNeeded();
+        const Rect screen = s.window->bounds();
+        CHECK(alert->view()->frame() == screen);
+        auto message = findLabel(*alert->view(), c.message);
+        REQUIRE(message);
+        auto* box = message->superviewPointer();
+        REQUIRE(box);
+        const Rect frame = box->frame();
+        CHECK(frame.minY() >= 0);
+        CHECK(frame.maxY() <= screen.height());
+        CHECK(frame.minX() >= 0);
+        CHECK(frame.maxX() <= screen.width());
+        if (c.style == AlertControllerStyle::alert) CHECK(frame.width() == 270);
+        const double needed = Font::system(13).measure(c.message, message->frame().width(), 0).height;
+        if (c.whole) CHECK(message->frame().height() >= needed);
+        else CHECK(message->frame().height() < needed);
+        double below = message->frame().maxY();
+        for (std::size_t i = 0; i < c.actions; ++i) {
+            auto button = findView(*alert->view(), "alertAction" + std::to_string(i));
+            REQUIRE(button);
+            CHECK(button->frame().minY() >= below);  // under the text and the button before
+            CHECK(button->frame().width() == frame.width());
+            below = button->frame().maxY();
+        }
+        CHECK(below <= frame.height());
+    }
 }

@@ -182,7 +182,7 @@ TEST_CASE("a small page tree: tap, type, select, drain and read the dump") {
     CHECK(hasLine(dump, "    TextField (20 100 350 40) text=\"-113\" editing selection=4..4 inputView id=kTextField "
                         "firstResponder"));
     CHECK(hasLine(dump, "    Button (90 160 60 44) title=\"2\" action=tappedKeypadButton"));
-    CHECK(hasLine(dump, "    TableView (0 280 390 132) rows=[2] content=(390 88)"));
+    CHECK(hasLine(dump, "    TableView (0 280 390 132) rows=[2] content=(390 88) masks"));
     CHECK(hasLine(dump, "      TableViewCell (0 0 390 44) row=0,0 reuse=entry"));
     CHECK(hasLine(dump, "          Label (16 0 358 44) text=\"7\" font=System 17"));
     CHECK(hasLine(dump, "firstResponder: TextField id=kTextField"));

@@ -4,6 +4,10 @@
 
 namespace platform::ui {
 
+ScrollView::ScrollView() : ScrollView(Rect{}) {}
+
+ScrollView::ScrollView(const Rect& frame) : View(frame) { setClipsToBounds(true); }
+
 void ScrollView::setContentOffset(Point offset, bool) {
     Rect b = bounds();
     if (b.origin == offset) return;

@@ -19,10 +19,12 @@ public:
 enum class ScrollViewContentInsetAdjustment { automatic = 0, scrollableAxes = 1, never = 2, always = 3 };
 
 // A view whose content is larger than itself: the content offset is the
-// origin of its bounds. Scrolling is immediate.
+// origin of its bounds. Scrolling is immediate. It clips its content to its
+// bounds, so what is scrolled out of it is not drawn over its neighbours.
 class ScrollView : public View {
 public:
-    using View::View;
+    ScrollView();
+    explicit ScrollView(const Rect& frame);
 
     Point contentOffset() const { return bounds().origin; }
     virtual void setContentOffset(Point offset, bool animated = false);

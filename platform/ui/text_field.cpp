@@ -141,14 +141,15 @@ Size TextField::intrinsicContentSize() const {
 }
 
 void TextField::draw(const Rect&) {
-    auto* context = gfx::GraphicsContext::current();
-    if (!context) return;
-    Rect b(0, 0, bounds().width(), bounds().height());
+    if (auto* context = gfx::GraphicsContext::current()) drawContent(*context, Rect(0, 0, bounds().width(), bounds().height()));
+}
+
+void TextField::drawContent(gfx::GraphicsContext& context, const Rect& area) const {
     if (!text_.empty()) {
         std::string shown = secure_ ? std::string(static_cast<std::size_t>(length()), '*') : text_;
-        context->drawText(shown, b, font_, textColor_, alignment_);
+        context.drawText(shown, area, font_, textColor_, alignment_);
     } else if (!placeholder_.empty()) {
-        context->drawText(placeholder_, b, font_, Color::systemGray(), alignment_);
+        context.drawText(placeholder_, area, font_, Color::systemGray(), alignment_);
     }
 }
 

@@ -127,6 +127,9 @@ protected:
     // however it changed (typing, code, focus), so that subclasses showing
     // any of them follow at once.
     virtual void contentDidChange() {}
+    // The text (or the placeholder when there is none) in the area, as the
+    // field shows it; draw() uses it over the whole bounds.
+    void drawContent(gfx::GraphicsContext& context, const Rect& area) const;
 
 private:
     void edit(int start, int end, const std::string& replacement);

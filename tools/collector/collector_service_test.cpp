@@ -17,6 +17,7 @@
 #include "platform/foundation/http_client.h"
 #include "platform/foundation/json_codec.h"
 #include "platform/frameworks/utilities/gzip.h"
+#include "testsupport/file_text.h"
 #include "testsupport/temp_dir.h"
 #include "tools/collector/collector_service.h"
 #include "tools/collector/sample_batch.h"
@@ -105,10 +106,6 @@ std::string rawExchange(int port, const std::string& request) {
     for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) reply.append(buffer, static_cast<std::size_t>(n));
     close(fd);
     return reply;
-}
-
-void writeFile(const std::filesystem::path& path, const std::string& contents) {
-    std::ofstream(path, std::ios::binary) << contents;
 }
 
 }  // namespace
@@ -208,7 +205,7 @@ TEST_CASE("the configuration is served with a conditional GET") {
     testsupport::TempDir dir;
     CollectorOptions options;
     options.configPath = dir / "config.json";
-    writeFile(*options.configPath, kConfig);
+    testsupport::writeText(*options.configPath, kConfig);
     options.appId = "velmora-collector-app";
     const std::string path = "/config/app/velmora-collector-app?platform=ios&ruz_version=110200&runtime_version=3";
 
@@ -243,7 +240,7 @@ TEST_CASE("the configuration is served with a conditional GET") {
         RunningCollector collector(options);
         const auto etag = get(collector.url(path)).header("ETag");
         REQUIRE(etag);
-        writeFile(*options.configPath, R"({"app_id": "velmora-collector-app", "version": 4})");
+        testsupport::writeText(*options.configPath, R"({"app_id": "velmora-collector-app", "version": 4})");
         const auto changed = get(collector.url(path), {{"If-None-Match", *etag}});
         CHECK(changed.statusCode == 200);
         CHECK(changed.header("ETag") != etag);

@@ -8,6 +8,7 @@
 #include "measurement/foundation/messages.h"
 #include "measurement/script/testing/program_text.h"
 #include "platform/foundation/json_codec.h"
+#include "testsupport/file_text.h"
 #include "testsupport/temp_dir.h"
 #include "tools/collector/config_file.h"
 
@@ -43,11 +44,6 @@ std::string refusal(const std::string& json) {
     return error;
 }
 
-void writeFile(const std::filesystem::path& path, const std::string& contents) {
-    std::ofstream out(path, std::ios::binary);
-    out << contents;
-}
-
 // The standard output of a shell command.
 std::string run(const std::string& command) {
     std::string out;
@@ -64,7 +60,7 @@ std::string run(const std::string& command) {
 // breaks are dropped before comparing.
 std::string rawDecoding(const testsupport::TempDir& dir, const Bytes& bytes) {
     const auto file = dir / "raw.pb";
-    writeFile(file, std::string(bytes.begin(), bytes.end()));
+    testsupport::writeText(file, std::string(bytes.begin(), bytes.end()));
     std::string text = run("protoc --decode_raw < '" + file.string() + "'");
     std::erase_if(text, [](char c) { return c == ' ' || c == '\n'; });
     return text;
@@ -145,15 +141,15 @@ TEST_CASE("programs in the JSON form: text, or files beside the configuration") 
     const auto encodedProgram = [](const std::string& text) {
         return measurement::testing::encodeProgram(measurement::testing::assemble(text).program);
     };
-    writeFile(dir / "second.txt", second);
+    testsupport::writeText(dir / "second.txt", second);
     const auto third = encodedProgram("(return 7)");
-    writeFile(dir / "third.pb", std::string(third.begin(), third.end()));
+    testsupport::writeText(dir / "third.pb", std::string(third.begin(), third.end()));
     using platform::Value;
     const Value description = Value::Dictionary{
         {"version", 2},
         {"programs",
          Value::Array{first, Value::Dictionary{{"file", "second.txt"}}, Value::Dictionary{{"file", "third.pb"}}}}};
-    writeFile(dir / "config.json", platform::writeJSON(description));
+    testsupport::writeText(dir / "config.json", platform::writeJSON(description));
     std::string error;
     const auto served = loadConfig(dir / "config.json", &error);
     INFO(error);
@@ -170,12 +166,12 @@ TEST_CASE("programs in the JSON form: text, or files beside the configuration") 
     CHECK(measurement::NANOGetInt64(*config, 0) == 2);
 
     SUBCASE("program files that will not do") {
-        writeFile(dir / "broken.pb", "\xff\xff");
-        writeFile(dir / "bad.json", R"({"programs": [{"file": "broken.pb"}]})");
+        testsupport::writeText(dir / "broken.pb", "\xff\xff");
+        testsupport::writeText(dir / "bad.json", R"({"programs": [{"file": "broken.pb"}]})");
         CHECK_FALSE(loadConfig(dir / "bad.json", &error));
         CHECK(error.find("\"programs[0].file\": ") != std::string::npos);
         CHECK(error.find("broken.pb is not an encoded program") != std::string::npos);
-        writeFile(dir / "absent.json", R"({"programs": [{"file": "absent.txt"}]})");
+        testsupport::writeText(dir / "absent.json", R"({"programs": [{"file": "absent.txt"}]})");
         CHECK_FALSE(loadConfig(dir / "absent.json", &error));
         CHECK(error.find("absent.txt cannot be read") != std::string::npos);
     }
@@ -216,7 +212,7 @@ TEST_CASE("a configuration file is served with its validators") {
 
     SUBCASE("JSON: the ETag is the MD5 digest of the encoded body, Last-Modified the file's time") {
         const auto file = dir / "config.json";
-        writeFile(file, kFullConfig);
+        testsupport::writeText(file, kFullConfig);
         setModified(file, 1714564800);
         std::string error;
         const auto served = loadConfig(file, &error);
@@ -224,7 +220,7 @@ TEST_CASE("a configuration file is served with its validators") {
         REQUIRE(served);
         CHECK(served->body == *encode(kFullConfig));
         const auto encoded = dir / "encoded";
-        writeFile(encoded, std::string(served->body.begin(), served->body.end()));
+        testsupport::writeText(encoded, std::string(served->body.begin(), served->body.end()));
         CHECK(served->etag == md5sum(encoded));
         CHECK(served->lastModified == "Wed, 01 May 2024 12:00:00 GMT");
     }
@@ -232,7 +228,7 @@ TEST_CASE("a configuration file is served with its validators") {
     SUBCASE("an encoded file is served byte for byte") {
         const auto file = dir / "config.pb";
         const auto bytes = *encode(kFullConfig);
-        writeFile(file, std::string(bytes.begin(), bytes.end()));
+        testsupport::writeText(file, std::string(bytes.begin(), bytes.end()));
         const auto served = loadConfig(file);
         REQUIRE(served);
         CHECK(served->body == bytes);
@@ -243,13 +239,13 @@ TEST_CASE("a configuration file is served with its validators") {
         std::string error;
         CHECK_FALSE(loadConfig(dir / "missing.json", &error));
         CHECK(error.find("missing.json: cannot be read") != std::string::npos);
-        writeFile(dir / "bad.pb", "\xff\xff\xff");
+        testsupport::writeText(dir / "bad.pb", "\xff\xff\xff");
         CHECK_FALSE(loadConfig(dir / "bad.pb", &error));
         CHECK(error.find("not an encoded measurement configuration") != std::string::npos);
-        writeFile(dir / "bad.json", "{\"version\": ");
+        testsupport::writeText(dir / "bad.json", "{\"version\": ");
         CHECK_FALSE(loadConfig(dir / "bad.json", &error));
         CHECK(error.find("bad.json: malformed JSON") != std::string::npos);
-        writeFile(dir / "wrong.json", R"({"app_id": 5})");
+        testsupport::writeText(dir / "wrong.json", R"({"app_id": 5})");
         CHECK_FALSE(loadConfig(dir / "wrong.json", &error));
         CHECK(error.find("\"app_id\" must be text") != std::string::npos);
     }

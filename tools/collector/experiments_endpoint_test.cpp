@@ -20,6 +20,7 @@
 #include "platform/foundation/notification_center.h"
 #include "platform/frameworks/app_core/application_state.h"
 #include "platform/frameworks/utilities/gzip.h"
+#include "testsupport/file_text.h"
 #include "testsupport/temp_dir.h"
 #include "tools/collector/collector_service.h"
 #include "tools/collector/experiments_file.h"
@@ -37,11 +38,6 @@ const char* const kReply = R"({"snapshots": [{"sdk_name": "doz_urerizarori",
                     {"experiment_id": 7, "flags": [{"name": "regional_defaults_enabled", "bool_value": false},
                                                    {"name": "n", "int_value": 3}, {"name": "r", "double_value": 0.5}]}]}],
     "sdk_responses": [{"sdk_name": "other", "status": 2}]})";
-
-void writeText(const std::filesystem::path& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-}
 
 platform::HTTPResponse postRequest(int port, const std::string& body) {
     platform::HTTPRequest request;
@@ -70,7 +66,7 @@ private:
 
 TEST_CASE("the collector answers an experiment request with the gzipped reply of a file") {
     testsupport::TempDir dir;
-    writeText(dir / "experiments.json", kReply);
+    testsupport::writeText(dir / "experiments.json", kReply);
     CollectorOptions options;
     options.experimentsPath = dir / "experiments.json";
     std::ostringstream out;
@@ -99,7 +95,7 @@ TEST_CASE("the collector answers an experiment request with the gzipped reply of
 
     SUBCASE("the encoded form is served byte for byte") {
         const std::string encoded(inflated->begin(), inflated->end());
-        writeText(dir / "experiments.pb", encoded);
+        testsupport::writeText(dir / "experiments.pb", encoded);
         CollectorOptions binary;
         binary.experimentsPath = dir / "experiments.pb";
         CollectorService second(binary, out);
@@ -134,7 +130,7 @@ TEST_CASE("experiments replies the collector refuses") {
     for (const auto& c : cases) {
         const std::string text = c.text;
         CAPTURE(text);
-        writeText(dir / "bad.json", text);
+        testsupport::writeText(dir / "bad.json", text);
         std::string reason;
         CHECK_FALSE(tools::collector::loadExperiments(dir / "bad.json", &reason));
         CAPTURE(reason);
@@ -147,7 +143,7 @@ TEST_CASE("experiments replies the collector refuses") {
 
 TEST_CASE("the engine fetches its experiments from the collector, whose bundles then carry their IDs") {
     testsupport::TempDir dir;
-    writeText(dir / "experiments.json", kReply);
+    testsupport::writeText(dir / "experiments.json", kReply);
     CollectorOptions options;
     options.experimentsPath = dir / "experiments.json";
     options.logPath = dir / "batches.jsonl";

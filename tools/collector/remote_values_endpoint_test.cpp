@@ -1,13 +1,13 @@
 // Tests of the collector serving remote-configuration values to the client.
 #include <doctest/doctest.h>
 
-#include <fstream>
 #include <sstream>
 #include <stdexcept>
 
 #include "platform/dispatch/queue.h"
 #include "platform/foundation/http_client.h"
 #include "platform/frameworks/remote_config/vez_remote_config.h"
+#include "testsupport/file_text.h"
 #include "testsupport/temp_dir.h"
 #include "tools/collector/collector_service.h"
 
@@ -15,11 +15,6 @@ using tools::collector::CollectorOptions;
 using tools::collector::CollectorService;
 
 namespace {
-
-void writeText(const std::filesystem::path& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-}
 
 platform::HTTPResponse get(int port, const std::string& path) {
     platform::HTTPRequest request;
@@ -40,7 +35,7 @@ TEST_CASE("the collector serves the remote-configuration document of a file") {
     testsupport::TempDir dir;
     const auto file = dir / "values.json";
     const std::string document = R"({"entries": {"apps": {"apps": []}, "ads": "{broken"}})";
-    writeText(file, document);
+    testsupport::writeText(file, document);
     CollectorOptions options;
     options.remoteValuesPath = file;
     std::ostringstream out;
@@ -52,7 +47,7 @@ TEST_CASE("the collector serves the remote-configuration document of a file") {
         CHECK(response.statusCode == 200);
         CHECK(text(response.body) == document);
         CHECK(response.header("Content-Type").value_or("").find("application/json") == 0);
-        writeText(file, "{not a document");
+        testsupport::writeText(file, "{not a document");
         response = get(port, "/remote-values");
         CHECK(response.statusCode == 200);
         CHECK(text(response.body) == "{not a document");

@@ -2,7 +2,6 @@
 #include <doctest/doctest.h>
 
 #include <condition_variable>
-#include <fstream>
 #include <mutex>
 #include <sstream>
 
@@ -10,6 +9,7 @@
 #include "platform/dispatch/queue.h"
 #include "platform/foundation/http_client.h"
 #include "platform/frameworks/ad_services/aa_attribution.h"
+#include "testsupport/file_text.h"
 #include "testsupport/temp_dir.h"
 #include "tools/collector/collector_service.h"
 
@@ -17,11 +17,6 @@ using tools::collector::CollectorOptions;
 using tools::collector::CollectorService;
 
 namespace {
-
-void writeText(const std::filesystem::path& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-}
 
 platform::HTTPResponse postToken(int port, const std::string& token) {
     platform::HTTPRequest request;
@@ -41,7 +36,7 @@ TEST_CASE("the collector answers attribution tokens with the reply of a file") {
     testsupport::TempDir dir;
     const auto file = dir / "search-ad.json";
     const std::string document = R"({"attribution": true, "campaignId": 42, "adId": 7})";
-    writeText(file, document);
+    testsupport::writeText(file, document);
     CollectorOptions options;
     options.searchAdReplyPath = file;
     std::ostringstream out;
@@ -73,7 +68,7 @@ TEST_CASE("without a reply file the attribution path answers 404, and an unreada
 TEST_CASE("the search-ad reporter posts its token to the collector and logs _cmp from its reply") {
     testsupport::TempDir dir;
     const auto file = dir / "search-ad.json";
-    writeText(file, R"({"attribution": true, "campaignId": 42, "keywordId": "k7"})");
+    testsupport::writeText(file, R"({"attribution": true, "campaignId": 42, "keywordId": "k7"})");
     CollectorOptions collectorOptions;
     collectorOptions.searchAdReplyPath = file;
     std::ostringstream out;

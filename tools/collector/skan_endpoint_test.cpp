@@ -1,13 +1,13 @@
 // Tests of the collector answering conversion-value requests at /skan.
 #include <doctest/doctest.h>
 
-#include <fstream>
 #include <sstream>
 
 #include "measurement/foundation/messages.h"
 #include "platform/foundation/http_client.h"
 #include "platform/foundation/json_codec.h"
 #include "platform/frameworks/utilities/gzip.h"
+#include "testsupport/file_text.h"
 #include "testsupport/temp_dir.h"
 #include "tools/collector/collector_service.h"
 #include "tools/collector/skan_endpoint.h"
@@ -21,11 +21,6 @@ using tools::collector::SKANEndpoint;
 using tools::collector::SKANRequestSummary;
 
 namespace {
-
-void writeText(const std::filesystem::path& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-}
 
 std::string hexOf(const std::string& bytes) {
     static constexpr char kDigits[] = "0123456789abcdef";
@@ -140,7 +135,7 @@ TEST_CASE("the answer's status and compression, and descriptions that will not d
 TEST_CASE("the collector answers /skan with the reply of a file, read anew each time") {
     testsupport::TempDir dir;
     const auto file = dir / "skan.json";
-    writeText(file, R"({"status": 1, "fine_value": 5, "coarse_value": 2, "lock_window": true,
+    testsupport::writeText(file, R"({"status": 1, "fine_value": 5, "coarse_value": 2, "lock_window": true,
                         "result_valid_seconds": 3600, "event_time_from_request": true})");
     CollectorOptions options;
     options.skanReplyPath = file;
@@ -158,12 +153,12 @@ TEST_CASE("the collector answers /skan with the reply of a file, read anew each 
     CHECK(NANOGetInt64(*reply, index(nano_APMPBSkAdNetworkConversionValueResponse_event_time_millis_tag)) ==
           1700000000000);
 
-    writeText(file, R"({"status": 2, "gzip": true})");
+    testsupport::writeText(file, R"({"status": 2, "gzip": true})");
     response = postRequest(port, requestBody("A1B2", 1700000000000));
     CHECK(response.statusCode == 200);
     CHECK(response.headers.at("Content-Encoding") == "gzip");
 
-    writeText(file, R"({"status": "one"})");
+    testsupport::writeText(file, R"({"status": "one"})");
     CHECK(postRequest(port, requestBody("A1B2", 0)).statusCode == 500);
     CHECK(postRequest(port, "\xff\xff").statusCode == 400);
     service.stop();
@@ -184,7 +179,7 @@ TEST_CASE("without a reply file /skan answers 404, and a broken one is refused a
         CHECK(postRequest(service.start(), requestBody("A", 0)).statusCode == 404);
     }
     testsupport::TempDir dir;
-    writeText(dir / "broken.json", R"({"fine": 1})");
+    testsupport::writeText(dir / "broken.json", R"({"fine": 1})");
     const struct {
         std::filesystem::path path;
         const char* reason;

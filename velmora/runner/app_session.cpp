@@ -66,6 +66,7 @@ std::filesystem::path defaultDataDirectory() {
 
 AppSession::AppSession(SessionOptions options)
     : dataDirectory_(options.dataDirectory.empty() ? defaultDataDirectory() : options.dataDirectory),
+      launchURL_(options.launchURL),
       console_(std::make_shared<Console>()) {
     std::filesystem::create_directories(dataDirectory_);
     // Every queue, timer and the clock made from here on are the session's.
@@ -106,7 +107,9 @@ void AppSession::configureProcess(const SessionOptions& options) {
 
 void AppSession::launch() {
     delegate_ = std::make_shared<AppDelegate>();
-    platform::ui::Application::shared().launch(delegate_);
+    platform::Value::Dictionary launchOptions;
+    if (!launchURL_.empty()) launchOptions[platform::ui::Application::launchOptionsURLKey] = launchURL_;
+    platform::ui::Application::shared().launch(delegate_, launchOptions);
     settle();
 }
 

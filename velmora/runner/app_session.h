@@ -33,6 +33,9 @@ struct SessionOptions {
     // Schemes of installed applications, openable besides the web's.
     std::vector<std::string> installedSchemes;
     std::optional<platform::gfx::Size> screenSize;
+    // A link the application is launched with (the launch options' URL);
+    // empty: none.
+    std::string launchURL;
     bool darkStyle = false;
 };
 
@@ -86,6 +89,7 @@ private:
     std::filesystem::path clockFile() const;
 
     std::filesystem::path dataDirectory_;
+    std::string launchURL_;
     std::optional<platform::dispatch::ManualTime> time_;
     std::shared_ptr<AppDelegate> delegate_;
     // What the application writes to its console, from whatever thread.

@@ -2,13 +2,19 @@
 #include "velmora/runner/runner_commands.h"
 
 #include <algorithm>
+#include <cctype>
+#include <charconv>
 #include <cmath>
 #include <ostream>
 
+#include "measurement/core/arurerudo.h"
 #include "measurement/core/stored_data.h"
+#include "platform/foundation/url.h"
 #include "platform/foundation/user_defaults.h"
+#include "platform/frameworks/app_core/open_url_delegate.h"
 #include "platform/frameworks/material/navigation_drawer.h"
 #include "platform/gfx/utf8_text.h"
+#include "platform/render/screen_snapshot.h"
 #include "platform/ui/alert_controller.h"
 #include "platform/ui/application.h"
 #include "platform/ui/collection_view.h"
@@ -271,6 +277,79 @@ bool focusField(CommandContext& context, const CommandArguments& arguments) {
     return true;
 }
 
+// Pixels per point a snapshot may be drawn at: beyond this a screen's
+// picture grows past what the renderer draws.
+constexpr double kMaximumSnapshotScale = 10;
+
+// A number read the same whatever the locale's decimal mark.
+std::optional<double> snapshotScale(const std::string& text) {
+    double scale = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), scale);
+    if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    if (!std::isfinite(scale) || scale <= 0 || scale > kMaximumSnapshotScale) return std::nullopt;
+    return scale;
+}
+
+bool endsWithPNG(const std::string& file) {
+    if (file.size() <= 4) return false;
+    std::string ending = file.substr(file.size() - 4);
+    for (char& c : ending) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ending == ".png";
+}
+
+struct SnapshotRequest {
+    std::string file;
+    double scale = 0;  // 0: the screen's
+};
+
+// The file and the scale of a snapshot command; none, with why printed,
+// for anything else.
+std::optional<SnapshotRequest> snapshotRequest(CommandContext& context, const CommandArguments& arguments) {
+    SnapshotRequest request;
+    const auto& words = arguments.words;
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        if (words[i] == "--scale") {
+            auto given = i + 1 < words.size() ? snapshotScale(words[++i]) : std::nullopt;
+            if (!given) {
+                context.out << "--scale takes a number of pixels per point above 0, at most "
+                            << kMaximumSnapshotScale << "\n";
+                return std::nullopt;
+            }
+            request.scale = *given;
+        } else if (request.file.empty() && !words[i].empty()) {
+            request.file = words[i];
+        } else {
+            request.file.clear();
+            break;
+        }
+    }
+    if (request.file.empty()) {
+        context.out << "give a file and, if you like, a scale: snapshot screen.png --scale 2\n";
+        return std::nullopt;
+    }
+    if (!endsWithPNG(request.file)) {
+        context.out << "the snapshot is a PNG picture: give a file name ending in .png\n";
+        return std::nullopt;
+    }
+    return request;
+}
+
+// The screen as a person sees it, drawn into a PNG file: the key window
+// with whatever it presents, at the screen's scale or the one given.
+bool writeSnapshot(CommandContext& context, const CommandArguments& arguments) {
+    auto request = snapshotRequest(context, arguments);
+    if (!request || !windowOf(context)) return false;
+    context.session.settle();
+    std::string why;
+    auto size = platform::render::writeScreenPNG(request->file, request->scale, &why);
+    if (!size) {
+        context.out << "no snapshot written: " << why << "\n";
+        return false;
+    }
+    context.out << "wrote " << request->file << " (" << size->width << "x" << size->height << " pixels)\n";
+    return true;
+}
+
 bool answerAlert(CommandContext& context, const CommandArguments& arguments) {
     auto window = windowOf(context);
     if (!window) return false;
@@ -322,6 +401,23 @@ bool listEvents(CommandContext& context, const CommandArguments&) {
     for (const auto& property : data->userAttributes) {
         context.out << "  " << property.name() << "=" << valueText(property.value().objectValue()) << "\n";
     }
+    return true;
+}
+
+// As the system opening the running application with a link: the
+// application's delegate gets it when it takes links, and the measurement
+// engine gets it as the platform hands it over, so that a campaign link is
+// recorded.
+bool openLink(CommandContext& context, const CommandArguments& arguments) {
+    const std::string& url = arguments.rest;
+    if (!platform::URL::parse(url)) {
+        context.out << "\"" << url << "\" is no URL\n";
+        return false;
+    }
+    const bool taken = platform::ApplicationOpenURL::openURL(url, {});
+    measurement::VEZArurerudo::handleOpenURL(url);
+    context.session.settle();
+    context.out << "opened " << url << (taken ? "" : " (the application's delegate does not take links)") << "\n";
     return true;
 }
 
@@ -384,6 +480,9 @@ std::vector<RunnerCommand> builtInCommands() {
                   if (window) c.out << describeScreen(*window);
                   return window != nullptr;
               }),
+        {"snapshot", "FILE.png [--scale S]",
+         "draw the screen (window and what it presents) into a PNG file, at the screen's scale or S",
+         writeSnapshot},
         withText("tap", "TITLE|ID", "tap the button, row or item with that title, or the view with that identifier",
                  [](CommandContext& c, const CommandArguments& a) { return tapTarget(c, a.rest); }),
         {"row", "S R", "tap row R of section S of the table on top (the drawer's menu while it is open)", tapRow},
@@ -420,6 +519,9 @@ std::vector<RunnerCommand> builtInCommands() {
                   c.out << "active\n";
                   return true;
               }),
+        withText("open", "URL",
+                 "the system opens the application with a link (one with campaign parameters is stored as _cmp)",
+                 openLink),
         plain("events", "the events, bundles and user properties the measurement engine has stored", [](CommandContext& c) {
             return listEvents(c, {});
         }),

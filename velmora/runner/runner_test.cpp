@@ -1,11 +1,21 @@
 // Tests of the runner's parts: command lines, durations, value texts, the command table and the screen as text.
 #include <doctest/doctest.h>
 
+#include <cairo.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <sstream>
+
 #include "platform/frameworks/material/buttons.h"
+#include "platform/ui/application.h"
 #include "platform/ui/label.h"
 #include "platform/ui/stack_view.h"
 #include "platform/ui/table_view.h"
 #include "platform/ui/text_field.h"
+#include "testsupport/temp_dir.h"
+#include "velmora/runner/app_session.h"
+#include "velmora/runner/runner.h"
 #include "velmora/runner/runner_commands.h"
 #include "velmora/runner/screen_text.h"
 #include "velmora/runner/value_text.h"
@@ -72,20 +82,21 @@ TEST_CASE("values as short text") {
 
 TEST_CASE("the command table: built-in commands, added and replaced ones, the help") {
     CommandTable table;
-    for (const char* name : {"help", "screen", "tap", "row", "key", "focus", "menu", "alert", "wait", "clock", "activate",
+    for (const char* name : {"help", "screen", "snapshot", "tap", "row", "key", "focus", "menu", "alert", "wait", "clock", "activate",
                              "background", "foreground", "events", "defaults", "opened", "quit"}) {
         CAPTURE(name);
         CHECK(table.find(name) != nullptr);
     }
-    CHECK(table.find("snapshot") == nullptr);
+    CHECK(table.find("record") == nullptr);
     const std::size_t before = table.commands().size();
-    table.add({"snapshot", "FILE.png", "draw the screen into a picture", {}});
+    table.add({"record", "FILE", "write the session's commands into a file", {}});
     CHECK(table.commands().size() == before + 1);
     table.add({"screen", "", "a replacement", {}});
     CHECK(table.commands().size() == before + 1);
     CHECK(table.find("screen")->help == "a replacement");
     const std::string help = table.help();
-    CHECK(help.find("  snapshot FILE.png") != std::string::npos);
+    CHECK(help.find("  record FILE") != std::string::npos);
+    CHECK(help.find("  snapshot FILE.png [--scale S] ") != std::string::npos);
     CHECK(help.find("a replacement") != std::string::npos);
     CHECK(help.find("  row S R ") != std::string::npos);
 }
@@ -148,4 +159,95 @@ TEST_CASE("the screen as text") {
     expected += "    (" + std::to_string(30 - shownOfSecond) + " rows out of sight)\n";
     expected += "\"below all\"\n";
     CHECK(describeView(*root) == expected);
+}
+
+namespace {
+
+// The pixel size of a PNG file as the drawing library's own reader sees it;
+// none when it cannot read the file.
+std::optional<std::pair<int, int>> pngSize(const std::filesystem::path& file) {
+    cairo_surface_t* surface = cairo_image_surface_create_from_png(file.c_str());
+    std::optional<std::pair<int, int>> size;
+    if (cairo_surface_status(surface) == CAIRO_STATUS_SUCCESS) {
+        size = std::pair{cairo_image_surface_get_width(surface), cairo_image_surface_get_height(surface)};
+    }
+    cairo_surface_destroy(surface);
+    return size;
+}
+
+}  // namespace
+
+TEST_CASE("snapshot draws the screen into a PNG, refuses what it cannot do, and the session goes on") {
+    // Nothing leaves the machine: the connection test fails at once.
+    ::setenv("VELMORA_CONNECTION_PROBE_URL", "http://127.0.0.1:9/", 1);
+    ::unsetenv("VELMORA_MEASUREMENT_SERVICE_URL");
+    ::unsetenv("VELMORA_REMOTE_CONFIG_SOURCE");
+    testsupport::TempDir folder;
+    SessionOptions options;
+    options.dataDirectory = folder / "data";
+    options.screenSize = platform::gfx::Size{320, 568};
+    AppSession session(options);
+    session.launch();
+    std::ostringstream out;
+    Runner runner(session, CommandTable(), out);
+    const double screenScale = platform::ui::Screen::main().scale();
+    std::filesystem::create_directory(folder / "folder.png");
+
+    struct Case {
+        std::string arguments;
+        std::string file;           // relative to the folder; empty: none is written
+        double scale;               // of a written picture
+        std::string message;        // the start of what is printed
+    };
+    const std::vector<Case> cases{
+        {"plain.png", "plain.png", screenScale, "wrote "},
+        {"half.PNG --scale 1.5", "half.PNG", 1.5, "wrote "},
+        {"--scale 3 first-scale.png", "first-scale.png", 3, "wrote "},
+        {"new/folder/screen.png", "new/folder/screen.png", screenScale, "wrote "},
+        {"plain.png/inside.png", "", 0, "no snapshot written: cannot write "},
+        {"folder.png", "", 0, "no snapshot written: cannot replace "},
+        {"screen.jpg", "", 0, "the snapshot is a PNG picture"},
+        {"screen.png --scale 0", "", 0, "--scale takes a number"},
+        {"screen.png --scale -2", "", 0, "--scale takes a number"},
+        {"screen.png --scale 2x", "", 0, "--scale takes a number"},
+        {"screen.png --scale nan", "", 0, "--scale takes a number"},
+        {"screen.png --scale 11", "", 0, "--scale takes a number"},
+        {"screen.png --scale", "", 0, "--scale takes a number"},
+        {"", "", 0, "give a file"},
+        {"one.png two.png", "", 0, "give a file"},
+    };
+    for (const auto& c : cases) {
+        CAPTURE(c.arguments);
+        out.str("");
+        const int failuresBefore = runner.failures();
+        // File names go into the folder; the scale and its value stay as given.
+        std::string line = "snapshot";
+        std::string previous;
+        for (const auto& word : splitWords(c.arguments)) {
+            const bool path = word.rfind("--", 0) != 0 && previous != "--scale";
+            line += " " + (path ? "\"" + (folder / word).string() + "\"" : word);
+            previous = word;
+        }
+        CHECK(runner.execute(line));
+        CHECK(out.str().rfind(c.message, 0) == 0);
+        CHECK(runner.failures() == failuresBefore + (c.file.empty() ? 1 : 0));
+        if (c.file.empty()) continue;
+        const auto size = pngSize(folder / c.file);
+        REQUIRE(size);
+        CHECK(size->first == static_cast<int>(std::ceil(320 * c.scale)));
+        CHECK(size->second == static_cast<int>(std::ceil(568 * c.scale)));
+        CHECK(out.str().find(std::to_string(size->first) + "x" + std::to_string(size->second) + " pixels") !=
+              std::string::npos);
+    }
+    CHECK(std::filesystem::is_directory(folder / "folder.png"));
+    for (const auto& entry : std::filesystem::directory_iterator(folder.path())) {
+        CHECK(entry.path().filename().string().find(".tmp-") == std::string::npos);  // no half-written picture left
+    }
+    CHECK_FALSE(std::filesystem::exists(folder / "screen.png"));
+    CHECK_FALSE(std::filesystem::exists(folder / "screen.jpg"));
+    // The session is still there to drive.
+    out.str("");
+    CHECK(runner.execute("screen"));
+    CHECK_FALSE(out.str().empty());
+    runner.execute("quit");
 }

@@ -12,6 +12,7 @@
 
 #include "platform/dispatch/queue.h"
 #include "platform/foundation/process_info.h"
+#include "testsupport/file_text.h"
 #include "testsupport/temp_dir.h"
 #include "velmora/engine/console_line.h"
 #include "velmora/shell/remote_config_manager.h"
@@ -27,16 +28,6 @@ const std::filesystem::path kResources = VELMORA_TEST_RESOURCES;
 
 const std::vector<std::string> kAllFive = {"didLoadMenu", "didLoadKuvoAds", "didLoadOffers",
                                            "didLoadUmpReferenceData", "didLoadVideoTutorialsData"};
-
-void writeText(const std::filesystem::path& path, const std::string& text) {
-    std::filesystem::create_directories(path.parent_path());
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-}
-
-std::string readText(const std::filesystem::path& path) {
-    return platform::readFile(path).value_or("");
-}
 
 std::string infoPlist(const std::string& identifier) {
     std::string plist = R"(<?xml version="1.0" encoding="UTF-8"?><plist version="1.0"><dict>)";
@@ -99,12 +90,12 @@ struct Fixture {
     // Makes this document's entries the active values, as a fetch and an
     // activation would, without the manager hearing of it.
     void activate(const std::string& document) {
-        writeText(dir / "values.json", document);
+        testsupport::writeText(dir / "values.json", document);
         client->fetch(0, nullptr);
         client->activate(nullptr);
         queue->drain();
     }
-    void activateResource(const std::string& name) { activate(readText(kResources / name)); }
+    void activateResource(const std::string& name) { activate(testsupport::readText(kResources / name)); }
 
     std::vector<std::string> takePosted() {
         onQueue.clear();
@@ -208,8 +199,8 @@ TEST_CASE("a bundle list that cannot stand in leaves the applications as they we
     for (const auto& c : cases) {
         CAPTURE(std::string(c.name));
         const auto folder = bundles / c.name;
-        writeText(folder / "Info.plist", infoPlist("com.velmora.bernoulli"));
-        if (c.plist) writeText(folder / "RemoteConfigDefaults.plist", *c.plist);
+        testsupport::writeText(folder / "Info.plist", infoPlist("com.velmora.bernoulli"));
+        if (c.plist) testsupport::writeText(folder / "RemoteConfigDefaults.plist", *c.plist);
         Fixture f(folder);
         f.activate(R"({"entries": {"apps": {"apps": [)" + appEntry("x", "Remote", R"("shouldShow": true)") + "]}}}");
         f.manager->loadApps(*f.client);
@@ -233,7 +224,7 @@ TEST_CASE("a bundle list that cannot stand in leaves the applications as they we
 
 TEST_CASE("a fetch's result decides what is reloaded") {
     Fixture f;
-    writeText(f.dir / "values.json", readText(kResources / "remote_values_good.json"));
+    testsupport::writeText(f.dir / "values.json", testsupport::readText(kResources / "remote_values_good.json"));
 
     SUBCASE("success activates and reloads all five on the client's queue") {
         f.manager->fetchConfig();
@@ -278,7 +269,7 @@ TEST_CASE("across two launches on one data folder the second starts from the act
     testsupport::TempDir data;
     {
         Fixture first(kResources, data.path());
-        writeText(first.dir / "values.json", readText(kResources / "remote_values_good.json"));
+        testsupport::writeText(first.dir / "values.json", testsupport::readText(kResources / "remote_values_good.json"));
         first.manager->fetchConfig();
         first.queue->drain();
         REQUIRE(englishNames(first.manager->apps()) == kRemoteApps);
@@ -354,7 +345,7 @@ TEST_CASE("the drawer's lists and the running application's entry") {
 
 TEST_CASE("without a bundle identifier no application is listed or current") {
     testsupport::TempDir folder;
-    writeText(folder / "Info.plist", infoPlist(""));
+    testsupport::writeText(folder / "Info.plist", infoPlist(""));
     Fixture f(folder.path());
     f.activate(R"({"entries": {"apps": {"apps": [)" + appEntry("a", "A", R"("shouldShow": true)") + "," +
                appEntry("b", "B", R"("shouldShow": true, "isMultiApp": true)") + "]}}}");
@@ -434,7 +425,7 @@ TEST_CASE("every calculator has its own short code") {
 TEST_CASE("readers on the main thread and loaders on the client's queue share the fields safely") {
     ConsoleCapture console;
     testsupport::TempDir dir;
-    writeText(dir / "values.json", readText(kResources / "remote_values_good.json"));
+    testsupport::writeText(dir / "values.json", testsupport::readText(kResources / "remote_values_good.json"));
     platform::Bundle bundle(kResources);
     platform::NotificationCenter center;
     // A real queue with a thread of its own, as the client has in the application.

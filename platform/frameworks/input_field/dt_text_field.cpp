@@ -1,6 +1,22 @@
 #include "platform/frameworks/input_field/dt_text_field.h"
 
+#include "platform/gfx/graphics_context.h"
+
 namespace platform::input {
+
+// Shows the field's text over the field's background layer.
+class DTTextField::TextView : public ui::View {
+public:
+    explicit TextView(const DTTextField& field) : field_(field) { setUserInteractionEnabled(false); }
+    void draw(const gfx::Rect&) override {
+        if (auto* context = gfx::GraphicsContext::current()) {
+            field_.drawContent(*context, gfx::Rect(0, 0, bounds().width(), bounds().height()));
+        }
+    }
+
+private:
+    const DTTextField& field_;
+};
 
 DTTextField::DTTextField() { setUp(); }
 
@@ -13,6 +29,8 @@ void DTTextField::setUp() {
     background_->setCornerRadius(4);
     background_->setBorderColor(markingColor_);
     layer()->insertSublayer(background_, 0);
+    textView_ = std::make_shared<TextView>(*this);
+    addSubview(textView_);
     floatingLabel_ = std::make_shared<ui::Label>();
     floatingLabel_->setFont(gfx::Font::system(12));
     addSubview(floatingLabel_);
@@ -36,11 +54,14 @@ void DTTextField::layoutSubviews() {
     ui::TextField::layoutSubviews();
     gfx::Rect b = bounds();
     background_->setFrame({0, 0, b.width(), b.height()});
+    textView_->setFrame({0, 0, b.width(), b.height()});
     double h = floatingLabel_->font().lineHeight();
     floatingLabel_->setFrame({8, offset_, std::max(0.0, b.width() - 16), h});
 }
 
-bool DTTextField::showsSubviewInDump(const ui::View& sub) const { return &sub != floatingLabel_.get(); }
+bool DTTextField::showsSubviewInDump(const ui::View& sub) const {
+    return &sub != floatingLabel_.get() && &sub != textView_.get();
+}
 
 void DTTextField::describe(std::vector<std::string>& notes) const {
     notes.push_back("marking=" + markingColor_.description());

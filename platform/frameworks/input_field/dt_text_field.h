@@ -42,6 +42,9 @@ public:
     void setShowsFloatingLabelAlways(bool always) { always_ = always; refresh(); }
 
     void layoutSubviews() override;
+    // The text is drawn by a view above the background layer, not here,
+    // where the background would cover it.
+    void draw(const gfx::Rect&) override {}
     void describe(std::vector<std::string>& notes) const override;
     bool showsSubviewInDump(const ui::View& sub) const override;
 
@@ -49,10 +52,13 @@ protected:
     void contentDidChange() override { refresh(); }
 
 private:
+    class TextView;
+
     void setUp();
     void refresh();
 
     std::shared_ptr<gfx::Layer> background_;
+    std::shared_ptr<TextView> textView_;
     std::shared_ptr<ui::Label> floatingLabel_;
     gfx::Color markingColor_ = gfx::Color::systemGray4();
     gfx::Color activeColor_ = gfx::Color::systemBlue();

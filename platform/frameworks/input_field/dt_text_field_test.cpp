@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/frameworks/input_field/dt_text_field.h"
+#include "platform/gfx/graphics_context.h"
 #include "platform/ui/application.h"
 #include "platform/ui/interaction.h"
 #include "platform/ui/view_controller.h"
@@ -29,6 +30,33 @@ TEST_CASE("the input field's marking colour and background layer") {
         std::vector<std::string> notes;
         field->describe(notes);
         CHECK(std::find(notes.begin(), notes.end(), "fieldBg=systemFill") != notes.end());
+    }
+    SUBCASE("the text, or the placeholder, is drawn over the background, once") {
+        struct Case {
+            std::string text, placeholder, shown;
+        };
+        for (const auto& c : std::vector<Case>{{"1/4", "p", "1/4"}, {"", "p", "p"}}) {
+            CAPTURE(c.shown);
+            field->setPlaceholder(c.placeholder);
+            field->setText(c.text);
+            field->layoutIfNeeded();
+            auto image = field->snapshotImage();
+            REQUIRE(image);
+            const auto& ops = image->drawing().ops();
+            auto background = std::find_if(ops.begin(), ops.end(), [](const gfx::DrawOp& op) {
+                return op.color == gfx::Color::systemBackground() &&
+                       (op.kind == gfx::DrawOp::Kind::fillPath || op.kind == gfx::DrawOp::Kind::fillRect);
+            });
+            auto text = std::find_if(ops.begin(), ops.end(), [&](const gfx::DrawOp& op) {
+                return op.kind == gfx::DrawOp::Kind::text && op.text == c.shown && op.rect.width() == 200;
+            });
+            REQUIRE(background != ops.end());
+            REQUIRE(text != ops.end());
+            CHECK(background < text);
+            CHECK(std::count_if(ops.begin(), ops.end(), [&](const gfx::DrawOp& op) {
+                      return op.kind == gfx::DrawOp::Kind::text && op.text == c.shown && op.rect.width() == 200;
+                  }) == 1);
+        }
     }
 }
 

@@ -1,5 +1,8 @@
 #include "platform/frameworks/material/buttons.h"
 
+#include <algorithm>
+#include <utility>
+
 #include "platform/ui/image_view.h"
 
 namespace platform::material {
@@ -23,8 +26,33 @@ Button::Button(const std::string& title, std::optional<gfx::Color> titleColor) :
 }
 
 void Button::setImage(const gfx::Image& image) {
+    // The image view keeps no tint of its own: it follows the button's tint,
+    // which styling may change after the image was set.
     ui::Button::setImage(image.withRenderingMode(gfx::RenderingMode::alwaysTemplate), ui::controlState::normal);
-    if (auto iv = imageView()) iv->setTintColor(tintColor());
+}
+
+FABButton::FABButton() : FABButton(gfx::Rect{}) {}
+
+FABButton::FABButton(const gfx::Rect& frame) : Button(frame) { roundCorners(); }
+
+FABButton::FABButton(std::optional<gfx::Image> image, std::optional<gfx::Color> tintColor)
+    : Button(std::move(image), std::move(tintColor)) {
+    roundCorners();
+}
+
+void FABButton::setFrame(const gfx::Rect& frame) {
+    Button::setFrame(frame);
+    roundCorners();
+}
+
+void FABButton::setBounds(const gfx::Rect& bounds) {
+    Button::setBounds(bounds);
+    roundCorners();
+}
+
+void FABButton::roundCorners() {
+    const gfx::Rect b = bounds();
+    layer()->setCornerRadius(std::min(b.width(), b.height()) / 2);
 }
 
 void Button::describe(std::vector<std::string>& notes) const {

@@ -44,10 +44,19 @@ public:
     using Button::Button;
 };
 
-// A round floating action button.
+// A round floating action button: its corners are cut at half its shorter
+// side whatever size it is given, so a square one is a disc.
 class FABButton : public Button {
 public:
-    using Button::Button;
+    FABButton();
+    explicit FABButton(const gfx::Rect& frame);
+    FABButton(std::optional<gfx::Image> image, std::optional<gfx::Color> tintColor);
+
+    void setFrame(const gfx::Rect& frame) override;
+    void setBounds(const gfx::Rect& bounds) override;
+
+private:
+    void roundCorners();
 };
 
 // A raised button with a shadow.

@@ -259,3 +259,41 @@ TEST_CASE("buttons, icons and view extras") {
         CHECK(center(gfx::Rect(0, 0, 390, 844)) == gfx::Point{195, 422});
     }
 }
+
+TEST_CASE("the tab bar draws the selection line under the selected item and its divider") {
+    const gfx::Color green = gfx::Color::rgb(0, 0.8, 0.4), grey = gfx::Color::rgb(0.5, 0.5, 0.5);
+    struct Case {
+        const char* name;
+        int selected;
+        TabBarLineAlignment alignment;
+        std::optional<gfx::Color> divider;
+        std::optional<gfx::Rect> line;     // where the green line lies; none: no line
+    };
+    const std::vector<Case> cases{
+        {"first, under", 0, TabBarLineAlignment::bottom, grey, gfx::Rect(0, 46, 100, 3)},
+        {"third, under, no divider", 2, TabBarLineAlignment::bottom, std::nullopt, gfx::Rect(200, 46, 100, 3)},
+        {"second, over", 1, TabBarLineAlignment::top, grey, gfx::Rect(100, 0, 100, 3)},
+        {"none selected", -1, TabBarLineAlignment::bottom, grey, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        CAPTURE(c.name);
+        TabBar bar;
+        bar.setFrame({0, 0, 300, TabBar::height});
+        bar.setTabItems({std::make_shared<TabItem>(), std::make_shared<TabItem>(), std::make_shared<TabItem>()});
+        bar.setLineColor(green);
+        bar.setLineAlignment(c.alignment);
+        bar.setDividerColor(c.divider);
+        bar.setSelectedIndex(c.selected);
+        bar.layoutIfNeeded();
+        auto image = bar.snapshotImage();
+        REQUIRE(image);
+        std::vector<gfx::Rect> lines, dividers;
+        for (const auto& op : image->drawing().ops()) {
+            if (op.kind != gfx::DrawOp::Kind::fillRect || !op.color) continue;
+            if (*op.color == green) lines.push_back(op.rect);
+            if (*op.color == grey) dividers.push_back(op.rect);
+        }
+        CHECK(lines == (c.line ? std::vector<gfx::Rect>{*c.line} : std::vector<gfx::Rect>{}));
+        CHECK(dividers == (c.divider ? std::vector<gfx::Rect>{gfx::Rect(0, 48, 300, 1)} : std::vector<gfx::Rect>{}));
+    }
+}

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/frameworks/material/container.h"
+#include "platform/gfx/graphics_context.h"
 #include "platform/ui/label.h"
 
 namespace platform::material {
@@ -30,6 +31,43 @@ std::shared_ptr<TabItem> TabBar::selectedTabItem() const {
 void TabBar::setSelectedIndex(int index) {
     selected_ = index;
     for (std::size_t i = 0; i < items_.size(); ++i) items_[i]->setSelected(static_cast<int>(i) == index);
+    setNeedsDisplay();
+}
+
+void TabBar::setDividerColor(std::optional<gfx::Color> c) {
+    dividerColor_ = std::move(c);
+    setNeedsDisplay();
+}
+
+void TabBar::setLineColor(const gfx::Color& c) {
+    lineColor_ = c;
+    setNeedsDisplay();
+}
+
+void TabBar::setLineAlignment(TabBarLineAlignment a) {
+    lineAlignment_ = a;
+    setNeedsDisplay();
+}
+
+void TabBar::setLineHeight(double h) {
+    lineHeight_ = std::max(0.0, h);
+    setNeedsDisplay();
+}
+
+void TabBar::draw(const gfx::Rect&) {
+    auto* context = gfx::GraphicsContext::current();
+    if (!context) return;
+    const gfx::Rect b(0, 0, bounds().width(), bounds().height());
+    if (dividerColor_) {
+        context->setFillColor(*dividerColor_);
+        context->fill(gfx::Rect(0, b.height() - 1, b.width(), 1));
+    }
+    auto selected = selectedTabItem();
+    if (!selected || lineHeight_ <= 0) return;
+    const gfx::Rect item = selected->frame();
+    const double y = lineAlignment_ == TabBarLineAlignment::top ? 0 : b.height() - lineHeight_;
+    context->setFillColor(lineColor_);
+    context->fill(gfx::Rect(item.minX(), y, item.width(), lineHeight_));
 }
 
 void TabBar::layoutSubviews() {
@@ -39,6 +77,7 @@ void TabBar::layoutSubviews() {
     for (std::size_t i = 0; i < items_.size(); ++i) {
         items_[i]->setFrame({w * static_cast<double>(i), 0, w, bounds().height()});
     }
+    setNeedsDisplay();  // the selection line follows the items
 }
 
 void TabBar::describe(std::vector<std::string>& notes) const {

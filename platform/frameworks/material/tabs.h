@@ -18,7 +18,8 @@ public:
 enum class TabBarAlignment { top = 0, bottom = 1, hidden = 2 };
 enum class TabBarLineAlignment { top = 0, bottom = 1 };
 
-// The row of tab items with a line under (or over) the selected one.
+// The row of tab items with a line under (or over) the selected one, and a
+// divider along its bottom edge when it has a divider colour.
 class TabBar : public ui::View {
 public:
     static constexpr double height = 49;
@@ -29,15 +30,16 @@ public:
     std::shared_ptr<TabItem> selectedTabItem() const;
     void setSelectedIndex(int index);
     const std::optional<gfx::Color>& dividerColor() const { return dividerColor_; }
-    void setDividerColor(std::optional<gfx::Color> c) { dividerColor_ = std::move(c); }
+    void setDividerColor(std::optional<gfx::Color> c);
     const gfx::Color& lineColor() const { return lineColor_; }
-    void setLineColor(const gfx::Color& c) { lineColor_ = c; }
+    void setLineColor(const gfx::Color& c);
     TabBarLineAlignment lineAlignment() const { return lineAlignment_; }
-    void setLineAlignment(TabBarLineAlignment a) { lineAlignment_ = a; }
+    void setLineAlignment(TabBarLineAlignment a);
     double lineHeight() const { return lineHeight_; }
-    void setLineHeight(double h) { lineHeight_ = h; }
+    void setLineHeight(double h);
 
     void layoutSubviews() override;
+    void draw(const gfx::Rect& rect) override;
     void describe(std::vector<std::string>& notes) const override;
 
 private:

@@ -75,29 +75,31 @@ struct Metrics {
     double width, ascent, descent;
 };
 
+// Em widths close to the sans-serif face the screens are drawn in, so a
+// glyph drawn in its advance is neither squeezed nor left in a wide gap.
 Metrics glyphMetrics(const std::string& glyph) {
     auto chars = gfx::decodeUTF8(glyph);
     if (chars.empty()) return {0, 0, 0};
     char32_t c = chars[0];
-    if (c >= '0' && c <= '9') return {0.5, 0.66, 0.02};
+    if (c >= '0' && c <= '9') return {0.62, 0.73, 0.02};
     if (c >= 'a' && c <= 'z') {
-        double w = (c == 'm' || c == 'w') ? 0.78 : (c == 'i' || c == 'j' || c == 'l') ? 0.32
+        double w = (c == 'm' || c == 'w') ? 0.9 : (c == 'i' || c == 'j' || c == 'l') ? 0.3
                    : (c == 'f' || c == 't' || c == 'r')                               ? 0.42
-                                                                                      : 0.52;
+                                                                                      : 0.6;
         bool tall = c == 'b' || c == 'd' || c == 'f' || c == 'h' || c == 'k' || c == 'l' || c == 't';
         bool deep = c == 'g' || c == 'j' || c == 'p' || c == 'q' || c == 'y' || c == 'f';
-        return {w, tall ? 0.7 : 0.45, deep ? 0.2 : 0.01};
+        return {w, tall ? 0.76 : 0.55, deep ? 0.21 : 0.01};
     }
-    if (c >= 'A' && c <= 'Z') return {(c == 'M' || c == 'W') ? 0.92 : 0.72, 0.69, 0.0};
+    if (c >= 'A' && c <= 'Z') return {(c == 'M' || c == 'W') ? 0.92 : 0.72, 0.73, 0.0};
     if (c >= 0x0391 && c <= 0x03C9) return {0.58, c < 0x03B1 ? 0.69 : 0.45, (c == 0x03B2 || c == 0x03C1) ? 0.2 : 0.01};
     switch (c) {
         case '(': case ')': case '[': case ']': case '{': case '}': case '|': return {0.39, 0.75, 0.25};
-        case ',': case ';': return {0.28, 0.12, 0.19};
-        case '.': return {0.28, 0.12, 0.0};
+        case ',': case ';': return {0.32, 0.12, 0.19};
+        case '.': return {0.32, 0.12, 0.0};
         case ':': return {0.28, 0.43, 0.0};
         case '!': return {0.28, 0.69, 0.0};
         case '/': return {0.5, 0.75, 0.25};
-        case '%': return {0.83, 0.75, 0.06};
+        case '%': return {0.95, 0.75, 0.06};
         case '*': return {0.5, 0.75, 0.0};
         case 0x00B7: return {0.28, 0.31, 0.0};
         case 0x221E: return {1.0, 0.44, 0.01};
@@ -110,6 +112,16 @@ Metrics glyphMetrics(const std::string& glyph) {
                         c == 0x00B1 || c == 0x00D7 || c == 0x00F7;
     if (operatorLike) return {0.78, 0.58, 0.08};
     return {0.6, 0.68, 0.1};
+}
+
+// How far above its baseline an accent glyph's ink begins, in em.
+double accentInkBottom(const std::string& glyph) {
+    if (glyph == "^") return 0.47;
+    if (glyph == "~") return 0.24;
+    if (glyph == "\u00AF") return 0.74;
+    if (glyph == "\u02D9") return 0.6;
+    if (glyph == "\u2192") return 0.14;
+    return 0.5;
 }
 
 class Layout {
@@ -161,14 +173,14 @@ private:
         double size = base_ * scaleOf(style);
         Metrics m = glyphMetrics(text);
         MathBox box{m.width * size, m.ascent * size, m.descent * size, {}, {}};
-        box.glyphs.push_back({text, 0, 0, size, italic, color});
+        box.glyphs.push_back({text, 0, 0, size, italic, color, box.width});
         return box;
     }
 
     MathBox roman(const std::string& text, Style style, const std::optional<gfx::Color>& color) {
         double size = base_ * scaleOf(style);
         MathBox box{gfx::Font::system(size).widthOf(text), 0.72 * size, 0.21 * size, {}, {}};
-        box.glyphs.push_back({text, 0, 0, size, false, color});
+        box.glyphs.push_back({text, 0, 0, size, false, color, box.width});
         return box;
     }
 
@@ -178,7 +190,7 @@ private:
         double h = std::max(height, size);
         MathBox box{0.39 * size + 0.08 * (h - size), axis + h / 2, h / 2 - axis, {}, {}};
         // the glyph grows with the content: drawn at a size of the full height
-        box.glyphs.push_back({text, 0, h / 2 - axis - 0.25 * h, h, false, color});
+        box.glyphs.push_back({text, 0, h / 2 - axis - 0.25 * h, h, false, color, box.width});
         return box;
     }
 
@@ -200,9 +212,12 @@ private:
                 MathBox inner = atom.first ? list(*atom.first, style, color) : MathBox{};
                 MathBox box = inner;
                 double mark = 0.5 * size;
+                // The mark's ink starts a little above the content, wherever
+                // the glyph carries it above its own baseline.
                 box.glyphs.push_back({atom.glyph, std::max(0.0, (inner.width - mark) / 2),
-                                      -(inner.ascent + 0.05 * size), size, false, color});
-                box.ascent = inner.ascent + 0.3 * size;
+                                      -(inner.ascent + (0.08 - accentInkBottom(atom.glyph)) * size), size, false,
+                                      color, mark});
+                box.ascent = inner.ascent + 0.36 * size;
                 box.width = std::max(inner.width, mark);
                 return box;
             }

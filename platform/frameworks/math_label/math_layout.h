@@ -19,6 +19,7 @@ struct GlyphRun {
     double size = 0;  // font size
     bool italic = false;
     std::optional<gfx::Color> color;
+    double width = 0;  // the advance the layout gave the glyph; it is drawn centred in it
 };
 
 struct RuleLine {

@@ -1,5 +1,6 @@
 #include "platform/frameworks/math_label/mt_math_ui_label.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "platform/gfx/graphics_context.h"
@@ -72,9 +73,16 @@ void MTMathUILabel::draw(const gfx::Rect&) {
     double inner = b.height() - insets_.top - insets_.bottom;
     double baseline = insets_.top + (inner - box_.height()) / 2 + box_.ascent;
     for (const auto& g : box_.glyphs) {
-        gfx::Font font = gfx::Font::system(g.size);
-        gfx::Rect rect(x + g.x, baseline + g.y - 0.8 * g.size, font.widthOf(g.text), g.size);
-        context->drawText(g.text, rect, font, g.color.value_or(textColor_));
+        // Variables lean, as in print; each glyph is centred in the advance
+        // the layout gave it, so a glyph narrower than its advance leaves
+        // even gaps on both sides rather than one wide gap after it.
+        gfx::Font font = g.italic ? gfx::Font::named("HelveticaNeue-Italic", g.size).value_or(gfx::Font::system(g.size))
+                                  : gfx::Font::system(g.size);
+        // The rectangle is never narrower than the text, which would wrap it.
+        const double advance = g.width > 0 ? g.width : font.widthOf(g.text);
+        const double width = std::max(advance, font.widthOf(g.text));
+        gfx::Rect rect(x + g.x + (advance - width) / 2, baseline + g.y - 0.8 * g.size, width, g.size);
+        context->drawText(g.text, rect, font, g.color.value_or(textColor_), gfx::TextAlignment::center);
     }
     for (const auto& r : box_.rules) {
         context->setFillColor(r.color.value_or(textColor_));

@@ -11,6 +11,7 @@
 #include "platform/frameworks/remote_config/remote_values_document.h"
 #include "platform/frameworks/remote_config/remote_values_store.h"
 #include "platform/frameworks/remote_config/vez_remote_config.h"
+#include "testsupport/file_text.h"
 #include "testsupport/loopback_server.h"
 #include "testsupport/temp_dir.h"
 
@@ -23,11 +24,6 @@ using platform::VEZRemoteConfigOptions;
 using Status = VEZRemoteConfigFetchStatus;
 
 namespace {
-
-void writeText(const std::filesystem::path& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-}
 
 struct FetchResult {
     Status status = Status::noFetchYet;
@@ -121,7 +117,7 @@ TEST_CASE("fetched values become active only on activation, and expire") {
     testsupport::TempDir dir;
     platform::dispatch::ManualTime time(/*manualQueues=*/false);
     const auto source = dir / "values.json";
-    writeText(source, R"({"entries": {"apps": "first", "ads": {"k": []}}})");
+    testsupport::writeText(source, R"({"entries": {"apps": "first", "ads": {"k": []}}})");
     Launch launch(dir / "data", source.string());
 
     CHECK(launch.client.lastFetchStatus() == Status::noFetchYet);
@@ -142,7 +138,7 @@ TEST_CASE("fetched values become active only on activation, and expire") {
     CHECK_FALSE(launch.activate());  // nothing pending
 
     SUBCASE("within the expiry the source is not read again") {
-        writeText(source, R"({"entries": {"apps": "second"}})");
+        testsupport::writeText(source, R"({"entries": {"apps": "second"}})");
         time.advance(21599);
         CHECK(launch.fetch(21600).status == Status::success);
         CHECK_FALSE(launch.activate());
@@ -170,7 +166,7 @@ TEST_CASE("fetches that fail say why and keep what was fetched") {
     testsupport::TempDir dir;
     platform::dispatch::ManualTime time(/*manualQueues=*/false);
     const auto source = dir / "values.json";
-    writeText(source, R"({"entries": {"apps": "good"}})");
+    testsupport::writeText(source, R"({"entries": {"apps": "good"}})");
     Launch launch(dir / "data", source.string());
     REQUIRE(launch.fetch(0).status == Status::success);
 
@@ -187,7 +183,7 @@ TEST_CASE("fetches that fail say why and keep what was fetched") {
     for (const auto& c : cases) {
         CAPTURE(c.name);
         if (c.document) {
-            writeText(source, *c.document);
+            testsupport::writeText(source, *c.document);
         } else {
             std::filesystem::remove(source);
         }
@@ -215,7 +211,7 @@ TEST_CASE("asking the source again sooner than the minimum interval is throttled
     testsupport::TempDir dir;
     platform::dispatch::ManualTime time(/*manualQueues=*/false);
     const auto source = dir / "values.json";
-    writeText(source, R"({"entries": {"apps": "a"}})");
+    testsupport::writeText(source, R"({"entries": {"apps": "a"}})");
     Launch launch(dir / "data", source.string());
     auto settings = launch.client.configSettings();
     settings.setMinimumFetchInterval(100);
@@ -250,12 +246,12 @@ TEST_CASE("the next launch starts from the activated values") {
     testsupport::TempDir dir;
     platform::dispatch::ManualTime time(/*manualQueues=*/false);
     const auto source = dir / "values.json";
-    writeText(source, R"({"entries": {"apps": "one", "ads": "two"}})");
+    testsupport::writeText(source, R"({"entries": {"apps": "one", "ads": "two"}})");
     {
         Launch first(dir / "data", source.string());
         REQUIRE(first.fetch(0).status == Status::success);
         REQUIRE(first.activate());
-        writeText(source, R"({"entries": {"apps": "three"}})");
+        testsupport::writeText(source, R"({"entries": {"apps": "three"}})");
         REQUIRE(first.fetch(0).status == Status::success);  // pending, not activated
     }
     Launch second(dir / "data", "");
@@ -270,7 +266,7 @@ TEST_CASE("the next launch starts from the activated values") {
 
     SUBCASE("a damaged state file is set aside and the launch starts empty") {
         const auto file = second.client.stateFile();
-        writeText(file, R"({"version": 1, "active": {"apps": 5}})");
+        testsupport::writeText(file, R"({"version": 1, "active": {"apps": 5}})");
         Launch third(dir / "data", "");
         CHECK_FALSE(third.client.configValue("apps").hasValue());
         CHECK(third.client.lastFetchStatus() == Status::noFetchYet);
@@ -298,7 +294,7 @@ TEST_CASE("the state file holds exactly the record") {
                              R"({"version": "1"})"};
     for (const std::string text : damaged) {
         CAPTURE(text);
-        writeText(file, text);
+        testsupport::writeText(file, text);
         CHECK(platform::loadRemoteValuesRecord(file, &note) == platform::RemoteValuesRecord{});
         CHECK(note.find("damaged") != std::string::npos);
         CHECK_FALSE(std::filesystem::exists(file));

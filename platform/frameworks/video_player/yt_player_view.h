@@ -57,6 +57,10 @@ public:
     static void setReadyDelay(double seconds);
 
     void describe(std::vector<std::string>& notes) const override;
+    // Where the video would show, once one is loaded: a dark frame with a
+    // play mark and the video's identifier, so a picture of the screen shows
+    // what is there. No picture of the video itself.
+    void draw(const gfx::Rect& rect) override;
 
 private:
     void becomeReady();

@@ -80,3 +80,26 @@ TEST_CASE("the player records loads and becomes ready after the delay") {
         CHECK(player->isReady());
     }
 }
+
+TEST_CASE("the player's area shows the video's identifier and its state once a video is loaded") {
+    dispatch::ManualTime time;
+    DelayScope delay;
+    YTPlayerView::setReadyDelay(1);
+    auto player = std::make_shared<YTPlayerView>(gfx::Rect(0, 0, 160, 90));
+    auto drawn = [&] {
+        auto image = player->snapshotImage();
+        REQUIRE(image);
+        return image->drawing();
+    };
+    CHECK(drawn().empty());  // nothing loaded: nothing drawn
+    player->loadWithVideoId("abcdefghijk");
+    const auto loading = drawn();
+    CHECK(loading.texts() == std::vector<std::string>{"abcdefghijk (loading)"});
+    // the frame covers the whole area
+    REQUIRE_FALSE(loading.ops().empty());
+    CHECK(loading.ops().front().kind == gfx::DrawOp::Kind::fillRect);
+    CHECK(loading.ops().front().rect == gfx::Rect(0, 0, 160, 90));
+    time.advance(1);
+    REQUIRE(player->isReady());
+    CHECK(drawn().texts() == std::vector<std::string>{"abcdefghijk"});
+}

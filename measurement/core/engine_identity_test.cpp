@@ -1,0 +1,254 @@
+// Tests of the engine's identity and campaign links end to end: the
+// identifiers across restarts and under stored consent, the header's
+// identity fields, and links opened, stored at launch and expired.
+#include <doctest/doctest.h>
+
+#include <fstream>
+
+#include "measurement/core/arurerudo.h"
+#include "measurement/core/core_test_support.h"
+#include "measurement/core/facade.h"
+#include "measurement/core/measurement.h"
+#include "measurement/upload/attribution/deep_links.h"
+#include "measurement/upload/attribution/stored_deep_link.h"
+#include "platform/foundation/bundle.h"
+#include "platform/foundation/notification_center.h"
+#include "platform/foundation/plist_codec.h"
+#include "platform/frameworks/app_core/app.h"
+#include "platform/frameworks/app_core/application_state.h"
+#include "testsupport/temp_dir.h"
+
+using namespace measurement;
+using measurement::testing::EngineFixture;
+using measurement::testing::intParameter;
+using measurement::testing::stringParameter;
+
+namespace {
+
+constexpr std::int64_t kHourMillis = 3600000;
+
+int tag(int wireTag) { return APMPBMeasurementBundleFieldIndex(wireTag); }
+
+std::vector<APMRawEventData> eventsNamed(EngineFixture& engine, const std::string& name) {
+    std::vector<APMRawEventData> events;
+    for (auto& raw : engine.rawEvents()) {
+        if (raw.event().name() == name) events.push_back(raw);
+    }
+    return events;
+}
+
+bool isAppInstanceIDText(const std::optional<std::string>& text) {
+    return text && text->size() == 32 && text->find_first_not_of("0123456789ABCDEF") == std::string::npos;
+}
+
+// As the platform after the application's launch: the launch options in
+// the notification.
+void postLaunch(const platform::Value::Dictionary& options) {
+    platform::NotificationCenter::defaultCenter().post(platform::kApplicationDidFinishLaunchingNotification, nullptr,
+                                                       options);
+}
+
+// The application bundle with deferred deep links switched on, for the
+// scope.
+class DeferredLinksSwitchedOn {
+public:
+    DeferredLinksSwitchedOn() : saved_(platform::Bundle::main().resourcePath()) {
+        auto info = platform::Bundle::main().infoDictionary().asDictionary();
+        info[kAPMDeferredDeepLinkEnabledKey] = true;
+        std::ofstream(folder_ / "Info.plist", std::ios::binary)
+            << platform::writePropertyListXML(platform::Value(info));
+        std::filesystem::copy_file(saved_ / "RozedaService-Info.plist", folder_ / "RozedaService-Info.plist");
+        platform::Bundle::setMainResourcePath(folder_.path());
+    }
+    ~DeferredLinksSwitchedOn() { platform::Bundle::setMainResourcePath(saved_); }
+    DeferredLinksSwitchedOn(const DeferredLinksSwitchedOn&) = delete;
+    DeferredLinksSwitchedOn& operator=(const DeferredLinksSwitchedOn&) = delete;
+
+private:
+    testsupport::TempDir folder_;
+    std::filesystem::path saved_;
+};
+
+}  // namespace
+
+TEST_CASE("one app instance ID across restarts, in the public interface and in every header") {
+    EngineFixture engine;
+    engine.configure();
+    const auto instanceID = VEZArurerudo::appInstanceID();
+    REQUIRE(isAppInstanceIDText(instanceID));
+    auto measurement = APMMeasurement::sharedInstance();
+    CHECK(measurement->persistedConfig()->appInstanceID() == instanceID);
+    CHECK(measurement->identity() == APMIdentity::sharedInstance());
+
+    VEZArurerudo::logEventWithName("kuvo_calculate");
+    engine.settle();
+    const auto stored = eventsNamed(engine, "kuvo_calculate");
+    REQUIRE(stored.size() == 1);
+    const auto header = engine.metadataOf(stored[0]);
+    CHECK(NANOGetString(header, tag(nano_APMPBMeasurementBundle_app_id_tag)) ==
+          platform::Bundle::main().bundleIdentifier());
+    CHECK(NANOGetString(header, tag(nano_APMPBMeasurementBundle_app_version_tag)) ==
+          platform::Bundle::main().objectForInfoDictionaryKey("CFBundleShortVersionString").stringValue());
+    // The build version "1": its first number only.
+    CHECK(NANOGetInt32(header, tag(nano_APMPBMeasurementBundle_app_version_major_tag)) == 1);
+    CHECK_FALSE(NANOHasField(header, tag(nano_APMPBMeasurementBundle_app_version_minor_tag)));
+    CHECK(NANOGetString(header, tag(nano_APMPBMeasurementBundle_measurement_app_id_tag)) ==
+          platform::VEZApp::defaultAppOptions()->appID);
+    CHECK_FALSE(NANOHasField(header, tag(nano_APMPBMeasurementBundle_advertising_app_id_tag)));
+    CHECK(NANOGetInt64(header, tag(nano_APMPBMeasurementBundle_library_version_at_storage_tag)) == 110100);
+    CHECK(isAppInstanceIDText(NANOGetString(header, tag(nano_APMPBMeasurementBundle_session_stitching_token_tag))));
+    CHECK_FALSE(NANOHasField(header, tag(nano_APMPBMeasurementBundle_dev_cert_hash_tag)));
+    CHECK_FALSE(NANOHasField(header, tag(nano_APMPBMeasurementBundle_installation_id_tag)));
+
+    measurement.reset();
+    engine.restart();
+    engine.configure();
+    CHECK(VEZArurerudo::appInstanceID() == instanceID);
+}
+
+TEST_CASE("consent stored in an earlier run holds before the identity makes anything") {
+    EngineFixture engine;
+    // What an earlier run persisted: analytics storage denied.
+    APMAnalytics::persistConsentSettings({{"analytics_storage", "denied"}}, kAPMConsentSourceAPI);
+    engine.configure();
+    auto measurement = APMMeasurement::sharedInstance();
+    CHECK_FALSE(measurement->persistedConfig()->appInstanceID());
+    CHECK_FALSE(VEZArurerudo::appInstanceID());
+
+    VEZArurerudo::logEventWithName("kuvo_calculate");
+    engine.settle();
+    const auto stored = eventsNamed(engine, "kuvo_calculate");
+    REQUIRE(stored.size() == 1);
+    const auto header = engine.metadataOf(stored[0]);
+    CHECK_FALSE(NANOHasField(header, tag(nano_APMPBMeasurementBundle_session_stitching_token_tag)));
+    CHECK(NANOGetString(header, tag(nano_APMPBMeasurementBundle_consent_signals_tag)) == "G1-0");
+
+    // Granted later: the next read makes one.
+    VEZArurerudo::setConsent({{"analytics_storage", "granted"}});
+    engine.settle();
+    engine.time().advance(2);
+    CHECK(isAppInstanceIDText(VEZArurerudo::appInstanceID()));
+}
+
+TEST_CASE("another user ID, or none, ends the session stitching token") {
+    EngineFixture engine;
+    engine.configure();
+    const std::optional<std::string> userIDs[] = {std::nullopt, "u1", "u1", "u2", std::nullopt};
+    const bool renewed[] = {false, true, false, true, true};
+    std::optional<std::string> last;
+    for (std::size_t i = 0; i < 5; ++i) {
+        CAPTURE(i);
+        if (i > 0) VEZArurerudo::setUserID(userIDs[i]);
+        VEZArurerudo::logEventWithName("step_" + std::to_string(i));
+        engine.settle();
+        const auto stored = eventsNamed(engine, "step_" + std::to_string(i));
+        REQUIRE(stored.size() == 1);
+        const auto token =
+            NANOGetString(engine.metadataOf(stored[0]), tag(nano_APMPBMeasurementBundle_session_stitching_token_tag));
+        REQUIRE(isAppInstanceIDText(token));
+        if (last) CHECK((token != last) == renewed[i]);
+        last = token;
+    }
+}
+
+TEST_CASE("resetting analytics data renews the ephemeral ID") {
+    EngineFixture engine;
+    engine.configure();
+    auto identity = APMMeasurement::sharedInstance()->identity();
+    const auto ephemeral = identity->ephemeralAppInstanceID();
+    VEZArurerudo::resetAnalyticsData();
+    engine.settle();
+    CHECK(identity->ephemeralAppInstanceID() != ephemeral);
+}
+
+TEST_CASE("links opened while running become campaign events in the order of the calls") {
+    EngineFixture engine;
+    // Before the engine starts: held with the events, not lost.
+    VEZArurerudo::handleOpenURL("bern://open?utm_source=news&utm_medium=mail&foo=1");
+    engine.configure();
+    VEZArurerudo::logEventWithName("kuvo_calculate");
+    VEZArurerudo::handleUserActivity(
+        {{"activityType", "NSUserActivityTypeBrowsingWeb"}, {"webpageURL", "https://example.org/?utm_campaign=web"}});
+    VEZArurerudo::handleOpenURL("bern://open?cp1=only");
+    engine.settle();
+
+    CHECK(engine.rawEventNames() == std::vector<std::string>{"_f", "_cmp", "kuvo_calculate", "_cmp"});
+    const auto campaigns = eventsNamed(engine, "_cmp");
+    REQUIRE(campaigns.size() == 2);
+    CHECK(stringParameter(campaigns[0].event(), "source") == "news");
+    CHECK(stringParameter(campaigns[0].event(), "medium") == "mail");
+    CHECK_FALSE(campaigns[0].event().parameter("foo"));
+    CHECK(stringParameter(campaigns[1].event(), "campaign") == "web");
+    CHECK(engine.monitor().hasCode(kAPMDeepLinkInvalidParamsCode));
+}
+
+TEST_CASE("the launch link is stored and reported once the engine has started") {
+    EngineFixture engine;
+    const double launched = engine.time().now();
+    SUBCASE("on the first launch: with the first open, clicked just before it") {
+        REQUIRE(platform::VEZApp::configure());
+        postLaunch({{kAPMLaunchOptionsURLKey, "bern://open?utm_source=mail&utm_campaign=spring"}});
+        engine.settle();
+        CHECK(engine.rawEventNames() == std::vector<std::string>{"_f", "_cmp"});
+        const auto campaigns = eventsNamed(engine, "_cmp");
+        REQUIRE(campaigns.size() == 1);
+        const auto& event = campaigns[0].event();
+        const auto firstOpen = APMMeasurement::sharedInstance()->persistedConfig()->firstOpenTimestampMilliseconds();
+        CHECK(intParameter(event, "click_timestamp") == firstOpen - 1);
+        const auto storedMillis = static_cast<std::int64_t>(launched * 1000);
+        CHECK(intParameter(event, "_cc") == storedMillis / kHourMillis * kHourMillis - kHourMillis);
+        CHECK(stringParameter(event, "campaign") == "spring");
+        CHECK(event.timestamp() == static_cast<double>(firstOpen) / 1000);
+        CHECK_FALSE(APMUserDefaults::sharedUserDefaults().objectForKey(kAPMStoredDeepLinkKey));
+    }
+    SUBCASE("on a later launch, past its lifetime: _cmpx with source and medium not set") {
+        engine.configure();
+        postLaunch({{kAPMLaunchOptionsURLKey, "bern://open?utm_source=mail"}});
+        engine.restart();
+        engine.time().advance(604801);
+        engine.configure();
+        const auto expired = eventsNamed(engine, "_cmpx");
+        REQUIRE(expired.size() == 1);
+        const auto& event = expired[0].event();
+        CHECK(stringParameter(event, "source") == "(not set)");
+        CHECK(stringParameter(event, "medium") == "(not set)");
+        CHECK(intParameter(event, "_cc") == 1);
+        CHECK_FALSE(event.parameter("click_timestamp"));
+    }
+    SUBCASE("switching collection off clears a link past its lifetime, and only then") {
+        engine.configure();
+        postLaunch({{kAPMLaunchOptionsURLKey, "bern://open?utm_source=mail"}});
+        VEZArurerudo::setAnalyticsCollectionEnabled(false);
+        engine.settle();
+        CHECK(APMUserDefaults::sharedUserDefaults().objectForKey(kAPMStoredDeepLinkKey));
+        engine.time().advance(604801);
+        VEZArurerudo::setAnalyticsCollectionEnabled(false);
+        engine.settle();
+        CHECK_FALSE(APMUserDefaults::sharedUserDefaults().objectForKey(kAPMStoredDeepLinkKey));
+    }
+}
+
+TEST_CASE("at start a stored launch link is reported in place of asking for the deferred deep link") {
+    DeferredLinksSwitchedOn bundle;
+    EngineFixture engine;
+    // This process has no advertising identifier: once considered, the
+    // deferred link is refused for want of one and nothing is asked.
+    engine.configure();
+    CHECK(engine.monitor().count(kAPMDeferredDeepLinkNoIDFACode) == 1);
+    CHECK_FALSE(APMMeasurement::sharedInstance()->shouldRequestDeferredDeepLinkAfterConfigFetch());
+    CHECK_FALSE(APMMeasurement::sharedInstance()->isNetworkRequestPending());
+
+    SUBCASE("a later start with a link stored at launch: the link, and no deferred link") {
+        postLaunch({{kAPMLaunchOptionsURLKey, "bern://open?utm_source=mail"}});
+        engine.restart();
+        engine.configure();
+        CHECK(engine.rawEventNames() == std::vector<std::string>{"_f", "_cmp"});
+        CHECK(engine.monitor().count(kAPMDeferredDeepLinkNoIDFACode) == 1);
+    }
+    SUBCASE("a later start without one considers the deferred link again") {
+        engine.restart();
+        engine.configure();
+        CHECK(engine.rawEventNames() == std::vector<std::string>{"_f"});
+        CHECK(engine.monitor().count(kAPMDeferredDeepLinkNoIDFACode) == 2);
+    }
+}
