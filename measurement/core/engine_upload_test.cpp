@@ -27,20 +27,12 @@
 #include "platform/dispatch/queue.h"
 #include "platform/dispatch/timer.h"
 #include "testsupport/loopback_server.h"
+#include "testsupport/scoped_variable.h"
 
 using namespace measurement;
 using config_test::ConfigBuilder;
 
 namespace {
-
-// Points the engine at the loopback service for the scope.
-class ServiceAddress {
-public:
-    explicit ServiceAddress(const std::string& url) { ::setenv(kAPMMeasurementServiceURLVariable, url.c_str(), 1); }
-    ~ServiceAddress() { ::unsetenv(kAPMMeasurementServiceURLVariable); }
-    ServiceAddress(const ServiceAddress&) = delete;
-    ServiceAddress& operator=(const ServiceAddress&) = delete;
-};
 
 // One audience: one event filter on "kuvo_calculate".
 std::vector<APMPBAudience> oneAudience() {
@@ -71,7 +63,7 @@ std::string bytesOf(const ConfigBuilder& builder) {
 // worker queue and then runs every queue.
 struct EngineWithService {
     testsupport::LoopbackServer server;
-    ServiceAddress address{server.url("")};
+    testsupport::ScopedVariable address{kAPMMeasurementServiceURLVariable, server.url("")};
     testing::EngineFixture engine;
 
     // The engine starts at the given time (seconds since 1970), or at the

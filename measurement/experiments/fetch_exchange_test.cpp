@@ -10,6 +10,7 @@
 #include "measurement/experiments/library_version.h"
 #include "platform/foundation/process_info.h"
 #include "testsupport/loopback_server.h"
+#include "testsupport/scoped_variable.h"
 
 using namespace measurement;
 using namespace measurement::experiments_test;
@@ -40,13 +41,6 @@ std::vector<std::string> namesOf(const std::vector<APMESnapshot>& snapshots) {
     for (const auto& snapshot : snapshots) names.push_back(snapshot.SDKName());
     return names;
 }
-
-// Points the client at the loopback service for the scope.
-class ServiceAddress {
-public:
-    explicit ServiceAddress(const std::string& url) { ::setenv(kAPMEExperimentsServiceURLVariable, url.c_str(), 1); }
-    ~ServiceAddress() { ::unsetenv(kAPMEExperimentsServiceURLVariable); }
-};
 
 }  // namespace
 
@@ -186,7 +180,7 @@ TEST_CASE("the request: the application and the SDKs whose diversion key is know
 
 TEST_CASE("one exchange over the loopback network: the POST to /sdk-exp and its gzip reply") {
     testsupport::LoopbackServer server;
-    ServiceAddress address(server.url(""));
+    testsupport::ScopedVariable address(kAPMEExperimentsServiceURLVariable, server.url(""));
     const auto response = responseWith({snapshotMessage(kSDK, {experimentMessage(9, {flag("color", "blue")})})}, {});
     const auto body = gzipped(response.protoBuffer());
     testsupport::ScriptedResponse reply;

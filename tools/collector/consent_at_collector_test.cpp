@@ -16,6 +16,7 @@
 #include "platform/foundation/notification_center.h"
 #include "platform/frameworks/app_core/application_state.h"
 #include "platform/frameworks/app_core/background_task.h"
+#include "testsupport/scoped_variable.h"
 #include "testsupport/temp_dir.h"
 #include "tools/collector/collector_service.h"
 
@@ -23,18 +24,6 @@ using namespace measurement;
 using platform::Value;
 
 namespace {
-
-// Points the engine at the collector for the scope.
-class ServiceAddress {
-public:
-    explicit ServiceAddress(int port) {
-        const std::string url = "http://127.0.0.1:" + std::to_string(port);
-        ::setenv(kAPMMeasurementServiceURLVariable, url.c_str(), 1);
-    }
-    ~ServiceAddress() { ::unsetenv(kAPMMeasurementServiceURLVariable); }
-    ServiceAddress(const ServiceAddress&) = delete;
-    ServiceAddress& operator=(const ServiceAddress&) = delete;
-};
 
 // Waits until everything the facade accepted so far has reached the engine.
 void waitUntilHandled() {
@@ -75,7 +64,8 @@ TEST_CASE("an uploaded bundle carries the consent signals and diagnostics of its
     options.logPath = dir / "batches.jsonl";
     std::ostringstream printed;
     tools::collector::CollectorService collector(options, printed);
-    ServiceAddress address(collector.start());
+    testsupport::ScopedVariable address(kAPMMeasurementServiceURLVariable,
+                                        "http://127.0.0.1:" + std::to_string(collector.start()));
     // Real queues and time: the upload goes over the loopback network.
     testing::EngineFixture engine(false);
     engine.configure();

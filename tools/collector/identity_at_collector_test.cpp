@@ -18,6 +18,7 @@
 #include "platform/frameworks/app_core/app.h"
 #include "platform/frameworks/app_core/application_state.h"
 #include "platform/frameworks/app_core/background_task.h"
+#include "testsupport/scoped_variable.h"
 #include "testsupport/temp_dir.h"
 #include "tools/collector/collector_service.h"
 
@@ -27,17 +28,6 @@ using platform::Value;
 namespace {
 
 constexpr const char* kVendorID = "6B1D2C3E-4F50-4A61-8B72-93A4B5C6D7E8";
-
-class ServiceAddress {
-public:
-    explicit ServiceAddress(int port) {
-        const std::string url = "http://127.0.0.1:" + std::to_string(port);
-        ::setenv(kAPMMeasurementServiceURLVariable, url.c_str(), 1);
-    }
-    ~ServiceAddress() { ::unsetenv(kAPMMeasurementServiceURLVariable); }
-    ServiceAddress(const ServiceAddress&) = delete;
-    ServiceAddress& operator=(const ServiceAddress&) = delete;
-};
 
 void waitUntilHandled() {
     std::promise<void> handled;
@@ -69,7 +59,8 @@ TEST_CASE("uploaded bundles carry the identity's fields, and the app instance ID
     options.logPath = dir / "batches.jsonl";
     std::ostringstream printed;
     tools::collector::CollectorService collector(options, printed);
-    ServiceAddress address(collector.start());
+    testsupport::ScopedVariable address(kAPMMeasurementServiceURLVariable,
+                                        "http://127.0.0.1:" + std::to_string(collector.start()));
     platform::ProcessInfo::setIdentifierForVendor(kVendorID);
     // Real queues and time: the uploads go over the loopback network.
     testing::EngineFixture engine(false);

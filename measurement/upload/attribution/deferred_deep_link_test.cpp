@@ -8,20 +8,12 @@
 #include "measurement/upload/attribution/link_url.h"
 #include "platform/foundation/process_info.h"
 #include "testsupport/loopback_server.h"
+#include "testsupport/scoped_variable.h"
 
 using namespace attribution_test;
 using platform::Value;
 
 namespace {
-
-// Points the links at the loopback service for the scope.
-class ServiceAddress {
-public:
-    explicit ServiceAddress(const std::string& url) { ::setenv(kAPMDeepLinkServiceURLVariable, url.c_str(), 1); }
-    ~ServiceAddress() { ::unsetenv(kAPMDeepLinkServiceURLVariable); }
-    ServiceAddress(const ServiceAddress&) = delete;
-    ServiceAddress& operator=(const ServiceAddress&) = delete;
-};
 
 testsupport::ScriptedResponse reply(int status, const std::string& body = {}) {
     testsupport::ScriptedResponse response;
@@ -89,7 +81,7 @@ TEST_CASE("whether the deferred deep link may be asked for") {
 }
 
 TEST_CASE("the deferred request's address for a known state") {
-    ServiceAddress address("http://127.0.0.1:9/");
+    testsupport::ScopedVariable address(kAPMDeepLinkServiceURLVariable, "http://127.0.0.1:9/");
     SUBCASE("the query for each consent and region") {
         const std::string base = "http://127.0.0.1:9/pagead/conversion/app/deeplink?sdk_version=110100&rdid=" +
                                  std::string(identity_test::kAdvertisingID) +
@@ -160,7 +152,7 @@ TEST_CASE("the deferred request's address for a known state") {
 
 TEST_CASE("the deferred reply from the service") {
     testsupport::LoopbackServer server;
-    ServiceAddress address(server.url(""));
+    testsupport::ScopedVariable address(kAPMDeepLinkServiceURLVariable, server.url(""));
 
     SUBCASE("200 with a link: the delegate gets it with the reply's timestamp, then the campaign event") {
         LinksFixture f(deferredLinkBundle());
