@@ -45,9 +45,7 @@ constexpr std::size_t kMaxGroupedEvents = 500;
 void APMMeasurement::logEvent(const std::string& origin, bool isPublic, const std::string& name, double timestamp,
                               const platform::Value::Dictionary& parameters) {
     auto self = shared_from_this();
-    ++eventsWaiting_;
     scheduleOnWorkerQueue(nextBlockID(), [self, origin, isPublic, name, timestamp, parameters] {
-        --self->eventsWaiting_;
         APMEventParameterLimits limits;
         const auto maxLength = self->config()->maxPublicEventParameterValueLength();
         limits.maxValueLength = maxLength > 0 ? static_cast<std::size_t>(maxLength) : limits.maxValueLength;
@@ -136,8 +134,7 @@ bool APMMeasurement::writeFilteredEventOnWorkerQueue(const APMEvent& event) {
 // Events that wait on the worker queue therefore share one transaction, a
 // write group of the database: each event is a savepoint of its own in it,
 // and the group commits when the worker queue has run what was waiting when
-// it opened (a block posted then) and no logged event waits any more, after
-// kMaxGroupedEvents events, before the
+// it opened (a block posted then), after kMaxGroupedEvents events, before the
 // engine lets its background task go, and before any other write to the
 // database. An event counts as stored only when its group has committed; a
 // group that fails to commit is written again event by event, each with the
@@ -153,24 +150,12 @@ bool APMMeasurement::joinEventGroup() {
         if (auto engine = weak.lock()) engine->eventGroupClosed(committed);
     };
     if (!database_->openWriteGroup(closed, nullptr)) return false;
-    closeEventGroupWhenIdle(++eventGroup_, kMaxGroupedEvents);
-    return true;
-}
-
-// An application logging events as fast as the worker stores them would
-// otherwise see each in a group of its own, one commit each: the next event
-// is posted just after the block that closes the group.
-void APMMeasurement::closeEventGroupWhenIdle(std::uint64_t group, std::size_t rounds) {
-    std::weak_ptr<APMMeasurement> weak = weak_from_this();
-    scheduleOnWorkerQueue("APMMeasurement:eventGroup", [weak, group, rounds] {
+    const auto group = ++eventGroup_;
+    scheduleOnWorkerQueue("APMMeasurement:eventGroup", [weak, group] {
         auto engine = weak.lock();
-        if (!engine || engine->eventGroup_ != group) return;
-        if (rounds > 0 && engine->eventsWaiting_ > 0 && engine->database_ && engine->database_->isWriteGroupOpen()) {
-            engine->closeEventGroupWhenIdle(group, rounds - 1);
-            return;
-        }
-        engine->closeEventGroup();
+        if (engine && engine->eventGroup_ == group) engine->closeEventGroup();
     });
+    return true;
 }
 
 void APMMeasurement::closeEventGroup() {

@@ -304,9 +304,6 @@ private:
     // Events waiting on the worker queue share one write group (one
     // commit); see event_writer.cpp.
     bool joinEventGroup();
-    // Commits the group once the worker queue has run what waits on it now;
-    // events logged meanwhile join it first (up to `rounds` more times).
-    void closeEventGroupWhenIdle(std::uint64_t group, std::size_t rounds);
     void eventGroupClosed(bool committed);
     bool writeEventAlone(EventWrite& write);
     bool storeEvent(EventWrite& write, EventGroupState* group, APMErrorOut error);
@@ -365,8 +362,6 @@ private:
     EventGroupState groupState_;
     MadeHeader lastHeader_;  // on the worker queue
     std::uint64_t eventGroup_ = 0;
-    // Logged events scheduled on the worker queue and not yet run there.
-    std::atomic<std::int64_t> eventsWaiting_{0};
     mutable std::mutex backgroundTaskMutex_;  // backgroundTask_, coveringResignations_
     platform::BackgroundTaskIdentifier backgroundTask_ = platform::kInvalidBackgroundTask;
     int coveringResignations_ = 0;
