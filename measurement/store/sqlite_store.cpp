@@ -467,10 +467,7 @@ std::int64_t APMSqliteStore::lastInsertRowID() const {
     return db_ ? sqlite3_last_insert_rowid(db_) : 0;
 }
 
-std::uint64_t APMSqliteStore::undoCount() const {
-    std::lock_guard lock(mutex_);
-    return undoCount_;
-}
+std::uint64_t APMSqliteStore::undoCount() const { return undoCount_.load(); }
 
 std::optional<std::int64_t> APMSqliteStore::userVersion(APMErrorOut error) {
     std::lock_guard lock(mutex_);

@@ -2,6 +2,7 @@
 
 // APMSqliteStore: a SQLite database file.
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -219,7 +220,8 @@ private:
     bool joinedWrote_ = false;
     std::function<void(bool committed)> groupClosed_;
     bool damageNoted_ = false;
-    std::uint64_t undoCount_ = 0;
+    // Read without the store's lock: callers keep locks of their own.
+    std::atomic<std::uint64_t> undoCount_{0};
     // When the current wait for another connection began, on both clocks.
     std::chrono::steady_clock::time_point busySince_;
     double busySinceUptime_ = 0;
