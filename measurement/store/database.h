@@ -324,12 +324,12 @@ private:
     // the queue hold anything, their newest times and whether they hold
     // real-time data; the session's properties are deleted after every event
     // while the session is expired; conditional properties are looked up
-    // for every event, though most installations never store one. The answers are read once and then kept
-    // up to date by this object's own writes (the only writer of the file
-    // while the engine runs); a write that may change them in ways not
-    // worked out here forgets them, and so does anything the store may have
-    // undone (a rollback, a failed statement), after which they are read
-    // again.
+    // for every event, though most installations never store one. The
+    // answers are read once and then kept up to date by this object's own
+    // writes; a write that may change them in ways not worked out here
+    // forgets them, and so does anything the store may have undone (a
+    // rollback, a failed statement) or a commit by another connection (other
+    // processes on the same folder), after which they are read again.
     struct TableFacts {
         std::optional<bool> empty;
         std::optional<double> latestTime;

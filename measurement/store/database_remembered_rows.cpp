@@ -46,6 +46,7 @@ template <typename T>
 std::optional<T> APMDatabase::remembered(TableFacts& facts, std::optional<T> TableFacts::*fact,
                                          const std::function<std::optional<T>()>& read) {
     std::uint64_t undoneBefore = 0;
+    store_->noticeOtherConnections();
     {
         std::lock_guard lock(factsMutex_);
         forgetIfUndone();
@@ -82,6 +83,7 @@ void APMDatabase::forget(TableFacts& facts) {
 }
 
 bool APMDatabase::isUserAttributeKnownAbsent(const std::string& name) {
+    store_->noticeOtherConnections();
     std::lock_guard lock(factsMutex_);
     forgetIfUndone();
     return absentUserAttributes_.count(name) > 0;
@@ -99,6 +101,7 @@ void APMDatabase::noteUserAttributeWritten(const std::string& name, bool deleted
 }
 
 std::uint64_t APMDatabase::userAttributesVersion() {
+    store_->noticeOtherConnections();
     std::lock_guard lock(factsMutex_);
     forgetIfUndone();
     if (userAttributesVersion_ == 0) userAttributesVersion_ = nextUserAttributesVersion();

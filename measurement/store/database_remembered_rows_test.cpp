@@ -209,3 +209,30 @@ TEST_CASE("the user properties' version moves with every change of them, and onl
     fx.reopen();
     fx.onWorker([&] { CHECK(fx.database().userAttributesVersion() != version); });
 }
+
+TEST_CASE("what is remembered is read again after another process writes the file") {
+    DatabaseFixture fx;
+    auto& db = fx.database();
+    std::unique_ptr<APMDatabase> other;
+    fx.onWorker([&] { other = APMDatabase::makeWithPath(fx.path().string(), nullptr); });
+    REQUIRE(other);
+    const APMUserAttribute sessionID("auto", "_sid", APMValue(std::int64_t{1700000000}), 1700000000);
+    const std::vector<std::pair<const char*, std::function<void()>>> steps = {
+        {"ours: a first event", [&] { db.insertRawEvent(eventAt(1699990000, false), 1, nullptr); }},
+        {"theirs: a newer real-time event", [&] { other->insertRawEvent(eventAt(1699995000, true), 1, nullptr); }},
+        {"ours: the session property deleted while absent",
+         [&] { CHECK(db.deleteUserAttributeWithName("_sid", nullptr)); }},
+        {"theirs: the session property set", [&] { CHECK(other->updateUserAttribute(sessionID, nullptr)); }},
+        {"ours: deleted again", [&] { CHECK(db.deleteUserAttributeWithName("_sid", nullptr)); }},
+        {"theirs: every raw event bundled away", [&] { CHECK(other->deleteRawEventsWithMaxRowID(1 << 30, nullptr)); }},
+    };
+    for (const auto& [name, step] : steps) {
+        CAPTURE(name);
+        fx.onWorker([&] {
+            step();
+            CHECK(rawEventAnswers(db) == truthOf(fx.path(), "raw_events", "timestamp"));
+        });
+    }
+    CHECK(tableRows(fx.path(), "user_attributes").empty());
+    fx.onWorker([&] { other.reset(); });
+}

@@ -469,6 +469,20 @@ std::int64_t APMSqliteStore::lastInsertRowID() const {
 
 std::uint64_t APMSqliteStore::undoCount() const { return undoCount_.load(); }
 
+void APMSqliteStore::noticeOtherConnections() {
+    std::lock_guard lock(mutex_);
+    if (!db_) return;
+    auto statement = prepare("PRAGMA data_version", nullptr);
+    if (!statement || sqlite3_step(statement.get()) != SQLITE_ROW) {
+        ++undoCount_;  // cannot tell: assume the worst
+        seenDataVersion_.reset();
+        return;
+    }
+    const std::int64_t version = sqlite3_column_int64(statement.get(), 0);
+    if (seenDataVersion_ && *seenDataVersion_ != version) ++undoCount_;
+    seenDataVersion_ = version;
+}
+
 std::optional<std::int64_t> APMSqliteStore::userVersion(APMErrorOut error) {
     std::lock_guard lock(mutex_);
     if (!requireOpen(error)) return std::nullopt;

@@ -166,6 +166,10 @@ public:
     // remembers of the rows stays true while it is unchanged and the caller
     // sees every write it makes itself.
     std::uint64_t undoCount() const;
+    // Another connection (another process sharing the file) may have
+    // committed since the last look: counted as an undo as well, so that
+    // what callers remember is read again. The first look sets the mark.
+    void noticeOtherConnections();
 
     // The schema version kept in the file (PRAGMA user_version).
     std::optional<std::int64_t> userVersion(APMErrorOut error);
@@ -222,6 +226,7 @@ private:
     bool damageNoted_ = false;
     // Read without the store's lock: callers keep locks of their own.
     std::atomic<std::uint64_t> undoCount_{0};
+    std::optional<std::int64_t> seenDataVersion_;
     // When the current wait for another connection began, on both clocks.
     std::chrono::steady_clock::time_point busySince_;
     double busySinceUptime_ = 0;
