@@ -3,10 +3,14 @@
 
 #include <doctest/doctest.h>
 
+#include <future>
+
 #include "measurement/core/facade.h"
 #include "measurement/core/measurement.h"
+#include "platform/foundation/notification_center.h"
 #include "platform/foundation/process_info.h"
 #include "platform/frameworks/app_core/app.h"
+#include "platform/frameworks/app_core/application_state.h"
 #include "platform/frameworks/app_core/background_task.h"
 #include "platform/frameworks/app_core/open_url_delegate.h"
 
@@ -115,6 +119,17 @@ std::string stringParameter(const APMEvent& event, const std::string& name) {
     REQUIRE(value);
     REQUIRE(value->isString());
     return value->stringValue();
+}
+
+void waitUntilHandled() {
+    std::promise<void> handled;
+    APMAnalytics::performAfterQueuedOperations("test:handled", [&handled] { handled.set_value(); });
+    handled.get_future().wait();
+}
+
+void resignAndUpload() {
+    platform::NotificationCenter::defaultCenter().post(platform::kApplicationWillResignActiveNotification);
+    REQUIRE(platform::BackgroundTasks::shared().waitUntilNoActiveTask(30));
 }
 
 }  // namespace measurement::testing

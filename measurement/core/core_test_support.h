@@ -64,4 +64,11 @@ private:
 std::int64_t intParameter(const APMEvent& event, const std::string& name);
 std::string stringParameter(const APMEvent& event, const std::string& name);
 
+// With real queues: waits until everything the facade accepted so far has
+// reached the engine.
+void waitUntilHandled();
+// With real queues, as the application resigning active: what was logged is
+// stored and uploaded, and the background task ends with the upload.
+void resignAndUpload();
+
 }  // namespace measurement::testing

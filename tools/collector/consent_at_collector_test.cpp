@@ -4,7 +4,6 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <future>
 #include <sstream>
 
 #include "measurement/core/arurerudo.h"
@@ -13,9 +12,6 @@
 #include "measurement/core/measurement.h"
 #include "measurement/foundation/environment.h"
 #include "platform/foundation/json_codec.h"
-#include "platform/foundation/notification_center.h"
-#include "platform/frameworks/app_core/application_state.h"
-#include "platform/frameworks/app_core/background_task.h"
 #include "testsupport/scoped_variable.h"
 #include "testsupport/temp_dir.h"
 #include "tools/collector/collector_service.h"
@@ -24,20 +20,6 @@ using namespace measurement;
 using platform::Value;
 
 namespace {
-
-// Waits until everything the facade accepted so far has reached the engine.
-void waitUntilHandled() {
-    std::promise<void> handled;
-    APMAnalytics::performAfterQueuedOperations("test:handled", [&handled] { handled.set_value(); });
-    handled.get_future().wait();
-}
-
-// As the application resigning active: what was logged is stored and
-// uploaded, and the background task ends with the upload.
-void resignAndUpload() {
-    platform::NotificationCenter::defaultCenter().post(platform::kApplicationWillResignActiveNotification);
-    REQUIRE(platform::BackgroundTasks::shared().waitUntilNoActiveTask(30));
-}
 
 std::vector<Value> loggedBatches(const std::filesystem::path& path) {
     std::vector<Value> batches;
@@ -69,10 +51,10 @@ TEST_CASE("an uploaded bundle carries the consent signals and diagnostics of its
     // Real queues and time: the upload goes over the loopback network.
     testing::EngineFixture engine(false);
     engine.configure();
-    waitUntilHandled();
+    testing::waitUntilHandled();
 
     // The first open goes first, under no consent at all.
-    resignAndUpload();
+    testing::resignAndUpload();
     REQUIRE(collector.batchCount() == 1);
 
     // An event stored while ad storage and ad user data are granted, then a
@@ -80,11 +62,11 @@ TEST_CASE("an uploaded bundle carries the consent signals and diagnostics of its
     // event was stored.
     VEZArurerudo::setConsent({{"ad_storage", "granted"}, {"ad_user_data", "granted"}});
     VEZArurerudo::logEventWithName("after_consent");
-    waitUntilHandled();
+    testing::waitUntilHandled();
     VEZArurerudo::setConsent({{"analytics_storage", "granted"}});
-    waitUntilHandled();
+    testing::waitUntilHandled();
     CHECK(APMMeasurement::sharedInstance()->consentState()->consentSignals() == "G111");
-    resignAndUpload();
+    testing::resignAndUpload();
     REQUIRE(collector.batchCount() == 2);
 
     const auto batches = loggedBatches(*options.logPath);

@@ -5,7 +5,6 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <future>
 #include <sstream>
 
 #include "measurement/core/arurerudo.h"
@@ -13,11 +12,8 @@
 #include "measurement/core/facade.h"
 #include "measurement/foundation/environment.h"
 #include "platform/foundation/json_codec.h"
-#include "platform/foundation/notification_center.h"
 #include "platform/foundation/process_info.h"
 #include "platform/frameworks/app_core/app.h"
-#include "platform/frameworks/app_core/application_state.h"
-#include "platform/frameworks/app_core/background_task.h"
 #include "testsupport/scoped_variable.h"
 #include "testsupport/temp_dir.h"
 #include "tools/collector/collector_service.h"
@@ -28,17 +24,6 @@ using platform::Value;
 namespace {
 
 constexpr const char* kVendorID = "6B1D2C3E-4F50-4A61-8B72-93A4B5C6D7E8";
-
-void waitUntilHandled() {
-    std::promise<void> handled;
-    APMAnalytics::performAfterQueuedOperations("test:handled", [&handled] { handled.set_value(); });
-    handled.get_future().wait();
-}
-
-void resignAndUpload() {
-    platform::NotificationCenter::defaultCenter().post(platform::kApplicationWillResignActiveNotification);
-    REQUIRE(platform::BackgroundTasks::shared().waitUntilNoActiveTask(30));
-}
 
 std::vector<Value> bundlesOf(const std::filesystem::path& path) {
     std::vector<Value> bundles;
@@ -65,24 +50,24 @@ TEST_CASE("uploaded bundles carry the identity's fields, and the app instance ID
     // Real queues and time: the uploads go over the loopback network.
     testing::EngineFixture engine(false);
     engine.configure();
-    waitUntilHandled();
+    testing::waitUntilHandled();
     const auto instanceID = VEZArurerudo::appInstanceID();
     REQUIRE(instanceID);
-    resignAndUpload();
+    testing::resignAndUpload();
 
     // Analytics storage denied: the identifiers stay home.
     VEZArurerudo::setConsent({{"analytics_storage", "denied"}});
     VEZArurerudo::logEventWithName("while_denied");
-    waitUntilHandled();
-    resignAndUpload();
+    testing::waitUntilHandled();
+    testing::resignAndUpload();
 
     // A new process on the same files, storage granted again.
     engine.restart();
     engine.configure();
     VEZArurerudo::setConsent({{"analytics_storage", "granted"}});
     VEZArurerudo::logEventWithName("after_restart");
-    waitUntilHandled();
-    resignAndUpload();
+    testing::waitUntilHandled();
+    testing::resignAndUpload();
     platform::ProcessInfo::reset();
 
     const auto bundles = bundlesOf(*options.logPath);
