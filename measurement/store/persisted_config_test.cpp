@@ -304,3 +304,33 @@ TEST_CASE("persisted settings taken from several threads at once") {
     auto stored = readSettingsFile(file);
     for (int t = 0; t < 4; ++t) CHECK(stored["/rozeda/measurement/thread_" + std::to_string(t)] == Value(200));
 }
+
+// Lists of more than a hundred values were freed twice once read: a settings
+// file that holds one, from this version or another, must still open.
+TEST_CASE("a settings file holding long lists opens with its values") {
+    platform::dispatch::ManualTime time;
+    testsupport::TempDir dir;
+    const fs::path file = dir / "settings.plist";
+    APMMonitorCapture capture;
+    for (const std::size_t count : {std::size_t{101}, std::size_t{1000}, std::size_t{100000}}) {
+        Value::Array list;
+        Value::Dictionary wide;
+        for (std::size_t i = 0; i < count; ++i) {
+            list.emplace_back(static_cast<std::int64_t>(i));
+            wide["k" + std::to_string(i)] = Value("v");
+        }
+        Value::Dictionary stored;
+        stored["/rozeda/measurement/session_number"] = Value(9);
+        stored["/other/version/list"] = Value(list);
+        stored["/other/version/wide"] = Value(wide);
+        for (const bool binary : {false, true}) {
+            CAPTURE(count);
+            CAPTURE(binary);
+            const Value whole(stored);
+            writeText(file, binary ? platform::writePropertyListBinary(whole) : platform::writePropertyListXML(whole));
+            APMPersistedConfig config(file);
+            CHECK(config.sessionNumber() == 9);
+            CHECK_FALSE(capture.hasCode(kAPMPersistedConfigCorruptFileCode));
+        }
+    }
+}

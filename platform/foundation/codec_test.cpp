@@ -250,3 +250,40 @@ TEST_CASE("what is written as a property list always reads back") {
               "a null value is no property list");
     }
 }
+
+// The library indexes a list of more than a hundred values; freeing a parsed
+// list that long once freed its values twice. The library's own binary
+// writer slows down with the number of containers, so the longest lists hold
+// plain values.
+TEST_CASE("long lists and wide dictionaries read back in both forms") {
+    for (const std::size_t count : {std::size_t{101}, std::size_t{1000}, std::size_t{100000}}) {
+        const bool nested = count <= 1000;
+        Value::Array list;
+        Value::Dictionary wide;
+        for (std::size_t i = 0; i < count; ++i) {
+            const auto n = static_cast<std::int64_t>(i);
+            Value::Array pair;
+            pair.emplace_back(n);
+            pair.emplace_back("item " + std::to_string(i));
+            list.emplace_back(nested ? Value(std::move(pair)) : Value("item " + std::to_string(i)));
+            Value::Dictionary entry;
+            entry["n"] = Value(n);
+            wide["key " + std::to_string(i)] = nested ? Value(std::move(entry)) : Value(n);
+        }
+        Value::Dictionary top;
+        top["list"] = Value(list);
+        top["wide"] = Value(wide);
+        const Value written(std::move(top));
+        for (const bool binary : {false, true}) {
+            CAPTURE(count);
+            CAPTURE(binary);
+            const std::string bytes = binary ? platform::writePropertyListBinary(written)
+                                             : platform::writePropertyListXML(written);
+            const auto back = platform::parsePropertyList(bytes);
+            REQUIRE(back);
+            REQUIRE(back->asDictionary().at("list").asArray().size() == count);
+            CHECK(back->asDictionary().at("wide").asDictionary().size() == count);
+            CHECK(*back == written);
+        }
+    }
+}

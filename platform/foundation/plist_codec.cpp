@@ -22,40 +22,63 @@ namespace {
 constexpr double kReferenceDateOffset = 978307200.0;
 constexpr int kMaxDepth = kPropertyListMaxDepth;
 
-// The first value of a container; none when it is empty or no container.
-plist_t firstChild(plist_t node) {
+// The values a container holds, in order; a dictionary's keys come with
+// its values, since the library keeps them as nodes of their own.
+std::vector<plist_t> childrenOf(plist_t node) {
+    std::vector<plist_t> children;
     switch (plist_get_node_type(node)) {
-        case PLIST_ARRAY:
-            return plist_array_get_size(node) > 0 ? plist_array_get_item(node, 0) : nullptr;
+        case PLIST_ARRAY: {
+            plist_array_iter it = nullptr;
+            plist_array_new_iter(node, &it);
+            for (plist_t child = nullptr;;) {
+                plist_array_next_item(node, it, &child);
+                if (!child) break;
+                children.push_back(child);
+            }
+            std::free(it);
+            break;
+        }
         case PLIST_DICT: {
             plist_dict_iter it = nullptr;
             plist_dict_new_iter(node, &it);
-            plist_t child = nullptr;
-            plist_dict_next_item(node, it, nullptr, &child);
+            for (plist_t child = nullptr;;) {
+                plist_dict_next_item(node, it, nullptr, &child);
+                if (!child) break;
+                children.push_back(plist_dict_item_get_key(child));
+                children.push_back(child);
+            }
             std::free(it);
-            return child;
+            break;
         }
         default:
-            return nullptr;
+            break;
     }
+    return children;
 }
 
 // The library frees a tree by recursion; this frees it from the leaves up
-// with a stack of its own, however deep it is. Freeing a node takes it out
-// of its parent; a value of a dictionary goes with its key.
+// with a stack of its own, however deep it is. A container's children are
+// listed before the first of them goes: a list of more than a hundred
+// values keeps an index of them that freeing one does not update, so it
+// must not be asked for a child once its children start to go. Each child
+// goes from the front, where taking it out of its parent costs nothing.
 void freeTree(plist_t root) {
-    std::vector<plist_t> path{root};
+    struct Frame {
+        plist_t node;
+        std::vector<plist_t> children;
+        std::size_t next = 0;
+    };
+    std::vector<Frame> path;
+    path.push_back({root, childrenOf(root)});
     while (!path.empty()) {
-        plist_t node = path.back();
-        if (plist_t child = firstChild(node)) {
-            path.push_back(child);
+        Frame& frame = path.back();
+        if (frame.next < frame.children.size()) {
+            plist_t child = frame.children[frame.next++];
+            path.push_back({child, childrenOf(child)});
             continue;
         }
+        plist_free(frame.node);
         path.pop_back();
-        plist_t parent = plist_get_parent(node);
-        plist_t key = parent && plist_get_node_type(parent) == PLIST_DICT ? plist_dict_item_get_key(node) : nullptr;
-        plist_free(node);
-        if (key) plist_free(key);
     }
 }
 
@@ -118,10 +141,12 @@ std::optional<Value> fromNode(plist_t node, int depth) {
             return Value(Date{(sec < 0 ? sec - fraction : sec + fraction) + kReferenceDateOffset});
         }
         case PLIST_ARRAY: {
+            // Walked with an iterator: asking for the i-th value walks the
+            // list from its start each time.
             Value::Array array;
-            uint32_t n = plist_array_get_size(node);
-            for (uint32_t i = 0; i < n; ++i) {
-                auto item = fromNode(plist_array_get_item(node, i), depth + 1);
+            array.reserve(plist_array_get_size(node));
+            for (plist_t child : childrenOf(node)) {
+                auto item = fromNode(child, depth + 1);
                 if (!item) return std::nullopt;
                 array.push_back(std::move(*item));
             }

@@ -318,3 +318,35 @@ TEST_CASE("a folder that cannot be written is reported, the value kept in memory
     CHECK(defaults.integerForKey("key") == 1);
     CHECK_FALSE(defaults.diagnostics().empty());
 }
+
+// Lists of more than a hundred values were freed twice once read.
+TEST_CASE("a suite file with long lists and wide dictionaries reads back, XML or binary") {
+    PreferencesFolder folder;
+    const auto file = UserDefaults::fileForSuite("com.example.long");
+    for (const std::size_t count : {std::size_t{101}, std::size_t{1000}, std::size_t{100000}}) {
+        Value::Array list;
+        Value::Dictionary wide;
+        for (std::size_t i = 0; i < count; ++i) {
+            list.emplace_back("entry " + std::to_string(i));
+            wide["k" + std::to_string(i)] = Value(static_cast<std::int64_t>(i));
+        }
+        Value::Dictionary stored;
+        stored["list"] = Value(list);
+        stored["wide"] = Value(wide);
+        for (const bool binary : {false, true}) {
+            CAPTURE(count);
+            CAPTURE(binary);
+            const Value whole(stored);
+            std::ofstream(file, std::ios::binary | std::ios::trunc)
+                << (binary ? platform::writePropertyListBinary(whole) : platform::writePropertyListXML(whole));
+            UserDefaults defaults("com.example.long");
+            CHECK(defaults.diagnostics().empty());
+            REQUIRE(defaults.arrayForKey("list"));
+            CHECK(defaults.arrayForKey("list")->size() == count);
+            CHECK(defaults.arrayForKey("list")->back() == Value("entry " + std::to_string(count - 1)));
+            CHECK(defaults.dictionaryForKey("wide")->size() == count);
+            CHECK(defaults.setObject("more", "another"));
+            CHECK(UserDefaults("com.example.long").arrayForKey("list")->size() == count);
+        }
+    }
+}
