@@ -308,3 +308,21 @@ TEST_CASE("a page without all three fields refuses to calculate and is not left 
     window->setRootViewController(nullptr);
     platform::ui::Storyboard::unregister("TwoFields");
 }
+
+TEST_CASE("a calculation the history cannot store is solved, kept out of the history and explained") {
+    PageFixture app;
+    app.launch();
+    const auto before = CalcManager::shared().calculationsAsDictionaries();
+    app.toasts.clear();
+    {
+        velmora::testing::UnwritableFolder blocked(platform::UserDefaults::standard().filePath().parent_path());
+        app.calculate("3", "6", "0.4");
+        CHECK(app.tabs()->selectedIndex() == 1);
+        CHECK(app.events("kuvo_calculate").size() == 1);
+        CHECK(CalcManager::shared().calculationsAsDictionaries() == before);
+    }
+    REQUIRE(app.toasts.size() == 1);
+    CHECK(app.toasts[0] == "The history could not be saved: Not a directory");
+    app.relaunch();
+    CHECK(CalcManager::shared().calculationsAsDictionaries() == before);
+}
