@@ -154,12 +154,14 @@ void printState(const Value& state) {
 
 // What the engine does once it has nothing left to upload: a snapshot its
 // client was told of goes in force, and bundles carry its experiment IDs
-// from then on.
-void activateFetchedSnapshot() {
+// from then on. The client records that in its database on its own queue,
+// which is waited for before the tables are read.
+void activateFetchedSnapshot(APMEManager& manager) {
     auto engine = measurement::APMMeasurement::sharedInstance();
     engine->scheduler().workerQueue()->sync([&] {
         if (auto config = engine->remoteConfigInstance()) config->activateNewSnapshot();
     });
+    manager.taskManager()->dispatchSyncOnWorkerQueue([] {});
 }
 
 int runExperiments(const ExperimentsOptions& options) {
@@ -188,7 +190,7 @@ int runExperiments(const ExperimentsOptions& options) {
         std::cerr << "velmora experiments: the engine did not finish within " << kWaitSeconds << " s\n";
         return 1;
     }
-    if (options.fetch) activateFetchedSnapshot();
+    if (options.fetch) activateFetchedSnapshot(*manager);
     const auto state = stateValue(*manager);
     if (options.json) {
         std::cout << platform::writeJSON(state, true) << '\n';
