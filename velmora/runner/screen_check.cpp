@@ -77,7 +77,20 @@ double backgroundAlpha(const View& view) {
     return colour->rgba().value_or(RGBA{0, 0, 0, 0}).alpha;
 }
 
+// A clip as far as it limits what a person can see: a side at or past the
+// window's edge limits nothing the window's edge does not, and must not
+// hide how far a view reaches past that edge.
+Rect openAtTheEdges(const Rect& clip, const Rect& window) {
+    constexpr double far = 1e9;
+    const double x0 = clip.minX() <= window.minX() ? -far : clip.minX();
+    const double y0 = clip.minY() <= window.minY() ? -far : clip.minY();
+    const double x1 = clip.maxX() >= window.maxX() ? far : clip.maxX();
+    const double y1 = clip.maxY() >= window.maxY() ? far : clip.maxY();
+    return {x0, y0, x1 - x0, y1 - y0};
+}
+
 struct Walk {
+    Rect window;
     std::vector<Node> nodes;
     int surfaces = 0;
 
@@ -96,7 +109,7 @@ struct Walk {
         node.scrollsAlong = along;
         node.hides = backgroundAlpha(view) * alpha >= kHidingAlpha;
         // The window's own edge is what the check measures against, not a clip.
-        if (view.clipsToBounds() && view.superviewPointer()) clip = node.clipped;
+        if (view.clipsToBounds() && view.superviewPointer()) clip = openAtTheEdges(node.clipped, window);
         node.contentClip = clip;
         nodes.push_back(node);
         if (auto* scroll = dynamic_cast<const platform::ui::ScrollView*>(&view); scroll && scroll->isScrollEnabled()) {
@@ -429,6 +442,7 @@ double contrastRatio(const RGBA& first, const RGBA& second) {
 std::vector<Finding> checkScreen(platform::ui::Window& window) {
     window.layoutIfNeeded();
     Walk walk;
+    walk.window = window.bounds();
     walk.visit(window, 0, std::nullopt, 1, false, false);
     const auto& nodes = walk.nodes;
     const auto items = itemsOf(nodes);
