@@ -91,8 +91,11 @@ void OnboardViewController::layoutPage() {
     const Rect b = root->bounds();
     const double width = std::max(0.0, b.width() - 2 * kSide);
     const double buttonsTop = b.height() - kButtonsHeight;
+    // One line more than the estimate: the font drawn may break the text
+    // into one more line than its estimated widths do.
     const auto& text = descriptionLabel_->text();
-    const double description = text.empty() ? 0 : descriptionLabel_->font().measure(text, width, 0).height;
+    const auto& font = descriptionLabel_->font();
+    const double description = text.empty() ? 0 : font.measure(text, width, 0).height + font.lineHeight();
     const double texts = kTitleHeight + kTextSpacing + kSubtitleHeight + kTextSpacing + description;
     const double image = std::clamp(buttonsTop - kGap - texts - kGap - kImageTop, 0.0, b.height() * 0.42);
     const double y = kImageTop + image + kGap;
