@@ -81,6 +81,7 @@ double backgroundAlpha(const View& view) {
 // window's edge limits nothing the window's edge does not, and must not
 // hide how far a view reaches past that edge.
 Rect openAtTheEdges(const Rect& clip, const Rect& window) {
+    if (clip.isEmpty()) return clip;  // clipped away whole: nothing in it shows
     constexpr double far = 1e9;
     const double x0 = clip.minX() <= window.minX() ? -far : clip.minX();
     const double y0 = clip.minY() <= window.minY() ? -far : clip.minY();
