@@ -86,6 +86,9 @@ int runApp(const AppOptions& options) {
             return 2;
         }
     }
+    // English is the only language the interface has: say so rather than
+    // let another language look accepted.
+    if (auto notice = velmora::runner::languageNotice(options.language)) std::cout << "--lang: " << *notice << "\n";
     velmora::runner::AppSession app(session);
     velmora::runner::Runner runner(app, velmora::runner::CommandTable(), std::cout);
     app.launch();
@@ -112,7 +115,8 @@ const tools::CommandRegistration registration([](CLI::App& app, int& status) {
     command->add_option("--script", options->script, "Commands to play, one a line (\"#\" starts a comment)");
     command->add_option("--data,--data-dir", options->dataDirectory,
                         "Data folder (default: $VELMORA_DATA, else velmora under the user's data home)");
-    command->add_option("--lang", options->language, "The device's language or locale (de, fr_FR)");
+    command->add_option("--lang", options->language,
+                        "The device's language or locale (de, fr_FR); the interface's texts are English only");
     command->add_option("--remote-config", options->remoteConfig,
                         "Remote configuration source: a file or a loopback http address "
                         "(default: $VELMORA_REMOTE_CONFIG_SOURCE, else none)");

@@ -26,6 +26,7 @@
 #include "platform/ui/table_view.h"
 #include "platform/ui/text_field.h"
 #include "velmora/runner/app_session.h"
+#include "velmora/runner/check_command.h"
 #include "velmora/runner/screen_text.h"
 #include "velmora/runner/value_text.h"
 #include "velmora/screens/calculate_view_controller.h"
@@ -654,6 +655,7 @@ std::vector<RunnerCommand> builtInCommands() {
                   if (window) c.out << describeScreen(*window);
                   return window != nullptr;
               }),
+        checkCommand(),
         {"snapshot", "FILE.png [--scale S]",
          "draw the screen (window and what it presents) into a PNG file, at the screen's scale or S",
          writeSnapshot},

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "platform/foundation/bundle.h"
 #include "platform/frameworks/material/buttons.h"
 #include "platform/frameworks/star_rating/star_rating_view.h"
 #include "platform/gfx/image.h"
@@ -222,6 +223,25 @@ std::optional<std::pair<int, int>> pngSize(const std::filesystem::path& file) {
 }
 
 }  // namespace
+
+TEST_CASE("asked for a language its bundle has no texts in, the application says which it holds") {
+    // The application's own bundle holds English texts alone.
+    REQUIRE(platform::Bundle::main().localizations() == std::vector<std::string>{"en"});
+    const std::vector<std::pair<std::string, bool>> cases{
+        {"", false}, {"en", false}, {"en_US", false}, {"en-GB", false}, {"EN", false},
+        {"de", true}, {"de_DE", true}, {"fr-FR", true}, {"zh-Hans_CN", true},
+    };
+    for (const auto& [identifier, told] : cases) {
+        CAPTURE(identifier);
+        auto notice = languageNotice(identifier);
+        REQUIRE(notice.has_value() == told);
+        if (!told) continue;
+        const std::string language = identifier.substr(0, identifier.find_first_of("_-"));
+        CHECK(notice->find("\"" + language + "\"") != std::string::npos);
+        CHECK(notice->find("holds: en)") != std::string::npos);
+        CHECK(notice->find("English") != std::string::npos);
+    }
+}
 
 TEST_CASE("snapshot draws the screen into a PNG, refuses what it cannot do, and the session goes on") {
     // Nothing leaves the machine: the connection test fails at once.
