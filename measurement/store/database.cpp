@@ -31,6 +31,8 @@ std::unique_ptr<APMDatabase> APMDatabase::makeWithPath(const std::string& path, 
         if (error) *error = openError;
         return nullptr;
     }
+    // Processes that each log an event and end write this file in turn.
+    store->keepWriteAheadLogOnClose();
     std::unique_ptr<APMDatabase> database(new APMDatabase(std::move(store)));
     if (!database->ensureSchema(error)) return nullptr;
     return database;
