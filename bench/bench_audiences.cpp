@@ -6,6 +6,7 @@
 // the same events within this run.
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -30,6 +31,7 @@
 #include "measurement/upload/app_event_shapes.h"
 #include "measurement/upload/bundler.h"
 #include "platform/dispatch/clock.h"
+#include "platform/foundation/launch_options.h"
 
 using namespace measurement;
 using namespace measurement::audience_field;
@@ -175,6 +177,7 @@ Figures best(int audiences) {
 }  // namespace
 
 int main() {
+    platform::LaunchOptions::install(platform::LaunchOptions::fromVariables(std::getenv));
     APMMonitor::shared().muteConsole();
     std::printf("bundling %d stored events (5 kuvo_calculate : 2 kuvo_got_error : 3 screen views), best of 3\n",
                 kEvents);

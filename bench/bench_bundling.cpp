@@ -5,6 +5,7 @@
 // of three runs on a fresh database; ratios are taken within this run.
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -25,6 +26,7 @@
 #include "measurement/upload/app_event_shapes.h"
 #include "measurement/upload/bundler.h"
 #include "platform/dispatch/clock.h"
+#include "platform/foundation/launch_options.h"
 
 using namespace measurement;
 
@@ -132,6 +134,7 @@ void print(const char* label, const Figures& figures) {
 }  // namespace
 
 int main() {
+    platform::LaunchOptions::install(platform::LaunchOptions::fromVariables(std::getenv));
     APMMonitor::shared().muteConsole();
     std::printf("bundling %d stored events (5 kuvo_calculate : 2 kuvo_got_error : 3 screen views), best of 3\n",
                 kEvents);

@@ -33,6 +33,7 @@
 #include "measurement/foundation/monitor.h"
 #include "measurement/store/database.h"
 #include "measurement/store/files.h"
+#include "platform/foundation/launch_options.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/foundation/process_info.h"
 #include "platform/foundation/user_defaults.h"
@@ -284,6 +285,7 @@ double startSeconds(const Folder& folder) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    platform::LaunchOptions::install(platform::LaunchOptions::fromVariables(std::getenv));
     measurement::APMMonitor::shared().muteConsole();
     std::vector<int> sizes;
     for (int i = 1; i < argc; ++i) sizes.push_back(std::atoi(argv[i]));

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,6 +17,7 @@
 #include "measurement/script/editing/editing_factory.h"
 #include "measurement/script/program_decoder.h"
 #include "measurement/script/testing/program_text.h"
+#include "platform/foundation/launch_options.h"
 
 namespace {
 
@@ -138,6 +140,7 @@ std::string ratio(std::optional<double> value) {
 }  // namespace
 
 int main() {
+    platform::LaunchOptions::install(platform::LaunchOptions::fromVariables(std::getenv));
     const auto events = workload();
     bench::EditingTally ours;
     bench::EditingTally duktape;

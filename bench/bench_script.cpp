@@ -22,6 +22,7 @@
 #include "bench_script_baselines.h"
 #include "measurement/script/testing/program_text.h"
 #include "measurement/script/testing/script_runner.h"
+#include "platform/foundation/launch_options.h"
 
 namespace {
 
@@ -156,6 +157,7 @@ std::string milliseconds(std::optional<double> seconds) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    platform::LaunchOptions::install(platform::LaunchOptions::fromVariables(std::getenv));
     const Options options = parse(argc, argv);
     measurement::APMPRuntimeLimits limits;
     limits.maxInstructions = 1'000'000'000;

@@ -13,7 +13,7 @@
 
 #include <cstring>
 
-extern char** environ;
+#include "testsupport/test_environment.h"
 
 namespace testsupport {
 
@@ -30,8 +30,7 @@ std::vector<char*> pointersTo(std::vector<std::string>& texts) {
 
 std::vector<std::string> environmentWith(const std::vector<std::string>& added, const std::string& droppedPrefix) {
     std::vector<std::string> environment(added);
-    for (char** entry = environ; *entry; ++entry) {
-        const std::string text(*entry);
+    for (const auto& text : environmentAtStart()) {
         if (!droppedPrefix.empty() && text.rfind(droppedPrefix, 0) == 0) continue;
         environment.push_back(text);
     }

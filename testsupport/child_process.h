@@ -9,8 +9,8 @@
 
 namespace testsupport {
 
-// "NAME=value" entries first (so they win over inherited ones), then this
-// process's environment without the entries whose name starts with
+// "NAME=value" entries first (so they win over inherited ones), then the
+// environment this test executable started with, without the entries whose name starts with
 // droppedPrefix (none dropped when it is empty).
 std::vector<std::string> environmentWith(const std::vector<std::string>& added, const std::string& droppedPrefix = "");
 

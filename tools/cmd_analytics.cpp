@@ -74,17 +74,6 @@ constexpr double kStoreTimeoutSeconds = 60;
 // given this long; its data stays stored for a later run either way.
 constexpr double kUploadGraceSeconds = 10;
 
-// The default data folder: "velmora" under the user's data home, holding
-// "Application Support" and "Preferences" as the platform defaults do.
-std::filesystem::path defaultDataFolder() {
-    return platform::ProcessInfo::defaultApplicationSupportDirectory().parent_path();
-}
-
-std::filesystem::path dataFolderFromEnvironment() {
-    const char* folder = std::getenv("VELMORA_DATA");
-    return folder && *folder ? std::filesystem::path(folder) : defaultDataFolder();
-}
-
 void useDataFolder(const std::filesystem::path& folder) {
     platform::ProcessInfo::setApplicationSupportDirectory(folder / "Application Support");
     platform::UserDefaults::setDataDirectory(folder / "Preferences");
@@ -669,9 +658,9 @@ struct Options {
 // start, as the application does at launch, and wait at their end until the
 // events they logged are stored; events that were not are reported (the
 // command's own result stands).
-void storeApplicationEvents(CLI::App& app) {
+void storeApplicationEvents(CLI::App& app, const std::filesystem::path& defaultFolder) {
     static std::unique_ptr<EventWrites> writes;
-    app.parse_complete_callback([&app] {
+    app.parse_complete_callback([&app, defaultFolder] {
         const CLI::App* application = nullptr;
         for (const auto* command : app.get_subcommands()) {
             if (kApplicationCommands.count(command->get_name()) > 0) application = command;
@@ -680,7 +669,7 @@ void storeApplicationEvents(CLI::App& app) {
         // The command's own data-folder option, else the environment's.
         const auto* given = application->get_option_no_throw("--data");
         useDataFolder(given && given->count() > 0 ? std::filesystem::path(given->as<std::string>())
-                                                  : dataFolderFromEnvironment());
+                                                  : defaultFolder);
         writes = std::make_unique<EventWrites>();
         velmora::configureMeasurementAnalytics();
     });
@@ -700,12 +689,16 @@ void storeApplicationEvents(CLI::App& app) {
     });
 }
 
-const tools::CommandRegistration registration([](CLI::App& app, int& status) {
+const tools::CommandRegistration registration([](CLI::App& app, int& status, const platform::LaunchOptions& launch) {
     // Launch arguments such as "-VEZArurerudoDebugEnabled" (debug mode: the
     // shortest upload interval) reach the engine's monitor, which may have
     // been made before main() recorded them.
     measurement::APMMonitor::shared().reloadLaunchArguments();
     auto options = std::make_shared<Options>();
+    const auto defaultFolder = tools::defaultDataFolder(launch);
+    auto folderOf = [options, defaultFolder] {
+        return options->data.empty() ? defaultFolder : std::filesystem::path(options->data);
+    };
     auto* analytics = app.add_subcommand("analytics", "Log events through the measurement engine and read its database");
     analytics->require_subcommand(1);
     const std::string dataHelp = "Data folder (default: $VELMORA_DATA, else velmora under the user's data home)";
@@ -715,8 +708,8 @@ const tools::CommandRegistration registration([](CLI::App& app, int& status) {
     log->add_option("name", options->name, "Event name")->required();
     log->add_option("parameters", options->parameters, "Parameters as key=value");
     log->add_option(kDataOption, options->data, dataHelp);
-    log->callback([options, &status] {
-        useDataFolder(options->data.empty() ? dataFolderFromEnvironment() : std::filesystem::path(options->data));
+    log->callback([options, folderOf, &status] {
+        useDataFolder(folderOf());
         status = logOne(options->name, options->parameters);
     });
 
@@ -733,21 +726,21 @@ const tools::CommandRegistration registration([](CLI::App& app, int& status) {
         ->default_str("1");
     purchaseCommand->add_flag("--receipt", purchase->receipt, "Write a receipt holding this purchase first");
     purchaseCommand->add_option(kDataOption, options->data, dataHelp);
-    purchaseCommand->callback([options, purchase, &status] {
+    purchaseCommand->callback([options, purchase, folderOf, &status] {
         if (!isDecimalPrice(purchase->price)) {
             std::cerr << "velmora analytics purchase: the price \"" << purchase->price
                       << "\" is not a number: give it as decimal text such as 0.99\n";
             status = 2;
             return;
         }
-        useDataFolder(options->data.empty() ? dataFolderFromEnvironment() : std::filesystem::path(options->data));
+        useDataFolder(folderOf());
         status = purchaseOne(*purchase);
     });
 
     auto* dumpCommand = analytics->add_subcommand("dump", "Print stored raw events, queued bundles and user properties");
     dumpCommand->add_option(kDataOption, options->data, dataHelp);
-    dumpCommand->callback([options, &status] {
-        const auto folder = options->data.empty() ? dataFolderFromEnvironment() : std::filesystem::path(options->data);
+    dumpCommand->callback([options, folderOf, &status] {
+        const auto folder = folderOf();
         // The dump only reads: a folder that is not there is not made.
         std::error_code ec;
         if (!std::filesystem::is_directory(folder, ec)) {
@@ -764,8 +757,8 @@ const tools::CommandRegistration registration([](CLI::App& app, int& status) {
     consentCommand->add_option("settings", options->parameters, "Consent as TYPE=granted or TYPE=denied");
     consentCommand->add_flag("--json", options->json, "Print the state as JSON");
     consentCommand->add_option(kDataOption, options->data, dataHelp);
-    consentCommand->callback([options, &status] {
-        useDataFolder(options->data.empty() ? dataFolderFromEnvironment() : std::filesystem::path(options->data));
+    consentCommand->callback([options, folderOf, &status] {
+        useDataFolder(folderOf());
         status = consent(options->parameters, options->json);
     });
 
@@ -773,27 +766,27 @@ const tools::CommandRegistration registration([](CLI::App& app, int& status) {
         "open", "Hand a link the application was opened with to the engine; return once its campaign event is stored");
     openCommand->add_option("url", options->name, "The link, such as bern://open?utm_source=mail")->required();
     openCommand->add_option(kDataOption, options->data, dataHelp);
-    openCommand->callback([options, &status] {
-        useDataFolder(options->data.empty() ? dataFolderFromEnvironment() : std::filesystem::path(options->data));
+    openCommand->callback([options, folderOf, &status] {
+        useDataFolder(folderOf());
         status = openLink(options->name);
     });
 
     auto* identityCommand = analytics->add_subcommand("identity", "Print the identifiers the engine hands out now");
     identityCommand->add_flag("--json", options->json, "Print them as JSON");
     identityCommand->add_option(kDataOption, options->data, dataHelp);
-    identityCommand->callback([options, &status] {
-        useDataFolder(options->data.empty() ? dataFolderFromEnvironment() : std::filesystem::path(options->data));
+    identityCommand->callback([options, folderOf, &status] {
+        useDataFolder(folderOf());
         status = identity(options->json);
     });
 
     auto* configCommand = analytics->add_subcommand(
         "config", "Fetch the measurement configuration from the service and print what the engine holds then");
     configCommand->add_option(kDataOption, options->data, dataHelp);
-    configCommand->callback([options, &status] {
-        useDataFolder(options->data.empty() ? dataFolderFromEnvironment() : std::filesystem::path(options->data));
+    configCommand->callback([options, folderOf, &status] {
+        useDataFolder(folderOf());
         status = fetchConfig();
     });
-    storeApplicationEvents(app);
+    storeApplicationEvents(app, defaultFolder);
 });
 
 }  // namespace

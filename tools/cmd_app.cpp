@@ -108,7 +108,7 @@ std::string commandHelp() {
            velmora::runner::CommandTable().help();
 }
 
-const tools::CommandRegistration registration([](CLI::App& app, int& status) {
+const tools::CommandRegistration registration([](CLI::App& app, int& status, const platform::LaunchOptions&) {
     auto options = std::make_shared<AppOptions>();
     auto* command = app.add_subcommand("app", "Run the application headless, driven by a script or at a prompt");
     command->footer(commandHelp());

@@ -180,7 +180,7 @@ int runCalc(const CalcOptions& options) {
     return status;
 }
 
-tools::CommandRegistration registration([](CLI::App& app, int& status) {
+tools::CommandRegistration registration([](CLI::App& app, int& status, const platform::LaunchOptions&) {
     auto options = std::make_shared<CalcOptions>();
     auto* command = app.add_subcommand("calc", "Solve P(n, p, X=k): the solution steps and the chart data");
     command->add_option("--k", options->k, "successes k, as typed (\"2\")");

@@ -50,7 +50,7 @@ int runCollector(const CollectorOptions& options) {
     }
 }
 
-tools::CommandRegistration registration([](CLI::App& app, int& status) {
+tools::CommandRegistration registration([](CLI::App& app, int& status, const platform::LaunchOptions&) {
     auto options = std::make_shared<CollectorOptions>();
     auto* command = app.add_subcommand(
         "collector", "Serve the measurement exchanges on 127.0.0.1 and print what the engine uploads");

@@ -41,14 +41,10 @@ struct ExperimentsOptions {
     bool json = false;
 };
 
-// The data folder as the other commands take it: --data, else $VELMORA_DATA,
-// else velmora under the user's data home.
-void useDataFolder(const std::string& given) {
-    const char* variable = std::getenv("VELMORA_DATA");
-    const std::filesystem::path folder =
-        !given.empty() ? std::filesystem::path(given)
-        : variable && *variable ? std::filesystem::path(variable)
-                                : platform::ProcessInfo::defaultApplicationSupportDirectory().parent_path();
+// The data folder as the other commands take it: --data, else the launch
+// options', else velmora under the user's data home.
+void useDataFolder(const std::string& given, const platform::LaunchOptions& launch) {
+    const std::filesystem::path folder = !given.empty() ? std::filesystem::path(given) : tools::defaultDataFolder(launch);
     platform::ProcessInfo::setApplicationSupportDirectory(folder / "Application Support");
     platform::UserDefaults::setDataDirectory(folder / "Preferences");
 }
@@ -164,8 +160,8 @@ void activateFetchedSnapshot(APMEManager& manager) {
     manager.taskManager()->dispatchSyncOnWorkerQueue([] {});
 }
 
-int runExperiments(const ExperimentsOptions& options) {
-    useDataFolder(options.data);
+int runExperiments(const ExperimentsOptions& options, const platform::LaunchOptions& launch) {
+    useDataFolder(options.data, launch);
     // Without a service a fetch can only fail, a minute later: say so now.
     if (options.fetch && measurement::APMEExperimentsFetchURL().empty()) {
         std::cerr << "velmora experiments: --fetch needs an experiments service, and none is configured: set "
@@ -204,7 +200,7 @@ int runExperiments(const ExperimentsOptions& options) {
     return 0;
 }
 
-const tools::CommandRegistration registration([](CLI::App& app, int& status) {
+const tools::CommandRegistration registration([](CLI::App& app, int& status, const platform::LaunchOptions& launch) {
     auto options = std::make_shared<ExperimentsOptions>();
     auto* command = app.add_subcommand(
         "experiments", "Start the measurement engine and print its experiments: IDs in bundles, flags, stored snapshots");
@@ -213,7 +209,7 @@ const tools::CommandRegistration registration([](CLI::App& app, int& status) {
     command->add_flag("--json", options->json, "Print the state as JSON");
     command->add_option("--data,--data-dir", options->data,
                         "Data folder (default: $VELMORA_DATA, else velmora under the user's data home)");
-    command->callback([options, &status] { status = runExperiments(*options); });
+    command->callback([options, &status, &launch] { status = runExperiments(*options, launch); });
 });
 
 }  // namespace

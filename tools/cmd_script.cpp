@@ -205,7 +205,7 @@ int runScript(const ScriptOptions& options) {
     return result ? 0 : 1;
 }
 
-const CommandRegistration registration([](CLI::App& app, int& status) {
+const CommandRegistration registration([](CLI::App& app, int& status, const platform::LaunchOptions&) {
     auto* script = app.add_subcommand("script", "Run measurement script programs");
     script->require_subcommand(1);
     auto options = std::make_shared<ScriptOptions>();

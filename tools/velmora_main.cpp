@@ -2,6 +2,7 @@
 #include <CLI/CLI.hpp>
 
 #include <cctype>
+#include <cstdlib>
 #include <iostream>
 #include <vector>
 
@@ -19,6 +20,10 @@ CommandRegistration::CommandRegistration(CommandSetup setup) {
     registeredCommands().push_back(std::move(setup));
 }
 
+std::filesystem::path defaultDataFolder(const platform::LaunchOptions& launch) {
+    return launch.dataFolder.value_or(platform::ProcessInfo::defaultApplicationSupportDirectory().parent_path());
+}
+
 }  // namespace tools
 
 namespace {
@@ -33,6 +38,10 @@ bool isLaunchArgument(const char* argument) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // The only place the tool reads its environment: the libraries take what
+    // they need from these options.
+    const auto launch = platform::LaunchOptions::fromVariables(std::getenv);
+    platform::LaunchOptions::install(launch);
     platform::ProcessInfo::setArguments(argc, argv);
     std::vector<char*> commandLine;
     for (int i = 0; i < argc; ++i) {
@@ -43,7 +52,7 @@ int main(int argc, char** argv) {
     CLI::App app{"velmora: the Bernoulli calculator and its measurement engine, headless"};
     app.require_subcommand(0, 1);
     int status = 0;
-    for (auto& setup : tools::registeredCommands()) setup(app, status);
+    for (auto& setup : tools::registeredCommands()) setup(app, status, launch);
     CLI11_PARSE(app, argc, argv);
     if (app.get_subcommands().empty()) {
         std::cout << app.help();

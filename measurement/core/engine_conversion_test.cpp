@@ -23,6 +23,7 @@
 #include "platform/frameworks/on_device_conversion/private_set_membership_client.h"
 #include "platform/frameworks/utilities/reachability.h"
 #include "testsupport/loopback_server.h"
+#include "testsupport/scoped_launch_options.h"
 
 using namespace measurement;
 using platform::ondevice::PrivateSetMembership;
@@ -43,16 +44,16 @@ testsupport::ScriptedResponse reply(int status, const std::string& body = {}) {
 // on-device conversion service on one loopback server.
 struct EngineWithConversions {
     testsupport::LoopbackServer server;
+    testsupport::ScopedLaunchOptions address{
+        [this](platform::LaunchOptions& o) { o.measurementServiceURL = server.url(""); }};
     testing::EngineFixture engine;
 
     EngineWithConversions() {
-        ::setenv(kAPMMeasurementServiceURLVariable, server.url("").c_str(), 1);
         PrivateSetMembership::reset();
         PrivateSetMembership::setServiceBaseURL(server.url(""));
     }
     ~EngineWithConversions() {
         PrivateSetMembership::reset();
-        ::unsetenv(kAPMMeasurementServiceURLVariable);
     }
     EngineWithConversions(const EngineWithConversions&) = delete;
     EngineWithConversions& operator=(const EngineWithConversions&) = delete;

@@ -17,6 +17,7 @@
 #include "platform/frameworks/app_core/application_state.h"
 #include "platform/frameworks/utilities/gzip.h"
 #include "testsupport/loopback_server.h"
+#include "testsupport/scoped_launch_options.h"
 
 using namespace measurement;
 
@@ -24,19 +25,6 @@ namespace {
 
 constexpr int field(int tag) { return APMPBFieldIndexForTag(tag); }
 
-// Points an environment variable at the loopback service for the scope.
-class Address {
-public:
-    Address(const char* variable, const std::string& url) : variable_(variable) {
-        ::setenv(variable, url.c_str(), 1);
-    }
-    ~Address() { ::unsetenv(variable_); }
-    Address(const Address&) = delete;
-    Address& operator=(const Address&) = delete;
-
-private:
-    const char* variable_;
-};
 
 // The service's reply: the configuration's SDK with experiments 31 and 7,
 // the second turning regional defaults off, and the launched experiment 0.
@@ -66,8 +54,10 @@ testsupport::ScriptedResponse experimentsReply() {
 
 struct EngineWithServices {
     testsupport::LoopbackServer server;
-    Address measurementService{kAPMMeasurementServiceURLVariable, server.url("")};
-    Address experimentsService{kAPMEExperimentsServiceURLVariable, server.url("")};
+    testsupport::ScopedLaunchOptions services{[this](platform::LaunchOptions& o) {
+        o.measurementServiceURL = server.url("");
+        o.experimentsServiceURL = server.url("");
+    }};
     testing::EngineFixture engine;
 
     EngineWithServices() {

@@ -27,7 +27,7 @@
 #include "platform/dispatch/queue.h"
 #include "platform/dispatch/timer.h"
 #include "testsupport/loopback_server.h"
-#include "testsupport/scoped_variable.h"
+#include "testsupport/scoped_launch_options.h"
 
 using namespace measurement;
 using config_test::ConfigBuilder;
@@ -63,7 +63,7 @@ std::string bytesOf(const ConfigBuilder& builder) {
 // worker queue and then runs every queue.
 struct EngineWithService {
     testsupport::LoopbackServer server;
-    testsupport::ScopedVariable address{kAPMMeasurementServiceURLVariable, server.url("")};
+    testsupport::ScopedLaunchOptions address{[&](platform::LaunchOptions& o) { o.measurementServiceURL = server.url(""); }};
     testing::EngineFixture engine;
 
     // The engine starts at the given time (seconds since 1970), or at the

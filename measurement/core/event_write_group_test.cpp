@@ -29,6 +29,7 @@
 #include "platform/foundation/user_defaults.h"
 #include "platform/frameworks/app_core/app.h"
 #include "testsupport/child_process.h"
+#include "testsupport/test_environment.h"
 
 using namespace measurement;
 using measurement::testing::EngineFixture;
@@ -215,12 +216,12 @@ TEST_CASE("an event the database refuses fails alone: the others of its group ar
 // finished writing, so that the kill finds the engine storing rather than
 // still starting.
 TEST_CASE(kChildCaseName * doctest::skip()) {
-    const char* folder = std::getenv(kChildFolder);
-    const char* signal = std::getenv(kChildSignal);
-    const char* after = std::getenv(kChildAfter);
+    const auto folder = testsupport::variableAtStart(kChildFolder);
+    const auto signal = testsupport::variableAtStart(kChildSignal);
+    const auto after = testsupport::variableAtStart(kChildAfter);
     REQUIRE((folder && signal && after));
     APMMonitor::shared().muteConsole();
-    const std::filesystem::path root(folder);
+    const std::filesystem::path root(*folder);
     platform::ProcessInfo::setApplicationSupportDirectory(root / "Application Support");
     platform::UserDefaults::setDataDirectory(root / "Preferences");
     const int report = ::open((root / "stored.txt").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
@@ -246,8 +247,8 @@ TEST_CASE(kChildCaseName * doctest::skip()) {
         finished->changed.notify_one();
     });
     REQUIRE(platform::VEZApp::configure());
-    const long killAfter = std::atol(after);
-    const int signalFd = std::atoi(signal);
+    const long killAfter = std::atol(after->c_str());
+    const int signalFd = std::atoi(signal->c_str());
     for (long i = 0;; ++i) {
         {
             std::unique_lock lock(finished->mutex);

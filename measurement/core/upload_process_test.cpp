@@ -29,6 +29,7 @@
 #include "testsupport/child_process.h"
 #include "testsupport/loopback_server.h"
 #include "testsupport/temp_dir.h"
+#include "testsupport/test_environment.h"
 
 namespace {
 
@@ -84,10 +85,10 @@ testsupport::ScriptedResponse answer(int status, bool hold = false) {
 // uploads; the process ends once the upload is confirmed (or is killed while
 // it waits).
 TEST_CASE("Child process: log one event and upload it") {
-    const char* data = std::getenv(kChildDataVariable);
-    const char* event = std::getenv(kChildEventVariable);
+    const auto data = testsupport::variableAtStart(kChildDataVariable);
+    const auto event = testsupport::variableAtStart(kChildEventVariable);
     if (!data || !event) return;
-    const std::filesystem::path folder(data);
+    const std::filesystem::path folder(*data);
     platform::ProcessInfo::setApplicationSupportDirectory(folder / "Application Support");
     platform::UserDefaults::setDataDirectory(folder / "Preferences");
     // The engine's diagnostics go to the child's log.
@@ -96,7 +97,7 @@ TEST_CASE("Child process: log one event and upload it") {
     // starting: the resignation's background task lasts until the event is
     // stored and uploaded, whatever the start's own schedule decides.
     REQUIRE(platform::VEZApp::configure());
-    VEZArurerudo::logEventWithName(event);
+    VEZArurerudo::logEventWithName(*event);
     platform::NotificationCenter::defaultCenter().post(platform::kApplicationWillResignActiveNotification);
     REQUIRE(platform::BackgroundTasks::shared().waitUntilNoActiveTask(60));
     // The block that ended the task has returned before the process ends.
@@ -108,7 +109,7 @@ TEST_CASE("No event is lost when the process is killed during an upload") {
     testsupport::TempDir folder;
     testsupport::LoopbackServer server;
     const std::vector<std::string> common{std::string(kChildDataVariable) + "=" + folder.path().string(),
-                                          std::string(kAPMMeasurementServiceURLVariable) + "=" + server.url("")};
+                                          "VELMORA_MEASUREMENT_SERVICE_URL=" + server.url("")};
     auto run = [&](const std::string& event) {
         auto variables = common;
         variables.push_back(std::string(kChildEventVariable) + "=" + event);

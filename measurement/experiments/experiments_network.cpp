@@ -1,9 +1,8 @@
 // Where the experiments service is, and posting to it through the platform's network object.
 #include "measurement/experiments/experiments_network.h"
 
-#include <cstdlib>
-
 #include "measurement/foundation/environment.h"
+#include "platform/foundation/launch_options.h"
 #include "platform/foundation/url.h"
 
 namespace measurement {
@@ -32,9 +31,7 @@ std::string hostOf(const std::optional<std::string>& base) {
 }  // namespace
 
 std::optional<std::string> APMEExperimentsServiceBaseURL() {
-    if (const char* address = std::getenv(kAPMEExperimentsServiceURLVariable); address && *address) {
-        return std::string(address);
-    }
+    if (auto address = platform::LaunchOptions::current().experimentsServiceURL) return address;
     const auto plist = APMInfoPlistFileUtil::dictionaryFromRozedaServiceInfoPlist();
     if (!plist) return std::nullopt;
     const auto found = plist->find(kAPMEExperimentsServiceBaseURLKey);

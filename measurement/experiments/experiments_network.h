@@ -16,11 +16,9 @@ inline constexpr const char* kAPMEExperimentsPath = "/sdk-exp";
 // The service property list's key for the service's base address; empty or
 // absent means no service is known.
 inline constexpr const char* kAPMEExperimentsServiceBaseURLKey = "EXPERIMENTS_SERVICE_BASE_URL";
-// Points the client at another experiments service, for tools and tests.
-inline constexpr const char* kAPMEExperimentsServiceURLVariable = "VELMORA_EXPERIMENTS_SERVICE_URL";
-
-// The environment variable when set and not empty, else the service
-// property list's address; none when neither names one.
+// The launch options' address when they name one (tools and tests point
+// the client elsewhere so), else the service property list's; none when
+// neither names one.
 std::optional<std::string> APMEExperimentsServiceBaseURL();
 // The fetch address on that service; empty when no service is known (a
 // request to it fails at once, as a request to an unreachable service).

@@ -10,7 +10,7 @@
 #include "measurement/experiments/library_version.h"
 #include "platform/foundation/process_info.h"
 #include "testsupport/loopback_server.h"
-#include "testsupport/scoped_variable.h"
+#include "testsupport/scoped_launch_options.h"
 
 using namespace measurement;
 using namespace measurement::experiments_test;
@@ -180,7 +180,7 @@ TEST_CASE("the request: the application and the SDKs whose diversion key is know
 
 TEST_CASE("one exchange over the loopback network: the POST to /sdk-exp and its gzip reply") {
     testsupport::LoopbackServer server;
-    testsupport::ScopedVariable address(kAPMEExperimentsServiceURLVariable, server.url(""));
+    testsupport::ScopedLaunchOptions address([&](platform::LaunchOptions& o) { o.experimentsServiceURL = server.url(""); });
     const auto response = responseWith({snapshotMessage(kSDK, {experimentMessage(9, {flag("color", "blue")})})}, {});
     const auto body = gzipped(response.protoBuffer());
     testsupport::ScriptedResponse reply;

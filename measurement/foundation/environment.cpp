@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "platform/foundation/bundle.h"
+#include "platform/foundation/launch_options.h"
 #include "platform/foundation/process_info.h"
 
 namespace measurement {
@@ -62,9 +63,7 @@ std::string APMBundleShortVersion() { return APMInfoPlistValue("CFBundleShortVer
 std::vector<std::string> APMPreferredLanguages() { return platform::ProcessInfo::preferredLanguages(); }
 
 std::optional<std::string> APMMeasurementServiceBaseURL() {
-    if (const char* address = std::getenv(kAPMMeasurementServiceURLVariable); address && *address) {
-        return std::string(address);
-    }
+    if (auto address = platform::LaunchOptions::current().measurementServiceURL) return address;
     auto plist = APMInfoPlistFileUtil::dictionaryFromRozedaServiceInfoPlist();
     if (!plist) return std::nullopt;
     auto found = plist->find(kAPMMeasurementServiceBaseURLKey);

@@ -61,14 +61,10 @@ std::string APMBundleIdentifier();
 std::string APMBundleShortVersion();
 // The user's preferred languages, most preferred first.
 std::vector<std::string> APMPreferredLanguages();
-// Points the engine at another measurement service than the one of the
-// "RozedaService-Info" property list: the base address ("http://host:port"),
-// for tools and tests.
-inline constexpr const char* kAPMMeasurementServiceURLVariable = "VELMORA_MEASUREMENT_SERVICE_URL";
-
-// The configured service address: the environment variable when it is set
-// and not empty, else the service property list's; none when neither names
-// one.
+// The configured service address ("http://host:port"): the launch
+// options' when they name one (tools and tests point the engine elsewhere
+// so), else the "RozedaService-Info" property list's; none when neither
+// names one.
 std::optional<std::string> APMMeasurementServiceBaseURL();
 
 }  // namespace measurement

@@ -8,6 +8,7 @@
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/plist_codec.h"
 #include "platform/foundation/process_info.h"
+#include "testsupport/scoped_launch_options.h"
 #include "testsupport/temp_dir.h"
 
 using namespace measurement;
@@ -54,17 +55,19 @@ TEST_CASE("the application's service property list") {
         writePlist(dir / "RozedaService-Info.plist", Value(Value::Array{Value("not a dictionary")}));
         CHECK_FALSE(APMInfoPlistFileUtil::dictionaryFromRozedaServiceInfoPlist());
     }
-    SUBCASE("the environment variable names another service; empty, it leaves the list's") {
+    SUBCASE("the launch options name another service; without one, the list's stands") {
         testsupport::TempDir dir;
         MainBundleAt bundle(dir.path());
         writePlist(dir / "RozedaService-Info.plist",
                    Value(Value::Dictionary{{"ROZEDA_APP_ID", "velmora-test-one"},
                                            {"MEASUREMENT_SERVICE_BASE_URL", "http://127.0.0.1:8080"}}));
-        ::setenv(kAPMMeasurementServiceURLVariable, "http://127.0.0.1:9", 1);
-        CHECK(APMMeasurementServiceBaseURL() == "http://127.0.0.1:9");
-        ::setenv(kAPMMeasurementServiceURLVariable, "", 1);
+        {
+            testsupport::ScopedLaunchOptions other(
+                [](platform::LaunchOptions& o) { o.measurementServiceURL = "http://127.0.0.1:9"; });
+            CHECK(APMMeasurementServiceBaseURL() == "http://127.0.0.1:9");
+        }
+        testsupport::ScopedLaunchOptions none([](platform::LaunchOptions& o) { o.measurementServiceURL.reset(); });
         CHECK(APMMeasurementServiceBaseURL() == "http://127.0.0.1:8080");
-        ::unsetenv(kAPMMeasurementServiceURLVariable);
     }
     SUBCASE("Info.plist values and versions") {
         testsupport::TempDir dir;

@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "platform/foundation/json_codec.h"
+#include "platform/foundation/launch_options.h"
 #include "platform/foundation/plist_codec.h"
 
 #ifndef VELMORA_DEFAULT_RESOURCES
@@ -28,7 +29,7 @@ std::optional<std::filesystem::path> gMainOverride;
 std::filesystem::path defaultMainPath() {
     std::lock_guard lock(gMainMutex);
     if (gMainOverride) return *gMainOverride;
-    if (const char* env = std::getenv("VELMORA_RESOURCES"); env && *env) return env;
+    if (auto configured = LaunchOptions::current().resourcesFolder) return *configured;
     return VELMORA_DEFAULT_RESOURCES;
 }
 

@@ -18,7 +18,7 @@ public:
     explicit Bundle(std::filesystem::path resourcePath, std::string language = "en");
 
     // The process's main bundle. Its folder is, in order: the last
-    // setMainResourcePath, the VELMORA_RESOURCES environment variable, the
+    // setMainResourcePath, the launch options' ($VELMORA_RESOURCES), the
     // resources folder of the source tree this program was built from.
     static Bundle& main();
     static void setMainResourcePath(const std::filesystem::path& path);

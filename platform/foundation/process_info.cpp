@@ -2,10 +2,11 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdlib>
 #include <mutex>
 #include <optional>
 #include <random>
+
+#include "platform/foundation/launch_options.h"
 
 namespace platform {
 
@@ -37,8 +38,9 @@ T read(F&& get) {
 }
 
 std::filesystem::path dataHome() {
-    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg) return xdg;
-    if (const char* home = std::getenv("HOME"); home && *home) return std::filesystem::path(home) / ".local/share";
+    const auto options = LaunchOptions::current();
+    if (options.xdgDataHome) return *options.xdgDataHome;
+    if (options.home) return std::filesystem::path(*options.home) / ".local/share";
     return std::filesystem::temp_directory_path();
 }
 
@@ -90,12 +92,11 @@ std::string randomUUIDText() {
     return text;
 }
 
-// The device's vendor identifier when nothing was set: the environment's, or
-// one made for the life of the process.
+// The device's vendor identifier when nothing was set: the launch options',
+// or one made for the life of the process.
 const std::string& defaultIdentifierForVendor() {
     static const std::string identifier = [] {
-        const char* configured = std::getenv("VELMORA_IDENTIFIER_FOR_VENDOR");
-        return configured && *configured ? std::string(configured) : randomUUIDText();
+        return LaunchOptions::current().identifierForVendor.value_or(randomUUIDText());
     }();
     return identifier;
 }
@@ -181,10 +182,7 @@ void ProcessInfo::setApplicationSupportDirectory(std::filesystem::path path) {
 }
 
 std::string ProcessInfo::localeIdentifierFromEnvironment() {
-    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
-        if (const char* value = std::getenv(name); value && *value) return value;
-    }
-    return "C";
+    return LaunchOptions::current().locale.value_or("C");
 }
 
 std::string ProcessInfo::localeIdentifier() {

@@ -42,8 +42,8 @@ public:
     static void setTimeZoneName(std::string name);
 
     // The device's locale as an identifier ("de_DE", "pt-BR", "zh_Hans_CN").
-    // By default the environment's locale: LC_ALL, else LC_MESSAGES, else
-    // LANG, with any ".encoding" and "@modifier" taken off; "C" and "POSIX"
+    // By default the environment's locale, as the launch options took it
+    // (LC_ALL, else LC_MESSAGES, else LANG), with any ".encoding" and "@modifier" taken off; "C" and "POSIX"
     // name no language.
     static std::string localeIdentifier();
     static void setLocaleIdentifier(std::string identifier);
@@ -62,8 +62,8 @@ public:
     static std::filesystem::path defaultApplicationSupportDirectory();
 
     // The identifier the platform gives the applications of one vendor on
-    // this device, as UUID text. By default $VELMORA_IDENTIFIER_FOR_VENDOR
-    // when set, else a random one made once per process. None stands for a
+    // this device, as UUID text. By default the launch options' (from
+    // $VELMORA_IDENTIFIER_FOR_VENDOR) when set, else a random one made once per process. None stands for a
     // platform that has none to give (as before the device is unlocked).
     static std::optional<std::string> identifierForVendor();
     static void setIdentifierForVendor(std::optional<std::string> identifier);

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "platform/foundation/process_info.h"
+#include "testsupport/scoped_launch_options.h"
 
 using platform::ProcessInfo;
 
@@ -73,15 +74,14 @@ TEST_CASE("process information has device defaults and can be set") {
         CHECK(ProcessInfo::identifierForVendorRequestCount() == 1);
     }
     SUBCASE("the application-support folder lies under the user's data home") {
-        const char* old = std::getenv("XDG_DATA_HOME");
-        std::string saved = old ? old : "";
-        setenv("XDG_DATA_HOME", "/data/home", 1);
+        testsupport::ScopedLaunchOptions options([](platform::LaunchOptions& o) {
+            o.xdgDataHome = "/data/home";
+            o.home = "/home/someone";
+        });
         CHECK(ProcessInfo::applicationSupportDirectory() == "/data/home/velmora/Application Support");
-        if (old) {
-            setenv("XDG_DATA_HOME", saved.c_str(), 1);
-        } else {
-            unsetenv("XDG_DATA_HOME");
-        }
+        testsupport::ScopedLaunchOptions withoutXDG([](platform::LaunchOptions& o) { o.xdgDataHome.reset(); });
+        CHECK(ProcessInfo::applicationSupportDirectory() ==
+              "/home/someone/.local/share/velmora/Application Support");
     }
     SUBCASE("readers and writers on several threads agree") {
         std::thread writer([] {
@@ -129,35 +129,16 @@ TEST_CASE("the device's language and region come from its locale identifier") {
     }
 }
 
-TEST_CASE("without a setting the locale is the environment's") {
+TEST_CASE("without a setting the locale is the launch options'") {
     ResetProcessInfo reset;
     ProcessInfo::reset();
-    struct Saved {
-        const char* name;
-        std::optional<std::string> value;
-    };
-    std::vector<Saved> saved;
-    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
-        const char* value = std::getenv(name);
-        saved.push_back({name, value ? std::optional<std::string>(value) : std::nullopt});
-        unsetenv(name);
-    }
+    testsupport::ScopedLaunchOptions unset([](platform::LaunchOptions& o) { o.locale.reset(); });
     CHECK(ProcessInfo::localeIdentifier() == "C");
     CHECK_FALSE(ProcessInfo::languageCode());
-    setenv("LANG", "ja_JP.UTF-8", 1);
-    CHECK(ProcessInfo::languageCode() == "ja");
-    setenv("LC_MESSAGES", "ko_KR", 1);
-    CHECK(ProcessInfo::languageCode() == "ko");
-    setenv("LC_ALL", "ru_RU", 1);
-    CHECK(ProcessInfo::localeIdentifier() == "ru_RU");
+    testsupport::ScopedLaunchOptions russian([](platform::LaunchOptions& o) { o.locale = "ru_RU.UTF-8"; });
+    CHECK(ProcessInfo::localeIdentifier() == "ru_RU.UTF-8");
+    CHECK(ProcessInfo::languageCode() == "ru");
     CHECK(ProcessInfo::regionCode() == "RU");
     ProcessInfo::setLocaleIdentifier("hi_IN");
     CHECK(ProcessInfo::languageCode() == "hi");
-    for (const auto& entry : saved) {
-        if (entry.value) {
-            setenv(entry.name, entry.value->c_str(), 1);
-        } else {
-            unsetenv(entry.name);
-        }
-    }
 }

@@ -16,6 +16,7 @@
 
 #include "platform/foundation/atomic_file.h"
 #include "platform/foundation/bundle.h"
+#include "platform/foundation/launch_options.h"
 #include "platform/foundation/plist_codec.h"
 
 namespace platform {
@@ -145,13 +146,12 @@ Registry& registry() {
 }
 
 std::filesystem::path defaultDataDirectory() {
-    if (const char* env = std::getenv("VELMORA_PREFERENCES"); env && *env) return env;
-    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg == '/') {
-        return std::filesystem::path(xdg) / "velmora" / "Preferences";
+    const auto options = LaunchOptions::current();
+    if (options.preferencesFolder) return *options.preferencesFolder;
+    if (options.xdgDataHome && options.xdgDataHome->front() == '/') {
+        return std::filesystem::path(*options.xdgDataHome) / "velmora" / "Preferences";
     }
-    if (const char* home = std::getenv("HOME"); home && *home) {
-        return std::filesystem::path(home) / ".local" / "share" / "velmora" / "Preferences";
-    }
+    if (options.home) return std::filesystem::path(*options.home) / ".local" / "share" / "velmora" / "Preferences";
     return std::filesystem::temp_directory_path() / "velmora" / "Preferences";
 }
 

@@ -30,7 +30,7 @@ public:
     static UserDefaults standard() { return UserDefaults(); }
 
     // The folder that holds the suite files, process-wide. Its default is, in
-    // order: the VELMORA_PREFERENCES environment variable,
+    // order: the launch options' preferences folder ($VELMORA_PREFERENCES),
     // $XDG_DATA_HOME/velmora/Preferences, ~/.local/share/velmora/Preferences.
     // An empty path restores the default. Handles made before a change keep
     // their file.

@@ -12,7 +12,7 @@
 #include "measurement/core/measurement.h"
 #include "measurement/foundation/environment.h"
 #include "platform/foundation/json_codec.h"
-#include "testsupport/scoped_variable.h"
+#include "testsupport/scoped_launch_options.h"
 #include "testsupport/temp_dir.h"
 #include "tools/collector/collector_service.h"
 
@@ -46,8 +46,9 @@ TEST_CASE("an uploaded bundle carries the consent signals and diagnostics of its
     options.logPath = dir / "batches.jsonl";
     std::ostringstream printed;
     tools::collector::CollectorService collector(options, printed);
-    testsupport::ScopedVariable address(kAPMMeasurementServiceURLVariable,
-                                        "http://127.0.0.1:" + std::to_string(collector.start()));
+    const int port = collector.start();
+    testsupport::ScopedLaunchOptions address(
+        [port](platform::LaunchOptions& o) { o.measurementServiceURL = "http://127.0.0.1:" + std::to_string(port); });
     // Real queues and time: the upload goes over the loopback network.
     testing::EngineFixture engine(false);
     engine.configure();

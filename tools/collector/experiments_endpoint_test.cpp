@@ -21,6 +21,7 @@
 #include "platform/frameworks/app_core/application_state.h"
 #include "platform/frameworks/utilities/gzip.h"
 #include "testsupport/file_text.h"
+#include "testsupport/scoped_launch_options.h"
 #include "testsupport/temp_dir.h"
 #include "tools/collector/collector_service.h"
 #include "tools/collector/experiments_file.h"
@@ -49,18 +50,6 @@ platform::HTTPResponse postRequest(int port, const std::string& body) {
     REQUIRE_FALSE(response.failed());
     return response;
 }
-
-// Points an environment variable at the collector for the scope.
-class Address {
-public:
-    Address(const char* variable, int port) : variable_(variable) {
-        ::setenv(variable, ("http://127.0.0.1:" + std::to_string(port)).c_str(), 1);
-    }
-    ~Address() { ::unsetenv(variable_); }
-
-private:
-    const char* variable_;
-};
 
 }  // namespace
 
@@ -150,8 +139,9 @@ TEST_CASE("the engine fetches its experiments from the collector, whose bundles 
     std::ostringstream printed;
     CollectorService collector(options, printed);
     const int port = collector.start();
-    Address measurementService(kAPMMeasurementServiceURLVariable, port);
-    Address experimentsService(kAPMEExperimentsServiceURLVariable, port);
+    testsupport::ScopedLaunchOptions services([port](platform::LaunchOptions& o) {
+        o.measurementServiceURL = o.experimentsServiceURL = "http://127.0.0.1:" + std::to_string(port);
+    });
     testing::EngineFixture engine;
     engine.configure();
     auto manager = APMMeasurement::sharedInstance()->experimentsManager();

@@ -14,7 +14,7 @@
 #include "platform/foundation/json_codec.h"
 #include "platform/foundation/process_info.h"
 #include "platform/frameworks/app_core/app.h"
-#include "testsupport/scoped_variable.h"
+#include "testsupport/scoped_launch_options.h"
 #include "testsupport/temp_dir.h"
 #include "tools/collector/collector_service.h"
 
@@ -44,8 +44,9 @@ TEST_CASE("uploaded bundles carry the identity's fields, and the app instance ID
     options.logPath = dir / "batches.jsonl";
     std::ostringstream printed;
     tools::collector::CollectorService collector(options, printed);
-    testsupport::ScopedVariable address(kAPMMeasurementServiceURLVariable,
-                                        "http://127.0.0.1:" + std::to_string(collector.start()));
+    const int port = collector.start();
+    testsupport::ScopedLaunchOptions address(
+        [port](platform::LaunchOptions& o) { o.measurementServiceURL = "http://127.0.0.1:" + std::to_string(port); });
     platform::ProcessInfo::setIdentifierForVendor(kVendorID);
     // Real queues and time: the uploads go over the loopback network.
     testing::EngineFixture engine(false);

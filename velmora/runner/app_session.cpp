@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "platform/foundation/bundle.h"
+#include "platform/foundation/launch_options.h"
 #include "platform/foundation/process_info.h"
 #include "platform/foundation/user_defaults.h"
 #include "platform/frameworks/remote_config/vez_remote_config.h"
@@ -62,14 +63,13 @@ std::string languagePart(const std::string& identifier) {
 
 std::string remoteConfigSource(const std::string& given) {
     if (!given.empty()) return given;
-    const char* env = std::getenv("VELMORA_REMOTE_CONFIG_SOURCE");
-    return env ? env : "";
+    return platform::LaunchOptions::current().remoteConfigSource.value_or("");
 }
 
 }  // namespace
 
 std::filesystem::path defaultDataDirectory() {
-    if (const char* folder = std::getenv("VELMORA_DATA"); folder && *folder) return folder;
+    if (auto folder = platform::LaunchOptions::current().dataFolder) return *folder;
     return platform::ProcessInfo::defaultApplicationSupportDirectory().parent_path();
 }
 

@@ -18,17 +18,17 @@ class AppDelegate;
 
 namespace velmora::runner {
 
-// What a run is started with. Everything else comes from the environment
-// as for every program of the project ($VELMORA_MEASUREMENT_SERVICE_URL,
-// $VELMORA_CONNECTION_PROBE_URL, $VELMORA_RESOURCES).
+// What a run is started with. Everything else comes from the launch options
+// as for every program of the project (the measurement service, the
+// connection probe, the resources folder).
 struct SessionOptions {
-    // Holds "Application Support" and "Preferences"; empty: $VELMORA_DATA,
-    // else the user's data home.
+    // Holds "Application Support" and "Preferences"; empty: the launch
+    // options' data folder, else the user's data home.
     std::filesystem::path dataDirectory;
     // The device's locale ("de", "fr_FR"); empty: the environment's.
     std::string language;
     // Where remote configuration is fetched from: a file or a loopback http
-    // address; empty: $VELMORA_REMOTE_CONFIG_SOURCE, else none.
+    // address; empty: the launch options' source, else none.
     std::string remoteConfigSource;
     // Schemes of installed applications, openable besides the web's.
     std::vector<std::string> installedSchemes;

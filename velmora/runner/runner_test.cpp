@@ -17,6 +17,7 @@
 #include "platform/ui/stack_view.h"
 #include "platform/ui/table_view.h"
 #include "platform/ui/text_field.h"
+#include "testsupport/scoped_launch_options.h"
 #include "testsupport/temp_dir.h"
 #include "velmora/runner/app_session.h"
 #include "velmora/runner/runner.h"
@@ -245,9 +246,11 @@ TEST_CASE("asked for a language its bundle has no texts in, the application says
 
 TEST_CASE("snapshot draws the screen into a PNG, refuses what it cannot do, and the session goes on") {
     // Nothing leaves the machine: the connection test fails at once.
-    ::setenv("VELMORA_CONNECTION_PROBE_URL", "http://127.0.0.1:9/", 1);
-    ::unsetenv("VELMORA_MEASUREMENT_SERVICE_URL");
-    ::unsetenv("VELMORA_REMOTE_CONFIG_SOURCE");
+    testsupport::ScopedLaunchOptions offline([](platform::LaunchOptions& o) {
+        o.connectionProbeURL = "http://127.0.0.1:9/";
+        o.measurementServiceURL.reset();
+        o.remoteConfigSource.reset();
+    });
     testsupport::TempDir folder;
     SessionOptions options;
     options.dataDirectory = folder / "data";

@@ -6,6 +6,7 @@
 
 #include "platform/dispatch/queue.h"
 #include "platform/foundation/http_client.h"
+#include "platform/foundation/launch_options.h"
 #include "platform/foundation/url.h"
 #include "platform/frameworks/material/buttons.h"
 #include "platform/frameworks/material/tabs.h"
@@ -118,8 +119,7 @@ std::string connectionProbeURL() {
     auto& settings = probeSettings();
     std::lock_guard lock(settings.mutex);
     if (!settings.url.empty()) return settings.url;
-    if (const char* env = std::getenv("VELMORA_CONNECTION_PROBE_URL"); env && *env) return env;
-    return kDefaultConnectionProbeURL;
+    return platform::LaunchOptions::current().connectionProbeURL.value_or(kDefaultConnectionProbeURL);
 }
 
 void setConnectionProbeURL(std::string url) {

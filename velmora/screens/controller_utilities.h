@@ -46,7 +46,7 @@ void checkInternetConnection(platform::ui::ViewController& presenter, std::funct
 void showNoInternetAlert(platform::ui::ViewController& presenter, std::function<void()> retry = {});
 
 // Where the connection test asks: the address (default
-// kDefaultConnectionProbeURL, or $VELMORA_CONNECTION_PROBE_URL) and the
+// kDefaultConnectionProbeURL, or the launch options') and the
 // client (the shared libcurl one). Empty or null restores the default.
 inline constexpr const char* kDefaultConnectionProbeURL = "https://example.com/";
 std::string connectionProbeURL();

@@ -46,10 +46,9 @@ enum : long {
 inline constexpr const char* kAPMDeferredDeepLinkEnabledKey = "ROZEDA_ANALYTICS_DEFERRED_DEEP_LINK_ENABLED";
 inline constexpr const char* kAPMDeferredDeepLinkPath = "/pagead/conversion/app/deeplink";
 inline constexpr const char* kAPMDebugDeferredDeepLinkArgument = "-DebugDeferredDeepLink";
-// Where the advertising-conversion service is: the environment variable,
+// Where the advertising-conversion service is: the launch options' address,
 // else this key of the service property list, else the measurement
 // service's address.
-inline constexpr const char* kAPMDeepLinkServiceURLVariable = "VELMORA_DEEP_LINK_SERVICE_URL";
 inline constexpr const char* kAPMDeepLinkServiceBaseURLKey = "DEEP_LINK_SERVICE_BASE_URL";
 std::optional<std::string> APMDeepLinkServiceBaseURL();
 

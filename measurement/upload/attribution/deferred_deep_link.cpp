@@ -1,6 +1,5 @@
 // The deferred deep link: asked for once after install, its reply, and its
 // hand-off to the application.
-#include <cstdlib>
 #include <limits>
 
 #include "measurement/foundation/environment.h"
@@ -9,6 +8,7 @@
 #include "measurement/upload/attribution/link_url.h"
 #include "platform/dispatch/clock.h"
 #include "platform/foundation/json_codec.h"
+#include "platform/foundation/launch_options.h"
 #include "platform/foundation/process_info.h"
 
 namespace measurement {
@@ -37,8 +37,8 @@ std::string joined(const std::set<std::string>& services) {
 }  // namespace
 
 std::optional<std::string> APMDeepLinkServiceBaseURL() {
-    if (const char* configured = std::getenv(kAPMDeepLinkServiceURLVariable); configured && *configured) {
-        return withoutTrailingSlash(configured);
+    if (auto configured = platform::LaunchOptions::current().deepLinkServiceURL) {
+        return withoutTrailingSlash(*configured);
     }
     if (const auto service = APMInfoPlistFileUtil::dictionaryFromRozedaServiceInfoPlist()) {
         const auto found = service->find(kAPMDeepLinkServiceBaseURLKey);

@@ -8,7 +8,7 @@
 #include "measurement/upload/attribution/link_url.h"
 #include "platform/foundation/process_info.h"
 #include "testsupport/loopback_server.h"
-#include "testsupport/scoped_variable.h"
+#include "testsupport/scoped_launch_options.h"
 
 using namespace attribution_test;
 using platform::Value;
@@ -81,7 +81,7 @@ TEST_CASE("whether the deferred deep link may be asked for") {
 }
 
 TEST_CASE("the deferred request's address for a known state") {
-    testsupport::ScopedVariable address(kAPMDeepLinkServiceURLVariable, "http://127.0.0.1:9/");
+    testsupport::ScopedLaunchOptions address([](platform::LaunchOptions& o) { o.deepLinkServiceURL = "http://127.0.0.1:9/"; });
     SUBCASE("the query for each consent and region") {
         const std::string base = "http://127.0.0.1:9/pagead/conversion/app/deeplink?sdk_version=110100&rdid=" +
                                  std::string(identity_test::kAdvertisingID) +
@@ -152,7 +152,7 @@ TEST_CASE("the deferred request's address for a known state") {
 
 TEST_CASE("the deferred reply from the service") {
     testsupport::LoopbackServer server;
-    testsupport::ScopedVariable address(kAPMDeepLinkServiceURLVariable, server.url(""));
+    testsupport::ScopedLaunchOptions address([&](platform::LaunchOptions& o) { o.deepLinkServiceURL = server.url(""); });
 
     SUBCASE("200 with a link: the delegate gets it with the reply's timestamp, then the campaign event") {
         LinksFixture f(deferredLinkBundle());

@@ -1,9 +1,10 @@
 // The attribution class's lookup, its tokens and the service address.
 #include "platform/frameworks/ad_services/aa_attribution.h"
 
-#include <cstdlib>
 #include <mutex>
 #include <random>
+
+#include "platform/foundation/launch_options.h"
 
 namespace platform {
 
@@ -64,9 +65,7 @@ std::optional<std::string> AAAttribution::serviceBaseURL() {
     auto& s = state();
     std::lock_guard lock(s.mutex);
     if (s.serviceURL) return s.serviceURL;
-    const char* variable = std::getenv("VELMORA_ATTRIBUTION_SERVICE_URL");
-    if (variable && *variable) return std::string(variable);
-    return std::nullopt;
+    return LaunchOptions::current().attributionServiceURL;
 }
 
 void AAAttribution::setServiceBaseURL(std::optional<std::string> url) {

@@ -34,7 +34,7 @@ public:
     static std::optional<std::string> attributionTokenWithError(std::optional<AAAttributionError>* error);
 
     // The attribution service's base address ("http://127.0.0.1:port"): the
-    // one set here, else $VELMORA_ATTRIBUTION_SERVICE_URL when not empty,
+    // one set here, else the launch options' ($VELMORA_ATTRIBUTION_SERVICE_URL),
     // else none.
     static std::optional<std::string> serviceBaseURL();
     static void setServiceBaseURL(std::optional<std::string> url);

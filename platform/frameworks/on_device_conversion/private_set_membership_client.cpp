@@ -12,6 +12,7 @@
 
 #include "platform/foundation/class_registry.h"
 #include "platform/foundation/json_codec.h"
+#include "platform/foundation/launch_options.h"
 #include "platform/foundation/url.h"
 
 namespace platform::ondevice {
@@ -227,9 +228,7 @@ std::optional<std::string> PrivateSetMembership::serviceBaseURL() {
         std::lock_guard lock(state().mutex);
         if (state().serviceURL) return state().serviceURL;
     }
-    const char* variable = std::getenv(kServiceURLVariable);
-    if (variable && *variable) return std::string(variable);
-    return std::nullopt;
+    return LaunchOptions::current().onDeviceConversionURL;
 }
 
 void PrivateSetMembership::setServiceBaseURL(std::optional<std::string> url) {

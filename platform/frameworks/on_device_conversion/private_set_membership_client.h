@@ -56,8 +56,6 @@ struct PSMClientRecord {
 class PrivateSetMembership {
 public:
     static constexpr const char* kClassName = "APMPrivateSetMembershipClient";
-    // Where the queries go when no address was set here.
-    static constexpr const char* kServiceURLVariable = "VELMORA_ON_DEVICE_CONVERSION_URL";
     static constexpr const char* kQueryPath = "/psm/query";
 
     static void link();

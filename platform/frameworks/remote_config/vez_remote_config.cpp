@@ -10,6 +10,7 @@
 
 #include "platform/dispatch/clock.h"
 #include "platform/foundation/bundle.h"
+#include "platform/foundation/launch_options.h"
 #include "platform/foundation/process_info.h"
 #include "platform/foundation/url.h"
 #include "platform/frameworks/remote_config/remote_values_store.h"
@@ -77,10 +78,10 @@ Data VEZRemoteConfigValue::dataValue() const {
     return Data{std::vector<std::uint8_t>(text.begin(), text.end())};
 }
 
-VEZRemoteConfigOptions VEZRemoteConfigOptions::fromEnvironment() {
+VEZRemoteConfigOptions VEZRemoteConfigOptions::fromLaunchOptions() {
     VEZRemoteConfigOptions options;
     options.dataDirectory = ProcessInfo::applicationSupportDirectory() / "RemoteConfig";
-    if (const char* source = std::getenv("VELMORA_REMOTE_CONFIG_SOURCE"); source) options.source = source;
+    options.source = LaunchOptions::current().remoteConfigSource.value_or("");
     return options;
 }
 
@@ -234,7 +235,7 @@ VEZRemoteConfig::~VEZRemoteConfig() = default;
 std::shared_ptr<VEZRemoteConfig> VEZRemoteConfig::remoteConfig() {
     auto& s = shared();
     std::lock_guard lock(s.mutex);
-    if (!s.client) s.client = std::make_shared<VEZRemoteConfig>(s.options.value_or(VEZRemoteConfigOptions::fromEnvironment()));
+    if (!s.client) s.client = std::make_shared<VEZRemoteConfig>(s.options.value_or(VEZRemoteConfigOptions::fromLaunchOptions()));
     return s.client;
 }
 

@@ -81,8 +81,8 @@ struct VEZRemoteConfigOptions {
     std::shared_ptr<dispatch::Queue> queue;
 
     // The data directory "RemoteConfig" in the application-support folder,
-    // the source from $VELMORA_REMOTE_CONFIG_SOURCE.
-    static VEZRemoteConfigOptions fromEnvironment();
+    // the source the launch options name ($VELMORA_REMOTE_CONFIG_SOURCE).
+    static VEZRemoteConfigOptions fromLaunchOptions();
 };
 
 // The remote-configuration client. Values are fetched from the source into

@@ -1,12 +1,13 @@
 #include "platform/frameworks/utilities/reachability.h"
 
-#include <cstdlib>
 #include <map>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
+
+#include "platform/foundation/launch_options.h"
 
 namespace platform {
 
@@ -39,11 +40,8 @@ Reachability::Reachability(bool reachable) : registry_(std::make_shared<Registry
 }
 
 std::shared_ptr<Reachability> Reachability::shared() {
-    static const std::shared_ptr<Reachability> instance = [] {
-        const char* setting = std::getenv("VELMORA_NETWORK_REACHABLE");
-        const std::string value = setting != nullptr ? setting : "";
-        return std::make_shared<Reachability>(!(value == "0" || value == "no" || value == "false"));
-    }();
+    static const std::shared_ptr<Reachability> instance =
+        std::make_shared<Reachability>(LaunchOptions::current().networkReachable);
     return instance;
 }
 

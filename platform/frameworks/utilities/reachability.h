@@ -34,8 +34,8 @@ public:
 
     explicit Reachability(bool reachable = true);
 
-    // The process's switch. It starts reachable unless the environment
-    // variable VELMORA_NETWORK_REACHABLE is "0", "no" or "false".
+    // The process's switch. It starts as the launch options say (reachable
+    // unless $VELMORA_NETWORK_REACHABLE is "0", "no" or "false").
     static std::shared_ptr<Reachability> shared();
 
     bool isReachable() const;

@@ -1,0 +1,155 @@
+// The environment variables of the project, read into launch options, and
+// the options in force in this process.
+#include "platform/foundation/launch_options.h"
+
+#include <mutex>
+
+namespace platform {
+
+namespace {
+
+std::optional<std::string> textOf(const LaunchOptions::Lookup& lookup, const char* name) {
+    const char* value = lookup(name);
+    if (value == nullptr || *value == '\0') return std::nullopt;
+    return std::string(value);
+}
+
+std::optional<std::filesystem::path> folderOf(const LaunchOptions::Lookup& lookup, const char* name) {
+    auto text = textOf(lookup, name);
+    if (!text) return std::nullopt;
+    return std::filesystem::path(*text);
+}
+
+bool reachableFrom(const std::optional<std::string>& setting) {
+    return !(setting == "0" || setting == "no" || setting == "false");
+}
+
+// The build reads these, not a program.
+constexpr auto kReadByTheBuild = nullptr;
+
+const std::vector<LaunchOptions::Variable> kVariables = {
+    {{"VELMORA_DATA"}, "every command", "the data folder when `--data` is not given",
+     [](LaunchOptions& o, const LaunchOptions::Lookup& l) { o.dataFolder = folderOf(l, "VELMORA_DATA"); }},
+    {{"VELMORA_PREFERENCES"},
+     "programs that set no data folder (`velmora script`, `velmora collector`, the tests)",
+     "the folder of their preferences; the other commands keep theirs in `Preferences` of the data folder",
+     [](LaunchOptions& o, const LaunchOptions::Lookup& l) { o.preferencesFolder = folderOf(l, "VELMORA_PREFERENCES"); }},
+    {{"XDG_DATA_HOME", "HOME"}, "every command",
+     "the user's data home, under which the default data folder `velmora` lies (`$XDG_DATA_HOME`, else "
+     "`~/.local/share`)",
+     [](LaunchOptions& o, const LaunchOptions::Lookup& l) {
+         o.xdgDataHome = textOf(l, "XDG_DATA_HOME");
+         o.home = textOf(l, "HOME");
+     }},
+    {{"LC_ALL", "LC_MESSAGES", "LANG"}, "every command",
+     "the device's language and locale, first set first (`velmora app --lang` overrides them)",
+     [](LaunchOptions& o, const LaunchOptions::Lookup& l) {
+         for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+             if ((o.locale = textOf(l, name))) return;
+         }
+     }},
+    {{"VELMORA_RESOURCES"}, "every command",
+     "the application bundle's folder; `velmora/resources` of the source tree by default",
+     [](LaunchOptions& o, const LaunchOptions::Lookup& l) { o.resourcesFolder = folderOf(l, "VELMORA_RESOURCES"); }},
+    {{"VELMORA_MEASUREMENT_SERVICE_URL"}, "the measurement engine",
+     "the measurement service's base address; none by default, so nothing leaves the machine",
+     [](LaunchOptions& o, const LaunchOptions::Lookup& l) {
+         o.measurementServiceURL = textOf(l, "VELMORA_MEASUREMENT_SERVICE_URL");
+     }},
+    {{"VELMORA_REMOTE_CONFIG_SOURCE"}, "`velmora app`",
+     "where remote configuration is fetched from: a file or a loopback http address such as the collector's "
+     "`/remote-values`; none by default, so every fetch fails and the application bundle's defaults stand in "
+     "(`--remote-config` overrides it)",
+     [](LaunchOptions& o, const LaunchOptions::Lookup& l) {
+         o.remoteConfigSource = textOf(l, "VELMORA_REMOTE_CONFIG_SOURCE");
+     }},
+    {{"VELMORA_CONNECTION_PROBE_URL"}, "`velmora app`",
+     "the address the application asks before \"Community\" and \"Rate this app\" (and a rating of four stars or "
+     "more) open a page; `https://example.com/` by default. Without a connection to it they say there is no "
+     "connection: give a loopback address that answers, such as a running collector's (`http://127.0.0.1:PORT/`)",
+     [](LaunchOptions& o, const LaunchOptions::Lookup& l) {
+         o.connectionProbeURL = textOf(l, "VELMORA_CONNECTION_PROBE_URL");
+     }},
+    {{"VELMORA_NETWORK_REACHABLE"}, "the measurement engine",
+     "`0`, `no` or `false` make the network count as unreachable for the whole process: the engine keeps what it "
+     "stores and neither uploads nor fetches; reachable by default",
+     [](LaunchOptions& o, const LaunchOptions::Lookup& l) {
+         o.networkReachable = reachableFrom(textOf(l, "VELMORA_NETWORK_REACHABLE"));
+     }},
+    {{"VELMORA_ATTRIBUTION_SERVICE_URL"}, "the measurement engine",
+     "where search-ad attribution tokens go, such as the collector's address; none by default, so each daily try "
+     "fails",
+     [](LaunchOptions& o, const LaunchOptions::Lookup& l) {
+         o.attributionServiceURL = textOf(l, "VELMORA_ATTRIBUTION_SERVICE_URL");
+     }},
+    {{"VELMORA_EXPERIMENTS_SERVICE_URL"}, "the measurement engine",
+     "the experiments service's base address, such as the collector's; none by default, so every fetch fails and "
+     "is retried on its schedule",
+     [](LaunchOptions& o, const LaunchOptions::Lookup& l) {
+         o.experimentsServiceURL = textOf(l, "VELMORA_EXPERIMENTS_SERVICE_URL");
+     }},
+    {{"VELMORA_DEEP_LINK_SERVICE_URL"}, "the measurement engine",
+     "where the deferred deep link is asked for; the measurement service's address by default; only asked when "
+     "the Info.plist sets `ROZEDA_ANALYTICS_DEFERRED_DEEP_LINK_ENABLED`",
+     [](LaunchOptions& o, const LaunchOptions::Lookup& l) {
+         o.deepLinkServiceURL = textOf(l, "VELMORA_DEEP_LINK_SERVICE_URL");
+     }},
+    {{"VELMORA_ON_DEVICE_CONVERSION_URL"}, "programs that link the on-device conversion client",
+     "where its queries go; the `velmora` tool does not link it, so on-device conversion is refused there as not "
+     "linked",
+     [](LaunchOptions& o, const LaunchOptions::Lookup& l) {
+         o.onDeviceConversionURL = textOf(l, "VELMORA_ON_DEVICE_CONVERSION_URL");
+     }},
+    {{"VELMORA_IDENTIFIER_FOR_VENDOR"}, "every command",
+     "the device's vendor identifier; a new one for each process by default",
+     [](LaunchOptions& o, const LaunchOptions::Lookup& l) {
+         o.identifierForVendor = textOf(l, "VELMORA_IDENTIFIER_FOR_VENDOR");
+     }},
+    {{"VELMORA_UPDATE_TRANSCRIPTS"}, "the transcript tests",
+     "`1` rewrites the golden transcripts instead of comparing them", kReadByTheBuild},
+    {{"FUZZ_SECONDS"}, "`make fuzz`", "how long each fuzz target runs (60)", kReadByTheBuild},
+};
+
+struct Installed {
+    std::mutex mutex;
+    LaunchOptions options;
+};
+
+Installed& installed() {
+    static Installed* instance = new Installed;  // outlives every static that asks
+    return *instance;
+}
+
+}  // namespace
+
+LaunchOptions LaunchOptions::fromVariables(const Lookup& lookup) {
+    LaunchOptions options;
+    for (const auto& variable : kVariables) {
+        if (variable.read) variable.read(options, lookup);
+    }
+    return options;
+}
+
+const std::vector<LaunchOptions::Variable>& LaunchOptions::variables() { return kVariables; }
+
+std::vector<std::string> LaunchOptions::markdownRows() {
+    std::vector<std::string> rows{"| variable | read by | what it sets |", "|---|---|---|"};
+    for (const auto& variable : kVariables) {
+        std::string names;
+        for (const char* name : variable.names) names += (names.empty() ? "`" : ", `") + std::string(name) + "`";
+        rows.push_back("| " + names + " | " + variable.readBy + " | " + variable.sets + " |");
+    }
+    return rows;
+}
+
+LaunchOptions LaunchOptions::current() {
+    std::lock_guard lock(installed().mutex);
+    return installed().options;
+}
+
+void LaunchOptions::install(LaunchOptions options) {
+    std::lock_guard lock(installed().mutex);
+    installed().options = std::move(options);
+}
+
+}  // namespace platform

@@ -1,0 +1,88 @@
+#include <doctest/doctest.h>
+
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/launch_options.h"
+
+using platform::LaunchOptions;
+
+namespace {
+
+LaunchOptions optionsFrom(const std::map<std::string, std::string>& variables) {
+    return LaunchOptions::fromVariables([&variables](const char* name) -> const char* {
+        const auto found = variables.find(name);
+        return found == variables.end() ? nullptr : found->second.c_str();
+    });
+}
+
+}  // namespace
+
+TEST_CASE("launch options take each variable, the first set of several first") {
+    struct Case {
+        std::map<std::string, std::string> variables;
+        std::optional<std::string> locale;
+    };
+    const std::vector<Case> cases = {
+        {{}, std::nullopt},
+        {{{"LANG", "ja_JP.UTF-8"}}, "ja_JP.UTF-8"},
+        {{{"LANG", "ja_JP.UTF-8"}, {"LC_MESSAGES", "ko_KR"}}, "ko_KR"},
+        {{{"LANG", "ja_JP.UTF-8"}, {"LC_MESSAGES", "ko_KR"}, {"LC_ALL", "ru_RU"}}, "ru_RU"},
+        // Set but empty counts as not set.
+        {{{"LANG", "ja_JP.UTF-8"}, {"LC_ALL", ""}}, "ja_JP.UTF-8"},
+    };
+    for (const auto& each : cases) {
+        CAPTURE(each.locale);
+        CHECK(optionsFrom(each.variables).locale == each.locale);
+    }
+    const auto options = optionsFrom({{"VELMORA_DATA", "/d"},
+                                      {"VELMORA_MEASUREMENT_SERVICE_URL", "http://127.0.0.1:9"},
+                                      {"VELMORA_EXPERIMENTS_SERVICE_URL", ""},
+                                      {"HOME", "/home/someone"}});
+    CHECK(options.dataFolder == "/d");
+    CHECK(options.measurementServiceURL == "http://127.0.0.1:9");
+    CHECK_FALSE(options.experimentsServiceURL);
+    CHECK(options.home == "/home/someone");
+    CHECK_FALSE(options.xdgDataHome);
+}
+
+TEST_CASE("the network is unreachable only for the words that say so") {
+    const std::vector<std::pair<std::string, bool>> cases = {
+        {"0", false}, {"no", false}, {"false", false}, {"1", true}, {"yes", true}, {"", true}, {"NO", true}};
+    for (const auto& [value, reachable] : cases) {
+        CAPTURE(value);
+        CHECK(optionsFrom({{"VELMORA_NETWORK_REACHABLE", value}}).networkReachable == reachable);
+    }
+    CHECK(optionsFrom({}).networkReachable);
+}
+
+TEST_CASE("installed options are what the process reads until others are installed") {
+    const auto before = LaunchOptions::current();
+    auto options = before;
+    options.connectionProbeURL = "http://127.0.0.1:9/";
+    LaunchOptions::install(options);
+    CHECK(LaunchOptions::current().connectionProbeURL == "http://127.0.0.1:9/");
+    LaunchOptions::install(before);
+    CHECK(LaunchOptions::current().connectionProbeURL == before.connectionProbeURL);
+}
+
+// README.md's table of environment variables is this list: a variable added
+// here and not there (or the reverse) fails until the two agree.
+TEST_CASE("README.md's table of environment variables is the launch options' list") {
+    std::ifstream readme(VELMORA_SOURCE_DIR "/README.md");
+    REQUIRE(readme);
+    const auto expected = LaunchOptions::markdownRows();
+    std::vector<std::string> table;
+    std::string line;
+    while (std::getline(readme, line)) {
+        if (table.empty() && line != expected.front()) continue;
+        if (line.empty() || line.front() != '|') break;
+        table.push_back(line);
+    }
+    std::string wanted;
+    for (const auto& row : expected) wanted += row + "\n";
+    INFO("README.md's table should read:\n" << wanted);
+    CHECK(table == expected);
+}
