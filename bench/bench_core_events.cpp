@@ -40,6 +40,7 @@
 #include "platform/frameworks/app_core/app.h"
 #include "platform/frameworks/app_core/application_state.h"
 #include "platform/frameworks/app_core/background_task.h"
+#include "testsupport/test_hooks.h"
 
 namespace {
 
@@ -141,9 +142,7 @@ private:
 };
 
 void resetEngine() {
-    measurement::APMMeasurement::resetSharedInstanceForTesting();
-    measurement::APMAnalytics::resetForTesting();
-    platform::VEZApp::resetForTesting();
+    test_hooks::resetMeasurement();
     platform::BackgroundTasks::shared().reset();
 }
 

@@ -3,4 +3,4 @@
 # memory the engine holds meanwhile.
 velmora_program(bench_core_events
   SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/bench_core_events.cpp
-  DEPS measurement_core PkgConfig::SQLITE3)
+  DEPS measurement_core measurement_test_hooks PkgConfig::SQLITE3)

@@ -146,7 +146,7 @@ void uploadAsOnResignation() {
         std::cerr << "velmora: the upload did not finish within " << kUploadGraceSeconds
                   << " s; the data stays stored for the next run\n";
     }
-    measurement::APMMeasurement::resetSharedInstanceForTesting();
+    measurement::APMMeasurement::shutdown();
 }
 
 // Runs a block on the engine's worker queue and waits for it.

@@ -9,7 +9,14 @@
 #include <mutex>
 #include <utility>
 
+#include "measurement/audience/audience_expression_shared_state.h"
+
 namespace measurement {
+
+std::atomic<std::int32_t>& detail::expressionTimeLimit() {
+    static std::atomic<std::int32_t> limit{kDefaultExpressionTimeLimit};
+    return limit;
+}
 
 struct APMAudienceExpression::Pattern {
     std::unique_ptr<icu::RegexPattern> compiled;
@@ -17,16 +24,12 @@ struct APMAudienceExpression::Pattern {
 
 namespace {
 
-// About a million steps of the matcher: far beyond any sensible filter on a
-// short value, and a few milliseconds at most on the worker queue.
-constexpr std::int32_t kDefaultTimeLimit = 100;
 // The matcher's backtracking memory.
 constexpr std::int32_t kStackLimitBytes = 1 << 20;
 // Definitions are replaced as a whole; a cache this large holds every
 // expression of any configuration the server may send.
 constexpr std::size_t kMaxCachedExpressions = 512;
 
-std::atomic<std::int32_t> timeLimit{kDefaultTimeLimit};
 
 struct Entry {
     std::shared_ptr<const APMAudienceExpression> expression;
@@ -86,7 +89,7 @@ std::optional<bool> APMAudienceExpression::findIn(const std::string& text, std::
     const icu::UnicodeString input = icu::UnicodeString::fromUTF8(text);
     UErrorCode status = U_ZERO_ERROR;
     std::unique_ptr<icu::RegexMatcher> matcher(pattern_->compiled->matcher(input, status));
-    if (matcher && U_SUCCESS(status)) matcher->setTimeLimit(timeLimit.load(), status);
+    if (matcher && U_SUCCESS(status)) matcher->setTimeLimit(detail::expressionTimeLimit().load(), status);
     if (matcher && U_SUCCESS(status)) matcher->setStackLimit(kStackLimitBytes, status);
     const bool found = matcher && U_SUCCESS(status) && matcher->find(status);
     if (U_FAILURE(status) || !matcher) {
@@ -94,10 +97,6 @@ std::optional<bool> APMAudienceExpression::findIn(const std::string& text, std::
         return std::nullopt;
     }
     return found;
-}
-
-void APMAudienceExpression::setTimeLimitForTesting(std::int32_t units) {
-    timeLimit.store(units > 0 ? units : kDefaultTimeLimit);
 }
 
 std::size_t APMAudienceExpression::cachedCount() {

@@ -23,10 +23,6 @@ public:
     // Whether the expression matches anywhere in the text; none when the
     // search ran past its limits (its reason in *error).
     std::optional<bool> findIn(const std::string& text, std::string* error = nullptr) const;
-
-    // The limit of one search, in the regular-expression engine's time
-    // units (about ten thousand steps each); for tests.
-    static void setTimeLimitForTesting(std::int32_t units);
     static std::size_t cachedCount();
     static void clearCache();
 

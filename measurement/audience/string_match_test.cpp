@@ -5,6 +5,7 @@
 #include "measurement/audience/audience_test_support.h"
 #include "measurement/audience/filter_evaluation.h"
 #include "measurement/audience/string_match.h"
+#include "testsupport/test_hooks.h"
 
 using namespace measurement;
 using namespace measurement::audience_test;
@@ -173,7 +174,7 @@ TEST_CASE("server expressions are compiled once and bounded in time") {
         CHECK(first != APMAudienceExpression::compile("x", true));
     }
     SUBCASE("a search that runs past its time counts as not evaluated") {
-        APMAudienceExpression::setTimeLimitForTesting(1);
+        test_hooks::setExpressionTimeLimit(1);
         APMMonitorCapture capture;
         // Exponential backtracking: far more steps than the limit allows.
         const std::string value = std::string(40, 'a') + "!";
@@ -182,6 +183,6 @@ TEST_CASE("server expressions are compiled once and bounded in time") {
         CHECK_FALSE(APMEvaluateFilter(valueFilter(filter, true), APMValue(value)).has_value());
         // A cheap search under the same limit still answers.
         CHECK(APMMatchString(stringFilter(1, "a!$"), value) == true);
-        APMAudienceExpression::setTimeLimitForTesting(0);
+        test_hooks::setExpressionTimeLimit(0);
     }
 }

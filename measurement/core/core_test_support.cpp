@@ -13,15 +13,14 @@
 #include "platform/frameworks/app_core/application_state.h"
 #include "platform/frameworks/app_core/background_task.h"
 #include "platform/frameworks/app_core/open_url_delegate.h"
+#include "testsupport/test_hooks.h"
 
 namespace measurement::testing {
 
 namespace {
 
 void resetProcess() {
-    APMMeasurement::resetSharedInstanceForTesting();
-    APMAnalytics::resetForTesting();
-    platform::VEZApp::resetForTesting();
+    test_hooks::resetMeasurement();
     platform::BackgroundTasks::shared().reset();
     platform::ApplicationOpenURL::reset();
 }

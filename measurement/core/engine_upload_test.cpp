@@ -28,6 +28,7 @@
 #include "platform/dispatch/timer.h"
 #include "testsupport/loopback_server.h"
 #include "testsupport/scoped_launch_options.h"
+#include "testsupport/test_hooks.h"
 
 using namespace measurement;
 using config_test::ConfigBuilder;
@@ -263,7 +264,7 @@ TEST_CASE("a completion that arrives after its engine has gone reaches nothing o
 
     // The engine goes as at a stop: its network cancels the request, and the
     // cancellation's completion reaches the worker queue after the engine.
-    APMMeasurement::resetSharedInstanceForTesting();
+    test_hooks::resetMeasurementEngine();
     REQUIRE(upload_test::runArrivingWork(workerQueue, service.engine.time(), 20, nullptr));
 
     CHECK_FALSE(service.engine.monitor().hasCode(kAPMUploadFailedCode));

@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "measurement/core/codes.h"
+#include "measurement/core/facade_shared_state.h"
 #include "measurement/core/measurement.h"
 #include "measurement/foundation/event_parameters.h"
 #include "measurement/foundation/names.h"
@@ -15,23 +16,16 @@
 
 namespace measurement {
 
-namespace {
-
-struct FacadeState {
-    std::mutex mutex;
-    std::shared_ptr<platform::dispatch::Queue> timestampQueue;
-    std::shared_ptr<platform::dispatch::Queue> operationQueue;
-    std::shared_ptr<platform::dispatch::Queue> serialQueue;
-    bool operationQueueStarted = false;
-    std::map<std::uint64_t, APMAnalytics::EventListener> listeners;
-    std::map<std::uint64_t, APMAnalytics::EventWriteListener> writeListeners;
-    std::uint64_t nextListener = 1;
-};
-
-FacadeState& facade() {
+detail::FacadeState& detail::facadeState() {
     static FacadeState state;
     return state;
 }
+
+namespace {
+
+using detail::FacadeState;
+
+FacadeState& facade() { return detail::facadeState(); }
 
 // Makes the queues on first use; the operation queue starts held.
 void makeQueuesLocked(FacadeState& state) {
@@ -85,22 +79,6 @@ bool APMAnalytics::isOperationQueueStarted() {
     auto& state = facade();
     std::lock_guard lock(state.mutex);
     return state.operationQueueStarted;
-}
-
-void APMAnalytics::resetForTesting() {
-    auto& state = facade();
-    std::shared_ptr<platform::dispatch::Queue> held;
-    {
-        std::lock_guard lock(state.mutex);
-        if (state.operationQueue && !state.operationQueueStarted) held = state.operationQueue;
-        state.timestampQueue.reset();
-        state.operationQueue.reset();
-        state.serialQueue.reset();
-        state.operationQueueStarted = false;
-        state.listeners.clear();
-    }
-    // A queue still held would keep its thread waiting for ever.
-    if (held) held->resume();
 }
 
 void APMAnalytics::enqueue(std::function<void()> operation) {

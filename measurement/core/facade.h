@@ -52,9 +52,6 @@ public:
     // queued before it (held, like them, until the engine has started), once
     // the events they wrote are committed.
     static void performAfterQueuedOperations(const std::string& blockID, std::function<void()> block);
-    // New queues (held again) and no listeners, for tests and tools that run
-    // several engines in sequence.
-    static void resetForTesting();
 
     // Events.
     static void logInternalEventWithOrigin(const std::string& origin, const std::string& name,

@@ -117,18 +117,16 @@ bool APMMeasurement::hasSharedInstance() {
     return gShared && gShared->didInitializeComponents();
 }
 
-void APMMeasurement::resetSharedInstanceForTesting() {
+void APMMeasurement::shutdown() {
     std::shared_ptr<APMMeasurement> engine;
     {
         std::lock_guard lock(gSharedMutex);
         engine.swap(gShared);
     }
     if (engine) engine->scheduler().workerQueue()->sync([] {});
-    // As a new process: no shared identity, no application identifiers taken.
-    APMIdentity::resetProcessIdentifiersForTesting();
-    // The experiments manager lives as long as the process, and so goes with
-    // the engine here.
-    APMEManager::resetSharedInstanceForTesting();
+    // The experiments manager lives as long as the engine's process, and so
+    // goes with the engine.
+    APMEManager::shutdownSharedInstance();
 }
 
 APMMeasurement::APMMeasurement(std::shared_ptr<APMEManager> experimentsManager)

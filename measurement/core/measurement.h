@@ -56,10 +56,11 @@ public:
     static std::shared_ptr<APMMeasurement> sharedInstance();
     // True when the engine exists and its components are initialised.
     static bool hasSharedInstance();
-    // Waits for the worker queue and drops the engine, so that the next
-    // sharedInstance() starts afresh (as a new process would) on the same
-    // files. For tests and tools.
-    static void resetSharedInstanceForTesting();
+    // Shuts the process's engine down: waits for what its worker queue
+    // holds, lets the engine go (its settings written) and stops its
+    // experiments manager. A later sharedInstance() makes a new engine on
+    // the same files.
+    static void shutdown();
 
     static APMMonitor& monitor() { return APMMonitor::shared(); }
     // The shared engine's server configuration once its components are

@@ -30,6 +30,7 @@
 #include "testsupport/loopback_server.h"
 #include "testsupport/temp_dir.h"
 #include "testsupport/test_environment.h"
+#include "testsupport/test_hooks.h"
 
 namespace {
 
@@ -102,7 +103,7 @@ TEST_CASE("Child process: log one event and upload it") {
     REQUIRE(platform::BackgroundTasks::shared().waitUntilNoActiveTask(60));
     // The block that ended the task has returned before the process ends.
     APMMeasurement::sharedInstance()->scheduler().workerQueue()->sync([] {});
-    APMMeasurement::resetSharedInstanceForTesting();
+    test_hooks::resetMeasurementEngine();
 }
 
 TEST_CASE("No event is lost when the process is killed during an upload") {

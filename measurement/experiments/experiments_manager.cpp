@@ -57,7 +57,7 @@ std::shared_ptr<APMEManager> APMEManager::sharedInstance() {
     return gShared;
 }
 
-void APMEManager::resetSharedInstanceForTesting() {
+void APMEManager::shutdownSharedInstance() {
     std::shared_ptr<APMEManager> manager;
     {
         std::lock_guard lock(gSharedMutex);

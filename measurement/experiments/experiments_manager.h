@@ -42,10 +42,9 @@ class APMEManager : public APMExperimentsManagerInterface,
 public:
     // Made once; its task manager starts at once.
     static std::shared_ptr<APMEManager> sharedInstance();
-    // Waits for the shared manager's queues and drops it, so that the next
-    // sharedInstance() starts afresh (as a new process would). For tests and
-    // tools.
-    static void resetSharedInstanceForTesting();
+    // Waits for the shared manager's queues and lets it go, as the engine
+    // shuts down; a later sharedInstance() starts a new one.
+    static void shutdownSharedInstance();
     static APMEMonitor& monitor() { return APMEMonitor::shared(); }
     // The library version number, 10000.
     static std::int64_t version();

@@ -12,23 +12,20 @@
 #include <random>
 
 #include "measurement/foundation/monitor.h"
+#include "measurement/foundation/numeric_util_shared_state.h"
 
 namespace measurement {
 
-namespace {
-
-constexpr const char* kDecimalPattern = "^[+-]?(([0-9]+\\.?)|([0-9]*\\.[0-9]+))$";
-
-struct DecimalPattern {
-    std::mutex mutex;
-    std::optional<std::string> override;
-    std::shared_ptr<const icu::RegexPattern> compiled;
-};
-
-DecimalPattern& decimalPattern() {
+detail::DecimalPattern& detail::decimalPattern() {
     static auto* pattern = new DecimalPattern();
     return *pattern;
 }
+
+namespace {
+
+using detail::decimalPattern;
+
+constexpr const char* kDecimalPattern = "^[+-]?(([0-9]+\\.?)|([0-9]*\\.[0-9]+))$";
 
 // The compiled expression, compiling it when needed; null (logged) when it
 // does not compile.
@@ -154,13 +151,6 @@ std::int64_t APMNumericUtil::randomInt64() {
     std::int64_t value;
     std::memcpy(&value, bytes, sizeof value);
     return value;
-}
-
-void APMNumericUtil::setDecimalNumberPatternForTesting(std::optional<std::string> pattern) {
-    auto& state = decimalPattern();
-    std::lock_guard lock(state.mutex);
-    state.override = std::move(pattern);
-    state.compiled.reset();
 }
 
 bool isDecimalNumberString(const std::string& text) {

@@ -52,9 +52,6 @@ class APMNumericUtil {
 public:
     // A random 64-bit integer from the secure random source.
     static std::int64_t randomInt64();
-    // Replaces the decimal-number expression, for tests of a failing
-    // compilation; none restores the built-in one.
-    static void setDecimalNumberPatternForTesting(std::optional<std::string> pattern);
 };
 
 // A non-empty string matching "^[+-]?(([0-9]+\.?)|([0-9]*\.[0-9]+))$". The

@@ -5,6 +5,7 @@
 
 #include "measurement/foundation/monitor.h"
 #include "measurement/foundation/numeric_util.h"
+#include "testsupport/test_hooks.h"
 
 using namespace measurement;
 
@@ -30,7 +31,7 @@ TEST_CASE("decimal-number strings") {
 
 TEST_CASE("a failed compilation of the decimal expression is logged and tried again") {
     APMMonitorCapture capture;
-    APMNumericUtil::setDecimalNumberPatternForTesting("([0-9]");
+    test_hooks::setDecimalNumberPattern("([0-9]");
     CHECK_FALSE(isDecimalNumberString("12"));
     CHECK_FALSE(isDecimalNumberString("13"));
     auto entries = capture.entriesWithCode(26000);
@@ -40,7 +41,7 @@ TEST_CASE("a failed compilation of the decimal expression is logged and tried ag
     CHECK(entries[0].contexts[0] == platform::Value("([0-9]"));
     CHECK_FALSE(decimalNumberFromString("12"));
     CHECK(capture.count(26001) == 1);
-    APMNumericUtil::setDecimalNumberPatternForTesting(std::nullopt);
+    test_hooks::setDecimalNumberPattern(std::nullopt);
     CHECK(isDecimalNumberString("12"));
 }
 

@@ -2,12 +2,10 @@
 
 #include <cmath>
 #include <cstdio>
-#include <map>
-#include <mutex>
-#include <tuple>
 
 #include "platform/gfx/appearance.h"
 #include "platform/gfx/color.h"
+#include "velmora/engine/palette_shared_state.h"
 
 namespace velmora {
 
@@ -31,14 +29,21 @@ RGBColor adjustedForDarkMode(const RGBColor& value, double factor, bool dark) {
     return {rgba.red, rgba.green, rgba.blue, rgba.alpha};
 }
 
+detail::PaletteConstants& detail::paletteConstants() {
+    static auto* constants = new PaletteConstants;  // outlives every static that asks
+    return *constants;
+}
+
 const RGBColor& paletteColor(const RGBColor& value) {
-    static std::mutex mutex;
-    static std::map<std::tuple<double, double, double, double>, RGBColor> made;
-    std::lock_guard lock(mutex);
+    auto& constants = detail::paletteConstants();
+    std::lock_guard lock(constants.mutex);
     auto key = std::make_tuple(value.red, value.green, value.blue, value.alpha);
-    auto it = made.find(key);
-    if (it == made.end()) it = made.emplace(key, adjustedForDarkMode(value, 0.7, platform::gfx::isDarkMode())).first;
-    return it->second;
+    auto it = constants.made.find(key);
+    if (it == constants.made.end()) {
+        constants.kept.push_back(adjustedForDarkMode(value, 0.7, platform::gfx::isDarkMode()));
+        it = constants.made.emplace(key, &constants.kept.back()).first;
+    }
+    return *it->second;
 }
 
 std::string hexString(const RGBColor& color) {

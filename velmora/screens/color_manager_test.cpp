@@ -19,7 +19,8 @@ using platform::gfx::Color;
 using platform::gfx::InterfaceStyle;
 using platform::gfx::InterfaceStyleScope;
 
-// Kept first in this file: the palette constants are fixed when first read.
+// Each case starts from unset constants (velmora_fresh_colours), so this one
+// may run in any order.
 TEST_CASE("palette colours are fixed by the interface style of their first use") {
     {
         InterfaceStyleScope light(InterfaceStyle::light);

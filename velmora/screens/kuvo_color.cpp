@@ -1,58 +1,66 @@
 #include "velmora/screens/kuvo_color.h"
 
-#include <map>
-#include <mutex>
-#include <tuple>
+#include <functional>
 
+#include "velmora/screens/kuvo_color_shared_state.h"
 
 namespace velmora::KuvoColor {
 
 using platform::gfx::Color;
 using platform::gfx::InterfaceStyle;
+using detail::Constant;
+
+detail::Constants& detail::constants() {
+    static auto* made = new Constants;  // outlives every static that asks
+    return *made;
+}
+
+namespace {
+
+// The constant, made by `make` at its first use and kept from then on.
+const Color& constant(Constant which, const std::function<Color()>& make) {
+    auto& constants = detail::constants();
+    std::lock_guard lock(constants.mutex);
+    auto& slot = constants.named[static_cast<std::size_t>(which)];
+    if (!slot) slot = &constants.kept.emplace_back(make());
+    return *slot;
+}
+
+}  // namespace
 
 const Color& tertiaryGroupedBackground() {
-    static const Color c = Color::tertiarySystemGroupedBackground();
-    return c;
+    return constant(Constant::tertiaryGroupedBackground, [] { return Color::tertiarySystemGroupedBackground(); });
 }
 const Color& disabledText() {
-    static const Color c = Color::systemGray();
-    return c;
+    return constant(Constant::disabledText, [] { return Color::systemGray(); });
 }
 const Color& label() {
-    static const Color c = Color::label();
-    return c;
+    return constant(Constant::label, [] { return Color::label(); });
 }
 const Color& darkGray() {
-    static const Color c = Color::white(0.1, alphaOne);
-    return c;
+    return constant(Constant::darkGray, [] { return Color::white(0.1, alphaOne); });
 }
 const Color& lightGray() {
-    static const Color c = Color::white(0.9, alphaOne);
-    return c;
+    return constant(Constant::lightGray, [] { return Color::white(0.9, alphaOne); });
 }
 const Color& systemGray() {
-    static const Color c = Color::systemGray();
-    return c;
+    return constant(Constant::systemGray, [] { return Color::systemGray(); });
 }
 const Color& cardShadow() {
-    static const Color c = Color::label();
-    return c;
+    return constant(Constant::cardShadow, [] { return Color::label(); });
 }
 const Color& background() {
-    static const Color c = Color::systemBackground();
-    return c;
+    return constant(Constant::background, [] { return Color::systemBackground(); });
 }
 const Color& neutralGray() {
-    static const Color c = platform::gfx::isDarkMode() ? Color::systemGray() : Color::systemGray4();
-    return c;
+    return constant(Constant::neutralGray,
+                    [] { return platform::gfx::isDarkMode() ? Color::systemGray() : Color::systemGray4(); });
 }
 const Color& inputFieldBackground() {
-    static const Color c = Color::systemBackground();
-    return c;
+    return constant(Constant::inputFieldBackground, [] { return Color::systemBackground(); });
 }
 const Color& disabledInputFieldBackground() {
-    static const Color c = Color::systemFill();
-    return c;
+    return constant(Constant::disabledInputFieldBackground, [] { return Color::systemFill(); });
 }
 
 Color makePaletteColor(const RGBColor& value, InterfaceStyle style) {
@@ -61,18 +69,18 @@ Color makePaletteColor(const RGBColor& value, InterfaceStyle style) {
 }
 
 const Color& color(const RGBColor& paletteValue) {
-    static std::mutex mutex;
-    static std::map<std::tuple<double, double, double, double>, Color> made;
-    std::lock_guard lock(mutex);
+    auto& constants = detail::constants();
+    std::lock_guard lock(constants.mutex);
     auto key = std::make_tuple(paletteValue.red, paletteValue.green, paletteValue.blue, paletteValue.alpha);
-    auto it = made.find(key);
-    if (it == made.end()) {
+    auto it = constants.palette.find(key);
+    if (it == constants.palette.end()) {
         // the engine keeps the one value per palette colour, so chart records
         // and screens agree on the style of its first use
         const RGBColor& c = paletteColor(paletteValue);
-        it = made.emplace(key, Color::rgb(c.red, c.green, c.blue, alphaOne)).first;
+        it = constants.palette.emplace(key, &constants.kept.emplace_back(Color::rgb(c.red, c.green, c.blue, alphaOne)))
+                 .first;
     }
-    return it->second;
+    return *it->second;
 }
 
 std::optional<Color> paletteColorForTag(int tag) {

@@ -7,27 +7,22 @@
 
 #include "measurement/foundation/environment.h"
 #include "measurement/foundation/numeric_util.h"
+#include "measurement/upload/identity/identity_shared_state.h"
 #include "measurement/upload/identity/identity_state.h"
 #include "measurement/upload/identity_support/default_identity_support.h"
 #include "platform/dispatch/clock.h"
 
 namespace measurement {
 
-namespace {
-
-// The application identifiers hold for the process: the first non-empty
-// value given wins, whatever identity it was given to.
-struct ProcessIdentifiers {
-    std::mutex mutex;
-    std::optional<std::string> rozedaAppID;
-    std::optional<std::string> dozudAppID;
-    std::shared_ptr<APMIdentity> shared;
-};
-
-ProcessIdentifiers& processIdentifiers() {
+detail::ProcessIdentifiers& detail::processIdentifiers() {
     static ProcessIdentifiers identifiers;
     return identifiers;
 }
+
+namespace {
+
+using detail::ProcessIdentifiers;
+using detail::processIdentifiers;
 
 void setOnce(std::optional<std::string> ProcessIdentifiers::*slot, const std::string& value) {
     auto& identifiers = processIdentifiers();
@@ -132,15 +127,6 @@ std::string APMIdentity::randomAppInstanceID() {
         text += digits[byte & 0x0F];
     }
     return text;
-}
-
-void APMIdentity::resetProcessIdentifiersForTesting() {
-    std::shared_ptr<APMIdentity> released;
-    auto& identifiers = processIdentifiers();
-    std::lock_guard lock(identifiers.mutex);
-    identifiers.rozedaAppID.reset();
-    identifiers.dozudAppID.reset();
-    identifiers.shared.swap(released);
 }
 
 // ---- Creation --------------------------------------------------------------------

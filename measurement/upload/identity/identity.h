@@ -79,9 +79,6 @@ public:
     // A new app instance ID: a random UUID as 32 upper-case hexadecimal
     // digits.
     static std::string randomAppInstanceID();
-    // Forgets the application identifiers taken in this process, for tests
-    // and tools that run several applications in sequence.
-    static void resetProcessIdentifiersForTesting();
 
     // None, logged (20004), without persisted settings. Reads the service
     // property list and the Info.plist of the main bundle, and persists a

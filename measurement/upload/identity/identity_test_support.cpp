@@ -7,6 +7,7 @@
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/plist_codec.h"
 #include "platform/foundation/process_info.h"
+#include "testsupport/test_hooks.h"
 
 namespace identity_test {
 
@@ -31,7 +32,7 @@ IdentityFixture::IdentityFixture(BundleFiles files) : savedResources_(platform::
     writePlist(folder_ / "RozedaService-Info.plist", files.service);
     platform::Bundle::setMainResourcePath(folder_.path());
     platform::ProcessInfo::reset();
-    APMIdentity::resetProcessIdentifiersForTesting();
+    test_hooks::resetProcessIdentifiers();
     consent_ = std::make_shared<APMConsentSettingsUtil>();
     config_ = makeConfig(config_test::ConfigBuilder(kMeasurementAppID));
 }
@@ -41,7 +42,7 @@ IdentityFixture::~IdentityFixture() {
     persisted_.reset();
     time_.settle();
     platform::Bundle::setMainResourcePath(savedResources_);
-    APMIdentity::resetProcessIdentifiersForTesting();
+    test_hooks::resetProcessIdentifiers();
     platform::ProcessInfo::reset();
 }
 
@@ -67,7 +68,7 @@ void IdentityFixture::restart() {
     time_.settle();
     identity_.reset();
     persisted_.reset();
-    APMIdentity::resetProcessIdentifiersForTesting();
+    test_hooks::resetProcessIdentifiers();
 }
 
 void IdentityFixture::configure(const std::vector<std::pair<std::string, std::string>>& settings) {

@@ -6,21 +6,18 @@
 #include <vector>
 
 #include "platform/foundation/bundle.h"
+#include "platform/frameworks/app_core/app_shared_state.h"
 
 namespace platform {
 
-namespace {
-
-struct Registry {
-    std::mutex mutex;
-    std::vector<std::pair<std::string, VEZApp::StartHook>> hooks;
-    std::optional<VEZAppOptions> options;
-};
-
-Registry& registry() {
-    static Registry instance;
+detail::AppRegistry& detail::appRegistry() {
+    static AppRegistry instance;
     return instance;
 }
+
+namespace {
+
+detail::AppRegistry& registry() { return detail::appRegistry(); }
 
 std::optional<VEZAppOptions> readOptions() {
     auto plist = Bundle::main().propertyListResource("RozedaService-Info");
@@ -84,11 +81,6 @@ void VEZApp::registerComponent(const std::string& name, StartHook hook) {
         options = state.options;
     }
     if (options && hook) hook(*options);
-}
-
-void VEZApp::resetForTesting() {
-    std::lock_guard lock(registry().mutex);
-    registry().options.reset();
 }
 
 }  // namespace platform

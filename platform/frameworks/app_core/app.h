@@ -34,10 +34,6 @@ public:
     // A library registers its start hook once; a hook registered after
     // configure() runs at once.
     static void registerComponent(const std::string& name, StartHook hook);
-
-    // Forgets the configuration (the hooks stay registered), for tests and
-    // tools that run several applications in sequence in one process.
-    static void resetForTesting();
 };
 
 }  // namespace platform

@@ -10,6 +10,7 @@
 #include "platform/frameworks/app_core/app.h"
 #include "platform/frameworks/app_core/background_task.h"
 #include "testsupport/temp_dir.h"
+#include "testsupport/test_hooks.h"
 
 using platform::BackgroundTasks;
 using platform::VEZApp;
@@ -21,11 +22,11 @@ namespace {
 struct BundleScope {
     explicit BundleScope(const std::filesystem::path& path) : saved(platform::Bundle::main().resourcePath()) {
         platform::Bundle::setMainResourcePath(path);
-        VEZApp::resetForTesting();
+        test_hooks::resetDefaultApp();
     }
     ~BundleScope() {
         platform::Bundle::setMainResourcePath(saved);
-        VEZApp::resetForTesting();
+        test_hooks::resetDefaultApp();
     }
     std::filesystem::path saved;
 };

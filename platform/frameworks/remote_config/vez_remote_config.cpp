@@ -14,8 +14,14 @@
 #include "platform/foundation/process_info.h"
 #include "platform/foundation/url.h"
 #include "platform/frameworks/remote_config/remote_values_store.h"
+#include "platform/frameworks/remote_config/vez_remote_config_shared_state.h"
 
 namespace platform {
+
+detail::SharedRemoteConfig& detail::sharedRemoteConfig() {
+    static SharedRemoteConfig instance;
+    return instance;
+}
 
 namespace {
 
@@ -46,16 +52,7 @@ VEZRemoteConfigError error(VEZRemoteConfigErrorCode code, std::string message) {
     return VEZRemoteConfigError{code, std::move(message)};
 }
 
-struct Shared {
-    std::mutex mutex;
-    std::shared_ptr<VEZRemoteConfig> client;
-    std::optional<VEZRemoteConfigOptions> options;
-};
-
-Shared& shared() {
-    static Shared instance;
-    return instance;
-}
+detail::SharedRemoteConfig& shared() { return detail::sharedRemoteConfig(); }
 
 }  // namespace
 
@@ -243,16 +240,6 @@ void VEZRemoteConfig::setSharedOptions(VEZRemoteConfigOptions options) {
     auto& s = shared();
     std::lock_guard lock(s.mutex);
     s.options = std::move(options);
-}
-
-void VEZRemoteConfig::resetSharedForTesting() {
-    auto& s = shared();
-    std::shared_ptr<VEZRemoteConfig> old;
-    {
-        std::lock_guard lock(s.mutex);
-        old = std::move(s.client);
-        s.options.reset();
-    }
 }
 
 VEZRemoteConfigSettings VEZRemoteConfig::configSettings() const {

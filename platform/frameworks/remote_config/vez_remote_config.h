@@ -107,8 +107,6 @@ public:
     static std::shared_ptr<VEZRemoteConfig> remoteConfig();
     // Options for the shared client; they apply when it is next made.
     static void setSharedOptions(VEZRemoteConfigOptions options);
-    // Forgets the shared client and its options (the next one is made anew).
-    static void resetSharedForTesting();
 
     VEZRemoteConfigSettings configSettings() const;
     void setConfigSettings(const VEZRemoteConfigSettings& settings);

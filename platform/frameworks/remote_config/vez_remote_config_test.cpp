@@ -14,6 +14,7 @@
 #include "testsupport/file_text.h"
 #include "testsupport/loopback_server.h"
 #include "testsupport/temp_dir.h"
+#include "testsupport/test_hooks.h"
 
 using platform::RemoteValues;
 using platform::VEZRemoteConfig;
@@ -341,13 +342,13 @@ TEST_CASE("an http source on this machine serves the document") {
 
 TEST_CASE("one shared client per process, made with the shared options") {
     testsupport::TempDir dir;
-    VEZRemoteConfig::resetSharedForTesting();
+    test_hooks::resetSharedRemoteConfig();
     VEZRemoteConfig::setSharedOptions(VEZRemoteConfigOptions{dir / "shared", "", nullptr, nullptr});
     const auto client = VEZRemoteConfig::remoteConfig();
     CHECK(VEZRemoteConfig::remoteConfig() == client);
     CHECK(client->stateFile() == dir / "shared" / "remote_values_state.json");
-    VEZRemoteConfig::resetSharedForTesting();
+    test_hooks::resetSharedRemoteConfig();
     VEZRemoteConfig::setSharedOptions(VEZRemoteConfigOptions{dir / "again", "", nullptr, nullptr});
     CHECK(VEZRemoteConfig::remoteConfig() != client);
-    VEZRemoteConfig::resetSharedForTesting();
+    test_hooks::resetSharedRemoteConfig();
 }

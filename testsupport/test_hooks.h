@@ -1,0 +1,47 @@
+#pragma once
+
+// The one entry point of the test hooks: what tests (and the benchmarks that
+// run several engines in one process) use to put process-wide state back as
+// a new process would find it, or to bend a limit. Compiled into
+// velmora_test_hooks, which only test builds link; what ships has no way to
+// call these.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace test_hooks {
+
+// The default application's configuration forgotten (its start hooks stay
+// registered).
+void resetDefaultApp();
+// The shared remote-configuration client and its options forgotten: the
+// next one is made anew.
+void resetSharedRemoteConfig();
+
+// The application identifiers taken in this process, and the shared
+// identity, forgotten.
+void resetProcessIdentifiers();
+// The decimal-number expression replaced, to test a failing compilation;
+// none restores the built-in one.
+void setDecimalNumberPattern(std::optional<std::string> pattern);
+// The limit of one string-filter search, in the regular-expression engine's
+// time units; 0 or less restores the default.
+void setExpressionTimeLimit(std::int32_t units);
+// The facade's queues made anew (held again until an engine starts) and its
+// event listeners dropped.
+void resetAnalyticsFacade();
+// The engine shut down, and what outlives it in a process forgotten (the
+// application identifiers, the shared identity), so that the next engine
+// starts as in a new process on the same files.
+void resetMeasurementEngine();
+// All of the measurement side at once: the engine, the facade and the
+// default application, as between two runs of the application.
+void resetMeasurement();
+
+// The application's colour constants unset: each is made again at its next
+// use, in the interface style in force then. Colours handed out before stay
+// valid.
+void resetColourConstants();
+
+}  // namespace test_hooks
