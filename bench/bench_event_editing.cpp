@@ -16,7 +16,7 @@
 #include "bench_event_editing_peers.h"
 #include "measurement/script/editing/editing_factory.h"
 #include "measurement/script/program_decoder.h"
-#include "measurement/script/testing/program_text.h"
+#include "measurement/script/text/program_text.h"
 #include "platform/foundation/launch_options.h"
 
 namespace {
@@ -65,8 +65,8 @@ std::vector<APMPEvent> workload() {
 }
 
 std::optional<double> editWithRuntime(const std::vector<APMPEvent>& events, bench::EditingTally& tally) {
-    const auto assembled = measurement::testing::assemble(kProgram);
-    const auto bytes = measurement::testing::encodeProgram(assembled.program);
+    const auto assembled = measurement::script_text::assemble(kProgram);
+    const auto bytes = measurement::script_text::encodeProgram(assembled.program);
     measurement::ScriptError decodeError;
     const auto program = measurement::APMPDecodeProgram(bytes.data(), bytes.size(), decodeError);
     if (!assembled.ok() || !program) return std::nullopt;

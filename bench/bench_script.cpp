@@ -20,8 +20,8 @@
 #include <vector>
 
 #include "bench_script_baselines.h"
-#include "measurement/script/testing/program_text.h"
-#include "measurement/script/testing/script_runner.h"
+#include "measurement/script/text/program_text.h"
+#include "measurement/script/text/script_runner.h"
 #include "platform/foundation/launch_options.h"
 
 namespace {
@@ -166,17 +166,17 @@ int main(int argc, char** argv) {
                 "runtime/duktape", "runtime/lua");
     for (const auto& workload : workloads()) {
         if (!options.wants(workload.name)) continue;
-        const auto assembled = measurement::testing::assemble(workload.script);
+        const auto assembled = measurement::script_text::assemble(workload.script);
         if (!assembled.ok()) {
             std::fprintf(stderr, "%s: %s\n", workload.name, assembled.error.c_str());
             return 1;
         }
-        const auto bytes = measurement::testing::encodeProgram(assembled.program);
+        const auto bytes = measurement::script_text::encodeProgram(assembled.program);
         std::int64_t evaluations = 0;
-        for (int i = 0; i < options.repeat; ++i) measurement::testing::runProgramBytes(bytes, limits);
+        for (int i = 0; i < options.repeat; ++i) measurement::script_text::runProgramBytes(bytes, limits);
         const auto ours = median([&]() -> std::optional<double> {
             const auto start = std::chrono::steady_clock::now();
-            const auto result = measurement::testing::runProgramBytes(bytes, limits);
+            const auto result = measurement::script_text::runProgramBytes(bytes, limits);
             const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
             if (result.error) {
                 std::fprintf(stderr, "%s: error %ld\n", workload.name, result.error.code);

@@ -4,7 +4,7 @@
 # scripts/bench-script-deps has installed them and skipped otherwise.
 velmora_program(bench_event_editing
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/bench_event_editing.cpp ${CMAKE_CURRENT_LIST_DIR}/bench_event_editing_absent.cpp
-  DEPS measurement_script_editing measurement_script_testing)
+  DEPS measurement_script_editing measurement_script_text)
 pkg_check_modules(BENCH_EDITING_DUKTAPE QUIET IMPORTED_TARGET duktape)
 if(BENCH_EDITING_DUKTAPE_FOUND)
   target_sources(bench_event_editing PRIVATE ${CMAKE_CURRENT_LIST_DIR}/bench_event_editing_duktape.cpp)

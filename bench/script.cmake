@@ -3,7 +3,7 @@
 # when scripts/bench-script-deps has installed them and skipped otherwise.
 velmora_program(bench_script
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/bench_script.cpp ${CMAKE_CURRENT_LIST_DIR}/bench_script_absent.cpp
-  DEPS measurement_script_testing)
+  DEPS measurement_script_text)
 pkg_check_modules(BENCH_DUKTAPE QUIET IMPORTED_TARGET duktape)
 if(BENCH_DUKTAPE_FOUND)
   target_sources(bench_script PRIVATE ${CMAKE_CURRENT_LIST_DIR}/bench_script_duktape.cpp)

@@ -39,9 +39,9 @@ void resetMeasurementEngine();
 // default application, as between two runs of the application.
 void resetMeasurement();
 
-// The application's colour constants unset: each is made again at its next
-// use, in the interface style in force then. Colours handed out before stay
-// valid.
-void resetColourConstants();
+// The application's colour and text constants unset: each is made again at
+// its next use, in the interface style and language in force then. What was
+// handed out before stays valid.
+void resetApplicationConstants();
 
 }  // namespace test_hooks

@@ -19,8 +19,8 @@
 #include "measurement/foundation/parameter_value.h"
 #include "measurement/script/editing/editing_factory.h"
 #include "measurement/script/program_decoder.h"
-#include "measurement/script/testing/program_text.h"
-#include "measurement/script/testing/script_runner.h"
+#include "measurement/script/text/program_text.h"
+#include "measurement/script/text/script_runner.h"
 #include "measurement/store/remote_config.h"
 #include "platform/foundation/json_codec.h"
 #include "tools/command_registry.h"
@@ -43,7 +43,7 @@ struct ScriptOptions {
 bool looksLikeTextProgram(const std::string& contents, const std::vector<std::uint8_t>& bytes) {
     measurement::ScriptError decodeError;
     if (measurement::APMPDecodeProgram(bytes.data(), bytes.size(), decodeError)) return false;
-    if (measurement::testing::assemble(contents).ok()) return true;
+    if (measurement::script_text::assemble(contents).ok()) return true;
     return !contents.empty() && std::all_of(contents.begin(), contents.end(), [](char c) {
         const auto byte = static_cast<unsigned char>(c);
         return byte >= 0x20 || c == '\n' || c == '\r' || c == '\t';
@@ -67,18 +67,18 @@ std::optional<std::vector<std::uint8_t>> programBytes(const ScriptOptions& optio
         }
         return bytes;
     }
-    const auto assembled = measurement::testing::assemble(contents);
+    const auto assembled = measurement::script_text::assemble(contents);
     if (!assembled.ok()) {
         std::cerr << "script: " << options.file << ": " << assembled.error << "\n";
         return std::nullopt;
     }
-    return measurement::testing::encodeProgram(assembled.program);
+    return measurement::script_text::encodeProgram(assembled.program);
 }
 
 int evalScript(const ScriptOptions& options) {
     const auto bytes = programBytes(options);
     if (!bytes) return 2;
-    const auto result = measurement::testing::runProgramBytes(*bytes);
+    const auto result = measurement::script_text::runProgramBytes(*bytes);
     if (result.error) {
         std::cout << "error: " << result.error.domain << " " << result.error.code << "\n";
     } else {

@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "measurement/script/testing/program_text.h"
+#include "measurement/script/text/program_text.h"
 #include "platform/foundation/json_codec.h"
 #include "testsupport/child_process.h"
 #include "testsupport/file_text.h"
@@ -288,7 +288,7 @@ TEST_CASE("velmora script eval runs a program and prints its value") {
         "(var \"i\" \"s\") (set \"i\" 0) (set \"s\" 0)\n"
         "(while (lt $i 10) (set \"i\" (add $i 1)) false (code (set \"s\" (add $s $i))))\n"
         "$s\n";
-    const auto encoded = measurement::testing::encodeProgram(measurement::testing::assemble(sum).program);
+    const auto encoded = measurement::script_text::encodeProgram(measurement::script_text::assemble(sum).program);
 
     struct Case {
         std::vector<std::string> arguments;

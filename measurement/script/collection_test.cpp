@@ -8,11 +8,11 @@
 #include "measurement/script/evaluator.h"
 #include "measurement/script/program_decoder.h"
 #include "measurement/script/runtime.h"
-#include "measurement/script/testing/program_text.h"
-#include "measurement/script/testing/script_runner.h"
+#include "measurement/script/text/program_text.h"
+#include "measurement/script/text/script_runner.h"
 
 using namespace measurement;
-using namespace measurement::testing;
+using namespace measurement::script_text;
 
 TEST_CASE("collection frees cycles that only a run scope reaches") {
     const auto baseline = APMPLiveObjectCount();

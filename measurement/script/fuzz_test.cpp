@@ -6,11 +6,11 @@
 
 #include "measurement/script/object_manager.h"
 #include "measurement/script/runtime.h"
-#include "measurement/script/testing/program_text.h"
-#include "measurement/script/testing/script_runner.h"
+#include "measurement/script/text/program_text.h"
+#include "measurement/script/text/script_runner.h"
 
 using namespace measurement;
-using namespace measurement::testing;
+using namespace measurement::script_text;
 
 namespace {
 

@@ -5,10 +5,10 @@
 #include <vector>
 
 #include "measurement/script/program_decoder.h"
-#include "measurement/script/testing/program_text.h"
+#include "measurement/script/text/program_text.h"
 
 using namespace measurement;
-using namespace measurement::testing;
+using namespace measurement::script_text;
 
 TEST_CASE("programs decode field by field") {
     const auto assembled = assemble(

@@ -11,7 +11,7 @@
 #include "measurement/script/program_decoder.h"
 #include "measurement/script/runtime.h"
 #include "measurement/script/script_test_support.h"
-#include "measurement/script/testing/program_text.h"
+#include "measurement/script/text/program_text.h"
 
 using namespace measurement;
 using namespace measurement::testing;

@@ -7,10 +7,10 @@
 #include "measurement/script/object_manager.h"
 #include "measurement/script/runtime_helpers.h"
 #include "measurement/script/script_string.h"
-#include "measurement/script/testing/script_runner.h"
+#include "measurement/script/text/script_runner.h"
 
 using namespace measurement;
-using measurement::testing::describeValue;
+using measurement::script_text::describeValue;
 
 namespace {
 

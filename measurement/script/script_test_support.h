@@ -7,9 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "measurement/script/testing/script_runner.h"
+#include "measurement/script/text/script_runner.h"
 
 namespace measurement::testing {
+
+// The text form of programs, which the tests write theirs in.
+using namespace measurement::script_text;
 
 // A program in text form and what it must give: the described value of its
 // last statement, or "error N" for a script error of code N.

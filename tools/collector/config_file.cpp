@@ -10,7 +10,7 @@
 #include "measurement/foundation/hashing.h"
 #include "measurement/foundation/messages.h"
 #include "measurement/script/program_decoder.h"
-#include "measurement/script/testing/program_text.h"
+#include "measurement/script/text/program_text.h"
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/json_codec.h"
 #include "tools/collector/time_format.h"
@@ -333,9 +333,9 @@ const Members<APMPBMeasurementConfig>& configMembers() {
 constexpr const char* kProgramsKey = "programs";
 
 APMPBProgram assembledProgram(const std::string& text, const std::string& path) {
-    const auto assembled = measurement::testing::assemble(text);
+    const auto assembled = measurement::script_text::assemble(text);
     if (!assembled.ok()) throw ConfigError{"\"" + path + "\": " + assembled.error};
-    const auto bytes = measurement::testing::encodeProgram(assembled.program);
+    const auto bytes = measurement::script_text::encodeProgram(assembled.program);
     auto program = APMPBProgram::initWithBuffer(bytes);
     if (!program) throw ConfigError{"\"" + path + "\": the program does not encode"};
     return std::move(*program);

@@ -6,7 +6,7 @@
 #include <fstream>
 
 #include "measurement/foundation/messages.h"
-#include "measurement/script/testing/program_text.h"
+#include "measurement/script/text/program_text.h"
 #include "platform/foundation/json_codec.h"
 #include "testsupport/file_text.h"
 #include "testsupport/temp_dir.h"
@@ -139,7 +139,7 @@ TEST_CASE("programs in the JSON form: text, or files beside the configuration") 
     const std::string first = "(var \"x\") (set \"x\" 1) [activity \"go\" (object \"type\" \"edit\")]";
     const std::string second = "(add 2 3)";
     const auto encodedProgram = [](const std::string& text) {
-        return measurement::testing::encodeProgram(measurement::testing::assemble(text).program);
+        return measurement::script_text::encodeProgram(measurement::script_text::assemble(text).program);
     };
     testsupport::writeText(dir / "second.txt", second);
     const auto third = encodedProgram("(return 7)");

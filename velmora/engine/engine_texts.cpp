@@ -1,9 +1,12 @@
 #include "velmora/engine/engine_texts.h"
 
-#include <map>
-#include <mutex>
-
 #include "platform/foundation/bundle.h"
+#include "velmora/engine/engine_texts_shared_state.h"
+
+velmora::detail::TextConstants& velmora::detail::textConstants() {
+    static auto* texts = new TextConstants;  // outlives every static that asks
+    return *texts;
+}
 
 namespace velmora::LocalizedString {
 
@@ -13,12 +16,11 @@ std::string localized(const std::string& key) {
 }
 
 const std::string& localizedOnce(const std::string& key) {
-    static std::mutex mutex;
-    static std::map<std::string, std::string> texts;
-    std::lock_guard lock(mutex);
-    auto it = texts.find(key);
-    if (it == texts.end()) it = texts.emplace(key, localized(key)).first;
-    return it->second;
+    auto& texts = velmora::detail::textConstants();
+    std::lock_guard lock(texts.mutex);
+    auto it = texts.made.find(key);
+    if (it == texts.made.end()) it = texts.made.emplace(key, &texts.kept.emplace_back(localized(key))).first;
+    return *it->second;
 }
 
 const std::string& yourInput() { return localizedOnce("Your Input"); }

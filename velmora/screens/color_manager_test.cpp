@@ -19,7 +19,7 @@ using platform::gfx::Color;
 using platform::gfx::InterfaceStyle;
 using platform::gfx::InterfaceStyleScope;
 
-// Each case starts from unset constants (velmora_fresh_colours), so this one
+// Each case starts from unset constants (velmora_fresh_constants), so this one
 // may run in any order.
 TEST_CASE("palette colours are fixed by the interface style of their first use") {
     {

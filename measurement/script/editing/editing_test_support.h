@@ -12,9 +12,12 @@
 #include "measurement/script/editing/editing_error.h"
 #include "measurement/script/program_decoder.h"
 #include "measurement/script/script_string.h"
-#include "measurement/script/testing/program_text.h"
+#include "measurement/script/text/program_text.h"
 
 namespace measurement::testing {
+
+// The text form of programs, which the tests write theirs in.
+using namespace measurement::script_text;
 
 inline APMPBProgram programFromText(std::string_view text) {
     const auto assembled = assemble(text);

@@ -1,6 +1,6 @@
 #pragma once
 
-// The readable text form of programs, for tests and tools.
+// The readable text form of programs, for the tools and the tests.
 
 #include <cstdint>
 #include <optional>
@@ -10,7 +10,7 @@
 
 #include "measurement/foundation/messages.h"
 
-namespace measurement::testing {
+namespace measurement::script_text {
 
 // A program entity as plain data, every field optional as on the wire.
 struct EntityNode {
@@ -82,4 +82,4 @@ std::string disassemble(const nano_APMPBRuntimeEntity& entity, int maxDepth = 64
 std::string disassemble(const nano_APMPBProgram& program, int maxDepth = 64);
 std::string disassemble(const EntityNode& entity, int maxDepth = 64);
 
-}  // namespace measurement::testing
+}  // namespace measurement::script_text

@@ -1,5 +1,5 @@
 // Programs written as text, encoded, and disassembled back.
-#include "measurement/script/testing/program_text.h"
+#include "measurement/script/text/program_text.h"
 
 #include <charconv>
 #include <cmath>
@@ -9,7 +9,7 @@
 
 #include "measurement/script/script_string.h"
 
-namespace measurement::testing {
+namespace measurement::script_text {
 
 EntityNode EntityNode::string(std::string text) {
     EntityNode node;
@@ -523,4 +523,4 @@ std::string disassemble(const nano_APMPBProgram& program, int maxDepth) {
     return out;
 }
 
-}  // namespace measurement::testing
+}  // namespace measurement::script_text

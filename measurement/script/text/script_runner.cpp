@@ -1,5 +1,5 @@
 // Runs a program and writes its value, for tests and the tool.
-#include "measurement/script/testing/script_runner.h"
+#include "measurement/script/text/script_runner.h"
 
 #include <algorithm>
 
@@ -7,9 +7,9 @@
 #include "measurement/script/evaluator.h"
 #include "measurement/script/program_decoder.h"
 #include "measurement/script/script_string.h"
-#include "measurement/script/testing/program_text.h"
+#include "measurement/script/text/program_text.h"
 
-namespace measurement::testing {
+namespace measurement::script_text {
 
 namespace {
 
@@ -138,4 +138,4 @@ RunResult runProgramText(std::string_view text, const APMPRuntimeLimits& limits)
     return runProgramBytes(encodeProgram(assembled.program), limits);
 }
 
-}  // namespace measurement::testing
+}  // namespace measurement::script_text

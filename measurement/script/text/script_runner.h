@@ -10,7 +10,7 @@
 #include "measurement/script/object_manager.h"
 #include "measurement/script/runtime.h"
 
-namespace measurement::testing {
+namespace measurement::script_text {
 
 // A value as JSON-like text: numbers in the runtime's string form, strings
 // quoted, true, false, null, undefined, arrays and maps (keys in insertion
@@ -41,4 +41,4 @@ APMPValueRef evaluateText(APMPScope& scope, std::string_view text, ScriptError& 
 // Runs encoded bytes in the given runtime (after a budget reset).
 RunResult runProgramBytes(APMPRuntime& runtime, const std::vector<std::uint8_t>& bytes);
 
-}  // namespace measurement::testing
+}  // namespace measurement::script_text
