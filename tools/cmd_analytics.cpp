@@ -38,16 +38,8 @@
 #include <thread>
 #include <vector>
 
+#include "measurement/control/engine_control.h"
 #include "measurement/core/arurerudo.h"
-#include "measurement/core/facade.h"
-#include "measurement/core/stored_data.h"
-#include "measurement/core/measurement.h"
-#include "measurement/upload/uploader.h"
-#include "measurement/foundation/bundle_tags.h"
-#include "measurement/foundation/messages.h"
-#include "measurement/foundation/event_parameters.h"
-#include "measurement/foundation/monitor.h"
-#include "measurement/foundation/names.h"
 #include "platform/foundation/json_codec.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/foundation/process_info.h"
@@ -79,60 +71,7 @@ void useDataFolder(const std::filesystem::path& folder) {
     platform::UserDefaults::setDataDirectory(folder / "Preferences");
 }
 
-// Every event write of the engine while it lives: the name, the origin,
-// and why it was not stored (none when it was).
-class EventWrites {
-public:
-    struct Write {
-        std::string name;
-        std::string origin;
-        std::optional<std::string> failure;
-        // What the engine recorded of a refused input ("_err", "_ev", "_el"):
-        // on an error event for a refused name, on the event itself for a
-        // parameter dropped or cut.
-        Value::Dictionary refusal;
-    };
-
-    EventWrites()
-        : identifier_(measurement::APMAnalytics::addEventWriteListener(
-              [state = state_](const measurement::APMEvent& event, const std::optional<std::string>& failure) {
-                  Write write{event.name(), event.origin(), failure, {}};
-                  for (const char* key : {measurement::kAPMErrorCodeParameter, measurement::kAPMErrorValueParameter,
-                                          measurement::kAPMErrorLengthParameter}) {
-                      if (auto found = event.parameters().find(key); found != event.parameters().end()) {
-                          write.refusal[key] = found->second.objectValue();
-                      }
-                  }
-                  std::lock_guard lock(state->mutex);
-                  state->writes.push_back(std::move(write));
-              })) {}
-    ~EventWrites() { measurement::APMAnalytics::removeEventWriteListener(identifier_); }
-    EventWrites(const EventWrites&) = delete;
-    EventWrites& operator=(const EventWrites&) = delete;
-
-    std::vector<Write> writes() const {
-        std::lock_guard lock(state_->mutex);
-        return state_->writes;
-    }
-
-private:
-    struct State {
-        std::mutex mutex;
-        std::vector<Write> writes;
-    };
-    std::shared_ptr<State> state_ = std::make_shared<State>();
-    std::uint64_t identifier_;
-};
-
-// Waits until everything the public interface accepted so far has reached
-// the engine and been handled there (which first waits for the engine to
-// start).
-bool waitUntilHandled() {
-    auto handled = std::make_shared<std::promise<void>>();
-    measurement::APMAnalytics::performAfterQueuedOperations("velmora:handled", [handled] { handled->set_value(); });
-    return handled->get_future().wait_for(std::chrono::duration<double>(kStoreTimeoutSeconds)) ==
-           std::future_status::ready;
-}
+bool waitUntilHandled() { return measurement::control::waitUntilHandled(kStoreTimeoutSeconds); }
 
 // As the application does when it resigns active: the engine uploads what
 // it holds and ends its background task once that attempt is over. A
@@ -146,120 +85,7 @@ void uploadAsOnResignation() {
         std::cerr << "velmora: the upload did not finish within " << kUploadGraceSeconds
                   << " s; the data stays stored for the next run\n";
     }
-    measurement::APMMeasurement::shutdown();
-}
-
-// Runs a block on the engine's worker queue and waits for it.
-void onWorkerQueue(const std::function<void(measurement::APMMeasurement&)>& block) {
-    auto engine = measurement::APMMeasurement::sharedInstance();
-    engine->scheduler().workerQueue()->sync([&] { block(*engine); });
-}
-
-// The rule a name the engine refused broke, in words, for the failure code
-// it recorded ("_err").
-std::string nameRule(const std::string& name, long long code) {
-    if (code == measurement::kAPMReservedEventName) {
-        for (const auto& prefix : measurement::APMReservedNamePrefixes()) {
-            if (name.rfind(prefix, 0) == 0) return "the name begins with the reserved prefix \"" + prefix + "\"";
-        }
-        const auto internal = measurement::APMInternalName(measurement::APMPublicToInternalEventNames(), name);
-        return "the name is reserved for the engine's own event" +
-               (internal ? " \"" + *internal + "\"" : std::string());
-    }
-    if (name.empty()) return "the name is empty";
-    if (name.size() > static_cast<std::size_t>(measurement::kAPMMaxPublicEventNameLength)) {
-        return "the name is longer than " + std::to_string(measurement::kAPMMaxPublicEventNameLength) + " characters";
-    }
-    if (!std::isalpha(static_cast<unsigned char>(name[0]))) return "the name does not begin with a letter";
-    return "the name holds more than letters, digits and \"_\"";
-}
-
-// What happened to the parameter the engine named ("_ev") for a failure code
-// recorded on a stored event.
-std::string parameterRule(long long code, const std::string& parameter, const Value& length,
-                          std::int64_t maxValueLength) {
-    const std::string quoted = "\"" + parameter + "\"";
-    const measurement::APMEventParameterLimits limits;
-    switch (code) {
-        case measurement::kAPMInvalidParameterName:
-            return "parameter " + quoted + " was dropped: a parameter name begins with a letter and holds at most " +
-                   std::to_string(measurement::kAPMMaxPublicParameterNameLength) + " letters, digits and \"_\"";
-        case measurement::kAPMReservedParameterName:
-            return "parameter " + quoted + " was dropped: its name begins with a reserved prefix";
-        case measurement::kAPMParameterValueTooLong:
-            return "the value of " + quoted +
-                   (length.isNumber() ? " had " + std::to_string(length.intValue()) + " characters and" : "") +
-                   " was cut to " + std::to_string(maxValueLength);
-        case measurement::kAPMTooManyParameters:
-            return "the event had more than " + std::to_string(limits.maxPublicParameters) + " parameters: " + quoted +
-                   " and those after it in name order were dropped";
-        case measurement::kAPMInvalidValue:
-            return "parameter " + quoted + " was dropped: its value is of a kind an event cannot carry";
-        case measurement::kAPMListTooLong:
-            return "the list " + quoted + " was cut to " + std::to_string(limits.maxListLength) + " entries";
-        default: return "parameter " + quoted + " was refused";
-    }
-}
-
-long long refusalCode(const Value::Dictionary& refusal) {
-    const auto code = refusal.find(measurement::kAPMErrorCodeParameter);
-    return code == refusal.end() ? 0 : code->second.intValue();
-}
-
-std::string refusalValue(const Value::Dictionary& refusal) {
-    const auto value = refusal.find(measurement::kAPMErrorValueParameter);
-    return value == refusal.end() ? std::string() : value->second.stringValue();
-}
-
-struct LogOutcome {
-    // Why the event was not stored; none when it was.
-    std::optional<std::string> failure;
-    // The name the engine stored it under, and what it dropped or cut of
-    // its parameters, when it was.
-    std::string storedName;
-    Value::Dictionary refusal;
-};
-
-// What became of the event of that name, which the engine stores under its
-// internal name when it has one ("screen_view" as "_vs").
-LogOutcome outcomeOf(const std::string& name, const std::vector<EventWrites::Write>& writes) {
-    const std::string stored =
-        measurement::APMInternalName(measurement::APMPublicToInternalEventNames(), name).value_or(name);
-    LogOutcome outcome{std::nullopt, stored, {}};
-    bool written = false;
-    for (const auto& write : writes) {
-        if (write.name != name && write.name != stored) continue;
-        if (write.failure) return {write.failure, write.name, {}};
-        written = true;
-        outcome.storedName = write.name;
-        outcome.refusal = write.refusal;
-    }
-    if (written) return outcome;
-    // The error event that names this event, else (a name cut to the
-    // engine's length limit) any error event.
-    const EventWrites::Write* refused = nullptr;
-    for (const auto& write : writes) {
-        if (write.name != measurement::kAPMErrorCodeParameter || write.failure) continue;
-        if (!refused || refusalValue(write.refusal) == name) refused = &write;
-    }
-    if (refused) {
-        const long long code = refusalCode(refused->refusal);
-        outcome.failure = "the engine refused the name: " + nameRule(name, code) + " (code " + std::to_string(code) +
-                          "); an error event \"_err\" was stored instead";
-        return outcome;
-    }
-    // A configuration's event-editing program may rename the event: the
-    // application's own write under another name is then this event.
-    for (const auto& write : writes) {
-        if (write.origin == "app" && write.name != measurement::kAPMErrorCodeParameter && !write.failure) {
-            return {std::nullopt, write.name, write.refusal};
-        }
-    }
-    outcome.failure = name == "screen_view"
-                          ? "the engine wrote no screen view: screen_name and screen_class must be text within the "
-                            "engine's length limit"
-                          : "the engine did not write an event of that name";
-    return outcome;
+    measurement::control::shutdown();
 }
 
 // "7" and "-3" are integers, "0.5" and "1e3" reals, anything else text.
@@ -290,40 +116,23 @@ int logOne(const std::string& name, const std::vector<std::string>& pairs) {
         }
         parameters[pair.substr(0, equals)] = parameterValue(pair.substr(equals + 1));
     }
-    EventWrites writes;
+    measurement::control::EventWriteRecorder writes;
     if (!velmora::configureMeasurementAnalytics()) {
         std::cerr << "velmora analytics log: the application could not be configured\n";
         return 1;
     }
     measurement::VEZArurerudo::logEventWithName(name, parameters);
-    // A screen view goes through the screen-view reporter's queue before it
-    // is written: once that queue has run, its write is queued too.
-    bool handled = waitUntilHandled();
-    if (handled) {
-        measurement::APMMeasurement::sharedInstance()->screenViewReporter()->queue()->sync([] {});
-        handled = waitUntilHandled();
-    }
-    if (!handled) {
+    if (!waitUntilHandled() || !measurement::control::waitUntilScreenViewsHandled(kStoreTimeoutSeconds)) {
         std::cerr << "velmora analytics log: the event was not stored within " << kStoreTimeoutSeconds << " s\n";
         return 1;
     }
-    const auto outcome = outcomeOf(name, writes.writes());
+    const auto outcome = measurement::control::outcomeOfEvent(name, writes.writes());
     if (outcome.failure) {
         std::cerr << "velmora analytics log: the event was not stored: " << *outcome.failure << '\n';
         return 1;
     }
     if (outcome.storedName != name) std::cout << "stored " << name << " as \"" << outcome.storedName << "\"\n";
-    if (const long long code = refusalCode(outcome.refusal); code != 0) {
-        std::int64_t maxValueLength = 0;
-        onWorkerQueue([&](measurement::APMMeasurement& engine) {
-            maxValueLength = engine.remoteConfigInstance()->maxPublicEventParameterValueLength();
-        });
-        const auto length = outcome.refusal.find(measurement::kAPMErrorLengthParameter);
-        std::cerr << "velmora analytics log: stored, but "
-                  << parameterRule(code, refusalValue(outcome.refusal),
-                                   length == outcome.refusal.end() ? Value() : length->second, maxValueLength)
-                  << " (code " << code << ")\n";
-    }
+    if (outcome.parameterRefusal) std::cerr << "velmora analytics log: stored, but " << *outcome.parameterRefusal << '\n';
     uploadAsOnResignation();
     return 0;
 }
@@ -353,14 +162,7 @@ bool isDecimalPrice(const std::string& text) {
 }
 
 std::size_t storedPurchaseEvents() {
-    const auto data = measurement::APMReadStoredData(nullptr);
-    if (!data) return 0;
-    std::size_t count = 0;
-    for (const auto& stored : data->rawEvents) {
-        const auto& name = stored.raw.event().name();
-        count += name == "_iap" || name == "_iapx" || name == "_assr" || name == "_assc";
-    }
-    return count;
+    return measurement::control::storedEventCount({"_iap", "_iapx", "_assr", "_assc"});
 }
 
 // The purchase is reported on queues of its own, after the store's product
@@ -428,37 +230,22 @@ int fetchConfig() {
         std::cerr << "velmora analytics config: the application could not be configured\n";
         return 1;
     }
-    bool sent = false;
-    onWorkerQueue([&](measurement::APMMeasurement& engine) {
-        if (!engine.uploader()) return;
-        engine.uploader()->fetchRemoteConfig();
-        sent = engine.isNetworkRequestPending();
-    });
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(kStoreTimeoutSeconds);
-    while (sent && measurement::APMMeasurement::sharedInstance()->isNetworkRequestPending()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            std::cerr << "velmora analytics config: no answer within " << kStoreTimeoutSeconds << " s\n";
-            return 1;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const auto fetch = measurement::control::fetchConfiguration(kStoreTimeoutSeconds);
+    if (!fetch.answered) {
+        std::cerr << "velmora analytics config: no answer within " << kStoreTimeoutSeconds << " s\n";
+        return 1;
     }
-    std::int64_t version = -1;
-    bool editing = false;
-    onWorkerQueue([&](measurement::APMMeasurement& engine) {
-        const auto config = engine.remoteConfigInstance();
-        version = config->version();
-        editing = config->eventEditing() != nullptr;
-    });
-    if (!sent) std::cerr << "velmora analytics config: no measurement service address to fetch from\n";
-    std::cout << "configuration version " << version << (editing ? ", event editing loaded" : "") << '\n';
+    if (!fetch.sent) std::cerr << "velmora analytics config: no measurement service address to fetch from\n";
+    std::cout << "configuration version " << fetch.version << (fetch.eventEditingLoaded ? ", event editing loaded" : "")
+              << '\n';
     uploadAsOnResignation();
-    return sent ? 0 : 1;
+    return fetch.sent ? 0 : 1;
 }
 
 // "ad_storage=granted" ... as consent settings; false, with the reason on
 // stderr, for anything else.
 bool parseConsent(const std::vector<std::string>& pairs, Value::Dictionary& settings) {
-    const auto& types = measurement::APMConsentSettingsUtil::consentTypes();
+    const auto& types = measurement::control::consentTypes();
     for (const auto& pair : pairs) {
         const auto equals = pair.find('=');
         const std::string type = pair.substr(0, equals);
@@ -468,7 +255,7 @@ bool parseConsent(const std::vector<std::string>& pairs, Value::Dictionary& sett
                       << "\" names no consent type (ad_storage, analytics_storage, ad_user_data, ad_personalization)\n";
             return false;
         }
-        if (status != measurement::kAPMConsentGranted && status != measurement::kAPMConsentDenied) {
+        if (!measurement::control::isConsentStatus(status)) {
             std::cerr << "velmora analytics consent: " << type << " is granted or denied, not \"" << status << "\"\n";
             return false;
         }
@@ -477,22 +264,15 @@ bool parseConsent(const std::vector<std::string>& pairs, Value::Dictionary& sett
     return true;
 }
 
-void printConsent(const measurement::APMConsentSettingsUtil& state, bool json) {
-    const auto settings = state.consentSettings().value_or(Value::Dictionary{});
+void printConsent(const Value::Dictionary& state, bool json) {
     if (json) {
-        std::cout << platform::writeJSON(Value::Dictionary{{"signals", state.consentSignals()},
-                                                           {"diagnostics", state.consentDiagnostics()},
-                                                           {"source", state.consentSource()},
-                                                           {"settings", settings},
-                                                           {"description", state.description()}},
-                                         true)
-                  << '\n';
+        std::cout << platform::writeJSON(Value(state), true) << '\n';
         return;
     }
-    std::cout << "consent signals: " << state.consentSignals() << '\n'
-              << "consent diagnostics: " << state.consentDiagnostics() << '\n'
-              << "consent source: " << state.consentSource() << '\n'
-              << state.description() << '\n';
+    std::cout << "consent signals: " << state.at("signals").stringValue() << '\n'
+              << "consent diagnostics: " << state.at("diagnostics").stringValue() << '\n'
+              << "consent source: " << state.at("source").intValue() << '\n'
+              << state.at("description").stringValue() << '\n';
 }
 
 int consent(const std::vector<std::string>& pairs, bool json) {
@@ -513,7 +293,7 @@ int consent(const std::vector<std::string>& pairs, bool json) {
         std::cerr << "velmora analytics consent: the engine did not answer within " << kStoreTimeoutSeconds << " s\n";
         return 1;
     }
-    printConsent(*measurement::APMMeasurement::sharedInstance()->consentState(), json);
+    printConsent(measurement::control::consentState(), json);
     uploadAsOnResignation();
     return 0;
 }
@@ -532,35 +312,20 @@ int openLink(const std::string& url) {
     return 0;
 }
 
-Value optionalText(const std::optional<std::string>& text) { return text ? Value(*text) : Value(); }
-
 int identity(bool json) {
     if (!velmora::configureMeasurementAnalytics() || !waitUntilHandled()) {
         std::cerr << "velmora analytics identity: the engine did not start\n";
         return 1;
     }
-    const auto identity = measurement::APMMeasurement::sharedInstance()->identity();
-    if (!identity) {
+    const auto fields = measurement::control::identity();
+    if (!fields) {
         std::cerr << "velmora analytics identity: the engine has no identity\n";
         return 1;
     }
-    const Value::Dictionary fields{
-        {"app_instance_id", optionalText(identity->appInstanceID())},
-        {"resettable_device_id", optionalText(identity->resettableDeviceID())},
-        {"hashed_resettable_device_id", optionalText(identity->hashedResettableDeviceID())},
-        {"vendor_device_id", optionalText(identity->identifierForVendor())},
-        {"tracking_authorization_status", identity->appleConsentStatus()},
-        {"limited_ad_tracking", identity->hasLimitedAdTracking() ? Value(identity->limitedAdTracking()) : Value()},
-        {"measurement_app_id", optionalText(identity->appIDFromRUZ())},
-        {"advertising_app_id", optionalText(identity->appIDFromDoZud())},
-        {"app_id", identity->appID()},
-        {"app_version", identity->appVersion()},
-        {"diversion_key", identity->diversionKey()},
-        {"library_version", static_cast<long long>(measurement::APMIdentity::dozUrerizaroriLibraryVersion())}};
     if (json) {
-        std::cout << platform::writeJSON(Value(fields), true) << '\n';
+        std::cout << platform::writeJSON(Value(*fields), true) << '\n';
     } else {
-        for (const auto& [name, value] : fields) {
+        for (const auto& [name, value] : *fields) {
             std::cout << name << ": " << (value.isNull() ? "(none)" : platform::writeJSON(value)) << '\n';
         }
     }
@@ -568,82 +333,14 @@ int identity(bool json) {
     return 0;
 }
 
-Value describeHeader(const measurement::APMPBMeasurementBundle& header) {
-    namespace tag = measurement::bundle_tag;
-    auto text = [&](int field) {
-        return Value(measurement::NANOGetString(header, measurement::bundleFieldIndex(field)).value_or(""));
-    };
-    Value::Array properties;
-    for (const auto& property : measurement::NANOGetArray<measurement::APMPBUserAttribute>(
-             header, measurement::bundleFieldIndex(tag::kUserAttributes))) {
-        properties.push_back(
-            Value(measurement::NANOGetString(property, measurement::user_attribute_field::kName).value_or("")));
-    }
-    return Value::Dictionary{{"platform", text(tag::kPlatform)},
-                             {"os_version", text(tag::kOSVersion)},
-                             {"device_model", text(tag::kDeviceModel)},
-                             {"language", text(tag::kUserDefaultLanguage)},
-                             {"app_id", text(tag::kAppID)},
-                             {"app_version", text(tag::kAppVersion)},
-                             {"measurement_app_id", text(tag::kMeasurementAppID)},
-                             {"consent_signals", text(tag::kConsentSignals)},
-                             {"consent_diagnostics", text(tag::kConsentDiagnostics)},
-                             {"session_stitching_token", text(tag::kSessionStitchingToken)},
-                             {"user_properties", properties}};
-}
-
 int dump() {
-    std::optional<measurement::APMError> error;
-    const auto data = measurement::APMReadStoredData(&error);
+    std::string error;
+    const auto data = measurement::control::storedData(&error);
     if (!data) {
-        std::cerr << "velmora analytics dump: " << (error ? error->description() : "cannot read the database") << '\n';
+        std::cerr << "velmora analytics dump: " << error << '\n';
         return 1;
     }
-    Value::Array rawEvents;
-    for (const auto& stored : data->rawEvents) {
-        const auto& event = stored.raw.event();
-        Value::Dictionary parameters;
-        for (const auto& [key, value] : event.parameters()) parameters.emplace(key, value.objectValue());
-        rawEvents.push_back(Value::Dictionary{
-            {"rowid", static_cast<long long>(stored.raw.rowID())},
-            {"name", event.name()},
-            {"origin", event.origin()},
-            {"public", event.isPublic()},
-            {"timestamp", event.timestamp()},
-            {"realtime", event.isRealtime()},
-            {"parameters", parameters},
-            {"metadata_fingerprint", static_cast<long long>(stored.raw.metadataFingerprint())},
-            {"metadata", stored.metadata ? describeHeader(*stored.metadata) : Value()}});
-    }
-    Value::Array queue;
-    for (const auto& bundle : data->queuedBundles) {
-        Value::Dictionary entry = describeHeader(bundle).asDictionary();
-        Value::Array names;
-        for (const auto& event : measurement::NANOGetArray<measurement::APMPBEvent>(
-                 bundle, measurement::bundleFieldIndex(measurement::bundle_tag::kEvents))) {
-            names.push_back(Value(measurement::NANOGetString(event, measurement::event_field::kName).value_or("")));
-        }
-        entry.emplace("events", names);
-        queue.push_back(entry);
-    }
-    Value::Array userProperties;
-    for (const auto& property : data->userAttributes) {
-        userProperties.push_back(Value::Dictionary{{"name", property.name()},
-                                                   {"origin", property.origin()},
-                                                   {"value", property.value().objectValue()},
-                                                   {"set_timestamp", property.lastSetTimestamp()}});
-    }
-    Value::Array unreadable;
-    for (const auto& row : data->unreadableRows) {
-        unreadable.push_back(Value::Dictionary{
-            {"table", row.table}, {"rowid", static_cast<long long>(row.rowID)}, {"reason", row.reason}});
-    }
-    std::cout << platform::writeJSON(Value::Dictionary{{"raw_events", rawEvents},
-                                                       {"queued_bundles", queue},
-                                                       {"user_properties", userProperties},
-                                                       {"unreadable_rows", unreadable}},
-                                     true)
-              << '\n';
+    std::cout << platform::writeJSON(*data, true) << '\n';
     return 0;
 }
 
@@ -659,7 +356,7 @@ struct Options {
 // events they logged are stored; events that were not are reported (the
 // command's own result stands).
 void storeApplicationEvents(CLI::App& app, const std::filesystem::path& defaultFolder) {
-    static std::unique_ptr<EventWrites> writes;
+    static std::unique_ptr<measurement::control::EventWriteRecorder> writes;
     app.parse_complete_callback([&app, defaultFolder] {
         const CLI::App* application = nullptr;
         for (const auto* command : app.get_subcommands()) {
@@ -670,7 +367,7 @@ void storeApplicationEvents(CLI::App& app, const std::filesystem::path& defaultF
         const auto* given = application->get_option_no_throw("--data");
         useDataFolder(given && given->count() > 0 ? std::filesystem::path(given->as<std::string>())
                                                   : defaultFolder);
-        writes = std::make_unique<EventWrites>();
+        writes = std::make_unique<measurement::control::EventWriteRecorder>();
         velmora::configureMeasurementAnalytics();
     });
     app.final_callback([] {
@@ -693,7 +390,7 @@ const tools::CommandRegistration registration([](CLI::App& app, int& status, con
     // Launch arguments such as "-VEZArurerudoDebugEnabled" (debug mode: the
     // shortest upload interval) reach the engine's monitor, which may have
     // been made before main() recorded them.
-    measurement::APMMonitor::shared().reloadLaunchArguments();
+    measurement::control::reloadLaunchArguments();
     auto options = std::make_shared<Options>();
     const auto defaultFolder = tools::defaultDataFolder(launch);
     auto folderOf = [options, defaultFolder] {

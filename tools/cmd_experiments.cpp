@@ -9,16 +9,11 @@
 // engine does once nothing is left to upload, and then prints.
 #include <chrono>
 #include <cstdlib>
-#include <future>
 #include <iostream>
 #include <string>
-#include <thread>
 
-#include "measurement/core/facade.h"
-#include "measurement/core/measurement.h"
-#include "measurement/experiments/experiments_database.h"
-#include "measurement/experiments/experiments_network.h"
-#include "platform/dispatch/queue.h"
+#include "measurement/control/engine_control.h"
+#include "measurement/control/experiments_control.h"
 #include "platform/foundation/json_codec.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/foundation/process_info.h"
@@ -30,7 +25,6 @@
 
 namespace {
 
-using measurement::APMEManager;
 using platform::Value;
 
 constexpr double kWaitSeconds = 60;
@@ -52,31 +46,7 @@ void useDataFolder(const std::string& given, const platform::LaunchOptions& laun
 // Waits until the engine has handled everything accepted so far (which
 // first waits for its start).
 bool waitUntilEngineStarted() {
-    auto started = std::make_shared<std::promise<void>>();
-    measurement::APMAnalytics::performAfterQueuedOperations("velmora:experiments", [started] { started->set_value(); });
-    return started->get_future().wait_for(std::chrono::duration<double>(kWaitSeconds)) == std::future_status::ready;
-}
-
-double fetchOutcomeTime() {
-    const measurement::APMUserDefaults suite(measurement::kAPMEExperimentSuiteName);
-    return std::max(suite.doubleForKey(measurement::kAPMEFetchSuccessTimestampKey),
-                    suite.doubleForKey(measurement::kAPMEFetchFailureTimestampKey));
-}
-
-// Waits, running the main queue as the application's loop would, until a
-// fetch has ended after `since`; then lets the manager pass on what it
-// brought: pending snapshots stored and announced to their SDKs.
-bool waitForFetch(APMEManager& manager, double since) {
-    if (!platform::dispatch::mainQueue().runUntil([since] { return fetchOutcomeTime() >= since; }, kWaitSeconds)) {
-        return false;
-    }
-    for (int round = 0; round < 2; ++round) {
-        manager.taskManager()->dispatchSyncOnWorkerQueue([] {});
-        manager.dispatchSyncOnSerialQueue([] {});
-    }
-    manager.taskManager()->dispatchSyncOnWorkerQueue([] {});
-    platform::dispatch::mainQueue().drain();
-    return true;
+    return measurement::control::waitUntilHandled(kWaitSeconds);
 }
 
 // As the application does when it resigns active: what is stored goes up
@@ -86,47 +56,6 @@ bool uploadStored() {
     return platform::BackgroundTasks::shared().waitUntilNoActiveTask(kWaitSeconds);
 }
 
-Value tableValue(measurement::APMEDatabase& database, const std::string& table) {
-    std::optional<measurement::APMError> error;
-    const auto snapshots = table == measurement::kAPMEActivatedSnapshotTable ? database.fetchAllActivatedSnapshots(&error)
-                           : table == measurement::kAPMEPendingSnapshotTable ? database.fetchAllPendingSnapshots(&error)
-                                                                             : database.fetchAllLaunchedSnapshots(&error);
-    Value::Array rows;
-    for (const auto& snapshot : snapshots.value_or(std::vector<measurement::APMESnapshot>{})) {
-        Value::Array ids;
-        for (const auto& experiment : snapshot.experiments()) ids.emplace_back(experiment.experimentID());
-        Value::Dictionary row;
-        row["sdk_name"] = snapshot.SDKName();
-        row["experiment_ids"] = std::move(ids);
-        row["timestamp"] = snapshot.timestamp();
-        row["manually_activated"] = snapshot.manuallyActivated();
-        row["description"] = snapshot.description();
-        rows.emplace_back(std::move(row));
-    }
-    return rows;
-}
-
-Value stateValue(APMEManager& manager) {
-    Value::Array ids;
-    for (auto id : manager.experimentIDs()) ids.emplace_back(static_cast<long long>(id));
-    const auto config = measurement::APMMeasurement::sharedInstance()->remoteConfigInstance();
-    Value::Dictionary tables;
-    if (auto database = measurement::APMEDatabase::initWithPath(manager.taskManager()->databasePath())) {
-        for (const char* table : {measurement::kAPMEActivatedSnapshotTable, measurement::kAPMEPendingSnapshotTable,
-                                  measurement::kAPMELaunchedSnapshotTable}) {
-            tables.emplace(table, tableValue(*database, table));
-        }
-    }
-    const measurement::APMUserDefaults suite(measurement::kAPMEExperimentSuiteName);
-    return Value::Dictionary{
-        {"service", measurement::APMEExperimentsFetchURL()},
-        {"experiment_ids", ids},
-        {"regional_defaults_enabled", config ? Value(config->regionalDefaultsEnabled()) : Value()},
-        {"last_success", suite.doubleForKey(measurement::kAPMEFetchSuccessTimestampKey)},
-        {"last_failure", suite.doubleForKey(measurement::kAPMEFetchFailureTimestampKey)},
-        {"tables", tables}};
-}
-
 void printState(const Value& state) {
     const std::string service = state["service"].stringValue();
     std::cout << "experiments service: " << (service.empty() ? "none" : service) << '\n';
@@ -134,8 +63,7 @@ void printState(const Value& state) {
     if (state["experiment_ids"].asArray().empty()) std::cout << " none";
     for (const auto& id : state["experiment_ids"].asArray()) std::cout << ' ' << id.intValue();
     std::cout << "\nregional defaults: " << (state["regional_defaults_enabled"].boolValue() ? "on" : "off") << '\n';
-    for (const char* table : {measurement::kAPMEActivatedSnapshotTable, measurement::kAPMEPendingSnapshotTable,
-                              measurement::kAPMELaunchedSnapshotTable}) {
+    for (const auto& table : measurement::control::snapshotTables()) {
         const auto& rows = state["tables"][table];
         std::cout << table << ':';
         if (!rows.isArray() || rows.asArray().empty()) std::cout << " none";
@@ -148,22 +76,10 @@ void printState(const Value& state) {
     }
 }
 
-// What the engine does once it has nothing left to upload: a snapshot its
-// client was told of goes in force, and bundles carry its experiment IDs
-// from then on. The client records that in its database on its own queue,
-// which is waited for before the tables are read.
-void activateFetchedSnapshot(APMEManager& manager) {
-    auto engine = measurement::APMMeasurement::sharedInstance();
-    engine->scheduler().workerQueue()->sync([&] {
-        if (auto config = engine->remoteConfigInstance()) config->activateNewSnapshot();
-    });
-    manager.taskManager()->dispatchSyncOnWorkerQueue([] {});
-}
-
 int runExperiments(const ExperimentsOptions& options, const platform::LaunchOptions& launch) {
     useDataFolder(options.data, launch);
     // Without a service a fetch can only fail, a minute later: say so now.
-    if (options.fetch && measurement::APMEExperimentsFetchURL().empty()) {
+    if (options.fetch && measurement::control::experimentsFetchURL().empty()) {
         std::cerr << "velmora experiments: --fetch needs an experiments service, and none is configured: set "
                      "$VELMORA_EXPERIMENTS_SERVICE_URL (the address of a running `velmora collector`, say)\n";
         return 1;
@@ -173,12 +89,11 @@ int runExperiments(const ExperimentsOptions& options, const platform::LaunchOpti
         std::cerr << "velmora experiments: the engine did not start\n";
         return 1;
     }
-    auto manager = measurement::APMMeasurement::sharedInstance()->experimentsManager();
-    if (!manager) {
+    if (!measurement::control::hasExperimentsClient()) {
         std::cerr << "velmora experiments: the engine has no experiments client\n";
         return 1;
     }
-    if (options.fetch && !waitForFetch(*manager, start)) {
+    if (options.fetch && !measurement::control::waitForExperimentsFetch(start, kWaitSeconds)) {
         std::cerr << "velmora experiments: no fetch ended within " << kWaitSeconds << " s\n";
         return 1;
     }
@@ -186,8 +101,8 @@ int runExperiments(const ExperimentsOptions& options, const platform::LaunchOpti
         std::cerr << "velmora experiments: the engine did not finish within " << kWaitSeconds << " s\n";
         return 1;
     }
-    if (options.fetch) activateFetchedSnapshot(*manager);
-    const auto state = stateValue(*manager);
+    if (options.fetch) measurement::control::activateFetchedSnapshot();
+    const auto state = measurement::control::experimentsState();
     if (options.json) {
         std::cout << platform::writeJSON(state, true) << '\n';
     } else {

@@ -15,13 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "measurement/core/raw_event_metadata.h"
-#include "measurement/foundation/parameter_value.h"
-#include "measurement/script/editing/editing_factory.h"
-#include "measurement/script/program_decoder.h"
-#include "measurement/script/text/program_text.h"
-#include "measurement/script/text/script_runner.h"
-#include "measurement/store/remote_config.h"
+#include "measurement/control/script_control.h"
 #include "platform/foundation/json_codec.h"
 #include "tools/command_registry.h"
 
@@ -41,9 +35,8 @@ struct ScriptOptions {
 // Bytes that are no encoded program but printable text, or that assemble:
 // the text form given without --text.
 bool looksLikeTextProgram(const std::string& contents, const std::vector<std::uint8_t>& bytes) {
-    measurement::ScriptError decodeError;
-    if (measurement::APMPDecodeProgram(bytes.data(), bytes.size(), decodeError)) return false;
-    if (measurement::script_text::assemble(contents).ok()) return true;
+    if (measurement::control::isEncodedProgram(bytes)) return false;
+    if (measurement::control::assembleProgram(contents).ok()) return true;
     return !contents.empty() && std::all_of(contents.begin(), contents.end(), [](char c) {
         const auto byte = static_cast<unsigned char>(c);
         return byte >= 0x20 || c == '\n' || c == '\r' || c == '\t';
@@ -67,20 +60,20 @@ std::optional<std::vector<std::uint8_t>> programBytes(const ScriptOptions& optio
         }
         return bytes;
     }
-    const auto assembled = measurement::script_text::assemble(contents);
+    auto assembled = measurement::control::assembleProgram(contents);
     if (!assembled.ok()) {
         std::cerr << "script: " << options.file << ": " << assembled.error << "\n";
         return std::nullopt;
     }
-    return measurement::script_text::encodeProgram(assembled.program);
+    return std::move(assembled.bytes);
 }
 
 int evalScript(const ScriptOptions& options) {
     const auto bytes = programBytes(options);
     if (!bytes) return 2;
-    const auto result = measurement::script_text::runProgramBytes(*bytes);
+    const auto result = measurement::control::runProgram(*bytes);
     if (result.error) {
-        std::cout << "error: " << result.error.domain << " " << result.error.code << "\n";
+        std::cout << "error: " << result.error->first << " " << result.error->second << "\n";
     } else {
         std::cout << result.value << "\n";
     }
@@ -88,121 +81,36 @@ int evalScript(const ScriptOptions& options) {
     return result.error ? 1 : 0;
 }
 
-// {"name": "purchase", "timestamp": 1700000000, "parameters": {"value": 9.5}};
-// every key optional. Parameters take the engine's kinds: text, numbers and
-// lists of parameter objects (true and false become 1 and 0).
-std::optional<measurement::APMPEvent> eventFromJSON(const std::string& text, std::string& problem) {
-    measurement::APMPEvent event("event", 0, {});
-    if (text.empty()) return event;
-    const auto document = platform::parseJSON(text, &problem);
-    if (!document) return std::nullopt;
-    if (!document->isDictionary()) {
-        problem = "the event must be a JSON object";
-        return std::nullopt;
-    }
-    for (const auto& [key, value] : document->asDictionary()) {
-        if (key == "name" && value.isString()) {
-            event.setName(value.asString());
-        } else if (key == "timestamp" && value.isNumber()) {
-            event.setTimestamp(value.realValue());
-        } else if (key == "parameters" && value.isDictionary()) {
-            for (const auto& [name, parameter] : value.asDictionary()) {
-                const auto converted = measurement::APMValue::valueFromObject(parameter);
-                if (!converted) {
-                    problem = "parameter \"" + name + "\" must be text, a number or a list of objects";
-                    return std::nullopt;
-                }
-                event.parameters()[name] = converted->objectValue();
-            }
-        } else {
-            problem = "\"" + key + "\" is not a name (text), timestamp (number) or parameters (object)";
-            return std::nullopt;
-        }
-    }
-    return event;
-}
-
-Value eventJSON(const measurement::APMPEvent& event) {
-    return Value::Dictionary{
-        {"name", event.name()}, {"timestamp", event.timestamp()}, {"parameters", event.parameters()}};
-}
-
-Value errorJSON(const std::string& stage, const measurement::APMError& error) {
-    return Value::Dictionary{
-        {"stage", stage}, {"domain", error.domain()}, {"code", static_cast<long long>(error.code())}};
-}
-
-// The modules as the engine gives them: the settings named on the command
-// line, and the application's metadata from its bundle.
-std::optional<measurement::APMEventEditingModules> modulesFrom(const std::vector<std::string>& pairs) {
-    auto settings = std::make_shared<std::map<std::string, std::string>>();
+// The settings named on the command line; none, with the reason on
+// standard error, when one is not KEY=VALUE.
+std::optional<std::map<std::string, std::string>> settingsFrom(const std::vector<std::string>& pairs) {
+    std::map<std::string, std::string> settings;
     for (const auto& pair : pairs) {
         const auto equals = pair.find('=');
         if (equals == std::string::npos || equals == 0) {
             std::cerr << "script run: settings are KEY=VALUE, not \"" << pair << "\"\n";
             return std::nullopt;
         }
-        (*settings)[pair.substr(0, equals)] = pair.substr(equals + 1);
+        settings[pair.substr(0, equals)] = pair.substr(equals + 1);
     }
-    measurement::APMEventEditingModules modules;
-    modules.remoteConfigValue = [settings](const std::string& key) -> std::optional<std::string> {
-        const auto found = settings->find(key);
-        return found == settings->end() ? std::nullopt : std::optional<std::string>(found->second);
-    };
-    modules.appMetadata = [] {
-        const auto environment = measurement::APMRemoteConfigEnvironment::fromMainBundle();
-        Value::Dictionary metadata{{"platform", "ios"},
-                                   {"package_name", environment.bundleIdentifier},
-                                   {"ruz_version", static_cast<long long>(measurement::kAPMLibraryVersion)}};
-        if (auto version = environment.appVersion ? environment.appVersion() : std::nullopt) {
-            metadata["app_version"] = *version;
-        }
-        return metadata;
-    };
-    return modules;
-}
-
-// What the engine stores of one event: on success the edited (or the same)
-// event and the created ones; on a failure the unedited event alone.
-Value outcomeJSON(const measurement::APMPEvent& event, const std::optional<measurement::APMEventEditingResult>& result,
-                  const std::optional<measurement::APMError>& error) {
-    if (!result) {
-        return Value::Dictionary{
-            {"error", errorJSON("event", *error)}, {"event", eventJSON(event)}, {"created", Value::Array{}}};
-    }
-    Value::Array created;
-    for (const auto& made : result->eventsToLog) created.push_back(eventJSON(made));
-    return Value::Dictionary{{"edited", result->hasEdits},
-                             {"event", eventJSON(result->hasEdits ? result->outputEvent : event)},
-                             {"created", std::move(created)}};
+    return settings;
 }
 
 int runScript(const ScriptOptions& options) {
-    std::string problem;
-    const auto event = eventFromJSON(options.event, problem);
-    if (!event) {
-        std::cerr << "script run: --event: " << problem << "\n";
+    if (const auto problem = measurement::control::eventProblem(options.event)) {
+        std::cerr << "script run: --event: " << *problem << "\n";
         return 2;
     }
-    const auto modules = modulesFrom(options.settings);
+    const auto settings = settingsFrom(options.settings);
     const auto bytes = programBytes(options);
-    if (!modules || !bytes) return 2;
-    measurement::ScriptError decodeError;
-    const auto program = measurement::APMPDecodeProgram(bytes->data(), bytes->size(), decodeError);
-    if (!program) {
+    if (!settings || !bytes) return 2;
+    const auto run = measurement::control::runEventEditing(*bytes, options.event, *settings);
+    if (!run.readable) {
         std::cerr << "script run: " << options.file << " is not an encoded program\n";
         return 2;
     }
-    measurement::APMPEventEditingFactory factory;
-    std::optional<measurement::APMError> error;
-    const auto host = factory.makeEventEditingWithProgram(*program, *modules, &error);
-    if (!host) {
-        std::cout << platform::writeJSON(Value::Dictionary{{"error", errorJSON("load", *error)}}, true) << "\n";
-        return 1;
-    }
-    const auto result = host->handleEvent(*event, &error);
-    std::cout << platform::writeJSON(outcomeJSON(*event, result, error), true) << "\n";
-    return result ? 0 : 1;
+    std::cout << platform::writeJSON(run.output, true) << "\n";
+    return run.succeeded ? 0 : 1;
 }
 
 const CommandRegistration registration([](CLI::App& app, int& status, const platform::LaunchOptions&) {

@@ -1,2 +1,3 @@
-# The experiments client behind `velmora experiments`.
-target_link_libraries(velmora PRIVATE measurement_experiments)
+# The experiments client behind `velmora experiments`, through the control
+# interface.
+target_link_libraries(velmora PRIVATE measurement_control)

@@ -8,9 +8,8 @@
 #include <system_error>
 
 #include "measurement/foundation/hashing.h"
+#include "measurement/control/script_control.h"
 #include "measurement/foundation/messages.h"
-#include "measurement/script/program_decoder.h"
-#include "measurement/script/text/program_text.h"
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/json_codec.h"
 #include "tools/collector/time_format.h"
@@ -333,10 +332,9 @@ const Members<APMPBMeasurementConfig>& configMembers() {
 constexpr const char* kProgramsKey = "programs";
 
 APMPBProgram assembledProgram(const std::string& text, const std::string& path) {
-    const auto assembled = measurement::script_text::assemble(text);
+    const auto assembled = measurement::control::assembleProgram(text);
     if (!assembled.ok()) throw ConfigError{"\"" + path + "\": " + assembled.error};
-    const auto bytes = measurement::script_text::encodeProgram(assembled.program);
-    auto program = APMPBProgram::initWithBuffer(bytes);
+    auto program = APMPBProgram::initWithBuffer(assembled.bytes);
     if (!program) throw ConfigError{"\"" + path + "\": the program does not encode"};
     return std::move(*program);
 }
@@ -348,9 +346,8 @@ APMPBProgram programFile(const Value& value, const std::string& path, const std:
     const auto contents = platform::readFile(file);
     if (!contents) throw ConfigError{"\"" + path + ".file\": " + file.string() + " cannot be read"};
     if (file.extension() != ".pb") return assembledProgram(*contents, path + ".file");
-    measurement::ScriptError failure;
-    auto program = measurement::APMPDecodeProgram(reinterpret_cast<const std::uint8_t*>(contents->data()),
-                                                  contents->size(), failure);
+    const std::vector<std::uint8_t> bytes(contents->begin(), contents->end());
+    auto program = measurement::control::isEncodedProgram(bytes) ? APMPBProgram::initWithBuffer(bytes) : std::nullopt;
     if (!program) throw ConfigError{"\"" + path + ".file\": " + file.string() + " is not an encoded program"};
     return std::move(*program);
 }

@@ -1,0 +1,342 @@
+// The measurement engine driven from outside the public interface, in plain
+// values.
+#include "measurement/control/engine_control.h"
+
+#include <cctype>
+#include <chrono>
+#include <functional>
+#include <future>
+#include <mutex>
+#include <thread>
+
+#include "measurement/core/facade.h"
+#include "measurement/core/measurement.h"
+#include "measurement/core/stored_data.h"
+#include "measurement/foundation/bundle_tags.h"
+#include "measurement/foundation/event_parameters.h"
+#include "measurement/foundation/messages.h"
+#include "measurement/foundation/monitor.h"
+#include "measurement/foundation/names.h"
+#include "measurement/upload/uploader.h"
+
+namespace measurement::control {
+
+namespace {
+
+using platform::Value;
+
+// Runs a block on the engine's worker queue and waits for it.
+void onWorkerQueue(const std::function<void(APMMeasurement&)>& block) {
+    auto engine = APMMeasurement::sharedInstance();
+    engine->scheduler().workerQueue()->sync([&] { block(*engine); });
+}
+
+// The rule a name the engine refused broke, in words, for the failure code
+// it recorded ("_err").
+std::string nameRule(const std::string& name, long long code) {
+    if (code == kAPMReservedEventName) {
+        for (const auto& prefix : APMReservedNamePrefixes()) {
+            if (name.rfind(prefix, 0) == 0) return "the name begins with the reserved prefix \"" + prefix + "\"";
+        }
+        const auto internal = APMInternalName(APMPublicToInternalEventNames(), name);
+        return "the name is reserved for the engine's own event" +
+               (internal ? " \"" + *internal + "\"" : std::string());
+    }
+    if (name.empty()) return "the name is empty";
+    if (name.size() > static_cast<std::size_t>(kAPMMaxPublicEventNameLength)) {
+        return "the name is longer than " + std::to_string(kAPMMaxPublicEventNameLength) + " characters";
+    }
+    if (!std::isalpha(static_cast<unsigned char>(name[0]))) return "the name does not begin with a letter";
+    return "the name holds more than letters, digits and \"_\"";
+}
+
+// What happened to the parameter the engine named ("_ev") for a failure code
+// recorded on a stored event.
+std::string parameterRule(long long code, const std::string& parameter, const Value& length,
+                          std::int64_t maxValueLength) {
+    const std::string quoted = "\"" + parameter + "\"";
+    const APMEventParameterLimits limits;
+    switch (code) {
+        case kAPMInvalidParameterName:
+            return "parameter " + quoted + " was dropped: a parameter name begins with a letter and holds at most " +
+                   std::to_string(kAPMMaxPublicParameterNameLength) + " letters, digits and \"_\"";
+        case kAPMReservedParameterName:
+            return "parameter " + quoted + " was dropped: its name begins with a reserved prefix";
+        case kAPMParameterValueTooLong:
+            return "the value of " + quoted +
+                   (length.isNumber() ? " had " + std::to_string(length.intValue()) + " characters and" : "") +
+                   " was cut to " + std::to_string(maxValueLength);
+        case kAPMTooManyParameters:
+            return "the event had more than " + std::to_string(limits.maxPublicParameters) + " parameters: " + quoted +
+                   " and those after it in name order were dropped";
+        case kAPMInvalidValue:
+            return "parameter " + quoted + " was dropped: its value is of a kind an event cannot carry";
+        case kAPMListTooLong:
+            return "the list " + quoted + " was cut to " + std::to_string(limits.maxListLength) + " entries";
+        default: return "parameter " + quoted + " was refused";
+    }
+}
+
+long long refusalCode(const Value::Dictionary& refusal) {
+    const auto code = refusal.find(kAPMErrorCodeParameter);
+    return code == refusal.end() ? 0 : code->second.intValue();
+}
+
+std::string refusalValue(const Value::Dictionary& refusal) {
+    const auto value = refusal.find(kAPMErrorValueParameter);
+    return value == refusal.end() ? std::string() : value->second.stringValue();
+}
+
+struct RawOutcome {
+    std::optional<std::string> failure;
+    std::string storedName;
+    Value::Dictionary refusal;
+};
+
+// What became of the event of that name, which the engine stores under its
+// internal name when it has one ("screen_view" as "_vs").
+RawOutcome rawOutcome(const std::string& name, const std::vector<EventWrite>& writes) {
+    const std::string stored =
+        APMInternalName(APMPublicToInternalEventNames(), name).value_or(name);
+    RawOutcome outcome{std::nullopt, stored, {}};
+    bool written = false;
+    for (const auto& write : writes) {
+        if (write.name != name && write.name != stored) continue;
+        if (write.failure) return {write.failure, write.name, {}};
+        written = true;
+        outcome.storedName = write.name;
+        outcome.refusal = write.refusal;
+    }
+    if (written) return outcome;
+    // The error event that names this event, else (a name cut to the
+    // engine's length limit) any error event.
+    const EventWrite* refused = nullptr;
+    for (const auto& write : writes) {
+        if (write.name != kAPMErrorCodeParameter || write.failure) continue;
+        if (!refused || refusalValue(write.refusal) == name) refused = &write;
+    }
+    if (refused) {
+        const long long code = refusalCode(refused->refusal);
+        outcome.failure = "the engine refused the name: " + nameRule(name, code) + " (code " + std::to_string(code) +
+                          "); an error event \"_err\" was stored instead";
+        return outcome;
+    }
+    // A configuration's event-editing program may rename the event: the
+    // application's own write under another name is then this event.
+    for (const auto& write : writes) {
+        if (write.origin == "app" && write.name != kAPMErrorCodeParameter && !write.failure) {
+            return {std::nullopt, write.name, write.refusal};
+        }
+    }
+    outcome.failure = name == "screen_view"
+                          ? "the engine wrote no screen view: screen_name and screen_class must be text within the "
+                            "engine's length limit"
+                          : "the engine did not write an event of that name";
+    return outcome;
+}
+
+Value describeHeader(const APMPBMeasurementBundle& header) {
+    namespace tag = bundle_tag;
+    auto text = [&](int field) {
+        return Value(NANOGetString(header, bundleFieldIndex(field)).value_or(""));
+    };
+    Value::Array properties;
+    for (const auto& property : NANOGetArray<APMPBUserAttribute>(
+             header, bundleFieldIndex(tag::kUserAttributes))) {
+        properties.push_back(
+            Value(NANOGetString(property, user_attribute_field::kName).value_or("")));
+    }
+    return Value::Dictionary{{"platform", text(tag::kPlatform)},
+                             {"os_version", text(tag::kOSVersion)},
+                             {"device_model", text(tag::kDeviceModel)},
+                             {"language", text(tag::kUserDefaultLanguage)},
+                             {"app_id", text(tag::kAppID)},
+                             {"app_version", text(tag::kAppVersion)},
+                             {"measurement_app_id", text(tag::kMeasurementAppID)},
+                             {"consent_signals", text(tag::kConsentSignals)},
+                             {"consent_diagnostics", text(tag::kConsentDiagnostics)},
+                             {"session_stitching_token", text(tag::kSessionStitchingToken)},
+                             {"user_properties", properties}};
+}
+
+Value optionalText(const std::optional<std::string>& text) { return text ? Value(*text) : Value(); }
+
+}  // namespace
+
+void reloadLaunchArguments() { APMMonitor::shared().reloadLaunchArguments(); }
+
+bool waitUntilHandled(double timeoutSeconds) {
+    auto handled = std::make_shared<std::promise<void>>();
+    APMAnalytics::performAfterQueuedOperations("velmora:handled", [handled] { handled->set_value(); });
+    return handled->get_future().wait_for(std::chrono::duration<double>(timeoutSeconds)) == std::future_status::ready;
+}
+
+bool waitUntilScreenViewsHandled(double timeoutSeconds) {
+    // A screen view goes through the screen-view reporter's queue before it
+    // is written: once that queue has run, its write is queued too.
+    APMMeasurement::sharedInstance()->screenViewReporter()->queue()->sync([] {});
+    return waitUntilHandled(timeoutSeconds);
+}
+
+void shutdown() { APMMeasurement::shutdown(); }
+
+struct EventWriteRecorder::State {
+    std::mutex mutex;
+    std::vector<EventWrite> writes;
+};
+
+EventWriteRecorder::EventWriteRecorder()
+    : state_(std::make_shared<State>()),
+      identifier_(APMAnalytics::addEventWriteListener(
+          [state = state_](const APMEvent& event, const std::optional<std::string>& failure) {
+              EventWrite write{event.name(), event.origin(), failure, {}};
+              for (const char* key : {kAPMErrorCodeParameter, kAPMErrorValueParameter, kAPMErrorLengthParameter}) {
+                  if (auto found = event.parameters().find(key); found != event.parameters().end()) {
+                      write.refusal[key] = found->second.objectValue();
+                  }
+              }
+              std::lock_guard lock(state->mutex);
+              state->writes.push_back(std::move(write));
+          })) {}
+
+EventWriteRecorder::~EventWriteRecorder() { APMAnalytics::removeEventWriteListener(identifier_); }
+
+std::vector<EventWrite> EventWriteRecorder::writes() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->writes;
+}
+
+EventOutcome outcomeOfEvent(const std::string& name, const std::vector<EventWrite>& writes) {
+    auto raw = rawOutcome(name, writes);
+    EventOutcome outcome{raw.failure, raw.storedName, std::nullopt};
+    if (const long long code = refusalCode(raw.refusal); code != 0 && !raw.failure) {
+        std::int64_t maxValueLength = 0;
+        onWorkerQueue([&](APMMeasurement& engine) {
+            maxValueLength = engine.remoteConfigInstance()->maxPublicEventParameterValueLength();
+        });
+        const auto length = raw.refusal.find(kAPMErrorLengthParameter);
+        outcome.parameterRefusal = parameterRule(code, refusalValue(raw.refusal),
+                                                 length == raw.refusal.end() ? Value() : length->second,
+                                                 maxValueLength) +
+                                   " (code " + std::to_string(code) + ")";
+    }
+    return outcome;
+}
+
+std::optional<Value> storedData(std::string* failure) {
+    std::optional<APMError> error;
+    const auto data = APMReadStoredData(&error);
+    if (!data) {
+        if (failure) *failure = error ? error->description() : "cannot read the database";
+        return std::nullopt;
+    }
+    Value::Array rawEvents;
+    for (const auto& stored : data->rawEvents) {
+        const auto& event = stored.raw.event();
+        Value::Dictionary parameters;
+        for (const auto& [key, value] : event.parameters()) parameters.emplace(key, value.objectValue());
+        rawEvents.push_back(Value::Dictionary{
+            {"rowid", static_cast<long long>(stored.raw.rowID())},
+            {"name", event.name()},
+            {"origin", event.origin()},
+            {"public", event.isPublic()},
+            {"timestamp", event.timestamp()},
+            {"realtime", event.isRealtime()},
+            {"parameters", parameters},
+            {"metadata_fingerprint", static_cast<long long>(stored.raw.metadataFingerprint())},
+            {"metadata", stored.metadata ? describeHeader(*stored.metadata) : Value()}});
+    }
+    Value::Array queue;
+    for (const auto& bundle : data->queuedBundles) {
+        Value::Dictionary entry = describeHeader(bundle).asDictionary();
+        Value::Array names;
+        for (const auto& event : NANOGetArray<APMPBEvent>(
+                 bundle, bundleFieldIndex(bundle_tag::kEvents))) {
+            names.push_back(Value(NANOGetString(event, event_field::kName).value_or("")));
+        }
+        entry.emplace("events", names);
+        queue.push_back(entry);
+    }
+    Value::Array userProperties;
+    for (const auto& property : data->userAttributes) {
+        userProperties.push_back(Value::Dictionary{{"name", property.name()},
+                                                   {"origin", property.origin()},
+                                                   {"value", property.value().objectValue()},
+                                                   {"set_timestamp", property.lastSetTimestamp()}});
+    }
+    Value::Array unreadable;
+    for (const auto& row : data->unreadableRows) {
+        unreadable.push_back(Value::Dictionary{
+            {"table", row.table}, {"rowid", static_cast<long long>(row.rowID)}, {"reason", row.reason}});
+    }
+    return Value(Value::Dictionary{{"raw_events", rawEvents},
+                                   {"queued_bundles", queue},
+                                   {"user_properties", userProperties},
+                                   {"unreadable_rows", unreadable}});
+}
+
+std::size_t storedEventCount(const std::set<std::string>& names) {
+    const auto data = APMReadStoredData(nullptr);
+    if (!data) return 0;
+    std::size_t count = 0;
+    for (const auto& stored : data->rawEvents) count += names.count(stored.raw.event().name());
+    return count;
+}
+
+ConfigurationFetch fetchConfiguration(double timeoutSeconds) {
+    ConfigurationFetch fetch;
+    onWorkerQueue([&](APMMeasurement& engine) {
+        if (!engine.uploader()) return;
+        engine.uploader()->fetchRemoteConfig();
+        fetch.sent = engine.isNetworkRequestPending();
+    });
+    // The answer is taken on the worker queue once the request is no
+    // longer pending.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutSeconds);
+    while (fetch.sent && APMMeasurement::sharedInstance()->isNetworkRequestPending()) {
+        if (std::chrono::steady_clock::now() > deadline) return fetch;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    fetch.answered = true;
+    onWorkerQueue([&](APMMeasurement& engine) {
+        const auto config = engine.remoteConfigInstance();
+        fetch.version = config->version();
+        fetch.eventEditingLoaded = config->eventEditing() != nullptr;
+    });
+    return fetch;
+}
+
+const std::vector<std::string>& consentTypes() { return APMConsentSettingsUtil::consentTypes(); }
+
+bool isConsentStatus(const std::string& status) {
+    return status == kAPMConsentGranted || status == kAPMConsentDenied;
+}
+
+Value::Dictionary consentState() {
+    const auto& state = *APMMeasurement::sharedInstance()->consentState();
+    return Value::Dictionary{{"signals", state.consentSignals()},
+                             {"diagnostics", state.consentDiagnostics()},
+                             {"source", state.consentSource()},
+                             {"settings", state.consentSettings().value_or(Value::Dictionary{})},
+                             {"description", state.description()}};
+}
+
+std::optional<Value::Dictionary> identity() {
+    const auto identity = APMMeasurement::sharedInstance()->identity();
+    if (!identity) return std::nullopt;
+    return Value::Dictionary{
+        {"app_instance_id", optionalText(identity->appInstanceID())},
+        {"resettable_device_id", optionalText(identity->resettableDeviceID())},
+        {"hashed_resettable_device_id", optionalText(identity->hashedResettableDeviceID())},
+        {"vendor_device_id", optionalText(identity->identifierForVendor())},
+        {"tracking_authorization_status", identity->appleConsentStatus()},
+        {"limited_ad_tracking", identity->hasLimitedAdTracking() ? Value(identity->limitedAdTracking()) : Value()},
+        {"measurement_app_id", optionalText(identity->appIDFromRUZ())},
+        {"advertising_app_id", optionalText(identity->appIDFromDoZud())},
+        {"app_id", identity->appID()},
+        {"app_version", identity->appVersion()},
+        {"diversion_key", identity->diversionKey()},
+        {"library_version", static_cast<long long>(APMIdentity::dozUrerizaroriLibraryVersion())}};
+}
+
+}  // namespace measurement::control

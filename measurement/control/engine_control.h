@@ -1,0 +1,106 @@
+#pragma once
+
+// What a program that runs the measurement engine drives it with, besides
+// the public interface: waiting for what the engine was handed, the event
+// writes it reports, what it stored, its configuration fetch, consent,
+// identity and experiments as plain values, and its shutdown. Nothing of the
+// engine's own types shows here.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/value.h"
+
+namespace measurement::control {
+
+// Launch arguments ("-VEZArurerudoDebugEnabled") reach the engine's monitor,
+// which may have been made before the program recorded them.
+void reloadLaunchArguments();
+
+// Waits until everything the public interface accepted so far has been
+// handled on the engine's worker queue (which first waits for the engine to
+// start); false when that takes longer than the timeout.
+bool waitUntilHandled(double timeoutSeconds);
+// The same, after what the screen-view reporter holds has reached the
+// engine too.
+bool waitUntilScreenViewsHandled(double timeoutSeconds);
+
+// The engine shut down: what its worker queue holds done, its settings
+// written, its experiments stopped.
+void shutdown();
+
+// One event write, as the engine reports it: the event's name and origin,
+// why it was not stored (none when it was), and what the engine recorded of
+// a refused input ("_err", "_ev", "_el").
+struct EventWrite {
+    std::string name;
+    std::string origin;
+    std::optional<std::string> failure;
+    platform::Value::Dictionary refusal;
+};
+
+// Records every event write of the engine while it lives.
+class EventWriteRecorder {
+public:
+    EventWriteRecorder();
+    ~EventWriteRecorder();
+    EventWriteRecorder(const EventWriteRecorder&) = delete;
+    EventWriteRecorder& operator=(const EventWriteRecorder&) = delete;
+
+    std::vector<EventWrite> writes() const;
+
+private:
+    struct State;
+    std::shared_ptr<State> state_;
+    std::uint64_t identifier_;
+};
+
+// What became of an event logged under `name`, from the writes recorded
+// meanwhile.
+struct EventOutcome {
+    // Why it was not stored, in words; none when it was.
+    std::optional<std::string> failure;
+    // The name it was stored under ("screen_view" as "_vs").
+    std::string storedName;
+    // What the engine dropped or cut of its parameters, in words with the
+    // engine's code; none when nothing.
+    std::optional<std::string> parameterRefusal;
+};
+EventOutcome outcomeOfEvent(const std::string& name, const std::vector<EventWrite>& writes);
+
+// The stored raw events, queued bundles and user properties, and the rows
+// that do not read back, as JSON-ready values; none, with the reason in
+// `error`, when the database cannot be read.
+std::optional<platform::Value> storedData(std::string* error);
+// How many stored raw events bear one of the names.
+std::size_t storedEventCount(const std::set<std::string>& names);
+
+// A fetch of the measurement configuration, as the engine makes when it is
+// due, and what the engine then holds.
+struct ConfigurationFetch {
+    // False: the engine has no service address to fetch from.
+    bool sent = false;
+    // False: the service did not answer within the timeout.
+    bool answered = false;
+    std::int64_t version = -1;
+    bool eventEditingLoaded = false;
+};
+ConfigurationFetch fetchConfiguration(double timeoutSeconds);
+
+// The consent types ("ad_storage", ...) and statuses ("granted", "denied").
+const std::vector<std::string>& consentTypes();
+bool isConsentStatus(const std::string& status);
+// The consent state the engine holds: "signals", "diagnostics", "source",
+// "settings" and "description".
+platform::Value::Dictionary consentState();
+
+// The identifiers the engine hands out now, consent applied; none before it
+// has an identity.
+std::optional<platform::Value::Dictionary> identity();
+
+}  // namespace measurement::control
