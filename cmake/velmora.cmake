@@ -39,7 +39,7 @@ endfunction()
 
 # velmora_test(NAME LABEL label SOURCES ... [DEPS ...])
 # One test executable per library, run through CTest and labelled with its
-# folder.
+# folder: once in the order the cases are written, once in a random order.
 function(velmora_test name)
   cmake_parse_arguments(ARG "" "LABEL" "SOURCES;DEPS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
@@ -47,6 +47,12 @@ function(velmora_test name)
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABEL}" TIMEOUT 600)
   velmora_sanitizer_environment(${name})
+  # The same cases again in an order drawn anew at every run: no case may
+  # lean on what another left behind.
+  add_test(NAME ${name}_in_random_order
+    COMMAND ${CMAKE_COMMAND} -DTEST=$<TARGET_FILE:${name}> -P ${PROJECT_SOURCE_DIR}/cmake/run_in_random_order.cmake)
+  set_tests_properties(${name}_in_random_order PROPERTIES LABELS "${ARG_LABEL};random-order" TIMEOUT 600)
+  velmora_sanitizer_environment(${name}_in_random_order)
 endfunction()
 
 # velmora_sanitizer_environment(TEST): under a sanitizer, the test runs with
