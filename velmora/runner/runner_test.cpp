@@ -33,7 +33,9 @@ TEST_CASE("command lines split into words, quotes grouping") {
         {"key\t2", {"key", "2"}},
         {"", {}},
     };
-    for (const auto& [line, words] : cases) {
+    for (const auto& row : cases) {
+        const auto& line = row.first;
+        const auto& words = row.second;
         CAPTURE(line);
         CHECK(splitWords(line) == words);
     }
@@ -47,7 +49,9 @@ TEST_CASE("durations for the clock") {
         {"+-5s", std::nullopt}, {"+5x", std::nullopt},  {"+5 s", std::nullopt}, {"+inf", std::nullopt},
         {"+nan", std::nullopt}, {"+1e400", std::nullopt}, {"+1e308h", std::nullopt},
     };
-    for (const auto& [text, seconds] : cases) {
+    for (const auto& row : cases) {
+        const std::string& text = row.first;
+        const std::optional<double>& seconds = row.second;
         CAPTURE(text);
         auto parsed = parseDuration(text);
         REQUIRE(parsed.has_value() == seconds.has_value());
@@ -74,7 +78,9 @@ TEST_CASE("values as short text") {
         {Value(Value::Dictionary{{"a", Value::Dictionary{{"b", Value::Dictionary{{"c", Value::Dictionary{{"d", 1}}}}}}}}),
          "{a: {b: {c: {1 entry}}}}"},
     };
-    for (const auto& [value, text] : cases) {
+    for (const auto& row : cases) {
+        const Value& value = row.first;
+        const std::string& text = row.second;
         CAPTURE(text);
         CHECK(valueText(value) == text);
     }

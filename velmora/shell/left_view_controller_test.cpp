@@ -224,7 +224,11 @@ TEST_CASE("an application row opens the application when it is installed, else i
         {"velmora-mathsuite-pro", "velmora-mathsuite-pro://", "the pro application first", true},
         {"velmora-mathsuite", "velmora-mathsuite://", "else the application", true},
     };
-    for (const auto& [scheme, opened, why, hasApp] : cases) {
+    for (const auto& row : cases) {
+        const std::string& scheme = std::get<0>(row);
+        const std::string& opened = std::get<1>(row);
+        const std::string& why = std::get<2>(row);
+        const bool hasApp = std::get<3>(row);
         CAPTURE(why);
         Menu f;
         auto& app = platform::ui::Application::shared();

@@ -401,7 +401,9 @@ TEST_CASE("remote content is localised for eleven languages, else English") {
         {"ko", "ko"},    {"pt-BR", "pt"},      {"ru_RU", "ru"}, {"fr_CA", "fr"}, {"id_ID", "id"},
         {"hi_IN", "hi"}, {"nl_NL", "en"},      {"it", "en"},    {"C", "en"},     {"", "en"},
     };
-    for (const auto& [locale, code] : cases) {
+    for (const auto& row : cases) {
+        const char* locale = row.first;
+        const char* code = row.second;
         CAPTURE(std::string(locale));
         platform::ProcessInfo::setLocaleIdentifier(locale);
         CHECK(RemoteConfigManager::supportedLanguageCode() == code);
