@@ -60,7 +60,7 @@ TEST_CASE("the upload schedule's answers follow every write, rollback and delete
         return db.insertRawEvent(eventAt(kBase + time, realtime), 1, nullptr);
     };
     auto bundleEnding = [&](double time) {
-        return makeBundle("1:123:ios:abc", static_cast<std::int64_t>((kBase + time) * 1000));
+        return makeBundle("velmora-bernoulli-ios", static_cast<std::int64_t>((kBase + time) * 1000));
     };
     const std::vector<std::pair<const char*, std::function<void()>>> steps = {
         {"nothing stored", [] {}},
