@@ -105,8 +105,9 @@ public:
     std::optional<AppMetaData> currentApp() const;
 
     // The video addresses of the calculator's tutorials: the device
-    // language's list, then the English one, each address once, in order of
-    // first appearance. Empty without a type or without a list for it.
+    // language's list, then the English one, each as it is listed (an
+    // address in both lists comes twice). Empty without a type or without a
+    // list for it.
     std::vector<std::string> videoTutorialAddresses(std::optional<CalculatorType> type) const;
 
     // The device's language code when remote content is localised for it,

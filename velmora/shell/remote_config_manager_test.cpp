@@ -356,7 +356,7 @@ TEST_CASE("without a bundle identifier no application is listed or current") {
     CHECK_FALSE(f.manager->currentApp());
 }
 
-TEST_CASE("video addresses follow the device language, then English, each once") {
+TEST_CASE("video addresses follow the device language, then English, each list as it is") {
     Fixture f;
     f.activate(R"({"entries": {"videoTutorials": {
         "QZT": {"fr": ["a"], "en": ["b", "a"], "ko": [], "de": ["d", "d", "e"]},
@@ -368,12 +368,12 @@ TEST_CASE("video addresses follow the device language, then English, each once")
         std::vector<std::string> addresses;
     };
     const Case cases[] = {
-        {"fr_FR", CalculatorType::bernoulliFormula, {"a", "b"}},
+        {"fr_FR", CalculatorType::bernoulliFormula, {"a", "b", "a"}},
         {"en_US", CalculatorType::bernoulliFormula, {"b", "a"}},
         {"nl_NL", CalculatorType::bernoulliFormula, {"b", "a"}},
         {"ja_JP", CalculatorType::bernoulliFormula, {"b", "a"}},
         {"ko_KR", CalculatorType::bernoulliFormula, {"b", "a"}},
-        {"de_DE", CalculatorType::bernoulliFormula, {"d", "e", "b", "a"}},
+        {"de_DE", CalculatorType::bernoulliFormula, {"d", "d", "e", "b", "a"}},
         {"C", CalculatorType::bernoulliFormula, {"b", "a"}},
         {"fr_FR", std::nullopt, {}},
         {"fr_FR", CalculatorType::powerAndLogarithmicFunction, {"p"}},
