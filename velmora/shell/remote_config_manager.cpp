@@ -205,9 +205,12 @@ std::vector<AppMetaData> RemoteConfigManager::multiApps() const {
 }
 
 std::vector<AppSection> RemoteConfigManager::appSections() const {
+    auto multi = multiApps();
+    auto single = singleApps();
+    if (multi.empty() || single.empty()) return {};
     std::vector<AppSection> sections;
-    if (auto multi = multiApps(); !multi.empty()) sections.push_back({true, "All in one:", std::move(multi)});
-    if (auto single = singleApps(); !single.empty()) sections.push_back({false, "Other apps:", std::move(single)});
+    sections.push_back({true, "All in one:", std::move(multi)});
+    sections.push_back({false, "Other apps:", std::move(single)});
     return sections;
 }
 

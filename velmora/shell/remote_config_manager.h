@@ -96,8 +96,9 @@ public:
     // Empty without a bundle identifier.
     std::vector<AppMetaData> singleApps() const;
     std::vector<AppMetaData> multiApps() const;
-    // The non-empty ones of the two lists, multi-applications first, each
-    // under its own header: one list alone is shown too.
+    // The two lists, multi-applications first, each under its own header,
+    // when both hold an application; otherwise none: the drawer shows its
+    // application sections as a pair or not at all.
     std::vector<AppSection> appSections() const;
 
     // The running application's own entry: the first whose identifiers hold

@@ -309,7 +309,7 @@ TEST_CASE("the drawer's lists and the running application's entry") {
         f.manager->loadApps(*f.client);
         CHECK_FALSE(f.manager->currentApp());
     }
-    SUBCASE("each non-empty list gets its own section") {
+    SUBCASE("the two lists get a section each, and only together") {
         const auto both = f.manager->appSections();
         REQUIRE(both.size() == 2);
         CHECK(both[0].headerKey == "All in one:");
@@ -321,10 +321,14 @@ TEST_CASE("the drawer's lists and the running application's entry") {
         f.activate(R"({"entries": {"apps": {"apps": [)" + own + "," +
                    appEntry("s1", "Only single", R"("shouldShow": true)") + "]}}}");
         f.manager->loadApps(*f.client);
-        const auto singleOnly = f.manager->appSections();
-        REQUIRE(singleOnly.size() == 1);
-        CHECK(singleOnly[0].headerKey == "Other apps:");
-        CHECK(englishNames(singleOnly[0].apps) == std::vector<std::string>{"Only single"});
+        CHECK(englishNames(f.manager->singleApps()) == std::vector<std::string>{"Only single"});
+        CHECK(f.manager->appSections().empty());
+
+        f.activate(R"({"entries": {"apps": {"apps": [)" + own + "," +
+                   appEntry("m1", "Only multi", R"("shouldShow": true, "isMultiApp": true)") + "]}}}");
+        f.manager->loadApps(*f.client);
+        CHECK(englishNames(f.manager->multiApps()) == std::vector<std::string>{"Only multi"});
+        CHECK(f.manager->appSections().empty());
 
         f.activate(R"({"entries": {"apps": {"apps": [)" + own + "]}}}");
         f.manager->loadApps(*f.client);
