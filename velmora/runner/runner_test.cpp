@@ -207,7 +207,9 @@ TEST_CASE("the screen names what a finger can reach: scroll views larger inside,
         {"star x", std::nullopt}, {"star -1", std::nullopt}, {"star 1000", std::nullopt}, {"Star 1", std::nullopt},
         {"star 1 ", std::nullopt},
     };
-    for (const auto& [name, number] : names) {
+    for (const auto& row : names) {
+        const std::string& name = row.first;
+        const std::optional<int>& number = row.second;
         CAPTURE(name);
         CHECK(starNumber(name) == number);
         if (number) CHECK(starName(*number) == name);
@@ -237,7 +239,9 @@ TEST_CASE("asked for a language its bundle has no texts in, the application says
         {"", false}, {"en", false}, {"en_US", false}, {"en-GB", false}, {"EN", false},
         {"de", true}, {"de_DE", true}, {"fr-FR", true}, {"zh-Hans_CN", true},
     };
-    for (const auto& [identifier, told] : cases) {
+    for (const auto& row : cases) {
+        const std::string& identifier = row.first;
+        const bool told = row.second;
         CAPTURE(identifier);
         auto notice = languageNotice(identifier);
         REQUIRE(notice.has_value() == told);
