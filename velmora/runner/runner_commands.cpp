@@ -223,6 +223,11 @@ std::vector<Key> keysOf(const std::string& word, CalculateViewController& page) 
     return keys;
 }
 
+// The most keys one key command presses. Each key makes the page take in
+// its whole field again, so a line's cost grows with the square of its
+// keys; far more than any calculation needs.
+constexpr std::size_t kMostKeysALine = 1000;
+
 bool pressKeys(CommandContext& context, const CommandArguments& arguments) {
     if (arguments.words.empty()) {
         context.out << "give the keys to press: key 0.3, key del, key calc\n";
@@ -236,23 +241,33 @@ bool pressKeys(CommandContext& context, const CommandArguments& arguments) {
         context.out << "the calculator page is not on screen\n";
         return false;
     }
-    std::string pressed;
+    std::vector<Key> keys;
     for (const auto& word : arguments.words) {
-        for (const auto& key : keysOf(word, *page)) {
-            std::shared_ptr<platform::ui::Button> button = key.button;
-            if (!button) button = findFlatButton(key.title, *page->keypadStackView);
-            if (!button) {
-                context.out << "the keypad has no key \"" << key.title << "\""
-                            << (pressed.empty() ? "" : " (pressed:" + pressed + ")") << "\n";
-                return false;
-            }
-            if (!platform::ui::tap(*button)) {
-                context.out << "the key \"" << key.title << "\" does not respond (disabled or covered)\n";
-                return false;
-            }
-            pressed += " " + key.title;
-            context.session.settle();
+        // A character takes at most four bytes: a longer word is too many
+        // keys without reading it.
+        if (word.size() <= 4 * kMostKeysALine) {
+            for (auto& key : keysOf(word, *page)) keys.push_back(std::move(key));
         }
+        if (word.size() > 4 * kMostKeysALine || keys.size() > kMostKeysALine) {
+            context.out << "a key line presses at most " << kMostKeysALine << " keys; nothing pressed\n";
+            return false;
+        }
+    }
+    std::string pressed;
+    for (const auto& key : keys) {
+        std::shared_ptr<platform::ui::Button> button = key.button;
+        if (!button) button = findFlatButton(key.title, *page->keypadStackView);
+        if (!button) {
+            context.out << "the keypad has no key \"" << key.title << "\""
+                        << (pressed.empty() ? "" : " (pressed:" + pressed + ")") << "\n";
+            return false;
+        }
+        if (!platform::ui::tap(*button)) {
+            context.out << "the key \"" << key.title << "\" does not respond (disabled or covered)\n";
+            return false;
+        }
+        pressed += " " + key.title;
+        context.session.settle();
     }
     context.out << "pressed" << pressed << "\n";
     return true;
@@ -368,11 +383,24 @@ bool answerAlert(CommandContext& context, const CommandArguments& arguments) {
     return true;
 }
 
+// The longest move of the clock a command makes. What falls due on the
+// way runs (the application logs an engagement event for every hour it is
+// active), so a move takes time in proportion to its length.
+constexpr double kLongestClockMove = 366 * 86400.0;
+
 bool moveClock(CommandContext& context, const CommandArguments& arguments) {
     if (!arguments.rest.empty()) {
         auto seconds = parseDuration(arguments.rest);
         if (!seconds) {
             context.out << "give the time to move on as +DURATION: +5s, +2m, +1h, +500ms\n";
+            return false;
+        }
+        if (*seconds > AppSession::latestClock - context.session.now()) {
+            context.out << "the clock goes no further than " << dateText(AppSession::latestClock) << "\n";
+            return false;
+        }
+        if (*seconds > kLongestClockMove) {
+            context.out << "the clock moves at most 366 days (+8784h) at a time: everything that falls due on the way runs\n";
             return false;
         }
         context.session.advanceClock(*seconds);
@@ -487,7 +515,8 @@ std::vector<RunnerCommand> builtInCommands() {
                  [](CommandContext& c, const CommandArguments& a) { return tapTarget(c, a.rest); }),
         {"row", "S R", "tap row R of section S of the table on top (the drawer's menu while it is open)", tapRow},
         {"scroll", "S R", "scroll the table on top until row R of section S is at its top", scrollToRow},
-        {"key", "K...", "press calculator keys: digits, . / - pi, del, calc (\"key 0.3\" presses 0, . and 3)",
+        {"key", "K...",
+         "press calculator keys: digits, . / - pi, del, calc (\"key 0.3\" presses 0, . and 3; at most 1000 a line)",
          pressKeys},
         withText("focus", "k|n|p|ID", "tap the text field k, n, p or the one with that identifier", focusField),
         plain("menu", "tap the toolbar's menu button (opens or closes the drawer)",
@@ -499,7 +528,8 @@ std::vector<RunnerCommand> builtInCommands() {
                   c.out << (idle ? "idle\n" : "still busy after 30 s\n");
                   return idle;
               }),
-        {"clock", "[+DURATION]", "move the clock on (+5s, +2m, +1h, +500ms), firing what falls due; show it",
+        {"clock", "[+DURATION]",
+         "move the clock on (+5s, +2m, +1h, +500ms; at most 366 days), firing what falls due; show it",
          moveClock},
         plain("activate", "the application becomes active again (it fetches remote configuration)",
               [](CommandContext& c) {
