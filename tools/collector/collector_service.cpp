@@ -14,6 +14,7 @@
 #include "tools/collector/connection_guard.h"
 #include "tools/collector/endpoints.h"
 #include "tools/collector/experiments_endpoint.h"
+#include "tools/collector/printable_text.h"
 #include "tools/collector/remote_values_endpoint.h"
 #include "tools/collector/search_ad_endpoint.h"
 #include "tools/collector/skan_endpoint.h"
@@ -127,7 +128,7 @@ Printer::Printer(std::ostream& out, const std::optional<std::filesystem::path>& 
 
 void Printer::print(const std::string& block) {
     std::lock_guard lock(mutex_);
-    out_ << block << std::flush;
+    out_ << printableBlock(block) << std::flush;
 }
 
 void Printer::log(const platform::Value& entry) {
@@ -139,7 +140,7 @@ std::string requestLine(const Exchange& request) {
     std::string line = request.method.empty() ? "request" : request.method;
     if (!request.path.empty()) line += ' ' + request.path;
     if (!request.query.empty()) line += '?' + request.query;
-    return line;
+    return printable(line);
 }
 
 // The HTTP server, with each connection read by the guard first: the head
@@ -161,7 +162,7 @@ private:
                                   std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                                       std::chrono::duration<double>(deadlineSeconds_));
         RequestHead head = readRequestHead(sock, deadline, stop_, kMaxHeadBytes);
-        const std::string line = head.firstLine.empty() ? "request" : head.firstLine;
+        const std::string line = head.firstLine.empty() ? "request" : printable(head.firstLine);
         switch (head.outcome) {
             case HeadOutcome::kComplete: {
                 GuardedStream stream(sock, deadline, stop_, head.head + head.rest);
