@@ -2,6 +2,7 @@
 #include <arpa/inet.h>
 #include <doctest/doctest.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -455,6 +456,50 @@ TEST_CASE("slow and idle clients hold up no one, and a stop does not wait for th
     CHECK(prompt);
     stopper.join();
     for (const auto& client : held) CHECK(client->answer().empty());
+}
+
+namespace {
+
+// The process may open as many files as it is allowed to, while it lasts.
+struct MostDescriptors {
+    MostDescriptors() {
+        REQUIRE(getrlimit(RLIMIT_NOFILE, &before) == 0);
+        rlimit raised = before;
+        raised.rlim_cur = before.rlim_max;
+        REQUIRE(setrlimit(RLIMIT_NOFILE, &raised) == 0);
+    }
+    ~MostDescriptors() { setrlimit(RLIMIT_NOFILE, &before); }
+    std::size_t count() const {
+        return before.rlim_max == RLIM_INFINITY ? 100000 : static_cast<std::size_t>(before.rlim_max);
+    }
+    rlimit before{};
+};
+
+}  // namespace
+
+TEST_CASE("a request is answered while more connections than the collector reads at once sit idle or half-sent") {
+    MostDescriptors descriptors;
+    CollectorOptions options;
+    options.requestDeadlineSeconds = 600;
+    RunningCollector collector(options);
+    // Two thousand, or as many as leave room for the collector's side of
+    // them: more than it reads at once (a quarter of the descriptors).
+    const std::size_t count = std::min<std::size_t>(2000, (descriptors.count() - 128) / 2);
+    std::vector<std::unique_ptr<HeldClient>> held;
+    for (std::size_t i = 0; i < count; ++i) {
+        held.push_back(std::make_unique<HeldClient>(collector.port, i % 2 == 0 ? "" : "POST /a HTTP/1.1\r\nHo"));
+    }
+    CHECK(post(collector.url("/a"), sampleBatch()).statusCode == 204);
+    CHECK(collector.service.batchCount() == 1);
+    // The oldest gave their places up: the idle one is closed without a
+    // word, the one part-way through its head is told why.
+    CHECK(held[0]->answer().empty());
+    const std::string told = held[1]->answer();
+    CHECK(told.rfind("HTTP/1.1 408 Request Timeout\r\n", 0) == 0);
+    CHECK(contains(told, "closed to make room for newer connections"));
+    const std::string out = collector.output();
+    CHECK(contains(out, "POST /a HTTP/1.1: 408, closed to make room for newer connections\n"));
+    CHECK(contains(out, "POST /a: batch of "));
 }
 
 TEST_CASE("a request not complete within the deadline is answered 408 and cut off") {
