@@ -502,6 +502,21 @@ TEST_CASE("a request is answered while more connections than the collector reads
     CHECK(contains(out, "POST /a: batch of "));
 }
 
+TEST_CASE("a client that waits to be told to go on is told, and its body then taken") {
+    RunningCollector collector(CollectorOptions{});
+    const Bytes batch = sampleBatch();
+    const std::string body(batch.begin(), batch.end());
+    HeldClient client(collector.port, "POST /a HTTP/1.1\r\nHost: x\r\nExpect: 100-continue\r\nContent-Length: " +
+                                          std::to_string(body.size()) + "\r\n\r\n");
+    std::string interim;
+    char byte = 0;
+    while (!interim.ends_with("\r\n\r\n") && read(client.fd, &byte, 1) == 1) interim += byte;
+    CHECK(interim == "HTTP/1.1 100 Continue\r\n\r\n");
+    REQUIRE(write(client.fd, body.data(), body.size()) == static_cast<ssize_t>(body.size()));
+    CHECK(client.answer().rfind("HTTP/1.1 204 No Content\r\n", 0) == 0);
+    CHECK(collector.service.batchCount() == 1);
+}
+
 TEST_CASE("a request not complete within the deadline is answered 408 and cut off") {
     CollectorOptions options;
     options.requestDeadlineSeconds = 0.2;

@@ -11,6 +11,7 @@
 #include <cctype>
 #include <cerrno>
 #include <charconv>
+#include <string_view>
 
 namespace tools::collector {
 
@@ -38,29 +39,40 @@ void closeSocket(int socket) {
     ::close(socket);
 }
 
-// The Content-Length of a head that passed headProblem (given at most once,
-// digits only); none without one.
-std::optional<std::size_t> contentLength(const std::string& head) {
+// The value of the first header field of that name (lower case) in a head
+// that passed headProblem, trimmed; none without one.
+std::optional<std::string_view> fieldValue(const std::string& head, std::string_view name) {
     std::size_t at = head.find("\r\n");
     while (at != std::string::npos && at + 2 < head.size()) {
         const std::size_t start = at + 2;
         at = head.find("\r\n", start);
-        const std::string_view line(head.data() + start, (at == std::string::npos ? head.size() : at) - start);
-        constexpr std::string_view kName = "content-length:";
-        if (line.size() < kName.size() ||
-            !std::equal(kName.begin(), kName.end(), line.begin(),
+        std::string_view line(head.data() + start, (at == std::string::npos ? head.size() : at) - start);
+        if (line.size() <= name.size() || line[name.size()] != ':' ||
+            !std::equal(name.begin(), name.end(), line.begin(),
                         [](char a, char b) { return a == std::tolower(static_cast<unsigned char>(b)); })) {
             continue;
         }
-        auto value = line.substr(kName.size());
-        while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
-        while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.remove_suffix(1);
-        std::size_t length = 0;
-        const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), length);
-        if (error == std::errc() && end == value.data() + value.size()) return length;
-        return std::nullopt;
+        line.remove_prefix(name.size() + 1);
+        while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
+        while (!line.empty() && (line.back() == ' ' || line.back() == '\t')) line.remove_suffix(1);
+        return line;
     }
     return std::nullopt;
+}
+
+// The length of the body to read before the request is in: none when the
+// body is not framed by a Content-Length (headProblem made sure it is
+// digits, given once), and none when the client waits to be told to go on
+// ("Expect: 100-continue"), which the server does once the request is
+// handed over.
+std::optional<std::size_t> bodyLengthToRead(const std::string& head) {
+    if (fieldValue(head, "expect")) return std::nullopt;
+    const auto value = fieldValue(head, "content-length");
+    std::size_t length = 0;
+    if (!value || std::from_chars(value->data(), value->data() + value->size(), length).ec != std::errc()) {
+        return std::nullopt;
+    }
+    return length;
 }
 
 }  // namespace
@@ -199,7 +211,7 @@ void ConnectionTable::readFrom(std::uint64_t id) {
             connection.head = headSoFar(connection.received, limits_.maxHeadBytes);
             if (!connection.head) continue;
             if (connection.head->outcome != HeadOutcome::kComplete) return release(it, connection.head);
-            connection.bodyLength = contentLength(connection.head->head);
+            connection.bodyLength = bodyLengthToRead(connection.head->head);
         }
         const auto& rest = connection.head->rest;
         if (!connection.bodyLength || *connection.bodyLength > limits_.maxBufferedBody ||
