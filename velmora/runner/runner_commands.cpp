@@ -228,6 +228,18 @@ std::vector<Key> keysOf(const std::string& word, CalculateViewController& page) 
 // keys; far more than any calculation needs.
 constexpr std::size_t kMostKeysALine = 1000;
 
+bool withinKeyLimit(const std::vector<std::string>& words, CalculateViewController& page) {
+    std::size_t keys = 0;
+    for (const auto& word : words) {
+        // A character takes at most four bytes: a longer word is too many
+        // keys without reading it.
+        if (word.size() > 4 * kMostKeysALine) return false;
+        keys += keysOf(word, page).size();
+        if (keys > kMostKeysALine) return false;
+    }
+    return true;
+}
+
 bool pressKeys(CommandContext& context, const CommandArguments& arguments) {
     if (arguments.words.empty()) {
         context.out << "give the keys to press: key 0.3, key del, key calc\n";
@@ -241,33 +253,27 @@ bool pressKeys(CommandContext& context, const CommandArguments& arguments) {
         context.out << "the calculator page is not on screen\n";
         return false;
     }
-    std::vector<Key> keys;
-    for (const auto& word : arguments.words) {
-        // A character takes at most four bytes: a longer word is too many
-        // keys without reading it.
-        if (word.size() <= 4 * kMostKeysALine) {
-            for (auto& key : keysOf(word, *page)) keys.push_back(std::move(key));
-        }
-        if (word.size() > 4 * kMostKeysALine || keys.size() > kMostKeysALine) {
-            context.out << "a key line presses at most " << kMostKeysALine << " keys; nothing pressed\n";
-            return false;
-        }
+    if (!withinKeyLimit(arguments.words, *page)) {
+        context.out << "a key line presses at most " << kMostKeysALine << " keys; nothing pressed\n";
+        return false;
     }
     std::string pressed;
-    for (const auto& key : keys) {
-        std::shared_ptr<platform::ui::Button> button = key.button;
-        if (!button) button = findFlatButton(key.title, *page->keypadStackView);
-        if (!button) {
-            context.out << "the keypad has no key \"" << key.title << "\""
-                        << (pressed.empty() ? "" : " (pressed:" + pressed + ")") << "\n";
-            return false;
+    for (const auto& word : arguments.words) {
+        for (const auto& key : keysOf(word, *page)) {
+            std::shared_ptr<platform::ui::Button> button = key.button;
+            if (!button) button = findFlatButton(key.title, *page->keypadStackView);
+            if (!button) {
+                context.out << "the keypad has no key \"" << key.title << "\""
+                            << (pressed.empty() ? "" : " (pressed:" + pressed + ")") << "\n";
+                return false;
+            }
+            if (!platform::ui::tap(*button)) {
+                context.out << "the key \"" << key.title << "\" does not respond (disabled or covered)\n";
+                return false;
+            }
+            pressed += " " + key.title;
+            context.session.settle();
         }
-        if (!platform::ui::tap(*button)) {
-            context.out << "the key \"" << key.title << "\" does not respond (disabled or covered)\n";
-            return false;
-        }
-        pressed += " " + key.title;
-        context.session.settle();
     }
     context.out << "pressed" << pressed << "\n";
     return true;
