@@ -21,6 +21,7 @@
 // property list or by $VELMORA_MEASUREMENT_SERVICE_URL; without one nothing
 // is sent.
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -42,7 +43,9 @@
 #include "measurement/upload/uploader.h"
 #include "measurement/foundation/bundle_tags.h"
 #include "measurement/foundation/messages.h"
+#include "measurement/foundation/event_parameters.h"
 #include "measurement/foundation/monitor.h"
+#include "measurement/foundation/names.h"
 #include "platform/foundation/json_codec.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/foundation/process_info.h"
@@ -60,6 +63,8 @@ namespace {
 
 using platform::Value;
 
+// The data folder's option, "--data-dir" kept as another name for it.
+constexpr const char* kDataOption = "--data,--data-dir";
 // The commands that run the application's code and so log its events.
 const std::set<std::string> kApplicationCommands = {"calc"};
 constexpr double kStoreTimeoutSeconds = 60;
@@ -91,13 +96,24 @@ public:
         std::string name;
         std::string origin;
         std::optional<std::string> failure;
+        // What the engine recorded of a refused input ("_err", "_ev", "_el"):
+        // on an error event for a refused name, on the event itself for a
+        // parameter dropped or cut.
+        Value::Dictionary refusal;
     };
 
     EventWrites()
         : identifier_(measurement::APMAnalytics::addEventWriteListener(
               [state = state_](const measurement::APMEvent& event, const std::optional<std::string>& failure) {
+                  Write write{event.name(), event.origin(), failure, {}};
+                  for (const char* key : {measurement::kAPMErrorCodeParameter, measurement::kAPMErrorValueParameter,
+                                          measurement::kAPMErrorLengthParameter}) {
+                      if (auto found = event.parameters().find(key); found != event.parameters().end()) {
+                          write.refusal[key] = found->second.objectValue();
+                      }
+                  }
                   std::lock_guard lock(state->mutex);
-                  state->writes.push_back({event.name(), event.origin(), failure});
+                  state->writes.push_back(std::move(write));
               })) {}
     ~EventWrites() { measurement::APMAnalytics::removeEventWriteListener(identifier_); }
     EventWrites(const EventWrites&) = delete;
@@ -142,24 +158,117 @@ void uploadAsOnResignation() {
     measurement::APMMeasurement::resetSharedInstanceForTesting();
 }
 
-// Why the event of that name was not stored; none when it was.
-std::optional<std::string> failureOf(const std::string& name, const std::vector<EventWrites::Write>& writes) {
-    bool stored = false;
-    for (const auto& write : writes) {
-        if (write.name != name) continue;
-        if (write.failure) return write.failure;
-        stored = true;
+// Runs a block on the engine's worker queue and waits for it.
+void onWorkerQueue(const std::function<void(measurement::APMMeasurement&)>& block) {
+    auto engine = measurement::APMMeasurement::sharedInstance();
+    engine->scheduler().workerQueue()->sync([&] { block(*engine); });
+}
+
+// The rule a name the engine refused broke, in words, for the failure code
+// it recorded ("_err").
+std::string nameRule(const std::string& name, long long code) {
+    if (code == measurement::kAPMReservedEventName) {
+        for (const auto& prefix : measurement::APMReservedNamePrefixes()) {
+            if (name.rfind(prefix, 0) == 0) return "the name begins with the reserved prefix \"" + prefix + "\"";
+        }
+        const auto internal = measurement::APMInternalName(measurement::APMPublicToInternalEventNames(), name);
+        return "the name is reserved for the engine's own event" +
+               (internal ? " \"" + *internal + "\"" : std::string());
     }
-    if (stored) return std::nullopt;
+    if (name.empty()) return "the name is empty";
+    if (name.size() > static_cast<std::size_t>(measurement::kAPMMaxPublicEventNameLength)) {
+        return "the name is longer than " + std::to_string(measurement::kAPMMaxPublicEventNameLength) + " characters";
+    }
+    if (!std::isalpha(static_cast<unsigned char>(name[0]))) return "the name does not begin with a letter";
+    return "the name holds more than letters, digits and \"_\"";
+}
+
+// What happened to the parameter the engine named ("_ev") for a failure code
+// recorded on a stored event.
+std::string parameterRule(long long code, const std::string& parameter, const Value& length,
+                          std::int64_t maxValueLength) {
+    const std::string quoted = "\"" + parameter + "\"";
+    const measurement::APMEventParameterLimits limits;
+    switch (code) {
+        case measurement::kAPMInvalidParameterName:
+            return "parameter " + quoted + " was dropped: a parameter name begins with a letter and holds at most " +
+                   std::to_string(measurement::kAPMMaxPublicParameterNameLength) + " letters, digits and \"_\"";
+        case measurement::kAPMReservedParameterName:
+            return "parameter " + quoted + " was dropped: its name begins with a reserved prefix";
+        case measurement::kAPMParameterValueTooLong:
+            return "the value of " + quoted +
+                   (length.isNumber() ? " had " + std::to_string(length.intValue()) + " characters and" : "") +
+                   " was cut to " + std::to_string(maxValueLength);
+        case measurement::kAPMTooManyParameters:
+            return "the event had more than " + std::to_string(limits.maxPublicParameters) + " parameters: " + quoted +
+                   " and those after it in name order were dropped";
+        case measurement::kAPMInvalidValue:
+            return "parameter " + quoted + " was dropped: its value is of a kind an event cannot carry";
+        case measurement::kAPMListTooLong:
+            return "the list " + quoted + " was cut to " + std::to_string(limits.maxListLength) + " entries";
+        default: return "parameter " + quoted + " was refused";
+    }
+}
+
+long long refusalCode(const Value::Dictionary& refusal) {
+    const auto code = refusal.find(measurement::kAPMErrorCodeParameter);
+    return code == refusal.end() ? 0 : code->second.intValue();
+}
+
+std::string refusalValue(const Value::Dictionary& refusal) {
+    const auto value = refusal.find(measurement::kAPMErrorValueParameter);
+    return value == refusal.end() ? std::string() : value->second.stringValue();
+}
+
+struct LogOutcome {
+    // Why the event was not stored; none when it was.
+    std::optional<std::string> failure;
+    // The name the engine stored it under, and what it dropped or cut of
+    // its parameters, when it was.
+    std::string storedName;
+    Value::Dictionary refusal;
+};
+
+// What became of the event of that name, which the engine stores under its
+// internal name when it has one ("screen_view" as "_vs").
+LogOutcome outcomeOf(const std::string& name, const std::vector<EventWrites::Write>& writes) {
+    const std::string stored =
+        measurement::APMInternalName(measurement::APMPublicToInternalEventNames(), name).value_or(name);
+    LogOutcome outcome{std::nullopt, stored, {}};
+    bool written = false;
     for (const auto& write : writes) {
-        if (write.name == "_err" && !write.failure) return "its name or parameters were refused; an error event was stored";
+        if (write.name != name && write.name != stored) continue;
+        if (write.failure) return {write.failure, write.name, {}};
+        written = true;
+        outcome.storedName = write.name;
+        outcome.refusal = write.refusal;
+    }
+    if (written) return outcome;
+    // The error event that names this event, else (a name cut to the
+    // engine's length limit) any error event.
+    const EventWrites::Write* refused = nullptr;
+    for (const auto& write : writes) {
+        if (write.name != measurement::kAPMErrorCodeParameter || write.failure) continue;
+        if (!refused || refusalValue(write.refusal) == name) refused = &write;
+    }
+    if (refused) {
+        const long long code = refusalCode(refused->refusal);
+        outcome.failure = "the engine refused the name: " + nameRule(name, code) + " (code " + std::to_string(code) +
+                          "); an error event \"_err\" was stored instead";
+        return outcome;
     }
     // A configuration's event-editing program may rename the event: the
     // application's own write under another name is then this event.
     for (const auto& write : writes) {
-        if (write.origin == "app" && write.name != "_err" && !write.failure) return std::nullopt;
+        if (write.origin == "app" && write.name != measurement::kAPMErrorCodeParameter && !write.failure) {
+            return {std::nullopt, write.name, write.refusal};
+        }
     }
-    return "the engine did not write an event of that name";
+    outcome.failure = name == "screen_view"
+                          ? "the engine wrote no screen view: screen_name and screen_class must be text within the "
+                            "engine's length limit"
+                          : "the engine did not write an event of that name";
+    return outcome;
 }
 
 // "7" and "-3" are integers, "0.5" and "1e3" reals, anything else text.
@@ -196,13 +305,33 @@ int logOne(const std::string& name, const std::vector<std::string>& pairs) {
         return 1;
     }
     measurement::VEZArurerudo::logEventWithName(name, parameters);
-    if (!waitUntilHandled()) {
+    // A screen view goes through the screen-view reporter's queue before it
+    // is written: once that queue has run, its write is queued too.
+    bool handled = waitUntilHandled();
+    if (handled) {
+        measurement::APMMeasurement::sharedInstance()->screenViewReporter()->queue()->sync([] {});
+        handled = waitUntilHandled();
+    }
+    if (!handled) {
         std::cerr << "velmora analytics log: the event was not stored within " << kStoreTimeoutSeconds << " s\n";
         return 1;
     }
-    if (const auto failure = failureOf(name, writes.writes())) {
-        std::cerr << "velmora analytics log: the event was not stored: " << *failure << '\n';
+    const auto outcome = outcomeOf(name, writes.writes());
+    if (outcome.failure) {
+        std::cerr << "velmora analytics log: the event was not stored: " << *outcome.failure << '\n';
         return 1;
+    }
+    if (outcome.storedName != name) std::cout << "stored " << name << " as \"" << outcome.storedName << "\"\n";
+    if (const long long code = refusalCode(outcome.refusal); code != 0) {
+        std::int64_t maxValueLength = 0;
+        onWorkerQueue([&](measurement::APMMeasurement& engine) {
+            maxValueLength = engine.remoteConfigInstance()->maxPublicEventParameterValueLength();
+        });
+        const auto length = outcome.refusal.find(measurement::kAPMErrorLengthParameter);
+        std::cerr << "velmora analytics log: stored, but "
+                  << parameterRule(code, refusalValue(outcome.refusal),
+                                   length == outcome.refusal.end() ? Value() : length->second, maxValueLength)
+                  << " (code " << code << ")\n";
     }
     uploadAsOnResignation();
     return 0;
@@ -219,6 +348,18 @@ struct PurchaseOptions {
     int type = 1;
     bool receipt = false;
 };
+
+// The store gives prices as decimal text: digits, and a point followed by
+// digits.
+bool isDecimalPrice(const std::string& text) {
+    const auto point = text.find('.');
+    const std::string whole = text.substr(0, point);
+    const std::string fraction = point == std::string::npos ? "0" : text.substr(point + 1);
+    auto digits = [](const std::string& part) {
+        return !part.empty() && std::all_of(part.begin(), part.end(), [](char c) { return c >= '0' && c <= '9'; });
+    };
+    return digits(whole) && digits(fraction);
+}
 
 std::size_t storedPurchaseEvents() {
     const auto data = measurement::APMReadStoredData(nullptr);
@@ -286,12 +427,6 @@ int purchaseOne(PurchaseOptions options) {
     }
     uploadAsOnResignation();
     return 0;
-}
-
-// Runs a block on the engine's worker queue and waits for it.
-void onWorkerQueue(const std::function<void(measurement::APMMeasurement&)>& block) {
-    auto engine = measurement::APMMeasurement::sharedInstance();
-    engine->scheduler().workerQueue()->sync([&] { block(*engine); });
 }
 
 // Fetches the configuration and waits for its answer to be taken (the
@@ -535,10 +670,15 @@ struct Options {
 void storeApplicationEvents(CLI::App& app) {
     static std::unique_ptr<EventWrites> writes;
     app.parse_complete_callback([&app] {
-        bool runsApplication = false;
-        for (const auto* command : app.get_subcommands()) runsApplication |= kApplicationCommands.count(command->get_name()) > 0;
-        if (!runsApplication) return;
-        useDataFolder(dataFolderFromEnvironment());
+        const CLI::App* application = nullptr;
+        for (const auto* command : app.get_subcommands()) {
+            if (kApplicationCommands.count(command->get_name()) > 0) application = command;
+        }
+        if (!application) return;
+        // The command's own data-folder option, else the environment's.
+        const auto* given = application->get_option_no_throw("--data");
+        useDataFolder(given && given->count() > 0 ? std::filesystem::path(given->as<std::string>())
+                                                  : dataFolderFromEnvironment());
         writes = std::make_unique<EventWrites>();
         velmora::configureMeasurementAnalytics();
     });
@@ -567,12 +707,12 @@ const tools::CommandRegistration registration([](CLI::App& app, int& status) {
     auto* analytics = app.add_subcommand("analytics", "Log events through the measurement engine and read its database");
     analytics->require_subcommand(1);
     const std::string dataHelp = "Data folder (default: $VELMORA_DATA, else velmora under the user's data home)";
-    analytics->add_option("--data", options->data, dataHelp);
+    analytics->add_option(kDataOption, options->data, dataHelp);
 
     auto* log = analytics->add_subcommand("log", "Log one event and return once it is stored");
     log->add_option("name", options->name, "Event name")->required();
     log->add_option("parameters", options->parameters, "Parameters as key=value");
-    log->add_option("--data", options->data, dataHelp);
+    log->add_option(kDataOption, options->data, dataHelp);
     log->callback([options, &status] {
         useDataFolder(options->data.empty() ? dataFolderFromEnvironment() : std::filesystem::path(options->data));
         status = logOne(options->name, options->parameters);
@@ -590,14 +730,20 @@ const tools::CommandRegistration registration([](CLI::App& app, int& status) {
     purchaseCommand->add_option("--type", purchase->type, "0 non-consumable, 1 consumable, 2 non-renewing, 3 auto-renewable")
         ->default_str("1");
     purchaseCommand->add_flag("--receipt", purchase->receipt, "Write a receipt holding this purchase first");
-    purchaseCommand->add_option("--data", options->data, dataHelp);
+    purchaseCommand->add_option(kDataOption, options->data, dataHelp);
     purchaseCommand->callback([options, purchase, &status] {
+        if (!isDecimalPrice(purchase->price)) {
+            std::cerr << "velmora analytics purchase: the price \"" << purchase->price
+                      << "\" is not a number: give it as decimal text such as 0.99\n";
+            status = 2;
+            return;
+        }
         useDataFolder(options->data.empty() ? dataFolderFromEnvironment() : std::filesystem::path(options->data));
         status = purchaseOne(*purchase);
     });
 
     auto* dumpCommand = analytics->add_subcommand("dump", "Print stored raw events, queued bundles and user properties");
-    dumpCommand->add_option("--data", options->data, dataHelp);
+    dumpCommand->add_option(kDataOption, options->data, dataHelp);
     dumpCommand->callback([options, &status] {
         useDataFolder(options->data.empty() ? dataFolderFromEnvironment() : std::filesystem::path(options->data));
         status = dump();
@@ -607,7 +753,7 @@ const tools::CommandRegistration registration([](CLI::App& app, int& status) {
         "consent", "Set consent through the public interface and print the consent state the engine holds");
     consentCommand->add_option("settings", options->parameters, "Consent as TYPE=granted or TYPE=denied");
     consentCommand->add_flag("--json", options->json, "Print the state as JSON");
-    consentCommand->add_option("--data", options->data, dataHelp);
+    consentCommand->add_option(kDataOption, options->data, dataHelp);
     consentCommand->callback([options, &status] {
         useDataFolder(options->data.empty() ? dataFolderFromEnvironment() : std::filesystem::path(options->data));
         status = consent(options->parameters, options->json);
@@ -616,7 +762,7 @@ const tools::CommandRegistration registration([](CLI::App& app, int& status) {
     auto* openCommand = analytics->add_subcommand(
         "open", "Hand a link the application was opened with to the engine; return once its campaign event is stored");
     openCommand->add_option("url", options->name, "The link, such as bern://open?utm_source=mail")->required();
-    openCommand->add_option("--data", options->data, dataHelp);
+    openCommand->add_option(kDataOption, options->data, dataHelp);
     openCommand->callback([options, &status] {
         useDataFolder(options->data.empty() ? dataFolderFromEnvironment() : std::filesystem::path(options->data));
         status = openLink(options->name);
@@ -624,7 +770,7 @@ const tools::CommandRegistration registration([](CLI::App& app, int& status) {
 
     auto* identityCommand = analytics->add_subcommand("identity", "Print the identifiers the engine hands out now");
     identityCommand->add_flag("--json", options->json, "Print them as JSON");
-    identityCommand->add_option("--data", options->data, dataHelp);
+    identityCommand->add_option(kDataOption, options->data, dataHelp);
     identityCommand->callback([options, &status] {
         useDataFolder(options->data.empty() ? dataFolderFromEnvironment() : std::filesystem::path(options->data));
         status = identity(options->json);
@@ -632,7 +778,7 @@ const tools::CommandRegistration registration([](CLI::App& app, int& status) {
 
     auto* configCommand = analytics->add_subcommand(
         "config", "Fetch the measurement configuration from the service and print what the engine holds then");
-    configCommand->add_option("--data", options->data, dataHelp);
+    configCommand->add_option(kDataOption, options->data, dataHelp);
     configCommand->callback([options, &status] {
         useDataFolder(options->data.empty() ? dataFolderFromEnvironment() : std::filesystem::path(options->data));
         status = fetchConfig();

@@ -2,6 +2,7 @@
 // script or at a prompt; what it shows printed as text.
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -56,6 +57,13 @@ int runApp(const AppOptions& options) {
     session.dataDirectory = options.dataDirectory;
     session.language = options.language;
     session.remoteConfigSource = options.remoteConfig;
+    // An address names a service; anything else names a file, which must be there.
+    if (!options.remoteConfig.empty() && options.remoteConfig.find("://") == std::string::npos &&
+        !std::filesystem::is_regular_file(options.remoteConfig)) {
+        std::cerr << "velmora app: --remote-config names no file: " << options.remoteConfig
+                  << " (give a file or a loopback http address)\n";
+        return 2;
+    }
     session.installedSchemes = commaList(options.installedSchemes);
     if (!options.screen.empty()) {
         session.screenSize = screenSize(options.screen);
@@ -78,6 +86,9 @@ int runApp(const AppOptions& options) {
             return 2;
         }
     }
+    // English is the only language the interface has: say so rather than
+    // let another language look accepted.
+    if (auto notice = velmora::runner::languageNotice(options.language)) std::cout << "--lang: " << *notice << "\n";
     velmora::runner::AppSession app(session);
     velmora::runner::Runner runner(app, velmora::runner::CommandTable(), std::cout);
     app.launch();
@@ -102,9 +113,10 @@ const tools::CommandRegistration registration([](CLI::App& app, int& status) {
     auto* command = app.add_subcommand("app", "Run the application headless, driven by a script or at a prompt");
     command->footer(commandHelp());
     command->add_option("--script", options->script, "Commands to play, one a line (\"#\" starts a comment)");
-    command->add_option("--data-dir", options->dataDirectory,
+    command->add_option("--data,--data-dir", options->dataDirectory,
                         "Data folder (default: $VELMORA_DATA, else velmora under the user's data home)");
-    command->add_option("--lang", options->language, "The device's language or locale (de, fr_FR)");
+    command->add_option("--lang", options->language,
+                        "The device's language or locale (de, fr_FR); the interface's texts are English only");
     command->add_option("--remote-config", options->remoteConfig,
                         "Remote configuration source: a file or a loopback http address "
                         "(default: $VELMORA_REMOTE_CONFIG_SOURCE, else none)");

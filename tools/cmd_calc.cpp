@@ -25,6 +25,8 @@ struct CalcOptions {
     std::string n;
     std::string p;
     bool json = false;
+    // Read where the analytics are set up (cmd_analytics.cpp).
+    std::string data;
 };
 
 const std::vector<std::string> kFieldIds = {"kTextField", "nTextField", "pTextField"};
@@ -154,12 +156,18 @@ void logCalculation(const std::vector<velmora::SolutionStep>& steps) {
 // Runs the calculation as the calculator page does, analytics included: a
 // refusal goes through the field-error manager (which logs "kuvo_got_error"),
 // a solution is logged as "kuvo_calculate".
+// The keypad's π key, typed on a keyboard as "pi".
+std::string withPi(std::string text) {
+    for (auto at = text.find("pi"); at != std::string::npos; at = text.find("pi", at)) text.replace(at, 2, "\xCF\x80");
+    return text;
+}
+
 int runCalc(const CalcOptions& options) {
     auto& collector = velmora::KuvoStringOutput::shared();
     collector.clear();
     velmora::KuvoBernoulliFormula formula;
-    auto result = formula.validateAndCalculate(options.k, kFieldIds[0], options.n, kFieldIds[1], options.p,
-                                               kFieldIds[2], 3);
+    auto result = formula.validateAndCalculate(withPi(options.k), kFieldIds[0], withPi(options.n), kFieldIds[1],
+                                               withPi(options.p), kFieldIds[2], 3);
     int status = 0;
     if (result.errorKey) {
         velmora::ErrorManager::shared().showInputError(*result.errorKey, {});
@@ -177,8 +185,11 @@ tools::CommandRegistration registration([](CLI::App& app, int& status) {
     auto* command = app.add_subcommand("calc", "Solve P(n, p, X=k): the solution steps and the chart data");
     command->add_option("--k", options->k, "successes k, as typed (\"2\")");
     command->add_option("--n", options->n, "trials n, as typed (\"5\")");
-    command->add_option("--p", options->p, "success probability p, as typed (\"0.3\", \"1/6\", \"\xCF\x80/4\")");
+    command->add_option("--p", options->p, "success probability p, as typed (\"0.3\", \"1/6\", \"pi/4\" or \"\xCF\x80/4\")");
     command->add_flag("--json", options->json, "print one JSON object");
+    command->add_option("--data,--data-dir", options->data,
+                        "Data folder for the analytics the calculation logs (default: $VELMORA_DATA, else velmora "
+                        "under the user's data home)");
     command->callback([options, &status] { status = runCalc(*options); });
 });
 

@@ -5,8 +5,8 @@
 // With --fetch it first waits for the client's first fetch of the run (ten
 // seconds after the start) from the experiments service named by
 // $VELMORA_EXPERIMENTS_SERVICE_URL (or the service property list), lets the
-// engine upload what it stored (which puts a fetched snapshot in force) and
-// then prints.
+// engine upload what it stored, puts the fetched snapshot in force as the
+// engine does once nothing is left to upload, and then prints.
 #include <chrono>
 #include <cstdlib>
 #include <future>
@@ -83,8 +83,8 @@ bool waitForFetch(APMEManager& manager, double since) {
     return true;
 }
 
-// As the application does when it resigns active: what is stored goes up,
-// and the schedule after the upload puts a waiting snapshot in force.
+// As the application does when it resigns active: what is stored goes up
+// (with no service to take it, it stays).
 bool uploadStored() {
     platform::NotificationCenter::defaultCenter().post(platform::kApplicationWillResignActiveNotification);
     return platform::BackgroundTasks::shared().waitUntilNoActiveTask(kWaitSeconds);
@@ -152,8 +152,26 @@ void printState(const Value& state) {
     }
 }
 
+// What the engine does once it has nothing left to upload: a snapshot its
+// client was told of goes in force, and bundles carry its experiment IDs
+// from then on. The client records that in its database on its own queue,
+// which is waited for before the tables are read.
+void activateFetchedSnapshot(APMEManager& manager) {
+    auto engine = measurement::APMMeasurement::sharedInstance();
+    engine->scheduler().workerQueue()->sync([&] {
+        if (auto config = engine->remoteConfigInstance()) config->activateNewSnapshot();
+    });
+    manager.taskManager()->dispatchSyncOnWorkerQueue([] {});
+}
+
 int runExperiments(const ExperimentsOptions& options) {
     useDataFolder(options.data);
+    // Without a service a fetch can only fail, a minute later: say so now.
+    if (options.fetch && measurement::APMEExperimentsFetchURL().empty()) {
+        std::cerr << "velmora experiments: --fetch needs an experiments service, and none is configured: set "
+                     "$VELMORA_EXPERIMENTS_SERVICE_URL (the address of a running `velmora collector`, say)\n";
+        return 1;
+    }
     const double start = static_cast<double>(std::time(nullptr));
     if (!velmora::configureMeasurementAnalytics() || !waitUntilEngineStarted()) {
         std::cerr << "velmora experiments: the engine did not start\n";
@@ -172,6 +190,7 @@ int runExperiments(const ExperimentsOptions& options) {
         std::cerr << "velmora experiments: the engine did not finish within " << kWaitSeconds << " s\n";
         return 1;
     }
+    if (options.fetch) activateFetchedSnapshot(*manager);
     const auto state = stateValue(*manager);
     if (options.json) {
         std::cout << platform::writeJSON(state, true) << '\n';
@@ -192,7 +211,7 @@ const tools::CommandRegistration registration([](CLI::App& app, int& status) {
     command->add_flag("--fetch", options->fetch,
                       "Wait for the first fetch of the run (10 s after the start) and let the engine put it in force");
     command->add_flag("--json", options->json, "Print the state as JSON");
-    command->add_option("--data", options->data,
+    command->add_option("--data,--data-dir", options->data,
                         "Data folder (default: $VELMORA_DATA, else velmora under the user's data home)");
     command->callback([options, &status] { status = runExperiments(*options); });
 });

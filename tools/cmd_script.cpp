@@ -6,6 +6,7 @@
 // printing the event the engine would store and the events the program
 // created, as JSON.
 
+#include <algorithm>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -37,6 +38,18 @@ struct ScriptOptions {
     std::vector<std::string> settings;
 };
 
+// Bytes that are no encoded program but printable text, or that assemble:
+// the text form given without --text.
+bool looksLikeTextProgram(const std::string& contents, const std::vector<std::uint8_t>& bytes) {
+    measurement::ScriptError decodeError;
+    if (measurement::APMPDecodeProgram(bytes.data(), bytes.size(), decodeError)) return false;
+    if (measurement::testing::assemble(contents).ok()) return true;
+    return !contents.empty() && std::all_of(contents.begin(), contents.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte >= 0x20 || c == '\n' || c == '\r' || c == '\t';
+    });
+}
+
 // The encoded program of the file (assembled first with --text); none, with
 // the reason on standard error, when it cannot be read or assembled.
 std::optional<std::vector<std::uint8_t>> programBytes(const ScriptOptions& options) {
@@ -46,7 +59,14 @@ std::optional<std::vector<std::uint8_t>> programBytes(const ScriptOptions& optio
         return std::nullopt;
     }
     const std::string contents((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (!options.text) return std::vector<std::uint8_t>(contents.begin(), contents.end());
+    if (!options.text) {
+        std::vector<std::uint8_t> bytes(contents.begin(), contents.end());
+        if (looksLikeTextProgram(contents, bytes)) {
+            std::cerr << "script: " << options.file << " is a program in text form: pass --text\n";
+            return std::nullopt;
+        }
+        return bytes;
+    }
     const auto assembled = measurement::testing::assemble(contents);
     if (!assembled.ok()) {
         std::cerr << "script: " << options.file << ": " << assembled.error << "\n";

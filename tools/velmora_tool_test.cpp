@@ -13,6 +13,7 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <numbers>
 #include <optional>
 #include <regex>
 #include <sstream>
@@ -462,4 +463,143 @@ TEST_CASE("velmora analytics config takes the collector's program, which edits w
     CHECK(contains(printed, "GET /config/app/velmora-bernoulli-ios"));
     CHECK(contains(printed, "    renamed_by_program at "));
     CHECK_FALSE(contains(printed, "tapped_upload"));
+}
+
+namespace {
+
+std::vector<std::string> storedEventNames(const std::string& folder) {
+    const auto dump = runTool({"analytics", "dump", "--data", folder});
+    REQUIRE(dump.status == 0);
+    const Value stored = jsonOf(dump.out);
+    std::vector<std::string> names;
+    for (const auto& event : stored.asDictionary().at("raw_events").asArray()) {
+        names.push_back(event.asDictionary().at("name").asString());
+    }
+    return names;
+}
+
+}  // namespace
+
+TEST_CASE("velmora analytics log names the event as stored, and the rule and code of what the engine refused") {
+    testsupport::TempDir data;
+    const std::string folder = data.path().string();
+    std::vector<std::string> many{"many"};
+    for (int i = 0; i < 30; ++i) many.push_back("p" + std::to_string(i) + "=1");
+    struct Case {
+        std::vector<std::string> event;
+        int status;
+        std::string out;  // the whole standard output
+        std::string err;  // a part of standard error
+        std::string stored;  // the name the dump then ends with
+    };
+    const std::vector<Case> cases = {
+        {{"screen_view", "screen_name=Main"}, 0, "stored screen_view as \"_vs\"\n", "", "_vs"},
+        {{"rozeda_try"}, 1, "",
+         "the engine refused the name: the name begins with the reserved prefix \"rozeda_\" (code 13)", "_err"},
+        {{"first_open"}, 1, "", "the name is reserved for the engine's own event \"_f\" (code 13)", "_err"},
+        {{"9lives"}, 1, "", "the name does not begin with a letter (code 2)", "_err"},
+        {{std::string(41, 'a')}, 1, "", "the name is longer than 40 characters (code 2)", "_err"},
+        {{"tapped-try"}, 1, "", "the name holds more than letters, digits and \"_\" (code 2)", "_err"},
+        {{"long_value", "text=" + std::string(600, 'x')}, 0, "",
+         "stored, but the value of \"text\" had 600 characters and was cut to 500 (code 4)", "long_value"},
+        {many, 0, "", "stored, but the event had more than 25 parameters: \"p5\" and those after it", "many"},
+        {{"prefixed", "rozeda_p=3"}, 0, "",
+         "stored, but parameter \"rozeda_p\" was dropped: its name begins with a reserved prefix (code 14)",
+         "prefixed"},
+        {{"plain", "n=1"}, 0, "", "", "plain"},
+    };
+    for (const auto& c : cases) {
+        CAPTURE(c.event.front());
+        std::vector<std::string> arguments{"analytics", "log"};
+        arguments.insert(arguments.end(), c.event.begin(), c.event.end());
+        arguments.insert(arguments.end(), {"--data", folder});
+        const auto run = runTool(arguments);
+        CAPTURE(run.err);
+        CHECK(run.status == c.status);
+        CHECK(run.out == c.out);
+        if (!c.err.empty()) CHECK(contains(run.err, c.err));
+        if (c.err.empty()) CHECK_FALSE(contains(run.err, "velmora analytics log"));
+        CHECK(storedEventNames(folder).back() == c.stored);
+    }
+}
+
+TEST_CASE("velmora experiments --fetch says at once that no service is configured, else puts what it fetched in force") {
+    testsupport::TempDir data;
+    SUBCASE("no service: refused before the engine starts") {
+        const auto run = runTool({"experiments", "--fetch", "--data", (data / "unused").string()});
+        CHECK(run.status == 1);
+        CHECK(contains(run.err, "--fetch needs an experiments service, and none is configured"));
+        CHECK(run.out.empty());
+        CHECK_FALSE(std::filesystem::exists(data / "unused"));
+    }
+    SUBCASE("a service: the fetched experiments are the IDs of bundles at once") {
+        std::ofstream(data / "experiments.json")
+            << R"({"snapshots": [{"sdk_name": "doz_urerizarori", "experiments": [
+                   {"experiment_id": 0, "flags": [{"name": "launched_to_everybody", "bool_value": true}]},
+                   {"experiment_id": 7, "flags": [{"name": "regional_defaults_enabled", "bool_value": false}]},
+                   {"experiment_id": 31, "flags": [{"name": "upload_style", "string_value": "batched"}]}]}]})";
+        Collector collector({"--experiments", (data / "experiments.json").string()});
+        const auto port = collector.waitFor(std::regex("listening on 127\\.0\\.0\\.1:([0-9]+)\n"), 20);
+        REQUIRE(port);
+        const auto run = runTool({"experiments", "--fetch", "--json", "--data-dir", (data / "folder").string()},
+                                 {{"VELMORA_EXPERIMENTS_SERVICE_URL", "http://127.0.0.1:" + *port}});
+        CAPTURE(run.err);
+        REQUIRE(run.status == 0);
+        const auto state = jsonOf(run.out).asDictionary();
+        CHECK(state.at("experiment_ids") == Value(Value::Array{7, 31}));
+        CHECK(state.at("regional_defaults_enabled") == Value(false));
+        const auto& tables = state.at("tables").asDictionary();
+        CHECK(tables.at("pending_snapshot_table") == Value(Value::Array{}));
+        CHECK(tables.at("activated_snapshot_table").asArray().size() == 1);
+    }
+}
+
+TEST_CASE("velmora's data folder option, pi, text programs, prices and remote-configuration files") {
+    testsupport::TempDir data;
+    SUBCASE("calc stores its event in the folder given as --data or --data-dir, not in $VELMORA_DATA") {
+        const std::map<std::string, std::string> elsewhere{{"VELMORA_DATA", (data / "environment").string()}};
+        for (const char* option : {"--data", "--data-dir"}) {
+            CAPTURE(option);
+            const std::string folder = (data / option).string();
+            const auto run = runTool({"calc", "--k", "2", "--n", "5", "--p", "0.3", option, folder}, elsewhere);
+            CHECK(run.status == 0);
+            CHECK(storedEventNames(folder) == std::vector<std::string>{"_f", "kuvo_calculate"});
+        }
+        CHECK_FALSE(std::filesystem::exists(data / "environment"));
+    }
+    SUBCASE("pi is typed as the keypad's pi") {
+        const std::map<std::string, std::string> variables{{"VELMORA_DATA", data.path().string()}};
+        const auto ascii = runTool({"calc", "--k", "1", "--n", "2", "--p", "pi/4", "--json"}, variables);
+        const auto keypad = runTool({"calc", "--k", "1", "--n", "2", "--p", "\xCF\x80/4", "--json"}, variables);
+        REQUIRE(ascii.status == 0);
+        const auto result = jsonOf(ascii.out).asDictionary();
+        const double p = std::numbers::pi / 4;
+        CHECK(std::stod(result.at("probability").asString()) == doctest::Approx(2 * p * (1 - p)).epsilon(1e-3));
+        CHECK(ascii.out == keypad.out);
+    }
+    SUBCASE("refused with the reason and status 2") {
+        std::ofstream(data / "sum.txt") << "(add 1 2)\n";
+        struct Case {
+            std::vector<std::string> arguments;
+            std::string err;
+        };
+        const std::vector<Case> cases = {
+            {{"script", "eval", (data / "sum.txt").string()}, "sum.txt is a program in text form: pass --text"},
+            {{"script", "run", (data / "sum.txt").string()}, "sum.txt is a program in text form: pass --text"},
+            {{"analytics", "purchase", "pro", "--price", "abc", "--data", data.path().string()},
+             "the price \"abc\" is not a number"},
+            {{"analytics", "purchase", "pro", "--price", "1.", "--data", data.path().string()},
+             "the price \"1.\" is not a number"},
+            {{"app", "--remote-config", (data / "absent.json").string(), "--data", data.path().string()},
+             "--remote-config names no file: "},
+        };
+        for (const auto& c : cases) {
+            CAPTURE(c.arguments[1]);
+            const auto run = runTool(c.arguments);
+            CHECK(run.status == 2);
+            CHECK(contains(run.err, c.err));
+            CHECK(run.out.empty());
+        }
+        CHECK_FALSE(std::filesystem::exists(data / "Application Support"));
+    }
 }

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
@@ -165,6 +166,18 @@ std::filesystem::path Bundle::resourcePath() const {
 std::string Bundle::language() const {
     std::lock_guard lock(mutex_);
     return language_;
+}
+
+std::vector<std::string> Bundle::localizations() const {
+    std::vector<std::string> languages;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(resourcePath(), error)) {
+        if (entry.path().extension() == ".lproj" && entry.is_directory(error)) {
+            languages.push_back(entry.path().stem().string());
+        }
+    }
+    std::sort(languages.begin(), languages.end());
+    return languages;
 }
 
 void Bundle::setLanguage(std::string language) {

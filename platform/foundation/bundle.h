@@ -5,6 +5,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/foundation/value.h"
 
@@ -26,6 +27,9 @@ public:
     std::filesystem::path resourcePath() const;
     std::string language() const;
     void setLanguage(std::string language);
+    // The languages the bundle has texts in: the names of its "<lang>.lproj"
+    // folders, sorted.
+    std::vector<std::string> localizations() const;
 
     // "name.type" in the language folder first, then at the top; none when absent.
     std::optional<std::filesystem::path> pathForResource(const std::string& name, const std::string& type) const;

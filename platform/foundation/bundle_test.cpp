@@ -70,6 +70,12 @@ TEST_CASE("a bundle finds its resources, info and translations") {
         CHECK(bundle.pathForResource("table", "json"));
         CHECK_FALSE(bundle.pathForResource("table", "plist"));
     }
+    SUBCASE("the languages it holds texts in: its language folders, not other files") {
+        write(dir / "fr.lproj.txt", "not a folder");
+        write(dir / "notes.lproj", "a file named like a folder");
+        CHECK(bundle.localizations() == std::vector<std::string>{"de", "en"});
+        CHECK(platform::Bundle(dir / "nowhere").localizations().empty());
+    }
     SUBCASE("info dictionary") {
         CHECK(bundle.bundleIdentifier() == "com.example.velmora");
         CHECK(bundle.objectForInfoDictionaryKey("Flag").boolValue());

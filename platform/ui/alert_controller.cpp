@@ -232,25 +232,36 @@ bool ActivityViewController::finish(std::optional<std::string> activityType, boo
 
 namespace {
 
-// The share sheet's preview: the pictures side by side above the texts.
+// The share sheet: a bar with its close button, the pictures side by side
+// above the texts, and the application's own activities in a row at the
+// bottom.
 class SharePreview : public View {
 public:
     void layoutSubviews() override {
         View::layoutSubviews();
         const Rect b = bounds();
         const double width = std::max(0.0, b.width() - 2 * kPadding);
+        if (close_) close_->setFrame({std::max(0.0, b.width() - kCloseWidth), 0, std::min(kCloseWidth, b.width()),
+                                      kButtonHeight});
+        const double top = kButtonHeight + kPadding;
+        const double bottom = activities_.empty() ? kPadding : kButtonHeight + kPadding;
         double textHeight = 0;
         for (const auto& text : texts_) textHeight += messageFont().measure(text->text(), width, 0).height + 8;
-        const double pictureHeight = std::max(0.0, b.height() - 2 * kPadding - textHeight);
+        const double pictureHeight = std::max(0.0, b.height() - top - bottom - textHeight);
         const double each = pictures_.empty() ? 0 : width / static_cast<double>(pictures_.size());
         for (std::size_t i = 0; i < pictures_.size(); ++i) {
-            pictures_[i]->setFrame({kPadding + each * static_cast<double>(i), kPadding, each, pictureHeight});
+            pictures_[i]->setFrame({kPadding + each * static_cast<double>(i), top, each, pictureHeight});
         }
-        double y = kPadding + pictureHeight;
+        double y = top + pictureHeight;
         for (const auto& text : texts_) {
             const double h = messageFont().measure(text->text(), width, 0).height;
             text->setFrame({kPadding, y + 8, width, h});
             y += h + 8;
+        }
+        const double activityWidth = activities_.empty() ? 0 : width / static_cast<double>(activities_.size());
+        for (std::size_t i = 0; i < activities_.size(); ++i) {
+            activities_[i]->setFrame({kPadding + activityWidth * static_cast<double>(i), b.height() - kButtonHeight,
+                                      activityWidth, kButtonHeight});
         }
     }
 
@@ -270,9 +281,22 @@ public:
         texts_.push_back(label);
     }
 
+    void setCloseButton(const std::shared_ptr<Button>& button) {
+        close_ = button;
+        addSubview(button);
+    }
+
+    void addActivity(const std::shared_ptr<Button>& button) {
+        addSubview(button);
+        activities_.push_back(button);
+    }
+
 private:
+    static constexpr double kCloseWidth = 80;
     std::vector<std::shared_ptr<ImageView>> pictures_;
     std::vector<std::shared_ptr<Label>> texts_;
+    std::shared_ptr<Button> close_;
+    std::vector<std::shared_ptr<Button>> activities_;
 };
 
 }  // namespace
@@ -286,6 +310,25 @@ void ActivityViewController::loadView() {
     for (const auto& item : items_) {
         if (const auto* image = std::get_if<Image>(&item)) root->addPicture(*image);
         else root->addText(std::get<std::string>(item));
+    }
+    // Closing shares nothing; an activity is handed to the completion
+    // handler, which does the sharing (the system's own targets are not
+    // here).
+    std::weak_ptr<ActivityViewController> weakSelf = sharedAs<ActivityViewController>();
+    auto button = [&](const std::string& title, const std::string& identifier, std::optional<std::string> activity) {
+        auto made = std::make_shared<Button>();
+        made->setTitle(title);
+        made->setAccessibilityIdentifier(identifier);
+        made->addTarget(
+            [weakSelf, activity](Control&) {
+                if (auto self = weakSelf.lock()) self->finish(activity, activity.has_value());
+            },
+            controlEvent::touchUpInside, "shareSheetAction");
+        return made;
+    };
+    root->setCloseButton(button("Close", "shareSheetClose", std::nullopt));
+    for (std::size_t i = 0; i < activities_.size(); ++i) {
+        root->addActivity(button(activities_[i], "shareActivity" + std::to_string(i), activities_[i]));
     }
     setView(root);
 }

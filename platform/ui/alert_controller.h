@@ -93,7 +93,10 @@ public:
     bool finish(std::optional<std::string> activityType, bool completed);
 
     // A sheet previewing what is shared: each picture scaled to fit, each
-    // text under them. The sharing targets themselves are not drawn.
+    // text under them; its "Close" button at the top finishes it with no
+    // activity, and a button for each application activity at the bottom
+    // finishes it with that one, completed. The system's own sharing
+    // targets are not here.
     void loadView() override;
     void describe(std::vector<std::string>& notes) const override;
 

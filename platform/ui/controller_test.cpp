@@ -6,6 +6,7 @@
 #include "platform/dispatch/timer.h"
 #include "platform/ui/alert_controller.h"
 #include "platform/ui/application.h"
+#include "platform/ui/control.h"
 #include "platform/ui/ui_log.h"
 #include "platform/ui/interaction.h"
 #include "platform/ui/image_view.h"
@@ -270,6 +271,35 @@ TEST_CASE("a share sheet finishes like an alert") {
     CHECK_FALSE(chosen);
     s.time.advance(0.3);
     CHECK(chosen == "saveToCameraRoll");
+}
+
+TEST_CASE("a share sheet's own buttons close it or choose an application activity") {
+    struct Case {
+        const char* button;
+        std::optional<std::string> activity;
+        bool completed;
+    };
+    for (const auto& c : std::vector<Case>{{"Close", std::nullopt, false}, {"Print solution", "Print solution", true}}) {
+        CAPTURE(c.button);
+        Scene s;
+        auto sheet = std::make_shared<ActivityViewController>(std::vector<ActivityItem>{Image({390, 2000})},
+                                                              std::vector<std::string>{"Print solution"});
+        std::vector<std::pair<std::optional<std::string>, bool>> finished;
+        sheet->setCompletionWithItemsHandler(
+            [&](std::optional<std::string> type, bool completed) { finished.emplace_back(type, completed); });
+        s.root->present(sheet, false);
+        s.time.settle();
+        s.window->layoutIfNeeded();
+        auto button = findButton(*sheet->view(), c.button);
+        REQUIRE(button);
+        CHECK(sheet->view()->bounds().intersection(button->frame()) == button->frame());
+        CHECK(tap(*button));
+        s.time.advance(0.3);
+        CHECK(s.root->presentedViewController() == nullptr);
+        REQUIRE(finished.size() == 1);
+        CHECK(finished[0].first == c.activity);
+        CHECK(finished[0].second == c.completed);
+    }
 }
 
 TEST_CASE("a share sheet shows what it shares: each picture scaled to fit, the texts under them") {

@@ -82,7 +82,7 @@ std::shared_ptr<TableViewCell> TableView::dequeueReusableCell(const std::string&
     return makeCell(identifier);
 }
 
-std::shared_ptr<TableViewCell> TableView::dequeueReusableCell(const std::string& identifier, IndexPath) {
+std::shared_ptr<TableViewCell> TableView::dequeueReusableCell(const std::string& identifier, IndexPath indexPath) {
     auto cell = dequeueReusableCell(identifier);
     if (!cell) {
         std::string message = "unable to dequeue a cell with identifier " + identifier +
@@ -90,6 +90,10 @@ std::shared_ptr<TableViewCell> TableView::dequeueReusableCell(const std::string&
         logMessage(message);
         throw std::logic_error(message);
     }
+    // The cell comes out as large as its row, as the platform hands it over:
+    // what the data source then adds is placed against the row's size and is
+    // not stretched by autoresizing when the row is laid out afterwards.
+    if (loaded_ && validPath(indexPath)) cell->setFrame(rectForRow(indexPath));
     return cell;
 }
 

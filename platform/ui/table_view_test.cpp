@@ -139,6 +139,35 @@ TEST_CASE("a table has cells only for its visible rows, and reuses them") {
     }
 }
 
+TEST_CASE("a row's cell comes out as large as the row, so what it is filled with keeps its frame") {
+    // A data source that, like a chart row, adds a view placed against the
+    // row and stretching with it.
+    struct Charts : TableViewDataSource, TableViewDelegate {
+        std::vector<Rect> handedOut;
+        std::shared_ptr<View> added;
+        int numberOfRows(TableView&, int) override { return 2; }
+        std::optional<double> heightForRow(TableView&, IndexPath) override { return 300.0; }
+        std::shared_ptr<TableViewCell> cellForRow(TableView& table, IndexPath path) override {
+            auto cell = table.dequeueReusableCell("chart", path);
+            handedOut.push_back(cell->frame());
+            added = std::make_shared<View>(Rect(16, 16, 288, 268));
+            added->setAutoresizingMask(autoresizing::flexibleWidth | autoresizing::flexibleHeight);
+            cell->contentView()->addSubview(added);
+            return cell;
+        }
+    };
+    auto table = std::make_shared<TableView>(Rect(0, 0, 370, 500));
+    auto charts = std::make_shared<Charts>();
+    table->registerClass("chart", [] { return std::make_shared<TableViewCell>(); });
+    table->setDataSource(charts);
+    table->setDelegate(charts);
+    table->layoutIfNeeded();
+    REQUIRE(charts->handedOut.size() == 2);
+    CHECK(charts->handedOut[0] == Rect(0, 0, 370, 300));
+    CHECK(charts->handedOut[1] == Rect(0, 300, 370, 300));
+    CHECK(charts->added->frame() == Rect(16, 16, 288, 268));
+}
+
 TEST_CASE("deleting rows through the data source") {
     Setup s(4);
     auto& table = *s.table;

@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
@@ -91,6 +93,13 @@ void useLanguage(const std::string& identifier) {
     }
 }
 
+// "de" of "de_DE", "de-DE" or "DE".
+std::string languagePart(const std::string& identifier) {
+    std::string language = identifier.substr(0, identifier.find_first_of("_-"));
+    for (char& c : language) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return language;
+}
+
 std::string remoteConfigSource(const std::string& given) {
     if (!given.empty()) return given;
     const char* env = std::getenv("VELMORA_REMOTE_CONFIG_SOURCE");
@@ -102,6 +111,17 @@ std::string remoteConfigSource(const std::string& given) {
 std::filesystem::path defaultDataDirectory() {
     if (const char* folder = std::getenv("VELMORA_DATA"); folder && *folder) return folder;
     return platform::ProcessInfo::defaultApplicationSupportDirectory().parent_path();
+}
+
+std::optional<std::string> languageNotice(const std::string& identifier) {
+    const std::string language = languagePart(identifier);
+    if (language.empty()) return std::nullopt;
+    const auto held = platform::Bundle::main().localizations();
+    if (std::find(held.begin(), held.end(), language) != held.end()) return std::nullopt;
+    std::string list;
+    for (const auto& each : held) list += (list.empty() ? "" : ", ") + each;
+    return "the application has no texts in \"" + language + "\" (its bundle holds: " +
+           (list.empty() ? std::string("none") : list) + "); its texts stay in English";
 }
 
 AppSession::AppSession(SessionOptions options)

@@ -113,4 +113,9 @@ private:
 // The data folder used when none is given.
 std::filesystem::path defaultDataDirectory();
 
+// What to tell someone who asks for a language ("de", "fr_FR") the main
+// bundle has no texts in: the languages it holds, and that its texts stay in
+// English; none when the bundle holds the language, or none was asked for.
+std::optional<std::string> languageNotice(const std::string& identifier);
+
 }  // namespace velmora::runner

@@ -13,6 +13,7 @@
 #include "platform/foundation/user_defaults.h"
 #include "platform/frameworks/app_core/open_url_delegate.h"
 #include "platform/frameworks/material/navigation_drawer.h"
+#include "platform/frameworks/star_rating/star_rating_view.h"
 #include "platform/gfx/utf8_text.h"
 #include "platform/render/screen_snapshot.h"
 #include "platform/ui/alert_controller.h"
@@ -21,9 +22,11 @@
 #include "platform/ui/control.h"
 #include "platform/ui/interaction.h"
 #include "platform/ui/label.h"
+#include "platform/ui/scroll_view.h"
 #include "platform/ui/table_view.h"
 #include "platform/ui/text_field.h"
 #include "velmora/runner/app_session.h"
+#include "velmora/runner/check_command.h"
 #include "velmora/runner/screen_text.h"
 #include "velmora/runner/value_text.h"
 #include "velmora/screens/calculate_view_controller.h"
@@ -73,9 +76,11 @@ std::vector<std::shared_ptr<View>> targets(View& root, const std::string& target
         });
     };
     std::vector<std::shared_ptr<View>> found = shownWhere([&](View& v) { return v.accessibilityIdentifier() == target; });
+    // A button answers to the name the screen shows for it: its title, else
+    // its identifier, else its image's name ("ic_clear").
     for (auto& v : shownWhere([&](View& v) {
              auto* button = dynamic_cast<platform::ui::Button*>(&v);
-             return button && trim(button->currentTitle().value_or("")) == target;
+             return button && buttonName(*button) == target && button->accessibilityIdentifier() != target;
          })) {
         found.push_back(v);
     }
@@ -89,11 +94,35 @@ std::vector<std::shared_ptr<View>> targets(View& root, const std::string& target
     return found;
 }
 
+// "star N" chooses that many stars of the rating shown, as a touch ending
+// on the star would; none when no rating is on the top layer.
+std::optional<bool> tapStar(CommandContext& context, View& layer, const std::string& target) {
+    const auto number = starNumber(target);
+    if (!number) return std::nullopt;
+    auto found = platform::ui::findViews(layer, [](const View& v) {
+        return dynamic_cast<const platform::rating::StarRatingView*>(&v) && shownOnScreen(v);
+    });
+    if (found.empty()) return std::nullopt;
+    auto stars = std::static_pointer_cast<platform::rating::StarRatingView>(found.front());
+    const int count = static_cast<int>(stars->starFills().size());
+    if (*number < 1 || *number > count) {
+        context.out << "the rating has stars 1 to " << count << ", not " << *number << "\n";
+        return false;
+    }
+    if (!stars->touch(*number)) {
+        context.out << "the stars do not respond to touch\n";
+        return false;
+    }
+    context.out << "tapped " << target << ": rating " << platform::gfx::formatNumber(stars->rating()) << "\n";
+    return true;
+}
+
 bool tapTarget(CommandContext& context, const std::string& target) {
     auto window = windowOf(context);
     if (!window) return false;
     window->layoutIfNeeded();
     auto layer = topLayer(*window);
+    if (auto starred = tapStar(context, *layer, target)) return *starred;
     auto found = targets(*layer, target);
     if (found.empty()) {
         if (layer.get() != window.get() && !targets(*window, target).empty()) {
@@ -192,6 +221,138 @@ bool scrollToRow(CommandContext& context, const CommandArguments& arguments) {
     return true;
 }
 
+std::string rowText(platform::ui::IndexPath path) {
+    return "row " + std::to_string(path.section) + " " + std::to_string(path.row);
+}
+
+// A swipe across a row and on to its end: the row's delete action, which
+// the page carries out or not.
+bool swipeRow(CommandContext& context, const CommandArguments& arguments) {
+    auto table = requireTable(context);
+    if (!table) return false;
+    auto path = rowArgument(context, arguments, *table);
+    if (!path) return false;
+    table->scrollToRow(*path, platform::ui::TableViewScrollPosition::none, false);
+    table->layoutIfNeeded();
+    const int before = table->numberOfRows(path->section);
+    if (!table->commitEditingStyle(*path)) {
+        context.out << rowText(*path) << " cannot be swiped away (the page does not let it be deleted)\n";
+        return false;
+    }
+    context.session.settle();
+    const bool gone = table->numberOfRows(path->section) < before;
+    context.out << "swiped " << rowText(*path) << (gone ? ": deleted" : ": the page kept it") << "\n";
+    return true;
+}
+
+// A row dragged by its handle, in edit mode, to where another row is.
+bool dragRow(CommandContext& context, const CommandArguments& arguments) {
+    if (arguments.words.size() != 4) {
+        context.out << "give the row and where it goes, as section and row each: drag 0 0 0 2\n";
+        return false;
+    }
+    auto table = requireTable(context);
+    if (!table) return false;
+    auto from = rowArgument(context, {{arguments.words[0], arguments.words[1]}, {}}, *table);
+    if (!from) return false;
+    auto to = rowArgument(context, {{arguments.words[2], arguments.words[3]}, {}}, *table);
+    if (!to) return false;
+    if (!table->isEditing()) {
+        context.out << "rows move only in edit mode: tap the page's edit button first\n";
+        return false;
+    }
+    if (!table->dragRow(*from, *to)) {
+        context.out << rowText(*from) << " cannot be moved to " << rowText(*to) << "\n";
+        return false;
+    }
+    context.session.settle();
+    context.out << "dragged " << rowText(*from) << " to " << rowText(*to) << "\n";
+    return true;
+}
+
+bool scrollsItself(const View& view) {
+    return dynamic_cast<const platform::ui::ScrollView*>(&view) && !dynamic_cast<const platform::ui::TableView*>(&view) &&
+           !dynamic_cast<const platform::ui::CollectionView*>(&view) && shownOnScreen(view);
+}
+
+// The scroll view a pan names: the first inside row "S.R" of the table on
+// top, the one with that identifier, or (none named) the first on the top
+// layer. None, with why printed, when there is none.
+std::shared_ptr<platform::ui::ScrollView> scrollViewNamed(CommandContext& context, const std::string& where) {
+    auto window = windowOf(context);
+    if (!window) return nullptr;
+    window->layoutIfNeeded();
+    std::shared_ptr<View> within = topLayer(*window);
+    std::string identifier = where;
+    const auto dot = where.find('.');
+    if (dot != std::string::npos && number(where.substr(0, dot)) && number(where.substr(dot + 1))) {
+        auto table = requireTable(context);
+        if (!table) return nullptr;
+        auto path = rowArgument(context, {{where.substr(0, dot), where.substr(dot + 1)}, {}}, *table);
+        if (!path) return nullptr;
+        within = table->cellForRow(*path);
+        if (!within) {
+            context.out << "row " << where << " is out of sight: scroll to it first\n";
+            return nullptr;
+        }
+        identifier.clear();
+    }
+    auto found = platform::ui::findViews(*within, [&](const View& v) {
+        return scrollsItself(v) && (identifier.empty() || v.accessibilityIdentifier() == identifier);
+    });
+    if (found.empty()) {
+        context.out << "no scroll view " << (where.empty() ? "is on screen" : "is in or named \"" + where + "\"")
+                    << "\n";
+        return nullptr;
+    }
+    return std::static_pointer_cast<platform::ui::ScrollView>(found.front());
+}
+
+std::optional<double> distance(const std::string& text) {
+    try {
+        std::size_t used = 0;
+        const double value = std::stod(text, &used);
+        if (used == text.size() && std::isfinite(value)) return value;
+    } catch (const std::exception&) {
+    }
+    return std::nullopt;
+}
+
+// A finger moving the content of a scroll view, sideways and up or down:
+// "to X Y" puts that point of the content at the view's top left, "by DX
+// DY" moves it on from where it is. The content stops at its edges, as a
+// scroll view springs back to them.
+bool panScrollView(CommandContext& context, const CommandArguments& arguments) {
+    const auto& words = arguments.words;
+    const std::string usage = "give where, then \"to X Y\" or \"by X Y\" in points: pan 1.2 by 300 0\n";
+    if (words.size() != 3 && words.size() != 4) {
+        context.out << usage;
+        return false;
+    }
+    const std::size_t first = words.size() - 3;
+    const std::string& how = words[first];
+    const auto x = distance(words[first + 1]), y = distance(words[first + 2]);
+    if ((how != "to" && how != "by") || !x || !y) {
+        context.out << usage;
+        return false;
+    }
+    auto scroll = scrollViewNamed(context, first == 1 ? words[0] : std::string());
+    if (!scroll) return false;
+    if (!scroll->isScrollEnabled() || !scroll->isUserInteractionEnabled()) {
+        context.out << "the scroll view does not scroll\n";
+        return false;
+    }
+    platform::gfx::Point wanted{*x, *y};
+    if (how == "by") wanted = {scroll->contentOffset().x + *x, scroll->contentOffset().y + *y};
+    scroll->setContentOffset(scroll->clampedOffset(wanted), false);
+    context.session.settle();
+    const auto now = scroll->contentOffset();
+    context.out << "panned to " << platform::gfx::formatNumber(std::round(now.x)) << ","
+                << platform::gfx::formatNumber(std::round(now.y))
+                << (now == wanted ? "" : " (the content ends there)") << "\n";
+    return true;
+}
+
 std::shared_ptr<CalculateViewController> calculatorOnScreen(platform::ui::Window& window) {
     auto found = platform::ui::findViews(window, [](const View& v) {
         return dynamic_cast<CalculateViewController*>(v.viewController()) && shownOnScreen(v);
@@ -240,6 +401,14 @@ bool withinKeyLimit(const std::vector<std::string>& words, CalculateViewControll
     return true;
 }
 
+// The keypad types into the field being edited; with none, every key but
+// the calculate key does nothing.
+bool typesIntoAField(const Key& key, CalculateViewController& page) {
+    if (key.button && key.button == page.calculateButton) return true;
+    auto field = page.currentTextField.lock();
+    return field && field->isFirstResponder();
+}
+
 bool pressKeys(CommandContext& context, const CommandArguments& arguments) {
     if (arguments.words.empty()) {
         context.out << "give the keys to press: key 0.3, key del, key calc\n";
@@ -260,6 +429,12 @@ bool pressKeys(CommandContext& context, const CommandArguments& arguments) {
     std::string pressed;
     for (const auto& word : arguments.words) {
         for (const auto& key : keysOf(word, *page)) {
+            if (!typesIntoAField(key, *page)) {
+                context.out << "no field is focused, so the key \"" << key.title
+                            << "\" would do nothing: focus k, n or p first"
+                            << (pressed.empty() ? "" : " (pressed:" + pressed + ")") << "\n";
+                return false;
+            }
             std::shared_ptr<platform::ui::Button> button = key.button;
             if (!button) button = findFlatButton(key.title, *page->keypadStackView);
             if (!button) {
@@ -514,6 +689,7 @@ std::vector<RunnerCommand> builtInCommands() {
                   if (window) c.out << describeScreen(*window);
                   return window != nullptr;
               }),
+        checkCommand(),
         {"snapshot", "FILE.png [--scale S]",
          "draw the screen (window and what it presents) into a PNG file, at the screen's scale or S",
          writeSnapshot},
@@ -521,6 +697,12 @@ std::vector<RunnerCommand> builtInCommands() {
                  [](CommandContext& c, const CommandArguments& a) { return tapTarget(c, a.rest); }),
         {"row", "S R", "tap row R of section S of the table on top (the drawer's menu while it is open)", tapRow},
         {"scroll", "S R", "scroll the table on top until row R of section S is at its top", scrollToRow},
+        {"swipe", "S R", "swipe row R of section S of the table on top away (its delete action)", swipeRow},
+        {"drag", "S R S2 R2", "in edit mode, drag row S R of the table on top to where row S2 R2 is", dragRow},
+        {"pan", "[S.R|ID] to|by X Y",
+         "move the content of the scroll view in row S.R (or with that identifier, else the first shown) to "
+         "offset X,Y or by X,Y points",
+         panScrollView},
         {"key", "K...",
          "press calculator keys: digits, . / - pi, del, calc (\"key 0.3\" presses 0, . and 3; at most 1000 a line)",
          pressKeys},

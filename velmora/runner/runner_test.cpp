@@ -10,9 +10,13 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/foundation/bundle.h"
 #include "platform/frameworks/material/buttons.h"
+#include "platform/frameworks/star_rating/star_rating_view.h"
+#include "platform/gfx/image.h"
 #include "platform/ui/application.h"
 #include "platform/ui/label.h"
+#include "platform/ui/scroll_view.h"
 #include "platform/ui/stack_view.h"
 #include "platform/ui/table_view.h"
 #include "platform/ui/text_field.h"
@@ -85,8 +89,9 @@ TEST_CASE("values as short text") {
 
 TEST_CASE("the command table: built-in commands, added and replaced ones, the help") {
     CommandTable table;
-    for (const char* name : {"help", "screen", "snapshot", "tap", "row", "key", "focus", "menu", "alert", "wait", "clock", "activate",
-                             "background", "foreground", "events", "defaults", "opened", "quit"}) {
+    for (const char* name : {"help", "screen", "snapshot", "tap", "row", "swipe", "drag", "pan", "key", "focus", "menu",
+                             "alert", "wait", "clock", "activate", "background", "foreground", "events", "defaults",
+                             "opened", "quit"}) {
         CAPTURE(name);
         CHECK(table.find(name) != nullptr);
     }
@@ -164,6 +169,48 @@ TEST_CASE("the screen as text") {
     CHECK(describeView(*root) == expected);
 }
 
+TEST_CASE("the screen names what a finger can reach: scroll views larger inside, stars, image buttons, edit mode") {
+    auto root = std::make_shared<platform::ui::View>(platform::gfx::Rect(0, 0, 390, 844));
+    auto wide = std::make_shared<platform::ui::ScrollView>(platform::gfx::Rect(0, 0, 300, 200));
+    wide->setContentSize({1256, 440});
+    wide->setContentOffset({400.4, 12});
+    auto fitting = std::make_shared<platform::ui::ScrollView>(platform::gfx::Rect(0, 210, 300, 50));
+    fitting->setContentSize({300, 50});
+    auto stars = std::make_shared<platform::rating::StarRatingView>(platform::gfx::Rect(0, 300, 200, 40));
+    stars->settings().totalStars = 3;
+    stars->setRating(1.5);
+    auto clear = std::make_shared<platform::ui::Button>(platform::gfx::Rect(0, 350, 40, 40));
+    clear->setImage(platform::gfx::Image({24, 24}, 1, {}, "ic_clear"));
+    auto rows = std::make_shared<Rows>();
+    auto table = std::make_shared<platform::ui::TableView>(platform::gfx::Rect(0, 400, 390, 50));
+    table->setDataSource(rows);
+    table->setEditing(true, false);
+    for (const auto& view : std::vector<std::shared_ptr<platform::ui::View>>{wide, fitting, stars, clear, table}) {
+        root->addSubview(view);
+    }
+    root->layoutIfNeeded();
+    table->layoutIfNeeded();
+    const std::string text = describeView(*root);
+    CAPTURE(text);
+    CHECK(text.rfind("scroll view at 400,12 of 1256x440 (300x200 shown)\n"
+                     "stars: 1.5 of 3 [star 1] [star 2] [star 3]\n"
+                     "[ic_clear]\n"
+                     "table (editing)\n",
+                     0) == 0);
+    CHECK(buttonName(*clear) == "ic_clear");
+
+    const std::vector<std::pair<std::string, std::optional<int>>> names = {
+        {"star 1", 1}, {"star 12", 12}, {"star 0", 0}, {"star", std::nullopt}, {"star ", std::nullopt},
+        {"star x", std::nullopt}, {"star -1", std::nullopt}, {"star 1000", std::nullopt}, {"Star 1", std::nullopt},
+        {"star 1 ", std::nullopt},
+    };
+    for (const auto& [name, number] : names) {
+        CAPTURE(name);
+        CHECK(starNumber(name) == number);
+        if (number) CHECK(starName(*number) == name);
+    }
+}
+
 namespace {
 
 // The pixel size of a PNG file as the drawing library's own reader sees it;
@@ -179,6 +226,25 @@ std::optional<std::pair<int, int>> pngSize(const std::filesystem::path& file) {
 }
 
 }  // namespace
+
+TEST_CASE("asked for a language its bundle has no texts in, the application says which it holds") {
+    // The application's own bundle holds English texts alone.
+    REQUIRE(platform::Bundle::main().localizations() == std::vector<std::string>{"en"});
+    const std::vector<std::pair<std::string, bool>> cases{
+        {"", false}, {"en", false}, {"en_US", false}, {"en-GB", false}, {"EN", false},
+        {"de", true}, {"de_DE", true}, {"fr-FR", true}, {"zh-Hans_CN", true},
+    };
+    for (const auto& [identifier, told] : cases) {
+        CAPTURE(identifier);
+        auto notice = languageNotice(identifier);
+        REQUIRE(notice.has_value() == told);
+        if (!told) continue;
+        const std::string language = identifier.substr(0, identifier.find_first_of("_-"));
+        CHECK(notice->find("\"" + language + "\"") != std::string::npos);
+        CHECK(notice->find("holds: en)") != std::string::npos);
+        CHECK(notice->find("English") != std::string::npos);
+    }
+}
 
 TEST_CASE("snapshot draws the screen into a PNG, refuses what it cannot do, and the session goes on") {
     // Nothing leaves the machine: the connection test fails at once.

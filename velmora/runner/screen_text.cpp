@@ -2,7 +2,10 @@
 #include "velmora/runner/screen_text.h"
 
 #include <algorithm>
+#include <cmath>
+#include <optional>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "platform/frameworks/charts/aa_chart_view.h"
@@ -10,12 +13,14 @@
 #include "platform/frameworks/material/tabs.h"
 #include "platform/frameworks/material/toolbar.h"
 #include "platform/frameworks/math_label/mt_math_ui_label.h"
+#include "platform/frameworks/star_rating/star_rating_view.h"
 #include "platform/frameworks/video_player/yt_player_view.h"
 #include "platform/gfx/image.h"
 #include "platform/ui/alert_controller.h"
 #include "platform/ui/collection_view.h"
 #include "platform/ui/control.h"
 #include "platform/ui/label.h"
+#include "platform/ui/scroll_view.h"
 #include "platform/ui/stack_view.h"
 #include "platform/ui/table_view.h"
 #include "platform/ui/text_field.h"
@@ -75,17 +80,7 @@ std::string heading(platform::ui::ViewController& controller) {
 }
 
 std::string buttonText(const platform::ui::Button& button) {
-    std::string text;
-    if (auto title = button.currentTitle(); title && !trimmed(*title).empty()) {
-        text = oneLine(*title);
-    } else if (!button.accessibilityIdentifier().empty()) {
-        text = button.accessibilityIdentifier();
-    } else if (auto image = button.currentImage(); image && !image->name().empty()) {
-        text = image->name();
-    } else {
-        text = "button";
-    }
-    text = "[" + text + "]";
+    std::string text = "[" + buttonName(button) + "]";
     if (!button.isEnabled()) text += " (disabled)";
     if (button.isSelected()) text += " (selected)";
     return text;
@@ -180,7 +175,8 @@ void describeHidden(int hidden, int depth, Lines& out) {
 void describeTable(platform::ui::TableView& table, int depth, Lines& out) {
     auto visible = table.indexPathsForVisibleRows();
     const int sections = table.numberOfSections();
-    out.push_back({depth, "table"});
+    // In edit mode rows show their delete and move controls.
+    out.push_back({depth, table.isEditing() ? "table (editing)" : "table"});
     for (int section = 0; section < sections; ++section) {
         const int rows = table.numberOfRows(section);
         Lines header;
@@ -226,6 +222,37 @@ std::string chartText(const platform::charts::AAChartView& chart) {
     return text;
 }
 
+// The stars read as the rating they show, then one name a star for `tap`.
+std::string starsText(const platform::rating::StarRatingView& stars) {
+    const int count = static_cast<int>(stars.starFills().size());
+    std::string text = "stars: " + platform::gfx::formatNumber(stars.rating()) + " of " + std::to_string(count);
+    for (int number = 1; number <= count; ++number) text += " [" + starName(number) + "]";
+    return text;
+}
+
+// A scroll view says where it stands only when its content is larger than
+// itself: then part of what it holds is out of sight.
+std::optional<std::string> scrollText(const platform::ui::ScrollView& scroll) {
+    const auto size = scroll.contentSize();
+    const auto shown = scroll.bounds().size;
+    if (size.width <= shown.width + 0.5 && size.height <= shown.height + 0.5) return std::nullopt;
+    const auto offset = scroll.contentOffset();
+    auto number = [](double value) { return platform::gfx::formatNumber(std::round(value)); };
+    return "scroll view at " + number(offset.x) + "," + number(offset.y) + " of " + number(size.width) + "x" +
+           number(size.height) + " (" + number(shown.width) + "x" + number(shown.height) + " shown)";
+}
+
+// A share sheet names what it shares before what it offers: its pictures
+// are drawn, not written, so they get a line each here.
+void describeSharedItems(const platform::ui::ActivityViewController& sheet, int depth, Lines& out) {
+    for (const auto& item : sheet.activityItems()) {
+        if (const auto* image = std::get_if<platform::gfx::Image>(&item)) {
+            out.push_back({depth, "sharing a picture of " + platform::gfx::formatNumber(image->size().width) + "x" +
+                                      platform::gfx::formatNumber(image->size().height) + " points"});
+        }
+    }
+}
+
 std::string videoText(const platform::video::YTPlayerView& player) {
     auto load = player.currentLoad();
     if (!load) return "video (none)";
@@ -254,6 +281,8 @@ bool describeLeaf(View& view, int depth, Lines& out) {
         out.push_back({depth, chartText(*chart)});
     } else if (auto* player = dynamic_cast<platform::video::YTPlayerView*>(&view)) {
         out.push_back({depth, videoText(*player)});
+    } else if (auto* stars = dynamic_cast<platform::rating::StarRatingView*>(&view)) {
+        out.push_back({depth, starsText(*stars)});
     } else if (auto* stack = dynamic_cast<platform::ui::StackView*>(&view); stack && describeRow(*stack, depth, out)) {
     } else {
         return false;
@@ -267,8 +296,15 @@ void walk(const View& constView, int depth, Lines& out) {
     if (auto* controller = view.viewController(); controller && isPage(*controller)) {
         out.push_back({depth, heading(*controller)});
         ++depth;
+        if (auto* sheet = dynamic_cast<platform::ui::ActivityViewController*>(controller)) {
+            describeSharedItems(*sheet, depth, out);
+        }
     }
-    if (!describeLeaf(view, depth, out)) walkChildren(view, depth, out);
+    if (describeLeaf(view, depth, out)) return;
+    if (auto* scroll = dynamic_cast<platform::ui::ScrollView*>(&view)) {
+        if (auto text = scrollText(*scroll)) out.push_back({depth, *text});
+    }
+    walkChildren(view, depth, out);
 }
 
 std::string render(const Lines& lines) {
@@ -278,6 +314,29 @@ std::string render(const Lines& lines) {
 }
 
 }  // namespace
+
+std::string buttonName(const platform::ui::Button& button) {
+    if (auto title = button.currentTitle(); title && !trimmed(*title).empty()) return oneLine(*title);
+    if (!button.accessibilityIdentifier().empty()) return button.accessibilityIdentifier();
+    if (auto image = button.currentImage(); image && !image->name().empty()) return image->name();
+    return "button";
+}
+
+namespace {
+constexpr const char* kStarPrefix = "star ";
+}
+
+std::string starName(int number) { return kStarPrefix + std::to_string(number); }
+
+std::optional<int> starNumber(const std::string& name) {
+    const std::string prefix = kStarPrefix;
+    if (name.size() <= prefix.size() || name.size() > prefix.size() + 3 || name.compare(0, prefix.size(), prefix) != 0) {
+        return std::nullopt;
+    }
+    const std::string digits = name.substr(prefix.size());
+    if (!std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) return std::nullopt;
+    return std::stoi(digits);
+}
 
 std::string describeView(const View& view) {
     Lines lines;

@@ -3,6 +3,7 @@
 #include "platform/foundation/notification_center.h"
 #include "platform/frameworks/material/tabs.h"
 #include "platform/frameworks/material/toolbar.h"
+#include "platform/ui/application.h"
 #include "platform/ui/interaction.h"
 #include "platform/ui/storyboard.h"
 #include "velmora/engine/error_manager.h"
@@ -307,4 +308,34 @@ TEST_CASE("a page without all three fields refuses to calculate and is not left 
     CHECK(app.events("kuvo_got_error").empty());
     window->setRootViewController(nullptr);
     platform::ui::Storyboard::unregister("TwoFields");
+}
+
+TEST_CASE("on every phone the keypad stays below the fields, the fields side by side, and all of it within the page") {
+    const auto before = platform::ui::Screen::main().bounds();
+    for (const auto& size : {platform::gfx::Size{320, 568}, platform::gfx::Size{375, 667},
+                             platform::gfx::Size{390, 844}, platform::gfx::Size{430, 932}}) {
+        CAPTURE(size.width);
+        platform::ui::Screen::main().setBounds({{0, 0}, size});
+        PageFixture app;
+        app.launch();
+        auto page = app.calculatePage();
+        auto& root = *page->view();
+        root.layoutIfNeeded();
+        const auto keypad = page->keypadStackView->convertRect(page->keypadStackView->bounds(), &root);
+        double previousEnd = 0;
+        for (const auto& id : {"kTextField", "nTextField", "pTextField"}) {
+            auto f = field(app, id);
+            const auto frame = f->convertRect(f->bounds(), &root);
+            CHECK(frame.minX() >= previousEnd);  // no field on its neighbour
+            CHECK(frame.maxX() <= root.bounds().width());
+            CHECK(frame.maxY() < keypad.minY());
+            previousEnd = frame.maxX();
+        }
+        CHECK(keypad.minX() >= 0);
+        CHECK(keypad.maxX() <= root.bounds().width());
+        CHECK(keypad.maxY() <= root.bounds().height());
+        CHECK(keypad.height() <= 320);
+        CHECK(keypad.height() > 200);  // still keys a finger can hit
+    }
+    platform::ui::Screen::main().setBounds(before);
 }

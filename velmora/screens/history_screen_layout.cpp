@@ -1,6 +1,7 @@
 // The history screen's layout: the table and its row prototype.
 #include "platform/ui/application.h"
 #include "velmora/screens/history_table_view_controller.h"
+#include "velmora/screens/kuvo_color.h"
 #include "velmora/screens/page_layouts.h"
 
 namespace velmora {
@@ -11,6 +12,7 @@ std::shared_ptr<platform::ui::View> layoutHistoryScreen(HistoryTableViewControll
     Rect screen = platform::ui::Screen::main().bounds();
     auto table = std::make_shared<platform::ui::TableView>(Rect(0, 0, screen.width(), screen.height()));
     table->setAutoresizingMask(platform::ui::autoresizing::flexibleWidth | platform::ui::autoresizing::flexibleHeight);
+    table->setBackgroundColor(KuvoColor::background());
     table->setRowHeight(60);
     double width = screen.width();
     table->registerPrototype(HistoryTableViewCell::reuseIdentifier, [width] {

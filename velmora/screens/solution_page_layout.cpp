@@ -1,6 +1,7 @@
-// The solution page's layout: the table with its step prototype, two
-// floating buttons and the banner area.
+// The solution page's layout: the table with its step prototype, the strip
+// below it with the two round buttons, and the banner area.
 #include "platform/ui/application.h"
+#include "velmora/screens/kuvo_color.h"
 #include "velmora/screens/page_layouts.h"
 #include "velmora/screens/solution_step_table_view_cell.h"
 #include "velmora/screens/solution_view_controller.h"
@@ -25,22 +26,40 @@ std::shared_ptr<platform::ui::TableViewCell> makeStepPrototype(double width) {
     return cell;
 }
 
-void pinTable(View& root, SolutionViewController& page) {
+constexpr double kButtonSide = 52, kStripMargin = 8, kButtonSpacing = 12, kButtonTrailing = 20;
+
+// The strip along the bottom that holds the two buttons: a button floating
+// over the rows would cover whatever a row shows at its bottom right (a
+// chart's legend, a long formula, the video row's buttons) whenever that row
+// stands there, and on a small screen that is where a chart scrolled to the
+// top ends. The banner spacing keeps the strip, and so the table, above the
+// banner area.
+std::shared_ptr<View> pinButtonStrip(View& root, SolutionViewController& page) {
+    auto strip = std::make_shared<View>();
+    strip->setTranslatesAutoresizingMaskIntoConstraints(false);
+    root.addSubview(strip);
+    page.bottomBannerConstraint = root.bottomAnchor().constraint(strip->bottomAnchor(), 0);
+    LayoutConstraint::activate({strip->leadingAnchor().constraint(root.leadingAnchor()),
+                                strip->trailingAnchor().constraint(root.trailingAnchor()),
+                                strip->heightAnchor().constraint(kButtonSide + 2 * kStripMargin),
+                                page.bottomBannerConstraint});
+    return strip;
+}
+
+void pinTable(View& root, View& strip, SolutionViewController& page) {
     auto& table = *page.tableView;
     table.setTranslatesAutoresizingMaskIntoConstraints(false);
-    page.bottomBannerConstraint = root.bottomAnchor().constraint(table.bottomAnchor(), 0);
     LayoutConstraint::activate({table.topAnchor().constraint(root.topAnchor()),
                                 table.leadingAnchor().constraint(root.leadingAnchor()),
                                 root.trailingAnchor().constraint(table.trailingAnchor()),
-                                page.bottomBannerConstraint});
+                                table.bottomAnchor().constraint(strip.topAnchor())});
 }
 
-std::shared_ptr<platform::material::FABButton> makeFloatingButton(SolutionViewController& page, double x, double y,
-                                                                 const char* name, void (SolutionViewController::*action)()) {
-    auto button = std::make_shared<platform::material::FABButton>(Rect(x, y, 52, 52));
+std::shared_ptr<platform::material::FABButton> makeFloatingButton(SolutionViewController& page, const char* name,
+                                                                 void (SolutionViewController::*action)()) {
+    auto button = std::make_shared<platform::material::FABButton>(Rect(0, 0, kButtonSide, kButtonSide));
     button->setTag(103);
-    button->setAutoresizingMask(platform::ui::autoresizing::flexibleLeftMargin |
-                                platform::ui::autoresizing::flexibleTopMargin);
+    button->setTranslatesAutoresizingMaskIntoConstraints(false);
     std::weak_ptr<SolutionViewController> weak = page.sharedAs<SolutionViewController>();
     if (action) {
         button->addTarget(
@@ -52,6 +71,20 @@ std::shared_ptr<platform::material::FABButton> makeFloatingButton(SolutionViewCo
     return button;
 }
 
+// The share button at the strip's right end, the manual button before it.
+void pinButtons(View& root, View& strip, SolutionViewController& page) {
+    auto& share = *page.shareButton;
+    auto& manual = *page.manualButton;
+    LayoutConstraint::activate({
+        share.widthAnchor().constraint(kButtonSide), share.heightAnchor().constraint(kButtonSide),
+        share.trailingAnchor().constraint(root.trailingAnchor(), -kButtonTrailing),
+        share.centerYAnchor().constraint(strip.centerYAnchor()),
+        manual.widthAnchor().constraint(kButtonSide), manual.heightAnchor().constraint(kButtonSide),
+        manual.trailingAnchor().constraint(share.leadingAnchor(), -kButtonSpacing),
+        manual.centerYAnchor().constraint(strip.centerYAnchor()),
+    });
+}
+
 }  // namespace
 
 std::shared_ptr<View> layoutSolutionPage(SolutionViewController& page) {
@@ -59,22 +92,23 @@ std::shared_ptr<View> layoutSolutionPage(SolutionViewController& page) {
     double width = screen.width(), height = screen.height();
     auto root = std::make_shared<View>(Rect(0, 0, width, height));
     root->setAutoresizingMask(platform::ui::autoresizing::flexibleWidth | platform::ui::autoresizing::flexibleHeight);
+    root->setBackgroundColor(KuvoColor::background());
     page.tableView = std::make_shared<platform::ui::TableView>(Rect(0, 0, width, height));
     page.tableView->registerPrototype(SolutionStepTableViewCell::reuseIdentifier,
                                       [width] { return makeStepPrototype(width); });
     root->addSubview(page.tableView);
-    pinTable(*root, page);
+    auto strip = pinButtonStrip(*root, page);
+    pinTable(*root, *strip, page);
     page.bannerBackgroundView = std::make_shared<View>(Rect(0, height, width, 0));
     page.bannerBackgroundView->setAutoresizingMask(platform::ui::autoresizing::flexibleWidth |
                                                    platform::ui::autoresizing::flexibleTopMargin);
     root->addSubview(page.bannerBackgroundView);
-    page.shareButton = makeFloatingButton(page, width - 72, height - 140, "tappedShareButton",
-                                          &SolutionViewController::tappedShareButton);
+    page.shareButton = makeFloatingButton(page, "tappedShareButton", &SolutionViewController::tappedShareButton);
     page.shareButton->setAccessibilityIdentifier("shareButton");
     root->addSubview(page.shareButton);
-    page.manualButton = makeFloatingButton(page, width - 72, height - 204, "manualButtonPressed",
-                                           &SolutionViewController::manualButtonPressed);
+    page.manualButton = makeFloatingButton(page, "manualButtonPressed", &SolutionViewController::manualButtonPressed);
     root->addSubview(page.manualButton);
+    pinButtons(*root, *strip, page);
     return root;
 }
 

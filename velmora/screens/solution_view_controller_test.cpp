@@ -11,6 +11,7 @@
 #include "velmora/screens/calculate_view_controller.h"
 #include "velmora/charts/chart_table_view_cell.h"
 #include "velmora/charts/unit_circle_chart_view.h"
+#include "velmora/screens/controller_utilities.h"
 #include "velmora/screens/page_layouts.h"
 #include "velmora/screens/page_test_support.h"
 #include "velmora/screens/shell_hooks.h"
@@ -151,6 +152,27 @@ TEST_CASE("row heights of steps and charts") {
     }
     // nothing to draw for the rows without height
     for (int row = 1; row < 6; ++row) CHECK_FALSE(cellAt(table, {1, row}));
+}
+
+TEST_CASE("the round buttons stand in a strip below the table, never over a row") {
+    PageFixture app;
+    registerTestCells();
+    app.launch();
+    velmora::showSolution(*app.calculatePage(), steps(3), {chart(1.0)}, std::nullopt, std::nullopt, 100.0);
+    auto page = app.solutionPage();
+    auto& root = *page->view();
+    root.layoutIfNeeded();
+    const auto table = page->tableView->frame();
+    for (const auto& button : {page->shareButton, page->manualButton}) {
+        const auto frame = button->frame();
+        CHECK(frame.minY() >= table.maxY());
+        CHECK(frame.maxX() <= root.bounds().width());
+        CHECK(frame.maxY() <= root.bounds().height() - velmora::bottomSafeAreaInset());
+    }
+    CHECK_FALSE(page->shareButton->frame().intersects(page->manualButton->frame()));
+    // The banner spacing still keeps the table and the strip off the bottom inset.
+    REQUIRE(page->bottomBannerConstraint);
+    CHECK(page->bottomBannerConstraint->constant() == velmora::bottomSafeAreaInset());
 }
 
 TEST_CASE("step rows: titles, rewritten LaTeX and messages") {

@@ -54,6 +54,8 @@ bool AppDelegate::launchApplication() {
     // tree the drawer replaces later is not kept alive here.
     drawer_ = std::make_shared<AppNavigationDrawerController>(PageFactory().appToolbarController(), menu);
     window_ = std::make_shared<platform::ui::Window>(platform::ui::Screen::main().bounds());
+    // What no page covers shows the system background of the style in force.
+    window_->setBackgroundColor(platform::gfx::Color::systemBackground());
     window_->setRootViewController(drawer_);
     window_->makeKeyAndVisible();
     presentOnboardingAndConsentIfNeeded(drawer_);

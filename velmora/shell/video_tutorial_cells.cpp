@@ -211,7 +211,10 @@ std::shared_ptr<platform::ui::Button> makeRowButton(VideoCollectionTableViewCell
 }
 
 // The row: the title and the two round buttons along the top, the tiles
-// below, and the locking view over the tiles with its unlock button.
+// below, and the locking view over the tiles with its unlock button. All of
+// it is laid out for the screen's width and keeps that width when the row is
+// made wider: the solution page's table reaches past the screen's right
+// edge, and what followed the row's edge would be drawn out of sight there.
 std::vector<std::shared_ptr<View>> buildVideoRow(platform::ui::Responder*) {
     double w = platform::ui::Screen::main().bounds().width(), h = w;
     auto row = std::make_shared<VideoCollectionTableViewCell>(platform::ui::TableViewCellStyle::defaultStyle,
@@ -219,17 +222,15 @@ std::vector<std::shared_ptr<View>> buildVideoRow(platform::ui::Responder*) {
     row->setFrame(Rect(0, 0, w, h));
     auto* raw = row.get();
     auto& content = *row->contentView();
-    row->titleLabel = std::make_shared<platform::ui::Label>(Rect(16, 8, w - 116, 36));
-    row->titleLabel->setAutoresizingMask(autoresizing::flexibleWidth);
+    // Two lines high: on a small screen the title wraps rather than losing its end.
+    row->titleLabel = std::make_shared<platform::ui::Label>(Rect(16, 4, w - 116, 44));
+    row->titleLabel->setNumberOfLines(2);
     if (auto font = platform::gfx::Font::named("Avenir-Medium", 17)) row->titleLabel->setFont(*font);
     row->manualButton = makeRowButton(raw, Rect(w - 92, 8, 36, 36), 102, "videoManualButton", "tappedManualButton:",
                                       &VideoCollectionTableViewCell::tappedManualButton);
     row->manualButton->setImage(platform::gfx::Image::systemNamed("questionmark.circle"));
     row->privacyButton = makeRowButton(raw, Rect(w - 48, 8, 36, 36), 102, "videoPrivacyButton",
                                        "tappedPrivacyButton:", &VideoCollectionTableViewCell::tappedPrivacyButton);
-    for (const auto& button : {row->manualButton, row->privacyButton}) {
-        button->setAutoresizingMask(autoresizing::flexibleLeftMargin);
-    }
     platform::ui::CollectionViewFlowLayout flow;
     flow.scrollDirection = platform::ui::ScrollDirection::horizontal;
     flow.sectionInset = {0, 16, 0, 16};
@@ -237,10 +238,10 @@ std::vector<std::shared_ptr<View>> buildVideoRow(platform::ui::Responder*) {
     row->lockingView = std::make_shared<View>(Rect(0, 52, w, h - 60));
     row->lockingView->setBackgroundColor(platform::gfx::Color::systemBackground().withAlphaComponent(0.9));
     for (const auto& view : std::initializer_list<std::shared_ptr<View>>{row->videoCollectionView, row->lockingView}) {
-        view->setAutoresizingMask(autoresizing::flexibleWidth | autoresizing::flexibleHeight);
+        view->setAutoresizingMask(autoresizing::flexibleHeight);
     }
     Rect locking = row->lockingView->bounds();
-    row->unlockButton = makeRowButton(raw, Rect(locking.width() / 2 - 110, locking.height() / 2 - 25, 220, 50), 103,
+    row->unlockButton = makeRowButton(raw, Rect(locking.width() / 2 - 110, locking.height() / 2 - 25, 220, 50), 102,
                                       "unlockVideosButton", "tappedLockingViewButton:",
                                       &VideoCollectionTableViewCell::tappedLockingViewButton);
     row->unlockButton->setAutoresizingMask(autoresizing::flexibleLeftMargin | autoresizing::flexibleRightMargin |

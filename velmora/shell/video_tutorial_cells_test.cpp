@@ -209,3 +209,21 @@ TEST_CASE("the root view's width is kept only once measured") {
     stage.root()->view()->setFrame(platform::gfx::Rect(0, 0, 300, 600));
     CHECK(VideoCollectionTableViewCell::rootViewWidth() == 414);
 }
+
+TEST_CASE("a row made wider than the screen keeps its buttons and the unlock button on the screen") {
+    testing::ShellStage stage;
+    auto row = makeRow(stage);
+    const double screen = platform::ui::Screen::main().bounds().width();
+    // As the solution table, which reaches 50 points past the screen's edge, sizes it.
+    row->setFrame({0, 0, screen + 50, screen});
+    row->layoutIfNeeded();
+    for (const auto& button : {row->manualButton, row->privacyButton}) {
+        const auto frame = button->convertRect(button->bounds(), row.get());
+        CHECK(frame.minX() >= 0);
+        CHECK(frame.maxX() <= screen);
+    }
+    CHECK(row->titleLabel->frame().maxX() <= row->manualButton->frame().minX());
+    const auto unlock = row->unlockButton->convertRect(row->unlockButton->bounds(), row.get());
+    CHECK(unlock.midX() == doctest::Approx(screen / 2));
+    CHECK(row->videoCollectionView->frame().maxX() <= screen);
+}

@@ -278,3 +278,26 @@ TEST_CASE("options from a model") {
     CHECK(options.plotOptions.stacking == AAChartStackingType::none);
     CHECK(tooltipLines(options, {0, 0}).empty());  // tooltip switched off
 }
+
+TEST_CASE("the library's own grey for texts follows the style: dark on a light page, light on a dark one") {
+    AAChartView view(Rect(0, 0, 360, 360));
+    auto options = chart(AAChartType::line, {series("first", {{0, 0}, {1, 1}})}, {"#ff0000"});
+    if (!options.xAxis) options.xAxis = AAXAxis{};
+    options.xAxis->title = AATitle{"k", std::nullopt};
+    view.aa_drawChartWithChartOptions(options);
+    auto titleColour = [&] {
+        const auto list = render(view);
+        for (const auto& op : list.ops()) {
+            if (op.kind == DrawOp::Kind::text && op.text == "k") return op.color.value_or(Color::clear()).rgba();
+        }
+        return std::optional<platform::gfx::RGBA>{};
+    };
+    using platform::gfx::InterfaceStyle;
+    for (auto [style, level] : {std::pair{InterfaceStyle::light, 0x33}, std::pair{InterfaceStyle::dark, 0xcc}}) {
+        platform::gfx::InterfaceStyleScope scope(style);
+        auto colour = titleColour();
+        REQUIRE(colour);
+        CHECK(colour->red == doctest::Approx(level / 255.0));
+        CHECK(colour->blue == doctest::Approx(level / 255.0));
+    }
+}

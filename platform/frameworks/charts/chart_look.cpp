@@ -45,7 +45,14 @@ gfx::Color colorOr(const std::optional<std::string>& text, const gfx::Color& fal
     return colorFromText(*text).value_or(fallback);
 }
 
-gfx::Color inkColor() { return gfx::Color::rgb(0x33 / 255.0, 0x33 / 255.0, 0x33 / 255.0); }
+// Dark grey on a light page and light grey on a dark one: a chart drawn on
+// the system background in the dark style keeps its untinted texts and axis
+// lines readable.
+gfx::Color inkColor() {
+    static const gfx::Color ink = gfx::Color::dynamic(gfx::Color::rgb(0x33 / 255.0, 0x33 / 255.0, 0x33 / 255.0),
+                                                      gfx::Color::rgb(0xcc / 255.0, 0xcc / 255.0, 0xcc / 255.0), "chartInk");
+    return ink;
+}
 
 double markerRadius(const AAOptions& options, const AASeriesElement& series) {
     std::optional<double> radius = series.marker ? series.marker->radius : std::nullopt;

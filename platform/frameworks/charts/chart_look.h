@@ -25,7 +25,7 @@ gfx::Font tooltipFont();
 
 // The colour a text names, or the fallback when it is absent or unreadable.
 gfx::Color colorOr(const std::optional<std::string>& text, const gfx::Color& fallback);
-gfx::Color inkColor();  // the library's dark grey for texts and lines
+gfx::Color inkColor();  // the library's grey for texts and lines, dark or light as the style asks
 
 // The marker radius of a series: its own, else the chart's, else the
 // library's; scatter series always show theirs.

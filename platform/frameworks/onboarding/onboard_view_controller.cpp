@@ -1,6 +1,8 @@
 // The introduction pager: one page at a time, advanced by its button, finishing once.
 #include "platform/frameworks/onboarding/onboard_view_controller.h"
 
+#include <algorithm>
+
 #include "platform/gfx/image.h"
 #include "platform/ui/application.h"
 
@@ -11,6 +13,9 @@ using gfx::Rect;
 namespace {
 
 constexpr unsigned kStretch = ui::autoresizing::flexibleWidth;
+constexpr double kSide = 20, kImageTop = 60, kGap = 16;
+constexpr double kTitleHeight = 44, kSubtitleHeight = 24, kTextSpacing = 4;
+constexpr double kAdvanceHeight = 50, kActionHeight = 44, kButtonsHeight = 130, kActionBottom = 28;
 
 std::shared_ptr<ui::Label> makeLabel(const Rect& frame, const gfx::Font& font, const gfx::Color& color) {
     auto label = std::make_shared<ui::Label>(frame);
@@ -36,20 +41,16 @@ void OnboardViewController::loadView() {
     root->setBackgroundColor(appearance_.backgroundColor);
     root->setTintColor(appearance_.tintColor);
 
-    imageView_ = std::make_shared<ui::ImageView>(Rect(20, 60, w - 40, h * 0.42));
+    imageView_ = std::make_shared<ui::ImageView>();
     imageView_->setContentMode(appearance_.imageContentMode);
-    imageView_->setAutoresizingMask(kStretch);
-    double y = 60 + h * 0.42 + 16;
-    titleLabel_ = makeLabel(Rect(20, y, w - 40, 44), appearance_.titleFont, appearance_.titleColor);
-    subtitleLabel_ = makeLabel(Rect(20, y + 48, w - 40, 24), appearance_.textFont, appearance_.textColor);
-    descriptionLabel_ = makeLabel(Rect(20, y + 76, w - 40, h - y - 76 - 140), appearance_.textFont,
-                                  appearance_.textColor);
+    titleLabel_ = makeLabel({}, appearance_.titleFont, appearance_.titleColor);
+    subtitleLabel_ = makeLabel({}, appearance_.textFont, appearance_.textColor);
+    descriptionLabel_ = makeLabel({}, appearance_.textFont, appearance_.textColor);
 
     std::weak_ptr<OnboardViewController> weak = sharedAs<OnboardViewController>();
-    advanceButton_ = std::make_shared<ui::Button>(Rect(20, h - 130, w - 40, 50));
+    advanceButton_ = std::make_shared<ui::Button>();
     advanceButton_->setAccessibilityIdentifier(advanceButtonIdentifier);
     advanceButton_->setTitleColor(appearance_.tintColor);
-    advanceButton_->setAutoresizingMask(kStretch | ui::autoresizing::flexibleTopMargin);
     advanceButton_->addTarget(
         [weak](ui::Control&) {
             if (auto self = weak.lock()) self->advance();
@@ -57,10 +58,9 @@ void OnboardViewController::loadView() {
         ui::controlEvent::touchUpInside, "advance");
     if (appearance_.advanceButtonStyling) appearance_.advanceButtonStyling(*advanceButton_);
 
-    actionButton_ = std::make_shared<ui::Button>(Rect(20, h - 72, w - 40, 44));
+    actionButton_ = std::make_shared<ui::Button>();
     actionButton_->setAccessibilityIdentifier(actionButtonIdentifier);
     actionButton_->setTitleColor(appearance_.tintColor);
-    actionButton_->setAutoresizingMask(kStretch | ui::autoresizing::flexibleTopMargin);
     actionButton_->addTarget(
         [weak](ui::Control&) {
             auto self = weak.lock();
@@ -76,6 +76,37 @@ void OnboardViewController::loadView() {
     }
     setView(root);
     showPage(0);
+    layoutPage();
+}
+
+void OnboardViewController::viewDidLayoutSubviews() { layoutPage(); }
+
+// The buttons keep the bottom, the texts stand above them as tall as the
+// description needs, and the image takes what is left above the texts, at
+// most 42 % of the page: a short page (a small screen, a sheet) shrinks the
+// image rather than laying the texts over the buttons.
+void OnboardViewController::layoutPage() {
+    auto root = viewIfLoaded();
+    if (!root || !descriptionLabel_) return;
+    const Rect b = root->bounds();
+    const double width = std::max(0.0, b.width() - 2 * kSide);
+    const double buttonsTop = b.height() - kButtonsHeight;
+    // One line more than the estimate: the font drawn may break the text
+    // into one more line than its estimated widths do.
+    const auto& text = descriptionLabel_->text();
+    const auto& font = descriptionLabel_->font();
+    const double description = text.empty() ? 0 : font.measure(text, width, 0).height + font.lineHeight();
+    const double texts = kTitleHeight + kTextSpacing + kSubtitleHeight + kTextSpacing + description;
+    const double image = std::clamp(buttonsTop - kGap - texts - kGap - kImageTop, 0.0, b.height() * 0.42);
+    const double y = kImageTop + image + kGap;
+    imageView_->setFrame(Rect(kSide, kImageTop, width, image));
+    titleLabel_->setFrame(Rect(kSide, y, width, kTitleHeight));
+    subtitleLabel_->setFrame(Rect(kSide, y + kTitleHeight + kTextSpacing, width, kSubtitleHeight));
+    const double descriptionTop = y + kTitleHeight + kTextSpacing + kSubtitleHeight + kTextSpacing;
+    descriptionLabel_->setFrame(
+        Rect(kSide, descriptionTop, width, std::max(description, buttonsTop - kGap - descriptionTop)));
+    advanceButton_->setFrame(Rect(kSide, buttonsTop, width, kAdvanceHeight));
+    actionButton_->setFrame(Rect(kSide, b.height() - kActionBottom - kActionHeight, width, kActionHeight));
 }
 
 // An empty page list shows an empty page whose advance button still
@@ -94,6 +125,7 @@ void OnboardViewController::showPage(int index) {
     advanceButton_->setTitle(page.advanceButtonTitle);
     actionButton_->setTitle(page.actionButtonTitle);
     actionButton_->setHidden(!page.actionButtonTitle);
+    layoutPage();
 }
 
 void OnboardViewController::presentFrom(ui::ViewController& presenter, bool animated) {

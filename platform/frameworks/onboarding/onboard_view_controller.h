@@ -77,10 +77,12 @@ public:
     void advance();
 
     void loadView() override;
+    void viewDidLayoutSubviews() override;
     void describe(std::vector<std::string>& notes) const override;
 
 private:
     void showPage(int index);
+    void layoutPage();
     void finish();
 
     std::vector<OnboardPage> pages_;

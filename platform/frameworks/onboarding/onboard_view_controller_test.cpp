@@ -150,3 +150,25 @@ TEST_CASE("the pager's appearance, action button and edges") {
         CHECK(completions == 1);
     }
 }
+
+TEST_CASE("on a short page the texts stay above the buttons and the image gives way") {
+    Stage stage;
+    const std::string description = "A description long enough to take two or three lines on a small screen, "
+                                    "as the introduction's texts do.";
+    for (double height : {844.0, 568.0, 480.0}) {
+        CAPTURE(height);
+        auto pager = std::make_shared<OnboardViewController>(
+            std::vector<OnboardPage>{{"Title", "", "", description, "Next", std::nullopt, {}}});
+        auto root = pager->view();
+        root->setFrame({0, 0, 320, height});
+        root->layoutIfNeeded();
+        const auto text = pager->descriptionLabel()->frame();
+        const auto needed = pager->descriptionLabel()->font().measure(description, text.width(), 0).height;
+        CHECK(text.height() >= needed);
+        CHECK(text.maxY() <= pager->advanceButton()->frame().minY());
+        CHECK(pager->titleLabel()->frame().minY() >= pager->imageView()->frame().maxY());
+        CHECK(pager->advanceButton()->frame().maxY() <= pager->actionButton()->frame().minY());
+        CHECK(pager->actionButton()->frame().maxY() <= height);
+        CHECK(pager->imageView()->frame().height() <= height * 0.42);
+    }
+}

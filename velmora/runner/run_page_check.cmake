@@ -1,0 +1,55 @@
+# Plays the page-check script on one screen size and style and compares what
+# the runner printed with the expected transcript, the known findings left
+# out: every check must print "ok", on every size and in both styles.
+#   cmake -DVELMORA=... -DDATA=... -DRESOURCES=... -DEXPECTED=... -DSCRIPT=... -DSCREEN=320x568 -DSTYLE=dark
+#         -P run_page_check.cmake
+# With VELMORA_UPDATE_TRANSCRIPTS=1 in the environment the transcript is
+# written instead of compared.
+cmake_minimum_required(VERSION 3.25)
+
+foreach(required VELMORA DATA RESOURCES EXPECTED SCRIPT SCREEN STYLE)
+  if(NOT DEFINED ${required})
+    message(FATAL_ERROR "run_page_check.cmake needs -D${required}=...")
+  endif()
+endforeach()
+
+unset(ENV{VELMORA_MEASUREMENT_SERVICE_URL})
+unset(ENV{VELMORA_REMOTE_CONFIG_SOURCE})
+unset(ENV{VELMORA_RESOURCES})
+unset(ENV{VELMORA_DATA})
+set(ENV{VELMORA_CONNECTION_PROBE_URL} "http://127.0.0.1:9/")
+set(ENV{LC_ALL} "en_US")
+
+file(REMOVE_RECURSE "${DATA}")
+file(MAKE_DIRECTORY "${DATA}")
+
+file(STRINGS "${SCRIPT}" first LIMIT_COUNT 1)
+set(options "")
+if(first MATCHES "^# options: (.*)$")
+  string(REPLACE "@RESOURCES@" "${RESOURCES}" line "${CMAKE_MATCH_1}")
+  separate_arguments(options UNIX_COMMAND "${line}")
+endif()
+execute_process(
+  COMMAND "${VELMORA}" app --data-dir "${DATA}" --script "${SCRIPT}" --screen "${SCREEN}" --style "${STYLE}" ${options}
+  OUTPUT_VARIABLE output ERROR_VARIABLE errors RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "velmora app ended with ${status}:\n${output}\n${errors}")
+endif()
+file(WRITE "${DATA}/output.txt" "${output}")
+
+# The known findings differ with the size and the style; the rest of what
+# was printed does not.
+string(REGEX REPLACE "\nknown findings, kept as designed:\n(  [^\n]*\n)*" "\n" transcript "${output}")
+
+if("$ENV{VELMORA_UPDATE_TRANSCRIPTS}" STREQUAL "1")
+  file(WRITE "${EXPECTED}" "${transcript}")
+  message(STATUS "wrote ${EXPECTED}")
+  return()
+endif()
+
+file(READ "${EXPECTED}" expected)
+if(NOT transcript STREQUAL expected)
+  file(WRITE "${DATA}/actual.transcript" "${transcript}")
+  execute_process(COMMAND diff -u "${EXPECTED}" "${DATA}/actual.transcript" OUTPUT_VARIABLE difference)
+  message(FATAL_ERROR "on ${SCREEN} in the ${STYLE} style the pages differ from ${EXPECTED}:\n${difference}")
+endif()

@@ -1,0 +1,68 @@
+// What a person would find wrong with the screen as shown: controls and texts on top of each other, cut by the window's edge, or too faint to read.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/gfx/color.h"
+#include "platform/gfx/geometry.h"
+
+namespace platform::ui {
+class View;
+class Window;
+}  // namespace platform::ui
+
+namespace velmora::runner {
+
+// A control or a text of the screen as the check saw it, in the window's
+// coordinates.
+struct CheckedItem {
+    const platform::ui::View* view = nullptr;
+    std::string text;           // the text drawn; empty for a control
+    platform::gfx::Rect frame;  // the view's frame
+    platform::gfx::Rect rect;   // a text's extent, or the control's frame
+};
+
+enum class FindingKind { overlap, cut, contrast };
+
+// Points past the window's edges; zero where nothing passes.
+struct EdgeOverhang {
+    double left = 0, top = 0, right = 0, bottom = 0;
+};
+
+struct Finding {
+    FindingKind kind = FindingKind::overlap;
+    CheckedItem item;
+    std::optional<CheckedItem> other;  // overlap: what it lies on
+    EdgeOverhang overhang;             // cut
+    double ratio = 0;                  // contrast
+    platform::gfx::RGBA foreground;    // contrast: the text as drawn, over its background
+    platform::gfx::RGBA background;    // contrast: what is drawn behind the text
+
+    // One line: the kind, the views with their frames, and the measure.
+    std::string description() const;
+};
+
+// The findings for the window as a person sees it now, in the order of
+// drawing. Only what lies in front is looked at: a control or text under a
+// presented page, an alert, a toast or the open drawer is left out, and so
+// is a text hidden behind a view drawn over it.
+// - overlap: a control or text lies on another that is neither its ancestor
+//   nor its descendant, in the same layer of the screen;
+// - cut: a control, text or scroll view reaches past the window's edge,
+//   unless a scroll view around it scrolls that way;
+// - contrast: a text of an enabled control or of no control has a contrast
+//   ratio under 3:1 with the colour drawn most behind it.
+std::vector<Finding> checkScreen(platform::ui::Window& window);
+
+// The WCAG 2 relative luminance of an opaque colour and the contrast ratio
+// of two (1 to 21).
+double relativeLuminance(const platform::gfx::RGBA& colour);
+double contrastRatio(const platform::gfx::RGBA& first, const platform::gfx::RGBA& second);
+
+// "FlatButton \"7\" in CalculateViewController": the class, what it shows
+// or its identifier, and the page it belongs to.
+std::string viewName(const platform::ui::View& view);
+
+}  // namespace velmora::runner

@@ -1,0 +1,222 @@
+// Tests of the screen check: the contrast formula, each finding and what it leaves out, and the manual page on every screen.
+#include <doctest/doctest.h>
+
+#include <algorithm>
+
+#include "platform/dispatch/timer.h"
+#include "platform/gfx/appearance.h"
+#include "platform/ui/application.h"
+#include "platform/ui/control.h"
+#include "platform/ui/label.h"
+#include "platform/ui/scroll_view.h"
+#include "platform/ui/view_controller.h"
+#include "platform/ui/window.h"
+#include "velmora/runner/known_findings.h"
+#include "velmora/runner/screen_check.h"
+#include "velmora/shell/manual_view_controller.h"
+
+using namespace velmora::runner;
+using platform::gfx::Color;
+using platform::gfx::Rect;
+using platform::gfx::RGBA;
+using platform::ui::View;
+
+namespace {
+
+RGBA grey(int level) { return {level / 255.0, level / 255.0, level / 255.0, 1}; }
+
+// A shown window of 320 by 480 points holding a white page.
+struct Screen {
+    std::shared_ptr<platform::ui::Window> window = std::make_shared<platform::ui::Window>(Rect(0, 0, 320, 480));
+    std::shared_ptr<View> page = std::make_shared<View>(Rect(0, 0, 320, 480));
+    Screen() {
+        window->setHidden(false);
+        page->setBackgroundColor(Color::white());
+        window->addSubview(page);
+    }
+    template <class T>
+    std::shared_ptr<T> add(std::shared_ptr<T> view, View* into = nullptr) {
+        (into ? *into : *page).addSubview(view);
+        return view;
+    }
+};
+
+std::shared_ptr<platform::ui::Label> label(const Rect& frame, const std::string& text, Color colour = Color::black()) {
+    auto l = std::make_shared<platform::ui::Label>(frame);
+    l->setText(text);
+    l->setTextColor(colour);
+    return l;
+}
+
+std::shared_ptr<platform::ui::Button> button(const Rect& frame, const std::string& title) {
+    auto b = std::make_shared<platform::ui::Button>(frame);
+    b->setTitle(title);
+    b->setTitleColor(Color::black());
+    return b;
+}
+
+std::vector<std::string> kinds(const std::vector<Finding>& findings) {
+    std::vector<std::string> names;
+    for (const auto& f : findings) {
+        names.push_back(f.kind == FindingKind::overlap ? "overlap" : f.kind == FindingKind::cut ? "cut" : "contrast");
+    }
+    return names;
+}
+
+}  // namespace
+
+TEST_CASE("contrast ratios follow WCAG 2") {
+    struct Case {
+        RGBA first, second;
+        double ratio;
+    };
+    const std::vector<Case> cases{
+        {grey(0), grey(255), 21},
+        {grey(255), grey(0), 21},
+        {grey(255), grey(255), 1},
+        {grey(0x77), grey(255), 4.48},   // the grey that just misses 4.5:1 on white
+        {grey(0x76), grey(255), 4.54},
+        {{1, 0, 0, 1}, grey(255), 4.0},  // pure red on white
+        {{0, 0, 1, 1}, grey(0), 2.44},   // pure blue on black
+    };
+    for (const auto& c : cases) {
+        CAPTURE(c.ratio);
+        CHECK(contrastRatio(c.first, c.second) == doctest::Approx(c.ratio).epsilon(0.005));
+    }
+    CHECK(relativeLuminance(grey(255)) == doctest::Approx(1));
+    CHECK(relativeLuminance({0, 1, 0, 1}) == doctest::Approx(0.7152));
+}
+
+TEST_CASE("the check finds what lies on what, what the edge cuts and what is too faint, and nothing else") {
+    platform::dispatch::ManualTime time;
+    Screen s;
+    SUBCASE("a clean page") {
+        s.add(button({20, 20, 120, 44}, "Left"));
+        s.add(button({180, 20, 120, 44}, "Right"));
+        s.add(label({20, 80, 280, 24}, "Dark text on white"));
+        CHECK(checkScreen(*s.window).empty());
+    }
+    SUBCASE("two buttons on each other, once for the pair, with the later one lying on the earlier") {
+        auto under = s.add(button({20, 20, 120, 44}, "Under"));
+        auto over = s.add(button({100, 30, 120, 44}, "Over"));
+        auto findings = checkScreen(*s.window);
+        REQUIRE(findings.size() >= 1);
+        CHECK(findings.front().kind == FindingKind::overlap);
+        CHECK(findings.front().item.view == over.get());
+        CHECK(findings.front().other->view == under.get());
+        CHECK(findings.front().description().find("Button \"Over\"") != std::string::npos);
+        const auto pairs = std::count_if(findings.begin(), findings.end(), [&](const Finding& f) {
+            return f.kind == FindingKind::overlap && f.item.view == over.get() && f.other->view == under.get();
+        });
+        CHECK(pairs == 1);
+    }
+    SUBCASE("a button's own title lies on the button by design") {
+        s.add(button({20, 20, 120, 44}, "Title"));
+        CHECK(checkScreen(*s.window).empty());
+    }
+    SUBCASE("a text reaching past the right edge, by how much") {
+        auto wide = s.add(label({260, 100, 200, 24}, "A text that goes on"));
+        auto findings = checkScreen(*s.window);
+        REQUIRE(kinds(findings) == std::vector<std::string>{"cut"});
+        CHECK(findings.front().item.view == wide.get());
+        CHECK(findings.front().overhang.right > 10);
+        CHECK(findings.front().overhang.left == 0);
+    }
+    SUBCASE("past the edge inside a scroll view that scrolls that way is not cut") {
+        auto scroll = s.add(std::make_shared<platform::ui::ScrollView>(Rect(0, 100, 320, 40)));
+        scroll->setContentSize({600, 40});
+        s.add(label({260, 8, 200, 24}, "A text that goes on"), scroll.get());
+        CHECK(checkScreen(*s.window).empty());
+    }
+    SUBCASE("a scroll view that scrolls only down does not excuse a cut at the side") {
+        auto scroll = s.add(std::make_shared<platform::ui::ScrollView>(Rect(0, 100, 320, 40)));
+        scroll->setContentSize({320, 400});
+        auto wide = s.add(button({260, 0, 100, 30}, "Wide"), scroll.get());
+        auto findings = checkScreen(*s.window);
+        // The button and the end of its centred title.
+        REQUIRE(kinds(findings) == std::vector<std::string>{"cut", "cut"});
+        CHECK(findings[0].item.view == wide.get());
+        CHECK(findings[0].overhang.right == doctest::Approx(40));
+        CHECK(findings[1].item.text == "Wide");
+    }
+    SUBCASE("a pale text is too faint; the ratio and both colours are told") {
+        auto pale = s.add(label({20, 100, 200, 24}, "Pale", Color::white(0.8)));
+        auto findings = checkScreen(*s.window);
+        REQUIRE(kinds(findings) == std::vector<std::string>{"contrast"});
+        CHECK(findings.front().item.view == pale.get());
+        CHECK(findings.front().ratio == doctest::Approx(1.6).epsilon(0.02));
+        CHECK(findings.front().description().find("#cccccc on #ffffff") != std::string::npos);
+    }
+    SUBCASE("the colour behind counts, not the window's") {
+        auto card = s.add(std::make_shared<View>(Rect(10, 90, 300, 60)));
+        card->setBackgroundColor(Color::black());
+        s.add(label({10, 6, 200, 24}, "White on a black card", Color::white()), card.get());
+        s.add(label({10, 30, 200, 24}, "Black on a black card", Color::black()), card.get());
+        auto findings = checkScreen(*s.window);
+        REQUIRE(kinds(findings) == std::vector<std::string>{"contrast"});
+        CHECK(findings.front().item.text == "Black on a black card");
+    }
+    SUBCASE("a disabled control's pale title is not held to the ratio") {
+        auto off = s.add(button({20, 20, 120, 44}, "Off"));
+        off->setTitleColor(Color::white(0.85));
+        off->setEnabled(false);
+        CHECK(checkScreen(*s.window).empty());
+    }
+    SUBCASE("what a later layer covers is left out: a toast over a pale text and a button") {
+        s.add(label({20, 100, 200, 24}, "Pale", Color::white(0.8)));
+        s.add(button({20, 100, 200, 30}, "Under the toast"));
+        auto toast = std::make_shared<View>(Rect(10, 90, 300, 50));
+        toast->setBackgroundColor(Color::black().withAlphaComponent(0.8));
+        toast->addSubview(label({10, 10, 280, 30}, "A toast", Color::white()));
+        s.window->addSubview(toast);
+        CHECK(checkScreen(*s.window).empty());
+    }
+    SUBCASE("a text hidden behind an opaque view drawn over it is not read") {
+        s.add(label({20, 100, 200, 24}, "Pale", Color::white(0.8)));
+        auto cover = s.add(std::make_shared<View>(Rect(0, 90, 320, 50)));
+        cover->setBackgroundColor(Color::systemGray4());
+        CHECK(kinds(checkScreen(*s.window)).empty());
+    }
+    SUBCASE("a hidden view is not looked at") {
+        auto wide = s.add(label({260, 100, 200, 24}, "A text that goes on", Color::white(0.9)));
+        wide->setHidden(true);
+        CHECK(checkScreen(*s.window).empty());
+    }
+    SUBCASE("a finding of no design's making is not known") {
+        s.add(label({20, 100, 200, 24}, "Pale", Color::white(0.8)));
+        auto findings = checkScreen(*s.window);
+        REQUIRE(findings.size() == 1);
+        CHECK(knownFindingFor(findings.front()) == nullptr);
+    }
+}
+
+TEST_CASE("the manual page has nothing to mend on any screen, in either style") {
+    platform::dispatch::ManualTime time;
+    velmora::registerManualPageNib();
+    const Rect before = platform::ui::Screen::main().bounds();
+    for (const auto& size : {platform::gfx::Size{320, 568}, platform::gfx::Size{375, 667},
+                             platform::gfx::Size{390, 844}, platform::gfx::Size{430, 932}}) {
+        for (auto style : {platform::gfx::InterfaceStyle::light, platform::gfx::InterfaceStyle::dark}) {
+            CAPTURE(size.width);
+            CAPTURE(static_cast<int>(style));
+            platform::gfx::InterfaceStyleScope scope(style);
+            platform::ui::Screen::main().setBounds({{0, 0}, size});
+            platform::ui::Application::shared().reset();
+            auto window = std::make_shared<platform::ui::Window>(Rect({0, 0}, size));
+            auto root = std::make_shared<platform::ui::ViewController>();
+            window->setRootViewController(root);
+            window->makeKeyAndVisible();
+            auto manual = velmora::ManualViewController::present(*root, "");
+            time.settle();
+            REQUIRE(window->topViewController() == manual);
+            for (const auto& finding : checkScreen(*window)) {
+                CAPTURE(finding.description());
+                CHECK(knownFindingFor(finding) != nullptr);
+            }
+            window->setRootViewController(nullptr);
+            time.settle();
+        }
+    }
+    platform::ui::Application::shared().reset();
+    platform::ui::Screen::main().setBounds(before);
+}
