@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -137,40 +138,74 @@ TEST_CASE("Many processes logging into one data folder at once lose no event") {
     for (int i = 0; i < kProcesses; ++i) CHECK(names.count("together_" + std::to_string(i)) == 1);
 }
 
-TEST_CASE("An event that is not stored makes the command fail with the reason") {
+TEST_CASE("Processes that start together on a new data folder record one first open and all open the experiments database") {
     ToolFixture tool;
+    constexpr int kProcesses = 20;
+    std::vector<Process> processes;
+    processes.reserve(kProcesses);
+    for (int i = 0; i < kProcesses; ++i) {
+        processes.emplace_back(std::vector<std::string>{"analytics", "log", "started_" + std::to_string(i), "--data",
+                                                        tool.data().string()},
+                               std::vector<std::string>{}, tool.folder.path(), "started" + std::to_string(i));
+    }
+    for (auto& process : processes) {
+        const Run result = process.wait();
+        CHECK_MESSAGE(result.status == 0, result.err);
+        // The experiments database's failures to open or make its tables.
+        CHECK_MESSAGE(result.err.find("[I-ACS81000") == std::string::npos, result.err);
+    }
+    CHECK(tool.storedNames().count("_f") == 1);
+}
+
+TEST_CASE("A database that cannot be used is set aside, and the event is stored and dumped") {
     struct Case {
         const char* what;
         std::function<void(ToolFixture&)> damage;
-        const char* reason;
     };
     const std::vector<Case> cases = {
-        {"a folder in place of the database",
-         [](ToolFixture& t) { fs::create_directories(t.database()); },
-         "the measurement database could not be opened"},
+        {"a folder in place of the database", [](ToolFixture& t) { fs::create_directories(t.database()); }},
+        {"a fifo in place of the database",
+         [](ToolFixture& t) {
+             fs::create_directories(t.database().parent_path());
+             REQUIRE(mkfifo(t.database().c_str(), 0600) == 0);
+         }},
         {"a table without its columns",
          [](ToolFixture& t) {
              fs::create_directories(t.database().parent_path());
              t.sql("CREATE TABLE raw_events (something TEXT)");
-         },
-         "Table is missing an elementary column"},
-        {"an insert the database refuses",
+         }},
+        {"a trigger that refuses every event",
          [](ToolFixture& t) {
              REQUIRE(t.log("before").status == 0);
-             t.sql("CREATE TRIGGER refuse BEFORE INSERT ON raw_events WHEN NEW.name = 'refused' "
-                   "BEGIN SELECT RAISE(ABORT, 'no room'); END");
-         },
-         "no room"},
+             t.sql("CREATE TRIGGER refuse BEFORE INSERT ON raw_events BEGIN SELECT RAISE(ABORT, 'no room'); END");
+         }},
     };
     for (const auto& entry : cases) {
         CAPTURE(entry.what);
         ToolFixture fresh;
         entry.damage(fresh);
-        const Run result = fresh.log("refused");
-        CHECK(result.status == 1);
-        CHECK(result.err.find("the event was not stored: ") != std::string::npos);
-        CHECK(result.err.find(entry.reason) != std::string::npos);
+        const Run result = fresh.log("after_damage");
+        CHECK_MESSAGE(result.status == 0, result.err);
+        CHECK(result.err.find("[I-ACS034025]") != std::string::npos);
+        CHECK(fs::exists(fresh.database().string() + ".corrupt"));
+        const auto names = fresh.storedNames();
+        CHECK(names.count("after_damage") == 1);
+        CHECK(names.count("before") == 0);
     }
+}
+
+TEST_CASE("An event that is not stored makes the command fail with the reason") {
+    ToolFixture tool;
+    REQUIRE(tool.log("before").status == 0);
+    tool.sql("CREATE TRIGGER refuse BEFORE INSERT ON raw_events WHEN NEW.name = 'refused' "
+             "BEGIN SELECT RAISE(ABORT, 'no room'); END");
+    const Run result = tool.log("refused");
+    CHECK(result.status == 1);
+    CHECK(result.err.find("the event was not stored: ") != std::string::npos);
+    CHECK(result.err.find("no room") != std::string::npos);
+    // The database itself is usable: it is kept.
+    CHECK_FALSE(fs::exists(tool.database().string() + ".corrupt"));
+    CHECK(tool.log("taken").status == 0);
 }
 
 TEST_CASE("With the service failing or absent the commands return once the event is stored") {
@@ -224,4 +259,64 @@ TEST_CASE("The dump lists the rows it cannot read with their row ID and reason")
     for (const auto& event : dump["raw_events"]) names.push_back(event["name"]);
     CHECK(std::count(names.begin(), names.end(), "kept") == 1);
     CHECK(std::count(names.begin(), names.end(), "damaged") == 0);
+}
+
+namespace {
+
+// Every path under the folder, to tell that nothing was made.
+std::set<std::string> pathsUnder(const fs::path& folder) {
+    std::set<std::string> paths;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) paths.insert(entry.path().string());
+    return paths;
+}
+
+void setWritable(const fs::path& folder, bool writable) {
+    const auto bits = fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        fs::permissions(entry.path(), bits, writable ? fs::perm_options::add : fs::perm_options::remove);
+    }
+    fs::permissions(folder, bits, writable ? fs::perm_options::add : fs::perm_options::remove);
+}
+
+}  // namespace
+
+TEST_CASE("The dump only reads: a read-only data folder is read, and a missing one is reported, not made") {
+    ToolFixture tool;
+    REQUIRE(tool.log("kept").status == 0);
+
+    SUBCASE("a folder that cannot be written") {
+        setWritable(tool.data(), false);
+        const auto before = pathsUnder(tool.data());
+        // Permissions do not hold back the superuser: the dump then runs as
+        // an unprivileged user, to whom the folder is read-only.
+        std::vector<std::string> argv;
+        if (geteuid() == 0) {
+            fs::permissions(tool.folder.path(), fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
+            argv = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+        }
+        argv.insert(argv.end(), {VELMORA_TOOL_PATH, "analytics", "dump", "--data", tool.data().string()});
+        const auto outPath = tool.folder / "readonly.out";
+        const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        const int err = open((tool.folder / "readonly.err").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        REQUIRE((out >= 0 && err >= 0));
+        const pid_t pid = testsupport::spawnChild(argv, testsupport::environmentWith({}), out, err);
+        close(out);
+        close(err);
+        const int status = testsupport::waitForChild(pid, 60);
+        CHECK_MESSAGE(status == 0, testsupport::readText(tool.folder / "readonly.err"));
+        const auto dump = nlohmann::json::parse(testsupport::readText(outPath));
+        std::vector<std::string> names;
+        for (const auto& event : dump["raw_events"]) names.push_back(event["name"]);
+        CHECK(std::count(names.begin(), names.end(), "kept") == 1);
+        CHECK(pathsUnder(tool.data()) == before);
+        setWritable(tool.data(), true);
+    }
+    SUBCASE("a folder that does not exist") {
+        const auto missing = tool.folder / "missing";
+        const Run result = tool.run({"analytics", "dump", "--data", missing.string()});
+        CHECK(result.status == 1);
+        CHECK(result.err.find("no data folder at " + missing.string()) != std::string::npos);
+        CHECK(result.out.empty());
+        CHECK_FALSE(fs::exists(missing));
+    }
 }

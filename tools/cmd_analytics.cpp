@@ -6,7 +6,9 @@
 // which the engine turns into a purchase event; returns once it is stored.
 // `velmora analytics dump`: the stored raw events, queued bundles and user
 // properties as JSON read from the measurement database, and the rows that
-// do not read back, each with its table, row ID and reason.
+// do not read back, each with its table, row ID and reason. It only reads:
+// a read-only data folder is read as it is, and one that does not exist is
+// reported (status 1), never made.
 // `velmora analytics consent [TYPE=granted|denied ...]`: sets consent through
 // the public interface and prints the consent state the engine then holds.
 // `velmora analytics open URL`: hands a link the application was opened with
@@ -745,7 +747,15 @@ const tools::CommandRegistration registration([](CLI::App& app, int& status) {
     auto* dumpCommand = analytics->add_subcommand("dump", "Print stored raw events, queued bundles and user properties");
     dumpCommand->add_option(kDataOption, options->data, dataHelp);
     dumpCommand->callback([options, &status] {
-        useDataFolder(options->data.empty() ? dataFolderFromEnvironment() : std::filesystem::path(options->data));
+        const auto folder = options->data.empty() ? dataFolderFromEnvironment() : std::filesystem::path(options->data);
+        // The dump only reads: a folder that is not there is not made.
+        std::error_code ec;
+        if (!std::filesystem::is_directory(folder, ec)) {
+            std::cerr << "velmora analytics dump: no data folder at " << folder.string() << '\n';
+            status = 1;
+            return;
+        }
+        useDataFolder(folder);
         status = dump();
     });
 

@@ -286,7 +286,26 @@ bool APMMeasurement::reportFirstOpenOnWorkerQueue() {
     const std::int64_t openMillis = APMMillisecondsFromSeconds(openTime);
     APMEvent firstOpen("auto", false, "_f", openTime, 0, APMParameters{});
     firstOpen.setRealtime(true);
-    handleInternalEventOnWorkerQueue(firstOpen);
+    // Processes that start together on a new data folder all find no first
+    // open in their settings: the database decides, in the transaction that
+    // stores the event, so that one of them reports it. Should the database
+    // not answer, the first open is reported (twice rather than never).
+    bool decidedHere = false, recorded = false;
+    std::optional<std::int64_t> decided;
+    if (database_) {
+        closeEventGroup();
+        database_->performTransaction([&] {
+            decidedHere = true;
+            decided = database_->recordFirstOpenUnlessRecorded(openMillis, &recorded, nullptr);
+            if (recorded || !decided) handleInternalEventOnWorkerQueue(firstOpen);
+            return true;
+        });
+    }
+    if (!decidedHere) handleInternalEventOnWorkerQueue(firstOpen);
+    if (decided && !recorded) {
+        persistedConfig_->setFirstOpenTimestampMilliseconds(*decided);
+        return false;
+    }
     // Written after the event: a stop in between repeats the first open
     // rather than lose it.
     persistedConfig_->setFirstOpenTimestampMilliseconds(openMillis);

@@ -1,14 +1,17 @@
 // Reads back everything the engine has stored, for tools and tests.
 #include "measurement/core/stored_data.h"
 
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <set>
 
 #include "measurement/foundation/scheduler.h"
 #include "measurement/store/database.h"
+#include "measurement/store/files.h"
 #include "measurement/store/sqlite_store.h"
 #include "platform/dispatch/queue.h"
+#include "platform/foundation/process_info.h"
 #include "platform/frameworks/utilities/gzip.h"
 
 namespace measurement {
@@ -144,11 +147,17 @@ private:
 };
 
 std::optional<APMStoredData> read(APMErrorOut error) {
-    auto database = APMDatabase::makeDefault(error);
+    const auto path = (platform::ProcessInfo::applicationSupportDirectory() / kAPMApplicationSupportFolder /
+                       kAPMDatabaseFileName)
+                          .string();
+    // Nothing stored yet: nothing to read, and nothing is made.
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec) && !ec) return APMStoredData{};
+    auto database = APMDatabase::makeReadOnlyWithPath(path, error);
     if (!database) return std::nullopt;
     // Reads of whole tables, whatever the rows hold; the database's own
     // queue read would drop what it cannot read.
-    auto store = APMSqliteStore::makeWithDatabasePath(database->databasePath(), error);
+    auto store = APMSqliteStore::makeReadOnlyWithDatabasePath(path, error);
     if (!store) return std::nullopt;
     APMStoredData data;
     if (!StoredDataReader(*database, *store).read(data, error)) return std::nullopt;

@@ -40,7 +40,8 @@ struct APMStoredData {
 };
 
 // Reads the database file of the engine's folder on a background queue,
-// changing none of its rows; none and an error when it cannot be opened or
+// for reading only: nothing is made or changed (a folder without a database
+// reads as nothing stored). None and an error when it cannot be opened or
 // read.
 std::optional<APMStoredData> APMReadStoredData(APMErrorOut error);
 

@@ -79,10 +79,15 @@ bool APMEDatabase::initializeDatabaseResourcesWithContext(const std::string& lab
             errorContext(error));
         return false;
     }
-    if (ensureAllTables()) return true;
+    bool examined = false;
+    if (ensureAllTables(&examined)) return true;
     log(kAPMMonitorLevelError, kAPMEDatabaseTablesFailedCode,
         "Failed to create or validate required database tables (" + label + ")");
     sqliteStore_.reset();
+    // Only a file whose tables were looked at and do not fit is deleted: one
+    // that another process held past the wait may be in use, and deleting
+    // it under that process would break its connection.
+    if (!examined) return false;
     std::optional<APMError> deleteError;
     if (!APMDeleteFileAtPath(path, &deleteError)) {
         log(kAPMMonitorLevelSampledWarning, kAPMEDatabaseDeleteAfterFailureCode,
@@ -92,17 +97,29 @@ bool APMEDatabase::initializeDatabaseResourcesWithContext(const std::string& lab
     return false;
 }
 
-bool APMEDatabase::ensureAllTables() {
+// In one exclusive transaction, which waits for other processes as every
+// transaction of the store does: processes opening a new file together
+// would otherwise each find a table missing and all but one fail to make it.
+bool APMEDatabase::ensureAllTables(bool* examined) {
+    if (examined) *examined = false;
     if (!sqliteStore_) return false;
-    for (const char* table : {kAPMEPendingSnapshotTable, kAPMEActivatedSnapshotTable, kAPMELaunchedSnapshotTable}) {
-        std::optional<APMError> error;
-        if (!sqliteStore_->ensureTableWithName(table, snapshotColumns(), {}, {}, &error)) {
-            log(kAPMMonitorLevelError, kAPMEDatabaseEnsureTableCode, "Failed to ensure table. Table, error",
-                Value(table), errorContext(error));
-            return false;
+    std::optional<APMError> tableError, transactionError;
+    const char* failedTable = nullptr;
+    const bool done = sqliteStore_->performTransactionWithError(&transactionError, [&] {
+        if (examined) *examined = true;
+        for (const char* table : {kAPMEPendingSnapshotTable, kAPMEActivatedSnapshotTable, kAPMELaunchedSnapshotTable}) {
+            if (!sqliteStore_->ensureTableWithName(table, snapshotColumns(), {}, {}, &tableError)) {
+                failedTable = table;
+                return false;
+            }
         }
+        return true;
+    });
+    if (!done) {
+        log(kAPMMonitorLevelError, kAPMEDatabaseEnsureTableCode, "Failed to ensure table. Table, error",
+            failedTable ? Value(failedTable) : Value(), errorContext(failedTable ? tableError : transactionError));
     }
-    return true;
+    return done;
 }
 
 void APMEDatabase::closeAndDelete() {

@@ -28,7 +28,8 @@ class APMEDatabase {
 public:
     // Opens (or creates) the file and ensures the three tables; none for an
     // empty path (810000) or when that fails. A file whose tables cannot be
-    // ensured is deleted, so that the next open starts afresh.
+    // ensured is deleted, so that the next open starts afresh; one that
+    // another process held past the store's wait is kept.
     static std::unique_ptr<APMEDatabase> initWithPath(const std::string& path);
     ~APMEDatabase();
     APMEDatabase(const APMEDatabase&) = delete;
@@ -37,7 +38,9 @@ public:
     const std::string& databasePath() const { return path_; }
     // `label` ("Init", "Reset") names the occasion in the log.
     bool initializeDatabaseResourcesWithContext(const std::string& label, const std::string& path);
-    bool ensureAllTables();
+    // *examined (when given) tells whether the tables were looked at, that
+    // is, whether the file could be had for the transaction.
+    bool ensureAllTables(bool* examined = nullptr);
     // Closes the store and deletes the file; later calls fail until the next
     // open.
     void closeAndDelete();

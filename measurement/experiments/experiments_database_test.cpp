@@ -1,6 +1,11 @@
 // The experiments database: its tables, activation, stale rows, automatic activation, damaged rows and resets.
 #include <doctest/doctest.h>
 
+#include <sqlite3.h>
+
+#include <chrono>
+#include <thread>
+
 #include "measurement/experiments/experiments_codes.h"
 #include "measurement/experiments/experiments_database.h"
 #include "measurement/experiments/experiments_test_support.h"
@@ -86,6 +91,42 @@ TEST_CASE("the three tables and their columns") {
         CHECK_FALSE(APMEDatabase::initWithPath(""));
         CHECK(f.capture.hasCode(kAPMEDatabaseInvalidPathCode));
     }
+}
+
+TEST_CASE("a new file that another process holds is waited for, never deleted under it") {
+    platform::dispatch::ManualTime time(false, kStart);
+    testsupport::TempDir dir;
+    const std::string path = (dir / "experiments.sql").string();
+    APMMonitorCapture capture;
+    sqlite3* other = nullptr;
+    REQUIRE(sqlite3_open(path.c_str(), &other) == SQLITE_OK);
+    REQUIRE(sqlite3_exec(other, "PRAGMA journal_mode=WAL; CREATE TABLE other_rows (a); INSERT INTO other_rows VALUES (1);",
+                         nullptr, nullptr, nullptr) == SQLITE_OK);
+    REQUIRE(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) == SQLITE_OK);
+    std::unique_ptr<APMEDatabase> database;
+    std::thread opener([&] { database = APMEDatabase::initWithPath(path); });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!capture.hasCode(kAPMSqliteStoreBusyCode) && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::yield();
+    }
+    REQUIRE(capture.hasCode(kAPMSqliteStoreBusyCode));
+
+    SUBCASE("held until the wait ends: the open fails and the file stays") {
+        time.clock().advance(kAPMSqliteStoreBusyTimeoutSeconds + 1);
+        opener.join();
+        CHECK_FALSE(database);
+        CHECK(capture.hasCode(kAPMEDatabaseTablesFailedCode));
+    }
+    SUBCASE("let go within the wait: the tables are made beside the other rows") {
+        REQUIRE(sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK);
+        opener.join();
+        CHECK(database);
+    }
+    sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+    auto store = APMSqliteStore::makeWithDatabasePath(path, nullptr);
+    REQUIRE(store);
+    CHECK(store->recordsForQuery("SELECT a FROM other_rows", {}, nullptr)->size() == 1);
 }
 
 TEST_CASE("activating a pending snapshot") {

@@ -1,6 +1,8 @@
 // The measurement database: opening, layout and transactions.
 #include "measurement/store/database.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cmath>
 
 #include "measurement/foundation/monitor.h"
@@ -32,8 +34,14 @@ std::unique_ptr<APMDatabase> APMDatabase::makeWithPath(const std::string& path, 
         return nullptr;
     }
     std::unique_ptr<APMDatabase> database(new APMDatabase(std::move(store)));
-    if (!database->ensureSchema(error)) return nullptr;
+    if (!database->prepareFile(error)) return nullptr;
     return database;
+}
+
+std::unique_ptr<APMDatabase> APMDatabase::makeReadOnlyWithPath(const std::string& path, APMErrorOut error) {
+    auto store = APMSqliteStore::makeReadOnlyWithDatabasePath(path, error);
+    if (!store) return nullptr;
+    return std::unique_ptr<APMDatabase>(new APMDatabase(std::move(store)));
 }
 
 std::unique_ptr<APMDatabase> APMDatabase::makeDefault(APMErrorOut error) {
@@ -42,10 +50,69 @@ std::unique_ptr<APMDatabase> APMDatabase::makeDefault(APMErrorOut error) {
 
 const std::string& APMDatabase::databasePath() const { return store_->databasePath(); }
 
+namespace {
+
+// What the write of every event does, tried when the file is opened and
+// undone: a file that refuses it would never store an event.
+const std::vector<std::string>& eventWriteProbe() {
+    static const std::vector<std::string> kStatements = {
+        "INSERT INTO daily_counts (id) VALUES ((SELECT IFNULL(MAX(id), 0) + 1 FROM daily_counts))",
+        "INSERT INTO raw_events_metadata (metadata_fingerprint, metadata) VALUES "
+        "((SELECT IFNULL(MAX(metadata_fingerprint), 0) + 1 FROM raw_events_metadata), x'00')",
+        "INSERT INTO raw_events (metadata_fingerprint, name, timestamp, data) VALUES (0, '_open_check', 0, x'00')",
+    };
+    return kStatements;
+}
+
+std::string lowered(std::string text) {
+    for (auto& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+}  // namespace
+
+// A file that can never hold the engine's data would fail every start: it
+// is set aside and a new one made. Only what the file itself shows counts
+// (its layout, its refusal of an event's write); a failure to read or write
+// it for another reason keeps it.
+bool APMDatabase::prepareFile(APMErrorOut error) {
+    if (const auto foreign = foreignLayout(); foreign && !store_->setAsideAndReopen(*foreign, error)) return false;
+    std::optional<std::string> refusal;
+    if (ensureSchema(error, &refusal)) return true;
+    return refusal && store_->setAsideAndReopen(*refusal, error) && ensureSchema(error, nullptr);
+}
+
+// Another program's objects under the engine's table names: a view or an
+// index, or a table without the columns the engine's rows need. Read
+// only; none when the file cannot be read.
+std::optional<std::string> APMDatabase::foreignLayout() {
+    const auto objects = query("SELECT type, name FROM sqlite_master", {}, nullptr);
+    if (!objects) return std::nullopt;
+    for (const auto& layout : tableLayouts()) {
+        bool isTable = false;
+        for (const auto& object : *objects) {
+            if (lowered(rowText(object, "name").value_or("")) != layout.name) continue;
+            const auto type = rowText(object, "type").value_or("");
+            if (type != "table") return "\"" + layout.name + "\" is a " + type + ", not a table";
+            isTable = true;
+        }
+        if (!isTable) continue;
+        const auto columns = query("SELECT name FROM pragma_table_info(?)", {layout.name}, nullptr);
+        if (!columns) return std::nullopt;
+        for (const auto& wanted : layout.elementaryColumns) {
+            const bool found = std::any_of(columns->begin(), columns->end(), [&](const APMRow& column) {
+                return lowered(rowText(column, "name").value_or("")) == lowered(wanted.name);
+            });
+            if (!found) return "table " + layout.name + " lacks the column " + wanted.name;
+        }
+    }
+    return std::nullopt;
+}
+
 // Makes what the file lacks: missing tables, columns added since it was
 // written, indexes. Nothing is dropped, so a file of any older layout keeps
 // its rows, and one of a newer layout (which only adds) works as it is.
-bool APMDatabase::ensureSchema(APMErrorOut error) {
+bool APMDatabase::ensureSchema(APMErrorOut error, std::optional<std::string>* refusal) {
     std::optional<APMError> schemaError;
     const auto version = store_->userVersion(&schemaError);
     const bool done = version.has_value() && transaction(&schemaError, [&](APMErrorOut inner) {
@@ -57,9 +124,11 @@ bool APMDatabase::ensureSchema(APMErrorOut error) {
                 if (!store_->executeStatement(statement, {}, inner)) return false;
             }
         }
+        if (refusal && (*refusal = store_->refusalOfWrites(eventWriteProbe(), nullptr))) return false;
         return *version >= kAPMDatabaseSchemaVersion || store_->setUserVersion(kAPMDatabaseSchemaVersion, inner);
     });
     if (!done) {
+        if (refusal && *refusal) return false;
         APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMDatabaseSchemaFailedCode,
                                           "Failed to prepare the measurement database tables. Error",
                                           schemaError ? schemaError->asContext() : platform::Value());

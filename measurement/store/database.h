@@ -111,10 +111,18 @@ std::int64_t APMHourBucket(double timestampSeconds);
 class APMDatabase {
 public:
     // Opens (creating when missing) the file at the path and brings its
-    // layout up to date. None and an error on failure.
+    // layout up to date. A file that can never hold the engine's data
+    // (another program's tables under the engine's names, or one that
+    // refuses the writes of every event) is set aside as
+    // "<path>.corrupt" and a new one made; a file that is only held by
+    // another connection, or a full disk, fails the open and is kept. None
+    // and an error on failure.
     static std::unique_ptr<APMDatabase> makeWithPath(const std::string& path, APMErrorOut error);
     // The file "rozeda-app-measurement.sql" in the engine's folder.
     static std::unique_ptr<APMDatabase> makeDefault(APMErrorOut error);
+    // An existing file, for reading only: its layout is taken as it is and
+    // every write fails.
+    static std::unique_ptr<APMDatabase> makeReadOnlyWithPath(const std::string& path, APMErrorOut error);
     ~APMDatabase();
     APMDatabase(const APMDatabase&) = delete;
     APMDatabase& operator=(const APMDatabase&) = delete;
@@ -248,6 +256,11 @@ public:
     // stored.
     bool updateMeasurementConfigData(const NANOBytes& data, APMErrorOut error);
     std::optional<NANOBytes> measurementConfigData(APMErrorOut error);
+    // The first open (milliseconds since 1970) that the file records; when
+    // it records none, records the given one and sets *recorded. Called
+    // inside the transaction that stores the first-open event, so that of
+    // processes starting together on one file exactly one reports it.
+    std::optional<std::int64_t> recordFirstOpenUnlessRecorded(std::int64_t millis, bool* recorded, APMErrorOut error);
 
     // ---- audiences (database_audiences.cpp) ----
 
@@ -298,7 +311,11 @@ public:
 
 private:
     explicit APMDatabase(std::unique_ptr<APMSqliteStore> store);
-    bool ensureSchema(APMErrorOut error);
+    bool prepareFile(APMErrorOut error);
+    std::optional<std::string> foreignLayout();
+    // *refusal, when given, is set (and nothing kept) when the file
+    // refuses what an event's write does.
+    bool ensureSchema(APMErrorOut error, std::optional<std::string>* refusal);
     // The rows of a select, with the worker-queue check already done.
     std::optional<APMRows> query(const std::string& sql, const APMBindings& values, APMErrorOut error);
     // The first column of the first row as an integer (none when NULL).

@@ -77,6 +77,19 @@ std::optional<double> APMDatabase::remoteConfigSuccessfulTimestamp(APMErrorOut e
     return rows->empty() ? 0.0 : rowReal(rows->front(), "remote_config_successful_timestamp").value_or(0.0);
 }
 
+std::optional<std::int64_t> APMDatabase::recordFirstOpenUnlessRecorded(std::int64_t millis, bool* recorded,
+                                                                      APMErrorOut error) {
+    checkWorkerQueue("recordFirstOpenUnlessRecorded:");
+    *recorded = false;
+    auto rows = query("SELECT first_open_timestamp FROM app_metadata WHERE id = ?", {kAppMetadataRowID}, error);
+    if (!rows) return std::nullopt;
+    const auto stored = rows->empty() ? 0 : rowInteger(rows->front(), "first_open_timestamp").value_or(0);
+    if (stored > 0) return stored;
+    if (!updateAppMetadataColumns({{"first_open_timestamp", millis}}, error)) return std::nullopt;
+    *recorded = true;
+    return millis;
+}
+
 bool APMDatabase::updateMeasurementConfigData(const NANOBytes& data, APMErrorOut error) {
     checkWorkerQueue("updateMeasurementConfigData:error:");
     return updateAppMetadataColumns({{"measurement_config", bytesValue(data)}}, error);

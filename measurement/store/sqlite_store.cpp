@@ -137,6 +137,7 @@ std::unique_ptr<APMSqliteStore> APMSqliteStore::makeWithDatabasePath(const std::
         APMSetError(error, kAPMSqliteStoreInvalidArgumentCode, "Received empty database path on init");
         return nullptr;
     }
+    setAsideWhatIsNoFile(path);
     std::unique_ptr<APMSqliteStore> store(new APMSqliteStore(path));
     if (!store->open(error)) return nullptr;
     // Damage met while the file was last in use may lie anywhere in it.
@@ -188,6 +189,68 @@ bool APMSqliteStore::open(APMErrorOut error) {
     }
     sqlite3_busy_handler(db_, &APMSqliteStore::waitWhileBusy, this);
     useWriteAheadLog();
+    noteFileIdentity();
+    return true;
+}
+
+std::unique_ptr<APMSqliteStore> APMSqliteStore::makeReadOnlyWithDatabasePath(const std::string& path,
+                                                                             APMErrorOut error) {
+    if (path.empty()) {
+        APMSetError(error, kAPMSqliteStoreInvalidArgumentCode, "Received empty database path on init");
+        return nullptr;
+    }
+    std::unique_ptr<APMSqliteStore> store(new APMSqliteStore(path));
+    if (!store->openReadOnly(false, error)) return nullptr;
+    if (sqlite3_exec(store->db_, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr) == SQLITE_OK) {
+        return store;
+    }
+    // Read as it stands only without a log, whose commits it would miss.
+    std::error_code ec;
+    const std::string why = sqlite3_errmsg(store->db_);
+    if (std::filesystem::exists(path + "-wal", ec) || !store->openReadOnly(true, nullptr) ||
+        sqlite3_exec(store->db_, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr) != SQLITE_OK) {
+        store->fail(error, kAPMSqliteStoreOpenCode, "Failed to open database", kAPMSqliteStoreOpenFailedCode,
+                    path + ": " + why);
+        return nullptr;
+    }
+    return store;
+}
+
+namespace {
+
+// The path as an SQLite URI ("file:" and the path, percent-encoded).
+std::string fileURI(const std::string& path) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string uri = "file:";
+    std::error_code ec;
+    const auto absolute = std::filesystem::absolute(path, ec);
+    for (unsigned char c : ec ? path : absolute.string()) {
+        if (std::isalnum(c) || c == '/' || c == '-' || c == '_' || c == '.' || c == '~') {
+            uri += static_cast<char>(c);
+        } else {
+            uri += '%';
+            uri += kHex[c >> 4];
+            uri += kHex[c & 0xf];
+        }
+    }
+    return uri;
+}
+
+}  // namespace
+
+bool APMSqliteStore::openReadOnly(bool asItStands, APMErrorOut error) {
+    close();
+    const std::string uri = fileURI(path_) + (asItStands ? "?mode=ro&immutable=1" : "?mode=ro");
+    const int rc = sqlite3_open_v2(uri.c_str(), &db_, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_FULLMUTEX,
+                                   nullptr);
+    if (rc != SQLITE_OK) {
+        const std::string message = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
+        close();
+        fail(error, kAPMSqliteStoreOpenCode, "Failed to open database", kAPMSqliteStoreOpenFailedCode,
+             path_ + ": " + message);
+        return false;
+    }
+    sqlite3_busy_handler(db_, &APMSqliteStore::waitWhileBusy, this);
     return true;
 }
 

@@ -48,6 +48,8 @@ enum : long {
     kAPMSqliteStoreWriteGroupFailedCode = 34022,
     kAPMSqliteStoreJournalModeCode = 34023,
     kAPMSqliteStoreDamageFoundCode = 34024,
+    kAPMSqliteStoreSetAsideCode = 34025,
+    kAPMSqliteStoreSetAsideFailedCode = 34026,
 };
 
 // How long a statement or transaction waits for another connection (another
@@ -57,6 +59,11 @@ inline constexpr double kAPMSqliteStoreBusyTimeoutSeconds = 45;
 // Beside a database file, the file that marks damage met while it was in
 // use: the next open checks the whole file.
 inline constexpr const char* kAPMSqliteStoreDamageMarkSuffix = "-damaged";
+
+// What a database file that cannot be used is renamed to: the path with
+// ".corrupt" (then ".corrupt-2", ".corrupt-3"...), its log and shared-memory
+// files beside it with their usual suffixes.
+inline constexpr const char* kAPMSqliteStoreSetAsideSuffix = ".corrupt";
 
 // One row: column name to value (integers as Int, reals as Real, text as
 // String, blobs as Data); NULL columns are absent.
@@ -91,9 +98,17 @@ public:
     // its integrity: the file header, the schema and the first and last
     // pages of every table and index, a cost that does not grow with the
     // rows; the whole file when damage was met while it was last used. A
-    // damaged file is deleted (with its log) and opened once more. None on
-    // failure; an empty path fails with code 1.
+    // damaged file is deleted (with its log) and opened once more. Something
+    // other than a file at the path (a folder, a fifo) is set aside as
+    // setAsideAndReopen does. None on failure; an empty path fails with
+    // code 1.
     static std::unique_ptr<APMSqliteStore> makeWithDatabasePath(const std::string& path, APMErrorOut error);
+    // Opens an existing file for reading only: nothing is made, checked,
+    // repaired or set aside, and every write fails. A folder that cannot be
+    // written has no room for the log's shared memory: with no log beside
+    // the file, the file is then read as it stands. None on failure (code
+    // 4, also for a missing file).
+    static std::unique_ptr<APMSqliteStore> makeReadOnlyWithDatabasePath(const std::string& path, APMErrorOut error);
     ~APMSqliteStore();
     APMSqliteStore(const APMSqliteStore&) = delete;
     APMSqliteStore& operator=(const APMSqliteStore&) = delete;
@@ -175,6 +190,24 @@ public:
     std::optional<std::int64_t> userVersion(APMErrorOut error);
     bool setUserVersion(std::int64_t version, APMErrorOut error);
 
+    // For a file that opens but can never be used (another program's
+    // layout, a trigger that refuses the writes): closes the connection,
+    // renames the file with its log and shared memory (kAPMSqliteStore-
+    // SetAsideSuffix), logged with 34025 and the reason, and opens a new
+    // file at the path. When another process has already set the file aside
+    // and made a new one, that one is opened and nothing is renamed. False
+    // (logged with 34026; the store stays closed, code 2) when the file
+    // cannot be renamed or the new one opened.
+    bool setAsideAndReopen(const std::string& reason, APMErrorOut error);
+
+    // Runs the statements in a transaction that is always rolled back, and
+    // tells whether the file refuses them: the reason when one fails on a
+    // constraint or a trigger, or stores no row; none when all of them ran.
+    // A failure of another kind (a file held by another connection past the
+    // limit, a full disk, an I/O error) says nothing about the file: none,
+    // with the error filled.
+    std::optional<std::string> refusalOfWrites(const std::vector<std::string>& statements, APMErrorOut error);
+
     // Closes the connection and deletes the file with its journals. True
     // when the file is gone or was absent; afterwards every operation fails
     // with code 2.
@@ -186,7 +219,10 @@ public:
 private:
     explicit APMSqliteStore(std::string path);
     bool open(APMErrorOut error);
+    bool openReadOnly(bool asItStands, APMErrorOut error);
     void close();
+    static void setAsideWhatIsNoFile(const std::string& path);
+    void noteFileIdentity();
     static int waitWhileBusy(void* context, int attempt);
     bool useWriteAheadLog();
     bool checkIntegrity(bool wholeFile, std::string* problem);
@@ -214,6 +250,9 @@ private:
 
     std::string path_;
     sqlite3* db_ = nullptr;
+    // The file the connection opened (device and inode), so that a file
+    // another process has put in its place is never set aside instead.
+    std::optional<std::pair<std::uint64_t, std::uint64_t>> fileIdentity_;
     int savepointDepth_ = 0;
     APMStatementCache statements_;
     bool groupOpen_ = false;

@@ -6,6 +6,7 @@
 #include "platform/dispatch/clock.h"
 #include "platform/foundation/defaults_key.h"
 #include "velmora/screens/screen_texts.h"
+#include "velmora/screens/shell_hooks.h"
 
 namespace velmora {
 
@@ -21,6 +22,14 @@ const platform::DefaultsKey<Value::Array>& storedCalculations() {
 const platform::DefaultsKey<std::optional<platform::Date>>& firstAppStart() {
     static const platform::DefaultsKey<std::optional<platform::Date>> key(CalcManager::firstAppStartAtKey);
     return key;
+}
+
+// The last part of a failure to write preferences ("cannot save
+// preferences: cannot write FILE: No space left on device"): what a person
+// can act on, without the file's path.
+std::string failureReason(const std::string& diagnostic) {
+    const auto colon = diagnostic.rfind(": ");
+    return colon == std::string::npos ? diagnostic : diagnostic.substr(colon + 2);
 }
 
 }  // namespace
@@ -66,7 +75,12 @@ std::vector<Calculation> CalcManager::loadCalculations() {
         // around it are kept.
         if (item.isDictionary()) loaded.emplace_back(item.asDictionary());
     }
-    if (loaded.empty()) removeAllCalculations();
+    if (loaded.empty()) {
+        // Only the form of an empty history: nothing a person made is at
+        // stake, so a failure here is not announced.
+        calculations_.clear();
+        saveCalculations({}, false);
+    }
     return loaded;
 }
 
@@ -76,31 +90,33 @@ std::optional<Calculation> CalcManager::loadCalculation(const std::string& key) 
     return Calculation(*stored);
 }
 
-void CalcManager::addCalculation(const Calculation& calculation) {
+bool CalcManager::addCalculation(const Calculation& calculation) {
+    auto previous = calculations_;
     calculations_.insert(calculations_.begin(), calculation);
-    saveCalculations();
+    return saveCalculations(std::move(previous));
 }
 
 bool CalcManager::deleteCalculation(std::ptrdiff_t index) {
     if (!isValidIndex(index)) return false;
+    auto previous = calculations_;
     calculations_.erase(calculations_.begin() + index);
-    saveCalculations();
-    return true;
+    return saveCalculations(std::move(previous));
 }
 
 bool CalcManager::moveCalculation(std::ptrdiff_t from, std::ptrdiff_t to) {
     if (!isValidIndex(from) || !isValidIndex(to)) return false;
     if (from == to) return true;
+    auto previous = calculations_;
     Calculation moved = std::move(calculations_[static_cast<std::size_t>(from)]);
     calculations_.erase(calculations_.begin() + from);
     calculations_.insert(calculations_.begin() + to, std::move(moved));
-    saveCalculations();
-    return true;
+    return saveCalculations(std::move(previous));
 }
 
-void CalcManager::removeAllCalculations() {
+bool CalcManager::removeAllCalculations() {
+    auto previous = std::move(calculations_);
     calculations_.clear();
-    saveCalculations();  // the key holds an empty list, not nothing
+    return saveCalculations(std::move(previous));  // the key holds an empty list, not nothing
 }
 
 void CalcManager::saveCurrentSelectedCalculation() {
@@ -128,7 +144,20 @@ void CalcManager::addExampleCalculation() {
                                LocalizedString::exampleSetupParameters()));
 }
 
-void CalcManager::saveCalculations() { storedCalculations().set(calculationsAsDictionaries(), userDefaults_); }
+bool CalcManager::saveCalculations(std::vector<Calculation> previous, bool announceFailure) {
+    if (storedCalculations().set(calculationsAsDictionaries(), userDefaults_)) return true;
+    const auto diagnostics = userDefaults_.diagnostics();
+    // The preferences keep a change they could not write and would store it
+    // with the next one that succeeds: the history goes back to what the
+    // file holds, in memory on both sides.
+    calculations_ = std::move(previous);
+    storedCalculations().set(calculationsAsDictionaries(), userDefaults_);
+    if (announceFailure) {
+        showToast(LocalizedString::localized("The history could not be saved") +
+                  (diagnostics.empty() ? "" : ": " + failureReason(diagnostics.back())));
+    }
+    return false;
+}
 
 bool CalcManager::isValidIndex(std::ptrdiff_t index) const {
     return index >= 0 && static_cast<std::size_t>(index) < calculations_.size();

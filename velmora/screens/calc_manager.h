@@ -46,13 +46,17 @@ public:
     std::vector<Calculation> loadCalculations();
     std::optional<Calculation> loadCalculation(const std::string& key) const;
 
-    void addCalculation(const Calculation& calculation);
+    // Each change of the history answers whether it was stored. One that
+    // cannot be written (a full disk, a folder that cannot be written) is
+    // undone, so that the history shows what a restart finds, and the
+    // person is told with a toast that gives the reason.
+    bool addCalculation(const Calculation& calculation);
     // Refused (false, nothing written) for an index outside the history.
     bool deleteCalculation(std::ptrdiff_t index);
     // Takes the entry out at `from` and puts it back at `to`, as a dragged
     // table row moves; the entries between shift by one. One write.
     bool moveCalculation(std::ptrdiff_t from, std::ptrdiff_t to);
-    void removeAllCalculations();
+    bool removeAllCalculations();
 
     void saveCurrentSelectedCalculation();
     void saveCurrentCalculation();
@@ -66,7 +70,9 @@ public:
     void addExampleCalculation();
 
 private:
-    void saveCalculations();
+    // Writes the history; when that fails, goes back to `previous` and, when
+    // asked, tells the person.
+    bool saveCalculations(std::vector<Calculation> previous, bool announceFailure = true);
     bool isValidIndex(std::ptrdiff_t index) const;
     void saveOptional(const char* key, const std::optional<Calculation>& calculation);
 

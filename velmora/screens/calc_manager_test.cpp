@@ -1,11 +1,15 @@
 #include <doctest/doctest.h>
 
+#include <functional>
+
 #include "platform/dispatch/clock.h"
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/plist_codec.h"
 #include "platform/foundation/user_defaults.h"
 #include "testsupport/temp_dir.h"
 #include "velmora/screens/calc_manager.h"
+#include "velmora/screens/page_test_support.h"
+#include "velmora/screens/shell_hooks.h"
 
 using platform::Date;
 using platform::UserDefaults;
@@ -149,6 +153,39 @@ TEST_CASE("the history keeps its order through every change and a restart") {
         manager.addCalculation(entry("D"));
         CHECK(latex(restart().calculations()) == Lines{"D"});
     }
+}
+
+TEST_CASE("a history change that cannot be written is undone, and the person is told why") {
+    PreferencesFolder folder;
+    std::vector<std::string> toasts;
+    velmora::shellHooks().showToast = [&](const std::string& message) { toasts.push_back(message); };
+    CalcManager manager{UserDefaults()};
+    REQUIRE(manager.addCalculation(entry("A")));
+    REQUIRE(manager.addCalculation(entry("B")));
+    struct Case {
+        const char* what;
+        std::function<bool(CalcManager&)> change;
+    };
+    const std::vector<Case> cases = {
+        {"adding", [](CalcManager& m) { return m.addCalculation(entry("C")); }},
+        {"deleting", [](CalcManager& m) { return m.deleteCalculation(0); }},
+        {"moving", [](CalcManager& m) { return m.moveCalculation(0, 1); }},
+        {"clearing", [](CalcManager& m) { return m.removeAllCalculations(); }},
+    };
+    for (const auto& c : cases) {
+        CAPTURE(c.what);
+        toasts.clear();
+        {
+            velmora::testing::UnwritableFolder blocked(folder.dir.path());
+            CHECK_FALSE(c.change(manager));
+            CHECK(latex(manager.calculations()) == Lines{"B", "A"});
+        }
+        CHECK(toasts == Lines{"The history could not be saved: Not a directory"});
+        // The next write that succeeds carries no trace of the undone change.
+        manager.setCurrentCalculation(entry("X"));
+        CHECK(storedLatex() == Lines{"B", "A"});
+    }
+    velmora::shellHooks() = velmora::ShellHooks{};
 }
 
 TEST_CASE("the selected and the current calculation are stored under their own keys") {

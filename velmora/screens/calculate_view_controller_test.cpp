@@ -339,3 +339,21 @@ TEST_CASE("on every phone the keypad stays below the fields, the fields side by 
     }
     platform::ui::Screen::main().setBounds(before);
 }
+
+TEST_CASE("a calculation the history cannot store is solved, kept out of the history and explained") {
+    PageFixture app;
+    app.launch();
+    const auto before = CalcManager::shared().calculationsAsDictionaries();
+    app.toasts.clear();
+    {
+        velmora::testing::UnwritableFolder blocked(platform::UserDefaults::standard().filePath().parent_path());
+        app.calculate("3", "6", "0.4");
+        CHECK(app.tabs()->selectedIndex() == 1);
+        CHECK(app.events("kuvo_calculate").size() == 1);
+        CHECK(CalcManager::shared().calculationsAsDictionaries() == before);
+    }
+    REQUIRE(app.toasts.size() == 1);
+    CHECK(app.toasts[0] == "The history could not be saved: Not a directory");
+    app.relaunch();
+    CHECK(CalcManager::shared().calculationsAsDictionaries() == before);
+}

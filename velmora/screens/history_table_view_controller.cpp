@@ -86,9 +86,9 @@ void HistoryTableViewController::commitEditing(TableView& table, platform::ui::T
 }
 
 // The store moves the entry as the table moved the row, so the two agree
-// without a reload.
-void HistoryTableViewController::moveRow(TableView&, IndexPath from, IndexPath to) {
-    CalcManager::shared().moveCalculation(from.row, to.row);
+// without a reload; a move the store could not keep puts the rows back.
+void HistoryTableViewController::moveRow(TableView& table, IndexPath from, IndexPath to) {
+    if (!CalcManager::shared().moveCalculation(from.row, to.row)) table.reloadData();
 }
 
 void HistoryTableViewController::didSelectRow(TableView& table, IndexPath indexPath) {

@@ -3,6 +3,8 @@
 
 #include <doctest/doctest.h>
 
+#include <fstream>
+
 #include "platform/gfx/utf8_text.h"
 #include "platform/ui/application.h"
 #include "platform/ui/interaction.h"
@@ -27,6 +29,18 @@ std::vector<std::string> keys(const std::string& text) {
     std::vector<std::string> out;
     for (char32_t c : platform::gfx::decodeUTF8(text)) out.push_back(platform::gfx::encodeUTF8(std::u32string(1, c)));
     return out;
+}
+
+UnwritableFolder::UnwritableFolder(std::filesystem::path folder)
+    : folder_(std::move(folder)), away_(folder_.string() + ".away") {
+    std::filesystem::rename(folder_, away_);
+    std::ofstream(folder_) << "in place of a folder";
+}
+
+UnwritableFolder::~UnwritableFolder() {
+    std::error_code ec;
+    std::filesystem::remove(folder_, ec);
+    std::filesystem::rename(away_, folder_, ec);
 }
 
 PageFixture::PageFixture() : PageFixture(Options{}) {}

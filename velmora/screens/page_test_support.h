@@ -5,6 +5,7 @@
 // analytics events recorded, toasts caught, and the calculator tree in a
 // drawer in the key window. Test code only.
 
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -28,6 +29,21 @@ namespace velmora::testing {
 
 // The keys that type a text: one a character.
 std::vector<std::string> keys(const std::string& text);
+
+// A folder that cannot be written while this lives, whoever runs the test
+// (permissions do not hold back the superuser): it is moved aside and a
+// file takes its place, so every write into it fails ("Not a directory").
+class UnwritableFolder {
+public:
+    explicit UnwritableFolder(std::filesystem::path folder);
+    ~UnwritableFolder();
+    UnwritableFolder(const UnwritableFolder&) = delete;
+    UnwritableFolder& operator=(const UnwritableFolder&) = delete;
+
+private:
+    std::filesystem::path folder_;
+    std::filesystem::path away_;
+};
 
 class PageFixture {
 public:

@@ -1,0 +1,90 @@
+// Tests of the engine's start on a data folder that other processes share
+// or that was damaged: the first open decided once per database, and a
+// measurement database that can never be used set aside.
+#include <doctest/doctest.h>
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+
+#include "measurement/core/arurerudo.h"
+#include "measurement/core/codes.h"
+#include "measurement/core/core_test_support.h"
+#include "measurement/core/measurement.h"
+#include "measurement/store/files.h"
+#include "measurement/store/persisted_config.h"
+
+using namespace measurement;
+using measurement::testing::EngineFixture;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+fs::path engineFile(EngineFixture& engine, const std::string& name) {
+    return engine.folder() / "Application Support" / kAPMApplicationSupportFolder / name;
+}
+
+std::size_t countOf(const std::vector<std::string>& names, const std::string& name) {
+    return static_cast<std::size_t>(std::count(names.begin(), names.end(), name));
+}
+
+}  // namespace
+
+TEST_CASE("a measurement database that can never be used is set aside at start and the next event stored") {
+    struct Case {
+        const char* what;
+        std::function<void(const fs::path&)> damage;
+    };
+    const std::vector<Case> cases = {
+        {"a folder", [](const fs::path& path) { fs::create_directories(path / "inside"); }},
+        {"a fifo",
+         [](const fs::path& path) {
+             fs::create_directories(path.parent_path());
+             REQUIRE(::mkfifo(path.c_str(), 0600) == 0);
+         }},
+        {"a trigger that refuses every event",
+         [](const fs::path& path) {
+             fs::create_directories(path.parent_path());
+             auto store = APMSqliteStore::makeWithDatabasePath(path.string(), nullptr);
+             REQUIRE(store);
+             REQUIRE(store->executeStatement("CREATE TABLE raw_events (metadata_fingerprint INTEGER NOT NULL, name "
+                                             "TEXT NOT NULL, timestamp REAL NOT NULL, data BLOB NOT NULL)",
+                                             {}, nullptr));
+             REQUIRE(store->executeStatement("CREATE TRIGGER refuse BEFORE INSERT ON raw_events BEGIN SELECT "
+                                             "RAISE(ABORT, 'no room'); END",
+                                             {}, nullptr));
+         }},
+    };
+    for (const auto& entry : cases) {
+        CAPTURE(entry.what);
+        EngineFixture engine;
+        const auto database = engineFile(engine, kAPMDatabaseFileName);
+        entry.damage(database);
+        engine.configure();
+        VEZArurerudo::logEventWithName("after_damage");
+        engine.settle();
+        CHECK(engine.rawEventNames() == std::vector<std::string>{"_f", "after_damage"});
+        CHECK(engine.monitor().count(kAPMSqliteStoreSetAsideCode) == 1);
+        CHECK_FALSE(engine.monitor().hasCode(kAPMEngineInitFailedCode));
+        CHECK(fs::exists(database.string() + ".corrupt"));
+    }
+}
+
+TEST_CASE("an engine whose settings show no first open takes the one its database recorded") {
+    EngineFixture engine;
+    engine.configure();
+    const auto firstOpen = APMMeasurement::sharedInstance()->persistedConfig()->firstOpenTimestampMilliseconds();
+    REQUIRE(firstOpen > 0);
+    engine.restart();
+    // Another process started together with the first: it read the
+    // settings before the first one wrote them.
+    fs::remove(engineFile(engine, APMPersistedConfig::kFileName));
+    engine.time().clock().advance(60);
+    engine.configure();
+    CHECK(countOf(engine.rawEventNames(), "_f") == 1);
+    CHECK(APMMeasurement::sharedInstance()->persistedConfig()->firstOpenTimestampMilliseconds() == firstOpen);
+    CHECK(engine.monitor().count(kAPMFirstOpenReportedCode) == 1);
+}

@@ -1,0 +1,186 @@
+// Tests that a database file that can never be used is set aside and a new
+// one made, and that one that is only held by another connection is kept.
+#include <doctest/doctest.h>
+
+#include <sqlite3.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <thread>
+
+#include "measurement/store/database_test_support.h"
+
+using namespace measurement;
+using namespace measurement::testing;
+using platform::Value;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Runs SQL on the file through a connection of its own, as another program.
+void sql(const fs::path& path, const std::string& statements) {
+    sqlite3* db = nullptr;
+    REQUIRE(sqlite3_open(path.c_str(), &db) == SQLITE_OK);
+    char* message = nullptr;
+    const int rc = sqlite3_exec(db, statements.c_str(), nullptr, nullptr, &message);
+    const std::string text = message ? message : "";
+    sqlite3_free(message);
+    sqlite3_close(db);
+    REQUIRE_MESSAGE(rc == SQLITE_OK, text);
+}
+
+APMEvent event(const std::string& name) { return APMEvent("app", true, name, 1700000000.0, 0, APMParameters{}); }
+
+std::unique_ptr<APMDatabase> open(APMScheduler& scheduler, const fs::path& path, std::optional<APMError>* error) {
+    std::unique_ptr<APMDatabase> db;
+    scheduler.workerQueue()->sync([&] { db = APMDatabase::makeWithPath(path.string(), error); });
+    return db;
+}
+
+// A foreign file of one table whose rows are only in its write-ahead log:
+// copied while a connection still holds the log.
+void makeForeignFileWithLog(const fs::path& path) {
+    const fs::path source = path.string() + ".source";
+    sqlite3* db = nullptr;
+    REQUIRE(sqlite3_open(source.c_str(), &db) == SQLITE_OK);
+    REQUIRE(sqlite3_exec(db,
+                         "PRAGMA journal_mode=WAL; PRAGMA wal_autocheckpoint=0; CREATE TABLE queue (payload BLOB); "
+                         "INSERT INTO queue VALUES (x'01'), (x'02');",
+                         nullptr, nullptr, nullptr) == SQLITE_OK);
+    fs::copy_file(source, path);
+    fs::copy_file(source.string() + "-wal", path.string() + "-wal");
+    sqlite3_close(db);
+}
+
+}  // namespace
+
+TEST_CASE("a file that can never hold the engine's data is set aside and a new one made") {
+    testsupport::TempDir dir;
+    const auto path = dir / "measurement.sql";
+    const std::string aside = path.string() + ".corrupt";
+    struct Case {
+        std::string what;
+        std::function<void()> make;
+        // Checks what was set aside.
+        std::function<void()> kept;
+    };
+    const std::vector<Case> cases = {
+        {"a folder", [&] { fs::create_directories(path / "inside"); },
+         [&] { CHECK(fs::is_directory(fs::path(aside) / "inside")); }},
+        {"a fifo", [&] { REQUIRE(::mkfifo(path.c_str(), 0600) == 0); },
+         [&] { CHECK(fs::is_fifo(aside)); }},
+        {"another program's table under the engine's name, its rows in the log",
+         [&] { makeForeignFileWithLog(path); },
+         [&] {
+             CHECK(fs::exists(aside + "-wal"));
+             CHECK(tableRows(aside, "queue").size() == 2);
+         }},
+        {"a view under a table's name",
+         [&] { sql(path, "CREATE TABLE t (a); CREATE VIEW raw_events AS SELECT a FROM t"); },
+         [&] { CHECK(tableRows(aside, "t").empty()); }},
+        {"a trigger that refuses every event",
+         [&] {
+             sql(path,
+                 "CREATE TABLE raw_events (metadata_fingerprint INTEGER NOT NULL, name TEXT NOT NULL, timestamp REAL "
+                 "NOT NULL, data BLOB NOT NULL); INSERT INTO raw_events VALUES (1, 'stored_before', 1, x'00'); "
+                 "CREATE TRIGGER refuse BEFORE INSERT ON raw_events BEGIN SELECT RAISE(ABORT, 'no room'); END");
+         },
+         [&] { CHECK(tableRows(aside, "raw_events").size() == 1); }},
+        {"a trigger that silently drops the daily counts",
+         [&] {
+             sql(path, "CREATE TABLE daily_counts (id INTEGER NOT NULL PRIMARY KEY, day_index, conversions_count, "
+                       "all_events_count, public_events_count, error_events_count); CREATE TRIGGER drop_counts "
+                       "BEFORE INSERT ON daily_counts BEGIN SELECT RAISE(IGNORE); END");
+         },
+         [&] { CHECK(tableRows(aside, "daily_counts").empty()); }},
+    };
+    platform::dispatch::ManualTime time;
+    APMScheduler scheduler;
+    for (const auto& entry : cases) {
+        CAPTURE(entry.what);
+        for (const auto& leftover : fs::directory_iterator(dir.path())) fs::remove_all(leftover);
+        entry.make();
+        APMMonitorCapture capture;
+        std::optional<APMError> error;
+        auto db = open(scheduler, path, &error);
+        REQUIRE_MESSAGE(db, (error ? error->description() : ""));
+        scheduler.workerQueue()->sync([&] {
+            REQUIRE(db->insertRawEvent(event("after"), 1, nullptr));
+            REQUIRE(db->updateDailyCounts(APMDailyCounts(1, 0, 1, 1, 0, 0, 0), nullptr));
+            CHECK(db->dailyCounts(nullptr)->allEventsCount() == 1);
+            db.reset();
+        });
+        REQUIRE(capture.count(kAPMSqliteStoreSetAsideCode) == 1);
+        CHECK(capture.entriesWithCode(kAPMSqliteStoreSetAsideCode).front().contexts.at(0) == Value(aside));
+        CHECK_FALSE(capture.hasCode(kAPMDatabaseSchemaFailedCode));
+        entry.kept();
+        CHECK(tableRows(path, "raw_events").size() == 1);
+        // Opened again, the new file is used as it is.
+        capture.clear();
+        REQUIRE(open(scheduler, path, nullptr));
+        CHECK_FALSE(capture.hasCode(kAPMSqliteStoreSetAsideCode));
+    }
+
+}
+
+TEST_CASE("a second file set aside takes the next free name") {
+    testsupport::TempDir dir;
+    APMMonitorCapture capture;
+    const auto path = dir / "measurement.sql";
+    platform::dispatch::ManualTime time;
+    APMScheduler scheduler;
+    for (int i = 0; i < 2; ++i) {
+        fs::remove(path);
+        fs::create_directories(path);
+        REQUIRE(open(scheduler, path, nullptr));
+    }
+    CHECK(fs::is_directory(path.string() + ".corrupt"));
+    CHECK(fs::is_directory(path.string() + ".corrupt-2"));
+    CHECK(fs::is_regular_file(path));
+}
+
+TEST_CASE("a file that is only used differently or held by another connection is kept") {
+    testsupport::TempDir dir;
+    const auto path = dir / "measurement.sql";
+    platform::dispatch::ManualTime time(false);
+    APMScheduler scheduler;
+    APMMonitorCapture capture;
+    REQUIRE(open(scheduler, path, nullptr));
+
+    SUBCASE("a trigger that refuses only some events") {
+        sql(path, "CREATE TRIGGER refuse BEFORE INSERT ON raw_events WHEN NEW.name = 'refused' "
+                  "BEGIN SELECT RAISE(ABORT, 'no room'); END");
+        auto db = open(scheduler, path, nullptr);
+        REQUIRE(db);
+        scheduler.workerQueue()->sync([&] {
+            CHECK_FALSE(db->insertRawEvent(event("refused"), 1, nullptr));
+            CHECK(db->insertRawEvent(event("taken"), 1, nullptr));
+            db.reset();
+        });
+    }
+    SUBCASE("a file another connection holds past the limit fails the open") {
+        sql(path, "CREATE TABLE foreign_rows (a); INSERT INTO foreign_rows VALUES (1)");
+        sqlite3* other = nullptr;
+        REQUIRE(sqlite3_open(path.c_str(), &other) == SQLITE_OK);
+        REQUIRE(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) == SQLITE_OK);
+        std::unique_ptr<APMDatabase> db;
+        std::thread opener([&] { db = open(scheduler, path, nullptr); });
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!capture.hasCode(kAPMSqliteStoreBusyCode) && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::yield();
+        }
+        REQUIRE(capture.hasCode(kAPMSqliteStoreBusyCode));
+        time.clock().advance(kAPMSqliteStoreBusyTimeoutSeconds + 1);
+        opener.join();
+        sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
+        sqlite3_close(other);
+        CHECK_FALSE(db);
+        CHECK(tableRows(path, "foreign_rows").size() == 1);
+    }
+    CHECK_FALSE(capture.hasCode(kAPMSqliteStoreSetAsideCode));
+    CHECK_FALSE(fs::exists(path.string() + ".corrupt"));
+}
