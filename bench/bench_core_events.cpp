@@ -9,8 +9,12 @@
 //   bench_core_events [EVENTS ...]   backlog sizes (default 2000 10000 100000)
 //
 // A stored event counts once the engine has committed it: the resignation's
-// background task ends only then.
+// background task ends only then. Beside each rate: the context switches
+// (voluntary + involuntary) and the CPU microseconds (user + system) of the
+// whole process per stored event, engine and raw loop alike, the median of
+// the runs; and the load average when the benchmark began.
 #include <sqlite3.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -45,6 +49,43 @@ using Clock = std::chrono::steady_clock;
 int runsFor(int events) { return std::clamp(200000 / std::max(events, 1), 3, 25); }
 
 double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+// What the process as a whole (every thread) has used so far.
+struct Usage {
+    long switches = 0;    // voluntary and involuntary context switches
+    long involuntary = 0;
+    double cpuSeconds = 0;
+
+    static Usage now() {
+        rusage usage{};
+        ::getrusage(RUSAGE_SELF, &usage);
+        auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+        return {usage.ru_nvcsw + usage.ru_nivcsw, usage.ru_nivcsw, seconds(usage.ru_utime) + seconds(usage.ru_stime)};
+    }
+};
+
+// Context switches and CPU per stored item over a stretch of the process.
+struct PerItem {
+    double switches = 0;
+    double involuntary = 0;
+    double cpuMicroseconds = 0;
+
+    static PerItem between(const Usage& before, const Usage& after, int items) {
+        const double n = std::max(items, 1);
+        return {(after.switches - before.switches) / n, (after.involuntary - before.involuntary) / n,
+                (after.cpuSeconds - before.cpuSeconds) * 1e6 / n};
+    }
+};
+
+PerItem median(std::vector<PerItem> runs) {
+    auto middle = [&](double PerItem::*field) {
+        std::vector<double> values;
+        for (const auto& run : runs) values.push_back(run.*field);
+        std::sort(values.begin(), values.end());
+        return values.empty() ? 0 : values[values.size() / 2];
+    };
+    return {middle(&PerItem::switches), middle(&PerItem::involuntary), middle(&PerItem::cpuMicroseconds)};
+}
 
 // Resident set size in kilobytes, from /proc.
 long residentKilobytes() {
@@ -127,6 +168,12 @@ struct EngineFigures {
     double acceptedPerSecond = 0;
     double kilobytesPer10000 = 0;
     bool stored = false;
+    PerItem perEvent;
+};
+
+struct RawFigures {
+    double rowsPerSecond = 0;
+    PerItem perRow;
 };
 
 EngineFigures engineRun(int parameterCount, int events) {
@@ -135,6 +182,7 @@ EngineFigures engineRun(int parameterCount, int events) {
     const auto parameters = parametersOf(parameterCount);
     const long before = residentKilobytes();
     long peak = before;
+    const auto usageBefore = Usage::now();
     const auto start = Clock::now();
     for (int i = 0; i < events; ++i) {
         measurement::VEZArurerudo::logEventWithName("bench_event", parameters);
@@ -145,6 +193,7 @@ EngineFigures engineRun(int parameterCount, int events) {
     EngineFigures figures;
     figures.stored = waitUntilStored();
     const double storeSeconds = secondsSince(start);
+    figures.perEvent = PerItem::between(usageBefore, Usage::now(), events);
     resetEngine();
     figures.storedPerSecond = events / storeSeconds;
     figures.acceptedPerSecond = events / acceptSeconds;
@@ -156,11 +205,11 @@ bool exec(sqlite3* db, const char* sql) { return sqlite3_exec(db, sql, nullptr, 
 
 // Raw SQLite: one row of the engine's raw-event size per transaction, WAL
 // journal, synchronous=NORMAL, one prepared statement.
-double rawSqliteRate(int parameterCount, int rows) {
+RawFigures rawSqliteRun(int parameterCount, int rows) {
     Folder folder("raw");
     const std::string path = (folder.path() / "raw.sql").string();
     sqlite3* db = nullptr;
-    if (sqlite3_open(path.c_str(), &db) != SQLITE_OK) return 0;
+    if (sqlite3_open(path.c_str(), &db) != SQLITE_OK) return {};
     exec(db, "PRAGMA journal_mode=WAL");
     exec(db, "PRAGMA synchronous=NORMAL");
     exec(db, "CREATE TABLE raw_events (metadata_fingerprint INTEGER NOT NULL, name TEXT NOT NULL, "
@@ -169,6 +218,7 @@ double rawSqliteRate(int parameterCount, int rows) {
     sqlite3_prepare_v2(db, "INSERT INTO raw_events (metadata_fingerprint, name, timestamp, data) VALUES (?, ?, ?, ?)", -1,
                        &insert, nullptr);
     const std::vector<unsigned char> blob(encodedSize(parameterCount), 0x5a);
+    const auto usageBefore = Usage::now();
     const auto start = Clock::now();
     for (int i = 0; i < rows; ++i) {
         exec(db, "BEGIN");
@@ -181,9 +231,10 @@ double rawSqliteRate(int parameterCount, int rows) {
         exec(db, "COMMIT");
     }
     const double seconds = secondsSince(start);
+    RawFigures figures{rows / seconds, PerItem::between(usageBefore, Usage::now(), rows)};
     sqlite3_finalize(insert);
     sqlite3_close(db);
-    return rows / seconds;
+    return figures;
 }
 
 // Leaves the engine's database of the folder holding `events` copies of one
@@ -238,29 +289,46 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) sizes.push_back(std::atoi(argv[i]));
     if (sizes.empty()) sizes = {2000, 10000, 100000};
 
+    double load[3] = {-1, -1, -1};
+    ::getloadavg(load, 3);
     std::printf("bench_core_events: logEventWithName until durably stored, upload schedule on;\n"
                 "raw = SQLite one-row transactions of the same size, WAL, synchronous=NORMAL, same disk;\n"
-                "each rate the best of several runs (25 at 2,000 events, 3 at 100,000)\n");
+                "each rate the best of several runs (25 at 2,000 events, 3 at 100,000); per stored event the\n"
+                "median of those runs: context switches of the whole process (voluntary+involuntary, of which\n"
+                "involuntary) and its CPU microseconds (user+system); load average at the start %.2f %.2f %.2f\n",
+                load[0], load[1], load[2]);
     engineRun(1, 500);  // the process's first engine loads what every later one finds loaded
     for (const int parameterCount : {1, 10}) {
         double firstRate = 0;
         for (const int events : sizes) {
             EngineFigures engine;
-            double raw = 0;
+            RawFigures raw;
+            std::vector<PerItem> engineRuns, rawRuns;
             for (int run = 0; run < runsFor(events); ++run) {
                 const auto figures = engineRun(parameterCount, events);
                 engine.stored = engine.stored || figures.stored;
                 engine.storedPerSecond = std::max(engine.storedPerSecond, figures.storedPerSecond);
                 engine.acceptedPerSecond = std::max(engine.acceptedPerSecond, figures.acceptedPerSecond);
                 engine.kilobytesPer10000 = std::max(engine.kilobytesPer10000, figures.kilobytesPer10000);
-                raw = std::max(raw, rawSqliteRate(parameterCount, events));
+                engineRuns.push_back(figures.perEvent);
+                const auto rawRun = rawSqliteRun(parameterCount, events);
+                raw.rowsPerSecond = std::max(raw.rowsPerSecond, rawRun.rowsPerSecond);
+                rawRuns.push_back(rawRun.perRow);
             }
+            engine.perEvent = median(engineRuns);
+            raw.perRow = median(rawRuns);
             if (firstRate == 0) firstRate = engine.storedPerSecond;
             std::printf("%2d parameters, %6d events: stored %7.0f/s%s, raw %7.0f/s, ratio %.3f; %.2f of the rate at "
                         "%d; accepted %8.0f/s; memory %+6.0f kB per 10,000 accepted\n",
-                        parameterCount, events, engine.storedPerSecond, engine.stored ? "" : " (TIMED OUT)", raw,
-                        engine.storedPerSecond / raw, engine.storedPerSecond / firstRate, sizes.front(),
-                        engine.acceptedPerSecond, engine.kilobytesPer10000);
+                        parameterCount, events, engine.storedPerSecond, engine.stored ? "" : " (TIMED OUT)",
+                        raw.rowsPerSecond, engine.storedPerSecond / raw.rowsPerSecond,
+                        engine.storedPerSecond / firstRate, sizes.front(), engine.acceptedPerSecond,
+                        engine.kilobytesPer10000);
+            std::printf("    per stored event: engine %.2f switches (%.2f involuntary), %.1f us CPU; raw %.2f switches "
+                        "(%.2f involuntary), %.1f us CPU; CPU ratio %.2f\n",
+                        engine.perEvent.switches, engine.perEvent.involuntary, engine.perEvent.cpuMicroseconds,
+                        raw.perRow.switches, raw.perRow.involuntary, raw.perRow.cpuMicroseconds,
+                        engine.perEvent.cpuMicroseconds / std::max(raw.perRow.cpuMicroseconds, 1e-9));
         }
     }
 

@@ -164,7 +164,7 @@ void APMScreenViewReporter::trackScreenWithParameters(const platform::Value::Dic
     queue_->sync([&] {
         APMScreenRef previous = currentScreen_;
         APMScreenRef next = screen;
-        currentScreen_ = screen;
+        setCurrentScreenOnQueue(screen);
         awaitingReport_.insert(screen.get());
         queue_->async([weak, previous, next, own] {
             auto self = weak.lock();
@@ -235,7 +235,7 @@ void APMScreenViewReporter::setScreenName(const std::optional<std::string>& scre
         logEntry(kAPMMonitorLevelDebug, kAPMSetScreenNameCode, "Set screen name and screen class",
                  {optionalText(screenName), platform::Value(className)});
         const auto previous = currentScreen_;
-        currentScreen_ = screen;
+        setCurrentScreenOnQueue(screen);
         postScreenDidChangeNotification(previous, screen);
         if (APMIsScreenReportingEnabled()) logViewScreenEvent(previous, screen, {});
     });
@@ -243,17 +243,28 @@ void APMScreenViewReporter::setScreenName(const std::optional<std::string>& scre
 
 // ---- Screen parameters ---------------------------------------------------------
 
+void APMScreenViewReporter::setCurrentScreenOnQueue(APMScreenRef screen) {
+    currentScreen_ = screen;
+    std::lock_guard lock(publishedScreenMutex_);
+    publishedScreen_ = std::move(screen);
+}
+
+// Every change of the current screen runs synchronously on the queue, so a
+// caller that changed it reads its own change here.
 platform::Value::Dictionary APMScreenViewReporter::screenParameters() const {
     platform::Value::Dictionary parameters;
-    if (!allowsScreenViews()) return parameters;
-    queue_->sync([&] {
-        if (!allowScreenParameters_ || !currentScreen_) return;
-        parameters.emplace("_si", static_cast<long long>(currentScreen_->instanceID()));
-        const auto& className = currentScreen_->className();
-        if (className && !className->empty()) parameters.emplace("_sc", *className);
-        const auto& name = currentScreen_->name();
-        if (name && !name->empty()) parameters.emplace("_sn", *name);
-    });
+    if (!allowsScreenViews() || !allowScreenParameters_) return parameters;
+    APMScreenRef screen;
+    {
+        std::lock_guard lock(publishedScreenMutex_);
+        screen = publishedScreen_;
+    }
+    if (!screen) return parameters;
+    parameters.emplace("_si", static_cast<long long>(screen->instanceID()));
+    const auto& className = screen->className();
+    if (className && !className->empty()) parameters.emplace("_sc", *className);
+    const auto& name = screen->name();
+    if (name && !name->empty()) parameters.emplace("_sn", *name);
     return parameters;
 }
 

@@ -97,6 +97,8 @@ private:
     std::optional<std::string> classOfUnclassedScreen() const;
     // Makes the visible controller of the stack current, when it is tracked.
     void makeVisibleControllerCurrent(APMViewControllerStack& stack);
+    // On the queue: the current screen changes, and other threads see it.
+    void setCurrentScreenOnQueue(APMScreenRef screen);
 
     std::shared_ptr<APMReporterHost> host_;
     std::shared_ptr<APMAdExposureReporter> adExposureReporter_;
@@ -107,6 +109,11 @@ private:
     APMScreenRef previousScreen_;
     // Screens logged by the application whose report is still queued.
     std::set<const APMScreen*> awaitingReport_;
+    // The current screen as every event reads it: written with
+    // currentScreen_ (on the queue, which callers wait for), read under a
+    // short lock instead of a hop to the queue for every event.
+    mutable std::mutex publishedScreenMutex_;  // publishedScreen_
+    APMScreenRef publishedScreen_;
 
     std::atomic<bool> allowScreenParameters_{true};
     std::atomic<bool> isAppActive_{false};

@@ -302,7 +302,7 @@ void APMScreenViewReporter::setCurrentViewController(const ControllerRef& contro
                                  platform::Value(static_cast<long long>(screen->instanceID())));
         }
         APMScreenRef previous = currentScreen_ ? currentScreen_->copy() : nullptr;
-        currentScreen_ = screen;
+        setCurrentScreenOnQueue(screen);
         postScreenDidChangeNotification(previous, screen);
         if (APMIsScreenReportingEnabled()) logViewScreenEvent(previous, screen, {});
     });

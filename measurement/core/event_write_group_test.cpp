@@ -7,8 +7,11 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <condition_variable>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
+#include <mutex>
 #include <random>
 #include <set>
 #include <string>
@@ -207,7 +210,10 @@ TEST_CASE("an event the database refuses fails alone: the others of its group ar
 // Run by the kill test as a process of its own (skipped otherwise): logs
 // events without end, appends the number of each one the engine reports
 // stored to a file, and says on a pipe when it has logged the number of
-// events it was given, to be killed then.
+// events it was given, to be killed then. Logging, far quicker than
+// storing, stays at most kInFlight events ahead of what the engine has
+// finished writing, so that the kill finds the engine storing rather than
+// still starting.
 TEST_CASE(kChildCaseName * doctest::skip()) {
     const char* folder = std::getenv(kChildFolder);
     const char* signal = std::getenv(kChildSignal);
@@ -219,15 +225,34 @@ TEST_CASE(kChildCaseName * doctest::skip()) {
     platform::UserDefaults::setDataDirectory(root / "Preferences");
     const int report = ::open((root / "stored.txt").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
     REQUIRE(report >= 0);
-    APMAnalytics::addEventWriteListener([report](const APMEvent& event, const std::optional<std::string>& failure) {
-        if (failure || event.name().rfind("kill_", 0) != 0) return;
-        const std::string line = event.name() + "\n";
-        if (::write(report, line.data(), line.size()) != static_cast<ssize_t>(line.size())) std::abort();
+    constexpr long kInFlight = 256;
+    struct Finished {
+        std::mutex mutex;
+        std::condition_variable changed;
+        long count = 0;
+    };
+    auto finished = std::make_shared<Finished>();
+    APMAnalytics::addEventWriteListener([report, finished](const APMEvent& event,
+                                                           const std::optional<std::string>& failure) {
+        if (event.name().rfind("kill_", 0) != 0) return;
+        if (!failure) {
+            const std::string line = event.name() + "\n";
+            if (::write(report, line.data(), line.size()) != static_cast<ssize_t>(line.size())) std::abort();
+        }
+        {
+            std::lock_guard lock(finished->mutex);
+            ++finished->count;
+        }
+        finished->changed.notify_one();
     });
     REQUIRE(platform::VEZApp::configure());
     const long killAfter = std::atol(after);
     const int signalFd = std::atoi(signal);
     for (long i = 0;; ++i) {
+        {
+            std::unique_lock lock(finished->mutex);
+            finished->changed.wait(lock, [&] { return i - finished->count < kInFlight; });
+        }
         VEZArurerudo::logEventWithName("kill_" + std::to_string(i), {{"index", i}, {"padding", std::string(i % 300, 'p')}});
         if (i == killAfter && ::write(signalFd, "k", 1) != 1) std::abort();
     }

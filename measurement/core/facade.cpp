@@ -63,10 +63,13 @@ std::shared_ptr<platform::dispatch::Queue> APMAnalytics::timestampQueue() { retu
 std::shared_ptr<platform::dispatch::Queue> APMAnalytics::operationQueue() { return queue(&FacadeState::operationQueue); }
 std::shared_ptr<platform::dispatch::Queue> APMAnalytics::serialQueue() { return queue(&FacadeState::serialQueue); }
 
+// Stamps are taken one at a time, in the order their callers reach them, as
+// they would be on the timestamp queue, but under a lock: a hop to that
+// queue's thread and back would cost two thread switches per event.
 double APMAnalytics::currentTimestamp() {
-    double now = 0;
-    timestampQueue()->sync([&] { now = platform::dispatch::currentClock()->now(); });
-    return now;
+    static std::mutex stamping;
+    std::lock_guard lock(stamping);
+    return platform::dispatch::currentClock()->now();
 }
 
 void APMAnalytics::startOperationQueue() {

@@ -29,7 +29,8 @@ inline constexpr const char* kAPMConsentSettingsOnStartKey = "consent_settings_o
 inline constexpr const char* kAPMDeferredConsentResetKey = "deferred_consent_reset";
 
 // The facade between the public interface and the engine. Events are
-// stamped on the serial timestamp queue (called synchronously), pass the
+// stamped one at a time in the caller's thread (the timestamp queue's
+// order, kept by a lock), pass the
 // single-operation queue — held until the engine has started, so nothing
 // logged before is lost — and the serial analytics queue, and reach the
 // engine's worker queue in the order they were logged. Every operation may
@@ -42,7 +43,7 @@ public:
     static std::shared_ptr<platform::dispatch::Queue> timestampQueue();
     static std::shared_ptr<platform::dispatch::Queue> operationQueue();
     static std::shared_ptr<platform::dispatch::Queue> serialQueue();
-    // The wall time, read on the timestamp queue.
+    // The wall time; stamps are taken one at a time, without a hop.
     static double currentTimestamp();
     // Lets the held operations go on; the engine calls it once started.
     static void startOperationQueue();

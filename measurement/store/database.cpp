@@ -33,6 +33,8 @@ std::unique_ptr<APMDatabase> APMDatabase::makeWithPath(const std::string& path, 
         if (error) *error = openError;
         return nullptr;
     }
+    // Processes that each log an event and end write this file in turn.
+    store->keepWriteAheadLogOnClose();
     std::unique_ptr<APMDatabase> database(new APMDatabase(std::move(store)));
     if (!database->prepareFile(error)) return nullptr;
     return database;

@@ -80,8 +80,9 @@ TEST_CASE("a garbled database file is made again and the engine keeps working") 
     const double now = fx.time.now();
     fx.onWorker([&] { REQUIRE(fx.database().insertRawEvent(namedEvent("before", now - 10), 1, nullptr)); });
     fx.close();
-    {
-        std::ofstream out(fx.path(), std::ios::binary | std::ios::trunc);
+    // The file and the log it keeps beside it.
+    for (const char* suffix : {"", "-wal"}) {
+        std::ofstream out(fx.path().string() + suffix, std::ios::binary | std::ios::trunc);
         for (int i = 0; i < 8192; ++i) out.put(static_cast<char>(i * 131 % 256));
     }
     fx.reopen();
@@ -94,6 +95,22 @@ TEST_CASE("a garbled database file is made again and the engine keeps working") 
         CHECK(rawEventNames(db, 1) == std::vector<std::string>{"after"});
         CHECK(db.queryBundlesWithCountLimit(5, 65536, nullptr)->size() == 1);
     });
+}
+
+TEST_CASE("a closed measurement database keeps its write-ahead log, and other connections read through it") {
+    DatabaseFixture fx;
+    const double now = fx.time.now();
+    fx.onWorker([&] {
+        REQUIRE(fx.database().insertRawEvent(namedEvent("first", now - 2), 1, nullptr));
+        REQUIRE(fx.database().insertRawEvent(namedEvent("second", now - 1), 1, nullptr));
+    });
+    fx.close();
+    const std::string path = fx.path().string();
+    REQUIRE(std::filesystem::exists(path + "-wal"));
+    CHECK(std::filesystem::file_size(path + "-wal") > 0);
+    CHECK(runCommand("sqlite3 '" + path + "' 'SELECT name FROM raw_events ORDER BY rowid'") == "first\nsecond\n");
+    fx.reopen();
+    fx.onWorker([&] { CHECK(rawEventNames(fx.database(), 1) == std::vector<std::string>{"first", "second"}); });
 }
 
 TEST_CASE("a process killed in the middle of a transaction leaves the committed rows and only those") {

@@ -1,5 +1,7 @@
 // The SQLite store's journal mode and integrity checks, and damage met in use.
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <fstream>
@@ -62,6 +64,34 @@ bool APMSqliteStore::useWriteAheadLog() {
         return false;
     }
     return runToEnd(db_, "PRAGMA synchronous=NORMAL", nullptr) == SQLITE_DONE;
+}
+
+void APMSqliteStore::keepWriteAheadLogOnClose() {
+    std::lock_guard lock(mutex_);
+    if (!db_ || keepLog_) return;
+    keepLog_ = sqlite3_db_config(db_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr) == SQLITE_OK;
+    syncedDataVersion_ = dataVersion();
+}
+
+// Changes whenever the file's content does, this connection's commits
+// included.
+std::optional<unsigned> APMSqliteStore::dataVersion() const {
+    unsigned version = 0;
+    if (sqlite3_file_control(db_, "main", SQLITE_FCNTL_DATA_VERSION, &version) != SQLITE_OK) return std::nullopt;
+    return version;
+}
+
+// Through a descriptor of its own: SQLite's first sync of its log handle
+// also syncs the folder, once more than the log itself needs. Nothing is
+// synced when the file did not change since the last sync.
+void APMSqliteStore::syncWriteAheadLog() {
+    if (!keepLog_) return;
+    const auto version = dataVersion();
+    if (version && version == syncedDataVersion_) return;
+    const int log = ::open((path_ + "-wal").c_str(), O_RDONLY | O_CLOEXEC);
+    if (log < 0) return;
+    if (::fdatasync(log) == 0) syncedDataVersion_ = version;
+    ::close(log);
 }
 
 // True when the file reads as an intact database. Otherwise *problem says

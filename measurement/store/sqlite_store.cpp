@@ -310,8 +310,13 @@ void APMSqliteStore::close() {
     std::lock_guard lock(mutex_);
     closeWriteGroupForOtherWork();
     statements_.clear();
-    if (db_) sqlite3_close_v2(db_);
+    if (db_) {
+        syncWriteAheadLog();
+        sqlite3_close_v2(db_);
+    }
     db_ = nullptr;
+    keepLog_ = false;
+    syncedDataVersion_.reset();
     savepointDepth_ = 0;
     ++undoCount_;
 }

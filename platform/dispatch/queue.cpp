@@ -1,6 +1,7 @@
 #include "platform/dispatch/queue.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -43,6 +44,11 @@ void reportEscapedException(const std::string& label) {
 
 // A serial queue with a thread of its own. Blocks added before the queue is
 // destroyed still run; the thread ends once they have.
+//
+// A hand-off costs a wake-up only when the thread sleeps, and then one for
+// all that arrives before it runs: the thread takes every waiting block at
+// once and sleeps again only when none is left, so a steady stream of blocks
+// keeps it awake instead of waking it block by block.
 class ThreadQueue : public Queue {
 public:
     explicit ThreadQueue(std::string label) : state_(std::make_shared<State>()) {
@@ -64,11 +70,14 @@ public:
     }
 
     void async(Block block) override {
+        bool wake = false;
         {
             std::lock_guard lock(state_->mutex);
             state_->blocks.push_back(std::move(block));
+            wake = state_->sleeping && !state_->wakePosted;
+            if (wake) state_->wakePosted = true;
         }
-        state_->wake.notify_one();
+        if (wake) state_->wake.notify_one();
     }
 
     void sync(const Block& block) override {
@@ -109,13 +118,15 @@ public:
 
     void suspend() override {
         std::lock_guard lock(state_->mutex);
-        ++state_->suspended;
+        state_->suspended.fetch_add(1, std::memory_order_relaxed);
     }
 
     void resume() override {
         {
             std::lock_guard lock(state_->mutex);
-            if (state_->suspended > 0) --state_->suspended;
+            if (state_->suspended.load(std::memory_order_relaxed) > 0) {
+                state_->suspended.fetch_sub(1, std::memory_order_relaxed);
+            }
         }
         state_->wake.notify_one();
     }
@@ -134,27 +145,49 @@ private:
         std::condition_variable wake;
         std::deque<Block> blocks;
         std::string label;
-        int suspended = 0;
+        // Written under the mutex; read without it between the blocks of a
+        // batch, so that a block that suspends its queue holds back the
+        // rest of the batch.
+        std::atomic<int> suspended{0};
         bool stopping = false;
+        // The thread waits for blocks, and whether a wake-up is already on
+        // its way to it.
+        bool sleeping = false;
+        bool wakePosted = false;
     };
 
+    static bool runnable(const State& state) {
+        return state.suspended.load(std::memory_order_relaxed) == 0 && !state.blocks.empty();
+    }
+
     static void run(State& state, const Queue* self) {
+        std::deque<Block> batch;
         for (;;) {
-            Block block;
             {
                 std::unique_lock lock(state.mutex);
-                state.wake.wait(lock, [&] {
-                    return (state.suspended == 0 && !state.blocks.empty()) || state.stopping;
-                });
-                if (state.suspended > 0 || state.blocks.empty()) return;  // stopping
-                block = std::move(state.blocks.front());
-                state.blocks.pop_front();
+                // What a suspension held back goes first again.
+                while (!batch.empty()) {
+                    state.blocks.push_front(std::move(batch.back()));
+                    batch.pop_back();
+                }
+                if (!runnable(state) && !state.stopping) {
+                    state.sleeping = true;
+                    state.wake.wait(lock, [&] { return runnable(state) || state.stopping; });
+                    state.sleeping = false;
+                    state.wakePosted = false;
+                }
+                if (!runnable(state)) return;  // stopping
+                batch.swap(state.blocks);
             }
             CurrentScope scope(self);
-            try {
-                block();
-            } catch (...) {
-                reportEscapedException(state.label);
+            while (!batch.empty() && state.suspended.load(std::memory_order_relaxed) == 0) {
+                Block block = std::move(batch.front());
+                batch.pop_front();
+                try {
+                    block();
+                } catch (...) {
+                    reportEscapedException(state.label);
+                }
             }
         }
     }

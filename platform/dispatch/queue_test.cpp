@@ -53,6 +53,31 @@ TEST_CASE("serial queues with threads of their own") {
         resumer.join();
         CHECK(ran.load() == 1);
     }
+    SUBCASE("blocks that arrive together run in order, and one that suspends the queue holds back the rest") {
+        std::promise<void> release;
+        auto released = release.get_future().share();
+        std::promise<void> suspended;
+        std::atomic<bool> resumed{false};
+        std::vector<int> order;
+        queue->async([released] { released.wait(); });
+        queue->async([&] {
+            order.push_back(1);
+            queue->suspend();
+            suspended.set_value();
+        });
+        for (int i = 2; i <= 4; ++i) {
+            queue->async([&, i] {
+                CHECK(resumed.load());
+                order.push_back(i);
+            });
+        }
+        release.set_value();
+        suspended.get_future().wait();
+        resumed = true;
+        queue->resume();
+        queue->sync([] {});
+        CHECK(order == std::vector<int>{1, 2, 3, 4});
+    }
     SUBCASE("a throwing block neither stops the queue nor the process") {
         queue->async([] { throw std::runtime_error("boom"); });
         bool after = false;

@@ -145,6 +145,24 @@ struct APMConsentSettingsUtil::State {
     }
 };
 
+// The storage denials as the queue last published them, with the number of
+// writes run before.
+struct APMConsentSettingsUtil::Published {
+    mutable std::mutex mutex;
+    std::uint64_t writesRun = 0;
+    bool adStorageDenied = false;
+    bool analyticsStorageDenied = false;
+
+    void publish(std::uint64_t writes, const State& state) {
+        const bool ad = is(valueOf(state.current, kAPMConsentTypeAdStorage), kAPMConsentDenied);
+        const bool analytics = is(valueOf(state.current, kAPMConsentTypeAnalyticsStorage), kAPMConsentDenied);
+        std::lock_guard lock(mutex);
+        writesRun = writes;
+        adStorageDenied = ad;
+        analyticsStorageDenied = analytics;
+    }
+};
+
 // ---- Class operations --------------------------------------------------------
 
 const std::vector<std::string>& APMConsentSettingsUtil::consentTypes() {
@@ -186,7 +204,7 @@ APMConsentSettingsUtil::APMConsentSettingsUtil()
     : APMConsentSettingsUtil(platform::dispatch::makeSerialQueue("com.rozeda.measurement.consent")) {}
 
 APMConsentSettingsUtil::APMConsentSettingsUtil(std::shared_ptr<platform::dispatch::Queue> queue)
-    : queue_(std::move(queue)), state_(std::make_shared<State>()) {}
+    : queue_(std::move(queue)), state_(std::make_shared<State>()), published_(std::make_shared<Published>()) {}
 
 template <class Result, class Read>
 Result APMConsentSettingsUtil::read(Read&& reader) const {
@@ -197,9 +215,23 @@ Result APMConsentSettingsUtil::read(Read&& reader) const {
 
 template <class Write>
 void APMConsentSettingsUtil::write(Write&& writer) {
-    queue_->async([state = state_, writer = std::forward<Write>(writer)] { writer(*state); });
+    std::lock_guard lock(postMutex_);
+    const auto number = writesPosted_.load(std::memory_order_relaxed) + 1;
+    queue_->async([state = state_, published = published_, number, writer = std::forward<Write>(writer)] {
+        writer(*state);
+        published->publish(number, *state);
+    });
     // After the post: a read that sees the new count is queued behind it.
-    writesPosted_.fetch_add(1, std::memory_order_release);
+    writesPosted_.store(number, std::memory_order_release);
+}
+
+// A reader that counts as many writes run as it saw posted reads what a
+// read on the queue would: every write posted before it has run.
+std::optional<bool> APMConsentSettingsUtil::publishedAnswer(bool (*field)(const Published&)) const {
+    const auto posted = writesPosted_.load(std::memory_order_acquire);
+    std::lock_guard lock(published_->mutex);
+    if (published_->writesRun < posted) return std::nullopt;
+    return field(*published_);
 }
 
 // Posting order makes the texts exact: a reader that sees the count of an
@@ -240,9 +272,11 @@ int APMConsentSettingsUtil::version() const {
 }
 
 bool APMConsentSettingsUtil::isAdStorageDenied() const {
+    if (const auto answer = publishedAnswer([](const Published& p) { return p.adStorageDenied; })) return *answer;
     return read<bool>([](const State& s) { return is(valueOf(s.current, kAPMConsentTypeAdStorage), kAPMConsentDenied); });
 }
 bool APMConsentSettingsUtil::isAnalyticsStorageDenied() const {
+    if (const auto answer = publishedAnswer([](const Published& p) { return p.analyticsStorageDenied; })) return *answer;
     return read<bool>(
         [](const State& s) { return is(valueOf(s.current, kAPMConsentTypeAnalyticsStorage), kAPMConsentDenied); });
 }

@@ -54,8 +54,11 @@ enum APMConsentDiagnosticCode : int {
 // The consent state. Its state is touched only on its own serial queue:
 // every read runs synchronously there and answers a copy, every write is
 // queued asynchronously, so writes keep their order and a read made after a
-// write from the same thread sees it. No operation calls out while on the
-// queue, so callers on any thread may use it. Nothing is persisted here.
+// write from the same thread sees it. The storage denials, which every
+// stored event asks for, are published by the queue after each write and
+// read without a hop while no write is still queued. No operation calls out
+// while on the queue, so callers on any thread may use it. Nothing is
+// persisted here.
 class APMConsentSettingsUtil {
 public:
     using Settings = platform::Value::Dictionary;
@@ -127,8 +130,12 @@ public:
 
 private:
     struct State;
+    // What the queue published after the writes it has run (their count).
+    struct Published;
     template <class Result, class Read>
     Result read(Read&& reader) const;
+    // The published answer, when no write posted so far is still queued.
+    std::optional<bool> publishedAnswer(bool (*field)(const Published&)) const;
     template <class Write>
     void write(Write&& writer);
 
@@ -144,8 +151,13 @@ private:
     // Shared with the queued writes, so that one still queued when this
     // object goes has something to write to.
     std::shared_ptr<State> state_;
+    // Shared with the queued writes, like the state.
+    std::shared_ptr<Published> published_;
     // Counted once a write is posted: a reader that sees the count it read
-    // a text at knows that no write has been posted since.
+    // a text at knows that no write has been posted since. Writes are
+    // numbered and posted under the lock, so that they run in the order of
+    // their numbers.
+    std::mutex postMutex_;
     std::atomic<std::uint64_t> writesPosted_{0};
     mutable std::mutex cacheMutex_;  // signalsCache_, diagnosticsCache_
     mutable CachedText signalsCache_;

@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "measurement/upload/consent/consent_settings_util.h"
+#include "platform/dispatch/queue.h"
 
 using namespace measurement;
 using platform::Value;
@@ -276,4 +277,35 @@ TEST_CASE("writes from one thread are seen by reads from others in order") {
     // Read after the writes from this thread: the last of each type holds.
     CHECK(consent.consentSignals() == "G110");
     CHECK(consent.consentSource() == 30);
+}
+
+TEST_CASE("the storage denials are read without the queue once every write posted before has run") {
+    auto queue = std::make_shared<platform::dispatch::ManualQueue>("consent");
+    APMConsentSettingsUtil consent(queue);
+    const struct {
+        Settings written;
+        bool adDenied;
+        bool analyticsDenied;
+    } cases[] = {
+        {{{"analytics_storage", "denied"}}, false, true},
+        {{{"ad_storage", "DENIED"}}, true, true},
+        {{{"analytics_storage", "granted"}, {"ad_storage", "granted"}}, false, false},
+    };
+    for (const auto& c : cases) {
+        consent.updateSettings(c.written, 30);
+        // The write is still queued: the read waits for it.
+        REQUIRE(queue->pendingCount() == 1);
+        CHECK(consent.isAnalyticsStorageDenied() == c.analyticsDenied);
+        CHECK(queue->pendingCount() == 0);
+        // Nothing written since: both are answered with a block still
+        // waiting on the queue, which a read on it would have run first.
+        queue->async([] {});
+        CHECK(consent.isAdStorageDenied() == c.adDenied);
+        CHECK(consent.isAnalyticsStorageDenied() == c.analyticsDenied);
+        CHECK(queue->pendingCount() == 1);
+        queue->drain();
+    }
+    consent.clearAllSettings();
+    CHECK_FALSE(consent.isAdStorageDenied());
+    CHECK(queue->pendingCount() == 0);
 }

@@ -264,6 +264,8 @@ void APMIdentity::setShouldSetLastAdvertisingIDResetUserProperty(bool value) {
 
 std::optional<std::string> APMIdentity::sessionStitchingToken(std::int64_t sessionNumber, bool sessionExpired,
                                                                 bool userIDAvailable) {
+    if (isAnalyticsStorageDenied()) return std::nullopt;
+    if (auto token = publishedSessionStitchingToken(sessionNumber, sessionExpired, userIDAvailable)) return token;
     std::optional<std::string> token;
     queue_->sync([&] {
         if (isAnalyticsStorageDenied()) return;
@@ -290,18 +292,45 @@ std::optional<std::string> APMIdentity::sessionStitchingToken(std::int64_t sessi
             if (!userIDAvailable) state.sessionStitchingTokenExpirationTime = current + kAPMSessionStitchingTokenLifetime;
         }
         token = state.sessionStitchingToken;
+        publishSessionStitchingToken(resetsRun_);
     });
     return token;
 }
 
+// The answer the queue would give without changing anything: the same
+// session as the last request, a token, not lapsed, and no reset since.
+std::optional<std::string> APMIdentity::publishedSessionStitchingToken(std::int64_t sessionNumber, bool sessionExpired,
+                                                                       bool userIDAvailable) const {
+    const auto resets = resetsPosted_.load(std::memory_order_acquire);
+    std::lock_guard lock(publishedTokenMutex_);
+    if (!publishedToken_ || publishedToken_->resetsRun < resets || !publishedToken_->token) return std::nullopt;
+    const auto& published = *publishedToken_;
+    if (published.sessionNumber != sessionNumber || published.sessionExpired != sessionExpired) return std::nullopt;
+    if (!userIDAvailable && published.expirationTime && *published.expirationTime <= now()) return std::nullopt;
+    return published.token;
+}
+
+void APMIdentity::publishSessionStitchingToken(std::uint64_t resetsRun) {
+    const auto& state = *state_;
+    PublishedToken published{resetsRun, state.lastSessionNumber, state.lastIsSessionExpired,
+                             state.sessionStitchingToken, state.sessionStitchingTokenExpirationTime};
+    std::lock_guard lock(publishedTokenMutex_);
+    publishedToken_ = std::move(published);
+}
+
 void APMIdentity::resetSessionStitchingToken() {
     std::weak_ptr<APMIdentity> weak = weak_from_this();
-    queue_->async([weak] {
+    std::lock_guard lock(resetPostMutex_);
+    const auto number = resetsPosted_.load(std::memory_order_relaxed) + 1;
+    queue_->async([weak, number] {
         auto self = weak.lock();
         if (!self) return;
         self->state_->sessionStitchingToken.reset();
         self->state_->sessionStitchingTokenExpirationTime.reset();
+        self->resetsRun_ = number;
+        self->publishSessionStitchingToken(number);
     });
+    resetsPosted_.store(number, std::memory_order_release);
 }
 
 std::string APMIdentity::diversionKey() {

@@ -6,6 +6,7 @@
 // status, the session stitching token, the experiment diversion key and the
 // ephemeral app instance ID, each handed out under the consent in force.
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -118,7 +119,9 @@ public:
     bool shouldSetLastAdvertisingIDResetUserProperty() const;
     void setShouldSetLastAdvertisingIDResetUserProperty(bool value);
 
-    // None while analytics storage is denied.
+    // None while analytics storage is denied. A request like the last one,
+    // whose token still holds, is answered from what the queue published,
+    // without a hop to it.
     std::optional<std::string> sessionStitchingToken(std::int64_t sessionNumber, bool sessionExpired,
                                                      bool userIDAvailable);
     void resetSessionStitchingToken();
@@ -154,6 +157,11 @@ private:
 
     bool isAdStorageDenied() const;
     bool isAnalyticsStorageDenied() const;
+    // The token of the last request, as the queue left it; none when the
+    // request or a reset still queued may change it.
+    std::optional<std::string> publishedSessionStitchingToken(std::int64_t sessionNumber, bool sessionExpired,
+                                                              bool userIDAvailable) const;
+    void publishSessionStitchingToken(std::uint64_t resetsRun);
     std::shared_ptr<APMRemoteConfig> config() const;
 
     APMIdentityInputs inputs_;
@@ -166,6 +174,21 @@ private:
     std::optional<bool> idfvCollectionEnabled_;
     mutable std::mutex installationMutex_;  // installationID_
     std::optional<std::string> installationID_;
+    // The session stitching token's fields as the queue last left them,
+    // with the number of resets run before. Resets are numbered and posted
+    // under resetPostMutex_, so that they run in the order of their numbers.
+    struct PublishedToken {
+        std::uint64_t resetsRun = 0;
+        std::int64_t sessionNumber = 0;
+        bool sessionExpired = false;
+        std::optional<std::string> token;
+        std::optional<double> expirationTime;
+    };
+    mutable std::mutex publishedTokenMutex_;  // publishedToken_
+    std::optional<PublishedToken> publishedToken_;
+    std::mutex resetPostMutex_;
+    std::atomic<std::uint64_t> resetsPosted_{0};
+    std::uint64_t resetsRun_ = 0;  // on the queue
 };
 
 }  // namespace measurement

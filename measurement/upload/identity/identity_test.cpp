@@ -270,6 +270,23 @@ TEST_CASE("the session stitching token follows the session numbers") {
         identity->resetSessionStitchingToken();
         CHECK(identity->sessionStitchingToken(3, false, false) != token);
     }
+    SUBCASE("the same request is answered without the identity queue; a reset still queued is not passed over") {
+        IdentityFixture f;
+        auto identity = f.make();
+        f.time().settle();
+        const auto token = identity->sessionStitchingToken(4, false, false);
+        // A block left waiting on the identity queue, which an answer read
+        // there would have run first.
+        identity->resetEphemeralAppInstanceID();
+        CHECK(identity->sessionStitchingToken(4, false, false) == token);
+        CHECK(f.time().drain() == 1);
+        identity->resetSessionStitchingToken();
+        identity->resetEphemeralAppInstanceID();
+        const auto after = identity->sessionStitchingToken(4, false, false);
+        CHECK(isAppInstanceIDText(after));
+        CHECK(after != token);
+        CHECK(f.time().drain() == 0);
+    }
 }
 
 TEST_CASE("diversion key, ephemeral ID and the application's identifiers") {

@@ -1,0 +1,179 @@
+// One event per process: `velmora analytics log` on an existing data
+// folder against the sqlite3 command inserting one row per process into a
+// write-ahead-log database (synchronous=NORMAL, as the engine's), the two in
+// turn in the same run, with the ratio pair by pair; `velmora --help` beside
+// them as what merely starting the program costs. And the syncs to disk
+// (fsync, fdatasync and their kin) each process makes, counted with strace
+// when it is installed (./scripts/install-deps strace).
+//
+//   bench_event_per_process [RUNS]   runs of each command (default 20)
+//   VELMORA_TOOL=path                another build of the velmora command
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#ifndef VELMORA_TOOL_PATH
+#define VELMORA_TOOL_PATH "velmora"
+#endif
+
+namespace {
+
+using Command = std::vector<std::string>;
+
+struct Run {
+    double wallSeconds = 0;
+    double cpuSeconds = 0;
+    int status = -1;
+};
+
+// Runs the command with its output thrown away; its wall time from fork to
+// reaping and its CPU time as the kernel accounted it.
+Run runOnce(const Command& command) {
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const int quiet = ::open("/dev/null", O_WRONLY);
+        ::dup2(quiet, STDOUT_FILENO);
+        ::dup2(quiet, STDERR_FILENO);
+        std::vector<char*> argv;
+        for (const auto& word : command) argv.push_back(const_cast<char*>(word.c_str()));
+        argv.push_back(nullptr);
+        ::execvp(argv[0], argv.data());
+        ::_exit(127);
+    }
+    Run run;
+    if (child < 0) return run;
+    rusage usage{};
+    int status = 0;
+    ::wait4(child, &status, 0, &usage);
+    run.wallSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+    run.cpuSeconds = seconds(usage.ru_utime) + seconds(usage.ru_stime);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return run;
+}
+
+double median(std::vector<double> values) {
+    if (values.empty()) return 0;
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+bool onPath(const std::string& program) {
+    return runOnce({"sh", "-c", "command -v " + program}).status == 0;
+}
+
+// The syncs to disk the command makes, every thread of it, or none when
+// strace is not there.
+std::optional<int> syncsOf(const Command& command, const std::filesystem::path& scratch) {
+    const auto log = scratch / "strace.txt";
+    Command traced = {"strace", "-f", "-qq", "-o", log.string(), "-e",
+                      "trace=fsync,fdatasync,syncfs,sync,sync_file_range,msync"};
+    traced.insert(traced.end(), command.begin(), command.end());
+    if (runOnce(traced).status != 0) return std::nullopt;
+    std::ifstream lines(log);
+    std::string line;
+    int count = 0;
+    while (std::getline(lines, line)) count += line.find("sync") != std::string::npos && line.find("= 0") != std::string::npos;
+    return count;
+}
+
+struct Figures {
+    std::vector<double> wall, cpu;
+    int failures = 0;
+    void add(const Run& run) {
+        wall.push_back(run.wallSeconds);
+        cpu.push_back(run.cpuSeconds);
+        failures += run.status != 0;
+    }
+};
+
+void print(const char* name, const Figures& figures) {
+    std::printf("%-34s wall %6.1f ms (min %6.1f, max %6.1f), cpu %6.1f ms%s\n", name, median(figures.wall) * 1000,
+                *std::min_element(figures.wall.begin(), figures.wall.end()) * 1000,
+                *std::max_element(figures.wall.begin(), figures.wall.end()) * 1000, median(figures.cpu) * 1000,
+                figures.failures ? " (SOME RUNS FAILED)" : "");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 20;
+    const char* tool = std::getenv("VELMORA_TOOL");
+    const std::string velmora = tool && *tool ? tool : VELMORA_TOOL_PATH;
+    if (!onPath("sqlite3")) {
+        std::printf("bench_event_per_process: the sqlite3 command is not installed\n");
+        return 0;
+    }
+    const auto scratch =
+        std::filesystem::temp_directory_path() / ("velmora-bench-per-process-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(scratch);
+    const auto data = (scratch / "data").string();
+    const auto raw = (scratch / "raw.sql").string();
+
+    const Command logEvent = {velmora, "analytics", "log", "bench_event", "index=7", "--data", data};
+    const Command insertRow = {"sqlite3", raw,
+                               "PRAGMA synchronous=NORMAL; INSERT INTO raw_events (metadata_fingerprint, name, "
+                               "timestamp, data) VALUES (42, 'bench_event', 1.7e9, zeroblob(60))"};
+    const Command start = {velmora, "--help"};
+    // Existing files: the data folder after its first event, the table in WAL.
+    const bool ready =
+        runOnce(logEvent).status == 0 &&
+        runOnce({"sqlite3", raw,
+                 "PRAGMA journal_mode=WAL; CREATE TABLE raw_events (metadata_fingerprint INTEGER NOT NULL, name TEXT "
+                 "NOT NULL, timestamp REAL NOT NULL, data BLOB NOT NULL, is_realtime INTEGER NOT NULL DEFAULT 0)"})
+                .status == 0 &&
+        runOnce(insertRow).status == 0;
+    if (!ready) {
+        std::printf("bench_event_per_process: could not prepare the files (velmora at %s)\n", velmora.c_str());
+        std::filesystem::remove_all(scratch);
+        return 1;
+    }
+
+    double load[3] = {-1, -1, -1};
+    ::getloadavg(load, 3);
+    std::printf("bench_event_per_process: one event per process on existing files, %d runs of each in turn, "
+                "medians; load average at the start %.2f %.2f %.2f\n",
+                runs, load[0], load[1], load[2]);
+    Figures logged, inserted, started;
+    std::vector<double> ratios, startRatios;
+    for (int i = 0; i < runs; ++i) {
+        const auto a = runOnce(logEvent);
+        const auto b = runOnce(insertRow);
+        const auto c = runOnce(start);
+        logged.add(a);
+        inserted.add(b);
+        started.add(c);
+        ratios.push_back(a.wallSeconds / b.wallSeconds);
+        startRatios.push_back(c.wallSeconds / b.wallSeconds);
+    }
+    print("velmora analytics log", logged);
+    print("sqlite3 one-row insert (WAL)", inserted);
+    print("velmora --help (starting only)", started);
+    std::printf("ratio log/insert %.2f, --help/insert %.2f (medians of the pairs)\n", median(ratios),
+                median(startRatios));
+
+    if (onPath("strace")) {
+        const auto logSyncs = syncsOf(logEvent, scratch);
+        const auto insertSyncs = syncsOf(insertRow, scratch);
+        std::printf("syncs to disk per process: velmora analytics log %s (engine start, the event and close together), "
+                    "sqlite3 insert %s\n",
+                    logSyncs ? std::to_string(*logSyncs).c_str() : "?",
+                    insertSyncs ? std::to_string(*insertSyncs).c_str() : "?");
+    } else {
+        std::printf("syncs to disk not counted: strace is not installed (./scripts/install-deps strace)\n");
+    }
+    std::filesystem::remove_all(scratch);
+    return 0;
+}
