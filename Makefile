@@ -4,12 +4,13 @@
 BUILD        ?= build
 ASAN_BUILD   ?= build-asan
 TSAN_BUILD   ?= build-tsan
+CLANG_BUILD  ?= build-clang
 FUZZ_BUILD   ?= build-fuzz
 FUZZ_SECONDS ?= 60
 JOBS         ?= $(shell nproc)
 CMAKE_FLAGS  ?=
 
-.PHONY: run test deps build sanitize tsan fuzz bench clean
+.PHONY: run test deps build clang sanitize tsan fuzz bench clean
 
 run: build
 	./scripts/run-demo $(BUILD)
@@ -23,6 +24,14 @@ deps:
 build: deps
 	cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS)
 	cmake --build $(BUILD) -j $(JOBS)
+
+# The tree built with clang, warnings as errors as with g++, and its tests
+# run: the fuzz targets are clang's, so the whole tree must build with it.
+clang: deps
+	./scripts/install-deps clang
+	CC=clang CXX=clang++ cmake -S . -B $(CLANG_BUILD) -G Ninja $(CMAKE_FLAGS)
+	cmake --build $(CLANG_BUILD) -j $(JOBS)
+	cd $(CLANG_BUILD) && ctest --output-on-failure -j $(JOBS)
 
 # The test suite under AddressSanitizer and UndefinedBehaviorSanitizer.
 sanitize: deps
@@ -49,4 +58,4 @@ bench: build
 	./scripts/run-benchmarks $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(CLANG_BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)

@@ -214,10 +214,12 @@ TEST_CASE("With the service failing or absent the commands return once the event
     testsupport::ScriptedResponse failure;
     failure.status = 500;
     service.answer("/a", failure);
-    service.answer("/config/app/1:461025:ios:7c3e9a1f52d84b60", failure);
+    service.answer("/config/app/velmora-bernoulli-ios", failure);
     const std::map<std::string, std::string> services = {{"failing", service.url("")},
                                                          {"absent", "http://127.0.0.1:9"}};
-    for (const auto& [what, url] : services) {
+    for (const auto& entry : services) {
+        const std::string& what = entry.first;
+        const std::string& url = entry.second;
         CAPTURE(what);
         const std::vector<std::string> variables = {"VELMORA_MEASUREMENT_SERVICE_URL=" + url};
         const Run logged = tool.log("offline_" + what, variables);

@@ -84,8 +84,9 @@ std::shared_ptr<APMInAppPurchaseTransactionReporter> APMMeasurement::purchaseRep
     return purchaseReporter_;
 }
 
-// Only while collection is on does the reporter try: a try while it is off
-// would spend the installation's one answer without logging it.
+// The reporter starts enabled whatever the collection switch says: its one
+// try at start belongs to the launch, and only a later switch of collection
+// turns it off or on again.
 void APMMeasurement::makeSearchAdReporter() {
     if (searchAdReporter_) return;
     APMSearchAdReporterOptions options;
@@ -97,7 +98,7 @@ void APMMeasurement::makeSearchAdReporter() {
     options.logInternalEvent = logInternalEvent;
     searchAdReporter_ = APMSearchAdReporter::make(scheduler_->workerQueue(), persistedConfig_, std::move(options));
     if (!searchAdReporter_) return;
-    searchAdReporter_->setSearchAdReporterEnabled(isEnabled());
+    searchAdReporter_->setSearchAdReporterEnabled(true);
     searchAdReporter_->start();
 }
 

@@ -210,6 +210,31 @@ TEST_CASE("the engine's search-ad reporter tries at start and follows the collec
     platform::AAAttribution::reset();
 }
 
+TEST_CASE("the engine's search-ad reporter starts enabled and tries even when collection was left off") {
+    EngineFixture engine;
+    platform::AAAttribution::reset();
+    engine.configure();
+    VEZArurerudo::setAnalyticsCollectionEnabled(false);
+    engine.settle();
+    engine.restart();
+    platform::AAAttribution::setServiceBaseURL("http://127.0.0.1:1");
+    engine.configure();
+    REQUIRE_FALSE(APMMeasurement::sharedInstance()->isEnabled());
+    auto reporter = APMMeasurement::sharedInstance()->searchAdReporter();
+    REQUIRE(reporter);
+    CHECK(reporter->isSearchAdReporterEnabled());
+    // The try's refused request comes back on the network's thread, then
+    // hops to the worker queue.
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!engine.monitor().hasCode(kAPMSearchAdRequestFailedCode) && std::chrono::steady_clock::now() < giveUp) {
+        engine.settle();
+        std::this_thread::yield();
+    }
+    CHECK(engine.monitor().hasCode(kAPMSearchAdRequestFailedCode));
+    CHECK(platform::AAAttribution::tokenRequestCount() == 1);
+    platform::AAAttribution::reset();
+}
+
 TEST_CASE("without an attribution service the search-ad reporter stays idle and keeps its tries") {
     EngineFixture engine;
     platform::AAAttribution::reset();

@@ -166,8 +166,10 @@ TEST_CASE("each stored event's header holds the user properties of its moment, g
         }
         planOf[raw.event().name()] = value;
     }
-    for (const auto& [plan, name] : steps) {
+    for (const auto& step : steps) {
+        const std::string& name = step.second;
         CAPTURE(name);
+        const auto& plan = step.first;
         REQUIRE(planOf.count(name) == 1);
         CHECK(planOf[name] == plan);
     }

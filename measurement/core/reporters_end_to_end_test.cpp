@@ -139,7 +139,9 @@ TEST_CASE("a scripted session of screens, read back from the measurement databas
     const std::pair<std::size_t, std::pair<std::int64_t, std::int64_t>> engaged[] = {
         {3, {10000, homeID}}, {5, {5000, detailID}}, {7, {2000, settingsID}}, {9, {3000, detailID}}, {11, {4000, homeID}},
     };
-    for (const auto& [index, expected] : engaged) {
+    for (const auto& row : engaged) {
+        const std::size_t index = row.first;
+        const auto& expected = row.second;
         CAPTURE(index);
         CHECK(intParameter(events[index], "_et") == expected.first);
         CHECK(intParameter(events[index], "_si") == expected.second);

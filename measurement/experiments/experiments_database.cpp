@@ -17,14 +17,16 @@ constexpr const char* kSnapshotProtoColumn = "snapshotProto";
 constexpr const char* kTimestampColumn = "timestamp";
 constexpr const char* kManuallyActivatedColumn = "manually_activated";
 
+// Lives for the whole process: the worker queue may still be opening the
+// database while a process that is done with it ends.
 const APMColumnInfo& snapshotColumns() {
-    static const APMColumnInfo columns = {
+    static const auto* columns = new APMColumnInfo{
         {kSDKNameColumn, "TEXT NOT NULL PRIMARY KEY"},
         {kSnapshotProtoColumn, "BLOB NOT NULL"},
         {kTimestampColumn, "REAL NOT NULL"},
         {kManuallyActivatedColumn, "INTEGER"},
     };
-    return columns;
+    return *columns;
 }
 
 void log(int level, long code, const std::string& message, const Value& context = Value(),

@@ -229,13 +229,13 @@ TEST_CASE("an SDK property's client-property entry") {
         CHECK_FALSE(NANOHasField(*bare, field(nano_APMPBClientProperty_app_id_tag)));
         CHECK(customOf(*bare).empty());
         CHECK(NANOGetInt64(*bare, field(nano_APMPBClientProperty_sdk_version_tag)) == 42);
-        property.setAppID("1:2:ios:3");
+        property.setAppID("velmora-test-ios");
         property.setCustomProperties(APMECustomProperties{{"a", "static"}, {"b", "static"}});
         auto provider = std::make_shared<DynamicProperties>();
         property.setDelegate(provider);
         const auto full = property.proto(nullptr);
         REQUIRE(full);
-        CHECK(NANOGetString(*full, field(nano_APMPBClientProperty_app_id_tag)) == "1:2:ios:3");
+        CHECK(NANOGetString(*full, field(nano_APMPBClientProperty_app_id_tag)) == "velmora-test-ios");
         CHECK(customOf(*full) == std::vector<std::pair<std::string, std::string>>{
                                      {"a", "static"}, {"b", "dynamic"}, {"c", "3"}});
         provider.reset();

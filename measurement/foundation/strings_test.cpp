@@ -24,7 +24,9 @@ TEST_CASE("MD5 meets the RFC 1321 test suite") {
         {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
          "57edf4a22be3c955ac49da2e2107b67a"},
     };
-    for (const auto& [input, digest] : vectors) {
+    for (const auto& vector : vectors) {
+        const char* input = vector.first;
+        const char* digest = vector.second;
         CAPTURE(input);
         CHECK(apm_MD5String(input) == digest);
         CHECK(apm_MD5Data(bytesOf(input)).size() == 16);

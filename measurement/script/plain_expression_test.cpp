@@ -264,7 +264,9 @@ private:
 TEST_CASE("random plain loops end as the statement-by-statement loop does, and count exactly") {
     for (std::uint32_t seed = 1; seed <= 300; ++seed) {
         PlainLoopGenerator generator(seed);
-        const auto [plain, general] = generator.programs();
+        const auto programs = generator.programs();
+        const auto& plain = programs.first;
+        const auto& general = programs.second;
         CAPTURE(plain);
         const Run fast = run(plain, {u"a", u"b", u"c", u"i"});
         const Run slow = run(general, {u"a", u"b", u"c", u"i"});

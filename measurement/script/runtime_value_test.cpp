@@ -395,7 +395,8 @@ TEST_CASE("value handles hold numbers inline and count heap values") {
             APMPValueRef a = array;
             APMPValueRef b = a;
             CHECK(array->referenceCount() == base + 2);
-            a = a;
+            const APMPValueRef& itself = a;
+            a = itself;
             CHECK(a.get() == array.get());
             CHECK(array->referenceCount() == base + 2);
             APMPValueRef c = std::move(b);

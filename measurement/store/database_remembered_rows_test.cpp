@@ -60,7 +60,7 @@ TEST_CASE("the upload schedule's answers follow every write, rollback and delete
         return db.insertRawEvent(eventAt(kBase + time, realtime), 1, nullptr);
     };
     auto bundleEnding = [&](double time) {
-        return makeBundle("1:123:ios:abc", static_cast<std::int64_t>((kBase + time) * 1000));
+        return makeBundle("velmora-bernoulli-ios", static_cast<std::int64_t>((kBase + time) * 1000));
     };
     const std::vector<std::pair<const char*, std::function<void()>>> steps = {
         {"nothing stored", [] {}},
@@ -87,7 +87,9 @@ TEST_CASE("the upload schedule's answers follow every write, rollback and delete
         {"every raw event bundled away", [&] { CHECK(db.deleteRawEventsWithMaxRowID(1 << 30, nullptr)); }},
         {"an event into the emptied table", [&] { insert(20, false); }},
     };
-    for (const auto& [name, step] : steps) {
+    for (const auto& row : steps) {
+        const char* name = row.first;
+        const auto& step = row.second;
         CAPTURE(name);
         fx.onWorker(step);
         fx.onWorker([&] {
@@ -118,7 +120,10 @@ TEST_CASE("a session property deleted once is deleted again after it comes back"
          }, true},
         {"deleted after the rollback", [&] { CHECK(db.deleteUserAttributeWithName("_sid", nullptr)); }, false},
     };
-    for (const auto& [name, step, expected] : steps) {
+    for (const auto& row : steps) {
+        const char* name = std::get<0>(row);
+        const auto& step = std::get<1>(row);
+        const auto& expected = std::get<2>(row);
         CAPTURE(name);
         fx.onWorker([&] {
             step();
@@ -162,7 +167,10 @@ TEST_CASE("conditional property look-ups answer as the file after every write an
                  [&] { return db.deleteConditionalUserPropertyWithName("plan", nullptr) && false; }));
          }, {"plan"}},
     };
-    for (const auto& [name, step, expected] : steps) {
+    for (const auto& row : steps) {
+        const char* name = std::get<0>(row);
+        const auto& step = std::get<1>(row);
+        const auto& expected = std::get<2>(row);
         CAPTURE(name);
         fx.onWorker([&] {
             step();
@@ -197,7 +205,10 @@ TEST_CASE("the user properties' version moves with every change of them, and onl
     };
     std::uint64_t version = 0;
     fx.onWorker([&] { version = db.userAttributesVersion(); });
-    for (const auto& [name, step, moves] : steps) {
+    for (const auto& row : steps) {
+        const char* name = std::get<0>(row);
+        const auto& step = std::get<1>(row);
+        const auto& moves = std::get<2>(row);
         CAPTURE(name);
         fx.onWorker([&] {
             step();
@@ -226,7 +237,9 @@ TEST_CASE("what is remembered is read again after another process writes the fil
         {"ours: deleted again", [&] { CHECK(db.deleteUserAttributeWithName("_sid", nullptr)); }},
         {"theirs: every raw event bundled away", [&] { CHECK(other->deleteRawEventsWithMaxRowID(1 << 30, nullptr)); }},
     };
-    for (const auto& [name, step] : steps) {
+    for (const auto& row : steps) {
+        const char* name = row.first;
+        const auto& step = row.second;
         CAPTURE(name);
         fx.onWorker([&] {
             step();

@@ -178,7 +178,9 @@ TEST_CASE("flags that need more than one setting") {
             // 0.5 and 10,000.001 bundles are outside the bounds: the default.
             {"500", 100}, {"10000001", 100},
         };
-        for (const auto& [text, expected] : cases) {
+        for (const auto& row : cases) {
+            const std::string& text = row.first;
+            const std::int64_t expected = row.second;
             CAPTURE(text);
             config.parseRemoteConfigFromMeasurementConfig(
                 ConfigBuilder().setting("measurement.upload.max_bundles_created_per_iteration", text).config());

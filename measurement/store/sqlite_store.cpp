@@ -60,11 +60,13 @@ bool beginsWithSelect(const std::string& query) {
 }
 
 // The type name of a column definition: the words before its first
-// constraint ("INTEGER" of "INTEGER NOT NULL DEFAULT 0").
+// constraint ("INTEGER" of "INTEGER NOT NULL DEFAULT 0"). The words live for
+// the whole process: a worker queue may still be opening a database while a
+// process that is done with it ends.
 std::string typeName(const std::string& definition) {
-    static const std::set<std::string> kConstraintWords = {"NOT",     "NULL",  "PRIMARY",    "UNIQUE",
-                                                           "DEFAULT", "CHECK", "REFERENCES", "COLLATE",
-                                                           "CONSTRAINT", "GENERATED", "AS"};
+    static const auto& kConstraintWords = *new std::set<std::string>{"NOT",     "NULL",  "PRIMARY",    "UNIQUE",
+                                                                     "DEFAULT", "CHECK", "REFERENCES", "COLLATE",
+                                                                     "CONSTRAINT", "GENERATED", "AS"};
     std::string result;
     std::size_t position = 0;
     const std::string text = upper(definition);

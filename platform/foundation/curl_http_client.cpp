@@ -1,22 +1,13 @@
-#include <curl/curl.h>
-
 #include <algorithm>
 #include <cmath>
-#include <mutex>
 #include <string_view>
 
+#include "platform/foundation/curl_library.h"
 #include "platform/foundation/http_client.h"
 
 namespace platform {
 
 namespace {
-
-// libcurl's global set-up is not thread-safe and must happen once, before
-// any handle exists.
-void initialiseCurlOnce() {
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
 
 bool isTokenCharacter(char c) {
     const auto u = static_cast<unsigned char>(c);
@@ -100,29 +91,30 @@ struct Collector {
 
 // The libcurl handles of one exchange, released in the right order.
 struct Handles {
-    CURL* easy = curl_easy_init();
-    CURLM* multi = curl_multi_init();
+    const CurlLibrary& curl;
+    CURL* easy = curl.easy_init();
+    CURLM* multi = curl.multi_init();
     curl_slist* headers = nullptr;
     bool added = false;
 
-    Handles() = default;
+    explicit Handles(const CurlLibrary& library) : curl(library) {}
     Handles(const Handles&) = delete;
     Handles& operator=(const Handles&) = delete;
     ~Handles() {
         if (added) {
-            curl_multi_remove_handle(multi, easy);
+            curl.multi_remove_handle(multi, easy);
         }
         if (easy != nullptr) {
-            curl_easy_cleanup(easy);
+            curl.easy_cleanup(easy);
         }
         if (multi != nullptr) {
-            curl_multi_cleanup(multi);
+            curl.multi_cleanup(multi);
         }
-        curl_slist_free_all(headers);
+        curl.slist_free_all(headers);
     }
 
     bool addHeader(const std::string& line) {
-        curl_slist* extended = curl_slist_append(headers, line.c_str());
+        curl_slist* extended = curl.slist_append(headers, line.c_str());
         if (extended == nullptr) {
             return false;
         }
@@ -164,40 +156,41 @@ bool addRequestHeaders(Handles& handles, const HTTPRequest& request, bool sendsB
 
 bool configure(Handles& handles, const HTTPRequest& request, Collector& collector, char* errorBuffer) {
     CURL* easy = handles.easy;
+    const auto setopt = handles.curl.easy_setopt;
     const bool isGet = request.method == "GET";
     const bool isHead = request.method == "HEAD";
     const bool sendsBody = !isGet && !isHead;
     const long timeout = timeoutMilliseconds(request.timeoutSeconds);
-    bool ok = curl_easy_setopt(easy, CURLOPT_URL, request.url.c_str()) == CURLE_OK;
-    ok = ok && curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK;
-    ok = ok && curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L) == CURLE_OK;
+    bool ok = setopt(easy, CURLOPT_URL, request.url.c_str()) == CURLE_OK;
+    ok = ok && setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK;
+    ok = ok && setopt(easy, CURLOPT_NOSIGNAL, 1L) == CURLE_OK;
     // A proxy from the environment is used, but never for this machine.
-    ok = ok && curl_easy_setopt(easy, CURLOPT_NOPROXY, "127.0.0.1,localhost,::1") == CURLE_OK;
-    ok = ok && curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, timeout) == CURLE_OK;
-    ok = ok && curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, timeout) == CURLE_OK;
-    ok = ok && curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L) == CURLE_OK;
-    ok = ok && curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorBuffer) == CURLE_OK;
-    ok = ok && curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Collector::onBody) == CURLE_OK;
-    ok = ok && curl_easy_setopt(easy, CURLOPT_WRITEDATA, &collector) == CURLE_OK;
-    ok = ok && curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Collector::onHeader) == CURLE_OK;
-    ok = ok && curl_easy_setopt(easy, CURLOPT_HEADERDATA, &collector) == CURLE_OK;
+    ok = ok && setopt(easy, CURLOPT_NOPROXY, "127.0.0.1,localhost,::1") == CURLE_OK;
+    ok = ok && setopt(easy, CURLOPT_TIMEOUT_MS, timeout) == CURLE_OK;
+    ok = ok && setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, timeout) == CURLE_OK;
+    ok = ok && setopt(easy, CURLOPT_FOLLOWLOCATION, 0L) == CURLE_OK;
+    ok = ok && setopt(easy, CURLOPT_ERRORBUFFER, errorBuffer) == CURLE_OK;
+    ok = ok && setopt(easy, CURLOPT_WRITEFUNCTION, &Collector::onBody) == CURLE_OK;
+    ok = ok && setopt(easy, CURLOPT_WRITEDATA, &collector) == CURLE_OK;
+    ok = ok && setopt(easy, CURLOPT_HEADERFUNCTION, &Collector::onHeader) == CURLE_OK;
+    ok = ok && setopt(easy, CURLOPT_HEADERDATA, &collector) == CURLE_OK;
     if (isGet) {
-        ok = ok && curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L) == CURLE_OK;
+        ok = ok && setopt(easy, CURLOPT_HTTPGET, 1L) == CURLE_OK;
     } else if (isHead) {
-        ok = ok && curl_easy_setopt(easy, CURLOPT_NOBODY, 1L) == CURLE_OK;
+        ok = ok && setopt(easy, CURLOPT_NOBODY, 1L) == CURLE_OK;
     } else {
         static const char kEmpty[] = "";
         const void* data = request.body.empty() ? static_cast<const void*>(kEmpty) : request.body.data();
-        ok = ok && curl_easy_setopt(easy, CURLOPT_POST, 1L) == CURLE_OK;
-        ok = ok && curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE,
+        ok = ok && setopt(easy, CURLOPT_POST, 1L) == CURLE_OK;
+        ok = ok && setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE,
                                     static_cast<curl_off_t>(request.body.size())) == CURLE_OK;
-        ok = ok && curl_easy_setopt(easy, CURLOPT_POSTFIELDS, data) == CURLE_OK;
+        ok = ok && setopt(easy, CURLOPT_POSTFIELDS, data) == CURLE_OK;
         if (request.method != "POST") {
-            ok = ok && curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, request.method.c_str()) == CURLE_OK;
+            ok = ok && setopt(easy, CURLOPT_CUSTOMREQUEST, request.method.c_str()) == CURLE_OK;
         }
     }
     ok = ok && addRequestHeaders(handles, request, sendsBody);
-    ok = ok && curl_easy_setopt(easy, CURLOPT_HTTPHEADER, handles.headers) == CURLE_OK;
+    ok = ok && setopt(easy, CURLOPT_HTTPHEADER, handles.headers) == CURLE_OK;
     return ok;
 }
 
@@ -223,10 +216,11 @@ TransportError classify(CURLcode code, const Collector& collector) {
 // transfer's result code, or nothing when it was stopped.
 std::optional<CURLcode> perform(Handles& handles, std::stop_token stop) {
     // Wakes the poll below at once when someone asks to stop.
-    std::stop_callback wake(stop, [multi = handles.multi] { curl_multi_wakeup(multi); });
+    const CurlLibrary& curl = handles.curl;
+    std::stop_callback wake(stop, [&curl, multi = handles.multi] { curl.multi_wakeup(multi); });
     for (;;) {
         int running = 0;
-        if (curl_multi_perform(handles.multi, &running) != CURLM_OK) {
+        if (curl.multi_perform(handles.multi, &running) != CURLM_OK) {
             return CURLE_FAILED_INIT;
         }
         if (running == 0) {
@@ -235,12 +229,12 @@ std::optional<CURLcode> perform(Handles& handles, std::stop_token stop) {
         if (stop.stop_requested()) {
             return std::nullopt;
         }
-        if (curl_multi_poll(handles.multi, nullptr, 0, 1000, nullptr) != CURLM_OK) {
+        if (curl.multi_poll(handles.multi, nullptr, 0, 1000, nullptr) != CURLM_OK) {
             return CURLE_FAILED_INIT;
         }
     }
     int remaining = 0;
-    while (CURLMsg* message = curl_multi_info_read(handles.multi, &remaining)) {
+    while (CURLMsg* message = curl.multi_info_read(handles.multi, &remaining)) {
         if (message->msg == CURLMSG_DONE) {
             return message->data.result;
         }
@@ -250,15 +244,18 @@ std::optional<CURLcode> perform(Handles& handles, std::stop_token stop) {
 
 }  // namespace
 
-CurlHTTPClient::CurlHTTPClient(std::size_t maxResponseBytes) : maxResponseBytes_(maxResponseBytes) {
-    initialiseCurlOnce();
-}
+CurlHTTPClient::CurlHTTPClient(std::size_t maxResponseBytes) : maxResponseBytes_(maxResponseBytes) {}
 
 HTTPResponse CurlHTTPClient::send(const HTTPRequest& request, std::stop_token stop) {
     if (auto refusal = checkRequest(request)) {
         return *refusal;
     }
-    Handles handles;
+    std::string unavailable;
+    const CurlLibrary* curl = curlLibrary(&unavailable);
+    if (curl == nullptr) {
+        return HTTPResponse::failure(TransportError::Other, unavailable);
+    }
+    Handles handles(*curl);
     if (handles.easy == nullptr || handles.multi == nullptr) {
         return HTTPResponse::failure(TransportError::Other, "cannot create a transfer");
     }
@@ -268,7 +265,7 @@ HTTPResponse CurlHTTPClient::send(const HTTPRequest& request, std::stop_token st
     if (!configure(handles, request, collector, errorBuffer)) {
         return HTTPResponse::failure(TransportError::InvalidRequest, "cannot prepare the request");
     }
-    if (curl_multi_add_handle(handles.multi, handles.easy) != CURLM_OK) {
+    if (curl->multi_add_handle(handles.multi, handles.easy) != CURLM_OK) {
         return HTTPResponse::failure(TransportError::Other, "cannot start the transfer");
     }
     handles.added = true;
@@ -278,14 +275,14 @@ HTTPResponse CurlHTTPClient::send(const HTTPRequest& request, std::stop_token st
         return HTTPResponse::failure(TransportError::Cancelled, "cancelled");
     }
     if (*result != CURLE_OK) {
-        const std::string detail = errorBuffer[0] != '\0' ? errorBuffer : curl_easy_strerror(*result);
+        const std::string detail = errorBuffer[0] != '\0' ? errorBuffer : curl->easy_strerror(*result);
         return HTTPResponse::failure(classify(*result, collector), detail);
     }
     HTTPResponse response;
     long status = 0;
     curl_off_t length = -1;
-    curl_easy_getinfo(handles.easy, CURLINFO_RESPONSE_CODE, &status);
-    curl_easy_getinfo(handles.easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+    curl->easy_getinfo(handles.easy, CURLINFO_RESPONSE_CODE, &status);
+    curl->easy_getinfo(handles.easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
     if (status <= 0 || status > 999) {
         return HTTPResponse::failure(TransportError::Other, "the reply carries no HTTP status");
     }

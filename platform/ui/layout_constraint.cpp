@@ -201,7 +201,9 @@ struct Solver {
             }
         }
         bool changed = false;
-        for (auto& [view, attrs] : values) {
+        for (auto& entry : values) {
+            const auto& view = entry.first;
+            const auto& attrs = entry.second;
             Rect current = rectOf(*view);
             Size intrinsic = view->intrinsicContentSize();
             auto get = [&](LayoutAttribute a) -> std::optional<double> {

@@ -30,6 +30,8 @@ public:
     std::optional<Image> imageForSegment(int index) const;
     void setImage(const Image& image, int index);
     bool isEnabledForSegment(int index) const;
+    // The control as a whole, as for every control, or one segment.
+    using Control::setEnabled;
     void setEnabled(bool enabled, int index);
     int selectedSegmentIndex() const { return selected_; }
     // Sets the selection without sending valueChanged, as code does.

@@ -44,7 +44,9 @@ measurement::APMPBMeasurementBundle bundleWithEveryPlainField(std::size_t* count
         if (PB_LTYPE(it.type) != PB_LTYPE_SUBMESSAGE) plain.emplace_back(it.index, it.tag);
     } while (pb_field_iter_next(&it));
     *count = plain.size();
-    for (const auto& [index, tag] : plain) {
+    for (const auto& field : plain) {
+        const int index = field.first;
+        const int tag = field.second;
         const bool repeated = [&] {
             pb_field_iter_t field;
             pb_field_iter_begin(&field, bundle.descriptor(), bundle.messageInfo());

@@ -5,6 +5,7 @@
 #include "platform/frameworks/utilities/gzip.h"
 #include "tools/collector/batch_description.h"
 #include "tools/collector/endpoints.h"
+#include "tools/collector/printable_text.h"
 
 namespace tools::collector {
 
@@ -29,7 +30,7 @@ std::optional<Bytes> batchBytes(const Exchange& request, std::string* reason) {
     const std::string encoding = header == request.headers.end() ? "" : lowercase(header->second);
     if (encoding.empty() || encoding == "identity") return body;
     if (encoding != "gzip" && encoding != "x-gzip") {
-        *reason = "unsupported Content-Encoding \"" + header->second + "\"";
+        *reason = "unsupported Content-Encoding \"" + printable(header->second) + "\"";
         return std::nullopt;
     }
     platform::RULError error;

@@ -7,6 +7,7 @@
 
 #include "tools/collector/batch_description.h"
 #include "tools/collector/bundle_field_labels.h"
+#include "tools/collector/printable_text.h"
 #include "tools/collector/time_format.h"
 
 namespace tools::collector {
@@ -20,26 +21,7 @@ std::string pad(int depth) {
 }
 
 // Control characters would reshape the output; they are shown escaped.
-std::string escaped(const std::string& text) {
-    std::string out;
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '\n') {
-            out += "\\n";
-        } else if (c == '\t') {
-            out += "\\t";
-        } else if (c == '\\') {
-            out += "\\\\";
-        } else if (byte < 0x20 || byte == 0x7f) {
-            std::array<char, 8> hex{};
-            std::snprintf(hex.data(), hex.size(), "\\x%02x", byte);
-            out += hex.data();
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
+std::string escaped(const std::string& text) { return printable(text); }
 
 std::string quoted(const std::string& text) {
     std::string out;

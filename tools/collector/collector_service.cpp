@@ -2,8 +2,10 @@
 #include "tools/collector/collector_service.h"
 
 #include <httplib.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cmath>
 #include <condition_variable>
 #include <stdexcept>
@@ -12,8 +14,10 @@
 #include "platform/foundation/json_codec.h"
 #include "tools/collector/config_file.h"
 #include "tools/collector/connection_guard.h"
+#include "tools/collector/connection_table.h"
 #include "tools/collector/endpoints.h"
 #include "tools/collector/experiments_endpoint.h"
+#include "tools/collector/printable_text.h"
 #include "tools/collector/remote_values_endpoint.h"
 #include "tools/collector/search_ad_endpoint.h"
 #include "tools/collector/skan_endpoint.h"
@@ -27,8 +31,31 @@ constexpr const char* kLoopbackAddress = "127.0.0.1";
 constexpr std::size_t kMaxRequestBytes = 64u * 1024u * 1024u;
 // Far above any request head the engine sends; a larger one is answered 431.
 constexpr std::size_t kMaxHeadBytes = 64u * 1024u;
-// Connections served at once; more wait for a free thread.
-constexpr std::size_t kMaxConnections = 256;
+// Requests answered at once; more wait for a free thread. Only requests
+// that are in take a thread: connections still sending wait in the table.
+constexpr std::size_t kMaxAnswering = 256;
+// Connections still sending, at most: far more than the engine opens.
+constexpr std::size_t kMaxSending = 1024;
+
+// Connections still sending that the process can hold beside its other
+// files and the requests being answered: a quarter of the descriptors it
+// may open, at most kMaxSending. The listener takes no connection while
+// the process is at its limit, so the table must fill (and give its oldest
+// up) well before.
+std::size_t sendingCapacity() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return kMaxSending;
+    const auto descriptors = static_cast<std::size_t>(limit.rlim_cur);
+    return std::clamp<std::size_t>(descriptors > 64 ? (descriptors - 64) / 4 : 0, 16, kMaxSending);
+}
+
+// The server's tasks run where it hands them over: taking a connection
+// into the table never waits.
+class InlineTasks : public httplib::TaskQueue {
+public:
+    void enqueue(std::function<void()> fn) override { fn(); }
+    void shutdown() override {}
+};
 
 // What the collector keeps of the request in hand. The server runs the
 // pre-routing handler, the handler and then the logger for one request on
@@ -127,7 +154,7 @@ Printer::Printer(std::ostream& out, const std::optional<std::filesystem::path>& 
 
 void Printer::print(const std::string& block) {
     std::lock_guard lock(mutex_);
-    out_ << block << std::flush;
+    out_ << printableBlock(block) << std::flush;
 }
 
 void Printer::log(const platform::Value& entry) {
@@ -139,48 +166,64 @@ std::string requestLine(const Exchange& request) {
     std::string line = request.method.empty() ? "request" : request.method;
     if (!request.path.empty()) line += ' ' + request.path;
     if (!request.query.empty()) line += '?' + request.query;
-    return line;
+    return printable(line);
 }
 
-// The HTTP server, with each connection read by the guard first: the head
-// within the deadline and checked strictly, then handed to the server's own
-// request processing through a stream that keeps to the same deadline.
+// The HTTP server, with each connection read by the table first: the head
+// and a body of known length as they arrive, within the deadline, the head
+// checked strictly; then a worker hands the request to the server's own
+// processing through a stream that keeps to the same deadline.
 class GuardedServer : public httplib::Server {
 public:
     GuardedServer(const StopSignal& stop, Printer& printer, double deadlineSeconds)
-        : stop_(stop), printer_(printer), deadlineSeconds_(deadlineSeconds) {}
+        : stop_(stop),
+          printer_(printer),
+          workers_(kMaxAnswering),
+          table_({sendingCapacity(), deadlineSeconds, kMaxHeadBytes}, stop,
+                 [this](ReadRequest request) {
+                     workers_.enqueue([this, request = std::move(request)]() mutable { serve(std::move(request)); });
+                 }) {}
 
     // The server listens with a backlog of 5: a burst of clients would wait
     // seconds for their connections to be taken. Listening again on the
     // bound socket widens it.
     void widenBacklog() { ::listen(svr_sock_, SOMAXCONN); }
 
+    // Once the server has stopped listening: the connections still sending
+    // are closed, and the requests in hand answered.
+    void finish() {
+        table_.shutdown();
+        workers_.shutdown();
+    }
+
 private:
     bool process_and_close_socket(socket_t sock) override {
-        const Deadline deadline = std::chrono::steady_clock::now() +
-                                  std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                                      std::chrono::duration<double>(deadlineSeconds_));
-        RequestHead head = readRequestHead(sock, deadline, stop_, kMaxHeadBytes);
-        const std::string line = head.firstLine.empty() ? "request" : head.firstLine;
+        table_.adopt(sock);
+        return true;
+    }
+
+    void serve(ReadRequest request) {
+        const int sock = request.socket;
+        const RequestHead& head = request.head;
+        const std::string line = head.firstLine.empty() ? "request" : printable(head.firstLine);
         switch (head.outcome) {
             case HeadOutcome::kComplete: {
-                GuardedStream stream(sock, deadline, stop_, head.head + head.rest);
+                GuardedStream stream(sock, request.deadline, stop_, head.head + head.rest);
                 bool closed = false;
                 tStream = &stream;
                 process_request(stream, true, closed, [](httplib::Request&) {});
                 tStream = nullptr;
-                if (stream.timedOut()) answerTimeout(sock, line, deadline);
+                if (stream.timedOut()) answerTimeout(sock, line, ConnectionTable::kTimedOut, request.deadline);
                 break;
             }
             case HeadOutcome::kMalformed: {
-                const int status = head.problem == "request head too large" ? 431 : 400;
+                const int status = head.problem == kHeadTooLarge ? 431 : 400;
                 printer_.print(line + ": " + std::to_string(status) + ", " + head.problem + "\n");
-                writePlainAnswer(sock, status, head.problem, deadline, stop_);
+                writePlainAnswer(sock, status, head.problem, request.deadline, stop_);
                 break;
             }
             case HeadOutcome::kTimedOut:
-                // A connection that never sent a byte is closed without a word.
-                if (!head.firstLine.empty()) answerTimeout(sock, line, deadline);
+                answerTimeout(sock, line, head.problem, request.deadline);
                 break;
             case HeadOutcome::kClosed:
             case HeadOutcome::kStopped:
@@ -188,19 +231,19 @@ private:
         }
         ::shutdown(sock, SHUT_RDWR);
         ::close(sock);
-        return true;
     }
 
-    void answerTimeout(int sock, const std::string& line, Deadline deadline) {
-        const std::string reason = "no complete request within the deadline";
+    void answerTimeout(int sock, const std::string& line, const std::string& reason, Deadline deadline) {
         printer_.print(line + ": 408, " + reason + "\n");
         // A moment past the deadline to say so.
-        writePlainAnswer(sock, 408, reason, deadline + std::chrono::seconds(1), stop_);
+        writePlainAnswer(sock, 408, reason, std::max(deadline, std::chrono::steady_clock::now()) + std::chrono::seconds(1),
+                         stop_);
     }
 
     const StopSignal& stop_;
     Printer& printer_;
-    double deadlineSeconds_;
+    ConnectionThreads workers_;
+    ConnectionTable table_;
 };
 
 struct CollectorService::State {
@@ -293,9 +336,10 @@ CollectorService::CollectorService(CollectorOptions options, std::ostream& out) 
     checkOptions(options);
     state_ = std::make_unique<State>(std::move(options), out);
     state_->route();
-    // One request per connection, each on a thread of its own.
+    // One request per connection; a connection takes a thread only once its
+    // request is in.
     state_->server.set_keep_alive_max_count(1);
-    state_->server.new_task_queue = [] { return new ConnectionThreads(kMaxConnections); };
+    state_->server.new_task_queue = [] { return new InlineTasks; };
     state_->server.set_payload_max_length(kMaxRequestBytes);
     state_->server.set_socket_options(socketOptions);
 }
@@ -342,6 +386,7 @@ void CollectorService::stop() {
         state_->stopSignal.raise();
         state_->server.stop();
         state_->listener.join();
+        state_->server.finish();
     }
     state_->finish();
 }

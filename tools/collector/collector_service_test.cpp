@@ -2,6 +2,7 @@
 #include <arpa/inet.h>
 #include <doctest/doctest.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -347,6 +348,65 @@ TEST_CASE("malformed requests are answered 400 with the reason, printed, and nev
 
 namespace {
 
+// A request with a body of its own, sent whole.
+std::string posted(const std::string& path, const std::string& body, const std::string& headers = "") {
+    return "POST " + path + " HTTP/1.1\r\nHost: x\r\n" + headers + "Content-Length: " + std::to_string(body.size()) +
+           "\r\n\r\n" + body;
+}
+
+// Bytes a terminal acts on: C0 controls but the line break, DEL, and the
+// C1 controls as UTF-8 or as single bytes.
+bool holdsControls(const std::string& text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if ((byte < 0x20 && byte != '\n') || byte == 0x7f || (byte >= 0x80 && byte <= 0x9f && (i == 0 || text[i - 1] != '\xC2')) ||
+            (byte == 0xc2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) <= 0x9f)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+TEST_CASE("what clients send is printed with its controls escaped: no title set, no screen cleared, no line forged") {
+    testsupport::TempDir dir;
+    CollectorOptions options;
+    options.searchAdReplyPath = dir / "search-ad.json";
+    testsupport::writeText(*options.searchAdReplyPath, R"({"attribution": true})");
+    const struct {
+        std::string request;
+        std::string printed;  // a whole line of the output
+    } cases[] = {
+        {"GET /\x1b]0;owned\x07 HTTP/1.1\r\n\r\n", "GET /\\x1b]0;owned\\x07: 404, nothing here"},
+        {"GET /x%0aPOST%20/a:%20batch%20of%2099%20bundles%20-%3E%20204 HTTP/1.1\r\n\r\n",
+         "GET /x\\nPOST /a: batch of 99 bundles -> 204: 404, refused by the HTTP server"},
+        {"GET /\nPOST /a: batch of 99 bundles -> 204\r\n\r\n",
+         "GET /\\nPOST /a: batch of 99 bundles -> 204: 400, stray line break or NUL in the request head"},
+        {"GET /config/app/%1b%5b2J%1b%5bH HTTP/1.1\r\n\r\n", "GET /config/app/\\x1b[2J\\x1b[H: 404, no configuration given"},
+        {"GET /config/app/x?gmp_version=%1b%5b2J HTTP/1.1\r\nIf-None-Match: \x1b[31m\r\n\r\n",
+         "GET /config/app/x?gmp_version=%1b%5b2J: 404, no configuration given"},
+        {posted("/api/v1/", "aat\x1b[2J\xC2\x9B" "31m\nPOST /a: batch of 99 bundles -> 204"),
+         "  token aat\\x1b[2J\\xc2\\x9b31m\\nPOST /a: batch of 99 bundles -> 204"},
+        {posted("/a", "x", "Content-Encoding: \x1b]2;title\x07\r\n"),
+         "POST /a: 400, unsupported Content-Encoding \"\\x1b]2;title\\x07\""},
+    };
+    RunningCollector collector(options);
+    for (const auto& c : cases) rawExchange(collector.port, c.request);
+    const std::string out = collector.output();
+    CHECK_FALSE(holdsControls(out));
+    for (const auto& c : cases) {
+        CAPTURE(c.request);
+        CHECK(contains(out, "\n" + c.printed + "\n"));
+    }
+    // The query and the validator of a configuration request, on lines of
+    // their own.
+    CHECK(contains(out, "\n  query gmp_version = \\x1b[2J\n  If-None-Match: \\x1b[31m\n"));
+    CHECK_FALSE(contains(out, "\nPOST /a: batch of 99"));
+}
+
+namespace {
+
 // A client that connects and sends the bytes, then holds the connection.
 struct HeldClient {
     HeldClient(int port, const std::string& bytes) {
@@ -396,6 +456,65 @@ TEST_CASE("slow and idle clients hold up no one, and a stop does not wait for th
     CHECK(prompt);
     stopper.join();
     for (const auto& client : held) CHECK(client->answer().empty());
+}
+
+namespace {
+
+// The process may open as many files as it is allowed to, while it lasts.
+struct MostDescriptors {
+    MostDescriptors() {
+        REQUIRE(getrlimit(RLIMIT_NOFILE, &before) == 0);
+        rlimit raised = before;
+        raised.rlim_cur = before.rlim_max;
+        REQUIRE(setrlimit(RLIMIT_NOFILE, &raised) == 0);
+    }
+    ~MostDescriptors() { setrlimit(RLIMIT_NOFILE, &before); }
+    std::size_t count() const {
+        return before.rlim_max == RLIM_INFINITY ? 100000 : static_cast<std::size_t>(before.rlim_max);
+    }
+    rlimit before{};
+};
+
+}  // namespace
+
+TEST_CASE("a request is answered while more connections than the collector reads at once sit idle or half-sent") {
+    MostDescriptors descriptors;
+    CollectorOptions options;
+    options.requestDeadlineSeconds = 600;
+    RunningCollector collector(options);
+    // Two thousand, or as many as leave room for the collector's side of
+    // them: more than it reads at once (a quarter of the descriptors).
+    const std::size_t count = std::min<std::size_t>(2000, (descriptors.count() - 128) / 2);
+    std::vector<std::unique_ptr<HeldClient>> held;
+    for (std::size_t i = 0; i < count; ++i) {
+        held.push_back(std::make_unique<HeldClient>(collector.port, i % 2 == 0 ? "" : "POST /a HTTP/1.1\r\nHo"));
+    }
+    CHECK(post(collector.url("/a"), sampleBatch()).statusCode == 204);
+    CHECK(collector.service.batchCount() == 1);
+    // The oldest gave their places up: the idle one is closed without a
+    // word, the one part-way through its head is told why.
+    CHECK(held[0]->answer().empty());
+    const std::string told = held[1]->answer();
+    CHECK(told.rfind("HTTP/1.1 408 Request Timeout\r\n", 0) == 0);
+    CHECK(contains(told, "closed to make room for newer connections"));
+    const std::string out = collector.output();
+    CHECK(contains(out, "POST /a HTTP/1.1: 408, closed to make room for newer connections\n"));
+    CHECK(contains(out, "POST /a: batch of "));
+}
+
+TEST_CASE("a client that waits to be told to go on is told, and its body then taken") {
+    RunningCollector collector(CollectorOptions{});
+    const Bytes batch = sampleBatch();
+    const std::string body(batch.begin(), batch.end());
+    HeldClient client(collector.port, "POST /a HTTP/1.1\r\nHost: x\r\nExpect: 100-continue\r\nContent-Length: " +
+                                          std::to_string(body.size()) + "\r\n\r\n");
+    std::string interim;
+    char byte = 0;
+    while (!interim.ends_with("\r\n\r\n") && read(client.fd, &byte, 1) == 1) interim += byte;
+    CHECK(interim == "HTTP/1.1 100 Continue\r\n\r\n");
+    REQUIRE(write(client.fd, body.data(), body.size()) == static_cast<ssize_t>(body.size()));
+    CHECK(client.answer().rfind("HTTP/1.1 204 No Content\r\n", 0) == 0);
+    CHECK(collector.service.batchCount() == 1);
 }
 
 TEST_CASE("a request not complete within the deadline is answered 408 and cut off") {

@@ -4,6 +4,7 @@
 #include "measurement/foundation/string_util.h"
 #include "tools/collector/config_file.h"
 #include "tools/collector/endpoints.h"
+#include "tools/collector/printable_text.h"
 
 namespace tools::collector {
 
@@ -55,7 +56,7 @@ std::string queryItemsText(const std::string& query) {
         const auto equals = part.find('=');
         const std::string name = unescaped(part.substr(0, equals));
         const std::string value = equals == std::string::npos ? "" : unescaped(part.substr(equals + 1));
-        out += "  query " + name + " = " + value + '\n';
+        out += "  query " + printable(name) + " = " + printable(value) + '\n';
     }
     return out;
 }
@@ -63,7 +64,7 @@ std::string queryItemsText(const std::string& query) {
 std::string conditionsText(const Exchange& request) {
     std::string out;
     for (const char* name : {"If-None-Match", "If-Modified-Since"}) {
-        if (auto value = header(request, name)) out += std::string("  ") + name + ": " + *value + '\n';
+        if (auto value = header(request, name)) out += std::string("  ") + name + ": " + printable(*value) + '\n';
     }
     return out;
 }

@@ -148,29 +148,41 @@ std::optional<std::string> headProblem(const std::string& head) {
     return std::nullopt;
 }
 
+std::string firstLineOf(const std::string& received) {
+    return received.substr(0, std::min(received.find("\r\n"), received.size()));
+}
+
+std::optional<RequestHead> headSoFar(const std::string& received, std::size_t maxHeadBytes) {
+    RequestHead result;
+    result.firstLine = firstLineOf(received);
+    const auto end = received.find(kHeadEnd);
+    // However the bytes were cut into reads.
+    if (end == std::string::npos ? received.size() > maxHeadBytes : end + 4 > maxHeadBytes) {
+        result.outcome = HeadOutcome::kMalformed;
+        result.problem = kHeadTooLarge;
+        return result;
+    }
+    if (end != std::string::npos) {
+        result.head = received.substr(0, end + 4);
+        result.rest = received.substr(end + 4);
+        if (auto problem = headProblem(result.head)) {
+            result.outcome = HeadOutcome::kMalformed;
+            result.problem = *problem;
+        } else {
+            result.outcome = HeadOutcome::kComplete;
+        }
+        return result;
+    }
+    return std::nullopt;
+}
+
 RequestHead readRequestHead(int socket, Deadline deadline, const StopSignal& stop, std::size_t maxHeadBytes) {
     RequestHead result;
     std::string received;
     char buffer[4096];
     for (;;) {
-        const auto end = received.find(kHeadEnd);
-        result.firstLine = received.substr(0, std::min(received.find("\r\n"), received.size()));
-        if (end != std::string::npos) {
-            result.head = received.substr(0, end + 4);
-            result.rest = received.substr(end + 4);
-            if (auto problem = headProblem(result.head)) {
-                result.outcome = HeadOutcome::kMalformed;
-                result.problem = *problem;
-            } else {
-                result.outcome = HeadOutcome::kComplete;
-            }
-            return result;
-        }
-        if (received.size() > maxHeadBytes) {
-            result.outcome = HeadOutcome::kMalformed;
-            result.problem = "request head too large";
-            return result;
-        }
+        if (auto head = headSoFar(received, maxHeadBytes)) return *head;
+        result.firstLine = firstLineOf(received);
         switch (waitFor(socket, POLLIN, deadline, stop)) {
             case Wait::kTimedOut: result.outcome = HeadOutcome::kTimedOut; return result;
             case Wait::kStopped: result.outcome = HeadOutcome::kStopped; return result;

@@ -3,8 +3,8 @@
 // The collector's side of a connection before and around the HTTP server's
 // own reading: every request is read under one overall deadline, its head is
 // checked strictly before the server parses it (a malformed one is answered
-// 400 here), a stop wakes every connection at once, and each connection has
-// a thread of its own, so that slow or idle clients never hold up others.
+// 400 here), a stop wakes every connection at once, and the requests that
+// are in are answered on threads of their own.
 
 #include <httplib.h>
 
@@ -54,6 +54,15 @@ struct RequestHead {
     std::string firstLine;
 };
 
+// Why a head is refused with 431 rather than 400.
+inline constexpr const char* kHeadTooLarge = "request head too large";
+
+// The head as far as the bytes received make it: complete or malformed
+// once they say so (see readRequestHead); none while more must come.
+std::optional<RequestHead> headSoFar(const std::string& received, std::size_t maxHeadBytes);
+// The first line received, for printing.
+std::string firstLineOf(const std::string& received);
+
 // Reads up to the blank line that ends the head, within the deadline; a
 // head above the size limit, or one that breaks the rules of HTTP/1.x
 // (request line, header names, a colon on every line, Content-Length of
@@ -99,9 +108,9 @@ private:
 // service stops.
 void writePlainAnswer(int socket, int status, const std::string& reason, Deadline deadline, const StopSignal& stop);
 
-// Runs each connection on a thread of its own, up to `maxThreads` at once
-// (later ones wait for a free thread); threads are kept for the next
-// connections. shutdown() waits for the connections in hand.
+// Runs each job on a thread of its own, up to `maxThreads` at once (later
+// ones wait for a free thread); threads are kept for the next jobs.
+// shutdown() waits for the jobs in hand and those waiting.
 class ConnectionThreads : public httplib::TaskQueue {
 public:
     explicit ConnectionThreads(std::size_t maxThreads) : maxThreads_(maxThreads) {}

@@ -7,6 +7,7 @@
 #include "measurement/foundation/messages.h"
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/json_codec.h"
+#include "tools/collector/printable_text.h"
 
 namespace tools::collector {
 
@@ -230,7 +231,7 @@ std::string describeExperimentsRequest(const Bytes& encoded) {
             *request, field(nano_APMPBExperimentRequest_app_property_tag))) {
         for (int tag : {nano_APMPBAppProperty_platform_tag, nano_APMPBAppProperty_language_tag,
                         nano_APMPBAppProperty_bundle_id_tag}) {
-            if (auto value = measurement::NANOGetString(*app, field(tag))) text += *value + " ";
+            if (auto value = measurement::NANOGetString(*app, field(tag))) text += printable(*value) + " ";
         }
         text += std::to_string(measurement::NANOGetInt64(*app, field(nano_APMPBAppProperty_library_version_tag)));
     }
@@ -239,8 +240,8 @@ std::string describeExperimentsRequest(const Bytes& encoded) {
         *request, field(nano_APMPBExperimentRequest_client_properties_tag));
     if (clients.empty()) text += " none";
     for (const auto& client : clients) {
-        text += " " + measurement::NANOGetString(client, field(nano_APMPBClientProperty_sdk_name_tag)).value_or("") +
-                " (" + measurement::NANOGetString(client, field(nano_APMPBClientProperty_diversion_id_tag)).value_or("") +
+        text += " " + printable(measurement::NANOGetString(client, field(nano_APMPBClientProperty_sdk_name_tag)).value_or("")) +
+                " (" + printable(measurement::NANOGetString(client, field(nano_APMPBClientProperty_diversion_id_tag)).value_or("")) +
                 ", " + std::to_string(measurement::NANOGetInt64(client, field(nano_APMPBClientProperty_sdk_version_tag))) +
                 ")";
     }

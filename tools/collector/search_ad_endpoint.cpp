@@ -5,6 +5,7 @@
 
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/json_codec.h"
+#include "tools/collector/printable_text.h"
 
 namespace tools::collector {
 
@@ -54,7 +55,7 @@ Reply SearchAdEndpoint::handle(const Exchange& request) {
         outcome = "200, " + replySummary(*text);
     }
     std::string details;
-    if (!token.empty()) details = "  token " + token + '\n';
+    if (!token.empty()) details = "  token " + printable(token) + '\n';
     printer_.print(requestLine(request) + ": " + outcome + '\n' + details);
     return reply;
 }

@@ -11,6 +11,7 @@
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/json_codec.h"
 #include "platform/frameworks/utilities/gzip.h"
+#include "tools/collector/printable_text.h"
 #include "tools/collector/time_format.h"
 
 namespace tools::collector {
@@ -159,8 +160,9 @@ std::string replySummary(const Fields& f) {
 }
 
 std::string requestDetails(const SKANRequestSummary& r) {
-    return "  app " + r.appID + ", instance " + (r.appInstanceID.empty() ? "none" : r.appInstanceID) + ", library " +
-           std::to_string(r.libraryVersion) + ", version " + r.skanVersion + "\n  evaluated up to " +
+    return "  app " + printable(r.appID) + ", instance " +
+           (r.appInstanceID.empty() ? "none" : printable(r.appInstanceID)) + ", library " +
+           std::to_string(r.libraryVersion) + ", version " + printable(r.skanVersion) + "\n  evaluated up to " +
            timeText(r.evaluationEventTimeMillis) + ", uploaded up to " + timeText(r.lastUploadedEventTimeMillis) + '\n';
 }
 

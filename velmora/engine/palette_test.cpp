@@ -90,7 +90,9 @@ TEST_CASE("a recording sink lists the events of one name in order") {
     const std::vector<std::pair<std::string, double>> logged = {{"a", 1}, {"b", 2}, {"a", 3}, {"c", 4}, {"a", 5}};
     for (const auto& [name, n] : logged) sink.logEventWithName(name, {{"n", platform::Value(n)}});
     const std::vector<std::pair<std::string, std::vector<double>>> cases = {{"a", {1, 3, 5}}, {"b", {2}}, {"z", {}}};
-    for (const auto& [name, expected] : cases) {
+    for (const auto& row : cases) {
+        const std::string& name = row.first;
+        const std::vector<double>& expected = row.second;
         std::vector<double> found;
         for (const auto& event : sink.events(name)) found.push_back(event.parameters.at("n").realValue());
         CHECK_MESSAGE(found == expected, name);

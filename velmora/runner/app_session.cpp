@@ -1,14 +1,21 @@
 // The application's run on the stand-in: the process set up, time under control, launch and stop.
 #include "velmora/runner/app_session.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <charconv>
 #include <chrono>
-#include <fstream>
+#include <cmath>
 #include <mutex>
 #include <sstream>
 #include <thread>
 
+#include "platform/foundation/atomic_file.h"
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/launch_options.h"
 #include "platform/foundation/process_info.h"
@@ -19,6 +26,7 @@
 #include "platform/ui/application.h"
 #include "platform/ui/ui_log.h"
 #include "velmora/engine/console_line.h"
+#include "velmora/runner/value_text.h"
 #include "velmora/shell/app_delegate.h"
 
 namespace velmora::runner {
@@ -30,11 +38,43 @@ namespace {
 constexpr double kFirstRunClock = 1700000000.0;
 constexpr const char* kClockFileName = "runner_clock";
 
-std::optional<double> readClock(const std::filesystem::path& file) {
-    std::ifstream in(file);
+// A saved clock is one number of seconds, written by quit; anything longer
+// is not one.
+constexpr std::size_t kLongestClockText = 64;
+
+// The saved clock, or why there is none to use. The file is opened without
+// waiting, so that a fifo in its place cannot hold up the start, and is
+// read only when it is a regular file.
+std::optional<double> readClock(const std::filesystem::path& file, std::string* why) {
+    const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno != ENOENT) *why = "it cannot be read";
+        return std::nullopt;
+    }
+    struct stat status {};
+    std::string text(kLongestClockText + 1, '\0');
+    ssize_t size = -1;
+    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) size = ::read(fd, text.data(), text.size());
+    ::close(fd);
+    if (size < 0) {
+        *why = S_ISREG(status.st_mode) ? "it cannot be read" : "it is not a regular file";
+        return std::nullopt;
+    }
+    text.resize(static_cast<std::size_t>(size));
+    const auto first = text.find_first_not_of(" \t\r\n");
+    const auto last = text.find_last_not_of(" \t\r\n");
     double seconds = 0;
-    if (in >> seconds && seconds > 0) return seconds;
-    return std::nullopt;
+    const char* begin = text.data() + (first == std::string::npos ? text.size() : first);
+    const char* end = text.data() + (last == std::string::npos ? text.size() : last + 1);
+    const auto [used, error] = std::from_chars(begin, end, seconds);
+    // Quit moves the clock on by its grace period, even from the latest
+    // moment a command may reach.
+    if (error != std::errc() || used != end || begin == end || !std::isfinite(seconds) || seconds <= 0 ||
+        seconds > AppSession::latestClock + AppSession::quitGraceSeconds) {
+        *why = "it holds no time from 1970 to " + dateText(AppSession::latestClock);
+        return std::nullopt;
+    }
+    return seconds;
 }
 
 // "de_DE" and "de-DE" name a locale; the bundle's texts follow its language
@@ -89,8 +129,14 @@ AppSession::AppSession(SessionOptions options)
       launchURL_(options.launchURL),
       console_(std::make_shared<Console>()) {
     std::filesystem::create_directories(dataDirectory_);
+    std::string why;
+    const auto saved = readClock(clockFile(), &why);
     // Every queue, timer and the clock made from here on are the session's.
-    time_.emplace(true, readClock(clockFile()).value_or(kFirstRunClock));
+    time_.emplace(true, saved.value_or(kFirstRunClock));
+    if (!why.empty()) {
+        notices_.push_back("the saved clock " + clockFile().string() + " is ignored (" + why + "): the clock starts at " +
+                           dateText(now()));
+    }
     configureProcess(options);
 }
 
@@ -176,9 +222,21 @@ void AppSession::quit() {
     waitUntilIdle();
     application.terminate();
     settle();
-    std::ofstream out(clockFile(), std::ios::trunc);
-    out.precision(17);
-    out << now() << '\n';
+    std::ostringstream text;
+    text.precision(17);
+    text << now() << '\n';
+    // Written beside and renamed over, so that whatever stood in its place
+    // (a fifo too) is replaced rather than waited on.
+    std::string why;
+    if (!platform::writeFileAtomically(clockFile(), text.str(), 0644, &why)) {
+        notices_.push_back("the clock is not saved for the next run: " + why);
+    }
+}
+
+std::vector<std::string> AppSession::takeNotices() {
+    std::vector<std::string> notices;
+    notices.swap(notices_);
+    return notices;
 }
 
 std::shared_ptr<platform::ui::Window> AppSession::window() const {

@@ -63,6 +63,11 @@ public:
     // Moves the clock, firing what falls due on the way.
     void advanceClock(double seconds);
     double now() const;
+    // The latest moment the clock may be moved to: the end of 9999, the
+    // last year dates of four digits show. Far beyond it a double no longer
+    // tells one millisecond from the next, and a timer armed for "in a
+    // moment" would fire without moving the clock, again and again.
+    static constexpr double latestClock = 253402300799.0;
 
     // The lifecycle as the platform drives it.
     void activate();
@@ -80,6 +85,9 @@ public:
 
     // Lines the application wrote to its console since the last call.
     std::vector<std::string> takeConsoleLines();
+    // What the session itself has to say since the last call: a saved clock
+    // it could not use, a clock it could not save.
+    std::vector<std::string> takeNotices();
 
     // Seconds the process is given after it moved to the background at quit.
     static constexpr double quitGraceSeconds = 2;
@@ -98,6 +106,7 @@ private:
         std::vector<std::string> lines;
     };
     std::shared_ptr<Console> console_;
+    std::vector<std::string> notices_;
     bool quit_ = false;
 };
 

@@ -51,6 +51,7 @@ bool Runner::execute(const std::string& rawLine) {
 }
 
 void Runner::printConsole() {
+    for (const auto& notice : session_.takeNotices()) out_ << notice << "\n";
     for (const auto& line : session_.takeConsoleLines()) out_ << "console: " << line << "\n";
 }
 

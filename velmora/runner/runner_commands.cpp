@@ -384,6 +384,23 @@ std::vector<Key> keysOf(const std::string& word, CalculateViewController& page) 
     return keys;
 }
 
+// The most keys one key command presses. Each key makes the page take in
+// its whole field again, so a line's cost grows with the square of its
+// keys; far more than any calculation needs.
+constexpr std::size_t kMostKeysALine = 1000;
+
+bool withinKeyLimit(const std::vector<std::string>& words, CalculateViewController& page) {
+    std::size_t keys = 0;
+    for (const auto& word : words) {
+        // A character takes at most four bytes: a longer word is too many
+        // keys without reading it.
+        if (word.size() > 4 * kMostKeysALine) return false;
+        keys += keysOf(word, page).size();
+        if (keys > kMostKeysALine) return false;
+    }
+    return true;
+}
+
 // The keypad types into the field being edited; with none, every key but
 // the calculate key does nothing.
 bool typesIntoAField(const Key& key, CalculateViewController& page) {
@@ -403,6 +420,10 @@ bool pressKeys(CommandContext& context, const CommandArguments& arguments) {
     auto page = calculatorOnScreen(*window);
     if (!page || !page->keypadStackView) {
         context.out << "the calculator page is not on screen\n";
+        return false;
+    }
+    if (!withinKeyLimit(arguments.words, *page)) {
+        context.out << "a key line presses at most " << kMostKeysALine << " keys; nothing pressed\n";
         return false;
     }
     std::string pressed;
@@ -543,11 +564,24 @@ bool answerAlert(CommandContext& context, const CommandArguments& arguments) {
     return true;
 }
 
+// The longest move of the clock a command makes. What falls due on the
+// way runs (the application logs an engagement event for every hour it is
+// active), so a move takes time in proportion to its length.
+constexpr double kLongestClockMove = 366 * 86400.0;
+
 bool moveClock(CommandContext& context, const CommandArguments& arguments) {
     if (!arguments.rest.empty()) {
         auto seconds = parseDuration(arguments.rest);
         if (!seconds) {
             context.out << "give the time to move on as +DURATION: +5s, +2m, +1h, +500ms\n";
+            return false;
+        }
+        if (*seconds > AppSession::latestClock - context.session.now()) {
+            context.out << "the clock goes no further than " << dateText(AppSession::latestClock) << "\n";
+            return false;
+        }
+        if (*seconds > kLongestClockMove) {
+            context.out << "the clock moves at most 366 days (+8784h) at a time: everything that falls due on the way runs\n";
             return false;
         }
         context.session.advanceClock(*seconds);
@@ -669,7 +703,8 @@ std::vector<RunnerCommand> builtInCommands() {
          "move the content of the scroll view in row S.R (or with that identifier, else the first shown) to "
          "offset X,Y or by X,Y points",
          panScrollView},
-        {"key", "K...", "press calculator keys: digits, . / - pi, del, calc (\"key 0.3\" presses 0, . and 3)",
+        {"key", "K...",
+         "press calculator keys: digits, . / - pi, del, calc (\"key 0.3\" presses 0, . and 3; at most 1000 a line)",
          pressKeys},
         withText("focus", "k|n|p|ID", "tap the text field k, n, p or the one with that identifier", focusField),
         plain("menu", "tap the toolbar's menu button (opens or closes the drawer)",
@@ -681,7 +716,8 @@ std::vector<RunnerCommand> builtInCommands() {
                   c.out << (idle ? "idle\n" : "still busy after 30 s\n");
                   return idle;
               }),
-        {"clock", "[+DURATION]", "move the clock on (+5s, +2m, +1h, +500ms), firing what falls due; show it",
+        {"clock", "[+DURATION]",
+         "move the clock on (+5s, +2m, +1h, +500ms; at most 366 days), firing what falls due; show it",
          moveClock},
         plain("activate", "the application becomes active again (it fetches remote configuration)",
               [](CommandContext& c) {

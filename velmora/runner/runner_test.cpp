@@ -4,7 +4,10 @@
 #include <cairo.h>
 
 #include <cmath>
+#include <sys/stat.h>
+
 #include <cstdlib>
+#include <fstream>
 #include <sstream>
 
 #include "platform/foundation/bundle.h"
@@ -38,7 +41,9 @@ TEST_CASE("command lines split into words, quotes grouping") {
         {"key\t2", {"key", "2"}},
         {"", {}},
     };
-    for (const auto& [line, words] : cases) {
+    for (const auto& row : cases) {
+        const auto& line = row.first;
+        const auto& words = row.second;
         CAPTURE(line);
         CHECK(splitWords(line) == words);
     }
@@ -52,7 +57,9 @@ TEST_CASE("durations for the clock") {
         {"+-5s", std::nullopt}, {"+5x", std::nullopt},  {"+5 s", std::nullopt}, {"+inf", std::nullopt},
         {"+nan", std::nullopt}, {"+1e400", std::nullopt}, {"+1e308h", std::nullopt},
     };
-    for (const auto& [text, seconds] : cases) {
+    for (const auto& row : cases) {
+        const std::string& text = row.first;
+        const std::optional<double>& seconds = row.second;
         CAPTURE(text);
         auto parsed = parseDuration(text);
         REQUIRE(parsed.has_value() == seconds.has_value());
@@ -79,7 +86,9 @@ TEST_CASE("values as short text") {
         {Value(Value::Dictionary{{"a", Value::Dictionary{{"b", Value::Dictionary{{"c", Value::Dictionary{{"d", 1}}}}}}}}),
          "{a: {b: {c: {1 entry}}}}"},
     };
-    for (const auto& [value, text] : cases) {
+    for (const auto& row : cases) {
+        const Value& value = row.first;
+        const std::string& text = row.second;
         CAPTURE(text);
         CHECK(valueText(value) == text);
     }
@@ -202,7 +211,9 @@ TEST_CASE("the screen names what a finger can reach: scroll views larger inside,
         {"star x", std::nullopt}, {"star -1", std::nullopt}, {"star 1000", std::nullopt}, {"Star 1", std::nullopt},
         {"star 1 ", std::nullopt},
     };
-    for (const auto& [name, number] : names) {
+    for (const auto& row : names) {
+        const std::string& name = row.first;
+        const std::optional<int>& number = row.second;
         CAPTURE(name);
         CHECK(starNumber(name) == number);
         if (number) CHECK(starName(*number) == name);
@@ -232,7 +243,9 @@ TEST_CASE("asked for a language its bundle has no texts in, the application says
         {"", false}, {"en", false}, {"en_US", false}, {"en-GB", false}, {"EN", false},
         {"de", true}, {"de_DE", true}, {"fr-FR", true}, {"zh-Hans_CN", true},
     };
-    for (const auto& [identifier, told] : cases) {
+    for (const auto& row : cases) {
+        const std::string& identifier = row.first;
+        const bool told = row.second;
         CAPTURE(identifier);
         auto notice = languageNotice(identifier);
         REQUIRE(notice.has_value() == told);
@@ -319,4 +332,128 @@ TEST_CASE("snapshot draws the screen into a PNG, refuses what it cannot do, and 
     CHECK(runner.execute("screen"));
     CHECK_FALSE(out.str().empty());
     runner.execute("quit");
+}
+
+namespace {
+
+// A session on a data folder whose saved clock holds these bytes; not
+// launched: the clock is the session's own.
+struct SessionOnClock {
+    explicit SessionOnClock(const std::string& saved) {
+        ::setenv("VELMORA_CONNECTION_PROBE_URL", "http://127.0.0.1:9/", 1);
+        std::filesystem::create_directories(folder / "data");
+        std::ofstream(folder / "data" / "runner_clock") << saved;
+        SessionOptions options;
+        options.dataDirectory = folder / "data";
+        session.emplace(options);
+    }
+    testsupport::TempDir folder;
+    std::optional<AppSession> session;
+};
+
+}  // namespace
+
+TEST_CASE("the clock moves no further than it can hold, nor further than a command may, in one step") {
+    const std::string beyond = "the clock goes no further than 9999-12-31 23:59:59 UTC\n";
+    const std::string tooLong = "the clock moves at most 366 days (+8784h) at a time";
+    struct Case {
+        std::string line;
+        std::string printed;  // the start of it
+        double now;
+    };
+    const auto play = [](const std::string& saved, const std::vector<Case>& cases) {
+        SessionOnClock on(saved);
+        std::ostringstream out;
+        Runner runner(*on.session, CommandTable(), out);
+        for (const auto& c : cases) {
+            CAPTURE(c.line);
+            out.str("");
+            runner.execute(c.line);
+            CHECK(out.str().rfind(c.printed, 0) == 0);
+            CHECK(on.session->now() == c.now);
+        }
+    };
+    constexpr double kStart = AppSession::latestClock - 3600;
+    play(std::to_string(static_cast<long long>(kStart)),
+         {
+             {"clock +1e300s", beyond, kStart},
+             {"clock +9223372036854775807ms", beyond, kStart},
+             {"clock +8760000h", beyond, kStart},
+             {"clock +3601s", beyond, kStart},
+             {"clock +1800s", "clock: 9999-12-31 23:29:59 UTC\n", kStart + 1800},
+             {"clock +1800s", "clock: 9999-12-31 23:59:59 UTC\n", AppSession::latestClock},
+             {"clock +1ms", beyond, AppSession::latestClock},
+             {"clock +0s", "clock: 9999-12-31 23:59:59 UTC\n", AppSession::latestClock},
+         });
+    play("1700000000", {
+                           {"clock +8760000h", tooLong, 1700000000},
+                           {"clock +8784.5h", tooLong, 1700000000},
+                           {"clock +31622401s", tooLong, 1700000000},
+                           {"clock +90m", "clock: 2023-11-14 23:43:20 UTC\n", 1700005400},
+                       });
+}
+
+TEST_CASE("a saved clock that holds no time the clock can show, or is no file, is ignored with a message") {
+    const std::string ignored = "is ignored (it holds no time from 1970 to 9999-12-31 23:59:59 UTC): the clock starts at "
+                                "2023-11-14 22:13:20 UTC";
+    const struct {
+        std::string saved;
+        double now;
+        std::string notice;  // a part of it; empty: none
+    } cases[] = {
+        {"1800000000.25\n", 1800000000.25, ""},
+        {"  253402300801\n", 253402300801, ""},  // the latest moment and quit's grace
+        {"1e308", 1700000000, ignored},
+        {"nan", 1700000000, ignored},
+        {"-inf", 1700000000, ignored},
+        {"-5", 1700000000, ignored},
+        {"0", 1700000000, ignored},
+        {"253402300802", 1700000000, ignored},
+        {"1800000000 and more", 1700000000, ignored},
+        {"garbage", 1700000000, ignored},
+        {"", 1700000000, ignored},
+        {std::string(100, '1'), 1700000000, ignored},
+    };
+    for (const auto& c : cases) {
+        CAPTURE(c.saved);
+        SessionOnClock on(c.saved);
+        CHECK(on.session->now() == c.now);
+        const auto notices = on.session->takeNotices();
+        REQUIRE(notices.size() == (c.notice.empty() ? 0u : 1u));
+        if (!c.notice.empty()) CHECK(notices[0].find(c.notice) != std::string::npos);
+    }
+
+    // In place of the file, a fifo that nobody writes and a folder.
+    testsupport::TempDir folder;
+    const auto data = folder / "data";
+    std::filesystem::create_directories(data);
+    for (const bool fifo : {true, false}) {
+        CAPTURE(fifo);
+        const auto file = data / "runner_clock";
+        std::filesystem::remove_all(file);
+        const bool made = fifo ? ::mkfifo(file.c_str(), 0644) == 0 : std::filesystem::create_directory(file);
+        REQUIRE(made);
+        SessionOptions options;
+        options.dataDirectory = data;
+        AppSession session(options);
+        CHECK(session.now() == 1700000000);
+        auto notices = session.takeNotices();
+        REQUIRE(notices.size() == 1);
+        CHECK(notices[0].find("is ignored (it is not a regular file)") != std::string::npos);
+        session.advanceClock(60);
+        session.quit();
+        notices = session.takeNotices();
+        if (fifo) {
+            // Saved over it, for the next run to go on from.
+            CHECK(notices.empty());
+            std::ifstream saved(file);
+            double seconds = 0;
+            CHECK(static_cast<bool>(saved >> seconds));
+            CHECK(seconds == 1700000000 + 60 + AppSession::quitGraceSeconds);
+        } else {
+            REQUIRE(notices.size() == 1);
+            CHECK(notices[0].rfind("the clock is not saved for the next run: ", 0) == 0);
+            CHECK(std::filesystem::is_directory(file));
+        }
+    }
 }

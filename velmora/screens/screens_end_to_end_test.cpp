@@ -171,7 +171,9 @@ TEST_CASE("headless: what the database holds of a refusal, a large calculation a
     const auto& list = calculate->event().parameter("solutionSteps")->listValue();
     REQUIRE(list.size() == expected.size());
     for (std::size_t i = 0; i < list.size(); ++i) {
-        for (const auto& [key, text] : expected[i]) {
+        for (const auto& field : expected[i]) {
+            const auto& key = field.first;
+            const auto& text = field.second;
             CAPTURE(text);
             CHECK(text.size() <= 500);
             CHECK(list[i].at(key).stringValue() == text);

@@ -201,7 +201,9 @@ TEST_CASE("a table's screenshot: every piece in table order, the scroll position
         REQUIRE(pixels);
         const std::vector<std::pair<int, Pixel>> middles{{15, magenta}, {40, yellow}, {70, red},   {115, green},
                                                          {170, blue},   {205, cyan},  {225, red}};
-        for (const auto& [y, colour] : middles) {
+        for (const auto& middle : middles) {
+            const int y = middle.first;
+            const Pixel& colour = middle.second;
             CAPTURE(y);
             CHECK(near(pixels->pixel(100, y), colour));
         }

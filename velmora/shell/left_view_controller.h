@@ -13,10 +13,11 @@ namespace velmora {
 
 // The table of the drawer's left panel. Section 0 navigates (calculator,
 // history, introduction, privacy text), section 1 holds the contact rows
-// (community, rating), and one section follows for each non-empty list of
-// the maker's applications, multi-applications first. Every row logs its
-// event. While on screen the menu follows the remote "apps" value and each
-// activation of the application. Main thread only.
+// (community, rating), and when both lists of the maker's applications
+// hold one, a section follows for each, multi-applications first; one list
+// alone is not shown. Every row logs its event. While on screen the menu
+// follows the remote "apps" value and each activation of the application.
+// Main thread only.
 class LeftViewController : public platform::ui::TableViewController {
 public:
     static constexpr const char* storyboardName = "Main";

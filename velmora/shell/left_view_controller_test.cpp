@@ -101,25 +101,33 @@ TEST_CASE("the menu's sections: navigation, contact, then the maker's applicatio
     }
     SUBCASE("names in the device's language, else English, else nothing") {
         const std::string urls = R"("appURL": "a://", "appURLPro": "p://", "storeURLPro": "https://s.example/x")";
-        Menu f(R"("apps": {"apps": [)" +
+        Menu f(R"("apps": {"apps": [)" + appJson("com.velmora.suite", R"("en": "Suite")", true, urls) + ", " +
                appJson("com.velmora.de", R"("en": "Fractions", "de": "Brüche")", false, urls) + ", " +
                appJson("com.velmora.en", R"("en": "Percentages")", false, urls) + ", " +
                appJson("com.velmora.none", R"("fr": "Fractions")", false, urls) + "]}");
-        CHECK(rowTexts(f.menu()).at(2) == std::vector<std::string>{"Fractions", "Percentages", ""});
+        CHECK(rowTexts(f.menu()).at(3) == std::vector<std::string>{"Fractions", "Percentages", ""});
         platform::ProcessInfo::setLocaleIdentifier("de_DE");
-        CHECK(rowTexts(f.menu()).at(2) == std::vector<std::string>{"Brüche", "Percentages", ""});
+        CHECK(rowTexts(f.menu()).at(3) == std::vector<std::string>{"Brüche", "Percentages", ""});
         // the empty name is logged as it is shown
         f.stage.recorder->clear();
-        f.tapRow(2, 2);
+        f.tapRow(3, 2);
         REQUIRE(f.stage.recorded("Tapped App Link").size() == 1);
         CHECK(f.stage.recorded("Tapped App Link")[0].parameters.at("kuvoApp") == platform::Value(""));
     }
-    SUBCASE("one list alone is shown under its own header") {
+    SUBCASE("one list alone: navigation and contact only, no application shown") {
         const std::string urls = R"("appURL": "a://", "appURLPro": "p://", "storeURLPro": "https://s.example/x")";
-        Menu f(R"("apps": {"apps": [)" + appJson("com.velmora.x", R"("en": "Statistics")", false, urls) + "]}");
-        CHECK(f.menu().numberOfSections() == 3);
-        CHECK(rowTexts(f.menu()).at(2) == std::vector<std::string>{"Statistics"});
-        CHECK(headerText(f.menu(), 2) == " " + text("Other apps:"));
+        for (const bool multi : {false, true}) {
+            CAPTURE(multi);
+            Menu f(R"("apps": {"apps": [)" + appJson("com.velmora.x", R"("en": "Statistics")", multi, urls) + "]}");
+            CHECK(rowTexts(f.menu()) == std::vector<std::vector<std::string>>{
+                                            {text("Calculate Title"), text("History"), text("introduction"),
+                                             text("privacyPolicy")},
+                                            {text("Discord"), text("Rate this App")}});
+            CHECK(f.menu().numberOfSections() == 2);
+            f.menu().handleAppRow(0, multi);
+            f.stage.settle();
+            CHECK(f.stage.recordedEventNames().empty());
+        }
     }
 }
 
@@ -224,7 +232,11 @@ TEST_CASE("an application row opens the application when it is installed, else i
         {"velmora-mathsuite-pro", "velmora-mathsuite-pro://", "the pro application first", true},
         {"velmora-mathsuite", "velmora-mathsuite://", "else the application", true},
     };
-    for (const auto& [scheme, opened, why, hasApp] : cases) {
+    for (const auto& row : cases) {
+        const std::string& scheme = std::get<0>(row);
+        const std::string& opened = std::get<1>(row);
+        const std::string& why = std::get<2>(row);
+        const bool hasApp = std::get<3>(row);
         CAPTURE(why);
         Menu f;
         auto& app = platform::ui::Application::shared();
@@ -244,6 +256,8 @@ TEST_CASE("an application row opens the application when it is installed, else i
         Menu f(R"("apps": {"apps": [)" +
                appJson("com.velmora.x", R"("en": "Broken")", true,
                        R"("appURL": "not an address", "appURLPro": "", "storeURLPro": "::")") +
+               ", " +
+               appJson("com.velmora.y", R"("en": "Other")", false, R"("appURL": "", "appURLPro": "", "storeURLPro": "")") +
                "]}");
         f.tapRow(2, 0);
         f.stage.settle();
@@ -255,18 +269,20 @@ TEST_CASE("an application row opens the application when it is installed, else i
 
 TEST_CASE("the menu follows new application lists while on screen, and only then") {
     const std::string urls = R"("appURL": "a://", "appURLPro": "p://", "storeURLPro": "https://s.example/x")";
+    // a multi-application beside each list, so that the menu shows them
     auto entry = [&](const std::string& name) {
-        return R"("apps": {"apps": [)" + appJson("com.velmora." + name, R"("en": ")" + name + R"(")", false, urls) + "]}";
+        return R"("apps": {"apps": [)" + appJson("com.velmora.suite", R"("en": "Suite")", true, urls) + ", " +
+               appJson("com.velmora." + name, R"("en": ")" + name + R"(")", false, urls) + "]}";
     };
     Menu f(entry("First"));
-    REQUIRE(rowTexts(f.menu()).at(2) == std::vector<std::string>{"First"});
+    REQUIRE(rowTexts(f.menu()).at(3) == std::vector<std::string>{"First"});
 
     // a fetch after the expiry on the next activation: "didLoadMenu", then the main queue
     f.stage.setRemoteValues(entry("Second"));
     f.stage.advance(21601);
     platform::ui::Application::shared().becomeActive();
     f.stage.settle();
-    CHECK(rowTexts(f.menu()).at(2) == std::vector<std::string>{"Second"});
+    CHECK(rowTexts(f.menu()).at(3) == std::vector<std::string>{"Second"});
 
     // gone from the screen: no longer observing
     auto drawer = f.stage.drawer();
@@ -276,8 +292,8 @@ TEST_CASE("the menu follows new application lists while on screen, and only then
     f.stage.advance(21601);
     platform::ui::Application::shared().becomeActive();
     f.stage.settle();
-    CHECK(f.stage.manager->apps().at(0).appName.at("en") == "Third");
-    CHECK(f.menu().appSections.at(0).apps.at(0).appName.at("en") == "Second");
+    CHECK(f.stage.manager->apps().at(1).appName.at("en") == "Third");
+    CHECK(f.menu().appSections.at(1).apps.at(0).appName.at("en") == "Second");
 }
 
 TEST_CASE("a refresh queued for a menu that is gone finds nothing to do") {

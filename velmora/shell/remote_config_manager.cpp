@@ -2,7 +2,6 @@
 #include "velmora/shell/remote_config_manager.h"
 
 #include <algorithm>
-#include <set>
 
 #include "platform/foundation/plist_codec.h"
 #include "platform/foundation/process_info.h"
@@ -26,12 +25,6 @@ std::vector<AppMetaData> removingRunningApp(std::vector<AppMetaData> apps, const
                               [&](const AppMetaData& app) { return runsAs(app, bundleIdentifier); }),
                apps.end());
     return apps;
-}
-
-void appendOnce(std::vector<std::string>& out, std::set<std::string>& seen, const std::vector<std::string>& items) {
-    for (const auto& item : items) {
-        if (seen.insert(item).second) out.push_back(item);
-    }
 }
 
 }  // namespace
@@ -212,9 +205,12 @@ std::vector<AppMetaData> RemoteConfigManager::multiApps() const {
 }
 
 std::vector<AppSection> RemoteConfigManager::appSections() const {
+    auto multi = multiApps();
+    auto single = singleApps();
+    if (multi.empty() || single.empty()) return {};
     std::vector<AppSection> sections;
-    if (auto multi = multiApps(); !multi.empty()) sections.push_back({true, "All in one:", std::move(multi)});
-    if (auto single = singleApps(); !single.empty()) sections.push_back({false, "Other apps:", std::move(single)});
+    sections.push_back({true, "All in one:", std::move(multi)});
+    sections.push_back({false, "Other apps:", std::move(single)});
     return sections;
 }
 
@@ -245,11 +241,10 @@ std::vector<std::string> RemoteConfigManager::videoTutorialAddresses(std::option
     }
     const std::string language = supportedLanguageCode();
     std::vector<std::string> addresses;
-    std::set<std::string> seen;
-    if (const auto own = byLanguage.find(language); own != byLanguage.end()) appendOnce(addresses, seen, own->second);
+    if (const auto own = byLanguage.find(language); own != byLanguage.end()) addresses = own->second;
     if (language != "en") {
         if (const auto english = byLanguage.find("en"); english != byLanguage.end()) {
-            appendOnce(addresses, seen, english->second);
+            addresses.insert(addresses.end(), english->second.begin(), english->second.end());
         }
     }
     return addresses;

@@ -96,8 +96,9 @@ public:
     // Empty without a bundle identifier.
     std::vector<AppMetaData> singleApps() const;
     std::vector<AppMetaData> multiApps() const;
-    // The non-empty ones of the two lists, multi-applications first, each
-    // under its own header: one list alone is shown too.
+    // The two lists, multi-applications first, each under its own header,
+    // when both hold an application; otherwise none: the drawer shows its
+    // application sections as a pair or not at all.
     std::vector<AppSection> appSections() const;
 
     // The running application's own entry: the first whose identifiers hold
@@ -105,8 +106,9 @@ public:
     std::optional<AppMetaData> currentApp() const;
 
     // The video addresses of the calculator's tutorials: the device
-    // language's list, then the English one, each address once, in order of
-    // first appearance. Empty without a type or without a list for it.
+    // language's list, then the English one, each as it is listed (an
+    // address in both lists comes twice). Empty without a type or without a
+    // list for it.
     std::vector<std::string> videoTutorialAddresses(std::optional<CalculatorType> type) const;
 
     // The device's language code when remote content is localised for it,

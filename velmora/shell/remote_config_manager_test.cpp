@@ -309,7 +309,7 @@ TEST_CASE("the drawer's lists and the running application's entry") {
         f.manager->loadApps(*f.client);
         CHECK_FALSE(f.manager->currentApp());
     }
-    SUBCASE("each non-empty list gets its own section") {
+    SUBCASE("the two lists get a section each, and only together") {
         const auto both = f.manager->appSections();
         REQUIRE(both.size() == 2);
         CHECK(both[0].headerKey == "All in one:");
@@ -321,10 +321,14 @@ TEST_CASE("the drawer's lists and the running application's entry") {
         f.activate(R"({"entries": {"apps": {"apps": [)" + own + "," +
                    appEntry("s1", "Only single", R"("shouldShow": true)") + "]}}}");
         f.manager->loadApps(*f.client);
-        const auto singleOnly = f.manager->appSections();
-        REQUIRE(singleOnly.size() == 1);
-        CHECK(singleOnly[0].headerKey == "Other apps:");
-        CHECK(englishNames(singleOnly[0].apps) == std::vector<std::string>{"Only single"});
+        CHECK(englishNames(f.manager->singleApps()) == std::vector<std::string>{"Only single"});
+        CHECK(f.manager->appSections().empty());
+
+        f.activate(R"({"entries": {"apps": {"apps": [)" + own + "," +
+                   appEntry("m1", "Only multi", R"("shouldShow": true, "isMultiApp": true)") + "]}}}");
+        f.manager->loadApps(*f.client);
+        CHECK(englishNames(f.manager->multiApps()) == std::vector<std::string>{"Only multi"});
+        CHECK(f.manager->appSections().empty());
 
         f.activate(R"({"entries": {"apps": {"apps": [)" + own + "]}}}");
         f.manager->loadApps(*f.client);
@@ -356,7 +360,7 @@ TEST_CASE("without a bundle identifier no application is listed or current") {
     CHECK_FALSE(f.manager->currentApp());
 }
 
-TEST_CASE("video addresses follow the device language, then English, each once") {
+TEST_CASE("video addresses follow the device language, then English, each list as it is") {
     Fixture f;
     f.activate(R"({"entries": {"videoTutorials": {
         "QZT": {"fr": ["a"], "en": ["b", "a"], "ko": [], "de": ["d", "d", "e"]},
@@ -368,12 +372,12 @@ TEST_CASE("video addresses follow the device language, then English, each once")
         std::vector<std::string> addresses;
     };
     const Case cases[] = {
-        {"fr_FR", CalculatorType::bernoulliFormula, {"a", "b"}},
+        {"fr_FR", CalculatorType::bernoulliFormula, {"a", "b", "a"}},
         {"en_US", CalculatorType::bernoulliFormula, {"b", "a"}},
         {"nl_NL", CalculatorType::bernoulliFormula, {"b", "a"}},
         {"ja_JP", CalculatorType::bernoulliFormula, {"b", "a"}},
         {"ko_KR", CalculatorType::bernoulliFormula, {"b", "a"}},
-        {"de_DE", CalculatorType::bernoulliFormula, {"d", "e", "b", "a"}},
+        {"de_DE", CalculatorType::bernoulliFormula, {"d", "d", "e", "b", "a"}},
         {"C", CalculatorType::bernoulliFormula, {"b", "a"}},
         {"fr_FR", std::nullopt, {}},
         {"fr_FR", CalculatorType::powerAndLogarithmicFunction, {"p"}},
@@ -401,7 +405,9 @@ TEST_CASE("remote content is localised for eleven languages, else English") {
         {"ko", "ko"},    {"pt-BR", "pt"},      {"ru_RU", "ru"}, {"fr_CA", "fr"}, {"id_ID", "id"},
         {"hi_IN", "hi"}, {"nl_NL", "en"},      {"it", "en"},    {"C", "en"},     {"", "en"},
     };
-    for (const auto& [locale, code] : cases) {
+    for (const auto& row : cases) {
+        const char* locale = row.first;
+        const char* code = row.second;
         CAPTURE(std::string(locale));
         platform::ProcessInfo::setLocaleIdentifier(locale);
         CHECK(RemoteConfigManager::supportedLanguageCode() == code);

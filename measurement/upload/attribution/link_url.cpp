@@ -1,7 +1,7 @@
 // libcurl's URL interface behind the link parsing.
 #include "measurement/upload/attribution/link_url.h"
 
-#include <curl/curl.h>
+#include "platform/foundation/curl_library.h"
 
 #include <memory>
 
@@ -10,15 +10,16 @@ namespace measurement {
 namespace {
 
 struct URLHandleDeleter {
-    void operator()(CURLU* handle) const { curl_url_cleanup(handle); }
+    const platform::CurlLibrary* curl;
+    void operator()(CURLU* handle) const { curl->url_cleanup(handle); }
 };
 using URLHandle = std::unique_ptr<CURLU, URLHandleDeleter>;
 
-std::optional<std::string> part(CURLU* handle, CURLUPart which) {
+std::optional<std::string> part(const platform::CurlLibrary& curl, CURLU* handle, CURLUPart which) {
     char* text = nullptr;
-    if (curl_url_get(handle, which, &text, 0) != CURLUE_OK || !text) return std::nullopt;
+    if (curl.url_get(handle, which, &text, 0) != CURLUE_OK || !text) return std::nullopt;
     std::string copy(text);
-    curl_free(text);
+    curl.free(text);
     return copy;
 }
 
@@ -26,14 +27,17 @@ std::optional<std::string> part(CURLU* handle, CURLUPart which) {
 
 std::optional<APMLinkURL> APMParseLinkURL(const std::string& text) {
     if (text.empty()) return std::nullopt;
-    URLHandle handle(curl_url());
+    // Without the network library no link can be read: it is refused as unreadable.
+    const platform::CurlLibrary* curl = platform::curlLibrary();
+    if (curl == nullptr) return std::nullopt;
+    URLHandle handle(curl->url(), URLHandleDeleter{curl});
     if (!handle) return std::nullopt;
-    if (curl_url_set(handle.get(), CURLUPART_URL, text.c_str(), CURLU_NON_SUPPORT_SCHEME) != CURLUE_OK) {
+    if (curl->url_set(handle.get(), CURLUPART_URL, text.c_str(), CURLU_NON_SUPPORT_SCHEME) != CURLUE_OK) {
         return std::nullopt;
     }
-    auto full = part(handle.get(), CURLUPART_URL);
+    auto full = part(*curl, handle.get(), CURLUPART_URL);
     if (!full) return std::nullopt;
-    return APMLinkURL{*full, part(handle.get(), CURLUPART_QUERY).value_or("")};
+    return APMLinkURL{*full, part(*curl, handle.get(), CURLUPART_QUERY).value_or("")};
 }
 
 std::string APMEscapeQueryValue(const std::string& value) {

@@ -101,11 +101,14 @@ struct Values {
         REQUIRE(f.completeRequest());
         f.time.settle();
     }
-    // The reply reaches the component while the platform's own queue keeps
-    // its answer to the update.
-    void completeOnWorkerOnly() {
+    // One fetch whose reply reaches the component while the platform's own
+    // queue keeps its answer to the update. Only the worker queue runs: a
+    // settle would also run the platform's queue whenever the reply came
+    // back before it was done.
+    void fetchOnWorkerOnly() {
         auto* manual = dynamic_cast<platform::dispatch::ManualQueue*>(f.worker.get());
         REQUIRE(manual);
+        f.onWorkerOnly([&] { values->fetchSKANCV(); });
         REQUIRE(f.server.waitForRequests(1, 20));
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
         while (values->isSKANRequestInProgress() && std::chrono::steady_clock::now() < deadline) {
@@ -583,8 +586,7 @@ TEST_CASE("the platform's answer: only a confirmed value is kept") {
         Values t;
         auto& f = t.f;
         f.server.answer(kSKANPath, reply(200, Reply().encoded()));
-        f.onWorker([&] { t.values->fetchSKANCV(); });
-        t.completeOnWorkerOnly();
+        t.fetchOnWorkerOnly();
         CHECK(t.values->isSKANUpdateInProgress());
         CHECK_FALSE(t.values->shouldFetchSKANConversionValue());
         f.time.settle();
@@ -596,8 +598,7 @@ TEST_CASE("the platform's answer: only a confirmed value is kept") {
         auto& f = t.f;
         f.server.answer(kSKANPath, reply(200, Reply().encoded()));
         SKAdNetwork::failNextUpdates(1, {"SKANErrorDomain", 3, "busy"});
-        f.onWorker([&] { t.values->fetchSKANCV(); });
-        t.completeOnWorkerOnly();
+        t.fetchOnWorkerOnly();
         t.values.reset();
         f.time.settle();
         CHECK(SKAdNetwork::updates().size() == 1);

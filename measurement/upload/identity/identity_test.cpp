@@ -322,7 +322,7 @@ TEST_CASE("diversion key, ephemeral ID and the application's identifiers") {
         CHECK(identity->appVersionRelease() == 11);
         CHECK(identity->appIDFromRUZ() == kMeasurementAppID);
         CHECK_FALSE(identity->appIDFromDoZud());
-        identity->setAppIDFromRUZ("1:999:ios:other");
+        identity->setAppIDFromRUZ("velmora-other-ios");
         identity->setAppIDFromDoZud("");
         identity->setAppIDFromDoZud("ca-app-pub-1");
         identity->setAppIDFromDoZud("ca-app-pub-2");

@@ -31,7 +31,7 @@ inline constexpr const char* kAdvertisingID = "E621E1F8-C36C-495A-93FC-0C247A3E6
 inline constexpr const char* kAdvertisingIDHash = "c199e4f4eed5309b824eca68fd918c78";
 inline constexpr const char* kOtherAdvertisingID = "9D2A5A4C-0B1E-4F3A-8C77-1F2E3D4C5B6A";
 inline constexpr const char* kOtherAdvertisingIDHash = "b80b9003561fb81a084e7c5d1c3f8ffb";
-inline constexpr const char* kMeasurementAppID = "1:461025:ios:7c3e9a1f52d84b60";
+inline constexpr const char* kMeasurementAppID = "velmora-bernoulli-ios";
 
 // The platform's answers, settable; the identifier questions are counted.
 struct FakeSupport : APMIdentitySupport {
