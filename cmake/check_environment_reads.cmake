@@ -1,6 +1,7 @@
 # Fails when a source file other than a program's entry point reads the
-# environment: programs read it once in main, into launch options that the
-# libraries are handed (platform/foundation/launch_options.h).
+# environment, or sets one of the project's variables: programs read it
+# once in main, into launch options that the libraries are handed
+# (platform/foundation/launch_options.h), and tests change those options.
 #   cmake -DSOURCE_DIR=<repository root> -P check_environment_reads.cmake
 set(folders platform measurement velmora tools testsupport bench)
 set(offenders "")
@@ -8,7 +9,9 @@ foreach(folder IN LISTS folders)
   file(GLOB_RECURSE sources ${SOURCE_DIR}/${folder}/*.cpp ${SOURCE_DIR}/${folder}/*.h ${SOURCE_DIR}/${folder}/*.cc)
   foreach(source IN LISTS sources)
     file(READ ${source} text)
-    string(REGEX MATCH "getenv|[^A-Za-z_]environ[^A-Za-z_]" reads "${text}")
+    # Reading it, or (tests) steering the project's settings through it
+    # rather than through launch options.
+    string(REGEX MATCH "getenv|[^A-Za-z_]environ[^A-Za-z_]|(set|unset|put)env\\(\"VELMORA_" reads "${text}")
     if(NOT reads)
       continue()
     endif()

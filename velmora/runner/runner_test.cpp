@@ -340,13 +340,15 @@ namespace {
 // launched: the clock is the session's own.
 struct SessionOnClock {
     explicit SessionOnClock(const std::string& saved) {
-        ::setenv("VELMORA_CONNECTION_PROBE_URL", "http://127.0.0.1:9/", 1);
         std::filesystem::create_directories(folder / "data");
         std::ofstream(folder / "data" / "runner_clock") << saved;
         SessionOptions options;
         options.dataDirectory = folder / "data";
         session.emplace(options);
     }
+    // Nothing leaves the machine: the connection test fails at once.
+    testsupport::ScopedLaunchOptions offline{
+        [](platform::LaunchOptions& o) { o.connectionProbeURL = "http://127.0.0.1:9/"; }};
     testsupport::TempDir folder;
     std::optional<AppSession> session;
 };
