@@ -10,6 +10,7 @@
 #include "platform/ui/image_view.h"
 #include "platform/ui/stack_view.h"
 #include "testsupport/temp_dir.h"
+#include "testsupport/test_hooks.h"
 #include "velmora/screens/color_manager.h"
 #include "velmora/screens/kuvo_color.h"
 #include "velmora/screens/screen_texts.h"
@@ -37,6 +38,24 @@ TEST_CASE("palette colours are fixed by the interface style of their first use")
     CHECK(darkGreen.hsba()->brightness == doctest::Approx(0.7 * 0.7));
     InterfaceStyleScope light(InterfaceStyle::light);
     CHECK(KuvoColor::color(KuvoColor::paletteDarkGreen) == darkGreen);
+}
+
+TEST_CASE("unset constants are made again in the style of their next use; those handed out stay valid") {
+    const Color* darkFirst = nullptr;
+    std::string darkText;
+    {
+        InterfaceStyleScope dark(InterfaceStyle::dark);
+        darkFirst = &KuvoColor::color(KuvoColor::paletteBlue);
+        darkText = *ColorManager::hexString(*darkFirst);
+        CHECK(KuvoColor::neutralGray() == Color::systemGray());
+    }
+    test_hooks::resetApplicationConstants();
+    InterfaceStyleScope light(InterfaceStyle::light);
+    CHECK(ColorManager::hexString(KuvoColor::color(KuvoColor::paletteBlue)) == "#546dff");
+    CHECK(KuvoColor::neutralGray() == Color::systemGray4());
+    // the colour handed out in dark mode is still there, still dark
+    CHECK(ColorManager::hexString(*darkFirst) == darkText);
+    CHECK(darkText != "#546dff");
 }
 
 TEST_CASE("the palette in each style") {
