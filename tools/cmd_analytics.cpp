@@ -23,15 +23,11 @@
 // property list or by $VELMORA_MEASUREMENT_SERVICE_URL; without one nothing
 // is sent.
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <functional>
-#include <future>
 #include <iostream>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
