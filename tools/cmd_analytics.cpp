@@ -47,7 +47,7 @@
 #include "platform/frameworks/payment_queue/payment_queue.h"
 #include "platform/frameworks/product_catalogue/product_catalogue.h"
 #include "tools/command_registry.h"
-#include "velmora/shell/measurement_analytics.h"
+#include "velmora/analytics/measurement_analytics.h"
 
 namespace {
 

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "tools/command_registry.h"
+#include "tools/command_summaries.h"
 #include "velmora/runner/app_session.h"
 #include "velmora/runner/runner.h"
 
@@ -110,7 +111,7 @@ std::string commandHelp() {
 
 const tools::CommandRegistration registration([](CLI::App& app, int& status, const platform::LaunchOptions&) {
     auto options = std::make_shared<AppOptions>();
-    auto* command = app.add_subcommand("app", "Run the application headless, driven by a script or at a prompt");
+    auto* command = app.add_subcommand("app", tools::summaries::kApp);
     command->footer(commandHelp());
     command->add_option("--script", options->script, "Commands to play, one a line (\"#\" starts a comment)");
     command->add_option("--data,--data-dir", options->dataDirectory,

@@ -10,6 +10,7 @@
 
 #include "tools/collector/collector_service.h"
 #include "tools/command_registry.h"
+#include "tools/command_summaries.h"
 
 namespace {
 
@@ -52,8 +53,7 @@ int runCollector(const CollectorOptions& options) {
 
 tools::CommandRegistration registration([](CLI::App& app, int& status, const platform::LaunchOptions&) {
     auto options = std::make_shared<CollectorOptions>();
-    auto* command = app.add_subcommand(
-        "collector", "Serve the measurement exchanges on 127.0.0.1 and print what the engine uploads");
+    auto* command = app.add_subcommand("collector", tools::summaries::kCollector);
     command->add_option("--port", options->port, "port to listen on; 0 picks a free one")->required();
     command->add_option("--host", options->address, "address to listen on: 127.0.0.1 only")
         ->default_str("127.0.0.1");

@@ -21,7 +21,7 @@
 #include "platform/frameworks/app_core/application_state.h"
 #include "platform/frameworks/app_core/background_task.h"
 #include "tools/command_registry.h"
-#include "velmora/shell/measurement_analytics.h"
+#include "velmora/analytics/measurement_analytics.h"
 
 namespace {
 

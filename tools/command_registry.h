@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <vector>
 
 #include "platform/foundation/launch_options.h"
@@ -24,6 +25,27 @@ struct CommandRegistration {
 };
 
 std::vector<CommandSetup>& registeredCommands();
+
+// A subcommand that runs in a program of its own beside this one: the
+// program that gets the command line hands it over whole (exec), so that a
+// one-shot measurement command does not load what the application's pages
+// or the collector's server need.
+struct Handover {
+    const char* command;
+    const char* program;  // its file name, in this program's folder
+    const char* summary;  // what `velmora --help` lists
+};
+
+struct HandoverRegistration {
+    explicit HandoverRegistration(Handover handover);
+};
+
+std::vector<Handover>& registeredHandovers();
+
+// Runs the program a handed-over command belongs to, in place of this one,
+// when the command line names one; returns only when it does not, or with
+// the status to exit with when the program cannot be started.
+std::optional<int> handOverIfAsked(int argc, char** argv);
 
 // The data folder of a command given none: the launch options', else
 // "velmora" under the user's data home, which holds "Application Support"

@@ -1,30 +1,17 @@
-// The velmora tool's entry point.
+// The entry point of the velmora programs: `velmora` and the programs it
+// hands commands over to.
 #include <CLI/CLI.hpp>
+#include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <vector>
 
 #include "platform/foundation/process_info.h"
 #include "tools/command_registry.h"
-
-namespace tools {
-
-std::vector<CommandSetup>& registeredCommands() {
-    static std::vector<CommandSetup> commands;
-    return commands;
-}
-
-CommandRegistration::CommandRegistration(CommandSetup setup) {
-    registeredCommands().push_back(std::move(setup));
-}
-
-std::filesystem::path defaultDataFolder(const platform::LaunchOptions& launch) {
-    return launch.dataFolder.value_or(platform::ProcessInfo::defaultApplicationSupportDirectory().parent_path());
-}
-
-}  // namespace tools
 
 namespace {
 
@@ -37,7 +24,53 @@ bool isLaunchArgument(const char* argument) {
 
 }  // namespace
 
+namespace tools {
+
+std::vector<CommandSetup>& registeredCommands() {
+    static std::vector<CommandSetup> commands;
+    return commands;
+}
+
+CommandRegistration::CommandRegistration(CommandSetup setup) {
+    registeredCommands().push_back(std::move(setup));
+}
+
+std::vector<Handover>& registeredHandovers() {
+    static std::vector<Handover> handovers;
+    return handovers;
+}
+
+HandoverRegistration::HandoverRegistration(Handover handover) {
+    registeredHandovers().push_back(handover);
+}
+
+std::optional<int> handOverIfAsked(int argc, char** argv) {
+    int first = 1;
+    while (first < argc && isLaunchArgument(argv[first])) ++first;
+    if (first >= argc) return std::nullopt;
+    for (const auto& handover : registeredHandovers()) {
+        if (std::strcmp(argv[first], handover.command) != 0) continue;
+        std::error_code error;
+        const auto self = std::filesystem::read_symlink("/proc/self/exe", error);
+        const auto program = (error ? std::filesystem::path(argv[0]) : self).parent_path() / handover.program;
+        // The same words, the program's own name first, so that its help
+        // and messages read as this command's.
+        ::execv(program.c_str(), argv);
+        std::cerr << "velmora: cannot start " << program.string() << " for \"" << handover.command
+                  << "\": " << std::strerror(errno) << "\n";
+        return 127;
+    }
+    return std::nullopt;
+}
+
+std::filesystem::path defaultDataFolder(const platform::LaunchOptions& launch) {
+    return launch.dataFolder.value_or(platform::ProcessInfo::defaultApplicationSupportDirectory().parent_path());
+}
+
+}  // namespace tools
+
 int main(int argc, char** argv) {
+    if (const auto status = tools::handOverIfAsked(argc, argv)) return *status;
     // The only place the tool reads its environment: the libraries take what
     // they need from these options.
     const auto launch = platform::LaunchOptions::fromVariables(std::getenv);
@@ -53,6 +86,7 @@ int main(int argc, char** argv) {
     app.require_subcommand(0, 1);
     int status = 0;
     for (auto& setup : tools::registeredCommands()) setup(app, status, launch);
+    for (const auto& handover : tools::registeredHandovers()) app.add_subcommand(handover.command, handover.summary);
     CLI11_PARSE(app, argc, argv);
     if (app.get_subcommands().empty()) {
         std::cout << app.help();

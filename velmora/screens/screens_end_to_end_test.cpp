@@ -14,7 +14,7 @@
 #include "velmora/screens/solution_step_table_view_cell.h"
 #include "velmora/screens/solution_view_controller.h"
 #include "velmora/screens/step_latex.h"
-#include "velmora/shell/measurement_analytics.h"
+#include "velmora/analytics/measurement_analytics.h"
 
 using measurement::testing::EngineFixture;
 using velmora::testing::PageFixture;

@@ -8,7 +8,7 @@
 #include "velmora/shell/first_launch.h"
 #include "velmora/shell/kuvo_ads_view_controller.h"
 #include "velmora/shell/left_view_controller.h"
-#include "velmora/shell/measurement_analytics.h"
+#include "velmora/analytics/measurement_analytics.h"
 #include "velmora/shell/page_factory.h"
 #include "velmora/shell/remote_config_manager.h"
 #include "velmora/shell/shell_pages.h"

@@ -4,7 +4,7 @@
 #include "measurement/foundation/messages.h"
 #include "velmora/engine/bernoulli_formula.h"
 #include "velmora/engine/string_output.h"
-#include "velmora/shell/measurement_analytics.h"
+#include "velmora/analytics/measurement_analytics.h"
 
 using measurement::APMPBMeasurementBundleFieldIndex;
 using measurement::testing::EngineFixture;

@@ -1,4 +1,5 @@
-#include "velmora/shell/measurement_analytics.h"
+// The application's events handed to the measurement engine.
+#include "velmora/analytics/measurement_analytics.h"
 
 #include "measurement/core/arurerudo.h"
 #include "platform/frameworks/app_core/app.h"

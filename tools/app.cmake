@@ -1,2 +1,0 @@
-# The headless runner behind `velmora app`.
-target_link_libraries(velmora PRIVATE velmora_runner)
