@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cmath>
 
+#include "measurement/foundation/hashing.h"
 #include "measurement/foundation/monitor.h"
 #include "measurement/store/database_rows.h"
 #include "measurement/store/files.h"
@@ -66,6 +67,29 @@ const std::vector<std::string>& eventWriteProbe() {
     return kStatements;
 }
 
+// What a file whose layout this build has found whole records, with the
+// schema version the file had then: the tables, columns and indexes this
+// build makes, its schema version and the open check's writes, as one MD5.
+// An engine of another layout finds another fingerprint and examines the
+// file itself.
+const std::string& layoutFingerprint() {
+    static const std::string kFingerprint = [] {
+        std::string text = std::to_string(kAPMDatabaseSchemaVersion);
+        auto add = [&](const std::string& part) { text += '\n' + part; };
+        for (const auto& layout : tableLayouts()) {
+            add(layout.name);
+            for (const auto* columns : {&layout.elementaryColumns, &layout.addOnColumns}) {
+                for (const auto& column : *columns) add(column.name + " " + column.type);
+                add("");
+            }
+            for (const auto& statement : layout.indexStatements) add(statement);
+        }
+        for (const auto& statement : eventWriteProbe()) add(statement);
+        return apm_MD5String(text).value_or(text);
+    }();
+    return kFingerprint;
+}
+
 std::string lowered(std::string text) {
     for (auto& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return text;
@@ -78,10 +102,28 @@ std::string lowered(std::string text) {
 // (its layout, its refusal of an event's write); a failure to read or write
 // it for another reason keeps it.
 bool APMDatabase::prepareFile(APMErrorOut error) {
+    if (isLayoutUnchangedSinceChecked()) return true;
     if (const auto foreign = foreignLayout(); foreign && !store_->setAsideAndReopen(*foreign, error)) return false;
     std::optional<std::string> refusal;
     if (ensureSchema(error, &refusal)) return true;
     return refusal && store_->setAsideAndReopen(*refusal, error) && ensureSchema(error, nullptr);
+}
+
+// SQLite changes a file's schema version with every change to its tables,
+// columns, indexes, views and triggers. When the file holds the version
+// recorded at the end of the last whole examination by an engine of this
+// layout, nothing that examination looked at has changed since: no other
+// program's objects, no table or column missing. The recording lives in
+// the file itself, so another file at the path does not carry it. A file
+// with any trigger is examined at every open all the same, since whether a
+// trigger refuses an event's write may depend on the rows; so is one
+// written by a newer layout, which is noted at each open.
+bool APMDatabase::isLayoutUnchangedSinceChecked() {
+    return store_->answersTrue(
+        "SELECT layout = ? AND schema_version = (SELECT schema_version FROM pragma_schema_version) AND "
+        "(SELECT user_version FROM pragma_user_version) = ? AND NOT EXISTS (SELECT 1 FROM sqlite_master WHERE "
+        "type = 'trigger') FROM schema_checks WHERE id = 1",
+        {layoutFingerprint(), kAPMDatabaseSchemaVersion});
 }
 
 // Another program's objects under the engine's table names: a view or an
@@ -127,7 +169,16 @@ bool APMDatabase::ensureSchema(APMErrorOut error, std::optional<std::string>* re
             }
         }
         if (refusal && (*refusal = store_->refusalOfWrites(eventWriteProbe(), nullptr))) return false;
-        return *version >= kAPMDatabaseSchemaVersion || store_->setUserVersion(kAPMDatabaseSchemaVersion, inner);
+        if (*version < kAPMDatabaseSchemaVersion && !store_->setUserVersion(kAPMDatabaseSchemaVersion, inner)) {
+            return false;
+        }
+        // The schema version as this transaction leaves it: every change
+        // above is made by now.
+        return store_
+            ->executeStatement("INSERT OR REPLACE INTO schema_checks (id, layout, schema_version) VALUES (1, ?, "
+                               "(SELECT schema_version FROM pragma_schema_version))",
+                               {layoutFingerprint()}, inner)
+            .has_value();
     });
     if (!done) {
         if (refusal && *refusal) return false;

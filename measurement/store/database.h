@@ -312,6 +312,7 @@ public:
 private:
     explicit APMDatabase(std::unique_ptr<APMSqliteStore> store);
     bool prepareFile(APMErrorOut error);
+    bool isLayoutUnchangedSinceChecked();
     std::optional<std::string> foreignLayout();
     // *refusal, when given, is set (and nothing kept) when the file
     // refuses what an event's write does.

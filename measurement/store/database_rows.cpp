@@ -204,6 +204,12 @@ const std::vector<TableLayout>& tableLayouts() {
          {{"fingerprint", "TEXT NOT NULL"}},
          {},
          {"CREATE INDEX IF NOT EXISTS purchase_transactions_by_fingerprint ON purchase_transactions (fingerprint)"}},
+        // When the file's layout was last found whole: the fingerprint of
+        // the layout looked for and the file's schema version then.
+        {"schema_checks",
+         {{"id", "INTEGER NOT NULL PRIMARY KEY"}, {"layout", "TEXT NOT NULL"}, {"schema_version", "INTEGER NOT NULL"}},
+         {},
+         {}},
     };
     return kLayouts;
 }

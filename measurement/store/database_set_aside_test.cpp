@@ -184,3 +184,60 @@ TEST_CASE("a file that is only used differently or held by another connection is
     CHECK_FALSE(capture.hasCode(kAPMSqliteStoreSetAsideCode));
     CHECK_FALSE(fs::exists(path.string() + ".corrupt"));
 }
+
+TEST_CASE("a file another program changed after the engine last examined it is examined again") {
+    testsupport::TempDir dir;
+    const auto path = dir / "measurement.sql";
+    const std::string aside = path.string() + ".corrupt";
+    struct Case {
+        std::string what;
+        std::string change;
+    };
+    const std::vector<Case> cases = {
+        {"a trigger that refuses every event",
+         "CREATE TRIGGER refuse BEFORE INSERT ON raw_events BEGIN SELECT RAISE(ABORT, 'no room'); END"},
+        {"a view in place of a table", "DROP TABLE daily_counts; CREATE VIEW daily_counts AS SELECT 1 AS id"},
+        {"an elementary column dropped", "ALTER TABLE raw_events DROP COLUMN name"},
+    };
+    platform::dispatch::ManualTime time;
+    APMScheduler scheduler;
+    for (const auto& entry : cases) {
+        CAPTURE(entry.what);
+        for (const auto& leftover : fs::directory_iterator(dir.path())) fs::remove_all(leftover);
+        REQUIRE(open(scheduler, path, nullptr));
+        sql(path, entry.change);
+        APMMonitorCapture capture;
+        auto db = open(scheduler, path, nullptr);
+        REQUIRE(db);
+        scheduler.workerQueue()->sync([&] {
+            CHECK(db->insertRawEvent(event("after"), 1, nullptr));
+            db.reset();
+        });
+        CHECK(capture.count(kAPMSqliteStoreSetAsideCode) == 1);
+        CHECK(fs::exists(aside));
+        CHECK(tableRows(path, "raw_events").size() == 1);
+    }
+}
+
+TEST_CASE("an unchanged file is not examined again") {
+    testsupport::TempDir dir;
+    const auto path = dir / "measurement.sql";
+    platform::dispatch::ManualTime time;
+    APMScheduler scheduler;
+    REQUIRE(open(scheduler, path, nullptr));
+
+    SUBCASE("its open writes nothing to it") {
+        // Read before any other connection, whose close would empty the log.
+        const auto logged = fs::file_size(path.string() + "-wal");
+        REQUIRE(logged > 0);
+        REQUIRE(open(scheduler, path, nullptr));
+        CHECK(fs::file_size(path.string() + "-wal") == logged);
+    }
+    SUBCASE("a record left by an engine of another layout is examined and recorded anew") {
+        const auto recorded = tableRows(path, "schema_checks");
+        REQUIRE(recorded.size() == 1);
+        sql(path, "UPDATE schema_checks SET layout = 'another layout'");
+        REQUIRE(open(scheduler, path, nullptr));
+        CHECK(tableRows(path, "schema_checks") == recorded);
+    }
+}

@@ -167,4 +167,18 @@ std::optional<std::string> APMSqliteStore::refusalOfWrites(const std::vector<std
     return refusal;
 }
 
+bool APMSqliteStore::answersTrue(const std::string& query, const APMBindings& parameterValues) {
+    std::lock_guard lock(mutex_);
+    if (!db_) return false;
+    sqlite3_stmt* statement = nullptr;
+    bool answer = false;
+    if (sqlite3_prepare_v2(db_, query.c_str(), static_cast<int>(query.size()), &statement, nullptr) == SQLITE_OK &&
+        statement && sqlite3_stmt_readonly(statement) && bind(statement, parameterValues, nullptr) &&
+        sqlite3_step(statement) == SQLITE_ROW) {
+        answer = sqlite3_column_type(statement, 0) == SQLITE_INTEGER && sqlite3_column_int64(statement, 0) != 0;
+    }
+    sqlite3_finalize(statement);
+    return answer;
+}
+
 }  // namespace measurement

@@ -208,6 +208,13 @@ public:
     // with the error filled.
     std::optional<std::string> refusalOfWrites(const std::vector<std::string>& statements, APMErrorOut error);
 
+    // Whether the select answers a first row whose first column is a
+    // non-zero integer. Run apart from the kept statements and logging
+    // nothing: a select that cannot even be prepared (a table the file does
+    // not hold) answers false like any other failure. For asking a file
+    // about what it may not hold at all.
+    bool answersTrue(const std::string& query, const APMBindings& parameterValues);
+
     // Closes the connection and deletes the file with its journals. True
     // when the file is gone or was absent; afterwards every operation fails
     // with code 2.
