@@ -79,6 +79,9 @@ bool APMEDatabase::initializeDatabaseResourcesWithContext(const std::string& lab
             errorContext(error));
         return false;
     }
+    // Every process of the engine opens this file and closes it again:
+    // keeping the log spares making and deleting it each time.
+    sqliteStore_->keepWriteAheadLogOnClose();
     bool examined = false;
     if (ensureAllTables(&examined)) return true;
     log(kAPMMonitorLevelError, kAPMEDatabaseTablesFailedCode,

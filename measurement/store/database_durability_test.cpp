@@ -113,6 +113,35 @@ TEST_CASE("a closed measurement database keeps its write-ahead log, and other co
     fx.onWorker([&] { CHECK(rawEventNames(fx.database(), 1) == std::vector<std::string>{"first", "second"}); });
 }
 
+TEST_CASE("a kept log grown by connections that each commit once is copied into the file and emptied") {
+    // Each connection stands for a process that stores one event: it opens
+    // the file, commits once and closes. Without the copy at its close the
+    // log would only grow, and every later open would read all of it.
+    testsupport::TempDir dir;
+    const std::string path = (dir / "kept.sql").string();
+    constexpr int kConnections = 150;
+    constexpr std::uintmax_t kFrameBytes = 4096 + 24;
+    std::uintmax_t largest = 0;
+    int emptied = 0;
+    for (int i = 0; i < kConnections; ++i) {
+        auto store = APMSqliteStore::makeWithDatabasePath(path, nullptr);
+        REQUIRE(store);
+        store->keepWriteAheadLogOnClose();
+        if (i == 0) REQUIRE(store->executeStatement("CREATE TABLE rows (data BLOB NOT NULL)", {}, nullptr));
+        // About ten pages of the log for each commit.
+        REQUIRE(store->executeStatement("INSERT INTO rows (data) VALUES (zeroblob(36000))", {}, nullptr) == 1);
+        store.reset();
+        const auto size = std::filesystem::file_size(path + "-wal");
+        largest = std::max(largest, size);
+        emptied += size == 0;
+    }
+    CHECK(emptied >= kConnections * 10 / (kAPMSqliteStoreKeptLogPages + 10));
+    CHECK(largest <= 32 + (kAPMSqliteStoreKeptLogPages + 20) * kFrameBytes);
+    auto store = APMSqliteStore::makeWithDatabasePath(path, nullptr);
+    const auto counted = store->recordsForQuery("SELECT COUNT(*) AS n FROM rows", {}, nullptr);
+    CHECK(counted->front().at("n") == Value(kConnections));
+}
+
 TEST_CASE("a process killed in the middle of a transaction leaves the committed rows and only those") {
     testsupport::TempDir dir;
     const std::string path = (dir / "killed.sql").string();

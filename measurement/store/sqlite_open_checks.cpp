@@ -44,6 +44,10 @@ int runToEnd(sqlite3* db, const std::string& sql, TextRows* rows) {
 
 std::string quoted(const std::string& name) { return APMSqliteStore::quoteIdentifier(name); }
 
+// SQLite's own threshold for a checkpoint after a commit, kept for
+// connections that live long: their next commit starts the log afresh.
+constexpr int kLongLivedCheckpointPages = 1000;
+
 }  // namespace
 
 // Readers no longer wait for writers, a commit appends to the log instead
@@ -71,6 +75,21 @@ void APMSqliteStore::keepWriteAheadLogOnClose() {
     if (!db_ || keepLog_) return;
     keepLog_ = sqlite3_db_config(db_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr) == SQLITE_OK;
     syncedDataVersion_ = dataVersion();
+    if (keepLog_) sqlite3_wal_hook(db_, &APMSqliteStore::noteLogSize, this);
+}
+
+// In place of SQLite's automatic checkpoint, which the hook replaces.
+int APMSqliteStore::noteLogSize(void* context, sqlite3* db, const char* name, int pages) {
+    static_cast<APMSqliteStore*>(context)->logPages_ = pages;
+    if (pages >= kLongLivedCheckpointPages) sqlite3_wal_checkpoint(db, name);
+    return SQLITE_OK;
+}
+
+bool APMSqliteStore::checkpointAndEmptyLog() {
+    sqlite3_busy_handler(db_, nullptr, nullptr);
+    const int rc = sqlite3_wal_checkpoint_v2(db_, "main", SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+    sqlite3_busy_handler(db_, &APMSqliteStore::waitWhileBusy, this);
+    return rc == SQLITE_OK;
 }
 
 // Changes whenever the file's content does, this connection's commits
@@ -88,6 +107,11 @@ void APMSqliteStore::syncWriteAheadLog() {
     if (!keepLog_) return;
     const auto version = dataVersion();
     if (version && version == syncedDataVersion_) return;
+    // The checkpoint syncs the log before it copies it, and the file after.
+    if (logPages_ >= kAPMSqliteStoreKeptLogPages && checkpointAndEmptyLog()) {
+        syncedDataVersion_ = version;
+        return;
+    }
     const int log = ::open((path_ + "-wal").c_str(), O_RDONLY | O_CLOEXEC);
     if (log < 0) return;
     if (::fdatasync(log) == 0) syncedDataVersion_ = version;
@@ -117,13 +141,17 @@ bool APMSqliteStore::checkIntegrity(bool wholeFile, std::string* problem) {
 // appended along, which is where a torn write or a stranger's bytes show.
 // The cost grows with the depth of the trees, not with their rows. A probe
 // that cannot run for another reason (a partial index, a table without row
-// IDs) is skipped.
+// IDs) is skipped. The probes share one read transaction: each would
+// otherwise take and give back the log's read lock on its own.
 bool APMSqliteStore::checkEndPages(std::string* problem) {
     auto damaged = [&](int rc) {
         if (!isDamage(rc) && !isDamage(sqlite3_errcode(db_))) return false;
         *problem = sqlite3_errmsg(db_);
         return true;
     };
+    // A failure leaves the transaction open, for the caller to read the
+    // connection's error before it closes the connection.
+    runToEnd(db_, "BEGIN", nullptr);
     TextRows objects;
     int rc = runToEnd(db_, "SELECT type, name, tbl_name FROM sqlite_master WHERE type IN ('table', 'index')", &objects);
     if (rc != SQLITE_DONE) {
@@ -150,6 +178,7 @@ bool APMSqliteStore::checkEndPages(std::string* problem) {
             if (damaged(runToEnd(db_, probe, nullptr))) return false;
         }
     }
+    runToEnd(db_, "COMMIT", nullptr);
     return true;
 }
 

@@ -316,6 +316,7 @@ void APMSqliteStore::close() {
     }
     db_ = nullptr;
     keepLog_ = false;
+    logPages_ = 0;
     syncedDataVersion_.reset();
     savepointDepth_ = 0;
     ++undoCount_;

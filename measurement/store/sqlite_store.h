@@ -56,6 +56,13 @@ enum : long {
 // process, the inspection tool) that holds the database before it fails.
 inline constexpr double kAPMSqliteStoreBusyTimeoutSeconds = 45;
 
+// The pages a kept write-ahead log may hold before a close that committed
+// copies it into the file and empties it (see keepWriteAheadLogOnClose).
+// An open reads every page of the log, about 1.5 microseconds each; the
+// copy waits for the disk once more than a close otherwise does. A process
+// storing one event adds some five pages, so one in about forty pays.
+inline constexpr int kAPMSqliteStoreKeptLogPages = 200;
+
 // Beside a database file, the file that marks damage met while it was in
 // use: the next open checks the whole file.
 inline constexpr const char* kAPMSqliteStoreDamageMarkSuffix = "-damaged";
@@ -220,13 +227,18 @@ public:
     // with code 2.
     bool closeAndDeleteDatabase();
 
-    // The write-ahead log stays when the connection closes, to be
-    // checkpointed only once it has grown, and the close makes this
-    // connection's commits durable with one sync of the log: a checkpoint
-    // at every close waits for the disk twice, and the next connection's
-    // first commit, starting the log afresh, once or twice more. For a file
-    // that many short-lived processes write in turn. Damage to the file is
-    // then found with the log's pages read over it.
+    // The write-ahead log stays when the connection closes, and the close
+    // makes this connection's commits durable with one sync of the log: a
+    // checkpoint at every close waits for the disk twice, and the next
+    // connection's first commit, starting the log afresh, once or twice
+    // more. Once this connection's commits have grown the log past
+    // kAPMSqliteStoreKeptLogPages, its close copies the log into the file
+    // and empties it instead (unless another connection is using the file
+    // just then): every open reads the whole log, and a connection that
+    // commits once would otherwise never start the log afresh, so that
+    // each later one would read it all and copy it again. For a file that
+    // many short-lived processes write in turn. Damage to the file is then
+    // found with the log's pages read over it.
     void keepWriteAheadLogOnClose();
 
     // A table or column name quoted for SQL text.
@@ -240,6 +252,10 @@ private:
     static void setAsideWhatIsNoFile(const std::string& path);
     void noteFileIdentity();
     static int waitWhileBusy(void* context, int attempt);
+    static int noteLogSize(void* context, sqlite3* db, const char* name, int pages);
+    // Copies the log into the file and empties it, waiting for no other
+    // connection; false when it could not.
+    bool checkpointAndEmptyLog();
     bool useWriteAheadLog();
     // Makes what this connection committed to the write-ahead log durable.
     void syncWriteAheadLog();
@@ -286,6 +302,8 @@ private:
     // content version when it was last made durable.
     bool keepLog_ = false;
     std::optional<unsigned> syncedDataVersion_;
+    // The pages in the log after this connection's last commit.
+    int logPages_ = 0;
     // Read without the store's lock: callers keep locks of their own.
     std::atomic<std::uint64_t> undoCount_{0};
     std::optional<std::int64_t> seenDataVersion_;
