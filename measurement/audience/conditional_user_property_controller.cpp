@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "measurement/foundation/data_type_validator.h"
+#include "measurement/foundation/first_use_queue.h"
 #include "measurement/foundation/monitor.h"
 #include "measurement/foundation/names.h"
 #include "measurement/foundation/scheduler.h"
@@ -56,7 +57,7 @@ struct QueryWait {
 APMConditionalUserPropertyController::APMConditionalUserPropertyController(
     std::shared_ptr<APMConditionalUserPropertyHost> host)
     : host_(std::move(host)),
-      queryTimeoutQueue_(platform::dispatch::makeSerialQueue("APMConditionalUserPropertyController.query")) {}
+      queryTimeoutQueue_(APMMakeSerialQueueOnFirstUse("APMConditionalUserPropertyController.query")) {}
 
 bool APMConditionalUserPropertyController::validateConditionalUserProperty(const APMConditionalUserProperty& property) {
     int failure = 0;

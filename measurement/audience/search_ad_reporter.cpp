@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "measurement/foundation/environment.h"
+#include "measurement/foundation/first_use_queue.h"
 #include "measurement/foundation/monitor.h"
 #include "measurement/foundation/parameter_value.h"
 #include "platform/dispatch/clock.h"
@@ -61,7 +62,7 @@ private:
     std::shared_ptr<platform::RULNetwork> network_;
     // The completion only hands the reply on; the reporter moves it to the
     // worker queue.
-    std::shared_ptr<platform::dispatch::Queue> queue_ = platform::dispatch::makeSerialQueue("APMSearchAdReporter.network");
+    std::shared_ptr<platform::dispatch::Queue> queue_ = APMMakeSerialQueueOnFirstUse("APMSearchAdReporter.network");
 };
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "measurement/core/facade_shared_state.h"
 #include "measurement/core/measurement.h"
 #include "measurement/foundation/event_parameters.h"
+#include "measurement/foundation/first_use_queue.h"
 #include "measurement/foundation/names.h"
 #include "measurement/foundation/data_type_validator.h"
 #include "measurement/upload/attribution/stored_deep_link.h"
@@ -30,7 +31,9 @@ FacadeState& facade() { return detail::facadeState(); }
 // Makes the queues on first use; the operation queue starts held.
 void makeQueuesLocked(FacadeState& state) {
     if (state.timestampQueue) return;
-    state.timestampQueue = platform::dispatch::makeSerialQueue("com.rozeda.analytics.timestamp");
+    // Stamps are taken under a lock (currentTimestamp): the queue is only
+    // made should a caller ask for it.
+    state.timestampQueue = APMMakeSerialQueueOnFirstUse("com.rozeda.analytics.timestamp");
     state.operationQueue = platform::dispatch::makeSerialQueue("com.rozeda.analytics.operation");
     state.serialQueue = platform::dispatch::makeSerialQueue("com.rozeda.analytics.serial");
     state.operationQueue->suspend();

@@ -12,6 +12,7 @@
 #include "measurement/foundation/daily_counts.h"
 #include "measurement/foundation/environment.h"
 #include "measurement/foundation/event_parameters.h"
+#include "measurement/foundation/first_use_queue.h"
 #include "measurement/upload/attribution/stored_deep_link.h"
 #include "measurement/upload/identity/identifiers.h"
 #include "measurement/script/editing/editing_factory.h"
@@ -135,7 +136,7 @@ APMMeasurement::APMMeasurement(std::shared_ptr<APMEManager> experimentsManager)
       consentState_(std::make_shared<APMConsentSettingsUtil>()),
       network_(std::make_shared<platform::RULNetwork>(reachabilityHost(), nullptr, nullptr, scheduler_->workerQueue())),
       uploadAlarm_(std::make_unique<APMAlarm>(scheduler_->workerQueue(), "Measurement timer")),
-      purchaseCallbackQueue_(platform::dispatch::makeSerialQueue("com.rozeda.measurement.purchases")),
+      purchaseCallbackQueue_(APMMakeSerialQueueOnFirstUse("com.rozeda.measurement.purchases")),
       initTimestamp_(now()) {
     // The platform identity support is part of this engine as built: the
     // default identity support finds it by name, as it would find it missing

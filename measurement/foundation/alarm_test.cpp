@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "measurement/foundation/alarm.h"
+#include "measurement/foundation/first_use_queue.h"
 #include "measurement/foundation/monitor.h"
 #include "measurement/foundation/scheduler.h"
 #include "platform/dispatch/timer.h"
@@ -227,6 +228,39 @@ TEST_CASE("the scheduler runs identified blocks on the worker queue") {
         CHECK_FALSE(answer);
         CHECK(capture.count(30001) == 3);
     }
+}
+
+TEST_CASE("a queue made on first use makes its queue when a block first reaches it, and only then") {
+    auto factory = std::make_shared<platform::dispatch::ManualQueueFactory>();
+    platform::dispatch::setQueueFactory(factory);
+    const auto queue = APMMakeSerialQueueOnFirstUse("APMTestQueue");
+    CHECK(queue->label() == "APMTestQueue");
+    CHECK_FALSE(queue->isCurrent());
+    CHECK(factory->queueCount() == 0);
+
+    std::vector<int> ran;
+    bool current = false;
+    queue->async([&] {
+        current = queue->isCurrent();
+        ran.push_back(1);
+    });
+    queue->async([&] { ran.push_back(2); });
+    CHECK(factory->queueCount() == 1);
+    CHECK(ran.empty());
+    factory->drainAll();
+    CHECK(ran == std::vector<int>{1, 2});
+    CHECK(current);
+    CHECK_FALSE(queue->isCurrent());
+
+    queue->suspend();
+    queue->async([&] { ran.push_back(3); });
+    factory->drainAll();
+    CHECK(ran.size() == 2);
+    queue->resume();
+    factory->drainAll();
+    CHECK(ran == std::vector<int>{1, 2, 3});
+    CHECK(factory->queueCount() == 1);
+    platform::dispatch::setQueueFactory(nullptr);
 }
 
 TEST_CASE("an alarm on a queue of its own thread can be re-armed and cancelled from another thread") {

@@ -5,6 +5,7 @@
 #include <system_error>
 #include <utility>
 
+#include "measurement/foundation/first_use_queue.h"
 #include "measurement/foundation/monitor.h"
 #include "measurement/store/files.h"
 #include "platform/foundation/atomic_file.h"
@@ -21,7 +22,7 @@ using platform::Value;
 struct APMPersistedConfig::State {
     explicit State(std::filesystem::path path)
         : file(std::move(path)),
-          queue(platform::dispatch::makeSerialQueue("APMPersistedConfig")),
+          queue(APMMakeSerialQueueOnFirstUse("APMPersistedConfig")),
           timers(platform::dispatch::timers()) {}
 
     const std::filesystem::path file;
