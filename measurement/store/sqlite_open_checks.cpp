@@ -74,13 +74,16 @@ void APMSqliteStore::keepWriteAheadLogOnClose() {
     std::lock_guard lock(mutex_);
     if (!db_ || keepLog_) return;
     keepLog_ = sqlite3_db_config(db_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr) == SQLITE_OK;
-    syncedDataVersion_ = dataVersion();
     if (keepLog_) sqlite3_wal_hook(db_, &APMSqliteStore::noteLogSize, this);
 }
 
-// In place of SQLite's automatic checkpoint, which the hook replaces.
+// Heard after each commit of this connection that added pages to the log
+// (one that changed nothing adds none), in place of SQLite's automatic
+// checkpoint, which the hook replaces.
 int APMSqliteStore::noteLogSize(void* context, sqlite3* db, const char* name, int pages) {
-    static_cast<APMSqliteStore*>(context)->logPages_ = pages;
+    auto* store = static_cast<APMSqliteStore*>(context);
+    store->logPages_ = pages;
+    store->logUnsynced_ = true;
     if (pages >= kLongLivedCheckpointPages) sqlite3_wal_checkpoint(db, name);
     return SQLITE_OK;
 }
@@ -92,29 +95,20 @@ bool APMSqliteStore::checkpointAndEmptyLog() {
     return rc == SQLITE_OK;
 }
 
-// Changes whenever the file's content does, this connection's commits
-// included.
-std::optional<unsigned> APMSqliteStore::dataVersion() const {
-    unsigned version = 0;
-    if (sqlite3_file_control(db_, "main", SQLITE_FCNTL_DATA_VERSION, &version) != SQLITE_OK) return std::nullopt;
-    return version;
-}
-
 // Through a descriptor of its own: SQLite's first sync of its log handle
 // also syncs the folder, once more than the log itself needs. Nothing is
-// synced when the file did not change since the last sync.
+// synced when this connection added nothing to the log since the last
+// sync: a transaction that changed nothing, or none at all.
 void APMSqliteStore::syncWriteAheadLog() {
-    if (!keepLog_) return;
-    const auto version = dataVersion();
-    if (version && version == syncedDataVersion_) return;
+    if (!keepLog_ || !logUnsynced_) return;
     // The checkpoint syncs the log before it copies it, and the file after.
     if (logPages_ >= kAPMSqliteStoreKeptLogPages && checkpointAndEmptyLog()) {
-        syncedDataVersion_ = version;
+        logUnsynced_ = false;
         return;
     }
     const int log = ::open((path_ + "-wal").c_str(), O_RDONLY | O_CLOEXEC);
     if (log < 0) return;
-    if (::fdatasync(log) == 0) syncedDataVersion_ = version;
+    if (::fdatasync(log) == 0) logUnsynced_ = false;
     ::close(log);
 }
 

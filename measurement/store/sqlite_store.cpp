@@ -317,7 +317,7 @@ void APMSqliteStore::close() {
     db_ = nullptr;
     keepLog_ = false;
     logPages_ = 0;
-    syncedDataVersion_.reset();
+    logUnsynced_ = false;
     savepointDepth_ = 0;
     ++undoCount_;
 }

@@ -259,7 +259,6 @@ private:
     bool useWriteAheadLog();
     // Makes what this connection committed to the write-ahead log durable.
     void syncWriteAheadLog();
-    std::optional<unsigned> dataVersion() const;
     bool checkIntegrity(bool wholeFile, std::string* problem);
     bool checkEndPages(std::string* problem);
     void noteDamage(int code);
@@ -298,12 +297,12 @@ private:
     bool joinedWrote_ = false;
     std::function<void(bool committed)> groupClosed_;
     bool damageNoted_ = false;
-    // Whether the write-ahead log outlives the connection, and the file's
-    // content version when it was last made durable.
+    // Whether the write-ahead log outlives the connection; the pages in it
+    // after this connection's last commit that added some, and whether
+    // pages were added since the log was last made durable.
     bool keepLog_ = false;
-    std::optional<unsigned> syncedDataVersion_;
-    // The pages in the log after this connection's last commit.
     int logPages_ = 0;
+    bool logUnsynced_ = false;
     // Read without the store's lock: callers keep locks of their own.
     std::atomic<std::uint64_t> undoCount_{0};
     std::optional<std::int64_t> seenDataVersion_;
