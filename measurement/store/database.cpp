@@ -119,11 +119,11 @@ bool APMDatabase::prepareFile(APMErrorOut error) {
 // trigger refuses an event's write may depend on the rows; so is one
 // written by a newer layout, which is noted at each open.
 bool APMDatabase::isLayoutUnchangedSinceChecked() {
-    return store_->answersTrue(
-        "SELECT layout = ? AND schema_version = (SELECT schema_version FROM pragma_schema_version) AND "
-        "(SELECT user_version FROM pragma_user_version) = ? AND NOT EXISTS (SELECT 1 FROM sqlite_master WHERE "
-        "type = 'trigger') FROM schema_checks WHERE id = 1",
-        {layoutFingerprint(), kAPMDatabaseSchemaVersion});
+    const auto schema = store_->schemaVersion(nullptr);
+    return schema && store_->userVersion(nullptr) == kAPMDatabaseSchemaVersion &&
+           store_->answersTrue("SELECT layout = ? AND schema_version = ? AND NOT EXISTS (SELECT 1 FROM sqlite_master "
+                               "WHERE type = 'trigger') FROM schema_checks WHERE id = 1",
+                               {layoutFingerprint(), *schema});
 }
 
 // Another program's objects under the engine's table names: a view or an
@@ -174,11 +174,12 @@ bool APMDatabase::ensureSchema(APMErrorOut error, std::optional<std::string>* re
         }
         // The schema version as this transaction leaves it: every change
         // above is made by now.
-        return store_
-            ->executeStatement("INSERT OR REPLACE INTO schema_checks (id, layout, schema_version) VALUES (1, ?, "
-                               "(SELECT schema_version FROM pragma_schema_version))",
-                               {layoutFingerprint()}, inner)
-            .has_value();
+        const auto schema = store_->schemaVersion(inner);
+        return schema && store_
+                             ->executeStatement("INSERT OR REPLACE INTO schema_checks (id, layout, schema_version) "
+                                                "VALUES (1, ?, ?)",
+                                                {layoutFingerprint(), *schema}, inner)
+                             .has_value();
     });
     if (!done) {
         if (refusal && *refusal) return false;

@@ -555,9 +555,17 @@ void APMSqliteStore::noticeOtherConnections() {
 }
 
 std::optional<std::int64_t> APMSqliteStore::userVersion(APMErrorOut error) {
+    return pragmaInteger("PRAGMA user_version", error);
+}
+
+std::optional<std::int64_t> APMSqliteStore::schemaVersion(APMErrorOut error) {
+    return pragmaInteger("PRAGMA schema_version", error);
+}
+
+std::optional<std::int64_t> APMSqliteStore::pragmaInteger(const std::string& pragma, APMErrorOut error) {
     std::lock_guard lock(mutex_);
     if (!requireOpen(error)) return std::nullopt;
-    auto statement = prepare("PRAGMA user_version", error);
+    auto statement = prepare(pragma, error);
     if (!statement) return std::nullopt;
     if (sqlite3_step(statement.get()) != SQLITE_ROW) {
         fail(error, kAPMSqliteStoreStatementCode, "Failed to read schema version", kAPMSqliteStoreStepFailedCode,

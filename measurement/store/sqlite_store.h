@@ -195,6 +195,10 @@ public:
 
     // The schema version kept in the file (PRAGMA user_version).
     std::optional<std::int64_t> userVersion(APMErrorOut error);
+    // SQLite's own count of the changes to the file's schema (PRAGMA
+    // schema_version): every change to a table, column, index, view or
+    // trigger moves it.
+    std::optional<std::int64_t> schemaVersion(APMErrorOut error);
     bool setUserVersion(std::int64_t version, APMErrorOut error);
 
     // For a file that opens but can never be used (another program's
@@ -256,6 +260,7 @@ private:
     // Copies the log into the file and empties it, waiting for no other
     // connection; false when it could not.
     bool checkpointAndEmptyLog();
+    std::optional<std::int64_t> pragmaInteger(const std::string& pragma, APMErrorOut error);
     bool useWriteAheadLog();
     // Makes what this connection committed to the write-ahead log durable.
     void syncWriteAheadLog();
