@@ -10,14 +10,8 @@ foreach(required VELMORA DATA)
   endif()
 endforeach()
 
-unset(ENV{VELMORA_MEASUREMENT_SERVICE_URL})
-unset(ENV{VELMORA_REMOTE_CONFIG_SOURCE})
-unset(ENV{VELMORA_RESOURCES})
-unset(ENV{VELMORA_DATA})
-set(ENV{VELMORA_CONNECTION_PROBE_URL} "http://127.0.0.1:9/")
-set(ENV{LC_ALL} "en_US")
-file(REMOVE_RECURSE "${DATA}")
-file(MAKE_DIRECTORY "${DATA}")
+include(${CMAKE_CURRENT_LIST_DIR}/runner_environment.cmake)
+velmora_runner_environment("${DATA}")
 
 # One calculation on the input tab: k = COUNT mod 9, n = 9, p = 0.5.
 function(calculation count out)

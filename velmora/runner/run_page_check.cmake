@@ -13,15 +13,8 @@ foreach(required VELMORA DATA RESOURCES EXPECTED SCRIPT SCREEN STYLE)
   endif()
 endforeach()
 
-unset(ENV{VELMORA_MEASUREMENT_SERVICE_URL})
-unset(ENV{VELMORA_REMOTE_CONFIG_SOURCE})
-unset(ENV{VELMORA_RESOURCES})
-unset(ENV{VELMORA_DATA})
-set(ENV{VELMORA_CONNECTION_PROBE_URL} "http://127.0.0.1:9/")
-set(ENV{LC_ALL} "en_US")
-
-file(REMOVE_RECURSE "${DATA}")
-file(MAKE_DIRECTORY "${DATA}")
+include(${CMAKE_CURRENT_LIST_DIR}/runner_environment.cmake)
+velmora_runner_environment("${DATA}")
 
 file(STRINGS "${SCRIPT}" first LIMIT_COUNT 1)
 set(options "")

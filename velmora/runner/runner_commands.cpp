@@ -195,53 +195,61 @@ std::shared_ptr<platform::ui::TableView> requireTable(CommandContext& context) {
     return table;
 }
 
-bool tapRow(CommandContext& context, const CommandArguments& arguments) {
+std::string rowText(platform::ui::IndexPath path) {
+    return "row " + std::to_string(path.section) + " " + std::to_string(path.row);
+}
+
+// The table on top and the row S R of it the arguments name, scrolled to
+// that position and laid out; none (and why) when there is no such row.
+struct RowInView {
+    std::shared_ptr<platform::ui::TableView> table;
+    platform::ui::IndexPath path;
+};
+
+std::optional<RowInView> rowInView(CommandContext& context, const CommandArguments& arguments,
+                                   platform::ui::TableViewScrollPosition position) {
     auto table = requireTable(context);
-    if (!table) return false;
+    if (!table) return std::nullopt;
     auto path = rowArgument(context, arguments, *table);
-    if (!path) return false;
-    table->scrollToRow(*path, platform::ui::TableViewScrollPosition::none, false);
+    if (!path) return std::nullopt;
+    table->scrollToRow(*path, position, false);
     table->layoutIfNeeded();
-    if (!table->tapRow(*path)) {
-        context.out << "row " << path->section << " " << path->row << " does not respond\n";
+    return RowInView{std::move(table), *path};
+}
+
+bool tapRow(CommandContext& context, const CommandArguments& arguments) {
+    auto row = rowInView(context, arguments, platform::ui::TableViewScrollPosition::none);
+    if (!row) return false;
+    const auto& [table, path] = *row;
+    if (!table->tapRow(path)) {
+        context.out << rowText(path) << " does not respond\n";
         return false;
     }
-    context.out << "tapped row " << path->section << " " << path->row << "\n";
+    context.out << "tapped " << rowText(path) << "\n";
     return true;
 }
 
 bool scrollToRow(CommandContext& context, const CommandArguments& arguments) {
-    auto table = requireTable(context);
-    if (!table) return false;
-    auto path = rowArgument(context, arguments, *table);
-    if (!path) return false;
-    table->scrollToRow(*path, platform::ui::TableViewScrollPosition::top, false);
-    table->layoutIfNeeded();
-    context.out << "scrolled to row " << path->section << " " << path->row << "\n";
+    auto row = rowInView(context, arguments, platform::ui::TableViewScrollPosition::top);
+    if (!row) return false;
+    context.out << "scrolled to " << rowText(row->path) << "\n";
     return true;
-}
-
-std::string rowText(platform::ui::IndexPath path) {
-    return "row " + std::to_string(path.section) + " " + std::to_string(path.row);
 }
 
 // A swipe across a row and on to its end: the row's delete action, which
 // the page carries out or not.
 bool swipeRow(CommandContext& context, const CommandArguments& arguments) {
-    auto table = requireTable(context);
-    if (!table) return false;
-    auto path = rowArgument(context, arguments, *table);
-    if (!path) return false;
-    table->scrollToRow(*path, platform::ui::TableViewScrollPosition::none, false);
-    table->layoutIfNeeded();
-    const int before = table->numberOfRows(path->section);
-    if (!table->commitEditingStyle(*path)) {
-        context.out << rowText(*path) << " cannot be swiped away (the page does not let it be deleted)\n";
+    auto row = rowInView(context, arguments, platform::ui::TableViewScrollPosition::none);
+    if (!row) return false;
+    const auto& [table, path] = *row;
+    const int before = table->numberOfRows(path.section);
+    if (!table->commitEditingStyle(path)) {
+        context.out << rowText(path) << " cannot be swiped away (the page does not let it be deleted)\n";
         return false;
     }
     context.session.settle();
-    const bool gone = table->numberOfRows(path->section) < before;
-    context.out << "swiped " << rowText(*path) << (gone ? ": deleted" : ": the page kept it") << "\n";
+    const bool gone = table->numberOfRows(path.section) < before;
+    context.out << "swiped " << rowText(path) << (gone ? ": deleted" : ": the page kept it") << "\n";
     return true;
 }
 

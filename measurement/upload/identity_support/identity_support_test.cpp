@@ -151,6 +151,10 @@ TEST_CASE("the advertising identifier is waited for at most 10 ms") {
     CHECK_FALSE(support.resettableDeviceID());
     CHECK(std::chrono::steady_clock::now() - start >= APMDefaultIdentitySupport::kFetchWait);
     CHECK(AdvertisingIdentifierManager::identifierAnswerCount() == 0);
+    // Released only once the fetch waits for it: a busy machine may not have
+    // started the fetch in 10 ms, and a release before it waits reaches
+    // nothing, leaving it to wait out the whole delay.
+    AdvertisingIdentifierManager::waitForIdentifierRequests(1);
 
     // The late answer is kept, and a later call answers it while its own
     // fetch is still waiting.

@@ -20,6 +20,7 @@ constexpr const char* kTrackingEnabledSelector = "isAdvertisingTrackingEnabled";
 struct State {
     std::mutex mutex;
     std::condition_variable released;
+    std::condition_variable requested;
     std::string identifier = AdvertisingIdentifierManager::kZeroIdentifier;
     bool trackingEnabled = false;
     std::chrono::nanoseconds delay{0};
@@ -39,6 +40,7 @@ std::string answerIdentifier() {
     auto& s = state();
     std::unique_lock lock(s.mutex);
     ++s.requests;
+    s.requested.notify_all();
     if (s.delay.count() > 0) {
         const auto generation = s.releaseGeneration;
         s.released.wait_for(lock, s.delay, [&] { return s.releaseGeneration != generation; });
@@ -116,6 +118,11 @@ void AdvertisingIdentifierManager::releaseDelayedAnswers() {
 std::size_t AdvertisingIdentifierManager::identifierRequestCount() {
     std::lock_guard lock(state().mutex);
     return state().requests;
+}
+
+void AdvertisingIdentifierManager::waitForIdentifierRequests(std::size_t count) {
+    std::unique_lock lock(state().mutex);
+    state().requested.wait(lock, [&] { return state().requests >= count; });
 }
 
 std::size_t AdvertisingIdentifierManager::identifierAnswerCount() {

@@ -38,6 +38,10 @@ public:
     // How often the manager was asked for the identifier, and how many of
     // those answers have been given.
     static std::size_t identifierRequestCount();
+    // Blocks until the identifier has been asked for `count` times in all:
+    // a test releases a delayed answer only once it is being waited for,
+    // since a release reaches only the answers already waiting.
+    static void waitForIdentifierRequests(std::size_t count);
     static std::size_t identifierAnswerCount();
 
     // Unlinked, the all-zero identifier, tracking off, no delay, no counts.

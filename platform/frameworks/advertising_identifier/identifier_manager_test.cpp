@@ -63,7 +63,7 @@ TEST_CASE("a delayed identifier answer waits until released") {
 
     Value answer;
     std::thread asker([&] { answer = manager->performSelector("advertisingIdentifier"); });
-    while (AdvertisingIdentifierManager::identifierRequestCount() == 0) std::this_thread::yield();
+    AdvertisingIdentifierManager::waitForIdentifierRequests(1);
     CHECK(AdvertisingIdentifierManager::identifierAnswerCount() == 0);
     AdvertisingIdentifierManager::releaseDelayedAnswers();
     asker.join();
