@@ -51,9 +51,10 @@ TEST_CASE("launch options take each variable, the first set of several first") {
 TEST_CASE("the network is unreachable only for the words that say so") {
     const std::vector<std::pair<std::string, bool>> cases = {
         {"0", false}, {"no", false}, {"false", false}, {"1", true}, {"yes", true}, {"", true}, {"NO", true}};
-    for (const auto& [value, reachable] : cases) {
+    for (const auto& testCase : cases) {
+        const auto& value = testCase.first;
         CAPTURE(value);
-        CHECK(optionsFrom({{"VELMORA_NETWORK_REACHABLE", value}}).networkReachable == reachable);
+        CHECK(optionsFrom({{"VELMORA_NETWORK_REACHABLE", value}}).networkReachable == testCase.second);
     }
     CHECK(optionsFrom({}).networkReachable);
 }
