@@ -178,16 +178,7 @@ std::unique_ptr<APMSqliteStore> APMSqliteStore::makeWithDatabasePath(const std::
 }
 
 bool APMSqliteStore::open(APMErrorOut error) {
-    const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX;
-    const int rc = sqlite3_open_v2(path_.c_str(), &db_, flags, nullptr);
-    if (rc != SQLITE_OK) {
-        const std::string message = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
-        close();
-        fail(error, kAPMSqliteStoreOpenCode, "Failed to open database", kAPMSqliteStoreOpenFailedCode,
-             path_ + ": " + message);
-        return false;
-    }
-    sqlite3_busy_handler(db_, &APMSqliteStore::waitWhileBusy, this);
+    if (!openConnection(path_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, error)) return false;
     useWriteAheadLog();
     noteFileIdentity();
     return true;
@@ -241,8 +232,13 @@ std::string fileURI(const std::string& path) {
 bool APMSqliteStore::openReadOnly(bool asItStands, APMErrorOut error) {
     close();
     const std::string uri = fileURI(path_) + (asItStands ? "?mode=ro&immutable=1" : "?mode=ro");
-    const int rc = sqlite3_open_v2(uri.c_str(), &db_, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_FULLMUTEX,
-                                   nullptr);
+    return openConnection(uri, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, error);
+}
+
+// Opens the connection (fully serialised, waiting while other connections
+// are busy) or reports why it could not, leaving none open.
+bool APMSqliteStore::openConnection(const std::string& target, int flags, APMErrorOut error) {
+    const int rc = sqlite3_open_v2(target.c_str(), &db_, flags | SQLITE_OPEN_FULLMUTEX, nullptr);
     if (rc != SQLITE_OK) {
         const std::string message = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
         close();

@@ -252,6 +252,7 @@ private:
     explicit APMSqliteStore(std::string path);
     bool open(APMErrorOut error);
     bool openReadOnly(bool asItStands, APMErrorOut error);
+    bool openConnection(const std::string& target, int flags, APMErrorOut error);
     void close();
     static void setAsideWhatIsNoFile(const std::string& path);
     void noteFileIdentity();

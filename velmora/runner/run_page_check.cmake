@@ -34,15 +34,4 @@ file(WRITE "${DATA}/output.txt" "${output}")
 # was printed does not.
 string(REGEX REPLACE "\nknown findings, kept as designed:\n(  [^\n]*\n)*" "\n" transcript "${output}")
 
-if("$ENV{VELMORA_UPDATE_TRANSCRIPTS}" STREQUAL "1")
-  file(WRITE "${EXPECTED}" "${transcript}")
-  message(STATUS "wrote ${EXPECTED}")
-  return()
-endif()
-
-file(READ "${EXPECTED}" expected)
-if(NOT transcript STREQUAL expected)
-  file(WRITE "${DATA}/actual.transcript" "${transcript}")
-  execute_process(COMMAND diff -u "${EXPECTED}" "${DATA}/actual.transcript" OUTPUT_VARIABLE difference)
-  message(FATAL_ERROR "on ${SCREEN} in the ${STYLE} style the pages differ from ${EXPECTED}:\n${difference}")
-endif()
+velmora_compare_transcript("${transcript}" "${EXPECTED}" "${DATA}" "on ${SCREEN} in the ${STYLE} style the pages differ from ${EXPECTED}")

@@ -1,8 +1,10 @@
 # What every runner test's launches share, included by the run_*.cmake
 # scripts: nothing leaves the machine, the connection test fails at once
 # (nobody listens on the discard port), texts and numbers are in English,
-# and the data folder starts empty.
+# and the data folder starts empty; and how they compare what was printed
+# with what is expected.
 #   velmora_runner_environment(DATA)
+#   velmora_compare_transcript(TRANSCRIPT EXPECTED DATA WHAT)
 macro(velmora_runner_environment data)
   unset(ENV{VELMORA_MEASUREMENT_SERVICE_URL})
   unset(ENV{VELMORA_REMOTE_CONFIG_SOURCE})
@@ -13,3 +15,20 @@ macro(velmora_runner_environment data)
   file(REMOVE_RECURSE "${data}")
   file(MAKE_DIRECTORY "${data}")
 endmacro()
+
+# Compares the transcript with the EXPECTED file, or writes the file when
+# VELMORA_UPDATE_TRANSCRIPTS=1; a difference stops the script with a diff
+# (the transcript kept as DATA/actual.transcript), introduced by WHAT.
+function(velmora_compare_transcript transcript expected data what)
+  if("$ENV{VELMORA_UPDATE_TRANSCRIPTS}" STREQUAL "1")
+    file(WRITE "${expected}" "${transcript}")
+    message(STATUS "wrote ${expected}")
+    return()
+  endif()
+  file(READ "${expected}" wanted)
+  if(NOT transcript STREQUAL wanted)
+    file(WRITE "${data}/actual.transcript" "${transcript}")
+    execute_process(COMMAND diff -u "${expected}" "${data}/actual.transcript" OUTPUT_VARIABLE difference)
+    message(FATAL_ERROR "${what}:\n${difference}")
+  endif()
+endfunction()
