@@ -16,12 +16,7 @@ endforeach()
 include(${CMAKE_CURRENT_LIST_DIR}/runner_environment.cmake)
 velmora_runner_environment("${DATA}")
 
-file(STRINGS "${SCRIPT}" first LIMIT_COUNT 1)
-set(options "")
-if(first MATCHES "^# options: (.*)$")
-  string(REPLACE "@RESOURCES@" "${RESOURCES}" line "${CMAKE_MATCH_1}")
-  separate_arguments(options UNIX_COMMAND "${line}")
-endif()
+velmora_script_options("${SCRIPT}" "${RESOURCES}" options)
 execute_process(
   COMMAND "${VELMORA}" app --data-dir "${DATA}" --script "${SCRIPT}" --screen "${SCREEN}" --style "${STYLE}" ${options}
   OUTPUT_VARIABLE output ERROR_VARIABLE errors RESULT_VARIABLE status)

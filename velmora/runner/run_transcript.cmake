@@ -20,12 +20,7 @@ set(transcript "")
 set(launch 0)
 foreach(script IN LISTS SCRIPTS)
   math(EXPR launch "${launch} + 1")
-  file(STRINGS "${script}" first LIMIT_COUNT 1)
-  set(options "")
-  if(first MATCHES "^# options: (.*)$")
-    string(REPLACE "@RESOURCES@" "${RESOURCES}" line "${CMAKE_MATCH_1}")
-    separate_arguments(options UNIX_COMMAND "${line}")
-  endif()
+  velmora_script_options("${script}" "${RESOURCES}" options)
   execute_process(
     COMMAND "${VELMORA}" app --data-dir "${DATA}" --script "${script}" ${options}
     OUTPUT_VARIABLE output ERROR_VARIABLE errors RESULT_VARIABLE status)

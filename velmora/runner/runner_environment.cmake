@@ -4,6 +4,7 @@
 # and the data folder starts empty; and how they compare what was printed
 # with what is expected.
 #   velmora_runner_environment(DATA)
+#   velmora_script_options(SCRIPT RESOURCES OUT)
 #   velmora_compare_transcript(TRANSCRIPT EXPECTED DATA WHAT)
 macro(velmora_runner_environment data)
   unset(ENV{VELMORA_MEASUREMENT_SERVICE_URL})
@@ -31,4 +32,16 @@ function(velmora_compare_transcript transcript expected data what)
     execute_process(COMMAND diff -u "${expected}" "${data}/actual.transcript" OUTPUT_VARIABLE difference)
     message(FATAL_ERROR "${what}:\n${difference}")
   endif()
+endfunction()
+
+# The launch options a script's first line gives ("# options: --lang de",
+# @RESOURCES@ standing for the application bundle's folder), as a list in OUT.
+function(velmora_script_options script resources out)
+  file(STRINGS "${script}" first LIMIT_COUNT 1)
+  set(options "")
+  if(first MATCHES "^# options: (.*)$")
+    string(REPLACE "@RESOURCES@" "${resources}" line "${CMAKE_MATCH_1}")
+    separate_arguments(options UNIX_COMMAND "${line}")
+  endif()
+  set(${out} "${options}" PARENT_SCOPE)
 endfunction()
