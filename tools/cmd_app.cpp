@@ -58,11 +58,14 @@ int runApp(const AppOptions& options) {
     session.dataDirectory = options.dataDirectory;
     session.language = options.language;
     session.remoteConfigSource = options.remoteConfig;
-    // An address names a service; anything else names a file, which must be there.
-    if (!options.remoteConfig.empty() && options.remoteConfig.find("://") == std::string::npos &&
-        !std::filesystem::is_regular_file(options.remoteConfig)) {
-        std::cerr << "velmora app: --remote-config names no file: " << options.remoteConfig
-                  << " (give a file or a loopback http address)\n";
+    // An address names a service; anything else names a file, which must be
+    // there, whether the option or the environment gave it.
+    const bool fromOption = !options.remoteConfig.empty();
+    const std::string source =
+        fromOption ? options.remoteConfig : platform::LaunchOptions::current().remoteConfigSource.value_or("");
+    if (!source.empty() && source.find("://") == std::string::npos && !std::filesystem::is_regular_file(source)) {
+        std::cerr << "velmora app: " << (fromOption ? "--remote-config" : "$VELMORA_REMOTE_CONFIG_SOURCE")
+                  << " names no file: " << source << " (give a file or a loopback http address)\n";
         return 2;
     }
     session.installedSchemes = commaList(options.installedSchemes);

@@ -582,6 +582,7 @@ TEST_CASE("velmora's data folder option, pi, text programs, prices and remote-co
         struct Case {
             std::vector<std::string> arguments;
             std::string err;
+            std::map<std::string, std::string> variables = {};
         };
         const std::vector<Case> cases = {
             {{"script", "eval", (data / "sum.txt").string()}, "sum.txt is a program in text form: pass --text"},
@@ -592,10 +593,13 @@ TEST_CASE("velmora's data folder option, pi, text programs, prices and remote-co
              "the price \"1.\" is not a number"},
             {{"app", "--remote-config", (data / "absent.json").string(), "--data", data.path().string()},
              "--remote-config names no file: "},
+            {{"app", "--data", data.path().string()},
+             "$VELMORA_REMOTE_CONFIG_SOURCE names no file: ",
+             {{"VELMORA_REMOTE_CONFIG_SOURCE", (data / "absent.json").string()}}},
         };
         for (const auto& c : cases) {
             CAPTURE(c.arguments[1]);
-            const auto run = runTool(c.arguments);
+            const auto run = runTool(c.arguments, c.variables);
             CHECK(run.status == 2);
             CHECK(contains(run.err, c.err));
             CHECK(run.out.empty());

@@ -58,7 +58,8 @@ const std::vector<LaunchOptions::Variable> kVariables = {
      }},
     {{"VELMORA_REMOTE_CONFIG_SOURCE"}, "`velmora app`",
      "where remote configuration is fetched from: a file or a loopback http address such as the collector's "
-     "`/remote-values`; none by default, so every fetch fails and the application bundle's defaults stand in "
+     "`/remote-values` (a file that is not there stops `velmora app` with the reason); none by default, so "
+     "every fetch fails and the application bundle's defaults stand in "
      "(`--remote-config` overrides it)",
      [](LaunchOptions& o, const LaunchOptions::Lookup& l) {
          o.remoteConfigSource = textOf(l, "VELMORA_REMOTE_CONFIG_SOURCE");
