@@ -69,6 +69,18 @@ struct Store {
     }
 };
 
+// Whether the search-ad reporter's try failed: the refusal arrives on the
+// network's thread, then hops to the worker queue, so the engine is settled
+// until the failure is logged (twenty seconds at most).
+bool searchAdTryFailed(EngineFixture& engine) {
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!engine.monitor().hasCode(kAPMSearchAdRequestFailedCode) && std::chrono::steady_clock::now() < giveUp) {
+        engine.settle();
+        std::this_thread::yield();
+    }
+    return engine.monitor().hasCode(kAPMSearchAdRequestFailedCode);
+}
+
 }  // namespace
 
 TEST_CASE("purchases the payment queue reports are stored as events once; duplicates are dropped") {
@@ -193,13 +205,7 @@ TEST_CASE("the engine's search-ad reporter tries at start and follows the collec
     engine.configure();
     auto reporter = APMMeasurement::sharedInstance()->searchAdReporter();
     REQUIRE(reporter);
-    // The refusal arrives on the network's thread, then hops to the worker queue.
-    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!engine.monitor().hasCode(kAPMSearchAdRequestFailedCode) && std::chrono::steady_clock::now() < giveUp) {
-        engine.settle();
-        std::this_thread::yield();
-    }
-    CHECK(engine.monitor().hasCode(kAPMSearchAdRequestFailedCode));
+    CHECK(searchAdTryFailed(engine));
     CHECK(platform::AAAttribution::tokenRequestCount() == 1);
     CHECK(reporter->scheduledTimestamp() == engine.time().now() + 86400);
 
@@ -223,14 +229,7 @@ TEST_CASE("the engine's search-ad reporter starts enabled and tries even when co
     auto reporter = APMMeasurement::sharedInstance()->searchAdReporter();
     REQUIRE(reporter);
     CHECK(reporter->isSearchAdReporterEnabled());
-    // The try's refused request comes back on the network's thread, then
-    // hops to the worker queue.
-    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!engine.monitor().hasCode(kAPMSearchAdRequestFailedCode) && std::chrono::steady_clock::now() < giveUp) {
-        engine.settle();
-        std::this_thread::yield();
-    }
-    CHECK(engine.monitor().hasCode(kAPMSearchAdRequestFailedCode));
+    CHECK(searchAdTryFailed(engine));
     CHECK(platform::AAAttribution::tokenRequestCount() == 1);
     platform::AAAttribution::reset();
 }
