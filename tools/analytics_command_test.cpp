@@ -138,6 +138,33 @@ TEST_CASE("Many processes logging into one data folder at once lose no event") {
     for (int i = 0; i < kProcesses; ++i) CHECK(names.count("together_" + std::to_string(i)) == 1);
 }
 
+TEST_CASE("Purchases made at once are each stored; a transaction reported twice is named as a duplicate") {
+    ToolFixture tool;
+    constexpr int kPurchases = 4;
+    std::vector<Process> processes;
+    processes.reserve(kPurchases);
+    for (int i = 0; i < kPurchases; ++i) {
+        processes.emplace_back(std::vector<std::string>{"analytics", "purchase", "pro_" + std::to_string(i), "--price",
+                                                        "0.99", "--data", tool.data().string()},
+                               std::vector<std::string>{}, tool.folder.path(), "purchase" + std::to_string(i));
+    }
+    for (auto& process : processes) {
+        const Run result = process.wait();
+        CHECK_MESSAGE(result.status == 0, result.err);
+    }
+    const auto purchaseEvents = [&tool] { return tool.storedNames().count("_iapx"); };
+    CHECK(purchaseEvents() == kPurchases);
+
+    const std::vector<std::string> twice = {"analytics", "purchase", "pro_0", "--price", "0.99", "--transaction",
+                                            "4711", "--data", tool.data().string()};
+    CHECK(tool.run(twice).status == 0);
+    const Run again = tool.run(twice);
+    CHECK(again.status == 1);
+    CHECK(again.err.find("the engine dropped the purchase as a duplicate: transaction 4711 was reported before") !=
+          std::string::npos);
+    CHECK(purchaseEvents() == kPurchases + 1);
+}
+
 TEST_CASE("Processes that start together on a new data folder record one first open and all open the experiments database") {
     ToolFixture tool;
     constexpr int kProcesses = 20;
