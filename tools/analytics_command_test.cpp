@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -140,20 +141,33 @@ TEST_CASE("Many processes logging into one data folder at once lose no event") {
 
 TEST_CASE("Purchases made at once are each stored; a transaction reported twice is named as a duplicate") {
     ToolFixture tool;
-    constexpr int kPurchases = 4;
+    // In millionths; the last at the largest value the engine stores, which
+    // it reaches through a double: the nearest one below 2^63.
+    const std::vector<std::pair<std::string, long long>> prices = {{"0.99", 990'000},
+                                                                   {"12", 12'000'000},
+                                                                   {"0.0000019", 1},
+                                                                   {"9007199254.740993", 9'007'199'254'740'992},
+                                                                   {"9223372036854.775807", INT64_MAX - 1023}};
+    const int kPurchases = static_cast<int>(prices.size());
     std::vector<Process> processes;
-    processes.reserve(kPurchases);
+    processes.reserve(prices.size());
     for (int i = 0; i < kPurchases; ++i) {
         processes.emplace_back(std::vector<std::string>{"analytics", "purchase", "pro_" + std::to_string(i), "--price",
-                                                        "0.99", "--data", tool.data().string()},
+                                                        prices[i].first, "--data", tool.data().string()},
                                std::vector<std::string>{}, tool.folder.path(), "purchase" + std::to_string(i));
     }
     for (auto& process : processes) {
         const Run result = process.wait();
         CHECK_MESSAGE(result.status == 0, result.err);
     }
+    std::map<std::string, long long> values;
+    const auto stored = tool.dump();
+    for (const auto& event : stored["raw_events"]) {
+        if (event["name"] == "_iapx") values[event["parameters"]["product_id"]] = event["parameters"]["value"];
+    }
+    REQUIRE(values.size() == prices.size());
+    for (int i = 0; i < kPurchases; ++i) CHECK(values["pro_" + std::to_string(i)] == prices[i].second);
     const auto purchaseEvents = [&tool] { return tool.storedNames().count("_iapx"); };
-    CHECK(purchaseEvents() == kPurchases);
 
     const std::vector<std::string> twice = {"analytics", "purchase", "pro_0", "--price", "0.99", "--transaction",
                                             "4711", "--data", tool.data().string()};

@@ -207,8 +207,8 @@ std::optional<std::int64_t> purchaseMicros(const std::string& price, std::int64_
     fraction = (fraction + "000000").substr(0, 6);
     if (whole.size() > kMostWholeDigits) return std::nullopt;
     std::int64_t unit = 0, total = 0;
-    if (__builtin_add_overflow((whole.empty() ? 0 : std::stoll(whole)) * 1'000'000, std::stoll(fraction), &unit) ||
-        __builtin_mul_overflow(unit, quantity, &total)) {
+    if (__builtin_mul_overflow(whole.empty() ? 0 : std::stoll(whole), 1'000'000, &unit) ||
+        __builtin_add_overflow(unit, std::stoll(fraction), &unit) || __builtin_mul_overflow(unit, quantity, &total)) {
         return std::nullopt;
     }
     return total;

@@ -610,6 +610,8 @@ TEST_CASE("velmora's data folder option, pi, text programs, prices and remote-co
             {{"analytics", "purchase", "pro", "--price", "9223372036854.775808", "--data", folder},
              "the price 9223372036854.775808 times the quantity 1 is more than the engine stores: at most "
              "9223372036854.775807"},
+            {{"analytics", "purchase", "pro", "--price", "0009999999999999.5", "--data", folder},
+             "the price 0009999999999999.5 times the quantity 1 is more than the engine stores"},
             {{"analytics", "purchase", "pro", "--price", "4611686018427.387904", "--quantity", "2", "--data", folder},
              "the price 4611686018427.387904 times the quantity 2 is more than the engine stores"},
             {{"analytics", "purchase", "pro", "--price", "1", "--quantity", "-2", "--data", folder},
