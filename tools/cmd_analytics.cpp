@@ -1,9 +1,13 @@
 // `velmora analytics log NAME [key=value ...]`: logs one event through the
 // public analytics interface and returns once it is stored, or says why it
-// was not and exits 1.
+// was not and exits 1. Plain decimal values are numbers, values in double
+// quotes and all others text; a value that would be no finite number is
+// refused (status 2).
 // `velmora analytics purchase PRODUCT --price 0.99 [--quantity 3]
-// [--receipt]`: the store reports one purchased transaction of the product,
-// which the engine turns into a purchase event; returns once it is stored.
+// [--transaction ID] [--receipt]`: the store reports one purchased
+// transaction of the product, under an identifier of its own unless one is
+// given, which the engine turns into a purchase event; returns once it is
+// stored, or at once when the engine drops it as a duplicate.
 // `velmora analytics dump`: the stored raw events, queued bundles and user
 // properties as JSON read from the measurement database, and the rows that
 // do not read back, each with its table, row ID and reason. It only reads:
