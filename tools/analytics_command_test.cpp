@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -136,6 +137,46 @@ TEST_CASE("Many processes logging into one data folder at once lose no event") {
     }
     const auto names = tool.storedNames();
     for (int i = 0; i < kProcesses; ++i) CHECK(names.count("together_" + std::to_string(i)) == 1);
+}
+
+TEST_CASE("Purchases made at once are each stored; a transaction reported twice is named as a duplicate") {
+    ToolFixture tool;
+    // In millionths; the last at the largest value the engine stores, which
+    // it reaches through a double: the nearest one below 2^63.
+    const std::vector<std::pair<std::string, long long>> prices = {{"0.99", 990'000},
+                                                                   {"12", 12'000'000},
+                                                                   {"0.0000019", 1},
+                                                                   {"9007199254.740993", 9'007'199'254'740'992},
+                                                                   {"9223372036854.775807", INT64_MAX - 1023}};
+    const int kPurchases = static_cast<int>(prices.size());
+    std::vector<Process> processes;
+    processes.reserve(prices.size());
+    for (int i = 0; i < kPurchases; ++i) {
+        processes.emplace_back(std::vector<std::string>{"analytics", "purchase", "pro_" + std::to_string(i), "--price",
+                                                        prices[i].first, "--data", tool.data().string()},
+                               std::vector<std::string>{}, tool.folder.path(), "purchase" + std::to_string(i));
+    }
+    for (auto& process : processes) {
+        const Run result = process.wait();
+        CHECK_MESSAGE(result.status == 0, result.err);
+    }
+    std::map<std::string, long long> values;
+    const auto stored = tool.dump();
+    for (const auto& event : stored["raw_events"]) {
+        if (event["name"] == "_iapx") values[event["parameters"]["product_id"]] = event["parameters"]["value"];
+    }
+    REQUIRE(values.size() == prices.size());
+    for (int i = 0; i < kPurchases; ++i) CHECK(values["pro_" + std::to_string(i)] == prices[i].second);
+    const auto purchaseEvents = [&tool] { return tool.storedNames().count("_iapx"); };
+
+    const std::vector<std::string> twice = {"analytics", "purchase", "pro_0", "--price", "0.99", "--transaction",
+                                            "4711", "--data", tool.data().string()};
+    CHECK(tool.run(twice).status == 0);
+    const Run again = tool.run(twice);
+    CHECK(again.status == 1);
+    CHECK(again.err.find("the engine dropped the purchase as a duplicate: transaction 4711 was reported before") !=
+          std::string::npos);
+    CHECK(purchaseEvents() == kPurchases + 1);
 }
 
 TEST_CASE("Processes that start together on a new data folder record one first open and all open the experiments database") {

@@ -1,9 +1,13 @@
 // `velmora analytics log NAME [key=value ...]`: logs one event through the
 // public analytics interface and returns once it is stored, or says why it
-// was not and exits 1.
+// was not and exits 1. Plain decimal values are numbers, values in double
+// quotes and all others text; a value that would be no finite number is
+// refused (status 2).
 // `velmora analytics purchase PRODUCT --price 0.99 [--quantity 3]
-// [--receipt]`: the store reports one purchased transaction of the product,
-// which the engine turns into a purchase event; returns once it is stored.
+// [--transaction ID] [--receipt]`: the store reports one purchased
+// transaction of the product, under an identifier of its own unless one is
+// given, which the engine turns into a purchase event; returns once it is
+// stored, or at once when the engine drops it as a duplicate.
 // `velmora analytics dump`: the stored raw events, queued bundles and user
 // properties as JSON read from the measurement database, and the rows that
 // do not read back, each with its table, row ID and reason. It only reads:
@@ -23,23 +27,24 @@
 // property list or by $VELMORA_MEASUREMENT_SERVICE_URL; without one nothing
 // is sent.
 #include <algorithm>
-#include <chrono>
-#include <cstdlib>
+#include <cctype>
+#include <charconv>
+#include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <optional>
+#include <random>
 #include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "measurement/control/engine_control.h"
 #include "measurement/core/arurerudo.h"
 #include "platform/foundation/json_codec.h"
 #include "platform/foundation/notification_center.h"
-#include "platform/foundation/process_info.h"
-#include "platform/foundation/user_defaults.h"
+#include "platform/foundation/url.h"
 #include "platform/frameworks/app_core/app.h"
 #include "platform/frameworks/app_core/application_state.h"
 #include "platform/frameworks/app_core/background_task.h"
@@ -47,6 +52,7 @@
 #include "platform/frameworks/payment_queue/payment_queue.h"
 #include "platform/frameworks/product_catalogue/product_catalogue.h"
 #include "tools/command_registry.h"
+#include "tools/path_options.h"
 #include "velmora/analytics/measurement_analytics.h"
 
 namespace {
@@ -63,11 +69,6 @@ constexpr const char* kScreenViewEvent = "screen_view";
 // The upload that follows, as when the application resigns active, is
 // given this long; its data stays stored for a later run either way.
 constexpr double kUploadGraceSeconds = 10;
-
-void useDataFolder(const std::filesystem::path& folder) {
-    platform::ProcessInfo::setApplicationSupportDirectory(folder / "Application Support");
-    platform::UserDefaults::setDataDirectory(folder / "Preferences");
-}
 
 bool waitUntilHandled() { return measurement::control::waitUntilHandled(kStoreTimeoutSeconds); }
 
@@ -86,22 +87,52 @@ void uploadAsOnResignation() {
     measurement::control::shutdown();
 }
 
-// "7" and "-3" are integers, "0.5" and "1e3" reals, anything else text.
-Value parameterValue(const std::string& text) {
-    if (!text.empty()) {
-        std::size_t used = 0;
-        try {
-            const long long integer = std::stoll(text, &used);
-            if (used == text.size()) return Value(integer);
-        } catch (const std::exception&) {
-        }
-        try {
-            const double real = std::stod(text, &used);
-            if (used == text.size()) return Value(real);
-        } catch (const std::exception&) {
-        }
+// Digits with an optional minus and an optional point followed by digits:
+// "7", "-3", "0.5"; not "1e3", "0x10", ".5" or "NaN".
+bool isPlainDecimal(const std::string& text) {
+    const std::size_t start = !text.empty() && text[0] == '-' ? 1 : 0;
+    const auto point = text.find('.', start);
+    auto digits = [&](std::size_t from, std::size_t to) {
+        return to > from && std::all_of(text.begin() + static_cast<std::ptrdiff_t>(from),
+                                        text.begin() + static_cast<std::ptrdiff_t>(to),
+                                        [](char c) { return c >= '0' && c <= '9'; });
+    };
+    if (point == std::string::npos) return digits(start, text.size());
+    return digits(start, point) && digits(point + 1, text.size());
+}
+
+// "nan", "-Infinity", "INF"...: what would be read as a number that is none.
+bool namesNonFiniteNumber(std::string text) {
+    if (!text.empty() && (text[0] == '-' || text[0] == '+')) text.erase(0, 1);
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text == "nan" || text == "inf" || text == "infinity";
+}
+
+// How a value is typed: a plain decimal number is an integer ("7", "-3")
+// or a real ("0.5"); a value in double quotes is the text inside them
+// ("\"1e5\""); anything else is text. None, with the reason in `why`, for
+// a value that would be NaN or infinite.
+std::optional<Value> parameterValue(const std::string& key, const std::string& text, std::string* why) {
+    if (text.size() >= 2 && text.front() == '"' && text.back() == '"') return Value(text.substr(1, text.size() - 2));
+    const std::string quoted = key + "='\"" + text + "\"'";
+    if (namesNonFiniteNumber(text)) {
+        *why = "the value of \"" + key + "\" is not a finite number, which no event carries; to keep it as text, "
+               "give it in double quotes: " + quoted;
+        return std::nullopt;
     }
-    return Value(text);
+    if (!isPlainDecimal(text)) return Value(text);
+    const char* end = text.data() + text.size();
+    long long integer = 0;
+    if (text.find('.') == std::string::npos && std::from_chars(text.data(), end, integer).ec == std::errc()) {
+        return Value(integer);
+    }
+    double real = 0;
+    if (std::from_chars(text.data(), end, real).ec != std::errc()) {
+        *why = "the value of \"" + key + "\" is beyond the range of a number; to keep it as text, give it in double "
+               "quotes: " + quoted;
+        return std::nullopt;
+    }
+    return Value(real);
 }
 
 int logOne(const std::string& name, const std::vector<std::string>& pairs) {
@@ -112,7 +143,14 @@ int logOne(const std::string& name, const std::vector<std::string>& pairs) {
             std::cerr << "velmora analytics log: parameters are key=value, not \"" << pair << "\"\n";
             return 2;
         }
-        parameters[pair.substr(0, equals)] = parameterValue(pair.substr(equals + 1));
+        std::string why;
+        const std::string key = pair.substr(0, equals);
+        auto value = parameterValue(key, pair.substr(equals + 1), &why);
+        if (!value) {
+            std::cerr << "velmora analytics log: " << why << "\n";
+            return 2;
+        }
+        parameters[key] = std::move(*value);
     }
     measurement::control::EventWriteRecorder writes;
     if (!velmora::configureMeasurementAnalytics()) {
@@ -153,27 +191,84 @@ struct PurchaseOptions {
     bool receipt = false;
 };
 
-// The store gives prices as decimal text: digits, and a point followed by
-// digits.
-bool isDecimalPrice(const std::string& text) {
-    const auto point = text.find('.');
-    const std::string whole = text.substr(0, point);
-    const std::string fraction = point == std::string::npos ? "0" : text.substr(point + 1);
-    auto digits = [](const std::string& part) {
-        return !part.empty() && std::all_of(part.begin(), part.end(), [](char c) { return c >= '0' && c <= '9'; });
-    };
-    return digits(whole) && digits(fraction);
+// The engine keeps a purchase's value in millionths of the currency, in a
+// 64-bit integer: the most a unit price times the quantity may come to.
+constexpr const char* kLargestPurchaseValue = "9223372036854.775807";
+// Whole currency units beyond this many digits are past that already.
+constexpr std::size_t kMostWholeDigits = 13;
+// A purchase the engine neither stores nor drops as a duplicate is not
+// waited for long.
+constexpr double kPurchaseTimeoutSeconds = 15;
+
+// The price times the quantity in millionths, as the engine stores it
+// (digits past the sixth decimal dropped); none beyond what it stores. The
+// price is a plain non-negative decimal.
+std::optional<std::int64_t> purchaseMicros(const std::string& price, std::int64_t quantity) {
+    const auto point = price.find('.');
+    std::string whole = price.substr(0, point);
+    whole.erase(0, std::min(whole.find_first_not_of('0'), whole.size()));
+    std::string fraction = point == std::string::npos ? "" : price.substr(point + 1);
+    fraction = (fraction + "000000").substr(0, 6);
+    if (whole.size() > kMostWholeDigits) return std::nullopt;
+    std::int64_t unit = 0, total = 0;
+    if (__builtin_mul_overflow(whole.empty() ? 0 : std::stoll(whole), 1'000'000, &unit) ||
+        __builtin_add_overflow(unit, std::stoll(fraction), &unit) || __builtin_mul_overflow(unit, quantity, &total)) {
+        return std::nullopt;
+    }
+    return total;
 }
 
-std::size_t storedPurchaseEvents() {
-    return measurement::control::storedEventCount({"_iap", "_iapx", "_assr", "_assc"});
+// Why the store could not report this purchase: a quantity below one, a
+// price that is no plain non-negative decimal, or a value beyond what the
+// engine stores; none when it can.
+std::optional<std::string> purchaseRefusal(const PurchaseOptions& options) {
+    if (options.quantity < 1) {
+        return "the quantity is a whole number of at least 1, not " + std::to_string(options.quantity);
+    }
+    if (!isPlainDecimal(options.price) || options.price[0] == '-') {
+        return "the price \"" + options.price + "\" is not a number as the store gives prices: a non-negative decimal "
+               "such as 0.99 (digits, and a point followed by digits)";
+    }
+    if (!purchaseMicros(options.price, options.quantity)) {
+        return "the price " + options.price + " times the quantity " + std::to_string(options.quantity) +
+               " is more than the engine stores: at most " + kLargestPurchaseValue;
+    }
+    return std::nullopt;
+}
+
+// A transaction identifier as the store makes them, a decimal number, drawn
+// at random: the engine drops a purchase whose identifier it has seen before
+// as a duplicate, so no two purchases may share one.
+std::string newTransactionIdentifier() {
+    std::random_device source;
+    const std::uint64_t drawn = (std::uint64_t{source()} << 32) | source();
+    return std::to_string(1'000'000'000'000'000'000ULL + drawn % 9'000'000'000'000'000'000ULL);
+}
+
+// What the engine made of the purchase, as the command's status.
+int purchaseStatus(const measurement::control::PurchaseWatch::Result& result, const std::string& transaction) {
+    using Outcome = measurement::control::PurchaseWatch::Outcome;
+    switch (result.outcome) {
+        case Outcome::stored: return 0;
+        case Outcome::duplicate:
+            std::cerr << "velmora analytics purchase: the engine dropped the purchase as a duplicate: transaction "
+                      << transaction << " was reported before (give another --transaction, or none for a new one)\n";
+            return 1;
+        case Outcome::refused:
+            std::cerr << "velmora analytics purchase: the purchase event was not stored: " << result.detail << '\n';
+            return 1;
+        case Outcome::none: break;
+    }
+    std::cerr << "velmora analytics purchase: no purchase event was stored within " << kPurchaseTimeoutSeconds
+              << " s\n";
+    return 1;
 }
 
 // The purchase is reported on queues of its own, after the store's product
-// request: its event is waited for in the database.
+// request: what the engine made of it is waited for.
 int purchaseOne(PurchaseOptions options) {
     const double now = static_cast<double>(std::time(nullptr));
-    if (options.transaction.empty()) options.transaction = std::to_string(static_cast<long long>(now));
+    if (options.transaction.empty()) options.transaction = newTransactionIdentifier();
     if (options.original.empty()) options.original = options.transaction;
     platform::StoreProduct product;
     product.productIdentifier = options.product;
@@ -196,7 +291,7 @@ int purchaseOne(PurchaseOptions options) {
             return 1;
         }
     }
-    const std::size_t before = storedPurchaseEvents();
+    measurement::control::PurchaseWatch watch;
     if (!velmora::configureMeasurementAnalytics()) {
         std::cerr << "velmora analytics purchase: the application could not be configured\n";
         return 1;
@@ -212,18 +307,9 @@ int purchaseOne(PurchaseOptions options) {
         transaction.originalTransaction = original;
     }
     platform::PaymentQueue::defaultQueue().deliverTransactions({transaction});
-    // A duplicate or an unpriced product gives no event: do not wait long.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-    while (storedPurchaseEvents() == before) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            std::cerr << "velmora analytics purchase: no purchase event was stored (a duplicate, or a product without "
-                         "price?)\n";
-            return 1;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
+    const int status = purchaseStatus(watch.wait(kPurchaseTimeoutSeconds), options.transaction);
     uploadAsOnResignation();
-    return 0;
+    return status;
 }
 
 // Fetches the configuration and waits for its answer to be taken (the
@@ -359,18 +445,20 @@ struct Options {
 // start, as the application does at launch, and wait at their end until the
 // events they logged are stored; events that were not are reported (the
 // command's own result stands).
-void storeApplicationEvents(CLI::App& app, const std::filesystem::path& defaultFolder) {
+void storeApplicationEvents(CLI::App& app, const platform::LaunchOptions& launch) {
     static std::unique_ptr<measurement::control::EventWriteRecorder> writes;
-    app.parse_complete_callback([&app, defaultFolder] {
+    app.parse_complete_callback([&app, launch] {
         const CLI::App* application = nullptr;
         for (const auto* command : app.get_subcommands()) {
             if (kApplicationCommands.count(command->get_name()) > 0) application = command;
         }
         if (!application) return;
         // The command's own data-folder option, else the environment's.
+        const std::string name = "velmora " + application->get_name();
         const auto* given = application->get_option_no_throw("--data");
-        useDataFolder(given && given->count() > 0 ? std::filesystem::path(given->as<std::string>())
-                                                  : defaultFolder);
+        tools::useDataFolder(
+            tools::requireDataFolder(name, given && given->count() > 0 ? given->as<std::string>() : "", launch));
+        tools::requireBundle(name, launch);
         writes = std::make_unique<measurement::control::EventWriteRecorder>();
         velmora::configureMeasurementAnalytics();
     });
@@ -390,15 +478,26 @@ void storeApplicationEvents(CLI::App& app, const std::filesystem::path& defaultF
     });
 }
 
+// How `analytics log` types its parameters, for its help.
+constexpr const char* kParameterHelp =
+    "Parameters as key=value. A plain decimal number is stored as a number: an integer (7, -3) or a real (0.5); "
+    "anything else (1e5, 0x10, abc) as text. A value in double quotes is text: 'code=\"42\"' stores the text 42. "
+    "NaN and infinities are refused";
+
 const tools::CommandRegistration registration([](CLI::App& app, int& status, const platform::LaunchOptions& launch) {
     // Launch arguments such as "-VEZArurerudoDebugEnabled" (debug mode: the
     // shortest upload interval) reach the engine's monitor, which may have
     // been made before main() recorded them.
     measurement::control::reloadLaunchArguments();
     auto options = std::make_shared<Options>();
-    const auto defaultFolder = tools::defaultDataFolder(launch);
-    auto folderOf = [options, defaultFolder] {
-        return options->data.empty() ? defaultFolder : std::filesystem::path(options->data);
+    // A subcommand's body, run in the data folder once its name and the
+    // application bundle are checked.
+    auto inDataFolder = [options, launch, &status](const std::string& command, std::function<int()> body) {
+        return [options, launch, &status, name = "velmora analytics " + command, body = std::move(body)] {
+            tools::useDataFolder(tools::requireDataFolder(name, options->data, launch));
+            tools::requireBundle(name, launch);
+            status = body();
+        };
     };
     auto* analytics = app.add_subcommand("analytics", "Log events through the measurement engine and read its database");
     analytics->require_subcommand(1);
@@ -407,41 +506,43 @@ const tools::CommandRegistration registration([](CLI::App& app, int& status, con
 
     auto* log = analytics->add_subcommand("log", "Log one event and return once it is stored");
     log->add_option("name", options->name, "Event name")->required();
-    log->add_option("parameters", options->parameters, "Parameters as key=value");
+    log->add_option("parameters", options->parameters, kParameterHelp);
     log->add_option(kDataOption, options->data, dataHelp);
-    log->callback([options, folderOf, &status] {
-        useDataFolder(folderOf());
-        status = logOne(options->name, options->parameters);
-    });
+    log->callback(inDataFolder("log", [options] { return logOne(options->name, options->parameters); }));
 
     auto purchase = std::make_shared<PurchaseOptions>();
     auto* purchaseCommand = analytics->add_subcommand(
         "purchase", "Have the store report one purchased transaction and return once its event is stored");
     purchaseCommand->add_option("product", purchase->product, "Product identifier")->required();
-    purchaseCommand->add_option("--price", purchase->price, "Unit price as decimal text (\"0.99\")")->required();
-    purchaseCommand->add_option("--quantity", purchase->quantity, "Quantity")->default_str("1");
+    purchaseCommand
+        ->add_option("--price", purchase->price,
+                     std::string("Unit price as the store gives it: a non-negative decimal (\"0.99\"); the price times "
+                                 "the quantity at most ") + kLargestPurchaseValue)
+        ->required();
+    purchaseCommand->add_option("--quantity", purchase->quantity, "Quantity: a whole number, at least 1")->default_str("1");
     purchaseCommand->add_option("--currency", purchase->currency, "Currency code")->default_str("USD");
-    purchaseCommand->add_option("--transaction", purchase->transaction, "Transaction identifier (default: the time)");
+    purchaseCommand->add_option("--transaction", purchase->transaction,
+                                "Transaction identifier (default: a new one); one the engine has seen is dropped as "
+                                "a duplicate");
     purchaseCommand->add_option("--original", purchase->original, "Original transaction identifier");
     purchaseCommand->add_option("--type", purchase->type, "0 non-consumable, 1 consumable, 2 non-renewing, 3 auto-renewable")
         ->default_str("1");
     purchaseCommand->add_flag("--receipt", purchase->receipt, "Write a receipt holding this purchase first");
     purchaseCommand->add_option(kDataOption, options->data, dataHelp);
-    purchaseCommand->callback([options, purchase, folderOf, &status] {
-        if (!isDecimalPrice(purchase->price)) {
-            std::cerr << "velmora analytics purchase: the price \"" << purchase->price
-                      << "\" is not a number: give it as decimal text such as 0.99\n";
+    auto buy = inDataFolder("purchase", [purchase] { return purchaseOne(*purchase); });
+    purchaseCommand->callback([purchase, buy, &status] {
+        if (auto refusal = purchaseRefusal(*purchase)) {
+            std::cerr << "velmora analytics purchase: " << *refusal << '\n';
             status = 2;
             return;
         }
-        useDataFolder(folderOf());
-        status = purchaseOne(*purchase);
+        buy();
     });
 
     auto* dumpCommand = analytics->add_subcommand("dump", "Print stored raw events, queued bundles and user properties");
     dumpCommand->add_option(kDataOption, options->data, dataHelp);
-    dumpCommand->callback([options, folderOf, &status] {
-        const auto folder = folderOf();
+    dumpCommand->callback([options, launch, &status] {
+        const auto folder = tools::requireDataFolder("velmora analytics dump", options->data, launch);
         // The dump only reads: a folder that is not there is not made.
         std::error_code ec;
         if (!std::filesystem::is_directory(folder, ec)) {
@@ -449,7 +550,7 @@ const tools::CommandRegistration registration([](CLI::App& app, int& status, con
             status = 1;
             return;
         }
-        useDataFolder(folder);
+        tools::useDataFolder(folder);
         status = dump();
     });
 
@@ -458,36 +559,35 @@ const tools::CommandRegistration registration([](CLI::App& app, int& status, con
     consentCommand->add_option("settings", options->parameters, "Consent as TYPE=granted or TYPE=denied");
     consentCommand->add_flag("--json", options->json, "Print the state as JSON");
     consentCommand->add_option(kDataOption, options->data, dataHelp);
-    consentCommand->callback([options, folderOf, &status] {
-        useDataFolder(folderOf());
-        status = consent(options->parameters, options->json);
-    });
+    consentCommand->callback(
+        inDataFolder("consent", [options] { return consent(options->parameters, options->json); }));
 
     auto* openCommand = analytics->add_subcommand(
         "open", "Hand a link the application was opened with to the engine; return once its campaign event is stored");
-    openCommand->add_option("url", options->name, "The link, such as bern://open?utm_source=mail")->required();
+    openCommand->add_option("url", options->name, "The link, an absolute URL such as bern://open?utm_source=mail")
+        ->required();
     openCommand->add_option(kDataOption, options->data, dataHelp);
-    openCommand->callback([options, folderOf, &status] {
-        useDataFolder(folderOf());
-        status = openLink(options->name);
+    auto open = inDataFolder("open", [options] { return openLink(options->name); });
+    openCommand->callback([options, open, &status] {
+        std::string why;
+        if (!platform::URL::parse(options->name, &why)) {
+            std::cerr << "velmora analytics open: \"" << options->name << "\" is no URL: " << why << '\n';
+            status = 2;
+            return;
+        }
+        open();
     });
 
     auto* identityCommand = analytics->add_subcommand("identity", "Print the identifiers the engine hands out now");
     identityCommand->add_flag("--json", options->json, "Print them as JSON");
     identityCommand->add_option(kDataOption, options->data, dataHelp);
-    identityCommand->callback([options, folderOf, &status] {
-        useDataFolder(folderOf());
-        status = identity(options->json);
-    });
+    identityCommand->callback(inDataFolder("identity", [options] { return identity(options->json); }));
 
     auto* configCommand = analytics->add_subcommand(
         "config", "Fetch the measurement configuration from the service and print what the engine holds then");
     configCommand->add_option(kDataOption, options->data, dataHelp);
-    configCommand->callback([options, folderOf, &status] {
-        useDataFolder(folderOf());
-        status = fetchConfig();
-    });
-    storeApplicationEvents(app, defaultFolder);
+    configCommand->callback(inDataFolder("config", [] { return fetchConfig(); }));
+    storeApplicationEvents(app, launch);
 });
 
 }  // namespace

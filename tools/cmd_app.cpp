@@ -8,12 +8,18 @@
 #include <memory>
 #include <sstream>
 
+#include "platform/foundation/url.h"
 #include "tools/command_registry.h"
+#include "tools/path_options.h"
 #include "tools/command_summaries.h"
 #include "velmora/runner/app_session.h"
 #include "velmora/runner/runner.h"
 
 namespace {
+
+constexpr const char* kCommand = "velmora app";
+// What --screen takes, in points.
+constexpr const char* kScreenRange = "100 to 4096 each";
 
 struct AppOptions {
     std::string script;
@@ -53,46 +59,85 @@ std::optional<platform::gfx::Size> screenSize(const std::string& text) {
     }
 }
 
-int runApp(const AppOptions& options) {
-    velmora::runner::SessionOptions session;
-    session.dataDirectory = options.dataDirectory;
-    session.language = options.language;
-    session.remoteConfigSource = options.remoteConfig;
-    // An address names a service; anything else names a file, which must be
-    // there, whether the option or the environment gave it.
+// Where remote configuration comes from: an address names a service;
+// anything else names a file, which must be there, whether the option or
+// the environment gave it.
+std::string remoteConfigSource(const AppOptions& options, const platform::LaunchOptions& launch) {
     const bool fromOption = !options.remoteConfig.empty();
-    const std::string source =
-        fromOption ? options.remoteConfig : platform::LaunchOptions::current().remoteConfigSource.value_or("");
-    if (!source.empty() && source.find("://") == std::string::npos && !std::filesystem::is_regular_file(source)) {
-        std::cerr << "velmora app: " << (fromOption ? "--remote-config" : "$VELMORA_REMOTE_CONFIG_SOURCE")
-                  << " names no file: " << source << " (give a file or a loopback http address)\n";
-        return 2;
+    const std::string source = fromOption ? options.remoteConfig : launch.remoteConfigSource.value_or("");
+    if (source.empty() || source.find("://") != std::string::npos) return source;
+    const std::string given = fromOption ? "--remote-config" : "$VELMORA_REMOTE_CONFIG_SOURCE";
+    tools::requireName(kCommand, given, source);
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(source, error)) {
+        std::cerr << kCommand << ": " << given << " names no file: " << source
+                  << " (give a file or a loopback http address)\n";
+        throw CLI::RuntimeError(2);
     }
+    return source;
+}
+
+// The data folder, made when it is not there yet.
+std::filesystem::path dataFolder(const AppOptions& options, const platform::LaunchOptions& launch) {
+    const auto folder = tools::requireDataFolder(kCommand, options.dataDirectory, launch);
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    if (error) {
+        std::cerr << kCommand << ": the data folder " << tools::shownPath(folder) << " cannot be made: "
+                  << error.message() << "\n";
+        throw CLI::RuntimeError(2);
+    }
+    return folder;
+}
+
+// The device's language: the option's, else the environment's locale ("C"
+// and "POSIX" name none); what to tell about it, under the name of where
+// it came from.
+void printLanguageNotice(const AppOptions& options, const platform::LaunchOptions& launch) {
+    const bool fromOption = !options.language.empty();
+    const std::string language = fromOption ? options.language : launch.locale.value_or("");
+    if (auto notice = velmora::runner::languageNotice(language)) {
+        std::cout << (fromOption ? "--lang" : "locale " + language) << ": " << *notice << "\n";
+    }
+}
+
+int runApp(const AppOptions& options, const platform::LaunchOptions& launch) {
+    velmora::runner::SessionOptions session;
+    session.language = options.language;
+    session.remoteConfigSource = remoteConfigSource(options, launch);
     session.installedSchemes = commaList(options.installedSchemes);
     if (!options.screen.empty()) {
         session.screenSize = screenSize(options.screen);
         if (!session.screenSize) {
-            std::cerr << "velmora app: --screen takes WIDTHxHEIGHT in points, 100 to 4096 each (390x844)\n";
+            std::cerr << kCommand << ": --screen takes WIDTHxHEIGHT in points, " << kScreenRange << " (390x844)\n";
             return 2;
         }
     }
     if (!options.style.empty() && options.style != "dark" && options.style != "light") {
-        std::cerr << "velmora app: --style takes dark or light\n";
+        std::cerr << kCommand << ": --style takes dark or light\n";
         return 2;
     }
     session.darkStyle = options.style == "dark";
+    std::string why;
+    if (!options.openURL.empty() && !platform::URL::parse(options.openURL, &why)) {
+        std::cerr << kCommand << ": --open-url \"" << options.openURL << "\" is no URL: " << why << "\n";
+        return 2;
+    }
     session.launchURL = options.openURL;
     std::ifstream script;
     if (!options.script.empty()) {
+        tools::requireName(kCommand, "--script", options.script);
         script.open(options.script);
         if (!script) {
-            std::cerr << "velmora app: cannot read the script " << options.script << "\n";
+            std::cerr << kCommand << ": cannot read the script " << options.script << "\n";
             return 2;
         }
     }
+    tools::requireBundle(kCommand, launch);
+    session.dataDirectory = dataFolder(options, launch);
     // English is the only language the interface has: say so rather than
     // let another language look accepted.
-    if (auto notice = velmora::runner::languageNotice(options.language)) std::cout << "--lang: " << *notice << "\n";
+    printLanguageNotice(options, launch);
     velmora::runner::AppSession app(session);
     velmora::runner::Runner runner(app, velmora::runner::CommandTable(), std::cout);
     app.launch();
@@ -112,7 +157,7 @@ std::string commandHelp() {
            velmora::runner::CommandTable().help();
 }
 
-const tools::CommandRegistration registration([](CLI::App& app, int& status, const platform::LaunchOptions&) {
+const tools::CommandRegistration registration([](CLI::App& app, int& status, const platform::LaunchOptions& launch) {
     auto options = std::make_shared<AppOptions>();
     auto* command = app.add_subcommand("app", tools::summaries::kApp);
     command->footer(commandHelp());
@@ -126,11 +171,13 @@ const tools::CommandRegistration registration([](CLI::App& app, int& status, con
                         "(default: $VELMORA_REMOTE_CONFIG_SOURCE, else none)");
     command->add_option("--installed-schemes", options->installedSchemes,
                         "Address schemes of installed applications, comma separated (velmora-mathsuite-pro)");
-    command->add_option("--screen", options->screen, "Screen size in points, WIDTHxHEIGHT (default 390x844)");
+    command->add_option("--screen", options->screen,
+                        std::string("Screen size in points, WIDTHxHEIGHT: ") + kScreenRange + "; default 390x844");
     command->add_option("--style", options->style, "Interface style: dark or light (default light)");
     command->add_option("--open-url", options->openURL,
-                        "Launch the application with this link, as the system hands it over in the launch options");
-    command->callback([options, &status] { status = runApp(*options); });
+                        "Launch the application with this link, an absolute URL (bern://open?utm_source=mail), as the "
+                        "system hands it over in the launch options");
+    command->callback([options, &status, &launch] { status = runApp(*options, launch); });
 });
 
 }  // namespace

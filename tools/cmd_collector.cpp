@@ -10,6 +10,7 @@
 
 #include "tools/collector/collector_service.h"
 #include "tools/command_registry.h"
+#include "tools/path_options.h"
 #include "tools/command_summaries.h"
 
 namespace {
@@ -74,7 +75,17 @@ tools::CommandRegistration registration([](CLI::App& app, int& status, const pla
         ->default_str("204");
     command->add_option("--log", options->logPath, "append one JSON object per received batch to this file");
     command->add_option("--once", options->stopAfterBatches, "stop after this many batches");
-    command->callback([options, &status] { status = runCollector(*options); });
+    command->callback([options, &status] {
+        for (const auto& [option, path] : {std::pair{"--config", options->configPath},
+                                           {"--remote-values", options->remoteValuesPath},
+                                           {"--search-ad-reply", options->searchAdReplyPath},
+                                           {"--skan-reply", options->skanReplyPath},
+                                           {"--experiments", options->experimentsPath},
+                                           {"--log", options->logPath}}) {
+            if (path) tools::requireName("velmora collector", option, *path);
+        }
+        status = runCollector(*options);
+    });
 });
 
 }  // namespace

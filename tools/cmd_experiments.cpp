@@ -16,11 +16,10 @@
 #include "measurement/control/experiments_control.h"
 #include "platform/foundation/json_codec.h"
 #include "platform/foundation/notification_center.h"
-#include "platform/foundation/process_info.h"
-#include "platform/foundation/user_defaults.h"
 #include "platform/frameworks/app_core/application_state.h"
 #include "platform/frameworks/app_core/background_task.h"
 #include "tools/command_registry.h"
+#include "tools/path_options.h"
 #include "velmora/analytics/measurement_analytics.h"
 
 namespace {
@@ -34,14 +33,6 @@ struct ExperimentsOptions {
     bool fetch = false;
     bool json = false;
 };
-
-// The data folder as the other commands take it: --data, else the launch
-// options', else velmora under the user's data home.
-void useDataFolder(const std::string& given, const platform::LaunchOptions& launch) {
-    const std::filesystem::path folder = !given.empty() ? std::filesystem::path(given) : tools::defaultDataFolder(launch);
-    platform::ProcessInfo::setApplicationSupportDirectory(folder / "Application Support");
-    platform::UserDefaults::setDataDirectory(folder / "Preferences");
-}
 
 // Waits until the engine has handled everything accepted so far (which
 // first waits for its start).
@@ -77,7 +68,8 @@ void printState(const Value& state) {
 }
 
 int runExperiments(const ExperimentsOptions& options, const platform::LaunchOptions& launch) {
-    useDataFolder(options.data, launch);
+    tools::useDataFolder(tools::requireDataFolder("velmora experiments", options.data, launch));
+    tools::requireBundle("velmora experiments", launch);
     // Without a service a fetch can only fail, a minute later: say so now.
     if (options.fetch && measurement::control::experimentsFetchURL().empty()) {
         std::cerr << "velmora experiments: --fetch needs an experiments service, and none is configured: set "

@@ -18,6 +18,7 @@
 #include "measurement/control/script_control.h"
 #include "platform/foundation/json_codec.h"
 #include "tools/command_registry.h"
+#include "tools/path_options.h"
 
 namespace tools {
 
@@ -121,7 +122,10 @@ const CommandRegistration registration([](CLI::App& app, int& status, const plat
         "eval", "Run a program (an encoded nano_APMPBProgram, or its text form with --text) and print its value");
     eval->add_option("FILE", options->file, "the program")->required();
     eval->add_flag("--text", options->text, "read the assembler's text form");
-    eval->callback([options, &status] { status = evalScript(*options); });
+    eval->callback([options, &status] {
+        requireName("velmora script eval", "FILE", options->file);
+        status = evalScript(*options);
+    });
 
     auto* run = script->add_subcommand(
         "run", "Run an event-editing program on one event and print the stored and created events as JSON");
@@ -131,7 +135,10 @@ const CommandRegistration registration([](CLI::App& app, int& status, const plat
                     "the event: {\"name\": ..., \"timestamp\": seconds, \"parameters\": {...}}; "
                     "default an event named \"event\" at 0 without parameters");
     run->add_option("--setting", options->settings, "a configuration setting for internal.remoteConfig, KEY=VALUE");
-    run->callback([options, &status] { status = runScript(*options); });
+    run->callback([options, &status] {
+        requireName("velmora script run", "PROGRAM", options->file);
+        status = runScript(*options);
+    });
 });
 
 }  // namespace

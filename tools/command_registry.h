@@ -4,7 +4,6 @@
 
 #include <CLI/CLI.hpp>
 
-#include <filesystem>
 #include <functional>
 #include <optional>
 #include <vector>
@@ -46,10 +45,5 @@ std::vector<Handover>& registeredHandovers();
 // when the command line names one; returns only when it does not, or with
 // the status to exit with when the program cannot be started.
 std::optional<int> handOverIfAsked(int argc, char** argv);
-
-// The data folder of a command given none: the launch options', else
-// "velmora" under the user's data home, which holds "Application Support"
-// and "Preferences" as the platform defaults do.
-std::filesystem::path defaultDataFolder(const platform::LaunchOptions& launch);
 
 }  // namespace tools

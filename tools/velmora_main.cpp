@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <vector>
 
@@ -61,10 +62,6 @@ std::optional<int> handOverIfAsked(int argc, char** argv) {
         return 127;
     }
     return std::nullopt;
-}
-
-std::filesystem::path defaultDataFolder(const platform::LaunchOptions& launch) {
-    return launch.dataFolder.value_or(platform::ProcessInfo::defaultApplicationSupportDirectory().parent_path());
 }
 
 }  // namespace tools

@@ -205,7 +205,9 @@ TEST_CASE("velmora analytics log stores an event that dump reads back") {
     testsupport::TempDir data;
     const std::string folder = data.path().string();
 
-    const auto logged = runTool({"analytics", "log", "tapped_try", "count=7", "share=0.5", "label=seven", "--data", folder});
+    // Only plain decimals are numbers; double quotes keep a value as text.
+    const auto logged = runTool({"analytics", "log", "tapped_try", "count=7", "share=0.5", "label=seven", "hex=0x10",
+                                 "code=1e5", "quoted=\"-7\"", "dot=.5", "--data", folder});
     REQUIRE(logged.status == 0);
     const auto dump = runTool({"analytics", "dump", "--data", folder});
     REQUIRE(dump.status == 0);
@@ -219,6 +221,10 @@ TEST_CASE("velmora analytics log stores an event that dump reads back") {
     CHECK(parameters.at("count") == Value(7));
     CHECK(parameters.at("share") == Value(0.5));
     CHECK(parameters.at("label") == Value("seven"));
+    CHECK(parameters.at("hex") == Value("0x10"));
+    CHECK(parameters.at("code") == Value("1e5"));
+    CHECK(parameters.at("quoted") == Value("-7"));
+    CHECK(parameters.at("dot") == Value(".5"));
     CHECK(event.at("metadata").asDictionary().at("measurement_app_id") == Value("velmora-bernoulli-ios"));
 
     SUBCASE("a parameter that is no key=value is refused with status 2 and nothing is stored") {
@@ -577,32 +583,88 @@ TEST_CASE("velmora's data folder option, pi, text programs, prices and remote-co
         CHECK(std::stod(result.at("probability").asString()) == doctest::Approx(2 * p * (1 - p)).epsilon(1e-3));
         CHECK(ascii.out == keypad.out);
     }
-    SUBCASE("refused with the reason and status 2") {
+    SUBCASE("refused with the reason and status 2; what help and the application say instead") {
         std::ofstream(data / "sum.txt") << "(add 1 2)\n";
+        std::ofstream(data / "quit.script") << "quit\n";
+        std::filesystem::create_directories(data / "bundle" / "en.lproj");
+        std::ofstream(data / "bundle" / "en.lproj" / "Localizable.strings") << "\"Calculate Title\" = oops\n";
+        const std::string folder = data.path().string();
+        const std::string tooLong = (data / std::string(5000, 'a')).string();
+        const std::string refusedName = " names a path the file system refuses (a part of it is 5000 bytes long";
+        const std::string noNumber = "give it in double quotes: s='\"";
         struct Case {
             std::vector<std::string> arguments;
-            std::string err;
+            std::string err;  // a part of standard error; standard output empty
             std::map<std::string, std::string> variables = {};
+            int status = 2;
+            std::string out = {};  // a part of standard output, for a status other than 2
         };
         const std::vector<Case> cases = {
             {{"script", "eval", (data / "sum.txt").string()}, "sum.txt is a program in text form: pass --text"},
             {{"script", "run", (data / "sum.txt").string()}, "sum.txt is a program in text form: pass --text"},
-            {{"analytics", "purchase", "pro", "--price", "abc", "--data", data.path().string()},
-             "the price \"abc\" is not a number"},
-            {{"analytics", "purchase", "pro", "--price", "1.", "--data", data.path().string()},
-             "the price \"1.\" is not a number"},
-            {{"app", "--remote-config", (data / "absent.json").string(), "--data", data.path().string()},
-             "--remote-config names no file: "},
-            {{"app", "--data", data.path().string()},
+            {{"analytics", "purchase", "pro", "--price", "abc", "--data", folder}, "the price \"abc\" is not a number"},
+            {{"analytics", "purchase", "pro", "--price", "1.", "--data", folder}, "the price \"1.\" is not a number"},
+            {{"analytics", "purchase", "pro", "--price", "-1", "--data", folder},
+             "the price \"-1\" is not a number as the store gives prices: a non-negative decimal"},
+            {{"analytics", "purchase", "pro", "--price", "1e300", "--data", folder}, "the price \"1e300\" is not a number"},
+            {{"analytics", "purchase", "pro", "--price", "9223372036854.775808", "--data", folder},
+             "the price 9223372036854.775808 times the quantity 1 is more than the engine stores: at most "
+             "9223372036854.775807"},
+            {{"analytics", "purchase", "pro", "--price", "0009999999999999.5", "--data", folder},
+             "the price 0009999999999999.5 times the quantity 1 is more than the engine stores"},
+            {{"analytics", "purchase", "pro", "--price", "4611686018427.387904", "--quantity", "2", "--data", folder},
+             "the price 4611686018427.387904 times the quantity 2 is more than the engine stores"},
+            {{"analytics", "purchase", "pro", "--price", "1", "--quantity", "-2", "--data", folder},
+             "the quantity is a whole number of at least 1, not -2"},
+            {{"analytics", "purchase", "pro", "--price", "1", "--quantity", "0", "--data", folder},
+             "the quantity is a whole number of at least 1, not 0"},
+            {{"analytics", "log", "typed", "s=NaN", "--data", folder}, "the value of \"s\" is not a finite number"},
+            {{"analytics", "log", "typed", "s=-Infinity", "--data", folder}, noNumber + "-Infinity\"'"},
+            {{"analytics", "log", "typed", "s=1" + std::string(400, '0'), "--data", folder},
+             "the value of \"s\" is beyond the range of a number"},
+            {{"analytics", "open", "not a url", "--data", folder},
+             "\"not a url\" is no URL: it does not begin with a scheme"},
+            {{"analytics", "open", "bern://open?utm_source=a b", "--data", folder},
+             "is no URL: its query holds a character outside the URL alphabet"},
+            {{"app", "--open-url", "notaurl", "--data", folder}, "--open-url \"notaurl\" is no URL: it does not begin"},
+            {{"app", "--data", folder},
+             "$VELMORA_RESOURCES names no application bundle: there is no folder at /nonexistent",
+             {{"VELMORA_RESOURCES", "/nonexistent"}}},
+            {{"app", "--data", folder},
+             "holds no strings table en.lproj/Localizable.strings",
+             {{"VELMORA_RESOURCES", (data / "bundle").string()}}},
+            {{"app", "--remote-config", (data / "absent.json").string(), "--data", folder}, "--remote-config names no file: "},
+            {{"app", "--data", folder},
              "$VELMORA_REMOTE_CONFIG_SOURCE names no file: ",
              {{"VELMORA_REMOTE_CONFIG_SOURCE", (data / "absent.json").string()}}},
+            // Names the file system refuses, from every command alike.
+            {{"app", "--data", tooLong}, "velmora app: --data" + refusedName},
+            {{"app", "--remote-config", tooLong, "--data", folder}, "velmora app: --remote-config" + refusedName},
+            {{"app", "--data", folder}, "$VELMORA_REMOTE_CONFIG_SOURCE" + refusedName,
+             {{"VELMORA_REMOTE_CONFIG_SOURCE", tooLong}}},
+            {{"app"}, "velmora app: $VELMORA_DATA" + refusedName, {{"VELMORA_DATA", tooLong}}},
+            {{"analytics", "log", "x", "--data", tooLong}, "velmora analytics log: --data" + refusedName},
+            {{"experiments", "--data", tooLong}, "velmora experiments: --data" + refusedName},
+            {{"collector", "--port", "0", "--log", tooLong}, "velmora collector: --log" + refusedName},
+            // What the application and its help say.
+            {{"app", "--help"}, "", {}, 0, "WIDTHxHEIGHT: 100 to 4096 each"},
+            {{"-VEZArurerudoDebugEnabled", "app", "--help"}, "", {}, 0, "--screen"},
+            {{"app", "--data", (data / "lang").string(), "--script", (data / "quit.script").string()},
+             "",
+             {{"LC_ALL", ""}, {"LC_MESSAGES", ""}, {"LANG", "fr_FR"}},
+             0,
+             "locale fr_FR: the application has no texts in \"fr\""},
         };
         for (const auto& c : cases) {
-            CAPTURE(c.arguments[1]);
+            std::string line;
+            for (const auto& word : c.arguments) line += word.substr(0, 80) + " ";
+            CAPTURE(line);
             const auto run = runTool(c.arguments, c.variables);
-            CHECK(run.status == 2);
+            CAPTURE(run.err);
+            CHECK(run.status == c.status);
             CHECK(contains(run.err, c.err));
-            CHECK(run.out.empty());
+            if (c.status == 2) CHECK(run.out.empty());
+            CHECK(contains(run.out, c.out));
         }
         CHECK_FALSE(std::filesystem::exists(data / "Application Support"));
     }

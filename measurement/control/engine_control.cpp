@@ -4,11 +4,14 @@
 
 #include <cctype>
 #include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <future>
 #include <mutex>
+#include <set>
 #include <thread>
 
+#include "measurement/core/codes.h"
 #include "measurement/core/facade.h"
 #include "measurement/core/measurement.h"
 #include "measurement/core/stored_data.h"
@@ -223,6 +226,45 @@ EventOutcome outcomeOfEvent(const std::string& name, const std::vector<EventWrit
     return outcome;
 }
 
+struct PurchaseWatch::State : APMMonitorSink {
+    std::mutex mutex;
+    std::condition_variable settled;
+    std::optional<Result> result;
+
+    void settle(Result outcome) {
+        std::lock_guard lock(mutex);
+        if (!result) result = std::move(outcome);
+        settled.notify_all();
+    }
+    // Called under the monitor's lock: it only records.
+    void receive(const APMMonitorEntry& entry) override {
+        if (entry.messageCode != kAPMPurchaseDuplicateCode) return;
+        settle({Outcome::duplicate, entry.contexts.empty() ? std::string() : entry.contexts[0].stringValue()});
+    }
+};
+
+PurchaseWatch::PurchaseWatch()
+    : state_(std::make_shared<State>()),
+      listener_(APMAnalytics::addEventWriteListener(
+          [state = state_](const APMEvent& event, const std::optional<std::string>& failure) {
+              static const std::set<std::string> kPurchaseEvents = {"_iap", "_iapx", "_assr", "_assc"};
+              if (kPurchaseEvents.count(event.name()) == 0) return;
+              state->settle(failure ? Result{Outcome::refused, *failure} : Result{Outcome::stored, event.name()});
+          })) {
+    APMMonitor::shared().addSink(state_);
+}
+
+PurchaseWatch::~PurchaseWatch() {
+    APMMonitor::shared().removeSink(state_);
+    APMAnalytics::removeEventWriteListener(listener_);
+}
+
+PurchaseWatch::Result PurchaseWatch::wait(double timeoutSeconds) const {
+    std::unique_lock lock(state_->mutex);
+    state_->settled.wait_for(lock, std::chrono::duration<double>(timeoutSeconds), [&] { return state_->result.has_value(); });
+    return state_->result.value_or(Result{});
+}
+
 std::optional<Value> storedData(std::string* failure) {
     std::optional<APMError> error;
     const auto data = APMReadStoredData(&error);
@@ -273,14 +315,6 @@ std::optional<Value> storedData(std::string* failure) {
                                    {"queued_bundles", queue},
                                    {"user_properties", userProperties},
                                    {"unreadable_rows", unreadable}});
-}
-
-std::size_t storedEventCount(const std::set<std::string>& names) {
-    const auto data = APMReadStoredData(nullptr);
-    if (!data) return 0;
-    std::size_t count = 0;
-    for (const auto& stored : data->rawEvents) count += names.count(stored.raw.event().name());
-    return count;
 }
 
 ConfigurationFetch fetchConfiguration(double timeoutSeconds) {

@@ -10,7 +10,6 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -73,12 +72,37 @@ struct EventOutcome {
 };
 EventOutcome outcomeOfEvent(const std::string& name, const std::vector<EventWrite>& writes);
 
+// What the engine makes of the purchases the store reports while the watch
+// lives: a purchase event ("_iap" and its kin) written or refused, or a
+// purchase dropped as a duplicate of one it reported before.
+class PurchaseWatch {
+public:
+    enum class Outcome { none, stored, refused, duplicate };
+    struct Result {
+        Outcome outcome = Outcome::none;
+        // The event's name when stored, why it was refused, or the
+        // duplicate's product.
+        std::string detail;
+    };
+
+    PurchaseWatch();
+    ~PurchaseWatch();
+    PurchaseWatch(const PurchaseWatch&) = delete;
+    PurchaseWatch& operator=(const PurchaseWatch&) = delete;
+
+    // The first outcome, waited for up to the timeout; none after it.
+    Result wait(double timeoutSeconds) const;
+
+private:
+    struct State;
+    std::shared_ptr<State> state_;
+    std::uint64_t listener_;
+};
+
 // The stored raw events, queued bundles and user properties, and the rows
 // that do not read back, as JSON-ready values; none, with the reason in
 // `error`, when the database cannot be read.
 std::optional<platform::Value> storedData(std::string* error);
-// How many stored raw events bear one of the names.
-std::size_t storedEventCount(const std::set<std::string>& names);
 
 // A fetch of the measurement configuration, as the engine makes when it is
 // due, and what the engine then holds.

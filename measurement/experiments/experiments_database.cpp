@@ -107,20 +107,20 @@ bool APMEDatabase::ensureAllTables(bool* examined) {
     if (examined) *examined = false;
     if (!sqliteStore_) return false;
     std::optional<APMError> tableError, transactionError;
-    const char* failedTable = nullptr;
+    // The table the check was at when it failed: the first when its
+    // transaction could not even begin.
+    const char* table = kAPMEPendingSnapshotTable;
     const bool done = sqliteStore_->performTransactionWithError(&transactionError, [&] {
         if (examined) *examined = true;
-        for (const char* table : {kAPMEPendingSnapshotTable, kAPMEActivatedSnapshotTable, kAPMELaunchedSnapshotTable}) {
-            if (!sqliteStore_->ensureTableWithName(table, snapshotColumns(), {}, {}, &tableError)) {
-                failedTable = table;
-                return false;
-            }
+        for (const char* each : {kAPMEPendingSnapshotTable, kAPMEActivatedSnapshotTable, kAPMELaunchedSnapshotTable}) {
+            table = each;
+            if (!sqliteStore_->ensureTableWithName(table, snapshotColumns(), {}, {}, &tableError)) return false;
         }
         return true;
     });
     if (!done) {
-        log(kAPMMonitorLevelError, kAPMEDatabaseEnsureTableCode, "Failed to ensure table. Table, error",
-            failedTable ? Value(failedTable) : Value(), errorContext(failedTable ? tableError : transactionError));
+        log(kAPMMonitorLevelError, kAPMEDatabaseEnsureTableCode, "Failed to ensure table. Table, error", Value(table),
+            errorContext(tableError ? tableError : transactionError));
     }
     return done;
 }

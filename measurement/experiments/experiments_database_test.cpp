@@ -116,6 +116,12 @@ TEST_CASE("a new file that another process holds is waited for, never deleted un
         opener.join();
         CHECK_FALSE(database);
         CHECK(capture.hasCode(kAPMEDatabaseTablesFailedCode));
+        // The check's transaction never began: the table it was at, and why.
+        const auto logged = capture.entriesWithCode(kAPMEDatabaseEnsureTableCode);
+        REQUIRE(logged.size() == 1);
+        REQUIRE(logged[0].contexts.size() == 2);
+        CHECK(logged[0].contexts[0] == Value(kAPMEPendingSnapshotTable));
+        CHECK(logged[0].contexts[1].stringValue().find("Failed to begin transaction") != std::string::npos);
     }
     SUBCASE("let go within the wait: the tables are made beside the other rows") {
         REQUIRE(sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK);

@@ -42,14 +42,17 @@ const std::vector<LaunchOptions::Variable> kVariables = {
          o.home = textOf(l, "HOME");
      }},
     {{"LC_ALL", "LC_MESSAGES", "LANG"}, "every command",
-     "the device's language and locale, first set first (`velmora app --lang` overrides them)",
+     "the device's language and locale, first set first (`velmora app --lang` overrides them; `velmora app` says, "
+     "as for `--lang`, when the bundle has no texts in their language)",
      [](LaunchOptions& o, const LaunchOptions::Lookup& l) {
          for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
              if ((o.locale = textOf(l, name))) return;
          }
      }},
     {{"VELMORA_RESOURCES"}, "every command",
-     "the application bundle's folder; `velmora/resources` of the source tree by default",
+     "the application bundle's folder; `velmora/resources` of the source tree by default. One that is not there, or "
+     "holds no strings table (`en.lproj/Localizable.strings`), stops the commands that use it (`velmora app`, "
+     "`calc`, `analytics`, `experiments`) with the reason and status 2",
      [](LaunchOptions& o, const LaunchOptions::Lookup& l) { o.resourcesFolder = folderOf(l, "VELMORA_RESOURCES"); }},
     {{"VELMORA_MEASUREMENT_SERVICE_URL"}, "the measurement engine",
      "the measurement service's base address; none by default, so nothing leaves the machine",

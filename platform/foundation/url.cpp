@@ -89,32 +89,47 @@ bool parseAuthority(std::string_view authority, std::string& host, std::optional
 
 }  // namespace
 
-std::optional<URL> URL::parse(std::string_view text) {
+std::optional<URL> URL::parse(std::string_view text) { return parse(text, nullptr); }
+
+std::optional<URL> URL::parse(std::string_view text, std::string* why) {
+    auto refuse = [why](const std::string& reason) -> std::optional<URL> {
+        if (why) *why = reason;
+        return std::nullopt;
+    };
+    constexpr const char* kOutsideAlphabet =
+        " holds a character outside the URL alphabet (a space, a quote, a non-ASCII letter: percent-encode it) or a "
+        "broken percent escape";
     URL url;
     std::size_t colon = 0;
-    if (!parseScheme(text, url.scheme_, colon)) return std::nullopt;
+    if (!parseScheme(text, url.scheme_, colon)) {
+        return refuse("it does not begin with a scheme: a letter, then letters, digits, +, - or ., then a colon "
+                      "(https:, bern:)");
+    }
     std::string_view rest = text.substr(colon + 1);
 
     if (auto hash = rest.find('#'); hash != std::string_view::npos) {
         auto fragment = rest.substr(hash + 1);
-        if (!isEncodedRun(fragment, kFragmentKeep)) return std::nullopt;
+        if (!isEncodedRun(fragment, kFragmentKeep)) return refuse(std::string("its fragment") + kOutsideAlphabet);
         url.fragment_ = std::string(fragment);
         rest = rest.substr(0, hash);
     }
     if (auto question = rest.find('?'); question != std::string_view::npos) {
         auto query = rest.substr(question + 1);
-        if (!isEncodedRun(query, kFragmentKeep)) return std::nullopt;
+        if (!isEncodedRun(query, kFragmentKeep)) return refuse(std::string("its query") + kOutsideAlphabet);
         url.query_ = std::string(query);
         rest = rest.substr(0, question);
     }
     if (rest.substr(0, 2) == "//") {
         rest.remove_prefix(2);
         auto slash = rest.find('/');
-        if (!parseAuthority(rest.substr(0, slash), url.host_, url.port_)) return std::nullopt;
+        if (!parseAuthority(rest.substr(0, slash), url.host_, url.port_)) {
+            return refuse("its host is no host name or bracketed address, its port no number up to 65535, or it holds "
+                          "a user name");
+        }
         url.hasAuthority_ = true;
         rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash);
     }
-    if (!isEncodedRun(rest, kPathKeep)) return std::nullopt;
+    if (!isEncodedRun(rest, kPathKeep)) return refuse(std::string("its path") + kOutsideAlphabet);
     url.path_ = std::string(rest);
     return url;
 }

@@ -26,6 +26,8 @@ public:
     // the URL alphabet (spaces, quotes, non-ASCII), a broken percent escape,
     // a port that is not a number up to 65535, or user information.
     static std::optional<URL> parse(std::string_view text);
+    // The same, saying in `why` what makes the text no URL.
+    static std::optional<URL> parse(std::string_view text, std::string* why);
 
     std::string string() const;
 

@@ -384,8 +384,8 @@ TEST_CASE("what clients send is printed with its controls escaped: no title set,
         {"GET /\nPOST /a: batch of 99 bundles -> 204\r\n\r\n",
          "GET /\\nPOST /a: batch of 99 bundles -> 204: 400, stray line break or NUL in the request head"},
         {"GET /config/app/%1b%5b2J%1b%5bH HTTP/1.1\r\n\r\n", "GET /config/app/\\x1b[2J\\x1b[H: 404, no configuration given"},
-        {"GET /config/app/x?gmp_version=%1b%5b2J HTTP/1.1\r\nIf-None-Match: \x1b[31m\r\n\r\n",
-         "GET /config/app/x?gmp_version=%1b%5b2J: 404, no configuration given"},
+        {"GET /config/app/x?ruz_version=%1b%5b2J HTTP/1.1\r\nIf-None-Match: \x1b[31m\r\n\r\n",
+         "GET /config/app/x?ruz_version=%1b%5b2J: 404, no configuration given"},
         {posted("/api/v1/", "aat\x1b[2J\xC2\x9B" "31m\nPOST /a: batch of 99 bundles -> 204"),
          "  token aat\\x1b[2J\\xc2\\x9b31m\\nPOST /a: batch of 99 bundles -> 204"},
         {posted("/a", "x", "Content-Encoding: \x1b]2;title\x07\r\n"),
@@ -401,7 +401,7 @@ TEST_CASE("what clients send is printed with its controls escaped: no title set,
     }
     // The query and the validator of a configuration request, on lines of
     // their own.
-    CHECK(contains(out, "\n  query gmp_version = \\x1b[2J\n  If-None-Match: \\x1b[31m\n"));
+    CHECK(contains(out, "\n  query ruz_version = \\x1b[2J\n  If-None-Match: \\x1b[31m\n"));
     CHECK_FALSE(contains(out, "\nPOST /a: batch of 99"));
 }
 

@@ -1,14 +1,19 @@
 // The guard's reads and writes on a connected pair of sockets: a stop ends
 // every wait for the client, never an answer under way, and the deadline
-// ends both.
+// ends both. The table of connections still sending holds no more than its
+// capacity.
 #include "tools/collector/connection_guard.h"
 
 #include <doctest/doctest.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <string>
+
+#include "tools/collector/connection_table.h"
 
 using namespace tools::collector;
 
@@ -100,4 +105,36 @@ TEST_CASE("request heads are checked before they are parsed") {
             CHECK(problem->find(entry.problem) != std::string::npos);
         }
     }
+}
+
+TEST_CASE("the connection table gives its oldest place up when a connection comes at its capacity") {
+    StopSignal stop;
+    std::atomic<int> handedOver{0};
+    ConnectionTable::Limits limits;
+    limits.capacity = 2;
+    limits.deadlineSeconds = 600;
+    ConnectionTable table(limits, stop, [&handedOver](ReadRequest request) {
+        ++handedOver;
+        close(request.socket);
+    });
+    // The table owns and closes its ends; the test keeps the clients'.
+    int clients[3];
+    for (int& client : clients) {
+        int ends[2];
+        REQUIRE(socketpair(AF_UNIX, SOCK_STREAM, 0, ends) == 0);
+        table.adopt(ends[0]);
+        client = ends[1];
+    }
+    // The first, which sent nothing, is closed without a word (the bound is
+    // for a table that never closes it).
+    pollfd first{clients[0], POLLIN, 0};
+    REQUIRE(poll(&first, 1, 10'000) == 1);
+    char byte = 0;
+    CHECK(read(clients[0], &byte, 1) == 0);
+    // The other two keep their places.
+    pollfd others[2] = {{clients[1], POLLIN, 0}, {clients[2], POLLIN, 0}};
+    CHECK(poll(others, 2, 0) == 0);
+    CHECK(handedOver == 0);
+    table.shutdown();
+    for (const int client : clients) close(client);
 }

@@ -25,6 +25,8 @@ TEST_CASE("client text is printed with every control escaped and UTF-8 kept") {
         // The C1 controls (U+009B introduces a sequence), lone and cut
         // bytes, overlong forms and surrogates.
         {"\xC2\x9B" "2J", "\\xc2\\x9b2J", "\\xc2\\x9b2J"},
+        // The first and the last of them.
+        {"\xC2\x80\xC2\x9F", "\\xc2\\x80\\xc2\\x9f", "\\xc2\\x80\\xc2\\x9f"},
         {"\x9B" "2J", "\\x9b2J", "\\x9b2J"},
         {"\xE2\x82", "\\xe2\\x82", "\\xe2\\x82"},
         {"\xC0\x8A", "\\xc0\\x8a", "\\xc0\\x8a"},

@@ -89,14 +89,15 @@ void useLanguage(const std::string& identifier) {
     platform::ProcessInfo::setPreferredLanguages({tag});
     auto language = platform::ProcessInfo::languageCode();
     auto& bundle = platform::Bundle::main();
-    if (language && std::filesystem::is_directory(bundle.resourcePath() / (*language + ".lproj"))) {
+    std::error_code error;
+    if (language && std::filesystem::is_directory(bundle.resourcePath() / (*language + ".lproj"), error)) {
         bundle.setLanguage(*language);
     }
 }
 
-// "de" of "de_DE", "de-DE" or "DE".
+// "de" of "de_DE", "de-DE", "de_DE.UTF-8" or "DE".
 std::string languagePart(const std::string& identifier) {
-    std::string language = identifier.substr(0, identifier.find_first_of("_-"));
+    std::string language = identifier.substr(0, identifier.find_first_of("_-.@"));
     for (char& c : language) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return language;
 }
@@ -115,7 +116,8 @@ std::filesystem::path defaultDataDirectory() {
 
 std::optional<std::string> languageNotice(const std::string& identifier) {
     const std::string language = languagePart(identifier);
-    if (language.empty()) return std::nullopt;
+    // The C library's own locales name no language.
+    if (language.empty() || language == "c" || language == "posix") return std::nullopt;
     const auto held = platform::Bundle::main().localizations();
     if (std::find(held.begin(), held.end(), language) != held.end()) return std::nullopt;
     std::string list;

@@ -417,6 +417,16 @@ bool typesIntoAField(const Key& key, CalculateViewController& page) {
     return field && field->isFirstResponder();
 }
 
+// Why a key of the keypad does not respond: the page's rule for the decimal
+// point, else what keeps any button from a touch.
+std::string whyKeyIsDead(const Key& key, CalculateViewController& page) {
+    const auto field = page.currentTextField.lock();
+    if (key.title == "." && field && field != page.pTextField) {
+        return "the keypad takes a decimal point in the p field only, as k and n are whole numbers";
+    }
+    return "it is disabled or covered";
+}
+
 bool pressKeys(CommandContext& context, const CommandArguments& arguments) {
     if (arguments.words.empty()) {
         context.out << "give the keys to press: key 0.3, key del, key calc\n";
@@ -434,9 +444,12 @@ bool pressKeys(CommandContext& context, const CommandArguments& arguments) {
         context.out << "a key line presses at most " << kMostKeysALine << " keys; nothing pressed\n";
         return false;
     }
+    std::size_t keys = 0, at = 0;
+    for (const auto& word : arguments.words) keys += keysOf(word, *page).size();
     std::string pressed;
     for (const auto& word : arguments.words) {
         for (const auto& key : keysOf(word, *page)) {
+            ++at;
             if (!typesIntoAField(key, *page)) {
                 context.out << "no field is focused, so the key \"" << key.title
                             << "\" would do nothing: focus k, n or p first"
@@ -451,7 +464,9 @@ bool pressKeys(CommandContext& context, const CommandArguments& arguments) {
                 return false;
             }
             if (!platform::ui::tap(*button)) {
-                context.out << "the key \"" << key.title << "\" does not respond (disabled or covered)\n";
+                context.out << "the key \"" << key.title << "\" (key " << at << " of " << keys
+                            << ") does not respond: " << whyKeyIsDead(key, *page)
+                            << (pressed.empty() ? "" : " (pressed:" + pressed + ")") << "\n";
                 return false;
             }
             pressed += " " + key.title;
@@ -581,7 +596,7 @@ bool moveClock(CommandContext& context, const CommandArguments& arguments) {
     if (!arguments.rest.empty()) {
         auto seconds = parseDuration(arguments.rest);
         if (!seconds) {
-            context.out << "give the time to move on as +DURATION: +5s, +2m, +1h, +500ms\n";
+            context.out << "give the time to move on as +DURATION: +5s, +2m, +1h, +2d, +500ms\n";
             return false;
         }
         if (*seconds > AppSession::latestClock - context.session.now()) {
@@ -589,7 +604,7 @@ bool moveClock(CommandContext& context, const CommandArguments& arguments) {
             return false;
         }
         if (*seconds > kLongestClockMove) {
-            context.out << "the clock moves at most 366 days (+8784h) at a time: everything that falls due on the way runs\n";
+            context.out << "the clock moves at most 366 days (+366d) at a time: everything that falls due on the way runs\n";
             return false;
         }
         context.session.advanceClock(*seconds);
@@ -725,7 +740,7 @@ std::vector<RunnerCommand> builtInCommands() {
                   return idle;
               }),
         {"clock", "[+DURATION]",
-         "move the clock on (+5s, +2m, +1h, +500ms; at most 366 days), firing what falls due; show it",
+         "move the clock on (+5s, +2m, +1h, +2d, +500ms; at most 366 days), firing what falls due; show it",
          moveClock},
         plain("activate", "the application becomes active again (it fetches remote configuration)",
               [](CommandContext& c) {
@@ -821,7 +836,7 @@ std::optional<double> parseDuration(const std::string& given) {
     text.erase(0, 1);
     double scale = 1;
     for (const auto& [suffix, factor] : std::vector<std::pair<std::string, double>>{
-             {"ms", 0.001}, {"s", 1}, {"m", 60}, {"h", 3600}}) {
+             {"ms", 0.001}, {"s", 1}, {"m", 60}, {"h", 3600}, {"d", 86400}}) {
         if (text.size() > suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0) {
             text.erase(text.size() - suffix.size());
             scale = factor;

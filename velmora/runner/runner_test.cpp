@@ -51,7 +51,7 @@ TEST_CASE("command lines split into words, quotes grouping") {
 
 TEST_CASE("durations for the clock") {
     const std::vector<std::pair<std::string, std::optional<double>>> cases = {
-        {"+5s", 5},      {"+2m", 120},        {"+1h", 3600},      {"+500ms", 0.5},
+        {"+5s", 5},      {"+2m", 120},        {"+1h", 3600},      {"+500ms", 0.5},  {"+2d", 172800},
         {"+1.5", 1.5},   {"+.25s", 0.25},     {"+0", 0},          {" +3s ", 3},
         {"5s", std::nullopt},   {"+", std::nullopt},    {"+s", std::nullopt},  {"-5s", std::nullopt},
         {"+-5s", std::nullopt}, {"+5x", std::nullopt},  {"+5 s", std::nullopt}, {"+inf", std::nullopt},
@@ -357,7 +357,7 @@ struct SessionOnClock {
 
 TEST_CASE("the clock moves no further than it can hold, nor further than a command may, in one step") {
     const std::string beyond = "the clock goes no further than 9999-12-31 23:59:59 UTC\n";
-    const std::string tooLong = "the clock moves at most 366 days (+8784h) at a time";
+    const std::string tooLong = "the clock moves at most 366 days (+366d) at a time";
     struct Case {
         std::string line;
         std::string printed;  // the start of it
@@ -390,6 +390,7 @@ TEST_CASE("the clock moves no further than it can hold, nor further than a comma
     play("1700000000", {
                            {"clock +8760000h", tooLong, 1700000000},
                            {"clock +8784.5h", tooLong, 1700000000},
+                           {"clock +367d", tooLong, 1700000000},
                            {"clock +31622401s", tooLong, 1700000000},
                            {"clock +90m", "clock: 2023-11-14 23:43:20 UTC\n", 1700005400},
                        });
