@@ -362,4 +362,12 @@ TEST_CASE("The dump only reads: a read-only data folder is read, and a missing o
         CHECK(result.out.empty());
         CHECK_FALSE(fs::exists(missing));
     }
+    SUBCASE("a folder where nothing is stored yet: an empty dump, and nothing made in it") {
+        const auto fresh = tool.folder / "fresh";
+        fs::create_directory(fresh);
+        const Run result = tool.run({"analytics", "dump", "--data", fresh.string()});
+        CHECK_MESSAGE(result.status == 0, result.err);
+        CHECK(nlohmann::json::parse(result.out)["raw_events"].empty());
+        CHECK(fs::is_empty(fresh));
+    }
 }

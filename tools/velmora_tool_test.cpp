@@ -393,6 +393,7 @@ TEST_CASE("velmora script run edits one event and prints what the engine would s
             {"--text", program, "--setting", "novalue"},
             {"--text", write("broken.txt", "(add 1")},
             {write("garbage.pb", "\xff\xff\xff")},
+            {write("binary.pb", std::string("\x01\x02\x03", 3))},
         };
         for (const auto& arguments : refused) {
             CAPTURE(arguments.back());

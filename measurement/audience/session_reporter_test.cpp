@@ -249,6 +249,18 @@ TEST_CASE("engagement: the timer, the hour cap, screen changes and the inactive 
                                                      kAPMAppBackgroundedAppInactiveCode});
         CHECK(f.persisted->sessionNumber() == 0);
     }
+    SUBCASE("the app-backgrounded event carries its time from one millisecond on") {
+        ReporterFixture f(Settings{{kAppBackgrounded, "true"}, {kEfficient, "true"}});
+        f.sessions->setReportingEnabled(true);
+        f.activate();
+        f.host->clear();
+        f.sessions->logAppBackgroundEvent(1);
+        f.sessions->logAppBackgroundEvent(0);
+        const auto backgrounded = f.host->eventsNamed("_ab");
+        REQUIRE(backgrounded.size() == 2);
+        CHECK(backgrounded[0].integer("_et") == 1);
+        CHECK_FALSE(backgrounded[1].has("_et"));
+    }
 }
 
 TEST_CASE("resignation: engagement, the app-backgrounded event and the timer") {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "measurement/script/program_decoder.h"
+#include "measurement/script/run_budget.h"
 #include "measurement/script/runtime.h"
 #include "measurement/script/script_test_support.h"
 #include "measurement/script/text/program_text.h"
@@ -145,6 +146,14 @@ TEST_CASE("allocation is bounded") {
     CHECK_FALSE(runProgramBytes(runtime, bytes).error);
     const auto big = encodeProgram(assemble("(setprop $a 1000 1)").program);
     CHECK(runProgramBytes(runtime, big).failedWith(18));
+    // Every byte of the budget may be spent; the next one fails with 18.
+    APMPBudget budget(limits);
+    ScriptError error;
+    CHECK(budget.charge(4000, error));
+    CHECK(budget.charge(96, error));
+    CHECK_FALSE(error);
+    CHECK_FALSE(budget.charge(1, error));
+    CHECK(error.is(18));
 }
 
 TEST_CASE("the strings a loop or a split makes count against the run's allocation") {

@@ -157,6 +157,11 @@ TEST_CASE("a write group commits many writes at once and leaves nobody else wait
         CHECK_FALSE(store->performGroupedTransactionWithError(&error, [] { return true; }));
         REQUIRE(error);
         CHECK(error->code() == kAPMSqliteStoreTransactionCode);
+        // Inside a transaction of its own a group cannot begin either, and says why.
+        error.reset();
+        CHECK(store->performTransactionWithError(nullptr, [&] { return !store->openWriteGroup(nullptr, &error); }));
+        REQUIRE(error);
+        CHECK(error->localizedDescription() == "A transaction or write group is already open");
         open();
         error.reset();
         CHECK_FALSE(store->openWriteGroup(nullptr, &error));
@@ -210,6 +215,11 @@ TEST_CASE("kept statements are reused, never shared between two uses at once, an
         CHECK(cache.size() == 2);
         CHECK(cache.take("SELECT 2") == nullptr);
         APMStatementLease threeLease(three, &cache);
+        // Full with both in use: nothing makes room, so the caller keeps it alone.
+        sqlite3_stmt* four = prepare("SELECT 4");
+        CHECK_FALSE(cache.keep("SELECT 4", four));
+        CHECK(cache.size() == 2);
+        sqlite3_finalize(four);
         // Cleared while "SELECT 1" is still in use: its lease finalises it.
         cache.clear();
         CHECK(cache.size() == 0);

@@ -1,6 +1,7 @@
 #include <doctest/doctest.h>
 
 #include <atomic>
+#include <chrono>
 #include <future>
 #include <stdexcept>
 #include <thread>
@@ -52,6 +53,11 @@ TEST_CASE("serial queues with threads of their own") {
         queue->sync([] {});  // returns only once the queue runs again
         resumer.join();
         CHECK(ran.load() == 1);
+        // A resume with no suspension left to undo holds nothing back later.
+        queue->resume();
+        std::promise<void> later;
+        queue->async([&] { later.set_value(); });
+        CHECK(later.get_future().wait_for(std::chrono::seconds(10)) == std::future_status::ready);
     }
     SUBCASE("blocks that arrive together run in order, and one that suspends the queue holds back the rest") {
         std::promise<void> release;

@@ -21,6 +21,7 @@
 #include "testsupport/file_text.h"
 #include "testsupport/temp_dir.h"
 #include "tools/collector/collector_service.h"
+#include "tools/collector/endpoints.h"
 #include "tools/collector/sample_batch.h"
 
 using platform::HTTPRequest;
@@ -403,6 +404,10 @@ TEST_CASE("what clients send is printed with its controls escaped: no title set,
     // their own.
     CHECK(contains(out, "\n  query ruz_version = \\x1b[2J\n  If-None-Match: \\x1b[31m\n"));
     CHECK_FALSE(contains(out, "\nPOST /a: batch of 99"));
+    // The printer's last guard, for what no endpoint escaped (a reply file's name, say).
+    std::ostringstream guarded;
+    tools::collector::Printer(guarded, std::nullopt).print("500, /r/\x1b[2J\xC2\x9B.json: bad\n");
+    CHECK(guarded.str() == "500, /r/\\x1b[2J\\xc2\\x9b.json: bad\n");
 }
 
 namespace {

@@ -105,6 +105,13 @@ TEST_CASE("request heads are checked before they are parsed") {
             CHECK(problem->find(entry.problem) != std::string::npos);
         }
     }
+    // The size limit holds the whole head, its blank line too; a partial
+    // head at the limit may still end within it.
+    const std::string head = "GET /a HTTP/1.1\r\n\r\n";
+    CHECK(headSoFar(head, head.size())->outcome == HeadOutcome::kComplete);
+    CHECK(headSoFar(head, head.size() - 1)->problem == kHeadTooLarge);
+    CHECK_FALSE(headSoFar("GET /a", 6));
+    CHECK(headSoFar("GET /a", 5)->problem == kHeadTooLarge);
 }
 
 TEST_CASE("the connection table gives its oldest place up when a connection comes at its capacity") {

@@ -94,6 +94,9 @@ TEST_CASE("the collector answers an experiment request with the gzipped reply of
     service.stop();
     CHECK(out.str().find("POST /sdk-exp: 200, snapshots doz_urerizarori [31, 7]; other: status 2\n"
                          "  request ; clients none\n") != std::string::npos);
+    // The request's own texts are escaped: a platform "i\nx" starts no line.
+    CHECK(tools::collector::describeExperimentsRequest({0x0a, 0x05, 0x0a, 0x03, 'i', '\n', 'x'}) ==
+          "i\\nx 0; clients none");
 }
 
 TEST_CASE("experiments replies the collector refuses") {

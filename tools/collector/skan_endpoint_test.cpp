@@ -176,8 +176,10 @@ TEST_CASE("without a reply file /skan answers 404, and a broken one is refused a
     std::ostringstream out;
     {
         CollectorService service(CollectorOptions{}, out);
-        CHECK(postRequest(service.start(), requestBody("A", 0)).statusCode == 404);
+        CHECK(postRequest(service.start(), requestBody("", 0)).statusCode == 404);
     }
+    CHECK(out.str().find("POST /skan: 404, no conversion-value reply given\n"
+                         "  app com.velmora.bernoulli, instance none, library") != std::string::npos);
     testsupport::TempDir dir;
     testsupport::writeText(dir / "broken.json", R"({"fine": 1})");
     const struct {
