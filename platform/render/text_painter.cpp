@@ -99,6 +99,13 @@ double layoutHeight(PangoLayout* layout) {
     return static_cast<double>(logical.height) / PANGO_SCALE;
 }
 
+// Text the recorded layout laid out on one line stays on one line.
+bool wraps(const gfx::DrawOp& op, const gfx::Font& font) {
+    return op.text.find('\n') != std::string::npos || font.widthOf(op.text) > op.rect.standardized().width() + 0.5;
+}
+
+gfx::Font fontOf(const gfx::DrawOp& op) { return op.font ? *op.font : gfx::Font::system(17); }
+
 void wrapAt(PangoLayout* layout, double width) {
     pango_layout_set_width(layout, static_cast<int>(width * PANGO_SCALE));
 }
@@ -106,15 +113,14 @@ void wrapAt(PangoLayout* layout, double width) {
 }  // namespace
 
 TextPainter::Setting TextPainter::set(const gfx::DrawOp& op) {
-    gfx::Font font = op.font ? *op.font : gfx::Font::system(17);
+    const gfx::Font font = fontOf(op);
     gfx::Rect r = op.rect.standardized();
     Setting setting;
     setting.layout = pango_layout_new(context_);
     PangoLayout* layout = setting.layout;
     pango_layout_set_font_description(layout, describe(font));
     pango_layout_set_text(layout, op.text.c_str(), static_cast<int>(op.text.size()));
-    // Text the recorded layout laid out on one line stays on one line.
-    setting.wraps = op.text.find('\n') != std::string::npos || font.widthOf(op.text) > r.width() + 0.5;
+    setting.wraps = wraps(op, font);
     if (!setting.wraps || !(r.width() > 0)) return setting;
     wrapAt(layout, r.width());
     pango_layout_set_wrap(layout, PANGO_WRAP_WORD_CHAR);
@@ -144,7 +150,11 @@ TextPainter::Setting TextPainter::set(const gfx::DrawOp& op) {
 }
 
 bool TextPainter::cutShort(const gfx::DrawOp& op) {
-    if (op.kind != gfx::DrawOp::Kind::text || op.text.empty()) return false;
+    // Only wrapped text in a rectangle of some height can be cut short.
+    if (op.kind != gfx::DrawOp::Kind::text || op.text.empty() || !(op.rect.standardized().height() > 0) ||
+        !wraps(op, fontOf(op))) {
+        return false;
+    }
     Setting setting = set(op);
     g_object_unref(setting.layout);
     return setting.cutShort;
