@@ -288,6 +288,29 @@ TEST_CASE("text is set in real fonts within its rectangle") {
         CHECK(anyInk(bitmap, 0, 0, static_cast<int>(laidOut), 40));
         CHECK_FALSE(anyInk(bitmap, static_cast<int>(std::ceil(laidOut)) + 1, 0, 300, 40));
     }
+    SUBCASE("wrapped text is narrowed into the lines the layout gave it, and cut short only without them") {
+        // The real font is wider than the layout's estimate: these lines
+        // take one more line in it than the layout counted.
+        const std::string text = "The tutorial videos are played by the video site's embedded player, which learns "
+                                 "your device's network address and may store cookies. Do you want to allow the "
+                                 "embedded videos?";
+        const Font font = Font::system(13);
+        const double width = 238, lines = font.measure(text, width, 0).height;
+        for (const double height : {lines, lines - font.lineHeight()}) {
+            CAPTURE(height);
+            const Rect rect(0, 0, width, height);
+            auto image = drawing({width, height + 20}, 1, [&](GraphicsContext& c) {
+                c.drawText(text, rect, font, Color::black(), TextAlignment::center);
+            });
+            const bool cut = height < lines;
+            CHECK(platform::render::textCutShort(image.drawing().ops().front()) == cut);
+            auto bitmap = pixels(image, options);
+            // Never past its rectangle; its last line ends in the last line's height.
+            CHECK_FALSE(anyInk(bitmap, 0, static_cast<int>(std::ceil(height)) + 1, static_cast<int>(width), bitmap.height()));
+            CHECK(anyInk(bitmap, 0, static_cast<int>(height - font.lineHeight()) + 2, static_cast<int>(width),
+                         static_cast<int>(height)));
+        }
+    }
     SUBCASE("centred and right-aligned text sits where its alignment puts it") {
         auto bitmap = pixels(drawing({200, 20}, 1, [](GraphicsContext& c) {
             c.drawText("i", Rect(0, 0, 200, 20), Font::system(14), Color::black(), TextAlignment::right);

@@ -76,33 +76,104 @@ PangoFontDescription* TextPainter::describe(const gfx::Font& font) {
     return description;
 }
 
-void TextPainter::paint(cairo_t* cr, const gfx::DrawOp& op, const gfx::RGBA& colour, double alpha) {
-    if (op.text.empty()) return;
-    gfx::Font font = op.font ? *op.font : gfx::Font::system(17);
+// How a text is set in its rectangle: on one line narrowed to the
+// rectangle, or wrapped at the width; wrapped text the recorded layout gave
+// room for is narrowed until it fits the height, as a line is narrowed to
+// the width, and only text that was given too little room ends in an
+// ellipsis.
+struct TextPainter::Setting {
+    PangoLayout* layout = nullptr;
+    bool wraps = false;
+    double squeeze = 1;
+    bool cutShort = false;
+};
+
+namespace {
+
+// The least narrowing tried: below it letters run into each other.
+constexpr double kLeastSqueeze = 0.5;
+
+double layoutHeight(PangoLayout* layout) {
+    PangoRectangle ink, logical;
+    pango_layout_get_extents(layout, &ink, &logical);
+    return static_cast<double>(logical.height) / PANGO_SCALE;
+}
+
+// Text the recorded layout laid out on one line stays on one line.
+bool wraps(const gfx::DrawOp& op, const gfx::Font& font) {
+    return op.text.find('\n') != std::string::npos || font.widthOf(op.text) > op.rect.standardized().width() + 0.5;
+}
+
+gfx::Font fontOf(const gfx::DrawOp& op) { return op.font ? *op.font : gfx::Font::system(17); }
+
+void wrapAt(PangoLayout* layout, double width) {
+    pango_layout_set_width(layout, static_cast<int>(width * PANGO_SCALE));
+}
+
+}  // namespace
+
+TextPainter::Setting TextPainter::set(const gfx::DrawOp& op) {
+    const gfx::Font font = fontOf(op);
     gfx::Rect r = op.rect.standardized();
-    pango_cairo_update_context(cr, context_);
-    PangoLayout* layout = pango_layout_new(context_);
+    Setting setting;
+    setting.layout = pango_layout_new(context_);
+    PangoLayout* layout = setting.layout;
     pango_layout_set_font_description(layout, describe(font));
     pango_layout_set_text(layout, op.text.c_str(), static_cast<int>(op.text.size()));
-
-    // Text the recorded layout laid out on one line stays on one line.
-    bool wraps = op.text.find('\n') != std::string::npos || font.widthOf(op.text) > r.width() + 0.5;
-    if (wraps && r.width() > 0) {
-        pango_layout_set_width(layout, static_cast<int>(r.width() * PANGO_SCALE));
-        pango_layout_set_wrap(layout, PANGO_WRAP_WORD_CHAR);
-        pango_layout_set_alignment(layout, alignmentOf(op.alignment));
-        if (r.height() > 0) {
-            pango_layout_set_height(layout, static_cast<int>(r.height() * PANGO_SCALE));
-            pango_layout_set_ellipsize(layout, PANGO_ELLIPSIZE_END);
+    setting.wraps = wraps(op, font);
+    if (!setting.wraps || !(r.width() > 0)) return setting;
+    wrapAt(layout, r.width());
+    pango_layout_set_wrap(layout, PANGO_WRAP_WORD_CHAR);
+    pango_layout_set_alignment(layout, alignmentOf(op.alignment));
+    if (!(r.height() > 0)) return setting;
+    const double room = r.height() + 0.5;
+    if (layoutHeight(layout) > room && font.measure(op.text, r.width(), 0).height <= room) {
+        // The widest narrowing that fits, to a hundredth.
+        double fits = kLeastSqueeze, tooWide = 1;
+        wrapAt(layout, r.width() / fits);
+        if (layoutHeight(layout) <= room) {
+            while (tooWide - fits > 0.01) {
+                const double middle = (fits + tooWide) / 2;
+                wrapAt(layout, r.width() / middle);
+                (layoutHeight(layout) <= room ? fits : tooWide) = middle;
+            }
+            setting.squeeze = fits;
         }
+        wrapAt(layout, r.width() / setting.squeeze);
     }
+    setting.cutShort = layoutHeight(layout) > room;
+    if (setting.cutShort) {
+        pango_layout_set_height(layout, static_cast<int>(r.height() * PANGO_SCALE));
+        pango_layout_set_ellipsize(layout, PANGO_ELLIPSIZE_END);
+    }
+    return setting;
+}
+
+bool TextPainter::cutShort(const gfx::DrawOp& op) {
+    // Only wrapped text in a rectangle of some height can be cut short.
+    if (op.kind != gfx::DrawOp::Kind::text || op.text.empty() || !(op.rect.standardized().height() > 0) ||
+        !wraps(op, fontOf(op))) {
+        return false;
+    }
+    Setting setting = set(op);
+    g_object_unref(setting.layout);
+    return setting.cutShort;
+}
+
+void TextPainter::paint(cairo_t* cr, const gfx::DrawOp& op, const gfx::RGBA& colour, double alpha) {
+    if (op.text.empty()) return;
+    gfx::Rect r = op.rect.standardized();
+    pango_cairo_update_context(cr, context_);
+    Setting setting = set(op);
+    PangoLayout* layout = setting.layout;
     PangoRectangle ink, logical;
     pango_layout_get_extents(layout, &ink, &logical);
     double width = static_cast<double>(logical.width) / PANGO_SCALE;
     double height = static_cast<double>(logical.height) / PANGO_SCALE;
-    double squeeze = (!wraps && width > r.width() && r.width() > 0) ? r.width() / width : 1.0;
+    double squeeze = setting.squeeze;
+    if (!setting.wraps && width > r.width() && r.width() > 0) squeeze = r.width() / width;
     double x = r.minX();
-    if (!wraps || !(r.width() > 0)) {
+    if (!setting.wraps || !(r.width() > 0)) {
         x -= static_cast<double>(logical.x) / PANGO_SCALE * squeeze;
         if (op.alignment == gfx::TextAlignment::center) x += (r.width() - width * squeeze) / 2;
         if (op.alignment == gfx::TextAlignment::right) x += r.width() - width * squeeze;
@@ -123,3 +194,12 @@ void TextPainter::paint(cairo_t* cr, const gfx::DrawOp& op, const gfx::RGBA& col
 }
 
 }  // namespace platform::render::detail
+
+namespace platform::render {
+
+bool textCutShort(const gfx::DrawOp& op) {
+    static thread_local detail::TextPainter painter;
+    return painter.cutShort(op);
+}
+
+}  // namespace platform::render

@@ -21,8 +21,11 @@ std::string fallbackFamily(const gfx::Font& font);
 
 // Sets each text operation in its rectangle: aligned as asked, centred
 // vertically, a single line narrowed to fit when the real font is wider
-// than the recorded layout assumed, longer text wrapped at the width and
-// cut with an ellipsis at the height.
+// than the recorded layout assumed, longer text wrapped at the width. The
+// real font is wider than the layout's estimate, so wrapped text may need
+// more lines than the layout gave it: it is narrowed until it fits the
+// rectangle's height when the layout gave it room for all of it, and cut
+// with an ellipsis at the height only when it did not.
 class TextPainter {
 public:
     TextPainter();
@@ -32,8 +35,12 @@ public:
 
     // The context's matrix is the operation's own space already.
     void paint(cairo_t* cr, const gfx::DrawOp& op, const gfx::RGBA& colour, double alpha);
+    // Whether the text ends in an ellipsis where it is set.
+    bool cutShort(const gfx::DrawOp& op);
 
 private:
+    struct Setting;
+    Setting set(const gfx::DrawOp& op);
     PangoFontDescription* describe(const gfx::Font& font);
 
     PangoContext* context_ = nullptr;
@@ -41,3 +48,11 @@ private:
 };
 
 }  // namespace platform::render::detail
+
+namespace platform::render {
+
+// Whether a recorded text is drawn cut short, ending in an ellipsis: its
+// rectangle holds fewer lines than it needs, even narrowed.
+bool textCutShort(const gfx::DrawOp& op);
+
+}  // namespace platform::render

@@ -10,6 +10,7 @@
 #include "platform/ui/image_view.h"
 #include "platform/ui/ui_log.h"
 #include "platform/ui/label.h"
+#include "platform/ui/scroll_view.h"
 #include "platform/ui/window.h"
 
 namespace platform::ui {
@@ -83,19 +84,22 @@ const Font& messageFont() {
 }
 
 // The screen dimmed behind the alert, and the alert's box on it: its title
-// and message as tall as their wrapped text (the message cut short only
-// where the box would not fit the screen), then one row per action.
+// and message as tall as their wrapped text, in a scroll view that shows as
+// much of them as the screen has room for, then one row per action.
 class AlertView : public View {
 public:
     AlertView(AlertControllerStyle style, std::shared_ptr<Label> title, std::shared_ptr<Label> message)
-        : style_(style), box_(std::make_shared<View>()), title_(std::move(title)), message_(std::move(message)) {
+        : style_(style), box_(std::make_shared<View>()), texts_(std::make_shared<ScrollView>()),
+          title_(std::move(title)), message_(std::move(message)) {
         setBackgroundColor(Color::black().withAlphaComponent(0.2));
         box_->setBackgroundColor(Color::secondarySystemBackground());
         box_->layer()->setCornerRadius(14);
         box_->setClipsToBounds(true);
         addSubview(box_);
+        texts_->setAccessibilityIdentifier("alertTexts");
+        box_->addSubview(texts_);
         for (const auto& label : {title_, message_}) {
-            if (label) box_->addSubview(label);
+            if (label) texts_->addSubview(label);
         }
     }
 
@@ -113,29 +117,18 @@ public:
         const Rect b = bounds();
         const double width = style_ == AlertControllerStyle::alert ? std::min(kAlertWidth, b.width())
                                                                      : std::max(0.0, b.width() - 2 * kSheetMargin);
-        const double text = std::max(0.0, width - 2 * kPadding);
         const double buttons = kButtonHeight * static_cast<double>(rows_.size());
-        const double titleHeight = title_ ? titleFont().measure(title_->text(), text, 0).height : 0;
-        double messageHeight = message_ ? messageFont().measure(message_->text(), text, 0).height : 0;
-        auto boxHeight = [&] {
-            return kPadding + titleHeight + (title_ && message_ ? 4 : 0) + messageHeight + kPadding + buttons;
-        };
-        const double room = std::max(0.0, b.height() - 2 * kButtonHeight);
-        if (boxHeight() > room) messageHeight = std::max(0.0, messageHeight - (boxHeight() - room));
-        const double height = boxHeight();
+        const double texts = layOutTexts(width);
+        const double room = std::max(0.0, b.height() - 2 * kButtonHeight - buttons);
+        const double shown = std::min(texts, room);
+        const double height = shown + buttons;
         const double y = style_ == AlertControllerStyle::alert ? (b.height() - height) / 2
                                                                : b.height() - height - kSheetBottom;
         box_->setFrame({(b.width() - width) / 2, y, width, height});
-        double top = kPadding;
-        if (title_) {
-            title_->setFrame({kPadding, top, text, titleHeight});
-            top += titleHeight + (message_ ? 4 : 0);
-        }
-        if (message_) {
-            message_->setFrame({kPadding, top, text, messageHeight});
-            top += messageHeight;
-        }
-        top += kPadding;
+        texts_->setFrame({0, 0, width, shown});
+        texts_->setContentSize({width, texts});
+        texts_->setContentOffset(texts_->clampedOffset(texts_->contentOffset()));
+        double top = shown;
         for (const auto& [separator, button] : rows_) {
             separator->setFrame({0, top, width, 0.5});
             button->setFrame({0, top, width, kButtonHeight});
@@ -144,8 +137,27 @@ public:
     }
 
 private:
+    // The title and the message one under the other, each as tall as its
+    // wrapped text; the height of both with the padding around them.
+    double layOutTexts(double width) {
+        const double text = std::max(0.0, width - 2 * kPadding);
+        double top = kPadding;
+        if (title_) {
+            const double height = titleFont().measure(title_->text(), text, 0).height;
+            title_->setFrame({kPadding, top, text, height});
+            top += height + (message_ ? 4 : 0);
+        }
+        if (message_) {
+            const double height = messageFont().measure(message_->text(), text, 0).height;
+            message_->setFrame({kPadding, top, text, height});
+            top += height;
+        }
+        return top + kPadding;
+    }
+
     AlertControllerStyle style_;
     std::shared_ptr<View> box_;
+    std::shared_ptr<ScrollView> texts_;
     std::shared_ptr<Label> title_, message_;
     std::vector<std::pair<std::shared_ptr<View>, std::shared_ptr<Button>>> rows_;
 };

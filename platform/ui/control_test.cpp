@@ -112,8 +112,35 @@ TEST_CASE("target-actions and taps") {
         auto inside = std::make_shared<Button>();
         sheet->view()->addSubview(inside);
         CHECK(tap(*inside));
+        CHECK(coveringView(*button) == sheet->view());
         sheet->dismiss(false);
         CHECK(tap(*button));
+    }
+    SUBCASE("a view the window holds above the page takes the touches under it, unless it lets them through") {
+        struct Case {
+            Rect frame;
+            bool hidden, interactive, covers;
+        };
+        for (const Case& c : {Case{{0, 0, 400, 800}, false, true, true}, Case{{0, 20, 400, 20}, false, true, true},
+                              Case{{0, 0, 400, 30}, false, true, false}, Case{{0, 0, 400, 800}, true, true, false},
+                              Case{{0, 0, 400, 800}, false, false, false}}) {
+            CAPTURE(c.frame.minY());
+            CAPTURE(c.hidden);
+            auto overlay = std::make_shared<View>(c.frame);
+            overlay->setHidden(c.hidden);
+            overlay->setUserInteractionEnabled(c.interactive);
+            stage.window->addSubview(overlay);
+            // The button's centre is at (60, 32).
+            CHECK(tap(*button) == !c.covers);
+            CHECK(coveringView(*button) == (c.covers ? overlay : nullptr));
+            // What the overlay holds is above it, and takes its taps.
+            auto onTop = std::make_shared<Button>(Rect(0, 0, 40, 40));
+            overlay->addSubview(onTop);
+            CHECK(tap(*onTop) == (!c.hidden && c.interactive));
+            overlay->removeFromSuperview();
+        }
+        CHECK(log == std::vector<std::string>{"down", "first", "second", "down", "first", "second", "down", "first",
+                                              "second"});
     }
     SUBCASE("removing targets") {
         button->removeTargets(controlEvent::touchUpInside);

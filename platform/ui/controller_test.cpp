@@ -11,6 +11,7 @@
 #include "platform/ui/interaction.h"
 #include "platform/ui/image_view.h"
 #include "platform/ui/label.h"
+#include "platform/ui/scroll_view.h"
 #include "platform/ui/storyboard.h"
 #include "platform/ui/tab_bar_controller.h"
 #include "platform/ui/window.h"
@@ -495,7 +496,7 @@ TEST_CASE("associated values: any type per key, readable from any thread") {
 }
 
 
-TEST_CASE("an alert dims the screen; its box holds the whole message, cut only where the screen ends") {
+TEST_CASE("an alert dims the screen; its box holds the whole message, scrolling where the screen ends") {
     std::string longText;
     for (int i = 0; i < 400; ++i) longText += "word ";
     longText.pop_back();
@@ -504,16 +505,16 @@ TEST_CASE("an alert dims the screen; its box holds the whole message, cut only w
         AlertControllerStyle style;
         std::string message;
         std::size_t actions;
-        bool whole;  // the message shown whole
+        bool scrolls;  // the texts are taller than the screen has room for
     };
     const std::vector<Case> cases{
-        {"one line", AlertControllerStyle::alert, "Sure?", 2, true},
+        {"one line", AlertControllerStyle::alert, "Sure?", 2, false},
         {"five lines", AlertControllerStyle::alert,
          "This app keeps your calculations on this device and sends anonymous usage statistics so that we can "
          "improve it. Please accept our privacy policy to continue.",
-         1, true},
-        {"a sheet", AlertControllerStyle::actionSheet, "Choose how to share the picture of your solution.", 3, true},
-        {"longer than the screen", AlertControllerStyle::alert, longText, 2, false},
+         1, false},
+        {"a sheet", AlertControllerStyle::actionSheet, "Choose how to share the picture of your solution.", 3, false},
+        {"longer than the screen", AlertControllerStyle::alert, longText, 2, true},
     };
     for (const auto& c : cases) {
         CAPTURE(c.name);
@@ -527,7 +528,10 @@ TEST_CASE("an alert dims the screen; its box holds the whole message, cut only w
         CHECK(alert->view()->frame() == screen);
         auto message = findLabel(*alert->view(), c.message);
         REQUIRE(message);
-        auto* box = message->superviewPointer();
+        auto texts = std::dynamic_pointer_cast<ScrollView>(findView(*alert->view(), "alertTexts"));
+        REQUIRE(texts);
+        REQUIRE(message->superviewPointer() == texts.get());
+        auto* box = texts->superviewPointer();
         REQUIRE(box);
         const Rect frame = box->frame();
         CHECK(frame.minY() >= 0);
@@ -535,14 +539,18 @@ TEST_CASE("an alert dims the screen; its box holds the whole message, cut only w
         CHECK(frame.minX() >= 0);
         CHECK(frame.maxX() <= screen.width());
         if (c.style == AlertControllerStyle::alert) CHECK(frame.width() == 270);
+        // The message is never cut: its label holds all its lines, and
+        // scrolling brings its end into view.
         const double needed = Font::system(13).measure(c.message, message->frame().width(), 0).height;
-        if (c.whole) CHECK(message->frame().height() >= needed);
-        else CHECK(message->frame().height() < needed);
-        double below = message->frame().maxY();
+        CHECK(message->frame().height() >= needed);
+        CHECK(texts->contentSize().height >= message->frame().maxY());
+        CHECK((texts->contentSize().height > texts->bounds().height()) == c.scrolls);
+        CHECK(texts->maximumContentOffset().y + texts->bounds().height() >= message->frame().maxY());
+        double below = texts->frame().maxY();
         for (std::size_t i = 0; i < c.actions; ++i) {
             auto button = findView(*alert->view(), "alertAction" + std::to_string(i));
             REQUIRE(button);
-            CHECK(button->frame().minY() >= below);  // under the text and the button before
+            CHECK(button->frame().minY() >= below);  // under the texts and the button before
             CHECK(button->frame().width() == frame.width());
             below = button->frame().maxY();
         }

@@ -1,5 +1,7 @@
 #include "platform/ui/interaction.h"
 
+#include <algorithm>
+
 #include "platform/gfx/utf8_text.h"
 #include "platform/ui/application.h"
 #include "platform/ui/collection_view.h"
@@ -19,16 +21,37 @@ bool reachable(View& view) {
     for (View* v = &view; v; v = v->superviewPointer()) {
         if (v->isHidden() || v->alpha() <= 0.01 || !v->isUserInteractionEnabled()) return false;
     }
+    auto top = window->topViewController();
+    if (top && top != window->rootViewController() && !top->viewIfLoaded()) return false;
+    return coveringView(view) == nullptr;
+}
+
+}  // namespace
+
+std::shared_ptr<View> coveringView(View& view) {
+    auto window = view.window();
+    if (!window) return nullptr;
     // modal presentations take every touch outside themselves
     auto top = window->topViewController();
     if (top && top != window->rootViewController()) {
         auto shown = top->viewIfLoaded();
-        if (!shown || !view.isDescendantOf(shown.get())) return false;
+        if (shown && !view.isDescendantOf(shown.get())) return shown;
     }
-    return true;
+    // what the window holds above the view's own branch, where the finger lands
+    View* branch = &view;
+    while (branch->superviewPointer() && branch->superviewPointer() != window.get()) branch = branch->superviewPointer();
+    if (branch->superviewPointer() != window.get()) return nullptr;
+    const Rect b = view.bounds();
+    const Point centre = view.convertPoint({b.midX(), b.midY()}, window.get());
+    const auto layers = window->subviews();
+    auto above = std::find_if(layers.begin(), layers.end(), [&](const auto& v) { return v.get() == branch; });
+    for (++above; above < layers.end(); ++above) {
+        const View& layer = **above;
+        if (layer.isHidden() || layer.alpha() <= 0.01 || !layer.isUserInteractionEnabled()) continue;
+        if (layer.frame().contains(centre)) return *above;
+    }
+    return nullptr;
 }
-
-}  // namespace
 
 bool tap(View& view) {
     if (auto window = view.window()) window->layoutIfNeeded();

@@ -14,13 +14,19 @@ class Window;
 
 // What a user does, for tests and the headless runner. A tap reaches a view
 // only when it is on screen (in a window, itself and its ancestors shown and
-// interactive) and not under a presented controller; windows are laid out
+// interactive) and nothing covers it (coveringView); windows are laid out
 // first, as a frame would be.
 //
 // A tap on: a control sends touchDown and touchUpInside (when enabled); a
 // text field makes it the first responder; a table or collection cell
 // selects its row. Answers whether the tap reached anything.
 bool tap(View& view);
+// What takes the touches meant for a view: the view of a presented
+// controller it is not part of (a presentation takes every touch outside
+// itself), else a shown, interactive view the window holds above the
+// view's own that lies under the view's centre (an overlay); none when the
+// view itself takes them.
+std::shared_ptr<View> coveringView(View& view);
 // Types into the window's first responder (a text field), one character at a time.
 bool typeText(Window& window, const std::string& text);
 // Lays out every window of the application.

@@ -427,7 +427,7 @@ void TableView::layoutVisible() {
             continue;
         }
         cell->setFrame(rect);
-        cell->setEditing(editing_, false);
+        showEditing(*cell, path, false);
         cell->selected_ = selected_.count(path) != 0;
         insertSubview(cell, 0);
         visible_.map[path] = cell;
@@ -619,7 +619,17 @@ void TableView::deselectRow(IndexPath indexPath, bool animated) {
 
 void TableView::setEditing(bool editing, bool animated) {
     editing_ = editing;
-    for (auto& [path, cell] : visible_.map) cell->setEditing(editing, animated);
+    for (auto& [path, cell] : visible_.map) showEditing(*cell, path, animated);
+}
+
+// Edit mode on a row as the table's data source and delegate allow it.
+void TableView::showEditing(TableViewCell& cell, IndexPath path, bool animated) {
+    auto ds = dataSource();
+    auto d = delegate();
+    const bool editable = ds && ds->canEditRow(*this, path);
+    const auto style = d ? d->editingStyleForRow(*this, path) : TableViewCellEditingStyle::remove;
+    cell.setEditingControls(editable && style == TableViewCellEditingStyle::remove, ds && ds->canMoveRow(*this, path));
+    cell.setEditing(editing_, animated);
 }
 
 bool TableView::tapRow(IndexPath indexPath) {

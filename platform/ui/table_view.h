@@ -52,6 +52,12 @@ public:
     virtual void setHighlighted(bool highlighted, bool animated);
     bool isEditing() const { return editing_; }
     virtual void setEditing(bool editing, bool animated);
+    // In edit mode, as its table allows for its row: a delete control at the
+    // leading edge, a reorder handle at the trailing edge; the content view
+    // moves in between them.
+    bool showsDeleteControl() const { return editing_ && deletes_; }
+    bool showsReorderControl() const { return editing_ && moves_; }
+    static constexpr double editingControlWidth = 38;
     TableViewCellSelectionStyle selectionStyle() const { return selectionStyle_; }
     void setSelectionStyle(TableViewCellSelectionStyle s) { selectionStyle_ = s; }
     TableViewCellAccessoryType accessoryType() const { return accessory_; }
@@ -73,6 +79,9 @@ private:
     bool selected_ = false;
     bool highlighted_ = false;
     bool editing_ = false;
+    bool deletes_ = false, moves_ = false;  // what edit mode offers for the row
+    std::shared_ptr<View> deleteControl_, reorderControl_;
+    void setEditingControls(bool deletes, bool moves);
     TableViewCellSelectionStyle selectionStyle_ = TableViewCellSelectionStyle::defaultStyle;
     TableViewCellAccessoryType accessory_ = TableViewCellAccessoryType::none;
 };
@@ -234,6 +243,7 @@ public:
     void describe(std::vector<std::string>& notes) const override;
 
 private:
+    void showEditing(TableViewCell& cell, IndexPath path, bool animated);
     struct Section {
         int rows = 0;
         double top = 0;

@@ -1,3 +1,8 @@
+// The table cell stand-in: content, labels, selection and edit mode with its controls.
+#include <algorithm>
+#include <functional>
+
+#include "platform/gfx/graphics_context.h"
 #include "platform/ui/image_view.h"
 #include "platform/ui/label.h"
 #include "platform/ui/table_view.h"
@@ -41,14 +46,86 @@ std::shared_ptr<ImageView> TableViewCell::imageView() {
     return imageView_;
 }
 
+namespace {
+
+constexpr double kControlSide = 22;
+
+// The platform's delete control: a red disc with a white bar.
+class DeleteControl : public View {
+public:
+    DeleteControl() { setUserInteractionEnabled(false); }
+    void draw(const Rect& rect) override {
+        View::draw(rect);
+        auto* context = gfx::GraphicsContext::current();
+        if (!context) return;
+        const Rect b = bounds();
+        const Rect disc(b.midX() - kControlSide / 2, b.midY() - kControlSide / 2, kControlSide, kControlSide);
+        context->setFillColor(Color::systemRed());
+        context->fillEllipse(disc);
+        context->setFillColor(Color::white());
+        context->fill({disc.minX() + 5, disc.midY() - 1, kControlSide - 10, 2});
+    }
+};
+
+// The platform's reorder handle: three grey bars.
+class ReorderControl : public View {
+public:
+    ReorderControl() { setUserInteractionEnabled(false); }
+    void draw(const Rect& rect) override {
+        View::draw(rect);
+        auto* context = gfx::GraphicsContext::current();
+        if (!context) return;
+        const Rect b = bounds();
+        context->setFillColor(Color::systemGray());
+        for (int bar = -1; bar <= 1; ++bar) context->fill({b.midX() - 9, b.midY() + bar * 5 - 1, 18, 2});
+    }
+};
+
+// A control of edit mode shown at its edge, or taken away.
+void placeEditingControl(View& cell, std::shared_ptr<View>& control, bool shown, const Rect& frame,
+                         const std::function<std::shared_ptr<View>()>& make) {
+    if (!shown) {
+        if (control) control->setHidden(true);
+        return;
+    }
+    if (!control) {
+        control = make();
+        cell.addSubview(control);
+    }
+    control->setHidden(false);
+    control->setFrame(frame);
+}
+
+}  // namespace
+
 void TableViewCell::setSelected(bool selected, bool) { selected_ = selected; }
 void TableViewCell::setHighlighted(bool highlighted, bool) { highlighted_ = highlighted; }
-void TableViewCell::setEditing(bool editing, bool) { editing_ = editing; }
+
+void TableViewCell::setEditing(bool editing, bool) {
+    if (editing_ == editing) return;
+    editing_ = editing;
+    setNeedsLayout();
+}
+
+void TableViewCell::setEditingControls(bool deletes, bool moves) {
+    if (deletes_ == deletes && moves_ == moves) return;
+    deletes_ = deletes;
+    moves_ = moves;
+    setNeedsLayout();
+}
 
 void TableViewCell::layoutSubviews() {
     View::layoutSubviews();
     Rect b = bounds();
-    contentView_->setFrame({0, 0, b.width(), b.height()});
+    const double leading = showsDeleteControl() ? editingControlWidth : 0;
+    const double trailing = showsReorderControl() ? editingControlWidth : 0;
+    contentView_->setFrame({leading, 0, std::max(0.0, b.width() - leading - trailing), b.height()});
+    placeEditingControl(*this, deleteControl_, showsDeleteControl(), {0, 0, editingControlWidth, b.height()},
+                        [] { return std::make_shared<DeleteControl>(); });
+    placeEditingControl(*this, reorderControl_, showsReorderControl(),
+                        {b.width() - editingControlWidth, 0, editingControlWidth, b.height()},
+                        [] { return std::make_shared<ReorderControl>(); });
+    b = contentView_->bounds();
     double x = 16;
     if (imageView_ && imageView_->image()) {
         Size s = imageView_->image()->size();

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "platform/dispatch/timer.h"
+#include "platform/gfx/graphics_context.h"
 #include "platform/ui/collection_view.h"
 #include "platform/ui/ui_log.h"
 #include "platform/ui/label.h"
@@ -31,6 +32,7 @@ struct Entries : TableViewDataSource, TableViewDelegate {
     std::vector<std::string> log;
     std::vector<IndexPath> displayed;
     bool swapOnMove = true;
+    int fixedRow = -1;  // the row that cannot move
 
     int numberOfRows(TableView&, int) override { return static_cast<int>(items.size()); }
     std::shared_ptr<TableViewCell> cellForRow(TableView& table, IndexPath path) override {
@@ -39,7 +41,7 @@ struct Entries : TableViewDataSource, TableViewDelegate {
         cell->textLabel()->setText(items[static_cast<std::size_t>(path.row)]);
         return cell;
     }
-    bool canMoveRow(TableView&, IndexPath) override { return true; }
+    bool canMoveRow(TableView&, IndexPath path) override { return path.row != fixedRow; }
     void commitEditing(TableView& table, TableViewCellEditingStyle style, IndexPath path) override {
         log.push_back("commit " + describe(path));
         if (style != TableViewCellEditingStyle::remove) return;
@@ -166,6 +168,62 @@ TEST_CASE("a row's cell comes out as large as the row, so what it is filled with
     CHECK(charts->handedOut[0] == Rect(0, 0, 370, 300));
     CHECK(charts->handedOut[1] == Rect(0, 300, 370, 300));
     CHECK(charts->added->frame() == Rect(16, 16, 288, 268));
+}
+
+TEST_CASE("edit mode draws a delete control at each row's leading edge and a handle on the rows that move") {
+    // What a row draws: red discs and grey bars, by where they lie in it.
+    struct Drawn {
+        int leadingDiscs = 0, trailingBars = 0;
+        double contentX = 0, contentWidth = 0;
+    };
+    auto drawn = [](TableView& table, int row) {
+        auto cell = table.cellForRow({0, row});
+        REQUIRE(cell);
+        cell->layoutIfNeeded();
+        auto image = cell->snapshotImage();
+        REQUIRE(image);
+        Drawn d;
+        const double width = cell->bounds().width();
+        for (const auto& op : image->drawing().ops()) {
+            const Point at = op.transform.apply({op.rect.midX(), op.rect.midY()});
+            if (op.kind == platform::gfx::DrawOp::Kind::fillEllipse && op.color == Color::systemRed() && at.x < 38) ++d.leadingDiscs;
+            if (op.kind == platform::gfx::DrawOp::Kind::fillRect && op.color == Color::systemGray() && at.x > width - 38) ++d.trailingBars;
+        }
+        d.contentX = cell->contentView()->frame().minX();
+        d.contentWidth = cell->contentView()->frame().width();
+        return d;
+    };
+    struct NoDelete : TableViewDelegate {
+        TableViewCellEditingStyle editingStyleForRow(TableView&, IndexPath) override {
+            return TableViewCellEditingStyle::none;
+        }
+    };
+    struct Case {
+        const char* what;
+        bool editing, deletes;
+        int row;
+        int discs, bars;
+        double contentX, contentWidth;
+    };
+    for (const Case& c : {Case{"a row that moves", true, true, 0, 1, 3, 38, 320 - 76},
+                          Case{"a row that cannot move", true, true, 1, 1, 0, 38, 320 - 38},
+                          Case{"rows that cannot be deleted", true, false, 0, 0, 3, 0, 320 - 38},
+                          Case{"out of edit mode", false, true, 0, 0, 0, 0, 320}}) {
+        CAPTURE(c.what);
+        Setup s(3);
+        s.entries->fixedRow = 1;
+        auto none = std::make_shared<NoDelete>();
+        if (!c.deletes) s.table->setDelegate(none);
+        s.table->layoutIfNeeded();
+        s.table->setEditing(true, false);
+        s.table->setEditing(c.editing, false);
+        const Drawn d = drawn(*s.table, c.row);
+        CHECK(d.leadingDiscs == c.discs);
+        CHECK(d.trailingBars == c.bars);
+        CHECK(d.contentX == c.contentX);
+        CHECK(d.contentWidth == c.contentWidth);
+        CHECK(s.table->cellForRow({0, c.row})->textLabel()->frame().maxX() <= d.contentWidth);
+    }
 }
 
 TEST_CASE("deleting rows through the data source") {

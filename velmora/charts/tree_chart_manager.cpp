@@ -44,6 +44,11 @@ std::shared_ptr<platform::ui::View> card(const Rect& frame, const std::shared_pt
         scroll->bottomAnchor().constraint(view->bottomAnchor()),
     });
     view->setFrame(frame);
+    // Nothing sets where the drawing opens, and its top-left corner is
+    // empty: it opens on the root, horizontally centred, at its top.
+    view->layoutIfNeeded();
+    const double sideways = (scroll->contentSize().width - scroll->bounds().width()) / 2;
+    scroll->setContentOffset(scroll->clampedOffset({sideways, 0}));
     return view;
 }
 

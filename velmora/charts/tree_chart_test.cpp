@@ -186,6 +186,24 @@ TEST_CASE("small trees and their edges") {
     CHECK(certain[2]->text == "0%   10");
 }
 
+TEST_CASE("the card opens on the root, horizontally centred, at the drawing's top") {
+    for (int n : {0, 1, 3, 5, 10}) {
+        CAPTURE(n);
+        auto card = TreeChartManager::makeTreeChart(treeData(0, n, 0.5), Rect(0, 0, 300, 300));
+        auto tree = treeOf(card);
+        auto scroll = std::dynamic_pointer_cast<platform::ui::ScrollView>(card->subviews()[0]);
+        // The root is the first circle drawn.
+        auto list = drawView(*tree);
+        auto root = std::find_if(list.ops().begin(), list.ops().end(),
+                                 [](const DrawOp& op) { return op.kind == DrawOp::Kind::strokeEllipse; });
+        REQUIRE(root != list.ops().end());
+        const double wider = tree->bounds().width() - 300;
+        CHECK(scroll->contentOffset().y == 0);
+        CHECK(scroll->contentOffset().x == doctest::Approx(std::max(0.0, wider / 2)));
+        if (wider > 0) CHECK(root->rect.midX() - scroll->contentOffset().x == doctest::Approx(150));
+    }
+}
+
 TEST_CASE("trees that cannot be drawn") {
     for (int trials : {-1, -100, 11, INT_MAX}) {
         CAPTURE(trials);

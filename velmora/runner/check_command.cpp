@@ -54,7 +54,8 @@ bool checkShownScreen(CommandContext& context, const CommandArguments& arguments
 
 RunnerCommand checkCommand() {
     return {"check", "",
-            "look the screen over for overlaps, cuts by the window's edge and contrast under 3:1; ok or the findings",
+            "look the screen over for overlaps, cuts by the window's edge, texts cut short and contrast under 3:1; "
+            "ok or the findings",
             checkShownScreen};
 }
 

@@ -5,7 +5,10 @@
 
 #include "platform/frameworks/input_field/dt_text_field.h"
 #include "platform/frameworks/material/tabs.h"
+#include "platform/ui/label.h"
 #include "platform/ui/view_controller.h"
+#include "velmora/charts/chart_style.h"
+#include "velmora/charts/tree_chart_view.h"
 #include "velmora/screens/kuvo_color.h"
 #include "velmora/screens/solution_step_table_view_cell.h"
 #include "velmora/screens/solution_view_controller.h"
@@ -87,6 +90,32 @@ bool floatingFieldLabel(const Finding& finding) {
             sameColour(finding.foreground, KuvoColor::color(KuvoColor::paletteDarkBlue)));
 }
 
+// The colour a text of that colour (its alpha included) shows over the
+// background.
+bool drawnAs(const platform::gfx::RGBA& drawn, const platform::gfx::Color& text, const platform::gfx::RGBA& under) {
+    const auto c = text.rgba().value_or(platform::gfx::RGBA{});
+    const double a = c.alpha;
+    const platform::gfx::Color over = platform::gfx::Color::rgb(c.red * a + under.red * (1 - a),
+                                                                c.green * a + under.green * (1 - a),
+                                                                c.blue * a + under.blue * (1 - a));
+    return sameColour(drawn, over);
+}
+
+bool treeLeafLabel(const Finding& finding) {
+    if (finding.kind != FindingKind::contrast || !dynamic_cast<const TreeChartView*>(finding.item.view)) return false;
+    const auto faint = platform::gfx::Color::systemGray().withAlphaComponent(0.3);
+    return drawnAs(finding.foreground, chartPaletteGreen(), finding.background) ||
+           drawnAs(finding.foreground, faint, finding.background);
+}
+
+bool treeUnderItsTitle(const Finding& finding) {
+    if (finding.kind != FindingKind::overlap || !finding.other) return false;
+    const auto* tree = dynamic_cast<const TreeChartView*>(finding.other->view);
+    const View* card = tree && tree->superviewPointer() ? tree->superviewPointer()->superviewPointer() : nullptr;
+    return card && finding.item.view->superviewPointer() == card &&
+           dynamic_cast<const platform::ui::Label*>(finding.item.view);
+}
+
 }  // namespace
 
 const std::vector<KnownFinding>& knownFindings() {
@@ -107,6 +136,14 @@ const std::vector<KnownFinding>& knownFindings() {
          "the drawer's toolbar is the palette's dark blue under the toolbars' dark gray (white 0.1) title, in "
          "both styles",
          drawerTitle},
+        {"the probability tree's leaf labels",
+         "each leaf is labelled in its path's colour: the palette green where the path ends with exactly k "
+         "successes, which is light on the white page, and the faint grey (system grey at 30 %) of the paths "
+         "that cannot",
+         treeLeafLabel},
+        {"the probability tree under its title",
+         "the tree's title lies on its card above the scrolling drawing, which passes under it as it is panned",
+         treeUnderItsTitle},
         {"the fields' floating labels",
          "the calculator page gives the fields' floating labels the palette's dark blue while editing and its "
          "light blue otherwise: the light blue is too light on the white page, and the dark blue, darkened in "

@@ -31,6 +31,7 @@
 #include "velmora/runner/value_text.h"
 #include "velmora/screens/calculate_view_controller.h"
 #include "velmora/screens/controller_utilities.h"
+#include "velmora/shell/view_manager.h"
 
 namespace velmora::runner {
 
@@ -57,6 +58,24 @@ std::shared_ptr<View> topLayer(platform::ui::Window& window) {
     auto top = window.topViewController();
     if (top && top != window.rootViewController() && top->viewIfLoaded()) return top->viewIfLoaded();
     return window.sharedAs<View>();
+}
+
+// What the finger lands on instead of the view, by the name `screen` gives
+// it: the loading overlay, else the presented page's class; none when the
+// view takes its touches.
+std::optional<std::string> coverName(View& view) {
+    auto cover = platform::ui::coveringView(view);
+    if (!cover) return std::nullopt;
+    if (cover->tag() == ViewManager::loadingOverlayTag) return "the loading overlay";
+    if (auto* controller = cover->viewController()) return controller->className();
+    return cover->className();
+}
+
+// Says so when something covers the view; false then.
+bool uncovered(CommandContext& context, View& view, const std::string& what) {
+    auto cover = coverName(view);
+    if (cover) context.out << what << " is covered by " << *cover << "\n";
+    return !cover;
 }
 
 bool labelSays(View& root, const std::string& text) {
@@ -125,11 +144,9 @@ bool tapTarget(CommandContext& context, const std::string& target) {
     if (auto starred = tapStar(context, *layer, target)) return *starred;
     auto found = targets(*layer, target);
     if (found.empty()) {
-        if (layer.get() != window.get() && !targets(*window, target).empty()) {
-            context.out << "\"" << target << "\" is covered by " << window->topViewController()->className() << "\n";
-        } else {
-            context.out << "nothing on screen is titled or identified \"" << target << "\"\n";
-        }
+        auto under = targets(*window, target);
+        if (under.empty()) context.out << "nothing on screen is titled or identified \"" << target << "\"\n";
+        else uncovered(context, *under.front(), "\"" + target + "\"");
         return false;
     }
     for (auto& view : found) {
@@ -138,7 +155,9 @@ bool tapTarget(CommandContext& context, const std::string& target) {
             return true;
         }
     }
-    context.out << "\"" << target << "\" is on screen but does not respond (disabled or covered)\n";
+    if (uncovered(context, *found.front(), "\"" + target + "\"")) {
+        context.out << "\"" << target << "\" is on screen but does not respond (disabled)\n";
+    }
     return false;
 }
 
@@ -211,7 +230,7 @@ std::optional<RowInView> rowInView(CommandContext& context, const CommandArgumen
     auto table = requireTable(context);
     if (!table) return std::nullopt;
     auto path = rowArgument(context, arguments, *table);
-    if (!path) return std::nullopt;
+    if (!path || !uncovered(context, *table, rowText(*path))) return std::nullopt;
     table->scrollToRow(*path, position, false);
     table->layoutIfNeeded();
     return RowInView{std::move(table), *path};
@@ -269,6 +288,7 @@ bool dragRow(CommandContext& context, const CommandArguments& arguments) {
         context.out << "rows move only in edit mode: tap the page's edit button first\n";
         return false;
     }
+    if (!uncovered(context, *table, "the table")) return false;
     if (!table->dragRow(*from, *to)) {
         context.out << rowText(*from) << " cannot be moved to " << rowText(*to) << "\n";
         return false;
@@ -345,7 +365,7 @@ bool panScrollView(CommandContext& context, const CommandArguments& arguments) {
         return false;
     }
     auto scroll = scrollViewNamed(context, first == 1 ? words[0] : std::string());
-    if (!scroll) return false;
+    if (!scroll || !uncovered(context, *scroll, "the scroll view")) return false;
     if (!scroll->isScrollEnabled() || !scroll->isUserInteractionEnabled()) {
         context.out << "the scroll view does not scroll\n";
         return false;
@@ -483,13 +503,14 @@ bool focusField(CommandContext& context, const CommandArguments& arguments) {
     auto window = windowOf(context);
     if (!window) return false;
     window->layoutIfNeeded();
-    auto field = std::dynamic_pointer_cast<platform::ui::TextField>(platform::ui::findView(*topLayer(*window), id));
+    auto field = std::dynamic_pointer_cast<platform::ui::TextField>(platform::ui::findView(*window, id));
     if (!field || !shownOnScreen(*field)) {
         context.out << "no text field \"" << id << "\" is on screen\n";
         return false;
     }
+    if (!uncovered(context, *field, "the text field \"" + id + "\"")) return false;
     if (!platform::ui::tap(*field)) {
-        context.out << "the field \"" << id << "\" does not respond (disabled or covered)\n";
+        context.out << "the field \"" << id << "\" does not respond (disabled)\n";
         return false;
     }
     context.out << "focused " << id << "\n";

@@ -12,6 +12,7 @@
 #include "platform/gfx/graphics_context.h"
 #include "platform/gfx/image.h"
 #include "platform/render/rasterizer.h"
+#include "platform/render/text_painter.h"
 #include "platform/ui/control.h"
 #include "platform/ui/label.h"
 #include "platform/ui/scroll_view.h"
@@ -47,7 +48,7 @@ struct Node {
     Rect clipped;        // the frame as far as clipping ancestors let it show (the window aside)
     std::optional<Rect> contentClip;  // where what it draws can show: its ancestors' clips and its own
     double alpha = 1;    // with its ancestors'
-    bool scrollsAcross = false, scrollsAlong = false;  // a scroll view around it scrolls that way
+    EdgeOverhang reach;  // how far the scroll views around it can still bring it in, from each side
     bool hides = false;  // its background hides what lies under it
 };
 
@@ -57,6 +58,7 @@ struct Item {
     bool isText = false, isScroll = false;
     RGBA colour;         // a text's colour, alpha included
     bool inactive = false;
+    bool cutShort = false;  // a text drawn ending in an ellipsis
 };
 
 bool hasArea(const Rect& r) { return r.width() > kTolerance && r.height() > kTolerance; }
@@ -90,12 +92,25 @@ Rect openAtTheEdges(const Rect& clip, const Rect& window) {
     return {x0, y0, x1 - x0, y1 - y0};
 }
 
+// How far scrolling this scroll view, as well as those around it, brings
+// its content in from each side: content past its right edge comes in as
+// far as the offset can still grow, and so on.
+EdgeOverhang broughtIn(const platform::ui::ScrollView& scroll, EdgeOverhang reach) {
+    const auto offset = scroll.contentOffset();
+    const auto least = scroll.minimumContentOffset(), most = scroll.maximumContentOffset();
+    reach.left += std::max(0.0, offset.x - least.x);
+    reach.right += std::max(0.0, most.x - offset.x);
+    reach.top += std::max(0.0, offset.y - least.y);
+    reach.bottom += std::max(0.0, most.y - offset.y);
+    return reach;
+}
+
 struct Walk {
     Rect window;
     std::vector<Node> nodes;
     int surfaces = 0;
 
-    void visit(const View& view, int surface, std::optional<Rect> clip, double alpha, bool across, bool along) {
+    void visit(const View& view, int surface, std::optional<Rect> clip, double alpha, EdgeOverhang reach) {
         if (view.isHidden()) return;
         alpha *= view.alpha();
         if (alpha <= kInvisibleAlpha) return;
@@ -106,18 +121,16 @@ struct Walk {
         node.frame = view.convertRect(view.bounds(), nullptr);
         node.clipped = clip ? node.frame.intersection(*clip) : node.frame;
         node.alpha = alpha;
-        node.scrollsAcross = across;
-        node.scrollsAlong = along;
+        node.reach = reach;
         node.hides = backgroundAlpha(view) * alpha >= kHidingAlpha;
         // The window's own edge is what the check measures against, not a clip.
         if (view.clipsToBounds() && view.superviewPointer()) clip = openAtTheEdges(node.clipped, window);
         node.contentClip = clip;
         nodes.push_back(node);
         if (auto* scroll = dynamic_cast<const platform::ui::ScrollView*>(&view); scroll && scroll->isScrollEnabled()) {
-            across = across || scroll->contentSize().width > scroll->bounds().width() + kTolerance;
-            along = along || scroll->contentSize().height > scroll->bounds().height() + kTolerance;
+            reach = broughtIn(*scroll, reach);
         }
-        for (const auto& sub : view.subviews()) visit(*sub, surface, clip, alpha, across, along);
+        for (const auto& sub : view.subviews()) visit(*sub, surface, clip, alpha, reach);
     }
 };
 
@@ -191,6 +204,7 @@ std::vector<Item> textsOf(const Node& node, std::size_t index) {
         colour.alpha *= op.alpha * node.alpha;
         item.colour = colour;
         item.inactive = control && (!control->isEnabled() || !control->isUserInteractionEnabled());
+        item.cutShort = platform::render::textCutShort(op);
         texts.push_back(item);
     }
     return texts;
@@ -314,19 +328,28 @@ void findCuts(const std::vector<Item>& items, const std::vector<bool>& inFront, 
         if (!inFront[i]) continue;
         const Rect r = shownPart(items[i], node);
         EdgeOverhang o;
-        if (!node.scrollsAcross) {
-            o.left = std::max(0.0, window.minX() - r.minX());
-            o.right = std::max(0.0, r.maxX() - window.maxX());
-        }
-        if (!node.scrollsAlong) {
-            o.top = std::max(0.0, window.minY() - r.minY());
-            o.bottom = std::max(0.0, r.maxY() - window.maxY());
-        }
+        o.left = std::max(0.0, window.minX() - r.minX() - node.reach.left);
+        o.right = std::max(0.0, r.maxX() - window.maxX() - node.reach.right);
+        o.top = std::max(0.0, window.minY() - r.minY() - node.reach.top);
+        o.bottom = std::max(0.0, r.maxY() - window.maxY() - node.reach.bottom);
         if (std::max({o.left, o.right, o.top, o.bottom}) < kTolerance) continue;
         Finding finding;
         finding.kind = FindingKind::cut;
         finding.item = items[i].checked;
         finding.overhang = o;
+        findings.push_back(finding);
+    }
+}
+
+// Texts a person reads only up to an ellipsis: their rectangle holds fewer
+// lines than they need.
+void findCutShortTexts(const std::vector<Item>& items, const std::vector<bool>& inWindow,
+                       std::vector<Finding>& findings) {
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (!items[i].cutShort || !inWindow[i]) continue;
+        Finding finding;
+        finding.kind = FindingKind::cutShort;
+        finding.item = items[i].checked;
         findings.push_back(finding);
     }
 }
@@ -418,6 +441,10 @@ std::string Finding::description() const {
         case FindingKind::cut:
             out << "cut: " << itemText(item) << " passes the window's " << edgeText(overhang);
             break;
+        case FindingKind::cutShort:
+            out << "cut short: " << itemText(item) << " ends in an ellipsis: its rectangle ("
+                << platform::gfx::describe(item.rect) << ") holds fewer lines than it needs";
+            break;
         case FindingKind::contrast:
             out << "contrast " << platform::gfx::formatNumber(std::floor(ratio * 100) / 100) << ":1: " << itemText(item)
                 << " in " << hex(foreground) << " on " << hex(background) << " ("
@@ -444,7 +471,7 @@ std::vector<Finding> checkScreen(platform::ui::Window& window) {
     window.layoutIfNeeded();
     Walk walk;
     walk.window = window.bounds();
-    walk.visit(window, 0, std::nullopt, 1, false, false);
+    walk.visit(window, 0, std::nullopt, 1, {});
     const auto& nodes = walk.nodes;
     const auto items = itemsOf(nodes);
     // What shows of each item; whether it is laid out in front (it may
@@ -465,6 +492,7 @@ std::vector<Finding> checkScreen(platform::ui::Window& window) {
     std::vector<Finding> findings;
     findOverlaps(items, shown, inWindow, nodes, findings);
     findCuts(items, inFront, nodes, window.bounds(), findings);
+    findCutShortTexts(items, inWindow, findings);
     findFaintTexts(window, items, shown, inWindow, nodes, findings);
     return findings;
 }

@@ -1,4 +1,4 @@
-// What a person would find wrong with the screen as shown: controls and texts on top of each other, cut by the window's edge, or too faint to read.
+// What a person would find wrong with the screen as shown: controls and texts on top of each other, cut by the window's edge or short, or too faint to read.
 #pragma once
 
 #include <optional>
@@ -24,7 +24,7 @@ struct CheckedItem {
     platform::gfx::Rect rect;   // a text's extent, or the control's frame
 };
 
-enum class FindingKind { overlap, cut, contrast };
+enum class FindingKind { overlap, cut, cutShort, contrast };
 
 // Points past the window's edges; zero where nothing passes.
 struct EdgeOverhang {
@@ -50,8 +50,10 @@ struct Finding {
 // is a text hidden behind a view drawn over it.
 // - overlap: a control or text lies on another that is neither its ancestor
 //   nor its descendant, in the same layer of the screen;
-// - cut: a control, text or scroll view reaches past the window's edge,
-//   unless a scroll view around it scrolls that way;
+// - cut: a control, text or scroll view reaches past the window's edge
+//   further than the scroll views around it can bring it in;
+// - cut short: a text is drawn ending in an ellipsis, its rectangle holding
+//   fewer lines than it needs;
 // - contrast: a text of an enabled control or of no control has a contrast
 //   ratio under 3:1 with the colour drawn most behind it.
 std::vector<Finding> checkScreen(platform::ui::Window& window);

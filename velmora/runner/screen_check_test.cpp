@@ -58,7 +58,10 @@ std::shared_ptr<platform::ui::Button> button(const Rect& frame, const std::strin
 std::vector<std::string> kinds(const std::vector<Finding>& findings) {
     std::vector<std::string> names;
     for (const auto& f : findings) {
-        names.push_back(f.kind == FindingKind::overlap ? "overlap" : f.kind == FindingKind::cut ? "cut" : "contrast");
+        names.push_back(f.kind == FindingKind::overlap    ? "overlap"
+                        : f.kind == FindingKind::cut      ? "cut"
+                        : f.kind == FindingKind::cutShort ? "cut short"
+                                                          : "contrast");
     }
     return names;
 }
@@ -114,19 +117,74 @@ TEST_CASE("the check finds what lies on what, what the edge cuts and what is too
         s.add(button({20, 20, 120, 44}, "Title"));
         CHECK(checkScreen(*s.window).empty());
     }
-    SUBCASE("a text reaching past the right edge, by how much") {
-        auto wide = s.add(label({260, 100, 200, 24}, "A text that goes on"));
-        auto findings = checkScreen(*s.window);
-        REQUIRE(kinds(findings) == std::vector<std::string>{"cut"});
-        CHECK(findings.front().item.view == wide.get());
-        CHECK(findings.front().overhang.right > 10);
-        CHECK(findings.front().overhang.left == 0);
+    SUBCASE("a text reaching past an edge, by how much") {
+        struct Case {
+            Rect frame;
+            EdgeOverhang past;
+        };
+        // The text is as wide as its letters, its line centred in the frame's height.
+        const double textWidth = platform::gfx::Font::system(17).widthOf("A text that goes on");
+        const double line = platform::gfx::Font::system(17).lineHeight();
+        for (const auto& c : std::vector<Case>{{{260, 100, 200, 24}, {0, 0, 260 + textWidth - 320, 0}},
+                                               {{20, 470, 200, line}, {0, 0, 0, 470 + line - 480}},
+                                               {{-30, -12, 200, line}, {30, 12, 0, 0}}}) {
+            CAPTURE(c.frame.minY());
+            Screen screen;
+            auto wide = screen.add(label(c.frame, "A text that goes on"));
+            auto findings = checkScreen(*screen.window);
+            REQUIRE(kinds(findings) == std::vector<std::string>{"cut"});
+            CHECK(findings.front().item.view == wide.get());
+            CHECK(findings.front().overhang.left == doctest::Approx(c.past.left));
+            CHECK(findings.front().overhang.top == doctest::Approx(c.past.top));
+            CHECK(findings.front().overhang.right == doctest::Approx(c.past.right));
+            CHECK(findings.front().overhang.bottom == doctest::Approx(c.past.bottom));
+        }
     }
-    SUBCASE("past the edge inside a scroll view that scrolls that way is not cut") {
-        auto scroll = s.add(std::make_shared<platform::ui::ScrollView>(Rect(0, 100, 320, 40)));
-        scroll->setContentSize({600, 40});
-        s.add(label({260, 8, 200, 24}, "A text that goes on"), scroll.get());
-        CHECK(checkScreen(*s.window).empty());
+    SUBCASE("past the edge inside a scroll view, cut by as much as scrolling cannot bring in") {
+        // The scroll view reaches 50 points past the right edge, as a
+        // table wider than its page does.
+        const double textWidth = platform::gfx::Font::system(17).widthOf("A text that goes on");
+        for (const double content : {600.0, 400.0}) {
+            CAPTURE(content);
+            Screen screen;
+            auto scroll = screen.add(std::make_shared<platform::ui::ScrollView>(Rect(0, 100, 370, 40)));
+            scroll->setContentSize({content, 40});
+            scroll->setContentOffset({10, 0});
+            auto text = screen.add(label({260, 8, 200, 24}, "A text that goes on"), scroll.get());
+            const double past = 250 + textWidth - 320 - (content - 370 - 10);
+            auto findings = checkScreen(*screen.window);
+            std::erase_if(findings, [&](const Finding& f) { return f.item.view == scroll.get(); });
+            if (past < 1) {
+                CHECK(findings.empty());
+                continue;
+            }
+            REQUIRE(kinds(findings) == std::vector<std::string>{"cut"});
+            CHECK(findings.front().item.view == text.get());
+            CHECK(findings.front().overhang.right == doctest::Approx(past));
+            CHECK(findings.front().overhang.left == 0);
+        }
+    }
+    SUBCASE("a text whose lines do not fit its height ends in an ellipsis") {
+        const std::string text = "The tutorial videos are played by the video site's embedded player, which learns "
+                                 "your device's network address and may store cookies.";
+        const auto font = platform::gfx::Font::system(13);
+        const double lines = font.measure(text, 200, 0).height;
+        for (const double height : {lines, lines - font.lineHeight()}) {
+            CAPTURE(height);
+            Screen screen;
+            auto message = label({20, 100, 200, height}, text);
+            message->setFont(font);
+            message->setNumberOfLines(0);
+            screen.add(message);
+            auto findings = checkScreen(*screen.window);
+            if (height == lines) {
+                CHECK(findings.empty());
+                continue;
+            }
+            REQUIRE(kinds(findings) == std::vector<std::string>{"cut short"});
+            CHECK(findings.front().item.view == message.get());
+            CHECK(findings.front().description().find("ends in an ellipsis") != std::string::npos);
+        }
     }
     SUBCASE("a scroll view that scrolls only down does not excuse a cut at the side") {
         auto scroll = s.add(std::make_shared<platform::ui::ScrollView>(Rect(0, 100, 320, 40)));
@@ -171,11 +229,25 @@ TEST_CASE("the check finds what lies on what, what the edge cuts and what is too
         s.window->addSubview(toast);
         CHECK(checkScreen(*s.window).empty());
     }
-    SUBCASE("a text hidden behind an opaque view drawn over it is not read") {
-        s.add(label({20, 100, 200, 24}, "Pale", Color::white(0.8)));
-        auto cover = s.add(std::make_shared<View>(Rect(0, 90, 320, 50)));
-        cover->setBackgroundColor(Color::systemGray4());
-        CHECK(kinds(checkScreen(*s.window)).empty());
+    SUBCASE("a text hidden at least half behind an opaque view drawn over it is not read") {
+        // The pale text's letters start at 20; the cover reaches over 60 % or 40 % of them.
+        const double textWidth = platform::gfx::Font::system(17).widthOf("Pale");
+        for (const double share : {1.0, 0.6, 0.4}) {
+            CAPTURE(share);
+            Screen screen;
+            screen.add(label({20, 100, 200, 24}, "Pale", Color::white(0.8)));
+            auto cover = screen.add(std::make_shared<View>(Rect(0, 90, 20 + share * textWidth, 50)));
+            cover->setBackgroundColor(Color::systemGray4());
+            CHECK(kinds(checkScreen(*screen.window)) ==
+                  (share < 0.5 ? std::vector<std::string>{"contrast"} : std::vector<std::string>{}));
+        }
+    }
+    SUBCASE("controls of different layers do not overlap: the later layer lies over the earlier by design") {
+        s.add(button({20, 100, 200, 44}, "On the page"));
+        auto layer = std::make_shared<View>(Rect(0, 0, 320, 480));
+        layer->addSubview(button({40, 110, 200, 44}, "On a clear layer"));
+        s.window->addSubview(layer);
+        CHECK(checkScreen(*s.window).empty());
     }
     SUBCASE("a hidden view is not looked at") {
         auto wide = s.add(label({260, 100, 200, 24}, "A text that goes on", Color::white(0.9)));

@@ -26,6 +26,7 @@
 #include "platform/ui/text_field.h"
 #include "platform/ui/view_controller.h"
 #include "platform/ui/window.h"
+#include "velmora/shell/view_manager.h"
 
 namespace velmora::runner {
 
@@ -293,6 +294,11 @@ bool describeLeaf(View& view, int depth, Lines& out) {
 void walk(const View& constView, int depth, Lines& out) {
     if (!shown(constView)) return;
     View& view = const_cast<View&>(constView);
+    // The overlay over the whole window while the application is busy.
+    if (view.tag() == ViewManager::loadingOverlayTag && dynamic_cast<platform::ui::Window*>(view.superviewPointer())) {
+        out.push_back({depth, "== loading overlay (busy: nothing under it takes a tap)"});
+        return;
+    }
     if (auto* controller = view.viewController(); controller && isPage(*controller)) {
         out.push_back({depth, heading(*controller)});
         ++depth;

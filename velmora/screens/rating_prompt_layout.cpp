@@ -40,14 +40,22 @@ std::vector<std::shared_ptr<View>> layoutRatingPrompt(RatingViewController* owne
     root->addSubview(background);
     double cardWidth = 300, cardX = (screen.width() - cardWidth) / 2, cardY = screen.height() / 2 - 100;
     auto card = std::make_shared<View>(Rect(cardX, cardY, cardWidth, 200));
-    card->setBackgroundColor(platform::gfx::Color::systemBackground());
+    // In the dark style a presented card is lifted off the black page, as
+    // the platform's alerts are: its own dark grey, not the page's black.
+    card->setBackgroundColor(platform::gfx::Color::dynamic(platform::gfx::Color::systemBackground(),
+                                                           platform::gfx::Color::secondarySystemBackground(),
+                                                           "ratingCardBackground"));
     auto label = std::make_shared<platform::ui::Label>(Rect(16, 16, cardWidth - 32, 40));
     label->setTextAlignment(platform::gfx::TextAlignment::center);
-    auto stars = std::make_shared<platform::rating::StarRatingView>(Rect(16, 70, cardWidth - 32, 40));
+    auto stars = std::make_shared<platform::rating::StarRatingView>();
     stars->setTag(104);
     // Half stars count: 3.5 stars is not yet a store rating.
     stars->settings().fillMode = platform::rating::StarFillMode::half;
     stars->update();
+    // The stars draw from their view's left edge: the view is as wide as
+    // they are, centred under the question.
+    const double starsWidth = stars->intrinsicContentSize().width;
+    stars->setFrame(Rect((cardWidth - starsWidth) / 2, 70, starsWidth, 40));
     auto cancel = makeButton(owner, Rect(16, 140, 126, 44), "cancelRatingButton", "tappedCancelRatingButton",
                              [](RatingViewController& p) { p.tappedCancelRatingButton(); });
     auto send = makeButton(owner, Rect(158, 140, 126, 44), "sendRatingButton", "tappedSendRatingButton",

@@ -7,6 +7,7 @@
 #include "platform/ui/interaction.h"
 #include "velmora/screens/calculate_view_controller.h"
 #include "velmora/screens/controller_utilities.h"
+#include "velmora/screens/kuvo_color.h"
 #include "velmora/screens/page_test_support.h"
 #include "velmora/screens/rating_view_controller.h"
 #include "velmora/screens/screen_texts.h"
@@ -78,6 +79,14 @@ TEST_CASE("the rating prompt counts down across launches and asks at the fifth a
     CHECK(prompt->sendRatingButton->title() == velmora::LocalizedString::send());
     CHECK(prompt->cancelRatingButton->title() == velmora::LocalizedString::cancel());
     CHECK(prompt->isShownInSession);
+    // The stars, as wide as they draw, centred under the question; the card
+    // lifted off the page in the dark style and white in the light one.
+    CHECK(prompt->StarRatingView->frame().width() == prompt->StarRatingView->intrinsicContentSize().width);
+    CHECK(prompt->StarRatingView->frame().midX() == doctest::Approx(prompt->ratingLabel->frame().midX()));
+    const auto card = *prompt->ratingView->backgroundColor();
+    const auto page = velmora::KuvoColor::background();
+    CHECK(card.rgba(platform::gfx::InterfaceStyle::dark) != page.rgba(platform::gfx::InterfaceStyle::dark));
+    CHECK(card.rgba(platform::gfx::InterfaceStyle::light) == platform::gfx::Color::white().rgba());
 
     SUBCASE("cancel starts the count again; this run counts no further") {
         REQUIRE(platform::ui::tap(*prompt->cancelRatingButton));

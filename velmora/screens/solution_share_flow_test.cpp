@@ -9,6 +9,7 @@
 
 #include "platform/frameworks/charts/aa_chart_view.h"
 #include "platform/frameworks/charts/chart_renderer.h"
+#include "platform/frameworks/math_label/mt_math_ui_label.h"
 #include "platform/render/png_codec.h"
 #include "platform/render/rasterizer.h"
 #include "platform/ui/alert_controller.h"
@@ -19,6 +20,7 @@
 #include "velmora/screens/page_test_support.h"
 #include "velmora/screens/shell_hooks.h"
 #include "velmora/screens/solution_view_controller.h"
+#include "velmora/screens/step_latex.h"
 #include "velmora/shell/view_manager.h"
 #include "testsupport/temp_dir.h"
 
@@ -219,6 +221,12 @@ TEST_CASE("on a tablet the share sheet points at the bottom of the page") {
 }
 
 TEST_CASE("the shared image is the whole solution in pixels") {
+    // A small screen, on which steps reach well past the table's width.
+    struct SmallScreen {
+        platform::gfx::Rect before = platform::ui::Screen::main().bounds();
+        SmallScreen() { platform::ui::Screen::main().setBounds({0, 0, 320, 568}); }
+        ~SmallScreen() { platform::ui::Screen::main().setBounds(before); }
+    } small;
     ShareFixture f;
     f.solve();
     auto page = f.page();
@@ -230,17 +238,29 @@ TEST_CASE("the shared image is the whole solution in pixels") {
     REQUIRE(images.size() == 1);
     auto& table = *page->tableView;
 
-    // As large as the table's content without its (blank) footer view, which
-    // the walk leaves out, at the screen's scale.
+    // As high as the table's content without its (blank) footer view, which
+    // the walk leaves out, and as wide as the widest step with its margins
+    // (20 + 4 before the formula, 48 + 20 after it), at the screen's scale.
     double footer = table.tableFooterView() ? table.tableFooterView()->frame().height() : 0;
     double rows = table.contentSize().height - footer;
-    CHECK(images[0].size().width == doctest::Approx(table.bounds().width()));
+    double widest = table.bounds().width();
+    int widestRow = -1;
+    for (std::size_t r = 0; r < page->solutionSteps.size(); ++r) {
+        platform::math::MTMathUILabel typeset;
+        typeset.setLatex(velmora::rewriteStepLatex(page->solutionSteps[r]["latexString"]));
+        if (24 + typeset.bounds().width() + 68 > widest) {
+            widest = 24 + typeset.bounds().width() + 68;
+            widestRow = static_cast<int>(r);
+        }
+    }
+    REQUIRE(widestRow >= 0);  // one step is wider than the table
+    CHECK(images[0].size().width == doctest::Approx(widest));
     CHECK(images[0].size().height == doctest::Approx(rows));
     std::string why;
     auto pixels = platform::render::rasterize(images[0], {}, &why);
     INFO(why);
     REQUIRE(pixels);
-    int width = static_cast<int>(std::ceil(table.bounds().width() * 3 - 1e-6));
+    int width = static_cast<int>(std::ceil(widest * 3 - 1e-6));
     int height = static_cast<int>(std::ceil(rows * 3 - 1e-6));
     CHECK(pixels->width() == width);
     CHECK(pixels->height() == height);
@@ -253,6 +273,17 @@ TEST_CASE("the shared image is the whole solution in pixels") {
     CHECK(cairo_image_surface_get_height(file) == height);
     cairo_surface_destroy(file);
 
+    SUBCASE("the widest step's end, beyond the table's width, in its row") {
+        auto band = table.rectForRow({0, widestRow});
+        bool inked = false;
+        for (int y = static_cast<int>(band.minY() * 3); y < static_cast<int>(band.maxY() * 3) && !inked; ++y) {
+            for (int x = static_cast<int>(table.bounds().width() * 3); x < pixels->width() && !inked; ++x) {
+                const Pixel p = pixels->pixel(x, y);
+                inked = p.alpha > 200 && p.red < 100 && p.green < 100 && p.blue < 100;
+            }
+        }
+        CHECK(inked);
+    }
     SUBCASE("a step's coloured part, in its row and only there") {
         const Pixel highlight{255, 51, 51, 255};  // "#ff3333", the part about to be evaluated
         int coloured = -1;
@@ -300,9 +331,15 @@ TEST_CASE("a screenshot that makes no image hides the overlay and offers nothing
     ShareFixture f;
     f.solve();
     auto page = f.page();
-    // a table without width draws nothing
-    auto frame = page->tableView->frame();
-    page->tableView->setFrame({frame.minX(), frame.minY(), 0, frame.height()});
+    // a table whose rows are gone by the time of the walk draws nothing
+    struct NoRows : platform::ui::TableViewDataSource {
+        int numberOfRows(platform::ui::TableView&, int) override { return 0; }
+        std::shared_ptr<platform::ui::TableViewCell> cellForRow(platform::ui::TableView&, platform::ui::IndexPath) override {
+            return nullptr;
+        }
+    };
+    auto none = std::make_shared<NoRows>();
+    page->tableView->setDataSource(none);
     page->tappedShareButton();
     f.app.settle();
     REQUIRE(f.presented<AlertController>()->tapAction("OK"));

@@ -1,9 +1,12 @@
 // The solution step cell: title, typeset step or message.
 #include "velmora/screens/solution_step_table_view_cell.h"
 
+#include <algorithm>
+
 #include "platform/gfx/font.h"
 #include "velmora/screens/kuvo_color.h"
 #include "velmora/screens/step_latex.h"
+#include "velmora/screens/table_screenshot.h"
 
 namespace velmora {
 
@@ -93,9 +96,32 @@ void SolutionStepTableViewCell::configure(const SolutionStep& step) {
     } else if (auto latex = step.find("latexString"); latex != step.end() && mathLabel) {
         mathLabel->setLatex(rewriteStepLatex(latex->second));
     }
-    // Taken now that the formula is typeset: at wake-up the label was empty,
-    // so a wide formula could not scroll into view.
-    if (mathLabel) scrollView->setContentSize(mathLabel->bounds().size);
+    if (mathLabel) fitScrollAreaToFormula();
+}
+
+// Sized now that the formula is typeset (at wake-up the label was empty),
+// by the constraints around the label: its leading offset, its width and
+// the trailing margin, which is wider than the table reaches past the page,
+// so that panning brings the formula's end into view. A reused row starts
+// at its formula's beginning.
+void SolutionStepTableViewCell::fitScrollAreaToFormula() {
+    scrollView->setNeedsLayout();
+    scrollView->layoutIfNeeded();
+    scrollView->setContentOffset(scrollView->minimumContentOffset());
+}
+
+std::optional<platform::gfx::Image> SolutionStepTableViewCell::imageOfWholeStep() {
+    const platform::gfx::Rect frame = this->frame();
+    const platform::gfx::Point offset = scrollView->contentOffset();
+    const double needed = scrollView->frame().minX() + scrollView->contentSize().width;
+    setFrame({frame.origin, {std::max(frame.width(), needed), frame.height()}});
+    scrollView->setContentOffset(scrollView->minimumContentOffset());
+    layoutIfNeeded();
+    auto image = screenshot(*this);
+    setFrame(frame);
+    layoutIfNeeded();
+    scrollView->setContentOffset(offset);
+    return image;
 }
 
 }  // namespace velmora

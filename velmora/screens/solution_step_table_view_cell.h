@@ -1,9 +1,11 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/frameworks/math_label/mt_math_ui_label.h"
+#include "platform/gfx/image.h"
 #include "platform/ui/label.h"
 #include "platform/ui/scroll_view.h"
 #include "platform/ui/table_view.h"
@@ -29,13 +31,18 @@ public:
     // the bold marker, else "Avenir-Book" 14.
     void formattedText(const std::string& title);
     // The step's message, else its rewritten LaTeX; a reused cell is cleared
-    // first. The scroll area then takes the typeset formula's size.
+    // first. The scroll area then takes the typeset formula's size with its
+    // margins and shows its beginning.
     void configure(const SolutionStep& step);
+    // The row drawn as wide as its whole formula, from the formula's
+    // beginning, as a shared image shows it; the row is left as it was.
+    std::optional<platform::gfx::Image> imageOfWholeStep();
 
     void awakeFromNib() override;
 
 private:
     void placeScrollView();
+    void fitScrollAreaToFormula();
     void replaceMathLabel();
     void addMessageLabel();
 };

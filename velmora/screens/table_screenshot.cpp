@@ -5,6 +5,7 @@
 #include <iostream>
 
 #include "velmora/charts/chart_table_view_cell.h"
+#include "velmora/screens/solution_step_table_view_cell.h"
 
 namespace velmora {
 
@@ -95,7 +96,9 @@ platform::dispatch::Async<std::optional<Image>> screenshot(std::shared_ptr<Table
                         std::cout << "Error during delay: " << error->description << std::endl;
                     }
                 }
-                image = screenshot(*cell);
+                // A step is shared whole, however far its formula reaches.
+                auto* step = dynamic_cast<SolutionStepTableViewCell*>(cell.get());
+                image = step ? step->imageOfWholeStep() : screenshot(*cell);
             }
             table->setContentOffset(offset, false);
             if (image) pieces.push_back(*image);

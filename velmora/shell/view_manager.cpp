@@ -1,6 +1,9 @@
 // Window-level view operations: key window lookup, loading overlay, toasts and segment images.
 #include "velmora/shell/view_manager.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include "platform/dispatch/queue.h"
 #include "platform/frameworks/material/style.h"
 #include "platform/gfx/animation.h"
@@ -15,6 +18,10 @@
 #include "velmora/screens/kuvo_color.h"
 
 namespace velmora {
+
+namespace {
+constexpr double kToastHeight = 40, kToastBottomMargin = 80;
+}
 
 using platform::gfx::Color;
 using platform::gfx::Rect;
@@ -63,12 +70,18 @@ void ViewManager::showToast(const std::string& message) {
     if (!target) return;
     Rect frame = target->frame();
     double w = frame.width(), h = frame.height();
-    auto toast = std::make_shared<platform::ui::Label>(Rect(w / 2 - 0.9 * w / 2, h - 120, 0.9 * w, 40));
+    const auto font = platform::gfx::Font::named("Avenir-Book", 14).value_or(platform::gfx::Font::system(14));
+    // Two lines fit the toast's 40 points; a longer message, such as a
+    // reason with a file's path, makes it taller upwards, line by line, so
+    // that it is read to its end.
+    const double height = std::max(kToastHeight, std::ceil(font.measure(message, 0.9 * w, 0).height) + 2);
+    auto toast = std::make_shared<platform::ui::Label>(
+        Rect(w / 2 - 0.9 * w / 2, h - kToastBottomMargin - height, 0.9 * w, height));
     toast->setBackgroundColor(KuvoColor::label().withAlphaComponent(0.8));
     toast->setTextColor(KuvoColor::tertiaryGroupedBackground());
-    if (auto font = platform::gfx::Font::named("Avenir-Book", 14)) toast->setFont(*font);
+    toast->setFont(font);
     toast->setTextAlignment(platform::ui::TextAlignment::center);
-    toast->setNumberOfLines(2);
+    toast->setNumberOfLines(0);
     toast->setText(message);
     toast->setAlpha(1.0);
     toast->layer()->setCornerRadius(10);

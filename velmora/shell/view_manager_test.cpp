@@ -1,6 +1,8 @@
 // Tests of the window-level view operations: key window, loading overlay, toasts on the clock, segment images.
 #include <doctest/doctest.h>
 
+#include <cmath>
+
 #include "platform/gfx/appearance.h"
 #include "platform/ui/application.h"
 #include "platform/ui/image_view.h"
@@ -112,7 +114,6 @@ TEST_CASE("toasts show for three seconds and fade out over two") {
     auto toast = shown[0];
     CHECK(toast->frame() == Rect(20, 680, 360, 40));
     CHECK(toast->text() == "The value must be a whole number.");
-    CHECK(toast->numberOfLines() == 2);
     CHECK(toast->textAlignment() == platform::ui::TextAlignment::center);
     CHECK(toast->font().name() == "Avenir-Book");
     CHECK(toast->font().pointSize() == 14);
@@ -134,6 +135,27 @@ TEST_CASE("toasts show for three seconds and fade out over two") {
     CHECK(shown[0]->text() == "second");
     stage.advance(3);
     CHECK(toasts(root).empty());
+}
+
+TEST_CASE("a toast holds every line of its message, growing upwards from its bottom") {
+    testing::ShellStage stage(Rect(0, 0, 400, 800));
+    auto& root = *stage.root()->view();
+    const std::string path = "/home/someone/.local/share/velmora/Preferences/com.velmora.bernoulli.plist";
+    const auto font = *platform::gfx::Font::named("Avenir-Book", 14);
+    const std::vector<std::string> messages{"Saved.", "The value must be a whole number between 1 and 200.",
+                                            "The history could not be saved: cannot write " + path +
+                                                ": No space left on device"};
+    for (const auto& message : messages) {
+        CAPTURE(message);
+        ViewManager::showToast(message);
+        auto toast = toasts(root).back();
+        const double lines = font.measure(message, 360, 0).height;
+        CHECK(toast->frame().maxY() == 720);
+        CHECK(toast->frame().height() >= lines);
+        CHECK(toast->frame().height() == std::max(40.0, std::ceil(lines) + 2));
+        CHECK(toast->numberOfLines() == 0);
+        stage.advance(5);
+    }
 }
 
 TEST_CASE("segment images become aspect-fit inside plain and stack views only") {

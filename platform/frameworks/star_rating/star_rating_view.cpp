@@ -8,20 +8,43 @@ namespace platform::rating {
 
 namespace {
 
-gfx::Path starPath(double size) {
-    gfx::Path path;
+// The star's corners, clockwise from its top point, in a square of the size.
+std::vector<gfx::Point> starCorners(double size) {
+    std::vector<gfx::Point> corners;
     double r = size / 2, inner = r * 0.4;
     for (int i = 0; i < 10; ++i) {
         double angle = -std::numbers::pi / 2 + i * std::numbers::pi / 5;
         double radius = i % 2 == 0 ? r : inner;
-        gfx::Point p{r + radius * std::cos(angle), r + radius * std::sin(angle)};
-        if (i == 0) {
-            path.moveTo(p);
-        } else {
-            path.lineTo(p);
+        corners.push_back({r + radius * std::cos(angle), r + radius * std::sin(angle)});
+    }
+    return corners;
+}
+
+// The part of a polygon left of x: its corners there, and where its edges
+// cross x.
+std::vector<gfx::Point> leftOf(const std::vector<gfx::Point>& polygon, double x) {
+    std::vector<gfx::Point> part;
+    for (std::size_t i = 0; i < polygon.size(); ++i) {
+        const gfx::Point a = polygon[i], b = polygon[(i + 1) % polygon.size()];
+        if (a.x <= x) part.push_back(a);
+        if ((a.x < x) != (b.x < x) && a.x != b.x) {
+            const double t = (x - a.x) / (b.x - a.x);
+            part.push_back({x, a.y + t * (b.y - a.y)});
         }
     }
-    path.close();
+    return part;
+}
+
+gfx::Path polygonPath(const std::vector<gfx::Point>& corners) {
+    gfx::Path path;
+    for (std::size_t i = 0; i < corners.size(); ++i) {
+        if (i == 0) {
+            path.moveTo(corners[i]);
+        } else {
+            path.lineTo(corners[i]);
+        }
+    }
+    if (!corners.empty()) path.close();
     return path;
 }
 
@@ -62,18 +85,28 @@ void StarRatingView::update() {
     }
     while (static_cast<int>(stars_.size()) < count) {
         stars_.push_back(gfx::ShapeLayer::make());
+        stars_.back()->addSublayer(gfx::ShapeLayer::make());
         layer()->addSublayer(stars_.back());
     }
     auto fills = starFills();
+    const auto corners = starCorners(settings_.starSize);
     for (int i = 0; i < count; ++i) {
         auto& star = stars_[static_cast<std::size_t>(i)];
         double fill = fills[static_cast<std::size_t>(i)];
         star->setFrame({i * (settings_.starSize + settings_.starMargin), 0, settings_.starSize, settings_.starSize});
-        star->setPath(starPath(settings_.starSize));
-        bool filled = fill >= 0.5;
+        star->setPath(polygonPath(corners));
+        bool filled = fill >= 1;
         star->setFillColor(filled ? settings_.filledColor : settings_.emptyColor);
         star->setStrokeColor(filled ? settings_.filledBorderColor : settings_.emptyBorderColor);
         star->setLineWidth(filled ? settings_.filledBorderWidth : settings_.emptyBorderWidth);
+        // A star filled in part: its left part as far as the rating reaches,
+        // inside the empty star's border.
+        auto part = std::static_pointer_cast<gfx::ShapeLayer>(star->sublayers().front());
+        part->setFrame({0, 0, settings_.starSize, settings_.starSize});
+        part->setHidden(filled || fill <= 0);
+        part->setPath(polygonPath(leftOf(corners, fill * settings_.starSize)));
+        part->setFillColor(settings_.filledColor);
+        part->setLineWidth(0);
     }
     setNeedsLayout();
 }

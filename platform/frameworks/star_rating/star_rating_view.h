@@ -29,7 +29,8 @@ struct StarRatingSettings {
 
 // A row of stars showing a rating; the user may set it by touch. Each star
 // is a shape layer, a direct sublayer of the view's layer, kept across
-// updates (so that what is set on it, a shadow say, stays).
+// updates (so that what is set on it, a shadow say, stays); a star filled in
+// part shows its filled part in a shape layer of its own, inside it.
 class StarRatingView : public ui::View {
 public:
     static constexpr int maxStars = 100;

@@ -21,6 +21,37 @@ TEST_CASE("star ratings") {
         CHECK(fourth->frame() == gfx::Rect(75, 0, 20, 20));
         CHECK(stars->intrinsicContentSize() == gfx::Size{120, 20});
     }
+    SUBCASE("a star filled in part draws its filled part up to the rating, inside the empty star") {
+        struct Case {
+            StarFillMode mode;
+            double rating;
+            std::vector<double> parts;  // the filled part's width of each star; -1: none drawn
+        };
+        for (const Case& c : {Case{StarFillMode::half, 2.5, {-1, -1, 10, -1, -1}},
+                              Case{StarFillMode::half, 2.7, {-1, -1, 10, -1, -1}},
+                              Case{StarFillMode::precise, 3.6, {-1, -1, -1, 12, -1}},
+                              Case{StarFillMode::full, 2.5, {-1, -1, -1, -1, -1}}}) {
+            CAPTURE(c.rating);
+            stars->settings().fillMode = c.mode;
+            stars->setRating(c.rating);
+            for (std::size_t i = 0; i < 5; ++i) {
+                CAPTURE(i);
+                auto star = std::dynamic_pointer_cast<gfx::ShapeLayer>(stars->layer()->sublayers()[i]);
+                auto part = std::dynamic_pointer_cast<gfx::ShapeLayer>(star->sublayers().at(0));
+                REQUIRE(part);
+                const double fill = stars->starFills()[i];
+                // A whole star is filled itself; one in part keeps the empty star's look.
+                CHECK(star->fillColor() == (fill >= 1 ? stars->settings().filledColor : stars->settings().emptyColor));
+                CHECK(part->isHidden() == (c.parts[i] < 0));
+                if (c.parts[i] < 0) continue;
+                CHECK(part->fillColor() == stars->settings().filledColor);
+                const auto box = part->path()->boundingBox();
+                CHECK(box.minX() == doctest::Approx(star->path()->boundingBox().minX()));
+                CHECK(box.maxX() == doctest::Approx(c.parts[i]));
+                CHECK(box.height() > 0);
+            }
+        }
+    }
     SUBCASE("the fill mode rounds what is shown") {
         stars->setRating(3.6);
         CHECK(stars->starFills()[3] == 1);  // full stars: 4
