@@ -116,12 +116,12 @@ APMSqliteStore::FileOutcome APMSqliteStore::whileAlone(bool wait, const std::fun
     pathLock_->unlock();
     auto outcome = FileOutcome::inUse;
     for (int attempt = 0; outcome == FileOutcome::inUse; ++attempt) {
+        // Looked at after the lock is had: no one changes the path then.
+        const bool alone = pathLock_->tryLock(APMFileLock::Kind::exclusive);
         if (!unchanged()) {
             outcome = FileOutcome::replacedMeanwhile;
-        } else if (pathLock_->tryLock(APMFileLock::Kind::exclusive)) {
-            outcome = !unchanged() ? FileOutcome::replacedMeanwhile
-                      : action()   ? FileOutcome::done
-                                   : FileOutcome::failed;
+        } else if (alone) {
+            outcome = action() ? FileOutcome::done : FileOutcome::failed;
         } else if (!wait || !waitWhileBusy(this, attempt)) {
             break;
         }
