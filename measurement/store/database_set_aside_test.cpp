@@ -195,6 +195,23 @@ TEST_CASE("setting aside takes the file the store opened, with its companions, o
         CHECK_FALSE(capture.hasCode(kAPMSqliteStoreSetAsideCode));
         CHECK(store->tableExists("made_by_another", nullptr));
     }
+    SUBCASE("a store that finds the file in use waits, and of two stores that want it set aside one does") {
+        auto other = APMSqliteStore::makeWithDatabasePath(path.string(), nullptr);
+        REQUIRE(other);
+        bool reopened = false;
+        std::thread waiting([&] { reopened = store->setAsideAndReopen("unusable", nullptr); });
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!capture.hasCode(kAPMSqliteStoreBusyCode) && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::yield();
+        }
+        CHECK(capture.hasCode(kAPMSqliteStoreBusyCode));
+        CHECK(other->setAsideAndReopen("unusable", nullptr));
+        waiting.join();
+        CHECK(reopened);
+        CHECK(capture.count(kAPMSqliteStoreSetAsideCode) == 1);
+        REQUIRE(other->executeStatement("CREATE TABLE shared (a)", {}, nullptr));
+        CHECK(store->tableExists("shared", nullptr));
+    }
     SUBCASE("a rename that fails puts the companions back") {
         refusedRenameSource = path.string();
         CHECK_FALSE(store->setAsideAndReopen("unusable", nullptr));
@@ -203,6 +220,8 @@ TEST_CASE("setting aside takes the file the store opened, with its companions, o
         CHECK(fs::exists(path.string() + "-wal"));
         CHECK_FALSE(fs::exists(aside + "-wal"));
         CHECK(tableRows(path, "foreign_rows").size() == 1);
+        // Closed, the store holds the file no longer.
+        CHECK(APMSqliteStore::deleteDatabaseAtPath(path.string()));
     }
 }
 

@@ -106,14 +106,13 @@ bool APMSqliteStore::connectionStillAtPath() {
 }
 
 // Without the lock file nothing tells whether another process has the
-// path open: nothing is done then. The shared lock is given up while
-// waiting, or two processes that both wait would wait for each other; a
-// path that meanwhile names another file ends the wait, so that a process
-// never waits for those using the new file.
+// path open: nothing is done then. A refused try gives up the shared lock,
+// so that two processes that both wait never wait for each other; a path
+// that meanwhile names another file ends the wait, so that a process never
+// waits for those using the new file.
 APMSqliteStore::FileOutcome APMSqliteStore::whileAlone(bool wait, const std::function<bool()>& unchanged,
                                                        const std::function<bool()>& action) {
     if (!pathLock_ || !pathLock_->isOpen()) return FileOutcome::inUse;
-    pathLock_->unlock();
     auto outcome = FileOutcome::inUse;
     for (int attempt = 0; outcome == FileOutcome::inUse; ++attempt) {
         // Looked at after the lock is had: no one changes the path then.
