@@ -142,24 +142,26 @@ TEST_CASE("a writer whose file another program replaced or deleted stores its ne
     struct Case {
         const char* what;
         std::function<void(const std::filesystem::path&)> replace;
+        bool readFirst;
         std::vector<std::string> namesAfter;
     };
+    auto setAside = [](const std::filesystem::path& path) { moveWithCompanions(path, path.string() + ".old"); };
     const std::vector<Case> cases = {
-        {"set aside with its log and index", [](const auto& path) { moveWithCompanions(path, path.string() + ".old"); },
-         {"after"}},
+        {"set aside with its log and index", setAside, false, {"after"}},
+        {"set aside, then read", setAside, true, {"after"}},
         {"deleted with its log and index",
          [](const auto& path) {
              for (const char* suffix : {"-wal", "-shm", ""}) std::filesystem::remove(path.string() + suffix);
          },
-         {"after"}},
+         false, {"after"}},
         {"replaced by another engine's file",
-         [](const auto& path) {
-             moveWithCompanions(path, path.string() + ".old");
+         [&](const auto& path) {
+             setAside(path);
              auto another = APMDatabase::makeWithPath(path.string(), nullptr);
              REQUIRE(another);
              REQUIRE(another->insertRawEvent(namedEvent("another's", 1), 1, nullptr));
          },
-         {"another's", "after"}},
+         false, {"another's", "after"}},
     };
     for (const auto& entry : cases) {
         CAPTURE(entry.what);
@@ -167,6 +169,7 @@ TEST_CASE("a writer whose file another program replaced or deleted stores its ne
         fx.onWorker([&] {
             REQUIRE(fx.database().insertRawEvent(namedEvent("before", 1), 1, nullptr));
             entry.replace(fx.path());
+            if (entry.readFirst) CHECK(rawEventNames(fx.database(), 1).empty());
             CHECK(fx.database().insertRawEvent(namedEvent("after", 2), 1, nullptr));
         });
         CHECK(fx.capture.count(kAPMSqliteStoreReplacedCode) == 1);

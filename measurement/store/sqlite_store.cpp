@@ -365,7 +365,6 @@ bool APMSqliteStore::bind(sqlite3_stmt* statement, const APMBindings& values, AP
 
 std::optional<std::int64_t> APMSqliteStore::run(const std::string& text, const APMBindings& values, APMErrorOut error) {
     if (!requireOpen(error)) return std::nullopt;
-    // A write outside a transaction commits at once.
     if (sqlite3_get_autocommit(db_) && !reopenIfReplaced(error)) return std::nullopt;
     if (text.rfind("ROLLBACK", 0) == 0) ++undoCount_;
     auto statement = prepare(text, error);
@@ -393,6 +392,7 @@ std::optional<APMRows> APMSqliteStore::recordsForQuery(const std::string& query,
         return std::nullopt;
     }
     if (!requireOpen(error)) return std::nullopt;
+    if (sqlite3_get_autocommit(db_) && !reopenIfReplaced(error)) return std::nullopt;
     auto statement = prepare(query, error);
     if (!statement) return std::nullopt;
     if (!sqlite3_stmt_readonly(statement.get())) {

@@ -250,9 +250,9 @@ public:
     // The same for the file at the path, without a store of one's own.
     static bool deleteDatabaseAtPath(const std::string& path);
 
-    // Before each transaction and each write outside one, and again before
-    // a commit, the store looks whether the path still names the file its
-    // connection opened. When another program has deleted or replaced it,
+    // Before each transaction and each statement outside one, and again
+    // before a commit, the store looks whether the path still names the
+    // file its connection opened. When another program has deleted or replaced it,
     // whatever is written would be lost with that file: the store opens the
     // file at the path (logged with 34028) as makeWithDatabasePath does,
     // then calls this to make it ready, before the transaction begins; a
