@@ -100,9 +100,10 @@ void APMSqliteStore::holdPath(bool create) {
     pathLock_->lock(APMFileLock::Kind::shared);
 }
 
-bool APMSqliteStore::connectionStillAtPath() {
-    int moved = 1;
-    return db_ && sqlite3_file_control(db_, "main", SQLITE_FCNTL_HAS_MOVED, &moved) == SQLITE_OK && moved == 0;
+std::optional<bool> APMSqliteStore::fileMoved() {
+    int moved = 0;
+    if (!db_ || sqlite3_file_control(db_, "main", SQLITE_FCNTL_HAS_MOVED, &moved) != SQLITE_OK) return std::nullopt;
+    return moved != 0;
 }
 
 // Without the lock file nothing tells whether another process has the
@@ -157,7 +158,7 @@ bool APMSqliteStore::replaceDamaged(const std::string& problem, APMErrorOut erro
     // The check leaves its read transaction open on damage.
     if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
     std::optional<APMError> deleteError;
-    const auto outcome = whileAlone(false, [this] { return connectionStillAtPath(); }, [&] {
+    const auto outcome = whileAlone(false, [this] { return fileMoved() == false; }, [&] {
         APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMSqliteStoreDamagedFileCode,
                                           "Database is damaged. Deleting and opening it again. Path, problem",
                                           platform::Value(path_), platform::Value(problem));
@@ -223,7 +224,7 @@ void APMSqliteStore::setAsideWhatIsNoFile() {
 bool APMSqliteStore::setAsideAndReopen(const std::string& reason, APMErrorOut error) {
     std::lock_guard lock(mutex_);
     std::string aside, why = kInUseReason;
-    const auto outcome = whileAlone(true, [this] { return connectionStillAtPath(); }, [&] {
+    const auto outcome = whileAlone(true, [this] { return fileMoved() == false; }, [&] {
         // The log goes along with the file: closing must not delete it.
         int persist = 1;
         sqlite3_file_control(db_, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
@@ -247,7 +248,7 @@ bool APMSqliteStore::closeAndDeleteDatabase() {
     std::lock_guard lock(mutex_);
     const bool connected = db_ != nullptr;
     std::optional<APMError> error;
-    const auto outcome = whileAlone(false, [&] { return !connected || connectionStillAtPath(); }, [&] {
+    const auto outcome = whileAlone(false, [&] { return !connected || fileMoved() == false; }, [&] {
         close();
         return deleteDatabaseFiles(path_, &error);
     });
@@ -276,7 +277,7 @@ void APMSqliteStore::setReopenHandler(std::function<bool()> prepare) {
 
 // A store opened for reading only never writes, so it has nothing to lose.
 bool APMSqliteStore::reopenIfReplaced(APMErrorOut error) {
-    if (!db_ || reopening_ || sqlite3_db_readonly(db_, "main") == 1 || connectionStillAtPath()) return true;
+    if (reopening_ || fileMoved() != true || sqlite3_db_readonly(db_, "main") == 1) return true;
     APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMSqliteStoreReplacedCode,
                                       "Database file was replaced or deleted by another program. Opening the file at "
                                       "the path. Path",

@@ -261,7 +261,7 @@ void APMSqliteStore::close() {
     if (db_) {
         // The log and shared memory at the path are no longer this
         // connection's: closing must not delete them by their names.
-        if (!connectionStillAtPath()) {
+        if (fileMoved() != false) {
             int persist = 1;
             sqlite3_file_control(db_, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
         }
@@ -598,7 +598,7 @@ bool APMSqliteStore::runTransaction(APMErrorOut error, const std::function<bool(
     }
     std::optional<APMError> endError;
     const bool inTransaction = db_ && !sqlite3_get_autocommit(db_);
-    const bool replaced = inTransaction && !nested && !connectionStillAtPath();
+    const bool replaced = inTransaction && !nested && fileMoved() == true;
     if (!inTransaction || replaced || !runPlain(nested ? "RELEASE " + savepoint : "COMMIT TRANSACTION", &endError)) {
         const std::string reason = replaced ? kReplacedReason : db_ ? sqlite3_errmsg(db_) : "database closed";
         rollback();

@@ -117,10 +117,9 @@ public:
     // rows; the whole file when damage was met while it was last used. A
     // damaged file is deleted (with its log) and opened once more, unless
     // another process has it open: then it is kept and used as far as it
-    // goes (logged with 34027).
-    // Something other than a file at the path (a folder, a fifo) is set
-    // aside as setAsideAndReopen does. None on failure; an empty path fails
-    // with code 1.
+    // goes (logged with 34027). Something other than a file at the path (a
+    // folder, a fifo) is set aside as setAsideAndReopen does. None on
+    // failure; an empty path fails with code 1.
     static std::unique_ptr<APMSqliteStore> makeWithDatabasePath(const std::string& path, APMErrorOut error);
     // Opens an existing file for reading only: nothing is made, checked,
     // repaired or set aside, and every write fails. A folder that cannot be
@@ -252,12 +251,13 @@ public:
 
     // Before each transaction and each statement outside one, and again
     // before a commit, the store looks whether the path still names the
-    // file its connection opened. When another program has deleted or replaced it,
-    // whatever is written would be lost with that file: the store opens the
-    // file at the path (logged with 34028) as makeWithDatabasePath does,
-    // then calls this to make it ready, before the transaction begins; a
-    // commit that finds the file replaced is rolled back and fails instead.
-    // Rows committed before the replacement stay with the old file.
+    // file its connection opened. When another program has deleted or
+    // replaced it, whatever is written would be lost with that file: the
+    // store opens the file at the path (logged with 34028) as
+    // makeWithDatabasePath does, then calls this to make it ready, before
+    // the transaction begins; a commit that finds the file replaced is
+    // rolled back and fails instead. Rows committed before the replacement
+    // stay with the old file.
     void setReopenHandler(std::function<bool()> prepare);
 
     // The write-ahead log stays when the connection closes, and the close
@@ -295,9 +295,10 @@ private:
     // not at all; while `unchanged` answers false, the path no longer names
     // the file examined, and nothing is done.
     FileOutcome whileAlone(bool wait, const std::function<bool()>& unchanged, const std::function<bool()>& action);
-    // True only when SQLite tells that the path names the file the
-    // connection opened.
-    bool connectionStillAtPath();
+    // Whether the path no longer names the file the connection opened (or
+    // names nothing); none when SQLite cannot tell. Only a file known to be
+    // the one examined is deleted or set aside.
+    std::optional<bool> fileMoved();
     bool reopenIfReplaced(APMErrorOut error);
     static int waitWhileBusy(void* context, int attempt);
     static int noteLogSize(void* context, sqlite3* db, const char* name, int pages);

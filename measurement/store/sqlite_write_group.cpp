@@ -91,7 +91,7 @@ bool APMSqliteStore::closeWriteGroup() {
         return false;
     }
     const bool inTransaction = db_ && !sqlite3_get_autocommit(db_);
-    const bool replaced = inTransaction && !connectionStillAtPath();
+    const bool replaced = inTransaction && fileMoved() == true;
     const bool committed = inTransaction && !replaced && runPlain("COMMIT TRANSACTION", nullptr);
     if (!committed) {
         const std::string reason = replaced ? kReplacedReason : db_ ? sqlite3_errmsg(db_) : "database closed";
