@@ -259,12 +259,6 @@ void APMSqliteStore::close() {
     closeWriteGroupForOtherWork();
     statements_.clear();
     if (db_) {
-        // The log and shared memory at the path are no longer this
-        // connection's: closing must not delete them by their names.
-        if (fileMoved() != false) {
-            int persist = 1;
-            sqlite3_file_control(db_, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
-        }
         syncWriteAheadLog();
         sqlite3_close_v2(db_);
     }
