@@ -104,33 +104,41 @@ void moveWithCompanions(const std::filesystem::path& from, const std::filesystem
 }  // namespace
 
 TEST_CASE("a damaged file that another process has open is kept for it, and deleted by the next open alone") {
-    // The writer met damage while in use (the mark says so) and carries on.
     DatabaseFixture writer;
     const double now = writer.time.now();
     writer.onWorker([&] { REQUIRE(writer.database().insertRawEvent(namedEvent("before", now - 2), 1, nullptr)); });
+    // Damage where every open looks: the root of a table of its own.
     sqlite3* db = nullptr;
     REQUIRE(sqlite3_open(writer.path().c_str(), &db) == SQLITE_OK);
-    // An index that lost its rows: damage only a check of the whole file finds.
-    REQUIRE(sqlite3_exec(db,
-                         "CREATE TABLE t (a); INSERT INTO t VALUES (1), (2); CREATE TABLE u (a); CREATE INDEX ui ON "
-                         "u (a); PRAGMA writable_schema = ON; UPDATE sqlite_master SET tbl_name = 't', sql = 'CREATE "
-                         "INDEX ui ON t (a)' WHERE name = 'ui'; PRAGMA writable_schema = OFF",
-                         nullptr, nullptr, nullptr) == SQLITE_OK);
+    REQUIRE(sqlite3_exec(db, "CREATE TABLE t (a); INSERT INTO t VALUES (1); PRAGMA wal_checkpoint(TRUNCATE)", nullptr,
+                         nullptr, nullptr) == SQLITE_OK);
+    sqlite3_stmt* root = nullptr;
+    REQUIRE(sqlite3_prepare_v2(db, "SELECT rootpage FROM sqlite_master WHERE name = 't'", -1, &root, nullptr) == SQLITE_OK);
+    REQUIRE(sqlite3_step(root) == SQLITE_ROW);
+    const auto page = sqlite3_column_int64(root, 0);
+    sqlite3_finalize(root);
     sqlite3_close(db);
-    std::ofstream(writer.path().string() + kAPMSqliteStoreDamageMarkSuffix) << "";
+    {
+        std::fstream file(writer.path(), std::ios::in | std::ios::out | std::ios::binary);
+        file.seekp(static_cast<std::streamoff>((page - 1) * 4096));
+        for (int i = 0; i < 4096; ++i) file.put(static_cast<char>(i * 131 % 256));
+    }
 
-    // Another process opens the folder.
+    // Another process opens the folder while the writer carries on.
     std::unique_ptr<APMDatabase> other;
     writer.onWorker([&] { other = APMDatabase::makeWithPath(writer.path().string(), nullptr); });
     REQUIRE(other);
     CHECK(writer.capture.count(kAPMSqliteStoreDamagedInUseCode) == 1);
-    CHECK_FALSE(writer.capture.hasCode(kAPMSqliteStoreDamagedFileCode));
     writer.onWorker([&] {
         CHECK(writer.database().insertRawEvent(namedEvent("after", now - 1), 1, nullptr));
         CHECK(other->insertRawEvent(namedEvent("other's", now), 1, nullptr));
-        other.reset();
     });
+    writer.close();
+    // The process that kept the file holds it as well.
+    CHECK_FALSE(APMSqliteStore::deleteDatabaseAtPath(writer.path().string()));
+    writer.onWorker([&] { other.reset(); });
     CHECK(namesAtPath(writer.path()) == std::vector<std::string>{"before", "after", "other's"});
+    CHECK_FALSE(writer.capture.hasCode(kAPMSqliteStoreDamagedFileCode));
 
     // Alone, the next open deletes it.
     writer.reopen();

@@ -300,30 +300,6 @@ TEST_CASE("damage is found at open and the damaged file goes with its log") {
         CHECK_FALSE(std::filesystem::exists(path.string() + kAPMSqliteStoreDamageMarkSuffix));
         CHECK(pragmaValue(*store, "integrity_check") == "ok");
     }
-    SUBCASE("a file damaged where every reader starts is kept while another store has it open, and written") {
-        auto writer = openStore(path);
-        REQUIRE(writer->ensureTableWithName("items", {{"name", "TEXT NOT NULL"}}, {}, {}, nullptr));
-        REQUIRE(writer->ensureTableWithName("notes", {{"name", "TEXT NOT NULL"}}, {}, {}, nullptr));
-        REQUIRE(writer->executeStatement("PRAGMA wal_checkpoint(TRUNCATE)", {}, nullptr));
-        const auto root = writer->recordsForQuery("SELECT rootpage FROM sqlite_master WHERE name = 'items'", {}, nullptr);
-        REQUIRE(root);
-        {
-            std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
-            file.seekp(static_cast<std::streamoff>((root->front().at("rootpage").intValue() - 1) * 4096));
-            for (int i = 0; i < 4096; ++i) file.put(static_cast<char>(i * 131 % 256));
-        }
-        auto finder = openStore(path);
-        CHECK(capture.count(kAPMSqliteStoreDamagedInUseCode) == 1);
-        CHECK(finder->executeStatement("INSERT INTO notes (name) VALUES ('written')", {}, nullptr));
-        const auto notes = writer->recordsForQuery("SELECT name FROM notes", {}, nullptr);
-        REQUIRE(notes);
-        CHECK(notes->size() == 1);
-        // The store that kept the file holds it as well.
-        writer.reset();
-        CHECK_FALSE(APMSqliteStore::deleteDatabaseAtPath(path.string()));
-        finder.reset();
-        CHECK(APMSqliteStore::deleteDatabaseAtPath(path.string()));
-    }
     SUBCASE("an intact file opened after a mark keeps its rows and loses the mark") {
         {
             auto store = openStore(path);
