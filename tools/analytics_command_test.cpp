@@ -198,6 +198,33 @@ TEST_CASE("Processes that start together on a new data folder record one first o
     CHECK(tool.storedNames().count("_f") == 1);
 }
 
+TEST_CASE("Processes that start together on another program's database set it aside once and store every event in the new one") {
+    // Rounds, since how the processes meet differs from one to the next.
+    constexpr int kRounds = 3;
+    constexpr int kProcesses = 20;
+    for (int round = 0; round < kRounds; ++round) {
+        CAPTURE(round);
+        ToolFixture tool;
+        fs::create_directories(tool.database().parent_path());
+        tool.sql("CREATE TABLE raw_events (something TEXT)");
+        std::vector<Process> processes;
+        processes.reserve(kProcesses);
+        for (int i = 0; i < kProcesses; ++i) {
+            processes.emplace_back(std::vector<std::string>{"analytics", "log", "foreign_" + std::to_string(i), "--data",
+                                                            tool.data().string()},
+                                   std::vector<std::string>{}, tool.folder.path(), "foreign" + std::to_string(i));
+        }
+        for (auto& process : processes) {
+            const Run result = process.wait();
+            CHECK_MESSAGE(result.status == 0, result.err);
+        }
+        const auto names = tool.storedNames();
+        for (int i = 0; i < kProcesses; ++i) CHECK(names.count("foreign_" + std::to_string(i)) == 1);
+        CHECK(fs::exists(tool.database().string() + ".corrupt"));
+        CHECK_FALSE(fs::exists(tool.database().string() + ".corrupt-2"));
+    }
+}
+
 TEST_CASE("A database that cannot be used is set aside, and the event is stored and dumped") {
     struct Case {
         const char* what;

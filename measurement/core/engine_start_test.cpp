@@ -88,3 +88,25 @@ TEST_CASE("an engine whose settings show no first open takes the one its databas
     CHECK(APMMeasurement::sharedInstance()->persistedConfig()->firstOpenTimestampMilliseconds() == firstOpen);
     CHECK(engine.monitor().count(kAPMFirstOpenReportedCode) == 1);
 }
+
+TEST_CASE("an engine whose database cannot record the first open reports it all the same") {
+    EngineFixture engine;
+    const auto database = engineFile(engine, kAPMDatabaseFileName);
+    fs::create_directories(database.parent_path());
+    {
+        // A file that stores events but refuses every write of its metadata row.
+        auto store = APMSqliteStore::makeWithDatabasePath(database.string(), nullptr);
+        REQUIRE(store);
+        REQUIRE(store->executeStatement("CREATE TABLE app_metadata (id INTEGER NOT NULL PRIMARY KEY, last_bundle_index "
+                                        "INTEGER NOT NULL DEFAULT 0, last_bundle_start_timestamp REAL NOT NULL DEFAULT "
+                                        "0, last_bundle_end_timestamp REAL NOT NULL DEFAULT 0)",
+                                        {}, nullptr));
+        REQUIRE(store->executeStatement("CREATE TRIGGER refuse BEFORE INSERT ON app_metadata BEGIN SELECT RAISE(ABORT, "
+                                        "'read-only'); END",
+                                        {}, nullptr));
+    }
+    engine.configure();
+    CHECK(countOf(engine.rawEventNames(), "_f") == 1);
+    CHECK(engine.monitor().count(kAPMFirstOpenReportedCode) == 1);
+    CHECK_FALSE(engine.monitor().hasCode(kAPMSqliteStoreSetAsideCode));
+}

@@ -3,7 +3,6 @@
 
 #include "measurement/experiments/experiments_codes.h"
 #include "measurement/experiments/experiments_monitor.h"
-#include "measurement/store/files.h"
 #include "platform/dispatch/clock.h"
 
 namespace measurement {
@@ -83,19 +82,20 @@ bool APMEDatabase::initializeDatabaseResourcesWithContext(const std::string& lab
     // keeping the log spares making and deleting it each time.
     sqliteStore_->keepWriteAheadLogOnClose();
     bool examined = false;
-    if (ensureAllTables(&examined)) return true;
+    if (ensureAllTables(&examined)) {
+        sqliteStore_->setReopenHandler([this] { return ensureAllTables(); });
+        return true;
+    }
     log(kAPMMonitorLevelError, kAPMEDatabaseTablesFailedCode,
         "Failed to create or validate required database tables (" + label + ")");
-    sqliteStore_.reset();
     // Only a file whose tables were looked at and do not fit is deleted: one
-    // that another process held past the wait may be in use, and deleting
-    // it under that process would break its connection.
-    if (!examined) return false;
-    std::optional<APMError> deleteError;
-    if (!APMDeleteFileAtPath(path, &deleteError)) {
+    // that another process held past the wait may be in use. The store
+    // deletes it only when no other process has it open.
+    const bool deleted = !examined || sqliteStore_->closeAndDeleteDatabase();
+    sqliteStore_.reset();
+    if (!deleted) {
         log(kAPMMonitorLevelSampledWarning, kAPMEDatabaseDeleteAfterFailureCode,
-            "Failed to delete old database file after failed validation. Error (" + label + ")",
-            errorContext(deleteError));
+            "Failed to delete old database file after failed validation. Error (" + label + ")");
     }
     return false;
 }
@@ -126,7 +126,20 @@ bool APMEDatabase::ensureAllTables(bool* examined) {
 }
 
 void APMEDatabase::closeAndDelete() {
-    const bool deleted = sqliteStore_ ? sqliteStore_->closeAndDeleteDatabase() : APMDeleteFileAtPath(path_, nullptr);
+    // Another process that has the file open keeps it: emptied first, it
+    // holds nothing either way.
+    if (sqliteStore_) {
+        sqliteStore_->performTransactionWithError(nullptr, [&] {
+            for (const char* table : {kAPMEPendingSnapshotTable, kAPMEActivatedSnapshotTable, kAPMELaunchedSnapshotTable}) {
+                if (!sqliteStore_->executeStatement("DELETE FROM " + APMSqliteStore::quoteIdentifier(table), {}, nullptr)) {
+                    return false;
+                }
+            }
+            return true;
+        });
+    }
+    const bool deleted = sqliteStore_ ? sqliteStore_->closeAndDeleteDatabase()
+                                      : APMSqliteStore::deleteDatabaseAtPath(path_);
     if (!deleted) log(kAPMMonitorLevelSampledWarning, kAPMEDatabaseDeleteDataCode, "Failed to delete database data");
 }
 

@@ -135,6 +135,26 @@ TEST_CASE("a new file that another process holds is waited for, never deleted un
     CHECK(store->recordsForQuery("SELECT a FROM other_rows", {}, nullptr)->size() == 1);
 }
 
+TEST_CASE("a file another process has open is never deleted under it: emptied instead, or kept as it is") {
+    DatabaseFixture f;
+    auto other = f.raw();
+    SUBCASE("deleting the file") {
+        f.pending("sdk", {experimentMessage(1, {})}, 5, false);
+        f.database->closeAndDelete();
+        CHECK(f.capture.hasCode(kAPMEDatabaseDeleteDataCode));
+        CHECK(other->recordsForQuery("SELECT * FROM pending_snapshot_table", {}, nullptr)->empty());
+    }
+    SUBCASE("a file whose tables do not fit") {
+        f.database.reset();
+        REQUIRE(other->executeStatement("DROP TABLE launched_snapshot_table", {}, nullptr));
+        REQUIRE(other->executeStatement("CREATE TABLE launched_snapshot_table (sdk_name TEXT)", {}, nullptr));
+        CHECK_FALSE(APMEDatabase::initWithPath(f.path));
+        CHECK(f.capture.hasCode(kAPMEDatabaseDeleteAfterFailureCode));
+        CHECK(other->tableExists("launched_snapshot_table", nullptr));
+    }
+    CHECK(std::filesystem::exists(f.path));
+}
+
 TEST_CASE("activating a pending snapshot") {
     DatabaseFixture f;
     const auto e0 = experimentMessage(0, {flag("l", 1)});

@@ -219,7 +219,7 @@ void APMETaskManager::reset() {
         } else {
             // The start could not open the file: a new one is made in its
             // place.
-            APMDeleteFileAtPath(self->databasePath_, nullptr);
+            APMSqliteStore::deleteDatabaseAtPath(self->databasePath_);
             self->database_ = APMEDatabase::initWithPath(self->databasePath_);
         }
         self->removeFetchTimestamps();
@@ -236,7 +236,7 @@ void APMETaskManager::clearAndDelete() {
         if (self->database_) {
             self->database_->closeAndDelete();
         } else {
-            APMDeleteFileAtPath(self->databasePath_, nullptr);
+            APMSqliteStore::deleteDatabaseAtPath(self->databasePath_);
         }
         self->removeFetchTimestamps();
         // An armed fetch, or the reply of one under way, would bring

@@ -38,6 +38,9 @@ std::unique_ptr<APMDatabase> APMDatabase::makeWithPath(const std::string& path, 
     store->keepWriteAheadLogOnClose();
     std::unique_ptr<APMDatabase> database(new APMDatabase(std::move(store)));
     if (!database->prepareFile(error)) return nullptr;
+    // A file that another program put in this one's place is made ready
+    // as this one was.
+    database->store_->setReopenHandler([raw = database.get()] { return raw->prepareFile(nullptr); });
     return database;
 }
 

@@ -2,11 +2,13 @@
 #include <doctest/doctest.h>
 
 #include <signal.h>
+#include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
+#include <functional>
 
 #include "measurement/store/database_test_support.h"
 #include "platform/frameworks/utilities/gzip.h"
@@ -73,7 +75,115 @@ std::string runCommand(const std::string& command) {
     ::_exit(7);
 }
 
+// The names of the raw events in the file at the path, read through a
+// connection of its own that checks and changes nothing.
+std::vector<std::string> namesAtPath(const std::filesystem::path& path) {
+    std::vector<std::string> names;
+    if (!std::filesystem::exists(path)) return names;
+    sqlite3* db = nullptr;
+    REQUIRE(sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK);
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v2(db, "SELECT name FROM raw_events ORDER BY rowid", -1, &statement, nullptr) == SQLITE_OK) {
+        while (sqlite3_step(statement) == SQLITE_ROW) {
+            names.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(statement, 0)));
+        }
+    }
+    sqlite3_finalize(statement);
+    sqlite3_close(db);
+    return names;
+}
+
+void moveWithCompanions(const std::filesystem::path& from, const std::filesystem::path& to) {
+    for (const char* suffix : {"-wal", "-shm", ""}) {
+        if (std::filesystem::exists(from.string() + suffix)) {
+            std::filesystem::rename(from.string() + suffix, to.string() + suffix);
+        }
+    }
+}
+
 }  // namespace
+
+TEST_CASE("a damaged file that another process has open is kept for it, and deleted by the next open alone") {
+    DatabaseFixture writer;
+    const double now = writer.time.now();
+    writer.onWorker([&] { REQUIRE(writer.database().insertRawEvent(namedEvent("before", now - 2), 1, nullptr)); });
+    // Damage where every open looks: the root of a table of its own.
+    sqlite3* db = nullptr;
+    REQUIRE(sqlite3_open(writer.path().c_str(), &db) == SQLITE_OK);
+    REQUIRE(sqlite3_exec(db, "CREATE TABLE t (a); INSERT INTO t VALUES (1); PRAGMA wal_checkpoint(TRUNCATE)", nullptr,
+                         nullptr, nullptr) == SQLITE_OK);
+    sqlite3_stmt* root = nullptr;
+    REQUIRE(sqlite3_prepare_v2(db, "SELECT rootpage FROM sqlite_master WHERE name = 't'", -1, &root, nullptr) == SQLITE_OK);
+    REQUIRE(sqlite3_step(root) == SQLITE_ROW);
+    const auto page = sqlite3_column_int64(root, 0);
+    sqlite3_finalize(root);
+    sqlite3_close(db);
+    {
+        std::fstream file(writer.path(), std::ios::in | std::ios::out | std::ios::binary);
+        file.seekp(static_cast<std::streamoff>((page - 1) * 4096));
+        for (int i = 0; i < 4096; ++i) file.put(static_cast<char>(i * 131 % 256));
+    }
+
+    // Another process opens the folder while the writer carries on.
+    std::unique_ptr<APMDatabase> other;
+    writer.onWorker([&] { other = APMDatabase::makeWithPath(writer.path().string(), nullptr); });
+    REQUIRE(other);
+    CHECK(writer.capture.count(kAPMSqliteStoreDamagedInUseCode) == 1);
+    writer.onWorker([&] {
+        CHECK(writer.database().insertRawEvent(namedEvent("after", now - 1), 1, nullptr));
+        CHECK(other->insertRawEvent(namedEvent("other's", now), 1, nullptr));
+    });
+    writer.close();
+    // The process that kept the file holds it as well.
+    CHECK_FALSE(APMSqliteStore::deleteDatabaseAtPath(writer.path().string()));
+    writer.onWorker([&] { other.reset(); });
+    CHECK(namesAtPath(writer.path()) == std::vector<std::string>{"before", "after", "other's"});
+    CHECK_FALSE(writer.capture.hasCode(kAPMSqliteStoreDamagedFileCode));
+
+    // Alone, the next open deletes it.
+    writer.reopen();
+    CHECK(writer.capture.count(kAPMSqliteStoreDamagedFileCode) == 1);
+    CHECK(namesAtPath(writer.path()).empty());
+}
+
+TEST_CASE("a writer whose file another program replaced or deleted stores its next event in the file at the path") {
+    struct Case {
+        const char* what;
+        std::function<void(const std::filesystem::path&)> replace;
+        bool readFirst;
+        std::vector<std::string> namesAfter;
+    };
+    auto setAside = [](const std::filesystem::path& path) { moveWithCompanions(path, path.string() + ".old"); };
+    const std::vector<Case> cases = {
+        {"set aside with its log and index", setAside, false, {"after"}},
+        {"set aside, then read", setAside, true, {"after"}},
+        {"deleted with its log and index",
+         [](const auto& path) {
+             for (const char* suffix : {"-wal", "-shm", ""}) std::filesystem::remove(path.string() + suffix);
+         },
+         false, {"after"}},
+        {"replaced by another engine's file",
+         [&](const auto& path) {
+             setAside(path);
+             auto another = APMDatabase::makeWithPath(path.string(), nullptr);
+             REQUIRE(another);
+             REQUIRE(another->insertRawEvent(namedEvent("another's", 1), 1, nullptr));
+         },
+         false, {"another's", "after"}},
+    };
+    for (const auto& entry : cases) {
+        CAPTURE(entry.what);
+        DatabaseFixture fx;
+        fx.onWorker([&] {
+            REQUIRE(fx.database().insertRawEvent(namedEvent("before", 1), 1, nullptr));
+            entry.replace(fx.path());
+            if (entry.readFirst) CHECK(rawEventNames(fx.database(), 1).empty());
+            CHECK(fx.database().insertRawEvent(namedEvent("after", 2), 1, nullptr));
+        });
+        CHECK(fx.capture.count(kAPMSqliteStoreReplacedCode) == 1);
+        CHECK(namesAtPath(fx.path()) == entry.namesAfter);
+    }
+}
 
 TEST_CASE("a garbled database file is made again and the engine keeps working") {
     DatabaseFixture fx;

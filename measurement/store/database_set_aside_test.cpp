@@ -2,22 +2,42 @@
 // one made, and that one that is only held by another connection is kept.
 #include <doctest/doctest.h>
 
+#include <dlfcn.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <thread>
 
 #include "measurement/store/database_test_support.h"
+#include "testsupport/file_text.h"
 
 using namespace measurement;
 using namespace measurement::testing;
 using platform::Value;
 
 namespace fs = std::filesystem;
+
+namespace {
+
+// Renames of this file fail, as a file system that refuses them would.
+std::string refusedRenameSource;
+
+}  // namespace
+
+extern "C" int rename(const char* from, const char* to) noexcept(true) {
+    if (!refusedRenameSource.empty() && refusedRenameSource == from) {
+        errno = EACCES;
+        return -1;
+    }
+    static const auto real = reinterpret_cast<int (*)(const char*, const char*)>(dlsym(RTLD_NEXT, "rename"));
+    return real(from, to);
+}
 
 namespace {
 
@@ -127,20 +147,82 @@ TEST_CASE("a file that can never hold the engine's data is set aside and a new o
 
 }
 
-TEST_CASE("a second file set aside takes the next free name") {
+TEST_CASE("a second file set aside takes the next name free for it and its companions") {
     testsupport::TempDir dir;
     APMMonitorCapture capture;
     const auto path = dir / "measurement.sql";
+    const std::string taken = path.string() + ".corrupt-2-wal";
+    testsupport::writeText(taken, "another's");
     platform::dispatch::ManualTime time;
     APMScheduler scheduler;
     for (int i = 0; i < 2; ++i) {
+        // The log of the file made the first time stays beside the folder.
         fs::remove(path);
         fs::create_directories(path);
         REQUIRE(open(scheduler, path, nullptr));
     }
     CHECK(fs::is_directory(path.string() + ".corrupt"));
-    CHECK(fs::is_directory(path.string() + ".corrupt-2"));
+    CHECK(fs::is_directory(path.string() + ".corrupt-3"));
+    CHECK(fs::exists(path.string() + ".corrupt-3-wal"));
+    CHECK(testsupport::readText(taken) == "another's");
     CHECK(fs::is_regular_file(path));
+}
+
+TEST_CASE("setting aside takes the file the store opened, with its companions, or puts them back") {
+    testsupport::TempDir dir;
+    const auto path = dir / "measurement.sql";
+    const std::string aside = path.string() + ".corrupt";
+    const std::string mark = path.string() + kAPMSqliteStoreDamageMarkSuffix;
+    APMMonitorCapture capture;
+    auto store = APMSqliteStore::makeWithDatabasePath(path.string(), nullptr);
+    REQUIRE(store);
+    REQUIRE(store->executeStatement("CREATE TABLE foreign_rows (a)", {}, nullptr));
+    REQUIRE(store->executeStatement("INSERT INTO foreign_rows VALUES (1)", {}, nullptr));
+    std::ofstream(mark) << "";
+
+    SUBCASE("the file goes with its log, and its mark of damage with it") {
+        REQUIRE(store->setAsideAndReopen("unusable", nullptr));
+        CHECK(fs::exists(aside + "-wal"));
+        CHECK_FALSE(fs::exists(mark));
+        CHECK_FALSE(store->tableExists("foreign_rows", nullptr));
+        CHECK(tableRows(aside, "foreign_rows").size() == 1);
+    }
+    SUBCASE("a file another process set aside and replaced meanwhile is not set aside again") {
+        for (const char* suffix : {"-wal", "-shm", ""}) fs::rename(path.string() + suffix, dir / ("old" + std::string(suffix)));
+        sql(path, "CREATE TABLE made_by_another (a); INSERT INTO made_by_another VALUES (1)");
+        REQUIRE(store->setAsideAndReopen("unusable", nullptr));
+        CHECK_FALSE(fs::exists(aside));
+        CHECK_FALSE(capture.hasCode(kAPMSqliteStoreSetAsideCode));
+        CHECK(store->tableExists("made_by_another", nullptr));
+    }
+    SUBCASE("a store that finds the file in use waits, and of two stores that want it set aside one does") {
+        auto other = APMSqliteStore::makeWithDatabasePath(path.string(), nullptr);
+        REQUIRE(other);
+        bool reopened = false;
+        std::thread waiting([&] { reopened = store->setAsideAndReopen("unusable", nullptr); });
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!capture.hasCode(kAPMSqliteStoreBusyCode) && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::yield();
+        }
+        CHECK(capture.hasCode(kAPMSqliteStoreBusyCode));
+        CHECK(other->setAsideAndReopen("unusable", nullptr));
+        waiting.join();
+        CHECK(reopened);
+        CHECK(capture.count(kAPMSqliteStoreSetAsideCode) == 1);
+        REQUIRE(other->executeStatement("CREATE TABLE shared (a)", {}, nullptr));
+        CHECK(store->tableExists("shared", nullptr));
+    }
+    SUBCASE("a rename that fails puts the companions back") {
+        refusedRenameSource = path.string();
+        CHECK_FALSE(store->setAsideAndReopen("unusable", nullptr));
+        refusedRenameSource.clear();
+        CHECK(capture.hasCode(kAPMSqliteStoreSetAsideFailedCode));
+        CHECK(fs::exists(path.string() + "-wal"));
+        CHECK_FALSE(fs::exists(aside + "-wal"));
+        CHECK(tableRows(path, "foreign_rows").size() == 1);
+        // Closed, the store holds the file no longer.
+        CHECK(APMSqliteStore::deleteDatabaseAtPath(path.string()));
+    }
 }
 
 TEST_CASE("a file that is only used differently or held by another connection is kept") {

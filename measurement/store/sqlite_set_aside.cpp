@@ -1,21 +1,20 @@
-// Setting aside a database file that can never be used, and telling one.
-#include <fcntl.h>
+// Deleting, setting aside and reopening database files, never under another process that has them open.
 #include <sqlite3.h>
-#include <sys/file.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <filesystem>
 #include <system_error>
 #include <vector>
 
 #include "measurement/foundation/monitor.h"
+#include "measurement/store/files.h"
 #include "measurement/store/sqlite_store.h"
 
 namespace measurement {
 
 namespace {
+
+namespace fs = std::filesystem;
 
 using FileIdentity = std::pair<std::uint64_t, std::uint64_t>;
 
@@ -49,91 +48,250 @@ std::string asideName(const std::string& path) {
     }
 }
 
-enum class Outcome { setAside, replacedMeanwhile, failed };
+// Renames the file with its companions, which go first: while the file is
+// still at the path, nothing opening the path can take the old log into a
+// new file. A failure puts back the companions already moved. The mark of
+// damage was the old file's and goes.
+bool renameAside(const std::string& path, std::string* aside, std::string* why) {
+    *aside = asideName(path);
+    std::vector<std::string> moved;
+    std::error_code ec;
+    for (const char* suffix : kCompanionSuffixes) {
+        if (!present(path + suffix)) continue;
+        fs::rename(path + suffix, *aside + suffix, ec);
+        if (ec) break;
+        moved.push_back(suffix);
+    }
+    if (!ec) fs::rename(path, *aside, ec);
+    if (ec) {
+        *why = ec.message();
+        for (const auto& suffix : moved) fs::rename(*aside + suffix, path + suffix, ec);
+        return false;
+    }
+    fs::remove(path + kAPMSqliteStoreDamageMarkSuffix, ec);
+    return true;
+}
 
-// Renames the file with its companions, when the path still names the one
-// examined. Every process that sets a file aside holds an exclusive lock on
-// it from the check to the rename, so one that comes second finds another
-// file at the path (or none) and leaves it. Something that cannot be opened
-// at all (a socket) is only compared.
-Outcome renameAside(const std::string& path, const FileIdentity& examined, std::string* aside, std::string* why) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0 && errno == ENOENT) return Outcome::replacedMeanwhile;
-    if (fd >= 0) {
-        while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
-        }
-    }
-    struct stat held {};
-    const bool same = (fd < 0 || (::fstat(fd, &held) == 0 && identityOf(held) == examined)) &&
-                      identityAt(path) == examined;
-    Outcome outcome = same ? Outcome::setAside : Outcome::replacedMeanwhile;
-    if (same) {
-        *aside = asideName(path);
-        // The companions first: while the file is still at the path, no
-        // one opening the path can take the old log into a new file.
-        std::vector<std::string> moved;
+// Deletes a database file together with the files SQLite keeps beside it:
+// its log and journal first, so that a new file made in its place never
+// replays the old one's log, and the mark of damage last. True when none
+// of them is left.
+bool deleteDatabaseFiles(const std::string& path, APMErrorOut error) {
+    for (const char* suffix : kCompanionSuffixes) {
         std::error_code ec;
-        for (const char* suffix : kCompanionSuffixes) {
-            if (!present(path + suffix)) continue;
-            std::filesystem::rename(path + suffix, *aside + suffix, ec);
-            if (ec) break;
-            moved.push_back(suffix);
-        }
-        if (!ec) std::filesystem::rename(path, *aside, ec);
+        fs::remove(path + suffix, ec);
         if (ec) {
-            *why = ec.message();
-            outcome = Outcome::failed;
-            for (const auto& suffix : moved) std::filesystem::rename(*aside + suffix, path + suffix, ec);
-        } else {
-            std::filesystem::remove(path + kAPMSqliteStoreDamageMarkSuffix, ec);
+            if (error) *error = apm_errorWithCode(2, "Failed to delete database journal", platform::Value(ec.message()));
+            return false;
         }
     }
-    if (fd >= 0) ::close(fd);
+    if (!APMDeleteFileAtPath(path, error)) return false;
+    std::error_code ec;
+    fs::remove(path + kAPMSqliteStoreDamageMarkSuffix, ec);
+    return true;
+}
+
+constexpr const char* kInUseReason = "another process has it open";
+
+}  // namespace
+
+void APMSqliteStore::holdPath(bool create) {
+    pathLock_ = std::make_unique<APMFileLock>(path_ + kAPMSqliteStoreLockSuffix, create);
+    pathLock_->lock(APMFileLock::Kind::shared);
+}
+
+std::optional<bool> APMSqliteStore::fileMoved() {
+    int moved = 0;
+    if (!db_ || sqlite3_file_control(db_, "main", SQLITE_FCNTL_HAS_MOVED, &moved) != SQLITE_OK) return std::nullopt;
+    return moved != 0;
+}
+
+// Without the lock file nothing tells whether another process has the
+// path open: nothing is done then. A refused try gives up the shared lock,
+// so that two processes that both wait never wait for each other; a path
+// that meanwhile names another file ends the wait, so that a process never
+// waits for those using the new file.
+APMSqliteStore::FileOutcome APMSqliteStore::whileAlone(bool wait, const std::function<bool()>& unchanged,
+                                                       const std::function<bool()>& action) {
+    if (!pathLock_ || !pathLock_->isOpen()) return FileOutcome::inUse;
+    auto outcome = FileOutcome::inUse;
+    for (int attempt = 0; outcome == FileOutcome::inUse; ++attempt) {
+        // Looked at after the lock is had: no one changes the path then.
+        const bool alone = pathLock_->tryLock(APMFileLock::Kind::exclusive);
+        if (!unchanged()) {
+            outcome = FileOutcome::replacedMeanwhile;
+        } else if (alone) {
+            outcome = action() ? FileOutcome::done : FileOutcome::failed;
+        } else if (!wait || !waitWhileBusy(this, attempt)) {
+            break;
+        }
+    }
+    pathLock_->lock(APMFileLock::Kind::shared);
     return outcome;
 }
 
-// False when the file is still at the path; logged either way.
-bool setAsideLogged(const std::string& path, const std::optional<FileIdentity>& examined, const std::string& reason) {
-    std::string aside, why = "the file at the path cannot be told apart";
-    const Outcome outcome = examined ? renameAside(path, *examined, &aside, &why) : Outcome::failed;
-    if (outcome == Outcome::setAside) {
+bool APMSqliteStore::openChecked(APMErrorOut error) {
+    setAsideWhatIsNoFile();
+    if (!open(error)) return false;
+    // Damage met while the file was last in use may lie anywhere in it.
+    std::error_code ec;
+    const bool wholeFile = fs::exists(path_ + kAPMSqliteStoreDamageMarkSuffix, ec);
+    std::string problem;
+    if (checkIntegrity(wholeFile, &problem)) {
+        if (wholeFile) fs::remove(path_ + kAPMSqliteStoreDamageMarkSuffix, ec);
+        return true;
+    }
+    if (problem.empty()) {
+        // Not damage (an I/O or permission failure): the file is kept.
+        fail(error, kAPMSqliteStoreOpenCode, "Failed to open database", kAPMSqliteStoreOpenFailedCode,
+             sqlite3_errmsg(db_));
+        close();
+        return false;
+    }
+    return replaceDamaged(problem, error);
+}
+
+// Another process that has the damaged file open would go on writing into
+// a file that no one reads any more: the file is then kept and used as far
+// as it goes, and the next open that finds it damaged alone deletes it.
+bool APMSqliteStore::replaceDamaged(const std::string& problem, APMErrorOut error) {
+    // The check leaves its read transaction open on damage.
+    if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    std::optional<APMError> deleteError;
+    const auto outcome = whileAlone(false, [this] { return fileMoved() == false; }, [&] {
+        APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMSqliteStoreDamagedFileCode,
+                                          "Database is damaged. Deleting and opening it again. Path, problem",
+                                          platform::Value(path_), platform::Value(problem));
+        close();
+        return deleteDatabaseFiles(path_, &deleteError);
+    });
+    if (outcome == FileOutcome::inUse) {
+        APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMSqliteStoreDamagedInUseCode,
+                                          "Database is damaged, but another process has it open. Kept and used as "
+                                          "it is. Path, problem",
+                                          platform::Value(path_), platform::Value(problem));
+        return true;
+    }
+    close();
+    if (outcome == FileOutcome::failed) {
+        fail(error, kAPMSqliteStoreDamagedCode, "Failed to delete damaged database", kAPMSqliteStoreDeleteFailedCode,
+             deleteError ? deleteError->description() : problem);
+        return false;
+    }
+    // Deleted here, or by another process that made the file at the path.
+    if (!open(error)) return false;
+    if (outcome == FileOutcome::replacedMeanwhile) return true;
+    std::string still;
+    if (!checkIntegrity(true, &still)) {
+        fail(error, kAPMSqliteStoreDamagedCode, "Database is damaged after opening it again",
+             kAPMSqliteStoreStillDamagedCode, still.empty() ? sqlite3_errmsg(db_) : still);
+        close();
+        return false;
+    }
+    return true;
+}
+
+namespace {
+
+void logSetAside(bool setAside, const std::string& path, const std::string& aside, const std::string& reason,
+                 const std::string& why) {
+    if (setAside) {
         APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMSqliteStoreSetAsideCode,
                                           "Database cannot be used. Set aside as, reason", platform::Value(aside),
                                           platform::Value(reason));
-    } else if (outcome == Outcome::failed) {
+    } else {
         APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMSqliteStoreSetAsideFailedCode,
                                           "Database cannot be used and could not be set aside. Path, reason",
                                           platform::Value(path), platform::Value(reason + "; " + why));
     }
-    return outcome != Outcome::failed;
 }
 
 }  // namespace
 
 // SQLite cannot open a folder or a fifo as a database, and never will.
-void APMSqliteStore::setAsideWhatIsNoFile(const std::string& path) {
+void APMSqliteStore::setAsideWhatIsNoFile() {
     struct stat info {};
-    if (::stat(path.c_str(), &info) != 0 || S_ISREG(info.st_mode)) return;
-    setAsideLogged(path, identityOf(info), S_ISDIR(info.st_mode) ? "it is a folder" : "it is no regular file");
+    if (::stat(path_.c_str(), &info) != 0 || S_ISREG(info.st_mode)) return;
+    const auto examined = identityOf(info);
+    std::string aside, why = kInUseReason;
+    const auto outcome = whileAlone(true, [&] { return identityAt(path_) == examined; },
+                                    [&] { return renameAside(path_, &aside, &why); });
+    if (outcome == FileOutcome::replacedMeanwhile) return;
+    logSetAside(outcome == FileOutcome::done, path_, aside,
+                S_ISDIR(info.st_mode) ? "it is a folder" : "it is no regular file", why);
 }
-
-void APMSqliteStore::noteFileIdentity() { fileIdentity_ = identityAt(path_); }
 
 bool APMSqliteStore::setAsideAndReopen(const std::string& reason, APMErrorOut error) {
     std::lock_guard lock(mutex_);
-    const auto examined = fileIdentity_;
-    // Closing would otherwise delete the log and shared memory by their
-    // names, which another process may already have given to a new file.
-    if (db_) {
+    std::string aside, why = kInUseReason;
+    const auto outcome = whileAlone(true, [this] { return fileMoved() == false; }, [&] {
+        // The log goes along with the file: closing must not delete it.
         int persist = 1;
         sqlite3_file_control(db_, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
-    }
+        close();
+        return renameAside(path_, &aside, &why);
+    });
     close();
-    if (!setAsideLogged(path_, examined, reason)) {
-        APMSetError(error, kAPMSqliteStoreOpenCode, "Failed to set aside a database that cannot be used");
-        return false;
+    if (outcome != FileOutcome::replacedMeanwhile) {
+        logSetAside(outcome == FileOutcome::done, path_, aside, reason, why);
     }
-    return open(error);
+    if (outcome == FileOutcome::failed || outcome == FileOutcome::inUse) {
+        APMSetError(error, kAPMSqliteStoreOpenCode, "Failed to set aside a database that cannot be used");
+    } else if (open(error)) {
+        return true;
+    }
+    pathLock_->unlock();
+    return false;
+}
+
+bool APMSqliteStore::closeAndDeleteDatabase() {
+    std::lock_guard lock(mutex_);
+    const bool connected = db_ != nullptr;
+    std::optional<APMError> error;
+    const auto outcome = whileAlone(false, [&] { return !connected || fileMoved() == false; }, [&] {
+        close();
+        return deleteDatabaseFiles(path_, &error);
+    });
+    close();
+    if (pathLock_) pathLock_->unlock();
+    if (outcome == FileOutcome::done || outcome == FileOutcome::replacedMeanwhile) return true;
+    if (outcome == FileOutcome::inUse) {
+        error = apm_errorWithCode(kAPMSqliteStoreNotOpenCode, "Failed to delete database", platform::Value(kInUseReason));
+    }
+    APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMSqliteStoreDeleteFailedCode,
+                                      "Failed to delete database. Error",
+                                      error ? error->asContext() : platform::Value());
+    return false;
+}
+
+bool APMSqliteStore::deleteDatabaseAtPath(const std::string& path) {
+    APMSqliteStore store(path);
+    store.holdPath(true);
+    return store.closeAndDeleteDatabase();
+}
+
+void APMSqliteStore::setReopenHandler(std::function<bool()> prepare) {
+    std::lock_guard lock(mutex_);
+    reopenHandler_ = std::move(prepare);
+}
+
+// A store opened for reading only never writes, so it has nothing to lose.
+bool APMSqliteStore::reopenIfReplaced(APMErrorOut error) {
+    if (reopening_ || fileMoved() != true || sqlite3_db_readonly(db_, "main") == 1) return true;
+    APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMSqliteStoreReplacedCode,
+                                      "Database file was replaced or deleted by another program. Opening the file at "
+                                      "the path. Path",
+                                      platform::Value(path_));
+    reopening_ = true;
+    close();
+    bool ready = openChecked(error);
+    if (ready && reopenHandler_ && !reopenHandler_()) {
+        APMSetError(error, kAPMSqliteStoreOpenCode, "Failed to prepare the database file at the path");
+        ready = false;
+    }
+    reopening_ = false;
+    if (!db_) pathLock_->unlock();
+    return ready;
 }
 
 std::optional<std::string> APMSqliteStore::refusalOfWrites(const std::vector<std::string>& statements,

@@ -105,25 +105,6 @@ platform::Value columnValue(sqlite3_stmt* statement, int column) {
     }
 }
 
-// Deletes a database file together with the files SQLite keeps beside it:
-// its log and journal first, so that a new file made in its place never
-// replays the old one's log, and the mark of damage last. True when none
-// of them is left.
-bool deleteDatabaseFiles(const std::string& path, APMErrorOut error) {
-    for (const char* suffix : {"-wal", "-shm", "-journal"}) {
-        std::error_code ec;
-        std::filesystem::remove(path + suffix, ec);
-        if (ec) {
-            if (error) *error = apm_errorWithCode(2, "Failed to delete database journal", platform::Value(ec.message()));
-            return false;
-        }
-    }
-    if (!APMDeleteFileAtPath(path, error)) return false;
-    std::error_code ec;
-    std::filesystem::remove(path + kAPMSqliteStoreDamageMarkSuffix, ec);
-    return true;
-}
-
 }  // namespace
 
 // ---- opening and closing ----
@@ -137,39 +118,9 @@ std::unique_ptr<APMSqliteStore> APMSqliteStore::makeWithDatabasePath(const std::
         APMSetError(error, kAPMSqliteStoreInvalidArgumentCode, "Received empty database path on init");
         return nullptr;
     }
-    setAsideWhatIsNoFile(path);
     std::unique_ptr<APMSqliteStore> store(new APMSqliteStore(path));
-    if (!store->open(error)) return nullptr;
-    // Damage met while the file was last in use may lie anywhere in it.
-    std::error_code ec;
-    const bool wholeFile = std::filesystem::exists(path + kAPMSqliteStoreDamageMarkSuffix, ec);
-    std::string problem;
-    if (!store->checkIntegrity(wholeFile, &problem)) {
-        if (problem.empty()) {
-            // Not damage (an I/O or permission failure): the file is kept.
-            store->fail(error, kAPMSqliteStoreOpenCode, "Failed to open database", kAPMSqliteStoreOpenFailedCode,
-                        sqlite3_errmsg(store->db_));
-            return nullptr;
-        }
-        APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMSqliteStoreDamagedFileCode,
-                                          "Database is damaged. Deleting and opening it again. Path, problem",
-                                          platform::Value(path), platform::Value(problem));
-        store->close();
-        std::optional<APMError> deleteError;
-        if (!deleteDatabaseFiles(path, &deleteError)) {
-            store->fail(error, kAPMSqliteStoreDamagedCode, "Failed to delete damaged database",
-                        kAPMSqliteStoreDeleteFailedCode, deleteError ? deleteError->description() : problem);
-            return nullptr;
-        }
-        if (!store->open(error)) return nullptr;
-        problem.clear();
-        if (!store->checkIntegrity(true, &problem)) {
-            store->fail(error, kAPMSqliteStoreDamagedCode, "Database is damaged after opening it again",
-                        kAPMSqliteStoreStillDamagedCode, problem.empty() ? sqlite3_errmsg(store->db_) : problem);
-            return nullptr;
-        }
-    }
-    if (wholeFile) std::filesystem::remove(path + kAPMSqliteStoreDamageMarkSuffix, ec);
+    store->holdPath(true);
+    if (!store->openChecked(error)) return nullptr;
     if (!APMExcludeFileFromBackup(path)) {
         APMMonitor::shared().logWithLevel(kAPMMonitorLevelDebug, kAPMSqliteStoreBackupExclusionCode,
                                           "Unable to exclude database from backup. Path", platform::Value(path));
@@ -180,7 +131,6 @@ std::unique_ptr<APMSqliteStore> APMSqliteStore::makeWithDatabasePath(const std::
 bool APMSqliteStore::open(APMErrorOut error) {
     if (!openConnection(path_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, error)) return false;
     useWriteAheadLog();
-    noteFileIdentity();
     return true;
 }
 
@@ -191,6 +141,7 @@ std::unique_ptr<APMSqliteStore> APMSqliteStore::makeReadOnlyWithDatabasePath(con
         return nullptr;
     }
     std::unique_ptr<APMSqliteStore> store(new APMSqliteStore(path));
+    store->holdPath(false);
     if (!store->openReadOnly(false, error)) return nullptr;
     if (sqlite3_exec(store->db_, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr) == SQLITE_OK) {
         return store;
@@ -286,6 +237,7 @@ int APMSqliteStore::waitWhileBusy(void* context, int attempt) {
 // it in a few cases (a lock held across a journal-mode change, a recovering
 // write-ahead log), so those are tried again here until the same limit.
 bool APMSqliteStore::beginTransaction(APMErrorOut error) {
+    if (!reopenIfReplaced(error)) return false;
     const auto start = std::chrono::steady_clock::now();
     const double startUptime = platform::dispatch::currentClock()->uptime();
     for (int attempt = 0;; ++attempt) {
@@ -326,17 +278,6 @@ bool APMSqliteStore::isOpen() const {
 bool APMSqliteStore::requireOpen(APMErrorOut error) const {
     if (db_) return true;
     APMSetError(error, kAPMSqliteStoreNotOpenCode, "Database not open");
-    return false;
-}
-
-bool APMSqliteStore::closeAndDeleteDatabase() {
-    std::lock_guard lock(mutex_);
-    close();
-    std::optional<APMError> error;
-    if (deleteDatabaseFiles(path_, &error)) return true;
-    APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMSqliteStoreDeleteFailedCode,
-                                      "Failed to delete database. Error",
-                                      error ? error->asContext() : platform::Value());
     return false;
 }
 
@@ -418,6 +359,7 @@ bool APMSqliteStore::bind(sqlite3_stmt* statement, const APMBindings& values, AP
 
 std::optional<std::int64_t> APMSqliteStore::run(const std::string& text, const APMBindings& values, APMErrorOut error) {
     if (!requireOpen(error)) return std::nullopt;
+    if (sqlite3_get_autocommit(db_) && !reopenIfReplaced(error)) return std::nullopt;
     if (text.rfind("ROLLBACK", 0) == 0) ++undoCount_;
     auto statement = prepare(text, error);
     if (!statement || !bind(statement.get(), values, error)) return std::nullopt;
@@ -444,6 +386,7 @@ std::optional<APMRows> APMSqliteStore::recordsForQuery(const std::string& query,
         return std::nullopt;
     }
     if (!requireOpen(error)) return std::nullopt;
+    if (sqlite3_get_autocommit(db_) && !reopenIfReplaced(error)) return std::nullopt;
     auto statement = prepare(query, error);
     if (!statement) return std::nullopt;
     if (!sqlite3_stmt_readonly(statement.get())) {
@@ -649,8 +592,9 @@ bool APMSqliteStore::runTransaction(APMErrorOut error, const std::function<bool(
     }
     std::optional<APMError> endError;
     const bool inTransaction = db_ && !sqlite3_get_autocommit(db_);
-    if (!inTransaction || !runPlain(nested ? "RELEASE " + savepoint : "COMMIT TRANSACTION", &endError)) {
-        const std::string reason = db_ ? sqlite3_errmsg(db_) : "database closed";
+    const bool replaced = inTransaction && !nested && fileMoved() == true;
+    if (!inTransaction || replaced || !runPlain(nested ? "RELEASE " + savepoint : "COMMIT TRANSACTION", &endError)) {
+        const std::string reason = replaced ? kReplacedReason : db_ ? sqlite3_errmsg(db_) : "database closed";
         rollback();
         fail(error, kAPMSqliteStoreTransactionCode, "Failed to end transaction", 0, reason);
         return false;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "measurement/foundation/measurement_error.h"
+#include "measurement/store/file_lock.h"
 #include "measurement/store/statement_cache.h"
 #include "platform/foundation/value.h"
 
@@ -50,6 +51,8 @@ enum : long {
     kAPMSqliteStoreDamageFoundCode = 34024,
     kAPMSqliteStoreSetAsideCode = 34025,
     kAPMSqliteStoreSetAsideFailedCode = 34026,
+    kAPMSqliteStoreDamagedInUseCode = 34027,
+    kAPMSqliteStoreReplacedCode = 34028,
 };
 
 // How long a statement or transaction waits for another connection (another
@@ -66,6 +69,13 @@ inline constexpr int kAPMSqliteStoreKeptLogPages = 200;
 // Beside a database file, the file that marks damage met while it was in
 // use: the next open checks the whole file.
 inline constexpr const char* kAPMSqliteStoreDamageMarkSuffix = "-damaged";
+
+// Beside a database file, the file every store that uses the path holds a
+// shared lock on (APMFileLock) while it is open: the file is deleted or set
+// aside only under the exclusive lock, that is, when no other process has
+// it open. It stays when the database goes, so that every process locks
+// the same file.
+inline constexpr const char* kAPMSqliteStoreLockSuffix = "-lock";
 
 // What a database file that cannot be used is renamed to: the path with
 // ".corrupt" (then ".corrupt-2", ".corrupt-3"...), its log and shared-memory
@@ -105,10 +115,11 @@ public:
     // its integrity: the file header, the schema and the first and last
     // pages of every table and index, a cost that does not grow with the
     // rows; the whole file when damage was met while it was last used. A
-    // damaged file is deleted (with its log) and opened once more. Something
-    // other than a file at the path (a folder, a fifo) is set aside as
-    // setAsideAndReopen does. None on failure; an empty path fails with
-    // code 1.
+    // damaged file is deleted (with its log) and opened once more, unless
+    // another process has it open: then it is kept and used as far as it
+    // goes (logged with 34027). Something other than a file at the path (a
+    // folder, a fifo) is set aside as setAsideAndReopen does. None on
+    // failure; an empty path fails with code 1.
     static std::unique_ptr<APMSqliteStore> makeWithDatabasePath(const std::string& path, APMErrorOut error);
     // Opens an existing file for reading only: nothing is made, checked,
     // repaired or set aside, and every write fails. A folder that cannot be
@@ -202,13 +213,16 @@ public:
     bool setUserVersion(std::int64_t version, APMErrorOut error);
 
     // For a file that opens but can never be used (another program's
-    // layout, a trigger that refuses the writes): closes the connection,
-    // renames the file with its log and shared memory (kAPMSqliteStore-
-    // SetAsideSuffix), logged with 34025 and the reason, and opens a new
-    // file at the path. When another process has already set the file aside
-    // and made a new one, that one is opened and nothing is renamed. False
-    // (logged with 34026; the store stays closed, code 2) when the file
-    // cannot be renamed or the new one opened.
+    // layout, a trigger that refuses the writes): once no other process has
+    // it open (waited for up to kAPMSqliteStoreBusyTimeoutSeconds), closes
+    // the connection, renames the file with its log and shared memory
+    // (kAPMSqliteStoreSetAsideSuffix), logged with 34025 and the reason, and
+    // opens a new file at the path. When the path no longer names the file
+    // the connection opened (another process set it aside and made a new
+    // one), that one is opened and nothing is renamed. False (logged with
+    // 34026; the store stays closed, code 2) when the file cannot be renamed,
+    // another process kept it open past the wait, or the new one cannot be
+    // opened.
     bool setAsideAndReopen(const std::string& reason, APMErrorOut error);
 
     // Runs the statements in a transaction that is always rolled back, and
@@ -226,10 +240,25 @@ public:
     // about what it may not hold at all.
     bool answersTrue(const std::string& query, const APMBindings& parameterValues);
 
-    // Closes the connection and deletes the file with its journals. True
-    // when the file is gone or was absent; afterwards every operation fails
-    // with code 2.
+    // Closes the connection and deletes the file with its journals, when
+    // no other process has it open; one that does keeps it (logged with
+    // 34019). When the path no longer names the file the connection opened,
+    // the file there is another's and stays. True when the file is gone or
+    // was absent; afterwards every operation fails with code 2.
     bool closeAndDeleteDatabase();
+    // The same for the file at the path, without a store of one's own.
+    static bool deleteDatabaseAtPath(const std::string& path);
+
+    // Before each transaction and each statement outside one, and again
+    // before a commit, the store looks whether the path still names the
+    // file its connection opened. When another program has deleted or
+    // replaced it, whatever is written would be lost with that file: the
+    // store opens the file at the path (logged with 34028) as
+    // makeWithDatabasePath does, then calls this to make it ready, before
+    // the transaction begins; a commit that finds the file replaced is
+    // rolled back and fails instead. Rows committed before the replacement
+    // stay with the old file.
+    void setReopenHandler(std::function<bool()> prepare);
 
     // The write-ahead log stays when the connection closes, and the close
     // makes this connection's commits durable with one sync of the log: a
@@ -250,12 +279,27 @@ public:
 
 private:
     explicit APMSqliteStore(std::string path);
+    // What becomes of a file that is to be deleted or set aside.
+    enum class FileOutcome { done, replacedMeanwhile, inUse, failed };
+    // Takes the shared lock of the path (see kAPMSqliteStoreLockSuffix).
+    void holdPath(bool create);
+    bool openChecked(APMErrorOut error);
+    bool replaceDamaged(const std::string& problem, APMErrorOut error);
     bool open(APMErrorOut error);
     bool openReadOnly(bool asItStands, APMErrorOut error);
     bool openConnection(const std::string& target, int flags, APMErrorOut error);
     void close();
-    static void setAsideWhatIsNoFile(const std::string& path);
-    void noteFileIdentity();
+    void setAsideWhatIsNoFile();
+    // Runs the action once this process is the only one that has the path
+    // open, waiting for the others up to the busy limit or, without `wait`,
+    // not at all; while `unchanged` answers false, the path no longer names
+    // the file examined, and nothing is done.
+    FileOutcome whileAlone(bool wait, const std::function<bool()>& unchanged, const std::function<bool()>& action);
+    // Whether the path no longer names the file the connection opened (or
+    // names nothing); none when SQLite cannot tell. Only a file known to be
+    // the one examined is deleted or set aside.
+    std::optional<bool> fileMoved();
+    bool reopenIfReplaced(APMErrorOut error);
     static int waitWhileBusy(void* context, int attempt);
     static int noteLogSize(void* context, sqlite3* db, const char* name, int pages);
     // Copies the log into the file and empties it, waiting for no other
@@ -288,11 +332,14 @@ private:
     void fail(APMErrorOut error, long code, const std::string& description, long monitorCode,
               const std::string& context) const;
 
+    static constexpr const char* kReplacedReason = "another program replaced or deleted the file";
+
     std::string path_;
     sqlite3* db_ = nullptr;
-    // The file the connection opened (device and inode), so that a file
-    // another process has put in its place is never set aside instead.
-    std::optional<std::pair<std::uint64_t, std::uint64_t>> fileIdentity_;
+    // Shared while the store uses the path; see kAPMSqliteStoreLockSuffix.
+    std::unique_ptr<APMFileLock> pathLock_;
+    std::function<bool()> reopenHandler_;
+    bool reopening_ = false;
     int savepointDepth_ = 0;
     APMStatementCache statements_;
     bool groupOpen_ = false;

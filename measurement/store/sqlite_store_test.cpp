@@ -396,13 +396,29 @@ TEST_CASE("closing and deleting, and the file helpers") {
 
     SUBCASE("a file that cannot be deleted is reported with 34019") {
         auto blocked = dir / "blocked.sql";
-        auto second = openStore(blocked);
-        // A non-empty folder now stands where the file was.
-        std::filesystem::remove(blocked);
         std::filesystem::create_directories(blocked / "inside");
-        CHECK_FALSE(second->closeAndDeleteDatabase());
+        CHECK_FALSE(APMSqliteStore::deleteDatabaseAtPath(blocked.string()));
         CHECK(capture.hasCode(kAPMSqliteStoreDeleteFailedCode));
         CHECK_FALSE(APMDeleteFileAtPath(blocked.string(), nullptr));
+    }
+    SUBCASE("a file another process has open is kept until it is alone") {
+        auto mine = openStore(path);
+        auto other = openStore(path);
+        makeItems(*other);
+        CHECK_FALSE(mine->closeAndDeleteDatabase());
+        CHECK(capture.count(kAPMSqliteStoreDeleteFailedCode) == 1);
+        CHECK(other->upsertRecord({{"name", "still"}}, "items", nullptr));
+        CHECK(itemCount(*other) == 1);
+        other.reset();
+        CHECK(APMSqliteStore::deleteDatabaseAtPath(path.string()));
+        CHECK_FALSE(std::filesystem::exists(path));
+    }
+    SUBCASE("a file another program put in the store's place is not the store's to delete") {
+        auto mine = openStore(path);
+        std::filesystem::rename(path, dir / "moved.sql");
+        makeItems(*openStore(path));
+        CHECK(mine->closeAndDeleteDatabase());
+        CHECK(itemCount(*openStore(path)) == 0);
     }
 }
 

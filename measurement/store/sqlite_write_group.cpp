@@ -91,9 +91,10 @@ bool APMSqliteStore::closeWriteGroup() {
         return false;
     }
     const bool inTransaction = db_ && !sqlite3_get_autocommit(db_);
-    const bool committed = inTransaction && runPlain("COMMIT TRANSACTION", nullptr);
+    const bool replaced = inTransaction && fileMoved() == true;
+    const bool committed = inTransaction && !replaced && runPlain("COMMIT TRANSACTION", nullptr);
     if (!committed) {
-        const std::string reason = db_ ? sqlite3_errmsg(db_) : "database closed";
+        const std::string reason = replaced ? kReplacedReason : db_ ? sqlite3_errmsg(db_) : "database closed";
         if (db_ && !sqlite3_get_autocommit(db_)) runPlain("ROLLBACK TRANSACTION", nullptr);
         fail(nullptr, 0, "Failed to commit write group", kAPMSqliteStoreWriteGroupFailedCode, reason);
     }

@@ -179,6 +179,41 @@ TEST_CASE("a write group commits many writes at once and leaves nobody else wait
     }
 }
 
+TEST_CASE("a commit that finds the file replaced is undone, and the next transaction writes into the file at the path") {
+    testsupport::TempDir dir;
+    const auto path = dir / "group.sql";
+    const auto old = dir / "old.sql";
+    APMMonitorCapture capture;
+    auto store = openStore(path);
+    auto makeItems = [&] { return store->ensureTableWithName("items", {{"name", "TEXT NOT NULL"}}, {}, {}, nullptr); };
+    REQUIRE(makeItems());
+    store->setReopenHandler(makeItems);
+    // Another program moves the file away with its log while the commit is prepared.
+    auto replace = [&] {
+        for (const char* suffix : {"-wal", "-shm", ""}) {
+            std::filesystem::rename(path.string() + suffix, old.string() + suffix);
+        }
+    };
+    SUBCASE("a transaction") {
+        CHECK_FALSE(store->performTransactionWithError(nullptr, [&] {
+            replace();
+            return insert(*store, "lost");
+        }));
+    }
+    SUBCASE("a write group") {
+        std::vector<bool> endings;
+        REQUIRE(store->openWriteGroup([&](bool committed) { endings.push_back(committed); }, nullptr));
+        REQUIRE(store->performGroupedTransactionWithError(nullptr, [&] { return insert(*store, "lost"); }));
+        replace();
+        CHECK_FALSE(store->closeWriteGroup());
+        CHECK(endings == std::vector<bool>{false});
+    }
+    CHECK(committedNames(old).empty());
+    CHECK(store->performTransactionWithError(nullptr, [&] { return insert(*store, "kept"); }));
+    CHECK(committedNames(path) == std::vector<std::string>{"kept"});
+    CHECK(capture.count(kAPMSqliteStoreReplacedCode) == 1);
+}
+
 TEST_CASE("kept statements are reused, never shared between two uses at once, and the oldest makes room") {
     sqlite3* db = nullptr;
     REQUIRE(sqlite3_open(":memory:", &db) == SQLITE_OK);
