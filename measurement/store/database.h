@@ -332,6 +332,11 @@ private:
     std::optional<std::int64_t> removeRawEventsBefore(double cutoff, APMErrorOut error);
     void dropUnreadableBundles(const std::vector<std::int64_t>& rowIDs);
     bool updateAppMetadataColumns(const APMRow& columns, APMErrorOut error);
+    // The highest row ID the queue has used: the larger of its rows' and
+    // the one recorded as each bundle was queued, since rows go. None
+    // (without an error) when the file holds no number there.
+    std::optional<std::int64_t> highestQueueRowIDUsed(APMErrorOut error);
+    bool recordQueueRowIDUsed(std::int64_t rowID, APMErrorOut error);
     std::optional<std::vector<APMConditionalUserProperty>> conditionalUserProperties(const std::string& condition,
                                                                                      const APMBindings& values,
                                                                                      APMErrorOut error);

@@ -90,6 +90,18 @@ std::optional<std::int64_t> APMDatabase::recordFirstOpenUnlessRecorded(std::int6
     return millis;
 }
 
+std::optional<std::int64_t> APMDatabase::highestQueueRowIDUsed(APMErrorOut error) {
+    auto highest = queryInteger("SELECT MAX(IFNULL((SELECT MAX(rowid) FROM queue), 0), "
+                                "IFNULL((SELECT last_queue_row_id FROM app_metadata WHERE id = ?), 0))",
+                                {kAppMetadataRowID}, error);
+    if (!highest) return std::nullopt;
+    return *highest;
+}
+
+bool APMDatabase::recordQueueRowIDUsed(std::int64_t rowID, APMErrorOut error) {
+    return updateAppMetadataColumns({{"last_queue_row_id", rowID}}, error);
+}
+
 bool APMDatabase::updateMeasurementConfigData(const NANOBytes& data, APMErrorOut error) {
     checkWorkerQueue("updateMeasurementConfigData:error:");
     return updateAppMetadataColumns({{"measurement_config", bytesValue(data)}}, error);

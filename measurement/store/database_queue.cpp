@@ -58,11 +58,26 @@ bool APMDatabase::insertBundle(const APMPBMeasurementBundle& bundle, bool isReal
         }
         return false;
     }
-    const bool inserted =
-        store_
-            ->executeStatement("INSERT INTO queue (data, bundle_end_timestamp, is_realtime, retry_count) VALUES (?, ?, ?, 0)",
-                               {bytesValue(*compressed), endSeconds, isRealtime}, error)
-            .has_value();
+    // The row takes an ID no bundle had before, so that an upload deleting
+    // the rows it sent by their IDs never deletes a bundle queued since.
+    const bool inserted = transaction(error, [&](APMErrorOut inner) {
+        std::optional<APMError> readError;
+        const auto highest = highestQueueRowIDUsed(&readError);
+        if (readError) {
+            if (inner) *inner = readError;
+            return false;
+        }
+        // Past the largest ID (or with no usable record of it), 0 lets
+        // SQLite find an unused one itself.
+        const std::int64_t rowID =
+            highest && *highest >= 0 && *highest < std::numeric_limits<std::int64_t>::max() ? *highest + 1 : 0;
+        if (!store_->executeStatement("INSERT INTO queue (rowid, data, bundle_end_timestamp, is_realtime, retry_count) "
+                                      "VALUES (NULLIF(?, 0), ?, ?, ?, 0)",
+                                      {rowID, bytesValue(*compressed), endSeconds, isRealtime}, inner)) {
+            return false;
+        }
+        return recordQueueRowIDUsed(std::max(highest.value_or(0), store_->lastInsertRowID()), inner);
+    });
     forget(bundleFacts_);
     return inserted;
 }

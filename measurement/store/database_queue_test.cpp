@@ -1,6 +1,8 @@
 // Tests of the bundle queue.
 #include <doctest/doctest.h>
 
+#include <limits>
+
 #include "measurement/store/database_test_support.h"
 #include "platform/frameworks/utilities/gzip.h"
 
@@ -160,6 +162,39 @@ TEST_CASE("the queue read takes the first bundle, then respects the size limit")
         fx.onWorker([&] { CHECK(db.deleteBundlesWithRowIDs({ids[0], ids[2]}, &error)); });
         CHECK(read(10, 1 << 20) == std::vector<std::int64_t>{ids[1]});
         fx.onWorker([&] { CHECK(db.deleteBundlesWithRowIDs({}, &error)); });
+    }
+}
+
+TEST_CASE("a queued bundle never takes the row ID of one deleted before it") {
+    DatabaseFixture fx;
+    auto& db = fx.database();
+    const std::int64_t end = static_cast<std::int64_t>(fx.time.now() * 1000);
+    std::vector<std::int64_t> sent, queuedSince;
+    fx.onWorker([&] {
+        for (int i = 0; i < 2; ++i) REQUIRE(db.insertBundle(makeBundle(kAppID, end), false, nullptr));
+        sent = rowIDsOf(*db.queryBundlesWithCountLimit(10, 1 << 20, nullptr));
+        // The queue emptied by an upload's confirmation...
+        REQUIRE(db.deleteBundlesWithRowIDs(sent, nullptr));
+        REQUIRE(db.insertBundle(makeBundle(kAppID, end + 1), false, nullptr));
+        queuedSince = rowIDsOf(*db.queryBundlesWithCountLimit(10, 1 << 20, nullptr));
+        // ...and a late confirmation of the same rows deletes nothing queued since.
+        REQUIRE(db.deleteBundlesWithRowIDs(sent, nullptr));
+    });
+    REQUIRE(sent.size() == 2);
+    REQUIRE(queuedSince.size() == 1);
+    CHECK(queuedSince[0] > sent[1]);
+    CHECK(tableRows(fx.path(), "queue").size() == 1);
+
+    // A record of the highest row ID that cannot serve still lets bundles in.
+    for (const Value& record : {Value(std::numeric_limits<std::int64_t>::max()), Value("nine"), Value(-5)}) {
+        CAPTURE(record);
+        {
+            auto store = APMSqliteStore::makeWithDatabasePath(fx.path().string(), nullptr);
+            REQUIRE(store->executeStatement("UPDATE app_metadata SET last_queue_row_id = ?", {record}, nullptr) == 1);
+        }
+        const auto before = tableRows(fx.path(), "queue").size();
+        fx.onWorker([&] { CHECK(db.insertBundle(makeBundle(kAppID, end + 2), false, nullptr)); });
+        CHECK(tableRows(fx.path(), "queue").size() == before + 1);
     }
 }
 
