@@ -106,7 +106,7 @@ const std::vector<TableLayout>& tableLayouts() {
           {"name", "TEXT NOT NULL"},
           {"timestamp", "REAL NOT NULL"},
           {"data", "BLOB NOT NULL"}},
-         {{"is_realtime", "INTEGER NOT NULL DEFAULT 0"}},
+         {{"is_realtime", "INTEGER NOT NULL DEFAULT 0"}, {"clock", "INTEGER"}},
          // The upload schedule reads the newest time and whether a real-time
          // event waits after every stored event: index look-ups, not scans.
          {"CREATE INDEX IF NOT EXISTS raw_events_by_fingerprint ON raw_events (metadata_fingerprint)",
@@ -121,7 +121,8 @@ const std::vector<TableLayout>& tableLayouts() {
          {{"is_realtime", "INTEGER NOT NULL DEFAULT 0"},
           {"retry_count", "INTEGER NOT NULL DEFAULT 0"},
           {"refusal_count", "INTEGER NOT NULL DEFAULT 0"},
-          {"refusal_status", "INTEGER NOT NULL DEFAULT 0"}},
+          {"refusal_status", "INTEGER NOT NULL DEFAULT 0"},
+          {"clock", "INTEGER"}},
          {"CREATE INDEX IF NOT EXISTS queue_by_end_timestamp ON queue (bundle_end_timestamp)",
           "CREATE INDEX IF NOT EXISTS queue_realtime ON queue (is_realtime) WHERE is_realtime = 1"}},
         {"events",
