@@ -276,6 +276,10 @@ public:
     // inside the transaction that stores the first-open event, so that of
     // processes starting together on one file exactly one reports it.
     std::optional<std::int64_t> recordFirstOpenUnlessRecorded(std::int64_t millis, bool* recorded, APMErrorOut error);
+    // The app instance ID the file records; when it records none, records
+    // the one proposed, in a transaction of its own, so that processes
+    // starting together on one file all take the same.
+    std::optional<std::string> recordAppInstanceIDUnlessRecorded(const std::string& proposed, APMErrorOut error);
 
     // ---- audiences (database_audiences.cpp) ----
 
