@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <climits>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -222,6 +223,47 @@ TEST_CASE("Processes that start together on another program's database set it as
         for (int i = 0; i < kProcesses; ++i) CHECK(names.count("foreign_" + std::to_string(i)) == 1);
         CHECK(fs::exists(tool.database().string() + ".corrupt"));
         CHECK_FALSE(fs::exists(tool.database().string() + ".corrupt-2"));
+    }
+}
+
+TEST_CASE("A command on the system clock after an application session on its manual clock keeps the session's events") {
+    testsupport::LoopbackServer failing;
+    testsupport::ScriptedResponse refusal;
+    refusal.status = 500;
+    failing.answer("/a", refusal);
+    const std::vector<std::string> offline = {"VELMORA_MEASUREMENT_SERVICE_URL=http://127.0.0.1:9"};
+    const std::vector<std::string> refused = {"VELMORA_MEASUREMENT_SERVICE_URL=" + failing.url("")};
+    struct Case {
+        std::string what;
+        std::vector<std::vector<std::string>> commands;  // each run with the data folder added
+        std::vector<std::string> variables;
+    };
+    const std::vector<Case> cases = {
+        {"an event logged", {{"analytics", "log", "after_app"}}, offline},
+        {"the experiments shown", {{"experiments"}}, offline},
+        // The first bundles the session's events into the queue, which the
+        // second's clean-up finds there.
+        {"two events whose uploads are refused", {{"analytics", "log", "after_app"}, {"analytics", "log", "later"}},
+         refused},
+    };
+    for (const auto& entry : cases) {
+        CAPTURE(entry.what);
+        ToolFixture tool;
+        const auto script = tool.folder / "session.txt";
+        {
+            std::ofstream(script) << "screen\nquit\n";
+        }
+        REQUIRE(tool.run({"app", "--data", tool.data().string(), "--script", script.string()}).status == 0);
+        const auto session = tool.storedNames();
+        REQUIRE(session.count("_f") == 1);
+        for (auto arguments : entry.commands) {
+            arguments.insert(arguments.end(), {"--data", tool.data().string()});
+            const Run result = tool.run(arguments, entry.variables);
+            CHECK_MESSAGE(result.status == 0, result.err);
+            CHECK(result.err.find("older than the max queue time") == std::string::npos);
+        }
+        const auto after = tool.storedNames();
+        for (const auto& name : session) CHECK(after.count(name) >= session.count(name));
     }
 }
 

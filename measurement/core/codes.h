@@ -16,6 +16,7 @@ enum : long {
     kAPMUserPropertyWriteFailedCode = 23060,
     kAPMUserPropertyNotWrittenDisabledCode = 23061,
     kAPMFirstOpenReportedCode = 23070,
+    kAPMAppInstanceIDNotDecidedCode = 23071,
     kAPMPurchaseEmptyFingerprintCode = 23139,
     kAPMPurchaseFingerprintSaveFailedCode = 23140,
     kAPMPurchaseDuplicateCode = 23141,

@@ -65,6 +65,7 @@ std::shared_ptr<APMIdentity> APMMeasurement::identity() const {
 // Over the engine's persisted settings, consent state and server
 // configuration; it becomes the process's shared identity.
 bool APMMeasurement::makeIdentity() {
+    decideAppInstanceID();
     APMIdentityInputs inputs;
     inputs.persistedConfig = persistedConfig_;
     inputs.consent = consentState_;
@@ -85,6 +86,24 @@ bool APMMeasurement::makeIdentity() {
     std::lock_guard lock(identityMutex_);
     identity_ = std::move(identity);
     return true;
+}
+
+// Processes that start together on a new data folder all find no app
+// instance ID in the settings: the database decides, as it does the first
+// open, so that they all take one. Should it not answer, the identity makes
+// one of its own, as before.
+void APMMeasurement::decideAppInstanceID() {
+    const auto stored = persistedConfig_->appInstanceID();
+    if (!database_ || (stored && !stored->empty()) || consentState_->isAnalyticsStorageDenied()) return;
+    std::optional<APMError> error;
+    const auto decided = database_->recordAppInstanceIDUnlessRecorded(APMIdentity::randomAppInstanceID(), &error);
+    if (decided) {
+        persistedConfig_->setAppInstanceID(*decided);
+    } else {
+        APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMAppInstanceIDNotDecidedCode,
+                                          "Unable to read or record the app instance ID in the database. Error",
+                                          error ? error->asContext() : platform::Value());
+    }
 }
 
 void APMMeasurement::makeDeepLinks() {

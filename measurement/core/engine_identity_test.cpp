@@ -3,7 +3,15 @@
 // identity fields, and links opened, stored at launch and expired.
 #include <doctest/doctest.h>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <algorithm>
 #include <fstream>
+#include <set>
+#include <sstream>
 
 #include "measurement/core/arurerudo.h"
 #include "measurement/core/core_test_support.h"
@@ -16,7 +24,13 @@
 #include "platform/foundation/plist_codec.h"
 #include "platform/frameworks/app_core/app.h"
 #include "platform/frameworks/app_core/application_state.h"
+#include "platform/foundation/process_info.h"
+#include "platform/foundation/user_defaults.h"
+#include "testsupport/child_process.h"
+#include "testsupport/file_text.h"
 #include "testsupport/temp_dir.h"
+#include "testsupport/test_environment.h"
+#include "testsupport/test_hooks.h"
 
 using namespace measurement;
 using measurement::testing::EngineFixture;
@@ -104,6 +118,102 @@ TEST_CASE("one app instance ID across restarts, in the public interface and in e
     engine.restart();
     engine.configure();
     CHECK(VEZArurerudo::appInstanceID() == instanceID);
+}
+
+namespace {
+
+constexpr const char* kStartFolder = "VELMORA_START_CHILD_FOLDER";
+constexpr const char* kStartReady = "VELMORA_START_CHILD_READY";
+constexpr const char* kStartGo = "VELMORA_START_CHILD_GO";
+constexpr const char* kStartKey = "VELMORA_START_CHILD_KEY";
+constexpr const char* kStartCase = "the child of the start test reports its app instance ID";
+
+}  // namespace
+
+// Run by the test below as a process of its own (skipped otherwise): starts
+// the engine on the folder under manual time, so that its settings reach
+// the file only when it ends, sets a settings key of its own, writes its app
+// instance ID as a line on a pipe and waits for a byte on another, then
+// ends.
+TEST_CASE(kStartCase * doctest::skip()) {
+    const auto folder = testsupport::variableAtStart(kStartFolder);
+    const auto ready = testsupport::variableAtStart(kStartReady);
+    const auto go = testsupport::variableAtStart(kStartGo);
+    const auto key = testsupport::variableAtStart(kStartKey);
+    REQUIRE((folder && ready && go && key));
+    APMMonitor::shared().muteConsole();
+    platform::dispatch::ManualTime time;
+    platform::ProcessInfo::setApplicationSupportDirectory(std::filesystem::path(*folder) / "Application Support");
+    platform::UserDefaults::setDataDirectory(std::filesystem::path(*folder) / "Preferences");
+    REQUIRE(platform::VEZApp::configure());
+    time.settle();
+    APMMeasurement::sharedInstance()->persistedConfig()->setObject(platform::Value(1), *key);
+    const auto instanceID = VEZArurerudo::appInstanceID();
+    REQUIRE(instanceID);
+    // One write of a short line: the lines of the processes do not mix.
+    const std::string line = *instanceID + "\n";
+    REQUIRE(::write(std::atoi(ready->c_str()), line.data(), line.size()) == static_cast<ssize_t>(line.size()));
+    char byte = 0;
+    REQUIRE(::read(std::atoi(go->c_str()), &byte, 1) == 1);
+    test_hooks::resetMeasurement();
+    time.settle();
+}
+
+TEST_CASE("processes starting together on a new folder take one app instance ID and keep each other's settings") {
+    constexpr int kProcesses = 4;
+    testsupport::TempDir folder;
+    int ready[2], go[2];
+    REQUIRE(::pipe(ready) == 0);
+    REQUIRE(::pipe(go) == 0);
+    std::vector<pid_t> children;
+    for (int i = 0; i < kProcesses; ++i) {
+        const auto out = folder / ("child" + std::to_string(i) + ".out");
+        const int outFd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        REQUIRE(outFd >= 0);
+        children.push_back(testsupport::spawnChild(
+            {std::filesystem::read_symlink("/proc/self/exe").string(), std::string("--test-case=") + kStartCase,
+             "--no-skip"},
+            testsupport::environmentWith({std::string(kStartFolder) + "=" + folder.path().string(),
+                                          std::string(kStartReady) + "=" + std::to_string(ready[1]),
+                                          std::string(kStartGo) + "=" + std::to_string(go[0]),
+                                          std::string(kStartKey) + "=/test/child_" + std::to_string(i)}),
+            outFd, outFd));
+        ::close(outFd);
+    }
+    ::close(ready[1]);
+    ::close(go[0]);
+    // Every process has made or taken its ID before any goes on and writes
+    // its settings (bounded: one that never gets there fails the test).
+    std::string lines;
+    pollfd signalled{ready[0], POLLIN, 0};
+    char buffer[256];
+    while (std::count(lines.begin(), lines.end(), '\n') < kProcesses && ::poll(&signalled, 1, 120000) == 1) {
+        const ssize_t got = ::read(ready[0], buffer, sizeof buffer);
+        if (got <= 0) break;
+        lines.append(buffer, static_cast<std::size_t>(got));
+    }
+    const std::string bytes(kProcesses, 'g');
+    CHECK(::write(go[1], bytes.data(), bytes.size()) == kProcesses);
+    ::close(ready[0]);
+    ::close(go[1]);
+    for (int i = 0; i < kProcesses; ++i) {
+        const auto out = folder / ("child" + std::to_string(i) + ".out");
+        CHECK_MESSAGE(testsupport::waitForChild(children[static_cast<std::size_t>(i)], 120) == 0,
+                      testsupport::readText(out));
+    }
+    std::set<std::string> identifiers;
+    std::istringstream read(lines);
+    for (std::string line; std::getline(read, line);) identifiers.insert(line);
+    REQUIRE(std::count(lines.begin(), lines.end(), '\n') == kProcesses);
+    CHECK(identifiers.size() == 1);
+    CHECK(isAppInstanceIDText(*identifiers.begin()));
+
+    const auto settings = platform::parsePropertyList(*platform::readFile(
+        folder / "Application Support" / "Rozeda" / "Measurement" / APMPersistedConfig::kFileName));
+    REQUIRE(settings);
+    const auto& values = settings->asDictionary();
+    CHECK(values.at(persisted_key::kAppInstanceID) == platform::Value(*identifiers.begin()));
+    for (int i = 0; i < kProcesses; ++i) CHECK(values.count("/test/child_" + std::to_string(i)) == 1);
 }
 
 TEST_CASE("consent stored in an earlier run holds before the identity makes anything") {

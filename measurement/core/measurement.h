@@ -263,6 +263,7 @@ private:
     void makeSessionReporter();
     void makeAudience();
     bool makeIdentity();
+    void decideAppInstanceID();
     void makeDeepLinks();
     // When the user ID changes or goes.
     void resetSessionStitchingTokenOfIdentity();

@@ -169,3 +169,55 @@ TEST_CASE("No event is lost when the process is killed during an upload") {
     REQUIRE(testsupport::waitForChild(fourth, 90) == 0);
     CHECK(sentSince(before) == std::multiset<std::string>{"fourth_event"});
 }
+
+TEST_CASE("Processes uploading from one data folder send each event once and delete only what they sent") {
+    testsupport::TempDir folder;
+    testsupport::LoopbackServer server;
+    auto run = [&](const std::string& event) {
+        return spawnChild({std::string(kChildDataVariable) + "=" + folder.path().string(),
+                           "VELMORA_MEASUREMENT_SERVICE_URL=" + server.url(""),
+                           std::string(kChildEventVariable) + "=" + event},
+                          folder.path() / (event + ".log"));
+    };
+    auto uploads = [&] {
+        std::vector<std::string> bodies;
+        for (auto& request : server.requests()) {
+            if (request.path == kUploadPath) bodies.push_back(std::move(request.body));
+        }
+        return bodies;
+    };
+
+    // The first process's upload waits at the service, holding its bundle's
+    // row until the answer comes.
+    server.answer(kUploadPath, answer(204, true));
+    const pid_t first = run("first_event");
+    REQUIRE_MESSAGE(server.waitForHeld(1, 60), readFile(folder.path() / "first_event.log"));
+    // Meanwhile a second process stores its event, its upload (if it makes
+    // one) answered at once...
+    server.answer(kUploadPath, answer(204));
+    const pid_t second = run("second_event");
+    REQUIRE_MESSAGE(testsupport::waitForChild(second, 90) == 0, readFile(folder.path() / "second_event.log"));
+    // ...and a third, whose upload (if it makes one) the service refuses, so
+    // that its bundle stays queued, in whatever row the queue gives it.
+    const std::size_t refusedFrom = uploads().size();
+    server.answer(kUploadPath, answer(500));
+    const pid_t third = run("third_event");
+    REQUIRE_MESSAGE(testsupport::waitForChild(third, 90) == 0, readFile(folder.path() / "third_event.log"));
+    const std::size_t refusedTo = uploads().size();
+    // The first upload is confirmed: its process deletes what it sent, and
+    // nothing else.
+    server.answer(kUploadPath, answer(204));
+    server.release();
+    REQUIRE_MESSAGE(testsupport::waitForChild(first, 90) == 0, readFile(folder.path() / "first_event.log"));
+
+    std::multiset<std::string> delivered;
+    const auto bodies = uploads();
+    for (std::size_t i = 0; i < bodies.size(); ++i) {
+        if (i >= refusedFrom && i < refusedTo) continue;
+        for (auto& name : appEventNames(bodies[i])) delivered.insert(std::move(name));
+    }
+    // Each once: none twice, and none deleted unsent.
+    std::string names;
+    for (const auto& name : delivered) names += (names.empty() ? "" : " ") + name;
+    CHECK(names == "first_event second_event third_event");
+}

@@ -61,6 +61,16 @@ enum : long {
     kAPMDatabaseSnapshotTableFailedCode = 12058,
 };
 
+// Which clock stamped a stored raw event or bundle: the system's, which
+// every process on the machine reads, or a manual one (the headless
+// runner's, a test's). The times of one say nothing about the other's, so
+// the stale clean-up only judges rows stamped by its own kind of clock.
+// Rows stored before this was kept carry none and are judged by any.
+inline constexpr std::int64_t kAPMSystemClockStamp = 0;
+inline constexpr std::int64_t kAPMManualClockStamp = 1;
+// The stamp of the process clock now.
+std::int64_t APMCurrentClockStamp();
+
 // The longest a bundle or raw event waits for upload (28 days).
 inline constexpr double kAPMDefaultMaxQueueTime = 28.0 * 86400.0;
 // Refusals of one bundle, sent on its own, before it is given up (the
@@ -150,7 +160,8 @@ public:
     // ---- raw events (database_raw_events.cpp) ----
 
     // Stores an event under the fingerprint of its metadata header: the
-    // encoded event, its name, time and real-time flag. The new row ID.
+    // encoded event, its name, time, real-time flag and the stamp of the
+    // process clock. The new row ID.
     std::optional<std::int64_t> insertRawEvent(const APMEvent& event, std::int64_t metadataFingerprint,
                                                APMErrorOut error);
     // Stores the metadata header of a fingerprint, replacing a different one
@@ -182,11 +193,13 @@ public:
     // ---- upload queue (database_queue.cpp) ----
 
     // Stores the bundle gzip-compressed, with its end time (tag 6, in
-    // seconds), the real-time flag and retry count 0, after the stale
-    // clean-up. Refuses a bundle without application identifier (tag 14) or
-    // with an end time below 1 ms.
+    // seconds), the real-time flag, retry count 0 and the stamp of the clock
+    // its events' times come from (none: unknown), after the stale clean-up.
+    // Refuses a bundle without application identifier (tag 14) or with an
+    // end time below 1 ms.
     bool insertBundle(const APMPBMeasurementBundle& bundle, bool isRealtime, APMErrorOut error,
-                      const APMQueueLimits& limits = {});
+                      const APMQueueLimits& limits = {},
+                      std::optional<std::int64_t> clockStamp = APMCurrentClockStamp());
     // Bundles in row order, at most countLimit rows read: the first one that
     // decodes always, then each next while the summed encoded sizes stay at
     // or below sizeLimit. A bundle that cannot be read never will be: it is
@@ -210,7 +223,9 @@ public:
     // Drops bundles older than the maximum queue time or refused refusalLimit
     // times (each of those logged with its row ID and the refusing status),
     // and raw events older than the maximum queue time (with the headers no
-    // raw event uses any more). The number of rows dropped.
+    // raw event uses any more). Age is judged on the process clock, so only
+    // rows stamped by its kind of clock (or by none) are old. The number of
+    // rows dropped.
     std::optional<std::int64_t> deleteStaleData(const APMQueueLimits& limits, APMErrorOut error);
 
     // ---- aggregates and daily counts (database_counts.cpp) ----
@@ -261,6 +276,10 @@ public:
     // inside the transaction that stores the first-open event, so that of
     // processes starting together on one file exactly one reports it.
     std::optional<std::int64_t> recordFirstOpenUnlessRecorded(std::int64_t millis, bool* recorded, APMErrorOut error);
+    // The app instance ID the file records; when it records none, records
+    // the one proposed, in a transaction of its own, so that processes
+    // starting together on one file all take the same.
+    std::optional<std::string> recordAppInstanceIDUnlessRecorded(const std::string& proposed, APMErrorOut error);
 
     // ---- audiences (database_audiences.cpp) ----
 
@@ -329,9 +348,14 @@ private:
     std::optional<double> queryMaxTime(const std::string& table, const std::string& column, APMErrorOut error);
     bool transaction(APMErrorOut error, const std::function<bool(APMErrorOut)>& block);
     std::optional<std::int64_t> removeStaleData(const APMQueueLimits& limits, APMErrorOut error);
-    std::optional<std::int64_t> removeRawEventsBefore(double cutoff, APMErrorOut error);
+    std::optional<std::int64_t> removeRawEventsBefore(double cutoff, std::int64_t clock, APMErrorOut error);
     void dropUnreadableBundles(const std::vector<std::int64_t>& rowIDs);
     bool updateAppMetadataColumns(const APMRow& columns, APMErrorOut error);
+    // The highest row ID the queue has used: the larger of its rows' and
+    // the one recorded as each bundle was queued, since rows go. None
+    // (without an error) when the file holds no number there.
+    std::optional<std::int64_t> highestQueueRowIDUsed(APMErrorOut error);
+    bool recordQueueRowIDUsed(std::int64_t rowID, APMErrorOut error);
     std::optional<std::vector<APMConditionalUserProperty>> conditionalUserProperties(const std::string& condition,
                                                                                      const APMBindings& values,
                                                                                      APMErrorOut error);

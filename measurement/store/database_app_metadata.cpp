@@ -90,6 +90,36 @@ std::optional<std::int64_t> APMDatabase::recordFirstOpenUnlessRecorded(std::int6
     return millis;
 }
 
+std::optional<std::int64_t> APMDatabase::highestQueueRowIDUsed(APMErrorOut error) {
+    auto highest = queryInteger("SELECT MAX(IFNULL((SELECT MAX(rowid) FROM queue), 0), "
+                                "IFNULL((SELECT last_queue_row_id FROM app_metadata WHERE id = ?), 0))",
+                                {kAppMetadataRowID}, error);
+    if (!highest) return std::nullopt;
+    return *highest;
+}
+
+bool APMDatabase::recordQueueRowIDUsed(std::int64_t rowID, APMErrorOut error) {
+    return updateAppMetadataColumns({{"last_queue_row_id", rowID}}, error);
+}
+
+std::optional<std::string> APMDatabase::recordAppInstanceIDUnlessRecorded(const std::string& proposed,
+                                                                          APMErrorOut error) {
+    checkWorkerQueue("recordAppInstanceIDUnlessRecorded:");
+    std::optional<std::string> decided;
+    const bool done = transaction(error, [&](APMErrorOut inner) {
+        auto rows = query("SELECT app_instance_id FROM app_metadata WHERE id = ?", {kAppMetadataRowID}, inner);
+        if (!rows) return false;
+        const auto stored = rows->empty() ? std::nullopt : rowText(rows->front(), "app_instance_id");
+        if (stored && !stored->empty()) {
+            decided = stored;
+            return true;
+        }
+        decided = proposed;
+        return updateAppMetadataColumns({{"app_instance_id", proposed}}, inner);
+    });
+    return done ? decided : std::nullopt;
+}
+
 bool APMDatabase::updateMeasurementConfigData(const NANOBytes& data, APMErrorOut error) {
     checkWorkerQueue("updateMeasurementConfigData:error:");
     return updateAppMetadataColumns({{"measurement_config", bytesValue(data)}}, error);

@@ -25,10 +25,18 @@ void logDropped(long code, const std::string& message, std::int64_t count) {
     APMMonitor::shared().logWithLevel(kAPMMonitorLevelSampledWarning, code, message, platform::Value(count));
 }
 
+// Rows of the process clock's kind, or of no known clock, for the stale
+// clean-up's conditions.
+constexpr const char* kOwnClockRows = "(clock IS NULL OR clock = ?)";
+
 }  // namespace
 
+std::int64_t APMCurrentClockStamp() {
+    return platform::dispatch::currentClock()->isManual() ? kAPMManualClockStamp : kAPMSystemClockStamp;
+}
+
 bool APMDatabase::insertBundle(const APMPBMeasurementBundle& bundle, bool isRealtime, APMErrorOut error,
-                               const APMQueueLimits& limits) {
+                               const APMQueueLimits& limits, std::optional<std::int64_t> clockStamp) {
     checkWorkerQueue("insertBundle:isRealtime:error:");
     const auto appID = NANOGetString(bundle, bundleFieldIndex(bundle_tag::kAppID));
     if (!appID || appID->empty()) {
@@ -44,7 +52,8 @@ bool APMDatabase::insertBundle(const APMPBMeasurementBundle& bundle, bool isReal
 
     const double endSeconds = static_cast<double>(endMillis) / 1000.0;
     const double now = platform::dispatch::currentClock()->now();
-    if (now - endSeconds > limits.maxQueueTime) {
+    const bool ownClock = clockStamp.value_or(APMCurrentClockStamp()) == APMCurrentClockStamp();
+    if (ownClock && now - endSeconds > limits.maxQueueTime) {
         APMMonitor::shared().logWithLevel(kAPMMonitorLevelSampledWarning, kAPMDatabaseBundleOutsideMaxTimeSpanCode,
                                           "Storing bundle outside of the max uploading time span",
                                           platform::Value(endSeconds));
@@ -58,11 +67,28 @@ bool APMDatabase::insertBundle(const APMPBMeasurementBundle& bundle, bool isReal
         }
         return false;
     }
-    const bool inserted =
-        store_
-            ->executeStatement("INSERT INTO queue (data, bundle_end_timestamp, is_realtime, retry_count) VALUES (?, ?, ?, 0)",
-                               {bytesValue(*compressed), endSeconds, isRealtime}, error)
-            .has_value();
+    // The row takes an ID no bundle had before, so that an upload deleting
+    // the rows it sent by their IDs never deletes a bundle queued since.
+    const bool inserted = transaction(error, [&](APMErrorOut inner) {
+        std::optional<APMError> readError;
+        const auto highest = highestQueueRowIDUsed(&readError);
+        if (readError) {
+            if (inner) *inner = readError;
+            return false;
+        }
+        // Past the largest ID (or with no usable record of it), 0 lets
+        // SQLite find an unused one itself.
+        const std::int64_t rowID =
+            highest && *highest >= 0 && *highest < std::numeric_limits<std::int64_t>::max() ? *highest + 1 : 0;
+        platform::Value stamp;
+        if (clockStamp) stamp = platform::Value(*clockStamp);
+        if (!store_->executeStatement("INSERT INTO queue (rowid, data, bundle_end_timestamp, is_realtime, retry_count, "
+                                      "clock) VALUES (NULLIF(?, 0), ?, ?, ?, 0, ?)",
+                                      {rowID, bytesValue(*compressed), endSeconds, isRealtime, stamp}, inner)) {
+            return false;
+        }
+        return recordQueueRowIDUsed(std::max(highest.value_or(0), store_->lastInsertRowID()), inner);
+    });
     forget(bundleFacts_);
     return inserted;
 }
@@ -201,12 +227,14 @@ std::optional<std::int64_t> APMDatabase::removeStaleData(const APMQueueLimits& l
     const double now = platform::dispatch::currentClock()->now();
     const bool byAge = std::isfinite(limits.maxQueueTime) && limits.maxQueueTime > 0;
     const double cutoff = now - limits.maxQueueTime;
+    const std::int64_t clock = APMCurrentClockStamp();
     const std::int64_t refusalLimit = std::max<std::int64_t>(limits.refusalLimit, 1);
     std::int64_t oldBundles = 0, oldEvents = 0;
     APMRows refused;
     const bool done = transaction(error, [&](APMErrorOut inner) {
         if (byAge) {
-            auto deleted = store_->deleteRecordsFromTableWithName("queue", "bundle_end_timestamp < ?", {cutoff}, inner);
+            auto deleted = store_->deleteRecordsFromTableWithName(
+                "queue", std::string("bundle_end_timestamp < ? AND ") + kOwnClockRows, {cutoff, clock}, inner);
             if (!deleted) return false;
             oldBundles = *deleted;
         }
@@ -219,7 +247,7 @@ std::optional<std::int64_t> APMDatabase::removeStaleData(const APMQueueLimits& l
             return false;
         }
         if (!byAge) return true;
-        auto deleted = removeRawEventsBefore(cutoff, inner);
+        auto deleted = removeRawEventsBefore(cutoff, clock, inner);
         if (!deleted) return false;
         oldEvents = *deleted;
         return true;
@@ -241,13 +269,14 @@ std::optional<std::int64_t> APMDatabase::removeStaleData(const APMQueueLimits& l
     return oldBundles + static_cast<std::int64_t>(refused.size()) + oldEvents;
 }
 
-// Raw events stored before the cutoff, with the headers none of the
-// remaining raw events uses. Runs inside the caller's transaction.
-std::optional<std::int64_t> APMDatabase::removeRawEventsBefore(double cutoff, APMErrorOut error) {
-    auto fingerprints = query("SELECT DISTINCT metadata_fingerprint FROM raw_events WHERE timestamp < ?", {cutoff},
+// Raw events stamped by that clock before the cutoff, with the headers none
+// of the remaining raw events uses. Runs inside the caller's transaction.
+std::optional<std::int64_t> APMDatabase::removeRawEventsBefore(double cutoff, std::int64_t clock, APMErrorOut error) {
+    const std::string old = std::string("timestamp < ? AND ") + kOwnClockRows;
+    auto fingerprints = query("SELECT DISTINCT metadata_fingerprint FROM raw_events WHERE " + old, {cutoff, clock},
                               error);
     if (!fingerprints) return std::nullopt;
-    auto deleted = store_->deleteRecordsFromTableWithName("raw_events", "timestamp < ?", {cutoff}, error);
+    auto deleted = store_->deleteRecordsFromTableWithName("raw_events", old, {cutoff, clock}, error);
     if (!deleted) return std::nullopt;
     for (const auto& row : *fingerprints) {
         const auto fingerprint = rowInteger(row, "metadata_fingerprint");

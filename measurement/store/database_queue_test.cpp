@@ -1,7 +1,11 @@
 // Tests of the bundle queue.
 #include <doctest/doctest.h>
 
+#include <limits>
+
+#include "measurement/foundation/bundle_tags.h"
 #include "measurement/store/database_test_support.h"
+#include "platform/dispatch/clock.h"
 #include "platform/frameworks/utilities/gzip.h"
 
 using namespace measurement;
@@ -22,6 +26,17 @@ APMPBMeasurementBundle paddedBundle(std::int64_t endMillis, std::size_t padding)
 std::int64_t encodedSize(const APMPBMeasurementBundle& bundle) {
     return static_cast<std::int64_t>(bundle.protoBuffer().size());
 }
+
+// The system's kind of clock, standing at one moment.
+class FixedSystemClock : public platform::dispatch::Clock {
+public:
+    explicit FixedSystemClock(double now) : now_(now) {}
+    double now() const override { return now_; }
+    double uptime() const override { return 1000; }
+
+private:
+    double now_;
+};
 
 std::vector<std::int64_t> rowIDsOf(const std::vector<APMQueuedBundle>& bundles) {
     std::vector<std::int64_t> ids;
@@ -163,6 +178,39 @@ TEST_CASE("the queue read takes the first bundle, then respects the size limit")
     }
 }
 
+TEST_CASE("a queued bundle never takes the row ID of one deleted before it") {
+    DatabaseFixture fx;
+    auto& db = fx.database();
+    const std::int64_t end = static_cast<std::int64_t>(fx.time.now() * 1000);
+    std::vector<std::int64_t> sent, queuedSince;
+    fx.onWorker([&] {
+        for (int i = 0; i < 2; ++i) REQUIRE(db.insertBundle(makeBundle(kAppID, end), false, nullptr));
+        sent = rowIDsOf(*db.queryBundlesWithCountLimit(10, 1 << 20, nullptr));
+        // The queue emptied by an upload's confirmation...
+        REQUIRE(db.deleteBundlesWithRowIDs(sent, nullptr));
+        REQUIRE(db.insertBundle(makeBundle(kAppID, end + 1), false, nullptr));
+        queuedSince = rowIDsOf(*db.queryBundlesWithCountLimit(10, 1 << 20, nullptr));
+        // ...and a late confirmation of the same rows deletes nothing queued since.
+        REQUIRE(db.deleteBundlesWithRowIDs(sent, nullptr));
+    });
+    REQUIRE(sent.size() == 2);
+    REQUIRE(queuedSince.size() == 1);
+    CHECK(queuedSince[0] > sent[1]);
+    CHECK(tableRows(fx.path(), "queue").size() == 1);
+
+    // A record of the highest row ID that cannot serve still lets bundles in.
+    for (const Value& record : {Value(std::numeric_limits<std::int64_t>::max()), Value("nine"), Value(-5)}) {
+        CAPTURE(record);
+        {
+            auto store = APMSqliteStore::makeWithDatabasePath(fx.path().string(), nullptr);
+            REQUIRE(store->executeStatement("UPDATE app_metadata SET last_queue_row_id = ?", {record}, nullptr) == 1);
+        }
+        const auto before = tableRows(fx.path(), "queue").size();
+        fx.onWorker([&] { CHECK(db.insertBundle(makeBundle(kAppID, end + 2), false, nullptr)); });
+        CHECK(tableRows(fx.path(), "queue").size() == before + 1);
+    }
+}
+
 TEST_CASE("retry counts rise by one up to the 32-bit limit") {
     DatabaseFixture fx;
     auto& db = fx.database();
@@ -269,6 +317,48 @@ TEST_CASE("the stale clean-up gives up old and hopeless data") {
             REQUIRE(db.insertBundle(makeBundle(kAppID, millis(now)), false, &error, limits));
             CHECK(db.queryBundlesWithCountLimit(10, 1 << 20, nullptr)->size() == 2);
         });
+    }
+    SUBCASE("only rows stamped by the clean-up's own kind of clock, or by none, are old to it") {
+        const auto manual = platform::dispatch::currentClock();
+        const auto system = std::make_shared<FixedSystemClock>(now);
+        // Kept from every clean-up at the insert.
+        const APMQueueLimits keepAll{std::numeric_limits<double>::infinity(), kAPMDefaultUploadRefusalLimit};
+        const std::pair<const char*, std::optional<std::int64_t>> stamps[] = {
+            {"manual", kAPMManualClockStamp}, {"system", kAPMSystemClockStamp}, {"unstamped", std::nullopt}};
+        fx.onWorker([&] {
+            REQUIRE(db.insertRawEventMetadata(makeBundle(kAppID, 0), 1, nullptr));
+            for (const auto& stamp : stamps) {
+                platform::dispatch::setClock(stamp.second == kAPMSystemClockStamp ? system : manual);
+                const APMEvent event("app", true, stamp.first, now - 30 * day, 0, APMParameters{});
+                REQUIRE(db.insertRawEvent(event, 1, nullptr));
+                REQUIRE(db.insertBundle(makeBundle(stamp.first, millis(now - 30 * day)), false, nullptr, keepAll,
+                                        stamp.second));
+            }
+        });
+        {
+            auto store = APMSqliteStore::makeWithDatabasePath(fx.path().string(), nullptr);
+            REQUIRE(
+                store->executeStatement("UPDATE raw_events SET clock = NULL WHERE name = 'unstamped'", {}, nullptr));
+        }
+        // The raw events' names and the bundles' application identifiers left.
+        auto left = [&] {
+            std::string names;
+            for (const auto& row : tableRows(fx.path(), "raw_events")) names += row.at("name").asString() + " ";
+            fx.onWorker([&] {
+                const auto queue = db.queryBundlesWithCountLimit(10, 1 << 20, nullptr);
+                REQUIRE(queue);
+                for (const auto& queued : *queue) {
+                    names += NANOGetString(queued.bundle, bundleFieldIndex(bundle_tag::kAppID)).value_or("") + " ";
+                }
+            });
+            return names;
+        };
+        platform::dispatch::setClock(system);
+        fx.onWorker([&] { CHECK(db.deleteStaleData({}, &error) == 4); });
+        CHECK(left() == "manual manual ");
+        platform::dispatch::setClock(manual);
+        fx.onWorker([&] { CHECK(db.deleteStaleData({}, &error) == 2); });
+        CHECK(left().empty());
     }
     SUBCASE("raw events past the maximum age go, with headers no longer used") {
         fx.onWorker([&] {

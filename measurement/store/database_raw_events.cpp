@@ -17,8 +17,10 @@ std::optional<std::int64_t> APMDatabase::insertRawEvent(const APMEvent& event, s
         return std::nullopt;
     }
     const auto inserted = store_->executeStatement(
-        "INSERT INTO raw_events (metadata_fingerprint, name, timestamp, data, is_realtime) VALUES (?, ?, ?, ?, ?)",
-        {metadataFingerprint, event.name(), event.timestamp(), bytesValue(encodedEvent(event)), event.isRealtime()},
+        "INSERT INTO raw_events (metadata_fingerprint, name, timestamp, data, is_realtime, clock) "
+        "VALUES (?, ?, ?, ?, ?, ?)",
+        {metadataFingerprint, event.name(), event.timestamp(), bytesValue(encodedEvent(event)), event.isRealtime(),
+         APMCurrentClockStamp()},
         error);
     if (!inserted) return std::nullopt;
     noteRawEventInserted(event.timestamp(), event.isRealtime());

@@ -12,14 +12,24 @@ namespace measurement {
 APMFileLock::APMFileLock(const std::string& path, bool create) {
     // Read access is all a lock needs; a fifo or a device at the path must
     // not block the open.
-    const int flags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (create ? O_CREAT : 0);
+    const int flags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW | (create ? O_CREAT : 0);
     do {
         fd_ = ::open(path.c_str(), flags, 0644);
     } while (fd_ < 0 && errno == EINTR);
+    if (fd_ < 0) error_ = std::error_code(errno, std::generic_category());
 }
 
 APMFileLock::~APMFileLock() {
     if (fd_ >= 0) ::close(fd_);
+}
+
+std::unique_ptr<APMFileLock> APMFileLock::acquire(const std::string& path, Kind kind, bool wait,
+                                                  std::error_code* error) {
+    auto lock = std::make_unique<APMFileLock>(path);
+    const bool taken = lock->take(kind, wait);
+    if (error) *error = lock->error();
+    if (!taken) lock.reset();
+    return lock;
 }
 
 bool APMFileLock::tryLock(Kind kind) { return take(kind, false); }
@@ -36,8 +46,10 @@ bool APMFileLock::take(Kind kind, bool wait) {
     } while (rc != 0 && errno == EINTR);
     if (rc == 0) {
         held_ = kind;
+        error_.clear();
         return true;
     }
+    error_ = std::error_code(errno == EWOULDBLOCK ? EAGAIN : errno, std::generic_category());
     // A refused change of kind may already have given up the old lock.
     unlock();
     return false;

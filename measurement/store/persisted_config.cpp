@@ -1,12 +1,14 @@
 // The persisted settings file: reads, delayed writes and damage.
 #include "measurement/store/persisted_config.h"
 
+#include <map>
 #include <mutex>
 #include <system_error>
 #include <utility>
 
 #include "measurement/foundation/first_use_queue.h"
 #include "measurement/foundation/monitor.h"
+#include "measurement/store/file_lock.h"
 #include "measurement/store/files.h"
 #include "platform/foundation/atomic_file.h"
 #include "platform/dispatch/queue.h"
@@ -29,30 +31,46 @@ struct APMPersistedConfig::State {
     const std::shared_ptr<platform::dispatch::Queue> queue;
     const std::shared_ptr<platform::dispatch::TimerService> timers;
 
-    mutable std::mutex mutex;  // values, dirty, timer
+    // A change: the new value, or none for a removal.
+    using Changes = std::map<std::string, std::optional<Value>>;
+
+    mutable std::mutex mutex;  // values, changes, timer
     Value::Dictionary values;
-    bool dirty = false;
+    // What this process changed since its last write. Other processes
+    // write the same file: a write lays these over the file as it finds
+    // it, so that what they wrote meanwhile stays.
+    Changes changes;
     std::shared_ptr<platform::dispatch::Timer> timer;
 
     // Taken around a whole write, so that files reach the disk in the order
     // their contents were taken.
     std::mutex writeMutex;
 
-    void load();
+    // The file's values; none when there is no file, or when it is damaged
+    // (it is then set aside and reported).
+    std::optional<Value::Dictionary> read();
+    static void apply(const Changes& changes, Value::Dictionary& values);
     void scheduleWriteLocked(const std::weak_ptr<State>& self);
     void writeNow();
 };
 
-void APMPersistedConfig::State::load() {
+void APMPersistedConfig::State::apply(const Changes& changes, Value::Dictionary& values) {
+    for (const auto& [key, value] : changes) {
+        if (value) {
+            values[key] = *value;
+        } else {
+            values.erase(key);
+        }
+    }
+}
+
+std::optional<Value::Dictionary> APMPersistedConfig::State::read() {
     std::error_code ec;
-    if (!std::filesystem::exists(file, ec)) return;
+    if (!std::filesystem::exists(file, ec)) return std::nullopt;
     std::string why = std::filesystem::is_regular_file(file, ec) ? "the file cannot be read" : "it is no regular file";
     if (auto bytes = platform::readFile(file)) {
         auto parsed = platform::parsePropertyList(*bytes, &why);
-        if (parsed && parsed->isDictionary()) {
-            values = std::move(parsed->asDictionary());
-            return;
-        }
+        if (parsed && parsed->isDictionary()) return std::move(parsed->asDictionary());
         if (parsed) why = "its root is no dictionary";
     }
     auto aside = platform::setFileAside(file);
@@ -60,32 +78,56 @@ void APMPersistedConfig::State::load() {
         APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMPersistedConfigSetAsideFailedCode,
                                           "Persisted settings file is damaged and could not be set aside. File, reason",
                                           file.string(), why);
-        return;
+        return std::nullopt;
     }
     APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMPersistedConfigCorruptFileCode,
                                       "Persisted settings file is damaged. Starting empty. Set aside as, reason",
                                       aside->string(), why);
+    return std::nullopt;
 }
 
 void APMPersistedConfig::State::scheduleWriteLocked(const std::weak_ptr<State>& self) {
-    dirty = true;
     if (timer && timer->isActive()) return;  // the pending write takes this change too
     timer = timers->schedule(queue, kWriteDelaySeconds, [self] {
         if (auto state = self.lock()) state->writeNow();
     });
 }
 
+// Processes take turns under an exclusive lock beside the file: each reads
+// the file and lays its own changes over it. Where the lock cannot be had
+// (a folder that cannot hold it), the write goes ahead all the same.
 void APMPersistedConfig::State::writeNow() {
     std::lock_guard writeLock(writeMutex);
-    Value::Dictionary snapshot;
+    Changes written;
+    Value::Dictionary own;
     {
         std::lock_guard lock(mutex);
-        if (!dirty) return;
-        dirty = false;
-        snapshot = values;
+        if (changes.empty()) return;
+        written.swap(changes);
+        own = values;
     }
+    std::error_code ec;
+    std::filesystem::create_directories(file.parent_path(), ec);
+    const auto turn = APMFileLock::acquire(file.string() + ".lock", APMFileLock::Kind::exclusive, true, nullptr);
+    // Without a file to go by (none yet, or one set aside as damaged), this
+    // process's own values are what there is.
+    Value::Dictionary merged = read().value_or(std::move(own));
+    apply(written, merged);
     std::string why;
-    if (!platform::writeFileAtomically(file, platform::writePropertyListBinary(Value(std::move(snapshot))), 0600, &why)) {
+    const bool stored =
+        platform::writeFileAtomically(file, platform::writePropertyListBinary(Value(merged)), 0600, &why);
+    {
+        std::lock_guard lock(mutex);
+        if (stored) {
+            // What the others wrote is taken in; changes made since stay on top.
+            values = std::move(merged);
+            apply(changes, values);
+        } else {
+            // Kept for the next write, under the changes made since.
+            for (auto& [key, value] : written) changes.try_emplace(key, std::move(value));
+        }
+    }
+    if (!stored) {
         APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMPersistedConfigWriteFailedCode,
                                           "Failed to write persisted settings. File, error", file.string(), why);
     }
@@ -97,7 +139,7 @@ std::filesystem::path APMPersistedConfig::defaultFilePath() {
 
 APMPersistedConfig::APMPersistedConfig(std::filesystem::path filePath)
     : state_(std::make_shared<State>(std::move(filePath))) {
-    state_->load();
+    state_->values = state_->read().value_or(Value::Dictionary{});
 }
 
 APMPersistedConfig::~APMPersistedConfig() {
@@ -141,9 +183,11 @@ bool APMPersistedConfig::setObject(const std::optional<Value>& value, const std:
     if (removing) {
         if (found == state_->values.end()) return true;
         state_->values.erase(found);
+        state_->changes[key] = std::nullopt;
     } else {
         if (found != state_->values.end() && found->second == *value) return true;
         state_->values[key] = *value;
+        state_->changes[key] = *value;
     }
     state_->scheduleWriteLocked(state_);
     return true;

@@ -57,7 +57,11 @@ inline constexpr const char* kSearchAdRetries = "/rozeda/measurement/search_ad_n
 // reads 0, 0.0 or none. A change is kept in memory at once and written to
 // the file one second later, on the settings' own serial queue, by writing a
 // temporary file and renaming it over the old one; changes made meanwhile go
-// out with that same write. A damaged file is renamed aside
+// out with that same write. Processes sharing the file take turns under an
+// exclusive lock on "<file>.lock": each write reads the file, lays this
+// object's changes since its last write over it and takes in the rest, so
+// that no writer loses another's values. A change whose write failed goes
+// out with the next one. A damaged file is renamed aside
 // ("<file>.corrupt", then "<file>.corrupt-2", ...) and reported through the
 // monitor, and the settings start empty. Safe to use from any thread.
 class APMPersistedConfig {

@@ -274,6 +274,45 @@ TEST_CASE("a damaged or unwritable settings file") {
     }
 }
 
+TEST_CASE("writers of one settings file keep each other's values: each lays its own changes over the file") {
+    platform::dispatch::ManualTime time;
+    testsupport::TempDir dir;
+    const fs::path file = dir / "Rozeda/Measurement/settings.plist";
+    writeText(file, platform::writePropertyListBinary(Value(Value::Dictionary{
+                        {"/rozeda/measurement/diversion_key", "old"}, {"/rozeda/measurement/session_number", 1}})));
+    // Both read the file before either writes, as processes starting together do.
+    APMPersistedConfig first(file);
+    APMPersistedConfig second(file);
+    first.setAppInstanceID("6F1B1E0C2D7A4A4BA1E5D2C3B4A59687");
+    first.setDiversionKey(std::nullopt);
+    second.setSessionNumber(2);
+    time.advance(1);
+    const Value::Dictionary expected{{"/rozeda/measurement/app_instance_id", "6F1B1E0C2D7A4A4BA1E5D2C3B4A59687"},
+                                     {"/rozeda/measurement/session_number", 2}};
+    CHECK(readSettingsFile(file) == expected);
+    // The last writer took in what the other wrote.
+    CHECK(second.appInstanceID() == "6F1B1E0C2D7A4A4BA1E5D2C3B4A59687");
+    CHECK_FALSE(second.diversionKey());
+
+    SUBCASE("a change whose write failed goes out with the next write") {
+        fs::remove_all(file.parent_path());
+        writeText(file.parent_path(), "a file where the folder should be");
+        APMMonitorCapture capture;
+        first.setSessionNumber(3);
+        time.advance(1);
+        CHECK(capture.hasCode(kAPMPersistedConfigWriteFailedCode));
+        // Meanwhile another process writes the file anew.
+        fs::remove(file.parent_path());
+        writeText(file, platform::writePropertyListBinary(Value(Value::Dictionary{
+                            {"/rozeda/measurement/session_number", 9}})));
+        first.setLastBackoffTimestamp(5);
+        time.advance(1);
+        const auto stored = readSettingsFile(file);
+        CHECK(stored.at("/rozeda/measurement/session_number") == Value(3));
+        CHECK(stored.at("/rozeda/measurement/last_backoff") == Value(5.0));
+    }
+}
+
 TEST_CASE("persisted settings default to the engine's folder") {
     testsupport::TempDir dir;
     const auto saved = platform::ProcessInfo::applicationSupportDirectory();

@@ -170,7 +170,7 @@ bool APMBundler::completeAndInsertBundle(Pass& pass, APMPBMeasurementBundle& bun
 
     std::optional<APMError> error;
     const APMQueueLimits limits{kAPMDefaultMaxQueueTime, remoteConfig_.uploadingRetryCount()};
-    if (!database_.insertBundle(bundle, isRealtime, &error, limits)) {
+    if (!database_.insertBundle(bundle, isRealtime, &error, limits, pass.run.clockStamp)) {
         monitor().logWithLevel(kAPMMonitorLevelError, kAPMBundlingInsertFailedCode, "Unable to insert bundle. Error",
                                errorContext(error));
         return false;

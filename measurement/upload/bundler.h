@@ -66,6 +66,9 @@ enum : long {
 struct APMRawEventRun {
     std::vector<APMRawEventData> events;
     std::int64_t lastRowID = -1;
+    // The stamp of the clock the run's times come from (one for the whole
+    // run); none when its rows carry none.
+    std::optional<std::int64_t> clockStamp;
     bool empty() const { return lastRowID < 0; }
 };
 

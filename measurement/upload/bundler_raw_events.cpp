@@ -33,8 +33,9 @@ void logRealtimeDecision(int level, long code, const std::string& message, const
 }
 
 // The filter that cuts the run: the first row always, then each next row
-// while it has the next row ID, the same hour and fits the count and size
-// limits. It reads the row's columns only (the stored data is the encoded
+// while it has the next row ID, the same clock stamp and hour and fits the
+// count and size limits (a bundle's times all come from one clock, whose
+// stamp it keeps in the queue). It reads the row's columns only (the stored data is the encoded
 // event, so its length is the event's encoded size) and leaves decoding to
 // the database, which ends the run at a row that does not decode. Such a row
 // has been taken into the run by then, so deleting the run drops it instead
@@ -48,6 +49,10 @@ public:
         const auto rowID = column(row, "rowid");
         if (!rowID || !rowID->isInt()) return false;
         if (position > 0 && rowID->intValue() != lastRowID_ + 1) return false;
+        const auto stamp = column(row, "clock");
+        const platform::Value clock = stamp ? *stamp : platform::Value();
+        if (position == 0) clock_ = clock;
+        if (clock != clock_) return false;
         const auto timestamp = column(row, "timestamp");
         const auto data = column(row, "data");
         if (!timestamp || !timestamp->isNumber() || !data || !data->isData()) return take(rowID->intValue(), 0);
@@ -61,6 +66,9 @@ public:
 
     std::int64_t lastRowID() const { return lastRowID_; }
     std::size_t taken() const { return taken_; }
+    std::optional<std::int64_t> clockStamp() const {
+        return clock_.isInt() ? std::optional<std::int64_t>(clock_.intValue()) : std::nullopt;
+    }
 
 private:
     static const platform::Value* column(const APMRow& row, const char* name) {
@@ -76,6 +84,7 @@ private:
 
     std::int64_t maxEvents_;
     std::int64_t maxSize_;
+    platform::Value clock_;
     std::int64_t hourBucket_ = -1;
     std::int64_t lastRowID_ = -1;
     std::int64_t accumulatedSize_ = 0;
@@ -104,6 +113,7 @@ std::optional<APMRawEventRun> APMBundler::rawEventsWithMetadataFingerprint(std::
     APMRawEventRun run;
     run.events = std::move(*events);
     run.lastRowID = filter.lastRowID();
+    run.clockStamp = filter.clockStamp();
     return run;
 }
 

@@ -56,6 +56,22 @@ TEST_CASE("a bundle takes the leading run of the oldest fingerprint") {
         CHECK(eventNames(queued[0].bundle) == std::vector<std::string>{"before", "same_second"});
         CHECK(eventNames(queued[1].bundle) == std::vector<std::string>{"after"});
     }
+    SUBCASE("stamped by another kind of clock: a bundle of its own, queued with that clock's stamp") {
+        f.storeEvent(makeEvent("own", kT), a);
+        f.storeEvent(makeEvent("other", kT + 1), a);
+        f.storeEvent(makeEvent("own_again", kT + 2), a);
+        const std::int64_t own = APMCurrentClockStamp();
+        f.execute("UPDATE raw_events SET clock = ? WHERE name = 'other'", {1 - own});
+        CHECK(f.bundleAll() == 3);
+        const auto queued = f.queued();
+        REQUIRE(queued.size() == 3);
+        CHECK(eventNames(queued[1].bundle) == std::vector<std::string>{"other"});
+        std::vector<std::int64_t> stamps;
+        for (const auto& row : f.rows("SELECT clock FROM queue ORDER BY rowid")) {
+            stamps.push_back(row.at("clock").intValue());
+        }
+        CHECK(stamps == std::vector<std::int64_t>{own, 1 - own, own});
+    }
     SUBCASE("the count limit cuts the run") {
         f.configure(ConfigBuilder().setting("measurement.upload.max_events_per_bundle", "2"));
         for (int i = 0; i < 5; ++i) f.storeEvent(makeEvent("tap", kT + i), a);

@@ -60,13 +60,40 @@ void APMUploader::uploadData() {
         components_.host->terminateBackgroundTask();
         return;
     }
+    if (!takeUploadLock()) return;
+    if (!sendQueuedData(*url)) uploadLock_.reset();
+}
+
+bool APMUploader::takeUploadLock() {
+    if (uploadLock_) return true;
+    const std::string& database = components_.database->databasePath();
+    std::error_code error;
+    uploadLock_ = APMFileLock::acquire(database + ".upload-lock", APMFileLock::Kind::exclusive, false, &error);
+    if (uploadLock_) return true;
+    if (error == std::errc::resource_unavailable_try_again) {
+        // That process sends what this one stored too, for as long as it
+        // finds data; what comes after it is left for the retry.
+        logEntry(kAPMMonitorLevelDebug, kAPMUploadOtherProcessCode,
+                 "Another process is uploading this data. Will try again in seconds",
+                 platform::Value(kAPMUploadLockRetrySeconds));
+        armAlarm(kAPMUploadLockRetrySeconds);
+    } else {
+        logEntry(kAPMMonitorLevelError, kAPMUploadLockFailedCode,
+                 "Unable to take the upload lock. Data stays stored. Database, error", platform::Value(database),
+                 platform::Value(error.message()));
+    }
+    components_.host->terminateBackgroundTask();
+    return false;
+}
+
+bool APMUploader::sendQueuedData(const std::string& url) {
     auto& config = *components_.remoteConfig;
     if (!config.isExpired()) bundlePendingRawEvents();
 
     auto entries = queuedBundles();
     if (!entries) {
         components_.host->terminateBackgroundTask();
-        return;
+        return false;
     }
     if (entries->empty()) {
         config.activateNewSnapshot();
@@ -76,7 +103,7 @@ void APMUploader::uploadData() {
         } else {
             components_.host->terminateBackgroundTask();
         }
-        return;
+        return false;
     }
     applyConsentToBundles(*entries);
 
@@ -97,7 +124,7 @@ void APMUploader::uploadData() {
     // Counted as failed until the service confirms it, so that an upload
     // that never completes is retried on the failure schedule.
     components_.persistedConfig->setLastFailedUploadTimestamp(now);
-    postBatch(std::move(payload), *url);
+    return postBatch(std::move(payload), url);
 }
 
 std::optional<std::string> APMUploader::uploadURLOrLogOnce() {
@@ -247,7 +274,7 @@ APMPBMeasurementBatch APMUploader::batchOf(std::vector<APMQueuedEntry> entries, 
     return batch;
 }
 
-void APMUploader::postBatch(NANOBytes payload, const std::string& url) {
+bool APMUploader::postBatch(NANOBytes payload, const std::string& url) {
     auto& engine = *components_.host;
     engine.setIsNetworkRequestPending(true);
     engine.network().setTimeoutInterval(components_.remoteConfig->networkTimeout());
@@ -264,7 +291,9 @@ void APMUploader::postBatch(NANOBytes payload, const std::string& url) {
     if (task.empty()) {
         logEntry(kAPMMonitorLevelSilentError, kAPMUploadNoSessionCode, "Unable to create network session.");
         uploadList_.clear();
+        return false;
     }
+    return true;
 }
 
 // ---- completion ----------------------------------------------------------------
@@ -295,6 +324,7 @@ void APMUploader::handleUploadFailure(int status, const std::optional<platform::
     incrementRetryCounter();
     if (isRefusalStatus(status)) recordRefusal(status);
     uploadList_.clear();
+    uploadLock_.reset();
     updateSchedule();
     // The retry is at least a retry interval away: the background task
     // was for this attempt, which is over.
@@ -330,6 +360,7 @@ void APMUploader::handleUploadSuccess(int status, std::int64_t contentLength) {
         suspendUploads();
     }
     uploadList_.clear();
+    uploadLock_.reset();
     if (components_.host->network().isNetworkConnected() && hasDataToUpload()) {
         uploadData();
     } else if (!components_.remoteConfig->isExpired()) {

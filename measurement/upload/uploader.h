@@ -17,6 +17,7 @@
 #include "measurement/foundation/messages.h"
 #include "measurement/store/database.h"
 #include "measurement/store/database_config_storage.h"
+#include "measurement/store/file_lock.h"
 #include "measurement/store/persisted_config.h"
 #include "measurement/store/remote_config.h"
 #include "measurement/upload/upload_host.h"
@@ -52,6 +53,7 @@ enum : long {
     kAPMUploadEmptyBundleListCode = 23046,
     kAPMUploadOverlapCode = 23047,
     kAPMUploadNoServiceAddressCode = 23048,
+    kAPMUploadOtherProcessCode = 23049,
     kAPMQueueEmptyCheckFailedCode = 23117,
     kAPMRawEventsEmptyCheckFailedCode = 23118,
     kAPMDeleteBundlesFailedCode = 23122,
@@ -70,11 +72,15 @@ enum : long {
     kAPMConfigAudiencesRefusedCode = 23137,
     kAPMConfigRefusedCode = 23138,
     kAPMRetryCountUpdateFailedCode = 23166,
+    kAPMUploadLockFailedCode = 23167,
 };
 
 // Uploads stay suspended this long (time since boot) after uploaded bundles
 // could not be deleted, so that the same bundles are not sent again at once.
 inline constexpr double kAPMUploadSuspensionSeconds = 3600;
+// Processes sharing a data folder upload one at a time; one that finds
+// another uploading tries again this long after.
+inline constexpr double kAPMUploadLockRetrySeconds = 60;
 
 // Everything the upload side works with. The configuration storage is the
 // one the server configuration was made with, so that a fetched
@@ -181,13 +187,21 @@ private:
     // Bundling, the consent pass and the batch: the bundles to send and
     // their rows, none when nothing is sent.
     void removeStaleData();
+    // Uploading is one process's work at a time for a database: the lock,
+    // beside the database file, is held from the bundling until the
+    // answer's rows are deleted. False when another process holds it (a
+    // retry is armed) or it cannot be taken; the background task then ends.
+    bool takeUploadLock();
+    // Bundles, reads the queue and posts a batch; true when a request is
+    // under way, which holds the lock until its answer.
+    bool sendQueuedData(const std::string& url);
     void bundlePendingRawEvents();
     std::optional<std::vector<APMQueuedEntry>> queuedBundles();
     void applyConsentToBundles(std::vector<APMQueuedEntry>& entries);
     std::vector<APMQueuedEntry> compatibleBundles(const std::vector<APMQueuedEntry>& entries) const;
     APMPBMeasurementBatch batchOf(std::vector<APMQueuedEntry> entries, std::int64_t nowMillis,
                                   std::vector<std::int64_t>& bundleIDs);
-    void postBatch(NANOBytes payload, const std::string& url);
+    bool postBatch(NANOBytes payload, const std::string& url);
     void handleUploadSuccess(int status, std::int64_t contentLength);
     void handleUploadFailure(int status, const std::optional<platform::RULError>& error);
     void recordFailedRequest(int status);
@@ -213,6 +227,7 @@ private:
 
     APMUploadComponents components_;
     std::vector<std::int64_t> uploadList_;
+    std::unique_ptr<APMFileLock> uploadLock_;
     std::optional<double> suspensionTimestamp_;
     std::int64_t lastEventEnd_ = 0;
     bool missingAddressLogged_ = false;

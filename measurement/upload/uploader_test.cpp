@@ -434,3 +434,46 @@ TEST_CASE("A queue that cannot be read sends nothing and loses nothing") {
     CHECK(eventNames(bundlesOf(fixture.batches()[0]).at(0)) == std::vector<std::string>{"kept"});
     CHECK(fixture.queued().empty());
 }
+
+TEST_CASE("While the upload lock is held elsewhere or cannot be taken, nothing is sent and the data stays") {
+    struct Case {
+        const char* what;
+        bool held;  // another holder; otherwise a folder stands where the lock file goes
+        long code;
+    };
+    const Case cases[] = {
+        {"another process uploads", true, kAPMUploadOtherProcessCode},
+        {"no lock file can be made", false, kAPMUploadLockFailedCode},
+    };
+    for (const auto& entry : cases) {
+        CAPTURE(entry.what);
+        UploadFixture fixture;
+        fixture.queueBundle("kept", kT0);
+        const std::filesystem::path lockPath = fixture.database->databasePath() + ".upload-lock";
+        std::unique_ptr<APMFileLock> other;
+        if (entry.held) {
+            other = APMFileLock::acquire(lockPath, APMFileLock::Kind::exclusive, false, nullptr);
+            REQUIRE(other);
+        } else {
+            std::filesystem::create_directory(lockPath);
+        }
+        fixture.onWorker([&] { fixture.uploader->uploadData(); });
+        CHECK(fixture.capture.hasCode(entry.code));
+        CHECK(fixture.host->backgroundTasksEnded == 1);
+        CHECK(fixture.server.requestCount() == 0);
+        CHECK(fixture.queued().size() == 1);
+        // Only the process that waits for another tries again on its own.
+        const auto alarm = fixture.alarmTime();
+        CHECK(alarm.has_value() == entry.held);
+        if (alarm) CHECK(*alarm == doctest::Approx(fixture.time.now() + kAPMUploadLockRetrySeconds));
+
+        // Once it is free, the upload goes out.
+        other.reset();
+        std::filesystem::remove(lockPath);
+        fixture.server.enqueue(reply(204));
+        fixture.onWorker([&] { fixture.uploader->uploadData(); });
+        REQUIRE(fixture.completeRequest());
+        CHECK(fixture.batches().size() == 1);
+        CHECK(fixture.queued().empty());
+    }
+}

@@ -12,6 +12,10 @@ public:
     virtual ~Clock() = default;
     virtual double now() const = 0;
     virtual double uptime() const = 0;
+    // Whether its wall time is its own, moved by hand (a test's, the
+    // headless runner's), rather than the system's that every process on
+    // the machine reads.
+    virtual bool isManual() const { return false; }
 };
 
 class SystemClock : public Clock {
@@ -26,6 +30,7 @@ public:
     explicit ManualClock(double now = 1700000000.0, double uptime = 1000.0) : now_(now), uptime_(uptime) {}
     double now() const override { return now_.load(); }
     double uptime() const override { return uptime_.load(); }
+    bool isManual() const override { return true; }
     void advance(double seconds);
     // Sets the wall time alone, as when the user changes the device's clock.
     void setNow(double now) { now_.store(now); }
