@@ -56,6 +56,8 @@ std::unique_ptr<APMDatabase> APMDatabase::makeDefault(APMErrorOut error) {
 
 const std::string& APMDatabase::databasePath() const { return store_->databasePath(); }
 
+std::uint64_t APMDatabase::fileGeneration() const { return store_->fileGeneration(); }
+
 namespace {
 
 // What the write of every event does, tried when the file is opened and

@@ -138,6 +138,8 @@ public:
     APMDatabase& operator=(const APMDatabase&) = delete;
 
     const std::string& databasePath() const;
+    // See APMSqliteStore::fileGeneration.
+    std::uint64_t fileGeneration() const;
 
     // Runs the block inside one exclusive transaction (a savepoint inside
     // another): true commits; false, or an exception (which goes on to the

@@ -198,6 +198,7 @@ bool APMSqliteStore::openConnection(const std::string& target, int flags, APMErr
         return false;
     }
     sqlite3_busy_handler(db_, &APMSqliteStore::waitWhileBusy, this);
+    ++fileGeneration_;
     return true;
 }
 

@@ -132,6 +132,11 @@ public:
     APMSqliteStore& operator=(const APMSqliteStore&) = delete;
 
     const std::string& databasePath() const { return path_; }
+    // Counts the files the store has opened at its path: it moves on when
+    // the store opens a new file there (after a set-aside, or one another
+    // program put in place of its own), so that row IDs read before tell
+    // whether they still name rows of the file open now.
+    std::uint64_t fileGeneration() const { return fileGeneration_.load(); }
     bool isOpen() const;
 
     // Creates the table from the elementary and add-on columns when it is
@@ -363,6 +368,7 @@ private:
     std::chrono::steady_clock::time_point busySince_;
     double busySinceUptime_ = 0;
     mutable std::recursive_mutex mutex_;
+    std::atomic<std::uint64_t> fileGeneration_{0};
 };
 
 }  // namespace measurement

@@ -91,6 +91,7 @@ bool APMUploader::sendQueuedData(const std::string& url) {
     if (!config.isExpired()) bundlePendingRawEvents();
 
     auto entries = queuedBundles();
+    uploadListGeneration_ = components_.database->fileGeneration();
     if (!entries) {
         components_.host->terminateBackgroundTask();
         return false;
@@ -332,7 +333,7 @@ void APMUploader::handleUploadFailure(int status, const std::optional<platform::
 }
 
 void APMUploader::recordRefusal(int status) {
-    if (uploadList_.empty()) return;
+    if (uploadList_.empty() || !uploadListInOpenFile()) return;
     std::optional<APMError> error;
     if (!components_.database->recordRefusalOfBundlesWithIDs(uploadList_, status, uploadList_.size() == 1, &error)) {
         logEntry(kAPMMonitorLevelSilentError, kAPMRetryCountUpdateFailedCode,
@@ -351,7 +352,7 @@ void APMUploader::handleUploadSuccess(int status, std::int64_t contentLength) {
         std::max(persisted.lastUploadedEventTimestampMillis(), lastEventEnd_));
     components_.peers->resetSKANRetryCount();
     updateSchedule();
-    if (removeBundlesFromDatabaseWithIDs(uploadList_)) {
+    if (!uploadListInOpenFile() || removeBundlesFromDatabaseWithIDs(uploadList_)) {
         suspensionTimestamp_.reset();
     } else {
         logEntry(kAPMMonitorLevelError, kAPMUploadDeleteFailedCode,
@@ -410,7 +411,7 @@ void APMUploader::setUploadInProgressWithBundleIDs(const std::vector<std::int64_
 }
 
 void APMUploader::incrementRetryCounter() {
-    if (uploadList_.empty()) return;
+    if (uploadList_.empty() || !uploadListInOpenFile()) return;
     std::optional<APMError> error;
     if (!components_.database->incrementRetryCounterForBundlesWithIDs(uploadList_, &error) && error) {
         logEntry(kAPMMonitorLevelSilentError, kAPMRetryCountUpdateFailedCode,
@@ -435,6 +436,15 @@ bool APMUploader::hasDataToUpload() {
         return false;
     }
     return !*rawEmpty;
+}
+
+bool APMUploader::uploadListInOpenFile() {
+    if (components_.database->fileGeneration() == uploadListGeneration_) return true;
+    logEntry(kAPMMonitorLevelWarning, kAPMUploadFileReplacedCode,
+             "The database file was replaced during the upload. Its bundles are not in the new file. Bundle count",
+             platform::Value(static_cast<long long>(uploadList_.size())));
+    uploadList_.clear();
+    return false;
 }
 
 bool APMUploader::removeBundlesFromDatabaseWithIDs(const std::vector<std::int64_t>& bundleIDs) {

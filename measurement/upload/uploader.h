@@ -73,6 +73,7 @@ enum : long {
     kAPMConfigRefusedCode = 23138,
     kAPMRetryCountUpdateFailedCode = 23166,
     kAPMUploadLockFailedCode = 23167,
+    kAPMUploadFileReplacedCode = 23168,
 };
 
 // Uploads stay suspended this long (time since boot) after uploaded bundles
@@ -153,6 +154,11 @@ public:
     void incrementRetryCounter();
     bool hasDataToUpload();
     bool removeBundlesFromDatabaseWithIDs(const std::vector<std::int64_t>& bundleIDs);
+    // Whether the upload list's row IDs name rows of the database file open
+    // now. When the file was replaced since they were read (the new file's
+    // row IDs start again), the list is dropped with a log, and the answer
+    // about it touches nothing.
+    bool uploadListInOpenFile();
 
     // ---- the schedule (upload_schedule.cpp) ----
     void updateSchedule();
@@ -227,6 +233,8 @@ private:
 
     APMUploadComponents components_;
     std::vector<std::int64_t> uploadList_;
+    // The database's file generation when the upload list was read.
+    std::uint64_t uploadListGeneration_ = 0;
     std::unique_ptr<APMFileLock> uploadLock_;
     std::optional<double> suspensionTimestamp_;
     std::int64_t lastEventEnd_ = 0;

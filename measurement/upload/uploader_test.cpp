@@ -3,6 +3,8 @@
 
 #include <doctest/doctest.h>
 
+#include <filesystem>
+
 #include "measurement/foundation/hashing.h"
 #include "measurement/store/config_test_support.h"
 #include "measurement/foundation/bundle_tags.h"
@@ -395,6 +397,36 @@ TEST_CASE("An upload asked for while a request is under way is ignored") {
     REQUIRE(fixture.completeRequest());
     CHECK(fixture.queued().empty());
     CHECK(fixture.server.requestCount() == 1);
+}
+
+TEST_CASE("An answer that comes after the database file was replaced touches nothing of the new file") {
+    // The service's answers: success, then a refusal that would count
+    // against the bundles sent.
+    for (const int status : {204, 500}) {
+        CAPTURE(status);
+        UploadFixture fixture;
+        const std::int64_t sent = fixture.queueBundle("before_replacement", kT0);
+        fixture.server.enqueue(reply(status, {}, {}, true));
+        fixture.onWorker([&] { fixture.uploader->uploadData(); });
+        REQUIRE(fixture.server.waitForHeld(1, 20));
+
+        // A program that ignores the lock moves the file away while the
+        // request is out; the next write opens a new file at the path, whose
+        // first bundle takes the row ID the one sent had.
+        const std::string path = fixture.database->databasePath();
+        for (const std::string suffix : {"", "-wal", "-shm"}) {
+            if (std::filesystem::exists(path + suffix)) std::filesystem::rename(path + suffix, path + ".moved" + suffix);
+        }
+        REQUIRE(fixture.queueBundle("after_replacement", kT0 + 1) == sent);
+
+        fixture.server.release();
+        REQUIRE(fixture.completeRequest());
+        const auto queued = fixture.queued();
+        REQUIRE(queued.size() == 1);
+        CHECK(eventNames(queued[0].bundle) == std::vector<std::string>{"after_replacement"});
+        CHECK(queued[0].retryCount == 0);
+        CHECK(fixture.capture.hasCode(kAPMUploadFileReplacedCode));
+    }
 }
 
 TEST_CASE("An upload that finds nothing queued sends nothing and ends the background task") {
