@@ -28,7 +28,8 @@ std::optional<Image> screenshotForCroppingRect(platform::ui::View& view, const R
 
 std::optional<Image> screenshot(platform::ui::View& view) { return screenshotForCroppingRect(view, view.bounds()); }
 
-std::optional<Image> verticallyStitched(const std::vector<Image>& images) {
+std::optional<Image> verticallyStitched(const std::vector<Image>& images,
+                                       const std::optional<platform::gfx::Color>& background) {
     if (images.empty()) return std::nullopt;
     double width = 0, height = 0;
     for (const auto& image : images) {
@@ -36,6 +37,10 @@ std::optional<Image> verticallyStitched(const std::vector<Image>& images) {
         height += image.size().height;
     }
     return ImageRenderer({width, height}).image([&](GraphicsContext& context) {
+        if (background) {
+            context.setFillColor(*background);
+            context.fill(Rect(0, 0, width, height));
+        }
         double y = 0;
         for (const auto& image : images) {
             context.drawImage(image, Rect(0, y, image.size().width, image.size().height));
@@ -105,7 +110,7 @@ platform::dispatch::Async<std::optional<Image>> screenshot(std::shared_ptr<Table
         }
         if (wanted(footerSections, section)) appendSupplementary(*table, table->rectForFooter(section), pieces);
     }
-    co_return verticallyStitched(pieces);
+    co_return verticallyStitched(pieces, platform::gfx::Color::systemBackground());
 }
 
 }  // namespace velmora

@@ -22,16 +22,21 @@ std::optional<platform::gfx::Image> screenshot(platform::ui::View& view);
 
 // The images one under another in order, from the left edge, on a canvas as
 // wide as the widest and as high as all together, at the main screen's
-// scale; none for no images.
-std::optional<platform::gfx::Image> verticallyStitched(const std::vector<platform::gfx::Image>& images);
+// scale, filled with the background where an image is narrower (clear
+// without one); none for no images.
+std::optional<platform::gfx::Image> verticallyStitched(
+    const std::vector<platform::gfx::Image>& images,
+    const std::optional<platform::gfx::Color>& background = std::nullopt);
 
 // The whole table as one image: its header view, then for every section its
 // header (when the set is absent or holds the section), its rows and its
-// footer (likewise), each scrolled into view and captured, the scroll
-// position put back after every capture. A chart row is given two seconds
-// on the clock to finish drawing before it is captured; meanwhile the main
-// queue goes on. Main thread only; one walk at a time per table, as both
-// would move the same scroll position.
+// footer (likewise), each scrolled into view and captured on the page's
+// background, the scroll position put back after every capture; the
+// background also fills the canvas beside rows narrower than a step whose
+// formula reaches past the table. A chart row is given two seconds on the
+// clock to finish drawing before it is captured; meanwhile the main queue
+// goes on. Main thread only; one walk at a time per table, as both would
+// move the same scroll position.
 platform::dispatch::Async<std::optional<platform::gfx::Image>> screenshot(
     std::shared_ptr<platform::ui::TableView> table, std::optional<std::set<int>> headerSections = std::nullopt,
     std::optional<std::set<int>> footerSections = std::nullopt);

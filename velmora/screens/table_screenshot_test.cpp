@@ -175,6 +175,13 @@ TEST_CASE("images stitched one under another") {
         CAPTURE(p.y);
         CHECK(near(pixels->pixel(p.x, p.y), p.colour));
     }
+    // On a background, the canvas beside the narrower images takes it.
+    auto onBackground = velmora::verticallyStitched({filled({10, 5}, red), filled({20, 7}, blue)}, colourOf(green));
+    REQUIRE(onBackground);
+    auto backed = platform::render::rasterize(*onBackground, {1, std::nullopt});
+    REQUIRE(backed);
+    CHECK(near(backed->pixel(15, 2), green));
+    CHECK(near(backed->pixel(5, 2), red));
 }
 
 TEST_CASE("a table's screenshot: every piece in table order, the scroll position kept") {
