@@ -1,0 +1,409 @@
+// The binary property-list form, written and read without the library.
+//
+// The layout: "bplist00", the objects, a table of each object's offset, and
+// a 32-byte trailer (six unused bytes, the width of an offset, the width of
+// a reference, the number of objects, the top object, the table's offset).
+// An object begins with a marker byte, its type in the high nibble and its
+// size in the low one, 0xF when an integer object with the size follows.
+// Containers hold references: object numbers, all of one width.
+#include "platform/foundation/binary_plist.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstdint>
+#include <cstring>
+#include <deque>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/foundation/plist_forms.h"
+
+namespace platform::binary_plist {
+
+namespace {
+
+constexpr std::string_view kMagic = "bplist00";
+constexpr std::size_t kTrailerSize = 32;
+
+enum Type : unsigned {
+    kSimple = 0x0,  // false 0x08, true 0x09
+    kInteger = 0x1,
+    kReal = 0x2,
+    kDate = 0x3,
+    kData = 0x4,
+    kASCII = 0x5,
+    kUTF16 = 0x6,
+    kArray = 0xA,
+    kSet = 0xC,
+    kDictionary = 0xD,
+};
+
+// The fewest of 1, 2, 4 or 8 bytes that hold the number, and its power of two.
+unsigned widthFor(std::uint64_t n) { return n <= 0xFF ? 1 : n <= 0xFFFF ? 2 : n <= 0xFFFFFFFF ? 4 : 8; }
+unsigned log2Of(unsigned width) { return static_cast<unsigned>(std::countr_zero(width)); }
+
+void appendBigEndian(std::string& out, std::uint64_t n, unsigned width) {
+    for (unsigned i = width; i-- > 0;) out += static_cast<char>((n >> (8 * i)) & 0xFF);
+}
+
+std::uint64_t bigEndian(const unsigned char* bytes, unsigned width) {
+    std::uint64_t n = 0;
+    for (unsigned i = 0; i < width; ++i) n = (n << 8) | bytes[i];
+    return n;
+}
+
+// The objects a value becomes at most (keys counted, nothing shared): what
+// the width of a reference must hold.
+std::uint64_t objectsIn(const Value& value) {
+    std::uint64_t count = 1;
+    if (value.isArray()) {
+        for (const auto& item : value.asArray()) count += objectsIn(item);
+    } else if (value.isDictionary()) {
+        for (const auto& [key, item] : value.asDictionary()) count += 1 + objectsIn(item);
+    }
+    return count;
+}
+
+// Objects are written after what they refer to, so that each container
+// knows its references when written; the top object comes last.
+class Writer {
+public:
+    explicit Writer(const Value& root) : referenceWidth_(widthFor(objectsIn(root))) { out_ = kMagic; }
+
+    std::string finish(const Value& root) {
+        const std::uint64_t top = write(root);
+        const std::uint64_t table = out_.size();
+        const unsigned offsetWidth = widthFor(table);  // every object lies before the table
+        out_.reserve(out_.size() + offsets_.size() * offsetWidth + kTrailerSize);
+        for (const auto offset : offsets_) appendBigEndian(out_, offset, offsetWidth);
+        out_.append(6, '\0');
+        out_ += static_cast<char>(offsetWidth);
+        out_ += static_cast<char>(referenceWidth_);
+        appendBigEndian(out_, offsets_.size(), 8);
+        appendBigEndian(out_, top, 8);
+        appendBigEndian(out_, table, 8);
+        return std::move(out_);
+    }
+
+private:
+    std::uint64_t begin() {
+        offsets_.push_back(out_.size());
+        return offsets_.size() - 1;
+    }
+
+    void marker(unsigned type, std::uint64_t count) {
+        if (count < 15) {
+            out_ += static_cast<char>(type << 4 | count);
+            return;
+        }
+        out_ += static_cast<char>(type << 4 | 0xF);
+        integer(count, widthFor(count));
+    }
+
+    void integer(std::uint64_t bits, unsigned width) {
+        out_ += static_cast<char>(kInteger << 4 | log2Of(width));
+        appendBigEndian(out_, bits, width);
+    }
+
+    void real(unsigned type, double value) {
+        out_ += static_cast<char>(type << 4 | 3);
+        appendBigEndian(out_, std::bit_cast<std::uint64_t>(value), 8);
+    }
+
+    std::uint64_t write(const Value& value) {
+        switch (value.kind()) {
+            case Value::Kind::Null: return text("");
+            case Value::Kind::String: return text(value.asString());
+            case Value::Kind::Array: return array(value.asArray());
+            case Value::Kind::Dictionary: return dictionary(value.asDictionary());
+            default: break;
+        }
+        const std::uint64_t index = begin();
+        switch (value.kind()) {
+            case Value::Kind::Bool: out_ += value.boolValue() ? '\x09' : '\x08'; break;
+            case Value::Kind::Int: {
+                // Negative numbers take all eight bytes, read as signed.
+                const auto bits = std::bit_cast<std::uint64_t>(value.intValue());
+                integer(bits, value.intValue() < 0 ? 8 : widthFor(bits));
+                break;
+            }
+            case Value::Kind::Real: real(kReal, value.realValue()); break;
+            case Value::Kind::Date: {
+                const auto parts = plist_forms::datePartsSince2001(value.asDate());
+                real(kDate, static_cast<double>(parts.seconds) + static_cast<double>(parts.microseconds) / 1000000.0);
+                break;
+            }
+            case Value::Kind::Data: {
+                const auto& bytes = value.asData().bytes;
+                marker(kData, bytes.size());
+                out_.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+                break;
+            }
+            default: break;
+        }
+        return index;
+    }
+
+    std::uint64_t array(const Value::Array& items) {
+        std::vector<std::uint64_t> references;
+        references.reserve(items.size());
+        for (const auto& item : items) references.push_back(write(item));
+        const std::uint64_t index = begin();
+        marker(kArray, items.size());
+        for (const auto reference : references) appendBigEndian(out_, reference, referenceWidth_);
+        return index;
+    }
+
+    std::uint64_t dictionary(const Value::Dictionary& entries) {
+        std::vector<std::uint64_t> references;
+        references.reserve(entries.size() * 2);
+        for (const auto& entry : entries) references.push_back(text(entry.first));
+        for (const auto& entry : entries) references.push_back(write(entry.second));
+        const std::uint64_t index = begin();
+        marker(kDictionary, entries.size());
+        for (const auto reference : references) appendBigEndian(out_, reference, referenceWidth_);
+        return index;
+    }
+
+    // A text (a string or a key) up to its first NUL, as valid UTF-8;
+    // written once however often it occurs.
+    std::uint64_t text(std::string_view raw) {
+        std::string_view shown = raw.substr(0, raw.find('\0'));
+        if (!plist_forms::isValidUTF8(shown)) shown = repaired_.emplace_back(plist_forms::validUTF8(shown));
+        if (const auto found = texts_.find(shown); found != texts_.end()) return found->second;
+        const std::uint64_t index = begin();
+        texts_.emplace(shown, index);
+        const bool ascii = std::all_of(shown.begin(), shown.end(), [](char c) { return (c & 0x80) == 0; });
+        if (ascii) {
+            marker(kASCII, shown.size());
+            out_.append(shown);
+        } else {
+            utf16(shown);
+        }
+        return index;
+    }
+
+    void utf16(std::string_view text) {
+        std::u16string units;
+        units.reserve(text.size());
+        for (std::size_t i = 0; i < text.size();) {
+            const auto lead = static_cast<unsigned char>(text[i]);
+            const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+            std::uint32_t code = length == 1 ? lead : lead & (0x7F >> length);
+            for (std::size_t k = 1; k < length; ++k) code = code << 6 | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+            i += length;
+            if (code >= 0x10000) {
+                code -= 0x10000;
+                units += static_cast<char16_t>(0xD800 | (code >> 10));
+                units += static_cast<char16_t>(0xDC00 | (code & 0x3FF));
+            } else {
+                units += static_cast<char16_t>(code);
+            }
+        }
+        marker(kUTF16, units.size());
+        for (const char16_t unit : units) appendBigEndian(out_, unit, 2);
+    }
+
+    std::string out_;
+    std::vector<std::uint64_t> offsets_;
+    const unsigned referenceWidth_;
+    std::unordered_map<std::string_view, std::uint64_t> texts_;
+    std::deque<std::string> repaired_;  // texts that were not UTF-8, kept for texts_ to point into
+};
+
+constexpr const char* kMalformed = "malformed property list";
+constexpr const char* kUnsupported = "unsupported or too deeply nested property list";
+
+class Reader {
+public:
+    Reader(const std::string& bytes, const PropertyListLimits& limits)
+        : data_(reinterpret_cast<const unsigned char*>(bytes.data())), size_(bytes.size()), limits_(limits) {}
+
+    std::optional<Value> run(std::string* error) {
+        std::optional<Value> value;
+        if (trailer()) value = object(top_, 0);
+        if (!value && error) *error = why_;
+        return value;
+    }
+
+private:
+    // One object's marker, read: its type, and the size its low nibble (or
+    // the integer after it) gives.
+    struct Object {
+        unsigned type = 0;
+        unsigned info = 0;
+        std::uint64_t count = 0;
+        std::size_t payload = 0;
+    };
+
+    std::nullopt_t fail(const char* why) {
+        why_ = why;
+        return std::nullopt;
+    }
+
+    bool trailer() {
+        if (size_ < kMagic.size() + kTrailerSize || std::memcmp(data_, kMagic.data(), kMagic.size()) != 0) {
+            why_ = kMalformed;
+            return false;
+        }
+        const unsigned char* trailer = data_ + size_ - kTrailerSize;
+        offsetWidth_ = trailer[6];
+        referenceWidth_ = trailer[7];
+        count_ = bigEndian(trailer + 8, 8);
+        top_ = bigEndian(trailer + 16, 8);
+        table_ = bigEndian(trailer + 24, 8);
+        end_ = size_ - kTrailerSize;
+        const bool sound = offsetWidth_ >= 1 && offsetWidth_ <= 8 && referenceWidth_ >= 1 && referenceWidth_ <= 8 &&
+                           top_ < count_ && table_ >= kMagic.size() && table_ <= end_ &&
+                           count_ <= (end_ - table_) / offsetWidth_;
+        if (!sound) why_ = kMalformed;
+        return sound;
+    }
+
+    bool fits(std::size_t at, std::uint64_t count, std::uint64_t unit) const {
+        return at <= end_ && count <= (end_ - at) / unit;
+    }
+
+    bool locate(std::uint64_t index, Object& out) {
+        if (index >= count_) return false;
+        const std::uint64_t offset = bigEndian(data_ + table_ + index * offsetWidth_, offsetWidth_);
+        if (offset < kMagic.size() || offset >= end_) return false;
+        std::size_t at = static_cast<std::size_t>(offset);
+        const unsigned marker = data_[at++];
+        out.type = marker >> 4;
+        out.info = marker & 0xF;
+        out.count = out.info;
+        if (out.info == 0xF && out.type >= kData && out.type != 0x8) {
+            if (at >= end_) return false;
+            const unsigned size = data_[at++];
+            if (size >> 4 != kInteger || (size & 0xF) > 3 || !fits(at, 1u << (size & 0xF), 1)) return false;
+            out.count = bigEndian(data_ + at, 1u << (size & 0xF));
+            at += 1u << (size & 0xF);
+        }
+        out.payload = at;
+        return true;
+    }
+
+    std::optional<Value> object(std::uint64_t index, int depth) {
+        if (depth > limits_.maxDepth) return fail(kUnsupported);
+        if (++values_ > limits_.maxValues) return fail("binary property list with too many values");
+        Object found;
+        if (!locate(index, found)) return fail(kMalformed);
+        const unsigned char* payload = data_ + found.payload;
+        switch (found.type) {
+            case kSimple:
+                if (found.info == 0x8 || found.info == 0x9) return Value(found.info == 0x9);
+                return fail(kUnsupported);
+            case kInteger: return integer(found);
+            case kReal:
+                if (found.info == 2 && fits(found.payload, 4, 1)) {
+                    return Value(static_cast<double>(std::bit_cast<float>(static_cast<std::uint32_t>(bigEndian(payload, 4)))));
+                }
+                if (found.info == 3 && fits(found.payload, 8, 1)) return Value(std::bit_cast<double>(bigEndian(payload, 8)));
+                return fail(kMalformed);
+            case kDate:
+                if (found.info != 3 || !fits(found.payload, 8, 1)) return fail(kMalformed);
+                return Value(Date{std::bit_cast<double>(bigEndian(payload, 8)) + plist_forms::kReferenceDateOffset});
+            case kData:
+                if (!fits(found.payload, found.count, 1)) return fail(kMalformed);
+                return Value(Data{std::vector<std::uint8_t>(payload, payload + found.count)});
+            case kASCII:
+            case kUTF16:
+                if (auto read = text(found)) return Value(std::move(*read));
+                return fail(kMalformed);
+            case kArray:
+            case kSet: return array(found, depth);
+            case kDictionary: return dictionary(found, depth);
+            default: return fail(kUnsupported);  // UIDs among them
+        }
+    }
+
+    std::optional<Value> integer(const Object& found) {
+        if (found.info > 4 || !fits(found.payload, 1u << found.info, 1)) return fail(kMalformed);
+        // Eight bytes are signed; of sixteen, the low eight are kept.
+        const unsigned width = 1u << found.info;
+        const std::uint64_t bits = width == 16 ? bigEndian(data_ + found.payload + 8, 8) : bigEndian(data_ + found.payload, width);
+        return Value(static_cast<long long>(std::bit_cast<std::int64_t>(bits)));
+    }
+
+    std::optional<std::string> text(const Object& found) {
+        const unsigned char* payload = data_ + found.payload;
+        if (found.type == kASCII) {
+            if (!fits(found.payload, found.count, 1)) return std::nullopt;
+            return std::string(reinterpret_cast<const char*>(payload), found.count);
+        }
+        if (!fits(found.payload, found.count, 2)) return std::nullopt;
+        std::string out;
+        out.reserve(found.count * 2);
+        for (std::uint64_t i = 0; i < found.count; ++i) {
+            std::uint32_t unit = bigEndian(payload + 2 * i, 2);
+            const bool lead = unit >= 0xD800 && unit <= 0xDBFF;
+            const std::uint32_t next = i + 1 < found.count ? bigEndian(payload + 2 * (i + 1), 2) : 0;
+            if (lead && next >= 0xDC00 && next <= 0xDFFF) {
+                unit = 0x10000 + ((unit - 0xD800) << 10) + (next - 0xDC00);
+                ++i;
+            } else if (unit >= 0xD800 && unit <= 0xDFFF) {
+                unit = 0xFFFD;  // half of a pair
+            }
+            plist_forms::appendUTF8(out, unit);
+        }
+        return out;
+    }
+
+    std::uint64_t reference(const Object& container, std::uint64_t position) const {
+        return bigEndian(data_ + container.payload + position * referenceWidth_, referenceWidth_);
+    }
+
+    std::optional<Value> array(const Object& found, int depth) {
+        if (!fits(found.payload, found.count, referenceWidth_)) return fail(kMalformed);
+        Value::Array items;
+        items.reserve(static_cast<std::size_t>(found.count));
+        for (std::uint64_t i = 0; i < found.count; ++i) {
+            auto item = object(reference(found, i), depth + 1);
+            if (!item) return std::nullopt;
+            items.push_back(std::move(*item));
+        }
+        return Value(std::move(items));
+    }
+
+    std::optional<Value> dictionary(const Object& found, int depth) {
+        if (found.count > UINT64_MAX / 2 || !fits(found.payload, found.count * 2, referenceWidth_)) {
+            return fail(kMalformed);
+        }
+        Value::Dictionary entries;
+        for (std::uint64_t i = 0; i < found.count; ++i) {
+            Object key;
+            if (!locate(reference(found, i), key) || (key.type != kASCII && key.type != kUTF16)) return fail(kMalformed);
+            auto name = text(key);
+            if (!name) return fail(kMalformed);
+            auto item = object(reference(found, found.count + i), depth + 1);
+            if (!item) return std::nullopt;
+            // Keys written in order go in at the end at no cost.
+            entries.insert_or_assign(entries.end(), std::move(*name), std::move(*item));
+        }
+        return Value(std::move(entries));
+    }
+
+    const unsigned char* data_;
+    std::size_t size_;
+    PropertyListLimits limits_;
+    unsigned offsetWidth_ = 0;
+    unsigned referenceWidth_ = 0;
+    std::uint64_t count_ = 0;
+    std::uint64_t top_ = 0;
+    std::uint64_t table_ = 0;
+    std::size_t end_ = 0;
+    std::size_t values_ = 0;
+    const char* why_ = kMalformed;
+};
+
+}  // namespace
+
+std::string encode(const Value& value) { return Writer(value).finish(value); }
+
+std::optional<Value> decode(const std::string& bytes, const PropertyListLimits& limits, std::string* error) {
+    return Reader(bytes, limits).run(error);
+}
+
+}  // namespace platform::binary_plist
