@@ -14,11 +14,6 @@ using platform::Value;
 
 namespace {
 
-const platform::DefaultsKey<Value::Array>& storedCalculations() {
-    static const platform::DefaultsKey<Value::Array> key(CalcManager::calculationsKey);
-    return key;
-}
-
 const platform::DefaultsKey<std::optional<platform::Date>>& firstAppStart() {
     static const platform::DefaultsKey<std::optional<platform::Date>> key(CalcManager::firstAppStartAtKey);
     return key;
@@ -70,16 +65,21 @@ void CalcManager::setCurrentSelectedCalculation(std::optional<Calculation> calcu
 
 std::vector<Calculation> CalcManager::loadCalculations() {
     std::vector<Calculation> loaded;
-    for (const auto& item : storedCalculations().get(userDefaults_)) {
-        // Something that is no dictionary cannot be an entry; the entries
-        // around it are kept.
-        if (item.isDictionary()) loaded.emplace_back(item.asDictionary());
-    }
+    // Read where the preferences keep it: a long history is not copied first.
+    userDefaults_.readObject(calculationsKey, [&](const Value& stored) {
+        if (!stored.isArray()) return;
+        loaded.reserve(stored.asArray().size());
+        for (const auto& item : stored.asArray()) {
+            // Something that is no dictionary cannot be an entry; the entries
+            // around it are kept.
+            if (item.isDictionary()) loaded.emplace_back(item.asDictionary());
+        }
+    });
     if (loaded.empty()) {
         // Only the form of an empty history: nothing a person made is at
         // stake, so a failure here is not announced.
         calculations_.clear();
-        saveCalculations({}, false);
+        saveCalculations([](std::vector<Calculation>&) {}, false);
     }
     return loaded;
 }
@@ -90,33 +90,45 @@ std::optional<Calculation> CalcManager::loadCalculation(const std::string& key) 
     return Calculation(*stored);
 }
 
+namespace {
+
+// Takes the entry out at `from` and puts it back at `to`.
+void moveEntry(std::vector<Calculation>& calculations, std::ptrdiff_t from, std::ptrdiff_t to) {
+    Calculation moved = std::move(calculations[static_cast<std::size_t>(from)]);
+    calculations.erase(calculations.begin() + from);
+    calculations.insert(calculations.begin() + to, std::move(moved));
+}
+
+}  // namespace
+
+// Each change keeps only what undoes it, not a copy of the whole history.
 bool CalcManager::addCalculation(const Calculation& calculation) {
-    auto previous = calculations_;
     calculations_.insert(calculations_.begin(), calculation);
-    return saveCalculations(std::move(previous));
+    return saveCalculations([](std::vector<Calculation>& c) { c.erase(c.begin()); });
 }
 
 bool CalcManager::deleteCalculation(std::ptrdiff_t index) {
     if (!isValidIndex(index)) return false;
-    auto previous = calculations_;
+    Calculation removed = std::move(calculations_[static_cast<std::size_t>(index)]);
     calculations_.erase(calculations_.begin() + index);
-    return saveCalculations(std::move(previous));
+    return saveCalculations(
+        [index, removed = std::move(removed)](std::vector<Calculation>& c) { c.insert(c.begin() + index, removed); },
+        true, true);
 }
 
 bool CalcManager::moveCalculation(std::ptrdiff_t from, std::ptrdiff_t to) {
     if (!isValidIndex(from) || !isValidIndex(to)) return false;
     if (from == to) return true;
-    auto previous = calculations_;
-    Calculation moved = std::move(calculations_[static_cast<std::size_t>(from)]);
-    calculations_.erase(calculations_.begin() + from);
-    calculations_.insert(calculations_.begin() + to, std::move(moved));
-    return saveCalculations(std::move(previous));
+    moveEntry(calculations_, from, to);
+    return saveCalculations([from, to](std::vector<Calculation>& c) { moveEntry(c, to, from); }, true, true);
 }
 
 bool CalcManager::removeAllCalculations() {
     auto previous = std::move(calculations_);
     calculations_.clear();
-    return saveCalculations(std::move(previous));  // the key holds an empty list, not nothing
+    // The key holds an empty list, not nothing.
+    return saveCalculations([previous = std::move(previous)](std::vector<Calculation>& c) { c = previous; }, true,
+                            true);
 }
 
 void CalcManager::saveCurrentSelectedCalculation() {
@@ -144,15 +156,35 @@ void CalcManager::addExampleCalculation() {
                                LocalizedString::exampleSetupParameters()));
 }
 
-bool CalcManager::saveCalculations(std::vector<Calculation> previous, bool announceFailure) {
-    if (storedCalculations().set(calculationsAsDictionaries(), userDefaults_)) return true;
+bool CalcManager::saveCalculations(Undo undo, bool announceFailure, bool waitForWrite) {
+    unwritten_.push_back(std::move(undo));
+    announceUnwritten_ = announceUnwritten_ || announceFailure;
+    if (!storeCalculations()) return finishSave(false);
+    if (waitForWrite) return finishSave(userDefaults_.synchronize());
+    // One answer covers every change made before it comes.
+    if (unwritten_.size() == 1) {
+        userDefaults_.whenWritten([this, alive = std::weak_ptr<bool>(alive_)](bool written) {
+            if (alive.lock()) finishSave(written);
+        });
+    }
+    return true;
+}
+
+bool CalcManager::storeCalculations() {
+    return userDefaults_.replaceObject(calculationsKey, [this] { return Value(calculationsAsDictionaries()); });
+}
+
+bool CalcManager::finishSave(bool written) {
+    auto undos = std::exchange(unwritten_, {});
+    const bool announce = std::exchange(announceUnwritten_, false);
+    if (written) return true;
     const auto diagnostics = userDefaults_.diagnostics();
     // The preferences keep a change they could not write and would store it
     // with the next one that succeeds: the history goes back to what the
     // file holds, in memory on both sides.
-    calculations_ = std::move(previous);
-    storedCalculations().set(calculationsAsDictionaries(), userDefaults_);
-    if (announceFailure) {
+    for (auto each = undos.rbegin(); each != undos.rend(); ++each) (*each)(calculations_);
+    storeCalculations();
+    if (announce) {
         showToast(LocalizedString::localized("The history could not be saved") +
                   (diagnostics.empty() ? "" : ": " + failureReason(diagnostics.back())));
     }
