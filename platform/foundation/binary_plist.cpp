@@ -12,9 +12,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
-#include <deque>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "platform/foundation/plist_forms.h"
@@ -66,10 +64,20 @@ std::uint64_t objectsIn(const Value& value) {
 }
 
 // Objects are written after what they refer to, so that each container
-// knows its references when written; the top object comes last.
+// knows its references when written; the top object comes last. Each object
+// is written once: one whose bytes equal those of an object written before
+// (its children being shared already, equal values make equal bytes) is
+// taken back out, and the earlier one used.
 class Writer {
 public:
-    explicit Writer(const Value& root) : referenceWidth_(widthFor(objectsIn(root))) { out_ = kMagic; }
+    explicit Writer(const Value& root) {
+        const std::uint64_t most = objectsIn(root);
+        referenceWidth_ = widthFor(most);
+        // Half full at most, so that a search ends soon; no table for a value
+        // too large to count objects in 32 bits, which is then not shared.
+        if (most < (std::uint64_t{1} << 30)) slots_.assign(std::bit_ceil(2 * most), 0);
+        out_ = kMagic;
+    }
 
     std::string finish(const Value& root) {
         const std::uint64_t top = write(root);
@@ -87,9 +95,32 @@ public:
     }
 
 private:
-    std::uint64_t begin() {
-        offsets_.push_back(out_.size());
-        return offsets_.size() - 1;
+    // The bytes of an object written; objects lie one after the other.
+    std::string_view bytesOf(std::uint64_t index) const {
+        const std::size_t end = index + 1 < offsets_.size() ? offsets_[index + 1] : out_.size();
+        return std::string_view(out_).substr(offsets_[index], end - offsets_[index]);
+    }
+
+    // The object whose bytes were appended from `start` on: a new one, or
+    // the one written before with the same bytes. The slots hold object
+    // numbers plus one, found by the hash of their bytes.
+    std::uint64_t finishObject(std::size_t start) {
+        offsets_.push_back(start);
+        const std::uint64_t index = offsets_.size() - 1;
+        if (slots_.empty()) return index;
+        const std::string_view bytes = bytesOf(index);
+        const std::size_t mask = slots_.size() - 1;
+        for (std::size_t slot = std::hash<std::string_view>{}(bytes) & mask;; slot = (slot + 1) & mask) {
+            if (slots_[slot] == 0) {
+                slots_[slot] = static_cast<std::uint32_t>(index + 1);
+                return index;
+            }
+            if (bytesOf(slots_[slot] - 1) == bytes) {
+                offsets_.pop_back();
+                out_.resize(start);
+                return slots_[slot] - 1;
+            }
+        }
     }
 
     void marker(unsigned type, std::uint64_t count) {
@@ -119,7 +150,7 @@ private:
             case Value::Kind::Dictionary: return dictionary(value.asDictionary());
             default: break;
         }
-        const std::uint64_t index = begin();
+        const std::size_t start = out_.size();
         switch (value.kind()) {
             case Value::Kind::Bool: out_ += value.boolValue() ? '\x09' : '\x08'; break;
             case Value::Kind::Int: {
@@ -142,46 +173,46 @@ private:
             }
             default: break;
         }
-        return index;
+        return finishObject(start);
     }
 
+    // A container's references wait on one stack shared by all, from `base`
+    // on, until its children are written.
     std::uint64_t array(const Value::Array& items) {
-        std::vector<std::uint64_t> references;
-        references.reserve(items.size());
-        for (const auto& item : items) references.push_back(write(item));
-        const std::uint64_t index = begin();
-        marker(kArray, items.size());
-        for (const auto reference : references) appendBigEndian(out_, reference, referenceWidth_);
-        return index;
+        const std::size_t base = references_.size();
+        for (const auto& item : items) references_.push_back(write(item));
+        return container(kArray, items.size(), base);
     }
 
     std::uint64_t dictionary(const Value::Dictionary& entries) {
-        std::vector<std::uint64_t> references;
-        references.reserve(entries.size() * 2);
-        for (const auto& entry : entries) references.push_back(text(entry.first));
-        for (const auto& entry : entries) references.push_back(write(entry.second));
-        const std::uint64_t index = begin();
-        marker(kDictionary, entries.size());
-        for (const auto reference : references) appendBigEndian(out_, reference, referenceWidth_);
-        return index;
+        const std::size_t base = references_.size();
+        for (const auto& entry : entries) references_.push_back(text(entry.first));
+        for (const auto& entry : entries) references_.push_back(write(entry.second));
+        return container(kDictionary, entries.size(), base);
     }
 
-    // A text (a string or a key) up to its first NUL, as valid UTF-8;
-    // written once however often it occurs.
+    std::uint64_t container(unsigned type, std::uint64_t count, std::size_t base) {
+        const std::size_t start = out_.size();
+        marker(type, count);
+        for (std::size_t i = base; i < references_.size(); ++i) appendBigEndian(out_, references_[i], referenceWidth_);
+        references_.resize(base);
+        return finishObject(start);
+    }
+
+    // A text (a string or a key) up to its first NUL, as valid UTF-8.
     std::uint64_t text(std::string_view raw) {
         std::string_view shown = raw.substr(0, raw.find('\0'));
-        if (!plist_forms::isValidUTF8(shown)) shown = repaired_.emplace_back(plist_forms::validUTF8(shown));
-        if (const auto found = texts_.find(shown); found != texts_.end()) return found->second;
-        const std::uint64_t index = begin();
-        texts_.emplace(shown, index);
         const bool ascii = std::all_of(shown.begin(), shown.end(), [](char c) { return (c & 0x80) == 0; });
+        std::string repaired;
+        if (!ascii && !plist_forms::isValidUTF8(shown)) shown = repaired = plist_forms::validUTF8(shown);
+        const std::size_t start = out_.size();
         if (ascii) {
             marker(kASCII, shown.size());
             out_.append(shown);
         } else {
             utf16(shown);
         }
-        return index;
+        return finishObject(start);
     }
 
     void utf16(std::string_view text) {
@@ -207,9 +238,9 @@ private:
 
     std::string out_;
     std::vector<std::uint64_t> offsets_;
-    const unsigned referenceWidth_;
-    std::unordered_map<std::string_view, std::uint64_t> texts_;
-    std::deque<std::string> repaired_;  // texts that were not UTF-8, kept for texts_ to point into
+    std::vector<std::uint64_t> references_;
+    std::vector<std::uint32_t> slots_;
+    unsigned referenceWidth_ = 1;
 };
 
 constexpr const char* kMalformed = "malformed property list";
