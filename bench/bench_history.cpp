@@ -91,9 +91,10 @@ std::optional<std::string> readText(const fs::path& file) {
 }
 
 // A calculation as the calculator page stores it; k, n and p vary so that
-// no two neighbours are alike.
+// no two of the first 400,000 entries are alike, and the file grows with
+// the history.
 Value entry(std::size_t i) {
-    const std::string k = std::to_string(i % 9), n = std::to_string(9 + i % 50), p = "0." + std::to_string(1 + i % 9);
+    const std::string k = std::to_string(i % 50), n = std::to_string(50 + i % 997), p = "0." + std::to_string(1 + i % 9);
     return Value(Value::Dictionary{
         {"inputParameters", Value::Dictionary{{"kTextField", k}, {"nTextField", n}, {"pTextField", p}}},
         {"latexString", "p = " + p + " \\quad k = " + k + " \\quad n = " + n},

@@ -45,10 +45,29 @@ void appendBigEndian(std::string& out, std::uint64_t n, unsigned width) {
     for (unsigned i = width; i-- > 0;) out += static_cast<char>((n >> (8 * i)) & 0xFF);
 }
 
+std::uint16_t swapBytes(std::uint16_t n) { return __builtin_bswap16(n); }
+std::uint32_t swapBytes(std::uint32_t n) { return __builtin_bswap32(n); }
+std::uint64_t swapBytes(std::uint64_t n) { return __builtin_bswap64(n); }
+
+// Offsets and references are read by the hundred thousand: the usual
+// widths take one load each.
 std::uint64_t bigEndian(const unsigned char* bytes, unsigned width) {
-    std::uint64_t n = 0;
-    for (unsigned i = 0; i < width; ++i) n = (n << 8) | bytes[i];
-    return n;
+    const auto swapped = [&](auto n) {
+        std::memcpy(&n, bytes, sizeof n);
+        if constexpr (std::endian::native == std::endian::little) n = swapBytes(n);
+        return static_cast<std::uint64_t>(n);
+    };
+    switch (width) {
+        case 1: return bytes[0];
+        case 2: return swapped(std::uint16_t{});
+        case 4: return swapped(std::uint32_t{});
+        case 8: return swapped(std::uint64_t{});
+        default: {
+            std::uint64_t n = 0;
+            for (unsigned i = 0; i < width; ++i) n = (n << 8) | bytes[i];
+            return n;
+        }
+    }
 }
 
 // The objects a value becomes at most (keys counted, nothing shared): what
@@ -358,10 +377,11 @@ private:
         return Value(static_cast<long long>(std::bit_cast<std::int64_t>(bits)));
     }
 
+    // A string or key; none when it holds a NUL, which no text may.
     std::optional<std::string> text(const Object& found) {
         const unsigned char* payload = data_ + found.payload;
         if (found.type == kASCII) {
-            if (!fits(found.payload, found.count, 1)) return std::nullopt;
+            if (!fits(found.payload, found.count, 1) || std::memchr(payload, 0, found.count) != nullptr) return std::nullopt;
             return std::string(reinterpret_cast<const char*>(payload), found.count);
         }
         if (!fits(found.payload, found.count, 2)) return std::nullopt;
@@ -369,6 +389,7 @@ private:
         out.reserve(found.count * 2);
         for (std::uint64_t i = 0; i < found.count; ++i) {
             std::uint32_t unit = bigEndian(payload + 2 * i, 2);
+            if (unit == 0) return std::nullopt;
             const bool lead = unit >= 0xD800 && unit <= 0xDBFF;
             const std::uint32_t next = i + 1 < found.count ? bigEndian(payload + 2 * (i + 1), 2) : 0;
             if (lead && next >= 0xDC00 && next <= 0xDFFF) {

@@ -19,9 +19,11 @@ std::string encode(const Value& value);
 
 // The value a binary document holds, or none and, when asked, why: a UID,
 // a null, a number or date of a size the form does not use, and anything
-// malformed. Meant for documents screened first (screenPropertyList) with
-// the same limits, but safe on any bytes. Lone UTF-16 surrogates read as
-// U+FFFD; of keys that repeat in a dictionary, the last one's value is kept.
+// malformed. Safe on any bytes: whatever screenPropertyList refuses with
+// the same limits (a NUL in a text, a cycle, too many values or too deep a
+// nesting, anything out of bounds) is refused here too. Lone UTF-16
+// surrogates read as U+FFFD; of keys that repeat in a dictionary, the last
+// one's value is kept.
 std::optional<Value> decode(const std::string& bytes, const PropertyListLimits& limits, std::string* error = nullptr);
 
 }  // namespace platform::binary_plist

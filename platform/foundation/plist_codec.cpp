@@ -234,12 +234,20 @@ std::optional<Value> parsePropertyList(const std::string& bytes, std::string* er
     if (bytes.size() > std::numeric_limits<uint32_t>::max()) return fail("property list too large");
     PropertyListLimits limits;
     limits.maxDepth = kMaxDepth;
+    const auto length = static_cast<uint32_t>(bytes.size());
+    const bool binary = plist_is_binary(bytes.data(), length);
+    // Our decoder, safe on any bytes, refuses whatever the screening does:
+    // a binary document is screened only to name what is wrong with one
+    // the decoder refused. The library is handed screened XML alone.
+    std::string refused;
+    if (binary) {
+        if (auto value = binary_plist::decode(bytes, limits, &refused)) return value;
+    }
     if (auto problem = screenPropertyList(bytes, limits)) {
         if (error) *error = *problem;
         return std::nullopt;
     }
-    const auto length = static_cast<uint32_t>(bytes.size());
-    if (plist_is_binary(bytes.data(), length)) return binary_plist::decode(bytes, limits, error);
+    if (binary) return fail(refused.c_str());
     plist_t raw = nullptr;
     plist_from_xml(bytes.data(), length, &raw);
     PlistPtr root(raw);
