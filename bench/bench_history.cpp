@@ -94,7 +94,8 @@ std::optional<std::string> readText(const fs::path& file) {
 // no two of the first 400,000 entries are alike, and the file grows with
 // the history.
 Value entry(std::size_t i) {
-    const std::string k = std::to_string(i % 50), n = std::to_string(50 + i % 997), p = "0." + std::to_string(1 + i % 9);
+    const std::string k = std::to_string(i % 50), n = std::to_string(50 + i % 997);
+    const std::string p = "0." + std::to_string(1 + i % 9);
     return Value(Value::Dictionary{
         {"inputParameters", Value::Dictionary{{"kTextField", k}, {"nTextField", n}, {"pTextField", p}}},
         {"latexString", "p = " + p + " \\quad k = " + k + " \\quad n = " + n},
@@ -169,7 +170,8 @@ int main(int argc, char** argv) {
 
     const fs::path scratch = fs::temp_directory_path() / ("velmora-bench-history-" + std::to_string(::getpid()));
     fs::create_directories(scratch);
-    writeText(scratch / "first.script", "alert Accept\ntap Next\ntap Next\ntap Next\ntap Next\ntap Let's start\nquit\n");
+    writeText(scratch / "first.script",
+              "alert Accept\ntap Next\ntap Next\ntap Next\ntap Next\ntap Let's start\nquit\n");
     writeText(scratch / "launch.script", "quit\n");
     writeText(scratch / "calculation.script",
               "focus k\nkey del del del\nkey 3\nfocus n\nkey del del del\nkey 8\nfocus p\nkey del del del del\n"

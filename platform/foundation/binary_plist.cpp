@@ -241,7 +241,9 @@ private:
             const auto lead = static_cast<unsigned char>(text[i]);
             const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
             std::uint32_t code = length == 1 ? lead : lead & (0x7F >> length);
-            for (std::size_t k = 1; k < length; ++k) code = code << 6 | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+            for (std::size_t k = 1; k < length; ++k) {
+                code = code << 6 | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+            }
             i += length;
             if (code >= 0x10000) {
                 code -= 0x10000;
@@ -348,9 +350,12 @@ private:
             case kInteger: return integer(found);
             case kReal:
                 if (found.info == 2 && fits(found.payload, 4, 1)) {
-                    return Value(static_cast<double>(std::bit_cast<float>(static_cast<std::uint32_t>(bigEndian(payload, 4)))));
+                    const auto bits = static_cast<std::uint32_t>(bigEndian(payload, 4));
+                    return Value(static_cast<double>(std::bit_cast<float>(bits)));
                 }
-                if (found.info == 3 && fits(found.payload, 8, 1)) return Value(std::bit_cast<double>(bigEndian(payload, 8)));
+                if (found.info == 3 && fits(found.payload, 8, 1)) {
+                    return Value(std::bit_cast<double>(bigEndian(payload, 8)));
+                }
                 return fail(kMalformed);
             case kDate:
                 if (found.info != 3 || !fits(found.payload, 8, 1)) return fail(kMalformed);
@@ -373,7 +378,8 @@ private:
         if (found.info > 4 || !fits(found.payload, 1u << found.info, 1)) return fail(kMalformed);
         // Eight bytes are signed; of sixteen, the low eight are kept.
         const unsigned width = 1u << found.info;
-        const std::uint64_t bits = width == 16 ? bigEndian(data_ + found.payload + 8, 8) : bigEndian(data_ + found.payload, width);
+        const std::uint64_t bits =
+            width == 16 ? bigEndian(data_ + found.payload + 8, 8) : bigEndian(data_ + found.payload, width);
         return Value(static_cast<long long>(std::bit_cast<std::int64_t>(bits)));
     }
 
@@ -381,7 +387,9 @@ private:
     std::optional<std::string> text(const Object& found) {
         const unsigned char* payload = data_ + found.payload;
         if (found.type == kASCII) {
-            if (!fits(found.payload, found.count, 1) || std::memchr(payload, 0, found.count) != nullptr) return std::nullopt;
+            if (!fits(found.payload, found.count, 1) || std::memchr(payload, 0, found.count) != nullptr) {
+                return std::nullopt;
+            }
             return std::string(reinterpret_cast<const char*>(payload), found.count);
         }
         if (!fits(found.payload, found.count, 2)) return std::nullopt;
@@ -426,7 +434,9 @@ private:
         Value::Dictionary entries;
         for (std::uint64_t i = 0; i < found.count; ++i) {
             Object key;
-            if (!locate(reference(found, i), key) || (key.type != kASCII && key.type != kUTF16)) return fail(kMalformed);
+            if (!locate(reference(found, i), key) || (key.type != kASCII && key.type != kUTF16)) {
+                return fail(kMalformed);
+            }
             auto name = text(key);
             if (!name) return fail(kMalformed);
             auto item = object(reference(found, found.count + i), depth + 1);

@@ -16,8 +16,9 @@ constexpr const char* kPython = "/usr/bin/python3";
 }
 
 bool pythonPlistlibInstalled() {
-    static const bool installed = ::access(kPython, X_OK) == 0 &&
-                                  std::system((std::string(kPython) + " -c 'import plistlib' 2>/dev/null").c_str()) == 0;
+    static const bool installed =
+        ::access(kPython, X_OK) == 0 &&
+        std::system((std::string(kPython) + " -c 'import plistlib' 2>/dev/null").c_str()) == 0;
     return installed;
 }
 

@@ -514,7 +514,8 @@ TEST_CASE("a history of 50,000 entries reads back equal, in a fresh store and th
     PreferencesFolder folder;
     Value::Array history;
     for (int i = 0; i < 50000; ++i) {
-        const std::string k = std::to_string(i % 9), n = std::to_string(9 + i % 50), p = "0." + std::to_string(1 + i % 9);
+        const std::string k = std::to_string(i % 9), n = std::to_string(9 + i % 50);
+        const std::string p = "0." + std::to_string(1 + i % 9);
         Value::Dictionary inputs;
         inputs["kTextField"] = k;
         inputs["nTextField"] = n;

@@ -1,5 +1,6 @@
 #include "velmora/screens/calc_manager.h"
 
+#include <algorithm>
 #include <memory>
 #include <utility>
 
@@ -47,7 +48,7 @@ CalcManager& CalcManager::shared() {
 void CalcManager::resetShared() { sharedSlot().reset(); }
 
 CalcManager::CalcManager(platform::UserDefaults userDefaults) : userDefaults_(std::move(userDefaults)) {
-    calculations_ = loadCalculations();
+    if (!storesEntries()) calculations_ = loadCalculations();
     // Loaded straight into the fields: loading writes nothing back.
     currentCalculation_ = loadCalculation(currentCalculationKey);
     currentSelectedCalculation_ = loadCalculation(currentSelectedCalculationKey);
@@ -64,6 +65,18 @@ void CalcManager::setCurrentSelectedCalculation(std::optional<Calculation> calcu
 }
 
 std::vector<Calculation> CalcManager::loadCalculations() {
+    auto loaded = readCalculations();
+    if (loaded.empty()) {
+        // Only the form of an empty history: nothing a person made is at
+        // stake, so a failure here is not announced.
+        calculations_.clear();
+        historyRead_ = true;
+        saveCalculations([](std::vector<Calculation>&) {}, false);
+    }
+    return loaded;
+}
+
+std::vector<Calculation> CalcManager::readCalculations() const {
     std::vector<Calculation> loaded;
     // Read where the preferences keep it: a long history is not copied first.
     userDefaults_.readObject(calculationsKey, [&](const Value& stored) {
@@ -75,13 +88,25 @@ std::vector<Calculation> CalcManager::loadCalculations() {
             if (item.isDictionary()) loaded.emplace_back(item.asDictionary());
         }
     });
-    if (loaded.empty()) {
-        // Only the form of an empty history: nothing a person made is at
-        // stake, so a failure here is not announced.
-        calculations_.clear();
-        saveCalculations([](std::vector<Calculation>&) {}, false);
-    }
     return loaded;
+}
+
+bool CalcManager::storesEntries() const {
+    bool found = false;
+    userDefaults_.readObject(calculationsKey, [&](const Value& stored) {
+        if (!stored.isArray()) return;
+        const auto& items = stored.asArray();
+        found = std::any_of(items.begin(), items.end(), [](const Value& item) { return item.isDictionary(); });
+    });
+    return found;
+}
+
+std::vector<Calculation>& CalcManager::history() const {
+    if (!historyRead_) {
+        calculations_ = readCalculations();
+        historyRead_ = true;
+    }
+    return calculations_;
 }
 
 std::optional<Calculation> CalcManager::loadCalculation(const std::string& key) const {
@@ -103,12 +128,13 @@ void moveEntry(std::vector<Calculation>& calculations, std::ptrdiff_t from, std:
 
 // Each change keeps only what undoes it, not a copy of the whole history.
 bool CalcManager::addCalculation(const Calculation& calculation) {
-    calculations_.insert(calculations_.begin(), calculation);
+    auto& entries = history();
+    entries.insert(entries.begin(), calculation);
     return saveCalculations([](std::vector<Calculation>& c) { c.erase(c.begin()); });
 }
 
 bool CalcManager::deleteCalculation(std::ptrdiff_t index) {
-    if (!isValidIndex(index)) return false;
+    if (!isValidIndex(index)) return false;  // reads the history
     Calculation removed = std::move(calculations_[static_cast<std::size_t>(index)]);
     calculations_.erase(calculations_.begin() + index);
     return saveCalculations(
@@ -124,7 +150,7 @@ bool CalcManager::moveCalculation(std::ptrdiff_t from, std::ptrdiff_t to) {
 }
 
 bool CalcManager::removeAllCalculations() {
-    auto previous = std::move(calculations_);
+    auto previous = std::move(history());
     calculations_.clear();
     // The key holds an empty list, not nothing.
     return saveCalculations([previous = std::move(previous)](std::vector<Calculation>& c) { c = previous; }, true,
@@ -139,8 +165,9 @@ void CalcManager::saveCurrentCalculation() { saveOptional(currentCalculationKey,
 
 Value::Array CalcManager::calculationsAsDictionaries() const {
     Value::Array list;
-    list.reserve(calculations_.size());
-    for (const auto& calculation : calculations_) list.emplace_back(calculation.dictionary());
+    const auto& entries = history();
+    list.reserve(entries.size());
+    for (const auto& calculation : entries) list.emplace_back(calculation.dictionary());
     return list;
 }
 
@@ -182,7 +209,7 @@ bool CalcManager::finishSave(bool written) {
     // The preferences keep a change they could not write and would store it
     // with the next one that succeeds: the history goes back to what the
     // file holds, in memory on both sides.
-    for (auto each = undos.rbegin(); each != undos.rend(); ++each) (*each)(calculations_);
+    for (auto each = undos.rbegin(); each != undos.rend(); ++each) (*each)(history());
     storeCalculations();
     if (announce) {
         showToast(LocalizedString::localized("The history could not be saved") +
@@ -192,7 +219,7 @@ bool CalcManager::finishSave(bool written) {
 }
 
 bool CalcManager::isValidIndex(std::ptrdiff_t index) const {
-    return index >= 0 && static_cast<std::size_t>(index) < calculations_.size();
+    return index >= 0 && static_cast<std::size_t>(index) < history().size();
 }
 
 void CalcManager::saveOptional(const char* key, const std::optional<Calculation>& calculation) {

@@ -31,14 +31,17 @@ public:
     // standard preferences, as a new run of the process does (tests, runner).
     static void resetShared();
 
-    // Loads the stored history and both optional calculations. The first-start
-    // date comes from the process clock (platform::dispatch::currentClock()).
+    // Loads both optional calculations, and the stored history when it is
+    // empty (an absent one is stored as an empty list); a stored history is
+    // read into entries when first asked for, so that a launch that never
+    // shows it does not pay for a long one. The first-start date comes from
+    // the process clock (platform::dispatch::currentClock()).
     explicit CalcManager(platform::UserDefaults userDefaults = platform::UserDefaults());
     CalcManager(const CalcManager&) = delete;
     CalcManager& operator=(const CalcManager&) = delete;
 
     platform::UserDefaults& userDefaults() { return userDefaults_; }
-    const std::vector<Calculation>& calculations() const { return calculations_; }
+    const std::vector<Calculation>& calculations() const { return history(); }
     const std::optional<Calculation>& currentCalculation() const { return currentCalculation_; }
     const std::optional<Calculation>& currentSelectedCalculation() const { return currentSelectedCalculation_; }
 
@@ -79,6 +82,11 @@ public:
     void addExampleCalculation();
 
 private:
+    // The history, read from the preferences the first time.
+    std::vector<Calculation>& history() const;
+    std::vector<Calculation> readCalculations() const;
+    // Whether the stored history holds an entry.
+    bool storesEntries() const;
     // Puts one change of the history back, in memory.
     using Undo = std::function<void(std::vector<Calculation>&)>;
 
@@ -94,7 +102,8 @@ private:
     void saveOptional(const char* key, const std::optional<Calculation>& calculation);
 
     platform::UserDefaults userDefaults_;
-    std::vector<Calculation> calculations_;
+    mutable std::vector<Calculation> calculations_;
+    mutable bool historyRead_ = false;
     std::optional<Calculation> currentCalculation_;
     std::optional<Calculation> currentSelectedCalculation_;
     // The changes whose write has not answered yet, oldest first.

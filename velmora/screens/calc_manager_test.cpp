@@ -288,4 +288,11 @@ TEST_CASE("stored entries are read field by field") {
         CHECK(latex(manager.calculations()) == Lines{"A", ""});
         CHECK(manager.calculations()[1].inputParameters.at("pTextField") == "0.3");
     }
+    SUBCASE("a stored history with no entry at all is stored as an empty list at once") {
+        PreferencesFolder folder;
+        UserDefaults().setObject(Value::Array{"junk", 7}, "Calculations");
+        CalcManager manager{UserDefaults()};
+        CHECK(storedLatex().empty());
+        CHECK(manager.calculations().empty());
+    }
 }
