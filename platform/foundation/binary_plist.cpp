@@ -92,9 +92,10 @@ public:
     explicit Writer(const Value& root) {
         const std::uint64_t most = objectsIn(root);
         referenceWidth_ = widthFor(most);
-        // Half full at most, so that a search ends soon; no table for a value
-        // too large to count objects in 32 bits, which is then not shared.
-        if (most < (std::uint64_t{1} << 30)) slots_.assign(std::bit_ceil(2 * most), 0);
+        // Two thirds full at most, so that a search ends soon; no table for a
+        // value too large to count objects in 32 bits, which is then not
+        // shared.
+        if (most < (std::uint64_t{1} << 30)) slots_.assign(std::bit_ceil(most + most / 2 + 1), 0);
         out_ = kMagic;
     }
 

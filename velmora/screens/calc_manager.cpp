@@ -81,7 +81,8 @@ std::vector<Calculation> CalcManager::readCalculations() const {
     // Read where the preferences keep it: a long history is not copied first.
     userDefaults_.readObject(calculationsKey, [&](const Value& stored) {
         if (!stored.isArray()) return;
-        loaded.reserve(stored.asArray().size());
+        // Room for the entry a calculation adds, without a second copy.
+        loaded.reserve(stored.asArray().size() + 1);
         for (const auto& item : stored.asArray()) {
             // Something that is no dictionary cannot be an entry; the entries
             // around it are kept.
