@@ -2,13 +2,10 @@
 
 #include <plist/plist.h>
 
-#include <algorithm>
-#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <memory>
-#include <string_view>
 #include <vector>
 
 #include "platform/foundation/binary_plist.h"
@@ -19,8 +16,6 @@ namespace platform {
 
 namespace {
 
-// The XML form keeps whole seconds of a date only.
-constexpr double kReferenceDateOffset = plist_forms::kReferenceDateOffset;
 constexpr int kMaxDepth = kPropertyListMaxDepth;
 
 // The values a container holds, in order; a dictionary's keys come with
@@ -139,7 +134,7 @@ std::optional<Value> fromNode(plist_t node, int depth) {
             int32_t sec = 0, usec = 0;
             plist_get_date_val(node, &sec, &usec);
             const double fraction = usec / 1e6;
-            return Value(Date{(sec < 0 ? sec - fraction : sec + fraction) + kReferenceDateOffset});
+            return Value(Date{(sec < 0 ? sec - fraction : sec + fraction) + plist_forms::kReferenceDateOffset});
         }
         case PLIST_ARRAY: {
             // Walked with an iterator: asking for the i-th value walks the

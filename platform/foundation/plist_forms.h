@@ -16,7 +16,9 @@ inline constexpr double kReferenceDateOffset = 978307200.0;
 // Whether the text is valid UTF-8 throughout.
 bool isValidUTF8(std::string_view text);
 // The text with every byte that does not begin a valid UTF-8 sequence
-// replaced by U+FFFD, so that whatever is written reads back.
+// replaced by U+FFFD, so that whatever is written reads back (the library
+// writes other text as an empty string that its own reader refuses, losing
+// the whole file).
 std::string validUTF8(std::string_view text);
 // Appends the code point as UTF-8.
 void appendUTF8(std::string& out, std::uint32_t codePoint);

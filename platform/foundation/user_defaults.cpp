@@ -16,6 +16,7 @@
 #include <utility>
 
 #include "platform/dispatch/main_loop_turn.h"
+#include "platform/dispatch/queue.h"
 #include "platform/foundation/atomic_file.h"
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/launch_options.h"
@@ -103,7 +104,7 @@ public:
         return writeLocked();
     }
 
-    // Whether changes wait for the end of the calling thread's turn.
+    // Whether changes wait for the end of the main loop's turn.
     bool waitsForTurn() {
         std::lock_guard lock(mutex_);
         return deferred_;
@@ -159,12 +160,13 @@ private:
                      aside->string() + " and started empty");
     }
 
-    // A change made during a turn of the calling thread's loop waits for
-    // the turn's end, where every change of the turn is written at once;
-    // any other is written now. Answers false only for a write that failed.
+    // A change the main thread makes during a turn of the main loop waits
+    // for the turn's end, where every change of the turn is written at
+    // once; any other is written now. Answers false only for a write that
+    // failed.
     bool changedLocked() {
         unwritten_ = true;
-        if (!dispatch::MainLoopTurn::isOpen()) return writeLocked();
+        if (!dispatch::isMainThread() || !dispatch::MainLoopTurn::isOpen()) return writeLocked();
         if (!deferred_) {
             deferred_ = true;
             writeDeferredAtExit();

@@ -21,12 +21,13 @@ class DefaultsStore;
 // every handle on the same file in this process shares one store, so a write
 // through one is seen by all the others at once. Any thread may use any
 // handle. The file is rewritten whole through a temporary file and a rename,
-// so the file on disk is always a complete property list. The changes a
-// thread makes during a turn of its loop (platform::dispatch::MainLoopTurn:
-// a block of the main queue, a command of the application) are written
-// together, once, when the turn ends, or sooner by synchronize(); the
-// process's normal exit writes them too. A change made outside a turn (by
-// another thread, or by a process that runs no loop) is written at once.
+// so the file on disk is always a complete property list. The changes the
+// main thread makes during a turn of the main loop
+// (platform::dispatch::MainLoopTurn: a block of the main queue, a command
+// of the application) are written together, once, when the turn ends, or
+// sooner by synchronize(); the process's normal exit writes them too. A
+// change made outside a turn (by another thread, or by a process that runs
+// no loop) is written at once.
 class UserDefaults {
 public:
     // The standard suite: the application's own preferences.

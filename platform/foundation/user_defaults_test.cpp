@@ -431,10 +431,13 @@ TEST_CASE("the changes of one turn are written once, when it ends") {
         CHECK(defaults.synchronize());
         CHECK(onDisk("com.example.turns", "a") == Value(1));
     }
-    SUBCASE("a change from another thread is written at once, with those the turn holds") {
+    SUBCASE("a change from another thread, in a turn of its own or not, is written at once, with those the turn holds") {
         MainLoopTurn turn;
         defaults.setObject(1, "a");
-        std::thread([] { CHECK(UserDefaults("com.example.turns").setObject(2, "b")); }).join();
+        std::thread([] {
+            MainLoopTurn its;
+            CHECK(UserDefaults("com.example.turns").setObject(2, "b"));
+        }).join();
         CHECK(onDisk("com.example.turns", "a") == Value(1));
         CHECK(onDisk("com.example.turns", "b") == Value(2));
     }
