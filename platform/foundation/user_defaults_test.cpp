@@ -431,7 +431,7 @@ TEST_CASE("the changes of one turn are written once, when it ends") {
         CHECK(defaults.synchronize());
         CHECK(onDisk("com.example.turns", "a") == Value(1));
     }
-    SUBCASE("a change from another thread, in a turn of its own or not, is written at once, with those the turn holds") {
+    SUBCASE("another thread's change, in a turn of its own or not, is written at once, with the turn's") {
         MainLoopTurn turn;
         defaults.setObject(1, "a");
         std::thread([] {
