@@ -199,6 +199,9 @@ bool CalcManager::saveCalculations(Undo undo, bool announceFailure, bool waitFor
 }
 
 bool CalcManager::storeCalculations() {
+    // Read first: the list is made under the preferences' lock, where
+    // reading them would wait for ever.
+    history();
     return userDefaults_.replaceObject(calculationsKey, [this] { return Value(calculationsAsDictionaries()); });
 }
 
