@@ -9,6 +9,7 @@
 #include "platform/foundation/binary_plist.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -89,14 +90,9 @@ std::uint64_t objectsIn(const Value& value) {
 // taken back out, and the earlier one used.
 class Writer {
 public:
-    explicit Writer(const Value& root) {
-        const std::uint64_t most = objectsIn(root);
-        referenceWidth_ = widthFor(most);
-        // Two thirds full at most, so that a search ends soon; no table for a
-        // value too large to count objects in 32 bits, which is then not
-        // shared.
-        if (most < (std::uint64_t{1} << 30)) slots_.assign(std::bit_ceil(most + most / 2 + 1), 0);
+    explicit Writer(const Value& root) : referenceWidth_(widthFor(objectsIn(root))) {
         out_ = kMagic;
+        slots_.assign(1024, 0);
     }
 
     std::string finish(const Value& root) {
@@ -122,24 +118,62 @@ private:
     }
 
     // The object whose bytes were appended from `start` on: a new one, or
-    // the one written before with the same bytes. The slots hold object
-    // numbers plus one, found by the hash of their bytes.
+    // the one written before with the same bytes. A slot holds the high
+    // half of an object's hash and its number plus one; the table grows to
+    // stay a third empty, so that a search ends soon and the table stays
+    // the size of what was written, not of the value. Objects written again
+    // and again (keys above all) are found first among the recent ones, a
+    // small table that stays in the cache where the large one would not.
     std::uint64_t finishObject(std::size_t start) {
         offsets_.push_back(start);
         const std::uint64_t index = offsets_.size() - 1;
-        if (slots_.empty()) return index;
+        if (index >= 0xFFFFFFFF) return index;  // past what a slot numbers: not shared
         const std::string_view bytes = bytesOf(index);
+        const std::uint64_t hash = std::hash<std::string_view>{}(bytes);
+        Recent& recent = recent_[(hash >> 20) % recent_.size()];
+        if (recent.hash == hash && recent.index < index && bytesOf(recent.index) == bytes) {
+            return takeBack(start, recent.index);
+        }
+        const std::uint64_t found = find(hash, bytes, index);
+        recent = {hash, found};
+        return found == index ? index : takeBack(start, found);
+    }
+
+    // The earlier object with the bytes, or `index` entered as a new one.
+    std::uint64_t find(std::uint64_t hash, std::string_view bytes, std::uint64_t index) {
         const std::size_t mask = slots_.size() - 1;
-        for (std::size_t slot = std::hash<std::string_view>{}(bytes) & mask;; slot = (slot + 1) & mask) {
+        for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
             if (slots_[slot] == 0) {
-                slots_[slot] = static_cast<std::uint32_t>(index + 1);
+                slots_[slot] = slotFor(hash, index);
+                if (++used_ * 3 >= slots_.size() * 2) grow();
                 return index;
             }
-            if (bytesOf(slots_[slot] - 1) == bytes) {
-                offsets_.pop_back();
-                out_.resize(start);
-                return slots_[slot] - 1;
-            }
+            const std::uint64_t other = (slots_[slot] & 0xFFFFFFFF) - 1;
+            if ((slots_[slot] >> 32) == (hash >> 32) && bytesOf(other) == bytes) return other;
+        }
+    }
+
+    // Takes the object just appended back out, for the earlier one.
+    std::uint64_t takeBack(std::size_t start, std::uint64_t earlier) {
+        offsets_.pop_back();
+        out_.resize(start);
+        return earlier;
+    }
+
+    static std::uint64_t slotFor(std::uint64_t hash, std::uint64_t index) {
+        return (hash >> 32) << 32 | (index + 1);
+    }
+
+    void grow() {
+        std::vector<std::uint64_t> old(slots_.size() * 2, 0);
+        old.swap(slots_);
+        const std::size_t mask = slots_.size() - 1;
+        for (const std::uint64_t entry : old) {
+            if (entry == 0) continue;
+            const std::uint64_t index = (entry & 0xFFFFFFFF) - 1;
+            std::size_t slot = std::hash<std::string_view>{}(bytesOf(index)) & mask;
+            while (slots_[slot] != 0) slot = (slot + 1) & mask;
+            slots_[slot] = entry;
         }
     }
 
@@ -261,8 +295,14 @@ private:
     std::string out_;
     std::vector<std::uint64_t> offsets_;
     std::vector<std::uint64_t> references_;
-    std::vector<std::uint32_t> slots_;
-    unsigned referenceWidth_ = 1;
+    std::vector<std::uint64_t> slots_;
+    std::size_t used_ = 0;
+    struct Recent {
+        std::uint64_t hash = 0;
+        std::uint64_t index = UINT64_MAX;
+    };
+    std::array<Recent, 4096> recent_{};
+    const unsigned referenceWidth_;
 };
 
 constexpr const char* kMalformed = "malformed property list";
