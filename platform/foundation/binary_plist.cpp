@@ -474,11 +474,7 @@ private:
         }
         Value::Dictionary entries;
         for (std::uint64_t i = 0; i < found.count; ++i) {
-            Object key;
-            if (!locate(reference(found, i), key) || (key.type != kASCII && key.type != kUTF16)) {
-                return fail(kMalformed);
-            }
-            auto name = text(key);
+            auto name = key(reference(found, i));
             if (!name) return fail(kMalformed);
             auto item = object(reference(found, found.count + i), depth + 1);
             if (!item) return std::nullopt;
@@ -487,6 +483,25 @@ private:
         }
         return Value(std::move(entries));
     }
+
+    // A dictionary's key, which must be a text. The same keys come back in
+    // dictionary after dictionary: the text last read for a few object
+    // numbers is kept.
+    std::optional<std::string> key(std::uint64_t index) {
+        KnownKey& known = keys_[index % keys_.size()];
+        if (known.index == index) return known.text;
+        Object found;
+        if (!locate(index, found) || (found.type != kASCII && found.type != kUTF16)) return std::nullopt;
+        auto read = text(found);
+        if (read) known = {index, *read};
+        return read;
+    }
+
+    struct KnownKey {
+        std::uint64_t index = UINT64_MAX;
+        std::string text;
+    };
+    std::array<KnownKey, 64> keys_;
 
     const unsigned char* data_;
     std::size_t size_;
