@@ -1,5 +1,7 @@
 #include "platform/dispatch/queue.h"
 
+#include "platform/dispatch/main_loop_turn.h"
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -251,7 +253,7 @@ void ManualQueue::sync(const Block& block) {
     // manual queue runs the block at once rather than hang the test.
     if (!isCurrent()) drain();
     CurrentScope scope(this);
-    block();
+    perform(block);
 }
 
 bool ManualQueue::isCurrent() const { return runsOnThisThread(this); }
@@ -276,7 +278,7 @@ bool ManualQueue::runOne() {
         state_->blocks.pop_front();
     }
     CurrentScope scope(this);
-    block();
+    perform(block);
     return true;
 }
 
@@ -313,6 +315,11 @@ void MainQueue::resume() {
 }
 
 void MainQueue::stop() { wakeLoop(true); }
+
+void MainQueue::perform(const Block& block) {
+    MainLoopTurn turn;
+    block();
+}
 
 void MainQueue::wakeLoop(bool stopping) {
     {

@@ -59,6 +59,10 @@ public:
     std::size_t drain();
     std::size_t pendingCount() const;
 
+protected:
+    // Runs one of the queue's blocks on the calling thread.
+    virtual void perform(const Block& block) { block(); }
+
 private:
     bool runOne();
 
@@ -67,7 +71,9 @@ private:
 };
 
 // The queue of the user interface. Its blocks run on the main thread, when
-// the process runs its loop (runUntilStopped) or a test drains it.
+// the process runs its loop (runUntilStopped) or a test drains it; each
+// block is a turn of the main loop (MainLoopTurn) of its own, unless it runs
+// inside one already.
 class MainQueue : public ManualQueue {
 public:
     MainQueue();
@@ -81,6 +87,9 @@ public:
     void async(Block block) override;
     // A resumed main queue wakes its loop for the blocks it held back.
     void resume() override;
+
+protected:
+    void perform(const Block& block) override;
 
 private:
     struct Loop;

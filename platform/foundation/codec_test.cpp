@@ -1,12 +1,16 @@
 #include <doctest/doctest.h>
 
+#include <plist/plist.h>
+
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "platform/foundation/json_codec.h"
 #include "platform/foundation/plist_codec.h"
+#include "platform/foundation/python_plistlib.h"
 
 using platform::Value;
 
@@ -62,6 +66,14 @@ TEST_CASE("property lists round-trip in both forms") {
         CHECK(roundTrip(1700000000.9999997) == doctest::Approx(1700000001.0).epsilon(1e-15));
         // 2000-12-31T23:59:58.5Z, a second and a half before the format's epoch.
         CHECK(roundTrip(978307198.5) == doctest::Approx(978307198.5).epsilon(1e-15));
+        // Half a second before it: the fraction keeps its sign.
+        CHECK(roundTrip(978307199.5) == doctest::Approx(978307199.5).epsilon(1e-15));
+        // The latest second the format holds keeps its fraction, to its last
+        // microsecond; later dates become that microsecond.
+        constexpr double latest = 978307200.0 + 2147483647.0;
+        CHECK(roundTrip(latest + 0.5) == latest + 0.5);
+        CHECK(roundTrip(latest + 0.9999997) == doctest::Approx(latest + 0.999999).epsilon(1e-16));
+        CHECK(roundTrip(1e300) == doctest::Approx(latest + 0.999999).epsilon(1e-16));
     }
     SUBCASE("malformed input gives no value and a reason") {
         std::string why;
@@ -206,6 +218,8 @@ TEST_CASE("damaged and hostile property lists are refused, never crash, and vali
         {"a top object that is not there", binaryPlist({ascii("x")}, 3), "top object"},
         {"a dictionary key that is a number", binaryPlist({"\xD1" + reference(1) + reference(2), "\x10\x05", ascii("v")}),
          "key that is no string"},
+        {"a UID inside a list", binaryPlist({arrayOf({1, 2}), ascii("x"), "\x80\x01"}), "unsupported"},
+        {"a null object", binaryPlist({std::string(1, '\0')}), "unsupported"},
         {"an offset table beyond the file", binary.substr(0, binary.size() - 8) + std::string(8, '\x7f'),
          "offset table"},
         {"a truncated trailer", binary.substr(0, 20), "too short"},
@@ -285,5 +299,104 @@ TEST_CASE("long lists and wide dictionaries read back in both forms") {
             CHECK(back->asDictionary().at("wide").asDictionary().size() == count);
             CHECK(*back == written);
         }
+    }
+}
+
+namespace {
+
+// Every kind of value, with the sizes where the binary form changes the
+// width of a number, of a length or of a reference.
+Value everyWidth() {
+    Value::Array numbers;
+    for (const long long n : std::initializer_list<long long>{0, 255, 256, 65535, 65536, 4294967295LL, 4294967296LL,
+                                                              INT64_MAX, -1, INT64_MIN}) {
+        numbers.emplace_back(n);
+    }
+    Value::Array many;
+    for (int i = 0; i < 300; ++i) {
+        if (i % 3 == 0) {
+            many.emplace_back("shared");
+        } else {
+            many.emplace_back(i * 1000);
+        }
+    }
+    Value::Dictionary inner;
+    inner["many"] = Value(std::move(many));
+    inner["empty list"] = Value(Value::Array{});
+    inner["empty dict"] = Value(Value::Dictionary{});
+    Value::Dictionary all;
+    all["numbers"] = Value(std::move(numbers));
+    all["reals"] = Value(Value::Array{0.1, -2.5e-300, 1e308});
+    all["texts"] = Value(Value::Array{"", "plain", "caf\xc3\xa9", "\xf0\x9f\x98\x80 grin", "longer than fifteen letters",
+                                      "plain"});
+    all["bytes"] = Value(platform::Data{std::vector<std::uint8_t>(20, 0xAB)});
+    // Whole and half seconds, half a second before 2001 among them.
+    all["dates"] = Value(
+        Value::Array{platform::Date{978307200.25}, platform::Date{1700000000.5}, platform::Date{978307199.5}});
+    all["flags"] = Value(Value::Array{true, false});
+    all["cl\xc3\xa9"] = Value(std::move(inner));
+    return Value(std::move(all));
+}
+
+}  // namespace
+
+TEST_CASE("the binary form reads back equal through the property-list library and Python's plistlib") {
+    const Value written = everyWidth();
+    const std::string bytes = platform::writePropertyListBinary(written);
+    SUBCASE("the library reads it, and what it writes of it reads back equal") {
+        plist_t root = nullptr;
+        plist_from_bin(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);
+        REQUIRE(root);
+        char* again = nullptr;
+        uint32_t length = 0;
+        plist_to_bin(root, &again, &length);
+        plist_free(root);
+        REQUIRE(again);
+        const auto back = platform::parsePropertyList(std::string(again, length));
+        std::free(again);
+        REQUIRE(back);
+        CHECK(*back == written);
+    }
+    SUBCASE("plistlib reads it, and what it writes of it reads back equal") {
+        if (!platform::testing::pythonPlistlibInstalled()) {
+            MESSAGE(platform::testing::kNoPythonPlistlib);
+            return;
+        }
+        const auto again = platform::testing::throughPythonPlistlib(bytes);
+        REQUIRE(again);
+        const auto back = platform::parsePropertyList(*again);
+        REQUIRE(back);
+        CHECK(*back == written);
+    }
+}
+
+TEST_CASE("binary objects that other writers make read as the format means them") {
+    const auto be = [](std::uint64_t value, int bytes) {
+        std::string out;
+        for (int i = bytes - 1; i >= 0; --i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xff));
+        return out;
+    };
+    struct Case {
+        const char* what;
+        std::string bytes;
+        const char* json;  // the value expected
+    };
+    const std::vector<Case> cases = {
+        {"sixteen-byte integers keep their low eight bytes", binaryPlist({"\x14" + be(1, 8) + be(5, 8)}), "5"},
+        {"a four-byte real", binaryPlist({"\x22" + be(0x3FA00000, 4)}), "1.25"},
+        {"a set reads as a list", binaryPlist({"\xC1" + reference(1), ascii("x")}), R"(["x"])"},
+        {"a UTF-16 pair", binaryPlist({"\x62" + be(0xD83DDE00, 4)}), "\"\xf0\x9f\x98\x80\""},
+        {"a lone UTF-16 surrogate reads as U+FFFD", binaryPlist({"\x62" + be(0xD8000041, 4)}), "\"\xef\xbf\xbd" "A\""},
+        {"a key given twice keeps its last value",
+         binaryPlist({"\xD2" + reference(1) + reference(1) + reference(2) + reference(3), ascii("k"), ascii("v"),
+                      ascii("w")}),
+         R"({"k":"w"})"},
+    };
+    for (const auto& entry : cases) {
+        CAPTURE(entry.what);
+        std::string why;
+        const auto value = platform::parsePropertyList(entry.bytes, &why);
+        REQUIRE_MESSAGE(value, why);
+        CHECK(platform::writeJSON(*value) == entry.json);
     }
 }

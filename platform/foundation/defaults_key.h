@@ -99,9 +99,8 @@ public:
     const T& defaultValue() const { return defaultValue_; }
 
     T get(const UserDefaults& defaults = UserDefaults()) const {
-        auto stored = defaults.objectForKey(name_);
-        if (!stored) return defaultValue_;
-        auto value = DefaultsBridge<T>::from(*stored);
+        std::optional<T> value;
+        defaults.readObject(name_, [&](const Value& stored) { value = DefaultsBridge<T>::from(stored); });
         return value ? std::move(*value) : defaultValue_;
     }
 

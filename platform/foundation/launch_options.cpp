@@ -35,8 +35,8 @@ const std::vector<LaunchOptions::Variable> kVariables = {
      "the folder of their preferences; the other commands keep theirs in `Preferences` of the data folder",
      [](LaunchOptions& o, const LaunchOptions::Lookup& l) { o.preferencesFolder = folderOf(l, "VELMORA_PREFERENCES"); }},
     {{"XDG_DATA_HOME", "HOME"}, "every command",
-     "the user's data home, under which the default data folder `velmora` lies (`$XDG_DATA_HOME`, else "
-     "`~/.local/share`)",
+     "the user's data home, under which the default data folder `velmora` lies (`$XDG_DATA_HOME` when it is an "
+     "absolute path, else `~/.local/share`)",
      [](LaunchOptions& o, const LaunchOptions::Lookup& l) {
          o.xdgDataHome = textOf(l, "XDG_DATA_HOME");
          o.home = textOf(l, "HOME");

@@ -2,24 +2,20 @@
 
 #include <plist/plist.h>
 
-#include <algorithm>
-#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <memory>
-#include <string_view>
 #include <vector>
 
+#include "platform/foundation/binary_plist.h"
+#include "platform/foundation/plist_forms.h"
 #include "platform/foundation/plist_screening.h"
 
 namespace platform {
 
 namespace {
 
-// Property-list dates count from 2001-01-01; ours count from 1970. The XML
-// form keeps whole seconds only.
-constexpr double kReferenceDateOffset = 978307200.0;
 constexpr int kMaxDepth = kPropertyListMaxDepth;
 
 // The values a container holds, in order; a dictionary's keys come with
@@ -138,7 +134,7 @@ std::optional<Value> fromNode(plist_t node, int depth) {
             int32_t sec = 0, usec = 0;
             plist_get_date_val(node, &sec, &usec);
             const double fraction = usec / 1e6;
-            return Value(Date{(sec < 0 ? sec - fraction : sec + fraction) + kReferenceDateOffset});
+            return Value(Date{(sec < 0 ? sec - fraction : sec + fraction) + plist_forms::kReferenceDateOffset});
         }
         case PLIST_ARRAY: {
             // Walked with an iterator: asking for the i-th value walks the
@@ -181,66 +177,10 @@ std::optional<Value> fromNode(plist_t node, int depth) {
     }
 }
 
-// The length of the valid UTF-8 sequence at the start of the text; 0 when
-// it does not start with one.
-std::size_t validSequence(std::string_view text) {
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byte(0);
-    if (lead < 0x80) return 1;
-    std::size_t length = 0;
-    unsigned char low = 0x80, high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) length = 2;
-    else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        if (lead == 0xE0) low = 0xA0;
-        if (lead == 0xED) high = 0x9F;  // no surrogates
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        if (lead == 0xF0) low = 0x90;
-        if (lead == 0xF4) high = 0x8F;
-    }
-    if (length == 0 || text.size() < length) return 0;
-    if (byte(1) < low || byte(1) > high) return 0;
-    for (std::size_t i = 2; i < length; ++i) {
-        if (byte(i) < 0x80 || byte(i) > 0xBF) return 0;
-    }
-    return length;
-}
-
-// The library writes a string that is not UTF-8 as an empty one that its
-// own reader then refuses, losing the whole file: such bytes are replaced
-// first.
-std::string validUTF8(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    std::string_view rest(text);
-    while (!rest.empty()) {
-        const std::size_t length = validSequence(rest);
-        if (length == 0) {
-            out += "\xEF\xBF\xBD";
-            rest.remove_prefix(1);
-        } else {
-            out.append(rest.substr(0, length));
-            rest.remove_prefix(length);
-        }
-    }
-    return out;
-}
-
-// Whole seconds and microseconds since 2001, within what the format holds.
-// A fraction that rounds up to a whole second carries into the seconds.
+// Whole seconds and microseconds since 2001, as the format holds them.
 plist_t dateNode(const Date& date) {
-    constexpr double kEarliest = -2147483648.0;
-    constexpr double kLatest = 2147483647.0;
-    const double since2001 = date.secondsSince1970 - kReferenceDateOffset;
-    const double clamped = std::isnan(since2001) ? 0.0 : std::clamp(since2001, kEarliest, kLatest);
-    double whole = std::floor(clamped);
-    long usec = std::lround((clamped - whole) * 1e6);
-    if (usec >= 1000000) {
-        usec = whole < kLatest ? 0 : 999999;
-        whole = std::min(whole + 1, kLatest);
-    }
-    return plist_new_date(static_cast<int32_t>(whole), static_cast<int32_t>(usec));
+    const auto parts = plist_forms::datePartsSince2001(date);
+    return plist_new_date(parts.seconds, parts.microseconds);
 }
 
 plist_t toNode(const Value& value) {
@@ -256,7 +196,7 @@ plist_t toNode(const Value& value) {
             return plist_new_uint(u);
         }
         case Value::Kind::Real: return plist_new_real(value.realValue());
-        case Value::Kind::String: return plist_new_string(validUTF8(value.asString()).c_str());
+        case Value::Kind::String: return plist_new_string(plist_forms::validUTF8(value.asString()).c_str());
         case Value::Kind::Data: {
             const auto& bytes = value.asData().bytes;
             return plist_new_data(reinterpret_cast<const char*>(bytes.data()), bytes.size());
@@ -270,7 +210,7 @@ plist_t toNode(const Value& value) {
         case Value::Kind::Dictionary: {
             plist_t dict = plist_new_dict();
             for (const auto& [key, item] : value.asDictionary()) {
-                plist_dict_set_item(dict, validUTF8(key).c_str(), toNode(item));
+                plist_dict_set_item(dict, plist_forms::validUTF8(key).c_str(), toNode(item));
             }
             return dict;
         }
@@ -289,17 +229,22 @@ std::optional<Value> parsePropertyList(const std::string& bytes, std::string* er
     if (bytes.size() > std::numeric_limits<uint32_t>::max()) return fail("property list too large");
     PropertyListLimits limits;
     limits.maxDepth = kMaxDepth;
+    const auto length = static_cast<uint32_t>(bytes.size());
+    const bool binary = plist_is_binary(bytes.data(), length);
+    // Our decoder, safe on any bytes, refuses whatever the screening does:
+    // a binary document is screened only to name what is wrong with one
+    // the decoder refused. The library is handed screened XML alone.
+    std::string refused;
+    if (binary) {
+        if (auto value = binary_plist::decode(bytes, limits, &refused)) return value;
+    }
     if (auto problem = screenPropertyList(bytes, limits)) {
         if (error) *error = *problem;
         return std::nullopt;
     }
+    if (binary) return fail(refused.c_str());
     plist_t raw = nullptr;
-    const auto length = static_cast<uint32_t>(bytes.size());
-    if (plist_is_binary(bytes.data(), length)) {
-        plist_from_bin(bytes.data(), length, &raw);
-    } else {
-        plist_from_xml(bytes.data(), length, &raw);
-    }
+    plist_from_xml(bytes.data(), length, &raw);
     PlistPtr root(raw);
     if (!root) return fail("malformed property list");
     auto value = fromNode(root.get(), 0);
@@ -342,14 +287,6 @@ std::string writePropertyListXML(const Value& value) {
     return out;
 }
 
-std::string writePropertyListBinary(const Value& value) {
-    PlistPtr root(toNode(value));
-    char* bin = nullptr;
-    uint32_t length = 0;
-    plist_to_bin(root.get(), &bin, &length);
-    std::string out(bin ? bin : "", bin ? length : 0);
-    std::free(bin);
-    return out;
-}
+std::string writePropertyListBinary(const Value& value) { return binary_plist::encode(value); }
 
 }  // namespace platform

@@ -37,9 +37,11 @@ T read(F&& get) {
     return get(state());
 }
 
+// A relative XDG_DATA_HOME is no data home: it would move with the working
+// folder.
 std::filesystem::path dataHome() {
     const auto options = LaunchOptions::current();
-    if (options.xdgDataHome) return *options.xdgDataHome;
+    if (options.xdgDataHome && std::filesystem::path(*options.xdgDataHome).is_absolute()) return *options.xdgDataHome;
     if (options.home) return std::filesystem::path(*options.home) / ".local/share";
     return std::filesystem::temp_directory_path();
 }

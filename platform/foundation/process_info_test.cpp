@@ -82,6 +82,9 @@ TEST_CASE("process information has device defaults and can be set") {
         testsupport::ScopedLaunchOptions withoutXDG([](platform::LaunchOptions& o) { o.xdgDataHome.reset(); });
         CHECK(ProcessInfo::applicationSupportDirectory() ==
               "/home/someone/.local/share/velmora/Application Support");
+        testsupport::ScopedLaunchOptions relativeXDG([](platform::LaunchOptions& o) { o.xdgDataHome = "data/home"; });
+        CHECK(ProcessInfo::applicationSupportDirectory() ==
+              "/home/someone/.local/share/velmora/Application Support");
     }
     SUBCASE("readers and writers on several threads agree") {
         std::thread writer([] {

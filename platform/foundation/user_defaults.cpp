@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <iostream>
 #include <limits>
 #include <map>
@@ -14,55 +15,106 @@
 #include <system_error>
 #include <utility>
 
+#include "platform/dispatch/main_loop_turn.h"
+#include "platform/dispatch/queue.h"
 #include "platform/foundation/atomic_file.h"
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/launch_options.h"
 #include "platform/foundation/plist_codec.h"
+#include "platform/foundation/process_info.h"
 
 namespace platform {
+
+namespace {
+// Has what waits for the end of a turn written at the process's normal exit.
+void writeDeferredAtExit();
+}  // namespace
 
 namespace detail {
 
 // The in-memory copy of one suite file. All handles on the file share it; its
 // mutex covers both the dictionary and the file, so the file always holds the
-// result of the latest change.
-class DefaultsStore {
+// result of the latest change written.
+class DefaultsStore : public std::enable_shared_from_this<DefaultsStore> {
 public:
     explicit DefaultsStore(std::filesystem::path file) : file_(std::move(file)) { load(); }
+    // Changes that wait for the end of a turn reach the file all the same.
+    ~DefaultsStore() { writeDeferred(); }
 
     const std::filesystem::path& file() const { return file_; }
 
     std::optional<Value> get(const std::string& key) {
         std::lock_guard lock(mutex_);
-        auto it = values_.find(key);
-        if (it == values_.end()) return std::nullopt;
+        auto it = values().find(key);
+        if (it == values().end()) return std::nullopt;
         return it->second;
+    }
+
+    bool read(const std::string& key, const std::function<void(const Value&)>& reader) {
+        std::lock_guard lock(mutex_);
+        auto it = values().find(key);
+        if (it == values().end()) return false;
+        reader(it->second);
+        return true;
     }
 
     Value::Dictionary all() {
         std::lock_guard lock(mutex_);
-        return values_;
+        return values();
     }
 
-    bool set(const std::string& key, const Value& value) {
+    bool set(const std::string& key, Value value) {
         std::lock_guard lock(mutex_);
-        auto it = values_.find(key);
-        if (it != values_.end() && it->second == value && onDisk_) return true;
-        values_[key] = value;
-        return persistLocked();
+        auto it = values().find(key);
+        if (it != values().end() && it->second == value && !unwritten_) return true;
+        values().insert_or_assign(key, std::move(value));
+        return changedLocked();
+    }
+
+    bool replace(const std::string& key, const std::function<Value()>& make) {
+        std::lock_guard lock(mutex_);
+        values().erase(key);
+        Value value = make();
+        if (const auto problem = propertyListProblem(value)) {
+            // Not written: the file keeps the old value until the next write.
+            reportLocked("refused to store \"" + key + "\": " + *problem);
+            unwritten_ = true;
+            return false;
+        }
+        values().insert_or_assign(key, std::move(value));
+        return changedLocked();
     }
 
     bool remove(const std::string& key) {
         std::lock_guard lock(mutex_);
-        if (values_.erase(key) == 0 && onDisk_) return true;
-        return persistLocked();
+        if (values().erase(key) == 0 && !unwritten_) return true;
+        return changedLocked();
     }
 
     bool clear() {
         std::lock_guard lock(mutex_);
-        if (values_.empty() && onDisk_) return true;
-        values_.clear();
-        return persistLocked();
+        if (values().empty() && !unwritten_) return true;
+        values().clear();
+        return changedLocked();
+    }
+
+    bool synchronize() {
+        std::lock_guard lock(mutex_);
+        deferred_ = false;
+        return writeLocked();
+    }
+
+    // Whether changes wait for the end of the main loop's turn.
+    bool waitsForTurn() {
+        std::lock_guard lock(mutex_);
+        return deferred_;
+    }
+
+    void writeDeferred() {
+        std::lock_guard lock(mutex_);
+        if (!deferred_) return;
+        deferred_ = false;
+        writeLocked();
     }
 
     bool refuse(const std::string& message) {
@@ -77,6 +129,8 @@ public:
     }
 
 private:
+    Value::Dictionary& values() { return root_.asDictionary(); }
+
     void load() {
         std::error_code ec;
         if (!std::filesystem::exists(file_, ec)) return;
@@ -84,7 +138,7 @@ private:
         if (auto bytes = readFile(file_)) {
             auto parsed = parsePropertyList(*bytes, &why);
             if (parsed && parsed->isDictionary()) {
-                values_ = std::move(parsed->asDictionary());
+                root_ = std::move(*parsed);
                 return;
             }
             if (parsed) why = "its root is no dictionary";
@@ -106,16 +160,29 @@ private:
                      aside->string() + " and started empty");
     }
 
-    bool persistLocked() {
-        onDisk_ = writeAtomically(writePropertyListBinary(Value(values_)));
-        return onDisk_;
+    // A change the main thread makes during a turn of the main loop waits
+    // for the turn's end, where every change of the turn is written at
+    // once; any other is written now. Answers false only for a write that
+    // failed.
+    bool changedLocked() {
+        unwritten_ = true;
+        if (!dispatch::isMainThread() || !dispatch::MainLoopTurn::isOpen()) return writeLocked();
+        if (!deferred_) {
+            deferred_ = true;
+            writeDeferredAtExit();
+            dispatch::MainLoopTurn::atEnd([weak = weak_from_this()] {
+                if (auto store = weak.lock()) store->writeDeferred();
+            });
+        }
+        return true;
     }
 
-    bool writeAtomically(const std::string& bytes) {
+    bool writeLocked() {
+        if (!unwritten_) return true;
         std::string why;
-        if (writeFileAtomically(file_, bytes, 0644, &why)) return true;
-        reportLocked("cannot save preferences: " + why);
-        return false;
+        unwritten_ = !writeFileAtomically(file_, writePropertyListBinary(root_), 0644, &why);
+        if (unwritten_) reportLocked("cannot save preferences: " + why);
+        return !unwritten_;
     }
 
     void reportLocked(const std::string& message) {
@@ -125,9 +192,13 @@ private:
 
     std::mutex mutex_;
     const std::filesystem::path file_;
-    Value::Dictionary values_;
+    Value root_{Value::Dictionary{}};
     std::vector<std::string> diagnostics_;
-    bool onDisk_ = true;
+    // Memory holds what the file does not: a change not written yet, or
+    // one whose write failed.
+    bool unwritten_ = false;
+    // A write waits for the end of the turn in which a change was made.
+    bool deferred_ = false;
 };
 
 }  // namespace detail
@@ -145,14 +216,30 @@ Registry& registry() {
     return *instance;
 }
 
+// A process that ends normally inside a turn (exit() from a command) writes
+// what waited for the turn's end.
+void writeEveryDeferredStore() {
+    std::vector<std::shared_ptr<detail::DefaultsStore>> live;
+    {
+        auto& reg = registry();
+        std::lock_guard lock(reg.mutex);
+        for (const auto& [file, weak] : reg.stores) {
+            if (auto store = weak.lock()) live.push_back(std::move(store));
+        }
+    }
+    for (const auto& store : live) store->writeDeferred();
+}
+
+void writeDeferredAtExit() {
+    static std::once_flag registered;
+    std::call_once(registered, [] { std::atexit(writeEveryDeferredStore); });
+}
+
+// Beside the application-support folder, in the default data folder.
 std::filesystem::path defaultDataDirectory() {
     const auto options = LaunchOptions::current();
     if (options.preferencesFolder) return *options.preferencesFolder;
-    if (options.xdgDataHome && options.xdgDataHome->front() == '/') {
-        return std::filesystem::path(*options.xdgDataHome) / "velmora" / "Preferences";
-    }
-    if (options.home) return std::filesystem::path(*options.home) / ".local" / "share" / "velmora" / "Preferences";
-    return std::filesystem::temp_directory_path() / "velmora" / "Preferences";
+    return ProcessInfo::defaultApplicationSupportDirectory().parent_path() / "Preferences";
 }
 
 // Suite names become file names: anything but letters, digits, '-', '_' and
@@ -298,12 +385,34 @@ std::optional<Date> UserDefaults::dateForKey(const std::string& key) const {
 
 Value::Dictionary UserDefaults::dictionaryRepresentation() const { return store_->all(); }
 
-bool UserDefaults::setObject(const Value& value, const std::string& key) {
+bool UserDefaults::setObject(Value value, const std::string& key) {
     if (value.isNull()) return removeObjectForKey(key);
     if (const auto problem = propertyListProblem(value)) {
         return store_->refuse("refused to store \"" + key + "\": " + *problem);
     }
-    return store_->set(key, value);
+    return store_->set(key, std::move(value));
+}
+
+bool UserDefaults::replaceObject(const std::string& key, const std::function<Value()>& make) {
+    return store_->replace(key, make);
+}
+
+bool UserDefaults::readObject(const std::string& key, const std::function<void(const Value&)>& read) const {
+    return store_->read(key, read);
+}
+
+bool UserDefaults::synchronize() { return store_->synchronize(); }
+
+void UserDefaults::whenWritten(std::function<void(bool written)> done) {
+    if (!store_->waitsForTurn()) {
+        done(store_->synchronize());
+        return;
+    }
+    // Put off after the store's own write at the turn's end.
+    dispatch::MainLoopTurn::atEnd([store = std::weak_ptr(store_), done = std::move(done)] {
+        auto alive = store.lock();
+        done(alive && alive->synchronize());
+    });
 }
 
 bool UserDefaults::removeObjectForKey(const std::string& key) { return store_->remove(key); }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -19,8 +20,14 @@ class DefaultsStore;
 // suite under the data directory. A UserDefaults object is a cheap handle;
 // every handle on the same file in this process shares one store, so a write
 // through one is seen by all the others at once. Any thread may use any
-// handle. Every change rewrites the whole file through a temporary file and a
-// rename, so the file on disk is always a complete property list.
+// handle. The file is rewritten whole through a temporary file and a rename,
+// so the file on disk is always a complete property list. The changes the
+// main thread makes during a turn of the main loop
+// (platform::dispatch::MainLoopTurn: a block of the main queue, a command
+// of the application) are written together, once, when the turn ends, or
+// sooner by synchronize(); the process's normal exit writes them too. A
+// change made outside a turn (by another thread, or by a process that runs
+// no loop) is written at once.
 class UserDefaults {
 public:
     // The standard suite: the application's own preferences.
@@ -56,16 +63,37 @@ public:
     std::optional<Date> dateForKey(const std::string& key) const;
     Value::Dictionary dictionaryRepresentation() const;
 
-    // Writes. Each answers whether the change reached the file; the change is
-    // kept in memory either way. A null value removes the key; a value that
-    // holds a null anywhere inside cannot be a property list and is refused.
-    bool setObject(const Value& value, const std::string& key);
+    // Writes. The change is kept in memory at once. Each answers false when
+    // the value is refused or the change was written and the write failed;
+    // a change left for the end of the turn answers true (synchronize() and
+    // whenWritten() tell whether it reached the file). A null value removes
+    // the key; a value that holds a null anywhere inside cannot be a
+    // property list and is refused.
+    bool setObject(Value value, const std::string& key);
     bool setBool(bool value, const std::string& key) { return setObject(Value(value), key); }
     bool setInteger(std::int64_t value, const std::string& key) { return setObject(Value(static_cast<long long>(value)), key); }
     bool setDouble(double value, const std::string& key) { return setObject(Value(value), key); }
     bool removeObjectForKey(const std::string& key);
     // Removes every key of the suite.
     bool removeAllObjects();
+    // Puts a new value under the key, letting the old one go before `make`
+    // makes the new one, so that a large value is never held twice. `make`
+    // runs under the suite's lock and must not use the suite. A made value
+    // that is no property list is refused and leaves the key without one.
+    bool replaceObject(const std::string& key, const std::function<Value()>& make);
+    // Reads the value under the key where it is kept, without a copy: `read`
+    // runs under the suite's lock and must not use the suite. Answers
+    // whether the key holds a value.
+    bool readObject(const std::string& key, const std::function<void(const Value&)>& read) const;
+
+    // Writes now the changes that wait for the end of the turn, and tries
+    // again one whose write failed; answers whether the file holds every
+    // change made so far.
+    bool synchronize();
+    // Calls `done` with what synchronize() answers once the changes made so
+    // far are written: right after the write at the end of the turn when
+    // they wait for it, else at once.
+    void whenWritten(std::function<void(bool written)> done);
 
     // What went wrong with this suite's file so far (a damaged file set aside,
     // a write that failed), oldest first. Each is also printed to stderr.

@@ -1,16 +1,23 @@
 #include <doctest/doctest.h>
 
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <thread>
 #include <vector>
 
+#include "platform/dispatch/main_loop_turn.h"
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/plist_codec.h"
+#include "platform/foundation/python_plistlib.h"
 #include "platform/foundation/user_defaults.h"
+#include "testsupport/scoped_launch_options.h"
 #include "testsupport/temp_dir.h"
 
 using platform::Data;
@@ -349,4 +356,195 @@ TEST_CASE("a suite file with long lists and wide dictionaries reads back, XML or
             CHECK(UserDefaults("com.example.long").arrayForKey("list")->size() == count);
         }
     }
+}
+
+TEST_CASE("the default folder lies under an absolute data home") {
+    struct Case {
+        const char* what;
+        std::optional<std::string> preferences, xdgDataHome;
+        const char* expected;
+    };
+    const std::vector<Case> cases = {
+        {"the data home", std::nullopt, "/data/home", "/data/home/velmora/Preferences"},
+        {"a relative data home is none", std::nullopt, "data/home", "/home/someone/.local/share/velmora/Preferences"},
+        {"the preferences folder first", "/prefs", "/data/home", "/prefs"},
+    };
+    for (const auto& entry : cases) {
+        CAPTURE(entry.what);
+        testsupport::ScopedLaunchOptions options([&](platform::LaunchOptions& o) {
+            if (entry.preferences) o.preferencesFolder = *entry.preferences;
+            else o.preferencesFolder.reset();
+            o.xdgDataHome = entry.xdgDataHome;
+            o.home = "/home/someone";
+        });
+        platform::ScopedDataDirectory restore{"/unused"};
+        UserDefaults::setDataDirectory({});
+        CHECK(UserDefaults::dataDirectory() == entry.expected);
+    }
+}
+
+namespace {
+
+using platform::dispatch::MainLoopTurn;
+
+// What the suite's file holds under the key; none when the file or the key
+// is not there.
+std::optional<Value> onDisk(const std::string& suite, const std::string& key) {
+    auto parsed = parseFile(UserDefaults::fileForSuite(suite));
+    if (!parsed || !parsed->find(key)) return std::nullopt;
+    return (*parsed)[key];
+}
+
+}  // namespace
+
+TEST_CASE("the changes of one turn are written once, when it ends") {
+    PreferencesFolder folder;
+    UserDefaults defaults("com.example.turns");
+    REQUIRE(defaults.setObject("before", "kept"));
+
+    SUBCASE("inside the turn the file holds none of them; after it, all") {
+        {
+            MainLoopTurn turn;
+            CHECK(defaults.setObject(1, "a"));
+            CHECK(defaults.setObject(2, "b"));
+            CHECK(defaults.removeObjectForKey("kept"));
+            CHECK(defaults.integerForKey("b") == 2);  // memory has them at once
+            CHECK(onDisk("com.example.turns", "kept") == Value("before"));
+            CHECK_FALSE(onDisk("com.example.turns", "a"));
+        }
+        CHECK(onDisk("com.example.turns", "a") == Value(1));
+        CHECK(onDisk("com.example.turns", "b") == Value(2));
+        CHECK_FALSE(onDisk("com.example.turns", "kept"));
+    }
+    SUBCASE("a turn that changes nothing writes nothing") {
+        const auto file = defaults.filePath();
+        std::filesystem::remove(file);
+        {
+            MainLoopTurn turn;
+            CHECK(defaults.setObject("before", "kept"));
+        }
+        CHECK_FALSE(std::filesystem::exists(file));
+    }
+    SUBCASE("synchronize writes them before the turn ends") {
+        MainLoopTurn turn;
+        defaults.setObject(1, "a");
+        CHECK(defaults.synchronize());
+        CHECK(onDisk("com.example.turns", "a") == Value(1));
+    }
+    SUBCASE("another thread's change, in a turn of its own or not, is written at once, with the turn's") {
+        MainLoopTurn turn;
+        defaults.setObject(1, "a");
+        std::thread([] {
+            MainLoopTurn its;
+            CHECK(UserDefaults("com.example.turns").setObject(2, "b"));
+        }).join();
+        CHECK(onDisk("com.example.turns", "a") == Value(1));
+        CHECK(onDisk("com.example.turns", "b") == Value(2));
+    }
+    SUBCASE("the last handle let go writes what waits") {
+        MainLoopTurn turn;
+        UserDefaults("com.example.other").setObject(3, "c");
+        CHECK(onDisk("com.example.other", "c") == Value(3));
+    }
+    SUBCASE("whenWritten answers once the turn's write is done, or failed") {
+        std::vector<bool> answers;
+        const auto note = [&](bool written) { answers.push_back(written); };
+        {
+            MainLoopTurn turn;
+            defaults.setObject(1, "a");
+            defaults.whenWritten(note);
+            CHECK(answers.empty());
+        }
+        CHECK(answers == std::vector<bool>{true});
+        defaults.whenWritten(note);  // nothing waits: at once
+        CHECK(answers == std::vector<bool>{true, true});
+        std::filesystem::remove(defaults.filePath());
+        std::filesystem::create_directory(defaults.filePath());  // the file cannot be replaced
+        std::filesystem::create_directory(defaults.filePath() / "inside");
+        {
+            MainLoopTurn turn;
+            defaults.setObject(2, "a");
+            defaults.whenWritten(note);
+        }
+        CHECK(answers == std::vector<bool>{true, true, false});
+        CHECK(defaults.diagnostics().back().find("cannot save preferences") != std::string::npos);
+        CHECK_FALSE(defaults.synchronize());
+    }
+}
+
+TEST_CASE("a process killed once a turn ended keeps its changes; one that exits inside a turn writes them") {
+    PreferencesFolder folder;
+    int ready[2];
+    REQUIRE(::pipe(ready) == 0);
+    const pid_t killed = ::fork();
+    REQUIRE(killed >= 0);
+    if (killed == 0) {
+        UserDefaults defaults("com.example.ending");
+        {
+            MainLoopTurn action;
+            defaults.setObject("finished action", "kept");
+        }
+        MainLoopTurn unfinished;
+        defaults.setObject("unfinished action", "lost");
+        if (::write(ready[1], "a", 1) != 1) ::_exit(2);
+        for (;;) ::pause();
+    }
+    char signal = 0;
+    REQUIRE(::read(ready[0], &signal, 1) == 1);
+    ::close(ready[0]);
+    ::close(ready[1]);
+    ::kill(killed, SIGKILL);
+    int status = 0;
+    ::waitpid(killed, &status, 0);
+    CHECK(WIFSIGNALED(status));
+    CHECK(onDisk("com.example.ending", "kept") == Value("finished action"));
+    CHECK_FALSE(onDisk("com.example.ending", "lost"));
+
+    const pid_t exiting = ::fork();
+    REQUIRE(exiting >= 0);
+    if (exiting == 0) {
+        UserDefaults defaults("com.example.exit");  // alive through the exit: no handle lets go of it
+        MainLoopTurn unfinished;
+        defaults.setObject("written at exit", "last");
+        std::exit(0);
+    }
+    ::waitpid(exiting, &status, 0);
+    CHECK(WIFEXITED(status));
+    CHECK(onDisk("com.example.exit", "last") == Value("written at exit"));
+}
+
+TEST_CASE("a history of 50,000 entries reads back equal, in a fresh store and through Python's plistlib") {
+    PreferencesFolder folder;
+    Value::Array history;
+    for (int i = 0; i < 50000; ++i) {
+        const std::string k = std::to_string(i % 9), n = std::to_string(9 + i % 50);
+        const std::string p = "0." + std::to_string(1 + i % 9);
+        Value::Dictionary inputs;
+        inputs["kTextField"] = k;
+        inputs["nTextField"] = n;
+        inputs["pTextField"] = p;
+        Value::Dictionary entry;
+        entry["inputParameters"] = Value(std::move(inputs));
+        entry["latexString"] = "p = " + p + " \\quad k = " + k + " \\quad n = " + n + " #" + std::to_string(i);
+        entry["solutionSteps"] = Value(Value::Array{});
+        entry["setupParameter"] = Value(Value::Dictionary{{"appKey", "QZT"}});
+        history.emplace_back(std::move(entry));
+    }
+    const Value written(history);
+    {
+        UserDefaults defaults("com.example.history");
+        REQUIRE(defaults.setObject(written, "Calculations"));
+    }
+    UserDefaults fresh("com.example.history");
+    CHECK(fresh.diagnostics().empty());
+    CHECK(fresh.objectForKey("Calculations") == written);
+    if (!platform::testing::pythonPlistlibInstalled()) {
+        MESSAGE(platform::testing::kNoPythonPlistlib);
+        return;
+    }
+    const auto again = platform::testing::throughPythonPlistlib(*platform::readFile(fresh.filePath()));
+    REQUIRE(again);
+    const auto back = platform::parsePropertyList(*again);
+    REQUIRE(back);
+    CHECK((*back)["Calculations"] == written);
 }

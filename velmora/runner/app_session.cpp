@@ -15,6 +15,7 @@
 #include <sstream>
 #include <thread>
 
+#include "platform/dispatch/main_loop_turn.h"
 #include "platform/foundation/atomic_file.h"
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/launch_options.h"
@@ -174,6 +175,8 @@ void AppSession::configureProcess(const SessionOptions& options) {
 }
 
 void AppSession::launch() {
+    // The launch is one turn: what it stores is written once, at its end.
+    platform::dispatch::MainLoopTurn turn;
     delegate_ = std::make_shared<AppDelegate>();
     platform::Value::Dictionary launchOptions;
     if (!launchURL_.empty()) launchOptions[platform::ui::Application::launchOptionsURLKey] = launchURL_;

@@ -4,6 +4,7 @@
 #include <istream>
 #include <ostream>
 
+#include "platform/dispatch/main_loop_turn.h"
 #include "velmora/runner/app_session.h"
 
 namespace velmora::runner {
@@ -35,16 +36,22 @@ bool Runner::execute(const std::string& rawLine) {
     const std::string name = words.front();
     words.erase(words.begin());
     const RunnerCommand* command = table_.find(name);
-    if (!command) {
-        out_ << "unknown command \"" << name << "\"; help lists the commands\n";
-        ++failures_;
-    } else if (name == "help" && !command->run) {
-        out_ << table_.help();
-    } else {
-        CommandContext context{session_, out_};
-        if (!command->run(context, CommandArguments{words, restOf(line, name)})) ++failures_;
+    {
+        // One command is one action of the person, and with what it sets
+        // off one turn of the main loop: the preferences it changes are
+        // written once, when it ends, before the next command is read.
+        platform::dispatch::MainLoopTurn turn;
+        if (!command) {
+            out_ << "unknown command \"" << name << "\"; help lists the commands\n";
+            ++failures_;
+        } else if (name == "help" && !command->run) {
+            out_ << table_.help();
+        } else {
+            CommandContext context{session_, out_};
+            if (!command->run(context, CommandArguments{words, restOf(line, name)})) ++failures_;
+        }
+        if (!session_.hasQuit()) session_.settle();
     }
-    if (!session_.hasQuit()) session_.settle();
     printConsole();
     out_.flush();
     return !session_.hasQuit();

@@ -3,6 +3,7 @@
 #include <functional>
 
 #include "platform/dispatch/clock.h"
+#include "platform/dispatch/main_loop_turn.h"
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/plist_codec.h"
 #include "platform/foundation/user_defaults.h"
@@ -159,6 +160,12 @@ TEST_CASE("a history change that cannot be written is undone, and the person is 
     PreferencesFolder folder;
     std::vector<std::string> toasts;
     velmora::shellHooks().showToast = [&](const std::string& message) { toasts.push_back(message); };
+    {
+        // The form of an empty history written at load is nothing the person made.
+        velmora::testing::UnwritableFolder blocked(folder.dir.path());
+        CHECK(CalcManager{UserDefaults()}.calculations().empty());
+        CHECK(toasts.empty());
+    }
     CalcManager manager{UserDefaults()};
     REQUIRE(manager.addCalculation(entry("A")));
     REQUIRE(manager.addCalculation(entry("B")));
@@ -184,6 +191,26 @@ TEST_CASE("a history change that cannot be written is undone, and the person is 
         // The next write that succeeds carries no trace of the undone change.
         manager.setCurrentCalculation(entry("X"));
         CHECK(storedLatex() == Lines{"B", "A"});
+    }
+    SUBCASE("entries added during a turn are undone together at its end, or with a move made after them") {
+        for (const bool move : {false, true}) {
+            CAPTURE(move);
+            toasts.clear();
+            {
+                velmora::testing::UnwritableFolder blocked(folder.dir.path());
+                platform::dispatch::MainLoopTurn turn;
+                CHECK(manager.addCalculation(entry("C")));
+                CHECK(manager.addCalculation(entry("D")));
+                CHECK(latex(manager.calculations()) == Lines{"D", "C", "B", "A"});
+                CHECK(toasts.empty());
+                // A move writes at once: its failure undoes it and both entries.
+                if (move) CHECK_FALSE(manager.moveCalculation(0, 3));
+            }
+            CHECK(latex(manager.calculations()) == Lines{"B", "A"});
+            CHECK(toasts == Lines{"The history could not be saved: Not a directory"});
+            manager.setCurrentCalculation(entry("X"));
+            CHECK(storedLatex() == Lines{"B", "A"});
+        }
     }
     velmora::shellHooks() = velmora::ShellHooks{};
 }
@@ -260,5 +287,12 @@ TEST_CASE("stored entries are read field by field") {
         CalcManager manager{UserDefaults()};
         CHECK(latex(manager.calculations()) == Lines{"A", ""});
         CHECK(manager.calculations()[1].inputParameters.at("pTextField") == "0.3");
+    }
+    SUBCASE("a stored history with no entry at all is stored as an empty list at once") {
+        PreferencesFolder folder;
+        UserDefaults().setObject(Value::Array{"junk", 7}, "Calculations");
+        CalcManager manager{UserDefaults()};
+        CHECK(storedLatex().empty());
+        CHECK(manager.calculations().empty());
     }
 }

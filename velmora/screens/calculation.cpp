@@ -22,7 +22,7 @@ std::map<std::string, std::string> stringDictionary(const Value& value) {
     if (!value.isDictionary()) return out;
     for (const auto& [key, item] : value.asDictionary()) {
         if (!item.isString()) return {};
-        out.emplace(key, item.asString());
+        out.emplace_hint(out.end(), key, item.asString());  // in order: no search
     }
     return out;
 }
@@ -54,16 +54,17 @@ Calculation::Calculation(const Value::Dictionary& dictionary) {
     if (setup.isDictionary()) setupParameter = setup.asDictionary();
 }
 
+// Built in key order and in place: a list of pairs would copy every field
+// once more, for each entry of a long history at every write.
 Value::Dictionary Calculation::dictionary() const {
     Value::Dictionary inputs;
-    for (const auto& [key, text] : inputParameters) inputs.emplace(key, text);
-    Value::Array steps(solutionSteps.begin(), solutionSteps.end());
-    return {
-        {"inputParameters", std::move(inputs)},
-        {"latexString", latexString},
-        {"solutionSteps", std::move(steps)},
-        {"setupParameter", setupParameter},
-    };
+    for (const auto& [key, text] : inputParameters) inputs.emplace_hint(inputs.end(), key, text);
+    Value::Dictionary out;
+    out.emplace_hint(out.end(), "inputParameters", std::move(inputs));
+    out.emplace_hint(out.end(), "latexString", latexString);
+    out.emplace_hint(out.end(), "setupParameter", setupParameter);
+    out.emplace_hint(out.end(), "solutionSteps", Value::Array(solutionSteps.begin(), solutionSteps.end()));
+    return out;
 }
 
 }  // namespace velmora

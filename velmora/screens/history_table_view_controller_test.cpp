@@ -1,5 +1,6 @@
 #include <doctest/doctest.h>
 
+#include "platform/dispatch/main_loop_turn.h"
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/plist_codec.h"
 #include "platform/ui/alert_controller.h"
@@ -112,6 +113,18 @@ TEST_CASE("delete, move and clear persist across a restart") {
         CHECK(shownKs(*table) == std::vector<std::string>{"2", "3", "1"});  // the store agrees with the table
         app.relaunch();
         CHECK(shownKs(*showHistory(app)->tableView()) == std::vector<std::string>{"2", "3", "1"});
+    }
+    SUBCASE("a move the store cannot write puts the rows back, though a turn of the main loop holds other writes") {
+        table->setEditing(true, false);
+        app.toasts.clear();
+        {
+            velmora::testing::UnwritableFolder blocked(platform::UserDefaults::standard().filePath().parent_path());
+            platform::dispatch::MainLoopTurn turn;
+            REQUIRE(table->dragRow({0, 0}, {0, 2}));
+        }
+        CHECK(shownKs(*table) == std::vector<std::string>{"1", "2", "3"});
+        CHECK(storedKs() == std::vector<std::string>{"1", "2", "3"});
+        CHECK(app.toasts.size() == 1);
     }
     SUBCASE("clearing asks first; cancel changes nothing") {
         REQUIRE(platform::ui::tap(*screen->clearAllButton));

@@ -1,0 +1,257 @@
+// A long history in the preferences: `velmora app` launched, launched for
+// one calculation, and relaunched after it, on data folders whose history
+// holds 2, 1,000, 10,000 and 50,000 entries, each step a process of its own.
+// Per size: the wall time of each step (medians), what the calculation adds
+// to a launch, the peak memory, the context switches, and each figure as a
+// ratio to the same figure at 2 entries in this run. The sizes take turns in
+// every round, so that a change of load falls on all of them alike.
+//
+// The histories are written by this program run again as a child of its
+// own, so that the memory they take is not counted in the peaks: a child
+// forked from a large process carries the parent's peak as its own.
+//
+//   bench_history [ROUNDS] [SIZE...]   rounds of every step (default 3)
+//   VELMORA_TOOL=path                  another build of the velmora command
+//                                      (set VELMORA_RESOURCES for its bundle)
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/plist_codec.h"
+#include "platform/foundation/value.h"
+
+#ifndef VELMORA_TOOL_PATH
+#define VELMORA_TOOL_PATH "velmora"
+#endif
+
+namespace {
+
+namespace fs = std::filesystem;
+using platform::Value;
+
+struct Run {
+    double wallSeconds = 0;
+    double peakMegabytes = 0;
+    long switches = 0;
+    int status = -1;
+};
+
+// Runs the command with its output thrown away: wall time from fork to
+// reaping, its peak resident memory and context switches as the kernel
+// accounted them.
+Run runOnce(const std::vector<std::string>& command) {
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const int quiet = ::open("/dev/null", O_WRONLY);
+        ::dup2(quiet, STDOUT_FILENO);
+        ::dup2(quiet, STDERR_FILENO);
+        std::vector<char*> argv;
+        for (const auto& word : command) argv.push_back(const_cast<char*>(word.c_str()));
+        argv.push_back(nullptr);
+        ::execvp(argv[0], argv.data());
+        ::_exit(127);
+    }
+    Run run;
+    if (child < 0) return run;
+    rusage usage{};
+    int status = 0;
+    ::wait4(child, &status, 0, &usage);
+    run.wallSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    run.peakMegabytes = static_cast<double>(usage.ru_maxrss) / 1024.0;
+    run.switches = usage.ru_nvcsw + usage.ru_nivcsw;
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return run;
+}
+
+double median(std::vector<double> values) {
+    if (values.empty()) return 0;
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+void writeText(const fs::path& file, const std::string& text) { std::ofstream(file, std::ios::binary) << text; }
+
+std::optional<std::string> readText(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) return std::nullopt;
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// A calculation as the calculator page stores it; k, n and p vary so that
+// no two of the first 400,000 entries are alike, and the file grows with
+// the history.
+Value entry(std::size_t i) {
+    const std::string k = std::to_string(i % 50), n = std::to_string(50 + i % 997);
+    const std::string p = "0." + std::to_string(1 + i % 9);
+    return Value(Value::Dictionary{
+        {"inputParameters", Value::Dictionary{{"kTextField", k}, {"nTextField", n}, {"pTextField", p}}},
+        {"latexString", "p = " + p + " \\quad k = " + k + " \\quad n = " + n},
+        {"solutionSteps", Value::Array{}},
+        {"setupParameter", Value::Dictionary{{"appKey", "QZT"}}},
+    });
+}
+
+// The preferences file of a data folder after its first launch: the one
+// that holds the history.
+std::optional<fs::path> historyFile(const fs::path& data) {
+    std::error_code error;
+    for (const auto& item : fs::directory_iterator(data / "Preferences", error)) {
+        auto bytes = readText(item.path());
+        auto root = bytes ? platform::parsePropertyList(*bytes) : std::nullopt;
+        if (root && root->isDictionary() && root->find("Calculations")) return item.path();
+    }
+    return std::nullopt;
+}
+
+// The first-launch folder with `count` entries in its history and the
+// rating prompt already answered, so that no step meets the prompt.
+bool prepare(const fs::path& firstLaunch, const fs::path& folder, std::size_t count) {
+    fs::copy(firstLaunch, folder, fs::copy_options::recursive);
+    const auto file = historyFile(folder);
+    if (!file) return false;
+    auto root = platform::parsePropertyList(*readText(*file));
+    Value::Array history;
+    history.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) history.push_back(entry(i));
+    root->asDictionary()["Calculations"] = Value(std::move(history));
+    root->asDictionary()["isRatingAlreadyDone"] = Value(true);
+    writeText(*file, platform::writePropertyListBinary(*root));
+    return true;
+}
+
+enum Step { launch, calculation, relaunch, stepCount };
+const char* const kStepNames[stepCount] = {"launch", "launch + calculation", "relaunch"};
+
+struct Figures {
+    std::vector<double> wall[stepCount], peak[stepCount], switches[stepCount];
+    std::vector<double> adds;  // launch + calculation minus launch, round by round
+    std::uintmax_t fileBytes = 0;
+    int failures = 0;
+};
+
+void record(Figures& figures, Step step, const Run& run) {
+    figures.wall[step].push_back(run.wallSeconds);
+    figures.peak[step].push_back(run.peakMegabytes);
+    figures.switches[step].push_back(static_cast<double>(run.switches));
+    figures.failures += run.status != 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 5 && std::string(argv[1]) == "--write-history") {
+        return prepare(argv[2], argv[3], static_cast<std::size_t>(std::atoll(argv[4]))) ? 0 : 1;
+    }
+    const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
+    std::vector<std::size_t> sizes;
+    for (int i = 2; i < argc; ++i) sizes.push_back(static_cast<std::size_t>(std::atoll(argv[i])));
+    if (sizes.empty()) sizes = {2, 1000, 10000, 50000};
+    const char* tool = std::getenv("VELMORA_TOOL");
+    const std::string velmora = tool && *tool ? tool : VELMORA_TOOL_PATH;
+    // As the runner's tests run it: nothing leaves the machine, English.
+    for (const char* name : {"VELMORA_MEASUREMENT_SERVICE_URL", "VELMORA_REMOTE_CONFIG_SOURCE", "VELMORA_DATA"}) {
+        ::unsetenv(name);
+    }
+    ::setenv("VELMORA_CONNECTION_PROBE_URL", "http://127.0.0.1:9/", 1);
+    ::setenv("LC_ALL", "en_US", 1);
+
+    const fs::path scratch = fs::temp_directory_path() / ("velmora-bench-history-" + std::to_string(::getpid()));
+    fs::create_directories(scratch);
+    writeText(scratch / "first.script",
+              "alert Accept\ntap Next\ntap Next\ntap Next\ntap Next\ntap Let's start\nquit\n");
+    writeText(scratch / "launch.script", "quit\n");
+    writeText(scratch / "calculation.script",
+              "focus k\nkey del del del\nkey 3\nfocus n\nkey del del del\nkey 8\nfocus p\nkey del del del del\n"
+              "key 0.5\nkey calc\nquit\n");
+    auto app = [&](const fs::path& data, const char* script) {
+        return runOnce({velmora, "app", "--data", data.string(), "--script", (scratch / script).string()});
+    };
+    const fs::path firstLaunch = scratch / "first";
+    if (app(firstLaunch, "first.script").status != 0 || !historyFile(firstLaunch)) {
+        std::printf("bench_history: the first launch failed (velmora at %s)\n", velmora.c_str());
+        fs::remove_all(scratch);
+        return 1;
+    }
+    std::map<std::size_t, Figures> figures;
+    for (const auto size : sizes) {
+        const auto folder = scratch / ("history-" + std::to_string(size));
+        const auto written = runOnce({fs::read_symlink("/proc/self/exe").string(), "--write-history",
+                                      firstLaunch.string(), folder.string(), std::to_string(size)});
+        if (written.status != 0) {
+            std::printf("bench_history: could not write a history of %zu entries\n", size);
+            fs::remove_all(scratch);
+            return 1;
+        }
+        // Found by its size, not read: this process stays small.
+        for (const auto& item : fs::directory_iterator(folder / "Preferences")) {
+            figures[size].fileBytes = std::max(figures[size].fileBytes, fs::file_size(item.path()));
+        }
+    }
+
+    double load[3] = {-1, -1, -1};
+    ::getloadavg(load, 3);
+    std::printf("bench_history: velmora app on a history of each size, %d rounds, medians; load average at the start "
+                "%.2f %.2f %.2f\n",
+                rounds, load[0], load[1], load[2]);
+    for (int round = 0; round < rounds; ++round) {
+        for (const auto size : sizes) {
+            const auto folder = scratch / ("history-" + std::to_string(size));
+            const auto work = scratch / "work";
+            Figures& f = figures[size];
+            fs::remove_all(work);
+            fs::copy(folder, work, fs::copy_options::recursive);
+            const Run launched = app(work, "launch.script");
+            record(f, launch, launched);
+            fs::remove_all(work);
+            fs::copy(folder, work, fs::copy_options::recursive);
+            const Run calculated = app(work, "calculation.script");
+            record(f, calculation, calculated);
+            f.adds.push_back(calculated.wallSeconds - launched.wallSeconds);
+            record(f, relaunch, app(work, "launch.script"));
+        }
+    }
+
+    const Figures& reference = figures.begin()->second;
+    // What a calculation adds at the smallest size may be lost in the noise
+    // of starting a process: no ratio is drawn from less than a millisecond.
+    const double referenceAdds = median(reference.adds);
+    const double referencePeak = median(reference.peak[calculation]);
+    std::printf("%8s %9s | %-22s %9s %6s %8s %9s | %-12s %9s %6s\n", "entries", "file KB", "step", "wall ms", "ratio",
+                "peak MB", "switches", "calc adds", "ms", "ratio");
+    for (const auto& [size, f] : figures) {
+        for (int step = 0; step < stepCount; ++step) {
+            const double wall = median(f.wall[step]);
+            const double ratio = wall / median(reference.wall[step]);
+            std::printf("%8zu %9.1f | %-22s %9.1f %6.2f %8.1f %9.0f |", size, static_cast<double>(f.fileBytes) / 1024.0,
+                        kStepNames[step], wall * 1000, ratio, median(f.peak[step]), median(f.switches[step]));
+            if (step == calculation) {
+                std::printf(" %-12s %9.1f", "", median(f.adds) * 1000);
+                if (referenceAdds >= 1e-3) {
+                    std::printf(" %6.2f", median(f.adds) / referenceAdds);
+                } else {
+                    std::printf(" %6s", "-");
+                }
+            }
+            std::printf("%s\n", f.failures ? " (SOME RUNS FAILED)" : "");
+        }
+        std::printf("%8s %9s   peak memory %.2fx of %zu entries\n", "", "", median(f.peak[calculation]) / referencePeak,
+                    figures.begin()->first);
+    }
+    ::getloadavg(load, 3);
+    std::printf("load average at the end %.2f %.2f %.2f\n", load[0], load[1], load[2]);
+    fs::remove_all(scratch);
+    return 0;
+}

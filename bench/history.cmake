@@ -1,0 +1,7 @@
+# A long history in the preferences: launch, one calculation and a relaunch
+# of `velmora app` at several history sizes.
+velmora_program(bench_history
+  SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/bench_history.cpp
+  DEPS platform_foundation)
+target_compile_definitions(bench_history PRIVATE VELMORA_TOOL_PATH="$<TARGET_FILE:velmora>")
+add_dependencies(bench_history velmora)
