@@ -229,6 +229,7 @@ std::optional<Value> parsePropertyList(const std::string& bytes, std::string* er
     if (bytes.size() > std::numeric_limits<uint32_t>::max()) return fail("property list too large");
     PropertyListLimits limits;
     limits.maxDepth = kMaxDepth;
+    limits.maxValues = kPropertyListMaxValues;
     const auto length = static_cast<uint32_t>(bytes.size());
     const bool binary = plist_is_binary(bytes.data(), length);
     // Our decoder, safe on any bytes, refuses whatever the screening does:
@@ -254,28 +255,38 @@ std::optional<Value> parsePropertyList(const std::string& bytes, std::string* er
 
 namespace {
 
-std::optional<std::string> problemAt(const Value& value, int depth) {
-    if (depth > kMaxDepth) return "it nests deeper than " + std::to_string(kMaxDepth);
-    switch (value.kind()) {
-        case Value::Kind::Null: return "a null value is no property list";
-        case Value::Kind::Array:
-            for (const auto& item : value.asArray()) {
-                if (auto problem = problemAt(item, depth + 1)) return problem;
-            }
-            return std::nullopt;
-        case Value::Kind::Dictionary:
-            for (const auto& [key, item] : value.asDictionary()) {
-                if (auto problem = problemAt(item, depth + 1)) return problem;
-            }
-            return std::nullopt;
-        default:
-            return std::nullopt;
+// Walks a value as a reader would count it: every key and value, and the
+// document's own element.
+struct ProblemWalk {
+    std::size_t values = 1;
+
+    std::optional<std::string> at(const Value& value, int depth) {
+        if (depth > kMaxDepth) return "it nests deeper than " + std::to_string(kMaxDepth);
+        if (++values > kPropertyListMaxValues) {
+            return "it holds more than " + std::to_string(kPropertyListMaxValues) + " values, which no reader takes";
+        }
+        switch (value.kind()) {
+            case Value::Kind::Null: return "a null value is no property list";
+            case Value::Kind::Array:
+                for (const auto& item : value.asArray()) {
+                    if (auto problem = at(item, depth + 1)) return problem;
+                }
+                return std::nullopt;
+            case Value::Kind::Dictionary:
+                values += value.asDictionary().size();
+                for (const auto& [key, item] : value.asDictionary()) {
+                    if (auto problem = at(item, depth + 1)) return problem;
+                }
+                return std::nullopt;
+            default:
+                return std::nullopt;
+        }
     }
-}
+};
 
 }  // namespace
 
-std::optional<std::string> propertyListProblem(const Value& value) { return problemAt(value, 0); }
+std::optional<std::string> propertyListProblem(const Value& value) { return ProblemWalk{}.at(value, 0); }
 
 std::string writePropertyListXML(const Value& value) {
     PlistPtr root(toNode(value));

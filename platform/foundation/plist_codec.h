@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 
@@ -10,6 +11,9 @@ namespace platform {
 // Containers inside containers that a property list may hold (the root at
 // depth 0); deeper documents are refused when read.
 inline constexpr int kPropertyListMaxDepth = 512;
+// Values a property list may hold, keys and the document's own element
+// counted; larger documents are refused when read.
+inline constexpr std::size_t kPropertyListMaxValues = std::size_t{1} << 20;
 
 // Property lists in their XML and binary forms. Parsing never throws: a
 // malformed document gives no value and, when asked, a reason. Writing
@@ -20,8 +24,8 @@ std::string writePropertyListXML(const Value& value);
 std::string writePropertyListBinary(const Value& value);
 
 // Why the value cannot be kept in a property list that reads back (it
-// holds a null, or nests deeper than kPropertyListMaxDepth); none when it
-// can.
+// holds a null, nests deeper than kPropertyListMaxDepth or holds more than
+// kPropertyListMaxValues); none when it can.
 std::optional<std::string> propertyListProblem(const Value& value);
 
 }  // namespace platform

@@ -180,6 +180,12 @@ private:
     bool writeLocked() {
         if (!unwritten_) return true;
         std::string why;
+        // Each value was checked as it was set; together they may still be
+        // more than a reader takes, and the file would be set aside whole.
+        if (auto problem = propertyListProblem(root_)) {
+            reportLocked("cannot save preferences: " + *problem);
+            return false;
+        }
         unwritten_ = !writeFileAtomically(file_, writePropertyListBinary(root_), 0644, &why);
         if (unwritten_) reportLocked("cannot save preferences: " + why);
         return !unwritten_;

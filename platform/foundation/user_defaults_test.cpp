@@ -9,6 +9,7 @@
 #include <fstream>
 #include <functional>
 #include <optional>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -324,6 +325,37 @@ TEST_CASE("a folder that cannot be written is reported, the value kept in memory
     CHECK_FALSE(defaults.setObject(1, "key"));
     CHECK(defaults.integerForKey("key") == 1);
     CHECK_FALSE(defaults.diagnostics().empty());
+}
+
+// A file holding more values than a property list is read with would be
+// set aside, with every other preference in it, at the next launch.
+TEST_CASE("preferences too large to read back are never written") {
+    PreferencesFolder folder;
+    const auto file = UserDefaults::fileForSuite("com.example.full");
+    const auto half = [](const std::string& text) {
+        return Value(Value::Array(platform::kPropertyListMaxValues / 2, Value(text)));
+    };
+    const auto storedKeys = [&] {
+        std::set<std::string> keys;
+        const auto stored = parseFile(file);
+        REQUIRE(stored);
+        for (const auto& entry : stored->asDictionary()) keys.insert(entry.first);
+        return keys;
+    };
+    UserDefaults defaults("com.example.full");
+    REQUIRE(defaults.setObject("small", "kept"));
+    REQUIRE(defaults.setObject(half("a"), "first"));
+    // One key alone over the limit is refused as it is set.
+    CHECK_FALSE(defaults.setObject(Value(Value::Array(platform::kPropertyListMaxValues, Value(1))), "whole"));
+    CHECK_FALSE(defaults.objectForKey("whole"));
+    // Two that fit apart and not together: the second's write fails, and
+    // the file keeps what it held, readable.
+    CHECK_FALSE(defaults.setObject(half("b"), "second"));
+    CHECK_FALSE(defaults.diagnostics().empty());
+    CHECK(storedKeys() == std::set<std::string>{"first", "kept"});
+    // Taking one back out lets the rest be written.
+    CHECK(defaults.removeObjectForKey("first"));
+    CHECK(storedKeys() == std::set<std::string>{"kept", "second"});
 }
 
 // Lists of more than a hundred values were freed twice once read.
