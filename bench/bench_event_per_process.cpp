@@ -8,8 +8,6 @@
 //
 //   bench_event_per_process [RUNS]   runs of each command (default 20)
 //   VELMORA_TOOL=path                another build of the velmora command
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -23,6 +21,8 @@
 #include <string>
 #include <vector>
 
+#include "bench_process.h"
+
 #ifndef VELMORA_TOOL_PATH
 #define VELMORA_TOOL_PATH "velmora"
 #endif
@@ -31,38 +31,9 @@ namespace {
 
 using Command = std::vector<std::string>;
 
-struct Run {
-    double wallSeconds = 0;
-    double cpuSeconds = 0;
-    int status = -1;
-};
+using Run = bench::ProcessRun;
 
-// Runs the command with its output thrown away; its wall time from fork to
-// reaping and its CPU time as the kernel accounted it.
-Run runOnce(const Command& command) {
-    const auto start = std::chrono::steady_clock::now();
-    const pid_t child = ::fork();
-    if (child == 0) {
-        const int quiet = ::open("/dev/null", O_WRONLY);
-        ::dup2(quiet, STDOUT_FILENO);
-        ::dup2(quiet, STDERR_FILENO);
-        std::vector<char*> argv;
-        for (const auto& word : command) argv.push_back(const_cast<char*>(word.c_str()));
-        argv.push_back(nullptr);
-        ::execvp(argv[0], argv.data());
-        ::_exit(127);
-    }
-    Run run;
-    if (child < 0) return run;
-    rusage usage{};
-    int status = 0;
-    ::wait4(child, &status, 0, &usage);
-    run.wallSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
-    run.cpuSeconds = seconds(usage.ru_utime) + seconds(usage.ru_stime);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return run;
-}
+Run runOnce(const std::vector<std::string>& command) { return bench::runProcess(command); }
 
 double median(std::vector<double> values) {
     if (values.empty()) return 0;

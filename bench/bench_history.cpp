@@ -13,8 +13,6 @@
 //   bench_history [ROUNDS] [SIZE...]   rounds of every step (default 3)
 //   VELMORA_TOOL=path                  another build of the velmora command
 //                                      (set VELMORA_RESOURCES for its bundle)
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -29,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_process.h"
 #include "platform/foundation/plist_codec.h"
 #include "platform/foundation/value.h"
 
@@ -41,40 +40,9 @@ namespace {
 namespace fs = std::filesystem;
 using platform::Value;
 
-struct Run {
-    double wallSeconds = 0;
-    double peakMegabytes = 0;
-    long switches = 0;
-    int status = -1;
-};
+using Run = bench::ProcessRun;
 
-// Runs the command with its output thrown away: wall time from fork to
-// reaping, its peak resident memory and context switches as the kernel
-// accounted them.
-Run runOnce(const std::vector<std::string>& command) {
-    const auto start = std::chrono::steady_clock::now();
-    const pid_t child = ::fork();
-    if (child == 0) {
-        const int quiet = ::open("/dev/null", O_WRONLY);
-        ::dup2(quiet, STDOUT_FILENO);
-        ::dup2(quiet, STDERR_FILENO);
-        std::vector<char*> argv;
-        for (const auto& word : command) argv.push_back(const_cast<char*>(word.c_str()));
-        argv.push_back(nullptr);
-        ::execvp(argv[0], argv.data());
-        ::_exit(127);
-    }
-    Run run;
-    if (child < 0) return run;
-    rusage usage{};
-    int status = 0;
-    ::wait4(child, &status, 0, &usage);
-    run.wallSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    run.peakMegabytes = static_cast<double>(usage.ru_maxrss) / 1024.0;
-    run.switches = usage.ru_nvcsw + usage.ru_nivcsw;
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return run;
-}
+Run runOnce(const std::vector<std::string>& command) { return bench::runProcess(command); }
 
 double median(std::vector<double> values) {
     if (values.empty()) return 0;

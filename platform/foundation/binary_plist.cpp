@@ -22,8 +22,9 @@ namespace platform::binary_plist {
 
 namespace {
 
-constexpr std::string_view kMagic = "bplist00";
-constexpr std::size_t kTrailerSize = 32;
+using plist_forms::bigEndian;
+constexpr std::string_view kMagic = plist_forms::kBinaryMagic;
+constexpr std::size_t kTrailerSize = plist_forms::kBinaryTrailerSize;
 
 enum Type : unsigned {
     kSimple = 0x0,  // false 0x08, true 0x09
@@ -44,31 +45,6 @@ unsigned log2Of(unsigned width) { return static_cast<unsigned>(std::countr_zero(
 
 void appendBigEndian(std::string& out, std::uint64_t n, unsigned width) {
     for (unsigned i = width; i-- > 0;) out += static_cast<char>((n >> (8 * i)) & 0xFF);
-}
-
-std::uint16_t swapBytes(std::uint16_t n) { return __builtin_bswap16(n); }
-std::uint32_t swapBytes(std::uint32_t n) { return __builtin_bswap32(n); }
-std::uint64_t swapBytes(std::uint64_t n) { return __builtin_bswap64(n); }
-
-// Offsets and references are read by the hundred thousand: the usual
-// widths take one load each.
-std::uint64_t bigEndian(const unsigned char* bytes, unsigned width) {
-    const auto swapped = [&](auto n) {
-        std::memcpy(&n, bytes, sizeof n);
-        if constexpr (std::endian::native == std::endian::little) n = swapBytes(n);
-        return static_cast<std::uint64_t>(n);
-    };
-    switch (width) {
-        case 1: return bytes[0];
-        case 2: return swapped(std::uint16_t{});
-        case 4: return swapped(std::uint32_t{});
-        case 8: return swapped(std::uint64_t{});
-        default: {
-            std::uint64_t n = 0;
-            for (unsigned i = 0; i < width; ++i) n = (n << 8) | bytes[i];
-            return n;
-        }
-    }
 }
 
 // The objects a value becomes at most (keys counted, nothing shared): what
@@ -336,20 +312,15 @@ private:
     }
 
     bool trailer() {
-        if (size_ < kMagic.size() + kTrailerSize || std::memcmp(data_, kMagic.data(), kMagic.size()) != 0) {
-            why_ = kMalformed;
-            return false;
-        }
-        const unsigned char* trailer = data_ + size_ - kTrailerSize;
-        offsetWidth_ = trailer[6];
-        referenceWidth_ = trailer[7];
-        count_ = bigEndian(trailer + 8, 8);
-        top_ = bigEndian(trailer + 16, 8);
-        table_ = bigEndian(trailer + 24, 8);
-        end_ = size_ - kTrailerSize;
-        const bool sound = offsetWidth_ >= 1 && offsetWidth_ <= 8 && referenceWidth_ >= 1 && referenceWidth_ <= 8 &&
-                           top_ < count_ && table_ >= kMagic.size() && table_ <= end_ &&
-                           count_ <= (end_ - table_) / offsetWidth_;
+        plist_forms::BinaryTrailer trailer;
+        const bool sound = std::memcmp(data_, kMagic.data(), std::min(size_, kMagic.size())) == 0 &&
+                           !plist_forms::readBinaryTrailer(data_, size_, trailer);
+        offsetWidth_ = trailer.offsetWidth;
+        referenceWidth_ = trailer.referenceWidth;
+        count_ = trailer.objectCount;
+        top_ = trailer.topObject;
+        table_ = trailer.offsetTable;
+        end_ = trailer.end;
         if (!sound) why_ = kMalformed;
         return sound;
     }

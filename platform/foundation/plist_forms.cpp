@@ -96,4 +96,24 @@ DateParts datePartsSince2001(const Date& date) {
     return {static_cast<std::int32_t>(whole), static_cast<std::int32_t>(usec)};
 }
 
+std::optional<std::string> readBinaryTrailer(const unsigned char* data, std::size_t size, BinaryTrailer& trailer) {
+    if (size < kBinaryMagic.size() + kBinaryTrailerSize) return "binary property list too short";
+    const unsigned char* bytes = data + size - kBinaryTrailerSize;
+    trailer.offsetWidth = bytes[6];
+    trailer.referenceWidth = bytes[7];
+    trailer.objectCount = bigEndian(bytes + 8, 8);
+    trailer.topObject = bigEndian(bytes + 16, 8);
+    trailer.offsetTable = bigEndian(bytes + 24, 8);
+    trailer.end = size - kBinaryTrailerSize;
+    if (trailer.offsetWidth < 1 || trailer.offsetWidth > 8 || trailer.referenceWidth < 1 || trailer.referenceWidth > 8) {
+        return "binary property list with invalid integer sizes";
+    }
+    if (trailer.topObject >= trailer.objectCount) return "binary property list without its top object";
+    if (trailer.offsetTable < kBinaryMagic.size() || trailer.offsetTable > trailer.end ||
+        trailer.objectCount > (trailer.end - trailer.offsetTable) / trailer.offsetWidth) {
+        return "binary property list whose offset table lies outside the file";
+    }
+    return std::nullopt;
+}
+
 }  // namespace platform::plist_forms

@@ -1,8 +1,12 @@
 // What the XML and binary property-list forms share: text kept as valid
-// UTF-8, and dates as the format holds them.
+// UTF-8, dates as the format holds them, and the binary form's frame.
 #pragma once
 
+#include <bit>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -32,5 +36,53 @@ struct DateParts {
     std::int32_t microseconds = 0;
 };
 DateParts datePartsSince2001(const Date& date);
+
+// The binary form begins with its magic and ends with a trailer of 32 bytes.
+inline constexpr std::string_view kBinaryMagic = "bplist00";
+inline constexpr std::size_t kBinaryTrailerSize = 32;
+
+// A big-endian unsigned integer of `width` bytes (1 to 8). Offsets and
+// references are read by the hundred thousand: the usual widths take one
+// load each.
+inline std::uint64_t bigEndian(const unsigned char* bytes, unsigned width) {
+    const auto swapped = [&](auto n) {
+        std::memcpy(&n, bytes, sizeof n);
+        if constexpr (std::endian::native == std::endian::little) {
+            if constexpr (sizeof n == 2) n = __builtin_bswap16(n);
+            if constexpr (sizeof n == 4) n = __builtin_bswap32(n);
+            if constexpr (sizeof n == 8) n = __builtin_bswap64(n);
+        }
+        return static_cast<std::uint64_t>(n);
+    };
+    switch (width) {
+        case 1: return bytes[0];
+        case 2: return swapped(std::uint16_t{});
+        case 4: return swapped(std::uint32_t{});
+        case 8: return swapped(std::uint64_t{});
+        default: {
+            std::uint64_t n = 0;
+            for (unsigned i = 0; i < width; ++i) n = (n << 8) | bytes[i];
+            return n;
+        }
+    }
+}
+
+// What a binary document's trailer says: the widths of its offsets and
+// references, how many objects it holds, the top one, and where the table
+// of their offsets begins.
+struct BinaryTrailer {
+    unsigned offsetWidth = 0;
+    unsigned referenceWidth = 0;
+    std::uint64_t objectCount = 0;
+    std::uint64_t topObject = 0;
+    std::uint64_t offsetTable = 0;
+    // Where the objects and the offset table end: the trailer's start.
+    std::size_t end = 0;
+};
+
+// Reads the trailer of a binary document (its magic checked by the caller)
+// into `trailer`; what is wrong with it, none when its widths, top object
+// and offset table all lie within the document.
+std::optional<std::string> readBinaryTrailer(const unsigned char* data, std::size_t size, BinaryTrailer& trailer);
 
 }  // namespace platform::plist_forms

@@ -5,19 +5,14 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/foundation/plist_forms.h"
+
 namespace platform {
 
 namespace {
 
-constexpr char kBinaryMagic[] = "bplist00";
-constexpr std::size_t kMagicSize = 8;
-constexpr std::size_t kTrailerSize = 32;
-
-std::uint64_t bigEndian(const unsigned char* bytes, std::size_t count) {
-    std::uint64_t value = 0;
-    for (std::size_t i = 0; i < count; ++i) value = (value << 8) | bytes[i];
-    return value;
-}
+using plist_forms::bigEndian;
+using plist_forms::kBinaryMagic;
 
 // One binary object as its marker describes it.
 struct BinaryObject {
@@ -47,22 +42,15 @@ private:
     };
 
     std::optional<std::string> readTrailer() {
-        if (size_ < kMagicSize + kTrailerSize) return "binary property list too short";
-        const unsigned char* trailer = data_ + size_ - kTrailerSize;
-        offsetSize_ = trailer[6];
-        referenceSize_ = trailer[7];
-        objectCount_ = bigEndian(trailer + 8, 8);
-        topObject_ = bigEndian(trailer + 16, 8);
-        offsetTable_ = bigEndian(trailer + 24, 8);
-        end_ = size_ - kTrailerSize;
-        if (offsetSize_ < 1 || offsetSize_ > 8 || referenceSize_ < 1 || referenceSize_ > 8) {
-            return "binary property list with invalid integer sizes";
-        }
-        if (objectCount_ == 0 || topObject_ >= objectCount_) return "binary property list without its top object";
-        if (offsetTable_ < kMagicSize || offsetTable_ > end_ || objectCount_ > (end_ - offsetTable_) / offsetSize_) {
-            return "binary property list whose offset table lies outside the file";
-        }
-        return std::nullopt;
+        plist_forms::BinaryTrailer trailer;
+        auto problem = plist_forms::readBinaryTrailer(data_, size_, trailer);
+        offsetSize_ = trailer.offsetWidth;
+        referenceSize_ = trailer.referenceWidth;
+        objectCount_ = trailer.objectCount;
+        topObject_ = trailer.topObject;
+        offsetTable_ = trailer.offsetTable;
+        end_ = trailer.end;
+        return problem;
     }
 
     // Reads the length that follows a marker whose low nibble is 0xF.
@@ -74,7 +62,7 @@ private:
         if (at >= end_) return "binary property list object runs past the end";
         const unsigned marker = data_[at++];
         if ((marker >> 4) != 0x1 || (marker & 0xF) > 3) return "binary property list with an invalid length";
-        const std::size_t bytes = std::size_t{1} << (marker & 0xF);
+        const unsigned bytes = 1u << (marker & 0xF);
         if (bytes > end_ - at) return "binary property list object runs past the end";
         count = bigEndian(data_ + at, bytes);
         at += bytes;
@@ -89,7 +77,7 @@ private:
 
     std::optional<std::string> object(std::uint64_t index, BinaryObject& out) const {
         const std::uint64_t offset = bigEndian(data_ + offsetTable_ + index * offsetSize_, offsetSize_);
-        if (offset < kMagicSize || offset >= end_) return "binary property list object offset outside the file";
+        if (offset < kBinaryMagic.size() || offset >= end_) return "binary property list object offset outside the file";
         std::size_t at = static_cast<std::size_t>(offset);
         const unsigned marker = data_[at++];
         const unsigned info = marker & 0xF;
@@ -214,8 +202,8 @@ private:
     const unsigned char* data_;
     std::size_t size_;
     PropertyListLimits limits_;
-    std::size_t offsetSize_ = 0;
-    std::size_t referenceSize_ = 0;
+    unsigned offsetSize_ = 0;
+    unsigned referenceSize_ = 0;
     std::uint64_t objectCount_ = 0;
     std::uint64_t topObject_ = 0;
     std::uint64_t offsetTable_ = 0;
@@ -283,7 +271,7 @@ std::optional<std::string> screenXML(const std::string& text, const PropertyList
 }  // namespace
 
 std::optional<std::string> screenPropertyList(const std::string& bytes, const PropertyListLimits& limits) {
-    if (bytes.size() >= kMagicSize && bytes.compare(0, kMagicSize, kBinaryMagic) == 0) {
+    if (bytes.size() >= kBinaryMagic.size() && bytes.compare(0, kBinaryMagic.size(), kBinaryMagic) == 0) {
         return BinaryScreen(bytes, limits).run();
     }
     return screenXML(bytes, limits);
