@@ -263,6 +263,20 @@ TEST_CASE("what is written as a property list always reads back") {
         CHECK(platform::propertyListProblem(Value(Value::Dictionary{{"a", Value::Array{Value()}}})) ==
               "a null value is no property list");
     }
+    SUBCASE("the most values a reader takes, counted as it counts them") {
+        // A list and its items: exactly the limit, then one more.
+        const Value most(Value::Array(platform::kPropertyListMaxValues - 1, Value(1)));
+        CHECK_FALSE(platform::propertyListProblem(most));
+        CHECK(platform::parsePropertyList(platform::writePropertyListBinary(most)));
+        const Value over(Value::Array(platform::kPropertyListMaxValues, Value(1)));
+        CHECK(platform::propertyListProblem(over));
+        CHECK_FALSE(platform::parsePropertyList(platform::writePropertyListBinary(over)));
+        // Keys are no values of their own: counted, these would be too many.
+        Value::Dictionary keyed;
+        for (std::size_t i = 0; i <= platform::kPropertyListMaxValues / 2; ++i) keyed["k" + std::to_string(i)] = Value(1);
+        CHECK_FALSE(platform::propertyListProblem(Value(keyed)));
+        CHECK(platform::parsePropertyList(platform::writePropertyListBinary(Value(keyed))));
+    }
 }
 
 // The library indexes a list of more than a hundred values; freeing a parsed

@@ -255,10 +255,9 @@ std::optional<Value> parsePropertyList(const std::string& bytes, std::string* er
 
 namespace {
 
-// Walks a value as a reader would count it: every key and value, and the
-// document's own element.
+// Walks a value as the binary form is read: every value counts, keys do not.
 struct ProblemWalk {
-    std::size_t values = 1;
+    std::size_t values = 0;
 
     std::optional<std::string> at(const Value& value, int depth) {
         if (depth > kMaxDepth) return "it nests deeper than " + std::to_string(kMaxDepth);
@@ -273,7 +272,6 @@ struct ProblemWalk {
                 }
                 return std::nullopt;
             case Value::Kind::Dictionary:
-                values += value.asDictionary().size();
                 for (const auto& [key, item] : value.asDictionary()) {
                     if (auto problem = at(item, depth + 1)) return problem;
                 }

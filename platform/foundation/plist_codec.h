@@ -11,8 +11,9 @@ namespace platform {
 // Containers inside containers that a property list may hold (the root at
 // depth 0); deeper documents are refused when read.
 inline constexpr int kPropertyListMaxDepth = 512;
-// Values a property list may hold, keys and the document's own element
-// counted; larger documents are refused when read.
+// Values a property list may hold, counted as the binary form is read (each
+// value, the root among them; keys not); larger documents are refused when
+// read.
 inline constexpr std::size_t kPropertyListMaxValues = std::size_t{1} << 20;
 
 // Property lists in their XML and binary forms. Parsing never throws: a
