@@ -31,9 +31,8 @@ namespace {
 
 using Command = std::vector<std::string>;
 
+using bench::runProcess;
 using Run = bench::ProcessRun;
-
-Run runOnce(const std::vector<std::string>& command) { return bench::runProcess(command); }
 
 double median(std::vector<double> values) {
     if (values.empty()) return 0;
@@ -42,7 +41,7 @@ double median(std::vector<double> values) {
 }
 
 bool onPath(const std::string& program) {
-    return runOnce({"sh", "-c", "command -v " + program}).status == 0;
+    return runProcess({"sh", "-c", "command -v " + program}).status == 0;
 }
 
 // The syncs to disk the command makes, every thread of it, or none when
@@ -52,7 +51,7 @@ std::optional<int> syncsOf(const Command& command, const std::filesystem::path& 
     Command traced = {"strace", "-f", "-qq", "-o", log.string(), "-e",
                       "trace=fsync,fdatasync,syncfs,sync,sync_file_range,msync"};
     traced.insert(traced.end(), command.begin(), command.end());
-    if (runOnce(traced).status != 0) return std::nullopt;
+    if (runProcess(traced).status != 0) return std::nullopt;
     std::ifstream lines(log);
     std::string line;
     int count = 0;
@@ -100,12 +99,12 @@ int main(int argc, char** argv) {
     const Command start = {velmora, "--help"};
     // Existing files: the data folder after its first event, the table in WAL.
     const bool ready =
-        runOnce(logEvent).status == 0 &&
-        runOnce({"sqlite3", raw,
+        runProcess(logEvent).status == 0 &&
+        runProcess({"sqlite3", raw,
                  "PRAGMA journal_mode=WAL; CREATE TABLE raw_events (metadata_fingerprint INTEGER NOT NULL, name TEXT "
                  "NOT NULL, timestamp REAL NOT NULL, data BLOB NOT NULL, is_realtime INTEGER NOT NULL DEFAULT 0)"})
                 .status == 0 &&
-        runOnce(insertRow).status == 0;
+        runProcess(insertRow).status == 0;
     if (!ready) {
         std::printf("bench_event_per_process: could not prepare the files (velmora at %s)\n", velmora.c_str());
         std::filesystem::remove_all(scratch);
@@ -120,9 +119,9 @@ int main(int argc, char** argv) {
     Figures logged, inserted, started;
     std::vector<double> ratios, startRatios;
     for (int i = 0; i < runs; ++i) {
-        const auto a = runOnce(logEvent);
-        const auto b = runOnce(insertRow);
-        const auto c = runOnce(start);
+        const auto a = runProcess(logEvent);
+        const auto b = runProcess(insertRow);
+        const auto c = runProcess(start);
         logged.add(a);
         inserted.add(b);
         started.add(c);

@@ -40,9 +40,8 @@ namespace {
 namespace fs = std::filesystem;
 using platform::Value;
 
+using bench::runProcess;
 using Run = bench::ProcessRun;
-
-Run runOnce(const std::vector<std::string>& command) { return bench::runProcess(command); }
 
 double median(std::vector<double> values) {
     if (values.empty()) return 0;
@@ -145,7 +144,7 @@ int main(int argc, char** argv) {
               "focus k\nkey del del del\nkey 3\nfocus n\nkey del del del\nkey 8\nfocus p\nkey del del del del\n"
               "key 0.5\nkey calc\nquit\n");
     auto app = [&](const fs::path& data, const char* script) {
-        return runOnce({velmora, "app", "--data", data.string(), "--script", (scratch / script).string()});
+        return runProcess({velmora, "app", "--data", data.string(), "--script", (scratch / script).string()});
     };
     const fs::path firstLaunch = scratch / "first";
     if (app(firstLaunch, "first.script").status != 0 || !historyFile(firstLaunch)) {
@@ -156,7 +155,7 @@ int main(int argc, char** argv) {
     std::map<std::size_t, Figures> figures;
     for (const auto size : sizes) {
         const auto folder = scratch / ("history-" + std::to_string(size));
-        const auto written = runOnce({fs::read_symlink("/proc/self/exe").string(), "--write-history",
+        const auto written = runProcess({fs::read_symlink("/proc/self/exe").string(), "--write-history",
                                       firstLaunch.string(), folder.string(), std::to_string(size)});
         if (written.status != 0) {
             std::printf("bench_history: could not write a history of %zu entries\n", size);

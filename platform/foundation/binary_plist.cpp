@@ -291,7 +291,7 @@ public:
 
     std::optional<Value> run(std::string* error) {
         std::optional<Value> value;
-        if (trailer()) value = object(top_, 0);
+        if (trailer()) value = object(trailer_.topObject, 0);
         if (!value && error) *error = why_;
         return value;
     }
@@ -312,34 +312,27 @@ private:
     }
 
     bool trailer() {
-        plist_forms::BinaryTrailer trailer;
         const bool sound = std::memcmp(data_, kMagic.data(), std::min(size_, kMagic.size())) == 0 &&
-                           !plist_forms::readBinaryTrailer(data_, size_, trailer);
-        offsetWidth_ = trailer.offsetWidth;
-        referenceWidth_ = trailer.referenceWidth;
-        count_ = trailer.objectCount;
-        top_ = trailer.topObject;
-        table_ = trailer.offsetTable;
-        end_ = trailer.end;
+                           !plist_forms::readBinaryTrailer(data_, size_, trailer_);
         if (!sound) why_ = kMalformed;
         return sound;
     }
 
     bool fits(std::size_t at, std::uint64_t count, std::uint64_t unit) const {
-        return at <= end_ && count <= (end_ - at) / unit;
+        return at <= trailer_.end && count <= (trailer_.end - at) / unit;
     }
 
     bool locate(std::uint64_t index, Object& out) {
-        if (index >= count_) return false;
-        const std::uint64_t offset = bigEndian(data_ + table_ + index * offsetWidth_, offsetWidth_);
-        if (offset < kMagic.size() || offset >= end_) return false;
+        if (index >= trailer_.objectCount) return false;
+        const std::uint64_t offset = bigEndian(data_ + trailer_.offsetTable + index * trailer_.offsetWidth, trailer_.offsetWidth);
+        if (offset < kMagic.size() || offset >= trailer_.end) return false;
         std::size_t at = static_cast<std::size_t>(offset);
         const unsigned marker = data_[at++];
         out.type = marker >> 4;
         out.info = marker & 0xF;
         out.count = out.info;
         if (out.info == 0xF && out.type >= kData && out.type != 0x8) {
-            if (at >= end_) return false;
+            if (at >= trailer_.end) return false;
             const unsigned size = data_[at++];
             if (size >> 4 != kInteger || (size & 0xF) > 3 || !fits(at, 1u << (size & 0xF), 1)) return false;
             out.count = bigEndian(data_ + at, 1u << (size & 0xF));
@@ -424,11 +417,11 @@ private:
     }
 
     std::uint64_t reference(const Object& container, std::uint64_t position) const {
-        return bigEndian(data_ + container.payload + position * referenceWidth_, referenceWidth_);
+        return bigEndian(data_ + container.payload + position * trailer_.referenceWidth, trailer_.referenceWidth);
     }
 
     std::optional<Value> array(const Object& found, int depth) {
-        if (!fits(found.payload, found.count, referenceWidth_)) return fail(kMalformed);
+        if (!fits(found.payload, found.count, trailer_.referenceWidth)) return fail(kMalformed);
         Value::Array items;
         items.reserve(static_cast<std::size_t>(found.count));
         for (std::uint64_t i = 0; i < found.count; ++i) {
@@ -440,7 +433,7 @@ private:
     }
 
     std::optional<Value> dictionary(const Object& found, int depth) {
-        if (found.count > UINT64_MAX / 2 || !fits(found.payload, found.count * 2, referenceWidth_)) {
+        if (found.count > UINT64_MAX / 2 || !fits(found.payload, found.count * 2, trailer_.referenceWidth)) {
             return fail(kMalformed);
         }
         Value::Dictionary entries;
@@ -477,12 +470,7 @@ private:
     const unsigned char* data_;
     std::size_t size_;
     PropertyListLimits limits_;
-    unsigned offsetWidth_ = 0;
-    unsigned referenceWidth_ = 0;
-    std::uint64_t count_ = 0;
-    std::uint64_t top_ = 0;
-    std::uint64_t table_ = 0;
-    std::size_t end_ = 0;
+    plist_forms::BinaryTrailer trailer_;
     std::size_t values_ = 0;
     const char* why_ = kMalformed;
 };

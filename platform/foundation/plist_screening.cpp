@@ -28,8 +28,8 @@ public:
 
     std::optional<std::string> run() {
         if (auto problem = readTrailer()) return problem;
-        checked_.assign(objectCount_, false);
-        onPath_.assign(objectCount_, false);
+        checked_.assign(trailer_.objectCount, false);
+        onPath_.assign(trailer_.objectCount, false);
         return walk();
     }
 
@@ -41,17 +41,7 @@ private:
         std::uint64_t next = 0;
     };
 
-    std::optional<std::string> readTrailer() {
-        plist_forms::BinaryTrailer trailer;
-        auto problem = plist_forms::readBinaryTrailer(data_, size_, trailer);
-        offsetSize_ = trailer.offsetWidth;
-        referenceSize_ = trailer.referenceWidth;
-        objectCount_ = trailer.objectCount;
-        topObject_ = trailer.topObject;
-        offsetTable_ = trailer.offsetTable;
-        end_ = trailer.end;
-        return problem;
-    }
+    std::optional<std::string> readTrailer() { return plist_forms::readBinaryTrailer(data_, size_, trailer_); }
 
     // Reads the length that follows a marker whose low nibble is 0xF.
     std::optional<std::string> length(unsigned info, std::size_t& at, std::uint64_t& count) const {
@@ -59,11 +49,11 @@ private:
             count = info;
             return std::nullopt;
         }
-        if (at >= end_) return "binary property list object runs past the end";
+        if (at >= trailer_.end) return "binary property list object runs past the end";
         const unsigned marker = data_[at++];
         if ((marker >> 4) != 0x1 || (marker & 0xF) > 3) return "binary property list with an invalid length";
         const unsigned bytes = 1u << (marker & 0xF);
-        if (bytes > end_ - at) return "binary property list object runs past the end";
+        if (bytes > trailer_.end - at) return "binary property list object runs past the end";
         count = bigEndian(data_ + at, bytes);
         at += bytes;
         return std::nullopt;
@@ -71,13 +61,13 @@ private:
 
     // The payload of `count` units of `unit` bytes must lie inside the file.
     std::optional<std::string> fits(std::size_t at, std::uint64_t count, std::uint64_t unit) const {
-        if (at > end_ || count > (end_ - at) / unit) return "binary property list object runs past the end";
+        if (at > trailer_.end || count > (trailer_.end - at) / unit) return "binary property list object runs past the end";
         return std::nullopt;
     }
 
     std::optional<std::string> object(std::uint64_t index, BinaryObject& out) const {
-        const std::uint64_t offset = bigEndian(data_ + offsetTable_ + index * offsetSize_, offsetSize_);
-        if (offset < kBinaryMagic.size() || offset >= end_) return "binary property list object offset outside the file";
+        const std::uint64_t offset = bigEndian(data_ + trailer_.offsetTable + index * trailer_.offsetWidth, trailer_.offsetWidth);
+        if (offset < kBinaryMagic.size() || offset >= trailer_.end) return "binary property list object offset outside the file";
         std::size_t at = static_cast<std::size_t>(offset);
         const unsigned marker = data_[at++];
         const unsigned info = marker & 0xF;
@@ -112,7 +102,7 @@ private:
         std::uint64_t units = out.count;
         std::uint64_t unit = 1;
         if (out.type == 0x6) unit = 2;
-        if (isContainer(out)) unit = referenceSize_;
+        if (isContainer(out)) unit = trailer_.referenceWidth;
         if (out.type == 0xD) {
             // Keys, then values.
             if (out.count > UINT64_MAX / 2) return "binary property list object runs past the end";
@@ -145,7 +135,7 @@ private:
     }
 
     std::uint64_t reference(const BinaryObject& container, std::uint64_t position) const {
-        return bigEndian(data_ + container.payload + position * referenceSize_, referenceSize_);
+        return bigEndian(data_ + container.payload + position * trailer_.referenceWidth, trailer_.referenceWidth);
     }
 
     static bool isContainer(const BinaryObject& object) {
@@ -158,7 +148,7 @@ private:
         std::vector<Frame> path;
         std::size_t values = 0;
         auto enter = [&](std::uint64_t index) -> std::optional<std::string> {
-            if (index >= objectCount_) return "binary property list reference to a missing object";
+            if (index >= trailer_.objectCount) return "binary property list reference to a missing object";
             if (onPath_[index]) return "binary property list that contains itself";
             if (++values > limits_.maxValues) return "binary property list with too many values";
             BinaryObject object;
@@ -171,7 +161,7 @@ private:
             path.push_back({index, object});
             return std::nullopt;
         };
-        if (auto problem = enter(topObject_)) return problem;
+        if (auto problem = enter(trailer_.topObject)) return problem;
         while (!path.empty()) {
             Frame& frame = path.back();
             const std::uint64_t keys = frame.object.type == 0xD ? frame.object.count : 0;
@@ -192,7 +182,7 @@ private:
     }
 
     std::optional<std::string> key(std::uint64_t index) {
-        if (index >= objectCount_) return "binary property list reference to a missing object";
+        if (index >= trailer_.objectCount) return "binary property list reference to a missing object";
         BinaryObject object;
         if (auto problem = check(index, object)) return problem;
         if (object.type != 0x5 && object.type != 0x6) return "binary property list key that is no string";
@@ -202,12 +192,7 @@ private:
     const unsigned char* data_;
     std::size_t size_;
     PropertyListLimits limits_;
-    unsigned offsetSize_ = 0;
-    unsigned referenceSize_ = 0;
-    std::uint64_t objectCount_ = 0;
-    std::uint64_t topObject_ = 0;
-    std::uint64_t offsetTable_ = 0;
-    std::size_t end_ = 0;
+    plist_forms::BinaryTrailer trailer_;
     std::vector<bool> checked_;
     std::vector<bool> onPath_;
 };
