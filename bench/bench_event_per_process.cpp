@@ -33,12 +33,7 @@ using Command = std::vector<std::string>;
 
 using bench::runProcess;
 using Run = bench::ProcessRun;
-
-double median(std::vector<double> values) {
-    if (values.empty()) return 0;
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
+using bench::median;
 
 bool onPath(const std::string& program) {
     return runProcess({"sh", "-c", "command -v " + program}).status == 0;

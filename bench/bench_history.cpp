@@ -42,12 +42,7 @@ using platform::Value;
 
 using bench::runProcess;
 using Run = bench::ProcessRun;
-
-double median(std::vector<double> values) {
-    if (values.empty()) return 0;
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
+using bench::median;
 
 void writeText(const fs::path& file, const std::string& text) { std::ofstream(file, std::ios::binary) << text; }
 
