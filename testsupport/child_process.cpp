@@ -4,13 +4,16 @@
 
 #include <doctest/doctest.h>
 
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <spawn.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 
 #include "testsupport/test_environment.h"
@@ -66,6 +69,59 @@ int waitForChild(pid_t pid, double timeoutSeconds) {
     waitpid(pid, &status, 0);
     if (ready <= 0) return -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+FileLockHolder::FileLockHolder(const std::string& path, bool exclusive) {
+    int ready[2], release[2];
+    REQUIRE(::pipe2(ready, O_CLOEXEC) == 0);
+    REQUIRE(::pipe2(release, O_CLOEXEC) == 0);
+    pid_ = ::fork();
+    REQUIRE(pid_ >= 0);
+    if (pid_ == 0) {
+        // Only calls that are safe after a fork of a process with threads.
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
+        if (fd < 0 || ::flock(fd, exclusive ? LOCK_EX : LOCK_SH) != 0) ::_exit(3);
+        if (::write(ready[1], "l", 1) != 1) ::_exit(4);
+        char byte = 0;
+        while (::read(release[0], &byte, 1) < 0 && errno == EINTR) {
+        }
+        ::_exit(0);
+    }
+    ::close(ready[1]);
+    ::close(release[0]);
+    release_ = release[1];
+    char byte = 0;
+    ssize_t got;
+    do {
+        got = ::read(ready[0], &byte, 1);
+    } while (got < 0 && errno == EINTR);
+    ::close(ready[0]);
+    REQUIRE_MESSAGE(got == 1, "the child could not lock " << path);
+}
+
+FileLockHolder::~FileLockHolder() {
+    if (!ended_) {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+    }
+    ::close(release_);
+}
+
+void FileLockHolder::stop() {
+    ::kill(pid_, SIGSTOP);
+    int status = 0;
+    REQUIRE(::waitpid(pid_, &status, WUNTRACED) == pid_);
+    REQUIRE(WIFSTOPPED(status));
+}
+
+void FileLockHolder::resume() { ::kill(pid_, SIGCONT); }
+
+void FileLockHolder::letGo() {
+    REQUIRE(::write(release_, "g", 1) == 1);
+    int status = 0;
+    REQUIRE(::waitpid(pid_, &status, 0) == pid_);
+    ended_ = true;
+    CHECK((WIFEXITED(status) && WEXITSTATUS(status) == 0));
 }
 
 }  // namespace testsupport

@@ -23,4 +23,31 @@ pid_t spawnChild(const std::vector<std::string>& argv, const std::vector<std::st
 // still running at the limit is killed, and the status is -1.
 int waitForChild(pid_t pid, double timeoutSeconds);
 
+// Another process holding an advisory lock (flock) on a file, made when
+// missing: a forked child that takes the lock, says so on a pipe (which the
+// constructor waits for) and keeps it until it is told to let go, stopped
+// or killed. It is killed with the holder.
+class FileLockHolder {
+public:
+    FileLockHolder(const std::string& path, bool exclusive);
+    ~FileLockHolder();
+    FileLockHolder(const FileLockHolder&) = delete;
+    FileLockHolder& operator=(const FileLockHolder&) = delete;
+
+    pid_t pid() const { return pid_; }
+    // The child stops (as SIGSTOP does), keeping the lock; continue() goes on.
+    void stop();
+    void resume();
+    // The child lets go of the lock and ends; returns once it has.
+    void letGo();
+    // The write end of the pipe whose byte makes the child let go: for a
+    // test that must let go from a callback without waiting.
+    int releaseDescriptor() const { return release_; }
+
+private:
+    pid_t pid_ = -1;
+    int release_ = -1;
+    bool ended_ = false;
+};
+
 }  // namespace testsupport

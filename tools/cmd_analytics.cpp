@@ -52,6 +52,7 @@
 #include "platform/frameworks/payment_queue/payment_queue.h"
 #include "platform/frameworks/product_catalogue/product_catalogue.h"
 #include "tools/command_registry.h"
+#include "tools/lock_waits.h"
 #include "tools/path_options.h"
 #include "velmora/analytics/measurement_analytics.h"
 
@@ -445,7 +446,7 @@ struct Options {
 // start, as the application does at launch, and wait at their end until the
 // events they logged are stored; events that were not are reported (the
 // command's own result stands).
-void storeApplicationEvents(CLI::App& app, const platform::LaunchOptions& launch) {
+void storeApplicationEvents(CLI::App& app, int& status, const platform::LaunchOptions& launch) {
     static std::unique_ptr<measurement::control::EventWriteRecorder> writes;
     app.parse_complete_callback([&app, launch] {
         const CLI::App* application = nullptr;
@@ -462,7 +463,7 @@ void storeApplicationEvents(CLI::App& app, const platform::LaunchOptions& launch
         writes = std::make_unique<measurement::control::EventWriteRecorder>();
         velmora::configureMeasurementAnalytics();
     });
-    app.final_callback([] {
+    app.final_callback([&status] {
         if (!writes) return;
         if (!platform::VEZApp::isDefaultAppConfigured()) {
             std::cerr << "velmora: the application could not be configured; no analytics event was stored\n";
@@ -475,6 +476,7 @@ void storeApplicationEvents(CLI::App& app, const platform::LaunchOptions& launch
             uploadAsOnResignation();
         }
         writes.reset();
+        status = tools::reportGivenUpLockWaits("velmora calc", status);
     });
 }
 
@@ -496,7 +498,7 @@ const tools::CommandRegistration registration([](CLI::App& app, int& status, con
         return [options, launch, &status, name = "velmora analytics " + command, body = std::move(body)] {
             tools::useDataFolder(tools::requireDataFolder(name, options->data, launch));
             tools::requireBundle(name, launch);
-            status = body();
+            status = tools::reportGivenUpLockWaits(name, body());
         };
     };
     auto* analytics = app.add_subcommand("analytics", "Log events through the measurement engine and read its database");
@@ -587,7 +589,7 @@ const tools::CommandRegistration registration([](CLI::App& app, int& status, con
         "config", "Fetch the measurement configuration from the service and print what the engine holds then");
     configCommand->add_option(kDataOption, options->data, dataHelp);
     configCommand->callback(inDataFolder("config", [] { return fetchConfig(); }));
-    storeApplicationEvents(app, launch);
+    storeApplicationEvents(app, status, launch);
 });
 
 }  // namespace

@@ -19,6 +19,7 @@
 #include "platform/frameworks/app_core/application_state.h"
 #include "platform/frameworks/app_core/background_task.h"
 #include "tools/command_registry.h"
+#include "tools/lock_waits.h"
 #include "tools/path_options.h"
 #include "velmora/analytics/measurement_analytics.h"
 
@@ -116,7 +117,12 @@ const tools::CommandRegistration registration([](CLI::App& app, int& status, con
     command->add_flag("--json", options->json, "Print the state as JSON");
     command->add_option("--data,--data-dir", options->data,
                         "Data folder (default: $VELMORA_DATA, else velmora under the user's data home)");
-    command->callback([options, &status, &launch] { status = runExperiments(*options, launch); });
+    command->callback([options, &status, &launch] {
+        const int outcome = runExperiments(*options, launch);
+        // The engine's settings are written as it goes.
+        measurement::control::shutdown();
+        status = tools::reportGivenUpLockWaits("velmora experiments", outcome);
+    });
 });
 
 }  // namespace

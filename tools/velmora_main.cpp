@@ -71,6 +71,8 @@ int main(int argc, char** argv) {
     // The only place the tool reads its environment: the libraries take what
     // they need from these options.
     const auto launch = platform::LaunchOptions::fromVariables(std::getenv);
+    for (const auto& refusal : launch.refused) std::cerr << "velmora: " << refusal << '\n';
+    if (!launch.refused.empty()) return 2;
     platform::LaunchOptions::install(launch);
     platform::ProcessInfo::setArguments(argc, argv);
     std::vector<char*> commandLine;

@@ -20,6 +20,7 @@
 #include "measurement/foundation/messages.h"
 #include "measurement/foundation/monitor.h"
 #include "measurement/foundation/names.h"
+#include "measurement/store/file_lock.h"
 #include "measurement/upload/uploader.h"
 
 namespace measurement::control {
@@ -182,6 +183,8 @@ bool waitUntilScreenViewsHandled(double timeoutSeconds) {
 }
 
 void shutdown() { APMMeasurement::shutdown(); }
+
+std::vector<std::string> lockWaitsGivenUp() { return APMFileLock::givenUpWaits(); }
 
 struct EventWriteRecorder::State {
     std::mutex mutex;

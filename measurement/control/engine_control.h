@@ -33,6 +33,11 @@ bool waitUntilScreenViewsHandled(double timeoutSeconds);
 // written, its experiments stopped.
 void shutdown();
 
+// The waits for the lock of a shared file (a database, the engine's
+// settings) that this process gave up on, in words: what it was for, the
+// lock file, who held it and for how long.
+std::vector<std::string> lockWaitsGivenUp();
+
 // One event write, as the engine reports it: the event's name and origin,
 // why it was not stored (none when it was), and what the engine recorded of
 // a refused input ("_err", "_ev", "_el").

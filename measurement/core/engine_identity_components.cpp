@@ -70,6 +70,30 @@ bool APMMeasurement::makeIdentity() {
     inputs.persistedConfig = persistedConfig_;
     inputs.consent = consentState_;
     inputs.remoteConfig = [config = remoteConfigInstance()] { return config; };
+    // On the worker queue, where the database lives: the identity's queue
+    // never waits for it.
+    inputs.agreeOnAppInstanceID = [weak = weak_from_this()](const std::optional<std::string>& replacing,
+                                                             const std::string& proposed,
+                                                             std::function<void(const std::string&)> take) {
+        auto engine = weak.lock();
+        if (!engine) return;
+        engine->scheduleOnWorkerQueue("APMMeasurement:appInstanceID", [weak, replacing, proposed, take] {
+            auto engine = weak.lock();
+            if (!engine || !engine->database_) return;
+            std::optional<APMError> error;
+            const auto decided = replacing
+                                     ? engine->database_->replaceAppInstanceID(*replacing, proposed, &error)
+                                     : engine->database_->recordAppInstanceIDUnlessRecorded(proposed, &error);
+            if (decided) {
+                take(*decided);
+            } else {
+                APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMAppInstanceIDNotDecidedCode,
+                                                  "Unable to read or record the app instance ID in the database. "
+                                                  "Error",
+                                                  errorContext(error));
+            }
+        });
+    };
     auto identity = APMIdentity::makeWithPersistedConfig(std::move(inputs));
     if (!identity) return false;
     if (!measurementAppID_.empty()) identity->setAppIDFromRUZ(measurementAppID_);
@@ -88,17 +112,21 @@ bool APMMeasurement::makeIdentity() {
     return true;
 }
 
-// Processes that start together on a new data folder all find no app
-// instance ID in the settings: the database decides, as it does the first
-// open, so that they all take one. Should it not answer, the identity makes
-// one of its own, as before.
+// The database keeps the folder's app instance ID, which every change goes
+// to first: processes that start together on a new data folder all take the
+// one it records first, and one that finds another there than its settings
+// hold (another process's rotation, which this settings file may not hold
+// yet, or a settings file that was lost) takes that one. A database without
+// one learns the settings'. Should it not answer, the identity makes one of
+// its own, as before.
 void APMMeasurement::decideAppInstanceID() {
     const auto stored = persistedConfig_->appInstanceID();
-    if (!database_ || (stored && !stored->empty()) || consentState_->isAnalyticsStorageDenied()) return;
+    if (!database_ || consentState_->isAnalyticsStorageDenied()) return;
     std::optional<APMError> error;
-    const auto decided = database_->recordAppInstanceIDUnlessRecorded(APMIdentity::randomAppInstanceID(), &error);
+    const auto decided = database_->recordAppInstanceIDUnlessRecorded(
+        stored && !stored->empty() ? *stored : APMIdentity::randomAppInstanceID(), &error);
     if (decided) {
-        persistedConfig_->setAppInstanceID(*decided);
+        if (decided != stored) persistedConfig_->setAppInstanceID(*decided);
     } else {
         APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMAppInstanceIDNotDecidedCode,
                                           "Unable to read or record the app instance ID in the database. Error",

@@ -17,12 +17,15 @@
 #include "measurement/core/core_test_support.h"
 #include "measurement/core/facade.h"
 #include "measurement/core/measurement.h"
+#include "measurement/store/database.h"
+#include "measurement/store/sqlite_store.h"
 #include "measurement/upload/attribution/deep_links.h"
 #include "measurement/upload/attribution/stored_deep_link.h"
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/foundation/plist_codec.h"
 #include "platform/frameworks/app_core/app.h"
+#include "platform/frameworks/advertising_identifier/identifier_manager.h"
 #include "platform/frameworks/app_core/application_state.h"
 #include "platform/foundation/process_info.h"
 #include "platform/foundation/user_defaults.h"
@@ -40,6 +43,8 @@ using measurement::testing::stringParameter;
 namespace {
 
 constexpr std::int64_t kHourMillis = 3600000;
+constexpr const char* kFirstAdvertisingID = "E621E1F8-C36C-495A-93FC-0C247A3E6E5F";
+constexpr const char* kSecondAdvertisingID = "9D2A5A4C-0B1E-4F3A-8C77-1F2E3D4C5B6A";
 
 int tag(int wireTag) { return APMPBMeasurementBundleFieldIndex(wireTag); }
 
@@ -126,15 +131,17 @@ constexpr const char* kStartFolder = "VELMORA_START_CHILD_FOLDER";
 constexpr const char* kStartReady = "VELMORA_START_CHILD_READY";
 constexpr const char* kStartGo = "VELMORA_START_CHILD_GO";
 constexpr const char* kStartKey = "VELMORA_START_CHILD_KEY";
+constexpr const char* kStartAdvertisingID = "VELMORA_START_CHILD_ADVERTISING_ID";
 constexpr const char* kStartCase = "the child of the start test reports its app instance ID";
 
 }  // namespace
 
-// Run by the test below as a process of its own (skipped otherwise): starts
+// Run by the tests below as a process of its own (skipped otherwise): starts
 // the engine on the folder under manual time, so that its settings reach
-// the file only when it ends, sets a settings key of its own, writes its app
-// instance ID as a line on a pipe and waits for a byte on another, then
-// ends.
+// the file only when it ends, with the advertising identifier given (none
+// by default), sets a settings key of its own, writes its app instance ID
+// (once what it asked the folder is answered) as a line on a pipe and waits
+// for a byte on another, then ends.
 TEST_CASE(kStartCase * doctest::skip()) {
     const auto folder = testsupport::variableAtStart(kStartFolder);
     const auto ready = testsupport::variableAtStart(kStartReady);
@@ -145,9 +152,16 @@ TEST_CASE(kStartCase * doctest::skip()) {
     platform::dispatch::ManualTime time;
     platform::ProcessInfo::setApplicationSupportDirectory(std::filesystem::path(*folder) / "Application Support");
     platform::UserDefaults::setDataDirectory(std::filesystem::path(*folder) / "Preferences");
+    if (const auto advertisingID = testsupport::variableAtStart(kStartAdvertisingID)) {
+        platform::adsupport::AdvertisingIdentifierManager::link();
+        platform::adsupport::AdvertisingIdentifierManager::setAdvertisingTrackingEnabled(true);
+        platform::adsupport::AdvertisingIdentifierManager::setAdvertisingIdentifier(*advertisingID);
+    }
     REQUIRE(platform::VEZApp::configure());
     time.settle();
     APMMeasurement::sharedInstance()->persistedConfig()->setObject(platform::Value(1), *key);
+    REQUIRE(VEZArurerudo::appInstanceID());
+    time.settle();
     const auto instanceID = VEZArurerudo::appInstanceID();
     REQUIRE(instanceID);
     // One write of a short line: the lines of the processes do not mix.
@@ -159,52 +173,66 @@ TEST_CASE(kStartCase * doctest::skip()) {
     time.settle();
 }
 
-TEST_CASE("processes starting together on a new folder take one app instance ID and keep each other's settings") {
-    constexpr int kProcesses = 4;
-    testsupport::TempDir folder;
+namespace {
+
+// Starts `count` processes of the case above together on the folder, with
+// the variables given, and answers the app instance IDs they report. Every
+// process has made or taken its ID before any goes on and writes its
+// settings (bounded: one that never gets there fails the test).
+std::vector<std::string> startTogether(const std::filesystem::path& folder, int count, const std::string& keyPrefix,
+                                       const std::vector<std::string>& variables = {}) {
     int ready[2], go[2];
     REQUIRE(::pipe(ready) == 0);
     REQUIRE(::pipe(go) == 0);
     std::vector<pid_t> children;
-    for (int i = 0; i < kProcesses; ++i) {
-        const auto out = folder / ("child" + std::to_string(i) + ".out");
+    for (int i = 0; i < count; ++i) {
+        const auto out = folder / (keyPrefix + std::to_string(i) + ".out");
         const int outFd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         REQUIRE(outFd >= 0);
+        auto added = variables;
+        added.push_back(std::string(kStartFolder) + "=" + folder.string());
+        added.push_back(std::string(kStartReady) + "=" + std::to_string(ready[1]));
+        added.push_back(std::string(kStartGo) + "=" + std::to_string(go[0]));
+        added.push_back(std::string(kStartKey) + "=/test/" + keyPrefix + std::to_string(i));
         children.push_back(testsupport::spawnChild(
             {std::filesystem::read_symlink("/proc/self/exe").string(), std::string("--test-case=") + kStartCase,
              "--no-skip"},
-            testsupport::environmentWith({std::string(kStartFolder) + "=" + folder.path().string(),
-                                          std::string(kStartReady) + "=" + std::to_string(ready[1]),
-                                          std::string(kStartGo) + "=" + std::to_string(go[0]),
-                                          std::string(kStartKey) + "=/test/child_" + std::to_string(i)}),
-            outFd, outFd));
+            testsupport::environmentWith(added), outFd, outFd));
         ::close(outFd);
     }
     ::close(ready[1]);
     ::close(go[0]);
-    // Every process has made or taken its ID before any goes on and writes
-    // its settings (bounded: one that never gets there fails the test).
     std::string lines;
     pollfd signalled{ready[0], POLLIN, 0};
     char buffer[256];
-    while (std::count(lines.begin(), lines.end(), '\n') < kProcesses && ::poll(&signalled, 1, 120000) == 1) {
+    while (std::count(lines.begin(), lines.end(), '\n') < count && ::poll(&signalled, 1, 120000) == 1) {
         const ssize_t got = ::read(ready[0], buffer, sizeof buffer);
         if (got <= 0) break;
         lines.append(buffer, static_cast<std::size_t>(got));
     }
-    const std::string bytes(kProcesses, 'g');
-    CHECK(::write(go[1], bytes.data(), bytes.size()) == kProcesses);
+    const std::string bytes(static_cast<std::size_t>(count), 'g');
+    CHECK(::write(go[1], bytes.data(), bytes.size()) == count);
     ::close(ready[0]);
     ::close(go[1]);
-    for (int i = 0; i < kProcesses; ++i) {
-        const auto out = folder / ("child" + std::to_string(i) + ".out");
+    for (int i = 0; i < count; ++i) {
+        const auto out = folder / (keyPrefix + std::to_string(i) + ".out");
         CHECK_MESSAGE(testsupport::waitForChild(children[static_cast<std::size_t>(i)], 120) == 0,
                       testsupport::readText(out));
     }
-    std::set<std::string> identifiers;
+    std::vector<std::string> identifiers;
     std::istringstream read(lines);
-    for (std::string line; std::getline(read, line);) identifiers.insert(line);
-    REQUIRE(std::count(lines.begin(), lines.end(), '\n') == kProcesses);
+    for (std::string line; std::getline(read, line);) identifiers.push_back(line);
+    REQUIRE(identifiers.size() == static_cast<std::size_t>(count));
+    return identifiers;
+}
+
+}  // namespace
+
+TEST_CASE("processes starting together on a new folder take one app instance ID and keep each other's settings") {
+    constexpr int kProcesses = 4;
+    testsupport::TempDir folder;
+    const auto reported = startTogether(folder.path(), kProcesses, "child_");
+    const std::set<std::string> identifiers(reported.begin(), reported.end());
     CHECK(identifiers.size() == 1);
     CHECK(isAppInstanceIDText(*identifiers.begin()));
 
@@ -214,6 +242,22 @@ TEST_CASE("processes starting together on a new folder take one app instance ID 
     const auto& values = settings->asDictionary();
     CHECK(values.at(persisted_key::kAppInstanceID) == platform::Value(*identifiers.begin()));
     for (int i = 0; i < kProcesses; ++i) CHECK(values.count("/test/child_" + std::to_string(i)) == 1);
+}
+
+TEST_CASE("processes that find a new advertising identifier together take one new app instance ID") {
+    testsupport::TempDir folder;
+    const auto first =
+        startTogether(folder.path(), 1, "first_", {std::string(kStartAdvertisingID) + "=" + kFirstAdvertisingID});
+    REQUIRE(isAppInstanceIDText(first[0]));
+    const auto rotated =
+        startTogether(folder.path(), 3, "rotated_", {std::string(kStartAdvertisingID) + "=" + kSecondAdvertisingID});
+    const std::set<std::string> identifiers(rotated.begin(), rotated.end());
+    CHECK(identifiers.size() == 1);
+    CHECK(isAppInstanceIDText(*identifiers.begin()));
+    CHECK(*identifiers.begin() != first[0]);
+    // A later process on the folder takes it too.
+    const auto later = startTogether(folder.path(), 1, "later_");
+    CHECK(later[0] == *identifiers.begin());
 }
 
 TEST_CASE("consent stored in an earlier run holds before the identity makes anything") {
@@ -238,6 +282,78 @@ TEST_CASE("consent stored in an earlier run holds before the identity makes anyt
     engine.settle();
     engine.time().advance(2);
     CHECK(isAppInstanceIDText(VEZArurerudo::appInstanceID()));
+}
+
+namespace {
+
+// The advertising identifier the platform answers for the scope, tracking
+// authorised.
+class AdvertisingIdentifier {
+public:
+    AdvertisingIdentifier() {
+        platform::adsupport::AdvertisingIdentifierManager::reset();
+        platform::adsupport::AdvertisingIdentifierManager::link();
+        platform::adsupport::AdvertisingIdentifierManager::setAdvertisingTrackingEnabled(true);
+    }
+    ~AdvertisingIdentifier() { platform::adsupport::AdvertisingIdentifierManager::reset(); }
+    AdvertisingIdentifier(const AdvertisingIdentifier&) = delete;
+    AdvertisingIdentifier& operator=(const AdvertisingIdentifier&) = delete;
+    void set(const std::string& identifier) {
+        platform::adsupport::AdvertisingIdentifierManager::setAdvertisingIdentifier(identifier);
+    }
+};
+
+std::filesystem::path settingsFile(const EngineFixture& engine) {
+    return engine.folder() / "Application Support" / "Rozeda" / "Measurement" / APMPersistedConfig::kFileName;
+}
+
+// The app instance ID the engine's database records, read apart from it.
+std::optional<std::string> recordedAppInstanceID(const EngineFixture& engine) {
+    auto store = APMSqliteStore::makeReadOnlyWithDatabasePath(
+        (engine.folder() / "Application Support" / "Rozeda" / "Measurement" / kAPMDatabaseFileName).string(), nullptr);
+    REQUIRE(store);
+    const auto rows = store->recordsForQuery("SELECT app_instance_id FROM app_metadata", {}, nullptr);
+    REQUIRE(rows);
+    if (rows->empty() || !rows->front().count("app_instance_id")) return std::nullopt;
+    return rows->front().at("app_instance_id").asString();
+}
+
+}  // namespace
+
+TEST_CASE("the folder's app instance ID follows a new one, and a lost settings file brings no older one back") {
+    AdvertisingIdentifier advertising;
+    EngineFixture engine;
+    std::optional<std::string> made;
+    SUBCASE("a new advertising identifier") {
+        advertising.set(kFirstAdvertisingID);
+        engine.configure();
+        const auto first = VEZArurerudo::appInstanceID();
+        REQUIRE(isAppInstanceIDText(first));
+        CHECK(recordedAppInstanceID(engine) == first);
+        engine.restart();
+        advertising.set(kSecondAdvertisingID);
+        engine.configure();
+        made = VEZArurerudo::appInstanceID();
+        REQUIRE(isAppInstanceIDText(made));
+        CHECK(made != first);
+    }
+    SUBCASE("analytics storage granted after a start under denied storage") {
+        APMAnalytics::persistConsentSettings({{"analytics_storage", "denied"}}, kAPMConsentSourceAPI);
+        engine.configure();
+        REQUIRE_FALSE(VEZArurerudo::appInstanceID());
+        VEZArurerudo::setConsent({{"analytics_storage", "granted"}});
+        engine.settle();
+        engine.time().advance(2);
+        made = VEZArurerudo::appInstanceID();
+        REQUIRE(isAppInstanceIDText(made));
+    }
+    engine.settle();
+    CHECK(recordedAppInstanceID(engine) == made);
+    // The settings file is lost; the next start takes the folder's.
+    engine.restart();
+    REQUIRE(std::filesystem::remove(settingsFile(engine)));
+    engine.configure();
+    CHECK(VEZArurerudo::appInstanceID() == made);
 }
 
 TEST_CASE("another user ID, or none, ends the session stitching token") {

@@ -91,11 +91,13 @@ bool APMEDatabase::initializeDatabaseResourcesWithContext(const std::string& lab
     // Only a file whose tables were looked at and do not fit is deleted: one
     // that another process held past the wait may be in use. The store
     // deletes it only when no other process has it open.
-    const bool deleted = !examined || sqliteStore_->closeAndDeleteDatabase();
+    std::optional<APMError> deleteError;
+    const bool deleted = !examined || sqliteStore_->closeAndDeleteDatabase(&deleteError);
     sqliteStore_.reset();
     if (!deleted) {
         log(kAPMMonitorLevelSampledWarning, kAPMEDatabaseDeleteAfterFailureCode,
-            "Failed to delete old database file after failed validation. Error (" + label + ")");
+            "Failed to delete old database file after failed validation. Error (" + label + ")",
+            errorContext(deleteError));
     }
     return false;
 }

@@ -149,7 +149,13 @@ TEST_CASE("a file another process has open is never deleted under it: emptied in
         REQUIRE(other->executeStatement("DROP TABLE launched_snapshot_table", {}, nullptr));
         REQUIRE(other->executeStatement("CREATE TABLE launched_snapshot_table (sdk_name TEXT)", {}, nullptr));
         CHECK_FALSE(APMEDatabase::initWithPath(f.path));
-        CHECK(f.capture.hasCode(kAPMEDatabaseDeleteAfterFailureCode));
+        // Logged with the deletion's error: why the file was kept.
+        const auto logged = f.capture.entriesWithCode(kAPMEDatabaseDeleteAfterFailureCode);
+        REQUIRE(logged.size() == 1);
+        REQUIRE_FALSE(logged[0].contexts.empty());
+        const auto error = logged[0].contexts[0].stringValue();
+        CHECK(error.find("Failed to delete database") != std::string::npos);
+        CHECK(error.find("another process has it open (another holder in this process)") != std::string::npos);
         CHECK(other->tableExists("launched_snapshot_table", nullptr));
     }
     CHECK(std::filesystem::exists(f.path));

@@ -282,6 +282,12 @@ public:
     // the one proposed, in a transaction of its own, so that processes
     // starting together on one file all take the same.
     std::optional<std::string> recordAppInstanceIDUnlessRecorded(const std::string& proposed, APMErrorOut error);
+    // The app instance ID the file records once it was changed from
+    // `replacing` to `proposed` (a new advertising identifier): the one
+    // proposed when the file records `replacing` or none; else the one it
+    // records, which another process put in `replacing`'s place first.
+    std::optional<std::string> replaceAppInstanceID(const std::string& replacing, const std::string& proposed,
+                                                    APMErrorOut error);
 
     // ---- audiences (database_audiences.cpp) ----
 
@@ -353,6 +359,10 @@ private:
     std::optional<std::int64_t> removeRawEventsBefore(double cutoff, std::int64_t clock, APMErrorOut error);
     void dropUnreadableBundles(const std::vector<std::int64_t>& rowIDs);
     bool updateAppMetadataColumns(const APMRow& columns, APMErrorOut error);
+    // Records `proposed` unless the file records an ID other than
+    // `replacing`, in a transaction of its own; answers the recorded one.
+    std::optional<std::string> changeAppInstanceID(const std::optional<std::string>& replacing,
+                                                   const std::string& proposed, APMErrorOut error);
     // The highest row ID the queue has used: the larger of its rows' and
     // the one recorded as each bundle was queued, since rows go. None
     // (without an error) when the file holds no number there.

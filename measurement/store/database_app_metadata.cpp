@@ -105,12 +105,23 @@ bool APMDatabase::recordQueueRowIDUsed(std::int64_t rowID, APMErrorOut error) {
 std::optional<std::string> APMDatabase::recordAppInstanceIDUnlessRecorded(const std::string& proposed,
                                                                           APMErrorOut error) {
     checkWorkerQueue("recordAppInstanceIDUnlessRecorded:");
+    return changeAppInstanceID(std::nullopt, proposed, error);
+}
+
+std::optional<std::string> APMDatabase::replaceAppInstanceID(const std::string& replacing, const std::string& proposed,
+                                                             APMErrorOut error) {
+    checkWorkerQueue("replaceAppInstanceID:");
+    return changeAppInstanceID(replacing, proposed, error);
+}
+
+std::optional<std::string> APMDatabase::changeAppInstanceID(const std::optional<std::string>& replacing,
+                                                            const std::string& proposed, APMErrorOut error) {
     std::optional<std::string> decided;
     const bool done = transaction(error, [&](APMErrorOut inner) {
         auto rows = query("SELECT app_instance_id FROM app_metadata WHERE id = ?", {kAppMetadataRowID}, inner);
         if (!rows) return false;
         const auto stored = rows->empty() ? std::nullopt : rowText(rows->front(), "app_instance_id");
-        if (stored && !stored->empty()) {
+        if (stored && !stored->empty() && stored != replacing) {
             decided = stored;
             return true;
         }

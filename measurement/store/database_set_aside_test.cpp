@@ -1,5 +1,6 @@
 // Tests that a database file that can never be used is set aside and a new
-// one made, and that one that is only held by another connection is kept.
+// one made, that one that is only held by another connection is kept, and
+// that the lock beside it is waited for within a bound.
 #include <doctest/doctest.h>
 
 #include <dlfcn.h>
@@ -15,7 +16,9 @@
 #include <thread>
 
 #include "measurement/store/database_test_support.h"
+#include "testsupport/child_process.h"
 #include "testsupport/file_text.h"
+#include "testsupport/scoped_launch_options.h"
 
 using namespace measurement;
 using namespace measurement::testing;
@@ -322,4 +325,111 @@ TEST_CASE("an unchanged file is not examined again") {
         REQUIRE(open(scheduler, path, nullptr));
         CHECK(tableRows(path, "schema_checks") == recorded);
     }
+}
+
+TEST_CASE("a file that cannot be used is kept, saying why, when its lock file cannot be locked") {
+    testsupport::TempDir dir;
+    const auto path = dir / "measurement.sql";
+    const std::string lock = path.string() + kAPMSqliteStoreLockSuffix;
+    platform::dispatch::ManualTime time;
+    APMScheduler scheduler;
+    struct Case {
+        std::string what;
+        std::function<void()> make;
+        std::string reason;
+    };
+    const std::vector<Case> cases = {
+        {"a folder at the database's path, a folder at the lock's",
+         [&] {
+             fs::create_directories(path / "inside");
+             fs::create_directories(lock);
+         },
+         "it is a folder; its lock file " + lock + " cannot be locked: Is a directory"},
+        {"a trigger that refuses every event, a folder at the lock's path",
+         [&] {
+             sql(path,
+                 "CREATE TABLE raw_events (metadata_fingerprint INTEGER NOT NULL, name TEXT NOT NULL, timestamp REAL "
+                 "NOT NULL, data BLOB NOT NULL); INSERT INTO raw_events VALUES (1, 'stored_before', 1, x'00'); "
+                 "CREATE TRIGGER refuse BEFORE INSERT ON raw_events BEGIN SELECT RAISE(ABORT, 'no room'); END");
+             fs::create_directories(lock);
+         },
+         "its lock file " + lock + " cannot be locked: Is a directory"},
+    };
+    for (const auto& entry : cases) {
+        CAPTURE(entry.what);
+        for (const auto& leftover : fs::directory_iterator(dir.path())) fs::remove_all(leftover);
+        entry.make();
+        APMMonitorCapture capture;
+        CHECK_FALSE(open(scheduler, path, nullptr));
+        const auto failed = capture.entriesWithCode(kAPMSqliteStoreSetAsideFailedCode);
+        REQUIRE(failed.size() == 1);
+        const auto reason = failed[0].contexts.at(1).stringValue();
+        CHECK(reason.find(entry.reason) != std::string::npos);
+        CHECK(reason.find("another process") == std::string::npos);
+        CHECK_FALSE(fs::exists(path.string() + ".corrupt"));
+    }
+    CHECK(tableRows(path, "raw_events").size() == 1);
+}
+
+TEST_CASE("a store waits for its path's lock up to the bound, says who holds it, and keeps the file") {
+    testsupport::TempDir dir;
+    const auto path = dir / "measurement.sql";
+    const std::string lock = path.string() + kAPMSqliteStoreLockSuffix;
+    platform::dispatch::ManualTime time(false);
+    APMScheduler scheduler;
+    {
+        auto db = open(scheduler, path, nullptr);
+        REQUIRE(db);
+        scheduler.workerQueue()->sync([&] {
+            REQUIRE(db->insertRawEvent(event("stored_before"), 1, nullptr));
+            db.reset();
+        });
+    }
+    testsupport::ScopedLaunchOptions bound([](platform::LaunchOptions& options) { options.lockWaitSeconds = 0.2; });
+    APMMonitorCapture capture;
+    // Another process sets the file aside, or holds its lock as `flock -x`.
+    auto holder = std::make_unique<testsupport::FileLockHolder>(lock, true);
+    const std::string held = "process " + std::to_string(holder->pid());
+
+    SUBCASE("held past the bound, stopped or not: the open fails, saying why") {
+        for (const bool stopped : {false, true}) {
+            CAPTURE(stopped);
+            if (stopped) holder->stop();
+            const std::string reason = lock + " stayed locked by " + held + (stopped ? " (stopped)" : "") +
+                                       " for 0.2 s";
+            capture.clear();
+            std::optional<APMError> error;
+            CHECK_FALSE(open(scheduler, path, &error));
+            REQUIRE(error);
+            CHECK(error->code() == kAPMSqliteStoreOpenCode);
+            CHECK(error->monitorContext() == Value(path.string() + ": " + reason));
+            CHECK(capture.count(kAPMFileLockWaitingCode) == 1);
+            CHECK(capture.entriesWithCode(kAPMFileLockGaveUpCode).at(0).contexts.at(0) == Value(reason));
+            // Reading alone waits as long.
+            error.reset();
+            CHECK_FALSE(APMSqliteStore::makeReadOnlyWithDatabasePath(path.string(), &error));
+            REQUIRE(error);
+            CHECK(error->monitorContext() == Value(path.string() + ": " + reason));
+        }
+        holder->resume();
+    }
+    SUBCASE("let go within the bound: the open goes on") {
+        testsupport::ScopedLaunchOptions longer([](platform::LaunchOptions& options) { options.lockWaitSeconds = 60; });
+        std::unique_ptr<APMDatabase> db;
+        std::thread opener([&] { db = open(scheduler, path, nullptr); });
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (!capture.hasCode(kAPMFileLockWaitingCode) && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::yield();
+        }
+        REQUIRE(capture.hasCode(kAPMFileLockWaitingCode));
+        holder->letGo();
+        opener.join();
+        CHECK(db);
+        CHECK_FALSE(capture.hasCode(kAPMFileLockGaveUpCode));
+        scheduler.workerQueue()->sync([&] { db.reset(); });
+    }
+    holder.reset();
+    APMFileLock::forgetGivenUpWaits();
+    CHECK(tableRows(path, "raw_events").size() == 1);
+    CHECK_FALSE(fs::exists(path.string() + ".corrupt"));
 }

@@ -1,10 +1,15 @@
-// Tests of the file lock: which holders exclude which, waiting, and paths it refuses.
+// Tests of the file lock: which holders exclude which, bounded waits that name the holder, and paths it refuses.
 #include <doctest/doctest.h>
+
+#include <unistd.h>
 
 #include <filesystem>
 #include <thread>
 
+#include "measurement/foundation/monitor.h"
 #include "measurement/store/file_lock.h"
+#include "testsupport/child_process.h"
+#include "testsupport/scoped_launch_options.h"
 #include "testsupport/temp_dir.h"
 
 using namespace measurement;
@@ -66,4 +71,87 @@ TEST_CASE("a file lock is refused where no file of its own can be opened") {
         CHECK(error == entry.second);
     }
     CHECK_FALSE(std::filesystem::exists(dir / "elsewhere"));
+}
+
+TEST_CASE("a wait for a lock that another process holds is bounded and names the holder") {
+    testsupport::TempDir dir;
+    const auto path = (dir / "settings.lock").string();
+    testsupport::FileLockHolder holder(path, true);
+    const std::string named = "process " + std::to_string(holder.pid());
+    APMFileLock lock(path);
+    struct Case {
+        Kind kind;
+        bool stopped;
+        std::string holders;
+    };
+    const Case cases[] = {
+        {Kind::shared, false, named},
+        {Kind::exclusive, false, named},
+        {Kind::exclusive, true, named + " (stopped)"},
+    };
+    for (const auto& entry : cases) {
+        CAPTURE(entry.holders);
+        if (entry.stopped) holder.stop();
+        int waits = 0;
+        CHECK_FALSE(lock.lockWithin(entry.kind, 0.05, [&] { ++waits; }));
+        CHECK(waits == 1);
+        CHECK(lock.error() == std::errc::timed_out);
+        CHECK_FALSE(lock.held());
+        CHECK(lock.otherHolders() == entry.holders);
+    }
+    holder.resume();
+    holder.letGo();
+    // Free now: taken at the first try, without a word of waiting.
+    int waits = 0;
+    CHECK(lock.lockWithin(Kind::exclusive, 0.05, [&] { ++waits; }));
+    CHECK(waits == 0);
+}
+
+TEST_CASE("a wait ends as soon as the holder lets go") {
+    testsupport::TempDir dir;
+    const auto path = (dir / "database-lock").string();
+    testsupport::FileLockHolder holder(path, true);
+    APMFileLock lock(path);
+    // The holder is told to let go only once the wait has begun; the bound
+    // is far beyond what that takes.
+    const bool taken = lock.lockWithin(Kind::shared, 60, [&] {
+        CHECK(::write(holder.releaseDescriptor(), "g", 1) == 1);
+    });
+    CHECK(taken);
+    CHECK(lock.held() == Kind::shared);
+}
+
+TEST_CASE("a shared file's lock is waited for up to the launch options' bound, said, and given up on") {
+    testsupport::TempDir dir;
+    const auto path = (dir / "rozeda-measurement-settings.plist.lock").string();
+    testsupport::ScopedLaunchOptions bound([](platform::LaunchOptions& options) { options.lockWaitSeconds = 0.1; });
+    APMFileLock::forgetGivenUpWaits();
+    APMMonitorCapture capture;
+    testsupport::FileLockHolder holder(path, false);
+    holder.stop();
+    APMFileLock lock(path);
+    CHECK(APMFileLock::waitLimit() == 0.1);
+    std::string why;
+    CHECK_FALSE(lock.lockOrGiveUp(Kind::exclusive, "the engine's settings", &why));
+    const std::string held = "process " + std::to_string(holder.pid()) + " (stopped)";
+    CHECK(why == path + " stayed locked by " + held + " for 0.1 s");
+    const auto waiting = capture.entriesWithCode(kAPMFileLockWaitingCode);
+    REQUIRE(waiting.size() == 1);
+    CHECK(waiting[0].level == kAPMMonitorLevelWarning);
+    CHECK(waiting[0].message == "Waiting for the lock of the engine's settings, held by " + held +
+                                    ", for up to 0.1 s. Lock file");
+    CHECK(waiting[0].contexts[0] == platform::Value(path));
+    const auto gaveUp = capture.entriesWithCode(kAPMFileLockGaveUpCode);
+    REQUIRE(gaveUp.size() == 1);
+    CHECK(gaveUp[0].level == kAPMMonitorLevelError);
+    CHECK(gaveUp[0].contexts[0] == platform::Value(why));
+    CHECK(APMFileLock::givenUpWaits() == std::vector<std::string>{"the engine's settings: " + why});
+
+    // A lock file that cannot be opened is said so, without a wait.
+    std::filesystem::create_directories(dir / "folder.lock");
+    APMFileLock folder((dir / "folder.lock").string());
+    CHECK_FALSE(folder.lockOrGiveUp(Kind::shared, "the database", &why));
+    CHECK(why == "its lock file " + (dir / "folder.lock").string() + " cannot be locked: Is a directory");
+    CHECK(capture.count(kAPMFileLockWaitingCode) == 1);
+    APMFileLock::forgetGivenUpWaits();
 }

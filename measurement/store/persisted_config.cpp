@@ -1,6 +1,7 @@
 // The persisted settings file: reads, delayed writes and damage.
 #include "measurement/store/persisted_config.h"
 
+#include <atomic>
 #include <map>
 #include <mutex>
 #include <system_error>
@@ -45,6 +46,8 @@ struct APMPersistedConfig::State {
     // Taken around a whole write, so that files reach the disk in the order
     // their contents were taken.
     std::mutex writeMutex;
+    // Writes that gave up waiting for the lock so far.
+    std::atomic<unsigned> givenUpWrites{0};
 
     // The file's values; none when there is no file, or when it is damaged
     // (it is then set aside and reported).
@@ -52,6 +55,8 @@ struct APMPersistedConfig::State {
     static void apply(const Changes& changes, Value::Dictionary& values);
     void scheduleWriteLocked(const std::weak_ptr<State>& self);
     void writeNow();
+    // Takes the lock for a write, or says why not.
+    bool takeTurn(APMFileLock& turn, bool afterGivenUp, std::string* why);
 };
 
 void APMPersistedConfig::State::apply(const Changes& changes, Value::Dictionary& values) {
@@ -95,9 +100,15 @@ void APMPersistedConfig::State::scheduleWriteLocked(const std::weak_ptr<State>& 
 
 // Processes take turns under an exclusive lock beside the file: each reads
 // the file and lays its own changes over it. Where the lock cannot be had
-// (a folder that cannot hold it), the write goes ahead all the same.
+// (a folder that cannot hold it), the write goes ahead all the same; where
+// another process holds it past the wait, nothing is written and the
+// changes wait for the next write, so that no process's values are lost.
 void APMPersistedConfig::State::writeNow() {
+    const unsigned givenUpBefore = givenUpWrites.load();
     std::lock_guard writeLock(writeMutex);
+    // The write this one waited behind gave up: the holder that kept the
+    // lock then (a stopped process) most likely keeps it still.
+    const bool afterGivenUp = givenUpWrites.load() != givenUpBefore;
     Changes written;
     Value::Dictionary own;
     {
@@ -108,12 +119,24 @@ void APMPersistedConfig::State::writeNow() {
     }
     std::error_code ec;
     std::filesystem::create_directories(file.parent_path(), ec);
-    const auto turn = APMFileLock::acquire(file.string() + ".lock", APMFileLock::Kind::exclusive, true, nullptr);
+    APMFileLock turn(file.string() + ".lock");
+    std::string why;
+    if (turn.isOpen() && !takeTurn(turn, afterGivenUp, &why)) {
+        {
+            std::lock_guard lock(mutex);
+            for (auto& [key, value] : written) changes.try_emplace(key, std::move(value));
+        }
+        APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMPersistedConfigWriteFailedCode,
+                                          "Failed to write persisted settings. File, error", file.string(), why);
+        return;
+    }
+    // A writer killed before its rename left its temporary file; under the
+    // lock no other writer is at work.
+    if (turn.held()) platform::removeAbandonedTemporaryFiles(file);
     // Without a file to go by (none yet, or one set aside as damaged), this
     // process's own values are what there is.
     Value::Dictionary merged = read().value_or(std::move(own));
     apply(written, merged);
-    std::string why;
     const bool stored =
         platform::writeFileAtomically(file, platform::writePropertyListBinary(Value(merged)), 0600, &why);
     {
@@ -131,6 +154,19 @@ void APMPersistedConfig::State::writeNow() {
         APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMPersistedConfigWriteFailedCode,
                                           "Failed to write persisted settings. File, error", file.string(), why);
     }
+}
+
+// A write that waited behind one that gave up (the one at exit, most often)
+// tries once, so that no process waits twice for the same holder.
+bool APMPersistedConfig::State::takeTurn(APMFileLock& turn, bool afterGivenUp, std::string* why) {
+    if (afterGivenUp) {
+        if (turn.tryLock(APMFileLock::Kind::exclusive)) return true;
+        *why = turn.path() + " is still locked by " + turn.otherHolders();
+        return false;
+    }
+    if (turn.lockOrGiveUp(APMFileLock::Kind::exclusive, "the engine's settings", why)) return true;
+    ++givenUpWrites;
+    return false;
 }
 
 std::filesystem::path APMPersistedConfig::defaultFilePath() {

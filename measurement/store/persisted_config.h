@@ -60,8 +60,11 @@ inline constexpr const char* kSearchAdRetries = "/rozeda/measurement/search_ad_n
 // out with that same write. Processes sharing the file take turns under an
 // exclusive lock on "<file>.lock": each write reads the file, lays this
 // object's changes since its last write over it and takes in the rest, so
-// that no writer loses another's values. A change whose write failed goes
-// out with the next one. A damaged file is renamed aside
+// that no writer loses another's values. A lock that another process holds
+// is waited for up to APMFileLock::waitLimit() (said as it begins, 34040);
+// past that the write gives up (34041, then 29042) and writes nothing. A
+// change whose write failed goes out with the next one. Under the lock, the
+// temporary files of writers that died before their rename are removed. A damaged file is renamed aside
 // ("<file>.corrupt", then "<file>.corrupt-2", ...) and reported through the
 // monitor, and the settings start empty. Safe to use from any thread.
 class APMPersistedConfig {

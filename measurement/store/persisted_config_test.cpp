@@ -2,6 +2,8 @@
 #include <doctest/doctest.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -10,11 +12,14 @@
 #include <vector>
 
 #include "measurement/foundation/monitor.h"
+#include "measurement/store/file_lock.h"
 #include "measurement/store/persisted_config.h"
 #include "platform/dispatch/timer.h"
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/plist_codec.h"
 #include "platform/foundation/process_info.h"
+#include "testsupport/child_process.h"
+#include "testsupport/scoped_launch_options.h"
 #include "testsupport/temp_dir.h"
 
 using namespace measurement;
@@ -372,4 +377,81 @@ TEST_CASE("a settings file holding long lists opens with its values") {
             CHECK_FALSE(capture.hasCode(kAPMPersistedConfigCorruptFileCode));
         }
     }
+}
+
+TEST_CASE("a settings lock another process keeps is waited for up to the bound; nothing is written meanwhile") {
+    platform::dispatch::ManualTime time;
+    testsupport::TempDir dir;
+    const fs::path file = dir / "Rozeda/Measurement/settings.plist";
+    const std::string lock = file.string() + ".lock";
+    const Value::Dictionary before{{"/rozeda/measurement/diversion_key", "kept1"},
+                                   {"/rozeda/measurement/session_number", 1}};
+    writeText(file, platform::writePropertyListBinary(Value(before)));
+    testsupport::ScopedLaunchOptions bound([](platform::LaunchOptions& options) { options.lockWaitSeconds = 0.1; });
+    APMFileLock::forgetGivenUpWaits();
+    APMMonitorCapture capture;
+    // A process stopped in the middle of its own write.
+    testsupport::FileLockHolder holder(lock, true);
+    holder.stop();
+    const std::string reason =
+        lock + " stayed locked by process " + std::to_string(holder.pid()) + " (stopped) for 0.1 s";
+    {
+        APMPersistedConfig config(file);
+        config.setSessionNumber(2);
+        time.advance(1);
+        // What was stored stays as it was; the change waits.
+        CHECK(readSettingsFile(file) == before);
+        CHECK(config.sessionNumber() == 2);
+        CHECK(capture.count(kAPMFileLockWaitingCode) == 1);
+        const auto failed = capture.entriesWithCode(kAPMPersistedConfigWriteFailedCode);
+        REQUIRE(failed.size() == 1);
+        CHECK(failed[0].contexts.at(1) == Value(reason));
+        CHECK(APMFileLock::givenUpWaits() == std::vector<std::string>{"the engine's settings: " + reason});
+
+        // Once the holder has gone on and let go, the next write takes the
+        // change along with its own.
+        holder.resume();
+        holder.letGo();
+        config.setLastBackoffTimestamp(5);
+        time.advance(1);
+    }
+    auto expected = before;
+    expected["/rozeda/measurement/session_number"] = Value(2);
+    expected["/rozeda/measurement/last_backoff"] = Value(5.0);
+    CHECK(readSettingsFile(file) == expected);
+    CHECK(capture.count(kAPMPersistedConfigWriteFailedCode) == 1);
+    APMFileLock::forgetGivenUpWaits();
+}
+
+TEST_CASE("a write removes the temporary files of writers that died before their rename, and only theirs") {
+    platform::dispatch::ManualTime time;
+    testsupport::TempDir dir;
+    const fs::path file = dir / "Rozeda/Measurement/settings.plist";
+    // A process that has ended, and one that still runs (and may be writing).
+    const pid_t ended = ::fork();
+    REQUIRE(ended >= 0);
+    if (ended == 0) ::_exit(0);
+    REQUIRE(::waitpid(ended, nullptr, 0) == ended);
+    testsupport::FileLockHolder running((dir / "other.lock").string(), false);
+    const std::string name = file.string();
+    const std::vector<std::string> abandoned = {name + ".tmp-" + std::to_string(ended) + "-0",
+                                                name + ".tmp-" + std::to_string(ended) + "-17"};
+    const std::vector<std::string> kept = {
+        name + ".tmp-" + std::to_string(running.pid()) + "-3",  // its writer runs
+        name + ".tmp-" + std::to_string(::getpid()) + "-9",     // this process's
+        name + ".tmp-" + std::to_string(ended) + "-x",          // not a name the writes give
+        name + ".tmp-" + std::to_string(ended),
+        name + ".tmpx-" + std::to_string(ended) + "-1",
+        (dir / "other.plist.tmp-").string() + std::to_string(ended) + "-1",  // another file's
+    };
+    for (const auto& path : abandoned) writeText(path, "half a write");
+    for (const auto& path : kept) writeText(path, "half a write");
+    {
+        APMPersistedConfig config(file);
+        config.setSessionNumber(4);
+        time.advance(1);
+    }
+    CHECK(readSettingsFile(file).at("/rozeda/measurement/session_number") == Value(4));
+    for (const auto& path : abandoned) CHECK_MESSAGE(!fs::exists(path), path);
+    for (const auto& path : kept) CHECK_MESSAGE(fs::exists(path), path);
 }

@@ -95,9 +95,26 @@ constexpr const char* kInUseReason = "another process has it open";
 
 }  // namespace
 
-void APMSqliteStore::holdPath(bool create) {
+// Without a lock file of its own (one that cannot be opened: a folder at its
+// path, no permission) the path is used all the same; nothing is then
+// deleted or set aside, since nothing tells whether another process has it
+// open (whileAlone says why).
+bool APMSqliteStore::holdPath(bool create, APMErrorOut error) {
     pathLock_ = std::make_unique<APMFileLock>(path_ + kAPMSqliteStoreLockSuffix, create);
-    pathLock_->lock(APMFileLock::Kind::shared);
+    if (!pathLock_->isOpen() || takePathShared()) return true;
+    return pathHeld(error);
+}
+
+bool APMSqliteStore::takePathShared() {
+    const std::string purpose = "the database " + std::filesystem::path(path_).filename().string();
+    return pathLock_->lockOrGiveUp(APMFileLock::Kind::shared, purpose, &pathHoldFailure_);
+}
+
+bool APMSqliteStore::pathHeld(APMErrorOut error) {
+    if (!pathLock_ || !pathLock_->isOpen() || pathLock_->held()) return true;
+    fail(error, kAPMSqliteStoreOpenCode, "Failed to open database", kAPMSqliteStoreOpenFailedCode,
+         path_ + ": " + pathHoldFailure_);
+    return false;
 }
 
 std::optional<bool> APMSqliteStore::fileMoved() {
@@ -106,33 +123,51 @@ std::optional<bool> APMSqliteStore::fileMoved() {
     return moved != 0;
 }
 
-// Without the lock file nothing tells whether another process has the
-// path open: nothing is done then. A refused try gives up the shared lock,
-// so that two processes that both wait never wait for each other; a path
-// that meanwhile names another file ends the wait, so that a process never
-// waits for those using the new file.
+// A refused try gives up the shared lock, so that two processes that both
+// wait never wait for each other; a path that meanwhile names another file
+// ends the wait, so that a process never waits for those using the new
+// file. The shared lock is taken again afterwards (pathHeld() tells whether
+// it was).
 APMSqliteStore::FileOutcome APMSqliteStore::whileAlone(bool wait, const std::function<bool()>& unchanged,
-                                                       const std::function<bool()>& action) {
-    if (!pathLock_ || !pathLock_->isOpen()) return FileOutcome::inUse;
+                                                       const std::function<bool()>& action, std::string* whyNot) {
+    if (!pathLock_ || !pathLock_->isOpen()) {
+        if (whyNot) *whyNot = pathLock_ ? pathLock_->whyUnlockable() : kInUseReason;
+        return FileOutcome::inUse;
+    }
     auto outcome = FileOutcome::inUse;
+    std::string reason = kInUseReason;
     for (int attempt = 0; outcome == FileOutcome::inUse; ++attempt) {
         // Looked at after the lock is had: no one changes the path then.
         const bool alone = pathLock_->tryLock(APMFileLock::Kind::exclusive);
+        const auto refusal = pathLock_->error();
+        if (!alone && refusal != std::errc::resource_unavailable_try_again) {
+            reason = "its lock file " + pathLock_->path() + " cannot be locked: " + refusal.message();
+            break;
+        }
         if (!unchanged()) {
             outcome = FileOutcome::replacedMeanwhile;
         } else if (alone) {
             outcome = action() ? FileOutcome::done : FileOutcome::failed;
-        } else if (!wait || !waitWhileBusy(this, attempt)) {
-            break;
+        } else {
+            if (attempt == 0) reason = std::string(kInUseReason) + " (" + pathLock_->otherHolders() + ")";
+            if (attempt == 0 && wait) {
+                APMMonitor::shared().logWithLevel(
+                    kAPMMonitorLevelWarning, kAPMFileLockWaitingCode,
+                    "Waiting for the other processes that have the database open to close it, for up to " +
+                        std::to_string(static_cast<int>(kAPMSqliteStoreBusyTimeoutSeconds)) + " s. Path, held by",
+                    platform::Value(path_), platform::Value(pathLock_->otherHolders()));
+            }
+            if (!wait || !waitWhileBusy(this, attempt)) break;
         }
     }
-    pathLock_->lock(APMFileLock::Kind::shared);
+    if (whyNot) *whyNot = reason;
+    takePathShared();
     return outcome;
 }
 
 bool APMSqliteStore::openChecked(APMErrorOut error) {
     setAsideWhatIsNoFile();
-    if (!open(error)) return false;
+    if (!pathHeld(error) || !open(error)) return false;
     // Damage met while the file was last in use may lie anywhere in it.
     std::error_code ec;
     const bool wholeFile = fs::exists(path_ + kAPMSqliteStoreDamageMarkSuffix, ec);
@@ -158,21 +193,28 @@ bool APMSqliteStore::replaceDamaged(const std::string& problem, APMErrorOut erro
     // The check leaves its read transaction open on damage.
     if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
     std::optional<APMError> deleteError;
-    const auto outcome = whileAlone(false, [this] { return fileMoved() == false; }, [&] {
-        APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMSqliteStoreDamagedFileCode,
-                                          "Database is damaged. Deleting and opening it again. Path, problem",
-                                          platform::Value(path_), platform::Value(problem));
-        close();
-        return deleteDatabaseFiles(path_, &deleteError);
-    });
+    std::string whyNot;
+    const auto outcome = whileAlone(
+        false, [this] { return fileMoved() == false; },
+        [&] {
+            APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMSqliteStoreDamagedFileCode,
+                                              "Database is damaged. Deleting and opening it again. Path, problem",
+                                              platform::Value(path_), platform::Value(problem));
+            close();
+            return deleteDatabaseFiles(path_, &deleteError);
+        },
+        &whyNot);
     if (outcome == FileOutcome::inUse) {
         APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMSqliteStoreDamagedInUseCode,
-                                          "Database is damaged, but another process has it open. Kept and used as "
-                                          "it is. Path, problem",
+                                          "Database is damaged, but it cannot be replaced now: " + whyNot +
+                                              ". Kept and used as it is. Path, problem",
                                           platform::Value(path_), platform::Value(problem));
-        return true;
+        if (pathHeld(error)) return true;
+        close();
+        return false;
     }
     close();
+    if (!pathHeld(error)) return false;
     if (outcome == FileOutcome::failed) {
         fail(error, kAPMSqliteStoreDamagedCode, "Failed to delete damaged database", kAPMSqliteStoreDeleteFailedCode,
              deleteError ? deleteError->description() : problem);
@@ -213,9 +255,9 @@ void APMSqliteStore::setAsideWhatIsNoFile() {
     struct stat info {};
     if (::stat(path_.c_str(), &info) != 0 || S_ISREG(info.st_mode)) return;
     const auto examined = identityOf(info);
-    std::string aside, why = kInUseReason;
-    const auto outcome = whileAlone(true, [&] { return identityAt(path_) == examined; },
-                                    [&] { return renameAside(path_, &aside, &why); });
+    std::string aside, why;
+    const auto outcome = whileAlone(
+        true, [&] { return identityAt(path_) == examined; }, [&] { return renameAside(path_, &aside, &why); }, &why);
     if (outcome == FileOutcome::replacedMeanwhile) return;
     logSetAside(outcome == FileOutcome::done, path_, aside,
                 S_ISDIR(info.st_mode) ? "it is a folder" : "it is no regular file", why);
@@ -223,51 +265,60 @@ void APMSqliteStore::setAsideWhatIsNoFile() {
 
 bool APMSqliteStore::setAsideAndReopen(const std::string& reason, APMErrorOut error) {
     std::lock_guard lock(mutex_);
-    std::string aside, why = kInUseReason;
-    const auto outcome = whileAlone(true, [this] { return fileMoved() == false; }, [&] {
-        // The log goes along with the file: closing must not delete it.
-        int persist = 1;
-        sqlite3_file_control(db_, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
-        close();
-        return renameAside(path_, &aside, &why);
-    });
+    std::string aside, why;
+    const auto outcome = whileAlone(
+        true, [this] { return fileMoved() == false; },
+        [&] {
+            // The log goes along with the file: closing must not delete it.
+            int persist = 1;
+            sqlite3_file_control(db_, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
+            close();
+            return renameAside(path_, &aside, &why);
+        },
+        &why);
     close();
     if (outcome != FileOutcome::replacedMeanwhile) {
         logSetAside(outcome == FileOutcome::done, path_, aside, reason, why);
     }
     if (outcome == FileOutcome::failed || outcome == FileOutcome::inUse) {
         APMSetError(error, kAPMSqliteStoreOpenCode, "Failed to set aside a database that cannot be used");
-    } else if (open(error)) {
+    } else if (pathHeld(error) && open(error)) {
         return true;
     }
     pathLock_->unlock();
     return false;
 }
 
-bool APMSqliteStore::closeAndDeleteDatabase() {
+bool APMSqliteStore::closeAndDeleteDatabase(APMErrorOut deleteError) {
     std::lock_guard lock(mutex_);
     const bool connected = db_ != nullptr;
     std::optional<APMError> error;
-    const auto outcome = whileAlone(false, [&] { return !connected || fileMoved() == false; }, [&] {
-        close();
-        return deleteDatabaseFiles(path_, &error);
-    });
+    std::string whyNot;
+    const auto outcome = whileAlone(
+        false, [&] { return !connected || fileMoved() == false; },
+        [&] {
+            close();
+            return deleteDatabaseFiles(path_, &error);
+        },
+        &whyNot);
     close();
     if (pathLock_) pathLock_->unlock();
     if (outcome == FileOutcome::done || outcome == FileOutcome::replacedMeanwhile) return true;
     if (outcome == FileOutcome::inUse) {
-        error = apm_errorWithCode(kAPMSqliteStoreNotOpenCode, "Failed to delete database", platform::Value(kInUseReason));
+        error = apm_errorWithCode(kAPMSqliteStoreNotOpenCode, "Failed to delete database: " + whyNot,
+                                  platform::Value(whyNot));
     }
     APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMSqliteStoreDeleteFailedCode,
                                       "Failed to delete database. Error",
                                       error ? error->asContext() : platform::Value());
+    if (deleteError) *deleteError = error;
     return false;
 }
 
-bool APMSqliteStore::deleteDatabaseAtPath(const std::string& path) {
+bool APMSqliteStore::deleteDatabaseAtPath(const std::string& path, APMErrorOut error) {
     APMSqliteStore store(path);
-    store.holdPath(true);
-    return store.closeAndDeleteDatabase();
+    if (!store.holdPath(true, error)) return false;
+    return store.closeAndDeleteDatabase(error);
 }
 
 void APMSqliteStore::setReopenHandler(std::function<bool()> prepare) {

@@ -119,8 +119,7 @@ std::unique_ptr<APMSqliteStore> APMSqliteStore::makeWithDatabasePath(const std::
         return nullptr;
     }
     std::unique_ptr<APMSqliteStore> store(new APMSqliteStore(path));
-    store->holdPath(true);
-    if (!store->openChecked(error)) return nullptr;
+    if (!store->holdPath(true, error) || !store->openChecked(error)) return nullptr;
     if (!APMExcludeFileFromBackup(path)) {
         APMMonitor::shared().logWithLevel(kAPMMonitorLevelDebug, kAPMSqliteStoreBackupExclusionCode,
                                           "Unable to exclude database from backup. Path", platform::Value(path));
@@ -141,8 +140,7 @@ std::unique_ptr<APMSqliteStore> APMSqliteStore::makeReadOnlyWithDatabasePath(con
         return nullptr;
     }
     std::unique_ptr<APMSqliteStore> store(new APMSqliteStore(path));
-    store->holdPath(false);
-    if (!store->openReadOnly(false, error)) return nullptr;
+    if (!store->holdPath(false, error) || !store->openReadOnly(false, error)) return nullptr;
     if (sqlite3_exec(store->db_, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr) == SQLITE_OK) {
         return store;
     }
@@ -215,6 +213,7 @@ int APMSqliteStore::waitWhileBusy(void* context, int attempt) {
     if (attempt == 0) {
         store->busySince_ = realNow;
         store->busySinceUptime_ = clockNow;
+        store->busyWaitSaid_ = false;
         APMMonitor::shared().logWithLevel(kAPMMonitorLevelDebug, kAPMSqliteStoreBusyCode,
                                           "Database is busy. Waiting for another connection. Path",
                                           platform::Value(store->path_));
@@ -226,6 +225,14 @@ int APMSqliteStore::waitWhileBusy(void* context, int attempt) {
                                           "Database stayed busy. Giving up. Path, seconds",
                                           platform::Value(store->path_), platform::Value(waited));
         return 0;
+    }
+    if (!store->busyWaitSaid_ && waited >= kAPMSqliteStoreBusyNoticeSeconds) {
+        store->busyWaitSaid_ = true;
+        APMMonitor::shared().logWithLevel(
+            kAPMMonitorLevelWarning, kAPMSqliteStoreBusyWaitingCode,
+            "Database is busy: another connection (another process, or an inspection tool) holds it. Waiting for up to " +
+                std::to_string(static_cast<int>(kAPMSqliteStoreBusyTimeoutSeconds)) + " s. Path",
+            platform::Value(store->path_));
     }
     thread_local std::minstd_rand random(std::random_device{}());
     const int bound = std::min(kMaxBusyPauseMilliseconds, 1 << std::min(attempt, 6));

@@ -53,11 +53,15 @@ enum : long {
     kAPMSqliteStoreSetAsideFailedCode = 34026,
     kAPMSqliteStoreDamagedInUseCode = 34027,
     kAPMSqliteStoreReplacedCode = 34028,
+    kAPMSqliteStoreBusyWaitingCode = 34042,
 };
 
 // How long a statement or transaction waits for another connection (another
 // process, the inspection tool) that holds the database before it fails.
 inline constexpr double kAPMSqliteStoreBusyTimeoutSeconds = 45;
+// A wait for another connection that lasts this long is said (34042): a
+// brief transaction of another process is waited for without a word.
+inline constexpr double kAPMSqliteStoreBusyNoticeSeconds = 2;
 
 // The pages a kept write-ahead log may hold before a close that committed
 // copies it into the file and empties it (see keepWriteAheadLogOnClose).
@@ -106,7 +110,8 @@ using APMColumnInfo = std::vector<APMColumn>;
 // thread; a transaction holds the store for the calls of its own block, so
 // blocks of two threads never interleave. While another connection holds
 // the file, operations wait for it (up to kAPMSqliteStoreBusyTimeoutSeconds,
-// logged with 34020 when the wait starts and 34021 when it gives up).
+// logged with 34020 when the wait starts, said with 34042 once it has lasted
+// kAPMSqliteStoreBusyNoticeSeconds, and logged with 34021 when it gives up).
 // Failures answer false or none and fill the optional error out-parameter;
 // they are also logged through the monitor.
 class APMSqliteStore {
@@ -249,10 +254,12 @@ public:
     // no other process has it open; one that does keeps it (logged with
     // 34019). When the path no longer names the file the connection opened,
     // the file there is another's and stays. True when the file is gone or
-    // was absent; afterwards every operation fails with code 2.
-    bool closeAndDeleteDatabase();
+    // was absent; afterwards every operation fails with code 2. A file kept
+    // fills the error: why it could not be deleted (another process has it
+    // open, its lock file cannot be locked, the file system refused).
+    bool closeAndDeleteDatabase(APMErrorOut error = nullptr);
     // The same for the file at the path, without a store of one's own.
-    static bool deleteDatabaseAtPath(const std::string& path);
+    static bool deleteDatabaseAtPath(const std::string& path, APMErrorOut error = nullptr);
 
     // Before each transaction and each statement outside one, and again
     // before a commit, the store looks whether the path still names the
@@ -286,8 +293,16 @@ private:
     explicit APMSqliteStore(std::string path);
     // What becomes of a file that is to be deleted or set aside.
     enum class FileOutcome { done, replacedMeanwhile, inUse, failed };
-    // Takes the shared lock of the path (see kAPMSqliteStoreLockSuffix).
-    void holdPath(bool create);
+    // Takes the shared lock of the path (see kAPMSqliteStoreLockSuffix),
+    // waiting for an exclusive holder up to APMFileLock::waitLimit(); false
+    // (code 4, logged with 34001) when the wait ran out.
+    bool holdPath(bool create, APMErrorOut error);
+    // Takes it again after whileAlone() gave it up; false, with the reason
+    // kept for pathHeld(), when the wait ran out.
+    bool takePathShared();
+    // Whether the shared lock is held (or cannot be, for want of a lock
+    // file); false fills the error (code 4, logged with 34001).
+    bool pathHeld(APMErrorOut error);
     bool openChecked(APMErrorOut error);
     bool replaceDamaged(const std::string& problem, APMErrorOut error);
     bool open(APMErrorOut error);
@@ -298,8 +313,11 @@ private:
     // Runs the action once this process is the only one that has the path
     // open, waiting for the others up to the busy limit or, without `wait`,
     // not at all; while `unchanged` answers false, the path no longer names
-    // the file examined, and nothing is done.
-    FileOutcome whileAlone(bool wait, const std::function<bool()>& unchanged, const std::function<bool()>& action);
+    // the file examined, and nothing is done. When the action cannot run
+    // (inUse), *whyNot says why: another process has the file open (and
+    // which), or the lock file cannot be locked (and why).
+    FileOutcome whileAlone(bool wait, const std::function<bool()>& unchanged, const std::function<bool()>& action,
+                           std::string* whyNot = nullptr);
     // Whether the path no longer names the file the connection opened (or
     // names nothing); none when SQLite cannot tell. Only a file known to be
     // the one examined is deleted or set aside.
@@ -343,6 +361,8 @@ private:
     sqlite3* db_ = nullptr;
     // Shared while the store uses the path; see kAPMSqliteStoreLockSuffix.
     std::unique_ptr<APMFileLock> pathLock_;
+    // Why the shared lock could not be taken again after whileAlone().
+    std::string pathHoldFailure_;
     std::function<bool()> reopenHandler_;
     bool reopening_ = false;
     int savepointDepth_ = 0;
@@ -367,6 +387,7 @@ private:
     // When the current wait for another connection began, on both clocks.
     std::chrono::steady_clock::time_point busySince_;
     double busySinceUptime_ = 0;
+    bool busyWaitSaid_ = false;
     mutable std::recursive_mutex mutex_;
     std::atomic<std::uint64_t> fileGeneration_{0};
 };

@@ -1,10 +1,13 @@
 #include "platform/foundation/atomic_file.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <charconv>
+#include <limits>
 #include <cstring>
 #include <system_error>
 
@@ -36,6 +39,29 @@ void setReason(std::string* why, const std::string& text) {
     if (why) *why = text;
 }
 
+constexpr const char* kTemporaryInfix = ".tmp-";
+
+// The process that writes a temporary file named "PID-N" after its infix;
+// none for any other name.
+std::optional<pid_t> writerOf(const std::string& suffix) {
+    const auto dash = suffix.find('-');
+    if (dash == 0 || dash == std::string::npos || dash + 1 == suffix.size()) return std::nullopt;
+    long long pid = 0;
+    const char* begin = suffix.data();
+    if (auto [end, error] = std::from_chars(begin, begin + dash, pid); error != std::errc() || end != begin + dash) {
+        return std::nullopt;
+    }
+    if (suffix.find_first_not_of("0123456789", dash + 1) != std::string::npos || pid <= 0 ||
+        pid > std::numeric_limits<pid_t>::max()) {
+        return std::nullopt;
+    }
+    return static_cast<pid_t>(pid);
+}
+
+// Only a process that the system says does not exist is gone: one of
+// another user still runs (EPERM).
+bool processIsGone(pid_t pid) { return pid != ::getpid() && ::kill(pid, 0) != 0 && errno == ESRCH; }
+
 }  // namespace
 
 bool writeFileAtomically(const std::filesystem::path& file, const std::string& bytes, unsigned mode, std::string* why) {
@@ -43,7 +69,7 @@ bool writeFileAtomically(const std::filesystem::path& file, const std::string& b
     std::error_code ec;
     if (file.has_parent_path()) std::filesystem::create_directories(file.parent_path(), ec);
     std::filesystem::path temp = file;
-    temp += ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+    temp += kTemporaryInfix + std::to_string(::getpid()) + "-" + std::to_string(counter++);
     if (!writeFileSynced(temp, bytes, mode)) {
         setReason(why, "cannot write " + file.string() + ": " + std::strerror(errno));
         std::filesystem::remove(temp, ec);
@@ -56,6 +82,23 @@ bool writeFileAtomically(const std::filesystem::path& file, const std::string& b
         return false;
     }
     return true;
+}
+
+std::vector<std::filesystem::path> removeAbandonedTemporaryFiles(const std::filesystem::path& file) {
+    std::vector<std::filesystem::path> removed;
+    const std::string prefix = file.filename().string() + kTemporaryInfix;
+    std::error_code ec;
+    const auto folder = file.has_parent_path() ? file.parent_path() : std::filesystem::path(".");
+    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) continue;
+        const auto writer = writerOf(name.substr(prefix.size()));
+        std::error_code kind;
+        if (!writer || !it->is_regular_file(kind) || it->is_symlink(kind) || !processIsGone(*writer)) continue;
+        std::error_code gone;
+        if (std::filesystem::remove(it->path(), gone)) removed.push_back(it->path());
+    }
+    return removed;
 }
 
 std::optional<std::filesystem::path> setFileAside(const std::filesystem::path& file, std::string* why) {

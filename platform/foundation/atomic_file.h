@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -14,6 +15,12 @@ namespace platform {
 // failed.
 bool writeFileAtomically(const std::filesystem::path& file, const std::string& bytes, unsigned mode = 0644,
                          std::string* why = nullptr);
+
+// Removes what writeFileAtomically left beside `file` in processes that
+// ended before their rename: "<file>.tmp-PID-N" files whose process is
+// gone. One whose process still runs is left alone, as it may be writing
+// it. Answers the files removed.
+std::vector<std::filesystem::path> removeAbandonedTemporaryFiles(const std::filesystem::path& file);
 
 // Renames a damaged file to "<file>.corrupt" (or "<file>.corrupt-2", -3 ...
 // when that is taken) so that it is kept for inspection rather than

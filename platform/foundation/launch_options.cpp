@@ -2,6 +2,8 @@
 // the options in force in this process.
 #include "platform/foundation/launch_options.h"
 
+#include <charconv>
+#include <cmath>
 #include <mutex>
 
 namespace platform {
@@ -22,6 +24,26 @@ std::optional<std::filesystem::path> folderOf(const LaunchOptions::Lookup& looku
 
 bool reachableFrom(const std::optional<std::string>& setting) {
     return !(setting == "0" || setting == "no" || setting == "false");
+}
+
+// The most a lock wait may be set to: an hour.
+constexpr double kMostLockWaitSeconds = 3600;
+
+// A plain decimal number of seconds ("30", "0.5") up to an hour; anything
+// else is refused by name.
+void readLockWait(LaunchOptions& options, const LaunchOptions::Lookup& lookup) {
+    const auto text = textOf(lookup, "VELMORA_LOCK_WAIT_SECONDS");
+    if (!text) return;
+    double seconds = -1;
+    const bool plain = text->find_first_not_of("0123456789.") == std::string::npos;
+    const auto [end, error] = std::from_chars(text->data(), text->data() + text->size(), seconds);
+    if (plain && error == std::errc() && end == text->data() + text->size() && std::isfinite(seconds) &&
+        seconds >= 0 && seconds <= kMostLockWaitSeconds) {
+        options.lockWaitSeconds = seconds;
+    } else {
+        options.refused.push_back("VELMORA_LOCK_WAIT_SECONDS is a number of seconds from 0 to 3600 (such as 30 or "
+                                  "0.5), not \"" + *text + "\"");
+    }
 }
 
 // The build reads these, not a program.
@@ -109,6 +131,11 @@ const std::vector<LaunchOptions::Variable> kVariables = {
      [](LaunchOptions& o, const LaunchOptions::Lookup& l) {
          o.identifierForVendor = textOf(l, "VELMORA_IDENTIFIER_FOR_VENDOR");
      }},
+    {{"VELMORA_LOCK_WAIT_SECONDS"}, "every command",
+     "the longest a wait for the lock of a file that processes share (the databases' `-lock`, the engine's settings' "
+     "`.lock`) lasts before the command gives up, says which file and who held it, and exits 1; 30 seconds by "
+     "default. A number of seconds from 0 to 3600; anything else stops every command with status 2",
+     readLockWait},
     {{"VELMORA_UPDATE_TRANSCRIPTS"}, "the transcript tests",
      "`1` rewrites the golden transcripts instead of comparing them", kReadByTheBuild},
     {{"FUZZ_SECONDS"}, "`make fuzz`", "how long each fuzz target runs (60)", kReadByTheBuild},

@@ -37,6 +37,12 @@ struct LaunchOptions {
     bool networkReachable = true;
     // VELMORA_IDENTIFIER_FOR_VENDOR: the device's vendor identifier.
     std::optional<std::string> identifierForVendor;
+    // VELMORA_LOCK_WAIT_SECONDS: the longest a wait for the lock of a file
+    // that processes share lasts; none: the engine's own bound.
+    std::optional<double> lockWaitSeconds;
+    // "NAME ...", saying what it must be, for each variable whose value
+    // could not be taken: a program refuses to start with one (status 2).
+    std::vector<std::string> refused;
 
     // How a program looks a variable up: the C library's lookup in a main,
     // a table in tests. Null or empty text counts as not set.

@@ -141,7 +141,7 @@ std::shared_ptr<APMIdentity> APMIdentity::makeWithPersistedConfig(APMIdentityInp
     identity->readBundleSettings();
     auto& persisted = *identity->inputs_.persistedConfig;
     if (!APMHasText(persisted.appInstanceID()) && !identity->isAnalyticsStorageDenied()) {
-        persisted.setAppInstanceID(randomAppInstanceID());
+        identity->persistNewAppInstanceID(std::nullopt, randomAppInstanceID());
     }
     return identity;
 }
@@ -229,6 +229,24 @@ std::shared_ptr<APMRemoteConfig> APMIdentity::config() const {
 void APMIdentity::waitForQueue() { queue_->sync([] {}); }
 
 // ---- Persisted flags and identifiers -----------------------------------------------
+
+// The folder's answer replaces the ID proposed only while that one is still
+// persisted: a later change of this process's own stands.
+void APMIdentity::persistNewAppInstanceID(const std::optional<std::string>& replacing, const std::string& proposed) {
+    inputs_.persistedConfig->setAppInstanceID(proposed);
+    if (!inputs_.agreeOnAppInstanceID) return;
+    std::weak_ptr<APMIdentity> weak = weak_from_this();
+    inputs_.agreeOnAppInstanceID(replacing, proposed, [weak, proposed](const std::string& decided) {
+        auto self = weak.lock();
+        if (!self || decided == proposed || decided.empty()) return;
+        self->queue_->async([weak, proposed, decided] {
+            auto identity = weak.lock();
+            if (!identity) return;
+            auto& persisted = *identity->inputs_.persistedConfig;
+            if (persisted.appInstanceID() == proposed) persisted.setAppInstanceID(decided);
+        });
+    });
+}
 
 void APMIdentity::setAppInstanceID(const std::string& appInstanceID) {
     auto persisted = inputs_.persistedConfig;

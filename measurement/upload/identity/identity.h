@@ -59,6 +59,16 @@ struct APMIdentityInputs {
     std::function<std::shared_ptr<APMRemoteConfig>()> remoteConfig;
     // The platform's identity support; the default support when none.
     std::shared_ptr<APMIdentitySupport> support;
+    // Where the processes that share the engine's folder agree on one app
+    // instance ID (the engine's database). Asked whenever the identity makes
+    // one, with the ID it replaces (none for a first one) and the new one;
+    // it answers, at once or later on another queue, through `take`, with
+    // the ID the folder holds, which the identity then keeps in place of its
+    // own. None: the identity's own ID stands.
+    using AppInstanceIDAgreement = std::function<void(const std::optional<std::string>& replacing,
+                                                      const std::string& proposed,
+                                                      std::function<void(const std::string& decided)> take)>;
+    AppInstanceIDAgreement agreeOnAppInstanceID;
 };
 
 class APMIdentity : public std::enable_shared_from_this<APMIdentity> {
@@ -148,6 +158,8 @@ private:
     // The refresh and its steps, on the identity queue.
     void refreshOnQueue();
     bool isRefreshFresh(const std::optional<std::string>& persistedInstanceID) const;
+    // Persists a new app instance ID and asks the folder's agreement on it.
+    void persistNewAppInstanceID(const std::optional<std::string>& replacing, const std::string& proposed);
     int trackingStatusAndCandidate(bool adStorageDenied, std::optional<std::string>& candidate);
     template <class Result, class Read>
     Result readAfterRefresh(Read&& reader);

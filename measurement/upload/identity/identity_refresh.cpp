@@ -114,10 +114,17 @@ void APMIdentity::refreshOnQueue() {
         state_->resettableDeviceID.reset();
     }
     if (mustWrite) {
+        // A new ID (a rotation, or the first under granted storage) is one
+        // every process of the folder must take.
         if (!analyticsStorageDenied) {
-            persisted.setAppInstanceID(rotatedInstanceID       ? *rotatedInstanceID
-                                       : APMHasText(instanceID) ? *instanceID
-                                                                : randomAppInstanceID());
+            const auto replacing = APMHasText(instanceID) ? instanceID : std::nullopt;
+            if (rotatedInstanceID) {
+                persistNewAppInstanceID(replacing, *rotatedInstanceID);
+            } else if (replacing) {
+                persisted.setAppInstanceID(*replacing);
+            } else {
+                persistNewAppInstanceID(std::nullopt, randomAppInstanceID());
+            }
         }
         if (!adStorageDenied && APMHasText(hash)) persisted.setHashedResettableDeviceID(hash);
     }
