@@ -124,7 +124,13 @@ void APMMeasurement::shutdown() {
         std::lock_guard lock(gSharedMutex);
         engine.swap(gShared);
     }
-    if (engine) engine->scheduler().workerQueue()->sync([] {});
+    if (engine) {
+        engine->scheduler().workerQueue()->sync([] {});
+        // Now, rather than when the last of the settings' holders (the
+        // process's identity) goes with the process: a program that ends
+        // can then say what could not be written.
+        if (engine->persistedConfig()) engine->persistedConfig()->writeChangesNow();
+    }
     // The experiments manager lives as long as the engine's process, and so
     // goes with the engine.
     APMEManager::shutdownSharedInstance();

@@ -188,6 +188,8 @@ APMPersistedConfig::~APMPersistedConfig() {
 
 const std::filesystem::path& APMPersistedConfig::filePath() const { return state_->file; }
 
+void APMPersistedConfig::writeChangesNow() { state_->writeNow(); }
+
 std::optional<Value> APMPersistedConfig::objectForKey(const std::string& key) const {
     std::lock_guard lock(state_->mutex);
     auto found = state_->values.find(key);

@@ -84,6 +84,9 @@ public:
     APMPersistedConfig& operator=(const APMPersistedConfig&) = delete;
 
     const std::filesystem::path& filePath() const;
+    // Writes the changes still waiting for their write now, on the caller's
+    // thread.
+    void writeChangesNow();
 
     // Upload.
     double lastSuccessfulUploadTimestamp() const;

@@ -149,15 +149,21 @@ APMSqliteStore::FileOutcome APMSqliteStore::whileAlone(bool wait, const std::fun
         } else if (alone) {
             outcome = action() ? FileOutcome::done : FileOutcome::failed;
         } else {
-            if (attempt == 0) reason = std::string(kInUseReason) + " (" + pathLock_->otherHolders() + ")";
-            if (attempt == 0 && wait) {
-                APMMonitor::shared().logWithLevel(
-                    kAPMMonitorLevelWarning, kAPMFileLockWaitingCode,
-                    "Waiting for the other processes that have the database open to close it, for up to " +
-                        std::to_string(static_cast<int>(kAPMSqliteStoreBusyTimeoutSeconds)) + " s. Path, held by",
-                    platform::Value(path_), platform::Value(pathLock_->otherHolders()));
+            if (attempt == 0) {
+                const std::string holders = pathLock_->otherHolders();
+                reason = std::string(kInUseReason) + " (" + holders + ")";
+                if (wait) {
+                    APMMonitor::shared().logWithLevel(
+                        kAPMMonitorLevelWarning, kAPMFileLockWaitingCode,
+                        "Waiting for the other processes that have the database open to close it, for up to " +
+                            std::to_string(static_cast<int>(kAPMSqliteStoreBusyTimeoutSeconds)) +
+                            " s. Path, held by",
+                        platform::Value(path_), platform::Value(holders));
+                }
             }
             if (!wait || !waitWhileBusy(this, attempt)) break;
+            // Said above, in the words of this wait.
+            busyWaitSaid_ = true;
         }
     }
     if (whyNot) *whyNot = reason;
