@@ -127,6 +127,10 @@ void APMMeasurement::decideAppInstanceID() {
         stored && !stored->empty() ? *stored : APMIdentity::randomAppInstanceID(), &error);
     if (decided) {
         if (decided != stored) persistedConfig_->setAppInstanceID(*decided);
+        // The advertising identifier's hash went with the ID the settings
+        // held: kept, it would have this process replace the newer ID once
+        // more for the identifier the other process found.
+        if (decided != stored && stored && !stored->empty()) persistedConfig_->setHashedResettableDeviceID(std::nullopt);
     } else {
         APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMAppInstanceIDNotDecidedCode,
                                           "Unable to read or record the app instance ID in the database. Error",
