@@ -249,21 +249,32 @@ TEST_CASE("processes starting together on a new folder take one app instance ID 
 
 TEST_CASE("processes that find a new advertising identifier together take one new app instance ID, which stays the folder's") {
     testsupport::TempDir folder;
-    const auto first =
-        startTogether(folder.path(), 1, "first_", {std::string(kStartAdvertisingID) + "=" + kFirstAdvertisingID});
+    const auto settings = folder / "Application Support" / "Rozeda" / "Measurement" / APMPersistedConfig::kFileName;
+    const std::string firstID = std::string(kStartAdvertisingID) + "=" + kFirstAdvertisingID;
+    const std::string secondID = std::string(kStartAdvertisingID) + "=" + kSecondAdvertisingID;
+    const auto first = startTogether(folder.path(), 1, "first_", {firstID});
     REQUIRE(isAppInstanceIDText(first[0]));
-    const auto rotated =
-        startTogether(folder.path(), 3, "rotated_", {std::string(kStartAdvertisingID) + "=" + kSecondAdvertisingID});
+    const auto beforeRotation = platform::readFile(settings);
+    REQUIRE(beforeRotation);
+
+    const auto rotated = startTogether(folder.path(), 3, "rotated_", {secondID});
     const std::set<std::string> identifiers(rotated.begin(), rotated.end());
-    CHECK(identifiers.size() == 1);
-    CHECK(isAppInstanceIDText(*identifiers.begin()));
-    CHECK(*identifiers.begin() != first[0]);
-    // A later process takes it, and so does one after the settings file is
+    REQUIRE(identifiers.size() == 1);
+    const auto newID = *identifiers.begin();
+    CHECK(isAppInstanceIDText(newID));
+    CHECK(newID != first[0]);
+    // A later process takes it; so does one whose settings file is as it
+    // was before the rotation (another process's write has not reached it
+    // yet), without replacing it once more; and one whose settings file was
     // lost: the folder's database holds the newest.
-    CHECK(startTogether(folder.path(), 1, "later_")[0] == *identifiers.begin());
-    REQUIRE(std::filesystem::remove(folder / "Application Support" / "Rozeda" / "Measurement" /
-                                    APMPersistedConfig::kFileName));
-    CHECK(startTogether(folder.path(), 1, "lost_")[0] == *identifiers.begin());
+    CHECK(startTogether(folder.path(), 1, "later_")[0] == newID);
+    {
+        std::ofstream stale(settings, std::ios::binary | std::ios::trunc);
+        stale << *beforeRotation;
+    }
+    CHECK(startTogether(folder.path(), 1, "stale_", {secondID})[0] == newID);
+    REQUIRE(std::filesystem::remove(settings));
+    CHECK(startTogether(folder.path(), 1, "lost_", {secondID})[0] == newID);
 }
 
 TEST_CASE("consent stored in an earlier run holds before the identity makes anything") {
