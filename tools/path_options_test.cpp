@@ -174,6 +174,10 @@ TEST_CASE("a data or preferences folder too long as an absolute path is refused 
     const std::string relativeOver = "o" + relativeOf(longest - shortFolder.native().size() - 1);
     testsupport::writeText(start + "/quit.script", "quit\n");
     testsupport::writeText(start + "/sum.txt", "(add 1 2)\n");
+    // A short link to a folder one byte too long: SQLite follows it.
+    const fs::path linkTarget = extendedTo(start + "/target", longest + 1);
+    fs::create_directories(linkTarget);
+    fs::create_directory_symlink(linkTarget, shortFolder / "link");
     const std::string quit = start + "/quit.script";
     const std::string sum = start + "/sum.txt";
 
@@ -203,6 +207,8 @@ TEST_CASE("a data or preferences folder too long as an absolute path is refused 
         {{"analytics", "log", "relative", "--data", relativeAt}, shortFolder, {}, 0, {}, shortFolder / relativeAt},
         {{"analytics", "log", "relative", "--data", relativeOver}, shortFolder, {}, 2,
          {"velmora analytics log: --data" + tooLongData + overBytes}},
+        {{"analytics", "log", "linked", "--data", "link"}, shortFolder, {}, 2,
+         {"velmora analytics log: --data" + tooLongData + overBytes + " (" + linkTarget.string().substr(0, 60) + "...)"}},
         {{"analytics", "log", "deep", "--data", "data"}, longFolder, {}, 2,
          {"velmora analytics log: --data" + tooLongData + "4043 bytes long", dataLimit}},
         {{"calc", "--k", "1", "--n", "2", "--p", "0.5"}, shortFolder, {"VELMORA_DATA=" + relativeOver}, 2,
@@ -243,6 +249,7 @@ TEST_CASE("a data or preferences folder too long as an absolute path is refused 
     CHECK_FALSE(fs::exists(overLimit));
     CHECK_FALSE(fs::exists(longFolder / "data"));
     CHECK_FALSE(fs::exists(shortFolder / relativeOver));
+    CHECK(fs::is_empty(linkTarget));
     const auto atTheLimit = storedEvents(atLimit);
     CHECK((!atTheLimit.empty() && atTheLimit.back() == "at"));
 }
