@@ -832,8 +832,8 @@ std::vector<RunnerCommand> builtInCommands() {
         {"swipe", "S R", "swipe row R of section S of the table on top away (its delete action)", swipeRow},
         {"drag", "S R S2 R2", "in edit mode, drag row S R of the table on top to where row S2 R2 is", dragRow},
         {"pan", "[S.R|ID] to|by X Y",
-         "move the content of the scroll view in row S.R (or with that identifier, else the first shown) to "
-         "offset X,Y or by X,Y points",
+         "move the content of the scroll view in row S.R (or with that identifier, else the first with content "
+         "out of sight) to offset X,Y or by X,Y points",
          panScrollView},
         {"key", "K...",
          "press calculator keys: digits, . / - pi, del, calc (\"key 0.3\" presses 0, . and 3; at most 1000 a line)",
