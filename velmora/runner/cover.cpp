@@ -73,8 +73,8 @@ std::optional<Cover> drawerOver(View& view) {
     return Cover{CoverKind::drawer, "the open drawer"};
 }
 
-}  // namespace
-
+// The name a person gives what covers the screen: a presented page's view
+// or a layer the window holds over the pages.
 std::string coverName(const View& cover) {
     if (cover.tag() == ViewManager::loadingOverlayTag) return "the loading overlay";
     for (const View* v = &cover; v; v = v->superviewPointer()) {
@@ -82,6 +82,8 @@ std::string coverName(const View& cover) {
     }
     return "a view over the page";
 }
+
+}  // namespace
 
 std::optional<Cover> coverOf(View& view) {
     if (auto cover = platform::ui::coveringView(view)) {

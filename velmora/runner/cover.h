@@ -26,8 +26,4 @@ struct Cover {
 // view takes its touches itself.
 std::optional<Cover> coverOf(platform::ui::View& view);
 
-// The name a person gives what covers the screen: a presented page's view
-// or a layer the window holds over the pages.
-std::string coverName(const platform::ui::View& cover);
-
 }  // namespace velmora::runner
