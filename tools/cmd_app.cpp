@@ -8,8 +8,11 @@
 #include <memory>
 #include <sstream>
 
+#include "measurement/control/store_control.h"
 #include "platform/foundation/url.h"
 #include "tools/command_registry.h"
+#include "tools/data_folder.h"
+#include "tools/lock_waits.h"
 #include "tools/path_options.h"
 #include "tools/command_summaries.h"
 #include "velmora/runner/app_session.h"
@@ -147,7 +150,16 @@ int runApp(const AppOptions& options, const platform::LaunchOptions& launch) {
     } else {
         runner.run(script, true, false);
     }
-    return 0;
+    // The application goes on without its database, as it must on a phone;
+    // the command does not end as if what it did was kept. So for a lock
+    // another process kept past the wait.
+    int status = 0;
+    if (const auto failure = measurement::control::databaseFailure()) {
+        std::cerr << kCommand << ": the measurement database could not be opened, so no analytics event was stored: "
+                  << *failure << "\n";
+        status = 1;
+    }
+    return tools::reportGivenUpLockWaits(kCommand, status);
 }
 
 std::string commandHelp() {
