@@ -63,6 +63,47 @@ TEST_CASE("the app instance ID survives restarts and rotates only when a known a
     CHECK(f.persisted().hashedResettableDeviceID() == kOtherAdvertisingIDHash);
 }
 
+TEST_CASE("a new app instance ID is put to the folder, whose answer is taken unless another was made since") {
+    IdentityFixture f;
+    struct Asked {
+        std::optional<std::string> replacing;
+        std::string proposed;
+        std::function<void(const std::string&)> take;
+    };
+    std::vector<Asked> asked;
+    f.agreement = [&](const std::optional<std::string>& replacing, const std::string& proposed,
+                      std::function<void(const std::string&)> take) {
+        asked.push_back({replacing, proposed, std::move(take)});
+    };
+    f.support()->idfa = kAdvertisingID;
+    auto identity = f.make();
+    // The first ID, made at creation: the folder holds another already.
+    REQUIRE(asked.size() == 1);
+    CHECK_FALSE(asked[0].replacing);
+    CHECK(f.persisted().appInstanceID() == asked[0].proposed);
+    const std::string folders = "0A0B0C0D0E0F40118899AABBCCDDEEFF";
+    asked[0].take(folders);
+    f.time().settle();
+    CHECK(identity->appInstanceID() == folders);
+    // The first advertising identifier stores its hash and asks nothing; a
+    // new one makes a new ID, put to the folder with the one it replaces.
+    CHECK(f.persisted().hashedResettableDeviceID() == kAdvertisingIDHash);
+    f.support()->idfa = kOtherAdvertisingID;
+    f.time().advance(2);
+    const auto rotated = identity->appInstanceID();
+    REQUIRE(asked.size() == 2);
+    CHECK(asked[1].replacing == folders);
+    CHECK(rotated == asked[1].proposed);
+    // A late answer to the first question changes nothing: the ID it was
+    // about was replaced meanwhile. The folder's own answer to the second
+    // keeps the new one.
+    asked[0].take("FFFFFFFFFFFF4FFFBFFFFFFFFFFFFFFF");
+    asked[1].take(asked[1].proposed);
+    f.time().settle();
+    CHECK(f.persisted().appInstanceID() == rotated);
+    CHECK(asked.size() == 2);
+}
+
 TEST_CASE("refreshes within the cache time ask the platform once") {
     const struct {
         const char* cacheTime;

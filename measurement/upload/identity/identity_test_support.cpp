@@ -60,6 +60,7 @@ std::shared_ptr<APMIdentity> IdentityFixture::make() {
     inputs.consent = consent_;
     inputs.support = support_;
     inputs.remoteConfig = [this] { return config_; };
+    inputs.agreeOnAppInstanceID = agreement;
     identity_ = APMIdentity::makeWithPersistedConfig(std::move(inputs));
     return identity_;
 }

@@ -88,6 +88,9 @@ public:
     std::shared_ptr<APMRemoteConfig> config() const { return config_; }
     const std::filesystem::path& folder() const { return folder_.path(); }
 
+    // Where the identities made from now on put their new app instance IDs.
+    APMIdentityInputs::AppInstanceIDAgreement agreement;
+
 private:
     platform::dispatch::ManualTime time_;
     testsupport::TempDir folder_;
