@@ -486,6 +486,13 @@ TEST_CASE("A lock another process keeps is waited for up to the bound: the comma
                                   std::string(entry.purpose)) != std::string::npos);
             CHECK(result.err.find(lock + " stayed locked by " + held + " for 0.3 s") != std::string::npos);
             CHECK((result.err.find("the event was not stored") == std::string::npos) == entry.stored);
+            if (!entry.stored) {
+                // The dump, which only reads, waits as long and says why.
+                const Run dump = tool.run({"analytics", "dump", "--data", tool.data().string()}, bound);
+                CHECK(dump.status == 1);
+                CHECK(dump.err.find("velmora analytics dump: Failed to open database: ") != std::string::npos);
+                CHECK(dump.err.find(lock + " stayed locked by " + held + " for 0.3 s") != std::string::npos);
+            }
         }
         // What was stored stays; the event is there when it was stored.
         CHECK((entry.usedBefore ? testsupport::readText(settings) == settingsBefore : !fs::exists(settings)));

@@ -272,7 +272,14 @@ std::optional<Value> storedData(std::string* failure) {
     std::optional<APMError> error;
     const auto data = APMReadStoredData(&error);
     if (!data) {
-        if (failure) *failure = error ? error->description() : "cannot read the database";
+        if (failure) {
+            *failure = error ? error->localizedDescription() : "cannot read the database";
+            // What the error is about: the file, and why (such as a lock
+            // another process kept).
+            if (const auto context = error ? error->monitorContext() : Value(); context.isString()) {
+                *failure += ": " + context.asString();
+            }
+        }
         return std::nullopt;
     }
     Value::Array rawEvents;
