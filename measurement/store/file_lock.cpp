@@ -56,15 +56,21 @@ std::vector<pid_t> lockHolders(int fd) {
     char identity[64];
     std::snprintf(identity, sizeof identity, "%02x:%02x:%llu", major(info.st_dev), minor(info.st_dev),
                   static_cast<unsigned long long>(info.st_ino));
-    std::ifstream locks("/proc/locks");
-    for (std::string line; std::getline(locks, line);) {
-        std::istringstream words(line);
-        std::string number, type, advice, access, device;
-        long long pid = 0;
-        if (!(words >> number >> type) || type == "->") continue;
-        if (type != "FLOCK" || !(words >> advice >> access >> pid >> device)) continue;
-        if (device == identity && pid > 0) holders.push_back(static_cast<pid_t>(pid));
+    // The list is read in pieces while other processes change it: a lock
+    // may show twice, or be missed in one reading.
+    for (int reading = 0; reading < 2 && holders.empty(); ++reading) {
+        std::ifstream locks("/proc/locks");
+        for (std::string line; std::getline(locks, line);) {
+            std::istringstream words(line);
+            std::string number, type, advice, access, device;
+            long long pid = 0;
+            if (!(words >> number >> type) || type == "->") continue;
+            if (type != "FLOCK" || !(words >> advice >> access >> pid >> device)) continue;
+            if (device == identity && pid > 0) holders.push_back(static_cast<pid_t>(pid));
+        }
     }
+    std::sort(holders.begin(), holders.end());
+    holders.erase(std::unique(holders.begin(), holders.end()), holders.end());
     return holders;
 }
 
