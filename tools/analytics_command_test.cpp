@@ -10,17 +10,22 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
+#include <optional>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "measurement/foundation/bundle_tags.h"
+#include "measurement/foundation/messages.h"
 #include "testsupport/child_process.h"
 #include "testsupport/file_text.h"
 #include "testsupport/loopback_server.h"
@@ -58,9 +63,30 @@ public:
     Run wait() {
         int status = 0;
         Run run;
-        REQUIRE(waitpid(pid_, &status, 0) == pid_);
+        if (ended_) {
+            status = *ended_;
+        } else {
+            REQUIRE(waitpid(pid_, &status, 0) == pid_);
+        }
         run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
         return finish(run);
+    }
+
+    // Whether the process ends within that many seconds; one that does is
+    // waited for, and wait() then reports it.
+    bool endsWithin(double seconds) {
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+        for (;;) {
+            int status = 0;
+            const pid_t done = waitpid(pid_, &status, WNOHANG);
+            REQUIRE(done >= 0);
+            if (done == pid_) {
+                ended_ = status;
+                return true;
+            }
+            if (std::chrono::steady_clock::now() >= limit) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
     }
 
 private:
@@ -73,7 +99,28 @@ private:
     fs::path out_;
     fs::path err_;
     pid_t pid_ = -1;
+    std::optional<int> ended_;
 };
+
+// The application's events (not the engine's own, "_" first) of every
+// batch the service received, each as often as it arrived.
+std::multiset<std::string> receivedEvents(const testsupport::LoopbackServer& service) {
+    std::multiset<std::string> names;
+    for (const auto& request : service.requests()) {
+        if (request.path != "/a") continue;
+        const auto batch = measurement::APMPBMeasurementBatch::initWithBuffer(request.body);
+        REQUIRE(batch);
+        for (const auto& bundle : measurement::NANOGetArray<measurement::APMPBMeasurementBundle>(*batch, 0)) {
+            const auto events = measurement::NANOGetArray<measurement::APMPBEvent>(
+                bundle, measurement::bundleFieldIndex(measurement::bundle_tag::kEvents));
+            for (const auto& event : events) {
+                const auto name = measurement::NANOGetString(event, measurement::event_field::kName).value_or("");
+                if (!name.empty() && name[0] != '_') names.insert(name);
+            }
+        }
+    }
+    return names;
+}
 
 class ToolFixture {
 public:
@@ -348,6 +395,36 @@ TEST_CASE("With the service failing or absent the commands return once the event
     const auto names = tool.storedNames();
     CHECK(names.count("offline_failing") == 1);
     CHECK(names.count("offline_absent") == 1);
+}
+
+TEST_CASE("A command waits for the answer of the batch it sent, so that the next run does not send it again") {
+    ToolFixture tool;
+    testsupport::LoopbackServer service;
+    const std::vector<std::string> variables = {"VELMORA_MEASUREMENT_SERVICE_URL=" + service.url("")};
+    // The service takes the first batch and answers it only when the test
+    // lets it: later than the 10 s in which a command starts batches, well
+    // within the request's own timeout (60 s).
+    testsupport::ScriptedResponse confirmation;
+    confirmation.status = 204;
+    testsupport::ScriptedResponse late = confirmation;
+    late.hold = true;
+    service.answer("/a", late);
+    Process first({"analytics", "log", "answered_late", "--data", tool.data().string()}, variables, tool.folder.path(),
+                  "late");
+    REQUIRE(service.waitForHeld(1, 60));
+    CHECK_FALSE(first.endsWithin(15));
+    service.answer("/a", confirmation);
+    service.release();
+    const Run answered = first.wait();
+    CHECK(answered.status == 0);
+    CHECK_MESSAGE(answered.err.find("did not end") == std::string::npos, answered.err);
+
+    const Run next = tool.log("answered_at_once", variables);
+    REQUIRE(next.status == 0);
+    CHECK(receivedEvents(service) == std::multiset<std::string>{"answered_at_once", "answered_late"});
+    const auto left = tool.storedNames();
+    CHECK(left.count("answered_late") == 0);
+    CHECK(left.count("answered_at_once") == 0);
 }
 
 TEST_CASE("The dump lists the rows it cannot read with their row ID and reason") {

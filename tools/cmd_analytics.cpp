@@ -43,11 +43,8 @@
 #include "measurement/control/engine_control.h"
 #include "measurement/core/arurerudo.h"
 #include "platform/foundation/json_codec.h"
-#include "platform/foundation/notification_center.h"
 #include "platform/foundation/url.h"
 #include "platform/frameworks/app_core/app.h"
-#include "platform/frameworks/app_core/application_state.h"
-#include "platform/frameworks/app_core/background_task.h"
 #include "platform/frameworks/app_store_receipt/receipt_writer.h"
 #include "platform/frameworks/payment_queue/payment_queue.h"
 #include "platform/frameworks/product_catalogue/product_catalogue.h"
@@ -66,23 +63,25 @@ const std::set<std::string> kApplicationCommands = {"calc"};
 constexpr double kStoreTimeoutSeconds = 60;
 // The event the engine tracks as a screen view rather than logs at once.
 constexpr const char* kScreenViewEvent = "screen_view";
-// The upload that follows, as when the application resigns active, is
-// given this long; its data stays stored for a later run either way.
-constexpr double kUploadGraceSeconds = 10;
 
 bool waitUntilHandled() { return measurement::control::waitUntilHandled(kStoreTimeoutSeconds); }
 
 // As the application does when it resigns active: the engine uploads what
 // it holds and ends its background task once that attempt is over. A
-// failing service ends the attempt at once; a slow one is not waited for.
-// Then the worker block that ended the task returns and the engine goes (its
-// settings written), before the process ends and takes what that block
-// still uses; a late network completion finds no engine.
+// failing service ends the attempt at once. Batches start only while their
+// answer can still come before the command's time is up, and the answer of
+// the one sent is waited for, so that the command never ends with a batch
+// the service may take and the next run would send again. Then the worker
+// block that ended the task returns and the engine goes (its settings
+// written), before the process ends and takes what that block still uses.
 void uploadAsOnResignation() {
-    platform::NotificationCenter::defaultCenter().post(platform::kApplicationWillResignActiveNotification);
-    if (!platform::BackgroundTasks::shared().waitUntilNoActiveTask(kUploadGraceSeconds)) {
-        std::cerr << "velmora: the upload did not finish within " << kUploadGraceSeconds
-                  << " s; the data stays stored for the next run\n";
+    const auto upload = measurement::control::uploadBeforeExit();
+    if (!upload.ended) {
+        std::cerr << "velmora: the upload did not end within " << upload.seconds << " s"
+                  << (upload.requestOut ? "; a request had no answer within its own timeout, and the next run may "
+                                          "send its batch again"
+                                        : "")
+                  << "; what was not sent stays stored for the next run\n";
     }
     measurement::control::shutdown();
 }

@@ -21,6 +21,10 @@
 #include "measurement/foundation/monitor.h"
 #include "measurement/foundation/names.h"
 #include "measurement/upload/uploader.h"
+#include "platform/foundation/notification_center.h"
+#include "platform/frameworks/app_core/application_state.h"
+#include "platform/frameworks/app_core/background_task.h"
+#include "platform/frameworks/utilities/network.h"
 
 namespace measurement::control {
 
@@ -182,6 +186,33 @@ bool waitUntilScreenViewsHandled(double timeoutSeconds) {
 }
 
 void shutdown() { APMMeasurement::shutdown(); }
+
+double uploadTimeBeforeExit(double windowSeconds) {
+    return APMUploadTimeBeforeExit(windowSeconds, APMMeasurement::remoteConfig()->networkTimeout());
+}
+
+UploadBeforeExit uploadBeforeExit(double windowSeconds) {
+    UploadBeforeExit upload;
+    const double timeout = APMMeasurement::remoteConfig()->networkTimeout();
+    upload.seconds = APMUploadTimeBeforeExit(windowSeconds, timeout);
+    auto& tasks = platform::BackgroundTasks::shared();
+    tasks.grantBackgroundTime(upload.seconds);
+    platform::NotificationCenter::defaultCenter().post(platform::kApplicationWillResignActiveNotification);
+    upload.ended = tasks.waitUntilNoActiveTask(upload.seconds);
+    if (upload.ended) return upload;
+    // Held up past its time. Once the block under way on the worker queue
+    // has returned, none that runs later starts a batch; a request already
+    // out has its own timeout, which ends it.
+    onWorkerQueue([](APMMeasurement&) {});
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout + kAPMUploadAnswerSeconds);
+    while (platform::RULNetwork::requestsInProgress() > 0 && std::chrono::steady_clock::now() < limit) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    upload.requestOut = platform::RULNetwork::requestsInProgress() > 0;
+    // The completion that took the answer has returned.
+    onWorkerQueue([](APMMeasurement&) {});
+    return upload;
+}
 
 struct EventWriteRecorder::State {
     std::mutex mutex;
