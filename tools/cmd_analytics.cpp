@@ -71,9 +71,7 @@ bool waitUntilHandled() { return measurement::control::waitUntilHandled(kStoreTi
 // failing service ends the attempt at once. Batches start only while their
 // answer can still come before the command's time is up, and the answer of
 // the one sent is waited for, so that the command never ends with a batch
-// the service may take and the next run would send again. Then the worker
-// block that ended the task returns and the engine goes (its settings
-// written), before the process ends and takes what that block still uses.
+// the service may take and the next run would send again.
 void uploadAsOnResignation() {
     const auto upload = measurement::control::uploadBeforeExit();
     if (!upload.ended) {
@@ -83,8 +81,14 @@ void uploadAsOnResignation() {
                                         : "")
                   << "; what was not sent stays stored for the next run\n";
     }
-    measurement::control::shutdown();
 }
+
+// Every command that ran the engine ends with it: the worker block that
+// ended the upload's task returns and the engine goes (its settings
+// written), before the process ends and takes what that block still uses;
+// a batch still out, from the engine's own timer when the command ends
+// early, is answered first.
+void endEngine() { measurement::control::shutdown(); }
 
 // Digits with an optional minus and an optional point followed by digits:
 // "7", "-3", "0.5"; not "1e3", "0x10", ".5" or "NaN".
@@ -474,6 +478,7 @@ void storeApplicationEvents(CLI::App& app, const platform::LaunchOptions& launch
             uploadAsOnResignation();
         }
         writes.reset();
+        endEngine();
     });
 }
 
@@ -496,6 +501,7 @@ const tools::CommandRegistration registration([](CLI::App& app, int& status, con
             tools::useDataFolder(tools::requireDataFolder(name, options->data, launch));
             tools::requireBundle(name, launch);
             status = body();
+            endEngine();
         };
     };
     auto* analytics = app.add_subcommand("analytics", "Log events through the measurement engine and read its database");

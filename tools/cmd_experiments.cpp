@@ -116,7 +116,12 @@ const tools::CommandRegistration registration([](CLI::App& app, int& status, con
     command->add_flag("--json", options->json, "Print the state as JSON");
     command->add_option("--data,--data-dir", options->data,
                         "Data folder (default: $VELMORA_DATA, else velmora under the user's data home)");
-    command->callback([options, &status, &launch] { status = runExperiments(*options, launch); });
+    command->callback([options, &status, &launch] {
+        status = runExperiments(*options, launch);
+        // The engine goes before the process ends, a batch still out
+        // answered first.
+        measurement::control::shutdown();
+    });
 });
 
 }  // namespace

@@ -185,7 +185,35 @@ bool waitUntilScreenViewsHandled(double timeoutSeconds) {
     return waitUntilHandled(timeoutSeconds);
 }
 
-void shutdown() { APMMeasurement::shutdown(); }
+namespace {
+
+// Once the block under way on the worker queue has returned, none that runs
+// later starts a batch (the time granted has passed), and a request already
+// out ends within its own timeout: it is waited for, so that its answer is
+// taken rather than cut short by the engine's going. True when none is out
+// any more.
+bool waitForRequestsOut(double requestTimeout) {
+    onWorkerQueue([](APMMeasurement&) {});
+    const auto limit =
+        std::chrono::steady_clock::now() + std::chrono::duration<double>(requestTimeout + kAPMUploadAnswerSeconds);
+    while (platform::RULNetwork::requestsInProgress() > 0 && std::chrono::steady_clock::now() < limit) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    const bool answered = platform::RULNetwork::requestsInProgress() == 0;
+    // The completion that took the answer has returned.
+    onWorkerQueue([](APMMeasurement&) {});
+    return answered;
+}
+
+}  // namespace
+
+void shutdown() {
+    if (APMMeasurement::hasSharedInstance()) {
+        platform::BackgroundTasks::shared().grantBackgroundTime(0);
+        waitForRequestsOut(APMMeasurement::remoteConfig()->networkTimeout());
+    }
+    APMMeasurement::shutdown();
+}
 
 double uploadTimeBeforeExit(double windowSeconds) {
     return APMUploadTimeBeforeExit(windowSeconds, APMMeasurement::remoteConfig()->networkTimeout());
@@ -199,18 +227,9 @@ UploadBeforeExit uploadBeforeExit(double windowSeconds) {
     tasks.grantBackgroundTime(upload.seconds);
     platform::NotificationCenter::defaultCenter().post(platform::kApplicationWillResignActiveNotification);
     upload.ended = tasks.waitUntilNoActiveTask(upload.seconds);
-    if (upload.ended) return upload;
-    // Held up past its time. Once the block under way on the worker queue
-    // has returned, none that runs later starts a batch; a request already
-    // out has its own timeout, which ends it.
-    onWorkerQueue([](APMMeasurement&) {});
-    const auto limit = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout + kAPMUploadAnswerSeconds);
-    while (platform::RULNetwork::requestsInProgress() > 0 && std::chrono::steady_clock::now() < limit) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    upload.requestOut = platform::RULNetwork::requestsInProgress() > 0;
-    // The completion that took the answer has returned.
-    onWorkerQueue([](APMMeasurement&) {});
+    // Held up past its time (stopped, or slowed): the batch out is still
+    // answered.
+    if (!upload.ended) upload.requestOut = !waitForRequestsOut(timeout);
     return upload;
 }
 

@@ -30,7 +30,10 @@ bool waitUntilHandled(double timeoutSeconds);
 bool waitUntilScreenViewsHandled(double timeoutSeconds);
 
 // The engine shut down: what its worker queue holds done, its settings
-// written, its experiments stopped.
+// written, its experiments stopped. For a program that is about to end: no
+// batch starts any more, and one already out is answered (or its request
+// times out) first, so that the process never ends with a batch the service
+// may take and the next run would send again.
 void shutdown();
 
 // How long a program that is about to end lets the engine start uploads
