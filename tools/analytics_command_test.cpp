@@ -79,7 +79,7 @@ public:
         for (;;) {
             int status = 0;
             const pid_t done = waitpid(pid_, &status, WNOHANG);
-            REQUIRE(done >= 0);
+            if (done < 0) FAIL("the process cannot be waited for");
             if (done == pid_) {
                 ended_ = status;
                 return true;
