@@ -16,6 +16,7 @@
 #include "platform/ui/control.h"
 #include "platform/ui/label.h"
 #include "platform/ui/scroll_view.h"
+#include "platform/ui/table_view.h"
 #include "platform/ui/text_field.h"
 #include "platform/ui/view_controller.h"
 #include "platform/ui/window.h"
@@ -55,7 +56,7 @@ struct Node {
 struct Item {
     CheckedItem checked;
     std::size_t node = 0;
-    bool isText = false, isScroll = false;
+    bool isText = false, isScroll = false, isControl = false;
     RGBA colour;         // a text's colour, alpha included
     bool inactive = false;
     bool cutShort = false;  // a text drawn ending in an ellipsis
@@ -210,15 +211,27 @@ std::vector<Item> textsOf(const Node& node, std::size_t index) {
     return texts;
 }
 
+// A control as a person touches it: the controls of a table row's edit mode
+// are touched as controls, though drawn as plain views.
+bool touchedAsControl(const View& view) {
+    if (dynamic_cast<const platform::ui::Control*>(&view)) return true;
+    const auto* cell = dynamic_cast<const platform::ui::TableViewCell*>(view.superviewPointer());
+    if (!cell) return false;
+    const auto controls = cell->editingControls();
+    return std::any_of(controls.begin(), controls.end(), [&](const auto& control) { return control.get() == &view; });
+}
+
 std::vector<Item> itemsOf(const std::vector<Node>& nodes) {
     std::vector<Item> items;
     for (std::size_t i = 0; i < nodes.size(); ++i) {
         const View& view = *nodes[i].view;
         const bool scroll = dynamic_cast<const platform::ui::ScrollView*>(&view) != nullptr;
-        if (scroll || dynamic_cast<const platform::ui::Control*>(&view)) {
+        const bool control = !scroll && touchedAsControl(view);
+        if (scroll || control) {
             Item item;
             item.node = i;
             item.isScroll = scroll;
+            item.isControl = control;
             item.checked = {&view, {}, nodes[i].frame, nodes[i].frame};
             items.push_back(item);
         }
@@ -299,7 +312,8 @@ std::string itemText(const CheckedItem& item) {
     return text;
 }
 
-// Overlaps within one layer, once for each pair of views.
+// Overlaps within one layer, once for each pair of views; a text that a
+// control drawn after it lies on runs under that control.
 void findOverlaps(const std::vector<Item>& items, const std::vector<Rect>& shown, const std::vector<bool>& inFront,
                   const std::vector<Node>& nodes, std::vector<Finding>& findings) {
     std::set<std::pair<const View*, const View*>> reported;
@@ -313,9 +327,15 @@ void findOverlaps(const std::vector<Item>& items, const std::vector<Rect>& shown
             if (related(va, vb) || !hasArea(shown[a].intersection(shown[b]))) continue;
             if (!reported.insert({va, vb}).second) continue;
             Finding finding;
-            finding.kind = FindingKind::overlap;
-            finding.item = items[b].checked;  // drawn later: lies on the other
-            finding.other = items[a].checked;
+            if (items[a].isText && items[b].isControl) {
+                finding.kind = FindingKind::underControl;
+                finding.item = items[a].checked;
+                finding.other = items[b].checked;
+            } else {
+                finding.kind = FindingKind::overlap;
+                finding.item = items[b].checked;  // drawn later: lies on the other
+                finding.other = items[a].checked;
+            }
             findings.push_back(finding);
         }
     }
@@ -437,6 +457,9 @@ std::string Finding::description() const {
     switch (kind) {
         case FindingKind::overlap:
             out << "overlap: " << itemText(item) << " lies on " << itemText(*other);
+            break;
+        case FindingKind::underControl:
+            out << "under a control: " << itemText(item) << " runs under " << itemText(*other);
             break;
         case FindingKind::cut:
             out << "cut: " << itemText(item) << " passes the window's " << edgeText(overhang);
