@@ -7,7 +7,6 @@
 #include "platform/gfx/graphics_context.h"
 #include "platform/gfx/layer.h"
 #include "platform/ui/scroll_view.h"
-
 #include "velmora/charts/chart_manager.h"
 #include "velmora/charts/chart_nibs.h"
 
