@@ -163,15 +163,18 @@ TEST_CASE("the navigation rows") {
         CHECK(drawer->rootViewController() == toolbar);
         CHECK(f.stage.recordedEventNames() == std::vector<std::string>{"tapped_menu_history", "tapped_menu_history"});
     }
-    SUBCASE("introduction: the pages as a form sheet, finishing them marks the introduction seen") {
+    SUBCASE("introduction: the pages over the whole window, finishing them marks the introduction seen") {
         platform::UserDefaults::standard().removeObjectForKey(OnboardingManager::isOnboardingFinishedKey);
         f.tapRow(0, 2);
         auto pager = std::dynamic_pointer_cast<platform::onboard::OnboardViewController>(
             f.stage.window().topViewController());
         REQUIRE(pager);
-        CHECK(pager->presentedStyle() == platform::ui::ModalPresentationStyle::formSheet);
+        CHECK(pager->presentedStyle() == platform::ui::ModalPresentationStyle::overFullScreen);
         CHECK(f.stage.recordedEventNames() == std::vector<std::string>{"tapped_onboarding"});
         f.stage.settle();
+        // As at the first launch: nothing of the drawer or the toolbar shows
+        // above the pages.
+        CHECK(pager->view()->convertRect(pager->view()->bounds(), nullptr) == f.stage.window().bounds());
         for (std::size_t page = 0; page < pager->pageItems().size(); ++page) pager->advance();
         f.stage.advance(1);  // the pager's dismissal, then its completion
         CHECK(OnboardingManager::isOnboardingFinished());
