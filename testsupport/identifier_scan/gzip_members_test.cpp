@@ -54,8 +54,8 @@ TEST_CASE("the text gzip members hold, wherever they lie") {
         CHECK(testsupport::inflatedMembers(gzipped("outer " + inner), 1).size() == 1);
     }
     SUBCASE("a member cut short gives what inflated before the cut; bytes that are no member give nothing") {
-        const std::string long_text(20000, 'a');
-        const std::string cut = gzipped(long_text + "tail").substr(0, 40);
+        const std::string longText(20000, 'a');
+        const std::string cut = gzipped(longText + "tail").substr(0, 40);
         const auto found = testsupport::inflatedMembers(cut);
         REQUIRE(found.size() == 1);
         CHECK(found[0].bytes.size() > 0);
