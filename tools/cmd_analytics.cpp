@@ -53,6 +53,7 @@
 #include "platform/frameworks/payment_queue/payment_queue.h"
 #include "platform/frameworks/product_catalogue/product_catalogue.h"
 #include "tools/command_registry.h"
+#include "tools/data_folder.h"
 #include "tools/option_values.h"
 #include "tools/path_options.h"
 #include "velmora/analytics/measurement_analytics.h"

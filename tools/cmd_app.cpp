@@ -8,8 +8,10 @@
 #include <memory>
 #include <sstream>
 
+#include "measurement/control/store_control.h"
 #include "platform/foundation/url.h"
 #include "tools/command_registry.h"
+#include "tools/data_folder.h"
 #include "tools/path_options.h"
 #include "tools/command_summaries.h"
 #include "velmora/runner/app_session.h"
@@ -148,6 +150,13 @@ int runApp(const AppOptions& options, const platform::LaunchOptions& launch) {
         runner.run(std::cin, !interactive, interactive);
     } else {
         runner.run(script, true, false);
+    }
+    // The application goes on without its database, as it must on a phone;
+    // the command does not end as if what it did was kept.
+    if (const auto failure = measurement::control::databaseFailure()) {
+        std::cerr << kCommand << ": the measurement database could not be opened, so no analytics event was stored: "
+                  << *failure << "\n";
+        return 1;
     }
     return 0;
 }

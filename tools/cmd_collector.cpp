@@ -55,7 +55,7 @@ int runCollector(const CollectorOptions& options) {
     }
 }
 
-tools::CommandRegistration registration([](CLI::App& app, int& status, const platform::LaunchOptions&) {
+tools::CommandRegistration registration([](CLI::App& app, int& status, const platform::LaunchOptions& launch) {
     auto options = std::make_shared<CollectorOptions>();
     auto* command = app.add_subcommand("collector", tools::summaries::kCollector);
     command->add_option("--port", options->port, "port to listen on; 0 picks a free one")
@@ -82,7 +82,8 @@ tools::CommandRegistration registration([](CLI::App& app, int& status, const pla
     command->add_option("--log", options->logPath, "append one JSON object per received batch to this file");
     command->add_option("--once", options->stopAfterBatches, "stop after this many batches")
         ->transform(tools::wholeNumber(0, std::numeric_limits<std::int64_t>::max()));
-    command->callback([options, &status] {
+    command->callback([options, &status, &launch] {
+        tools::requirePreferencesFolder("velmora collector", launch);
         for (const auto& [option, path] : {std::pair{"--config", options->configPath},
                                            {"--remote-values", options->remoteValuesPath},
                                            {"--search-ad-reply", options->searchAdReplyPath},

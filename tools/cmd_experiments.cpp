@@ -19,6 +19,7 @@
 #include "platform/frameworks/app_core/application_state.h"
 #include "platform/frameworks/app_core/background_task.h"
 #include "tools/command_registry.h"
+#include "tools/data_folder.h"
 #include "tools/path_options.h"
 #include "velmora/analytics/measurement_analytics.h"
 

@@ -82,6 +82,9 @@ inline constexpr double kAPMUploadSuspensionSeconds = 3600;
 // Processes sharing a data folder upload one at a time; one that finds
 // another uploading tries again this long after.
 inline constexpr double kAPMUploadLockRetrySeconds = 60;
+// Beside the measurement database, the file whose lock makes uploading
+// one process's work at a time.
+inline constexpr const char* kAPMUploadLockSuffix = ".upload-lock";
 
 // Everything the upload side works with. The configuration storage is the
 // one the server configuration was made with, so that a fetched
