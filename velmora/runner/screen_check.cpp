@@ -13,6 +13,7 @@
 #include "platform/gfx/image.h"
 #include "platform/render/rasterizer.h"
 #include "platform/render/text_painter.h"
+#include "platform/ui/collection_view.h"
 #include "platform/ui/control.h"
 #include "platform/ui/label.h"
 #include "platform/ui/scroll_view.h"
@@ -56,6 +57,9 @@ struct Item {
     CheckedItem checked;
     std::size_t node = 0;
     bool isText = false, isScroll = false;
+    // A card of a row, or a view that draws a picture of its own (an image,
+    // a chart, a player): only looked at for where the window's edge cuts it.
+    bool isContent = false;
     RGBA colour;         // a text's colour, alpha included
     bool inactive = false;
     bool cutShort = false;  // a text drawn ending in an ellipsis
@@ -94,8 +98,10 @@ Rect openAtTheEdges(const Rect& clip, const Rect& window) {
 
 // How far scrolling this scroll view, as well as those around it, brings
 // its content in from each side: content past its right edge comes in as
-// far as the offset can still grow, and so on.
+// far as the offset can still grow, and so on. A scroll view that a touch
+// cannot move (scrolling off, or taking no touches) brings nothing in.
 EdgeOverhang broughtIn(const platform::ui::ScrollView& scroll, EdgeOverhang reach) {
+    if (!scroll.isScrollEnabled() || !scroll.isUserInteractionEnabled()) return reach;
     const auto offset = scroll.contentOffset();
     const auto least = scroll.minimumContentOffset(), most = scroll.maximumContentOffset();
     reach.left += std::max(0.0, offset.x - least.x);
@@ -127,9 +133,7 @@ struct Walk {
         if (view.clipsToBounds() && view.superviewPointer()) clip = openAtTheEdges(node.clipped, window);
         node.contentClip = clip;
         nodes.push_back(node);
-        if (auto* scroll = dynamic_cast<const platform::ui::ScrollView*>(&view); scroll && scroll->isScrollEnabled()) {
-            reach = broughtIn(*scroll, reach);
-        }
+        if (auto* scroll = dynamic_cast<const platform::ui::ScrollView*>(&view)) reach = broughtIn(*scroll, reach);
         for (const auto& sub : view.subviews()) visit(*sub, surface, clip, alpha, reach);
     }
 };
@@ -183,15 +187,22 @@ Rect transformed(const Rect& r, const platform::gfx::AffineTransform& t) {
 
 bool blank(const std::string& text) { return text.find_first_not_of(" \t\n") == std::string::npos; }
 
-// The texts a view draws itself (not its subviews'), as drawing them now
-// records them.
-std::vector<Item> textsOf(const Node& node, std::size_t index) {
+// What a view draws itself (not its subviews'), as drawing it now records
+// it: its texts, and whether it draws anything else.
+struct OwnDrawing {
+    std::vector<Item> texts;
+    bool picture = false;
+};
+
+OwnDrawing drawingOf(const Node& node, std::size_t index) {
     View& view = const_cast<View&>(*node.view);
     platform::gfx::GraphicsContext recording(view.bounds().size);
     view.drawLayer(*view.layer(), recording);
-    std::vector<Item> texts;
+    OwnDrawing drawing;
+    auto& texts = drawing.texts;
     const auto* control = owningControl(view);
     for (const auto& op : recording.displayList().ops()) {
+        if (op.kind != DrawOp::Kind::text && op.kind != DrawOp::Kind::clip) drawing.picture = true;
         if (op.kind != DrawOp::Kind::text || blank(op.text)) continue;
         Item item;
         item.node = index;
@@ -207,7 +218,7 @@ std::vector<Item> textsOf(const Node& node, std::size_t index) {
         item.cutShort = platform::render::textCutShort(op);
         texts.push_back(item);
     }
-    return texts;
+    return drawing;
 }
 
 std::vector<Item> itemsOf(const std::vector<Node>& nodes) {
@@ -222,7 +233,16 @@ std::vector<Item> itemsOf(const std::vector<Node>& nodes) {
             item.checked = {&view, {}, nodes[i].frame, nodes[i].frame};
             items.push_back(item);
         }
-        for (auto& text : textsOf(nodes[i], i)) items.push_back(std::move(text));
+        auto drawing = drawingOf(nodes[i], i);
+        const bool card = dynamic_cast<const platform::ui::CollectionViewCell*>(&view) != nullptr;
+        if (!scroll && !dynamic_cast<const platform::ui::Control*>(&view) && (card || drawing.picture)) {
+            Item item;
+            item.node = i;
+            item.isContent = true;
+            item.checked = {&view, {}, nodes[i].frame, nodes[i].frame};
+            items.push_back(item);
+        }
+        for (auto& text : drawing.texts) items.push_back(std::move(text));
     }
     return items;
 }
@@ -304,9 +324,9 @@ void findOverlaps(const std::vector<Item>& items, const std::vector<Rect>& shown
                   const std::vector<Node>& nodes, std::vector<Finding>& findings) {
     std::set<std::pair<const View*, const View*>> reported;
     for (std::size_t a = 0; a < items.size(); ++a) {
-        if (!inFront[a] || items[a].isScroll) continue;
+        if (!inFront[a] || items[a].isScroll || items[a].isContent) continue;
         for (std::size_t b = a + 1; b < items.size(); ++b) {
-            if (!inFront[b] || items[b].isScroll) continue;
+            if (!inFront[b] || items[b].isScroll || items[b].isContent) continue;
             if (nodes[items[a].node].surface != nodes[items[b].node].surface) continue;
             const View* va = items[a].checked.view;
             const View* vb = items[b].checked.view;

@@ -50,8 +50,10 @@ struct Finding {
 // is a text hidden behind a view drawn over it.
 // - overlap: a control or text lies on another that is neither its ancestor
 //   nor its descendant, in the same layer of the screen;
-// - cut: a control, text or scroll view reaches past the window's edge
-//   further than the scroll views around it can bring it in;
+// - cut: a control, text, scroll view or piece of content (a card of a row,
+//   a view that draws a picture) reaches past the window's edge further
+//   than a pan of the scroll views around it can bring it in: content of
+//   something that does not scroll, or beyond the size it scrolls to;
 // - cut short: a text is drawn ending in an ellipsis, its rectangle holding
 //   fewer lines than it needs;
 // - contrast: a text of an enabled control or of no control has a contrast

@@ -6,7 +6,9 @@
 #include "platform/dispatch/timer.h"
 #include "platform/gfx/appearance.h"
 #include "platform/ui/application.h"
+#include "platform/ui/collection_view.h"
 #include "platform/ui/control.h"
+#include "platform/ui/image_view.h"
 #include "platform/ui/label.h"
 #include "platform/ui/scroll_view.h"
 #include "platform/ui/view_controller.h"
@@ -66,7 +68,101 @@ std::vector<std::string> kinds(const std::vector<Finding>& findings) {
     return names;
 }
 
+// A row of square cards, 200 points a side.
+struct Cards : platform::ui::CollectionViewDataSource, platform::ui::CollectionViewDelegate {
+    int count = 2;
+    int numberOfItems(platform::ui::CollectionView&, int) override { return count; }
+    std::shared_ptr<platform::ui::CollectionViewCell> cellForItem(platform::ui::CollectionView&,
+                                                                  platform::ui::IndexPath) override {
+        auto card = std::make_shared<platform::ui::CollectionViewCell>(Rect(0, 0, 200, 200));
+        card->contentView()->setBackgroundColor(Color::systemGray4());
+        return card;
+    }
+    std::optional<platform::gfx::Size> sizeForItem(platform::ui::CollectionView&, platform::ui::IndexPath) override {
+        return platform::gfx::Size{200, 200};
+    }
+};
+
+std::shared_ptr<platform::ui::ImageView> picture(const Rect& frame) {
+    auto view = std::make_shared<platform::ui::ImageView>(platform::gfx::Image({24, 24}, 1, {}, "drawing"));
+    view->setFrame(frame);
+    return view;
+}
+
 }  // namespace
+
+TEST_CASE("content that no pan brings into view is cut; content a pan reaches is not") {
+    platform::dispatch::ManualTime time;
+    // A row of two cards 200 wide across the 320-point window, 16 points
+    // in from its ends and 10 apart: 442 points of content, the second card
+    // from 226 to 426 before any pan.
+    const auto row = [](Screen& screen, const std::shared_ptr<Cards>& cards) {
+        platform::ui::CollectionViewFlowLayout flow;
+        flow.scrollDirection = platform::ui::ScrollDirection::horizontal;
+        flow.sectionInset = {0, 16, 0, 16};
+        auto collection = screen.add(std::make_shared<platform::ui::CollectionView>(Rect(0, 100, 320, 200), flow));
+        collection->setDataSource(cards);
+        collection->setDelegate(cards);
+        screen.window->layoutIfNeeded();
+        return collection;
+    };
+    const auto cutsOf = [](std::vector<Finding> findings) {
+        std::erase_if(findings, [](const Finding& f) { return f.kind != FindingKind::cut; });
+        return findings;
+    };
+    SUBCASE("a row of cards a pan moves: its last card is in reach") {
+        Screen screen;
+        auto cards = std::make_shared<Cards>();
+        auto collection = row(screen, cards);
+        REQUIRE(collection->contentSize().width == doctest::Approx(442));
+        CHECK(cutsOf(checkScreen(*screen.window)).empty());
+        // Panned to its end, all of it is in the window.
+        collection->setContentOffset(collection->maximumContentOffset());
+        CHECK(checkScreen(*screen.window).empty());
+    }
+    SUBCASE("a row no touch moves cuts its second card at the window's edge") {
+        for (const bool scrollEnabled : {false, true}) {
+            CAPTURE(scrollEnabled);
+            Screen screen;
+            auto cards = std::make_shared<Cards>();
+            auto collection = row(screen, cards);
+            collection->setScrollEnabled(scrollEnabled);
+            collection->setUserInteractionEnabled(scrollEnabled ? false : true);
+            auto findings = cutsOf(checkScreen(*screen.window));
+            REQUIRE(findings.size() == 1);
+            CHECK(dynamic_cast<const platform::ui::CollectionViewCell*>(findings.front().item.view));
+            CHECK(findings.front().item.frame.minX() == doctest::Approx(226));
+            CHECK(findings.front().overhang.right == doctest::Approx(106));
+            CHECK(findings.front().description().find("CollectionViewCell") != std::string::npos);
+        }
+    }
+    SUBCASE("a picture past the edge of a page that does not scroll, or past the size its scroll view reaches") {
+        struct Case {
+            double contentWidth;  // of the scroll view holding the picture; 0: none holds it
+            double past;          // how far no pan brings it in
+        };
+        // The picture lies from 260 to 460 in the window, 140 past its edge.
+        for (const auto& c : std::vector<Case>{{0, 140}, {380, 80}, {460, 0}, {320, 140}}) {
+            CAPTURE(c.contentWidth);
+            Screen screen;
+            std::shared_ptr<View> holder = screen.page;
+            if (c.contentWidth > 0) {
+                auto scroll = screen.add(std::make_shared<platform::ui::ScrollView>(Rect(0, 100, 320, 60)));
+                scroll->setContentSize({c.contentWidth, 60});
+                holder = scroll;
+            }
+            auto drawing = screen.add(picture({260, c.contentWidth > 0 ? 0.0 : 100.0, 200, 60}), holder.get());
+            auto findings = cutsOf(checkScreen(*screen.window));
+            if (c.past == 0) {
+                CHECK(findings.empty());
+                continue;
+            }
+            REQUIRE(findings.size() == 1);
+            CHECK(findings.front().item.view == drawing.get());
+            CHECK(findings.front().overhang.right == doctest::Approx(c.past));
+        }
+    }
+}
 
 TEST_CASE("contrast ratios follow WCAG 2") {
     struct Case {

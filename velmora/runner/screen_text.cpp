@@ -202,7 +202,12 @@ void describeTable(platform::ui::TableView& table, int depth, Lines& out) {
     }
 }
 
+std::optional<std::string> scrollText(const platform::ui::ScrollView& scroll);
+
+// A row of cards wider than itself says where it stands, as other scroll
+// views do, before the cards it shows.
 void describeCollection(platform::ui::CollectionView& collection, int depth, Lines& out) {
+    if (auto text = scrollText(collection)) out.push_back({depth, *text});
     auto visible = collection.indexPathsForVisibleItems();
     std::sort(visible.begin(), visible.end());
     int total = 0;
