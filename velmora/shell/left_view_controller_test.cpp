@@ -10,6 +10,8 @@
 #include "platform/ui/interaction.h"
 #include "platform/ui/label.h"
 #include "platform/ui/storyboard.h"
+#include "testsupport/scoped_launch_options.h"
+#include "velmora/engine/console_line.h"
 #include "velmora/screens/calculate_view_controller.h"
 #include "velmora/screens/controller_utilities.h"
 #include "velmora/screens/history_table_view_controller.h"
@@ -64,12 +66,16 @@ struct Menu {
         defaults.setBool(true, DsgvoManager::isDsgvoAcceptedKey);
         stage.setRemoteValues(remoteValues);
         setConnectionProbeClient(probe);
+        setConnectionProbeURL("https://probe.example/");
         stage.launch();
         stage.recordEvents();
         stage.drawer()->openLeftView();
         stage.settle();
     }
-    ~Menu() { setConnectionProbeClient(nullptr); }
+    ~Menu() {
+        setConnectionProbeClient(nullptr);
+        setConnectionProbeURL("");
+    }
 
     LeftViewController& menu() { return *stage.menu(); }
     void tapRow(int section, int row) {
@@ -216,6 +222,26 @@ TEST_CASE("the contact rows log first, then test the connection") {
         CHECK(f.stage.shownAlert() == nullptr);
         REQUIRE(app.openedURLs().size() == 1);
         CHECK(app.openedURLs()[0].string() == LeftViewController::communityInviteAddress);
+    }
+    SUBCASE("no probe address given: nothing is asked, the console says how to give one, nothing opened") {
+        setConnectionProbeURL("");
+        testsupport::ScopedLaunchOptions launch([](platform::LaunchOptions& o) { o.connectionProbeURL.reset(); });
+        std::vector<std::string> console;
+        setConsoleSink([&](const std::string& line) { console.push_back(line); });
+        for (const int row : {0, 1}) {
+            CAPTURE(row);
+            f.probe->enqueue(platform::makeHTTPResponse(200));
+            f.tapRow(1, row);
+            f.stage.settle();
+            REQUIRE(f.stage.shownAlert());
+            CHECK(f.stage.shownAlert()->alertTitle() == text("noInternet"));
+            REQUIRE(f.stage.shownAlert()->tapAction("OK"));
+            f.stage.settle();
+        }
+        CHECK(f.probe->requestCount() == 0);
+        CHECK(app.openedURLs().empty());
+        CHECK(console == std::vector<std::string>(2, kNoConnectionProbeNotice));
+        CHECK(f.stage.recordedEventNames() == std::vector<std::string>{"tapped_discord", "tapped_rate_app"});
     }
     SUBCASE("rating: the running application's rating page, logged as such") {
         f.probe->enqueue(platform::makeHTTPResponse(200));
