@@ -5,3 +5,9 @@ velmora_program(bench_history
   DEPS platform_foundation)
 target_compile_definitions(bench_history PRIVATE VELMORA_TOOL_PATH="$<TARGET_FILE:velmora>")
 add_dependencies(bench_history velmora)
+
+# The binary property-list writer alone on the same histories: time and size,
+# beside the size Python's plistlib writes.
+velmora_program(bench_plist_writer
+  SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/bench_plist_writer.cpp
+  DEPS platform_foundation)

@@ -193,7 +193,7 @@ TEST_CASE("Purchases made at once are each stored; a transaction reported twice 
     // it reaches through a double: the nearest one below 2^63.
     const std::vector<std::pair<std::string, long long>> prices = {{"0.99", 990'000},
                                                                    {"12", 12'000'000},
-                                                                   {"0.0000019", 1},
+                                                                   {"0.000001", 1},
                                                                    {"9007199254.740993", 9'007'199'254'740'992},
                                                                    {"9223372036854.775807", INT64_MAX - 1023}};
     const int kPurchases = static_cast<int>(prices.size());

@@ -1,8 +1,8 @@
 // `velmora analytics log NAME [key=value ...]`: logs one event through the
 // public analytics interface and returns once it is stored, or says why it
 // was not and exits 1. Plain decimal values are numbers, values in double
-// quotes and all others text; a value that would be no finite number is
-// refused (status 2).
+// quotes and all others text; a value that would be no finite number, or an
+// integer past 64 bits, is refused (status 2).
 // `velmora analytics purchase PRODUCT --price 0.99 [--quantity 3]
 // [--transaction ID] [--receipt]`: the store reports one purchased
 // transaction of the product, under an identifier of its own unless one is
@@ -33,6 +33,7 @@
 #include <filesystem>
 #include <functional>
 #include <iostream>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <random>
@@ -49,6 +50,8 @@
 #include "platform/frameworks/payment_queue/payment_queue.h"
 #include "platform/frameworks/product_catalogue/product_catalogue.h"
 #include "tools/command_registry.h"
+#include "tools/data_folder.h"
+#include "tools/option_values.h"
 #include "tools/path_options.h"
 #include "velmora/analytics/measurement_analytics.h"
 
@@ -114,7 +117,7 @@ bool namesNonFiniteNumber(std::string text) {
 // How a value is typed: a plain decimal number is an integer ("7", "-3")
 // or a real ("0.5"); a value in double quotes is the text inside them
 // ("\"1e5\""); anything else is text. None, with the reason in `why`, for
-// a value that would be NaN or infinite.
+// a value that would be NaN or infinite, or an integer past 64 bits.
 std::optional<Value> parameterValue(const std::string& key, const std::string& text, std::string* why) {
     if (text.size() >= 2 && text.front() == '"' && text.back() == '"') return Value(text.substr(1, text.size() - 2));
     const std::string quoted = key + "='\"" + text + "\"'";
@@ -125,9 +128,14 @@ std::optional<Value> parameterValue(const std::string& key, const std::string& t
     }
     if (!isPlainDecimal(text)) return Value(text);
     const char* end = text.data() + text.size();
-    long long integer = 0;
-    if (text.find('.') == std::string::npos && std::from_chars(text.data(), end, integer).ec == std::errc()) {
-        return Value(integer);
+    if (text.find('.') == std::string::npos) {
+        // A real in its place would keep another number than the one given.
+        long long integer = 0;
+        if (std::from_chars(text.data(), end, integer).ec == std::errc()) return Value(integer);
+        *why = "the value of \"" + key + "\" is a whole number past 64 bits, which no event carries (its integers "
+               "are -9223372036854775808 to 9223372036854775807); to keep it as text, give it in double quotes: " +
+               quoted;
+        return std::nullopt;
     }
     double real = 0;
     if (std::from_chars(text.data(), end, real).ec != std::errc()) {
@@ -199,13 +207,15 @@ struct PurchaseOptions {
 constexpr const char* kLargestPurchaseValue = "9223372036854.775807";
 // Whole currency units beyond this many digits are past that already.
 constexpr std::size_t kMostWholeDigits = 13;
+// The engine keeps millionths: a finer price would be stored as another.
+constexpr std::size_t kMostPriceDecimals = 6;
 // A purchase the engine neither stores nor drops as a duplicate is not
 // waited for long.
 constexpr double kPurchaseTimeoutSeconds = 15;
 
-// The price times the quantity in millionths, as the engine stores it
-// (digits past the sixth decimal dropped); none beyond what it stores. The
-// price is a plain non-negative decimal.
+// The price times the quantity in millionths, as the engine stores it; none
+// beyond what it stores. The price is a plain non-negative decimal of at
+// most six decimals.
 std::optional<std::int64_t> purchaseMicros(const std::string& price, std::int64_t quantity) {
     const auto point = price.find('.');
     std::string whole = price.substr(0, point);
@@ -221,19 +231,21 @@ std::optional<std::int64_t> purchaseMicros(const std::string& price, std::int64_
     return total;
 }
 
-// Why the store could not report this purchase: a quantity below one, a
-// price that is no plain non-negative decimal, or a value beyond what the
-// engine stores; none when it can.
+// Why the store could not report this purchase: a price that is no plain
+// non-negative decimal, one finer than the engine keeps, or a value beyond
+// what it stores; none when it can. The quantity is read as the option's.
 std::optional<std::string> purchaseRefusal(const PurchaseOptions& options) {
-    if (options.quantity < 1) {
-        return "the quantity is a whole number of at least 1, not " + std::to_string(options.quantity);
-    }
     if (!isPlainDecimal(options.price) || options.price[0] == '-') {
-        return "the price \"" + options.price + "\" is not a number as the store gives prices: a non-negative decimal "
-               "such as 0.99 (digits, and a point followed by digits)";
+        return "--price: the price \"" + options.price + "\" is not a number as the store gives prices: a "
+               "non-negative decimal such as 0.99 (digits, and a point followed by digits)";
+    }
+    const auto point = options.price.find('.');
+    if (point != std::string::npos && options.price.size() - point - 1 > kMostPriceDecimals) {
+        return "--price: the price " + options.price + " has more decimals than the engine keeps: at most " +
+               std::to_string(kMostPriceDecimals) + " (it keeps millionths)";
     }
     if (!purchaseMicros(options.price, options.quantity)) {
-        return "the price " + options.price + " times the quantity " + std::to_string(options.quantity) +
+        return "--price: the price " + options.price + " times the quantity " + std::to_string(options.quantity) +
                " is more than the engine stores: at most " + kLargestPurchaseValue;
     }
     return std::nullopt;
@@ -486,7 +498,7 @@ void storeApplicationEvents(CLI::App& app, const platform::LaunchOptions& launch
 constexpr const char* kParameterHelp =
     "Parameters as key=value. A plain decimal number is stored as a number: an integer (7, -3) or a real (0.5); "
     "anything else (1e5, 0x10, abc) as text. A value in double quotes is text: 'code=\"42\"' stores the text 42. "
-    "NaN and infinities are refused";
+    "NaN, infinities and integers past 64 bits are refused";
 
 const tools::CommandRegistration registration([](CLI::App& app, int& status, const platform::LaunchOptions& launch) {
     // Launch arguments such as "-VEZArurerudoDebugEnabled" (debug mode: the
@@ -521,16 +533,19 @@ const tools::CommandRegistration registration([](CLI::App& app, int& status, con
     purchaseCommand->add_option("product", purchase->product, "Product identifier")->required();
     purchaseCommand
         ->add_option("--price", purchase->price,
-                     std::string("Unit price as the store gives it: a non-negative decimal (\"0.99\"); the price times "
-                                 "the quantity at most ") + kLargestPurchaseValue)
+                     std::string("Unit price as the store gives it: a non-negative decimal (\"0.99\") of at most six "
+                                 "decimals; the price times the quantity at most ") + kLargestPurchaseValue)
         ->required();
-    purchaseCommand->add_option("--quantity", purchase->quantity, "Quantity: a whole number, at least 1")->default_str("1");
+    purchaseCommand->add_option("--quantity", purchase->quantity, "Quantity: a whole number, at least 1")
+        ->transform(tools::wholeNumber(1, std::numeric_limits<std::int64_t>::max()))
+        ->default_str("1");
     purchaseCommand->add_option("--currency", purchase->currency, "Currency code")->default_str("USD");
     purchaseCommand->add_option("--transaction", purchase->transaction,
                                 "Transaction identifier (default: a new one); one the engine has seen is dropped as "
                                 "a duplicate");
     purchaseCommand->add_option("--original", purchase->original, "Original transaction identifier");
     purchaseCommand->add_option("--type", purchase->type, "0 non-consumable, 1 consumable, 2 non-renewing, 3 auto-renewable")
+        ->transform(tools::wholeNumber(0, 3, "0 (non-consumable), 1 (consumable), 2 (non-renewing) or 3 (auto-renewable)"))
         ->default_str("1");
     purchaseCommand->add_flag("--receipt", purchase->receipt, "Write a receipt holding this purchase first");
     purchaseCommand->add_option(kDataOption, options->data, dataHelp);

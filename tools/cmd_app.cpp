@@ -8,8 +8,10 @@
 #include <memory>
 #include <sstream>
 
+#include "measurement/control/store_control.h"
 #include "platform/foundation/url.h"
 #include "tools/command_registry.h"
+#include "tools/data_folder.h"
 #include "tools/path_options.h"
 #include "tools/command_summaries.h"
 #include "velmora/runner/app_session.h"
@@ -30,6 +32,8 @@ struct AppOptions {
     std::string screen;
     std::string style;
     std::string openURL;
+    // An empty link given is refused as any other that is no URL.
+    bool openURLGiven = false;
 };
 
 std::vector<std::string> commaList(const std::string& text) {
@@ -119,7 +123,7 @@ int runApp(const AppOptions& options, const platform::LaunchOptions& launch) {
     }
     session.darkStyle = options.style == "dark";
     std::string why;
-    if (!options.openURL.empty() && !platform::URL::parse(options.openURL, &why)) {
+    if (options.openURLGiven && !platform::URL::parse(options.openURL, &why)) {
         std::cerr << kCommand << ": --open-url \"" << options.openURL << "\" is no URL: " << why << "\n";
         return 2;
     }
@@ -146,6 +150,13 @@ int runApp(const AppOptions& options, const platform::LaunchOptions& launch) {
         runner.run(std::cin, !interactive, interactive);
     } else {
         runner.run(script, true, false);
+    }
+    // The application goes on without its database, as it must on a phone;
+    // the command does not end as if what it did was kept.
+    if (const auto failure = measurement::control::databaseFailure()) {
+        std::cerr << kCommand << ": the measurement database could not be opened, so no analytics event was stored: "
+                  << *failure << "\n";
+        return 1;
     }
     return 0;
 }
@@ -177,7 +188,10 @@ const tools::CommandRegistration registration([](CLI::App& app, int& status, con
     command->add_option("--open-url", options->openURL,
                         "Launch the application with this link, an absolute URL (bern://open?utm_source=mail), as the "
                         "system hands it over in the launch options");
-    command->callback([options, &status, &launch] { status = runApp(*options, launch); });
+    command->callback([options, command, &status, &launch] {
+        options->openURLGiven = command->count("--open-url") > 0;
+        status = runApp(*options, launch);
+    });
 });
 
 }  // namespace

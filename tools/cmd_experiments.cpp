@@ -16,6 +16,7 @@
 #include "measurement/control/experiments_control.h"
 #include "platform/foundation/json_codec.h"
 #include "tools/command_registry.h"
+#include "tools/data_folder.h"
 #include "tools/path_options.h"
 #include "velmora/analytics/measurement_analytics.h"
 

@@ -114,7 +114,7 @@ int runScript(const ScriptOptions& options) {
     return run.succeeded ? 0 : 1;
 }
 
-const CommandRegistration registration([](CLI::App& app, int& status, const platform::LaunchOptions&) {
+const CommandRegistration registration([](CLI::App& app, int& status, const platform::LaunchOptions& launch) {
     auto* script = app.add_subcommand("script", "Run measurement script programs");
     script->require_subcommand(1);
     auto options = std::make_shared<ScriptOptions>();
@@ -122,7 +122,8 @@ const CommandRegistration registration([](CLI::App& app, int& status, const plat
         "eval", "Run a program (an encoded nano_APMPBProgram, or its text form with --text) and print its value");
     eval->add_option("FILE", options->file, "the program")->required();
     eval->add_flag("--text", options->text, "read the assembler's text form");
-    eval->callback([options, &status] {
+    eval->callback([options, &status, &launch] {
+        requirePreferencesFolder("velmora script eval", launch);
         requireName("velmora script eval", "FILE", options->file);
         status = evalScript(*options);
     });
@@ -135,7 +136,8 @@ const CommandRegistration registration([](CLI::App& app, int& status, const plat
                     "the event: {\"name\": ..., \"timestamp\": seconds, \"parameters\": {...}}; "
                     "default an event named \"event\" at 0 without parameters");
     run->add_option("--setting", options->settings, "a configuration setting for internal.remoteConfig, KEY=VALUE");
-    run->callback([options, &status] {
+    run->callback([options, &status, &launch] {
+        requirePreferencesFolder("velmora script run", launch);
         requireName("velmora script run", "PROGRAM", options->file);
         status = runScript(*options);
     });

@@ -5,8 +5,6 @@
 #include <iostream>
 
 #include "platform/foundation/bundle.h"
-#include "platform/foundation/process_info.h"
-#include "platform/foundation/user_defaults.h"
 
 namespace tools {
 
@@ -16,24 +14,30 @@ namespace {
 // system is mostly far longer than a line.
 constexpr std::size_t kLongestShownPath = 60;
 
-[[noreturn]] void refuse(const std::string& command, const std::string& message) {
+}  // namespace
+
+void refuse(const std::string& command, const std::string& message) {
     std::cerr << command << ": " << message << '\n';
     throw CLI::RuntimeError(2);
 }
 
-// Where the data folder came from, for messages.
-std::string dataFolderSource(const std::string& given, const platform::LaunchOptions& launch) {
-    if (!given.empty()) return "--data";
-    if (launch.dataFolder) return "$VELMORA_DATA";
-    return launch.xdgDataHome ? "$XDG_DATA_HOME" : "$HOME";
-}
-
-}  // namespace
-
 std::string shownPath(const std::filesystem::path& path) {
     const std::string& text = path.native();
     if (text.size() <= kLongestShownPath) return text;
-    return text.substr(0, kLongestShownPath) + "... (" + std::to_string(text.size()) + " bytes)";
+    return shownStart(path) + " (" + std::to_string(text.size()) + " bytes)";
+}
+
+std::string shownStart(const std::filesystem::path& path) {
+    const std::string& text = path.native();
+    if (text.size() <= kLongestShownPath) return text;
+    return text.substr(0, kLongestShownPath) + "...";
+}
+
+std::string tooLong(const std::string& source, const std::string& what, const std::filesystem::path& absolute,
+                    std::size_t longest, const std::string& because) {
+    return source + " names " + what + ": as an absolute path it is " + std::to_string(absolute.native().size()) +
+           " bytes long (" + shownStart(absolute) + "), and it may have at most " + std::to_string(longest) +
+           ", as " + because;
 }
 
 std::optional<std::string> refusedName(const std::filesystem::path& path, std::size_t room) {
@@ -61,19 +65,34 @@ void requireName(const std::string& command, const std::string& source, const st
     }
 }
 
-std::filesystem::path requireDataFolder(const std::string& command, const std::string& given,
-                                        const platform::LaunchOptions& launch) {
-    const std::filesystem::path folder =
-        !given.empty() ? std::filesystem::path(given)
-                       : launch.dataFolder.value_or(
-                             platform::ProcessInfo::defaultApplicationSupportDirectory().parent_path());
-    requireName(command, dataFolderSource(given, launch), folder, kDataFolderRoom);
-    return folder;
+std::optional<std::filesystem::path> absolutePath(const std::filesystem::path& path, bool followLinks) {
+    std::error_code error;
+    auto absolute = std::filesystem::absolute(path, error).lexically_normal();
+    if (error) return std::nullopt;
+    if (followLinks) {
+        // Links that cannot be read leave the path as it is written, as
+        // they leave the file that opens it.
+        auto resolved = std::filesystem::weakly_canonical(absolute, error);
+        if (!error) absolute = std::move(resolved);
+    }
+    if (!absolute.has_filename() && absolute.has_relative_path()) absolute = absolute.parent_path();
+    return absolute;
 }
 
-void useDataFolder(const std::filesystem::path& folder) {
-    platform::ProcessInfo::setApplicationSupportDirectory(folder / "Application Support");
-    platform::UserDefaults::setDataDirectory(folder / "Preferences");
+void requirePreferencesFolder(const std::string& command, const platform::LaunchOptions& launch) {
+    if (!launch.preferencesFolder) return;
+    const std::string source = "$VELMORA_PREFERENCES";
+    const auto& folder = *launch.preferencesFolder;
+    requireName(command, source, folder);
+    const auto absolute = absolutePath(folder, false);
+    if (!absolute) refuse(command, source + " names a relative path, and the working folder cannot be read");
+    // A "/" and a file name beneath it; PATH_MAX counts the closing NUL.
+    const std::size_t longest = PATH_MAX - 1 - 1 - NAME_MAX;
+    if (absolute->native().size() > longest) {
+        refuse(command, tooLong(source, "a preferences folder too long for the files beneath it", *absolute, longest,
+                                "a path may have " + std::to_string(PATH_MAX - 1) + " bytes and a file name beneath it " +
+                                    std::to_string(NAME_MAX)));
+    }
 }
 
 void requireBundle(const std::string& command, const platform::LaunchOptions& launch) {

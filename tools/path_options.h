@@ -2,7 +2,8 @@
 
 // Paths that options and variables name, checked before a command uses
 // them: a name the file system refuses, or an application bundle that is
-// not there, stops the command with the reason and status 2.
+// not there, stops the command with the reason and status 2. The data
+// folder's own check is in data_folder.h.
 
 #include <CLI/CLI.hpp>
 
@@ -15,15 +16,23 @@
 
 namespace tools {
 
-// What the data folder's path leaves for the names beneath it: the engine's
-// databases with their logs and set-aside copies, the preferences' files.
-inline constexpr std::size_t kDataFolderRoom = 128;
-
 // Why the file system would refuse the path as a name: a part longer than a
 // file name may be, or the whole (with `room` bytes more for names beneath
 // it) longer than a path may be; none when it takes it. Only the name is
 // looked at, not what is there.
 std::optional<std::string> refusedName(const std::filesystem::path& path, std::size_t room = 0);
+
+// The absolute path a file opened under `path` has: resolved against the
+// working folder, with "." and ".." taken out and no closing separator;
+// with `followLinks`, the links that are there followed too, as SQLite
+// resolves a database's path. None when the working folder cannot be read.
+std::optional<std::filesystem::path> absolutePath(const std::filesystem::path& path, bool followLinks);
+
+// The preferences folder of the commands that set no data folder
+// ($VELMORA_PREFERENCES, when set) must leave room, as an absolute path,
+// for a file name of the longest length beneath it; refused as requireName
+// does.
+void requirePreferencesFolder(const std::string& command, const platform::LaunchOptions& launch);
 
 // The path given by `source` ("--data", "$VELMORA_DATA"...), for
 // `command` ("velmora app"): when the file system refuses its name, says so
@@ -31,15 +40,6 @@ std::optional<std::string> refusedName(const std::filesystem::path& path, std::s
 // status 2.
 void requireName(const std::string& command, const std::string& source, const std::filesystem::path& path,
                  std::size_t room = 0);
-
-// The data folder a command works in: the one given, else the launch
-// options', else velmora under the user's data home; its name checked.
-std::filesystem::path requireDataFolder(const std::string& command, const std::string& given,
-                                        const platform::LaunchOptions& launch);
-
-// Makes the folder the one the measurement engine and the preferences live
-// in.
-void useDataFolder(const std::filesystem::path& folder);
 
 // The application bundle's folder ($VELMORA_RESOURCES, else the built-in
 // one) holds the application's texts: a folder that is not there, or that
@@ -49,5 +49,17 @@ void requireBundle(const std::string& command, const platform::LaunchOptions& la
 
 // A long path as messages show it: its start, and its length.
 std::string shownPath(const std::filesystem::path& path);
+// Its start only.
+std::string shownStart(const std::filesystem::path& path);
+
+// Why `source` ("--data") names something too long: "<source> names <what>:
+// as an absolute path it is N bytes long (<start>), and it may have at most
+// <longest>, as <because>".
+std::string tooLong(const std::string& source, const std::string& what, const std::filesystem::path& absolute,
+                    std::size_t longest, const std::string& because);
+
+// Ends the command: says why on standard error, under the command's name,
+// and throws the parser's error that ends it with status 2.
+[[noreturn]] void refuse(const std::string& command, const std::string& message);
 
 }  // namespace tools

@@ -83,6 +83,9 @@ public:
     // writes them (the core, bundling, the upload, the configuration fetch)
     // uses these instances.
     APMDatabase* database() const { return database_.get(); }
+    // Why the database could not be opened when the components were
+    // initialised; none when it was, or before (on the worker queue).
+    const std::optional<APMError>& databaseError() const { return databaseError_; }
     APMPersistedConfig* persistedConfig() const { return persistedConfig_.get(); }
     APMDatabaseConfigStorage* configStorage() const { return configStorage_.get(); }
     std::shared_ptr<APMRemoteConfig> remoteConfigInstance() const;

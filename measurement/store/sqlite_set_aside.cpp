@@ -20,7 +20,7 @@ using FileIdentity = std::pair<std::uint64_t, std::uint64_t>;
 
 // Beside the file: what SQLite keeps with it, renamed along so that a new
 // file made at the path never takes the old one's log.
-constexpr const char* kCompanionSuffixes[] = {"-wal", "-shm", "-journal"};
+constexpr auto& kCompanionSuffixes = kAPMSqliteStoreCompanionSuffixes;
 
 FileIdentity identityOf(const struct stat& info) {
     return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};

@@ -109,6 +109,11 @@ platform::Value columnValue(sqlite3_stmt* statement, int column) {
 
 // ---- opening and closing ----
 
+std::size_t APMSqliteStoreLongestPath() {
+    const sqlite3_vfs* files = sqlite3_vfs_find(nullptr);
+    return files ? static_cast<std::size_t>(files->mxPathname) : 0;
+}
+
 APMSqliteStore::APMSqliteStore(std::string path) : path_(std::move(path)) {}
 
 APMSqliteStore::~APMSqliteStore() { close(); }

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -81,6 +82,15 @@ inline constexpr const char* kAPMSqliteStoreLockSuffix = "-lock";
 // ".corrupt" (then ".corrupt-2", ".corrupt-3"...), its log and shared-memory
 // files beside it with their usual suffixes.
 inline constexpr const char* kAPMSqliteStoreSetAsideSuffix = ".corrupt";
+
+// What SQLite keeps beside a database file, named after it: its
+// write-ahead log, the log's shared memory and its rollback journal.
+inline constexpr const char* kAPMSqliteStoreCompanionSuffixes[] = {"-wal", "-shm", "-journal"};
+
+// The longest path, in bytes, that SQLite's default file layer opens. It
+// opens a database only when the name of its journal ("-journal" after the
+// database's absolute path, links followed) is no longer than this.
+std::size_t APMSqliteStoreLongestPath();
 
 // One row: column name to value (integers as Int, reals as Real, text as
 // String, blobs as Data); NULL columns are absent.

@@ -68,7 +68,7 @@ bool APMUploader::takeUploadLock() {
     if (uploadLock_) return true;
     const std::string& database = components_.database->databasePath();
     std::error_code error;
-    uploadLock_ = APMFileLock::acquire(database + ".upload-lock", APMFileLock::Kind::exclusive, false, &error);
+    uploadLock_ = APMFileLock::acquire(database + kAPMUploadLockSuffix, APMFileLock::Kind::exclusive, false, &error);
     if (uploadLock_) return true;
     if (error == std::errc::resource_unavailable_try_again) {
         // That process sends what this one stored too, for as long as it

@@ -83,6 +83,9 @@ inline constexpr double kAPMUploadSuspensionSeconds = 3600;
 // Processes sharing a data folder upload one at a time; one that finds
 // another uploading tries again this long after.
 inline constexpr double kAPMUploadLockRetrySeconds = 60;
+// Beside the measurement database, the file whose lock makes uploading
+// one process's work at a time.
+inline constexpr const char* kAPMUploadLockSuffix = ".upload-lock";
 // Once a request's own timeout has passed, this long is left to take its
 // answer (delete what the service confirmed) before the process may end.
 inline constexpr double kAPMUploadAnswerSeconds = 5;

@@ -48,7 +48,7 @@ void appendBigEndian(std::string& out, std::uint64_t n, unsigned width) {
 }
 
 // The objects a value becomes at most (keys counted, nothing shared): what
-// the width of a reference must hold.
+// the references are written with until the objects are counted.
 std::uint64_t objectsIn(const Value& value) {
     std::uint64_t count = 1;
     if (value.isArray()) {
@@ -64,22 +64,31 @@ std::uint64_t objectsIn(const Value& value) {
 // is written once: one whose bytes equal those of an object written before
 // (its children being shared already, equal values make equal bytes) is
 // taken back out, and the earlier one used.
+//
+// Sharing leaves far fewer objects than the value holds (a history repeats
+// its keys and inputs in every entry), and only then is it known how wide a
+// reference must be. References are written as wide as the value could need,
+// then narrowed in place once the objects are counted; the largest object
+// goes last, so that the offsets are as narrow as the objects allow.
 class Writer {
 public:
-    explicit Writer(const Value& root) : referenceWidth_(widthFor(objectsIn(root))) {
+    explicit Writer(const Value& root) : referenceWidth_(widthFor(objectsIn(root) - 1)) {
         out_ = kMagic;
         slots_.assign(1024, 0);
     }
 
     std::string finish(const Value& root) {
         const std::uint64_t top = write(root);
+        const unsigned referenceWidth = widthFor(offsets_.size() - 1);
+        if (referenceWidth < referenceWidth_) narrowReferences(referenceWidth);
+        const std::uint64_t lastOffset = largestLast();
         const std::uint64_t table = out_.size();
-        const unsigned offsetWidth = widthFor(table);  // every object lies before the table
+        const unsigned offsetWidth = widthFor(lastOffset);
         out_.reserve(out_.size() + offsets_.size() * offsetWidth + kTrailerSize);
         for (const auto offset : offsets_) appendBigEndian(out_, offset, offsetWidth);
         out_.append(6, '\0');
         out_ += static_cast<char>(offsetWidth);
-        out_ += static_cast<char>(referenceWidth_);
+        out_ += static_cast<char>(referenceWidth);
         appendBigEndian(out_, offsets_.size(), 8);
         appendBigEndian(out_, top, 8);
         appendBigEndian(out_, table, 8);
@@ -87,6 +96,59 @@ public:
     }
 
 private:
+    // Rewrites every container's references `width` bytes wide, moving each
+    // object down to where the one before it now ends. Nothing is written
+    // past what was read, as nothing grows.
+    void narrowReferences(unsigned width) {
+        char* bytes = out_.data();
+        std::size_t to = kMagic.size();
+        for (std::size_t index = 0; index < offsets_.size(); ++index) {
+            const std::size_t from = offsets_[index];
+            const std::size_t end = index + 1 < offsets_.size() ? offsets_[index + 1] : out_.size();
+            offsets_[index] = to;
+            const unsigned type = static_cast<unsigned char>(bytes[from]) >> 4;
+            if (type != kArray && type != kDictionary) {
+                std::memmove(bytes + to, bytes + from, end - from);
+                to += end - from;
+                continue;
+            }
+            // The marker, and the count after it from 15 references on.
+            std::size_t header = 1;
+            if ((bytes[from] & 0xF) == 0xF) header += 1 + (std::size_t{1} << (bytes[from + 1] & 0xF));
+            std::memmove(bytes + to, bytes + from, header);
+            to += header;
+            for (std::size_t at = from + header; at < end; at += referenceWidth_) {
+                const std::uint64_t reference = bigEndian(reinterpret_cast<const unsigned char*>(bytes + at), referenceWidth_);
+                for (unsigned i = width; i-- > 0;) bytes[to++] = static_cast<char>((reference >> (8 * i)) & 0xFF);
+            }
+        }
+        out_.resize(to);
+    }
+
+    // The offset of the last object once the largest one is moved to the
+    // end, where it is when that makes the offsets narrower (numbers are
+    // kept: the table maps them to wherever the bytes lie). Objects lie one
+    // after the other until then.
+    std::uint64_t largestLast() {
+        std::size_t largest = offsets_.size() - 1;
+        std::size_t largestSize = out_.size() - offsets_[largest];
+        for (std::size_t index = 0; index + 1 < offsets_.size(); ++index) {
+            const std::size_t size = offsets_[index + 1] - offsets_[index];
+            if (size > largestSize) {
+                largest = index;
+                largestSize = size;
+            }
+        }
+        const std::uint64_t moved = out_.size() - largestSize;
+        if (widthFor(moved) >= widthFor(offsets_.back())) return offsets_.back();
+        const std::string bytes = out_.substr(offsets_[largest], largestSize);
+        out_.erase(offsets_[largest], largestSize);
+        for (std::size_t index = largest + 1; index < offsets_.size(); ++index) offsets_[index] -= largestSize;
+        offsets_[largest] = out_.size();
+        out_ += bytes;
+        return moved;
+    }
+
     // The bytes of an object written; objects lie one after the other.
     std::string_view bytesOf(std::uint64_t index) const {
         const std::size_t end = index + 1 < offsets_.size() ? offsets_[index + 1] : out_.size();

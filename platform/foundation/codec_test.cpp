@@ -3,9 +3,13 @@
 #include <plist/plist.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
+#include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/foundation/json_codec.h"
@@ -168,6 +172,20 @@ std::string nestedXML(std::size_t depth) {
     return xml + "</plist>";
 }
 
+// Bytes given as hexadecimal pairs, spaces between them ignored.
+std::string fromHex(std::string_view hex) {
+    std::string out;
+    for (std::size_t i = 0; i < hex.size();) {
+        if (hex[i] == ' ') {
+            ++i;
+            continue;
+        }
+        out += static_cast<char>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16));
+        i += 2;
+    }
+    return out;
+}
+
 // One byte of the encoding replaced.
 std::string withByte(std::string bytes, const std::string& near, std::size_t offset, char value) {
     const auto at = bytes.find(near);
@@ -191,7 +209,7 @@ TEST_CASE("damaged and hostile property lists are refused, never crash, and vali
         utf16Nul[at + 1] = '\0';
     }
     struct Case {
-        const char* what;
+        std::string what;
         std::string bytes;
         const char* reason;  // empty: the document reads
     };
@@ -224,6 +242,39 @@ TEST_CASE("damaged and hostile property lists are refused, never crash, and vali
          "offset table"},
         {"a truncated trailer", binary.substr(0, 20), "too short"},
         {"an unterminated XML comment", "<?xml version=\"1.0\"?><plist><!-- open", "unterminated"},
+        // 56 bytes: a dictionary of 2^63 + 1 entries, whose keys and values
+        // would come to two references when the count is doubled in 64 bits.
+        {"a dictionary count whose doubling overflows",
+         fromHex("62706c6973743030 df13 8000000000000001 01 01 516b 0814"
+                 "000000000000 01 01 0000000000000002 0000000000000000 0000000000000016"),
+         "past the end"},
+        // 56 bytes: 2^40 + 1 objects said to be in an offset table of 14
+        // bytes, the top one far past it.
+        {"an object count beyond the offset table",
+         fromHex("62706c6973743030 5178 0808080808080808080808080808"
+                 "000000000000 01 01 0000010000000001 0000010000000000 000000000000000a"),
+         "offset table"},
+        // Objects end where the trailer begins; the offset table comes first.
+        {"an eight-byte real with four bytes left",
+         fromHex("62706c6973743030 09 23 3ff00000"
+                 "000000000000 01 01 0000000000000001 0000000000000000 0000000000000008"),
+         "past the end"},
+        {"an eight-byte real with seven bytes left",
+         fromHex("62706c6973743030 09 23 3ff000000000"
+                 "000000000000 01 01 0000000000000001 0000000000000000 0000000000000008"),
+         "past the end"},
+        {"an eight-byte real that ends where the trailer begins",
+         fromHex("62706c6973743030 09 23 3ff0000000000000"
+                 "000000000000 01 01 0000000000000001 0000000000000000 0000000000000008"),
+         ""},
+        {"a four-byte real with two bytes left",
+         fromHex("62706c6973743030 09 22 3f80"
+                 "000000000000 01 01 0000000000000001 0000000000000000 0000000000000008"),
+         "past the end"},
+        {"a date with four bytes left",
+         fromHex("62706c6973743030 09 33 41000000"
+                 "000000000000 01 01 0000000000000001 0000000000000000 0000000000000008"),
+         "past the end"},
     };
     for (const auto& entry : cases) {
         CAPTURE(entry.what);
@@ -384,6 +435,186 @@ TEST_CASE("the binary form reads back equal through the property-list library an
     }
 }
 
+namespace {
+
+// The fewest of 1, 2, 4 or 8 bytes that hold the number.
+std::size_t bytesFor(std::uint64_t n) { return n < 0x100 ? 1 : n < 0x10000 ? 2 : n <= 0xFFFFFFFF ? 4 : 8; }
+
+// The size of the smallest binary document that holds the value, worked out
+// from the format alone: every distinct object once (equal values shared,
+// keys with texts), a marker byte and, from 15 elements on, a count in the
+// fewest bytes; integers in the fewest bytes, negative ones in eight; reals
+// and dates in eight; texts as ASCII or else as UTF-16 units. References
+// must number the objects, offsets must reach the last object laid out, at
+// best the largest one. The values given hold no null, no NUL and only
+// valid UTF-8.
+std::size_t smallestBinarySize(const Value& root) {
+    struct Object {
+        std::size_t bytes = 0;       // besides the references
+        std::size_t references = 0;  // held by a container
+    };
+    std::map<std::string, std::size_t> numbers;  // object as a text: its number
+    std::vector<Object> objects;
+    const auto counted = [](std::uint64_t count) { return count < 15 ? std::size_t{1} : 2 + bytesFor(count); };
+    const auto text = [&](const std::string& value) {
+        std::size_t units = 0;
+        bool ascii = true;
+        for (std::size_t i = 0; i < value.size(); ++i) {
+            const auto byte = static_cast<unsigned char>(value[i]);
+            ascii = ascii && byte < 0x80;
+            if ((byte & 0xC0) != 0x80) units += byte >= 0xF0 ? 2 : 1;  // beyond U+FFFF: a pair
+        }
+        return ascii ? counted(value.size()) + value.size() : counted(units) + 2 * units;
+    };
+    std::function<std::string(const Value&)> number = [&](const Value& value) {
+        std::string form;
+        Object object;
+        switch (value.kind()) {
+            case Value::Kind::Bool:
+                form = value.boolValue() ? "yes" : "no";
+                object.bytes = 1;
+                break;
+            case Value::Kind::Int: {
+                const long long n = value.intValue();
+                form = "int " + std::to_string(n);
+                object.bytes = 1 + (n < 0 ? 8 : bytesFor(static_cast<std::uint64_t>(n)));
+                break;
+            }
+            case Value::Kind::Real:
+                form = "real " + std::to_string(std::bit_cast<std::uint64_t>(value.realValue()));
+                object.bytes = 9;
+                break;
+            case Value::Kind::Date:
+                form = "date " + std::to_string(std::bit_cast<std::uint64_t>(value.asDate().secondsSince1970));
+                object.bytes = 9;
+                break;
+            case Value::Kind::Data: {
+                const auto& bytes = value.asData().bytes;
+                form = "data " + std::string(bytes.begin(), bytes.end());
+                object.bytes = counted(bytes.size()) + bytes.size();
+                break;
+            }
+            case Value::Kind::String:
+                form = "text " + value.asString();
+                object.bytes = text(value.asString());
+                break;
+            case Value::Kind::Array:
+                form = "array";
+                for (const auto& item : value.asArray()) form += " " + number(item);
+                object.bytes = counted(value.asArray().size());
+                object.references = value.asArray().size();
+                break;
+            case Value::Kind::Dictionary:
+                form = "dictionary";
+                for (const auto& [key, item] : value.asDictionary()) form += " " + number(Value(key)) + ":" + number(item);
+                object.bytes = counted(value.asDictionary().size());
+                object.references = 2 * value.asDictionary().size();
+                break;
+            case Value::Kind::Null: FAIL("a null has no object of its own"); break;
+        }
+        const auto [at, added] = numbers.try_emplace(form, objects.size());
+        if (added) objects.push_back(object);
+        return std::to_string(at->second);
+    };
+    number(root);
+    const std::size_t reference = bytesFor(objects.size() - 1);
+    std::size_t total = 0, largest = 0;
+    for (const auto& object : objects) {
+        const std::size_t size = object.bytes + object.references * reference;
+        total += size;
+        largest = std::max(largest, size);
+    }
+    const std::size_t offset = bytesFor(8 + total - largest);
+    return 8 + total + objects.size() * offset + 32;
+}
+
+// A history of calculations as the calculator page stores them: the inputs
+// repeat, so most of an entry is shared with others.
+Value history(std::size_t count) {
+    Value::Array entries;
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::string k = std::to_string(i % 50), n = std::to_string(50 + i % 997);
+        const std::string p = "0." + std::to_string(1 + i % 9);
+        entries.emplace_back(Value::Dictionary{
+            {"inputParameters", Value::Dictionary{{"kTextField", k}, {"nTextField", n}, {"pTextField", p}}},
+            {"latexString", "p = " + p + " \\quad k = " + k + " \\quad n = " + n},
+            {"solutionSteps", Value::Array{}},
+            {"setupParameter", Value::Dictionary{{"appKey", "QZT"}}},
+        });
+    }
+    return Value(Value::Dictionary{{"Calculations", Value(std::move(entries))}});
+}
+
+Value numbersFrom(long long first, std::size_t count) {
+    Value::Array numbers;
+    for (std::size_t i = 0; i < count; ++i) numbers.emplace_back(first + static_cast<long long>(i));
+    return Value(std::move(numbers));
+}
+
+}  // namespace
+
+TEST_CASE("the binary form is as small as the objects it holds allow, and other readers read it") {
+    struct Case {
+        std::string what;
+        Value value;
+    };
+    const std::vector<Case> cases = {
+        {"one number", Value(5)},
+        {"255 numbers and their list: references of one byte", numbersFrom(1000, 255)},
+        {"256 numbers and their list: references of two bytes", numbersFrom(1000, 256)},
+        {"a thousand copies of one text: two objects", Value(Value::Array(1000, Value("again")))},
+        {"equal lists and dictionaries written once",
+         Value(Value::Array{Value::Dictionary{{"a", 1}}, Value::Dictionary{{"a", 1}}, Value::Array{"a"},
+                            Value::Array{"a"}, Value::Array{}, Value::Array{}})},
+        {"numbers of every width",
+         Value(Value::Array{0, 255, 256, 65535, 65536, 4294967295LL, 4294967296LL, INT64_MAX, -1, INT64_MIN})},
+        {"lengths of 14, 15, 255 and 256",
+         Value(Value::Array{std::string(14, 'a'), std::string(15, 'b'), std::string(255, 'c'), std::string(256, 'd'),
+                            platform::Data{std::vector<std::uint8_t>(15, 1)},
+                            platform::Data{std::vector<std::uint8_t>(256, 2)},
+                            "caf\xc3\xa9 with fifteen+", "\xf0\x9f\x98\x80\xf0\x9f\x98\x80 seven"})},
+        // Laid out as written, the list would begin past offset 255.
+        {"one large object among small ones",
+         Value(Value::Array{platform::Data{std::vector<std::uint8_t>(240, 7)}, "a", "b", "c"})},
+        {"every kind and width", everyWidth()},
+        {"a history of 300 calculations", history(300)},
+    };
+    for (const auto& entry : cases) {
+        CAPTURE(entry.what);
+        const std::string bytes = platform::writePropertyListBinary(entry.value);
+        CHECK(bytes.size() == smallestBinarySize(entry.value));
+        const auto back = platform::parsePropertyList(bytes);
+        REQUIRE(back);
+        CHECK(*back == entry.value);
+        plist_t root = nullptr;
+        plist_from_bin(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);
+        CHECK(root);
+        plist_free(root);
+        if (platform::testing::pythonPlistlibInstalled()) {
+            const auto again = platform::testing::throughPythonPlistlib(bytes);
+            REQUIRE(again);
+            CHECK(platform::parsePropertyList(*again) == entry.value);
+        }
+    }
+    if (!platform::testing::pythonPlistlibInstalled()) MESSAGE(platform::testing::kNoPythonPlistlib);
+}
+
+// plistlib shares equal texts and numbers but no containers: ours holds no
+// more than its own output.
+TEST_CASE("a history of 10,000 calculations is no larger than Python's plistlib writes it") {
+    if (!platform::testing::pythonPlistlibInstalled()) {
+        MESSAGE(platform::testing::kNoPythonPlistlib);
+        return;
+    }
+    const Value written = history(10000);
+    const std::string bytes = platform::writePropertyListBinary(written);
+    const auto again = platform::testing::throughPythonPlistlib(bytes);
+    REQUIRE(again);
+    CHECK(platform::parsePropertyList(*again) == written);
+    CHECK(bytes.size() == smallestBinarySize(written));
+    CHECK(bytes.size() <= again->size());
+}
+
 TEST_CASE("binary objects that other writers make read as the format means them") {
     const auto be = [](std::uint64_t value, int bytes) {
         std::string out;
@@ -391,7 +622,7 @@ TEST_CASE("binary objects that other writers make read as the format means them"
         return out;
     };
     struct Case {
-        const char* what;
+        std::string what;
         std::string bytes;
         const char* json;  // the value expected
     };
@@ -401,6 +632,18 @@ TEST_CASE("binary objects that other writers make read as the format means them"
         {"a set reads as a list", binaryPlist({"\xC1" + reference(1), ascii("x")}), R"(["x"])"},
         {"a UTF-16 pair", binaryPlist({"\x62" + be(0xD83DDE00, 4)}), "\"\xf0\x9f\x98\x80\""},
         {"a lone UTF-16 surrogate reads as U+FFFD", binaryPlist({"\x62" + be(0xD8000041, 4)}), "\"\xef\xbf\xbd" "A\""},
+        // The pairs at the ends of both halves' ranges, and the units just
+        // outside them.
+        {"the first pair, U+10000", binaryPlist({"\x62" + be(0xD800DC00, 4)}), "\"\xf0\x90\x80\x80\""},
+        {"a pair whose low half is the last, U+1F3FF", binaryPlist({"\x62" + be(0xD83CDFFF, 4)}), "\"\xf0\x9f\x8f\xbf\""},
+        {"the last pair, U+10FFFF", binaryPlist({"\x62" + be(0xDBFFDFFF, 4)}), "\"\xf4\x8f\xbf\xbf\""},
+        {"a high half before a unit past the low ones", binaryPlist({"\x62" + be(0xD800E000, 4)}),
+         "\"\xef\xbf\xbd\xee\x80\x80\""},
+        {"a high half before a unit below the low ones", binaryPlist({"\x62" + be(0xDBFFDBFF, 4)}),
+         "\"\xef\xbf\xbd\xef\xbf\xbd\""},
+        {"a low half alone", binaryPlist({"\x62" + be(0xDFFF0041, 4)}), "\"\xef\xbf\xbd" "A\""},
+        {"the units beside the surrogates are letters of their own", binaryPlist({"\x62" + be(0xD7FFE000, 4)}),
+         "\"\xed\x9f\xbf\xee\x80\x80\""},
         {"a key given twice keeps its last value",
          binaryPlist({"\xD2" + reference(1) + reference(1) + reference(2) + reference(3), ascii("k"), ascii("v"),
                       ascii("w")}),

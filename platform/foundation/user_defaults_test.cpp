@@ -358,6 +358,40 @@ TEST_CASE("preferences too large to read back are never written") {
     CHECK(storedKeys() == std::set<std::string>{"kept", "second"});
 }
 
+// A refused replacement has already let the old value go: the file must
+// follow at the next write, whatever that write changes.
+TEST_CASE("a refused replacement reaches the file with the next write") {
+    PreferencesFolder folder;
+    const auto stored = [&] {
+        const auto parsed = parseFile(UserDefaults::fileForSuite("com.example.replace"));
+        REQUIRE(parsed);
+        return *parsed;
+    };
+    UserDefaults defaults("com.example.replace");
+    REQUIRE(defaults.setObject(Value::Array{1, 2}, "history"));
+    REQUIRE(defaults.setObject("kept", "other"));
+    const Value before(Value::Dictionary{{"history", Value::Array{1, 2}}, {"other", "kept"}});
+    REQUIRE(stored() == before);
+    CHECK_FALSE(defaults.replaceObject("history", [] { return Value(Value::Array{Value()}); }));
+    CHECK_FALSE(defaults.objectForKey("history"));
+    CHECK_FALSE(defaults.diagnostics().empty());
+    const Value after(Value::Dictionary{{"other", "kept"}});
+    // Nothing is written for the refusal itself.
+    CHECK(stored() == before);
+    SUBCASE("synchronize") {
+        CHECK(defaults.synchronize());
+        CHECK(stored() == after);
+    }
+    SUBCASE("a value set again unchanged") {
+        CHECK(defaults.setObject("kept", "other"));
+        CHECK(stored() == after);
+    }
+    SUBCASE("a key removed that was not there") {
+        CHECK(defaults.removeObjectForKey("absent"));
+        CHECK(stored() == after);
+    }
+}
+
 // Lists of more than a hundred values were freed twice once read.
 TEST_CASE("a suite file with long lists and wide dictionaries reads back, XML or binary") {
     PreferencesFolder folder;

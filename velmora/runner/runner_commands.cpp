@@ -27,11 +27,11 @@
 #include "platform/ui/text_field.h"
 #include "velmora/runner/app_session.h"
 #include "velmora/runner/check_command.h"
+#include "velmora/runner/cover.h"
 #include "velmora/runner/screen_text.h"
 #include "velmora/runner/value_text.h"
 #include "velmora/screens/calculate_view_controller.h"
 #include "velmora/screens/controller_utilities.h"
-#include "velmora/shell/view_manager.h"
 
 namespace velmora::runner {
 
@@ -60,21 +60,10 @@ std::shared_ptr<View> topLayer(platform::ui::Window& window) {
     return window.sharedAs<View>();
 }
 
-// What the finger lands on instead of the view, by the name `screen` gives
-// it: the loading overlay, else the presented page's class; none when the
-// view takes its touches.
-std::optional<std::string> coverName(View& view) {
-    auto cover = platform::ui::coveringView(view);
-    if (!cover) return std::nullopt;
-    if (cover->tag() == ViewManager::loadingOverlayTag) return "the loading overlay";
-    if (auto* controller = cover->viewController()) return controller->className();
-    return cover->className();
-}
-
-// Says so when something covers the view; false then.
+// Says what covers the view, as the person sees it; false then.
 bool uncovered(CommandContext& context, View& view, const std::string& what) {
-    auto cover = coverName(view);
-    if (cover) context.out << what << " is covered by " << *cover << "\n";
+    auto cover = coverOf(view);
+    if (cover) context.out << what << " is covered by " << cover->name << "\n";
     return !cover;
 }
 
@@ -113,21 +102,34 @@ std::vector<std::shared_ptr<View>> targets(View& root, const std::string& target
     return found;
 }
 
-// "star N" chooses that many stars of the rating shown, as a touch ending
-// on the star would; none when no rating is on the top layer.
-std::optional<bool> tapStar(CommandContext& context, View& layer, const std::string& target) {
-    const auto number = starNumber(target);
-    if (!number) return std::nullopt;
-    auto found = platform::ui::findViews(layer, [](const View& v) {
+std::vector<std::shared_ptr<View>> shownStars(View& root) {
+    return platform::ui::findViews(root, [](const View& v) {
         return dynamic_cast<const platform::rating::StarRatingView*>(&v) && shownOnScreen(v);
     });
-    if (found.empty()) return std::nullopt;
+}
+
+// "star N" chooses that many stars of the rating shown, as a touch ending
+// on the star would; any other "star ..." is answered with the rating's
+// rule. None when no rating is on the screen.
+std::optional<bool> tapStar(CommandContext& context, platform::ui::Window& window, View& layer,
+                            const std::string& target) {
+    const auto asked = starAsked(target);
+    if (!asked) return std::nullopt;
+    const auto number = starNumber(target);
+    auto found = shownStars(layer);
+    if (found.empty()) {
+        auto under = shownStars(window);
+        if (under.empty()) return std::nullopt;
+        if (!uncovered(context, *under.front(), "the rating's stars")) return false;
+        found = under;
+    }
     auto stars = std::static_pointer_cast<platform::rating::StarRatingView>(found.front());
     const int count = static_cast<int>(stars->starFills().size());
-    if (*number < 1 || *number > count) {
-        context.out << "the rating has stars 1 to " << count << ", not " << *number << "\n";
+    if (!number || *number < 1 || *number > count) {
+        context.out << "the rating has stars 1 to " << count << ", not " << *asked << "\n";
         return false;
     }
+    if (!uncovered(context, *stars, "the rating's stars")) return false;
     if (!stars->touch(*number)) {
         context.out << "the stars do not respond to touch\n";
         return false;
@@ -136,29 +138,46 @@ std::optional<bool> tapStar(CommandContext& context, View& layer, const std::str
     return true;
 }
 
-bool tapTarget(CommandContext& context, const std::string& target) {
+// Taps what answers to the name on what a person sees on top; what lies
+// under a cover is refused, saying what covers it. The menu button stays
+// in reach of its own drawer: a tap beside the open drawer closes it, as the
+// button does.
+bool tapTarget(CommandContext& context, const std::string& target, bool drawerLetsThrough = false) {
     auto window = windowOf(context);
     if (!window) return false;
     window->layoutIfNeeded();
     auto layer = topLayer(*window);
-    if (auto starred = tapStar(context, *layer, target)) return *starred;
+    if (auto starred = tapStar(context, *window, *layer, target)) return *starred;
     auto found = targets(*layer, target);
+    if (found.empty()) found = targets(*window, target);
     if (found.empty()) {
-        auto under = targets(*window, target);
-        if (under.empty()) context.out << "nothing on screen is titled or identified \"" << target << "\"\n";
-        else uncovered(context, *under.front(), "\"" + target + "\"");
+        context.out << "nothing on screen is titled or identified \"" << target << "\"\n";
         return false;
     }
+    std::optional<Cover> firstCover;
     for (auto& view : found) {
+        if (auto cover = coverOf(*view); cover && !(drawerLetsThrough && cover->kind == CoverKind::drawer)) {
+            if (!firstCover) firstCover = cover;
+            continue;
+        }
         if (platform::ui::tap(*view)) {
             context.out << "tapped " << target << "\n";
             return true;
         }
     }
-    if (uncovered(context, *found.front(), "\"" + target + "\"")) {
+    if (firstCover) {
+        context.out << "\"" << target << "\" is covered by " << firstCover->name << "\n";
+    } else {
         context.out << "\"" << target << "\" is on screen but does not respond (disabled)\n";
     }
     return false;
+}
+
+std::shared_ptr<platform::ui::TableView> firstTable(View& root) {
+    auto found = platform::ui::findViews(root, [](const View& v) {
+        return dynamic_cast<const platform::ui::TableView*>(&v) && shownOnScreen(v);
+    });
+    return found.empty() ? nullptr : std::static_pointer_cast<platform::ui::TableView>(found.front());
 }
 
 // The table the user would touch: the drawer's menu while it is open, else
@@ -169,10 +188,7 @@ std::shared_ptr<platform::ui::TableView> tableOnTop(platform::ui::Window& window
     if (layer.get() == &window && drawer && drawer->isLeftViewOpened() && drawer->leftViewController()) {
         if (auto menu = drawer->leftViewController()->viewIfLoaded()) layer = menu;
     }
-    auto found = platform::ui::findViews(*layer, [](const View& v) {
-        return dynamic_cast<const platform::ui::TableView*>(&v) && shownOnScreen(v);
-    });
-    return found.empty() ? nullptr : std::dynamic_pointer_cast<platform::ui::TableView>(found.front());
+    return firstTable(*layer);
 }
 
 std::optional<int> number(const std::string& text) {
@@ -205,11 +221,14 @@ std::optional<platform::ui::IndexPath> rowArgument(CommandContext& context, cons
     return platform::ui::IndexPath{section, row};
 }
 
+// The table a command aims at: the one on top, else one a presented page
+// covers, which the command then refuses, saying what covers it.
 std::shared_ptr<platform::ui::TableView> requireTable(CommandContext& context) {
     auto window = windowOf(context);
     if (!window) return nullptr;
     window->layoutIfNeeded();
     auto table = tableOnTop(*window);
+    if (!table) table = firstTable(*window);
     if (!table) context.out << "no table is on screen\n";
     return table;
 }
@@ -284,11 +303,11 @@ bool dragRow(CommandContext& context, const CommandArguments& arguments) {
     if (!from) return false;
     auto to = rowArgument(context, {{arguments.words[2], arguments.words[3]}, {}}, *table);
     if (!to) return false;
+    if (!uncovered(context, *table, rowText(*from))) return false;
     if (!table->isEditing()) {
         context.out << "rows move only in edit mode: tap the page's edit button first\n";
         return false;
     }
-    if (!uncovered(context, *table, "the table")) return false;
     if (!table->dragRow(*from, *to)) {
         context.out << rowText(*from) << " cannot be moved to " << rowText(*to) << "\n";
         return false;
@@ -298,39 +317,87 @@ bool dragRow(CommandContext& context, const CommandArguments& arguments) {
     return true;
 }
 
-bool scrollsItself(const View& view) {
+// What a pan moves: every scroll view but a table, which `scroll` moves by
+// its rows; a row of cards (a collection view) is one.
+bool pannable(const View& view) {
     return dynamic_cast<const platform::ui::ScrollView*>(&view) && !dynamic_cast<const platform::ui::TableView*>(&view) &&
-           !dynamic_cast<const platform::ui::CollectionView*>(&view) && shownOnScreen(view);
+           shownOnScreen(view);
+}
+
+bool largerInside(const View& view) {
+    const auto& scroll = static_cast<const platform::ui::ScrollView&>(view);
+    const auto size = scroll.contentSize();
+    const auto shown = scroll.bounds().size;
+    return size.width > shown.width + 0.5 || size.height > shown.height + 0.5;
+}
+
+// "1.2": a section and a row.
+bool namesRow(const std::string& where) {
+    const auto dot = where.find('.');
+    return dot != std::string::npos && number(where.substr(0, dot)) && number(where.substr(dot + 1));
 }
 
 // The scroll view a pan names: the first inside row "S.R" of the table on
-// top, the one with that identifier, or (none named) the first on the top
-// layer. None, with why printed, when there is none.
+// top, the one with that identifier, or (none named) the first with
+// content out of sight, on the top layer first. None, with why printed,
+// when there is none.
 std::shared_ptr<platform::ui::ScrollView> scrollViewNamed(CommandContext& context, const std::string& where) {
     auto window = windowOf(context);
     if (!window) return nullptr;
     window->layoutIfNeeded();
     std::shared_ptr<View> within = topLayer(*window);
     std::string identifier = where;
-    const auto dot = where.find('.');
-    if (dot != std::string::npos && number(where.substr(0, dot)) && number(where.substr(dot + 1))) {
+    bool inRow = false;
+    if (namesRow(where)) {
+        const auto dot = where.find('.');
         auto table = requireTable(context);
         if (!table) return nullptr;
         auto path = rowArgument(context, {{where.substr(0, dot), where.substr(dot + 1)}, {}}, *table);
-        if (!path) return nullptr;
+        if (!path || !uncovered(context, *table, "row " + where)) return nullptr;
         within = table->cellForRow(*path);
         if (!within) {
             context.out << "row " << where << " is out of sight: scroll to it first\n";
             return nullptr;
         }
         identifier.clear();
+        inRow = true;
     }
-    auto found = platform::ui::findViews(*within, [&](const View& v) {
-        return scrollsItself(v) && (identifier.empty() || v.accessibilityIdentifier() == identifier);
-    });
+    auto inside = [&](View& root) {
+        return platform::ui::findViews(root, [&](const View& v) {
+            return pannable(v) && (identifier.empty() || v.accessibilityIdentifier() == identifier);
+        });
+    };
+    auto found = inside(*within);
+    // What lies only under a presented page is found too, for the pan to
+    // say what covers it.
+    const bool underToo = !inRow && within.get() != window.get();
+    if (where.empty()) {
+        // None named: the first on top with content out of sight; else one
+        // under the page presented on top, which covers it.
+        const auto moves = [](const std::shared_ptr<View>& v) { return largerInside(*v); };
+        auto moving = std::find_if(found.begin(), found.end(), moves);
+        if (moving != found.end()) return std::static_pointer_cast<platform::ui::ScrollView>(*moving);
+        found.clear();
+        if (underToo) {
+            found = inside(*window);
+            std::erase_if(found, [&](const auto& v) { return v->isDescendantOf(within.get()); });
+            std::stable_partition(found.begin(), found.end(), moves);
+        }
+        if (found.empty() && window->rootViewController()) {
+            // Nothing to move on the page either: what covers it is all
+            // a finger meets.
+            auto page = window->rootViewController()->viewIfLoaded();
+            if (page && !uncovered(context, *page, "the page")) return nullptr;
+        }
+        if (found.empty()) {
+            context.out << "no scroll view on screen has content out of sight\n";
+            return nullptr;
+        }
+    } else if (found.empty() && underToo) {
+        found = inside(*window);
+    }
     if (found.empty()) {
-        context.out << "no scroll view " << (where.empty() ? "is on screen" : "is in or named \"" + where + "\"")
-                    << "\n";
+        context.out << "no scroll view is in or named \"" << where << "\"\n";
         return nullptr;
     }
     return std::static_pointer_cast<platform::ui::ScrollView>(found.front());
@@ -364,8 +431,12 @@ bool panScrollView(CommandContext& context, const CommandArguments& arguments) {
         context.out << usage;
         return false;
     }
-    auto scroll = scrollViewNamed(context, first == 1 ? words[0] : std::string());
-    if (!scroll || !uncovered(context, *scroll, "the scroll view")) return false;
+    const std::string where = first == 1 ? words[0] : std::string();
+    auto scroll = scrollViewNamed(context, where);
+    const std::string what = namesRow(where) ? "row " + where
+                             : where.empty()   ? "the scroll view"
+                                               : "the scroll view \"" + where + "\"";
+    if (!scroll || !uncovered(context, *scroll, what)) return false;
     if (!scroll->isScrollEnabled() || !scroll->isUserInteractionEnabled()) {
         context.out << "the scroll view does not scroll\n";
         return false;
@@ -397,18 +468,27 @@ struct Key {
     std::shared_ptr<platform::ui::Button> button;
 };
 
-// The keys a word stands for: the name of a special key, else its characters.
+// The keys a word stands for: the name of a special key, else its
+// characters, "pi" among them the pi key wherever it stands ("pi/4"), as
+// `velmora calc` reads p.
 std::vector<Key> keysOf(const std::string& word, CalculateViewController& page) {
     const std::vector<std::pair<std::vector<std::string>, Key>> names = {
         {{"del", "delete", "\xE2\x8C\xAB"}, {"del", page.deleteButton}},
         {{"calc", "calculate", "\xE2\x9C\x93"}, {"calc", page.calculateButton}},
-        {{"pi"}, {"\xCF\x80", nullptr}},
     };
     for (const auto& [aliases, key] : names) {
         if (std::find(aliases.begin(), aliases.end(), word) != aliases.end()) return {key};
     }
+    const std::u32string characters = platform::gfx::decodeUTF8(word);
     std::vector<Key> keys;
-    for (char32_t c : platform::gfx::decodeUTF8(word)) keys.push_back({platform::gfx::encodeUTF8(std::u32string(1, c)), nullptr});
+    for (std::size_t i = 0; i < characters.size(); ++i) {
+        if (characters[i] == U'p' && i + 1 < characters.size() && characters[i + 1] == U'i') {
+            keys.push_back({"\xCF\x80", nullptr});
+            ++i;
+        } else {
+            keys.push_back({platform::gfx::encodeUTF8(std::u32string(1, characters[i])), nullptr});
+        }
+    }
     return keys;
 }
 
@@ -447,6 +527,21 @@ std::string whyKeyIsDead(const Key& key, CalculateViewController& page) {
     return "it is disabled or covered";
 }
 
+// Why the keys of a line cannot be reached, as a person sees it: what
+// covers the keypad, or one of the keys; none when every key is in reach.
+// Looked at before a key is pressed, so that nothing is typed under a cover.
+std::optional<std::string> keypadCover(const std::vector<std::string>& words, CalculateViewController& page) {
+    if (auto cover = coverOf(*page.keypadStackView)) return "the keypad is covered by " + cover->name;
+    for (const auto& word : words) {
+        for (const auto& key : keysOf(word, page)) {
+            auto button = key.button ? key.button : findFlatButton(key.title, *page.keypadStackView);
+            if (!button) continue;  // named as missing when its turn comes
+            if (auto cover = coverOf(*button)) return "the key \"" + key.title + "\" is covered by " + cover->name;
+        }
+    }
+    return std::nullopt;
+}
+
 bool pressKeys(CommandContext& context, const CommandArguments& arguments) {
     if (arguments.words.empty()) {
         context.out << "give the keys to press: key 0.3, key del, key calc\n";
@@ -464,6 +559,10 @@ bool pressKeys(CommandContext& context, const CommandArguments& arguments) {
         context.out << "a key line presses at most " << kMostKeysALine << " keys; nothing pressed\n";
         return false;
     }
+    if (auto covered = keypadCover(arguments.words, *page)) {
+        context.out << *covered << "; nothing pressed\n";
+        return false;
+    }
     std::size_t keys = 0, at = 0;
     for (const auto& word : arguments.words) keys += keysOf(word, *page).size();
     std::string pressed;
@@ -479,7 +578,7 @@ bool pressKeys(CommandContext& context, const CommandArguments& arguments) {
             std::shared_ptr<platform::ui::Button> button = key.button;
             if (!button) button = findFlatButton(key.title, *page->keypadStackView);
             if (!button) {
-                context.out << "the keypad has no key \"" << key.title << "\""
+                context.out << "the keypad has no key \"" << key.title << "\" (key " << at << " of " << keys << ")"
                             << (pressed.empty() ? "" : " (pressed:" + pressed + ")") << "\n";
                 return false;
             }
@@ -744,15 +843,15 @@ std::vector<RunnerCommand> builtInCommands() {
         {"swipe", "S R", "swipe row R of section S of the table on top away (its delete action)", swipeRow},
         {"drag", "S R S2 R2", "in edit mode, drag row S R of the table on top to where row S2 R2 is", dragRow},
         {"pan", "[S.R|ID] to|by X Y",
-         "move the content of the scroll view in row S.R (or with that identifier, else the first shown) to "
-         "offset X,Y or by X,Y points",
+         "move the content of the scroll view in row S.R (or with that identifier, else the first with content "
+         "out of sight) to offset X,Y or by X,Y points",
          panScrollView},
         {"key", "K...",
          "press calculator keys: digits, . / - pi, del, calc (\"key 0.3\" presses 0, . and 3; at most 1000 a line)",
          pressKeys},
         withText("focus", "k|n|p|ID", "tap the text field k, n, p or the one with that identifier", focusField),
         plain("menu", "tap the toolbar's menu button (opens or closes the drawer)",
-              [](CommandContext& c) { return tapTarget(c, "menuButton"); }),
+              [](CommandContext& c) { return tapTarget(c, "menuButton", true); }),
         withText("alert", "BUTTON", "answer the alert shown with its button of that title", answerAlert),
         plain("wait", "let the application finish its work: queued blocks and network requests",
               [](CommandContext& c) {

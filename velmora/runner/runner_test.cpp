@@ -14,7 +14,11 @@
 #include "platform/frameworks/material/buttons.h"
 #include "platform/frameworks/star_rating/star_rating_view.h"
 #include "platform/gfx/image.h"
+#include "platform/dispatch/timer.h"
+#include "platform/frameworks/onboarding/onboard_view_controller.h"
+#include "platform/ui/alert_controller.h"
 #include "platform/ui/application.h"
+#include "platform/ui/interaction.h"
 #include "platform/ui/label.h"
 #include "platform/ui/scroll_view.h"
 #include "platform/ui/stack_view.h"
@@ -23,10 +27,12 @@
 #include "testsupport/scoped_launch_options.h"
 #include "testsupport/temp_dir.h"
 #include "velmora/runner/app_session.h"
+#include "velmora/runner/cover.h"
 #include "velmora/runner/runner.h"
 #include "velmora/runner/runner_commands.h"
 #include "velmora/runner/screen_text.h"
 #include "velmora/runner/value_text.h"
+#include "velmora/shell/view_manager.h"
 
 using namespace velmora::runner;
 using platform::Value;
@@ -459,4 +465,93 @@ TEST_CASE("a saved clock that holds no time the clock can show, or is no file, i
             CHECK(std::filesystem::is_directory(file));
         }
     }
+}
+
+TEST_CASE("what covers a view is named as a person sees it, never by a class") {
+    platform::dispatch::ManualTime time;
+    const std::string longMessage = "A message that goes on and on, far longer than anyone would read in one line of "
+                                    "a refusal";
+    struct Case {
+        std::string what;
+        std::function<std::shared_ptr<platform::ui::ViewController>()> make;
+        std::string name;
+    };
+    using platform::ui::AlertController;
+    constexpr auto alertStyle = platform::ui::AlertControllerStyle::alert;
+    const std::vector<Case> cases{
+        {"an alert by its title", [] { return AlertController::make("Clear History", "Gone for good?", alertStyle); },
+         "the alert \"Clear History\""},
+        {"an alert without a title, by its message's beginning",
+         [&] { return AlertController::make(std::nullopt, longMessage, alertStyle); },
+         "the alert \"" + longMessage.substr(0, 57) + "...\""},
+        {"an alert with nothing to read", [] { return AlertController::make("  ", std::nullopt, alertStyle); },
+         "an alert without a title"},
+        {"the share sheet",
+         [] {
+             return std::make_shared<platform::ui::ActivityViewController>(
+                 std::vector<platform::ui::ActivityItem>{std::string("x")});
+         },
+         "the share sheet"},
+        {"the introduction",
+         [] {
+             return std::make_shared<platform::onboard::OnboardViewController>(
+                 std::vector<platform::onboard::OnboardPage>{});
+         },
+         "the introduction"},
+        {"a page by its title",
+         [] {
+             auto page = std::make_shared<platform::ui::ViewController>();
+             page->setTitle("Settings");
+             return page;
+         },
+         "the page \"Settings\""},
+        {"a page without a title", [] { return std::make_shared<platform::ui::ViewController>(); },
+         "the page presented over it"},
+    };
+    for (const auto& c : cases) {
+        CAPTURE(c.what);
+        platform::ui::Application::shared().reset();
+        auto window = std::make_shared<platform::ui::Window>(platform::gfx::Rect(0, 0, 320, 568));
+        auto root = std::make_shared<platform::ui::ViewController>();
+        window->setRootViewController(root);
+        window->makeKeyAndVisible();
+        auto button = std::make_shared<platform::ui::Button>(platform::gfx::Rect(20, 200, 100, 44));
+        root->view()->addSubview(button);
+        CHECK_FALSE(coverOf(*button));
+        auto presented = c.make();
+        root->present(presented, false);
+        time.settle();
+        REQUIRE(window->topViewController() == presented);
+        auto cover = coverOf(*button);
+        REQUIRE(cover);
+        CHECK(cover->kind == CoverKind::presented);
+        CHECK(cover->name == c.name);
+        // What the presented page holds itself is in reach.
+        if (auto own = platform::ui::findFirst<platform::ui::Button>(*presented->view())) CHECK_FALSE(coverOf(*own));
+        window->setRootViewController(nullptr);
+        time.settle();
+    }
+    {
+        // The loading overlay, here over the middle of the window only.
+        platform::ui::Application::shared().reset();
+        auto window = std::make_shared<platform::ui::Window>(platform::gfx::Rect(0, 0, 320, 568));
+        auto root = std::make_shared<platform::ui::ViewController>();
+        window->setRootViewController(root);
+        window->makeKeyAndVisible();
+        auto under = std::make_shared<platform::ui::Button>(platform::gfx::Rect(20, 200, 100, 44));
+        auto beside = std::make_shared<platform::ui::Button>(platform::gfx::Rect(20, 500, 100, 44));
+        root->view()->addSubview(under);
+        root->view()->addSubview(beside);
+        auto overlay = std::make_shared<platform::ui::View>(platform::gfx::Rect(0, 100, 320, 300));
+        overlay->setTag(velmora::ViewManager::loadingOverlayTag);
+        window->addSubview(overlay);
+        auto cover = coverOf(*under);
+        REQUIRE(cover);
+        CHECK(cover->kind == CoverKind::overlay);
+        CHECK(cover->name == "the loading overlay");
+        CHECK_FALSE(coverOf(*beside));
+        window->setRootViewController(nullptr);
+        time.settle();
+    }
+    platform::ui::Application::shared().reset();
 }

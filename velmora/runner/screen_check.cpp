@@ -13,9 +13,11 @@
 #include "platform/gfx/image.h"
 #include "platform/render/rasterizer.h"
 #include "platform/render/text_painter.h"
+#include "platform/ui/collection_view.h"
 #include "platform/ui/control.h"
 #include "platform/ui/label.h"
 #include "platform/ui/scroll_view.h"
+#include "platform/ui/table_view.h"
 #include "platform/ui/text_field.h"
 #include "platform/ui/view_controller.h"
 #include "platform/ui/window.h"
@@ -55,7 +57,10 @@ struct Node {
 struct Item {
     CheckedItem checked;
     std::size_t node = 0;
-    bool isText = false, isScroll = false;
+    bool isText = false, isScroll = false, isControl = false;
+    // A card of a row, or a view that draws a picture of its own (an image,
+    // a chart, a player): only looked at for where the window's edge cuts it.
+    bool isContent = false;
     RGBA colour;         // a text's colour, alpha included
     bool inactive = false;
     bool cutShort = false;  // a text drawn ending in an ellipsis
@@ -94,8 +99,10 @@ Rect openAtTheEdges(const Rect& clip, const Rect& window) {
 
 // How far scrolling this scroll view, as well as those around it, brings
 // its content in from each side: content past its right edge comes in as
-// far as the offset can still grow, and so on.
+// far as the offset can still grow, and so on. A scroll view that a touch
+// cannot move (scrolling off, or taking no touches) brings nothing in.
 EdgeOverhang broughtIn(const platform::ui::ScrollView& scroll, EdgeOverhang reach) {
+    if (!scroll.isScrollEnabled() || !scroll.isUserInteractionEnabled()) return reach;
     const auto offset = scroll.contentOffset();
     const auto least = scroll.minimumContentOffset(), most = scroll.maximumContentOffset();
     reach.left += std::max(0.0, offset.x - least.x);
@@ -127,9 +134,7 @@ struct Walk {
         if (view.clipsToBounds() && view.superviewPointer()) clip = openAtTheEdges(node.clipped, window);
         node.contentClip = clip;
         nodes.push_back(node);
-        if (auto* scroll = dynamic_cast<const platform::ui::ScrollView*>(&view); scroll && scroll->isScrollEnabled()) {
-            reach = broughtIn(*scroll, reach);
-        }
+        if (auto* scroll = dynamic_cast<const platform::ui::ScrollView*>(&view)) reach = broughtIn(*scroll, reach);
         for (const auto& sub : view.subviews()) visit(*sub, surface, clip, alpha, reach);
     }
 };
@@ -183,15 +188,22 @@ Rect transformed(const Rect& r, const platform::gfx::AffineTransform& t) {
 
 bool blank(const std::string& text) { return text.find_first_not_of(" \t\n") == std::string::npos; }
 
-// The texts a view draws itself (not its subviews'), as drawing them now
-// records them.
-std::vector<Item> textsOf(const Node& node, std::size_t index) {
+// What a view draws itself (not its subviews'), as drawing it now records
+// it: its texts, and whether it draws anything else.
+struct OwnDrawing {
+    std::vector<Item> texts;
+    bool picture = false;
+};
+
+OwnDrawing drawingOf(const Node& node, std::size_t index) {
     View& view = const_cast<View&>(*node.view);
     platform::gfx::GraphicsContext recording(view.bounds().size);
     view.drawLayer(*view.layer(), recording);
-    std::vector<Item> texts;
+    OwnDrawing drawing;
+    auto& texts = drawing.texts;
     const auto* control = owningControl(view);
     for (const auto& op : recording.displayList().ops()) {
+        if (op.kind != DrawOp::Kind::text && op.kind != DrawOp::Kind::clip) drawing.picture = true;
         if (op.kind != DrawOp::Kind::text || blank(op.text)) continue;
         Item item;
         item.node = index;
@@ -207,7 +219,17 @@ std::vector<Item> textsOf(const Node& node, std::size_t index) {
         item.cutShort = platform::render::textCutShort(op);
         texts.push_back(item);
     }
-    return texts;
+    return drawing;
+}
+
+// A control as a person touches it: the controls of a table row's edit mode
+// are touched as controls, though drawn as plain views.
+bool touchedAsControl(const View& view) {
+    if (dynamic_cast<const platform::ui::Control*>(&view)) return true;
+    const auto* cell = dynamic_cast<const platform::ui::TableViewCell*>(view.superviewPointer());
+    if (!cell) return false;
+    const auto controls = cell->editingControls();
+    return std::any_of(controls.begin(), controls.end(), [&](const auto& control) { return control.get() == &view; });
 }
 
 std::vector<Item> itemsOf(const std::vector<Node>& nodes) {
@@ -215,14 +237,25 @@ std::vector<Item> itemsOf(const std::vector<Node>& nodes) {
     for (std::size_t i = 0; i < nodes.size(); ++i) {
         const View& view = *nodes[i].view;
         const bool scroll = dynamic_cast<const platform::ui::ScrollView*>(&view) != nullptr;
-        if (scroll || dynamic_cast<const platform::ui::Control*>(&view)) {
+        const bool control = !scroll && touchedAsControl(view);
+        if (scroll || control) {
             Item item;
             item.node = i;
             item.isScroll = scroll;
+            item.isControl = control;
             item.checked = {&view, {}, nodes[i].frame, nodes[i].frame};
             items.push_back(item);
         }
-        for (auto& text : textsOf(nodes[i], i)) items.push_back(std::move(text));
+        auto drawing = drawingOf(nodes[i], i);
+        const bool card = dynamic_cast<const platform::ui::CollectionViewCell*>(&view) != nullptr;
+        if (!scroll && !dynamic_cast<const platform::ui::Control*>(&view) && (card || drawing.picture)) {
+            Item item;
+            item.node = i;
+            item.isContent = true;
+            item.checked = {&view, {}, nodes[i].frame, nodes[i].frame};
+            items.push_back(item);
+        }
+        for (auto& text : drawing.texts) items.push_back(std::move(text));
     }
     return items;
 }
@@ -299,23 +332,30 @@ std::string itemText(const CheckedItem& item) {
     return text;
 }
 
-// Overlaps within one layer, once for each pair of views.
+// Overlaps within one layer, once for each pair of views; a text that a
+// control drawn after it lies on runs under that control.
 void findOverlaps(const std::vector<Item>& items, const std::vector<Rect>& shown, const std::vector<bool>& inFront,
                   const std::vector<Node>& nodes, std::vector<Finding>& findings) {
     std::set<std::pair<const View*, const View*>> reported;
     for (std::size_t a = 0; a < items.size(); ++a) {
-        if (!inFront[a] || items[a].isScroll) continue;
+        if (!inFront[a] || items[a].isScroll || items[a].isContent) continue;
         for (std::size_t b = a + 1; b < items.size(); ++b) {
-            if (!inFront[b] || items[b].isScroll) continue;
+            if (!inFront[b] || items[b].isScroll || items[b].isContent) continue;
             if (nodes[items[a].node].surface != nodes[items[b].node].surface) continue;
             const View* va = items[a].checked.view;
             const View* vb = items[b].checked.view;
             if (related(va, vb) || !hasArea(shown[a].intersection(shown[b]))) continue;
             if (!reported.insert({va, vb}).second) continue;
             Finding finding;
-            finding.kind = FindingKind::overlap;
-            finding.item = items[b].checked;  // drawn later: lies on the other
-            finding.other = items[a].checked;
+            if (items[a].isText && items[b].isControl) {
+                finding.kind = FindingKind::underControl;
+                finding.item = items[a].checked;
+                finding.other = items[b].checked;
+            } else {
+                finding.kind = FindingKind::overlap;
+                finding.item = items[b].checked;  // drawn later: lies on the other
+                finding.other = items[a].checked;
+            }
             findings.push_back(finding);
         }
     }
@@ -437,6 +477,9 @@ std::string Finding::description() const {
     switch (kind) {
         case FindingKind::overlap:
             out << "overlap: " << itemText(item) << " lies on " << itemText(*other);
+            break;
+        case FindingKind::underControl:
+            out << "under a control: " << itemText(item) << " runs under " << itemText(*other);
             break;
         case FindingKind::cut:
             out << "cut: " << itemText(item) << " passes the window's " << edgeText(overhang);

@@ -6,9 +6,12 @@
 #include "platform/dispatch/timer.h"
 #include "platform/gfx/appearance.h"
 #include "platform/ui/application.h"
+#include "platform/ui/collection_view.h"
 #include "platform/ui/control.h"
+#include "platform/ui/image_view.h"
 #include "platform/ui/label.h"
 #include "platform/ui/scroll_view.h"
+#include "platform/ui/table_view.h"
 #include "platform/ui/view_controller.h"
 #include "platform/ui/window.h"
 #include "velmora/runner/known_findings.h"
@@ -58,15 +61,110 @@ std::shared_ptr<platform::ui::Button> button(const Rect& frame, const std::strin
 std::vector<std::string> kinds(const std::vector<Finding>& findings) {
     std::vector<std::string> names;
     for (const auto& f : findings) {
-        names.push_back(f.kind == FindingKind::overlap    ? "overlap"
-                        : f.kind == FindingKind::cut      ? "cut"
-                        : f.kind == FindingKind::cutShort ? "cut short"
-                                                          : "contrast");
+        names.push_back(f.kind == FindingKind::overlap        ? "overlap"
+                        : f.kind == FindingKind::underControl ? "under a control"
+                        : f.kind == FindingKind::cut          ? "cut"
+                        : f.kind == FindingKind::cutShort     ? "cut short"
+                                                              : "contrast");
     }
     return names;
 }
 
+// A row of square cards, 200 points a side.
+struct Cards : platform::ui::CollectionViewDataSource, platform::ui::CollectionViewDelegate {
+    int count = 2;
+    int numberOfItems(platform::ui::CollectionView&, int) override { return count; }
+    std::shared_ptr<platform::ui::CollectionViewCell> cellForItem(platform::ui::CollectionView&,
+                                                                  platform::ui::IndexPath) override {
+        auto card = std::make_shared<platform::ui::CollectionViewCell>(Rect(0, 0, 200, 200));
+        card->contentView()->setBackgroundColor(Color::systemGray4());
+        return card;
+    }
+    std::optional<platform::gfx::Size> sizeForItem(platform::ui::CollectionView&, platform::ui::IndexPath) override {
+        return platform::gfx::Size{200, 200};
+    }
+};
+
+std::shared_ptr<platform::ui::ImageView> picture(const Rect& frame) {
+    auto view = std::make_shared<platform::ui::ImageView>(platform::gfx::Image({24, 24}, 1, {}, "drawing"));
+    view->setFrame(frame);
+    return view;
+}
+
 }  // namespace
+
+TEST_CASE("content that no pan brings into view is cut; content a pan reaches is not") {
+    platform::dispatch::ManualTime time;
+    // A row of two cards 200 wide across the 320-point window, 16 points
+    // in from its ends and 10 apart: 442 points of content, the second card
+    // from 226 to 426 before any pan.
+    const auto row = [](Screen& screen, const std::shared_ptr<Cards>& cards) {
+        platform::ui::CollectionViewFlowLayout flow;
+        flow.scrollDirection = platform::ui::ScrollDirection::horizontal;
+        flow.sectionInset = {0, 16, 0, 16};
+        auto collection = screen.add(std::make_shared<platform::ui::CollectionView>(Rect(0, 100, 320, 200), flow));
+        collection->setDataSource(cards);
+        collection->setDelegate(cards);
+        screen.window->layoutIfNeeded();
+        return collection;
+    };
+    const auto cutsOf = [](std::vector<Finding> findings) {
+        std::erase_if(findings, [](const Finding& f) { return f.kind != FindingKind::cut; });
+        return findings;
+    };
+    SUBCASE("a row of cards a pan moves: its last card is in reach") {
+        Screen screen;
+        auto cards = std::make_shared<Cards>();
+        auto collection = row(screen, cards);
+        REQUIRE(collection->contentSize().width == doctest::Approx(442));
+        CHECK(cutsOf(checkScreen(*screen.window)).empty());
+        // Panned to its end, all of it is in the window.
+        collection->setContentOffset(collection->maximumContentOffset());
+        CHECK(checkScreen(*screen.window).empty());
+    }
+    SUBCASE("a row no touch moves cuts its second card at the window's edge") {
+        for (const bool scrollEnabled : {false, true}) {
+            CAPTURE(scrollEnabled);
+            Screen screen;
+            auto cards = std::make_shared<Cards>();
+            auto collection = row(screen, cards);
+            collection->setScrollEnabled(scrollEnabled);
+            collection->setUserInteractionEnabled(scrollEnabled ? false : true);
+            auto findings = cutsOf(checkScreen(*screen.window));
+            REQUIRE(findings.size() == 1);
+            CHECK(dynamic_cast<const platform::ui::CollectionViewCell*>(findings.front().item.view));
+            CHECK(findings.front().item.frame.minX() == doctest::Approx(226));
+            CHECK(findings.front().overhang.right == doctest::Approx(106));
+            CHECK(findings.front().description().find("CollectionViewCell") != std::string::npos);
+        }
+    }
+    SUBCASE("a picture past the edge of a page that does not scroll, or past the size its scroll view reaches") {
+        struct Case {
+            double contentWidth;  // of the scroll view holding the picture; 0: none holds it
+            double past;          // how far no pan brings it in
+        };
+        // The picture lies from 260 to 460 in the window, 140 past its edge.
+        for (const auto& c : std::vector<Case>{{0, 140}, {380, 80}, {460, 0}, {320, 140}}) {
+            CAPTURE(c.contentWidth);
+            Screen screen;
+            std::shared_ptr<View> holder = screen.page;
+            if (c.contentWidth > 0) {
+                auto scroll = screen.add(std::make_shared<platform::ui::ScrollView>(Rect(0, 100, 320, 60)));
+                scroll->setContentSize({c.contentWidth, 60});
+                holder = scroll;
+            }
+            auto drawing = screen.add(picture({260, c.contentWidth > 0 ? 0.0 : 100.0, 200, 60}), holder.get());
+            auto findings = cutsOf(checkScreen(*screen.window));
+            if (c.past == 0) {
+                CHECK(findings.empty());
+                continue;
+            }
+            REQUIRE(findings.size() == 1);
+            CHECK(findings.front().item.view == drawing.get());
+            CHECK(findings.front().overhang.right == doctest::Approx(c.past));
+        }
+    }
+}
 
 TEST_CASE("contrast ratios follow WCAG 2") {
     struct Case {
@@ -259,6 +357,70 @@ TEST_CASE("the check finds what lies on what, what the edge cuts and what is too
         auto findings = checkScreen(*s.window);
         REQUIRE(findings.size() == 1);
         CHECK(knownFindingFor(findings.front()) == nullptr);
+    }
+}
+
+TEST_CASE("a text that runs under a control drawn over it is found, the controls of edit mode among them") {
+    platform::dispatch::ManualTime time;
+    // One row whose text ends at 266 points, right-aligned: in edit mode the
+    // content moves 38 points to the right, under the reorder handle at 282.
+    struct OneRow : platform::ui::TableViewDataSource {
+        int numberOfRows(platform::ui::TableView&, int) override { return 1; }
+        bool canMoveRow(platform::ui::TableView&, platform::ui::IndexPath) override { return true; }
+        std::shared_ptr<platform::ui::TableViewCell> cellForRow(platform::ui::TableView&,
+                                                                platform::ui::IndexPath) override {
+            auto cell = std::make_shared<platform::ui::TableViewCell>();
+            auto text = label({16, 10, 250, 24}, "p = 0.3  k = 57  n = 200");
+            text->setTextAlignment(platform::gfx::TextAlignment::right);
+            cell->contentView()->addSubview(text);
+            return cell;
+        }
+    };
+    struct Case {
+        std::string what;
+        bool editing;
+        bool textOverTheControl;  // a text laid over the table, drawn after the row
+        std::vector<std::string> kinds;
+    };
+    const std::vector<Case> cases{
+        {"out of edit mode nothing lies on the row's text", false, false, {}},
+        {"in edit mode the text runs under the reorder handle", true, false, {"under a control"}},
+        {"a text drawn over a control lies on it", true, true, {"under a control", "overlap"}},
+    };
+    for (const auto& c : cases) {
+        CAPTURE(c.what);
+        Screen s;
+        auto table = s.add(std::make_shared<platform::ui::TableView>(Rect(0, 0, 320, 480)));
+        auto rows = std::make_shared<OneRow>();
+        table->setDataSource(rows);
+        table->setRowHeight(44);
+        table->reloadData();
+        table->setEditing(c.editing, false);
+        table->layoutIfNeeded();
+        auto cell = table->cellForRow({0, 0});
+        REQUIRE(cell);
+        cell->layoutIfNeeded();
+        std::shared_ptr<platform::ui::Label> over;
+        if (c.textOverTheControl) over = s.add(label({306, 10, 14, 24}, "="));  // clear of the row's text
+        auto findings = checkScreen(*s.window);
+        std::string all;
+        for (const auto& finding : findings) all += finding.description() + "\n";
+        CAPTURE(all);
+        CHECK(kinds(findings) == c.kinds);
+        for (const auto& finding : findings) {
+            CAPTURE(finding.description());
+            CHECK(knownFindingFor(finding) == nullptr);
+            if (finding.kind == FindingKind::underControl) {
+                CHECK(finding.item.text == "p = 0.3  k = 57  n = 200");
+                const auto controls = cell->editingControls();
+                REQUIRE(controls.size() == 2);
+                CHECK(finding.other->view == controls.back().get());  // the handle, at the trailing edge
+                CHECK(finding.other->frame == Rect(282, 0, 38, 44));
+                CHECK(finding.description().find(" runs under ") != std::string::npos);
+            } else {
+                CHECK(finding.item.view == over.get());
+            }
+        }
     }
 }
 

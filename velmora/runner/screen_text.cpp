@@ -202,7 +202,12 @@ void describeTable(platform::ui::TableView& table, int depth, Lines& out) {
     }
 }
 
+std::optional<std::string> scrollText(const platform::ui::ScrollView& scroll);
+
+// A row of cards wider than itself says where it stands, as other scroll
+// views do, before the cards it shows.
 void describeCollection(platform::ui::CollectionView& collection, int depth, Lines& out) {
+    if (auto text = scrollText(collection)) out.push_back({depth, *text});
     auto visible = collection.indexPathsForVisibleItems();
     std::sort(visible.begin(), visible.end());
     int total = 0;
@@ -342,6 +347,12 @@ std::optional<int> starNumber(const std::string& name) {
     const std::string digits = name.substr(prefix.size());
     if (!std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) return std::nullopt;
     return std::stoi(digits);
+}
+
+std::optional<std::string> starAsked(const std::string& name) {
+    const std::string prefix = kStarPrefix;
+    if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) return std::nullopt;
+    return name.substr(prefix.size());
 }
 
 std::string describeView(const View& view) {

@@ -62,9 +62,10 @@ void RemoteConfigManager::loadValue(const platform::VEZRemoteConfig& config, con
 
 void RemoteConfigManager::replaceApps(std::vector<AppMetaData> apps) {
     std::lock_guard lock(mutex_);
+    // The running application's entry, once found, is kept for the rest of
+    // the process: the rating link stays the one first read, whatever list
+    // comes later.
     apps_ = std::move(apps);
-    // The cached entry may be gone or changed (a new rating address).
-    currentApp_.reset();
 }
 
 std::optional<std::vector<AppMetaData>> RemoteConfigManager::appsFromBundle() const {

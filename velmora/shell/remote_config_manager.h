@@ -102,7 +102,8 @@ public:
     std::vector<AppSection> appSections() const;
 
     // The running application's own entry: the first whose identifiers hold
-    // the bundle identifier. Remembered once found, until "apps" changes.
+    // the bundle identifier. Remembered once found, for the rest of the
+    // process: a later list of applications does not replace it.
     std::optional<AppMetaData> currentApp() const;
 
     // The video addresses of the calculator's tutorials: the device

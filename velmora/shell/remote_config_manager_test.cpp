@@ -300,14 +300,24 @@ TEST_CASE("the drawer's lists and the running application's entry") {
     REQUIRE(f.manager->currentApp());
     CHECK(f.manager->currentApp()->appName.at("en") == "Own");
 
-    SUBCASE("the cached entry goes when the applications are replaced") {
-        f.activate(R"({"entries": {"apps": {"apps": [)" +
-                   appEntry("com.velmora.bernoulli", "Own", R"("shouldShow": true)", "https://r.example/2") + "]}}}");
-        f.manager->loadApps(*f.client);
-        CHECK(f.manager->currentApp()->ratingURLPro == "https://r.example/2");
-        f.activate(R"({"entries": {"apps": {"apps": []}}})");
-        f.manager->loadApps(*f.client);
-        CHECK_FALSE(f.manager->currentApp());
+    SUBCASE("the entry found is kept for the rest of the process, whatever list of applications follows") {
+        const std::vector<std::string> later{
+            // the same application with a new rating address
+            appEntry("com.velmora.bernoulli", "Own again", R"("shouldShow": true)", "https://r.example/2"),
+            // another application alone
+            appEntry("s1", "Single absent", R"("shouldShow": true)"),
+            // none at all
+            "",
+        };
+        for (const auto& entries : later) {
+            CAPTURE(entries);
+            f.activate(R"({"entries": {"apps": {"apps": [)" + entries + "]}}}");
+            f.manager->loadApps(*f.client);
+            REQUIRE(f.manager->apps().size() == (entries.empty() ? 0u : 1u));
+            REQUIRE(f.manager->currentApp());
+            CHECK(f.manager->currentApp()->ratingURLPro == "https://r.example/1");
+            CHECK(f.manager->currentApp()->appName.at("en") == "Own");
+        }
     }
     SUBCASE("the two lists get a section each, and only together") {
         const auto both = f.manager->appSections();
@@ -335,16 +345,34 @@ TEST_CASE("the drawer's lists and the running application's entry") {
         CHECK(f.manager->appSections().empty());
     }
     SUBCASE("the running application is found under any of its identifiers, or not at all") {
-        f.activate(R"({"entries": {"apps": {"apps": [)" +
-                   appEntry("com.velmora.other", "Other", R"("shouldShow": true)") + "," +
-                   R"({"appIdentifiers": ["x", "com.velmora.bernoulli"], "appName": {}, "appURL": "", "appURLPro": "",)"
-                   R"( "ratingURL": "", "ratingURLPro": "r2", "storeURL": "", "storeURLPro": "", "shouldShow": true,)"
-                   R"( "isMultiApp": true, "calculationsUntilInterstitial": 0}]}}})");
-        f.manager->loadApps(*f.client);
-        CHECK(f.manager->currentApp()->ratingURLPro == "r2");
-        CHECK(f.manager->multiApps().empty());
-        CHECK(englishNames(f.manager->singleApps()) == std::vector<std::string>{"Other"});
+        // A process that has not looked for its entry yet.
+        Fixture fresh;
+        fresh.activate(R"({"entries": {"apps": {"apps": [)" +
+                       appEntry("com.velmora.other", "Other", R"("shouldShow": true)") + "," +
+                       R"({"appIdentifiers": ["x", "com.velmora.bernoulli"], "appName": {}, "appURL": "",)"
+                       R"( "appURLPro": "", "ratingURL": "", "ratingURLPro": "r2", "storeURL": "", "storeURLPro": "",)"
+                       R"( "shouldShow": true, "isMultiApp": true, "calculationsUntilInterstitial": 0}]}}})");
+        fresh.manager->loadApps(*fresh.client);
+        CHECK(fresh.manager->currentApp()->ratingURLPro == "r2");
+        CHECK(fresh.manager->multiApps().empty());
+        CHECK(englishNames(fresh.manager->singleApps()) == std::vector<std::string>{"Other"});
     }
+}
+
+TEST_CASE("the running application not found is looked for again in the next list, then kept") {
+    Fixture f;
+    f.activate(R"({"entries": {"apps": {"apps": [)" + appEntry("s1", "Other", R"("shouldShow": true)") + "]}}}");
+    f.manager->loadApps(*f.client);
+    CHECK_FALSE(f.manager->currentApp());
+    f.activate(R"({"entries": {"apps": {"apps": [)" +
+               appEntry("com.velmora.bernoulli", "Own", R"("shouldShow": true)", "https://r.example/1") + "]}}}");
+    f.manager->loadApps(*f.client);
+    REQUIRE(f.manager->currentApp());
+    CHECK(f.manager->currentApp()->ratingURLPro == "https://r.example/1");
+    f.activate(R"({"entries": {"apps": {"apps": [)" +
+               appEntry("com.velmora.bernoulli", "Own", R"("shouldShow": true)", "https://r.example/2") + "]}}}");
+    f.manager->loadApps(*f.client);
+    CHECK(f.manager->currentApp()->ratingURLPro == "https://r.example/1");
 }
 
 TEST_CASE("without a bundle identifier no application is listed or current") {

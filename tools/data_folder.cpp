@@ -1,0 +1,67 @@
+// The data folder of the commands that store, and the limit of its path.
+#include "tools/data_folder.h"
+
+#include <climits>
+#include <cstring>
+
+#include "measurement/control/store_control.h"
+#include "platform/foundation/process_info.h"
+#include "platform/foundation/user_defaults.h"
+#include "tools/path_options.h"
+
+namespace tools {
+
+namespace {
+
+// Where the data folder came from, for messages.
+std::string dataFolderSource(const std::string& given, const platform::LaunchOptions& launch) {
+    if (!given.empty()) return "--data";
+    if (launch.dataFolder) return "$VELMORA_DATA";
+    return launch.xdgDataHome ? "$XDG_DATA_HOME" : "$HOME";
+}
+
+}  // namespace
+
+DataFolderLimit dataFolderLimit() {
+    // Each limit less the names beneath the folder, with the "/" before
+    // them: the engine's deepest database file against SQLite's limit, and
+    // a preferences file of the longest name against the file system's
+    // (PATH_MAX counts the closing NUL).
+    const auto database = measurement::control::deepestDatabaseFile();
+    const auto beneath = std::filesystem::path(kApplicationSupportFolderName) / database.path;
+    const std::size_t databaseRoom = 1 + beneath.native().size();
+    const std::size_t forDatabase = database.longestPath > databaseRoom ? database.longestPath - databaseRoom : 0;
+    const std::size_t forPreferences = PATH_MAX - 1 - (1 + std::strlen(kPreferencesFolderName) + 1 + NAME_MAX);
+    if (forDatabase <= forPreferences) {
+        return {forDatabase, "SQLite opens no file of a path longer than " + std::to_string(database.longestPath) +
+                                 " bytes, and the measurement database keeps " + beneath.string() + " beneath it"};
+    }
+    return {forPreferences, "a path may have " + std::to_string(PATH_MAX - 1) + " bytes, and the preferences keep files " +
+                                "of names up to " + std::to_string(NAME_MAX) + " bytes in " + kPreferencesFolderName +
+                                " beneath it"};
+}
+
+std::filesystem::path requireDataFolder(const std::string& command, const std::string& given,
+                                        const platform::LaunchOptions& launch) {
+    const std::filesystem::path folder =
+        !given.empty() ? std::filesystem::path(given)
+                       : launch.dataFolder.value_or(
+                             platform::ProcessInfo::defaultApplicationSupportDirectory().parent_path());
+    const std::string source = dataFolderSource(given, launch);
+    requireName(command, source, folder);
+    const auto absolute = absolutePath(folder, true);
+    if (!absolute) refuse(command, source + " names a relative path, and the working folder cannot be read");
+    const auto limit = dataFolderLimit();
+    if (absolute->native().size() > limit.longest) {
+        refuse(command, tooLong(source, "a data folder too long for the files beneath it", *absolute, limit.longest,
+                                limit.because));
+    }
+    return folder;
+}
+
+void useDataFolder(const std::filesystem::path& folder) {
+    platform::ProcessInfo::setApplicationSupportDirectory(folder / kApplicationSupportFolderName);
+    platform::UserDefaults::setDataDirectory(folder / kPreferencesFolderName);
+}
+
+}  // namespace tools

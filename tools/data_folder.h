@@ -1,0 +1,39 @@
+#pragma once
+
+// The data folder of the commands that store: the measurement engine's
+// files beneath "Application Support", the preferences beneath
+// "Preferences". Its path is checked, as the absolute path the files beneath
+// it will have, against the limit of what opens them, before a command
+// uses it: one too long stops the command with the limit and status 2.
+
+#include <cstddef>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "platform/foundation/launch_options.h"
+
+namespace tools {
+
+inline constexpr const char* kApplicationSupportFolderName = "Application Support";
+inline constexpr const char* kPreferencesFolderName = "Preferences";
+
+// The longest absolute path a data folder may have, in bytes, and why, in
+// words that follow "it may have at most N, as ".
+struct DataFolderLimit {
+    std::size_t longest = 0;
+    std::string because;
+};
+DataFolderLimit dataFolderLimit();
+
+// The data folder a command works in: the one given, else the launch
+// options', else velmora under the user's data home; its name checked, and
+// its absolute path against dataFolderLimit().
+std::filesystem::path requireDataFolder(const std::string& command, const std::string& given,
+                                        const platform::LaunchOptions& launch);
+
+// Makes the folder the one the measurement engine and the preferences live
+// in.
+void useDataFolder(const std::filesystem::path& folder);
+
+}  // namespace tools
