@@ -73,6 +73,8 @@ def run(tool, delay, seconds, loggers):
     collector = subprocess.Popen([tool, "collector", "--port", "0", "--log", log], stdout=printed,
                                  stderr=subprocess.DEVNULL)
     while "listening on" not in open(printed.name).read():
+        if collector.poll() is not None:
+            raise SystemExit(tool + ": the collector did not start")
         time.sleep(0.05)
     port = int(open(printed.name).readline().strip().rsplit(":", 1)[1])
     relay = forwarder(port, delay)
