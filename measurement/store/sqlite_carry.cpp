@@ -206,7 +206,8 @@ bool execute(sqlite3* db, const std::string& sql, std::string* error) {
 
 void removeWithJournal(const std::string& path) {
     std::error_code ec;
-    for (const char* suffix : {"-journal", "-wal", "-shm", ""}) fs::remove(path + suffix, ec);
+    for (const char* suffix : kAPMSqliteStoreCompanionSuffixes) fs::remove(path + suffix, ec);
+    fs::remove(path, ec);
 }
 
 // The tables (first) and indexes the file declares, as their statements;
