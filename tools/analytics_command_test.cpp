@@ -517,3 +517,97 @@ TEST_CASE("The dump only reads: a read-only data folder is read, and a missing o
         CHECK(fs::is_empty(fresh));
     }
 }
+
+namespace {
+
+// Every file under the folder with its bytes.
+std::map<std::string, std::string> filesUnder(const fs::path& folder) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        if (entry.is_regular_file()) files[entry.path().string()] = testsupport::readText(entry.path());
+    }
+    return files;
+}
+
+// The leaf pages of a table, in key order, with the rows each holds (from
+// SQLite's page statistics).
+std::vector<std::pair<std::int64_t, std::int64_t>> leafPages(const fs::path& database, const std::string& table) {
+    sqlite3* db = nullptr;
+    REQUIRE(sqlite3_open_v2(database.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK);
+    sqlite3_stmt* statement = nullptr;
+    REQUIRE(sqlite3_prepare_v2(db, "SELECT pageno, ncell FROM dbstat WHERE name = ? AND pagetype = 'leaf' ORDER BY path",
+                               -1, &statement, nullptr) == SQLITE_OK);
+    sqlite3_bind_text(statement, 1, table.c_str(), -1, SQLITE_TRANSIENT);
+    std::vector<std::pair<std::int64_t, std::int64_t>> pages;
+    while (sqlite3_step(statement) == SQLITE_ROW) {
+        pages.emplace_back(sqlite3_column_int64(statement, 0), sqlite3_column_int64(statement, 1));
+    }
+    sqlite3_finalize(statement);
+    sqlite3_close(db);
+    return pages;
+}
+
+}  // namespace
+
+TEST_CASE("The dump of a damaged database prints every row that still reads, reports the damage and changes no file") {
+    constexpr int kDoublings = 9;  // 512 times the rows logged, on tens of leaf pages
+    constexpr int kPageSize = 4096;
+    struct Case {
+        const char* what;
+        // Committed after the damage by a connection that keeps its log.
+        bool keptLog;
+    };
+    for (const Case entry : {Case{"no log beside the file", false}, Case{"a log kept beside the file", true}}) {
+        const std::string what = entry.what;
+        CAPTURE(what);
+        ToolFixture tool;
+        REQUIRE(tool.log("stored").status == 0);
+        for (int i = 0; i < kDoublings; ++i) {
+            tool.sql("INSERT INTO raw_events (metadata_fingerprint, name, timestamp, data, is_realtime, clock) "
+                     "SELECT metadata_fingerprint, name, timestamp, data, is_realtime, clock FROM raw_events");
+        }
+        // The last connection's close copies the log into the file.
+        tool.sql("PRAGMA wal_checkpoint(TRUNCATE)");
+        const auto pages = leafPages(tool.database(), "raw_events");
+        REQUIRE(pages.size() >= 4);
+        const auto [page, rowsOnPage] = pages[pages.size() / 2];
+        {
+            std::fstream file(tool.database(), std::ios::in | std::ios::out | std::ios::binary);
+            file.seekp((page - 1) * kPageSize);
+            for (int i = 0; i < 600; ++i) file.put(static_cast<char>(i * 131 % 256));
+        }
+        std::int64_t stored = 0;
+        for (const auto& leaf : pages) stored += leaf.second;
+        if (entry.keptLog) {
+            sqlite3* db = nullptr;
+            REQUIRE(sqlite3_open(tool.database().c_str(), &db) == SQLITE_OK);
+            REQUIRE(sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr) == SQLITE_OK);
+            REQUIRE(sqlite3_exec(db,
+                                 "INSERT INTO raw_events (metadata_fingerprint, name, timestamp, data, is_realtime, "
+                                 "clock) SELECT metadata_fingerprint, name, timestamp, data, is_realtime, clock FROM "
+                                 "raw_events WHERE rowid = 1",
+                                 nullptr, nullptr, nullptr) == SQLITE_OK);
+            sqlite3_close(db);
+            REQUIRE(fs::exists(tool.database().string() + "-wal"));
+            ++stored;
+        }
+        const auto before = filesUnder(tool.data());
+
+        const Run result = tool.run({"analytics", "dump", "--data", tool.data().string()});
+        CHECK(result.status == 0);
+        CHECK(result.err.find("the database is damaged") != std::string::npos);
+        const auto dump = nlohmann::json::parse(result.out.empty() ? "{}" : result.out);
+        CHECK(dump["raw_events"].size() == static_cast<std::size_t>(stored - rowsOnPage));
+        REQUIRE(dump["damage"].size() == 1);
+        const auto& damage = dump["damage"][0];
+        CHECK(damage["table"] == "raw_events");
+        // The rows of the page lie between the last read before it and the
+        // first read after it.
+        CHECK(damage["before_rowid"].get<std::int64_t>() - damage["after_rowid"].get<std::int64_t>() - 1 == rowsOnPage);
+        const auto after = filesUnder(tool.data());
+        for (const auto& [path, bytes] : after) {
+            CHECK_MESSAGE((before.count(path) && before.at(path) == bytes), path);
+        }
+        CHECK(after.size() == before.size());
+    }
+}

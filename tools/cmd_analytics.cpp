@@ -10,8 +10,10 @@
 // stored, or at once when the engine drops it as a duplicate.
 // `velmora analytics dump`: the stored raw events, queued bundles and user
 // properties as JSON read from the measurement database, and the rows that
-// do not read back, each with its table, row ID and reason. It only reads:
-// a read-only data folder is read as it is, and one that does not exist is
+// do not read back, each with its table, row ID and reason; in a damaged
+// file, the stretches of rows that no longer read, and every row that does.
+// It only reads: a damaged file is neither marked nor set aside, a
+// read-only data folder is read as it is, and one that does not exist is
 // reported (status 1), never made.
 // `velmora analytics consent [TYPE=granted|denied ...]`: sets consent through
 // the public interface and prints the consent state the engine then holds.
@@ -446,6 +448,14 @@ int dump() {
         return 1;
     }
     std::cout << platform::writeJSON(*data, true) << '\n';
+    // Reported, never repaired: the next process that stores an event sets
+    // the file aside and carries what still reads.
+    if (const auto damage = data->asDictionary().find("damage");
+        damage != data->asDictionary().end() && damage->second.isArray() && !damage->second.asArray().empty()) {
+        std::cerr << "velmora analytics dump: the database is damaged: " << damage->second.asArray().size()
+                  << " stretch(es) of rows could not be read (listed under \"damage\"); the rest is printed, and "
+                     "nothing was changed\n";
+    }
     return 0;
 }
 

@@ -361,10 +361,21 @@ std::optional<Value> storedData(std::string* failure) {
         unreadable.push_back(Value::Dictionary{
             {"table", row.table}, {"rowid", static_cast<long long>(row.rowID)}, {"reason", row.reason}});
     }
+    Value::Array damage;
+    for (const auto& stretch : data->damage) {
+        auto rowID = [](const std::optional<std::int64_t>& id) {
+            return id ? Value(static_cast<long long>(*id)) : Value();
+        };
+        damage.push_back(Value::Dictionary{{"table", stretch.table},
+                                           {"after_rowid", rowID(stretch.afterRowID)},
+                                           {"before_rowid", rowID(stretch.beforeRowID)},
+                                           {"error", stretch.error}});
+    }
     return Value(Value::Dictionary{{"raw_events", rawEvents},
                                    {"queued_bundles", queue},
                                    {"user_properties", userProperties},
-                                   {"unreadable_rows", unreadable}});
+                                   {"unreadable_rows", unreadable},
+                                   {"damage", damage}});
 }
 
 ConfigurationFetch fetchConfiguration(double timeoutSeconds) {
