@@ -10,17 +10,22 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
+#include <optional>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "measurement/foundation/bundle_tags.h"
+#include "measurement/foundation/messages.h"
 #include "testsupport/child_process.h"
 #include "testsupport/file_text.h"
 #include "testsupport/loopback_server.h"
@@ -58,9 +63,30 @@ public:
     Run wait() {
         int status = 0;
         Run run;
-        REQUIRE(waitpid(pid_, &status, 0) == pid_);
+        if (ended_) {
+            status = *ended_;
+        } else {
+            REQUIRE(waitpid(pid_, &status, 0) == pid_);
+        }
         run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
         return finish(run);
+    }
+
+    // Whether the process ends within that many seconds; one that does is
+    // waited for, and wait() then reports it.
+    bool endsWithin(double seconds) {
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+        for (;;) {
+            int status = 0;
+            const pid_t done = waitpid(pid_, &status, WNOHANG);
+            if (done < 0) FAIL("the process cannot be waited for");
+            if (done == pid_) {
+                ended_ = status;
+                return true;
+            }
+            if (std::chrono::steady_clock::now() >= limit) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
     }
 
 private:
@@ -73,7 +99,28 @@ private:
     fs::path out_;
     fs::path err_;
     pid_t pid_ = -1;
+    std::optional<int> ended_;
 };
+
+// The application's events (not the engine's own, "_" first) of every
+// batch the service received, each as often as it arrived.
+std::multiset<std::string> receivedEvents(const testsupport::LoopbackServer& service) {
+    std::multiset<std::string> names;
+    for (const auto& request : service.requests()) {
+        if (request.path != "/a") continue;
+        const auto batch = measurement::APMPBMeasurementBatch::initWithBuffer(request.body);
+        REQUIRE(batch);
+        for (const auto& bundle : measurement::NANOGetArray<measurement::APMPBMeasurementBundle>(*batch, 0)) {
+            const auto events = measurement::NANOGetArray<measurement::APMPBEvent>(
+                bundle, measurement::bundleFieldIndex(measurement::bundle_tag::kEvents));
+            for (const auto& event : events) {
+                const auto name = measurement::NANOGetString(event, measurement::event_field::kName).value_or("");
+                if (!name.empty() && name[0] != '_') names.insert(name);
+            }
+        }
+    }
+    return names;
+}
 
 class ToolFixture {
 public:
@@ -146,7 +193,7 @@ TEST_CASE("Purchases made at once are each stored; a transaction reported twice 
     // it reaches through a double: the nearest one below 2^63.
     const std::vector<std::pair<std::string, long long>> prices = {{"0.99", 990'000},
                                                                    {"12", 12'000'000},
-                                                                   {"0.0000019", 1},
+                                                                   {"0.000001", 1},
                                                                    {"9007199254.740993", 9'007'199'254'740'992},
                                                                    {"9223372036854.775807", INT64_MAX - 1023}};
     const int kPurchases = static_cast<int>(prices.size());
@@ -350,6 +397,36 @@ TEST_CASE("With the service failing or absent the commands return once the event
     CHECK(names.count("offline_absent") == 1);
 }
 
+TEST_CASE("A command waits for the answer of the batch it sent, so that the next run does not send it again") {
+    ToolFixture tool;
+    testsupport::LoopbackServer service;
+    const std::vector<std::string> variables = {"VELMORA_MEASUREMENT_SERVICE_URL=" + service.url("")};
+    // The service takes the first batch and answers it only when the test
+    // lets it: later than the 10 s in which a command starts batches, well
+    // within the request's own timeout (60 s).
+    testsupport::ScriptedResponse confirmation;
+    confirmation.status = 204;
+    testsupport::ScriptedResponse late = confirmation;
+    late.hold = true;
+    service.answer("/a", late);
+    Process first({"analytics", "log", "answered_late", "--data", tool.data().string()}, variables, tool.folder.path(),
+                  "late");
+    REQUIRE(service.waitForHeld(1, 60));
+    CHECK_FALSE(first.endsWithin(15));
+    service.answer("/a", confirmation);
+    service.release();
+    const Run answered = first.wait();
+    CHECK(answered.status == 0);
+    CHECK_MESSAGE(answered.err.find("did not end") == std::string::npos, answered.err);
+
+    const Run next = tool.log("answered_at_once", variables);
+    REQUIRE(next.status == 0);
+    CHECK(receivedEvents(service) == std::multiset<std::string>{"answered_at_once", "answered_late"});
+    const auto left = tool.storedNames();
+    CHECK(left.count("answered_late") == 0);
+    CHECK(left.count("answered_at_once") == 0);
+}
+
 TEST_CASE("The dump lists the rows it cannot read with their row ID and reason") {
     ToolFixture tool;
     REQUIRE(tool.log("kept").status == 0);
@@ -515,4 +592,98 @@ TEST_CASE("A lock wait that is no number of seconds is refused before anything s
                                          "(such as 30 or 0.5), not \"") + text + "\"\n");
     }
     CHECK_FALSE(fs::exists(tool.data()));
+}
+
+namespace {
+
+// Every file under the folder with its bytes.
+std::map<std::string, std::string> filesUnder(const fs::path& folder) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        if (entry.is_regular_file()) files[entry.path().string()] = testsupport::readText(entry.path());
+    }
+    return files;
+}
+
+// The leaf pages of a table, in key order, with the rows each holds (from
+// SQLite's page statistics).
+std::vector<std::pair<std::int64_t, std::int64_t>> leafPages(const fs::path& database, const std::string& table) {
+    sqlite3* db = nullptr;
+    REQUIRE(sqlite3_open_v2(database.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK);
+    sqlite3_stmt* statement = nullptr;
+    REQUIRE(sqlite3_prepare_v2(db, "SELECT pageno, ncell FROM dbstat WHERE name = ? AND pagetype = 'leaf' ORDER BY path",
+                               -1, &statement, nullptr) == SQLITE_OK);
+    sqlite3_bind_text(statement, 1, table.c_str(), -1, SQLITE_TRANSIENT);
+    std::vector<std::pair<std::int64_t, std::int64_t>> pages;
+    while (sqlite3_step(statement) == SQLITE_ROW) {
+        pages.emplace_back(sqlite3_column_int64(statement, 0), sqlite3_column_int64(statement, 1));
+    }
+    sqlite3_finalize(statement);
+    sqlite3_close(db);
+    return pages;
+}
+
+}  // namespace
+
+TEST_CASE("The dump of a damaged database prints every row that still reads, reports the damage and changes no file") {
+    constexpr int kDoublings = 9;  // 512 times the rows logged, on tens of leaf pages
+    constexpr int kPageSize = 4096;
+    struct Case {
+        const char* what;
+        // Committed after the damage by a connection that keeps its log.
+        bool keptLog;
+    };
+    for (const Case entry : {Case{"no log beside the file", false}, Case{"a log kept beside the file", true}}) {
+        const std::string what = entry.what;
+        CAPTURE(what);
+        ToolFixture tool;
+        REQUIRE(tool.log("stored").status == 0);
+        for (int i = 0; i < kDoublings; ++i) {
+            tool.sql("INSERT INTO raw_events (metadata_fingerprint, name, timestamp, data, is_realtime, clock) "
+                     "SELECT metadata_fingerprint, name, timestamp, data, is_realtime, clock FROM raw_events");
+        }
+        // The last connection's close copies the log into the file.
+        tool.sql("PRAGMA wal_checkpoint(TRUNCATE)");
+        const auto pages = leafPages(tool.database(), "raw_events");
+        REQUIRE(pages.size() >= 4);
+        const auto [page, rowsOnPage] = pages[pages.size() / 2];
+        {
+            std::fstream file(tool.database(), std::ios::in | std::ios::out | std::ios::binary);
+            file.seekp((page - 1) * kPageSize);
+            for (int i = 0; i < 600; ++i) file.put(static_cast<char>(i * 131 % 256));
+        }
+        std::int64_t stored = 0;
+        for (const auto& leaf : pages) stored += leaf.second;
+        if (entry.keptLog) {
+            sqlite3* db = nullptr;
+            REQUIRE(sqlite3_open(tool.database().c_str(), &db) == SQLITE_OK);
+            REQUIRE(sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr) == SQLITE_OK);
+            REQUIRE(sqlite3_exec(db,
+                                 "INSERT INTO raw_events (metadata_fingerprint, name, timestamp, data, is_realtime, "
+                                 "clock) SELECT metadata_fingerprint, name, timestamp, data, is_realtime, clock FROM "
+                                 "raw_events WHERE rowid = 1",
+                                 nullptr, nullptr, nullptr) == SQLITE_OK);
+            sqlite3_close(db);
+            REQUIRE(fs::exists(tool.database().string() + "-wal"));
+            ++stored;
+        }
+        const auto before = filesUnder(tool.data());
+
+        const Run result = tool.run({"analytics", "dump", "--data", tool.data().string()});
+        CHECK(result.status == 0);
+        CHECK(result.err.find("the database is damaged") != std::string::npos);
+        const auto dump = nlohmann::json::parse(result.out.empty() ? "{}" : result.out);
+        CHECK(dump["raw_events"].size() == static_cast<std::size_t>(stored - rowsOnPage));
+        REQUIRE(dump["damage"].size() == 1);
+        const auto& damage = dump["damage"][0];
+        CHECK(damage["table"] == "raw_events");
+        // The rows of the page lie between the last read before it and the
+        // first read after it.
+        CHECK(damage["before_rowid"].get<std::int64_t>() - damage["after_rowid"].get<std::int64_t>() - 1 == rowsOnPage);
+        const auto after = filesUnder(tool.data());
+        for (const auto& [path, bytes] : after) {
+            CHECK_MESSAGE((before.count(path) && before.at(path) == bytes), path);
+        }
+        CHECK(after.size() == before.size());
+    }
 }

@@ -1,8 +1,8 @@
 // `velmora analytics log NAME [key=value ...]`: logs one event through the
 // public analytics interface and returns once it is stored, or says why it
 // was not and exits 1. Plain decimal values are numbers, values in double
-// quotes and all others text; a value that would be no finite number is
-// refused (status 2).
+// quotes and all others text; a value that would be no finite number, or an
+// integer past 64 bits, is refused (status 2).
 // `velmora analytics purchase PRODUCT --price 0.99 [--quantity 3]
 // [--transaction ID] [--receipt]`: the store reports one purchased
 // transaction of the product, under an identifier of its own unless one is
@@ -10,8 +10,10 @@
 // stored, or at once when the engine drops it as a duplicate.
 // `velmora analytics dump`: the stored raw events, queued bundles and user
 // properties as JSON read from the measurement database, and the rows that
-// do not read back, each with its table, row ID and reason. It only reads:
-// a read-only data folder is read as it is, and one that does not exist is
+// do not read back, each with its table, row ID and reason; in a damaged
+// file, the stretches of rows that no longer read, and every row that does.
+// It only reads: a damaged file is neither marked nor set aside, a
+// read-only data folder is read as it is, and one that does not exist is
 // reported (status 1), never made.
 // `velmora analytics consent [TYPE=granted|denied ...]`: sets consent through
 // the public interface and prints the consent state the engine then holds.
@@ -33,6 +35,7 @@
 #include <filesystem>
 #include <functional>
 #include <iostream>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <random>
@@ -43,17 +46,15 @@
 #include "measurement/control/engine_control.h"
 #include "measurement/core/arurerudo.h"
 #include "platform/foundation/json_codec.h"
-#include "platform/foundation/notification_center.h"
 #include "platform/foundation/url.h"
 #include "platform/frameworks/app_core/app.h"
-#include "platform/frameworks/app_core/application_state.h"
-#include "platform/frameworks/app_core/background_task.h"
 #include "platform/frameworks/app_store_receipt/receipt_writer.h"
 #include "platform/frameworks/payment_queue/payment_queue.h"
 #include "platform/frameworks/product_catalogue/product_catalogue.h"
 #include "tools/command_registry.h"
 #include "tools/data_folder.h"
 #include "tools/lock_waits.h"
+#include "tools/option_values.h"
 #include "tools/path_options.h"
 #include "velmora/analytics/measurement_analytics.h"
 
@@ -68,26 +69,32 @@ const std::set<std::string> kApplicationCommands = {"calc"};
 constexpr double kStoreTimeoutSeconds = 60;
 // The event the engine tracks as a screen view rather than logs at once.
 constexpr const char* kScreenViewEvent = "screen_view";
-// The upload that follows, as when the application resigns active, is
-// given this long; its data stays stored for a later run either way.
-constexpr double kUploadGraceSeconds = 10;
 
 bool waitUntilHandled() { return measurement::control::waitUntilHandled(kStoreTimeoutSeconds); }
 
 // As the application does when it resigns active: the engine uploads what
 // it holds and ends its background task once that attempt is over. A
-// failing service ends the attempt at once; a slow one is not waited for.
-// Then the worker block that ended the task returns and the engine goes (its
-// settings written), before the process ends and takes what that block
-// still uses; a late network completion finds no engine.
+// failing service ends the attempt at once. Batches start only while their
+// answer can still come before the command's time is up, and the answer of
+// the one sent is waited for, so that the command never ends with a batch
+// the service may take and the next run would send again.
 void uploadAsOnResignation() {
-    platform::NotificationCenter::defaultCenter().post(platform::kApplicationWillResignActiveNotification);
-    if (!platform::BackgroundTasks::shared().waitUntilNoActiveTask(kUploadGraceSeconds)) {
-        std::cerr << "velmora: the upload did not finish within " << kUploadGraceSeconds
-                  << " s; the data stays stored for the next run\n";
+    const auto upload = measurement::control::uploadBeforeExit();
+    if (!upload.ended) {
+        std::cerr << "velmora: the upload did not end within " << upload.seconds << " s"
+                  << (upload.requestOut ? "; a request had no answer within its own timeout, and the next run may "
+                                          "send its batch again"
+                                        : "")
+                  << "; what was not sent stays stored for the next run\n";
     }
-    measurement::control::shutdown();
 }
+
+// Every command that ran the engine ends with it: the worker block that
+// ended the upload's task returns and the engine goes (its settings
+// written), before the process ends and takes what that block still uses;
+// a batch still out, from the engine's own timer when the command ends
+// early, is answered first.
+void endEngine() { measurement::control::shutdown(); }
 
 // Digits with an optional minus and an optional point followed by digits:
 // "7", "-3", "0.5"; not "1e3", "0x10", ".5" or "NaN".
@@ -113,7 +120,7 @@ bool namesNonFiniteNumber(std::string text) {
 // How a value is typed: a plain decimal number is an integer ("7", "-3")
 // or a real ("0.5"); a value in double quotes is the text inside them
 // ("\"1e5\""); anything else is text. None, with the reason in `why`, for
-// a value that would be NaN or infinite.
+// a value that would be NaN or infinite, or an integer past 64 bits.
 std::optional<Value> parameterValue(const std::string& key, const std::string& text, std::string* why) {
     if (text.size() >= 2 && text.front() == '"' && text.back() == '"') return Value(text.substr(1, text.size() - 2));
     const std::string quoted = key + "='\"" + text + "\"'";
@@ -124,9 +131,14 @@ std::optional<Value> parameterValue(const std::string& key, const std::string& t
     }
     if (!isPlainDecimal(text)) return Value(text);
     const char* end = text.data() + text.size();
-    long long integer = 0;
-    if (text.find('.') == std::string::npos && std::from_chars(text.data(), end, integer).ec == std::errc()) {
-        return Value(integer);
+    if (text.find('.') == std::string::npos) {
+        // A real in its place would keep another number than the one given.
+        long long integer = 0;
+        if (std::from_chars(text.data(), end, integer).ec == std::errc()) return Value(integer);
+        *why = "the value of \"" + key + "\" is a whole number past 64 bits, which no event carries (its integers "
+               "are -9223372036854775808 to 9223372036854775807); to keep it as text, give it in double quotes: " +
+               quoted;
+        return std::nullopt;
     }
     double real = 0;
     if (std::from_chars(text.data(), end, real).ec != std::errc()) {
@@ -198,13 +210,15 @@ struct PurchaseOptions {
 constexpr const char* kLargestPurchaseValue = "9223372036854.775807";
 // Whole currency units beyond this many digits are past that already.
 constexpr std::size_t kMostWholeDigits = 13;
+// The engine keeps millionths: a finer price would be stored as another.
+constexpr std::size_t kMostPriceDecimals = 6;
 // A purchase the engine neither stores nor drops as a duplicate is not
 // waited for long.
 constexpr double kPurchaseTimeoutSeconds = 15;
 
-// The price times the quantity in millionths, as the engine stores it
-// (digits past the sixth decimal dropped); none beyond what it stores. The
-// price is a plain non-negative decimal.
+// The price times the quantity in millionths, as the engine stores it; none
+// beyond what it stores. The price is a plain non-negative decimal of at
+// most six decimals.
 std::optional<std::int64_t> purchaseMicros(const std::string& price, std::int64_t quantity) {
     const auto point = price.find('.');
     std::string whole = price.substr(0, point);
@@ -220,19 +234,21 @@ std::optional<std::int64_t> purchaseMicros(const std::string& price, std::int64_
     return total;
 }
 
-// Why the store could not report this purchase: a quantity below one, a
-// price that is no plain non-negative decimal, or a value beyond what the
-// engine stores; none when it can.
+// Why the store could not report this purchase: a price that is no plain
+// non-negative decimal, one finer than the engine keeps, or a value beyond
+// what it stores; none when it can. The quantity is read as the option's.
 std::optional<std::string> purchaseRefusal(const PurchaseOptions& options) {
-    if (options.quantity < 1) {
-        return "the quantity is a whole number of at least 1, not " + std::to_string(options.quantity);
-    }
     if (!isPlainDecimal(options.price) || options.price[0] == '-') {
-        return "the price \"" + options.price + "\" is not a number as the store gives prices: a non-negative decimal "
-               "such as 0.99 (digits, and a point followed by digits)";
+        return "--price: the price \"" + options.price + "\" is not a number as the store gives prices: a "
+               "non-negative decimal such as 0.99 (digits, and a point followed by digits)";
+    }
+    const auto point = options.price.find('.');
+    if (point != std::string::npos && options.price.size() - point - 1 > kMostPriceDecimals) {
+        return "--price: the price " + options.price + " has more decimals than the engine keeps: at most " +
+               std::to_string(kMostPriceDecimals) + " (it keeps millionths)";
     }
     if (!purchaseMicros(options.price, options.quantity)) {
-        return "the price " + options.price + " times the quantity " + std::to_string(options.quantity) +
+        return "--price: the price " + options.price + " times the quantity " + std::to_string(options.quantity) +
                " is more than the engine stores: at most " + kLargestPurchaseValue;
     }
     return std::nullopt;
@@ -433,6 +449,14 @@ int dump() {
         return 1;
     }
     std::cout << platform::writeJSON(*data, true) << '\n';
+    // Reported, never repaired: the next process that stores an event sets
+    // the file aside and carries what still reads.
+    if (const auto damage = data->asDictionary().find("damage");
+        damage != data->asDictionary().end() && damage->second.isArray() && !damage->second.asArray().empty()) {
+        std::cerr << "velmora analytics dump: the database is damaged: " << damage->second.asArray().size()
+                  << " stretch(es) of rows could not be read (listed under \"damage\"); the rest is printed, and "
+                     "nothing was changed\n";
+    }
     return 0;
 }
 
@@ -477,6 +501,8 @@ void storeApplicationEvents(CLI::App& app, int& status, const platform::LaunchOp
             uploadAsOnResignation();
         }
         writes.reset();
+        endEngine();
+        // After the engine has gone, its settings written.
         status = tools::reportGivenUpLockWaits("velmora calc", status);
     });
 }
@@ -485,7 +511,7 @@ void storeApplicationEvents(CLI::App& app, int& status, const platform::LaunchOp
 constexpr const char* kParameterHelp =
     "Parameters as key=value. A plain decimal number is stored as a number: an integer (7, -3) or a real (0.5); "
     "anything else (1e5, 0x10, abc) as text. A value in double quotes is text: 'code=\"42\"' stores the text 42. "
-    "NaN and infinities are refused";
+    "NaN, infinities and integers past 64 bits are refused";
 
 const tools::CommandRegistration registration([](CLI::App& app, int& status, const platform::LaunchOptions& launch) {
     // Launch arguments such as "-VEZArurerudoDebugEnabled" (debug mode: the
@@ -499,7 +525,10 @@ const tools::CommandRegistration registration([](CLI::App& app, int& status, con
         return [options, launch, &status, name = "velmora analytics " + command, body = std::move(body)] {
             tools::useDataFolder(tools::requireDataFolder(name, options->data, launch));
             tools::requireBundle(name, launch);
-            status = tools::reportGivenUpLockWaits(name, body());
+            status = body();
+            endEngine();
+            // After the engine has gone, its settings written.
+            status = tools::reportGivenUpLockWaits(name, status);
         };
     };
     auto* analytics = app.add_subcommand("analytics", "Log events through the measurement engine and read its database");
@@ -519,16 +548,19 @@ const tools::CommandRegistration registration([](CLI::App& app, int& status, con
     purchaseCommand->add_option("product", purchase->product, "Product identifier")->required();
     purchaseCommand
         ->add_option("--price", purchase->price,
-                     std::string("Unit price as the store gives it: a non-negative decimal (\"0.99\"); the price times "
-                                 "the quantity at most ") + kLargestPurchaseValue)
+                     std::string("Unit price as the store gives it: a non-negative decimal (\"0.99\") of at most six "
+                                 "decimals; the price times the quantity at most ") + kLargestPurchaseValue)
         ->required();
-    purchaseCommand->add_option("--quantity", purchase->quantity, "Quantity: a whole number, at least 1")->default_str("1");
+    purchaseCommand->add_option("--quantity", purchase->quantity, "Quantity: a whole number, at least 1")
+        ->transform(tools::wholeNumber(1, std::numeric_limits<std::int64_t>::max()))
+        ->default_str("1");
     purchaseCommand->add_option("--currency", purchase->currency, "Currency code")->default_str("USD");
     purchaseCommand->add_option("--transaction", purchase->transaction,
                                 "Transaction identifier (default: a new one); one the engine has seen is dropped as "
                                 "a duplicate");
     purchaseCommand->add_option("--original", purchase->original, "Original transaction identifier");
     purchaseCommand->add_option("--type", purchase->type, "0 non-consumable, 1 consumable, 2 non-renewing, 3 auto-renewable")
+        ->transform(tools::wholeNumber(0, 3, "0 (non-consumable), 1 (consumable), 2 (non-renewing) or 3 (auto-renewable)"))
         ->default_str("1");
     purchaseCommand->add_flag("--receipt", purchase->receipt, "Write a receipt holding this purchase first");
     purchaseCommand->add_option(kDataOption, options->data, dataHelp);

@@ -33,6 +33,8 @@ struct AppOptions {
     std::string screen;
     std::string style;
     std::string openURL;
+    // An empty link given is refused as any other that is no URL.
+    bool openURLGiven = false;
 };
 
 std::vector<std::string> commaList(const std::string& text) {
@@ -122,7 +124,7 @@ int runApp(const AppOptions& options, const platform::LaunchOptions& launch) {
     }
     session.darkStyle = options.style == "dark";
     std::string why;
-    if (!options.openURL.empty() && !platform::URL::parse(options.openURL, &why)) {
+    if (options.openURLGiven && !platform::URL::parse(options.openURL, &why)) {
         std::cerr << kCommand << ": --open-url \"" << options.openURL << "\" is no URL: " << why << "\n";
         return 2;
     }
@@ -189,7 +191,10 @@ const tools::CommandRegistration registration([](CLI::App& app, int& status, con
     command->add_option("--open-url", options->openURL,
                         "Launch the application with this link, an absolute URL (bern://open?utm_source=mail), as the "
                         "system hands it over in the launch options");
-    command->callback([options, &status, &launch] { status = runApp(*options, launch); });
+    command->callback([options, command, &status, &launch] {
+        options->openURLGiven = command->count("--open-url") > 0;
+        status = runApp(*options, launch);
+    });
 });
 
 }  // namespace

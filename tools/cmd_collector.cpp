@@ -3,13 +3,16 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <cstdint>
 #include <iostream>
+#include <limits>
 #include <memory>
 #include <stdexcept>
 #include <thread>
 
 #include "tools/collector/collector_service.h"
 #include "tools/command_registry.h"
+#include "tools/option_values.h"
 #include "tools/path_options.h"
 #include "tools/command_summaries.h"
 
@@ -55,7 +58,9 @@ int runCollector(const CollectorOptions& options) {
 tools::CommandRegistration registration([](CLI::App& app, int& status, const platform::LaunchOptions& launch) {
     auto options = std::make_shared<CollectorOptions>();
     auto* command = app.add_subcommand("collector", tools::summaries::kCollector);
-    command->add_option("--port", options->port, "port to listen on; 0 picks a free one")->required();
+    command->add_option("--port", options->port, "port to listen on; 0 picks a free one")
+        ->transform(tools::wholeNumber(0, 65535))
+        ->required();
     command->add_option("--host", options->address, "address to listen on: 127.0.0.1 only")
         ->default_str("127.0.0.1");
     command->add_option("--config", options->configPath,
@@ -72,9 +77,11 @@ tools::CommandRegistration registration([](CLI::App& app, int& status, const pla
                         "experiments reply to serve, gzipped, at /sdk-exp: JSON form, or encoded when named *.pb");
     command->add_option("--app-id", options->appId, "serve the configuration to this app identifier only");
     command->add_option("--status-a", options->batchStatus, "answer to a batch: 204, or 429, 500, 503 ...")
+        ->transform(tools::wholeNumber(200, 599))
         ->default_str("204");
     command->add_option("--log", options->logPath, "append one JSON object per received batch to this file");
-    command->add_option("--once", options->stopAfterBatches, "stop after this many batches");
+    command->add_option("--once", options->stopAfterBatches, "stop after this many batches")
+        ->transform(tools::wholeNumber(0, std::numeric_limits<std::int64_t>::max()));
     command->callback([options, &status, &launch] {
         tools::requirePreferencesFolder("velmora collector", launch);
         for (const auto& [option, path] : {std::pair{"--config", options->configPath},

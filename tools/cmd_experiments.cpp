@@ -15,9 +15,6 @@
 #include "measurement/control/engine_control.h"
 #include "measurement/control/experiments_control.h"
 #include "platform/foundation/json_codec.h"
-#include "platform/foundation/notification_center.h"
-#include "platform/frameworks/app_core/application_state.h"
-#include "platform/frameworks/app_core/background_task.h"
 #include "tools/command_registry.h"
 #include "tools/data_folder.h"
 #include "tools/lock_waits.h"
@@ -43,10 +40,12 @@ bool waitUntilEngineStarted() {
 }
 
 // As the application does when it resigns active: what is stored goes up
-// (with no service to take it, it stays).
-bool uploadStored() {
-    platform::NotificationCenter::defaultCenter().post(platform::kApplicationWillResignActiveNotification);
-    return platform::BackgroundTasks::shared().waitUntilNoActiveTask(kWaitSeconds);
+// (with no service to take it, it stays), and a batch sent is answered
+// before the command goes on.
+bool uploadStored(double* seconds) {
+    const auto upload = measurement::control::uploadBeforeExit();
+    *seconds = upload.seconds;
+    return upload.ended;
 }
 
 void printState(const Value& state) {
@@ -91,8 +90,9 @@ int runExperiments(const ExperimentsOptions& options, const platform::LaunchOpti
         std::cerr << "velmora experiments: no fetch ended within " << kWaitSeconds << " s\n";
         return 1;
     }
-    if (!uploadStored()) {
-        std::cerr << "velmora experiments: the engine did not finish within " << kWaitSeconds << " s\n";
+    double uploadSeconds = 0;
+    if (!uploadStored(&uploadSeconds)) {
+        std::cerr << "velmora experiments: the engine's upload did not end within " << uploadSeconds << " s\n";
         return 1;
     }
     if (options.fetch) measurement::control::activateFetchedSnapshot();
@@ -120,7 +120,8 @@ const tools::CommandRegistration registration([](CLI::App& app, int& status, con
                         "Data folder (default: $VELMORA_DATA, else velmora under the user's data home)");
     command->callback([options, &status, &launch] {
         const int outcome = runExperiments(*options, launch);
-        // The engine's settings are written as it goes.
+        // The engine goes before the process ends, a batch still out
+        // answered first, and its settings are written.
         measurement::control::shutdown();
         status = tools::reportGivenUpLockWaits("velmora experiments", outcome);
     });

@@ -13,6 +13,7 @@
 
 #include "platform/foundation/process_info.h"
 #include "tools/command_registry.h"
+#include "tools/option_values.h"
 
 namespace {
 
@@ -86,7 +87,11 @@ int main(int argc, char** argv) {
     int status = 0;
     for (auto& setup : tools::registeredCommands()) setup(app, status, launch);
     for (const auto& handover : tools::registeredHandovers()) app.add_subcommand(handover.command, handover.summary);
-    CLI11_PARSE(app, argc, argv);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        return tools::exitForParseError(app, error);
+    }
     if (app.get_subcommands().empty()) {
         std::cout << app.help();
     }

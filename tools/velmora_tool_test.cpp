@@ -207,7 +207,8 @@ TEST_CASE("velmora analytics log stores an event that dump reads back") {
 
     // Only plain decimals are numbers; double quotes keep a value as text.
     const auto logged = runTool({"analytics", "log", "tapped_try", "count=7", "share=0.5", "label=seven", "hex=0x10",
-                                 "code=1e5", "quoted=\"-7\"", "dot=.5", "--data", folder});
+                                 "code=1e5", "quoted=\"-7\"", "dot=.5", "most=9223372036854775807",
+                                 "least=-9223372036854775808", "past=\"9223372036854775808\"", "--data", folder});
     REQUIRE(logged.status == 0);
     const auto dump = runTool({"analytics", "dump", "--data", folder});
     REQUIRE(dump.status == 0);
@@ -225,6 +226,11 @@ TEST_CASE("velmora analytics log stores an event that dump reads back") {
     CHECK(parameters.at("code") == Value("1e5"));
     CHECK(parameters.at("quoted") == Value("-7"));
     CHECK(parameters.at("dot") == Value(".5"));
+    // The integers at the ends of 64 bits are kept as given; past them only
+    // as text.
+    CHECK(parameters.at("most") == Value(9223372036854775807LL));
+    CHECK(parameters.at("least") == Value(-9223372036854775807LL - 1));
+    CHECK(parameters.at("past") == Value("9223372036854775808"));
     CHECK(event.at("metadata").asDictionary().at("measurement_app_id") == Value("velmora-bernoulli-ios"));
 
     SUBCASE("a parameter that is no key=value is refused with status 2 and nothing is stored") {
@@ -616,12 +622,42 @@ TEST_CASE("velmora's data folder option, pi, text programs, prices and remote-co
             {{"analytics", "purchase", "pro", "--price", "4611686018427.387904", "--quantity", "2", "--data", folder},
              "the price 4611686018427.387904 times the quantity 2 is more than the engine stores"},
             {{"analytics", "purchase", "pro", "--price", "1", "--quantity", "-2", "--data", folder},
-             "the quantity is a whole number of at least 1, not -2"},
+             "velmora analytics purchase: --quantity: \"-2\" is not a whole number from 1 to 9223372036854775807"},
             {{"analytics", "purchase", "pro", "--price", "1", "--quantity", "0", "--data", folder},
-             "the quantity is a whole number of at least 1, not 0"},
+             "--quantity: \"0\" is not a whole number from 1 to 9223372036854775807"},
+            // What the parser cannot read, and the limits, name the value given.
+            {{"analytics", "purchase", "pro", "--price", "1", "--quantity", "1.5", "--data", folder},
+             "velmora analytics purchase: --quantity: \"1.5\" is not a whole number from 1 to 9223372036854775807"},
+            {{"analytics", "purchase", "pro", "--price", "1", "--quantity", "99999999999999999999", "--data", folder},
+             "--quantity: \"99999999999999999999\" is not a whole number from 1 to 9223372036854775807"},
+            {{"analytics", "purchase", "pro", "--price", "1", "--quantity", "0x10", "--data", folder},
+             "--quantity: \"0x10\" is not a whole number"},
+            {{"analytics", "purchase", "pro", "--price", "1", "--quantity", "", "--data", folder},
+             "--quantity: \"\" is not a whole number"},
+            {{"analytics", "purchase", "pro", "--price", "0.000001", "--quantity", "9223372036854775808", "--data",
+              folder},
+             "--quantity: \"9223372036854775808\" is not a whole number from 1 to 9223372036854775807"},
+            {{"analytics", "purchase", "pro", "--price", "1", "--quantity", "010000000000000", "--data", folder},
+             "the price 1 times the quantity 10000000000000 is more than the engine stores"},
+            {{"analytics", "purchase", "pro", "--price", "1", "--type", "7", "--data", folder},
+             "--type: \"7\" is not 0 (non-consumable), 1 (consumable), 2 (non-renewing) or 3 (auto-renewable)"},
+            {{"analytics", "purchase", "pro", "--price", "0.0000001", "--data", folder},
+             "velmora analytics purchase: --price: the price 0.0000001 has more decimals than the engine keeps: at "
+             "most 6"},
+            {{"analytics", "consent", "--json=maybe", "--data", folder},
+             "velmora analytics consent: --json: \"maybe\" cannot be read: --json is a flag"},
+            {{"collector", "--port", "x"}, "velmora collector: --port: \"x\" is not a whole number from 0 to 65535"},
+            {{"collector", "--port", "70000"}, "--port: \"70000\" is not a whole number from 0 to 65535"},
+            {{"collector", "--port", "0", "--status-a", "20x"}, "--status-a: \"20x\" is not a whole number from 200 to 599"},
+            {{"collector", "--port", "0", "--once", "-1"}, "--once: \"-1\" is not a whole number from 0 to"},
+            {{"analytics", "log", "typed", "v=9223372036854775809", "--data", folder},
+             "the value of \"v\" is a whole number past 64 bits"},
+            {{"analytics", "log", "typed", "v=-9223372036854775809", "--data", folder},
+             "give it in double quotes: v='\"-9223372036854775809\"'"},
+            {{"app", "--open-url", "", "--data", folder}, "--open-url \"\" is no URL: it does not begin"},
             {{"analytics", "log", "typed", "s=NaN", "--data", folder}, "the value of \"s\" is not a finite number"},
             {{"analytics", "log", "typed", "s=-Infinity", "--data", folder}, noNumber + "-Infinity\"'"},
-            {{"analytics", "log", "typed", "s=1" + std::string(400, '0'), "--data", folder},
+            {{"analytics", "log", "typed", "s=1" + std::string(400, '0') + ".5", "--data", folder},
              "the value of \"s\" is beyond the range of a number"},
             {{"analytics", "open", "not a url", "--data", folder},
              "\"not a url\" is no URL: it does not begin with a scheme"},

@@ -22,6 +22,10 @@
 #include "measurement/foundation/names.h"
 #include "measurement/store/file_lock.h"
 #include "measurement/upload/uploader.h"
+#include "platform/foundation/notification_center.h"
+#include "platform/frameworks/app_core/application_state.h"
+#include "platform/frameworks/app_core/background_task.h"
+#include "platform/frameworks/utilities/network.h"
 
 namespace measurement::control {
 
@@ -182,7 +186,53 @@ bool waitUntilScreenViewsHandled(double timeoutSeconds) {
     return waitUntilHandled(timeoutSeconds);
 }
 
-void shutdown() { APMMeasurement::shutdown(); }
+namespace {
+
+// Once the block under way on the worker queue has returned, none that runs
+// later starts a batch (the time granted has passed), and a request already
+// out ends within its own timeout: it is waited for, so that its answer is
+// taken rather than cut short by the engine's going. True when none is out
+// any more.
+bool waitForRequestsOut(double requestTimeout) {
+    onWorkerQueue([](APMMeasurement&) {});
+    const auto limit =
+        std::chrono::steady_clock::now() + std::chrono::duration<double>(requestTimeout + kAPMUploadAnswerSeconds);
+    while (platform::RULNetwork::requestsInProgress() > 0 && std::chrono::steady_clock::now() < limit) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    const bool answered = platform::RULNetwork::requestsInProgress() == 0;
+    // The completion that took the answer has returned.
+    onWorkerQueue([](APMMeasurement&) {});
+    return answered;
+}
+
+}  // namespace
+
+void shutdown() {
+    if (APMMeasurement::hasSharedInstance()) {
+        platform::BackgroundTasks::shared().grantBackgroundTime(0);
+        waitForRequestsOut(APMMeasurement::remoteConfig()->networkTimeout());
+    }
+    APMMeasurement::shutdown();
+}
+
+double uploadTimeBeforeExit(double windowSeconds) {
+    return APMUploadTimeBeforeExit(windowSeconds, APMMeasurement::remoteConfig()->networkTimeout());
+}
+
+UploadBeforeExit uploadBeforeExit(double windowSeconds) {
+    UploadBeforeExit upload;
+    const double timeout = APMMeasurement::remoteConfig()->networkTimeout();
+    upload.seconds = APMUploadTimeBeforeExit(windowSeconds, timeout);
+    auto& tasks = platform::BackgroundTasks::shared();
+    tasks.grantBackgroundTime(upload.seconds);
+    platform::NotificationCenter::defaultCenter().post(platform::kApplicationWillResignActiveNotification);
+    upload.ended = tasks.waitUntilNoActiveTask(upload.seconds);
+    // Held up past its time (stopped, or slowed): the batch out is still
+    // answered.
+    if (!upload.ended) upload.requestOut = !waitForRequestsOut(timeout);
+    return upload;
+}
 
 std::vector<std::string> lockWaitsGivenUp() { return APMFileLock::givenUpWaits(); }
 
@@ -321,10 +371,21 @@ std::optional<Value> storedData(std::string* failure) {
         unreadable.push_back(Value::Dictionary{
             {"table", row.table}, {"rowid", static_cast<long long>(row.rowID)}, {"reason", row.reason}});
     }
+    Value::Array damage;
+    for (const auto& stretch : data->damage) {
+        auto rowID = [](const std::optional<std::int64_t>& id) {
+            return id ? Value(static_cast<long long>(*id)) : Value();
+        };
+        damage.push_back(Value::Dictionary{{"table", stretch.table},
+                                           {"after_rowid", rowID(stretch.afterRowID)},
+                                           {"before_rowid", rowID(stretch.beforeRowID)},
+                                           {"error", stretch.error}});
+    }
     return Value(Value::Dictionary{{"raw_events", rawEvents},
                                    {"queued_bundles", queue},
                                    {"user_properties", userProperties},
-                                   {"unreadable_rows", unreadable}});
+                                   {"unreadable_rows", unreadable},
+                                   {"damage", damage}});
 }
 
 ConfigurationFetch fetchConfiguration(double timeoutSeconds) {

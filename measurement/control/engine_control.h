@@ -30,13 +30,46 @@ bool waitUntilHandled(double timeoutSeconds);
 bool waitUntilScreenViewsHandled(double timeoutSeconds);
 
 // The engine shut down: what its worker queue holds done, its settings
-// written, its experiments stopped.
+// written, its experiments stopped. For a program that is about to end: no
+// batch starts any more, and one already out is answered (or its request
+// times out) first, so that the process never ends with a batch the service
+// may take and the next run would send again.
 void shutdown();
 
 // The waits for the lock of a shared file (a database, the engine's
 // settings) that this process gave up on, in words: what it was for, the
 // lock file, who held it and for how long.
 std::vector<std::string> lockWaitsGivenUp();
+
+// How long a program that is about to end lets the engine start uploads
+// (seconds of real time).
+inline constexpr double kUploadWindowBeforeExit = 10;
+
+// The time a program about to end gives the engine's upload: the window in
+// which batches may start, then the request's own timeout (the server
+// configuration's) for the last of them and a moment to take its answer.
+// The engine starts no batch that could not be answered within it.
+double uploadTimeBeforeExit(double windowSeconds);
+
+// What came of the upload before the process ends.
+struct UploadBeforeExit {
+    // The time given (uploadTimeBeforeExit).
+    double seconds = 0;
+    // The engine's attempt ended within it.
+    bool ended = false;
+    // A request still had no answer once its own timeout had passed: its
+    // batch may be sent again by a later run.
+    bool requestOut = false;
+};
+
+// As the application does when it resigns active just before its process
+// ends: grants the process the time above, lets the engine upload what it
+// holds, and waits until its attempt has ended. A process held up past that
+// time (stopped, or slowed) starts no batch any more, but still waits for
+// the answer of the one it sent, up to the request's own timeout, so that
+// what the service confirmed is deleted rather than sent again by the next
+// run. The engine is not shut down.
+UploadBeforeExit uploadBeforeExit(double windowSeconds = kUploadWindowBeforeExit);
 
 // One event write, as the engine reports it: the event's name and origin,
 // why it was not stored (none when it was), and what the engine recorded of

@@ -10,6 +10,7 @@
 #include "measurement/upload/conversion/on_device_conversion.h"
 #include "measurement/upload/conversion/skan_conversion_values.h"
 #include "measurement/upload/uploader.h"
+#include "platform/frameworks/app_core/background_task.h"
 
 namespace measurement {
 
@@ -42,6 +43,9 @@ public:
         return engine_->backgroundTaskIdentifier() != platform::kInvalidBackgroundTask;
     }
     void terminateBackgroundTask() override { engine_->terminateBackgroundTask(); }
+    double backgroundTimeRemaining() const override {
+        return platform::BackgroundTasks::shared().backgroundTimeRemaining();
+    }
     std::shared_ptr<platform::RULReachabilityDelegate> reachabilityDelegate() override {
         return engine_->reachabilityDelegate();
     }

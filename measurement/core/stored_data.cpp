@@ -1,6 +1,7 @@
 // Reads back everything the engine has stored, for tools and tests.
 #include "measurement/core/stored_data.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -68,7 +69,7 @@ private:
     }
 
     bool readHeaders(APMErrorOut error) {
-        auto rows = store_.recordsForQuery("SELECT rowid, * FROM raw_events_metadata ORDER BY rowid ASC", {}, error);
+        auto rows = readable("raw_events_metadata", error);
         if (!rows) return false;
         for (const auto& row : *rows) {
             const auto fingerprint = integer(row, "metadata_fingerprint");
@@ -87,7 +88,7 @@ private:
     }
 
     bool readRawEvents(APMErrorOut error) {
-        auto rows = store_.recordsForQuery("SELECT rowid, * FROM raw_events ORDER BY rowid ASC", {}, error);
+        auto rows = readable("raw_events", error);
         if (!rows) return false;
         for (const auto& row : *rows) {
             auto raw = database_.rawEventDataFromDictionary(row, nullptr);
@@ -103,7 +104,7 @@ private:
     }
 
     bool readQueue(APMErrorOut error) {
-        auto rows = store_.recordsForQuery("SELECT rowid, data FROM queue ORDER BY rowid ASC", {}, error);
+        auto rows = readable("queue", error);
         if (!rows) return false;
         for (const auto& row : *rows) {
             const auto data = bytes(row, "data");
@@ -123,21 +124,32 @@ private:
     }
 
     bool readUserAttributes(APMErrorOut error) {
-        auto rows = store_.recordsForQuery("SELECT rowid, name FROM user_attributes ORDER BY name", {}, error);
-        auto attributes = database_.allUserAttributes(error);
-        if (!rows || !attributes) return false;
-        std::set<std::string> read;
-        for (const auto& attribute : *attributes) read.insert(attribute.name());
+        auto rows = readable("user_attributes", error);
+        if (!rows) return false;
         for (const auto& row : *rows) {
             auto name = row.find("name");
             if (name == row.end() || !name->second.isString()) {
                 unreadable("user_attributes", row, "no property name");
-            } else if (!read.count(name->second.asString())) {
+            } else if (auto attribute = APMDatabase::userAttributeFromDictionary(row)) {
+                data_->userAttributes.push_back(std::move(*attribute));
+            } else {
                 unreadable("user_attributes", row, "the value is neither text nor a number");
             }
         }
-        data_->userAttributes = std::move(*attributes);
+        std::sort(data_->userAttributes.begin(), data_->userAttributes.end(),
+                  [](const auto& a, const auto& b) { return a.name() < b.name(); });
         return true;
+    }
+
+    // Every row of the table that still reads, in row order, through its
+    // own tree: the stretches a damaged file no longer gives are kept as
+    // damage, and the rest is read all the same.
+    std::optional<APMRows> readable(const char* table, APMErrorOut error) {
+        APMRows rows;
+        auto skipped = store_.readableRowsOfTable(table, [&](APMRow row) { rows.push_back(std::move(row)); }, error);
+        if (!skipped) return std::nullopt;
+        data_->damage.insert(data_->damage.end(), skipped->begin(), skipped->end());
+        return rows;
     }
 
     APMDatabase& database_;

@@ -11,6 +11,7 @@
 #include "measurement/foundation/messages.h"
 #include "measurement/foundation/raw_event_data.h"
 #include "measurement/foundation/user_attribute.h"
+#include "measurement/store/sqlite_store.h"
 
 namespace measurement {
 
@@ -31,17 +32,20 @@ struct APMUnreadableRow {
 // Everything the engine has stored and not yet uploaded, read back from the
 // measurement database (for tools and tests; the engine itself reads
 // through the database's own operations). Nothing is left out silently:
-// rows that do not read back are listed with the reason.
+// rows that do not read back are listed with the reason, and the stretches
+// of rows that a damaged file no longer gives are listed as damage (the
+// rest of each table is read all the same).
 struct APMStoredData {
     std::vector<APMStoredRawEvent> rawEvents;
     std::vector<APMPBMeasurementBundle> queuedBundles;
     std::vector<APMUserAttribute> userAttributes;
     std::vector<APMUnreadableRow> unreadableRows;
+    std::vector<APMUnreadableStretch> damage;
 };
 
 // Reads the database file of the engine's folder on a background queue,
-// for reading only: nothing is made or changed (a folder without a database
-// reads as nothing stored). None and an error when it cannot be opened or
+// for reading only: nothing is made or changed, damage found included (a
+// folder without a database reads as nothing stored). None and an error when it cannot be opened or
 // read.
 std::optional<APMStoredData> APMReadStoredData(APMErrorOut error);
 

@@ -90,6 +90,8 @@ enum : long {
     kAPMEWorkerSyncExceptionCode = 820027,
     // A reply that arrives after the database was deleted is dropped.
     kAPMEReplyAfterClearCode = 820028,
+    // No experiments service address is configured: nothing is fetched.
+    kAPMENoServiceAddressCode = 820029,
     kAPMEBuilderNilPropertyCode = 880000,
 };
 

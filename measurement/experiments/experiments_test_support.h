@@ -13,6 +13,7 @@
 #include "measurement/foundation/monitor.h"
 #include "platform/dispatch/timer.h"
 #include "platform/foundation/user_defaults.h"
+#include "testsupport/scoped_launch_options.h"
 #include "testsupport/temp_dir.h"
 
 namespace measurement::experiments_test {
@@ -103,6 +104,10 @@ public:
     double timestamp(const std::string& key) const;
     std::vector<double> requestTimes() const;
 
+    // An address for the scripted service to stand behind: without one the
+    // task manager asks nothing.
+    testsupport::ScopedLaunchOptions address{
+        [](platform::LaunchOptions& o) { o.experimentsServiceURL = "http://127.0.0.1:9"; }};
     platform::dispatch::ManualTime time{true, kStart};
     testsupport::TempDir dir;
     platform::ScopedDataDirectory preferences{dir / "Preferences"};

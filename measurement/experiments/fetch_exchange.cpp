@@ -89,11 +89,24 @@ long errorCodeOfStatus(std::uint32_t status) { return status <= 3 ? ~static_cast
 }  // namespace
 
 void APMETaskManager::fetchExperiments() {
+    const std::string url = APMEExperimentsFetchURL();
+    // Without an address there is nothing to ask, and no request failed: said
+    // once, plainly, as the uploader says it, and no fetch is scheduled again,
+    // since the address is read where the process starts.
+    if (url.empty()) {
+        if (!missingAddressLogged_) {
+            missingAddressLogged_ = true;
+            APMEMonitor::shared().logWithLevel(kAPMMonitorLevelWarning, kAPMENoServiceAddressCode,
+                                               "No experiments service address is configured. Experiments will not "
+                                               "be fetched");
+        }
+        return;
+    }
     const auto request = requestBuilder_->request();
     log(kAPMMonitorLevelVerbose, kAPMEFetchingCode, "Fetching new experiments. Request",
         Value(requestDescription(request)));
     std::weak_ptr<APMETaskManager> weak = weak_from_this();
-    network_->postURL(APMEExperimentsFetchURL(), request.protoBuffer(), workerQueue_,
+    network_->postURL(url, request.protoBuffer(), workerQueue_,
                       [weak](const platform::HTTPURLResponse& response, const std::vector<std::uint8_t>& body,
                              const std::optional<platform::RULError>& error) {
                           if (auto self = weak.lock()) self->handleReply(response, body, error);

@@ -180,7 +180,6 @@ TEST_CASE("the request: the application and the SDKs whose diversion key is know
 
 TEST_CASE("one exchange over the loopback network: the POST to /sdk-exp and its gzip reply") {
     testsupport::LoopbackServer server;
-    testsupport::ScopedLaunchOptions address([&](platform::LaunchOptions& o) { o.experimentsServiceURL = server.url(""); });
     const auto response = responseWith({snapshotMessage(kSDK, {experimentMessage(9, {flag("color", "blue")})})}, {});
     const auto body = gzipped(response.protoBuffer());
     testsupport::ScriptedResponse reply;
@@ -188,6 +187,9 @@ TEST_CASE("one exchange over the loopback network: the POST to /sdk-exp and its 
     server.answer("/sdk-exp", reply);
 
     ExperimentsFixture f;
+    // In place of the fixture's address, which only its scripted service
+    // stands behind.
+    testsupport::ScopedLaunchOptions address([&](platform::LaunchOptions& o) { o.experimentsServiceURL = server.url(""); });
     auto queue = platform::dispatch::makeSerialQueue("APMExperimentWorkerQueue");
     f.builder = std::make_shared<APMEExperimentRequestBuilder>();
     f.builder->setIdentityDiversionKeyProvider([] { return std::optional<std::string>("abcde"); });

@@ -50,6 +50,24 @@ TEST_CASE("the fetch schedule: first fetch, the interval after success, the retr
     }
 }
 
+TEST_CASE("without a service address nothing is asked, the log says so once and names no failure") {
+    ExperimentsFixture f;
+    testsupport::ScopedLaunchOptions none([](platform::LaunchOptions& o) { o.experimentsServiceURL.reset(); });
+    f.service->script.push_back(answer(204));
+    f.launch();
+    f.registerSDK(kSDK);
+    f.time.advance(30 * kDay);
+    // A reset schedules a fetch again, which finds no address either.
+    f.taskManager->reset();
+    f.time.advance(kDay);
+    CHECK(f.requestTimes().empty());
+    CHECK(f.capture.count(kAPMENoServiceAddressCode) == 1);
+    CHECK(f.capture.count(kAPMEFetchFailedCode) == 0);
+    CHECK_FALSE(f.capture.hasCode(kAPMERetriesExhaustedCode));
+    CHECK_FALSE(f.taskManager->scheduledFetchTimestamp());
+    CHECK(f.timestamp(kAPMEFetchFailureTimestampKey) == 0);
+}
+
 TEST_CASE("the first fetch after a launch waits for the success interval, whatever failed meanwhile") {
     struct Case {
         const char* name;

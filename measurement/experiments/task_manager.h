@@ -162,6 +162,8 @@ private:
     // Set by clearAndDelete, cleared by reset; worker queue only. While set,
     // the reply of a fetch already under way is dropped.
     bool cleared_ = false;
+    // Whether the missing service address was logged; worker queue only.
+    bool missingAddressLogged_ = false;
     mutable std::mutex mutex_;  // the fields below
     bool hasMadeInitialFetch_ = false;
     std::weak_ptr<APMETaskManagerDelegate> delegate_;

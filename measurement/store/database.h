@@ -253,6 +253,9 @@ public:
     // A list value cannot be stored (code 1).
     bool updateUserAttribute(const APMUserAttribute& attribute, APMErrorOut error);
     bool deleteUserAttributeWithName(const std::string& name, APMErrorOut error);
+    // The user property a row of its table holds; none when the row has no
+    // name, or a value that is neither text nor a number.
+    static std::optional<APMUserAttribute> userAttributeFromDictionary(const APMRow& row);
     // Every user property, by name.
     std::optional<std::vector<APMUserAttribute>> allUserAttributes(APMErrorOut error);
     // Changes whenever the stored user properties may have changed (a write

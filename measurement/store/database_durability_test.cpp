@@ -103,7 +103,8 @@ void moveWithCompanions(const std::filesystem::path& from, const std::filesystem
 
 }  // namespace
 
-TEST_CASE("a damaged file that another process has open is kept for it, and deleted by the next open alone") {
+TEST_CASE("a damaged file that another process has open is kept for it, and set aside by the next open alone with "
+          "its rows carried") {
     DatabaseFixture writer;
     const double now = writer.time.now();
     writer.onWorker([&] { REQUIRE(writer.database().insertRawEvent(namedEvent("before", now - 2), 1, nullptr)); });
@@ -140,10 +141,13 @@ TEST_CASE("a damaged file that another process has open is kept for it, and dele
     CHECK(namesAtPath(writer.path()) == std::vector<std::string>{"before", "after", "other's"});
     CHECK_FALSE(writer.capture.hasCode(kAPMSqliteStoreDamagedFileCode));
 
-    // Alone, the next open deletes it.
+    // Alone, the next open sets it aside and carries what still reads.
     writer.reopen();
     CHECK(writer.capture.count(kAPMSqliteStoreDamagedFileCode) == 1);
-    CHECK(namesAtPath(writer.path()).empty());
+    CHECK(namesAtPath(writer.path()) == std::vector<std::string>{"before", "after", "other's"});
+    CHECK(std::filesystem::exists(writer.path().string() + ".corrupt"));
+    writer.onWorker([&] { CHECK(writer.database().insertRawEvent(namedEvent("next", now + 1), 1, nullptr)); });
+    CHECK(namesAtPath(writer.path()) == std::vector<std::string>{"before", "after", "other's", "next"});
 }
 
 TEST_CASE("a writer whose file another program replaced or deleted stores its next event in the file at the path") {
@@ -185,7 +189,7 @@ TEST_CASE("a writer whose file another program replaced or deleted stores its ne
     }
 }
 
-TEST_CASE("a garbled database file is made again and the engine keeps working") {
+TEST_CASE("a garbled database file is set aside, made again, and the engine keeps working") {
     DatabaseFixture fx;
     const double now = fx.time.now();
     fx.onWorker([&] { REQUIRE(fx.database().insertRawEvent(namedEvent("before", now - 10), 1, nullptr)); });
@@ -197,6 +201,7 @@ TEST_CASE("a garbled database file is made again and the engine keeps working") 
     }
     fx.reopen();
     CHECK(fx.capture.count(kAPMSqliteStoreDamagedFileCode) == 1);
+    for (const char* suffix : {"", "-wal"}) CHECK(std::filesystem::exists(fx.path().string() + ".corrupt" + suffix));
     fx.onWorker([&] {
         auto& db = fx.database();
         CHECK(db.isRawEventsTableEmpty(nullptr) == true);

@@ -417,3 +417,63 @@ TEST_CASE("a store waits for its path's lock up to the bound, says who holds it,
     CHECK(tableRows(path, "raw_events").size() == 1);
     CHECK_FALSE(fs::exists(path.string() + ".corrupt"));
 }
+
+TEST_CASE("a damaged file is replaced only once its rows are carried, and kept in use when it cannot be") {
+    testsupport::TempDir dir;
+    const auto path = dir / "measurement.sql";
+    const std::string carry = path.string() + kAPMSqliteStoreCarrySuffix;
+    APMMonitorCapture capture;
+    {
+        auto store = APMSqliteStore::makeWithDatabasePath(path.string(), nullptr);
+        REQUIRE(store);
+        for (const char* statement : {"CREATE TABLE kept (a)", "INSERT INTO kept VALUES (1), (2)", "CREATE TABLE lost (a)",
+                                      "INSERT INTO lost VALUES (3)"}) {
+            REQUIRE(store->executeStatement(statement, {}, nullptr));
+        }
+    }
+    sql(path, "PRAGMA wal_checkpoint(TRUNCATE)");
+    std::int64_t root = 0;
+    {
+        auto rows = tableRows(path, "sqlite_master");
+        for (const auto& row : rows) {
+            if (row.at("name") == Value("lost")) root = row.at("rootpage").intValue();
+        }
+    }
+    REQUIRE(root > 1);
+    {
+        std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+        file.seekp(static_cast<std::streamoff>((root - 1) * 4096));
+        for (int i = 0; i < 4096; ++i) file.put(static_cast<char>(i * 131 % 256));
+    }
+    auto count = [](APMSqliteStore& store, const std::string& table) {
+        auto rows = store.recordsForQuery("SELECT count(*) AS n FROM " + table, {}, nullptr);
+        return rows ? rows->front().at("n").intValue() : -1;
+    };
+
+    SUBCASE("the carried file that cannot take the path: the damaged one stays in use, and nothing is left beside it") {
+        refusedRenameSource = carry;
+        auto store = APMSqliteStore::makeWithDatabasePath(path.string(), nullptr);
+        refusedRenameSource.clear();
+        REQUIRE(store);
+        CHECK(capture.count(kAPMSqliteStoreSetAsideFailedCode) == 1);
+        CHECK_FALSE(capture.hasCode(kAPMSqliteStoreDamagedFileCode));
+        CHECK_FALSE(fs::exists(path.string() + ".corrupt"));
+        CHECK_FALSE(fs::exists(path.string() + ".corrupt-wal"));
+        CHECK_FALSE(fs::exists(carry));
+        CHECK(store->executeStatement("INSERT INTO kept VALUES (4)", {}, nullptr));
+        CHECK(count(*store, "kept") == 3);
+        CHECK(count(*store, "lost") == -1);  // the same damaged file
+    }
+    SUBCASE("what a carry that stopped midway left beside the file is made again") {
+        testsupport::writeText(carry, "left by a process that stopped");
+        testsupport::writeText(carry + "-journal", "and its journal");
+        auto store = APMSqliteStore::makeWithDatabasePath(path.string(), nullptr);
+        REQUIRE(store);
+        CHECK(capture.count(kAPMSqliteStoreDamagedFileCode) == 1);
+        CHECK(fs::exists(path.string() + ".corrupt"));
+        CHECK_FALSE(fs::exists(carry));
+        CHECK_FALSE(fs::exists(carry + "-journal"));
+        CHECK(count(*store, "kept") == 2);
+        CHECK(count(*store, "lost") == 0);
+    }
+}

@@ -8,9 +8,7 @@ namespace measurement {
 
 using namespace database_detail;
 
-namespace {
-
-std::optional<APMUserAttribute> attributeFromRow(const APMRow& row) {
+std::optional<APMUserAttribute> APMDatabase::userAttributeFromDictionary(const APMRow& row) {
     const auto name = rowText(row, "name");
     auto value = valueFromColumn(row, "value");
     if (!name || !value) return std::nullopt;
@@ -18,13 +16,11 @@ std::optional<APMUserAttribute> attributeFromRow(const APMRow& row) {
                             rowReal(row, "set_timestamp").value_or(0));
 }
 
-}  // namespace
-
 std::optional<APMUserAttribute> APMDatabase::userAttributeWithName(const std::string& name, APMErrorOut error) {
     checkWorkerQueue("userAttributeWithName:error:");
     auto rows = query("SELECT * FROM user_attributes WHERE name = ?", {name}, error);
     if (!rows || rows->empty()) return std::nullopt;
-    auto attribute = attributeFromRow(rows->front());
+    auto attribute = userAttributeFromDictionary(rows->front());
     if (!attribute) APMSetError(error, kAPMDatabaseUndecodableDataCode, "Stored user property has no valid value");
     return attribute;
 }
@@ -66,7 +62,7 @@ std::optional<std::vector<APMUserAttribute>> APMDatabase::allUserAttributes(APME
     checkWorkerQueue("allUserAttributes:");
     auto rows = query("SELECT * FROM user_attributes ORDER BY name", {}, error);
     if (!rows) return std::nullopt;
-    return collectRows<APMUserAttribute>(*rows, attributeFromRow);
+    return collectRows<APMUserAttribute>(*rows, userAttributeFromDictionary);
 }
 
 }  // namespace measurement

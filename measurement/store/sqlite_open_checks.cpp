@@ -157,8 +157,10 @@ bool APMSqliteStore::checkEndPages(std::string* problem) {
         const std::string& table = object[2];
         std::vector<std::string> probes;
         if (object[0] == "table") {
-            probes = {"SELECT 1 FROM " + quoted(name) + " LIMIT 1",
-                      "SELECT rowid FROM " + quoted(name) + " ORDER BY rowid DESC LIMIT 1"};
+            // Through the table's own tree: a smaller index would answer
+            // the first probe without reading the table.
+            probes = {"SELECT rowid FROM " + quoted(name) + " NOT INDEXED ORDER BY rowid LIMIT 1",
+                      "SELECT rowid FROM " + quoted(name) + " NOT INDEXED ORDER BY rowid DESC LIMIT 1"};
         } else {
             TextRows columns;
             if (damaged(runToEnd(db_, "PRAGMA index_info(" + quoted(name) + ")", &columns))) return false;
@@ -178,9 +180,11 @@ bool APMSqliteStore::checkEndPages(std::string* problem) {
 
 // Damage met by a statement while the file is in use may lie anywhere in
 // it, beyond what the check at open reads: a mark beside the file makes the
-// next open read all of it. Noted once per connection.
+// next open read all of it. Noted once per connection. A connection that
+// only reads changes nothing beside the file either: its reader reports
+// the damage itself.
 void APMSqliteStore::noteDamage(int code) {
-    if (!isDamage(code) || damageNoted_) return;
+    if (!isDamage(code) || damageNoted_ || sqlite3_db_readonly(db_, "main") == 1) return;
     damageNoted_ = true;
     std::ofstream mark(path_ + kAPMSqliteStoreDamageMarkSuffix, std::ios::trunc);
     APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMSqliteStoreDamageFoundCode,

@@ -1,6 +1,7 @@
 // Deleting, setting aside and reopening database files, never under another process that has them open.
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <system_error>
@@ -66,6 +67,43 @@ bool renameAside(const std::string& path, std::string* aside, std::string* why) 
     if (ec) {
         *why = ec.message();
         for (const auto& suffix : moved) fs::rename(*aside + suffix, path + suffix, ec);
+        return false;
+    }
+    fs::remove(path + kAPMSqliteStoreDamageMarkSuffix, ec);
+    return true;
+}
+
+// Puts the carried file in the damaged one's place. The damaged file's
+// companions go aside first, so that nothing opening the path takes its log
+// into the carried file; then the damaged file takes its aside name as a
+// second link, and the carried one the path in one rename. The path thus
+// never names no file: a process that ends meanwhile leaves the damaged
+// file there (for the next open to carry again) or the carried one. A file
+// system without links renames the damaged file first. A failure puts back
+// what was moved.
+bool replaceWithCarried(const std::string& path, const std::string& carried, std::string* aside, std::string* why) {
+    *aside = asideName(path);
+    std::vector<std::string> moved;
+    std::error_code ec;
+    for (const char* suffix : kCompanionSuffixes) {
+        if (!present(path + suffix)) continue;
+        fs::rename(path + suffix, *aside + suffix, ec);
+        if (ec) break;
+        moved.push_back(suffix);
+    }
+    bool linked = false, renamed = false;
+    if (!ec) {
+        linked = ::link(path.c_str(), aside->c_str()) == 0;
+        if (!linked) fs::rename(path, *aside, ec);
+        renamed = !linked && !ec;
+    }
+    if (!ec) fs::rename(carried, path, ec);
+    if (ec) {
+        *why = ec.message();
+        std::error_code ignored;
+        if (linked) fs::remove(*aside, ignored);
+        if (renamed) fs::rename(*aside, path, ignored);
+        for (const auto& suffix : moved) fs::rename(*aside + suffix, path + suffix, ignored);
         return false;
     }
     fs::remove(path + kAPMSqliteStoreDamageMarkSuffix, ec);
@@ -194,20 +232,32 @@ bool APMSqliteStore::openChecked(APMErrorOut error) {
 
 // Another process that has the damaged file open would go on writing into
 // a file that no one reads any more: the file is then kept and used as far
-// as it goes, and the next open that finds it damaged alone deletes it.
+// as it goes, and the next open that finds it damaged alone replaces it.
+// The rows are carried before the damaged file leaves the path, under the
+// exclusive lock: no other process uses the path until the new file,
+// rows and all, is in place.
 bool APMSqliteStore::replaceDamaged(const std::string& problem, APMErrorOut error) {
     // The check leaves its read transaction open on damage.
     if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-    std::optional<APMError> deleteError;
-    std::string whyNot;
+    const std::string carryPath = path_ + kAPMSqliteStoreCarrySuffix;
+    Carried carried;
+    std::string aside, why, whyNot;
     const auto outcome = whileAlone(
         false, [this] { return fileMoved() == false; },
         [&] {
-            APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMSqliteStoreDamagedFileCode,
-                                              "Database is damaged. Deleting and opening it again. Path, problem",
-                                              platform::Value(path_), platform::Value(problem));
+            if (!carryReadableRows(carryPath, &carried, &why)) {
+                why = "its rows could not be carried into a new file: " + why;
+                return false;
+            }
+            // The log goes along with the file: closing must not delete it.
+            int persist = 1;
+            sqlite3_file_control(db_, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
             close();
-            return deleteDatabaseFiles(path_, &deleteError);
+            if (replaceWithCarried(path_, carryPath, &aside, &why)) return true;
+            std::error_code ec;
+            fs::remove(carryPath, ec);
+            why = "it could not be set aside: " + why;
+            return false;
         },
         &whyNot);
     if (outcome == FileOutcome::inUse) {
@@ -219,16 +269,41 @@ bool APMSqliteStore::replaceDamaged(const std::string& problem, APMErrorOut erro
         close();
         return false;
     }
-    close();
-    if (!pathHeld(error)) return false;
     if (outcome == FileOutcome::failed) {
-        fail(error, kAPMSqliteStoreDamagedCode, "Failed to delete damaged database", kAPMSqliteStoreDeleteFailedCode,
-             deleteError ? deleteError->description() : problem);
-        return false;
+        APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMSqliteStoreSetAsideFailedCode,
+                                          "Database is damaged and could not be replaced. Kept and used as it is. "
+                                          "Path, reason",
+                                          platform::Value(path_), platform::Value(problem + "; " + why));
+        // Still open when the carry failed; put back when the rename did.
+        if (!pathHeld(error)) {
+            close();
+            return false;
+        }
+        return db_ || open(error);
     }
-    // Deleted here, or by another process that made the file at the path.
-    if (!open(error)) return false;
+    close();
+    // Replaced here, or by another process that made the file at the path.
+    if (!pathHeld(error) || !open(error)) return false;
     if (outcome == FileOutcome::replacedMeanwhile) return true;
+    APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMSqliteStoreDamagedFileCode,
+                                      "Database is damaged. Set aside, and the rows that still read carried into a "
+                                      "new file. Set aside as, problem",
+                                      platform::Value(aside), platform::Value(problem));
+    std::string skipped;
+    for (const auto& stretch : carried.skipped) {
+        skipped += (skipped.empty() ? "" : "; ") + stretch.table +
+                   (stretch.afterRowID ? " after row " + std::to_string(*stretch.afterRowID) : " from the first row") +
+                   (stretch.beforeRowID ? " before row " + std::to_string(*stretch.beforeRowID) : " to the last") +
+                   ": " + stretch.error;
+    }
+    if (carried.refused > 0) {
+        skipped += (skipped.empty() ? "" : "; ") + std::to_string(carried.refused) +
+                   " rows that read but that the tables' constraints refused";
+    }
+    APMMonitor::shared().logWithLevel(skipped.empty() ? kAPMMonitorLevelNotice : kAPMMonitorLevelWarning,
+                                      kAPMSqliteStoreCarriedRowsCode,
+                                      "Rows carried from the damaged database. Rows, rows that did not read",
+                                      platform::Value(carried.rows), platform::Value(skipped.empty() ? "none" : skipped));
     std::string still;
     if (!checkIntegrity(true, &still)) {
         fail(error, kAPMSqliteStoreDamagedCode, "Database is damaged after opening it again",

@@ -83,7 +83,9 @@ std::string typeName(const std::string& definition) {
     return result;
 }
 
-platform::Value columnValue(sqlite3_stmt* statement, int column) {
+}  // namespace
+
+platform::Value APMSqliteStore::columnValue(sqlite3_stmt* statement, int column) {
     switch (sqlite3_column_type(statement, column)) {
         case SQLITE_INTEGER:
             return platform::Value(static_cast<std::int64_t>(sqlite3_column_int64(statement, column)));
@@ -104,8 +106,6 @@ platform::Value columnValue(sqlite3_stmt* statement, int column) {
             return platform::Value();
     }
 }
-
-}  // namespace
 
 // ---- opening and closing ----
 
@@ -145,20 +145,32 @@ std::unique_ptr<APMSqliteStore> APMSqliteStore::makeReadOnlyWithDatabasePath(con
         return nullptr;
     }
     std::unique_ptr<APMSqliteStore> store(new APMSqliteStore(path));
-    if (!store->holdPath(false, error) || !store->openReadOnly(false, error)) return nullptr;
-    if (sqlite3_exec(store->db_, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr) == SQLITE_OK) {
-        return store;
-    }
-    // Read as it stands only without a log, whose commits it would miss.
+    if (!store->holdPath(false, error)) return nullptr;
+    // Nothing beside the file is made or written: without a log (and no
+    // journal left by a writer that stopped) every commit is in the file
+    // itself, which is then read as it stands; with one, the log's index is
+    // read without writing it, or, when there is no index to read, made as
+    // every reader of the log makes it.
     std::error_code ec;
-    const std::string why = sqlite3_errmsg(store->db_);
-    if (std::filesystem::exists(path + "-wal", ec) || !store->openReadOnly(true, nullptr) ||
-        sqlite3_exec(store->db_, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr) != SQLITE_OK) {
-        store->fail(error, kAPMSqliteStoreOpenCode, "Failed to open database", kAPMSqliteStoreOpenFailedCode,
-                    path + ": " + why);
-        return nullptr;
+    const bool log = std::filesystem::exists(path + "-wal", ec);
+    const bool index = std::filesystem::exists(path + "-shm", ec);
+    const bool journal = std::filesystem::exists(path + "-journal", ec);
+    std::vector<const char*> ways;
+    if (log && index) ways.push_back("mode=ro&readonly_shm=1");
+    if (log || journal) ways.push_back("mode=ro");
+    if (!log) ways.push_back("mode=ro&immutable=1");
+    std::string why = "cannot open the file";
+    for (const char* way : ways) {
+        if (!store->openReadOnly(way, nullptr)) continue;
+        if (sqlite3_exec(store->db_, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr) == SQLITE_OK) {
+            return store;
+        }
+        why = sqlite3_errmsg(store->db_);
     }
-    return store;
+    store->close();
+    store->fail(error, kAPMSqliteStoreOpenCode, "Failed to open database", kAPMSqliteStoreOpenFailedCode,
+                path + ": " + why);
+    return nullptr;
 }
 
 namespace {
@@ -183,9 +195,9 @@ std::string fileURI(const std::string& path) {
 
 }  // namespace
 
-bool APMSqliteStore::openReadOnly(bool asItStands, APMErrorOut error) {
+bool APMSqliteStore::openReadOnly(const char* parameters, APMErrorOut error) {
     close();
-    const std::string uri = fileURI(path_) + (asItStands ? "?mode=ro&immutable=1" : "?mode=ro");
+    const std::string uri = fileURI(path_) + "?" + parameters;
     return openConnection(uri, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, error);
 }
 

@@ -54,6 +54,7 @@ enum : long {
     kAPMSqliteStoreSetAsideFailedCode = 34026,
     kAPMSqliteStoreDamagedInUseCode = 34027,
     kAPMSqliteStoreReplacedCode = 34028,
+    kAPMSqliteStoreCarriedRowsCode = 34029,
     kAPMSqliteStoreBusyWaitingCode = 34042,
 };
 
@@ -96,6 +97,11 @@ inline constexpr const char* kAPMSqliteStoreCompanionSuffixes[] = {"-wal", "-shm
 // database's absolute path, links followed) is no longer than this.
 std::size_t APMSqliteStoreLongestPath();
 
+// Beside a database file found damaged, the new file that the rows which
+// can still be read are carried into before it takes the damaged one's
+// place. One left by a process that ended meanwhile is made again.
+inline constexpr const char* kAPMSqliteStoreCarrySuffix = "-carry";
+
 // One row: column name to value (integers as Int, reals as Real, text as
 // String, blobs as Data); NULL columns are absent.
 using APMRow = platform::Value::Dictionary;
@@ -111,6 +117,16 @@ struct APMColumn {
     std::string type;
 };
 using APMColumnInfo = std::vector<APMColumn>;
+
+// Rows of a table that a read could not take from a damaged file: those
+// after afterRowID (none: from the first) and before beforeRowID (none: to
+// the last), with the error SQLite gave.
+struct APMUnreadableStretch {
+    std::string table;
+    std::optional<std::int64_t> afterRowID;
+    std::optional<std::int64_t> beforeRowID;
+    std::string error;
+};
 
 // One SQLite file, opened with create and full mutex, in write-ahead-log
 // mode with synchronous=NORMAL: a commit survives the process being killed
@@ -130,17 +146,25 @@ public:
     // its integrity: the file header, the schema and the first and last
     // pages of every table and index, a cost that does not grow with the
     // rows; the whole file when damage was met while it was last used. A
-    // damaged file is deleted (with its log) and opened once more, unless
-    // another process has it open: then it is kept and used as far as it
-    // goes (logged with 34027). Something other than a file at the path (a
-    // folder, a fifo) is set aside as setAsideAndReopen does. None on
-    // failure; an empty path fails with code 1.
+    // damaged file is set aside (as setAsideAndReopen names it, logged with
+    // 34002), never deleted: every row of it that can still be read is
+    // first carried into a new file (its tables and indexes as the damaged
+    // file declares them, each row with its row ID and columns as stored;
+    // rows that no longer read are skipped, 34029 counts both), which then
+    // takes its place at the path. While another process has the damaged
+    // file open it is kept and used as far as it goes (logged with 34027);
+    // so it is when its rows cannot be carried or it cannot be renamed
+    // (34026), and the next open tries again. Something other than a file
+    // at the path (a folder, a fifo) is set aside as setAsideAndReopen does.
+    // None on failure; an empty path fails with code 1.
     static std::unique_ptr<APMSqliteStore> makeWithDatabasePath(const std::string& path, APMErrorOut error);
     // Opens an existing file for reading only: nothing is made, checked,
-    // repaired or set aside, and every write fails. A folder that cannot be
-    // written has no room for the log's shared memory: with no log beside
-    // the file, the file is then read as it stands. None on failure (code
-    // 4, also for a missing file).
+    // repaired or set aside, every write fails, and damage met leaves no
+    // mark. Nothing beside the file is made or changed either: a file
+    // without a log is read as it stands, and the index of a log is read
+    // without being written (made only for a log that has none, as every
+    // reader of it would). None on failure (code 4, also for a missing
+    // file).
     static std::unique_ptr<APMSqliteStore> makeReadOnlyWithDatabasePath(const std::string& path, APMErrorOut error);
     ~APMSqliteStore();
     APMSqliteStore(const APMSqliteStore&) = delete;
@@ -245,6 +269,16 @@ public:
     // opened.
     bool setAsideAndReopen(const std::string& reason, APMErrorOut error);
 
+    // Offers each row of the table that can still be read to the visitor,
+    // in row-ID order, its row ID under "rowid" (read past any index, which
+    // may be the damaged part). Rows on a damaged page, or whose own columns
+    // do not read, are skipped and the rest read on: the stretches skipped
+    // are answered (none for an intact table). None, with the error, when
+    // the table cannot be read for a reason other than damage. Marks
+    // nothing: a reader that meets damage reports it itself.
+    std::optional<std::vector<APMUnreadableStretch>> readableRowsOfTable(
+        const std::string& table, const std::function<void(APMRow row)>& visit, APMErrorOut error);
+
     // Runs the statements in a transaction that is always rolled back, and
     // tells whether the file refuses them: the reason when one fails on a
     // constraint or a trigger, or stores no row; none when all of them ran.
@@ -315,8 +349,21 @@ private:
     bool pathHeld(APMErrorOut error);
     bool openChecked(APMErrorOut error);
     bool replaceDamaged(const std::string& problem, APMErrorOut error);
+    // What a carry into a new file took from the damaged one.
+    struct Carried {
+        std::int64_t rows = 0;
+        // Rows that read but that the new file's constraints refused.
+        std::int64_t refused = 0;
+        std::vector<APMUnreadableStretch> skipped;
+    };
+    // Makes the file at the target anew with the tables and indexes of the
+    // open file and every row of them that reads; false (the target
+    // removed, *why filled) when it could not be written or a table could
+    // not be read for a reason other than damage.
+    bool carryReadableRows(const std::string& target, Carried* carried, std::string* why);
     bool open(APMErrorOut error);
-    bool openReadOnly(bool asItStands, APMErrorOut error);
+    // The URI parameters: "mode=ro" and how the log's index is used.
+    bool openReadOnly(const char* parameters, APMErrorOut error);
     bool openConnection(const std::string& target, int flags, APMErrorOut error);
     void close();
     void setAsideWhatIsNoFile();
@@ -359,6 +406,8 @@ private:
     bool groupSurvived();
     void endWriteGroup(bool committed);
     bool bind(sqlite3_stmt* statement, const APMBindings& values, APMErrorOut error);
+    // The column of the current row as a value (NULL as a null value).
+    static platform::Value columnValue(sqlite3_stmt* statement, int column);
     std::optional<std::int64_t> run(const std::string& statement, const APMBindings& values, APMErrorOut error);
     bool runPlain(const std::string& statement, APMErrorOut error);
     bool rebuildTable(const std::string& table, const APMColumnInfo& columns, APMErrorOut error);

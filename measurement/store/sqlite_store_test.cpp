@@ -15,6 +15,7 @@
 #include "measurement/store/sqlite_store.h"
 #include "platform/dispatch/timer.h"
 #include "platform/foundation/process_info.h"
+#include "testsupport/file_text.h"
 #include "testsupport/temp_dir.h"
 
 using namespace measurement;
@@ -94,11 +95,13 @@ TEST_CASE("the store opens, creates and reopens its file") {
         CHECK(rows->front().at("amount") == Value(3));
         CHECK_FALSE(capture.hasCode(kAPMSqliteStoreDamagedFileCode));
     }
-    SUBCASE("a file of garbage is deleted and made again") {
+    SUBCASE("a file of garbage is set aside and made again") {
         const auto path = dir / "db.sql";
         writeGarbage(path);
+        const auto garbage = testsupport::readText(path);
         auto store = openStore(path);
         CHECK(capture.count(kAPMSqliteStoreDamagedFileCode) == 1);
+        CHECK(testsupport::readText(path.string() + ".corrupt") == garbage);
         makeItems(*store);
         CHECK(store->upsertRecord({{"name", "b"}, {"amount", 1}}, "items", nullptr));
         CHECK(itemCount(*store) == 1);
@@ -128,7 +131,10 @@ TEST_CASE("the store opens, creates and reopens its file") {
         }
         auto store = openStore(path);
         CHECK(capture.count(kAPMSqliteStoreDamagedFileCode) == 1);
-        CHECK_FALSE(store->tableExists("items", nullptr));
+        CHECK(std::filesystem::file_size(path.string() + ".corrupt") == size);
+        // The schema still reads: the table is there, none of its rows.
+        CHECK(store->tableExists("items", nullptr));
+        CHECK(itemCount(*store) == 0);
     }
 }
 

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -61,6 +62,9 @@ public:
     // Whether the engine holds a background task that keeps an upload alive.
     virtual bool holdsBackgroundTask() const { return false; }
     virtual void terminateBackgroundTask() {}
+    // Seconds the process still runs (real time): unlimited until a process
+    // that is about to end says how long it gives.
+    virtual double backgroundTimeRemaining() const { return std::numeric_limits<double>::infinity(); }
     // Told of reachability changes while the engine waits for a network.
     virtual std::shared_ptr<platform::RULReachabilityDelegate> reachabilityDelegate() { return nullptr; }
 

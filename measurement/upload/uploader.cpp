@@ -106,6 +106,7 @@ bool APMUploader::sendQueuedData(const std::string& url) {
         }
         return false;
     }
+    if (!hasTimeForBatch()) return false;
     applyConsentToBundles(*entries);
 
     const double now = currentTime();
@@ -126,6 +127,22 @@ bool APMUploader::sendQueuedData(const std::string& url) {
     // that never completes is retried on the failure schedule.
     components_.persistedConfig->setLastFailedUploadTimestamp(now);
     return postBatch(std::move(payload), url);
+}
+
+// A batch whose answer could not arrive before the process ends would be in
+// flight as it ends, and the next process would send it again although the
+// service may have taken it: it waits in the queue instead. The same holds
+// for a process that goes on sending what others store once its time is up.
+bool APMUploader::hasTimeForBatch() {
+    const double timeout = components_.remoteConfig->networkTimeout();
+    const double remaining = components_.host->backgroundTimeRemaining();
+    if (remaining >= timeout + kAPMUploadAnswerSeconds) return true;
+    logEntry(kAPMMonitorLevelDebug, kAPMUploadNoTimeLeftCode,
+             "Not enough time left for a batch and its answer before the process ends. Data stays stored. Seconds "
+             "left, request timeout",
+             platform::Value(remaining), platform::Value(timeout));
+    components_.host->terminateBackgroundTask();
+    return false;
 }
 
 std::optional<std::string> APMUploader::uploadURLOrLogOnce() {

@@ -74,6 +74,7 @@ enum : long {
     kAPMRetryCountUpdateFailedCode = 23166,
     kAPMUploadLockFailedCode = 23167,
     kAPMUploadFileReplacedCode = 23168,
+    kAPMUploadNoTimeLeftCode = 23169,
 };
 
 // Uploads stay suspended this long (time since boot) after uploaded bundles
@@ -85,6 +86,16 @@ inline constexpr double kAPMUploadLockRetrySeconds = 60;
 // Beside the measurement database, the file whose lock makes uploading
 // one process's work at a time.
 inline constexpr const char* kAPMUploadLockSuffix = ".upload-lock";
+// Once a request's own timeout has passed, this long is left to take its
+// answer (delete what the service confirmed) before the process may end.
+inline constexpr double kAPMUploadAnswerSeconds = 5;
+
+// The time a process about to end gives its upload so that it never ends
+// with a batch out: batches may start during the window, and the last one
+// started is answered, or its request has timed out, before the time is up.
+inline double APMUploadTimeBeforeExit(double windowSeconds, double requestTimeoutSeconds) {
+    return windowSeconds + requestTimeoutSeconds + kAPMUploadAnswerSeconds;
+}
 
 // Everything the upload side works with. The configuration storage is the
 // one the server configuration was made with, so that a fetched
@@ -204,6 +215,10 @@ private:
     // Bundles, reads the queue and posts a batch; true when a request is
     // under way, which holds the lock until its answer.
     bool sendQueuedData(const std::string& url);
+    // Whether a batch sent now is answered, or its request times out,
+    // within the time the process still runs; when not, the background task
+    // ends and the data stays stored for a later run.
+    bool hasTimeForBatch();
     void bundlePendingRawEvents();
     std::optional<std::vector<APMQueuedEntry>> queuedBundles();
     void applyConsentToBundles(std::vector<APMQueuedEntry>& entries);

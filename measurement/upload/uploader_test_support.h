@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
@@ -37,8 +38,11 @@ public:
 
     bool deepLinkAfterFetch = false;
     int backgroundTasksEnded = 0;
+    // The time the process still runs, as its driver would grant it.
+    double timeRemaining = std::numeric_limits<double>::infinity();
 
     void terminateBackgroundTask() override { ++backgroundTasksEnded; }
+    double backgroundTimeRemaining() const override { return timeRemaining; }
     bool shouldRequestDeferredDeepLinkAfterConfigFetch() const override { return deepLinkAfterFetch; }
     void setShouldRequestDeferredDeepLinkAfterConfigFetch(bool value) override { deepLinkAfterFetch = value; }
 };

@@ -91,8 +91,9 @@ const std::vector<LaunchOptions::Variable> kVariables = {
      }},
     {{"VELMORA_CONNECTION_PROBE_URL"}, "`velmora app`",
      "the address the application asks before \"Community\" and \"Rate this app\" (and a rating of four stars or "
-     "more) open a page; `https://example.com/` by default. Without a connection to it they say there is no "
-     "connection: give a loopback address that answers, such as a running collector's (`http://127.0.0.1:PORT/`)",
+     "more) open a page; none by default, so nothing leaves the machine: they say there is no connection, and the "
+     "console says that no probe is configured. Without a connection to it they say so too: give a loopback "
+     "address that answers, such as a running collector's (`http://127.0.0.1:PORT/`)",
      [](LaunchOptions& o, const LaunchOptions::Lookup& l) {
          o.connectionProbeURL = textOf(l, "VELMORA_CONNECTION_PROBE_URL");
      }},
@@ -109,8 +110,8 @@ const std::vector<LaunchOptions::Variable> kVariables = {
          o.attributionServiceURL = textOf(l, "VELMORA_ATTRIBUTION_SERVICE_URL");
      }},
     {{"VELMORA_EXPERIMENTS_SERVICE_URL"}, "the measurement engine",
-     "the experiments service's base address, such as the collector's; none by default, so every fetch fails and "
-     "is retried on its schedule",
+     "the experiments service's base address, such as the collector's; none by default, so nothing is fetched "
+     "(the engine's log says once that none is configured)",
      [](LaunchOptions& o, const LaunchOptions::Lookup& l) {
          o.experimentsServiceURL = textOf(l, "VELMORA_EXPERIMENTS_SERVICE_URL");
      }},

@@ -58,6 +58,10 @@ public:
     bool showsDeleteControl() const { return editing_ && deletes_; }
     bool showsReorderControl() const { return editing_ && moves_; }
     static constexpr double editingControlWidth = 38;
+    // The controls of edit mode made so far (delete control, reorder handle),
+    // shown or hidden: they are drawn over the cell's edges, outside the
+    // content view.
+    std::vector<std::shared_ptr<View>> editingControls() const;
     TableViewCellSelectionStyle selectionStyle() const { return selectionStyle_; }
     void setSelectionStyle(TableViewCellSelectionStyle s) { selectionStyle_ = s; }
     TableViewCellAccessoryType accessoryType() const { return accessory_; }

@@ -98,6 +98,14 @@ void placeEditingControl(View& cell, std::shared_ptr<View>& control, bool shown,
 
 }  // namespace
 
+std::vector<std::shared_ptr<View>> TableViewCell::editingControls() const {
+    std::vector<std::shared_ptr<View>> controls;
+    for (const auto& control : {deleteControl_, reorderControl_}) {
+        if (control) controls.push_back(control);
+    }
+    return controls;
+}
+
 void TableViewCell::setSelected(bool selected, bool) { selected_ = selected; }
 void TableViewCell::setHighlighted(bool highlighted, bool) { highlighted_ = highlighted; }
 

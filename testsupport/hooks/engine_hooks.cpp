@@ -1,6 +1,9 @@
 // The test hooks of the measurement engine and its facade.
+#include <limits>
+
 #include "measurement/core/facade_shared_state.h"
 #include "measurement/core/measurement.h"
+#include "platform/frameworks/app_core/background_task.h"
 #include "testsupport/test_hooks.h"
 
 namespace test_hooks {
@@ -23,8 +26,10 @@ void resetAnalyticsFacade() {
 
 void resetMeasurementEngine() {
     measurement::APMMeasurement::shutdown();
-    // As a new process: no shared identity, no application identifiers taken.
+    // As a new process: no shared identity, no application identifiers
+    // taken, no end in sight.
     resetProcessIdentifiers();
+    platform::BackgroundTasks::shared().grantBackgroundTime(std::numeric_limits<double>::infinity());
 }
 
 void resetMeasurement() {

@@ -3,6 +3,7 @@
 
 #include <optional>
 
+#include "platform/gfx/image.h"
 #include "platform/ui/storyboard.h"
 #include "platform/ui/table_view.h"
 #include "velmora/engine/chart_data.h"
@@ -24,6 +25,12 @@ public:
     // whatever the cell showed before: the view of a one-record list, else
     // (or when that record has none) the common-spline chart of the list.
     void configure(const ChartList& chartData, const platform::ui::View& hostView);
+
+    // The row drawn as large as its whole chart: a chart that scrolls (the
+    // probability tree) grows by as much as its content passes its view,
+    // and is drawn from its content's top-left corner, as a shared image
+    // shows it; the row is left as it was.
+    std::optional<platform::gfx::Image> imageOfWholeChart();
 
     // The interface file "ChartTableViewCell".
     static platform::ui::Nib nib();

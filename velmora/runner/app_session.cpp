@@ -11,16 +11,19 @@
 #include <charconv>
 #include <chrono>
 #include <cmath>
+#include <limits>
 #include <mutex>
 #include <sstream>
 #include <thread>
 
+#include "measurement/control/engine_control.h"
 #include "platform/dispatch/main_loop_turn.h"
 #include "platform/foundation/atomic_file.h"
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/launch_options.h"
 #include "platform/foundation/process_info.h"
 #include "platform/foundation/user_defaults.h"
+#include "platform/frameworks/app_core/background_task.h"
 #include "platform/frameworks/remote_config/vez_remote_config.h"
 #include "platform/frameworks/utilities/network.h"
 #include "platform/gfx/appearance.h"
@@ -151,6 +154,8 @@ AppSession::~AppSession() {
 std::filesystem::path AppSession::clockFile() const { return dataDirectory_ / kClockFileName; }
 
 void AppSession::configureProcess(const SessionOptions& options) {
+    // A run has no end in sight until it quits.
+    platform::BackgroundTasks::shared().grantBackgroundTime(std::numeric_limits<double>::infinity());
     const auto support = dataDirectory_ / "Application Support";
     platform::ProcessInfo::setApplicationSupportDirectory(support);
     platform::UserDefaults::setDataDirectory(dataDirectory_ / "Preferences");
@@ -221,10 +226,18 @@ void AppSession::quit() {
     if (quit_) return;
     quit_ = true;
     auto& application = platform::ui::Application::shared();
+    // The engine starts no batch whose answer could not come within the
+    // time the process still runs, and the process waits for the answer of
+    // the batch it sent: it never stops with one the service may take and
+    // the next run would send again.
+    const double granted = measurement::control::uploadTimeBeforeExit(measurement::control::kUploadWindowBeforeExit);
+    platform::BackgroundTasks::shared().grantBackgroundTime(granted);
     if (application.applicationState() != platform::ui::ApplicationState::background) enterBackground();
-    waitUntilIdle();
+    waitUntilIdle(granted);
     advanceClock(quitGraceSeconds);
-    waitUntilIdle();
+    // A batch sent as the time ran out is answered, or its request has
+    // timed out, well within the same time again.
+    waitUntilIdle(granted);
     application.terminate();
     settle();
     std::ostringstream text;

@@ -74,8 +74,9 @@ public:
     void enterBackground();
     void enterForeground();
     // The process ends as the platform ends it: moved to the background,
-    // given a short while for what is due (the engine's upload and its
-    // delayed writes), then stopped; the clock is saved for the next run.
+    // given a while for what is due (the engine's upload, whose batch out is
+    // answered first, and its delayed writes), then stopped; the clock is
+    // saved for the next run.
     void quit();
     bool hasQuit() const { return quit_; }
 

@@ -109,11 +109,13 @@ std::vector<std::shared_ptr<View>> shownStars(View& root) {
 }
 
 // "star N" chooses that many stars of the rating shown, as a touch ending
-// on the star would; none when no rating is on the screen.
+// on the star would; any other "star ..." is answered with the rating's
+// rule. None when no rating is on the screen.
 std::optional<bool> tapStar(CommandContext& context, platform::ui::Window& window, View& layer,
                             const std::string& target) {
+    const auto asked = starAsked(target);
+    if (!asked) return std::nullopt;
     const auto number = starNumber(target);
-    if (!number) return std::nullopt;
     auto found = shownStars(layer);
     if (found.empty()) {
         auto under = shownStars(window);
@@ -123,8 +125,8 @@ std::optional<bool> tapStar(CommandContext& context, platform::ui::Window& windo
     }
     auto stars = std::static_pointer_cast<platform::rating::StarRatingView>(found.front());
     const int count = static_cast<int>(stars->starFills().size());
-    if (*number < 1 || *number > count) {
-        context.out << "the rating has stars 1 to " << count << ", not " << *number << "\n";
+    if (!number || *number < 1 || *number > count) {
+        context.out << "the rating has stars 1 to " << count << ", not " << *asked << "\n";
         return false;
     }
     if (!uncovered(context, *stars, "the rating's stars")) return false;
@@ -466,18 +468,27 @@ struct Key {
     std::shared_ptr<platform::ui::Button> button;
 };
 
-// The keys a word stands for: the name of a special key, else its characters.
+// The keys a word stands for: the name of a special key, else its
+// characters, "pi" among them the pi key wherever it stands ("pi/4"), as
+// `velmora calc` reads p.
 std::vector<Key> keysOf(const std::string& word, CalculateViewController& page) {
     const std::vector<std::pair<std::vector<std::string>, Key>> names = {
         {{"del", "delete", "\xE2\x8C\xAB"}, {"del", page.deleteButton}},
         {{"calc", "calculate", "\xE2\x9C\x93"}, {"calc", page.calculateButton}},
-        {{"pi"}, {"\xCF\x80", nullptr}},
     };
     for (const auto& [aliases, key] : names) {
         if (std::find(aliases.begin(), aliases.end(), word) != aliases.end()) return {key};
     }
+    const std::u32string characters = platform::gfx::decodeUTF8(word);
     std::vector<Key> keys;
-    for (char32_t c : platform::gfx::decodeUTF8(word)) keys.push_back({platform::gfx::encodeUTF8(std::u32string(1, c)), nullptr});
+    for (std::size_t i = 0; i < characters.size(); ++i) {
+        if (characters[i] == U'p' && i + 1 < characters.size() && characters[i + 1] == U'i') {
+            keys.push_back({"\xCF\x80", nullptr});
+            ++i;
+        } else {
+            keys.push_back({platform::gfx::encodeUTF8(std::u32string(1, characters[i])), nullptr});
+        }
+    }
     return keys;
 }
 
@@ -567,7 +578,7 @@ bool pressKeys(CommandContext& context, const CommandArguments& arguments) {
             std::shared_ptr<platform::ui::Button> button = key.button;
             if (!button) button = findFlatButton(key.title, *page->keypadStackView);
             if (!button) {
-                context.out << "the keypad has no key \"" << key.title << "\""
+                context.out << "the keypad has no key \"" << key.title << "\" (key " << at << " of " << keys << ")"
                             << (pressed.empty() ? "" : " (pressed:" + pressed + ")") << "\n";
                 return false;
             }

@@ -17,6 +17,7 @@
 #include "platform/ui/control.h"
 #include "platform/ui/label.h"
 #include "platform/ui/scroll_view.h"
+#include "platform/ui/table_view.h"
 #include "platform/ui/text_field.h"
 #include "platform/ui/view_controller.h"
 #include "platform/ui/window.h"
@@ -56,7 +57,7 @@ struct Node {
 struct Item {
     CheckedItem checked;
     std::size_t node = 0;
-    bool isText = false, isScroll = false;
+    bool isText = false, isScroll = false, isControl = false;
     // A card of a row, or a view that draws a picture of its own (an image,
     // a chart, a player): only looked at for where the window's edge cuts it.
     bool isContent = false;
@@ -221,15 +222,27 @@ OwnDrawing drawingOf(const Node& node, std::size_t index) {
     return drawing;
 }
 
+// A control as a person touches it: the controls of a table row's edit mode
+// are touched as controls, though drawn as plain views.
+bool touchedAsControl(const View& view) {
+    if (dynamic_cast<const platform::ui::Control*>(&view)) return true;
+    const auto* cell = dynamic_cast<const platform::ui::TableViewCell*>(view.superviewPointer());
+    if (!cell) return false;
+    const auto controls = cell->editingControls();
+    return std::any_of(controls.begin(), controls.end(), [&](const auto& control) { return control.get() == &view; });
+}
+
 std::vector<Item> itemsOf(const std::vector<Node>& nodes) {
     std::vector<Item> items;
     for (std::size_t i = 0; i < nodes.size(); ++i) {
         const View& view = *nodes[i].view;
         const bool scroll = dynamic_cast<const platform::ui::ScrollView*>(&view) != nullptr;
-        if (scroll || dynamic_cast<const platform::ui::Control*>(&view)) {
+        const bool control = !scroll && touchedAsControl(view);
+        if (scroll || control) {
             Item item;
             item.node = i;
             item.isScroll = scroll;
+            item.isControl = control;
             item.checked = {&view, {}, nodes[i].frame, nodes[i].frame};
             items.push_back(item);
         }
@@ -319,7 +332,8 @@ std::string itemText(const CheckedItem& item) {
     return text;
 }
 
-// Overlaps within one layer, once for each pair of views.
+// Overlaps within one layer, once for each pair of views; a text that a
+// control drawn after it lies on runs under that control.
 void findOverlaps(const std::vector<Item>& items, const std::vector<Rect>& shown, const std::vector<bool>& inFront,
                   const std::vector<Node>& nodes, std::vector<Finding>& findings) {
     std::set<std::pair<const View*, const View*>> reported;
@@ -333,9 +347,15 @@ void findOverlaps(const std::vector<Item>& items, const std::vector<Rect>& shown
             if (related(va, vb) || !hasArea(shown[a].intersection(shown[b]))) continue;
             if (!reported.insert({va, vb}).second) continue;
             Finding finding;
-            finding.kind = FindingKind::overlap;
-            finding.item = items[b].checked;  // drawn later: lies on the other
-            finding.other = items[a].checked;
+            if (items[a].isText && items[b].isControl) {
+                finding.kind = FindingKind::underControl;
+                finding.item = items[a].checked;
+                finding.other = items[b].checked;
+            } else {
+                finding.kind = FindingKind::overlap;
+                finding.item = items[b].checked;  // drawn later: lies on the other
+                finding.other = items[a].checked;
+            }
             findings.push_back(finding);
         }
     }
@@ -457,6 +477,9 @@ std::string Finding::description() const {
     switch (kind) {
         case FindingKind::overlap:
             out << "overlap: " << itemText(item) << " lies on " << itemText(*other);
+            break;
+        case FindingKind::underControl:
+            out << "under a control: " << itemText(item) << " runs under " << itemText(*other);
             break;
         case FindingKind::cut:
             out << "cut: " << itemText(item) << " passes the window's " << edgeText(overhang);

@@ -24,7 +24,7 @@ struct CheckedItem {
     platform::gfx::Rect rect;   // a text's extent, or the control's frame
 };
 
-enum class FindingKind { overlap, cut, cutShort, contrast };
+enum class FindingKind { overlap, underControl, cut, cutShort, contrast };
 
 // Points past the window's edges; zero where nothing passes.
 struct EdgeOverhang {
@@ -34,7 +34,7 @@ struct EdgeOverhang {
 struct Finding {
     FindingKind kind = FindingKind::overlap;
     CheckedItem item;
-    std::optional<CheckedItem> other;  // overlap: what it lies on
+    std::optional<CheckedItem> other;  // overlap: what it lies on; under a control: the control
     EdgeOverhang overhang;             // cut
     double ratio = 0;                  // contrast
     platform::gfx::RGBA foreground;    // contrast: the text as drawn, over its background
@@ -50,6 +50,9 @@ struct Finding {
 // is a text hidden behind a view drawn over it.
 // - overlap: a control or text lies on another that is neither its ancestor
 //   nor its descendant, in the same layer of the screen;
+// - under a control: a text runs under a control drawn over it (the
+//   controls of a table row's edit mode count as controls), in the same
+//   layer of the screen;
 // - cut: a control, text, scroll view or piece of content (a card of a row,
 //   a view that draws a picture) reaches past the window's edge further
 //   than a pan of the scroll views around it can bring it in: content of

@@ -11,6 +11,7 @@
 #include "platform/ui/image_view.h"
 #include "platform/ui/label.h"
 #include "platform/ui/scroll_view.h"
+#include "platform/ui/table_view.h"
 #include "platform/ui/view_controller.h"
 #include "platform/ui/window.h"
 #include "velmora/runner/known_findings.h"
@@ -60,10 +61,11 @@ std::shared_ptr<platform::ui::Button> button(const Rect& frame, const std::strin
 std::vector<std::string> kinds(const std::vector<Finding>& findings) {
     std::vector<std::string> names;
     for (const auto& f : findings) {
-        names.push_back(f.kind == FindingKind::overlap    ? "overlap"
-                        : f.kind == FindingKind::cut      ? "cut"
-                        : f.kind == FindingKind::cutShort ? "cut short"
-                                                          : "contrast");
+        names.push_back(f.kind == FindingKind::overlap        ? "overlap"
+                        : f.kind == FindingKind::underControl ? "under a control"
+                        : f.kind == FindingKind::cut          ? "cut"
+                        : f.kind == FindingKind::cutShort     ? "cut short"
+                                                              : "contrast");
     }
     return names;
 }
@@ -355,6 +357,70 @@ TEST_CASE("the check finds what lies on what, what the edge cuts and what is too
         auto findings = checkScreen(*s.window);
         REQUIRE(findings.size() == 1);
         CHECK(knownFindingFor(findings.front()) == nullptr);
+    }
+}
+
+TEST_CASE("a text that runs under a control drawn over it is found, the controls of edit mode among them") {
+    platform::dispatch::ManualTime time;
+    // One row whose text ends at 266 points, right-aligned: in edit mode the
+    // content moves 38 points to the right, under the reorder handle at 282.
+    struct OneRow : platform::ui::TableViewDataSource {
+        int numberOfRows(platform::ui::TableView&, int) override { return 1; }
+        bool canMoveRow(platform::ui::TableView&, platform::ui::IndexPath) override { return true; }
+        std::shared_ptr<platform::ui::TableViewCell> cellForRow(platform::ui::TableView&,
+                                                                platform::ui::IndexPath) override {
+            auto cell = std::make_shared<platform::ui::TableViewCell>();
+            auto text = label({16, 10, 250, 24}, "p = 0.3  k = 57  n = 200");
+            text->setTextAlignment(platform::gfx::TextAlignment::right);
+            cell->contentView()->addSubview(text);
+            return cell;
+        }
+    };
+    struct Case {
+        std::string what;
+        bool editing;
+        bool textOverTheControl;  // a text laid over the table, drawn after the row
+        std::vector<std::string> kinds;
+    };
+    const std::vector<Case> cases{
+        {"out of edit mode nothing lies on the row's text", false, false, {}},
+        {"in edit mode the text runs under the reorder handle", true, false, {"under a control"}},
+        {"a text drawn over a control lies on it", true, true, {"under a control", "overlap"}},
+    };
+    for (const auto& c : cases) {
+        CAPTURE(c.what);
+        Screen s;
+        auto table = s.add(std::make_shared<platform::ui::TableView>(Rect(0, 0, 320, 480)));
+        auto rows = std::make_shared<OneRow>();
+        table->setDataSource(rows);
+        table->setRowHeight(44);
+        table->reloadData();
+        table->setEditing(c.editing, false);
+        table->layoutIfNeeded();
+        auto cell = table->cellForRow({0, 0});
+        REQUIRE(cell);
+        cell->layoutIfNeeded();
+        std::shared_ptr<platform::ui::Label> over;
+        if (c.textOverTheControl) over = s.add(label({306, 10, 14, 24}, "="));  // clear of the row's text
+        auto findings = checkScreen(*s.window);
+        std::string all;
+        for (const auto& finding : findings) all += finding.description() + "\n";
+        CAPTURE(all);
+        CHECK(kinds(findings) == c.kinds);
+        for (const auto& finding : findings) {
+            CAPTURE(finding.description());
+            CHECK(knownFindingFor(finding) == nullptr);
+            if (finding.kind == FindingKind::underControl) {
+                CHECK(finding.item.text == "p = 0.3  k = 57  n = 200");
+                const auto controls = cell->editingControls();
+                REQUIRE(controls.size() == 2);
+                CHECK(finding.other->view == controls.back().get());  // the handle, at the trailing edge
+                CHECK(finding.other->frame == Rect(282, 0, 38, 44));
+                CHECK(finding.description().find(" runs under ") != std::string::npos);
+            } else {
+                CHECK(finding.item.view == over.get());
+            }
+        }
     }
 }
 

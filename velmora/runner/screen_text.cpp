@@ -349,6 +349,12 @@ std::optional<int> starNumber(const std::string& name) {
     return std::stoi(digits);
 }
 
+std::optional<std::string> starAsked(const std::string& name) {
+    const std::string prefix = kStarPrefix;
+    if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) return std::nullopt;
+    return name.substr(prefix.size());
+}
+
 std::string describeView(const View& view) {
     Lines lines;
     walk(view, 0, lines);

@@ -30,5 +30,8 @@ std::string buttonName(const platform::ui::Button& button);
 std::string starName(int number);
 // The number of a star named so; none for any other text.
 std::optional<int> starNumber(const std::string& name);
+// What follows "star " in a name that asks for a star ("2.5" of
+// "star 2.5"), whether a star goes by it or not; none for other names.
+std::optional<std::string> starAsked(const std::string& name);
 
 }  // namespace velmora::runner

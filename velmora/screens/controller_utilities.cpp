@@ -15,6 +15,7 @@
 #include "platform/ui/stack_view.h"
 #include "platform/ui/window.h"
 #include "velmora/engine/analytics_sink.h"
+#include "velmora/engine/console_line.h"
 #include "velmora/engine/engine_texts.h"
 #include "velmora/screens/kuvo_color.h"
 #include "velmora/screens/shell_hooks.h"
@@ -83,8 +84,18 @@ AppRatingOutcome openAppRating(ViewController& presenter) {
 void checkInternetConnection(ViewController& presenter, std::function<void()> success, std::function<void()> retry) {
     platform::HTTPRequest request;
     request.url = connectionProbeURL();
-    auto client = probeClient();
     std::weak_ptr<ViewController> weakPresenter = presenter.sharedAs<ViewController>();
+    // Nothing leaves the machine unless an address is given: without one
+    // the connection is not known, and the user hears so as from a test that
+    // failed.
+    if (request.url.empty()) {
+        consoleLine(kNoConnectionProbeNotice);
+        platform::dispatch::mainQueue().async([weakPresenter, retry = std::move(retry)]() mutable {
+            if (auto presenter = weakPresenter.lock()) showNoInternetAlert(*presenter, std::move(retry));
+        });
+        return;
+    }
+    auto client = probeClient();
     // A queue for this one test. Its block hands the queue on to the main
     // queue's block, so the last owner lets go on the main thread, after
     // the block has run, and never from inside the queue itself.
@@ -119,7 +130,7 @@ std::string connectionProbeURL() {
     auto& settings = probeSettings();
     std::lock_guard lock(settings.mutex);
     if (!settings.url.empty()) return settings.url;
-    return platform::LaunchOptions::current().connectionProbeURL.value_or(kDefaultConnectionProbeURL);
+    return platform::LaunchOptions::current().connectionProbeURL.value_or("");
 }
 
 void setConnectionProbeURL(std::string url) {

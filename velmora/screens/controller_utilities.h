@@ -40,18 +40,24 @@ AppRatingOutcome openAppRating(platform::ui::ViewController& presenter);
 // Tests the connection with one GET of the probe address; on the main queue
 // then, any HTTP answer (whatever its status) calls the success action and
 // anything else shows the no-internet alert from the presenter (if it is
-// still there), whose "OK" runs the retry action.
+// still there), whose "OK" runs the retry action. Without a probe address
+// nothing is asked: the console says how to give one, and the no-internet
+// alert follows.
 void checkInternetConnection(platform::ui::ViewController& presenter, std::function<void()> success,
                              std::function<void()> retry = {});
 void showNoInternetAlert(platform::ui::ViewController& presenter, std::function<void()> retry = {});
 
-// Where the connection test asks: the address (default
-// kDefaultConnectionProbeURL, or the launch options') and the
+// Where the connection test asks: the address (the launch options', none by
+// default, so that nothing leaves the machine unless one is given) and the
 // client (the shared libcurl one). Empty or null restores the default.
-inline constexpr const char* kDefaultConnectionProbeURL = "https://example.com/";
 std::string connectionProbeURL();
 void setConnectionProbeURL(std::string url);
 void setConnectionProbeClient(std::shared_ptr<platform::HTTPClient> client);
+// What the console says when a connection test finds no probe address.
+inline constexpr const char* kNoConnectionProbeNotice =
+    "no connection probe address is configured, so the connection is not tested and counts as absent: set "
+    "VELMORA_CONNECTION_PROBE_URL to an address that answers, such as a running collector's "
+    "(http://127.0.0.1:PORT/)";
 
 // The page's tab item: title in "Avenir-Medium" 14, enabled or not, dark
 // grey when enabled and grey when not.

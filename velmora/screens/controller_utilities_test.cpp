@@ -12,6 +12,8 @@
 #include "platform/ui/ui_log.h"
 #include "platform/ui/window.h"
 #include "testsupport/loopback_server.h"
+#include "testsupport/scoped_launch_options.h"
+#include "velmora/engine/console_line.h"
 #include "velmora/screens/controller_utilities.h"
 #include "velmora/screens/input_table_view_cells.h"
 #include "velmora/screens/kuvo_color.h"
@@ -69,6 +71,7 @@ TEST_CASE("the connection test") {
     int successes = 0, retries = 0;
     auto success = [&] { ++successes; };
     auto retry = [&] { ++retries; };
+    velmora::setConnectionProbeURL("https://probe.example/here");
 
     SUBCASE("any HTTP answer counts as connected, a server error too") {
         client->enqueue(platform::makeHTTPResponse(500));
@@ -79,10 +82,42 @@ TEST_CASE("the connection test") {
         CHECK_FALSE(shown.alert());
         REQUIRE(client->requestCount() == 1);
         CHECK(client->requests()[0].method == "GET");
-        CHECK(client->requests()[0].url == velmora::kDefaultConnectionProbeURL);
+        CHECK(client->requests()[0].url == "https://probe.example/here");
+    }
+    SUBCASE("the address the launch options give, else none: nothing asked, the console says how to give one") {
+        std::vector<std::string> console;
+        velmora::setConsoleSink([&](const std::string& line) { console.push_back(line); });
+        velmora::setConnectionProbeURL("");
+        for (const std::optional<std::string>& given : {std::optional<std::string>("http://127.0.0.1:9/probe"),
+                                                        std::optional<std::string>()}) {
+            CAPTURE(given.value_or("(none)"));
+            testsupport::ScopedLaunchOptions launch([&](platform::LaunchOptions& o) { o.connectionProbeURL = given; });
+            client->enqueue(platform::makeHTTPResponse(204));
+            velmora::checkInternetConnection(*shown.page, success, retry);
+            app.settle();
+            if (given) {
+                REQUIRE(client->requestCount() == 1);
+                CHECK(client->requests()[0].url == *given);
+                CHECK(successes == 1);
+                CHECK(console.empty());
+                continue;
+            }
+            // The answer queued for it is never asked for.
+            CHECK(client->requestCount() == 1);
+            CHECK(successes == 1);
+            REQUIRE(console.size() == 1);
+            CHECK(console[0].find("set VELMORA_CONNECTION_PROBE_URL") != std::string::npos);
+            auto alert = shown.alert();
+            REQUIRE(alert);
+            CHECK(alert->alertTitle() == "No internet connection");
+            app.advance(0.3);
+            REQUIRE(alert->tapAction("OK"));
+            app.advance(0.3);
+            CHECK(retries == 1);
+        }
+        velmora::setConsoleSink(nullptr);
     }
     SUBCASE("no answer: the no-internet alert, whose one OK retries") {
-        velmora::setConnectionProbeURL("https://probe.example/here");
         velmora::checkInternetConnection(*shown.page, success, retry);
         app.settle();
         CHECK(client->requests()[0].url == "https://probe.example/here");

@@ -1,6 +1,9 @@
 // The history screen and its rows.
 #include "velmora/screens/history_table_view_controller.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include "platform/frameworks/material/navigation_drawer.h"
 #include "platform/frameworks/material/style.h"
 #include "platform/frameworks/material/toolbar.h"
@@ -13,6 +16,7 @@
 
 namespace velmora {
 
+using platform::gfx::Rect;
 using platform::ui::AlertAction;
 using platform::ui::AlertActionStyle;
 using platform::ui::IndexPath;
@@ -24,6 +28,144 @@ HistoryTableViewCell::HistoryTableViewCell()
 void HistoryTableViewCell::awakeFromNib() {
     platform::ui::TableViewCell::awakeFromNib();
     if (mathLabel) mathLabel->setTextColor(KuvoColor::label().withAlphaComponent(0.9));
+}
+
+void HistoryTableViewCell::layoutSubviews() {
+    platform::ui::TableViewCell::layoutSubviews();
+    fitFormula();
+}
+
+namespace {
+
+using platform::math::MTMathUILabel;
+
+constexpr double kLineGap = 2;
+// Kept clear above and below the formula, so that the rows' formulas never meet.
+constexpr double kVerticalPadding = 4;
+constexpr const char* kPartSeparator = " \\quad ";
+
+// The parts of an entry's line ("p = 0.3 \quad k = 2 \quad n = 5"): where a
+// \quad stands outside braces.
+std::vector<std::string> formulaParts(const std::string& latex) {
+    const std::string separator = kPartSeparator;
+    std::vector<std::string> parts;
+    int depth = 0;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < latex.size(); ++i) {
+        if (latex[i] == '{') ++depth;
+        if (latex[i] == '}') --depth;
+        if (depth == 0 && latex.compare(i, separator.size(), separator) == 0) {
+            parts.push_back(latex.substr(start, i - start));
+            start = i + separator.size();
+            i = start - 1;
+        }
+    }
+    parts.push_back(latex.substr(start));
+    return parts;
+}
+
+std::string joined(const std::vector<std::string>& parts, std::size_t from, std::size_t to) {
+    std::string line;
+    for (std::size_t i = from; i < to; ++i) line += (i > from ? kPartSeparator : "") + parts[i];
+    return line;
+}
+
+// Sets the lines, one under another, at the largest size that fits them in
+// the room: from the full size down in half points, as far as the smallest.
+// Whether they fit.
+bool fitLines(const std::vector<MTMathUILabel*>& lines, double room, double roomHeight) {
+    auto setSize = [&](double size) {
+        for (auto* line : lines) {
+            if (line->fontSize() != size) line->setFontSize(size);
+        }
+    };
+    double widest = 0, height = -kLineGap;
+    auto measure = [&] {
+        widest = 0;
+        height = -kLineGap;
+        for (auto* line : lines) {
+            const auto size = line->intrinsicContentSize();
+            widest = std::max(widest, size.width);
+            height += size.height + kLineGap;
+        }
+        return widest <= room && height <= roomHeight;
+    };
+    const double full = MTMathUILabel::defaultFontSize;
+    setSize(full);
+    if (measure()) return true;
+    if (!(widest > 0) || !(height > 0)) return false;
+    // The size scales the lines as a whole: start from the estimate.
+    double size = std::clamp(std::floor(full * std::min(room / widest, roomHeight / height) * 2) / 2,
+                             HistoryTableViewCell::smallestFontSize, full);
+    setSize(size);
+    bool fits = measure();
+    while (!fits && size > HistoryTableViewCell::smallestFontSize) {
+        size = std::max(HistoryTableViewCell::smallestFontSize, size - 0.5);
+        setSize(size);
+        fits = measure();
+    }
+    return fits;
+}
+
+// The lines one under another from the room's left, the block centred on
+// the row's height; each cut at the room's end where it is wider.
+void placeLines(const std::vector<MTMathUILabel*>& lines, const Rect& content, double room) {
+    double height = -kLineGap;
+    for (auto* line : lines) height += line->intrinsicContentSize().height + kLineGap;
+    double y = (content.height() - height) / 2;
+    for (auto* line : lines) {
+        const auto size = line->intrinsicContentSize();
+        line->setClipsToBounds(size.width > room);
+        line->setFrame(Rect(HistoryTableViewCell::margin, y, std::min(size.width, room), size.height));
+        y += size.height + kLineGap;
+    }
+}
+
+}  // namespace
+
+void HistoryTableViewCell::fitFormula() {
+    if (!mathLabel) return;
+    const Rect content = contentView()->bounds();
+    const double room = std::max(0.0, content.width() - 2 * margin);
+    const double roomHeight = std::max(0.0, content.height() - 2 * kVerticalPadding);
+    const bool oneLine = fitLines({mathLabel.get()}, room, roomHeight);
+    const auto parts = formulaParts(mathLabel->latex());
+    const bool wrapped = !oneLine && parts.size() > 1;
+    mathLabel->setHidden(wrapped);
+    for (const auto& line : lines_) line->setHidden(!wrapped);
+    if (!wrapped) {
+        placeLines({mathLabel.get()}, content, room);
+        return;
+    }
+    while (lines_.size() < 2) {
+        auto line = std::make_shared<MTMathUILabel>();
+        line->setTextColor(mathLabel->textColor());
+        contentView()->addSubview(line);
+        lines_.push_back(line);
+    }
+    // The break where the longer of the two lines is shortest.
+    std::size_t breakAt = 1;
+    double shortest = INFINITY;
+    for (std::size_t at = 1; at < parts.size(); ++at) {
+        double longer = 0;
+        for (const auto& text : {joined(parts, 0, at), joined(parts, at, parts.size())}) {
+            MTMathUILabel measured;
+            measured.setLatex(text);
+            longer = std::max(longer, measured.intrinsicContentSize().width);
+        }
+        if (longer < shortest) {
+            shortest = longer;
+            breakAt = at;
+        }
+    }
+    lines_[0]->setLatex(joined(parts, 0, breakAt));
+    lines_[1]->setLatex(joined(parts, breakAt, parts.size()));
+    for (const auto& line : lines_) {
+        line->setTextColor(mathLabel->textColor());
+        line->setHidden(false);
+    }
+    fitLines({lines_[0].get(), lines_[1].get()}, room, roomHeight);
+    placeLines({lines_[0].get(), lines_[1].get()}, content, room);
 }
 
 HistoryTableViewController::HistoryTableViewController() = default;
@@ -68,6 +210,7 @@ std::shared_ptr<platform::ui::TableViewCell> HistoryTableViewController::cellFor
     auto historyCell = std::dynamic_pointer_cast<HistoryTableViewCell>(cell);
     if (historyCell && historyCell->mathLabel && indexPath.row < static_cast<int>(entries.size())) {
         historyCell->mathLabel->setLatex(entries[static_cast<std::size_t>(indexPath.row)].latexString);
+        historyCell->setNeedsLayout();
     }
     return cell;
 }

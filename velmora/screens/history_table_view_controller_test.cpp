@@ -4,6 +4,7 @@
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/plist_codec.h"
 #include "platform/ui/alert_controller.h"
+#include "platform/ui/application.h"
 #include "platform/ui/interaction.h"
 #include "platform/ui/storyboard.h"
 #include "velmora/screens/calc_manager.h"
@@ -189,4 +190,93 @@ TEST_CASE("picking an entry opens it on a new calculator page and closes the dra
     CHECK_FALSE(CalcManager::shared().currentSelectedCalculation());  // taken by the new page
     CHECK_FALSE(app.drawer()->isLeftViewOpened());
     CHECK(app.tabs()->selectedIndex() == 0);
+}
+
+TEST_CASE("a history row's formula is centred on its row and ends before edit mode's controls, on every screen") {
+    struct Entry {
+        std::string what;
+        std::string latex;
+        std::size_t lines;  // on the narrowest screen in edit mode
+        bool cut;           // a part too long for any room
+    };
+    const std::vector<Entry> entries{
+        {"short", "p = 0.3 \\quad k = 2 \\quad n = 5", 1, false},
+        {"long", "p = 0.3 \\quad k = 57 \\quad n = 200", 1, false},
+        {"a fraction", "p = \\frac{1}{6} \\quad k = 57 \\quad n = 200", 1, false},
+        {"the longest decimal", "p = 0.000000001 \\quad k = 199 \\quad n = 200", 2, false},
+        {"the tallest fraction",
+         "p = \\frac{1.23457 \\cdot 10^{12}}{1.23457 \\cdot 10^{13}} \\quad k = 199 \\quad n = 200", 2, false},
+        {"one part longer than any room", "p = 0.12345678901234567890123456789012345678901234567890", 1, true},
+    };
+    for (const auto size : {platform::gfx::Size{320, 568}, platform::gfx::Size{430, 932}}) {
+        struct ScreenSize {
+            platform::gfx::Rect before = platform::ui::Screen::main().bounds();
+            explicit ScreenSize(platform::gfx::Size size) { platform::ui::Screen::main().setBounds({{0, 0}, size}); }
+            ~ScreenSize() { platform::ui::Screen::main().setBounds(before); }
+        } screen(size);
+        PageFixture app;
+        auto& store = CalcManager::shared();
+        store.removeAllCalculations();
+        for (auto each = entries.rbegin(); each != entries.rend(); ++each) {
+            store.addCalculation(Calculation({}, each->latex, {}, {}));
+        }
+        app.launch();
+        auto table = showHistory(app)->tableView();
+        for (const bool editing : {false, true}) {
+            table->setEditing(editing, false);
+            for (int row = 0; row < table->numberOfRows(0); ++row) {
+                const auto& e = entries[static_cast<std::size_t>(row)];
+                CAPTURE(size.width);
+                CAPTURE(editing);
+                CAPTURE(e.what);
+                table->scrollToRow({0, row}, platform::ui::TableViewScrollPosition::top, false);
+                table->layoutIfNeeded();
+                auto cell = std::dynamic_pointer_cast<velmora::HistoryTableViewCell>(table->cellForRow({0, row}));
+                REQUIRE(cell);
+                CHECK(cell->mathLabel->latex() == e.latex);  // the entry, whichever way it is shown
+                const auto rowFrame = cell->convertRect(cell->bounds(), nullptr);
+                // Where the text may go: within the row's margins, and
+                // between the controls edit mode shows.
+                double left = rowFrame.minX() + 16, right = rowFrame.maxX() - 16;
+                std::vector<platform::gfx::Rect> controls;
+                for (const auto& control : cell->editingControls()) {
+                    if (control->isHidden()) continue;
+                    controls.push_back(control->convertRect(control->bounds(), nullptr));
+                    if (controls.back().midX() < rowFrame.midX()) left = controls.back().maxX() + 16;
+                    if (controls.back().midX() > rowFrame.midX()) right = controls.back().minX() - 16;
+                }
+                CHECK(controls.size() == (editing ? 2u : 0u));
+                // The lines shown, top to bottom.
+                std::vector<std::shared_ptr<platform::math::MTMathUILabel>> shown;
+                if (!cell->mathLabel->isHidden()) shown.push_back(cell->mathLabel);
+                for (const auto& line : cell->wrappedLines()) {
+                    if (!line->isHidden()) shown.push_back(line);
+                }
+                REQUIRE(!shown.empty());
+                std::string text;
+                platform::gfx::Rect block = shown.front()->convertRect(shown.front()->bounds(), nullptr);
+                for (const auto& line : shown) {
+                    const auto frame = line->convertRect(line->bounds(), nullptr);
+                    block = block.unionWith(frame);
+                    CHECK(frame.minX() == doctest::Approx(left));
+                    CHECK(frame.maxX() <= right + 1e-9);
+                    // Smaller only where it must be, never below the smallest size, all lines alike.
+                    CHECK(line->fontSize() >= velmora::HistoryTableViewCell::smallestFontSize);
+                    CHECK(line->fontSize() == shown.front()->fontSize());
+                    // Cut only where a part is longer than the room.
+                    CHECK(line->clipsToBounds() == (line->intrinsicContentSize().width > right - left));
+                    text += (text.empty() ? "" : " \\quad ") + line->latex();
+                }
+                CHECK(text == e.latex);  // every part shown, in order
+                CHECK(block.midY() == doctest::Approx(rowFrame.midY()));
+                for (const auto& control : controls) CHECK(block.midY() == doctest::Approx(control.midY()));
+                CHECK(block.height() <= rowFrame.height());
+                CHECK(shown.front()->clipsToBounds() == e.cut);
+                platform::math::MTMathUILabel full;
+                full.setLatex(e.latex);
+                if (full.bounds().width() <= right - left) CHECK(shown.front()->fontSize() == full.fontSize());
+                if (size.width == 320 && editing) CHECK(shown.size() == e.lines);
+            }
+        }
+    }
 }

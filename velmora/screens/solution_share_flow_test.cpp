@@ -243,17 +243,27 @@ TEST_CASE("the shared image is the whole solution in pixels") {
     // (20 + 4 before the formula, 48 + 20 after it), at the screen's scale.
     double footer = table.tableFooterView() ? table.tableFooterView()->frame().height() : 0;
     double rows = table.contentSize().height - footer;
-    double widest = table.bounds().width();
+    double widestStep = table.bounds().width();
     int widestRow = -1;
     for (std::size_t r = 0; r < page->solutionSteps.size(); ++r) {
         platform::math::MTMathUILabel typeset;
         typeset.setLatex(velmora::rewriteStepLatex(page->solutionSteps[r]["latexString"]));
-        if (24 + typeset.bounds().width() + 68 > widest) {
-            widest = 24 + typeset.bounds().width() + 68;
+        if (24 + typeset.bounds().width() + 68 > widestStep) {
+            widestStep = 24 + typeset.bounds().width() + 68;
             widestRow = static_cast<int>(r);
         }
     }
     REQUIRE(widestRow >= 0);  // one step is wider than the table
+    // The probability tree (the last chart row) whole: its drawing of 33 ×
+    // 2^5 + 200 by 60 × 5 + 140 points for n = 5, on its card, which the
+    // page's width places (90 % of it, 5 % in) in a row as wide as the table.
+    const auto treeBand = table.rectForRow({1, 2});
+    const double pageWidth = page->view()->bounds().width();
+    const double treeWidth = table.bounds().width() - 0.9 * pageWidth + (33 * 32 + 200);
+    const double treeHeight = treeBand.height() + std::max(0.0, 440 - 0.9 * treeBand.height());
+    REQUIRE(treeWidth > widestStep);
+    const double widest = treeWidth;
+    rows += treeHeight - treeBand.height();
     CHECK(images[0].size().width == doctest::Approx(widest));
     CHECK(images[0].size().height == doctest::Approx(rows));
     std::string why;
@@ -283,6 +293,22 @@ TEST_CASE("the shared image is the whole solution in pixels") {
             }
         }
         CHECK(inked);
+    }
+    SUBCASE("the probability tree to its last leaf, beyond the table's width and the row's height") {
+        auto inked = [&](double x0, double x1, double y0, double y1) {
+            for (int y = static_cast<int>(y0 * 3); y < static_cast<int>(y1 * 3); ++y) {
+                for (int x = static_cast<int>(x0 * 3); x < std::min(pixels->width(), static_cast<int>(x1 * 3)); ++x) {
+                    const Pixel p = pixels->pixel(x, y);
+                    if (p.alpha > 200 && (p.red < 200 || p.green < 200 || p.blue < 200)) return true;
+                }
+            }
+            return false;
+        };
+        const double card = 0.05 * pageWidth;
+        // The leaves' end of the drawing: its last 150 points, left of its 100-point margin.
+        CHECK(inked(card + 1256 - 250, card + 1256 - 100, treeBand.minY(), treeBand.minY() + treeHeight));
+        // Its lowest level, the leaves and their labels, below where the row ends on the page.
+        CHECK(inked(card, card + 1256, treeBand.maxY(), treeBand.minY() + treeHeight));
     }
     SUBCASE("a step's coloured part, in its row and only there") {
         const Pixel highlight{255, 51, 51, 255};  // "#ff3333", the part about to be evaluated

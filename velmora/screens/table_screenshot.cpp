@@ -101,9 +101,15 @@ platform::dispatch::Async<std::optional<Image>> screenshot(std::shared_ptr<Table
                         std::cout << "Error during delay: " << error->description << std::endl;
                     }
                 }
-                // A step is shared whole, however far its formula reaches.
-                auto* step = dynamic_cast<SolutionStepTableViewCell*>(cell.get());
-                image = step ? step->imageOfWholeStep() : screenshot(*cell);
+                // A step is shared whole, however far its formula reaches,
+                // and so is a chart that scrolls.
+                if (auto* step = dynamic_cast<SolutionStepTableViewCell*>(cell.get())) {
+                    image = step->imageOfWholeStep();
+                } else if (auto* chart = dynamic_cast<ChartTableViewCell*>(cell.get())) {
+                    image = chart->imageOfWholeChart();
+                } else {
+                    image = screenshot(*cell);
+                }
             }
             table->setContentOffset(offset, false);
             if (image) pieces.push_back(*image);

@@ -31,9 +31,10 @@ std::optional<platform::gfx::Image> verticallyStitched(
 // The whole table as one image: its header view, then for every section its
 // header (when the set is absent or holds the section), its rows and its
 // footer (likewise), each scrolled into view and captured on the page's
-// background, the scroll position put back after every capture; the
-// background also fills the canvas beside rows narrower than a step whose
-// formula reaches past the table. A chart row is given two seconds on the
+// background, the scroll position put back after every capture. A step is
+// drawn as wide as its whole formula and a chart that scrolls (the
+// probability tree) as large as its whole drawing; the background fills the
+// canvas beside narrower rows. A chart row is given two seconds on the
 // clock to finish drawing before it is captured; meanwhile the main queue
 // goes on. Main thread only; one walk at a time per table, as both would
 // move the same scroll position.

@@ -204,8 +204,10 @@ void LeftViewController::handleMainRow(int row) {
         }
         case 2:
             logEvent("tapped_onboarding");
+            // Over the whole window, as at the first launch: a sheet would
+            // leave the status bar and the toolbar's edge showing above it.
             OnboardingManager::presentOnboarding(OnboardingManager::mainOnboardingPages(), *this,
-                                                 platform::ui::ModalPresentationStyle::formSheet, true,
+                                                 platform::ui::ModalPresentationStyle::overFullScreen, true,
                                                  [] { OnboardingManager::markOnboardingFinished(); });
             break;
         case 3:

@@ -10,6 +10,8 @@
 #include "platform/ui/interaction.h"
 #include "platform/ui/label.h"
 #include "platform/ui/storyboard.h"
+#include "testsupport/scoped_launch_options.h"
+#include "velmora/engine/console_line.h"
 #include "velmora/screens/calculate_view_controller.h"
 #include "velmora/screens/controller_utilities.h"
 #include "velmora/screens/history_table_view_controller.h"
@@ -64,12 +66,16 @@ struct Menu {
         defaults.setBool(true, DsgvoManager::isDsgvoAcceptedKey);
         stage.setRemoteValues(remoteValues);
         setConnectionProbeClient(probe);
+        setConnectionProbeURL("https://probe.example/");
         stage.launch();
         stage.recordEvents();
         stage.drawer()->openLeftView();
         stage.settle();
     }
-    ~Menu() { setConnectionProbeClient(nullptr); }
+    ~Menu() {
+        setConnectionProbeClient(nullptr);
+        setConnectionProbeURL("");
+    }
 
     LeftViewController& menu() { return *stage.menu(); }
     void tapRow(int section, int row) {
@@ -163,15 +169,18 @@ TEST_CASE("the navigation rows") {
         CHECK(drawer->rootViewController() == toolbar);
         CHECK(f.stage.recordedEventNames() == std::vector<std::string>{"tapped_menu_history", "tapped_menu_history"});
     }
-    SUBCASE("introduction: the pages as a form sheet, finishing them marks the introduction seen") {
+    SUBCASE("introduction: the pages over the whole window, finishing them marks the introduction seen") {
         platform::UserDefaults::standard().removeObjectForKey(OnboardingManager::isOnboardingFinishedKey);
         f.tapRow(0, 2);
         auto pager = std::dynamic_pointer_cast<platform::onboard::OnboardViewController>(
             f.stage.window().topViewController());
         REQUIRE(pager);
-        CHECK(pager->presentedStyle() == platform::ui::ModalPresentationStyle::formSheet);
+        CHECK(pager->presentedStyle() == platform::ui::ModalPresentationStyle::overFullScreen);
         CHECK(f.stage.recordedEventNames() == std::vector<std::string>{"tapped_onboarding"});
         f.stage.settle();
+        // As at the first launch: nothing of the drawer or the toolbar shows
+        // above the pages.
+        CHECK(pager->view()->convertRect(pager->view()->bounds(), nullptr) == f.stage.window().bounds());
         for (std::size_t page = 0; page < pager->pageItems().size(); ++page) pager->advance();
         f.stage.advance(1);  // the pager's dismissal, then its completion
         CHECK(OnboardingManager::isOnboardingFinished());
@@ -213,6 +222,26 @@ TEST_CASE("the contact rows log first, then test the connection") {
         CHECK(f.stage.shownAlert() == nullptr);
         REQUIRE(app.openedURLs().size() == 1);
         CHECK(app.openedURLs()[0].string() == LeftViewController::communityInviteAddress);
+    }
+    SUBCASE("no probe address given: nothing is asked, the console says how to give one, nothing opened") {
+        setConnectionProbeURL("");
+        testsupport::ScopedLaunchOptions launch([](platform::LaunchOptions& o) { o.connectionProbeURL.reset(); });
+        std::vector<std::string> console;
+        setConsoleSink([&](const std::string& line) { console.push_back(line); });
+        for (const int row : {0, 1}) {
+            CAPTURE(row);
+            f.probe->enqueue(platform::makeHTTPResponse(200));
+            f.tapRow(1, row);
+            f.stage.settle();
+            REQUIRE(f.stage.shownAlert());
+            CHECK(f.stage.shownAlert()->alertTitle() == text("noInternet"));
+            REQUIRE(f.stage.shownAlert()->tapAction("OK"));
+            f.stage.settle();
+        }
+        CHECK(f.probe->requestCount() == 0);
+        CHECK(app.openedURLs().empty());
+        CHECK(console == std::vector<std::string>(2, kNoConnectionProbeNotice));
+        CHECK(f.stage.recordedEventNames() == std::vector<std::string>{"tapped_discord", "tapped_rate_app"});
     }
     SUBCASE("rating: the running application's rating page, logged as such") {
         f.probe->enqueue(platform::makeHTTPResponse(200));

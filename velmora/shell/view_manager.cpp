@@ -8,6 +8,7 @@
 #include "platform/frameworks/material/style.h"
 #include "platform/gfx/animation.h"
 #include "platform/gfx/appearance.h"
+#include "platform/gfx/graphics_context.h"
 #include "platform/ui/application.h"
 #include "platform/ui/image_view.h"
 #include "platform/ui/label.h"
@@ -20,8 +21,26 @@
 namespace velmora {
 
 namespace {
+
 constexpr double kToastHeight = 40, kToastBottomMargin = 80;
-}
+// The room between the toast's text and the edges of its rounded capsule:
+// the sides wider than the corners' radius, so that no line runs into a
+// corner.
+constexpr double kToastSidePadding = 16, kToastTopPadding = 8;
+
+// A toast: its text set within the padding of its capsule.
+class ToastLabel : public platform::ui::Label {
+public:
+    using Label::Label;
+    void draw(const platform::gfx::Rect&) override {
+        auto* context = platform::gfx::GraphicsContext::current();
+        if (!context || text().empty()) return;
+        context->drawText(text(), bounds().insetBy(kToastSidePadding, kToastTopPadding), font(), textColor(),
+                          textAlignment());
+    }
+};
+
+}  // namespace
 
 using platform::gfx::Color;
 using platform::gfx::Rect;
@@ -71,13 +90,16 @@ void ViewManager::showToast(const std::string& message) {
     Rect frame = target->frame();
     double w = frame.width(), h = frame.height();
     const auto font = platform::gfx::Font::named("Avenir-Book", 14).value_or(platform::gfx::Font::system(14));
-    // Two lines fit the toast's 40 points; a longer message, such as a
-    // reason with a file's path, makes it taller upwards, line by line, so
-    // that it is read to its end.
-    const double height = std::max(kToastHeight, std::ceil(font.measure(message, 0.9 * w, 0).height) + 2);
-    auto toast = std::make_shared<platform::ui::Label>(
-        Rect(w / 2 - 0.9 * w / 2, h - kToastBottomMargin - height, 0.9 * w, height));
-    toast->setBackgroundColor(KuvoColor::label().withAlphaComponent(0.8));
+    // One line fits the toast's 40 points with its padding; a longer
+    // message, such as a reason with a file's path, makes it taller upwards,
+    // line by line, so that it is read to its end.
+    const double textWidth = std::max(0.0, 0.9 * w - 2 * kToastSidePadding);
+    const double height =
+        std::max(kToastHeight, std::ceil(font.measure(message, textWidth, 0).height) + 2 * kToastTopPadding);
+    auto toast = std::make_shared<ToastLabel>(Rect(w / 2 - 0.9 * w / 2, h - kToastBottomMargin - height, 0.9 * w, height));
+    // Opaque: what lies under the toast (the keypad's gaps) must not show
+    // through it, in either style.
+    toast->setBackgroundColor(KuvoColor::label());
     toast->setTextColor(KuvoColor::tertiaryGroupedBackground());
     toast->setFont(font);
     toast->setTextAlignment(platform::ui::TextAlignment::center);

@@ -33,9 +33,10 @@ public:
     static void hideLoadingOverlayOnMain();
 
     // Shows the message near the bottom of the key window's root page for
-    // three seconds, then fades it out over two and removes it; a message
-    // longer than two lines makes the toast taller, upwards. Nothing is
-    // shown without a key window, root page or loaded root view.
+    // three seconds, then fades it out over two and removes it: an opaque
+    // rounded label whose text keeps clear of its edges; a message longer
+    // than one line makes the toast taller, upwards. Nothing is shown
+    // without a key window, root page or loaded root view.
     static void showToast(const std::string& message);
     static void fadeOutToast(const std::shared_ptr<platform::ui::Label>& toast);
 

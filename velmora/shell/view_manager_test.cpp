@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "platform/gfx/appearance.h"
+#include "platform/render/rasterizer.h"
 #include "platform/ui/application.h"
 #include "platform/ui/image_view.h"
 #include "platform/ui/label.h"
@@ -119,7 +120,7 @@ TEST_CASE("toasts show for three seconds and fade out over two") {
     CHECK(toast->font().pointSize() == 14);
     CHECK(toast->layer()->cornerRadius() == 10);
     CHECK(toast->clipsToBounds());
-    CHECK(toast->backgroundColor()->alpha() == doctest::Approx(0.8));
+    CHECK(toast->backgroundColor()->alpha() == 1.0);
 
     stage.advance(2.9);
     CHECK(toast->alpha() == 1.0);
@@ -149,12 +150,81 @@ TEST_CASE("a toast holds every line of its message, growing upwards from its bot
         CAPTURE(message);
         ViewManager::showToast(message);
         auto toast = toasts(root).back();
-        const double lines = font.measure(message, 360, 0).height;
+        // The lines within the 16 points kept clear at each side, and 8 above and below them.
+        const double lines = font.measure(message, 360 - 32, 0).height;
         CHECK(toast->frame().maxY() == 720);
-        CHECK(toast->frame().height() >= lines);
-        CHECK(toast->frame().height() == std::max(40.0, std::ceil(lines) + 2));
+        CHECK(toast->frame().height() >= lines + 16);
+        CHECK(toast->frame().height() == std::max(40.0, std::ceil(lines) + 16));
         CHECK(toast->numberOfLines() == 0);
         stage.advance(5);
+    }
+}
+
+TEST_CASE("a toast is opaque and keeps its text clear of its capsule's edges, on every screen, in both styles") {
+    using platform::render::Pixel;
+    const std::vector<std::string> messages{
+        "The value must be a whole number.",
+        "The value must be greater than 0 and less than 1, such as 0.25 or 1/4.",
+        "The history could not be saved: cannot write /home/someone/.local/share/velmora/Preferences/"
+        "com.velmora.bernoulli.plist: No space left on device"};
+    for (const auto style : {platform::gfx::InterfaceStyle::light, platform::gfx::InterfaceStyle::dark}) {
+        for (const double width : {320.0, 430.0}) {
+            for (const auto& message : messages) {
+                CAPTURE(static_cast<int>(style));
+                CAPTURE(width);
+                CAPTURE(message);
+                platform::gfx::InterfaceStyleScope scope(style);
+                testing::ShellStage stage(Rect(0, 0, width, 600));
+                auto& root = *stage.root()->view();
+                // Black and white bars under the toast, as the keypad's keys and the gaps between them.
+                for (double x = 0; x < width; x += 8) {
+                    auto bar = std::make_shared<View>(Rect(x, 0, 4, 600));
+                    bar->setBackgroundColor(platform::gfx::Color::white(static_cast<int>(x) % 16 == 0 ? 0.0 : 1.0));
+                    root.addSubview(bar);
+                }
+                ViewManager::showToast(message);
+                auto toast = toasts(root).back();
+                auto image = stage.window().snapshotImage();
+                REQUIRE(image);
+                auto pixels = platform::render::rasterize(*image, {1, platform::gfx::Color::white()});
+                REQUIRE(pixels);
+                const Rect frame = toast->frame();
+                const int top = static_cast<int>(std::ceil(frame.minY())), bottom = static_cast<int>(frame.maxY());
+                const int left = static_cast<int>(std::ceil(frame.minX())), right = static_cast<int>(frame.maxX());
+                // Its colour: the middle of its top row, below the corners' curve.
+                const Pixel fill = pixels->pixel(static_cast<int>(frame.midX()), top + 1);
+                auto differs = [&](Pixel p) {
+                    return std::abs(p.red - fill.red) + std::abs(p.green - fill.green) + std::abs(p.blue - fill.blue) > 24;
+                };
+                // Opaque: the first and last rows inside the corners are the toast's colour alone.
+                int seen = 0;
+                for (int x = left + 12; x < right - 12; ++x) {
+                    seen += differs(pixels->pixel(x, top + 1)) + differs(pixels->pixel(x, bottom - 2));
+                }
+                CHECK(seen == 0);
+                // The letters: everything else drawn in the toast, kept 10 points
+                // (the corners' radius) from its sides and 6 from its top and bottom.
+                int inkLeft = right, inkRight = left, inkTop = bottom, inkBottom = top;
+                for (int y = top; y < bottom; ++y) {
+                    for (int x = left; x < right; ++x) {
+                        if (!differs(pixels->pixel(x, y))) continue;
+                        // The corners' curve shows what lies outside it.
+                        const bool corner = (x < left + 10 || x >= right - 10) && (y < top + 10 || y >= bottom - 10);
+                        if (corner) continue;
+                        inkLeft = std::min(inkLeft, x);
+                        inkRight = std::max(inkRight, x);
+                        inkTop = std::min(inkTop, y);
+                        inkBottom = std::max(inkBottom, y);
+                    }
+                }
+                REQUIRE(inkLeft < inkRight);  // the message is drawn
+                CHECK(inkLeft >= left + 10);
+                CHECK(inkRight < right - 10);
+                CHECK(inkTop >= top + 6);
+                CHECK(inkBottom < bottom - 6);
+                stage.advance(5);
+            }
+        }
     }
 }
 

@@ -40,12 +40,12 @@ TEST_CASE("the identifiers ask the engine's identity first, else the shared one"
     }
     SUBCASE("the engine's identity, and its codes when it has nothing to give") {
         BundleFiles files;
-        files.service = {{"DOZUD_APP_ID", "ca-app-pub-9"}};
+        files.service = {{"DOZUD_APP_ID", "velmora-ads-bernoulli-9"}};
         IdentityFixture f(files);
         f.setConsent({{"analytics_storage", "denied"}});
         EngineIdentity engine(f.make());
         CHECK_FALSE(identifiers.rozedaAppID());
-        CHECK(identifiers.analyticsAppID() == "ca-app-pub-9");
+        CHECK(identifiers.analyticsAppID() == "velmora-ads-bernoulli-9");
         CHECK_FALSE(identifiers.appInstanceID());
         CHECK(f.monitor().count(kAPMNoAppIDFromIdentityCode) == 1);
         CHECK(f.monitor().count(kAPMNoAppInstanceIDFromIdentityCode) == 1);

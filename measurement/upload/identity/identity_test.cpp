@@ -365,20 +365,20 @@ TEST_CASE("diversion key, ephemeral ID and the application's identifiers") {
         CHECK_FALSE(identity->appIDFromDoZud());
         identity->setAppIDFromRUZ("velmora-other-ios");
         identity->setAppIDFromDoZud("");
-        identity->setAppIDFromDoZud("ca-app-pub-1");
-        identity->setAppIDFromDoZud("ca-app-pub-2");
+        identity->setAppIDFromDoZud("velmora-ads-bernoulli-1");
+        identity->setAppIDFromDoZud("velmora-ads-bernoulli-2");
         CHECK(identity->appIDFromRUZ() == kMeasurementAppID);
-        CHECK(identity->appIDFromDoZud() == "ca-app-pub-1");
+        CHECK(identity->appIDFromDoZud() == "velmora-ads-bernoulli-1");
         CHECK(f.monitor().count(kAPMEmptyDozudAppIDCode) == 1);
         CHECK_FALSE(identity->devCertHash());
     }
     SUBCASE("a service property list without the measurement identifier is reported") {
         BundleFiles files;
-        files.service = {{"DOZUD_APP_ID", "ca-app-pub-3"}};
+        files.service = {{"DOZUD_APP_ID", "velmora-ads-bernoulli-3"}};
         IdentityFixture f(files);
         auto identity = f.make();
         CHECK(f.monitor().hasCode(kAPMRozedaAppIDMissingInPlistCode));
-        CHECK(identity->appIDFromDoZud() == "ca-app-pub-3");
+        CHECK(identity->appIDFromDoZud() == "velmora-ads-bernoulli-3");
     }
     SUBCASE("without persisted settings there is no identity") {
         IdentityFixture f;

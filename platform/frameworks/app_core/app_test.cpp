@@ -1,6 +1,8 @@
 #include <doctest/doctest.h>
+#include <cmath>
 
 #include <fstream>
+#include <limits>
 #include <memory>
 #include <string>
 #include <thread>
@@ -105,4 +107,25 @@ TEST_CASE("background tasks are recorded and can be waited for") {
     CHECK(watch.expired());
     tasks.endBackgroundTask(third);
     tasks.reset();
+}
+
+TEST_CASE("the time granted to a process before it ends is read as the time remaining") {
+    auto& tasks = BackgroundTasks::shared();
+    tasks.reset();
+    CHECK(std::isinf(tasks.backgroundTimeRemaining()));
+    tasks.grantBackgroundTime(1000);
+    const double left = tasks.backgroundTimeRemaining();
+    CHECK(left <= 1000);
+    CHECK(left > 900);
+    // A later grant replaces the earlier one; one that has passed leaves
+    // nothing, never less than nothing.
+    tasks.grantBackgroundTime(-5);
+    CHECK(tasks.backgroundTimeRemaining() == 0);
+    tasks.grantBackgroundTime(std::nan(""));
+    CHECK(tasks.backgroundTimeRemaining() == 0);
+    tasks.grantBackgroundTime(std::numeric_limits<double>::infinity());
+    CHECK(std::isinf(tasks.backgroundTimeRemaining()));
+    tasks.grantBackgroundTime(5);
+    tasks.reset();
+    CHECK(std::isinf(tasks.backgroundTimeRemaining()));
 }

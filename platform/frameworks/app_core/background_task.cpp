@@ -1,8 +1,12 @@
 #include "platform/frameworks/app_core/background_task.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
+#include <limits>
 #include <mutex>
+#include <optional>
 
 namespace platform {
 
@@ -11,6 +15,7 @@ struct BackgroundTasks::State {
     mutable std::condition_variable changed;
     BackgroundTaskIdentifier next = 1;
     std::vector<Record> records;
+    std::optional<std::chrono::steady_clock::time_point> end;
 
     std::size_t active() const {
         std::size_t count = 0;
@@ -62,9 +67,30 @@ bool BackgroundTasks::waitUntilNoActiveTask(double timeoutSeconds) const {
                                     [&] { return state_->active() == 0; });
 }
 
+void BackgroundTasks::grantBackgroundTime(double seconds) {
+    if (std::isinf(seconds) && seconds > 0) {
+        std::lock_guard lock(state_->mutex);
+        state_->end.reset();
+        return;
+    }
+    const double bounded = std::isnan(seconds) ? 0 : std::clamp(seconds, 0.0, 1e9);
+    const auto end = std::chrono::steady_clock::now() +
+                     std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(bounded));
+    std::lock_guard lock(state_->mutex);
+    state_->end = end;
+}
+
+double BackgroundTasks::backgroundTimeRemaining() const {
+    std::lock_guard lock(state_->mutex);
+    if (!state_->end) return std::numeric_limits<double>::infinity();
+    const std::chrono::duration<double> left = *state_->end - std::chrono::steady_clock::now();
+    return std::max(left.count(), 0.0);
+}
+
 void BackgroundTasks::reset() {
     std::lock_guard lock(state_->mutex);
     state_->records.clear();
+    state_->end.reset();
     state_->changed.notify_all();
 }
 
