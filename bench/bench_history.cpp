@@ -30,6 +30,7 @@
 #include "bench_process.h"
 #include "platform/foundation/plist_codec.h"
 #include "platform/foundation/value.h"
+#include "testsupport/sample_history.h"
 
 #ifndef VELMORA_TOOL_PATH
 #define VELMORA_TOOL_PATH "velmora"
@@ -52,19 +53,8 @@ std::optional<std::string> readText(const fs::path& file) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// A calculation as the calculator page stores it; k, n and p vary so that
-// no two of the first 400,000 entries are alike, and the file grows with
-// the history.
-Value entry(std::size_t i) {
-    const std::string k = std::to_string(i % 50), n = std::to_string(50 + i % 997);
-    const std::string p = "0." + std::to_string(1 + i % 9);
-    return Value(Value::Dictionary{
-        {"inputParameters", Value::Dictionary{{"kTextField", k}, {"nTextField", n}, {"pTextField", p}}},
-        {"latexString", "p = " + p + " \\quad k = " + k + " \\quad n = " + n},
-        {"solutionSteps", Value::Array{}},
-        {"setupParameter", Value::Dictionary{{"appKey", "QZT"}}},
-    });
-}
+// A calculation as the calculator page stores it.
+Value entry(std::size_t i) { return testsupport::sampleHistoryEntry(i); }
 
 // The preferences file of a data folder after its first launch: the one
 // that holds the history.

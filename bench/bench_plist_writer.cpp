@@ -18,6 +18,7 @@
 #include "bench_process.h"
 #include "platform/foundation/plist_codec.h"
 #include "platform/foundation/value.h"
+#include "testsupport/sample_history.h"
 
 namespace {
 
@@ -26,19 +27,7 @@ using platform::Value;
 
 // The same entries as bench_history writes.
 Value history(std::size_t count) {
-    Value::Array entries;
-    entries.reserve(count);
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::string k = std::to_string(i % 50), n = std::to_string(50 + i % 997);
-        const std::string p = "0." + std::to_string(1 + i % 9);
-        entries.emplace_back(Value::Dictionary{
-            {"inputParameters", Value::Dictionary{{"kTextField", k}, {"nTextField", n}, {"pTextField", p}}},
-            {"latexString", "p = " + p + " \\quad k = " + k + " \\quad n = " + n},
-            {"solutionSteps", Value::Array{}},
-            {"setupParameter", Value::Dictionary{{"appKey", "QZT"}}},
-        });
-    }
-    return Value(Value::Dictionary{{"Calculations", Value(std::move(entries))}, {"isRatingAlreadyDone", true}});
+    return Value(Value::Dictionary{{"Calculations", testsupport::sampleHistory(count)}, {"isRatingAlreadyDone", true}});
 }
 
 // The size of the document as plistlib writes it in the binary form; 0

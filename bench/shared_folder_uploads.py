@@ -12,22 +12,18 @@ than once; left stored when not uploaded but still in the database; lost when
 stored but neither received nor left in the database. Also printed: the
 first-open events and the app instance IDs the collector received.
 """
-import collections, json, os, shutil, subprocess, sys, tempfile, time
+import os, shutil, subprocess, sys, tempfile, time
+
+from collector_counts import left_stored, received as counts_received, start_collector
 
 EVENTS_PER_PROCESS = 3
 
 
 def run(tool, processes):
     folder = tempfile.mkdtemp(prefix="velmora-shared-")
-    data, log = os.path.join(folder, "data"), os.path.join(folder, "collector.jsonl")
-    # The collector prints every batch: its output goes to a file, not a pipe that could fill.
-    printed = open(os.path.join(folder, "collector.out"), "w+")
-    collector = subprocess.Popen([tool, "collector", "--port", "0", "--log", log], stdout=printed,
-                                 stderr=subprocess.DEVNULL)
-    while "listening on" not in open(printed.name).read():
-        time.sleep(0.05)
-    port = open(printed.name).readline().strip().rsplit(":", 1)[1]
-    env = dict(os.environ, VELMORA_MEASUREMENT_SERVICE_URL="http://127.0.0.1:" + port)
+    data = os.path.join(folder, "data")
+    collector, port, log = start_collector(tool, folder)
+    env = dict(os.environ, VELMORA_MEASUREMENT_SERVICE_URL="http://127.0.0.1:%d" % port)
     script = " && ".join(f'"$0" analytics log w$1_e{j} --data "$2" >/dev/null 2>&1 && echo w$1_e{j}'
                          for j in range(EVENTS_PER_PROCESS))
     workers = [subprocess.Popen(["sh", "-c", script, tool, str(i), data], env=env, stdout=subprocess.PIPE, text=True)
@@ -39,17 +35,8 @@ def run(tool, processes):
     time.sleep(0.5)
     collector.terminate()
     collector.wait()
-    received, first_opens, instance_ids = collections.Counter(), 0, set()
-    with open(log) as lines:
-        for line in lines:
-            for bundle in json.loads(line).get("bundles", []):
-                instance_ids.add(bundle.get("app_instance_id"))
-                for event in bundle.get("events", []):
-                    received[event["name"]] += 1
-                    first_opens += event["name"] == "_f"
-    dump = json.loads(subprocess.run([tool, "analytics", "dump", "--data", data], capture_output=True,
-                                     text=True).stdout)
-    left = {e["name"] for e in dump["raw_events"]} | {n for b in dump["queued_bundles"] for n in b["events"]}
+    received, first_opens, instance_ids = counts_received(log)
+    left = left_stored(tool, data)
     uploaded = {name for name in stored if received[name] > 0}
     twice = {name for name in stored if received[name] > 1}
     lost = stored - uploaded - left

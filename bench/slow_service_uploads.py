@@ -18,7 +18,9 @@ but still in the database; lost when stored but neither received nor left.
 Printed beside each row: the load average at its end and the context
 switches of the whole machine during it.
 """
-import argparse, collections, http.client, http.server, json, os, shutil, subprocess, tempfile, threading, time
+import argparse, http.client, http.server, os, shutil, subprocess, tempfile, threading, time
+
+from collector_counts import left_stored, received as counts_received, start_collector
 
 
 def context_switches():
@@ -68,15 +70,8 @@ def forwarder(collector_port, delay):
 
 def run(tool, delay, seconds, loggers):
     folder = tempfile.mkdtemp(prefix="velmora-slow-")
-    data, log = os.path.join(folder, "data"), os.path.join(folder, "collector.jsonl")
-    printed = open(os.path.join(folder, "collector.out"), "w+")
-    collector = subprocess.Popen([tool, "collector", "--port", "0", "--log", log], stdout=printed,
-                                 stderr=subprocess.DEVNULL)
-    while "listening on" not in open(printed.name).read():
-        if collector.poll() is not None:
-            raise SystemExit(tool + ": the collector did not start")
-        time.sleep(0.05)
-    port = int(open(printed.name).readline().strip().rsplit(":", 1)[1])
+    data = os.path.join(folder, "data")
+    collector, port, log = start_collector(tool, folder)
     relay = forwarder(port, delay)
     env = dict(os.environ, VELMORA_MEASUREMENT_SERVICE_URL="http://127.0.0.1:%d" % relay.server_address[1])
     # Each logger: events w<i>_e<j>, one command after the other until the time is up.
@@ -98,15 +93,8 @@ def run(tool, delay, seconds, loggers):
     relay.shutdown()
     collector.terminate()
     collector.wait()
-    received = collections.Counter()
-    with open(log) as lines:
-        for line in lines:
-            for bundle in json.loads(line).get("bundles", []):
-                for event in bundle.get("events", []):
-                    received[event["name"]] += 1
-    dump = json.loads(subprocess.run([tool, "analytics", "dump", "--data", data], capture_output=True,
-                                     text=True).stdout)
-    left = {e["name"] for e in dump["raw_events"]} | {n for b in dump["queued_bundles"] for n in b["events"]}
+    received = counts_received(log)[0]
+    left = left_stored(tool, data)
     got = {name for name in stored if received[name] > 0}
     twice = {name for name in stored if received[name] > 1}
     lost = stored - got - left

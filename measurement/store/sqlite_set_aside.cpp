@@ -49,6 +49,19 @@ std::string asideName(const std::string& path) {
     }
 }
 
+// Moves the companions present beside `path` to the same names beside
+// `aside`, stopping at the first that will not move; `moved` lists those
+// that did, for a failure to put back.
+void moveCompanions(const std::string& path, const std::string& aside, std::vector<std::string>* moved,
+                    std::error_code& ec) {
+    for (const char* suffix : kCompanionSuffixes) {
+        if (!present(path + suffix)) continue;
+        fs::rename(path + suffix, aside + suffix, ec);
+        if (ec) return;
+        moved->push_back(suffix);
+    }
+}
+
 // Renames the file with its companions, which go first: while the file is
 // still at the path, nothing opening the path can take the old log into a
 // new file. A failure puts back the companions already moved. The mark of
@@ -57,12 +70,7 @@ bool renameAside(const std::string& path, std::string* aside, std::string* why) 
     *aside = asideName(path);
     std::vector<std::string> moved;
     std::error_code ec;
-    for (const char* suffix : kCompanionSuffixes) {
-        if (!present(path + suffix)) continue;
-        fs::rename(path + suffix, *aside + suffix, ec);
-        if (ec) break;
-        moved.push_back(suffix);
-    }
+    moveCompanions(path, *aside, &moved, ec);
     if (!ec) fs::rename(path, *aside, ec);
     if (ec) {
         *why = ec.message();
@@ -85,12 +93,7 @@ bool replaceWithCarried(const std::string& path, const std::string& carried, std
     *aside = asideName(path);
     std::vector<std::string> moved;
     std::error_code ec;
-    for (const char* suffix : kCompanionSuffixes) {
-        if (!present(path + suffix)) continue;
-        fs::rename(path + suffix, *aside + suffix, ec);
-        if (ec) break;
-        moved.push_back(suffix);
-    }
+    moveCompanions(path, *aside, &moved, ec);
     bool linked = false, renamed = false;
     if (!ec) {
         linked = ::link(path.c_str(), aside->c_str()) == 0;

@@ -15,6 +15,7 @@
 #include "platform/foundation/json_codec.h"
 #include "platform/foundation/plist_codec.h"
 #include "platform/foundation/python_plistlib.h"
+#include "testsupport/sample_history.h"
 
 using platform::Value;
 
@@ -531,18 +532,7 @@ std::size_t smallestBinarySize(const Value& root) {
 // A history of calculations as the calculator page stores them: the inputs
 // repeat, so most of an entry is shared with others.
 Value history(std::size_t count) {
-    Value::Array entries;
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::string k = std::to_string(i % 50), n = std::to_string(50 + i % 997);
-        const std::string p = "0." + std::to_string(1 + i % 9);
-        entries.emplace_back(Value::Dictionary{
-            {"inputParameters", Value::Dictionary{{"kTextField", k}, {"nTextField", n}, {"pTextField", p}}},
-            {"latexString", "p = " + p + " \\quad k = " + k + " \\quad n = " + n},
-            {"solutionSteps", Value::Array{}},
-            {"setupParameter", Value::Dictionary{{"appKey", "QZT"}}},
-        });
-    }
-    return Value(Value::Dictionary{{"Calculations", Value(std::move(entries))}});
+    return Value(Value::Dictionary{{"Calculations", testsupport::sampleHistory(count)}});
 }
 
 Value numbersFrom(long long first, std::size_t count) {
