@@ -681,8 +681,8 @@ TEST_CASE("The dump of a damaged database prints every row that still reads, rep
         // first read after it.
         CHECK(damage["before_rowid"].get<std::int64_t>() - damage["after_rowid"].get<std::int64_t>() - 1 == rowsOnPage);
         const auto after = filesUnder(tool.data());
-        for (const auto& [path, bytes] : after) {
-            CHECK_MESSAGE((before.count(path) && before.at(path) == bytes), path);
+        for (const auto& file : after) {
+            CHECK_MESSAGE((before.count(file.first) && before.at(file.first) == file.second), file.first);
         }
         CHECK(after.size() == before.size());
     }
