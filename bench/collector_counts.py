@@ -38,3 +38,12 @@ def left_stored(tool, data):
     dump = json.loads(subprocess.run([tool, "analytics", "dump", "--data", data], capture_output=True,
                                      text=True).stdout)
     return {e["name"] for e in dump["raw_events"]} | {n for b in dump["queued_bundles"] for n in b["events"]}
+
+
+def tally(stored, received, left):
+    """What became of the events stored: (received, received twice, left
+    stored, lost), each a set of names. Lost is stored but neither received
+    nor left in the folder."""
+    got = {name for name in stored if received[name] > 0}
+    twice = {name for name in stored if received[name] > 1}
+    return got, twice, (stored - got) & left, stored - got - left

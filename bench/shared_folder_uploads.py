@@ -14,7 +14,7 @@ first-open events and the app instance IDs the collector received.
 """
 import os, shutil, subprocess, sys, tempfile, time
 
-from collector_counts import left_stored, received as counts_received, start_collector
+from collector_counts import left_stored, received as counts_received, start_collector, tally
 
 EVENTS_PER_PROCESS = 3
 
@@ -36,12 +36,9 @@ def run(tool, processes):
     collector.terminate()
     collector.wait()
     received, first_opens, instance_ids = counts_received(log)
-    left = left_stored(tool, data)
-    uploaded = {name for name in stored if received[name] > 0}
-    twice = {name for name in stored if received[name] > 1}
-    lost = stored - uploaded - left
+    uploaded, twice, left, lost = tally(stored, received, left_stored(tool, data))
     print(f"{processes:4d} processes: logged {processes * EVENTS_PER_PROCESS}, stored {len(stored)}, "
-          f"uploaded {len(uploaded)}, uploaded twice {len(twice)}, left stored {len((stored - uploaded) & left)}, "
+          f"uploaded {len(uploaded)}, uploaded twice {len(twice)}, left stored {len(left)}, "
           f"lost {len(lost)}; _f received {first_opens}, app instance IDs {len(instance_ids)}")
     shutil.rmtree(folder)
 

@@ -20,7 +20,7 @@ switches of the whole machine during it.
 """
 import argparse, http.client, http.server, os, shutil, subprocess, tempfile, threading, time
 
-from collector_counts import left_stored, received as counts_received, start_collector
+from collector_counts import left_stored, received as counts_received, start_collector, tally
 
 
 def context_switches():
@@ -93,13 +93,9 @@ def run(tool, delay, seconds, loggers):
     relay.shutdown()
     collector.terminate()
     collector.wait()
-    received = counts_received(log)[0]
-    left = left_stored(tool, data)
-    got = {name for name in stored if received[name] > 0}
-    twice = {name for name in stored if received[name] > 1}
-    lost = stored - got - left
+    got, twice, left, lost = tally(stored, counts_received(log)[0], left_stored(tool, data))
     print(f"delay {delay:5.1f} s: stored {len(stored):5d}, received {len(got):5d}, received twice {len(twice):4d}, "
-          f"left stored {len((stored - got) & left):4d}, lost {len(lost):3d}; ran {elapsed:5.1f} s, "
+          f"left stored {len(left):4d}, lost {len(lost):3d}; ran {elapsed:5.1f} s, "
           f"load average {load[0]:.2f} {load[1]:.2f} {load[2]:.2f}, context switches {switches}", flush=True)
     shutil.rmtree(folder)
 

@@ -9,6 +9,7 @@
 #include "platform/ui/view.h"
 #include "platform/ui/view_controller.h"
 #include "platform/ui/window.h"
+#include "velmora/runner/value_text.h"
 #include "velmora/screens/rating_view_controller.h"
 #include "velmora/shell/manual_view_controller.h"
 #include "velmora/shell/view_manager.h"
@@ -18,12 +19,6 @@ namespace velmora::runner {
 namespace {
 
 using platform::ui::View;
-
-std::string trimmed(const std::string& text) {
-    const auto first = text.find_first_not_of(" \t\r\n");
-    if (first == std::string::npos) return {};
-    return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
-}
 
 // A long message reads as its beginning: enough to tell one alert from
 // another.

@@ -6,20 +6,15 @@
 
 #include "platform/dispatch/main_loop_turn.h"
 #include "velmora/runner/app_session.h"
+#include "velmora/runner/value_text.h"
 
 namespace velmora::runner {
 
 namespace {
 
-std::string trimLine(const std::string& line) {
-    const auto first = line.find_first_not_of(" \t\r\n");
-    if (first == std::string::npos) return {};
-    return line.substr(first, line.find_last_not_of(" \t\r\n") - first + 1);
-}
-
 // What follows the command's name, as one text without surrounding quotes.
 std::string restOf(const std::string& line, const std::string& name) {
-    std::string rest = trimLine(line.substr(name.size()));
+    std::string rest = trimmed(line.substr(name.size()));
     if (rest.size() >= 2 && rest.front() == '"' && rest.back() == '"') rest = rest.substr(1, rest.size() - 2);
     return rest;
 }
@@ -30,7 +25,7 @@ Runner::Runner(AppSession& session, CommandTable table, std::ostream& out)
     : session_(session), table_(std::move(table)), out_(out) {}
 
 bool Runner::execute(const std::string& rawLine) {
-    const std::string line = trimLine(rawLine);
+    const std::string line = trimmed(rawLine);
     if (line.empty() || line[0] == '#') return !session_.hasQuit();
     auto words = splitWords(line);
     const std::string name = words.front();
@@ -68,7 +63,7 @@ void Runner::run(std::istream& in, bool echo, bool prompt) {
     for (;;) {
         if (prompt) out_ << "velmora> " << std::flush;
         if (!std::getline(in, line)) break;
-        if (echo && !trimLine(line).empty()) out_ << "> " << trimLine(line) << "\n";
+        if (echo && !trimmed(line).empty()) out_ << "> " << trimmed(line) << "\n";
         if (!execute(line)) return;
     }
     if (prompt) out_ << "\n";

@@ -39,12 +39,6 @@ namespace {
 
 using platform::ui::View;
 
-std::string trim(const std::string& text) {
-    const auto first = text.find_first_not_of(" \t\r\n");
-    if (first == std::string::npos) return {};
-    return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
-}
-
 std::shared_ptr<platform::ui::Window> windowOf(CommandContext& context) {
     auto window = context.session.window();
     if (!window) context.out << "the application has no window\n";
@@ -70,7 +64,7 @@ bool uncovered(CommandContext& context, View& view, const std::string& what) {
 bool labelSays(View& root, const std::string& text) {
     return !platform::ui::findViews(root, [&](const View& v) {
                 auto* label = dynamic_cast<const platform::ui::Label*>(&v);
-                return label && shownOnScreen(*label) && trim(label->text()) == text;
+                return label && shownOnScreen(*label) && trimmed(label->text()) == text;
             }).empty();
 }
 
@@ -951,7 +945,7 @@ std::vector<std::string> splitWords(const std::string& line) {
 }
 
 std::optional<double> parseDuration(const std::string& given) {
-    std::string text = trim(given);
+    std::string text = trimmed(given);
     if (text.empty() || text[0] != '+') return std::nullopt;
     text.erase(0, 1);
     double scale = 1;

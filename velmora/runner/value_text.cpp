@@ -64,4 +64,10 @@ std::string dateText(double secondsSince1970) {
 
 std::string valueText(const platform::Value& value) { return text(value, 0); }
 
+std::string trimmed(const std::string& text) {
+    const auto first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos) return {};
+    return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
+}
+
 }  // namespace velmora::runner

@@ -13,6 +13,9 @@ namespace velmora::runner {
 // ("[27 entries]").
 std::string valueText(const platform::Value& value);
 
+// The text without the spaces, tabs and line ends around it.
+std::string trimmed(const std::string& text);
+
 // A wall time of the clock in UTC, to the second.
 std::string dateText(double secondsSince1970);
 
