@@ -593,6 +593,7 @@ TEST_CASE("velmora's data folder option, pi, text programs, prices and remote-co
     SUBCASE("refused with the reason and status 2; what help and the application say instead") {
         std::ofstream(data / "sum.txt") << "(add 1 2)\n";
         std::ofstream(data / "quit.script") << "quit\n";
+        std::ofstream(data / "values.json") << "{\"entries\": {\"a\": 1,}}\n";
         std::filesystem::create_directories(data / "bundle" / "en.lproj");
         std::ofstream(data / "bundle" / "en.lproj" / "Localizable.strings") << "\"Calculate Title\" = oops\n";
         const std::string folder = data.path().string();
@@ -606,7 +607,9 @@ TEST_CASE("velmora's data folder option, pi, text programs, prices and remote-co
             int status = 2;
             std::string out = {};  // a part of standard output, for a status other than 2
         };
-        const std::vector<Case> cases = {
+        const std::string quit = (data / "quit.script").string();
+        const std::string noAddress = " is not an http address on this machine (give a loopback http address";
+        std::vector<Case> cases = {
             {{"script", "eval", (data / "sum.txt").string()}, "sum.txt is a program in text form: pass --text"},
             {{"script", "run", (data / "sum.txt").string()}, "sum.txt is a program in text form: pass --text"},
             {{"analytics", "purchase", "pro", "--price", "abc", "--data", folder}, "the price \"abc\" is not a number"},
@@ -674,6 +677,33 @@ TEST_CASE("velmora's data folder option, pi, text programs, prices and remote-co
             {{"app", "--data", folder},
              "$VELMORA_REMOTE_CONFIG_SOURCE names no file: ",
              {{"VELMORA_REMOTE_CONFIG_SOURCE", (data / "absent.json").string()}}},
+            // Remote configuration the application could not use.
+            {{"app", "--remote-config", (data / "values.json").string(), "--script", quit, "--data", folder},
+             "velmora app: --remote-config cannot be used: " + (data / "values.json").string() + ": not JSON: "},
+            {{"app", "--remote-config", "http://192.0.2.1/remote-values", "--script", quit, "--data", folder},
+             "velmora app: --remote-config cannot be used: http://192.0.2.1/remote-values" + noAddress},
+            {{"app", "--remote-config", "https://127.0.0.1:9/remote-values", "--script", quit, "--data", folder},
+             noAddress},
+            {{"app", "--script", quit, "--data", folder}, "$VELMORA_REMOTE_CONFIG_SOURCE cannot be used: http://localhost.example/",
+             {{"VELMORA_REMOTE_CONFIG_SOURCE", "http://localhost.example/"}}},
+            // The parser's errors in the tool's words.
+            {{"--bogus", "calc"}, "velmora: --bogus is no option of velmora: it takes --help"},
+            {{"calc", "--bogus=1"}, "velmora calc: --bogus is no option of velmora calc: it takes --help, --k, --n, --p"},
+            {{"app", "--bogus"}, "velmora app: --bogus is no option of velmora app: it takes --help, --script"},
+            {{"frobnicate"}, "velmora: \"frobnicate\" is no command of velmora: give analytics, experiments, script, calc"},
+            {{"analytics", "frobnicate"}, "velmora analytics: \"frobnicate\" is no command of velmora analytics: give log,"},
+            {{"analytics"}, "velmora analytics: a command is missing: give log, purchase, dump"},
+            {{"script"}, "velmora script: a command is missing: give eval or run"},
+            {{"calc", "extra"}, "velmora calc: \"extra\" is a word too many: velmora calc takes no words beside its options"},
+            {{"analytics", "open", "bern://open", "extra", "--data", folder},
+             "\"extra\" is a word too many: velmora analytics open takes only url beside its options"},
+            {{"calc", "--p", "0.3", "--p", "0.5"}, "velmora calc: --p is given more than once: give it once"},
+            {{"collector", "--port", "0", "--port", "1"}, "velmora collector: --port is given more than once"},
+            {{"calc", "--data", folder, "--data-dir", folder}, "velmora calc: --data is given more than once"},
+            {{"calc", "--k"}, "velmora calc: --k needs a value: successes k, as typed"},
+            {{"app", "--screen"}, "velmora app: --screen needs a value: Screen size in points"},
+            {{"collector"}, "velmora collector: --port is required: port to listen on"},
+            {{"analytics", "open", "--data", folder}, "velmora analytics open: url is required: The link, an absolute URL"},
             // Names the file system refuses, from every command alike.
             {{"app", "--data", tooLong}, "velmora app: --data" + refusedName},
             {{"app", "--remote-config", tooLong, "--data", folder}, "velmora app: --remote-config" + refusedName},
@@ -692,9 +722,48 @@ TEST_CASE("velmora's data folder option, pi, text programs, prices and remote-co
              0,
              "locale fr_FR: the application has no texts in \"fr\""},
         };
+        // An empty path, from every option and variable that names one.
+        const std::string empty = ": an empty value names nothing: give ";
+        struct EmptyPath {
+            std::string command;
+            std::vector<std::string> arguments;  // the empty value follows them
+            std::string named;
+        };
+        const std::vector<std::string> collector{"collector", "--port", "0"};
+        const auto with = [](std::vector<std::string> words, const std::string& option) {
+            words.push_back(option);
+            return words;
+        };
+        for (const auto& row : std::vector<EmptyPath>{
+                 {"app", {"app", "--script", quit, "--data"}, "--data"},
+                 {"app", {"app", "--script", quit, "--data-dir"}, "--data"},
+                 {"app", {"app", "--data", folder, "--script"}, "--script"},
+                 {"app", {"app", "--script", quit, "--remote-config"}, "--remote-config"},
+                 {"calc", {"calc", "--k", "1", "--n", "2", "--p", "0.5", "--data"}, "--data"},
+                 {"analytics log", {"analytics", "log", "x", "--data"}, "--data"},
+                 {"analytics dump", {"analytics", "dump", "--data"}, "--data"},
+                 {"experiments", {"experiments", "--data"}, "--data"},
+                 {"collector", with(collector, "--config"), "--config"},
+                 {"collector", with(collector, "--remote-values"), "--remote-values"},
+                 {"collector", with(collector, "--search-ad-reply"), "--search-ad-reply"},
+                 {"collector", with(collector, "--skan-reply"), "--skan-reply"},
+                 {"collector", with(collector, "--experiments"), "--experiments"},
+                 {"collector", with(collector, "--log"), "--log"},
+                 {"script eval", {"script", "eval"}, "FILE"},
+                 {"script run", {"script", "run", "--text"}, "PROGRAM"}}) {
+            cases.push_back({with(row.arguments, ""), "velmora " + row.command + ": " + row.named + empty});
+        }
+        for (const char* variable :
+             {"VELMORA_DATA", "VELMORA_PREFERENCES", "VELMORA_RESOURCES", "VELMORA_REMOTE_CONFIG_SOURCE"}) {
+            for (const auto& command : {std::vector<std::string>{"app", "--script", quit}, {"script", "eval", quit}}) {
+                cases.push_back({command, "velmora: " + std::string(variable) + " is set but empty, and names no ",
+                                 {{variable, ""}}});
+            }
+        }
         for (const auto& c : cases) {
             std::string line;
             for (const auto& word : c.arguments) line += word.substr(0, 80) + " ";
+            for (const auto& [name, value] : c.variables) line += name + "=" + value + " ";
             CAPTURE(line);
             const auto run = runTool(c.arguments, c.variables);
             CAPTURE(run.err);
