@@ -1,3 +1,5 @@
+// Option values read as a person means them, and a command line the parser
+// cannot read said in the tool's words.
 #include "tools/option_values.h"
 
 #include <algorithm>
@@ -50,7 +52,6 @@ std::string conversionMessage(const CLI::App* command, const std::string& messag
            (option && !option->get_type_name().empty() ? " as " + option->get_type_name() : std::string());
 }
 
-
 // "a, b or c".
 std::string listed(const std::vector<std::string>& items) {
     std::string text;
@@ -90,8 +91,8 @@ std::string unplacedWord(const Reached& at, const std::string& word) {
     const auto commands = subcommandNames(at.command);
     if (!commands.empty()) return "\"" + word + "\" is no command of " + at.name + ": give " + listed(commands);
     const auto words = optionNames(at.command, true);
-    return "\"" + word + "\" is a word too many: " + at.name + " takes " +
-           (words.empty() ? std::string("no words beside its options") : "only " + listed(words) + " beside its options");
+    const std::string takes = words.empty() ? "no words" : "only " + listed(words);
+    return "\"" + word + "\" is a word too many: " + at.name + " takes " + takes + " beside its options";
 }
 
 // The option that begins the parser's message ("--p: At Most 1 ..."), and
@@ -103,24 +104,22 @@ std::pair<std::string, std::string> optionOfMessage(const CLI::App* command, con
     return {name, option ? option->get_description() : std::string()};
 }
 
-// The parser's own error, other than a word it could not place, in the
-// tool's words.
-std::string parserMessage(const CLI::App* command, const CLI::ParseError& error) {
-    const std::string message = error.what();
-    if (dynamic_cast<const CLI::ConversionError*>(&error)) return conversionMessage(command, message);
-    if (dynamic_cast<const CLI::ValidationError*>(&error)) return message;
-    if (dynamic_cast<const CLI::RequiredError*>(&error)) {
-        if (message.rfind("A subcommand", 0) == 0) {
-            return "a command is missing: give " + listed(subcommandNames(command));
-        }
-        const auto [name, help] = optionOfMessage(command, message, " is required");
-        return name + " is required" + (help.empty() ? std::string() : ": " + help);
-    }
-    if (dynamic_cast<const CLI::ArgumentMismatch*>(&error)) {
-        const auto [name, help] = optionOfMessage(command, message, ":");
-        if (message.find("At Most") != std::string::npos) return name + " is given more than once: give it once";
-        return name + " needs a value" + (help.empty() ? std::string() : ": " + help);
-    }
+// A command, option or word that must be given and was not.
+std::string requiredMessage(const CLI::App* command, const std::string& message) {
+    if (message.rfind("A subcommand", 0) == 0) return "a command is missing: give " + listed(subcommandNames(command));
+    const auto [name, help] = optionOfMessage(command, message, " is required");
+    return name + " is required" + (help.empty() ? std::string() : ": " + help);
+}
+
+// An option given more often than once, or without its value.
+std::string mismatchMessage(const CLI::App* command, const std::string& message) {
+    const auto [name, help] = optionOfMessage(command, message, ":");
+    if (message.find("At Most") != std::string::npos) return name + " is given more than once: give it once";
+    return name + " needs a value" + (help.empty() ? std::string() : ": " + help);
+}
+
+// "A requires B" and "A excludes B", of options or commands.
+std::optional<std::string> relationMessage(const std::string& message) {
     for (const auto& [parserWord, ours] : {std::pair<std::string, std::string>{" requires ", " needs "},
                                            {" excludes ", " cannot be given with "}}) {
         const auto at = message.find(parserWord);
@@ -128,7 +127,18 @@ std::string parserMessage(const CLI::App* command, const CLI::ParseError& error)
         return message.substr(0, at) + ours + message.substr(at + parserWord.size()) +
                (parserWord == " requires " ? " as well" : "");
     }
-    return "the command line cannot be read: " + message;
+    return std::nullopt;
+}
+
+// The parser's own error, other than a word it could not place, in the
+// tool's words.
+std::string parserMessage(const CLI::App* command, const CLI::ParseError& error) {
+    const std::string message = error.what();
+    if (dynamic_cast<const CLI::ConversionError*>(&error)) return conversionMessage(command, message);
+    if (dynamic_cast<const CLI::ValidationError*>(&error)) return message;
+    if (dynamic_cast<const CLI::RequiredError*>(&error)) return requiredMessage(command, message);
+    if (dynamic_cast<const CLI::ArgumentMismatch*>(&error)) return mismatchMessage(command, message);
+    return relationMessage(message).value_or("the command line cannot be read: " + message);
 }
 
 }  // namespace
@@ -161,7 +171,9 @@ CLI::Validator wholeNumber(std::int64_t least, std::int64_t most, const std::str
 
 CLI::Validator pathGiven(const std::string& what) {
     return CLI::Validator(
-        [what](std::string& text) { return text.empty() ? "an empty value names nothing: give " + what : std::string(); },
+        [what](std::string& text) {
+            return text.empty() ? "an empty value names nothing: give " + what : std::string();
+        },
         std::string());
 }
 

@@ -684,17 +684,18 @@ TEST_CASE("velmora's data folder option, pi, text programs, prices and remote-co
              "velmora app: --remote-config cannot be used: http://192.0.2.1/remote-values" + noAddress},
             {{"app", "--remote-config", "https://127.0.0.1:9/remote-values", "--script", quit, "--data", folder},
              noAddress},
-            {{"app", "--script", quit, "--data", folder}, "$VELMORA_REMOTE_CONFIG_SOURCE cannot be used: http://localhost.example/",
+            {{"app", "--script", quit, "--data", folder},
+             "$VELMORA_REMOTE_CONFIG_SOURCE cannot be used: http://localhost.example/",
              {{"VELMORA_REMOTE_CONFIG_SOURCE", "http://localhost.example/"}}},
             // The parser's errors in the tool's words.
             {{"--bogus", "calc"}, "velmora: --bogus is no option of velmora: it takes --help"},
-            {{"calc", "--bogus=1"}, "velmora calc: --bogus is no option of velmora calc: it takes --help, --k, --n, --p"},
+            {{"calc", "--bogus=1"}, "velmora calc: --bogus is no option of velmora calc: it takes --help, --k, --n"},
             {{"app", "--bogus"}, "velmora app: --bogus is no option of velmora app: it takes --help, --script"},
-            {{"frobnicate"}, "velmora: \"frobnicate\" is no command of velmora: give analytics, experiments, script, calc"},
-            {{"analytics", "frobnicate"}, "velmora analytics: \"frobnicate\" is no command of velmora analytics: give log,"},
+            {{"frobnicate"}, "velmora: \"frobnicate\" is no command of velmora: give analytics, experiments, script"},
+            {{"analytics", "frobnicate"}, "velmora analytics: \"frobnicate\" is no command of velmora analytics: give"},
             {{"analytics"}, "velmora analytics: a command is missing: give log, purchase, dump"},
             {{"script"}, "velmora script: a command is missing: give eval or run"},
-            {{"calc", "extra"}, "velmora calc: \"extra\" is a word too many: velmora calc takes no words beside its options"},
+            {{"calc", "extra"}, "velmora calc: \"extra\" is a word too many: velmora calc takes no words beside its"},
             {{"analytics", "open", "bern://open", "extra", "--data", folder},
              "\"extra\" is a word too many: velmora analytics open takes only url beside its options"},
             {{"calc", "--p", "0.3", "--p", "0.5"}, "velmora calc: --p is given more than once: give it once"},
@@ -703,7 +704,7 @@ TEST_CASE("velmora's data folder option, pi, text programs, prices and remote-co
             {{"calc", "--k"}, "velmora calc: --k needs a value: successes k, as typed"},
             {{"app", "--screen"}, "velmora app: --screen needs a value: Screen size in points"},
             {{"collector"}, "velmora collector: --port is required: port to listen on"},
-            {{"analytics", "open", "--data", folder}, "velmora analytics open: url is required: The link, an absolute URL"},
+            {{"analytics", "open", "--data", folder}, "velmora analytics open: url is required: The link, an absolute"},
             // Names the file system refuses, from every command alike.
             {{"app", "--data", tooLong}, "velmora app: --data" + refusedName},
             {{"app", "--remote-config", tooLong, "--data", folder}, "velmora app: --remote-config" + refusedName},
@@ -765,7 +766,10 @@ TEST_CASE("velmora's data folder option, pi, text programs, prices and remote-co
             for (const auto& word : c.arguments) line += word.substr(0, 80) + " ";
             for (const auto& [name, value] : c.variables) line += name + "=" + value + " ";
             CAPTURE(line);
-            const auto run = runTool(c.arguments, c.variables);
+            // The default data folder, which nothing refused may write to.
+            auto variables = c.variables;
+            variables.emplace("XDG_DATA_HOME", (data / "home").string());
+            const auto run = runTool(c.arguments, variables);
             CAPTURE(run.err);
             CHECK(run.status == c.status);
             CHECK(contains(run.err, c.err));
@@ -773,5 +777,6 @@ TEST_CASE("velmora's data folder option, pi, text programs, prices and remote-co
             CHECK(contains(run.out, c.out));
         }
         CHECK_FALSE(std::filesystem::exists(data / "Application Support"));
+        CHECK_FALSE(std::filesystem::exists(data / "home"));
     }
 }

@@ -68,7 +68,9 @@ const std::vector<LaunchOptions::Variable> kVariables = {
     {{"VELMORA_PREFERENCES"},
      "programs that set no data folder (`velmora script`, `velmora collector`, the tests)",
      "the folder of their preferences; the other commands keep theirs in `Preferences` of the data folder",
-     [](LaunchOptions& o, const LaunchOptions::Lookup& l) { o.preferencesFolder = folderOf(o, l, "VELMORA_PREFERENCES"); }},
+     [](LaunchOptions& o, const LaunchOptions::Lookup& l) {
+         o.preferencesFolder = folderOf(o, l, "VELMORA_PREFERENCES");
+     }},
     {{"XDG_DATA_HOME", "HOME"}, "every command",
      "the user's data home, under which the default data folder `velmora` lies (`$XDG_DATA_HOME` when it is an "
      "absolute path, else `~/.local/share`)",

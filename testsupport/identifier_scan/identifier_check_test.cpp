@@ -30,7 +30,8 @@ Run checkRepositoryHolding(const std::string& name, const std::string& text, boo
     const std::string compress = gzipped ? "gzip -n \"$1\" && " : "";
     const std::vector<std::string> argv{
         "/bin/sh", "-c",
-        "cd \"$0\" && " + compress + "git init -q && git add -A && exec \"$2\" -DSOURCE_DIR=\"$0\" -DSCANNER=\"$3\" -P \"$4\"",
+        "cd \"$0\" && " + compress +
+            "git init -q && git add -A && exec \"$2\" -DSOURCE_DIR=\"$0\" -DSCANNER=\"$3\" -P \"$4\"",
         repository.path().string(), name, CMAKE_COMMAND_PATH, IDENTIFIER_SCAN_PATH, CHECK_IDENTIFIERS_SCRIPT};
     const pid_t pid = testsupport::spawnChild(argv, testsupport::environmentWith({}), out, out);
     close(out);
