@@ -16,8 +16,7 @@ TEST_CASE("an option given without one it needs, or with one it excludes, ends t
     };
     const std::vector<Case> cases = {
         {"calc --from 1", "velmora calc: --from needs --to as well\n"},
-        {"calc --from 1 --to 2 --all", "cannot be given with"},
-        {"calc --from 1 --to 2 --from 3", "velmora calc: --from is given more than once: give it once\n"},
+        {"calc --from 1 --to 2 --all", "velmora calc: --from cannot be given with --all\n"},
     };
     for (const auto& c : cases) {
         CAPTURE(c.line);

@@ -609,7 +609,9 @@ TEST_CASE("velmora's data folder option, pi, text programs, prices and remote-co
         };
         const std::string quit = (data / "quit.script").string();
         const std::string noAddress = " is not an http address on this machine (give a loopback http address";
-        std::vector<Case> cases = {
+        const std::string empty = ": an empty value names nothing: give ";
+        const std::string emptyVariable = " is set but empty, and names no ";
+        const std::vector<Case> cases = {
             {{"script", "eval", (data / "sum.txt").string()}, "sum.txt is a program in text form: pass --text"},
             {{"script", "run", (data / "sum.txt").string()}, "sum.txt is a program in text form: pass --text"},
             {{"analytics", "purchase", "pro", "--price", "abc", "--data", folder}, "the price \"abc\" is not a number"},
@@ -705,6 +707,29 @@ TEST_CASE("velmora's data folder option, pi, text programs, prices and remote-co
             {{"app", "--screen"}, "velmora app: --screen needs a value: Screen size in points"},
             {{"collector"}, "velmora collector: --port is required: port to listen on"},
             {{"analytics", "open", "--data", folder}, "velmora analytics open: url is required: The link, an absolute"},
+            // An empty path, from every option and variable that names one.
+            {{"app", "--script", quit, "--data", ""}, "velmora app: --data" + empty},
+            {{"app", "--script", quit, "--data-dir", ""}, "velmora app: --data" + empty},
+            {{"app", "--data", folder, "--script", ""}, "velmora app: --script" + empty},
+            {{"app", "--script", quit, "--remote-config", ""}, "velmora app: --remote-config" + empty},
+            {{"calc", "--k", "1", "--n", "2", "--p", "0.5", "--data", ""}, "velmora calc: --data" + empty},
+            {{"analytics", "log", "x", "--data", ""}, "velmora analytics log: --data" + empty},
+            {{"analytics", "dump", "--data", ""}, "velmora analytics dump: --data" + empty},
+            {{"experiments", "--data", ""}, "velmora experiments: --data" + empty},
+            {{"collector", "--port", "0", "--config", ""}, "velmora collector: --config" + empty},
+            {{"collector", "--port", "0", "--remote-values", ""}, "velmora collector: --remote-values" + empty},
+            {{"collector", "--port", "0", "--search-ad-reply", ""}, "velmora collector: --search-ad-reply" + empty},
+            {{"collector", "--port", "0", "--skan-reply", ""}, "velmora collector: --skan-reply" + empty},
+            {{"collector", "--port", "0", "--experiments", ""}, "velmora collector: --experiments" + empty},
+            {{"collector", "--port", "0", "--log", ""}, "velmora collector: --log" + empty},
+            {{"script", "eval", ""}, "velmora script eval: FILE" + empty},
+            {{"script", "run", "--text", ""}, "velmora script run: PROGRAM" + empty},
+            {{"app", "--script", quit}, "velmora: VELMORA_DATA" + emptyVariable, {{"VELMORA_DATA", ""}}},
+            {{"app", "--script", quit}, "VELMORA_RESOURCES" + emptyVariable, {{"VELMORA_RESOURCES", ""}}},
+            {{"app", "--script", quit}, "VELMORA_REMOTE_CONFIG_SOURCE" + emptyVariable,
+             {{"VELMORA_REMOTE_CONFIG_SOURCE", ""}}},
+            {{"script", "eval", quit}, "velmora: VELMORA_PREFERENCES" + emptyVariable, {{"VELMORA_PREFERENCES", ""}}},
+            {{"calc", "--k", "1", "--n", "2", "--p", "0.5"}, "VELMORA_DATA" + emptyVariable, {{"VELMORA_DATA", ""}}},
             // Names the file system refuses, from every command alike.
             {{"app", "--data", tooLong}, "velmora app: --data" + refusedName},
             {{"app", "--remote-config", tooLong, "--data", folder}, "velmora app: --remote-config" + refusedName},
@@ -723,44 +748,6 @@ TEST_CASE("velmora's data folder option, pi, text programs, prices and remote-co
              0,
              "locale fr_FR: the application has no texts in \"fr\""},
         };
-        // An empty path, from every option and variable that names one.
-        const std::string empty = ": an empty value names nothing: give ";
-        struct EmptyPath {
-            std::string command;
-            std::vector<std::string> arguments;  // the empty value follows them
-            std::string named;
-        };
-        const std::vector<std::string> collector{"collector", "--port", "0"};
-        const auto with = [](std::vector<std::string> words, const std::string& option) {
-            words.push_back(option);
-            return words;
-        };
-        for (const auto& row : std::vector<EmptyPath>{
-                 {"app", {"app", "--script", quit, "--data"}, "--data"},
-                 {"app", {"app", "--script", quit, "--data-dir"}, "--data"},
-                 {"app", {"app", "--data", folder, "--script"}, "--script"},
-                 {"app", {"app", "--script", quit, "--remote-config"}, "--remote-config"},
-                 {"calc", {"calc", "--k", "1", "--n", "2", "--p", "0.5", "--data"}, "--data"},
-                 {"analytics log", {"analytics", "log", "x", "--data"}, "--data"},
-                 {"analytics dump", {"analytics", "dump", "--data"}, "--data"},
-                 {"experiments", {"experiments", "--data"}, "--data"},
-                 {"collector", with(collector, "--config"), "--config"},
-                 {"collector", with(collector, "--remote-values"), "--remote-values"},
-                 {"collector", with(collector, "--search-ad-reply"), "--search-ad-reply"},
-                 {"collector", with(collector, "--skan-reply"), "--skan-reply"},
-                 {"collector", with(collector, "--experiments"), "--experiments"},
-                 {"collector", with(collector, "--log"), "--log"},
-                 {"script eval", {"script", "eval"}, "FILE"},
-                 {"script run", {"script", "run", "--text"}, "PROGRAM"}}) {
-            cases.push_back({with(row.arguments, ""), "velmora " + row.command + ": " + row.named + empty});
-        }
-        for (const char* variable :
-             {"VELMORA_DATA", "VELMORA_PREFERENCES", "VELMORA_RESOURCES", "VELMORA_REMOTE_CONFIG_SOURCE"}) {
-            for (const auto& command : {std::vector<std::string>{"app", "--script", quit}, {"script", "eval", quit}}) {
-                cases.push_back({command, "velmora: " + std::string(variable) + " is set but empty, and names no ",
-                                 {{variable, ""}}});
-            }
-        }
         for (const auto& c : cases) {
             std::string line;
             for (const auto& word : c.arguments) line += word.substr(0, 80) + " ";
