@@ -534,12 +534,13 @@ const tools::CommandRegistration registration([](CLI::App& app, int& status, con
     auto* analytics = app.add_subcommand("analytics", "Log events through the measurement engine and read its database");
     analytics->require_subcommand(1);
     const std::string dataHelp = "Data folder (default: $VELMORA_DATA, else velmora under the user's data home)";
-    analytics->add_option(kDataOption, options->data, dataHelp);
+    const auto dataFolderGiven = tools::pathGiven("a folder (or leave the option out for the default)");
+    analytics->add_option(kDataOption, options->data, dataHelp)->check(dataFolderGiven);
 
     auto* log = analytics->add_subcommand("log", "Log one event and return once it is stored");
     log->add_option("name", options->name, "Event name")->required();
     log->add_option("parameters", options->parameters, kParameterHelp);
-    log->add_option(kDataOption, options->data, dataHelp);
+    log->add_option(kDataOption, options->data, dataHelp)->check(dataFolderGiven);
     log->callback(inDataFolder("log", [options] { return logOne(options->name, options->parameters); }));
 
     auto purchase = std::make_shared<PurchaseOptions>();
@@ -563,7 +564,7 @@ const tools::CommandRegistration registration([](CLI::App& app, int& status, con
         ->transform(tools::wholeNumber(0, 3, "0 (non-consumable), 1 (consumable), 2 (non-renewing) or 3 (auto-renewable)"))
         ->default_str("1");
     purchaseCommand->add_flag("--receipt", purchase->receipt, "Write a receipt holding this purchase first");
-    purchaseCommand->add_option(kDataOption, options->data, dataHelp);
+    purchaseCommand->add_option(kDataOption, options->data, dataHelp)->check(dataFolderGiven);
     auto buy = inDataFolder("purchase", [purchase] { return purchaseOne(*purchase); });
     purchaseCommand->callback([purchase, buy, &status] {
         if (auto refusal = purchaseRefusal(*purchase)) {
@@ -575,7 +576,7 @@ const tools::CommandRegistration registration([](CLI::App& app, int& status, con
     });
 
     auto* dumpCommand = analytics->add_subcommand("dump", "Print stored raw events, queued bundles and user properties");
-    dumpCommand->add_option(kDataOption, options->data, dataHelp);
+    dumpCommand->add_option(kDataOption, options->data, dataHelp)->check(dataFolderGiven);
     dumpCommand->callback([options, launch, &status] {
         const auto folder = tools::requireDataFolder("velmora analytics dump", options->data, launch);
         // The dump only reads: a folder that is not there is not made.
@@ -593,7 +594,7 @@ const tools::CommandRegistration registration([](CLI::App& app, int& status, con
         "consent", "Set consent through the public interface and print the consent state the engine holds");
     consentCommand->add_option("settings", options->parameters, "Consent as TYPE=granted or TYPE=denied");
     consentCommand->add_flag("--json", options->json, "Print the state as JSON");
-    consentCommand->add_option(kDataOption, options->data, dataHelp);
+    consentCommand->add_option(kDataOption, options->data, dataHelp)->check(dataFolderGiven);
     consentCommand->callback(
         inDataFolder("consent", [options] { return consent(options->parameters, options->json); }));
 
@@ -601,7 +602,7 @@ const tools::CommandRegistration registration([](CLI::App& app, int& status, con
         "open", "Hand a link the application was opened with to the engine; return once its campaign event is stored");
     openCommand->add_option("url", options->name, "The link, an absolute URL such as bern://open?utm_source=mail")
         ->required();
-    openCommand->add_option(kDataOption, options->data, dataHelp);
+    openCommand->add_option(kDataOption, options->data, dataHelp)->check(dataFolderGiven);
     auto open = inDataFolder("open", [options] { return openLink(options->name); });
     openCommand->callback([options, open, &status] {
         std::string why;
@@ -615,12 +616,12 @@ const tools::CommandRegistration registration([](CLI::App& app, int& status, con
 
     auto* identityCommand = analytics->add_subcommand("identity", "Print the identifiers the engine hands out now");
     identityCommand->add_flag("--json", options->json, "Print them as JSON");
-    identityCommand->add_option(kDataOption, options->data, dataHelp);
+    identityCommand->add_option(kDataOption, options->data, dataHelp)->check(dataFolderGiven);
     identityCommand->callback(inDataFolder("identity", [options] { return identity(options->json); }));
 
     auto* configCommand = analytics->add_subcommand(
         "config", "Fetch the measurement configuration from the service and print what the engine holds then");
-    configCommand->add_option(kDataOption, options->data, dataHelp);
+    configCommand->add_option(kDataOption, options->data, dataHelp)->check(dataFolderGiven);
     configCommand->callback(inDataFolder("config", [] { return fetchConfig(); }));
     storeApplicationEvents(app, status, launch);
 });

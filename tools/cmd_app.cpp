@@ -10,9 +10,11 @@
 
 #include "measurement/control/store_control.h"
 #include "platform/foundation/url.h"
+#include "platform/frameworks/remote_config/vez_remote_config.h"
 #include "tools/command_registry.h"
 #include "tools/data_folder.h"
 #include "tools/lock_waits.h"
+#include "tools/option_values.h"
 #include "tools/path_options.h"
 #include "tools/command_summaries.h"
 #include "velmora/runner/app_session.h"
@@ -64,20 +66,27 @@ std::optional<platform::gfx::Size> screenSize(const std::string& text) {
     }
 }
 
-// Where remote configuration comes from: an address names a service;
-// anything else names a file, which must be there, whether the option or
-// the environment gave it.
+// Where remote configuration comes from: a file, which must be there and
+// hold a document the application can read, or an http address on this
+// machine, whether the option or the environment gave it.
 std::string remoteConfigSource(const AppOptions& options, const platform::LaunchOptions& launch) {
     const bool fromOption = !options.remoteConfig.empty();
     const std::string source = fromOption ? options.remoteConfig : launch.remoteConfigSource.value_or("");
-    if (source.empty() || source.find("://") != std::string::npos) return source;
+    if (source.empty()) return source;
     const std::string given = fromOption ? "--remote-config" : "$VELMORA_REMOTE_CONFIG_SOURCE";
-    tools::requireName(kCommand, given, source);
-    std::error_code error;
-    if (!std::filesystem::is_regular_file(source, error)) {
-        std::cerr << kCommand << ": " << given << " names no file: " << source
-                  << " (give a file or a loopback http address)\n";
-        throw CLI::RuntimeError(2);
+    const bool address = source.find("://") != std::string::npos;
+    const std::string instead = address ? " (give a loopback http address, such as a running collector's "
+                                          "http://127.0.0.1:PORT/remote-values, or a file)"
+                                        : " (a file holds a JSON document {\"entries\": {...}})";
+    if (!address) {
+        tools::requireName(kCommand, given, source);
+        std::error_code error;
+        if (!std::filesystem::is_regular_file(source, error)) {
+            tools::refuse(kCommand, given + " names no file: " + source + " (give a file or a loopback http address)");
+        }
+    }
+    if (const auto why = platform::unusableRemoteConfigSource(source)) {
+        tools::refuse(kCommand, given + " cannot be used: " + *why + instead);
     }
     return source;
 }
@@ -175,14 +184,17 @@ const tools::CommandRegistration registration([](CLI::App& app, int& status, con
     auto options = std::make_shared<AppOptions>();
     auto* command = app.add_subcommand("app", tools::summaries::kApp);
     command->footer(commandHelp());
-    command->add_option("--script", options->script, "Commands to play, one a line (\"#\" starts a comment)");
+    command->add_option("--script", options->script, "Commands to play, one a line (\"#\" starts a comment)")
+        ->check(tools::pathGiven("the script's file (or leave the option out for a prompt)"));
     command->add_option("--data,--data-dir", options->dataDirectory,
-                        "Data folder (default: $VELMORA_DATA, else velmora under the user's data home)");
+                        "Data folder (default: $VELMORA_DATA, else velmora under the user's data home)")
+        ->check(tools::pathGiven("a folder (or leave the option out for the default)"));
     command->add_option("--lang", options->language,
                         "The device's language or locale (de, fr_FR); the interface's texts are English only");
     command->add_option("--remote-config", options->remoteConfig,
                         "Remote configuration source: a file or a loopback http address "
-                        "(default: $VELMORA_REMOTE_CONFIG_SOURCE, else none)");
+                        "(default: $VELMORA_REMOTE_CONFIG_SOURCE, else none)")
+        ->check(tools::pathGiven("a file or a loopback http address (or leave the option out for the default)"));
     command->add_option("--installed-schemes", options->installedSchemes,
                         "Address schemes of installed applications, comma separated (velmora-mathsuite-pro)");
     command->add_option("--screen", options->screen,

@@ -6,6 +6,7 @@
 
 #include "platform/foundation/json_codec.h"
 #include "tools/command_registry.h"
+#include "tools/option_values.h"
 #include "velmora/engine/analytics_sink.h"
 #include "velmora/engine/bernoulli_formula.h"
 #include "velmora/engine/decimal_text.h"
@@ -189,7 +190,8 @@ tools::CommandRegistration registration([](CLI::App& app, int& status, const pla
     command->add_flag("--json", options->json, "print one JSON object");
     command->add_option("--data,--data-dir", options->data,
                         "Data folder for the analytics the calculation logs (default: $VELMORA_DATA, else velmora "
-                        "under the user's data home)");
+                        "under the user's data home)")
+        ->check(tools::pathGiven("a folder (or leave the option out for the default)"));
     command->callback([options, &status] { status = runCalc(*options); });
 });
 

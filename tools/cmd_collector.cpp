@@ -58,28 +58,35 @@ int runCollector(const CollectorOptions& options) {
 tools::CommandRegistration registration([](CLI::App& app, int& status, const platform::LaunchOptions& launch) {
     auto options = std::make_shared<CollectorOptions>();
     auto* command = app.add_subcommand("collector", tools::summaries::kCollector);
+    const auto served = tools::pathGiven("a file (or leave the option out to serve none)");
     command->add_option("--port", options->port, "port to listen on; 0 picks a free one")
         ->transform(tools::wholeNumber(0, 65535))
         ->required();
     command->add_option("--host", options->address, "address to listen on: 127.0.0.1 only")
         ->default_str("127.0.0.1");
     command->add_option("--config", options->configPath,
-                        "measurement configuration to serve: JSON form, or encoded when named *.pb");
+                        "measurement configuration to serve: JSON form, or encoded when named *.pb")
+        ->check(served);
     command->add_option("--remote-values", options->remoteValuesPath,
-                        "remote-configuration document to serve at /remote-values: {\"entries\": {...}}");
+                        "remote-configuration document to serve at /remote-values: {\"entries\": {...}}")
+        ->check(served);
     command->add_option("--search-ad-reply", options->searchAdReplyPath,
-                        "JSON reply to attribution tokens posted to /api/v1/: {\"attribution\": true, ...}");
+                        "JSON reply to attribution tokens posted to /api/v1/: {\"attribution\": true, ...}")
+        ->check(served);
     command->add_option("--skan-reply", options->skanReplyPath,
                         "JSON description of the reply to conversion-value requests posted to /skan: "
                         "{\"status\": 1, \"fine_value\": 5, \"coarse_value\": 2, \"result_valid_seconds\": 86400, "
-                        "\"event_time_from_request\": true, ...}");
+                        "\"event_time_from_request\": true, ...}")
+        ->check(served);
     command->add_option("--experiments", options->experimentsPath,
-                        "experiments reply to serve, gzipped, at /sdk-exp: JSON form, or encoded when named *.pb");
+                        "experiments reply to serve, gzipped, at /sdk-exp: JSON form, or encoded when named *.pb")
+        ->check(served);
     command->add_option("--app-id", options->appId, "serve the configuration to this app identifier only");
     command->add_option("--status-a", options->batchStatus, "answer to a batch: 204, or 429, 500, 503 ...")
         ->transform(tools::wholeNumber(200, 599))
         ->default_str("204");
-    command->add_option("--log", options->logPath, "append one JSON object per received batch to this file");
+    command->add_option("--log", options->logPath, "append one JSON object per received batch to this file")
+        ->check(tools::pathGiven("a file (or leave the option out for no log)"));
     command->add_option("--once", options->stopAfterBatches, "stop after this many batches")
         ->transform(tools::wholeNumber(0, std::numeric_limits<std::int64_t>::max()));
     command->callback([options, &status, &launch] {

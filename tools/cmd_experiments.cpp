@@ -16,6 +16,7 @@
 #include "measurement/control/experiments_control.h"
 #include "platform/foundation/json_codec.h"
 #include "tools/command_registry.h"
+#include "tools/option_values.h"
 #include "tools/data_folder.h"
 #include "tools/lock_waits.h"
 #include "tools/path_options.h"
@@ -117,7 +118,8 @@ const tools::CommandRegistration registration([](CLI::App& app, int& status, con
                       "Wait for the first fetch of the run (10 s after the start) and let the engine put it in force");
     command->add_flag("--json", options->json, "Print the state as JSON");
     command->add_option("--data,--data-dir", options->data,
-                        "Data folder (default: $VELMORA_DATA, else velmora under the user's data home)");
+                        "Data folder (default: $VELMORA_DATA, else velmora under the user's data home)")
+        ->check(tools::pathGiven("a folder (or leave the option out for the default)"));
     command->callback([options, &status, &launch] {
         const int outcome = runExperiments(*options, launch);
         // The engine goes before the process ends, a batch still out

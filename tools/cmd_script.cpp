@@ -18,6 +18,7 @@
 #include "measurement/control/script_control.h"
 #include "platform/foundation/json_codec.h"
 #include "tools/command_registry.h"
+#include "tools/option_values.h"
 #include "tools/path_options.h"
 
 namespace tools {
@@ -120,7 +121,8 @@ const CommandRegistration registration([](CLI::App& app, int& status, const plat
     auto options = std::make_shared<ScriptOptions>();
     auto* eval = script->add_subcommand(
         "eval", "Run a program (an encoded nano_APMPBProgram, or its text form with --text) and print its value");
-    eval->add_option("FILE", options->file, "the program")->required();
+    eval->add_option("FILE", options->file, "the program")->required()
+        ->check(pathGiven("the program's file"));
     eval->add_flag("--text", options->text, "read the assembler's text form");
     eval->callback([options, &status, &launch] {
         requirePreferencesFolder("velmora script eval", launch);
@@ -130,7 +132,8 @@ const CommandRegistration registration([](CLI::App& app, int& status, const plat
 
     auto* run = script->add_subcommand(
         "run", "Run an event-editing program on one event and print the stored and created events as JSON");
-    run->add_option("PROGRAM", options->file, "the program (encoded, or its text form with --text)")->required();
+    run->add_option("PROGRAM", options->file, "the program (encoded, or its text form with --text)")->required()
+        ->check(pathGiven("the program's file"));
     run->add_flag("--text", options->text, "read the assembler's text form");
     run->add_option("--event", options->event,
                     "the event: {\"name\": ..., \"timestamp\": seconds, \"parameters\": {...}}; "

@@ -1,23 +1,31 @@
+// Option values read as a person means them, and a command line the parser
+// cannot read said in the tool's words.
 #include "tools/option_values.h"
 
 #include <algorithm>
 #include <charconv>
 #include <iostream>
+#include <utility>
+#include <vector>
 
 namespace tools {
 
 namespace {
 
-// The commands the parse reached, "velmora analytics purchase", and the
-// last of them.
-std::pair<std::string, const CLI::App*> commandReached(const CLI::App& app) {
-    std::string name = "velmora";
-    const CLI::App* at = &app;
-    for (auto subcommands = at->get_subcommands(); !subcommands.empty(); subcommands = at->get_subcommands()) {
-        at = subcommands.front();
-        name += " " + at->get_name();
+// A command the parse reached, "velmora analytics purchase", with its name.
+struct Reached {
+    std::string name;
+    const CLI::App* command;
+};
+
+// The commands the parse reached, from the tool itself to the last.
+std::vector<Reached> commandsReached(const CLI::App& app) {
+    std::vector<Reached> chain{{"velmora", &app}};
+    for (auto subcommands = app.get_subcommands(); !subcommands.empty();
+         subcommands = chain.back().command->get_subcommands()) {
+        chain.push_back({chain.back().name + " " + subcommands.front()->get_name(), subcommands.front()});
     }
-    return {name, at};
+    return chain;
 }
 
 // The option of that name on the command or one of those around it.
@@ -42,6 +50,95 @@ std::string conversionMessage(const CLI::App* command, const std::string& messag
     }
     return name + ": \"" + value + "\" cannot be read" +
            (option && !option->get_type_name().empty() ? " as " + option->get_type_name() : std::string());
+}
+
+// "a, b or c".
+std::string listed(const std::vector<std::string>& items) {
+    std::string text;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        text += (i == 0 ? "" : i + 1 == items.size() ? " or " : ", ") + items[i];
+    }
+    return text;
+}
+
+std::vector<std::string> subcommandNames(const CLI::App* command) {
+    std::vector<std::string> names;
+    for (const auto* subcommand : command->get_subcommands([](const CLI::App*) { return true; })) {
+        names.push_back(subcommand->get_name());
+    }
+    return names;
+}
+
+// The options of the command as given ("--data", "--data-dir"), or its
+// words (positional options) by their names.
+std::vector<std::string> optionNames(const CLI::App* command, bool positional) {
+    std::vector<std::string> names;
+    for (const auto* option : command->get_options()) {
+        if (option->nonpositional() == positional) continue;
+        if (positional) names.push_back(option->get_name());
+        for (const auto& name : option->get_lnames()) names.push_back("--" + name);
+    }
+    return names;
+}
+
+// What a word the parser could place nowhere is not, and what the command
+// takes instead: an option, a command, or a word too many.
+std::string unplacedWord(const Reached& at, const std::string& word) {
+    if (word.size() > 1 && word[0] == '-') {
+        return word.substr(0, word.find('=')) + " is no option of " + at.name + ": it takes " +
+               listed(optionNames(at.command, false));
+    }
+    const auto commands = subcommandNames(at.command);
+    if (!commands.empty()) return "\"" + word + "\" is no command of " + at.name + ": give " + listed(commands);
+    const auto words = optionNames(at.command, true);
+    const std::string takes = words.empty() ? "no words" : "only " + listed(words);
+    return "\"" + word + "\" is a word too many: " + at.name + " takes " + takes + " beside its options";
+}
+
+// The option that begins the parser's message ("--p: At Most 1 ..."), and
+// its help text.
+std::pair<std::string, std::string> optionOfMessage(const CLI::App* command, const std::string& message,
+                                                    const std::string& end) {
+    const std::string name = message.substr(0, message.find(end));
+    const auto* option = optionNamed(command, name);
+    return {name, option ? option->get_description() : std::string()};
+}
+
+// A command, option or word that must be given and was not.
+std::string requiredMessage(const CLI::App* command, const std::string& message) {
+    if (message.rfind("A subcommand", 0) == 0) return "a command is missing: give " + listed(subcommandNames(command));
+    const auto [name, help] = optionOfMessage(command, message, " is required");
+    return name + " is required" + (help.empty() ? std::string() : ": " + help);
+}
+
+// An option given more often than once, or without its value.
+std::string mismatchMessage(const CLI::App* command, const std::string& message) {
+    const auto [name, help] = optionOfMessage(command, message, ":");
+    if (message.find("At Most") != std::string::npos) return name + " is given more than once: give it once";
+    return name + " needs a value" + (help.empty() ? std::string() : ": " + help);
+}
+
+// "A requires B" and "A excludes B", of options or commands.
+std::optional<std::string> relationMessage(const std::string& message) {
+    for (const auto& [parserWord, ours] : {std::pair<std::string, std::string>{" requires ", " needs "},
+                                           {" excludes ", " cannot be given with "}}) {
+        const auto at = message.find(parserWord);
+        if (at == std::string::npos) continue;
+        return message.substr(0, at) + ours + message.substr(at + parserWord.size()) +
+               (parserWord == " requires " ? " as well" : "");
+    }
+    return std::nullopt;
+}
+
+// The parser's own error, other than a word it could not place, in the
+// tool's words.
+std::string parserMessage(const CLI::App* command, const CLI::ParseError& error) {
+    const std::string message = error.what();
+    if (dynamic_cast<const CLI::ConversionError*>(&error)) return conversionMessage(command, message);
+    if (dynamic_cast<const CLI::ValidationError*>(&error)) return message;
+    if (dynamic_cast<const CLI::RequiredError*>(&error)) return requiredMessage(command, message);
+    if (dynamic_cast<const CLI::ArgumentMismatch*>(&error)) return mismatchMessage(command, message);
+    return relationMessage(message).value_or("the command line cannot be read: " + message);
 }
 
 }  // namespace
@@ -72,12 +169,28 @@ CLI::Validator wholeNumber(std::int64_t least, std::int64_t most, const std::str
         range);
 }
 
+CLI::Validator pathGiven(const std::string& what) {
+    return CLI::Validator(
+        [what](std::string& text) {
+            return text.empty() ? "an empty value names nothing: give " + what : std::string();
+        },
+        std::string());
+}
+
 int exitForParseError(const CLI::App& app, const CLI::ParseError& error) {
-    const bool conversion = dynamic_cast<const CLI::ConversionError*>(&error) != nullptr;
-    if (!conversion && !dynamic_cast<const CLI::ValidationError*>(&error)) return app.exit(error);
-    const auto [name, command] = commandReached(app);
-    const std::string message = conversion ? conversionMessage(command, error.what()) : error.what();
-    std::cerr << name << ": " << message << '\n';
+    if (dynamic_cast<const CLI::Success*>(&error) || dynamic_cast<const CLI::RuntimeError*>(&error)) {
+        return app.exit(error);
+    }
+    const auto chain = commandsReached(app);
+    // A word the parser could not place stays with the command it was
+    // reading; it is what went wrong, whatever else the parser found.
+    for (const auto& at : chain) {
+        const auto words = at.command->remaining(false);
+        if (words.empty()) continue;
+        std::cerr << at.name << ": " << unplacedWord(at, words.front()) << '\n';
+        return 2;
+    }
+    std::cerr << chain.back().name << ": " << parserMessage(chain.back().command, error) << '\n';
     return 2;
 }
 

@@ -1,8 +1,8 @@
 #pragma once
 
 // Option values read as a person means them, and the one way every program
-// of the tool ends on a value it cannot read: status 2, naming the command,
-// the option, the value given and what it must be.
+// of the tool ends on a command line it cannot read: status 2, naming the
+// command, the option or word, the value given and what it must be.
 
 #include <CLI/CLI.hpp>
 
@@ -23,11 +23,16 @@ std::optional<std::int64_t> readWholeNumber(const std::string& text);
 // meaning by default "a whole number from <least> to <most>".
 CLI::Validator wholeNumber(std::int64_t least, std::int64_t most, const std::string& meaning = {});
 
+// Takes any value but the empty one, which names no file or folder: refused
+// with "an empty value names nothing: give <what>".
+CLI::Validator pathGiven(const std::string& what);
+
 // The status a parse that failed ends the program with, its message
-// written. A value that cannot be read (a validator's refusal, or a value
-// the parser cannot convert, such as one given to a flag) ends it with
-// status 2 and "<command>: <option>: ..."; every other error as the parser
-// has it.
+// written. Help ends it as the parser has it, and a refusal a command has
+// already said (CLI::RuntimeError) with its own status. Every other error
+// is a command line that cannot be read: status 2 and "<command>: <what
+// is wrong and what it must be>", naming the command the parse reached and
+// the option or word concerned.
 int exitForParseError(const CLI::App& app, const CLI::ParseError& error);
 
 }  // namespace tools

@@ -593,6 +593,7 @@ TEST_CASE("velmora's data folder option, pi, text programs, prices and remote-co
     SUBCASE("refused with the reason and status 2; what help and the application say instead") {
         std::ofstream(data / "sum.txt") << "(add 1 2)\n";
         std::ofstream(data / "quit.script") << "quit\n";
+        std::ofstream(data / "values.json") << "{\"entries\": {\"a\": 1,}}\n";
         std::filesystem::create_directories(data / "bundle" / "en.lproj");
         std::ofstream(data / "bundle" / "en.lproj" / "Localizable.strings") << "\"Calculate Title\" = oops\n";
         const std::string folder = data.path().string();
@@ -606,6 +607,10 @@ TEST_CASE("velmora's data folder option, pi, text programs, prices and remote-co
             int status = 2;
             std::string out = {};  // a part of standard output, for a status other than 2
         };
+        const std::string quit = (data / "quit.script").string();
+        const std::string noAddress = " is not an http address on this machine (give a loopback http address";
+        const std::string empty = ": an empty value names nothing: give ";
+        const std::string emptyVariable = " is set but empty, and names no ";
         const std::vector<Case> cases = {
             {{"script", "eval", (data / "sum.txt").string()}, "sum.txt is a program in text form: pass --text"},
             {{"script", "run", (data / "sum.txt").string()}, "sum.txt is a program in text form: pass --text"},
@@ -674,6 +679,57 @@ TEST_CASE("velmora's data folder option, pi, text programs, prices and remote-co
             {{"app", "--data", folder},
              "$VELMORA_REMOTE_CONFIG_SOURCE names no file: ",
              {{"VELMORA_REMOTE_CONFIG_SOURCE", (data / "absent.json").string()}}},
+            // Remote configuration the application could not use.
+            {{"app", "--remote-config", (data / "values.json").string(), "--script", quit, "--data", folder},
+             "velmora app: --remote-config cannot be used: " + (data / "values.json").string() + ": not JSON: "},
+            {{"app", "--remote-config", "http://192.0.2.1/remote-values", "--script", quit, "--data", folder},
+             "velmora app: --remote-config cannot be used: http://192.0.2.1/remote-values" + noAddress},
+            {{"app", "--remote-config", "https://127.0.0.1:9/remote-values", "--script", quit, "--data", folder},
+             noAddress},
+            {{"app", "--script", quit, "--data", folder},
+             "$VELMORA_REMOTE_CONFIG_SOURCE cannot be used: http://localhost.example/",
+             {{"VELMORA_REMOTE_CONFIG_SOURCE", "http://localhost.example/"}}},
+            // The parser's errors in the tool's words.
+            {{"--bogus", "calc"}, "velmora: --bogus is no option of velmora: it takes --help"},
+            {{"calc", "--bogus=1"}, "velmora calc: --bogus is no option of velmora calc: it takes --help, --k, --n"},
+            {{"app", "--bogus"}, "velmora app: --bogus is no option of velmora app: it takes --help, --script"},
+            {{"frobnicate"}, "velmora: \"frobnicate\" is no command of velmora: give analytics, experiments, script"},
+            {{"analytics", "frobnicate"}, "velmora analytics: \"frobnicate\" is no command of velmora analytics: give"},
+            {{"analytics"}, "velmora analytics: a command is missing: give log, purchase, dump"},
+            {{"script"}, "velmora script: a command is missing: give eval or run"},
+            {{"calc", "extra"}, "velmora calc: \"extra\" is a word too many: velmora calc takes no words beside its"},
+            {{"analytics", "open", "bern://open", "extra", "--data", folder},
+             "\"extra\" is a word too many: velmora analytics open takes only url beside its options"},
+            {{"calc", "--p", "0.3", "--p", "0.5"}, "velmora calc: --p is given more than once: give it once"},
+            {{"collector", "--port", "0", "--port", "1"}, "velmora collector: --port is given more than once"},
+            {{"calc", "--data", folder, "--data-dir", folder}, "velmora calc: --data is given more than once"},
+            {{"calc", "--k"}, "velmora calc: --k needs a value: successes k, as typed"},
+            {{"app", "--screen"}, "velmora app: --screen needs a value: Screen size in points"},
+            {{"collector"}, "velmora collector: --port is required: port to listen on"},
+            {{"analytics", "open", "--data", folder}, "velmora analytics open: url is required: The link, an absolute"},
+            // An empty path, from every option and variable that names one.
+            {{"app", "--script", quit, "--data", ""}, "velmora app: --data" + empty},
+            {{"app", "--script", quit, "--data-dir", ""}, "velmora app: --data" + empty},
+            {{"app", "--data", folder, "--script", ""}, "velmora app: --script" + empty},
+            {{"app", "--script", quit, "--remote-config", ""}, "velmora app: --remote-config" + empty},
+            {{"calc", "--k", "1", "--n", "2", "--p", "0.5", "--data", ""}, "velmora calc: --data" + empty},
+            {{"analytics", "log", "x", "--data", ""}, "velmora analytics log: --data" + empty},
+            {{"analytics", "dump", "--data", ""}, "velmora analytics dump: --data" + empty},
+            {{"experiments", "--data", ""}, "velmora experiments: --data" + empty},
+            {{"collector", "--port", "0", "--config", ""}, "velmora collector: --config" + empty},
+            {{"collector", "--port", "0", "--remote-values", ""}, "velmora collector: --remote-values" + empty},
+            {{"collector", "--port", "0", "--search-ad-reply", ""}, "velmora collector: --search-ad-reply" + empty},
+            {{"collector", "--port", "0", "--skan-reply", ""}, "velmora collector: --skan-reply" + empty},
+            {{"collector", "--port", "0", "--experiments", ""}, "velmora collector: --experiments" + empty},
+            {{"collector", "--port", "0", "--log", ""}, "velmora collector: --log" + empty},
+            {{"script", "eval", ""}, "velmora script eval: FILE" + empty},
+            {{"script", "run", "--text", ""}, "velmora script run: PROGRAM" + empty},
+            {{"app", "--script", quit}, "velmora: VELMORA_DATA" + emptyVariable, {{"VELMORA_DATA", ""}}},
+            {{"app", "--script", quit}, "VELMORA_RESOURCES" + emptyVariable, {{"VELMORA_RESOURCES", ""}}},
+            {{"app", "--script", quit}, "VELMORA_REMOTE_CONFIG_SOURCE" + emptyVariable,
+             {{"VELMORA_REMOTE_CONFIG_SOURCE", ""}}},
+            {{"script", "eval", quit}, "velmora: VELMORA_PREFERENCES" + emptyVariable, {{"VELMORA_PREFERENCES", ""}}},
+            {{"calc", "--k", "1", "--n", "2", "--p", "0.5"}, "VELMORA_DATA" + emptyVariable, {{"VELMORA_DATA", ""}}},
             // Names the file system refuses, from every command alike.
             {{"app", "--data", tooLong}, "velmora app: --data" + refusedName},
             {{"app", "--remote-config", tooLong, "--data", folder}, "velmora app: --remote-config" + refusedName},
@@ -695,8 +751,12 @@ TEST_CASE("velmora's data folder option, pi, text programs, prices and remote-co
         for (const auto& c : cases) {
             std::string line;
             for (const auto& word : c.arguments) line += word.substr(0, 80) + " ";
+            for (const auto& [name, value] : c.variables) line += name + "=" + value + " ";
             CAPTURE(line);
-            const auto run = runTool(c.arguments, c.variables);
+            // The default data folder, which nothing refused may write to.
+            auto variables = c.variables;
+            variables.emplace("XDG_DATA_HOME", (data / "home").string());
+            const auto run = runTool(c.arguments, variables);
             CAPTURE(run.err);
             CHECK(run.status == c.status);
             CHECK(contains(run.err, c.err));
@@ -704,5 +764,6 @@ TEST_CASE("velmora's data folder option, pi, text programs, prices and remote-co
             CHECK(contains(run.out, c.out));
         }
         CHECK_FALSE(std::filesystem::exists(data / "Application Support"));
+        CHECK_FALSE(std::filesystem::exists(data / "home"));
     }
 }

@@ -16,8 +16,21 @@ std::optional<std::string> textOf(const LaunchOptions::Lookup& lookup, const cha
     return std::string(value);
 }
 
-std::optional<std::filesystem::path> folderOf(const LaunchOptions::Lookup& lookup, const char* name) {
-    auto text = textOf(lookup, name);
+// A variable that names a file or folder: set but empty it names none, and
+// is refused by name rather than taken as not set.
+std::optional<std::string> pathOf(LaunchOptions& options, const LaunchOptions::Lookup& lookup, const char* name,
+                                  const char* what) {
+    const char* value = lookup(name);
+    if (value != nullptr && *value == '\0') {
+        options.refused.push_back(std::string(name) + " is set but empty, and names no " + what +
+                                  ": give one, or unset it for the default");
+    }
+    return textOf(lookup, name);
+}
+
+std::optional<std::filesystem::path> folderOf(LaunchOptions& options, const LaunchOptions::Lookup& lookup,
+                                              const char* name) {
+    auto text = pathOf(options, lookup, name, "folder");
     if (!text) return std::nullopt;
     return std::filesystem::path(*text);
 }
@@ -51,11 +64,13 @@ constexpr auto kReadByTheBuild = nullptr;
 
 const std::vector<LaunchOptions::Variable> kVariables = {
     {{"VELMORA_DATA"}, "every command", "the data folder when `--data` is not given",
-     [](LaunchOptions& o, const LaunchOptions::Lookup& l) { o.dataFolder = folderOf(l, "VELMORA_DATA"); }},
+     [](LaunchOptions& o, const LaunchOptions::Lookup& l) { o.dataFolder = folderOf(o, l, "VELMORA_DATA"); }},
     {{"VELMORA_PREFERENCES"},
      "programs that set no data folder (`velmora script`, `velmora collector`, the tests)",
      "the folder of their preferences; the other commands keep theirs in `Preferences` of the data folder",
-     [](LaunchOptions& o, const LaunchOptions::Lookup& l) { o.preferencesFolder = folderOf(l, "VELMORA_PREFERENCES"); }},
+     [](LaunchOptions& o, const LaunchOptions::Lookup& l) {
+         o.preferencesFolder = folderOf(o, l, "VELMORA_PREFERENCES");
+     }},
     {{"XDG_DATA_HOME", "HOME"}, "every command",
      "the user's data home, under which the default data folder `velmora` lies (`$XDG_DATA_HOME` when it is an "
      "absolute path, else `~/.local/share`)",
@@ -75,7 +90,7 @@ const std::vector<LaunchOptions::Variable> kVariables = {
      "the application bundle's folder; `velmora/resources` of the source tree by default. One that is not there, or "
      "holds no strings table (`en.lproj/Localizable.strings`), stops the commands that use it (`velmora app`, "
      "`calc`, `analytics`, `experiments`) with the reason and status 2",
-     [](LaunchOptions& o, const LaunchOptions::Lookup& l) { o.resourcesFolder = folderOf(l, "VELMORA_RESOURCES"); }},
+     [](LaunchOptions& o, const LaunchOptions::Lookup& l) { o.resourcesFolder = folderOf(o, l, "VELMORA_RESOURCES"); }},
     {{"VELMORA_MEASUREMENT_SERVICE_URL"}, "the measurement engine",
      "the measurement service's base address; none by default, so nothing leaves the machine",
      [](LaunchOptions& o, const LaunchOptions::Lookup& l) {
@@ -83,11 +98,12 @@ const std::vector<LaunchOptions::Variable> kVariables = {
      }},
     {{"VELMORA_REMOTE_CONFIG_SOURCE"}, "`velmora app`",
      "where remote configuration is fetched from: a file or a loopback http address such as the collector's "
-     "`/remote-values` (a file that is not there stops `velmora app` with the reason); none by default, so "
+     "`/remote-values` (a file that is not there or holds no document, or an address off this machine, stops "
+     "`velmora app` with the reason); none by default, so "
      "every fetch fails and the application bundle's defaults stand in "
      "(`--remote-config` overrides it)",
      [](LaunchOptions& o, const LaunchOptions::Lookup& l) {
-         o.remoteConfigSource = textOf(l, "VELMORA_REMOTE_CONFIG_SOURCE");
+         o.remoteConfigSource = pathOf(o, l, "VELMORA_REMOTE_CONFIG_SOURCE", "file or address");
      }},
     {{"VELMORA_CONNECTION_PROBE_URL"}, "`velmora app`",
      "the address the application asks before \"Community\" and \"Rate this app\" (and a rating of four stars or "

@@ -45,7 +45,8 @@ struct LaunchOptions {
     std::vector<std::string> refused;
 
     // How a program looks a variable up: the C library's lookup in a main,
-    // a table in tests. Null or empty text counts as not set.
+    // a table in tests. Null or empty text counts as not set, but for the
+    // variables that name a file or folder, which refuse empty text.
     using Lookup = std::function<const char*(const char* name)>;
     static LaunchOptions fromVariables(const Lookup& lookup);
 

@@ -13,6 +13,7 @@
 #include "platform/foundation/launch_options.h"
 #include "platform/foundation/process_info.h"
 #include "platform/foundation/url.h"
+#include "platform/frameworks/remote_config/remote_values_document.h"
 #include "platform/frameworks/remote_config/remote_values_store.h"
 #include "platform/frameworks/remote_config/vez_remote_config_shared_state.h"
 
@@ -48,6 +49,14 @@ bool isHTTPSource(const std::string& source) {
     return colon != std::string::npos && colon > 0 && source.find('/') > colon;
 }
 
+// The http address on this machine that an http source must be.
+bool isLoopbackHTTP(const std::string& source) {
+    const auto url = URL::parse(source);
+    return url && url->scheme() == "http" && isLoopbackHost(url->host());
+}
+
+std::string notLoopbackHTTP(const std::string& source) { return source + " is not an http address on this machine"; }
+
 VEZRemoteConfigError error(VEZRemoteConfigErrorCode code, std::string message) {
     return VEZRemoteConfigError{code, std::move(message)};
 }
@@ -73,6 +82,16 @@ std::string VEZRemoteConfigError::description() const {
 Data VEZRemoteConfigValue::dataValue() const {
     const std::string text = stringValue();
     return Data{std::vector<std::uint8_t>(text.begin(), text.end())};
+}
+
+std::optional<std::string> unusableRemoteConfigSource(const std::string& source) {
+    if (source.empty()) return std::nullopt;
+    if (isHTTPSource(source)) return isLoopbackHTTP(source) ? std::nullopt : std::optional(notLoopbackHTTP(source));
+    const auto text = readFile(source);
+    if (!text) return source + " cannot be read";
+    std::string reason;
+    if (!parseRemoteValuesDocument(*text, &reason)) return source + ": " + reason;
+    return std::nullopt;
 }
 
 VEZRemoteConfigOptions VEZRemoteConfigOptions::fromLaunchOptions() {
@@ -107,10 +126,8 @@ struct VEZRemoteConfig::State {
     }
 
     std::optional<std::string> readHTTP(double timeout, VEZRemoteConfigError& failure) const {
-        const auto url = URL::parse(source);
-        if (!url || url->scheme() != "http" || !isLoopbackHost(url->host())) {
-            failure = error(VEZRemoteConfigErrorCode::sourceUnavailable,
-                            source + " is not an http address on this machine");
+        if (!isLoopbackHTTP(source)) {
+            failure = error(VEZRemoteConfigErrorCode::sourceUnavailable, notLoopbackHTTP(source));
             return std::nullopt;
         }
         HTTPRequest request;

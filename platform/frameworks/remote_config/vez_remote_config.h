@@ -85,6 +85,12 @@ struct VEZRemoteConfigOptions {
     static VEZRemoteConfigOptions fromLaunchOptions();
 };
 
+// Why no fetch from the source can succeed, found without asking an
+// address: an address that is not http on this machine, or a file that
+// cannot be read or holds no document. None for a source a fetch may
+// succeed from, and for none (empty).
+std::optional<std::string> unusableRemoteConfigSource(const std::string& source);
+
 // The remote-configuration client. Values are fetched from the source into
 // a pending set and become the active ones, which configValue answers, only
 // on activate(). Active values, pending values and the fetch record are
