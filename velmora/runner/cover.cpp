@@ -126,10 +126,13 @@ std::vector<Point> candidates(const Rect& part, const std::vector<Rect>& over) {
     std::vector<Point> points{middle};
     const auto xs = cuts(part.minX(), part.maxX(), over, true), ys = cuts(part.minY(), part.maxY(), over, false);
     for (std::size_t i = 0; i + 1 < xs.size(); ++i) {
-        for (std::size_t j = 0; j + 1 < ys.size(); ++j) points.push_back({(xs[i] + xs[i + 1]) / 2, (ys[j] + ys[j + 1]) / 2});
+        for (std::size_t j = 0; j + 1 < ys.size(); ++j) {
+            points.push_back({(xs[i] + xs[i + 1]) / 2, (ys[j] + ys[j + 1]) / 2});
+        }
     }
     auto distance = [&](const Point& p) { return std::hypot(p.x - middle.x, p.y - middle.y); };
-    std::stable_sort(points.begin(), points.end(), [&](const Point& a, const Point& b) { return distance(a) < distance(b); });
+    std::stable_sort(points.begin(), points.end(),
+                     [&](const Point& a, const Point& b) { return distance(a) < distance(b); });
     return points;
 }
 
