@@ -64,6 +64,7 @@ struct Item {
     RGBA colour;         // a text's colour, alpha included
     Rect ink;            // what a text's letters ink, in the window; empty for none
     double size = 0;     // a text's font size
+    bool upright = true;  // a text set along the line, not turned
     bool inactive = false;
     bool cutShort = false;  // a text drawn ending in an ellipsis
 };
@@ -202,14 +203,14 @@ Rect unionOf(const Rect& a, const Rect& b) {
     return a.unionWith(b);
 }
 
-// Whether a piece of text continues a line: of its colour, at its height,
-// and just after it.
+// Whether a piece of text continues a line: upright, of its colour, at its
+// height, and just after it.
 bool continues(const Item& line, const Item& piece) {
     const Rect a = line.checked.rect, b = piece.checked.rect;
     const double shared = std::min(a.maxY(), b.maxY()) - std::max(a.minY(), b.minY());
     const double gap = b.minX() - a.maxX();
     const double em = std::max(line.size, piece.size);
-    return line.colour == piece.colour && shared >= std::min(a.height(), b.height()) / 2 && gap <= kLineGap * em &&
+    return line.upright && piece.upright && line.colour == piece.colour && shared >= std::min(a.height(), b.height()) / 2 && gap <= kLineGap * em &&
            gap >= -kTolerance - em;
 }
 
@@ -261,6 +262,7 @@ OwnDrawing drawingOf(const Node& node, std::size_t index) {
         const Rect ink = platform::render::textInk(op);
         if (!ink.isEmpty()) item.ink = view.convertRect(transformed(ink, op.transform), nullptr);
         item.size = op.font.value_or(platform::gfx::Font::system(17)).pointSize();
+        item.upright = op.transform.b == 0 && op.transform.c == 0;
         RGBA colour = op.color.value_or(Color::label()).rgba().value_or(RGBA{0, 0, 0, 1});
         colour.alpha *= op.alpha * node.alpha;
         item.colour = colour;
