@@ -160,14 +160,17 @@ bool TextPainter::cutShort(const gfx::DrawOp& op) {
     return setting.cutShort;
 }
 
-void TextPainter::paint(cairo_t* cr, const gfx::DrawOp& op, const gfx::RGBA& colour, double alpha) {
-    if (op.text.empty()) return;
+// Where a set text's layout goes: its origin and how much it is narrowed.
+struct TextPainter::Placement {
+    double x = 0, y = 0, squeeze = 1;
+    PangoRectangle ink{}, logical{};
+};
+
+TextPainter::Placement TextPainter::place(const gfx::DrawOp& op, const Setting& setting) {
     gfx::Rect r = op.rect.standardized();
-    pango_cairo_update_context(cr, context_);
-    Setting setting = set(op);
-    PangoLayout* layout = setting.layout;
-    PangoRectangle ink, logical;
-    pango_layout_get_extents(layout, &ink, &logical);
+    Placement placement;
+    pango_layout_get_extents(setting.layout, &placement.ink, &placement.logical);
+    const auto& logical = placement.logical;
     double width = static_cast<double>(logical.width) / PANGO_SCALE;
     double height = static_cast<double>(logical.height) / PANGO_SCALE;
     double squeeze = setting.squeeze;
@@ -178,11 +181,33 @@ void TextPainter::paint(cairo_t* cr, const gfx::DrawOp& op, const gfx::RGBA& col
         if (op.alignment == gfx::TextAlignment::center) x += (r.width() - width * squeeze) / 2;
         if (op.alignment == gfx::TextAlignment::right) x += r.width() - width * squeeze;
     }
-    double y = r.minY() + (r.height() - height) / 2 - static_cast<double>(logical.y) / PANGO_SCALE;
+    placement.x = x;
+    placement.y = r.minY() + (r.height() - height) / 2 - static_cast<double>(logical.y) / PANGO_SCALE;
+    placement.squeeze = squeeze;
+    return placement;
+}
+
+gfx::Rect TextPainter::ink(const gfx::DrawOp& op) {
+    if (op.kind != gfx::DrawOp::Kind::text || op.text.empty()) return {};
+    Setting setting = set(op);
+    const Placement at = place(op, setting);
+    g_object_unref(setting.layout);
+    if (at.ink.width <= 0 || at.ink.height <= 0) return {};
+    const double scale = PANGO_SCALE;
+    return {at.x + at.ink.x / scale * at.squeeze, at.y + at.ink.y / scale, at.ink.width / scale * at.squeeze,
+            at.ink.height / scale};
+}
+
+void TextPainter::paint(cairo_t* cr, const gfx::DrawOp& op, const gfx::RGBA& colour, double alpha) {
+    if (op.text.empty()) return;
+    pango_cairo_update_context(cr, context_);
+    Setting setting = set(op);
+    PangoLayout* layout = setting.layout;
+    const Placement at = place(op, setting);
 
     cairo_save(cr);
-    cairo_translate(cr, x, y);
-    cairo_scale(cr, squeeze, 1);
+    cairo_translate(cr, at.x, at.y);
+    cairo_scale(cr, at.squeeze, 1);
     cairo_move_to(cr, 0, 0);
     cairo_set_source_rgba(cr, std::clamp(colour.red, 0.0, 1.0), std::clamp(colour.green, 0.0, 1.0),
                           std::clamp(colour.blue, 0.0, 1.0), std::clamp(colour.alpha * alpha, 0.0, 1.0));
@@ -197,9 +222,18 @@ void TextPainter::paint(cairo_t* cr, const gfx::DrawOp& op, const gfx::RGBA& col
 
 namespace platform::render {
 
-bool textCutShort(const gfx::DrawOp& op) {
+namespace {
+
+// Texts are measured apart from any drawing, one painter a thread.
+detail::TextPainter& measuringPainter() {
     static thread_local detail::TextPainter painter;
-    return painter.cutShort(op);
+    return painter;
 }
+
+}  // namespace
+
+bool textCutShort(const gfx::DrawOp& op) { return measuringPainter().cutShort(op); }
+
+gfx::Rect textInk(const gfx::DrawOp& op) { return measuringPainter().ink(op); }
 
 }  // namespace platform::render

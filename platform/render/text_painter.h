@@ -37,10 +37,15 @@ public:
     void paint(cairo_t* cr, const gfx::DrawOp& op, const gfx::RGBA& colour, double alpha);
     // Whether the text ends in an ellipsis where it is set.
     bool cutShort(const gfx::DrawOp& op);
+    // What the letters' ink covers where the text is set, in the
+    // operation's own space; empty for a text of no ink (spaces).
+    gfx::Rect ink(const gfx::DrawOp& op);
 
 private:
     struct Setting;
+    struct Placement;
     Setting set(const gfx::DrawOp& op);
+    Placement place(const gfx::DrawOp& op, const Setting& setting);
     PangoFontDescription* describe(const gfx::Font& font);
 
     PangoContext* context_ = nullptr;
@@ -54,5 +59,8 @@ namespace platform::render {
 // Whether a recorded text is drawn cut short, ending in an ellipsis: its
 // rectangle holds fewer lines than it needs, even narrowed.
 bool textCutShort(const gfx::DrawOp& op);
+// The rectangle a recorded text's letters ink, in the operation's own space
+// (its transform not applied); empty for a text of no ink.
+gfx::Rect textInk(const gfx::DrawOp& op);
 
 }  // namespace platform::render

@@ -15,7 +15,12 @@ namespace platform::ui {
 
 namespace {
 
-bool reachable(View& view) {
+Point centreInWindow(View& view) {
+    const Rect b = view.bounds();
+    return view.convertPoint({b.midX(), b.midY()}, nullptr);
+}
+
+bool reachable(View& view, Point at) {
     auto window = view.window();
     if (!window || !window->isVisible()) return false;
     for (View* v = &view; v; v = v->superviewPointer()) {
@@ -23,12 +28,14 @@ bool reachable(View& view) {
     }
     auto top = window->topViewController();
     if (top && top != window->rootViewController() && !top->viewIfLoaded()) return false;
-    return coveringView(view) == nullptr;
+    return coveringView(view, at) == nullptr;
 }
 
 }  // namespace
 
-std::shared_ptr<View> coveringView(View& view) {
+std::shared_ptr<View> coveringView(View& view) { return coveringView(view, centreInWindow(view)); }
+
+std::shared_ptr<View> coveringView(View& view, Point at) {
     auto window = view.window();
     if (!window) return nullptr;
     // modal presentations take every touch outside themselves
@@ -41,21 +48,24 @@ std::shared_ptr<View> coveringView(View& view) {
     View* branch = &view;
     while (branch->superviewPointer() && branch->superviewPointer() != window.get()) branch = branch->superviewPointer();
     if (branch->superviewPointer() != window.get()) return nullptr;
-    const Rect b = view.bounds();
-    const Point centre = view.convertPoint({b.midX(), b.midY()}, window.get());
     const auto layers = window->subviews();
     auto above = std::find_if(layers.begin(), layers.end(), [&](const auto& v) { return v.get() == branch; });
     for (++above; above < layers.end(); ++above) {
         const View& layer = **above;
         if (layer.isHidden() || layer.alpha() <= 0.01 || !layer.isUserInteractionEnabled()) continue;
-        if (layer.frame().contains(centre)) return *above;
+        if (layer.frame().contains(at)) return *above;
     }
     return nullptr;
 }
 
 bool tap(View& view) {
     if (auto window = view.window()) window->layoutIfNeeded();
-    if (!reachable(view)) return false;
+    return tap(view, centreInWindow(view));
+}
+
+bool tap(View& view, Point at) {
+    if (auto window = view.window()) window->layoutIfNeeded();
+    if (!reachable(view, at)) return false;
     auto keep = view.sharedAs<View>();
     if (auto* field = dynamic_cast<TextField*>(&view)) {
         if (!field->isEnabled()) return false;

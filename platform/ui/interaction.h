@@ -21,12 +21,17 @@ class Window;
 // text field makes it the first responder; a table or collection cell
 // selects its row. Answers whether the tap reached anything.
 bool tap(View& view);
+// The same, the finger landing at a point of the window rather than on the
+// view's centre.
+bool tap(View& view, Point at);
 // What takes the touches meant for a view: the view of a presented
 // controller it is not part of (a presentation takes every touch outside
 // itself), else a shown, interactive view the window holds above the
 // view's own that lies under the view's centre (an overlay); none when the
 // view itself takes them.
 std::shared_ptr<View> coveringView(View& view);
+// The same for a touch at a point of the window.
+std::shared_ptr<View> coveringView(View& view, Point at);
 // Types into the window's first responder (a text field), one character at a time.
 bool typeText(Window& window, const std::string& text);
 // Lays out every window of the application.

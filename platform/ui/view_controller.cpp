@@ -287,6 +287,17 @@ Rect ViewController::presentationFrame(const Window& window, ModalPresentationSt
     }
 }
 
+namespace {
+ViewController::RefusedPresentationObserver& refusedPresentationObserver() {
+    static ViewController::RefusedPresentationObserver observer;
+    return observer;
+}
+}  // namespace
+
+void ViewController::setRefusedPresentationObserver(RefusedPresentationObserver observer) {
+    refusedPresentationObserver() = std::move(observer);
+}
+
 void ViewController::present(const std::shared_ptr<ViewController>& controller, bool animated,
                              std::function<void()> completion) {
     if (!controller) return;
@@ -294,6 +305,7 @@ void ViewController::present(const std::shared_ptr<ViewController>& controller, 
     if (auto busy = presenter->presented_) {
         logMessage("Attempt to present " + label(*controller) + " on " + label(*presenter) + " (from " + label(*this) +
                    ") which is already presenting " + label(*busy) + ".");
+        if (refusedPresentationObserver()) refusedPresentationObserver()(*controller, *busy);
         return;
     }
     if (controller->presenting_.lock() || controller->parentPointer() || controller.get() == presenter.get()) {

@@ -150,9 +150,14 @@ public:
     }
     std::shared_ptr<TabBarController> tabBarController() const;
 
-    // Presentation.
+    // Presentation. A page is not presented while another is: the console
+    // says so, and the observer below hears of it.
     void present(const std::shared_ptr<ViewController>& controller, bool animated,
                  std::function<void()> completion = {});
+    // Told, on the presenting thread, of each page refused because another
+    // is presented already; one observer for the process, none to stop.
+    using RefusedPresentationObserver = std::function<void(const ViewController& refused, const ViewController& shown)>;
+    static void setRefusedPresentationObserver(RefusedPresentationObserver observer);
     void dismiss(bool animated, std::function<void()> completion = {});
     // What this controller presents, or (for a child) what its presentation
     // context presents.

@@ -29,7 +29,9 @@
 #include "platform/gfx/appearance.h"
 #include "platform/ui/application.h"
 #include "platform/ui/ui_log.h"
+#include "platform/ui/view_controller.h"
 #include "velmora/engine/console_line.h"
+#include "velmora/runner/cover.h"
 #include "velmora/runner/value_text.h"
 #include "velmora/shell/app_delegate.h"
 
@@ -148,6 +150,7 @@ AppSession::AppSession(SessionOptions options)
 
 AppSession::~AppSession() {
     velmora::setConsoleSink({});
+    platform::ui::ViewController::setRefusedPresentationObserver({});
     if (time_) time_->settle();
 }
 
@@ -173,6 +176,13 @@ void AppSession::configureProcess(const SessionOptions& options) {
     platform::ui::View::setAnimationsEnabled(false);
     platform::ui::setConsoleEcho(false);
     platform::ui::clearLoggedMessages();
+    // A page the application means to show and the platform drops, as
+    // another is shown already, would otherwise be lost without a word.
+    platform::ui::ViewController::setRefusedPresentationObserver(
+        [this](const platform::ui::ViewController& refused, const platform::ui::ViewController& shown) {
+            notices_.push_back(presentedPageName(refused) + " was not shown: " + presentedPageName(shown) +
+                               " was shown already");
+        });
     velmora::setConsoleSink([console = console_](const std::string& line) {
         std::lock_guard lock(console->mutex);
         console->lines.push_back(line);

@@ -54,17 +54,32 @@ std::shared_ptr<View> topLayer(platform::ui::Window& window) {
     return window.sharedAs<View>();
 }
 
-// Says what covers the view, as the person sees it; false then.
-bool uncovered(CommandContext& context, View& view, const std::string& what) {
-    auto cover = coverOf(view);
-    if (cover) context.out << what << " is covered by " << cover->name << "\n";
-    return !cover;
+// Says why the touch meant for `what` did not reach it, then `ending`. A
+// touch on the open drawer's shade closes the drawer, as the drawer does.
+void refuse(CommandContext& context, View& view, const std::string& what, const Touch& touch,
+            const std::string& ending = "") {
+    if (touch.cover->kind == CoverKind::besideDrawer) {
+        if (auto window = view.window()) tapShade(*window, touch.at);
+    }
+    context.out << refusal(what, *touch.cover) << ending << "\n";
 }
 
+// Where a finger aimed at the view lands on it; none, with why said, when
+// something else takes the touch or the view is out of sight.
+std::optional<platform::gfx::Point> landing(CommandContext& context, View& view, const std::string& what,
+                                            const std::string& ending = "") {
+    auto touch = touchOn(view);
+    if (!touch.cover) return touch.at;
+    refuse(context, view, what, touch, ending);
+    return std::nullopt;
+}
+
+// A row shows a text only where a person can read it: in sight.
 bool labelSays(View& root, const std::string& text) {
     return !platform::ui::findViews(root, [&](const View& v) {
                 auto* label = dynamic_cast<const platform::ui::Label*>(&v);
-                return label && shownOnScreen(*label) && trimmed(label->text()) == text;
+                return label && shownOnScreen(*label) && trimmed(label->text()) == text &&
+                       !partInSight(*label).isEmpty();
             }).empty();
 }
 
@@ -114,7 +129,7 @@ std::optional<bool> tapStar(CommandContext& context, platform::ui::Window& windo
     if (found.empty()) {
         auto under = shownStars(window);
         if (under.empty()) return std::nullopt;
-        if (!uncovered(context, *under.front(), "the rating's stars")) return false;
+        if (!landing(context, *under.front(), "the rating's stars")) return false;
         found = under;
     }
     auto stars = std::static_pointer_cast<platform::rating::StarRatingView>(found.front());
@@ -123,7 +138,7 @@ std::optional<bool> tapStar(CommandContext& context, platform::ui::Window& windo
         context.out << "the rating has stars 1 to " << count << ", not " << *asked << "\n";
         return false;
     }
-    if (!uncovered(context, *stars, "the rating's stars")) return false;
+    if (!landing(context, *stars, "the rating's stars")) return false;
     if (!stars->touch(*number)) {
         context.out << "the stars do not respond to touch\n";
         return false;
@@ -132,9 +147,10 @@ std::optional<bool> tapStar(CommandContext& context, platform::ui::Window& windo
     return true;
 }
 
-// Taps what answers to the name on what a person sees on top; what lies
-// under a cover is refused, saying what covers it. The menu button stays
-// in reach of its own drawer: a tap beside the open drawer closes it, as the
+// Taps what answers to the name on what a person sees on top, where the
+// finger lands on it; what lies under a cover or out of sight is refused,
+// saying what covers it or how to bring it in. The menu button stays in
+// reach of its own drawer: a tap beside the open drawer closes it, as the
 // button does.
 bool tapTarget(CommandContext& context, const std::string& target, bool drawerLetsThrough = false) {
     auto window = windowOf(context);
@@ -148,19 +164,26 @@ bool tapTarget(CommandContext& context, const std::string& target, bool drawerLe
         context.out << "nothing on screen is titled or identified \"" << target << "\"\n";
         return false;
     }
-    std::optional<Cover> firstCover;
+    std::shared_ptr<View> firstRefused;
+    Touch refused;
     for (auto& view : found) {
-        if (auto cover = coverOf(*view); cover && !(drawerLetsThrough && cover->kind == CoverKind::drawer)) {
-            if (!firstCover) firstCover = cover;
+        auto touch = touchOn(*view);
+        const bool ofDrawer = touch.cover && (touch.cover->kind == CoverKind::drawer ||
+                                              touch.cover->kind == CoverKind::besideDrawer);
+        if (touch.cover && !(drawerLetsThrough && ofDrawer)) {
+            if (!firstRefused) {
+                firstRefused = view;
+                refused = touch;
+            }
             continue;
         }
-        if (platform::ui::tap(*view)) {
+        if (touch.cover ? platform::ui::tap(*view) : platform::ui::tap(*view, touch.at)) {
             context.out << "tapped " << target << "\n";
             return true;
         }
     }
-    if (firstCover) {
-        context.out << "\"" << target << "\" is covered by " << firstCover->name << "\n";
+    if (firstRefused) {
+        refuse(context, *firstRefused, "\"" + target + "\"", refused);
     } else {
         context.out << "\"" << target << "\" is on screen but does not respond (disabled)\n";
     }
@@ -238,19 +261,32 @@ struct RowInView {
     platform::ui::IndexPath path;
 };
 
+// A row a finger touches: its cell in sight, where the finger lands on it.
+bool rowInReach(CommandContext& context, platform::ui::TableView& table, platform::ui::IndexPath path) {
+    auto cell = table.cellForRow(path);
+    if (cell) return landing(context, *cell, rowText(path)).has_value();
+    context.out << refusal(rowText(path), {CoverKind::outOfSight, "scroll " + std::to_string(path.section) + " " +
+                                                                      std::to_string(path.row) +
+                                                                      " brings it to the top"})
+                << "\n";
+    return false;
+}
+
+// With `touched`, the row must then be in reach of the finger.
 std::optional<RowInView> rowInView(CommandContext& context, const CommandArguments& arguments,
-                                   platform::ui::TableViewScrollPosition position) {
+                                   platform::ui::TableViewScrollPosition position, bool touched) {
     auto table = requireTable(context);
     if (!table) return std::nullopt;
     auto path = rowArgument(context, arguments, *table);
-    if (!path || !uncovered(context, *table, rowText(*path))) return std::nullopt;
+    if (!path || !landing(context, *table, rowText(*path))) return std::nullopt;
     table->scrollToRow(*path, position, false);
     table->layoutIfNeeded();
+    if (touched && !rowInReach(context, *table, *path)) return std::nullopt;
     return RowInView{std::move(table), *path};
 }
 
 bool tapRow(CommandContext& context, const CommandArguments& arguments) {
-    auto row = rowInView(context, arguments, platform::ui::TableViewScrollPosition::none);
+    auto row = rowInView(context, arguments, platform::ui::TableViewScrollPosition::none, true);
     if (!row) return false;
     const auto& [table, path] = *row;
     if (!table->tapRow(path)) {
@@ -262,7 +298,7 @@ bool tapRow(CommandContext& context, const CommandArguments& arguments) {
 }
 
 bool scrollToRow(CommandContext& context, const CommandArguments& arguments) {
-    auto row = rowInView(context, arguments, platform::ui::TableViewScrollPosition::top);
+    auto row = rowInView(context, arguments, platform::ui::TableViewScrollPosition::top, false);
     if (!row) return false;
     context.out << "scrolled to " << rowText(row->path) << "\n";
     return true;
@@ -271,7 +307,7 @@ bool scrollToRow(CommandContext& context, const CommandArguments& arguments) {
 // A swipe across a row and on to its end: the row's delete action, which
 // the page carries out or not.
 bool swipeRow(CommandContext& context, const CommandArguments& arguments) {
-    auto row = rowInView(context, arguments, platform::ui::TableViewScrollPosition::none);
+    auto row = rowInView(context, arguments, platform::ui::TableViewScrollPosition::none, true);
     if (!row) return false;
     const auto& [table, path] = *row;
     const int before = table->numberOfRows(path.section);
@@ -297,7 +333,7 @@ bool dragRow(CommandContext& context, const CommandArguments& arguments) {
     if (!from) return false;
     auto to = rowArgument(context, {{arguments.words[2], arguments.words[3]}, {}}, *table);
     if (!to) return false;
-    if (!uncovered(context, *table, rowText(*from))) return false;
+    if (!landing(context, *table, rowText(*from)) || !rowInReach(context, *table, *from)) return false;
     if (!table->isEditing()) {
         context.out << "rows move only in edit mode: tap the page's edit button first\n";
         return false;
@@ -347,7 +383,7 @@ std::shared_ptr<platform::ui::ScrollView> scrollViewNamed(CommandContext& contex
         auto table = requireTable(context);
         if (!table) return nullptr;
         auto path = rowArgument(context, {{where.substr(0, dot), where.substr(dot + 1)}, {}}, *table);
-        if (!path || !uncovered(context, *table, "row " + where)) return nullptr;
+        if (!path || !landing(context, *table, "row " + where)) return nullptr;
         within = table->cellForRow(*path);
         if (!within) {
             context.out << "row " << where << " is out of sight: scroll to it first\n";
@@ -381,7 +417,7 @@ std::shared_ptr<platform::ui::ScrollView> scrollViewNamed(CommandContext& contex
             // Nothing to move on the page either: what covers it is all
             // a finger meets.
             auto page = window->rootViewController()->viewIfLoaded();
-            if (page && !uncovered(context, *page, "the page")) return nullptr;
+            if (page && !landing(context, *page, "the page")) return nullptr;
         }
         if (found.empty()) {
             context.out << "no scroll view on screen has content out of sight\n";
@@ -430,7 +466,7 @@ bool panScrollView(CommandContext& context, const CommandArguments& arguments) {
     const std::string what = namesRow(where) ? "row " + where
                              : where.empty()   ? "the scroll view"
                                                : "the scroll view \"" + where + "\"";
-    if (!scroll || !uncovered(context, *scroll, what)) return false;
+    if (!scroll || !landing(context, *scroll, what)) return false;
     if (!scroll->isScrollEnabled() || !scroll->isUserInteractionEnabled()) {
         context.out << "the scroll view does not scroll\n";
         return false;
@@ -521,19 +557,25 @@ std::string whyKeyIsDead(const Key& key, CalculateViewController& page) {
     return "it is disabled or covered";
 }
 
-// Why the keys of a line cannot be reached, as a person sees it: what
-// covers the keypad, or one of the keys; none when every key is in reach.
-// Looked at before a key is pressed, so that nothing is typed under a cover.
-std::optional<std::string> keypadCover(const std::vector<std::string>& words, CalculateViewController& page) {
-    if (auto cover = coverOf(*page.keypadStackView)) return "the keypad is covered by " + cover->name;
+// Whether every key of a line is in reach, said as a person sees it when
+// one is not: what covers the whole keypad, else the first key out of
+// reach. Looked at before a key is pressed, so that nothing is typed under a
+// cover; a touch on the open drawer's shade closes the drawer.
+bool keysInReach(CommandContext& context, const std::vector<std::string>& words, CalculateViewController& page) {
+    constexpr const char* nothingPressed = "; nothing pressed";
+    if (auto cover = coverOf(*page.keypadStackView);
+        cover && (cover->kind == CoverKind::presented || cover->kind == CoverKind::overlay)) {
+        context.out << refusal("the keypad", *cover) << nothingPressed << "\n";
+        return false;
+    }
     for (const auto& word : words) {
         for (const auto& key : keysOf(word, page)) {
             auto button = key.button ? key.button : findFlatButton(key.title, *page.keypadStackView);
             if (!button) continue;  // named as missing when its turn comes
-            if (auto cover = coverOf(*button)) return "the key \"" + key.title + "\" is covered by " + cover->name;
+            if (!landing(context, *button, "the key \"" + key.title + "\"", nothingPressed)) return false;
         }
     }
-    return std::nullopt;
+    return true;
 }
 
 bool pressKeys(CommandContext& context, const CommandArguments& arguments) {
@@ -553,10 +595,7 @@ bool pressKeys(CommandContext& context, const CommandArguments& arguments) {
         context.out << "a key line presses at most " << kMostKeysALine << " keys; nothing pressed\n";
         return false;
     }
-    if (auto covered = keypadCover(arguments.words, *page)) {
-        context.out << *covered << "; nothing pressed\n";
-        return false;
-    }
+    if (!keysInReach(context, arguments.words, *page)) return false;
     std::size_t keys = 0, at = 0;
     for (const auto& word : arguments.words) keys += keysOf(word, *page).size();
     std::string pressed;
@@ -576,7 +615,8 @@ bool pressKeys(CommandContext& context, const CommandArguments& arguments) {
                             << (pressed.empty() ? "" : " (pressed:" + pressed + ")") << "\n";
                 return false;
             }
-            if (!platform::ui::tap(*button)) {
+            const auto touch = touchOn(*button);
+            if (touch.cover || !platform::ui::tap(*button, touch.at)) {
                 context.out << "the key \"" << key.title << "\" (key " << at << " of " << keys
                             << ") does not respond: " << whyKeyIsDead(key, *page)
                             << (pressed.empty() ? "" : " (pressed:" + pressed + ")") << "\n";
@@ -601,8 +641,9 @@ bool focusField(CommandContext& context, const CommandArguments& arguments) {
         context.out << "no text field \"" << id << "\" is on screen\n";
         return false;
     }
-    if (!uncovered(context, *field, "the text field \"" + id + "\"")) return false;
-    if (!platform::ui::tap(*field)) {
+    const auto at = landing(context, *field, "the text field \"" + id + "\"");
+    if (!at) return false;
+    if (!platform::ui::tap(*field, *at)) {
         context.out << "the field \"" << id << "\" does not respond (disabled)\n";
         return false;
     }

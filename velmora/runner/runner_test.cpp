@@ -553,5 +553,58 @@ TEST_CASE("what covers a view is named as a person sees it, never by a class") {
         window->setRootViewController(nullptr);
         time.settle();
     }
+    {
+        // Out of sight below the window's edge or scrolled out of a scroll
+        // view; half under an overlay, touched on its free half.
+        platform::ui::Application::shared().reset();
+        auto window = std::make_shared<platform::ui::Window>(platform::gfx::Rect(0, 0, 320, 568));
+        auto root = std::make_shared<platform::ui::ViewController>();
+        window->setRootViewController(root);
+        window->makeKeyAndVisible();
+        auto below = std::make_shared<platform::ui::Button>(platform::gfx::Rect(20, 600, 100, 44));
+        auto scroll = std::make_shared<platform::ui::ScrollView>(platform::gfx::Rect(0, 100, 320, 100));
+        auto scrolledAway = std::make_shared<platform::ui::Button>(platform::gfx::Rect(20, 150, 100, 44));
+        auto half = std::make_shared<platform::ui::Button>(platform::gfx::Rect(20, 300, 100, 44));
+        scroll->addSubview(scrolledAway);
+        for (const auto& view : std::vector<std::shared_ptr<platform::ui::View>>{below, scroll, half}) {
+            root->view()->addSubview(view);
+        }
+        window->addSubview(std::make_shared<platform::ui::View>(platform::gfx::Rect(0, 0, 320, 330)));
+        const std::string pan = "pan the scroll view it lies in to bring it in";
+        for (const auto& [view, name] : {std::pair{below, std::string()}, std::pair{scrolledAway, pan}}) {
+            auto cover = coverOf(*view);
+            REQUIRE(cover);
+            CHECK(cover->kind == CoverKind::outOfSight);
+            CHECK(cover->name == name);
+        }
+        const auto touch = touchOn(*half);
+        CHECK_FALSE(touch.cover);
+        CHECK(touch.at.y > 330);
+        CHECK_FALSE(platform::ui::tap(*half));  // on its covered centre
+        CHECK(platform::ui::tap(*half, touch.at));
+        window->setRootViewController(nullptr);
+        time.settle();
+    }
     platform::ui::Application::shared().reset();
+}
+
+TEST_CASE("a page the platform refuses to present while another is shown is told, both named as a person sees them") {
+    testsupport::ScopedLaunchOptions offline([](platform::LaunchOptions& o) {
+        o.connectionProbeURL = "http://127.0.0.1:9/";
+        o.measurementServiceURL.reset();
+        o.remoteConfigSource.reset();
+    });
+    testsupport::TempDir folder;
+    SessionOptions options;
+    options.dataDirectory = folder / "data";
+    AppSession session(options);
+    session.launch();
+    session.takeNotices();
+    REQUIRE(session.window());
+    auto sheet = std::make_shared<platform::ui::ActivityViewController>(
+        std::vector<platform::ui::ActivityItem>{std::string("x")});
+    session.window()->rootViewController()->present(sheet, false);
+    CHECK(session.takeNotices() ==
+          std::vector<std::string>{"the share sheet was not shown: the introduction was shown already"});
+    session.quit();
 }

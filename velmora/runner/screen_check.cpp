@@ -62,6 +62,9 @@ struct Item {
     // a chart, a player): only looked at for where the window's edge cuts it.
     bool isContent = false;
     RGBA colour;         // a text's colour, alpha included
+    Rect ink;            // what a text's letters ink, in the window; empty for none
+    double size = 0;     // a text's font size
+    bool upright = true;  // a text set along the line, not turned
     bool inactive = false;
     bool cutShort = false;  // a text drawn ending in an ellipsis
 };
@@ -188,6 +191,50 @@ Rect transformed(const Rect& r, const platform::gfx::AffineTransform& t) {
 
 bool blank(const std::string& text) { return text.find_first_not_of(" \t\n") == std::string::npos; }
 
+// Pieces of text this far apart (in ems) or closer on one line read as one
+// line: the glyphs of a formula, spaced by its widest space (a quad) at most.
+constexpr double kLineGap = 2;
+// A gap wider than this (in ems) reads as a space between words.
+constexpr double kWordGap = 0.2;
+
+Rect unionOf(const Rect& a, const Rect& b) {
+    if (a.isEmpty()) return b;
+    if (b.isEmpty()) return a;
+    return a.unionWith(b);
+}
+
+// Whether a piece of text continues a line: upright, of its colour, at its
+// height, and just after it.
+bool continues(const Item& line, const Item& piece) {
+    const Rect a = line.checked.rect, b = piece.checked.rect;
+    const double shared = std::min(a.maxY(), b.maxY()) - std::max(a.minY(), b.minY());
+    const double gap = b.minX() - a.maxX();
+    const double em = std::max(line.size, piece.size);
+    return line.upright && piece.upright && line.colour == piece.colour && shared >= std::min(a.height(), b.height()) / 2 && gap <= kLineGap * em &&
+           gap >= -kTolerance - em;
+}
+
+// The pieces a view sets side by side (a formula's glyphs, one a piece) as
+// the lines a person reads, each named by its whole text.
+std::vector<Item> wholeLines(std::vector<Item> pieces) {
+    std::stable_sort(pieces.begin(), pieces.end(),
+                     [](const Item& a, const Item& b) { return a.checked.rect.minX() < b.checked.rect.minX(); });
+    std::vector<Item> lines;
+    for (auto& piece : pieces) {
+        auto line = std::find_if(lines.begin(), lines.end(), [&](const Item& l) { return continues(l, piece); });
+        if (line == lines.end()) {
+            lines.push_back(std::move(piece));
+            continue;
+        }
+        const double gap = piece.checked.rect.minX() - line->checked.rect.maxX();
+        line->checked.text += (gap > kWordGap * std::max(line->size, piece.size) ? " " : "") + piece.checked.text;
+        line->checked.rect = line->checked.rect.unionWith(piece.checked.rect);
+        line->ink = unionOf(line->ink, piece.ink);
+        line->cutShort = line->cutShort || piece.cutShort;
+    }
+    return lines;
+}
+
 // What a view draws itself (not its subviews'), as drawing it now records
 // it: its texts, and whether it draws anything else.
 struct OwnDrawing {
@@ -212,6 +259,10 @@ OwnDrawing drawingOf(const Node& node, std::size_t index) {
         item.checked.text = op.text;
         item.checked.frame = node.frame;
         item.checked.rect = view.convertRect(transformed(textExtent(op), op.transform), nullptr);
+        const Rect ink = platform::render::textInk(op);
+        if (!ink.isEmpty()) item.ink = view.convertRect(transformed(ink, op.transform), nullptr);
+        item.size = op.font.value_or(platform::gfx::Font::system(17)).pointSize();
+        item.upright = op.transform.b == 0 && op.transform.c == 0;
         RGBA colour = op.color.value_or(Color::label()).rgba().value_or(RGBA{0, 0, 0, 1});
         colour.alpha *= op.alpha * node.alpha;
         item.colour = colour;
@@ -219,6 +270,7 @@ OwnDrawing drawingOf(const Node& node, std::size_t index) {
         item.cutShort = platform::render::textCutShort(op);
         texts.push_back(item);
     }
+    texts = wholeLines(std::move(texts));
     return drawing;
 }
 
@@ -326,16 +378,30 @@ std::string shortText(const std::string& text) {
     return "\"" + oneLine + "\"";
 }
 
+// A text is named by its whole line, however long.
 std::string itemText(const CheckedItem& item) {
     std::string text = viewName(*item.view) + " (" + platform::gfx::describe(item.frame) + ")";
-    if (!item.text.empty()) text += " text " + shortText(item.text);
-    return text;
+    if (item.text.empty()) return text;
+    std::string line;
+    for (char c : item.text) line += c == '\n' ? ' ' : c;
+    return text + " text \"" + line + "\"";
 }
 
-// Overlaps within one layer, once for each pair of views; a text that a
-// control drawn after it lies on runs under that control.
+// Where an item meets others: a text where its letters ink, a control or
+// scroll view where its frame lies, as far as its clipping ancestors let
+// either show.
+Rect markOf(const Item& item, const Node& node, const Rect& shown) {
+    if (!item.isText) return shown;
+    return node.contentClip ? item.ink.intersection(*node.contentClip) : item.ink;
+}
+
+// Overlaps within one layer, once for each pair of views, where ink or
+// frames meet; a text that a control drawn after it lies on runs under that
+// control.
 void findOverlaps(const std::vector<Item>& items, const std::vector<Rect>& shown, const std::vector<bool>& inFront,
                   const std::vector<Node>& nodes, std::vector<Finding>& findings) {
+    std::vector<Rect> marks;
+    for (std::size_t i = 0; i < items.size(); ++i) marks.push_back(markOf(items[i], nodes[items[i].node], shown[i]));
     std::set<std::pair<const View*, const View*>> reported;
     for (std::size_t a = 0; a < items.size(); ++a) {
         if (!inFront[a] || items[a].isScroll || items[a].isContent) continue;
@@ -344,7 +410,7 @@ void findOverlaps(const std::vector<Item>& items, const std::vector<Rect>& shown
             if (nodes[items[a].node].surface != nodes[items[b].node].surface) continue;
             const View* va = items[a].checked.view;
             const View* vb = items[b].checked.view;
-            if (related(va, vb) || !hasArea(shown[a].intersection(shown[b]))) continue;
+            if (related(va, vb) || !hasArea(marks[a].intersection(marks[b]))) continue;
             if (!reported.insert({va, vb}).second) continue;
             Finding finding;
             if (items[a].isText && items[b].isControl) {

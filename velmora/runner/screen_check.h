@@ -19,7 +19,7 @@ namespace velmora::runner {
 // coordinates.
 struct CheckedItem {
     const platform::ui::View* view = nullptr;
-    std::string text;           // the text drawn; empty for a control
+    std::string text;           // the whole line of text drawn; empty for a control
     platform::gfx::Rect frame;  // the view's frame
     platform::gfx::Rect rect;   // a text's extent, or the control's frame
 };
@@ -49,10 +49,11 @@ struct Finding {
 // presented page, an alert, a toast or the open drawer is left out, and so
 // is a text hidden behind a view drawn over it.
 // - overlap: a control or text lies on another that is neither its ancestor
-//   nor its descendant, in the same layer of the screen;
-// - under a control: a text runs under a control drawn over it (the
-//   controls of a table row's edit mode count as controls), in the same
-//   layer of the screen;
+//   nor its descendant, in the same layer of the screen, where the letters
+//   of a text or the frame of a control meet the other's;
+// - under a control: a text's letters run under a control drawn over it
+//   (the controls of a table row's edit mode count as controls), in the
+//   same layer of the screen;
 // - cut: a control, text, scroll view or piece of content (a card of a row,
 //   a view that draws a picture) reaches past the window's edge further
 //   than a pan of the scroll views around it can bring it in: content of

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "platform/dispatch/timer.h"
+#include "platform/frameworks/math_label/mt_math_ui_label.h"
 #include "platform/gfx/appearance.h"
 #include "platform/ui/application.h"
 #include "platform/ui/collection_view.h"
@@ -421,6 +422,31 @@ TEST_CASE("a text that runs under a control drawn over it is found, the controls
                 CHECK(finding.item.view == over.get());
             }
         }
+    }
+}
+
+TEST_CASE("texts lie on each other only where their letters meet, each named by its whole line") {
+    platform::dispatch::ManualTime time;
+    // A history entry broken onto two lines: the second formula's frame
+    // starts `gap` points below the first's.
+    struct Case {
+        double gap;
+        std::vector<std::string> kinds;
+    };
+    for (const auto& c : std::vector<Case>{{2, {}}, {-6, {"overlap"}}}) {
+        CAPTURE(c.gap);
+        Screen s;
+        auto first = s.add(std::make_shared<platform::math::MTMathUILabel>(Rect(54, 100, 0, 0)));
+        first->setLatex("p = \\frac{123456789}{987654321}");
+        auto second = s.add(std::make_shared<platform::math::MTMathUILabel>(
+            Rect(54, first->frame().maxY() + c.gap, 0, 0)));
+        second->setLatex("k = 199 \\quad n = 200");
+        const auto findings = checkScreen(*s.window);
+        REQUIRE(kinds(findings) == c.kinds);
+        if (findings.empty()) continue;
+        CHECK(findings.front().item.text == "k = 199 n = 200");
+        CHECK(findings.front().other->text == "987654321");
+        CHECK(findings.front().description().find("text \"k = 199 n = 200\" lies on") != std::string::npos);
     }
 }
 

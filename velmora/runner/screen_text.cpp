@@ -26,6 +26,7 @@
 #include "platform/ui/text_field.h"
 #include "platform/ui/view_controller.h"
 #include "platform/ui/window.h"
+#include "velmora/runner/cover.h"
 #include "velmora/shell/view_manager.h"
 
 namespace velmora::runner {
@@ -57,6 +58,11 @@ std::string oneLine(const std::string& text) {
 
 bool shown(const View& view) { return !view.isHidden() && view.alpha() > 0.01; }
 
+// Whether any of the view shows in the window: what lies past the window's
+// edge or is clipped away by a table or scroll view around it is out of
+// sight.
+bool inSight(const View& view) { return !view.window() || !partInSight(view).isEmpty(); }
+
 // Containers only arrange pages; the pages themselves get a heading.
 bool isDrawerPanel(const platform::ui::ViewController& controller);
 
@@ -74,7 +80,7 @@ bool isDrawerPanel(const platform::ui::ViewController& controller) {
 }
 
 std::string heading(platform::ui::ViewController& controller) {
-    if (isDrawerPanel(controller)) return "== drawer";
+    if (isDrawerPanel(controller)) return "== drawer (a tap beside it closes it)";
     std::string name = dynamic_cast<platform::ui::AlertController*>(&controller) ? "alert" : controller.className();
     if (controller.presentingViewController()) name += " (presented)";
     return "== " + name;
@@ -188,7 +194,7 @@ void describeTable(platform::ui::TableView& table, int depth, Lines& out) {
             const IndexPath path{section, row};
             auto cell = std::find(visible.begin(), visible.end(), path) != visible.end() ? table.cellForRow(path)
                                                                                          : nullptr;
-            if (!cell) {
+            if (!cell || !inSight(*cell)) {
                 ++hidden;
                 continue;
             }
@@ -214,7 +220,7 @@ void describeCollection(platform::ui::CollectionView& collection, int depth, Lin
     for (int section = 0; section < collection.numberOfSections(); ++section) total += collection.numberOfItems(section);
     out.push_back({depth, "items (" + std::to_string(total) + ")"});
     for (const auto& path : visible) {
-        if (auto cell = collection.cellForItem(path)) {
+        if (auto cell = collection.cellForItem(path); cell && inSight(*cell)) {
             addItem("item " + std::to_string(path.row), contentLines(*cell), depth + 1, out);
         }
     }
@@ -311,8 +317,12 @@ void walk(const View& constView, int depth, Lines& out) {
             describeSharedItems(*sheet, depth, out);
         }
     }
-    if (describeLeaf(view, depth, out)) return;
-    if (auto* scroll = dynamic_cast<platform::ui::ScrollView*>(&view)) {
+    // A leaf out of sight is left out.
+    if (Lines leaf; describeLeaf(view, depth, leaf)) {
+        if (inSight(view)) out.insert(out.end(), leaf.begin(), leaf.end());
+        return;
+    }
+    if (auto* scroll = dynamic_cast<platform::ui::ScrollView*>(&view); scroll && inSight(view)) {
         if (auto text = scrollText(*scroll)) out.push_back({depth, *text});
     }
     walkChildren(view, depth, out);

@@ -44,6 +44,7 @@ struct DrawerLog : NavigationDrawerControllerDelegate {
     void didOpen(NavigationDrawerController&, DrawerPosition) override { events.push_back("didOpen"); }
     void willClose(NavigationDrawerController&, DrawerPosition) override { events.push_back("willClose"); }
     void didClose(NavigationDrawerController&, DrawerPosition) override { events.push_back("didClose"); }
+    void didTap(NavigationDrawerController&, gfx::Point, DrawerPosition) override { events.push_back("didTap"); }
 };
 
 // The application's tree: a drawer around a toolbar around tabs of two pages.
@@ -169,6 +170,17 @@ TEST_CASE("the drawer") {
         t.time.advance(0.25);
         CHECK(delegate->events == std::vector<std::string>{"willOpen", "didOpen", "willClose", "didClose"});
         CHECK(t.menu->view()->isHiddenOnScreen());
+    }
+    SUBCASE("a tap on the shade beside the open panel closes it; one on the panel or with none open does not") {
+        const double beside = t.drawer->leftViewWidth() + 10;
+        CHECK_FALSE(t.drawer->tapShade({beside, 100}));
+        t.drawer->openLeftView();
+        CHECK_FALSE(t.drawer->tapShade({10, 100}));
+        CHECK(t.drawer->isLeftViewOpened());
+        CHECK(t.drawer->tapShade({beside, 100}));
+        CHECK_FALSE(t.drawer->isLeftViewOpened());
+        t.time.advance(0.25);
+        CHECK(delegate->events == std::vector<std::string>{"willOpen", "didTap", "willClose", "didOpen", "didClose"});
     }
     SUBCASE("no right panel, or a disabled left one, does not open") {
         t.drawer->openRightView();

@@ -7,6 +7,11 @@
 
 namespace platform::material {
 
+namespace {
+// How dark the shade makes the page beside an open panel.
+constexpr double kShadeAlpha = 0.4;
+}  // namespace
+
 NavigationDrawerController::NavigationDrawerController(std::shared_ptr<ui::ViewController> rootViewController,
                                                        std::shared_ptr<ui::ViewController> leftViewController,
                                                        std::shared_ptr<ui::ViewController> rightViewController)
@@ -19,11 +24,14 @@ NavigationDrawerController::NavigationDrawerController(std::shared_ptr<ui::ViewC
 
 void NavigationDrawerController::loadView() {
     content_ = std::make_shared<ui::View>();
+    shade_ = std::make_shared<ui::View>();
+    shade_->setBackgroundColor(gfx::Color::black().withAlphaComponent(kShadeAlpha));
+    shade_->setHidden(true);
     leftPanel_ = std::make_shared<ui::View>();
     rightPanel_ = std::make_shared<ui::View>();
     leftPanel_->setHidden(true);
     rightPanel_->setHidden(true);
-    setView(detail::makeHostView({content_, leftPanel_, rightPanel_}, [this] { layoutParts(); }));
+    setView(detail::makeHostView({content_, shade_, leftPanel_, rightPanel_}, [this] { layoutParts(); }));
     detail::installChild(*this, root_, *content_);
     detail::installChild(*this, left_, *leftPanel_);
     detail::installChild(*this, right_, *rightPanel_);
@@ -39,6 +47,8 @@ void NavigationDrawerController::layoutParts() {
     if (!host) return;
     gfx::Rect b = host->bounds();
     content_->setFrame({0, 0, b.width(), b.height()});
+    shade_->setFrame({0, 0, b.width(), b.height()});
+    shade_->setHidden(!leftOpened_ && !rightOpened_);
     double lw = std::min(leftWidth_, b.width()), rw = std::min(rightWidth_, b.width());
     leftPanel_->setFrame({leftOpened_ ? 0 : -lw, 0, lw, b.height()});
     rightPanel_->setFrame({rightOpened_ ? b.width() - rw : b.width(), 0, rw, b.height()});
@@ -73,6 +83,17 @@ void NavigationDrawerController::toggleLeftView(double) { slide(DrawerPosition::
 void NavigationDrawerController::openRightView(double) { slide(DrawerPosition::right, true); }
 void NavigationDrawerController::closeRightView(double) { slide(DrawerPosition::right, false); }
 void NavigationDrawerController::toggleRightView(double) { slide(DrawerPosition::right, !rightOpened_); }
+
+bool NavigationDrawerController::tapShade(gfx::Point point) {
+    if (!shade_ || shade_->isHidden()) return false;
+    const bool left = leftOpened_;
+    const auto& panel = left ? leftPanel_ : rightPanel_;
+    if (panel->frame().contains(point)) return false;
+    const auto position = left ? DrawerPosition::left : DrawerPosition::right;
+    if (auto d = delegate()) d->didTap(*this, point, position);
+    slide(position, false);
+    return true;
+}
 
 void NavigationDrawerController::transition(const std::shared_ptr<ui::ViewController>& to,
                                             std::function<void(bool)> completion, bool animated) {

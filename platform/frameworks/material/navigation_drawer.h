@@ -28,7 +28,8 @@ public:
 
 // A root controller with side panels that slide over it. A closed panel is
 // hidden; opening and closing apply at once and report didOpen / didClose on
-// the main queue after the slide.
+// the main queue after the slide. While a panel is open a shade dims the root
+// page beside it and takes every touch there: a tap on it closes the panel.
 class NavigationDrawerController : public ui::ViewController {
 public:
     NavigationDrawerController(std::shared_ptr<ui::ViewController> rootViewController,
@@ -56,6 +57,11 @@ public:
     void closeRightView(double velocity = 0);
     void toggleRightView(double velocity = 0);
 
+    // A tap on the shade, at a point of the drawer's view: the open panel
+    // closes and the delegate hears didTap, and nothing under the shade is
+    // touched. False when no panel is open or the point lies on the panel.
+    bool tapShade(gfx::Point point);
+
     // Replaces the root controller; the completion runs on the main queue
     // once the transition has finished.
     void transition(const std::shared_ptr<ui::ViewController>& to, std::function<void(bool)> completion = {},
@@ -80,6 +86,7 @@ private:
     std::shared_ptr<ui::ViewController> left_;
     std::shared_ptr<ui::ViewController> right_;
     std::shared_ptr<ui::View> content_;
+    std::shared_ptr<ui::View> shade_;
     std::shared_ptr<ui::View> leftPanel_;
     std::shared_ptr<ui::View> rightPanel_;
     std::weak_ptr<NavigationDrawerControllerDelegate> delegate_;
