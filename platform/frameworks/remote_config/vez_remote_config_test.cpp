@@ -1,13 +1,18 @@
 // Tests of the remote-configuration client: documents, fetch and activation, throttling, state across launches, sources.
 #include <doctest/doctest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <fstream>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/dispatch/timer.h"
 #include "platform/foundation/bundle.h"
+#include "platform/foundation/user_defaults.h"
 #include "platform/frameworks/remote_config/remote_values_document.h"
 #include "platform/frameworks/remote_config/remote_values_store.h"
 #include "platform/frameworks/remote_config/vez_remote_config.h"
@@ -299,6 +304,37 @@ TEST_CASE("the state file holds exactly the record") {
         CHECK(platform::loadRemoteValuesRecord(file, &note) == platform::RemoteValuesRecord{});
         CHECK(note.find("damaged") != std::string::npos);
         CHECK_FALSE(std::filesystem::exists(file));
+    }
+}
+
+TEST_CASE("the remote-values and preferences writers remove what writers killed before their rename left") {
+    testsupport::TempDir dir;
+    const pid_t ended = ::fork();
+    REQUIRE(ended >= 0);
+    if (ended == 0) ::_exit(0);
+    REQUIRE(::waitpid(ended, nullptr, 0) == ended);
+    platform::ScopedDataDirectory preferences(dir / "Preferences");
+    struct Writer {
+        const char* what;
+        std::filesystem::path file;
+        std::function<bool()> write;
+    };
+    const Writer writers[] = {
+        {"remote values", dir / "state.json", [&] { return platform::saveRemoteValuesRecord(dir / "state.json", {}); }},
+        {"preferences", platform::UserDefaults::fileForSuite("suite"),
+         [] { return platform::UserDefaults("suite").setObject(platform::Value(1), "written"); }},
+    };
+    for (const auto& writer : writers) {
+        CAPTURE(writer.what);
+        const std::string name = writer.file.string();
+        const std::string abandoned = name + ".tmp-" + std::to_string(ended) + "-0";
+        const std::string ownWrite = name + ".tmp-" + std::to_string(::getpid()) + "-7";  // may be under way
+        testsupport::writeText(abandoned, "half a write");
+        testsupport::writeText(ownWrite, "half a write");
+        REQUIRE(writer.write());
+        CHECK(std::filesystem::exists(writer.file));
+        CHECK_FALSE(std::filesystem::exists(abandoned));
+        CHECK(std::filesystem::exists(ownWrite));
     }
 }
 
