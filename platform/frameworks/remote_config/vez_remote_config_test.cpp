@@ -1,9 +1,9 @@
 // Tests of the remote-configuration client: documents, fetch and activation, throttling, state across launches, sources.
 #include <doctest/doctest.h>
 
-#include <sys/wait.h>
 #include <unistd.h>
 
+#include <climits>
 #include <fstream>
 #include <functional>
 #include <optional>
@@ -309,30 +309,21 @@ TEST_CASE("the state file holds exactly the record") {
 
 TEST_CASE("the remote-values and preferences writers remove what writers killed before their rename left") {
     testsupport::TempDir dir;
-    const pid_t ended = ::fork();
-    REQUIRE(ended >= 0);
-    if (ended == 0) ::_exit(0);
-    REQUIRE(::waitpid(ended, nullptr, 0) == ended);
     platform::ScopedDataDirectory preferences(dir / "Preferences");
-    struct Writer {
-        const char* what;
-        std::filesystem::path file;
-        std::function<bool()> write;
-    };
-    const Writer writers[] = {
-        {"remote values", dir / "state.json", [&] { return platform::saveRemoteValuesRecord(dir / "state.json", {}); }},
-        {"preferences", platform::UserDefaults::fileForSuite("suite"),
-         [] { return platform::UserDefaults("suite").setObject(platform::Value(1), "written"); }},
+    const std::filesystem::path state = dir / "state.json", suite = platform::UserDefaults::fileForSuite("suite");
+    const std::pair<std::filesystem::path, std::function<bool()>> writers[] = {
+        {state, [&] { return platform::saveRemoteValuesRecord(state, {}); }},
+        {suite, [] { return platform::UserDefaults("suite").setObject(platform::Value(1), "written"); }},
     };
     for (const auto& writer : writers) {
-        CAPTURE(writer.what);
-        const std::string name = writer.file.string();
-        const std::string abandoned = name + ".tmp-" + std::to_string(ended) + "-0";
-        const std::string ownWrite = name + ".tmp-" + std::to_string(::getpid()) + "-7";  // may be under way
+        const std::filesystem::path& file = writer.first;
+        CAPTURE(file);
+        // No process has the largest number; this one may be writing its own.
+        const std::string abandoned = file.string() + ".tmp-" + std::to_string(INT_MAX) + "-0";
+        const std::string ownWrite = file.string() + ".tmp-" + std::to_string(::getpid()) + "-7";
         testsupport::writeText(abandoned, "half a write");
         testsupport::writeText(ownWrite, "half a write");
-        REQUIRE(writer.write());
-        CHECK(std::filesystem::exists(writer.file));
+        REQUIRE(writer.second());
         CHECK_FALSE(std::filesystem::exists(abandoned));
         CHECK(std::filesystem::exists(ownWrite));
     }
