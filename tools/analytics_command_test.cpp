@@ -22,10 +22,12 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "measurement/foundation/bundle_tags.h"
 #include "measurement/foundation/messages.h"
+#include "measurement/store/config_test_support.h"
 #include "testsupport/child_process.h"
 #include "testsupport/file_text.h"
 #include "testsupport/loopback_server.h"
@@ -87,6 +89,17 @@ public:
             if (std::chrono::steady_clock::now() >= limit) return false;
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
+    }
+
+    // Whether the process's standard output holds that text within that
+    // many seconds.
+    bool printsWithin(const std::string& text, double seconds) const {
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+        while (testsupport::readText(out_).find(text) == std::string::npos) {
+            if (std::chrono::steady_clock::now() >= limit) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return true;
     }
 
 private:
@@ -427,6 +440,26 @@ TEST_CASE("A command waits for the answer of the batch it sent, so that the next
     CHECK(left.count("answered_at_once") == 0);
 }
 
+TEST_CASE("velmora analytics config returns with the configuration while the batch it let go is held") {
+    ToolFixture tool;
+    REQUIRE(tool.log("stored_before").status == 0);
+    testsupport::LoopbackServer service;
+    // The configuration comes at once, with a request timeout longer than
+    // the command's own wait was; the batch is held.
+    const auto bytes =
+        config_test::ConfigBuilder().version(7).setting("measurement.network.network_timeout", "120").bytes();
+    service.answer("/config/app/velmora-bernoulli-ios", {200, {}, std::string(bytes.begin(), bytes.end())});
+    service.answer("/a", {204, {}, "", "application/octet-stream", 0, true});
+    Process config({"analytics", "config", "--data", tool.data().string()},
+                   {"VELMORA_MEASUREMENT_SERVICE_URL=" + service.url("")}, tool.folder.path(), "config");
+    REQUIRE(service.waitForHeld(1, 60));
+    CHECK(config.printsWithin("configuration version 7\n", 30));
+    service.release();
+    const Run result = config.wait();
+    CHECK_MESSAGE(result.status == 0, result.err);
+    CHECK(receivedEvents(service) == std::multiset<std::string>{"stored_before"});
+}
+
 TEST_CASE("The dump lists the rows it cannot read with their row ID and reason") {
     ToolFixture tool;
     REQUIRE(tool.log("kept").status == 0);
@@ -467,6 +500,39 @@ void setWritable(const fs::path& folder, bool writable) {
     fs::permissions(folder, bits, writable ? fs::perm_options::add : fs::perm_options::remove);
 }
 
+// The dump of a data folder that cannot be written. Permissions do not
+// hold back the superuser: the dump then runs as an unprivileged user, to
+// whom the folder is read-only.
+Run readOnlyDump(ToolFixture& tool) {
+    setWritable(tool.data(), false);
+    std::vector<std::string> argv;
+    if (geteuid() == 0) {
+        fs::permissions(tool.folder.path(), fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
+        argv = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+    }
+    argv.insert(argv.end(), {VELMORA_TOOL_PATH, "analytics", "dump", "--data", tool.data().string()});
+    const auto outPath = tool.folder / "readonly.out";
+    const auto errPath = tool.folder / "readonly.err";
+    const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    REQUIRE((out >= 0 && err >= 0));
+    const pid_t pid = testsupport::spawnChild(argv, testsupport::environmentWith({}), out, err);
+    close(out);
+    close(err);
+    Run run;
+    run.status = testsupport::waitForChild(pid, 60);
+    run.out = testsupport::readText(outPath);
+    run.err = testsupport::readText(errPath);
+    setWritable(tool.data(), true);
+    return run;
+}
+
+// How often the dump lists a raw event of that name.
+long rawEventCount(const Run& dump, const std::string& name) {
+    const auto events = nlohmann::json::parse(dump.out)["raw_events"];
+    return std::count_if(events.begin(), events.end(), [&](const auto& event) { return event["name"] == name; });
+}
+
 }  // namespace
 
 TEST_CASE("The dump only reads: a read-only data folder is read, and a missing one is reported, not made") {
@@ -474,31 +540,32 @@ TEST_CASE("The dump only reads: a read-only data folder is read, and a missing o
     REQUIRE(tool.log("kept").status == 0);
 
     SUBCASE("a folder that cannot be written") {
-        setWritable(tool.data(), false);
         const auto before = pathsUnder(tool.data());
-        // Permissions do not hold back the superuser: the dump then runs as
-        // an unprivileged user, to whom the folder is read-only.
-        std::vector<std::string> argv;
-        if (geteuid() == 0) {
-            fs::permissions(tool.folder.path(), fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
-            argv = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
-        }
-        argv.insert(argv.end(), {VELMORA_TOOL_PATH, "analytics", "dump", "--data", tool.data().string()});
-        const auto outPath = tool.folder / "readonly.out";
-        const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        const int err = open((tool.folder / "readonly.err").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        REQUIRE((out >= 0 && err >= 0));
-        const pid_t pid = testsupport::spawnChild(argv, testsupport::environmentWith({}), out, err);
-        close(out);
-        close(err);
-        const int status = testsupport::waitForChild(pid, 60);
-        CHECK_MESSAGE(status == 0, testsupport::readText(tool.folder / "readonly.err"));
-        const auto dump = nlohmann::json::parse(testsupport::readText(outPath));
-        std::vector<std::string> names;
-        for (const auto& event : dump["raw_events"]) names.push_back(event["name"]);
-        CHECK(std::count(names.begin(), names.end(), "kept") == 1);
+        const Run dump = readOnlyDump(tool);
+        CHECK_MESSAGE(dump.status == 0, dump.err);
+        CHECK(rawEventCount(dump, "kept") == 1);
         CHECK(pathsUnder(tool.data()) == before);
-        setWritable(tool.data(), true);
+    }
+    SUBCASE("a log left without its index: its rows are read, in a folder that can be written or not") {
+        // As a writer killed once the index was gone: the event is in the
+        // log alone.
+        const std::string log = tool.database().string() + "-wal";
+        REQUIRE(fs::file_size(log) > 0);
+        for (const bool writable : {true, false}) {
+            CAPTURE(writable);
+            fs::remove(tool.database().string() + "-shm");
+            const auto before = pathsUnder(tool.data());
+            const Run dump =
+                writable ? tool.run({"analytics", "dump", "--data", tool.data().string()}) : readOnlyDump(tool);
+            CHECK_MESSAGE(dump.status == 0, dump.err);
+            CHECK(rawEventCount(dump, "kept") == 1);
+            auto after = pathsUnder(tool.data());
+            // The index of the log, which any reader of it makes where it
+            // can, and through which it reads beside the writers.
+            CHECK(after.erase(tool.database().string() + "-shm") == (writable ? 1u : 0u));
+            CHECK(after == before);
+            CHECK(fs::file_size(log) > 0);
+        }
     }
     SUBCASE("a folder that does not exist") {
         const auto missing = tool.folder / "missing";
@@ -518,7 +585,8 @@ TEST_CASE("The dump only reads: a read-only data folder is read, and a missing o
     }
 }
 
-TEST_CASE("A lock another process keeps is waited for up to the bound: the command says which and exits 1, keeping what was stored") {
+TEST_CASE("A lock another process keeps is waited for once, up to the bound: the command says which, and fails "
+          "only when the event is not stored") {
     const std::vector<std::string> bound{"VELMORA_LOCK_WAIT_SECONDS=0.3"};
     struct Case {
         std::string what;
@@ -555,12 +623,16 @@ TEST_CASE("A lock another process keeps is waited for up to the bound: the comma
             const std::string held =
                 "process " + std::to_string(holder.pid()) + (entry.stopped ? " (stopped)" : "");
             const Run result = tool.log("held", bound);
-            CHECK(result.status == 1);
-            CHECK_MESSAGE(result.err.find("Waiting for the lock of " + std::string(entry.purpose) + ", held by " + held +
-                                          ", for up to 0.3 s. Lock file: " + lock) != std::string::npos,
-                          result.err);
-            CHECK(result.err.find("velmora analytics log: gave up waiting for the lock of " +
-                                  std::string(entry.purpose)) != std::string::npos);
+            // Failed only when the event is not stored, so that a caller
+            // that tries again on failure stores nothing twice.
+            CHECK(result.status == (entry.stored ? 0 : 1));
+            const std::string waiting = "Waiting for the lock of " + std::string(entry.purpose) + ", held by " + held +
+                                        ", for up to 0.3 s. Lock file: " + lock;
+            CHECK_MESSAGE(result.err.find(waiting) != std::string::npos, result.err);
+            // Once: the writes and opens after the first wait only try.
+            CHECK(result.err.find(waiting, result.err.find(waiting) + 1) == std::string::npos);
+            CHECK(result.err.find(std::string("velmora analytics log: ") + (entry.stored ? "warning: " : "") +
+                                  "gave up waiting for the lock of " + entry.purpose) != std::string::npos);
             CHECK(result.err.find(lock + " stayed locked by " + held + " for 0.3 s") != std::string::npos);
             CHECK((result.err.find("the event was not stored") == std::string::npos) == entry.stored);
             if (!entry.stored) {
@@ -582,9 +654,44 @@ TEST_CASE("A lock another process keeps is waited for up to the bound: the comma
     }
 }
 
+TEST_CASE("Each command fails on a lock given up only when what it was to store is not stored") {
+    const char* const measurement = "rozeda-app-measurement.sql-lock";
+    const char* const settings = "rozeda-measurement-settings.plist.lock";
+    const char* const experiments = "rozeda_experimentation_database.sql-lock";
+    testsupport::TempDir scripts;
+    testsupport::writeText(scripts / "quit.script", "quit\n");
+    const std::vector<std::string> app{"app", "--script", (scripts / "quit.script").string()};
+    const std::vector<std::string> calc{"calc", "--k", "2", "--n", "5", "--p", "0.3"};
+    // The command's name, its arguments, the lock held and the status. Consent is kept in the
+    // preferences; the app instance ID that processes share, in the measurement database.
+    const std::tuple<std::string, std::vector<std::string>, const char*, int> cases[] = {
+        {"analytics purchase", {"analytics", "purchase", "coins", "--price", "0.99"}, settings, 0},
+        {"analytics open", {"analytics", "open", "bern://open?utm_source=mail"}, experiments, 0},
+        {"analytics open", {"analytics", "open", "bern://open?utm_source=mail"}, measurement, 1},
+        {"analytics consent", {"analytics", "consent", "ad_storage=granted"}, measurement, 0},
+        {"analytics identity", {"analytics", "identity"}, measurement, 1},
+        {"calc", calc, settings, 0}, {"calc", calc, measurement, 1},
+        {"experiments", {"experiments"}, settings, 0}, {"experiments", {"experiments"}, experiments, 1},
+        {"app", app, settings, 0}, {"app", app, measurement, 1},
+    };
+    for (const auto& entry : cases) {
+        const std::string said = "velmora " + std::get<0>(entry) + (std::get<3>(entry) == 0 ? ": warning: " : ": ");
+        CAPTURE(said);
+        CAPTURE(std::get<2>(entry));
+        ToolFixture tool;
+        fs::create_directories(tool.database().parent_path());
+        testsupport::FileLockHolder holder((tool.database().parent_path() / std::get<2>(entry)).string(), true);
+        auto arguments = std::get<1>(entry);
+        arguments.insert(arguments.end(), {"--data", tool.data().string()});
+        const Run result = tool.run(arguments, {"VELMORA_LOCK_WAIT_SECONDS=0.3"});
+        CHECK(result.status == std::get<3>(entry));
+        CHECK_MESSAGE(result.err.find(said + "gave up waiting for the lock of ") != std::string::npos, result.err);
+    }
+}
+
 TEST_CASE("A lock wait that is no number of seconds is refused before anything starts") {
     ToolFixture tool;
-    for (const char* text : {"soon", "-1", "3601", "1e3", "nan"}) {
+    for (const char* text : {"soon", "-1", "3601", "1e3", "nan", ""}) {
         CAPTURE(text);
         const Run result = tool.log("never", {std::string("VELMORA_LOCK_WAIT_SECONDS=") + text});
         CHECK(result.status == 2);

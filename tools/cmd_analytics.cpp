@@ -330,17 +330,17 @@ int purchaseOne(PurchaseOptions options) {
     return status;
 }
 
-// Fetches the configuration and waits for its answer to be taken (the
-// completion runs on the worker queue once the request is no longer
-// pending), then prints the version and whether a program was loaded.
+// Fetches the configuration and waits for its answer to be taken, within
+// the request's own timeout, then prints the version and whether a program
+// was loaded.
 int fetchConfig() {
     if (!velmora::configureMeasurementAnalytics() || !waitUntilHandled()) {
         std::cerr << "velmora analytics config: the application could not be configured\n";
         return 1;
     }
-    const auto fetch = measurement::control::fetchConfiguration(kStoreTimeoutSeconds);
+    const auto fetch = measurement::control::fetchConfiguration();
     if (!fetch.answered) {
-        std::cerr << "velmora analytics config: no answer within " << kStoreTimeoutSeconds << " s\n";
+        std::cerr << "velmora analytics config: no answer within " << fetch.seconds << " s\n";
         return 1;
     }
     if (!fetch.sent) std::cerr << "velmora analytics config: no measurement service address to fetch from\n";
@@ -503,7 +503,7 @@ void storeApplicationEvents(CLI::App& app, int& status, const platform::LaunchOp
         writes.reset();
         endEngine();
         // After the engine has gone, its settings written.
-        status = tools::reportGivenUpLockWaits("velmora calc", status);
+        status = tools::reportGivenUpLockWaits("velmora calc", status, {tools::SharedFile::measurementDatabase});
     });
 }
 
@@ -520,17 +520,25 @@ const tools::CommandRegistration registration([](CLI::App& app, int& status, con
     measurement::control::reloadLaunchArguments();
     auto options = std::make_shared<Options>();
     // A subcommand's body, run in the data folder once its name and the
-    // application bundle are checked.
-    auto inDataFolder = [options, launch, &status](const std::string& command, std::function<int()> body) {
-        return [options, launch, &status, name = "velmora analytics " + command, body = std::move(body)] {
+    // application bundle are checked; `holdingWork`, the shared files that
+    // what it is asked to store goes to.
+    auto inDataFolder = [options, launch, &status](const std::string& command,
+                                                   std::vector<tools::SharedFile> holdingWork,
+                                                   std::function<int()> body) {
+        return [options, launch, &status, name = "velmora analytics " + command, holdingWork = std::move(holdingWork),
+                body = std::move(body)] {
             tools::useDataFolder(tools::requireDataFolder(name, options->data, launch));
             tools::requireBundle(name, launch);
             status = body();
             endEngine();
             // After the engine has gone, its settings written.
-            status = tools::reportGivenUpLockWaits(name, status);
+            status = tools::reportGivenUpLockWaits(name, status, holdingWork);
         };
     };
+    // Events, the fetched configuration and the app instance ID that every
+    // process on the folder shares are kept in the measurement database;
+    // consent in the preferences.
+    const std::vector<tools::SharedFile> measurementDatabase{tools::SharedFile::measurementDatabase};
     auto* analytics = app.add_subcommand("analytics", "Log events through the measurement engine and read its database");
     analytics->require_subcommand(1);
     const std::string dataHelp = "Data folder (default: $VELMORA_DATA, else velmora under the user's data home)";
@@ -541,7 +549,8 @@ const tools::CommandRegistration registration([](CLI::App& app, int& status, con
     log->add_option("name", options->name, "Event name")->required();
     log->add_option("parameters", options->parameters, kParameterHelp);
     log->add_option(kDataOption, options->data, dataHelp)->check(dataFolderGiven);
-    log->callback(inDataFolder("log", [options] { return logOne(options->name, options->parameters); }));
+    log->callback(
+        inDataFolder("log", measurementDatabase, [options] { return logOne(options->name, options->parameters); }));
 
     auto purchase = std::make_shared<PurchaseOptions>();
     auto* purchaseCommand = analytics->add_subcommand(
@@ -565,7 +574,7 @@ const tools::CommandRegistration registration([](CLI::App& app, int& status, con
         ->default_str("1");
     purchaseCommand->add_flag("--receipt", purchase->receipt, "Write a receipt holding this purchase first");
     purchaseCommand->add_option(kDataOption, options->data, dataHelp)->check(dataFolderGiven);
-    auto buy = inDataFolder("purchase", [purchase] { return purchaseOne(*purchase); });
+    auto buy = inDataFolder("purchase", measurementDatabase, [purchase] { return purchaseOne(*purchase); });
     purchaseCommand->callback([purchase, buy, &status] {
         if (auto refusal = purchaseRefusal(*purchase)) {
             std::cerr << "velmora analytics purchase: " << *refusal << '\n';
@@ -596,14 +605,14 @@ const tools::CommandRegistration registration([](CLI::App& app, int& status, con
     consentCommand->add_flag("--json", options->json, "Print the state as JSON");
     consentCommand->add_option(kDataOption, options->data, dataHelp)->check(dataFolderGiven);
     consentCommand->callback(
-        inDataFolder("consent", [options] { return consent(options->parameters, options->json); }));
+        inDataFolder("consent", {}, [options] { return consent(options->parameters, options->json); }));
 
     auto* openCommand = analytics->add_subcommand(
         "open", "Hand a link the application was opened with to the engine; return once its campaign event is stored");
     openCommand->add_option("url", options->name, "The link, an absolute URL such as bern://open?utm_source=mail")
         ->required();
     openCommand->add_option(kDataOption, options->data, dataHelp)->check(dataFolderGiven);
-    auto open = inDataFolder("open", [options] { return openLink(options->name); });
+    auto open = inDataFolder("open", measurementDatabase, [options] { return openLink(options->name); });
     openCommand->callback([options, open, &status] {
         std::string why;
         if (!platform::URL::parse(options->name, &why)) {
@@ -617,12 +626,13 @@ const tools::CommandRegistration registration([](CLI::App& app, int& status, con
     auto* identityCommand = analytics->add_subcommand("identity", "Print the identifiers the engine hands out now");
     identityCommand->add_flag("--json", options->json, "Print them as JSON");
     identityCommand->add_option(kDataOption, options->data, dataHelp)->check(dataFolderGiven);
-    identityCommand->callback(inDataFolder("identity", [options] { return identity(options->json); }));
+    identityCommand->callback(
+        inDataFolder("identity", measurementDatabase, [options] { return identity(options->json); }));
 
     auto* configCommand = analytics->add_subcommand(
         "config", "Fetch the measurement configuration from the service and print what the engine holds then");
     configCommand->add_option(kDataOption, options->data, dataHelp)->check(dataFolderGiven);
-    configCommand->callback(inDataFolder("config", [] { return fetchConfig(); }));
+    configCommand->callback(inDataFolder("config", measurementDatabase, [] { return fetchConfig(); }));
     storeApplicationEvents(app, status, launch);
 });
 

@@ -170,7 +170,7 @@ int runApp(const AppOptions& options, const platform::LaunchOptions& launch) {
                   << *failure << "\n";
         status = 1;
     }
-    return tools::reportGivenUpLockWaits(kCommand, status);
+    return tools::reportGivenUpLockWaits(kCommand, status, {tools::SharedFile::measurementDatabase});
 }
 
 std::string commandHelp() {

@@ -125,7 +125,10 @@ const tools::CommandRegistration registration([](CLI::App& app, int& status, con
         // The engine goes before the process ends, a batch still out
         // answered first, and its settings are written.
         measurement::control::shutdown();
-        status = tools::reportGivenUpLockWaits("velmora experiments", outcome);
+        // What it prints, and what --fetch puts in force, is the experiments
+        // database's.
+        status =
+            tools::reportGivenUpLockWaits("velmora experiments", outcome, {tools::SharedFile::experimentsDatabase});
     });
 });
 

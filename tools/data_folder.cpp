@@ -34,7 +34,7 @@ DataFolderLimit dataFolderLimit() {
     const std::size_t forPreferences = PATH_MAX - 1 - (1 + std::strlen(kPreferencesFolderName) + 1 + NAME_MAX);
     if (forDatabase <= forPreferences) {
         return {forDatabase, "SQLite opens no file of a path longer than " + std::to_string(database.longestPath) +
-                                 " bytes, and the measurement database keeps " + beneath.string() + " beneath it"};
+                                 " bytes, and " + database.database + " keeps " + beneath.string() + " beneath it"};
     }
     return {forPreferences, "a path may have " + std::to_string(PATH_MAX - 1) + " bytes, and the preferences keep files " +
                                 "of names up to " + std::to_string(NAME_MAX) + " bytes in " + kPreferencesFolderName +

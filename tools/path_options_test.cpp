@@ -184,7 +184,7 @@ TEST_CASE("a data or preferences folder too long as an absolute path is refused 
     const std::string tooLongData = " names a data folder too long for the files beneath it: as an absolute path it is ";
     const std::string dataLimit = "and it may have at most " + std::to_string(longest) +
                                   ", as SQLite opens no file of a path longer than " + std::to_string(sqliteLimit) +
-                                  " bytes, and the measurement database keeps Application Support/Rozeda/Measurement/"
+                                  " bytes, and the experiments database keeps Application Support/Rozeda/Measurement/"
                                   "rozeda_experimentation_database.sql.corrupt-999-journal beneath it";
     const std::string overBytes = std::to_string(longest + 1) + " bytes long";
     const std::string tooLongPreferences =

@@ -5,6 +5,7 @@
 #include <cctype>
 #include <chrono>
 #include <condition_variable>
+#include <filesystem>
 #include <functional>
 #include <future>
 #include <mutex>
@@ -20,7 +21,11 @@
 #include "measurement/foundation/messages.h"
 #include "measurement/foundation/monitor.h"
 #include "measurement/foundation/names.h"
+#include "measurement/experiments/experiments_database.h"
+#include "measurement/store/database.h"
 #include "measurement/store/file_lock.h"
+#include "measurement/store/persisted_config.h"
+#include "measurement/store/sqlite_store.h"
 #include "measurement/upload/uploader.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/frameworks/app_core/application_state.h"
@@ -234,7 +239,28 @@ UploadBeforeExit uploadBeforeExit(double windowSeconds) {
     return upload;
 }
 
-std::vector<std::string> lockWaitsGivenUp() { return APMFileLock::givenUpWaits(); }
+namespace {
+
+// The shared file whose lock file that is, by its name.
+SharedFile sharedFileOfLock(const std::string& lockFile) {
+    const std::string name = std::filesystem::path(lockFile).filename().string();
+    if (name == std::string(kAPMDatabaseFileName) + kAPMSqliteStoreLockSuffix) return SharedFile::measurementDatabase;
+    if (name == std::string(kAPMEDatabaseFileName) + kAPMSqliteStoreLockSuffix) return SharedFile::experimentsDatabase;
+    if (name == std::string(APMPersistedConfig::kFileName) + APMPersistedConfig::kLockSuffix) {
+        return SharedFile::settings;
+    }
+    return SharedFile::other;
+}
+
+}  // namespace
+
+std::vector<LockWaitGivenUp> lockWaitsGivenUp() {
+    std::vector<LockWaitGivenUp> waits;
+    for (const auto& wait : APMFileLock::givenUpWaits()) {
+        waits.push_back({sharedFileOfLock(wait.lockFile), wait.purpose, wait.reason});
+    }
+    return waits;
+}
 
 struct EventWriteRecorder::State {
     std::mutex mutex;
@@ -388,17 +414,25 @@ std::optional<Value> storedData(std::string* failure) {
                                    {"damage", damage}});
 }
 
-ConfigurationFetch fetchConfiguration(double timeoutSeconds) {
+// The fetch's own answer is waited for, not every request of the engine: a
+// batch that the fetched configuration let go out may hang for its whole
+// timeout. A fetch ends within its request's timeout, and its answer is
+// taken on the worker queue.
+ConfigurationFetch fetchConfiguration() {
     ConfigurationFetch fetch;
+    std::shared_ptr<APMUploader> uploader;
+    std::uint64_t awaited = 0;
     onWorkerQueue([&](APMMeasurement& engine) {
-        if (!engine.uploader()) return;
-        engine.uploader()->fetchRemoteConfig();
-        fetch.sent = engine.isNetworkRequestPending();
+        uploader = engine.uploader();
+        if (!uploader) return;
+        const auto before = uploader->configFetchesSent();
+        uploader->fetchRemoteConfig();
+        awaited = uploader->configFetchesSent();
+        fetch.sent = awaited != before;
+        fetch.seconds = engine.config()->networkTimeout() + kAPMUploadAnswerSeconds;
     });
-    // The answer is taken on the worker queue once the request is no
-    // longer pending.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutSeconds);
-    while (fetch.sent && APMMeasurement::sharedInstance()->isNetworkRequestPending()) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(fetch.seconds);
+    while (fetch.sent && uploader->configFetchesEnded() < awaited) {
         if (std::chrono::steady_clock::now() > deadline) return fetch;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }

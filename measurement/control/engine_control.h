@@ -36,10 +36,21 @@ bool waitUntilScreenViewsHandled(double timeoutSeconds);
 // may take and the next run would send again.
 void shutdown();
 
-// The waits for the lock of a shared file (a database, the engine's
-// settings) that this process gave up on, in words: what it was for, the
-// lock file, who held it and for how long.
-std::vector<std::string> lockWaitsGivenUp();
+// The files processes share, by what they hold.
+enum class SharedFile { measurementDatabase, experimentsDatabase, settings, other };
+
+// A wait for the lock of a shared file that this process gave up on: nothing
+// of this run was written to that file.
+struct LockWaitGivenUp {
+    SharedFile file = SharedFile::other;
+    // What it was for, in words: "the engine's settings", "the database
+    // rozeda-app-measurement.sql".
+    std::string purpose;
+    // The lock file, who held it and for how long.
+    std::string reason;
+};
+// The waits given up on, oldest first.
+std::vector<LockWaitGivenUp> lockWaitsGivenUp();
 
 // How long a program that is about to end lets the engine start uploads
 // (seconds of real time).
@@ -147,12 +158,15 @@ std::optional<platform::Value> storedData(std::string* error);
 struct ConfigurationFetch {
     // False: the engine has no service address to fetch from.
     bool sent = false;
-    // False: the service did not answer within the timeout.
+    // False: the fetch had not ended within `seconds`.
     bool answered = false;
+    // How long its end was waited for: its request's own timeout (60 s, or
+    // what the configuration in force sets) and a moment to take the answer.
+    double seconds = 0;
     std::int64_t version = -1;
     bool eventEditingLoaded = false;
 };
-ConfigurationFetch fetchConfiguration(double timeoutSeconds);
+ConfigurationFetch fetchConfiguration();
 
 // The consent types ("ad_storage", ...) and statuses ("granted", "denied").
 const std::vector<std::string>& consentTypes();

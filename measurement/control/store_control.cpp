@@ -36,18 +36,23 @@ std::vector<std::string> storeSuffixes() {
 DeepestDatabaseFile deepestDatabaseFile() {
     struct Database {
         const char* name;
+        const char* words;
         std::vector<std::string> ownSuffixes;
     };
-    const Database databases[] = {{kAPMDatabaseFileName, {kAPMUploadLockSuffix}}, {kAPMEDatabaseFileName, {}}};
+    const Database databases[] = {{kAPMDatabaseFileName, "the measurement database", {kAPMUploadLockSuffix}},
+                                  {kAPMEDatabaseFileName, "the experiments database", {}}};
     std::string deepest;
+    const char* owner = "";
     for (const auto& database : databases) {
         auto suffixes = storeSuffixes();
         suffixes.insert(suffixes.end(), database.ownSuffixes.begin(), database.ownSuffixes.end());
         for (const auto& suffix : suffixes) {
-            if (std::string(database.name).size() + suffix.size() > deepest.size()) deepest = database.name + suffix;
+            if (std::string(database.name).size() + suffix.size() <= deepest.size()) continue;
+            deepest = database.name + suffix;
+            owner = database.words;
         }
     }
-    return {std::filesystem::path(kAPMApplicationSupportFolder) / deepest, APMSqliteStoreLongestPath()};
+    return {std::filesystem::path(kAPMApplicationSupportFolder) / deepest, APMSqliteStoreLongestPath(), owner};
 }
 
 std::optional<std::string> databaseFailure() {

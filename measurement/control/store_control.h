@@ -23,6 +23,8 @@ inline constexpr int kSetAsideCopiesRoom = 999;
 struct DeepestDatabaseFile {
     std::filesystem::path path;  // beneath the application-support folder
     std::size_t longestPath = 0;
+    // The database it belongs to, in words: "the experiments database".
+    std::string database;
 };
 DeepestDatabaseFile deepestDatabaseFile();
 

@@ -15,6 +15,7 @@
 #include <fstream>
 #include <mutex>
 #include <random>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -32,7 +33,9 @@ constexpr std::size_t kMaxGivenUpWaits = 20;
 
 struct GivenUpWaits {
     std::mutex mutex;
-    std::vector<std::string> texts;
+    std::vector<APMFileLock::GivenUpWait> waits;
+    // Lock files whose wait ran out, until a try takes them again.
+    std::set<std::string> files;
 };
 
 GivenUpWaits& givenUp() {
@@ -174,6 +177,14 @@ bool APMFileLock::lockOrGiveUp(Kind kind, const std::string& purpose, std::strin
         if (why) *why = whyUnlockable();
         return false;
     }
+    {
+        auto& given = givenUp();
+        std::unique_lock lock(given.mutex);
+        if (given.files.count(path_) > 0) {
+            lock.unlock();
+            return tryAgainAfterGivenUp(kind, why);
+        }
+    }
     const double limit = waitLimit();
     const bool taken = lockWithin(kind, limit, [&] {
         APMMonitor::shared().logWithLevel(kAPMMonitorLevelWarning, kAPMFileLockWaitingCode,
@@ -188,13 +199,32 @@ bool APMFileLock::lockOrGiveUp(Kind kind, const std::string& purpose, std::strin
         APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMFileLockGaveUpCode,
                                           "Gave up waiting for the lock of " + purpose + ". Reason",
                                           platform::Value(reason));
-        auto& waits = givenUp();
-        std::lock_guard lock(waits.mutex);
-        if (waits.texts.size() < kMaxGivenUpWaits) waits.texts.push_back(purpose + ": " + reason);
+        auto& given = givenUp();
+        std::lock_guard lock(given.mutex);
+        given.files.insert(path_);
+        if (given.waits.size() < kMaxGivenUpWaits) given.waits.push_back({path_, purpose, reason});
     } else {
         reason = "cannot lock " + path_ + ": " + error_.message();
     }
     if (why) *why = reason;
+    return false;
+}
+
+// A holder that kept the lock through a whole wait (a stopped process, most
+// often) most likely keeps it still: one try, so that no command waits the
+// whole bound twice for the same holder. A try that takes it ends that.
+bool APMFileLock::tryAgainAfterGivenUp(Kind kind, std::string* why) {
+    if (take(kind)) {
+        auto& given = givenUp();
+        std::lock_guard lock(given.mutex);
+        given.files.erase(path_);
+        return true;
+    }
+    if (why) {
+        *why = error_ == std::errc::resource_unavailable_try_again
+                   ? path_ + " is still locked by " + otherHolders() + ", for which this process waited in vain before"
+                   : "cannot lock " + path_ + ": " + error_.message();
+    }
     return false;
 }
 
@@ -224,16 +254,17 @@ std::string APMFileLock::whyUnlockable() const {
     return "its lock file " + path_ + " cannot be locked: " + openError_.message();
 }
 
-std::vector<std::string> APMFileLock::givenUpWaits() {
-    auto& waits = givenUp();
-    std::lock_guard lock(waits.mutex);
-    return waits.texts;
+std::vector<APMFileLock::GivenUpWait> APMFileLock::givenUpWaits() {
+    auto& given = givenUp();
+    std::lock_guard lock(given.mutex);
+    return given.waits;
 }
 
 void APMFileLock::forgetGivenUpWaits() {
-    auto& waits = givenUp();
-    std::lock_guard lock(waits.mutex);
-    waits.texts.clear();
+    auto& given = givenUp();
+    std::lock_guard lock(given.mutex);
+    given.waits.clear();
+    given.files.clear();
 }
 
 }  // namespace measurement

@@ -74,8 +74,11 @@ public:
     // engine's settings"), waiting up to waitLimit(). A wait is said as it
     // begins (34040, a warning: the purpose, the lock file, who holds it and
     // the bound); one that runs out is logged (34041) and kept for
-    // givenUpWaits(). False when the lock was not taken, with the reason in
-    // *why: who held the file and for how long, or why it cannot be locked.
+    // givenUpWaits(). Once a wait for a lock file has run out, this process
+    // waits for it no more: later calls for that file (through any lock
+    // object) only try, until a try takes it. False when the lock was not
+    // taken, with the reason in *why: who held the file and for how long,
+    // or why it cannot be locked.
     bool lockOrGiveUp(Kind kind, const std::string& purpose, std::string* why);
 
     // Who else holds a lock on the file, as far as the system tells:
@@ -87,14 +90,25 @@ public:
     // words naming it; empty when it can.
     std::string whyUnlockable() const;
 
-    // The waits this process gave up on, in words, oldest first: what a
-    // program reports as it ends.
-    static std::vector<std::string> givenUpWaits();
+    // A wait this process gave up on: the lock file, what it was for ("the
+    // engine's settings") and why it ended (who held the file, how long).
+    struct GivenUpWait {
+        std::string lockFile;
+        std::string purpose;
+        std::string reason;
+        bool operator==(const GivenUpWait&) const = default;
+    };
+    // The waits this process gave up on, oldest first: what a program
+    // reports as it ends.
+    static std::vector<GivenUpWait> givenUpWaits();
+    // Forgets them, and that their files are not to be waited for again.
     static void forgetGivenUpWaits();
 
 private:
     // One try, never waiting.
     bool take(Kind kind);
+    // One try for a lock file whose wait ran out before in this process.
+    bool tryAgainAfterGivenUp(Kind kind, std::string* why);
 
     std::string path_;
     int fd_ = -1;

@@ -145,7 +145,19 @@ TEST_CASE("a shared file's lock is waited for up to the launch options' bound, s
     REQUIRE(gaveUp.size() == 1);
     CHECK(gaveUp[0].level == kAPMMonitorLevelError);
     CHECK(gaveUp[0].contexts[0] == platform::Value(why));
-    CHECK(APMFileLock::givenUpWaits() == std::vector<std::string>{"the engine's settings: " + why});
+    CHECK(APMFileLock::givenUpWaits() ==
+          std::vector<APMFileLock::GivenUpWait>{{path, "the engine's settings", why}});
+
+    // The process waits for that holder no more: a later lock of the same
+    // file only tries, until a try takes it.
+    APMFileLock later(path);
+    CHECK_FALSE(later.lockOrGiveUp(Kind::exclusive, "the engine's settings", &why));
+    CHECK(why == path + " is still locked by " + held + ", for which this process waited in vain before");
+    CHECK(capture.count(kAPMFileLockWaitingCode) == 1);
+    CHECK(APMFileLock::givenUpWaits().size() == 1);
+    holder.resume();
+    holder.letGo();
+    CHECK(later.lockOrGiveUp(Kind::exclusive, "the engine's settings", &why));
 
     // A lock file that cannot be opened is said so, without a wait.
     std::filesystem::create_directories(dir / "folder.lock");

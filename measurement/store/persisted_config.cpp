@@ -1,7 +1,6 @@
 // The persisted settings file: reads, delayed writes and damage.
 #include "measurement/store/persisted_config.h"
 
-#include <atomic>
 #include <map>
 #include <mutex>
 #include <system_error>
@@ -46,8 +45,6 @@ struct APMPersistedConfig::State {
     // Taken around a whole write, so that files reach the disk in the order
     // their contents were taken.
     std::mutex writeMutex;
-    // Writes that gave up waiting for the lock so far.
-    std::atomic<unsigned> givenUpWrites{0};
 
     // The file's values; none when there is no file, or when it is damaged
     // (it is then set aside and reported).
@@ -55,8 +52,6 @@ struct APMPersistedConfig::State {
     static void apply(const Changes& changes, Value::Dictionary& values);
     void scheduleWriteLocked(const std::weak_ptr<State>& self);
     void writeNow();
-    // Takes the lock for a write, or says why not.
-    bool takeTurn(APMFileLock& turn, bool afterGivenUp, std::string* why);
 };
 
 void APMPersistedConfig::State::apply(const Changes& changes, Value::Dictionary& values) {
@@ -103,12 +98,10 @@ void APMPersistedConfig::State::scheduleWriteLocked(const std::weak_ptr<State>& 
 // (a folder that cannot hold it), the write goes ahead all the same; where
 // another process holds it past the wait, nothing is written and the
 // changes wait for the next write, so that no process's values are lost.
+// Once one wait for the lock has run out, later writes of the process (the
+// one at exit, most often, which may have waited behind it) only try.
 void APMPersistedConfig::State::writeNow() {
-    const unsigned givenUpBefore = givenUpWrites.load();
     std::lock_guard writeLock(writeMutex);
-    // The write this one waited behind gave up: the holder that kept the
-    // lock then (a stopped process) most likely keeps it still.
-    const bool afterGivenUp = givenUpWrites.load() != givenUpBefore;
     Changes written;
     Value::Dictionary own;
     {
@@ -119,9 +112,9 @@ void APMPersistedConfig::State::writeNow() {
     }
     std::error_code ec;
     std::filesystem::create_directories(file.parent_path(), ec);
-    APMFileLock turn(file.string() + ".lock");
+    APMFileLock turn(file.string() + kLockSuffix);
     std::string why;
-    if (turn.isOpen() && !takeTurn(turn, afterGivenUp, &why)) {
+    if (turn.isOpen() && !turn.lockOrGiveUp(APMFileLock::Kind::exclusive, "the engine's settings", &why)) {
         {
             std::lock_guard lock(mutex);
             for (auto& [key, value] : written) changes.try_emplace(key, std::move(value));
@@ -130,15 +123,12 @@ void APMPersistedConfig::State::writeNow() {
                                           "Failed to write persisted settings. File, error", file.string(), why);
         return;
     }
-    // A writer killed before its rename left its temporary file; under the
-    // lock no other writer is at work.
-    if (turn.held()) platform::removeAbandonedTemporaryFiles(file);
     // Without a file to go by (none yet, or one set aside as damaged), this
     // process's own values are what there is.
     Value::Dictionary merged = read().value_or(std::move(own));
     apply(written, merged);
     const bool stored =
-        platform::writeFileAtomically(file, platform::writePropertyListBinary(Value(merged)), 0600, &why);
+        platform::rewriteFileAtomically(file, platform::writePropertyListBinary(Value(merged)), 0600, &why);
     {
         std::lock_guard lock(mutex);
         if (stored) {
@@ -154,19 +144,6 @@ void APMPersistedConfig::State::writeNow() {
         APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMPersistedConfigWriteFailedCode,
                                           "Failed to write persisted settings. File, error", file.string(), why);
     }
-}
-
-// A write that waited behind one that gave up (the one at exit, most often)
-// tries once, so that no process waits twice for the same holder.
-bool APMPersistedConfig::State::takeTurn(APMFileLock& turn, bool afterGivenUp, std::string* why) {
-    if (afterGivenUp) {
-        if (turn.tryLock(APMFileLock::Kind::exclusive)) return true;
-        *why = turn.path() + " is still locked by " + turn.otherHolders();
-        return false;
-    }
-    if (turn.lockOrGiveUp(APMFileLock::Kind::exclusive, "the engine's settings", why)) return true;
-    ++givenUpWrites;
-    return false;
 }
 
 std::filesystem::path APMPersistedConfig::defaultFilePath() {

@@ -62,14 +62,17 @@ inline constexpr const char* kSearchAdRetries = "/rozeda/measurement/search_ad_n
 // object's changes since its last write over it and takes in the rest, so
 // that no writer loses another's values. A lock that another process holds
 // is waited for up to APMFileLock::waitLimit() (said as it begins, 34040);
-// past that the write gives up (34041, then 29042) and writes nothing. A
-// change whose write failed goes out with the next one. Under the lock, the
-// temporary files of writers that died before their rename are removed. A damaged file is renamed aside
+// past that the write gives up (34041, then 29042) and writes nothing, and
+// later writes of the process only try the lock. A change whose write
+// failed goes out with the next one. Each write removes the temporary files
+// of writers that died before their rename. A damaged file is renamed aside
 // ("<file>.corrupt", then "<file>.corrupt-2", ...) and reported through the
 // monitor, and the settings start empty. Safe to use from any thread.
 class APMPersistedConfig {
 public:
     static constexpr const char* kFileName = "rozeda-measurement-settings.plist";
+    // Beside the file, the file whose lock its writers take turns under.
+    static constexpr const char* kLockSuffix = ".lock";
     static constexpr double kWriteDelaySeconds = 1.0;
 
     // The file in the engine's folder under the application-support folder.

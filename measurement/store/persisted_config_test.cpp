@@ -406,7 +406,20 @@ TEST_CASE("a settings lock another process keeps is waited for up to the bound; 
         const auto failed = capture.entriesWithCode(kAPMPersistedConfigWriteFailedCode);
         REQUIRE(failed.size() == 1);
         CHECK(failed[0].contexts.at(1) == Value(reason));
-        CHECK(APMFileLock::givenUpWaits() == std::vector<std::string>{"the engine's settings: " + reason});
+        CHECK(APMFileLock::givenUpWaits() ==
+              std::vector<APMFileLock::GivenUpWait>{{lock, "the engine's settings", reason}});
+
+        // The holder keeps it: a later write of the process (through
+        // another object too) tries, and does not wait the bound again.
+        config.setSessionNumber(3);
+        time.advance(1);
+        APMPersistedConfig other(file);
+        other.setLastFailedUploadTimestamp(7);
+        other.writeChangesNow();
+        CHECK(readSettingsFile(file) == before);
+        CHECK(capture.count(kAPMFileLockWaitingCode) == 1);
+        CHECK(capture.count(kAPMPersistedConfigWriteFailedCode) == 3);
+        CHECK(APMFileLock::givenUpWaits().size() == 1);
 
         // Once the holder has gone on and let go, the next write takes the
         // change along with its own.
@@ -416,10 +429,11 @@ TEST_CASE("a settings lock another process keeps is waited for up to the bound; 
         time.advance(1);
     }
     auto expected = before;
-    expected["/rozeda/measurement/session_number"] = Value(2);
+    expected["/rozeda/measurement/session_number"] = Value(3);
     expected["/rozeda/measurement/last_backoff"] = Value(5.0);
+    expected["/rozeda/measurement/last_failed_upload"] = Value(7.0);
     CHECK(readSettingsFile(file) == expected);
-    CHECK(capture.count(kAPMPersistedConfigWriteFailedCode) == 1);
+    CHECK(capture.count(kAPMPersistedConfigWriteFailedCode) == 3);
     APMFileLock::forgetGivenUpWaits();
 }
 

@@ -150,21 +150,29 @@ std::unique_ptr<APMSqliteStore> APMSqliteStore::makeReadOnlyWithDatabasePath(con
     // journal left by a writer that stopped) every commit is in the file
     // itself, which is then read as it stands; with one, the log's index is
     // read without writing it, or, when there is no index to read, made as
-    // every reader of the log makes it.
+    // every reader of the log makes it. Where it can be neither read nor
+    // made (a folder that cannot be written), the log is read into an index
+    // in memory, which exclusive locking before the first read asks for,
+    // without taking locks: no writer can be at a log without an index.
     std::error_code ec;
     const bool log = std::filesystem::exists(path + "-wal", ec);
     const bool index = std::filesystem::exists(path + "-shm", ec);
     const bool journal = std::filesystem::exists(path + "-journal", ec);
-    std::vector<const char*> ways;
-    if (log && index) ways.push_back("mode=ro&readonly_shm=1");
-    if (log || journal) ways.push_back("mode=ro");
-    if (!log) ways.push_back("mode=ro&immutable=1");
+    struct Way {
+        const char* parameters;
+        const char* firstRead;
+    };
+    constexpr const char* kRead = "SELECT count(*) FROM sqlite_master";
+    constexpr const char* kReadIntoMemory = "PRAGMA locking_mode=EXCLUSIVE; SELECT count(*) FROM sqlite_master";
+    std::vector<Way> ways;
+    if (log && index) ways.push_back({"mode=ro&readonly_shm=1", kRead});
+    if (log || journal) ways.push_back({"mode=ro", kRead});
+    if (log) ways.push_back({"mode=ro&vfs=unix-none", kReadIntoMemory});
+    if (!log) ways.push_back({"mode=ro&immutable=1", kRead});
     std::string why = "cannot open the file";
-    for (const char* way : ways) {
-        if (!store->openReadOnly(way, nullptr)) continue;
-        if (sqlite3_exec(store->db_, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr) == SQLITE_OK) {
-            return store;
-        }
+    for (const auto& way : ways) {
+        if (!store->openReadOnly(way.parameters, nullptr)) continue;
+        if (sqlite3_exec(store->db_, way.firstRead, nullptr, nullptr, nullptr) == SQLITE_OK) return store;
         why = sqlite3_errmsg(store->db_);
     }
     store->close();

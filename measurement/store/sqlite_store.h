@@ -163,8 +163,8 @@ public:
     // mark. Nothing beside the file is made or changed either: a file
     // without a log is read as it stands, and the index of a log is read
     // without being written (made only for a log that has none, as every
-    // reader of it would). None on failure (code 4, also for a missing
-    // file).
+    // reader of it would, and kept in memory where it cannot be made). None
+    // on failure (code 4, also for a missing file).
     static std::unique_ptr<APMSqliteStore> makeReadOnlyWithDatabasePath(const std::string& path, APMErrorOut error);
     ~APMSqliteStore();
     APMSqliteStore(const APMSqliteStore&) = delete;

@@ -47,12 +47,14 @@ void APMUploader::fetchRemoteConfig() {
     engine.setIsNetworkRequestPending(true);
     engine.network().setTimeoutInterval(components_.remoteConfig->networkTimeout());
     std::weak_ptr<APMUploader> weak = weak_from_this();
+    ++configFetchesSent_;
     engine.network().getURL(url->string(), headers, engine.workerQueue(), shouldUseBackgroundSession(),
                             [weak](const platform::HTTPURLResponse& response, const std::vector<std::uint8_t>& data,
                                    const std::optional<platform::RULError>& error) {
                                 whileAlive(weak, [&](APMUploader& self) {
                                     self.components_.host->setIsNetworkRequestPending(false);
                                     self.networkRemoteConfigFetchCompletionHandler(response, data, error);
+                                    ++self.configFetchesEnded_;
                                 });
                             });
 }

@@ -85,17 +85,22 @@ TEST_CASE("The upload lock is held while a batch is out and given back once its 
 }
 
 TEST_CASE("A batch starts only while its answer can still come before the process ends") {
-    // The request's own timeout: the default, and a longer one the service
-    // sets.
+    // The request's own timeout: the default, and those the service sets,
+    // from the shortest to the longest it may.
     struct Timeout {
         const char* setting;
         double seconds;
     };
-    for (const Timeout timeout : {Timeout{nullptr, 60}, Timeout{"120", 120}}) {
-        const double needed = timeout.seconds + kAPMUploadAnswerSeconds;
+    // A process about to end grants its upload this window in which batches
+    // may start, whatever the timeout: a batch starts at its last second,
+    // and none a second later.
+    constexpr double kWindow = 10;
+    for (const Timeout timeout : {Timeout{nullptr, 60}, Timeout{"30", 30}, Timeout{"45", 45}, Timeout{"120", 120},
+                                  Timeout{"3600", 3600}}) {
         for (const bool enough : {false, true}) {
             CAPTURE(timeout.seconds);
             CAPTURE(enough);
+            const double elapsed = enough ? kWindow : kWindow + 1;
             UploadFixture fixture;
             if (timeout.setting) {
                 fixture.onWorker([&] {
@@ -106,7 +111,7 @@ TEST_CASE("A batch starts only while its answer can still come before the proces
                 });
             }
             fixture.queueBundle("kept", kT0);
-            fixture.host->timeRemaining = enough ? needed : needed - 1;
+            fixture.host->timeRemaining = APMUploadTimeBeforeExit(kWindow, timeout.seconds) - elapsed;
             fixture.server.enqueue(reply(204));
             fixture.onWorker([&] { fixture.uploader->uploadData(); });
             if (enough) {

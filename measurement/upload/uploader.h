@@ -7,6 +7,7 @@
 // server configuration (config_fetch.cpp). Everything runs on the
 // measurement worker queue; network completions arrive there too.
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -187,6 +188,11 @@ public:
     // The body of the transaction that takes a fetched configuration: true
     // commits it.
     bool storeFetchedConfigTransaction(const std::vector<std::uint8_t>& data);
+    // The fetches of the configuration sent so far, and those whose answer
+    // (or failure) has been taken in full: a waiter for one fetch waits for
+    // that, whatever else (a batch) is out. Any thread.
+    std::uint64_t configFetchesSent() const { return configFetchesSent_.load(); }
+    std::uint64_t configFetchesEnded() const { return configFetchesEnded_.load(); }
 
     // ---- engine state (worker queue) ----
     const std::vector<std::int64_t>& uploadList() const { return uploadList_; }
@@ -254,6 +260,8 @@ private:
     // The database's file generation when the upload list was read.
     std::uint64_t uploadListGeneration_ = 0;
     std::unique_ptr<APMFileLock> uploadLock_;
+    std::atomic<std::uint64_t> configFetchesSent_{0};
+    std::atomic<std::uint64_t> configFetchesEnded_{0};
     std::optional<double> suspensionTimestamp_;
     std::int64_t lastEventEnd_ = 0;
     bool missingAddressLogged_ = false;

@@ -1,3 +1,4 @@
+// Files replaced whole, never seen half written, and what killed writers left beside them.
 #include "platform/foundation/atomic_file.h"
 
 #include <fcntl.h>
@@ -99,6 +100,12 @@ std::vector<std::filesystem::path> removeAbandonedTemporaryFiles(const std::file
         if (std::filesystem::remove(it->path(), gone)) removed.push_back(it->path());
     }
     return removed;
+}
+
+bool rewriteFileAtomically(const std::filesystem::path& file, const std::string& bytes, unsigned mode,
+                           std::string* why) {
+    removeAbandonedTemporaryFiles(file);
+    return writeFileAtomically(file, bytes, mode, why);
 }
 
 std::optional<std::filesystem::path> setFileAside(const std::filesystem::path& file, std::string* why) {

@@ -1,5 +1,7 @@
 #pragma once
 
+// Files replaced whole through a temporary file and a rename, and files set aside.
+
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -21,6 +23,13 @@ bool writeFileAtomically(const std::filesystem::path& file, const std::string& b
 // gone. One whose process still runs is left alone, as it may be writing
 // it. Answers the files removed.
 std::vector<std::filesystem::path> removeAbandonedTemporaryFiles(const std::filesystem::path& file);
+
+// As writeFileAtomically, for a file that is written again and again (the
+// preferences, the engine's settings, the remote values): first removes
+// what writers killed before their rename left beside it
+// (removeAbandonedTemporaryFiles), so that those leftovers do not pile up.
+bool rewriteFileAtomically(const std::filesystem::path& file, const std::string& bytes, unsigned mode = 0644,
+                           std::string* why = nullptr);
 
 // Renames a damaged file to "<file>.corrupt" (or "<file>.corrupt-2", -3 ...
 // when that is taken) so that it is kept for inspection rather than

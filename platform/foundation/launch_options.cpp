@@ -43,19 +43,21 @@ bool reachableFrom(const std::optional<std::string>& setting) {
 constexpr double kMostLockWaitSeconds = 3600;
 
 // A plain decimal number of seconds ("30", "0.5") up to an hour; anything
-// else is refused by name.
+// else is refused by name, an empty value too: a variable set to nothing
+// is a bound asked for and not given, not the default.
 void readLockWait(LaunchOptions& options, const LaunchOptions::Lookup& lookup) {
-    const auto text = textOf(lookup, "VELMORA_LOCK_WAIT_SECONDS");
-    if (!text) return;
+    const char* value = lookup("VELMORA_LOCK_WAIT_SECONDS");
+    if (value == nullptr) return;
+    const std::string text(value);
     double seconds = -1;
-    const bool plain = text->find_first_not_of("0123456789.") == std::string::npos;
-    const auto [end, error] = std::from_chars(text->data(), text->data() + text->size(), seconds);
-    if (plain && error == std::errc() && end == text->data() + text->size() && std::isfinite(seconds) &&
+    const bool plain = text.find_first_not_of("0123456789.") == std::string::npos;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), seconds);
+    if (plain && error == std::errc() && end == text.data() + text.size() && std::isfinite(seconds) &&
         seconds >= 0 && seconds <= kMostLockWaitSeconds) {
         options.lockWaitSeconds = seconds;
     } else {
         options.refused.push_back("VELMORA_LOCK_WAIT_SECONDS is a number of seconds from 0 to 3600 (such as 30 or "
-                                  "0.5), not \"" + *text + "\"");
+                                  "0.5), not \"" + text + "\"");
     }
 }
 
@@ -150,8 +152,9 @@ const std::vector<LaunchOptions::Variable> kVariables = {
      }},
     {{"VELMORA_LOCK_WAIT_SECONDS"}, "every command",
      "the longest a wait for the lock of a file that processes share (the databases' `-lock`, the engine's settings' "
-     "`.lock`) lasts before the command gives up, says which file and who held it, and exits 1; 30 seconds by "
-     "default. A number of seconds from 0 to 3600; anything else stops every command with status 2",
+     "`.lock`) lasts before the command gives up and says which file and who held it; a command waits once for "
+     "each (its status: see \"A lock that another process keeps\" below); 30 seconds by default. A number of "
+     "seconds from 0 to 3600; anything else, an empty value too, stops every command with status 2",
      readLockWait},
     {{"VELMORA_UPDATE_TRANSCRIPTS"}, "the transcript tests",
      "`1` rewrites the golden transcripts instead of comparing them", kReadByTheBuild},

@@ -186,7 +186,7 @@ private:
             reportLocked("cannot save preferences: " + *problem);
             return false;
         }
-        unwritten_ = !writeFileAtomically(file_, writePropertyListBinary(root_), 0644, &why);
+        unwritten_ = !rewriteFileAtomically(file_, writePropertyListBinary(root_), 0644, &why);
         if (unwritten_) reportLocked("cannot save preferences: " + why);
         return !unwritten_;
     }

@@ -1,13 +1,16 @@
 // Tests of the remote-configuration client: documents, fetch and activation, throttling, state across launches, sources.
 #include <doctest/doctest.h>
 
+#include <climits>
 #include <fstream>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/dispatch/timer.h"
 #include "platform/foundation/bundle.h"
+#include "platform/foundation/user_defaults.h"
 #include "platform/frameworks/remote_config/remote_values_document.h"
 #include "platform/frameworks/remote_config/remote_values_store.h"
 #include "platform/frameworks/remote_config/vez_remote_config.h"
@@ -299,6 +302,25 @@ TEST_CASE("the state file holds exactly the record") {
         CHECK(platform::loadRemoteValuesRecord(file, &note) == platform::RemoteValuesRecord{});
         CHECK(note.find("damaged") != std::string::npos);
         CHECK_FALSE(std::filesystem::exists(file));
+    }
+}
+
+TEST_CASE("the remote-values and preferences writers remove what writers killed before their rename left") {
+    testsupport::TempDir dir;
+    platform::ScopedDataDirectory preferences(dir / "Preferences");
+    const std::filesystem::path state = dir / "state.json", suite = platform::UserDefaults::fileForSuite("suite");
+    const std::pair<std::filesystem::path, std::function<bool()>> writers[] = {
+        {state, [&] { return platform::saveRemoteValuesRecord(state, {}); }},
+        {suite, [] { return platform::UserDefaults("suite").setObject(platform::Value(1), "written"); }},
+    };
+    for (const auto& writer : writers) {
+        const std::filesystem::path& file = writer.first;
+        CAPTURE(file);
+        // No process has the largest number.
+        const std::string abandoned = file.string() + ".tmp-" + std::to_string(INT_MAX) + "-0";
+        testsupport::writeText(abandoned, "half a write");
+        REQUIRE(writer.second());
+        CHECK_FALSE(std::filesystem::exists(abandoned));
     }
 }
 
