@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <limits>
+#include <map>
 #include <system_error>
 
 #include "measurement/store/sqlite_pages.h"
@@ -44,6 +45,29 @@ private:
     int code_ = SQLITE_OK;
 };
 
+// One transaction over a table's read, unless the caller has one open: the
+// in-order read and the look-ups see the same rows, and the file's locks
+// are taken once rather than at each look-up. Committed, so that whatever
+// the row handler wrote on the connection stays as it would have without.
+class ReadTransaction {
+public:
+    explicit ReadTransaction(sqlite3* db) : db_(sqlite3_get_autocommit(db) ? db : nullptr) {
+        if (db_ && sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK) db_ = nullptr;
+    }
+    ~ReadTransaction() {
+        // SQLite may have ended it on a failure of the file.
+        if (!db_ || sqlite3_get_autocommit(db_)) return;
+        if (sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
+            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        }
+    }
+    ReadTransaction(const ReadTransaction&) = delete;
+    ReadTransaction& operator=(const ReadTransaction&) = delete;
+
+private:
+    sqlite3* db_;
+};
+
 // The row IDs on every table-leaf page image of the open file, read from
 // its bytes once, when a table's read first needs them.
 class LeafRowIDs {
@@ -74,21 +98,33 @@ std::uint64_t rowBound(const char* path) {
     return cells != 0 && images.count > kUnbounded / cells ? kUnbounded : images.count * cells;
 }
 
-// Where the in-order read of a table's keys stopped short, and why.
-struct ScanStop {
-    std::optional<std::int64_t> afterRowID;
+constexpr const char* kUnreadKeys = "the table's tree gives row IDs out of order or that do not read by themselves";
+
+// What the in-order read of a table's keys gave: the keys as its tree gives
+// them, whether they came out of order, and where and why it stopped short.
+struct Scan {
+    std::vector<std::int64_t> rowIDs;
+    bool disordered = false;
+    bool stopped = false;
+    std::string error;
+};
+
+// Damage met at a place among the row IDs: after `after` (none: before the
+// first), with SQLite's error.
+struct Damage {
+    std::optional<std::int64_t> after;
     std::string error;
 };
 
 // Reads the rows of a table whose row IDs each read by themselves, in
-// row-ID order, with their values as such a look-up gives them. The row
-// IDs looked up: those of an in-order read of the keys up to its first
-// error and, when it met one, those of every table-leaf page image of the
-// file, which hold every cell a look-up can find, wherever damaged pages
-// lead it. Nothing read from a damaged page skips a row: a row ID from
-// there only adds a look-up. The work is bounded by the page images: the
-// in-order read by as many rows as they can hold (a tree whose damage leads
-// in a circle ends), the look-ups by the cells they hold.
+// row-ID order, with the values such a look-up gives. The row IDs looked
+// up: those of an in-order read of the keys (to its first error) and, when
+// it met damage, those of every table-leaf page image of the file, which
+// hold every cell a look-up can find, wherever damaged pages lead it.
+// Nothing read from a damaged page skips a row: a row ID from there only
+// adds a look-up. The work is bounded by the page images: the in-order read
+// by as many rows as they can hold (a tree that damage turned into a circle
+// ends), the look-ups by the cells they hold.
 class TableReader {
 public:
     TableReader(sqlite3* db, const std::string& table, LeafRowIDs* leaves)
@@ -102,73 +138,70 @@ public:
     // The row handler sees the look-up positioned on a row (column 0 the
     // row ID); false from it ends the read. False when the table could not
     // be read for a reason other than damage (*error filled) or the handler
-    // ended it. Runs of row IDs whose look-up fails, and an in-order read
-    // that stopped short where no failed look-up did, are the stretches
-    // skipped.
+    // ended it. The stretches skipped are those between two rows read next
+    // to each other where damage was met: a look-up that failed on it, the
+    // in-order read stopping short, or keys of that read that do not read.
     bool read(const std::function<bool(sqlite3_stmt*)>& row, std::vector<APMUnreadableStretch>* skipped,
               std::string* error) {
         if (!scan_.prepared() || !lookup_.prepared()) {
             // A schema that does not read is damage too: nothing of it reads.
             if (isDamage(scan_.code()) || isDamage(lookup_.code())) {
-                skip(sqlite3_errmsg(db_), skipped);
+                skipped->push_back({table_, std::nullopt, std::nullopt, sqlite3_errmsg(db_)});
                 return true;
             }
             *error = sqlite3_errmsg(db_);
             return false;
         }
-        std::vector<std::int64_t> rowIDs;
-        std::optional<ScanStop> stop;
-        if (!scanRowIDs(&rowIDs, &stop, error)) return false;
-        if (stop) rowIDs.insert(rowIDs.end(), leaves_->get().begin(), leaves_->get().end());
+        const ReadTransaction transaction(db_);
+        Scan scan;
+        if (!scanRowIDs(&scan, error)) return false;
+        std::vector<std::int64_t> rowIDs = scan.rowIDs;
+        if (scan.stopped || scan.disordered) rowIDs.insert(rowIDs.end(), leaves_->get().begin(), leaves_->get().end());
         std::sort(rowIDs.begin(), rowIDs.end());
         rowIDs.erase(std::unique(rowIDs.begin(), rowIDs.end()), rowIDs.end());
+        std::vector<Damage> damage;
         for (const std::int64_t rowID : rowIDs) {
-            if (stop && (!stop->afterRowID || rowID > *stop->afterRowID)) {
-                skip(stop->error, skipped);
-                stop.reset();
-            }
-            if (!lookUp(rowID, row, skipped, error)) return false;
+            if (!lookUp(rowID, row, &damage, error)) return false;
         }
-        if (stop) skip(stop->error, skipped);
+        treeDamage(scan, damage, skipped);
         return true;
     }
 
 private:
     // The keys in the order the table's tree gives them, up to its first
-    // error (*stop then says where), or as many as the file's page images
-    // can hold. False for a failure that is not damage.
-    bool scanRowIDs(std::vector<std::int64_t>* rowIDs, std::optional<ScanStop>* stop, std::string* error) {
+    // error or as many as the file's page images can hold. False for a
+    // failure that is not damage.
+    bool scanRowIDs(Scan* scan, std::string* error) {
         const std::uint64_t bound = rowBound(sqlite3_db_filename(db_, "main"));
         int rc = SQLITE_OK;
-        bool capped = false;
-        while (!capped && (rc = sqlite3_step(scan_.get())) == SQLITE_ROW) {
-            capped = rowIDs->size() >= bound;
-            if (!capped) rowIDs->push_back(sqlite3_column_int64(scan_.get(), 0));
+        while ((rc = sqlite3_step(scan_.get())) == SQLITE_ROW) {
+            const std::int64_t rowID = sqlite3_column_int64(scan_.get(), 0);
+            scan->stopped = scan->rowIDs.size() >= bound;
+            if (scan->stopped) break;
+            scan->disordered = scan->disordered || (!scan->rowIDs.empty() && rowID <= scan->rowIDs.back());
+            scan->rowIDs.push_back(rowID);
         }
-        const std::string why = capped ? kTooManyRows : sqlite3_errmsg(db_);
+        scan->error = scan->stopped ? kTooManyRows : sqlite3_errmsg(db_);
         sqlite3_reset(scan_.get());
-        if (rc == SQLITE_DONE) return true;
-        if (!capped && !isDamage(rc)) {
-            *error = why;
+        if (rc == SQLITE_DONE || scan->stopped) return true;
+        if (!isDamage(rc)) {
+            *error = scan->error;
             return false;
         }
-        *stop = ScanStop{rowIDs->empty() ? std::nullopt : std::optional(rowIDs->back()), why};
+        scan->stopped = true;
         return true;
     }
 
-    // Offers the row to the handler when its row ID reads by itself; a
-    // look-up that fails on damage opens a stretch of skipped rows, a row
-    // read closes it. False for a failure that is not damage, or when the
-    // handler ended the read.
-    bool lookUp(std::int64_t rowID, const std::function<bool(sqlite3_stmt*)>& row,
-                std::vector<APMUnreadableStretch>* skipped, std::string* error) {
+    // Offers the row to the handler when its row ID reads by itself; notes
+    // the damage a failed look-up met. False for a failure that is not
+    // damage, or when the handler ended the read.
+    bool lookUp(std::int64_t rowID, const std::function<bool(sqlite3_stmt*)>& row, std::vector<Damage>* damage,
+                std::string* error) {
         sqlite3_reset(lookup_.get());
         sqlite3_bind_int64(lookup_.get(), 1, rowID);
         const int rc = sqlite3_step(lookup_.get());
         if (rc == SQLITE_ROW) {
-            if (pending_) skipped->back().beforeRowID = rowID;
-            pending_ = false;
-            lastRead_ = rowID;
+            read_.push_back(rowID);
             const bool goOn = row(lookup_.get());
             sqlite3_reset(lookup_.get());
             return goOn;
@@ -180,16 +213,61 @@ private:
             *error = why;
             return false;
         }
-        skip(why, skipped);
+        damage->push_back({rowID, why});
         return true;
     }
 
-    // Opens a stretch of skipped rows after the last row read, unless one
-    // is open already.
-    void skip(const std::string& why, std::vector<APMUnreadableStretch>* skipped) {
-        if (pending_) return;
-        skipped->push_back({table_, lastRead_, std::nullopt, why});
-        pending_ = true;
+    // Where the table's own tree gave keys from damaged pages: runs of keys
+    // that do not read, or come out of order, among those that do. A run
+    // spans every gap between rows read from the key before it to the key
+    // where rows come in order again (a row read inside it came from
+    // damaged bytes too), or only the gap after the key before it when it
+    // runs to the end of what the tree gave; the tree stopping short marks
+    // that gap too. A gap between two consecutive row IDs holds no row.
+    void treeDamage(const Scan& scan, const std::vector<Damage>& failed, std::vector<APMUnreadableStretch>* skipped) const {
+        const auto& keys = scan.rowIDs;
+        std::map<std::size_t, std::string> gaps;
+        for (const auto& met : failed) gaps.emplace(gapAfter(met.after), met.error);
+        std::optional<std::int64_t> lastGood;
+        for (std::size_t at = 0; at < keys.size();) {
+            if (continues(keys, at, lastGood)) {
+                lastGood = keys[at++];
+                continue;
+            }
+            std::size_t resumed = at + 1;
+            while (resumed < keys.size() && !continues(keys, resumed, lastGood)) ++resumed;
+            const std::size_t last = resumed < keys.size() ? gapBefore(keys[resumed]) : gapAfter(lastGood);
+            for (std::size_t gap = gapAfter(lastGood); gap <= last; ++gap) gaps.emplace(gap, kUnreadKeys);
+            at = resumed;
+        }
+        if (scan.stopped) gaps[gapAfter(lastGood)] = scan.error;
+        for (const auto& [gap, error] : gaps) {
+            const bool empty = gap > 0 && gap < read_.size() && read_[gap - 1] + 1 == read_[gap];
+            if (empty) continue;
+            skipped->push_back({table_, gap == 0 ? std::nullopt : std::optional(read_[gap - 1]),
+                                gap == read_.size() ? std::nullopt : std::optional(read_[gap]), error});
+        }
+    }
+
+    // Whether the key at `at` goes on with rows in order: it reads and
+    // comes after the last that did, and so does the one after it (lest a
+    // key that damage made equal to another row's pass for one).
+    bool continues(const std::vector<std::int64_t>& keys, std::size_t at, std::optional<std::int64_t> lastGood) const {
+        auto follows = [this](std::int64_t rowID, std::optional<std::int64_t> before) {
+            return (!before || rowID > *before) && std::binary_search(read_.begin(), read_.end(), rowID);
+        };
+        return follows(keys[at], lastGood) && (at + 1 == keys.size() || follows(keys[at + 1], keys[at]));
+    }
+
+    // The gaps between rows read, numbered by the row read after them (the
+    // count of rows read for the gap after the last): the one that holds
+    // what lies just after `rowID` (none: before the first), and just
+    // before it.
+    std::size_t gapAfter(std::optional<std::int64_t> rowID) const {
+        return rowID ? static_cast<std::size_t>(std::upper_bound(read_.begin(), read_.end(), *rowID) - read_.begin()) : 0;
+    }
+    std::size_t gapBefore(std::int64_t rowID) const {
+        return static_cast<std::size_t>(std::lower_bound(read_.begin(), read_.end(), rowID) - read_.begin());
     }
 
     sqlite3* db_;
@@ -197,8 +275,8 @@ private:
     LeafRowIDs* leaves_;
     Statement scan_;
     Statement lookup_;
-    std::optional<std::int64_t> lastRead_;
-    bool pending_ = false;
+    // The row IDs read, ascending.
+    std::vector<std::int64_t> read_;
 };
 
 // The non-hidden columns of the table, in the order "*" gives them.
