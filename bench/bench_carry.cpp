@@ -124,7 +124,8 @@ void makeDatabase(const fs::path& path, int events) {
         const double start = platform::dispatch::currentClock()->now() - events;
         const bool stored = database->performTransaction([&] {
             for (int i = 0; i < events; ++i) {
-                if (!database->insertRawEvent(bench::calculatorSessionEvent(i, start), kFingerprint, nullptr)) return false;
+                const auto event = bench::calculatorSessionEvent(i, start);
+                if (!database->insertRawEvent(event, kFingerprint, nullptr)) return false;
             }
             return true;
         });
@@ -262,8 +263,8 @@ int main(int argc, char** argv) {
     std::vector<double> carries, dumps;
     std::int64_t readable = 0, carried = 0, dumped = 0;
     for (std::size_t i = 0; i < leaves.size(); ++i) {
-        const Trial trial =
-            damageAndCarry(intact, folder / "damaged.sql", leaves[i], pageSize, lastRowID, kSeed + static_cast<std::uint32_t>(i));
+        const auto seed = kSeed + static_cast<std::uint32_t>(i);
+        const Trial trial = damageAndCarry(intact, folder / "damaged.sql", leaves[i], pageSize, lastRowID, seed);
         std::printf("%8lld %10lld %10lld %10lld %10.1f %10.1f\n", static_cast<long long>(trial.page),
                     static_cast<long long>(trial.readable), static_cast<long long>(trial.carried),
                     static_cast<long long>(trial.dumped), trial.carrySeconds * 1000, trial.dumpSeconds * 1000);
@@ -276,7 +277,7 @@ int main(int argc, char** argv) {
     const long switches = contextSwitches() - switchesBefore;
     std::printf("total: %lld readable row by row, %lld carried, %lld dumped\n", static_cast<long long>(readable),
                 static_cast<long long>(carried), static_cast<long long>(dumped));
-    std::printf("carry (the open that finds the damage, carries and checks the new file): longest %.3f s, median %.3f s\n",
+    std::printf("carry (the open that finds the damage, carries, checks the new file): longest %.3f s, median %.3f s\n",
                 *std::max_element(carries.begin(), carries.end()), median(carries));
     std::printf("dump's read of the damaged file: longest %.3f s, median %.3f s\n",
                 *std::max_element(dumps.begin(), dumps.end()), median(dumps));

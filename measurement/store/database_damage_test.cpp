@@ -72,6 +72,17 @@ struct Connection {
     sqlite3* db = nullptr;
 };
 
+// The columns after the first, each as its type and bytes.
+std::string columnsText(sqlite3_stmt* statement) {
+    std::string row;
+    for (int column = 1; column < sqlite3_column_count(statement); ++column) {
+        const auto* bytes = static_cast<const char*>(sqlite3_column_blob(statement, column));
+        const auto size = static_cast<std::size_t>(sqlite3_column_bytes(statement, column));
+        row += std::to_string(sqlite3_column_type(statement, column)) + ":" + std::string(bytes ? bytes : "", size) + "\x1f";
+    }
+    return row;
+}
+
 // Every row of a table by row ID, each column as its type and bytes.
 std::map<std::int64_t, std::string> rowsOf(const fs::path& path, const std::string& table) {
     Connection connection(path);
@@ -81,14 +92,7 @@ std::map<std::int64_t, std::string> rowsOf(const fs::path& path, const std::stri
     std::map<std::int64_t, std::string> rows;
     int rc = SQLITE_OK;
     while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
-        std::string row;
-        for (int column = 1; column < sqlite3_column_count(statement); ++column) {
-            const auto* bytes = static_cast<const char*>(sqlite3_column_blob(statement, column));
-            row += std::to_string(sqlite3_column_type(statement, column)) + ":" +
-                   std::string(bytes ? bytes : "", static_cast<std::size_t>(sqlite3_column_bytes(statement, column))) +
-                   "\x1f";
-        }
-        rows.emplace(sqlite3_column_int64(statement, 0), std::move(row));
+        rows.emplace(sqlite3_column_int64(statement, 0), columnsText(statement));
     }
     sqlite3_finalize(statement);
     REQUIRE(rc == SQLITE_DONE);
@@ -309,25 +313,14 @@ constexpr std::int64_t kRowIDMargin = 100;
 std::vector<std::int64_t> pagesOf(const fs::path& path, const std::string& table, const std::string& kind) {
     Connection connection(path);
     sqlite3_stmt* statement = nullptr;
-    REQUIRE(sqlite3_prepare_v2(connection.db, "SELECT pageno FROM dbstat WHERE name = ?1 AND pagetype = ?2 ORDER BY path",
-                               -1, &statement, nullptr) == SQLITE_OK);
+    const char* sql = "SELECT pageno FROM dbstat WHERE name = ?1 AND pagetype = ?2 ORDER BY path";
+    REQUIRE(sqlite3_prepare_v2(connection.db, sql, -1, &statement, nullptr) == SQLITE_OK);
     sqlite3_bind_text(statement, 1, table.c_str(), -1, SQLITE_TRANSIENT);
     sqlite3_bind_text(statement, 2, kind.c_str(), -1, SQLITE_TRANSIENT);
     std::vector<std::int64_t> pages;
     while (sqlite3_step(statement) == SQLITE_ROW) pages.push_back(sqlite3_column_int64(statement, 0));
     sqlite3_finalize(statement);
     return pages;
-}
-
-// The columns after the first, each as its type and bytes.
-std::string columnsText(sqlite3_stmt* statement) {
-    std::string row;
-    for (int column = 1; column < sqlite3_column_count(statement); ++column) {
-        const auto* bytes = static_cast<const char*>(sqlite3_column_blob(statement, column));
-        row += std::to_string(sqlite3_column_type(statement, column)) + ":" +
-               std::string(bytes ? bytes : "", static_cast<std::size_t>(sqlite3_column_bytes(statement, column))) + "\x1f";
-    }
-    return row;
 }
 
 // What looking up each row ID alone gives in a file, read only.
@@ -455,9 +448,8 @@ TEST_CASE("damage on any one page: the carry and the dump take every row whose r
         testsupport::TempDir dir;
         const fs::path path = dir / "measurement.sql";
         fs::copy_file(folder / entry.layout, path);
-        if (fs::exists(folder.path().string() + "/" + entry.layout + "-wal")) {
-            fs::copy_file(folder.path().string() + "/" + entry.layout + "-wal", path.string() + "-wal");
-        }
+        const fs::path log = folder / (std::string(entry.layout) + "-wal");
+        if (fs::exists(log)) fs::copy_file(log, path.string() + "-wal");
         overwrite(path, static_cast<std::size_t>(entry.page - 1) * pageSize + entry.offset, entry.bytes);
 
         // The dump's reader, on the damaged file as it lies.
@@ -479,7 +471,9 @@ TEST_CASE("damage on any one page: the carry and the dump take every row whose r
         const auto carried = rowsOf(path, "raw_events");
 
         std::set<std::int64_t> rowIDs(dumped.begin(), dumped.end());
-        for (std::int64_t rowID = 1; rowID <= kSweepEvents + kLoggedEvents + kRowIDMargin; ++rowID) rowIDs.insert(rowID);
+        for (std::int64_t rowID = 1; rowID <= kSweepEvents + kLoggedEvents + kRowIDMargin; ++rowID) {
+            rowIDs.insert(rowID);
+        }
         for (const auto& row : carried) rowIDs.insert(row.first);
         const auto expected = lookUpEach(aside, "raw_events", rowIDs);
         CHECK(carried == expected.rows);
@@ -490,7 +484,7 @@ TEST_CASE("damage on any one page: the carry and the dump take every row whose r
         // Each stretch lies between two rows read next to each other and
         // holds a row that does not read alone; so does every stored row
         // that does not.
-        const std::int64_t stored = entry.layout == std::string("logged.sql") ? kSweepEvents + kLoggedEvents : kSweepEvents;
+        const std::int64_t stored = kSweepEvents + (entry.layout == std::string("logged.sql") ? kLoggedEvents : 0);
         std::set<std::int64_t> lost = expected.failed;
         for (std::int64_t rowID = 1; rowID <= stored; ++rowID) {
             if (!readable.count(rowID)) lost.insert(rowID);
@@ -508,6 +502,10 @@ TEST_CASE("damage on any one page: the carry and the dump take every row whose r
                   return std::none_of(stretches.begin(), stretches.end(),
                                       [&](const APMUnreadableStretch& stretch) { return holds(stretch, rowID); });
               }) == 0);
-        if (entry.what == "one row's overflow chain") CHECK(expected.failed.size() == 1);
+        if (entry.what == "one row's overflow chain") {
+            // That row alone is lost; the read went on past it.
+            CHECK(expected.failed == std::set<std::int64_t>{kLargeEvent + 1});
+            CHECK(carried.size() == kSweepEvents - 1);
+        }
     }
 }

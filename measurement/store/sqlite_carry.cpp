@@ -109,10 +109,9 @@ struct Scan {
     std::string error;
 };
 
-// Damage met at a place among the row IDs: after `after` (none: before the
-// first), with SQLite's error.
-struct Damage {
-    std::optional<std::int64_t> after;
+// A row ID whose look-up failed on damage, with SQLite's error.
+struct FailedLookUp {
+    std::int64_t rowID;
     std::string error;
 };
 
@@ -156,14 +155,16 @@ public:
         Scan scan;
         if (!scanRowIDs(&scan, error)) return false;
         std::vector<std::int64_t> rowIDs = scan.rowIDs;
-        if (scan.stopped || scan.disordered) rowIDs.insert(rowIDs.end(), leaves_->get().begin(), leaves_->get().end());
+        if (scan.stopped || scan.disordered) {
+            rowIDs.insert(rowIDs.end(), leaves_->get().begin(), leaves_->get().end());
+        }
         std::sort(rowIDs.begin(), rowIDs.end());
         rowIDs.erase(std::unique(rowIDs.begin(), rowIDs.end()), rowIDs.end());
-        std::vector<Damage> damage;
+        std::vector<FailedLookUp> failed;
         for (const std::int64_t rowID : rowIDs) {
-            if (!lookUp(rowID, row, &damage, error)) return false;
+            if (!lookUp(rowID, row, &failed, error)) return false;
         }
-        treeDamage(scan, damage, skipped);
+        stretches(scan, failed, skipped);
         return true;
     }
 
@@ -195,8 +196,8 @@ private:
     // Offers the row to the handler when its row ID reads by itself; notes
     // the damage a failed look-up met. False for a failure that is not
     // damage, or when the handler ended the read.
-    bool lookUp(std::int64_t rowID, const std::function<bool(sqlite3_stmt*)>& row, std::vector<Damage>* damage,
-                std::string* error) {
+    bool lookUp(std::int64_t rowID, const std::function<bool(sqlite3_stmt*)>& row,
+                std::vector<FailedLookUp>* failed, std::string* error) {
         sqlite3_reset(lookup_.get());
         sqlite3_bind_int64(lookup_.get(), 1, rowID);
         const int rc = sqlite3_step(lookup_.get());
@@ -213,21 +214,24 @@ private:
             *error = why;
             return false;
         }
-        damage->push_back({rowID, why});
+        failed->push_back({rowID, why});
         return true;
     }
 
-    // Where the table's own tree gave keys from damaged pages: runs of keys
-    // that do not read, or come out of order, among those that do. A run
+    // The stretches skipped: the gaps between rows read where a look-up
+    // failed, and where the table's own tree gave keys from damaged pages,
+    // runs of keys that do not read or come out of order among those that
+    // do. A run
     // spans every gap between rows read from the key before it to the key
     // where rows come in order again (a row read inside it came from
     // damaged bytes too), or only the gap after the key before it when it
     // runs to the end of what the tree gave; the tree stopping short marks
     // that gap too. A gap between two consecutive row IDs holds no row.
-    void treeDamage(const Scan& scan, const std::vector<Damage>& failed, std::vector<APMUnreadableStretch>* skipped) const {
+    void stretches(const Scan& scan, const std::vector<FailedLookUp>& failed,
+                   std::vector<APMUnreadableStretch>* skipped) const {
         const auto& keys = scan.rowIDs;
         std::map<std::size_t, std::string> gaps;
-        for (const auto& met : failed) gaps.emplace(gapAfter(met.after), met.error);
+        for (const auto& lookUp : failed) gaps.emplace(gapAfter(lookUp.rowID), lookUp.error);
         std::optional<std::int64_t> lastGood;
         for (std::size_t at = 0; at < keys.size();) {
             if (continues(keys, at, lastGood)) {
@@ -264,7 +268,8 @@ private:
     // what lies just after `rowID` (none: before the first), and just
     // before it.
     std::size_t gapAfter(std::optional<std::int64_t> rowID) const {
-        return rowID ? static_cast<std::size_t>(std::upper_bound(read_.begin(), read_.end(), *rowID) - read_.begin()) : 0;
+        if (!rowID) return 0;
+        return static_cast<std::size_t>(std::upper_bound(read_.begin(), read_.end(), *rowID) - read_.begin());
     }
     std::size_t gapBefore(std::int64_t rowID) const {
         return static_cast<std::size_t>(std::lower_bound(read_.begin(), read_.end(), rowID) - read_.begin());

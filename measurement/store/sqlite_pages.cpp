@@ -169,7 +169,8 @@ void addTableLeafRowIDs(const unsigned char* page, std::size_t pageSize, std::si
                         std::vector<std::int64_t>* rowIDs) {
     if (pageSize == 0 || headerOffset >= pageSize || pageSize - headerOffset < kLeafHeaderSize) return;
     if (page[headerOffset] != kTableLeafFlag) return;
-    const std::size_t cells = std::min<std::size_t>(bigEndian(page + headerOffset + kCellCountAt, 2), maxCells(pageSize));
+    const std::size_t cells =
+        std::min<std::size_t>(bigEndian(page + headerOffset + kCellCountAt, 2), maxCells(pageSize));
     const Cells reader(page, pageSize);
     const std::size_t pointers = headerOffset + kLeafHeaderSize;
     for (std::size_t i = 0; i < cells && pointers + (i + 1) * kCellPointerSize <= pageSize; ++i) {

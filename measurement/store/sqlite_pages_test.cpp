@@ -41,7 +41,9 @@ std::vector<std::int64_t> rowIDsOfPage(unsigned char flag, std::size_t header, s
     return rowIDs;
 }
 
-void sql(sqlite3* db, const char* statements) { REQUIRE(sqlite3_exec(db, statements, nullptr, nullptr, nullptr) == SQLITE_OK); }
+void sql(sqlite3* db, const char* statements) {
+    REQUIRE(sqlite3_exec(db, statements, nullptr, nullptr, nullptr) == SQLITE_OK);
+}
 
 }  // namespace
 
