@@ -141,9 +141,10 @@ private:
         return true;
     }
 
-    // Every row of the table that still reads, in row order, through its
-    // own tree: the stretches a damaged file no longer gives are kept as
-    // damage, and the rest is read all the same.
+    // Every row of the table whose row ID still reads by itself, in row
+    // order, as the carry of a damaged file takes them: the stretches a
+    // damaged file no longer gives are kept as damage, and the rest is read
+    // all the same.
     std::optional<APMRows> readable(const char* table, APMErrorOut error) {
         APMRows rows;
         auto skipped = store_.readableRowsOfTable(table, [&](APMRow row) { rows.push_back(std::move(row)); }, error);

@@ -4,17 +4,21 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
 #include <map>
+#include <optional>
+#include <random>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "measurement/store/database_test_support.h"
+#include "testsupport/file_text.h"
 
 using namespace measurement;
 using namespace measurement::testing;
@@ -68,6 +72,17 @@ struct Connection {
     sqlite3* db = nullptr;
 };
 
+// The columns after the first, each as its type and bytes.
+std::string columnsText(sqlite3_stmt* statement) {
+    std::string row;
+    for (int column = 1; column < sqlite3_column_count(statement); ++column) {
+        const auto* bytes = static_cast<const char*>(sqlite3_column_blob(statement, column));
+        const auto size = static_cast<std::size_t>(sqlite3_column_bytes(statement, column));
+        row += std::to_string(sqlite3_column_type(statement, column)) + ":" + std::string(bytes ? bytes : "", size) + "\x1f";
+    }
+    return row;
+}
+
 // Every row of a table by row ID, each column as its type and bytes.
 std::map<std::int64_t, std::string> rowsOf(const fs::path& path, const std::string& table) {
     Connection connection(path);
@@ -77,14 +92,7 @@ std::map<std::int64_t, std::string> rowsOf(const fs::path& path, const std::stri
     std::map<std::int64_t, std::string> rows;
     int rc = SQLITE_OK;
     while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
-        std::string row;
-        for (int column = 1; column < sqlite3_column_count(statement); ++column) {
-            const auto* bytes = static_cast<const char*>(sqlite3_column_blob(statement, column));
-            row += std::to_string(sqlite3_column_type(statement, column)) + ":" +
-                   std::string(bytes ? bytes : "", static_cast<std::size_t>(sqlite3_column_bytes(statement, column))) +
-                   "\x1f";
-        }
-        rows.emplace(sqlite3_column_int64(statement, 0), std::move(row));
+        rows.emplace(sqlite3_column_int64(statement, 0), columnsText(statement));
     }
     sqlite3_finalize(statement);
     REQUIRE(rc == SQLITE_DONE);
@@ -287,5 +295,217 @@ TEST_CASE("a damaged page of the raw events or of the queue: the file is set asi
         const auto events = rowsOf(fx.path(), "raw_events");
         CHECK(events.size() == before["raw_events"].size() + 1 - (other == "queue" ? onLeaf.size() : 0));
         CHECK(events.rbegin()->second.find("event_" + std::to_string(kEvents)) != std::string::npos);
+    }
+}
+
+namespace {
+
+constexpr int kSweepEvents = 3000;
+constexpr int kLoggedEvents = 300;
+// One event whose row spills onto overflow pages.
+constexpr int kLargeEvent = 1000;
+constexpr std::size_t kLargeEventBytes = 12000;
+// Looked up one by one past the last row stored, for keys that damage made.
+constexpr std::int64_t kRowIDMargin = 100;
+
+// The pages of a table of the given kind ('leaf', 'internal', 'overflow'),
+// in key order, from SQLite's page statistics of an intact file.
+std::vector<std::int64_t> pagesOf(const fs::path& path, const std::string& table, const std::string& kind) {
+    Connection connection(path);
+    sqlite3_stmt* statement = nullptr;
+    const char* sql = "SELECT pageno FROM dbstat WHERE name = ?1 AND pagetype = ?2 ORDER BY path";
+    REQUIRE(sqlite3_prepare_v2(connection.db, sql, -1, &statement, nullptr) == SQLITE_OK);
+    sqlite3_bind_text(statement, 1, table.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_text(statement, 2, kind.c_str(), -1, SQLITE_TRANSIENT);
+    std::vector<std::int64_t> pages;
+    while (sqlite3_step(statement) == SQLITE_ROW) pages.push_back(sqlite3_column_int64(statement, 0));
+    sqlite3_finalize(statement);
+    return pages;
+}
+
+// What looking up each row ID alone gives in a file, read only.
+struct OneByOne {
+    std::map<std::int64_t, std::string> rows;
+    std::set<std::int64_t> failed;
+};
+
+OneByOne lookUpEach(const fs::path& path, const std::string& table, const std::set<std::int64_t>& rowIDs) {
+    sqlite3* db = nullptr;
+    REQUIRE(sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK);
+    sqlite3_stmt* statement = nullptr;
+    REQUIRE(sqlite3_prepare_v2(db, ("SELECT rowid, * FROM " + table + " NOT INDEXED WHERE rowid = ?").c_str(), -1,
+                               &statement, nullptr) == SQLITE_OK);
+    OneByOne read;
+    for (const std::int64_t rowID : rowIDs) {
+        sqlite3_reset(statement);
+        sqlite3_bind_int64(statement, 1, rowID);
+        const int rc = sqlite3_step(statement);
+        if (rc == SQLITE_ROW) read.rows.emplace(rowID, columnsText(statement));
+        if (rc != SQLITE_ROW && rc != SQLITE_DONE) read.failed.insert(rowID);
+    }
+    sqlite3_finalize(statement);
+    sqlite3_close(db);
+    return read;
+}
+
+void overwrite(const fs::path& path, std::size_t offset, const std::string& bytes) {
+    std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+    file.seekp(static_cast<std::streamoff>(offset));
+    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    REQUIRE(file.good());
+}
+
+std::string seededBytes(std::uint32_t seed, std::size_t count) {
+    std::mt19937 random(seed);
+    std::string bytes;
+    for (std::size_t i = 0; i < count; ++i) bytes += static_cast<char>(random() & 0xff);
+    return bytes;
+}
+
+// A file of the engine's layout with kSweepEvents raw events in one table
+// and a few rows in the others, its log copied into it; beside it as
+// "logged" the same with kLoggedEvents more, which live only in its log.
+void makeSweepFiles(const fs::path& folder) {
+    DatabaseFixture fx;
+    const double now = fx.time.now();
+    fx.onWorker([&] {
+        auto& db = fx.database();
+        REQUIRE(db.insertRawEventMetadata(makeBundle(kAppID, 1), 1, nullptr));
+        REQUIRE(db.performTransaction([&] {
+            for (int i = 0; i < kSweepEvents; ++i) {
+                APMEvent event = numbered(i, now);
+                if (i == kLargeEvent) {
+                    event = APMEvent("app", true, "large", now, 0,
+                                     APMParameters{{"text", APMValue(std::string(kLargeEventBytes, 'x'))}});
+                }
+                if (!db.insertRawEvent(event, 1, nullptr)) return false;
+            }
+            for (int i = 0; i < 20; ++i) {
+                if (!db.insertBundle(makeBundle(kAppID, 1000 + i), false, nullptr)) return false;
+            }
+            return true;
+        }));
+    });
+    fx.close();
+    {
+        Connection connection(fx.path());
+        REQUIRE(sqlite3_exec(connection.db, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr) == SQLITE_OK);
+    }
+    fs::copy_file(fx.path(), folder / "checkpointed.sql");
+    sqlite3* db = nullptr;
+    REQUIRE(sqlite3_open(fx.path().c_str(), &db) == SQLITE_OK);
+    REQUIRE(sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr) == SQLITE_OK);
+    const std::string more = "INSERT INTO raw_events (metadata_fingerprint, name, timestamp, data, is_realtime, clock) "
+                             "SELECT metadata_fingerprint, name, timestamp, data, is_realtime, clock FROM raw_events "
+                             "WHERE rowid <= " + std::to_string(kLoggedEvents);
+    REQUIRE(sqlite3_exec(db, more.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK);
+    sqlite3_close(db);
+    fs::copy_file(fx.path(), folder / "logged.sql");
+    fs::copy_file(fx.path().string() + "-wal", folder / "logged.sql-wal");
+}
+
+}  // namespace
+
+TEST_CASE("damage on any one page: the carry and the dump take every row whose row ID reads alone, and only those") {
+    APMMonitorCapture capture;
+    testsupport::TempDir folder;
+    makeSweepFiles(folder.path());
+    const fs::path checkpointed = folder / "checkpointed.sql";
+    const auto pageSize = static_cast<std::size_t>(Connection(checkpointed).integer("PRAGMA page_size"));
+    struct Case {
+        std::string what;
+        const char* layout;
+        std::int64_t page;
+        std::size_t offset;
+        std::string bytes;
+    };
+    std::vector<Case> cases;
+    const auto leaves = pagesOf(checkpointed, "raw_events", "leaf");
+    REQUIRE(leaves.size() >= 8);
+    for (std::size_t i = 0; i < leaves.size(); ++i) {
+        cases.push_back({"leaf " + std::to_string(i), "checkpointed.sql", leaves[i], 8,
+                         seededBytes(static_cast<std::uint32_t>(i), kDamagedBytes)});
+    }
+    // Bytes on the last leaf that sent a read seeking past damage on without
+    // end, with the file as the engine lays these rows out.
+    cases.push_back({"the last leaf, once read without end", "checkpointed.sql", leaves.back(), 8,
+                     seededBytes(5, kDamagedBytes)});
+    const auto interior = pagesOf(checkpointed, "raw_events", "internal");
+    REQUIRE(interior.size() == 1);
+    cases.push_back({"the interior page", "checkpointed.sql", interior.front(), 8, seededBytes(1, kDamagedBytes)});
+    // One row's overflow chain broken, its leaf page whole: the chain leads
+    // past the file's end.
+    const auto overflow = pagesOf(checkpointed, "raw_events", "overflow");
+    REQUIRE(overflow.size() >= 2);
+    cases.push_back({"one row's overflow chain", "checkpointed.sql", overflow.front(), 0, std::string(4, '\xff')});
+    // The newest leaves only in the log, behind a page in the file that no
+    // longer reads as one: the tree's read stops there.
+    cases.push_back({"a middle leaf's type, the newest rows in the log", "logged.sql", leaves[leaves.size() / 2], 0,
+                     seededBytes(7, kDamagedBytes)});
+
+    for (const auto& entry : cases) {
+        CAPTURE(entry.what);
+        testsupport::TempDir dir;
+        const fs::path path = dir / "measurement.sql";
+        fs::copy_file(folder / entry.layout, path);
+        const fs::path log = folder / (std::string(entry.layout) + "-wal");
+        if (fs::exists(log)) fs::copy_file(log, path.string() + "-wal");
+        overwrite(path, static_cast<std::size_t>(entry.page - 1) * pageSize + entry.offset, entry.bytes);
+
+        // The dump's reader, on the damaged file as it lies.
+        std::vector<std::int64_t> dumped;
+        std::vector<APMUnreadableStretch> stretches;
+        {
+            auto store = APMSqliteStore::makeReadOnlyWithDatabasePath(path.string(), nullptr);
+            REQUIRE(store);
+            auto read = store->readableRowsOfTable(
+                "raw_events", [&](APMRow row) { dumped.push_back(row.at("rowid").intValue()); }, nullptr);
+            REQUIRE(read);
+            stretches = *read;
+        }
+        // The carry, at an open that checks the whole file.
+        testsupport::writeText(path.string() + kAPMSqliteStoreDamageMarkSuffix, "");
+        REQUIRE(APMSqliteStore::makeWithDatabasePath(path.string(), nullptr));
+        const fs::path aside = path.string() + ".corrupt";
+        REQUIRE(fs::exists(aside));
+        const auto carried = rowsOf(path, "raw_events");
+
+        std::set<std::int64_t> rowIDs(dumped.begin(), dumped.end());
+        for (std::int64_t rowID = 1; rowID <= kSweepEvents + kLoggedEvents + kRowIDMargin; ++rowID) {
+            rowIDs.insert(rowID);
+        }
+        for (const auto& row : carried) rowIDs.insert(row.first);
+        const auto expected = lookUpEach(aside, "raw_events", rowIDs);
+        CHECK(carried == expected.rows);
+        std::set<std::int64_t> readable;
+        for (const auto& row : expected.rows) readable.insert(row.first);
+        // In row-ID order, each once.
+        CHECK(dumped == std::vector<std::int64_t>(readable.begin(), readable.end()));
+        // Each stretch lies between two rows read next to each other and
+        // holds a row that does not read alone; so does every stored row
+        // that does not.
+        const std::int64_t stored = kSweepEvents + (entry.layout == std::string("logged.sql") ? kLoggedEvents : 0);
+        std::set<std::int64_t> lost = expected.failed;
+        for (std::int64_t rowID = 1; rowID <= stored; ++rowID) {
+            if (!readable.count(rowID)) lost.insert(rowID);
+        }
+        auto holds = [](const APMUnreadableStretch& stretch, std::int64_t rowID) {
+            return (!stretch.afterRowID || *stretch.afterRowID < rowID) &&
+                   (!stretch.beforeRowID || rowID < *stretch.beforeRowID);
+        };
+        for (const auto& stretch : stretches) {
+            const auto after = stretch.afterRowID ? readable.upper_bound(*stretch.afterRowID) : readable.begin();
+            CHECK((after == readable.end() ? std::nullopt : std::optional(*after)) == stretch.beforeRowID);
+            CHECK(std::any_of(lost.begin(), lost.end(), [&](std::int64_t rowID) { return holds(stretch, rowID); }));
+        }
+        CHECK(std::count_if(lost.begin(), lost.end(), [&](std::int64_t rowID) {
+                  return std::none_of(stretches.begin(), stretches.end(),
+                                      [&](const APMUnreadableStretch& stretch) { return holds(stretch, rowID); });
+              }) == 0);
+        if (entry.what == "one row's overflow chain") {
+            // That row alone is lost; the read went on past it.
+            CHECK(expected.failed == std::set<std::int64_t>{kLargeEvent + 1});
+            CHECK(carried.size() == kSweepEvents - 1);
+        }
     }
 }

@@ -1,11 +1,14 @@
 // Reading what a damaged database file still holds, row by row, and carrying it into a new file.
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <limits>
+#include <map>
 #include <system_error>
 
+#include "measurement/store/sqlite_pages.h"
 #include "measurement/store/sqlite_store.h"
 
 namespace measurement {
@@ -14,13 +17,14 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr std::int64_t kLowestRowID = std::numeric_limits<std::int64_t>::min();
-constexpr std::int64_t kHighestRowID = std::numeric_limits<std::int64_t>::max();
-
+// A row that does not read: damage, or a damaged row's size past SQLite's
+// limit. Any other failure (I/O, memory, a lock) says nothing of the file.
 bool isDamage(int code) {
     const int primary = code & 0xff;
-    return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB;
+    return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB || primary == SQLITE_TOOBIG;
 }
+
+constexpr const char* kTooManyRows = "the table's tree leads to more rows than the file's pages can hold";
 
 // A statement prepared apart from the store's kept ones: these run on files
 // that are being given up.
@@ -41,140 +45,243 @@ private:
     int code_ = SQLITE_OK;
 };
 
-// `from` moved up by `step` (at least 1), no further than the highest row ID.
-std::int64_t advanced(std::int64_t from, std::uint64_t step) {
-    const auto room = static_cast<std::uint64_t>(kHighestRowID) - static_cast<std::uint64_t>(from);
-    return step >= room ? kHighestRowID : static_cast<std::int64_t>(static_cast<std::uint64_t>(from) + step);
+// One transaction over a table's read, unless the caller has one open: the
+// in-order read and the look-ups see the same rows, and the file's locks
+// are taken once rather than at each look-up. Committed, so that whatever
+// the row handler wrote on the connection stays as it would have without.
+class ReadTransaction {
+public:
+    explicit ReadTransaction(sqlite3* db) : db_(sqlite3_get_autocommit(db) ? db : nullptr) {
+        if (db_ && sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK) db_ = nullptr;
+    }
+    ~ReadTransaction() {
+        // SQLite may have ended it on a failure of the file.
+        if (!db_ || sqlite3_get_autocommit(db_)) return;
+        if (sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
+            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        }
+    }
+    ReadTransaction(const ReadTransaction&) = delete;
+    ReadTransaction& operator=(const ReadTransaction&) = delete;
+
+private:
+    sqlite3* db_;
+};
+
+// The row IDs on every table-leaf page image of the open file, read from
+// its bytes once, when a table's read first needs them.
+class LeafRowIDs {
+public:
+    explicit LeafRowIDs(sqlite3* db) : db_(db) {}
+    const std::vector<std::int64_t>& get() {
+        if (!read_) {
+            const char* path = sqlite3_db_filename(db_, "main");
+            if (path && *path) rowIDs_ = sqlite_pages::tableLeafRowIDs(path);
+            read_ = true;
+        }
+        return rowIDs_;
+    }
+
+private:
+    sqlite3* db_;
+    bool read_ = false;
+    std::vector<std::int64_t> rowIDs_;
+};
+
+// As many rows as the file's page images can hold: an in-order read that
+// gives more goes round a circle that damage made in the tree.
+std::uint64_t rowBound(const char* path) {
+    constexpr std::uint64_t kUnbounded = std::numeric_limits<std::uint64_t>::max();
+    if (!path || !*path) return kUnbounded;  // a database in memory: nothing on a disk to damage
+    const auto images = sqlite_pages::pageImagesOf(path);
+    const std::uint64_t cells = sqlite_pages::maxCellsPerPage(images.pageSize);
+    return cells != 0 && images.count > kUnbounded / cells ? kUnbounded : images.count * cells;
 }
 
-// Reads a table's rows in row-ID order through its own tree, never an
-// index. A read that fails on damage starts again past it: a row whose key
-// the tree leads to but whose columns do not read is skipped alone; where
-// the way down the tree itself fails (a damaged leaf or interior page), the
-// first row ID whose way down reads is found by doubling steps and then
-// halving them, and every row before it is skipped. Each probe reads only
-// the pages on one way down, so that skipping a page costs some hundred
-// page reads at most, however large the table.
+constexpr const char* kUnreadKeys = "the table's tree gives row IDs out of order or that do not read by themselves";
+
+// What the in-order read of a table's keys gave: the keys as its tree gives
+// them, whether they came out of order, and where and why it stopped short.
+struct Scan {
+    std::vector<std::int64_t> rowIDs;
+    bool disordered = false;
+    bool stopped = false;
+    std::string error;
+};
+
+// A row ID whose look-up failed on damage, with SQLite's error.
+struct FailedLookUp {
+    std::int64_t rowID;
+    std::string error;
+};
+
+// Reads the rows of a table whose row IDs each read by themselves, in
+// row-ID order, with the values such a look-up gives. The row IDs looked
+// up: those of an in-order read of the keys (to its first error) and, when
+// it met damage, those of every table-leaf page image of the file, which
+// hold every cell a look-up can find, wherever damaged pages lead it.
+// Nothing read from a damaged page skips a row: a row ID from there only
+// adds a look-up. The work is bounded by the page images: the in-order read
+// by as many rows as they can hold (a tree that damage turned into a circle
+// ends), the look-ups by the cells they hold.
 class TableReader {
 public:
-    TableReader(sqlite3* db, const std::string& table)
+    TableReader(sqlite3* db, const std::string& table, LeafRowIDs* leaves)
         : db_(db),
           table_(table),
-          scan_(db, "SELECT rowid, * FROM " + APMSqliteStore::quoteIdentifier(table) +
-                        " NOT INDEXED WHERE rowid >= ?1 ORDER BY rowid"),
-          probe_(db, "SELECT rowid FROM " + APMSqliteStore::quoteIdentifier(table) +
-                         " NOT INDEXED WHERE rowid >= ?1 ORDER BY rowid LIMIT 1") {}
+          leaves_(leaves),
+          scan_(db, "SELECT rowid FROM " + APMSqliteStore::quoteIdentifier(table) + " NOT INDEXED ORDER BY rowid"),
+          lookup_(db, "SELECT rowid, * FROM " + APMSqliteStore::quoteIdentifier(table) +
+                          " NOT INDEXED WHERE rowid = ?1") {}
 
-    // The row handler sees the scan positioned on a row (column 0 the row
-    // ID); false from it ends the read. False when the table could not be
-    // read for a reason other than damage (*error filled) or the handler
-    // ended it.
+    // The row handler sees the look-up positioned on a row (column 0 the
+    // row ID); false from it ends the read. False when the table could not
+    // be read for a reason other than damage (*error filled) or the handler
+    // ended it. The stretches skipped are those between two rows read next
+    // to each other where damage was met: a look-up that failed on it, the
+    // in-order read stopping short, or keys of that read that do not read.
     bool read(const std::function<bool(sqlite3_stmt*)>& row, std::vector<APMUnreadableStretch>* skipped,
               std::string* error) {
-        if (!scan_.prepared() || !probe_.prepared()) {
+        if (!scan_.prepared() || !lookup_.prepared()) {
             // A schema that does not read is damage too: nothing of it reads.
-            if (isDamage(scan_.code()) || isDamage(probe_.code())) {
-                skip(skipped);
+            if (isDamage(scan_.code()) || isDamage(lookup_.code())) {
+                skipped->push_back({table_, std::nullopt, std::nullopt, sqlite3_errmsg(db_)});
                 return true;
             }
             *error = sqlite3_errmsg(db_);
             return false;
         }
-        std::int64_t cursor = kLowestRowID;
-        for (;;) {
-            sqlite3_reset(scan_.get());
-            sqlite3_bind_int64(scan_.get(), 1, cursor);
-            int rc = SQLITE_OK;
-            while ((rc = sqlite3_step(scan_.get())) == SQLITE_ROW) {
-                const std::int64_t rowID = sqlite3_column_int64(scan_.get(), 0);
-                if (pending_) skipped->back().beforeRowID = rowID;
-                pending_ = false;
-                lastRead_ = rowID;
-                if (!row(scan_.get())) return false;
-                if (rowID == kHighestRowID) return true;
-                cursor = rowID + 1;
-            }
-            if (rc == SQLITE_DONE) return true;
-            if (!isDamage(rc)) {
-                *error = sqlite3_errmsg(db_);
-                return false;
-            }
-            skip(skipped);
-            std::optional<std::int64_t> next;
-            rc = seek(cursor, &next);
-            if (rc == SQLITE_OK) {
-                // The tree leads to the row, but the row does not read.
-                if (!next || *next == kHighestRowID) return true;
-                cursor = *next + 1;
-                continue;
-            }
-            if (isDamage(rc)) rc = pastDamage(&cursor);
-            if (rc == SQLITE_OK) continue;
-            if (isDamage(rc)) return true;  // nothing after the damage reads
-            *error = sqlite3_errmsg(db_);
-            return false;
+        const ReadTransaction transaction(db_);
+        Scan scan;
+        if (!scanRowIDs(&scan, error)) return false;
+        std::vector<std::int64_t> rowIDs = scan.rowIDs;
+        if (scan.stopped || scan.disordered) {
+            rowIDs.insert(rowIDs.end(), leaves_->get().begin(), leaves_->get().end());
         }
+        std::sort(rowIDs.begin(), rowIDs.end());
+        rowIDs.erase(std::unique(rowIDs.begin(), rowIDs.end()), rowIDs.end());
+        std::vector<FailedLookUp> failed;
+        for (const std::int64_t rowID : rowIDs) {
+            if (!lookUp(rowID, row, &failed, error)) return false;
+        }
+        stretches(scan, failed, skipped);
+        return true;
     }
 
 private:
-    // Opens a stretch of skipped rows after the last row read, unless one
-    // is open already.
-    void skip(std::vector<APMUnreadableStretch>* skipped) {
-        if (pending_) return;
-        skipped->push_back({table_, lastRead_, std::nullopt, sqlite3_errmsg(db_)});
-        pending_ = true;
+    // The keys in the order the table's tree gives them, up to its first
+    // error or as many as the file's page images can hold. False for a
+    // failure that is not damage.
+    bool scanRowIDs(Scan* scan, std::string* error) {
+        const std::uint64_t bound = rowBound(sqlite3_db_filename(db_, "main"));
+        int rc = SQLITE_OK;
+        while ((rc = sqlite3_step(scan_.get())) == SQLITE_ROW) {
+            const std::int64_t rowID = sqlite3_column_int64(scan_.get(), 0);
+            scan->stopped = scan->rowIDs.size() >= bound;
+            if (scan->stopped) break;
+            scan->disordered = scan->disordered || (!scan->rowIDs.empty() && rowID <= scan->rowIDs.back());
+            scan->rowIDs.push_back(rowID);
+        }
+        scan->error = scan->stopped ? kTooManyRows : sqlite3_errmsg(db_);
+        sqlite3_reset(scan_.get());
+        if (rc == SQLITE_DONE || scan->stopped) return true;
+        if (!isDamage(rc)) {
+            *error = scan->error;
+            return false;
+        }
+        scan->stopped = true;
+        return true;
     }
 
-    // SQLITE_OK with the first row ID at or after `from` (none when there
-    // is none), or the error of the way down.
-    int seek(std::int64_t from, std::optional<std::int64_t>* found) {
-        sqlite3_reset(probe_.get());
-        sqlite3_bind_int64(probe_.get(), 1, from);
-        const int rc = sqlite3_step(probe_.get());
-        *found = rc == SQLITE_ROW ? std::optional(sqlite3_column_int64(probe_.get(), 0)) : std::nullopt;
-        const int result = rc == SQLITE_ROW || rc == SQLITE_DONE ? SQLITE_OK : rc;
-        sqlite3_reset(probe_.get());
-        return result;
+    // Offers the row to the handler when its row ID reads by itself; notes
+    // the damage a failed look-up met. False for a failure that is not
+    // damage, or when the handler ended the read.
+    bool lookUp(std::int64_t rowID, const std::function<bool(sqlite3_stmt*)>& row,
+                std::vector<FailedLookUp>* failed, std::string* error) {
+        sqlite3_reset(lookup_.get());
+        sqlite3_bind_int64(lookup_.get(), 1, rowID);
+        const int rc = sqlite3_step(lookup_.get());
+        if (rc == SQLITE_ROW) {
+            read_.push_back(rowID);
+            const bool goOn = row(lookup_.get());
+            sqlite3_reset(lookup_.get());
+            return goOn;
+        }
+        const std::string why = sqlite3_errmsg(db_);
+        sqlite3_reset(lookup_.get());
+        if (rc == SQLITE_DONE) return true;  // no such row: a row ID of another table, or garbage
+        if (!isDamage(rc)) {
+            *error = why;
+            return false;
+        }
+        failed->push_back({rowID, why});
+        return true;
     }
 
-    // Moves the cursor, whose way down is damaged, to the lowest row ID
-    // after it whose way down reads: SQLITE_OK, or the damage error when
-    // none up to the highest does.
-    int pastDamage(std::int64_t* cursor) {
-        std::optional<std::int64_t> ignored;
-        std::int64_t bad = *cursor;
-        std::int64_t good = kHighestRowID;
-        for (std::uint64_t step = 1;; step *= 2) {
-            const std::int64_t trial = advanced(bad, step);
-            const int rc = seek(trial, &ignored);
-            if (rc == SQLITE_OK) {
-                good = trial;
-                break;
+    // The stretches skipped: the gaps between rows read where a look-up
+    // failed, and where the table's own tree gave keys from damaged pages,
+    // runs of keys that do not read or come out of order among those that
+    // do. A run
+    // spans every gap between rows read from the key before it to the key
+    // where rows come in order again (a row read inside it came from
+    // damaged bytes too), or only the gap after the key before it when it
+    // runs to the end of what the tree gave; the tree stopping short marks
+    // that gap too. A gap between two consecutive row IDs holds no row.
+    void stretches(const Scan& scan, const std::vector<FailedLookUp>& failed,
+                   std::vector<APMUnreadableStretch>* skipped) const {
+        const auto& keys = scan.rowIDs;
+        std::map<std::size_t, std::string> gaps;
+        for (const auto& lookUp : failed) gaps.emplace(gapAfter(lookUp.rowID), lookUp.error);
+        std::optional<std::int64_t> lastGood;
+        for (std::size_t at = 0; at < keys.size();) {
+            if (continues(keys, at, lastGood)) {
+                lastGood = keys[at++];
+                continue;
             }
-            if (!isDamage(rc) || trial == kHighestRowID) return rc;
-            bad = trial;
+            std::size_t resumed = at + 1;
+            while (resumed < keys.size() && !continues(keys, resumed, lastGood)) ++resumed;
+            const std::size_t last = resumed < keys.size() ? gapBefore(keys[resumed]) : gapAfter(lastGood);
+            for (std::size_t gap = gapAfter(lastGood); gap <= last; ++gap) gaps.emplace(gap, kUnreadKeys);
+            at = resumed;
         }
-        while (static_cast<std::uint64_t>(good) - static_cast<std::uint64_t>(bad) > 1) {
-            const std::int64_t middle = advanced(bad, (static_cast<std::uint64_t>(good) - static_cast<std::uint64_t>(bad)) / 2);
-            const int rc = seek(middle, &ignored);
-            if (rc == SQLITE_OK) {
-                good = middle;
-            } else if (isDamage(rc)) {
-                bad = middle;
-            } else {
-                return rc;
-            }
+        if (scan.stopped) gaps[gapAfter(lastGood)] = scan.error;
+        for (const auto& [gap, error] : gaps) {
+            const bool empty = gap > 0 && gap < read_.size() && read_[gap - 1] + 1 == read_[gap];
+            if (empty) continue;
+            skipped->push_back({table_, gap == 0 ? std::nullopt : std::optional(read_[gap - 1]),
+                                gap == read_.size() ? std::nullopt : std::optional(read_[gap]), error});
         }
-        *cursor = good;
-        return SQLITE_OK;
+    }
+
+    // Whether the key at `at` goes on with rows in order: it reads and
+    // comes after the last that did, and so does the one after it (lest a
+    // key that damage made equal to another row's pass for one).
+    bool continues(const std::vector<std::int64_t>& keys, std::size_t at, std::optional<std::int64_t> lastGood) const {
+        auto follows = [this](std::int64_t rowID, std::optional<std::int64_t> before) {
+            return (!before || rowID > *before) && std::binary_search(read_.begin(), read_.end(), rowID);
+        };
+        return follows(keys[at], lastGood) && (at + 1 == keys.size() || follows(keys[at + 1], keys[at]));
+    }
+
+    // The gaps between rows read, numbered by the row read after them (the
+    // count of rows read for the gap after the last): the one that holds
+    // what lies just after `rowID` (none: before the first), and just
+    // before it.
+    std::size_t gapAfter(std::optional<std::int64_t> rowID) const {
+        if (!rowID) return 0;
+        return static_cast<std::size_t>(std::upper_bound(read_.begin(), read_.end(), *rowID) - read_.begin());
+    }
+    std::size_t gapBefore(std::int64_t rowID) const {
+        return static_cast<std::size_t>(std::lower_bound(read_.begin(), read_.end(), rowID) - read_.begin());
     }
 
     sqlite3* db_;
     std::string table_;
+    LeafRowIDs* leaves_;
     Statement scan_;
-    Statement probe_;
-    std::optional<std::int64_t> lastRead_;
-    bool pending_ = false;
+    Statement lookup_;
+    // The row IDs read, ascending.
+    std::vector<std::int64_t> read_;
 };
 
 // The non-hidden columns of the table, in the order "*" gives them.
@@ -263,6 +370,7 @@ bool APMSqliteStore::carryReadableRows(const std::string& target, Carried* carri
             if (!table.empty()) carried->skipped.push_back({table, std::nullopt, std::nullopt, refused});
         }
     }
+    LeafRowIDs leaves(db_);
     for (const auto& [table, sql] : objects) {
         if (!done || table.empty()) continue;
         const auto columns = columnsOf(into, table, why);
@@ -282,7 +390,7 @@ bool APMSqliteStore::carryReadableRows(const std::string& target, Carried* carri
             done = false;
             break;
         }
-        TableReader reader(db_, table);
+        TableReader reader(db_, table, &leaves);
         done = reader.read(
             [&](sqlite3_stmt* row) {
                 // The values as stored, each with its own type.
@@ -311,7 +419,8 @@ std::optional<std::vector<APMUnreadableStretch>> APMSqliteStore::readableRowsOfT
     if (!requireOpen(error)) return std::nullopt;
     std::vector<APMUnreadableStretch> skipped;
     std::string why;
-    TableReader reader(db_, table);
+    LeafRowIDs leaves(db_);
+    TableReader reader(db_, table, &leaves);
     const bool read = reader.read(
         [&](sqlite3_stmt* statement) {
             APMRow row;

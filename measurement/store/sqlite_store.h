@@ -120,7 +120,8 @@ using APMColumnInfo = std::vector<APMColumn>;
 
 // Rows of a table that a read could not take from a damaged file: those
 // after afterRowID (none: from the first) and before beforeRowID (none: to
-// the last), with the error SQLite gave.
+// the last), two rows read next to each other, with the error SQLite gave
+// (or what was wrong where SQLite gave none).
 struct APMUnreadableStretch {
     std::string table;
     std::optional<std::int64_t> afterRowID;
@@ -147,11 +148,12 @@ public:
     // pages of every table and index, a cost that does not grow with the
     // rows; the whole file when damage was met while it was last used. A
     // damaged file is set aside (as setAsideAndReopen names it, logged with
-    // 34002), never deleted: every row of it that can still be read is
-    // first carried into a new file (its tables and indexes as the damaged
-    // file declares them, each row with its row ID and columns as stored;
-    // rows that no longer read are skipped, 34029 counts both), which then
-    // takes its place at the path. While another process has the damaged
+    // 34002), never deleted: every row of it whose row ID still reads by
+    // itself (as readableRowsOfTable offers them) is first carried into a
+    // new file (its tables and indexes as the damaged file declares them,
+    // each row with its row ID and columns as that look-up gives them; 34029
+    // counts the rows and names the stretches that did not read), which
+    // then takes its place at the path. While another process has the damaged
     // file open it is kept and used as far as it goes (logged with 34027);
     // so it is when its rows cannot be carried or it cannot be renamed
     // (34026), and the next open tries again. Something other than a file
@@ -269,13 +271,24 @@ public:
     // opened.
     bool setAsideAndReopen(const std::string& reason, APMErrorOut error);
 
-    // Offers each row of the table that can still be read to the visitor,
-    // in row-ID order, its row ID under "rowid" (read past any index, which
-    // may be the damaged part). Rows on a damaged page, or whose own columns
-    // do not read, are skipped and the rest read on: the stretches skipped
-    // are answered (none for an intact table). None, with the error, when
-    // the table cannot be read for a reason other than damage. Marks
-    // nothing: a reader that meets damage reports it itself.
+    // Offers the visitor each row of the table whose row ID reads by itself
+    // (a look-up of that row ID alone, past any index, which may be the
+    // damaged part, answers it), in row-ID order, each once, with the
+    // values that look-up gives and its row ID under "rowid". The row IDs
+    // looked up are those an in-order read of the table's keys gives and,
+    // when that read meets damage, those of every cell on every page of the
+    // file and of its write-ahead log that SQLite takes for a table's leaf,
+    // read from their bytes: SQLite finds rows only there, so no row that
+    // reads is missed, and nothing a damaged page says makes a row skipped.
+    // The work is bounded by the file's pages: the in-order read by as many
+    // rows as they can hold, then one look-up for each key found. The
+    // stretches skipped are answered: each pair of rows read
+    // next to each other between which damage was met (a look-up failing
+    // on it, the in-order read stopping short or giving keys that do not
+    // read), with SQLite's error or what was wrong; none for an intact
+    // table. None, with the error, when the table cannot be read for a
+    // reason other than damage (I/O, memory, a lock held past the wait).
+    // Marks nothing: a reader that meets damage reports it itself.
     std::optional<std::vector<APMUnreadableStretch>> readableRowsOfTable(
         const std::string& table, const std::function<void(APMRow row)>& visit, APMErrorOut error);
 
@@ -357,9 +370,10 @@ private:
         std::vector<APMUnreadableStretch> skipped;
     };
     // Makes the file at the target anew with the tables and indexes of the
-    // open file and every row of them that reads; false (the target
-    // removed, *why filled) when it could not be written or a table could
-    // not be read for a reason other than damage.
+    // open file and every row of them that readableRowsOfTable offers, in
+    // one transaction; false (the target removed, *why filled) when it could
+    // not be written or a table could not be read for a reason other than
+    // damage.
     bool carryReadableRows(const std::string& target, Carried* carried, std::string* why);
     bool open(APMErrorOut error);
     // The URI parameters: "mode=ro" and how the log's index is used.

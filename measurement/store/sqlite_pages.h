@@ -1,0 +1,45 @@
+#pragma once
+
+// The row IDs a database file's table-leaf pages hold, read from its bytes
+// and its log's, past SQLite. Not part of the public surface.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace measurement::sqlite_pages {
+
+// The page images SQLite may read a database file's pages from: the file's
+// own pages and every frame of its write-ahead log ("-wal" beside it).
+struct PageImages {
+    // Of the file's header (of the log's when the file's is no page size);
+    // 0 when neither gives one.
+    std::uint32_t pageSize = 0;
+    // Pages of the file (a last one cut short counts) and whole frames of
+    // the log.
+    std::uint64_t count = 0;
+};
+
+PageImages pageImagesOf(const std::string& databasePath);
+
+// The most cells SQLite takes one page of this size to hold: a page that
+// says it holds more is damaged to it.
+std::uint32_t maxCellsPerPage(std::uint32_t pageSize);
+
+// Adds the row IDs of the cells of a page image that SQLite takes for a
+// table leaf (flag 0x0D at headerOffset: 100 on page 1, else 0), as a
+// look-up of a row ID finds them: every cell pointer it would follow,
+// whatever the rest of the page holds. A cell whose key SQLite's look-up
+// and its in-order read would take differently (a damaged payload size)
+// gives both.
+void addTableLeafRowIDs(const unsigned char* page, std::size_t pageSize, std::size_t headerOffset,
+                        std::vector<std::int64_t>* rowIDs);
+
+// The row IDs of every table-leaf page image of the file, of any table,
+// ascending and distinct: a superset of the row IDs a look-up can find in
+// any table of it, however damaged its pages are. Read with plain file
+// reads, each image once; an image that cannot be read gives nothing.
+std::vector<std::int64_t> tableLeafRowIDs(const std::string& databasePath);
+
+}  // namespace measurement::sqlite_pages
