@@ -2,11 +2,13 @@
 // values.
 #include "measurement/control/engine_control.h"
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <future>
+#include <iterator>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -245,7 +247,8 @@ EventWriteRecorder::EventWriteRecorder()
     : state_(std::make_shared<State>()),
       identifier_(APMAnalytics::addEventWriteListener(
           [state = state_](const APMEvent& event, const std::optional<std::string>& failure) {
-              EventWrite write{event.name(), event.origin(), failure, {}};
+              EventWrite write{event.name(), event.origin(), failure, {},
+                               failure == std::optional<std::string>(kAPMEventNotWrittenDisabledReason)};
               for (const char* key : {kAPMErrorCodeParameter, kAPMErrorValueParameter, kAPMErrorLengthParameter}) {
                   if (auto found = event.parameters().find(key); found != event.parameters().end()) {
                       write.refusal[key] = found->second.objectValue();
@@ -260,6 +263,13 @@ EventWriteRecorder::~EventWriteRecorder() { APMAnalytics::removeEventWriteListen
 std::vector<EventWrite> EventWriteRecorder::writes() const {
     std::lock_guard lock(state_->mutex);
     return state_->writes;
+}
+
+std::vector<EventWrite> writesNotStored(const std::vector<EventWrite>& writes) {
+    std::vector<EventWrite> failed;
+    std::copy_if(writes.begin(), writes.end(), std::back_inserter(failed),
+                 [](const EventWrite& write) { return write.failure && !write.disabled; });
+    return failed;
 }
 
 EventOutcome outcomeOfEvent(const std::string& name, const std::vector<EventWrite>& writes) {

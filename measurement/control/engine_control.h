@@ -79,7 +79,15 @@ struct EventWrite {
     std::string origin;
     std::optional<std::string> failure;
     platform::Value::Dictionary refusal;
+    // The failure is analytics being disabled: left out by choice, not for
+    // want of storage.
+    bool disabled = false;
 };
+
+// The writes among these whose event the engine could not store (its
+// database could not be opened, or refused it); not those left out because
+// analytics is disabled.
+std::vector<EventWrite> writesNotStored(const std::vector<EventWrite>& writes);
 
 // Records every event write of the engine while it lives.
 class EventWriteRecorder {
