@@ -423,7 +423,7 @@ int openLink(const std::string& url) {
         return 1;
     }
     measurement::VEZArurerudo::handleOpenURL(url);
-    if (!waitUntilHandled()) {
+    if (!measurement::control::waitUntilLinksHandled(kStoreTimeoutSeconds)) {
         std::cerr << "velmora analytics open: the engine did not answer within " << kStoreTimeoutSeconds << " s\n";
         return 1;
     }

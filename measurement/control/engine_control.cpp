@@ -188,6 +188,13 @@ bool waitUntilScreenViewsHandled(double timeoutSeconds) {
     return waitUntilHandled(timeoutSeconds);
 }
 
+bool waitUntilLinksHandled(double timeoutSeconds) {
+    // A link goes through the interface's serial queue before it is queued
+    // for the engine: once that queue has run, it is queued too.
+    APMAnalytics::serialQueue()->sync([] {});
+    return waitUntilHandled(timeoutSeconds);
+}
+
 namespace {
 
 // Once the block under way on the worker queue has returned, none that runs

@@ -28,6 +28,9 @@ bool waitUntilHandled(double timeoutSeconds);
 // The same, after what the screen-view reporter holds has reached the
 // engine too.
 bool waitUntilScreenViewsHandled(double timeoutSeconds);
+// The same, after the links handed to the public interface (an opened URL)
+// have reached the engine too.
+bool waitUntilLinksHandled(double timeoutSeconds);
 
 // The engine shut down: what its worker queue holds done, its settings
 // written, its experiments stopped. For a program that is about to end: no
