@@ -365,8 +365,12 @@ TEST_CASE("A database that cannot be used is set aside, and the event is stored 
 TEST_CASE("An event that is not stored makes the command fail with the reason") {
     ToolFixture tool;
     REQUIRE(tool.log("before").status == 0);
-    tool.sql("CREATE TRIGGER refuse BEFORE INSERT ON raw_events WHEN NEW.name IN ('refused', '_cmp', 'kuvo_calculate') "
-             "BEGIN SELECT RAISE(ABORT, 'no room'); END");
+    tool.sql("CREATE TRIGGER refuse BEFORE INSERT ON raw_events WHEN NEW.name IN ('refused', '_cmp', 'kuvo_calculate', "
+             "'_vs') BEGIN SELECT RAISE(ABORT, 'no room'); END");
+    const auto script = tool.folder / "session.txt";
+    {
+        std::ofstream(script) << "screen\nquit\n";
+    }
     struct Case {
         std::vector<std::string> command;
         std::string said;
@@ -376,6 +380,8 @@ TEST_CASE("An event that is not stored makes the command fail with the reason") 
         {{"analytics", "open", "bern://open?utm_source=mail"}, "velmora analytics open: event _cmp was not stored: "},
         // The calculation itself is shown all the same.
         {{"calc", "--k", "2", "--n", "5", "--p", "0.3"}, "velmora: event kuvo_calculate was not stored: "},
+        // The session's screen view, when it goes on to the end.
+        {{"app", "--script", script.string()}, "velmora app: event _vs was not stored: "},
     };
     for (const auto& entry : cases) {
         CAPTURE(entry.command[1]);

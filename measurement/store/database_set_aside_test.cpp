@@ -500,23 +500,48 @@ TEST_CASE("a damaged file is replaced only once its rows are carried, and kept i
         CHECK(count(*store, "kept") == 2);
         CHECK(count(*store, "lost") == 0);
     }
-    SUBCASE("damage met by a transaction: its writes are not committed, and the next write carries first") {
-        auto store = APMSqliteStore::makeWithDatabasePath(path.string(), nullptr);
-        REQUIRE(store);
-        damageLost();
-        // Another connection's commit, after which the store reads afresh.
-        sql(path, "INSERT INTO kept VALUES (3)");
-        std::optional<APMError> error;
-        CHECK_FALSE(store->performTransactionWithError(&error, [&] {
+    SUBCASE("damage met by a transaction or a write group: its writes are not committed, and the next write carries "
+            "first") {
+        for (const bool group : {false, true}) {
+            CAPTURE(group);
+            if (group) {
+                for (const auto& leftover : fs::directory_iterator(dir.path())) fs::remove_all(leftover);
+                auto store = APMSqliteStore::makeWithDatabasePath(path.string(), nullptr);
+                REQUIRE(store);
+                for (const char* statement : {"CREATE TABLE kept (a)", "INSERT INTO kept VALUES (1), (2)",
+                                              "CREATE TABLE lost (a)", "INSERT INTO lost VALUES (3)"}) {
+                    REQUIRE(store->executeStatement(statement, {}, nullptr));
+                }
+                store.reset();
+                sql(path, "PRAGMA wal_checkpoint(TRUNCATE)");
+                capture.clear();
+            }
+            auto store = APMSqliteStore::makeWithDatabasePath(path.string(), nullptr);
+            REQUIRE(store);
+            damageLost();
+            // Another connection's commit, after which the store reads afresh.
+            sql(path, "INSERT INTO kept VALUES (3)");
             // The read's failure passed over, as a caller might.
-            const bool written = store->executeStatement("INSERT INTO kept VALUES (4)", {}, nullptr).has_value();
-            return written && !store->recordsForQuery("SELECT a FROM lost", {}, nullptr);
-        }));
-        REQUIRE(error);
-        CHECK(error->code() == kAPMSqliteStoreDamagedCode);
-        CHECK(fs::exists(mark));
-        CHECK(count(*store, "kept") == 3);
-        CHECK(store->executeStatement("INSERT INTO kept VALUES (5)", {}, nullptr));
-        carriedWith(*store, 4);
+            auto block = [&] {
+                const bool written = store->executeStatement("INSERT INTO kept VALUES (4)", {}, nullptr).has_value();
+                return written && !store->recordsForQuery("SELECT a FROM lost", {}, nullptr);
+            };
+            std::optional<APMError> error;
+            if (group) {
+                std::optional<bool> committed;
+                REQUIRE(store->openWriteGroup([&](bool done) { committed = done; }, nullptr));
+                CHECK(store->performGroupedTransactionWithError(nullptr, block));
+                CHECK_FALSE(store->closeWriteGroup());
+                CHECK(committed == false);
+            } else {
+                CHECK_FALSE(store->performTransactionWithError(&error, block));
+                REQUIRE(error);
+                CHECK(error->code() == kAPMSqliteStoreDamagedCode);
+            }
+            CHECK(fs::exists(mark));
+            CHECK(count(*store, "kept") == 3);
+            CHECK(store->executeStatement("INSERT INTO kept VALUES (5)", {}, nullptr));
+            carriedWith(*store, 4);
+        }
     }
 }
