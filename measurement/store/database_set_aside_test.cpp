@@ -500,8 +500,8 @@ TEST_CASE("a damaged file is replaced only once its rows are carried, and kept i
         CHECK(count(*store, "kept") == 2);
         CHECK(count(*store, "lost") == 0);
     }
-    SUBCASE("damage met by a transaction or a write group: its writes are not committed, and the next write carries "
-            "first") {
+    SUBCASE("damage met by a transaction, or found by another process during a write group: nothing is committed, "
+            "and the next write carries first") {
         for (const bool group : {false, true}) {
             CAPTURE(group);
             if (group) {
@@ -521,16 +521,16 @@ TEST_CASE("a damaged file is replaced only once its rows are carried, and kept i
             damageLost();
             // Another connection's commit, after which the store reads afresh.
             sql(path, "INSERT INTO kept VALUES (3)");
+            auto insert = [&] { return store->executeStatement("INSERT INTO kept VALUES (4)", {}, nullptr).has_value(); };
             // The read's failure passed over, as a caller might.
-            auto block = [&] {
-                const bool written = store->executeStatement("INSERT INTO kept VALUES (4)", {}, nullptr).has_value();
-                return written && !store->recordsForQuery("SELECT a FROM lost", {}, nullptr);
-            };
+            auto block = [&] { return insert() && !store->recordsForQuery("SELECT a FROM lost", {}, nullptr); };
             std::optional<APMError> error;
             if (group) {
                 std::optional<bool> committed;
                 REQUIRE(store->openWriteGroup([&](bool done) { committed = done; }, nullptr));
-                CHECK(store->performGroupedTransactionWithError(nullptr, block));
+                CHECK(store->performGroupedTransactionWithError(nullptr, insert));
+                // Another process meets the damage meanwhile.
+                testsupport::writeText(mark, "");
                 CHECK_FALSE(store->closeWriteGroup());
                 CHECK(committed == false);
             } else {
