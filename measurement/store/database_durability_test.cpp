@@ -120,6 +120,8 @@ TEST_CASE("a damaged file that another process has open is waited for, kept with
     const auto page = sqlite3_column_int64(root, 0);
     sqlite3_finalize(root);
     sqlite3_close(db);
+    // The writer has read the page whole, and keeps it, before the damage.
+    writer.reopen();
     {
         std::fstream file(writer.path(), std::ios::in | std::ios::out | std::ios::binary);
         file.seekp(static_cast<std::streamoff>((page - 1) * 4096));
