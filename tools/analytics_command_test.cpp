@@ -786,6 +786,8 @@ TEST_CASE("Processes started together on a damaged database: each that succeeds 
         CAPTURE(round);
         ToolFixture tool;
         damageLastEventsLeaf(tool);
+        // Held open until every one of them has found the damage and waits.
+        testsupport::FileLockHolder holder(tool.database().string() + "-lock", false);
         std::vector<Process> processes;
         processes.reserve(kProcesses);
         for (int i = 0; i < kProcesses; ++i) {
@@ -793,6 +795,10 @@ TEST_CASE("Processes started together on a damaged database: each that succeeds 
                                                             "--data", tool.data().string()},
                                    std::vector<std::string>{}, tool.folder.path(), "damaged" + std::to_string(i));
         }
+        for (auto& process : processes) {
+            CHECK(process.saysWithin("Waiting for the other processes that have the database open", 60));
+        }
+        holder.letGo();
         std::vector<int> statuses;
         for (auto& process : processes) {
             const Run result = process.wait();
