@@ -508,7 +508,8 @@ void storeApplicationEvents(CLI::App& app, int& status, const platform::LaunchOp
             std::cerr << "velmora: the analytics events were not stored within " << kStoreTimeoutSeconds << " s\n";
         } else {
             for (const auto& write : writes->writes()) {
-                if (write.disabled) std::cerr << "velmora: event " << write.name << " was not stored: " << *write.failure << '\n';
+                if (!write.disabled) continue;
+                std::cerr << "velmora: event " << write.name << " was not stored: " << *write.failure << '\n';
             }
             // What the command did stands; it fails all the same when what
             // it logged was not stored.

@@ -60,7 +60,9 @@ public:
 
     bool read(APMStoredData& data, APMErrorOut error) {
         data_ = &data;
-        if (!readHeaders(error) || !readRawEvents(error) || !readQueue(error) || !readUserAttributes(error)) return false;
+        if (!readHeaders(error) || !readRawEvents(error) || !readQueue(error) || !readUserAttributes(error)) {
+            return false;
+        }
         addCheckedDamage();
         return true;
     }

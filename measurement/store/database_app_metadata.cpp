@@ -150,8 +150,9 @@ std::optional<bool> APMDatabase::appMetadataLostToDamage(APMErrorOut error) {
 void APMDatabase::noteCarriedLoss() {
     const auto loss = store_->takeCarriedLoss();
     if (!loss) return;
-    const bool damaged = std::any_of(loss->begin(), loss->end(),
-                                     [](const APMUnreadableStretch& stretch) { return stretch.table == "app_metadata"; });
+    const bool damaged = std::any_of(loss->begin(), loss->end(), [](const APMUnreadableStretch& stretch) {
+        return stretch.table == "app_metadata";
+    });
     const auto firstOpen =
         queryInteger("SELECT first_open_timestamp FROM app_metadata WHERE id = ?", {kAppMetadataRowID}, nullptr);
     if (!damaged && firstOpen && firstOpen->value_or(0) > 0) return;

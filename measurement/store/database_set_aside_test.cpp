@@ -521,7 +521,9 @@ TEST_CASE("a damaged file is replaced only once its rows are carried, and kept i
             damageLost();
             // Another connection's commit, after which the store reads afresh.
             sql(path, "INSERT INTO kept VALUES (3)");
-            auto insert = [&] { return store->executeStatement("INSERT INTO kept VALUES (4)", {}, nullptr).has_value(); };
+            auto insert = [&] {
+                return store->executeStatement("INSERT INTO kept VALUES (4)", {}, nullptr).has_value();
+            };
             // The read's failure passed over, as a caller might.
             auto block = [&] { return insert() && !store->recordsForQuery("SELECT a FROM lost", {}, nullptr); };
             std::optional<APMError> error;

@@ -51,8 +51,8 @@ std::string sqlName(const std::string& name) { return APMSqliteStore::quoteIdent
 // is); then SQLite's check of the table and its indexes, which reads all of
 // them. True when either finds damage, *said telling what.
 bool smallTableDamaged(sqlite3* db, const std::string& table, std::string* said) {
-    const std::string count = "SELECT count(*) > " + std::to_string(kAPMSqliteStoreWholeCheckRows) + " FROM (SELECT 1 FROM " +
-                              sqlName(table) + " NOT INDEXED LIMIT " +
+    const std::string count = "SELECT count(*) > " + std::to_string(kAPMSqliteStoreWholeCheckRows) +
+                              " FROM (SELECT 1 FROM " + sqlName(table) + " NOT INDEXED LIMIT " +
                               std::to_string(kAPMSqliteStoreWholeCheckRows + 1) + ")";
     TextRows large, lines;
     int rc = runToEnd(db, count, &large);

@@ -424,8 +424,9 @@ private:
     void close();
     void setAsideWhatIsNoFile();
     // Runs the action once this process is the only one that has the path
-    // open, waiting for the others up to that many seconds (0: not at all); while `unchanged` answers false, the path no longer names
-    // the file examined, and nothing is done. When the action cannot run
+    // open, waiting for the others up to that many seconds (0: not at all);
+    // while `unchanged` answers false, the path no longer names the file
+    // examined, and nothing is done. When the action cannot run
     // (inUse), *whyNot says why: another process has the file open (and
     // which), or the lock file cannot be locked (and why).
     FileOutcome whileAlone(double waitSeconds, const std::function<bool()>& unchanged,
