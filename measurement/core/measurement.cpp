@@ -311,7 +311,8 @@ bool APMMeasurement::reportFirstOpenOnWorkerQueue() {
         if (*decided > 0) {
             persistedConfig_->setFirstOpenTimestampMilliseconds(*decided);
         } else {
-            logEntry(kAPMMonitorLevelWarning, kAPMFirstOpenLostToDamageCode,
+            // Said loudly once, as the carry noted the loss (12004).
+            logEntry(kAPMMonitorLevelDebug, kAPMFirstOpenLostToDamageCode,
                      "The time of the first open was lost with a damaged database: it is not reported again. Path",
                      platform::Value(database_->databasePath()));
         }

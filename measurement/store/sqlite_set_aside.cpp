@@ -285,18 +285,21 @@ bool APMSqliteStore::replaceDamaged(const std::string& problem, bool wait, APMEr
     if (outcome == FileOutcome::inUse || outcome == FileOutcome::failed) {
         const bool inUse = outcome == FileOutcome::inUse;
         damageWaitRanOut_ = damageWaitRanOut_ || (inUse && wait);
-        APMMonitor::shared().logWithLevel(
-            kAPMMonitorLevelError, inUse ? kAPMSqliteStoreDamagedInUseCode : kAPMSqliteStoreSetAsideFailedCode,
-            "Database is damaged, but it cannot be replaced now: " + (inUse ? whyNot : why) +
-                ". Kept for reading; nothing is written into it. Path, problem",
-            platform::Value(path_), platform::Value(problem));
+        if (!std::exchange(damageKeptSaid_, true)) {
+            APMMonitor::shared().logWithLevel(
+                kAPMMonitorLevelError, inUse ? kAPMSqliteStoreDamagedInUseCode : kAPMSqliteStoreSetAsideFailedCode,
+                "Database is damaged, but it cannot be replaced now: " + (inUse ? whyNot : why) +
+                    ". Kept for reading; nothing is written into it. Path, problem",
+                platform::Value(path_), platform::Value(problem));
+        }
         // Still open when the carry failed or the others kept it; put back
         // when the rename failed.
         if (!pathHeld(error) || (!db_ && !open(error))) {
             close();
             return false;
         }
-        keepDamaged(problem + "; " + (inUse ? whyNot : why));
+        keepDamaged(problem);
+        damageKeptBecause_ = inUse ? whyNot : why;
         return true;
     }
     close();
@@ -362,9 +365,9 @@ bool APMSqliteStore::readyForWrite(APMErrorOut error) {
     reopening_ = false;
     if (!db_) pathLock_->unlock();
     if (!ready || !damage_) return ready;
-    fail(error, kAPMSqliteStoreDamagedCode,
-         "Database is damaged and cannot be replaced now: nothing is written into it",
-         kAPMSqliteStoreDamagedWriteRefusedCode, path_ + ": " + *damage_);
+    fail(error, kAPMSqliteStoreDamagedCode, "Database is damaged and cannot be replaced now: nothing is written into it",
+         std::exchange(damageRefusalSaid_, true) ? 0L : long{kAPMSqliteStoreDamagedWriteRefusedCode},
+         path_ + ": " + *damage_ + "; " + damageKeptBecause_);
     return false;
 }
 

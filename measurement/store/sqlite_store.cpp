@@ -292,8 +292,11 @@ void APMSqliteStore::close() {
     }
     db_ = nullptr;
     damage_.reset();
+    damageKeptBecause_.clear();
     damageNoted_ = false;
     damageWaitRanOut_ = false;
+    damageKeptSaid_ = false;
+    damageRefusalSaid_ = false;
     keepLog_ = false;
     logPages_ = 0;
     logUnsynced_ = false;

@@ -393,7 +393,7 @@ private:
     // Carries the damaged open file into a new one and puts that one at the
     // path, waiting for the other processes that have it open (when `wait`)
     // up to APMFileLock::waitLimit(). True when a file is open afterwards:
-    // the new one, or the damaged one kept (damage_ then says why, and the
+    // the new one, or the damaged one kept (damage_ then says what, and the
     // mark beside it tells the others).
     bool replaceDamaged(const std::string& problem, bool wait, APMErrorOut error);
     // Before a write: the file at the path opened when another program
@@ -493,11 +493,16 @@ private:
     bool joinedWrote_ = false;
     std::function<void(bool committed)> groupClosed_;
     bool damageNoted_ = false;
-    // Why the open file must take no write (see knownDamage()), and whether
-    // a wait for the others to replace it already ran out: later tries of
-    // this connection do not wait again.
+    // What is damaged in the open file, which then takes no write (see
+    // knownDamage()); why the last try could not replace it; whether a wait
+    // for the others to let it be replaced already ran out (later tries of
+    // this connection do not wait again); and whether its being kept and a
+    // write refused were said (once a connection: every write tries again).
     std::optional<std::string> damage_;
+    std::string damageKeptBecause_;
     bool damageWaitRanOut_ = false;
+    bool damageKeptSaid_ = false;
+    bool damageRefusalSaid_ = false;
     // See takeCarriedLoss().
     std::optional<std::vector<APMUnreadableStretch>> carriedLoss_;
     // Whether the write-ahead log outlives the connection; the pages in it
