@@ -821,23 +821,13 @@ TEST_CASE("Damage in the app metadata is found, dumped and carried: no second fi
     ToolFixture tool;
     REQUIRE(tool.log("before").status == 0);
     tool.sql("PRAGMA wal_checkpoint(TRUNCATE)");
-    std::int64_t root = 0;
-    {
-        sqlite3* db = nullptr;
-        REQUIRE(sqlite3_open_v2(tool.database().c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK);
-        sqlite3_stmt* statement = nullptr;
-        REQUIRE(sqlite3_prepare_v2(db, "SELECT rootpage FROM sqlite_master WHERE name = 'app_metadata'", -1,
-                                   &statement, nullptr) == SQLITE_OK);
-        REQUIRE(sqlite3_step(statement) == SQLITE_ROW);
-        root = sqlite3_column_int64(statement, 0);
-        sqlite3_finalize(statement);
-        sqlite3_close(db);
-    }
+    const auto pages = leafPages(tool.database(), "app_metadata");
+    REQUIRE(pages.size() == 1);
     {
         // Past the page's header: its cells point elsewhere, and its row
         // reads as none rather than fail.
         std::fstream file(tool.database(), std::ios::in | std::ios::out | std::ios::binary);
-        file.seekp((root - 1) * 4096 + 8);
+        file.seekp((pages[0].first - 1) * 4096 + 8);
         for (int i = 0; i < 600; ++i) file.put(static_cast<char>(i * 131 % 256));
     }
     REQUIRE(fs::remove(tool.database().parent_path() / "rozeda-measurement-settings.plist"));
