@@ -74,6 +74,17 @@ public:
         return finish(run);
     }
 
+    // Whether the process says the text on its standard error within that
+    // many seconds.
+    bool saysWithin(const std::string& text, double seconds) const {
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+        while (testsupport::readText(err_).find(text) == std::string::npos) {
+            if (std::chrono::steady_clock::now() >= limit) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return true;
+    }
+
     // Whether the process ends within that many seconds; one that does is
     // waited for, and wait() then reports it.
     bool endsWithin(double seconds) {
@@ -367,12 +378,33 @@ TEST_CASE("A database that cannot be used is set aside, and the event is stored 
 TEST_CASE("An event that is not stored makes the command fail with the reason") {
     ToolFixture tool;
     REQUIRE(tool.log("before").status == 0);
-    tool.sql("CREATE TRIGGER refuse BEFORE INSERT ON raw_events WHEN NEW.name = 'refused' "
-             "BEGIN SELECT RAISE(ABORT, 'no room'); END");
-    const Run result = tool.log("refused");
-    CHECK(result.status == 1);
-    CHECK(result.err.find("the event was not stored: ") != std::string::npos);
-    CHECK(result.err.find("no room") != std::string::npos);
+    tool.sql("CREATE TRIGGER refuse BEFORE INSERT ON raw_events WHEN NEW.name IN ('refused', '_cmp', 'kuvo_calculate', "
+             "'_vs') BEGIN SELECT RAISE(ABORT, 'no room'); END");
+    const auto script = tool.folder / "session.txt";
+    {
+        std::ofstream(script) << "screen\nquit\n";
+    }
+    struct Case {
+        std::vector<std::string> command;
+        std::string said;
+    };
+    const Case cases[] = {
+        {{"analytics", "log", "refused"}, "the event was not stored: "},
+        {{"analytics", "open", "bern://open?utm_source=mail"}, "velmora analytics open: event _cmp was not stored: "},
+        // The calculation itself is shown all the same.
+        {{"calc", "--k", "2", "--n", "5", "--p", "0.3"}, "velmora: event kuvo_calculate was not stored: "},
+        // The session's screen view, when it goes on to the end.
+        {{"app", "--script", script.string()}, "velmora app: event _vs was not stored: "},
+    };
+    for (const auto& entry : cases) {
+        CAPTURE(entry.command[1]);
+        auto command = entry.command;
+        command.insert(command.end(), {"--data", tool.data().string()});
+        const Run result = tool.run(command);
+        CHECK(result.status == 1);
+        CHECK_MESSAGE(result.err.find(entry.said) != std::string::npos, result.err);
+        CHECK(result.err.find("no room") != std::string::npos);
+    }
     // The database itself is usable: it is kept.
     CHECK_FALSE(fs::exists(tool.database().string() + ".corrupt"));
     CHECK(tool.log("taken").status == 0);
@@ -793,4 +825,132 @@ TEST_CASE("The dump of a damaged database prints every row that still reads, rep
         }
         CHECK(after.size() == before.size());
     }
+}
+
+namespace {
+
+// A folder whose database holds a few hundred events, with the start of the
+// last leaf page of the raw events written over (as the store's damage tests
+// do): the check at every open finds it.
+void damageLastEventsLeaf(ToolFixture& tool) {
+    constexpr int kDoublings = 8;
+    REQUIRE(tool.log("stored").status == 0);
+    for (int i = 0; i < kDoublings; ++i) {
+        tool.sql("INSERT INTO raw_events (metadata_fingerprint, name, timestamp, data, is_realtime, clock) "
+                 "SELECT metadata_fingerprint, name, timestamp, data, is_realtime, clock FROM raw_events");
+    }
+    tool.sql("PRAGMA wal_checkpoint(TRUNCATE)");
+    const auto pages = leafPages(tool.database(), "raw_events");
+    REQUIRE(pages.size() >= 4);
+    std::fstream file(tool.database(), std::ios::in | std::ios::out | std::ios::binary);
+    file.seekp((pages.back().first - 1) * 4096);
+    for (int i = 0; i < 600; ++i) file.put(static_cast<char>(i * 131 % 256));
+}
+
+}  // namespace
+
+TEST_CASE("An event logged on a damaged database that another process has open is stored in the file the next start "
+          "reads, or the command fails") {
+    struct Case {
+        const char* what;
+        // The holder lets go once the command waits for it.
+        bool letGo;
+        const char* bound;
+    };
+    for (const Case entry : {Case{"kept open past the bound", false, "0.3"}, Case{"let go meanwhile", true, "60"}}) {
+        const std::string what = entry.what;
+        CAPTURE(what);
+        ToolFixture tool;
+        damageLastEventsLeaf(tool);
+        // As `velmora app` with the file open.
+        testsupport::FileLockHolder holder(tool.database().string() + "-lock", false);
+        Process logging({"analytics", "log", "held", "--data", tool.data().string()},
+                        {std::string("VELMORA_LOCK_WAIT_SECONDS=") + entry.bound}, tool.folder.path(), "held");
+        if (entry.letGo) {
+            CHECK(logging.saysWithin("Waiting for the other processes that have the database open", 60));
+            holder.letGo();
+        }
+        const Run result = logging.wait();
+        if (!entry.letGo) holder.letGo();
+        CHECK_MESSAGE(result.status == (entry.letGo ? 0 : 1), result.err);
+        if (!entry.letGo) {
+            CHECK(result.err.find("the event was not stored: ") != std::string::npos);
+            CHECK(result.err.find("Database is damaged and cannot be replaced now") != std::string::npos);
+        }
+        CHECK(tool.log("after").status == 0);
+        const auto names = tool.storedNames();
+        CHECK(names.count("held") == (entry.letGo ? 1u : 0u));
+        CHECK(names.count("after") == 1);
+        CHECK(fs::exists(tool.database().string() + ".corrupt"));
+    }
+}
+
+TEST_CASE("Processes started together on a damaged database: each that succeeds has its event in the file the next "
+          "start reads") {
+    constexpr int kRounds = 2;
+    constexpr int kProcesses = 20;
+    for (int round = 0; round < kRounds; ++round) {
+        CAPTURE(round);
+        ToolFixture tool;
+        damageLastEventsLeaf(tool);
+        // Held open until every one of them has found the damage and waits.
+        testsupport::FileLockHolder holder(tool.database().string() + "-lock", false);
+        std::vector<Process> processes;
+        processes.reserve(kProcesses);
+        for (int i = 0; i < kProcesses; ++i) {
+            processes.emplace_back(std::vector<std::string>{"analytics", "log", "damaged_" + std::to_string(i),
+                                                            "--data", tool.data().string()},
+                                   std::vector<std::string>{}, tool.folder.path(), "damaged" + std::to_string(i));
+        }
+        for (auto& process : processes) {
+            CHECK(process.saysWithin("Waiting for the other processes that have the database open", 60));
+        }
+        holder.letGo();
+        std::vector<int> statuses;
+        for (auto& process : processes) {
+            const Run result = process.wait();
+            CHECK_MESSAGE(result.status == 0, result.err);
+            statuses.push_back(result.status);
+        }
+        const auto names = tool.storedNames();
+        for (int i = 0; i < kProcesses; ++i) {
+            CAPTURE(i);
+            CHECK(names.count("damaged_" + std::to_string(i)) == (statuses[i] == 0 ? 1u : 0u));
+        }
+        // Carried once, by one of them.
+        CHECK(fs::exists(tool.database().string() + ".corrupt"));
+        CHECK_FALSE(fs::exists(tool.database().string() + ".corrupt-2"));
+    }
+}
+
+TEST_CASE("Damage in the app metadata is found, dumped and carried: no second first open, and a new app instance ID "
+          "only with a word") {
+    ToolFixture tool;
+    REQUIRE(tool.log("before").status == 0);
+    tool.sql("PRAGMA wal_checkpoint(TRUNCATE)");
+    const auto pages = leafPages(tool.database(), "app_metadata");
+    REQUIRE(pages.size() == 1);
+    {
+        // Past the page's header: its cells point elsewhere, and its row
+        // reads as none rather than fail.
+        std::fstream file(tool.database(), std::ios::in | std::ios::out | std::ios::binary);
+        file.seekp((pages[0].first - 1) * 4096 + 8);
+        for (int i = 0; i < 600; ++i) file.put(static_cast<char>(i * 131 % 256));
+    }
+    REQUIRE(fs::remove(tool.database().parent_path() / "rozeda-measurement-settings.plist"));
+
+    const Run dump = tool.run({"analytics", "dump", "--data", tool.data().string()});
+    CHECK(dump.status == 0);
+    const auto damage = nlohmann::json::parse(dump.out.empty() ? "{}" : dump.out)["damage"];
+    CHECK(std::any_of(damage.begin(), damage.end(), [](const auto& d) { return d["table"] == "app_metadata"; }));
+
+    const Run after = tool.log("after");
+    CHECK_MESSAGE(after.status == 0, after.err);
+    for (const char* code : {"[I-ACS034002]", "[I-ACS012004]", "[I-ACS023073]"}) {
+        CHECK_MESSAGE(after.err.find(code) != std::string::npos, code);
+    }
+    const auto names = tool.storedNames();
+    CHECK(names.count("_f") == 1);
+    CHECK(names.count("before") == 1);
+    CHECK(names.count("after") == 1);
 }

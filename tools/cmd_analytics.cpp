@@ -406,18 +406,30 @@ int consent(const std::vector<std::string>& pairs, bool json) {
     return 0;
 }
 
+// Says each event the engine could not store under the command's name;
+// true when there was one.
+bool reportNotStored(const std::string& command, const std::vector<measurement::control::EventWrite>& writes) {
+    const auto failed = measurement::control::writesNotStored(writes);
+    for (const auto& write : failed) {
+        std::cerr << command << ": event " << write.name << " was not stored: " << *write.failure << '\n';
+    }
+    return !failed.empty();
+}
+
 int openLink(const std::string& url) {
+    measurement::control::EventWriteRecorder writes;
     if (!velmora::configureMeasurementAnalytics()) {
         std::cerr << "velmora analytics open: the application could not be configured\n";
         return 1;
     }
     measurement::VEZArurerudo::handleOpenURL(url);
-    if (!waitUntilHandled()) {
+    if (!measurement::control::waitUntilLinksHandled(kStoreTimeoutSeconds)) {
         std::cerr << "velmora analytics open: the engine did not answer within " << kStoreTimeoutSeconds << " s\n";
         return 1;
     }
+    const bool lost = reportNotStored("velmora analytics open", writes.writes());
     uploadAsOnResignation();
-    return 0;
+    return lost ? 1 : 0;
 }
 
 int identity(bool json) {
@@ -496,8 +508,12 @@ void storeApplicationEvents(CLI::App& app, int& status, const platform::LaunchOp
             std::cerr << "velmora: the analytics events were not stored within " << kStoreTimeoutSeconds << " s\n";
         } else {
             for (const auto& write : writes->writes()) {
-                if (write.failure) std::cerr << "velmora: event " << write.name << " was not stored: " << *write.failure << '\n';
+                if (!write.disabled) continue;
+                std::cerr << "velmora: event " << write.name << " was not stored: " << *write.failure << '\n';
             }
+            // What the command did stands; it fails all the same when what
+            // it logged was not stored.
+            if (reportNotStored("velmora", writes->writes()) && status == 0) status = 1;
             uploadAsOnResignation();
         }
         writes.reset();

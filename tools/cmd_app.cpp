@@ -8,6 +8,7 @@
 #include <memory>
 #include <sstream>
 
+#include "measurement/control/engine_control.h"
 #include "measurement/control/store_control.h"
 #include "platform/foundation/url.h"
 #include "platform/frameworks/remote_config/vez_remote_config.h"
@@ -154,6 +155,7 @@ int runApp(const AppOptions& options, const platform::LaunchOptions& launch) {
     printLanguageNotice(options, launch);
     velmora::runner::AppSession app(session);
     velmora::runner::Runner runner(app, velmora::runner::CommandTable(), std::cout);
+    measurement::control::EventWriteRecorder writes;
     app.launch();
     const bool interactive = options.script.empty() && isatty(STDIN_FILENO);
     if (options.script.empty()) {
@@ -169,6 +171,13 @@ int runApp(const AppOptions& options, const platform::LaunchOptions& launch) {
         std::cerr << kCommand << ": the measurement database could not be opened, so no analytics event was stored: "
                   << *failure << "\n";
         status = 1;
+    } else {
+        // Refused by the database (one found damaged and held by another
+        // process, say): said, and the command fails as well.
+        for (const auto& write : measurement::control::writesNotStored(writes.writes())) {
+            std::cerr << kCommand << ": event " << write.name << " was not stored: " << *write.failure << "\n";
+            status = 1;
+        }
     }
     return tools::reportGivenUpLockWaits(kCommand, status, {tools::SharedFile::measurementDatabase});
 }

@@ -2,12 +2,14 @@
 // values.
 #include "measurement/control/engine_control.h"
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
 #include <functional>
 #include <future>
+#include <iterator>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -191,6 +193,13 @@ bool waitUntilScreenViewsHandled(double timeoutSeconds) {
     return waitUntilHandled(timeoutSeconds);
 }
 
+bool waitUntilLinksHandled(double timeoutSeconds) {
+    // A link goes through the interface's serial queue before it is queued
+    // for the engine: once that queue has run, it is queued too.
+    APMAnalytics::serialQueue()->sync([] {});
+    return waitUntilHandled(timeoutSeconds);
+}
+
 namespace {
 
 // Once the block under way on the worker queue has returned, none that runs
@@ -271,7 +280,8 @@ EventWriteRecorder::EventWriteRecorder()
     : state_(std::make_shared<State>()),
       identifier_(APMAnalytics::addEventWriteListener(
           [state = state_](const APMEvent& event, const std::optional<std::string>& failure) {
-              EventWrite write{event.name(), event.origin(), failure, {}};
+              EventWrite write{event.name(), event.origin(), failure, {},
+                               failure == std::optional<std::string>(kAPMEventNotWrittenDisabledReason)};
               for (const char* key : {kAPMErrorCodeParameter, kAPMErrorValueParameter, kAPMErrorLengthParameter}) {
                   if (auto found = event.parameters().find(key); found != event.parameters().end()) {
                       write.refusal[key] = found->second.objectValue();
@@ -286,6 +296,13 @@ EventWriteRecorder::~EventWriteRecorder() { APMAnalytics::removeEventWriteListen
 std::vector<EventWrite> EventWriteRecorder::writes() const {
     std::lock_guard lock(state_->mutex);
     return state_->writes;
+}
+
+std::vector<EventWrite> writesNotStored(const std::vector<EventWrite>& writes) {
+    std::vector<EventWrite> failed;
+    std::copy_if(writes.begin(), writes.end(), std::back_inserter(failed),
+                 [](const EventWrite& write) { return write.failure && !write.disabled; });
+    return failed;
 }
 
 EventOutcome outcomeOfEvent(const std::string& name, const std::vector<EventWrite>& writes) {

@@ -28,6 +28,9 @@ bool waitUntilHandled(double timeoutSeconds);
 // The same, after what the screen-view reporter holds has reached the
 // engine too.
 bool waitUntilScreenViewsHandled(double timeoutSeconds);
+// The same, after the links handed to the public interface (an opened URL)
+// have reached the engine too.
+bool waitUntilLinksHandled(double timeoutSeconds);
 
 // The engine shut down: what its worker queue holds done, its settings
 // written, its experiments stopped. For a program that is about to end: no
@@ -90,7 +93,15 @@ struct EventWrite {
     std::string origin;
     std::optional<std::string> failure;
     platform::Value::Dictionary refusal;
+    // The failure is analytics being disabled: left out by choice, not for
+    // want of storage.
+    bool disabled = false;
 };
+
+// The writes among these whose event the engine could not store (its
+// database could not be opened, or refused it); not those left out because
+// analytics is disabled.
+std::vector<EventWrite> writesNotStored(const std::vector<EventWrite>& writes);
 
 // Records every event write of the engine while it lives.
 class EventWriteRecorder {

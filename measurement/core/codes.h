@@ -4,6 +4,10 @@
 
 namespace measurement {
 
+// Why an event write left the event out when analytics is disabled: by
+// the user's choice, not for want of storage.
+inline constexpr const char* kAPMEventNotWrittenDisabledReason = "analytics is disabled";
+
 // Monitor codes of the public interface, the facade and the engine core.
 enum : long {
     // Engine.
@@ -17,6 +21,8 @@ enum : long {
     kAPMUserPropertyNotWrittenDisabledCode = 23061,
     kAPMFirstOpenReportedCode = 23070,
     kAPMAppInstanceIDNotDecidedCode = 23071,
+    kAPMFirstOpenLostToDamageCode = 23072,
+    kAPMAppInstanceIDLostToDamageCode = 23073,
     kAPMPurchaseEmptyFingerprintCode = 23139,
     kAPMPurchaseFingerprintSaveFailedCode = 23140,
     kAPMPurchaseDuplicateCode = 23141,

@@ -85,6 +85,7 @@ bool APMMeasurement::makeIdentity() {
                                      ? engine->database_->replaceAppInstanceID(*replacing, proposed, &error)
                                      : engine->database_->recordAppInstanceIDUnlessRecorded(proposed, &error);
             if (decided) {
+                if (!replacing && *decided == proposed) engine->sayIfAppInstanceIDWasLost(proposed);
                 take(*decided);
             } else {
                 APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMAppInstanceIDNotDecidedCode,
@@ -123,8 +124,10 @@ void APMMeasurement::decideAppInstanceID() {
     const auto stored = persistedConfig_->appInstanceID();
     if (!database_ || consentState_->isAnalyticsStorageDenied()) return;
     std::optional<APMError> error;
-    const auto decided = database_->recordAppInstanceIDUnlessRecorded(
-        stored && !stored->empty() ? *stored : APMIdentity::randomAppInstanceID(), &error);
+    const bool settingsHoldOne = stored && !stored->empty();
+    const std::string proposed = settingsHoldOne ? *stored : APMIdentity::randomAppInstanceID();
+    const auto decided = database_->recordAppInstanceIDUnlessRecorded(proposed, &error);
+    if (decided && !settingsHoldOne && *decided == proposed) sayIfAppInstanceIDWasLost(proposed);
     if (decided) {
         if (decided != stored) persistedConfig_->setAppInstanceID(*decided);
         // The advertising identifier's hash went with the ID the settings
@@ -135,6 +138,18 @@ void APMMeasurement::decideAppInstanceID() {
         APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMAppInstanceIDNotDecidedCode,
                                           "Unable to read or record the app instance ID in the database. Error",
                                           error ? error->asContext() : platform::Value());
+    }
+}
+
+// A new ID where the database lost the folder's to damage and the settings
+// hold none: nothing else knows the old one, so a new one is taken, but not
+// in silence.
+void APMMeasurement::sayIfAppInstanceIDWasLost(const std::string& made) {
+    if (database_->appMetadataLostToDamage(nullptr).value_or(false)) {
+        APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMAppInstanceIDLostToDamageCode,
+                                          "The app instance ID was lost with a damaged database and the settings hold "
+                                          "none: a new one is taken. New ID",
+                                          platform::Value(made));
     }
 }
 

@@ -340,6 +340,19 @@ TEST_CASE("the app instance ID made once analytics storage is granted is the fol
     CHECK(VEZArurerudo::appInstanceID() == made);
 }
 
+TEST_CASE("the app instance ID stays when the database is lost and the settings are kept") {
+    EngineFixture engine;
+    engine.configure();
+    const auto instanceID = VEZArurerudo::appInstanceID();
+    REQUIRE(isAppInstanceIDText(instanceID));
+    engine.restart();
+    const auto database = engine.folder() / "Application Support" / "Rozeda" / "Measurement" / kAPMDatabaseFileName;
+    for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(database.string() + suffix);
+    engine.configure();
+    CHECK(VEZArurerudo::appInstanceID() == instanceID);
+    CHECK(recordedAppInstanceID(engine) == instanceID);
+}
+
 TEST_CASE("another user ID, or none, ends the session stitching token") {
     EngineFixture engine;
     engine.configure();

@@ -101,7 +101,7 @@ bool APMMeasurement::writeFilteredEventOnWorkerQueue(const APMEvent& event) {
     if (!isEnabled()) {
         logEntry(kAPMMonitorLevelDebug, kAPMEventNotWrittenDisabledCode, "Analytics is disabled. Event not written",
                  nameContext(event));
-        eventWriteFinished(event, "analytics is disabled");
+        eventWriteFinished(event, kAPMEventNotWrittenDisabledReason);
         return false;
     }
     if (!database_) {
@@ -176,8 +176,12 @@ void APMMeasurement::eventGroupClosed(bool committed) {
 }
 
 bool APMMeasurement::writeEventAlone(EventWrite& write) {
-    std::optional<APMError> error;
-    const bool written = database_->performTransaction([&] { return storeEvent(write, nullptr, &error); });
+    std::optional<APMError> error, transactionError;
+    const bool written =
+        database_->performTransaction([&] { return storeEvent(write, nullptr, &error); }, &transactionError);
+    // The store's reason when the write itself went through (a commit
+    // refused, a file that takes no write).
+    if (!written && !error) error = transactionError;
     if (written) {
         eventWriteFinished(write.event, std::nullopt);
         return true;

@@ -104,7 +104,8 @@ public:
     static void removeEventListener(std::uint64_t identifier);
     static void notifyEventListeners(const APMEvent& event);
     // Listeners of every event write (called on the worker queue): the
-    // event, and why it was not stored, none when it was.
+    // event, and why it was not stored, none when it was
+    // (kAPMEventNotWrittenDisabledReason when analytics is disabled).
     using EventWriteListener = std::function<void(const APMEvent& event, const std::optional<std::string>& failure)>;
     static std::uint64_t addEventWriteListener(EventWriteListener listener);
     static void removeEventWriteListener(std::uint64_t identifier);

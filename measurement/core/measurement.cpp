@@ -308,7 +308,14 @@ bool APMMeasurement::reportFirstOpenOnWorkerQueue() {
     }
     if (!decidedHere) handleInternalEventOnWorkerQueue(firstOpen);
     if (decided && !recorded) {
-        persistedConfig_->setFirstOpenTimestampMilliseconds(*decided);
+        if (*decided > 0) {
+            persistedConfig_->setFirstOpenTimestampMilliseconds(*decided);
+        } else {
+            // Said loudly once, as the carry noted the loss (12004).
+            logEntry(kAPMMonitorLevelDebug, kAPMFirstOpenLostToDamageCode,
+                     "The time of the first open was lost with a damaged database: it is not reported again. Path",
+                     platform::Value(database_->databasePath()));
+        }
         return false;
     }
     // Written after the event: a stop in between repeats the first open

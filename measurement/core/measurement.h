@@ -267,6 +267,9 @@ private:
     void makeAudience();
     bool makeIdentity();
     void decideAppInstanceID();
+    // Says so when `made`, a new ID recorded, replaces one the database
+    // lost to damage.
+    void sayIfAppInstanceIDWasLost(const std::string& made);
     void makeDeepLinks();
     // When the user ID changes or goes.
     void resetSessionStitchingTokenOfIdentity();

@@ -60,7 +60,11 @@ public:
 
     bool read(APMStoredData& data, APMErrorOut error) {
         data_ = &data;
-        return readHeaders(error) && readRawEvents(error) && readQueue(error) && readUserAttributes(error);
+        if (!readHeaders(error) || !readRawEvents(error) || !readQueue(error) || !readUserAttributes(error)) {
+            return false;
+        }
+        addCheckedDamage();
+        return true;
     }
 
 private:
@@ -139,6 +143,17 @@ private:
         std::sort(data_->userAttributes.begin(), data_->userAttributes.end(),
                   [](const auto& a, const auto& b) { return a.name() < b.name(); });
         return true;
+    }
+
+    // Damage that reading rows may not show (the app metadata, a table whose
+    // rows read as other bytes or not at all): SQLite's check of each small
+    // table, for the tables no stretch was found in.
+    void addCheckedDamage() {
+        for (auto& stretch : store_.damageInSmallTables()) {
+            const bool listed = std::any_of(data_->damage.begin(), data_->damage.end(),
+                                            [&](const APMUnreadableStretch& s) { return s.table == stretch.table; });
+            if (!listed) data_->damage.push_back(std::move(stretch));
+        }
     }
 
     // Every row of the table whose row ID still reads by itself, in row

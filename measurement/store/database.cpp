@@ -37,7 +37,20 @@ std::unique_ptr<APMDatabase> APMDatabase::makeWithPath(const std::string& path, 
     // Processes that each log an event and end write this file in turn.
     store->keepWriteAheadLogOnClose();
     std::unique_ptr<APMDatabase> database(new APMDatabase(std::move(store)));
-    if (!database->prepareFile(error)) return nullptr;
+    std::optional<APMError> prepareError;
+    if (!database->prepareFile(&prepareError)) {
+        // A damaged file that other processes keep takes no write, the
+        // layout's neither: it is read as far as it goes, and the write that
+        // replaces it makes the new file ready (the reopen handler below).
+        if (!database->store_->damageKept()) {
+            if (error) *error = prepareError;
+            return nullptr;
+        }
+        APMMonitor::shared().logWithLevel(kAPMMonitorLevelWarning, kAPMDatabaseSchemaFailedCode,
+                                          "The measurement database is damaged and kept for other processes: its "
+                                          "tables are made ready once it is replaced. Path",
+                                          platform::Value(path));
+    }
     // A file that another program put in this one's place is made ready
     // as this one was.
     database->store_->setReopenHandler([raw = database.get()] { return raw->prepareFile(nullptr); });
@@ -107,6 +120,12 @@ std::string lowered(std::string text) {
 // (its layout, its refusal of an event's write); a failure to read or write
 // it for another reason keeps it.
 bool APMDatabase::prepareFile(APMErrorOut error) {
+    if (!prepareLayout(error)) return false;
+    noteCarriedLoss();
+    return true;
+}
+
+bool APMDatabase::prepareLayout(APMErrorOut error) {
     if (isLayoutUnchangedSinceChecked()) return true;
     if (const auto foreign = foreignLayout(); foreign && !store_->setAsideAndReopen(*foreign, error)) return false;
     std::optional<std::string> refusal;
@@ -206,7 +225,7 @@ namespace {
 
 // Runs a transaction of the store, logging a rollback at level 1 with code
 // 12056 (an exception too, before it goes on).
-bool loggedTransaction(const std::function<bool(APMErrorOut)>& run) {
+bool loggedTransaction(const std::function<bool(APMErrorOut)>& run, APMErrorOut failure = nullptr) {
     std::optional<APMError> error;
     auto logFailure = [&] {
         const std::string reason = error ? error->localizedDescription() : std::string("exception");
@@ -220,14 +239,16 @@ bool loggedTransaction(const std::function<bool(APMErrorOut)>& run) {
         throw;
     }
     logFailure();
+    if (failure) *failure = error;
     return false;
 }
 
 }  // namespace
 
-bool APMDatabase::performTransaction(const std::function<bool()>& block) {
+bool APMDatabase::performTransaction(const std::function<bool()>& block, APMErrorOut error) {
     checkWorkerQueue("performTransaction:");
-    return loggedTransaction([&](APMErrorOut error) { return store_->performTransactionWithError(error, block); });
+    return loggedTransaction([&](APMErrorOut inner) { return store_->performTransactionWithError(inner, block); },
+                             error);
 }
 
 bool APMDatabase::openWriteGroup(std::function<void(bool committed)> closed, APMErrorOut error) {

@@ -51,6 +51,7 @@ enum : long {
     kAPMDatabaseOpenFailedCode = 12001,
     kAPMDatabaseSchemaFailedCode = 12002,
     kAPMDatabaseNewerSchemaCode = 12003,
+    kAPMDatabaseAppMetadataLostCode = 12004,
     kAPMDatabaseBundleOutsideMaxTimeSpanCode = 12016,
     kAPMDatabaseStaleBundlesDeletedCode = 12017,
     kAPMDatabaseRefusedBundleDeletedCode = 12018,
@@ -143,8 +144,10 @@ public:
 
     // Runs the block inside one exclusive transaction (a savepoint inside
     // another): true commits; false, or an exception (which goes on to the
-    // caller), rolls back, logged at level 1 with code 12056.
-    bool performTransaction(const std::function<bool()>& block);
+    // caller), rolls back, logged at level 1 with code 12056; the error says
+    // why the transaction failed (the store's: a file that takes no write,
+    // a commit refused), or only that the block did.
+    bool performTransaction(const std::function<bool()>& block, APMErrorOut error = nullptr);
 
     // Write groups (see APMSqliteStore): one transaction left open across
     // calls, in which grouped blocks run as savepoints; every other write
@@ -279,7 +282,9 @@ public:
     // The first open (milliseconds since 1970) that the file records; when
     // it records none, records the given one and sets *recorded. Called
     // inside the transaction that stores the first-open event, so that of
-    // processes starting together on one file exactly one reports it.
+    // processes starting together on one file exactly one reports it. 0
+    // (nothing recorded) when the file's app metadata was lost to damage
+    // (appMetadataLostToDamage): the first open was, its time is unknown.
     std::optional<std::int64_t> recordFirstOpenUnlessRecorded(std::int64_t millis, bool* recorded, APMErrorOut error);
     // The app instance ID the file records; when it records none, records
     // the one proposed, in a transaction of its own, so that processes
@@ -291,6 +296,10 @@ public:
     // records, which another process put in `replacing`'s place first.
     std::optional<std::string> replaceAppInstanceID(const std::string& replacing, const std::string& proposed,
                                                     APMErrorOut error);
+    // Whether the file was carried from a damaged one whose app metadata
+    // did not come across whole (see prepareFile): what it lacks of the
+    // first open and the app instance ID was lost, not never there.
+    std::optional<bool> appMetadataLostToDamage(APMErrorOut error);
 
     // ---- audiences (database_audiences.cpp) ----
 
@@ -342,6 +351,10 @@ public:
 private:
     explicit APMDatabase(std::unique_ptr<APMSqliteStore> store);
     bool prepareFile(APMErrorOut error);
+    bool prepareLayout(APMErrorOut error);
+    // After the store carried the file out of a damaged one: notes in the
+    // app metadata when it lost its row there.
+    void noteCarriedLoss();
     bool isLayoutUnchangedSinceChecked();
     std::optional<std::string> foreignLayout();
     // *refusal, when given, is set (and nothing kept) when the file

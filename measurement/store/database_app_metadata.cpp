@@ -1,8 +1,10 @@
 // The database's app metadata row.
 #include "measurement/store/database.h"
 
+#include <algorithm>
 #include <cmath>
 
+#include "measurement/foundation/monitor.h"
 #include "measurement/store/database_rows.h"
 
 namespace measurement {
@@ -81,10 +83,12 @@ std::optional<std::int64_t> APMDatabase::recordFirstOpenUnlessRecorded(std::int6
                                                                       APMErrorOut error) {
     checkWorkerQueue("recordFirstOpenUnlessRecorded:");
     *recorded = false;
-    auto rows = query("SELECT first_open_timestamp FROM app_metadata WHERE id = ?", {kAppMetadataRowID}, error);
+    auto rows = query("SELECT first_open_timestamp, lost_to_damage FROM app_metadata WHERE id = ?",
+                      {kAppMetadataRowID}, error);
     if (!rows) return std::nullopt;
     const auto stored = rows->empty() ? 0 : rowInteger(rows->front(), "first_open_timestamp").value_or(0);
     if (stored > 0) return stored;
+    if (!rows->empty() && rowInteger(rows->front(), "lost_to_damage").value_or(0) != 0) return 0;
     if (!updateAppMetadataColumns({{"first_open_timestamp", millis}}, error)) return std::nullopt;
     *recorded = true;
     return millis;
@@ -129,6 +133,42 @@ std::optional<std::string> APMDatabase::changeAppInstanceID(const std::optional<
         return updateAppMetadataColumns({{"app_instance_id", proposed}}, inner);
     });
     return done ? decided : std::nullopt;
+}
+
+std::optional<bool> APMDatabase::appMetadataLostToDamage(APMErrorOut error) {
+    const auto lost = queryInteger("SELECT lost_to_damage FROM app_metadata WHERE id = ?", {kAppMetadataRowID}, error);
+    if (!lost) return std::nullopt;
+    return lost->value_or(0) != 0;
+}
+
+// A carried file is no new one: it held a first open and, unless analytics
+// storage was denied, an app instance ID. When its app metadata did not come
+// across with a first open recorded (the row lay on a damaged page, or the
+// check found the table damaged), what it lacks now was lost, and is noted
+// so, so that the first open is not reported again and a new ID is not taken
+// as at a first start without a word.
+void APMDatabase::noteCarriedLoss() {
+    const auto loss = store_->takeCarriedLoss();
+    if (!loss) return;
+    const bool damaged = std::any_of(loss->begin(), loss->end(), [](const APMUnreadableStretch& stretch) {
+        return stretch.table == "app_metadata";
+    });
+    const auto firstOpen =
+        queryInteger("SELECT first_open_timestamp FROM app_metadata WHERE id = ?", {kAppMetadataRowID}, nullptr);
+    if (!damaged && firstOpen && firstOpen->value_or(0) > 0) return;
+    std::optional<APMError> error;
+    if (updateAppMetadataColumns({{"lost_to_damage", std::int64_t{1}}}, &error)) {
+        APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMDatabaseAppMetadataLostCode,
+                                          "The app metadata did not come whole out of the damaged database: the first "
+                                          "open and the app instance ID it lacks were lost, and are not taken anew as "
+                                          "at a first start. Path",
+                                          platform::Value(databasePath()));
+        return;
+    }
+    APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMDatabaseAppMetadataLostCode,
+                                      "The app metadata did not come whole out of the damaged database, and the loss "
+                                      "could not be noted. Path, error",
+                                      platform::Value(databasePath()), error ? error->asContext() : platform::Value());
 }
 
 bool APMDatabase::updateMeasurementConfigData(const NANOBytes& data, APMErrorOut error) {

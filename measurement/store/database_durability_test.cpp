@@ -11,6 +11,7 @@
 #include <functional>
 
 #include "measurement/store/database_test_support.h"
+#include "testsupport/scoped_launch_options.h"
 #include "platform/frameworks/utilities/gzip.h"
 
 using namespace measurement;
@@ -103,8 +104,8 @@ void moveWithCompanions(const std::filesystem::path& from, const std::filesystem
 
 }  // namespace
 
-TEST_CASE("a damaged file that another process has open is kept for it, and set aside by the next open alone with "
-          "its rows carried") {
+TEST_CASE("a damaged file that another process has open is waited for, kept without a write, and carried by the "
+          "first write made alone") {
     DatabaseFixture writer;
     const double now = writer.time.now();
     writer.onWorker([&] { REQUIRE(writer.database().insertRawEvent(namedEvent("before", now - 2), 1, nullptr)); });
@@ -119,35 +120,41 @@ TEST_CASE("a damaged file that another process has open is kept for it, and set 
     const auto page = sqlite3_column_int64(root, 0);
     sqlite3_finalize(root);
     sqlite3_close(db);
+    // The writer has read the page whole, and keeps it, before the damage.
+    writer.reopen();
     {
         std::fstream file(writer.path(), std::ios::in | std::ios::out | std::ios::binary);
         file.seekp(static_cast<std::streamoff>((page - 1) * 4096));
         for (int i = 0; i < 4096; ++i) file.put(static_cast<char>(i * 131 % 256));
     }
+    testsupport::ScopedLaunchOptions bound([](platform::LaunchOptions& options) { options.lockWaitSeconds = 0.2; });
 
-    // Another process opens the folder while the writer carries on.
+    // Another process opens the folder while the writer has it open: it
+    // waits for the writer, then keeps the file for reading.
     std::unique_ptr<APMDatabase> other;
     writer.onWorker([&] { other = APMDatabase::makeWithPath(writer.path().string(), nullptr); });
     REQUIRE(other);
-    CHECK(writer.capture.count(kAPMSqliteStoreDamagedInUseCode) == 1);
+    CHECK(writer.capture.count(kAPMFileLockWaitingCode) == 1);
+    CHECK(writer.capture.hasCode(kAPMSqliteStoreDamagedInUseCode));
     writer.onWorker([&] {
-        CHECK(writer.database().insertRawEvent(namedEvent("after", now - 1), 1, nullptr));
-        CHECK(other->insertRawEvent(namedEvent("other's", now), 1, nullptr));
+        // Neither writes into it: the writer learns of the damage from the
+        // mark beside it, and waits for the other in turn; the other tries
+        // once more without waiting again.
+        CHECK_FALSE(writer.database().insertRawEvent(namedEvent("after", now - 1), 1, nullptr));
+        CHECK_FALSE(other->insertRawEvent(namedEvent("other's", now), 1, nullptr));
     });
-    writer.close();
-    // The process that kept the file holds it as well.
-    CHECK_FALSE(APMSqliteStore::deleteDatabaseAtPath(writer.path().string()));
-    writer.onWorker([&] { other.reset(); });
-    CHECK(namesAtPath(writer.path()) == std::vector<std::string>{"before", "after", "other's"});
+    CHECK(writer.capture.count(kAPMFileLockWaitingCode) == 2);
+    CHECK(writer.capture.hasCode(kAPMSqliteStoreDamagedWriteRefusedCode));
+    CHECK(namesAtPath(writer.path()) == std::vector<std::string>{"before"});
     CHECK_FALSE(writer.capture.hasCode(kAPMSqliteStoreDamagedFileCode));
 
-    // Alone, the next open sets it aside and carries what still reads.
-    writer.reopen();
-    CHECK(writer.capture.count(kAPMSqliteStoreDamagedFileCode) == 1);
-    CHECK(namesAtPath(writer.path()) == std::vector<std::string>{"before", "after", "other's"});
-    CHECK(std::filesystem::exists(writer.path().string() + ".corrupt"));
+    // Alone, the writer's next write sets it aside, carries what still
+    // reads, and goes to the new file.
+    writer.onWorker([&] { other.reset(); });
     writer.onWorker([&] { CHECK(writer.database().insertRawEvent(namedEvent("next", now + 1), 1, nullptr)); });
-    CHECK(namesAtPath(writer.path()) == std::vector<std::string>{"before", "after", "other's", "next"});
+    CHECK(writer.capture.count(kAPMSqliteStoreDamagedFileCode) == 1);
+    CHECK(std::filesystem::exists(writer.path().string() + ".corrupt"));
+    CHECK(namesAtPath(writer.path()) == std::vector<std::string>{"before", "next"});
 }
 
 TEST_CASE("a writer whose file another program replaced or deleted stores its next event in the file at the path") {

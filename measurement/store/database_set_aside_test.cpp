@@ -427,6 +427,7 @@ TEST_CASE("a damaged file is replaced only once its rows are carried, and kept i
     testsupport::TempDir dir;
     const auto path = dir / "measurement.sql";
     const std::string carry = path.string() + kAPMSqliteStoreCarrySuffix;
+    const std::string mark = path.string() + kAPMSqliteStoreDamageMarkSuffix;
     APMMonitorCapture capture;
     {
         auto store = APMSqliteStore::makeWithDatabasePath(path.string(), nullptr);
@@ -445,31 +446,54 @@ TEST_CASE("a damaged file is replaced only once its rows are carried, and kept i
         }
     }
     REQUIRE(root > 1);
-    {
+    // The one page of the table "lost", written over while any store may
+    // have the file open.
+    auto damageLost = [&] {
         std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
         file.seekp(static_cast<std::streamoff>((root - 1) * 4096));
         for (int i = 0; i < 4096; ++i) file.put(static_cast<char>(i * 131 % 256));
-    }
+    };
     auto count = [](APMSqliteStore& store, const std::string& table) {
         auto rows = store.recordsForQuery("SELECT count(*) AS n FROM " + table, {}, nullptr);
         return rows ? rows->front().at("n").intValue() : -1;
     };
+    auto refusedAsDamaged = [](APMSqliteStore& store, const std::string& statement) {
+        std::optional<APMError> error;
+        const bool stored = store.executeStatement(statement, {}, &error).has_value();
+        return !stored && error && error->code() == kAPMSqliteStoreDamagedCode;
+    };
+    // What a write that carried first leaves: the damaged file aside, the
+    // rows that read and the write in the new one.
+    auto carriedWith = [&](APMSqliteStore& store, std::int64_t keptRows) {
+        CHECK(capture.count(kAPMSqliteStoreDamagedFileCode) == 1);
+        CHECK(fs::exists(path.string() + ".corrupt"));
+        CHECK_FALSE(fs::exists(mark));
+        CHECK(count(store, "kept") == keptRows);
+        CHECK(count(store, "lost") == 0);
+    };
+    testsupport::ScopedLaunchOptions bound([](platform::LaunchOptions& options) { options.lockWaitSeconds = 0.2; });
 
-    SUBCASE("the carried file that cannot take the path: the damaged one stays in use, and nothing is left beside it") {
+    SUBCASE("the carried file that cannot take the path: the damaged one is kept, takes no write, and is replaced by "
+            "the first write once it can be") {
+        damageLost();
         refusedRenameSource = carry;
         auto store = APMSqliteStore::makeWithDatabasePath(path.string(), nullptr);
-        refusedRenameSource.clear();
         REQUIRE(store);
         CHECK(capture.count(kAPMSqliteStoreSetAsideFailedCode) == 1);
         CHECK_FALSE(capture.hasCode(kAPMSqliteStoreDamagedFileCode));
         CHECK_FALSE(fs::exists(path.string() + ".corrupt"));
         CHECK_FALSE(fs::exists(path.string() + ".corrupt-wal"));
         CHECK_FALSE(fs::exists(carry));
-        CHECK(store->executeStatement("INSERT INTO kept VALUES (4)", {}, nullptr));
-        CHECK(count(*store, "kept") == 3);
+        CHECK(refusedAsDamaged(*store, "INSERT INTO kept VALUES (4)"));
+        CHECK(capture.hasCode(kAPMSqliteStoreDamagedWriteRefusedCode));
+        CHECK(count(*store, "kept") == 2);
         CHECK(count(*store, "lost") == -1);  // the same damaged file
+        refusedRenameSource.clear();
+        CHECK(store->executeStatement("INSERT INTO kept VALUES (4)", {}, nullptr));
+        carriedWith(*store, 3);
     }
     SUBCASE("what a carry that stopped midway left beside the file is made again") {
+        damageLost();
         testsupport::writeText(carry, "left by a process that stopped");
         testsupport::writeText(carry + "-journal", "and its journal");
         auto store = APMSqliteStore::makeWithDatabasePath(path.string(), nullptr);
@@ -480,5 +504,51 @@ TEST_CASE("a damaged file is replaced only once its rows are carried, and kept i
         CHECK_FALSE(fs::exists(carry + "-journal"));
         CHECK(count(*store, "kept") == 2);
         CHECK(count(*store, "lost") == 0);
+    }
+    SUBCASE("damage met by a transaction, or found by another process during a write group: nothing is committed, "
+            "and the next write carries first") {
+        for (const bool group : {false, true}) {
+            CAPTURE(group);
+            if (group) {
+                for (const auto& leftover : fs::directory_iterator(dir.path())) fs::remove_all(leftover);
+                auto store = APMSqliteStore::makeWithDatabasePath(path.string(), nullptr);
+                REQUIRE(store);
+                for (const char* statement : {"CREATE TABLE kept (a)", "INSERT INTO kept VALUES (1), (2)",
+                                              "CREATE TABLE lost (a)", "INSERT INTO lost VALUES (3)"}) {
+                    REQUIRE(store->executeStatement(statement, {}, nullptr));
+                }
+                store.reset();
+                sql(path, "PRAGMA wal_checkpoint(TRUNCATE)");
+                capture.clear();
+            }
+            auto store = APMSqliteStore::makeWithDatabasePath(path.string(), nullptr);
+            REQUIRE(store);
+            damageLost();
+            // Another connection's commit, after which the store reads afresh.
+            sql(path, "INSERT INTO kept VALUES (3)");
+            auto insert = [&] {
+                return store->executeStatement("INSERT INTO kept VALUES (4)", {}, nullptr).has_value();
+            };
+            // The read's failure passed over, as a caller might.
+            auto block = [&] { return insert() && !store->recordsForQuery("SELECT a FROM lost", {}, nullptr); };
+            std::optional<APMError> error;
+            if (group) {
+                std::optional<bool> committed;
+                REQUIRE(store->openWriteGroup([&](bool done) { committed = done; }, nullptr));
+                CHECK(store->performGroupedTransactionWithError(nullptr, insert));
+                // Another process meets the damage meanwhile.
+                testsupport::writeText(mark, "");
+                CHECK_FALSE(store->closeWriteGroup());
+                CHECK(committed == false);
+            } else {
+                CHECK_FALSE(store->performTransactionWithError(&error, block));
+                REQUIRE(error);
+                CHECK(error->code() == kAPMSqliteStoreDamagedCode);
+            }
+            CHECK(fs::exists(mark));
+            CHECK(count(*store, "kept") == 3);
+            CHECK(store->executeStatement("INSERT INTO kept VALUES (5)", {}, nullptr));
+            carriedWith(*store, 4);
+        }
     }
 }

@@ -4,7 +4,9 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <filesystem>
 #include <fstream>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -42,7 +44,33 @@ int runToEnd(sqlite3* db, const std::string& sql, TextRows* rows) {
     return rc;
 }
 
-std::string quoted(const std::string& name) { return APMSqliteStore::quoteIdentifier(name); }
+std::string sqlName(const std::string& name) { return APMSqliteStore::quoteIdentifier(name); }
+
+// Whether the table, read through its own tree, gives at most
+// kAPMSqliteStoreWholeCheckRows rows (the first pages only, however large it
+// is); then SQLite's check of the table and its indexes, which reads all of
+// them. True when either finds damage, *said telling what.
+bool smallTableDamaged(sqlite3* db, const std::string& table, std::string* said) {
+    const std::string count = "SELECT count(*) > " + std::to_string(kAPMSqliteStoreWholeCheckRows) +
+                              " FROM (SELECT 1 FROM " + sqlName(table) + " NOT INDEXED LIMIT " +
+                              std::to_string(kAPMSqliteStoreWholeCheckRows + 1) + ")";
+    TextRows large, lines;
+    int rc = runToEnd(db, count, &large);
+    if (rc == SQLITE_DONE && large.size() == 1 && large[0] == std::vector<std::string>{"0"}) {
+        rc = runToEnd(db, "PRAGMA quick_check(" + sqlName(table) + ")", &lines);
+    }
+    if (isDamage(rc) || isDamage(sqlite3_errcode(db))) {
+        *said = sqlite3_errmsg(db);
+        return true;
+    }
+    said->clear();
+    for (const auto& line : lines) {
+        // SQLite heads its findings with the database they are in.
+        if (line.empty() || line[0] == "ok" || line[0].rfind("*** ", 0) == 0) continue;
+        *said += (said->empty() ? "" : "; ") + line[0];
+    }
+    return rc == SQLITE_DONE && !said->empty();
+}
 
 // SQLite's own threshold for a checkpoint after a commit, kept for
 // connections that live long: their next commit starts the log afresh.
@@ -159,38 +187,79 @@ bool APMSqliteStore::checkEndPages(std::string* problem) {
         if (object[0] == "table") {
             // Through the table's own tree: a smaller index would answer
             // the first probe without reading the table.
-            probes = {"SELECT rowid FROM " + quoted(name) + " NOT INDEXED ORDER BY rowid LIMIT 1",
-                      "SELECT rowid FROM " + quoted(name) + " NOT INDEXED ORDER BY rowid DESC LIMIT 1"};
+            probes = {"SELECT rowid FROM " + sqlName(name) + " NOT INDEXED ORDER BY rowid LIMIT 1",
+                      "SELECT rowid FROM " + sqlName(name) + " NOT INDEXED ORDER BY rowid DESC LIMIT 1"};
         } else {
             TextRows columns;
-            if (damaged(runToEnd(db_, "PRAGMA index_info(" + quoted(name) + ")", &columns))) return false;
+            if (damaged(runToEnd(db_, "PRAGMA index_info(" + sqlName(name) + ")", &columns))) return false;
             if (columns.empty() || columns.front().size() < 3 || columns.front()[2].empty()) continue;
-            const std::string column = quoted(columns.front()[2]);
-            const std::string head = "SELECT " + column + " FROM " + quoted(table) + " INDEXED BY " + quoted(name) +
+            const std::string column = sqlName(columns.front()[2]);
+            const std::string head = "SELECT " + column + " FROM " + sqlName(table) + " INDEXED BY " + sqlName(name) +
                                      " ORDER BY " + column;
             probes = {head + " LIMIT 1", head + " DESC LIMIT 1"};
         }
         for (const auto& probe : probes) {
             if (damaged(runToEnd(db_, probe, nullptr))) return false;
         }
+        std::string said;
+        if (object[0] == "table" && smallTableDamaged(db_, name, &said)) {
+            *problem = "table " + name + ": " + said;
+            return false;
+        }
     }
     runToEnd(db_, "COMMIT", nullptr);
     return true;
 }
 
+std::vector<APMUnreadableStretch> APMSqliteStore::damageInSmallTables() {
+    std::lock_guard lock(mutex_);
+    std::vector<APMUnreadableStretch> found;
+    TextRows tables;
+    if (!db_ || runToEnd(db_, "SELECT name FROM sqlite_master WHERE type = 'table'", &tables) != SQLITE_DONE) {
+        return found;
+    }
+    for (const auto& table : tables) {
+        std::string said;
+        if (smallTableDamaged(db_, table.at(0), &said)) {
+            found.push_back({table[0], std::nullopt, std::nullopt, "the table's pages do not check: " + said});
+        }
+    }
+    return found;
+}
+
 // Damage met by a statement while the file is in use may lie anywhere in
 // it, beyond what the check at open reads: a mark beside the file makes the
-// next open read all of it. Noted once per connection. A connection that
-// only reads changes nothing beside the file either: its reader reports
-// the damage itself.
+// next open read all of it, and the other processes that have it open
+// before their next write. Said once per connection. A connection that only
+// reads changes nothing beside the file either: its reader reports the
+// damage itself.
 void APMSqliteStore::noteDamage(int code) {
-    if (!isDamage(code) || damageNoted_ || sqlite3_db_readonly(db_, "main") == 1) return;
-    damageNoted_ = true;
-    std::ofstream mark(path_ + kAPMSqliteStoreDamageMarkSuffix, std::ios::trunc);
+    if (!isDamage(code) || sqlite3_db_readonly(db_, "main") == 1) return;
+    const std::string error = sqlite3_errmsg(db_);
+    keepDamaged(error);
+    if (std::exchange(damageNoted_, true)) return;
     APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMSqliteStoreDamageFoundCode,
-                                      "Database damage found while in use. The next open checks the whole file. Path, "
-                                      "error",
-                                      platform::Value(path_), platform::Value(std::string(sqlite3_errmsg(db_))));
+                                      "Database damage found while in use. Nothing more is written into the file "
+                                      "before it is replaced; the next open checks the whole file. Path, error",
+                                      platform::Value(path_), platform::Value(error));
+}
+
+void APMSqliteStore::keepDamaged(const std::string& problem) {
+    damage_ = problem;
+    if (!db_ || sqlite3_db_readonly(db_, "main") == 1) return;
+    std::ofstream mark(path_ + kAPMSqliteStoreDamageMarkSuffix, std::ios::trunc);
+}
+
+std::optional<std::string> APMSqliteStore::damageKept() const {
+    std::lock_guard lock(mutex_);
+    return damage_;
+}
+
+std::optional<std::string> APMSqliteStore::knownDamage() const {
+    if (damage_ || !db_ || sqlite3_db_readonly(db_, "main") == 1) return damage_;
+    std::error_code ec;
+    if (!std::filesystem::exists(path_ + kAPMSqliteStoreDamageMarkSuffix, ec)) return std::nullopt;
+    return "another process found it damaged";
 }
 
 }  // namespace measurement

@@ -3,8 +3,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "measurement/foundation/monitor.h"
@@ -134,6 +136,14 @@ bool deleteDatabaseFiles(const std::string& path, APMErrorOut error) {
 
 constexpr const char* kInUseReason = "another process has it open";
 
+// Seconds as a person reads them: 30, 0.3.
+std::string secondsText(double seconds) {
+    std::string text = std::to_string(seconds);
+    text.erase(text.find_last_not_of('0') + 1);
+    if (!text.empty() && text.back() == '.') text.pop_back();
+    return text;
+}
+
 }  // namespace
 
 // Without a lock file of its own (one that cannot be opened: a folder at its
@@ -169,7 +179,7 @@ std::optional<bool> APMSqliteStore::fileMoved() {
 // ends the wait, so that a process never waits for those using the new
 // file. The shared lock is taken again afterwards (pathHeld() tells whether
 // it was).
-APMSqliteStore::FileOutcome APMSqliteStore::whileAlone(bool wait, const std::function<bool()>& unchanged,
+APMSqliteStore::FileOutcome APMSqliteStore::whileAlone(double waitSeconds, const std::function<bool()>& unchanged,
                                                        const std::function<bool()>& action, std::string* whyNot) {
     if (!pathLock_ || !pathLock_->isOpen()) {
         if (whyNot) *whyNot = pathLock_ ? pathLock_->whyUnlockable() : kInUseReason;
@@ -193,16 +203,15 @@ APMSqliteStore::FileOutcome APMSqliteStore::whileAlone(bool wait, const std::fun
             if (attempt == 0) {
                 const std::string holders = pathLock_->otherHolders();
                 reason = std::string(kInUseReason) + " (" + holders + ")";
-                if (wait) {
+                if (waitSeconds > 0) {
                     APMMonitor::shared().logWithLevel(
                         kAPMMonitorLevelWarning, kAPMFileLockWaitingCode,
                         "Waiting for the other processes that have the database open to close it, for up to " +
-                            std::to_string(static_cast<int>(kAPMSqliteStoreBusyTimeoutSeconds)) +
-                            " s. Path, held by",
+                            secondsText(waitSeconds) + " s. Path, held by",
                         platform::Value(path_), platform::Value(holders));
                 }
             }
-            if (!wait || !waitWhileBusy(this, attempt)) break;
+            if (waitSeconds <= 0 || !pauseWhileBusy(attempt, waitSeconds)) break;
             // Said above, in the words of this wait.
             busyWaitSaid_ = true;
         }
@@ -214,6 +223,7 @@ APMSqliteStore::FileOutcome APMSqliteStore::whileAlone(bool wait, const std::fun
 
 bool APMSqliteStore::openChecked(APMErrorOut error) {
     setAsideWhatIsNoFile();
+    carriedLoss_.reset();
     if (!pathHeld(error) || !open(error)) return false;
     // Damage met while the file was last in use may lie anywhere in it.
     std::error_code ec;
@@ -230,27 +240,36 @@ bool APMSqliteStore::openChecked(APMErrorOut error) {
         close();
         return false;
     }
-    return replaceDamaged(problem, error);
+    return replaceDamaged(problem, true, error);
 }
 
 // Another process that has the damaged file open would go on writing into
-// a file that no one reads any more: the file is then kept and used as far
-// as it goes, and the next open that finds it damaged alone replaces it.
-// The rows are carried before the damaged file leaves the path, under the
-// exclusive lock: no other process uses the path until the new file,
-// rows and all, is in place.
-bool APMSqliteStore::replaceDamaged(const std::string& problem, APMErrorOut error) {
+// a file that no one reads any more: it is waited for, and while it keeps
+// the file, the file is kept, read as far as it goes and written no more
+// (the mark beside it tells the others, which replace it before their next
+// write). The rows are carried before the damaged file leaves the path,
+// under the exclusive lock: no other process uses the path until the new
+// file, rows and all, is in place.
+bool APMSqliteStore::replaceDamaged(const std::string& problem, bool wait, APMErrorOut error) {
     // The check leaves its read transaction open on damage.
     if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    keepDamaged(problem);
     const std::string carryPath = path_ + kAPMSqliteStoreCarrySuffix;
     Carried carried;
     std::string aside, why, whyNot;
     const auto outcome = whileAlone(
-        false, [this] { return fileMoved() == false; },
+        wait ? APMFileLock::waitLimit() : 0, [this] { return fileMoved() == false; },
         [&] {
+            // Damage the rows may read past without a word: the check's.
+            auto checked = damageInSmallTables();
             if (!carryReadableRows(carryPath, &carried, &why)) {
                 why = "its rows could not be carried into a new file: " + why;
                 return false;
+            }
+            for (auto& table : checked) {
+                const bool listed = std::any_of(carried.skipped.begin(), carried.skipped.end(),
+                                                [&](const APMUnreadableStretch& s) { return s.table == table.table; });
+                if (!listed) carried.skipped.push_back(std::move(table));
             }
             // The log goes along with the file: closing must not delete it.
             int persist = 1;
@@ -263,31 +282,31 @@ bool APMSqliteStore::replaceDamaged(const std::string& problem, APMErrorOut erro
             return false;
         },
         &whyNot);
-    if (outcome == FileOutcome::inUse) {
-        APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMSqliteStoreDamagedInUseCode,
-                                          "Database is damaged, but it cannot be replaced now: " + whyNot +
-                                              ". Kept and used as it is. Path, problem",
-                                          platform::Value(path_), platform::Value(problem));
-        if (pathHeld(error)) return true;
-        close();
-        return false;
-    }
-    if (outcome == FileOutcome::failed) {
-        APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMSqliteStoreSetAsideFailedCode,
-                                          "Database is damaged and could not be replaced. Kept and used as it is. "
-                                          "Path, reason",
-                                          platform::Value(path_), platform::Value(problem + "; " + why));
-        // Still open when the carry failed; put back when the rename did.
-        if (!pathHeld(error)) {
+    if (outcome == FileOutcome::inUse || outcome == FileOutcome::failed) {
+        const bool inUse = outcome == FileOutcome::inUse;
+        damageWaitRanOut_ = damageWaitRanOut_ || (inUse && wait);
+        if (!std::exchange(damageKeptSaid_, true)) {
+            APMMonitor::shared().logWithLevel(
+                kAPMMonitorLevelError, inUse ? kAPMSqliteStoreDamagedInUseCode : kAPMSqliteStoreSetAsideFailedCode,
+                "Database is damaged, but it cannot be replaced now: " + (inUse ? whyNot : why) +
+                    ". Kept for reading; nothing is written into it. Path, problem",
+                platform::Value(path_), platform::Value(problem));
+        }
+        // Still open when the carry failed or the others kept it; put back
+        // when the rename failed.
+        if (!pathHeld(error) || (!db_ && !open(error))) {
             close();
             return false;
         }
-        return db_ || open(error);
+        keepDamaged(problem);
+        damageKeptBecause_ = inUse ? whyNot : why;
+        return true;
     }
     close();
     // Replaced here, or by another process that made the file at the path.
     if (!pathHeld(error) || !open(error)) return false;
     if (outcome == FileOutcome::replacedMeanwhile) return true;
+    carriedLoss_ = carried.skipped;
     APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMSqliteStoreDamagedFileCode,
                                       "Database is damaged. Set aside, and the rows that still read carried into a "
                                       "new file. Set aside as, problem",
@@ -317,6 +336,46 @@ bool APMSqliteStore::replaceDamaged(const std::string& problem, APMErrorOut erro
     return true;
 }
 
+// Damage another process marked is taken as this connection's own once the
+// whole file, read afresh, shows it: a mark left for damage already carried
+// away by a process that stopped midway goes.
+bool APMSqliteStore::readyForWrite(APMErrorOut error) {
+    if (!reopenIfReplaced(error)) return false;
+    if (reopening_ || !db_ || sqlite3_db_readonly(db_, "main") == 1) return true;
+    if (!damage_) {
+        if (!knownDamage()) return true;
+        std::string problem;
+        // Pages kept from earlier reads may predate the damage.
+        sqlite3_db_release_memory(db_);
+        if (checkIntegrity(true, &problem)) {
+            std::error_code ec;
+            fs::remove(path_ + kAPMSqliteStoreDamageMarkSuffix, ec);
+            return true;
+        }
+        if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        damage_ = problem.empty() ? "another process found it damaged, and it could not be checked" : problem;
+    }
+    reopening_ = true;
+    const std::string problem = *damage_;
+    bool ready = replaceDamaged(problem, !damageWaitRanOut_, error);
+    if (ready && !damage_ && reopenHandler_ && !reopenHandler_()) {
+        APMSetError(error, kAPMSqliteStoreOpenCode, "Failed to prepare the database file at the path");
+        ready = false;
+    }
+    reopening_ = false;
+    if (!db_) pathLock_->unlock();
+    if (!ready || !damage_) return ready;
+    fail(error, kAPMSqliteStoreDamagedCode, "Database is damaged and cannot be replaced now: nothing is written into it",
+         std::exchange(damageRefusalSaid_, true) ? 0L : long{kAPMSqliteStoreDamagedWriteRefusedCode},
+         path_ + ": " + *damage_ + "; " + damageKeptBecause_);
+    return false;
+}
+
+std::optional<std::vector<APMUnreadableStretch>> APMSqliteStore::takeCarriedLoss() {
+    std::lock_guard lock(mutex_);
+    return std::exchange(carriedLoss_, std::nullopt);
+}
+
 namespace {
 
 void logSetAside(bool setAside, const std::string& path, const std::string& aside, const std::string& reason,
@@ -341,7 +400,8 @@ void APMSqliteStore::setAsideWhatIsNoFile() {
     const auto examined = identityOf(info);
     std::string aside, why;
     const auto outcome = whileAlone(
-        true, [&] { return identityAt(path_) == examined; }, [&] { return renameAside(path_, &aside, &why); }, &why);
+        kAPMSqliteStoreBusyTimeoutSeconds, [&] { return identityAt(path_) == examined; },
+        [&] { return renameAside(path_, &aside, &why); }, &why);
     if (outcome == FileOutcome::replacedMeanwhile) return;
     logSetAside(outcome == FileOutcome::done, path_, aside,
                 S_ISDIR(info.st_mode) ? "it is a folder" : "it is no regular file", why);
@@ -351,7 +411,7 @@ bool APMSqliteStore::setAsideAndReopen(const std::string& reason, APMErrorOut er
     std::lock_guard lock(mutex_);
     std::string aside, why;
     const auto outcome = whileAlone(
-        true, [this] { return fileMoved() == false; },
+        kAPMSqliteStoreBusyTimeoutSeconds, [this] { return fileMoved() == false; },
         [&] {
             // The log goes along with the file: closing must not delete it.
             int persist = 1;
@@ -379,7 +439,7 @@ bool APMSqliteStore::closeAndDeleteDatabase(APMErrorOut deleteError) {
     std::optional<APMError> error;
     std::string whyNot;
     const auto outcome = whileAlone(
-        false, [&] { return !connected || fileMoved() == false; },
+        0, [&] { return !connected || fileMoved() == false; },
         [&] {
             close();
             return deleteDatabaseFiles(path_, &error);

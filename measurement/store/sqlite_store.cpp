@@ -232,45 +232,48 @@ bool APMSqliteStore::openConnection(const std::string& target, int flags, APMErr
 // the process clock's time since boot and the real monotonic clock, and the
 // wait ends when either has passed the limit.
 int APMSqliteStore::waitWhileBusy(void* context, int attempt) {
-    auto* store = static_cast<APMSqliteStore*>(context);
+    return static_cast<APMSqliteStore*>(context)->pauseWhileBusy(attempt, kAPMSqliteStoreBusyTimeoutSeconds) ? 1 : 0;
+}
+
+bool APMSqliteStore::pauseWhileBusy(int attempt, double limitSeconds) {
     const auto realNow = std::chrono::steady_clock::now();
     const double clockNow = platform::dispatch::currentClock()->uptime();
     if (attempt == 0) {
-        store->busySince_ = realNow;
-        store->busySinceUptime_ = clockNow;
-        store->busyWaitSaid_ = false;
+        busySince_ = realNow;
+        busySinceUptime_ = clockNow;
+        busyWaitSaid_ = false;
         APMMonitor::shared().logWithLevel(kAPMMonitorLevelDebug, kAPMSqliteStoreBusyCode,
                                           "Database is busy. Waiting for another connection. Path",
-                                          platform::Value(store->path_));
+                                          platform::Value(path_));
     }
-    const double waited = std::max(std::chrono::duration<double>(realNow - store->busySince_).count(),
-                                   clockNow - store->busySinceUptime_);
-    if (waited >= kAPMSqliteStoreBusyTimeoutSeconds) {
+    const double waited = std::max(std::chrono::duration<double>(realNow - busySince_).count(),
+                                   clockNow - busySinceUptime_);
+    if (waited >= limitSeconds) {
         APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMSqliteStoreBusyTimeoutCode,
-                                          "Database stayed busy. Giving up. Path, seconds",
-                                          platform::Value(store->path_), platform::Value(waited));
-        return 0;
+                                          "Database stayed busy. Giving up. Path, seconds", platform::Value(path_),
+                                          platform::Value(waited));
+        return false;
     }
-    if (!store->busyWaitSaid_ && waited >= kAPMSqliteStoreBusyNoticeSeconds) {
-        store->busyWaitSaid_ = true;
+    if (!busyWaitSaid_ && waited >= kAPMSqliteStoreBusyNoticeSeconds) {
+        busyWaitSaid_ = true;
         APMMonitor::shared().logWithLevel(
             kAPMMonitorLevelWarning, kAPMSqliteStoreBusyWaitingCode,
             "Database is busy: another connection (another process, or an inspection tool) holds it. Waiting for up to " +
-                std::to_string(static_cast<int>(kAPMSqliteStoreBusyTimeoutSeconds)) + " s. Path",
-            platform::Value(store->path_));
+                std::to_string(static_cast<int>(limitSeconds)) + " s. Path",
+            platform::Value(path_));
     }
     thread_local std::minstd_rand random(std::random_device{}());
     const int bound = std::min(kMaxBusyPauseMilliseconds, 1 << std::min(attempt, 6));
     std::this_thread::sleep_for(std::chrono::microseconds(
         std::uniform_int_distribution<int>(bound * 250, bound * 1000)(random)));
-    return 1;
+    return true;
 }
 
 // BEGIN waits through the busy handler; SQLite answers busy without asking
 // it in a few cases (a lock held across a journal-mode change, a recovering
 // write-ahead log), so those are tried again here until the same limit.
 bool APMSqliteStore::beginTransaction(APMErrorOut error) {
-    if (!reopenIfReplaced(error)) return false;
+    if (!readyForWrite(error)) return false;
     const auto start = std::chrono::steady_clock::now();
     const double startUptime = platform::dispatch::currentClock()->uptime();
     for (int attempt = 0;; ++attempt) {
@@ -296,6 +299,12 @@ void APMSqliteStore::close() {
         sqlite3_close_v2(db_);
     }
     db_ = nullptr;
+    damage_.reset();
+    damageKeptBecause_.clear();
+    damageNoted_ = false;
+    damageWaitRanOut_ = false;
+    damageKeptSaid_ = false;
+    damageRefusalSaid_ = false;
     keepLog_ = false;
     logPages_ = 0;
     logUnsynced_ = false;
@@ -395,6 +404,19 @@ std::optional<std::int64_t> APMSqliteStore::run(const std::string& text, const A
     if (sqlite3_get_autocommit(db_) && !reopenIfReplaced(error)) return std::nullopt;
     if (text.rfind("ROLLBACK", 0) == 0) ++undoCount_;
     auto statement = prepare(text, error);
+    // A change outside a transaction commits at once: never into a file
+    // known damaged.
+    if (statement && sqlite3_get_autocommit(db_) && !sqlite3_stmt_readonly(statement.get()) && knownDamage()) {
+        statement.release();
+        if (!readyForWrite(error)) return std::nullopt;
+        // Still damaged only while the file is being made ready.
+        if (const auto damaged = knownDamage()) {
+            fail(error, kAPMSqliteStoreDamagedCode, "Database is damaged: nothing is written into it",
+                 kAPMSqliteStoreDamagedWriteRefusedCode, path_ + ": " + *damaged);
+            return std::nullopt;
+        }
+        statement = prepare(text, error);
+    }
     if (!statement || !bind(statement.get(), values, error)) return std::nullopt;
     int rc;
     while ((rc = sqlite3_step(statement.get())) == SQLITE_ROW) {
@@ -626,10 +648,18 @@ bool APMSqliteStore::runTransaction(APMErrorOut error, const std::function<bool(
     std::optional<APMError> endError;
     const bool inTransaction = db_ && !sqlite3_get_autocommit(db_);
     const bool replaced = inTransaction && !nested && fileMoved() == true;
-    if (!inTransaction || replaced || !runPlain(nested ? "RELEASE " + savepoint : "COMMIT TRANSACTION", &endError)) {
-        const std::string reason = replaced ? kReplacedReason : db_ ? sqlite3_errmsg(db_) : "database closed";
+    // Damage met meanwhile, here or by another process: what the block
+    // wrote would be acknowledged in a file that is to be set aside.
+    const auto damaged = inTransaction && !nested && !replaced ? knownDamage() : std::nullopt;
+    if (!inTransaction || replaced || damaged ||
+        !runPlain(nested ? "RELEASE " + savepoint : "COMMIT TRANSACTION", &endError)) {
+        const std::string reason = replaced  ? kReplacedReason
+                                   : damaged ? "the file is damaged (" + *damaged + "): nothing is written into it"
+                                   : db_     ? sqlite3_errmsg(db_)
+                                             : "database closed";
         rollback();
-        fail(error, kAPMSqliteStoreTransactionCode, "Failed to end transaction", 0, reason);
+        fail(error, damaged ? kAPMSqliteStoreDamagedCode : kAPMSqliteStoreTransactionCode, "Failed to end transaction",
+             0, reason);
         return false;
     }
     --savepointDepth_;

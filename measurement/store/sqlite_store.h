@@ -55,6 +55,7 @@ enum : long {
     kAPMSqliteStoreDamagedInUseCode = 34027,
     kAPMSqliteStoreReplacedCode = 34028,
     kAPMSqliteStoreCarriedRowsCode = 34029,
+    kAPMSqliteStoreDamagedWriteRefusedCode = 34035,
     kAPMSqliteStoreBusyWaitingCode = 34042,
 };
 
@@ -72,9 +73,16 @@ inline constexpr double kAPMSqliteStoreBusyNoticeSeconds = 2;
 // storing one event adds some five pages, so one in about forty pays.
 inline constexpr int kAPMSqliteStoreKeptLogPages = 200;
 
-// Beside a database file, the file that marks damage met while it was in
-// use: the next open checks the whole file.
+// Beside a database file, the file that marks damage found while it was in
+// use or held by another process: the next open, and every process that has
+// it open before its next write, checks the whole file.
 inline constexpr const char* kAPMSqliteStoreDamageMarkSuffix = "-damaged";
+
+// A table of at most this many rows is checked whole at open (SQLite's
+// quick check of the table): the engine reads such tables whole, and
+// damage in them may read as other values, or as no row, rather than fail.
+// Larger ones are checked at the pages a reader starts from.
+inline constexpr int kAPMSqliteStoreWholeCheckRows = 100;
 
 // Beside a database file, the file every store that uses the path holds a
 // shared lock on (APMFileLock) while it is open: the file is deleted or set
@@ -144,21 +152,36 @@ struct APMUnreadableStretch {
 class APMSqliteStore {
 public:
     // Opens the file (creating it and excluding it from backup) and checks
-    // its integrity: the file header, the schema and the first and last
-    // pages of every table and index, a cost that does not grow with the
-    // rows; the whole file when damage was met while it was last used. A
-    // damaged file is set aside (as setAsideAndReopen names it, logged with
-    // 34002), never deleted: every row of it whose row ID still reads by
-    // itself (as readableRowsOfTable offers them) is first carried into a
-    // new file (its tables and indexes as the damaged file declares them,
-    // each row with its row ID and columns as that look-up gives them; 34029
-    // counts the rows and names the stretches that did not read), which
-    // then takes its place at the path. While another process has the damaged
-    // file open it is kept and used as far as it goes (logged with 34027);
-    // so it is when its rows cannot be carried or it cannot be renamed
-    // (34026), and the next open tries again. Something other than a file
-    // at the path (a folder, a fifo) is set aside as setAsideAndReopen does.
-    // None on failure; an empty path fails with code 1.
+    // its integrity: the file header, the schema, the first and last pages
+    // of every table and index, a cost that does not grow with the rows, and
+    // every table of at most kAPMSqliteStoreWholeCheckRows rows whole; the
+    // whole file when damage was marked beside it. A damaged file is set
+    // aside (as setAsideAndReopen names it, logged with 34002), never
+    // deleted: every row of it whose row ID still reads by itself (as
+    // readableRowsOfTable offers them) is first carried into a new file (its
+    // tables and indexes as the damaged file declares them, each row with
+    // its row ID and columns as that look-up gives them; 34029 counts the
+    // rows and names the stretches that did not read), which then takes its
+    // place at the path. While other processes have the damaged file open it
+    // is waited for up to APMFileLock::waitLimit() (the shared lock given up
+    // between tries, so that processes that find it together never wait for
+    // each other, and one that finds it carried by another opens the new
+    // file). Kept after that (34027), or when its rows cannot be carried or
+    // it cannot be renamed (34026), it is marked damaged and read as far as
+    // it goes, but nothing is written into it: every write first tries
+    // again to replace it (see below). Something other than a file at the
+    // path (a folder, a fifo) is set aside as setAsideAndReopen does. None
+    // on failure; an empty path fails with code 1.
+    //
+    // Once the store knows the open file is damaged (found at open, met by
+    // a statement, or marked beside it by another process), nothing is
+    // committed into it: a transaction or write group that met damage is
+    // rolled back and fails with code 5, and every later write (a
+    // transaction, a write group, a statement that changes the file) first
+    // replaces the file as the open does, waiting for the other processes
+    // the first time only, and then goes to the new file (made ready by the
+    // reopen handler); while it cannot be replaced the write fails with
+    // code 5 (logged with 34035).
     static std::unique_ptr<APMSqliteStore> makeWithDatabasePath(const std::string& path, APMErrorOut error);
     // Opens an existing file for reading only: nothing is made, checked,
     // repaired or set aside, every write fails, and damage met leaves no
@@ -292,6 +315,25 @@ public:
     std::optional<std::vector<APMUnreadableStretch>> readableRowsOfTable(
         const std::string& table, const std::function<void(APMRow row)>& visit, APMErrorOut error);
 
+    // Why the open file takes no write: it is known damaged and could not be
+    // replaced yet (see makeWithDatabasePath); none otherwise.
+    std::optional<std::string> damageKept() const;
+
+    // The tables of at most kAPMSqliteStoreWholeCheckRows rows that SQLite's
+    // check of the table (quick_check) finds damaged, each as a stretch of
+    // the whole table with what the check said: damage that reading the rows
+    // may not show, a row read with another's bytes or not found at all.
+    // Read only; a table that cannot be checked for another reason is left
+    // out.
+    std::vector<APMUnreadableStretch> damageInSmallTables();
+
+    // What the carry that made the open file could not take from the damaged
+    // one: the stretches of rows that did not read, and the tables whose
+    // check found damage (damageInSmallTables). Answered once, for the owner
+    // to note what it lost; none when this store did not carry the file it
+    // has open.
+    std::optional<std::vector<APMUnreadableStretch>> takeCarriedLoss();
+
     // Runs the statements in a transaction that is always rolled back, and
     // tells whether the file refuses them: the reason when one fails on a
     // constraint or a trigger, or stores no row; none when all of them ran.
@@ -361,7 +403,21 @@ private:
     // file); false fills the error (code 4, logged with 34001).
     bool pathHeld(APMErrorOut error);
     bool openChecked(APMErrorOut error);
-    bool replaceDamaged(const std::string& problem, APMErrorOut error);
+    // Carries the damaged open file into a new one and puts that one at the
+    // path, waiting for the other processes that have it open (when `wait`)
+    // up to APMFileLock::waitLimit(). True when a file is open afterwards:
+    // the new one, or the damaged one kept (damage_ then says what, and the
+    // mark beside it tells the others).
+    bool replaceDamaged(const std::string& problem, bool wait, APMErrorOut error);
+    // Before a write: the file at the path opened when another program
+    // replaced it (reopenIfReplaced), and one known damaged replaced first.
+    // False (code 5) while it cannot be.
+    bool readyForWrite(APMErrorOut error);
+    // Why the open file must take no write: damage this store found, or the
+    // mark another process left beside it; none otherwise.
+    std::optional<std::string> knownDamage() const;
+    // Notes the open file as damaged, and marks it for the other processes.
+    void keepDamaged(const std::string& problem);
     // What a carry into a new file took from the damaged one.
     struct Carried {
         std::int64_t rows = 0;
@@ -382,19 +438,22 @@ private:
     void close();
     void setAsideWhatIsNoFile();
     // Runs the action once this process is the only one that has the path
-    // open, waiting for the others up to the busy limit or, without `wait`,
-    // not at all; while `unchanged` answers false, the path no longer names
-    // the file examined, and nothing is done. When the action cannot run
+    // open, waiting for the others up to that many seconds (0: not at all);
+    // while `unchanged` answers false, the path no longer names the file
+    // examined, and nothing is done. When the action cannot run
     // (inUse), *whyNot says why: another process has the file open (and
     // which), or the lock file cannot be locked (and why).
-    FileOutcome whileAlone(bool wait, const std::function<bool()>& unchanged, const std::function<bool()>& action,
-                           std::string* whyNot = nullptr);
+    FileOutcome whileAlone(double waitSeconds, const std::function<bool()>& unchanged,
+                           const std::function<bool()>& action, std::string* whyNot = nullptr);
     // Whether the path no longer names the file the connection opened (or
     // names nothing); none when SQLite cannot tell. Only a file known to be
     // the one examined is deleted or set aside.
     std::optional<bool> fileMoved();
     bool reopenIfReplaced(APMErrorOut error);
     static int waitWhileBusy(void* context, int attempt);
+    // One pause of a wait that began at attempt 0 (said as the busy handler
+    // says its waits); false once the wait has lasted `limitSeconds`.
+    bool pauseWhileBusy(int attempt, double limitSeconds);
     static int noteLogSize(void* context, sqlite3* db, const char* name, int pages);
     // Copies the log into the file and empties it, waiting for no other
     // connection; false when it could not.
@@ -448,6 +507,18 @@ private:
     bool joinedWrote_ = false;
     std::function<void(bool committed)> groupClosed_;
     bool damageNoted_ = false;
+    // What is damaged in the open file, which then takes no write (see
+    // knownDamage()); why the last try could not replace it; whether a wait
+    // for the others to let it be replaced already ran out (later tries of
+    // this connection do not wait again); and whether its being kept and a
+    // write refused were said (once a connection: every write tries again).
+    std::optional<std::string> damage_;
+    std::string damageKeptBecause_;
+    bool damageWaitRanOut_ = false;
+    bool damageKeptSaid_ = false;
+    bool damageRefusalSaid_ = false;
+    // See takeCarriedLoss().
+    std::optional<std::vector<APMUnreadableStretch>> carriedLoss_;
     // Whether the write-ahead log outlives the connection; the pages in it
     // after this connection's last commit that added some, and whether
     // pages were added since the log was last made durable.

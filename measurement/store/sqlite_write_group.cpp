@@ -92,9 +92,14 @@ bool APMSqliteStore::closeWriteGroup() {
     }
     const bool inTransaction = db_ && !sqlite3_get_autocommit(db_);
     const bool replaced = inTransaction && fileMoved() == true;
-    const bool committed = inTransaction && !replaced && runPlain("COMMIT TRANSACTION", nullptr);
+    // As a transaction's commit: none into a file known damaged.
+    const auto damaged = inTransaction && !replaced ? knownDamage() : std::nullopt;
+    const bool committed = inTransaction && !replaced && !damaged && runPlain("COMMIT TRANSACTION", nullptr);
     if (!committed) {
-        const std::string reason = replaced ? kReplacedReason : db_ ? sqlite3_errmsg(db_) : "database closed";
+        const std::string reason = replaced  ? kReplacedReason
+                                   : damaged ? "the file is damaged (" + *damaged + ")"
+                                   : db_     ? sqlite3_errmsg(db_)
+                                             : "database closed";
         if (db_ && !sqlite3_get_autocommit(db_)) runPlain("ROLLBACK TRANSACTION", nullptr);
         fail(nullptr, 0, "Failed to commit write group", kAPMSqliteStoreWriteGroupFailedCode, reason);
     }
