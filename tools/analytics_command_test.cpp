@@ -762,11 +762,30 @@ std::vector<std::pair<std::int64_t, std::int64_t>> leafPages(const fs::path& dat
     return pages;
 }
 
+// The events logged so far doubled `times` over, all in the file: its log
+// copied into it. The leaf pages of the raw events then.
+std::vector<std::pair<std::int64_t, std::int64_t>> doubleEvents(ToolFixture& tool, int times) {
+    for (int i = 0; i < times; ++i) {
+        tool.sql("INSERT INTO raw_events (metadata_fingerprint, name, timestamp, data, is_realtime, clock) "
+                 "SELECT metadata_fingerprint, name, timestamp, data, is_realtime, clock FROM raw_events");
+    }
+    tool.sql("PRAGMA wal_checkpoint(TRUNCATE)");
+    return leafPages(tool.database(), "raw_events");
+}
+
+// 600 bytes of a fixed pattern written over a page of the database, from
+// `offset` on within it.
+void writeOverPage(const fs::path& database, std::int64_t page, std::int64_t offset = 0) {
+    constexpr std::int64_t kPageSize = 4096;
+    std::fstream file(database, std::ios::in | std::ios::out | std::ios::binary);
+    file.seekp((page - 1) * kPageSize + offset);
+    for (int i = 0; i < 600; ++i) file.put(static_cast<char>(i * 131 % 256));
+}
+
 }  // namespace
 
 TEST_CASE("The dump of a damaged database prints every row that still reads, reports the damage and changes no file") {
     constexpr int kDoublings = 9;  // 512 times the rows logged, on tens of leaf pages
-    constexpr int kPageSize = 4096;
     struct Case {
         const char* what;
         // Committed after the damage by a connection that keeps its log.
@@ -777,20 +796,10 @@ TEST_CASE("The dump of a damaged database prints every row that still reads, rep
         CAPTURE(what);
         ToolFixture tool;
         REQUIRE(tool.log("stored").status == 0);
-        for (int i = 0; i < kDoublings; ++i) {
-            tool.sql("INSERT INTO raw_events (metadata_fingerprint, name, timestamp, data, is_realtime, clock) "
-                     "SELECT metadata_fingerprint, name, timestamp, data, is_realtime, clock FROM raw_events");
-        }
-        // The last connection's close copies the log into the file.
-        tool.sql("PRAGMA wal_checkpoint(TRUNCATE)");
-        const auto pages = leafPages(tool.database(), "raw_events");
+        const auto pages = doubleEvents(tool, kDoublings);
         REQUIRE(pages.size() >= 4);
         const auto [page, rowsOnPage] = pages[pages.size() / 2];
-        {
-            std::fstream file(tool.database(), std::ios::in | std::ios::out | std::ios::binary);
-            file.seekp((page - 1) * kPageSize);
-            for (int i = 0; i < 600; ++i) file.put(static_cast<char>(i * 131 % 256));
-        }
+        writeOverPage(tool.database(), page);
         std::int64_t stored = 0;
         for (const auto& leaf : pages) stored += leaf.second;
         if (entry.keptLog) {
@@ -835,16 +844,9 @@ namespace {
 void damageLastEventsLeaf(ToolFixture& tool) {
     constexpr int kDoublings = 8;
     REQUIRE(tool.log("stored").status == 0);
-    for (int i = 0; i < kDoublings; ++i) {
-        tool.sql("INSERT INTO raw_events (metadata_fingerprint, name, timestamp, data, is_realtime, clock) "
-                 "SELECT metadata_fingerprint, name, timestamp, data, is_realtime, clock FROM raw_events");
-    }
-    tool.sql("PRAGMA wal_checkpoint(TRUNCATE)");
-    const auto pages = leafPages(tool.database(), "raw_events");
+    const auto pages = doubleEvents(tool, kDoublings);
     REQUIRE(pages.size() >= 4);
-    std::fstream file(tool.database(), std::ios::in | std::ios::out | std::ios::binary);
-    file.seekp((pages.back().first - 1) * 4096);
-    for (int i = 0; i < 600; ++i) file.put(static_cast<char>(i * 131 % 256));
+    writeOverPage(tool.database(), pages.back().first);
 }
 
 }  // namespace
@@ -930,13 +932,9 @@ TEST_CASE("Damage in the app metadata is found, dumped and carried: no second fi
     tool.sql("PRAGMA wal_checkpoint(TRUNCATE)");
     const auto pages = leafPages(tool.database(), "app_metadata");
     REQUIRE(pages.size() == 1);
-    {
-        // Past the page's header: its cells point elsewhere, and its row
-        // reads as none rather than fail.
-        std::fstream file(tool.database(), std::ios::in | std::ios::out | std::ios::binary);
-        file.seekp((pages[0].first - 1) * 4096 + 8);
-        for (int i = 0; i < 600; ++i) file.put(static_cast<char>(i * 131 % 256));
-    }
+    // Past the page's header: its cells point elsewhere, and its row reads
+    // as none rather than fail.
+    writeOverPage(tool.database(), pages[0].first, 8);
     REQUIRE(fs::remove(tool.database().parent_path() / "rozeda-measurement-settings.plist"));
 
     const Run dump = tool.run({"analytics", "dump", "--data", tool.data().string()});

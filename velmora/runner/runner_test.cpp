@@ -124,6 +124,14 @@ TEST_CASE("the command table: built-in commands, added and replaced ones, the he
 
 namespace {
 
+// Nothing leaves the machine: no service is set, and the connection test
+// fails at once.
+void offlineOptions(platform::LaunchOptions& o) {
+    o.connectionProbeURL = "http://127.0.0.1:9/";
+    o.measurementServiceURL.reset();
+    o.remoteConfigSource.reset();
+}
+
 struct Rows : platform::ui::TableViewDataSource {
     int numberOfSections(platform::ui::TableView&) override { return 2; }
     int numberOfRows(platform::ui::TableView&, int section) override { return section == 0 ? 2 : 30; }
@@ -264,12 +272,7 @@ TEST_CASE("asked for a language its bundle has no texts in, the application says
 }
 
 TEST_CASE("snapshot draws the screen into a PNG, refuses what it cannot do, and the session goes on") {
-    // Nothing leaves the machine: the connection test fails at once.
-    testsupport::ScopedLaunchOptions offline([](platform::LaunchOptions& o) {
-        o.connectionProbeURL = "http://127.0.0.1:9/";
-        o.measurementServiceURL.reset();
-        o.remoteConfigSource.reset();
-    });
+    testsupport::ScopedLaunchOptions offline(offlineOptions);
     testsupport::TempDir folder;
     SessionOptions options;
     options.dataDirectory = folder / "data";
@@ -589,11 +592,7 @@ TEST_CASE("what covers a view is named as a person sees it, never by a class") {
 }
 
 TEST_CASE("a page the platform refuses to present while another is shown is told, both named as a person sees them") {
-    testsupport::ScopedLaunchOptions offline([](platform::LaunchOptions& o) {
-        o.connectionProbeURL = "http://127.0.0.1:9/";
-        o.measurementServiceURL.reset();
-        o.remoteConfigSource.reset();
-    });
+    testsupport::ScopedLaunchOptions offline(offlineOptions);
     testsupport::TempDir folder;
     SessionOptions options;
     options.dataDirectory = folder / "data";
