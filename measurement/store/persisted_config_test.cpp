@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <string>
 #include <thread>
 #include <vector>
@@ -452,7 +453,8 @@ TEST_CASE("a write removes the temporary files of writers that died before their
                                                 name + ".tmp-" + std::to_string(ended) + "-17"};
     const std::vector<std::string> kept = {
         name + ".tmp-" + std::to_string(running.pid()) + "-3",  // its writer runs
-        name + ".tmp-" + std::to_string(::getpid()) + "-9",     // this process's
+        // this process's, numbered past any write of this run
+        name + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(std::numeric_limits<unsigned>::max()),
         name + ".tmp-" + std::to_string(ended) + "-x",          // not a name the writes give
         name + ".tmp-" + std::to_string(ended),
         name + ".tmpx-" + std::to_string(ended) + "-1",
