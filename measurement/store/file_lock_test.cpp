@@ -158,12 +158,23 @@ TEST_CASE("a shared file's lock is waited for up to the launch options' bound, s
     holder.resume();
     holder.letGo();
     CHECK(later.lockOrGiveUp(Kind::exclusive, "the engine's settings", &why));
+    later.unlock();
+    {
+        // A try that took it ends that: the next holder is waited for again.
+        testsupport::FileLockHolder next(path, false);
+        next.stop();
+        APMFileLock again(path);
+        CHECK_FALSE(again.lockOrGiveUp(Kind::exclusive, "the engine's settings", &why));
+        CHECK(why == path + " stayed locked by process " + std::to_string(next.pid()) + " (stopped) for 0.1 s");
+        CHECK(capture.count(kAPMFileLockWaitingCode) == 2);
+        next.resume();
+    }
 
     // A lock file that cannot be opened is said so, without a wait.
     std::filesystem::create_directories(dir / "folder.lock");
     APMFileLock folder((dir / "folder.lock").string());
     CHECK_FALSE(folder.lockOrGiveUp(Kind::shared, "the database", &why));
     CHECK(why == "its lock file " + (dir / "folder.lock").string() + " cannot be locked: Is a directory");
-    CHECK(capture.count(kAPMFileLockWaitingCode) == 1);
+    CHECK(capture.count(kAPMFileLockWaitingCode) == 2);
     APMFileLock::forgetGivenUpWaits();
 }
