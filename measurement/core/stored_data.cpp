@@ -149,11 +149,7 @@ private:
     // rows read as other bytes or not at all): SQLite's check of each small
     // table, for the tables no stretch was found in.
     void addCheckedDamage() {
-        for (auto& stretch : store_.damageInSmallTables()) {
-            const bool listed = std::any_of(data_->damage.begin(), data_->damage.end(),
-                                            [&](const APMUnreadableStretch& s) { return s.table == stretch.table; });
-            if (!listed) data_->damage.push_back(std::move(stretch));
-        }
+        for (auto& stretch : store_.damageInSmallTables(data_->damage)) data_->damage.push_back(std::move(stretch));
     }
 
     // Every row of the table whose row ID still reads by itself, in row

@@ -43,12 +43,6 @@ GivenUpWaits& givenUp() {
     return *waits;
 }
 
-std::string secondsText(double seconds) {
-    std::ostringstream text;
-    text << seconds << " s";
-    return text.str();
-}
-
 // The processes that hold a lock (not those waiting for one) on the file
 // open at `fd`, as /proc/locks lists them: its device as hexadecimal major
 // and minor numbers, then the inode.
@@ -112,6 +106,12 @@ std::unique_ptr<APMFileLock> APMFileLock::acquire(const std::string& path, Kind 
     if (error) *error = lock->error();
     if (!taken) lock.reset();
     return lock;
+}
+
+std::string APMFileLock::secondsText(double seconds) {
+    std::ostringstream text;
+    text << seconds << " s";
+    return text.str();
 }
 
 double APMFileLock::waitLimit() {

@@ -49,6 +49,8 @@ public:
     // The longest a wait for another holder lasts: the launch options'
     // bound, else kAPMFileLockWaitSeconds.
     static double waitLimit();
+    // A wait's length as a person reads it: "30 s", "0.5 s".
+    static std::string secondsText(double seconds);
 
     const std::string& path() const { return path_; }
     // False when the file could not be opened: nothing can be held then.

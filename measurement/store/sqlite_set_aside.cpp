@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <system_error>
 #include <utility>
@@ -136,14 +135,6 @@ bool deleteDatabaseFiles(const std::string& path, APMErrorOut error) {
 
 constexpr const char* kInUseReason = "another process has it open";
 
-// Seconds as a person reads them: 30, 0.3.
-std::string secondsText(double seconds) {
-    std::string text = std::to_string(seconds);
-    text.erase(text.find_last_not_of('0') + 1);
-    if (!text.empty() && text.back() == '.') text.pop_back();
-    return text;
-}
-
 }  // namespace
 
 // Without a lock file of its own (one that cannot be opened: a folder at its
@@ -207,7 +198,7 @@ APMSqliteStore::FileOutcome APMSqliteStore::whileAlone(double waitSeconds, const
                     APMMonitor::shared().logWithLevel(
                         kAPMMonitorLevelWarning, kAPMFileLockWaitingCode,
                         "Waiting for the other processes that have the database open to close it, for up to " +
-                            secondsText(waitSeconds) + " s. Path, held by",
+                            APMFileLock::secondsText(waitSeconds) + ". Path, held by",
                         platform::Value(path_), platform::Value(holders));
                 }
             }
@@ -260,17 +251,12 @@ bool APMSqliteStore::replaceDamaged(const std::string& problem, bool wait, APMEr
     const auto outcome = whileAlone(
         wait ? APMFileLock::waitLimit() : 0, [this] { return fileMoved() == false; },
         [&] {
-            // Damage the rows may read past without a word: the check's.
-            auto checked = damageInSmallTables();
             if (!carryReadableRows(carryPath, &carried, &why)) {
                 why = "its rows could not be carried into a new file: " + why;
                 return false;
             }
-            for (auto& table : checked) {
-                const bool listed = std::any_of(carried.skipped.begin(), carried.skipped.end(),
-                                                [&](const APMUnreadableStretch& s) { return s.table == table.table; });
-                if (!listed) carried.skipped.push_back(std::move(table));
-            }
+            // Damage the rows may read past without a word: the check's.
+            for (auto& table : damageInSmallTables(carried.skipped)) carried.skipped.push_back(std::move(table));
             // The log goes along with the file: closing must not delete it.
             int persist = 1;
             sqlite3_file_control(db_, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);

@@ -324,8 +324,8 @@ public:
     // the whole table with what the check said: damage that reading the rows
     // may not show, a row read with another's bytes or not found at all.
     // Read only; a table that cannot be checked for another reason is left
-    // out.
-    std::vector<APMUnreadableStretch> damageInSmallTables();
+    // out, and so is a table `listed` already names.
+    std::vector<APMUnreadableStretch> damageInSmallTables(const std::vector<APMUnreadableStretch>& listed = {});
 
     // What the carry that made the open file could not take from the damaged
     // one: the stretches of rows that did not read, and the tables whose
