@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
+#include <unordered_map>
 
 namespace platform::render::detail {
 
@@ -230,10 +232,66 @@ detail::TextPainter& measuringPainter() {
     return painter;
 }
 
+// What setting a text yields, whatever the corner its rectangle stands at:
+// the ink from that corner, and whether it is cut short; each learnt once.
+struct TextMeasure {
+    std::optional<gfx::Rect> ink;
+    std::optional<bool> cutShort;
+};
+
+// The most measures a thread keeps: far more than the texts of any screen
+// (a formula's glyph is a text), little memory; past it all are let go.
+constexpr std::size_t kMostMeasuresKept = 1 << 14;
+
+std::unordered_map<std::string, TextMeasure>& keptMeasures() {
+    static thread_local std::unordered_map<std::string, TextMeasure> kept;
+    return kept;
+}
+
+// Everything a text's setting depends on: the text, the font (a font's
+// metrics follow from its name, weight and size), the rectangle's size and
+// the alignment.
+std::string measureKey(const gfx::DrawOp& op) {
+    const gfx::Rect r = op.rect.standardized();
+    std::string key = op.text;
+    key += '\0';
+    if (op.font) key += op.font->name();
+    key += '\0';
+    const double numbers[] = {op.font ? op.font->pointSize() : 0.0, r.width(), r.height()};
+    const int kinds[] = {op.font ? static_cast<int>(op.font->weight()) : -1, static_cast<int>(op.alignment)};
+    key.append(reinterpret_cast<const char*>(numbers), sizeof numbers);
+    key.append(reinterpret_cast<const char*>(kinds), sizeof kinds);
+    return key;
+}
+
+TextMeasure& measureOf(const gfx::DrawOp& op) {
+    auto& kept = keptMeasures();
+    if (kept.size() >= kMostMeasuresKept) kept.clear();
+    return kept[measureKey(op)];
+}
+
 }  // namespace
 
-bool textCutShort(const gfx::DrawOp& op) { return measuringPainter().cutShort(op); }
+bool textCutShort(const gfx::DrawOp& op) {
+    if (op.kind != gfx::DrawOp::Kind::text) return false;
+    auto& measure = measureOf(op);
+    if (!measure.cutShort) measure.cutShort = measuringPainter().cutShort(op);
+    return *measure.cutShort;
+}
 
-gfx::Rect textInk(const gfx::DrawOp& op) { return measuringPainter().ink(op); }
+gfx::Rect textInk(const gfx::DrawOp& op) {
+    if (op.kind != gfx::DrawOp::Kind::text) return {};
+    const gfx::Rect r = op.rect.standardized();
+    auto& measure = measureOf(op);
+    if (!measure.ink) {
+        const gfx::Rect ink = measuringPainter().ink(op);
+        measure.ink = ink.isEmpty() ? gfx::Rect{} : gfx::Rect{ink.minX() - r.minX(), ink.minY() - r.minY(), ink.width(),
+                                                               ink.height()};
+    }
+    if (measure.ink->isEmpty()) return {};
+    return {r.minX() + measure.ink->minX(), r.minY() + measure.ink->minY(), measure.ink->width(), measure.ink->height()};
+}
+
+void forgetTextMeasures() { keptMeasures().clear(); }
 
 }  // namespace platform::render

@@ -62,5 +62,10 @@ bool textCutShort(const gfx::DrawOp& op);
 // The rectangle a recorded text's letters ink, in the operation's own space
 // (its transform not applied); empty for a text of no ink.
 gfx::Rect textInk(const gfx::DrawOp& op);
+// Both are kept, for each thread, by what they depend on (the text, its
+// font, its rectangle's size, its alignment), so that a screen looked over
+// again sets only the texts that changed. This lets go of what was kept:
+// the next measure of each text sets it afresh.
+void forgetTextMeasures();
 
 }  // namespace platform::render

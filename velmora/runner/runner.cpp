@@ -25,8 +25,8 @@ Runner::Runner(AppSession& session, CommandTable table, std::ostream& out)
     : session_(session), table_(std::move(table)), out_(out) {}
 
 bool Runner::execute(const std::string& rawLine) {
-    const std::string line = trimmed(rawLine);
-    if (line.empty() || line[0] == '#') return !session_.hasQuit();
+    const std::string line = trimmed(withoutNote(rawLine));
+    if (line.empty()) return !session_.hasQuit();
     auto words = splitWords(line);
     const std::string name = words.front();
     words.erase(words.begin());

@@ -14,10 +14,11 @@ class Runner {
 public:
     Runner(AppSession& session, CommandTable table, std::ostream& out);
 
-    // One line: a command, or a blank line or "#" comment (nothing). An
-    // unknown command or one that fails prints why, and the session goes
-    // on. Then settles and prints what the application wrote to its
-    // console meanwhile ("console: ..."). False once the session has quit.
+    // One line: a command, perhaps with a "#" note after it (withoutNote),
+    // or a blank line or a note alone (nothing). An unknown command or one
+    // that fails prints why, and the session goes on. Then settles and
+    // prints what the application wrote to its console meanwhile
+    // ("console: ..."). False once the session has quit.
     bool execute(const std::string& line);
 
     // Lines until "quit" or the end of the input, which quits too. With

@@ -32,6 +32,7 @@
 #include "velmora/runner/value_text.h"
 #include "velmora/screens/calculate_view_controller.h"
 #include "velmora/screens/controller_utilities.h"
+#include "velmora/shell/navigation_chrome.h"
 
 namespace velmora::runner {
 
@@ -74,23 +75,25 @@ std::optional<platform::gfx::Point> landing(CommandContext& context, View& view,
     return std::nullopt;
 }
 
+// Whether a view is drawn where a person could see it: on screen, or, for
+// a row made apart from its table, within that row.
+using ShownTest = std::function<bool(const View&)>;
+
 // A row shows a text only where a person can read it: in sight.
-bool labelSays(View& root, const std::string& text) {
+bool labelSays(View& root, const std::string& text, const ShownTest& shown) {
     return !platform::ui::findViews(root, [&](const View& v) {
                 auto* label = dynamic_cast<const platform::ui::Label*>(&v);
-                return label && shownOnScreen(*label) && trimmed(label->text()) == text &&
-                       !partInSight(*label).isEmpty();
+                return label && shown(*label) && trimmed(label->text()) == text && !partInSight(*label).isEmpty();
             }).empty();
 }
 
 // Views that answer to a title or identifier, best first: identifiers,
 // then buttons by title, then table rows and collection items by a text
 // they show.
-std::vector<std::shared_ptr<View>> targets(View& root, const std::string& target) {
+std::vector<std::shared_ptr<View>> targets(View& root, const std::string& target,
+                                           const ShownTest& shown = shownOnScreen) {
     auto shownWhere = [&](const std::function<bool(View&)>& match) {
-        return platform::ui::findViews(root, [&](const View& v) {
-            return shownOnScreen(v) && match(const_cast<View&>(v));
-        });
+        return platform::ui::findViews(root, [&](const View& v) { return shown(v) && match(const_cast<View&>(v)); });
     };
     std::vector<std::shared_ptr<View>> found = shownWhere([&](View& v) { return v.accessibilityIdentifier() == target; });
     // A button answers to the name the screen shows for it: its title, else
@@ -104,11 +107,46 @@ std::vector<std::shared_ptr<View>> targets(View& root, const std::string& target
     for (auto& v : shownWhere([&](View& v) {
              return (dynamic_cast<platform::ui::TableViewCell*>(&v) ||
                      dynamic_cast<platform::ui::CollectionViewCell*>(&v)) &&
-                    labelSays(v, target);
+                    labelSays(v, target, shown);
          })) {
         found.push_back(v);
     }
     return found;
+}
+
+// Whether nothing between the view and the row it lies in hides it.
+bool shownInRow(const View& view, const View& row) {
+    for (const View* v = &view; v; v = v->superviewPointer()) {
+        if (v->isHidden() || v->alpha() <= 0.01) return false;
+        if (v == &row) return true;
+    }
+    return false;
+}
+
+// The row, out of sight, of a table shown on the layer that holds what
+// answers to the name. A table makes cells only for the rows it shows, so
+// its data source makes one apart for each other row, as large as the row,
+// and the cell is let go once looked at.
+std::optional<platform::ui::IndexPath> rowOutOfSightHolding(View& layer, const std::string& target) {
+    for (auto& found : platform::ui::findViews(layer, [](const View& v) {
+             return dynamic_cast<const platform::ui::TableView*>(&v) && shownOnScreen(v);
+         })) {
+        auto& table = static_cast<platform::ui::TableView&>(*found);
+        auto source = table.dataSource();
+        if (!source) continue;
+        for (int section = 0; section < table.numberOfSections(); ++section) {
+            for (int row = 0; row < table.numberOfRows(section); ++row) {
+                const platform::ui::IndexPath path{section, row};
+                if (table.cellForRow(path)) continue;  // its cell is on screen and was looked at
+                auto cell = source->cellForRow(table, path);
+                if (!cell) continue;
+                cell->setFrame({0, 0, table.bounds().width(), table.rectForRow(path).height()});
+                cell->layoutIfNeeded();
+                if (!targets(*cell, target, [&](const View& v) { return shownInRow(v, *cell); }).empty()) return path;
+            }
+        }
+    }
+    return std::nullopt;
 }
 
 std::vector<std::shared_ptr<View>> shownStars(View& root) {
@@ -147,12 +185,33 @@ std::optional<bool> tapStar(CommandContext& context, platform::ui::Window& windo
     return true;
 }
 
+// Whether a tap meant for the view may land on it though the open drawer
+// takes the touch: the menu button stays in reach of its own drawer, which
+// it closes as a tap beside the drawer does.
+bool reachedThroughDrawer(const View& view, const Touch& touch) {
+    return touch.cover && (touch.cover->kind == CoverKind::drawer || touch.cover->kind == CoverKind::besideDrawer) &&
+           view.accessibilityIdentifier() == AppToolbarController::menuButtonIdentifier;
+}
+
+// Nothing on screen answers to the name: said, with the command that brings
+// it in when it lies in a row out of sight.
+bool refuseUnseen(CommandContext& context, platform::ui::Window& window, View& layer, const std::string& target) {
+    auto path = rowOutOfSightHolding(layer, target);
+    if (!path && &layer != &window) path = rowOutOfSightHolding(window, target);
+    if (path) {
+        const std::string command = "scroll " + std::to_string(path->section) + " " + std::to_string(path->row);
+        context.out << refusal("\"" + target + "\"", {CoverKind::outOfSight, command + " brings its row to the top"})
+                    << "\n";
+    } else {
+        context.out << "nothing on screen is titled or identified \"" << target << "\"\n";
+    }
+    return false;
+}
+
 // Taps what answers to the name on what a person sees on top, where the
 // finger lands on it; what lies under a cover or out of sight is refused,
-// saying what covers it or how to bring it in. The menu button stays in
-// reach of its own drawer: a tap beside the open drawer closes it, as the
-// button does.
-bool tapTarget(CommandContext& context, const std::string& target, bool drawerLetsThrough = false) {
+// saying what covers it or how to bring it in.
+bool tapTarget(CommandContext& context, const std::string& target) {
     auto window = windowOf(context);
     if (!window) return false;
     window->layoutIfNeeded();
@@ -160,17 +219,12 @@ bool tapTarget(CommandContext& context, const std::string& target, bool drawerLe
     if (auto starred = tapStar(context, *window, *layer, target)) return *starred;
     auto found = targets(*layer, target);
     if (found.empty()) found = targets(*window, target);
-    if (found.empty()) {
-        context.out << "nothing on screen is titled or identified \"" << target << "\"\n";
-        return false;
-    }
+    if (found.empty()) return refuseUnseen(context, *window, *layer, target);
     std::shared_ptr<View> firstRefused;
     Touch refused;
     for (auto& view : found) {
         auto touch = touchOn(*view);
-        const bool ofDrawer = touch.cover && (touch.cover->kind == CoverKind::drawer ||
-                                              touch.cover->kind == CoverKind::besideDrawer);
-        if (touch.cover && !(drawerLetsThrough && ofDrawer)) {
+        if (touch.cover && !reachedThroughDrawer(*view, touch)) {
             if (!firstRefused) {
                 firstRefused = view;
                 refused = touch;
@@ -254,39 +308,44 @@ std::string rowText(platform::ui::IndexPath path) {
     return "row " + std::to_string(path.section) + " " + std::to_string(path.row);
 }
 
-// The table on top and the row S R of it the arguments name, scrolled to
-// that position and laid out; none (and why) when there is no such row.
+// The table on top and the row S R of it the arguments name.
 struct RowInView {
     std::shared_ptr<platform::ui::TableView> table;
     platform::ui::IndexPath path;
 };
 
-// A row a finger touches: its cell in sight, where the finger lands on it.
-bool rowInReach(CommandContext& context, platform::ui::TableView& table, platform::ui::IndexPath path) {
-    auto cell = table.cellForRow(path);
-    if (cell) return landing(context, *cell, rowText(path)).has_value();
-    context.out << refusal(rowText(path), {CoverKind::outOfSight, "scroll " + std::to_string(path.section) + " " +
-                                                                      std::to_string(path.row) +
-                                                                      " brings it to the top"})
+// A row a finger touches where it stands: its cell in sight, where the
+// finger lands on it. Nothing scrolls on the way: a row out of sight is
+// refused with the command that brings it in, as a control out of sight is.
+// The one rule of every command that touches a row; `what` names the row.
+bool rowInReach(CommandContext& context, platform::ui::TableView& table, platform::ui::IndexPath path,
+                const std::string& what) {
+    if (auto cell = table.cellForRow(path)) return landing(context, *cell, what).has_value();
+    context.out << refusal(what, {CoverKind::outOfSight, "scroll " + std::to_string(path.section) + " " +
+                                                             std::to_string(path.row) + " brings it to the top"})
                 << "\n";
     return false;
 }
 
-// With `touched`, the row must then be in reach of the finger.
-std::optional<RowInView> rowInView(CommandContext& context, const CommandArguments& arguments,
-                                   platform::ui::TableViewScrollPosition position, bool touched) {
+// The row the arguments name, none (and why) when there is no such row or
+// the table takes no touch. A row `touched` must be in reach where it
+// stands; any other is scrolled to the table's top, as `scroll` does.
+std::optional<RowInView> rowInView(CommandContext& context, const CommandArguments& arguments, bool touched) {
     auto table = requireTable(context);
     if (!table) return std::nullopt;
     auto path = rowArgument(context, arguments, *table);
     if (!path || !landing(context, *table, rowText(*path))) return std::nullopt;
-    table->scrollToRow(*path, position, false);
-    table->layoutIfNeeded();
-    if (touched && !rowInReach(context, *table, *path)) return std::nullopt;
+    if (touched) {
+        if (!rowInReach(context, *table, *path, rowText(*path))) return std::nullopt;
+    } else {
+        table->scrollToRow(*path, platform::ui::TableViewScrollPosition::top, false);
+        table->layoutIfNeeded();
+    }
     return RowInView{std::move(table), *path};
 }
 
 bool tapRow(CommandContext& context, const CommandArguments& arguments) {
-    auto row = rowInView(context, arguments, platform::ui::TableViewScrollPosition::none, true);
+    auto row = rowInView(context, arguments, true);
     if (!row) return false;
     const auto& [table, path] = *row;
     if (!table->tapRow(path)) {
@@ -298,7 +357,7 @@ bool tapRow(CommandContext& context, const CommandArguments& arguments) {
 }
 
 bool scrollToRow(CommandContext& context, const CommandArguments& arguments) {
-    auto row = rowInView(context, arguments, platform::ui::TableViewScrollPosition::top, false);
+    auto row = rowInView(context, arguments, false);
     if (!row) return false;
     context.out << "scrolled to " << rowText(row->path) << "\n";
     return true;
@@ -307,7 +366,7 @@ bool scrollToRow(CommandContext& context, const CommandArguments& arguments) {
 // A swipe across a row and on to its end: the row's delete action, which
 // the page carries out or not.
 bool swipeRow(CommandContext& context, const CommandArguments& arguments) {
-    auto row = rowInView(context, arguments, platform::ui::TableViewScrollPosition::none, true);
+    auto row = rowInView(context, arguments, true);
     if (!row) return false;
     const auto& [table, path] = *row;
     const int before = table->numberOfRows(path.section);
@@ -333,7 +392,7 @@ bool dragRow(CommandContext& context, const CommandArguments& arguments) {
     if (!from) return false;
     auto to = rowArgument(context, {{arguments.words[2], arguments.words[3]}, {}}, *table);
     if (!to) return false;
-    if (!landing(context, *table, rowText(*from)) || !rowInReach(context, *table, *from)) return false;
+    if (!landing(context, *table, rowText(*from)) || !rowInReach(context, *table, *from, rowText(*from))) return false;
     if (!table->isEditing()) {
         context.out << "rows move only in edit mode: tap the page's edit button first\n";
         return false;
@@ -383,12 +442,10 @@ std::shared_ptr<platform::ui::ScrollView> scrollViewNamed(CommandContext& contex
         auto table = requireTable(context);
         if (!table) return nullptr;
         auto path = rowArgument(context, {{where.substr(0, dot), where.substr(dot + 1)}, {}}, *table);
-        if (!path || !landing(context, *table, "row " + where)) return nullptr;
-        within = table->cellForRow(*path);
-        if (!within) {
-            context.out << "row " << where << " is out of sight: scroll to it first\n";
+        if (!path || !landing(context, *table, "row " + where) || !rowInReach(context, *table, *path, "row " + where)) {
             return nullptr;
         }
+        within = table->cellForRow(*path);
         identifier.clear();
         inRow = true;
     }
@@ -886,7 +943,7 @@ std::vector<RunnerCommand> builtInCommands() {
          pressKeys},
         withText("focus", "k|n|p|ID", "tap the text field k, n, p or the one with that identifier", focusField),
         plain("menu", "tap the toolbar's menu button (opens or closes the drawer)",
-              [](CommandContext& c) { return tapTarget(c, "menuButton", true); }),
+              [](CommandContext& c) { return tapTarget(c, AppToolbarController::menuButtonIdentifier); }),
         withText("alert", "BUTTON", "answer the alert shown with its button of that title", answerAlert),
         plain("wait", "let the application finish its work: queued blocks and network requests",
               [](CommandContext& c) {
@@ -983,6 +1040,16 @@ std::vector<std::string> splitWords(const std::string& line) {
     }
     if (inWord) words.push_back(word);
     return words;
+}
+
+std::string withoutNote(const std::string& line) {
+    bool quoted = false;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        if (line[i] == '"') quoted = !quoted;
+        const bool startsWord = i == 0 || line[i - 1] == ' ' || line[i - 1] == '\t';
+        if (line[i] == '#' && !quoted && startsWord) return line.substr(0, i);
+    }
+    return line;
 }
 
 std::optional<double> parseDuration(const std::string& given) {

@@ -57,6 +57,11 @@ std::vector<RunnerCommand> builtInCommands();
 // Splits a line into words, double quotes grouping; a quote left open runs
 // to the end of the line.
 std::vector<std::string> splitWords(const std::string& line);
+// The line before its note: outside double quotes, a "#" that begins a word
+// starts a note running to the end of the line ("alert Accept  # the
+// consent alert"), so a line that begins with one is all note. A "#" within
+// a word ("bern://open#top") or within quotes ("tap \"No. #3\"") is text.
+std::string withoutNote(const std::string& line);
 // "+5s", "+2m", "+1h", "+500ms", "+1.5" (seconds): the seconds to move the
 // clock by; none for anything else, for a negative or a non-finite number.
 std::optional<double> parseDuration(const std::string& text);

@@ -55,6 +55,27 @@ TEST_CASE("command lines split into words, quotes grouping") {
     }
 }
 
+TEST_CASE("a # that begins a word outside quotes starts a note; within a word or quotes it is text") {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"alert Accept            # the consent alert", "alert Accept            "},
+        {"# a line of its own", ""},
+        {"   # indented", "   "},
+        {"tap Next\t# after a tab", "tap Next\t"},
+        {"open bern://open#top", "open bern://open#top"},
+        {"open bern://open#top # a note", "open bern://open#top "},
+        {"tap \"No. #3\"", "tap \"No. #3\""},
+        {"tap \"No. #3\" # said twice", "tap \"No. #3\" "},
+        {"tap \"open # quote", "tap \"open # quote"},
+        {"key 3#", "key 3#"},
+        {"screen #", "screen "},
+        {"", ""},
+    };
+    for (const auto& [line, command] : cases) {
+        CAPTURE(line);
+        CHECK(withoutNote(line) == command);
+    }
+}
+
 TEST_CASE("durations for the clock") {
     const std::vector<std::pair<std::string, std::optional<double>>> cases = {
         {"+5s", 5},      {"+2m", 120},        {"+1h", 3600},      {"+500ms", 0.5},  {"+2d", 172800},
@@ -188,6 +209,55 @@ TEST_CASE("the screen as text") {
     expected += "    (" + std::to_string(30 - shownOfSecond) + " rows out of sight)\n";
     expected += "\"below all\"\n";
     CHECK(describeView(*root) == expected);
+}
+
+TEST_CASE("the screen lists the rows in sight of the window, though the table holds cells past its edge") {
+    platform::dispatch::ManualTime time;
+    platform::ui::Application::shared().reset();
+    // The table reaches past the window's bottom edge: it makes cells for
+    // rows a person cannot see.
+    auto window = std::make_shared<platform::ui::Window>(platform::gfx::Rect(0, 0, 320, 200));
+    auto root = std::make_shared<platform::ui::ViewController>();
+    window->setRootViewController(root);
+    window->makeKeyAndVisible();
+    auto rows = std::make_shared<Rows>();
+    auto table = std::make_shared<platform::ui::TableView>(platform::gfx::Rect(0, 0, 320, 400));
+    table->setRowHeight(50);
+    table->setDataSource(rows);
+    root->view()->addSubview(table);
+    for (const double offset : {0.0, 70.5, 49.5}) {
+        CAPTURE(offset);
+        table->setContentOffset({0, offset}, false);
+        window->layoutIfNeeded();
+        table->layoutIfNeeded();
+        // Every row the window shows a point of, by the table's geometry;
+        // the others counted where they fall.
+        std::string expected = "  table\n";
+        int cellsPastTheEdge = 0;
+        for (int section = 0; section < 2; ++section) {
+            expected += "    section " + std::to_string(section) + "\n";
+            int hidden = 0;
+            for (int row = 0; row < rows->numberOfRows(*table, section); ++row) {
+                const auto rect = table->convertRect(table->rectForRow({section, row}), nullptr);
+                const bool seen = rect.intersection(window->bounds()).height() >= 1;
+                if (!seen && table->cellForRow({section, row})) ++cellsPastTheEdge;
+                if (!seen) {
+                    ++hidden;
+                    continue;
+                }
+                if (hidden) expected += "      (" + std::to_string(hidden) + (hidden == 1 ? " row" : " rows") + " out of sight)\n";
+                hidden = 0;
+                expected += "      " + std::to_string(section) + "." + std::to_string(row) + " \"row " +
+                            std::to_string(section) + "." + std::to_string(row) + "\"\n";
+            }
+            if (hidden) expected += "      (" + std::to_string(hidden) + (hidden == 1 ? " row" : " rows") + " out of sight)\n";
+        }
+        CHECK(cellsPastTheEdge > 0);
+        CHECK(describeScreen(*window) == "== ViewController\n" + expected);
+    }
+    window->setRootViewController(nullptr);
+    time.settle();
+    platform::ui::Application::shared().reset();
 }
 
 TEST_CASE("the screen names what a finger can reach: scroll views larger inside, stars, image buttons, edit mode") {
@@ -606,4 +676,60 @@ TEST_CASE("a page the platform refuses to present while another is shown is told
     CHECK(session.takeNotices() ==
           std::vector<std::string>{"the share sheet was not shown: the introduction was shown already"});
     session.quit();
+}
+
+TEST_CASE("a touch lands on what shows of a control: a free edge takes it, a whole cover refuses it") {
+    testsupport::ScopedLaunchOptions offline(offlineOptions);
+    testsupport::TempDir folder;
+    SessionOptions options;
+    options.dataDirectory = folder / "data";
+    AppSession session(options);
+    session.launch();
+    std::ostringstream out;
+    Runner runner(session, CommandTable(), out);
+    for (const char* line : {"alert Accept", "tap Next", "tap Next", "tap Next", "tap Next", "tap Let's start"}) {
+        REQUIRE(runner.execute(line));
+    }
+    auto window = session.window();
+    REQUIRE(window);
+    auto field = [&](const char* id) { return std::dynamic_pointer_cast<platform::ui::TextField>(platform::ui::findView(*window, id)); };
+    auto button = [&](const std::string& name) {
+        auto found = platform::ui::findViews(*window, [&](const platform::ui::View& v) {
+            auto* b = dynamic_cast<const platform::ui::Button*>(&v);
+            return b && buttonName(*b) == name;
+        });
+        return found.empty() ? nullptr : found.front();
+    };
+    struct Case {
+        std::string line;
+        std::function<std::shared_ptr<platform::ui::View>()> control;
+        bool edgeFree;        // a cover over all but the control's left fifth; else over all of it
+        std::string printed;  // the start of it
+        std::function<bool()> done;
+    };
+    const std::string covered = "is covered by a view over the page";
+    const std::vector<Case> cases{
+        {"focus k", [&] { return field("kTextField"); }, true, "focused kTextField", [&] { return field("kTextField")->isFirstResponder(); }},
+        {"key 7", [&] { return button("7"); }, true, "pressed 7", [&] { return field("kTextField")->text() == "7"; }},
+        {"key 8", [&] { return button("8"); }, false, "the key \"8\" " + covered, [&] { return field("kTextField")->text() == "7"; }},
+        {"focus n", [&] { return field("nTextField"); }, false, "the text field \"nTextField\" " + covered, [&] { return !field("nTextField")->isFirstResponder(); }},
+        {"tap Clear", [&] { return button("Clear"); }, false, "\"Clear\" " + covered, [&] { return field("kTextField")->text() == "7"; }},
+        {"tap Clear", [&] { return button("Clear"); }, true, "tapped Clear", [&] { return field("kTextField")->text().empty(); }},
+    };
+    for (const auto& c : cases) {
+        CAPTURE(c.line);
+        CAPTURE(c.edgeFree);
+        auto control = c.control();
+        REQUIRE(control);
+        const auto frame = control->convertRect(control->bounds(), nullptr);
+        const double left = c.edgeFree ? frame.minX() + frame.width() / 5 : frame.minX() - 10;
+        auto cover = std::make_shared<platform::ui::View>(platform::gfx::Rect(left, frame.minY() - 10, frame.maxX() + 10 - left, frame.height() + 20));
+        window->addSubview(cover);
+        out.str("");
+        runner.execute(c.line);
+        cover->removeFromSuperview();
+        CHECK(out.str().rfind(c.printed, 0) == 0);
+        CHECK(c.done());
+    }
+    runner.execute("quit");
 }

@@ -500,7 +500,10 @@ void findFaintTexts(platform::ui::Window& window, const std::vector<Item>& items
     std::optional<platform::render::Bitmap> pixels;
     for (std::size_t i = 0; i < items.size(); ++i) {
         if (!items[i].isText || !inFront[i] || items[i].inactive) continue;
-        const Rect visible = shown[i].intersection(window.bounds());
+        // Judged on what shows of its letters: a text scrolled nearly out
+        // of sight may show only the empty top of its line, or a line drawn
+        // there by something else, as a fraction's bar.
+        const Rect visible = markOf(items[i], nodes[items[i].node], shown[i]).intersection(window.bounds());
         if (!hasArea(visible)) continue;
         if (hiddenBehind(visible, items[i].node, nodes)) continue;
         if (!pixels) pixels = backdrop(window);

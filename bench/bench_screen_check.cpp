@@ -1,0 +1,140 @@
+// The screen check's cost on the application's pages, and the share of it
+// that measuring where texts ink takes. Per page, the CPU time of one check:
+// as it runs (each text's setting measured once and kept), with every text
+// set afresh at each check (the measures forgotten before each), and the ink
+// measure alone of the page's texts set afresh. The check before the ink
+// measure was added is the second less the third; the first is printed as a
+// ratio to it and to the second. The three take turns in every round, so a
+// change of load falls on all alike; medians.
+//
+//   bench_screen_check [ROUNDS]   rounds of every measure (default 200)
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/launch_options.h"
+#include "platform/gfx/graphics_context.h"
+#include "platform/render/text_painter.h"
+#include "platform/ui/view.h"
+#include "platform/ui/window.h"
+#include "velmora/runner/app_session.h"
+#include "velmora/runner/runner.h"
+#include "velmora/runner/screen_check.h"
+
+namespace {
+
+using platform::ui::View;
+
+double cpuSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+// The texts every shown view draws itself, as the check records them.
+std::vector<platform::gfx::DrawOp> textsOf(View& view) {
+    std::vector<platform::gfx::DrawOp> texts;
+    if (view.isHidden()) return texts;
+    platform::gfx::GraphicsContext recording(view.bounds().size);
+    view.drawLayer(*view.layer(), recording);
+    for (const auto& op : recording.displayList().ops()) {
+        if (op.kind == platform::gfx::DrawOp::Kind::text && op.text.find_first_not_of(" \t\n") != std::string::npos) {
+            texts.push_back(op);
+        }
+    }
+    for (const auto& sub : view.subviews()) {
+        auto inner = textsOf(*sub);
+        texts.insert(texts.end(), inner.begin(), inner.end());
+    }
+    return texts;
+}
+
+struct Page {
+    std::string name;
+    std::vector<std::string> commands;  // from the page before
+};
+
+struct Figures {
+    std::vector<double> kept, afresh, inkAlone;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 200;
+    // Nothing leaves the machine.
+    auto options = platform::LaunchOptions::current();
+    options.connectionProbeURL = "http://127.0.0.1:9/";
+    options.measurementServiceURL.reset();
+    options.remoteConfigSource.reset();
+    platform::LaunchOptions::install(options);
+    const auto folder = std::filesystem::temp_directory_path() / ("velmora-bench-check-" + std::to_string(::getpid()));
+    std::filesystem::remove_all(folder);
+
+    double load[3] = {0, 0, 0};
+    if (getloadavg(load, 3) < 0) load[0] = -1;
+    std::printf("screen check, CPU ms per check (medians of %d rounds; load average %.2f at the start)\n", rounds,
+                load[0]);
+    std::printf("%-28s %6s %8s %8s %8s %10s %10s\n", "page", "texts", "kept", "afresh", "ink", "kept/last",
+                "afresh/last");
+    {
+        velmora::runner::SessionOptions session;
+        session.dataDirectory = folder / "data";
+        velmora::runner::AppSession app(session);
+        app.launch();
+        std::ostringstream out;
+        velmora::runner::Runner runner(app, velmora::runner::CommandTable(), out);
+        const std::vector<Page> pages{
+            {"introduction under consent", {}},
+            {"calculator, filled in",
+             {"alert Accept", "tap Next", "tap Next", "tap Next", "tap Next", "tap Let's start", "focus k", "key 3",
+              "focus n", "key 8", "focus p", "key 1/6"}},
+            {"solution n = 8, top", {"key calc"}},
+            {"solution n = 8, tree", {"scroll 1 2"}},
+            {"history", {"menu", "tap History"}},
+        };
+        for (const auto& page : pages) {
+            for (const auto& command : page.commands) runner.execute(command);
+            app.settle();
+            auto window = app.window();
+            const auto texts = textsOf(*window);
+            platform::render::detail::TextPainter painter;
+            Figures figures;
+            for (int round = 0; round < rounds; ++round) {
+                double start = cpuSeconds();
+                (void)velmora::runner::checkScreen(*window);
+                figures.kept.push_back(cpuSeconds() - start);
+                platform::render::forgetTextMeasures();
+                start = cpuSeconds();
+                (void)velmora::runner::checkScreen(*window);
+                figures.afresh.push_back(cpuSeconds() - start);
+                start = cpuSeconds();
+                for (const auto& op : texts) (void)painter.ink(op);
+                figures.inkAlone.push_back(cpuSeconds() - start);
+            }
+            const double kept = median(figures.kept) * 1e3, afresh = median(figures.afresh) * 1e3,
+                         ink = median(figures.inkAlone) * 1e3;
+            const double last = afresh - ink;
+            std::printf("%-28s %6zu %8.3f %8.3f %8.3f %10.2f %10.2f\n", page.name.c_str(), texts.size(), kept, afresh,
+                        ink, kept / last, afresh / last);
+        }
+        runner.execute("quit");
+    }
+    std::filesystem::remove_all(folder);
+    std::printf("kept: as the check runs; afresh: every text set again at each check; ink: the ink measure alone of\n"
+                "the page's texts set afresh; last: the check without an ink measure (afresh less ink)\n");
+    return 0;
+}
