@@ -16,16 +16,23 @@ using platform::gfx::TextAlignment;
 
 namespace {
 
-DrawOp text(const std::string& words, Rect rect, std::optional<Font> font = Font::system(14),
-            TextAlignment alignment = TextAlignment::left) {
-    DrawOp op;
-    op.kind = DrawOp::Kind::text;
-    op.text = words;
-    op.rect = rect;
-    op.font = font;
-    op.alignment = alignment;
-    return op;
-}
+// A text as a view records it.
+struct Text {
+    std::string words;
+    Rect rect;
+    std::optional<Font> font = Font::system(14);
+    TextAlignment alignment = TextAlignment::left;
+
+    DrawOp op() const {
+        DrawOp op;
+        op.kind = DrawOp::Kind::text;
+        op.text = words;
+        op.rect = rect;
+        op.font = font;
+        op.alignment = alignment;
+        return op;
+    }
+};
 
 }  // namespace
 
@@ -33,25 +40,27 @@ TEST_CASE("a text's ink and cut are measured once and answer as a fresh setting 
     const std::string wrapped = "Words enough to run over two lines of a narrow rectangle";
     // Each differs from the one before in one thing the setting depends on;
     // the same text comes again at other corners, and once as a plain op.
-    const std::vector<DrawOp> ops{
-        text("Hello", {0, 0, 200, 20}),
-        text("Hello", {37.5, 410.25, 200, 20}),
-        text("Hello", {37.5, 410.25, 200, 20}, Font::system(14), TextAlignment::center),
-        text("Hello", {0, 0, 200, 20}, Font::system(14), TextAlignment::right),
-        text("Hello", {0, 0, 120, 20}, Font::system(14), TextAlignment::right),
-        text("Hello", {0, 0, 200, 40}),
-        text("Hello", {0, 0, 200, 20}, Font::system(20)),
-        text("Hello", {0, 0, 200, 20}, Font::system(14, platform::gfx::FontWeight::black)),
-        text("Hello", {0, 0, 200, 20}, *Font::named("Menlo", 14)),
-        text("Hello", {0, 0, 200, 20}, std::nullopt),
-        text("Help", {5, 5, 200, 20}),
-        text("   ", {0, 0, 200, 20}),
-        text(wrapped, {0, 0, 90, 60}),
-        text(wrapped, {-20, 300, 90, 60}),
-        text(wrapped, {0, 0, 90, 30}),
-        text(wrapped, {0, 0, 90, 30}, Font::system(14), TextAlignment::center),
-        text("Hello", {0, 0, -200, -20}),
+    const std::vector<Text> texts{
+        Text{"Hello", {0, 0, 200, 20}},
+        Text{"Hello", {37.5, 410.25, 200, 20}},
+        Text{"Hello", {37.5, 410.25, 200, 20}, Font::system(14), TextAlignment::center},
+        Text{"Hello", {0, 0, 200, 20}, Font::system(14), TextAlignment::right},
+        Text{"Hello", {0, 0, 120, 20}, Font::system(14), TextAlignment::right},
+        Text{"Hello", {0, 0, 200, 40}},
+        Text{"Hello", {0, 0, 200, 20}, Font::system(20)},
+        Text{"Hello", {0, 0, 200, 20}, Font::system(14, platform::gfx::FontWeight::black)},
+        Text{"Hello", {0, 0, 200, 20}, Font::named("Menlo-Regular", 14).value()},
+        Text{"Hello", {0, 0, 200, 20}, std::nullopt},
+        Text{"Help", {5, 5, 200, 20}},
+        Text{"   ", {0, 0, 200, 20}},
+        Text{wrapped, {0, 0, 90, 60}},
+        Text{wrapped, {-20, 300, 90, 60}},
+        Text{wrapped, {0, 0, 90, 30}},
+        Text{wrapped, {0, 0, 90, 30}, Font::system(14), TextAlignment::center},
+        Text{"Hello", {0, 0, -200, -20}},
     };
+    std::vector<DrawOp> ops;
+    for (const auto& t : texts) ops.push_back(t.op());
     platform::render::detail::TextPainter fresh;
     // The table holds texts cut short and texts that are not.
     const auto cut = std::count_if(ops.begin(), ops.end(), [&](const DrawOp& op) { return fresh.cutShort(op); });
@@ -61,8 +70,8 @@ TEST_CASE("a text's ink and cut are measured once and answer as a fresh setting 
         if (forgotten) platform::render::forgetTextMeasures();
         for (int pass = 0; pass < 2; ++pass) {
             for (const auto& op : ops) {
-                CAPTURE(op.text);
-                CAPTURE(platform::gfx::describe(op.rect));
+                const std::string where = op.text + " in " + platform::gfx::describe(op.rect);
+                CAPTURE(where);
                 CAPTURE(pass);
                 const Rect want = fresh.ink(op), got = platform::render::textInk(op);
                 CHECK(got.isEmpty() == want.isEmpty());
@@ -77,7 +86,7 @@ TEST_CASE("a text's ink and cut are measured once and answer as a fresh setting 
         }
     }
     // Another operation than a text inks nothing, whatever it carries.
-    DrawOp fill = text("Hello", {0, 0, 200, 20});
+    DrawOp fill = ops.front();
     fill.kind = DrawOp::Kind::fillRect;
     CHECK(platform::render::textInk(fill).isEmpty());
     CHECK_FALSE(platform::render::textCutShort(fill));
