@@ -292,6 +292,4 @@ gfx::Rect textInk(const gfx::DrawOp& op) {
     return {r.minX() + measure.ink->minX(), r.minY() + measure.ink->minY(), measure.ink->width(), measure.ink->height()};
 }
 
-void forgetTextMeasures() { keptMeasures().clear(); }
-
 }  // namespace platform::render

@@ -64,8 +64,6 @@ bool textCutShort(const gfx::DrawOp& op);
 gfx::Rect textInk(const gfx::DrawOp& op);
 // Both are kept, for each thread, by what they depend on (the text, its
 // font, its rectangle's size, its alignment), so that a screen looked over
-// again sets only the texts that changed. This lets go of what was kept:
-// the next measure of each text sets it afresh.
-void forgetTextMeasures();
+// again sets only the texts that changed.
 
 }  // namespace platform::render
