@@ -128,10 +128,10 @@ bool shownInRow(const View& view, const View& row) {
 // its data source makes one apart for each other row, as large as the row,
 // and the cell is let go once looked at.
 std::optional<platform::ui::IndexPath> rowOutOfSightHolding(View& layer, const std::string& target) {
-    for (auto& found : platform::ui::findViews(layer, [](const View& v) {
+    for (auto& shown : platform::ui::findViews(layer, [](const View& v) {
              return dynamic_cast<const platform::ui::TableView*>(&v) && shownOnScreen(v);
          })) {
-        auto& table = static_cast<platform::ui::TableView&>(*found);
+        auto& table = static_cast<platform::ui::TableView&>(*shown);
         auto source = table.dataSource();
         if (!source) continue;
         for (int section = 0; section < table.numberOfSections(); ++section) {
@@ -930,7 +930,7 @@ std::vector<RunnerCommand> builtInCommands() {
          writeSnapshot},
         withText("tap", "TITLE|ID", "tap the button, row or item with that title, or the view with that identifier",
                  [](CommandContext& c, const CommandArguments& a) { return tapTarget(c, a.rest); }),
-        {"row", "S R", "tap row R of section S of the table on top (the drawer's menu while it is open)", tapRow},
+        {"row", "S R", "tap row R of section S of the table on top (the drawer's menu while it is open), in sight", tapRow},
         {"scroll", "S R", "scroll the table on top until row R of section S is at its top", scrollToRow},
         {"swipe", "S R", "swipe row R of section S of the table on top away (its delete action)", swipeRow},
         {"drag", "S R S2 R2", "in edit mode, drag row S R of the table on top to where row S2 R2 is", dragRow},
