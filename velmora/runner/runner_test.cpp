@@ -64,9 +64,10 @@ TEST_CASE("a # that begins a word outside quotes starts a note; within a word or
         {"tap \"No. #3\" # after quotes", "tap \"No. #3\" "},
         {"tap \"open # quote", "tap \"open # quote"},
     };
-    for (const auto& [line, command] : cases) {
+    for (const auto& row : cases) {
+        const std::string& line = row.first;
         CAPTURE(line);
-        CHECK(withoutNote(line) == command);
+        CHECK(withoutNote(line) == row.second);
     }
 }
 
@@ -694,7 +695,9 @@ TEST_CASE("a touch lands on what shows of a control: a free edge takes it, a who
         {"tap Clear", "Clear", false, "\"Clear\" " + covered, "7"},
         {"tap Clear", "Clear", true, "tapped Clear", ""},
     };
-    for (const auto& [line, control, edgeFree, printed, k] : cases) {
+    for (const auto& row : cases) {
+        const auto& [command, control, edgeFree, printed, k] = row;
+        const std::string& line = command;
         CAPTURE(line);
         const auto frame = named(control)->convertRect(named(control)->bounds(), nullptr);
         const double left = edgeFree ? frame.minX() + frame.width() / 5 : frame.minX() - 10;
@@ -702,7 +705,7 @@ TEST_CASE("a touch lands on what shows of a control: a free edge takes it, a who
             platform::gfx::Rect(left, frame.minY() - 10, frame.maxX() + 10 - left, frame.height() + 20));
         window->addSubview(cover);
         out.str("");
-        runner.execute(line);
+        runner.execute(command);
         cover->removeFromSuperview();
         CHECK(out.str().rfind(printed, 0) == 0);
         CHECK(std::static_pointer_cast<platform::ui::TextField>(named("kTextField"))->text() == k);
