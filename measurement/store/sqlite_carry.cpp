@@ -213,7 +213,7 @@ private:
         sqlite3_bind_int64(lookup_.get(), 1, rowID);
         const int rc = sqlite3_step(lookup_.get());
         if (rc == SQLITE_ROW) {
-            if (auto wrong = wrongValue()) {
+            if (auto wrong = refusal(rowID)) {
                 failed->push_back({rowID, "row " + std::to_string(rowID) + ": " + *wrong});
                 sqlite3_reset(lookup_.get());
                 return true;
@@ -246,9 +246,13 @@ private:
         }
     }
 
-    // What keeps the row the look-up is on from being one the owner could
-    // have written; none when it could have been.
-    std::optional<std::string> wrongValue() const {
+    // What keeps the row the look-up of that row ID is on from being one
+    // the owner could have written there: a cell that the look-up finds by
+    // that key but that SQLite reads as another row's (damage to its size),
+    // a value of another type than declared. None when it could have been.
+    std::optional<std::string> refusal(std::int64_t rowID) const {
+        const std::int64_t answered = sqlite3_column_int64(lookup_.get(), 0);
+        if (answered != rowID) return "its look-up answers row " + std::to_string(answered);
         for (const auto& [column, declared] : checked_) {
             const int type = sqlite3_column_type(lookup_.get(), column);
             std::string_view text;
@@ -288,13 +292,23 @@ private:
             for (std::size_t gap = gapAfter(lastGood); gap <= last; ++gap) gaps.emplace(gap, kUnreadKeys);
             at = resumed;
         }
-        if (scan.stopped) gaps[gapAfter(lastGood)] = scan.error;
+        if (scan.stopped) {
+            // Said where the rows it did not give begin: a read that went
+            // round a circle stops past rows read next to each other.
+            std::size_t gap = gapAfter(lastGood);
+            while (holdsNoRow(gap)) ++gap;
+            gaps[gap] = scan.error;
+        }
         for (const auto& [gap, error] : gaps) {
-            const bool empty = gap > 0 && gap < read_.size() && read_[gap - 1] + 1 == read_[gap];
-            if (empty) continue;
+            if (holdsNoRow(gap)) continue;
             skipped->push_back({table_, gap == 0 ? std::nullopt : std::optional(read_[gap - 1]),
                                 gap == read_.size() ? std::nullopt : std::optional(read_[gap]), error});
         }
+    }
+
+    // Whether the gap lies between two consecutive row IDs read.
+    bool holdsNoRow(std::size_t gap) const {
+        return gap > 0 && gap < read_.size() && read_[gap - 1] + 1 == read_[gap];
     }
 
     // Whether the key at `at` goes on with rows in order: it reads and
