@@ -22,6 +22,17 @@ const declared_types::DeclaredColumns& rawEventColumns() {
     return kColumns;
 }
 
+// The fingerprint's column alone, with its rule.
+const declared_types::DeclaredColumns& fingerprintColumn() {
+    static const auto kColumn = [] {
+        declared_types::DeclaredColumns column;
+        std::copy_if(rawEventColumns().begin(), rawEventColumns().end(), std::back_inserter(column),
+                     [](const auto& each) { return each.name == kFingerprintColumn; });
+        return column;
+    }();
+    return kColumn;
+}
+
 }  // namespace
 
 std::optional<std::int64_t> APMDatabase::insertRawEvent(const APMEvent& event, std::int64_t metadataFingerprint,
@@ -63,11 +74,8 @@ std::optional<std::int64_t> APMDatabase::nextMetadataFingerprintToProcess(APMErr
     const auto fingerprint = rowInteger(rows->front(), kFingerprintColumn);
     const auto oldest = rowInteger(rows->front(), "oldest");
     if (!fingerprint && oldest) {
-        declared_types::DeclaredColumns declared;
-        std::copy_if(rawEventColumns().begin(), rawEventColumns().end(), std::back_inserter(declared),
-                     [](const auto& column) { return column.name == kFingerprintColumn; });
         APMSetError(error, kAPMDatabaseUndecodableDataCode,
-                    declared_types::wrongValueInRow(rows->front(), declared).value_or("no metadata fingerprint"));
+                    declared_types::wrongValueInRow(rows->front(), fingerprintColumn()).value_or("no fingerprint"));
         if (unreadableRowID) *unreadableRowID = oldest;
     }
     return fingerprint;
