@@ -952,3 +952,97 @@ TEST_CASE("Damage in the app metadata is found, dumped and carried: no second fi
     CHECK(names.count("before") == 1);
     CHECK(names.count("after") == 1);
 }
+
+namespace {
+
+// Gives rows of the raw events values of other types than the table
+// declares, as damage to their cells' bytes leaves them: the declared types,
+// through which SQLite would convert them, are set aside meanwhile.
+void storeAsDamageLeavesThem(ToolFixture& tool, const std::vector<std::string>& updates) {
+    sqlite3* db = nullptr;
+    REQUIRE(sqlite3_open(tool.database().c_str(), &db) == SQLITE_OK);
+    sqlite3_stmt* read = nullptr;
+    REQUIRE(sqlite3_prepare_v2(db, "SELECT sql FROM sqlite_master WHERE name = 'raw_events'", -1, &read, nullptr) ==
+            SQLITE_OK);
+    REQUIRE(sqlite3_step(read) == SQLITE_ROW);
+    const std::string declared = reinterpret_cast<const char*>(sqlite3_column_text(read, 0));
+    sqlite3_finalize(read);
+    sqlite3_close(db);
+    auto setSchema = [&](const std::string& sql) {
+        std::string quoted;
+        for (const char c : sql) quoted += c == '\'' ? std::string("''") : std::string(1, c);
+        tool.sql("PRAGMA writable_schema = ON; UPDATE sqlite_master SET sql = '" + quoted +
+                 "' WHERE name = 'raw_events'");
+    };
+    setSchema("CREATE TABLE raw_events (metadata_fingerprint, name, timestamp, data, is_realtime, clock)");
+    for (const auto& update : updates) tool.sql(update);
+    setSchema(declared);
+}
+
+// The first column of the first row a query gives on a database file.
+std::int64_t integerIn(const fs::path& database, const std::string& query) {
+    sqlite3* db = nullptr;
+    REQUIRE(sqlite3_open_v2(database.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK);
+    std::int64_t value = -1;
+    auto first = [](void* out, int, char** columns, char**) {
+        *static_cast<std::int64_t*>(out) = std::stoll(columns[0]);
+        return 0;
+    };
+    const int rc = sqlite3_exec(db, query.c_str(), first, &value, nullptr);
+    sqlite3_close(db);
+    REQUIRE(rc == SQLITE_OK);
+    return value;
+}
+
+}  // namespace
+
+TEST_CASE("A carried file with cells that damage gave values of other types uploads every event that reads, and "
+          "nothing else") {
+    ToolFixture tool;
+    REQUIRE(tool.log("stored").status == 0);
+    const auto pages = doubleEvents(tool, 8);
+    REQUIRE(pages.size() >= 4);
+    // A name that is a real, one that is an integer, data that is a real, a
+    // fingerprint that is a real: rows of the first leaves. Counted from the
+    // last, so that each offset still names a row called "stored".
+    auto row = [](int offset) {
+        return "WHERE rowid = (SELECT rowid FROM raw_events WHERE name = 'stored' ORDER BY rowid LIMIT 1 OFFSET " +
+               std::to_string(offset) + ")";
+    };
+    storeAsDamageLeavesThem(tool, {"UPDATE raw_events SET name = 1.5 " + row(40),
+                                   "UPDATE raw_events SET name = 12 " + row(30),
+                                   "UPDATE raw_events SET data = 2.5 " + row(20),
+                                   "UPDATE raw_events SET metadata_fingerprint = 2.5 " + row(10)});
+    // The events that will read, each value of its declared type: all but
+    // those given other types, and those of the last leaf (the highest row
+    // IDs), which damage the open finds: the file is carried.
+    std::int64_t stored = 0;
+    for (const auto& [page, rows] : pages) stored += rows;
+    const auto readable = integerIn(tool.database(), "SELECT count(*) FROM raw_events WHERE rowid <= " +
+                                                         std::to_string(stored - pages.back().second) +
+                                                         " AND name = 'stored' AND typeof(metadata_fingerprint) = "
+                                                         "'integer' AND typeof(data) = 'blob'");
+    writeOverPage(tool.database(), pages.back().first);
+    // The dump lists each of those rows as damage, with what was wrong.
+    const auto damage = tool.dump()["damage"];
+    for (const char* wrong : {"\"name\" holds a real where it is declared TEXT",
+                              "\"name\" holds an integer where it is declared TEXT",
+                              "\"data\" holds a real where it is declared BLOB",
+                              "\"metadata_fingerprint\" holds a real where it is declared INTEGER"}) {
+        CAPTURE(wrong);
+        CHECK(std::count_if(damage.begin(), damage.end(), [&](const auto& stretch) {
+                  return stretch["error"].template get<std::string>().find(wrong) != std::string::npos;
+              }) == 1);
+    }
+
+    testsupport::LoopbackServer service;
+    service.answer("/a", {204, {}, "", "application/octet-stream", 0, false});
+    const Run logged = tool.log("after", {"VELMORA_MEASUREMENT_SERVICE_URL=" + service.url("")});
+    CHECK_MESSAGE(logged.status == 0, logged.err);
+    REQUIRE(fs::exists(tool.database().string() + ".corrupt"));
+    const auto received = receivedEvents(service);
+    CHECK(static_cast<std::int64_t>(received.count("stored")) == readable);
+    CHECK(received.count("after") == 1);
+    CHECK(received.size() == received.count("stored") + received.count("after"));
+    CHECK(tool.storedNames().count("stored") == 0);
+}

@@ -181,7 +181,7 @@ std::optional<APMStoredData> read(APMErrorOut error) {
     if (!database) return std::nullopt;
     // Reads of whole tables, whatever the rows hold; the database's own
     // queue read would drop what it cannot read.
-    auto store = APMSqliteStore::makeReadOnlyWithDatabasePath(path, error);
+    auto store = APMSqliteStore::makeReadOnlyWithDatabasePath(path, error, APMDatabase::declaredTables());
     if (!store) return std::nullopt;
     APMStoredData data;
     if (!StoredDataReader(*database, *store).read(data, error)) return std::nullopt;

@@ -26,7 +26,7 @@ APMDatabase::~APMDatabase() = default;
 std::unique_ptr<APMDatabase> APMDatabase::makeWithPath(const std::string& path, APMErrorOut error) {
     checkWorkerQueue("initWithPath:");
     std::optional<APMError> openError;
-    auto store = APMSqliteStore::makeWithDatabasePath(path, &openError);
+    auto store = APMSqliteStore::makeWithDatabasePath(path, &openError, declaredTables());
     if (!store) {
         APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMDatabaseOpenFailedCode,
                                           "Failed to open the measurement database. Error",
@@ -58,9 +58,22 @@ std::unique_ptr<APMDatabase> APMDatabase::makeWithPath(const std::string& path, 
 }
 
 std::unique_ptr<APMDatabase> APMDatabase::makeReadOnlyWithPath(const std::string& path, APMErrorOut error) {
-    auto store = APMSqliteStore::makeReadOnlyWithDatabasePath(path, error);
+    auto store = APMSqliteStore::makeReadOnlyWithDatabasePath(path, error, declaredTables());
     if (!store) return nullptr;
     return std::unique_ptr<APMDatabase>(new APMDatabase(std::move(store)));
+}
+
+const APMDeclaredTables& APMDatabase::declaredTables() {
+    static const APMDeclaredTables kDeclared = [] {
+        APMDeclaredTables tables;
+        for (const auto& layout : tableLayouts()) {
+            auto& columns = tables[layout.name];
+            columns = layout.elementaryColumns;
+            columns.insert(columns.end(), layout.addOnColumns.begin(), layout.addOnColumns.end());
+        }
+        return tables;
+    }();
+    return kDeclared;
 }
 
 std::unique_ptr<APMDatabase> APMDatabase::makeDefault(APMErrorOut error) {

@@ -134,6 +134,9 @@ public:
     // An existing file, for reading only: its layout is taken as it is and
     // every write fails.
     static std::unique_ptr<APMDatabase> makeReadOnlyWithPath(const std::string& path, APMErrorOut error);
+    // The tables and columns the database fills, as it declares them: a
+    // store that reads its file takes no row of other types from them.
+    static const APMDeclaredTables& declaredTables();
     ~APMDatabase();
     APMDatabase(const APMDatabase&) = delete;
     APMDatabase& operator=(const APMDatabase&) = delete;
@@ -174,18 +177,27 @@ public:
     bool insertRawEventMetadata(const APMPBMeasurementBundle& metadata, std::int64_t metadataFingerprint,
                                 APMErrorOut error);
     // The fingerprint of the oldest raw event; none without an error when
-    // there is no raw event.
-    std::optional<std::int64_t> nextMetadataFingerprintToProcess(APMErrorOut error);
+    // there is no raw event. One that is no integer (damage made it) is an
+    // error of kAPMDatabaseUndecodableDataCode, with the row's ID in
+    // *unreadableRowID: that row never bundles, and none after it would
+    // while it stays.
+    std::optional<std::int64_t> nextMetadataFingerprintToProcess(
+        APMErrorOut error, std::optional<std::int64_t>* unreadableRowID = nullptr);
     // The header of the fingerprint; none with an error when it is missing
     // or does not decode.
     std::optional<APMPBMeasurementBundle> queryRawEventsMetadataWithFingerprint(std::int64_t metadataFingerprint,
                                                                                 APMErrorOut error);
     // The fingerprint's rows in row order, at most 1000, each offered to the
     // filter; the run ends at the first refused row (or at a row that does
-    // not decode). None on a query error.
-    std::optional<std::vector<APMRawEventData>> rawEventsWithMetadataFingerprint(std::int64_t metadataFingerprint,
-                                                                                APMErrorOut error,
-                                                                                const APMRawEventFilter& eventFilter);
+    // not read as a raw event, whose reason fills *unreadableRow). None on a
+    // query error.
+    std::optional<std::vector<APMRawEventData>> rawEventsWithMetadataFingerprint(
+        std::int64_t metadataFingerprint, APMErrorOut error, const APMRawEventFilter& eventFilter,
+        APMErrorOut unreadableRow = nullptr);
+    // The raw event a row holds; none, with the reason (code
+    // kAPMDatabaseUndecodableDataCode), for a row the engine could not have
+    // written: a value of a type other than its column's declared one (see
+    // declaredTables), an empty name, data that does not decode.
     std::optional<APMRawEventData> rawEventDataFromDictionary(const APMRow& row, APMErrorOut error) const;
     bool deleteRawEventsWithMaxRowID(std::int64_t rowID, APMErrorOut error);
     std::optional<bool> containsRawEventWithMetadataFingerprint(std::int64_t metadataFingerprint, APMErrorOut error);

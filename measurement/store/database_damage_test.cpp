@@ -15,8 +15,10 @@
 #include <random>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "measurement/foundation/text.h"
 #include "measurement/store/database_test_support.h"
 #include "testsupport/file_text.h"
 
@@ -323,11 +325,32 @@ std::vector<std::int64_t> pagesOf(const fs::path& path, const std::string& table
     return pages;
 }
 
-// What looking up each row ID alone gives in a file, read only.
+// What looking up each row ID alone gives in a file, read only: the rows
+// the engine could have written there (failed: those that fail, answer
+// another row ID, or read with a value of a type the engine never writes).
 struct OneByOne {
     std::map<std::int64_t, std::string> rows;
     std::set<std::int64_t> failed;
 };
+
+// The raw events' columns with the one storage class the engine writes in
+// each; only the clock may be NULL.
+bool writableRawEvent(sqlite3_stmt* statement) {
+    static const std::map<std::string, int> kTypes = {
+        {"metadata_fingerprint", SQLITE_INTEGER}, {"name", SQLITE_TEXT},        {"timestamp", SQLITE_FLOAT},
+        {"data", SQLITE_BLOB},                    {"is_realtime", SQLITE_INTEGER}, {"clock", SQLITE_INTEGER}};
+    for (int column = 1; column < sqlite3_column_count(statement); ++column) {
+        const int type = sqlite3_column_type(statement, column);
+        const std::string name = sqlite3_column_name(statement, column);
+        if (type == SQLITE_NULL ? name != "clock" : type != kTypes.at(name)) return false;
+        if (type != SQLITE_TEXT) continue;
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
+        if (!APMIsValidUTF8(std::string(text, static_cast<std::size_t>(sqlite3_column_bytes(statement, column))))) {
+            return false;
+        }
+    }
+    return true;
+}
 
 OneByOne lookUpEach(const fs::path& path, const std::string& table, const std::set<std::int64_t>& rowIDs) {
     sqlite3* db = nullptr;
@@ -340,8 +363,10 @@ OneByOne lookUpEach(const fs::path& path, const std::string& table, const std::s
         sqlite3_reset(statement);
         sqlite3_bind_int64(statement, 1, rowID);
         const int rc = sqlite3_step(statement);
-        if (rc == SQLITE_ROW) read.rows.emplace(rowID, columnsText(statement));
-        if (rc != SQLITE_ROW && rc != SQLITE_DONE) read.failed.insert(rowID);
+        const bool writable =
+            rc == SQLITE_ROW && sqlite3_column_int64(statement, 0) == rowID && writableRawEvent(statement);
+        if (writable) read.rows.emplace(rowID, columnsText(statement));
+        if (!writable && rc != SQLITE_DONE) read.failed.insert(rowID);
     }
     sqlite3_finalize(statement);
     sqlite3_close(db);
@@ -364,8 +389,21 @@ std::string seededBytes(std::uint32_t seed, std::size_t count) {
 
 // A file of the engine's layout with kSweepEvents raw events in one table
 // and a few rows in the others, its log copied into it; beside it as
-// "logged" the same with kLoggedEvents more, which live only in its log.
+// "logged" the same with kLoggedEvents more, which live only in its log; and
+// as "tiny" one whose kSweepEvents raw events are as small as rows come, so
+// that its pages hold many.
 void makeSweepFiles(const fs::path& folder) {
+    {
+        DatabaseFixture tiny;
+        tiny.close();
+        Connection connection(tiny.path());
+        const std::string rows = "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " +
+                                 std::to_string(kSweepEvents) +
+                                 ") INSERT INTO raw_events (metadata_fingerprint, name, timestamp, data) "
+                                 "SELECT 1, '', 0.0, x'' FROM n; PRAGMA wal_checkpoint(TRUNCATE)";
+        REQUIRE(sqlite3_exec(connection.db, rows.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK);
+        fs::copy_file(tiny.path(), folder / "tiny.sql");
+    }
     DatabaseFixture fx;
     const double now = fx.time.now();
     fx.onWorker([&] {
@@ -404,6 +442,54 @@ void makeSweepFiles(const fs::path& folder) {
     fs::copy_file(fx.path().string() + "-wal", folder / "logged.sql-wal");
 }
 
+// Where in a table-leaf page (not page 1) the cell of that row ID begins.
+std::size_t cellOf(const std::string& page, std::int64_t rowID) {
+    for (std::uint32_t cell = 0; cell < bigEndian(page, 3, 2); ++cell) {
+        const std::size_t start = bigEndian(page, 8 + 2 * cell, 2);
+        std::size_t at = start;
+        varint(page, &at);  // the payload's size
+        if (varint(page, &at) == rowID) return start;
+    }
+    FAIL("no cell of row " << rowID);
+    return 0;
+}
+
+// The page with the serial type of one column of some rows' records set to
+// another of the same length: each row reads whole, with a value of another
+// type. Every type changed is held in one byte.
+using TypeChange = std::tuple<std::int64_t, int, std::function<int(int)>>;
+std::string withTypesChanged(std::string page, const std::vector<TypeChange>& changes) {
+    for (const auto& [rowID, column, type] : changes) {
+        std::size_t at = cellOf(page, rowID);
+        varint(page, &at);
+        varint(page, &at);
+        REQUIRE(static_cast<unsigned char>(page.at(at)) < 0x80);  // the record header's own size
+        const std::size_t serialType = at + 1 + static_cast<std::size_t>(column);
+        REQUIRE(static_cast<unsigned char>(page.at(serialType)) < 0x80);
+        page[serialType] = static_cast<char>(type(page.at(serialType)));
+    }
+    return page;
+}
+
+// A cell whose payload size runs over nine bytes: SQLite's in-order read
+// takes its row ID from the tenth byte (`inOrder`), its look-up skips every
+// byte of the size and takes the record's first byte, the size of its
+// header (7 here), for the row ID. Its record is a raw event of the engine's
+// types: fingerprint 1, name "e", time 1.0, one byte of data, 0 and 0.
+std::string cellReadTwoWays(unsigned char inOrder) {
+    const std::string record = std::string("\x07\x09\x0f\x07\x0e\x08\x08", 7) + "e" +
+                               std::string("\x3f\xf0\0\0\0\0\0\0", 8) + std::string(1, '\0');
+    std::string cell(8, '\x80');
+    cell += static_cast<char>(0x80 | record.size());
+    cell += static_cast<char>(inOrder);
+    return cell + record;
+}
+
+std::string bigEndianBytes(std::uint32_t value) {
+    return {static_cast<char>(value >> 24), static_cast<char>(value >> 16), static_cast<char>(value >> 8),
+            static_cast<char>(value)};
+}
+
 }  // namespace
 
 TEST_CASE("damage on any one page: the carry and the dump take every row whose row ID reads alone, and only those") {
@@ -418,6 +504,8 @@ TEST_CASE("damage on any one page: the carry and the dump take every row whose r
         std::int64_t page;
         std::size_t offset;
         std::string bytes;
+        // What one of the stretches says, where the case asks.
+        std::string said = {};
     };
     std::vector<Case> cases;
     const auto leaves = pagesOf(checkpointed, "raw_events", "leaf");
@@ -442,6 +530,32 @@ TEST_CASE("damage on any one page: the carry and the dump take every row whose r
     // longer reads as one: the tree's read stops there.
     cases.push_back({"a middle leaf's type, the newest rows in the log", "logged.sql", leaves[leaves.size() / 2], 0,
                      seededBytes(7, kDamagedBytes)});
+    // Cells whose values damage turned into others of the same length and
+    // another type: each row reads, and is no row the engine could have
+    // written (serial types 7 a real, 6 an integer, 28 a blob of 8 bytes,
+    // a blob's type plus one text of its length, 0 NULL).
+    const std::string firstLeaf = fileBytes(checkpointed).substr((leaves[0] - 1) * pageSize, pageSize);
+    const auto to = [](int type) { return [type](int) { return type; }; };
+    cases.push_back({"values of other types on the first leaf", "checkpointed.sql", leaves[0], 0,
+                     withTypesChanged(firstLeaf, {{12, 1, to(7)},
+                                                  {14, 1, to(6)},
+                                                  {16, 1, to(28)},
+                                                  {18, 3, [](int blob) { return blob + 1; }},
+                                                  {20, 0, to(0)}}),
+                     "row 12: the column \"name\" holds a real where it is declared TEXT"});
+    // A key the in-order read takes otherwise than the look-up, which the
+    // read gives out of order without stopping: only a look-up of the key
+    // the leaf's bytes give the cell finds it, and finds it to be row 127's.
+    cases.push_back({"a row ID the in-order read takes otherwise", "checkpointed.sql", leaves[0], cellOf(firstLeaf, 7),
+                     cellReadTwoWays(127), "row 7: its look-up answers row 127"});
+    // The last child of the tree's root leads back to the root: the
+    // in-order read goes round it until the rows it gave outnumber what the
+    // file's pages can hold (well before SQLite's depth limit ends it).
+    const auto tinyRoot = pagesOf(folder / "tiny.sql", "raw_events", "internal");
+    REQUIRE(tinyRoot.size() == 1);
+    cases.push_back({"the root's last child leading back to it", "tiny.sql", tinyRoot.front(), 8,
+                     bigEndianBytes(static_cast<std::uint32_t>(tinyRoot.front())),
+                     "the table's tree leads to more rows than the file's pages can hold"});
 
     for (const auto& entry : cases) {
         CAPTURE(entry.what);
@@ -456,7 +570,7 @@ TEST_CASE("damage on any one page: the carry and the dump take every row whose r
         std::vector<std::int64_t> dumped;
         std::vector<APMUnreadableStretch> stretches;
         {
-            auto store = APMSqliteStore::makeReadOnlyWithDatabasePath(path.string(), nullptr);
+            auto store = APMSqliteStore::makeReadOnlyWithDatabasePath(path.string(), nullptr, APMDatabase::declaredTables());
             REQUIRE(store);
             auto read = store->readableRowsOfTable(
                 "raw_events", [&](APMRow row) { dumped.push_back(row.at("rowid").intValue()); }, nullptr);
@@ -465,7 +579,7 @@ TEST_CASE("damage on any one page: the carry and the dump take every row whose r
         }
         // The carry, at an open that checks the whole file.
         testsupport::writeText(path.string() + kAPMSqliteStoreDamageMarkSuffix, "");
-        REQUIRE(APMSqliteStore::makeWithDatabasePath(path.string(), nullptr));
+        REQUIRE(APMSqliteStore::makeWithDatabasePath(path.string(), nullptr, APMDatabase::declaredTables()));
         const fs::path aside = path.string() + ".corrupt";
         REQUIRE(fs::exists(aside));
         const auto carried = rowsOf(path, "raw_events");
@@ -502,6 +616,11 @@ TEST_CASE("damage on any one page: the carry and the dump take every row whose r
                   return std::none_of(stretches.begin(), stretches.end(),
                                       [&](const APMUnreadableStretch& stretch) { return holds(stretch, rowID); });
               }) == 0);
+        if (!entry.said.empty()) {
+            CHECK(std::any_of(stretches.begin(), stretches.end(), [&](const APMUnreadableStretch& stretch) {
+                return stretch.error == entry.said;
+            }));
+        }
         if (entry.what == "one row's overflow chain") {
             // That row alone is lost; the read went on past it.
             CHECK(expected.failed == std::set<std::int64_t>{kLargeEvent + 1});

@@ -1,13 +1,39 @@
 // The database's raw events and their metadata headers.
 #include "measurement/store/database.h"
 
+#include <algorithm>
 #include <cmath>
+#include <iterator>
 
 #include "measurement/store/database_rows.h"
+#include "measurement/store/declared_types.h"
 
 namespace measurement {
 
 using namespace database_detail;
+
+namespace {
+
+constexpr const char* kFingerprintColumn = "metadata_fingerprint";
+
+// The raw events' columns as the database declares them, each with its rule.
+const declared_types::DeclaredColumns& rawEventColumns() {
+    static const auto kColumns = declared_types::declaredColumns(APMDatabase::declaredTables().at("raw_events"));
+    return kColumns;
+}
+
+// The fingerprint's column alone, with its rule.
+const declared_types::DeclaredColumns& fingerprintColumn() {
+    static const auto kColumn = [] {
+        declared_types::DeclaredColumns column;
+        std::copy_if(rawEventColumns().begin(), rawEventColumns().end(), std::back_inserter(column),
+                     [](const auto& each) { return each.name == kFingerprintColumn; });
+        return column;
+    }();
+    return kColumn;
+}
+
+}  // namespace
 
 std::optional<std::int64_t> APMDatabase::insertRawEvent(const APMEvent& event, std::int64_t metadataFingerprint,
                                                         APMErrorOut error) {
@@ -40,11 +66,19 @@ bool APMDatabase::insertRawEventMetadata(const APMPBMeasurementBundle& metadata,
         .has_value();
 }
 
-std::optional<std::int64_t> APMDatabase::nextMetadataFingerprintToProcess(APMErrorOut error) {
+std::optional<std::int64_t> APMDatabase::nextMetadataFingerprintToProcess(APMErrorOut error,
+                                                                         std::optional<std::int64_t>* unreadableRowID) {
     checkWorkerQueue("nextMetadataFingerprintToProcess:");
-    auto rows = query("SELECT metadata_fingerprint, MIN(rowid) FROM raw_events", {}, error);
+    auto rows = query("SELECT metadata_fingerprint, MIN(rowid) AS oldest FROM raw_events", {}, error);
     if (!rows || rows->empty()) return std::nullopt;
-    return rowInteger(rows->front(), "metadata_fingerprint");
+    const auto fingerprint = rowInteger(rows->front(), kFingerprintColumn);
+    const auto oldest = rowInteger(rows->front(), "oldest");
+    if (!fingerprint && oldest) {
+        APMSetError(error, kAPMDatabaseUndecodableDataCode,
+                    declared_types::wrongValueInRow(rows->front(), fingerprintColumn()).value_or("no fingerprint"));
+        if (unreadableRowID) *unreadableRowID = oldest;
+    }
+    return fingerprint;
 }
 
 std::optional<APMPBMeasurementBundle> APMDatabase::queryRawEventsMetadataWithFingerprint(
@@ -57,13 +91,18 @@ std::optional<APMPBMeasurementBundle> APMDatabase::queryRawEventsMetadataWithFin
         APMSetError(error, kAPMDatabaseMissingRowCode, "No raw event metadata for the fingerprint");
         return std::nullopt;
     }
-    auto bundle = APMPBMeasurementBundle::initWithBuffer(rowBytes(rows->front(), "metadata").value_or(NANOBytes()));
+    // A header that is no blob is none the engine wrote: empty bytes would
+    // decode as an empty header.
+    const auto bytes = rowBytes(rows->front(), "metadata");
+    std::optional<APMPBMeasurementBundle> bundle;
+    if (bytes) bundle = APMPBMeasurementBundle::initWithBuffer(*bytes);
     if (!bundle) APMSetError(error, kAPMDatabaseUndecodableDataCode, "Stored raw event metadata does not decode");
     return bundle;
 }
 
 std::optional<std::vector<APMRawEventData>> APMDatabase::rawEventsWithMetadataFingerprint(
-    std::int64_t metadataFingerprint, APMErrorOut error, const APMRawEventFilter& eventFilter) {
+    std::int64_t metadataFingerprint, APMErrorOut error, const APMRawEventFilter& eventFilter,
+    APMErrorOut unreadableRow) {
     checkWorkerQueue("rawEventsWithMetadataFingerprint:error:eventFilter:");
     auto rows = query("SELECT rowid, * FROM raw_events WHERE metadata_fingerprint = ? ORDER BY rowid ASC LIMIT ?",
                       {metadataFingerprint, kAPMRawEventsReadLimit}, error);
@@ -72,7 +111,7 @@ std::optional<std::vector<APMRawEventData>> APMDatabase::rawEventsWithMetadataFi
     for (std::size_t position = 0; position < rows->size(); ++position) {
         const APMRow& row = (*rows)[position];
         if (eventFilter && !eventFilter(row, position)) break;
-        auto event = rawEventDataFromDictionary(row, nullptr);
+        auto event = rawEventDataFromDictionary(row, unreadableRow);
         if (!event) break;
         events.push_back(std::move(*event));
     }
@@ -80,8 +119,12 @@ std::optional<std::vector<APMRawEventData>> APMDatabase::rawEventsWithMetadataFi
 }
 
 std::optional<APMRawEventData> APMDatabase::rawEventDataFromDictionary(const APMRow& row, APMErrorOut error) const {
+    if (auto wrong = declared_types::wrongValueInRow(row, rawEventColumns())) {
+        APMSetError(error, kAPMDatabaseUndecodableDataCode, *wrong);
+        return std::nullopt;
+    }
     const auto rowID = rowInteger(row, "rowid");
-    const auto fingerprint = rowInteger(row, "metadata_fingerprint");
+    const auto fingerprint = rowInteger(row, kFingerprintColumn);
     const auto name = rowText(row, "name");
     const auto timestamp = rowReal(row, "timestamp");
     const auto data = rowBytes(row, "data");
@@ -90,7 +133,10 @@ std::optional<APMRawEventData> APMDatabase::rawEventDataFromDictionary(const APM
     std::optional<APMEvent> event;
     if (name && !name->empty() && data) event = decodedEvent(*data, name->front() != '_');
     if (!rowID || !fingerprint || !timestamp || !event) {
-        APMSetError(error, kAPMDatabaseUndecodableDataCode, "Received invalid raw event row");
+        APMSetError(error, kAPMDatabaseUndecodableDataCode,
+                    name && name->empty() ? "the event name is empty"
+                    : data && !event  ? "the event data does not decode"
+                                      : "Received invalid raw event row");
         return std::nullopt;
     }
     APMEvent stored(event->origin(), event->isPublic(), *name, *timestamp, event->previousTimestamp(),

@@ -6,8 +6,13 @@
 #include <filesystem>
 #include <limits>
 #include <map>
+#include <optional>
+#include <string_view>
 #include <system_error>
+#include <utility>
+#include <vector>
 
+#include "measurement/store/declared_types.h"
 #include "measurement/store/sqlite_pages.h"
 #include "measurement/store/sqlite_store.h"
 
@@ -116,7 +121,10 @@ struct FailedLookUp {
 };
 
 // Reads the rows of a table whose row IDs each read by themselves, in
-// row-ID order, with the values such a look-up gives. The row IDs looked
+// row-ID order, with the values such a look-up gives, of the types the
+// table's owner declares (a row with another is one the owner could not
+// have written: damage made it, and it counts as a look-up that failed on
+// damage). The row IDs looked
 // up: those of an in-order read of the keys (to its first error) and, when
 // it met damage, those of every table-leaf page image of the file, which
 // hold every cell a look-up can find, wherever damaged pages lead it.
@@ -126,13 +134,16 @@ struct FailedLookUp {
 // ends), the look-ups by the cells they hold.
 class TableReader {
 public:
-    TableReader(sqlite3* db, const std::string& table, LeafRowIDs* leaves)
+    TableReader(sqlite3* db, const std::string& table, LeafRowIDs* leaves, const APMDeclaredTables& declared)
         : db_(db),
           table_(table),
           leaves_(leaves),
           scan_(db, "SELECT rowid FROM " + APMSqliteStore::quoteIdentifier(table) + " NOT INDEXED ORDER BY rowid"),
           lookup_(db, "SELECT rowid, * FROM " + APMSqliteStore::quoteIdentifier(table) +
-                          " NOT INDEXED WHERE rowid = ?1") {}
+                          " NOT INDEXED WHERE rowid = ?1") {
+        const APMColumnInfo* columns = declared_types::declaredColumnsOf(declared, table);
+        if (columns && lookup_.prepared()) checkColumns(*columns);
+    }
 
     // The row handler sees the look-up positioned on a row (column 0 the
     // row ID); false from it ends the read. False when the table could not
@@ -202,6 +213,11 @@ private:
         sqlite3_bind_int64(lookup_.get(), 1, rowID);
         const int rc = sqlite3_step(lookup_.get());
         if (rc == SQLITE_ROW) {
+            if (auto wrong = refusal(rowID)) {
+                failed->push_back({rowID, "row " + std::to_string(rowID) + ": " + *wrong});
+                sqlite3_reset(lookup_.get());
+                return true;
+            }
             read_.push_back(rowID);
             const bool goOn = row(lookup_.get());
             sqlite3_reset(lookup_.get());
@@ -216,6 +232,38 @@ private:
         }
         failed->push_back({rowID, why});
         return true;
+    }
+
+    // The look-up's columns that the owner declares, each with its rule.
+    void checkColumns(const APMColumnInfo& declared) {
+        const auto rules = declared_types::declaredColumns(declared);
+        for (int column = 1; column < sqlite3_column_count(lookup_.get()); ++column) {
+            const char* name = sqlite3_column_name(lookup_.get(), column);
+            const auto found = std::find_if(rules.begin(), rules.end(), [&](const auto& rule) {
+                return name && sqlite3_stricmp(rule.name.c_str(), name) == 0;
+            });
+            if (found != rules.end()) checked_.push_back({column, *found});
+        }
+    }
+
+    // What keeps the row the look-up of that row ID is on from being one
+    // the owner could have written there: a cell that the look-up finds by
+    // that key but that SQLite reads as another row's (damage to its size),
+    // a value of another type than declared. None when it could have been.
+    std::optional<std::string> refusal(std::int64_t rowID) const {
+        const std::int64_t answered = sqlite3_column_int64(lookup_.get(), 0);
+        if (answered != rowID) return "its look-up answers row " + std::to_string(answered);
+        for (const auto& [column, declared] : checked_) {
+            const int type = sqlite3_column_type(lookup_.get(), column);
+            std::string_view text;
+            if (type == SQLITE_TEXT) {
+                const auto* bytes = reinterpret_cast<const char*>(sqlite3_column_text(lookup_.get(), column));
+                const auto size = static_cast<std::size_t>(sqlite3_column_bytes(lookup_.get(), column));
+                text = std::string_view(bytes ? bytes : "", size);
+            }
+            if (auto wrong = declared_types::wrongValue(declared.name, declared.rule, type, text)) return wrong;
+        }
+        return std::nullopt;
     }
 
     // The stretches skipped: the gaps between rows read where a look-up
@@ -244,13 +292,23 @@ private:
             for (std::size_t gap = gapAfter(lastGood); gap <= last; ++gap) gaps.emplace(gap, kUnreadKeys);
             at = resumed;
         }
-        if (scan.stopped) gaps[gapAfter(lastGood)] = scan.error;
+        if (scan.stopped) {
+            // Said where the rows it did not give begin: a read that went
+            // round a circle stops past rows read next to each other.
+            std::size_t gap = gapAfter(lastGood);
+            while (holdsNoRow(gap)) ++gap;
+            gaps[gap] = scan.error;
+        }
         for (const auto& [gap, error] : gaps) {
-            const bool empty = gap > 0 && gap < read_.size() && read_[gap - 1] + 1 == read_[gap];
-            if (empty) continue;
+            if (holdsNoRow(gap)) continue;
             skipped->push_back({table_, gap == 0 ? std::nullopt : std::optional(read_[gap - 1]),
                                 gap == read_.size() ? std::nullopt : std::optional(read_[gap]), error});
         }
+    }
+
+    // Whether the gap lies between two consecutive row IDs read.
+    bool holdsNoRow(std::size_t gap) const {
+        return gap > 0 && gap < read_.size() && read_[gap - 1] + 1 == read_[gap];
     }
 
     // Whether the key at `at` goes on with rows in order: it reads and
@@ -280,6 +338,8 @@ private:
     LeafRowIDs* leaves_;
     Statement scan_;
     Statement lookup_;
+    // The look-up's columns whose values are checked, by their place in it.
+    std::vector<std::pair<int, declared_types::DeclaredColumn>> checked_;
     // The row IDs read, ascending.
     std::vector<std::int64_t> read_;
 };
@@ -390,7 +450,7 @@ bool APMSqliteStore::carryReadableRows(const std::string& target, Carried* carri
             done = false;
             break;
         }
-        TableReader reader(db_, table, &leaves);
+        TableReader reader(db_, table, &leaves, declared_);
         done = reader.read(
             [&](sqlite3_stmt* row) {
                 // The values as stored, each with its own type.
@@ -420,7 +480,7 @@ std::optional<std::vector<APMUnreadableStretch>> APMSqliteStore::readableRowsOfT
     std::vector<APMUnreadableStretch> skipped;
     std::string why;
     LeafRowIDs leaves(db_);
-    TableReader reader(db_, table, &leaves);
+    TableReader reader(db_, table, &leaves, declared_);
     const bool read = reader.read(
         [&](sqlite3_stmt* statement) {
             APMRow row;

@@ -82,25 +82,31 @@ TEST_CASE("a table leaf's cells give their row IDs as SQLite's look-up and its i
 }
 
 TEST_CASE("every table-leaf image of a file and of its log gives its row IDs, whatever table it holds") {
-    testsupport::TempDir dir;
-    const auto path = dir / "file.sql";
-    sqlite3* db = nullptr;
-    REQUIRE(sqlite3_open(path.c_str(), &db) == SQLITE_OK);
-    sql(db, "PRAGMA journal_mode=WAL; CREATE TABLE t (a); INSERT INTO t (rowid, a) VALUES (100, 'x'), (101, 'y'); "
-            "PRAGMA wal_checkpoint(TRUNCATE)");
-    // Row 1 is the table's own row in the schema, on page 1.
-    CHECK(tableLeafRowIDs(path) == std::vector<std::int64_t>{1, 100, 101});
-    CHECK(pageImagesOf(path).pageSize == 4096);
-    CHECK(pageImagesOf(path).count == 2);
-    REQUIRE(sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr) == SQLITE_OK);
-    // Only in the log: a second table's row in the schema, and a row.
-    sql(db, "CREATE TABLE u (a); INSERT INTO t (rowid, a) VALUES (1000000, 'z')");
-    sqlite3_close(db);
-    CHECK(tableLeafRowIDs(path) == std::vector<std::int64_t>{1, 2, 100, 101, 1000000});
+    // The smallest page size, the usual one, and the largest, which the
+    // file's header marks as 1.
+    for (const int pageSize : {512, 4096, 65536}) {
+        CAPTURE(pageSize);
+        testsupport::TempDir dir;
+        const auto path = dir / "file.sql";
+        sqlite3* db = nullptr;
+        REQUIRE(sqlite3_open(path.c_str(), &db) == SQLITE_OK);
+        sql(db, ("PRAGMA page_size=" + std::to_string(pageSize) + "; PRAGMA journal_mode=WAL; CREATE TABLE t (a); "
+                 "INSERT INTO t (rowid, a) VALUES (100, 'x'), (101, 'y'); PRAGMA wal_checkpoint(TRUNCATE)")
+                    .c_str());
+        // Row 1 is the table's own row in the schema, on page 1.
+        CHECK(tableLeafRowIDs(path) == std::vector<std::int64_t>{1, 100, 101});
+        CHECK(pageImagesOf(path).pageSize == static_cast<std::uint32_t>(pageSize));
+        CHECK(pageImagesOf(path).count == 2);
+        REQUIRE(sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr) == SQLITE_OK);
+        // Only in the log: a second table's row in the schema, and a row.
+        sql(db, "CREATE TABLE u (a); INSERT INTO t (rowid, a) VALUES (1000000, 'z')");
+        sqlite3_close(db);
+        CHECK(tableLeafRowIDs(path) == std::vector<std::int64_t>{1, 2, 100, 101, 1000000});
 
-    // A file cut short in its header, or none, gives nothing.
-    testsupport::writeText(dir / "short.sql", testsupport::readText(path).substr(0, 17));
-    CHECK(tableLeafRowIDs(dir / "short.sql").empty());
-    CHECK(tableLeafRowIDs(dir / "none.sql").empty());
-    CHECK(pageImagesOf(dir / "none.sql").count == 0);
+        // A file cut short in its header, or none, gives nothing.
+        testsupport::writeText(dir / "short.sql", testsupport::readText(path).substr(0, 17));
+        CHECK(tableLeafRowIDs(dir / "short.sql").empty());
+        CHECK(tableLeafRowIDs(dir / "none.sql").empty());
+        CHECK(pageImagesOf(dir / "none.sql").count == 0);
+    }
 }

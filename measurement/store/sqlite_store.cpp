@@ -118,12 +118,14 @@ APMSqliteStore::APMSqliteStore(std::string path) : path_(std::move(path)) {}
 
 APMSqliteStore::~APMSqliteStore() { close(); }
 
-std::unique_ptr<APMSqliteStore> APMSqliteStore::makeWithDatabasePath(const std::string& path, APMErrorOut error) {
+std::unique_ptr<APMSqliteStore> APMSqliteStore::makeWithDatabasePath(const std::string& path, APMErrorOut error,
+                                                                     const APMDeclaredTables& declared) {
     if (path.empty()) {
         APMSetError(error, kAPMSqliteStoreInvalidArgumentCode, "Received empty database path on init");
         return nullptr;
     }
     std::unique_ptr<APMSqliteStore> store(new APMSqliteStore(path));
+    store->declared_ = declared;
     if (!store->holdPath(true, error) || !store->openChecked(error)) return nullptr;
     if (!APMExcludeFileFromBackup(path)) {
         APMMonitor::shared().logWithLevel(kAPMMonitorLevelDebug, kAPMSqliteStoreBackupExclusionCode,
@@ -139,12 +141,14 @@ bool APMSqliteStore::open(APMErrorOut error) {
 }
 
 std::unique_ptr<APMSqliteStore> APMSqliteStore::makeReadOnlyWithDatabasePath(const std::string& path,
-                                                                             APMErrorOut error) {
+                                                                             APMErrorOut error,
+                                                                             const APMDeclaredTables& declared) {
     if (path.empty()) {
         APMSetError(error, kAPMSqliteStoreInvalidArgumentCode, "Received empty database path on init");
         return nullptr;
     }
     std::unique_ptr<APMSqliteStore> store(new APMSqliteStore(path));
+    store->declared_ = declared;
     if (!store->holdPath(false, error)) return nullptr;
     // Nothing beside the file is made or written: without a log (and no
     // journal left by a writer that stopped) every commit is in the file

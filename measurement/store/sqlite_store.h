@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -126,6 +127,15 @@ struct APMColumn {
 };
 using APMColumnInfo = std::vector<APMColumn>;
 
+// The tables a store's owner fills, each with its columns as it declares
+// them. A row of such a table is one the owner could have written only when
+// every declared column holds a value of the type its declaration names
+// (INTEGER, REAL, TEXT in UTF-8, BLOB; a column declared without a type
+// holds values of several types by design, and any of them) and none is NULL
+// where it is declared NOT NULL: a carry and readableRowsOfTable take no
+// other row of them, and count it among those that did not read.
+using APMDeclaredTables = std::map<std::string, APMColumnInfo>;
+
 // Rows of a table that a read could not take from a damaged file: those
 // after afterRowID (none: from the first) and before beforeRowID (none: to
 // the last), two rows read next to each other, with the error SQLite gave
@@ -182,7 +192,10 @@ public:
     // the first time only, and then goes to the new file (made ready by the
     // reopen handler); while it cannot be replaced the write fails with
     // code 5 (logged with 34035).
-    static std::unique_ptr<APMSqliteStore> makeWithDatabasePath(const std::string& path, APMErrorOut error);
+    // Rows of the tables `declared` names are taken only when they are
+    // rows the owner could have written (see APMDeclaredTables).
+    static std::unique_ptr<APMSqliteStore> makeWithDatabasePath(const std::string& path, APMErrorOut error,
+                                                                const APMDeclaredTables& declared = {});
     // Opens an existing file for reading only: nothing is made, checked,
     // repaired or set aside, every write fails, and damage met leaves no
     // mark. Nothing beside the file is made or changed either: a file
@@ -190,7 +203,8 @@ public:
     // without being written (made only for a log that has none, as every
     // reader of it would, and kept in memory where it cannot be made). None
     // on failure (code 4, also for a missing file).
-    static std::unique_ptr<APMSqliteStore> makeReadOnlyWithDatabasePath(const std::string& path, APMErrorOut error);
+    static std::unique_ptr<APMSqliteStore> makeReadOnlyWithDatabasePath(const std::string& path, APMErrorOut error,
+                                                                        const APMDeclaredTables& declared = {});
     ~APMSqliteStore();
     APMSqliteStore(const APMSqliteStore&) = delete;
     APMSqliteStore& operator=(const APMSqliteStore&) = delete;
@@ -296,7 +310,8 @@ public:
 
     // Offers the visitor each row of the table whose row ID reads by itself
     // (a look-up of that row ID alone, past any index, which may be the
-    // damaged part, answers it), in row-ID order, each once, with the
+    // damaged part, answers it, with values of the declared types: see
+    // APMDeclaredTables), in row-ID order, each once, with the
     // values that look-up gives and its row ID under "rowid". The row IDs
     // looked up are those an in-order read of the table's keys gives and,
     // when that read meets damage, those of every cell on every page of the
@@ -490,6 +505,8 @@ private:
     static constexpr const char* kReplacedReason = "another program replaced or deleted the file";
 
     std::string path_;
+    // See APMDeclaredTables.
+    APMDeclaredTables declared_;
     sqlite3* db_ = nullptr;
     // Shared while the store uses the path; see kAPMSqliteStoreLockSuffix.
     std::unique_ptr<APMFileLock> pathLock_;

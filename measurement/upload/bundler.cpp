@@ -87,9 +87,11 @@ void APMBundler::persistAfterCommit(const Pass& pass) {
 
 bool APMBundler::bundleRawEventsTransactionBlock(Pass& pass) {
     std::optional<APMError> error;
-    const auto fingerprint = database_.nextMetadataFingerprintToProcess(&error);
+    std::optional<std::int64_t> unreadableRowID;
+    const auto fingerprint = database_.nextMetadataFingerprintToProcess(&error, &unreadableRowID);
     if (!fingerprint) {
         if (!error) return true;  // no raw event: nothing to bundle
+        if (unreadableRowID) return dropUnbundlableOldestRawEvent(pass, *unreadableRowID, error);
         monitor().logWithLevel(kAPMMonitorLevelError, kAPMBundlingNextFingerprintFailedCode,
                                "Unable to fetch next event metadata. Error", errorContext(error));
         return false;
@@ -215,6 +217,18 @@ bool APMBundler::dropRunWithoutHeader(Pass& pass) {
         return false;
     }
     return consumeRun(pass);
+}
+
+bool APMBundler::dropUnbundlableOldestRawEvent(Pass& pass, std::int64_t rowID, const std::optional<APMError>& why) {
+    logUnbundlableRawEventDropped(rowID, why);
+    std::optional<APMError> error;
+    if (!database_.deleteRawEventsWithMaxRowID(rowID, &error)) {
+        monitor().logWithLevel(kAPMMonitorLevelError, kAPMBundlingDeleteRawEventsFailedCode,
+                               "Unable to delete raw events. RowID, error", platform::Value(rowID), errorContext(error));
+        return false;
+    }
+    pass.consumed = true;
+    return true;
 }
 
 bool APMBundler::consumeRun(Pass& pass) {

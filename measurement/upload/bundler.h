@@ -50,6 +50,7 @@ enum : long {
     kAPMBundlingRawEventExistenceFailedCode = 23120,
     kAPMBundlingDeleteMetadataFailedCode = 23121,
     kAPMBundlingRunWithoutMetadataDroppedCode = 23123,
+    kAPMBundlingUnbundlableRawEventDroppedCode = 23124,
     kAPMBundlingNothingLeftAfterSamplingCode = 23159,
     kAPMBundlingClearSessionCountsFailedCode = 23185,
     kAPMBundlingNegativeEngagementCode = 23186,
@@ -142,6 +143,10 @@ private:
     static bool isUnreadableHeader(const std::optional<APMError>& error);
     // Deletes the header and the run's raw events.
     bool dropRunWithoutHeader(Pass& pass);
+    // Deletes the oldest raw event, which cannot be bundled (a fingerprint
+    // that is no integer), naming it and why (23124): it would stall every
+    // later bundle.
+    bool dropUnbundlableOldestRawEvent(Pass& pass, std::int64_t rowID, const std::optional<APMError>& why);
     bool clearSessionState(APMPBMeasurementBundle& bundle);
     void persistAfterCommit(const Pass& pass);
     // Today in the daily counts, after the persisted midnight offset.

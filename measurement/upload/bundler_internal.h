@@ -35,6 +35,13 @@ inline APMMonitor& monitor() { return APMMonitor::shared(); }
 using upload_detail::errorContext;
 inline double now() { return upload_detail::currentTime(); }
 
+// Says that a raw event that cannot be bundled goes, naming its row and why.
+inline void logUnbundlableRawEventDropped(std::int64_t rowID, const std::optional<APMError>& why) {
+    monitor().logWithLevel(kAPMMonitorLevelWarning, kAPMBundlingUnbundlableRawEventDroppedCode,
+                           "Dropped a raw event that cannot be bundled. RowID, why", platform::Value(rowID),
+                           platform::Value(why ? why->localizedDescription() : "it does not read as a raw event"));
+}
+
 }  // namespace bundler_detail
 
 }  // namespace measurement

@@ -37,7 +37,8 @@ void logRealtimeDecision(int level, long code, const std::string& message, const
 // count and size limits (a bundle's times all come from one clock, whose
 // stamp it keeps in the queue). It reads the row's columns only (the stored data is the encoded
 // event, so its length is the event's encoded size) and leaves decoding to
-// the database, which ends the run at a row that does not decode. Such a row
+// the database, which ends the run at a row that does not read as a raw event
+// (data that does not decode, a value of the wrong type). Such a row
 // has been taken into the run by then, so deleting the run drops it instead
 // of leaving it to stall every later bundle.
 class RunFilter {
@@ -95,20 +96,21 @@ private:
 
 std::optional<APMRawEventRun> APMBundler::rawEventsWithMetadataFingerprint(std::int64_t metadataFingerprint) {
     RunFilter filter(remoteConfig_.uploadMaxEventsPerBundle(), remoteConfig_.uploadMaxSizeLimitBytes());
-    std::optional<APMError> error;
+    std::optional<APMError> error, unreadable;
     auto events = database_.rawEventsWithMetadataFingerprint(
-        metadataFingerprint, &error, [&](const APMRow& row, std::size_t position) { return filter.offer(row, position); });
+        metadataFingerprint, &error, [&](const APMRow& row, std::size_t position) { return filter.offer(row, position); },
+        &unreadable);
     if (!events) {
         monitor().logWithLevel(kAPMMonitorLevelError, kAPMBundlingRawEventsQueryFailedCode,
                                "Inconsistent state, raw event is expected. Error", errorContext(error));
         return std::nullopt;
     }
     if (events->size() < filter.taken()) {
-        // The database stopped at a row of the run that does not decode.
+        // The database stopped at a row of the run that does not read as a
+        // raw event: it goes with the run.
         monitor().logWithLevel(kAPMMonitorLevelSampledWarning, kAPMBundlingRawEventUndecodableCode,
-                               "Failed to filter raw event. Error",
-                               platform::Value("Undecodable raw event dropped. RowID " +
-                                               std::to_string(filter.lastRowID())));
+                               "Failed to filter raw event. Error", errorContext(unreadable));
+        logUnbundlableRawEventDropped(filter.lastRowID(), unreadable);
     }
     APMRawEventRun run;
     run.events = std::move(*events);

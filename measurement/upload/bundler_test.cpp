@@ -137,6 +137,49 @@ TEST_CASE("a raw event that does not decode is dropped with its run") {
     }
 }
 
+TEST_CASE("a raw event the engine could not have written is dropped, naming its row and why, and the rest is bundled") {
+    struct Case {
+        const char* what;
+        // Values SQLite keeps as they are: its columns' types convert none.
+        const char* set;
+        const char* why;
+    };
+    const std::vector<Case> cases = {
+        {"a fingerprint that is text", "metadata_fingerprint = 'x'", "\"metadata_fingerprint\" holds text"},
+        {"a fingerprint that is a real", "metadata_fingerprint = 2.5", "\"metadata_fingerprint\" holds a real"},
+        {"a name that is a blob", "name = x'6576'", "\"name\" holds a blob"},
+        {"a name that is not UTF-8", "name = CAST(x'65ff' AS TEXT)", "\"name\" holds text that is not UTF-8"},
+        {"data that is a real", "data = 2.5", "\"data\" holds a real"},
+        {"a time that is text", "timestamp = 'soon'", "\"timestamp\" holds text"},
+        {"a clock that is text", "clock = 'x'", "\"clock\" holds text"},
+        {"data that does not decode", "data = x'ffffff'", "the event data does not decode"},
+    };
+    for (const auto& entry : cases) {
+        for (const bool first : {true, false}) {
+            CAPTURE(entry.what);
+            CAPTURE(first);
+            BundlerFixture f;
+            const auto fp = f.storeHeader(makeHeader());
+            if (!first) f.storeEvent(makeEvent("before", kT), fp);
+            const auto bad = f.storeEvent(makeEvent("bad", kT + 1), fp);
+            f.storeEvent(makeEvent("after", kT + 2), fp);
+            f.execute(std::string("UPDATE raw_events SET ") + entry.set + " WHERE rowid = ?", {platform::Value(bad)});
+            f.bundleAll();
+            std::vector<std::string> bundled;
+            for (const auto& queued : f.queued()) {
+                for (const auto& name : eventNames(queued.bundle)) bundled.push_back(name);
+            }
+            CHECK(bundled == (first ? std::vector<std::string>{"after"} : std::vector<std::string>{"before", "after"}));
+            CHECK(f.count("raw_events") == 0);
+            const auto dropped = f.capture.entriesWithCode(kAPMBundlingUnbundlableRawEventDroppedCode);
+            REQUIRE(dropped.size() == 1);
+            REQUIRE(dropped[0].contexts.size() == 2);
+            CHECK(dropped[0].contexts[0] == platform::Value(bad));
+            CHECK(dropped[0].contexts[1].asString().find(entry.why) != std::string::npos);
+        }
+    }
+}
+
 TEST_CASE("a run whose metadata header cannot be read is dropped; a failing read keeps it for the next try") {
     BundlerFixture f;
     const auto fp = f.storeHeader(makeHeader());
@@ -161,6 +204,10 @@ TEST_CASE("a run whose metadata header cannot be read is dropped; a failing read
     SUBCASE("a header that does not decode") {
         f.execute("UPDATE raw_events_metadata SET metadata = ? WHERE metadata_fingerprint = ?",
                   {platform::Value(platform::Data{{0xff, 0xff, 0xff}}), platform::Value(fp)});
+        expectDropped();
+    }
+    SUBCASE("a header that is no blob, which would read as an empty header") {
+        f.execute("UPDATE raw_events_metadata SET metadata = 2.5 WHERE metadata_fingerprint = ?", {platform::Value(fp)});
         expectDropped();
     }
     SUBCASE("a header that is missing") {
