@@ -157,7 +157,20 @@ void APMSqliteStore::syncWriteAheadLog() {
 // reason (then the file must not be deleted). The whole file is read only
 // when asked; otherwise the pages every reader and writer starts from.
 bool APMSqliteStore::checkIntegrity(bool wholeFile, std::string* problem) {
-    if (!wholeFile) return checkEndPages(problem);
+    return (wholeFile ? checkWholeFile(problem) : checkEndPages(problem)) && !refusesWrites(problem);
+}
+
+// A header whose write version asks for a later SQLite opens for reading
+// only, however the file is opened: every write of the engine would fail.
+// A file only the system will not let this process write (its
+// permissions) is no damage.
+bool APMSqliteStore::refusesWrites(std::string* problem) {
+    if (sqlite3_db_readonly(db_, "main") != 1 || ::access(path_.c_str(), W_OK) != 0) return false;
+    *problem = "its header refuses writes: a file format this SQLite does not write";
+    return true;
+}
+
+bool APMSqliteStore::checkWholeFile(std::string* problem) {
     TextRows lines;
     const int rc = runToEnd(db_, "PRAGMA integrity_check", &lines);
     if (rc == SQLITE_DONE) {

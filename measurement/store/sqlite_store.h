@@ -475,7 +475,11 @@ private:
     // Makes what this connection committed to the write-ahead log durable.
     void syncWriteAheadLog();
     bool checkIntegrity(bool wholeFile, std::string* problem);
+    bool checkWholeFile(std::string* problem);
     bool checkEndPages(std::string* problem);
+    // Whether the file's header lets SQLite read it but not write it;
+    // *problem then says so.
+    bool refusesWrites(std::string* problem);
     void noteDamage(int code);
     bool requireOpen(APMErrorOut error) const;
     APMStatementLease prepare(const std::string& statement, APMErrorOut error);
