@@ -241,7 +241,8 @@ std::vector<APMUnreadableStretch> APMSqliteStore::damageInSmallTables(const std:
     std::vector<APMUnreadableStretch> found;
     TextRows tables;
     if (!db_) return found;
-    if (const int rc = runToEnd(db_, "SELECT name FROM sqlite_master WHERE type = 'table'", &tables); rc != SQLITE_DONE) {
+    const int rc = runToEnd(db_, "SELECT name FROM sqlite_master WHERE type = 'table'", &tables);
+    if (rc != SQLITE_DONE) {
         // No table reads when the schema does not: the whole file is damage.
         if (isDamage(db_, rc)) {
             found.push_back({"sqlite_master", std::nullopt, std::nullopt,
@@ -293,7 +294,8 @@ void APMSqliteStore::keepDamaged(const std::string& problem) {
                                       "Unable to mark the database damaged: the other processes that have it open "
                                       "go on writing into it until they meet the damage themselves, and the next "
                                       "open checks only the pages it starts from. Mark, error",
-                                      platform::Value(path), platform::Value(std::strerror(openError != 0 ? openError : EIO)));
+                                      platform::Value(path),
+                                      platform::Value(std::strerror(openError != 0 ? openError : EIO)));
 }
 
 std::optional<std::string> APMSqliteStore::damageKept() const {
