@@ -80,11 +80,16 @@ endfunction()
 # A fuzz target (a file defining LLVMFuzzerTestOneInput). Its seeds, and
 # every input that once made it fail, run as a regression case in the
 # library's test executable; with VELMORA_FUZZ it is also the fuzzer
-# program fuzz_NAME in <build>/fuzz, run by `make fuzz`.
+# program fuzz_NAME in <build>/fuzz, run by `make fuzz`. For the test the
+# target is compiled apart with its entry point renamed after it, so that
+# one test executable runs the cases of several targets.
 function(velmora_fuzz_target name)
   cmake_parse_arguments(ARG "" "SOURCE;SEEDS;TEST" "DEPS" ${ARGN})
-  target_sources(${ARG_TEST} PRIVATE ${ARG_SOURCE} ${PROJECT_SOURCE_DIR}/testsupport/fuzz_regression_test.cpp)
-  target_compile_definitions(${ARG_TEST} PRIVATE VELMORA_FUZZ_SEEDS="${ARG_SEEDS}")
+  add_library(fuzz_${name}_regression OBJECT ${ARG_SOURCE} ${PROJECT_SOURCE_DIR}/testsupport/fuzz_regression_test.cpp)
+  target_compile_definitions(fuzz_${name}_regression PRIVATE VELMORA_FUZZ_SEEDS="${ARG_SEEDS}"
+    VELMORA_FUZZ_TARGET="${name}" LLVMFuzzerTestOneInput=velmora_fuzz_target_${name})
+  target_link_libraries(fuzz_${name}_regression PRIVATE velmora_testsupport ${ARG_DEPS} velmora_warnings)
+  target_link_libraries(${ARG_TEST} PRIVATE fuzz_${name}_regression)
   if(VELMORA_FUZZ)
     add_executable(fuzz_${name} ${ARG_SOURCE})
     target_link_libraries(fuzz_${name} PRIVATE ${ARG_DEPS})

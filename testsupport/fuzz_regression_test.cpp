@@ -14,7 +14,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
 
-TEST_CASE("the fuzz target runs clean over its seeds and past failures") {
+TEST_CASE("the fuzz target " VELMORA_FUZZ_TARGET " runs clean over its seeds and past failures") {
     const std::filesystem::path folder(VELMORA_FUZZ_SEEDS);
     REQUIRE(std::filesystem::is_directory(folder));
     std::vector<std::filesystem::path> inputs;

@@ -925,32 +925,99 @@ TEST_CASE("Processes started together on a damaged database: each that succeeds 
     }
 }
 
-TEST_CASE("Damage in the app metadata is found, dumped and carried: no second first open, and a new app instance ID "
-          "only with a word") {
-    ToolFixture tool;
-    REQUIRE(tool.log("before").status == 0);
-    tool.sql("PRAGMA wal_checkpoint(TRUNCATE)");
-    const auto pages = leafPages(tool.database(), "app_metadata");
-    REQUIRE(pages.size() == 1);
-    // Past the page's header: its cells point elsewhere, and its row reads
-    // as none rather than fail.
-    writeOverPage(tool.database(), pages[0].first, 8);
-    REQUIRE(fs::remove(tool.database().parent_path() / "rozeda-measurement-settings.plist"));
+// The app instance ID the engine hands out now, in that data folder.
+std::string appInstanceID(ToolFixture& tool) {
+    const Run identity = tool.run({"analytics", "identity", "--json", "--data", tool.data().string()});
+    REQUIRE(identity.status == 0);
+    return nlohmann::json::parse(identity.out).value("app_instance_id", "");
+}
 
-    const Run dump = tool.run({"analytics", "dump", "--data", tool.data().string()});
-    CHECK(dump.status == 0);
-    const auto damage = nlohmann::json::parse(dump.out.empty() ? "{}" : dump.out)["damage"];
-    CHECK(std::any_of(damage.begin(), damage.end(), [](const auto& d) { return d["table"] == "app_metadata"; }));
+TEST_CASE("Damage in the app metadata is found, dumped and carried: no second first open, and the app instance ID "
+          "kept while the settings hold it, a new one only with a word") {
+    constexpr std::int64_t kPageSize = 4096;
+    for (const bool settingsKept : {true, false}) {
+        CAPTURE(settingsKept);
+        ToolFixture tool;
+        REQUIRE(tool.log("before").status == 0);
+        const std::string instanceID = appInstanceID(tool);
+        REQUIRE_FALSE(instanceID.empty());
+        tool.sql("PRAGMA wal_checkpoint(TRUNCATE)");
+        const auto pages = leafPages(tool.database(), "app_metadata");
+        REQUIRE(pages.size() == 1);
+        // Random bytes past the page's header: its one cell points past
+        // the page, and its row reads as none rather than fail. Only
+        // SQLite's check of the table, in the one row it gives, says so.
+        REQUIRE(testsupport::overwriteBytes(tool.database(), static_cast<std::size_t>((pages[0].first - 1) * kPageSize + 8),
+                                            testsupport::seededBytes(1, 600)));
+        if (!settingsKept) REQUIRE(fs::remove(tool.database().parent_path() / "rozeda-measurement-settings.plist"));
 
-    const Run after = tool.log("after");
-    CHECK_MESSAGE(after.status == 0, after.err);
-    for (const char* code : {"[I-ACS034002]", "[I-ACS012004]", "[I-ACS023073]"}) {
-        CHECK_MESSAGE(after.err.find(code) != std::string::npos, code);
+        const Run dump = tool.run({"analytics", "dump", "--data", tool.data().string()});
+        CHECK(dump.status == 0);
+        const auto damage = nlohmann::json::parse(dump.out.empty() ? "{}" : dump.out)["damage"];
+        CHECK(std::any_of(damage.begin(), damage.end(), [](const auto& d) { return d["table"] == "app_metadata"; }));
+
+        const Run after = tool.log("after");
+        CHECK_MESSAGE(after.status == 0, after.err);
+        for (const char* code : {"[I-ACS034002]", "[I-ACS012004]"}) {
+            CHECK_MESSAGE(after.err.find(code) != std::string::npos, code);
+        }
+        CHECK((after.err.find("[I-ACS023073]") == std::string::npos) == settingsKept);
+        CHECK((appInstanceID(tool) == instanceID) == settingsKept);
+        const auto names = tool.storedNames();
+        CHECK(names.count("_f") == 1);
+        CHECK(names.count("before") == 1);
+        CHECK(names.count("after") == 1);
     }
-    const auto names = tool.storedNames();
-    CHECK(names.count("_f") == 1);
-    CHECK(names.count("before") == 1);
-    CHECK(names.count("after") == 1);
+}
+
+TEST_CASE("A file header SQLite refuses: the dump says why it read nothing and changes no file; the next event sets "
+          "the file aside, carries what reads, and is stored") {
+    struct Case {
+        const char* what;
+        std::size_t offset;
+        std::string bytes;
+        // What SQLite says of the file; none when it reads it (but will not write it).
+        std::optional<std::string> refusal;
+    };
+    const std::vector<Case> cases = {
+        {"the schema format number 9", 44, std::string("\0\0\0\x09", 4), "unsupported file format"},
+        {"no database's first bytes", 0, "not a database!", "file is not a database"},
+        {"a write version past SQLite's", 18, "\x07", std::nullopt},
+    };
+    for (const auto& entry : cases) {
+        const std::string what = entry.what;
+        CAPTURE(what);
+        ToolFixture tool;
+        REQUIRE(tool.log("before").status == 0);
+        tool.sql("PRAGMA wal_checkpoint(TRUNCATE)");
+        REQUIRE(testsupport::overwriteBytes(tool.database(), entry.offset, entry.bytes));
+        const auto damaged = testsupport::readText(tool.database());
+        const auto files = filesUnder(tool.data());
+
+        const Run dump = tool.run({"analytics", "dump", "--data", tool.data().string()});
+        CHECK_MESSAGE(dump.status == 0, dump.err);
+        const auto read = nlohmann::json::parse(dump.out.empty() ? "{}" : dump.out);
+        CHECK(read["raw_events"].empty() == entry.refusal.has_value());
+        CHECK(read["damage"].size() == (entry.refusal ? 1u : 0u));
+        if (entry.refusal && read["damage"].size() == 1) {
+            CHECK(read["damage"][0]["table"] == "sqlite_master");
+            CHECK(read["damage"][0]["error"].get<std::string>().find(*entry.refusal) != std::string::npos);
+            CHECK(dump.err.find("nothing could be read: the file does not read as a database: " + *entry.refusal) !=
+                  std::string::npos);
+        }
+        CHECK(filesUnder(tool.data()) == files);
+
+        const Run after = tool.log("after");
+        CHECK_MESSAGE(after.status == 0, after.err);
+        CHECK(after.err.find("[I-ACS034002]") != std::string::npos);
+        CHECK(testsupport::readText(tool.database().string() + ".corrupt") == damaged);
+        const auto names = tool.storedNames();
+        CHECK(names.count("after") == 1);
+        // Carried when the file still reads; the first open is not said again.
+        CHECK(names.count("before") == (entry.refusal ? 0u : 1u));
+        CHECK(names.count("_f") == (entry.refusal ? 0u : 1u));
+        CHECK(tool.log("later").status == 0);
+    }
 }
 
 namespace {

@@ -453,6 +453,21 @@ int identity(bool json) {
     return 0;
 }
 
+// Why the file read as no database at all, when the damage says so: its
+// schema's table, the whole of it.
+std::optional<std::string> unreadableFile(const Value::Array& damage) {
+    for (const auto& stretch : damage) {
+        if (!stretch.isDictionary()) continue;
+        const auto& fields = stretch.asDictionary();
+        auto field = [&](const char* key) { return fields.count(key) ? fields.at(key) : Value(); };
+        if (field("table") == Value("sqlite_master") && field("after_rowid").isNull() &&
+            field("before_rowid").isNull() && field("error").isString()) {
+            return field("error").asString();
+        }
+    }
+    return std::nullopt;
+}
+
 int dump() {
     std::string error;
     const auto data = measurement::control::storedData(&error);
@@ -463,8 +478,13 @@ int dump() {
     std::cout << platform::writeJSON(*data, true) << '\n';
     // Reported, never repaired: the next process that stores an event sets
     // the file aside and carries what still reads.
-    if (const auto damage = data->asDictionary().find("damage");
-        damage != data->asDictionary().end() && damage->second.isArray() && !damage->second.asArray().empty()) {
+    const auto damage = data->asDictionary().find("damage");
+    const bool damaged =
+        damage != data->asDictionary().end() && damage->second.isArray() && !damage->second.asArray().empty();
+    if (const auto unread = damaged ? unreadableFile(damage->second.asArray()) : std::nullopt) {
+        std::cerr << "velmora analytics dump: nothing could be read: " << *unread
+                  << "; nothing was changed, and the next process that stores an event sets the file aside\n";
+    } else if (damaged) {
         std::cerr << "velmora analytics dump: the database is damaged: " << damage->second.asArray().size()
                   << " stretch(es) of rows could not be read (listed under \"damage\"); the rest is printed, and "
                      "nothing was changed\n";

@@ -30,6 +30,9 @@ std::shared_ptr<platform::dispatch::Queue> readerQueue() {
     return queue;
 }
 
+// The table of a file's schema.
+constexpr const char* kSchemaTable = "sqlite_master";
+
 std::optional<std::int64_t> integer(const APMRow& row, const char* column) {
     auto found = row.find(column);
     if (found == row.end() || !found->second.isInt()) return std::nullopt;
@@ -170,6 +173,23 @@ private:
     std::map<std::int64_t, APMPBMeasurementBundle> headers_;
 };
 
+// A file that does not read as a database (a header SQLite refuses, a
+// schema damaged) holds nothing that can be read: the whole of it is
+// damage, said of its schema's table, where every read starts.
+std::optional<APMStoredData> unreadableFile(const std::string& path, std::optional<APMError>& failure,
+                                            APMErrorOut error) {
+    if (!failure || failure->code() != kAPMSqliteStoreDamagedCode) {
+        if (error) *error = failure;
+        return std::nullopt;
+    }
+    const auto context = failure->monitorContext();
+    std::string why = context.isString() ? context.asString() : failure->localizedDescription();
+    if (why.rfind(path + ": ", 0) == 0) why.erase(0, path.size() + 2);
+    APMStoredData data;
+    data.damage.push_back({kSchemaTable, std::nullopt, std::nullopt, "the file does not read as a database: " + why});
+    return data;
+}
+
 std::optional<APMStoredData> read(APMErrorOut error) {
     const auto path = (platform::ProcessInfo::applicationSupportDirectory() / kAPMApplicationSupportFolder /
                        kAPMDatabaseFileName)
@@ -177,8 +197,9 @@ std::optional<APMStoredData> read(APMErrorOut error) {
     // Nothing stored yet: nothing to read, and nothing is made.
     std::error_code ec;
     if (!std::filesystem::exists(path, ec) && !ec) return APMStoredData{};
-    auto database = APMDatabase::makeReadOnlyWithPath(path, error);
-    if (!database) return std::nullopt;
+    std::optional<APMError> failure;
+    auto database = APMDatabase::makeReadOnlyWithPath(path, &failure);
+    if (!database) return unreadableFile(path, failure, error);
     // Reads of whole tables, whatever the rows hold; the database's own
     // queue read would drop what it cannot read.
     auto store = APMSqliteStore::makeReadOnlyWithDatabasePath(path, error, APMDatabase::declaredTables());

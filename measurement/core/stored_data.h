@@ -45,8 +45,10 @@ struct APMStoredData {
 
 // Reads the database file of the engine's folder on a background queue,
 // for reading only: nothing is made or changed, damage found included (a
-// folder without a database reads as nothing stored). None and an error when it cannot be opened or
-// read.
+// folder without a database reads as nothing stored; a file that does not
+// read as a database at all, as nothing but one stretch of damage, of the
+// schema's table "sqlite_master", saying why). None and an error when it
+// cannot be opened or read.
 std::optional<APMStoredData> APMReadStoredData(APMErrorOut error);
 
 }  // namespace measurement

@@ -12,7 +12,6 @@
 #include <iterator>
 #include <map>
 #include <optional>
-#include <random>
 #include <set>
 #include <string>
 #include <tuple>
@@ -374,18 +373,10 @@ OneByOne lookUpEach(const fs::path& path, const std::string& table, const std::s
 }
 
 void overwrite(const fs::path& path, std::size_t offset, const std::string& bytes) {
-    std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
-    file.seekp(static_cast<std::streamoff>(offset));
-    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    REQUIRE(file.good());
+    REQUIRE(testsupport::overwriteBytes(path, offset, bytes));
 }
 
-std::string seededBytes(std::uint32_t seed, std::size_t count) {
-    std::mt19937 random(seed);
-    std::string bytes;
-    for (std::size_t i = 0; i < count; ++i) bytes += static_cast<char>(random() & 0xff);
-    return bytes;
-}
+using testsupport::seededBytes;
 
 // A file of the engine's layout with kSweepEvents raw events in one table
 // and a few rows in the others, its log copied into it; beside it as
@@ -626,5 +617,97 @@ TEST_CASE("damage on any one page: the carry and the dump take every row whose r
             CHECK(expected.failed == std::set<std::int64_t>{kLargeEvent + 1});
             CHECK(carried.size() == kSweepEvents - 1);
         }
+    }
+}
+
+namespace {
+
+// SQLite's limit on the length of a value, lowered for every connection
+// opened while this lives: a row with a value past it reads as one too big
+// (SQLITE_TOOBIG), which a file of the engine's size shows no other way.
+constexpr int kLoweredLengthLimit = 1000;
+
+int lowerLengthLimit(sqlite3* db, const char**, const sqlite3_api_routines*) {
+    sqlite3_limit(db, SQLITE_LIMIT_LENGTH, kLoweredLengthLimit);
+    return SQLITE_OK;
+}
+
+struct LoweredLengthLimit {
+    LoweredLengthLimit() { sqlite3_auto_extension(reinterpret_cast<void (*)()>(&lowerLengthLimit)); }
+    ~LoweredLengthLimit() { sqlite3_cancel_auto_extension(reinterpret_cast<void (*)()>(&lowerLengthLimit)); }
+    LoweredLengthLimit(const LoweredLengthLimit&) = delete;
+    LoweredLengthLimit& operator=(const LoweredLengthLimit&) = delete;
+};
+
+}  // namespace
+
+TEST_CASE("damage that only SQLite's check of a small table shows, and rows too big to read: the file is set aside, "
+          "and the carry counts them as rows that did not read") {
+    constexpr int kRows = 300;  // more than a small table's: checked at its end pages only
+    const std::string tooLong(kLoweredLengthLimit * 2, 'x');
+    // The table whose rows do not all read and what the carry says of it;
+    // what is too long (the header's app ID, an event's parameter); the
+    // seed of random bytes over the app metadata's page.
+    struct Case {
+        std::string what;
+        const char* table;
+        const char* said;
+        bool longAppID;
+        bool longEvent;
+        std::optional<std::uint32_t> seed;
+    };
+    std::vector<Case> cases = {
+        {"the events' header too big, a small table", "raw_events_metadata", "too big", true, false, std::nullopt},
+        {"an event too big, in a file damaged elsewhere", "raw_events", "too big", false, true, 0}};
+    for (std::uint32_t seed = 0; seed < 4; ++seed) {
+        cases.push_back({"random bytes over the app metadata, seed " + std::to_string(seed), "app_metadata",
+                         "the table's pages do not check", false, false, seed});
+    }
+
+    for (const auto& entry : cases) {
+        CAPTURE(entry.what);
+        DatabaseFixture fx;
+        const double now = fx.time.now();
+        fx.onWorker([&] {
+            auto& db = fx.database();
+            REQUIRE(db.insertRawEventMetadata(makeBundle(entry.longAppID ? tooLong : kAppID, 1), 1, nullptr));
+            REQUIRE(db.performTransaction([&] {
+                for (int i = 0; i < kRows; ++i) {
+                    APMEvent event = numbered(i, now);
+                    if (entry.longEvent && i == kRows / 2) {
+                        event = APMEvent("app", true, "long", now, 0, APMParameters{{"text", APMValue(tooLong)}});
+                    }
+                    if (!db.insertRawEvent(event, 1, nullptr)) return false;
+                }
+                return true;
+            }));
+            bool recorded = false;
+            REQUIRE(db.recordFirstOpenUnlessRecorded(1700000000000, &recorded, nullptr));
+        });
+        fx.close();
+        REQUIRE(sqlite3_exec(Connection(fx.path()).db, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr) ==
+                SQLITE_OK);
+        if (entry.seed) {
+            const auto pages = pagesOf(fx.path(), "app_metadata", "leaf");
+            REQUIRE(pages.size() == 1);
+            const auto pageSize = static_cast<std::size_t>(Connection(fx.path()).integer("PRAGMA page_size"));
+            overwrite(fx.path(), static_cast<std::size_t>(pages[0] - 1) * pageSize + 8,
+                      seededBytes(*entry.seed, kDamagedBytes));
+        }
+        {
+            const LoweredLengthLimit limit;
+            fx.reopen();
+        }
+
+        CHECK(fx.capture.count(kAPMSqliteStoreDamagedFileCode) == 1);
+        const auto carried = fx.capture.entriesWithCode(kAPMSqliteStoreCarriedRowsCode);
+        CHECK(carried.size() == 1);
+        const std::string skipped = carried.empty() ? "" : carried[0].contexts.at(1).stringValue();
+        CHECK(skipped.find(std::string(entry.table) + " ") != std::string::npos);
+        CHECK(skipped.find(entry.said) != std::string::npos);
+        CHECK(rowsOf(fx.path(), "raw_events").size() == kRows - (entry.longEvent ? 1 : 0));
+        CHECK(rowsOf(fx.path(), "raw_events_metadata").size() == (entry.longAppID ? 0 : 1));
+        // What the app metadata held is known lost, not taken for a first start.
+        fx.onWorker([&] { CHECK(fx.database().appMetadataLostToDamage(nullptr) == entry.seed.has_value()); });
     }
 }

@@ -136,6 +136,12 @@ TEST_CASE("a damaged file that another process has open is waited for, kept with
     REQUIRE(other);
     CHECK(writer.capture.count(kAPMFileLockWaitingCode) == 1);
     CHECK(writer.capture.hasCode(kAPMSqliteStoreDamagedInUseCode));
+    // The wait says what it waited for and how long, as a lock's wait says
+    // it: no busy database's words.
+    const auto gaveUp = writer.capture.entriesWithCode(kAPMFileLockGaveUpCode);
+    REQUIRE(gaveUp.size() == 1);
+    CHECK(gaveUp[0].contexts.at(1).stringValue().find("kept it open for 0.2 s") != std::string::npos);
+    CHECK_FALSE(writer.capture.hasCode(kAPMSqliteStoreBusyTimeoutCode));
     writer.onWorker([&] {
         // Neither writes into it: the writer learns of the damage from the
         // mark beside it, and waits for the other in turn; the other tries

@@ -3,7 +3,6 @@
 // that the lock beside it is waited for within a bound.
 #include <doctest/doctest.h>
 
-#include <dlfcn.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 
@@ -25,22 +24,6 @@ using namespace measurement::testing;
 using platform::Value;
 
 namespace fs = std::filesystem;
-
-namespace {
-
-// Renames of this file fail, as a file system that refuses them would.
-std::string refusedRenameSource;
-
-}  // namespace
-
-extern "C" int rename(const char* from, const char* to) noexcept(true) {
-    if (!refusedRenameSource.empty() && refusedRenameSource == from) {
-        errno = EACCES;
-        return -1;
-    }
-    static const auto real = reinterpret_cast<int (*)(const char*, const char*)>(dlsym(RTLD_NEXT, "rename"));
-    return real(from, to);
-}
 
 namespace {
 
@@ -204,10 +187,10 @@ TEST_CASE("setting aside takes the file the store opened, with its companions, o
         bool reopened = false;
         std::thread waiting([&] { reopened = store->setAsideAndReopen("unusable", nullptr); });
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (!capture.hasCode(kAPMSqliteStoreBusyCode) && std::chrono::steady_clock::now() < deadline) {
+        while (!capture.hasCode(kAPMFileLockWaitingCode) && std::chrono::steady_clock::now() < deadline) {
             std::this_thread::yield();
         }
-        CHECK(capture.hasCode(kAPMSqliteStoreBusyCode));
+        CHECK(capture.hasCode(kAPMFileLockWaitingCode));
         CHECK(other->setAsideAndReopen("unusable", nullptr));
         waiting.join();
         CHECK(reopened);
@@ -491,6 +474,28 @@ TEST_CASE("a damaged file is replaced only once its rows are carried, and kept i
         refusedRenameSource.clear();
         CHECK(store->executeStatement("INSERT INTO kept VALUES (4)", {}, nullptr));
         carriedWith(*store, 3);
+    }
+    SUBCASE("the mark is written once; one that cannot be written is said, and tried again at the next damage met") {
+        auto store = APMSqliteStore::makeWithDatabasePath(path.string(), nullptr);
+        REQUIRE(store);
+        damageLost();
+        // Another connection's commit, after which the store reads afresh.
+        sql(path, "INSERT INTO kept VALUES (3)");
+        // The mark's path leads into a folder that is not there.
+        const fs::path elsewhere = dir / "elsewhere";
+        fs::create_symlink(elsewhere / "mark", mark);
+        auto meetDamage = [&] { CHECK_FALSE(store->recordsForQuery("SELECT a FROM lost", {}, nullptr)); };
+        meetDamage();
+        meetDamage();
+        CHECK(capture.count(kAPMSqliteStoreDamageMarkFailedCode) == 1);
+        fs::create_directory(elsewhere);
+        meetDamage();
+        CHECK(fs::exists(elsewhere / "mark"));
+        fs::remove(elsewhere / "mark");
+        meetDamage();
+        CHECK_FALSE(fs::exists(elsewhere / "mark"));
+        CHECK(capture.count(kAPMSqliteStoreDamageMarkFailedCode) == 1);
+        CHECK(capture.count(kAPMSqliteStoreDamageFoundCode) == 1);
     }
     SUBCASE("what a carry that stopped midway left beside the file is made again") {
         damageLost();

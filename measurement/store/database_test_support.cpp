@@ -1,7 +1,28 @@
 // A database on a temporary folder for tests.
 #include "measurement/store/database_test_support.h"
 
+#include <dlfcn.h>
 #include <doctest/doctest.h>
+
+#include <cerrno>
+
+namespace measurement::testing {
+
+std::string refusedRenameSource;
+std::function<void(const std::string& from, const std::string& to)> beforeRename;
+
+}  // namespace measurement::testing
+
+extern "C" int rename(const char* from, const char* to) noexcept(true) {
+    using namespace measurement::testing;
+    if (!refusedRenameSource.empty() && refusedRenameSource == from) {
+        errno = EACCES;
+        return -1;
+    }
+    if (beforeRename) beforeRename(from, to);
+    static const auto real = reinterpret_cast<int (*)(const char*, const char*)>(dlsym(RTLD_NEXT, "rename"));
+    return real(from, to);
+}
 
 namespace measurement::testing {
 

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "measurement/foundation/monitor.h"
 #include "measurement/foundation/scheduler.h"
@@ -36,6 +37,12 @@ private:
     APMScheduler scheduler_;
     std::unique_ptr<APMDatabase> database_;
 };
+
+// Every rename of the test process goes through the test's own: one whose
+// source is refusedRenameSource fails, as a file system that refuses it
+// would; beforeRename, when set, runs before each one that goes ahead.
+extern std::string refusedRenameSource;
+extern std::function<void(const std::string& from, const std::string& to)> beforeRename;
 
 // Every row of a table, in row order, as the store reads it.
 APMRows tableRows(const std::filesystem::path& path, const std::string& table);

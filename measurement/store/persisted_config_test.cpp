@@ -10,9 +10,11 @@
 #include <limits>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "measurement/foundation/monitor.h"
+#include "measurement/store/database_test_support.h"
 #include "measurement/store/file_lock.h"
 #include "measurement/store/persisted_config.h"
 #include "platform/dispatch/timer.h"
@@ -317,6 +319,34 @@ TEST_CASE("writers of one settings file keep each other's values: each lays its 
         CHECK(stored.at("/rozeda/measurement/session_number") == Value(3));
         CHECK(stored.at("/rozeda/measurement/last_backoff") == Value(5.0));
     }
+}
+
+TEST_CASE("a writer's turn shuts every other writer out: one that would write while another is between its read and "
+          "its rename waits for its next write, and no change is lost") {
+    platform::dispatch::ManualTime time;
+    testsupport::TempDir dir;
+    const fs::path file = dir / "Rozeda/Measurement/settings.plist";
+    writeText(file, platform::writePropertyListBinary(Value(Value::Dictionary{{"/rozeda/measurement/session_number", 1}})));
+    // A writer that finds the turn taken gives up at once.
+    testsupport::ScopedLaunchOptions bound([](platform::LaunchOptions& options) { options.lockWaitSeconds = 0; });
+    APMFileLock::forgetGivenUpWaits();
+    APMMonitorCapture capture;
+    APMPersistedConfig first(file);
+    APMPersistedConfig second(file);
+    first.setSessionNumber(2);
+    second.setLastBackoffTimestamp(5);
+    bool interleaved = false;
+    measurement::testing::beforeRename = [&](const std::string&, const std::string& to) {
+        if (to == file.string() && !std::exchange(interleaved, true)) second.writeChangesNow();
+    };
+    first.writeChangesNow();
+    measurement::testing::beforeRename = nullptr;
+    REQUIRE(interleaved);
+    CHECK(capture.hasCode(kAPMPersistedConfigWriteFailedCode));
+    second.writeChangesNow();
+    CHECK(readSettingsFile(file) == Value::Dictionary{{"/rozeda/measurement/session_number", 2},
+                                                      {"/rozeda/measurement/last_backoff", 5.0}});
+    APMFileLock::forgetGivenUpWaits();
 }
 
 TEST_CASE("persisted settings default to the engine's folder") {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "measurement/store/declared_types.h"
+#include "measurement/store/sqlite_damage.h"
 #include "measurement/store/sqlite_pages.h"
 #include "measurement/store/sqlite_store.h"
 
@@ -22,12 +23,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A row that does not read: damage, or a damaged row's size past SQLite's
-// limit. Any other failure (I/O, memory, a lock) says nothing of the file.
-bool isDamage(int code) {
-    const int primary = code & 0xff;
-    return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB || primary == SQLITE_TOOBIG;
-}
+using sqlite_damage::isDamage;
 
 constexpr const char* kTooManyRows = "the table's tree leads to more rows than the file's pages can hold";
 
@@ -155,7 +151,7 @@ public:
               std::string* error) {
         if (!scan_.prepared() || !lookup_.prepared()) {
             // A schema that does not read is damage too: nothing of it reads.
-            if (isDamage(scan_.code()) || isDamage(lookup_.code())) {
+            if (isDamage(db_, scan_.code()) || isDamage(db_, lookup_.code())) {
                 skipped->push_back({table_, std::nullopt, std::nullopt, sqlite3_errmsg(db_)});
                 return true;
             }
@@ -194,9 +190,10 @@ private:
             scan->rowIDs.push_back(rowID);
         }
         scan->error = scan->stopped ? kTooManyRows : sqlite3_errmsg(db_);
+        const bool damage = isDamage(db_, rc);
         sqlite3_reset(scan_.get());
         if (rc == SQLITE_DONE || scan->stopped) return true;
-        if (!isDamage(rc)) {
+        if (!damage) {
             *error = scan->error;
             return false;
         }
@@ -224,9 +221,10 @@ private:
             return goOn;
         }
         const std::string why = sqlite3_errmsg(db_);
+        const bool damage = isDamage(db_, rc);
         sqlite3_reset(lookup_.get());
         if (rc == SQLITE_DONE) return true;  // no such row: a row ID of another table, or garbage
-        if (!isDamage(rc)) {
+        if (!damage) {
             *error = why;
             return false;
         }
@@ -385,7 +383,7 @@ bool schemaOf(sqlite3* db, std::vector<std::pair<std::string, std::string>>* obj
                      "SELECT type, name, sql FROM sqlite_master WHERE type IN ('table', 'index') AND sql IS NOT NULL "
                      "AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\' ORDER BY type = 'index', rowid");
     if (!schema.prepared()) {
-        if (isDamage(schema.code())) return true;
+        if (isDamage(db, schema.code())) return true;
         *error = sqlite3_errmsg(db);
         return false;
     }
@@ -402,7 +400,7 @@ bool schemaOf(sqlite3* db, std::vector<std::pair<std::string, std::string>>* obj
         *objects = std::move(read);
         return true;
     }
-    if (isDamage(rc)) return true;
+    if (isDamage(db, rc)) return true;
     *error = sqlite3_errmsg(db);
     return false;
 }

@@ -5,13 +5,17 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <utility>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "measurement/foundation/monitor.h"
+#include "measurement/store/sqlite_damage.h"
 #include "measurement/store/sqlite_store.h"
 
 namespace measurement {
@@ -20,10 +24,7 @@ namespace {
 
 using TextRows = std::vector<std::vector<std::string>>;
 
-bool isDamage(int code) {
-    const int primary = code & 0xff;
-    return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB;
-}
+using sqlite_damage::isDamage;
 
 // Runs one statement to its end, its columns kept as text (NULL as empty);
 // the last result code. Prepared apart from the kept statements: these run
@@ -47,6 +48,16 @@ int runToEnd(sqlite3* db, const std::string& sql, TextRows* rows) {
 
 std::string sqlName(const std::string& name) { return APMSqliteStore::quoteIdentifier(name); }
 
+// SQLite's check gives its first finding in the same row as a heading that
+// names the database ("*** in database main ***", a newline, then the
+// finding); the findings after it come one to a row. The finding alone.
+std::string withoutHeading(const std::string& line) {
+    constexpr std::string_view kHeading = "*** in database ";
+    if (line.compare(0, kHeading.size(), kHeading) != 0) return line;
+    const auto end = line.find('\n');
+    return end == std::string::npos ? "" : line.substr(end + 1);
+}
+
 // Whether the table, read through its own tree, gives at most
 // kAPMSqliteStoreWholeCheckRows rows (the first pages only, however large it
 // is); then SQLite's check of the table and its indexes, which reads all of
@@ -60,15 +71,15 @@ bool smallTableDamaged(sqlite3* db, const std::string& table, std::string* said)
     if (rc == SQLITE_DONE && large.size() == 1 && large[0] == std::vector<std::string>{"0"}) {
         rc = runToEnd(db, "PRAGMA quick_check(" + sqlName(table) + ")", &lines);
     }
-    if (isDamage(rc) || isDamage(sqlite3_errcode(db))) {
+    if (isDamage(db, rc) || isDamage(db, sqlite3_errcode(db))) {
         *said = sqlite3_errmsg(db);
         return true;
     }
     said->clear();
     for (const auto& line : lines) {
-        // SQLite heads its findings with the database they are in.
-        if (line.empty() || line[0] == "ok" || line[0].rfind("*** ", 0) == 0) continue;
-        *said += (said->empty() ? "" : "; ") + line[0];
+        const std::string finding = line.empty() ? "" : withoutHeading(line[0]);
+        if (finding.empty() || finding == "ok") continue;
+        *said += (said->empty() ? "" : "; ") + finding;
     }
     return rc == SQLITE_DONE && !said->empty();
 }
@@ -87,7 +98,7 @@ constexpr int kLongLivedCheckpointPages = 1000;
 bool APMSqliteStore::useWriteAheadLog() {
     TextRows rows;
     const int rc = runToEnd(db_, "PRAGMA journal_mode=WAL", &rows);
-    if (isDamage(rc)) return false;
+    if (isDamage(db_, rc)) return false;
     std::string mode = rows.empty() || rows.front().empty() ? "" : rows.front().front();
     for (auto& c : mode) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     if (rc != SQLITE_DONE || mode != "wal") {
@@ -146,7 +157,20 @@ void APMSqliteStore::syncWriteAheadLog() {
 // reason (then the file must not be deleted). The whole file is read only
 // when asked; otherwise the pages every reader and writer starts from.
 bool APMSqliteStore::checkIntegrity(bool wholeFile, std::string* problem) {
-    if (!wholeFile) return checkEndPages(problem);
+    return (wholeFile ? checkWholeFile(problem) : checkEndPages(problem)) && !refusesWrites(problem);
+}
+
+// A header whose write version asks for a later SQLite opens for reading
+// only, however the file is opened: every write of the engine would fail.
+// A file only the system will not let this process write (its
+// permissions) is no damage.
+bool APMSqliteStore::refusesWrites(std::string* problem) {
+    if (sqlite3_db_readonly(db_, "main") != 1 || ::access(path_.c_str(), W_OK) != 0) return false;
+    *problem = "its header refuses writes: a file format this SQLite does not write";
+    return true;
+}
+
+bool APMSqliteStore::checkWholeFile(std::string* problem) {
     TextRows lines;
     const int rc = runToEnd(db_, "PRAGMA integrity_check", &lines);
     if (rc == SQLITE_DONE) {
@@ -155,7 +179,7 @@ bool APMSqliteStore::checkIntegrity(bool wholeFile, std::string* problem) {
         if (problem->empty()) *problem = "integrity check gave no answer";
         return false;
     }
-    if (isDamage(rc) || isDamage(sqlite3_errcode(db_))) *problem = sqlite3_errmsg(db_);
+    if (isDamage(db_, rc) || isDamage(db_, sqlite3_errcode(db_))) *problem = sqlite3_errmsg(db_);
     return false;
 }
 
@@ -168,7 +192,7 @@ bool APMSqliteStore::checkIntegrity(bool wholeFile, std::string* problem) {
 // otherwise take and give back the log's read lock on its own.
 bool APMSqliteStore::checkEndPages(std::string* problem) {
     auto damaged = [&](int rc) {
-        if (!isDamage(rc) && !isDamage(sqlite3_errcode(db_))) return false;
+        if (!isDamage(db_, rc) && !isDamage(db_, sqlite3_errcode(db_))) return false;
         *problem = sqlite3_errmsg(db_);
         return true;
     };
@@ -216,7 +240,14 @@ std::vector<APMUnreadableStretch> APMSqliteStore::damageInSmallTables(const std:
     std::lock_guard lock(mutex_);
     std::vector<APMUnreadableStretch> found;
     TextRows tables;
-    if (!db_ || runToEnd(db_, "SELECT name FROM sqlite_master WHERE type = 'table'", &tables) != SQLITE_DONE) {
+    if (!db_) return found;
+    const int rc = runToEnd(db_, "SELECT name FROM sqlite_master WHERE type = 'table'", &tables);
+    if (rc != SQLITE_DONE) {
+        // No table reads when the schema does not: the whole file is damage.
+        if (isDamage(db_, rc)) {
+            found.push_back({"sqlite_master", std::nullopt, std::nullopt,
+                             std::string("the file does not read as a database: ") + sqlite3_errmsg(db_)});
+        }
         return found;
     }
     for (const auto& table : tables) {
@@ -237,7 +268,7 @@ std::vector<APMUnreadableStretch> APMSqliteStore::damageInSmallTables(const std:
 // reads changes nothing beside the file either: its reader reports the
 // damage itself.
 void APMSqliteStore::noteDamage(int code) {
-    if (!isDamage(code) || sqlite3_db_readonly(db_, "main") == 1) return;
+    if (!isDamage(db_, code) || sqlite3_db_readonly(db_, "main") == 1) return;
     const std::string error = sqlite3_errmsg(db_);
     keepDamaged(error);
     if (std::exchange(damageNoted_, true)) return;
@@ -247,10 +278,24 @@ void APMSqliteStore::noteDamage(int code) {
                                       platform::Value(path_), platform::Value(error));
 }
 
+// The mark is written once for the open file. Until it is there, the other
+// processes write into the file as if it were whole: a mark that cannot be
+// written is said (once), and tried again at the next damage met.
 void APMSqliteStore::keepDamaged(const std::string& problem) {
     damage_ = problem;
-    if (!db_ || sqlite3_db_readonly(db_, "main") == 1) return;
-    std::ofstream mark(path_ + kAPMSqliteStoreDamageMarkSuffix, std::ios::trunc);
+    if (damageMarked_ || !db_ || sqlite3_db_readonly(db_, "main") == 1) return;
+    const std::string path = path_ + kAPMSqliteStoreDamageMarkSuffix;
+    std::ofstream mark(path, std::ios::trunc);
+    const int openError = mark.is_open() ? 0 : errno;
+    mark.close();
+    damageMarked_ = !mark.fail();
+    if (damageMarked_ || std::exchange(damageMarkFailureSaid_, true)) return;
+    APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMSqliteStoreDamageMarkFailedCode,
+                                      "Unable to mark the database damaged: the other processes that have it open "
+                                      "go on writing into it until they meet the damage themselves, and the next "
+                                      "open checks only the pages it starts from. Mark, error",
+                                      platform::Value(path),
+                                      platform::Value(std::strerror(openError != 0 ? openError : EIO)));
 }
 
 std::optional<std::string> APMSqliteStore::damageKept() const {

@@ -202,9 +202,17 @@ APMSqliteStore::FileOutcome APMSqliteStore::whileAlone(double waitSeconds, const
                         platform::Value(path_), platform::Value(holders));
                 }
             }
-            if (waitSeconds <= 0 || !pauseWhileBusy(attempt, waitSeconds)) break;
-            // Said above, in the words of this wait.
-            busyWaitSaid_ = true;
+            if (waitSeconds <= 0) break;
+            double waited = 0;
+            if (!pauseWithin(attempt, waitSeconds, &waited)) {
+                reason = "another process kept it open for " + APMFileLock::secondsText(waitSeconds) + " (" +
+                         pathLock_->otherHolders() + ")";
+                APMMonitor::shared().logWithLevel(
+                    kAPMMonitorLevelError, kAPMFileLockGaveUpCode,
+                    "Gave up waiting for the other processes that have the database open to close it. Path, reason",
+                    platform::Value(path_), platform::Value(reason));
+                break;
+            }
         }
     }
     if (whyNot) *whyNot = reason;
@@ -224,6 +232,8 @@ bool APMSqliteStore::openChecked(APMErrorOut error) {
         if (wholeFile) fs::remove(path_ + kAPMSqliteStoreDamageMarkSuffix, ec);
         return true;
     }
+    // Found damaged by the others already: they were told.
+    damageMarked_ = wholeFile;
     if (problem.empty()) {
         // Not damage (an I/O or permission failure): the file is kept.
         fail(error, kAPMSqliteStoreOpenCode, "Failed to open database", kAPMSqliteStoreOpenFailedCode,
@@ -340,6 +350,7 @@ bool APMSqliteStore::readyForWrite(APMErrorOut error) {
         }
         if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
         damage_ = problem.empty() ? "another process found it damaged, and it could not be checked" : problem;
+        damageMarked_ = true;
     }
     reopening_ = true;
     const std::string problem = *damage_;

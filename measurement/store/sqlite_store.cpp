@@ -15,6 +15,7 @@
 
 #include "measurement/foundation/monitor.h"
 #include "measurement/store/files.h"
+#include "measurement/store/sqlite_damage.h"
 #include "platform/dispatch/clock.h"
 
 namespace measurement {
@@ -174,14 +175,18 @@ std::unique_ptr<APMSqliteStore> APMSqliteStore::makeReadOnlyWithDatabasePath(con
     if (log) ways.push_back({"mode=ro&vfs=unix-none", kReadIntoMemory});
     if (!log) ways.push_back({"mode=ro&immutable=1", kRead});
     std::string why = "cannot open the file";
+    bool damaged = false;
     for (const auto& way : ways) {
         if (!store->openReadOnly(way.parameters, nullptr)) continue;
-        if (sqlite3_exec(store->db_, way.firstRead, nullptr, nullptr, nullptr) == SQLITE_OK) return store;
+        const int rc = sqlite3_exec(store->db_, way.firstRead, nullptr, nullptr, nullptr);
+        if (rc == SQLITE_OK) return store;
         why = sqlite3_errmsg(store->db_);
+        damaged = sqlite_damage::isDamage(store->db_, rc);
     }
     store->close();
-    store->fail(error, kAPMSqliteStoreOpenCode, "Failed to open database", kAPMSqliteStoreOpenFailedCode,
-                path + ": " + why);
+    store->fail(error, damaged ? kAPMSqliteStoreDamagedCode : kAPMSqliteStoreOpenCode,
+                damaged ? kAPMSqliteStoreUnreadableFileDescription : "Failed to open database",
+                kAPMSqliteStoreOpenFailedCode, path + ": " + why);
     return nullptr;
 }
 
@@ -236,23 +241,18 @@ bool APMSqliteStore::openConnection(const std::string& target, int flags, APMErr
 // the process clock's time since boot and the real monotonic clock, and the
 // wait ends when either has passed the limit.
 int APMSqliteStore::waitWhileBusy(void* context, int attempt) {
-    return static_cast<APMSqliteStore*>(context)->pauseWhileBusy(attempt, kAPMSqliteStoreBusyTimeoutSeconds) ? 1 : 0;
+    return static_cast<APMSqliteStore*>(context)->pauseWhileBusy(attempt) ? 1 : 0;
 }
 
-bool APMSqliteStore::pauseWhileBusy(int attempt, double limitSeconds) {
-    const auto realNow = std::chrono::steady_clock::now();
-    const double clockNow = platform::dispatch::currentClock()->uptime();
+bool APMSqliteStore::pauseWhileBusy(int attempt) {
     if (attempt == 0) {
-        busySince_ = realNow;
-        busySinceUptime_ = clockNow;
         busyWaitSaid_ = false;
         APMMonitor::shared().logWithLevel(kAPMMonitorLevelDebug, kAPMSqliteStoreBusyCode,
                                           "Database is busy. Waiting for another connection. Path",
                                           platform::Value(path_));
     }
-    const double waited = std::max(std::chrono::duration<double>(realNow - busySince_).count(),
-                                   clockNow - busySinceUptime_);
-    if (waited >= limitSeconds) {
+    double waited = 0;
+    if (!pauseWithin(attempt, kAPMSqliteStoreBusyTimeoutSeconds, &waited)) {
         APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMSqliteStoreBusyTimeoutCode,
                                           "Database stayed busy. Giving up. Path, seconds", platform::Value(path_),
                                           platform::Value(waited));
@@ -263,9 +263,21 @@ bool APMSqliteStore::pauseWhileBusy(int attempt, double limitSeconds) {
         APMMonitor::shared().logWithLevel(
             kAPMMonitorLevelWarning, kAPMSqliteStoreBusyWaitingCode,
             "Database is busy: another connection (another process, or an inspection tool) holds it. Waiting for up to " +
-                std::to_string(static_cast<int>(limitSeconds)) + " s. Path",
+                APMFileLock::secondsText(kAPMSqliteStoreBusyTimeoutSeconds) + ". Path",
             platform::Value(path_));
     }
+    return true;
+}
+
+bool APMSqliteStore::pauseWithin(int attempt, double limitSeconds, double* waited) {
+    const auto realNow = std::chrono::steady_clock::now();
+    const double clockNow = platform::dispatch::currentClock()->uptime();
+    if (attempt == 0) {
+        busySince_ = realNow;
+        busySinceUptime_ = clockNow;
+    }
+    *waited = std::max(std::chrono::duration<double>(realNow - busySince_).count(), clockNow - busySinceUptime_);
+    if (*waited >= limitSeconds) return false;
     thread_local std::minstd_rand random(std::random_device{}());
     const int bound = std::min(kMaxBusyPauseMilliseconds, 1 << std::min(attempt, 6));
     std::this_thread::sleep_for(std::chrono::microseconds(
@@ -306,6 +318,8 @@ void APMSqliteStore::close() {
     damage_.reset();
     damageKeptBecause_.clear();
     damageNoted_ = false;
+    damageMarked_ = false;
+    damageMarkFailureSaid_ = false;
     damageWaitRanOut_ = false;
     damageKeptSaid_ = false;
     damageRefusalSaid_ = false;

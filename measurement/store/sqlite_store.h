@@ -58,6 +58,7 @@ enum : long {
     kAPMSqliteStoreCarriedRowsCode = 34029,
     kAPMSqliteStoreDamagedWriteRefusedCode = 34035,
     kAPMSqliteStoreBusyWaitingCode = 34042,
+    kAPMSqliteStoreDamageMarkFailedCode = 34043,
 };
 
 // How long a statement or transaction waits for another connection (another
@@ -73,6 +74,10 @@ inline constexpr double kAPMSqliteStoreBusyNoticeSeconds = 2;
 // copy waits for the disk once more than a close otherwise does. A process
 // storing one event adds some five pages, so one in about forty pays.
 inline constexpr int kAPMSqliteStoreKeptLogPages = 200;
+
+// What a read-only open says of a file damaged where every read starts
+// (its header, its schema): nothing of it reads.
+inline constexpr const char* kAPMSqliteStoreUnreadableFileDescription = "The file does not read as a database";
 
 // Beside a database file, the file that marks damage found while it was in
 // use or held by another process: the next open, and every process that has
@@ -202,7 +207,9 @@ public:
     // without a log is read as it stands, and the index of a log is read
     // without being written (made only for a log that has none, as every
     // reader of it would, and kept in memory where it cannot be made). None
-    // on failure (code 4, also for a missing file).
+    // on failure (code 4, also for a missing file), code 5 (with
+    // kAPMSqliteStoreUnreadableFileDescription) for a file that does not
+    // read as a database at all: a header SQLite refuses, a schema damaged.
     static std::unique_ptr<APMSqliteStore> makeReadOnlyWithDatabasePath(const std::string& path, APMErrorOut error,
                                                                         const APMDeclaredTables& declared = {});
     ~APMSqliteStore();
@@ -339,7 +346,8 @@ public:
     // the whole table with what the check said: damage that reading the rows
     // may not show, a row read with another's bytes or not found at all.
     // Read only; a table that cannot be checked for another reason is left
-    // out, and so is a table `listed` already names.
+    // out, and so is a table `listed` already names. A schema that does not
+    // read is damage to the whole file, said of its table "sqlite_master".
     std::vector<APMUnreadableStretch> damageInSmallTables(const std::vector<APMUnreadableStretch>& listed = {});
 
     // What the carry that made the open file could not take from the damaged
@@ -466,9 +474,13 @@ private:
     std::optional<bool> fileMoved();
     bool reopenIfReplaced(APMErrorOut error);
     static int waitWhileBusy(void* context, int attempt);
-    // One pause of a wait that began at attempt 0 (said as the busy handler
-    // says its waits); false once the wait has lasted `limitSeconds`.
-    bool pauseWhileBusy(int attempt, double limitSeconds);
+    // One pause of the busy handler's wait for another connection, said as
+    // it goes (34020, 34042, 34021); false once it has lasted
+    // kAPMSqliteStoreBusyTimeoutSeconds.
+    bool pauseWhileBusy(int attempt);
+    // One pause of a wait that began at attempt 0, saying nothing; false
+    // once it has lasted `limitSeconds`. *waited: how long it has lasted.
+    bool pauseWithin(int attempt, double limitSeconds, double* waited);
     static int noteLogSize(void* context, sqlite3* db, const char* name, int pages);
     // Copies the log into the file and empties it, waiting for no other
     // connection; false when it could not.
@@ -478,7 +490,11 @@ private:
     // Makes what this connection committed to the write-ahead log durable.
     void syncWriteAheadLog();
     bool checkIntegrity(bool wholeFile, std::string* problem);
+    bool checkWholeFile(std::string* problem);
     bool checkEndPages(std::string* problem);
+    // Whether the file's header lets SQLite read it but not write it;
+    // *problem then says so.
+    bool refusesWrites(std::string* problem);
     void noteDamage(int code);
     bool requireOpen(APMErrorOut error) const;
     APMStatementLease prepare(const std::string& statement, APMErrorOut error);
@@ -524,6 +540,11 @@ private:
     bool joinedWrote_ = false;
     std::function<void(bool committed)> groupClosed_;
     bool damageNoted_ = false;
+    // Whether the mark beside the open file tells the others of its damage
+    // (written by this connection, or found there), and whether a failure
+    // to write it was said.
+    bool damageMarked_ = false;
+    bool damageMarkFailureSaid_ = false;
     // What is damaged in the open file, which then takes no write (see
     // knownDamage()); why the last try could not replace it; whether a wait
     // for the others to let it be replaced already ran out (later tries of
