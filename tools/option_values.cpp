@@ -222,7 +222,9 @@ CLI::Validator oneOf(const std::vector<std::string>& words) {
 
 void refuseRepeatedFlags(CLI::App& command) {
     for (auto* option : command.get_options()) {
-        if (option->get_expected_max() == 0) option->multi_option_policy(CLI::MultiOptionPolicy::Throw);
+        // Help stays help, however often asked for.
+        if (option == command.get_help_ptr() || option->get_expected_max() != 0) continue;
+        option->multi_option_policy(CLI::MultiOptionPolicy::Throw);
     }
     for (auto* subcommand : command.get_subcommands([](CLI::App*) { return true; })) refuseRepeatedFlags(*subcommand);
 }
