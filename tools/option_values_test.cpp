@@ -52,7 +52,9 @@ TEST_CASE("a size in points is two plain decimals joined by x, each within the b
         {"390x4097", std::nullopt}, {"1e3x844", std::nullopt}, {" 390x844", std::nullopt}, {"+390x844", std::nullopt},
         {"390.x844", std::nullopt}, {"390x844x2", std::nullopt}, {"390X844", std::nullopt}, {"nanxnan", std::nullopt},
     };
-    for (const auto& [text, size] : cases) {
+    for (const auto& c : cases) {
+        const std::string& text = c.first;
+        const auto& size = c.second;
         CAPTURE(text);
         const auto read = tools::readPointSize(text, 100, 4096);
         REQUIRE(read.has_value() == size.has_value());

@@ -64,7 +64,9 @@ TEST_CASE("a service address is an http or https address with a host; anything e
         const std::string name = variable.names.front();
         if (name.size() < 4 || name.compare(name.size() - 4, 4, "_URL") != 0) continue;
         ++named;
-        for (const auto& [value, refusal] : values) {
+        for (const auto& entry : values) {
+            const std::string& value = entry.first;
+            const char* refusal = entry.second;
             CAPTURE(name);
             CAPTURE(value);
             const auto options = optionsFrom({{name, value}});
