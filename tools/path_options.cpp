@@ -53,7 +53,7 @@ std::string unreachable(const std::filesystem::path& path, int error) {
         }
         if (error == ENOENT) return "names nothing that is there";
     }
-    return std::string("cannot be reached: ") + std::strerror(error);
+    return std::string("cannot be opened: ") + std::strerror(error);
 }
 
 // Why nothing of the kind wanted (a folder, else a regular file) is at
