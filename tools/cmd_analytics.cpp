@@ -44,6 +44,7 @@
 #include <vector>
 
 #include "measurement/control/engine_control.h"
+#include "measurement/control/store_control.h"
 #include "measurement/core/arurerudo.h"
 #include "platform/foundation/json_codec.h"
 #include "platform/foundation/url.h"
@@ -95,6 +96,15 @@ void uploadAsOnResignation() {
 // a batch still out, from the engine's own timer when the command ends
 // early, is answered first.
 void endEngine() { measurement::control::shutdown(); }
+
+// Says, under the command's name, why the engine could not open its
+// measurement database; true when it could not, so that nothing the command
+// was to store or read there was.
+bool reportDatabaseFailure(const std::string& command) {
+    const auto failure = measurement::control::databaseFailure();
+    if (failure) std::cerr << command << ": the measurement database could not be opened: " << *failure << '\n';
+    return failure.has_value();
+}
 
 // Digits with an optional minus and an optional point followed by digits:
 // "7", "-3", "0.5"; not "1e3", "0x10", ".5" or "NaN".
@@ -338,6 +348,7 @@ int fetchConfig() {
         std::cerr << "velmora analytics config: the application could not be configured\n";
         return 1;
     }
+    if (reportDatabaseFailure("velmora analytics config")) return 1;
     const auto fetch = measurement::control::fetchConfiguration();
     if (!fetch.answered) {
         std::cerr << "velmora analytics config: no answer within " << fetch.seconds << " s\n";
@@ -386,6 +397,7 @@ void printConsent(const Value::Dictionary& state, bool json) {
 int consent(const std::vector<std::string>& pairs, bool json) {
     Value::Dictionary settings;
     if (!parseConsent(pairs, settings)) return 2;
+    const measurement::control::ConsentKeeping keeping;
     if (!velmora::configureMeasurementAnalytics()) {
         std::cerr << "velmora analytics consent: the application could not be configured\n";
         return 1;
@@ -399,6 +411,11 @@ int consent(const std::vector<std::string>& pairs, bool json) {
     }
     if (!handled) {
         std::cerr << "velmora analytics consent: the engine did not answer within " << kStoreTimeoutSeconds << " s\n";
+        return 1;
+    }
+    // What was set would hold in this run only: not shown as set.
+    if (const auto why = settings.empty() ? std::nullopt : keeping.notKept()) {
+        std::cerr << "velmora analytics consent: the consent given was not kept: " << *why << '\n';
         return 1;
     }
     printConsent(measurement::control::consentState(), json);
@@ -427,7 +444,10 @@ int openLink(const std::string& url) {
         std::cerr << "velmora analytics open: the engine did not answer within " << kStoreTimeoutSeconds << " s\n";
         return 1;
     }
-    const bool lost = reportNotStored("velmora analytics open", writes.writes());
+    // An engine without its database writes no event at all: none is
+    // reported lost, and none was stored.
+    const bool lost = reportDatabaseFailure("velmora analytics open") ||
+                      reportNotStored("velmora analytics open", writes.writes());
     uploadAsOnResignation();
     return lost ? 1 : 0;
 }
@@ -437,6 +457,8 @@ int identity(bool json) {
         std::cerr << "velmora analytics identity: the engine did not start\n";
         return 1;
     }
+    // The app instance ID that every process shares is kept there.
+    if (reportDatabaseFailure("velmora analytics identity")) return 1;
     const auto fields = measurement::control::identity();
     if (!fields) {
         std::cerr << "velmora analytics identity: the engine has no identity\n";

@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <memory>
 #include <sstream>
@@ -24,8 +23,10 @@
 namespace {
 
 constexpr const char* kCommand = "velmora app";
-// What --screen takes, in points.
-constexpr const char* kScreenRange = "100 to 4096 each";
+// What --screen takes, in points, and the size without it.
+constexpr int kSmallestScreen = 100;
+constexpr int kLargestScreen = 4096;
+constexpr const char* kDefaultScreen = "390x844";
 
 struct AppOptions {
     std::string script;
@@ -48,23 +49,6 @@ std::vector<std::string> commaList(const std::string& text) {
         if (!item.empty()) items.push_back(item);
     }
     return items;
-}
-
-// "390x844" in points; none for anything else.
-std::optional<platform::gfx::Size> screenSize(const std::string& text) {
-    const auto x = text.find('x');
-    if (x == std::string::npos) return std::nullopt;
-    try {
-        std::size_t usedW = 0, usedH = 0;
-        const double w = std::stod(text.substr(0, x), &usedW);
-        const double h = std::stod(text.substr(x + 1), &usedH);
-        if (usedW != x || usedH != text.size() - x - 1 || !(w >= 100 && w <= 4096) || !(h >= 100 && h <= 4096)) {
-            return std::nullopt;
-        }
-        return platform::gfx::Size{w, h};
-    } catch (const std::exception&) {
-        return std::nullopt;
-    }
 }
 
 // Where remote configuration comes from: a file, which must be there and
@@ -121,16 +105,9 @@ int runApp(const AppOptions& options, const platform::LaunchOptions& launch) {
     session.language = options.language;
     session.remoteConfigSource = remoteConfigSource(options, launch);
     session.installedSchemes = commaList(options.installedSchemes);
-    if (!options.screen.empty()) {
-        session.screenSize = screenSize(options.screen);
-        if (!session.screenSize) {
-            std::cerr << kCommand << ": --screen takes WIDTHxHEIGHT in points, " << kScreenRange << " (390x844)\n";
-            return 2;
-        }
-    }
-    if (!options.style.empty() && options.style != "dark" && options.style != "light") {
-        std::cerr << kCommand << ": --style takes dark or light\n";
-        return 2;
+    // The parser has checked both: a size given is one it reads.
+    if (const auto size = tools::readPointSize(options.screen, kSmallestScreen, kLargestScreen)) {
+        session.screenSize = platform::gfx::Size{size->width, size->height};
     }
     session.darkStyle = options.style == "dark";
     std::string why;
@@ -139,14 +116,12 @@ int runApp(const AppOptions& options, const platform::LaunchOptions& launch) {
         return 2;
     }
     session.launchURL = options.openURL;
-    std::ifstream script;
+    // Read whole before the launch: a script that cannot be read is refused
+    // before anything runs, never played as an empty session.
+    std::istringstream script;
     if (!options.script.empty()) {
-        tools::requireName(kCommand, "--script", options.script);
-        script.open(options.script);
-        if (!script) {
-            std::cerr << kCommand << ": cannot read the script " << options.script << "\n";
-            return 2;
-        }
+        script.str(tools::requireFileContents(kCommand, "--script", options.script,
+                                              "(leave --script out to read the commands from standard input)"));
     }
     tools::requireBundle(kCommand, launch);
     session.dataDirectory = dataFolder(options, launch);
@@ -206,9 +181,13 @@ const tools::CommandRegistration registration([](CLI::App& app, int& status, con
         ->check(tools::pathGiven("a file or a loopback http address (or leave the option out for the default)"));
     command->add_option("--installed-schemes", options->installedSchemes,
                         "Address schemes of installed applications, comma separated (velmora-mathsuite-pro)");
-    command->add_option("--screen", options->screen,
-                        std::string("Screen size in points, WIDTHxHEIGHT: ") + kScreenRange + "; default 390x844");
-    command->add_option("--style", options->style, "Interface style: dark or light (default light)");
+    command
+        ->add_option("--screen", options->screen,
+                     "Screen size in points, WIDTHxHEIGHT: " + std::to_string(kSmallestScreen) + " to " +
+                         std::to_string(kLargestScreen) + " each; default " + kDefaultScreen)
+        ->check(tools::pointSize(kSmallestScreen, kLargestScreen, kDefaultScreen));
+    command->add_option("--style", options->style, "Interface style: dark or light (default light)")
+        ->check(tools::oneOf({"dark", "light"}));
     command->add_option("--open-url", options->openURL,
                         "Launch the application with this link, an absolute URL (bern://open?utm_source=mail), as the "
                         "system hands it over in the launch options");

@@ -31,20 +31,28 @@ sigset_t stopSignals() {
 
 // Serves until SIGINT, SIGTERM or the batch limit. The signals are blocked
 // before any thread starts, so that every thread inherits the mask and only
-// the waiting thread takes them.
+// the waiting thread takes them. Options the service refuses (an address
+// other than loopback, a file it cannot serve) end the command as the
+// command line's errors do, with status 2; a port it cannot have, with 1.
 int runCollector(const CollectorOptions& options) {
     const sigset_t signals = stopSignals();
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    std::unique_ptr<CollectorService> service;
     try {
-        CollectorService service(options, std::cout);
-        service.start();
+        service = std::make_unique<CollectorService>(options, std::cout);
+    } catch (const std::invalid_argument& refused) {
+        std::cerr << "velmora collector: " << refused.what() << '\n';
+        return 2;
+    }
+    try {
+        service->start();
         std::thread signalWaiter([&service, signals] {
             int signal = 0;
             sigwait(&signals, &signal);
-            service.stop();
+            service->stop();
         });
-        service.waitUntilFinished();
-        service.stop();
+        service->waitUntilFinished();
+        service->stop();
         // Wakes the waiter when the batch limit, not a signal, ended the run.
         pthread_kill(signalWaiter.native_handle(), SIGTERM);
         signalWaiter.join();
@@ -98,6 +106,20 @@ tools::CommandRegistration registration([](CLI::App& app, int& status, const pla
                                            {"--experiments", options->experimentsPath},
                                            {"--log", options->logPath}}) {
             if (path) tools::requireName("velmora collector", option, *path);
+        }
+        // What it serves is read as it starts, and its log opened: a file
+        // that cannot be read, or no file to append to, is refused here,
+        // with why.
+        for (const auto& [option, path] : {std::pair{"--config", options->configPath},
+                                           {"--remote-values", options->remoteValuesPath},
+                                           {"--search-ad-reply", options->searchAdReplyPath},
+                                           {"--skan-reply", options->skanReplyPath},
+                                           {"--experiments", options->experimentsPath}}) {
+            std::string why;
+            if (path && !tools::readWholeFile(*path, &why)) tools::refuse("velmora collector", option + (" " + why));
+        }
+        if (const auto why = options->logPath ? tools::unusableFile(*options->logPath) : std::nullopt) {
+            tools::refuse("velmora collector", "--log " + *why + ": " + options->logPath->string());
         }
         status = runCollector(*options);
     });

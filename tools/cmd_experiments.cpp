@@ -98,6 +98,11 @@ int runExperiments(const ExperimentsOptions& options, const platform::LaunchOpti
     }
     if (options.fetch) measurement::control::activateFetchedSnapshot();
     const auto state = measurement::control::experimentsState();
+    // Tables that could not be read are not shown as empty.
+    if (state["error"].isString()) {
+        std::cerr << "velmora experiments: " << state["error"].stringValue() << '\n';
+        return 1;
+    }
     if (options.json) {
         std::cout << platform::writeJSON(state, true) << '\n';
     } else {

@@ -7,9 +7,7 @@
 // created, as JSON.
 
 #include <algorithm>
-#include <fstream>
 #include <iostream>
-#include <iterator>
 #include <map>
 #include <optional>
 #include <string>
@@ -28,6 +26,10 @@ namespace {
 using platform::Value;
 
 struct ScriptOptions {
+    // "velmora script eval", for messages.
+    std::string command;
+    // The option or word that names the program, for messages.
+    std::string source;
     std::string file;
     bool text = false;
     std::string event;
@@ -46,25 +48,21 @@ bool looksLikeTextProgram(const std::string& contents, const std::vector<std::ui
 }
 
 // The encoded program of the file (assembled first with --text); none, with
-// the reason on standard error, when it cannot be read or assembled.
+// the reason on standard error, when it cannot be assembled. A file that
+// cannot be read ends the command (status 2).
 std::optional<std::vector<std::uint8_t>> programBytes(const ScriptOptions& options) {
-    std::ifstream in(options.file, std::ios::binary);
-    if (!in) {
-        std::cerr << "script: cannot read " << options.file << "\n";
-        return std::nullopt;
-    }
-    const std::string contents((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string contents = requireFileContents(options.command, options.source, options.file);
     if (!options.text) {
         std::vector<std::uint8_t> bytes(contents.begin(), contents.end());
         if (looksLikeTextProgram(contents, bytes)) {
-            std::cerr << "script: " << options.file << " is a program in text form: pass --text\n";
+            std::cerr << options.command << ": " << options.file << " is a program in text form: pass --text\n";
             return std::nullopt;
         }
         return bytes;
     }
     auto assembled = measurement::control::assembleProgram(contents);
     if (!assembled.ok()) {
-        std::cerr << "script: " << options.file << ": " << assembled.error << "\n";
+        std::cerr << options.command << ": " << options.file << ": " << assembled.error << "\n";
         return std::nullopt;
     }
     return std::move(assembled.bytes);
@@ -85,12 +83,13 @@ int evalScript(const ScriptOptions& options) {
 
 // The settings named on the command line; none, with the reason on
 // standard error, when one is not KEY=VALUE.
-std::optional<std::map<std::string, std::string>> settingsFrom(const std::vector<std::string>& pairs) {
+std::optional<std::map<std::string, std::string>> settingsFrom(const std::string& command,
+                                                               const std::vector<std::string>& pairs) {
     std::map<std::string, std::string> settings;
     for (const auto& pair : pairs) {
         const auto equals = pair.find('=');
         if (equals == std::string::npos || equals == 0) {
-            std::cerr << "script run: settings are KEY=VALUE, not \"" << pair << "\"\n";
+            std::cerr << command << ": settings are KEY=VALUE, not \"" << pair << "\"\n";
             return std::nullopt;
         }
         settings[pair.substr(0, equals)] = pair.substr(equals + 1);
@@ -100,15 +99,15 @@ std::optional<std::map<std::string, std::string>> settingsFrom(const std::vector
 
 int runScript(const ScriptOptions& options) {
     if (const auto problem = measurement::control::eventProblem(options.event)) {
-        std::cerr << "script run: --event: " << *problem << "\n";
+        std::cerr << options.command << ": --event: " << *problem << "\n";
         return 2;
     }
-    const auto settings = settingsFrom(options.settings);
+    const auto settings = settingsFrom(options.command, options.settings);
     const auto bytes = programBytes(options);
     if (!settings || !bytes) return 2;
     const auto run = measurement::control::runEventEditing(*bytes, options.event, *settings);
     if (!run.readable) {
-        std::cerr << "script run: " << options.file << " is not an encoded program\n";
+        std::cerr << options.command << ": " << options.file << " is not an encoded program\n";
         return 2;
     }
     std::cout << platform::writeJSON(run.output, true) << "\n";
@@ -125,8 +124,9 @@ const CommandRegistration registration([](CLI::App& app, int& status, const plat
         ->check(pathGiven("the program's file"));
     eval->add_flag("--text", options->text, "read the assembler's text form");
     eval->callback([options, &status, &launch] {
-        requirePreferencesFolder("velmora script eval", launch);
-        requireName("velmora script eval", "FILE", options->file);
+        options->command = "velmora script eval";
+        options->source = "FILE";
+        requirePreferencesFolder(options->command, launch);
         status = evalScript(*options);
     });
 
@@ -140,8 +140,9 @@ const CommandRegistration registration([](CLI::App& app, int& status, const plat
                     "default an event named \"event\" at 0 without parameters");
     run->add_option("--setting", options->settings, "a configuration setting for internal.remoteConfig, KEY=VALUE");
     run->callback([options, &status, &launch] {
-        requirePreferencesFolder("velmora script run", launch);
-        requireName("velmora script run", "PROGRAM", options->file);
+        options->command = "velmora script run";
+        options->source = "PROGRAM";
+        requirePreferencesFolder(options->command, launch);
         status = runScript(*options);
     });
 });

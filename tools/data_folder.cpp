@@ -56,6 +56,7 @@ std::filesystem::path requireDataFolder(const std::string& command, const std::s
         refuse(command, tooLong(source, "a data folder too long for the files beneath it", *absolute, limit.longest,
                                 limit.because));
     }
+    if (const auto why = unusableFolder(folder)) refuse(command, source + " " + *why + ": " + shownPath(folder));
     return folder;
 }
 

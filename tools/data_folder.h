@@ -27,8 +27,9 @@ struct DataFolderLimit {
 DataFolderLimit dataFolderLimit();
 
 // The data folder a command works in: the one given, else the launch
-// options', else velmora under the user's data home; its name checked, and
-// its absolute path against dataFolderLimit().
+// options', else velmora under the user's data home; its name checked, its
+// absolute path against dataFolderLimit(), and that it is a folder or can be
+// made one (nothing but folders above it).
 std::filesystem::path requireDataFolder(const std::string& command, const std::string& given,
                                         const platform::LaunchOptions& launch);
 

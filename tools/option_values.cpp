@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <charconv>
 #include <iostream>
+#include <sstream>
 #include <utility>
 #include <vector>
 
@@ -104,6 +105,11 @@ std::pair<std::string, std::string> optionOfMessage(const CLI::App* command, con
     return {name, option ? option->get_description() : std::string()};
 }
 
+// The parser's error for a command that needs one of its own commands.
+bool isMissingCommand(const CLI::ParseError& error) {
+    return dynamic_cast<const CLI::RequiredError*>(&error) && std::string(error.what()).rfind("A subcommand", 0) == 0;
+}
+
 // A command, option or word that must be given and was not.
 std::string requiredMessage(const CLI::App* command, const std::string& message) {
     if (message.rfind("A subcommand", 0) == 0) return "a command is missing: give " + listed(subcommandNames(command));
@@ -169,6 +175,60 @@ CLI::Validator wholeNumber(std::int64_t least, std::int64_t most, const std::str
         range);
 }
 
+std::optional<PointSize> readPointSize(const std::string& text, double least, double most) {
+    const auto x = text.find('x');
+    if (x == std::string::npos) return std::nullopt;
+    auto number = [&](const std::string& part) -> std::optional<double> {
+        const auto point = part.find('.');
+        const bool digits = !part.empty() && part.front() != '.' && part.back() != '.' &&
+                            part.find_first_not_of("0123456789.") == std::string::npos &&
+                            (point == std::string::npos || part.find('.', point + 1) == std::string::npos);
+        double value = 0;
+        if (!digits || std::from_chars(part.data(), part.data() + part.size(), value).ec != std::errc() ||
+            value < least || value > most) {
+            return std::nullopt;
+        }
+        return value;
+    };
+    const auto width = number(text.substr(0, x));
+    const auto height = number(text.substr(x + 1));
+    if (!width || !height) return std::nullopt;
+    return PointSize{*width, *height};
+}
+
+CLI::Validator pointSize(double least, double most, const std::string& example) {
+    auto shown = [](double bound) {
+        std::ostringstream text;
+        text << bound;
+        return text.str();
+    };
+    const std::string range = shown(least) + " to " + shown(most) + " each";
+    return CLI::Validator(
+        [least, most, range, example](std::string& text) {
+            if (readPointSize(text, least, most)) return std::string();
+            return "\"" + text + "\" is not WIDTHxHEIGHT in points, " + range + " (such as " + example + ")";
+        },
+        "WIDTHxHEIGHT");
+}
+
+CLI::Validator oneOf(const std::vector<std::string>& words) {
+    return CLI::Validator(
+        [words, what = listed(words)](std::string& text) {
+            if (std::find(words.begin(), words.end(), text) != words.end()) return std::string();
+            return "\"" + text + "\" is not " + what;
+        },
+        listed(words));
+}
+
+void refuseRepeatedFlags(CLI::App& command) {
+    for (auto* option : command.get_options()) {
+        // Help stays help, however often asked for.
+        if (option == command.get_help_ptr() || option->get_expected_max() != 0) continue;
+        option->multi_option_policy(CLI::MultiOptionPolicy::Throw);
+    }
+    for (auto* subcommand : command.get_subcommands([](CLI::App*) { return true; })) refuseRepeatedFlags(*subcommand);
+}
+
 CLI::Validator pathGiven(const std::string& what) {
     return CLI::Validator(
         [what](std::string& text) {
@@ -191,6 +251,8 @@ int exitForParseError(const CLI::App& app, const CLI::ParseError& error) {
         return 2;
     }
     std::cerr << chain.back().name << ": " << parserMessage(chain.back().command, error) << '\n';
+    // A command left out: its commands with what each does, as help has them.
+    if (isMissingCommand(error)) std::cerr << '\n' << chain.back().command->help();
     return 2;
 }
 

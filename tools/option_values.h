@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace tools {
 
@@ -23,6 +24,28 @@ std::optional<std::int64_t> readWholeNumber(const std::string& text);
 // meaning by default "a whole number from <least> to <most>".
 CLI::Validator wholeNumber(std::int64_t least, std::int64_t most, const std::string& meaning = {});
 
+// A width and a height in points, "390x844": each a plain decimal number
+// ("390", "390.5") from `least` to `most`. None for anything else.
+struct PointSize {
+    double width = 0;
+    double height = 0;
+};
+std::optional<PointSize> readPointSize(const std::string& text, double least, double most);
+
+// Takes what readPointSize reads; anything else, the empty value too, is
+// refused with `"<text>" is not WIDTHxHEIGHT in points, <least> to <most>
+// each (such as <example>)`.
+CLI::Validator pointSize(double least, double most, const std::string& example);
+
+// Takes one of the words as given; anything else, the empty value too, is
+// refused with `"<text>" is not <a>, <b> or <c>`.
+CLI::Validator oneOf(const std::vector<std::string>& words);
+
+// Every flag of the command and of the commands beneath it refuses to be
+// given more than once, as every option does: "--json --json" is a command
+// line written by mistake, not a louder "--json".
+void refuseRepeatedFlags(CLI::App& command);
+
 // Takes any value but the empty one, which names no file or folder: refused
 // with "an empty value names nothing: give <what>".
 CLI::Validator pathGiven(const std::string& what);
@@ -32,7 +55,8 @@ CLI::Validator pathGiven(const std::string& what);
 // already said (CLI::RuntimeError) with its own status. Every other error
 // is a command line that cannot be read: status 2 and "<command>: <what
 // is wrong and what it must be>", naming the command the parse reached and
-// the option or word concerned.
+// the option or word concerned; a command left out is followed by the help
+// that lists the commands it has.
 int exitForParseError(const CLI::App& app, const CLI::ParseError& error);
 
 }  // namespace tools

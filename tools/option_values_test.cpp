@@ -5,8 +5,10 @@
 #include <doctest/doctest.h>
 
 #include <iostream>
+#include <optional>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 TEST_CASE("an option given without one it needs, or with one it excludes, ends the command with status 2") {
@@ -40,5 +42,22 @@ TEST_CASE("an option given without one it needs, or with one it excludes, ends t
         CAPTURE(err.str());
         CHECK(status == 2);
         CHECK(err.str().find(c.err) != std::string::npos);
+    }
+}
+
+TEST_CASE("a size in points is two plain decimals joined by x, each within the bounds") {
+    const std::vector<std::pair<std::string, std::optional<std::pair<double, double>>>> cases = {
+        {"390x844", {{390, 844}}}, {"100x4096", {{100, 4096}}}, {"390.5x844", {{390.5, 844}}},
+        {"", std::nullopt}, {"x", std::nullopt}, {"390", std::nullopt}, {"99x844", std::nullopt},
+        {"390x4097", std::nullopt}, {"1e3x844", std::nullopt}, {" 390x844", std::nullopt}, {"+390x844", std::nullopt},
+        {"390.x844", std::nullopt}, {"390x844x2", std::nullopt}, {"390X844", std::nullopt}, {"nanxnan", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        const std::string& text = c.first;
+        const auto& size = c.second;
+        CAPTURE(text);
+        const auto read = tools::readPointSize(text, 100, 4096);
+        REQUIRE(read.has_value() == size.has_value());
+        if (read) CHECK(std::pair{read->width, read->height} == *size);
     }
 }

@@ -1,8 +1,15 @@
 // Paths that options and variables name, checked before a command uses them.
 #include "tools/path_options.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <climits>
+#include <cstring>
 #include <iostream>
+#include <utility>
 
 #include "platform/foundation/bundle.h"
 
@@ -14,7 +21,99 @@ namespace {
 // system is mostly far longer than a line.
 constexpr std::size_t kLongestShownPath = 60;
 
+// What lies at a path, as messages name it.
+std::string kindOf(mode_t mode) {
+    if (S_ISDIR(mode)) return "a folder";
+    if (S_ISREG(mode)) return "a file";
+    if (S_ISFIFO(mode)) return "a fifo";
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+    if (S_ISSOCK(mode)) return "a socket";
+    return "no file or folder";
+}
+
+// The nearest of the folders above `path` that is there, with what it is;
+// none when none is (a relative path's nearest is the working folder).
+std::optional<std::pair<std::filesystem::path, mode_t>> nearestAbove(const std::filesystem::path& path) {
+    for (auto above = path.lexically_normal().parent_path(); !above.empty(); above = above.parent_path()) {
+        struct stat info {};
+        if (::stat(above.c_str(), &info) == 0) return std::pair{above, info.st_mode};
+        if (above == above.parent_path()) break;
+    }
+    return std::nullopt;
+}
+
+// Why a path that stat() or open() refused with `error` is of no use:
+// nothing there, a part above it that is no folder, else the system's
+// reason.
+std::string unreachable(const std::filesystem::path& path, int error) {
+    if (error == ENOENT || error == ENOTDIR) {
+        const auto above = nearestAbove(path);
+        if (above && !S_ISDIR(above->second)) {
+            return "lies under " + shownPath(above->first) + ", which is " + kindOf(above->second) + ", not a folder";
+        }
+        if (error == ENOENT) return "names nothing that is there";
+    }
+    return std::string("cannot be opened: ") + std::strerror(error);
+}
+
+// Why nothing of the kind wanted (a folder, else a regular file) is at
+// `path` or can be made there; none when it is or can be.
+std::optional<std::string> unusableAs(const std::filesystem::path& path, bool folder) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0) {
+        if (folder ? S_ISDIR(info.st_mode) : S_ISREG(info.st_mode)) return std::nullopt;
+        return "is " + kindOf(info.st_mode) + ", not " + (folder ? "a folder" : "a file");
+    }
+    const int error = errno;
+    const auto above = nearestAbove(path);
+    // Nothing there yet, under folders: what makes it makes them.
+    if (error == ENOENT && (!above || S_ISDIR(above->second))) return std::nullopt;
+    return unreachable(path, error);
+}
+
 }  // namespace
+
+std::optional<std::string> unusableFolder(const std::filesystem::path& path) { return unusableAs(path, true); }
+
+std::optional<std::string> unusableFile(const std::filesystem::path& path) { return unusableAs(path, false); }
+
+std::optional<std::string> readWholeFile(const std::filesystem::path& path, std::string* why) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        *why = unreachable(path, errno) + ": " + shownPath(path);
+        return std::nullopt;
+    }
+    std::optional<std::string> contents;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) {
+        *why = std::string("cannot be read: ") + std::strerror(errno) + ": " + shownPath(path);
+    } else if (!S_ISREG(info.st_mode)) {
+        *why = "is " + kindOf(info.st_mode) + ", not a file: " + shownPath(path);
+    } else {
+        std::string text;
+        char buffer[65536];
+        ssize_t count = 0;
+        while ((count = ::read(fd, buffer, sizeof buffer)) > 0 || (count < 0 && errno == EINTR)) {
+            if (count > 0) text.append(buffer, static_cast<std::size_t>(count));
+        }
+        if (count == 0) {
+            contents = std::move(text);
+        } else {
+            *why = std::string("cannot be read: ") + std::strerror(errno) + ": " + shownPath(path);
+        }
+    }
+    ::close(fd);
+    return contents;
+}
+
+std::string requireFileContents(const std::string& command, const std::string& source,
+                                const std::filesystem::path& path, const std::string& hint) {
+    requireName(command, source, path);
+    std::string why;
+    auto contents = readWholeFile(path, &why);
+    if (!contents) refuse(command, source + " " + why + (hint.empty() ? "" : " " + hint));
+    return std::move(*contents);
+}
 
 void refuse(const std::string& command, const std::string& message) {
     std::cerr << command << ": " << message << '\n';
@@ -93,6 +192,7 @@ void requirePreferencesFolder(const std::string& command, const platform::Launch
                                 "a path may have " + std::to_string(PATH_MAX - 1) + " bytes and a file name beneath it " +
                                     std::to_string(NAME_MAX)));
     }
+    if (const auto why = unusableFolder(folder)) refuse(command, source + " " + *why + ": " + shownPath(folder));
 }
 
 void requireBundle(const std::string& command, const platform::LaunchOptions& launch) {

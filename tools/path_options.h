@@ -1,9 +1,10 @@
 #pragma once
 
 // Paths that options and variables name, checked before a command uses
-// them: a name the file system refuses, or an application bundle that is
-// not there, stops the command with the reason and status 2. The data
-// folder's own check is in data_folder.h.
+// them: a name the file system refuses, a file that cannot be read, a folder
+// path where something else lies, or an application bundle that is not
+// there, stops the command with the reason and status 2. The data folder's
+// own check is in data_folder.h.
 
 #include <CLI/CLI.hpp>
 
@@ -30,8 +31,8 @@ std::optional<std::filesystem::path> absolutePath(const std::filesystem::path& p
 
 // The preferences folder of the commands that set no data folder
 // ($VELMORA_PREFERENCES, when set) must leave room, as an absolute path,
-// for a file name of the longest length beneath it; refused as requireName
-// does.
+// for a file name of the longest length beneath it, and be a folder or one
+// that can be made (unusableFolder); refused as requireName does.
 void requirePreferencesFolder(const std::string& command, const platform::LaunchOptions& launch);
 
 // The path given by `source` ("--data", "$VELMORA_DATA"...), for
@@ -46,6 +47,30 @@ void requireName(const std::string& command, const std::string& source, const st
 // has no strings table in the bundle's language, ends the command as
 // requireName does.
 void requireBundle(const std::string& command, const platform::LaunchOptions& launch);
+
+// Why the command cannot keep files in a folder at `path`, in words that
+// follow the option's name ("is a file, not a folder"): something other
+// than a folder lies there, or a part of the path above it is no folder;
+// none when a folder is there or can be made there (what else may keep it
+// from being made, such as permissions, is left to what makes it).
+std::optional<std::string> unusableFolder(const std::filesystem::path& path);
+
+// The same for a file the command writes: something other than a regular
+// file lies there (a folder, or a fifo that would hold the command until a
+// reader came), or a part of the path above it is no folder.
+std::optional<std::string> unusableFile(const std::filesystem::path& path);
+
+// The whole of the regular file `path` names, read at once; none, with why in
+// `why` in words that follow the option's name ("is a folder, not a file:
+// /tmp/x"), when there is none there, it is a folder, a fifo or a device
+// (read without waiting for a writer, so that none holds the command), a part
+// of the path is no folder, or it cannot be read.
+std::optional<std::string> readWholeFile(const std::filesystem::path& path, std::string* why);
+
+// The file that `source` names, read whole, for `command`; one that cannot
+// be read ends the command as requireName does, with `hint` after the reason.
+std::string requireFileContents(const std::string& command, const std::string& source,
+                                const std::filesystem::path& path, const std::string& hint = {});
 
 // A long path as messages show it: its start, and its length.
 std::string shownPath(const std::filesystem::path& path);

@@ -5,12 +5,14 @@
 #include <doctest/doctest.h>
 #include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <climits>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -263,4 +265,42 @@ TEST_CASE("velmora app whose measurement database cannot be opened says that not
     CHECK(run.err.find("velmora app: the measurement database could not be opened, so no analytics event was stored: ") !=
           std::string::npos);
     CHECK(run.err.find("Failed to open database") != std::string::npos);
+}
+
+TEST_CASE("a folder, a file to write and a file to read are refused where something else lies, with what it is") {
+    testsupport::TempDir base;
+    const auto file = base / "file";
+    testsupport::writeText(file, "text\n");
+    fs::create_directory(base / "folder");
+    REQUIRE(mkfifo((base / "fifo").c_str(), 0644) == 0);
+    struct Case {
+        fs::path path;
+        const char* asFolder;  // a part of why; none when taken
+        const char* asFile;    // for writing
+        const char* toRead;
+    };
+    const char* underFile = "lies under ";
+    const std::vector<Case> cases = {
+        {base / "folder", nullptr, "is a folder, not a file", "is a folder, not a file"},
+        {file, "is a file, not a folder", nullptr, nullptr},
+        {base / "fifo", "is a fifo, not a folder", "is a fifo, not a file", "is a fifo, not a file"},
+        {"/dev/null", "is a device, not a folder", "is a device, not a file", "is a device, not a file"},
+        {file / "beneath" / "deeper", underFile, underFile, underFile},
+        // Nothing there yet: what makes it makes it, but there is nothing to read.
+        {base / "new" / "deeper", nullptr, nullptr, "names nothing that is there"},
+    };
+    for (const auto& c : cases) {
+        CAPTURE(c.path);
+        const auto expect = [](const std::optional<std::string>& why, const char* part) {
+            REQUIRE(why.has_value() == (part != nullptr));
+            if (part) CHECK(why->find(part) != std::string::npos);
+        };
+        expect(tools::unusableFolder(c.path), c.asFolder);
+        expect(tools::unusableFile(c.path), c.asFile);
+        std::string why;
+        const auto contents = tools::readWholeFile(c.path, &why);
+        expect(contents ? std::nullopt : std::optional(why), c.toRead);
+        if (contents) CHECK(*contents == "text\n");
+    }
+    CHECK(tools::unusableFolder(file / "x")->find("lies under " + file.string() + ", which is a file, not a folder") == 0);
 }

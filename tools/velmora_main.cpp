@@ -83,17 +83,17 @@ int main(int argc, char** argv) {
     argc = static_cast<int>(commandLine.size());
     argv = commandLine.data();
     CLI::App app{"velmora: the Bernoulli calculator and its measurement engine, headless"};
-    app.require_subcommand(0, 1);
+    // A command is what the tool is run for: none is a usage error, said
+    // with the commands there are.
+    app.require_subcommand(1);
     int status = 0;
     for (auto& setup : tools::registeredCommands()) setup(app, status, launch);
     for (const auto& handover : tools::registeredHandovers()) app.add_subcommand(handover.command, handover.summary);
+    tools::refuseRepeatedFlags(app);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
         return tools::exitForParseError(app, error);
-    }
-    if (app.get_subcommands().empty()) {
-        std::cout << app.help();
     }
     return status;
 }

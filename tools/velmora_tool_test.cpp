@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -85,6 +86,15 @@ Value jsonOf(const std::string& text) {
 }
 
 bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+// The example README.md gives after the text, up to its closing backquote.
+std::string readmeExample(const std::string& after) {
+    const auto readme = testsupport::readText(VELMORA_SOURCE_DIR "/README.md");
+    const auto start = readme.find(after);
+    REQUIRE(start != std::string::npos);
+    const auto from = start + after.size();
+    return readme.substr(from, readme.find('`', from) - from);
+}
 
 // `velmora collector` in the background, its standard output read through a
 // pipe as it comes.
@@ -611,7 +621,55 @@ TEST_CASE("velmora's data folder option, pi, text programs, prices and remote-co
         const std::string noAddress = " is not an http address on this machine (give a loopback http address";
         const std::string empty = ": an empty value names nothing: give ";
         const std::string emptyVariable = " is set but empty, and names no ";
+        // What no command can use as a file or folder, and data folders
+        // whose own folders the engine cannot make.
+        const std::string programs = (data / "programs").string();
+        const std::string fifo = (data / "fifo").string();
+        const std::string sum = (data / "sum.txt").string();
+        std::filesystem::create_directories(programs);
+        REQUIRE(mkfifo(fifo.c_str(), 0644) == 0);
+        const std::string noDatabase = (data / "no-database").string();
+        const std::string noPreferences = (data / "no-preferences").string();
+        std::filesystem::create_directories(noDatabase);
+        std::filesystem::create_directories(noPreferences);
+        std::ofstream(data / "no-database" / "Application Support") << "a file where the engine's folder goes\n";
+        std::ofstream(data / "no-preferences" / "Preferences") << "a file where the preferences go\n";
         const std::vector<Case> cases = {
+            // Nothing that cannot be used ends a command with a signal.
+            {{"analytics", "config", "--data", "/dev/null"},
+             "velmora analytics config: --data is a device, not a folder: /dev/null"},
+            {{"analytics", "log", "x", "--data", sum + "/data"},
+             "velmora analytics log: --data lies under " + sum + ", which is a file, not a folder"},
+            {{"analytics", "config", "--data", noDatabase}, "velmora analytics config: the measurement database could "
+             "not be opened: Failed to open database", {}, 1},
+            {{"script", "eval", programs}, "velmora script eval: FILE is a folder, not a file: " + programs},
+            {{"script", "run", "--text", fifo}, "velmora script run: PROGRAM is a fifo, not a file: " + fifo},
+            {{"collector", "--port", "0", "--config", programs}, "velmora collector: --config is a folder, not a file"},
+            {{"collector", "--port", "0", "--log", fifo}, "velmora collector: --log is a fifo, not a file"},
+            // No command says it did what it could not.
+            {{"analytics", "open", "bern://open?utm_source=mail", "--data", noDatabase},
+             "velmora analytics open: the measurement database could not be opened: ", {}, 1},
+            {{"experiments", "--data", noDatabase}, "velmora experiments: the experiments database ", {}, 1},
+            {{"analytics", "consent", "ad_storage=granted", "--data", noPreferences},
+             "velmora analytics consent: the consent given was not kept: ", {}, 1},
+            // No size, style, address or file taken in silence.
+            {{"app", "--script", programs, "--data", folder}, "velmora app: --script is a folder, not a file: "},
+            {{"app", "--screen", "", "--script", quit, "--data", folder},
+             "velmora app: --screen: \"\" is not WIDTHxHEIGHT in points, 100 to 4096 each"},
+            {{"app", "--style", "", "--script", quit, "--data", folder}, "velmora app: --style: \"\" is not dark or light"},
+            {{"analytics", "log", "x", "--data", folder},
+             "velmora: VELMORA_MEASUREMENT_SERVICE_URL names no http or https address",
+             {{"VELMORA_MEASUREMENT_SERVICE_URL", "notaurl"}}},
+            {{"app", "--script", quit}, "velmora: VELMORA_CONNECTION_PROBE_URL" + emptyVariable,
+             {{"VELMORA_CONNECTION_PROBE_URL", ""}}},
+            // Usage errors, all of them status 2.
+            {{}, "velmora: a command is missing: give analytics, experiments, script, calc, app or collector"},
+            {{"analytics", "identity", "--json", "--json", "--data", folder},
+             "velmora analytics identity: --json is given more than once: give it once"},
+            {{"collector", "--port", "0", "--host", "10.0.0.1"},
+             "velmora collector: the collector listens on 127.0.0.1 only, not 10.0.0.1"},
+            // README's example of text that is no absolute URL is one.
+            {{"analytics", "open", readmeExample("text that is no absolute URL (`"), "--data", folder}, "\" is no URL: "},
             {{"script", "eval", (data / "sum.txt").string()}, "sum.txt is a program in text form: pass --text"},
             {{"script", "run", (data / "sum.txt").string()}, "sum.txt is a program in text form: pass --text"},
             {{"analytics", "purchase", "pro", "--price", "abc", "--data", folder}, "the price \"abc\" is not a number"},

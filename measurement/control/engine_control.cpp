@@ -30,6 +30,7 @@
 #include "measurement/store/sqlite_store.h"
 #include "measurement/upload/uploader.h"
 #include "platform/foundation/notification_center.h"
+#include "platform/foundation/user_defaults.h"
 #include "platform/frameworks/app_core/application_state.h"
 #include "platform/frameworks/app_core/background_task.h"
 #include "platform/frameworks/utilities/network.h"
@@ -455,7 +456,9 @@ ConfigurationFetch fetchConfiguration() {
     }
     fetch.answered = true;
     onWorkerQueue([&](APMMeasurement& engine) {
-        const auto config = engine.remoteConfigInstance();
+        // An engine that could not open its database has no configuration of
+        // its own: the defaults stand in.
+        const auto config = engine.config();
         fetch.version = config->version();
         fetch.eventEditingLoaded = config->eventEditing() != nullptr;
     });
@@ -475,6 +478,16 @@ Value::Dictionary consentState() {
                              {"source", state.consentSource()},
                              {"settings", state.consentSettings().value_or(Value::Dictionary{})},
                              {"description", state.description()}};
+}
+
+ConsentKeeping::ConsentKeeping() : suite_(std::make_shared<platform::UserDefaults>(kAPMAnalyticsSuiteName)) {}
+
+std::optional<std::string> ConsentKeeping::notKept() const {
+    // Writes again what is not written yet.
+    if (suite_->synchronize()) return std::nullopt;
+    const auto diagnostics = suite_->diagnostics();
+    return diagnostics.empty() ? "its preferences file " + suite_->filePath().string() + " cannot be written"
+                               : diagnostics.back();
 }
 
 std::optional<Value::Dictionary> identity() {

@@ -15,6 +15,10 @@
 
 #include "platform/foundation/value.h"
 
+namespace platform {
+class UserDefaults;
+}
+
 namespace measurement::control {
 
 // Launch arguments ("-VEZArurerudoDebugEnabled") reach the engine's monitor,
@@ -185,6 +189,20 @@ bool isConsentStatus(const std::string& status);
 // The consent state the engine holds: "signals", "diagnostics", "source",
 // "settings" and "description".
 platform::Value::Dictionary consentState();
+
+// Holds the engine's consent preferences open while it lives, so that a
+// consent given meanwhile whose write failed is still known when asked
+// (preferences no handle holds are read afresh from their file).
+class ConsentKeeping {
+public:
+    ConsentKeeping();
+    // Why the consent given meanwhile is not kept where the next start reads
+    // it (its preferences file cannot be written); none when it is.
+    std::optional<std::string> notKept() const;
+
+private:
+    std::shared_ptr<platform::UserDefaults> suite_;
+};
 
 // The identifiers the engine hands out now, consent applied; none before it
 // has an identity.

@@ -1,10 +1,15 @@
-// What the control interface makes of the engine's event writes, in words.
+// What the control interface makes of the engine's event writes, in words,
+// and of an engine that could not open its files.
 #include <doctest/doctest.h>
 
 #include <string>
 #include <vector>
 
 #include "measurement/control/engine_control.h"
+#include "measurement/control/store_control.h"
+#include "measurement/core/arurerudo.h"
+#include "measurement/core/core_test_support.h"
+#include "testsupport/file_text.h"
 
 using measurement::control::EventWrite;
 using measurement::control::outcomeOfEvent;
@@ -38,5 +43,30 @@ TEST_CASE("a refused name is explained by the error event that names it, under t
         const auto outcome = outcomeOfEvent(c.name, c.writes);
         REQUIRE(outcome.failure);
         CHECK(outcome.failure->find(c.failure) != std::string::npos);
+    }
+}
+
+TEST_CASE("an engine whose data folder holds files where its folders go fetches nothing and keeps no consent") {
+    for (const bool blocked : {false, true}) {
+        CAPTURE(blocked);
+        measurement::testing::EngineFixture engine(false);
+        if (blocked) {
+            for (const char* folder : {"Application Support", "Preferences"}) {
+                testsupport::writeText(engine.folder() / folder, "a file where the folder would be\n");
+            }
+        }
+        const measurement::control::ConsentKeeping keeping;
+        engine.configure();
+        measurement::VEZArurerudo::setConsent({{"ad_storage", "denied"}});
+        REQUIRE(measurement::control::waitUntilHandled(60));
+        // The defaults stand in for the configuration the engine could not keep.
+        const auto fetch = measurement::control::fetchConfiguration();
+        CHECK_FALSE(fetch.sent);
+        CHECK(fetch.version == -1);
+        const auto failure = measurement::control::databaseFailure();
+        CHECK(failure.has_value() == blocked);
+        const auto notKept = keeping.notKept();
+        REQUIRE(notKept.has_value() == blocked);
+        if (blocked) CHECK(notKept->find("Preferences") != std::string::npos);
     }
 }

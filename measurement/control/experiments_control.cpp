@@ -23,11 +23,18 @@ double fetchOutcomeTime() {
                     suite.doubleForKey(kAPMEFetchFailureTimestampKey));
 }
 
-Value tableValue(APMEDatabase& database, const std::string& table) {
+// The table's snapshots; none, with why in `failure`, when it cannot be
+// read.
+Value tableValue(APMEDatabase& database, const std::string& table, std::optional<std::string>& failure) {
     std::optional<APMError> error;
     const auto snapshots = table == kAPMEActivatedSnapshotTable ? database.fetchAllActivatedSnapshots(&error)
                            : table == kAPMEPendingSnapshotTable ? database.fetchAllPendingSnapshots(&error)
                                                                              : database.fetchAllLaunchedSnapshots(&error);
+    if (!snapshots) {
+        failure = "the table " + table + " of the experiments database cannot be read" +
+                  (error ? ": " + error->localizedDescription() : std::string());
+        return Value();
+    }
     Value::Array rows;
     for (const auto& snapshot : snapshots.value_or(std::vector<APMESnapshot>{})) {
         Value::Array ids;
@@ -88,9 +95,13 @@ Value experimentsState() {
     }
     const auto config = APMMeasurement::sharedInstance()->remoteConfigInstance();
     Value::Dictionary tables;
+    std::optional<std::string> failure;
     if (client) {
-        if (auto database = APMEDatabase::initWithPath(client->taskManager()->databasePath())) {
-            for (const auto& table : snapshotTables()) tables.emplace(table, tableValue(*database, table));
+        const auto path = client->taskManager()->databasePath();
+        if (auto database = APMEDatabase::initWithPath(path)) {
+            for (const auto& table : snapshotTables()) tables.emplace(table, tableValue(*database, table, failure));
+        } else {
+            failure = "the experiments database " + path + " could not be opened";
         }
     }
     const APMUserDefaults suite(kAPMEExperimentSuiteName);
@@ -100,7 +111,8 @@ Value experimentsState() {
         {"regional_defaults_enabled", config ? Value(config->regionalDefaultsEnabled()) : Value()},
         {"last_success", suite.doubleForKey(kAPMEFetchSuccessTimestampKey)},
         {"last_failure", suite.doubleForKey(kAPMEFetchFailureTimestampKey)},
-        {"tables", tables}};
+        {"tables", tables},
+        {"error", failure ? Value(*failure) : Value()}};
 }
 
 }  // namespace measurement::control

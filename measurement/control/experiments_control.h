@@ -26,7 +26,8 @@ void activateFetchedSnapshot();
 // launched.
 const std::vector<std::string>& snapshotTables();
 // "service", "experiment_ids", "regional_defaults_enabled", "last_success",
-// "last_failure" and "tables" (each table's snapshots).
+// "last_failure", "tables" (each table's snapshots) and "error": why the
+// experiments database could not be read, null when it was.
 platform::Value experimentsState();
 
 }  // namespace measurement::control

@@ -6,6 +6,8 @@
 #include <cmath>
 #include <mutex>
 
+#include "platform/foundation/url.h"
+
 namespace platform {
 
 namespace {
@@ -33,6 +35,22 @@ std::optional<std::filesystem::path> folderOf(LaunchOptions& options, const Laun
     auto text = pathOf(options, lookup, name, "folder");
     if (!text) return std::nullopt;
     return std::filesystem::path(*text);
+}
+
+// A variable that names a service's address: an http or https URL with a
+// host. Set but empty, or set to anything else, it is refused by name
+// rather than taken for no address: what was set would be kept from the
+// service in silence.
+std::optional<std::string> addressOf(LaunchOptions& options, const LaunchOptions::Lookup& lookup, const char* name) {
+    auto text = pathOf(options, lookup, name, "address");
+    if (!text) return std::nullopt;
+    std::string why;
+    const auto url = URL::parse(*text, &why);
+    if (url && (url->scheme() == "http" || url->scheme() == "https") && !url->host().empty()) return text;
+    if (url) why = url->host().empty() ? "it names no host" : "its scheme is " + url->scheme() + ", not http or https";
+    options.refused.push_back(std::string(name) + " names no http or https address (such as http://127.0.0.1:PORT/): \"" +
+                              *text + "\": " + why);
+    return std::nullopt;
 }
 
 bool reachableFrom(const std::optional<std::string>& setting) {
@@ -96,7 +114,7 @@ const std::vector<LaunchOptions::Variable> kVariables = {
     {{"VELMORA_MEASUREMENT_SERVICE_URL"}, "the measurement engine",
      "the measurement service's base address; none by default, so nothing leaves the machine",
      [](LaunchOptions& o, const LaunchOptions::Lookup& l) {
-         o.measurementServiceURL = textOf(l, "VELMORA_MEASUREMENT_SERVICE_URL");
+         o.measurementServiceURL = addressOf(o, l, "VELMORA_MEASUREMENT_SERVICE_URL");
      }},
     {{"VELMORA_REMOTE_CONFIG_SOURCE"}, "`velmora app`",
      "where remote configuration is fetched from: a file or a loopback http address such as the collector's "
@@ -113,7 +131,7 @@ const std::vector<LaunchOptions::Variable> kVariables = {
      "console says that no probe is configured. Without a connection to it they say so too: give a loopback "
      "address that answers, such as a running collector's (`http://127.0.0.1:PORT/`)",
      [](LaunchOptions& o, const LaunchOptions::Lookup& l) {
-         o.connectionProbeURL = textOf(l, "VELMORA_CONNECTION_PROBE_URL");
+         o.connectionProbeURL = addressOf(o, l, "VELMORA_CONNECTION_PROBE_URL");
      }},
     {{"VELMORA_NETWORK_REACHABLE"}, "the measurement engine",
      "`0`, `no` or `false` make the network count as unreachable for the whole process: the engine keeps what it "
@@ -125,25 +143,25 @@ const std::vector<LaunchOptions::Variable> kVariables = {
      "where search-ad attribution tokens go, such as the collector's address; none by default, so each daily try "
      "fails",
      [](LaunchOptions& o, const LaunchOptions::Lookup& l) {
-         o.attributionServiceURL = textOf(l, "VELMORA_ATTRIBUTION_SERVICE_URL");
+         o.attributionServiceURL = addressOf(o, l, "VELMORA_ATTRIBUTION_SERVICE_URL");
      }},
     {{"VELMORA_EXPERIMENTS_SERVICE_URL"}, "the measurement engine",
      "the experiments service's base address, such as the collector's; none by default, so nothing is fetched "
      "(the engine's log says once that none is configured)",
      [](LaunchOptions& o, const LaunchOptions::Lookup& l) {
-         o.experimentsServiceURL = textOf(l, "VELMORA_EXPERIMENTS_SERVICE_URL");
+         o.experimentsServiceURL = addressOf(o, l, "VELMORA_EXPERIMENTS_SERVICE_URL");
      }},
     {{"VELMORA_DEEP_LINK_SERVICE_URL"}, "the measurement engine",
      "where the deferred deep link is asked for; the measurement service's address by default; only asked when "
      "the Info.plist sets `ROZEDA_ANALYTICS_DEFERRED_DEEP_LINK_ENABLED`",
      [](LaunchOptions& o, const LaunchOptions::Lookup& l) {
-         o.deepLinkServiceURL = textOf(l, "VELMORA_DEEP_LINK_SERVICE_URL");
+         o.deepLinkServiceURL = addressOf(o, l, "VELMORA_DEEP_LINK_SERVICE_URL");
      }},
     {{"VELMORA_ON_DEVICE_CONVERSION_URL"}, "programs that link the on-device conversion client",
      "where its queries go; the `velmora` tool does not link it, so on-device conversion is refused there as not "
      "linked",
      [](LaunchOptions& o, const LaunchOptions::Lookup& l) {
-         o.onDeviceConversionURL = textOf(l, "VELMORA_ON_DEVICE_CONVERSION_URL");
+         o.onDeviceConversionURL = addressOf(o, l, "VELMORA_ON_DEVICE_CONVERSION_URL");
      }},
     {{"VELMORA_IDENTIFIER_FOR_VENDOR"}, "every command",
      "the device's vendor identifier; a new one for each process by default",

@@ -46,7 +46,9 @@ struct LaunchOptions {
 
     // How a program looks a variable up: the C library's lookup in a main,
     // a table in tests. Null or empty text counts as not set, but for the
-    // variables that name a file or folder, which refuse empty text.
+    // variables that name a file, folder or address, which refuse empty
+    // text; an address (the *_URL variables) that is no http or https URL
+    // is refused too.
     using Lookup = std::function<const char*(const char* name)>;
     static LaunchOptions fromVariables(const Lookup& lookup);
 

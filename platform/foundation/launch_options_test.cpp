@@ -48,6 +48,39 @@ TEST_CASE("launch options take each variable, the first set of several first") {
     CHECK_FALSE(options.xdgDataHome);
 }
 
+TEST_CASE("a service address is an http or https address with a host; anything else, empty too, is refused by name") {
+    const std::vector<std::pair<std::string, const char*>> values = {
+        {"http://127.0.0.1:9", nullptr},
+        {"https://service.example/measurement?x=1", nullptr},
+        {"", "is set but empty, and names no address"},
+        {"notaurl", "names no http or https address (such as http://127.0.0.1:PORT/): \"notaurl\": it does not"},
+        {"ftp://127.0.0.1/", "its scheme is ftp, not http or https"},
+        {"http:/path", "it names no host"},
+        {"http://127.0.0.1:99999/", "names no http or https address"},
+    };
+    // Every variable of the table that names an address.
+    int named = 0;
+    for (const auto& variable : LaunchOptions::variables()) {
+        const std::string name = variable.names.front();
+        if (name.size() < 4 || name.compare(name.size() - 4, 4, "_URL") != 0) continue;
+        ++named;
+        for (const auto& entry : values) {
+            const std::string& value = entry.first;
+            const char* refusal = entry.second;
+            CAPTURE(name);
+            CAPTURE(value);
+            const auto options = optionsFrom({{name, value}});
+            REQUIRE(options.refused.size() == (refusal ? 1U : 0U));
+            if (refusal) {
+                CHECK(options.refused[0].rfind(name + " ", 0) == 0);
+                CHECK(options.refused[0].find(refusal) != std::string::npos);
+            }
+            if (name == "VELMORA_MEASUREMENT_SERVICE_URL") CHECK(options.measurementServiceURL.has_value() == !refusal);
+        }
+    }
+    CHECK(named == 6);
+}
+
 TEST_CASE("the network is unreachable only for the words that say so") {
     const std::vector<std::pair<std::string, bool>> cases = {
         {"0", false}, {"no", false}, {"false", false}, {"1", true}, {"yes", true}, {"", true}, {"NO", true}};

@@ -6,8 +6,10 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <condition_variable>
+#include <cstring>
 #include <stdexcept>
 #include <thread>
 
@@ -149,7 +151,10 @@ void answer(const Reply& reply, httplib::Response& response) {
 Printer::Printer(std::ostream& out, const std::optional<std::filesystem::path>& logPath) : out_(out) {
     if (!logPath) return;
     log_.open(*logPath, std::ios::app);
-    if (!log_) throw std::invalid_argument(logPath->string() + ": cannot be opened for appending");
+    if (!log_) {
+        throw std::invalid_argument("the log " + logPath->string() + " cannot be opened for appending: " +
+                                    std::strerror(errno));
+    }
 }
 
 void Printer::print(const std::string& block) {
