@@ -23,6 +23,8 @@ struct sqlite3_stmt;
 
 namespace measurement {
 
+class APMWrittenRows;
+
 // Codes of the errors the store writes into an error out-parameter.
 enum : long {
     kAPMSqliteStoreInvalidArgumentCode = 1,
@@ -465,6 +467,8 @@ private:
     bool checkIntegrity(bool wholeFile, std::string* problem);
     bool checkEndPages(std::string* problem);
     void noteDamage(int code);
+    // Damage met in use, in words (see noteDamage).
+    void noteDamageFound(const std::string& error);
     bool requireOpen(APMErrorOut error) const;
     APMStatementLease prepare(const std::string& statement, APMErrorOut error);
     bool beginTransaction(APMErrorOut error);
@@ -481,7 +485,16 @@ private:
     bool bind(sqlite3_stmt* statement, const APMBindings& values, APMErrorOut error);
     // The column of the current row as a value (NULL as a null value).
     static platform::Value columnValue(sqlite3_stmt* statement, int column);
-    std::optional<std::int64_t> run(const std::string& statement, const APMBindings& values, APMErrorOut error);
+    // With `readBack`, the rows the statement writes are read back by their
+    // row IDs before the transaction that holds them commits; one outside a
+    // transaction that writes rows runs in one of its own.
+    std::optional<std::int64_t> run(const std::string& statement, const APMBindings& values, APMErrorOut error,
+                                    bool readBack = false);
+    // Looks up every row the open transaction wrote by its row ID, and
+    // forgets them: none when each reads back with its own values; else why
+    // the transaction must not commit (damage, noted as met in use, when a
+    // row reads with other values or not at all).
+    std::optional<std::string> rowsNotReadBack();
     bool runPlain(const std::string& statement, APMErrorOut error);
     bool rebuildTable(const std::string& table, const APMColumnInfo& columns, APMErrorOut error);
     void fail(APMErrorOut error, long code, const std::string& description, long monitorCode,
@@ -506,6 +519,8 @@ private:
     int joinedBlocks_ = 0;
     bool joinedWrote_ = false;
     std::function<void(bool committed)> groupClosed_;
+    // The rows the open transaction wrote, read back before it commits.
+    std::unique_ptr<APMWrittenRows> written_;
     bool damageNoted_ = false;
     // What is damaged in the open file, which then takes no write (see
     // knownDamage()); why the last try could not replace it; whether a wait
