@@ -952,3 +952,95 @@ TEST_CASE("Damage in the app metadata is found, dumped and carried: no second fi
     CHECK(names.count("before") == 1);
     CHECK(names.count("after") == 1);
 }
+
+namespace {
+
+// What the second holds more than the first.
+std::multiset<std::string> added(const std::multiset<std::string>& before, std::multiset<std::string> after) {
+    for (const auto& name : before) {
+        if (const auto found = after.find(name); found != after.end()) after.erase(found);
+    }
+    return after;
+}
+
+// The events a command names as not stored, each as often as it says so.
+std::multiset<std::string> namedNotStored(const std::string& err, const std::string& command) {
+    std::multiset<std::string> names;
+    const std::string head = command + ": event ";
+    for (auto at = err.find(head); at != std::string::npos; at = err.find(head, at + 1)) {
+        const auto start = at + head.size();
+        names.insert(err.substr(start, err.find(' ', start) - start));
+    }
+    return names;
+}
+
+}  // namespace
+
+TEST_CASE("A database whose last leaf of raw events is damaged past its header keeps every event a command "
+          "acknowledges, and the command names each it does not") {
+    struct Case {
+        const char* what;
+        int processes;
+        bool application;
+    };
+    for (const Case entry : {Case{"one process", 1, false}, Case{"several at once", 6, false},
+                             Case{"the application", 1, true}}) {
+        const std::string what = entry.what;
+        CAPTURE(what);
+        // The damage lies past the page's header, where the check at open
+        // does not look: the page's largest row ID reads wrong.
+        auto prepared = [](ToolFixture& tool, bool damaged) {
+            REQUIRE(tool.log("stored").status == 0);
+            const auto pages = doubleEvents(tool, 8);
+            if (damaged) writeOverPage(tool.database(), pages.back().first, 8);
+            return tool.storedNames();
+        };
+        auto commandOf = [](ToolFixture& tool, int i, bool application) {
+            const auto session = tool.folder / "session.txt";
+            std::ofstream(session) << "screen\nalert Accept\ntap Next\nquit\n";
+            return application ? std::vector<std::string>{"app", "--script", session.string(), "--data", tool.data().string()}
+                               : std::vector<std::string>{"analytics", "log", "acked_" + std::to_string(i), "--data",
+                                                          tool.data().string()};
+        };
+        ToolFixture tool;
+        const auto before = prepared(tool, true);
+        std::vector<Process> processes;
+        processes.reserve(entry.processes);
+        for (int i = 0; i < entry.processes; ++i) {
+            processes.emplace_back(commandOf(tool, i, entry.application), std::vector<std::string>{},
+                                   tool.folder.path(), "acked" + std::to_string(i));
+        }
+        std::vector<Run> results;
+        for (auto& process : processes) results.push_back(process.wait());
+        const auto kept = added(before, tool.storedNames());
+        if (!entry.application) {
+            for (int i = 0; i < entry.processes; ++i) {
+                CAPTURE(results[i].err);
+                CHECK(kept.count("acked_" + std::to_string(i)) == (results[i].status == 0 ? 1u : 0u));
+                if (results[i].status != 0) CHECK(results[i].err.find("the event was not stored: ") != std::string::npos);
+            }
+            continue;
+        }
+        // The same session on the same rows undamaged.
+        ToolFixture control;
+        const auto controlBefore = prepared(control, false);
+        REQUIRE(control.run(commandOf(control, 0, true)).status == 0);
+        const auto expected = added(controlBefore, control.storedNames());
+        auto accounted = kept;
+        for (const auto& name : namedNotStored(results[0].err, "velmora app")) accounted.insert(name);
+        CHECK_MESSAGE(accounted == expected, results[0].err);
+        CHECK((results[0].status == 0) == (kept == expected));
+    }
+}
+
+TEST_CASE("velmora calc with measurement switched off names each event it left out once, and succeeds") {
+    ToolFixture tool;
+    fs::create_directories(tool.database().parent_path());
+    testsupport::writeText(tool.database().parent_path() / "rozeda-measurement-settings.plist",
+                           "<plist version=\"1.0\"><dict><key>/rozeda/measurement/measurement_enabled</key><false/>"
+                           "</dict></plist>");
+    const Run result = tool.run({"calc", "--k", "2", "--n", "5", "--p", "0.3", "--data", tool.data().string()});
+    CHECK_MESSAGE(result.status == 0, result.err);
+    CHECK(namedNotStored(result.err, "velmora") == std::multiset<std::string>{"_f", "kuvo_calculate"});
+    CHECK(result.err.find("was not stored: analytics is disabled") != std::string::npos);
+}
