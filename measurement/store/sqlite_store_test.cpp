@@ -7,6 +7,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <stdexcept>
 #include <thread>
 
@@ -286,6 +287,80 @@ TEST_CASE("transactions commit, roll back and pass exceptions on") {
         CHECK_FALSE(store->performTransactionWithError(&error, [] { return true; }));
         CHECK(error->code() == 2);
         CHECK(error->localizedDescription() == "Database not open");
+    }
+}
+
+TEST_CASE("rows a transaction wrote and then undid, deleted, replaced or widened are not taken for damage at the "
+          "commit") {
+    testsupport::TempDir dir;
+    APMMonitorCapture capture;
+    const auto path = dir / "db.sql";
+    auto store = openStore(path);
+    makeItems(*store);
+    auto write = [&](const std::string& statement) { return store->executeStatement(statement, {}, nullptr).has_value(); };
+    auto inOwn = [&](const std::function<bool()>& block) { return store->performTransactionWithError(nullptr, block); };
+    struct Case {
+        const char* what;
+        std::function<bool()> work;
+        std::string items;  // afterwards: name and amount of each
+    };
+    const std::vector<Case> cases = {
+        {"a savepoint rolled back after changing a row the transaction wrote",
+         [&] {
+             return inOwn([&] {
+                 return write("INSERT INTO items VALUES ('a', 1)") &&
+                        !inOwn([&] { return write("UPDATE items SET amount = 2") && false; });
+             });
+         },
+         "a 1;"},
+        {"a statement that failed after writing a row of its own",
+         [&] {
+             return inOwn([&] {
+                 return write("INSERT INTO items VALUES ('b', 1)") &&
+                        !write("INSERT INTO items SELECT 'c', 1 UNION ALL SELECT 'b', 2");
+             });
+         },
+         "b 1;"},
+        {"a row deleted, another replaced under a new row ID",
+         [&] {
+             return inOwn([&] {
+                 return write("INSERT INTO items VALUES ('d', 1)") && write("INSERT INTO items VALUES ('e', 1)") &&
+                        write("DELETE FROM items WHERE name = 'd'") &&
+                        store->upsertRecord({{"name", "e"}, {"amount", 3}}, "items", nullptr);
+             });
+         },
+         "e 3;"},
+        {"a column added after the write",
+         [&] {
+             return write("CREATE TABLE notes (n)") && inOwn([&] {
+                        return write("INSERT INTO notes VALUES (1)") &&
+                               write("ALTER TABLE notes ADD COLUMN note TEXT DEFAULT 'x'");
+                    });
+         },
+         ""},
+        {"a grouped block undone after one kept",
+         [&] {
+             return store->openWriteGroup(nullptr, nullptr) &&
+                    store->performGroupedTransactionWithError(nullptr, [&] { return write("INSERT INTO items VALUES ('g', 1)"); }) &&
+                    !store->performGroupedTransactionWithError(nullptr, [&] { return write("UPDATE items SET amount = 5") && false; }) &&
+                    store->closeWriteGroup();
+         },
+         "g 1;"},
+    };
+    for (const auto& entry : cases) {
+        const std::string what = entry.what;
+        CAPTURE(what);
+        REQUIRE(write("DELETE FROM items"));
+        CHECK(entry.work());
+        const auto rows = store->recordsForQuery("SELECT * FROM items", {}, nullptr);
+        REQUIRE(rows);
+        std::string items;
+        for (const auto& row : *rows) {
+            items += row.at("name").asString() + " " + std::to_string(row.at("amount").intValue()) + ";";
+        }
+        CHECK(items == entry.items);
+        CHECK_FALSE(capture.hasCode(kAPMSqliteStoreDamageFoundCode));
+        CHECK_FALSE(std::filesystem::exists(path.string() + kAPMSqliteStoreDamageMarkSuffix));
     }
 }
 
