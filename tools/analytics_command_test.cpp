@@ -998,9 +998,9 @@ TEST_CASE("A database whose last leaf of raw events is damaged past its header k
         auto commandOf = [](ToolFixture& tool, int i, bool application) {
             const auto session = tool.folder / "session.txt";
             std::ofstream(session) << "screen\nalert Accept\ntap Next\nquit\n";
-            return application ? std::vector<std::string>{"app", "--script", session.string(), "--data", tool.data().string()}
-                               : std::vector<std::string>{"analytics", "log", "acked_" + std::to_string(i), "--data",
-                                                          tool.data().string()};
+            const std::string data = tool.data().string();
+            return application ? std::vector<std::string>{"app", "--script", session.string(), "--data", data}
+                               : std::vector<std::string>{"analytics", "log", "acked_" + std::to_string(i), "--data", data};
         };
         ToolFixture tool;
         const auto before = prepared(tool, true);
@@ -1017,7 +1017,8 @@ TEST_CASE("A database whose last leaf of raw events is damaged past its header k
             for (int i = 0; i < entry.processes; ++i) {
                 CAPTURE(results[i].err);
                 CHECK(kept.count("acked_" + std::to_string(i)) == (results[i].status == 0 ? 1u : 0u));
-                if (results[i].status != 0) CHECK(results[i].err.find("the event was not stored: ") != std::string::npos);
+                if (results[i].status == 0) continue;
+                CHECK(results[i].err.find("the event was not stored: ") != std::string::npos);
             }
             continue;
         }

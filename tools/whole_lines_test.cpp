@@ -32,7 +32,8 @@ TEST_CASE("A line another thread writes while one is half written comes out befo
     otherWritten.get_future().wait();
     err << ": why" << '\n' << "unended";
     monitor.join();
-    CHECK(testsupport::readText(path) == "<engine> a line of the log\nvelmora analytics log: the event was not stored: why\n");
+    CHECK(testsupport::readText(path) ==
+          "<engine> a line of the log\nvelmora analytics log: the event was not stored: why\n");
     lines.sendUnended();
     CHECK(testsupport::readText(path).substr(testsupport::readText(path).rfind('\n') + 1) == "unended");
     ::close(descriptor);

@@ -584,11 +584,10 @@ TEST_CASE("a row another program committed where no look-up of its row ID leads 
     std::int64_t stranger = 0;
     {
         Connection connection(fx.path());
-        REQUIRE(sqlite3_exec(connection.db,
-                             ("INSERT INTO raw_events (metadata_fingerprint, name, timestamp, data, is_realtime, clock) "
-                              "SELECT metadata_fingerprint, '" + std::string(kProbe) + "', timestamp, data, is_realtime, "
-                              "clock FROM raw_events WHERE rowid = 1").c_str(),
-                             nullptr, nullptr, nullptr) == SQLITE_OK);
+        const std::string insert = "INSERT INTO raw_events (metadata_fingerprint, name, timestamp, data, is_realtime, "
+                                   "clock) SELECT metadata_fingerprint, '" + std::string(kProbe) +
+                                   "', timestamp, data, is_realtime, clock FROM raw_events WHERE rowid = 1";
+        REQUIRE(sqlite3_exec(connection.db, insert.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK);
         stranger = sqlite3_last_insert_rowid(connection.db);
     }
     // Committed under a row ID that reads as another row.

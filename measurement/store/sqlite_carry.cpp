@@ -329,12 +329,12 @@ private:
     }
 
     // The columns after the row ID of the row a statement is on.
-    static std::string valuesOf(sqlite3_stmt* statement) {
-        std::string values;
+    static std::uint64_t valuesOf(sqlite3_stmt* statement) {
+        APMValuesDigest values;
         for (int column = 1; column < sqlite3_column_count(statement); ++column) {
-            APMWrittenRows::appendValue(&values, sqlite3_column_value(statement, column));
+            values.add(sqlite3_column_value(statement, column));
         }
-        return values;
+        return values.value();
     }
 
     // The gaps between rows read, numbered by the row read after them (the

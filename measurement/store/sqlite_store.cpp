@@ -450,6 +450,7 @@ std::optional<std::int64_t> APMSqliteStore::run(const std::string& text, const A
     }
     if (!statement || !bind(statement.get(), values, error)) return std::nullopt;
     int rc;
+    written_->statementBegan();
     written_->setNoting(readBack);
     while ((rc = sqlite3_step(statement.get())) == SQLITE_ROW) {
     }

@@ -184,6 +184,12 @@ public:
     // the first time only, and then goes to the new file (made ready by the
     // reopen handler); while it cannot be replaced the write fails with
     // code 5 (logged with 34035).
+    //
+    // A row is acknowledged only once it reads back: before a transaction or
+    // write group commits, every row its statements inserted or updated is
+    // looked up by its row ID, and one that reads with other values or not at
+    // all is damage met in use (the commit refused, code 5). A statement
+    // outside a transaction that gives rows values runs in one of its own.
     static std::unique_ptr<APMSqliteStore> makeWithDatabasePath(const std::string& path, APMErrorOut error);
     // Opens an existing file for reading only: nothing is made, checked,
     // repaired or set aside, every write fails, and damage met leaves no

@@ -340,10 +340,11 @@ TEST_CASE("rows a transaction wrote and then undid, deleted, replaced or widened
          ""},
         {"a grouped block undone after one kept",
          [&] {
-             return store->openWriteGroup(nullptr, nullptr) &&
-                    store->performGroupedTransactionWithError(nullptr, [&] { return write("INSERT INTO items VALUES ('g', 1)"); }) &&
-                    !store->performGroupedTransactionWithError(nullptr, [&] { return write("UPDATE items SET amount = 5") && false; }) &&
-                    store->closeWriteGroup();
+             auto grouped = [&](const std::string& statement, bool kept) {
+                 return store->performGroupedTransactionWithError(nullptr, [&] { return write(statement) && kept; });
+             };
+             return store->openWriteGroup(nullptr, nullptr) && grouped("INSERT INTO items VALUES ('g', 1)", true) &&
+                    !grouped("UPDATE items SET amount = 5", false) && store->closeWriteGroup();
          },
          "g 1;"},
     };

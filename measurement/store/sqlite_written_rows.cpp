@@ -5,9 +5,12 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <iterator>
+#include <functional>
+#include <string_view>
+#include <utility>
 
 #include "measurement/store/sqlite_store.h"
 
@@ -19,40 +22,54 @@ namespace {
 // including, 2^63.
 constexpr double kLowestInteger = -9223372036854775808.0;
 constexpr double kPastHighestInteger = 9223372036854775808.0;
+// Kinds of value, mixed in before each value's own digest.
+enum : std::uint64_t { kNull = 1, kInteger, kReal, kText, kBlob };
 
-void appendBytes(std::string* into, char type, const void* bytes, std::size_t size) {
-    into->push_back(type);
-    into->append(reinterpret_cast<const char*>(&size), sizeof size);
-    if (size > 0) into->append(static_cast<const char*>(bytes), size);
+std::uint64_t bytesDigest(const void* bytes, int size) {
+    if (!bytes || size <= 0) return 0;
+    const std::string_view view(static_cast<const char*>(bytes), static_cast<std::size_t>(size));
+    return std::hash<std::string_view>()(view);
 }
-
-void appendInteger(std::string* into, std::int64_t value) { appendBytes(into, 'i', &value, sizeof value); }
 
 }  // namespace
 
-void APMWrittenRows::appendValue(std::string* into, sqlite3_value* value) {
+void APMValuesDigest::mix(std::uint64_t part) {
+    constexpr std::uint64_t kGolden = 0x9e3779b97f4a7c15ULL;
+    digest_ ^= part + kGolden + (digest_ << 6) + (digest_ >> 2);
+}
+
+void APMValuesDigest::add(sqlite3_value* value) {
     switch (sqlite3_value_type(value)) {
-        case SQLITE_INTEGER: appendInteger(into, sqlite3_value_int64(value)); return;
+        case SQLITE_INTEGER:
+            mix(kInteger);
+            mix(static_cast<std::uint64_t>(sqlite3_value_int64(value)));
+            return;
         case SQLITE_FLOAT: {
             const double real = sqlite3_value_double(value);
             if (real == std::floor(real) && real >= kLowestInteger && real < kPastHighestInteger) {
-                appendInteger(into, static_cast<std::int64_t>(real));
-            } else {
-                appendBytes(into, 'r', &real, sizeof real);
+                mix(kInteger);
+                mix(static_cast<std::uint64_t>(static_cast<std::int64_t>(real)));
+                return;
             }
+            std::uint64_t bits = 0;
+            std::memcpy(&bits, &real, sizeof bits);
+            mix(kReal);
+            mix(bits);
             return;
         }
         case SQLITE_TEXT: {
             const unsigned char* text = sqlite3_value_text(value);
-            appendBytes(into, 't', text, static_cast<std::size_t>(sqlite3_value_bytes(value)));
+            mix(kText);
+            mix(bytesDigest(text, sqlite3_value_bytes(value)));
             return;
         }
         case SQLITE_BLOB: {
             const void* blob = sqlite3_value_blob(value);
-            appendBytes(into, 'b', blob, static_cast<std::size_t>(sqlite3_value_bytes(value)));
+            mix(kBlob);
+            mix(bytesDigest(blob, sqlite3_value_bytes(value)));
             return;
         }
-        default: into->push_back('n'); return;
+        default: mix(kNull); return;
     }
 }
 
@@ -61,127 +78,141 @@ void APMWrittenRows::watch(sqlite3* db) {
     sqlite3_commit_hook(db, &APMWrittenRows::refuseCommit, this);
 }
 
+std::uint32_t APMWrittenRows::tableIndex(const char* table) {
+    for (std::uint32_t index = 0; index < tables_.size(); ++index) {
+        if (tables_[index] == table) return index;
+    }
+    tables_.emplace_back(table);
+    return static_cast<std::uint32_t>(tables_.size() - 1);
+}
+
 // Called by SQLite as each row changes, before the change: only what the
 // row is to hold is taken, by column.
 void APMWrittenRows::noteRow(void* context, sqlite3* db, int operation, const char* database, const char* table,
                              sqlite3_int64 oldRowID, sqlite3_int64 newRowID) {
     auto* self = static_cast<APMWrittenRows*>(context);
     if (!self->noting_ || std::strcmp(database, "main") != 0) return;
-    auto& rows = self->statement_[table];
-    if (operation == SQLITE_DELETE || oldRowID != newRowID) rows[oldRowID] = std::nullopt;
+    const std::uint32_t index = self->tableIndex(table);
+    if (operation == SQLITE_DELETE || oldRowID != newRowID) self->written_.push_back({index, true, 0, oldRowID, 0});
     if (operation == SQLITE_DELETE) return;
-    std::string values;
+    APMValuesDigest digest;
     const int columns = sqlite3_preupdate_count(db);
     for (int column = 0; column < columns; ++column) {
         sqlite3_value* value = nullptr;
-        if (sqlite3_preupdate_new(db, column, &value) != SQLITE_OK || !value) {
-            values.push_back('?');  // cannot be told: never equal to what is read
-            continue;
-        }
-        appendValue(&values, value);
+        // A value that cannot be told is never equal to what is read.
+        if (sqlite3_preupdate_new(db, column, &value) != SQLITE_OK || !value) return;
+        digest.add(value);
     }
-    rows[newRowID] = std::move(values);
+    self->written_.push_back({index, false, columns, newRowID, digest.value()});
 }
 
-int APMWrittenRows::refuseCommit(void* context) { return static_cast<APMWrittenRows*>(context)->holdsRows() ? 1 : 0; }
-
-void APMWrittenRows::mergeInto(Tables* below, const Tables& above) {
-    for (const auto& [table, rows] : above) {
-        auto& into = (*below)[table];
-        for (const auto& [rowID, values] : rows) into[rowID] = values;
-    }
+int APMWrittenRows::refuseCommit(void* context) {
+    return static_cast<APMWrittenRows*>(context)->lastWritten().empty() ? 0 : 1;
 }
 
-void APMWrittenRows::transactionBegan() {
-    forget();
-    layers_.emplace_back();
-}
+void APMWrittenRows::transactionBegan() { forget(); }
 
-void APMWrittenRows::savepointBegan() {
-    if (!layers_.empty()) layers_.emplace_back();
-}
+void APMWrittenRows::savepointBegan() { marks_.push_back(written_.size()); }
 
 void APMWrittenRows::savepointEnded(bool kept) {
-    if (layers_.size() < 2) return;
-    if (kept) mergeInto(&layers_[layers_.size() - 2], layers_.back());
-    layers_.pop_back();
+    if (marks_.empty()) return;
+    if (!kept) written_.resize(std::min(written_.size(), marks_.back()));
+    marks_.pop_back();
 }
 
+void APMWrittenRows::statementBegan() { statementMark_ = written_.size(); }
+
 void APMWrittenRows::statementEnded(bool ran) {
-    if (ran && !layers_.empty()) mergeInto(&layers_.back(), statement_);
-    statement_.clear();
+    if (!ran) written_.resize(std::min(written_.size(), statementMark_));
 }
 
 void APMWrittenRows::forget() {
-    layers_.clear();
-    statement_.clear();
+    written_.clear();
+    marks_.clear();
+    statementMark_ = 0;
 }
 
-APMWrittenRows::Tables APMWrittenRows::rowsToReadBack() const {
-    Tables merged;
-    for (const auto& layer : layers_) mergeInto(&merged, layer);
-    for (auto table = merged.begin(); table != merged.end();) {
-        auto& rows = table->second;
-        for (auto row = rows.begin(); row != rows.end();) row = row->second ? std::next(row) : rows.erase(row);
-        table = rows.empty() ? merged.erase(table) : std::next(table);
-    }
-    return merged;
+std::vector<APMWrittenRows::Written> APMWrittenRows::lastWritten() const {
+    std::vector<Written> rows(written_.rbegin(), written_.rend());
+    // Newest first; a stable sort keeps that order among a row's writes.
+    std::stable_sort(rows.begin(), rows.end(), [](const Written& a, const Written& b) {
+        return a.table != b.table ? a.table < b.table : a.rowID < b.rowID;
+    });
+    rows.erase(std::unique(rows.begin(), rows.end(),
+                           [](const Written& a, const Written& b) { return a.table == b.table && a.rowID == b.rowID; }),
+               rows.end());
+    rows.erase(std::remove_if(rows.begin(), rows.end(), [](const Written& row) { return row.deleted; }), rows.end());
+    return rows;
 }
 
-bool APMWrittenRows::holdsRows() const {
-    auto holds = [](const Tables& tables) {
-        for (const auto& [table, rows] : tables) {
-            for (const auto& [rowID, values] : rows) {
-                if (values) return true;
-            }
+std::vector<APMWrittenRows::Row> APMWrittenRows::takeRowsToReadBack() {
+    std::vector<Row> rows;
+    for (const auto& row : lastWritten()) rows.push_back({tables_[row.table], row.rowID, row.columns, row.values});
+    forget();
+    return rows;
+}
+
+namespace {
+
+using Rows = std::vector<APMWrittenRows::Row>;
+
+// The first of the rows of one table that the look-up statement, which
+// answers them in row-ID order, does not give with their values; the
+// statement's last result code.
+std::pair<Rows::const_iterator, int> firstNotReadBy(sqlite3_stmt* lookUp, Rows::const_iterator wanted,
+                                                   Rows::const_iterator end) {
+    int rc = SQLITE_OK;
+    while (wanted != end && (rc = sqlite3_step(lookUp)) == SQLITE_ROW) {
+        const std::int64_t rowID = sqlite3_column_int64(lookUp, 0);
+        if (rowID < wanted->rowID) continue;
+        if (rowID > wanted->rowID) break;  // that one is not found
+        // Columns the transaction added after the write are not the row's.
+        const int columns = sqlite3_column_count(lookUp) - 1;
+        APMValuesDigest read;
+        for (int column = 0; column < std::min(wanted->columns, columns); ++column) {
+            read.add(sqlite3_column_value(lookUp, column + 1));
         }
-        return false;
-    };
-    if (holds(statement_)) return true;
-    for (const auto& layer : layers_) {
-        if (holds(layer)) return true;
+        if (columns < wanted->columns || read.value() != wanted->values) break;
+        ++wanted;
     }
-    return false;
+    return {wanted, rc};
 }
+
+}  // namespace
 
 // A look-up of the row ID goes down the table's tree from its root as every
 // reader does; SQLite may have put the row where that never leads (a damaged
 // page's cells, whose largest row ID it read wrong, under a row ID another
-// row has). A table that no longer exists went with the transaction's own
-// change of the schema: nothing of it is left to read.
+// row has). The rows of a table are looked up by one statement, a look-up
+// for each row ID of the list. A table that no longer exists went with the
+// transaction's own change of the schema: nothing of it is left to read.
 std::optional<std::string> APMSqliteStore::rowsNotReadBack() {
-    const auto tables = written_->rowsToReadBack();
-    written_->forget();
-    for (const auto& [table, rows] : tables) {
-        auto lookUp = prepare("SELECT * FROM " + quoteIdentifier(table) + " NOT INDEXED WHERE rowid = ?1", nullptr);
-        if (!lookUp) {
-            if (damage_) return "the file is damaged (" + *damage_ + ")";
-            continue;
-        }
-        for (const auto& [rowID, values] : rows) {
-            sqlite3_reset(lookUp.get());
-            sqlite3_bind_int64(lookUp.get(), 1, rowID);
-            const int rc = sqlite3_step(lookUp.get());
-            // Columns the transaction added after the write are not the row's.
-            std::string read;
-            for (int column = 0; rc == SQLITE_ROW && column < sqlite3_column_count(lookUp.get()) &&
-                                 read.size() < values->size();
-                 ++column) {
-                APMWrittenRows::appendValue(&read, sqlite3_column_value(lookUp.get(), column));
-            }
-            if (rc == SQLITE_ROW && read == *values) continue;
-            const std::string row = "row " + std::to_string(rowID) + " of " + table;
+    const auto rows = written_->takeRowsToReadBack();
+    for (auto first = rows.begin(); first != rows.end();) {
+        const auto end = std::find_if(first, rows.end(), [&](const auto& row) { return row.table != first->table; });
+        auto lookUp = prepare("SELECT rowid, * FROM " + quoteIdentifier(first->table) +
+                                  " NOT INDEXED WHERE rowid IN (SELECT value FROM json_each(?1)) ORDER BY rowid",
+                              nullptr);
+        if (!lookUp && damage_) return "the file is damaged (" + *damage_ + ")";
+        std::string rowIDs;
+        for (auto row = first; row != end; ++row) rowIDs += (rowIDs.empty() ? "[" : ",") + std::to_string(row->rowID);
+        rowIDs += "]";
+        if (lookUp) sqlite3_bind_text(lookUp.get(), 1, rowIDs.data(), static_cast<int>(rowIDs.size()), SQLITE_TRANSIENT);
+        const auto [unread, rc] = lookUp ? firstNotReadBy(lookUp.get(), first, end) : std::pair(end, SQLITE_DONE);
+        if (unread != end) {
+            const std::string row = "row " + std::to_string(unread->rowID) + " of " + unread->table;
             if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
                 const std::string why = row + " could not be read back: " + sqlite3_errmsg(db_);
                 noteDamage(rc);
                 return why;
             }
-            const std::string problem =
-                row + (rc == SQLITE_DONE ? " is not found by its row ID once written"
-                                         : " reads back by its row ID with other values than written");
+            const bool found = rc == SQLITE_ROW && sqlite3_column_int64(lookUp.get(), 0) == unread->rowID;
+            const std::string problem = row + (found ? " reads back by its row ID with other values than written"
+                                                     : " is not found by its row ID once written");
             noteDamageFound(problem);
             return problem;
         }
+        first = end;
     }
     return std::nullopt;
 }
