@@ -18,22 +18,23 @@ WholeLines::int_type WholeLines::overflow(int_type character) {
 
 std::streamsize WholeLines::xsputn(const char* text, std::streamsize count) {
     std::lock_guard lock(mutex_);
-    std::string& line = waiting_[std::this_thread::get_id()];
+    const auto thread = std::this_thread::get_id();
+    std::string& line = waiting_[thread];
     line.append(text, static_cast<std::size_t>(count));
     const auto end = line.rfind('\n');
     if (end != std::string::npos) {
         send(line.substr(0, end + 1));
         line.erase(0, end + 1);
     }
+    // Threads come and go: only those halfway through a line are kept.
+    if (line.empty()) waiting_.erase(thread);
     return count;
 }
 
 void WholeLines::sendUnended() {
     std::lock_guard lock(mutex_);
-    for (auto& [thread, line] : waiting_) {
-        send(line);
-        line.clear();
-    }
+    for (const auto& [thread, line] : waiting_) send(line);
+    waiting_.clear();
 }
 
 // Under the lock: one line's write never meets another's.

@@ -122,7 +122,8 @@ std::size_t APMSqliteStoreLongestPath() {
     return files ? static_cast<std::size_t>(files->mxPathname) : 0;
 }
 
-APMSqliteStore::APMSqliteStore(std::string path) : path_(std::move(path)), written_(std::make_unique<APMWrittenRows>()) {}
+APMSqliteStore::APMSqliteStore(std::string path)
+    : path_(std::move(path)), written_(std::make_unique<APMWrittenRows>()) {}
 
 APMSqliteStore::~APMSqliteStore() { close(); }
 
@@ -535,8 +536,8 @@ bool APMSqliteStore::deleteRecordFromTableWithName(const std::string& table, con
     }
     std::lock_guard lock(mutex_);
     closeWriteGroupForOtherWork(true);
-    return run("DELETE FROM " + quoteIdentifier(table) + " WHERE " + quoteIdentifier(column) + "=?", {value}, error, true)
-        .has_value();
+    const std::string statement = "DELETE FROM " + quoteIdentifier(table) + " WHERE " + quoteIdentifier(column) + "=?";
+    return run(statement, {value}, error, true).has_value();
 }
 
 std::optional<std::int64_t> APMSqliteStore::deleteRecordsFromTableWithName(const std::string& table,

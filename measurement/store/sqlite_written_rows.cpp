@@ -197,7 +197,7 @@ std::optional<std::string> APMSqliteStore::rowsNotReadBack() {
         std::string rowIDs;
         for (auto row = first; row != end; ++row) rowIDs += (rowIDs.empty() ? "[" : ",") + std::to_string(row->rowID);
         rowIDs += "]";
-        if (lookUp) sqlite3_bind_text(lookUp.get(), 1, rowIDs.data(), static_cast<int>(rowIDs.size()), SQLITE_TRANSIENT);
+        if (lookUp) sqlite3_bind_text(lookUp.get(), 1, rowIDs.data(), static_cast<int>(rowIDs.size()), SQLITE_STATIC);
         const auto [unread, rc] = lookUp ? firstNotReadBy(lookUp.get(), first, end) : std::pair(end, SQLITE_DONE);
         if (unread != end) {
             const std::string row = "row " + std::to_string(unread->rowID) + " of " + unread->table;
