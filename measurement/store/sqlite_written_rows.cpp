@@ -6,6 +6,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -133,8 +134,8 @@ void APMWrittenRows::forget() {
 }
 
 std::vector<APMWrittenRows::Written> APMWrittenRows::lastWritten() const {
-    std::vector<Written> rows(written_.rbegin(), written_.rend());
     // Newest first; a stable sort keeps that order among a row's writes.
+    std::vector<Written> rows(written_.rbegin(), written_.rend());
     std::stable_sort(rows.begin(), rows.end(), [](const Written& a, const Written& b) {
         return a.table != b.table ? a.table < b.table : a.rowID < b.rowID;
     });
@@ -183,20 +184,25 @@ std::pair<Rows::const_iterator, int> firstNotReadBy(sqlite3_stmt* lookUp, Rows::
 // A look-up of the row ID goes down the table's tree from its root as every
 // reader does; SQLite may have put the row where that never leads (a damaged
 // page's cells, whose largest row ID it read wrong, under a row ID another
-// row has). The rows of a table are looked up by one statement, a look-up
-// for each row ID of the list. A table that no longer exists went with the
-// transaction's own change of the schema: nothing of it is left to read.
+// row has). The rows of a table are looked up by one statement. A table
+// that no longer exists went with the transaction's own change of the
+// schema: nothing of it is left to read.
 std::optional<std::string> APMSqliteStore::rowsNotReadBack() {
     const auto rows = written_->takeRowsToReadBack();
     for (auto first = rows.begin(); first != rows.end();) {
         const auto end = std::find_if(first, rows.end(), [&](const auto& row) { return row.table != first->table; });
-        auto lookUp = prepare("SELECT rowid, * FROM " + quoteIdentifier(first->table) +
-                                  " NOT INDEXED WHERE rowid IN (SELECT value FROM json_each(?1)) ORDER BY rowid",
+        // A look-up for each row ID of the list, in its order.
+        auto lookUp = prepare("SELECT t.rowid, t.* FROM json_each(?1) AS listed CROSS JOIN " +
+                                  quoteIdentifier(first->table) + " AS t NOT INDEXED ON t.rowid = listed.value",
                               nullptr);
         if (!lookUp && damage_) return "the file is damaged (" + *damage_ + ")";
-        std::string rowIDs;
-        for (auto row = first; row != end; ++row) rowIDs += (rowIDs.empty() ? "[" : ",") + std::to_string(row->rowID);
-        rowIDs += "]";
+        std::string rowIDs = "[";
+        for (auto row = first; row != end; ++row) {
+            char digits[24];
+            rowIDs.append(digits, std::to_chars(digits, digits + sizeof digits, row->rowID).ptr);
+            rowIDs += ',';
+        }
+        rowIDs.back() = ']';
         if (lookUp) sqlite3_bind_text(lookUp.get(), 1, rowIDs.data(), static_cast<int>(rowIDs.size()), SQLITE_STATIC);
         const auto [unread, rc] = lookUp ? firstNotReadBy(lookUp.get(), first, end) : std::pair(end, SQLITE_DONE);
         if (unread != end) {
