@@ -346,8 +346,9 @@ TEST_CASE("rows a transaction wrote and then undid, deleted, replaced or widened
          },
          "g1"},
     };
-    for (const auto& [what, work, items] : cases) {
-        CAPTURE(std::string(what));
+    for (const auto& [name, work, items] : cases) {
+        const std::string what = name;
+        CAPTURE(what);
         REQUIRE(write("DELETE FROM items"));
         CHECK(work());
         const auto rows = store->recordsForQuery("SELECT group_concat(name || amount) AS items FROM items", {}, {});
