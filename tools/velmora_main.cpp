@@ -14,6 +14,7 @@
 #include "platform/foundation/process_info.h"
 #include "tools/command_registry.h"
 #include "tools/option_values.h"
+#include "tools/whole_lines.h"
 
 namespace {
 
@@ -68,6 +69,8 @@ std::optional<int> handOverIfAsked(int argc, char** argv) {
 }  // namespace tools
 
 int main(int argc, char** argv) {
+    // The engine's threads log while a command says what became of its work.
+    tools::writeStandardErrorInWholeLines();
     if (const auto status = tools::handOverIfAsked(argc, argv)) return *status;
     // The only place the tool reads its environment: the libraries take what
     // they need from these options.

@@ -711,3 +711,41 @@ TEST_CASE("damage that only SQLite's check of a small table shows, and rows too 
         fx.onWorker([&] { CHECK(fx.database().appMetadataLostToDamage(nullptr) == entry.seed.has_value()); });
     }
 }
+
+TEST_CASE("a row another program committed where no look-up of its row ID leads is named among the rows that did "
+          "not read") {
+    testsupport::TempDir folder;
+    makeSweepFiles(folder.path());
+    // Past the header of the last leaf: the page's largest row ID reads wrong.
+    const fs::path path = folder / "checkpointed.sql";
+    const auto pageSize = static_cast<std::size_t>(Connection(path).integer("PRAGMA page_size"));
+    overwrite(path, static_cast<std::size_t>(pagesOf(path, "raw_events", "leaf").back() - 1) * pageSize + 8,
+              seededBytes(0, kDamagedBytes));
+    std::int64_t stranger = 0;
+    {
+        Connection connection(path);
+        REQUIRE(sqlite3_exec(connection.db,
+                             "INSERT INTO raw_events (metadata_fingerprint, name, timestamp, data, is_realtime, clock) "
+                             "SELECT metadata_fingerprint, 'stranger', timestamp, data, is_realtime, clock FROM "
+                             "raw_events WHERE rowid = 1",
+                             nullptr, nullptr, nullptr) == SQLITE_OK);
+        stranger = sqlite3_last_insert_rowid(connection.db);
+    }
+    // Under a row ID that reads as another row.
+    REQUIRE(lookUpEach(path, "raw_events", {stranger}).rows.at(stranger).find("stranger") == std::string::npos);
+    auto store = APMSqliteStore::makeReadOnlyWithDatabasePath(path.string(), nullptr);
+    REQUIRE(store);
+    std::set<std::int64_t> read;
+    const auto stretches =
+        store->readableRowsOfTable("raw_events", [&](APMRow row) { read.insert(row.at("rowid").intValue()); }, nullptr);
+    REQUIRE(stretches);
+    std::vector<std::int64_t> unnamed;
+    for (std::int64_t rowID = 1; rowID <= kSweepEvents; ++rowID) {
+        const bool named = std::any_of(stretches->begin(), stretches->end(), [&](const APMUnreadableStretch& stretch) {
+            return (!stretch.afterRowID || *stretch.afterRowID < rowID) &&
+                   (!stretch.beforeRowID || rowID < *stretch.beforeRowID);
+        });
+        if ((rowID == stranger || !read.count(rowID)) && !named) unnamed.push_back(rowID);
+    }
+    CHECK(unnamed.empty());
+}

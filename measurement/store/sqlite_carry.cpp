@@ -8,6 +8,7 @@
 #include <map>
 #include <optional>
 #include <string_view>
+#include <set>
 #include <system_error>
 #include <utility>
 #include <vector>
@@ -16,6 +17,7 @@
 #include "measurement/store/sqlite_damage.h"
 #include "measurement/store/sqlite_pages.h"
 #include "measurement/store/sqlite_store.h"
+#include "measurement/store/sqlite_written_rows.h"
 
 namespace measurement {
 
@@ -172,6 +174,7 @@ public:
             if (!lookUp(rowID, row, &failed, error)) return false;
         }
         stretches(scan, failed, skipped);
+        if (scan.disordered) otherCells(scan, skipped);
         return true;
     }
 
@@ -270,9 +273,10 @@ private:
     // do. A run
     // spans every gap between rows read from the key before it to the key
     // where rows come in order again (a row read inside it came from
-    // damaged bytes too), or only the gap after the key before it when it
-    // runs to the end of what the tree gave; the tree stopping short marks
-    // that gap too. A gap between two consecutive row IDs holds no row.
+    // damaged bytes too), or every gap after the key before it when it runs
+    // to the end of what the tree gave (the tree led to no row past it); the
+    // tree stopping short marks the gap after the key before it. A gap
+    // between two consecutive row IDs holds no row.
     void stretches(const Scan& scan, const std::vector<FailedLookUp>& failed,
                    std::vector<APMUnreadableStretch>* skipped) const {
         const auto& keys = scan.rowIDs;
@@ -286,7 +290,7 @@ private:
             }
             std::size_t resumed = at + 1;
             while (resumed < keys.size() && !continues(keys, resumed, lastGood)) ++resumed;
-            const std::size_t last = resumed < keys.size() ? gapBefore(keys[resumed]) : gapAfter(lastGood);
+            const std::size_t last = resumed < keys.size() ? gapBefore(keys[resumed]) : read_.size();
             for (std::size_t gap = gapAfter(lastGood); gap <= last; ++gap) gaps.emplace(gap, kUnreadKeys);
             at = resumed;
         }
@@ -317,6 +321,76 @@ private:
             return (!before || rowID > *before) && std::binary_search(read_.begin(), read_.end(), rowID);
         };
         return follows(keys[at], lastGood) && (at + 1 == keys.size() || follows(keys[at + 1], keys[at]));
+    }
+
+    // The cells the tree gives after a larger or equal key, under a row ID
+    // that reads: the look-up of that row ID answers another cell, where
+    // the tree leads, unless damage led it to this one (SQLite puts a new
+    // row on a damaged page under a row ID another row has, when it reads
+    // the page's largest row ID wrong). Each such cell that is another row
+    // did not read: a stretch of its own, between the rows read next to its
+    // row ID. A cell is reached again by its place in the tree's order: past
+    // the last key before it that came in order and reads, which a seek
+    // finds, by as many cells as the in-order read gave between them
+    // (skipped without reading their values).
+    void otherCells(const Scan& scan, std::vector<APMUnreadableStretch>* skipped) {
+        const Statement cell(db_, "SELECT rowid, * FROM " + APMSqliteStore::quoteIdentifier(table_) +
+                                      " NOT INDEXED WHERE rowid >= ?1 ORDER BY rowid LIMIT 1 OFFSET ?2");
+        if (!cell.prepared()) return;
+        auto reads = [this](std::int64_t rowID) { return std::binary_search(read_.begin(), read_.end(), rowID); };
+        const auto& keys = scan.rowIDs;
+        std::optional<std::size_t> anchor;
+        std::set<std::int64_t> others;
+        for (std::size_t at = 0, highest = 0; at < keys.size(); ++at) {
+            if (at > 0 && keys[at] <= keys[highest]) {
+                if (anchor && reads(keys[at]) && !others.count(keys[at]) &&
+                    anotherRow(cell.get(), keys[*anchor], at - *anchor, keys[at])) {
+                    others.insert(keys[at]);
+                }
+                continue;
+            }
+            highest = at;
+            if (reads(keys[at])) anchor = at;
+        }
+        for (const std::int64_t rowID : others) {
+            const std::size_t after = gapBefore(rowID), before = gapAfter(rowID);
+            skipped->push_back({table_, after == 0 ? std::nullopt : std::optional(read_[after - 1]),
+                                before == read_.size() ? std::nullopt : std::optional(read_[before]),
+                                "another row is stored under row ID " + std::to_string(rowID) +
+                                    ", where no look-up of that row ID leads"});
+        }
+    }
+
+    // Whether the cell that many places past the anchor's in the tree's
+    // order, which holds `rowID`, is another row than the look-up of that
+    // row ID answers: one of its shape (each column of the same type) with
+    // other values. A cell that does not read, or not as such a row, is what
+    // damage made of a page's bytes, among keys that do not read: a stretch
+    // already. False when it cannot be told (no such cell at that place).
+    bool anotherRow(sqlite3_stmt* cell, std::int64_t anchor, std::size_t places, std::int64_t rowID) {
+        sqlite3_reset(cell);
+        sqlite3_bind_int64(cell, 1, anchor);
+        sqlite3_bind_int64(cell, 2, static_cast<std::int64_t>(places));
+        if (sqlite3_step(cell) != SQLITE_ROW || sqlite3_column_int64(cell, 0) != rowID) return false;
+        sqlite3_reset(lookup_.get());
+        sqlite3_bind_int64(lookup_.get(), 1, rowID);
+        bool other = sqlite3_step(lookup_.get()) == SQLITE_ROW &&
+                     sqlite3_column_count(cell) == sqlite3_column_count(lookup_.get());
+        for (int column = 1; other && column < sqlite3_column_count(cell); ++column) {
+            other = sqlite3_column_type(cell, column) == sqlite3_column_type(lookup_.get(), column);
+        }
+        other = other && valuesOf(cell) != valuesOf(lookup_.get());
+        sqlite3_reset(lookup_.get());
+        return other;
+    }
+
+    // The columns after the row ID of the row a statement is on.
+    static std::uint64_t valuesOf(sqlite3_stmt* statement) {
+        APMValuesDigest values;
+        for (int column = 1; column < sqlite3_column_count(statement); ++column) {
+            values.add(sqlite3_column_value(statement, column));
+        }
+        return values.value();
     }
 
     // The gaps between rows read, numbered by the row read after them (the

@@ -268,8 +268,11 @@ std::vector<APMUnreadableStretch> APMSqliteStore::damageInSmallTables(const std:
 // reads changes nothing beside the file either: its reader reports the
 // damage itself.
 void APMSqliteStore::noteDamage(int code) {
-    if (!isDamage(db_, code) || sqlite3_db_readonly(db_, "main") == 1) return;
-    const std::string error = sqlite3_errmsg(db_);
+    if (isDamage(db_, code)) noteDamageFound(sqlite3_errmsg(db_));
+}
+
+void APMSqliteStore::noteDamageFound(const std::string& error) {
+    if (sqlite3_db_readonly(db_, "main") == 1) return;
     keepDamaged(error);
     if (std::exchange(damageNoted_, true)) return;
     APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMSqliteStoreDamageFoundCode,

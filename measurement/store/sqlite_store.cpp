@@ -16,6 +16,7 @@
 #include "measurement/foundation/monitor.h"
 #include "measurement/store/files.h"
 #include "measurement/store/sqlite_damage.h"
+#include "measurement/store/sqlite_written_rows.h"
 #include "platform/dispatch/clock.h"
 
 namespace measurement {
@@ -47,12 +48,19 @@ bool isBlank(const char* text) {
 
 // INSERT, UPDATE, DELETE and REPLACE: statements whose only effect shows
 // in the connection's count of changed rows.
-bool changesRowsOnly(const std::string& statement) {
+std::string firstWord(const std::string& statement) {
     auto first = std::find_if(statement.begin(), statement.end(), [](unsigned char c) { return !std::isspace(c); });
     auto end = std::find_if(first, statement.end(), [](unsigned char c) { return !std::isalpha(c); });
-    const std::string word = upper(std::string(first, end));
+    return upper(std::string(first, end));
+}
+
+bool changesRowsOnly(const std::string& statement) {
+    const std::string word = firstWord(statement);
     return word == "INSERT" || word == "UPDATE" || word == "DELETE" || word == "REPLACE";
 }
+
+// The statements that give rows values, which are then read back.
+bool writesRows(const std::string& statement) { return changesRowsOnly(statement) && firstWord(statement) != "DELETE"; }
 
 bool beginsWithSelect(const std::string& query) {
     auto first = std::find_if(query.begin(), query.end(), [](unsigned char c) { return !std::isspace(c); });
@@ -115,7 +123,8 @@ std::size_t APMSqliteStoreLongestPath() {
     return files ? static_cast<std::size_t>(files->mxPathname) : 0;
 }
 
-APMSqliteStore::APMSqliteStore(std::string path) : path_(std::move(path)) {}
+APMSqliteStore::APMSqliteStore(std::string path)
+    : path_(std::move(path)), written_(std::make_unique<APMWrittenRows>()) {}
 
 APMSqliteStore::~APMSqliteStore() { close(); }
 
@@ -230,6 +239,7 @@ bool APMSqliteStore::openConnection(const std::string& target, int flags, APMErr
         return false;
     }
     sqlite3_busy_handler(db_, &APMSqliteStore::waitWhileBusy, this);
+    if ((flags & SQLITE_OPEN_READONLY) == 0) written_->watch(db_);
     ++fileGeneration_;
     return true;
 }
@@ -294,7 +304,10 @@ bool APMSqliteStore::beginTransaction(APMErrorOut error) {
     const double startUptime = platform::dispatch::currentClock()->uptime();
     for (int attempt = 0;; ++attempt) {
         const int rc = sqlite3_exec(db_, "BEGIN EXCLUSIVE TRANSACTION", nullptr, nullptr, nullptr);
-        if (rc == SQLITE_OK) return true;
+        if (rc == SQLITE_OK) {
+            written_->transactionBegan();
+            return true;
+        }
         const double waited =
             std::max(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
                      platform::dispatch::currentClock()->uptime() - startUptime);
@@ -315,6 +328,7 @@ void APMSqliteStore::close() {
         sqlite3_close_v2(db_);
     }
     db_ = nullptr;
+    written_->forget();
     damage_.reset();
     damageKeptBecause_.clear();
     damageNoted_ = false;
@@ -417,11 +431,29 @@ bool APMSqliteStore::bind(sqlite3_stmt* statement, const APMBindings& values, AP
     return true;
 }
 
-std::optional<std::int64_t> APMSqliteStore::run(const std::string& text, const APMBindings& values, APMErrorOut error) {
+std::optional<std::int64_t> APMSqliteStore::run(const std::string& text, const APMBindings& values, APMErrorOut error,
+                                                bool readBack) {
     if (!requireOpen(error)) return std::nullopt;
+    // Outside a transaction nothing is waiting to be read back: what was
+    // noted went with a transaction SQLite ended on its own.
+    if (sqlite3_get_autocommit(db_)) written_->forget();
     if (sqlite3_get_autocommit(db_) && !reopenIfReplaced(error)) return std::nullopt;
     if (text.rfind("ROLLBACK", 0) == 0) ++undoCount_;
     auto statement = prepare(text, error);
+    // Alone, it would commit as it ends, before its rows could be read back.
+    if (statement && readBack && sqlite3_get_autocommit(db_) && writesRows(text)) {
+        statement.release();
+        std::optional<std::int64_t> changed;
+        std::optional<APMError> statementError, transactionError;
+        const bool done = runTransaction(&transactionError, [&] {
+            changed = run(text, values, &statementError, true);
+            return changed.has_value();
+        });
+        // The statement's own failure, else the transaction's (a file that
+        // takes no write, a commit refused).
+        if (error && !done) *error = statementError ? statementError : transactionError;
+        return done ? changed : std::nullopt;
+    }
     // A change outside a transaction commits at once: never into a file
     // known damaged.
     if (statement && sqlite3_get_autocommit(db_) && !sqlite3_stmt_readonly(statement.get()) && knownDamage()) {
@@ -437,8 +469,13 @@ std::optional<std::int64_t> APMSqliteStore::run(const std::string& text, const A
     }
     if (!statement || !bind(statement.get(), values, error)) return std::nullopt;
     int rc;
+    written_->statementBegan();
+    written_->setNoting(readBack);
     while ((rc = sqlite3_step(statement.get())) == SQLITE_ROW) {
     }
+    written_->setNoting(false);
+    // A statement that failed undid its own rows.
+    written_->statementEnded(rc == SQLITE_DONE);
     if (rc != SQLITE_DONE) {
         ++undoCount_;
         noteDamage(rc);
@@ -505,7 +542,7 @@ bool APMSqliteStore::upsertRecord(const APMRow& record, const std::string& table
     std::lock_guard lock(mutex_);
     closeWriteGroupForOtherWork(true);
     return run("INSERT OR REPLACE INTO " + quoteIdentifier(table) + " (" + columns + ") VALUES (" + placeholders + ")",
-               values, error)
+               values, error, true)
         .has_value();
 }
 
@@ -517,8 +554,8 @@ bool APMSqliteStore::deleteRecordFromTableWithName(const std::string& table, con
     }
     std::lock_guard lock(mutex_);
     closeWriteGroupForOtherWork(true);
-    return run("DELETE FROM " + quoteIdentifier(table) + " WHERE " + quoteIdentifier(column) + "=?", {value}, error)
-        .has_value();
+    const std::string statement = "DELETE FROM " + quoteIdentifier(table) + " WHERE " + quoteIdentifier(column) + "=?";
+    return run(statement, {value}, error, true).has_value();
 }
 
 std::optional<std::int64_t> APMSqliteStore::deleteRecordsFromTableWithName(const std::string& table,
@@ -531,7 +568,7 @@ std::optional<std::int64_t> APMSqliteStore::deleteRecordsFromTableWithName(const
     }
     std::lock_guard lock(mutex_);
     closeWriteGroupForOtherWork(true);
-    return run("DELETE FROM " + quoteIdentifier(table) + " WHERE " + condition, parameterValues, error);
+    return run("DELETE FROM " + quoteIdentifier(table) + " WHERE " + condition, parameterValues, error, true);
 }
 
 std::optional<std::int64_t> APMSqliteStore::executeStatement(const std::string& statement,
@@ -541,8 +578,9 @@ std::optional<std::int64_t> APMSqliteStore::executeStatement(const std::string& 
         return std::nullopt;
     }
     std::lock_guard lock(mutex_);
-    closeWriteGroupForOtherWork(changesRowsOnly(statement));
-    return run(statement, parameterValues, error);
+    const bool rowsOnly = changesRowsOnly(statement);
+    closeWriteGroupForOtherWork(rowsOnly);
+    return run(statement, parameterValues, error, rowsOnly);
 }
 
 std::int64_t APMSqliteStore::lastInsertRowID() const {
@@ -635,12 +673,18 @@ bool APMSqliteStore::runTransaction(APMErrorOut error, const std::function<bool(
             fail(error, kAPMSqliteStoreTransactionCode, "Failed to begin transaction", 0, sqlite3_errmsg(db_));
             return false;
         }
+        written_->savepointBegan();
     } else if (!beginTransaction(error)) {
         return false;
     }
     ++savepointDepth_;
     auto rollback = [&] {
         --savepointDepth_;
+        if (nested) {
+            written_->savepointEnded(false);
+        } else {
+            written_->forget();
+        }
         // SQLite may already have rolled back on its own (full disk, I/O).
         if (!db_ || sqlite3_get_autocommit(db_)) return;
         const bool undone = nested ? runPlain("ROLLBACK TO " + savepoint, nullptr) && runPlain("RELEASE " + savepoint, nullptr)
@@ -666,13 +710,17 @@ bool APMSqliteStore::runTransaction(APMErrorOut error, const std::function<bool(
     std::optional<APMError> endError;
     const bool inTransaction = db_ && !sqlite3_get_autocommit(db_);
     const bool replaced = inTransaction && !nested && fileMoved() == true;
+    // A row that does not read back by its row ID as written lies where no
+    // reader finds it: the file is damaged.
+    const auto unread = inTransaction && !nested && !replaced ? rowsNotReadBack() : std::nullopt;
     // Damage met meanwhile, here or by another process: what the block
     // wrote would be acknowledged in a file that is to be set aside.
     const auto damaged = inTransaction && !nested && !replaced ? knownDamage() : std::nullopt;
-    if (!inTransaction || replaced || damaged ||
+    if (!inTransaction || replaced || damaged || unread ||
         !runPlain(nested ? "RELEASE " + savepoint : "COMMIT TRANSACTION", &endError)) {
         const std::string reason = replaced  ? kReplacedReason
                                    : damaged ? "the file is damaged (" + *damaged + "): nothing is written into it"
+                                   : unread  ? *unread
                                    : db_     ? sqlite3_errmsg(db_)
                                              : "database closed";
         rollback();
@@ -681,6 +729,11 @@ bool APMSqliteStore::runTransaction(APMErrorOut error, const std::function<bool(
         return false;
     }
     --savepointDepth_;
+    if (nested) {
+        written_->savepointEnded(true);
+    } else {
+        written_->forget();
+    }
     return true;
 }
 

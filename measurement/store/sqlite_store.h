@@ -24,6 +24,8 @@ struct sqlite3_stmt;
 
 namespace measurement {
 
+class APMWrittenRows;
+
 // Codes of the errors the store writes into an error out-parameter.
 enum : long {
     kAPMSqliteStoreInvalidArgumentCode = 1,
@@ -197,6 +199,13 @@ public:
     // the first time only, and then goes to the new file (made ready by the
     // reopen handler); while it cannot be replaced the write fails with
     // code 5 (logged with 34035).
+    //
+    // A row is acknowledged only once it reads back: before a transaction or
+    // write group commits, every row its statements inserted or updated is
+    // looked up by its row ID, and one that reads with other values or not at
+    // all is damage met in use (the commit refused, code 5). A statement
+    // outside a transaction that gives rows values runs in one of its own.
+    //
     // Rows of the tables `declared` names are taken only when they are
     // rows the owner could have written (see APMDeclaredTables).
     static std::unique_ptr<APMSqliteStore> makeWithDatabasePath(const std::string& path, APMErrorOut error,
@@ -496,6 +505,8 @@ private:
     // *problem then says so.
     bool refusesWrites(std::string* problem);
     void noteDamage(int code);
+    // Damage met in use, in words (see noteDamage).
+    void noteDamageFound(const std::string& error);
     bool requireOpen(APMErrorOut error) const;
     APMStatementLease prepare(const std::string& statement, APMErrorOut error);
     bool beginTransaction(APMErrorOut error);
@@ -512,7 +523,16 @@ private:
     bool bind(sqlite3_stmt* statement, const APMBindings& values, APMErrorOut error);
     // The column of the current row as a value (NULL as a null value).
     static platform::Value columnValue(sqlite3_stmt* statement, int column);
-    std::optional<std::int64_t> run(const std::string& statement, const APMBindings& values, APMErrorOut error);
+    // With `readBack`, the rows the statement writes are read back by their
+    // row IDs before the transaction that holds them commits; one outside a
+    // transaction that writes rows runs in one of its own.
+    std::optional<std::int64_t> run(const std::string& statement, const APMBindings& values, APMErrorOut error,
+                                    bool readBack = false);
+    // Looks up every row the open transaction wrote by its row ID, and
+    // forgets them: none when each reads back with its own values; else why
+    // the transaction must not commit (damage, noted as met in use, when a
+    // row reads with other values or not at all).
+    std::optional<std::string> rowsNotReadBack();
     bool runPlain(const std::string& statement, APMErrorOut error);
     bool rebuildTable(const std::string& table, const APMColumnInfo& columns, APMErrorOut error);
     void fail(APMErrorOut error, long code, const std::string& description, long monitorCode,
@@ -539,6 +559,8 @@ private:
     int joinedBlocks_ = 0;
     bool joinedWrote_ = false;
     std::function<void(bool committed)> groupClosed_;
+    // The rows the open transaction wrote, read back before it commits.
+    std::unique_ptr<APMWrittenRows> written_;
     bool damageNoted_ = false;
     // Whether the mark beside the open file tells the others of its damage
     // (written by this connection, or found there), and whether a failure

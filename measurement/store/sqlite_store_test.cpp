@@ -7,8 +7,10 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <stdexcept>
 #include <thread>
+#include <tuple>
 
 #include "measurement/foundation/monitor.h"
 #include "measurement/store/files.h"
@@ -286,6 +288,73 @@ TEST_CASE("transactions commit, roll back and pass exceptions on") {
         CHECK_FALSE(store->performTransactionWithError(&error, [] { return true; }));
         CHECK(error->code() == 2);
         CHECK(error->localizedDescription() == "Database not open");
+    }
+}
+
+TEST_CASE("rows a transaction wrote and then undid, deleted, replaced or widened are not taken for damage at the "
+          "commit") {
+    testsupport::TempDir dir;
+    APMMonitorCapture capture;
+    const auto path = dir / "db.sql";
+    auto store = openStore(path);
+    makeItems(*store);
+    auto write = [&](const std::string& statement) {
+        return store->executeStatement(statement, {}, nullptr).has_value();
+    };
+    auto inOwn = [&](const std::function<bool()>& block) { return store->performTransactionWithError(nullptr, block); };
+    auto grouped = [&](const std::string& statement, bool kept) {
+        return store->performGroupedTransactionWithError(nullptr, [&] { return write(statement) && kept; });
+    };
+    const std::vector<std::tuple<const char*, std::function<bool()>, const char*>> cases = {
+        {"a savepoint rolled back after changing a row the transaction wrote",
+         [&] {
+             return inOwn([&] {
+                 return write("INSERT INTO items VALUES ('a', 1)") &&
+                        !inOwn([&] { return write("UPDATE items SET amount = 2") && false; });
+             });
+         },
+         "a1"},
+        {"a statement that failed after writing a row of its own",
+         [&] {
+             return inOwn([&] {
+                 return write("INSERT INTO items VALUES ('b', 1)") &&
+                        !write("INSERT INTO items SELECT 'c', 1 UNION ALL SELECT 'b', 2");
+             });
+         },
+         "b1"},
+        {"a row deleted, another replaced under a new row ID",
+         [&] {
+             return inOwn([&] {
+                 return write("INSERT INTO items VALUES ('d', 1), ('e', 1)") &&
+                        write("DELETE FROM items WHERE name = 'd'") &&
+                        store->upsertRecord({{"name", "e"}, {"amount", 3}}, "items", nullptr);
+             });
+         },
+         "e3"},
+        {"a column added after the write",
+         [&] {
+             return write("CREATE TABLE notes (n)") && inOwn([&] {
+                        return write("INSERT INTO notes VALUES (1)") &&
+                               write("ALTER TABLE notes ADD COLUMN note TEXT DEFAULT 'x'");
+                    });
+         },
+         nullptr},
+        {"a grouped block undone after one kept",
+         [&] {
+             return store->openWriteGroup(nullptr, nullptr) && grouped("INSERT INTO items VALUES ('g', 1)", true) &&
+                    !grouped("UPDATE items SET amount = 5", false) && store->closeWriteGroup();
+         },
+         "g1"},
+    };
+    for (const auto& [name, work, items] : cases) {
+        const std::string what = name;
+        CAPTURE(what);
+        REQUIRE(write("DELETE FROM items"));
+        CHECK(work());
+        const auto rows = store->recordsForQuery("SELECT group_concat(name || amount) AS items FROM items", {}, {});
+        CHECK((items ? APMRows{{{"items", items}}} : APMRows{{}}) == *rows);
+        CHECK_FALSE(capture.hasCode(kAPMSqliteStoreDamageFoundCode));
+        CHECK_FALSE(std::filesystem::exists(path.string() + kAPMSqliteStoreDamageMarkSuffix));
     }
 }
 

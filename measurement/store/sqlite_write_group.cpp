@@ -5,6 +5,7 @@
 
 #include "measurement/foundation/monitor.h"
 #include "measurement/store/sqlite_store.h"
+#include "measurement/store/sqlite_written_rows.h"
 
 namespace measurement {
 
@@ -92,12 +93,16 @@ bool APMSqliteStore::closeWriteGroup() {
     }
     const bool inTransaction = db_ && !sqlite3_get_autocommit(db_);
     const bool replaced = inTransaction && fileMoved() == true;
-    // As a transaction's commit: none into a file known damaged.
+    // As a transaction's commit: every row read back first, and none into a
+    // file known damaged.
+    const auto unread = inTransaction && !replaced ? rowsNotReadBack() : std::nullopt;
     const auto damaged = inTransaction && !replaced ? knownDamage() : std::nullopt;
-    const bool committed = inTransaction && !replaced && !damaged && runPlain("COMMIT TRANSACTION", nullptr);
+    const bool committed = inTransaction && !replaced && !damaged && !unread && runPlain("COMMIT TRANSACTION", nullptr);
+    written_->forget();
     if (!committed) {
         const std::string reason = replaced  ? kReplacedReason
                                    : damaged ? "the file is damaged (" + *damaged + ")"
+                                   : unread  ? *unread
                                    : db_     ? sqlite3_errmsg(db_)
                                              : "database closed";
         if (db_ && !sqlite3_get_autocommit(db_)) runPlain("ROLLBACK TRANSACTION", nullptr);
