@@ -148,6 +148,21 @@ void offlineOptions(platform::LaunchOptions& o) {
     o.remoteConfigSource.reset();
 }
 
+// A session launched offline on a data folder of its own, at the screen
+// size given (the default one otherwise).
+struct LaunchedSession {
+    explicit LaunchedSession(std::optional<platform::gfx::Size> screen = std::nullopt) {
+        SessionOptions options;
+        options.dataDirectory = folder / "data";
+        if (screen) options.screenSize = *screen;
+        session.emplace(options);
+        session->launch();
+    }
+    testsupport::ScopedLaunchOptions offline{offlineOptions};
+    testsupport::TempDir folder;
+    std::optional<AppSession> session;
+};
+
 struct Rows : platform::ui::TableViewDataSource {
     int numberOfSections(platform::ui::TableView&) override { return 2; }
     int numberOfRows(platform::ui::TableView&, int section) override { return section == 0 ? 2 : 30; }
@@ -328,15 +343,10 @@ TEST_CASE("asked for a language its bundle has no texts in, the application says
 }
 
 TEST_CASE("snapshot draws the screen into a PNG, refuses what it cannot do, and the session goes on") {
-    testsupport::ScopedLaunchOptions offline(offlineOptions);
-    testsupport::TempDir folder;
-    SessionOptions options;
-    options.dataDirectory = folder / "data";
-    options.screenSize = platform::gfx::Size{320, 568};
-    AppSession session(options);
-    session.launch();
+    LaunchedSession launched(platform::gfx::Size{320, 568});
+    const auto& folder = launched.folder;
     std::ostringstream out;
-    Runner runner(session, CommandTable(), out);
+    Runner runner(*launched.session, CommandTable(), out);
     const double screenScale = platform::ui::Screen::main().scale();
     std::filesystem::create_directory(folder / "folder.png");
 
@@ -648,12 +658,8 @@ TEST_CASE("what covers a view is named as a person sees it, never by a class") {
 }
 
 TEST_CASE("a page the platform refuses to present while another is shown is told, both named as a person sees them") {
-    testsupport::ScopedLaunchOptions offline(offlineOptions);
-    testsupport::TempDir folder;
-    SessionOptions options;
-    options.dataDirectory = folder / "data";
-    AppSession session(options);
-    session.launch();
+    LaunchedSession launched;
+    auto& session = *launched.session;
     session.takeNotices();
     REQUIRE(session.window());
     auto sheet = std::make_shared<platform::ui::ActivityViewController>(
@@ -665,12 +671,8 @@ TEST_CASE("a page the platform refuses to present while another is shown is told
 }
 
 TEST_CASE("a touch lands on what shows of a control: a free edge takes it, a whole cover refuses it") {
-    testsupport::ScopedLaunchOptions offline(offlineOptions);
-    testsupport::TempDir folder;
-    SessionOptions options;
-    options.dataDirectory = folder / "data";
-    AppSession session(options);
-    session.launch();
+    LaunchedSession launched;
+    auto& session = *launched.session;
     std::ostringstream out;
     Runner runner(session, CommandTable(), out);
     for (const char* line : {"alert Accept", "tap Next", "tap Next", "tap Next", "tap Next", "tap Let's start"}) {
