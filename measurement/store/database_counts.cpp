@@ -63,18 +63,27 @@ std::optional<APMDailyCounts> APMDatabase::dailyCounts(APMErrorOut error) {
                           count("dcu_realtime_count"));
 }
 
+// Written for every event: the row, there from the first event on, is
+// changed in place (one write, where replacing it deletes and inserts it);
+// it is inserted only when missing. Each text is prepared once.
 bool APMDatabase::updateDailyCounts(const APMDailyCounts& counts, APMErrorOut error) {
     checkWorkerQueue("updateDailyCounts:error:");
-    // Written for every event: one statement text, prepared once.
-    return store_
-        ->executeStatement("INSERT OR REPLACE INTO daily_counts (id, day_index, conversions_count, all_events_count, "
-                           "public_events_count, error_events_count, realtime_count, dcu_realtime_count) "
-                           "VALUES (?, ?, ?, ?, ?, ?, ?, ?)",
-                           {kDailyCountsRowID, counts.dayIndex(), counts.conversionsCount(), counts.allEventsCount(),
-                            counts.publicEventsCount(), counts.errorEventsCount(), counts.realtimeCount(),
-                            counts.dcuRealtimeCount()},
-                           error)
-        .has_value();
+    const APMBindings values = {kDailyCountsRowID,          counts.dayIndex(),          counts.conversionsCount(),
+                                counts.allEventsCount(),    counts.publicEventsCount(), counts.errorEventsCount(),
+                                counts.realtimeCount(),     counts.dcuRealtimeCount()};
+    const auto changed =
+        store_->executeStatement("UPDATE daily_counts SET day_index = ?2, conversions_count = ?3, all_events_count = ?4, "
+                                 "public_events_count = ?5, error_events_count = ?6, realtime_count = ?7, "
+                                 "dcu_realtime_count = ?8 WHERE id = ?1",
+                                 values, error);
+    if (!changed) return false;
+    return *changed > 0 ||
+           store_
+               ->executeStatement("INSERT OR REPLACE INTO daily_counts (id, day_index, conversions_count, all_events_count, "
+                                  "public_events_count, error_events_count, realtime_count, dcu_realtime_count) "
+                                  "VALUES (?, ?, ?, ?, ?, ?, ?, ?)",
+                                  values, error)
+               .has_value();
 }
 
 std::optional<APMEventAggregates> APMDatabase::eventAggregatesWithName(const std::string& name, APMErrorOut error) {

@@ -25,6 +25,7 @@ struct sqlite3_stmt;
 namespace measurement {
 
 class APMWrittenRows;
+struct APMWrittenRow;
 
 // Codes of the errors the store writes into an error out-parameter.
 enum : long {
@@ -533,6 +534,8 @@ private:
     // the transaction must not commit (damage, noted as met in use, when a
     // row reads with other values or not at all).
     std::optional<std::string> rowsNotReadBack();
+    std::optional<std::string> tableRowsNotReadBack(const APMWrittenRow* rows, std::size_t count);
+    std::optional<std::vector<std::string>> readBackColumns(const std::string& table);
     bool runPlain(const std::string& statement, APMErrorOut error);
     bool rebuildTable(const std::string& table, const APMColumnInfo& columns, APMErrorOut error);
     void fail(APMErrorOut error, long code, const std::string& description, long monitorCode,

@@ -9,8 +9,6 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
-#include <functional>
-#include <string_view>
 #include <utility>
 
 #include "measurement/store/sqlite_store.h"
@@ -23,13 +21,55 @@ namespace {
 // including, 2^63.
 constexpr double kLowestInteger = -9223372036854775808.0;
 constexpr double kPastHighestInteger = 9223372036854775808.0;
+// The read-back's SQL function, and the type of the pointer it is handed.
+constexpr const char* kReadsAsWrittenFunction = "apm_reads_as_written";
+constexpr const char* kComparedRowsType = "apm_compared_rows";
+
 // Kinds of value, mixed in before each value's own digest.
 enum : std::uint64_t { kNull = 1, kInteger, kReal, kText, kBlob };
 
+// Eight bytes at a time: each step mixes a word into the state one-to-one,
+// so that strings of one length that differ in one word never meet.
 std::uint64_t bytesDigest(const void* bytes, int size) {
-    if (!bytes || size <= 0) return 0;
-    const std::string_view view(static_cast<const char*>(bytes), static_cast<std::size_t>(size));
-    return std::hash<std::string_view>()(view);
+    constexpr std::uint64_t kMultiplier = 0x9fb21c651e98df25ULL;  // odd: multiplying by it is one-to-one
+    constexpr int kShift = 29;
+    std::uint64_t digest = static_cast<std::uint64_t>(std::max(size, 0));
+    const auto* at = static_cast<const unsigned char*>(bytes);
+    for (int left = bytes ? size : 0; left > 0; left -= 8, at += 8) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, at, static_cast<std::size_t>(std::min(left, 8)));
+        digest = (digest ^ word) * kMultiplier;
+        digest ^= digest >> kShift;
+    }
+    return digest;
+}
+
+// The rows of one table the read-back statement compares, in the order it
+// lists their row IDs, and how many of them it has reached.
+struct ComparedRows {
+    const APMWrittenRow* rows = nullptr;
+    std::size_t count = 0;
+    std::size_t reached = 0;
+};
+
+// The function the read-back statement calls for each listed row:
+// (compared rows, place in the list, row ID read, column...) is whether the
+// row read is the one written there, with its values. Columns the
+// transaction added after the write are not the row's.
+void readsAsWritten(sqlite3_context* context, int count, sqlite3_value** values) {
+    auto* compared = count >= 3 ? static_cast<ComparedRows*>(sqlite3_value_pointer(values[0], kComparedRowsType)) : nullptr;
+    const std::int64_t place = count >= 3 ? sqlite3_value_int64(values[1]) : -1;
+    if (!compared || place < 0 || static_cast<std::uint64_t>(place) >= compared->count) {
+        sqlite3_result_error(context, "no written row to compare", -1);
+        return;
+    }
+    const APMWrittenRow& row = compared->rows[place];
+    compared->reached = static_cast<std::size_t>(place) + 1;
+    bool same = sqlite3_value_type(values[2]) == SQLITE_INTEGER && sqlite3_value_int64(values[2]) == row.rowID &&
+                count - 3 >= row.columns;
+    APMValuesDigest read;
+    for (int column = 0; same && column < row.columns; ++column) read.add(values[3 + column]);
+    sqlite3_result_int(context, same && read.value() == row.values ? 1 : 0);
 }
 
 }  // namespace
@@ -40,7 +80,8 @@ void APMValuesDigest::mix(std::uint64_t part) {
 }
 
 void APMValuesDigest::add(sqlite3_value* value) {
-    switch (sqlite3_value_type(value)) {
+    const int type = sqlite3_value_type(value);
+    switch (type) {
         case SQLITE_INTEGER:
             mix(kInteger);
             mix(static_cast<std::uint64_t>(sqlite3_value_int64(value)));
@@ -58,16 +99,13 @@ void APMValuesDigest::add(sqlite3_value* value) {
             mix(bits);
             return;
         }
-        case SQLITE_TEXT: {
-            const unsigned char* text = sqlite3_value_text(value);
-            mix(kText);
-            mix(bytesDigest(text, sqlite3_value_bytes(value)));
-            return;
-        }
+        // Text as the bytes the file holds: taken as text, it would be
+        // copied to end it with a NUL.
+        case SQLITE_TEXT:
         case SQLITE_BLOB: {
-            const void* blob = sqlite3_value_blob(value);
-            mix(kBlob);
-            mix(bytesDigest(blob, sqlite3_value_bytes(value)));
+            const void* bytes = sqlite3_value_blob(value);
+            mix(type == SQLITE_TEXT ? kText : kBlob);
+            mix(bytesDigest(bytes, sqlite3_value_bytes(value)));
             return;
         }
         default: mix(kNull); return;
@@ -77,14 +115,24 @@ void APMValuesDigest::add(sqlite3_value* value) {
 void APMWrittenRows::watch(sqlite3* db) {
     sqlite3_preupdate_hook(db, &APMWrittenRows::noteRow, this);
     sqlite3_commit_hook(db, &APMWrittenRows::refuseCommit, this);
+    // Only statements of this connection's own may call it, none that the
+    // file's schema holds (a trigger, a view).
+    sqlite3_create_function_v2(db, kReadsAsWrittenFunction, -1, SQLITE_UTF8 | SQLITE_DIRECTONLY, nullptr,
+                               &readsAsWritten, nullptr, nullptr, nullptr);
 }
 
+// SQLite names a table by one pointer while its schema stays loaded; the
+// name is compared all the same, as a pointer freed with an old schema may
+// come back naming another table.
 std::uint32_t APMWrittenRows::tableIndex(const char* table) {
-    for (std::uint32_t index = 0; index < tables_.size(); ++index) {
-        if (tables_[index] == table) return index;
+    for (const auto& [name, index] : tableNames_) {
+        if (name == table && std::strcmp(tables_[index].c_str(), table) == 0) return index;
     }
-    tables_.emplace_back(table);
-    return static_cast<std::uint32_t>(tables_.size() - 1);
+    auto known = std::find(tables_.begin(), tables_.end(), table);
+    if (known == tables_.end()) known = tables_.insert(known, table);
+    const auto index = static_cast<std::uint32_t>(known - tables_.begin());
+    tableNames_.emplace_back(table, index);
+    return index;
 }
 
 // Called by SQLite as each row changes, before the change: only what the
@@ -108,7 +156,8 @@ void APMWrittenRows::noteRow(void* context, sqlite3* db, int operation, const ch
 }
 
 int APMWrittenRows::refuseCommit(void* context) {
-    return static_cast<APMWrittenRows*>(context)->lastWritten().empty() ? 0 : 1;
+    const auto* self = static_cast<APMWrittenRows*>(context);
+    return self->written_.empty() || self->lastWritten().empty() ? 0 : 1;
 }
 
 void APMWrittenRows::transactionBegan() { forget(); }
@@ -131,18 +180,30 @@ void APMWrittenRows::forget() {
     written_.clear();
     marks_.clear();
     statementMark_ = 0;
+    tableNames_.clear();
 }
 
 std::vector<APMWrittenRows::Written> APMWrittenRows::lastWritten() const {
-    // Newest first; a stable sort keeps that order among a row's writes.
-    std::vector<Written> rows(written_.rbegin(), written_.rend());
-    std::stable_sort(rows.begin(), rows.end(), [](const Written& a, const Written& b) {
-        return a.table != b.table ? a.table < b.table : a.rowID < b.rowID;
+    // By table and row ID, each row's newest write first.
+    struct Place {
+        std::uint32_t table;
+        std::uint32_t position;
+        std::int64_t rowID;
+    };
+    std::vector<Place> places;
+    places.reserve(written_.size());
+    for (std::size_t position = 0; position < written_.size(); ++position) {
+        places.push_back({written_[position].table, static_cast<std::uint32_t>(position), written_[position].rowID});
+    }
+    std::sort(places.begin(), places.end(), [](const Place& a, const Place& b) {
+        if (a.table != b.table) return a.table < b.table;
+        return a.rowID != b.rowID ? a.rowID < b.rowID : a.position > b.position;
     });
-    rows.erase(std::unique(rows.begin(), rows.end(),
-                           [](const Written& a, const Written& b) { return a.table == b.table && a.rowID == b.rowID; }),
-               rows.end());
-    rows.erase(std::remove_if(rows.begin(), rows.end(), [](const Written& row) { return row.deleted; }), rows.end());
+    std::vector<Written> rows;
+    for (std::size_t at = 0; at < places.size(); ++at) {
+        const bool older = at > 0 && places[at].table == places[at - 1].table && places[at].rowID == places[at - 1].rowID;
+        if (!older && !written_[places[at].position].deleted) rows.push_back(written_[places[at].position]);
+    }
     return rows;
 }
 
@@ -155,72 +216,103 @@ std::vector<APMWrittenRows::Row> APMWrittenRows::takeRowsToReadBack() {
 
 namespace {
 
-using Rows = std::vector<APMWrittenRows::Row>;
+// The text of the statement that gives the first of a table's listed rows
+// that does not read back by its row ID as written: its place in the list
+// and the row ID read (NULL: none found). Every row ID is looked up from
+// the table's root as every reader does; a row whose write SQLite put where
+// that never leads (a damaged page's cells, whose largest row ID it read
+// wrong) is not found, or another row is.
+std::string readBackQuery(const std::string& table, const std::vector<std::string>& columns) {
+    std::string query = "SELECT listed.key, written.rowid FROM json_each(?1) AS listed LEFT JOIN main." +
+                        APMSqliteStore::quoteIdentifier(table) +
+                        " AS written NOT INDEXED ON written.rowid = listed.value WHERE NOT " +
+                        kReadsAsWrittenFunction + "(?2, listed.key, written.rowid";
+    for (const auto& column : columns) query += ", written." + APMSqliteStore::quoteIdentifier(column);
+    return query + ") LIMIT 1";
+}
 
-// The first of the rows of one table that the look-up statement, which
-// answers them in row-ID order, does not give with their values; the
-// statement's last result code.
-std::pair<Rows::const_iterator, int> firstNotReadBy(sqlite3_stmt* lookUp, Rows::const_iterator wanted,
-                                                   Rows::const_iterator end) {
-    int rc = SQLITE_OK;
-    while (wanted != end && (rc = sqlite3_step(lookUp)) == SQLITE_ROW) {
-        const std::int64_t rowID = sqlite3_column_int64(lookUp, 0);
-        if (rowID < wanted->rowID) continue;
-        if (rowID > wanted->rowID) break;  // that one is not found
-        // Columns the transaction added after the write are not the row's.
-        const int columns = sqlite3_column_count(lookUp) - 1;
-        APMValuesDigest read;
-        for (int column = 0; column < std::min(wanted->columns, columns); ++column) {
-            read.add(sqlite3_column_value(lookUp, column + 1));
-        }
-        if (columns < wanted->columns || read.value() != wanted->values) break;
-        ++wanted;
+// The row IDs as a JSON array, in their order.
+std::string rowIDList(const APMWrittenRow* rows, std::size_t count) {
+    std::string list = "[";
+    for (std::size_t index = 0; index < count; ++index) {
+        char digits[24];
+        list.append(digits, std::to_chars(digits, digits + sizeof digits, rows[index].rowID).ptr);
+        list += ',';
     }
-    return {wanted, rc};
+    list.back() = ']';
+    return list;
 }
 
 }  // namespace
 
-// A look-up of the row ID goes down the table's tree from its root as every
-// reader does; SQLite may have put the row where that never leads (a damaged
-// page's cells, whose largest row ID it read wrong, under a row ID another
-// row has). The rows of a table are looked up by one statement. A table
-// that no longer exists went with the transaction's own change of the
-// schema: nothing of it is left to read.
+// The columns `*` gives of the table as the schema is now, in order; none
+// when the table no longer exists (the transaction's own change of the
+// schema took it, and nothing of it is left to read); no list when that
+// cannot be told.
+std::optional<std::vector<std::string>> APMSqliteStore::readBackColumns(const std::string& table) {
+    // Stepped, a kept statement is prepared again if the schema changed.
+    auto probe = prepare("SELECT * FROM main." + quoteIdentifier(table) + " LIMIT 0", nullptr);
+    if (probe && sqlite3_step(probe.get()) == SQLITE_DONE) {
+        std::vector<std::string> columns;
+        for (int column = 0; column < sqlite3_column_count(probe.get()); ++column) {
+            const char* name = sqlite3_column_name(probe.get(), column);
+            if (!name) return std::nullopt;
+            columns.emplace_back(name);
+        }
+        return columns;
+    }
+    probe.release();
+    std::optional<APMError> error;
+    const bool exists = tableExists(table, &error);
+    if (error || exists) return std::nullopt;
+    return std::vector<std::string>{};
+}
+
 std::optional<std::string> APMSqliteStore::rowsNotReadBack() {
     const auto rows = written_->takeRowsToReadBack();
     for (auto first = rows.begin(); first != rows.end();) {
         const auto end = std::find_if(first, rows.end(), [&](const auto& row) { return row.table != first->table; });
-        // A look-up for each row ID of the list, in its order.
-        auto lookUp = prepare("SELECT t.rowid, t.* FROM json_each(?1) AS listed CROSS JOIN " +
-                                  quoteIdentifier(first->table) + " AS t NOT INDEXED ON t.rowid = listed.value",
-                              nullptr);
-        if (!lookUp && damage_) return "the file is damaged (" + *damage_ + ")";
-        std::string rowIDs = "[";
-        for (auto row = first; row != end; ++row) {
-            char digits[24];
-            rowIDs.append(digits, std::to_chars(digits, digits + sizeof digits, row->rowID).ptr);
-            rowIDs += ',';
-        }
-        rowIDs.back() = ']';
-        if (lookUp) sqlite3_bind_text(lookUp.get(), 1, rowIDs.data(), static_cast<int>(rowIDs.size()), SQLITE_STATIC);
-        const auto [unread, rc] = lookUp ? firstNotReadBy(lookUp.get(), first, end) : std::pair(end, SQLITE_DONE);
-        if (unread != end) {
-            const std::string row = "row " + std::to_string(unread->rowID) + " of " + unread->table;
-            if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
-                const std::string why = row + " could not be read back: " + sqlite3_errmsg(db_);
-                noteDamage(rc);
-                return why;
-            }
-            const bool found = rc == SQLITE_ROW && sqlite3_column_int64(lookUp.get(), 0) == unread->rowID;
-            const std::string problem = row + (found ? " reads back by its row ID with other values than written"
-                                                     : " is not found by its row ID once written");
-            noteDamageFound(problem);
-            return problem;
-        }
+        const auto unread = tableRowsNotReadBack(&*first, static_cast<std::size_t>(end - first));
+        if (unread) return unread;
         first = end;
     }
     return std::nullopt;
+}
+
+// The rows all belong to one table, in row-ID order.
+std::optional<std::string> APMSqliteStore::tableRowsNotReadBack(const APMWrittenRow* rows, std::size_t count) {
+    const std::string& table = rows->table;
+    const auto columns = readBackColumns(table);
+    if (columns && columns->empty()) return std::nullopt;
+    ComparedRows compared{rows, count};
+    const std::string rowIDs = rowIDList(rows, count);
+    auto lookUp = columns ? prepare(readBackQuery(table, *columns), nullptr) : APMStatementLease();
+    if (!lookUp) {
+        return damage_ ? "the file is damaged (" + *damage_ + ")"
+                       : "the rows written to " + table + " could not be read back: " + sqlite3_errmsg(db_);
+    }
+    sqlite3_bind_text(lookUp.get(), 1, rowIDs.data(), static_cast<int>(rowIDs.size()), SQLITE_STATIC);
+    sqlite3_bind_pointer(lookUp.get(), 2, &compared, kComparedRowsType, nullptr);
+    const int rc = sqlite3_step(lookUp.get());
+    if (rc == SQLITE_DONE) return std::nullopt;
+    // The row given, or the one the statement was reading when it failed.
+    const std::size_t last = count - 1;
+    const std::size_t place =
+        rc == SQLITE_ROW
+            ? static_cast<std::size_t>(std::clamp<std::int64_t>(sqlite3_column_int64(lookUp.get(), 0), 0,
+                                                                 static_cast<std::int64_t>(last)))
+            : std::min(compared.reached, last);
+    const std::string row = "row " + std::to_string(rows[place].rowID) + " of " + table;
+    if (rc != SQLITE_ROW) {
+        const std::string why = row + " could not be read back: " + sqlite3_errmsg(db_);
+        noteDamage(rc);
+        return why;
+    }
+    const bool found = sqlite3_column_type(lookUp.get(), 1) != SQLITE_NULL;
+    const std::string problem = row + (found ? " reads back by its row ID with other values than written"
+                                             : " is not found by its row ID once written");
+    noteDamageFound(problem);
+    return problem;
 }
 
 }  // namespace measurement

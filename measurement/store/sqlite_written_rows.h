@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct sqlite3;
@@ -27,6 +28,15 @@ private:
     std::uint64_t digest_ = 0;
 };
 
+// A row to read back: its table, row ID, how many columns it was written
+// with, and their digest.
+struct APMWrittenRow {
+    std::string table;
+    std::int64_t rowID = 0;
+    int columns = 0;
+    std::uint64_t values = 0;
+};
+
 // Notes every row the connection's statements insert or update while noting
 // is on (SQLite's pre-update hook), by table and row ID, with the digest of
 // the values it was given; a row deleted since is no longer to be read back.
@@ -36,14 +46,7 @@ private:
 // and forgets them.
 class APMWrittenRows {
 public:
-    // A row to read back: its table, row ID, how many columns it was
-    // written with, and their digest.
-    struct Row {
-        std::string table;
-        std::int64_t rowID = 0;
-        int columns = 0;
-        std::uint64_t values = 0;
-    };
+    using Row = APMWrittenRow;
 
     // Starts watching the connection's writes and commits.
     void watch(sqlite3* db);
@@ -84,6 +87,8 @@ private:
     std::vector<std::size_t> marks_;
     std::size_t statementMark_ = 0;
     std::vector<std::string> tables_;
+    // The pointers SQLite has named each table by, with its place in tables_.
+    std::vector<std::pair<const char*, std::uint32_t>> tableNames_;
     bool noting_ = false;
 };
 
