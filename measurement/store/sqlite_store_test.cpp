@@ -339,6 +339,22 @@ TEST_CASE("rows a transaction wrote and then undid, deleted, replaced or widened
                     });
          },
          nullptr},
+        {"a table dropped after its rows were written",
+         [&] {
+             return inOwn([&] {
+                 return write("CREATE TABLE gone (n)") && write("INSERT INTO gone VALUES (1), (2)") &&
+                        write("DROP TABLE gone");
+             });
+         },
+         nullptr},
+        {"texts and blobs of lengths that are no multiple of eight, NULs among the bytes",
+         [&] {
+             return write("CREATE TABLE IF NOT EXISTS blobs (b)") && inOwn([&] {
+                        return write("INSERT INTO items VALUES ('a name of twenty-one', 1), ('', 2)") &&
+                               write("INSERT INTO blobs VALUES (x'00'), (x'0001020304050607ff'), (zeroblob(4099))");
+                    });
+         },
+         "a name of twenty-one1,2"},
         {"a grouped block undone after one kept",
          [&] {
              return store->openWriteGroup(nullptr, nullptr) && grouped("INSERT INTO items VALUES ('g', 1)", true) &&
