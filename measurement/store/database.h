@@ -101,6 +101,9 @@ struct APMQueuedBundle {
     std::int64_t retryCount = 0;
     std::int64_t refusalCount = 0;
     std::int64_t refusalStatus = 0;
+    // The row's data as stored (compressed): what names this bundle in a
+    // file whose row IDs may name others.
+    NANOBytes stored;
 };
 
 // Offered each raw-event row of a run with its position (from 0); false
@@ -233,6 +236,11 @@ public:
     bool recordRefusalOfBundlesWithIDs(const std::vector<std::int64_t>& rowIDs, int status, bool countsAgainstBundles,
                                        APMErrorOut error);
     bool deleteBundlesWithRowIDs(const std::vector<std::int64_t>& rowIDs, APMErrorOut error);
+    // Deletes each of these bundles that is in the file under its row ID
+    // with the same stored data (a file carried from the one they were read
+    // from keeps their row IDs; a file made anew may give those to others):
+    // the number deleted.
+    std::optional<std::int64_t> deleteBundlesStoredAs(const std::vector<APMQueuedBundle>& bundles, APMErrorOut error);
     // Seconds since 1970; 0 when the queue is empty.
     std::optional<double> queryLatestBundleTime(APMErrorOut error);
     std::optional<bool> containsRealtimeBundlesWithError(APMErrorOut error);

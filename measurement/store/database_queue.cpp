@@ -108,7 +108,8 @@ std::optional<std::vector<APMQueuedBundle>> APMDatabase::queryBundlesWithCountLi
     std::int64_t totalSize = 0;
     for (const auto& row : *rows) {
         const auto rowID = rowInteger(row, "rowid").value_or(0);
-        auto inflated = platform::rul_dataByInflatingGzippedData(rowBytes(row, "data").value_or(NANOBytes()));
+        auto stored = rowBytes(row, "data").value_or(NANOBytes());
+        auto inflated = platform::rul_dataByInflatingGzippedData(stored);
         std::optional<APMPBMeasurementBundle> bundle;
         if (inflated) bundle = APMPBMeasurementBundle::initWithBuffer(*inflated);
         if (!bundle) {
@@ -119,7 +120,8 @@ std::optional<std::vector<APMQueuedBundle>> APMDatabase::queryBundlesWithCountLi
         if (!bundles.empty() && totalSize + size > sizeLimit) break;
         totalSize += size;
         bundles.push_back({std::move(*bundle), rowID, rowInteger(row, "retry_count").value_or(0),
-                           rowInteger(row, "refusal_count").value_or(0), rowInteger(row, "refusal_status").value_or(0)});
+                           rowInteger(row, "refusal_count").value_or(0), rowInteger(row, "refusal_status").value_or(0),
+                           std::move(stored)});
     }
     dropUnreadableBundles(unreadable);
     return bundles;
@@ -197,6 +199,23 @@ bool APMDatabase::deleteBundlesWithRowIDs(const std::vector<std::int64_t>& rowID
     });
     forget(bundleFacts_);
     return deleted;
+}
+
+std::optional<std::int64_t> APMDatabase::deleteBundlesStoredAs(const std::vector<APMQueuedBundle>& bundles,
+                                                              APMErrorOut error) {
+    checkWorkerQueue("deleteBundlesStoredAs:error:");
+    std::int64_t deleted = 0;
+    const bool done = transaction(error, [&](APMErrorOut inner) {
+        for (const auto& bundle : bundles) {
+            const auto changed = store_->deleteRecordsFromTableWithName(
+                "queue", "rowid = ? AND data = ?", {bundle.rowID, platform::Value(platform::Data{bundle.stored})}, inner);
+            if (!changed) return false;
+            deleted += *changed;
+        }
+        return true;
+    });
+    forget(bundleFacts_);
+    return done ? std::optional(deleted) : std::nullopt;
 }
 
 std::optional<double> APMDatabase::queryLatestBundleTime(APMErrorOut error) {

@@ -122,7 +122,7 @@ bool APMUploader::sendQueuedData(const std::string& url) {
     NANOBytes payload = batchOf(compatibleBundles(*entries), nowMillis, bundleIDs).protoBuffer();
     logEntry(kAPMMonitorLevelDebug, kAPMUploadSentCode, "Measurement data sent to network. Timestamp (ms), data",
              platform::Value(static_cast<long long>(nowMillis)), platform::Value(platform::Data{payload}));
-    setUploadInProgressWithBundleIDs(bundleIDs);
+    setUploadInProgressWithBundleIDs(bundleIDs, *entries);
     // Counted as failed until the service confirms it, so that an upload
     // that never completes is retried on the failure schedule.
     components_.persistedConfig->setLastFailedUploadTimestamp(now);
@@ -369,7 +369,8 @@ void APMUploader::handleUploadSuccess(int status, std::int64_t contentLength) {
         std::max(persisted.lastUploadedEventTimestampMillis(), lastEventEnd_));
     components_.peers->resetSKANRetryCount();
     updateSchedule();
-    if (!uploadListInOpenFile() || removeBundlesFromDatabaseWithIDs(uploadList_)) {
+    const bool sameFile = uploadList_.empty() || uploadListInOpenFile();
+    if (sameFile ? removeBundlesFromDatabaseWithIDs(uploadList_) : removeCarriedBundles()) {
         suspensionTimestamp_.reset();
     } else {
         logEntry(kAPMMonitorLevelError, kAPMUploadDeleteFailedCode,
@@ -378,6 +379,7 @@ void APMUploader::handleUploadSuccess(int status, std::int64_t contentLength) {
         suspendUploads();
     }
     uploadList_.clear();
+    uploadRows_.clear();
     uploadLock_.reset();
     if (components_.host->network().isNetworkConnected() && hasDataToUpload()) {
         uploadData();
@@ -414,7 +416,8 @@ bool APMUploader::shouldUseBackgroundSession() const {
     return components_.remoteConfig->isNetworkBackgroundSessionEnabled() && components_.host->holdsBackgroundTask();
 }
 
-void APMUploader::setUploadInProgressWithBundleIDs(const std::vector<std::int64_t>& bundleIDs) {
+void APMUploader::setUploadInProgressWithBundleIDs(const std::vector<std::int64_t>& bundleIDs,
+                                                   const std::vector<APMQueuedEntry>& entries) {
     if (bundleIDs.empty()) {
         logEntry(kAPMMonitorLevelSilentError, kAPMUploadEmptyBundleListCode, "Bundle list is empty. Cancelling upload");
         return;
@@ -425,6 +428,11 @@ void APMUploader::setUploadInProgressWithBundleIDs(const std::vector<std::int64_
         return;
     }
     uploadList_ = bundleIDs;
+    uploadRows_.clear();
+    for (const auto& entry : entries) {
+        if (std::find(bundleIDs.begin(), bundleIDs.end(), entry.rowID) == bundleIDs.end()) continue;
+        uploadRows_.push_back({{}, entry.rowID, 0, 0, 0, entry.stored});
+    }
 }
 
 void APMUploader::incrementRetryCounter() {
@@ -458,7 +466,8 @@ bool APMUploader::hasDataToUpload() {
 bool APMUploader::uploadListInOpenFile() {
     if (components_.database->fileGeneration() == uploadListGeneration_) return true;
     logEntry(kAPMMonitorLevelWarning, kAPMUploadFileReplacedCode,
-             "The database file was replaced during the upload. Its bundles are not in the new file. Bundle count",
+             "The database file was replaced during the upload. Its bundles are known in the new file only by their "
+             "stored data. Bundle count",
              platform::Value(static_cast<long long>(uploadList_.size())));
     uploadList_.clear();
     return false;
@@ -472,6 +481,21 @@ bool APMUploader::removeBundlesFromDatabaseWithIDs(const std::vector<std::int64_
                  errorContext(error));
     }
     return removed;
+}
+
+bool APMUploader::removeCarriedBundles() {
+    std::optional<APMError> error;
+    const auto deleted = components_.database->deleteBundlesStoredAs(uploadRows_, &error);
+    if (!deleted) {
+        logEntry(kAPMMonitorLevelError, kAPMDeleteBundlesFailedCode, "Failed to delete bundles from database. Error",
+                 errorContext(error));
+        return false;
+    }
+    logEntry(kAPMMonitorLevelDebug, kAPMUploadCarriedBundlesDeletedCode,
+             "Uploaded bundles found in the new database file and deleted. Deleted, sent",
+             platform::Value(static_cast<long long>(*deleted)),
+             platform::Value(static_cast<long long>(uploadRows_.size())));
+    return true;
 }
 
 // ---- suspension ------------------------------------------------------------------

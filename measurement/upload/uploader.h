@@ -76,6 +76,7 @@ enum : long {
     kAPMUploadLockFailedCode = 23167,
     kAPMUploadFileReplacedCode = 23168,
     kAPMUploadNoTimeLeftCode = 23169,
+    kAPMUploadCarriedBundlesDeletedCode = 23170,
 };
 
 // Uploads stay suspended this long (time since boot) after uploaded bundles
@@ -165,15 +166,22 @@ public:
                                                     const std::optional<platform::RULError>& error);
     bool isNetworkReadyForRequest();
     bool shouldUseBackgroundSession() const;
-    void setUploadInProgressWithBundleIDs(const std::vector<std::int64_t>& bundleIDs);
+    // The bundles of the batch: their row IDs, and the rows as read (the
+    // bundles' stored data, by which a file carried from this one holds them).
+    void setUploadInProgressWithBundleIDs(const std::vector<std::int64_t>& bundleIDs,
+                                          const std::vector<APMQueuedEntry>& entries);
     void incrementRetryCounter();
     bool hasDataToUpload();
     bool removeBundlesFromDatabaseWithIDs(const std::vector<std::int64_t>& bundleIDs);
     // Whether the upload list's row IDs name rows of the database file open
-    // now. When the file was replaced since they were read (the new file's
-    // row IDs start again), the list is dropped with a log, and the answer
-    // about it touches nothing.
+    // now. When the file was replaced since they were read, the list is
+    // dropped with a log: the new file's row IDs may name other bundles.
     bool uploadListInOpenFile();
+    // After the file was replaced during a successful upload: the bundles
+    // sent that the new file holds (carried from the old one, under their
+    // own row IDs and with their own data) are deleted there, so that they
+    // are not sent again; no other is touched.
+    bool removeCarriedBundles();
 
     // ---- the schedule (upload_schedule.cpp) ----
     void updateSchedule();
@@ -257,6 +265,8 @@ private:
 
     APMUploadComponents components_;
     std::vector<std::int64_t> uploadList_;
+    // The rows of the upload list as read: row ID and stored data.
+    std::vector<APMQueuedEntry> uploadRows_;
     // The database's file generation when the upload list was read.
     std::uint64_t uploadListGeneration_ = 0;
     std::unique_ptr<APMFileLock> uploadLock_;

@@ -399,33 +399,53 @@ TEST_CASE("An upload asked for while a request is under way is ignored") {
     CHECK(fixture.server.requestCount() == 1);
 }
 
-TEST_CASE("An answer that comes after the database file was replaced touches nothing of the new file") {
+TEST_CASE("An answer that comes after the database file was replaced deletes only the bundles sent that the new "
+          "file holds as they were sent") {
     // The service's answers: success, then a refusal that would count
-    // against the bundles sent.
+    // against the bundles sent. The new file: made anew (its first bundle
+    // takes the row ID the one sent had), or carried from the old one (it
+    // holds the one sent under its own row ID).
     for (const int status : {204, 500}) {
-        CAPTURE(status);
-        UploadFixture fixture;
-        const std::int64_t sent = fixture.queueBundle("before_replacement", kT0);
-        fixture.server.enqueue(reply(status, {}, {}, true));
-        fixture.onWorker([&] { fixture.uploader->uploadData(); });
-        REQUIRE(fixture.server.waitForHeld(1, 20));
+        for (const bool carried : {false, true}) {
+            CAPTURE(status);
+            CAPTURE(carried);
+            UploadFixture fixture;
+            const std::int64_t sent = fixture.queueBundle("before_replacement", kT0);
+            fixture.server.enqueue(reply(status, {}, {}, true));
+            fixture.onWorker([&] { fixture.uploader->uploadData(); });
+            REQUIRE(fixture.server.waitForHeld(1, 20));
 
-        // A program that ignores the lock moves the file away while the
-        // request is out; the next write opens a new file at the path, whose
-        // first bundle takes the row ID the one sent had.
-        const std::string path = fixture.database->databasePath();
-        for (const std::string suffix : {"", "-wal", "-shm"}) {
-            if (std::filesystem::exists(path + suffix)) std::filesystem::rename(path + suffix, path + ".moved" + suffix);
+            // Another program replaces the file while the request is out.
+            const std::string path = fixture.database->databasePath();
+            for (const std::string suffix : {"", "-wal"}) {
+                if (carried && std::filesystem::exists(path + suffix)) {
+                    std::filesystem::copy_file(path + suffix, path + ".carry" + suffix);
+                }
+            }
+            for (const std::string suffix : {"", "-wal", "-shm"}) {
+                if (std::filesystem::exists(path + suffix)) std::filesystem::rename(path + suffix, path + ".moved" + suffix);
+                if (std::filesystem::exists(path + ".carry" + suffix)) {
+                    std::filesystem::rename(path + ".carry" + suffix, path + suffix);
+                }
+            }
+            const std::int64_t added = fixture.queueBundle("after_replacement", kT0 + 1);
+            REQUIRE((added == sent) == !carried);
+
+            fixture.server.release();
+            REQUIRE(fixture.completeRequest());
+            std::vector<std::vector<std::string>> names;
+            for (const auto& queued : fixture.queued()) {
+                names.push_back(eventNames(queued.bundle));
+                CHECK(queued.retryCount == 0);
+            }
+            const std::vector<std::vector<std::string>> expected =
+                carried && status != 204 ? std::vector<std::vector<std::string>>{{"before_replacement"},
+                                                                                 {"after_replacement"}}
+                                         : std::vector<std::vector<std::string>>{{"after_replacement"}};
+            CHECK(names == expected);
+            CHECK(fixture.capture.hasCode(kAPMUploadFileReplacedCode));
+            CHECK(fixture.capture.hasCode(kAPMUploadCarriedBundlesDeletedCode) == (status == 204));
         }
-        REQUIRE(fixture.queueBundle("after_replacement", kT0 + 1) == sent);
-
-        fixture.server.release();
-        REQUIRE(fixture.completeRequest());
-        const auto queued = fixture.queued();
-        REQUIRE(queued.size() == 1);
-        CHECK(eventNames(queued[0].bundle) == std::vector<std::string>{"after_replacement"});
-        CHECK(queued[0].retryCount == 0);
-        CHECK(fixture.capture.hasCode(kAPMUploadFileReplacedCode));
     }
 }
 
