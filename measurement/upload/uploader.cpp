@@ -475,27 +475,26 @@ bool APMUploader::uploadListInOpenFile() {
 
 bool APMUploader::removeBundlesFromDatabaseWithIDs(const std::vector<std::int64_t>& bundleIDs) {
     std::optional<APMError> error;
-    const bool removed = components_.database->deleteBundlesWithRowIDs(bundleIDs, &error);
-    if (!removed) {
-        logEntry(kAPMMonitorLevelError, kAPMDeleteBundlesFailedCode, "Failed to delete bundles from database. Error",
-                 errorContext(error));
-    }
-    return removed;
+    return deletedOrLogged(components_.database->deleteBundlesWithRowIDs(bundleIDs, &error), error);
 }
 
 bool APMUploader::removeCarriedBundles() {
     std::optional<APMError> error;
     const auto deleted = components_.database->deleteBundlesStoredAs(uploadRows_, &error);
-    if (!deleted) {
-        logEntry(kAPMMonitorLevelError, kAPMDeleteBundlesFailedCode, "Failed to delete bundles from database. Error",
-                 errorContext(error));
-        return false;
-    }
+    if (!deletedOrLogged(deleted.has_value(), error)) return false;
     logEntry(kAPMMonitorLevelDebug, kAPMUploadCarriedBundlesDeletedCode,
              "Uploaded bundles found in the new database file and deleted. Deleted, sent",
              platform::Value(static_cast<long long>(*deleted)),
              platform::Value(static_cast<long long>(uploadRows_.size())));
     return true;
+}
+
+bool APMUploader::deletedOrLogged(bool deleted, const std::optional<APMError>& error) {
+    if (!deleted) {
+        logEntry(kAPMMonitorLevelError, kAPMDeleteBundlesFailedCode, "Failed to delete bundles from database. Error",
+                 errorContext(error));
+    }
+    return deleted;
 }
 
 // ---- suspension ------------------------------------------------------------------

@@ -182,6 +182,8 @@ public:
     // own row IDs and with their own data) are deleted there, so that they
     // are not sent again; no other is touched.
     bool removeCarriedBundles();
+    // The delete's outcome, its failure logged.
+    static bool deletedOrLogged(bool deleted, const std::optional<APMError>& error);
 
     // ---- the schedule (upload_schedule.cpp) ----
     void updateSchedule();
