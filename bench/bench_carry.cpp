@@ -218,7 +218,7 @@ Trial damageAndCarry(const fs::path& intact, const fs::path& path, std::int64_t 
     // Damage met in use: the next open checks the whole file and carries.
     std::ofstream(path.string() + kAPMSqliteStoreDamageMarkSuffix).put('\n');
     start = Clock::now();
-    if (!APMSqliteStore::makeWithDatabasePath(path.string(), nullptr, APMDatabase::declaredTables())) {
+    if (!APMSqliteStore::makeWithDatabasePath(path.string(), nullptr, APMDatabase::declaredSchema())) {
         fail("the carry failed");
     }
     trial.carrySeconds = secondsSince(start);

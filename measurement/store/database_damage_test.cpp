@@ -570,7 +570,7 @@ TEST_CASE("damage on any one page: the carry and the dump take every row whose r
         }
         // The carry, at an open that checks the whole file.
         testsupport::writeText(path.string() + kAPMSqliteStoreDamageMarkSuffix, "");
-        REQUIRE(APMSqliteStore::makeWithDatabasePath(path.string(), nullptr, APMDatabase::declaredTables()));
+        REQUIRE(APMSqliteStore::makeWithDatabasePath(path.string(), nullptr, APMDatabase::declaredSchema()));
         const fs::path aside = path.string() + ".corrupt";
         REQUIRE(fs::exists(aside));
         const auto carried = rowsOf(path, "raw_events");

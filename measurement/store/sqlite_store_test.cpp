@@ -25,18 +25,18 @@ using platform::Value;
 
 namespace {
 
+// A table of (name TEXT PRIMARY KEY, amount INTEGER), which a carry takes.
+const APMColumnInfo kItemColumns = {{"name", "TEXT NOT NULL PRIMARY KEY"}, {"amount", "INTEGER"}};
+const APMDeclaredSchema kItems = {{{"items", kItemColumns}}, {}};
+
 std::unique_ptr<APMSqliteStore> openStore(const std::filesystem::path& path) {
     std::optional<APMError> error;
-    auto store = APMSqliteStore::makeWithDatabasePath(path.string(), &error);
+    auto store = APMSqliteStore::makeWithDatabasePath(path.string(), &error, kItems);
     REQUIRE_MESSAGE(store, (error ? error->description() : std::string("no error")));
     return store;
 }
 
-// A table of (name TEXT PRIMARY KEY, amount INTEGER).
-void makeItems(APMSqliteStore& store) {
-    REQUIRE(store.ensureTableWithName("items", {{"name", "TEXT NOT NULL PRIMARY KEY"}, {"amount", "INTEGER"}}, {}, {},
-                                      nullptr));
-}
+void makeItems(APMSqliteStore& store) { REQUIRE(store.ensureTableWithName("items", kItemColumns, {}, {}, nullptr)); }
 
 std::int64_t itemCount(APMSqliteStore& store) {
     auto rows = store.recordsForQuery("SELECT COUNT(*) AS n FROM items", {}, nullptr);
