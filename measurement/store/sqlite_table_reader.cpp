@@ -398,8 +398,8 @@ bool TableReader::Work::continues(const std::vector<std::int64_t>& keys, std::si
     return follows(keys[at], lastGood) && (at + 1 == keys.size() || follows(keys[at + 1], keys[at]));
 }
 
-// The cells the tree gives after a larger or equal key, under a row ID
-// that reads: the look-up of that row ID answers another cell, where the
+// The cells the tree gives after a larger or equal key that reads, under a
+// row ID that reads: the look-up of that row ID answers another cell, where the
 // tree leads, unless damage led it to this one (SQLite puts a new row on a
 // damaged page under a row ID another row has, when it reads the page's
 // largest row ID wrong). Each such cell that is another row did not read:
@@ -450,7 +450,8 @@ std::optional<std::size_t> TableReader::Work::examine(sqlite3_stmt* cells, std::
         picks->picked[picks->next - 1] = false;
     }
     sqlite3_reset(cells);
-    if (picks->ended || (rc == SQLITE_DONE && from == 0)) return std::nullopt;
+    const bool whole = from == 0 || picks->next == picks->keys->size();
+    if (picks->ended || (rc == SQLITE_DONE && whole)) return std::nullopt;
     // A read from a key that went otherwise than the first: from the first.
     if (rc == SQLITE_DONE || picks->outOfStep || picks->next == from) {
         return from == 0 ? std::nullopt : std::optional<std::size_t>(0);
@@ -462,23 +463,24 @@ std::optional<std::size_t> TableReader::Work::examine(sqlite3_stmt* cells, std::
     return picks->anchors[at];
 }
 
-// The keys that come after a larger or equal one and whose row IDs read,
-// each with the place of the last key before it that was the highest so
-// far and reads: a look-up of it lands where the in-order read gave it,
-// unless damage leads it elsewhere.
+// The keys that come after a larger or equal one that reads, and whose row
+// IDs read (a key from damaged bytes that names no row leads the look-up of
+// none), each with the place of that larger or equal key, which a look-up
+// finds where the in-order read gave it unless damage leads it elsewhere.
 Picks TableReader::Work::picksOf(const std::vector<std::int64_t>& keys) const {
     Picks picks;
     picks.keys = &keys;
     picks.picked.assign(keys.size(), false);
     picks.anchors.assign(keys.size(), 0);
-    for (std::size_t at = 1, highest = 0, anchor = 0; at < keys.size(); ++at) {
-        if (keys[at] <= keys[highest]) {
-            picks.picked[at] = reads(keys[at]);
-            picks.anchors[at] = anchor;
-            continue;
+    std::optional<std::size_t> highest;
+    for (std::size_t at = 0; at < keys.size(); ++at) {
+        if (!reads(keys[at])) continue;
+        if (highest && keys[at] <= keys[*highest]) {
+            picks.picked[at] = true;
+            picks.anchors[at] = *highest;
+        } else {
+            highest = at;
         }
-        highest = at;
-        if (reads(keys[at])) anchor = at;
     }
     return picks;
 }
