@@ -107,9 +107,9 @@ class Trial:
     def misreported(self):
         return len(self.stored) > 1 or self.run.said_stored() != bool(self.stored)
 
-    def lost_as_stored(self):
-        """The events lost that had read as the base stored them."""
-        return self.tables.get(EVENT_TABLE, {}).get("lost as stored", 0)
+    def lost_as_stored(self, key="lost as stored"):
+        """The events lost that had read as the base stored them (or those of them `key` names)."""
+        return self.tables.get(EVENT_TABLE, {}).get(key, 0)
 
 
 class Context:
@@ -148,13 +148,13 @@ def gone_rows(table, before, after):
 
 
 def still_read(path, table, rows, writable_schema):
-    """How many of `rows` ({rowid: row}) read as they did in the file at `path`."""
+    """The row IDs of `rows` ({rowid: row}) that read as they did in the file at `path`."""
     if not path or not rows:
-        return 0
+        return set()
     conn = connect(path, writable_schema=writable_schema)
     try:
         query = row_query(conn, table)
-        return sum(look_up(conn, query, r) == row for r, row in rows.items())
+        return {r for r, row in rows.items() if look_up(conn, query, r) == row}
     finally:
         conn.close()
 
@@ -164,11 +164,11 @@ def count(ctx, trial, before, after, writable_schema):
     for table, rows in before.items():
         gone = gone_rows(table, rows, after[table])
         base = ctx.base_rows[table]
-        altered = [r for r in gone if base.get(r) != rows[r]]
+        altered = {r for r in gone if base.get(r) != rows[r]}
+        left = still_read(set_aside, table, {r: rows[r] for r in gone}, writable_schema)
         trial.tables[table] = {
-            "base": len(base), "read": len(rows), "lost": len(gone),
-            "lost as stored": len(gone) - len(altered),
-            "left behind": still_read(set_aside, table, {r: rows[r] for r in gone}, writable_schema),
+            "base": len(base), "read": len(rows), "lost": len(gone), "left behind": len(left),
+            "lost as stored": len(gone) - len(altered), "left behind as stored": len(left - altered),
             "base missing": sum(r not in after[table] for r in base)}
         trial.lost_altered += len(altered) if table == EVENT_TABLE else 0
         trial.altered += sum(base.get(r) != row for r, row in rows.items()) if table == EVENT_TABLE else 0
@@ -247,8 +247,11 @@ def print_totals(kind, trials, base_rows):
           "damage had altered: %d, rows still read in the file set aside: %d"
           % (total("lost"), sum(t.lost > 0 for t in trials), total("changed"), total("lost_altered"),
              total("left_behind")))
-    print("  events lost that had read as stored: %d, in %d trials"
-          % (sum(t.lost_as_stored() for t in trials), sum(t.lost_as_stored() > 0 for t in trials)))
+    as_stored = sum(t.lost_as_stored() for t in trials)
+    left = sum(t.lost_as_stored("left behind as stored") for t in trials)
+    print("  events lost that had read as stored: %d, in %d trials; %d of them still read in the file set "
+          "aside (the carry left them), %d read in neither file after the command"
+          % (as_stored, sum(t.lost_as_stored() > 0 for t in trials), left, as_stored - left))
     print("  rows of the base missing after: %d" % total("base_missing"))
     print("  exit statuses: %s" % ", ".join("%s: %d" % kv for kv in sorted(statuses.items(), key=str)))
     print("  the new event: said stored (0) and stored %d, said stored and not stored %d; said not stored "
