@@ -178,6 +178,11 @@ def count(ctx, trial, before, after, writable_schema):
         setattr(trial, field, sum(t[key] for t in trial.tables.values()))
 
 
+def file_bytes(database):
+    """The bytes of the database and of its log."""
+    return sum(os.path.getsize(p) for p in (database, database + "-wal") if os.path.isfile(p))
+
+
 def run_trial(ctx, trial, data):
     database = os.path.join(data, DATABASE)
     tables = ctx.tables(trial.kind)
@@ -187,7 +192,8 @@ def run_trial(ctx, trial, data):
     after = read_tables(database, tables, ctx.largest, ROWID_MARGIN, writable_schema=writable_schema)
     if os.path.isfile(database):
         conn = connect(database, writable_schema=writable_schema)
-        trial.stored = named_rowids(conn, EVENT_TABLE, NEW_EVENT[trial.kind], after[EVENT_TABLE])
+        trial.stored = named_rowids(conn, EVENT_TABLE, NEW_EVENT[trial.kind], after[EVENT_TABLE],
+                                    file_bytes(database))
         conn.close()
     count(ctx, trial, before, after, writable_schema)
     return trial

@@ -6,6 +6,10 @@ rows after it; nothing here writes to the file or runs SQL text it holds.
 import sqlite3
 import urllib.parse
 
+SCAN_STEPS_PER_CALL = 1000
+SCAN_BYTES_PER_CALL = 100
+SCAN_MIN_CALLS = 1000
+
 
 def connect(path, immutable=False, writable_schema=False):
     """A read-only connection to `path`: `immutable` when the file has no log to
@@ -66,16 +70,29 @@ def rows_by_rowid(conn, table, rowids):
     return found
 
 
-def named_rowids(conn, table, text, read):
+def named_rowids(conn, table, text, read, file_bytes):
     """The row IDs whose row holds the value `text`: those among the rows already
     `read` and those a scan of the table finds (the scan may stop at damage),
     each confirmed by a look-up of its own row ID."""
     candidates = {rowid for rowid, row in read.items() if text in row[1:]}
+    # A damaged tree may lead a scan round its pages: the scan gives up past a bound of
+    # SQLite's steps that grows with the file, far above what a sound file's scan takes.
+    calls = 0
+    budget = max(SCAN_MIN_CALLS, file_bytes // SCAN_BYTES_PER_CALL)
+
+    def give_up():
+        nonlocal calls
+        calls += 1
+        return calls > budget
+
+    conn.set_progress_handler(give_up, SCAN_STEPS_PER_CALL)
     try:
         for (rowid,) in conn.execute("SELECT rowid FROM %s WHERE name = ?" % quoted(table), (text,)):
             candidates.add(rowid)
     except sqlite3.Error:
         pass
+    finally:
+        conn.set_progress_handler(None, SCAN_STEPS_PER_CALL)
     query = row_query(conn, table)
     return sorted(r for r in candidates if (row := look_up(conn, query, r)) is not None and text in row[1:])
 
