@@ -61,10 +61,11 @@ struct Connection {
         REQUIRE(sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK);
     }
     ~Connection() { sqlite3_close(db); }
-    std::int64_t integer(const std::string& sql, const std::string& text = "") {
+    std::int64_t integer(const std::string& sql, const std::string& text = "", const std::string& second = "") {
         sqlite3_stmt* statement = nullptr;
         REQUIRE(sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) == SQLITE_OK);
         if (!text.empty()) sqlite3_bind_text(statement, 1, text.c_str(), -1, SQLITE_TRANSIENT);
+        if (!second.empty()) sqlite3_bind_text(statement, 2, second.c_str(), -1, SQLITE_TRANSIENT);
         REQUIRE(sqlite3_step(statement) == SQLITE_ROW);
         const auto value = sqlite3_column_int64(statement, 0);
         sqlite3_finalize(statement);
@@ -788,16 +789,24 @@ TEST_CASE("a row another program committed where no look-up of its row ID leads 
 
 TEST_CASE("a declaration in the schema that does not parse: the dump reads every row, and the carry takes every row "
           "into a file of the engine's own declarations") {
+    // One byte of the stored text of an object's declaration.
     struct Case {
         std::string what;
-        const char* index;
+        const char* object;
+        const char* from;
+        const char* to;
+        // The declaration SQLite names as the one it cannot parse.
+        const char* unparsed;
     };
     const std::vector<Case> cases = {
-        {"an index of the raw events", "raw_events_by_timestamp"},
-        {"a unique index of the audiences' filters", "event_filters_by_id"},
+        {"an index of the raw events", "raw_events_by_timestamp", " ON ", " 0N ", "raw_events_by_timestamp"},
+        {"a unique index of the audiences' filters", "event_filters_by_id", " ON ", " 0N ", "event_filters_by_id"},
+        // Then an index names a column that is no longer there; the
+        // renamed column's values are the declared column's.
+        {"a column's name in the raw events' declaration", "raw_events", "is_realtime", "is_realtXme",
+         "raw_events_realtime"},
     };
-    // One byte of the stored text: "ON" made "0N".
-    const char* damage = "UPDATE sqlite_master SET sql = replace(sql, ' ON ', ' 0N ') WHERE name = ?";
+    const char* damage = "UPDATE sqlite_master SET sql = replace(sql, ?2, ?3) WHERE name = ?1";
     constexpr int kStored = 300;
     const std::vector<std::string> tables = {"raw_events", "raw_events_metadata", "queue", "app_metadata",
                                              "user_attributes"};
@@ -810,7 +819,9 @@ TEST_CASE("a declaration in the schema that does not parse: the dump reads every
             REQUIRE(db.insertRawEventMetadata(makeBundle(kAppID, 1), 1, nullptr));
             REQUIRE(db.performTransaction([&] {
                 for (int i = 0; i < kStored; ++i) {
-                    if (!db.insertRawEvent(numbered(i, now), 1, nullptr)) return false;
+                    APMEvent event = numbered(i, now);
+                    event.setRealtime(i % 2 == 0);
+                    if (!db.insertRawEvent(event, 1, nullptr)) return false;
                 }
                 return db.insertBundle(makeBundle(kAppID, 1000), false, nullptr);
             }));
@@ -833,7 +844,9 @@ TEST_CASE("a declaration in the schema that does not parse: the dump reads every
             REQUIRE(sqlite3_exec(connection.db, "PRAGMA writable_schema = ON", nullptr, nullptr, nullptr) == SQLITE_OK);
             sqlite3_stmt* statement = nullptr;
             REQUIRE(sqlite3_prepare_v2(connection.db, damage, -1, &statement, nullptr) == SQLITE_OK);
-            sqlite3_bind_text(statement, 1, entry.index, -1, SQLITE_STATIC);
+            sqlite3_bind_text(statement, 1, entry.object, -1, SQLITE_STATIC);
+            sqlite3_bind_text(statement, 2, entry.from, -1, SQLITE_STATIC);
+            sqlite3_bind_text(statement, 3, entry.to, -1, SQLITE_STATIC);
             REQUIRE(sqlite3_step(statement) == SQLITE_DONE);
             sqlite3_finalize(statement);
             REQUIRE(sqlite3_changes(connection.db) == 1);
@@ -861,7 +874,7 @@ TEST_CASE("a declaration in the schema that does not parse: the dump reads every
             const auto damage = store->damageInSmallTables();
             REQUIRE(damage.size() == 1);
             CHECK(damage[0].table == kAPMSqliteStoreSchemaTable);
-            CHECK(damage[0].error.find(entry.index) != std::string::npos);
+            CHECK(damage[0].error.find(entry.unparsed) != std::string::npos);
         }
 
         fx.reopen();
@@ -874,10 +887,10 @@ TEST_CASE("a declaration in the schema that does not parse: the dump reads every
             CAPTURE(table);
             CHECK(rowsOf(fx.path(), table) == before[table]);
         }
-        // The index as the engine makes it, and in use.
+        // The declarations as the engine makes them.
         Connection carried(fx.path());
-        CHECK(carried.integer("SELECT count(*) FROM sqlite_master WHERE name = ?1 AND sql LIKE '% ON %'", entry.index) ==
-              1);
+        CHECK(carried.integer("SELECT count(*) FROM sqlite_master WHERE name = ?1 AND instr(sql, ?2) = 0",
+                              entry.object, entry.to) == 1);
         fx.onWorker([&] { CHECK(fx.database().insertRawEvent(numbered(kStored, now), 1, nullptr)); });
         CHECK(rowsOf(fx.path(), "raw_events").size() == before["raw_events"].size() + 1);
     }

@@ -49,8 +49,8 @@ void removeWithJournal(const std::string& path) {
     fs::remove(path, ec);
 }
 
-// The first column of every row a query gives, as text. False when it
-// fails, with SQLite's error.
+// The first column of every row a query gives, as text, up to its first
+// failure. False when it fails, with SQLite's error.
 bool texts(sqlite3* db, const std::string& sql, const std::string& bound, std::vector<std::string>* out,
            std::string* error) {
     sqlite3_stmt* statement = nullptr;
@@ -73,6 +73,12 @@ bool texts(sqlite3* db, const std::string& sql, const std::string& bound, std::v
 // that reads what of the schema parses. Only the names of its tables are
 // taken from what it declares.
 class DamagedFile {
+    static constexpr const char* kTables =
+        "SELECT name FROM sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\'";
+    static constexpr const char* kLoadedTables =
+        "SELECT name FROM pragma_table_list WHERE schema = 'main' AND type = 'table' AND name NOT LIKE 'sqlite\\_%' "
+        "ESCAPE '\\'";
+
 public:
     explicit DamagedFile(sqlite3* db) : db_(db) {}
     ~DamagedFile() {
@@ -81,26 +87,33 @@ public:
     DamagedFile(const DamagedFile&) = delete;
     DamagedFile& operator=(const DamagedFile&) = delete;
 
-    // The file's tables, by the names it stores them under; none when even
-    // a lenient read of its schema fails on damage, which leaves nothing to
-    // carry. False for a failure of another kind.
+    // The file's tables, by the names it stores them under. Where SQLite
+    // cannot load the schema, those a lenient read of it gives: the
+    // schema's rows up to its damage, and the tables of what loaded (none
+    // when even that fails, which leaves nothing to carry). False for a
+    // failure that is not damage.
     bool readTables(std::string* error) {
-        const char* sql = "SELECT name FROM sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\'";
         std::string refused;
-        if (texts(db_, sql, "", &tables_, &refused)) return true;
+        if (texts(db_, kTables, "", &tables_, &refused)) return true;
         if (!isDamage(db_, sqlite3_errcode(db_))) {
             *error = refused;
             return false;
         }
-        tables_.clear();
         const char* path = sqlite3_db_filename(db_, "main");
         std::string why;
         own_ = path && *path ? sqlite_connections::openLenientReader(path, &why) : nullptr;
         if (!own_) return true;
         db_ = own_;
         schemaDamage_ = refused;
-        if (texts(db_, sql, "", &tables_, &why)) return true;
         tables_.clear();
+        texts(db_, kTables, "", &tables_, &why);
+        std::vector<std::string> loaded;
+        texts(db_, kLoadedTables, "", &loaded, &why);
+        for (const auto& table : loaded) {
+            if (std::none_of(tables_.begin(), tables_.end(), [&](const std::string& t) { return t == table; })) {
+                tables_.push_back(table);
+            }
+        }
         return true;
     }
 
@@ -153,25 +166,45 @@ public:
     std::vector<APMUnreadableStretch> skipped;
 
 private:
+    // A column of the damaged file's table, and the new table's column it
+    // fills.
+    struct Filled {
+        std::string from;
+        std::string to;
+    };
+
+    // The rows fill the columns the damaged file has, by name: a declared
+    // column it has under no declared name takes the column in its place,
+    // unless that has a declared name (damage to the declaration's text,
+    // whose values lie where the owner put them); one it lacks takes its
+    // default. Its other columns go along, untyped.
     bool table(const std::string& stored, const std::string& name, const APMColumnInfo& declared, std::string* why) {
-        std::vector<std::string> columns;
+        const std::vector<std::string> source = from_.columnsOf(stored);
+        const auto declares = [&](const std::string& column) {
+            return std::any_of(declared.begin(), declared.end(), [&](const APMColumn& c) { return sameName(c.name, column); });
+        };
+        std::vector<Filled> filled;
         std::string definition;
-        for (const auto& column : declared) {
-            columns.push_back(column.name);
-            definition += (definition.empty() ? "" : ", ") + quoted(column.name) + " " + column.type;
-        }
-        for (const auto& extra : from_.columnsOf(stored)) {
-            if (isRowIDName(extra) || std::any_of(columns.begin(), columns.end(),
-                                                  [&](const std::string& c) { return sameName(c, extra); })) {
-                continue;
+        for (std::size_t at = 0; at < declared.size(); ++at) {
+            const std::string& column = declared[at].name;
+            definition += (definition.empty() ? "" : ", ") + quoted(column) + " " + declared[at].type;
+            const auto same = std::find_if(source.begin(), source.end(), [&](const std::string& c) { return sameName(c, column); });
+            if (same != source.end()) {
+                filled.push_back({*same, column});
+            } else if (at < source.size() && !declares(source[at]) && !isRowIDName(source[at])) {
+                filled.push_back({source[at], column});
             }
-            columns.push_back(extra);
+        }
+        for (const auto& extra : source) {
+            const bool taken = std::any_of(filled.begin(), filled.end(), [&](const Filled& f) { return f.from == extra; });
+            if (taken || isRowIDName(extra)) continue;
+            filled.push_back({extra, extra});
             definition += ", " + quoted(extra);
         }
         if (!execute(into_, "CREATE TABLE " + quoted(name) + " (" + definition + ")", why) || !indexes(name, why)) {
             return false;
         }
-        return rowsOf(stored, name, columns, why);
+        return rowsOf(stored, name, filled, why);
     }
 
     static bool isRowIDName(const std::string& column) {
@@ -194,11 +227,11 @@ private:
         return true;
     }
 
-    bool rowsOf(const std::string& stored, const std::string& name, const std::vector<std::string>& columns,
+    bool rowsOf(const std::string& stored, const std::string& name, const std::vector<Filled>& columns,
                 std::string* why) {
         std::string names = "rowid", values = "?1";
         for (std::size_t i = 0; i < columns.size(); ++i) {
-            names += ", " + quoted(columns[i]);
+            names += ", " + quoted(columns[i].to);
             values += ", ?" + std::to_string(i + 2);
         }
         sqlite3_stmt* insert = nullptr;
@@ -233,13 +266,13 @@ private:
 
     // For each column of the row (the row ID first), its parameter in the
     // insert; 0 for a column the new table does not have.
-    static std::vector<int> placesOf(sqlite3_stmt* row, const std::vector<std::string>& columns) {
+    static std::vector<int> placesOf(sqlite3_stmt* row, const std::vector<Filled>& columns) {
         std::vector<int> places(static_cast<std::size_t>(sqlite3_column_count(row)), 0);
         if (!places.empty()) places[0] = 1;
         for (std::size_t i = 1; i < places.size(); ++i) {
             const char* name = sqlite3_column_name(row, static_cast<int>(i));
             for (std::size_t j = 0; name && j < columns.size(); ++j) {
-                if (sameName(columns[j], name)) places[i] = static_cast<int>(j) + 2;
+                if (columns[j].from == name) places[i] = static_cast<int>(j) + 2;
             }
         }
         return places;

@@ -20,10 +20,10 @@ std::string fileURI(const std::string& path);
 bool distrustFile(sqlite3* db, std::string* why);
 
 // For a connection that only reads, distrusted as above: SQLite loads as
-// much of the file's schema as parses and ignores the declarations it
-// cannot parse (writable_schema, which defensive mode refuses and which is
-// therefore turned off). False, *why filled, when even the schema's own
-// table does not read.
+// much of the file's schema as parses and reads, and ignores the
+// declarations it cannot parse or reach (writable_schema, which defensive
+// mode refuses and which is therefore turned off). False, *why filled, when
+// SQLite refuses even that (a header it does not read).
 bool tolerateSchemaErrors(sqlite3* db, std::string* why);
 
 // The file opened for reading only, distrusted, its schema tolerated as

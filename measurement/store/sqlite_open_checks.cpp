@@ -267,7 +267,11 @@ std::vector<APMUnreadableStretch> APMSqliteStore::damageInSmallTables(const std:
         found.push_back({kAPMSqliteStoreSchemaTable, std::nullopt, std::nullopt,
                          sqlite_damage::kSchemaReadInPart + *schemaDamage_});
     }
-    const int rc = runToEnd(db_, "SELECT name FROM sqlite_master WHERE type = 'table'", &tables);
+    // A schema read in part: the tables that loaded.
+    const char* sql = schemaDamage_ ? "SELECT name FROM pragma_table_list WHERE schema = 'main' AND type = 'table' AND "
+                                      "name NOT LIKE 'sqlite\\_%' ESCAPE '\\'"
+                                    : "SELECT name FROM sqlite_master WHERE type = 'table'";
+    const int rc = runToEnd(db_, sql, &tables);
     if (rc != SQLITE_DONE) {
         // No table reads when the schema does not: the whole file is damage
         // (unless a carry read what of the schema parses, and said so).
