@@ -538,6 +538,23 @@ TEST_CASE("a damaged file is replaced only once its rows are carried, and kept i
         CHECK(store->executeStatement("INSERT INTO kept VALUES (4)", {}, nullptr));
         carriedWith(*store, 3);
     }
+    SUBCASE("an index its owner declares that cannot be made fails the carry, which says why: the damaged file is "
+            "kept and takes no write") {
+        damageLost();
+        APMDeclaredSchema declared = kKeptAndLost;
+        const std::string index = "CREATE INDEX kept_by_missing ON kept (missing)";
+        declared.indexStatements["kept"] = {index};
+        auto store = APMSqliteStore::makeWithDatabasePath(path.string(), nullptr, declared);
+        REQUIRE(store);
+        const auto failed = capture.entriesWithCode(kAPMSqliteStoreSetAsideFailedCode);
+        REQUIRE(failed.size() == 1);
+        CHECK(failed[0].message.find("its rows could not be carried into a new file: an index could not be made (" +
+                                     index + "): no such column: missing") != std::string::npos);
+        CHECK_FALSE(fs::exists(path.string() + ".corrupt"));
+        CHECK_FALSE(fs::exists(carry));
+        CHECK(refusedAsDamaged(*store, "INSERT INTO kept VALUES (4)"));
+        CHECK(count(*store, "kept") == 2);
+    }
     SUBCASE("the mark is written once; one that cannot be written is said, and tried again at the next damage met") {
         auto store = APMSqliteStore::makeWithDatabasePath(path.string(), nullptr, kKeptAndLost);
         REQUIRE(store);

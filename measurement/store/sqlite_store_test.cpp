@@ -113,6 +113,8 @@ TEST_CASE("the store opens, creates and reopens its file") {
         {
             auto store = openStore(path);
             makeItems(*store);
+            REQUIRE(store->executeStatement("CREATE TABLE notes (text)", {}, nullptr));
+            REQUIRE(store->executeStatement("INSERT INTO notes VALUES ('not the owner''s')", {}, nullptr));
             REQUIRE(store->performTransactionWithError(nullptr, [&] {
                 for (int i = 0; i < 400; ++i) {
                     if (!store->upsertRecord({{"name", "item" + std::to_string(i)}, {"amount", i}}, "items", nullptr)) {
@@ -137,6 +139,12 @@ TEST_CASE("the store opens, creates and reopens its file") {
         // The schema still reads: the table is there, none of its rows.
         CHECK(store->tableExists("items", nullptr));
         CHECK(itemCount(*store) == 0);
+        // A table its owner does not declare is not carried, and said so.
+        CHECK_FALSE(store->tableExists("notes", nullptr));
+        const auto carried = capture.entriesWithCode(kAPMSqliteStoreCarriedRowsCode);
+        REQUIRE(carried.size() == 1);
+        CHECK(carried[0].contexts.at(1).stringValue().find("notes from the first row to the last: a table its owner "
+                                                           "does not keep: not carried") != std::string::npos);
     }
 }
 
