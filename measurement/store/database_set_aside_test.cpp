@@ -282,20 +282,31 @@ std::vector<std::string> namesIn(const fs::path& path, const std::string& table)
     return texts(path, "SELECT name FROM " + table + " ORDER BY rowid");
 }
 
+// The triggers, views and declarations with statements of their own after
+// them in the file.
 std::string objectsOfOthers(const fs::path& path) {
-    return texts(path, "SELECT count(*) FROM sqlite_master WHERE type IN ('trigger', 'view')").at(0);
+    return texts(path, "SELECT count(*) FROM sqlite_master WHERE type IN ('trigger', 'view') OR sql LIKE '%ATTACH%'")
+        .at(0);
 }
+
+// The byte of the file's header that says which format SQLite may write it in.
+constexpr std::size_t kWriteVersionAt = 18;
 
 }  // namespace
 
 TEST_CASE("a trigger or a view in the file is damage: the rows are carried into a file of the engine's own layout, "
-          "and none of its triggers runs") {
+          "and neither its triggers nor any statement of its declarations runs") {
     struct Case {
         std::string what;
         std::string change;
         // Made by another program while the engine has the file open.
         bool whileOpen = false;
+        // The header's write version past SQLite's: damage that SQLite's
+        // check does not see, beside a change that it does not either.
+        bool headerRefusesWrites = false;
     };
+    testsupport::TempDir elsewhere;
+    const fs::path outside = elsewhere / "x.db";
     const std::vector<Case> cases = {
         {"a trigger that deletes the earlier events",
          "CREATE TRIGGER wipe AFTER INSERT ON raw_events BEGIN DELETE FROM raw_events WHERE rowid < NEW.rowid; END"},
@@ -314,6 +325,10 @@ TEST_CASE("a trigger or a view in the file is damage: the rows are carried into 
         {"a trigger that deletes the earlier events, made while the file is open",
          "CREATE TRIGGER wipe AFTER INSERT ON raw_events BEGIN DELETE FROM raw_events WHERE rowid < NEW.rowid; END",
          true},
+        {"a declaration that goes on to attach another file and write into it",
+         "PRAGMA writable_schema = ON; UPDATE sqlite_master SET sql = sql || '; ATTACH ''" + outside.string() +
+             "'' AS x; CREATE TABLE x.t (a); INSERT INTO x.t VALUES (1)' WHERE name = 'raw_events'",
+         false, true},
     };
     constexpr int kBefore = 20;
     std::vector<std::string> expected;
@@ -332,7 +347,8 @@ TEST_CASE("a trigger or a view in the file is damage: the rows are carried into 
             for (int i = 0; i < kBefore; ++i) REQUIRE(db->insertRawEvent(event(expected[i]), 1, nullptr));
             if (!entry.whileOpen) db.reset();
         });
-        sql(path, entry.change);
+        sql(path, entry.change + "; PRAGMA wal_checkpoint(TRUNCATE)");
+        if (entry.headerRefusesWrites) REQUIRE(testsupport::overwriteBytes(path, kWriteVersionAt, "\x03"));
         APMMonitorCapture capture;
         if (!db) db = open(scheduler, path, nullptr);
         REQUIRE(db);
@@ -350,6 +366,7 @@ TEST_CASE("a trigger or a view in the file is damage: the rows are carried into 
         CHECK(objectsOfOthers(path) == "0");
         CHECK(objectsOfOthers(path.string() + ".corrupt") == "1");
         CHECK(namesIn(path, "raw_events") == expected);
+        CHECK_FALSE(fs::exists(outside));
     }
 }
 

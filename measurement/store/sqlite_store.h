@@ -334,7 +334,7 @@ public:
     bool setUserVersion(std::int64_t version, APMErrorOut error);
 
     // For a file that opens but can never be used (another program's
-    // layout, a trigger that refuses the writes): once no other process has
+    // layout, a declaration that refuses the writes): once no other process has
     // it open (waited for up to kAPMSqliteStoreBusyTimeoutSeconds), closes
     // the connection, renames the file with its log and shared memory
     // (kAPMSqliteStoreSetAsideSuffix), logged with 34025 and the reason, and
@@ -356,13 +356,18 @@ public:
     // file and of its write-ahead log that SQLite takes for a table's leaf,
     // read from their bytes: SQLite finds rows only there, so no row that
     // reads is missed, and nothing a damaged page says makes a row skipped.
-    // The work is bounded by the file's pages: the in-order read by as many
-    // rows as they can hold, then one look-up for each key found. The
-    // stretches skipped are answered: each pair of rows read
+    // The work is linear in the file's cells: the in-order read gives no
+    // more keys than the file's table leaves hold, each key found is looked
+    // up once, and where the read gave keys out of order, a second in-order
+    // read examines the cells there. The stretches skipped are answered:
+    // each pair of rows read
     // next to each other between which damage was met (a look-up failing
     // on it, the in-order read stopping short or giving keys that do not
-    // read), with SQLite's error or what was wrong; none for an intact
-    // table. None, with the error, when the table cannot be read for a
+    // read), with SQLite's error or what was wrong, and around a row ID
+    // under which the tree holds another row than its look-up answers; none
+    // for an intact table. A table missing from a schema read in part (see
+    // makeReadOnlyWithDatabasePath) is one stretch. None, with the error,
+    // when the table cannot be read for a
     // reason other than damage (I/O, memory, a lock held past the wait).
     // Marks nothing: a reader that meets damage reports it itself.
     std::optional<std::vector<APMUnreadableStretch>> readableRowsOfTable(
@@ -390,7 +395,7 @@ public:
 
     // Runs the statements in a transaction that is always rolled back, and
     // tells whether the file refuses them: the reason when one fails on a
-    // constraint or a trigger, or stores no row; none when all of them ran.
+    // constraint, or stores no row; none when all of them ran.
     // A failure of another kind (a file held by another connection past the
     // limit, a full disk, an I/O error) says nothing about the file: none,
     // with the error filled.
@@ -479,11 +484,11 @@ private:
         std::int64_t refused = 0;
         std::vector<APMUnreadableStretch> skipped;
     };
-    // Makes the file at the target anew with the tables and indexes of the
-    // open file and every row of them that readableRowsOfTable offers, in
-    // one transaction; false (the target removed, *why filled) when it could
-    // not be written or a table could not be read for a reason other than
-    // damage.
+    // Makes the file at the target anew with the declared tables that the
+    // open file holds, and their declared indexes, and every row of them
+    // that readableRowsOfTable offers, in one transaction; false (the target
+    // removed, *why filled) when it could not be written, an index could not
+    // be made, or a table could not be read for a reason other than damage.
     bool carryReadableRows(const std::string& target, Carried* carried, std::string* why);
     bool open(APMErrorOut error);
     // The URI parameters: "mode=ro" and how the log's index is used.
