@@ -978,11 +978,15 @@ TEST_CASE("A file header SQLite refuses: the dump says why it read nothing and c
         std::string bytes;
         // What SQLite says of the file; none when it reads it (but will not write it).
         std::optional<std::string> refusal;
+        // The file cut after its first page, with an empty log beside it,
+        // which a read that takes the log into memory would delete.
+        bool cutWithEmptyLog = false;
     };
     const std::vector<Case> cases = {
         {"the schema format number 9", 44, std::string("\0\0\0\x09", 4), "unsupported file format"},
         {"no database's first bytes", 0, "not a database!", "file is not a database"},
         {"a write version past SQLite's", 18, "\x07", std::nullopt},
+        {"the first page alone, an empty log beside it", 0, "SQLite format 3", "database disk image is malformed", true},
     };
     for (const auto& entry : cases) {
         const std::string what = entry.what;
@@ -991,6 +995,11 @@ TEST_CASE("A file header SQLite refuses: the dump says why it read nothing and c
         REQUIRE(tool.log("before").status == 0);
         tool.sql("PRAGMA wal_checkpoint(TRUNCATE)");
         REQUIRE(testsupport::overwriteBytes(tool.database(), entry.offset, entry.bytes));
+        if (entry.cutWithEmptyLog) {
+            fs::resize_file(tool.database(), 4096);
+            testsupport::writeText(tool.database().string() + "-wal", "");
+            fs::remove(tool.database().string() + "-shm");
+        }
         const auto damaged = testsupport::readText(tool.database());
         const auto files = filesUnder(tool.data());
 
@@ -1005,7 +1014,11 @@ TEST_CASE("A file header SQLite refuses: the dump says why it read nothing and c
             CHECK(dump.err.find("nothing could be read: the file does not read as a database: " + *entry.refusal) !=
                   std::string::npos);
         }
-        CHECK(filesUnder(tool.data()) == files);
+        // Each file as it was; a log without an index is read through one
+        // made for it, as by every reader of the log.
+        auto left = filesUnder(tool.data());
+        if (entry.cutWithEmptyLog) left.erase(tool.database().string() + "-shm");
+        CHECK(left == files);
 
         const Run after = tool.log("after");
         CHECK_MESSAGE(after.status == 0, after.err);

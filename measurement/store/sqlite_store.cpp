@@ -221,10 +221,19 @@ std::string fileURI(const std::string& path) {
 
 }  // namespace
 
+// The last connection to close a log copies it into the file and deletes
+// it, which a connection that only reads must never do: read in memory
+// (without locks, as no writer can be at a log without an index), an empty
+// log would go.
 bool APMSqliteStore::openReadOnly(const char* parameters, APMErrorOut error) {
     close();
     const std::string uri = fileURI(path_) + "?" + parameters;
-    return openConnection(uri, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, error);
+    if (!openConnection(uri, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, error)) return false;
+    if (sqlite3_db_config(db_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr) == SQLITE_OK) return true;
+    fail(error, kAPMSqliteStoreOpenCode, "Failed to open database", kAPMSqliteStoreOpenFailedCode,
+         path_ + ": its log could not be kept from being written at the close: " + sqlite3_errmsg(db_));
+    close();
+    return false;
 }
 
 // Opens the connection (fully serialised, waiting while other connections
