@@ -1033,6 +1033,26 @@ TEST_CASE("A file header SQLite refuses: the dump says why it read nothing and c
     }
 }
 
+TEST_CASE("A name in a damaged file's schema reaches the standard error escaped, from the dump and from the engine") {
+    ToolFixture tool;
+    REQUIRE(tool.log("before").status == 0);
+    // A name of bytes that are no UTF-8, and that would clear the terminal.
+    const std::string name = "bad\xff\x1b[2J";
+    tool.sql("PRAGMA writable_schema = ON; INSERT INTO sqlite_master VALUES ('table', CAST(x'626164ff1b5b324a' AS "
+             "TEXT), CAST(x'626164ff1b5b324a' AS TEXT), 0, 'CREATE TABLE bad (a')");
+    const std::string escaped = "bad\\xff\\x1b[2J";
+    const Run dump = tool.run({"analytics", "dump", "--data", tool.data().string()});
+    const Run logged = tool.log("after");
+    for (const Run& run : {dump, logged}) {
+        CAPTURE(run.err);
+        CHECK(run.err.find(name) == std::string::npos);
+        CHECK(run.err.find('\x1b') == std::string::npos);
+        CHECK(run.err.find(escaped) != std::string::npos);
+    }
+    CHECK(dump.err.find("velmora analytics dump: nothing could be read: the file does not read as a database: "
+                        "malformed database schema (" + escaped + ")") != std::string::npos);
+}
+
 namespace {
 
 // Gives rows of the raw events values of other types than the table
