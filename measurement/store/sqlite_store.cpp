@@ -248,7 +248,14 @@ bool APMSqliteStore::openConnection(const std::string& target, int flags, APMErr
         return false;
     }
     sqlite3_busy_handler(db_, &APMSqliteStore::waitWhileBusy, this);
-    if ((flags & SQLITE_OPEN_READONLY) == 0) written_->watch(db_);
+    // Without its read-back, a connection would commit rows unchecked.
+    if ((flags & SQLITE_OPEN_READONLY) == 0 && !written_->watch(db_)) {
+        const std::string message = sqlite3_errmsg(db_);
+        close();
+        fail(error, kAPMSqliteStoreOpenCode, "Failed to open database", kAPMSqliteStoreOpenFailedCode,
+             path_ + ": the read-back of written rows could not be set up: " + message);
+        return false;
+    }
     ++fileGeneration_;
     return true;
 }

@@ -19,6 +19,7 @@
 #include "platform/foundation/process_info.h"
 #include "testsupport/file_text.h"
 #include "testsupport/temp_dir.h"
+#include "testsupport/test_hooks.h"
 
 using namespace measurement;
 using platform::Value;
@@ -601,4 +602,102 @@ TEST_CASE("a connection that holds the file is waited for, up to the limit") {
         CHECK(itemCount(*store) == 0);
     }
     sqlite3_close(other);
+}
+
+namespace {
+
+// While this lives, every connection opened gets, before the store's own,
+// a function of the read-back's name that takes every row for the one
+// written, and a statement left running, so that SQLite refuses to replace
+// that function.
+struct ImpostorReadBack {
+    static inline std::vector<sqlite3_stmt*> running;
+
+    ImpostorReadBack() { sqlite3_auto_extension(reinterpret_cast<void (*)()>(&install)); }
+    ~ImpostorReadBack() {
+        sqlite3_cancel_auto_extension(reinterpret_cast<void (*)()>(&install));
+        for (auto* statement : std::exchange(running, {})) sqlite3_finalize(statement);
+    }
+    ImpostorReadBack(const ImpostorReadBack&) = delete;
+    ImpostorReadBack& operator=(const ImpostorReadBack&) = delete;
+
+    static void alwaysAsWritten(sqlite3_context* context, int, sqlite3_value**) { sqlite3_result_int(context, 1); }
+    static int install(sqlite3* db, const char**, const sqlite3_api_routines*) {
+        sqlite3_create_function_v2(db, "apm_reads_as_written", -1, SQLITE_UTF8, nullptr, &alwaysAsWritten, nullptr,
+                                   nullptr, nullptr);
+        sqlite3_stmt* statement = nullptr;
+        if (sqlite3_prepare_v2(db, "SELECT 1 UNION ALL SELECT 2", -1, &statement, nullptr) == SQLITE_OK) {
+            sqlite3_step(statement);
+            running.push_back(statement);
+        }
+        // The connection's last result, which its open reports, a success.
+        return sqlite3_exec(db, "SELECT 1", nullptr, nullptr, nullptr);
+    }
+};
+
+}  // namespace
+
+TEST_CASE("a connection whose read-back SQLite does not set up takes no write") {
+    testsupport::TempDir dir;
+    APMMonitorCapture capture;
+    const auto path = dir / "db.sql";
+    {
+        auto store = openStore(path);
+        makeItems(*store);
+        REQUIRE(store->upsertRecord({{"name", "kept"}, {"amount", 1}}, "items", nullptr));
+    }
+    const auto before = testsupport::readText(path);
+    {
+        const ImpostorReadBack impostor;
+        std::optional<APMError> error;
+        CHECK_FALSE(APMSqliteStore::makeWithDatabasePath(path.string(), &error));
+        REQUIRE(error);
+        CHECK(error->code() == kAPMSqliteStoreOpenCode);
+        CHECK(error->monitorContext().stringValue().ends_with(
+            ": the read-back of written rows could not be set up: unable to delete/modify user-function due to "
+            "active statements"));
+        CHECK(capture.hasCode(kAPMSqliteStoreOpenFailedCode));
+    }
+    CHECK(testsupport::readText(path) == before);
+    CHECK_FALSE(std::filesystem::exists(path.string() + ".corrupt"));
+    CHECK(itemCount(*openStore(path)) == 1);
+}
+
+TEST_CASE("a row whose written values SQLite cannot give is not committed, as no read could show it as written") {
+    testsupport::TempDir dir;
+    APMMonitorCapture capture;
+    const auto path = dir / "db.sql";
+    auto store = openStore(path);
+    makeItems(*store);
+    REQUIRE(store->upsertRecord({{"name", "before"}, {"amount", 1}}, "items", nullptr));
+    auto written = [&](const char* statement) {
+        return store->performTransactionWithError(nullptr, [&] {
+            return store->executeStatement(statement, {}, nullptr).has_value() &&
+                   store->executeStatement("UPDATE items SET amount = amount + 1 WHERE name = 'before'", {}, nullptr)
+                       .has_value();
+        });
+    };
+    std::optional<APMError> error;
+    test_hooks::refuseWrittenValues(true);
+    const bool stored = store->executeStatement("INSERT INTO items VALUES ('refused', 2)", {}, &error).has_value();
+    const bool storedInTransaction = written("INSERT INTO items VALUES ('refused too', 3)");
+    test_hooks::refuseWrittenValues(false);
+    CHECK_FALSE(stored);
+    CHECK_FALSE(storedInTransaction);
+    REQUIRE(error);
+    CHECK(error->code() == kAPMSqliteStoreTransactionCode);
+    CHECK(error->monitorContext().stringValue() ==
+          "the values written to row 2 of items could not be told, so that it cannot be read back");
+    // No damage: nothing marked, and the next write is stored.
+    CHECK_FALSE(capture.hasCode(kAPMSqliteStoreDamageFoundCode));
+    CHECK_FALSE(std::filesystem::exists(path.string() + kAPMSqliteStoreDamageMarkSuffix));
+    CHECK(written("INSERT INTO items VALUES ('after', 4)"));
+    sqlite3* db = nullptr;
+    REQUIRE(sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK);
+    sqlite3_stmt* rows = nullptr;
+    REQUIRE(sqlite3_prepare_v2(db, "SELECT group_concat(name || amount) FROM items", -1, &rows, nullptr) == SQLITE_OK);
+    REQUIRE(sqlite3_step(rows) == SQLITE_ROW);
+    CHECK(std::string(reinterpret_cast<const char*>(sqlite3_column_text(rows, 0))) == "before2,after4");
+    sqlite3_finalize(rows);
+    sqlite3_close(db);
 }
