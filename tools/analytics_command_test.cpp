@@ -1033,6 +1033,76 @@ TEST_CASE("A file header SQLite refuses: the dump says why it read nothing and c
     }
 }
 
+namespace {
+
+// The user the tool is run as where the test needs one that is not root:
+// nobody, through setpriv.
+constexpr uid_t kNobody = 65534;
+constexpr const char* kSetpriv = "/usr/bin/setpriv";
+constexpr double kRunLimitSeconds = 120;
+
+// The folder and what lies beneath it given to that user.
+void giveToNobody(const fs::path& folder) {
+    REQUIRE(::lchown(folder.c_str(), kNobody, kNobody) == 0);
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        REQUIRE(::lchown(entry.path().c_str(), kNobody, kNobody) == 0);
+    }
+}
+
+// The tool run as that user; none, with why, when this process cannot
+// switch to it.
+std::optional<Run> runAsNobody(const fs::path& logs, const std::vector<std::string>& arguments, std::string* why) {
+    auto spawn = [&](const std::vector<std::string>& command, const std::string& tag) {
+        std::vector<std::string> argv{kSetpriv, "--reuid=" + std::to_string(kNobody),
+                                      "--regid=" + std::to_string(kNobody), "--clear-groups"};
+        argv.insert(argv.end(), command.begin(), command.end());
+        const fs::path out = logs / (tag + ".out"), err = logs / (tag + ".err");
+        const int outFd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        const int errFd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        REQUIRE((outFd >= 0 && errFd >= 0));
+        const pid_t pid = testsupport::spawnChild(argv, testsupport::environmentWith({}), outFd, errFd);
+        close(outFd);
+        close(errFd);
+        return Run{testsupport::waitForChild(pid, kRunLimitSeconds), testsupport::readText(out),
+                   testsupport::readText(err)};
+    };
+    if (::geteuid() != 0) {
+        *why = "the tests do not run as root, and cannot run the tool as another user";
+    } else if (::access(kSetpriv, X_OK) != 0) {
+        *why = std::string(kSetpriv) + " is not installed";
+    } else if (spawn({VELMORA_TOOL_PATH, "--help"}, "probe").status != 0) {
+        *why = "the tool cannot run as user " + std::to_string(kNobody) + " here (its folder, or setpriv, refuses)";
+    } else {
+        std::vector<std::string> command{VELMORA_TOOL_PATH};
+        command.insert(command.end(), arguments.begin(), arguments.end());
+        return spawn(command, "as-nobody");
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+TEST_CASE("A database the user may only read is kept as it is: the event is not stored, and nothing is set aside") {
+    ToolFixture tool;
+    REQUIRE(tool.log("before").status == 0);
+    fs::permissions(tool.folder.path(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                            fs::perms::others_read | fs::perms::others_exec);
+    giveToNobody(tool.data());
+    fs::permissions(tool.database(), fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    const std::string stored = testsupport::readText(tool.database());
+    std::string why;
+    const auto run = runAsNobody(tool.folder.path(), {"analytics", "log", "refused", "--data", tool.data().string()}, &why);
+    if (!run) {
+        MESSAGE("skipped: " << why);
+        return;
+    }
+    CHECK_MESSAGE(run->status == 1, run->err);
+    CHECK(run->err.find("velmora analytics log: the event was not stored: ") != std::string::npos);
+    CHECK(testsupport::readText(tool.database()) == stored);
+    CHECK_FALSE(fs::exists(tool.database().string() + ".corrupt"));
+    CHECK(tool.storedNames() == std::multiset<std::string>{"_f", "before"});
+}
+
 TEST_CASE("A name in a damaged file's schema reaches the standard error escaped, from the dump and from the engine") {
     ToolFixture tool;
     REQUIRE(tool.log("before").status == 0);
