@@ -290,6 +290,8 @@ std::optional<std::string> APMSqliteStore::rowsNotReadBack() {
 // The rows all belong to one table, in row-ID order.
 std::optional<std::string> APMSqliteStore::tableRowsNotReadBack(const APMWrittenRow* rows, std::size_t count) {
     const std::string& table = rows->table;
+    const auto columns = readBackColumns(table);
+    if (columns && columns->empty()) return std::nullopt;
     const auto untold = std::find_if(rows, rows + count, [](const APMWrittenRow& row) {
         return row.columns == kAPMWrittenRowUntold;
     });
@@ -297,8 +299,6 @@ std::optional<std::string> APMSqliteStore::tableRowsNotReadBack(const APMWritten
         return "the values written to row " + std::to_string(untold->rowID) + " of " + table +
                " could not be told, so that it cannot be read back";
     }
-    const auto columns = readBackColumns(table);
-    if (columns && columns->empty()) return std::nullopt;
     ComparedRows compared{rows, count};
     const std::string rowIDs = rowIDList(rows, count);
     auto lookUp = columns ? prepare(readBackQuery(table, *columns), nullptr) : APMStatementLease();
