@@ -41,11 +41,13 @@
 #include <random>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "measurement/control/engine_control.h"
 #include "measurement/control/store_control.h"
 #include "measurement/core/arurerudo.h"
+#include "measurement/foundation/printable_text.h"
 #include "platform/foundation/json_codec.h"
 #include "platform/foundation/url.h"
 #include "platform/frameworks/app_core/app.h"
@@ -476,14 +478,18 @@ int identity(bool json) {
 }
 
 // Why the file read as no database at all, when the damage says so: its
-// schema's table, the whole of it.
+// schema's table, the whole of it, as a file that does not read as a
+// database (a schema read only in part is damage to that table too, and the
+// rest of the file was read).
 std::optional<std::string> unreadableFile(const Value::Array& damage) {
+    constexpr std::string_view kNoDatabase = "the file does not read as a database";
     for (const auto& stretch : damage) {
         if (!stretch.isDictionary()) continue;
         const auto& fields = stretch.asDictionary();
         auto field = [&](const char* key) { return fields.count(key) ? fields.at(key) : Value(); };
         if (field("table") == Value("sqlite_master") && field("after_rowid").isNull() &&
-            field("before_rowid").isNull() && field("error").isString()) {
+            field("before_rowid").isNull() && field("error").isString() &&
+            field("error").asString().rfind(kNoDatabase, 0) == 0) {
             return field("error").asString();
         }
     }
@@ -493,8 +499,10 @@ std::optional<std::string> unreadableFile(const Value::Array& damage) {
 int dump() {
     std::string error;
     const auto data = measurement::control::storedData(&error);
+    // What SQLite says of a damaged file may quote its bytes (a name in its
+    // schema): printed escaped.
     if (!data) {
-        std::cerr << "velmora analytics dump: " << error << '\n';
+        std::cerr << "velmora analytics dump: " << measurement::printable(error) << '\n';
         return 1;
     }
     std::cout << platform::writeJSON(*data, true) << '\n';
@@ -504,7 +512,7 @@ int dump() {
     const bool damaged =
         damage != data->asDictionary().end() && damage->second.isArray() && !damage->second.asArray().empty();
     if (const auto unread = damaged ? unreadableFile(damage->second.asArray()) : std::nullopt) {
-        std::cerr << "velmora analytics dump: nothing could be read: " << *unread
+        std::cerr << "velmora analytics dump: nothing could be read: " << measurement::printable(*unread)
                   << "; nothing was changed, and the next process that stores an event sets the file aside\n";
     } else if (damaged) {
         std::cerr << "velmora analytics dump: the database is damaged: " << damage->second.asArray().size()

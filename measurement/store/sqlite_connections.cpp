@@ -42,9 +42,21 @@ int runToEnd(sqlite3* db, const char* sql) {
     return rc;
 }
 
+bool answersRow(sqlite3* db, const char* sql) {
+    sqlite3_stmt* statement = nullptr;
+    const bool row = sqlite3_prepare_v2(db, sql, -1, &statement, nullptr) == SQLITE_OK && statement &&
+                     sqlite3_step(statement) == SQLITE_ROW;
+    sqlite3_finalize(statement);
+    return row;
+}
+
 // Prepared, it loads the schema; stepped, it reads no row of it, whose own
 // pages may be damaged past the declarations that loaded.
 constexpr const char* kSchemaLoad = "SELECT 1 FROM sqlite_master LIMIT 0";
+// Answers a row once a table of the file's own loaded.
+constexpr const char* kSomeTableLoaded =
+    "SELECT 1 FROM pragma_table_list WHERE schema = 'main' AND type = 'table' AND name NOT LIKE 'sqlite\\_%' "
+    "ESCAPE '\\' LIMIT 1";
 
 }  // namespace
 
@@ -91,7 +103,9 @@ bool tolerateSchemaErrors(sqlite3* db, std::string* why) {
         *why = sqlite3_errmsg(db);
         return false;
     }
-    return true;
+    if (answersRow(db, kSomeTableLoaded)) return true;
+    *why = "no table of its schema reads";
+    return false;
 }
 
 sqlite3* openLenientReader(const std::string& path, std::string* why) {

@@ -23,7 +23,7 @@ bool distrustFile(sqlite3* db, std::string* why);
 // much of the file's schema as parses and reads, and ignores the
 // declarations it cannot parse or reach (writable_schema, which defensive
 // mode refuses and which is therefore turned off). False, *why filled, when
-// SQLite refuses even that (a header it does not read).
+// SQLite refuses even that (a header it does not read), or no table loads.
 bool tolerateSchemaErrors(sqlite3* db, std::string* why);
 
 // The file opened for reading only, distrusted, its schema tolerated as
