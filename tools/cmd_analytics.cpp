@@ -355,10 +355,15 @@ int fetchConfig() {
         return 1;
     }
     if (!fetch.sent) std::cerr << "velmora analytics config: no measurement service address to fetch from\n";
-    std::cout << "configuration version " << fetch.version << (fetch.eventEditingLoaded ? ", event editing loaded" : "")
-              << '\n';
+    // What the engine holds after a failed fetch is not what was asked for.
+    if (fetch.failure) {
+        std::cerr << "velmora analytics config: the fetch failed: " << *fetch.failure << '\n';
+    } else {
+        std::cout << "configuration version " << fetch.version
+                  << (fetch.eventEditingLoaded ? ", event editing loaded" : "") << '\n';
+    }
     uploadAsOnResignation();
-    return fetch.sent ? 0 : 1;
+    return fetch.sent && !fetch.failure ? 0 : 1;
 }
 
 // "ad_storage=granted" ... as consent settings; false, with the reason on

@@ -87,7 +87,10 @@ int runExperiments(const ExperimentsOptions& options, const platform::LaunchOpti
         std::cerr << "velmora experiments: the engine has no experiments client\n";
         return 1;
     }
-    if (options.fetch && !measurement::control::waitForExperimentsFetch(start, kWaitSeconds)) {
+    // Without --fetch nothing is waited for.
+    const auto fetch = options.fetch ? measurement::control::waitForExperimentsFetch(start, kWaitSeconds)
+                                     : measurement::control::ExperimentsFetch{true, std::nullopt};
+    if (!fetch.ended) {
         std::cerr << "velmora experiments: no fetch ended within " << kWaitSeconds << " s\n";
         return 1;
     }
@@ -108,8 +111,8 @@ int runExperiments(const ExperimentsOptions& options, const platform::LaunchOpti
     } else {
         printState(state);
     }
-    if (options.fetch && state["last_success"].realValue() < start) {
-        std::cerr << "velmora experiments: the fetch failed\n";
+    if (options.fetch && (fetch.failure || state["last_success"].realValue() < start)) {
+        std::cerr << "velmora experiments: the fetch failed" << (fetch.failure ? ": " + *fetch.failure : "") << '\n';
         return 1;
     }
     return 0;

@@ -57,6 +57,10 @@ TEST_CASE("a service address is an http or https address with a host; anything e
         {"ftp://127.0.0.1/", "its scheme is ftp, not http or https"},
         {"http:/path", "it names no host"},
         {"http://127.0.0.1:99999/", "names no http or https address"},
+        // Taken here, the network library would refuse it only as it asks.
+        {"http://[zz]/", "\"http://[zz]/\": its host [zz] is in brackets, which hold an IPv6 address"},
+        {"http://[1:2:3]/", "its host [1:2:3] is in brackets"},
+        {"http://[::1]:9/", nullptr},
     };
     // Every variable of the table that names an address.
     int named = 0;
@@ -81,15 +85,52 @@ TEST_CASE("a service address is an http or https address with a host; anything e
     CHECK(named == 6);
 }
 
-TEST_CASE("the network is unreachable only for the words that say so") {
-    const std::vector<std::pair<std::string, bool>> cases = {
-        {"0", false}, {"no", false}, {"false", false}, {"1", true}, {"yes", true}, {"", true}, {"NO", true}};
+TEST_CASE("the network is unreachable only for the words that say so; a word of neither kind is refused") {
+    struct Case {
+        std::string value;
+        bool reachable;
+        bool refused;
+    };
+    const std::vector<Case> cases = {
+        {"0", false, false}, {"no", false, false}, {"false", false, false}, {"1", true, false},
+        {"yes", true, false}, {"true", true, false}, {"", true, true}, {"NO", true, true},
+        {" 0", true, true}, {"maybe", true, true}, {"false\n", true, true},
+    };
     for (const auto& testCase : cases) {
-        const auto& value = testCase.first;
-        CAPTURE(value);
-        CHECK(optionsFrom({{"VELMORA_NETWORK_REACHABLE", value}}).networkReachable == testCase.second);
+        CAPTURE(testCase.value);
+        const auto options = optionsFrom({{"VELMORA_NETWORK_REACHABLE", testCase.value}});
+        CHECK(options.networkReachable == testCase.reachable);
+        REQUIRE(options.refused.size() == (testCase.refused ? 1U : 0U));
+        if (testCase.refused) {
+            CHECK(options.refused[0] == "VELMORA_NETWORK_REACHABLE is 0, no or false (unreachable) or 1, yes or true "
+                                        "(reachable), not \"" + testCase.value + "\"");
+        }
     }
     CHECK(optionsFrom({}).networkReachable);
+}
+
+TEST_CASE("a vendor identifier is a UUID as the platform writes one; anything else is refused") {
+    const std::vector<std::pair<std::string, bool>> cases = {
+        {"0F0E0D0C-0B0A-4908-8706-050403020100", true},
+        {"00000000-0000-0000-0000-000000000000", true},
+        {"0f0e0d0c-0b0a-4908-8706-050403020100", false},
+        {"0F0E0D0C0B0A490887060504030201000000", false},
+        {"0F0E0D0C-0B0A-4908-8706-05040302010", false},
+        {"0F0E0D0C-0B0A-4908-8706-0504030201000", false},
+        {"0F0E0D0C-0B0A-4908-8706-05040302010G", false},
+        {"0F0E0D0C-0B0A-4908-8706-05040302010\n", false},
+        {"", false},
+    };
+    for (const auto& testCase : cases) {
+        CAPTURE(testCase.first);
+        const auto options = optionsFrom({{"VELMORA_IDENTIFIER_FOR_VENDOR", testCase.first}});
+        CHECK(options.identifierForVendor == (testCase.second ? std::optional(testCase.first) : std::nullopt));
+        REQUIRE(options.refused.size() == (testCase.second ? 0U : 1U));
+        if (!testCase.second) {
+            CHECK(options.refused[0].rfind("VELMORA_IDENTIFIER_FOR_VENDOR is a UUID", 0) == 0);
+            CHECK(options.refused[0].find("not \"" + testCase.first + "\"") != std::string::npos);
+        }
+    }
 }
 
 TEST_CASE("installed options are what the process reads until others are installed") {
