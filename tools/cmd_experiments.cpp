@@ -18,6 +18,7 @@
 #include "tools/command_registry.h"
 #include "tools/option_values.h"
 #include "tools/data_folder.h"
+#include "tools/kept_preferences.h"
 #include "tools/lock_waits.h"
 #include "tools/path_options.h"
 #include "velmora/analytics/measurement_analytics.h"
@@ -135,8 +136,9 @@ const tools::CommandRegistration registration([](CLI::App& app, int& status, con
         measurement::control::shutdown();
         // What it prints, and what --fetch puts in force, is the experiments
         // database's.
-        status =
-            tools::reportGivenUpLockWaits("velmora experiments", outcome, {tools::SharedFile::experimentsDatabase});
+        status = tools::reportUnkeptPreferences(
+            "velmora experiments",
+            tools::reportGivenUpLockWaits("velmora experiments", outcome, {tools::SharedFile::experimentsDatabase}));
     });
 });
 

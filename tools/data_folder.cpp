@@ -57,6 +57,12 @@ std::filesystem::path requireDataFolder(const std::string& command, const std::s
                                 limit.because));
     }
     if (const auto why = unusableFolder(folder)) refuse(command, source + " " + *why + ": " + shownPath(folder));
+    // The preferences could never be kept in it: nothing runs that would
+    // then be lost at its end.
+    const auto preferences = folder / kPreferencesFolderName;
+    if (const auto why = unusableFolder(preferences)) {
+        refuse(command, "the preferences folder of " + source + " " + *why + ": " + shownPath(preferences));
+    }
     return folder;
 }
 

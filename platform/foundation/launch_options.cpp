@@ -166,7 +166,8 @@ const std::vector<LaunchOptions::Variable> kVariables = {
     {{"VELMORA_REMOTE_CONFIG_SOURCE"}, "`velmora app`",
      "where remote configuration is fetched from: a file or a loopback http address such as the collector's "
      "`/remote-values` (a file that is not there or holds no document, or an address off this machine, stops "
-     "`velmora app` with the reason); none by default, so "
+     "`velmora app` with the reason; a fetch from it that brings no document is said as it fails, and the "
+     "session then ends with status 1); none by default, so "
      "every fetch fails and the application bundle's defaults stand in "
      "(`--remote-config` overrides it)",
      [](LaunchOptions& o, const LaunchOptions::Lookup& l) {
@@ -183,7 +184,8 @@ const std::vector<LaunchOptions::Variable> kVariables = {
     {{"VELMORA_NETWORK_REACHABLE"}, "the measurement engine",
      "`0`, `no` or `false` make the network count as unreachable for the whole process: the engine keeps what it "
      "stores and neither uploads nor fetches; `1`, `yes` or `true`, as by default, leave it reachable. Each is "
-     "taken only as written: anything else (`NO`, ` 0`, an empty value) stops every command with status 2",
+     "taken only as written: anything else (`NO`, `maybe`, a space around a word, an empty value) stops every "
+     "command with status 2",
      readReachable},
     {{"VELMORA_ATTRIBUTION_SERVICE_URL"}, "the measurement engine",
      "where search-ad attribution tokens go, such as the collector's address; none by default, so each daily try "
