@@ -342,6 +342,27 @@ TEST_CASE("asked for a language its bundle has no texts in, the application says
     }
 }
 
+TEST_CASE("a command's name is read as its words are: quotes group what they hold and are no part of it") {
+    LaunchedSession launched;
+    std::ostringstream out;
+    Runner runner(*launched.session, CommandTable(), out);
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"tap \"Next\"#x", "\"Next#x\""},
+        {"tap \"No. #3\"", "\"No. #3\""},
+        {"tap two  \"words \"apart", "\"two  words apart\""},
+        {"tap nothing\"", "\"nothing\""},
+    };
+    for (const auto& row : cases) {
+        CAPTURE(row.first);
+        out.str("");
+        runner.execute(row.first);
+        // The first line: the console's lines of the launch follow the first command.
+        const std::string said = out.str().substr(0, out.str().find('\n') + 1);
+        CHECK(said == "nothing on screen is titled or identified " + row.second + "\n");
+    }
+    runner.execute("quit");
+}
+
 TEST_CASE("snapshot draws the screen into a PNG, refuses what it cannot do, and the session goes on") {
     LaunchedSession launched(platform::gfx::Size{320, 568});
     const auto& folder = launched.folder;
@@ -370,6 +391,9 @@ TEST_CASE("snapshot draws the screen into a PNG, refuses what it cannot do, and 
         {"screen.png --scale nan", "", 0, "--scale takes a number"},
         {"screen.png --scale 11", "", 0, "--scale takes a number"},
         {"screen.png --scale", "", 0, "--scale takes a number"},
+        // Which of two scales was meant cannot be told.
+        {"screen.png --scale 1 --scale 2", "", 0, "--scale is given more than once: give it once"},
+        {"--scale 2 screen.png --scale 2", "", 0, "--scale is given more than once"},
         {"", "", 0, "give a file"},
         {"one.png two.png", "", 0, "give a file"},
     };
