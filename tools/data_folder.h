@@ -28,8 +28,8 @@ DataFolderLimit dataFolderLimit();
 
 // The data folder a command works in: the one given, else the launch
 // options', else velmora under the user's data home; its name checked, its
-// absolute path against dataFolderLimit(), and that it and its preferences
-// folder are folders or can be made ones (nothing but folders above them,
+// absolute path against dataFolderLimit(), and that it and the two folders
+// it holds are folders or can be made ones (nothing but folders above them,
 // no link that leads to nothing).
 std::filesystem::path requireDataFolder(const std::string& command, const std::string& given,
                                         const platform::LaunchOptions& launch);

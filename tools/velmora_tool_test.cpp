@@ -666,7 +666,8 @@ TEST_CASE("velmora's data folder option, pi, text programs, prices and remote-co
         const std::string noPreferences = (data / "no-preferences").string();
         std::filesystem::create_directories(noDatabase);
         std::filesystem::create_directories(noPreferences);
-        std::ofstream(data / "no-database" / "Application Support") << "a file where the engine's folder goes\n";
+        std::filesystem::create_directories(data / "no-database" / "Application Support");
+        std::ofstream(data / "no-database" / "Application Support" / "Rozeda") << "a file where the engine's folder goes\n";
         std::ofstream(data / "no-preferences" / "Preferences") << "a file where the preferences go\n";
         // A preferences folder that takes no write, whoever runs the test:
         // no file can be made in a process's folder of /proc.
@@ -676,8 +677,12 @@ TEST_CASE("velmora's data folder option, pi, text programs, prices and remote-co
         // A data folder, and a folder above one, that lead to nothing.
         const std::string dangling = (data / "dangling").string();
         std::filesystem::create_directory_symlink(data / "nothing-here", dangling);
-        const std::string noPreferencesSaid = ": the preferences folder of --data is a file, not a folder: " +
-                                              noPreferences + "/Preferences";
+        const std::string noEngineFolder = (data / "no-engine-folder").string();
+        std::filesystem::create_directories(noEngineFolder);
+        std::ofstream(data / "no-engine-folder" / "Application Support") << "a file where the engine's folder goes\n";
+        // Long paths are shortened in messages: what lies there is named.
+        const std::string noEngineFolderSaid = ": the measurement engine's folder of --data is a file, not a folder: ";
+        const std::string noPreferencesSaid = ": the preferences folder of --data is a file, not a folder: ";
         const std::string danglingSaid = ": --data is a link to " + (data / "nothing-here").string() +
                                          ", which is not there: " + dangling;
         std::ofstream(data / "not-json.json") << "{\"entries\": {\"a\": 1}\n";
@@ -700,6 +705,11 @@ TEST_CASE("velmora's data folder option, pi, text programs, prices and remote-co
             {{"analytics", "consent", "ad_storage=granted", "--data", noPreferences},
              "velmora analytics consent" + noPreferencesSaid},
             {{"experiments", "--data", noPreferences}, "velmora experiments" + noPreferencesSaid},
+            {{"app", "--script", quit, "--data", noEngineFolder}, "velmora app" + noEngineFolderSaid},
+            {{"calc", "--k", "1", "--n", "2", "--p", "0.5", "--data", noEngineFolder}, "velmora calc" + noEngineFolderSaid},
+            {{"analytics", "dump", "--data", noEngineFolder}, "velmora analytics dump" + noEngineFolderSaid},
+            {{"analytics", "consent", "ad_storage=granted", "--data", noEngineFolder},
+             "velmora analytics consent" + noEngineFolderSaid},
             {{"app", "--script", quit, "--data", unwritable},
              "velmora app: the preferences of this run could not be kept, so the next start will not find them: "
              "cannot write " + unwritable + "/Preferences/", {}, 1},
