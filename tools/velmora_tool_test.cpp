@@ -490,22 +490,20 @@ TEST_CASE("velmora analytics config takes the collector's program, which edits w
 
 TEST_CASE("velmora app says each fetch from its remote-configuration source that brought nothing, and fails") {
     testsupport::TempDir data;
-    const auto values = data / "values.json";
-    std::ofstream(values) << "{\"entries\": {}}";
-    Collector collector({"--remote-values", values.string()});
+    std::ofstream(data / "values.json") << "{\"entries\": {}}";
+    std::ofstream(data / "quit.script") << "quit\n";
+    Collector collector({"--remote-values", (data / "values.json").string()});
     const auto port = collector.waitFor(std::regex("listening on 127\\.0\\.0\\.1:([0-9]+)\n"), 20);
     REQUIRE(port);
-    std::ofstream(data / "quit.script") << "quit\n";
     const std::string source = "http://127.0.0.1:" + *port + "/remote-values";
-    const auto launch = [&](const std::string& folder) {
+    // Each on a folder of its own: values fetched on one are fresh there.
+    const auto launch = [&](const char* folder) {
         return runTool({"app", "--remote-config", source, "--script", (data / "quit.script").string(), "--data",
                         (data / folder).string()});
     };
-    const auto fetched = launch("fetched");
-    CHECK(fetched.status == 0);
-    CHECK_FALSE(contains(fetched.out, "remote configuration was not fetched"));
+    CHECK(launch("fetched").status == 0);
     // Edited once the collector serves it: the bytes go out as they stand.
-    std::ofstream(values) << "not a document";
+    std::ofstream(data / "values.json") << "not a document";
     const auto refused = launch("refused");
     CAPTURE(refused.err);
     CHECK(refused.status == 1);
@@ -690,7 +688,6 @@ TEST_CASE("velmora's data folder option, pi, text programs, prices and remote-co
         const std::string noCurrency = "\" is not a currency code: three capital letters, such as USD";
         const std::string unreachable = "velmora: VELMORA_NETWORK_REACHABLE is 0, no or false (unreachable) or 1, yes "
                                         "or true (reachable), not \"";
-        const std::string noVendor = "velmora: VELMORA_IDENTIFIER_FOR_VENDOR is a UUID as the platform writes one";
         const std::vector<Case> cases = {
             // A fetch that failed is said, with why, and fails the command.
             {{"analytics", "config", "--data", (data / "fetched").string()},
@@ -701,15 +698,10 @@ TEST_CASE("velmora's data folder option, pi, text programs, prices and remote-co
             {{"app", "--script", quit, "--data", noPreferences}, "velmora app" + noPreferencesSaid},
             {{"calc", "--k", "1", "--n", "2", "--p", "0.5", "--data", noPreferences}, "velmora calc" + noPreferencesSaid},
             {{"analytics", "log", "x", "--data", noPreferences}, "velmora analytics log" + noPreferencesSaid},
-            {{"analytics", "identity", "--data", noPreferences}, "velmora analytics identity" + noPreferencesSaid},
-            {{"analytics", "consent", "ad_storage=granted", "--data", noPreferences},
-             "velmora analytics consent" + noPreferencesSaid},
             {{"experiments", "--data", noPreferences}, "velmora experiments" + noPreferencesSaid},
             {{"app", "--script", quit, "--data", noEngineFolder}, "velmora app" + noEngineFolderSaid},
             {{"calc", "--k", "1", "--n", "2", "--p", "0.5", "--data", noEngineFolder}, "velmora calc" + noEngineFolderSaid},
             {{"analytics", "dump", "--data", noEngineFolder}, "velmora analytics dump" + noEngineFolderSaid},
-            {{"analytics", "consent", "ad_storage=granted", "--data", noEngineFolder},
-             "velmora analytics consent" + noEngineFolderSaid},
             {{"app", "--script", quit, "--data", unwritable},
              "velmora app: the preferences of this run could not be kept, so the next start will not find them: "
              "cannot write " + unwritable + "/Preferences/", {}, 1},
@@ -719,28 +711,19 @@ TEST_CASE("velmora's data folder option, pi, text programs, prices and remote-co
             {{"app", "--script", quit, "--data", dangling}, "velmora app" + danglingSaid},
             {{"calc", "--k", "1", "--n", "2", "--p", "0.5", "--data", dangling}, "velmora calc" + danglingSaid},
             {{"analytics", "log", "x", "--data", dangling}, "velmora analytics log" + danglingSaid},
-            {{"analytics", "identity", "--data", dangling}, "velmora analytics identity" + danglingSaid},
             {{"analytics", "dump", "--data", dangling}, "velmora analytics dump" + danglingSaid},
             {{"experiments", "--data", dangling}, "velmora experiments" + danglingSaid},
-            {{"analytics", "log", "x", "--data", dangling + "/below"},
-             "velmora analytics log: --data lies under " + dangling + ", a link to "},
             // Values no command can use.
             {{"experiments", "--fetch", "--data", folder},
              "velmora: VELMORA_EXPERIMENTS_SERVICE_URL names no http or https address (such as "
              "http://127.0.0.1:PORT/): \"http://[zz]/\": its host [zz] is in brackets, which hold an IPv6 address",
              {{"VELMORA_EXPERIMENTS_SERVICE_URL", "http://[zz]/"}}},
-            {{"analytics", "config", "--data", folder}, "its host [1:2:3] is in brackets",
-             {{"VELMORA_MEASUREMENT_SERVICE_URL", "http://[1:2:3]/"}}},
             {{"analytics", "open", "bern://[zz]/?utm_source=mail", "--data", folder},
              "velmora analytics open: \"bern://[zz]/?utm_source=mail\" is no URL: its host [zz] is in brackets"},
             {{"analytics", "purchase", "pro", "--price", "1", "--currency", "", "--data", folder},
              "velmora analytics purchase: --currency: \"" + noCurrency},
             {{"analytics", "purchase", "pro", "--price", "1", "--currency", "US\nD", "--data", folder},
              "--currency: \"US\nD" + noCurrency},
-            {{"analytics", "purchase", "pro", "--price", "1", "--currency", "123", "--data", folder},
-             "--currency: \"123" + noCurrency},
-            {{"analytics", "purchase", "pro", "--price", "1", "--currency", "\xC3\xBC\xE2\x82\xAC", "--data", folder},
-             noCurrency},
             {{"analytics", "purchase", "pro", "--price", "1", "--currency", "usd", "--data", folder},
              "--currency: \"usd" + noCurrency},
             {{"analytics", "log", "probe", "a=1", "a=2", "--data", folder},
@@ -749,23 +732,15 @@ TEST_CASE("velmora's data folder option, pi, text programs, prices and remote-co
              "velmora analytics consent: ad_storage is given more than once: give each consent type once"},
             {{"analytics", "log", "x", "--data", folder}, unreachable + "NO\"", {{"VELMORA_NETWORK_REACHABLE", "NO"}}},
             {{"analytics", "log", "x", "--data", folder}, unreachable + " 0\"", {{"VELMORA_NETWORK_REACHABLE", " 0"}}},
-            {{"app", "--script", quit, "--data", folder}, unreachable + "maybe\"",
-             {{"VELMORA_NETWORK_REACHABLE", "maybe"}}},
-            {{"analytics", "identity", "--data", folder}, noVendor,
+            {{"analytics", "identity", "--data", folder}, "velmora: VELMORA_IDENTIFIER_FOR_VENDOR is a UUID as the",
              {{"VELMORA_IDENTIFIER_FOR_VENDOR", "0F0E0D0C-0B0A-4908-8706-05040302010\n"}}},
-            {{"analytics", "identity", "--data", folder}, noVendor,
-             {{"VELMORA_IDENTIFIER_FOR_VENDOR", "0f0e0d0c-0b0a-4908-8706-050403020100"}}},
             {{"collector", "--port", "0", "--remote-values", notJSON},
              "velmora collector: " + notJSON + ": no remote-configuration document ({\"entries\": {...}}): not JSON"},
             {{"collector", "--port", "0", "--search-ad-reply", notJSON}, "velmora collector: " + notJSON + ": not JSON"},
-            {{"collector", "--port", "0", "--search-ad-reply", (data / "values.json").string()}, ": not JSON"},
             // Help answers a command line that reads otherwise.
             {{"calc", "--help", "--bogus"}, "velmora calc: --bogus is no option of velmora calc"},
             {{"calc", "--bogus", "--help"}, "velmora calc: --bogus is no option of velmora calc"},
             {{"calc", "--help", "--k", "1", "--k", "2"}, "velmora calc: --k is given more than once"},
-            {{"--help"}, "velmora: VELMORA_MEASUREMENT_SERVICE_URL names no http or https address",
-             {{"VELMORA_MEASUREMENT_SERVICE_URL", "notaurl"}}},
-            {{"calc", "--help"}, "", {}, 0, "--data"},
             // The preferences folder of the programs that set no data folder.
             {{"script", "eval", "--text", sum}, "velmora script eval: $VELMORA_PREFERENCES is a file, not a folder: " + sum,
              {{"VELMORA_PREFERENCES", sum}}},

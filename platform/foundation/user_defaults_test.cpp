@@ -334,25 +334,19 @@ TEST_CASE("the suites whose latest write failed are listed, with why, until a wr
         for (const auto& suite : UserDefaults::unsavedSuites()) listed.push_back(suite.file);
         return listed;
     };
-    UserDefaults kept("com.example.kept");
-    UserDefaults lost("com.example.lost");
-    UserDefaults later("com.example.later");
+    UserDefaults kept("com.example.kept"), lost("com.example.lost"), later("com.example.later");
     CHECK(kept.setObject(1, "k"));
     // A folder, not empty, where the file goes: the write cannot replace it.
     for (const auto* suite : {&lost, &later}) std::filesystem::create_directories(suite->filePath() / "inside");
     CHECK_FALSE(lost.setObject(2, "k"));
     {
         platform::dispatch::MainLoopTurn turn;
-        CHECK(later.setObject(3, "k"));  // waits for the turn's end...
-        // ...but is tried before the list is made.
+        CHECK(later.setObject(3, "k"));  // waits for the turn's end, but is tried before the list is made
         CHECK(files() == std::vector<std::filesystem::path>{later.filePath(), lost.filePath()});
     }
-    const auto unsaved = UserDefaults::unsavedSuites();
-    REQUIRE(unsaved.size() == 2);
-    CHECK(unsaved[1].why.find(lost.filePath().filename().string()) != std::string::npos);
+    CHECK(UserDefaults::unsavedSuites().back().why.find(lost.filePath().filename().string()) != std::string::npos);
     {
-        // Another folder's suites are no concern of a program that uses this one.
-        platform::ScopedDataDirectory elsewhere(folder.dir / "elsewhere");
+        platform::ScopedDataDirectory elsewhere(folder.dir / "elsewhere");  // another program's suites
         CHECK(files().empty());
     }
     std::filesystem::remove_all(lost.filePath());

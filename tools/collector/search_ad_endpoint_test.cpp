@@ -4,9 +4,6 @@
 #include <condition_variable>
 #include <mutex>
 #include <sstream>
-#include <string>
-#include <utility>
-#include <vector>
 
 #include "measurement/audience/search_ad_reporter.h"
 #include "platform/dispatch/queue.h"
@@ -63,20 +60,14 @@ TEST_CASE("without a reply file the attribution path answers 404; one unreadable
         CollectorService service(CollectorOptions{}, out);
         CHECK(postToken(service.start(), "t").statusCode == 404);
     }
+    CollectorOptions options;
+    options.searchAdReplyPath = "/nonexistent/search-ad.json";
+    CHECK_THROWS_AS(CollectorService(options, out), std::invalid_argument);
+    // Nor is JSON that is no object: no reply the engine could read.
     testsupport::TempDir dir;
-    const std::vector<std::pair<std::string, std::string>> refused = {
-        {"", "cannot be read"}, {"{\"attribution\": tru", ": not JSON: "}, {"[true]", ": not a JSON object"}};
-    for (const auto& file : refused) {
-        CAPTURE(file.first);
-        CollectorOptions options;
-        options.searchAdReplyPath = dir / "search-ad.json";
-        if (file.first.empty()) {
-            options.searchAdReplyPath = "/nonexistent/search-ad.json";
-        } else {
-            testsupport::writeText(*options.searchAdReplyPath, file.first);
-        }
-        CHECK_THROWS_WITH_AS(CollectorService(options, out), doctest::Contains(file.second.c_str()), std::invalid_argument);
-    }
+    options.searchAdReplyPath = dir / "search-ad.json";
+    testsupport::writeText(*options.searchAdReplyPath, "[true]");
+    CHECK_THROWS_WITH_AS(CollectorService(options, out), doctest::Contains("not a JSON object"), std::invalid_argument);
 }
 
 TEST_CASE("the search-ad reporter posts its token to the collector and logs _cmp from its reply") {

@@ -342,27 +342,6 @@ TEST_CASE("asked for a language its bundle has no texts in, the application says
     }
 }
 
-TEST_CASE("a command's name is read as its words are: quotes group what they hold and are no part of it") {
-    LaunchedSession launched;
-    std::ostringstream out;
-    Runner runner(*launched.session, CommandTable(), out);
-    const std::vector<std::pair<std::string, std::string>> cases = {
-        {"tap \"Next\"#x", "\"Next#x\""},
-        {"tap \"No. #3\"", "\"No. #3\""},
-        {"tap two  \"words \"apart", "\"two  words apart\""},
-        {"tap nothing\"", "\"nothing\""},
-    };
-    for (const auto& row : cases) {
-        CAPTURE(row.first);
-        out.str("");
-        runner.execute(row.first);
-        // The first line: the console's lines of the launch follow the first command.
-        const std::string said = out.str().substr(0, out.str().find('\n') + 1);
-        CHECK(said == "nothing on screen is titled or identified " + row.second + "\n");
-    }
-    runner.execute("quit");
-}
-
 TEST_CASE("snapshot draws the screen into a PNG, refuses what it cannot do, and the session goes on") {
     LaunchedSession launched(platform::gfx::Size{320, 568});
     const auto& folder = launched.folder;
