@@ -35,6 +35,9 @@ void resetAnalyticsFacade();
 // application identifiers, the shared identity), so that the next engine
 // starts as in a new process on the same files.
 void resetMeasurementEngine();
+// Whether the store's read-back is refused every value a row is about to
+// be written with, as SQLite refuses them when it runs out of memory.
+void refuseWrittenValues(bool refused);
 // All of the measurement side at once: the engine, the facade and the
 // default application, as between two runs of the application.
 void resetMeasurement();

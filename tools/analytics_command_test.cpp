@@ -978,11 +978,15 @@ TEST_CASE("A file header SQLite refuses: the dump says why it read nothing and c
         std::string bytes;
         // What SQLite says of the file; none when it reads it (but will not write it).
         std::optional<std::string> refusal;
+        // The file cut after its first page, with an empty log beside it,
+        // which a read that takes the log into memory would delete.
+        bool cutWithEmptyLog = false;
     };
     const std::vector<Case> cases = {
         {"the schema format number 9", 44, std::string("\0\0\0\x09", 4), "unsupported file format"},
         {"no database's first bytes", 0, "not a database!", "file is not a database"},
         {"a write version past SQLite's", 18, "\x07", std::nullopt},
+        {"the first page alone, an empty log beside it", 0, "", "database disk image is malformed", true},
     };
     for (const auto& entry : cases) {
         const std::string what = entry.what;
@@ -991,6 +995,12 @@ TEST_CASE("A file header SQLite refuses: the dump says why it read nothing and c
         REQUIRE(tool.log("before").status == 0);
         tool.sql("PRAGMA wal_checkpoint(TRUNCATE)");
         REQUIRE(testsupport::overwriteBytes(tool.database(), entry.offset, entry.bytes));
+        if (entry.cutWithEmptyLog) {
+            constexpr std::uintmax_t kPageSize = 4096;  // the engine's files', SQLite's default
+            fs::resize_file(tool.database(), kPageSize);
+            testsupport::writeText(tool.database().string() + "-wal", "");
+            fs::remove(tool.database().string() + "-shm");
+        }
         const auto damaged = testsupport::readText(tool.database());
         const auto files = filesUnder(tool.data());
 
@@ -1005,7 +1015,11 @@ TEST_CASE("A file header SQLite refuses: the dump says why it read nothing and c
             CHECK(dump.err.find("nothing could be read: the file does not read as a database: " + *entry.refusal) !=
                   std::string::npos);
         }
-        CHECK(filesUnder(tool.data()) == files);
+        // Each file as it was; a log without an index is read through one
+        // made for it, as by every reader of the log.
+        auto left = filesUnder(tool.data());
+        if (entry.cutWithEmptyLog) left.erase(tool.database().string() + "-shm");
+        CHECK(left == files);
 
         const Run after = tool.log("after");
         CHECK_MESSAGE(after.status == 0, after.err);
@@ -1018,6 +1032,96 @@ TEST_CASE("A file header SQLite refuses: the dump says why it read nothing and c
         CHECK(names.count("_f") == (entry.refusal ? 0u : 1u));
         CHECK(tool.log("later").status == 0);
     }
+}
+
+namespace {
+
+// The user the tool is run as where the test needs one that is not root:
+// nobody, through setpriv.
+constexpr uid_t kNobody = 65534;
+constexpr const char* kSetpriv = "/usr/bin/setpriv";
+constexpr double kRunLimitSeconds = 120;
+
+// The folder and what lies beneath it given to that user.
+void giveToNobody(const fs::path& folder) {
+    REQUIRE(::lchown(folder.c_str(), kNobody, kNobody) == 0);
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        REQUIRE(::lchown(entry.path().c_str(), kNobody, kNobody) == 0);
+    }
+}
+
+// The tool run as that user; none, with why, when this process cannot
+// switch to it.
+std::optional<Run> runAsNobody(const fs::path& logs, const std::vector<std::string>& arguments, std::string* why) {
+    auto spawn = [&](const std::vector<std::string>& command, const std::string& tag) {
+        std::vector<std::string> argv{kSetpriv, "--reuid=" + std::to_string(kNobody),
+                                      "--regid=" + std::to_string(kNobody), "--clear-groups"};
+        argv.insert(argv.end(), command.begin(), command.end());
+        const fs::path out = logs / (tag + ".out"), err = logs / (tag + ".err");
+        const int outFd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        const int errFd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        REQUIRE((outFd >= 0 && errFd >= 0));
+        const pid_t pid = testsupport::spawnChild(argv, testsupport::environmentWith({}), outFd, errFd);
+        close(outFd);
+        close(errFd);
+        return Run{testsupport::waitForChild(pid, kRunLimitSeconds), testsupport::readText(out),
+                   testsupport::readText(err)};
+    };
+    if (::geteuid() != 0) {
+        *why = "the tests do not run as root, and cannot run the tool as another user";
+    } else if (::access(kSetpriv, X_OK) != 0) {
+        *why = std::string(kSetpriv) + " is not installed";
+    } else if (spawn({VELMORA_TOOL_PATH, "--help"}, "probe").status != 0) {
+        *why = "the tool cannot run as user " + std::to_string(kNobody) + " here (its folder, or setpriv, refuses)";
+    } else {
+        std::vector<std::string> command{VELMORA_TOOL_PATH};
+        command.insert(command.end(), arguments.begin(), arguments.end());
+        return spawn(command, "as-nobody");
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+TEST_CASE("A database the user may only read is kept as it is: the event is not stored, and nothing is set aside") {
+    ToolFixture tool;
+    REQUIRE(tool.log("before").status == 0);
+    fs::permissions(tool.folder.path(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                            fs::perms::others_read | fs::perms::others_exec);
+    giveToNobody(tool.data());
+    fs::permissions(tool.database(), fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    const std::string stored = testsupport::readText(tool.database());
+    std::string why;
+    const auto run = runAsNobody(tool.folder.path(), {"analytics", "log", "refused", "--data", tool.data().string()}, &why);
+    if (!run) {
+        MESSAGE("skipped: " << why);
+        return;
+    }
+    CHECK_MESSAGE(run->status == 1, run->err);
+    CHECK(run->err.find("velmora analytics log: the event was not stored: ") != std::string::npos);
+    CHECK(testsupport::readText(tool.database()) == stored);
+    CHECK_FALSE(fs::exists(tool.database().string() + ".corrupt"));
+    CHECK(tool.storedNames() == std::multiset<std::string>{"_f", "before"});
+}
+
+TEST_CASE("A name in a damaged file's schema reaches the standard error escaped, from the dump and from the engine") {
+    ToolFixture tool;
+    REQUIRE(tool.log("before").status == 0);
+    // A name of bytes that are no UTF-8, and that would clear the terminal.
+    const std::string name = "bad\xff\x1b[2J";
+    tool.sql("PRAGMA writable_schema = ON; INSERT INTO sqlite_master VALUES ('table', CAST(x'626164ff1b5b324a' AS "
+             "TEXT), CAST(x'626164ff1b5b324a' AS TEXT), 0, 'CREATE TABLE bad (a')");
+    const std::string escaped = "bad\\xff\\x1b[2J";
+    const Run dump = tool.run({"analytics", "dump", "--data", tool.data().string()});
+    const Run logged = tool.log("after");
+    for (const Run& run : {dump, logged}) {
+        CAPTURE(run.err);
+        CHECK(run.err.find(name) == std::string::npos);
+        CHECK(run.err.find('\x1b') == std::string::npos);
+        CHECK(run.err.find(escaped) != std::string::npos);
+    }
+    CHECK(dump.err.find("velmora analytics dump: nothing could be read: the file does not read as a database: "
+                        "malformed database schema (" + escaped + ")") != std::string::npos);
 }
 
 namespace {

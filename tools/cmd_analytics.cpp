@@ -46,6 +46,7 @@
 #include "measurement/control/engine_control.h"
 #include "measurement/control/store_control.h"
 #include "measurement/core/arurerudo.h"
+#include "measurement/foundation/printable_text.h"
 #include "platform/foundation/json_codec.h"
 #include "platform/foundation/url.h"
 #include "platform/frameworks/app_core/app.h"
@@ -525,8 +526,10 @@ std::optional<std::string> unreadableFile(const Value::Array& damage) {
 int dump() {
     std::string error;
     const auto data = measurement::control::storedData(&error);
+    // What SQLite says of a damaged file may quote its bytes (a name in its
+    // schema): printed escaped.
     if (!data) {
-        std::cerr << "velmora analytics dump: " << error << '\n';
+        std::cerr << "velmora analytics dump: " << measurement::printable(error) << '\n';
         return 1;
     }
     std::cout << platform::writeJSON(*data, true) << '\n';
@@ -536,7 +539,7 @@ int dump() {
     const bool damaged =
         damage != data->asDictionary().end() && damage->second.isArray() && !damage->second.asArray().empty();
     if (const auto unread = damaged ? unreadableFile(damage->second.asArray()) : std::nullopt) {
-        std::cerr << "velmora analytics dump: nothing could be read: " << *unread
+        std::cerr << "velmora analytics dump: nothing could be read: " << measurement::printable(*unread)
                   << "; nothing was changed, and the next process that stores an event sets the file aside\n";
     } else if (damaged) {
         std::cerr << "velmora analytics dump: the database is damaged: " << damage->second.asArray().size()

@@ -15,6 +15,9 @@ namespace measurement::control {
 
 namespace {
 
+static_assert(kSetAsideCopiesRoom >= kAPMSqliteStoreSetAsideLastNumber,
+              "the paths leave room for the name of every set-aside copy the store makes");
+
 // What the store makes beside any database: SQLite's companions, the lock
 // and the mark of damage; and a set-aside copy, with the same beside it.
 std::vector<std::string> storeSuffixes() {

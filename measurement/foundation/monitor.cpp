@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "measurement/foundation/parameter_value.h"
+#include "measurement/foundation/printable_text.h"
 #include "platform/dispatch/clock.h"
 #include "platform/foundation/process_info.h"
 
@@ -244,11 +245,13 @@ std::string APMMonitor::describeContext(const platform::Value& context) {
 std::string APMMonitor::consoleLine(const APMMonitorEntry& entry) {
     char code[32];
     std::snprintf(code, sizeof code, "I-ACS%06ld", entry.messageCode);
+    // What the contexts hold may come from outside (a name read from a
+    // damaged file): each is one line, in text a terminal only shows.
     std::string line = std::string(kAPMMonitorConsoleTag) + "[" + code + "] [" + levelName(entry.level) + "] " +
-                       entry.message;
+                       printableBlock(entry.message);
     for (std::size_t i = 0; i < entry.contexts.size(); ++i) {
         line += i == 0 ? ": " : ", ";
-        line += describeContext(entry.contexts[i]);
+        line += printable(describeContext(entry.contexts[i]));
     }
     return line;
 }

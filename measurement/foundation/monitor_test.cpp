@@ -56,6 +56,17 @@ TEST_CASE("monitor entries carry level, code, message and contexts") {
         CHECK(lines.lines[1].second == "<DozUrerizarori>[I-ACS000013] [WARNING] Three: a, (null), YES");
         CHECK(printed.lines.empty());
     }
+    SUBCASE("what a context holds from outside is printed escaped, on the entry's one line") {
+        APMMonitor loud;
+        PrintedLines lines;
+        lines.attach(loud);
+        // A table name read from a damaged file.
+        loud.logWithLevel(3, 34029, "Rows carried. Rows, rows that did not read", Value(3),
+                          Value(std::string("raw_\xff\xfe events\n\x1b[2J") + "\xC3\xA4"));
+        REQUIRE(lines.lines.size() == 1);
+        CHECK(lines.lines[0].second == "<DozUrerizarori>[I-ACS034029] [WARNING] Rows carried. Rows, rows that did not "
+                                       "read: 3, raw_\\xff\\xfe events\\n\\x1b[2J\xC3\xA4");
+    }
 }
 
 TEST_CASE("which levels are printed and which are sampled") {

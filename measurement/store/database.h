@@ -393,7 +393,9 @@ private:
     bool transaction(APMErrorOut error, const std::function<bool(APMErrorOut)>& block);
     std::optional<std::int64_t> removeStaleData(const APMQueueLimits& limits, APMErrorOut error);
     std::optional<std::int64_t> removeRawEventsBefore(double cutoff, std::int64_t clock, APMErrorOut error);
-    void dropUnreadableBundles(const std::vector<std::int64_t>& rowIDs);
+    // Queued rows that cannot be read as bundles: each row ID with why.
+    using UnreadableBundles = std::vector<std::pair<std::int64_t, std::string>>;
+    void dropUnreadableBundles(const UnreadableBundles& bundles);
     bool updateAppMetadataColumns(const APMRow& columns, APMErrorOut error);
     // Records `proposed` unless the file records an ID other than
     // `replacing`, in a transaction of its own; answers the recorded one.

@@ -104,16 +104,20 @@ std::optional<std::vector<APMQueuedBundle>> APMDatabase::queryBundlesWithCountLi
                       "LIMIT ?",
                       {countLimit}, error);
     if (!rows) return std::nullopt;
-    std::vector<std::int64_t> unreadable;
+    UnreadableBundles unreadable;
     std::int64_t totalSize = 0;
     for (const auto& row : *rows) {
         const auto rowID = rowInteger(row, "rowid").value_or(0);
-        auto stored = rowBytes(row, "data").value_or(NANOBytes());
-        auto inflated = platform::rul_dataByInflatingGzippedData(stored);
+        const auto data = rowBytes(row, "data");
+        auto stored = data.value_or(NANOBytes());
+        platform::RULError inflateError;
+        auto inflated = data ? platform::rul_dataByInflatingGzippedData(stored, &inflateError) : std::nullopt;
         std::optional<APMPBMeasurementBundle> bundle;
         if (inflated) bundle = APMPBMeasurementBundle::initWithBuffer(*inflated);
         if (!bundle) {
-            unreadable.push_back(rowID);
+            unreadable.emplace_back(rowID, !data      ? "no bundle data"
+                                           : !inflated ? "the bundle data does not inflate: " + inflateError.description()
+                                                       : "the bundle does not decode");
             continue;
         }
         const auto size = static_cast<std::int64_t>(inflated->size());
@@ -130,16 +134,23 @@ std::optional<std::vector<APMQueuedBundle>> APMDatabase::queryBundlesWithCountLi
 // Stored bytes that do not inflate or decode never will: kept, such a
 // bundle would only wait out the maximum queue time and keep the upload
 // believing there is data to send.
-void APMDatabase::dropUnreadableBundles(const std::vector<std::int64_t>& rowIDs) {
-    if (rowIDs.empty()) return;
+void APMDatabase::dropUnreadableBundles(const UnreadableBundles& bundles) {
+    if (bundles.empty()) return;
+    std::vector<std::int64_t> rowIDs;
+    for (const auto& bundle : bundles) rowIDs.push_back(bundle.first);
     std::optional<APMError> deleteError;
     const bool deleted = deleteBundlesWithRowIDs(rowIDs, &deleteError);
-    for (auto rowID : rowIDs) {
+    for (const auto& bundle : bundles) {
+        if (deleted) {
+            APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMDatabaseUndecodableBundleCode,
+                                              "Dropped a queued bundle that cannot be read. Row ID, reason",
+                                              platform::Value(bundle.first), platform::Value(bundle.second));
+            continue;
+        }
         APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMDatabaseUndecodableBundleCode,
-                                          deleted ? "Dropped a queued bundle that cannot be read. Row ID"
-                                                  : "Unable to drop a queued bundle that cannot be read. Row ID, error",
-                                          platform::Value(rowID),
-                                          deleteError ? deleteError->asContext() : platform::Value());
+                                          "Unable to drop a queued bundle that cannot be read. Row ID, reason, error",
+                                          platform::Value(bundle.first), platform::Value(bundle.second),
+                                          deleteError ? deleteError->asContext() : platform::Value("unknown"));
     }
 }
 

@@ -165,6 +165,11 @@ TEST_CASE("the queue read takes the first bundle, then respects the size limit")
         REQUIRE(entries.size() == 2);
         CHECK(entries[0].contexts.at(0) == Value(ids[0]));
         CHECK(entries[1].contexts.at(0) == Value(ids[2]));
+        // Each with why, as the console says it.
+        CHECK(APMMonitor::consoleLine(entries[0]).find(": " + std::to_string(ids[0]) +
+                                                       ", the bundle data does not inflate: ") != std::string::npos);
+        CHECK(APMMonitor::consoleLine(entries[1]).ends_with(": " + std::to_string(ids[2]) +
+                                                            ", the bundle does not decode"));
         CHECK(tableRows(fx.path(), "queue").size() == 1);
         fx.onWorker([&] { CHECK(db.isQueuedBundleTableEmpty(&error) == false); });
         fx.onWorker([&] { CHECK(db.deleteBundlesWithRowIDs({ids[1]}, &error)); });

@@ -12,6 +12,8 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
+#include <set>
 #include <thread>
 
 #include "measurement/store/database_test_support.h"
@@ -555,5 +557,244 @@ TEST_CASE("a damaged file is replaced only once its rows are carried, and kept i
             CHECK(store->executeStatement("INSERT INTO kept VALUES (5)", {}, nullptr));
             carriedWith(*store, 4);
         }
+    }
+}
+
+namespace {
+
+// The files beside the database named as its set-aside copies are: each
+// copy's name with the suffixes found of it ("" for the file itself).
+std::map<std::string, std::set<std::string>> setAsideFiles(const fs::path& path) {
+    const std::string prefix = path.filename().string() + kAPMSqliteStoreSetAsideSuffix;
+    std::map<std::string, std::set<std::string>> found;
+    for (const auto& entry : fs::directory_iterator(path.parent_path())) {
+        std::string name = entry.path().filename().string();
+        if (name.rfind(prefix, 0) != 0) continue;
+        std::string suffix;
+        for (const std::string companion : kAPMSqliteStoreCompanionSuffixes) {
+            if (name.size() > companion.size() && name.ends_with(companion)) suffix = companion;
+        }
+        name.resize(name.size() - suffix.size());
+        found[name.substr(path.filename().string().size())].insert(suffix);
+    }
+    return found;
+}
+
+// The last cycle whose row a copy holds, read from the file alone.
+std::int64_t lastCycleIn(const fs::path& copy) {
+    sqlite3* db = nullptr;
+    REQUIRE(sqlite3_open_v2(copy.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK);
+    sqlite3_stmt* statement = nullptr;
+    std::int64_t cycle = -1;
+    if (sqlite3_prepare_v2(db, "SELECT max(n) FROM cycle", -1, &statement, nullptr) == SQLITE_OK &&
+        sqlite3_step(statement) == SQLITE_ROW) {
+        cycle = sqlite3_column_int64(statement, 0);
+    }
+    sqlite3_finalize(statement);
+    sqlite3_close(db);
+    return cycle;
+}
+
+// One cycle's row written, and the file then set aside: as unusable, or
+// found damaged (a page of another table written over) at the next open,
+// which carries what reads into a new file.
+void storeCycleAndSetAside(const fs::path& path, int cycle) {
+    {
+        auto store = APMSqliteStore::makeWithDatabasePath(path.string(), nullptr);
+        REQUIRE(store);
+        REQUIRE(store->executeStatement("CREATE TABLE IF NOT EXISTS cycle (n INTEGER)", {}, nullptr));
+        REQUIRE(store->executeStatement("INSERT INTO cycle VALUES (?)", {cycle}, nullptr));
+        if (cycle % 2 == 1) {
+            REQUIRE(store->setAsideAndReopen("unusable", nullptr));
+            return;
+        }
+        REQUIRE(store->executeStatement("CREATE TABLE IF NOT EXISTS lost (a)", {}, nullptr));
+        REQUIRE(store->executeStatement("INSERT INTO lost VALUES (1)", {}, nullptr));
+    }
+    sql(path, "PRAGMA wal_checkpoint(TRUNCATE)");
+    std::int64_t root = 0;
+    for (const auto& row : tableRows(path, "sqlite_master")) {
+        if (row.at("name").stringValue() == "lost") root = row.at("rootpage").intValue();
+    }
+    std::size_t pageSize = 0;
+    {
+        sqlite3* db = nullptr;
+        REQUIRE(sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK);
+        sqlite3_stmt* statement = nullptr;
+        REQUIRE(sqlite3_prepare_v2(db, "PRAGMA page_size", -1, &statement, nullptr) == SQLITE_OK);
+        REQUIRE(sqlite3_step(statement) == SQLITE_ROW);
+        pageSize = static_cast<std::size_t>(sqlite3_column_int64(statement, 0));
+        sqlite3_finalize(statement);
+        sqlite3_close(db);
+    }
+    REQUIRE(testsupport::overwriteBytes(path, static_cast<std::size_t>(root - 1) * pageSize,
+                                        testsupport::seededBytes(static_cast<std::uint32_t>(cycle), pageSize)));
+    testsupport::writeText(path.string() + kAPMSqliteStoreDamageMarkSuffix, "");
+    APMMonitorCapture capture;
+    REQUIRE(APMSqliteStore::makeWithDatabasePath(path.string(), nullptr));
+    REQUIRE(capture.count(kAPMSqliteStoreDamagedFileCode) == 1);
+}
+
+}  // namespace
+
+TEST_CASE("a database keeps its newest set-aside copies, each with its companions, under names within the bound") {
+    testsupport::TempDir dir;
+    const auto path = dir / "measurement.sql";
+    APMMonitorCapture capture;
+    constexpr int kCycles = 4 * kAPMSqliteStoreSetAsideCopiesKept;
+    for (int cycle = 1; cycle <= kCycles; ++cycle) storeCycleAndSetAside(path, cycle);
+    // The copy named by each number holds that cycle's rows.
+    auto expectCopies = [&](const std::map<std::string, std::int64_t>& expected) {
+        std::set<std::string> names, expectedNames;
+        for (const auto& files : setAsideFiles(path)) {
+            const std::string name = files.first;
+            names.insert(name);
+            CHECK_MESSAGE(files.second.count(""), name);  // no companion without its file
+        }
+        for (const auto& copy : expected) {
+            const std::string name = copy.first;
+            CAPTURE(name);
+            expectedNames.insert(name);
+            CHECK(lastCycleIn(path.string() + name) == copy.second);
+        }
+        CHECK(names == expectedNames);
+    };
+    std::map<std::string, std::int64_t> newest;
+    for (int cycle = kCycles - kAPMSqliteStoreSetAsideCopiesKept + 1; cycle <= kCycles; ++cycle) {
+        newest[".corrupt-" + std::to_string(cycle)] = cycle;
+    }
+    expectCopies(newest);
+    CHECK_FALSE(capture.hasCode(kAPMSqliteStoreOldCopyKeptCode));
+
+    // After the last number a copy's name takes, the copies kept are named
+    // again from the first on, in their order.
+    for (const auto& [name, cycle] : newest) {
+        const std::string renamed =
+            ".corrupt-" + std::to_string(kAPMSqliteStoreSetAsideLastNumber + static_cast<int>(cycle) - kCycles);
+        for (const std::string suffix : {"", "-wal", "-shm", "-journal"}) {
+            if (fs::exists(path.string() + name + suffix)) fs::rename(path.string() + name + suffix, path.string() + renamed + suffix);
+        }
+    }
+    storeCycleAndSetAside(path, kCycles + 1);
+    std::map<std::string, std::int64_t> renumbered;
+    for (int place = 2; place <= kAPMSqliteStoreSetAsideCopiesKept + 1; ++place) {
+        renumbered[".corrupt-" + std::to_string(place)] = kCycles - kAPMSqliteStoreSetAsideCopiesKept + place;
+    }
+    expectCopies(renumbered);
+}
+
+namespace {
+
+// While this lives, the first whole-file check that a connection opened
+// meanwhile runs calls `during` once, from the check's own progress, after
+// its first read of every page (which SQLite makes in the check's first
+// steps) and before its end.
+struct DuringWholeCheck {
+    static constexpr int kStepsBetweenCalls = 100;
+    static constexpr int kStepsPastPageReads = 1000;
+    static inline std::function<void()> during;
+    static inline int checkCalls = 0;
+
+    explicit DuringWholeCheck(std::function<void()> action) {
+        during = std::move(action);
+        checkCalls = 0;
+        sqlite3_auto_extension(reinterpret_cast<void (*)()>(&watch));
+    }
+    ~DuringWholeCheck() {
+        sqlite3_cancel_auto_extension(reinterpret_cast<void (*)()>(&watch));
+        during = nullptr;
+    }
+    DuringWholeCheck(const DuringWholeCheck&) = delete;
+    DuringWholeCheck& operator=(const DuringWholeCheck&) = delete;
+
+    static int watch(sqlite3* db, const char**, const sqlite3_api_routines*) {
+        sqlite3_progress_handler(db, kStepsBetweenCalls, &progress, db);
+        return SQLITE_OK;
+    }
+    static int progress(void* context) {
+        auto* db = static_cast<sqlite3*>(context);
+        for (sqlite3_stmt* statement = sqlite3_next_stmt(db, nullptr); statement && during;
+             statement = sqlite3_next_stmt(db, statement)) {
+            if (sqlite3_stmt_busy(statement) && std::string(sqlite3_sql(statement)) == "PRAGMA integrity_check" &&
+                ++checkCalls * kStepsBetweenCalls > kStepsPastPageReads) {
+                std::exchange(during, nullptr)();
+            }
+        }
+        return 0;
+    }
+};
+
+}  // namespace
+
+TEST_CASE("a mark of damage another process writes while the whole file is checked under an older one is never "
+          "removed by that check") {
+    constexpr int kRows = 2000;
+    for (const bool atOpen : {true, false}) {
+        CAPTURE(atOpen);
+        testsupport::TempDir dir;
+        const auto path = dir / "measurement.sql";
+        const std::string mark = path.string() + kAPMSqliteStoreDamageMarkSuffix;
+        {
+            auto store = APMSqliteStore::makeWithDatabasePath(path.string(), nullptr);
+            REQUIRE(store);
+            REQUIRE(store->executeStatement("CREATE TABLE items (name TEXT NOT NULL PRIMARY KEY, amount INTEGER)", {},
+                                            nullptr));
+            REQUIRE(store->executeStatement("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " +
+                                                std::to_string(kRows) +
+                                                ") INSERT INTO items SELECT 'item ' || i, i FROM n",
+                                            {}, nullptr));
+        }
+        sql(path, "PRAGMA wal_checkpoint(TRUNCATE)");
+        std::int64_t leaf = 0, pageSize = 0;
+        {
+            sqlite3* db = nullptr;
+            REQUIRE(sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK);
+            sqlite3_stmt* statement = nullptr;
+            REQUIRE(sqlite3_prepare_v2(db,
+                                       "SELECT pageno, pgsize FROM dbstat WHERE name = 'items' AND pagetype = 'leaf' "
+                                       "ORDER BY path LIMIT 1 OFFSET 3",
+                                       -1, &statement, nullptr) == SQLITE_OK);
+            REQUIRE(sqlite3_step(statement) == SQLITE_ROW);
+            leaf = sqlite3_column_int64(statement, 0);
+            pageSize = sqlite3_column_int64(statement, 1);
+            sqlite3_finalize(statement);
+            sqlite3_close(db);
+        }
+        APMMonitorCapture capture;
+        // Another process that has the file open meets the damage as it
+        // comes while the check runs, over pages the check has read.
+        std::unique_ptr<APMSqliteStore> other, store;
+        bool otherMetIt = false;
+        const DuringWholeCheck meanwhile([&] {
+            REQUIRE(testsupport::overwriteBytes(path, static_cast<std::size_t>((leaf - 1) * pageSize),
+                                                testsupport::seededBytes(1, static_cast<std::size_t>(pageSize))));
+            otherMetIt = !other->recordsForQuery("SELECT count(*) FROM items NOT INDEXED", {}, nullptr);
+            other.reset();
+        });
+        other = APMSqliteStore::makeWithDatabasePath(path.string(), nullptr);
+        REQUIRE(other);
+        if (!atOpen) {
+            store = APMSqliteStore::makeWithDatabasePath(path.string(), nullptr);
+            REQUIRE(store);
+        }
+        // An earlier finding, since carried away, left its mark.
+        testsupport::writeText(mark, "");
+        if (atOpen) {
+            store = APMSqliteStore::makeWithDatabasePath(path.string(), nullptr);
+            REQUIRE(store);
+        } else {
+            CHECK(store->executeStatement("INSERT INTO items VALUES ('after', 0)", {}, nullptr));
+        }
+        CHECK(otherMetIt);
+        CHECK(capture.count(kAPMSqliteStoreDamageFoundCode) == 1);
+        // The damage the other process marked was found again, and the file
+        // carried: the write, if any, went into the new one.
+        CHECK(capture.count(kAPMSqliteStoreDamagedFileCode) == 1);
+        CHECK(fs::exists(path.string() + ".corrupt"));
+        CHECK_FALSE(fs::exists(mark));
+        CHECK(tableRows(path, "items").size() < static_cast<std::size_t>(kRows));
+        const auto after = store->recordsForQuery("SELECT count(*) AS n FROM items WHERE name = 'after'", {}, nullptr);
+        REQUIRE(after);
+        CHECK(after->front().at("n") == Value(atOpen ? 0 : 1));
     }
 }

@@ -8,13 +8,13 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <utility>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "measurement/foundation/monitor.h"
+#include "measurement/store/damage_mark.h"
 #include "measurement/store/sqlite_damage.h"
 #include "measurement/store/sqlite_store.h"
 
@@ -170,6 +170,29 @@ bool APMSqliteStore::refusesWrites(std::string* problem) {
     return true;
 }
 
+namespace {
+
+// A mark that keeps being written again while the file checks whole is
+// left after this many checks: the next write looks again.
+constexpr int kMarkedFileChecks = 3;
+
+}  // namespace
+
+// The whole file checked because of the mark beside it. Whole, the mark
+// goes, unless another process wrote it again after the check began: that
+// one met damage meanwhile, so the file is checked again. Pages kept from
+// earlier reads are let go first, as they may predate the damage.
+bool APMSqliteStore::checkMarkedFile(std::string* problem) {
+    const std::string mark = path_ + kAPMSqliteStoreDamageMarkSuffix;
+    for (int check = 0; check < kMarkedFileChecks; ++check) {
+        const auto seen = APMReadDamageMark(mark);
+        sqlite3_db_release_memory(db_);
+        if (!checkIntegrity(true, problem)) return false;
+        if (APMRemoveDamageMarkIfUnchanged(mark, seen) != APMDamageMarkRemoval::rewritten) return true;
+    }
+    return true;
+}
+
 bool APMSqliteStore::checkWholeFile(std::string* problem) {
     TextRows lines;
     const int rc = runToEnd(db_, "PRAGMA integrity_check", &lines);
@@ -288,17 +311,15 @@ void APMSqliteStore::keepDamaged(const std::string& problem) {
     damage_ = problem;
     if (damageMarked_ || !db_ || sqlite3_db_readonly(db_, "main") == 1) return;
     const std::string path = path_ + kAPMSqliteStoreDamageMarkSuffix;
-    std::ofstream mark(path, std::ios::trunc);
-    const int openError = mark.is_open() ? 0 : errno;
-    mark.close();
-    damageMarked_ = !mark.fail();
+    damageMarked_ = APMWriteDamageMark(path);
+    const int writeError = damageMarked_ ? 0 : errno;
     if (damageMarked_ || std::exchange(damageMarkFailureSaid_, true)) return;
     APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMSqliteStoreDamageMarkFailedCode,
                                       "Unable to mark the database damaged: the other processes that have it open "
                                       "go on writing into it until they meet the damage themselves, and the next "
                                       "open checks only the pages it starts from. Mark, error",
                                       platform::Value(path),
-                                      platform::Value(std::strerror(openError != 0 ? openError : EIO)));
+                                      platform::Value(std::strerror(writeError != 0 ? writeError : EIO)));
 }
 
 std::optional<std::string> APMSqliteStore::damageKept() const {

@@ -10,6 +10,7 @@
 
 #include "measurement/foundation/monitor.h"
 #include "measurement/store/files.h"
+#include "measurement/store/set_aside_copies.h"
 #include "measurement/store/sqlite_store.h"
 
 namespace measurement {
@@ -39,17 +40,6 @@ bool present(const std::string& path) {
     return ::lstat(path.c_str(), &info) == 0;
 }
 
-// The first of "<path>.corrupt", "<path>.corrupt-2"... free for the file and
-// each of its companions.
-std::string asideName(const std::string& path) {
-    for (int n = 1;; ++n) {
-        const std::string aside = path + kAPMSqliteStoreSetAsideSuffix + (n == 1 ? "" : "-" + std::to_string(n));
-        bool free = !present(aside);
-        for (const char* suffix : kCompanionSuffixes) free = free && !present(aside + suffix);
-        if (free) return aside;
-    }
-}
-
 // Moves the companions present beside `path` to the same names beside
 // `aside`, stopping at the first that will not move; `moved` lists those
 // that did, for a failure to put back.
@@ -68,7 +58,9 @@ void moveCompanions(const std::string& path, const std::string& aside, std::vect
 // new file. A failure puts back the companions already moved. The mark of
 // damage was the old file's and goes.
 bool renameAside(const std::string& path, std::string* aside, std::string* why) {
-    *aside = asideName(path);
+    const auto name = APMNextSetAsideName(path, why);
+    if (!name) return false;
+    *aside = *name;
     std::vector<std::string> moved;
     std::error_code ec;
     moveCompanions(path, *aside, &moved, ec);
@@ -79,6 +71,7 @@ bool renameAside(const std::string& path, std::string* aside, std::string* why) 
         return false;
     }
     fs::remove(path + kAPMSqliteStoreDamageMarkSuffix, ec);
+    APMDeleteOlderSetAsideCopies(path);
     return true;
 }
 
@@ -91,7 +84,9 @@ bool renameAside(const std::string& path, std::string* aside, std::string* why) 
 // system without links renames the damaged file first. A failure puts back
 // what was moved.
 bool replaceWithCarried(const std::string& path, const std::string& carried, std::string* aside, std::string* why) {
-    *aside = asideName(path);
+    const auto name = APMNextSetAsideName(path, why);
+    if (!name) return false;
+    *aside = *name;
     std::vector<std::string> moved;
     std::error_code ec;
     moveCompanions(path, *aside, &moved, ec);
@@ -111,6 +106,7 @@ bool replaceWithCarried(const std::string& path, const std::string& carried, std
         return false;
     }
     fs::remove(path + kAPMSqliteStoreDamageMarkSuffix, ec);
+    APMDeleteOlderSetAsideCopies(path);
     return true;
 }
 
@@ -228,10 +224,7 @@ bool APMSqliteStore::openChecked(APMErrorOut error) {
     std::error_code ec;
     const bool wholeFile = fs::exists(path_ + kAPMSqliteStoreDamageMarkSuffix, ec);
     std::string problem;
-    if (checkIntegrity(wholeFile, &problem)) {
-        if (wholeFile) fs::remove(path_ + kAPMSqliteStoreDamageMarkSuffix, ec);
-        return true;
-    }
+    if (wholeFile ? checkMarkedFile(&problem) : checkIntegrity(false, &problem)) return true;
     // Found damaged by the others already: they were told.
     damageMarked_ = wholeFile;
     if (problem.empty()) {
@@ -341,13 +334,7 @@ bool APMSqliteStore::readyForWrite(APMErrorOut error) {
     if (!damage_) {
         if (!knownDamage()) return true;
         std::string problem;
-        // Pages kept from earlier reads may predate the damage.
-        sqlite3_db_release_memory(db_);
-        if (checkIntegrity(true, &problem)) {
-            std::error_code ec;
-            fs::remove(path_ + kAPMSqliteStoreDamageMarkSuffix, ec);
-            return true;
-        }
+        if (checkMarkedFile(&problem)) return true;
         if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
         damage_ = problem.empty() ? "another process found it damaged, and it could not be checked" : problem;
         damageMarked_ = true;

@@ -221,10 +221,19 @@ std::string fileURI(const std::string& path) {
 
 }  // namespace
 
+// The last connection to close a log copies it into the file and deletes
+// it, which a connection that only reads must never do: read in memory
+// (without locks, as no writer can be at a log without an index), an empty
+// log would go.
 bool APMSqliteStore::openReadOnly(const char* parameters, APMErrorOut error) {
     close();
     const std::string uri = fileURI(path_) + "?" + parameters;
-    return openConnection(uri, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, error);
+    if (!openConnection(uri, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, error)) return false;
+    if (sqlite3_db_config(db_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr) == SQLITE_OK) return true;
+    fail(error, kAPMSqliteStoreOpenCode, "Failed to open database", kAPMSqliteStoreOpenFailedCode,
+         path_ + ": its log could not be kept from being written at the close: " + sqlite3_errmsg(db_));
+    close();
+    return false;
 }
 
 // Opens the connection (fully serialised, waiting while other connections
@@ -239,7 +248,14 @@ bool APMSqliteStore::openConnection(const std::string& target, int flags, APMErr
         return false;
     }
     sqlite3_busy_handler(db_, &APMSqliteStore::waitWhileBusy, this);
-    if ((flags & SQLITE_OPEN_READONLY) == 0) written_->watch(db_);
+    // Without its read-back, a connection would commit rows unchecked.
+    if ((flags & SQLITE_OPEN_READONLY) == 0 && !written_->watch(db_)) {
+        const std::string message = sqlite3_errmsg(db_);
+        close();
+        fail(error, kAPMSqliteStoreOpenCode, "Failed to open database", kAPMSqliteStoreOpenFailedCode,
+             path_ + ": the read-back of written rows could not be set up: " + message);
+        return false;
+    }
     ++fileGeneration_;
     return true;
 }

@@ -62,6 +62,7 @@ enum : long {
     kAPMSqliteStoreDamagedWriteRefusedCode = 34035,
     kAPMSqliteStoreBusyWaitingCode = 34042,
     kAPMSqliteStoreDamageMarkFailedCode = 34043,
+    kAPMSqliteStoreOldCopyKeptCode = 34044,
 };
 
 // How long a statement or transaction waits for another connection (another
@@ -104,6 +105,13 @@ inline constexpr const char* kAPMSqliteStoreLockSuffix = "-lock";
 // ".corrupt" (then ".corrupt-2", ".corrupt-3"...), its log and shared-memory
 // files beside it with their usual suffixes.
 inline constexpr const char* kAPMSqliteStoreSetAsideSuffix = ".corrupt";
+// The set-aside copies of a database kept beside it: the newest this many.
+// Older ones are deleted with their companions as a new one is set aside.
+inline constexpr int kAPMSqliteStoreSetAsideCopiesKept = 3;
+// The highest number a copy's name takes (".corrupt-999"), which the longest
+// path beside a database is reckoned with: past it, the copies kept are
+// renamed, in their order, from ".corrupt" on.
+inline constexpr int kAPMSqliteStoreSetAsideLastNumber = 999;
 
 // What SQLite keeps beside a database file, named after it: its
 // write-ahead log, the log's shared memory and its rollback journal.
@@ -500,6 +508,10 @@ private:
     // Makes what this connection committed to the write-ahead log durable.
     void syncWriteAheadLog();
     bool checkIntegrity(bool wholeFile, std::string* problem);
+    // The whole file checked because of the mark of damage beside it,
+    // which goes when the file is whole, unless it was written again after
+    // the check began (then the file is checked again).
+    bool checkMarkedFile(std::string* problem);
     bool checkWholeFile(std::string* problem);
     bool checkEndPages(std::string* problem);
     // Whether the file's header lets SQLite read it but not write it;

@@ -19,6 +19,7 @@
 #include "platform/foundation/process_info.h"
 #include "testsupport/file_text.h"
 #include "testsupport/temp_dir.h"
+#include "testsupport/test_hooks.h"
 
 using namespace measurement;
 using platform::Value;
@@ -601,4 +602,230 @@ TEST_CASE("a connection that holds the file is waited for, up to the limit") {
         CHECK(itemCount(*store) == 0);
     }
     sqlite3_close(other);
+}
+
+namespace {
+
+// While this lives, every connection opened gets, before the store's own,
+// a function of the read-back's name that takes every row for the one
+// written, and a statement left running, so that SQLite refuses to replace
+// that function.
+struct ImpostorReadBack {
+    static inline std::vector<sqlite3_stmt*> running;
+
+    ImpostorReadBack() { sqlite3_auto_extension(reinterpret_cast<void (*)()>(&install)); }
+    ~ImpostorReadBack() {
+        sqlite3_cancel_auto_extension(reinterpret_cast<void (*)()>(&install));
+        for (auto* statement : std::exchange(running, {})) sqlite3_finalize(statement);
+    }
+    ImpostorReadBack(const ImpostorReadBack&) = delete;
+    ImpostorReadBack& operator=(const ImpostorReadBack&) = delete;
+
+    static void alwaysAsWritten(sqlite3_context* context, int, sqlite3_value**) { sqlite3_result_int(context, 1); }
+    static int install(sqlite3* db, const char**, const sqlite3_api_routines*) {
+        sqlite3_create_function_v2(db, "apm_reads_as_written", -1, SQLITE_UTF8, nullptr, &alwaysAsWritten, nullptr,
+                                   nullptr, nullptr);
+        sqlite3_stmt* statement = nullptr;
+        if (sqlite3_prepare_v2(db, "SELECT 1 UNION ALL SELECT 2", -1, &statement, nullptr) == SQLITE_OK) {
+            sqlite3_step(statement);
+            running.push_back(statement);
+        }
+        // The connection's last result, which its open reports, a success.
+        return sqlite3_exec(db, "SELECT 1", nullptr, nullptr, nullptr);
+    }
+};
+
+}  // namespace
+
+TEST_CASE("a connection whose read-back SQLite does not set up takes no write") {
+    testsupport::TempDir dir;
+    APMMonitorCapture capture;
+    const auto path = dir / "db.sql";
+    {
+        auto store = openStore(path);
+        makeItems(*store);
+        REQUIRE(store->upsertRecord({{"name", "kept"}, {"amount", 1}}, "items", nullptr));
+    }
+    const auto before = testsupport::readText(path);
+    {
+        const ImpostorReadBack impostor;
+        std::optional<APMError> error;
+        CHECK_FALSE(APMSqliteStore::makeWithDatabasePath(path.string(), &error));
+        REQUIRE(error);
+        CHECK(error->code() == kAPMSqliteStoreOpenCode);
+        CHECK(error->monitorContext().stringValue().ends_with(
+            ": the read-back of written rows could not be set up: unable to delete/modify user-function due to "
+            "active statements"));
+        CHECK(capture.hasCode(kAPMSqliteStoreOpenFailedCode));
+    }
+    CHECK(testsupport::readText(path) == before);
+    CHECK_FALSE(std::filesystem::exists(path.string() + ".corrupt"));
+    CHECK(itemCount(*openStore(path)) == 1);
+}
+
+TEST_CASE("a row whose written values SQLite cannot give is not committed, as no read could show it as written") {
+    testsupport::TempDir dir;
+    APMMonitorCapture capture;
+    const auto path = dir / "db.sql";
+    auto store = openStore(path);
+    makeItems(*store);
+    REQUIRE(store->upsertRecord({{"name", "before"}, {"amount", 1}}, "items", nullptr));
+    auto written = [&](const char* statement) {
+        return store->performTransactionWithError(nullptr, [&] {
+            return store->executeStatement(statement, {}, nullptr).has_value() &&
+                   store->executeStatement("UPDATE items SET amount = amount + 1 WHERE name = 'before'", {}, nullptr)
+                       .has_value();
+        });
+    };
+    std::optional<APMError> error;
+    test_hooks::refuseWrittenValues(true);
+    const bool stored = store->executeStatement("INSERT INTO items VALUES ('refused', 2)", {}, &error).has_value();
+    const bool storedInTransaction = written("INSERT INTO items VALUES ('refused too', 3)");
+    test_hooks::refuseWrittenValues(false);
+    CHECK_FALSE(stored);
+    CHECK_FALSE(storedInTransaction);
+    REQUIRE(error);
+    CHECK(error->code() == kAPMSqliteStoreTransactionCode);
+    CHECK(error->monitorContext().stringValue() ==
+          "the values written to row 2 of items could not be told, so that it cannot be read back");
+    // No damage: nothing marked, and the next write is stored.
+    CHECK_FALSE(capture.hasCode(kAPMSqliteStoreDamageFoundCode));
+    CHECK_FALSE(std::filesystem::exists(path.string() + kAPMSqliteStoreDamageMarkSuffix));
+    CHECK(written("INSERT INTO items VALUES ('after', 4)"));
+    sqlite3* db = nullptr;
+    REQUIRE(sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK);
+    sqlite3_stmt* rows = nullptr;
+    REQUIRE(sqlite3_prepare_v2(db, "SELECT group_concat(name || amount) FROM items", -1, &rows, nullptr) == SQLITE_OK);
+    REQUIRE(sqlite3_step(rows) == SQLITE_ROW);
+    CHECK(std::string(reinterpret_cast<const char*>(sqlite3_column_text(rows, 0))) == "before2,after4");
+    sqlite3_finalize(rows);
+    sqlite3_close(db);
+}
+
+namespace {
+
+// While this lives, the connection opened last in the process: the test's
+// way to change rows behind the store, as damage would, or to hold its
+// statements to a limit.
+struct LastConnection {
+    static inline sqlite3* db = nullptr;
+    LastConnection() { sqlite3_auto_extension(reinterpret_cast<void (*)()>(&note)); }
+    ~LastConnection() {
+        sqlite3_cancel_auto_extension(reinterpret_cast<void (*)()>(&note));
+        db = nullptr;
+    }
+    LastConnection(const LastConnection&) = delete;
+    LastConnection& operator=(const LastConnection&) = delete;
+    static int note(sqlite3* opened, const char**, const sqlite3_api_routines*) {
+        db = opened;
+        return SQLITE_OK;
+    }
+};
+
+// The rows of a table as another program reads them from the file.
+std::string rowsInFile(const std::filesystem::path& path, const std::string& table) {
+    sqlite3* db = nullptr;
+    REQUIRE(sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK);
+    sqlite3_stmt* rows = nullptr;
+    REQUIRE(sqlite3_prepare_v2(db, ("SELECT group_concat(quote(a) || ':' || quote(b)) FROM " + table).c_str(), -1,
+                               &rows, nullptr) == SQLITE_OK);
+    REQUIRE(sqlite3_step(rows) == SQLITE_ROW);
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(rows, 0));
+    const std::string read = text ? text : "";
+    sqlite3_finalize(rows);
+    sqlite3_close(db);
+    return read;
+}
+
+}  // namespace
+
+TEST_CASE("a commit goes ahead only once every row it wrote reads back as written") {
+    // Each case works on the table "t (a, b)", which holds (1, 'kept'), or
+    // "u (a, b)", empty,
+    // through the store and through the store's connection behind its back
+    // (as damage would change a row, or to hold its statements to a limit),
+    // and tells whether the store committed.
+    using Work = std::function<bool(APMSqliteStore& store, sqlite3* behind, std::optional<APMError>* error)>;
+    auto write = [](APMSqliteStore& store, const char* sql) { return store.executeStatement(sql, {}, nullptr).has_value(); };
+    // Written in a transaction, then changed behind the store.
+    auto changedAfter = [&](const char* written, const char* changed) -> Work {
+        return [=](APMSqliteStore& store, sqlite3* behind, std::optional<APMError>* error) {
+            return store.performTransactionWithError(error, [&] {
+                return write(store, written) && sqlite3_exec(behind, changed, nullptr, nullptr, nullptr) == SQLITE_OK;
+            });
+        };
+    };
+    // The read-back statement, which passes every column to one function,
+    // refused for a reason other than damage (prepared anew: the table "u"
+    // is not written before).
+    auto readBackRefused = [&](bool grouped) -> Work {
+        return [=](APMSqliteStore& store, sqlite3* behind, std::optional<APMError>* error) {
+            sqlite3_limit(behind, SQLITE_LIMIT_FUNCTION_ARG, 2);
+            auto insert = [&] { return write(store, "INSERT INTO u VALUES (2, 'x')"); };
+            if (!grouped) return store.performTransactionWithError(error, insert);
+            std::optional<bool> closed;
+            REQUIRE(store.openWriteGroup([&](bool committed) { closed = committed; }, nullptr));
+            REQUIRE(store.performGroupedTransactionWithError(nullptr, insert));
+            const bool committed = store.closeWriteGroup();
+            CHECK(closed == committed);
+            if (!committed) *error = apm_errorWithCode(kAPMSqliteStoreTransactionCode, "group", Value());
+            return committed;
+        };
+    };
+    struct Case {
+        std::string what;
+        Work work;
+        // The error of the failed commit (0: it commits), and whether the
+        // file is then taken for damaged.
+        long code;
+        bool damage;
+    };
+    const std::vector<Case> cases = {
+        {"a text changed behind the store to what it was written as",
+         changedAfter("INSERT INTO t VALUES (2, 'abcdefghijkl')", "UPDATE t SET b = 'abcdefghijkl' WHERE a = 2"), 0,
+         false},
+        {"the last byte of a text of twelve",
+         changedAfter("INSERT INTO t VALUES (2, 'abcdefghijkl')", "UPDATE t SET b = 'abcdefghijkX' WHERE a = 2"),
+         kAPMSqliteStoreDamagedCode, true},
+        {"the last byte of a text of sixteen",
+         changedAfter("INSERT INTO t VALUES (2, 'abcdefghijklmnop')", "UPDATE t SET b = 'abcdefghijklmnoX' WHERE a = 2"),
+         kAPMSqliteStoreDamagedCode, true},
+        {"the last byte of a blob of five",
+         changedAfter("INSERT INTO t VALUES (2, x'0102030405')", "UPDATE t SET b = x'0102030406' WHERE a = 2"),
+         kAPMSqliteStoreDamagedCode, true},
+        {"the second of two rows of one table",
+         changedAfter("INSERT INTO t VALUES (2, 'first'), (3, 'second')", "UPDATE t SET b = 'changed' WHERE a = 3"),
+         kAPMSqliteStoreDamagedCode, true},
+        {"a transaction whose read-back statement SQLite refuses", readBackRefused(false),
+         kAPMSqliteStoreTransactionCode, false},
+        {"a write group whose read-back statement SQLite refuses", readBackRefused(true),
+         kAPMSqliteStoreTransactionCode, false},
+        {"a commit asked for by a statement of the block, before the rows were read back",
+         [&](APMSqliteStore& store, sqlite3*, std::optional<APMError>* error) {
+             return store.performTransactionWithError(error, [&] {
+                 return write(store, "INSERT INTO t VALUES (2, 'x')") && write(store, "COMMIT");
+             });
+         },
+         kAPMSqliteStoreTransactionCode, false},
+    };
+    for (const auto& entry : cases) {
+        CAPTURE(entry.what);
+        testsupport::TempDir dir;
+        APMMonitorCapture capture;
+        const auto path = dir / "db.sql";
+        const LastConnection last;
+        auto store = openStore(path);
+        sqlite3* connection = LastConnection::db;
+        REQUIRE(write(*store, "CREATE TABLE t (a INTEGER PRIMARY KEY, b)"));
+        REQUIRE(write(*store, "INSERT INTO t VALUES (1, 'kept')"));
+        REQUIRE(write(*store, "CREATE TABLE u (a INTEGER PRIMARY KEY, b)"));
+        const std::string before = rowsInFile(path, "t");
+        std::optional<APMError> error;
+        const bool committed = entry.work(*store, connection, &error);
+        CHECK(committed == (entry.code == 0));
+        CHECK((error ? error->code() : 0) == entry.code);
+        CHECK(capture.hasCode(kAPMSqliteStoreDamageFoundCode) == entry.damage);
+        CHECK(std::filesystem::exists(path.string() + kAPMSqliteStoreDamageMarkSuffix) == entry.damage);
+        if (!committed) CHECK(rowsInFile(path, "t") + rowsInFile(path, "u") == before);
+    }
 }

@@ -12,8 +12,14 @@
 #include <utility>
 
 #include "measurement/store/sqlite_store.h"
+#include "measurement/store/written_rows_shared_state.h"
 
 namespace measurement {
+
+std::atomic<detail::PreupdateValueReader>& detail::preupdateNewValue() {
+    static std::atomic<PreupdateValueReader> reader{&sqlite3_preupdate_new};
+    return reader;
+}
 
 namespace {
 
@@ -21,8 +27,7 @@ namespace {
 // including, 2^63.
 constexpr double kLowestInteger = -9223372036854775808.0;
 constexpr double kPastHighestInteger = 9223372036854775808.0;
-// The read-back's SQL function, and the type of the pointer it is handed.
-constexpr const char* kReadsAsWrittenFunction = "apm_reads_as_written";
+// The type of the pointer the read-back's SQL function is handed.
 constexpr const char* kComparedRowsType = "apm_compared_rows";
 
 // Kinds of value, mixed in before each value's own digest.
@@ -112,13 +117,13 @@ void APMValuesDigest::add(sqlite3_value* value) {
     }
 }
 
-void APMWrittenRows::watch(sqlite3* db) {
+bool APMWrittenRows::watch(sqlite3* db) {
     sqlite3_preupdate_hook(db, &APMWrittenRows::noteRow, this);
     sqlite3_commit_hook(db, &APMWrittenRows::refuseCommit, this);
     // Only statements of this connection's own may call it, none that the
     // file's schema holds (a trigger, a view).
-    sqlite3_create_function_v2(db, kReadsAsWrittenFunction, -1, SQLITE_UTF8 | SQLITE_DIRECTONLY, nullptr,
-                               &readsAsWritten, nullptr, nullptr, nullptr);
+    return sqlite3_create_function_v2(db, kAPMReadsAsWrittenFunction, -1, SQLITE_UTF8 | SQLITE_DIRECTONLY, nullptr,
+                                      &readsAsWritten, nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
 // SQLite names a table by one pointer while its schema stays loaded; the
@@ -149,7 +154,10 @@ void APMWrittenRows::noteRow(void* context, sqlite3* db, int operation, const ch
     for (int column = 0; column < columns; ++column) {
         sqlite3_value* value = nullptr;
         // A value that cannot be told is never equal to what is read.
-        if (sqlite3_preupdate_new(db, column, &value) != SQLITE_OK || !value) return;
+        if (detail::preupdateNewValue().load(std::memory_order_relaxed)(db, column, &value) != SQLITE_OK || !value) {
+            self->written_.push_back({index, false, kAPMWrittenRowUntold, newRowID, 0});
+            return;
+        }
         digest.add(value);
     }
     self->written_.push_back({index, false, columns, newRowID, digest.value()});
@@ -226,7 +234,7 @@ std::string readBackQuery(const std::string& table, const std::vector<std::strin
     std::string query = "SELECT listed.key, written.rowid FROM json_each(?1) AS listed LEFT JOIN main." +
                         APMSqliteStore::quoteIdentifier(table) +
                         " AS written NOT INDEXED ON written.rowid = listed.value WHERE NOT " +
-                        kReadsAsWrittenFunction + "(?2, listed.key, written.rowid";
+                        kAPMReadsAsWrittenFunction + "(?2, listed.key, written.rowid";
     for (const auto& column : columns) query += ", written." + APMSqliteStore::quoteIdentifier(column);
     return query + ") LIMIT 1";
 }
@@ -284,6 +292,13 @@ std::optional<std::string> APMSqliteStore::tableRowsNotReadBack(const APMWritten
     const std::string& table = rows->table;
     const auto columns = readBackColumns(table);
     if (columns && columns->empty()) return std::nullopt;
+    const auto untold = std::find_if(rows, rows + count, [](const APMWrittenRow& row) {
+        return row.columns == kAPMWrittenRowUntold;
+    });
+    if (untold != rows + count) {
+        return "the values written to row " + std::to_string(untold->rowID) + " of " + table +
+               " could not be told, so that it cannot be read back";
+    }
     ComparedRows compared{rows, count};
     const std::string rowIDs = rowIDList(rows, count);
     auto lookUp = columns ? prepare(readBackQuery(table, *columns), nullptr) : APMStatementLease();

@@ -28,8 +28,16 @@ private:
     std::uint64_t digest_ = 0;
 };
 
+// The SQL function the read-back statements call, which the watched
+// connection is given.
+inline constexpr const char* kAPMReadsAsWrittenFunction = "apm_reads_as_written";
+
+// The count of columns of a row whose written values SQLite could not give
+// (out of memory): no read can show it as written.
+inline constexpr int kAPMWrittenRowUntold = -1;
+
 // A row to read back: its table, row ID, how many columns it was written
-// with, and their digest.
+// with (or kAPMWrittenRowUntold), and their digest.
 struct APMWrittenRow {
     std::string table;
     std::int64_t rowID = 0;
@@ -48,8 +56,10 @@ class APMWrittenRows {
 public:
     using Row = APMWrittenRow;
 
-    // Starts watching the connection's writes and commits.
-    void watch(sqlite3* db);
+    // Starts watching the connection's writes and commits, and gives it the
+    // function its read-back statements call; false when SQLite refused it
+    // (the connection must not be written through then).
+    bool watch(sqlite3* db);
     void setNoting(bool noting) { noting_ = noting; }
 
     void transactionBegan();

@@ -404,47 +404,57 @@ TEST_CASE("An answer that comes after the database file was replaced deletes onl
     // The service's answers: success, then a refusal that would count
     // against the bundles sent. The new file: made anew (its first bundle
     // takes the row ID the one sent had), or carried from the old one (it
-    // holds the one sent under its own row ID).
+    // holds the one sent under its own row ID). With a bundle of another
+    // application read along, left out of the batch, which the new file
+    // holds too when carried, and which was not sent.
     for (const int status : {204, 500}) {
         for (const bool carried : {false, true}) {
-            CAPTURE(status);
-            CAPTURE(carried);
-            UploadFixture fixture;
-            const std::int64_t sent = fixture.queueBundle("before_replacement", kT0);
-            fixture.server.enqueue(reply(status, {}, {}, true));
-            fixture.onWorker([&] { fixture.uploader->uploadData(); });
-            REQUIRE(fixture.server.waitForHeld(1, 20));
+            for (const bool otherApp : {false, true}) {
+                CAPTURE(status);
+                CAPTURE(carried);
+                CAPTURE(otherApp);
+                UploadFixture fixture;
+                const std::int64_t sent = fixture.queueBundle("before_replacement", kT0);
+                if (otherApp) fixture.queueBundle("another_app", kT0, "com.velmora.another");
+                fixture.server.enqueue(reply(status, {}, {}, true));
+                fixture.onWorker([&] { fixture.uploader->uploadData(); });
+                REQUIRE(fixture.server.waitForHeld(1, 20));
 
-            // Another program replaces the file while the request is out.
-            const std::string path = fixture.database->databasePath();
-            for (const std::string suffix : {"", "-wal"}) {
-                if (carried && std::filesystem::exists(path + suffix)) {
-                    std::filesystem::copy_file(path + suffix, path + ".carry" + suffix);
+                // Another program replaces the file while the request is out.
+                const std::string path = fixture.database->databasePath();
+                for (const std::string suffix : {"", "-wal"}) {
+                    if (carried && std::filesystem::exists(path + suffix)) {
+                        std::filesystem::copy_file(path + suffix, path + ".carry" + suffix);
+                    }
                 }
-            }
-            for (const std::string suffix : {"", "-wal", "-shm"}) {
-                if (std::filesystem::exists(path + suffix)) std::filesystem::rename(path + suffix, path + ".moved" + suffix);
-                if (std::filesystem::exists(path + ".carry" + suffix)) {
-                    std::filesystem::rename(path + ".carry" + suffix, path + suffix);
+                for (const std::string suffix : {"", "-wal", "-shm"}) {
+                    if (std::filesystem::exists(path + suffix)) {
+                        std::filesystem::rename(path + suffix, path + ".moved" + suffix);
+                    }
+                    if (std::filesystem::exists(path + ".carry" + suffix)) {
+                        std::filesystem::rename(path + ".carry" + suffix, path + suffix);
+                    }
                 }
-            }
-            const std::int64_t added = fixture.queueBundle("after_replacement", kT0 + 1);
-            REQUIRE((added == sent) == !carried);
+                const std::int64_t added = fixture.queueBundle("after_replacement", kT0 + 1);
+                REQUIRE((added == sent) == !carried);
 
-            fixture.server.release();
-            REQUIRE(fixture.completeRequest());
-            std::vector<std::vector<std::string>> names;
-            for (const auto& queued : fixture.queued()) {
-                names.push_back(eventNames(queued.bundle));
-                CHECK(queued.retryCount == 0);
+                fixture.server.release();
+                REQUIRE(fixture.completeRequest());
+                REQUIRE(fixture.batches().size() == 1);
+                CHECK(bundlesOf(fixture.batches()[0]).size() == 1);
+                std::vector<std::vector<std::string>> names;
+                for (const auto& queued : fixture.queued()) {
+                    names.push_back(eventNames(queued.bundle));
+                    CHECK(queued.retryCount == 0);
+                }
+                std::vector<std::vector<std::string>> expected;
+                if (carried && status != 204) expected.push_back({"before_replacement"});
+                if (carried && otherApp) expected.push_back({"another_app"});
+                expected.push_back({"after_replacement"});
+                CHECK(names == expected);
+                CHECK(fixture.capture.hasCode(kAPMUploadFileReplacedCode));
+                CHECK(fixture.capture.hasCode(kAPMUploadCarriedBundlesDeletedCode) == (status == 204));
             }
-            const std::vector<std::vector<std::string>> expected =
-                carried && status != 204 ? std::vector<std::vector<std::string>>{{"before_replacement"},
-                                                                                 {"after_replacement"}}
-                                         : std::vector<std::vector<std::string>>{{"after_replacement"}};
-            CHECK(names == expected);
-            CHECK(fixture.capture.hasCode(kAPMUploadFileReplacedCode));
-            CHECK(fixture.capture.hasCode(kAPMUploadCarriedBundlesDeletedCode) == (status == 204));
         }
     }
 }

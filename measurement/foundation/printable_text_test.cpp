@@ -1,10 +1,10 @@
 // Tests of the escaping of client text for the terminal.
 #include <doctest/doctest.h>
 
-#include "tools/collector/printable_text.h"
+#include "measurement/foundation/printable_text.h"
 
-using tools::collector::printable;
-using tools::collector::printableBlock;
+using measurement::printable;
+using measurement::printableBlock;
 
 TEST_CASE("client text is printed with every control escaped and UTF-8 kept") {
     const struct {

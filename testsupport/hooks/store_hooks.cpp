@@ -1,0 +1,20 @@
+// The test hooks of the measurement store.
+#define SQLITE_ENABLE_PREUPDATE_HOOK
+#include <sqlite3.h>
+
+#include "measurement/store/written_rows_shared_state.h"
+#include "testsupport/test_hooks.h"
+
+namespace test_hooks {
+
+namespace {
+
+int outOfMemory(sqlite3*, int, sqlite3_value**) { return SQLITE_NOMEM; }
+
+}  // namespace
+
+void refuseWrittenValues(bool refused) {
+    measurement::detail::preupdateNewValue().store(refused ? &outOfMemory : &sqlite3_preupdate_new);
+}
+
+}  // namespace test_hooks
