@@ -56,6 +56,7 @@
 #include "platform/frameworks/product_catalogue/product_catalogue.h"
 #include "tools/command_registry.h"
 #include "tools/data_folder.h"
+#include "tools/kept_preferences.h"
 #include "tools/lock_waits.h"
 #include "tools/option_values.h"
 #include "tools/path_options.h"
@@ -176,6 +177,13 @@ int logOne(const std::string& name, const std::vector<std::string>& pairs) {
             std::cerr << "velmora analytics log: " << why << "\n";
             return 2;
         }
+        // An event holds one value a key: the second would replace the
+        // first without a word.
+        if (parameters.count(key) > 0) {
+            std::cerr << "velmora analytics log: the parameter \"" << key << "\" is given more than once: give "
+                      << "each key once\n";
+            return 2;
+        }
         parameters[key] = std::move(*value);
     }
     measurement::control::EventWriteRecorder writes;
@@ -224,6 +232,20 @@ constexpr const char* kLargestPurchaseValue = "9223372036854.775807";
 constexpr std::size_t kMostWholeDigits = 13;
 // The engine keeps millionths: a finer price would be stored as another.
 constexpr std::size_t kMostPriceDecimals = 6;
+// A currency code as the store gives it and purchase events carry it, three
+// capital letters ("USD"); the engine stores no purchase of any other.
+CLI::Validator currencyCode() {
+    return CLI::Validator(
+        [](std::string& text) {
+            constexpr std::size_t kLetters = 3;
+            const bool letters = text.size() == kLetters &&
+                                 std::all_of(text.begin(), text.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
+            return letters ? std::string()
+                           : "\"" + text + "\" is not a currency code: three capital letters, such as USD";
+        },
+        "CODE");
+}
+
 // A purchase the engine neither stores nor drops as a duplicate is not
 // waited for long.
 constexpr double kPurchaseTimeoutSeconds = 15;
@@ -357,10 +379,15 @@ int fetchConfig() {
         return 1;
     }
     if (!fetch.sent) std::cerr << "velmora analytics config: no measurement service address to fetch from\n";
-    std::cout << "configuration version " << fetch.version << (fetch.eventEditingLoaded ? ", event editing loaded" : "")
-              << '\n';
+    // What the engine holds after a failed fetch is not what was asked for.
+    if (fetch.failure) {
+        std::cerr << "velmora analytics config: the fetch failed: " << *fetch.failure << '\n';
+    } else {
+        std::cout << "configuration version " << fetch.version
+                  << (fetch.eventEditingLoaded ? ", event editing loaded" : "") << '\n';
+    }
     uploadAsOnResignation();
-    return fetch.sent ? 0 : 1;
+    return fetch.sent && !fetch.failure ? 0 : 1;
 }
 
 // "ad_storage=granted" ... as consent settings; false, with the reason on
@@ -378,6 +405,11 @@ bool parseConsent(const std::vector<std::string>& pairs, Value::Dictionary& sett
         }
         if (!measurement::control::isConsentStatus(status)) {
             std::cerr << "velmora analytics consent: " << type << " is granted or denied, not \"" << status << "\"\n";
+            return false;
+        }
+        if (settings.count(type) > 0) {
+            std::cerr << "velmora analytics consent: " << type << " is given more than once: give each consent type "
+                      << "once\n";
             return false;
         }
         settings[type] = status;
@@ -570,6 +602,7 @@ void storeApplicationEvents(CLI::App& app, int& status, const platform::LaunchOp
         endEngine();
         // After the engine has gone, its settings written.
         status = tools::reportGivenUpLockWaits("velmora calc", status, {tools::SharedFile::measurementDatabase});
+        status = tools::reportUnkeptPreferences("velmora calc", status);
     });
 }
 
@@ -599,6 +632,7 @@ const tools::CommandRegistration registration([](CLI::App& app, int& status, con
             endEngine();
             // After the engine has gone, its settings written.
             status = tools::reportGivenUpLockWaits(name, status, holdingWork);
+            status = tools::reportUnkeptPreferences(name, status);
         };
     };
     // Events, the fetched configuration and the app instance ID that every
@@ -630,7 +664,9 @@ const tools::CommandRegistration registration([](CLI::App& app, int& status, con
     purchaseCommand->add_option("--quantity", purchase->quantity, "Quantity: a whole number, at least 1")
         ->transform(tools::wholeNumber(1, std::numeric_limits<std::int64_t>::max()))
         ->default_str("1");
-    purchaseCommand->add_option("--currency", purchase->currency, "Currency code")->default_str("USD");
+    purchaseCommand->add_option("--currency", purchase->currency, "Currency code: three capital letters")
+        ->check(currencyCode())
+        ->default_str("USD");
     purchaseCommand->add_option("--transaction", purchase->transaction,
                                 "Transaction identifier (default: a new one); one the engine has seen is dropped as "
                                 "a duplicate");

@@ -13,6 +13,7 @@
 #include "platform/frameworks/remote_config/vez_remote_config.h"
 #include "tools/command_registry.h"
 #include "tools/data_folder.h"
+#include "tools/kept_preferences.h"
 #include "tools/lock_waits.h"
 #include "tools/option_values.h"
 #include "tools/path_options.h"
@@ -154,7 +155,14 @@ int runApp(const AppOptions& options, const platform::LaunchOptions& launch) {
             status = 1;
         }
     }
-    return tools::reportGivenUpLockWaits(kCommand, status, {tools::SharedFile::measurementDatabase});
+    // A source named and not fetched from: the session ran on what was held
+    // before, not on what was asked for.
+    if (const auto failure = app.remoteConfigFailure(); failure && status == 0) {
+        std::cerr << kCommand << ": remote configuration was not fetched from the source given: " << *failure << "\n";
+        status = 1;
+    }
+    return tools::reportUnkeptPreferences(
+        kCommand, tools::reportGivenUpLockWaits(kCommand, status, {tools::SharedFile::measurementDatabase}));
 }
 
 std::string commandHelp() {

@@ -18,6 +18,7 @@
 #include "tools/command_registry.h"
 #include "tools/option_values.h"
 #include "tools/data_folder.h"
+#include "tools/kept_preferences.h"
 #include "tools/lock_waits.h"
 #include "tools/path_options.h"
 #include "velmora/analytics/measurement_analytics.h"
@@ -87,7 +88,10 @@ int runExperiments(const ExperimentsOptions& options, const platform::LaunchOpti
         std::cerr << "velmora experiments: the engine has no experiments client\n";
         return 1;
     }
-    if (options.fetch && !measurement::control::waitForExperimentsFetch(start, kWaitSeconds)) {
+    // Without --fetch nothing is waited for.
+    const auto fetch = options.fetch ? measurement::control::waitForExperimentsFetch(start, kWaitSeconds)
+                                     : measurement::control::ExperimentsFetch{true, std::nullopt};
+    if (!fetch.ended) {
         std::cerr << "velmora experiments: no fetch ended within " << kWaitSeconds << " s\n";
         return 1;
     }
@@ -108,8 +112,8 @@ int runExperiments(const ExperimentsOptions& options, const platform::LaunchOpti
     } else {
         printState(state);
     }
-    if (options.fetch && state["last_success"].realValue() < start) {
-        std::cerr << "velmora experiments: the fetch failed\n";
+    if (options.fetch && (fetch.failure || state["last_success"].realValue() < start)) {
+        std::cerr << "velmora experiments: the fetch failed" << (fetch.failure ? ": " + *fetch.failure : "") << '\n';
         return 1;
     }
     return 0;
@@ -132,8 +136,9 @@ const tools::CommandRegistration registration([](CLI::App& app, int& status, con
         measurement::control::shutdown();
         // What it prints, and what --fetch puts in force, is the experiments
         // database's.
-        status =
-            tools::reportGivenUpLockWaits("velmora experiments", outcome, {tools::SharedFile::experimentsDatabase});
+        status = tools::reportUnkeptPreferences(
+            "velmora experiments",
+            tools::reportGivenUpLockWaits("velmora experiments", outcome, {tools::SharedFile::experimentsDatabase}));
     });
 });
 

@@ -3,6 +3,7 @@
 
 #include <climits>
 #include <cstring>
+#include <utility>
 
 #include "measurement/control/store_control.h"
 #include "platform/foundation/process_info.h"
@@ -57,6 +58,15 @@ std::filesystem::path requireDataFolder(const std::string& command, const std::s
                                 limit.because));
     }
     if (const auto why = unusableFolder(folder)) refuse(command, source + " " + *why + ": " + shownPath(folder));
+    // The two folders it holds: with either unusable, what the command did
+    // could never be kept, so nothing runs that would be lost at its end.
+    for (const auto& [name, what] : {std::pair{kApplicationSupportFolderName, "the measurement engine's folder"},
+                                     std::pair{kPreferencesFolderName, "the preferences folder"}}) {
+        const auto inside = folder / name;
+        if (const auto why = unusableFolder(inside)) {
+            refuse(command, std::string(what) + " of " + source + " " + *why + ": " + shownPath(inside));
+        }
+    }
     return folder;
 }
 

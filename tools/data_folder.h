@@ -28,8 +28,9 @@ DataFolderLimit dataFolderLimit();
 
 // The data folder a command works in: the one given, else the launch
 // options', else velmora under the user's data home; its name checked, its
-// absolute path against dataFolderLimit(), and that it is a folder or can be
-// made one (nothing but folders above it).
+// absolute path against dataFolderLimit(), and that it and the two folders
+// it holds are folders or can be made ones (nothing but folders above them,
+// no link that leads to nothing).
 std::filesystem::path requireDataFolder(const std::string& command, const std::string& given,
                                         const platform::LaunchOptions& launch);
 

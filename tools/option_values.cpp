@@ -147,6 +147,18 @@ std::string parserMessage(const CLI::App* command, const CLI::ParseError& error)
     return relationMessage(message).value_or("the command line cannot be read: " + message);
 }
 
+// Says the first word the parser could place nowhere, with the command it
+// was reading; false when there is none.
+bool saidUnplacedWord(const std::vector<Reached>& chain) {
+    for (const auto& at : chain) {
+        const auto words = at.command->remaining(false);
+        if (words.empty()) continue;
+        std::cerr << at.name << ": " << unplacedWord(at, words.front()) << '\n';
+        return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 std::optional<std::int64_t> readWholeNumber(const std::string& text) {
@@ -238,18 +250,14 @@ CLI::Validator pathGiven(const std::string& what) {
 }
 
 int exitForParseError(const CLI::App& app, const CLI::ParseError& error) {
-    if (dynamic_cast<const CLI::Success*>(&error) || dynamic_cast<const CLI::RuntimeError*>(&error)) {
-        return app.exit(error);
-    }
+    if (dynamic_cast<const CLI::RuntimeError*>(&error)) return app.exit(error);
     const auto chain = commandsReached(app);
     // A word the parser could not place stays with the command it was
-    // reading; it is what went wrong, whatever else the parser found.
-    for (const auto& at : chain) {
-        const auto words = at.command->remaining(false);
-        if (words.empty()) continue;
-        std::cerr << at.name << ": " << unplacedWord(at, words.front()) << '\n';
-        return 2;
-    }
+    // reading; it is what went wrong, whatever else the parser found, help
+    // asked for too: help answers a command line that reads otherwise, as
+    // one with an option given twice is refused before its help.
+    if (saidUnplacedWord(chain)) return 2;
+    if (dynamic_cast<const CLI::Success*>(&error)) return app.exit(error);
     std::cerr << chain.back().name << ": " << parserMessage(chain.back().command, error) << '\n';
     // A command left out: its commands with what each does, as help has them.
     if (isMissingCommand(error)) std::cerr << '\n' << chain.back().command->help();

@@ -51,8 +51,10 @@ void refuseRepeatedFlags(CLI::App& command);
 CLI::Validator pathGiven(const std::string& what);
 
 // The status a parse that failed ends the program with, its message
-// written. Help ends it as the parser has it, and a refusal a command has
-// already said (CLI::RuntimeError) with its own status. Every other error
+// written. Help ends it as the parser has it on a command line that reads
+// otherwise (a word it could not place is refused all the same), and a
+// refusal a command has already said (CLI::RuntimeError) with its own
+// status. Every other error
 // is a command line that cannot be read: status 2 and "<command>: <what
 // is wrong and what it must be>", naming the command the parse reached and
 // the option or word concerned; a command left out is followed by the help

@@ -56,6 +56,24 @@ std::string unreachable(const std::filesystem::path& path, int error) {
     return std::string("cannot be opened: ") + std::strerror(error);
 }
 
+// The link nearest `path` (itself, or a folder above it) that leads to
+// nothing, and where it leads; none when every link on the way leads
+// somewhere. Only what is not there is looked at: the first part that is
+// ends the search.
+std::optional<std::pair<std::filesystem::path, std::filesystem::path>> danglingLink(const std::filesystem::path& path) {
+    for (auto at = path.lexically_normal(); !at.empty(); at = at.parent_path()) {
+        if (!at.has_filename() && at.has_relative_path()) continue;  // "a/b/" names "a/b"
+        struct stat info {};
+        if (::stat(at.c_str(), &info) == 0) return std::nullopt;
+        std::error_code error;
+        if (::lstat(at.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
+            return std::pair{at, std::filesystem::read_symlink(at, error)};
+        }
+        if (at == at.parent_path()) break;
+    }
+    return std::nullopt;
+}
+
 // Why nothing of the kind wanted (a folder, else a regular file) is at
 // `path` or can be made there; none when it is or can be.
 std::optional<std::string> unusableAs(const std::filesystem::path& path, bool folder) {
@@ -65,6 +83,13 @@ std::optional<std::string> unusableAs(const std::filesystem::path& path, bool fo
         return "is " + kindOf(info.st_mode) + ", not " + (folder ? "a folder" : "a file");
     }
     const int error = errno;
+    // A folder is made where a link leads only by whoever makes what it
+    // leads to: every maker of folders meets the link ("File exists").
+    if (const auto link = folder ? danglingLink(path) : std::nullopt) {
+        const std::string leads = "a link to " + shownPath(link->second) + ", which is not there";
+        if (link->first == path.lexically_normal()) return "is " + leads;
+        return "lies under " + shownPath(link->first) + ", " + leads;
+    }
     const auto above = nearestAbove(path);
     // Nothing there yet, under folders: what makes it makes them.
     if (error == ENOENT && (!above || S_ISDIR(above->second))) return std::nullopt;

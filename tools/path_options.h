@@ -50,9 +50,11 @@ void requireBundle(const std::string& command, const platform::LaunchOptions& la
 
 // Why the command cannot keep files in a folder at `path`, in words that
 // follow the option's name ("is a file, not a folder"): something other
-// than a folder lies there, or a part of the path above it is no folder;
-// none when a folder is there or can be made there (what else may keep it
-// from being made, such as permissions, is left to what makes it).
+// than a folder lies there, a part of the path above it is no folder, or
+// it or a part above it is a link that leads to nothing, where no folder
+// can be made; none when a folder is there or can be made there (what else
+// may keep it from being made, such as permissions, is left to what makes
+// it).
 std::optional<std::string> unusableFolder(const std::filesystem::path& path);
 
 // The same for a file the command writes: something other than a regular

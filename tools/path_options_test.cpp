@@ -258,7 +258,8 @@ TEST_CASE("a data or preferences folder too long as an absolute path is refused 
 
 TEST_CASE("velmora app whose measurement database cannot be opened says that nothing was stored, and fails") {
     testsupport::TempDir data;
-    testsupport::writeText(data / "Application Support", "a file where the engine's folder would be\n");
+    fs::create_directories(data / "Application Support");
+    testsupport::writeText(data / "Application Support" / "Rozeda", "a file where the engine's folder would be\n");
     testsupport::writeText(data / "quit.script", "quit\n");
     const auto run = runIn(data.path(), {"app", "--script", "quit.script", "--data", "."});
     CHECK(run.status == 1);
@@ -280,6 +281,8 @@ TEST_CASE("a folder, a file to write and a file to read are refused where someth
         const char* toRead;
     };
     const char* underFile = "lies under ";
+    fs::create_directory_symlink(base / "nothing", base / "dangling");
+    fs::create_directory_symlink(base / "folder", base / "to-folder");
     const std::vector<Case> cases = {
         {base / "folder", nullptr, "is a folder, not a file", "is a folder, not a file"},
         {file, "is a file, not a folder", nullptr, nullptr},
@@ -288,6 +291,11 @@ TEST_CASE("a folder, a file to write and a file to read are refused where someth
         {file / "beneath" / "deeper", underFile, underFile, underFile},
         // Nothing there yet: what makes it makes it, but there is nothing to read.
         {base / "new" / "deeper", nullptr, nullptr, "names nothing that is there"},
+        // A link to nothing: no folder can be made where it stands, nor
+        // beneath it.
+        {base / "dangling", "is a link to ", nullptr, "names nothing that is there"},
+        {base / "dangling" / "deeper", ", a link to ", nullptr, "names nothing that is there"},
+        {base / "to-folder", nullptr, "is a folder, not a file", "is a folder, not a file"},
     };
     for (const auto& c : cases) {
         CAPTURE(c.path);
@@ -303,4 +311,7 @@ TEST_CASE("a folder, a file to write and a file to read are refused where someth
         if (contents) CHECK(*contents == "text\n");
     }
     CHECK(tools::unusableFolder(file / "x")->find("lies under " + file.string() + ", which is a file, not a folder") == 0);
+    CHECK(tools::unusableFolder(base / "dangling" / "x" / "y") ==
+          "lies under " + (base / "dangling").string() + ", a link to " + (base / "nothing").string() +
+              ", which is not there");
 }

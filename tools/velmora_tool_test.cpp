@@ -488,6 +488,29 @@ TEST_CASE("velmora analytics config takes the collector's program, which edits w
     CHECK_FALSE(contains(printed, "tapped_upload"));
 }
 
+TEST_CASE("velmora app says each fetch from its remote-configuration source that brought nothing, and fails") {
+    testsupport::TempDir data;
+    std::ofstream(data / "values.json") << "{\"entries\": {}}";
+    std::ofstream(data / "quit.script") << "quit\n";
+    Collector collector({"--remote-values", (data / "values.json").string()});
+    const auto port = collector.waitFor(std::regex("listening on 127\\.0\\.0\\.1:([0-9]+)\n"), 20);
+    REQUIRE(port);
+    const std::string source = "http://127.0.0.1:" + *port + "/remote-values";
+    // Each on a folder of its own: values fetched on one are fresh there.
+    const auto launch = [&](const char* folder) {
+        return runTool({"app", "--remote-config", source, "--script", (data / "quit.script").string(), "--data",
+                        (data / folder).string()});
+    };
+    CHECK(launch("fetched").status == 0);
+    // Edited once the collector serves it: the bytes go out as they stand.
+    std::ofstream(data / "values.json") << "not a document";
+    const auto refused = launch("refused");
+    CAPTURE(refused.err);
+    CHECK(refused.status == 1);
+    CHECK(contains(refused.out, "remote configuration was not fetched: " + source + ": not JSON: "));
+    CHECK(contains(refused.err, "velmora app: remote configuration was not fetched from the source given: " + source));
+}
+
 namespace {
 
 std::vector<std::string> storedEventNames(const std::string& folder) {
@@ -554,6 +577,15 @@ TEST_CASE("velmora experiments --fetch says at once that no service is configure
         CHECK(contains(run.err, "--fetch needs an experiments service, and none is configured"));
         CHECK(run.out.empty());
         CHECK_FALSE(std::filesystem::exists(data / "unused"));
+    }
+    SUBCASE("a service that refuses the connection: the fetch failed, said with why as it ends") {
+        const auto run = runTool({"experiments", "--fetch", "--data", (data / "refused").string()},
+                                 {{"VELMORA_EXPERIMENTS_SERVICE_URL", "http://127.0.0.1:9/"}});
+        CAPTURE(run.err);
+        CHECK(run.status == 1);
+        CHECK(contains(run.err, "velmora experiments: the fetch failed: the request failed: cannot connect"));
+        CHECK_FALSE(contains(run.err, "no fetch ended"));
+        CHECK(contains(run.out, "experiment IDs in bundles: none\n"));
     }
     SUBCASE("a service: the fetched experiments are the IDs of bundles at once") {
         std::ofstream(data / "experiments.json")
@@ -632,9 +664,89 @@ TEST_CASE("velmora's data folder option, pi, text programs, prices and remote-co
         const std::string noPreferences = (data / "no-preferences").string();
         std::filesystem::create_directories(noDatabase);
         std::filesystem::create_directories(noPreferences);
-        std::ofstream(data / "no-database" / "Application Support") << "a file where the engine's folder goes\n";
+        std::filesystem::create_directories(data / "no-database" / "Application Support");
+        std::ofstream(data / "no-database" / "Application Support" / "Rozeda") << "a file where the engine's folder goes\n";
         std::ofstream(data / "no-preferences" / "Preferences") << "a file where the preferences go\n";
+        // A preferences folder that takes no write, whoever runs the test:
+        // no file can be made in a process's folder of /proc.
+        const std::string unwritable = (data / "unwritable-preferences").string();
+        std::filesystem::create_directories(unwritable);
+        std::filesystem::create_directory_symlink("/proc/self", data / "unwritable-preferences" / "Preferences");
+        // A data folder, and a folder above one, that lead to nothing.
+        const std::string dangling = (data / "dangling").string();
+        std::filesystem::create_directory_symlink(data / "nothing-here", dangling);
+        const std::string noEngineFolder = (data / "no-engine-folder").string();
+        std::filesystem::create_directories(noEngineFolder);
+        std::ofstream(data / "no-engine-folder" / "Application Support") << "a file where the engine's folder goes\n";
+        // Long paths are shortened in messages: what lies there is named.
+        const std::string noEngineFolderSaid = ": the measurement engine's folder of --data is a file, not a folder: ";
+        const std::string noPreferencesSaid = ": the preferences folder of --data is a file, not a folder: ";
+        const std::string danglingSaid = ": --data is a link to " + (data / "nothing-here").string() +
+                                         ", which is not there: " + dangling;
+        std::ofstream(data / "not-json.json") << "{\"entries\": {\"a\": 1}\n";
+        const std::string notJSON = (data / "not-json.json").string();
+        const std::string noCurrency = "\" is not a currency code: three capital letters, such as USD";
+        const std::string unreachable = "velmora: VELMORA_NETWORK_REACHABLE is 0, no or false (unreachable) or 1, yes "
+                                        "or true (reachable), not \"";
         const std::vector<Case> cases = {
+            // A fetch that failed is said, with why, and fails the command.
+            {{"analytics", "config", "--data", (data / "fetched").string()},
+             "velmora analytics config: the fetch failed: the request failed: cannot connect",
+             {{"VELMORA_MEASUREMENT_SERVICE_URL", "http://127.0.0.1:9/"}}, 1},
+            // Preferences that could never be kept stop every command before
+            // it starts; preferences that were not kept fail it as it ends.
+            {{"app", "--script", quit, "--data", noPreferences}, "velmora app" + noPreferencesSaid},
+            {{"calc", "--k", "1", "--n", "2", "--p", "0.5", "--data", noPreferences}, "velmora calc" + noPreferencesSaid},
+            {{"analytics", "log", "x", "--data", noPreferences}, "velmora analytics log" + noPreferencesSaid},
+            {{"experiments", "--data", noPreferences}, "velmora experiments" + noPreferencesSaid},
+            {{"app", "--script", quit, "--data", noEngineFolder}, "velmora app" + noEngineFolderSaid},
+            {{"calc", "--k", "1", "--n", "2", "--p", "0.5", "--data", noEngineFolder}, "velmora calc" + noEngineFolderSaid},
+            {{"analytics", "dump", "--data", noEngineFolder}, "velmora analytics dump" + noEngineFolderSaid},
+            {{"app", "--script", quit, "--data", unwritable},
+             "velmora app: the preferences of this run could not be kept, so the next start will not find them: "
+             "cannot write " + unwritable + "/Preferences/", {}, 1},
+            {{"analytics", "consent", "ad_storage=granted", "--data", unwritable},
+             "velmora analytics consent: the consent given was not kept: ", {}, 1},
+            // A data folder that is a link to nothing, from every command.
+            {{"app", "--script", quit, "--data", dangling}, "velmora app" + danglingSaid},
+            {{"calc", "--k", "1", "--n", "2", "--p", "0.5", "--data", dangling}, "velmora calc" + danglingSaid},
+            {{"analytics", "log", "x", "--data", dangling}, "velmora analytics log" + danglingSaid},
+            {{"analytics", "dump", "--data", dangling}, "velmora analytics dump" + danglingSaid},
+            {{"experiments", "--data", dangling}, "velmora experiments" + danglingSaid},
+            // Values no command can use.
+            {{"experiments", "--fetch", "--data", folder},
+             "velmora: VELMORA_EXPERIMENTS_SERVICE_URL names no http or https address (such as "
+             "http://127.0.0.1:PORT/): \"http://[zz]/\": its host [zz] is in brackets, which hold an IPv6 address",
+             {{"VELMORA_EXPERIMENTS_SERVICE_URL", "http://[zz]/"}}},
+            {{"analytics", "open", "bern://[zz]/?utm_source=mail", "--data", folder},
+             "velmora analytics open: \"bern://[zz]/?utm_source=mail\" is no URL: its host [zz] is in brackets"},
+            {{"analytics", "purchase", "pro", "--price", "1", "--currency", "", "--data", folder},
+             "velmora analytics purchase: --currency: \"" + noCurrency},
+            {{"analytics", "purchase", "pro", "--price", "1", "--currency", "US\nD", "--data", folder},
+             "--currency: \"US\nD" + noCurrency},
+            {{"analytics", "purchase", "pro", "--price", "1", "--currency", "usd", "--data", folder},
+             "--currency: \"usd" + noCurrency},
+            {{"analytics", "log", "probe", "a=1", "a=2", "--data", folder},
+             "velmora analytics log: the parameter \"a\" is given more than once: give each key once"},
+            {{"analytics", "consent", "ad_storage=granted", "ad_storage=denied", "--data", folder},
+             "velmora analytics consent: ad_storage is given more than once: give each consent type once"},
+            {{"analytics", "log", "x", "--data", folder}, unreachable + "NO\"", {{"VELMORA_NETWORK_REACHABLE", "NO"}}},
+            {{"analytics", "log", "x", "--data", folder}, unreachable + " 0\"", {{"VELMORA_NETWORK_REACHABLE", " 0"}}},
+            {{"analytics", "identity", "--data", folder}, "velmora: VELMORA_IDENTIFIER_FOR_VENDOR is a UUID as the",
+             {{"VELMORA_IDENTIFIER_FOR_VENDOR", "0F0E0D0C-0B0A-4908-8706-05040302010\n"}}},
+            {{"collector", "--port", "0", "--remote-values", notJSON},
+             "velmora collector: " + notJSON + ": no remote-configuration document ({\"entries\": {...}}): not JSON"},
+            {{"collector", "--port", "0", "--search-ad-reply", notJSON}, "velmora collector: " + notJSON + ": not JSON"},
+            // Help answers a command line that reads otherwise.
+            {{"calc", "--help", "--bogus"}, "velmora calc: --bogus is no option of velmora calc"},
+            {{"calc", "--bogus", "--help"}, "velmora calc: --bogus is no option of velmora calc"},
+            {{"calc", "--help", "--k", "1", "--k", "2"}, "velmora calc: --k is given more than once"},
+            // The preferences folder of the programs that set no data folder.
+            {{"script", "eval", "--text", sum}, "velmora script eval: $VELMORA_PREFERENCES is a file, not a folder: " + sum,
+             {{"VELMORA_PREFERENCES", sum}}},
+            {{"collector", "--port", "0"}, "velmora collector: $VELMORA_PREFERENCES lies under " + sum,
+             {{"VELMORA_PREFERENCES", sum + "/Preferences"}}},
+
             // Nothing that cannot be used ends a command with a signal.
             {{"analytics", "config", "--data", "/dev/null"},
              "velmora analytics config: --data is a device, not a folder: /dev/null"},
@@ -650,8 +762,6 @@ TEST_CASE("velmora's data folder option, pi, text programs, prices and remote-co
             {{"analytics", "open", "bern://open?utm_source=mail", "--data", noDatabase},
              "velmora analytics open: the measurement database could not be opened: ", {}, 1},
             {{"experiments", "--data", noDatabase}, "velmora experiments: the experiments database ", {}, 1},
-            {{"analytics", "consent", "ad_storage=granted", "--data", noPreferences},
-             "velmora analytics consent: the consent given was not kept: ", {}, 1},
             // No size, style, address or file taken in silence.
             {{"app", "--script", programs, "--data", folder}, "velmora app: --script is a folder, not a file: "},
             {{"app", "--screen", "", "--script", quit, "--data", folder},

@@ -461,6 +461,7 @@ ConfigurationFetch fetchConfiguration() {
         const auto config = engine.config();
         fetch.version = config->version();
         fetch.eventEditingLoaded = config->eventEditing() != nullptr;
+        if (fetch.sent) fetch.failure = uploader->lastConfigFetchFailure();
     });
     return fetch;
 }

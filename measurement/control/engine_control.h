@@ -180,6 +180,9 @@ struct ConfigurationFetch {
     double seconds = 0;
     std::int64_t version = -1;
     bool eventEditingLoaded = false;
+    // Why the fetch brought no configuration the engine took (no answer, a
+    // failing status, one refused), in words; none when it did.
+    std::optional<std::string> failure;
 };
 ConfigurationFetch fetchConfiguration();
 

@@ -3,6 +3,8 @@
 #include "measurement/control/experiments_control.h"
 
 #include <algorithm>
+#include <memory>
+#include <mutex>
 
 #include "measurement/core/measurement.h"
 #include "measurement/experiments/experiments_database.h"
@@ -56,19 +58,32 @@ std::string experimentsFetchURL() { return APMEExperimentsFetchURL(); }
 
 bool hasExperimentsClient() { return manager() != nullptr; }
 
-bool waitForExperimentsFetch(double since, double timeoutSeconds) {
+ExperimentsFetch waitForExperimentsFetch(double since, double timeoutSeconds) {
     auto client = manager();
-    if (!client || !platform::dispatch::mainQueue().runUntil([since] { return fetchOutcomeTime() >= since; },
-                                                             timeoutSeconds)) {
-        return false;
-    }
+    if (!client) return {};
+    // A fetch that failed posts nothing to the main queue, whose loop would
+    // not look again until its time was up: the end of each fetch wakes it.
+    auto failure = std::make_shared<std::optional<std::string>>();
+    auto mutex = std::make_shared<std::mutex>();
+    client->taskManager()->setFetchEndObserver([failure, mutex](const std::optional<std::string>& why) {
+        {
+            std::lock_guard lock(*mutex);
+            *failure = why;
+        }
+        platform::dispatch::mainQueue().async([] {});
+    });
+    const bool ended =
+        platform::dispatch::mainQueue().runUntil([since] { return fetchOutcomeTime() >= since; }, timeoutSeconds);
+    client->taskManager()->setFetchEndObserver(nullptr);
+    if (!ended) return {};
     for (int round = 0; round < 2; ++round) {
         client->taskManager()->dispatchSyncOnWorkerQueue([] {});
         client->dispatchSyncOnSerialQueue([] {});
     }
     client->taskManager()->dispatchSyncOnWorkerQueue([] {});
     platform::dispatch::mainQueue().drain();
-    return true;
+    std::lock_guard lock(*mutex);
+    return {true, *failure};
 }
 
 void activateFetchedSnapshot() {

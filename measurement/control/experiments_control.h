@@ -4,6 +4,7 @@
 // whether it has a service, its fetch, the snapshot put in force, and what
 // it holds, as plain values.
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,10 +16,18 @@ namespace measurement::control {
 std::string experimentsFetchURL();
 // Whether the running engine has an experiments client.
 bool hasExperimentsClient();
+// What came of the fetch waited for.
+struct ExperimentsFetch {
+    // A fetch ended within the time.
+    bool ended = false;
+    // Why it brought nothing, in words; none when it brought an answer.
+    std::optional<std::string> failure;
+};
 // Waits, running the main queue as the application's loop would, until a
-// fetch ended after `since` (wall time), then lets the client pass on what
-// it brought; false when none did within the timeout.
-bool waitForExperimentsFetch(double since, double timeoutSeconds);
+// fetch ended after `since` (wall time), answered or failed, then lets the
+// client pass on what it brought; not ended when none did within the
+// timeout.
+ExperimentsFetch waitForExperimentsFetch(double since, double timeoutSeconds);
 // What the engine does once it has nothing left to upload: a snapshot the
 // client was told of goes in force.
 void activateFetchedSnapshot();

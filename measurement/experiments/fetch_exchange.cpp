@@ -146,6 +146,8 @@ void APMETaskManager::handleFetchingExperimentsResponse(const platform::HTTPURLR
         log(kAPMMonitorLevelError, kAPMEFetchFailedCode, "Network fetch failed. Will retry later. Code, error",
             Value(status), error ? Value(error->description()) : Value());
         scheduleFetchingExperimentsOnWorkerQueue();
+        tellFetchEnded(error ? "the request failed: " + error->message
+                             : "the service answered " + std::to_string(status));
         return;
     }
     const auto message = data ? APMPBExperimentResponse::initWithBuffer(*data)
@@ -165,6 +167,7 @@ void APMETaskManager::handleFetchingExperimentsResponse(const platform::HTTPURLR
     }
     if (auto delegate = this->delegate()) delegate->taskManager(*this, std::move(snapshots), std::move(errors));
     scheduleFetchingExperimentsOnWorkerQueue();
+    tellFetchEnded(std::nullopt);
 }
 
 std::optional<std::vector<APMESnapshot>> APMETaskManager::experimentSnapshotsFromExperimentResponse(

@@ -70,6 +70,18 @@ void APMETaskManager::setDelegate(const std::shared_ptr<APMETaskManagerDelegate>
     std::lock_guard lock(mutex_);
     delegate_ = delegate;
 }
+void APMETaskManager::setFetchEndObserver(FetchEndObserver observer) {
+    std::lock_guard lock(mutex_);
+    fetchEndObserver_ = std::move(observer);
+}
+void APMETaskManager::tellFetchEnded(const std::optional<std::string>& failure) const {
+    FetchEndObserver observer;
+    {
+        std::lock_guard lock(mutex_);
+        observer = fetchEndObserver_;
+    }
+    if (observer) observer(failure);
+}
 bool APMETaskManager::hasMadeInitialFetch() const {
     std::lock_guard lock(mutex_);
     return hasMadeInitialFetch_;

@@ -1,6 +1,7 @@
 // The experiments client's slow work on its worker queue: the database, the fetch schedule and the exchange with the service.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -128,6 +129,13 @@ public:
     // queue itself, the block runs at once.
     void dispatchSyncOnWorkerQueue(const std::function<void()>& block);
 
+    // Told on the worker queue of every fetch that ended, once its outcome
+    // is recorded: why it failed, in words, or none when it brought an
+    // answer. A program that waits for a fetch learns of a failure, which
+    // nothing else it watches hears of, at once.
+    using FetchEndObserver = std::function<void(const std::optional<std::string>& failure)>;
+    void setFetchEndObserver(FetchEndObserver observer);
+
     // Held weakly.
     std::shared_ptr<APMETaskManagerDelegate> delegate() const;
     void setDelegate(const std::shared_ptr<APMETaskManagerDelegate>& delegate);
@@ -151,6 +159,7 @@ private:
     void logStoredSnapshotReadFailure(long code, const std::string& message, const std::optional<APMError>& error);
     void handleReply(const platform::HTTPURLResponse& response, const std::vector<std::uint8_t>& body,
                      const std::optional<platform::RULError>& error);
+    void tellFetchEnded(const std::optional<std::string>& failure) const;
 
     std::unique_ptr<APMAlarm> alarm_;
     std::shared_ptr<APMEExperimentsNetwork> network_;
@@ -167,6 +176,7 @@ private:
     mutable std::mutex mutex_;  // the fields below
     bool hasMadeInitialFetch_ = false;
     std::weak_ptr<APMETaskManagerDelegate> delegate_;
+    FetchEndObserver fetchEndObserver_;
     double initializationTimestamp_ = 0;
 };
 

@@ -26,6 +26,13 @@ bool isCompletedFetch(int status) {
 
 platform::Value bodyContext(const std::vector<std::uint8_t>& data) { return platform::Value(platform::Data{data}); }
 
+// A fetch that brought no configuration, in words: the network's error, or
+// the status the service answered with.
+std::string fetchFailure(int status, const std::optional<platform::RULError>& error) {
+    if (error) return "the request failed: " + error->message;
+    return "the service answered " + std::to_string(status);
+}
+
 }  // namespace
 
 void APMUploader::fetchRemoteConfig() {
@@ -65,7 +72,9 @@ void APMUploader::networkRemoteConfigFetchCompletionHandler(const platform::HTTP
     const int status = response.statusCode;
     logEntry(kAPMMonitorLevelVerbose, kAPMConfigFetchedCode, "Fetched configuration. Status code",
              platform::Value(status));
+    lastConfigFetchFailure_.reset();
     if (!isCompletedFetch(status)) {
+        lastConfigFetchFailure_ = fetchFailure(status, error);
         handleConfigFetchFailure(status, error);
         return;
     }
@@ -113,6 +122,9 @@ void APMUploader::recordFetchedConfiguration(int status, const platform::HTTPURL
     if (!unchanged && !data.empty()) {
         const bool stored = components_.configStorage->performTransaction(
             [this, &data] { return storeFetchedConfigTransaction(data); });
+        if (!stored && !lastConfigFetchFailure_) {
+            lastConfigFetchFailure_ = "the configuration the service sent could not be stored";
+        }
         if (stored) {
             auto& persisted = *components_.persistedConfig;
             persisted.setRemoteConfigLastModified(response.valueForHTTPHeaderField(kLastModifiedHeader));
@@ -151,27 +163,31 @@ void APMUploader::reapplyServerConsentOnceCommitted() {
 }
 
 bool APMUploader::storeFetchedConfigTransaction(const std::vector<std::uint8_t>& data) {
+    auto refused = [this](const char* why) {
+        lastConfigFetchFailure_ = std::string("the configuration the service sent was not taken: ") + why;
+        return false;
+    };
     auto config = APMPBMeasurementConfig::initWithBuffer(data);
     if (!config) {
         logEntry(kAPMMonitorLevelSilentError, kAPMConfigInvalidDataCode, "Configuration data is invalid.");
-        return false;
+        return refused("it does not decode");
     }
     if (NANOGetString(*config, kConfigAppIDIndex).value_or("") != components_.appID) {
         logEntry(kAPMMonitorLevelSilentError, kAPMConfigWrongAppIDCode, "Configuration does not have valid Rozeda App ID.");
-        return false;
+        return refused("it is for another app ID");
     }
     const auto audiences = NANOGetArray<APMPBAudience>(*config, kConfigAudiencesIndex);
     NANOClearField(*config, kConfigAudiencesIndex);
     if (!components_.remoteConfig->updateMeasurementConfig(*config, nullptr)) {
         logEntry(kAPMMonitorLevelSilentError, kAPMConfigRefusedCode,
                  "Failed to update configuration with new server configuration", bodyContext(data));
-        return false;
+        return refused("the engine refused it");
     }
     reapplyServerConsentOnceCommitted();
     if (!components_.peers->updateAudiences(audiences)) {
         logEntry(kAPMMonitorLevelSilentError, kAPMConfigAudiencesRefusedCode,
                  "Failed to update audiences with new server configuration", bodyContext(data));
-        return false;
+        return refused("its audiences were refused");
     }
     return true;
 }

@@ -203,6 +203,11 @@ public:
     // that, whatever else (a batch) is out. Any thread.
     std::uint64_t configFetchesSent() const { return configFetchesSent_.load(); }
     std::uint64_t configFetchesEnded() const { return configFetchesEnded_.load(); }
+    // Why the last fetch of the configuration that ended brought none the
+    // engine took (no answer, a failing status, a configuration refused),
+    // in words; none when it did, or the service had none for the
+    // application (404). Worker queue only.
+    const std::optional<std::string>& lastConfigFetchFailure() const { return lastConfigFetchFailure_; }
 
     // ---- engine state (worker queue) ----
     const std::vector<std::int64_t>& uploadList() const { return uploadList_; }
@@ -274,6 +279,7 @@ private:
     std::unique_ptr<APMFileLock> uploadLock_;
     std::atomic<std::uint64_t> configFetchesSent_{0};
     std::atomic<std::uint64_t> configFetchesEnded_{0};
+    std::optional<std::string> lastConfigFetchFailure_;
     std::optional<double> suspensionTimestamp_;
     std::int64_t lastEventEnd_ = 0;
     bool missingAddressLogged_ = false;

@@ -2,6 +2,8 @@
 // the options in force in this process.
 #include "platform/foundation/launch_options.h"
 
+#include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <mutex>
@@ -53,8 +55,53 @@ std::optional<std::string> addressOf(LaunchOptions& options, const LaunchOptions
     return std::nullopt;
 }
 
-bool reachableFrom(const std::optional<std::string>& setting) {
-    return !(setting == "0" || setting == "no" || setting == "false");
+// The words VELMORA_NETWORK_REACHABLE takes, each as written: any other
+// ("NO", " 0", "maybe", the empty value) would leave the network reachable
+// though the person meant otherwise, or the reverse.
+constexpr std::array<const char*, 3> kUnreachableWords = {"0", "no", "false"};
+constexpr std::array<const char*, 3> kReachableWords = {"1", "yes", "true"};
+
+void readReachable(LaunchOptions& options, const LaunchOptions::Lookup& lookup) {
+    const char* value = lookup("VELMORA_NETWORK_REACHABLE");
+    if (value == nullptr) return;
+    const std::string text(value);
+    auto among = [&text](const auto& words) {
+        return std::find(words.begin(), words.end(), text) != words.end();
+    };
+    if (among(kUnreachableWords)) {
+        options.networkReachable = false;
+    } else if (!among(kReachableWords)) {
+        options.refused.push_back("VELMORA_NETWORK_REACHABLE is 0, no or false (unreachable) or 1, yes or true "
+                                  "(reachable), not \"" + text + "\"");
+    }
+}
+
+// A vendor identifier as the platform makes one and the engine sends it in
+// every bundle: a UUID, 32 upper-case hexadecimal digits grouped 8-4-4-4-12
+// by hyphens. Anything else would go out as the device's identifier.
+bool isVendorIdentifier(const std::string& text) {
+    constexpr std::size_t kLength = 36;
+    constexpr std::array<std::size_t, 4> kHyphens = {8, 13, 18, 23};
+    if (text.size() != kLength) return false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const bool hyphen = std::find(kHyphens.begin(), kHyphens.end(), i) != kHyphens.end();
+        const char c = text[i];
+        if (hyphen ? c != '-' : !((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'))) return false;
+    }
+    return true;
+}
+
+void readVendorIdentifier(LaunchOptions& options, const LaunchOptions::Lookup& lookup) {
+    const char* value = lookup("VELMORA_IDENTIFIER_FOR_VENDOR");
+    if (value == nullptr) return;
+    if (isVendorIdentifier(value)) {
+        options.identifierForVendor = value;
+        return;
+    }
+    options.refused.push_back(std::string("VELMORA_IDENTIFIER_FOR_VENDOR is a UUID as the platform writes one, 32 "
+                                          "upper-case hexadecimal digits grouped 8-4-4-4-12 by hyphens (such as "
+                                          "0F0E0D0C-0B0A-4908-8706-050403020100), not \"") +
+                              value + "\"");
 }
 
 // The most a lock wait may be set to: an hour.
@@ -119,7 +166,8 @@ const std::vector<LaunchOptions::Variable> kVariables = {
     {{"VELMORA_REMOTE_CONFIG_SOURCE"}, "`velmora app`",
      "where remote configuration is fetched from: a file or a loopback http address such as the collector's "
      "`/remote-values` (a file that is not there or holds no document, or an address off this machine, stops "
-     "`velmora app` with the reason); none by default, so "
+     "`velmora app` with the reason; a fetch from it that brings no document is said as it fails, and the "
+     "session then ends with status 1); none by default, so "
      "every fetch fails and the application bundle's defaults stand in "
      "(`--remote-config` overrides it)",
      [](LaunchOptions& o, const LaunchOptions::Lookup& l) {
@@ -135,10 +183,10 @@ const std::vector<LaunchOptions::Variable> kVariables = {
      }},
     {{"VELMORA_NETWORK_REACHABLE"}, "the measurement engine",
      "`0`, `no` or `false` make the network count as unreachable for the whole process: the engine keeps what it "
-     "stores and neither uploads nor fetches; reachable by default",
-     [](LaunchOptions& o, const LaunchOptions::Lookup& l) {
-         o.networkReachable = reachableFrom(textOf(l, "VELMORA_NETWORK_REACHABLE"));
-     }},
+     "stores and neither uploads nor fetches; `1`, `yes` or `true`, as by default, leave it reachable. Each is "
+     "taken only as written: anything else (`NO`, `maybe`, a space around a word, an empty value) stops every "
+     "command with status 2",
+     readReachable},
     {{"VELMORA_ATTRIBUTION_SERVICE_URL"}, "the measurement engine",
      "where search-ad attribution tokens go, such as the collector's address; none by default, so each daily try "
      "fails",
@@ -164,10 +212,10 @@ const std::vector<LaunchOptions::Variable> kVariables = {
          o.onDeviceConversionURL = addressOf(o, l, "VELMORA_ON_DEVICE_CONVERSION_URL");
      }},
     {{"VELMORA_IDENTIFIER_FOR_VENDOR"}, "every command",
-     "the device's vendor identifier; a new one for each process by default",
-     [](LaunchOptions& o, const LaunchOptions::Lookup& l) {
-         o.identifierForVendor = textOf(l, "VELMORA_IDENTIFIER_FOR_VENDOR");
-     }},
+     "the device's vendor identifier, which the engine sends in every bundle; a new one for each process by "
+     "default. A UUID as the platform writes one, 32 upper-case hexadecimal digits grouped 8-4-4-4-12 by hyphens "
+     "(`0F0E0D0C-0B0A-4908-8706-050403020100`); anything else, an empty value too, stops every command with status 2",
+     readVendorIdentifier},
     {{"VELMORA_LOCK_WAIT_SECONDS"}, "every command",
      "the longest a wait for the lock of a file that processes share (the databases' `-lock`, the engine's settings' "
      "`.lock`) lasts before the command gives up and says which file and who held it; a command waits once for "

@@ -46,8 +46,10 @@ struct LaunchOptions {
 
     // How a program looks a variable up: the C library's lookup in a main,
     // a table in tests. Null or empty text counts as not set, but for the
-    // variables that name a file, folder or address, which refuse empty
-    // text; an address (the *_URL variables) that is no http or https URL
+    // variables that name a file, folder or address, and those that take
+    // values of a form (the lock wait, reachability, the vendor
+    // identifier), which refuse empty text; an address (the *_URL
+    // variables) that is no http or https URL, and a value of another form,
     // is refused too.
     using Lookup = std::function<const char*(const char* name)>;
     static LaunchOptions fromVariables(const Lookup& lookup);

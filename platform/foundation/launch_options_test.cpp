@@ -57,6 +57,10 @@ TEST_CASE("a service address is an http or https address with a host; anything e
         {"ftp://127.0.0.1/", "its scheme is ftp, not http or https"},
         {"http:/path", "it names no host"},
         {"http://127.0.0.1:99999/", "names no http or https address"},
+        // Taken here, the network library would refuse it only as it asks.
+        {"http://[zz]/", "\"http://[zz]/\": its host [zz] is in brackets, which hold an IPv6 address"},
+        {"http://[1:2:3]/", "its host [1:2:3] is in brackets"},
+        {"http://[::1]:9/", nullptr},
     };
     // Every variable of the table that names an address.
     int named = 0;
@@ -81,15 +85,31 @@ TEST_CASE("a service address is an http or https address with a host; anything e
     CHECK(named == 6);
 }
 
-TEST_CASE("the network is unreachable only for the words that say so") {
-    const std::vector<std::pair<std::string, bool>> cases = {
-        {"0", false}, {"no", false}, {"false", false}, {"1", true}, {"yes", true}, {"", true}, {"NO", true}};
-    for (const auto& testCase : cases) {
-        const auto& value = testCase.first;
-        CAPTURE(value);
-        CHECK(optionsFrom({{"VELMORA_NETWORK_REACHABLE", value}}).networkReachable == testCase.second);
+TEST_CASE("reachability and the vendor identifier take only the values they can use; others are refused by name") {
+    struct Case {
+        std::string name;
+        std::string value;
+        bool unreachable;
+        bool refused;
+    };
+    const std::string uuid = "0F0E0D0C-0B0A-4908-8706-050403020100";
+    const std::string reachable = "VELMORA_NETWORK_REACHABLE", vendor = "VELMORA_IDENTIFIER_FOR_VENDOR";
+    const std::vector<Case> cases = {
+        {reachable, "0", true, false}, {reachable, "false", true, false}, {reachable, "yes", false, false},
+        {reachable, "NO", false, true}, {reachable, " 0", false, true}, {reachable, "", false, true},
+        {vendor, uuid, false, false}, {vendor, "0f0e0d0c-0b0a-4908-8706-050403020100", false, true},
+        {vendor, "0F0E0D0C0B0A490887060504030201000000", false, true},
+        {vendor, uuid.substr(0, 35) + "G", false, true}, {vendor, uuid.substr(0, 35) + "\n", false, true},
+    };
+    for (const auto& c : cases) {
+        CAPTURE(c.value);
+        const auto options = optionsFrom({{c.name, c.value}});
+        CHECK(options.networkReachable != c.unreachable);
+        CHECK(options.identifierForVendor == (c.name == vendor && !c.refused ? std::optional(c.value) : std::nullopt));
+        REQUIRE(options.refused.size() == (c.refused ? 1U : 0U));
+        if (c.refused) CHECK(options.refused[0].rfind(c.name + " is ", 0) == 0);
+        if (c.refused) CHECK(options.refused[0].find("not \"" + c.value + "\"") != std::string::npos);
     }
-    CHECK(optionsFrom({}).networkReachable);
 }
 
 TEST_CASE("installed options are what the process reads until others are installed") {

@@ -1,5 +1,7 @@
 #include "platform/foundation/url.h"
 
+#include <arpa/inet.h>
+
 #include <cctype>
 #include <charconv>
 
@@ -63,15 +65,28 @@ bool parsePort(std::string_view text, std::optional<std::uint16_t>& port) {
     return true;
 }
 
-bool parseAuthority(std::string_view authority, std::string& host, std::optional<std::uint16_t>& port) {
+// Brackets around a host hold an IPv6 address and nothing else: the
+// network library refuses anything else there, long after the address was
+// taken.
+bool isIPv6Address(std::string_view literal) {
+    in6_addr address{};
+    return ::inet_pton(AF_INET6, std::string(literal).c_str(), &address) == 1;
+}
+
+// The host and port of an authority; false, with why in `why` where more
+// can be said than that the authority is none, for anything else.
+bool parseAuthority(std::string_view authority, std::string& host, std::optional<std::uint16_t>& port,
+                    std::string& why) {
     if (authority.find('@') != std::string_view::npos) return false;
     std::string_view portText;
     if (!authority.empty() && authority.front() == '[') {
         auto close = authority.find(']');
         if (close == std::string_view::npos) return false;
         auto literal = authority.substr(1, close - 1);
-        for (char c : literal) {
-            if (!std::isalnum(static_cast<unsigned char>(c)) && c != ':' && c != '.') return false;
+        if (!isIPv6Address(literal)) {
+            why = "its host " + std::string(authority.substr(0, close + 1)) +
+                  " is in brackets, which hold an IPv6 address (such as [::1]), and it is none";
+            return false;
         }
         host = std::string(authority.substr(0, close + 1));
         auto rest = authority.substr(close + 1);
@@ -122,9 +137,11 @@ std::optional<URL> URL::parse(std::string_view text, std::string* why) {
     if (rest.substr(0, 2) == "//") {
         rest.remove_prefix(2);
         auto slash = rest.find('/');
-        if (!parseAuthority(rest.substr(0, slash), url.host_, url.port_)) {
-            return refuse("its host is no host name or bracketed address, its port no number up to 65535, or it holds "
-                          "a user name");
+        std::string hostWhy;
+        if (!parseAuthority(rest.substr(0, slash), url.host_, url.port_, hostWhy)) {
+            return refuse(!hostWhy.empty() ? hostWhy
+                                           : "its host is no host name or bracketed address, its port no number up to "
+                                             "65535, or it holds a user name");
         }
         url.hasAuthority_ = true;
         rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash);

@@ -24,7 +24,8 @@ public:
 
     // None for text that is no absolute URL: no scheme, characters outside
     // the URL alphabet (spaces, quotes, non-ASCII), a broken percent escape,
-    // a port that is not a number up to 65535, or user information.
+    // a port that is not a number up to 65535, user information, or a host
+    // in brackets that is no IPv6 address ("[zz]").
     static std::optional<URL> parse(std::string_view text);
     // The same, saying in `why` what makes the text no URL.
     static std::optional<URL> parse(std::string_view text, std::string* why);

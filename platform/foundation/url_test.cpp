@@ -51,6 +51,10 @@ TEST_CASE("URLs are parsed into their parts") {
         REQUIRE(literal);
         CHECK(literal->host() == "[::1]");
         CHECK(literal->port() == 9000);
+        for (const char* address : {"http://[1:2:3:4:5:6:7:8]/", "http://[::ffff:127.0.0.1]/", "http://[fe80::1]:80/"}) {
+            CAPTURE(address);
+            CHECK(URL::parse(address));
+        }
     }
     SUBCASE("invalid text gives none, and the part that makes it so") {
         const std::vector<std::pair<const char*, const char*>> cases = {
@@ -59,6 +63,9 @@ TEST_CASE("URLs are parsed into their parts") {
             {"http://x/%zz", "path"}, {"http://x/%4", "path"}, {"http://user@host/", "user"},
             {"http://[::1/", "host"}, {"http://x/a\"b", "path"}, {"http://x/\xc3\xa9", "path"},
             {"http://x/a#b#c", "fragment"}, {"http://x/{}", "path"}, {"http://x/?a b", "query"},
+            // Brackets hold an IPv6 address, whole, and nothing else.
+            {"http://[zz]/", "[zz] is in brackets, which hold an IPv6 address"}, {"http://[1:2:3]/", "IPv6"},
+            {"http://[127.0.0.1]/", "IPv6"}, {"http://[::1::2]/", "IPv6"}, {"bern://[]/", "IPv6"},
         };
         for (const auto& row : cases) {
             CAPTURE(row.first);

@@ -28,6 +28,30 @@ namespace platform {
 namespace {
 // Has what waits for the end of a turn written at the process's normal exit.
 void writeDeferredAtExit();
+
+// The suite files whose latest write failed, with why: what this process
+// set there is not what the next start reads. Kept apart from the stores,
+// which go with their last handle, and under a lock of its own, taken
+// under a store's.
+struct UnsavedRecord {
+    std::mutex mutex;
+    std::map<std::filesystem::path, std::string> files;
+};
+
+UnsavedRecord& unsavedRecord() {
+    static UnsavedRecord* instance = new UnsavedRecord;  // outlives every static handle
+    return *instance;
+}
+
+void recordWrite(const std::filesystem::path& file, const std::optional<std::string>& failure) {
+    auto& record = unsavedRecord();
+    std::lock_guard lock(record.mutex);
+    if (failure) {
+        record.files.insert_or_assign(file, *failure);
+    } else {
+        record.files.erase(file);
+    }
+}
 }  // namespace
 
 namespace detail {
@@ -184,15 +208,19 @@ private:
         // more than a reader takes, and the file would be set aside whole.
         if (auto problem = propertyListProblem(root_)) {
             reportLocked("cannot save preferences: " + *problem);
+            recordWrite(file_, *problem);
             return false;
         }
         unwritten_ = !rewriteFileAtomically(file_, writePropertyListBinary(root_), 0644, &why);
         if (unwritten_) reportLocked("cannot save preferences: " + why);
+        recordWrite(file_, unwritten_ ? std::optional(why) : std::nullopt);
         return !unwritten_;
     }
 
+    // Said once for as long as it stays the same: a folder that takes no
+    // write fails every change of a run in the same words.
     void reportLocked(const std::string& message) {
-        std::cerr << "user defaults: " << message << '\n';
+        if (diagnostics_.empty() || diagnostics_.back() != message) std::cerr << "user defaults: " << message << '\n';
         diagnostics_.push_back(message);
     }
 
@@ -408,6 +436,19 @@ bool UserDefaults::readObject(const std::string& key, const std::function<void(c
 }
 
 bool UserDefaults::synchronize() { return store_->synchronize(); }
+
+std::vector<UserDefaults::UnsavedSuite> UserDefaults::unsavedSuites() {
+    writeEveryDeferredStore();
+    // Every suite file of the current data directory lies in one folder.
+    const auto folder = fileForSuite("standard").parent_path();
+    std::vector<UnsavedSuite> unsaved;
+    auto& record = unsavedRecord();
+    std::lock_guard lock(record.mutex);
+    for (const auto& [file, why] : record.files) {
+        if (file.parent_path() == folder) unsaved.push_back({file, why});
+    }
+    return unsaved;
+}
 
 void UserDefaults::whenWritten(std::function<void(bool written)> done) {
     if (!store_->waitsForTurn()) {

@@ -95,6 +95,16 @@ public:
     // they wait for it, else at once.
     void whenWritten(std::function<void(bool written)> done);
 
+    // The suite files of the current data directory whose latest write
+    // failed, with why, once what waits for the end of a turn is written:
+    // what this process set there is not what the next start reads. A
+    // program says so before it reports success.
+    struct UnsavedSuite {
+        std::filesystem::path file;
+        std::string why;
+    };
+    static std::vector<UnsavedSuite> unsavedSuites();
+
     // What went wrong with this suite's file so far (a damaged file set aside,
     // a write that failed), oldest first. Each is also printed to stderr.
     std::vector<std::string> diagnostics() const;

@@ -327,6 +327,33 @@ TEST_CASE("a folder that cannot be written is reported, the value kept in memory
     CHECK_FALSE(defaults.diagnostics().empty());
 }
 
+TEST_CASE("the suites whose latest write failed are listed, with why, until a write of theirs succeeds") {
+    PreferencesFolder folder;
+    const auto files = [] {
+        std::vector<std::filesystem::path> listed;
+        for (const auto& suite : UserDefaults::unsavedSuites()) listed.push_back(suite.file);
+        return listed;
+    };
+    UserDefaults kept("com.example.kept"), lost("com.example.lost"), later("com.example.later");
+    CHECK(kept.setObject(1, "k"));
+    // A folder, not empty, where the file goes: the write cannot replace it.
+    for (const auto* suite : {&lost, &later}) std::filesystem::create_directories(suite->filePath() / "inside");
+    CHECK_FALSE(lost.setObject(2, "k"));
+    {
+        platform::dispatch::MainLoopTurn turn;
+        CHECK(later.setObject(3, "k"));  // waits for the turn's end, but is tried before the list is made
+        CHECK(files() == std::vector<std::filesystem::path>{later.filePath(), lost.filePath()});
+    }
+    CHECK(UserDefaults::unsavedSuites().back().why.find(lost.filePath().filename().string()) != std::string::npos);
+    {
+        platform::ScopedDataDirectory elsewhere(folder.dir / "elsewhere");  // another program's suites
+        CHECK(files().empty());
+    }
+    std::filesystem::remove_all(lost.filePath());
+    CHECK(lost.synchronize());
+    CHECK(files() == std::vector<std::filesystem::path>{later.filePath()});
+}
+
 // A file holding more values than a property list is read with would be
 // set aside, with every other preference in it, at the next launch.
 TEST_CASE("preferences too large to read back are never written") {

@@ -12,7 +12,13 @@ RemoteValuesEndpoint::RemoteValuesEndpoint(const std::optional<std::filesystem::
     : path_(path), printer_(printer) {}
 
 void RemoteValuesEndpoint::checkReadable(const std::filesystem::path& path) {
-    if (!platform::readFile(path)) throw std::invalid_argument(path.string() + ": cannot be read");
+    const auto text = platform::readFile(path);
+    if (!text) throw std::invalid_argument(path.string() + ": cannot be read");
+    std::string reason;
+    if (!platform::parseRemoteValuesDocument(*text, &reason)) {
+        throw std::invalid_argument(path.string() + ": no remote-configuration document ({\"entries\": {...}}): " +
+                                    reason);
+    }
 }
 
 Reply RemoteValuesEndpoint::handle(const Exchange& request) {

@@ -87,4 +87,12 @@ TEST_CASE("without a document the path answers 404, and an unreadable one is ref
     CollectorOptions options;
     options.remoteValuesPath = dir / "absent.json";
     CHECK_THROWS_AS(CollectorService(options, out), std::invalid_argument);
+    // What no client would take is refused too, as the collector's other
+    // files are.
+    for (const auto& text : {std::string("not json"), std::string("{\"values\": {}}"), std::string("[1]")}) {
+        CAPTURE(text);
+        testsupport::writeText(*options.remoteValuesPath, text);
+        CHECK_THROWS_WITH_AS(CollectorService(options, out), doctest::Contains("no remote-configuration document"),
+                             std::invalid_argument);
+    }
 }

@@ -31,7 +31,12 @@ SearchAdEndpoint::SearchAdEndpoint(const std::optional<std::filesystem::path>& r
     : replyPath_(replyPath), printer_(printer) {}
 
 void SearchAdEndpoint::checkReadable(const std::filesystem::path& path) {
-    if (!platform::readFile(path)) throw std::invalid_argument(path.string() + ": cannot be read");
+    const auto text = platform::readFile(path);
+    if (!text) throw std::invalid_argument(path.string() + ": cannot be read");
+    std::string error;
+    const auto reply = platform::parseJSON(*text, &error);
+    if (!reply) throw std::invalid_argument(path.string() + ": not JSON: " + error);
+    if (!reply->isDictionary()) throw std::invalid_argument(path.string() + ": not a JSON object ({\"attribution\": ...})");
 }
 
 Reply SearchAdEndpoint::handle(const Exchange& request) {

@@ -54,7 +54,7 @@ TEST_CASE("the collector answers attribution tokens with the reply of a file") {
     CHECK(printed.find("POST /api/v1/: 400, no attribution token\n") != std::string::npos);
 }
 
-TEST_CASE("without a reply file the attribution path answers 404, and an unreadable one is refused at start") {
+TEST_CASE("without a reply file the attribution path answers 404; one unreadable or no JSON object is refused at start") {
     std::ostringstream out;
     {
         CollectorService service(CollectorOptions{}, out);
@@ -63,6 +63,11 @@ TEST_CASE("without a reply file the attribution path answers 404, and an unreada
     CollectorOptions options;
     options.searchAdReplyPath = "/nonexistent/search-ad.json";
     CHECK_THROWS_AS(CollectorService(options, out), std::invalid_argument);
+    // Nor is JSON that is no object: no reply the engine could read.
+    testsupport::TempDir dir;
+    options.searchAdReplyPath = dir / "search-ad.json";
+    testsupport::writeText(*options.searchAdReplyPath, "[true]");
+    CHECK_THROWS_WITH_AS(CollectorService(options, out), doctest::Contains("not a JSON object"), std::invalid_argument);
 }
 
 TEST_CASE("the search-ad reporter posts its token to the collector and logs _cmp from its reply") {

@@ -173,6 +173,16 @@ void AppSession::configureProcess(const SessionOptions& options) {
     application.setOpenableSchemes(std::move(schemes));
     platform::VEZRemoteConfig::setSharedOptions(
         {support / "RemoteConfig", remoteConfigSource(options.remoteConfigSource), nullptr, nullptr});
+    // The application takes a failed fetch in silence and goes on with what
+    // it holds; the person who named the source is told.
+    if (!options.remoteConfigSource.empty()) {
+        platform::VEZRemoteConfig::remoteConfig()->setSourceFailureObserver(
+            [failures = sourceFailures_](const platform::VEZRemoteConfigError& error) {
+                std::lock_guard lock(failures->mutex);
+                failures->unsaid.push_back(error.message);
+                if (!failures->first) failures->first = error.message;
+            });
+    }
     platform::ui::View::setAnimationsEnabled(false);
     platform::ui::setConsoleEcho(false);
     platform::ui::clearLoggedMessages();
@@ -264,7 +274,15 @@ void AppSession::quit() {
 std::vector<std::string> AppSession::takeNotices() {
     std::vector<std::string> notices;
     notices.swap(notices_);
+    std::lock_guard lock(sourceFailures_->mutex);
+    for (const auto& why : sourceFailures_->unsaid) notices.push_back("remote configuration was not fetched: " + why);
+    sourceFailures_->unsaid.clear();
     return notices;
+}
+
+std::optional<std::string> AppSession::remoteConfigFailure() const {
+    std::lock_guard lock(sourceFailures_->mutex);
+    return sourceFailures_->first;
 }
 
 std::shared_ptr<platform::ui::Window> AppSession::window() const {

@@ -87,8 +87,12 @@ public:
     // Lines the application wrote to its console since the last call.
     std::vector<std::string> takeConsoleLines();
     // What the session itself has to say since the last call: a saved clock
-    // it could not use, a clock it could not save.
+    // it could not use, a clock it could not save, a fetch from the
+    // remote-configuration source that brought nothing.
     std::vector<std::string> takeNotices();
+    // Why the first fetch from the remote-configuration source given that
+    // failed brought nothing; none while every fetch did.
+    std::optional<std::string> remoteConfigFailure() const;
 
     // Seconds the process is given after it moved to the background at quit.
     static constexpr double quitGraceSeconds = 2;
@@ -107,6 +111,14 @@ private:
         std::vector<std::string> lines;
     };
     std::shared_ptr<Console> console_;
+    // Fetches from the remote-configuration source that failed, told on
+    // the client's queue: those not said yet, and the first.
+    struct SourceFailures {
+        mutable std::mutex mutex;
+        std::vector<std::string> unsaid;
+        std::optional<std::string> first;
+    };
+    std::shared_ptr<SourceFailures> sourceFailures_ = std::make_shared<SourceFailures>();
     std::vector<std::string> notices_;
     bool quit_ = false;
 };

@@ -12,10 +12,12 @@ namespace velmora::runner {
 
 namespace {
 
-// What follows the command's name, as one text without surrounding quotes.
+// What follows the command's name, as one text, read as the words are:
+// double quotes group what they hold and are no part of it ("Next"#x is
+// Next#x), and the spaces between words stay as written.
 std::string restOf(const std::string& line, const std::string& name) {
     std::string rest = trimmed(line.substr(name.size()));
-    if (rest.size() >= 2 && rest.front() == '"' && rest.back() == '"') rest = rest.substr(1, rest.size() - 2);
+    std::erase(rest, '"');
     return rest;
 }
 

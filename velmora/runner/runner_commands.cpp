@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cmath>
 #include <ostream>
+#include <utility>
 
 #include "measurement/core/arurerudo.h"
 #include "measurement/core/stored_data.h"
@@ -520,7 +521,9 @@ bool panScrollView(CommandContext& context, const CommandArguments& arguments) {
     }
     const std::string where = first == 1 ? words[0] : std::string();
     auto scroll = scrollViewNamed(context, where);
-    const std::string what = namesRow(where) ? "row " + where
+    // The row is in reach by now: what may lie out of sight is the scroll
+    // view inside it, which the finger has to land on.
+    const std::string what = namesRow(where) ? "the scroll view in row " + where
                              : where.empty()   ? "the scroll view"
                                                : "the scroll view \"" + where + "\"";
     if (!scroll || !landing(context, *scroll, what)) return false;
@@ -738,8 +741,15 @@ struct SnapshotRequest {
 std::optional<SnapshotRequest> snapshotRequest(CommandContext& context, const CommandArguments& arguments) {
     SnapshotRequest request;
     const auto& words = arguments.words;
+    bool scaleGiven = false;
     for (std::size_t i = 0; i < words.size(); ++i) {
         if (words[i] == "--scale") {
+            // As the tool refuses an option given twice: which one was meant
+            // cannot be told.
+            if (std::exchange(scaleGiven, true)) {
+                context.out << "--scale is given more than once: give it once\n";
+                return std::nullopt;
+            }
             auto given = i + 1 < words.size() ? snapshotScale(words[++i]) : std::nullopt;
             if (!given) {
                 context.out << "--scale takes a number of pixels per point above 0, at most "

@@ -370,6 +370,9 @@ TEST_CASE("snapshot draws the screen into a PNG, refuses what it cannot do, and 
         {"screen.png --scale nan", "", 0, "--scale takes a number"},
         {"screen.png --scale 11", "", 0, "--scale takes a number"},
         {"screen.png --scale", "", 0, "--scale takes a number"},
+        // Which of two scales was meant cannot be told.
+        {"screen.png --scale 1 --scale 2", "", 0, "--scale is given more than once: give it once"},
+        {"--scale 2 screen.png --scale 2", "", 0, "--scale is given more than once"},
         {"", "", 0, "give a file"},
         {"one.png two.png", "", 0, "give a file"},
     };

@@ -110,6 +110,7 @@ struct VEZRemoteConfig::State {
     mutable std::mutex mutex;
     VEZRemoteConfigSettings settings;
     RemoteValuesRecord record;
+    SourceFailureObserver sourceFailure;
 
     // Writes the record as it is now. A failure is reported and the
     // values stay in memory: this launch goes on with them.
@@ -202,16 +203,21 @@ struct VEZRemoteConfig::State {
             }
             VEZRemoteConfigError failure;
             auto values = readSource(timeout, failure);
-            std::lock_guard lock(mutex);
-            if (values) {
-                record.pending = std::move(*values);
-                record.lastFetchTime = now;
-                record.lastFetchStatus = VEZRemoteConfigFetchStatus::success;
-                answer = std::pair{record.lastFetchStatus, std::optional<VEZRemoteConfigError>()};
-            } else {
-                record.lastFetchStatus = VEZRemoteConfigFetchStatus::failure;
-                answer = std::pair{record.lastFetchStatus, std::optional(failure)};
+            SourceFailureObserver observer;
+            {
+                std::lock_guard lock(mutex);
+                if (values) {
+                    record.pending = std::move(*values);
+                    record.lastFetchTime = now;
+                    record.lastFetchStatus = VEZRemoteConfigFetchStatus::success;
+                    answer = std::pair{record.lastFetchStatus, std::optional<VEZRemoteConfigError>()};
+                } else {
+                    record.lastFetchStatus = VEZRemoteConfigFetchStatus::failure;
+                    answer = std::pair{record.lastFetchStatus, std::optional(failure)};
+                    observer = sourceFailure;
+                }
             }
+            if (observer) observer(failure);
         }
         persist();
         if (completion) completion(answer->first, answer->second);
@@ -251,6 +257,11 @@ std::shared_ptr<VEZRemoteConfig> VEZRemoteConfig::remoteConfig() {
     std::lock_guard lock(s.mutex);
     if (!s.client) s.client = std::make_shared<VEZRemoteConfig>(s.options.value_or(VEZRemoteConfigOptions::fromLaunchOptions()));
     return s.client;
+}
+
+void VEZRemoteConfig::setSourceFailureObserver(SourceFailureObserver observer) {
+    std::lock_guard lock(state_->mutex);
+    state_->sourceFailure = std::move(observer);
 }
 
 void VEZRemoteConfig::setSharedOptions(VEZRemoteConfigOptions options) {

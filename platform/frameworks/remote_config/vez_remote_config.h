@@ -129,6 +129,13 @@ public:
     // active value differs. Without pending values nothing changes.
     void activate(ActivateCompletion completion);
 
+    // Told, on the client's queue, of every fetch that asked the source and
+    // got nothing it could use (the source could not be read, or answered
+    // no document), with why: the application goes on with what it held,
+    // as it must, and a program that named the source can say so.
+    using SourceFailureObserver = std::function<void(const VEZRemoteConfigError& error)>;
+    void setSourceFailureObserver(SourceFailureObserver observer);
+
     VEZRemoteConfigFetchStatus lastFetchStatus() const;
     // When values were last fetched from the source; none before.
     std::optional<Date> lastFetchTime() const;
