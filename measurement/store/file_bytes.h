@@ -1,7 +1,7 @@
 #pragma once
 
-// A file read at offsets with plain reads, never past its size. Not part of
-// the public surface.
+// Bytes of a file read at offsets, never past its size. Not part of the
+// public surface.
 
 #include <cstddef>
 #include <cstdint>
@@ -9,25 +9,34 @@
 
 namespace measurement {
 
-class APMFileBytes {
+// What is read past the size reads as zeros.
+class APMByteSource {
 public:
-    // Opens the file for reading; one that does not open reads as empty,
-    // with openError() saying why.
+    virtual ~APMByteSource() = default;
+    // The errno of a failed open (ENOENT for a file that is not there); 0
+    // when the bytes can be read.
+    virtual int openError() const = 0;
+    // Their size when they were opened.
+    virtual std::uint64_t size() const = 0;
+    // Reads `length` bytes from `at`. False when nothing of them could be
+    // read (all of them past the size, or the read failed), with *readError
+    // the errno of a failure (0 when the bytes merely lie past the size).
+    virtual bool read(std::uint64_t at, std::size_t length, unsigned char* into, int* readError = nullptr) const = 0;
+};
+
+// A file opened by its path for plain reads. Closing it ends every POSIX
+// lock this process holds on the file, whoever took them (SQLite's among
+// them): never for a file a connection of this process has open.
+class APMFileBytes final : public APMByteSource {
+public:
     explicit APMFileBytes(const std::string& path);
-    ~APMFileBytes();
+    ~APMFileBytes() override;
     APMFileBytes(const APMFileBytes&) = delete;
     APMFileBytes& operator=(const APMFileBytes&) = delete;
 
-    // The errno of a failed open (ENOENT for a file that is not there);
-    // 0 when it opened.
-    int openError() const { return openError_; }
-    // Its size when it was opened.
-    std::uint64_t size() const { return size_; }
-    // Reads `length` bytes from `at`; what lies past the size reads as
-    // zeros. False when nothing of it could be read (all of it past the
-    // size, or the read failed), with *readError the errno of a failure
-    // (0 when the bytes merely lie past the size).
-    bool read(std::uint64_t at, std::size_t length, unsigned char* into, int* readError = nullptr) const;
+    int openError() const override { return openError_; }
+    std::uint64_t size() const override { return size_; }
+    bool read(std::uint64_t at, std::size_t length, unsigned char* into, int* readError = nullptr) const override;
 
 private:
     int fd_ = -1;

@@ -179,7 +179,9 @@ APMSqliteStore::AppendPages APMSqliteStore::checkAppendPages(std::string* why) {
         }
         if (rc != SQLITE_DONE) return failure(db_, rc, why);
     }
-    const sqlite_btree::FileImage image(path);
+    // Through the connection's own handles: a descriptor of the file opened
+    // and closed here would end the locks SQLite holds on it.
+    const sqlite_btree::FileImage image(db_);
     if (image.unreadable()) {
         *why = "the file's pages do not read: " + *image.unreadable();
         return image.readFailed() ? AppendPages::unknown : AppendPages::damaged;

@@ -100,8 +100,7 @@ void insertRows(Connection& connection, int first, int count, int pageSize) {
 }
 
 // The rows the walk gives, decoded.
-std::vector<Row> walked(const fs::path& path, std::uint32_t root, TableWalk* walk = nullptr) {
-    const FileImage image(path);
+std::vector<Row> walked(const FileImage& image, std::uint32_t root, TableWalk* walk = nullptr) {
     REQUIRE_FALSE(image.unreadable());
     std::vector<Row> rows;
     const auto result = walkTable(image, root, [&](const TableCell& cell) {
@@ -178,7 +177,7 @@ TEST_CASE("a table's pages read past SQLite give the rows SQLite gives, from the
             insertRows(connection, 0, kRows, size.pageSize);
             connection.run("PRAGMA wal_checkpoint(TRUNCATE)");
             root = static_cast<std::uint32_t>(connection.integer("SELECT rootpage FROM sqlite_master WHERE name = 't'"));
-            CHECK(walked(path, root) == connection.rows());
+            CHECK(walked(FileImage(connection.db), root) == connection.rows());
             // Newer rows in the log only, two commits.
             insertRows(connection, kRows, kRows / 4, size.pageSize);
             insertRows(connection, kRows + kRows / 4, 3, size.pageSize);
@@ -190,7 +189,7 @@ TEST_CASE("a table's pages read past SQLite give the rows SQLite gives, from the
             fs::copy_file(path.string() + "-wal", spilled.string() + "-wal");
             connection.run("ROLLBACK");
         }
-        CHECK(walked(path, root) == committed);
+        CHECK(walked(FileImage(path), root) == committed);
         const std::string spilledLog = testsupport::readText(spilled.string() + "-wal");
         const std::size_t frame = 24 + static_cast<std::size_t>(size.pageSize);
         REQUIRE(spilledLog.size() > 32 + committedFrames * frame);
@@ -224,10 +223,12 @@ TEST_CASE("a table's pages read past SQLite give the rows SQLite gives, from the
             fs::copy_file(spilled, at);
             fs::copy_file(spilled.string() + "-wal", at.string() + "-wal");
             log.second(at);
-            const auto rows = walked(at, root);
+            const auto rows = walked(FileImage(at), root);
             const std::uint64_t frames = FileImage(at).committedFrames();
             Connection connection(at);
             CHECK(rows == connection.rows());
+            // The same through the connection's handles.
+            CHECK(walked(FileImage(connection.db), root) == rows);
             int logged = -1, copied = -1;
             REQUIRE(sqlite3_wal_checkpoint_v2(connection.db, "main", SQLITE_CHECKPOINT_PASSIVE, &logged, &copied) == SQLITE_OK);
             CHECK(frames == static_cast<std::uint64_t>(logged));
@@ -257,7 +258,7 @@ TEST_CASE("a walk over damaged pages reads each page once, ends, and names what 
     REQUIRE(leaves.size() > 8);
     const std::uint32_t firstLeaf = leaves.front();
     TableWalk walk;
-    REQUIRE(walked(intact, root, &walk).size() == kRows);
+    REQUIRE(walked(FileImage(intact), root, &walk).size() == kRows);
     CHECK(walk.damage.empty());
     CHECK(walk.pagesRead == pages - 1);  // all but the schema's page
     auto bytes = [](std::uint32_t value) {
@@ -289,7 +290,7 @@ TEST_CASE("a walk over damaged pages reads each page once, ends, and names what 
         const fs::path path = copy / "t.sql";
         fs::copy_file(intact, path);
         REQUIRE(testsupport::overwriteBytes(path, (entry.page - 1) * std::size_t{4096} + entry.offset, entry.bytes));
-        walked(path, root, &walk);
+        walked(FileImage(path), root, &walk);
         CHECK(walk.pagesRead <= pages);
         CHECK(walk.cellsRead <= kRows);
         const bool named = std::any_of(walk.damage.begin(), walk.damage.end(), [&](const PageDamage& damage) {

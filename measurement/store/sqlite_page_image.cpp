@@ -1,6 +1,8 @@
 // Where SQLite reads each page of a database file from: the file, or a frame its write-ahead log committed.
 #include "measurement/store/sqlite_page_image.h"
 
+#include <sqlite3.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -88,11 +90,62 @@ struct Checksum {
 
 std::string errorText(int error) { return std::strerror(error); }
 
+// A file as a connection has it open, read through SQLite's own handle.
+class ConnectionFileBytes final : public APMByteSource {
+public:
+    // The main file, or the log (or journal) the connection has open.
+    ConnectionFileBytes(sqlite3* db, int which) {
+        if (!db || sqlite3_file_control(db, "main", which, &file_) != SQLITE_OK || !file_ || !file_->pMethods) {
+            file_ = nullptr;
+            openError_ = ENOENT;
+            return;
+        }
+        sqlite3_int64 size = 0;
+        if (file_->pMethods->xFileSize(file_, &size) != SQLITE_OK) {
+            openError_ = EIO;
+        } else if (size > 0) {
+            size_ = static_cast<std::uint64_t>(size);
+        }
+    }
+
+    int openError() const override { return openError_; }
+    std::uint64_t size() const override { return size_; }
+
+    // SQLite's own reads fill what lies past the end with zeros.
+    bool read(std::uint64_t at, std::size_t length, unsigned char* into, int* readError) const override {
+        if (readError) *readError = 0;
+        const std::size_t within = at < size_ ? static_cast<std::size_t>(std::min<std::uint64_t>(length, size_ - at)) : 0;
+        std::fill(into + within, into + length, 0);
+        if (within == 0 || openError_ != 0) return length == 0;
+        const int rc = file_->pMethods->xRead(file_, into, static_cast<int>(within), static_cast<sqlite3_int64>(at));
+        if (rc == SQLITE_OK || rc == SQLITE_IOERR_SHORT_READ) return true;
+        if (readError) *readError = EIO;
+        return false;
+    }
+
+private:
+    sqlite3_file* file_ = nullptr;
+    int openError_ = 0;
+    std::uint64_t size_ = 0;
+};
+
 }  // namespace
 
-FileImage::FileImage(const std::string& databasePath) : file_(databasePath), log_(databasePath + kLogSuffix) {
-    if (file_.openError() != 0) {
-        refuse("the file cannot be opened: " + errorText(file_.openError()), true);
+FileImage::FileImage(const std::string& databasePath)
+    : file_(std::make_unique<APMFileBytes>(databasePath)),
+      log_(std::make_unique<APMFileBytes>(databasePath + kLogSuffix)) {
+    read();
+}
+
+FileImage::FileImage(sqlite3* db)
+    : file_(std::make_unique<ConnectionFileBytes>(db, SQLITE_FCNTL_FILE_POINTER)),
+      log_(std::make_unique<ConnectionFileBytes>(db, SQLITE_FCNTL_JOURNAL_POINTER)) {
+    read();
+}
+
+void FileImage::read() {
+    if (file_->openError() != 0) {
+        refuse("the file cannot be opened: " + errorText(file_->openError()), true);
         return;
     }
     readLog();
@@ -107,12 +160,12 @@ void FileImage::refuse(const std::string& why, bool readFailed) {
 // Frames count only while each continues the valid chain; a commit frame
 // makes those before it count.
 void FileImage::readLog() {
-    if (log_.openError() != 0) {
-        if (log_.openError() != ENOENT) refuse("its log cannot be opened: " + errorText(log_.openError()), true);
+    if (log_->openError() != 0) {
+        if (log_->openError() != ENOENT) refuse("its log cannot be opened: " + errorText(log_->openError()), true);
         return;
     }
     unsigned char header[kLogHeaderSize] = {};
-    if (log_.size() < kLogHeaderSize || !log_.read(0, kLogHeaderSize, header)) return;
+    if (log_->size() < kLogHeaderSize || !log_->read(0, kLogHeaderSize, header)) return;
     const std::uint32_t magic = bigEndian32(header);
     const std::uint32_t pageSize = bigEndian32(header + kLogPageSizeAt);
     if ((magic & ~kBigEndianChecksums) != kLogMagic || bigEndian32(header + kLogVersionAt) != kLogVersion ||
@@ -123,14 +176,14 @@ void FileImage::readLog() {
     sum.add(header, kLogChecksumAt);
     if (!sum.matches(header + kLogChecksumAt)) return;
     const std::size_t frameSize = kFrameHeaderSize + pageSize;
-    const std::uint64_t frames = (log_.size() - kLogHeaderSize) / frameSize;
+    const std::uint64_t frames = (log_->size() - kLogHeaderSize) / frameSize;
     const std::size_t batch = std::max<std::size_t>(1, kLogReadBytes / frameSize);
     std::vector<unsigned char> buffer(batch * frameSize);
     std::vector<std::pair<std::uint32_t, std::uint64_t>> uncommitted;
     for (std::uint64_t first = 0; first < frames; first += batch) {
         const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(batch, frames - first));
         int error = 0;
-        log_.read(kLogHeaderSize + first * frameSize, count * frameSize, buffer.data(), &error);
+        log_->read(kLogHeaderSize + first * frameSize, count * frameSize, buffer.data(), &error);
         if (error != 0) {
             refuse("its log cannot be read: " + errorText(error), true);
             return;
@@ -156,13 +209,13 @@ void FileImage::readLog() {
 
 void FileImage::readHeader() {
     const auto logged = logImages_.find(1);
-    if (logged == logImages_.end() && file_.size() == 0) return;  // an empty database: no page at all
+    if (logged == logImages_.end() && file_->size() == 0) return;  // an empty database: no page at all
     unsigned char header[kHeaderSize] = {};
     int error = 0;
     if (logged != logImages_.end()) {
-        log_.read(logged->second, kHeaderSize, header, &error);
+        log_->read(logged->second, kHeaderSize, header, &error);
     } else {
-        file_.read(0, kHeaderSize, header, &error);
+        file_->read(0, kHeaderSize, header, &error);
     }
     if (error != 0) return refuse("its header cannot be read: " + errorText(error), true);
     if (std::memcmp(header, kHeaderMagic, sizeof kHeaderMagic) != 0) return refuse("its header is no database's", false);
@@ -176,7 +229,7 @@ void FileImage::readHeader() {
         return refuse("its header gives a page layout SQLite does not read", false);
     }
     if (committedFrames_ > 0 && logPageSize_ != pageSize) return refuse("its log's pages are of another size", false);
-    const std::uint64_t filePages = committedFrames_ > 0 ? pagesAtCommit_ : (file_.size() + pageSize - 1) / pageSize;
+    const std::uint64_t filePages = committedFrames_ > 0 ? pagesAtCommit_ : (file_->size() + pageSize - 1) / pageSize;
     const auto pages = static_cast<std::uint32_t>(
         std::min<std::uint64_t>(filePages, std::numeric_limits<std::uint32_t>::max()));
     const std::uint32_t counted = bigEndian32(header + kPageCountAt);
@@ -204,9 +257,9 @@ bool FileImage::readPage(std::uint32_t number, unsigned char* into, std::string*
     int error = 0;
     const auto logged = logImages_.find(number);
     if (logged != logImages_.end()) {
-        log_.read(logged->second, pageSize_, into, &error);
+        log_->read(logged->second, pageSize_, into, &error);
     } else {
-        file_.read(std::uint64_t{number - 1} * pageSize_, pageSize_, into, &error);
+        file_->read(std::uint64_t{number - 1} * pageSize_, pageSize_, into, &error);
     }
     if (error == 0) return true;
     *why = "page " + std::to_string(number) + " cannot be read: " + errorText(error);

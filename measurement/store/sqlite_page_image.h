@@ -5,11 +5,14 @@
 // committed. Not part of the public surface.
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <unordered_map>
 
 #include "measurement/store/file_bytes.h"
+
+struct sqlite3;
 
 namespace measurement::sqlite_btree {
 
@@ -22,7 +25,13 @@ namespace measurement::sqlite_btree {
 // other process commits meanwhile).
 class FileImage {
 public:
+    // Plain reads of the file at the path and of its log: not for a file
+    // that a connection of this process has open (see APMFileBytes).
     explicit FileImage(const std::string& databasePath);
+    // Reads through the connection's own handles of its main file and of
+    // the log it has open, so that no descriptor of them is opened or
+    // closed and the locks SQLite holds on them stay.
+    explicit FileImage(sqlite3* db);
     FileImage(const FileImage&) = delete;
     FileImage& operator=(const FileImage&) = delete;
 
@@ -52,12 +61,13 @@ public:
     bool readPage(std::uint32_t number, unsigned char* into, std::string* why) const;
 
 private:
+    void read();
     void readLog();
     void readHeader();
     void refuse(const std::string& why, bool readFailed);
 
-    APMFileBytes file_;
-    APMFileBytes log_;
+    std::unique_ptr<APMByteSource> file_;
+    std::unique_ptr<APMByteSource> log_;
     std::optional<std::string> unreadable_;
     bool readFailed_ = false;
     std::uint32_t pageSize_ = 0;
