@@ -2,6 +2,8 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <cctype>
+#include <atomic>
 #include <cstring>
 #include <limits>
 #include <optional>
@@ -18,26 +20,33 @@ namespace measurement {
 namespace {
 
 using sqlite_btree::RecordValue;
-
-// The schema's own table, rooted on page 1, and every other table with row
-// IDs (a table without them is an index tree; a virtual one has no pages).
-constexpr const char* kSchemaTable = "sqlite_master";
-constexpr std::uint32_t kSchemaRoot = 1;
-constexpr const char* kTablesQuery =
-    "SELECT m.name, m.rootpage FROM main.sqlite_master AS m JOIN pragma_table_list AS l ON l.schema = 'main' "
-    "AND l.name = m.name WHERE m.type = 'table' AND l.type = 'table' AND l.wr = 0";
-// A table's columns as its records hold them: all but virtual generated
-// ones (hidden 2), in order; and its one INTEGER PRIMARY KEY, whose value
-// the record leaves NULL and the row ID gives.
-constexpr const char* kColumnsQuery = "SELECT name, hidden, pk, upper(type) = 'INTEGER' FROM pragma_table_xinfo(?1, 'main')";
-constexpr int kVirtualGenerated = 2;
-
 using AppendPages = APMSqliteStore::AppendPages;
 
-// The columns a look-up selects, in the record's order.
-struct StoredColumns {
-    std::vector<std::string> names;
-    // The one standing for the row ID, when there is one.
+// Every table with pages (a virtual one has none) and its declaration, the
+// schema's own first, on page 1.
+constexpr const char* kTablesQuery =
+    "SELECT 'sqlite_master', 1, '' UNION ALL SELECT name, rootpage, sql FROM main.sqlite_master WHERE type = 'table' "
+    "AND rootpage > 0";
+// A table's columns as its records hold them, all but virtual generated
+// ones (hidden 2), in order. Asked only of a table whose declaration may
+// hold generated columns: each answer prepares a statement of its own,
+// which costs more than the rest of a table's check.
+constexpr const char* kStoredColumnsQuery = "SELECT name FROM pragma_table_xinfo(?1, 'main') WHERE hidden <> 2";
+// A table without row IDs is an index tree, appended to by key.
+constexpr const char* kWithoutRowIDQuery = "SELECT wr FROM pragma_table_list WHERE schema = 'main' AND name = ?1";
+
+struct Table {
+    std::string name;
+    std::int64_t root = 0;
+    std::string declaration;
+};
+
+// A table's look-up by row ID, selecting its columns in its records'
+// order, and which of them is its one INTEGER PRIMARY KEY, whose value a
+// record leaves NULL and the row ID gives.
+struct LookUp {
+    APMStatementLease statement;
+    std::vector<std::string> columns;
     std::optional<std::size_t> rowIDAlias;
 };
 
@@ -51,6 +60,95 @@ APMStatementLease prepareOnce(sqlite3* db, const std::string& text) {
 AppendPages failure(sqlite3* db, int code, std::string* why) {
     *why = sqlite3_errmsg(db);
     return sqlite_damage::isDamage(db, code) ? AppendPages::damaged : AppendPages::unknown;
+}
+
+std::string text(sqlite3_stmt* statement, int column) {
+    const auto* bytes = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
+    return bytes ? bytes : "";
+}
+
+bool identifierByte(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '$' || (c & 0x80); }
+
+// Whether a declaration, looked at as text only, may declare a generated
+// column, which takes the word AS and then its expression in parentheses;
+// a comment may stand between them.
+bool mayDeclareGenerated(const std::string& declaration) {
+    if (declaration.find("/*") != std::string::npos || declaration.find("--") != std::string::npos) return true;
+    for (std::size_t at = 0; at + 1 < declaration.size(); ++at) {
+        if (std::toupper(static_cast<unsigned char>(declaration[at])) != 'A' ||
+            std::toupper(static_cast<unsigned char>(declaration[at + 1])) != 'S' ||
+            (at > 0 && identifierByte(declaration[at - 1]))) {
+            continue;
+        }
+        std::size_t next = at + 2;
+        while (next < declaration.size() && std::isspace(static_cast<unsigned char>(declaration[next]))) ++next;
+        if (next < declaration.size() && declaration[next] == '(') return true;
+    }
+    return false;
+}
+
+AppendPages tablesOf(sqlite3* db, std::vector<Table>* tables, std::string* why) {
+    auto list = prepareOnce(db, kTablesQuery);
+    if (!list) return failure(db, sqlite3_errcode(db), why);
+    int rc = SQLITE_OK;
+    while ((rc = sqlite3_step(list.get())) == SQLITE_ROW) {
+        Table table;
+        table.name = text(list.get(), 0);
+        table.root = sqlite3_column_int64(list.get(), 1);
+        table.declaration = text(list.get(), 2);
+        tables->push_back(std::move(table));
+    }
+    return rc == SQLITE_DONE ? AppendPages::whole : failure(db, rc, why);
+}
+
+// The columns the look-up selects: "*", or those the records hold when
+// some may be virtual.
+AppendPages selectedColumns(sqlite3* db, const Table& table, std::string* selected, std::string* why) {
+    *selected = "*";
+    if (!mayDeclareGenerated(table.declaration)) return AppendPages::whole;
+    auto columns = prepareOnce(db, kStoredColumnsQuery);
+    if (!columns) return failure(db, sqlite3_errcode(db), why);
+    sqlite3_bind_text(columns.get(), 1, table.name.data(), static_cast<int>(table.name.size()), SQLITE_STATIC);
+    std::string list;
+    int rc = SQLITE_OK;
+    while ((rc = sqlite3_step(columns.get())) == SQLITE_ROW) {
+        list += (list.empty() ? "" : ", ") + APMSqliteStore::quoteIdentifier(text(columns.get(), 0));
+    }
+    if (rc != SQLITE_DONE) return failure(db, rc, why);
+    if (!list.empty()) *selected = list;
+    return AppendPages::whole;
+}
+
+AppendPages lookUpOf(sqlite3* db, const Table& table, LookUp* lookUp, std::string* why) {
+    std::string selected;
+    if (const auto listed = selectedColumns(db, table, &selected, why); listed != AppendPages::whole) return listed;
+    lookUp->statement = prepareOnce(db, "SELECT rowid, " + selected + " FROM main." +
+                                            APMSqliteStore::quoteIdentifier(table.name) + " NOT INDEXED WHERE rowid = ?1");
+    sqlite3_stmt* statement = lookUp->statement.get();
+    if (!statement) return failure(db, sqlite3_errcode(db), why);
+    int keys = 0;
+    std::optional<std::size_t> integerKey;
+    for (int column = 1; column < sqlite3_column_count(statement); ++column) {
+        const char* name = sqlite3_column_name(statement, column);
+        lookUp->columns.emplace_back(name ? name : "");
+        const char* type = nullptr;
+        int primaryKey = 0;
+        if (!name || sqlite3_table_column_metadata(db, "main", table.name.c_str(), name, &type, nullptr, nullptr,
+                                                   &primaryKey, nullptr) != SQLITE_OK || !primaryKey) {
+            continue;
+        }
+        ++keys;
+        if (type && sqlite3_stricmp(type, "INTEGER") == 0) integerKey = lookUp->columns.size() - 1;
+    }
+    if (keys == 1) lookUp->rowIDAlias = integerKey;
+    return AppendPages::whole;
+}
+
+bool withoutRowIDs(sqlite3* db, const std::string& table) {
+    auto query = prepareOnce(db, kWithoutRowIDQuery);
+    if (!query) return false;
+    sqlite3_bind_text(query.get(), 1, table.data(), static_cast<int>(table.size()), SQLITE_STATIC);
+    return sqlite3_step(query.get()) == SQLITE_ROW && sqlite3_column_int(query.get(), 0) != 0;
 }
 
 bool sameBytes(sqlite3_stmt* row, int column, const std::string& bytes) {
@@ -80,64 +178,40 @@ bool sameValue(const RecordValue& stored, sqlite3_stmt* row, int column, bool ro
     return false;
 }
 
-AppendPages storedColumns(sqlite3* db, const std::string& table, StoredColumns* columns, std::string* why) {
-    auto info = prepareOnce(db, kColumnsQuery);
-    if (!info) return failure(db, sqlite3_errcode(db), why);
-    sqlite3_bind_text(info.get(), 1, table.data(), static_cast<int>(table.size()), SQLITE_STATIC);
-    int keys = 0;
-    std::optional<std::size_t> integerKey;
-    int rc = SQLITE_OK;
-    while ((rc = sqlite3_step(info.get())) == SQLITE_ROW) {
-        if (sqlite3_column_int(info.get(), 1) == kVirtualGenerated) continue;
-        if (sqlite3_column_int(info.get(), 2) > 0) {
-            ++keys;
-            if (sqlite3_column_int(info.get(), 3) != 0) integerKey = columns->names.size();
-        }
-        const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(info.get(), 0));
-        columns->names.emplace_back(name ? name : "");
-    }
-    if (rc != SQLITE_DONE) return failure(db, rc, why);
-    if (keys == 1) columns->rowIDAlias = integerKey;
-    return AppendPages::whole;
-}
-
-std::string lookUpQuery(const std::string& table, const StoredColumns& columns) {
-    std::string query = "SELECT rowid";
-    for (const auto& name : columns.names) query += ", " + APMSqliteStore::quoteIdentifier(name);
-    return query + " FROM main." + APMSqliteStore::quoteIdentifier(table) + " NOT INDEXED WHERE rowid = ?1";
-}
-
 // What keeps the look-up's row from being the cell's: none when it is.
-std::optional<std::string> otherThanCell(sqlite3_stmt* row, const sqlite_btree::Record& record,
-                                         const StoredColumns& columns, std::int64_t rowID) {
+std::optional<std::string> otherThanCell(sqlite3_stmt* row, const sqlite_btree::Record& record, const LookUp& lookUp,
+                                         std::int64_t rowID) {
     if (sqlite3_column_int64(row, 0) != rowID) return "its look-up answers row " + std::to_string(sqlite3_column_int64(row, 0));
     // Columns added after the row was written read as their defaults.
-    const std::size_t compared = std::min(record.size(), columns.names.size());
+    const std::size_t compared = std::min(record.size(), lookUp.columns.size());
     for (std::size_t column = 0; column < compared; ++column) {
-        if (!sameValue(record[column], row, static_cast<int>(column) + 1, columns.rowIDAlias == column, rowID)) {
-            return "its look-up gives another value of " + columns.names[column] + " than its cell holds";
+        if (!sameValue(record[column], row, static_cast<int>(column) + 1, lookUp.rowIDAlias == column, rowID)) {
+            return "its look-up gives another value of " + lookUp.columns[column] + " than its cell holds";
         }
     }
     return std::nullopt;
 }
 
-}  // namespace
-
-APMSqliteStore::AppendPages APMSqliteStore::checkAppendPage(const sqlite_btree::FileImage& image,
-                                                           const std::string& table, std::uint32_t root,
-                                                           std::string* why) {
-    ++appendPageChecks_;
+// Counts each table with row IDs it reads in *checked.
+AppendPages checkTable(sqlite3* db, const sqlite_btree::FileImage& image, const Table& table,
+                       std::atomic<std::uint64_t>* checked, std::string* why) {
+    if (table.root <= 0 || table.root > std::numeric_limits<std::uint32_t>::max()) {
+        *why = "the root page of table " + table.name + " lies outside the file";
+        return AppendPages::damaged;
+    }
+    const auto root = static_cast<std::uint32_t>(table.root);
     const auto leaf = sqlite_btree::rightmostLeaf(image, root);
-    const std::string where = "the page table " + table + " appends its rows to (page " + std::to_string(leaf.page) + ")";
+    const std::string where = "the page table " + table.name + " appends its rows to (page " + std::to_string(leaf.page) + ")";
+    if (leaf.damage && leaf.damage->page == root && withoutRowIDs(db, table.name)) return AppendPages::whole;
+    ++*checked;
     if (leaf.damage) {
         *why = where + " does not read whole: page " + std::to_string(leaf.damage->page) + ": " + leaf.damage->why;
         return AppendPages::damaged;
     }
     if (leaf.cells.empty()) return AppendPages::whole;
-    StoredColumns columns;
-    if (const auto read = storedColumns(db_, table, &columns, why); read != AppendPages::whole) return read;
-    auto lookUp = prepareOnce(db_, lookUpQuery(table, columns));
-    if (!lookUp) return failure(db_, sqlite3_errcode(db_), why);
+    LookUp lookUp;
+    if (const auto prepared = lookUpOf(db, table, &lookUp, why); prepared != AppendPages::whole) return prepared;
+    sqlite3_stmt* statement = lookUp.statement.get();
     for (const auto& cell : leaf.cells) {
         const std::string row = where + ": row " + std::to_string(cell.rowID);
         std::string malformed;
@@ -146,11 +220,11 @@ APMSqliteStore::AppendPages APMSqliteStore::checkAppendPage(const sqlite_btree::
             *why = row + ": " + malformed;
             return AppendPages::damaged;
         }
-        sqlite3_reset(lookUp.get());
-        sqlite3_bind_int64(lookUp.get(), 1, cell.rowID);
-        const int rc = sqlite3_step(lookUp.get());
-        if (rc != SQLITE_ROW && rc != SQLITE_DONE) return failure(db_, rc, why);
-        const auto other = rc == SQLITE_ROW ? otherThanCell(lookUp.get(), *record, columns, cell.rowID)
+        sqlite3_reset(statement);
+        sqlite3_bind_int64(statement, 1, cell.rowID);
+        const int rc = sqlite3_step(statement);
+        if (rc != SQLITE_ROW && rc != SQLITE_DONE) return failure(db, rc, why);
+        const auto other = rc == SQLITE_ROW ? otherThanCell(statement, *record, lookUp, cell.rowID)
                                             : std::optional<std::string>("it is not found by its row ID");
         if (other) {
             *why = row + ": " + *other;
@@ -160,25 +234,13 @@ APMSqliteStore::AppendPages APMSqliteStore::checkAppendPage(const sqlite_btree::
     return AppendPages::whole;
 }
 
+}  // namespace
+
 APMSqliteStore::AppendPages APMSqliteStore::checkAppendPages(std::string* why) {
     const char* path = sqlite3_db_filename(db_, "main");
     if (!path || !*path) return AppendPages::whole;  // in memory: no bytes on a disk to damage
-    std::vector<std::pair<std::string, std::uint32_t>> tables{{kSchemaTable, kSchemaRoot}};
-    {
-        auto list = prepareOnce(db_, kTablesQuery);
-        if (!list) return failure(db_, sqlite3_errcode(db_), why);
-        int rc = SQLITE_OK;
-        while ((rc = sqlite3_step(list.get())) == SQLITE_ROW) {
-            const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(list.get(), 0));
-            const std::int64_t root = sqlite3_column_int64(list.get(), 1);
-            if (root <= 0 || root > std::numeric_limits<std::uint32_t>::max()) {
-                *why = "the root page of table " + std::string(name ? name : "") + " lies outside the file";
-                return AppendPages::damaged;
-            }
-            tables.emplace_back(name ? name : "", static_cast<std::uint32_t>(root));
-        }
-        if (rc != SQLITE_DONE) return failure(db_, rc, why);
-    }
+    std::vector<Table> tables;
+    if (const auto listed = tablesOf(db_, &tables, why); listed != AppendPages::whole) return listed;
     // Through the connection's own handles: a descriptor of the file opened
     // and closed here would end the locks SQLite holds on it.
     const sqlite_btree::FileImage image(db_);
@@ -189,7 +251,7 @@ APMSqliteStore::AppendPages APMSqliteStore::checkAppendPages(std::string* why) {
     // A file of no page yet holds no table.
     if (image.pageCount() == 0 && tables.size() == 1) return AppendPages::whole;
     for (const auto& table : tables) {
-        const auto pages = checkAppendPage(image, table.first, table.second, why);
+        const auto pages = checkTable(db_, image, table, &appendPageChecks_, why);
         if (pages != AppendPages::whole) return pages;
     }
     return AppendPages::whole;

@@ -26,9 +26,6 @@ namespace measurement {
 
 class APMWrittenRows;
 struct APMWrittenRow;
-namespace sqlite_btree {
-class FileImage;
-}
 
 // Codes of the errors the store writes into an error out-parameter.
 enum : long {
@@ -543,8 +540,6 @@ private:
     // performTransactionWithError), or needs no check (read only).
     bool appendPagesChecked() const;
     AppendPages checkAppendPages(std::string* why);
-    AppendPages checkAppendPage(const sqlite_btree::FileImage& image, const std::string& table, std::uint32_t root,
-                                std::string* why);
     bool runTransaction(APMErrorOut error, const std::function<bool()>& block);
     // Commits an open write group before a write that is not part of it
     // (inside a transaction that joined the group: when that one ends, and
