@@ -654,20 +654,17 @@ TEST_CASE("the page every table appends to is checked once a file, before its fi
     const std::size_t checkedTables = rowIDTables.size() + 2;
     const std::string others = "CREATE TABLE keyed (k TEXT PRIMARY KEY, v) WITHOUT ROWID; CREATE VIEW seen AS SELECT a "
                                "FROM t; CREATE INDEX t_b ON t (b);";
+    auto series = [](int count) {
+        return "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " + std::to_string(count) + ") ";
+    };
     const std::string rows =
-        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 300) "
-        "INSERT INTO t SELECT i, randomblob(CASE WHEN i % 50 = 0 THEN 3 * (SELECT page_size FROM pragma_page_size) "
-        "ELSE 20 END) FROM n; "
-        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 300) "
-        "INSERT INTO alias SELECT i * 3, 'v' || i FROM n; "
-        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 300) "
-        "INSERT INTO reals SELECT CASE WHEN i % 2 = 0 THEN i ELSE i + 0.5 END, i FROM n; "
-        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 200) "
-        "INSERT INTO widened SELECT i FROM n; ALTER TABLE widened ADD COLUMN b DEFAULT 7; "
-        "INSERT INTO widened VALUES (1000, 8); "
-        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 200) "
-        "INSERT INTO generated (a, d) SELECT i, x'00' FROM n; "
-        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 200) "
+        series(300) + "INSERT INTO t SELECT i, randomblob(CASE WHEN i % 50 = 0 THEN 3 * (SELECT page_size FROM "
+                      "pragma_page_size) ELSE 20 END) FROM n; " +
+        series(300) + "INSERT INTO alias SELECT i * 3, 'v' || i FROM n; " + series(300) +
+        "INSERT INTO reals SELECT CASE WHEN i % 2 = 0 THEN i ELSE i + 0.5 END, i FROM n; " + series(200) +
+        "INSERT INTO widened SELECT i FROM n; ALTER TABLE widened ADD COLUMN b DEFAULT 7; INSERT INTO widened VALUES "
+        "(1000, 8); " +
+        series(200) + "INSERT INTO generated (a, d) SELECT i, x'00' FROM n; " + series(200) +
         "INSERT INTO counted (v) SELECT i FROM n; INSERT INTO keyed VALUES ('k', 1);";
     for (const int pageSize : {512, 4096, 65536}) {
         CAPTURE(pageSize);
