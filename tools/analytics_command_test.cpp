@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <chrono>
 #include <climits>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -796,6 +797,30 @@ std::vector<std::pair<std::int64_t, std::int64_t>> doubleEvents(ToolFixture& too
     return leafPages(tool.database(), "raw_events");
 }
 
+// Copies of an event until the last leaf of the raw events is full: the
+// next event splits it. The leaf pages of the raw events then.
+std::vector<std::pair<std::int64_t, std::int64_t>> fillLastLeaf(ToolFixture& tool) {
+    sqlite3* db = nullptr;
+    REQUIRE(sqlite3_open(tool.database().c_str(), &db) == SQLITE_OK);
+    for (const auto leaves = leafPages(tool.database(), "raw_events").size();;) {
+        REQUIRE(sqlite3_exec(db, "BEGIN; INSERT INTO raw_events (metadata_fingerprint, name, timestamp, data, "
+                                 "is_realtime, clock) SELECT metadata_fingerprint, name, timestamp, data, is_realtime, "
+                                 "clock FROM raw_events WHERE rowid = 2",
+                             nullptr, nullptr, nullptr) == SQLITE_OK);
+        sqlite3_stmt* count = nullptr;
+        REQUIRE(sqlite3_prepare_v2(db, "SELECT count(*) FROM dbstat WHERE name = 'raw_events' AND pagetype = 'leaf'", -1,
+                                   &count, nullptr) == SQLITE_OK);
+        const bool split =
+            sqlite3_step(count) == SQLITE_ROW && static_cast<std::size_t>(sqlite3_column_int64(count, 0)) != leaves;
+        sqlite3_finalize(count);
+        REQUIRE(sqlite3_exec(db, split ? "ROLLBACK" : "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK);
+        if (split) break;
+    }
+    REQUIRE(sqlite3_exec(db, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr) == SQLITE_OK);
+    sqlite3_close(db);
+    return leafPages(tool.database(), "raw_events");
+}
+
 // 600 bytes of a fixed pattern written over a page of the database, from
 // `offset` on within it.
 void writeOverPage(const fs::path& database, std::int64_t page, std::int64_t offset = 0) {
@@ -1274,11 +1299,22 @@ std::multiset<std::string> namedNotStored(const std::string& err, const std::str
 TEST_CASE("A database whose last leaf of raw events is damaged past its header keeps every event a command "
           "acknowledges, and the command names each it does not") {
     // Past the page's header, where the check at open does not look: the
-    // page's largest row ID reads wrong.
-    auto prepared = [](ToolFixture& tool, bool damaged) {
+    // page's largest row ID reads wrong. Or two bytes over the last cell
+    // pointer of a full leaf: SQLite reads the page's largest row ID as a
+    // smaller one, and the next event would split the page under it, where
+    // the look-ups of the rows above it no longer lead (the seed is one that
+    // loses them so).
+    constexpr std::uint32_t kLastPointerSeed = 33;
+    auto prepared = [](ToolFixture& tool, bool damaged, bool lastPointer) {
         REQUIRE(tool.log("stored").status == 0);
-        const auto pages = doubleEvents(tool, 8);
-        if (damaged) writeOverPage(tool.database(), pages.back().first, 8);
+        auto pages = doubleEvents(tool, 8);
+        if (lastPointer) pages = fillLastLeaf(tool);
+        const std::int64_t page = pages.back().first, cells = pages.back().second;
+        if (damaged && !lastPointer) writeOverPage(tool.database(), page, 8);
+        if (damaged && lastPointer) {
+            const auto pointer = static_cast<std::size_t>((page - 1) * 4096 + 8 + 2 * (cells - 1));
+            REQUIRE(testsupport::overwriteBytes(tool.database(), pointer, testsupport::seededBytes(kLastPointerSeed, 2)));
+        }
         return tool.storedNames();
     };
     auto session = [](ToolFixture& tool) {
@@ -1286,13 +1322,14 @@ TEST_CASE("A database whose last leaf of raw events is damaged past its header k
         return std::vector<std::string>{"app", "--script", (tool.folder / "session.txt").string(), "--data",
                                         tool.data().string()};
     };
-    for (const int processes : {1, 6, 0}) {  // 0: the application
+    // 0: the application; below 0, that many processes on the last pointer damaged.
+    for (const int processes : {1, 6, 0, -1, -6}) {
         CAPTURE(processes);
         ToolFixture tool;
-        const auto before = prepared(tool, true);
+        const auto before = prepared(tool, true, processes < 0);
         std::multiset<std::string> expected, accounted;
         std::vector<Process> running;
-        for (int i = 0; i < std::max(processes, 1); ++i) {
+        for (int i = 0; i < std::max(std::abs(processes), 1); ++i) {
             const std::string name = "acked_" + std::to_string(i);
             expected.insert(name);
             running.emplace_back(processes == 0 ? session(tool)
@@ -1300,7 +1337,7 @@ TEST_CASE("A database whose last leaf of raw events is damaged past its header k
                                                                            tool.data().string()},
                                  std::vector<std::string>{}, tool.folder.path(), name);
         }
-        for (int i = 0; i < std::max(processes, 1); ++i) {
+        for (int i = 0; i < std::max(std::abs(processes), 1); ++i) {
             const Run result = running[i].wait();
             CAPTURE(result.err);
             const bool said = result.err.find("velmora analytics log: the event was not stored: ") != std::string::npos;
@@ -1312,13 +1349,16 @@ TEST_CASE("A database whose last leaf of raw events is damaged past its header k
         }
         if (processes == 0) {  // the events of the same session on the same rows undamaged
             ToolFixture control;
-            const auto controlBefore = prepared(control, false);
+            const auto controlBefore = prepared(control, false, false);
             REQUIRE(control.run(session(control)).status == 0);
             expected = added(controlBefore, control.storedNames());
         }
-        const auto kept = added(before, tool.storedNames());
+        const auto after = tool.storedNames();
+        const auto kept = added(before, after);
         accounted.insert(kept.begin(), kept.end());
         CHECK(accounted == expected);
+        // Every event that read before the commands still reads.
+        CHECK(std::includes(after.begin(), after.end(), before.begin(), before.end()));
     }
 }
 

@@ -896,3 +896,86 @@ TEST_CASE("a declaration in the schema that does not parse: the dump reads every
     }
 }
 
+
+namespace {
+
+std::size_t leafCount(Connection& connection) {
+    return static_cast<std::size_t>(
+        connection.integer("SELECT count(*) FROM dbstat WHERE name = 'raw_events' AND pagetype = 'leaf'"));
+}
+
+// Copies of a raw event until the last leaf of the raw events is full: the
+// next row appended to it splits it.
+void fillLastLeaf(const fs::path& path) {
+    Connection connection(path);
+    const std::string copy = "INSERT INTO raw_events (metadata_fingerprint, name, timestamp, data, is_realtime, clock) "
+                             "SELECT metadata_fingerprint, name, timestamp, data, is_realtime, clock FROM raw_events "
+                             "WHERE rowid = 2";
+    for (const std::size_t leaves = leafCount(connection);;) {
+        REQUIRE(sqlite3_exec(connection.db, ("BEGIN; " + copy).c_str(), nullptr, nullptr, nullptr) == SQLITE_OK);
+        const bool split = leafCount(connection) != leaves;
+        REQUIRE(sqlite3_exec(connection.db, split ? "ROLLBACK" : "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK);
+        if (split) break;
+    }
+    REQUIRE(sqlite3_exec(connection.db, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr) == SQLITE_OK);
+}
+
+}  // namespace
+
+TEST_CASE("a write into a last leaf of the raw events whose header reads whole and whose cells do not keeps every row "
+          "that read before it, and is stored") {
+    // Two bytes over the last cell pointer of a full leaf: SQLite reads the
+    // page's largest row ID as a smaller one, and a write that splits the
+    // page would route the look-ups of the rows above it to the new page.
+    constexpr std::uint32_t kSeed = 9;
+    testsupport::TempDir folder;
+    makeSweepFiles(folder.path());
+    const fs::path source = folder / "checkpointed.sql";
+    fillLastLeaf(source);
+    const auto pageSize = static_cast<std::size_t>(Connection(source).integer("PRAGMA page_size"));
+    const auto lastLeaf = static_cast<std::size_t>(pagesOf(source, "raw_events", "leaf").back());
+    const std::size_t cells = bigEndian(fileBytes(source), (lastLeaf - 1) * pageSize + 3, 2);
+    std::set<std::int64_t> rowIDs;
+    for (std::int64_t rowID = 1; rowID <= kSweepEvents + kRowIDMargin * 2; ++rowID) rowIDs.insert(rowID);
+    for (const bool group : {false, true}) {
+        CAPTURE(group);
+        DatabaseFixture fx;
+        fx.close();
+        for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(fx.path().string() + suffix);
+        fs::copy_file(source, fx.path());
+        overwrite(fx.path(), (lastLeaf - 1) * pageSize + 8 + 2 * (cells - 1), seededBytes(kSeed, 2));
+        const auto before = lookUpEach(fx.path(), "raw_events", rowIDs).rows;
+        fx.reopen();
+        REQUIRE_FALSE(fx.capture.hasCode(kAPMSqliteStoreDamagedFileCode));  // past what the open checks
+        std::optional<std::int64_t> written;
+        std::optional<bool> committed;
+        const double now = fx.time.now();
+        fx.onWorker([&] {
+            auto& db = fx.database();
+            auto write = [&] {
+                written = db.insertRawEvent(APMEvent("app", true, "after_damage", now, 0, APMParameters{}), 1, nullptr);
+                return written.has_value();
+            };
+            if (!group) {
+                CHECK(write());
+                return;
+            }
+            REQUIRE(db.openWriteGroup([&](bool done) { committed = done; }, nullptr));
+            CHECK(db.performGroupedTransaction(write, nullptr));
+            CHECK(db.closeWriteGroup());
+        });
+        CHECK(committed == (group ? std::optional(true) : std::nullopt));
+        fx.close();
+        CHECK(fx.capture.count(kAPMSqliteStoreDamageFoundCode) == 1);
+        CHECK(fs::exists(fx.path().string() + ".corrupt"));
+        const auto after = lookUpEach(fx.path(), "raw_events", rowIDs).rows;
+        std::vector<std::int64_t> lost;
+        for (const auto& row : before) {
+            if (!after.count(row.first) || after.at(row.first) != row.second) lost.push_back(row.first);
+        }
+        CHECK(lost.empty());
+        REQUIRE(written);
+        CHECK(after.count(*written));
+        CHECK(after.size() == before.size() + 1);
+    }
+}

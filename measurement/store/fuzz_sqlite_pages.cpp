@@ -1,6 +1,8 @@
 // Fuzz target: arbitrary bytes as a database file and its write-ahead log,
 // read by the page parser, whose row IDs must hold every row ID SQLite's
-// own in-order read of the file's tables gives.
+// own in-order read of the file's tables gives; and walked as table trees
+// from each of its first pages, every cell's record decoded: each walk
+// ends, reading no page twice.
 //
 // Input: four bytes (big-endian) giving the length of the file's part, the
 // file's bytes, then the log's (none when nothing is left).
@@ -18,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "measurement/store/sqlite_btree.h"
 #include "measurement/store/sqlite_pages.h"
 
 namespace {
@@ -29,6 +32,8 @@ constexpr std::size_t kLengthBytes = 4;
 // circle is read round no more than this many steps of its machine.
 constexpr int kProgressSteps = 1000;
 constexpr int kMaxProgressCalls = 10000;
+// The pages walked from as roots.
+constexpr std::uint32_t kWalkedRoots = 64;
 
 void fail(const char* what, long long value) {
     std::fprintf(stderr, "sqlite_pages: %s (%lld)\n", what, value);
@@ -132,6 +137,24 @@ bool keyRunsPastAPage(const std::uint8_t* file, std::size_t size, std::uint32_t 
     return false;
 }
 
+// Each page a walk reads gives no more cells than a page can hold.
+void walkFromEachRoot(const std::filesystem::path& file) {
+    namespace btree = measurement::sqlite_btree;
+    const btree::FileImage image(file.string());
+    if (image.unreadable()) return;
+    const std::uint64_t cellsPerPage = pages::maxCellsPerPage(image.pageSize());
+    for (std::uint32_t root = 1; root <= std::min(image.pageCount(), kWalkedRoots); ++root) {
+        const auto walk = btree::walkTable(image, root, [](const btree::TableCell& cell) {
+            std::string why;
+            btree::decodeRecord(cell.payload, &why);
+            return true;
+        });
+        if (walk.cellsRead > walk.pagesRead * cellsPerPage) fail("a walk read more cells than its pages hold", root);
+        const auto leaf = btree::rightmostLeaf(image, root);
+        if (leaf.cells.size() > cellsPerPage) fail("a leaf read more cells than a page holds", root);
+    }
+}
+
 void checkAscendingAndDistinct(const std::vector<std::int64_t>& rowIDs) {
     for (std::size_t i = 1; i < rowIDs.size(); ++i) {
         if (rowIDs[i - 1] >= rowIDs[i]) fail("row IDs out of order or repeated", rowIDs[i]);
@@ -160,6 +183,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         fail("no page size SQLite takes", images.pageSize);
     }
     checkAscendingAndDistinct(pages::tableLeafRowIDs(file.string()));
+
+    walkFromEachRoot(file);
 
     // SQLite reads the file alone, its log left out.
     std::filesystem::remove(log, ec);

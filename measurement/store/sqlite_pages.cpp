@@ -1,12 +1,9 @@
 // Reading the row IDs of table-leaf pages straight from a database file and its write-ahead log.
 #include "measurement/store/sqlite_pages.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
+
+#include "measurement/store/file_bytes.h"
 
 namespace measurement::sqlite_pages {
 
@@ -51,38 +48,6 @@ bool validPageSize(std::uint32_t size) {
     return size >= kSmallestPageSize && size <= kLargestPageSize && (size & (size - 1)) == 0;
 }
 
-// A file read at offsets, what lies past its end read as zeros; one that
-// does not open reads as empty.
-class File {
-public:
-    explicit File(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
-        struct stat info {};
-        if (fd_ >= 0 && ::fstat(fd_, &info) == 0 && info.st_size > 0) size_ = static_cast<std::uint64_t>(info.st_size);
-    }
-    ~File() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    File(const File&) = delete;
-    File& operator=(const File&) = delete;
-    std::uint64_t size() const { return size_; }
-
-    bool read(std::uint64_t at, std::size_t length, unsigned char* into) const {
-        std::size_t done = 0;
-        while (done < length && at + done < size_) {
-            const ssize_t got = ::pread(fd_, into + done, length - done, static_cast<off_t>(at + done));
-            if (got < 0 && errno == EINTR) continue;
-            if (got <= 0) break;
-            done += static_cast<std::size_t>(got);
-        }
-        std::fill(into + done, into + length, 0);
-        return done > 0 || length == 0;
-    }
-
-private:
-    int fd_ = -1;
-    std::uint64_t size_ = 0;
-};
-
 // The file and its log, with the page sizes their headers give.
 struct Layout {
     explicit Layout(const std::string& path) : file(path), log(path + kLogSuffix) {
@@ -105,8 +70,8 @@ struct Layout {
         return framePageSize == 0 || log.size() < kLogHeaderSize ? 0 : (log.size() - kLogHeaderSize) / frameSize();
     }
 
-    File file;
-    File log;
+    APMFileBytes file;
+    APMFileBytes log;
     std::uint32_t pageSize = 0;
     std::uint32_t framePageSize = 0;
 };

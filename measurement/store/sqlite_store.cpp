@@ -303,19 +303,43 @@ bool APMSqliteStore::pauseWithin(int attempt, double limitSeconds, double* waite
     return true;
 }
 
+// The check before the first write into a file runs inside the
+// transaction, where no other process commits: the log read from the disk
+// is what SQLite reads. Damage it finds is met before anything is written,
+// so the transaction begins again in the file that replaces it; once.
+bool APMSqliteStore::beginTransaction(APMErrorOut error) {
+    for (int attempt = 0;; ++attempt) {
+        if (!readyForWrite(error) || !beginExclusive(error)) return false;
+        std::string why;
+        const auto pages = appendPagesChecked() ? AppendPages::whole : checkAppendPages(&why);
+        if (pages == AppendPages::whole) {
+            appendCheckedGeneration_ = fileGeneration_.load();
+            written_->transactionBegan();
+            return true;
+        }
+        sqlite3_exec(db_, "ROLLBACK TRANSACTION", nullptr, nullptr, nullptr);
+        if (pages == AppendPages::damaged) noteDamageFound(why);
+        if (pages == AppendPages::unknown || attempt > 0) {
+            fail(error, pages == AppendPages::damaged ? kAPMSqliteStoreDamagedCode : kAPMSqliteStoreTransactionCode,
+                 "Failed to begin transaction", 0, path_ + ": " + why);
+            return false;
+        }
+    }
+}
+
+bool APMSqliteStore::appendPagesChecked() const {
+    return appendCheckedGeneration_ == fileGeneration_.load() || !db_ || sqlite3_db_readonly(db_, "main") == 1;
+}
+
 // BEGIN waits through the busy handler; SQLite answers busy without asking
 // it in a few cases (a lock held across a journal-mode change, a recovering
 // write-ahead log), so those are tried again here until the same limit.
-bool APMSqliteStore::beginTransaction(APMErrorOut error) {
-    if (!readyForWrite(error)) return false;
+bool APMSqliteStore::beginExclusive(APMErrorOut error) {
     const auto start = std::chrono::steady_clock::now();
     const double startUptime = platform::dispatch::currentClock()->uptime();
     for (int attempt = 0;; ++attempt) {
         const int rc = sqlite3_exec(db_, "BEGIN EXCLUSIVE TRANSACTION", nullptr, nullptr, nullptr);
-        if (rc == SQLITE_OK) {
-            written_->transactionBegan();
-            return true;
-        }
+        if (rc == SQLITE_OK) return true;
         const double waited =
             std::max(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
                      platform::dispatch::currentClock()->uptime() - startUptime);
@@ -448,13 +472,15 @@ std::optional<std::int64_t> APMSqliteStore::run(const std::string& text, const A
     if (sqlite3_get_autocommit(db_) && !reopenIfReplaced(error)) return std::nullopt;
     if (text.rfind("ROLLBACK", 0) == 0) ++undoCount_;
     auto statement = prepare(text, error);
-    // Alone, it would commit as it ends, before its rows could be read back.
-    if (statement && readBack && sqlite3_get_autocommit(db_) && writesRows(text)) {
+    // Alone, it would commit as it ends: before its rows could be read back,
+    // or, the file's first write, before the file was checked.
+    if (statement && sqlite3_get_autocommit(db_) &&
+        ((readBack && writesRows(text)) || (!sqlite3_stmt_readonly(statement.get()) && !appendPagesChecked()))) {
         statement.release();
         std::optional<std::int64_t> changed;
         std::optional<APMError> statementError, transactionError;
         const bool done = runTransaction(&transactionError, [&] {
-            changed = run(text, values, &statementError, true);
+            changed = run(text, values, &statementError, readBack);
             return changed.has_value();
         });
         // The statement's own failure, else the transaction's (a file that

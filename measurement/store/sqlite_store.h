@@ -263,6 +263,15 @@ public:
     std::uint64_t fileGeneration() const { return fileGeneration_.load(); }
     bool isOpen() const;
 
+    // What the check before the first write into a file found of the page
+    // each table appends its rows to (see performTransactionWithError): it
+    // reads whole; it is damaged; it could not be read (not the bytes'
+    // fault).
+    enum class AppendPages { whole, damaged, unknown };
+    // How many tables that check has read, over every file the store has
+    // opened: once each table of a file, at its first write.
+    std::uint64_t appendPageChecks() const { return appendPageChecks_.load(); }
+
     // Creates the table from the elementary and add-on columns when it is
     // missing. For an existing table: every elementary column must be there
     // (else code 7), missing add-on columns are added, and a column of the
@@ -276,6 +285,20 @@ public:
     // Runs the block inside an exclusive transaction (a savepoint when a
     // transaction is already open): true commits; false rolls back with
     // code 3; an exception rolls back and goes on to the caller.
+    //
+    // The first write into a file (a transaction, a write group, a
+    // statement that changes it: each runs in a transaction of its own
+    // then) first checks, inside its transaction, that the page SQLite
+    // appends each table's rows to reads whole from the file's bytes (its
+    // write-ahead log's committed frames laid over them): a table leaf, each
+    // cell inside its cell area and decoding, keys ascending, and each key
+    // found by SQLite's own look-up of its row ID, with the values its cell
+    // holds. A write into a page that does not could make rows that read
+    // before it unreadable. Otherwise that is damage met before the write
+    // (34024, the mark beside the file): nothing is written, the file is
+    // replaced as above, and the transaction runs in the new file (code 5
+    // while it cannot be replaced). A page that cannot be read for another
+    // reason fails the transaction (code 3).
     bool performTransactionWithError(APMErrorOut error, const std::function<bool()>& block);
     bool isInTransaction() const;
 
@@ -549,6 +572,12 @@ private:
     bool requireOpen(APMErrorOut error) const;
     APMStatementLease prepare(const std::string& statement, APMErrorOut error);
     bool beginTransaction(APMErrorOut error);
+    // BEGIN EXCLUSIVE, waiting while another connection holds the file.
+    bool beginExclusive(APMErrorOut error);
+    // Whether the file open now was checked before its first write (see
+    // performTransactionWithError), or needs no check (read only).
+    bool appendPagesChecked() const;
+    AppendPages checkAppendPages(std::string* why);
     bool runTransaction(APMErrorOut error, const std::function<bool()>& block);
     // Commits an open write group before a write that is not part of it
     // (inside a transaction that joined the group: when that one ends, and
@@ -639,6 +668,10 @@ private:
     bool busyWaitSaid_ = false;
     mutable std::recursive_mutex mutex_;
     std::atomic<std::uint64_t> fileGeneration_{0};
+    // The file generation whose append pages were checked; see
+    // appendPageChecks().
+    std::uint64_t appendCheckedGeneration_ = 0;
+    std::atomic<std::uint64_t> appendPageChecks_{0};
 };
 
 }  // namespace measurement

@@ -837,3 +837,195 @@ TEST_CASE("a commit goes ahead only once every row it wrote reads back as writte
         if (!committed) CHECK(rowsInFile(path, "t") + rowsInFile(path, "u") == before);
     }
 }
+
+namespace {
+
+namespace fs = std::filesystem;
+
+void run(const fs::path& path, const std::string& sql) {
+    sqlite3* db = nullptr;
+    REQUIRE(sqlite3_open(path.c_str(), &db) == SQLITE_OK);
+    REQUIRE(sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr) == SQLITE_OK);
+    const int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr);
+    CHECK_MESSAGE(rc == SQLITE_OK, sqlite3_errmsg(db));
+    sqlite3_close(db);
+}
+
+std::vector<std::int64_t> integers(const fs::path& path, const std::string& sql) {
+    auto store = APMSqliteStore::makeReadOnlyWithDatabasePath(path.string(), nullptr);
+    REQUIRE(store);
+    auto rows = store->recordsForQuery(sql, {}, nullptr);
+    REQUIRE(rows);
+    std::vector<std::int64_t> values;
+    for (const auto& row : *rows) values.push_back(row.begin()->second.intValue());
+    return values;
+}
+
+// Moves the file and its companions away and puts a copy of another in
+// their place, as a program that ignores the engine's locks does.
+void replaceWith(const fs::path& path, const fs::path& other) {
+    for (const char* suffix : {"-wal", "-shm", ""}) {
+        if (fs::exists(path.string() + suffix)) fs::rename(path.string() + suffix, path.string() + ".old" + suffix);
+        if (fs::exists(other.string() + suffix)) fs::copy_file(other.string() + suffix, path.string() + suffix);
+    }
+}
+
+}  // namespace
+
+TEST_CASE("the page every table appends to is checked once a file, before its first write: whole files of any page "
+          "size and layout pass") {
+    // Every kind of table with row IDs, each checked, and the schema's own
+    // and the counters' of AUTOINCREMENT besides; a table without row IDs,
+    // a view and an index, which are not tables with row IDs.
+    const std::vector<std::string> rowIDTables = {
+        "CREATE TABLE t (a, b)",
+        "CREATE TABLE alias (id INTEGER PRIMARY KEY, v TEXT)",
+        "CREATE TABLE reals (r REAL, i INTEGER)",
+        "CREATE TABLE empty (a)",
+        "CREATE TABLE widened (a)",
+        "CREATE TABLE generated (a INTEGER, b AS (a * 2), c AS (a + 1) STORED, d)",
+        "CREATE TABLE counted (id INTEGER PRIMARY KEY AUTOINCREMENT, v)",
+    };
+    const std::size_t checkedTables = rowIDTables.size() + 2;
+    const std::string others = "CREATE TABLE keyed (k TEXT PRIMARY KEY, v) WITHOUT ROWID; CREATE VIEW seen AS SELECT a "
+                               "FROM t; CREATE INDEX t_b ON t (b);";
+    auto series = [](int count) {
+        return "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " + std::to_string(count) + ") ";
+    };
+    const std::string rows =
+        series(300) + "INSERT INTO t SELECT i, randomblob(CASE WHEN i % 50 = 0 THEN 3 * (SELECT page_size FROM "
+                      "pragma_page_size) ELSE 20 END) FROM n; " +
+        series(300) + "INSERT INTO alias SELECT i * 3, 'v' || i FROM n; " + series(300) +
+        "INSERT INTO reals SELECT CASE WHEN i % 2 = 0 THEN i ELSE i + 0.5 END, i FROM n; " + series(200) +
+        "INSERT INTO widened SELECT i FROM n; ALTER TABLE widened ADD COLUMN b DEFAULT 7; INSERT INTO widened VALUES "
+        "(1000, 8); " +
+        series(200) + "INSERT INTO generated (a, d) SELECT i, x'00' FROM n; " + series(200) +
+        "INSERT INTO counted (v) SELECT i FROM n; INSERT INTO keyed VALUES ('k', 1);";
+    for (const int pageSize : {512, 4096, 65536}) {
+        CAPTURE(pageSize);
+        testsupport::TempDir dir;
+        const auto path = dir / "tables.sql";
+        std::string schema = "PRAGMA page_size=" + std::to_string(pageSize) + "; PRAGMA journal_mode=WAL; ";
+        for (const auto& table : rowIDTables) schema += table + "; ";
+        run(path, schema + others + " PRAGMA wal_checkpoint(TRUNCATE);");
+        // The rows in the log only, or in the file too.
+        run(path, rows + (pageSize == 4096 ? " PRAGMA wal_checkpoint(TRUNCATE);" : ""));
+        fs::copy_file(path, dir / "copy.sql");
+        if (fs::exists(path.string() + "-wal")) fs::copy_file(path.string() + "-wal", dir / "copy.sql-wal");
+
+        APMMonitorCapture capture;
+        auto store = openStore(path);
+        CHECK(store->appendPageChecks() == 0);
+        CHECK(store->executeStatement("DELETE FROM t WHERE a = 1", {}, nullptr));
+        CHECK(store->appendPageChecks() == checkedTables);
+        CHECK(store->performTransactionWithError(nullptr, [&] {
+            return store->executeStatement("INSERT INTO t VALUES (1, 2)", {}, nullptr).has_value();
+        }));
+        REQUIRE(store->openWriteGroup(nullptr, nullptr));
+        CHECK(store->performGroupedTransactionWithError(nullptr, [&] {
+            return store->executeStatement("INSERT INTO alias (v) VALUES ('w')", {}, nullptr).has_value();
+        }));
+        CHECK(store->closeWriteGroup());
+        CHECK(store->appendPageChecks() == checkedTables);
+        // Another program's file at the path is a file of its own.
+        replaceWith(path, dir / "copy.sql");
+        CHECK(store->executeStatement("INSERT INTO t VALUES (3, 4)", {}, nullptr));
+        CHECK(capture.count(kAPMSqliteStoreReplacedCode) == 1);
+        CHECK(store->appendPageChecks() == 2 * checkedTables);
+        CHECK_FALSE(capture.hasCode(kAPMSqliteStoreDamageFoundCode));
+        CHECK_FALSE(capture.hasCode(kAPMSqliteStoreDamagedFileCode));
+        store.reset();
+        CHECK(integers(path, "SELECT count(*) FROM t") == std::vector<std::int64_t>{301});
+    }
+}
+
+namespace {
+
+std::uint32_t bigEndian(const std::string& bytes, std::size_t at, std::size_t width) {
+    std::uint32_t value = 0;
+    for (std::size_t i = 0; i < width; ++i) value = (value << 8) | static_cast<unsigned char>(bytes.at(at + i));
+    return value;
+}
+
+std::string twoBytes(std::uint32_t value) { return {static_cast<char>(value >> 8), static_cast<char>(value & 0xff)}; }
+
+// Where the key of a table cell begins: past its payload's size, one byte
+// for the small rows here; the key's two bytes then.
+constexpr std::size_t kKeyAt = 1;
+
+// A key of two bytes: seven bits, then the last eight of them.
+std::uint32_t twoByteKey(const std::string& bytes, std::size_t at) {
+    const auto high = static_cast<unsigned char>(bytes.at(at)), low = static_cast<unsigned char>(bytes.at(at + 1));
+    REQUIRE(((high & 0x80) != 0 && (low & 0x80) == 0));
+    return ((high & 0x7fu) << 7) | low;
+}
+
+}  // namespace
+
+TEST_CASE("a page a table appends to that does not read whole is damage met before the first write: the file is "
+          "carried, and the write goes into the new one") {
+    constexpr std::size_t kPageSize = 4096;
+    constexpr int kRows = 1000;
+    testsupport::TempDir dir;
+    const auto intact = dir / "intact.sql";
+    run(intact, "PRAGMA page_size=4096; PRAGMA journal_mode=WAL; CREATE TABLE t (a, b); "
+                "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " + std::to_string(kRows) +
+                    ") INSERT INTO t SELECT i, 'row ' || i FROM n; PRAGMA wal_checkpoint(TRUNCATE);");
+    const auto root = static_cast<std::size_t>(integers(intact, "SELECT rootpage FROM sqlite_master WHERE name = 't'").at(0));
+    const auto leaves = integers(intact, "SELECT pageno FROM dbstat WHERE name = 't' AND pagetype = 'leaf' ORDER BY path");
+    REQUIRE(leaves.size() >= 3);
+    const std::string file = testsupport::readText(intact);
+    const std::size_t last = (static_cast<std::size_t>(leaves.back()) - 1) * kPageSize;
+    const std::size_t before = (static_cast<std::size_t>(leaves[leaves.size() - 2]) - 1) * kPageSize;
+    // Cell pointers follow a leaf's header of 8 bytes, an interior page's of 12.
+    auto cell = [&](std::size_t page, std::size_t index, std::size_t header = 8) {
+        return page + bigEndian(file, page + header + 2 * index, 2);
+    };
+    const std::size_t cells = bigEndian(file, last + 3, 2);
+    const std::uint32_t area = bigEndian(file, last + 5, 2);
+    REQUIRE(area - 16 >= 8 + 2 * cells);
+    // The root's last key (the largest of the leaf before) and the first of
+    // the last leaf, each two bytes long.
+    const std::size_t rootLast = cell((root - 1) * kPageSize, bigEndian(file, (root - 1) * kPageSize + 3, 2) - 1, 12) + 4;
+    REQUIRE(twoByteKey(file, rootLast) == twoByteKey(file, cell(last, 0) + kKeyAt) - 1);
+    const std::size_t record = cell(last, 0) + kKeyAt + 2;
+    struct Damage {
+        std::size_t at;
+        std::string bytes;
+    };
+    struct Case {
+        const char* what;
+        std::vector<Damage> damage;
+        const char* said;
+    };
+    const std::vector<Case> cases = {
+        {"a cell pointer before the cell area", {{last + 8, twoBytes(area - 16)}}, "off the page's cells"},
+        {"a record of a reserved serial type", {{record + 1, "\x0a"}}, "reserved serial type"},
+        {"keys out of order", {{last + 8, file.substr(last + 10, 2) + file.substr(last + 8, 2)}}, "out of order"},
+        {"a key its look-up does not reach", {{rootLast, file.substr(cell(last, 0) + kKeyAt, 2)}}, "not found by its row ID"},
+        {"a key its look-up finds another row under",
+         {{rootLast, file.substr(cell(last, 0) + kKeyAt, 2)},
+          {cell(before, bigEndian(file, before + 3, 2) - 1) + kKeyAt, file.substr(cell(last, 0) + kKeyAt, 2)}},
+         "another value"},
+    };
+    for (const auto& entry : cases) {
+        CAPTURE(entry.what);
+        testsupport::TempDir copy;
+        const auto path = copy / "t.sql";
+        fs::copy_file(intact, path);
+        for (const auto& damage : entry.damage) REQUIRE(testsupport::overwriteBytes(path, damage.at, damage.bytes));
+        const auto readable = integers(path, "SELECT count(*) FROM t NOT INDEXED").at(0);
+        APMMonitorCapture capture;
+        auto store = openStore(path);
+        REQUIRE_FALSE(capture.hasCode(kAPMSqliteStoreDamagedFileCode));  // past what the open checks
+        CHECK(store->executeStatement("INSERT INTO t VALUES (0, 'after')", {}, nullptr));
+        const auto found = capture.entriesWithCode(kAPMSqliteStoreDamageFoundCode);
+        REQUIRE(found.size() == 1);
+        CHECK(found[0].contexts.at(1).stringValue().find(entry.said) != std::string::npos);
+        CHECK(fs::exists(path.string() + ".corrupt"));
+        CHECK(capture.count(kAPMSqliteStoreDamagedFileCode) == 1);
+        store.reset();
+        CHECK(integers(path, "SELECT count(*) FROM t WHERE b = 'after'") == std::vector<std::int64_t>{1});
+        CHECK(integers(path, "SELECT count(*) FROM t").at(0) <= readable + 1);
+    }
+}

@@ -1,0 +1,321 @@
+// Walking a table's b-tree over a file's page images: its pages, its cells and their overflow chains.
+#include "measurement/store/sqlite_btree.h"
+
+#include <algorithm>
+#include <unordered_set>
+#include <vector>
+
+namespace measurement::sqlite_btree {
+
+namespace {
+
+// A b-tree page: its type, then (two bytes each) its cell count and where
+// its cell area begins (0 standing for 65536), and for an interior page
+// the right child; then the cells' two-byte pointers. Page 1 has the
+// file's header before its own. SQLite takes no page to hold more cells
+// than a pointer and a smallest cell of 4 bytes each leave room for.
+constexpr unsigned char kInteriorTable = 0x05;
+constexpr unsigned char kLeafTable = 0x0d;
+constexpr std::size_t kFirstPageHeaderAt = 100;
+constexpr std::size_t kCellCountAt = 3;
+constexpr std::size_t kCellAreaAt = 5;
+constexpr std::size_t kLargestCellArea = 65536;
+constexpr std::size_t kRightChildAt = 8;
+constexpr std::size_t kLeafHeaderSize = 8;
+constexpr std::size_t kInteriorHeaderSize = 12;
+constexpr std::size_t kPointerSize = 2;
+constexpr std::size_t kPageNumberSize = 4;
+constexpr std::size_t kSmallestCellWithPointer = 6;
+// A variable-length integer: 7 bits a byte while the high bit is set, the
+// ninth byte's 8 bits whole.
+constexpr unsigned char kMoreBit = 0x80;
+constexpr unsigned char kSevenBits = 0x7f;
+constexpr std::size_t kVarintBytes = 9;
+// How much of a table leaf cell's payload its page holds: all of it up to
+// the usable size less 35; past that, the least (usable size - 12) * 32 /
+// 255 - 23, plus what leaves the overflow pages (usable size - 4 bytes
+// each) full, unless that is more than the most.
+constexpr std::uint64_t kMostLocalMargin = 35;
+constexpr std::uint64_t kLeastLocalMargin = 12;
+constexpr std::uint64_t kLeastLocalShare = 32;
+constexpr std::uint64_t kShareWhole = 255;
+constexpr std::uint64_t kLeastLocalLess = 23;
+
+std::uint32_t bigEndian(const unsigned char* bytes, std::size_t width) {
+    std::uint32_t value = 0;
+    for (std::size_t i = 0; i < width; ++i) value = (value << 8) | bytes[i];
+    return value;
+}
+
+std::uint64_t localPayload(std::uint64_t size, std::uint64_t usable) {
+    const std::uint64_t most = usable - kMostLocalMargin;
+    if (size <= most) return size;
+    const std::uint64_t least = (usable - kLeastLocalMargin) * kLeastLocalShare / kShareWhole - kLeastLocalLess;
+    const std::uint64_t fitted = least + (size - least) % (usable - kPageNumberSize);
+    return fitted <= most ? fitted : least;
+}
+
+std::string said(std::size_t value) { return std::to_string(value); }
+
+// One page image read as a table page. Strict, a cell must lie in the
+// cell area the header gives; else anywhere past the pointers.
+class TablePage {
+public:
+    bool read(const FileImage& image, std::uint32_t number, bool strict, std::string* why) {
+        number_ = number;
+        bytes_.resize(image.pageSize());
+        if (!image.readPage(number, bytes_.data(), why)) return false;
+        usable_ = image.usableSize();
+        header_ = number == 1 ? kFirstPageHeaderAt : 0;
+        type_ = bytes_[header_];
+        if (type_ != kInteriorTable && type_ != kLeafTable) {
+            *why = "it is no table page (its type is " + said(type_) + ")";
+            return false;
+        }
+        cells_ = bigEndian(&bytes_[header_ + kCellCountAt], kPointerSize);
+        pointers_ = header_ + (leaf() ? kLeafHeaderSize : kInteriorHeaderSize);
+        const std::size_t pointersEnd = pointers_ + cells_ * kPointerSize;
+        if (cells_ > (image.pageSize() - kLeafHeaderSize) / kSmallestCellWithPointer || pointersEnd > usable_) {
+            *why = "the pointers of its " + said(cells_) + " cells run past it";
+            return false;
+        }
+        std::size_t area = bigEndian(&bytes_[header_ + kCellAreaAt], kPointerSize);
+        if (area == 0) area = kLargestCellArea;
+        if (strict && (area < pointersEnd || area > usable_)) {
+            *why = "its cell area begins at " + said(area) + ", off its page";
+            return false;
+        }
+        areaStart_ = strict ? area : pointersEnd;
+        return true;
+    }
+
+    std::uint32_t number() const { return number_; }
+    bool leaf() const { return type_ == kLeafTable; }
+    std::size_t cells() const { return cells_; }
+    std::size_t usable() const { return usable_; }
+    const unsigned char* data() const { return bytes_.data(); }
+    std::uint32_t rightChild() const { return bigEndian(&bytes_[header_ + kRightChildAt], kPageNumberSize); }
+
+    // Where cell `index` begins; none when it lies off the cell area.
+    std::optional<std::size_t> cellAt(std::size_t index, std::string* why) const {
+        const std::size_t at = bigEndian(&bytes_[pointers_ + index * kPointerSize], kPointerSize);
+        if (at >= areaStart_ && at < usable_) return at;
+        *why = "cell " + said(index) + " lies at " + said(at) + ", off the page's cells";
+        return std::nullopt;
+    }
+
+    // A variable-length integer at *at, moved past it; false when it runs
+    // past the page's usable bytes.
+    bool varint(std::size_t* at, std::uint64_t* value) const {
+        *value = 0;
+        for (std::size_t i = 0; i < kVarintBytes; ++i) {
+            if (*at >= usable_) return false;
+            const unsigned char byte = bytes_[(*at)++];
+            if (i + 1 == kVarintBytes) {
+                *value = (*value << 8) | byte;
+                return true;
+            }
+            *value = (*value << 7) | (byte & kSevenBits);
+            if ((byte & kMoreBit) == 0) return true;
+        }
+        return true;
+    }
+
+    // An interior cell's child page and key.
+    bool childAt(std::size_t index, std::uint32_t* child, std::int64_t* key, std::string* why) const {
+        auto at = cellAt(index, why);
+        if (!at) return false;
+        std::size_t keyAt = *at + kPageNumberSize;
+        std::uint64_t value = 0;
+        if (keyAt > usable_ || !varint(&keyAt, &value)) {
+            *why = "cell " + said(index) + " runs past the page";
+            return false;
+        }
+        *child = bigEndian(&bytes_[*at], kPageNumberSize);
+        *key = static_cast<std::int64_t>(value);
+        return true;
+    }
+
+private:
+    std::vector<unsigned char> bytes_;
+    std::uint32_t number_ = 0;
+    std::size_t usable_ = 0;
+    std::size_t header_ = 0;
+    unsigned char type_ = 0;
+    std::size_t cells_ = 0;
+    std::size_t pointers_ = 0;
+    std::size_t areaStart_ = 0;
+};
+
+// The pages one walk has read, each once, and the reading of leaf cells
+// with their overflow chains.
+class Walker {
+public:
+    explicit Walker(const FileImage& image) : image_(image) {}
+
+    // False when the page was read before.
+    bool firstVisit(std::uint32_t page) { return visited_.insert(page).second; }
+    std::uint64_t pagesRead() const { return visited_.size(); }
+
+    bool leafCell(const TablePage& page, std::size_t index, TableCell* cell, std::string* why) {
+        const auto start = page.cellAt(index, why);
+        if (!start) return false;
+        std::size_t at = *start;
+        std::uint64_t size = 0, key = 0;
+        if (!page.varint(&at, &size) || !page.varint(&at, &key)) {
+            *why = "cell " + said(index) + " runs past the page";
+            return false;
+        }
+        const std::uint64_t usable = image_.usableSize();
+        if (size > std::uint64_t{image_.pageCount()} * usable) {
+            *why = "cell " + said(index) + " gives a payload larger than the file";
+            return false;
+        }
+        const std::uint64_t local = localPayload(size, usable);
+        if (at + local + (size > local ? kPageNumberSize : 0) > page.usable()) {
+            *why = "the payload of cell " + said(index) + " runs past the page";
+            return false;
+        }
+        cell->page = page.number();
+        cell->rowID = static_cast<std::int64_t>(key);
+        cell->payload.assign(page.data() + at, page.data() + at + local);
+        if (size == local) return true;
+        if (overflow(bigEndian(page.data() + at + local, kPageNumberSize), size - local, cell, why)) return true;
+        *why = "the payload of cell " + said(index) + " " + *why;
+        return false;
+    }
+
+private:
+    // Follows the chain for `left` bytes more: each page at most once, so
+    // that a chain that loops ends.
+    bool overflow(std::uint32_t next, std::uint64_t left, TableCell* cell, std::string* why) {
+        const std::uint64_t perPage = image_.usableSize() - kPageNumberSize;
+        buffer_.resize(image_.pageSize());
+        while (left > 0) {
+            if (!firstVisit(next)) {
+                *why = "runs its overflow chain into page " + said(next) + ", read before";
+                return false;
+            }
+            std::string unread;
+            if (!image_.readPage(next, buffer_.data(), &unread)) {
+                *why = "runs past its overflow chain: " + unread;
+                return false;
+            }
+            const auto take = static_cast<std::size_t>(std::min(left, perPage));
+            cell->payload.append(reinterpret_cast<const char*>(buffer_.data()) + kPageNumberSize, take);
+            left -= take;
+            next = bigEndian(buffer_.data(), kPageNumberSize);
+        }
+        return true;
+    }
+
+    const FileImage& image_;
+    std::unordered_set<std::uint32_t> visited_;
+    std::vector<unsigned char> buffer_;
+};
+
+// An interior page's children, pushed so that the first comes off first.
+void pushChildren(const TablePage& page, std::vector<std::uint32_t>* pending, std::vector<PageDamage>* damage) {
+    pending->push_back(page.rightChild());
+    for (std::size_t index = page.cells(); index-- > 0;) {
+        std::uint32_t child = 0;
+        std::int64_t key = 0;
+        std::string why;
+        if (page.childAt(index, &child, &key, &why)) {
+            pending->push_back(child);
+        } else {
+            damage->push_back({page.number(), why});
+        }
+    }
+}
+
+// Every cell of an interior page on the way to the rightmost leaf reads,
+// its keys ascending: a look-up's way down reads them.
+bool interiorWhole(const TablePage& page, std::string* why) {
+    std::optional<std::int64_t> last;
+    for (std::size_t index = 0; index < page.cells(); ++index) {
+        std::uint32_t child = 0;
+        std::int64_t key = 0;
+        if (!page.childAt(index, &child, &key, why)) return false;
+        if (last && key <= *last) {
+            *why = "its keys are out of order at cell " + said(index);
+            return false;
+        }
+        last = key;
+    }
+    return true;
+}
+
+bool leafWhole(const TablePage& page, Walker* walker, std::vector<TableCell>* cells, std::string* why) {
+    for (std::size_t index = 0; index < page.cells(); ++index) {
+        TableCell cell;
+        if (!walker->leafCell(page, index, &cell, why)) return false;
+        if (!cells->empty() && cell.rowID <= cells->back().rowID) {
+            *why = "its keys are out of order at cell " + said(index);
+            return false;
+        }
+        cells->push_back(std::move(cell));
+    }
+    return true;
+}
+
+}  // namespace
+
+TableWalk walkTable(const FileImage& image, std::uint32_t root, const std::function<bool(const TableCell&)>& visit) {
+    TableWalk walk;
+    Walker walker(image);
+    std::vector<std::uint32_t> pending{root};
+    TablePage page;
+    TableCell cell;
+    while (!pending.empty() && !walk.ended) {
+        const std::uint32_t number = pending.back();
+        pending.pop_back();
+        std::string why;
+        if (!walker.firstVisit(number)) {
+            walk.damage.push_back({number, "the tree leads to it again"});
+            continue;
+        }
+        if (!page.read(image, number, false, &why)) {
+            walk.damage.push_back({number, why});
+            continue;
+        }
+        if (!page.leaf()) {
+            pushChildren(page, &pending, &walk.damage);
+            continue;
+        }
+        for (std::size_t index = 0; index < page.cells() && !walk.ended; ++index) {
+            if (!walker.leafCell(page, index, &cell, &why)) {
+                walk.damage.push_back({number, why});
+                continue;
+            }
+            ++walk.cellsRead;
+            walk.ended = !visit(cell);
+        }
+    }
+    walk.pagesRead = walker.pagesRead();
+    return walk;
+}
+
+RightmostLeaf rightmostLeaf(const FileImage& image, std::uint32_t root) {
+    RightmostLeaf leaf;
+    Walker walker(image);
+    TablePage page;
+    std::string why;
+    for (std::uint32_t number = root;; number = page.rightChild()) {
+        leaf.page = number;
+        if (!walker.firstVisit(number)) {
+            why = "the tree leads back to it";
+        } else if (page.read(image, number, true, &why) && (page.leaf() ? leafWhole(page, &walker, &leaf.cells, &why)
+                                                                        : interiorWhole(page, &why))) {
+            if (!page.leaf()) continue;
+            break;
+        }
+        leaf.cells.clear();
+        leaf.damage = PageDamage{number, why};
+        break;
+    }
+    leaf.pagesRead = walker.pagesRead();
+    return leaf;
+}
+
+}  // namespace measurement::sqlite_btree

@@ -1,0 +1,66 @@
+#pragma once
+
+// A table's b-tree read from a database file's page images, past SQLite:
+// walked whole from its root, or down to the leaf it appends to. Not part
+// of the public surface.
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "measurement/store/sqlite_page_image.h"
+#include "measurement/store/sqlite_record.h"
+
+namespace measurement::sqlite_btree {
+
+// A cell of a table leaf: its row ID and its whole payload, the record
+// (decodeRecord), its overflow pages read along.
+struct TableCell {
+    std::uint32_t page = 0;
+    std::int64_t rowID = 0;
+    std::string payload;
+};
+
+// What did not read, on which page, and why.
+struct PageDamage {
+    std::uint32_t page = 0;
+    std::string why;
+};
+
+struct TableWalk {
+    std::vector<PageDamage> damage;
+    // Pages read, those of overflow chains included; each at most once.
+    std::uint64_t pagesRead = 0;
+    std::uint64_t cellsRead = 0;
+    // Whether the visitor ended the walk.
+    bool ended = false;
+};
+
+// Walks the table b-tree whose root is `root` in the order of its keys
+// (interior table pages, flag 0x05: the child of each cell in turn, then
+// the right child; leaves, flag 0x0D), handing `visit` each leaf cell whose
+// payload reads whole; false from it ends the walk. Each page is read at
+// most once: a tree that damage led back into itself ends there, so the
+// walk is linear in the file's pages and cells. What does not read (a
+// page that is no table page, a cell off its page, a payload that runs past
+// its page or its overflow chain, a chain that loops) is named in
+// `damage`, and the walk goes on with the pages it still reaches. Keys are
+// given as the tree holds them, in whatever order that is.
+TableWalk walkTable(const FileImage& image, std::uint32_t root, const std::function<bool(const TableCell&)>& visit);
+
+// The page SQLite appends a table's new rows to: the leaf reached from the
+// root by right children alone, and its cells in order.
+struct RightmostLeaf {
+    std::uint32_t page = 0;
+    std::vector<TableCell> cells;
+    // None when the leaf and the pages leading to it read whole: table
+    // pages, each cell inside its page's cell area, each payload whole
+    // (overflow chains followed), keys strictly ascending.
+    std::optional<PageDamage> damage;
+    std::uint64_t pagesRead = 0;
+};
+RightmostLeaf rightmostLeaf(const FileImage& image, std::uint32_t root);
+
+}  // namespace measurement::sqlite_btree

@@ -1,0 +1,340 @@
+// Tests that a table's pages, read past SQLite from a file and its log, give the rows SQLite gives, and end on damage.
+#include <doctest/doctest.h>
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <limits>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "measurement/store/sqlite_btree.h"
+#include "testsupport/file_text.h"
+#include "testsupport/temp_dir.h"
+
+using namespace measurement::sqlite_btree;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kRows = 2000;
+// Every this many rows, one that spills onto overflow pages.
+constexpr int kLargeEvery = 50;
+
+// A row as its row ID and each value as its type and bytes.
+using Row = std::pair<std::int64_t, std::vector<std::string>>;
+
+std::string said(const RecordValue& value) {
+    switch (value.type) {
+        case RecordValue::Type::integer: return "i" + std::to_string(value.integer);
+        case RecordValue::Type::real: return "r" + std::to_string(value.real);
+        case RecordValue::Type::text: return "t" + value.bytes;
+        case RecordValue::Type::blob: return "b" + value.bytes;
+        case RecordValue::Type::null: break;
+    }
+    return "n";
+}
+
+std::string said(sqlite3_stmt* row, int column) {
+    const int type = sqlite3_column_type(row, column);
+    if (type == SQLITE_INTEGER) return "i" + std::to_string(sqlite3_column_int64(row, column));
+    if (type == SQLITE_FLOAT) return "r" + std::to_string(sqlite3_column_double(row, column));
+    if (type == SQLITE_NULL) return "n";
+    const auto* bytes = static_cast<const char*>(sqlite3_column_blob(row, column));
+    return (type == SQLITE_TEXT ? "t" : "b") + std::string(bytes ? bytes : "", sqlite3_column_bytes(row, column));
+}
+
+struct Connection {
+    explicit Connection(const fs::path& path) { REQUIRE(sqlite3_open(path.c_str(), &db) == SQLITE_OK); }
+    ~Connection() { sqlite3_close(db); }
+    void run(const std::string& sql) { REQUIRE_MESSAGE(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK, sqlite3_errmsg(db)); }
+    std::int64_t integer(const std::string& sql) {
+        sqlite3_stmt* statement = nullptr;
+        REQUIRE(sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) == SQLITE_OK);
+        REQUIRE(sqlite3_step(statement) == SQLITE_ROW);
+        const auto value = sqlite3_column_int64(statement, 0);
+        sqlite3_finalize(statement);
+        return value;
+    }
+    // Every row of t in the order its tree gives them.
+    std::vector<Row> rows() {
+        sqlite3_stmt* statement = nullptr;
+        REQUIRE(sqlite3_prepare_v2(db, "SELECT rowid, * FROM t", -1, &statement, nullptr) == SQLITE_OK);
+        std::vector<Row> rows;
+        while (sqlite3_step(statement) == SQLITE_ROW) {
+            Row row{sqlite3_column_int64(statement, 0), {}};
+            for (int column = 1; column < sqlite3_column_count(statement); ++column) row.second.push_back(said(statement, column));
+            rows.push_back(std::move(row));
+        }
+        sqlite3_finalize(statement);
+        return rows;
+    }
+    sqlite3* db = nullptr;
+};
+
+// Rows of every serial type: integers of each width, reals, the constants
+// 0 and 1, NULL, texts and blobs, some spilling over several pages.
+void insertRows(Connection& connection, int first, int count, int pageSize) {
+    sqlite3_stmt* insert = nullptr;
+    REQUIRE(sqlite3_prepare_v2(connection.db, "INSERT INTO t (rowid, a, b, c, d) VALUES (?, ?, ?, ?, ?)", -1, &insert,
+                               nullptr) == SQLITE_OK);
+    const std::int64_t integers[] = {0, 1, -1, 127, -129, 40000, -8388609, 2147483648, -140737488355329,
+                                     std::numeric_limits<std::int64_t>::min()};
+    for (int i = first; i < first + count; ++i) {
+        sqlite3_reset(insert);
+        sqlite3_bind_int64(insert, 1, static_cast<std::int64_t>(i) * 7 - 3000);
+        sqlite3_bind_int64(insert, 2, integers[i % 10]);
+        sqlite3_bind_double(insert, 3, i * 0.25 - 100);
+        const std::string text(static_cast<std::size_t>(i % 23), static_cast<char>('a' + i % 26));
+        if (i % 3 == 0) sqlite3_bind_text(insert, 4, text.c_str(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+        const std::size_t large = i % (2 * kLargeEvery) == 0 ? static_cast<std::size_t>(pageSize) * 3 + 7
+                                                              : static_cast<std::size_t>(pageSize) - 30;
+        const std::string blob = testsupport::seededBytes(static_cast<std::uint32_t>(i), i % kLargeEvery == 0 ? large : 5);
+        sqlite3_bind_blob(insert, 5, blob.data(), static_cast<int>(blob.size()), SQLITE_TRANSIENT);
+        REQUIRE(sqlite3_step(insert) == SQLITE_DONE);
+    }
+    sqlite3_finalize(insert);
+}
+
+// The rows the walk gives, decoded.
+std::vector<Row> walked(const FileImage& image, std::uint32_t root, TableWalk* walk = nullptr) {
+    REQUIRE_FALSE(image.unreadable());
+    std::vector<Row> rows;
+    const auto result = walkTable(image, root, [&](const TableCell& cell) {
+        std::string why;
+        const auto record = decodeRecord(cell.payload, &why);
+        Row row{cell.rowID, {}};
+        for (const auto& value : record.value_or(Record{})) row.second.push_back(said(value));
+        if (!record) row.second.push_back(why);
+        rows.push_back(std::move(row));
+        return true;
+    });
+    if (walk) *walk = result;
+    return rows;
+}
+
+// The log with its checksums summed again in the byte order asked, as a
+// machine of that order writes them; the frames from `otherSaltFrom` on
+// given another salt first, as those of a log before a restart.
+std::string resummed(std::string log, std::size_t pageSize, bool bigEndian, std::size_t otherSaltFrom) {
+    auto word = [&](std::size_t at) {
+        std::uint32_t value = 0;
+        for (int i = 0; i < 4; ++i) value |= std::uint32_t{static_cast<unsigned char>(log[at + i])} << (bigEndian ? 24 - 8 * i : 8 * i);
+        return value;
+    };
+    auto put = [&](std::size_t at, std::uint32_t value) {
+        for (int i = 0; i < 4; ++i) log[at + i] = static_cast<char>(value >> (24 - 8 * i));
+    };
+    std::uint32_t first = 0, second = 0;
+    auto sum = [&](std::size_t at, std::size_t size) {
+        for (std::size_t i = 0; i < size; i += 8) {
+            first += word(at + i) + second;
+            second += word(at + i + 4) + first;
+        }
+    };
+    put(0, bigEndian ? 0x377f0683 : 0x377f0682);
+    sum(0, 24);
+    put(24, first);
+    put(28, second);
+    std::size_t index = 0;
+    for (std::size_t frame = 32; frame + 24 + pageSize <= log.size(); frame += 24 + pageSize, ++index) {
+        if (index >= otherSaltFrom) log[frame + 8] = static_cast<char>(log[frame + 8] ^ 1);
+        sum(frame, 8);
+        sum(frame + 24, pageSize);
+        put(frame + 16, first);
+        put(frame + 20, second);
+    }
+    return log;
+}
+
+}  // namespace
+
+TEST_CASE("a table's pages read past SQLite give the rows SQLite gives, from the file and the frames its log committed") {
+    struct Case {
+        int pageSize;
+        int reserved;
+    };
+    for (const Case size : {Case{512, 0}, Case{1024, 32}, Case{4096, 0}, Case{65536, 0}}) {
+        CAPTURE(size.pageSize);
+        testsupport::TempDir dir;
+        const fs::path path = dir / "t.sql";
+        std::uint32_t root = 0;
+        std::vector<Row> committed;
+        std::size_t committedFrames = 0;
+        // What stands in the folder while a transaction that spilled its
+        // pages into the log is still open: a crash would leave this.
+        const fs::path spilled = dir / "spilled.sql";
+        {
+            Connection connection(path);
+            int reserved = size.reserved;
+            REQUIRE(sqlite3_file_control(connection.db, "main", SQLITE_FCNTL_RESERVE_BYTES, &reserved) == SQLITE_OK);
+            REQUIRE(sqlite3_db_config(connection.db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr) == SQLITE_OK);
+            connection.run("PRAGMA page_size=" + std::to_string(size.pageSize) +
+                           "; PRAGMA journal_mode=WAL; PRAGMA cache_size=10; CREATE TABLE t (a, b, c, d)");
+            insertRows(connection, 0, kRows, size.pageSize);
+            connection.run("PRAGMA wal_checkpoint(TRUNCATE)");
+            root = static_cast<std::uint32_t>(connection.integer("SELECT rootpage FROM sqlite_master WHERE name = 't'"));
+            CHECK(walked(FileImage(connection.db), root) == connection.rows());
+            // Newer rows in the log only, two commits.
+            insertRows(connection, kRows, kRows / 4, size.pageSize);
+            insertRows(connection, kRows + kRows / 4, 3, size.pageSize);
+            committed = connection.rows();
+            committedFrames = (fs::file_size(path.string() + "-wal") - 32) / (24 + static_cast<std::size_t>(size.pageSize));
+            connection.run("BEGIN; DELETE FROM t WHERE rowid % 3 = 0");
+            insertRows(connection, 2 * kRows, kRows / 4, size.pageSize);
+            fs::copy_file(path, spilled);
+            fs::copy_file(path.string() + "-wal", spilled.string() + "-wal");
+            connection.run("ROLLBACK");
+        }
+        CHECK(walked(FileImage(path), root) == committed);
+        const std::string spilledLog = testsupport::readText(spilled.string() + "-wal");
+        const std::size_t frame = 24 + static_cast<std::size_t>(size.pageSize);
+        REQUIRE(spilledLog.size() > 32 + committedFrames * frame);
+
+        // The files as they lie, then with their log's checksums in the other
+        // byte order, a byte of the last commit's frame changed (the frames
+        // from it on do not count), and the log restarted with new salts
+        // over older frames.
+        const std::vector<std::pair<std::string, std::function<void(const fs::path&)>>> logs = {
+            {"uncommitted frames", [](const fs::path&) {}},
+            {"big-endian checksums", [&](const fs::path& at) {
+                 testsupport::writeText(at.string() + "-wal", resummed(spilledLog, frame - 24, true, SIZE_MAX));
+             }},
+            {"the last commit of another salt", [&](const fs::path& at) {
+                 testsupport::writeText(at.string() + "-wal", resummed(spilledLog, frame - 24, false, committedFrames - 1));
+             }},
+            {"a damaged frame", [&](const fs::path& at) {
+                 REQUIRE(testsupport::overwriteBytes(at.string() + "-wal", 32 + (committedFrames - 1) * frame + 100, "\x5a"));
+             }},
+            {"a restarted log", [&](const fs::path& at) {
+                 Connection connection(at);
+                 REQUIRE(sqlite3_db_config(connection.db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr) == SQLITE_OK);
+                 connection.run("PRAGMA wal_checkpoint(PASSIVE)");
+                 insertRows(connection, 3 * kRows, 2, size.pageSize);
+             }},
+        };
+        for (const auto& log : logs) {
+            CAPTURE(log.first);
+            testsupport::TempDir copy;
+            const fs::path at = copy / "t.sql";
+            fs::copy_file(spilled, at);
+            fs::copy_file(spilled.string() + "-wal", at.string() + "-wal");
+            log.second(at);
+            const auto rows = walked(FileImage(at), root);
+            const std::uint64_t frames = FileImage(at).committedFrames();
+            Connection connection(at);
+            CHECK(rows == connection.rows());
+            // The same through the connection's handles.
+            CHECK(walked(FileImage(connection.db), root) == rows);
+            int logged = -1, copied = -1;
+            REQUIRE(sqlite3_wal_checkpoint_v2(connection.db, "main", SQLITE_CHECKPOINT_PASSIVE, &logged, &copied) == SQLITE_OK);
+            CHECK(frames == static_cast<std::uint64_t>(logged));
+        }
+    }
+}
+
+TEST_CASE("a walk over damaged pages reads each page once, ends, and names what does not read") {
+    testsupport::TempDir dir;
+    const fs::path intact = dir / "intact.sql";
+    std::uint32_t root = 0, pages = 0, overflow = 0;
+    std::vector<std::uint32_t> leaves;
+    {
+        Connection connection(intact);
+        connection.run("PRAGMA page_size=4096; CREATE TABLE t (a, b, c, d)");
+        insertRows(connection, 0, kRows, 4096);
+        root = static_cast<std::uint32_t>(connection.integer("SELECT rootpage FROM sqlite_master WHERE name = 't'"));
+        pages = static_cast<std::uint32_t>(connection.integer("PRAGMA page_count"));
+        sqlite3_stmt* statement = nullptr;
+        REQUIRE(sqlite3_prepare_v2(connection.db, "SELECT pageno FROM dbstat WHERE name = 't' AND pagetype = 'leaf' ORDER BY path",
+                                   -1, &statement, nullptr) == SQLITE_OK);
+        while (sqlite3_step(statement) == SQLITE_ROW) leaves.push_back(static_cast<std::uint32_t>(sqlite3_column_int64(statement, 0)));
+        sqlite3_finalize(statement);
+        overflow = static_cast<std::uint32_t>(connection.integer(
+            "SELECT pageno FROM dbstat WHERE name = 't' AND pagetype = 'overflow' ORDER BY path LIMIT 1"));
+    }
+    REQUIRE(leaves.size() > 8);
+    const std::uint32_t firstLeaf = leaves.front();
+    TableWalk walk;
+    REQUIRE(walked(FileImage(intact), root, &walk).size() == kRows);
+    CHECK(walk.damage.empty());
+    CHECK(walk.pagesRead == pages - 1);  // all but the schema's page
+    auto bytes = [](std::uint32_t value) {
+        return std::string{static_cast<char>(value >> 24), static_cast<char>(value >> 16), static_cast<char>(value >> 8),
+                           static_cast<char>(value)};
+    };
+    struct Case {
+        std::string what;
+        std::uint32_t page;
+        std::size_t offset;
+        std::string bytes;
+        // What the damage names: its page, and words of why.
+        std::uint32_t named;
+        std::string why;
+    };
+    std::vector<Case> cases = {
+        {"the root's last child leading back to it", root, 8, bytes(root), root, "leads to it again"},
+        {"an overflow chain leading back into itself", overflow, 0, bytes(overflow), firstLeaf, "read before"},
+        {"a leaf's type", firstLeaf, 0, "\x02", firstLeaf, "no table page"},
+        {"a leaf's cell count", firstLeaf, 3, "\xff\xff", firstLeaf, "run past it"},
+    };
+    for (std::uint32_t seed = 0; seed < 8; ++seed) {
+        const auto leaf = leaves[seed * 7 % leaves.size()];
+        cases.push_back({"random bytes, seed " + std::to_string(seed), leaf, 8, testsupport::seededBytes(seed, 600), leaf, ""});
+    }
+    for (const auto& entry : cases) {
+        CAPTURE(entry.what);
+        testsupport::TempDir copy;
+        const fs::path path = copy / "t.sql";
+        fs::copy_file(intact, path);
+        REQUIRE(testsupport::overwriteBytes(path, (entry.page - 1) * std::size_t{4096} + entry.offset, entry.bytes));
+        walked(FileImage(path), root, &walk);
+        CHECK(walk.pagesRead <= pages);
+        CHECK(walk.cellsRead <= kRows);
+        const bool named = std::any_of(walk.damage.begin(), walk.damage.end(), [&](const PageDamage& damage) {
+            return (entry.named == 0 || damage.page == entry.named) && damage.why.find(entry.why) != std::string::npos;
+        });
+        const std::string first = walk.damage.empty() ? "no damage named" : walk.damage.front().why;
+        CHECK_MESSAGE(named, first);
+    }
+}
+
+TEST_CASE("records decode as SQLite gives their values, and a malformed one is named, never read past") {
+    struct Case {
+        std::string what;
+        std::string payload;
+        std::vector<std::string> values;  // none: malformed
+        std::string why = {};
+    };
+    const std::vector<Case> cases = {
+        {"integers of each width",
+         std::string("\x7\x1\x2\x3\x4\x5\x6" "\xff" "\x7f\xff" "\x80\x00\x00" "\x00\x00\x00\x01", 17) +
+             std::string(13, '\0') + "\x02",
+         {"i-1", "i32767", "i-8388608", "i1", "i0", "i2"}},
+        {"a real, the constants, NULL", std::string("\x5\x7\x8\x9\x0\x40\x09\x00\x00\x00\x00\x00\x00", 13), {"r3.125000", "i0", "i1", "n"}},
+        {"a stored NaN reads as NULL", std::string("\x2\x7\x7f\xf8\x00\x00\x00\x00\x00\x00", 10), {"n"}},
+        {"text and blob", std::string("\x3\x13\x10xyz\x01\x02", 8), {"txyz", "b\x01\x02"}},
+        {"no header at all", std::string("\x0", 1), {}},
+        {"a reserved type", std::string("\x2\xa", 2), {}, "reserved"},
+        {"a header past the record", std::string("\x9\x1", 2), {}, "header runs past"},
+        {"a value past the record", std::string("\x2\x6\x1", 3), {}, "run past"},
+        {"bytes left over", std::string("\x2\x1\x5\x6", 4), {}, "do not fill"},
+        {"a header ending inside a serial type", std::string("\x2\x81", 2), {}, "past its own size"},
+    };
+    for (const auto& entry : cases) {
+        CAPTURE(entry.what);
+        std::string why;
+        const auto record = decodeRecord(entry.payload, &why);
+        if (!entry.why.empty()) {
+            CHECK_FALSE(record);
+            CHECK(why.find(entry.why) != std::string::npos);
+            continue;
+        }
+        REQUIRE(record);
+        std::vector<std::string> values;
+        for (const auto& value : *record) values.push_back(said(value));
+        CHECK(values == entry.values);
+    }
+}
