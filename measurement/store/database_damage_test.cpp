@@ -805,6 +805,9 @@ TEST_CASE("a declaration in the schema that does not parse: the dump reads every
         // renamed column's values are the declared column's.
         {"a column's name in the raw events' declaration", "raw_events", "is_realtime", "is_realtXme",
          "raw_events_realtime"},
+        // The table itself then has no declaration: its rows are read from
+        // its pages, with the engine's.
+        {"the raw events' own declaration", "raw_events", " (\"", " 0\"", "raw_events"},
     };
     const char* damage = "UPDATE sqlite_master SET sql = replace(sql, ?2, ?3) WHERE name = ?1";
     constexpr int kStored = 300;

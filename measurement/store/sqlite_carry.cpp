@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <string>
 #include <system_error>
@@ -177,9 +178,14 @@ private:
     // column it has under no declared name takes the column in its place,
     // unless that has a declared name (damage to the declaration's text,
     // whose values lie where the owner put them); one it lacks takes its
-    // default. Its other columns go along, untyped.
+    // default. Its other columns go along, untyped. A declaration that does
+    // not parse names none: the rows, read from the table's pages, come
+    // under the declared names.
     bool table(const std::string& stored, const std::string& name, const APMColumnInfo& declared, std::string* why) {
-        const std::vector<std::string> source = from_.columnsOf(stored);
+        std::vector<std::string> source = from_.columnsOf(stored);
+        if (source.empty()) {
+            for (const auto& column : declared) source.push_back(column.name);
+        }
         const auto declares = [&](const std::string& column) {
             return std::any_of(declared.begin(), declared.end(), [&](const APMColumn& c) { return sameName(c.name, column); });
         };
@@ -227,32 +233,30 @@ private:
         return true;
     }
 
+    // An insert of the columns a row has, with the place in it of each
+    // column of the row (the row ID first; 0 for one the new table lacks).
+    struct Insert {
+        sqlite3_stmt* statement = nullptr;
+        std::vector<int> places;
+    };
+
+    // Rows read from a table's pages have as many values as their records
+    // hold: each count has an insert of its own, which leaves the columns
+    // a row lacks to their defaults.
     bool rowsOf(const std::string& stored, const std::string& name, const std::vector<Filled>& columns,
                 std::string* why) {
-        std::string names = "rowid", values = "?1";
-        for (std::size_t i = 0; i < columns.size(); ++i) {
-            names += ", " + quoted(columns[i].to);
-            values += ", ?" + std::to_string(i + 2);
-        }
-        sqlite3_stmt* insert = nullptr;
-        const std::string sql = "INSERT OR IGNORE INTO " + quoted(name) + " (" + names + ") VALUES (" + values + ")";
-        if (sqlite3_prepare_v2(into_, sql.c_str(), static_cast<int>(sql.size()), &insert, nullptr) != SQLITE_OK) {
-            *why = sqlite3_errmsg(into_);
-            sqlite3_finalize(insert);
-            return false;
-        }
-        // The place in the insert of each column the look-up gives.
-        std::vector<int> places;
+        std::map<int, Insert> inserts;
         TableReader reader(from_.db(), stored, &leaves_, declared_.tables, from_.schemaDamage());
         const bool done = reader.read(
             [&](sqlite3_stmt* row) {
-                if (places.empty()) places = placesOf(row, columns);
-                sqlite3_reset(insert);
-                sqlite3_clear_bindings(insert);
-                for (int i = 0; i < static_cast<int>(places.size()); ++i) {
-                    if (places[i] > 0) sqlite3_bind_value(insert, places[i], sqlite3_column_value(row, i));
+                Insert& insert = inserts[sqlite3_column_count(row)];
+                if (!insert.statement && !prepare(row, name, columns, &insert, why)) return false;
+                sqlite3_reset(insert.statement);
+                sqlite3_clear_bindings(insert.statement);
+                for (int i = 0; i < static_cast<int>(insert.places.size()); ++i) {
+                    if (insert.places[i] > 0) sqlite3_bind_value(insert.statement, insert.places[i], sqlite3_column_value(row, i));
                 }
-                if (sqlite3_step(insert) != SQLITE_DONE) {
+                if (sqlite3_step(insert.statement) != SQLITE_DONE) {
                     *why = sqlite3_errmsg(into_);
                     return false;
                 }
@@ -260,22 +264,31 @@ private:
                 return true;
             },
             &skipped, why);
-        sqlite3_finalize(insert);
+        for (auto& entry : inserts) sqlite3_finalize(entry.second.statement);
         return done;
     }
 
-    // For each column of the row (the row ID first), its parameter in the
-    // insert; 0 for a column the new table does not have.
-    static std::vector<int> placesOf(sqlite3_stmt* row, const std::vector<Filled>& columns) {
-        std::vector<int> places(static_cast<std::size_t>(sqlite3_column_count(row)), 0);
-        if (!places.empty()) places[0] = 1;
-        for (std::size_t i = 1; i < places.size(); ++i) {
-            const char* name = sqlite3_column_name(row, static_cast<int>(i));
-            for (std::size_t j = 0; name && j < columns.size(); ++j) {
-                if (columns[j].from == name) places[i] = static_cast<int>(j) + 2;
-            }
+    // The insert of the new table's columns that the row has.
+    bool prepare(sqlite3_stmt* row, const std::string& name, const std::vector<Filled>& columns, Insert* insert,
+                 std::string* why) {
+        insert->places.assign(static_cast<std::size_t>(sqlite3_column_count(row)), 0);
+        std::string names, values;
+        int place = 0;
+        for (std::size_t i = 0; i < insert->places.size(); ++i) {
+            const char* from = i == 0 ? "rowid" : sqlite3_column_name(row, static_cast<int>(i));
+            const auto to = std::find_if(columns.begin(), columns.end(), [&](const Filled& f) { return from && f.from == from; });
+            if (i > 0 && to == columns.end()) continue;
+            insert->places[i] = ++place;
+            names += (names.empty() ? "" : ", ") + quoted(i == 0 ? std::string("rowid") : to->to);
+            values += (values.empty() ? "?" : ", ?") + std::to_string(place);
         }
-        return places;
+        const std::string sql = "INSERT OR IGNORE INTO " + quoted(name) + " (" + names + ") VALUES (" + values + ")";
+        if (sqlite3_prepare_v2(into_, sql.c_str(), static_cast<int>(sql.size()), &insert->statement, nullptr) ==
+            SQLITE_OK) {
+            return true;
+        }
+        *why = sqlite3_errmsg(into_);
+        return false;
     }
 
     DamagedFile& from_;

@@ -204,7 +204,8 @@ public:
     // tables `declared` names that the damaged file holds, made with the
     // declared columns and indexes; each row with its row ID and the values
     // that look-up gives, by column name; where SQLite cannot load the
-    // damaged file's schema, the tables are read with what of it parses;
+    // damaged file's schema, the tables are read with what of it parses,
+    // and one whose own declaration does not parse from its pages;
     // 34029 counts the rows and names the stretches that did not read, and
     // the tables not declared, which are not carried), which then takes its
     // place at the path. While other processes have the damaged file open it
@@ -397,7 +398,8 @@ public:
     // read), with SQLite's error or what was wrong, and around a row ID
     // under which the tree holds another row than its look-up answers; none
     // for an intact table. A table missing from a schema read in part (see
-    // makeReadOnlyWithDatabasePath) is one stretch. None, with the error,
+    // makeReadOnlyWithDatabasePath), whose declaration does not parse, is
+    // read from its pages with the declared columns. None, with the error,
     // when the table cannot be read for a
     // reason other than damage (I/O, memory, a lock held past the wait).
     // Marks nothing: a reader that meets damage reports it itself.

@@ -12,6 +12,7 @@
 
 #include "measurement/store/declared_types.h"
 #include "measurement/store/sqlite_damage.h"
+#include "measurement/store/sqlite_page_rows.h"
 #include "measurement/store/sqlite_pages.h"
 #include "measurement/store/sqlite_written_rows.h"
 
@@ -162,13 +163,14 @@ struct TableReader::Work {
                steps),
           lookup(db, "SELECT rowid, * FROM " + APMSqliteStore::quoteIdentifier(table) + " NOT INDEXED WHERE rowid = ?1",
                  steps) {
-        const APMColumnInfo* columns = declared_types::declaredColumnsOf(declared, table);
-        if (columns && lookup.prepared()) checkColumns(*columns);
+        declaredColumns = declared_types::declaredColumnsOf(declared, table);
+        if (declaredColumns && lookup.prepared()) checkColumns(*declaredColumns);
     }
 
     bool read(const std::function<bool(sqlite3_stmt*)>& row, std::vector<APMUnreadableStretch>* skipped,
               std::string* error);
-    bool unprepared(std::vector<APMUnreadableStretch>* skipped, std::string* error) const;
+    bool unprepared(const std::function<bool(sqlite3_stmt*)>& row, std::vector<APMUnreadableStretch>* skipped,
+                    std::string* error);
     bool scanRowIDs(Scan* scan, std::string* error);
     bool lookUp(std::int64_t rowID, const std::function<bool(sqlite3_stmt*)>& row, std::vector<FailedLookUp>* failed,
                 std::string* error);
@@ -193,6 +195,9 @@ struct TableReader::Work {
     LeafCells* leaves;
     std::optional<std::string> schemaDamage;
     std::uint64_t* steps;
+    // The owner's declaration of the table; none for a table it does not
+    // declare.
+    const APMColumnInfo* declaredColumns = nullptr;
     Statement scan;
     Statement lookup;
     // The look-up's columns whose values are checked, by their place in it.
@@ -217,7 +222,7 @@ bool TableReader::read(const std::function<bool(sqlite3_stmt*)>& row, std::vecto
 
 bool TableReader::Work::read(const std::function<bool(sqlite3_stmt*)>& row, std::vector<APMUnreadableStretch>* skipped,
                              std::string* error) {
-    if (!scan.prepared() || !lookup.prepared()) return unprepared(skipped, error);
+    if (!scan.prepared() || !lookup.prepared()) return unprepared(row, skipped, error);
     const ReadTransaction transaction(db);
     Scan keys;
     if (!scanRowIDs(&keys, error)) return false;
@@ -237,18 +242,25 @@ bool TableReader::Work::read(const std::function<bool(sqlite3_stmt*)>& row, std:
 }
 
 // A schema that does not read is damage too: nothing of the table reads.
-// So is a table missing from a schema that SQLite loaded only in part.
-bool TableReader::Work::unprepared(std::vector<APMUnreadableStretch>* skipped, std::string* error) const {
+// A table missing from a schema that SQLite loaded only in part is one
+// whose declaration does not parse: read from its pages, with the owner's
+// declaration, from the root the schema gives it.
+bool TableReader::Work::unprepared(const std::function<bool(sqlite3_stmt*)>& row,
+                                   std::vector<APMUnreadableStretch>* skipped, std::string* error) {
     if (isDamage(db, scan.code()) || isDamage(db, lookup.code())) {
         skipped->push_back({table, std::nullopt, std::nullopt, sqlite3_errmsg(db)});
         return true;
     }
-    if (schemaDamage) {
+    if (!schemaDamage) {
+        *error = sqlite3_errmsg(db);
+        return false;
+    }
+    const auto root = sqlite_page_rows::rootOf(db, table);
+    if (!declaredColumns || !root) {
         skipped->push_back({table, std::nullopt, std::nullopt, kUnparsedTable + *schemaDamage});
         return true;
     }
-    *error = sqlite3_errmsg(db);
-    return false;
+    return sqlite_page_rows::readRows(db, *root, table, *declaredColumns, row, skipped, error, steps);
 }
 
 // The keys in the order the table's tree gives them, up to its first
