@@ -6,8 +6,10 @@
 // whole-file check, the carry, the swap and the new file's check) and the
 // dump's read of the damaged file. Against, in the same run, raw SQLite
 // copying the intact file's rows into a new file (INSERT INTO ... SELECT in
-// one transaction, best of 5). Beside them the load average when the
-// benchmark began and the context switches per carry.
+// one transaction, best of 5). Then the same file with its raw events'
+// tree led back into itself (the root's last child made the root), dumped
+// and carried once. Beside them the CPU time of the carries, the load
+// average when the benchmark began and the context switches per carry.
 //
 //   bench_carry [EVENTS [PAGES]]   (default 30000 30)
 #include <sqlite3.h>
@@ -19,6 +21,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <numeric>
 #include <random>
 #include <string>
 #include <vector>
@@ -51,6 +55,13 @@ double secondsSince(Clock::time_point start) { return std::chrono::duration<doub
 [[noreturn]] void fail(const std::string& what) {
     std::fprintf(stderr, "bench_carry: %s\n", what.c_str());
     std::exit(1);
+}
+
+double cpuSeconds() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    auto seconds = [](const timeval& time) { return static_cast<double>(time.tv_sec) + time.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
 long contextSwitches() {
@@ -194,18 +205,22 @@ struct Trial {
     std::int64_t carried = 0;
     std::int64_t dumped = 0;
     double carrySeconds = 0;
+    double carryCPU = 0;
     double dumpSeconds = 0;
 };
 
-Trial damageAndCarry(const fs::path& intact, const fs::path& path, std::int64_t page, std::size_t pageSize,
-                     std::int64_t lastRowID, std::uint32_t seed) {
+// Writes over the damaged file's bytes: the damage of a trial.
+using Damage = std::function<void(const fs::path&)>;
+
+Trial damageAndCarry(const fs::path& intact, const fs::path& path, std::int64_t page, std::int64_t lastRowID,
+                     const Damage& damaged) {
     Trial trial;
     trial.page = page;
     for (const char* suffix : {"", "-wal", "-shm", "-lock", ".corrupt", ".corrupt-wal", ".corrupt-shm"}) {
         fs::remove(path.string() + suffix);
     }
     fs::copy_file(intact, path);
-    damage(path, static_cast<std::size_t>(page - 1) * pageSize + kDamageOffset, seed);
+    damaged(path);
     auto start = Clock::now();
     {
         // As the dump reads it: rows of other types than declared count as not read.
@@ -218,10 +233,12 @@ Trial damageAndCarry(const fs::path& intact, const fs::path& path, std::int64_t 
     // Damage met in use: the next open checks the whole file and carries.
     std::ofstream(path.string() + kAPMSqliteStoreDamageMarkSuffix).put('\n');
     start = Clock::now();
-    if (!APMSqliteStore::makeWithDatabasePath(path.string(), nullptr, APMDatabase::declaredTables())) {
+    const double cpu = cpuSeconds();
+    if (!APMSqliteStore::makeWithDatabasePath(path.string(), nullptr, APMDatabase::declaredSchema())) {
         fail("the carry failed");
     }
     trial.carrySeconds = secondsSince(start);
+    trial.carryCPU = cpuSeconds() - cpu;
     if (!fs::exists(path.string() + ".corrupt")) fail("the damage was not found");
     trial.readable = Connection(path.string() + ".corrupt").readableOneByOne(lastRowID);
     trial.carried = Connection(path).integers("SELECT count(*) FROM raw_events").front();
@@ -231,6 +248,21 @@ Trial damageAndCarry(const fs::path& intact, const fs::path& path, std::int64_t 
 double median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
     return values.empty() ? 0 : values[values.size() / 2];
+}
+
+// The root of the raw events' tree made its own last child: every
+// in-order read of the table goes round it.
+Damage rootLedBackToItself(std::int64_t root, std::size_t pageSize) {
+    constexpr std::size_t kLastChildAt = 8;
+    return [root, pageSize](const fs::path& path) {
+        const auto self = static_cast<std::uint32_t>(root);
+        const std::string bytes = {static_cast<char>(self >> 24), static_cast<char>(self >> 16),
+                                   static_cast<char>(self >> 8), static_cast<char>(self)};
+        std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+        file.seekp(static_cast<std::streamoff>(static_cast<std::size_t>(root - 1) * pageSize + kLastChildAt));
+        file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        if (!file.good()) fail("cannot damage " + path.string());
+    };
 }
 
 }  // namespace
@@ -246,12 +278,13 @@ int main(int argc, char** argv) {
     makeDatabase(intact, events);
     std::vector<std::int64_t> leaves;
     std::size_t pageSize = 0;
-    std::int64_t lastRowID = 0;
+    std::int64_t lastRowID = 0, root = 0;
     {
         Connection connection(intact);
         leaves = connection.integers("SELECT pageno FROM dbstat WHERE name = 'raw_events' AND pagetype = 'leaf'");
         pageSize = static_cast<std::size_t>(connection.integers("PRAGMA page_size").front());
         lastRowID = connection.integers("SELECT max(rowid) FROM raw_events").front();
+        root = connection.integers("SELECT rootpage FROM sqlite_master WHERE name = 'raw_events'").front();
     }
     std::mt19937 random(kSeed);
     std::shuffle(leaves.begin(), leaves.end(), random);
@@ -263,11 +296,13 @@ int main(int argc, char** argv) {
                 events, static_cast<long long>(fs::file_size(intact)), leaves.size());
     std::printf("%8s %10s %10s %10s %10s %10s\n", "page", "readable", "carried", "dumped", "carry ms", "dump ms");
     const long switchesBefore = contextSwitches();
-    std::vector<double> carries, dumps;
+    std::vector<double> carries, carryCPUs, dumps;
     std::int64_t readable = 0, carried = 0, dumped = 0;
     for (std::size_t i = 0; i < leaves.size(); ++i) {
         const auto seed = kSeed + static_cast<std::uint32_t>(i);
-        const Trial trial = damageAndCarry(intact, folder / "damaged.sql", leaves[i], pageSize, lastRowID, seed);
+        const auto offset = static_cast<std::size_t>(leaves[i] - 1) * pageSize + kDamageOffset;
+        const Trial trial = damageAndCarry(intact, folder / "damaged.sql", leaves[i], lastRowID,
+                                           [&](const fs::path& path) { damage(path, offset, seed); });
         std::printf("%8lld %10lld %10lld %10lld %10.1f %10.1f\n", static_cast<long long>(trial.page),
                     static_cast<long long>(trial.readable), static_cast<long long>(trial.carried),
                     static_cast<long long>(trial.dumped), trial.carrySeconds * 1000, trial.dumpSeconds * 1000);
@@ -275,6 +310,7 @@ int main(int argc, char** argv) {
         carried += trial.carried;
         dumped += trial.dumped;
         carries.push_back(trial.carrySeconds);
+        carryCPUs.push_back(trial.carryCPU);
         dumps.push_back(trial.dumpSeconds);
     }
     const long switches = contextSwitches() - switchesBefore;
@@ -282,8 +318,17 @@ int main(int argc, char** argv) {
                 static_cast<long long>(carried), static_cast<long long>(dumped));
     std::printf("carry (the open that finds the damage, carries, checks the new file): longest %.3f s, median %.3f s\n",
                 *std::max_element(carries.begin(), carries.end()), median(carries));
+    std::printf("carry's CPU time: longest %.3f s, median %.3f s, total %.3f s\n",
+                *std::max_element(carryCPUs.begin(), carryCPUs.end()), median(carryCPUs),
+                std::accumulate(carryCPUs.begin(), carryCPUs.end(), 0.0));
     std::printf("dump's read of the damaged file: longest %.3f s, median %.3f s\n",
                 *std::max_element(dumps.begin(), dumps.end()), median(dumps));
+    const Trial looping =
+        damageAndCarry(intact, folder / "damaged.sql", root, lastRowID, rootLedBackToItself(root, pageSize));
+    std::printf("the raw events' root led back to itself: %lld of %lld rows read; dump's read %.3f s, carry %.3f s "
+                "(CPU %.3f s)\n",
+                static_cast<long long>(looping.dumped), static_cast<long long>(lastRowID), looping.dumpSeconds,
+                looping.carrySeconds, looping.carryCPU);
     std::printf("raw SQLite copying the intact file's rows into a new file: %.3f s (best of %d)\n", reference,
                 kReferenceRuns);
     std::printf("median carry / raw copy: %.1f; median dump read / raw copy: %.1f\n", median(carries) / reference,

@@ -42,6 +42,18 @@ void refuseWrittenValues(bool refused);
 // default application, as between two runs of the application.
 void resetMeasurement();
 
+// Whether the triggers a database file holds run on the engine's
+// connections, and are taken for no damage at open: for tests that make a
+// write fail with a trigger of their own. Off in every program that ships;
+// FileTriggersRun turns it on for as long as it lives.
+void setFileTriggersRun(bool run);
+struct FileTriggersRun {
+    FileTriggersRun() { setFileTriggersRun(true); }
+    ~FileTriggersRun() { setFileTriggersRun(false); }
+    FileTriggersRun(const FileTriggersRun&) = delete;
+    FileTriggersRun& operator=(const FileTriggersRun&) = delete;
+};
+
 // The application's colour and text constants unset: each is made again at
 // its next use, in the interface style and language in force then. What was
 // handed out before stays valid.

@@ -356,11 +356,6 @@ TEST_CASE("A database that cannot be used is set aside, and the event is stored 
              fs::create_directories(t.database().parent_path());
              t.sql("CREATE TABLE raw_events (something TEXT)");
          }},
-        {"a trigger that refuses every event",
-         [](ToolFixture& t) {
-             REQUIRE(t.log("before").status == 0);
-             t.sql("CREATE TRIGGER refuse BEFORE INSERT ON raw_events BEGIN SELECT RAISE(ABORT, 'no room'); END");
-         }},
     };
     for (const auto& entry : cases) {
         CAPTURE(entry.what);
@@ -376,11 +371,39 @@ TEST_CASE("A database that cannot be used is set aside, and the event is stored 
     }
 }
 
+namespace {
+
+// Runs SQL on the file as a tool of another program would, each statement
+// in turn (the file's own declarations parsed, none of them run).
+void sqlOn(const fs::path& database, const std::string& statements) {
+    sqlite3* db = nullptr;
+    REQUIRE(sqlite3_open(database.c_str(), &db) == SQLITE_OK);
+    char* message = nullptr;
+    const int rc = sqlite3_exec(db, statements.c_str(), nullptr, nullptr, &message);
+    const std::string text = message ? message : "";
+    sqlite3_free(message);
+    sqlite3_close(db);
+    REQUIRE_MESSAGE(rc == SQLITE_OK, text);
+}
+
+// The raw events made again with a check that refuses the events of those
+// names, "no_room" (their rows kept): a file that refuses some writes of the
+// engine, as a full disk does, without being damaged.
+void refuseEventsNamed(ToolFixture& tool, const std::string& names) {
+    sqlOn(tool.database(),
+          "BEGIN; CREATE TABLE refusing (metadata_fingerprint INTEGER NOT NULL, name TEXT NOT NULL, timestamp REAL NOT "
+          "NULL, data BLOB NOT NULL, is_realtime INTEGER NOT NULL DEFAULT 0, clock INTEGER, CONSTRAINT no_room CHECK "
+          "(name NOT IN (" + names + "))); INSERT INTO refusing (rowid, metadata_fingerprint, name, timestamp, data, "
+          "is_realtime, clock) SELECT rowid, metadata_fingerprint, name, timestamp, data, is_realtime, clock FROM "
+          "raw_events; DROP TABLE raw_events; ALTER TABLE refusing RENAME TO raw_events; COMMIT");
+}
+
+}  // namespace
+
 TEST_CASE("An event that is not stored makes the command fail with the reason") {
     ToolFixture tool;
     REQUIRE(tool.log("before").status == 0);
-    tool.sql("CREATE TRIGGER refuse BEFORE INSERT ON raw_events WHEN NEW.name IN ('refused', '_cmp', 'kuvo_calculate', "
-             "'_vs') BEGIN SELECT RAISE(ABORT, 'no room'); END");
+    refuseEventsNamed(tool, "'refused', '_cmp', 'kuvo_calculate', '_vs'");
     const auto script = tool.folder / "session.txt";
     {
         std::ofstream(script) << "screen\nquit\n";
@@ -404,7 +427,7 @@ TEST_CASE("An event that is not stored makes the command fail with the reason") 
         const Run result = tool.run(command);
         CHECK(result.status == 1);
         CHECK_MESSAGE(result.err.find(entry.said) != std::string::npos, result.err);
-        CHECK(result.err.find("no room") != std::string::npos);
+        CHECK(result.err.find("no_room") != std::string::npos);
     }
     // The database itself is usable: it is kept.
     CHECK_FALSE(fs::exists(tool.database().string() + ".corrupt"));
@@ -1143,10 +1166,17 @@ TEST_CASE("A name in a damaged file's schema reaches the standard error escaped,
         CAPTURE(run.err);
         CHECK(run.err.find(name) == std::string::npos);
         CHECK(run.err.find('\x1b') == std::string::npos);
-        CHECK(run.err.find(escaped) != std::string::npos);
     }
-    CHECK(dump.err.find("velmora analytics dump: nothing could be read: the file does not read as a database: "
-                        "malformed database schema (" + escaped + ")") != std::string::npos);
+    CHECK(logged.err.find(escaped) != std::string::npos);
+    // The schema read as far as it parses: the events are dumped, and the
+    // schema named as damage, in the JSON's own escapes.
+    CHECK(dump.err.find("velmora analytics dump: the database is damaged: 1 stretch(es)") != std::string::npos);
+    const auto read = nlohmann::json::parse(dump.out.empty() ? "{}" : dump.out);
+    CHECK(std::any_of(read["raw_events"].begin(), read["raw_events"].end(),
+                      [](const auto& event) { return event["name"] == "before"; }));
+    REQUIRE(read["damage"].size() == 1);
+    CHECK(read["damage"][0]["table"] == "sqlite_master");
+    CHECK(read["damage"][0]["error"].get<std::string>().find("malformed database schema (bad") != std::string::npos);
 }
 
 namespace {
@@ -1342,4 +1372,56 @@ TEST_CASE("velmora calc with measurement switched off names each event it left o
     CHECK_MESSAGE(result.status == 0, result.err);
     CHECK(namedNotStored(result.err, "velmora") == std::multiset<std::string>{"_f", "kuvo_calculate"});
     CHECK(result.err.find("was not stored: analytics is disabled") != std::string::npos);
+}
+
+TEST_CASE("Nothing a database file holds runs: its triggers, or statements after a declaration, whose file is "
+          "carried into one of the engine's own declarations") {
+    struct Case {
+        const char* what;
+        std::string change;
+        // Damage beside the change, which makes the next command carry.
+        bool headerRefusesWrites = false;
+    };
+    const std::string elsewhere = "ELSEWHERE";
+    const std::vector<Case> cases = {
+        {"a trigger that deletes the earlier events",
+         "CREATE TRIGGER wipe AFTER INSERT ON raw_events BEGIN DELETE FROM raw_events WHERE rowid < NEW.rowid; END"},
+        {"a trigger that renames the new event",
+         "CREATE TRIGGER rename AFTER INSERT ON raw_events BEGIN UPDATE raw_events SET name = 'renamed' WHERE rowid "
+         "= NEW.rowid; END"},
+        {"a trigger that refuses every event",
+         "CREATE TRIGGER refuse BEFORE INSERT ON raw_events BEGIN SELECT RAISE(ABORT, 'no room'); END"},
+        {"a declaration that goes on to attach another file and write into it, and a header that refuses writes",
+         "PRAGMA writable_schema = ON; UPDATE sqlite_master SET sql = sql || '; ATTACH ''" + elsewhere +
+             "'' AS x; CREATE TABLE x.t (a); INSERT INTO x.t VALUES (''from the file'')' WHERE name = 'raw_events'",
+         true},
+    };
+    for (const auto& entry : cases) {
+        CAPTURE(entry.what);
+        ToolFixture tool;
+        const fs::path outside = tool.folder / "outside" / "x.db";
+        fs::create_directories(outside.parent_path());
+        REQUIRE(tool.log("before").status == 0);
+        std::string change = entry.change;
+        for (auto at = change.find(elsewhere); at != std::string::npos; at = change.find(elsewhere)) {
+            change.replace(at, elsewhere.size(), outside.string());
+        }
+        sqlOn(tool.database(), change + "; PRAGMA wal_checkpoint(TRUNCATE)");
+        // The write version past SQLite's: it reads the file, and writes it not.
+        if (entry.headerRefusesWrites) REQUIRE(testsupport::overwriteBytes(tool.database(), 18, "\x03"));
+
+        const Run after = tool.log("after");
+        CHECK_MESSAGE(after.status == 0, after.err);
+        CHECK(after.err.find("[I-ACS034002]") != std::string::npos);
+        CHECK_FALSE(fs::exists(outside));
+        const auto names = tool.storedNames();
+        CHECK(names.count("before") == 1);
+        CHECK(names.count("after") == 1);
+        CHECK(names.count("renamed") == 0);
+        const fs::path aside = tool.database().string() + ".corrupt";
+        CHECK(integerIn(aside, "SELECT count(*) FROM sqlite_master WHERE sql LIKE '%CREATE TRIGGER%' OR sql LIKE "
+                               "'%ATTACH%'") == 1);
+        CHECK(integerIn(tool.database(), "SELECT count(*) FROM sqlite_master WHERE sql LIKE '%CREATE TRIGGER%' OR "
+                                         "sql LIKE '%ATTACH%'") == 0);
+    }
 }

@@ -41,6 +41,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "measurement/control/engine_control.h"
@@ -509,14 +510,18 @@ int identity(bool json) {
 }
 
 // Why the file read as no database at all, when the damage says so: its
-// schema's table, the whole of it.
+// schema's table, the whole of it, as a file that does not read as a
+// database (a schema read only in part is damage to that table too, and the
+// rest of the file was read).
 std::optional<std::string> unreadableFile(const Value::Array& damage) {
+    constexpr std::string_view kNoDatabase = "the file does not read as a database";
     for (const auto& stretch : damage) {
         if (!stretch.isDictionary()) continue;
         const auto& fields = stretch.asDictionary();
         auto field = [&](const char* key) { return fields.count(key) ? fields.at(key) : Value(); };
         if (field("table") == Value("sqlite_master") && field("after_rowid").isNull() &&
-            field("before_rowid").isNull() && field("error").isString()) {
+            field("before_rowid").isNull() && field("error").isString() &&
+            field("error").asString().rfind(kNoDatabase, 0) == 0) {
             return field("error").asString();
         }
     }

@@ -3,6 +3,7 @@
 
 #include "measurement/audience/audience_codes.h"
 #include "measurement/audience/audience_test_support.h"
+#include "testsupport/test_hooks.h"
 
 using namespace measurement;
 using namespace measurement::audience_test;
@@ -53,6 +54,9 @@ const Operation kDefinitions = [](APMAudience& audience) {
 }  // namespace
 
 TEST_CASE("every failing database step is logged, answers false and is rolled back by the caller") {
+    // The failure is made with a trigger of the test's own.
+    const test_hooks::FileTriggersRun triggersRun;
+
     struct Case {
         const char* label;
         std::string breaking;
@@ -124,6 +128,9 @@ TEST_CASE("every failing database step is logged, answers false and is rolled ba
 }
 
 TEST_CASE("a refused update of a session-scoped result is logged") {
+    // The failure is made with a trigger of the test's own.
+    const test_hooks::FileTriggersRun triggersRun;
+
     AudienceFixture f;
     seed(f);
     // Audience 1 keeps a bit that is not session scoped, so its row is

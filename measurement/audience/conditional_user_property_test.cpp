@@ -8,6 +8,7 @@
 #include "measurement/foundation/scheduler.h"
 #include "platform/dispatch/timer.h"
 #include "testsupport/temp_dir.h"
+#include "testsupport/test_hooks.h"
 
 using namespace measurement;
 
@@ -309,6 +310,9 @@ TEST_CASE("an update never arrives active, and an update of an active property w
 }
 
 TEST_CASE("an injected database failure rolls a whole step back and writes none of its events") {
+    // The failure is made with a trigger of the test's own.
+    const test_hooks::FileTriggersRun triggersRun;
+
     struct Case {
         const char* label;
         std::string breaking;

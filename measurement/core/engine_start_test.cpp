@@ -15,6 +15,7 @@
 #include "measurement/core/measurement.h"
 #include "measurement/store/files.h"
 #include "measurement/store/persisted_config.h"
+#include "testsupport/test_hooks.h"
 
 using namespace measurement;
 using measurement::testing::EngineFixture;
@@ -45,17 +46,12 @@ TEST_CASE("a measurement database that can never be used is set aside at start a
              fs::create_directories(path.parent_path());
              REQUIRE(::mkfifo(path.c_str(), 0600) == 0);
          }},
-        {"a trigger that refuses every event",
+        {"another program's table under the engine's name",
          [](const fs::path& path) {
              fs::create_directories(path.parent_path());
              auto store = APMSqliteStore::makeWithDatabasePath(path.string(), nullptr);
              REQUIRE(store);
-             REQUIRE(store->executeStatement("CREATE TABLE raw_events (metadata_fingerprint INTEGER NOT NULL, name "
-                                             "TEXT NOT NULL, timestamp REAL NOT NULL, data BLOB NOT NULL)",
-                                             {}, nullptr));
-             REQUIRE(store->executeStatement("CREATE TRIGGER refuse BEFORE INSERT ON raw_events BEGIN SELECT "
-                                             "RAISE(ABORT, 'no room'); END",
-                                             {}, nullptr));
+             REQUIRE(store->executeStatement("CREATE TABLE raw_events (something TEXT)", {}, nullptr));
          }},
     };
     for (const auto& entry : cases) {
@@ -90,6 +86,9 @@ TEST_CASE("an engine whose settings show no first open takes the one its databas
 }
 
 TEST_CASE("an engine whose database cannot record the first open reports it all the same") {
+    // The failure is made with a trigger of the test's own.
+    const test_hooks::FileTriggersRun triggersRun;
+
     EngineFixture engine;
     const auto database = engineFile(engine, kAPMDatabaseFileName);
     fs::create_directories(database.parent_path());

@@ -189,6 +189,9 @@ TEST_CASE("a fetched configuration is the engine's: its writes, bundling and the
 }
 
 TEST_CASE("a fetched configuration that its transaction rolls back never reaches the engine") {
+    // The failure is made with a trigger of the test's own.
+    const test_hooks::FileTriggersRun triggersRun;
+
     EngineWithService service;
     service.refuseAudiences(true);
     service.fetch(reply(200, bytesOf(ConfigBuilder().version(5).audiences(oneAudience()))));
@@ -203,6 +206,9 @@ TEST_CASE("a fetched configuration that its transaction rolls back never reaches
 }
 
 TEST_CASE("the consent defaults of a fetched configuration reach the consent state") {
+    // The failure is made with a trigger of the test's own.
+    const test_hooks::FileTriggersRun triggersRun;
+
     EngineWithService service;
     const auto consent = EngineWithService::measurement()->consentState();
     CHECK_FALSE(consent->defaultSettings());

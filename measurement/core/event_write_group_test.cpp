@@ -30,6 +30,7 @@
 #include "platform/frameworks/app_core/app.h"
 #include "testsupport/child_process.h"
 #include "testsupport/test_environment.h"
+#include "testsupport/test_hooks.h"
 
 using namespace measurement;
 using measurement::testing::EngineFixture;
@@ -176,6 +177,9 @@ TEST_CASE("each stored event's header holds the user properties of its moment, g
 }
 
 TEST_CASE("an event the database refuses fails alone: the others of its group are stored and counted once") {
+    // The failure is made with a trigger of the test's own.
+    const test_hooks::FileTriggersRun triggersRun;
+
     EngineFixture engine;
     engine.configure();
     const std::string path = databasePath();

@@ -30,9 +30,6 @@ std::shared_ptr<platform::dispatch::Queue> readerQueue() {
     return queue;
 }
 
-// The table of a file's schema.
-constexpr const char* kSchemaTable = "sqlite_master";
-
 std::optional<std::int64_t> integer(const APMRow& row, const char* column) {
     auto found = row.find(column);
     if (found == row.end() || !found->second.isInt()) return std::nullopt;
@@ -186,7 +183,8 @@ std::optional<APMStoredData> unreadableFile(const std::string& path, std::option
     std::string why = context.isString() ? context.asString() : failure->localizedDescription();
     if (why.rfind(path + ": ", 0) == 0) why.erase(0, path.size() + 2);
     APMStoredData data;
-    data.damage.push_back({kSchemaTable, std::nullopt, std::nullopt, "the file does not read as a database: " + why});
+    data.damage.push_back(
+        {kAPMSqliteStoreSchemaTable, std::nullopt, std::nullopt, "the file does not read as a database: " + why});
     return data;
 }
 

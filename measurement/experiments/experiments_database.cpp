@@ -72,9 +72,10 @@ APMEDatabase::~APMEDatabase() = default;
 bool APMEDatabase::initializeDatabaseResourcesWithContext(const std::string& label, const std::string& path) {
     path_ = path;
     std::optional<APMError> error;
-    const APMDeclaredTables declared = {{kAPMEPendingSnapshotTable, snapshotColumns()},
-                                        {kAPMEActivatedSnapshotTable, snapshotColumns()},
-                                        {kAPMELaunchedSnapshotTable, snapshotColumns()}};
+    const APMDeclaredSchema declared = {{{kAPMEPendingSnapshotTable, snapshotColumns()},
+                                         {kAPMEActivatedSnapshotTable, snapshotColumns()},
+                                         {kAPMELaunchedSnapshotTable, snapshotColumns()}},
+                                        {}};
     sqliteStore_ = APMSqliteStore::makeWithDatabasePath(path, &error, declared);
     if (!sqliteStore_) {
         log(kAPMMonitorLevelError, kAPMEDatabaseOpenFailedCode, "Failed to open database (" + label + ")",

@@ -9,7 +9,7 @@ namespace {
 
 // Decodes the character at `pos`; false for malformed UTF-8 (overlong forms,
 // surrogates and values beyond U+10FFFF included).
-bool decode(const std::string& text, std::size_t pos, char32_t* codePoint, std::size_t* length) {
+bool decode(std::string_view text, std::size_t pos, char32_t* codePoint, std::size_t* length) {
     const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
     unsigned char lead = byte(pos);
     std::size_t n;
@@ -95,7 +95,7 @@ std::optional<char16_t> APMUTF16UnitAt(const std::string& text, std::size_t inde
     return std::nullopt;
 }
 
-bool APMIsValidUTF8(const std::string& text) {
+bool APMIsValidUTF8(std::string_view text) {
     for (std::size_t i = 0; i < text.size();) {
         char32_t codePoint;
         std::size_t length;

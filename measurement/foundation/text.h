@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace measurement {
 
@@ -18,6 +19,7 @@ std::string APMTruncatedToUTF16Length(const std::string& text, std::size_t maxUn
 // The UTF-16 code unit at the index; none outside the text or for text that
 // is not valid UTF-8.
 std::optional<char16_t> APMUTF16UnitAt(const std::string& text, std::size_t index);
-bool APMIsValidUTF8(const std::string& text);
+// Checked where the bytes lie: no copy is made.
+bool APMIsValidUTF8(std::string_view text);
 
 }  // namespace measurement

@@ -26,7 +26,7 @@ APMDatabase::~APMDatabase() = default;
 std::unique_ptr<APMDatabase> APMDatabase::makeWithPath(const std::string& path, APMErrorOut error) {
     checkWorkerQueue("initWithPath:");
     std::optional<APMError> openError;
-    auto store = APMSqliteStore::makeWithDatabasePath(path, &openError, declaredTables());
+    auto store = APMSqliteStore::makeWithDatabasePath(path, &openError, declaredSchema());
     if (!store) {
         APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMDatabaseOpenFailedCode,
                                           "Failed to open the measurement database. Error",
@@ -63,6 +63,8 @@ std::unique_ptr<APMDatabase> APMDatabase::makeReadOnlyWithPath(const std::string
     return std::unique_ptr<APMDatabase>(new APMDatabase(std::move(store)));
 }
 
+// The snapshot of the event aggregates that a reset keeps (see
+// createEventsSnapshotTable) has the aggregates' columns.
 const APMDeclaredTables& APMDatabase::declaredTables() {
     static const APMDeclaredTables kDeclared = [] {
         APMDeclaredTables tables;
@@ -71,7 +73,17 @@ const APMDeclaredTables& APMDatabase::declaredTables() {
             columns = layout.elementaryColumns;
             columns.insert(columns.end(), layout.addOnColumns.begin(), layout.addOnColumns.end());
         }
+        tables[kEventsSnapshotTable] = tables.at("events");
         return tables;
+    }();
+    return kDeclared;
+}
+
+const APMDeclaredSchema& APMDatabase::declaredSchema() {
+    static const APMDeclaredSchema kDeclared = [] {
+        APMDeclaredSchema schema{declaredTables(), {}};
+        for (const auto& layout : tableLayouts()) schema.indexStatements[layout.name] = layout.indexStatements;
+        return schema;
     }();
     return kDeclared;
 }

@@ -140,6 +140,8 @@ public:
     // The tables and columns the database fills, as it declares them: a
     // store that reads its file takes no row of other types from them.
     static const APMDeclaredTables& declaredTables();
+    // Those tables with their indexes: what a carry of a damaged file makes.
+    static const APMDeclaredSchema& declaredSchema();
     ~APMDatabase();
     APMDatabase(const APMDatabase&) = delete;
     APMDatabase& operator=(const APMDatabase&) = delete;

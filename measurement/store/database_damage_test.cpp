@@ -61,10 +61,11 @@ struct Connection {
         REQUIRE(sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK);
     }
     ~Connection() { sqlite3_close(db); }
-    std::int64_t integer(const std::string& sql, const std::string& text = "") {
+    std::int64_t integer(const std::string& sql, const std::string& text = "", const std::string& second = "") {
         sqlite3_stmt* statement = nullptr;
         REQUIRE(sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) == SQLITE_OK);
         if (!text.empty()) sqlite3_bind_text(statement, 1, text.c_str(), -1, SQLITE_TRANSIENT);
+        if (!second.empty()) sqlite3_bind_text(statement, 2, second.c_str(), -1, SQLITE_TRANSIENT);
         REQUIRE(sqlite3_step(statement) == SQLITE_ROW);
         const auto value = sqlite3_column_int64(statement, 0);
         sqlite3_finalize(statement);
@@ -476,6 +477,26 @@ std::string cellReadTwoWays(unsigned char inOrder) {
     return cell + record;
 }
 
+// The row ID of a table-leaf page's middle cell (where a look-up's search
+// of the page begins, and so finds it) written over the next cell's, whose
+// row ID takes as many bytes: where to write it, its bytes, and the row ID.
+struct SameKey {
+    std::size_t offset;
+    std::string bytes;
+    std::int64_t rowID;
+};
+SameKey middleKeyTwice(const std::string& page) {
+    const std::uint32_t middle = (bigEndian(page, 3, 2) - 1) / 2;
+    std::size_t first = bigEndian(page, 8 + 2 * middle, 2), second = bigEndian(page, 8 + 2 * (middle + 1), 2);
+    varint(page, &first);  // the payload sizes
+    varint(page, &second);
+    const std::size_t firstKey = first, secondKey = second;
+    const std::int64_t rowID = varint(page, &first);
+    varint(page, &second);
+    REQUIRE(first - firstKey == second - secondKey);
+    return {secondKey, page.substr(firstKey, first - firstKey), rowID};
+}
+
 std::string bigEndianBytes(std::uint32_t value) {
     return {static_cast<char>(value >> 24), static_cast<char>(value >> 16), static_cast<char>(value >> 8),
             static_cast<char>(value)};
@@ -539,6 +560,15 @@ TEST_CASE("damage on any one page: the carry and the dump take every row whose r
     // the leaf's bytes give the cell finds it, and finds it to be row 127's.
     cases.push_back({"a row ID the in-order read takes otherwise", "checkpointed.sql", leaves[0], cellOf(firstLeaf, 7),
                      cellReadTwoWays(127), "row 7: its look-up answers row 127"});
+    // The cell after a leaf's middle one under the middle one's row ID: the
+    // in-order read gives that key twice, the look-up finds the first.
+    const std::string middleLeaf =
+        fileBytes(checkpointed).substr((leaves[leaves.size() / 2] - 1) * pageSize, pageSize);
+    const SameKey twice = middleKeyTwice(middleLeaf);
+    cases.push_back({"a cell under the row ID of the cell before it", "checkpointed.sql", leaves[leaves.size() / 2],
+                     twice.offset, twice.bytes,
+                     "another row is stored under row ID " + std::to_string(twice.rowID) +
+                         ", where no look-up of that row ID leads"});
     // The last child of the tree's root leads back to the root: the
     // in-order read goes round it until the rows it gave outnumber what the
     // file's pages can hold (well before SQLite's depth limit ends it).
@@ -570,7 +600,10 @@ TEST_CASE("damage on any one page: the carry and the dump take every row whose r
         }
         // The carry, at an open that checks the whole file.
         testsupport::writeText(path.string() + kAPMSqliteStoreDamageMarkSuffix, "");
-        REQUIRE(APMSqliteStore::makeWithDatabasePath(path.string(), nullptr, APMDatabase::declaredTables()));
+        capture.clear();
+        REQUIRE(APMSqliteStore::makeWithDatabasePath(path.string(), nullptr, APMDatabase::declaredSchema()));
+        const auto carriedSaid = capture.entriesWithCode(kAPMSqliteStoreCarriedRowsCode);
+        REQUIRE(carriedSaid.size() == 1);
         const fs::path aside = path.string() + ".corrupt";
         REQUIRE(fs::exists(aside));
         const auto carried = rowsOf(path, "raw_events");
@@ -599,7 +632,10 @@ TEST_CASE("damage on any one page: the carry and the dump take every row whose r
                    (!stretch.beforeRowID || rowID < *stretch.beforeRowID);
         };
         for (const auto& stretch : stretches) {
-            const auto after = stretch.afterRowID ? readable.upper_bound(*stretch.afterRowID) : readable.begin();
+            auto after = stretch.afterRowID ? readable.upper_bound(*stretch.afterRowID) : readable.begin();
+            // A row stored under a row ID that reads as another: between
+            // the rows read next to that row ID.
+            if (stretch.error.rfind("another row is stored under row ID ", 0) == 0 && after != readable.end()) ++after;
             CHECK((after == readable.end() ? std::nullopt : std::optional(*after)) == stretch.beforeRowID);
             CHECK(std::any_of(lost.begin(), lost.end(), [&](std::int64_t rowID) { return holds(stretch, rowID); }));
         }
@@ -611,6 +647,7 @@ TEST_CASE("damage on any one page: the carry and the dump take every row whose r
             CHECK(std::any_of(stretches.begin(), stretches.end(), [&](const APMUnreadableStretch& stretch) {
                 return stretch.error == entry.said;
             }));
+            CHECK(carriedSaid[0].contexts.at(1).stringValue().find(entry.said) != std::string::npos);
         }
         if (entry.what == "one row's overflow chain") {
             // That row alone is lost; the read went on past it.
@@ -749,6 +786,119 @@ TEST_CASE("a row another program committed where no look-up of its row ID leads 
     }
     CHECK(unnamed.empty());
 }
+
+TEST_CASE("a declaration in the schema that does not parse: the dump reads every row, and the carry takes every row "
+          "into a file of the engine's own declarations") {
+    // One byte of the stored text of an object's declaration.
+    struct Case {
+        std::string what;
+        const char* object;
+        const char* from;
+        const char* to;
+        // The declaration SQLite names as the one it cannot parse.
+        const char* unparsed;
+    };
+    const std::vector<Case> cases = {
+        {"an index of the raw events", "raw_events_by_timestamp", " ON ", " 0N ", "raw_events_by_timestamp"},
+        {"a unique index of the audiences' filters", "event_filters_by_id", " ON ", " 0N ", "event_filters_by_id"},
+        // Then an index names a column that is no longer there; the
+        // renamed column's values are the declared column's.
+        {"a column's name in the raw events' declaration", "raw_events", "is_realtime", "is_realtXme",
+         "raw_events_realtime"},
+        // The table itself then has no declaration: its rows are read from
+        // its pages, with the engine's.
+        {"the raw events' own declaration", "raw_events", " (\"", " 0\"", "raw_events"},
+    };
+    const char* damage = "UPDATE sqlite_master SET sql = replace(sql, ?2, ?3) WHERE name = ?1";
+    constexpr int kStored = 300;
+    const std::vector<std::string> tables = {"raw_events", "raw_events_metadata", "queue", "app_metadata",
+                                             "user_attributes"};
+    for (const auto& entry : cases) {
+        CAPTURE(entry.what);
+        DatabaseFixture fx;
+        const double now = fx.time.now();
+        fx.onWorker([&] {
+            auto& db = fx.database();
+            REQUIRE(db.insertRawEventMetadata(makeBundle(kAppID, 1), 1, nullptr));
+            REQUIRE(db.performTransaction([&] {
+                for (int i = 0; i < kStored; ++i) {
+                    APMEvent event = numbered(i, now);
+                    event.setRealtime(i % 2 == 0);
+                    if (!db.insertRawEvent(event, 1, nullptr)) return false;
+                }
+                return db.insertBundle(makeBundle(kAppID, 1000), false, nullptr);
+            }));
+            REQUIRE(db.recordAppInstanceIDUnlessRecorded("kept-instance", nullptr) == "kept-instance");
+            bool recorded = false;
+            REQUIRE(db.recordFirstOpenUnlessRecorded(1700000000000, &recorded, nullptr));
+            REQUIRE(db.updateUserAttribute(APMUserAttribute("app", "kept_property", APMValue(std::string("yes")), 1),
+                                           nullptr));
+        });
+        fx.close();
+        std::map<std::string, std::map<std::int64_t, std::string>> before;
+        {
+            Connection connection(fx.path());
+            REQUIRE(sqlite3_exec(connection.db, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr) ==
+                    SQLITE_OK);
+        }
+        for (const auto& table : tables) before[table] = rowsOf(fx.path(), table);
+        {
+            Connection connection(fx.path());
+            REQUIRE(sqlite3_exec(connection.db, "PRAGMA writable_schema = ON", nullptr, nullptr, nullptr) == SQLITE_OK);
+            sqlite3_stmt* statement = nullptr;
+            REQUIRE(sqlite3_prepare_v2(connection.db, damage, -1, &statement, nullptr) == SQLITE_OK);
+            sqlite3_bind_text(statement, 1, entry.object, -1, SQLITE_STATIC);
+            sqlite3_bind_text(statement, 2, entry.from, -1, SQLITE_STATIC);
+            sqlite3_bind_text(statement, 3, entry.to, -1, SQLITE_STATIC);
+            REQUIRE(sqlite3_step(statement) == SQLITE_DONE);
+            sqlite3_finalize(statement);
+            REQUIRE(sqlite3_changes(connection.db) == 1);
+        }
+        {
+            sqlite3* db = nullptr;
+            REQUIRE(sqlite3_open(fx.path().c_str(), &db) == SQLITE_OK);
+            CHECK(sqlite3_exec(db, "SELECT count(*) FROM raw_events", nullptr, nullptr, nullptr) == SQLITE_CORRUPT);
+            sqlite3_close(db);
+        }
+
+        // The dump's reader: every row, and the schema named.
+        {
+            auto store = APMSqliteStore::makeReadOnlyWithDatabasePath(fx.path().string(), nullptr,
+                                                                      APMDatabase::declaredTables());
+            REQUIRE(store);
+            std::set<std::int64_t> dumped;
+            const auto skipped = store->readableRowsOfTable(
+                "raw_events", [&](APMRow row) { dumped.insert(row.at("rowid").intValue()); }, nullptr);
+            REQUIRE(skipped);
+            CHECK(skipped->empty());
+            std::set<std::int64_t> stored;
+            for (const auto& row : before["raw_events"]) stored.insert(row.first);
+            CHECK(dumped == stored);
+            const auto damage = store->damageInSmallTables();
+            REQUIRE(damage.size() == 1);
+            CHECK(damage[0].table == kAPMSqliteStoreSchemaTable);
+            CHECK(damage[0].error.find(entry.unparsed) != std::string::npos);
+        }
+
+        fx.reopen();
+        CHECK(fx.capture.count(kAPMSqliteStoreDamagedFileCode) == 1);
+        const auto said = fx.capture.entriesWithCode(kAPMSqliteStoreCarriedRowsCode);
+        REQUIRE(said.size() == 1);
+        CHECK(said[0].contexts.at(1).stringValue().find("sqlite_master from the first row to the last: the schema") !=
+              std::string::npos);
+        for (const auto& table : tables) {
+            CAPTURE(table);
+            CHECK(rowsOf(fx.path(), table) == before[table]);
+        }
+        // The declarations as the engine makes them.
+        Connection carried(fx.path());
+        CHECK(carried.integer("SELECT count(*) FROM sqlite_master WHERE name = ?1 AND instr(sql, ?2) = 0",
+                              entry.object, entry.to) == 1);
+        fx.onWorker([&] { CHECK(fx.database().insertRawEvent(numbered(kStored, now), 1, nullptr)); });
+        CHECK(rowsOf(fx.path(), "raw_events").size() == before["raw_events"].size() + 1);
+    }
+}
+
 
 namespace {
 

@@ -68,6 +68,9 @@ struct TableLayout {
     std::vector<std::string> indexStatements;
 };
 const std::vector<TableLayout>& tableLayouts();
+// The table a reset of the event aggregates keeps them in, with the columns
+// of "events"; made and dropped as needed, so not among the layouts.
+inline constexpr const char* kEventsSnapshotTable = "events_snapshot";
 const TableLayout& tableLayout(const std::string& name);
 // Every column of a layout, elementary then add-on, quoted and joined.
 std::string columnList(const TableLayout& layout);

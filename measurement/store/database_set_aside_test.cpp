@@ -49,6 +49,9 @@ std::unique_ptr<APMDatabase> open(APMScheduler& scheduler, const fs::path& path,
     return db;
 }
 
+// The two tables of the damaged-file cases, as their owner declares them.
+const APMDeclaredSchema kKeptAndLost = {{{"kept", {{"a", ""}}}, {"lost", {{"a", ""}}}}, {}};
+
 // A foreign file of one table whose rows are only in its write-ahead log:
 // copied while a connection still holds the log.
 void makeForeignFileWithLog(const fs::path& path) {
@@ -87,24 +90,6 @@ TEST_CASE("a file that can never hold the engine's data is set aside and a new o
              CHECK(fs::exists(aside + "-wal"));
              CHECK(tableRows(aside, "queue").size() == 2);
          }},
-        {"a view under a table's name",
-         [&] { sql(path, "CREATE TABLE t (a); CREATE VIEW raw_events AS SELECT a FROM t"); },
-         [&] { CHECK(tableRows(aside, "t").empty()); }},
-        {"a trigger that refuses every event",
-         [&] {
-             sql(path,
-                 "CREATE TABLE raw_events (metadata_fingerprint INTEGER NOT NULL, name TEXT NOT NULL, timestamp REAL "
-                 "NOT NULL, data BLOB NOT NULL); INSERT INTO raw_events VALUES (1, 'stored_before', 1, x'00'); "
-                 "CREATE TRIGGER refuse BEFORE INSERT ON raw_events BEGIN SELECT RAISE(ABORT, 'no room'); END");
-         },
-         [&] { CHECK(tableRows(aside, "raw_events").size() == 1); }},
-        {"a trigger that silently drops the daily counts",
-         [&] {
-             sql(path, "CREATE TABLE daily_counts (id INTEGER NOT NULL PRIMARY KEY, day_index, conversions_count, "
-                       "all_events_count, public_events_count, error_events_count); CREATE TRIGGER drop_counts "
-                       "BEFORE INSERT ON daily_counts BEGIN SELECT RAISE(IGNORE); END");
-         },
-         [&] { CHECK(tableRows(aside, "daily_counts").empty()); }},
     };
     platform::dispatch::ManualTime time;
     APMScheduler scheduler;
@@ -221,17 +206,6 @@ TEST_CASE("a file that is only used differently or held by another connection is
     APMMonitorCapture capture;
     REQUIRE(open(scheduler, path, nullptr));
 
-    SUBCASE("a trigger that refuses only some events") {
-        sql(path, "CREATE TRIGGER refuse BEFORE INSERT ON raw_events WHEN NEW.name = 'refused' "
-                  "BEGIN SELECT RAISE(ABORT, 'no room'); END");
-        auto db = open(scheduler, path, nullptr);
-        REQUIRE(db);
-        scheduler.workerQueue()->sync([&] {
-            CHECK_FALSE(db->insertRawEvent(event("refused"), 1, nullptr));
-            CHECK(db->insertRawEvent(event("taken"), 1, nullptr));
-            db.reset();
-        });
-    }
     SUBCASE("a file another connection holds past the limit fails the open") {
         sql(path, "CREATE TABLE foreign_rows (a); INSERT INTO foreign_rows VALUES (1)");
         sqlite3* other = nullptr;
@@ -264,10 +238,9 @@ TEST_CASE("a file another program changed after the engine last examined it is e
         std::string change;
     };
     const std::vector<Case> cases = {
-        {"a trigger that refuses every event",
-         "CREATE TRIGGER refuse BEFORE INSERT ON raw_events BEGIN SELECT RAISE(ABORT, 'no room'); END"},
-        {"a view in place of a table", "DROP TABLE daily_counts; CREATE VIEW daily_counts AS SELECT 1 AS id"},
         {"an elementary column dropped", "ALTER TABLE raw_events DROP COLUMN name"},
+        {"a table of another program's under an engine table's name",
+         "DROP TABLE daily_counts; CREATE TABLE daily_counts (counted TEXT)"},
     };
     platform::dispatch::ManualTime time;
     APMScheduler scheduler;
@@ -286,6 +259,116 @@ TEST_CASE("a file another program changed after the engine last examined it is e
         CHECK(capture.count(kAPMSqliteStoreSetAsideCode) == 1);
         CHECK(fs::exists(aside));
         CHECK(tableRows(path, "raw_events").size() == 1);
+    }
+}
+
+namespace {
+
+// The first column of each row a query gives, as text, read by a
+// connection of the test's own that changes nothing.
+std::vector<std::string> texts(const fs::path& path, const std::string& query) {
+    sqlite3* db = nullptr;
+    REQUIRE(sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK);
+    std::vector<std::string> found;
+    auto each = [](void* out, int, char** columns, char**) {
+        static_cast<std::vector<std::string>*>(out)->emplace_back(columns[0] ? columns[0] : "");
+        return 0;
+    };
+    const int rc = sqlite3_exec(db, query.c_str(), each, &found, nullptr);
+    sqlite3_close(db);
+    REQUIRE(rc == SQLITE_OK);
+    return found;
+}
+
+std::vector<std::string> namesIn(const fs::path& path, const std::string& table) {
+    return texts(path, "SELECT name FROM " + table + " ORDER BY rowid");
+}
+
+// The triggers, views and declarations with statements of their own after
+// them in the file.
+std::string objectsOfOthers(const fs::path& path) {
+    return texts(path, "SELECT count(*) FROM sqlite_master WHERE type IN ('trigger', 'view') OR sql LIKE '%ATTACH%'")
+        .at(0);
+}
+
+// The byte of the file's header that says which format SQLite may write it in.
+constexpr std::size_t kWriteVersionAt = 18;
+
+}  // namespace
+
+TEST_CASE("a trigger or a view in the file is damage: the rows are carried into a file of the engine's own layout, "
+          "and neither its triggers nor any statement of its declarations runs") {
+    struct Case {
+        std::string what;
+        std::string change;
+        // Made by another program while the engine has the file open.
+        bool whileOpen = false;
+        // The header's write version past SQLite's: damage that SQLite's
+        // check does not see, beside a change that it does not either.
+        bool headerRefusesWrites = false;
+    };
+    testsupport::TempDir elsewhere;
+    const fs::path outside = elsewhere / "x.db";
+    const std::vector<Case> cases = {
+        {"a trigger that deletes the earlier events",
+         "CREATE TRIGGER wipe AFTER INSERT ON raw_events BEGIN DELETE FROM raw_events WHERE rowid < NEW.rowid; END"},
+        {"a trigger that renames the new event",
+         "CREATE TRIGGER rename AFTER INSERT ON raw_events BEGIN UPDATE raw_events SET name = 'renamed' WHERE rowid "
+         "= NEW.rowid; END"},
+        {"a trigger that refuses every event",
+         "CREATE TRIGGER refuse BEFORE INSERT ON raw_events BEGIN SELECT RAISE(ABORT, 'no room'); END"},
+        {"a trigger that refuses one event",
+         "CREATE TRIGGER refuse BEFORE INSERT ON raw_events WHEN NEW.name = 'after' BEGIN SELECT RAISE(ABORT, 'no "
+         "room'); END"},
+        {"a trigger that silently drops the daily counts",
+         "CREATE TRIGGER drop_counts BEFORE INSERT ON daily_counts BEGIN SELECT RAISE(IGNORE); END"},
+        {"a view under an engine table's name", "DROP TABLE daily_counts; CREATE VIEW daily_counts AS SELECT 1 AS id"},
+        {"a view of its own", "CREATE VIEW recent AS SELECT name FROM raw_events"},
+        {"a trigger that deletes the earlier events, made while the file is open",
+         "CREATE TRIGGER wipe AFTER INSERT ON raw_events BEGIN DELETE FROM raw_events WHERE rowid < NEW.rowid; END",
+         true},
+        {"a declaration that goes on to attach another file and write into it",
+         "PRAGMA writable_schema = ON; UPDATE sqlite_master SET sql = sql || '; ATTACH ''" + outside.string() +
+             "'' AS x; CREATE TABLE x.t (a); INSERT INTO x.t VALUES (1)' WHERE name = 'raw_events'",
+         false, true},
+    };
+    constexpr int kBefore = 20;
+    std::vector<std::string> expected;
+    for (int i = 0; i < kBefore; ++i) expected.push_back("before_" + std::to_string(i));
+    expected.push_back("after");
+    testsupport::TempDir dir;
+    const auto path = dir / "measurement.sql";
+    platform::dispatch::ManualTime time;
+    APMScheduler scheduler;
+    for (const auto& entry : cases) {
+        CAPTURE(entry.what);
+        for (const auto& leftover : fs::directory_iterator(dir.path())) fs::remove_all(leftover);
+        auto db = open(scheduler, path, nullptr);
+        REQUIRE(db);
+        scheduler.workerQueue()->sync([&] {
+            for (int i = 0; i < kBefore; ++i) REQUIRE(db->insertRawEvent(event(expected[i]), 1, nullptr));
+            if (!entry.whileOpen) db.reset();
+        });
+        sql(path, entry.change + "; PRAGMA wal_checkpoint(TRUNCATE)");
+        if (entry.headerRefusesWrites) REQUIRE(testsupport::overwriteBytes(path, kWriteVersionAt, "\x03"));
+        APMMonitorCapture capture;
+        if (!db) db = open(scheduler, path, nullptr);
+        REQUIRE(db);
+        scheduler.workerQueue()->sync([&] {
+            CHECK(db->insertRawEvent(event("after"), 1, nullptr));
+            CHECK(db->updateDailyCounts(APMDailyCounts(1, 0, 1, 1, 0, 0, 0), nullptr));
+            CHECK(db->dailyCounts(nullptr)->allEventsCount() == 1);
+            db.reset();
+        });
+        CHECK(namesIn(path, "raw_events") == expected);
+        CHECK_FALSE(capture.hasCode(kAPMSqliteStoreSetAsideCode));
+        // Found at the next open: carried, none of the file's objects along.
+        if (entry.whileOpen) REQUIRE(open(scheduler, path, nullptr));
+        CHECK(capture.count(kAPMSqliteStoreDamagedFileCode) == 1);
+        CHECK(objectsOfOthers(path) == "0");
+        CHECK(objectsOfOthers(path.string() + ".corrupt") == "1");
+        CHECK(namesIn(path, "raw_events") == expected);
+        CHECK_FALSE(fs::exists(outside));
     }
 }
 
@@ -330,12 +413,9 @@ TEST_CASE("a file that cannot be used is kept, saying why, when its lock file ca
              fs::create_directories(lock);
          },
          "it is a folder; its lock file " + lock + " cannot be locked: Is a directory"},
-        {"a trigger that refuses every event, a folder at the lock's path",
+        {"another program's table under the engine's name, a folder at the lock's path",
          [&] {
-             sql(path,
-                 "CREATE TABLE raw_events (metadata_fingerprint INTEGER NOT NULL, name TEXT NOT NULL, timestamp REAL "
-                 "NOT NULL, data BLOB NOT NULL); INSERT INTO raw_events VALUES (1, 'stored_before', 1, x'00'); "
-                 "CREATE TRIGGER refuse BEFORE INSERT ON raw_events BEGIN SELECT RAISE(ABORT, 'no room'); END");
+             sql(path, "CREATE TABLE raw_events (something TEXT); INSERT INTO raw_events VALUES ('stored_before')");
              fs::create_directories(lock);
          },
          "its lock file " + lock + " cannot be locked: Is a directory"},
@@ -415,7 +495,7 @@ TEST_CASE("a damaged file is replaced only once its rows are carried, and kept i
     const std::string mark = path.string() + kAPMSqliteStoreDamageMarkSuffix;
     APMMonitorCapture capture;
     {
-        auto store = APMSqliteStore::makeWithDatabasePath(path.string(), nullptr);
+        auto store = APMSqliteStore::makeWithDatabasePath(path.string(), nullptr, kKeptAndLost);
         REQUIRE(store);
         for (const char* statement : {"CREATE TABLE kept (a)", "INSERT INTO kept VALUES (1), (2)", "CREATE TABLE lost (a)",
                                       "INSERT INTO lost VALUES (3)"}) {
@@ -462,7 +542,7 @@ TEST_CASE("a damaged file is replaced only once its rows are carried, and kept i
             "the first write once it can be") {
         damageLost();
         refusedRenameSource = carry;
-        auto store = APMSqliteStore::makeWithDatabasePath(path.string(), nullptr);
+        auto store = APMSqliteStore::makeWithDatabasePath(path.string(), nullptr, kKeptAndLost);
         REQUIRE(store);
         CHECK(capture.count(kAPMSqliteStoreSetAsideFailedCode) == 1);
         CHECK_FALSE(capture.hasCode(kAPMSqliteStoreDamagedFileCode));
@@ -477,8 +557,25 @@ TEST_CASE("a damaged file is replaced only once its rows are carried, and kept i
         CHECK(store->executeStatement("INSERT INTO kept VALUES (4)", {}, nullptr));
         carriedWith(*store, 3);
     }
+    SUBCASE("an index its owner declares that cannot be made fails the carry, which says why: the damaged file is "
+            "kept and takes no write") {
+        damageLost();
+        APMDeclaredSchema declared = kKeptAndLost;
+        const std::string index = "CREATE INDEX kept_by_missing ON kept (missing)";
+        declared.indexStatements["kept"] = {index};
+        auto store = APMSqliteStore::makeWithDatabasePath(path.string(), nullptr, declared);
+        REQUIRE(store);
+        const auto failed = capture.entriesWithCode(kAPMSqliteStoreSetAsideFailedCode);
+        REQUIRE(failed.size() == 1);
+        CHECK(failed[0].message.find("its rows could not be carried into a new file: an index could not be made (" +
+                                     index + "): no such column: missing") != std::string::npos);
+        CHECK_FALSE(fs::exists(path.string() + ".corrupt"));
+        CHECK_FALSE(fs::exists(carry));
+        CHECK(refusedAsDamaged(*store, "INSERT INTO kept VALUES (4)"));
+        CHECK(count(*store, "kept") == 2);
+    }
     SUBCASE("the mark is written once; one that cannot be written is said, and tried again at the next damage met") {
-        auto store = APMSqliteStore::makeWithDatabasePath(path.string(), nullptr);
+        auto store = APMSqliteStore::makeWithDatabasePath(path.string(), nullptr, kKeptAndLost);
         REQUIRE(store);
         damageLost();
         // Another connection's commit, after which the store reads afresh.
@@ -503,7 +600,7 @@ TEST_CASE("a damaged file is replaced only once its rows are carried, and kept i
         damageLost();
         testsupport::writeText(carry, "left by a process that stopped");
         testsupport::writeText(carry + "-journal", "and its journal");
-        auto store = APMSqliteStore::makeWithDatabasePath(path.string(), nullptr);
+        auto store = APMSqliteStore::makeWithDatabasePath(path.string(), nullptr, kKeptAndLost);
         REQUIRE(store);
         CHECK(capture.count(kAPMSqliteStoreDamagedFileCode) == 1);
         CHECK(fs::exists(path.string() + ".corrupt"));
@@ -518,7 +615,7 @@ TEST_CASE("a damaged file is replaced only once its rows are carried, and kept i
             CAPTURE(group);
             if (group) {
                 for (const auto& leftover : fs::directory_iterator(dir.path())) fs::remove_all(leftover);
-                auto store = APMSqliteStore::makeWithDatabasePath(path.string(), nullptr);
+                auto store = APMSqliteStore::makeWithDatabasePath(path.string(), nullptr, kKeptAndLost);
                 REQUIRE(store);
                 for (const char* statement : {"CREATE TABLE kept (a)", "INSERT INTO kept VALUES (1), (2)",
                                               "CREATE TABLE lost (a)", "INSERT INTO lost VALUES (3)"}) {
@@ -528,7 +625,7 @@ TEST_CASE("a damaged file is replaced only once its rows are carried, and kept i
                 sql(path, "PRAGMA wal_checkpoint(TRUNCATE)");
                 capture.clear();
             }
-            auto store = APMSqliteStore::makeWithDatabasePath(path.string(), nullptr);
+            auto store = APMSqliteStore::makeWithDatabasePath(path.string(), nullptr, kKeptAndLost);
             REQUIRE(store);
             // The damage comes after the store's first write, which checked
             // the pages every table appends to.
@@ -732,13 +829,15 @@ struct DuringWholeCheck {
 TEST_CASE("a mark of damage another process writes while the whole file is checked under an older one is never "
           "removed by that check") {
     constexpr int kRows = 2000;
+    // Its owner declares the table, which a carry takes.
+    const APMDeclaredSchema items = {{{"items", {{"name", "TEXT NOT NULL PRIMARY KEY"}, {"amount", "INTEGER"}}}}, {}};
     for (const bool atOpen : {true, false}) {
         CAPTURE(atOpen);
         testsupport::TempDir dir;
         const auto path = dir / "measurement.sql";
         const std::string mark = path.string() + kAPMSqliteStoreDamageMarkSuffix;
         {
-            auto store = APMSqliteStore::makeWithDatabasePath(path.string(), nullptr);
+            auto store = APMSqliteStore::makeWithDatabasePath(path.string(), nullptr, items);
             REQUIRE(store);
             REQUIRE(store->executeStatement("CREATE TABLE items (name TEXT NOT NULL PRIMARY KEY, amount INTEGER)", {},
                                             nullptr));
@@ -774,16 +873,16 @@ TEST_CASE("a mark of damage another process writes while the whole file is check
             otherMetIt = !other->recordsForQuery("SELECT count(*) FROM items NOT INDEXED", {}, nullptr);
             other.reset();
         });
-        other = APMSqliteStore::makeWithDatabasePath(path.string(), nullptr);
+        other = APMSqliteStore::makeWithDatabasePath(path.string(), nullptr, items);
         REQUIRE(other);
         if (!atOpen) {
-            store = APMSqliteStore::makeWithDatabasePath(path.string(), nullptr);
+            store = APMSqliteStore::makeWithDatabasePath(path.string(), nullptr, items);
             REQUIRE(store);
         }
         // An earlier finding, since carried away, left its mark.
         testsupport::writeText(mark, "");
         if (atOpen) {
-            store = APMSqliteStore::makeWithDatabasePath(path.string(), nullptr);
+            store = APMSqliteStore::makeWithDatabasePath(path.string(), nullptr, items);
             REQUIRE(store);
         } else {
             CHECK(store->executeStatement("INSERT INTO items VALUES ('after', 0)", {}, nullptr));

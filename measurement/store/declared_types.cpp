@@ -64,19 +64,21 @@ ColumnRule ruleOf(const std::string& declaration) {
     return rule;
 }
 
+// Every value of every row a carry takes is checked: the message is made
+// only for a wrong one, and text is checked where SQLite keeps it.
 std::optional<std::string> wrongValue(const std::string& column, const ColumnRule& rule, int type,
                                       std::string_view text) {
-    const std::string named = "the column " + APMSqliteStore::quoteIdentifier(column);
+    auto named = [&] { return "the column " + APMSqliteStore::quoteIdentifier(column); };
     if (type == SQLITE_NULL) {
         if (!rule.notNull) return std::nullopt;
-        return named + " is NULL where it is declared " + kNotNull;
+        return named() + " is NULL where it is declared " + kNotNull;
     }
     if (rule.type != kAnyType && type != rule.type) {
         const auto* found = storageClass(type);
-        return named + " holds " + (found ? found->value : "a value of no known type") + " where it is declared " +
+        return named() + " holds " + (found ? found->value : "a value of no known type") + " where it is declared " +
                storageClass(rule.type)->declared;
     }
-    if (type == SQLITE_TEXT && !APMIsValidUTF8(std::string(text))) return named + " holds text that is not UTF-8";
+    if (type == SQLITE_TEXT && !APMIsValidUTF8(text)) return named() + " holds text that is not UTF-8";
     return std::nullopt;
 }
 

@@ -1,23 +1,20 @@
-// Reading what a damaged database file still holds, row by row, and carrying it into a new file.
+// Carrying what a damaged database file still holds into a new file made from its owner's declarations.
 #include <sqlite3.h>
 
 #include <algorithm>
-#include <cstdint>
 #include <filesystem>
-#include <limits>
 #include <map>
 #include <optional>
-#include <string_view>
-#include <set>
+#include <string>
 #include <system_error>
 #include <utility>
 #include <vector>
 
 #include "measurement/store/declared_types.h"
+#include "measurement/store/sqlite_connections.h"
 #include "measurement/store/sqlite_damage.h"
-#include "measurement/store/sqlite_pages.h"
 #include "measurement/store/sqlite_store.h"
-#include "measurement/store/sqlite_written_rows.h"
+#include "measurement/store/sqlite_table_reader.h"
 
 namespace measurement {
 
@@ -27,418 +24,22 @@ namespace fs = std::filesystem;
 
 using sqlite_damage::isDamage;
 
-constexpr const char* kTooManyRows = "the table's tree leads to more rows than the file's pages can hold";
+constexpr const char* kNotDeclared = "a table its owner does not keep: not carried";
+// Names by which SQLite takes a table's row ID rather than a column.
+constexpr const char* kRowIDNames[] = {"rowid", "oid", "_rowid_"};
 
-// A statement prepared apart from the store's kept ones: these run on files
-// that are being given up.
-class Statement {
-public:
-    Statement(sqlite3* db, const std::string& sql) {
-        code_ = sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &statement_, nullptr);
-    }
-    ~Statement() { sqlite3_finalize(statement_); }
-    Statement(const Statement&) = delete;
-    Statement& operator=(const Statement&) = delete;
-    bool prepared() const { return code_ == SQLITE_OK && statement_; }
-    int code() const { return code_; }
-    sqlite3_stmt* get() const { return statement_; }
+std::string quoted(const std::string& name) { return APMSqliteStore::quoteIdentifier(name); }
 
-private:
-    sqlite3_stmt* statement_ = nullptr;
-    int code_ = SQLITE_OK;
-};
+bool sameName(const std::string& a, const std::string& b) { return sqlite3_stricmp(a.c_str(), b.c_str()) == 0; }
 
-// One transaction over a table's read, unless the caller has one open: the
-// in-order read and the look-ups see the same rows, and the file's locks
-// are taken once rather than at each look-up. Committed, so that whatever
-// the row handler wrote on the connection stays as it would have without.
-class ReadTransaction {
-public:
-    explicit ReadTransaction(sqlite3* db) : db_(sqlite3_get_autocommit(db) ? db : nullptr) {
-        if (db_ && sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK) db_ = nullptr;
-    }
-    ~ReadTransaction() {
-        // SQLite may have ended it on a failure of the file.
-        if (!db_ || sqlite3_get_autocommit(db_)) return;
-        if (sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
-            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-        }
-    }
-    ReadTransaction(const ReadTransaction&) = delete;
-    ReadTransaction& operator=(const ReadTransaction&) = delete;
-
-private:
-    sqlite3* db_;
-};
-
-// The row IDs on every table-leaf page image of the open file, read from
-// its bytes once, when a table's read first needs them.
-class LeafRowIDs {
-public:
-    explicit LeafRowIDs(sqlite3* db) : db_(db) {}
-    const std::vector<std::int64_t>& get() {
-        if (!read_) {
-            const char* path = sqlite3_db_filename(db_, "main");
-            if (path && *path) rowIDs_ = sqlite_pages::tableLeafRowIDs(path);
-            read_ = true;
-        }
-        return rowIDs_;
-    }
-
-private:
-    sqlite3* db_;
-    bool read_ = false;
-    std::vector<std::int64_t> rowIDs_;
-};
-
-// As many rows as the file's page images can hold: an in-order read that
-// gives more goes round a circle that damage made in the tree.
-std::uint64_t rowBound(const char* path) {
-    constexpr std::uint64_t kUnbounded = std::numeric_limits<std::uint64_t>::max();
-    if (!path || !*path) return kUnbounded;  // a database in memory: nothing on a disk to damage
-    const auto images = sqlite_pages::pageImagesOf(path);
-    const std::uint64_t cells = sqlite_pages::maxCellsPerPage(images.pageSize);
-    return cells != 0 && images.count > kUnbounded / cells ? kUnbounded : images.count * cells;
-}
-
-constexpr const char* kUnreadKeys = "the table's tree gives row IDs out of order or that do not read by themselves";
-
-// What the in-order read of a table's keys gave: the keys as its tree gives
-// them, whether they came out of order, and where and why it stopped short.
-struct Scan {
-    std::vector<std::int64_t> rowIDs;
-    bool disordered = false;
-    bool stopped = false;
-    std::string error;
-};
-
-// A row ID whose look-up failed on damage, with SQLite's error.
-struct FailedLookUp {
-    std::int64_t rowID;
-    std::string error;
-};
-
-// Reads the rows of a table whose row IDs each read by themselves, in
-// row-ID order, with the values such a look-up gives, of the types the
-// table's owner declares (a row with another is one the owner could not
-// have written: damage made it, and it counts as a look-up that failed on
-// damage). The row IDs looked
-// up: those of an in-order read of the keys (to its first error) and, when
-// it met damage, those of every table-leaf page image of the file, which
-// hold every cell a look-up can find, wherever damaged pages lead it.
-// Nothing read from a damaged page skips a row: a row ID from there only
-// adds a look-up. The work is bounded by the page images: the in-order read
-// by as many rows as they can hold (a tree that damage turned into a circle
-// ends), the look-ups by the cells they hold.
-class TableReader {
-public:
-    TableReader(sqlite3* db, const std::string& table, LeafRowIDs* leaves, const APMDeclaredTables& declared)
-        : db_(db),
-          table_(table),
-          leaves_(leaves),
-          scan_(db, "SELECT rowid FROM " + APMSqliteStore::quoteIdentifier(table) + " NOT INDEXED ORDER BY rowid"),
-          lookup_(db, "SELECT rowid, * FROM " + APMSqliteStore::quoteIdentifier(table) +
-                          " NOT INDEXED WHERE rowid = ?1") {
-        const APMColumnInfo* columns = declared_types::declaredColumnsOf(declared, table);
-        if (columns && lookup_.prepared()) checkColumns(*columns);
-    }
-
-    // The row handler sees the look-up positioned on a row (column 0 the
-    // row ID); false from it ends the read. False when the table could not
-    // be read for a reason other than damage (*error filled) or the handler
-    // ended it. The stretches skipped are those between two rows read next
-    // to each other where damage was met: a look-up that failed on it, the
-    // in-order read stopping short, or keys of that read that do not read.
-    bool read(const std::function<bool(sqlite3_stmt*)>& row, std::vector<APMUnreadableStretch>* skipped,
-              std::string* error) {
-        if (!scan_.prepared() || !lookup_.prepared()) {
-            // A schema that does not read is damage too: nothing of it reads.
-            if (isDamage(db_, scan_.code()) || isDamage(db_, lookup_.code())) {
-                skipped->push_back({table_, std::nullopt, std::nullopt, sqlite3_errmsg(db_)});
-                return true;
-            }
-            *error = sqlite3_errmsg(db_);
-            return false;
-        }
-        const ReadTransaction transaction(db_);
-        Scan scan;
-        if (!scanRowIDs(&scan, error)) return false;
-        std::vector<std::int64_t> rowIDs = scan.rowIDs;
-        if (scan.stopped || scan.disordered) {
-            rowIDs.insert(rowIDs.end(), leaves_->get().begin(), leaves_->get().end());
-        }
-        std::sort(rowIDs.begin(), rowIDs.end());
-        rowIDs.erase(std::unique(rowIDs.begin(), rowIDs.end()), rowIDs.end());
-        std::vector<FailedLookUp> failed;
-        for (const std::int64_t rowID : rowIDs) {
-            if (!lookUp(rowID, row, &failed, error)) return false;
-        }
-        stretches(scan, failed, skipped);
-        if (scan.disordered) otherCells(scan, skipped);
-        return true;
-    }
-
-private:
-    // The keys in the order the table's tree gives them, up to its first
-    // error or as many as the file's page images can hold. False for a
-    // failure that is not damage.
-    bool scanRowIDs(Scan* scan, std::string* error) {
-        const std::uint64_t bound = rowBound(sqlite3_db_filename(db_, "main"));
-        int rc = SQLITE_OK;
-        while ((rc = sqlite3_step(scan_.get())) == SQLITE_ROW) {
-            const std::int64_t rowID = sqlite3_column_int64(scan_.get(), 0);
-            scan->stopped = scan->rowIDs.size() >= bound;
-            if (scan->stopped) break;
-            scan->disordered = scan->disordered || (!scan->rowIDs.empty() && rowID <= scan->rowIDs.back());
-            scan->rowIDs.push_back(rowID);
-        }
-        scan->error = scan->stopped ? kTooManyRows : sqlite3_errmsg(db_);
-        const bool damage = isDamage(db_, rc);
-        sqlite3_reset(scan_.get());
-        if (rc == SQLITE_DONE || scan->stopped) return true;
-        if (!damage) {
-            *error = scan->error;
-            return false;
-        }
-        scan->stopped = true;
-        return true;
-    }
-
-    // Offers the row to the handler when its row ID reads by itself; notes
-    // the damage a failed look-up met. False for a failure that is not
-    // damage, or when the handler ended the read.
-    bool lookUp(std::int64_t rowID, const std::function<bool(sqlite3_stmt*)>& row,
-                std::vector<FailedLookUp>* failed, std::string* error) {
-        sqlite3_reset(lookup_.get());
-        sqlite3_bind_int64(lookup_.get(), 1, rowID);
-        const int rc = sqlite3_step(lookup_.get());
-        if (rc == SQLITE_ROW) {
-            if (auto wrong = refusal(rowID)) {
-                failed->push_back({rowID, "row " + std::to_string(rowID) + ": " + *wrong});
-                sqlite3_reset(lookup_.get());
-                return true;
-            }
-            read_.push_back(rowID);
-            const bool goOn = row(lookup_.get());
-            sqlite3_reset(lookup_.get());
-            return goOn;
-        }
-        const std::string why = sqlite3_errmsg(db_);
-        const bool damage = isDamage(db_, rc);
-        sqlite3_reset(lookup_.get());
-        if (rc == SQLITE_DONE) return true;  // no such row: a row ID of another table, or garbage
-        if (!damage) {
-            *error = why;
-            return false;
-        }
-        failed->push_back({rowID, why});
-        return true;
-    }
-
-    // The look-up's columns that the owner declares, each with its rule.
-    void checkColumns(const APMColumnInfo& declared) {
-        const auto rules = declared_types::declaredColumns(declared);
-        for (int column = 1; column < sqlite3_column_count(lookup_.get()); ++column) {
-            const char* name = sqlite3_column_name(lookup_.get(), column);
-            const auto found = std::find_if(rules.begin(), rules.end(), [&](const auto& rule) {
-                return name && sqlite3_stricmp(rule.name.c_str(), name) == 0;
-            });
-            if (found != rules.end()) checked_.push_back({column, *found});
-        }
-    }
-
-    // What keeps the row the look-up of that row ID is on from being one
-    // the owner could have written there: a cell that the look-up finds by
-    // that key but that SQLite reads as another row's (damage to its size),
-    // a value of another type than declared. None when it could have been.
-    std::optional<std::string> refusal(std::int64_t rowID) const {
-        const std::int64_t answered = sqlite3_column_int64(lookup_.get(), 0);
-        if (answered != rowID) return "its look-up answers row " + std::to_string(answered);
-        for (const auto& [column, declared] : checked_) {
-            const int type = sqlite3_column_type(lookup_.get(), column);
-            std::string_view text;
-            if (type == SQLITE_TEXT) {
-                const auto* bytes = reinterpret_cast<const char*>(sqlite3_column_text(lookup_.get(), column));
-                const auto size = static_cast<std::size_t>(sqlite3_column_bytes(lookup_.get(), column));
-                text = std::string_view(bytes ? bytes : "", size);
-            }
-            if (auto wrong = declared_types::wrongValue(declared.name, declared.rule, type, text)) return wrong;
-        }
-        return std::nullopt;
-    }
-
-    // The stretches skipped: the gaps between rows read where a look-up
-    // failed, and where the table's own tree gave keys from damaged pages,
-    // runs of keys that do not read or come out of order among those that
-    // do. A run
-    // spans every gap between rows read from the key before it to the key
-    // where rows come in order again (a row read inside it came from
-    // damaged bytes too), or every gap after the key before it when it runs
-    // to the end of what the tree gave (the tree led to no row past it); the
-    // tree stopping short marks the gap after the key before it. A gap
-    // between two consecutive row IDs holds no row.
-    void stretches(const Scan& scan, const std::vector<FailedLookUp>& failed,
-                   std::vector<APMUnreadableStretch>* skipped) const {
-        const auto& keys = scan.rowIDs;
-        std::map<std::size_t, std::string> gaps;
-        for (const auto& lookUp : failed) gaps.emplace(gapAfter(lookUp.rowID), lookUp.error);
-        std::optional<std::int64_t> lastGood;
-        for (std::size_t at = 0; at < keys.size();) {
-            if (continues(keys, at, lastGood)) {
-                lastGood = keys[at++];
-                continue;
-            }
-            std::size_t resumed = at + 1;
-            while (resumed < keys.size() && !continues(keys, resumed, lastGood)) ++resumed;
-            const std::size_t last = resumed < keys.size() ? gapBefore(keys[resumed]) : read_.size();
-            for (std::size_t gap = gapAfter(lastGood); gap <= last; ++gap) gaps.emplace(gap, kUnreadKeys);
-            at = resumed;
-        }
-        if (scan.stopped) {
-            // Said where the rows it did not give begin: a read that went
-            // round a circle stops past rows read next to each other.
-            std::size_t gap = gapAfter(lastGood);
-            while (holdsNoRow(gap)) ++gap;
-            gaps[gap] = scan.error;
-        }
-        for (const auto& [gap, error] : gaps) {
-            if (holdsNoRow(gap)) continue;
-            skipped->push_back({table_, gap == 0 ? std::nullopt : std::optional(read_[gap - 1]),
-                                gap == read_.size() ? std::nullopt : std::optional(read_[gap]), error});
-        }
-    }
-
-    // Whether the gap lies between two consecutive row IDs read.
-    bool holdsNoRow(std::size_t gap) const {
-        return gap > 0 && gap < read_.size() && read_[gap - 1] + 1 == read_[gap];
-    }
-
-    // Whether the key at `at` goes on with rows in order: it reads and
-    // comes after the last that did, and so does the one after it (lest a
-    // key that damage made equal to another row's pass for one).
-    bool continues(const std::vector<std::int64_t>& keys, std::size_t at, std::optional<std::int64_t> lastGood) const {
-        auto follows = [this](std::int64_t rowID, std::optional<std::int64_t> before) {
-            return (!before || rowID > *before) && std::binary_search(read_.begin(), read_.end(), rowID);
-        };
-        return follows(keys[at], lastGood) && (at + 1 == keys.size() || follows(keys[at + 1], keys[at]));
-    }
-
-    // The cells the tree gives after a larger or equal key, under a row ID
-    // that reads: the look-up of that row ID answers another cell, where
-    // the tree leads, unless damage led it to this one (SQLite puts a new
-    // row on a damaged page under a row ID another row has, when it reads
-    // the page's largest row ID wrong). Each such cell that is another row
-    // did not read: a stretch of its own, between the rows read next to its
-    // row ID. A cell is reached again by its place in the tree's order: past
-    // the last key before it that came in order and reads, which a seek
-    // finds, by as many cells as the in-order read gave between them
-    // (skipped without reading their values).
-    void otherCells(const Scan& scan, std::vector<APMUnreadableStretch>* skipped) {
-        const Statement cell(db_, "SELECT rowid, * FROM " + APMSqliteStore::quoteIdentifier(table_) +
-                                      " NOT INDEXED WHERE rowid >= ?1 ORDER BY rowid LIMIT 1 OFFSET ?2");
-        if (!cell.prepared()) return;
-        auto reads = [this](std::int64_t rowID) { return std::binary_search(read_.begin(), read_.end(), rowID); };
-        const auto& keys = scan.rowIDs;
-        std::optional<std::size_t> anchor;
-        std::set<std::int64_t> others;
-        for (std::size_t at = 0, highest = 0; at < keys.size(); ++at) {
-            if (at > 0 && keys[at] <= keys[highest]) {
-                if (anchor && reads(keys[at]) && !others.count(keys[at]) &&
-                    anotherRow(cell.get(), keys[*anchor], at - *anchor, keys[at])) {
-                    others.insert(keys[at]);
-                }
-                continue;
-            }
-            highest = at;
-            if (reads(keys[at])) anchor = at;
-        }
-        for (const std::int64_t rowID : others) {
-            const std::size_t after = gapBefore(rowID), before = gapAfter(rowID);
-            skipped->push_back({table_, after == 0 ? std::nullopt : std::optional(read_[after - 1]),
-                                before == read_.size() ? std::nullopt : std::optional(read_[before]),
-                                "another row is stored under row ID " + std::to_string(rowID) +
-                                    ", where no look-up of that row ID leads"});
-        }
-    }
-
-    // Whether the cell that many places past the anchor's in the tree's
-    // order, which holds `rowID`, is another row than the look-up of that
-    // row ID answers: one of its shape (each column of the same type) with
-    // other values. A cell that does not read, or not as such a row, is what
-    // damage made of a page's bytes, among keys that do not read: a stretch
-    // already. False when it cannot be told (no such cell at that place).
-    bool anotherRow(sqlite3_stmt* cell, std::int64_t anchor, std::size_t places, std::int64_t rowID) {
-        sqlite3_reset(cell);
-        sqlite3_bind_int64(cell, 1, anchor);
-        sqlite3_bind_int64(cell, 2, static_cast<std::int64_t>(places));
-        if (sqlite3_step(cell) != SQLITE_ROW || sqlite3_column_int64(cell, 0) != rowID) return false;
-        sqlite3_reset(lookup_.get());
-        sqlite3_bind_int64(lookup_.get(), 1, rowID);
-        bool other = sqlite3_step(lookup_.get()) == SQLITE_ROW &&
-                     sqlite3_column_count(cell) == sqlite3_column_count(lookup_.get());
-        for (int column = 1; other && column < sqlite3_column_count(cell); ++column) {
-            other = sqlite3_column_type(cell, column) == sqlite3_column_type(lookup_.get(), column);
-        }
-        other = other && valuesOf(cell) != valuesOf(lookup_.get());
-        sqlite3_reset(lookup_.get());
-        return other;
-    }
-
-    // The columns after the row ID of the row a statement is on.
-    static std::uint64_t valuesOf(sqlite3_stmt* statement) {
-        APMValuesDigest values;
-        for (int column = 1; column < sqlite3_column_count(statement); ++column) {
-            values.add(sqlite3_column_value(statement, column));
-        }
-        return values.value();
-    }
-
-    // The gaps between rows read, numbered by the row read after them (the
-    // count of rows read for the gap after the last): the one that holds
-    // what lies just after `rowID` (none: before the first), and just
-    // before it.
-    std::size_t gapAfter(std::optional<std::int64_t> rowID) const {
-        if (!rowID) return 0;
-        return static_cast<std::size_t>(std::upper_bound(read_.begin(), read_.end(), *rowID) - read_.begin());
-    }
-    std::size_t gapBefore(std::int64_t rowID) const {
-        return static_cast<std::size_t>(std::lower_bound(read_.begin(), read_.end(), rowID) - read_.begin());
-    }
-
-    sqlite3* db_;
-    std::string table_;
-    LeafRowIDs* leaves_;
-    Statement scan_;
-    Statement lookup_;
-    // The look-up's columns whose values are checked, by their place in it.
-    std::vector<std::pair<int, declared_types::DeclaredColumn>> checked_;
-    // The row IDs read, ascending.
-    std::vector<std::int64_t> read_;
-};
-
-// The non-hidden columns of the table, in the order "*" gives them.
-std::optional<std::vector<std::string>> columnsOf(sqlite3* db, const std::string& table, std::string* error) {
-    Statement info(db, "SELECT name FROM pragma_table_info(?1)");
-    if (!info.prepared()) {
-        *error = sqlite3_errmsg(db);
-        return std::nullopt;
-    }
-    sqlite3_bind_text(info.get(), 1, table.c_str(), static_cast<int>(table.size()), SQLITE_TRANSIENT);
-    std::vector<std::string> columns;
-    int rc = SQLITE_OK;
-    while ((rc = sqlite3_step(info.get())) == SQLITE_ROW) {
-        const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(info.get(), 0));
-        columns.emplace_back(name ? name : "");
-    }
-    if (rc != SQLITE_DONE) {
-        *error = sqlite3_errmsg(db);
-        return std::nullopt;
-    }
-    return columns;
-}
-
+// One statement of the engine's own text, run to its end: never one read
+// from a file, and never more than one.
 bool execute(sqlite3* db, const std::string& sql, std::string* error) {
-    if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK) return true;
+    sqlite3_stmt* statement = nullptr;
+    int rc = sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &statement, nullptr);
+    while (rc == SQLITE_OK || rc == SQLITE_ROW) rc = sqlite3_step(statement);
+    sqlite3_finalize(statement);
+    if (rc == SQLITE_DONE) return true;
     *error = sqlite3_errmsg(db);
     return false;
 }
@@ -449,35 +50,252 @@ void removeWithJournal(const std::string& path) {
     fs::remove(path, ec);
 }
 
-// The tables (first) and indexes the file declares, as their statements;
-// an empty list when its schema is too damaged to read, which leaves
-// nothing to carry. False for a failure of another kind.
-bool schemaOf(sqlite3* db, std::vector<std::pair<std::string, std::string>>* objects, std::string* error) {
-    Statement schema(db,
-                     "SELECT type, name, sql FROM sqlite_master WHERE type IN ('table', 'index') AND sql IS NOT NULL "
-                     "AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\' ORDER BY type = 'index', rowid");
-    if (!schema.prepared()) {
-        if (isDamage(db, schema.code())) return true;
-        *error = sqlite3_errmsg(db);
-        return false;
+// The first column of every row a query gives, as text, up to its first
+// failure. False when it fails, with SQLite's error.
+bool texts(sqlite3* db, const std::string& sql, const std::string& bound, std::vector<std::string>* out,
+           std::string* error) {
+    sqlite3_stmt* statement = nullptr;
+    int rc = sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &statement, nullptr);
+    if (rc == SQLITE_OK && !bound.empty()) {
+        sqlite3_bind_text(statement, 1, bound.c_str(), static_cast<int>(bound.size()), SQLITE_TRANSIENT);
     }
-    int rc = SQLITE_OK;
-    std::vector<std::pair<std::string, std::string>> read;
-    while ((rc = sqlite3_step(schema.get())) == SQLITE_ROW) {
-        const auto* type = reinterpret_cast<const char*>(sqlite3_column_text(schema.get(), 0));
-        const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(schema.get(), 1));
-        const auto* sql = reinterpret_cast<const char*>(sqlite3_column_text(schema.get(), 2));
-        // Indexes are named with an empty table: only tables carry rows.
-        read.emplace_back(std::string(type ? type : "") == "table" ? (name ? name : "") : "", sql ? sql : "");
+    while (rc == SQLITE_OK && (rc = sqlite3_step(statement)) == SQLITE_ROW) {
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
+        out->emplace_back(text ? text : "");
+        rc = SQLITE_OK;
     }
-    if (rc == SQLITE_DONE) {
-        *objects = std::move(read);
+    if (rc != SQLITE_DONE) *error = sqlite3_errmsg(db);
+    sqlite3_finalize(statement);
+    return rc == SQLITE_DONE;
+}
+
+// The damaged file as the carry reads it: through the store's connection,
+// or, where SQLite cannot load the file's schema, through one of its own
+// that reads what of the schema parses. Only the names of its tables are
+// taken from what it declares.
+class DamagedFile {
+    static constexpr const char* kTables =
+        "SELECT name FROM sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\'";
+    static constexpr const char* kLoadedTables =
+        "SELECT name FROM pragma_table_list WHERE schema = 'main' AND type = 'table' AND name NOT LIKE 'sqlite\\_%' "
+        "ESCAPE '\\'";
+
+public:
+    explicit DamagedFile(sqlite3* db) : db_(db) {}
+    ~DamagedFile() {
+        if (own_) sqlite3_close_v2(own_);
+    }
+    DamagedFile(const DamagedFile&) = delete;
+    DamagedFile& operator=(const DamagedFile&) = delete;
+
+    // The file's tables, by the names it stores them under. Where SQLite
+    // cannot load the schema, those a lenient read of it gives: the
+    // schema's rows up to its damage, and the tables of what loaded (none
+    // when even that fails, which leaves nothing to carry). False for a
+    // failure that is not damage.
+    bool readTables(std::string* error) {
+        std::string refused;
+        if (texts(db_, kTables, "", &tables_, &refused)) return true;
+        if (!isDamage(db_, sqlite3_errcode(db_))) {
+            *error = refused;
+            return false;
+        }
+        const char* path = sqlite3_db_filename(db_, "main");
+        std::string why;
+        own_ = path && *path ? sqlite_connections::openLenientReader(path, &why) : nullptr;
+        if (!own_) return true;
+        db_ = own_;
+        schemaDamage_ = refused;
+        tables_.clear();
+        texts(db_, kTables, "", &tables_, &why);
+        std::vector<std::string> loaded;
+        texts(db_, kLoadedTables, "", &loaded, &why);
+        for (const auto& table : loaded) {
+            if (std::none_of(tables_.begin(), tables_.end(), [&](const std::string& t) { return t == table; })) {
+                tables_.push_back(table);
+            }
+        }
         return true;
     }
-    if (isDamage(db, rc)) return true;
-    *error = sqlite3_errmsg(db);
-    return false;
-}
+
+    sqlite3* db() const { return db_; }
+    const std::vector<std::string>& tables() const { return tables_; }
+    const std::optional<std::string>& schemaDamage() const { return schemaDamage_; }
+
+    // The columns of a table as SQLite reads its declaration; none when it
+    // did not parse.
+    std::vector<std::string> columnsOf(const std::string& table) const {
+        std::vector<std::string> columns;
+        std::string ignored;
+        if (!texts(db_, "SELECT name FROM pragma_table_info(?1)", table, &columns, &ignored)) columns.clear();
+        return columns;
+    }
+
+private:
+    sqlite3* db_;
+    sqlite3* own_ = nullptr;
+    std::vector<std::string> tables_;
+    std::optional<std::string> schemaDamage_;
+};
+
+// A carry under way: the tables of the damaged file that the owner
+// declares, made in the new file as declared (with the columns the damaged
+// file adds, untyped, so that a newer layout's values go along), and their
+// rows, matched by column name.
+class Carry {
+public:
+    Carry(DamagedFile& from, sqlite3* into, const APMDeclaredSchema& declared)
+        : from_(from), into_(into), declared_(declared), leaves_(from.db()) {}
+
+    bool all(std::string* why) {
+        for (const auto& stored : from_.tables()) {
+            if (!declared_types::declaredColumnsOf(declared_.tables, stored)) {
+                skipped.push_back({stored, std::nullopt, std::nullopt, kNotDeclared});
+            }
+        }
+        for (const auto& entry : declared_.tables) {
+            const auto stored = std::find_if(from_.tables().begin(), from_.tables().end(),
+                                             [&](const std::string& table) { return sameName(table, entry.first); });
+            if (stored != from_.tables().end() && !table(*stored, entry.first, entry.second, why)) return false;
+        }
+        return true;
+    }
+
+    std::int64_t rows = 0;
+    // Rows that read but that the new file's constraints refused.
+    std::int64_t refused = 0;
+    std::vector<APMUnreadableStretch> skipped;
+
+private:
+    // A column of the damaged file's table, and the new table's column it
+    // fills.
+    struct Filled {
+        std::string from;
+        std::string to;
+    };
+
+    // The rows fill the columns the damaged file has, by name: a declared
+    // column it has under no declared name takes the column in its place,
+    // unless that has a declared name (damage to the declaration's text,
+    // whose values lie where the owner put them); one it lacks takes its
+    // default. Its other columns go along, untyped. A declaration that does
+    // not parse names none: the rows, read from the table's pages, come
+    // under the declared names.
+    bool table(const std::string& stored, const std::string& name, const APMColumnInfo& declared, std::string* why) {
+        std::vector<std::string> source = from_.columnsOf(stored);
+        if (source.empty()) {
+            for (const auto& column : declared) source.push_back(column.name);
+        }
+        const auto declares = [&](const std::string& column) {
+            return std::any_of(declared.begin(), declared.end(), [&](const APMColumn& c) { return sameName(c.name, column); });
+        };
+        std::vector<Filled> filled;
+        std::string definition;
+        for (std::size_t at = 0; at < declared.size(); ++at) {
+            const std::string& column = declared[at].name;
+            definition += (definition.empty() ? "" : ", ") + quoted(column) + " " + declared[at].type;
+            const auto same = std::find_if(source.begin(), source.end(), [&](const std::string& c) { return sameName(c, column); });
+            if (same != source.end()) {
+                filled.push_back({*same, column});
+            } else if (at < source.size() && !declares(source[at]) && !isRowIDName(source[at])) {
+                filled.push_back({source[at], column});
+            }
+        }
+        for (const auto& extra : source) {
+            const bool taken = std::any_of(filled.begin(), filled.end(), [&](const Filled& f) { return f.from == extra; });
+            if (taken || isRowIDName(extra)) continue;
+            filled.push_back({extra, extra});
+            definition += ", " + quoted(extra);
+        }
+        if (!execute(into_, "CREATE TABLE " + quoted(name) + " (" + definition + ")", why) || !indexes(name, why)) {
+            return false;
+        }
+        return rowsOf(stored, name, filled, why);
+    }
+
+    static bool isRowIDName(const std::string& column) {
+        return std::any_of(std::begin(kRowIDNames), std::end(kRowIDNames),
+                           [&](const char* name) { return sameName(column, name); });
+    }
+
+    // Made before the rows go in, so that rows a unique index refuses are
+    // counted as refused rather than failing the index.
+    bool indexes(const std::string& name, std::string* why) {
+        const auto found = declared_.indexStatements.find(name);
+        if (found == declared_.indexStatements.end()) return true;
+        for (const auto& statement : found->second) {
+            std::string error;
+            if (!execute(into_, statement, &error)) {
+                *why = "an index could not be made (" + statement + "): " + error;
+                return false;
+            }
+        }
+        return true;
+    }
+
+    // An insert of the columns a row has, with the place in it of each
+    // column of the row (the row ID first; 0 for one the new table lacks).
+    struct Insert {
+        sqlite3_stmt* statement = nullptr;
+        std::vector<int> places;
+    };
+
+    // Rows read from a table's pages have as many values as their records
+    // hold: each count has an insert of its own, which leaves the columns
+    // a row lacks to their defaults.
+    bool rowsOf(const std::string& stored, const std::string& name, const std::vector<Filled>& columns,
+                std::string* why) {
+        std::map<int, Insert> inserts;
+        TableReader reader(from_.db(), stored, &leaves_, declared_.tables, from_.schemaDamage());
+        const bool done = reader.read(
+            [&](sqlite3_stmt* row) {
+                Insert& insert = inserts[sqlite3_column_count(row)];
+                if (!insert.statement && !prepare(row, name, columns, &insert, why)) return false;
+                sqlite3_reset(insert.statement);
+                sqlite3_clear_bindings(insert.statement);
+                for (int i = 0; i < static_cast<int>(insert.places.size()); ++i) {
+                    if (insert.places[i] > 0) sqlite3_bind_value(insert.statement, insert.places[i], sqlite3_column_value(row, i));
+                }
+                if (sqlite3_step(insert.statement) != SQLITE_DONE) {
+                    *why = sqlite3_errmsg(into_);
+                    return false;
+                }
+                ++(sqlite3_changes(into_) > 0 ? rows : refused);
+                return true;
+            },
+            &skipped, why);
+        for (auto& entry : inserts) sqlite3_finalize(entry.second.statement);
+        return done;
+    }
+
+    // The insert of the new table's columns that the row has.
+    bool prepare(sqlite3_stmt* row, const std::string& name, const std::vector<Filled>& columns, Insert* insert,
+                 std::string* why) {
+        insert->places.assign(static_cast<std::size_t>(sqlite3_column_count(row)), 0);
+        std::string names, values;
+        int place = 0;
+        for (std::size_t i = 0; i < insert->places.size(); ++i) {
+            const char* from = i == 0 ? "rowid" : sqlite3_column_name(row, static_cast<int>(i));
+            const auto to = std::find_if(columns.begin(), columns.end(), [&](const Filled& f) { return from && f.from == from; });
+            if (i > 0 && to == columns.end()) continue;
+            insert->places[i] = ++place;
+            names += (names.empty() ? "" : ", ") + quoted(i == 0 ? std::string("rowid") : to->to);
+            values += (values.empty() ? "?" : ", ?") + std::to_string(place);
+        }
+        const std::string sql = "INSERT OR IGNORE INTO " + quoted(name) + " (" + names + ") VALUES (" + values + ")";
+        if (sqlite3_prepare_v2(into_, sql.c_str(), static_cast<int>(sql.size()), &insert->statement, nullptr) ==
+            SQLITE_OK) {
+            return true;
+        }
+        *why = sqlite3_errmsg(into_);
+        return false;
+    }
+
+    DamagedFile& from_;
+    sqlite3* into_;
+    const APMDeclaredSchema& declared_;
+    LeafCells leaves_;
+};
 
 }  // namespace
 
@@ -487,59 +305,21 @@ bool schemaOf(sqlite3* db, std::vector<std::pair<std::string, std::string>>* obj
 // the owner examines the new file's layout anew.
 bool APMSqliteStore::carryReadableRows(const std::string& target, Carried* carried, std::string* why) {
     removeWithJournal(target);
-    std::vector<std::pair<std::string, std::string>> objects;
-    if (!schemaOf(db_, &objects, why)) return false;
+    DamagedFile from(db_);
+    if (!from.readTables(why)) return false;
+    if (from.schemaDamage()) {
+        carried->skipped.push_back({kAPMSqliteStoreSchemaTable, std::nullopt, std::nullopt,
+                                    sqlite_damage::kSchemaReadInPart + *from.schemaDamage()});
+    }
     sqlite3* into = nullptr;
     bool done = sqlite3_open_v2(target.c_str(), &into, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) == SQLITE_OK;
     if (!done) *why = into ? sqlite3_errmsg(into) : "cannot make " + target;
-    done = done && execute(into, "BEGIN", why);
-    for (const auto& [table, sql] : objects) {
-        if (!done) break;
-        // A declaration that no longer reads as one is damage like any other:
-        // its rows cannot be carried either.
-        std::string refused;
-        if (!execute(into, sql, &refused)) {
-            if (!table.empty()) carried->skipped.push_back({table, std::nullopt, std::nullopt, refused});
-        }
-    }
-    LeafRowIDs leaves(db_);
-    for (const auto& [table, sql] : objects) {
-        if (!done || table.empty()) continue;
-        const auto columns = columnsOf(into, table, why);
-        if (!columns || columns->empty()) {
-            done = columns.has_value();
-            continue;
-        }
-        std::string names = "rowid", values = "?1";
-        for (std::size_t i = 0; i < columns->size(); ++i) {
-            names += ", " + quoteIdentifier((*columns)[i]);
-            values += ", ?" + std::to_string(i + 2);
-        }
-        Statement insert(into, "INSERT OR IGNORE INTO " + quoteIdentifier(table) + " (" + names + ") VALUES (" +
-                                   values + ")");
-        if (!insert.prepared()) {
-            *why = sqlite3_errmsg(into);
-            done = false;
-            break;
-        }
-        TableReader reader(db_, table, &leaves, declared_);
-        done = reader.read(
-            [&](sqlite3_stmt* row) {
-                // The values as stored, each with its own type.
-                const int count = std::min(sqlite3_column_count(row), static_cast<int>(columns->size()) + 1);
-                sqlite3_reset(insert.get());
-                sqlite3_clear_bindings(insert.get());
-                for (int i = 0; i < count; ++i) sqlite3_bind_value(insert.get(), i + 1, sqlite3_column_value(row, i));
-                if (sqlite3_step(insert.get()) != SQLITE_DONE) {
-                    *why = sqlite3_errmsg(into);
-                    return false;
-                }
-                ++(sqlite3_changes(into) > 0 ? carried->rows : carried->refused);
-                return true;
-            },
-            &carried->skipped, why);
-    }
-    done = done && execute(into, "COMMIT", why);
+    done = done && sqlite_connections::distrustFile(into, why) && execute(into, "BEGIN", why);
+    Carry carry(from, into, declared_);
+    done = done && carry.all(why) && execute(into, "COMMIT", why);
+    carried->rows += carry.rows;
+    carried->refused += carry.refused;
+    carried->skipped.insert(carried->skipped.end(), carry.skipped.begin(), carry.skipped.end());
     if (into) sqlite3_close_v2(into);
     if (!done) removeWithJournal(target);
     return done;
@@ -551,8 +331,8 @@ std::optional<std::vector<APMUnreadableStretch>> APMSqliteStore::readableRowsOfT
     if (!requireOpen(error)) return std::nullopt;
     std::vector<APMUnreadableStretch> skipped;
     std::string why;
-    LeafRowIDs leaves(db_);
-    TableReader reader(db_, table, &leaves, declared_);
+    LeafCells leaves(db_);
+    TableReader reader(db_, table, &leaves, declared_.tables, schemaDamage_);
     const bool read = reader.read(
         [&](sqlite3_stmt* statement) {
             APMRow row;

@@ -18,4 +18,8 @@ namespace measurement::sqlite_damage {
 // statement runs.
 bool isDamage(sqlite3* db, int code);
 
+// What is said of a schema that SQLite could not load whole, whose tables
+// are then read as far as it parses, before SQLite's reason.
+inline constexpr const char* kSchemaReadInPart = "the schema does not parse whole, and was read as far as it parses: ";
+
 }  // namespace measurement::sqlite_damage

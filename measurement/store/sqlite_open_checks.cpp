@@ -17,6 +17,7 @@
 #include "measurement/store/damage_mark.h"
 #include "measurement/store/sqlite_damage.h"
 #include "measurement/store/sqlite_store.h"
+#include "measurement/store/sqlite_store_shared_state.h"
 
 namespace measurement {
 
@@ -82,6 +83,22 @@ bool smallTableDamaged(sqlite3* db, const std::string& table, std::string* said)
         *said += (said->empty() ? "" : "; ") + finding;
     }
     return rc == SQLITE_DONE && !said->empty();
+}
+
+// A trigger or a view in the file, or anything else SQLite would take
+// from the schema besides plain tables and indexes (SQLite builds an object
+// from its declaration's text, whatever its type says): the engine makes
+// none, so another program did, or damage. Tests that make writes fail with
+// triggers of their own let those be.
+bool holdsOthersObjects(sqlite3* db, std::string* problem) {
+    std::string sql =
+        "SELECT type, name FROM sqlite_master WHERE (type IN ('trigger', 'view') OR NOT (sql IS NULL OR sql LIKE "
+        "'CREATE TABLE %' OR sql LIKE 'CREATE INDEX %' OR sql LIKE 'CREATE UNIQUE INDEX %'))";
+    if (detail::fileTriggersRun().load()) sql += " AND NOT (type = 'trigger' AND sql LIKE 'CREATE TRIGGER %')";
+    TextRows found;
+    if (runToEnd(db, sql + " LIMIT 1", &found) != SQLITE_DONE || found.empty()) return false;
+    *problem = "it holds a " + found[0][0] + " (" + found[0][1] + "), which the engine never makes";
+    return true;
 }
 
 // SQLite's own threshold for a checkpoint after a commit, kept for
@@ -152,12 +169,14 @@ void APMSqliteStore::syncWriteAheadLog() {
     ::close(log);
 }
 
-// True when the file reads as an intact database. Otherwise *problem says
-// what is damaged, or stays empty when the check could not run for another
-// reason (then the file must not be deleted). The whole file is read only
-// when asked; otherwise the pages every reader and writer starts from.
+// True when the file reads as an intact database of the engine's making.
+// Otherwise *problem says what is damaged, or stays empty when the check
+// could not run for another reason (then the file must not be deleted).
+// The whole file is read only when asked; otherwise the pages every reader
+// and writer starts from.
 bool APMSqliteStore::checkIntegrity(bool wholeFile, std::string* problem) {
-    return (wholeFile ? checkWholeFile(problem) : checkEndPages(problem)) && !refusesWrites(problem);
+    return (wholeFile ? checkWholeFile(problem) : checkEndPages(problem)) && !holdsOthersObjects(db_, problem) &&
+           !refusesWrites(problem);
 }
 
 // A header whose write version asks for a later SQLite opens for reading
@@ -264,20 +283,30 @@ std::vector<APMUnreadableStretch> APMSqliteStore::damageInSmallTables(const std:
     std::vector<APMUnreadableStretch> found;
     TextRows tables;
     if (!db_) return found;
-    const int rc = runToEnd(db_, "SELECT name FROM sqlite_master WHERE type = 'table'", &tables);
+    auto named = [&](const std::string& table) {
+        return std::any_of(listed.begin(), listed.end(), [&](const APMUnreadableStretch& s) { return s.table == table; });
+    };
+    if (schemaDamage_ && !named(kAPMSqliteStoreSchemaTable)) {
+        found.push_back({kAPMSqliteStoreSchemaTable, std::nullopt, std::nullopt,
+                         sqlite_damage::kSchemaReadInPart + *schemaDamage_});
+    }
+    // A schema read in part: the tables that loaded.
+    const char* sql = schemaDamage_ ? "SELECT name FROM pragma_table_list WHERE schema = 'main' AND type = 'table' AND "
+                                      "name NOT LIKE 'sqlite\\_%' ESCAPE '\\'"
+                                    : "SELECT name FROM sqlite_master WHERE type = 'table'";
+    const int rc = runToEnd(db_, sql, &tables);
     if (rc != SQLITE_DONE) {
-        // No table reads when the schema does not: the whole file is damage.
-        if (isDamage(db_, rc)) {
-            found.push_back({"sqlite_master", std::nullopt, std::nullopt,
+        // No table reads when the schema does not: the whole file is damage
+        // (unless a carry read what of the schema parses, and said so).
+        if (isDamage(db_, rc) && !named(kAPMSqliteStoreSchemaTable)) {
+            found.push_back({kAPMSqliteStoreSchemaTable, std::nullopt, std::nullopt,
                              std::string("the file does not read as a database: ") + sqlite3_errmsg(db_)});
         }
         return found;
     }
     for (const auto& table : tables) {
-        const bool named = std::any_of(listed.begin(), listed.end(),
-                                       [&](const APMUnreadableStretch& s) { return s.table == table.at(0); });
         std::string said;
-        if (!named && smallTableDamaged(db_, table.at(0), &said)) {
+        if (!named(table.at(0)) && smallTableDamaged(db_, table.at(0), &said)) {
             found.push_back({table[0], std::nullopt, std::nullopt, "the table's pages do not check: " + said});
         }
     }

@@ -130,37 +130,41 @@ PageImages pageImagesOf(const std::string& databasePath) {
     return {layout.pageSize, layout.pages() + layout.frames()};
 }
 
-void addTableLeafRowIDs(const unsigned char* page, std::size_t pageSize, std::size_t headerOffset,
-                        std::vector<std::int64_t>* rowIDs) {
-    if (pageSize == 0 || headerOffset >= pageSize || pageSize - headerOffset < kLeafHeaderSize) return;
-    if (page[headerOffset] != kTableLeafFlag) return;
+std::size_t addTableLeafRowIDs(const unsigned char* page, std::size_t pageSize, std::size_t headerOffset,
+                               std::vector<std::int64_t>* rowIDs) {
+    if (pageSize == 0 || headerOffset >= pageSize || pageSize - headerOffset < kLeafHeaderSize) return 0;
+    if (page[headerOffset] != kTableLeafFlag) return 0;
     const std::size_t cells =
         std::min<std::size_t>(bigEndian(page + headerOffset + kCellCountAt, 2), maxCells(pageSize));
     const Cells reader(page, pageSize);
     const std::size_t pointers = headerOffset + kLeafHeaderSize;
-    for (std::size_t i = 0; i < cells && pointers + (i + 1) * kCellPointerSize <= pageSize; ++i) {
+    std::size_t i = 0;
+    for (; i < cells && pointers + (i + 1) * kCellPointerSize <= pageSize; ++i) {
         // SQLite masks a pointer into the page: page sizes are powers of two.
         const std::size_t cell = bigEndian(page + pointers + i * kCellPointerSize, kCellPointerSize) & (pageSize - 1);
         reader.addRowIDs(cell, rowIDs);
     }
+    return i;
 }
 
-std::vector<std::int64_t> tableLeafRowIDs(const std::string& databasePath) {
+std::vector<std::int64_t> tableLeafRowIDs(const std::string& databasePath, std::uint64_t* cells) {
     const Layout layout(databasePath);
     std::vector<std::int64_t> rowIDs;
+    std::uint64_t read = 0;
     std::vector<unsigned char> image(std::max<std::uint64_t>(layout.pageSize, layout.frameSize()));
     for (std::uint64_t page = 0; page < layout.pages(); ++page) {
         if (!layout.file.read(page * layout.pageSize, layout.pageSize, image.data())) continue;
-        addTableLeafRowIDs(image.data(), layout.pageSize, page == 0 ? kFileHeaderSize : 0, &rowIDs);
+        read += addTableLeafRowIDs(image.data(), layout.pageSize, page == 0 ? kFileHeaderSize : 0, &rowIDs);
     }
     // Every frame, whether or not SQLite would take it: a superset is enough.
     for (std::uint64_t frame = 0; frame < layout.frames(); ++frame) {
         const std::uint64_t at = kLogHeaderSize + frame * layout.frameSize();
         if (!layout.log.read(at, static_cast<std::size_t>(layout.frameSize()), image.data())) continue;
         const bool firstPage = bigEndian(image.data(), 4) == 1;
-        addTableLeafRowIDs(image.data() + kFrameHeaderSize, layout.framePageSize, firstPage ? kFileHeaderSize : 0,
-                           &rowIDs);
+        read += addTableLeafRowIDs(image.data() + kFrameHeaderSize, layout.framePageSize,
+                                   firstPage ? kFileHeaderSize : 0, &rowIDs);
     }
+    if (cells) *cells = read;
     std::sort(rowIDs.begin(), rowIDs.end());
     rowIDs.erase(std::unique(rowIDs.begin(), rowIDs.end()), rowIDs.end());
     return rowIDs;

@@ -33,13 +33,16 @@ std::uint32_t maxCellsPerPage(std::uint32_t pageSize);
 // whatever the rest of the page holds. A cell whose key SQLite's look-up
 // and its in-order read would take differently (a damaged payload size)
 // gives both.
-void addTableLeafRowIDs(const unsigned char* page, std::size_t pageSize, std::size_t headerOffset,
-                        std::vector<std::int64_t>* rowIDs);
+// Answers how many cells it read.
+std::size_t addTableLeafRowIDs(const unsigned char* page, std::size_t pageSize, std::size_t headerOffset,
+                               std::vector<std::int64_t>* rowIDs);
 
 // The row IDs of every table-leaf page image of the file, of any table,
 // ascending and distinct: a superset of the row IDs a look-up can find in
 // any table of it, however damaged its pages are. Read with plain file
 // reads, each image once; an image that cannot be read gives nothing.
-std::vector<std::int64_t> tableLeafRowIDs(const std::string& databasePath);
+// *cells: how many cells those images hold, as SQLite reads them, which no
+// read of a table's tree that visits no page twice outnumbers.
+std::vector<std::int64_t> tableLeafRowIDs(const std::string& databasePath, std::uint64_t* cells = nullptr);
 
 }  // namespace measurement::sqlite_pages

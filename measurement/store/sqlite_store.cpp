@@ -15,6 +15,7 @@
 
 #include "measurement/foundation/monitor.h"
 #include "measurement/store/files.h"
+#include "measurement/store/sqlite_connections.h"
 #include "measurement/store/sqlite_damage.h"
 #include "measurement/store/sqlite_written_rows.h"
 #include "platform/dispatch/clock.h"
@@ -129,7 +130,7 @@ APMSqliteStore::APMSqliteStore(std::string path)
 APMSqliteStore::~APMSqliteStore() { close(); }
 
 std::unique_ptr<APMSqliteStore> APMSqliteStore::makeWithDatabasePath(const std::string& path, APMErrorOut error,
-                                                                     const APMDeclaredTables& declared) {
+                                                                     const APMDeclaredSchema& declared) {
     if (path.empty()) {
         APMSetError(error, kAPMSqliteStoreInvalidArgumentCode, "Received empty database path on init");
         return nullptr;
@@ -158,7 +159,7 @@ std::unique_ptr<APMSqliteStore> APMSqliteStore::makeReadOnlyWithDatabasePath(con
         return nullptr;
     }
     std::unique_ptr<APMSqliteStore> store(new APMSqliteStore(path));
-    store->declared_ = declared;
+    store->declared_.tables = declared;
     if (!store->holdPath(false, error)) return nullptr;
     // Nothing beside the file is made or written: without a log (and no
     // journal left by a writer that stopped) every commit is in the file
@@ -191,6 +192,12 @@ std::unique_ptr<APMSqliteStore> APMSqliteStore::makeReadOnlyWithDatabasePath(con
         if (rc == SQLITE_OK) return store;
         why = sqlite3_errmsg(store->db_);
         damaged = sqlite_damage::isDamage(store->db_, rc);
+        // A schema that does not parse whole: what does is read.
+        std::string lenient;
+        if (damaged && sqlite_connections::tolerateSchemaErrors(store->db_, &lenient)) {
+            store->schemaDamage_ = why;
+            return store;
+        }
     }
     store->close();
     store->fail(error, damaged ? kAPMSqliteStoreDamagedCode : kAPMSqliteStoreOpenCode,
@@ -199,35 +206,13 @@ std::unique_ptr<APMSqliteStore> APMSqliteStore::makeReadOnlyWithDatabasePath(con
     return nullptr;
 }
 
-namespace {
-
-// The path as an SQLite URI ("file:" and the path, percent-encoded).
-std::string fileURI(const std::string& path) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string uri = "file:";
-    std::error_code ec;
-    const auto absolute = std::filesystem::absolute(path, ec);
-    for (unsigned char c : ec ? path : absolute.string()) {
-        if (std::isalnum(c) || c == '/' || c == '-' || c == '_' || c == '.' || c == '~') {
-            uri += static_cast<char>(c);
-        } else {
-            uri += '%';
-            uri += kHex[c >> 4];
-            uri += kHex[c & 0xf];
-        }
-    }
-    return uri;
-}
-
-}  // namespace
-
 // The last connection to close a log copies it into the file and deletes
 // it, which a connection that only reads must never do: read in memory
 // (without locks, as no writer can be at a log without an index), an empty
 // log would go.
 bool APMSqliteStore::openReadOnly(const char* parameters, APMErrorOut error) {
     close();
-    const std::string uri = fileURI(path_) + "?" + parameters;
+    const std::string uri = sqlite_connections::fileURI(path_) + "?" + parameters;
     if (!openConnection(uri, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, error)) return false;
     if (sqlite3_db_config(db_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr) == SQLITE_OK) return true;
     fail(error, kAPMSqliteStoreOpenCode, "Failed to open database", kAPMSqliteStoreOpenFailedCode,
@@ -245,6 +230,13 @@ bool APMSqliteStore::openConnection(const std::string& target, int flags, APMErr
         close();
         fail(error, kAPMSqliteStoreOpenCode, "Failed to open database", kAPMSqliteStoreOpenFailedCode,
              path_ + ": " + message);
+        return false;
+    }
+    std::string distrusted;
+    if (!sqlite_connections::distrustFile(db_, &distrusted)) {
+        close();
+        fail(error, kAPMSqliteStoreOpenCode, "Failed to open database", kAPMSqliteStoreOpenFailedCode,
+             path_ + ": " + distrusted);
         return false;
     }
     sqlite3_busy_handler(db_, &APMSqliteStore::waitWhileBusy, this);

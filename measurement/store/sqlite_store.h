@@ -152,6 +152,19 @@ using APMColumnInfo = std::vector<APMColumn>;
 // other row of them, and count it among those that did not read.
 using APMDeclaredTables = std::map<std::string, APMColumnInfo>;
 
+// Everything a store's owner makes in its file: its tables (above) and, by
+// table, the statements that make their indexes. A damaged file is carried
+// into a file made from these alone: no declaration the damaged file holds
+// is ever run.
+struct APMDeclaredSchema {
+    APMDeclaredTables tables;
+    std::map<std::string, std::vector<std::string>> indexStatements;
+};
+
+// The table of a file's schema: a stretch of it is damage to the schema,
+// which every read starts from.
+inline constexpr const char* kAPMSqliteStoreSchemaTable = "sqlite_master";
+
 // Rows of a table that a read could not take from a damaged file: those
 // after afterRowID (none: from the first) and before beforeRowID (none: to
 // the last), two rows read next to each other, with the error SQLite gave
@@ -181,13 +194,20 @@ public:
     // its integrity: the file header, the schema, the first and last pages
     // of every table and index, a cost that does not grow with the rows, and
     // every table of at most kAPMSqliteStoreWholeCheckRows rows whole; the
-    // whole file when damage was marked beside it. A damaged file is set
+    // whole file when damage was marked beside it. A trigger or a view in
+    // the file is damage too: the engine makes none, and none runs on the
+    // store's connections (nor does any function with side effects that a
+    // declaration of the file names). A damaged file is set
     // aside (as setAsideAndReopen names it, logged with 34002), never
     // deleted: every row of it whose row ID still reads by itself (as
-    // readableRowsOfTable offers them) is first carried into a new file (its
-    // tables and indexes as the damaged file declares them, each row with
-    // its row ID and columns as that look-up gives them; 34029 counts the
-    // rows and names the stretches that did not read), which then takes its
+    // readableRowsOfTable offers them) is first carried into a new file (the
+    // tables `declared` names that the damaged file holds, made with the
+    // declared columns and indexes; each row with its row ID and the values
+    // that look-up gives, by column name; where SQLite cannot load the
+    // damaged file's schema, the tables are read with what of it parses,
+    // and one whose own declaration does not parse from its pages;
+    // 34029 counts the rows and names the stretches that did not read, and
+    // the tables not declared, which are not carried), which then takes its
     // place at the path. While other processes have the damaged file open it
     // is waited for up to APMFileLock::waitLimit() (the shared lock given up
     // between tries, so that processes that find it together never wait for
@@ -218,7 +238,7 @@ public:
     // Rows of the tables `declared` names are taken only when they are
     // rows the owner could have written (see APMDeclaredTables).
     static std::unique_ptr<APMSqliteStore> makeWithDatabasePath(const std::string& path, APMErrorOut error,
-                                                                const APMDeclaredTables& declared = {});
+                                                                const APMDeclaredSchema& declared = {});
     // Opens an existing file for reading only: nothing is made, checked,
     // repaired or set aside, every write fails, and damage met leaves no
     // mark. Nothing beside the file is made or changed either: a file
@@ -227,7 +247,9 @@ public:
     // reader of it would, and kept in memory where it cannot be made). None
     // on failure (code 4, also for a missing file), code 5 (with
     // kAPMSqliteStoreUnreadableFileDescription) for a file that does not
-    // read as a database at all: a header SQLite refuses, a schema damaged.
+    // read as a database at all: a header SQLite refuses, a schema whose
+    // own pages do not read. A schema with declarations that do not parse
+    // is read as far as it parses (damageInSmallTables says why).
     static std::unique_ptr<APMSqliteStore> makeReadOnlyWithDatabasePath(const std::string& path, APMErrorOut error,
                                                                         const APMDeclaredTables& declared = {});
     ~APMSqliteStore();
@@ -344,7 +366,7 @@ public:
     bool setUserVersion(std::int64_t version, APMErrorOut error);
 
     // For a file that opens but can never be used (another program's
-    // layout, a trigger that refuses the writes): once no other process has
+    // layout, a declaration that refuses the writes): once no other process has
     // it open (waited for up to kAPMSqliteStoreBusyTimeoutSeconds), closes
     // the connection, renames the file with its log and shared memory
     // (kAPMSqliteStoreSetAsideSuffix), logged with 34025 and the reason, and
@@ -366,13 +388,19 @@ public:
     // file and of its write-ahead log that SQLite takes for a table's leaf,
     // read from their bytes: SQLite finds rows only there, so no row that
     // reads is missed, and nothing a damaged page says makes a row skipped.
-    // The work is bounded by the file's pages: the in-order read by as many
-    // rows as they can hold, then one look-up for each key found. The
-    // stretches skipped are answered: each pair of rows read
+    // The work is linear in the file's cells: the in-order read gives no
+    // more keys than the file's table leaves hold, each key found is looked
+    // up once, and where the read gave keys out of order, a second in-order
+    // read examines the cells there. The stretches skipped are answered:
+    // each pair of rows read
     // next to each other between which damage was met (a look-up failing
     // on it, the in-order read stopping short or giving keys that do not
-    // read), with SQLite's error or what was wrong; none for an intact
-    // table. None, with the error, when the table cannot be read for a
+    // read), with SQLite's error or what was wrong, and around a row ID
+    // under which the tree holds another row than its look-up answers; none
+    // for an intact table. A table missing from a schema read in part (see
+    // makeReadOnlyWithDatabasePath), whose declaration does not parse, is
+    // read from its pages with the declared columns. None, with the error,
+    // when the table cannot be read for a
     // reason other than damage (I/O, memory, a lock held past the wait).
     // Marks nothing: a reader that meets damage reports it itself.
     std::optional<std::vector<APMUnreadableStretch>> readableRowsOfTable(
@@ -400,7 +428,7 @@ public:
 
     // Runs the statements in a transaction that is always rolled back, and
     // tells whether the file refuses them: the reason when one fails on a
-    // constraint or a trigger, or stores no row; none when all of them ran.
+    // constraint, or stores no row; none when all of them ran.
     // A failure of another kind (a file held by another connection past the
     // limit, a full disk, an I/O error) says nothing about the file: none,
     // with the error filled.
@@ -489,11 +517,11 @@ private:
         std::int64_t refused = 0;
         std::vector<APMUnreadableStretch> skipped;
     };
-    // Makes the file at the target anew with the tables and indexes of the
-    // open file and every row of them that readableRowsOfTable offers, in
-    // one transaction; false (the target removed, *why filled) when it could
-    // not be written or a table could not be read for a reason other than
-    // damage.
+    // Makes the file at the target anew with the declared tables that the
+    // open file holds, and their declared indexes, and every row of them
+    // that readableRowsOfTable offers, in one transaction; false (the target
+    // removed, *why filled) when it could not be written, an index could not
+    // be made, or a table could not be read for a reason other than damage.
     bool carryReadableRows(const std::string& target, Carried* carried, std::string* why);
     bool open(APMErrorOut error);
     // The URI parameters: "mode=ro" and how the log's index is used.
@@ -585,8 +613,8 @@ private:
     static constexpr const char* kReplacedReason = "another program replaced or deleted the file";
 
     std::string path_;
-    // See APMDeclaredTables.
-    APMDeclaredTables declared_;
+    // See APMDeclaredSchema.
+    APMDeclaredSchema declared_;
     sqlite3* db_ = nullptr;
     // Shared while the store uses the path; see kAPMSqliteStoreLockSuffix.
     std::unique_ptr<APMFileLock> pathLock_;
@@ -623,6 +651,10 @@ private:
     bool damageRefusalSaid_ = false;
     // See takeCarriedLoss().
     std::optional<std::vector<APMUnreadableStretch>> carriedLoss_;
+    // Why SQLite could not load the open file's schema whole, when a store
+    // that only reads takes what of it parses (see
+    // makeReadOnlyWithDatabasePath).
+    std::optional<std::string> schemaDamage_;
     // Whether the write-ahead log outlives the connection; the pages in it
     // after this connection's last commit that added some, and whether
     // pages were added since the log was last made durable.

@@ -18,9 +18,12 @@ using platform::Value;
 
 namespace {
 
+// The table the tests fill, which a carry takes.
+const APMDeclaredSchema kItems = {{{"items", {{"name", "TEXT NOT NULL"}}}}, {}};
+
 std::unique_ptr<APMSqliteStore> openStore(const std::filesystem::path& path) {
     std::optional<APMError> error;
-    auto store = APMSqliteStore::makeWithDatabasePath(path.string(), &error);
+    auto store = APMSqliteStore::makeWithDatabasePath(path.string(), &error, kItems);
     REQUIRE_MESSAGE(store, (error ? error->description() : std::string("no error")));
     return store;
 }

@@ -2,6 +2,7 @@
 #include <doctest/doctest.h>
 
 #include "measurement/upload/bundler_test_support.h"
+#include "testsupport/test_hooks.h"
 
 using namespace measurement;
 using namespace bundle_tag;
@@ -375,6 +376,9 @@ TEST_CASE("daily conversion and real-time limits") {
 }
 
 TEST_CASE("aggregates, engagement and sessions") {
+    // The failure is made with a trigger of the test's own.
+    const test_hooks::FileTriggersRun triggersRun;
+
     BundlerFixture f;
     const auto fp = f.storeHeader(makeHeader("G111", {userAttribute("_lte", 1000, ms(kT - 100)),
                                                       userAttribute("_se", 70, ms(kT - 100))}));
@@ -590,6 +594,9 @@ TEST_CASE("the completed bundle") {
 }
 
 TEST_CASE("a failing bundle insert rolls the whole call back") {
+    // The failure is made with a trigger of the test's own.
+    const test_hooks::FileTriggersRun triggersRun;
+
     BundlerFixture f;
     f.configure(ConfigBuilder()
                     .setting("measurement.upload.max_conversions_per_day", "5")
@@ -640,6 +647,9 @@ TEST_CASE("a failing bundle insert rolls the whole call back") {
 }
 
 TEST_CASE("a failing step rolls the bundle back, logs its code and leaves the run for the next try") {
+    // The failure is made with a trigger of the test's own.
+    const test_hooks::FileTriggersRun triggersRun;
+
     BundlerFixture f;
     const auto fp = f.storeHeader(makeHeader());
     f.storeEvent(makeEvent("live", kT, {}, true), fp);
@@ -751,6 +761,9 @@ TEST_CASE("analytics-storage transitions snapshot and restore the aggregates") {
 }
 
 TEST_CASE("a restore that fails is logged and the bundle still goes") {
+    // The failure is made with a trigger of the test's own.
+    const test_hooks::FileTriggersRun triggersRun;
+
     BundlerFixture f;
     auto bundleUnder = [&](const std::string& signals, const std::string& eventName, std::int64_t fingerprint) {
         f.storeHeader(makeHeader(signals), fingerprint);

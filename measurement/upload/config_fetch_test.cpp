@@ -4,6 +4,7 @@
 #include "measurement/store/config_test_support.h"
 #include "measurement/upload/uploader.h"
 #include "measurement/upload/uploader_test_support.h"
+#include "testsupport/test_hooks.h"
 
 using namespace measurement;
 using namespace upload_test;
@@ -204,6 +205,9 @@ TEST_CASE("A completed fetch tells the TCF client the configuration's region") {
 }
 
 TEST_CASE("A completed fetch whose update time cannot be recorded suspends uploads") {
+    // The failure is made with a trigger of the test's own.
+    const test_hooks::FileTriggersRun triggersRun;
+
     for (const int code : {304, 200}) {
         CAPTURE(code);
         UploadFixture fixture;

@@ -3,6 +3,7 @@
 
 #include "measurement/upload/bundler_test_support.h"
 #include "measurement/upload/event_sampling.h"
+#include "testsupport/test_hooks.h"
 
 using namespace measurement;
 using namespace bundle_tag;
@@ -183,6 +184,9 @@ TEST_CASE("sampling at a rate with the first event of a new day exempt") {
 }
 
 TEST_CASE("aggregates that cannot be read or written give nothing, with the database's error") {
+    // The failure is made with a trigger of the test's own.
+    const test_hooks::FileTriggersRun triggersRun;
+
     BundlerFixture f;
     f.configure(samplingConfig(4));
     storeAggregates(f, withBundledDay(APMEventAggregates("kuvo_calculate", 9, 1, 1, kT), kDay));
@@ -207,6 +211,9 @@ TEST_CASE("aggregates that cannot be read or written give nothing, with the data
 }
 
 TEST_CASE("sampling inside bundling") {
+    // The failure is made with a trigger of the test's own.
+    const test_hooks::FileTriggersRun triggersRun;
+
     BundlerFixture f;
     f.configure(samplingConfig(10));
     const auto fp = f.storeHeader(makeHeader());

@@ -9,6 +9,7 @@
 #include "measurement/store/config_test_support.h"
 #include "measurement/foundation/bundle_tags.h"
 #include "measurement/upload/uploader_test_support.h"
+#include "testsupport/test_hooks.h"
 
 using namespace measurement;
 using namespace upload_test;
@@ -266,6 +267,9 @@ TEST_CASE("Without a service address nothing is sent, once logged, and the data 
 }
 
 TEST_CASE("Uploaded bundles that cannot be deleted suspend uploads for an hour") {
+    // The failure is made with a trigger of the test's own.
+    const test_hooks::FileTriggersRun triggersRun;
+
     UploadFixture fixture;
     fixture.storeEvent("kuvo_calculate", kT0);
     fixture.executeSQL("CREATE TRIGGER keep_queue BEFORE DELETE ON queue BEGIN SELECT RAISE(ABORT, 'kept'); END");

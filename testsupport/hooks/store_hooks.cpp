@@ -2,6 +2,7 @@
 #define SQLITE_ENABLE_PREUPDATE_HOOK
 #include <sqlite3.h>
 
+#include "measurement/store/sqlite_store_shared_state.h"
 #include "measurement/store/written_rows_shared_state.h"
 #include "testsupport/test_hooks.h"
 
@@ -16,5 +17,7 @@ int outOfMemory(sqlite3*, int, sqlite3_value**) { return SQLITE_NOMEM; }
 void refuseWrittenValues(bool refused) {
     measurement::detail::preupdateNewValue().store(refused ? &outOfMemory : &sqlite3_preupdate_new);
 }
+
+void setFileTriggersRun(bool run) { measurement::detail::fileTriggersRun().store(run); }
 
 }  // namespace test_hooks

@@ -1,0 +1,123 @@
+// Opening connections to database files that other programs may have changed.
+#include "measurement/store/sqlite_connections.h"
+
+#include <sqlite3.h>
+
+#include <cctype>
+#include <filesystem>
+#include <system_error>
+
+#include "measurement/store/sqlite_store_shared_state.h"
+
+namespace measurement {
+
+std::atomic<bool>& detail::fileTriggersRun() {
+    static std::atomic<bool> run{false};
+    return run;
+}
+
+namespace sqlite_connections {
+
+namespace {
+
+struct Setting {
+    int option;
+    int value;
+    const char* name;
+};
+
+bool apply(sqlite3* db, const Setting& setting, std::string* why) {
+    int now = -1;
+    if (sqlite3_db_config(db, setting.option, setting.value, &now) == SQLITE_OK && now == setting.value) return true;
+    *why = std::string("SQLite refuses to set ") + setting.name;
+    return false;
+}
+
+// A statement run to its end, its rows ignored.
+int runToEnd(sqlite3* db, const char* sql) {
+    sqlite3_stmt* statement = nullptr;
+    int rc = sqlite3_prepare_v2(db, sql, -1, &statement, nullptr);
+    while (rc == SQLITE_OK || rc == SQLITE_ROW) rc = sqlite3_step(statement);
+    sqlite3_finalize(statement);
+    return rc;
+}
+
+bool answersRow(sqlite3* db, const char* sql) {
+    sqlite3_stmt* statement = nullptr;
+    const bool row = sqlite3_prepare_v2(db, sql, -1, &statement, nullptr) == SQLITE_OK && statement &&
+                     sqlite3_step(statement) == SQLITE_ROW;
+    sqlite3_finalize(statement);
+    return row;
+}
+
+// Prepared, it loads the schema; stepped, it reads no row of it, whose own
+// pages may be damaged past the declarations that loaded.
+constexpr const char* kSchemaLoad = "SELECT 1 FROM sqlite_master LIMIT 0";
+// Answers a row once a table of the file's own loaded.
+constexpr const char* kSomeTableLoaded =
+    "SELECT 1 FROM pragma_table_list WHERE schema = 'main' AND type = 'table' AND name NOT LIKE 'sqlite\\_%' "
+    "ESCAPE '\\' LIMIT 1";
+
+}  // namespace
+
+std::string fileURI(const std::string& path) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    constexpr unsigned kNibbleBits = 4;
+    constexpr unsigned kNibble = 0xf;
+    std::string uri = "file:";
+    std::error_code ec;
+    const auto absolute = std::filesystem::absolute(path, ec);
+    for (unsigned char c : ec ? path : absolute.string()) {
+        if (std::isalnum(c) || c == '/' || c == '-' || c == '_' || c == '.' || c == '~') {
+            uri += static_cast<char>(c);
+        } else {
+            uri += '%';
+            uri += kHex[c >> kNibbleBits];
+            uri += kHex[c & kNibble];
+        }
+    }
+    return uri;
+}
+
+bool distrustFile(sqlite3* db, std::string* why) {
+    const bool triggers = detail::fileTriggersRun().load();
+    const Setting settings[] = {
+        {SQLITE_DBCONFIG_DEFENSIVE, 1, "defensive mode"},
+        {SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, "an untrusted schema"},
+        {SQLITE_DBCONFIG_ENABLE_TRIGGER, triggers ? 1 : 0, "triggers off"},
+        {SQLITE_DBCONFIG_ENABLE_VIEW, 0, "views off"},
+    };
+    for (const auto& setting : settings) {
+        if (!apply(db, setting, why)) return false;
+    }
+    return true;
+}
+
+// SQLite takes the schema for loaded once it has read what it could; the
+// statement during which that happens may still fail on what it could not,
+// the next one no longer does.
+bool tolerateSchemaErrors(sqlite3* db, std::string* why) {
+    if (!apply(db, {SQLITE_DBCONFIG_DEFENSIVE, 0, "defensive mode off"}, why)) return false;
+    if (runToEnd(db, "PRAGMA writable_schema = ON") != SQLITE_DONE ||
+        (runToEnd(db, kSchemaLoad) != SQLITE_DONE && runToEnd(db, kSchemaLoad) != SQLITE_DONE)) {
+        *why = sqlite3_errmsg(db);
+        return false;
+    }
+    if (answersRow(db, kSomeTableLoaded)) return true;
+    *why = "no table of its schema reads";
+    return false;
+}
+
+sqlite3* openLenientReader(const std::string& path, std::string* why) {
+    sqlite3* db = nullptr;
+    const std::string uri = fileURI(path) + "?mode=ro";
+    const int rc = sqlite3_open_v2(uri.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr);
+    if (rc == SQLITE_OK && distrustFile(db, why) && tolerateSchemaErrors(db, why)) return db;
+    if (rc != SQLITE_OK) *why = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+    sqlite3_close_v2(db);
+    return nullptr;
+}
+
+}  // namespace sqlite_connections
+
+}  // namespace measurement

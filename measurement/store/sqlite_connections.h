@@ -1,0 +1,33 @@
+#pragma once
+
+// How the store opens connections to files that other programs may have
+// changed. Not part of the public surface.
+
+#include <string>
+
+struct sqlite3;
+
+namespace measurement::sqlite_connections {
+
+// The path as an SQLite URI: "file:" and the absolute path, percent-encoded.
+std::string fileURI(const std::string& path);
+
+// Sets the connection up as SQLite advises for such files, so that nothing
+// a file holds runs on it: defensive mode (no statement that damages the
+// file by design), the schema not trusted (no function with side effects in
+// what the file declares), no trigger and no view (the engine makes none).
+// False, *why filled, when SQLite refuses a setting.
+bool distrustFile(sqlite3* db, std::string* why);
+
+// For a connection that only reads, distrusted as above: SQLite loads as
+// much of the file's schema as parses and reads, and ignores the
+// declarations it cannot parse or reach (writable_schema, which defensive
+// mode refuses and which is therefore turned off). False, *why filled, when
+// SQLite refuses even that (a header it does not read), or no table loads.
+bool tolerateSchemaErrors(sqlite3* db, std::string* why);
+
+// The file opened for reading only, distrusted, its schema tolerated as
+// above. Null, *why filled, when it cannot be.
+sqlite3* openLenientReader(const std::string& path, std::string* why);
+
+}  // namespace measurement::sqlite_connections

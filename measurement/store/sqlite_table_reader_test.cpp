@@ -1,0 +1,104 @@
+// Tests that reading a damaged table takes steps linear in its cells.
+#include <doctest/doctest.h>
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "measurement/store/sqlite_table_reader.h"
+#include "testsupport/file_text.h"
+#include "testsupport/temp_dir.h"
+
+using namespace measurement;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::size_t kPageSize = 4096;
+// Where an interior page's header keeps its last child, the page the tree
+// goes on to after the children its cells name.
+constexpr std::size_t kLastChildAt = 8;
+
+std::int64_t integer(sqlite3* db, const std::string& sql) {
+    sqlite3_stmt* statement = nullptr;
+    REQUIRE(sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) == SQLITE_OK);
+    REQUIRE(sqlite3_step(statement) == SQLITE_ROW);
+    const std::int64_t value = sqlite3_column_int64(statement, 0);
+    sqlite3_finalize(statement);
+    return value;
+}
+
+// A table of that many rows as small as rows come, whose tree's root is an
+// interior page, its last child made the root itself: every in-order read
+// goes round the root until SQLite's depth limit. The rows of the leaf that
+// was the last child are no longer reached; *reached: the others.
+fs::path loopingTree(const fs::path& folder, int rows, std::int64_t* reached) {
+    const fs::path path = folder / ("looping-" + std::to_string(rows) + ".sql");
+    sqlite3* db = nullptr;
+    REQUIRE(sqlite3_open(path.c_str(), &db) == SQLITE_OK);
+    const std::string made = "PRAGMA page_size = " + std::to_string(kPageSize) +
+                             "; CREATE TABLE raw_events (name TEXT NOT NULL); WITH RECURSIVE n(i) AS (SELECT 1 UNION "
+                             "ALL SELECT i + 1 FROM n WHERE i < " +
+                             std::to_string(rows) + ") INSERT INTO raw_events SELECT '' FROM n";
+    REQUIRE(sqlite3_exec(db, made.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK);
+    const auto root = static_cast<std::uint32_t>(integer(db, "SELECT rootpage FROM sqlite_master WHERE name = 'raw_events'"));
+    REQUIRE(integer(db, "SELECT count(*) FROM dbstat WHERE name = 'raw_events' AND pagetype = 'internal'") == 1);
+    *reached = rows - integer(db, "SELECT ncell FROM dbstat WHERE name = 'raw_events' AND pagetype = 'leaf' ORDER BY "
+                                  "path DESC LIMIT 1");
+    sqlite3_close(db);
+    const std::string self = {static_cast<char>(root >> 24), static_cast<char>(root >> 16),
+                              static_cast<char>(root >> 8), static_cast<char>(root)};
+    REQUIRE(testsupport::overwriteBytes(path, (root - 1) * kPageSize + kLastChildAt, self));
+    return path;
+}
+
+struct Read {
+    std::int64_t rows = 0;
+    std::uint64_t steps = 0;
+    std::vector<APMUnreadableStretch> skipped;
+};
+
+Read readAll(const fs::path& path) {
+    sqlite3* db = nullptr;
+    REQUIRE(sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK);
+    Read read;
+    {
+        LeafCells leaves(db);
+        TableReader reader(db, "raw_events", &leaves, {});
+        std::string error;
+        CHECK(reader.read(
+            [&](sqlite3_stmt*) {
+                ++read.rows;
+                return true;
+            },
+            &read.skipped, &error));
+        read.steps = reader.steps();
+    }
+    sqlite3_close(db);
+    return read;
+}
+
+}  // namespace
+
+TEST_CASE("a tree that leads back into itself is read in steps linear in its cells, every row it leads to once") {
+    testsupport::TempDir folder;
+    constexpr int kRows = 8000;
+    std::int64_t reachedOnce = 0, reachedTwice = 0;
+    const Read once = readAll(loopingTree(folder.path(), kRows, &reachedOnce));
+    const Read twice = readAll(loopingTree(folder.path(), 2 * kRows, &reachedTwice));
+    CHECK(once.rows == reachedOnce);
+    CHECK(twice.rows == reachedTwice);
+    for (const Read* read : {&once, &twice}) {
+        REQUIRE(read->skipped.size() == 1);
+        CHECK(read->skipped[0].error == "the table's tree leads to more rows than the file's pages can hold");
+        CHECK_FALSE(read->skipped[0].beforeRowID);
+    }
+    // Twice the cells, twice the steps; steps that grow with the square of
+    // the cells would be four times as many.
+    CHECK(twice.steps < once.steps * 5 / 2);
+    CHECK(twice.steps > once.steps * 3 / 2);
+}
