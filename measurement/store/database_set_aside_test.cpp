@@ -386,6 +386,15 @@ TEST_CASE("an unchanged file is not examined again") {
         REQUIRE(open(scheduler, path, nullptr));
         CHECK(fs::file_size(path.string() + "-wal") == logged);
     }
+    SUBCASE("its opens carry nothing, and keep its record") {
+        constexpr int kOpens = 3;
+        const auto recorded = tableRows(path, "schema_checks");
+        APMMonitorCapture capture;
+        for (int i = 0; i < kOpens; ++i) REQUIRE(open(scheduler, path, nullptr));
+        CHECK_FALSE(capture.hasCode(kAPMSqliteStoreDamagedFileCode));
+        CHECK_FALSE(capture.hasCode(kAPMSqliteStoreSetAsideCode));
+        CHECK(tableRows(path, "schema_checks") == recorded);
+    }
     SUBCASE("a record left by an engine of another layout is examined and recorded anew") {
         const auto recorded = tableRows(path, "schema_checks");
         REQUIRE(recorded.size() == 1);
