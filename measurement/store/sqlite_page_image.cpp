@@ -1,8 +1,6 @@
 // Where SQLite reads each page of a database file from: the file, or a frame its write-ahead log committed.
 #include "measurement/store/sqlite_page_image.h"
 
-#include <sqlite3.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -90,45 +88,6 @@ struct Checksum {
 
 std::string errorText(int error) { return std::strerror(error); }
 
-// A file as a connection has it open, read through SQLite's own handle.
-class ConnectionFileBytes final : public APMByteSource {
-public:
-    // The main file, or the log (or journal) the connection has open.
-    ConnectionFileBytes(sqlite3* db, int which) {
-        if (!db || sqlite3_file_control(db, "main", which, &file_) != SQLITE_OK || !file_ || !file_->pMethods) {
-            file_ = nullptr;
-            openError_ = ENOENT;
-            return;
-        }
-        sqlite3_int64 size = 0;
-        if (file_->pMethods->xFileSize(file_, &size) != SQLITE_OK) {
-            openError_ = EIO;
-        } else if (size > 0) {
-            size_ = static_cast<std::uint64_t>(size);
-        }
-    }
-
-    int openError() const override { return openError_; }
-    std::uint64_t size() const override { return size_; }
-
-    // SQLite's own reads fill what lies past the end with zeros.
-    bool read(std::uint64_t at, std::size_t length, unsigned char* into, int* readError) const override {
-        if (readError) *readError = 0;
-        const std::size_t within = at < size_ ? static_cast<std::size_t>(std::min<std::uint64_t>(length, size_ - at)) : 0;
-        std::fill(into + within, into + length, 0);
-        if (within == 0 || openError_ != 0) return length == 0;
-        const int rc = file_->pMethods->xRead(file_, into, static_cast<int>(within), static_cast<sqlite3_int64>(at));
-        if (rc == SQLITE_OK || rc == SQLITE_IOERR_SHORT_READ) return true;
-        if (readError) *readError = EIO;
-        return false;
-    }
-
-private:
-    sqlite3_file* file_ = nullptr;
-    int openError_ = 0;
-    std::uint64_t size_ = 0;
-};
-
 }  // namespace
 
 FileImage::FileImage(const std::string& databasePath)
@@ -138,8 +97,8 @@ FileImage::FileImage(const std::string& databasePath)
 }
 
 FileImage::FileImage(sqlite3* db)
-    : file_(std::make_unique<ConnectionFileBytes>(db, SQLITE_FCNTL_FILE_POINTER)),
-      log_(std::make_unique<ConnectionFileBytes>(db, SQLITE_FCNTL_JOURNAL_POINTER)) {
+    : file_(std::make_unique<APMConnectionFileBytes>(db, APMConnectionFileBytes::Which::file)),
+      log_(std::make_unique<APMConnectionFileBytes>(db, APMConnectionFileBytes::Which::log)) {
     read();
 }
 

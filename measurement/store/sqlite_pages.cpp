@@ -3,8 +3,6 @@
 
 #include <algorithm>
 
-#include "measurement/store/file_bytes.h"
-
 namespace measurement::sqlite_pages {
 
 namespace {
@@ -50,7 +48,7 @@ bool validPageSize(std::uint32_t size) {
 
 // The file and its log, with the page sizes their headers give.
 struct Layout {
-    explicit Layout(const std::string& path) : file(path), log(path + kLogSuffix) {
+    Layout(const APMByteSource& file, const APMByteSource& log) : file(file), log(log) {
         unsigned char header[kFileHeaderSize] = {};
         std::uint32_t filePageSize = 0, logPageSize = 0;
         if (file.read(0, kFileHeaderSize, header)) {
@@ -70,8 +68,8 @@ struct Layout {
         return framePageSize == 0 || log.size() < kLogHeaderSize ? 0 : (log.size() - kLogHeaderSize) / frameSize();
     }
 
-    APMFileBytes file;
-    APMFileBytes log;
+    const APMByteSource& file;
+    const APMByteSource& log;
     std::uint32_t pageSize = 0;
     std::uint32_t framePageSize = 0;
 };
@@ -125,9 +123,13 @@ std::uint32_t maxCellsPerPage(std::uint32_t pageSize) {
     return static_cast<std::uint32_t>(maxCells(pageSize));
 }
 
-PageImages pageImagesOf(const std::string& databasePath) {
-    const Layout layout(databasePath);
+PageImages pageImagesOf(const APMByteSource& file, const APMByteSource& log) {
+    const Layout layout(file, log);
     return {layout.pageSize, layout.pages() + layout.frames()};
+}
+
+PageImages pageImagesOf(const std::string& databasePath) {
+    return pageImagesOf(APMFileBytes(databasePath), APMFileBytes(databasePath + kLogSuffix));
 }
 
 std::size_t addTableLeafRowIDs(const unsigned char* page, std::size_t pageSize, std::size_t headerOffset,
@@ -148,7 +150,11 @@ std::size_t addTableLeafRowIDs(const unsigned char* page, std::size_t pageSize, 
 }
 
 std::vector<std::int64_t> tableLeafRowIDs(const std::string& databasePath, std::uint64_t* cells) {
-    const Layout layout(databasePath);
+    return tableLeafRowIDs(APMFileBytes(databasePath), APMFileBytes(databasePath + kLogSuffix), cells);
+}
+
+std::vector<std::int64_t> tableLeafRowIDs(const APMByteSource& file, const APMByteSource& log, std::uint64_t* cells) {
+    const Layout layout(file, log);
     std::vector<std::int64_t> rowIDs;
     std::uint64_t read = 0;
     std::vector<unsigned char> image(std::max<std::uint64_t>(layout.pageSize, layout.frameSize()));

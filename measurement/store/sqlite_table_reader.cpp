@@ -134,11 +134,15 @@ struct Picks {
 
 }  // namespace
 
+// Through the connection's handles: other processes may be writing the
+// file meanwhile, and one that found this process's locks gone would take
+// it for absent.
 void LeafCells::readOnce() {
     if (read_) return;
     read_ = true;
-    const char* path = sqlite3_db_filename(db_, "main");
-    if (path && *path) rowIDs_ = sqlite_pages::tableLeafRowIDs(path, &count_);
+    const APMConnectionFileBytes file(db_, APMConnectionFileBytes::Which::file);
+    const APMConnectionFileBytes log(db_, APMConnectionFileBytes::Which::log);
+    rowIDs_ = sqlite_pages::tableLeafRowIDs(file, log, &count_);
 }
 
 const std::vector<std::int64_t>& LeafCells::rowIDs() {

@@ -16,7 +16,8 @@ namespace measurement {
 
 // The row IDs of every table-leaf page image of the file a connection has
 // open, and how many cells those images hold, read from its bytes once,
-// when a read first needs them (see sqlite_pages::tableLeafRowIDs).
+// when a read first needs them (see sqlite_pages::tableLeafRowIDs), through
+// the connection's own handles of the file and its log.
 class LeafCells {
 public:
     explicit LeafCells(sqlite3* db) : db_(db) {}
