@@ -31,6 +31,9 @@ namespace {
 constexpr const char* kAppID = "velmora-damage-test";
 constexpr int kEvents = 3001;
 constexpr int kBundles = 400;
+// The events and bundles the schema's damage cases store.
+constexpr int kStored = 300;
+constexpr int kStoredBundles = 1;
 constexpr std::size_t kDamagedBytes = 600;
 
 std::string fileBytes(const fs::path& path) {
@@ -175,6 +178,47 @@ APMEvent numbered(int i, double now) {
                     APMParameters{{"index", APMValue(static_cast<std::int64_t>(i))}});
 }
 
+// Rows of every kind the engine keeps, stored by the fixture's database,
+// which is then closed, its log copied into the file, so that damage to the
+// file's bytes lies where every reader reads: that many events (every other
+// one realtime) and their header, that many queued bundles, the day's
+// counts, the app instance ID and the first open, a user property.
+void storeRowsOfEveryKind(DatabaseFixture& fx, int events, int bundles) {
+    const double now = fx.time.now();
+    fx.onWorker([&] {
+        auto& db = fx.database();
+        REQUIRE(db.insertRawEventMetadata(makeBundle(kAppID, 1), 1, nullptr));
+        REQUIRE(db.performTransaction([&] {
+            for (int i = 0; i < events; ++i) {
+                APMEvent event = numbered(i, now);
+                event.setRealtime(i % 2 == 0);
+                if (!db.insertRawEvent(event, 1, nullptr)) return false;
+            }
+            for (int i = 0; i < bundles; ++i) {
+                const auto end = static_cast<std::int64_t>((now - 50) * 1000) + i;
+                if (!db.insertBundle(makeBundle(kAppID, end), false, nullptr)) return false;
+            }
+            return db.updateDailyCounts(APMDailyCounts(1, 0, events, events, 0, 0, 0), nullptr);
+        }));
+        REQUIRE(db.recordAppInstanceIDUnlessRecorded("kept-instance", nullptr) == "kept-instance");
+        bool recorded = false;
+        REQUIRE(db.recordFirstOpenUnlessRecorded(1700000000000, &recorded, nullptr));
+        REQUIRE(db.updateUserAttribute(APMUserAttribute("app", "kept_property", APMValue(std::string("yes")), 1),
+                                       nullptr));
+    });
+    fx.close();
+    Connection connection(fx.path());
+    REQUIRE(sqlite3_exec(connection.db, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr) == SQLITE_OK);
+}
+
+// Every row of each table, by table.
+std::map<std::string, std::map<std::int64_t, std::string>> rowsOfTables(const fs::path& path,
+                                                                       const std::vector<std::string>& tables) {
+    std::map<std::string, std::map<std::int64_t, std::string>> rows;
+    for (const auto& table : tables) rows[table] = rowsOf(path, table);
+    return rows;
+}
+
 }  // namespace
 
 TEST_CASE("a damaged page of the raw events or of the queue: the file is set aside, and every row that still reads "
@@ -200,39 +244,10 @@ TEST_CASE("a damaged page of the raw events or of the queue: the file is set asi
         CAPTURE(what);
         DatabaseFixture fx;
         const double now = fx.time.now();
-        fx.onWorker([&] {
-            auto& db = fx.database();
-            REQUIRE(db.insertRawEventMetadata(makeBundle(kAppID, 1), 1, nullptr));
-            REQUIRE(db.performTransaction([&] {
-                for (int i = 0; i < kEvents; ++i) {
-                    if (!db.insertRawEvent(numbered(i, now), 1, nullptr)) return false;
-                }
-                for (int i = 0; i < kBundles; ++i) {
-                    const auto end = static_cast<std::int64_t>((now - 50) * 1000) + i;
-                    if (!db.insertBundle(makeBundle(kAppID, end), false, nullptr)) return false;
-                }
-                return true;
-            }));
-            REQUIRE(db.recordAppInstanceIDUnlessRecorded("kept-instance", nullptr) == "kept-instance");
-            bool recorded = false;
-            REQUIRE(db.recordFirstOpenUnlessRecorded(1700000000000, &recorded, nullptr));
-            REQUIRE(db.updateUserAttribute(APMUserAttribute("app", "kept_property", APMValue(std::string("yes")), 1),
-                                           nullptr));
-        });
-        fx.close();
-        // The log copied into the file, so that the damage lies where every
-        // reader reads.
-        {
-            Connection connection(fx.path());
-            REQUIRE(sqlite3_exec(connection.db, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr) ==
-                    SQLITE_OK);
-        }
+        storeRowsOfEveryKind(fx, kEvents, kBundles);
         const std::string other = std::string(entry.table) == "queue" ? "raw_events" : "queue";
-        std::map<std::string, std::map<std::int64_t, std::string>> before;
-        for (const auto& table : {std::string(entry.table), other, std::string("raw_events_metadata"),
-                                  std::string("app_metadata"), std::string("user_attributes")}) {
-            before[table] = rowsOf(fx.path(), table);
-        }
+        auto before =
+            rowsOfTables(fx.path(), {entry.table, other, "raw_events_metadata", "app_metadata", "user_attributes"});
         REQUIRE(before[entry.table].size() == (std::string(entry.table) == "queue" ? kBundles : kEvents));
 
         std::size_t pageSize = 0;
@@ -812,38 +827,14 @@ TEST_CASE("a declaration in the schema that does not parse: the dump reads every
         {"the app metadata's own declaration", "app_metadata", " (\"", " 0\"", "app_metadata"},
     };
     const char* damage = "UPDATE sqlite_master SET sql = replace(sql, ?2, ?3) WHERE name = ?1";
-    constexpr int kStored = 300;
     const std::vector<std::string> tables = {"raw_events", "raw_events_metadata", "queue", "app_metadata",
                                              "user_attributes"};
     for (const auto& entry : cases) {
         CAPTURE(entry.what);
         DatabaseFixture fx;
         const double now = fx.time.now();
-        fx.onWorker([&] {
-            auto& db = fx.database();
-            REQUIRE(db.insertRawEventMetadata(makeBundle(kAppID, 1), 1, nullptr));
-            REQUIRE(db.performTransaction([&] {
-                for (int i = 0; i < kStored; ++i) {
-                    APMEvent event = numbered(i, now);
-                    event.setRealtime(i % 2 == 0);
-                    if (!db.insertRawEvent(event, 1, nullptr)) return false;
-                }
-                return db.insertBundle(makeBundle(kAppID, 1000), false, nullptr);
-            }));
-            REQUIRE(db.recordAppInstanceIDUnlessRecorded("kept-instance", nullptr) == "kept-instance");
-            bool recorded = false;
-            REQUIRE(db.recordFirstOpenUnlessRecorded(1700000000000, &recorded, nullptr));
-            REQUIRE(db.updateUserAttribute(APMUserAttribute("app", "kept_property", APMValue(std::string("yes")), 1),
-                                           nullptr));
-        });
-        fx.close();
-        std::map<std::string, std::map<std::int64_t, std::string>> before;
-        {
-            Connection connection(fx.path());
-            REQUIRE(sqlite3_exec(connection.db, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr) ==
-                    SQLITE_OK);
-        }
-        for (const auto& table : tables) before[table] = rowsOf(fx.path(), table);
+        storeRowsOfEveryKind(fx, kStored, kStoredBundles);
+        auto before = rowsOfTables(fx.path(), tables);
         {
             Connection connection(fx.path());
             REQUIRE(sqlite3_exec(connection.db, "PRAGMA writable_schema = ON", nullptr, nullptr, nullptr) == SQLITE_OK);
@@ -1015,38 +1006,14 @@ TEST_CASE("a schema whose bytes changed while SQLite's count of its changes did 
          "('raw_events_by_fingerprint', 'raw_events_by_timestamp')) - rootpage WHERE name IN "
          "('raw_events_by_fingerprint', 'raw_events_by_timestamp')"},
     };
-    constexpr int kStored = 300;
     const std::vector<std::string> tables = {"raw_events", "queue", "daily_counts", "app_metadata", "user_attributes"};
     for (const auto& entry : cases) {
         CAPTURE(entry.what);
         DatabaseFixture fx;
         const double now = fx.time.now();
-        fx.onWorker([&] {
-            auto& db = fx.database();
-            REQUIRE(db.insertRawEventMetadata(makeBundle(kAppID, 1), 1, nullptr));
-            REQUIRE(db.performTransaction([&] {
-                for (int i = 0; i < kStored; ++i) {
-                    if (!db.insertRawEvent(numbered(i, now), 1, nullptr)) return false;
-                }
-                return db.insertBundle(makeBundle(kAppID, 1000), false, nullptr) &&
-                       db.updateDailyCounts(APMDailyCounts(1, 0, kStored, kStored, 0, 0, 0), nullptr);
-            }));
-            REQUIRE(db.recordAppInstanceIDUnlessRecorded("kept-instance", nullptr) == "kept-instance");
-            bool recorded = false;
-            REQUIRE(db.recordFirstOpenUnlessRecorded(1700000000000, &recorded, nullptr));
-            REQUIRE(db.updateUserAttribute(APMUserAttribute("app", "kept_property", APMValue(std::string("yes")), 1),
-                                           nullptr));
-        });
-        fx.close();
-        std::map<std::string, std::map<std::int64_t, std::string>> before;
-        std::int64_t version = 0;
-        {
-            Connection connection(fx.path());
-            REQUIRE(sqlite3_exec(connection.db, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr) ==
-                    SQLITE_OK);
-            version = connection.integer("PRAGMA schema_version");
-        }
-        for (const auto& table : tables) before[table] = rowsOf(fx.path(), table);
+        storeRowsOfEveryKind(fx, kStored, kStoredBundles);
+        auto before = rowsOfTables(fx.path(), tables);
+        const std::int64_t version = Connection(fx.path()).integer("PRAGMA schema_version");
         {
             Connection connection(fx.path());
             REQUIRE(sqlite3_exec(connection.db, ("PRAGMA writable_schema = ON; " + entry.change).c_str(), nullptr,

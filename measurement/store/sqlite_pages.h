@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "measurement/store/file_bytes.h"
+#include "measurement/store/sqlite_format.h"
 
 namespace measurement::sqlite_pages {
 
@@ -33,9 +34,8 @@ struct PageImages {
 PageImages pageImagesOf(const APMByteSource& file, const APMByteSource& log);
 PageImages pageImagesOf(const std::string& databasePath);
 
-// The most cells SQLite takes one page of this size to hold: a page that
-// says it holds more is damaged to it.
-std::uint32_t maxCellsPerPage(std::uint32_t pageSize);
+// The most cells SQLite takes one page of this size to hold.
+using sqlite_format::maxCellsPerPage;
 
 // Adds the row IDs of the cells of a page image that SQLite takes for a
 // table leaf (flag 0x0D at headerOffset: 100 on page 1, else 0), as a
