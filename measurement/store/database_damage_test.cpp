@@ -989,6 +989,10 @@ TEST_CASE("a schema whose bytes changed while SQLite's count of its changes did 
          "names",
          "UPDATE sqlite_master SET sql = replace(sql, 'ents_co', CAST(X'3df1469c8b5b84' AS TEXT)) WHERE name = "
          "'daily_counts'"},
+        // Its columns after them would read under the names before them.
+        {"two columns of the app metadata's declaration merged into one under a name of garbage",
+         "UPDATE sqlite_master SET sql = replace(sql, 'ig\" BLOB, \"fir', CAST(X'502b49fa9363f516688e8b9d07e7bc' AS "
+         "TEXT)) WHERE name = 'app_metadata'"},
         {"a letter of an index's declaration", "UPDATE sqlite_master SET sql = replace(sql, ' ON ', ' oN ') WHERE name "
                                                "= 'raw_events_by_timestamp'"},
         {"a type in the queue's declaration",

@@ -535,6 +535,10 @@ private:
         // Rows that read but that the new file's constraints refused.
         std::int64_t refused = 0;
         std::vector<APMUnreadableStretch> skipped;
+        // Tables whose declaration damage shifted, read from their pages
+        // with the owner's: SQLite's check of them finds what the
+        // declaration says, not the rows.
+        std::vector<std::string> readFromPages;
     };
     // Makes the file at the target anew with the declared tables that the
     // open file holds, and their declared indexes, and every row of them

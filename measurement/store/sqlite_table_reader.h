@@ -51,9 +51,12 @@ class TableReader {
 public:
     // `schemaDamage`, when the connection reads a schema that SQLite could
     // not load whole: why, and a table missing from what loaded is one
-    // whose declaration did not parse.
+    // whose declaration did not parse. `fromPages`: the rows are read from
+    // the table's pages with the owner's declaration, whatever SQLite's
+    // says (one whose columns damage merged or split would give values
+    // under other columns than they were written for).
     TableReader(sqlite3* db, const std::string& table, LeafCells* leaves, const APMDeclaredTables& declared,
-                std::optional<std::string> schemaDamage = std::nullopt);
+                std::optional<std::string> schemaDamage = std::nullopt, bool fromPages = false);
     ~TableReader();
     TableReader(const TableReader&) = delete;
     TableReader& operator=(const TableReader&) = delete;
