@@ -32,6 +32,7 @@
 #include "testsupport/child_process.h"
 #include "testsupport/file_text.h"
 #include "testsupport/loopback_server.h"
+#include "testsupport/sqlite_file.h"
 #include "testsupport/temp_dir.h"
 
 namespace {
@@ -173,16 +174,7 @@ public:
         }
         return names;
     }
-    void sql(const std::string& statement) {
-        sqlite3* db = nullptr;
-        REQUIRE(sqlite3_open(database().c_str(), &db) == SQLITE_OK);
-        char* message = nullptr;
-        const int rc = sqlite3_exec(db, statement.c_str(), nullptr, nullptr, &message);
-        const std::string text = message ? message : "";
-        sqlite3_free(message);
-        sqlite3_close(db);
-        REQUIRE_MESSAGE(rc == SQLITE_OK, text);
-    }
+    void sql(const std::string& statement) { testsupport::runSQL(database(), statement); }
 
     testsupport::TempDir folder;
 
@@ -373,24 +365,11 @@ TEST_CASE("A database that cannot be used is set aside, and the event is stored 
 
 namespace {
 
-// Runs SQL on the file as a tool of another program would, each statement
-// in turn (the file's own declarations parsed, none of them run).
-void sqlOn(const fs::path& database, const std::string& statements) {
-    sqlite3* db = nullptr;
-    REQUIRE(sqlite3_open(database.c_str(), &db) == SQLITE_OK);
-    char* message = nullptr;
-    const int rc = sqlite3_exec(db, statements.c_str(), nullptr, nullptr, &message);
-    const std::string text = message ? message : "";
-    sqlite3_free(message);
-    sqlite3_close(db);
-    REQUIRE_MESSAGE(rc == SQLITE_OK, text);
-}
-
 // The raw events made again with a check that refuses the events of those
 // names, "no_room" (their rows kept): a file that refuses some writes of the
 // engine, as a full disk does, without being damaged.
 void refuseEventsNamed(ToolFixture& tool, const std::string& names) {
-    sqlOn(tool.database(),
+    testsupport::runSQL(tool.database(),
           "BEGIN; CREATE TABLE refusing (metadata_fingerprint INTEGER NOT NULL, name TEXT NOT NULL, timestamp REAL NOT "
           "NULL, data BLOB NOT NULL, is_realtime INTEGER NOT NULL DEFAULT 0, clock INTEGER, CONSTRAINT no_room CHECK "
           "(name NOT IN (" + names + "))); INSERT INTO refusing (rowid, metadata_fingerprint, name, timestamp, data, "
@@ -1384,13 +1363,9 @@ TEST_CASE("Nothing a database file holds runs: its triggers, or statements after
     };
     const std::string elsewhere = "ELSEWHERE";
     const std::vector<Case> cases = {
-        {"a trigger that deletes the earlier events",
-         "CREATE TRIGGER wipe AFTER INSERT ON raw_events BEGIN DELETE FROM raw_events WHERE rowid < NEW.rowid; END"},
-        {"a trigger that renames the new event",
-         "CREATE TRIGGER rename AFTER INSERT ON raw_events BEGIN UPDATE raw_events SET name = 'renamed' WHERE rowid "
-         "= NEW.rowid; END"},
-        {"a trigger that refuses every event",
-         "CREATE TRIGGER refuse BEFORE INSERT ON raw_events BEGIN SELECT RAISE(ABORT, 'no room'); END"},
+        {"a trigger that deletes the earlier events", testsupport::kTriggerDeletingEarlierEvents},
+        {"a trigger that renames the new event", testsupport::kTriggerRenamingNewEvent},
+        {"a trigger that refuses every event", testsupport::kTriggerRefusingEveryEvent},
         {"a declaration that goes on to attach another file and write into it, and a header that refuses writes",
          "PRAGMA writable_schema = ON; UPDATE sqlite_master SET sql = sql || '; ATTACH ''" + elsewhere +
              "'' AS x; CREATE TABLE x.t (a); INSERT INTO x.t VALUES (''from the file'')' WHERE name = 'raw_events'",
@@ -1406,9 +1381,11 @@ TEST_CASE("Nothing a database file holds runs: its triggers, or statements after
         for (auto at = change.find(elsewhere); at != std::string::npos; at = change.find(elsewhere)) {
             change.replace(at, elsewhere.size(), outside.string());
         }
-        sqlOn(tool.database(), change + "; PRAGMA wal_checkpoint(TRUNCATE)");
-        // The write version past SQLite's: it reads the file, and writes it not.
-        if (entry.headerRefusesWrites) REQUIRE(testsupport::overwriteBytes(tool.database(), 18, "\x03"));
+        testsupport::runSQL(tool.database(), change + "; PRAGMA wal_checkpoint(TRUNCATE)");
+        if (entry.headerRefusesWrites) {
+            REQUIRE(testsupport::overwriteBytes(tool.database(), testsupport::kWriteVersionAt,
+                                                testsupport::kWriteVersionPastSQLite));
+        }
 
         const Run after = tool.log("after");
         CHECK_MESSAGE(after.status == 0, after.err);

@@ -133,6 +133,9 @@ const std::string& layoutFingerprint() {
     return kFingerprint;
 }
 
+constexpr const char* kSchemaRewrittenProblem =
+    "its schema's bytes changed while SQLite's count of its changes did not: written over, not changed through SQLite";
+
 std::string lowered(std::string text) {
     for (auto& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return text;
@@ -150,8 +153,19 @@ bool APMDatabase::prepareFile(APMErrorOut error) {
     return true;
 }
 
+// A schema whose bytes changed behind SQLite is damage: its rows are
+// carried into a file of the engine's declarations, which is then examined
+// as any new file. Kept for other processes, the damaged file takes no
+// write and is not prepared (the reopen handler prepares the file that
+// replaces it). A carried file has no schema version of the engine's yet
+// (see ensureSchema), and so is examined whatever record it carried along.
 bool APMDatabase::prepareLayout(APMErrorOut error) {
-    if (isLayoutUnchangedSinceChecked()) return true;
+    const auto since = layoutSinceChecked();
+    if (since == LayoutSinceChecked::unchanged) return true;
+    if (since == LayoutSinceChecked::schemaRewritten &&
+        (!store_->replaceAsDamaged(kSchemaRewrittenProblem, error) || store_->damageKept())) {
+        return false;
+    }
     if (const auto foreign = foreignLayout(); foreign && !store_->setAsideAndReopen(*foreign, error)) return false;
     std::optional<std::string> refusal;
     if (ensureSchema(error, &refusal)) return true;
@@ -162,17 +176,28 @@ bool APMDatabase::prepareLayout(APMErrorOut error) {
 // columns, indexes, views and triggers. When the file holds the version
 // recorded at the end of the last whole examination by an engine of this
 // layout, nothing that examination looked at has changed since: no other
-// program's objects, no table or column missing. The recording lives in
-// the file itself, so another file at the path does not carry it. A file
-// with any trigger is examined at every open all the same, since whether a
-// trigger refuses an event's write may depend on the rows; so is one
-// written by a newer layout, which is noted at each open.
-bool APMDatabase::isLayoutUnchangedSinceChecked() {
-    const auto schema = store_->schemaVersion(nullptr);
-    return schema && store_->userVersion(nullptr) == kAPMDatabaseSchemaVersion &&
-           store_->answersTrue("SELECT layout = ? AND schema_version = ? AND NOT EXISTS (SELECT 1 FROM sqlite_master "
-                               "WHERE type = 'trigger') FROM schema_checks WHERE id = 1",
-                               {layoutFingerprint(), *schema});
+// program's objects, no table or column missing. Unless the schema's bytes
+// changed all the same: no program changes them through SQLite without a
+// new version, so another digest under the recorded version is damage
+// written over the file (a column's name turned to garbage would fail every
+// event's write for good). The recording lives in the file itself, so
+// another file at the path does not carry it; it is read by the place of
+// its columns, which damage to their names does not move. A file with any
+// trigger is examined at every open all the same, since whether a trigger
+// refuses an event's write may depend on the rows; so is one written by a
+// newer layout, which is noted at each open.
+APMDatabase::LayoutSinceChecked APMDatabase::layoutSinceChecked() {
+    const auto schema = store_->schemaState(nullptr);
+    if (!schema || store_->userVersion(nullptr) != kAPMDatabaseSchemaVersion) return LayoutSinceChecked::changed;
+    const std::string recorded =
+        "WITH recorded (id, layout, schema_version, schema_digest) AS (SELECT * FROM schema_checks) SELECT "
+        "layout = ?1 AND schema_version = ?2 AND NOT EXISTS (SELECT 1 FROM sqlite_master WHERE type = 'trigger') ";
+    APMBindings values = {layoutFingerprint(), schema->version};
+    if (!store_->answersTrue(recorded + "FROM recorded WHERE id = 1", values)) return LayoutSinceChecked::changed;
+    values.push_back(platform::Value(schema->digest));
+    return store_->answersTrue(recorded + "AND schema_digest IS NOT ?3 FROM recorded WHERE id = 1", values)
+               ? LayoutSinceChecked::schemaRewritten
+               : LayoutSinceChecked::unchanged;
 }
 
 // Another program's objects under the engine's table names: a view or an
@@ -221,13 +246,14 @@ bool APMDatabase::ensureSchema(APMErrorOut error, std::optional<std::string>* re
         if (*version < kAPMDatabaseSchemaVersion && !store_->setUserVersion(kAPMDatabaseSchemaVersion, inner)) {
             return false;
         }
-        // The schema version as this transaction leaves it: every change
-        // above is made by now.
-        const auto schema = store_->schemaVersion(inner);
+        // The schema as this transaction leaves it: every change above is
+        // made by now.
+        const auto schema = store_->schemaState(inner);
         return schema && store_
-                             ->executeStatement("INSERT OR REPLACE INTO schema_checks (id, layout, schema_version) "
-                                                "VALUES (1, ?, ?)",
-                                                {layoutFingerprint(), *schema}, inner)
+                             ->executeStatement("INSERT OR REPLACE INTO schema_checks (id, layout, schema_version, "
+                                                "schema_digest) VALUES (1, ?, ?, ?)",
+                                                {layoutFingerprint(), schema->version, platform::Value(schema->digest)},
+                                                inner)
                              .has_value();
     });
     if (!done) {

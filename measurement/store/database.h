@@ -377,7 +377,10 @@ private:
     // After the store carried the file out of a damaged one: notes in the
     // app metadata when it lost its row there.
     void noteCarriedLoss();
-    bool isLayoutUnchangedSinceChecked();
+    // What the file's record of its layout's last examination says of it
+    // now.
+    enum class LayoutSinceChecked { unchanged, changed, schemaRewritten };
+    LayoutSinceChecked layoutSinceChecked();
     std::optional<std::string> foreignLayout();
     // *refusal, when given, is set (and nothing kept) when the file
     // refuses what an event's write does.

@@ -31,6 +31,9 @@ namespace {
 constexpr const char* kAppID = "velmora-damage-test";
 constexpr int kEvents = 3001;
 constexpr int kBundles = 400;
+// The events and bundles the schema's damage cases store.
+constexpr int kStored = 300;
+constexpr int kStoredBundles = 1;
 constexpr std::size_t kDamagedBytes = 600;
 
 std::string fileBytes(const fs::path& path) {
@@ -175,6 +178,47 @@ APMEvent numbered(int i, double now) {
                     APMParameters{{"index", APMValue(static_cast<std::int64_t>(i))}});
 }
 
+// Rows of every kind the engine keeps, stored by the fixture's database,
+// which is then closed, its log copied into the file, so that damage to the
+// file's bytes lies where every reader reads: that many events (every other
+// one realtime) and their header, that many queued bundles, the day's
+// counts, the app instance ID and the first open, a user property.
+void storeRowsOfEveryKind(DatabaseFixture& fx, int events, int bundles) {
+    const double now = fx.time.now();
+    fx.onWorker([&] {
+        auto& db = fx.database();
+        REQUIRE(db.insertRawEventMetadata(makeBundle(kAppID, 1), 1, nullptr));
+        REQUIRE(db.performTransaction([&] {
+            for (int i = 0; i < events; ++i) {
+                APMEvent event = numbered(i, now);
+                event.setRealtime(i % 2 == 0);
+                if (!db.insertRawEvent(event, 1, nullptr)) return false;
+            }
+            for (int i = 0; i < bundles; ++i) {
+                const auto end = static_cast<std::int64_t>((now - 50) * 1000) + i;
+                if (!db.insertBundle(makeBundle(kAppID, end), false, nullptr)) return false;
+            }
+            return db.updateDailyCounts(APMDailyCounts(1, 0, events, events, 0, 0, 0), nullptr);
+        }));
+        REQUIRE(db.recordAppInstanceIDUnlessRecorded("kept-instance", nullptr) == "kept-instance");
+        bool recorded = false;
+        REQUIRE(db.recordFirstOpenUnlessRecorded(1700000000000, &recorded, nullptr));
+        REQUIRE(db.updateUserAttribute(APMUserAttribute("app", "kept_property", APMValue(std::string("yes")), 1),
+                                       nullptr));
+    });
+    fx.close();
+    Connection connection(fx.path());
+    REQUIRE(sqlite3_exec(connection.db, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr) == SQLITE_OK);
+}
+
+// Every row of each table, by table.
+std::map<std::string, std::map<std::int64_t, std::string>> rowsOfTables(const fs::path& path,
+                                                                       const std::vector<std::string>& tables) {
+    std::map<std::string, std::map<std::int64_t, std::string>> rows;
+    for (const auto& table : tables) rows[table] = rowsOf(path, table);
+    return rows;
+}
+
 }  // namespace
 
 TEST_CASE("a damaged page of the raw events or of the queue: the file is set aside, and every row that still reads "
@@ -200,39 +244,10 @@ TEST_CASE("a damaged page of the raw events or of the queue: the file is set asi
         CAPTURE(what);
         DatabaseFixture fx;
         const double now = fx.time.now();
-        fx.onWorker([&] {
-            auto& db = fx.database();
-            REQUIRE(db.insertRawEventMetadata(makeBundle(kAppID, 1), 1, nullptr));
-            REQUIRE(db.performTransaction([&] {
-                for (int i = 0; i < kEvents; ++i) {
-                    if (!db.insertRawEvent(numbered(i, now), 1, nullptr)) return false;
-                }
-                for (int i = 0; i < kBundles; ++i) {
-                    const auto end = static_cast<std::int64_t>((now - 50) * 1000) + i;
-                    if (!db.insertBundle(makeBundle(kAppID, end), false, nullptr)) return false;
-                }
-                return true;
-            }));
-            REQUIRE(db.recordAppInstanceIDUnlessRecorded("kept-instance", nullptr) == "kept-instance");
-            bool recorded = false;
-            REQUIRE(db.recordFirstOpenUnlessRecorded(1700000000000, &recorded, nullptr));
-            REQUIRE(db.updateUserAttribute(APMUserAttribute("app", "kept_property", APMValue(std::string("yes")), 1),
-                                           nullptr));
-        });
-        fx.close();
-        // The log copied into the file, so that the damage lies where every
-        // reader reads.
-        {
-            Connection connection(fx.path());
-            REQUIRE(sqlite3_exec(connection.db, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr) ==
-                    SQLITE_OK);
-        }
+        storeRowsOfEveryKind(fx, kEvents, kBundles);
         const std::string other = std::string(entry.table) == "queue" ? "raw_events" : "queue";
-        std::map<std::string, std::map<std::int64_t, std::string>> before;
-        for (const auto& table : {std::string(entry.table), other, std::string("raw_events_metadata"),
-                                  std::string("app_metadata"), std::string("user_attributes")}) {
-            before[table] = rowsOf(fx.path(), table);
-        }
+        auto before =
+            rowsOfTables(fx.path(), {entry.table, other, "raw_events_metadata", "app_metadata", "user_attributes"});
         REQUIRE(before[entry.table].size() == (std::string(entry.table) == "queue" ? kBundles : kEvents));
 
         std::size_t pageSize = 0;
@@ -808,40 +823,18 @@ TEST_CASE("a declaration in the schema that does not parse: the dump reads every
         // The table itself then has no declaration: its rows are read from
         // its pages, with the engine's.
         {"the raw events' own declaration", "raw_events", " (\"", " 0\"", "raw_events"},
+        // Its first column is the row ID under a name of its own.
+        {"the app metadata's own declaration", "app_metadata", " (\"", " 0\"", "app_metadata"},
     };
     const char* damage = "UPDATE sqlite_master SET sql = replace(sql, ?2, ?3) WHERE name = ?1";
-    constexpr int kStored = 300;
     const std::vector<std::string> tables = {"raw_events", "raw_events_metadata", "queue", "app_metadata",
                                              "user_attributes"};
     for (const auto& entry : cases) {
         CAPTURE(entry.what);
         DatabaseFixture fx;
         const double now = fx.time.now();
-        fx.onWorker([&] {
-            auto& db = fx.database();
-            REQUIRE(db.insertRawEventMetadata(makeBundle(kAppID, 1), 1, nullptr));
-            REQUIRE(db.performTransaction([&] {
-                for (int i = 0; i < kStored; ++i) {
-                    APMEvent event = numbered(i, now);
-                    event.setRealtime(i % 2 == 0);
-                    if (!db.insertRawEvent(event, 1, nullptr)) return false;
-                }
-                return db.insertBundle(makeBundle(kAppID, 1000), false, nullptr);
-            }));
-            REQUIRE(db.recordAppInstanceIDUnlessRecorded("kept-instance", nullptr) == "kept-instance");
-            bool recorded = false;
-            REQUIRE(db.recordFirstOpenUnlessRecorded(1700000000000, &recorded, nullptr));
-            REQUIRE(db.updateUserAttribute(APMUserAttribute("app", "kept_property", APMValue(std::string("yes")), 1),
-                                           nullptr));
-        });
-        fx.close();
-        std::map<std::string, std::map<std::int64_t, std::string>> before;
-        {
-            Connection connection(fx.path());
-            REQUIRE(sqlite3_exec(connection.db, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr) ==
-                    SQLITE_OK);
-        }
-        for (const auto& table : tables) before[table] = rowsOf(fx.path(), table);
+        storeRowsOfEveryKind(fx, kStored, kStoredBundles);
+        auto before = rowsOfTables(fx.path(), tables);
         {
             Connection connection(fx.path());
             REQUIRE(sqlite3_exec(connection.db, "PRAGMA writable_schema = ON", nullptr, nullptr, nullptr) == SQLITE_OK);
@@ -980,5 +973,77 @@ TEST_CASE("a write into a last leaf of the raw events whose header reads whole a
         REQUIRE(written);
         CHECK(after.count(*written));
         CHECK(after.size() == before.size() + 1);
+    }
+}
+
+TEST_CASE("a schema whose bytes changed while SQLite's count of its changes did not is damage: every row is carried "
+          "into a file of the engine's declarations, and the next event stored") {
+    // Each written through SQLite's writable schema, which leaves the
+    // schema version as it was: bytes written over the schema table.
+    struct Case {
+        std::string what;
+        std::string change;
+    };
+    const std::vector<Case> cases = {
+        {"7 bytes of garbage inside a column's name in the daily counts' declaration, which every event's write "
+         "names",
+         "UPDATE sqlite_master SET sql = replace(sql, 'ents_co', CAST(X'3df1469c8b5b84' AS TEXT)) WHERE name = "
+         "'daily_counts'"},
+        // Its columns after them would read under the names before them.
+        {"two columns of the app metadata's declaration merged into one under a name of garbage",
+         "UPDATE sqlite_master SET sql = replace(sql, 'ig\" BLOB, \"fir', CAST(X'502b49fa9363f516688e8b9d07e7bc' AS "
+         "TEXT)) WHERE name = 'app_metadata'"},
+        {"a letter of an index's declaration", "UPDATE sqlite_master SET sql = replace(sql, ' ON ', ' oN ') WHERE name "
+                                               "= 'raw_events_by_timestamp'"},
+        {"a type in the queue's declaration",
+         "UPDATE sqlite_master SET sql = replace(sql, 'BLOB', 'BLOX') WHERE name = 'queue'"},
+        {"a column's name in the declaration of the layout's own record",
+         "UPDATE sqlite_master SET sql = replace(sql, 'schema_version', 'schema_versiXn') WHERE name = "
+         "'schema_checks'"},
+        {"an object's type", "UPDATE sqlite_master SET type = 'indeX' WHERE name = 'queue_by_end_timestamp'"},
+        // SQLite takes the two names below in any case.
+        {"an index's name", "UPDATE sqlite_master SET name = 'QUEUE_by_end_timestamp' WHERE name = "
+                            "'queue_by_end_timestamp'"},
+        {"the table an index is of", "UPDATE sqlite_master SET tbl_name = 'QUEUE' WHERE name = 'queue_realtime'"},
+        {"the root pages of two indexes of the raw events swapped: each reads the other's keys",
+         "UPDATE sqlite_master SET rootpage = (SELECT sum(rootpage) FROM sqlite_master WHERE name IN "
+         "('raw_events_by_fingerprint', 'raw_events_by_timestamp')) - rootpage WHERE name IN "
+         "('raw_events_by_fingerprint', 'raw_events_by_timestamp')"},
+    };
+    const std::vector<std::string> tables = {"raw_events", "queue", "daily_counts", "app_metadata", "user_attributes"};
+    for (const auto& entry : cases) {
+        CAPTURE(entry.what);
+        DatabaseFixture fx;
+        const double now = fx.time.now();
+        storeRowsOfEveryKind(fx, kStored, kStoredBundles);
+        auto before = rowsOfTables(fx.path(), tables);
+        const std::int64_t version = Connection(fx.path()).integer("PRAGMA schema_version");
+        {
+            Connection connection(fx.path());
+            REQUIRE(sqlite3_exec(connection.db, ("PRAGMA writable_schema = ON; " + entry.change).c_str(), nullptr,
+                                 nullptr, nullptr) == SQLITE_OK);
+            REQUIRE(sqlite3_changes(connection.db) > 0);
+        }
+        REQUIRE(Connection(fx.path()).integer("PRAGMA schema_version") == version);
+
+        fx.reopen();
+        CHECK(fx.capture.count(kAPMSqliteStoreDamagedFileCode) == 1);
+        CHECK_FALSE(fx.capture.hasCode(kAPMSqliteStoreSetAsideCode));
+        for (const auto& table : tables) {
+            CAPTURE(table);
+            CHECK(rowsOf(fx.path(), table) == before[table]);
+        }
+        fx.onWorker([&] {
+            CHECK(fx.database().insertRawEvent(numbered(kStored, now), 1, nullptr));
+            CHECK(fx.database().updateDailyCounts(APMDailyCounts(1, 0, kStored + 1, kStored + 1, 0, 0, 0), nullptr));
+        });
+        CHECK(rowsOf(fx.path(), "raw_events").size() == before["raw_events"].size() + 1);
+        // The file made anew holds the engine's own declarations, and is
+        // not taken for damage again.
+        fx.reopen();
+        CHECK(fx.capture.count(kAPMSqliteStoreDamagedFileCode) == 1);
+        CHECK(Connection(fx.path()).integer("SELECT count(*) FROM sqlite_master WHERE sql GLOB '*oN*' OR sql GLOB "
+                                            "'*BLOX*' OR sql GLOB '*schema_versiXn*' OR type = 'indeX' OR name GLOB "
+                                            "'QUEUE*' OR tbl_name GLOB 'QUEUE'") == 0);
     }
 }

@@ -209,10 +209,12 @@ const std::vector<TableLayout>& tableLayouts() {
          {},
          {"CREATE INDEX IF NOT EXISTS purchase_transactions_by_fingerprint ON purchase_transactions (fingerprint)"}},
         // When the file's layout was last found whole: the fingerprint of
-        // the layout looked for and the file's schema version then.
+        // the layout looked for, the file's schema version then and the
+        // digest of its schema's bytes (none where an engine that did not
+        // keep it recorded the check).
         {"schema_checks",
          {{"id", "INTEGER NOT NULL PRIMARY KEY"}, {"layout", "TEXT NOT NULL"}, {"schema_version", "INTEGER NOT NULL"}},
-         {},
+         {{"schema_digest", "BLOB"}},
          {}},
     };
     return kLayouts;

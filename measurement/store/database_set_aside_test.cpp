@@ -20,6 +20,7 @@
 #include "testsupport/child_process.h"
 #include "testsupport/file_text.h"
 #include "testsupport/scoped_launch_options.h"
+#include "testsupport/sqlite_file.h"
 
 using namespace measurement;
 using namespace measurement::testing;
@@ -29,17 +30,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Runs SQL on the file through a connection of its own, as another program.
-void sql(const fs::path& path, const std::string& statements) {
-    sqlite3* db = nullptr;
-    REQUIRE(sqlite3_open(path.c_str(), &db) == SQLITE_OK);
-    char* message = nullptr;
-    const int rc = sqlite3_exec(db, statements.c_str(), nullptr, nullptr, &message);
-    const std::string text = message ? message : "";
-    sqlite3_free(message);
-    sqlite3_close(db);
-    REQUIRE_MESSAGE(rc == SQLITE_OK, text);
-}
+using testsupport::runSQL;
 
 APMEvent event(const std::string& name) { return APMEvent("app", true, name, 1700000000.0, 0, APMParameters{}); }
 
@@ -162,7 +153,7 @@ TEST_CASE("setting aside takes the file the store opened, with its companions, o
     }
     SUBCASE("a file another process set aside and replaced meanwhile is not set aside again") {
         for (const char* suffix : {"-wal", "-shm", ""}) fs::rename(path.string() + suffix, dir / ("old" + std::string(suffix)));
-        sql(path, "CREATE TABLE made_by_another (a); INSERT INTO made_by_another VALUES (1)");
+        runSQL(path, "CREATE TABLE made_by_another (a); INSERT INTO made_by_another VALUES (1)");
         REQUIRE(store->setAsideAndReopen("unusable", nullptr));
         CHECK_FALSE(fs::exists(aside));
         CHECK_FALSE(capture.hasCode(kAPMSqliteStoreSetAsideCode));
@@ -207,7 +198,7 @@ TEST_CASE("a file that is only used differently or held by another connection is
     REQUIRE(open(scheduler, path, nullptr));
 
     SUBCASE("a file another connection holds past the limit fails the open") {
-        sql(path, "CREATE TABLE foreign_rows (a); INSERT INTO foreign_rows VALUES (1)");
+        runSQL(path, "CREATE TABLE foreign_rows (a); INSERT INTO foreign_rows VALUES (1)");
         sqlite3* other = nullptr;
         REQUIRE(sqlite3_open(path.c_str(), &other) == SQLITE_OK);
         REQUIRE(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) == SQLITE_OK);
@@ -248,7 +239,7 @@ TEST_CASE("a file another program changed after the engine last examined it is e
         CAPTURE(entry.what);
         for (const auto& leftover : fs::directory_iterator(dir.path())) fs::remove_all(leftover);
         REQUIRE(open(scheduler, path, nullptr));
-        sql(path, entry.change);
+        runSQL(path, entry.change);
         APMMonitorCapture capture;
         auto db = open(scheduler, path, nullptr);
         REQUIRE(db);
@@ -291,9 +282,6 @@ std::string objectsOfOthers(const fs::path& path) {
         .at(0);
 }
 
-// The byte of the file's header that says which format SQLite may write it in.
-constexpr std::size_t kWriteVersionAt = 18;
-
 }  // namespace
 
 TEST_CASE("a trigger or a view in the file is damage: the rows are carried into a file of the engine's own layout, "
@@ -310,13 +298,9 @@ TEST_CASE("a trigger or a view in the file is damage: the rows are carried into 
     testsupport::TempDir elsewhere;
     const fs::path outside = elsewhere / "x.db";
     const std::vector<Case> cases = {
-        {"a trigger that deletes the earlier events",
-         "CREATE TRIGGER wipe AFTER INSERT ON raw_events BEGIN DELETE FROM raw_events WHERE rowid < NEW.rowid; END"},
-        {"a trigger that renames the new event",
-         "CREATE TRIGGER rename AFTER INSERT ON raw_events BEGIN UPDATE raw_events SET name = 'renamed' WHERE rowid "
-         "= NEW.rowid; END"},
-        {"a trigger that refuses every event",
-         "CREATE TRIGGER refuse BEFORE INSERT ON raw_events BEGIN SELECT RAISE(ABORT, 'no room'); END"},
+        {"a trigger that deletes the earlier events", testsupport::kTriggerDeletingEarlierEvents},
+        {"a trigger that renames the new event", testsupport::kTriggerRenamingNewEvent},
+        {"a trigger that refuses every event", testsupport::kTriggerRefusingEveryEvent},
         {"a trigger that refuses one event",
          "CREATE TRIGGER refuse BEFORE INSERT ON raw_events WHEN NEW.name = 'after' BEGIN SELECT RAISE(ABORT, 'no "
          "room'); END"},
@@ -325,8 +309,7 @@ TEST_CASE("a trigger or a view in the file is damage: the rows are carried into 
         {"a view under an engine table's name", "DROP TABLE daily_counts; CREATE VIEW daily_counts AS SELECT 1 AS id"},
         {"a view of its own", "CREATE VIEW recent AS SELECT name FROM raw_events"},
         {"a trigger that deletes the earlier events, made while the file is open",
-         "CREATE TRIGGER wipe AFTER INSERT ON raw_events BEGIN DELETE FROM raw_events WHERE rowid < NEW.rowid; END",
-         true},
+         testsupport::kTriggerDeletingEarlierEvents, true},
         {"a declaration that goes on to attach another file and write into it",
          "PRAGMA writable_schema = ON; UPDATE sqlite_master SET sql = sql || '; ATTACH ''" + outside.string() +
              "'' AS x; CREATE TABLE x.t (a); INSERT INTO x.t VALUES (1)' WHERE name = 'raw_events'",
@@ -349,8 +332,11 @@ TEST_CASE("a trigger or a view in the file is damage: the rows are carried into 
             for (int i = 0; i < kBefore; ++i) REQUIRE(db->insertRawEvent(event(expected[i]), 1, nullptr));
             if (!entry.whileOpen) db.reset();
         });
-        sql(path, entry.change + "; PRAGMA wal_checkpoint(TRUNCATE)");
-        if (entry.headerRefusesWrites) REQUIRE(testsupport::overwriteBytes(path, kWriteVersionAt, "\x03"));
+        runSQL(path, entry.change + "; PRAGMA wal_checkpoint(TRUNCATE)");
+        if (entry.headerRefusesWrites) {
+            REQUIRE(
+                testsupport::overwriteBytes(path, testsupport::kWriteVersionAt, testsupport::kWriteVersionPastSQLite));
+        }
         APMMonitorCapture capture;
         if (!db) db = open(scheduler, path, nullptr);
         REQUIRE(db);
@@ -386,10 +372,19 @@ TEST_CASE("an unchanged file is not examined again") {
         REQUIRE(open(scheduler, path, nullptr));
         CHECK(fs::file_size(path.string() + "-wal") == logged);
     }
+    SUBCASE("its opens carry nothing, and keep its record") {
+        constexpr int kOpens = 3;
+        const auto recorded = tableRows(path, "schema_checks");
+        APMMonitorCapture capture;
+        for (int i = 0; i < kOpens; ++i) REQUIRE(open(scheduler, path, nullptr));
+        CHECK_FALSE(capture.hasCode(kAPMSqliteStoreDamagedFileCode));
+        CHECK_FALSE(capture.hasCode(kAPMSqliteStoreSetAsideCode));
+        CHECK(tableRows(path, "schema_checks") == recorded);
+    }
     SUBCASE("a record left by an engine of another layout is examined and recorded anew") {
         const auto recorded = tableRows(path, "schema_checks");
         REQUIRE(recorded.size() == 1);
-        sql(path, "UPDATE schema_checks SET layout = 'another layout'");
+        runSQL(path, "UPDATE schema_checks SET layout = 'another layout'");
         REQUIRE(open(scheduler, path, nullptr));
         CHECK(tableRows(path, "schema_checks") == recorded);
     }
@@ -415,7 +410,7 @@ TEST_CASE("a file that cannot be used is kept, saying why, when its lock file ca
          "it is a folder; its lock file " + lock + " cannot be locked: Is a directory"},
         {"another program's table under the engine's name, a folder at the lock's path",
          [&] {
-             sql(path, "CREATE TABLE raw_events (something TEXT); INSERT INTO raw_events VALUES ('stored_before')");
+             runSQL(path, "CREATE TABLE raw_events (something TEXT); INSERT INTO raw_events VALUES ('stored_before')");
              fs::create_directories(lock);
          },
          "its lock file " + lock + " cannot be locked: Is a directory"},
@@ -502,7 +497,7 @@ TEST_CASE("a damaged file is replaced only once its rows are carried, and kept i
             REQUIRE(store->executeStatement(statement, {}, nullptr));
         }
     }
-    sql(path, "PRAGMA wal_checkpoint(TRUNCATE)");
+    runSQL(path, "PRAGMA wal_checkpoint(TRUNCATE)");
     std::int64_t root = 0;
     {
         auto rows = tableRows(path, "sqlite_master");
@@ -579,7 +574,7 @@ TEST_CASE("a damaged file is replaced only once its rows are carried, and kept i
         REQUIRE(store);
         damageLost();
         // Another connection's commit, after which the store reads afresh.
-        sql(path, "INSERT INTO kept VALUES (3)");
+        runSQL(path, "INSERT INTO kept VALUES (3)");
         // The mark's path leads into a folder that is not there.
         const fs::path elsewhere = dir / "elsewhere";
         fs::create_symlink(elsewhere / "mark", mark);
@@ -622,7 +617,7 @@ TEST_CASE("a damaged file is replaced only once its rows are carried, and kept i
                     REQUIRE(store->executeStatement(statement, {}, nullptr));
                 }
                 store.reset();
-                sql(path, "PRAGMA wal_checkpoint(TRUNCATE)");
+                runSQL(path, "PRAGMA wal_checkpoint(TRUNCATE)");
                 capture.clear();
             }
             auto store = APMSqliteStore::makeWithDatabasePath(path.string(), nullptr, kKeptAndLost);
@@ -632,7 +627,7 @@ TEST_CASE("a damaged file is replaced only once its rows are carried, and kept i
             REQUIRE(store->executeStatement("DELETE FROM kept WHERE a = 0", {}, nullptr));
             damageLost();
             // Another connection's commit, after which the store reads afresh.
-            sql(path, "INSERT INTO kept VALUES (3)");
+            runSQL(path, "INSERT INTO kept VALUES (3)");
             auto insert = [&] {
                 return store->executeStatement("INSERT INTO kept VALUES (4)", {}, nullptr).has_value();
             };
@@ -711,7 +706,7 @@ void storeCycleAndSetAside(const fs::path& path, int cycle) {
         REQUIRE(store->executeStatement("CREATE TABLE IF NOT EXISTS lost (a)", {}, nullptr));
         REQUIRE(store->executeStatement("INSERT INTO lost VALUES (1)", {}, nullptr));
     }
-    sql(path, "PRAGMA wal_checkpoint(TRUNCATE)");
+    runSQL(path, "PRAGMA wal_checkpoint(TRUNCATE)");
     std::int64_t root = 0;
     for (const auto& row : tableRows(path, "sqlite_master")) {
         if (row.at("name").stringValue() == "lost") root = row.at("rootpage").intValue();
@@ -846,7 +841,7 @@ TEST_CASE("a mark of damage another process writes while the whole file is check
                                                 ") INSERT INTO items SELECT 'item ' || i, i FROM n",
                                             {}, nullptr));
         }
-        sql(path, "PRAGMA wal_checkpoint(TRUNCATE)");
+        runSQL(path, "PRAGMA wal_checkpoint(TRUNCATE)");
         std::int64_t leaf = 0, pageSize = 0;
         {
             sqlite3* db = nullptr;

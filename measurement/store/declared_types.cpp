@@ -27,6 +27,7 @@ constexpr StorageClass kStorageClasses[] = {
     {SQLITE_NULL, nullptr, "NULL"},
 };
 constexpr const char* kNotNull = "NOT NULL";
+constexpr const char* kPrimaryKey = "PRIMARY KEY";
 
 const StorageClass* storageClass(int type) {
     for (const auto& each : kStorageClasses) {
@@ -61,6 +62,7 @@ ColumnRule ruleOf(const std::string& declaration) {
     for (const auto& each : kStorageClasses) {
         if (each.declared && first == each.declared) rule.type = each.type;
     }
+    rule.rowID = rule.type == SQLITE_INTEGER && text.find(kPrimaryKey) != std::string::npos;
     return rule;
 }
 

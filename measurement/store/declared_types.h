@@ -14,12 +14,14 @@ namespace measurement::declared_types {
 
 // What a column's declaration asks of its values: the storage class its type
 // names (SQLite's number for it; kAnyType for a column declared without a
-// type, which holds values of several types by design) and whether NULL is
-// refused.
+// type, which holds values of several types by design), whether NULL is
+// refused, and whether the column is the row ID under a name of its own
+// (INTEGER PRIMARY KEY), whose value a record keeps as NULL.
 inline constexpr int kAnyType = 0;
 struct ColumnRule {
     int type = kAnyType;
     bool notNull = false;
+    bool rowID = false;
 };
 // From a declaration as APMColumn keeps it: "INTEGER NOT NULL DEFAULT 0".
 ColumnRule ruleOf(const std::string& declaration);

@@ -1,7 +1,8 @@
-// Reading a file's bytes at offsets, bounded by its size.
+// Reading a file's bytes at offsets, bounded by its size, by its path or through a connection's own handle.
 #include "measurement/store/file_bytes.h"
 
 #include <fcntl.h>
+#include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -41,6 +42,33 @@ bool APMFileBytes::read(std::uint64_t at, std::size_t length, unsigned char* int
     }
     std::fill(into + done, into + length, 0);
     return done > 0 || length == 0;
+}
+
+APMConnectionFileBytes::APMConnectionFileBytes(sqlite3* db, Which which) {
+    const int pointer = which == Which::file ? SQLITE_FCNTL_FILE_POINTER : SQLITE_FCNTL_JOURNAL_POINTER;
+    if (!db || sqlite3_file_control(db, "main", pointer, &file_) != SQLITE_OK || !file_ || !file_->pMethods) {
+        file_ = nullptr;
+        openError_ = ENOENT;
+        return;
+    }
+    sqlite3_int64 size = 0;
+    if (file_->pMethods->xFileSize(file_, &size) != SQLITE_OK) {
+        openError_ = EIO;
+    } else if (size > 0) {
+        size_ = static_cast<std::uint64_t>(size);
+    }
+}
+
+// SQLite's own reads fill what lies past the end with zeros.
+bool APMConnectionFileBytes::read(std::uint64_t at, std::size_t length, unsigned char* into, int* readError) const {
+    if (readError) *readError = 0;
+    const std::size_t within = at < size_ ? static_cast<std::size_t>(std::min<std::uint64_t>(length, size_ - at)) : 0;
+    std::fill(into + within, into + length, 0);
+    if (within == 0 || openError_ != 0) return length == 0;
+    const int rc = file_->pMethods->xRead(file_, into, static_cast<int>(within), static_cast<sqlite3_int64>(at));
+    if (rc == SQLITE_OK || rc == SQLITE_IOERR_SHORT_READ) return true;
+    if (readError) *readError = EIO;
+    return false;
 }
 
 }  // namespace measurement

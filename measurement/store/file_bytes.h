@@ -7,6 +7,9 @@
 #include <cstdint>
 #include <string>
 
+struct sqlite3;
+struct sqlite3_file;
+
 namespace measurement {
 
 // What is read past the size reads as zeros.
@@ -26,7 +29,8 @@ public:
 
 // A file opened by its path for plain reads. Closing it ends every POSIX
 // lock this process holds on the file, whoever took them (SQLite's among
-// them): never for a file a connection of this process has open.
+// them): never for a file a connection of this process has open (see
+// APMConnectionFileBytes).
 class APMFileBytes final : public APMByteSource {
 public:
     explicit APMFileBytes(const std::string& path);
@@ -40,6 +44,26 @@ public:
 
 private:
     int fd_ = -1;
+    int openError_ = 0;
+    std::uint64_t size_ = 0;
+};
+
+// A file as a connection of this process has it open, read through
+// SQLite's own handle of it: no descriptor of the file is opened or closed,
+// so the locks SQLite holds on it stay. Absent (ENOENT) when the connection
+// has no such file open.
+class APMConnectionFileBytes final : public APMByteSource {
+public:
+    // The connection's main file, or the log (or journal) it has open.
+    enum class Which { file, log };
+    APMConnectionFileBytes(sqlite3* db, Which which);
+
+    int openError() const override { return openError_; }
+    std::uint64_t size() const override { return size_; }
+    bool read(std::uint64_t at, std::size_t length, unsigned char* into, int* readError = nullptr) const override;
+
+private:
+    sqlite3_file* file_ = nullptr;
     int openError_ = 0;
     std::uint64_t size_ = 0;
 };

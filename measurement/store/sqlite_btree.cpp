@@ -5,32 +5,14 @@
 #include <unordered_set>
 #include <vector>
 
+#include "measurement/store/sqlite_format.h"
+
 namespace measurement::sqlite_btree {
 
 namespace {
 
-// A b-tree page: its type, then (two bytes each) its cell count and where
-// its cell area begins (0 standing for 65536), and for an interior page
-// the right child; then the cells' two-byte pointers. Page 1 has the
-// file's header before its own. SQLite takes no page to hold more cells
-// than a pointer and a smallest cell of 4 bytes each leave room for.
-constexpr unsigned char kInteriorTable = 0x05;
-constexpr unsigned char kLeafTable = 0x0d;
-constexpr std::size_t kFirstPageHeaderAt = 100;
-constexpr std::size_t kCellCountAt = 3;
-constexpr std::size_t kCellAreaAt = 5;
-constexpr std::size_t kLargestCellArea = 65536;
-constexpr std::size_t kRightChildAt = 8;
-constexpr std::size_t kLeafHeaderSize = 8;
-constexpr std::size_t kInteriorHeaderSize = 12;
-constexpr std::size_t kPointerSize = 2;
-constexpr std::size_t kPageNumberSize = 4;
-constexpr std::size_t kSmallestCellWithPointer = 6;
-// A variable-length integer: 7 bits a byte while the high bit is set, the
-// ninth byte's 8 bits whole.
-constexpr unsigned char kMoreBit = 0x80;
-constexpr unsigned char kSevenBits = 0x7f;
-constexpr std::size_t kVarintBytes = 9;
+using namespace sqlite_format;
+
 // How much of a table leaf cell's payload its page holds: all of it up to
 // the usable size less 35; past that, the least (usable size - 12) * 32 /
 // 255 - 23, plus what leaves the overflow pages (usable size - 4 bytes
@@ -40,12 +22,6 @@ constexpr std::uint64_t kLeastLocalMargin = 12;
 constexpr std::uint64_t kLeastLocalShare = 32;
 constexpr std::uint64_t kShareWhole = 255;
 constexpr std::uint64_t kLeastLocalLess = 23;
-
-std::uint32_t bigEndian(const unsigned char* bytes, std::size_t width) {
-    std::uint32_t value = 0;
-    for (std::size_t i = 0; i < width; ++i) value = (value << 8) | bytes[i];
-    return value;
-}
 
 std::uint64_t localPayload(std::uint64_t size, std::uint64_t usable) {
     const std::uint64_t most = usable - kMostLocalMargin;
@@ -66,20 +42,20 @@ public:
         bytes_.resize(image.pageSize());
         if (!image.readPage(number, bytes_.data(), why)) return false;
         usable_ = image.usableSize();
-        header_ = number == 1 ? kFirstPageHeaderAt : 0;
+        header_ = number == 1 ? kFileHeaderSize : 0;
         type_ = bytes_[header_];
-        if (type_ != kInteriorTable && type_ != kLeafTable) {
+        if (type_ != kInteriorTablePage && type_ != kLeafTablePage) {
             *why = "it is no table page (its type is " + said(type_) + ")";
             return false;
         }
-        cells_ = bigEndian(&bytes_[header_ + kCellCountAt], kPointerSize);
+        cells_ = bigEndian(&bytes_[header_ + kCellCountAt], kCellPointerSize);
         pointers_ = header_ + (leaf() ? kLeafHeaderSize : kInteriorHeaderSize);
-        const std::size_t pointersEnd = pointers_ + cells_ * kPointerSize;
-        if (cells_ > (image.pageSize() - kLeafHeaderSize) / kSmallestCellWithPointer || pointersEnd > usable_) {
+        const std::size_t pointersEnd = pointers_ + cells_ * kCellPointerSize;
+        if (cells_ > maxCellsPerPage(image.pageSize()) || pointersEnd > usable_) {
             *why = "the pointers of its " + said(cells_) + " cells run past it";
             return false;
         }
-        std::size_t area = bigEndian(&bytes_[header_ + kCellAreaAt], kPointerSize);
+        std::size_t area = bigEndian(&bytes_[header_ + kCellAreaAt], kCellPointerSize);
         if (area == 0) area = kLargestCellArea;
         if (strict && (area < pointersEnd || area > usable_)) {
             *why = "its cell area begins at " + said(area) + ", off its page";
@@ -90,7 +66,7 @@ public:
     }
 
     std::uint32_t number() const { return number_; }
-    bool leaf() const { return type_ == kLeafTable; }
+    bool leaf() const { return type_ == kLeafTablePage; }
     std::size_t cells() const { return cells_; }
     std::size_t usable() const { return usable_; }
     const unsigned char* data() const { return bytes_.data(); }
@@ -98,7 +74,7 @@ public:
 
     // Where cell `index` begins; none when it lies off the cell area.
     std::optional<std::size_t> cellAt(std::size_t index, std::string* why) const {
-        const std::size_t at = bigEndian(&bytes_[pointers_ + index * kPointerSize], kPointerSize);
+        const std::size_t at = bigEndian(&bytes_[pointers_ + index * kCellPointerSize], kCellPointerSize);
         if (at >= areaStart_ && at < usable_) return at;
         *why = "cell " + said(index) + " lies at " + said(at) + ", off the page's cells";
         return std::nullopt;
@@ -106,20 +82,7 @@ public:
 
     // A variable-length integer at *at, moved past it; false when it runs
     // past the page's usable bytes.
-    bool varint(std::size_t* at, std::uint64_t* value) const {
-        *value = 0;
-        for (std::size_t i = 0; i < kVarintBytes; ++i) {
-            if (*at >= usable_) return false;
-            const unsigned char byte = bytes_[(*at)++];
-            if (i + 1 == kVarintBytes) {
-                *value = (*value << 8) | byte;
-                return true;
-            }
-            *value = (*value << 7) | (byte & kSevenBits);
-            if ((byte & kMoreBit) == 0) return true;
-        }
-        return true;
-    }
+    bool varint(std::size_t* at, std::uint64_t* value) const { return readVarint(bytes_.data(), usable_, at, value); }
 
     // An interior cell's child page and key.
     bool childAt(std::size_t index, std::uint32_t* child, std::int64_t* key, std::string* why) const {

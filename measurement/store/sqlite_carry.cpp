@@ -165,6 +165,7 @@ public:
     // Rows that read but that the new file's constraints refused.
     std::int64_t refused = 0;
     std::vector<APMUnreadableStretch> skipped;
+    std::vector<std::string> readFromPages;
 
 private:
     // A column of the damaged file's table, and the new table's column it
@@ -183,7 +184,10 @@ private:
     // under the declared names.
     bool table(const std::string& stored, const std::string& name, const APMColumnInfo& declared, std::string* why) {
         std::vector<std::string> source = from_.columnsOf(stored);
-        if (source.empty()) {
+        const bool fromPages = shifted(source, declared);
+        if (fromPages) readFromPages.push_back(stored);
+        if (source.empty() || fromPages) {
+            source.clear();
             for (const auto& column : declared) source.push_back(column.name);
         }
         const auto declares = [&](const std::string& column) {
@@ -210,7 +214,21 @@ private:
         if (!execute(into_, "CREATE TABLE " + quoted(name) + " (" + definition + ")", why) || !indexes(name, why)) {
             return false;
         }
-        return rowsOf(stored, name, filled, why);
+        return rowsOf(stored, name, filled, fromPages, why);
+    }
+
+    // Whether damage merged or split the declared columns: another count
+    // of them, and at some place a name the owner does not give that
+    // place. SQLite's reads would give the values that follow under other
+    // columns than they were written for; the table's pages hold them as
+    // written. A count alone that differs is another layout of the owner's,
+    // which adds columns at the end.
+    static bool shifted(const std::vector<std::string>& source, const APMColumnInfo& declared) {
+        if (source.empty() || source.size() == declared.size()) return false;
+        for (std::size_t at = 0; at < std::min(source.size(), declared.size()); ++at) {
+            if (!sameName(source[at], declared[at].name)) return true;
+        }
+        return false;
     }
 
     static bool isRowIDName(const std::string& column) {
@@ -244,9 +262,9 @@ private:
     // hold: each count has an insert of its own, which leaves the columns
     // a row lacks to their defaults.
     bool rowsOf(const std::string& stored, const std::string& name, const std::vector<Filled>& columns,
-                std::string* why) {
+                bool fromPages, std::string* why) {
         std::map<int, Insert> inserts;
-        TableReader reader(from_.db(), stored, &leaves_, declared_.tables, from_.schemaDamage());
+        TableReader reader(from_.db(), stored, &leaves_, declared_.tables, from_.schemaDamage(), fromPages);
         const bool done = reader.read(
             [&](sqlite3_stmt* row) {
                 Insert& insert = inserts[sqlite3_column_count(row)];
@@ -320,6 +338,7 @@ bool APMSqliteStore::carryReadableRows(const std::string& target, Carried* carri
     carried->rows += carry.rows;
     carried->refused += carry.refused;
     carried->skipped.insert(carried->skipped.end(), carry.skipped.begin(), carry.skipped.end());
+    carried->readFromPages = carry.readFromPages;
     if (into) sqlite3_close_v2(into);
     if (!done) removeWithJournal(target);
     return done;

@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "measurement/foundation/hashing.h"
 #include "measurement/foundation/monitor.h"
 #include "measurement/store/damage_mark.h"
 #include "measurement/store/sqlite_damage.h"
@@ -48,6 +49,16 @@ int runToEnd(sqlite3* db, const std::string& sql, TextRows* rows) {
 }
 
 std::string sqlName(const std::string& name) { return APMSqliteStore::quoteIdentifier(name); }
+
+// A column's value as its storage class, its size and its bytes, so that no
+// two rows of different values give the same bytes.
+void appendColumnBytes(sqlite3_stmt* statement, int column, std::vector<std::uint8_t>* out) {
+    out->push_back(static_cast<std::uint8_t>(sqlite3_column_type(statement, column)));
+    const auto* bytes = static_cast<const std::uint8_t*>(sqlite3_column_blob(statement, column));
+    const auto size = static_cast<std::uint64_t>(sqlite3_column_bytes(statement, column));
+    for (int shift = 56; shift >= 0; shift -= 8) out->push_back(static_cast<std::uint8_t>(size >> shift));
+    if (bytes) out->insert(out->end(), bytes, bytes + size);
+}
 
 // SQLite's check gives its first finding in the same row as a heading that
 // names the database ("*** in database main ***", a newline, then the
@@ -187,6 +198,42 @@ bool APMSqliteStore::refusesWrites(std::string* problem) {
     if (sqlite3_db_readonly(db_, "main") != 1 || ::access(path_.c_str(), W_OK) != 0) return false;
     *problem = "its header refuses writes: a file format this SQLite does not write";
     return true;
+}
+
+// The schema's count of changes is read by the same statement as its rows,
+// so both come from one moment of the file.
+std::optional<APMSqliteStore::SchemaState> APMSqliteStore::schemaState(APMErrorOut error) {
+    std::lock_guard lock(mutex_);
+    if (!requireOpen(error)) return std::nullopt;
+    auto statement = prepare("SELECT (SELECT schema_version FROM pragma_schema_version), type, name, tbl_name, "
+                             "rootpage, sql FROM sqlite_master ORDER BY rowid",
+                             error);
+    if (!statement) return std::nullopt;
+    SchemaState state;
+    std::vector<std::uint8_t> bytes;
+    int rc;
+    while ((rc = sqlite3_step(statement.get())) == SQLITE_ROW) {
+        state.version = sqlite3_column_int64(statement.get(), 0);
+        for (int column = 1; column < sqlite3_column_count(statement.get()); ++column) {
+            appendColumnBytes(statement.get(), column, &bytes);
+        }
+    }
+    if (rc != SQLITE_DONE) {
+        noteDamage(rc);
+        fail(error, kAPMSqliteStoreStatementCode, "Failed to read the schema", kAPMSqliteStoreStepFailedCode,
+             sqlite3_errmsg(db_));
+        return std::nullopt;
+    }
+    // An empty schema has its count all the same.
+    if (bytes.empty()) state.version = pragmaInteger("PRAGMA schema_version", error).value_or(0);
+    state.digest.bytes = apm_MD5Data(bytes);
+    return state;
+}
+
+bool APMSqliteStore::replaceAsDamaged(const std::string& problem, APMErrorOut error) {
+    std::lock_guard lock(mutex_);
+    if (!requireOpen(error)) return false;
+    return replaceDamaged(problem, !damageWaitRanOut_, error);
 }
 
 namespace {

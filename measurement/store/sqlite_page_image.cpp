@@ -1,8 +1,6 @@
 // Where SQLite reads each page of a database file from: the file, or a frame its write-ahead log committed.
 #include "measurement/store/sqlite_page_image.h"
 
-#include <sqlite3.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -10,42 +8,36 @@
 #include <utility>
 #include <vector>
 
+#include "measurement/store/sqlite_format.h"
+
 namespace measurement::sqlite_btree {
 
 namespace {
 
-// The file's header: its magic text (with its NUL), the page size (1
-// standing for 65536), the bytes reserved at the end of every page, the
-// payload fractions every file holds, and the page count, which holds
-// while the change counter matches the one it was written with.
+using namespace sqlite_format;
+
+// The file's header (see sqlite_format) also holds its magic text (with its
+// NUL), the bytes reserved at the end of every page, the payload fractions
+// every file holds, and the page count, which holds while the change
+// counter matches the one it was written with.
 constexpr char kHeaderMagic[] = "SQLite format 3";
-constexpr std::size_t kHeaderSize = 100;
-constexpr std::size_t kPageSizeAt = 16;
-constexpr std::uint32_t kLargestPageSizeMark = 1;
 constexpr std::size_t kReservedAt = 20;
 constexpr std::size_t kFractionsAt = 21;
 constexpr unsigned char kFractions[] = {64, 32, 32};
 constexpr std::size_t kChangeCounterAt = 24;
 constexpr std::size_t kPageCountAt = 28;
 constexpr std::size_t kPageCountValidForAt = 92;
-constexpr std::uint32_t kSmallestPageSize = 512;
-constexpr std::uint32_t kLargestPageSize = 65536;
 constexpr std::uint32_t kSmallestUsableSize = 480;
-// The log: a header (its magic, whose low bit asks for big-endian
-// checksums; its version; its page size; two salts; the checksum of what
-// comes before it), then frames of a header (the page's number, the file's
-// pages after a commit or 0, the salts, the checksum of everything so far)
-// and a page image each.
-constexpr const char* kLogSuffix = "-wal";
+// The log's header also holds its magic, whose low bit asks for big-endian
+// checksums, its version, two salts and the checksum of what comes before
+// it; a frame's header, after the page's number, the file's pages after a
+// commit (or 0), the salts and the checksum of everything so far.
 constexpr std::uint32_t kLogMagic = 0x377f0682;
 constexpr std::uint32_t kBigEndianChecksums = 1;
 constexpr std::uint32_t kLogVersion = 3007000;
-constexpr std::size_t kLogHeaderSize = 32;
 constexpr std::size_t kLogVersionAt = 4;
-constexpr std::size_t kLogPageSizeAt = 8;
 constexpr std::size_t kLogSaltsAt = 16;
 constexpr std::size_t kLogChecksumAt = 24;
-constexpr std::size_t kFrameHeaderSize = 24;
 constexpr std::size_t kFramePagesAfterAt = 4;
 constexpr std::size_t kFrameSaltsAt = 8;
 constexpr std::size_t kFrameChecksummedBytes = 8;
@@ -55,16 +47,10 @@ constexpr std::size_t kChecksumWordPair = 8;
 // The log is read this many bytes of frames at a time.
 constexpr std::size_t kLogReadBytes = std::size_t{1} << 18;
 
-std::uint32_t bigEndian32(const unsigned char* bytes) {
-    return (std::uint32_t{bytes[0]} << 24) | (std::uint32_t{bytes[1]} << 16) | (std::uint32_t{bytes[2]} << 8) | bytes[3];
-}
+std::uint32_t bigEndian32(const unsigned char* bytes) { return bigEndian(bytes, kWordSize); }
 
 std::uint32_t littleEndian32(const unsigned char* bytes) {
     return (std::uint32_t{bytes[3]} << 24) | (std::uint32_t{bytes[2]} << 16) | (std::uint32_t{bytes[1]} << 8) | bytes[0];
-}
-
-bool validPageSize(std::uint32_t size) {
-    return size >= kSmallestPageSize && size <= kLargestPageSize && (size & (size - 1)) == 0;
 }
 
 // The log's checksum: two running sums over pairs of 32-bit words, in the
@@ -77,11 +63,11 @@ struct Checksum {
     void add(const unsigned char* bytes, std::size_t size) {
         for (std::size_t at = 0; at + kChecksumWordPair <= size; at += kChecksumWordPair) {
             first += word(bytes + at) + second;
-            second += word(bytes + at + 4) + first;
+            second += word(bytes + at + kWordSize) + first;
         }
     }
     bool matches(const unsigned char* stored) const {
-        return bigEndian32(stored) == first && bigEndian32(stored + 4) == second;
+        return bigEndian32(stored) == first && bigEndian32(stored + kWordSize) == second;
     }
     std::uint32_t word(const unsigned char* bytes) const {
         return bigEndian ? bigEndian32(bytes) : littleEndian32(bytes);
@@ -89,45 +75,6 @@ struct Checksum {
 };
 
 std::string errorText(int error) { return std::strerror(error); }
-
-// A file as a connection has it open, read through SQLite's own handle.
-class ConnectionFileBytes final : public APMByteSource {
-public:
-    // The main file, or the log (or journal) the connection has open.
-    ConnectionFileBytes(sqlite3* db, int which) {
-        if (!db || sqlite3_file_control(db, "main", which, &file_) != SQLITE_OK || !file_ || !file_->pMethods) {
-            file_ = nullptr;
-            openError_ = ENOENT;
-            return;
-        }
-        sqlite3_int64 size = 0;
-        if (file_->pMethods->xFileSize(file_, &size) != SQLITE_OK) {
-            openError_ = EIO;
-        } else if (size > 0) {
-            size_ = static_cast<std::uint64_t>(size);
-        }
-    }
-
-    int openError() const override { return openError_; }
-    std::uint64_t size() const override { return size_; }
-
-    // SQLite's own reads fill what lies past the end with zeros.
-    bool read(std::uint64_t at, std::size_t length, unsigned char* into, int* readError) const override {
-        if (readError) *readError = 0;
-        const std::size_t within = at < size_ ? static_cast<std::size_t>(std::min<std::uint64_t>(length, size_ - at)) : 0;
-        std::fill(into + within, into + length, 0);
-        if (within == 0 || openError_ != 0) return length == 0;
-        const int rc = file_->pMethods->xRead(file_, into, static_cast<int>(within), static_cast<sqlite3_int64>(at));
-        if (rc == SQLITE_OK || rc == SQLITE_IOERR_SHORT_READ) return true;
-        if (readError) *readError = EIO;
-        return false;
-    }
-
-private:
-    sqlite3_file* file_ = nullptr;
-    int openError_ = 0;
-    std::uint64_t size_ = 0;
-};
 
 }  // namespace
 
@@ -138,8 +85,8 @@ FileImage::FileImage(const std::string& databasePath)
 }
 
 FileImage::FileImage(sqlite3* db)
-    : file_(std::make_unique<ConnectionFileBytes>(db, SQLITE_FCNTL_FILE_POINTER)),
-      log_(std::make_unique<ConnectionFileBytes>(db, SQLITE_FCNTL_JOURNAL_POINTER)) {
+    : file_(std::make_unique<APMConnectionFileBytes>(db, APMConnectionFileBytes::Which::file)),
+      log_(std::make_unique<APMConnectionFileBytes>(db, APMConnectionFileBytes::Which::log)) {
     read();
 }
 
@@ -210,16 +157,16 @@ void FileImage::readLog() {
 void FileImage::readHeader() {
     const auto logged = logImages_.find(1);
     if (logged == logImages_.end() && file_->size() == 0) return;  // an empty database: no page at all
-    unsigned char header[kHeaderSize] = {};
+    unsigned char header[kFileHeaderSize] = {};
     int error = 0;
     if (logged != logImages_.end()) {
-        log_->read(logged->second, kHeaderSize, header, &error);
+        log_->read(logged->second, kFileHeaderSize, header, &error);
     } else {
-        file_->read(0, kHeaderSize, header, &error);
+        file_->read(0, kFileHeaderSize, header, &error);
     }
     if (error != 0) return refuse("its header cannot be read: " + errorText(error), true);
     if (std::memcmp(header, kHeaderMagic, sizeof kHeaderMagic) != 0) return refuse("its header is no database's", false);
-    std::uint32_t pageSize = (std::uint32_t{header[kPageSizeAt]} << 8) | header[kPageSizeAt + 1];
+    std::uint32_t pageSize = bigEndian(header + kPageSizeAt, kShortSize);
     if (pageSize == kLargestPageSizeMark) pageSize = kLargestPageSize;
     if (!validPageSize(pageSize)) {
         return refuse("its page size " + std::to_string(pageSize) + " is no power of two from 512 to 65536", false);

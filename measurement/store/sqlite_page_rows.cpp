@@ -61,6 +61,18 @@ void realsAsDeclared(Record* record, const declared_types::DeclaredColumns& rule
     }
 }
 
+// SQLite keeps the value of a column that is the row ID under a name of
+// its own as NULL in the record, and reads it as the row ID.
+void rowIDsAsDeclared(Record* record, const declared_types::DeclaredColumns& rules, std::size_t count,
+                      std::int64_t rowID) {
+    for (std::size_t at = 0; at < count; ++at) {
+        RecordValue& value = (*record)[at];
+        if (!rules[at].rule.rowID || value.type != RecordValue::Type::null) continue;
+        value.type = RecordValue::Type::integer;
+        value.integer = rowID;
+    }
+}
+
 // What keeps the first `count` values from being ones the owner could have
 // written: the first of another type than its column's declaration names.
 std::optional<std::string> wrongValue(const Record& record, const declared_types::DeclaredColumns& rules,
@@ -165,6 +177,7 @@ bool readRows(sqlite3* db, std::uint32_t root, const std::string& table, const A
         }
         const std::size_t count = std::min(record->size(), declared.size());
         realsAsDeclared(&*record, rules, count);
+        rowIDsAsDeclared(&*record, rules, count, cell.rowID);
         if (auto wrong = wrongValue(*record, rules, count)) {
             damage(named + *wrong);
             return true;

@@ -8,7 +8,17 @@
 #include <string>
 #include <vector>
 
+#include "measurement/store/file_bytes.h"
+#include "measurement/store/sqlite_format.h"
+
 namespace measurement::sqlite_pages {
+
+// Each reading below takes the file and its log ("-wal" beside it) as byte
+// sources: read through a connection's own handles while a connection of
+// this process has the file open (APMConnectionFileBytes), since closing a
+// descriptor of the file would end the locks SQLite holds on it. The forms
+// that take the file's path read it with descriptors of their own: only
+// where no connection of this process has it open.
 
 // The page images SQLite may read a database file's pages from: the file's
 // own pages and every frame of its write-ahead log ("-wal" beside it).
@@ -21,11 +31,11 @@ struct PageImages {
     std::uint64_t count = 0;
 };
 
+PageImages pageImagesOf(const APMByteSource& file, const APMByteSource& log);
 PageImages pageImagesOf(const std::string& databasePath);
 
-// The most cells SQLite takes one page of this size to hold: a page that
-// says it holds more is damaged to it.
-std::uint32_t maxCellsPerPage(std::uint32_t pageSize);
+// The most cells SQLite takes one page of this size to hold.
+using sqlite_format::maxCellsPerPage;
 
 // Adds the row IDs of the cells of a page image that SQLite takes for a
 // table leaf (flag 0x0D at headerOffset: 100 on page 1, else 0), as a
@@ -39,10 +49,12 @@ std::size_t addTableLeafRowIDs(const unsigned char* page, std::size_t pageSize, 
 
 // The row IDs of every table-leaf page image of the file, of any table,
 // ascending and distinct: a superset of the row IDs a look-up can find in
-// any table of it, however damaged its pages are. Read with plain file
-// reads, each image once; an image that cannot be read gives nothing.
-// *cells: how many cells those images hold, as SQLite reads them, which no
-// read of a table's tree that visits no page twice outnumbers.
+// any table of it, however damaged its pages are. Each image read once;
+// one that cannot be read gives nothing. *cells: how many cells those
+// images hold, as SQLite reads them, which no read of a table's tree that
+// visits no page twice outnumbers.
+std::vector<std::int64_t> tableLeafRowIDs(const APMByteSource& file, const APMByteSource& log,
+                                          std::uint64_t* cells = nullptr);
 std::vector<std::int64_t> tableLeafRowIDs(const std::string& databasePath, std::uint64_t* cells = nullptr);
 
 }  // namespace measurement::sqlite_pages

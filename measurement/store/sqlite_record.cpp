@@ -4,15 +4,14 @@
 #include <cmath>
 #include <cstring>
 
+#include "measurement/store/sqlite_format.h"
+
 namespace measurement::sqlite_btree {
 
 namespace {
 
-// A variable-length integer: 7 bits a byte while the high bit is set, the
-// ninth byte's 8 bits whole.
-constexpr unsigned char kMoreBit = 0x80;
-constexpr unsigned char kSevenBits = 0x7f;
-constexpr std::size_t kVarintBytes = 9;
+using sqlite_format::kMoreBit;
+
 // SQLite reads no record whose header is larger than this.
 constexpr std::uint64_t kLargestHeader = 98307;
 // Serial types: NULL, integers of 1, 2, 3, 4, 6 and 8 bytes, a float, the
@@ -32,18 +31,7 @@ constexpr std::size_t kFloatBytes = 8;
 
 // Reads a variable-length integer from `at`; false when it runs past `end`.
 bool readVarint(std::string_view bytes, std::size_t end, std::size_t* at, std::uint64_t* value) {
-    *value = 0;
-    for (std::size_t i = 0; i < kVarintBytes; ++i) {
-        if (*at >= end) return false;
-        const auto byte = static_cast<unsigned char>(bytes[(*at)++]);
-        if (i + 1 == kVarintBytes) {
-            *value = (*value << 8) | byte;
-            return true;
-        }
-        *value = (*value << 7) | (byte & kSevenBits);
-        if ((byte & kMoreBit) == 0) return true;
-    }
-    return true;
+    return sqlite_format::readVarint(reinterpret_cast<const unsigned char*>(bytes.data()), end, at, value);
 }
 
 std::size_t sizeOfType(std::uint64_t type) {

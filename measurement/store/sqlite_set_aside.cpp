@@ -258,8 +258,11 @@ bool APMSqliteStore::replaceDamaged(const std::string& problem, bool wait, APMEr
                 why = "its rows could not be carried into a new file: " + why;
                 return false;
             }
-            // Damage the rows may read past without a word: the check's.
-            for (auto& table : damageInSmallTables(carried.skipped)) carried.skipped.push_back(std::move(table));
+            // Damage the rows may read past without a word: the check's,
+            // of the tables whose rows SQLite read.
+            auto named = carried.skipped;
+            for (const auto& table : carried.readFromPages) named.push_back({table, std::nullopt, std::nullopt, ""});
+            for (auto& table : damageInSmallTables(named)) carried.skipped.push_back(std::move(table));
             // The log goes along with the file: closing must not delete it.
             int persist = 1;
             sqlite3_file_control(db_, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);

@@ -365,6 +365,25 @@ public:
     std::optional<std::int64_t> schemaVersion(APMErrorOut error);
     bool setUserVersion(std::int64_t version, APMErrorOut error);
 
+    // The file's schema at one moment: SQLite's count of its changes
+    // (schema_version) and an MD5 digest of the bytes of every object its
+    // schema table holds (type, name, table, root page and declaration, in
+    // row order). SQLite moves the count with every change it makes to the
+    // schema; bytes written over the file change the digest and not the
+    // count.
+    struct SchemaState {
+        std::int64_t version = 0;
+        platform::Data digest;
+    };
+    std::optional<SchemaState> schemaState(APMErrorOut error);
+
+    // For damage the owner finds that SQLite's own checks do not: the open
+    // file is treated as damage found at open (see makeWithDatabasePath),
+    // its rows carried into a new file made from the declarations. True
+    // when a file is open afterwards: the new one, or the damaged one kept
+    // while other processes have it open (damageKept() then says why).
+    bool replaceAsDamaged(const std::string& problem, APMErrorOut error);
+
     // For a file that opens but can never be used (another program's
     // layout, a declaration that refuses the writes): once no other process has
     // it open (waited for up to kAPMSqliteStoreBusyTimeoutSeconds), closes
@@ -516,6 +535,10 @@ private:
         // Rows that read but that the new file's constraints refused.
         std::int64_t refused = 0;
         std::vector<APMUnreadableStretch> skipped;
+        // Tables whose declaration damage shifted, read from their pages
+        // with the owner's: SQLite's check of them finds what the
+        // declaration says, not the rows.
+        std::vector<std::string> readFromPages;
     };
     // Makes the file at the target anew with the declared tables that the
     // open file holds, and their declared indexes, and every row of them

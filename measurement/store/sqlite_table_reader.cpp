@@ -25,6 +25,7 @@ using sqlite_damage::isDamage;
 constexpr const char* kTooManyRows = "the table's tree leads to more rows than the file's pages can hold";
 constexpr const char* kUnreadKeys = "the table's tree gives row IDs out of order or that do not read by themselves";
 constexpr const char* kUnparsedTable = "the table's declaration does not parse: ";
+constexpr const char* kShiftedColumns = "the table's declaration, whose columns damage shifted, names no root";
 constexpr const char* kOutOfStep = "the table's tree gave its cells otherwise when read again";
 // The function by which the second in-order read picks the cells it
 // examines; the connection's own statements alone may call it.
@@ -134,11 +135,15 @@ struct Picks {
 
 }  // namespace
 
+// Through the connection's handles: other processes may be writing the
+// file meanwhile, and one that found this process's locks gone would take
+// it for absent.
 void LeafCells::readOnce() {
     if (read_) return;
     read_ = true;
-    const char* path = sqlite3_db_filename(db_, "main");
-    if (path && *path) rowIDs_ = sqlite_pages::tableLeafRowIDs(path, &count_);
+    const APMConnectionFileBytes file(db_, APMConnectionFileBytes::Which::file);
+    const APMConnectionFileBytes log(db_, APMConnectionFileBytes::Which::log);
+    rowIDs_ = sqlite_pages::tableLeafRowIDs(file, log, &count_);
 }
 
 const std::vector<std::int64_t>& LeafCells::rowIDs() {
@@ -153,11 +158,12 @@ std::uint64_t LeafCells::count() {
 
 struct TableReader::Work {
     Work(sqlite3* db, const std::string& table, LeafCells* leaves, const APMDeclaredTables& declared,
-         std::optional<std::string> schemaDamage, std::uint64_t* steps)
+         std::optional<std::string> schemaDamage, bool fromPages, std::uint64_t* steps)
         : db(db),
           table(table),
           leaves(leaves),
           schemaDamage(std::move(schemaDamage)),
+          fromPages(fromPages),
           steps(steps),
           scan(db, "SELECT rowid FROM " + APMSqliteStore::quoteIdentifier(table) + " NOT INDEXED ORDER BY rowid",
                steps),
@@ -171,6 +177,8 @@ struct TableReader::Work {
               std::string* error);
     bool unprepared(const std::function<bool(sqlite3_stmt*)>& row, std::vector<APMUnreadableStretch>* skipped,
                     std::string* error);
+    bool pages(const std::function<bool(sqlite3_stmt*)>& row, std::vector<APMUnreadableStretch>* skipped,
+               std::string* error, const std::string& unread);
     bool scanRowIDs(Scan* scan, std::string* error);
     bool lookUp(std::int64_t rowID, const std::function<bool(sqlite3_stmt*)>& row, std::vector<FailedLookUp>* failed,
                 std::string* error);
@@ -194,6 +202,7 @@ struct TableReader::Work {
     std::string table;
     LeafCells* leaves;
     std::optional<std::string> schemaDamage;
+    bool fromPages;
     std::uint64_t* steps;
     // The owner's declaration of the table; none for a table it does not
     // declare.
@@ -207,8 +216,8 @@ struct TableReader::Work {
 };
 
 TableReader::TableReader(sqlite3* db, const std::string& table, LeafCells* leaves, const APMDeclaredTables& declared,
-                         std::optional<std::string> schemaDamage)
-    : work_(std::make_unique<Work>(db, table, leaves, declared, std::move(schemaDamage), &steps_)) {}
+                         std::optional<std::string> schemaDamage, bool fromPages)
+    : work_(std::make_unique<Work>(db, table, leaves, declared, std::move(schemaDamage), fromPages, &steps_)) {}
 
 TableReader::~TableReader() = default;
 
@@ -222,6 +231,7 @@ bool TableReader::read(const std::function<bool(sqlite3_stmt*)>& row, std::vecto
 
 bool TableReader::Work::read(const std::function<bool(sqlite3_stmt*)>& row, std::vector<APMUnreadableStretch>* skipped,
                              std::string* error) {
+    if (fromPages) return pages(row, skipped, error, kShiftedColumns);
     if (!scan.prepared() || !lookup.prepared()) return unprepared(row, skipped, error);
     const ReadTransaction transaction(db);
     Scan keys;
@@ -255,9 +265,17 @@ bool TableReader::Work::unprepared(const std::function<bool(sqlite3_stmt*)>& row
         *error = sqlite3_errmsg(db);
         return false;
     }
+    return pages(row, skipped, error, kUnparsedTable + *schemaDamage);
+}
+
+// From the root the schema gives the table; `unread` says why there is
+// none, or no declaration to read the rows with.
+bool TableReader::Work::pages(const std::function<bool(sqlite3_stmt*)>& row,
+                              std::vector<APMUnreadableStretch>* skipped, std::string* error,
+                              const std::string& unread) {
     const auto root = sqlite_page_rows::rootOf(db, table);
     if (!declaredColumns || !root) {
-        skipped->push_back({table, std::nullopt, std::nullopt, kUnparsedTable + *schemaDamage});
+        skipped->push_back({table, std::nullopt, std::nullopt, unread});
         return true;
     }
     return sqlite_page_rows::readRows(db, *root, table, *declaredColumns, row, skipped, error, steps);

@@ -16,7 +16,8 @@ namespace measurement {
 
 // The row IDs of every table-leaf page image of the file a connection has
 // open, and how many cells those images hold, read from its bytes once,
-// when a read first needs them (see sqlite_pages::tableLeafRowIDs).
+// when a read first needs them (see sqlite_pages::tableLeafRowIDs), through
+// the connection's own handles of the file and its log.
 class LeafCells {
 public:
     explicit LeafCells(sqlite3* db) : db_(db) {}
@@ -50,9 +51,12 @@ class TableReader {
 public:
     // `schemaDamage`, when the connection reads a schema that SQLite could
     // not load whole: why, and a table missing from what loaded is one
-    // whose declaration did not parse.
+    // whose declaration did not parse. `fromPages`: the rows are read from
+    // the table's pages with the owner's declaration, whatever SQLite's
+    // says (one whose columns damage merged or split would give values
+    // under other columns than they were written for).
     TableReader(sqlite3* db, const std::string& table, LeafCells* leaves, const APMDeclaredTables& declared,
-                std::optional<std::string> schemaDamage = std::nullopt);
+                std::optional<std::string> schemaDamage = std::nullopt, bool fromPages = false);
     ~TableReader();
     TableReader(const TableReader&) = delete;
     TableReader& operator=(const TableReader&) = delete;

@@ -2,9 +2,15 @@
 #include <doctest/doctest.h>
 
 #include <sqlite3.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -62,9 +68,7 @@ struct Read {
     std::vector<APMUnreadableStretch> skipped;
 };
 
-Read readAll(const fs::path& path) {
-    sqlite3* db = nullptr;
-    REQUIRE(sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK);
+Read readAll(sqlite3* db) {
     Read read;
     {
         LeafCells leaves(db);
@@ -78,8 +82,37 @@ Read readAll(const fs::path& path) {
             &read.skipped, &error));
         read.steps = reader.steps();
     }
+    return read;
+}
+
+Read readAll(const fs::path& path) {
+    sqlite3* db = nullptr;
+    REQUIRE(sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK);
+    const Read read = readAll(db);
     sqlite3_close(db);
     return read;
+}
+
+// The record locks this process holds on the file, each as its kind and
+// range, as the system lists them (the file's device as hexadecimal major
+// and minor numbers, then its inode): read without opening the file, whose
+// close would end them.
+std::vector<std::string> locksHeld(const fs::path& path) {
+    struct stat info {};
+    REQUIRE(::stat(path.c_str(), &info) == 0);
+    char identity[64];
+    std::snprintf(identity, sizeof identity, "%02x:%02x:%llu", major(info.st_dev), minor(info.st_dev),
+                  static_cast<unsigned long long>(info.st_ino));
+    std::vector<std::string> held;
+    std::ifstream locks("/proc/locks");
+    for (std::string line; std::getline(locks, line);) {
+        std::istringstream words(line);
+        std::string number, type, advice, access, device, start, end;
+        long long pid = 0;
+        if (!(words >> number >> type >> advice >> access >> pid >> device >> start >> end)) continue;
+        if (type == "POSIX" && pid == ::getpid() && device == identity) held.push_back(access + " " + start + "-" + end);
+    }
+    return held;
 }
 
 }  // namespace
@@ -101,4 +134,27 @@ TEST_CASE("a tree that leads back into itself is read in steps linear in its cel
     // the cells would be four times as many.
     CHECK(twice.steps < once.steps * 5 / 2);
     CHECK(twice.steps > once.steps * 3 / 2);
+}
+
+TEST_CASE("a read of the file's pages while a connection of the process has it open leaves the locks SQLite holds "
+          "on it") {
+    // Write-ahead logging: the connection holds its shared lock on the
+    // file from its first read on, which tells another connection's close
+    // that the log is still in use.
+    testsupport::TempDir folder;
+    std::int64_t reached = 0;
+    const fs::path path = loopingTree(folder.path(), kPageSize, &reached);
+    sqlite3* db = nullptr;
+    REQUIRE(sqlite3_open(path.c_str(), &db) == SQLITE_OK);
+    REQUIRE(sqlite3_exec(db, "PRAGMA journal_mode=WAL; SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr) ==
+            SQLITE_OK);
+    const auto held = locksHeld(path);
+    REQUIRE_FALSE(held.empty());
+    // The tree that leads back into itself makes the reader read the
+    // file's leaves past SQLite.
+    const Read read = readAll(db);
+    CHECK(read.rows == reached);
+    CHECK(locksHeld(path) == held);
+    sqlite3_close(db);
+    CHECK(locksHeld(path).empty());
 }
