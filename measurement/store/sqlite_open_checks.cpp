@@ -201,12 +201,14 @@ bool APMSqliteStore::refusesWrites(std::string* problem) {
 }
 
 // The schema's count of changes is read by the same statement as its rows,
-// so both come from one moment of the file.
+// so both come from one moment of the file, an empty schema's too (one row
+// of none): read apart, a count could come from after another process made
+// the tables, beside the digest of none, and be taken for that process's.
 std::optional<APMSqliteStore::SchemaState> APMSqliteStore::schemaState(APMErrorOut error) {
     std::lock_guard lock(mutex_);
     if (!requireOpen(error)) return std::nullopt;
-    auto statement = prepare("SELECT (SELECT schema_version FROM pragma_schema_version), type, name, tbl_name, "
-                             "rootpage, sql FROM sqlite_master ORDER BY rowid",
+    auto statement = prepare("SELECT counted.schema_version, type, name, tbl_name, rootpage, sql FROM "
+                             "pragma_schema_version AS counted LEFT JOIN sqlite_master ORDER BY sqlite_master.rowid",
                              error);
     if (!statement) return std::nullopt;
     SchemaState state;
@@ -224,8 +226,6 @@ std::optional<APMSqliteStore::SchemaState> APMSqliteStore::schemaState(APMErrorO
              sqlite3_errmsg(db_));
         return std::nullopt;
     }
-    // An empty schema has its count all the same.
-    if (bytes.empty()) state.version = pragmaInteger("PRAGMA schema_version", error).value_or(0);
     state.digest.bytes = apm_MD5Data(bytes);
     return state;
 }
