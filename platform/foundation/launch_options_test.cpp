@@ -95,7 +95,8 @@ TEST_CASE("reachability and the vendor identifier take only the values they can 
     const std::string uuid = "0F0E0D0C-0B0A-4908-8706-050403020100";
     const std::string reachable = "VELMORA_NETWORK_REACHABLE", vendor = "VELMORA_IDENTIFIER_FOR_VENDOR";
     const std::vector<Case> cases = {
-        {reachable, "0", true, false}, {reachable, "false", true, false}, {reachable, "yes", false, false},
+        {reachable, "0", true, false}, {reachable, "no", true, false}, {reachable, "false", true, false},
+        {reachable, "1", false, false}, {reachable, "yes", false, false}, {reachable, "true", false, false},
         {reachable, "NO", false, true}, {reachable, " 0", false, true}, {reachable, "", false, true},
         {vendor, uuid, false, false}, {vendor, "0f0e0d0c-0b0a-4908-8706-050403020100", false, true},
         {vendor, "0F0E0D0C0B0A490887060504030201000000", false, true},
@@ -110,6 +111,11 @@ TEST_CASE("reachability and the vendor identifier take only the values they can 
         if (c.refused) CHECK(options.refused[0].rfind(c.name + " is ", 0) == 0);
         if (c.refused) CHECK(options.refused[0].find("not \"" + c.value + "\"") != std::string::npos);
     }
+    // Unset, the network is there and the platform makes its own identifier.
+    const auto unset = optionsFrom({});
+    CHECK(unset.networkReachable);
+    CHECK_FALSE(unset.identifierForVendor);
+    CHECK(unset.refused.empty());
 }
 
 TEST_CASE("installed options are what the process reads until others are installed") {
