@@ -17,9 +17,12 @@ namespace tools {
 
 namespace {
 
-// Beyond this a path is shortened in messages: a name too long for the file
-// system is mostly far longer than a line.
+// Beyond this a path is shortened in messages, to its first bytes: a name
+// too long for the file system is mostly far longer than a line.
 constexpr std::size_t kLongestShownPath = 60;
+// A path of an ordinary depth is shown whole all the same, so that the
+// message names the very file that is wrong.
+constexpr std::size_t kLongestWholePath = 200;
 
 // What lies at a path, as messages name it.
 std::string kindOf(mode_t mode) {
@@ -147,7 +150,7 @@ void refuse(const std::string& command, const std::string& message) {
 
 std::string shownPath(const std::filesystem::path& path) {
     const std::string& text = path.native();
-    if (text.size() <= kLongestShownPath) return text;
+    if (text.size() <= kLongestWholePath) return text;
     return shownStart(path) + " (" + std::to_string(text.size()) + " bytes)";
 }
 

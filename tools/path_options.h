@@ -74,7 +74,8 @@ std::optional<std::string> readWholeFile(const std::filesystem::path& path, std:
 std::string requireFileContents(const std::string& command, const std::string& source,
                                 const std::filesystem::path& path, const std::string& hint = {});
 
-// A long path as messages show it: its start, and its length.
+// A path as messages show it: whole up to 200 bytes, beyond that its start
+// and its length.
 std::string shownPath(const std::filesystem::path& path);
 // Its start only.
 std::string shownStart(const std::filesystem::path& path);

@@ -315,3 +315,24 @@ TEST_CASE("a folder, a file to write and a file to read are refused where someth
           "lies under " + (base / "dangling").string() + ", a link to " + (base / "nothing").string() +
               ", which is not there");
 }
+
+TEST_CASE("a refusal names the folder that cannot serve by its whole path, shortened only past a line's length") {
+    testsupport::TempDir base;
+    struct Case {
+        std::size_t bytes;  // of the data folder's path
+        bool whole;
+    };
+    for (const Case& c : {Case{120, true}, Case{300, false}}) {
+        CAPTURE(c.bytes);
+        const fs::path data = extendedTo(base.path().string(), c.bytes);
+        fs::create_directories(data);
+        testsupport::writeText(data / "Application Support", "not a folder\n");
+        const auto run = runIn(base.path(), {"analytics", "log", "x", "--data", data.string()});
+        CHECK(run.status == 2);
+        const std::string said = "the measurement engine's folder of --data is a file, not a folder: ";
+        const auto shown = (data / "Application Support").string();
+        CAPTURE(run.err);
+        if (c.whole) CHECK(run.err.find(said + shown + "\n") != std::string::npos);
+        if (!c.whole) CHECK(run.err.find("... (" + std::to_string(shown.size()) + " bytes)\n") != std::string::npos);
+    }
+}
