@@ -1077,9 +1077,10 @@ void giveToNobody(const fs::path& folder) {
     }
 }
 
-// The tool run as that user; none, with why, when this process cannot
-// switch to it.
-std::optional<Run> runAsNobody(const fs::path& logs, const std::vector<std::string>& arguments, std::string* why) {
+// The tool run as that user, with the variables; none, with why, when this
+// process cannot switch to it.
+std::optional<Run> runAsNobody(const fs::path& logs, const std::vector<std::string>& arguments,
+                               const std::vector<std::string>& variables, std::string* why) {
     auto spawn = [&](const std::vector<std::string>& command, const std::string& tag) {
         std::vector<std::string> argv{kSetpriv, "--reuid=" + std::to_string(kNobody),
                                       "--regid=" + std::to_string(kNobody), "--clear-groups"};
@@ -1088,7 +1089,7 @@ std::optional<Run> runAsNobody(const fs::path& logs, const std::vector<std::stri
         const int outFd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         const int errFd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         REQUIRE((outFd >= 0 && errFd >= 0));
-        const pid_t pid = testsupport::spawnChild(argv, testsupport::environmentWith({}), outFd, errFd);
+        const pid_t pid = testsupport::spawnChild(argv, testsupport::environmentWith(variables), outFd, errFd);
         close(outFd);
         close(errFd);
         return Run{testsupport::waitForChild(pid, kRunLimitSeconds), testsupport::readText(out),
@@ -1118,8 +1119,13 @@ TEST_CASE("A database the user may only read is kept as it is: the event is not 
     giveToNobody(tool.data());
     fs::permissions(tool.database(), fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
     const std::string stored = testsupport::readText(tool.database());
+    // A copy of the resources beside the data: the source tree may lie in
+    // a folder only its owner can enter.
+    const fs::path resources = tool.folder.path() / "resources";
+    fs::copy(VELMORA_SOURCE_DIR "/velmora/resources", resources, fs::copy_options::recursive);
     std::string why;
-    const auto run = runAsNobody(tool.folder.path(), {"analytics", "log", "refused", "--data", tool.data().string()}, &why);
+    const auto run = runAsNobody(tool.folder.path(), {"analytics", "log", "refused", "--data", tool.data().string()},
+                                 {"VELMORA_RESOURCES=" + resources.string()}, &why);
     if (!run) {
         MESSAGE("skipped: " << why);
         return;
