@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "measurement/store/sqlite_btree.h"
+#include "measurement/store/sqlite_file/btree.h"
 #include "measurement/store/sqlite_damage.h"
 #include "measurement/store/sqlite_store.h"
 

@@ -12,9 +12,9 @@
 #include <utility>
 
 #include "measurement/store/declared_types.h"
-#include "measurement/store/sqlite_btree.h"
-#include "measurement/store/sqlite_page_image.h"
-#include "measurement/store/sqlite_record.h"
+#include "measurement/store/sqlite_file/btree.h"
+#include "measurement/store/sqlite_file/page_image.h"
+#include "measurement/store/sqlite_file/record.h"
 
 namespace measurement::sqlite_page_rows {
 

@@ -13,7 +13,7 @@
 #include "measurement/store/declared_types.h"
 #include "measurement/store/sqlite_damage.h"
 #include "measurement/store/sqlite_page_rows.h"
-#include "measurement/store/sqlite_pages.h"
+#include "measurement/store/sqlite_file/leaf_row_ids.h"
 #include "measurement/store/sqlite_written_rows.h"
 
 namespace measurement {

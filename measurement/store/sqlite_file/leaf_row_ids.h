@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "measurement/store/file_bytes.h"
-#include "measurement/store/sqlite_format.h"
+#include "measurement/store/sqlite_file/file_bytes.h"
+#include "measurement/store/sqlite_file/format.h"
 
 namespace measurement::sqlite_pages {
 

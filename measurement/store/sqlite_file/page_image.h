@@ -10,7 +10,7 @@
 #include <string>
 #include <unordered_map>
 
-#include "measurement/store/file_bytes.h"
+#include "measurement/store/sqlite_file/file_bytes.h"
 
 struct sqlite3;
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "measurement/store/sqlite_pages.h"
+#include "measurement/store/sqlite_file/leaf_row_ids.h"
 #include "testsupport/file_text.h"
 #include "testsupport/temp_dir.h"
 

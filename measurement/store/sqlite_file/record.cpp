@@ -1,10 +1,10 @@
 // Decoding SQLite's record format: a header of serial types, then the values they describe.
-#include "measurement/store/sqlite_record.h"
+#include "measurement/store/sqlite_file/record.h"
 
 #include <cmath>
 #include <cstring>
 
-#include "measurement/store/sqlite_format.h"
+#include "measurement/store/sqlite_file/format.h"
 
 namespace measurement::sqlite_btree {
 

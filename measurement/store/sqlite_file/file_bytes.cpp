@@ -1,5 +1,5 @@
 // Reading a file's bytes at offsets, bounded by its size, by its path or through a connection's own handle.
-#include "measurement/store/file_bytes.h"
+#include "measurement/store/sqlite_file/file_bytes.h"
 
 #include <fcntl.h>
 #include <sqlite3.h>

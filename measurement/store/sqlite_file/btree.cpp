@@ -1,11 +1,11 @@
 // Walking a table's b-tree over a file's page images: its pages, its cells and their overflow chains.
-#include "measurement/store/sqlite_btree.h"
+#include "measurement/store/sqlite_file/btree.h"
 
 #include <algorithm>
 #include <unordered_set>
 #include <vector>
 
-#include "measurement/store/sqlite_format.h"
+#include "measurement/store/sqlite_file/format.h"
 
 namespace measurement::sqlite_btree {
 

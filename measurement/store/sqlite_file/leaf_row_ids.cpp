@@ -1,9 +1,9 @@
 // Reading the row IDs of table-leaf pages straight from a database file and its write-ahead log.
-#include "measurement/store/sqlite_pages.h"
+#include "measurement/store/sqlite_file/leaf_row_ids.h"
 
 #include <algorithm>
 
-#include "measurement/store/sqlite_format.h"
+#include "measurement/store/sqlite_file/format.h"
 
 namespace measurement::sqlite_pages {
 

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "measurement/store/sqlite_page_image.h"
-#include "measurement/store/sqlite_record.h"
+#include "measurement/store/sqlite_file/page_image.h"
+#include "measurement/store/sqlite_file/record.h"
 
 namespace measurement::sqlite_btree {
 

@@ -1,5 +1,5 @@
 // Where SQLite reads each page of a database file from: the file, or a frame its write-ahead log committed.
-#include "measurement/store/sqlite_page_image.h"
+#include "measurement/store/sqlite_file/page_image.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "measurement/store/sqlite_format.h"
+#include "measurement/store/sqlite_file/format.h"
 
 namespace measurement::sqlite_btree {
 

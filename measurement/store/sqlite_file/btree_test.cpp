@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "measurement/store/sqlite_btree.h"
+#include "measurement/store/sqlite_file/btree.h"
 #include "testsupport/file_text.h"
 #include "testsupport/temp_dir.h"
 

@@ -20,8 +20,8 @@
 #include <string>
 #include <vector>
 
-#include "measurement/store/sqlite_btree.h"
-#include "measurement/store/sqlite_pages.h"
+#include "measurement/store/sqlite_file/btree.h"
+#include "measurement/store/sqlite_file/leaf_row_ids.h"
 
 namespace {
 
