@@ -31,6 +31,12 @@ std::uint64_t localPayload(std::uint64_t size, std::uint64_t usable) {
     return fitted <= most ? fitted : least;
 }
 
+// The payloads of one page's cells together take no more than the page:
+// past this many times its bytes they overlap, and the rest of its cells
+// are damage (which bounds the work of a page whose pointers all lead into
+// one large cell).
+constexpr std::uint64_t kPayloadPagesPerPage = 2;
+
 std::string said(std::size_t value) { return std::to_string(value); }
 
 // One page image read as a table page. Strict, a cell must lie in the
@@ -111,7 +117,7 @@ private:
 };
 
 // The pages one walk has read, each once, and the reading of leaf cells
-// with their overflow chains.
+// with their overflow chains; the work counted.
 class Walker {
 public:
     explicit Walker(const FileImage& image) : image_(image) {}
@@ -119,13 +125,25 @@ public:
     // False when the page was read before.
     bool firstVisit(std::uint32_t page) { return visited_.insert(page).second; }
     std::uint64_t pagesRead() const { return visited_.size(); }
+    std::uint64_t work() const { return work_; }
+
+    bool readPage(TablePage* page, std::uint32_t number, bool strict, std::string* why) {
+        work_ += image_.pageSize();
+        payloadLeft_ = kPayloadPagesPerPage * image_.usableSize();
+        return page->read(image_, number, strict, why);
+    }
 
     bool leafCell(const TablePage& page, std::size_t index, TableCell* cell, std::string* why) {
         const auto start = page.cellAt(index, why);
-        if (!start) return false;
-        std::size_t at = *start;
+        return start && leafCellAt(page, *start, index, cell, why);
+    }
+
+    bool leafCellAt(const TablePage& page, std::size_t start, std::size_t index, TableCell* cell, std::string* why) {
+        std::size_t at = start;
         std::uint64_t size = 0, key = 0;
-        if (!page.varint(&at, &size) || !page.varint(&at, &key)) {
+        const bool keyRead = page.varint(&at, &size) && page.varint(&at, &key);
+        work_ += at - start;
+        if (!keyRead) {
             *why = "cell " + said(index) + " runs past the page";
             return false;
         }
@@ -139,6 +157,12 @@ public:
             *why = "the payload of cell " + said(index) + " runs past the page";
             return false;
         }
+        if (local > payloadLeft_) {
+            *why = "cell " + said(index) + " overlaps the cells before it: their payloads hold more than the page";
+            return false;
+        }
+        payloadLeft_ -= local;
+        work_ += local;
         cell->page = page.number();
         cell->rowID = static_cast<std::int64_t>(key);
         cell->payload.assign(page.data() + at, page.data() + at + local);
@@ -160,6 +184,7 @@ private:
                 return false;
             }
             std::string unread;
+            work_ += image_.pageSize();
             if (!image_.readPage(next, buffer_.data(), &unread)) {
                 *why = "runs past its overflow chain: " + unread;
                 return false;
@@ -175,11 +200,39 @@ private:
     const FileImage& image_;
     std::unordered_set<std::uint32_t> visited_;
     std::vector<unsigned char> buffer_;
+    std::uint64_t payloadLeft_ = 0;
+    std::uint64_t work_ = 0;
+};
+
+// The damage of one page, named once: the first thing that did not read,
+// and how many more did not.
+class PageDamages {
+public:
+    PageDamages(std::vector<PageDamage>* damage, std::uint32_t page) : damage_(damage), page_(page) {}
+    ~PageDamages() {
+        if (count_ > 1) (*damage_)[first_].why += "; " + said(count_ - 1) + " more of its cells do not read";
+    }
+    PageDamages(const PageDamages&) = delete;
+    PageDamages& operator=(const PageDamages&) = delete;
+
+    void add(std::string why) {
+        if (count_++ > 0) return;
+        first_ = damage_->size();
+        damage_->push_back({page_, std::move(why)});
+    }
+    std::uint64_t count() const { return count_; }
+
+private:
+    std::vector<PageDamage>* damage_;
+    std::uint32_t page_;
+    std::size_t first_ = 0;
+    std::uint64_t count_ = 0;
 };
 
 // An interior page's children, pushed so that the first comes off first.
 void pushChildren(const TablePage& page, std::vector<std::uint32_t>* pending, std::vector<PageDamage>* damage) {
     pending->push_back(page.rightChild());
+    PageDamages unread(damage, page.number());
     for (std::size_t index = page.cells(); index-- > 0;) {
         std::uint32_t child = 0;
         std::int64_t key = 0;
@@ -187,9 +240,34 @@ void pushChildren(const TablePage& page, std::vector<std::uint32_t>* pending, st
         if (page.childAt(index, &child, &key, &why)) {
             pending->push_back(child);
         } else {
-            damage->push_back({page.number(), why});
+            unread.add(why);
         }
     }
+}
+
+// A leaf's cells, each handed on once: a pointer to a cell read before
+// gives the same row again.
+void visitLeaf(const TablePage& page, Walker* walker, TableWalk* walk, const std::function<bool(const TableCell&)>& visit,
+               std::vector<bool>* started) {
+    PageDamages unread(&walk->damage, page.number());
+    started->assign(page.usable(), false);
+    TableCell cell;
+    for (std::size_t index = 0; index < page.cells() && !walk->ended; ++index) {
+        std::string why;
+        const auto start = page.cellAt(index, &why);
+        if (start && (*started)[*start]) {
+            ++walk->cellsRepeated;
+            continue;
+        }
+        if (!start || !walker->leafCellAt(page, *start, index, &cell, &why)) {
+            unread.add(why);
+            continue;
+        }
+        (*started)[*start] = true;
+        ++walk->cellsRead;
+        walk->ended = !visit(cell);
+    }
+    walk->cellsUnread += unread.count();
 }
 
 // Every cell of an interior page on the way to the rightmost leaf reads,
@@ -229,7 +307,7 @@ TableWalk walkTable(const FileImage& image, std::uint32_t root, const std::funct
     Walker walker(image);
     std::vector<std::uint32_t> pending{root};
     TablePage page;
-    TableCell cell;
+    std::vector<bool> started;
     while (!pending.empty() && !walk.ended) {
         const std::uint32_t number = pending.back();
         pending.pop_back();
@@ -238,24 +316,18 @@ TableWalk walkTable(const FileImage& image, std::uint32_t root, const std::funct
             walk.damage.push_back({number, "the tree leads to it again"});
             continue;
         }
-        if (!page.read(image, number, false, &why)) {
+        if (!walker.readPage(&page, number, false, &why)) {
             walk.damage.push_back({number, why});
             continue;
         }
-        if (!page.leaf()) {
+        if (page.leaf()) {
+            visitLeaf(page, &walker, &walk, visit, &started);
+        } else {
             pushChildren(page, &pending, &walk.damage);
-            continue;
-        }
-        for (std::size_t index = 0; index < page.cells() && !walk.ended; ++index) {
-            if (!walker.leafCell(page, index, &cell, &why)) {
-                walk.damage.push_back({number, why});
-                continue;
-            }
-            ++walk.cellsRead;
-            walk.ended = !visit(cell);
         }
     }
     walk.pagesRead = walker.pagesRead();
+    walk.work = walker.work();
     return walk;
 }
 
@@ -268,8 +340,8 @@ RightmostLeaf rightmostLeaf(const FileImage& image, std::uint32_t root) {
         leaf.page = number;
         if (!walker.firstVisit(number)) {
             why = "the tree leads back to it";
-        } else if (page.read(image, number, true, &why) && (page.leaf() ? leafWhole(page, &walker, &leaf.cells, &why)
-                                                                        : interiorWhole(page, &why))) {
+        } else if (walker.readPage(&page, number, true, &why) &&
+                   (page.leaf() ? leafWhole(page, &walker, &leaf.cells, &why) : interiorWhole(page, &why))) {
             if (!page.leaf()) continue;
             break;
         }
@@ -278,6 +350,7 @@ RightmostLeaf rightmostLeaf(const FileImage& image, std::uint32_t root) {
         break;
     }
     leaf.pagesRead = walker.pagesRead();
+    leaf.work = walker.work();
     return leaf;
 }
 

@@ -23,7 +23,9 @@ struct TableCell {
     std::string payload;
 };
 
-// What did not read, on which page, and why.
+// What did not read, on which page, and why. One for each page at most
+// (and one for each time the tree leads back to it): a page of many cells
+// that do not read names the first, and counts the others.
 struct PageDamage {
     std::uint32_t page = 0;
     std::string why;
@@ -34,6 +36,13 @@ struct TableWalk {
     // Pages read, those of overflow chains included; each at most once.
     std::uint64_t pagesRead = 0;
     std::uint64_t cellsRead = 0;
+    // Cells of leaves that did not read, and pointers that led to a cell
+    // of the same page read already (the same row again).
+    std::uint64_t cellsUnread = 0;
+    std::uint64_t cellsRepeated = 0;
+    // The work of the walk: bytes of pages read, and bytes of cells and
+    // payloads examined in them, at most a few times each page's bytes.
+    std::uint64_t work = 0;
     // Whether the visitor ended the walk.
     bool ended = false;
 };
@@ -45,9 +54,11 @@ struct TableWalk {
 // most once: a tree that damage led back into itself ends there, so the
 // walk is linear in the file's pages and cells. What does not read (a
 // page that is no table page, a cell off its page, a payload that runs past
-// its page or its overflow chain, a chain that loops) is named in
-// `damage`, and the walk goes on with the pages it still reaches. Keys are
-// given as the tree holds them, in whatever order that is.
+// its page or its overflow chain, a chain that loops, cells whose payloads
+// together hold more than their page, which only cells that overlap can)
+// is named in `damage`, and the walk goes on with the cells and pages it
+// still reaches. Keys are given as the tree holds them, in whatever order
+// that is.
 TableWalk walkTable(const FileImage& image, std::uint32_t root, const std::function<bool(const TableCell&)>& visit);
 
 // The page SQLite appends a table's new rows to: the leaf reached from the
@@ -60,6 +71,8 @@ struct RightmostLeaf {
     // (overflow chains followed), keys strictly ascending.
     std::optional<PageDamage> damage;
     std::uint64_t pagesRead = 0;
+    // As TableWalk's.
+    std::uint64_t work = 0;
 };
 RightmostLeaf rightmostLeaf(const FileImage& image, std::uint32_t root);
 

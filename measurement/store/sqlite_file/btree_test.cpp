@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "measurement/store/sqlite_file/btree.h"
+#include "measurement/store/sqlite_file/sqlite_file_test_support.h"
 #include "testsupport/file_text.h"
 #include "testsupport/temp_dir.h"
 
@@ -116,40 +117,6 @@ std::vector<Row> walked(const FileImage& image, std::uint32_t root, TableWalk* w
     return rows;
 }
 
-// The log with its checksums summed again in the byte order asked, as a
-// machine of that order writes them; the frames from `otherSaltFrom` on
-// given another salt first, as those of a log before a restart.
-std::string resummed(std::string log, std::size_t pageSize, bool bigEndian, std::size_t otherSaltFrom) {
-    auto word = [&](std::size_t at) {
-        std::uint32_t value = 0;
-        for (int i = 0; i < 4; ++i) value |= std::uint32_t{static_cast<unsigned char>(log[at + i])} << (bigEndian ? 24 - 8 * i : 8 * i);
-        return value;
-    };
-    auto put = [&](std::size_t at, std::uint32_t value) {
-        for (int i = 0; i < 4; ++i) log[at + i] = static_cast<char>(value >> (24 - 8 * i));
-    };
-    std::uint32_t first = 0, second = 0;
-    auto sum = [&](std::size_t at, std::size_t size) {
-        for (std::size_t i = 0; i < size; i += 8) {
-            first += word(at + i) + second;
-            second += word(at + i + 4) + first;
-        }
-    };
-    put(0, bigEndian ? 0x377f0683 : 0x377f0682);
-    sum(0, 24);
-    put(24, first);
-    put(28, second);
-    std::size_t index = 0;
-    for (std::size_t frame = 32; frame + 24 + pageSize <= log.size(); frame += 24 + pageSize, ++index) {
-        if (index >= otherSaltFrom) log[frame + 8] = static_cast<char>(log[frame + 8] ^ 1);
-        sum(frame, 8);
-        sum(frame + 24, pageSize);
-        put(frame + 16, first);
-        put(frame + 20, second);
-    }
-    return log;
-}
-
 }  // namespace
 
 TEST_CASE("a table's pages read past SQLite give the rows SQLite gives, from the file and the frames its log committed") {
@@ -201,10 +168,10 @@ TEST_CASE("a table's pages read past SQLite give the rows SQLite gives, from the
         const std::vector<std::pair<std::string, std::function<void(const fs::path&)>>> logs = {
             {"uncommitted frames", [](const fs::path&) {}},
             {"big-endian checksums", [&](const fs::path& at) {
-                 testsupport::writeText(at.string() + "-wal", resummed(spilledLog, frame - 24, true, SIZE_MAX));
+                 testsupport::writeText(at.string() + "-wal", testsupport::resummedLog(spilledLog, frame - 24, true, SIZE_MAX));
              }},
             {"the last commit of another salt", [&](const fs::path& at) {
-                 testsupport::writeText(at.string() + "-wal", resummed(spilledLog, frame - 24, false, committedFrames - 1));
+                 testsupport::writeText(at.string() + "-wal", testsupport::resummedLog(spilledLog, frame - 24, false, committedFrames - 1));
              }},
             {"a damaged frame", [&](const fs::path& at) {
                  REQUIRE(testsupport::overwriteBytes(at.string() + "-wal", 32 + (committedFrames - 1) * frame + 100, "\x5a"));
@@ -273,12 +240,18 @@ TEST_CASE("a walk over damaged pages reads each page once, ends, and names what 
         // What the damage names: its page, and words of why.
         std::uint32_t named;
         std::string why;
+        // The rows the walk still gives, when known.
+        int rowsRead = -1;
     };
+    // The third leaf's first cell pointer led before its page's cells:
+    // that one row is lost, the leaf's others read.
+    const std::uint32_t third = leaves[2];
     std::vector<Case> cases = {
         {"the root's last child leading back to it", root, 8, bytes(root), root, "leads to it again"},
         {"an overflow chain leading back into itself", overflow, 0, bytes(overflow), firstLeaf, "read before"},
         {"a leaf's type", firstLeaf, 0, "\x02", firstLeaf, "no table page"},
         {"a leaf's cell count", firstLeaf, 3, "\xff\xff", firstLeaf, "run past it"},
+        {"one cell pointer of a leaf", third, 8, std::string(2, '\0'), third, "off the page's cells", kRows - 1},
     };
     for (std::uint32_t seed = 0; seed < 8; ++seed) {
         const auto leaf = leaves[seed * 7 % leaves.size()];
@@ -290,9 +263,10 @@ TEST_CASE("a walk over damaged pages reads each page once, ends, and names what 
         const fs::path path = copy / "t.sql";
         fs::copy_file(intact, path);
         REQUIRE(testsupport::overwriteBytes(path, (entry.page - 1) * std::size_t{4096} + entry.offset, entry.bytes));
-        walked(FileImage(path), root, &walk);
+        const auto rows = walked(FileImage(path), root, &walk);
         CHECK(walk.pagesRead <= pages);
         CHECK(walk.cellsRead <= kRows);
+        if (entry.rowsRead >= 0) CHECK(rows.size() == static_cast<std::size_t>(entry.rowsRead));
         const bool named = std::any_of(walk.damage.begin(), walk.damage.end(), [&](const PageDamage& damage) {
             return (entry.named == 0 || damage.page == entry.named) && damage.why.find(entry.why) != std::string::npos;
         });
@@ -336,5 +310,126 @@ TEST_CASE("records decode as SQLite gives their values, and a malformed one is n
         std::vector<std::string> values;
         for (const auto& value : *record) values.push_back(said(value));
         CHECK(values == entry.values);
+    }
+}
+
+namespace {
+
+std::size_t twoBytesAt(const std::string& bytes, std::size_t at) {
+    return (static_cast<std::size_t>(static_cast<unsigned char>(bytes.at(at))) << 8) | static_cast<unsigned char>(bytes.at(at + 1));
+}
+
+}  // namespace
+
+TEST_CASE("the way down to the page a table appends to reads whole only with each page's keys strictly ascending") {
+    testsupport::TempDir dir;
+    const fs::path intact = dir / "intact.sql";
+    std::uint32_t root = 0;
+    {
+        Connection connection(intact);
+        connection.run("PRAGMA page_size=1024; CREATE TABLE t (a, b, c, d)");
+        insertRows(connection, 0, kRows, 1024);
+        root = static_cast<std::uint32_t>(connection.integer("SELECT rootpage FROM sqlite_master WHERE name = 't'"));
+    }
+    const std::string file = testsupport::readText(intact);
+    const std::size_t page = (root - 1) * std::size_t{1024};
+    REQUIRE(file.at(page) == '\x05');
+    const std::size_t cells = twoBytesAt(file, page + 3);
+    REQUIRE(cells >= 3);
+    // An interior cell: its child's page number, then its key; the last
+    // keys here take two bytes each.
+    auto keyAt = [&](std::size_t index) { return page + twoBytesAt(file, page + 12 + 2 * index) + 4; };
+    auto key = [&](std::size_t index) { return file.substr(keyAt(index), 2); };
+    for (std::size_t index = cells - 3; index < cells; ++index) {
+        REQUIRE((static_cast<unsigned char>(key(index)[0]) & 0x80) != 0);
+        REQUIRE((static_cast<unsigned char>(key(index)[1]) & 0x80) == 0);
+    }
+    struct Case {
+        const char* what;
+        std::string lastKey;
+        bool whole;
+    };
+    const std::vector<Case> cases = {
+        {"as written", key(cells - 1), true},
+        {"the last key equal to the one before", key(cells - 2), false},
+        {"the last key below the one before", key(cells - 3), false},
+    };
+    for (const auto& entry : cases) {
+        CAPTURE(entry.what);
+        testsupport::TempDir copy;
+        const fs::path path = copy / "t.sql";
+        fs::copy_file(intact, path);
+        REQUIRE(testsupport::overwriteBytes(path, keyAt(cells - 1), entry.lastKey));
+        const auto leaf = rightmostLeaf(FileImage(path), root);
+        CHECK(leaf.damage.has_value() == !entry.whole);
+        if (leaf.damage) {
+            CHECK(leaf.damage->page == root);
+            CHECK(leaf.damage->why.find("out of order") != std::string::npos);
+        }
+    }
+}
+
+TEST_CASE("a cell's overflow page number must lie inside its page's usable bytes, not in those it reserves") {
+    // Pages of 1024 bytes, 32 of them reserved: the usable bytes end at 992.
+    constexpr std::size_t kPage = 1024, kUsable = 992;
+    testsupport::TempDir dir;
+    const fs::path intact = dir / "intact.sql";
+    std::uint32_t root = 0;
+    std::vector<Row> rows;
+    {
+        Connection connection(intact);
+        int reserved = static_cast<int>(kPage - kUsable);
+        REQUIRE(sqlite3_file_control(connection.db, "main", SQLITE_FCNTL_RESERVE_BYTES, &reserved) == SQLITE_OK);
+        connection.run("PRAGMA page_size=1024; CREATE TABLE t (a); INSERT INTO t VALUES (randomblob(3000))");
+        root = static_cast<std::uint32_t>(connection.integer("SELECT rootpage FROM sqlite_master WHERE name = 't'"));
+        rows = connection.rows();
+    }
+    const std::string file = testsupport::readText(intact);
+    const std::size_t page = (root - 1) * kPage;
+    REQUIRE(twoBytesAt(file, page + 3) == 1);
+    // The one cell lies at the end of the usable bytes, its overflow page
+    // number last.
+    const std::size_t start = twoBytesAt(file, page + 8);
+    const std::string cell = file.substr(page + start, kUsable - start);
+    const std::string firstOverflow = cell.substr(cell.size() - 4);
+    struct Case {
+        const char* what;
+        // How far the cell moves towards the page's end.
+        std::size_t shift;
+        bool reads;
+    };
+    const std::vector<Case> cases = {
+        {"ending with the usable bytes", 0, true},
+        {"its overflow page number in the reserved bytes", 4, false},
+    };
+    for (const auto& entry : cases) {
+        CAPTURE(entry.what);
+        testsupport::TempDir copy;
+        const fs::path path = copy / "t.sql";
+        fs::copy_file(intact, path);
+        const std::size_t moved = start + entry.shift;
+        std::string bytes = file.substr(page, kPage);
+        bytes.replace(moved, cell.size() - 4, cell.substr(0, cell.size() - 4));
+        // The page number where a reading past the usable bytes finds it.
+        bytes.replace(moved + cell.size() - 4, 4, firstOverflow);
+        bytes[8] = static_cast<char>(moved >> 8);
+        bytes[9] = static_cast<char>(moved & 0xff);
+        bytes[5] = bytes[8];
+        bytes[6] = bytes[9];
+        REQUIRE(testsupport::overwriteBytes(path, page, bytes));
+        TableWalk walk;
+        const auto read = walked(FileImage(path), root, &walk);
+        const auto leaf = rightmostLeaf(FileImage(path), root);
+        if (entry.reads) {
+            CHECK(read == rows);
+            CHECK(walk.damage.empty());
+            CHECK_FALSE(leaf.damage);
+            continue;
+        }
+        CHECK(read.empty());
+        REQUIRE(walk.damage.size() == 1);
+        CHECK(walk.damage[0].why.find("runs past the page") != std::string::npos);
+        REQUIRE(leaf.damage);
+        CHECK(leaf.damage->why.find("runs past the page") != std::string::npos);
     }
 }

@@ -26,6 +26,8 @@
 namespace {
 
 namespace pages = measurement::sqlite_pages;
+namespace btree = measurement::sqlite_btree;
+using measurement::sqlite_format::maxCellsPerPage;
 
 constexpr std::size_t kLengthBytes = 4;
 // SQLite's work on one input is bounded: a tree that damage made into a
@@ -34,6 +36,10 @@ constexpr int kProgressSteps = 1000;
 constexpr int kMaxProgressCalls = 10000;
 // The pages walked from as roots.
 constexpr std::uint32_t kWalkedRoots = 64;
+// The work of a reading, per byte of the pages it reads, at most: each
+// page's bytes, its cells' payloads (twice the page where cells overlap),
+// and two varints of each cell.
+constexpr std::uint64_t kWorkPerPageByte = 8;
 
 void fail(const char* what, long long value) {
     std::fprintf(stderr, "sqlite_pages: %s (%lld)\n", what, value);
@@ -124,7 +130,7 @@ bool keyRunsPastAPage(const std::uint8_t* file, std::size_t size, std::uint32_t 
         const std::size_t header = start == 0 ? 100 : 0;
         if (page[header] != 0x0d) continue;
         const std::size_t cells = std::min<std::size_t>((page[header + 3] << 8) | page[header + 4],
-                                                        pages::maxCellsPerPage(pageSize));
+                                                        maxCellsPerPage(pageSize));
         for (std::size_t i = 0; i < cells && header + 8 + 2 * i + 2 <= pageSize; ++i) {
             std::size_t at = ((page[header + 8 + 2 * i] << 8) | page[header + 9 + 2 * i]) & (pageSize - 1);
             // The payload's size, then the row ID: nine bytes at most each.
@@ -137,12 +143,12 @@ bool keyRunsPastAPage(const std::uint8_t* file, std::size_t size, std::uint32_t 
     return false;
 }
 
-// Each page a walk reads gives no more cells than a page can hold.
+// Each page a walk reads gives no more cells than a page can hold, for
+// work bounded by the bytes of the pages it reads.
 void walkFromEachRoot(const std::filesystem::path& file) {
-    namespace btree = measurement::sqlite_btree;
     const btree::FileImage image(file.string());
     if (image.unreadable()) return;
-    const std::uint64_t cellsPerPage = pages::maxCellsPerPage(image.pageSize());
+    const std::uint64_t cellsPerPage = maxCellsPerPage(image.pageSize());
     for (std::uint32_t root = 1; root <= std::min(image.pageCount(), kWalkedRoots); ++root) {
         const auto walk = btree::walkTable(image, root, [](const btree::TableCell& cell) {
             std::string why;
@@ -150,8 +156,10 @@ void walkFromEachRoot(const std::filesystem::path& file) {
             return true;
         });
         if (walk.cellsRead > walk.pagesRead * cellsPerPage) fail("a walk read more cells than its pages hold", root);
+        if (walk.work > kWorkPerPageByte * walk.pagesRead * image.pageSize()) fail("a walk's work outgrew its pages", root);
         const auto leaf = btree::rightmostLeaf(image, root);
         if (leaf.cells.size() > cellsPerPage) fail("a leaf read more cells than a page holds", root);
+        if (leaf.work > kWorkPerPageByte * leaf.pagesRead * image.pageSize()) fail("a leaf's work outgrew its pages", root);
     }
 }
 
@@ -177,12 +185,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::filesystem::remove(log, ec);
     if (size > fileBytes) write(log, data + fileBytes, size - fileBytes);
 
-    const auto images = pages::pageImagesOf(file.string());
-    if (images.pageSize != 0 && (images.pageSize < 512 || images.pageSize > 65536 ||
-                                 (images.pageSize & (images.pageSize - 1)) != 0)) {
-        fail("no page size SQLite takes", images.pageSize);
+    std::uint32_t pageSize = 0;
+    {
+        const btree::FileImage image(file.string());
+        pageSize = image.pageSize();
+        if (pageSize != 0 && (pageSize < 512 || pageSize > 65536 || (pageSize & (pageSize - 1)) != 0)) {
+            fail("no page size SQLite takes", pageSize);
+        }
+        if (pageSize != 0 && image.pagesHeld().size() > size / pageSize + 1) {
+            fail("more pages than the file and its log hold", static_cast<long long>(image.pagesHeld().size()));
+        }
+        pages::LeafWork work;
+        checkAscendingAndDistinct(pages::tableLeafRowIDs(image, nullptr, &work));
+        if (work.bytesExamined > kWorkPerPageByte * (work.bytesRead + 1)) fail("row IDs' work outgrew the pages", 0);
     }
-    checkAscendingAndDistinct(pages::tableLeafRowIDs(file.string()));
 
     walkFromEachRoot(file);
 
@@ -190,7 +206,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::filesystem::remove(log, ec);
     const auto parsed = pages::tableLeafRowIDs(file.string());
     checkAscendingAndDistinct(parsed);
-    if (keyRunsPastAPage(data, fileBytes, images.pageSize)) return 0;
+    if (keyRunsPastAPage(data, fileBytes, pageSize)) return 0;
     for (const std::int64_t rowID : rowIDsSQLiteReads(file)) {
         if (!std::binary_search(parsed.begin(), parsed.end(), rowID)) fail("a row ID SQLite reads is missing", rowID);
     }

@@ -77,7 +77,7 @@ TEST_CASE("a table leaf's cells give their row IDs as SQLite's look-up and its i
     // A page that says it holds more cells than fit: SQLite reads none past
     // its limit, (512 - 8) / 6 of this size. Their pointers, all zero, lead
     // to the page's own first bytes: row ID 0.
-    CHECK(maxCellsPerPage(kPageSize) == 84);
+    CHECK(measurement::sqlite_format::maxCellsPerPage(kPageSize) == 84);
     CHECK(rowIDsOfPage(0x0d, 0, 0xffff, {}) == std::vector<std::int64_t>(84, 0));
 }
 
@@ -95,8 +95,8 @@ TEST_CASE("every table-leaf image of a file and of its log gives its row IDs, wh
                     .c_str());
         // Row 1 is the table's own row in the schema, on page 1.
         CHECK(tableLeafRowIDs(path) == std::vector<std::int64_t>{1, 100, 101});
-        CHECK(pageImagesOf(path).pageSize == static_cast<std::uint32_t>(pageSize));
-        CHECK(pageImagesOf(path).count == 2);
+        CHECK(measurement::sqlite_btree::FileImage(path).pageSize() == static_cast<std::uint32_t>(pageSize));
+        CHECK(measurement::sqlite_btree::FileImage(path).pageCount() == 2);
         REQUIRE(sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr) == SQLITE_OK);
         // Only in the log: a second table's row in the schema, and a row.
         sql(db, "CREATE TABLE u (a); INSERT INTO t (rowid, a) VALUES (1000000, 'z')");
@@ -107,6 +107,6 @@ TEST_CASE("every table-leaf image of a file and of its log gives its row IDs, wh
         testsupport::writeText(dir / "short.sql", testsupport::readText(path).substr(0, 17));
         CHECK(tableLeafRowIDs(dir / "short.sql").empty());
         CHECK(tableLeafRowIDs(dir / "none.sql").empty());
-        CHECK(pageImagesOf(dir / "none.sql").count == 0);
+        CHECK(measurement::sqlite_btree::FileImage(dir / "none.sql").pageCount() == 0);
     }
 }

@@ -8,21 +8,21 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <unordered_map>
+#include <vector>
 
 #include "measurement/store/sqlite_file/file_bytes.h"
+#include "measurement/store/sqlite_file/log_frames.h"
 
 struct sqlite3;
 
 namespace measurement::sqlite_btree {
 
 // Read once when made: the file's header, and which frames of its log
-// ("-wal" beside it) SQLite takes, that is, those whose salts match the
-// log's header and whose cumulative checksums hold, up to the last commit
-// frame of that chain; the latest of those for a page gives its image.
-// Every read is bounded by the files' sizes. For a view that matches
-// SQLite's, make it while the connection holds the file's write lock (no
-// other process commits meanwhile).
+// ("-wal" beside it) SQLite takes (see CommittedFrames). Every read is
+// bounded by the files' sizes, and the pages it gives by what the file and
+// the log hold. For a view that matches SQLite's, make it while the
+// connection holds the file's write lock (no other process commits
+// meanwhile).
 class FileImage {
 public:
     // Plain reads of the file at the path and of its log: not for a file
@@ -30,15 +30,19 @@ public:
     explicit FileImage(const std::string& databasePath);
     // Reads through the connection's own handles of its main file and of
     // the log it has open, so that no descriptor of them is opened or
-    // closed and the locks SQLite holds on them stay.
-    explicit FileImage(sqlite3* db);
+    // closed and the locks SQLite holds on them stay. `known`: the frames
+    // an earlier image of the same log read, which are not read again.
+    explicit FileImage(sqlite3* db, CommittedFrames known = {});
+    // Reads the two sources given, which must outlive it.
+    FileImage(const APMByteSource& file, const APMByteSource& log);
     FileImage(const FileImage&) = delete;
     FileImage& operator=(const FileImage&) = delete;
 
     // Why no page reads: a file that cannot be read (readFailed()), or a
     // header that is none of a database's (cut short, another magic, a page
     // size that is no power of two from 512 to 65536, one the log does not
-    // share); none when pages read.
+    // share, more pages counted than the file and its log hold); none when
+    // pages read.
     const std::optional<std::string>& unreadable() const { return unreadable_; }
     // Whether that is the system's refusal (the file does not open, a read
     // fails) rather than what the bytes say.
@@ -48,11 +52,19 @@ public:
     // The bytes of a page that hold its content, before those the file
     // reserves at the end of every page.
     std::uint32_t usableSize() const { return usableSize_; }
-    // The pages SQLite takes the file to have: its header's count where
-    // that holds, else the last commit's in the log, else the file's size.
+    // The pages SQLite takes the file to have (its header's count where
+    // that holds, else the last commit's in the log, else the file's size),
+    // past the last one the file or a committed frame holds: those would
+    // read as zeros.
     std::uint32_t pageCount() const { return pageCount_; }
+    // The pages the file or a committed frame holds, ascending: the others
+    // read as zeros. No more than the file's pages and the log's frames.
+    std::vector<std::uint32_t> pagesHeld() const;
     // The frames of the log that SQLite takes.
-    std::uint64_t committedFrames() const { return committedFrames_; }
+    std::uint64_t committedFrames() const { return frames_.committed(); }
+    const CommittedFrames& frames() const { return frames_; }
+    // Bytes read from the file and the log so far, pages included.
+    std::uint64_t bytesRead() const { return bytesRead_; }
 
     // Reads page `number` (the first is 1) into `into` (pageSize() bytes):
     // the latest committed frame of it, else the file's bytes, zeros past
@@ -62,23 +74,21 @@ public:
 
 private:
     void read();
-    void readLog();
     void readHeader();
     void refuse(const std::string& why, bool readFailed);
 
-    std::unique_ptr<APMByteSource> file_;
-    std::unique_ptr<APMByteSource> log_;
+    std::unique_ptr<APMByteSource> ownedFile_;
+    std::unique_ptr<APMByteSource> ownedLog_;
+    const APMByteSource* file_ = nullptr;
+    const APMByteSource* log_ = nullptr;
+    CommittedFrames frames_;
     std::optional<std::string> unreadable_;
     bool readFailed_ = false;
     std::uint32_t pageSize_ = 0;
     std::uint32_t usableSize_ = 0;
     std::uint32_t pageCount_ = 0;
-    // The log's page size, its committed frames, the pages the file had at
-    // the last of them, and where each page's latest image lies in it.
-    std::uint32_t logPageSize_ = 0;
-    std::uint64_t committedFrames_ = 0;
-    std::uint32_t pagesAtCommit_ = 0;
-    std::unordered_map<std::uint32_t, std::uint64_t> logImages_;
+    std::uint32_t filePages_ = 0;
+    mutable std::uint64_t bytesRead_ = 0;
 };
 
 }  // namespace measurement::sqlite_btree
