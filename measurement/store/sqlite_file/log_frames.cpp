@@ -100,7 +100,9 @@ bool CommittedFrames::read(const APMByteSource& log, std::string* why) {
 
 // A header that is no log's, or whose own checksum fails, leaves no frame.
 bool CommittedFrames::startOver(const Header& header) {
+    const std::uint64_t bytesRead = bytesRead_;
     *this = {};
+    bytesRead_ = bytesRead;
     const std::uint32_t magic = bigEndian32(header.data());
     const std::uint32_t pageSize = bigEndian32(header.data() + kLogPageSizeAt);
     if ((magic & ~kBigEndianChecksums) != kLogMagic || bigEndian32(header.data() + kLogVersionAt) != kLogVersion ||

@@ -23,9 +23,12 @@ namespace measurement::sqlite_btree {
 // frame's checksum goes on from the one before, no frame can be taken
 // without every frame before it: the first read goes through the whole
 // log, and a later read of the same log (its header unchanged, the last
-// frame read still as it was) goes on from the first frame not yet read,
-// with the sums kept. A log started afresh (new salts), cut short, or one
-// whose last frame read changed is read whole again.
+// commit frame read still giving the sums kept) goes on from the frame
+// after that commit. A log started afresh (new salts), cut short, or one
+// whose last commit frame changed its checksum is read whole again. SQLite
+// itself writes no committed frame again but in a log started afresh: a
+// committed frame whose page changed after it was read is left to what
+// reads the rows back, and to the next process's first read.
 class CommittedFrames {
 public:
     // Reads the log's frames from where the last read stopped. False (*why
