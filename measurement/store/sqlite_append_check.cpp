@@ -1,9 +1,11 @@
-// Before the first write into a file: the page each table appends its rows to, read from the file's bytes, must read whole.
+// Before each table's first write into a file: the page it appends its rows to, read from the file's bytes, must read whole.
+#include "measurement/store/sqlite_append_check.h"
+
 #include <sqlite3.h>
 
 #include <algorithm>
-#include <cctype>
 #include <atomic>
+#include <cctype>
 #include <cstring>
 #include <limits>
 #include <optional>
@@ -12,6 +14,7 @@
 #include <vector>
 
 #include "measurement/store/sqlite_file/btree.h"
+#include "measurement/store/sqlite_file/page_image.h"
 #include "measurement/store/sqlite_damage.h"
 #include "measurement/store/sqlite_store.h"
 
@@ -22,11 +25,22 @@ namespace {
 using sqlite_btree::RecordValue;
 using AppendPages = APMSqliteStore::AppendPages;
 
+// The schema's own table, on page 1, and the counters of AUTOINCREMENT,
+// which an insert into a table declared with it writes as well.
+constexpr const char* kSchemaTable = "sqlite_master";
+constexpr const char* kSequenceTable = "sqlite_sequence";
+constexpr const char* kAutoincrement = "AUTOINCREMENT";
 // Every table with pages (a virtual one has none) and its declaration, the
-// schema's own first, on page 1.
+// schema's own first; and one of them by name.
 constexpr const char* kTablesQuery =
     "SELECT 'sqlite_master', 1, '' UNION ALL SELECT name, rootpage, sql FROM main.sqlite_master WHERE type = 'table' "
     "AND rootpage > 0";
+constexpr const char* kTableQuery =
+    "SELECT name, rootpage, sql FROM main.sqlite_master WHERE type = 'table' AND rootpage > 0 AND name = ?1 COLLATE "
+    "NOCASE";
+// The statement texts whose writes are kept, at most: past them all are
+// noted afresh as they are prepared again.
+constexpr std::size_t kKeptStatementWrites = 512;
 // A table's columns as its records hold them, all but virtual generated
 // ones (hidden 2), in order. Asked only of a table whose declaration may
 // hold generated columns: each answer prepares a statement of its own,
@@ -35,11 +49,7 @@ constexpr const char* kStoredColumnsQuery = "SELECT name FROM pragma_table_xinfo
 // A table without row IDs is an index tree, appended to by key.
 constexpr const char* kWithoutRowIDQuery = "SELECT wr FROM pragma_table_list WHERE schema = 'main' AND name = ?1";
 
-struct Table {
-    std::string name;
-    std::int64_t root = 0;
-    std::string declaration;
-};
+using Table = APMAppendTable;
 
 // A table's look-up by row ID, selecting its columns in its records'
 // order, and which of them is its one INTEGER PRIMARY KEY, whose value a
@@ -192,6 +202,7 @@ std::optional<std::string> otherThanCell(sqlite3_stmt* row, const sqlite_btree::
     return std::nullopt;
 }
 
+
 // Counts each table with row IDs it reads in *checked.
 AppendPages checkTable(sqlite3* db, const sqlite_btree::FileImage& image, const Table& table,
                        std::atomic<std::uint64_t>* checked, std::string* why) {
@@ -234,27 +245,177 @@ AppendPages checkTable(sqlite3* db, const sqlite_btree::FileImage& image, const 
     return AppendPages::whole;
 }
 
+// Table names as SQLite compares them: ASCII letters in either case.
+std::string folded(const char* name) {
+    std::string text(name);
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+void addOnce(std::vector<std::string>* names, std::string name) {
+    if (std::find(names->begin(), names->end(), name) == names->end()) names->push_back(std::move(name));
+}
+
+bool declaresAutoincrement(const std::string& declaration) {
+    return std::search(declaration.begin(), declaration.end(), kAutoincrement, kAutoincrement + std::strlen(kAutoincrement),
+                       [](char a, char b) { return std::toupper(static_cast<unsigned char>(a)) == b; }) !=
+           declaration.end();
+}
+
 }  // namespace
 
-APMSqliteStore::AppendPages APMSqliteStore::checkAppendPages(std::string* why) {
-    const char* path = sqlite3_db_filename(db_, "main");
-    if (!path || !*path) return AppendPages::whole;  // in memory: no bytes on a disk to damage
+// ---- what each statement writes ----
+
+int APMAppendChecks::noteAction(void* context, int action, const char* first, const char*, const char* database,
+                                const char*) {
+    auto* checks = static_cast<APMAppendChecks*>(context);
+    if (checks->noting_) checks->note(action, first, database);
+    return SQLITE_OK;
+}
+
+// Whatever else changes the file changes its schema: its table is checked.
+void APMAppendChecks::note(int action, const char* first, const char* database) {
+    const bool main = !database || sqlite3_stricmp(database, "main") == 0;
+    switch (action) {
+        case SQLITE_INSERT:
+        case SQLITE_UPDATE:
+        case SQLITE_DELETE:
+            if (first && main) addOnce(&noted_.tables, folded(first));
+            return;
+        case SQLITE_CREATE_TABLE:
+            if (first && main) addOnce(&noted_.made, folded(first));
+            addOnce(&noted_.tables, kSchemaTable);
+            return;
+        case SQLITE_READ:
+        case SQLITE_SELECT:
+        case SQLITE_FUNCTION:
+        case SQLITE_PRAGMA:
+        case SQLITE_TRANSACTION:
+        case SQLITE_SAVEPOINT:
+        case SQLITE_RECURSIVE:
+        case SQLITE_ATTACH:
+        case SQLITE_DETACH:
+            return;
+        default:
+            if (main) addOnce(&noted_.tables, kSchemaTable);
+    }
+}
+
+void APMAppendChecks::endNoting(const std::string& text) {
+    noting_ = false;
+    if (writes_.size() >= kKeptStatementWrites) writes_.clear();
+    writes_[text] = std::move(noted_);
+    noted_ = {};
+}
+
+const APMStatementWrites* APMAppendChecks::writesOf(const std::string& text) const {
+    const auto found = writes_.find(text);
+    return found == writes_.end() ? nullptr : &found->second;
+}
+
+void APMAppendChecks::useFile(std::uint64_t generation) {
+    if (generation == generation_) return;
+    generation_ = generation;
+    checked_.clear();
+    frames_ = {};
+}
+
+bool APMAppendChecks::checked(const std::string& table) const { return checked_.count(table) > 0; }
+
+void APMAppendChecks::markChecked(const std::string& table) { checked_.insert(table); }
+
+// ---- the check ----
+
+bool APMSqliteStore::appendPagesChecked(const std::string& statement) {
+    const char* path = db_ ? sqlite3_db_filename(db_, "main") : nullptr;
+    // In memory, or only read: no bytes on a disk to damage, no write.
+    if (!path || !*path || sqlite3_db_readonly(db_, "main") == 1) return true;
+    appendChecks_->useFile(fileGeneration_.load());
+    const auto* writes = appendChecks_->writesOf(statement);
+    if (!writes) return false;
+    const auto checked = [&](const std::string& table) { return appendChecks_->checked(table); };
+    return std::all_of(writes->tables.begin(), writes->tables.end(), checked) &&
+           std::all_of(writes->made.begin(), writes->made.end(), checked);
+}
+
+// A table the statement makes that the file does not hold yet has no page
+// to check: it is taken as checked once the statement has made it.
+APMSqliteStore::AppendPages APMSqliteStore::tablesToCheck(const std::string& statement, std::vector<Table>* tables,
+                                                          std::string* why) {
+    const auto* writes = appendChecks_->writesOf(statement);
+    if (!writes) return tablesOf(db_, tables, why);
+    auto lookUp = [&](const std::string& name, bool* found) {
+        *found = name == kSchemaTable;
+        if (*found) {
+            tables->push_back({kSchemaTable, 1, ""});
+            return AppendPages::whole;
+        }
+        auto query = prepare(kTableQuery, nullptr);
+        if (!query) return failure(db_, sqlite3_errcode(db_), why);
+        sqlite3_bind_text(query.get(), 1, name.data(), static_cast<int>(name.size()), SQLITE_TRANSIENT);
+        const int rc = sqlite3_step(query.get());
+        if (rc != SQLITE_ROW) return rc == SQLITE_DONE ? AppendPages::whole : failure(db_, rc, why);
+        *found = true;
+        tables->push_back({text(query.get(), 0), sqlite3_column_int64(query.get(), 1), text(query.get(), 2)});
+        return AppendPages::whole;
+    };
+    std::vector<std::string> names = writes->tables;
+    for (const auto& name : writes->made) addOnce(&names, name);
+    for (std::size_t at = 0; at < names.size(); ++at) {
+        if (appendChecks_->checked(names[at])) continue;
+        bool found = false;
+        if (const auto looked = lookUp(names[at], &found); looked != AppendPages::whole) return looked;
+        const bool made = std::find(writes->made.begin(), writes->made.end(), names[at]) != writes->made.end();
+        if (!found && made) appendMade_.push_back(names[at]);
+        if (found && declaresAutoincrement(tables->back().declaration)) addOnce(&names, kSequenceTable);
+    }
+    return AppendPages::whole;
+}
+
+// Inside the statement's transaction, where no other process commits: the
+// log read from the disk is what SQLite reads. Damage found is met before
+// anything of the statement is written.
+bool APMSqliteStore::checkBeforeWrite(const std::string& statement, APMErrorOut error) {
+    appendMade_.clear();
+    if (appendPagesChecked(statement)) return true;
+    std::string why;
+    const auto pages = checkAppendPages(statement, &why);
+    if (pages == AppendPages::whole) return true;
+    appendMade_.clear();
+    if (pages == AppendPages::damaged) {
+        noteDamageFound(why);
+        appendDamageMet_ = true;
+    }
+    fail(error, pages == AppendPages::damaged ? kAPMSqliteStoreDamagedCode : kAPMSqliteStoreTransactionCode,
+         "Failed to execute statement", 0, path_ + ": " + why);
+    return false;
+}
+
+APMSqliteStore::AppendPages APMSqliteStore::checkAppendPages(const std::string& statement, std::string* why) {
     std::vector<Table> tables;
-    if (const auto listed = tablesOf(db_, &tables, why); listed != AppendPages::whole) return listed;
+    if (const auto listed = tablesToCheck(statement, &tables, why); listed != AppendPages::whole) return listed;
+    if (tables.empty()) return AppendPages::whole;
     // Through the connection's own handles: a descriptor of the file opened
-    // and closed here would end the locks SQLite holds on it.
-    const sqlite_btree::FileImage image(db_);
+    // and closed here would end the locks SQLite holds on it. The log's
+    // frames read by an earlier check of this file are not read again.
+    const sqlite_btree::FileImage image(db_, &appendChecks_->frames());
     if (image.unreadable()) {
         *why = "the file's pages do not read: " + *image.unreadable();
         return image.readFailed() ? AppendPages::unknown : AppendPages::damaged;
     }
-    // A file of no page yet holds no table.
-    if (image.pageCount() == 0 && tables.size() == 1) return AppendPages::whole;
     for (const auto& table : tables) {
-        const auto pages = checkTable(db_, image, table, &appendPageChecks_, why);
+        // A file of no page yet holds no table.
+        const auto pages = image.pageCount() == 0 ? AppendPages::whole
+                                                  : checkTable(db_, image, table, &appendPageChecks_, why);
         if (pages != AppendPages::whole) return pages;
+        appendChecks_->markChecked(folded(table.name.c_str()));
     }
     return AppendPages::whole;
+}
+
+void APMSqliteStore::appendTablesMade() {
+    for (const auto& table : appendMade_) appendChecks_->markChecked(table);
+    appendMade_.clear();
 }
 
 }  // namespace measurement

@@ -15,6 +15,7 @@
 
 #include "measurement/foundation/monitor.h"
 #include "measurement/store/files.h"
+#include "measurement/store/sqlite_append_check.h"
 #include "measurement/store/sqlite_connections.h"
 #include "measurement/store/sqlite_damage.h"
 #include "measurement/store/sqlite_written_rows.h"
@@ -125,7 +126,9 @@ std::size_t APMSqliteStoreLongestPath() {
 }
 
 APMSqliteStore::APMSqliteStore(std::string path)
-    : path_(std::move(path)), written_(std::make_unique<APMWrittenRows>()) {}
+    : path_(std::move(path)),
+      written_(std::make_unique<APMWrittenRows>()),
+      appendChecks_(std::make_unique<APMAppendChecks>()) {}
 
 APMSqliteStore::~APMSqliteStore() { close(); }
 
@@ -240,6 +243,10 @@ bool APMSqliteStore::openConnection(const std::string& target, int flags, APMErr
         return false;
     }
     sqlite3_busy_handler(db_, &APMSqliteStore::waitWhileBusy, this);
+    // Set before any statement is prepared: setting it expires them. It
+    // tells the tables each statement writes, for the check before each
+    // table's first write.
+    sqlite3_set_authorizer(db_, &APMAppendChecks::noteAction, appendChecks_.get());
     // Without its read-back, a connection would commit rows unchecked.
     if ((flags & SQLITE_OPEN_READONLY) == 0 && !written_->watch(db_)) {
         const std::string message = sqlite3_errmsg(db_);
@@ -303,32 +310,10 @@ bool APMSqliteStore::pauseWithin(int attempt, double limitSeconds, double* waite
     return true;
 }
 
-// The check before the first write into a file runs inside the
-// transaction, where no other process commits: the log read from the disk
-// is what SQLite reads. Damage it finds is met before anything is written,
-// so the transaction begins again in the file that replaces it; once.
 bool APMSqliteStore::beginTransaction(APMErrorOut error) {
-    for (int attempt = 0;; ++attempt) {
-        if (!readyForWrite(error) || !beginExclusive(error)) return false;
-        std::string why;
-        const auto pages = appendPagesChecked() ? AppendPages::whole : checkAppendPages(&why);
-        if (pages == AppendPages::whole) {
-            appendCheckedGeneration_ = fileGeneration_.load();
-            written_->transactionBegan();
-            return true;
-        }
-        sqlite3_exec(db_, "ROLLBACK TRANSACTION", nullptr, nullptr, nullptr);
-        if (pages == AppendPages::damaged) noteDamageFound(why);
-        if (pages == AppendPages::unknown || attempt > 0) {
-            fail(error, pages == AppendPages::damaged ? kAPMSqliteStoreDamagedCode : kAPMSqliteStoreTransactionCode,
-                 "Failed to begin transaction", 0, path_ + ": " + why);
-            return false;
-        }
-    }
-}
-
-bool APMSqliteStore::appendPagesChecked() const {
-    return appendCheckedGeneration_ == fileGeneration_.load() || !db_ || sqlite3_db_readonly(db_, "main") == 1;
+    if (!readyForWrite(error) || !beginExclusive(error)) return false;
+    written_->transactionBegan();
+    return true;
 }
 
 // BEGIN waits through the busy handler; SQLite answers busy without asking
@@ -406,8 +391,10 @@ APMStatementLease APMSqliteStore::prepare(const std::string& text, APMErrorOut e
     if (auto* kept = statements_.take(text)) return APMStatementLease(kept, &statements_);
     sqlite3_stmt* statement = nullptr;
     const char* tail = nullptr;
+    appendChecks_->beginNoting();
     const int rc = sqlite3_prepare_v3(db_, text.c_str(), static_cast<int>(text.size()), SQLITE_PREPARE_PERSISTENT,
                                       &statement, &tail);
+    appendChecks_->endNoting(text);
     if (rc != SQLITE_OK) {
         noteDamage(rc);
         fail(error, kAPMSqliteStoreStatementCode, "Failed to prepare statement", kAPMSqliteStorePrepareFailedCode,
@@ -473,9 +460,9 @@ std::optional<std::int64_t> APMSqliteStore::run(const std::string& text, const A
     if (text.rfind("ROLLBACK", 0) == 0) ++undoCount_;
     auto statement = prepare(text, error);
     // Alone, it would commit as it ends: before its rows could be read back,
-    // or, the file's first write, before the file was checked.
+    // or, a table's first write, before its page was checked.
     if (statement && sqlite3_get_autocommit(db_) &&
-        ((readBack && writesRows(text)) || (!sqlite3_stmt_readonly(statement.get()) && !appendPagesChecked()))) {
+        ((readBack && writesRows(text)) || (!sqlite3_stmt_readonly(statement.get()) && !appendPagesChecked(text)))) {
         statement.release();
         std::optional<std::int64_t> changed;
         std::optional<APMError> statementError, transactionError;
@@ -502,6 +489,7 @@ std::optional<std::int64_t> APMSqliteStore::run(const std::string& text, const A
         statement = prepare(text, error);
     }
     if (!statement || !bind(statement.get(), values, error)) return std::nullopt;
+    if (!sqlite3_stmt_readonly(statement.get()) && !checkBeforeWrite(text, error)) return std::nullopt;
     int rc;
     written_->statementBegan();
     written_->setNoting(readBack);
@@ -510,6 +498,7 @@ std::optional<std::int64_t> APMSqliteStore::run(const std::string& text, const A
     written_->setNoting(false);
     // A statement that failed undid its own rows.
     written_->statementEnded(rc == SQLITE_DONE);
+    if (rc == SQLITE_DONE) appendTablesMade();
     if (rc != SQLITE_DONE) {
         ++undoCount_;
         noteDamage(rc);
@@ -697,7 +686,20 @@ bool APMSqliteStore::performTransactionWithError(APMErrorOut error, const std::f
     return runTransaction(error, block);
 }
 
+// Damage met before a table's first write left nothing in the file, which
+// the next begin replaces: the block runs there again, once, as a caller
+// would try the failed transaction again. A nested one fails its outer one.
 bool APMSqliteStore::runTransaction(APMErrorOut error, const std::function<bool()>& block) {
+    if (db_ && !sqlite3_get_autocommit(db_)) return runTransactionOnce(error, block);
+    for (int attempt = 0;; ++attempt) {
+        appendDamageMet_ = false;
+        const bool done = runTransactionOnce(error, block);
+        if (done || !std::exchange(appendDamageMet_, false) || attempt > 0 || !db_) return done;
+        if (error) error->reset();
+    }
+}
+
+bool APMSqliteStore::runTransactionOnce(APMErrorOut error, const std::function<bool()>& block) {
     // A transaction opened inside another one becomes a savepoint, so that
     // its rollback undoes only its own work.
     const bool nested = !sqlite3_get_autocommit(db_);

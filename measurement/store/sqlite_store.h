@@ -26,6 +26,8 @@ namespace measurement {
 
 class APMWrittenRows;
 struct APMWrittenRow;
+class APMAppendChecks;
+struct APMAppendTable;
 
 // Codes of the errors the store writes into an error out-parameter.
 enum : long {
@@ -264,8 +266,8 @@ public:
     std::uint64_t fileGeneration() const { return fileGeneration_.load(); }
     bool isOpen() const;
 
-    // What the check before the first write into a file found of the page
-    // each table appends its rows to (see performTransactionWithError): it
+    // What the check before a table's first write into a file found of the
+    // page it appends its rows to (see performTransactionWithError): it
     // reads whole; it is damaged; it could not be read (not the bytes'
     // fault).
     enum class AppendPages { whole, damaged, unknown };
@@ -287,19 +289,26 @@ public:
     // transaction is already open): true commits; false rolls back with
     // code 3; an exception rolls back and goes on to the caller.
     //
-    // The first write into a file (a transaction, a write group, a
-    // statement that changes it: each runs in a transaction of its own
-    // then) first checks, inside its transaction, that the page SQLite
-    // appends each table's rows to reads whole from the file's bytes (its
+    // The first write into each table of a file (a statement that inserts
+    // into it, updates or deletes its rows, or changes the schema, whose
+    // own table that is; one outside a transaction runs in a transaction of
+    // its own) first checks, inside its transaction, that the page SQLite
+    // appends the table's rows to reads whole from the file's bytes (its
     // write-ahead log's committed frames laid over them): a table leaf, each
     // cell inside its cell area and decoding, keys ascending, and each key
     // found by SQLite's own look-up of its row ID, with the values its cell
     // holds. A write into a page that does not could make rows that read
     // before it unreadable. Otherwise that is damage met before the write
-    // (34024, the mark beside the file): nothing is written, the file is
-    // replaced as above, and the transaction runs in the new file (code 5
-    // while it cannot be replaced). A page that cannot be read for another
-    // reason fails the transaction (code 3).
+    // (34024, the mark beside the file): the statement fails (code 5),
+    // nothing of the transaction is committed, the file is replaced as
+    // above, and the transaction's block runs again, once, in the new file
+    // (as a caller that tries a failed transaction again would; code 5
+    // while the file cannot be replaced). Inside a write group that kept
+    // nothing yet, the group begins again in the new file and the block
+    // runs again there; inside one that kept work, or a transaction inside
+    // another, the group or the outer transaction fails instead, and the
+    // next write goes to the new file. A page that cannot be read for
+    // another reason fails the statement (code 3).
     bool performTransactionWithError(APMErrorOut error, const std::function<bool()>& block);
     bool isInTransaction() const;
 
@@ -599,16 +608,31 @@ private:
     bool beginTransaction(APMErrorOut error);
     // BEGIN EXCLUSIVE, waiting while another connection holds the file.
     bool beginExclusive(APMErrorOut error);
-    // Whether the file open now was checked before its first write (see
-    // performTransactionWithError), or needs no check (read only).
-    bool appendPagesChecked() const;
-    AppendPages checkAppendPages(std::string* why);
+    // Whether every table the statement writes was checked in the file open
+    // now before its first write (see performTransactionWithError), or
+    // needs no check (read only, in memory).
+    bool appendPagesChecked(const std::string& statement);
+    // Before a statement that writes, inside its transaction: false (code 5
+    // for damage, noted; else code 3) when a table it writes did not pass.
+    bool checkBeforeWrite(const std::string& statement, APMErrorOut error);
+    AppendPages checkAppendPages(const std::string& statement, std::string* why);
+    AppendPages tablesToCheck(const std::string& statement, std::vector<APMAppendTable>* tables, std::string* why);
+    // After the statement ran: the tables it made, which held no page
+    // before, are taken as checked.
+    void appendTablesMade();
+    // Runs the block in a transaction; one that met damage before a table's
+    // first write runs again, once, in the file that replaced the damaged
+    // one.
     bool runTransaction(APMErrorOut error, const std::function<bool()>& block);
+    bool runTransactionOnce(APMErrorOut error, const std::function<bool()>& block);
     // Commits an open write group before a write that is not part of it
     // (inside a transaction that joined the group: when that one ends, and
     // for a statement that only changes rows, only when it changed some).
     void closeWriteGroupForOtherWork(bool changesRowsOnly = false);
     bool runJoinedTransaction(APMErrorOut error, const std::function<bool()>& block);
+    // A block inside the open group (see runInGroup in the group's file).
+    bool runInGroup(APMErrorOut error, const std::function<bool()>& block);
+    bool restartGroup(APMErrorOut error);
     // After work inside the group: false when SQLite ended the whole
     // transaction on its own, which ends the group.
     bool groupSurvived();
@@ -653,6 +677,8 @@ private:
     // them wrote (so that the group commits when it ends).
     int joinedBlocks_ = 0;
     bool joinedWrote_ = false;
+    // The blocks the open group kept, grouped or joined.
+    int groupKept_ = 0;
     std::function<void(bool committed)> groupClosed_;
     // The rows the open transaction wrote, read back before it commits.
     std::unique_ptr<APMWrittenRows> written_;
@@ -693,9 +719,14 @@ private:
     bool busyWaitSaid_ = false;
     mutable std::recursive_mutex mutex_;
     std::atomic<std::uint64_t> fileGeneration_{0};
-    // The file generation whose append pages were checked; see
-    // appendPageChecks().
-    std::uint64_t appendCheckedGeneration_ = 0;
+    // What the check before each table's first write keeps (see
+    // appendPageChecks()): the tables each statement writes, those checked
+    // in the file open now and its log's frames read; the tables the
+    // statement under way makes; whether damage was met before a write in
+    // the transaction under way.
+    std::unique_ptr<APMAppendChecks> appendChecks_;
+    std::vector<std::string> appendMade_;
+    bool appendDamageMet_ = false;
     std::atomic<std::uint64_t> appendPageChecks_{0};
 };
 

@@ -18,6 +18,7 @@ bool APMSqliteStore::openWriteGroup(std::function<void(bool committed)> closed, 
     }
     if (!beginTransaction(error)) return false;
     groupOpen_ = true;
+    groupKept_ = 0;
     groupClosed_ = std::move(closed);
     return true;
 }
@@ -42,14 +43,16 @@ bool APMSqliteStore::performGroupedTransactionWithError(APMErrorOut error, const
     ++groupedBlocks_;
     bool done = false;
     try {
-        done = runTransaction(error, block);
+        done = runInGroup(error, block);
     } catch (...) {
         --groupedBlocks_;
         groupSurvived();
         throw;
     }
     --groupedBlocks_;
-    return groupSurvived() && done;
+    done = groupSurvived() && done;
+    if (done) ++groupKept_;
+    return done;
 }
 
 bool APMSqliteStore::runJoinedTransaction(APMErrorOut error, const std::function<bool()>& block) {
@@ -58,7 +61,7 @@ bool APMSqliteStore::runJoinedTransaction(APMErrorOut error, const std::function
     ++joinedBlocks_;
     bool done = false;
     try {
-        done = runTransaction(error, block);
+        done = runInGroup(error, block);
     } catch (...) {
         --joinedBlocks_;
         joinedWrote_ = false;
@@ -66,12 +69,40 @@ bool APMSqliteStore::runJoinedTransaction(APMErrorOut error, const std::function
         throw;
     }
     --joinedBlocks_;
+    if (done) ++groupKept_;
     // A delete that found nothing changed nothing: the group stays open.
     const bool wrote = std::exchange(joinedWrote_, false) || (db_ && sqlite3_total_changes64(db_) != changesBefore);
     if (!groupSurvived() || !done || !wrote) return done;
     if (closeWriteGroup()) return true;
     fail(error, kAPMSqliteStoreTransactionCode, "Failed to end transaction", 0, "the write group did not commit");
     return false;
+}
+
+// Damage met before a table's first write, while the group kept nothing
+// yet: the group begins again in the file that replaces the damaged one,
+// and the block runs again there, once. With work kept, the group cannot
+// go on in the damaged file: its commit fails, and its owner writes again.
+bool APMSqliteStore::runInGroup(APMErrorOut error, const std::function<bool()>& block) {
+    for (int attempt = 0;; ++attempt) {
+        appendDamageMet_ = false;
+        const bool done = runTransaction(error, block);
+        if (done || !std::exchange(appendDamageMet_, false) || attempt > 0 || groupKept_ > 0) return done;
+        if (!restartGroup(error)) return false;
+        if (error) error->reset();
+    }
+}
+
+// The group is closed meanwhile, so that what makes the new file ready
+// runs as any other work would.
+bool APMSqliteStore::restartGroup(APMErrorOut error) {
+    written_->forget();
+    if (db_ && !sqlite3_get_autocommit(db_)) runPlain("ROLLBACK TRANSACTION", nullptr);
+    ++undoCount_;
+    groupOpen_ = false;
+    const bool begun = beginTransaction(error);
+    groupOpen_ = true;
+    if (!begun) endWriteGroup(false);
+    return begun;
 }
 
 // SQLite ends the whole transaction on some failures (a full disk, an I/O

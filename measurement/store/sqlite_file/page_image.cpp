@@ -38,12 +38,12 @@ FileImage::FileImage(const std::string& databasePath)
     read();
 }
 
-FileImage::FileImage(sqlite3* db, CommittedFrames known)
+FileImage::FileImage(sqlite3* db, CommittedFrames* kept)
     : ownedFile_(std::make_unique<APMConnectionFileBytes>(db, APMConnectionFileBytes::Which::file)),
       ownedLog_(std::make_unique<APMConnectionFileBytes>(db, APMConnectionFileBytes::Which::log)),
       file_(ownedFile_.get()),
       log_(ownedLog_.get()),
-      frames_(std::move(known)) {
+      frames_(kept ? kept : &ownFrames_) {
     read();
 }
 
@@ -51,13 +51,13 @@ FileImage::FileImage(const APMByteSource& file, const APMByteSource& log) : file
 
 void FileImage::read() {
     if (file_->openError() != 0) {
-        frames_ = {};
+        *frames_ = {};
         refuse("the file cannot be opened: " + errorText(file_->openError()), true);
         return;
     }
     std::string why;
-    const bool logRead = frames_.read(*log_, &why);
-    bytesRead_ += frames_.bytesRead();
+    const bool logRead = frames_->read(*log_, &why);
+    bytesRead_ += frames_->bytesRead();
     if (!logRead) return refuse(why, true);
     readHeader();
 }
@@ -71,7 +71,7 @@ void FileImage::refuse(const std::string& why, bool readFailed) {
 // holds would all read as zeros: a count that says 2^32 - 1 pages is not
 // read as that many.
 void FileImage::readHeader() {
-    const auto logged = frames_.imageOf(1);
+    const auto logged = frames_->imageOf(1);
     if (!logged && file_->size() == 0) return;  // an empty database: no page at all
     unsigned char header[kFileHeaderSize] = {};
     int error = 0;
@@ -92,10 +92,10 @@ void FileImage::readHeader() {
         pageSize - header[kReservedAt] < kSmallestUsableSize) {
         return refuse("its header gives a page layout SQLite does not read", false);
     }
-    const bool committed = frames_.committed() > 0;
-    if (committed && frames_.pageSize() != pageSize) return refuse("its log's pages are of another size", false);
+    const bool committed = frames_->committed() > 0;
+    if (committed && frames_->pageSize() != pageSize) return refuse("its log's pages are of another size", false);
     const std::uint64_t filePages = (file_->size() + pageSize - 1) / pageSize;
-    const std::uint64_t pages = committed ? frames_.pagesAtCommit() : filePages;
+    const std::uint64_t pages = committed ? frames_->pagesAtCommit() : filePages;
     const std::uint32_t counted = bigEndian(header + kPageCountAt, kWordSize);
     const bool countHolds =
         counted != 0 && std::memcmp(header + kChangeCounterAt, header + kPageCountValidForAt, kWordSize) == 0;
@@ -103,7 +103,7 @@ void FileImage::readHeader() {
         return refuse("its header counts " + std::to_string(counted) + " pages where it holds " + std::to_string(pages),
                       false);
     }
-    const std::uint64_t held = std::max<std::uint64_t>(filePages, frames_.highestPage());
+    const std::uint64_t held = std::max<std::uint64_t>(filePages, frames_->highestPage());
     pageSize_ = pageSize;
     usableSize_ = pageSize - header[kReservedAt];
     pageCount_ = static_cast<std::uint32_t>(std::min<std::uint64_t>(countHolds ? counted : pages, held));
@@ -114,7 +114,7 @@ std::vector<std::uint32_t> FileImage::pagesHeld() const {
     std::vector<std::uint32_t> held;
     held.reserve(filePages_);
     for (std::uint32_t number = 1; number <= filePages_; ++number) held.push_back(number);
-    for (const std::uint32_t number : frames_.pages()) {
+    for (const std::uint32_t number : frames_->pages()) {
         if (number > filePages_ && number <= pageCount_) held.push_back(number);
     }
     return held;
@@ -130,7 +130,7 @@ bool FileImage::readPage(std::uint32_t number, unsigned char* into, std::string*
         return false;
     }
     int error = 0;
-    if (const auto logged = frames_.imageOf(number)) {
+    if (const auto logged = frames_->imageOf(number)) {
         log_->read(*logged, pageSize_, into, &error);
     } else {
         file_->read(std::uint64_t{number - 1} * pageSize_, pageSize_, into, &error);

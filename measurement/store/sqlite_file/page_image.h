@@ -30,9 +30,10 @@ public:
     explicit FileImage(const std::string& databasePath);
     // Reads through the connection's own handles of its main file and of
     // the log it has open, so that no descriptor of them is opened or
-    // closed and the locks SQLite holds on them stay. `known`: the frames
-    // an earlier image of the same log read, which are not read again.
-    explicit FileImage(sqlite3* db, CommittedFrames known = {});
+    // closed and the locks SQLite holds on them stay. `kept`: the frames an
+    // earlier image of the same log read, which are not read again, and
+    // which keeps this one's for the next (it must outlive this image).
+    explicit FileImage(sqlite3* db, CommittedFrames* kept = nullptr);
     // Reads the two sources given, which must outlive it.
     FileImage(const APMByteSource& file, const APMByteSource& log);
     FileImage(const FileImage&) = delete;
@@ -61,8 +62,7 @@ public:
     // read as zeros. No more than the file's pages and the log's frames.
     std::vector<std::uint32_t> pagesHeld() const;
     // The frames of the log that SQLite takes.
-    std::uint64_t committedFrames() const { return frames_.committed(); }
-    const CommittedFrames& frames() const { return frames_; }
+    std::uint64_t committedFrames() const { return frames_->committed(); }
     // Bytes read from the file and the log so far, pages included.
     std::uint64_t bytesRead() const { return bytesRead_; }
 
@@ -81,7 +81,8 @@ private:
     std::unique_ptr<APMByteSource> ownedLog_;
     const APMByteSource* file_ = nullptr;
     const APMByteSource* log_ = nullptr;
-    CommittedFrames frames_;
+    CommittedFrames ownFrames_;
+    CommittedFrames* frames_ = &ownFrames_;
     std::optional<std::string> unreadable_;
     bool readFailed_ = false;
     std::uint32_t pageSize_ = 0;

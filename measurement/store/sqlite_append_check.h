@@ -1,0 +1,63 @@
+#pragma once
+
+// What the check before each table's first write into a file keeps: the
+// tables each statement writes, the tables checked in the file open now,
+// and the frames of its log read so far. Not part of the public surface.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "measurement/store/sqlite_file/log_frames.h"
+
+namespace measurement {
+
+// The tables a statement changes, as SQLite's authorizer names them while
+// it is prepared: those it inserts into, updates or deletes from (the
+// schema's own for one that changes the schema), and those it makes.
+struct APMStatementWrites {
+    std::vector<std::string> tables;
+    std::vector<std::string> made;
+};
+
+// A table to check: its name, its root page and its declaration.
+struct APMAppendTable {
+    std::string name;
+    std::int64_t root = 0;
+    std::string declaration;
+};
+
+class APMAppendChecks {
+public:
+    // SQLite's authorizer for the store's connection: while noting, adds
+    // what the statement being prepared changes; always allows.
+    static int noteAction(void* context, int action, const char* first, const char* second, const char* database,
+                          const char* trigger);
+    void beginNoting() { noting_ = true; noted_ = {}; }
+    // Keeps what was noted under the statement's text.
+    void endNoting(const std::string& text);
+    // None for a statement prepared before noting was on, or forgotten.
+    const APMStatementWrites* writesOf(const std::string& text) const;
+
+    // Starts afresh for a file the store opened since (another generation).
+    void useFile(std::uint64_t generation);
+    bool checked(const std::string& table) const;
+    void markChecked(const std::string& table);
+    // The log's frames read by the checks of the file open now.
+    sqlite_btree::CommittedFrames& frames() { return frames_; }
+
+private:
+    void note(int action, const char* first, const char* database);
+
+    bool noting_ = false;
+    APMStatementWrites noted_;
+    std::unordered_map<std::string, APMStatementWrites> writes_;
+    std::uint64_t generation_ = 0;
+    std::unordered_set<std::string> checked_;
+    sqlite_btree::CommittedFrames frames_;
+};
+
+}  // namespace measurement
