@@ -317,7 +317,17 @@ void APMAppendChecks::useFile(std::uint64_t generation) {
     if (generation == generation_) return;
     generation_ = generation;
     checked_.clear();
+    image_.reset();
     frames_ = {};
+}
+
+const sqlite_btree::FileImage& APMAppendChecks::image(sqlite3* db, std::uint64_t transaction) {
+    if (!image_ || imageTransaction_ != transaction || image_->unreadable()) {
+        image_.reset();
+        image_ = std::make_unique<sqlite_btree::FileImage>(db, &frames_);
+        imageTransaction_ = transaction;
+    }
+    return *image_;
 }
 
 bool APMAppendChecks::checked(const std::string& table) const { return checked_.count(table) > 0; }
@@ -398,7 +408,7 @@ APMSqliteStore::AppendPages APMSqliteStore::checkAppendPages(const std::string& 
     // Through the connection's own handles: a descriptor of the file opened
     // and closed here would end the locks SQLite holds on it. The log's
     // frames read by an earlier check of this file are not read again.
-    const sqlite_btree::FileImage image(db_, &appendChecks_->frames());
+    const auto& image = appendChecks_->image(db_, transactionsBegun_);
     if (image.unreadable()) {
         *why = "the file's pages do not read: " + *image.unreadable();
         return image.readFailed() ? AppendPages::unknown : AppendPages::damaged;

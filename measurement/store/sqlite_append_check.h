@@ -11,7 +11,12 @@
 #include <unordered_set>
 #include <vector>
 
+#include <memory>
+
 #include "measurement/store/sqlite_file/log_frames.h"
+#include "measurement/store/sqlite_file/page_image.h"
+
+struct sqlite3;
 
 namespace measurement {
 
@@ -46,8 +51,11 @@ public:
     void useFile(std::uint64_t generation);
     bool checked(const std::string& table) const;
     void markChecked(const std::string& table);
-    // The log's frames read by the checks of the file open now.
-    sqlite_btree::CommittedFrames& frames() { return frames_; }
+    // The file as SQLite reads it, read once in each transaction (no other
+    // process commits while it is open, and its own writes go to the log
+    // uncommitted), the log's frames read by an earlier transaction's not
+    // read again.
+    const sqlite_btree::FileImage& image(sqlite3* db, std::uint64_t transaction);
 
 private:
     void note(int action, const char* first, const char* database);
@@ -58,6 +66,8 @@ private:
     std::uint64_t generation_ = 0;
     std::unordered_set<std::string> checked_;
     sqlite_btree::CommittedFrames frames_;
+    std::uint64_t imageTransaction_ = 0;
+    std::unique_ptr<sqlite_btree::FileImage> image_;
 };
 
 }  // namespace measurement

@@ -312,6 +312,7 @@ bool APMSqliteStore::pauseWithin(int attempt, double limitSeconds, double* waite
 
 bool APMSqliteStore::beginTransaction(APMErrorOut error) {
     if (!readyForWrite(error) || !beginExclusive(error)) return false;
+    ++transactionsBegun_;
     written_->transactionBegan();
     return true;
 }

@@ -727,6 +727,8 @@ private:
     std::unique_ptr<APMAppendChecks> appendChecks_;
     std::vector<std::string> appendMade_;
     bool appendDamageMet_ = false;
+    // Counts the transactions begun on the store's connections.
+    std::uint64_t transactionsBegun_ = 0;
     std::atomic<std::uint64_t> appendPageChecks_{0};
 };
 

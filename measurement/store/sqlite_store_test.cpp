@@ -1046,3 +1046,57 @@ TEST_CASE("a page a table appends to that does not read whole is damage met befo
         CHECK(integers(path, "SELECT count(*) FROM t").at(0) <= readable + 1);
     }
 }
+
+TEST_CASE("damage met before a table's first write, after another table's, runs the transaction again in the new file, "
+          "and a write group that kept work fails instead") {
+    testsupport::TempDir dir;
+    const auto intact = dir / "intact.sql";
+    run(intact, "PRAGMA page_size=4096; PRAGMA journal_mode=WAL; CREATE TABLE a (v); CREATE TABLE t (a, b); "
+                "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 1000) "
+                "INSERT INTO t SELECT i, 'row ' || i FROM n; INSERT INTO a VALUES ('before'); "
+                "PRAGMA wal_checkpoint(TRUNCATE);");
+    const auto leaves = integers(intact, "SELECT pageno FROM dbstat WHERE name = 't' AND pagetype = 'leaf' ORDER BY path");
+    const std::string file = testsupport::readText(intact);
+    const std::size_t last = (static_cast<std::size_t>(leaves.back()) - 1) * 4096;
+    // The last leaf's first cell pointer led before its cell area.
+    const std::uint32_t area = bigEndian(file, last + 5, 2);
+    const APMDeclaredSchema declared{{{"a", {{"v", ""}}}, {"t", {{"a", ""}, {"b", ""}}}}, {}};
+    for (const bool group : {false, true}) {
+        CAPTURE(group);
+        testsupport::TempDir copy;
+        const auto path = copy / "t.sql";
+        fs::copy_file(intact, path);
+        REQUIRE(testsupport::overwriteBytes(path, last + 8, twoBytes(area - 16)));
+        APMMonitorCapture capture;
+        auto store = openStore(path, declared);
+        int runs = 0;
+        auto writeBoth = [&] {
+            ++runs;
+            return store->executeStatement("INSERT INTO a VALUES ('written')", {}, nullptr).has_value() &&
+                   store->executeStatement("INSERT INTO t VALUES (0, 'written')", {}, nullptr).has_value();
+        };
+        std::optional<bool> committed;
+        if (group) {
+            // The group kept a's row before t's damage was met: it cannot go
+            // on, and the write is made again alone.
+            REQUIRE(store->openWriteGroup([&](bool done) { committed = done; }, nullptr));
+            CHECK(store->performGroupedTransactionWithError(nullptr, [&] {
+                return store->executeStatement("INSERT INTO a VALUES ('grouped')", {}, nullptr).has_value();
+            }));
+            CHECK_FALSE(store->performGroupedTransactionWithError(nullptr, writeBoth));
+            CHECK_FALSE(store->closeWriteGroup());
+            CHECK(committed == std::optional<bool>(false));
+            CHECK(runs == 1);
+        }
+        CHECK(store->performTransactionWithError(nullptr, writeBoth));
+        CHECK(runs == 2);
+        CHECK(capture.count(kAPMSqliteStoreDamageFoundCode) == 1);
+        CHECK(fs::exists(path.string() + ".corrupt"));
+        store.reset();
+        // Once each, in the new file; the grouped row went with its group.
+        CHECK(integers(path, "SELECT count(*) FROM a WHERE v = 'written'") == std::vector<std::int64_t>{1});
+        CHECK(integers(path, "SELECT count(*) FROM t WHERE b = 'written'") == std::vector<std::int64_t>{1});
+        CHECK(integers(path, "SELECT count(*) FROM a WHERE v = 'grouped'") == std::vector<std::int64_t>{0});
+        CHECK(integers(path, "SELECT count(*) FROM a WHERE v = 'before'") == std::vector<std::int64_t>{1});
+    }
+}
