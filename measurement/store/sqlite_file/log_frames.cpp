@@ -167,7 +167,9 @@ bool CommittedFrames::take(const unsigned char* frame, std::uint64_t offset) {
 bool CommittedFrames::readFrames(const APMByteSource& log, std::string* why) {
     const std::size_t frameSize = kFrameHeaderSize + pageSize_;
     const std::uint64_t frames = (log.size() - kLogHeaderSize) / frameSize;
-    const std::size_t batch = std::max<std::size_t>(1, kLogReadBytes / frameSize);
+    if (frames <= committed_) return true;
+    const std::size_t batch = static_cast<std::size_t>(
+        std::min<std::uint64_t>(frames - committed_, std::max<std::size_t>(1, kLogReadBytes / frameSize)));
     // Not cleared: each read fills what it takes.
     const std::unique_ptr<unsigned char[]> buffer(new unsigned char[batch * frameSize]);
     sum_ = sumAtCommit_;
