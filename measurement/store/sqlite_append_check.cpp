@@ -30,14 +30,9 @@ using AppendPages = APMSqliteStore::AppendPages;
 constexpr const char* kSchemaTable = "sqlite_master";
 constexpr const char* kSequenceTable = "sqlite_sequence";
 constexpr const char* kAutoincrement = "AUTOINCREMENT";
-// Every table with pages (a virtual one has none) and its declaration, the
-// schema's own first; and one of them by name.
-constexpr const char* kTablesQuery =
-    "SELECT 'sqlite_master', 1, '' UNION ALL SELECT name, rootpage, sql FROM main.sqlite_master WHERE type = 'table' "
-    "AND rootpage > 0";
-constexpr const char* kTableQuery =
-    "SELECT name, rootpage, sql FROM main.sqlite_master WHERE type = 'table' AND rootpage > 0 AND name = ?1 COLLATE "
-    "NOCASE";
+// A row of the schema's table: type, name, table, root page, declaration.
+enum SchemaColumn : std::size_t { kTypeColumn, kNameColumn, kRootColumn = 3, kDeclarationColumn, kSchemaColumns };
+constexpr const char* kTableType = "table";
 // The statement texts whose writes are kept, at most: past them all are
 // noted afresh as they are prepared again.
 constexpr std::size_t kKeptStatementWrites = 512;
@@ -95,20 +90,6 @@ bool mayDeclareGenerated(const std::string& declaration) {
         if (next < declaration.size() && declaration[next] == '(') return true;
     }
     return false;
-}
-
-AppendPages tablesOf(sqlite3* db, std::vector<Table>* tables, std::string* why) {
-    auto list = prepareOnce(db, kTablesQuery);
-    if (!list) return failure(db, sqlite3_errcode(db), why);
-    int rc = SQLITE_OK;
-    while ((rc = sqlite3_step(list.get())) == SQLITE_ROW) {
-        Table table;
-        table.name = text(list.get(), 0);
-        table.root = sqlite3_column_int64(list.get(), 1);
-        table.declaration = text(list.get(), 2);
-        tables->push_back(std::move(table));
-    }
-    return rc == SQLITE_DONE ? AppendPages::whole : failure(db, rc, why);
 }
 
 // The columns the look-up selects: "*", or those the records hold when
@@ -256,6 +237,48 @@ void addOnce(std::vector<std::string>* names, std::string name) {
     if (std::find(names->begin(), names->end(), name) == names->end()) names->push_back(std::move(name));
 }
 
+// Text of the schema as SQLite compares names: in a file of UTF-16 text,
+// the names the engine gives (ASCII) read with their zero bytes left out.
+std::string textOf(const RecordValue& value, bool utf8) {
+    if (utf8) return value.bytes;
+    std::string text;
+    for (const char c : value.bytes) {
+        if (c != '\0') text += c;
+    }
+    return text;
+}
+
+// The tables of the schema as the file holds it, committed: what the
+// transaction under way made is not there, and has no page to check yet.
+// False (*why) when the schema's own pages do not read whole.
+bool readCommittedTables(const sqlite_btree::FileImage& image, std::unordered_map<std::string, Table>* tables,
+                         std::string* why) {
+    tables->clear();
+    tables->emplace(kSchemaTable, Table{kSchemaTable, 1, ""});
+    if (image.pageCount() == 0) return true;
+    const bool utf8 = image.utf8();
+    std::string malformed;
+    const auto walk = sqlite_btree::walkTable(image, 1, [&](const sqlite_btree::TableCell& cell) {
+        const auto record = sqlite_btree::decodeRecord(cell.payload, &malformed);
+        if (!record) {
+            malformed = "row " + std::to_string(cell.rowID) + ": " + malformed;
+            return false;
+        }
+        if (record->size() < kSchemaColumns || textOf((*record)[kTypeColumn], utf8) != kTableType ||
+            (*record)[kRootColumn].type != RecordValue::Type::integer || (*record)[kRootColumn].integer <= 0) {
+            return true;
+        }
+        const std::string name = textOf((*record)[kNameColumn], utf8);
+        tables->emplace(folded(name.c_str()),
+                        Table{name, (*record)[kRootColumn].integer, textOf((*record)[kDeclarationColumn], utf8)});
+        return true;
+    });
+    if (walk.damage.empty() && !walk.ended) return true;
+    *why = "the schema does not read whole: " +
+           (walk.ended ? malformed : "page " + std::to_string(walk.damage.front().page) + ": " + walk.damage.front().why);
+    return false;
+}
+
 bool declaresAutoincrement(const std::string& declaration) {
     return std::search(declaration.begin(), declaration.end(), kAutoincrement, kAutoincrement + std::strlen(kAutoincrement),
                        [](char a, char b) { return std::toupper(static_cast<unsigned char>(a)) == b; }) !=
@@ -281,10 +304,6 @@ void APMAppendChecks::note(int action, const char* first, const char* database) 
         case SQLITE_UPDATE:
         case SQLITE_DELETE:
             if (first && main) addOnce(&noted_.tables, folded(first));
-            return;
-        case SQLITE_CREATE_TABLE:
-            if (first && main) addOnce(&noted_.made, folded(first));
-            addOnce(&noted_.tables, kSchemaTable);
             return;
         case SQLITE_READ:
         case SQLITE_SELECT:
@@ -319,6 +338,7 @@ void APMAppendChecks::useFile(std::uint64_t generation) {
     checked_.clear();
     image_.reset();
     frames_ = {};
+    schemaRead_ = false;
 }
 
 const sqlite_btree::FileImage& APMAppendChecks::image(sqlite3* db, std::uint64_t transaction) {
@@ -328,6 +348,17 @@ const sqlite_btree::FileImage& APMAppendChecks::image(sqlite3* db, std::uint64_t
         imageTransaction_ = transaction;
     }
     return *image_;
+}
+
+// Read again only when the schema's count of its changes moved.
+const std::unordered_map<std::string, APMAppendTable>* APMAppendChecks::committedTables(
+    const sqlite_btree::FileImage& image, std::string* why) {
+    if (!schemaRead_ || schemaCookie_ != image.schemaCookie()) {
+        schemaRead_ = readCommittedTables(image, &schema_, why);
+        schemaCookie_ = image.schemaCookie();
+        if (!schemaRead_) return nullptr;
+    }
+    return &schema_;
 }
 
 bool APMAppendChecks::checked(const std::string& table) const { return checked_.count(table) > 0; }
@@ -343,41 +374,29 @@ bool APMSqliteStore::appendPagesChecked(const std::string& statement) {
     appendChecks_->useFile(fileGeneration_.load());
     const auto* writes = appendChecks_->writesOf(statement);
     if (!writes) return false;
-    const auto checked = [&](const std::string& table) { return appendChecks_->checked(table); };
-    return std::all_of(writes->tables.begin(), writes->tables.end(), checked) &&
-           std::all_of(writes->made.begin(), writes->made.end(), checked);
+    return std::all_of(writes->tables.begin(), writes->tables.end(),
+                       [&](const std::string& table) { return appendChecks_->checked(table); });
 }
 
-// A table the statement makes that the file does not hold yet has no page
-// to check: it is taken as checked once the statement has made it.
-APMSqliteStore::AppendPages APMSqliteStore::tablesToCheck(const std::string& statement, std::vector<Table>* tables,
-                                                          std::string* why) {
-    const auto* writes = appendChecks_->writesOf(statement);
-    if (!writes) return tablesOf(db_, tables, why);
-    auto lookUp = [&](const std::string& name, bool* found) {
-        *found = name == kSchemaTable;
-        if (*found) {
-            tables->push_back({kSchemaTable, 1, ""});
-            return AppendPages::whole;
-        }
-        auto query = prepare(kTableQuery, nullptr);
-        if (!query) return failure(db_, sqlite3_errcode(db_), why);
-        sqlite3_bind_text(query.get(), 1, name.data(), static_cast<int>(name.size()), SQLITE_TRANSIENT);
-        const int rc = sqlite3_step(query.get());
-        if (rc != SQLITE_ROW) return rc == SQLITE_DONE ? AppendPages::whole : failure(db_, rc, why);
-        *found = true;
-        tables->push_back({text(query.get(), 0), sqlite3_column_int64(query.get(), 1), text(query.get(), 2)});
-        return AppendPages::whole;
-    };
-    std::vector<std::string> names = writes->tables;
-    for (const auto& name : writes->made) addOnce(&names, name);
+// Those of the file's committed tables the statement writes (every one, for
+// a statement whose writes are not known) that this file has not had
+// checked; the counters of AUTOINCREMENT with a table declared so.
+APMSqliteStore::AppendPages APMSqliteStore::tablesToCheck(const std::string& statement,
+                                                          const sqlite_btree::FileImage& image,
+                                                          std::vector<Table>* tables, std::string* why) {
+    const auto* schema = appendChecks_->committedTables(image, why);
+    if (!schema) return AppendPages::damaged;
+    std::vector<std::string> names;
+    if (const auto* writes = appendChecks_->writesOf(statement)) {
+        names = writes->tables;
+    } else {
+        for (const auto& table : *schema) names.push_back(table.first);
+    }
     for (std::size_t at = 0; at < names.size(); ++at) {
-        if (appendChecks_->checked(names[at])) continue;
-        bool found = false;
-        if (const auto looked = lookUp(names[at], &found); looked != AppendPages::whole) return looked;
-        const bool made = std::find(writes->made.begin(), writes->made.end(), names[at]) != writes->made.end();
-        if (!found && made) appendMade_.push_back(names[at]);
-        if (found && declaresAutoincrement(tables->back().declaration)) addOnce(&names, kSequenceTable);
+        const auto found = schema->find(names[at]);
+        if (appendChecks_->checked(names[at]) || found == schema->end()) continue;
+        tables->push_back(found->second);
+        if (declaresAutoincrement(found->second.declaration)) addOnce(&names, kSequenceTable);
     }
     return AppendPages::whole;
 }
@@ -386,12 +405,10 @@ APMSqliteStore::AppendPages APMSqliteStore::tablesToCheck(const std::string& sta
 // log read from the disk is what SQLite reads. Damage found is met before
 // anything of the statement is written.
 bool APMSqliteStore::checkBeforeWrite(const std::string& statement, APMErrorOut error) {
-    appendMade_.clear();
     if (appendPagesChecked(statement)) return true;
     std::string why;
     const auto pages = checkAppendPages(statement, &why);
     if (pages == AppendPages::whole) return true;
-    appendMade_.clear();
     if (pages == AppendPages::damaged) {
         noteDamageFound(why);
         appendDamageMet_ = true;
@@ -402,9 +419,6 @@ bool APMSqliteStore::checkBeforeWrite(const std::string& statement, APMErrorOut 
 }
 
 APMSqliteStore::AppendPages APMSqliteStore::checkAppendPages(const std::string& statement, std::string* why) {
-    std::vector<Table> tables;
-    if (const auto listed = tablesToCheck(statement, &tables, why); listed != AppendPages::whole) return listed;
-    if (tables.empty()) return AppendPages::whole;
     // Through the connection's own handles: a descriptor of the file opened
     // and closed here would end the locks SQLite holds on it. The log's
     // frames read by an earlier check of this file are not read again.
@@ -413,19 +427,14 @@ APMSqliteStore::AppendPages APMSqliteStore::checkAppendPages(const std::string& 
         *why = "the file's pages do not read: " + *image.unreadable();
         return image.readFailed() ? AppendPages::unknown : AppendPages::damaged;
     }
+    std::vector<Table> tables;
+    if (const auto listed = tablesToCheck(statement, image, &tables, why); listed != AppendPages::whole) return listed;
     for (const auto& table : tables) {
-        // A file of no page yet holds no table.
-        const auto pages = image.pageCount() == 0 ? AppendPages::whole
-                                                  : checkTable(db_, image, table, &appendPageChecks_, why);
+        const auto pages = checkTable(db_, image, table, &appendPageChecks_, why);
         if (pages != AppendPages::whole) return pages;
         appendChecks_->markChecked(folded(table.name.c_str()));
     }
     return AppendPages::whole;
-}
-
-void APMSqliteStore::appendTablesMade() {
-    for (const auto& table : appendMade_) appendChecks_->markChecked(table);
-    appendMade_.clear();
 }
 
 }  // namespace measurement

@@ -21,11 +21,10 @@ struct sqlite3;
 namespace measurement {
 
 // The tables a statement changes, as SQLite's authorizer names them while
-// it is prepared: those it inserts into, updates or deletes from (the
-// schema's own for one that changes the schema), and those it makes.
+// it is prepared: those it inserts into, updates or deletes from, and the
+// schema's own for one that changes the schema.
 struct APMStatementWrites {
     std::vector<std::string> tables;
-    std::vector<std::string> made;
 };
 
 // A table to check: its name, its root page and its declaration.
@@ -56,6 +55,11 @@ public:
     // uncommitted), the log's frames read by an earlier transaction's not
     // read again.
     const sqlite_btree::FileImage& image(sqlite3* db, std::uint64_t transaction);
+    // The tables of the schema the image holds, by their names as SQLite
+    // compares them (see readCommittedTables); none when its pages do not
+    // read whole (*why).
+    const std::unordered_map<std::string, APMAppendTable>* committedTables(const sqlite_btree::FileImage& image,
+                                                                         std::string* why);
 
 private:
     void note(int action, const char* first, const char* database);
@@ -68,6 +72,9 @@ private:
     sqlite_btree::CommittedFrames frames_;
     std::uint64_t imageTransaction_ = 0;
     std::unique_ptr<sqlite_btree::FileImage> image_;
+    bool schemaRead_ = false;
+    std::uint32_t schemaCookie_ = 0;
+    std::unordered_map<std::string, APMAppendTable> schema_;
 };
 
 }  // namespace measurement

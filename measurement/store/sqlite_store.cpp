@@ -499,7 +499,6 @@ std::optional<std::int64_t> APMSqliteStore::run(const std::string& text, const A
     written_->setNoting(false);
     // A statement that failed undid its own rows.
     written_->statementEnded(rc == SQLITE_DONE);
-    if (rc == SQLITE_DONE) appendTablesMade();
     if (rc != SQLITE_DONE) {
         ++undoCount_;
         noteDamage(rc);

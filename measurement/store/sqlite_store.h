@@ -28,6 +28,9 @@ class APMWrittenRows;
 struct APMWrittenRow;
 class APMAppendChecks;
 struct APMAppendTable;
+namespace sqlite_btree {
+class FileImage;
+}
 
 // Codes of the errors the store writes into an error out-parameter.
 enum : long {
@@ -616,10 +619,8 @@ private:
     // for damage, noted; else code 3) when a table it writes did not pass.
     bool checkBeforeWrite(const std::string& statement, APMErrorOut error);
     AppendPages checkAppendPages(const std::string& statement, std::string* why);
-    AppendPages tablesToCheck(const std::string& statement, std::vector<APMAppendTable>* tables, std::string* why);
-    // After the statement ran: the tables it made, which held no page
-    // before, are taken as checked.
-    void appendTablesMade();
+    AppendPages tablesToCheck(const std::string& statement, const sqlite_btree::FileImage& image,
+                              std::vector<APMAppendTable>* tables, std::string* why);
     // Runs the block in a transaction; one that met damage before a table's
     // first write runs again, once, in the file that replaced the damaged
     // one.
@@ -721,11 +722,9 @@ private:
     std::atomic<std::uint64_t> fileGeneration_{0};
     // What the check before each table's first write keeps (see
     // appendPageChecks()): the tables each statement writes, those checked
-    // in the file open now and its log's frames read; the tables the
-    // statement under way makes; whether damage was met before a write in
-    // the transaction under way.
+    // in the file open now, its log's frames read and its schema; whether
+    // damage was met before a write in the transaction under way.
     std::unique_ptr<APMAppendChecks> appendChecks_;
-    std::vector<std::string> appendMade_;
     bool appendDamageMet_ = false;
     // Counts the transactions begun on the store's connections.
     std::uint64_t transactionsBegun_ = 0;

@@ -25,6 +25,12 @@ constexpr std::size_t kChangeCounterAt = 24;
 constexpr std::size_t kPageCountAt = 28;
 constexpr std::size_t kPageCountValidForAt = 92;
 constexpr std::uint32_t kSmallestUsableSize = 480;
+// And the count of the schema's changes, and the text's encoding (1 for
+// UTF-8; 0 in a file that holds no table yet).
+constexpr std::size_t kSchemaCookieAt = 40;
+constexpr std::size_t kTextEncodingAt = 56;
+constexpr std::uint32_t kNoEncodingYet = 0;
+constexpr std::uint32_t kUtf8 = 1;
 
 std::string errorText(int error) { return std::strerror(error); }
 
@@ -106,6 +112,9 @@ void FileImage::readHeader() {
     const std::uint64_t held = std::max<std::uint64_t>(filePages, frames_->highestPage());
     pageSize_ = pageSize;
     usableSize_ = pageSize - header[kReservedAt];
+    schemaCookie_ = bigEndian(header + kSchemaCookieAt, kWordSize);
+    const std::uint32_t encoding = bigEndian(header + kTextEncodingAt, kWordSize);
+    utf8_ = encoding == kNoEncodingYet || encoding == kUtf8;
     pageCount_ = static_cast<std::uint32_t>(std::min<std::uint64_t>(countHolds ? counted : pages, held));
     filePages_ = static_cast<std::uint32_t>(std::min<std::uint64_t>(filePages, pageCount_));
 }

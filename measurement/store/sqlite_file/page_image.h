@@ -58,6 +58,10 @@ public:
     // past the last one the file or a committed frame holds: those would
     // read as zeros.
     std::uint32_t pageCount() const { return pageCount_; }
+    // The header's count of the schema's changes, and whether the file's
+    // text is UTF-8 (else UTF-16).
+    std::uint32_t schemaCookie() const { return schemaCookie_; }
+    bool utf8() const { return utf8_; }
     // The pages the file or a committed frame holds, ascending: the others
     // read as zeros. No more than the file's pages and the log's frames.
     std::vector<std::uint32_t> pagesHeld() const;
@@ -89,6 +93,8 @@ private:
     std::uint32_t usableSize_ = 0;
     std::uint32_t pageCount_ = 0;
     std::uint32_t filePages_ = 0;
+    std::uint32_t schemaCookie_ = 0;
+    bool utf8_ = true;
     mutable std::uint64_t bytesRead_ = 0;
 };
 
