@@ -685,17 +685,13 @@ TEST_CASE("velmora's data folder option, pi, text programs, prices and remote-co
         const std::string danglingSaid = ": --data is a link to " + (data / "nothing-here").string() +
                                          ", which is not there: " + dangling;
         std::ofstream(data / "not-json.json") << "{\"entries\": {\"a\": 1}\n";
-        // Names that would move the cursor, or are no UTF-8, as data folders.
-        const std::string escapeName = (data / "colour\x1b[31m").string();
-        const std::string byteName = (data / "byte\xff").string();
+        // A name that would colour the terminal and is no UTF-8; a link round a
+        // loop back to itself; a script an editor began with a byte-order mark.
+        const std::string escapeName = (data / "colour\x1b[31m\xff").string();
         std::ofstream(escapeName) << "a file\n";
-        std::ofstream(byteName) << "a file\n";
-        // A link that leads round a loop back to itself.
         const std::string loop = (data / "loop").string();
         std::filesystem::create_directory_symlink(data / "loop", loop);
-        // A script an editor began with a byte-order mark.
         std::ofstream(data / "bom.script") << "\xEF\xBB\xBF" << "bogus\nquit\n";
-        const std::string uuid = "0F0E0D0C-0B0A-4908-8706-050403020100";
         const std::string notJSON = (data / "not-json.json").string();
         const std::string noCurrency = "\" is not a currency code: three capital letters, such as USD";
         const std::string unreachable = "velmora: VELMORA_NETWORK_REACHABLE is 0, no or false (unreachable) or 1, yes "
@@ -736,17 +732,14 @@ TEST_CASE("velmora's data folder option, pi, text programs, prices and remote-co
              "velmora analytics purchase: --currency: \"" + noCurrency},
             {{"analytics", "purchase", "pro", "--price", "1", "--currency", "US\nD", "--data", folder},
              "--currency: \"US\\nD" + noCurrency},
-            // What a refusal quotes is escaped as the engine's log escapes it: one line, no control reaching
-            // the terminal.
+            // What a refusal quotes is escaped as the engine's log escapes it: one line, nothing for the terminal.
             {{"analytics", "log", "x", "--data", escapeName},
-             "velmora analytics log: --data is a file, not a folder: " + (data / "colour\\x1b[31m").string() + "\n"},
-            {{"analytics", "dump", "--data", byteName},
-             "velmora analytics dump: --data is a file, not a folder: " + (data / "byte\\xff").string() + "\n"},
+             "velmora analytics log: --data is a file, not a folder: " + (data / "colour\\x1b[31m\\xff").string() + "\n"},
             {{"analytics", "identity", "--data", folder}, "0F0E0D0C-0B0A-4908-8706-05040302010\\n\"\n",
              {{"VELMORA_IDENTIFIER_FOR_VENDOR", "0F0E0D0C-0B0A-4908-8706-05040302010\n"}}},
             // A UUID in either case, kept as the platform writes it.
             {{"analytics", "identity", "--data", (data / "identity").string()}, "", {{"VELMORA_IDENTIFIER_FOR_VENDOR",
-             "0f0e0d0c-0b0a-4908-8706-050403020100"}}, 0, "\"" + uuid + "\"", "0f0e0d0c"},
+             "0f0e0d0c-0b0a-4908-8706-050403020100"}}, 0, "\"0F0E0D0C-0B0A-4908-8706-050403020100\"", "0f0e0d0c"},
             // An empty product, refused at once naming the rule.
             {{"analytics", "purchase", "", "--price", "1", "--data", folder},
              "velmora analytics purchase: product: the product identifier is empty, and the engine reports no "
@@ -758,11 +751,6 @@ TEST_CASE("velmora's data folder option, pi, text programs, prices and remote-co
              "velmora analytics consent: ad_storage is granted or denied, not \"maybe\""},
             {{"analytics", "open", "--help", "open?utm_source=mail", "--data", folder},
              "velmora analytics open: \"open?utm_source=mail\" is no URL: it does not begin with a scheme"},
-            {{"analytics", "purchase", "--help", "pro", "--price", "-1", "--data", folder},
-             "velmora analytics purchase: --price: the price \"-1\" is not a number"},
-            {{"app", "--help", "--open-url", "notaurl", "--data", folder}, "velmora app: --open-url \"notaurl\" is no URL"},
-            {{"script", "run", "--help", "--text", sum, "--setting", "tag=blue", "--setting", "tag=red"},
-             "velmora script run: the setting \"tag\" is given more than once: give each setting once"},
             {{"script", "run", "--text", sum, "--setting", "tag=blue", "--setting", "tag=red"},
              "velmora script run: the setting \"tag\" is given more than once: give each setting once"},
             // An empty language names none.
@@ -774,15 +762,10 @@ TEST_CASE("velmora's data folder option, pi, text programs, prices and remote-co
             // No version line beside a fetch that was never made.
             {{"analytics", "config", "--data", (data / "unfetched").string()},
              "velmora analytics config: no measurement service address to fetch from", {}, 1, "", "configuration version"},
-            // An IPv6 address with its zone is one; each address rule is named alone.
+            // An IPv6 address with its zone is one.
             {{"analytics", "config", "--data", (data / "zoned").string()},
              "velmora analytics config: the fetch failed: the request failed: ",
              {{"VELMORA_MEASUREMENT_SERVICE_URL", "http://[::1%25lo]:9/"}}, 1, "", "configuration version"},
-            {{"analytics", "log", "x", "--data", folder},
-             "VELMORA_MEASUREMENT_SERVICE_URL names no http or https address (such as http://127.0.0.1:PORT/): "
-             "\"http://user:pw@127.0.0.1:9/\": it names a user (what comes before \"@\" in its address), which no "
-             "address here takes: give the address without it\n",
-             {{"VELMORA_MEASUREMENT_SERVICE_URL", "http://user:pw@127.0.0.1:9/"}}},
             // A byte-order mark before a script's first line is no part of its command.
             {{"app", "--script", (data / "bom.script").string(), "--data", (data / "bom").string()}, "", {}, 0,
              "unknown command \"bogus\""},
@@ -975,7 +958,6 @@ TEST_CASE("velmora's data folder option, pi, text programs, prices and remote-co
             {{"-VEZArurerudoDebugEnabled", "app", "--help"}, "", {}, 0, "--screen"},
             // Help before the words a command needs answers all the same.
             {{"analytics", "purchase", "--help"}, "", {}, 0, "--price"},
-            {{"analytics", "open", "--help"}, "", {}, 0, "an absolute URL"},
             {{"app", "--data", (data / "lang").string(), "--script", (data / "quit.script").string()},
              "",
              {{"LC_ALL", ""}, {"LC_MESSAGES", ""}, {"LANG", "fr_FR"}},

@@ -2,7 +2,6 @@
 #include <doctest/doctest.h>
 
 #include <algorithm>
-#include <fstream>
 
 #include "platform/foundation/bundle.h"
 #include "platform/frameworks/app_store_receipt/receipt_writer.h"
@@ -59,29 +58,4 @@ TEST_CASE("a receipt is one SET of attribute SEQUENCEs; a purchase is attribute 
     CHECK(DERBytes(read->begin(), read->end()) == bytes);
     ReceiptWriter::remove(path);
     CHECK_FALSE(std::filesystem::exists(path));
-}
-
-TEST_CASE("a receipt that cannot be written says why, the folder's own cause first, and leaves nothing behind") {
-    testsupport::TempDir dir;
-    { std::ofstream(dir / "plain") << "a file where a folder goes"; }
-    std::filesystem::create_directory(dir / "taken");
-    struct Case {
-        std::filesystem::path path;
-        std::string why;  // a part of the reason
-    };
-    const std::vector<Case> cases = {
-        {dir / "plain" / "Store" / "receipt", "the folder " + (dir / "plain" / "Store").string() + " cannot be made: "},
-        {dir / "plain" / "receipt", "the folder " + (dir / "plain").string() + " cannot be made: Not a directory"},
-        {dir / "taken", "cannot replace " + (dir / "taken").string() + ": Is a directory"},
-    };
-    for (const auto& c : cases) {
-        CAPTURE(c.path);
-        std::string why;
-        CHECK_FALSE(ReceiptWriter::write(Receipt{}, c.path, &why));
-        CHECK(why.find(c.why) != std::string::npos);
-    }
-    std::vector<std::string> left;
-    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) left.push_back(entry.path().filename());
-    std::sort(left.begin(), left.end());
-    CHECK(left == std::vector<std::string>{"plain", "taken"});
 }
