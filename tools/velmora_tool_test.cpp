@@ -23,6 +23,7 @@
 
 #include "measurement/script/text/program_text.h"
 #include "platform/foundation/json_codec.h"
+#include "platform/foundation/plist_codec.h"
 #include "testsupport/child_process.h"
 #include "testsupport/file_text.h"
 #include "testsupport/temp_dir.h"
@@ -934,4 +935,63 @@ TEST_CASE("velmora's data folder option, pi, text programs, prices and remote-co
         CHECK_FALSE(std::filesystem::exists(data / "Application Support"));
         CHECK_FALSE(std::filesystem::exists(data / "home"));
     }
+}
+
+namespace {
+
+// Reads what the descriptor gives until the text holds `part`, it ends, or
+// the limit passes; answers whether the text holds it.
+bool readUntil(int fd, std::string& text, const std::string& part, double timeoutSeconds) {
+    const auto deadline = deadlineAfter(timeoutSeconds);
+    while (!contains(text, part)) {
+        pollfd readable{fd, POLLIN, 0};
+        if (poll(&readable, 1, remainingMillis(deadline)) <= 0) return false;
+        char buffer[4096];
+        const ssize_t count = read(fd, buffer, sizeof buffer);
+        if (count <= 0) return false;
+        text.append(buffer, static_cast<std::size_t>(count));
+    }
+    return true;
+}
+
+}  // namespace
+
+TEST_CASE("two consent commands at once on one data folder keep both changes") {
+    testsupport::TempDir data;
+    const std::string folder = data.path().string();
+    REQUIRE(runTool({"analytics", "consent", "ad_storage=granted", "analytics_storage=granted", "--data", folder})
+                .status == 0);
+    const auto suite = data / "Preferences" / "APMAnalyticsSuiteName.plist";
+    REQUIRE(std::filesystem::exists(suite));
+    // Another process holds the suite's lock until both commands have read
+    // the suite and wait for it to write: each then writes over a file the
+    // other changed after it read it.
+    testsupport::FileLockHolder holder(suite.string() + ".lock", true);
+    struct Command {
+        pid_t pid = -1;
+        int err = -1;
+        std::string said;
+    };
+    std::vector<Command> commands;
+    const int quiet = open("/dev/null", O_WRONLY);
+    for (const char* change : {"ad_storage=denied", "analytics_storage=denied"}) {
+        int ends[2];
+        REQUIRE(pipe2(ends, O_CLOEXEC) == 0);
+        commands.push_back({spawnTool({"analytics", "consent", change, "--data", folder}, {}, quiet, ends[1]), ends[0], ""});
+        close(ends[1]);
+    }
+    close(quiet);
+    for (auto& command : commands) {
+        CHECK(readUntil(command.err, command.said, "user defaults: waiting for the lock of " + suite.string(),
+                        kCommandTimeoutSeconds));
+    }
+    holder.letGo();
+    for (auto& command : commands) {
+        CHECK(testsupport::waitForChild(command.pid, kCommandTimeoutSeconds) == 0);
+        close(command.err);
+    }
+    const auto settings = platform::parsePropertyList(testsupport::readText(suite));
+    REQUIRE(settings);
+    CHECK((*settings)["consent_settings"] ==
+          Value(Value::Dictionary{{"ad_storage", "denied"}, {"analytics_storage", "denied"}}));
 }
