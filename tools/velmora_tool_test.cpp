@@ -995,3 +995,37 @@ TEST_CASE("two consent commands at once on one data folder keep both changes") {
     CHECK((*settings)["consent_settings"] ==
           Value(Value::Dictionary{{"ad_storage", "denied"}, {"analytics_storage", "denied"}}));
 }
+
+TEST_CASE("a second velmora app on the data folder of a running one is refused before it starts, naming the first") {
+    testsupport::TempDir data;
+    const std::string folder = data.path().string();
+    std::ofstream(data / "quit.script") << "quit\n";
+    const std::vector<std::string> second{"app", "--script", (data / "quit.script").string(), "--data", folder};
+    int input[2], output[2];
+    REQUIRE(pipe2(input, O_CLOEXEC) == 0);
+    REQUIRE(pipe2(output, O_CLOEXEC) == 0);
+    const int quiet = open("/dev/null", O_WRONLY);
+    const pid_t first = testsupport::spawnChild({VELMORA_TOOL_PATH, "app", "--data", folder},
+                                                testsupport::environmentWith({}, "VELMORA_"), input[0], output[1], quiet);
+    close(input[0]);
+    close(output[1]);
+    close(quiet);
+    // Once it answers a command it has launched, its folder held.
+    REQUIRE(write(input[1], "help\n", 5) == 5);
+    std::string shown;
+    REQUIRE(readUntil(output[0], shown, "quit", kCommandTimeoutSeconds));
+
+    const auto refused = runTool(second);
+    CAPTURE(refused.err);
+    CHECK(refused.status == 2);
+    CHECK(refused.out.empty());
+    CHECK(contains(refused.err, "velmora app: another app session runs on the data folder " + folder + " (process " +
+                                    std::to_string(first) + ")"));
+
+    REQUIRE(write(input[1], "quit\n", 5) == 5);
+    close(input[1]);
+    CHECK(testsupport::waitForChild(first, kCommandTimeoutSeconds) == 0);
+    close(output[0]);
+    // The folder is free again once the first has ended.
+    CHECK(runTool(second).status == 0);
+}
