@@ -26,6 +26,7 @@
 #include "platform/foundation/plist_codec.h"
 #include "testsupport/child_process.h"
 #include "testsupport/file_text.h"
+#include "testsupport/loopback_server.h"
 #include "testsupport/temp_dir.h"
 
 namespace {
@@ -1028,4 +1029,46 @@ TEST_CASE("a second velmora app on the data folder of a running one is refused b
     close(output[0]);
     // The folder is free again once the first has ended.
     CHECK(runTool(second).status == 0);
+}
+
+TEST_CASE("with the network unreachable nothing connects: a fetch fails at once, uploads are held") {
+    testsupport::TempDir data;
+    testsupport::LoopbackServer listener;
+    std::ofstream(data / "quit.script") << "quit\n";
+    const std::map<std::string, std::string> offline{
+        {"VELMORA_NETWORK_REACHABLE", "0"},
+        {"VELMORA_MEASUREMENT_SERVICE_URL", listener.url("/")},
+        {"VELMORA_EXPERIMENTS_SERVICE_URL", listener.url("/")},
+        {"VELMORA_REMOTE_CONFIG_SOURCE", listener.url("/remote-values")},
+    };
+    const std::string unreachable = ": the network is unreachable ($VELMORA_NETWORK_REACHABLE is 0, no or false), "
+                                    "so nothing was fetched";
+    struct Case {
+        std::vector<std::string> arguments;
+        int status;
+        std::string err;  // a part of standard error
+    };
+    const std::vector<Case> cases = {
+        {{"analytics", "config"}, 1, "velmora analytics config" + unreachable},
+        {{"experiments", "--fetch"}, 1, "velmora experiments" + unreachable},
+        {{"app", "--script", (data / "quit.script").string()},
+         1,
+         "velmora app: remote configuration was not fetched from the source given: " + listener.url("/remote-values") +
+             ": the network is unreachable"},
+        {{"analytics", "log", "held"}, 0, ""},
+        {{"calc", "--k", "1", "--n", "2", "--p", "0.5"}, 0, ""},
+    };
+    for (const auto& c : cases) {
+        CAPTURE(c.arguments.front());
+        auto arguments = c.arguments;
+        arguments.insert(arguments.end(), {"--data", (data / "folder").string()});
+        const auto run = runTool(arguments, offline);
+        CAPTURE(run.err);
+        CHECK(run.status == c.status);
+        CHECK(contains(run.err, c.err));
+    }
+    CHECK(listener.connectionCount() == 0);
+    // What was logged is kept for when the network returns.
+    const auto stored = storedEventNames((data / "folder").string());
+    CHECK(std::count(stored.begin(), stored.end(), "held") == 1);
 }
