@@ -674,6 +674,14 @@ TEST_CASE("velmora's data folder option, pi, text programs, prices and remote-co
         const std::string unwritable = (data / "unwritable-preferences").string();
         std::filesystem::create_directories(unwritable);
         std::filesystem::create_directory_symlink("/proc/self", data / "unwritable-preferences" / "Preferences");
+        // TCF data that the engine keeps a copy of in a suite of its own,
+        // whose lock another process holds: the copy cannot be written.
+        const std::string tcfLocked = (data / "tcf-locked").string();
+        std::filesystem::create_directories(data / "tcf-locked" / "Preferences");
+        std::ofstream(data / "tcf-locked" / "Preferences" / "com.velmora.bernoulli.plist", std::ios::binary)
+            << platform::writePropertyListBinary(Value(Value::Dictionary{{"IABTCF_gdprApplies", 1}}));
+        const std::string tcfLock = tcfLocked + "/Preferences/com.rozeda.measurement.tcf.plist.lock";
+        testsupport::FileLockHolder tcfHolder(tcfLock, true);
         // A data folder, and a folder above one, that lead to nothing.
         const std::string dangling = (data / "dangling").string();
         std::filesystem::create_directory_symlink(data / "nothing-here", dangling);
@@ -709,6 +717,10 @@ TEST_CASE("velmora's data folder option, pi, text programs, prices and remote-co
              "cannot write " + unwritable + "/Preferences/", {}, 1},
             {{"analytics", "consent", "ad_storage=granted", "--data", unwritable},
              "velmora analytics consent: the consent given was not kept: ", {}, 1},
+            {{"calc", "--k", "1", "--n", "2", "--p", "0.5", "--data", tcfLocked},
+             "velmora calc: the preferences of this run could not be kept, so the next start will not find them: " +
+                 tcfLock + " ",
+             {{"VELMORA_LOCK_WAIT_SECONDS", "0"}}, 1},
             // A data folder that is a link to nothing, from every command.
             {{"app", "--script", quit, "--data", dangling}, "velmora app" + danglingSaid},
             {{"calc", "--k", "1", "--n", "2", "--p", "0.5", "--data", dangling}, "velmora calc" + danglingSaid},
