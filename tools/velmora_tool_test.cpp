@@ -980,28 +980,23 @@ TEST_CASE("two consent commands at once on one data folder keep both changes") {
     // the suite and wait for it to write: each then writes over a file the
     // other changed after it read it.
     testsupport::FileLockHolder holder(suite.string() + ".lock", true);
-    struct Command {
-        pid_t pid = -1;
-        int err = -1;
-        std::string said;
-    };
-    std::vector<Command> commands;
+    std::vector<std::pair<pid_t, int>> commands;  // each process and its standard error
     const int quiet = open("/dev/null", O_WRONLY);
     for (const char* change : {"ad_storage=denied", "analytics_storage=denied"}) {
         int ends[2];
         REQUIRE(pipe2(ends, O_CLOEXEC) == 0);
-        commands.push_back({spawnTool({"analytics", "consent", change, "--data", folder}, {}, quiet, ends[1]), ends[0], ""});
+        commands.emplace_back(spawnTool({"analytics", "consent", change, "--data", folder}, {}, quiet, ends[1]), ends[0]);
         close(ends[1]);
     }
     close(quiet);
-    for (auto& command : commands) {
-        CHECK(readUntil(command.err, command.said, "user defaults: waiting for the lock of " + suite.string(),
-                        kCommandTimeoutSeconds));
+    for (const auto& [pid, err] : commands) {
+        std::string said;
+        CHECK(readUntil(err, said, "user defaults: waiting for the lock of " + suite.string(), kCommandTimeoutSeconds));
     }
     holder.letGo();
-    for (auto& command : commands) {
-        CHECK(testsupport::waitForChild(command.pid, kCommandTimeoutSeconds) == 0);
-        close(command.err);
+    for (const auto& [pid, err] : commands) {
+        CHECK(testsupport::waitForChild(pid, kCommandTimeoutSeconds) == 0);
+        close(err);
     }
     const auto settings = platform::parsePropertyList(testsupport::readText(suite));
     REQUIRE(settings);
