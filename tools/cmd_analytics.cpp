@@ -56,6 +56,7 @@
 #include "platform/frameworks/product_catalogue/product_catalogue.h"
 #include "tools/command_registry.h"
 #include "tools/data_folder.h"
+#include "tools/fetch_network.h"
 #include "tools/kept_preferences.h"
 #include "tools/lock_waits.h"
 #include "tools/option_values.h"
@@ -745,7 +746,9 @@ const tools::CommandRegistration registration([](CLI::App& app, int& status, con
     auto* configCommand = analytics->add_subcommand(
         "config", "Fetch the measurement configuration from the service and print what the engine holds then");
     configCommand->add_option(kDataOption, options->data, dataHelp)->check(dataFolderGiven);
-    configCommand->callback(inDataFolder("config", measurementDatabase, [] { return fetchConfig(); }));
+    configCommand->callback(inDataFolder("config", measurementDatabase, [] {
+        return tools::refuseFetchWithoutNetwork("velmora analytics config") ? 1 : fetchConfig();
+    }));
     storeApplicationEvents(app, status, launch);
 });
 

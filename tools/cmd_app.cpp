@@ -10,6 +10,7 @@
 
 #include "measurement/control/engine_control.h"
 #include "measurement/control/store_control.h"
+#include "platform/foundation/file_lock.h"
 #include "platform/foundation/url.h"
 #include "platform/frameworks/remote_config/vez_remote_config.h"
 #include "tools/command_registry.h"
@@ -29,6 +30,8 @@ constexpr const char* kCommand = "velmora app";
 constexpr int kSmallestScreen = 100;
 constexpr int kLargestScreen = 4096;
 constexpr const char* kDefaultScreen = "390x844";
+// In the data folder: the file whose lock a session holds while it runs.
+constexpr const char* kSessionLockName = "app.lock";
 
 struct AppOptions {
     std::string script;
@@ -107,6 +110,25 @@ std::optional<std::string> refusedLaunchLink(const AppOptions& options, const CL
     return "--open-url \"" + options.openURL + "\" is no URL: " + why;
 }
 
+// The application is one per data folder, as on a phone: a second session
+// would write the history, the clock and the preferences the first one
+// holds in memory, and one's changes would be lost to the other's. A
+// session holds the lock of "app.lock" in its data folder until it ends;
+// one that finds it held is refused before it starts, naming the holder.
+// Where no lock file can be made (a folder that takes no write), the
+// session goes ahead: nothing it does could be kept there either.
+std::unique_ptr<platform::FileLock> holdDataFolder(const std::filesystem::path& folder) {
+    auto lock = std::make_unique<platform::FileLock>((folder / kSessionLockName).string());
+    if (lock->tryLock(platform::FileLock::Kind::exclusive) ||
+        lock->error() != std::errc::resource_unavailable_try_again) {
+        return lock;
+    }
+    std::cerr << kCommand << ": another app session runs on the data folder " << tools::shownPath(folder) << " ("
+              << lock->otherHolders() << "); the application runs once per data folder, as on a phone: quit that "
+              << "session first, or give another --data\n";
+    throw CLI::RuntimeError(2);
+}
+
 // The device's language: the option's, else the environment's locale ("C"
 // and "POSIX" name none); what to tell about it, under the name of where
 // it came from.
@@ -139,6 +161,7 @@ int runApp(const AppOptions& options, const platform::LaunchOptions& launch) {
     }
     tools::requireBundle(kCommand, launch);
     session.dataDirectory = dataFolder(options, launch);
+    const auto sessionLock = holdDataFolder(session.dataDirectory);
     // English is the only language the interface has: say so rather than
     // let another language look accepted.
     printLanguageNotice(options, launch);

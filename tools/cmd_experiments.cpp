@@ -18,6 +18,7 @@
 #include "tools/command_registry.h"
 #include "tools/option_values.h"
 #include "tools/data_folder.h"
+#include "tools/fetch_network.h"
 #include "tools/kept_preferences.h"
 #include "tools/lock_waits.h"
 #include "tools/path_options.h"
@@ -73,6 +74,7 @@ void printState(const Value& state) {
 int runExperiments(const ExperimentsOptions& options, const platform::LaunchOptions& launch) {
     tools::useDataFolder(tools::requireDataFolder("velmora experiments", options.data, launch));
     tools::requireBundle("velmora experiments", launch);
+    if (options.fetch && tools::refuseFetchWithoutNetwork("velmora experiments")) return 1;
     // Without a service a fetch can only fail, a minute later: say so now.
     if (options.fetch && measurement::control::experimentsFetchURL().empty()) {
         std::cerr << "velmora experiments: --fetch needs an experiments service, and none is configured: set "

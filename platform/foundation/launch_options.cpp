@@ -184,11 +184,14 @@ const std::vector<LaunchOptions::Variable> kVariables = {
      [](LaunchOptions& o, const LaunchOptions::Lookup& l) {
          o.connectionProbeURL = addressOf(o, l, "VELMORA_CONNECTION_PROBE_URL");
      }},
-    {{"VELMORA_NETWORK_REACHABLE"}, "the measurement engine",
-     "`0`, `no` or `false` make the network count as unreachable for the whole process: the engine keeps what it "
-     "stores and neither uploads nor fetches; `1`, `yes` or `true`, as by default, leave it reachable. Each is "
-     "taken only as written: anything else (`NO`, `maybe`, a space around a word, an empty value) stops every "
-     "command with status 2",
+    {{"VELMORA_NETWORK_REACHABLE"}, "every command",
+     "`0`, `no` or `false` make the network count as unreachable for the whole process, and nothing connects: "
+     "the engine keeps what it stores and neither uploads nor fetches (uploads and a due experiments fetch wait "
+     "for the network); `analytics config` and `experiments --fetch` exit 1 at once, saying the network is "
+     "unreachable; `velmora app` asks no remote-configuration address (the fetch fails, and the session ends with "
+     "status 1) and its connection test finds no connection; `1`, `yes` or `true`, as by default, leave it "
+     "reachable. Each is taken only as written: anything else (`NO`, `maybe`, a space around a word, an empty "
+     "value) stops every command with status 2",
      readReachable},
     {{"VELMORA_ATTRIBUTION_SERVICE_URL"}, "the measurement engine",
      "where search-ad attribution tokens go, such as the collector's address; none by default, so each daily try "
@@ -222,7 +225,7 @@ const std::vector<LaunchOptions::Variable> kVariables = {
      readVendorIdentifier},
     {{"VELMORA_LOCK_WAIT_SECONDS"}, "every command",
      "the longest a wait for the lock of a file that processes share (the databases' `-lock`, the engine's settings' "
-     "`.lock`) lasts before the command gives up and says which file and who held it; a command waits once for "
+     "and the preferences' `.lock`) lasts before the command gives up and says which file and who held it; a command waits once for "
      "each (its status: see \"A lock that another process keeps\" below); 30 seconds by default. A number of "
      "seconds from 0 to 3600; anything else, an empty value too, stops every command with status 2",
      readLockWait},
