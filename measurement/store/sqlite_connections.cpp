@@ -2,9 +2,13 @@
 #include "measurement/store/sqlite_connections.h"
 
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <cctype>
 #include <filesystem>
+#include <map>
+#include <mutex>
+#include <string_view>
 #include <system_error>
 
 #include "measurement/store/sqlite_store_shared_state.h"
@@ -58,7 +62,46 @@ constexpr const char* kSomeTableLoaded =
     "SELECT 1 FROM pragma_table_list WHERE schema = 'main' AND type = 'table' AND name NOT LIKE 'sqlite\\_%' "
     "ESCAPE '\\' LIMIT 1";
 
+// SQLite's own layer is kept beside the copy, whose app data stays the
+// base's: SQLite's layers read their own settings from it.
+struct RegularFilesLayer {
+    sqlite3_vfs layer;
+    sqlite3_vfs* base;
+    std::string name;
+};
+
+int accessRegularFiles(sqlite3_vfs* layer, const char* name, int flags, int* result) {
+    struct stat info {};
+    if (flags == SQLITE_ACCESS_EXISTS && name && ::lstat(name, &info) == 0 && !S_ISREG(info.st_mode)) {
+        *result = 0;
+        return SQLITE_OK;
+    }
+    sqlite3_vfs* base = reinterpret_cast<RegularFilesLayer*>(layer)->base;
+    return base->xAccess(base, name, flags, result);
+}
+
+constexpr std::string_view kRegularFilesSuffix = "-regular-files";
+
 }  // namespace
+
+const char* regularFilesVfs(const char* base) {
+    static std::mutex mutex;
+    static auto& layers = *new std::map<std::string, RegularFilesLayer*>;
+    std::lock_guard lock(mutex);
+    sqlite3_vfs* own = sqlite3_vfs_find(base);
+    if (!own) return nullptr;
+    if (auto found = layers.find(own->zName); found != layers.end()) return found->second->name.c_str();
+    auto* made = new RegularFilesLayer{*own, own, std::string(own->zName) + std::string(kRegularFilesSuffix)};
+    made->layer.zName = made->name.c_str();
+    made->layer.pNext = nullptr;
+    made->layer.xAccess = &accessRegularFiles;
+    if (sqlite3_vfs_register(&made->layer, 0) != SQLITE_OK) {
+        delete made;
+        return nullptr;
+    }
+    layers.emplace(own->zName, made);
+    return made->name.c_str();
+}
 
 std::string fileURI(const std::string& path) {
     static constexpr char kHex[] = "0123456789ABCDEF";
@@ -110,7 +153,8 @@ bool tolerateSchemaErrors(sqlite3* db, std::string* why) {
 
 sqlite3* openLenientReader(const std::string& path, std::string* why) {
     sqlite3* db = nullptr;
-    const std::string uri = fileURI(path) + "?mode=ro";
+    const char* layer = regularFilesVfs(nullptr);
+    const std::string uri = fileURI(path) + "?mode=ro" + (layer ? std::string("&vfs=") + layer : "");
     const int rc = sqlite3_open_v2(uri.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr);
     if (rc == SQLITE_OK && distrustFile(db, why) && tolerateSchemaErrors(db, why)) return db;
     if (rc != SQLITE_OK) *why = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
