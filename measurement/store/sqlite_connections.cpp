@@ -70,14 +70,29 @@ struct RegularFilesLayer {
     std::string name;
 };
 
-int accessRegularFiles(sqlite3_vfs* layer, const char* name, int flags, int* result) {
+sqlite3_vfs* baseOf(sqlite3_vfs* layer) { return reinterpret_cast<RegularFilesLayer*>(layer)->base; }
+
+bool otherThanRegularFile(const char* name) {
     struct stat info {};
-    if (flags == SQLITE_ACCESS_EXISTS && name && ::lstat(name, &info) == 0 && !S_ISREG(info.st_mode)) {
+    return name && ::lstat(name, &info) == 0 && !S_ISREG(info.st_mode);
+}
+
+int accessRegularFiles(sqlite3_vfs* layer, const char* name, int flags, int* result) {
+    if (flags == SQLITE_ACCESS_EXISTS && otherThanRegularFile(name)) {
         *result = 0;
         return SQLITE_OK;
     }
-    sqlite3_vfs* base = reinterpret_cast<RegularFilesLayer*>(layer)->base;
-    return base->xAccess(base, name, flags, result);
+    return baseOf(layer)->xAccess(baseOf(layer), name, flags, result);
+}
+
+// A log or journal is never opened where no regular file lies: SQLite
+// would delete a fifo there as an empty log it closes.
+int openRegularFiles(sqlite3_vfs* layer, const char* name, sqlite3_file* file, int flags, int* outFlags) {
+    if ((flags & (SQLITE_OPEN_WAL | SQLITE_OPEN_MAIN_JOURNAL)) != 0 && otherThanRegularFile(name)) {
+        file->pMethods = nullptr;
+        return SQLITE_CANTOPEN;
+    }
+    return baseOf(layer)->xOpen(layer, name, file, flags, outFlags);
 }
 
 constexpr std::string_view kRegularFilesSuffix = "-regular-files";
@@ -95,6 +110,7 @@ const char* regularFilesVfs(const char* base) {
     made->layer.zName = made->name.c_str();
     made->layer.pNext = nullptr;
     made->layer.xAccess = &accessRegularFiles;
+    made->layer.xOpen = &openRegularFiles;
     if (sqlite3_vfs_register(&made->layer, 0) != SQLITE_OK) {
         delete made;
         return nullptr;

@@ -11,9 +11,11 @@ namespace measurement::sqlite_connections {
 
 // A file layer over SQLite's own one named `base` (the default when null;
 // "unix-none" takes no locks) that answers "absent" when asked whether something
-// that is no regular file (a fifo, a folder, a link) lies at a name: SQLite
-// looks for a journal to roll back before it reads a file, and would open a
-// fifo at the journal's name, which waits for a peer for good. Registered on
+// that is no regular file (a fifo, a folder, a link) lies at a name, and
+// opens no log or journal there: SQLite looks for a journal to roll back
+// before it reads a file, and would open a fifo at the journal's name,
+// which waits for a peer for good, and delete one at the log's name as an
+// empty log. Registered on
 // first use, never made the default; its name, for sqlite3_open_v2 or a
 // URI's "vfs" parameter. Null when SQLite has no layer named `base`.
 const char* regularFilesVfs(const char* base);
