@@ -11,7 +11,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -23,6 +22,7 @@
 #include "testsupport/file_text.h"
 #include "testsupport/sqlite_file.h"
 #include "testsupport/temp_dir.h"
+#include "testsupport/test_environment.h"
 
 namespace {
 
@@ -116,8 +116,8 @@ void fillEvents(const fs::path& data, int total) {
 // A sanitizer's quarantine holds what is freed, so that the peak would
 // grow with everything the dump ever allocated: it is turned off.
 std::vector<std::string> memoryVariables() {
-    const char* asan = std::getenv("ASAN_OPTIONS");
-    return {std::string("ASAN_OPTIONS=") + (asan ? std::string(asan) + ":" : "") +
+    const auto asan = testsupport::variableAtStart("ASAN_OPTIONS");
+    return {"ASAN_OPTIONS=" + (asan ? *asan + ":" : std::string()) +
             "quarantine_size_mb=0:thread_local_quarantine_size_kb=0"};
 }
 
