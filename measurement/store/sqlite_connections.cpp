@@ -10,6 +10,7 @@
 #include <mutex>
 #include <string_view>
 #include <system_error>
+#include <type_traits>
 
 #include "measurement/store/sqlite_store_shared_state.h"
 
@@ -67,8 +68,11 @@ constexpr const char* kSomeTableLoaded =
 struct RegularFilesLayer {
     sqlite3_vfs layer;
     sqlite3_vfs* base;
-    std::string name;
+    const std::string* name;
 };
+// SQLite hands back a pointer to `layer`, its first member, from which the
+// rest is found.
+static_assert(std::is_standard_layout_v<RegularFilesLayer>);
 
 sqlite3_vfs* baseOf(sqlite3_vfs* layer) { return reinterpret_cast<RegularFilesLayer*>(layer)->base; }
 
@@ -100,23 +104,26 @@ constexpr std::string_view kRegularFilesSuffix = "-regular-files";
 }  // namespace
 
 const char* regularFilesVfs(const char* base) {
-    static std::mutex mutex;
+    // Both live for the whole process: a queue may open a file while it ends.
+    static auto& mutex = *new std::mutex;
     static auto& layers = *new std::map<std::string, RegularFilesLayer*>;
     std::lock_guard lock(mutex);
     sqlite3_vfs* own = sqlite3_vfs_find(base);
     if (!own) return nullptr;
-    if (auto found = layers.find(own->zName); found != layers.end()) return found->second->name.c_str();
-    auto* made = new RegularFilesLayer{*own, own, std::string(own->zName) + std::string(kRegularFilesSuffix)};
-    made->layer.zName = made->name.c_str();
+    if (auto found = layers.find(own->zName); found != layers.end()) return found->second->name->c_str();
+    const auto* name = new std::string(std::string(own->zName) + std::string(kRegularFilesSuffix));
+    auto* made = new RegularFilesLayer{*own, own, name};
+    made->layer.zName = name->c_str();
     made->layer.pNext = nullptr;
     made->layer.xAccess = &accessRegularFiles;
     made->layer.xOpen = &openRegularFiles;
     if (sqlite3_vfs_register(&made->layer, 0) != SQLITE_OK) {
+        delete name;
         delete made;
         return nullptr;
     }
     layers.emplace(own->zName, made);
-    return made->name.c_str();
+    return made->name->c_str();
 }
 
 std::string fileURI(const std::string& path) {
