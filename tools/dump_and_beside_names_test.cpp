@@ -1,10 +1,11 @@
 // `velmora analytics dump` and `log` as separate processes: the dump's
-// memory as the rows grow, what lies beside the database where no regular
-// file should, and data folders whose names mean something in SQLite's
-// addresses.
+// memory as the rows grow and the text it writes as it reads, what lies
+// beside the database where no regular file should, and data folders whose
+// names mean something in SQLite's addresses.
 #include <doctest/doctest.h>
 
 #include <fcntl.h>
+#include <sqlite3.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -18,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/foundation/json_codec.h"
 #include "testsupport/child_process.h"
 #include "testsupport/file_text.h"
 #include "testsupport/sqlite_file.h"
@@ -216,4 +218,35 @@ TEST_CASE("a data folder whose name means something in an SQLite address is dump
         for (const auto& event : stored["raw_events"]) names.push_back(event["name"].get<std::string>());
         CHECK(std::count(names.begin(), names.end(), "named") == 1);
     }
+}
+
+TEST_CASE("the dump written as it reads is the document printed whole, damage and rows that do not read included") {
+    testsupport::TempDir folder;
+    const fs::path data = folder / "data";
+    REQUIRE(velmora(folder.path(), {"analytics", "log", "calc_done", "k=2", "--data", data.string()}).status == 0);
+    fillEvents(data, 2'000);
+    testsupport::runSQL(databaseOf(data),
+                        "INSERT INTO raw_events (metadata_fingerprint, name, timestamp, data) VALUES (1, 'x', 2, "
+                        "x'ff'); INSERT INTO queue (bundle_end_timestamp, data) VALUES (3, x'00')");
+    // 600 bytes over the middle of a leaf page of the raw events.
+    sqlite3* db = nullptr;
+    REQUIRE(sqlite3_open(databaseOf(data).c_str(), &db) == SQLITE_OK);
+    sqlite3_stmt* leaf = nullptr;
+    REQUIRE(sqlite3_prepare_v2(db, "SELECT pageno, pgsize FROM dbstat WHERE name = 'raw_events' AND pagetype = "
+                                   "'leaf' ORDER BY pageno LIMIT 1 OFFSET 5", -1, &leaf, nullptr) == SQLITE_OK);
+    REQUIRE(sqlite3_step(leaf) == SQLITE_ROW);
+    const auto offset = static_cast<std::size_t>((sqlite3_column_int64(leaf, 0) - 1) * sqlite3_column_int64(leaf, 1));
+    sqlite3_finalize(leaf);
+    sqlite3_close(db);
+    REQUIRE(testsupport::overwriteBytes(databaseOf(data), offset + 200, testsupport::seededBytes(7, 600)));
+
+    const Run dumped = velmora(folder.path(), {"analytics", "dump", "--data", data.string()});
+    REQUIRE_MESSAGE(dumped.status == 0, dumped.err);
+    const auto document = platform::parseJSON(dumped.out);
+    REQUIRE(document);
+    CHECK(platform::writeJSON(*document, true) + "\n" == dumped.out);
+    const auto& lists = document->asDictionary();
+    CHECK(lists.at("damage").asArray().size() == 1);
+    CHECK(lists.at("unreadable_rows").asArray().size() == 2);
+    CHECK(lists.at("raw_events").asArray().size() > 1'000);
 }

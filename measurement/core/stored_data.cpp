@@ -86,10 +86,23 @@ public:
     StoredDataReader(APMDatabase& database, APMSqliteStore& store, const APMStoredDataReceiver& receiver)
         : database_(database), store_(store), receiver_(receiver) {}
 
-    // The damage first, from a reading of its own: every stretch of every
-    // table, then what SQLite's check of the small tables finds besides.
+    // The damage first, from a reading of its own, then the rows, in one
+    // read transaction.
     bool read(APMErrorOut error) {
         const ReadingTogether together(store_);
+        if (!readDamage(error) || !readHeaders(error) || !readQueue(error) || !readRawEvents(error) ||
+            !readUserAttributes(error)) {
+            return false;
+        }
+        handOverKept();
+        return true;
+    }
+
+private:
+    // Every stretch of every table, then what SQLite's check of the small
+    // tables finds besides: damage that reading rows may not show (the app
+    // metadata, rows that read as other bytes or not at all).
+    bool readDamage(APMErrorOut error) {
         std::vector<APMUnreadableStretch> damage;
         for (const char* table : kTablesRead) {
             auto skipped = store_.readableRowsOfTable(table, [](const APMRow&) {}, error);
@@ -98,21 +111,21 @@ public:
         }
         for (auto& stretch : store_.damageInSmallTables(damage)) damage.push_back(std::move(stretch));
         receiver_.damage(damage);
-        if (!readHeaders(error) || !readQueue(error) || !readRawEvents(error) || !readUserAttributes(error)) {
-            return false;
-        }
+        return true;
+    }
+
+    // What waited for its turn after the raw events.
+    void handOverKept() {
         std::vector<APMUnreadableRow> unreadable;
         for (const char* table : kTablesRead) {
-            auto& rows = unreadable_[table];
+            const auto& rows = unreadable_[table];
             unreadable.insert(unreadable.end(), rows.begin(), rows.end());
         }
         receiver_.unreadableRows(unreadable);
         std::sort(attributes_.begin(), attributes_.end(), [](const auto& a, const auto& b) { return a.name() < b.name(); });
         receiver_.userAttributes(attributes_);
-        return true;
     }
 
-private:
     void unreadable(const char* table, const APMRow& row, std::string reason) {
         unreadable_[table].push_back({table, integer(row, "rowid").value_or(0), std::move(reason)});
     }
@@ -191,6 +204,12 @@ private:
     std::vector<APMUserAttribute> attributes_;
 };
 
+void handOverNothingBut(const std::vector<APMUnreadableStretch>& damage, const APMStoredDataReceiver& receiver) {
+    receiver.damage(damage);
+    receiver.unreadableRows({});
+    receiver.userAttributes({});
+}
+
 // A file that does not read as a database (a header SQLite refuses, a
 // schema damaged) holds nothing that can be read: the whole of it is
 // damage, said of its schema's table, where every read starts.
@@ -203,10 +222,9 @@ bool unreadableFile(const std::string& path, std::optional<APMError>& failure, c
     const auto context = failure->monitorContext();
     std::string why = context.isString() ? context.asString() : failure->localizedDescription();
     if (why.rfind(path + ": ", 0) == 0) why.erase(0, path.size() + 2);
-    receiver.damage(
-        {{kAPMSqliteStoreSchemaTable, std::nullopt, std::nullopt, "the file does not read as a database: " + why}});
-    receiver.unreadableRows({});
-    receiver.userAttributes({});
+    handOverNothingBut({{kAPMSqliteStoreSchemaTable, std::nullopt, std::nullopt,
+                         "the file does not read as a database: " + why}},
+                       receiver);
     return true;
 }
 
@@ -217,9 +235,7 @@ bool read(const APMStoredDataReceiver& receiver, APMErrorOut error) {
     // Nothing stored yet: nothing to read, and nothing is made.
     std::error_code ec;
     if (!std::filesystem::exists(path, ec) && !ec) {
-        receiver.damage({});
-        receiver.unreadableRows({});
-        receiver.userAttributes({});
+        handOverNothingBut({}, receiver);
         return true;
     }
     std::optional<APMError> failure;
