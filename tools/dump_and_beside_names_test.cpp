@@ -1,24 +1,21 @@
 // `velmora analytics dump` and `log` as separate processes: the dump's
-// memory as the rows grow and the text it writes as it reads, what lies
-// beside the database where no regular file should, and data folders whose
-// names mean something in SQLite's addresses.
+// memory as the rows grow and the text it writes as it reads, and what lies
+// beside the database where no regular file should.
 #include <doctest/doctest.h>
 
 #include <fcntl.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <filesystem>
-#include <functional>
 #include <string>
 #include <vector>
 
 #include "platform/foundation/json_codec.h"
 #include "testsupport/child_process.h"
 #include "testsupport/file_text.h"
+#include "testsupport/odd_names.h"
 #include "testsupport/sqlite_file.h"
 #include "testsupport/temp_dir.h"
 #include "testsupport/test_environment.h"
@@ -57,15 +54,10 @@ fs::path databaseOf(const fs::path& data) {
     return data / "Application Support" / "Rozeda" / "Measurement" / "rozeda-app-measurement.sql";
 }
 
-// The names of the raw events a dump lists.
-std::vector<std::string> eventNames(const std::string& dump) {
-    const auto document = platform::parseJSON(dump);
-    REQUIRE(document);
-    std::vector<std::string> names;
-    for (const auto& event : document->asDictionary().at("raw_events").asArray()) {
-        names.push_back(event.asDictionary().at("name").asString());
-    }
-    return names;
+std::size_t occurrences(const std::string& text, const std::string& what) {
+    std::size_t found = 0;
+    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++found;
+    return found;
 }
 
 }  // namespace
@@ -94,11 +86,7 @@ TEST_CASE("the dump writes as it reads: its peak memory does not grow with the r
                                 "(SELECT max(rowid) FROM raw_events); PRAGMA wal_checkpoint(TRUNCATE)");
         const Run dumped = velmora(folder.path(), {"analytics", "dump", "--data", data.string()}, variables);
         REQUIRE_MESSAGE(dumped.status == 0, dumped.err);
-        std::size_t listed = 0;
-        for (auto at = dumped.out.find(kEventField); at != std::string::npos; at = dumped.out.find(kEventField, at + 1)) {
-            ++listed;
-        }
-        CHECK(listed == static_cast<std::size_t>(events));
+        CHECK(occurrences(dumped.out, kEventField) == static_cast<std::size_t>(events));
         return dumped;
     };
     const Run few = dumpOf(1'000);
@@ -108,52 +96,35 @@ TEST_CASE("the dump writes as it reads: its peak memory does not grow with the r
                   few.peakKilobytes << " KB at 1,000 events, " << many.peakKilobytes << " KB at 100,000");
 }
 
+// In data folders whose names mean something in an SQLite address, too.
 TEST_CASE("what lies beside the database where no regular file should blocks no command and leads nowhere") {
-    const std::vector<std::pair<std::string, std::function<void(const fs::path&, const fs::path&)>>> kinds = {
-        {"a fifo", [](const fs::path& name, const fs::path&) { REQUIRE(::mkfifo(name.c_str(), 0600) == 0); }},
-        {"a link to a file", [](const fs::path& name, const fs::path& outside) {
-             testsupport::writeText(outside, "another program's");
-             fs::create_symlink(outside, name);
-         }},
-        {"a link to nothing", [](const fs::path& name, const fs::path& outside) { fs::create_symlink(outside, name); }},
-        {"a folder", [](const fs::path& name, const fs::path&) { fs::create_directories(name / "inside"); }},
-    };
+    const std::vector<std::string> folders = {"data", "a#b", "c?d", "e%41f", "g&mode=memory"};
+    std::size_t cases = 0;
     for (const std::string suffix : {"-wal", "-shm", "-journal", "-damaged", "-carry", "-lock"}) {
-        for (const auto& [what, make] : kinds) {
-            CAPTURE(suffix);
-            CAPTURE(what);
+        for (const auto& kind : testsupport::oddKinds()) {
             testsupport::TempDir folder;
-            const fs::path data = folder / "data", outside = folder / "outside";
+            const fs::path data = folder / folders[cases++ % folders.size()];
+            const fs::path outside = folder / "outside";
+            CAPTURE(suffix);
+            CAPTURE(kind.what);
+            CAPTURE(data);
             REQUIRE(velmora(folder.path(), {"analytics", "log", "before", "--data", data.string()}).status == 0);
             const std::string name = databaseOf(data).string() + suffix;
             testsupport::runSQL(databaseOf(data), "PRAGMA wal_checkpoint(TRUNCATE)");
             fs::remove(name);
-            make(name, outside);
-            const std::string before = testsupport::readText(outside);
+            kind.make(name, outside);
 
             // The dump only reads; the next event is stored in the file at
             // the path, the name set aside (the lock file is only never
             // followed).
-            const Run dumped = velmora(folder.path(), {"analytics", "dump", "--data", data.string()});
-            CHECK(eventNames(dumped.out).size() == 2);
+            CHECK(occurrences(velmora(folder.path(), {"analytics", "dump", "--data", data.string()}).out,
+                              "\"name\": \"before\"") == 1);
             CHECK(fs::exists(fs::symlink_status(name)));
             CHECK(velmora(folder.path(), {"analytics", "log", "after", "--data", data.string()}).status == 0);
-            const auto names = eventNames(velmora(folder.path(), {"analytics", "dump", "--data", data.string()}).out);
-            CHECK(std::count(names.begin(), names.end(), "after") == 1);
+            CHECK(occurrences(velmora(folder.path(), {"analytics", "dump", "--data", data.string()}).out,
+                              "\"name\": \"after\"") == 1);
             CHECK(fs::exists(fs::symlink_status(databaseOf(data).string() + ".corrupt" + suffix)) == (suffix != "-lock"));
-            CHECK(testsupport::readText(outside) == before);
-            CHECK(fs::exists(fs::symlink_status(outside)) == (what == "a link to a file"));
+            testsupport::checkOutsideUntouched(kind, outside);
         }
-    }
-}
-
-TEST_CASE("a data folder whose name means something in an SQLite address is stored into and dumped as any other") {
-    for (const std::string name : {"a#b", "c?d", "e%41f", "g&mode=memory"}) {
-        CAPTURE(name);
-        testsupport::TempDir folder;
-        const fs::path data = folder / name;
-        REQUIRE(velmora(folder.path(), {"analytics", "log", "named", "--data", data.string()}).status == 0);
-        const auto names = eventNames(velmora(folder.path(), {"analytics", "dump", "--data", data.string()}).out);
-        CHECK(std::count(names.begin(), names.end(), "named") == 1);
     }
 }
