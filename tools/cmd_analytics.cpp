@@ -42,6 +42,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "measurement/control/engine_control.h"
@@ -532,26 +533,81 @@ std::optional<std::string> unreadableFile(const Value::Array& damage) {
     return std::nullopt;
 }
 
+// The dump's JSON exactly as writeJSON prints the whole document (its keys
+// in order, two spaces a level), written list by list and entry by entry
+// as they are read. JSON text holds no line break but between its tokens,
+// so an entry printed alone is indented by prefixing each of its lines.
+class DumpWriter {
+public:
+    explicit DumpWriter(std::ostream& out) : out_(out) {}
+
+    void list(const std::string& key) {
+        endList();
+        out_ << (lists_++ == 0 ? "{\n" : ",\n") << kListIndent << platform::writeJSON(Value(key)) << ": [";
+        entries_ = 0;
+        listOpen_ = true;
+    }
+
+    void entry(const Value& entry) {
+        std::string text = entries_++ == 0 ? "\n" : ",\n";
+        text += kEntryIndent;
+        for (const char c : platform::writeJSON(entry, true)) {
+            text += c;
+            if (c == '\n') text += kEntryIndent;
+        }
+        out_ << text;
+    }
+
+    void finish() {
+        endList();
+        out_ << (lists_ == 0 ? "{}" : "\n}") << '\n';
+    }
+
+private:
+    static constexpr const char* kListIndent = "  ";
+    static constexpr const char* kEntryIndent = "    ";
+
+    void endList() {
+        if (!std::exchange(listOpen_, false)) return;
+        out_ << (entries_ == 0 ? "]" : std::string("\n") + kListIndent + "]");
+    }
+
+    std::ostream& out_;
+    std::size_t lists_ = 0;
+    std::size_t entries_ = 0;
+    bool listOpen_ = false;
+};
+
 int dump() {
     std::string error;
-    const auto data = measurement::control::storedData(&error);
+    DumpWriter writer(std::cout);
+    // The damage comes first and is kept for the summary below.
+    Value::Array damage;
+    bool inDamage = false;
+    const measurement::control::StoredDataSink sink{
+        [&](const std::string& list) {
+            inDamage = list == "damage";
+            writer.list(list);
+        },
+        [&](const Value& entry) {
+            if (inDamage) damage.push_back(entry);
+            writer.entry(entry);
+        }};
     // What SQLite says of a damaged file may quote its bytes (a name in its
     // schema): printed escaped.
-    if (!data) {
+    if (!measurement::control::readStoredData(sink, &error)) {
+        std::cout.flush();
         std::cerr << "velmora analytics dump: " << measurement::printable(error) << '\n';
         return 1;
     }
-    std::cout << platform::writeJSON(*data, true) << '\n';
+    writer.finish();
     // Reported, never repaired: the next process that stores an event sets
     // the file aside and carries what still reads.
-    const auto damage = data->asDictionary().find("damage");
-    const bool damaged =
-        damage != data->asDictionary().end() && damage->second.isArray() && !damage->second.asArray().empty();
-    if (const auto unread = damaged ? unreadableFile(damage->second.asArray()) : std::nullopt) {
+    if (const auto unread = damage.empty() ? std::nullopt : unreadableFile(damage)) {
         std::cerr << "velmora analytics dump: nothing could be read: " << measurement::printable(*unread)
                   << "; nothing was changed, and the next process that stores an event sets the file aside\n";
-    } else if (damaged) {
-        std::cerr << "velmora analytics dump: the database is damaged: " << damage->second.asArray().size()
+    } else if (!damage.empty()) {
+        std::cerr << "velmora analytics dump: the database is damaged: " << damage.size()
                   << " stretch(es) of rows could not be read (listed under \"damage\"); the rest is printed, and "
                      "nothing was changed\n";
     }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "measurement/foundation/monitor.h"
+#include "measurement/store/beside_names.h"
 #include "measurement/store/sqlite_store.h"
 
 namespace measurement {
@@ -28,11 +29,12 @@ bool present(const std::string& path) {
     return ::lstat(path.c_str(), &info) == 0;
 }
 
-// Neither the copy nor any of its companions is there.
+// Neither the copy nor anything set aside under its name (its companions,
+// a name beside the database that was no regular file) is there.
 bool isFree(const std::string& path, int number) {
     const std::string copy = copyName(path, number);
     if (present(copy)) return false;
-    for (const char* suffix : kAPMSqliteStoreCompanionSuffixes) {
+    for (const auto& suffix : APMBesideSuffixes()) {
         if (present(copy + suffix)) return false;
     }
     return true;
@@ -40,14 +42,18 @@ bool isFree(const std::string& path, int number) {
 
 // The number of the copy a name beside the database names, given what
 // follows "<database>.corrupt": nothing for the first, "-N" for the others.
-// None for any other name, a companion's too.
+// None for any other name, a companion's too, and for a number past
+// kAPMSqliteStoreSetAsideLastNumber: the store never makes one, so such a
+// name is another program's, neither counted nor deleted.
 std::optional<int> numberOf(std::string_view rest) {
     if (rest.empty()) return 1;
     if (rest.size() < 2 || rest[0] != '-' || rest[1] == '0') return std::nullopt;
     int number = 0;
     const char* end = rest.data() + rest.size();
     const auto read = std::from_chars(rest.data() + 1, end, number);
-    if (read.ec != std::errc() || read.ptr != end || number < 2) return std::nullopt;
+    if (read.ec != std::errc() || read.ptr != end || number < 2 || number > kAPMSqliteStoreSetAsideLastNumber) {
+        return std::nullopt;
+    }
     return number;
 }
 

@@ -9,7 +9,10 @@
 namespace measurement {
 
 // The name the next copy of the file at `path` is set aside under, free for
-// it and its companions: the number after the newest copy's. Past
+// it and anything set aside under its name (APMBesideSuffixes): the number
+// after the newest copy's. A name numbered past
+// kAPMSqliteStoreSetAsideLastNumber is none of the store's copies: it is
+// neither counted, renamed nor deleted. Past
 // kAPMSqliteStoreSetAsideLastNumber, the copies there are first renamed, in
 // their order, to the lowest names free. None, with *why, when no name
 // within it can be had.

@@ -3,12 +3,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 #include <utility>
 #include <vector>
 
 #include "measurement/foundation/monitor.h"
+#include "measurement/store/damage_mark.h"
 #include "measurement/store/files.h"
 #include "measurement/store/set_aside_copies.h"
 #include "measurement/store/sqlite_store.h"
@@ -218,11 +220,15 @@ APMSqliteStore::FileOutcome APMSqliteStore::whileAlone(double waitSeconds, const
 
 bool APMSqliteStore::openChecked(APMErrorOut error) {
     setAsideWhatIsNoFile();
+    const auto odd = setAsideOddNamesBeside();
     carriedLoss_.reset();
     if (!pathHeld(error) || !open(error)) return false;
-    // Damage met while the file was last in use may lie anywhere in it.
-    std::error_code ec;
-    const bool wholeFile = fs::exists(path_ + kAPMSqliteStoreDamageMarkSuffix, ec);
+    // Damage met while the file was last in use may lie anywhere in it; so
+    // may damage that something else at the mark's name stood for.
+    const bool wholeFile = APMDamageMarkPresent(path_ + kAPMSqliteStoreDamageMarkSuffix) ||
+                           std::any_of(odd.begin(), odd.end(), [](const APMOddName& name) {
+                               return name.suffix == kAPMSqliteStoreDamageMarkSuffix;
+                           });
     std::string problem;
     if (wholeFile ? checkMarkedFile(&problem) : checkIntegrity(false, &problem)) return true;
     // Found damaged by the others already: they were told.

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "measurement/foundation/measurement_error.h"
+#include "measurement/store/beside_names.h"
 #include "measurement/store/file_lock.h"
 #include "measurement/store/statement_cache.h"
 #include "platform/foundation/value.h"
@@ -63,6 +64,9 @@ enum : long {
     kAPMSqliteStoreBusyWaitingCode = 34042,
     kAPMSqliteStoreDamageMarkFailedCode = 34043,
     kAPMSqliteStoreOldCopyKeptCode = 34044,
+    // A name beside the file where no regular file lies, set aside or kept.
+    kAPMSqliteStoreOddNameSetAsideCode = 34047,
+    kAPMSqliteStoreOddNameKeptCode = 34048,
 };
 
 // How long a statement or transaction waits for another connection (another
@@ -552,6 +556,10 @@ private:
     bool openConnection(const std::string& target, int flags, APMErrorOut error);
     void close();
     void setAsideWhatIsNoFile();
+    // Sets aside what lies beside the file where no regular file should
+    // (see beside_names.h), logged with 34047, or 34048 when it stays; the
+    // names found so.
+    std::vector<APMOddName> setAsideOddNamesBeside();
     // Runs the action once this process is the only one that has the path
     // open, waiting for the others up to that many seconds (0: not at all);
     // while `unchanged` answers false, the path no longer names the file
