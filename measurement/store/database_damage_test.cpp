@@ -1162,8 +1162,8 @@ TEST_CASE("a layout the engine cannot write into, made by another program or by 
          "value NOT NULL, source TEXT); INSERT INTO again (rowid, property, origin, set_timestamp, value, source) "
          "SELECT rowid, name, origin, set_timestamp, value, 'elsewhere' FROM user_attributes; DROP TABLE "
          "user_attributes; ALTER TABLE again RENAME TO user_attributes"},
-        {"the events' headers made again with a check that refuses every row",
-         "PRAGMA ignore_check_constraints = ON; " + madeAgain("raw_events_metadata", ", CHECK (0)")},
+        {"the raw events made again with a check that refuses every row",
+         "PRAGMA ignore_check_constraints = ON; " + madeAgain("raw_events", ", CHECK (0)")},
         {"the raw events made again with a column NOT NULL without a default",
          madeAgain("raw_events", ", extra TEXT NOT NULL", "", "'x'")},
         {"one letter of the raw events' declaration, with one bit of the schema version",
