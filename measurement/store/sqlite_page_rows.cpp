@@ -40,7 +40,7 @@ public:
     void add(std::int64_t rowID) {
         if (!runs_.empty() && rowID <= runs_.back().last) {
             others_.insert(rowID);
-        } else if (!runs_.empty() && rowID - 1 == runs_.back().last) {
+        } else if (!runs_.empty() && runs_.back().last + 1 == rowID) {
             runs_.back().last = rowID;
         } else {
             runs_.push_back({rowID, rowID});
@@ -92,16 +92,16 @@ public:
         : table_(table), columns_(columns), visit_(visit), skipped_(skipped) {}
 
     bool cell(const sqlite_btree::TableCell& cell) {
-        const std::string named = "row " + std::to_string(cell.rowID) + ": ";
+        auto named = [&](const std::string& why) { return "row " + std::to_string(cell.rowID) + ": " + why; };
         if (given_.contains(cell.rowID)) {
-            unread(named + "another cell under this row ID came first", true);
+            unread(named("another cell under this row ID came first"), true);
             return true;
         }
         std::string why;
         auto record = sqlite_btree::decodeRecord(cell.payload, &why);
         row_.rowID = cell.rowID;
         if (auto wrong = record ? rowOf(std::move(*record), columns_, &row_) : std::optional<std::string>(why)) {
-            unread(named + *wrong, true);
+            unread(named(*wrong), true);
             return true;
         }
         given_.add(cell.rowID);
@@ -113,10 +113,10 @@ public:
     // Damage met where the tree holds it: after the last row given (a key
     // that damage may have made says nothing of where its row belongs).
     // Damage that names no row joins the stretch before it when no row was
-    // given since, and so does all damage past kMostStretches: the stretches
-    // stay few whatever damage makes of a page.
+    // given since, and all damage past kMostStretches joins the last: the
+    // stretches stay few whatever damage makes of the pages.
     void unread(std::string why, bool namesRow = false) {
-        if (!givenSinceDamage_ && !open_.empty() && (!namesRow || open_.size() >= kMostStretches)) {
+        if (!open_.empty() && ((!givenSinceDamage_ && !namesRow) || open_.size() >= kMostStretches)) {
             ++open_.back().more;
             return;
         }

@@ -55,10 +55,12 @@ struct Work {
 // a row (rowOf), in the order the tree holds them (row-ID order in an
 // intact tree), each row ID once: the first cell the tree gives under it.
 // What does not read is a stretch in *skipped: a page, a cell, a record or
-// a row that does not, another cell under a row ID given before; each lies
-// between the rows given before and after it (those given next to each
-// other in row-ID order), and damage met with no row given in between is
-// one stretch. False when `visit` ended the read.
+// a row that does not, another cell under a row ID given before; each from
+// the last row given before it, where the tree holds it, to the next row
+// given in row-ID order (two rows given next to each other). Damage that
+// names no row, met with no row given since the last, joins that stretch,
+// and past a thousand stretches all damage joins the last. False when
+// `visit` ended the read.
 bool readRows(const sqlite_btree::FileImage& image, std::uint32_t root, const std::string& table,
               const std::vector<Column>& columns, const std::function<bool(const Row&)>& visit,
               std::vector<APMUnreadableStretch>* skipped, Work* work = nullptr);

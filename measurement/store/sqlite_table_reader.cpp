@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <string_view>
 #include <utility>
 
 #include "measurement/store/sqlite_connections.h"
@@ -26,13 +27,13 @@ constexpr const char* kRowIDNames[] = {"rowid", "oid", "_rowid_"};
 // records hold no value for it) or stored.
 constexpr int kVirtualGenerated = 2;
 constexpr int kStoredGenerated = 3;
-constexpr const char* kInternalPrefix = "sqlite_";
+constexpr std::string_view kInternalPrefix = "sqlite_";
 constexpr const char* kColumnsQuery = "SELECT name, type, pk, hidden FROM pragma_table_xinfo(?1, 'main')";
 constexpr const char* kWithoutRowIDQuery =
     "SELECT wr FROM pragma_table_list WHERE schema = 'main' AND name = ?1 COLLATE NOCASE";
 constexpr const char* kRootQuery =
     "SELECT rootpage FROM main.sqlite_master WHERE type = 'table' AND name = ?1 COLLATE NOCASE AND "
-    "typeof(rootpage) = 'integer' AND rootpage BETWEEN 1 AND 4294967295 LIMIT 1";
+    "typeof(rootpage) = 'integer' AND rootpage BETWEEN 1 AND ?2 LIMIT 1";
 constexpr const char* kSchemaLoad = "SELECT 1 FROM main.sqlite_master LIMIT 1";
 constexpr const char* kNoRoot = "the schema gives the table no root page";
 constexpr const char* kIntegerType = "INTEGER";
@@ -83,25 +84,6 @@ RecordValue recordValue(sqlite3_stmt* statement, int column) {
     }
     return value;
 }
-
-// One read transaction over the reads, where one can be had: the log's
-// frames read stay in it, since SQLite starts the log afresh only while
-// no reader uses it. Ended as it was begun.
-class ReadTransaction {
-public:
-    explicit ReadTransaction(sqlite3* db) : db_(sqlite3_get_autocommit(db) ? db : nullptr) {
-        if (db_ && sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK) db_ = nullptr;
-        if (db_) sqlite3_exec(db_, kSchemaLoad, nullptr, nullptr, nullptr);
-    }
-    ~ReadTransaction() {
-        if (db_ && !sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-    }
-    ReadTransaction(const ReadTransaction&) = delete;
-    ReadTransaction& operator=(const ReadTransaction&) = delete;
-
-private:
-    sqlite3* db_;
-};
 
 // A column of a table as SQLite's view of its declaration gives it: its
 // place in the table's records (none for a virtual generated column),
@@ -197,8 +179,12 @@ std::vector<Column> ownColumns(const std::vector<FileColumn>& file) {
 
 }  // namespace
 
+// One read transaction over the reads, where one can be had (its statement
+// also has the connection open the log): the log's frames read stay as they
+// are meanwhile, since SQLite starts the log afresh only while no reader
+// uses it. Ended as it was begun.
 TableReader::TableReader(sqlite3* db, const APMDeclaredTables& declared) : db_(db), declared_(declared) {
-    // A statement first, so that the connection has the log open.
+    began_ = sqlite3_get_autocommit(db_) && sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK;
     sqlite3_exec(db_, kSchemaLoad, nullptr, nullptr, nullptr);
     image_ = std::make_unique<sqlite_btree::FileImage>(db_);
     if (!image_->unreadable()) schema_ = sqlite_page_rows::schemaOf(*image_, &schemaSkipped_);
@@ -206,6 +192,7 @@ TableReader::TableReader(sqlite3* db, const APMDeclaredTables& declared) : db_(d
 
 TableReader::~TableReader() {
     if (own_) sqlite3_close_v2(own_);
+    if (began_ && !sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
 }
 
 const std::optional<std::string>& TableReader::unreadable() const { return image_->unreadable(); }
@@ -215,7 +202,10 @@ bool TableReader::readFailed() const { return image_->readFailed(); }
 std::vector<std::string> TableReader::tables() const {
     std::vector<std::string> names;
     for (const auto& entry : schema_) {
-        if (entry.type != "table" || sqlite3_strnicmp(entry.name.c_str(), kInternalPrefix, 7) == 0) continue;
+        if (entry.type != "table" ||
+            sqlite3_strnicmp(entry.name.c_str(), kInternalPrefix.data(), static_cast<int>(kInternalPrefix.size())) == 0) {
+            continue;
+        }
         if (std::none_of(names.begin(), names.end(), [&](const std::string& n) { return sameName(n, entry.name); })) {
             names.push_back(entry.name);
         }
@@ -258,23 +248,26 @@ std::optional<TableReader::Table> TableReader::tableOf(const std::string& name) 
         auto query = prepared(view, kColumnsQuery, name);
         std::size_t place = 0;
         int keys = 0;
-        std::optional<std::size_t> integerKey;
+        std::vector<std::size_t> integerKeys;
         while (query && sqlite3_step(query.get()) == SQLITE_ROW) {
             const int hidden = sqlite3_column_int(query.get(), 3);
             FileColumn column{text(query.get(), 0), std::nullopt, hidden == kVirtualGenerated || hidden == kStoredGenerated};
             if (hidden != kVirtualGenerated) column.place = place++;
-            if (sqlite3_column_int(query.get(), 2) > 0 && ++keys && sameName(text(query.get(), 1), kIntegerType)) {
-                integerKey = columns.size();
+            if (sqlite3_column_int(query.get(), 2) > 0 && sameName(text(query.get(), 1), kIntegerType)) {
+                integerKeys.push_back(columns.size());
             }
+            keys += sqlite3_column_int(query.get(), 2) > 0 ? 1 : 0;
             columns.push_back(std::move(column));
         }
         auto withoutRowID = prepared(view, kWithoutRowIDQuery, name);
         table.withoutRowID = withoutRowID && sqlite3_step(withoutRowID.get()) == SQLITE_ROW &&
                              sqlite3_column_int(withoutRowID.get(), 0) != 0;
-        if (keys == 1 && integerKey && !table.withoutRowID) columns[*integerKey].rowID = true;
+        // SQLite takes a table's one key column declared INTEGER for its row ID.
+        if (keys == 1 && integerKeys.size() == 1 && !table.withoutRowID) columns[integerKeys[0]].rowID = true;
         if (!columns.empty()) table.columns = std::move(columns);
         if (entry == schema_.end() && table.columns) {
             auto root = prepared(view, kRootQuery, name);
+            if (root) sqlite3_bind_int64(root.get(), 2, std::numeric_limits<std::uint32_t>::max());
             if (root && sqlite3_step(root.get()) == SQLITE_ROW) {
                 table.root = static_cast<std::uint32_t>(sqlite3_column_int64(root.get(), 0));
             }
@@ -323,7 +316,6 @@ bool TableReader::read(const std::string& name, const Shape& shape,
         whole(kNoRoot);
         return true;
     }
-    const ReadTransaction transaction(db_);
     if (!sqlite_page_rows::readRows(*image_, *table->root, name, shape.columns, visit, skipped, &work_)) {
         if (error->empty()) *error = "the read was ended";
         return false;

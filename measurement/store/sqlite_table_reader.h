@@ -79,6 +79,8 @@ private:
                            std::vector<APMUnreadableStretch>* skipped, std::string* error);
 
     sqlite3* db_;
+    // Whether the reader began the read transaction it holds on db_.
+    bool began_ = false;
     // Where SQLite cannot load the schema through db_: the reader's own.
     sqlite3* own_ = nullptr;
     bool viewLoaded_ = false;

@@ -165,3 +165,41 @@ TEST_CASE("a read of the file's pages while a connection of the process has it o
     sqlite3_close(db);
     CHECK_FALSE(holdsSharedLock(path));
 }
+
+TEST_CASE("rows that do not read are named in stretches whose count stays bounded, each between the rows given next "
+          "to it") {
+    constexpr int kRows = 3000;
+    testsupport::TempDir folder;
+    const fs::path path = folder / "alternating.sql";
+    sqlite3* db = nullptr;
+    REQUIRE(sqlite3_open(path.c_str(), &db) == SQLITE_OK);
+    // Every other row holds text where its owner declares an integer.
+    const std::string made = "CREATE TABLE counted (n); WITH RECURSIVE i(v) AS (SELECT 1 UNION ALL SELECT v + 1 FROM i "
+                             "WHERE v < " + std::to_string(kRows) +
+                             ") INSERT INTO counted (rowid, n) SELECT v, CASE v % 2 WHEN 0 THEN 'text' ELSE v END FROM i";
+    REQUIRE(sqlite3_exec(db, made.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK);
+    const APMDeclaredTables declared = {{"counted", {{"n", "INTEGER NOT NULL"}}}};
+    TableReader reader(db, declared);
+    std::string error;
+    const auto shape = reader.shapeOf("counted", &error);
+    REQUIRE(shape);
+    std::vector<std::int64_t> given;
+    std::vector<APMUnreadableStretch> skipped;
+    REQUIRE(reader.read(
+        "counted", *shape,
+        [&](const sqlite_page_rows::Row& row) {
+            given.push_back(*row.rowID);
+            return true;
+        },
+        &skipped, &error));
+    sqlite3_close(db);
+    CHECK(given.size() == kRows / 2);
+    REQUIRE(skipped.size() == 1000);
+    for (std::size_t at = 0; at + 1 < skipped.size(); ++at) {
+        CHECK(skipped[at].afterRowID == given[at]);
+        CHECK(skipped[at].beforeRowID == given[at + 1]);
+        CHECK(skipped[at].error == "row " + std::to_string(given[at] + 1) +
+                                       ": the column \"n\" holds text where it is declared INTEGER");
+    }
+    CHECK(skipped.back().error.find("(and 500 more that did not read after it)") != std::string::npos);
+}
