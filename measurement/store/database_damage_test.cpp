@@ -1373,3 +1373,18 @@ TEST_CASE("the carry of a file of another layout: a newer layout's columns go al
         }
     }
 }
+
+TEST_CASE("another program's own table with a column named rowid: the check before the first write takes the file "
+          "for whole, and the next event is stored in it") {
+    DatabaseFixture fx;
+    const double now = fx.time.now();
+    storeRowsOfEveryKind(fx, kStored, kStoredBundles);
+    testsupport::runSQL(fx.path(), "CREATE TABLE other_program (rowid INTEGER, x TEXT); INSERT INTO other_program "
+                                   "VALUES (5, 'a'), (9, 'b')");
+    fx.reopen();
+    fx.onWorker([&] { CHECK(fx.database().insertRawEvent(numbered(kStored, now), 1, nullptr)); });
+    CHECK_FALSE(fx.capture.hasCode(kAPMSqliteStoreDamageFoundCode));
+    CHECK_FALSE(fs::exists(fx.path().string() + ".corrupt"));
+    CHECK(rowsOf(fx.path(), "raw_events").size() == static_cast<std::size_t>(kStored) + 1);
+    CHECK(rowsOf(fx.path(), "other_program").size() == 2);
+}
