@@ -27,7 +27,8 @@ pointer (48 cases): one cell pointer of the last raw_events leaf set to 4080
 shm, frame (--trials each, 20 by default): 40 more events logged, one process
   each, whose commits stay in the log; a connection of this script's own holds
   the file while random bytes go over a span of the log index's hash area
-  (shm) or of one committed frame's page image (frame), and while the command
+  (shm) or of the page image of one committed frame that holds its page's
+  latest image (frame), and while the command
   runs. The database and its log are copied right after the damage and read
   fresh, by SQLite alone; counted: the rows of that read the live file lacks
   after the command (or holds with other values).
@@ -182,8 +183,9 @@ def run_pointer(args, base, work):
         page = f.read(PAGE_SIZE)
     cells = int.from_bytes(page[3:5], "big")
     columns = {"raw_events": engine_columns(database)["raw_events"]}
-    losing = lost = 0
-    print("pointer: cell, pointer, rows dumped, of them lost by the carry")
+    stored = engine_rows(database, columns)["raw_events"]
+    losing = lost = beyond = beyond_rows = 0
+    print("pointer: cell, pointer, rows dumped, of them lost by the carry, stored rows lost beside the cell's")
     for cell in (0, cells // 2, cells - 1):
         for pointer in POINTERS:
             data, copy = copy_base(base, work, "pointer")
@@ -197,8 +199,32 @@ def run_pointer(args, base, work):
             missing = len(dumped - set(after))
             losing += missing > 0
             lost += missing
-            print("  %3d %5d %6d %4d" % (cell, pointer, len(dumped), missing))
-    print("pointer totals: %d of %d cases lose rows the dump gave, %d rows in all" % (losing, 3 * len(POINTERS), lost))
+            pointed = cell_rowid(page, cell)
+            gone = sum(1 for r, row in stored.items() if r != pointed and after.get(r) != row)
+            beyond += gone > 0
+            beyond_rows += gone
+            print("  %3d %5d %6d %4d %4d" % (cell, pointer, len(dumped), missing, gone))
+    print("pointer totals: %d of %d cases lose rows the dump gave, %d rows in all; %d lose stored rows beside the "
+          "pointed cell's, %d rows in all" % (losing, 3 * len(POINTERS), lost, beyond, beyond_rows))
+
+
+def varint(data, at):
+    value = 0
+    for i in range(9):
+        byte = data[at + i]
+        if i == 8:
+            return (value << 8) | byte, at + 9
+        value = (value << 7) | (byte & 0x7f)
+        if byte < 0x80:
+            return value, at + i + 1
+    return value, at + 9
+
+
+def cell_rowid(page, cell):
+    """The row ID of a table leaf's cell, as its bytes give it."""
+    at = int.from_bytes(page[LEAF_HEADER + 2 * cell:LEAF_HEADER + 2 * cell + 2], "big")
+    _, at = varint(page, at)
+    return varint(page, at)[0]
 
 
 def damage_index(path, rng):
@@ -211,9 +237,16 @@ def damage_index(path, rng):
 
 
 def damage_frame(path, rng):
-    size = os.path.getsize(path + "-wal")
-    frames = (size - LOG_HEADER) // (FRAME_HEADER + PAGE_SIZE)
-    frame = rng.randrange(frames)
+    """Random bytes over a span of a committed frame that holds its page's latest image, which a
+    process holding the file takes for the page."""
+    with open(path + "-wal", "rb") as f:
+        log = f.read()
+    frames = (len(log) - LOG_HEADER) // (FRAME_HEADER + PAGE_SIZE)
+    latest = {}
+    for at in range(frames):
+        offset = LOG_HEADER + at * (FRAME_HEADER + PAGE_SIZE)
+        latest[int.from_bytes(log[offset:offset + 4], "big")] = at
+    frame = rng.choice(sorted(latest.values()))
     start = rng.randrange(PAGE_SIZE)
     end = min(PAGE_SIZE, start + rng.randint(16, PAGE_SIZE))
     with open(path + "-wal", "r+b") as f:

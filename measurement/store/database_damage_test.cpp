@@ -89,12 +89,14 @@ std::string columnsText(sqlite3_stmt* statement) {
     return row;
 }
 
-// Every row of a table by row ID, each column as its type and bytes.
-std::map<std::int64_t, std::string> rowsOf(const fs::path& path, const std::string& table) {
+// Every row of a table by row ID, each column (of those listed) as its type
+// and bytes.
+std::map<std::int64_t, std::string> rowsOf(const fs::path& path, const std::string& table,
+                                           const std::string& columns = "*") {
     Connection connection(path);
     sqlite3_stmt* statement = nullptr;
-    REQUIRE(sqlite3_prepare_v2(connection.db, ("SELECT rowid, * FROM " + table).c_str(), -1, &statement, nullptr) ==
-            SQLITE_OK);
+    REQUIRE(sqlite3_prepare_v2(connection.db, ("SELECT rowid, " + columns + " FROM " + table).c_str(), -1, &statement,
+                               nullptr) == SQLITE_OK);
     std::map<std::int64_t, std::string> rows;
     int rc = SQLITE_OK;
     while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
@@ -661,9 +663,10 @@ TEST_CASE("damage on any one page: the carry and the dump take every row whose c
         // same in the dump.
         const auto& stored = storedRows.at(entry.layout);
         std::set<std::int64_t> readable;
-        for (const auto& [rowID, row] : carried) {
+        for (const auto& row : carried) {
+            const std::int64_t rowID = row.first;
             CAPTURE(rowID);
-            CHECK((stored.count(rowID) && stored.at(rowID) == row));
+            CHECK((stored.count(rowID) && stored.at(rowID) == row.second));
             readable.insert(rowID);
         }
         CHECK(dumped.size() == readable.size());
@@ -1100,16 +1103,7 @@ std::string engineColumns(const std::string& table) {
 // Every row of a table of the engine's by row ID, its columns the engine
 // declares (in its order) as type and bytes.
 std::map<std::int64_t, std::string> engineRowsOf(const fs::path& path, const std::string& table) {
-    Connection connection(path);
-    sqlite3_stmt* statement = nullptr;
-    const std::string sql = "SELECT rowid, " + engineColumns(table) + " FROM " + table;
-    REQUIRE(sqlite3_prepare_v2(connection.db, sql.c_str(), -1, &statement, nullptr) == SQLITE_OK);
-    std::map<std::int64_t, std::string> rows;
-    int rc = SQLITE_OK;
-    while ((rc = sqlite3_step(statement)) == SQLITE_ROW) rows.emplace(sqlite3_column_int64(statement, 0), columnsText(statement));
-    sqlite3_finalize(statement);
-    REQUIRE(rc == SQLITE_DONE);
-    return rows;
+    return rowsOf(path, table, engineColumns(table));
 }
 
 std::map<std::string, std::map<std::int64_t, std::string>> engineRows(const fs::path& path) {
@@ -1367,9 +1361,10 @@ TEST_CASE("the carry of a file of another layout: a newer layout's columns go al
         const std::string refused = std::to_string(entry.refused) + " rows that read but that the tables' constraints refused";
         CHECK((said[0].contexts.at(1).stringValue().find(refused) != std::string::npos) == (entry.refused > 0));
         CHECK(Connection(fx.path()).integer(entry.check) == 1);
-        for (const auto& [table, rows] : before) {
+        for (const auto& tableRows : before) {
+            const std::string& table = tableRows.first;
             CAPTURE(table);
-            if (table != "user_attributes") CHECK(engineRowsOf(fx.path(), table) == rows);
+            if (table != "user_attributes") CHECK(engineRowsOf(fx.path(), table) == tableRows.second);
         }
     }
 }
