@@ -104,7 +104,7 @@ int runExperiments(const ExperimentsOptions& options, const platform::LaunchOpti
     const auto state = measurement::control::experimentsState();
     // Tables that could not be read are not shown as empty.
     if (state["error"].isString()) {
-        std::cerr << "velmora experiments: " << state["error"].stringValue() << '\n';
+        tools::sayError("velmora experiments", state["error"].stringValue());
         return 1;
     }
     if (options.json) {
@@ -113,7 +113,7 @@ int runExperiments(const ExperimentsOptions& options, const platform::LaunchOpti
         printState(state);
     }
     if (options.fetch && (fetch.failure || state["last_success"].realValue() < start)) {
-        std::cerr << "velmora experiments: the fetch failed" << (fetch.failure ? ": " + *fetch.failure : "") << '\n';
+        tools::sayError("velmora experiments", "the fetch failed" + (fetch.failure ? ": " + *fetch.failure : ""));
         return 1;
     }
     return 0;

@@ -648,6 +648,7 @@ TEST_CASE("velmora's data folder option, pi, text programs, prices and remote-co
             std::map<std::string, std::string> variables = {};
             int status = 2;
             std::string out = {};  // a part of standard output, for a status other than 2
+            std::string notOut = {};  // what standard output must not hold, for a status other than 2
         };
         const std::string quit = (data / "quit.script").string();
         const std::string noAddress = " is not an http address on this machine (give a loopback http address";
@@ -684,6 +685,13 @@ TEST_CASE("velmora's data folder option, pi, text programs, prices and remote-co
         const std::string danglingSaid = ": --data is a link to " + (data / "nothing-here").string() +
                                          ", which is not there: " + dangling;
         std::ofstream(data / "not-json.json") << "{\"entries\": {\"a\": 1}\n";
+        // A name that would colour the terminal and is no UTF-8; a link round a
+        // loop back to itself; a script an editor began with a byte-order mark.
+        const std::string escapeName = (data / "colour\x1b[31m\xff").string();
+        std::ofstream(escapeName) << "a file\n";
+        const std::string loop = (data / "loop").string();
+        std::filesystem::create_directory_symlink(data / "loop", loop);
+        std::ofstream(data / "bom.script") << "\xEF\xBB\xBF" << "bogus\nquit\n";
         const std::string notJSON = (data / "not-json.json").string();
         const std::string noCurrency = "\" is not a currency code: three capital letters, such as USD";
         const std::string unreachable = "velmora: VELMORA_NETWORK_REACHABLE is 0, no or false (unreachable) or 1, yes "
@@ -723,7 +731,45 @@ TEST_CASE("velmora's data folder option, pi, text programs, prices and remote-co
             {{"analytics", "purchase", "pro", "--price", "1", "--currency", "", "--data", folder},
              "velmora analytics purchase: --currency: \"" + noCurrency},
             {{"analytics", "purchase", "pro", "--price", "1", "--currency", "US\nD", "--data", folder},
-             "--currency: \"US\nD" + noCurrency},
+             "--currency: \"US\\nD" + noCurrency},
+            // What a refusal quotes is escaped as the engine's log escapes it: one line, nothing for the terminal.
+            {{"analytics", "log", "x", "--data", escapeName},
+             "velmora analytics log: --data is a file, not a folder: " + (data / "colour\\x1b[31m\\xff").string() + "\n"},
+            {{"analytics", "identity", "--data", folder}, "0F0E0D0C-0B0A-4908-8706-05040302010\\n\"\n",
+             {{"VELMORA_IDENTIFIER_FOR_VENDOR", "0F0E0D0C-0B0A-4908-8706-05040302010\n"}}},
+            // A UUID in either case, kept as the platform writes it.
+            {{"analytics", "identity", "--data", (data / "identity").string()}, "", {{"VELMORA_IDENTIFIER_FOR_VENDOR",
+             "0f0e0d0c-0b0a-4908-8706-050403020100"}}, 0, "\"0F0E0D0C-0B0A-4908-8706-050403020100\"", "0f0e0d0c"},
+            // An empty product, refused at once naming the rule.
+            {{"analytics", "purchase", "", "--price", "1", "--data", folder},
+             "velmora analytics purchase: product: the product identifier is empty, and the engine reports no "
+             "purchase without one"},
+            // Help refuses what the command refuses.
+            {{"analytics", "log", "--help", "ev", "a=1", "a=2", "--data", folder},
+             "velmora analytics log: the parameter \"a\" is given more than once: give each key once"},
+            {{"analytics", "consent", "--help", "ad_storage=maybe", "--data", folder},
+             "velmora analytics consent: ad_storage is granted or denied, not \"maybe\""},
+            {{"analytics", "open", "--help", "open?utm_source=mail", "--data", folder},
+             "velmora analytics open: \"open?utm_source=mail\" is no URL: it does not begin with a scheme"},
+            {{"script", "run", "--text", sum, "--setting", "tag=blue", "--setting", "tag=red"},
+             "velmora script run: the setting \"tag\" is given more than once: give each setting once"},
+            // An empty language names none.
+            {{"app", "--lang", "", "--script", quit, "--data", folder}, "velmora app: --lang: an empty value names no "
+             "language"},
+            // A loop of links is called one.
+            {{"analytics", "log", "x", "--data", loop},
+             "velmora analytics log: --data is a link to " + loop + ", which leads round a loop of links back to itself"},
+            // No version line beside a fetch that was never made.
+            {{"analytics", "config", "--data", (data / "unfetched").string()},
+             "velmora analytics config: no measurement service address to fetch from", {}, 1, "", "configuration version"},
+            // An IPv6 address with its zone is one.
+            {{"analytics", "config", "--data", (data / "zoned").string()},
+             "velmora analytics config: the fetch failed: the request failed: ",
+             {{"VELMORA_MEASUREMENT_SERVICE_URL", "http://[::1%25lo]:9/"}}, 1, "", "configuration version"},
+            // A byte-order mark before a script's first line is no part of its command.
+            {{"app", "--script", (data / "bom.script").string(), "--data", (data / "bom").string()}, "", {}, 0,
+             "unknown command \"bogus\""},
+
             {{"analytics", "purchase", "pro", "--price", "1", "--currency", "usd", "--data", folder},
              "--currency: \"usd" + noCurrency},
             {{"analytics", "log", "probe", "a=1", "a=2", "--data", folder},
@@ -910,6 +956,8 @@ TEST_CASE("velmora's data folder option, pi, text programs, prices and remote-co
             // What the application and its help say.
             {{"app", "--help"}, "", {}, 0, "WIDTHxHEIGHT: 100 to 4096 each"},
             {{"-VEZArurerudoDebugEnabled", "app", "--help"}, "", {}, 0, "--screen"},
+            // Help before the words a command needs answers all the same.
+            {{"analytics", "purchase", "--help"}, "", {}, 0, "--price"},
             {{"app", "--data", (data / "lang").string(), "--script", (data / "quit.script").string()},
              "",
              {{"LC_ALL", ""}, {"LC_MESSAGES", ""}, {"LANG", "fr_FR"}},
@@ -930,6 +978,7 @@ TEST_CASE("velmora's data folder option, pi, text programs, prices and remote-co
             CHECK(contains(run.err, c.err));
             if (c.status == 2) CHECK(run.out.empty());
             CHECK(contains(run.out, c.out));
+            if (!c.notOut.empty()) CHECK_FALSE(contains(run.out, c.notOut));
         }
         CHECK_FALSE(std::filesystem::exists(data / "Application Support"));
         CHECK_FALSE(std::filesystem::exists(data / "home"));

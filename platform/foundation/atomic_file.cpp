@@ -68,7 +68,13 @@ bool processIsGone(pid_t pid) { return pid != ::getpid() && ::kill(pid, 0) != 0 
 bool writeFileAtomically(const std::filesystem::path& file, const std::string& bytes, unsigned mode, std::string* why) {
     static std::atomic<unsigned> counter{0};
     std::error_code ec;
-    if (file.has_parent_path()) std::filesystem::create_directories(file.parent_path(), ec);
+    // A folder that cannot be made is the cause to name, not the missing
+    // folder that the file's open meets after it.
+    if (file.has_parent_path() && !std::filesystem::create_directories(file.parent_path(), ec) && ec) {
+        setReason(why, "cannot write " + file.string() + ": the folder " + file.parent_path().string() +
+                           " cannot be made: " + ec.message());
+        return false;
+    }
     std::filesystem::path temp = file;
     temp += kTemporaryInfix + std::to_string(::getpid()) + "-" + std::to_string(counter++);
     if (!writeFileSynced(temp, bytes, mode)) {

@@ -14,7 +14,8 @@ namespace platform {
 // crash, or a power cut) sees either the old file or the new one, never a
 // part. Creates the folder when missing. On failure the old file is
 // untouched, the temporary file removed, and `why` (when given) says what
-// failed.
+// failed: "cannot write <file>: " and the system's reason, that of the
+// folder's making when it could not be made.
 bool writeFileAtomically(const std::filesystem::path& file, const std::string& bytes, unsigned mode = 0644,
                          std::string* why = nullptr);
 

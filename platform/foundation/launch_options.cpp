@@ -76,30 +76,33 @@ void readReachable(LaunchOptions& options, const LaunchOptions::Lookup& lookup) 
     }
 }
 
-// A vendor identifier as the platform makes one and the engine sends it in
-// every bundle: a UUID, 32 upper-case hexadecimal digits grouped 8-4-4-4-12
-// by hyphens. Anything else would go out as the device's identifier.
-bool isVendorIdentifier(const std::string& text) {
+// A vendor identifier as the engine sends it in every bundle: a UUID, 32
+// hexadecimal digits grouped 8-4-4-4-12 by hyphens, in upper case as the
+// platform writes one; given in lower case (as uuidgen prints it) it is the
+// same UUID. None for anything else, which would go out as the device's
+// identifier.
+std::optional<std::string> vendorIdentifier(std::string text) {
     constexpr std::size_t kLength = 36;
     constexpr std::array<std::size_t, 4> kHyphens = {8, 13, 18, 23};
-    if (text.size() != kLength) return false;
+    if (text.size() != kLength) return std::nullopt;
     for (std::size_t i = 0; i < text.size(); ++i) {
         const bool hyphen = std::find(kHyphens.begin(), kHyphens.end(), i) != kHyphens.end();
-        const char c = text[i];
-        if (hyphen ? c != '-' : !((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'))) return false;
+        char& c = text[i];
+        if (c >= 'a' && c <= 'f') c = static_cast<char>(c - 'a' + 'A');
+        if (hyphen ? c != '-' : !((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'))) return std::nullopt;
     }
-    return true;
+    return text;
 }
 
 void readVendorIdentifier(LaunchOptions& options, const LaunchOptions::Lookup& lookup) {
     const char* value = lookup("VELMORA_IDENTIFIER_FOR_VENDOR");
     if (value == nullptr) return;
-    if (isVendorIdentifier(value)) {
-        options.identifierForVendor = value;
+    if (auto identifier = vendorIdentifier(value)) {
+        options.identifierForVendor = std::move(identifier);
         return;
     }
     options.refused.push_back(std::string("VELMORA_IDENTIFIER_FOR_VENDOR is a UUID as the platform writes one, 32 "
-                                          "upper-case hexadecimal digits grouped 8-4-4-4-12 by hyphens (such as "
+                                          "hexadecimal digits grouped 8-4-4-4-12 by hyphens, in either case (such as "
                                           "0F0E0D0C-0B0A-4908-8706-050403020100), not \"") +
                               value + "\"");
 }
@@ -213,8 +216,9 @@ const std::vector<LaunchOptions::Variable> kVariables = {
      }},
     {{"VELMORA_IDENTIFIER_FOR_VENDOR"}, "every command",
      "the device's vendor identifier, which the engine sends in every bundle; a new one for each process by "
-     "default. A UUID as the platform writes one, 32 upper-case hexadecimal digits grouped 8-4-4-4-12 by hyphens "
-     "(`0F0E0D0C-0B0A-4908-8706-050403020100`); anything else, an empty value too, stops every command with status 2",
+     "default. A UUID, 32 hexadecimal digits grouped 8-4-4-4-12 by hyphens (`0F0E0D0C-0B0A-4908-8706-050403020100`), "
+     "kept in upper case as the platform writes one when given in lower case; anything else, an empty value too, "
+     "stops every command with status 2",
      readVendorIdentifier},
     {{"VELMORA_LOCK_WAIT_SECONDS"}, "every command",
      "the longest a wait for the lock of a file that processes share (the databases' `-lock`, the engine's settings' "
