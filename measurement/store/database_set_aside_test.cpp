@@ -177,7 +177,7 @@ TEST_CASE("setting aside takes the file the store opened, with its companions, o
         CHECK(store->tableExists("shared", nullptr));
     }
     SUBCASE("a rename that fails puts the companions back") {
-        refusedRenameSource = path.string();
+        refusedRenameSource = path.string() + kAPMSqliteStoreCarrySuffix;
         CHECK_FALSE(store->setAsideAndReopen("unusable", nullptr));
         refusedRenameSource.clear();
         CHECK(capture.hasCode(kAPMSqliteStoreSetAsideFailedCode));

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "measurement/store/sqlite_format.h"
@@ -177,18 +178,24 @@ private:
     std::vector<unsigned char> buffer_;
 };
 
-// An interior page's children, pushed so that the first comes off first.
-void pushChildren(const TablePage& page, std::vector<std::uint32_t>* pending, std::vector<PageDamage>* damage) {
-    pending->push_back(page.rightChild());
+// No page has this number: in the pages still to walk, it stands for the
+// child of a cell that did not read, whose damage is told in its turn.
+constexpr std::uint32_t kUnreadChild = 0;
+
+// An interior page's children, pushed so that the first comes off first;
+// the damage of each cell that does not read waits in `unread` for its
+// turn among them.
+void pushChildren(const TablePage& page, std::vector<std::uint32_t>* pending, std::vector<PageDamage>* unread) {
+    auto push = [&](std::uint32_t child, std::string why) {
+        if (child == kUnreadChild) unread->push_back({page.number(), why.empty() ? "a child is page 0" : why});
+        pending->push_back(child);
+    };
+    push(page.rightChild(), "");
     for (std::size_t index = page.cells(); index-- > 0;) {
         std::uint32_t child = 0;
         std::int64_t key = 0;
         std::string why;
-        if (page.childAt(index, &child, &key, &why)) {
-            pending->push_back(child);
-        } else {
-            damage->push_back({page.number(), why});
-        }
+        push(page.childAt(index, &child, &key, &why) ? child : kUnreadChild, why);
     }
 }
 
@@ -224,31 +231,43 @@ bool leafWhole(const TablePage& page, Walker* walker, std::vector<TableCell>* ce
 
 }  // namespace
 
-TableWalk walkTable(const FileImage& image, std::uint32_t root, const std::function<bool(const TableCell&)>& visit) {
+TableWalk walkTable(const FileImage& image, std::uint32_t root, const std::function<bool(const TableCell&)>& visit,
+                    const std::function<void(const PageDamage&)>& damaged) {
     TableWalk walk;
     Walker walker(image);
     std::vector<std::uint32_t> pending{root};
+    std::vector<PageDamage> unread;
+    if (root == kUnreadChild) unread.push_back({root, "the root is page 0"});
     TablePage page;
     TableCell cell;
+    auto note = [&](PageDamage damage) {
+        if (damaged) damaged(damage);
+        walk.damage.push_back(std::move(damage));
+    };
     while (!pending.empty() && !walk.ended) {
         const std::uint32_t number = pending.back();
         pending.pop_back();
         std::string why;
+        if (number == kUnreadChild) {
+            note(std::move(unread.back()));
+            unread.pop_back();
+            continue;
+        }
         if (!walker.firstVisit(number)) {
-            walk.damage.push_back({number, "the tree leads to it again"});
+            note({number, "the tree leads to it again"});
             continue;
         }
         if (!page.read(image, number, false, &why)) {
-            walk.damage.push_back({number, why});
+            note({number, why});
             continue;
         }
         if (!page.leaf()) {
-            pushChildren(page, &pending, &walk.damage);
+            pushChildren(page, &pending, &unread);
             continue;
         }
         for (std::size_t index = 0; index < page.cells() && !walk.ended; ++index) {
             if (!walker.leafCell(page, index, &cell, &why)) {
-                walk.damage.push_back({number, why});
+                note({number, why});
                 continue;
             }
             ++walk.cellsRead;

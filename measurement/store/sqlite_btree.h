@@ -47,8 +47,11 @@ struct TableWalk {
 // page that is no table page, a cell off its page, a payload that runs past
 // its page or its overflow chain, a chain that loops) is named in
 // `damage`, and the walk goes on with the pages it still reaches. Keys are
-// given as the tree holds them, in whatever order that is.
-TableWalk walkTable(const FileImage& image, std::uint32_t root, const std::function<bool(const TableCell&)>& visit);
+// given as the tree holds them, in whatever order that is. `damaged`, when
+// given, hears each damage as the walk meets it, in the tree's order among
+// the cells (that of a cell of an interior page where its child would be).
+TableWalk walkTable(const FileImage& image, std::uint32_t root, const std::function<bool(const TableCell&)>& visit,
+                    const std::function<void(const PageDamage&)>& damaged = {});
 
 // The page SQLite appends a table's new rows to: the leaf reached from the
 // root by right children alone, and its cells in order.
