@@ -12,6 +12,8 @@
 #include <cstring>
 #include <system_error>
 
+#include "platform/foundation/set_aside_copies.h"
+
 namespace platform {
 
 namespace {
@@ -115,19 +117,17 @@ bool rewriteFileAtomically(const std::filesystem::path& file, const std::string&
 }
 
 std::optional<std::filesystem::path> setFileAside(const std::filesystem::path& file, std::string* why) {
-    std::filesystem::path aside = file;
-    aside += ".corrupt";
+    const auto aside = nextSetAsideName(file.string(), {}, why);
+    if (!aside) return std::nullopt;
     std::error_code ec;
-    for (int n = 2; std::filesystem::exists(aside, ec); ++n) {
-        aside = file;
-        aside += ".corrupt-" + std::to_string(n);
-    }
-    std::filesystem::rename(file, aside, ec);
+    std::filesystem::rename(file, *aside, ec);
     if (ec) {
         setReason(why, ec.message());
         return std::nullopt;
     }
-    return aside;
+    // An older copy that cannot be deleted stays; the next one set aside tries again.
+    deleteOlderSetAsideCopies(file.string(), {});
+    return std::filesystem::path(*aside);
 }
 
 }  // namespace platform
