@@ -11,3 +11,9 @@ add_dependencies(bench_history velmora)
 velmora_program(bench_plist_writer
   SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/bench_plist_writer.cpp
   DEPS platform_foundation)
+
+# One preferences write as a command makes it, beside the bare atomic
+# rewrite of the same bytes.
+velmora_program(bench_preferences_write
+  SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/bench_preferences_write.cpp
+  DEPS platform_foundation)

@@ -41,6 +41,11 @@ std::vector<std::string> environmentWith(const std::vector<std::string>& added, 
 }
 
 pid_t spawnChild(const std::vector<std::string>& argv, const std::vector<std::string>& environment, int out, int err) {
+    return spawnChild(argv, environment, STDIN_FILENO, out, err);
+}
+
+pid_t spawnChild(const std::vector<std::string>& argv, const std::vector<std::string>& environment, int in, int out,
+                 int err) {
     REQUIRE(!argv.empty());
     std::vector<std::string> arguments(argv);
     std::vector<std::string> variables(environment);
@@ -48,6 +53,7 @@ pid_t spawnChild(const std::vector<std::string>& argv, const std::vector<std::st
     auto envPointers = pointersTo(variables);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
+    if (in != STDIN_FILENO) posix_spawn_file_actions_adddup2(&actions, in, STDIN_FILENO);
     posix_spawn_file_actions_adddup2(&actions, out, STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, err, STDERR_FILENO);
     pid_t pid = -1;

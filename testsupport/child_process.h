@@ -18,6 +18,9 @@ std::vector<std::string> environmentWith(const std::vector<std::string>& added, 
 // and error go to the given descriptors (which the caller still owns).
 // Fails the test when the program cannot be started.
 pid_t spawnChild(const std::vector<std::string>& argv, const std::vector<std::string>& environment, int out, int err);
+// The same, its standard input read from `in`.
+pid_t spawnChild(const std::vector<std::string>& argv, const std::vector<std::string>& environment, int in, int out,
+                 int err);
 
 // The child's exit status (128 + signal when a signal ended it); a child
 // still running at the limit is killed, and the status is -1.

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <stdexcept>
@@ -62,8 +63,27 @@ std::optional<std::string> RecordedRequest::header(const std::string& name) cons
     return std::nullopt;
 }
 
+namespace {
+
+// The server's workers, counting the connections handed to them: one task
+// for each connection accepted.
+class CountingPool : public httplib::ThreadPool {
+public:
+    explicit CountingPool(std::atomic<std::size_t>& count) : ThreadPool(CPPHTTPLIB_THREAD_POOL_COUNT), count_(count) {}
+    void enqueue(std::function<void()> task) override {
+        ++count_;
+        ThreadPool::enqueue(std::move(task));
+    }
+
+private:
+    std::atomic<std::size_t>& count_;
+};
+
+}  // namespace
+
 struct LoopbackServer::State {
     httplib::Server server;
+    std::atomic<std::size_t> connections{0};
     std::thread listener;
     std::atomic<bool> listenerDone{false};
     int port = -1;
@@ -143,6 +163,7 @@ LoopbackServer::LoopbackServer() : state_(std::make_shared<State>()) {
     state.server.Patch(".*", handler);
     state.server.Delete(".*", handler);
     state.server.Options(".*", handler);
+    state.server.new_task_queue = [&state] { return new CountingPool(state.connections); };
     // One request per connection: no idle connection keeps a worker busy
     // when the server shuts down.
     state.server.set_keep_alive_max_count(1);
@@ -193,6 +214,8 @@ std::vector<RecordedRequest> LoopbackServer::requests() const {
     std::lock_guard lock(state_->mutex);
     return state_->requests;
 }
+
+std::size_t LoopbackServer::connectionCount() const { return state_->connections.load(); }
 
 std::size_t LoopbackServer::requestCount() const {
     std::lock_guard lock(state_->mutex);

@@ -57,6 +57,9 @@ public:
 
     std::vector<RecordedRequest> requests() const;
     std::size_t requestCount() const;
+    // The connections accepted so far, whether a request came on them or
+    // not.
+    std::size_t connectionCount() const;
     // Waits (in real time, at most the limit) until that many requests have
     // arrived; answers whether they did.
     bool waitForRequests(std::size_t count, double timeoutSeconds) const;

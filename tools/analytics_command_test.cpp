@@ -1005,15 +1005,18 @@ TEST_CASE("A file header SQLite refuses: the dump says why it read nothing and c
         std::string bytes;
         // What SQLite says of the file; none when it reads it (but will not write it).
         std::optional<std::string> refusal;
+        // Whether its rows still read from their cells, which SQLite's
+        // refusal of the header leaves as they were.
+        bool carried = false;
         // The file cut after its first page, with an empty log beside it,
         // which a read that takes the log into memory would delete.
         bool cutWithEmptyLog = false;
     };
     const std::vector<Case> cases = {
-        {"the schema format number 9", 44, std::string("\0\0\0\x09", 4), "unsupported file format"},
+        {"the schema format number 9", 44, std::string("\0\0\0\x09", 4), "unsupported file format", true},
         {"no database's first bytes", 0, "not a database!", "file is not a database"},
-        {"a write version past SQLite's", 18, "\x07", std::nullopt},
-        {"the first page alone, an empty log beside it", 0, "", "database disk image is malformed", true},
+        {"a write version past SQLite's", 18, "\x07", std::nullopt, true},
+        {"the first page alone, an empty log beside it", 0, "", "database disk image is malformed", false, true},
     };
     for (const auto& entry : cases) {
         const std::string what = entry.what;
@@ -1054,9 +1057,9 @@ TEST_CASE("A file header SQLite refuses: the dump says why it read nothing and c
         CHECK(testsupport::readText(tool.database().string() + ".corrupt") == damaged);
         const auto names = tool.storedNames();
         CHECK(names.count("after") == 1);
-        // Carried when the file still reads; the first open is not said again.
-        CHECK(names.count("before") == (entry.refusal ? 0u : 1u));
-        CHECK(names.count("_f") == (entry.refusal ? 0u : 1u));
+        // Carried when its cells still read; the first open is not said again.
+        CHECK(names.count("before") == (entry.carried ? 1u : 0u));
+        CHECK(names.count("_f") == (entry.carried ? 1u : 0u));
         CHECK(tool.log("later").status == 0);
     }
 }
@@ -1135,6 +1138,57 @@ TEST_CASE("A database the user may only read is kept as it is: the event is not 
     CHECK(testsupport::readText(tool.database()) == stored);
     CHECK_FALSE(fs::exists(tool.database().string() + ".corrupt"));
     CHECK(tool.storedNames() == std::multiset<std::string>{"_f", "before"});
+}
+
+TEST_CASE("What this user may not make is refused or said with the system's cause, once, by the commands that store") {
+    using Cases = std::vector<std::pair<std::vector<std::string>, std::string>>;
+    for (const bool made : {false, true}) {
+        CAPTURE(made);
+        ToolFixture tool;
+        // Only root writes in the test's folder; made, the data folder is the user's but for the engine's folder.
+        const fs::path root = tool.folder.path();
+        fs::permissions(root, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                  fs::perms::others_read | fs::perms::others_exec);
+        fs::copy(VELMORA_SOURCE_DIR "/velmora/resources", root / "resources", fs::copy_options::recursive);
+        std::ofstream(root / "quit.script") << "quit\n";
+        if (made) {
+            fs::create_directories(tool.data() / "Preferences");
+            giveToNobody(tool.data());
+            fs::create_directories(tool.data() / "Application Support");
+        }
+        const std::string data = tool.data().string(), support = data + "/Application Support";
+        const std::vector<std::string> app = {"app", "--script", (root / "quit.script").string()};
+        // Not made: each command's name; made: a part of what it says.
+        const Cases cases = !made ? Cases{{app, "velmora app"}, {{"analytics", "log", "x"}, "velmora analytics log"},
+                                          {{"analytics", "identity"}, "velmora analytics identity"},
+                                          {{"analytics", "consent", "ad_storage=denied"}, "velmora analytics consent"},
+                                          {{"calc", "--k", "1", "--n", "2", "--p", "0.5"}, "velmora calc"},
+                                          {{"experiments"}, "velmora experiments"}}
+                                  : Cases{{app, support + "/RemoteConfig cannot be made: Permission denied"},
+                                          {{"analytics", "purchase", "pro", "--price", "1", "--receipt"},
+                                           "the receipt cannot be written: cannot write " + support +
+                                               "/Store/receipt: the folder " + support + "/Store cannot be made: "
+                                               "Permission denied\n"}};
+        for (auto [arguments, said] : cases) {
+            arguments.insert(arguments.end(), {"--data", data});
+            std::string why;
+            const auto run = runAsNobody(root, arguments, {"VELMORA_RESOURCES=" + (root / "resources").string()}, &why);
+            if (!run) {
+                MESSAGE("skipped: " << why);
+                return;
+            }
+            CAPTURE(run->err);
+            CHECK((run->out + run->err).find("No such file or directory") == std::string::npos);
+            CHECK(run->status == (made ? 1 : 2));
+            // Not made: one line with the system's reason, and nothing run.
+            const std::string expected = made ? said : said + ": --data cannot be made: " + root.string() +
+                                                           " takes no new folder from this user (Permission denied): " +
+                                                           data + "\n";
+            CHECK((run->out + run->err).find(expected) != std::string::npos);
+            if (!made) CHECK(run->err == expected);
+        }
+        if (!made) CHECK_FALSE(fs::exists(tool.data()));
+    }
 }
 
 TEST_CASE("A name in a damaged file's schema reaches the standard error escaped, from the dump and from the engine") {

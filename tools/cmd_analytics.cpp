@@ -42,6 +42,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "measurement/control/engine_control.h"
@@ -56,6 +57,7 @@
 #include "platform/frameworks/product_catalogue/product_catalogue.h"
 #include "tools/command_registry.h"
 #include "tools/data_folder.h"
+#include "tools/fetch_network.h"
 #include "tools/kept_preferences.h"
 #include "tools/lock_waits.h"
 #include "tools/option_values.h"
@@ -105,7 +107,7 @@ void endEngine() { measurement::control::shutdown(); }
 // was to store or read there was.
 bool reportDatabaseFailure(const std::string& command) {
     const auto failure = measurement::control::databaseFailure();
-    if (failure) std::cerr << command << ": the measurement database could not be opened: " << *failure << '\n';
+    if (failure) tools::sayError(command, "the measurement database could not be opened: " + *failure);
     return failure.has_value();
 }
 
@@ -162,30 +164,28 @@ std::optional<Value> parameterValue(const std::string& key, const std::string& t
     return Value(real);
 }
 
-int logOne(const std::string& name, const std::vector<std::string>& pairs) {
-    Value::Dictionary parameters;
+// The parameters of the key=value pairs; why they cannot be, when a pair is
+// no key=value, a value no event carries, or a key is given twice.
+std::optional<std::string> readParameters(const std::vector<std::string>& pairs, Value::Dictionary& parameters) {
     for (const auto& pair : pairs) {
         const auto equals = pair.find('=');
-        if (equals == std::string::npos || equals == 0) {
-            std::cerr << "velmora analytics log: parameters are key=value, not \"" << pair << "\"\n";
-            return 2;
-        }
+        if (equals == std::string::npos || equals == 0) return "parameters are key=value, not \"" + pair + "\"";
         std::string why;
         const std::string key = pair.substr(0, equals);
         auto value = parameterValue(key, pair.substr(equals + 1), &why);
-        if (!value) {
-            std::cerr << "velmora analytics log: " << why << "\n";
-            return 2;
-        }
+        if (!value) return why;
         // An event holds one value a key: the second would replace the
         // first without a word.
-        if (parameters.count(key) > 0) {
-            std::cerr << "velmora analytics log: the parameter \"" << key << "\" is given more than once: give "
-                      << "each key once\n";
-            return 2;
-        }
+        if (parameters.count(key) > 0) return "the parameter \"" + key + "\" is given more than once: give each key once";
         parameters[key] = std::move(*value);
     }
+    return std::nullopt;
+}
+
+int logOne(const std::string& name, const std::vector<std::string>& pairs) {
+    // The command line's check has taken the pairs.
+    Value::Dictionary parameters;
+    readParameters(pairs, parameters);
     measurement::control::EventWriteRecorder writes;
     if (!velmora::configureMeasurementAnalytics()) {
         std::cerr << "velmora analytics log: the application could not be configured\n";
@@ -204,11 +204,11 @@ int logOne(const std::string& name, const std::vector<std::string>& pairs) {
     }
     const auto outcome = measurement::control::outcomeOfEvent(name, writes.writes());
     if (outcome.failure) {
-        std::cerr << "velmora analytics log: the event was not stored: " << *outcome.failure << '\n';
+        tools::sayError("velmora analytics log", "the event was not stored: " + *outcome.failure);
         return 1;
     }
     if (outcome.storedName != name) std::cout << "stored " << name << " as \"" << outcome.storedName << "\"\n";
-    if (outcome.parameterRefusal) std::cerr << "velmora analytics log: stored, but " << *outcome.parameterRefusal << '\n';
+    if (outcome.parameterRefusal) tools::sayError("velmora analytics log", "stored, but " + *outcome.parameterRefusal);
     uploadAsOnResignation();
     return 0;
 }
@@ -268,10 +268,17 @@ std::optional<std::int64_t> purchaseMicros(const std::string& price, std::int64_
     return total;
 }
 
-// Why the store could not report this purchase: a price that is no plain
-// non-negative decimal, one finer than the engine keeps, or a value beyond
-// what it stores; none when it can. The quantity is read as the option's.
-std::optional<std::string> purchaseRefusal(const PurchaseOptions& options) {
+// Why the store could not report this purchase: an empty product, a price
+// that is no plain non-negative decimal, one finer than the engine keeps, or
+// a value beyond what it stores; none when it can. Only what was given is
+// judged (help may be asked for before the rest); the quantity is read as
+// the option's.
+std::optional<std::string> purchaseRefusal(const PurchaseOptions& options, bool productGiven, bool priceGiven) {
+    if (productGiven && options.product.empty()) {
+        return "product: the product identifier is empty, and the engine reports no purchase without one: give the "
+               "identifier the store sells it under";
+    }
+    if (!priceGiven) return std::nullopt;
     if (!isPlainDecimal(options.price) || options.price[0] == '-') {
         return "--price: the price \"" + options.price + "\" is not a number as the store gives prices: a "
                "non-negative decimal such as 0.99 (digits, and a point followed by digits)";
@@ -307,7 +314,7 @@ int purchaseStatus(const measurement::control::PurchaseWatch::Result& result, co
                       << transaction << " was reported before (give another --transaction, or none for a new one)\n";
             return 1;
         case Outcome::refused:
-            std::cerr << "velmora analytics purchase: the purchase event was not stored: " << result.detail << '\n';
+            tools::sayError("velmora analytics purchase", "the purchase event was not stored: " + result.detail);
             return 1;
         case Outcome::none: break;
     }
@@ -338,8 +345,9 @@ int purchaseOne(PurchaseOptions options) {
         purchase.quantity = options.quantity;
         platform::Receipt receipt;
         receipt.purchases.push_back(purchase);
-        if (!platform::ReceiptWriter::write(receipt)) {
-            std::cerr << "velmora analytics purchase: the receipt cannot be written\n";
+        std::string why;
+        if (!platform::ReceiptWriter::write(receipt, platform::appStoreReceiptPath(), &why)) {
+            tools::sayError("velmora analytics purchase", "the receipt cannot be written: " + why);
             return 1;
         }
     }
@@ -378,10 +386,12 @@ int fetchConfig() {
         std::cerr << "velmora analytics config: no answer within " << fetch.seconds << " s\n";
         return 1;
     }
-    if (!fetch.sent) std::cerr << "velmora analytics config: no measurement service address to fetch from\n";
-    // What the engine holds after a failed fetch is not what was asked for.
-    if (fetch.failure) {
-        std::cerr << "velmora analytics config: the fetch failed: " << *fetch.failure << '\n';
+    // What the engine holds after a failed fetch, or with none made, is not
+    // what was asked for.
+    if (!fetch.sent) {
+        std::cerr << "velmora analytics config: no measurement service address to fetch from\n";
+    } else if (fetch.failure) {
+        tools::sayError("velmora analytics config", "the fetch failed: " + *fetch.failure);
     } else {
         std::cout << "configuration version " << fetch.version
                   << (fetch.eventEditingLoaded ? ", event editing loaded" : "") << '\n';
@@ -390,31 +400,25 @@ int fetchConfig() {
     return fetch.sent && !fetch.failure ? 0 : 1;
 }
 
-// "ad_storage=granted" ... as consent settings; false, with the reason on
-// stderr, for anything else.
-bool parseConsent(const std::vector<std::string>& pairs, Value::Dictionary& settings) {
+// "ad_storage=granted" ... as consent settings; why they cannot be, for
+// anything else.
+std::optional<std::string> readConsent(const std::vector<std::string>& pairs, Value::Dictionary& settings) {
     const auto& types = measurement::control::consentTypes();
     for (const auto& pair : pairs) {
         const auto equals = pair.find('=');
         const std::string type = pair.substr(0, equals);
         const std::string status = equals == std::string::npos ? "" : pair.substr(equals + 1);
         if (std::find(types.begin(), types.end(), type) == types.end()) {
-            std::cerr << "velmora analytics consent: \"" << pair
-                      << "\" names no consent type (ad_storage, analytics_storage, ad_user_data, ad_personalization)\n";
-            return false;
+            return "\"" + pair + "\" names no consent type (ad_storage, analytics_storage, ad_user_data, "
+                   "ad_personalization)";
         }
         if (!measurement::control::isConsentStatus(status)) {
-            std::cerr << "velmora analytics consent: " << type << " is granted or denied, not \"" << status << "\"\n";
-            return false;
+            return type + " is granted or denied, not \"" + status + "\"";
         }
-        if (settings.count(type) > 0) {
-            std::cerr << "velmora analytics consent: " << type << " is given more than once: give each consent type "
-                      << "once\n";
-            return false;
-        }
+        if (settings.count(type) > 0) return type + " is given more than once: give each consent type once";
         settings[type] = status;
     }
-    return true;
+    return std::nullopt;
 }
 
 void printConsent(const Value::Dictionary& state, bool json) {
@@ -429,8 +433,9 @@ void printConsent(const Value::Dictionary& state, bool json) {
 }
 
 int consent(const std::vector<std::string>& pairs, bool json) {
+    // The command line's check has taken the pairs.
     Value::Dictionary settings;
-    if (!parseConsent(pairs, settings)) return 2;
+    readConsent(pairs, settings);
     const measurement::control::ConsentKeeping keeping;
     if (!velmora::configureMeasurementAnalytics()) {
         std::cerr << "velmora analytics consent: the application could not be configured\n";
@@ -449,7 +454,7 @@ int consent(const std::vector<std::string>& pairs, bool json) {
     }
     // What was set would hold in this run only: not shown as set.
     if (const auto why = settings.empty() ? std::nullopt : keeping.notKept()) {
-        std::cerr << "velmora analytics consent: the consent given was not kept: " << *why << '\n';
+        tools::sayError("velmora analytics consent", "the consent given was not kept: " + *why);
         return 1;
     }
     printConsent(measurement::control::consentState(), json);
@@ -462,7 +467,7 @@ int consent(const std::vector<std::string>& pairs, bool json) {
 bool reportNotStored(const std::string& command, const std::vector<measurement::control::EventWrite>& writes) {
     const auto failed = measurement::control::writesNotStored(writes);
     for (const auto& write : failed) {
-        std::cerr << command << ": event " << write.name << " was not stored: " << *write.failure << '\n';
+        tools::sayError(command, "event " + write.name + " was not stored: " + *write.failure);
     }
     return !failed.empty();
 }
@@ -528,26 +533,81 @@ std::optional<std::string> unreadableFile(const Value::Array& damage) {
     return std::nullopt;
 }
 
+// The dump's JSON exactly as writeJSON prints the whole document (its keys
+// in order, two spaces a level), written list by list and entry by entry
+// as they are read. JSON text holds no line break but between its tokens,
+// so an entry printed alone is indented by prefixing each of its lines.
+class DumpWriter {
+public:
+    explicit DumpWriter(std::ostream& out) : out_(out) {}
+
+    void list(const std::string& key) {
+        endList();
+        out_ << (lists_++ == 0 ? "{\n" : ",\n") << kListIndent << platform::writeJSON(Value(key)) << ": [";
+        entries_ = 0;
+        listOpen_ = true;
+    }
+
+    void entry(const Value& entry) {
+        std::string text = entries_++ == 0 ? "\n" : ",\n";
+        text += kEntryIndent;
+        for (const char c : platform::writeJSON(entry, true)) {
+            text += c;
+            if (c == '\n') text += kEntryIndent;
+        }
+        out_ << text;
+    }
+
+    void finish() {
+        endList();
+        out_ << (lists_ == 0 ? "{}" : "\n}") << '\n';
+    }
+
+private:
+    static constexpr const char* kListIndent = "  ";
+    static constexpr const char* kEntryIndent = "    ";
+
+    void endList() {
+        if (!std::exchange(listOpen_, false)) return;
+        out_ << (entries_ == 0 ? "]" : std::string("\n") + kListIndent + "]");
+    }
+
+    std::ostream& out_;
+    std::size_t lists_ = 0;
+    std::size_t entries_ = 0;
+    bool listOpen_ = false;
+};
+
 int dump() {
     std::string error;
-    const auto data = measurement::control::storedData(&error);
+    DumpWriter writer(std::cout);
+    // The damage comes first and is kept for the summary below.
+    Value::Array damage;
+    bool inDamage = false;
+    const measurement::control::StoredDataSink sink{
+        [&](const std::string& list) {
+            inDamage = list == "damage";
+            writer.list(list);
+        },
+        [&](const Value& entry) {
+            if (inDamage) damage.push_back(entry);
+            writer.entry(entry);
+        }};
     // What SQLite says of a damaged file may quote its bytes (a name in its
     // schema): printed escaped.
-    if (!data) {
+    if (!measurement::control::readStoredData(sink, &error)) {
+        std::cout.flush();
         std::cerr << "velmora analytics dump: " << measurement::printable(error) << '\n';
         return 1;
     }
-    std::cout << platform::writeJSON(*data, true) << '\n';
+    writer.finish();
     // Reported, never repaired: the next process that stores an event sets
     // the file aside and carries what still reads.
-    const auto damage = data->asDictionary().find("damage");
-    const bool damaged =
-        damage != data->asDictionary().end() && damage->second.isArray() && !damage->second.asArray().empty();
-    if (const auto unread = damaged ? unreadableFile(damage->second.asArray()) : std::nullopt) {
+    if (const auto unread = damage.empty() ? std::nullopt : unreadableFile(damage)) {
         std::cerr << "velmora analytics dump: nothing could be read: " << measurement::printable(*unread)
                   << "; nothing was changed, and the next process that stores an event sets the file aside\n";
-    } else if (damaged) {
-        std::cerr << "velmora analytics dump: the database is damaged: " << damage->second.asArray().size()
+    } else if (!damage.empty()) {
+        std::cerr << "velmora analytics dump: the database is damaged: " << damage.size()
                   << " stretch(es) of rows could not be read (listed under \"damage\"); the rest is printed, and "
                      "nothing was changed\n";
     }
@@ -591,7 +651,7 @@ void storeApplicationEvents(CLI::App& app, int& status, const platform::LaunchOp
         } else {
             for (const auto& write : writes->writes()) {
                 if (!write.disabled) continue;
-                std::cerr << "velmora: event " << write.name << " was not stored: " << *write.failure << '\n';
+                tools::sayError("velmora", "event " + write.name + " was not stored: " + *write.failure);
             }
             // What the command did stands; it fails all the same when what
             // it logged was not stored.
@@ -649,7 +709,12 @@ const tools::CommandRegistration registration([](CLI::App& app, int& status, con
     log->add_option("name", options->name, "Event name")->required();
     log->add_option("parameters", options->parameters, kParameterHelp);
     log->add_option(kDataOption, options->data, dataHelp)->check(dataFolderGiven);
-    log->callback(
+    tools::runCheckedWords(
+        *log,
+        [options] {
+            Value::Dictionary parameters;
+            return readParameters(options->parameters, parameters);
+        },
         inDataFolder("log", measurementDatabase, [options] { return logOne(options->name, options->parameters); }));
 
     auto purchase = std::make_shared<PurchaseOptions>();
@@ -676,24 +741,23 @@ const tools::CommandRegistration registration([](CLI::App& app, int& status, con
         ->default_str("1");
     purchaseCommand->add_flag("--receipt", purchase->receipt, "Write a receipt holding this purchase first");
     purchaseCommand->add_option(kDataOption, options->data, dataHelp)->check(dataFolderGiven);
-    auto buy = inDataFolder("purchase", measurementDatabase, [purchase] { return purchaseOne(*purchase); });
-    purchaseCommand->callback([purchase, buy, &status] {
-        if (auto refusal = purchaseRefusal(*purchase)) {
-            std::cerr << "velmora analytics purchase: " << *refusal << '\n';
-            status = 2;
-            return;
-        }
-        buy();
-    });
+    tools::runCheckedWords(
+        *purchaseCommand,
+        [purchase, purchaseCommand] {
+            return purchaseRefusal(*purchase, purchaseCommand->count("product") > 0,
+                                   purchaseCommand->count("--price") > 0);
+        },
+        inDataFolder("purchase", measurementDatabase, [purchase] { return purchaseOne(*purchase); }));
 
     auto* dumpCommand = analytics->add_subcommand("dump", "Print stored raw events, queued bundles and user properties");
     dumpCommand->add_option(kDataOption, options->data, dataHelp)->check(dataFolderGiven);
     dumpCommand->callback([options, launch, &status] {
-        const auto folder = tools::requireDataFolder("velmora analytics dump", options->data, launch);
+        const auto folder =
+            tools::requireDataFolder("velmora analytics dump", options->data, launch, tools::DataFolderUse::read);
         // The dump only reads: a folder that is not there is not made.
         std::error_code ec;
         if (!std::filesystem::is_directory(folder, ec)) {
-            std::cerr << "velmora analytics dump: no data folder at " << folder.string() << '\n';
+            tools::sayError("velmora analytics dump", "no data folder at " + tools::shownPath(folder));
             status = 1;
             return;
         }
@@ -706,7 +770,12 @@ const tools::CommandRegistration registration([](CLI::App& app, int& status, con
     consentCommand->add_option("settings", options->parameters, "Consent as TYPE=granted or TYPE=denied");
     consentCommand->add_flag("--json", options->json, "Print the state as JSON");
     consentCommand->add_option(kDataOption, options->data, dataHelp)->check(dataFolderGiven);
-    consentCommand->callback(
+    tools::runCheckedWords(
+        *consentCommand,
+        [options] {
+            Value::Dictionary settings;
+            return readConsent(options->parameters, settings);
+        },
         inDataFolder("consent", {}, [options] { return consent(options->parameters, options->json); }));
 
     auto* openCommand = analytics->add_subcommand(
@@ -714,16 +783,15 @@ const tools::CommandRegistration registration([](CLI::App& app, int& status, con
     openCommand->add_option("url", options->name, "The link, an absolute URL such as bern://open?utm_source=mail")
         ->required();
     openCommand->add_option(kDataOption, options->data, dataHelp)->check(dataFolderGiven);
-    auto open = inDataFolder("open", measurementDatabase, [options] { return openLink(options->name); });
-    openCommand->callback([options, open, &status] {
-        std::string why;
-        if (!platform::URL::parse(options->name, &why)) {
-            std::cerr << "velmora analytics open: \"" << options->name << "\" is no URL: " << why << '\n';
-            status = 2;
-            return;
-        }
-        open();
-    });
+    tools::runCheckedWords(
+        *openCommand,
+        [options, openCommand]() -> std::optional<std::string> {
+            std::string why;
+            // Help may be asked for before the link is given.
+            if (openCommand->count("url") == 0 || platform::URL::parse(options->name, &why)) return std::nullopt;
+            return "\"" + options->name + "\" is no URL: " + why;
+        },
+        inDataFolder("open", measurementDatabase, [options] { return openLink(options->name); }));
 
     auto* identityCommand = analytics->add_subcommand("identity", "Print the identifiers the engine hands out now");
     identityCommand->add_flag("--json", options->json, "Print them as JSON");
@@ -734,7 +802,9 @@ const tools::CommandRegistration registration([](CLI::App& app, int& status, con
     auto* configCommand = analytics->add_subcommand(
         "config", "Fetch the measurement configuration from the service and print what the engine holds then");
     configCommand->add_option(kDataOption, options->data, dataHelp)->check(dataFolderGiven);
-    configCommand->callback(inDataFolder("config", measurementDatabase, [] { return fetchConfig(); }));
+    configCommand->callback(inDataFolder("config", measurementDatabase, [] {
+        return tools::refuseFetchWithoutNetwork("velmora analytics config") ? 1 : fetchConfig();
+    }));
     storeApplicationEvents(app, status, launch);
 });
 

@@ -5,10 +5,12 @@
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <sstream>
 
 #include "measurement/control/engine_control.h"
 #include "measurement/control/store_control.h"
+#include "platform/foundation/file_lock.h"
 #include "platform/foundation/url.h"
 #include "platform/frameworks/remote_config/vez_remote_config.h"
 #include "tools/command_registry.h"
@@ -28,6 +30,8 @@ constexpr const char* kCommand = "velmora app";
 constexpr int kSmallestScreen = 100;
 constexpr int kLargestScreen = 4096;
 constexpr const char* kDefaultScreen = "390x844";
+// In the data folder: the file whose lock a session holds while it runs.
+constexpr const char* kSessionLockName = "app.lock";
 
 struct AppOptions {
     std::string script;
@@ -38,8 +42,6 @@ struct AppOptions {
     std::string screen;
     std::string style;
     std::string openURL;
-    // An empty link given is refused as any other that is no URL.
-    bool openURLGiven = false;
 };
 
 std::vector<std::string> commaList(const std::string& text) {
@@ -83,11 +85,48 @@ std::filesystem::path dataFolder(const AppOptions& options, const platform::Laun
     std::error_code error;
     std::filesystem::create_directories(folder, error);
     if (error) {
-        std::cerr << kCommand << ": the data folder " << tools::shownPath(folder) << " cannot be made: "
-                  << error.message() << "\n";
-        throw CLI::RuntimeError(2);
+        tools::refuse(kCommand, "the data folder " + tools::shownPath(folder) + " cannot be made: " + error.message());
     }
     return folder;
+}
+
+// A language given is one: an empty one names none, and would be taken for
+// the environment's locale in silence.
+CLI::Validator languageGiven() {
+    return CLI::Validator(
+        [](std::string& text) {
+            return text.empty() ? std::string("an empty value names no language: give one, such as de or fr_FR (or "
+                                              "leave the option out for the environment's locale)")
+                                : std::string();
+        },
+        "LANGUAGE");
+}
+
+// Why the link given to launch with cannot be one; none when it is, or
+// none is given (an empty one given is refused as any other that is no URL).
+std::optional<std::string> refusedLaunchLink(const AppOptions& options, const CLI::App& command) {
+    std::string why;
+    if (command.count("--open-url") == 0 || platform::URL::parse(options.openURL, &why)) return std::nullopt;
+    return "--open-url \"" + options.openURL + "\" is no URL: " + why;
+}
+
+// The application is one per data folder, as on a phone: a second session
+// would write the history, the clock and the preferences the first one
+// holds in memory, and one's changes would be lost to the other's. A
+// session holds the lock of "app.lock" in its data folder until it ends;
+// one that finds it held is refused before it starts, naming the holder.
+// Where no lock file can be made (a folder that takes no write), the
+// session goes ahead: nothing it does could be kept there either.
+std::unique_ptr<platform::FileLock> holdDataFolder(const std::filesystem::path& folder) {
+    auto lock = std::make_unique<platform::FileLock>((folder / kSessionLockName).string());
+    if (lock->tryLock(platform::FileLock::Kind::exclusive) ||
+        lock->error() != std::errc::resource_unavailable_try_again) {
+        return lock;
+    }
+    std::cerr << kCommand << ": another app session runs on the data folder " << tools::shownPath(folder) << " ("
+              << lock->otherHolders() << "); the application runs once per data folder, as on a phone: quit that "
+              << "session first, or give another --data\n";
+    throw CLI::RuntimeError(2);
 }
 
 // The device's language: the option's, else the environment's locale ("C"
@@ -111,11 +150,7 @@ int runApp(const AppOptions& options, const platform::LaunchOptions& launch) {
         session.screenSize = platform::gfx::Size{size->width, size->height};
     }
     session.darkStyle = options.style == "dark";
-    std::string why;
-    if (options.openURLGiven && !platform::URL::parse(options.openURL, &why)) {
-        std::cerr << kCommand << ": --open-url \"" << options.openURL << "\" is no URL: " << why << "\n";
-        return 2;
-    }
+    // The command line's check has taken the link.
     session.launchURL = options.openURL;
     // Read whole before the launch: a script that cannot be read is refused
     // before anything runs, never played as an empty session.
@@ -126,6 +161,7 @@ int runApp(const AppOptions& options, const platform::LaunchOptions& launch) {
     }
     tools::requireBundle(kCommand, launch);
     session.dataDirectory = dataFolder(options, launch);
+    const auto sessionLock = holdDataFolder(session.dataDirectory);
     // English is the only language the interface has: say so rather than
     // let another language look accepted.
     printLanguageNotice(options, launch);
@@ -144,21 +180,21 @@ int runApp(const AppOptions& options, const platform::LaunchOptions& launch) {
     // another process kept past the wait.
     int status = 0;
     if (const auto failure = measurement::control::databaseFailure()) {
-        std::cerr << kCommand << ": the measurement database could not be opened, so no analytics event was stored: "
-                  << *failure << "\n";
+        tools::sayError(kCommand,
+                        "the measurement database could not be opened, so no analytics event was stored: " + *failure);
         status = 1;
     } else {
         // Refused by the database (one found damaged and held by another
         // process, say): said, and the command fails as well.
         for (const auto& write : measurement::control::writesNotStored(writes.writes())) {
-            std::cerr << kCommand << ": event " << write.name << " was not stored: " << *write.failure << "\n";
+            tools::sayError(kCommand, "event " + write.name + " was not stored: " + *write.failure);
             status = 1;
         }
     }
     // A source named and not fetched from: the session ran on what was held
     // before, not on what was asked for.
     if (const auto failure = app.remoteConfigFailure(); failure && status == 0) {
-        std::cerr << kCommand << ": remote configuration was not fetched from the source given: " << *failure << "\n";
+        tools::sayError(kCommand, "remote configuration was not fetched from the source given: " + *failure);
         status = 1;
     }
     return tools::reportUnkeptPreferences(
@@ -181,8 +217,10 @@ const tools::CommandRegistration registration([](CLI::App& app, int& status, con
     command->add_option("--data,--data-dir", options->dataDirectory,
                         "Data folder (default: $VELMORA_DATA, else velmora under the user's data home)")
         ->check(tools::pathGiven("a folder (or leave the option out for the default)"));
-    command->add_option("--lang", options->language,
-                        "The device's language or locale (de, fr_FR); the interface's texts are English only");
+    command
+        ->add_option("--lang", options->language,
+                     "The device's language or locale (de, fr_FR); the interface's texts are English only")
+        ->check(languageGiven());
     command->add_option("--remote-config", options->remoteConfig,
                         "Remote configuration source: a file or a loopback http address "
                         "(default: $VELMORA_REMOTE_CONFIG_SOURCE, else none)")
@@ -199,10 +237,9 @@ const tools::CommandRegistration registration([](CLI::App& app, int& status, con
     command->add_option("--open-url", options->openURL,
                         "Launch the application with this link, an absolute URL (bern://open?utm_source=mail), as the "
                         "system hands it over in the launch options");
-    command->callback([options, command, &status, &launch] {
-        options->openURLGiven = command->count("--open-url") > 0;
-        status = runApp(*options, launch);
-    });
+    tools::runCheckedWords(
+        *command, [options, command] { return refusedLaunchLink(*options, *command); },
+        [options, &status, &launch] { status = runApp(*options, launch); });
 });
 
 }  // namespace

@@ -41,7 +41,7 @@ int runCollector(const CollectorOptions& options) {
     try {
         service = std::make_unique<CollectorService>(options, std::cout);
     } catch (const std::invalid_argument& refused) {
-        std::cerr << "velmora collector: " << refused.what() << '\n';
+        tools::sayError("velmora collector", refused.what());
         return 2;
     }
     try {
@@ -58,7 +58,7 @@ int runCollector(const CollectorOptions& options) {
         signalWaiter.join();
         return 0;
     } catch (const std::exception& failure) {
-        std::cerr << "velmora collector: " << failure.what() << '\n';
+        tools::sayError("velmora collector", failure.what());
         return 1;
     }
 }

@@ -18,6 +18,7 @@
 #include "tools/command_registry.h"
 #include "tools/option_values.h"
 #include "tools/data_folder.h"
+#include "tools/fetch_network.h"
 #include "tools/kept_preferences.h"
 #include "tools/lock_waits.h"
 #include "tools/path_options.h"
@@ -73,6 +74,7 @@ void printState(const Value& state) {
 int runExperiments(const ExperimentsOptions& options, const platform::LaunchOptions& launch) {
     tools::useDataFolder(tools::requireDataFolder("velmora experiments", options.data, launch));
     tools::requireBundle("velmora experiments", launch);
+    if (options.fetch && tools::refuseFetchWithoutNetwork("velmora experiments")) return 1;
     // Without a service a fetch can only fail, a minute later: say so now.
     if (options.fetch && measurement::control::experimentsFetchURL().empty()) {
         std::cerr << "velmora experiments: --fetch needs an experiments service, and none is configured: set "
@@ -104,7 +106,7 @@ int runExperiments(const ExperimentsOptions& options, const platform::LaunchOpti
     const auto state = measurement::control::experimentsState();
     // Tables that could not be read are not shown as empty.
     if (state["error"].isString()) {
-        std::cerr << "velmora experiments: " << state["error"].stringValue() << '\n';
+        tools::sayError("velmora experiments", state["error"].stringValue());
         return 1;
     }
     if (options.json) {
@@ -113,7 +115,7 @@ int runExperiments(const ExperimentsOptions& options, const platform::LaunchOpti
         printState(state);
     }
     if (options.fetch && (fetch.failure || state["last_success"].realValue() < start)) {
-        std::cerr << "velmora experiments: the fetch failed" << (fetch.failure ? ": " + *fetch.failure : "") << '\n';
+        tools::sayError("velmora experiments", "the fetch failed" + (fetch.failure ? ": " + *fetch.failure : ""));
         return 1;
     }
     return 0;

@@ -55,14 +55,14 @@ std::optional<std::vector<std::uint8_t>> programBytes(const ScriptOptions& optio
     if (!options.text) {
         std::vector<std::uint8_t> bytes(contents.begin(), contents.end());
         if (looksLikeTextProgram(contents, bytes)) {
-            std::cerr << options.command << ": " << options.file << " is a program in text form: pass --text\n";
+            sayError(options.command, options.file + " is a program in text form: pass --text");
             return std::nullopt;
         }
         return bytes;
     }
     auto assembled = measurement::control::assembleProgram(contents);
     if (!assembled.ok()) {
-        std::cerr << options.command << ": " << options.file << ": " << assembled.error << "\n";
+        sayError(options.command, options.file + ": " + assembled.error);
         return std::nullopt;
     }
     return std::move(assembled.bytes);
@@ -81,33 +81,39 @@ int evalScript(const ScriptOptions& options) {
     return result.error ? 1 : 0;
 }
 
-// The settings named on the command line; none, with the reason on
-// standard error, when one is not KEY=VALUE.
-std::optional<std::map<std::string, std::string>> settingsFrom(const std::string& command,
-                                                               const std::vector<std::string>& pairs) {
-    std::map<std::string, std::string> settings;
+// The settings named on the command line; why they cannot be, when one is
+// not KEY=VALUE or a key is given twice.
+std::optional<std::string> readSettings(const std::vector<std::string>& pairs,
+                                        std::map<std::string, std::string>& settings) {
     for (const auto& pair : pairs) {
         const auto equals = pair.find('=');
-        if (equals == std::string::npos || equals == 0) {
-            std::cerr << command << ": settings are KEY=VALUE, not \"" << pair << "\"\n";
-            return std::nullopt;
+        if (equals == std::string::npos || equals == 0) return "settings are KEY=VALUE, not \"" + pair + "\"";
+        // Which of two values was meant cannot be told.
+        const std::string key = pair.substr(0, equals);
+        if (!settings.emplace(key, pair.substr(equals + 1)).second) {
+            return "the setting \"" + key + "\" is given more than once: give each setting once";
         }
-        settings[pair.substr(0, equals)] = pair.substr(equals + 1);
     }
-    return settings;
+    return std::nullopt;
+}
+
+// What the command line gives `script run` that it cannot use: an event
+// that cannot be handed to a program, or settings that are not.
+std::optional<std::string> refusedRunWords(const ScriptOptions& options) {
+    if (const auto problem = measurement::control::eventProblem(options.event)) return "--event: " + *problem;
+    std::map<std::string, std::string> settings;
+    return readSettings(options.settings, settings);
 }
 
 int runScript(const ScriptOptions& options) {
-    if (const auto problem = measurement::control::eventProblem(options.event)) {
-        std::cerr << options.command << ": --event: " << *problem << "\n";
-        return 2;
-    }
-    const auto settings = settingsFrom(options.command, options.settings);
+    // The command line's check has taken the event and the settings.
+    std::map<std::string, std::string> settings;
+    readSettings(options.settings, settings);
     const auto bytes = programBytes(options);
-    if (!settings || !bytes) return 2;
-    const auto run = measurement::control::runEventEditing(*bytes, options.event, *settings);
+    if (!bytes) return 2;
+    const auto run = measurement::control::runEventEditing(*bytes, options.event, settings);
     if (!run.readable) {
-        std::cerr << options.command << ": " << options.file << " is not an encoded program\n";
+        sayError(options.command, options.file + " is not an encoded program");
         return 2;
     }
     std::cout << platform::writeJSON(run.output, true) << "\n";
@@ -139,7 +145,7 @@ const CommandRegistration registration([](CLI::App& app, int& status, const plat
                     "the event: {\"name\": ..., \"timestamp\": seconds, \"parameters\": {...}}; "
                     "default an event named \"event\" at 0 without parameters");
     run->add_option("--setting", options->settings, "a configuration setting for internal.remoteConfig, KEY=VALUE");
-    run->callback([options, &status, &launch] {
+    runCheckedWords(*run, [options] { return refusedRunWords(*options); }, [options, &status, &launch] {
         options->command = "velmora script run";
         options->source = "PROGRAM";
         requirePreferencesFolder(options->command, launch);

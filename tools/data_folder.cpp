@@ -43,7 +43,7 @@ DataFolderLimit dataFolderLimit() {
 }
 
 std::filesystem::path requireDataFolder(const std::string& command, const std::string& given,
-                                        const platform::LaunchOptions& launch) {
+                                        const platform::LaunchOptions& launch, DataFolderUse use) {
     const std::filesystem::path folder =
         !given.empty() ? std::filesystem::path(given)
                        : launch.dataFolder.value_or(
@@ -57,13 +57,20 @@ std::filesystem::path requireDataFolder(const std::string& command, const std::s
         refuse(command, tooLong(source, "a data folder too long for the files beneath it", *absolute, limit.longest,
                                 limit.because));
     }
-    if (const auto why = unusableFolder(folder)) refuse(command, source + " " + *why + ": " + shownPath(folder));
+    // A folder this user may not make is refused here, once, rather than
+    // by each file the engine and the preferences fail to open beneath it.
+    auto unusable = [use](const std::filesystem::path& path) {
+        auto why = unusableFolder(path);
+        if (!why && use == DataFolderUse::store) why = unmakableFolder(path);
+        return why;
+    };
+    if (const auto why = unusable(folder)) refuse(command, source + " " + *why + ": " + shownPath(folder));
     // The two folders it holds: with either unusable, what the command did
     // could never be kept, so nothing runs that would be lost at its end.
     for (const auto& [name, what] : {std::pair{kApplicationSupportFolderName, "the measurement engine's folder"},
                                      std::pair{kPreferencesFolderName, "the preferences folder"}}) {
         const auto inside = folder / name;
-        if (const auto why = unusableFolder(inside)) {
+        if (const auto why = unusable(inside)) {
             refuse(command, std::string(what) + " of " + source + " " + *why + ": " + shownPath(inside));
         }
     }

@@ -26,13 +26,19 @@ struct DataFolderLimit {
 };
 DataFolderLimit dataFolderLimit();
 
+// What a command does in its data folder: stores (and so makes the folders
+// that are not there yet), or only reads what is there.
+enum class DataFolderUse { store, read };
+
 // The data folder a command works in: the one given, else the launch
 // options', else velmora under the user's data home; its name checked, its
 // absolute path against dataFolderLimit(), and that it and the two folders
 // it holds are folders or can be made ones (nothing but folders above them,
-// no link that leads to nothing).
+// no link that leads nowhere), and, for a command that stores, ones this
+// user may make (unmakableFolder).
 std::filesystem::path requireDataFolder(const std::string& command, const std::string& given,
-                                        const platform::LaunchOptions& launch);
+                                        const platform::LaunchOptions& launch,
+                                        DataFolderUse use = DataFolderUse::store);
 
 // Makes the folder the one the measurement engine and the preferences live
 // in.

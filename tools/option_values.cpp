@@ -5,9 +5,12 @@
 #include <algorithm>
 #include <charconv>
 #include <iostream>
+#include <map>
 #include <sstream>
 #include <utility>
 #include <vector>
+
+#include "measurement/foundation/printable_text.h"
 
 namespace tools {
 
@@ -153,10 +156,36 @@ bool saidUnplacedWord(const std::vector<Reached>& chain) {
     for (const auto& at : chain) {
         const auto words = at.command->remaining(false);
         if (words.empty()) continue;
-        std::cerr << at.name << ": " << unplacedWord(at, words.front()) << '\n';
+        sayError(at.name, unplacedWord(at, words.front()));
         return true;
     }
     return false;
+}
+
+// The checks of the commands' words, by command.
+std::map<const CLI::App*, WordsCheck>& wordsChecks() {
+    static std::map<const CLI::App*, WordsCheck> checks;
+    return checks;
+}
+
+// Says what the check of a command the parse reached refuses; false when
+// each takes its words.
+bool saidRefusedWords(const std::vector<Reached>& chain) {
+    for (const auto& at : chain) {
+        const auto check = wordsChecks().find(at.command);
+        if (check == wordsChecks().end()) continue;
+        if (const auto why = check->second()) {
+            sayError(at.name, *why);
+            return true;
+        }
+    }
+    return false;
+}
+
+// "velmora analytics log", from the command up to the tool.
+std::string commandName(const CLI::App& command) {
+    const auto* parent = command.get_parent();
+    return parent ? commandName(*parent) + " " + command.get_name() : "velmora";
 }
 
 }  // namespace
@@ -249,6 +278,21 @@ CLI::Validator pathGiven(const std::string& what) {
         std::string());
 }
 
+void runCheckedWords(CLI::App& command, WordsCheck check, std::function<void()> run) {
+    wordsChecks()[&command] = check;
+    command.callback([&command, check = std::move(check), run = std::move(run)] {
+        if (const auto why = check()) {
+            sayError(commandName(command), *why);
+            throw CLI::RuntimeError(2);
+        }
+        run();
+    });
+}
+
+void sayError(const std::string& command, const std::string& reason) {
+    std::cerr << command << ": " << measurement::printable(reason) << '\n';
+}
+
 int exitForParseError(const CLI::App& app, const CLI::ParseError& error) {
     if (dynamic_cast<const CLI::RuntimeError*>(&error)) return app.exit(error);
     const auto chain = commandsReached(app);
@@ -257,8 +301,8 @@ int exitForParseError(const CLI::App& app, const CLI::ParseError& error) {
     // asked for too: help answers a command line that reads otherwise, as
     // one with an option given twice is refused before its help.
     if (saidUnplacedWord(chain)) return 2;
-    if (dynamic_cast<const CLI::Success*>(&error)) return app.exit(error);
-    std::cerr << chain.back().name << ": " << parserMessage(chain.back().command, error) << '\n';
+    if (dynamic_cast<const CLI::Success*>(&error)) return saidRefusedWords(chain) ? 2 : app.exit(error);
+    sayError(chain.back().name, parserMessage(chain.back().command, error));
     // A command left out: its commands with what each does, as help has them.
     if (isMissingCommand(error)) std::cerr << '\n' << chain.back().command->help();
     return 2;

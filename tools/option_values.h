@@ -7,6 +7,7 @@
 #include <CLI/CLI.hpp>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -50,11 +51,30 @@ void refuseRepeatedFlags(CLI::App& command);
 // with "an empty value names nothing: give <what>".
 CLI::Validator pathGiven(const std::string& what);
 
+// What a command refuses of its words and options taken together, once the
+// parser has read them (a key given twice, a link that is no URL): the
+// reason, none when it takes them.
+using WordsCheck = std::function<std::optional<std::string>()>;
+
+// Makes `run` the command's callback, run once `check` takes what the
+// command line gave; what it refuses ends the command with status 2 and
+// "<command>: <reason>". Help asked for on a line the check refuses is
+// refused the same (exitForParseError): help never answers a command line
+// the command itself would refuse.
+void runCheckedWords(CLI::App& command, WordsCheck check, std::function<void()> run);
+
+// A refusal or a failure as the tool writes it on standard error,
+// "<command>: <reason>", on one line: what it quotes from outside (a value
+// given, a path, a name) escaped as the engine's log escapes text (control
+// characters and bytes that are not UTF-8 as \xHH).
+void sayError(const std::string& command, const std::string& reason);
+
 // The status a parse that failed ends the program with, its message
 // written. Help ends it as the parser has it on a command line that reads
 // otherwise (a word it could not place is refused all the same), and a
 // refusal a command has already said (CLI::RuntimeError) with its own
-// status. Every other error
+// status; help on words a command's check refuses (runCheckedWords) is
+// refused as the command refuses them. Every other error
 // is a command line that cannot be read: status 2 and "<command>: <what
 // is wrong and what it must be>", naming the command the parse reached and
 // the option or word concerned; a command left out is followed by the help

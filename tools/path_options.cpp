@@ -8,10 +8,10 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
-#include <iostream>
 #include <utility>
 
 #include "platform/foundation/bundle.h"
+#include "tools/option_values.h"
 
 namespace tools {
 
@@ -59,18 +59,26 @@ std::string unreachable(const std::filesystem::path& path, int error) {
     return std::string("cannot be opened: ") + std::strerror(error);
 }
 
-// The link nearest `path` (itself, or a folder above it) that leads to
-// nothing, and where it leads; none when every link on the way leads
-// somewhere. Only what is not there is looked at: the first part that is
-// ends the search.
-std::optional<std::pair<std::filesystem::path, std::filesystem::path>> danglingLink(const std::filesystem::path& path) {
+// A link on the way to a path that leads nowhere: to nothing, or round a
+// loop of links back to itself.
+struct BrokenLink {
+    std::filesystem::path at;
+    std::filesystem::path leadsTo;
+    bool loop = false;
+};
+
+// The link nearest `path` (itself, or a folder above it) that leads
+// nowhere; none when every link on the way leads somewhere. Only what is not
+// there is looked at: the first part that is ends the search.
+std::optional<BrokenLink> brokenLink(const std::filesystem::path& path) {
     for (auto at = path.lexically_normal(); !at.empty(); at = at.parent_path()) {
         if (!at.has_filename() && at.has_relative_path()) continue;  // "a/b/" names "a/b"
         struct stat info {};
         if (::stat(at.c_str(), &info) == 0) return std::nullopt;
+        const bool loop = errno == ELOOP;
         std::error_code error;
         if (::lstat(at.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
-            return std::pair{at, std::filesystem::read_symlink(at, error)};
+            return BrokenLink{at, std::filesystem::read_symlink(at, error), loop};
         }
         if (at == at.parent_path()) break;
     }
@@ -88,10 +96,12 @@ std::optional<std::string> unusableAs(const std::filesystem::path& path, bool fo
     const int error = errno;
     // A folder is made where a link leads only by whoever makes what it
     // leads to: every maker of folders meets the link ("File exists").
-    if (const auto link = folder ? danglingLink(path) : std::nullopt) {
-        const std::string leads = "a link to " + shownPath(link->second) + ", which is not there";
-        if (link->first == path.lexically_normal()) return "is " + leads;
-        return "lies under " + shownPath(link->first) + ", " + leads;
+    if (const auto link = folder ? brokenLink(path) : std::nullopt) {
+        const std::string leads = "a link to " + shownPath(link->leadsTo) +
+                                  (link->loop ? ", which leads round a loop of links back to itself"
+                                              : ", which is not there");
+        if (link->at == path.lexically_normal()) return "is " + leads;
+        return "lies under " + shownPath(link->at) + ", " + leads;
     }
     const auto above = nearestAbove(path);
     // Nothing there yet, under folders: what makes it makes them.
@@ -104,6 +114,18 @@ std::optional<std::string> unusableAs(const std::filesystem::path& path, bool fo
 std::optional<std::string> unusableFolder(const std::filesystem::path& path) { return unusableAs(path, true); }
 
 std::optional<std::string> unusableFile(const std::filesystem::path& path) { return unusableAs(path, false); }
+
+std::optional<std::string> unmakableFolder(const std::filesystem::path& path) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) == 0) return std::nullopt;
+    const auto above = nearestAbove(path);
+    if (above && !S_ISDIR(above->second)) return std::nullopt;
+    // A relative path's nearest folder is the working folder.
+    const std::filesystem::path folder = above ? above->first : std::filesystem::path(".");
+    if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0) return std::nullopt;
+    return "cannot be made: " + shownPath(folder) + " takes no new folder from this user (" + std::strerror(errno) +
+           ")";
+}
 
 std::optional<std::string> readWholeFile(const std::filesystem::path& path, std::string* why) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -144,7 +166,7 @@ std::string requireFileContents(const std::string& command, const std::string& s
 }
 
 void refuse(const std::string& command, const std::string& message) {
-    std::cerr << command << ": " << message << '\n';
+    sayError(command, message);
     throw CLI::RuntimeError(2);
 }
 

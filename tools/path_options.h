@@ -51,16 +51,23 @@ void requireBundle(const std::string& command, const platform::LaunchOptions& la
 // Why the command cannot keep files in a folder at `path`, in words that
 // follow the option's name ("is a file, not a folder"): something other
 // than a folder lies there, a part of the path above it is no folder, or
-// it or a part above it is a link that leads to nothing, where no folder
-// can be made; none when a folder is there or can be made there (what else
-// may keep it from being made, such as permissions, is left to what makes
-// it).
+// it or a part above it is a link that leads to nothing or round a loop of
+// links, where no folder can be made; none when a folder is there or can be
+// made there (whether this user may make it is unmakableFolder's question).
 std::optional<std::string> unusableFolder(const std::filesystem::path& path);
 
 // The same for a file the command writes: something other than a regular
 // file lies there (a folder, or a fifo that would hold the command until a
 // reader came), or a part of the path above it is no folder.
 std::optional<std::string> unusableFile(const std::filesystem::path& path);
+
+// Why a folder cannot be made at `path`, where nothing is yet, in words
+// that follow the option's name ("cannot be made: /srv takes no new folder
+// from this user (Permission denied)"): the nearest folder above it refuses
+// this user a new entry, by its permissions or a read-only file system.
+// None when it can be made, and when something lies there already or above
+// it is no folder (unusableFolder says what).
+std::optional<std::string> unmakableFolder(const std::filesystem::path& path);
 
 // The whole of the regular file `path` names, read at once; none, with why in
 // `why` in words that follow the option's name ("is a folder, not a file:
@@ -86,8 +93,8 @@ std::string shownStart(const std::filesystem::path& path);
 std::string tooLong(const std::string& source, const std::string& what, const std::filesystem::path& absolute,
                     std::size_t longest, const std::string& because);
 
-// Ends the command: says why on standard error, under the command's name,
-// and throws the parser's error that ends it with status 2.
+// Ends the command: says why on standard error, under the command's name
+// (sayError), and throws the parser's error that ends it with status 2.
 [[noreturn]] void refuse(const std::string& command, const std::string& message);
 
 }  // namespace tools

@@ -75,7 +75,8 @@ int main(int argc, char** argv) {
     // The only place the tool reads its environment: the libraries take what
     // they need from these options.
     const auto launch = platform::LaunchOptions::fromVariables(std::getenv);
-    for (const auto& refusal : launch.refused) std::cerr << "velmora: " << refusal << '\n';
+    // What they quote from the environment is escaped, as every refusal's.
+    for (const auto& refusal : launch.refused) tools::sayError("velmora", refusal);
     if (!launch.refused.empty()) return 2;
     platform::LaunchOptions::install(launch);
     platform::ProcessInfo::setArguments(argc, argv);

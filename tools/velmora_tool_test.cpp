@@ -23,8 +23,10 @@
 
 #include "measurement/script/text/program_text.h"
 #include "platform/foundation/json_codec.h"
+#include "platform/foundation/plist_codec.h"
 #include "testsupport/child_process.h"
 #include "testsupport/file_text.h"
+#include "testsupport/loopback_server.h"
 #include "testsupport/temp_dir.h"
 
 namespace {
@@ -648,6 +650,7 @@ TEST_CASE("velmora's data folder option, pi, text programs, prices and remote-co
             std::map<std::string, std::string> variables = {};
             int status = 2;
             std::string out = {};  // a part of standard output, for a status other than 2
+            std::string notOut = {};  // what standard output must not hold, for a status other than 2
         };
         const std::string quit = (data / "quit.script").string();
         const std::string noAddress = " is not an http address on this machine (give a loopback http address";
@@ -672,6 +675,14 @@ TEST_CASE("velmora's data folder option, pi, text programs, prices and remote-co
         const std::string unwritable = (data / "unwritable-preferences").string();
         std::filesystem::create_directories(unwritable);
         std::filesystem::create_directory_symlink("/proc/self", data / "unwritable-preferences" / "Preferences");
+        // TCF data that the engine keeps a copy of in a suite of its own,
+        // whose lock another process holds: the copy cannot be written.
+        const std::string tcfLocked = (data / "tcf-locked").string();
+        std::filesystem::create_directories(data / "tcf-locked" / "Preferences");
+        std::ofstream(data / "tcf-locked" / "Preferences" / "com.velmora.bernoulli.plist", std::ios::binary)
+            << platform::writePropertyListBinary(Value(Value::Dictionary{{"IABTCF_gdprApplies", 1}}));
+        const std::string tcfLock = tcfLocked + "/Preferences/com.rozeda.measurement.tcf.plist.lock";
+        testsupport::FileLockHolder tcfHolder(tcfLock, true);
         // A data folder, and a folder above one, that lead to nothing.
         const std::string dangling = (data / "dangling").string();
         std::filesystem::create_directory_symlink(data / "nothing-here", dangling);
@@ -684,6 +695,13 @@ TEST_CASE("velmora's data folder option, pi, text programs, prices and remote-co
         const std::string danglingSaid = ": --data is a link to " + (data / "nothing-here").string() +
                                          ", which is not there: " + dangling;
         std::ofstream(data / "not-json.json") << "{\"entries\": {\"a\": 1}\n";
+        // A name that would colour the terminal and is no UTF-8; a link round a
+        // loop back to itself; a script an editor began with a byte-order mark.
+        const std::string escapeName = (data / "colour\x1b[31m\xff").string();
+        std::ofstream(escapeName) << "a file\n";
+        const std::string loop = (data / "loop").string();
+        std::filesystem::create_directory_symlink(data / "loop", loop);
+        std::ofstream(data / "bom.script") << "\xEF\xBB\xBF" << "bogus\nquit\n";
         const std::string notJSON = (data / "not-json.json").string();
         const std::string noCurrency = "\" is not a currency code: three capital letters, such as USD";
         const std::string unreachable = "velmora: VELMORA_NETWORK_REACHABLE is 0, no or false (unreachable) or 1, yes "
@@ -707,6 +725,10 @@ TEST_CASE("velmora's data folder option, pi, text programs, prices and remote-co
              "cannot write " + unwritable + "/Preferences/", {}, 1},
             {{"analytics", "consent", "ad_storage=granted", "--data", unwritable},
              "velmora analytics consent: the consent given was not kept: ", {}, 1},
+            {{"calc", "--k", "1", "--n", "2", "--p", "0.5", "--data", tcfLocked},
+             "velmora calc: the preferences of this run could not be kept, so the next start will not find them: " +
+                 tcfLock + " ",
+             {{"VELMORA_LOCK_WAIT_SECONDS", "0"}}, 1},
             // A data folder that is a link to nothing, from every command.
             {{"app", "--script", quit, "--data", dangling}, "velmora app" + danglingSaid},
             {{"calc", "--k", "1", "--n", "2", "--p", "0.5", "--data", dangling}, "velmora calc" + danglingSaid},
@@ -723,7 +745,45 @@ TEST_CASE("velmora's data folder option, pi, text programs, prices and remote-co
             {{"analytics", "purchase", "pro", "--price", "1", "--currency", "", "--data", folder},
              "velmora analytics purchase: --currency: \"" + noCurrency},
             {{"analytics", "purchase", "pro", "--price", "1", "--currency", "US\nD", "--data", folder},
-             "--currency: \"US\nD" + noCurrency},
+             "--currency: \"US\\nD" + noCurrency},
+            // What a refusal quotes is escaped as the engine's log escapes it: one line, nothing for the terminal.
+            {{"analytics", "log", "x", "--data", escapeName},
+             "velmora analytics log: --data is a file, not a folder: " + (data / "colour\\x1b[31m\\xff").string() + "\n"},
+            {{"analytics", "identity", "--data", folder}, "0F0E0D0C-0B0A-4908-8706-05040302010\\n\"\n",
+             {{"VELMORA_IDENTIFIER_FOR_VENDOR", "0F0E0D0C-0B0A-4908-8706-05040302010\n"}}},
+            // A UUID in either case, kept as the platform writes it.
+            {{"analytics", "identity", "--data", (data / "identity").string()}, "", {{"VELMORA_IDENTIFIER_FOR_VENDOR",
+             "0f0e0d0c-0b0a-4908-8706-050403020100"}}, 0, "\"0F0E0D0C-0B0A-4908-8706-050403020100\"", "0f0e0d0c"},
+            // An empty product, refused at once naming the rule.
+            {{"analytics", "purchase", "", "--price", "1", "--data", folder},
+             "velmora analytics purchase: product: the product identifier is empty, and the engine reports no "
+             "purchase without one"},
+            // Help refuses what the command refuses.
+            {{"analytics", "log", "--help", "ev", "a=1", "a=2", "--data", folder},
+             "velmora analytics log: the parameter \"a\" is given more than once: give each key once"},
+            {{"analytics", "consent", "--help", "ad_storage=maybe", "--data", folder},
+             "velmora analytics consent: ad_storage is granted or denied, not \"maybe\""},
+            {{"analytics", "open", "--help", "open?utm_source=mail", "--data", folder},
+             "velmora analytics open: \"open?utm_source=mail\" is no URL: it does not begin with a scheme"},
+            {{"script", "run", "--text", sum, "--setting", "tag=blue", "--setting", "tag=red"},
+             "velmora script run: the setting \"tag\" is given more than once: give each setting once"},
+            // An empty language names none.
+            {{"app", "--lang", "", "--script", quit, "--data", folder}, "velmora app: --lang: an empty value names no "
+             "language"},
+            // A loop of links is called one.
+            {{"analytics", "log", "x", "--data", loop},
+             "velmora analytics log: --data is a link to " + loop + ", which leads round a loop of links back to itself"},
+            // No version line beside a fetch that was never made.
+            {{"analytics", "config", "--data", (data / "unfetched").string()},
+             "velmora analytics config: no measurement service address to fetch from", {}, 1, "", "configuration version"},
+            // An IPv6 address with its zone is one.
+            {{"analytics", "config", "--data", (data / "zoned").string()},
+             "velmora analytics config: the fetch failed: the request failed: ",
+             {{"VELMORA_MEASUREMENT_SERVICE_URL", "http://[::1%25lo]:9/"}}, 1, "", "configuration version"},
+            // A byte-order mark before a script's first line is no part of its command.
+            {{"app", "--script", (data / "bom.script").string(), "--data", (data / "bom").string()}, "", {}, 0,
+             "unknown command \"bogus\""},
+
             {{"analytics", "purchase", "pro", "--price", "1", "--currency", "usd", "--data", folder},
              "--currency: \"usd" + noCurrency},
             {{"analytics", "log", "probe", "a=1", "a=2", "--data", folder},
@@ -910,6 +970,8 @@ TEST_CASE("velmora's data folder option, pi, text programs, prices and remote-co
             // What the application and its help say.
             {{"app", "--help"}, "", {}, 0, "WIDTHxHEIGHT: 100 to 4096 each"},
             {{"-VEZArurerudoDebugEnabled", "app", "--help"}, "", {}, 0, "--screen"},
+            // Help before the words a command needs answers all the same.
+            {{"analytics", "purchase", "--help"}, "", {}, 0, "--price"},
             {{"app", "--data", (data / "lang").string(), "--script", (data / "quit.script").string()},
              "",
              {{"LC_ALL", ""}, {"LC_MESSAGES", ""}, {"LANG", "fr_FR"}},
@@ -930,8 +992,139 @@ TEST_CASE("velmora's data folder option, pi, text programs, prices and remote-co
             CHECK(contains(run.err, c.err));
             if (c.status == 2) CHECK(run.out.empty());
             CHECK(contains(run.out, c.out));
+            if (!c.notOut.empty()) CHECK_FALSE(contains(run.out, c.notOut));
         }
         CHECK_FALSE(std::filesystem::exists(data / "Application Support"));
         CHECK_FALSE(std::filesystem::exists(data / "home"));
     }
+}
+
+namespace {
+
+// Reads what the descriptor gives until the text holds `part`, it ends, or
+// the limit passes; answers whether the text holds it.
+bool readUntil(int fd, std::string& text, const std::string& part, double timeoutSeconds) {
+    const auto deadline = deadlineAfter(timeoutSeconds);
+    while (!contains(text, part)) {
+        pollfd readable{fd, POLLIN, 0};
+        if (poll(&readable, 1, remainingMillis(deadline)) <= 0) return false;
+        char buffer[4096];
+        const ssize_t count = read(fd, buffer, sizeof buffer);
+        if (count <= 0) return false;
+        text.append(buffer, static_cast<std::size_t>(count));
+    }
+    return true;
+}
+
+}  // namespace
+
+TEST_CASE("two consent commands at once on one data folder keep both changes") {
+    testsupport::TempDir data;
+    const std::string folder = data.path().string();
+    REQUIRE(runTool({"analytics", "consent", "ad_storage=granted", "analytics_storage=granted", "--data", folder})
+                .status == 0);
+    const auto suite = data / "Preferences" / "APMAnalyticsSuiteName.plist";
+    REQUIRE(std::filesystem::exists(suite));
+    // Another process holds the suite's lock until both commands have read
+    // the suite and wait for it to write: each then writes over a file the
+    // other changed after it read it.
+    testsupport::FileLockHolder holder(suite.string() + ".lock", true);
+    std::vector<std::pair<pid_t, int>> commands;  // each process and its standard error
+    const int quiet = open("/dev/null", O_WRONLY);
+    for (const char* change : {"ad_storage=denied", "analytics_storage=denied"}) {
+        int ends[2];
+        REQUIRE(pipe2(ends, O_CLOEXEC) == 0);
+        commands.emplace_back(spawnTool({"analytics", "consent", change, "--data", folder}, {}, quiet, ends[1]), ends[0]);
+        close(ends[1]);
+    }
+    close(quiet);
+    for (const auto& [pid, err] : commands) {
+        std::string said;
+        CHECK(readUntil(err, said, "user defaults: waiting for the lock of " + suite.string(), kCommandTimeoutSeconds));
+    }
+    holder.letGo();
+    for (const auto& [pid, err] : commands) {
+        CHECK(testsupport::waitForChild(pid, kCommandTimeoutSeconds) == 0);
+        close(err);
+    }
+    const auto settings = platform::parsePropertyList(testsupport::readText(suite));
+    REQUIRE(settings);
+    CHECK((*settings)["consent_settings"] ==
+          Value(Value::Dictionary{{"ad_storage", "denied"}, {"analytics_storage", "denied"}}));
+}
+
+TEST_CASE("a second velmora app on the data folder of a running one is refused before it starts, naming the first") {
+    testsupport::TempDir data;
+    const std::string folder = data.path().string();
+    std::ofstream(data / "quit.script") << "quit\n";
+    const std::vector<std::string> second{"app", "--script", (data / "quit.script").string(), "--data", folder};
+    int input[2], output[2];
+    REQUIRE(pipe2(input, O_CLOEXEC) == 0);
+    REQUIRE(pipe2(output, O_CLOEXEC) == 0);
+    const int quiet = open("/dev/null", O_WRONLY);
+    const pid_t first = testsupport::spawnChild({VELMORA_TOOL_PATH, "app", "--data", folder},
+                                                testsupport::environmentWith({}, "VELMORA_"), input[0], output[1], quiet);
+    close(input[0]);
+    close(output[1]);
+    close(quiet);
+    // Once it answers a command it has launched, its folder held.
+    REQUIRE(write(input[1], "help\n", 5) == 5);
+    std::string shown;
+    REQUIRE(readUntil(output[0], shown, "quit", kCommandTimeoutSeconds));
+
+    const auto refused = runTool(second);
+    CAPTURE(refused.err);
+    CHECK(refused.status == 2);
+    CHECK(refused.out.empty());
+    CHECK(contains(refused.err, "velmora app: another app session runs on the data folder " + folder + " (process " +
+                                    std::to_string(first) + ")"));
+
+    REQUIRE(write(input[1], "quit\n", 5) == 5);
+    close(input[1]);
+    CHECK(testsupport::waitForChild(first, kCommandTimeoutSeconds) == 0);
+    close(output[0]);
+    // The folder is free again once the first has ended.
+    CHECK(runTool(second).status == 0);
+}
+
+TEST_CASE("with the network unreachable nothing connects: a fetch fails at once, uploads are held") {
+    testsupport::TempDir data;
+    testsupport::LoopbackServer listener;
+    std::ofstream(data / "quit.script") << "quit\n";
+    const std::map<std::string, std::string> offline{
+        {"VELMORA_NETWORK_REACHABLE", "0"},
+        {"VELMORA_MEASUREMENT_SERVICE_URL", listener.url("/")},
+        {"VELMORA_EXPERIMENTS_SERVICE_URL", listener.url("/")},
+        {"VELMORA_REMOTE_CONFIG_SOURCE", listener.url("/remote-values")},
+    };
+    const std::string unreachable = ": the network is unreachable ($VELMORA_NETWORK_REACHABLE is 0, no or false), "
+                                    "so nothing was fetched";
+    struct Case {
+        std::vector<std::string> arguments;
+        int status;
+        std::string err;  // a part of standard error
+    };
+    const std::vector<Case> cases = {
+        {{"analytics", "config"}, 1, "velmora analytics config" + unreachable},
+        {{"experiments", "--fetch"}, 1, "velmora experiments" + unreachable},
+        {{"app", "--script", (data / "quit.script").string()},
+         1,
+         "velmora app: remote configuration was not fetched from the source given: " + listener.url("/remote-values") +
+             ": the network is unreachable"},
+        {{"analytics", "log", "held"}, 0, ""},
+        {{"calc", "--k", "1", "--n", "2", "--p", "0.5"}, 0, ""},
+    };
+    for (const auto& c : cases) {
+        CAPTURE(c.arguments.front());
+        auto arguments = c.arguments;
+        arguments.insert(arguments.end(), {"--data", (data / "folder").string()});
+        const auto run = runTool(arguments, offline);
+        CAPTURE(run.err);
+        CHECK(run.status == c.status);
+        CHECK(contains(run.err, c.err));
+    }
+    CHECK(listener.connectionCount() == 0);
+    // What was logged is kept for when the network returns.
+    const auto stored = storedEventNames((data / "folder").string());
+    CHECK(std::count(stored.begin(), stored.end(), "held") == 1);
 }

@@ -13,6 +13,7 @@
 #include <mutex>
 #include <set>
 #include <thread>
+#include <utility>
 
 #include "measurement/core/codes.h"
 #include "measurement/core/facade.h"
@@ -362,74 +363,98 @@ PurchaseWatch::Result PurchaseWatch::wait(double timeoutSeconds) const {
     return state_->result.value_or(Result{});
 }
 
-std::optional<Value> storedData(std::string* failure) {
-    std::optional<APMError> error;
-    const auto data = APMReadStoredData(&error);
-    if (!data) {
-        if (failure) {
-            *failure = error ? error->localizedDescription() : "cannot read the database";
-            // What the error is about: the file, and why (such as a lock
-            // another process kept).
-            if (const auto context = error ? error->monitorContext() : Value(); context.isString()) {
-                *failure += ": " + context.asString();
+namespace {
+
+Value describeRawEvent(const APMStoredRawEvent& stored) {
+    const auto& event = stored.raw.event();
+    Value::Dictionary parameters;
+    for (const auto& [key, value] : event.parameters()) parameters.emplace(key, value.objectValue());
+    return Value::Dictionary{{"rowid", static_cast<long long>(stored.raw.rowID())},
+                             {"name", event.name()},
+                             {"origin", event.origin()},
+                             {"public", event.isPublic()},
+                             {"timestamp", event.timestamp()},
+                             {"realtime", event.isRealtime()},
+                             {"parameters", parameters},
+                             {"metadata_fingerprint", static_cast<long long>(stored.raw.metadataFingerprint())},
+                             {"metadata", stored.metadata ? describeHeader(*stored.metadata) : Value()}};
+}
+
+Value describeBundle(const APMPBMeasurementBundle& bundle) {
+    Value::Dictionary entry = describeHeader(bundle).asDictionary();
+    Value::Array names;
+    for (const auto& event : NANOGetArray<APMPBEvent>(bundle, bundleFieldIndex(bundle_tag::kEvents))) {
+        names.push_back(Value(NANOGetString(event, event_field::kName).value_or("")));
+    }
+    entry.emplace("events", names);
+    return entry;
+}
+
+Value describeStretch(const APMUnreadableStretch& stretch) {
+    auto rowID = [](const std::optional<std::int64_t>& id) { return id ? Value(static_cast<long long>(*id)) : Value(); };
+    return Value::Dictionary{{"table", stretch.table},
+                             {"after_rowid", rowID(stretch.afterRowID)},
+                             {"before_rowid", rowID(stretch.beforeRowID)},
+                             {"error", stretch.error}};
+}
+
+}  // namespace
+
+bool readStoredData(const StoredDataSink& sink, std::string* failure) {
+    // The raw events follow the bundles, the first of them after the last
+    // bundle; without any, the list begins empty.
+    bool rawEventsBegun = false;
+    auto beginRawEvents = [&] {
+        if (!std::exchange(rawEventsBegun, true)) sink.list("raw_events");
+    };
+    const APMStoredDataReceiver receiver{
+        [&](const std::vector<APMUnreadableStretch>& damage) {
+            sink.list("damage");
+            for (const auto& stretch : damage) sink.entry(describeStretch(stretch));
+            sink.list("queued_bundles");
+        },
+        [&](APMPBMeasurementBundle bundle) { sink.entry(describeBundle(bundle)); },
+        [&](APMStoredRawEvent stored) {
+            beginRawEvents();
+            sink.entry(describeRawEvent(stored));
+        },
+        [&](const std::vector<APMUnreadableRow>& rows) {
+            beginRawEvents();
+            sink.list("unreadable_rows");
+            for (const auto& row : rows) {
+                sink.entry(Value::Dictionary{
+                    {"table", row.table}, {"rowid", static_cast<long long>(row.rowID)}, {"reason", row.reason}});
             }
+        },
+        [&](const std::vector<APMUserAttribute>& properties) {
+            sink.list("user_properties");
+            for (const auto& property : properties) {
+                sink.entry(Value::Dictionary{{"name", property.name()},
+                                             {"origin", property.origin()},
+                                             {"value", property.value().objectValue()},
+                                             {"set_timestamp", property.lastSetTimestamp()}});
+            }
+        }};
+    std::optional<APMError> error;
+    if (APMReadStoredDataInTurn(receiver, &error)) return true;
+    if (failure) {
+        *failure = error ? error->localizedDescription() : "cannot read the database";
+        // What the error is about: the file, and why (such as a lock
+        // another process kept).
+        if (const auto context = error ? error->monitorContext() : Value(); context.isString()) {
+            *failure += ": " + context.asString();
         }
-        return std::nullopt;
     }
-    Value::Array rawEvents;
-    for (const auto& stored : data->rawEvents) {
-        const auto& event = stored.raw.event();
-        Value::Dictionary parameters;
-        for (const auto& [key, value] : event.parameters()) parameters.emplace(key, value.objectValue());
-        rawEvents.push_back(Value::Dictionary{
-            {"rowid", static_cast<long long>(stored.raw.rowID())},
-            {"name", event.name()},
-            {"origin", event.origin()},
-            {"public", event.isPublic()},
-            {"timestamp", event.timestamp()},
-            {"realtime", event.isRealtime()},
-            {"parameters", parameters},
-            {"metadata_fingerprint", static_cast<long long>(stored.raw.metadataFingerprint())},
-            {"metadata", stored.metadata ? describeHeader(*stored.metadata) : Value()}});
-    }
-    Value::Array queue;
-    for (const auto& bundle : data->queuedBundles) {
-        Value::Dictionary entry = describeHeader(bundle).asDictionary();
-        Value::Array names;
-        for (const auto& event : NANOGetArray<APMPBEvent>(
-                 bundle, bundleFieldIndex(bundle_tag::kEvents))) {
-            names.push_back(Value(NANOGetString(event, event_field::kName).value_or("")));
-        }
-        entry.emplace("events", names);
-        queue.push_back(entry);
-    }
-    Value::Array userProperties;
-    for (const auto& property : data->userAttributes) {
-        userProperties.push_back(Value::Dictionary{{"name", property.name()},
-                                                   {"origin", property.origin()},
-                                                   {"value", property.value().objectValue()},
-                                                   {"set_timestamp", property.lastSetTimestamp()}});
-    }
-    Value::Array unreadable;
-    for (const auto& row : data->unreadableRows) {
-        unreadable.push_back(Value::Dictionary{
-            {"table", row.table}, {"rowid", static_cast<long long>(row.rowID)}, {"reason", row.reason}});
-    }
-    Value::Array damage;
-    for (const auto& stretch : data->damage) {
-        auto rowID = [](const std::optional<std::int64_t>& id) {
-            return id ? Value(static_cast<long long>(*id)) : Value();
-        };
-        damage.push_back(Value::Dictionary{{"table", stretch.table},
-                                           {"after_rowid", rowID(stretch.afterRowID)},
-                                           {"before_rowid", rowID(stretch.beforeRowID)},
-                                           {"error", stretch.error}});
-    }
-    return Value(Value::Dictionary{{"raw_events", rawEvents},
-                                   {"queued_bundles", queue},
-                                   {"user_properties", userProperties},
-                                   {"unreadable_rows", unreadable},
-                                   {"damage", damage}});
+    return false;
+}
+
+std::optional<Value> storedData(std::string* failure) {
+    Value::Dictionary lists;
+    Value::Array* current = nullptr;
+    const StoredDataSink sink{[&](const std::string& list) { current = &(lists[list] = Value::Array{}).asArray(); },
+                              [&](const Value& entry) { current->push_back(entry); }};
+    if (!readStoredData(sink, failure)) return std::nullopt;
+    return Value(std::move(lists));
 }
 
 // The fetch's own answer is waited for, not every request of the engine: a

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -167,6 +168,19 @@ private:
 // that do not read back, as JSON-ready values; none, with the reason in
 // `error`, when the database cannot be read.
 std::optional<platform::Value> storedData(std::string* error);
+
+// The same, handed over as it is read, so that what is held does not grow
+// with the rows: `list` as each list begins, by its key, in the order of the
+// keys ("damage", "queued_bundles", "raw_events", "unreadable_rows",
+// "user_properties"), then `entry` for each of its entries. False, with
+// the reason in `error`, when the database cannot be read; lists handed
+// over before a failure met between the two readings of the file (see
+// APMReadStoredDataInTurn) stay handed over.
+struct StoredDataSink {
+    std::function<void(const std::string& list)> list;
+    std::function<void(const platform::Value& entry)> entry;
+};
+bool readStoredData(const StoredDataSink& sink, std::string* error);
 
 // A fetch of the measurement configuration, as the engine makes when it is
 // due, and what the engine then holds.

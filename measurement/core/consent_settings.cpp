@@ -109,7 +109,9 @@ void APMAnalytics::setConsent(const Parameters& consent, const std::string& key)
     }
     const bool wasAdUserDataDenied = state->isAdUserDataDenied();
     state->updateSettings(kept, source);
-    persistConsentSettings(state->consentSettings().value_or(Settings{}), source);
+    std::vector<std::string> changedTypes;
+    for (const auto& entry : kept) changedTypes.push_back(entry.first);
+    persistConsentSettings(state->consentSettings().value_or(Settings{}), source, changedTypes);
     if (key == kAPMConsentSettings3PKey) {
         APMMonitor::shared().logWithLevel(kAPMMonitorLevelVerbose, kAPMConsentDescriptionCode, state->description());
     }
@@ -126,12 +128,17 @@ void APMAnalytics::setConsent(const Parameters& consent, const std::string& key)
 
 void APMAnalytics::loadPersistedConsentSettings() { measurement::loadPersistedConsentSettings(*engineConsentState()); }
 
-void APMAnalytics::persistConsentSettings(const Parameters& settings, int source) {
+void APMAnalytics::persistConsentSettings(const Parameters& settings, int source,
+                                          const std::vector<std::string>& changedTypes) {
     auto defaults = suite();
     const char* key = source == kAPMConsentSourceTCF            ? kAPMConsentSettingsTCFKey
                       : source <= kAPMConsentSourceInfoPlist ? kAPMConsentSettings3PKey
                                                              : kAPMConsentSettingsKey;
-    defaults.setObject(platform::Value(settings), key);
+    if (changedTypes.empty()) {
+        defaults.setObject(platform::Value(settings), key);
+    } else {
+        defaults.setDictionaryEntries(settings, changedTypes, key);
+    }
     defaults.setInteger(source, kAPMConsentSourceKey);
 }
 

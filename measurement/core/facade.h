@@ -76,7 +76,11 @@ public:
     static void setConsent(const Parameters& consent, const std::string& key);
     static void setConsent(const Parameters& consent) { setConsent(consent, kAPMConsentSettingsKey); }
     static void loadPersistedConsentSettings();
-    static void persistConsentSettings(const Parameters& settings, int source);
+    // Stores the settings under the source's key. With `changedTypes`, only
+    // those types changed: another process's change to the others, written
+    // meanwhile, stays.
+    static void persistConsentSettings(const Parameters& settings, int source,
+                                       const std::vector<std::string>& changedTypes = {});
     static void clearConsent();
     // The TCF values no longer apply: the consent they wrote stops holding
     // the state, which goes back to nothing loaded.

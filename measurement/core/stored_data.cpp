@@ -54,164 +54,217 @@ std::string rawEventProblem(const APMRow& row) {
     return "the row does not read as a raw event";
 }
 
+// The tables read, in the order their rows that do not read back and their
+// damage are listed.
+constexpr const char* kHeaders = "raw_events_metadata";
+constexpr const char* kRawEvents = "raw_events";
+constexpr const char* kQueue = "queue";
+constexpr const char* kUserAttributes = "user_attributes";
+constexpr const char* kTablesRead[] = {kHeaders, kRawEvents, kQueue, kUserAttributes};
+
+// One read transaction over both readings, so that the rows handed over are
+// those the damage listed before them was found in. Ended however the
+// reading ends.
+class ReadingTogether {
+public:
+    explicit ReadingTogether(APMSqliteStore& store) : store_(store) {
+        began_ = store_.executeStatement("BEGIN", {}, nullptr).has_value();
+    }
+    ~ReadingTogether() {
+        if (began_ && store_.isInTransaction()) store_.executeStatement("COMMIT", {}, nullptr);
+    }
+    ReadingTogether(const ReadingTogether&) = delete;
+    ReadingTogether& operator=(const ReadingTogether&) = delete;
+
+private:
+    APMSqliteStore& store_;
+    bool began_ = false;
+};
+
 class StoredDataReader {
 public:
-    StoredDataReader(APMDatabase& database, APMSqliteStore& store) : database_(database), store_(store) {}
+    StoredDataReader(APMDatabase& database, APMSqliteStore& store, const APMStoredDataReceiver& receiver)
+        : database_(database), store_(store), receiver_(receiver) {}
 
-    bool read(APMStoredData& data, APMErrorOut error) {
-        data_ = &data;
-        if (!readHeaders(error) || !readRawEvents(error) || !readQueue(error) || !readUserAttributes(error)) {
+    // The damage first, from a reading of its own, then the rows, in one
+    // read transaction.
+    bool read(APMErrorOut error) {
+        const ReadingTogether together(store_);
+        if (!readDamage(error) || !readHeaders(error) || !readQueue(error) || !readRawEvents(error) ||
+            !readUserAttributes(error)) {
             return false;
         }
-        addCheckedDamage();
+        handOverKept();
         return true;
     }
 
 private:
+    // Every stretch of every table, then what SQLite's check of the small
+    // tables finds besides: damage that reading rows may not show (the app
+    // metadata, rows that read as other bytes or not at all).
+    bool readDamage(APMErrorOut error) {
+        std::vector<APMUnreadableStretch> damage;
+        for (const char* table : kTablesRead) {
+            auto skipped = store_.readableRowsOfTable(table, [](const APMRow&) {}, error);
+            if (!skipped) return false;
+            damage.insert(damage.end(), skipped->begin(), skipped->end());
+        }
+        for (auto& stretch : store_.damageInSmallTables(damage)) damage.push_back(std::move(stretch));
+        receiver_.damage(damage);
+        return true;
+    }
+
+    // What waited for its turn after the raw events.
+    void handOverKept() {
+        std::vector<APMUnreadableRow> unreadable;
+        for (const char* table : kTablesRead) {
+            const auto& rows = unreadable_[table];
+            unreadable.insert(unreadable.end(), rows.begin(), rows.end());
+        }
+        receiver_.unreadableRows(unreadable);
+        std::sort(attributes_.begin(), attributes_.end(), [](const auto& a, const auto& b) { return a.name() < b.name(); });
+        receiver_.userAttributes(attributes_);
+    }
+
     void unreadable(const char* table, const APMRow& row, std::string reason) {
-        data_->unreadableRows.push_back({table, integer(row, "rowid").value_or(0), std::move(reason)});
+        unreadable_[table].push_back({table, integer(row, "rowid").value_or(0), std::move(reason)});
     }
 
     bool readHeaders(APMErrorOut error) {
-        auto rows = readable("raw_events_metadata", error);
-        if (!rows) return false;
-        for (const auto& row : *rows) {
+        return readable(kHeaders, error, [&](const APMRow& row) {
             const auto fingerprint = integer(row, "metadata_fingerprint");
             const auto data = bytes(row, "metadata");
             std::optional<APMPBMeasurementBundle> header;
             if (data) header = APMPBMeasurementBundle::initWithBuffer(data->bytes);
             if (!fingerprint || !header) {
-                unreadable("raw_events_metadata", row, !fingerprint ? "no metadata fingerprint"
-                                                        : !data  ? "no header data"
-                                                                 : "the header does not decode");
-                continue;
+                unreadable(kHeaders, row, !fingerprint ? "no metadata fingerprint"
+                                          : !data     ? "no header data"
+                                                      : "the header does not decode");
+                return;
             }
             headers_.emplace(*fingerprint, std::move(*header));
-        }
-        return true;
+        });
     }
 
     bool readRawEvents(APMErrorOut error) {
-        auto rows = readable("raw_events", error);
-        if (!rows) return false;
-        for (const auto& row : *rows) {
+        return readable(kRawEvents, error, [&](const APMRow& row) {
             auto raw = database_.rawEventDataFromDictionary(row, nullptr);
             if (!raw) {
-                unreadable("raw_events", row, rawEventProblem(row));
-                continue;
+                unreadable(kRawEvents, row, rawEventProblem(row));
+                return;
             }
             auto header = headers_.find(raw->metadataFingerprint());
-            data_->rawEvents.push_back(APMStoredRawEvent{
+            receiver_.rawEvent(APMStoredRawEvent{
                 std::move(*raw), header == headers_.end() ? std::nullopt : std::optional(header->second)});
-        }
-        return true;
+        });
     }
 
     bool readQueue(APMErrorOut error) {
-        auto rows = readable("queue", error);
-        if (!rows) return false;
-        for (const auto& row : *rows) {
+        return readable(kQueue, error, [&](const APMRow& row) {
             const auto data = bytes(row, "data");
             platform::RULError inflateError;
             const auto inflated =
                 data ? platform::rul_dataByInflatingGzippedData(data->bytes, &inflateError) : std::nullopt;
             auto bundle = inflated ? APMPBMeasurementBundle::initWithBuffer(*inflated) : std::nullopt;
             if (!bundle) {
-                unreadable("queue", row, !data      ? "no bundle data"
-                                         : !inflated ? "the bundle data does not inflate: " + inflateError.description()
-                                                     : "the bundle does not decode");
-                continue;
+                unreadable(kQueue, row, !data      ? "no bundle data"
+                                        : !inflated ? "the bundle data does not inflate: " + inflateError.description()
+                                                    : "the bundle does not decode");
+                return;
             }
-            data_->queuedBundles.push_back(std::move(*bundle));
-        }
-        return true;
+            receiver_.queuedBundle(std::move(*bundle));
+        });
     }
 
     bool readUserAttributes(APMErrorOut error) {
-        auto rows = readable("user_attributes", error);
-        if (!rows) return false;
-        for (const auto& row : *rows) {
+        return readable(kUserAttributes, error, [&](const APMRow& row) {
             auto name = row.find("name");
             if (name == row.end() || !name->second.isString()) {
-                unreadable("user_attributes", row, "no property name");
+                unreadable(kUserAttributes, row, "no property name");
             } else if (auto attribute = APMDatabase::userAttributeFromDictionary(row)) {
-                data_->userAttributes.push_back(std::move(*attribute));
+                attributes_.push_back(std::move(*attribute));
             } else {
-                unreadable("user_attributes", row, "the value is neither text nor a number");
+                unreadable(kUserAttributes, row, "the value is neither text nor a number");
             }
-        }
-        std::sort(data_->userAttributes.begin(), data_->userAttributes.end(),
-                  [](const auto& a, const auto& b) { return a.name() < b.name(); });
-        return true;
-    }
-
-    // Damage that reading rows may not show (the app metadata, a table whose
-    // rows read as other bytes or not at all): SQLite's check of each small
-    // table, for the tables no stretch was found in.
-    void addCheckedDamage() {
-        for (auto& stretch : store_.damageInSmallTables(data_->damage)) data_->damage.push_back(std::move(stretch));
+        });
     }
 
     // Every row of the table whose row ID still reads by itself, in row
-    // order, as the carry of a damaged file takes them: the stretches a
-    // damaged file no longer gives are kept as damage, and the rest is read
-    // all the same.
-    std::optional<APMRows> readable(const char* table, APMErrorOut error) {
-        APMRows rows;
-        auto skipped = store_.readableRowsOfTable(table, [&](APMRow row) { rows.push_back(std::move(row)); }, error);
-        if (!skipped) return std::nullopt;
-        data_->damage.insert(data_->damage.end(), skipped->begin(), skipped->end());
-        return rows;
+    // order, as the carry of a damaged file takes them, each handed to
+    // `visit` as it is read; the stretches it skips were listed before.
+    bool readable(const char* table, APMErrorOut error, const std::function<void(const APMRow&)>& visit) {
+        return store_.readableRowsOfTable(table, [&](APMRow row) { visit(row); }, error).has_value();
     }
 
     APMDatabase& database_;
     APMSqliteStore& store_;
-    APMStoredData* data_ = nullptr;
+    const APMStoredDataReceiver& receiver_;
     std::map<std::int64_t, APMPBMeasurementBundle> headers_;
+    std::map<std::string, std::vector<APMUnreadableRow>> unreadable_;
+    std::vector<APMUserAttribute> attributes_;
 };
+
+void handOverNothingBut(const std::vector<APMUnreadableStretch>& damage, const APMStoredDataReceiver& receiver) {
+    receiver.damage(damage);
+    receiver.unreadableRows({});
+    receiver.userAttributes({});
+}
 
 // A file that does not read as a database (a header SQLite refuses, a
 // schema damaged) holds nothing that can be read: the whole of it is
 // damage, said of its schema's table, where every read starts.
-std::optional<APMStoredData> unreadableFile(const std::string& path, std::optional<APMError>& failure,
-                                            APMErrorOut error) {
+bool unreadableFile(const std::string& path, std::optional<APMError>& failure, const APMStoredDataReceiver& receiver,
+                    APMErrorOut error) {
     if (!failure || failure->code() != kAPMSqliteStoreDamagedCode) {
         if (error) *error = failure;
-        return std::nullopt;
+        return false;
     }
     const auto context = failure->monitorContext();
     std::string why = context.isString() ? context.asString() : failure->localizedDescription();
     if (why.rfind(path + ": ", 0) == 0) why.erase(0, path.size() + 2);
-    APMStoredData data;
-    data.damage.push_back(
-        {kAPMSqliteStoreSchemaTable, std::nullopt, std::nullopt, "the file does not read as a database: " + why});
-    return data;
+    handOverNothingBut({{kAPMSqliteStoreSchemaTable, std::nullopt, std::nullopt,
+                         "the file does not read as a database: " + why}},
+                       receiver);
+    return true;
 }
 
-std::optional<APMStoredData> read(APMErrorOut error) {
+bool read(const APMStoredDataReceiver& receiver, APMErrorOut error) {
     const auto path = (platform::ProcessInfo::applicationSupportDirectory() / kAPMApplicationSupportFolder /
                        kAPMDatabaseFileName)
                           .string();
     // Nothing stored yet: nothing to read, and nothing is made.
     std::error_code ec;
-    if (!std::filesystem::exists(path, ec) && !ec) return APMStoredData{};
+    if (!std::filesystem::exists(path, ec) && !ec) {
+        handOverNothingBut({}, receiver);
+        return true;
+    }
     std::optional<APMError> failure;
     auto database = APMDatabase::makeReadOnlyWithPath(path, &failure);
-    if (!database) return unreadableFile(path, failure, error);
+    if (!database) return unreadableFile(path, failure, receiver, error);
     // Reads of whole tables, whatever the rows hold; the database's own
     // queue read would drop what it cannot read.
     auto store = APMSqliteStore::makeReadOnlyWithDatabasePath(path, error, APMDatabase::declaredTables());
-    if (!store) return std::nullopt;
-    APMStoredData data;
-    if (!StoredDataReader(*database, *store).read(data, error)) return std::nullopt;
-    return data;
+    if (!store) return false;
+    return StoredDataReader(*database, *store, receiver).read(error);
 }
 
 }  // namespace
 
+bool APMReadStoredDataInTurn(const APMStoredDataReceiver& receiver, APMErrorOut error) {
+    bool done = false;
+    readerQueue()->sync([&] { done = read(receiver, error); });
+    return done;
+}
+
 std::optional<APMStoredData> APMReadStoredData(APMErrorOut error) {
-    std::optional<APMStoredData> data;
-    readerQueue()->sync([&] { data = read(error); });
+    APMStoredData data;
+    const APMStoredDataReceiver receiver{
+        [&](const std::vector<APMUnreadableStretch>& damage) { data.damage = damage; },
+        [&](APMPBMeasurementBundle bundle) { data.queuedBundles.push_back(std::move(bundle)); },
+        [&](APMStoredRawEvent event) { data.rawEvents.push_back(std::move(event)); },
+        [&](const std::vector<APMUnreadableRow>& rows) { data.unreadableRows = rows; },
+        [&](const std::vector<APMUserAttribute>& attributes) { data.userAttributes = attributes; }};
+    if (!APMReadStoredDataInTurn(receiver, error)) return std::nullopt;
     return data;
 }
 

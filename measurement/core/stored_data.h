@@ -3,6 +3,7 @@
 // Everything the engine has stored and not yet uploaded, read back.
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -42,6 +43,27 @@ struct APMStoredData {
     std::vector<APMUnreadableRow> unreadableRows;
     std::vector<APMUnreadableStretch> damage;
 };
+
+// What a reading hands over as it goes, in this order: the damage found,
+// once, before any row; each queued bundle; each raw event; the rows that
+// do not read back; the user properties, by name. What is held meanwhile
+// does not grow with the rows read: the headers of the raw events (one
+// for each distinct header), the rows that do not read back and the user
+// properties (a few by the engine's limits) are kept until their turn.
+struct APMStoredDataReceiver {
+    std::function<void(const std::vector<APMUnreadableStretch>&)> damage;
+    std::function<void(APMPBMeasurementBundle)> queuedBundle;
+    std::function<void(APMStoredRawEvent)> rawEvent;
+    std::function<void(const std::vector<APMUnreadableRow>&)> unreadableRows;
+    std::function<void(const std::vector<APMUserAttribute>&)> userAttributes;
+};
+
+// Reads as APMReadStoredData does, handing each part over as it is read.
+// The file is read twice in one read transaction: once for the damage,
+// which comes first, then for the rows. False, with an error, when it
+// cannot be opened or read; a failure met after the damage was handed over
+// (the file failed between the two readings) leaves what was handed over.
+bool APMReadStoredDataInTurn(const APMStoredDataReceiver& receiver, APMErrorOut error);
 
 // Reads the database file of the engine's folder on a background queue,
 // for reading only: nothing is made or changed, damage found included (a

@@ -92,6 +92,8 @@ enum : long {
     kAPMEReplyAfterClearCode = 820028,
     // No experiments service address is configured: nothing is fetched.
     kAPMENoServiceAddressCode = 820029,
+    // A fetch fell due without a network: it waits for the network.
+    kAPMEHeldForNetworkCode = 820030,
     kAPMEBuilderNilPropertyCode = 880000,
 };
 

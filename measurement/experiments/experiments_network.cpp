@@ -18,6 +18,14 @@ public:
         network_.postURL(url, std::move(payload), std::move(queue), false, std::move(completionHandler));
     }
 
+    bool isNetworkConnected() const override { return network_.isNetworkConnected(); }
+
+    std::unique_ptr<platform::Reachability::Observation> whenReachable(std::function<void()> returned) override {
+        return platform::Reachability::shared()->observe([returned = std::move(returned)](bool reachable) {
+            if (reachable) returned();
+        });
+    }
+
 private:
     platform::RULNetwork network_;
 };

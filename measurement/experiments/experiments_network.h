@@ -1,6 +1,7 @@
 // The experiments service: its address and the network that posts the fetch request to it.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -32,6 +33,15 @@ public:
     virtual ~APMEExperimentsNetwork() = default;
     virtual void postURL(const std::string& url, NANOBytes payload, std::shared_ptr<platform::dispatch::Queue> queue,
                          platform::RULNetworkCompletionHandler completionHandler) = 0;
+    // Whether there is a network to post over; a network that cannot tell
+    // says there is.
+    virtual bool isNetworkConnected() const { return true; }
+    // Calls `returned` each time the network becomes reachable, for as long
+    // as the observation lives; none from a network that cannot tell.
+    virtual std::unique_ptr<platform::Reachability::Observation> whenReachable(std::function<void()> returned) {
+        (void)returned;
+        return nullptr;
+    }
 };
 
 // The platform's network object, made with the service's host as its

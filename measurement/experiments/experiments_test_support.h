@@ -42,11 +42,20 @@ public:
 
     // Hands the held answers to their queues.
     void releaseReplies();
+    // The switch given, when one is: a network that can tell.
+    bool isNetworkConnected() const override { return !reachability || reachability->isReachable(); }
+    std::unique_ptr<platform::Reachability::Observation> whenReachable(std::function<void()> returned) override {
+        if (!reachability) return nullptr;
+        return reachability->observe([returned = std::move(returned)](bool reachable) {
+            if (reachable) returned();
+        });
+    }
 
     std::deque<Answer> script;
     std::vector<Request> requests;
     // While set, answers wait for releaseReplies(): a fetch stays under way.
     bool holdReplies = false;
+    std::shared_ptr<platform::Reachability> reachability;
     std::vector<std::function<void()>> heldReplies;
 };
 

@@ -70,12 +70,33 @@ void APMETaskManager::scheduleFetchingExperimentsOnWorkerQueue() {
 }
 
 void APMETaskManager::alarmFired() {
+    if (!network_->isNetworkConnected()) {
+        holdForNetwork();
+        return;
+    }
     auto delegate = this->delegate();
     if (delegate && !delegate->taskManagerShouldFetchExperiments(*this)) {
         postponeFetchExperiments();
     } else {
         fetchExperiments();
     }
+}
+
+void APMETaskManager::holdForNetwork() {
+    APMEMonitor::shared().logWithLevel(kAPMMonitorLevelVerbose, kAPMEHeldForNetworkCode,
+                                       "No network. Experiments will be fetched when it returns");
+    if (heldForNetwork_) return;
+    std::weak_ptr<APMETaskManager> weak = weak_from_this();
+    heldForNetwork_ = network_->whenReachable([weak] {
+        auto self = weak.lock();
+        if (!self) return;
+        self->dispatchAsyncOnWorkerQueue([weak] {
+            auto later = weak.lock();
+            if (!later || !later->heldForNetwork_) return;
+            later->heldForNetwork_.reset();
+            later->alarmFired();
+        });
+    });
 }
 
 void APMETaskManager::postponeFetchExperiments() {

@@ -68,6 +68,23 @@ TEST_CASE("without a service address nothing is asked, the log says so once and 
     CHECK(f.timestamp(kAPMEFetchFailureTimestampKey) == 0);
 }
 
+TEST_CASE("a fetch due without a network waits for it, failing nothing, and goes once the network returns") {
+    ExperimentsFixture f;
+    f.service->reachability = std::make_shared<platform::Reachability>(false);
+    f.service->script.push_back(answer(204));
+    f.launch();
+    f.registerSDK(kSDK);
+    f.time.advance(kDay);
+    CHECK(f.requestTimes().empty());
+    CHECK(f.capture.count(kAPMEHeldForNetworkCode) == 1);
+    CHECK(f.capture.count(kAPMEFetchFailedCode) == 0);
+    CHECK(f.timestamp(kAPMEFetchFailureTimestampKey) == 0);
+    f.service->reachability->setReachable(true);
+    f.settle();
+    CHECK(f.requestTimes() == std::vector<double>{kDay});
+    CHECK(f.timestamp(kAPMEFetchSuccessTimestampKey) == kStart + kDay);
+}
+
 TEST_CASE("the first fetch after a launch waits for the success interval, whatever failed meanwhile") {
     struct Case {
         const char* name;

@@ -255,6 +255,7 @@ void APMETaskManager::clearAndDelete() {
         // snapshots back into memory after the deletion and keep fetching:
         // the client stays quiet until the next start or a reset.
         self->alarm_->cancel();
+        self->heldForNetwork_.reset();
         self->cleared_ = true;
     });
 }

@@ -154,6 +154,9 @@ public:
 
 private:
     void alarmFired();
+    // A fetch due without a network waits, as uploads do, until the network
+    // returns; no request fails meanwhile. Worker queue only.
+    void holdForNetwork();
     void removeFetchTimestamps();
     void recordFetchSuccess(double now);
     void logStoredSnapshotReadFailure(long code, const std::string& message, const std::optional<APMError>& error);
@@ -173,6 +176,8 @@ private:
     bool cleared_ = false;
     // Whether the missing service address was logged; worker queue only.
     bool missingAddressLogged_ = false;
+    // While a due fetch waits for the network; worker queue only.
+    std::unique_ptr<platform::Reachability::Observation> heldForNetwork_;
     mutable std::mutex mutex_;  // the fields below
     bool hasMadeInitialFetch_ = false;
     std::weak_ptr<APMETaskManagerDelegate> delegate_;

@@ -48,17 +48,34 @@ bool lockWithin(int fd, int kind) {
     return false;
 }
 
+// The name itself, never what a link there leads to.
 bool namesFile(const std::string& path, int fd) {
     struct stat held {}, named {};
-    return ::fstat(fd, &held) == 0 && ::stat(path.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
+    return ::fstat(fd, &held) == 0 && ::lstat(path.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
            held.st_ino == named.st_ino;
+}
+
+// Only a regular file is a mark. The type is read from what was opened, so
+// that no other program can swap the name between a look and the open; a
+// link is never followed (nothing is made or read where it leads), and a
+// fifo or a device opens without waiting for a peer.
+int openRegular(const std::string& path, int flags) {
+    int fd;
+    do {
+        fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK, 0644);
+    } while (fd < 0 && errno == EINTR);
+    struct stat info {};
+    if (fd < 0 || (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode))) return fd;
+    ::close(fd);
+    errno = EINVAL;
+    return -1;
 }
 
 // The mark opened and locked, once the lock is held on the file the path
 // names: a remover may have unlinked the one opened before its lock came.
 bool openLocked(const std::string& path, int flags, int kind, Descriptor* mark) {
     for (int attempt = 0; attempt < kOpenTries; ++attempt) {
-        Descriptor opened(::open(path.c_str(), flags | O_CLOEXEC | O_NOCTTY, 0644));
+        Descriptor opened(openRegular(path, flags));
         if (opened.fd < 0 || !lockWithin(opened.fd, kind)) return false;
         if (namesFile(path, opened.fd)) {
             std::swap(mark->fd, opened.fd);
@@ -82,6 +99,11 @@ std::string newWords() {
 }
 
 }  // namespace
+
+bool APMDamageMarkPresent(const std::string& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
 
 bool APMWriteDamageMark(const std::string& path) {
     Descriptor mark;

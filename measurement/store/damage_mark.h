@@ -9,6 +9,13 @@
 
 namespace measurement {
 
+// Only a regular file at the path is a mark: whatever else lies there (a
+// link, a fifo, a folder) is never opened in a way that waits, never
+// followed, read, written or removed as one.
+
+// Whether a mark lies at the path.
+bool APMDamageMarkPresent(const std::string& path);
+
 // Writes the mark at the path anew: each writing holds words of its own, so
 // that a reader can tell a mark written since it last read one. False, with
 // errno set, when it could not be written.

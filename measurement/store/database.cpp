@@ -141,6 +141,24 @@ std::string lowered(std::string text) {
     return text;
 }
 
+// What of a table's columns (name, hidden: 2 and 3 for a generated column,
+// and whether the table is without row IDs) keeps the engine's writes from
+// going into it as they are.
+std::optional<std::string> unwritableTable(const std::string& table, const APMRows& columns) {
+    constexpr std::int64_t kFirstGenerated = 2;
+    for (const auto& column : columns) {
+        const std::string name = rowText(column, "name").value_or("");
+        if (rowInteger(column, "wr").value_or(0) != 0) return "table " + table + " has no row IDs";
+        if (rowInteger(column, "hidden").value_or(0) >= kFirstGenerated) {
+            return "table " + table + " has a generated column " + name + ", which the engine cannot write";
+        }
+        if (lowered(name) == "rowid" || lowered(name) == "oid" || lowered(name) == "_rowid_") {
+            return "table " + table + " has a column " + name + ", which takes the name of its row IDs";
+        }
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 // A file that can never hold the engine's data would fail every start: it
@@ -162,14 +180,18 @@ bool APMDatabase::prepareFile(APMErrorOut error) {
 bool APMDatabase::prepareLayout(APMErrorOut error) {
     const auto since = layoutSinceChecked();
     if (since == LayoutSinceChecked::unchanged) return true;
+    // Whether a file of the engine's declarations took the path.
+    auto replaced = [&](bool open) { return open && !store_->damageKept(); };
     if (since == LayoutSinceChecked::schemaRewritten &&
-        (!store_->replaceAsDamaged(kSchemaRewrittenProblem, error) || store_->damageKept())) {
+        !replaced(store_->replaceAsDamaged(kSchemaRewrittenProblem, error))) {
         return false;
     }
-    if (const auto foreign = foreignLayout(); foreign && !store_->setAsideAndReopen(*foreign, error)) return false;
+    if (const auto foreign = foreignLayout(); foreign && !replaced(store_->setAsideAndReopen(*foreign, error))) {
+        return false;
+    }
     std::optional<std::string> refusal;
     if (ensureSchema(error, &refusal)) return true;
-    return refusal && store_->setAsideAndReopen(*refusal, error) && ensureSchema(error, nullptr);
+    return refusal && replaced(store_->setAsideAndReopen(*refusal, error)) && ensureSchema(error, nullptr);
 }
 
 // SQLite changes a file's schema version with every change to its tables,
@@ -201,8 +223,11 @@ APMDatabase::LayoutSinceChecked APMDatabase::layoutSinceChecked() {
 }
 
 // Another program's objects under the engine's table names: a view or an
-// index, or a table without the columns the engine's rows need. Read
-// only; none when the file cannot be read.
+// index, or a table the engine's writes cannot go into as they are: one
+// without the columns the engine's rows need, without row IDs (by which
+// the engine reads back what it writes), with a column that takes the name
+// of the row ID, or with a generated column (whose values the engine's
+// read-back cannot tell). Read only; none when the file cannot be read.
 std::optional<std::string> APMDatabase::foreignLayout() {
     const auto objects = query("SELECT type, name FROM sqlite_master", {}, nullptr);
     if (!objects) return std::nullopt;
@@ -215,8 +240,11 @@ std::optional<std::string> APMDatabase::foreignLayout() {
             isTable = true;
         }
         if (!isTable) continue;
-        const auto columns = query("SELECT name FROM pragma_table_info(?)", {layout.name}, nullptr);
+        const auto columns = query("SELECT name, hidden, (SELECT wr FROM pragma_table_list WHERE schema = 'main' AND "
+                                   "name = ?1) AS wr FROM pragma_table_xinfo(?1)",
+                                   {layout.name}, nullptr);
         if (!columns) return std::nullopt;
+        if (const auto unwritable = unwritableTable(layout.name, *columns)) return unwritable;
         for (const auto& wanted : layout.elementaryColumns) {
             const bool found = std::any_of(columns->begin(), columns->end(), [&](const APMRow& column) {
                 return lowered(rowText(column, "name").value_or("")) == lowered(wanted.name);

@@ -125,10 +125,14 @@ std::int64_t APMHourBucket(double timestampSeconds);
 class APMDatabase {
 public:
     // Opens (creating when missing) the file at the path and brings its
-    // layout up to date. A file that can never hold the engine's data
-    // (another program's tables under the engine's names, or one that
-    // refuses the writes of every event) is set aside as
-    // "<path>.corrupt" and a new one made; a file that is only held by
+    // layout up to date. A file the engine's writes cannot go into as it
+    // is, found when its layout is examined (another program's objects or
+    // tables under the engine's names, a table without row IDs, a column
+    // that takes the row ID's name, a generated column, a declaration that
+    // refuses the writes of every event) is set aside as "<path>.corrupt"
+    // once every row of the engine's tables that still reads is carried
+    // into a new one made from the engine's declarations (see
+    // APMSqliteStore::setAsideAndReopen); a file that is only held by
     // another connection, or a full disk, fails the open and is kept. None
     // and an error on failure.
     static std::unique_ptr<APMDatabase> makeWithPath(const std::string& path, APMErrorOut error);

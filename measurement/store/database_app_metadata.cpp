@@ -141,21 +141,26 @@ std::optional<bool> APMDatabase::appMetadataLostToDamage(APMErrorOut error) {
     return lost->value_or(0) != 0;
 }
 
-// A carried file is no new one: it held a first open and, unless analytics
+// A carried file of the engine's held a first open and, unless analytics
 // storage was denied, an app instance ID. When its app metadata did not come
-// across with a first open recorded (the row lay on a damaged page, or the
-// check found the table damaged), what it lacks now was lost, and is noted
-// so, so that the first open is not reported again and a new ID is not taken
-// as at a first start without a word.
+// across whole (the row lay on a damaged page, or the check found the table
+// damaged), or without a first open from a schema that did not read whole,
+// what it lacks now was lost, and is noted so, so that the first open is not
+// reported again and a new ID is not taken as at a first start without a
+// word. A file that read whole without one (another program's, set aside
+// with the engine's tables it held) had none to lose.
 void APMDatabase::noteCarriedLoss() {
     const auto loss = store_->takeCarriedLoss();
     if (!loss) return;
-    const bool damaged = std::any_of(loss->begin(), loss->end(), [](const APMUnreadableStretch& stretch) {
-        return stretch.table == "app_metadata";
-    });
+    auto named = [&](const char* table) {
+        return std::any_of(loss->begin(), loss->end(),
+                           [&](const APMUnreadableStretch& stretch) { return stretch.table == table; });
+    };
+    const bool damaged = named("app_metadata");
     const auto firstOpen =
         queryInteger("SELECT first_open_timestamp FROM app_metadata WHERE id = ?", {kAppMetadataRowID}, nullptr);
-    if (!damaged && firstOpen && firstOpen->value_or(0) > 0) return;
+    const bool carried = firstOpen && firstOpen->value_or(0) > 0;
+    if (!damaged && (carried || !named(kAPMSqliteStoreSchemaTable))) return;
     std::optional<APMError> error;
     if (updateAppMetadataColumns({{"lost_to_damage", std::int64_t{1}}}, &error)) {
         APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMDatabaseAppMetadataLostCode,

@@ -177,7 +177,7 @@ TEST_CASE("setting aside takes the file the store opened, with its companions, o
         CHECK(store->tableExists("shared", nullptr));
     }
     SUBCASE("a rename that fails puts the companions back") {
-        refusedRenameSource = path.string();
+        refusedRenameSource = path.string() + kAPMSqliteStoreCarrySuffix;
         CHECK_FALSE(store->setAsideAndReopen("unusable", nullptr));
         refusedRenameSource.clear();
         CHECK(capture.hasCode(kAPMSqliteStoreSetAsideFailedCode));
@@ -575,19 +575,18 @@ TEST_CASE("a damaged file is replaced only once its rows are carried, and kept i
         damageLost();
         // Another connection's commit, after which the store reads afresh.
         runSQL(path, "INSERT INTO kept VALUES (3)");
-        // The mark's path leads into a folder that is not there.
-        const fs::path elsewhere = dir / "elsewhere";
-        fs::create_symlink(elsewhere / "mark", mark);
+        // A folder lies at the mark's name.
+        fs::create_directory(mark);
         auto meetDamage = [&] { CHECK_FALSE(store->recordsForQuery("SELECT a FROM lost", {}, nullptr)); };
         meetDamage();
         meetDamage();
         CHECK(capture.count(kAPMSqliteStoreDamageMarkFailedCode) == 1);
-        fs::create_directory(elsewhere);
+        fs::remove(mark);
         meetDamage();
-        CHECK(fs::exists(elsewhere / "mark"));
-        fs::remove(elsewhere / "mark");
+        CHECK(fs::is_regular_file(mark));
+        fs::remove(mark);
         meetDamage();
-        CHECK_FALSE(fs::exists(elsewhere / "mark"));
+        CHECK_FALSE(fs::exists(mark));
         CHECK(capture.count(kAPMSqliteStoreDamageMarkFailedCode) == 1);
         CHECK(capture.count(kAPMSqliteStoreDamageFoundCode) == 1);
     }

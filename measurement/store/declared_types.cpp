@@ -28,6 +28,7 @@ constexpr StorageClass kStorageClasses[] = {
 };
 constexpr const char* kNotNull = "NOT NULL";
 constexpr const char* kPrimaryKey = "PRIMARY KEY";
+constexpr const char* kDefault = "DEFAULT";
 
 const StorageClass* storageClass(int type) {
     for (const auto& each : kStorageClasses) {
@@ -63,6 +64,7 @@ ColumnRule ruleOf(const std::string& declaration) {
         if (each.declared && first == each.declared) rule.type = each.type;
     }
     rule.rowID = rule.type == SQLITE_INTEGER && text.find(kPrimaryKey) != std::string::npos;
+    rule.defaulted = text.find(kDefault) != std::string::npos;
     return rule;
 }
 

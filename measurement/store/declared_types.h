@@ -16,12 +16,14 @@ namespace measurement::declared_types {
 // names (SQLite's number for it; kAnyType for a column declared without a
 // type, which holds values of several types by design), whether NULL is
 // refused, and whether the column is the row ID under a name of its own
-// (INTEGER PRIMARY KEY), whose value a record keeps as NULL.
+// (INTEGER PRIMARY KEY), whose value a record keeps as NULL; and whether
+// it has a default, which a row written before the column was added reads.
 inline constexpr int kAnyType = 0;
 struct ColumnRule {
     int type = kAnyType;
     bool notNull = false;
     bool rowID = false;
+    bool defaulted = false;
 };
 // From a declaration as APMColumn keeps it: "INTEGER NOT NULL DEFAULT 0".
 ColumnRule ruleOf(const std::string& declaration);

@@ -1,33 +1,16 @@
-// A lock on a file that processes share: flock, shared or exclusive, and
-// bounded waits for it that say who holds it.
+// The engine's waits for the lock of a file that processes share: said
+// through the monitor, and given up on once one has run out.
 #include "measurement/store/file_lock.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <cerrno>
-#include <chrono>
-#include <cstdio>
-#include <fstream>
 #include <mutex>
-#include <random>
 #include <set>
-#include <sstream>
-#include <thread>
 
 #include "measurement/foundation/monitor.h"
-#include "platform/foundation/launch_options.h"
 
 namespace measurement {
 
 namespace {
 
-// The longest pause between two tries of a wait, in milliseconds.
-constexpr int kMaxPauseMilliseconds = 50;
 // Given-up waits kept for the report at the end of a program.
 constexpr std::size_t kMaxGivenUpWaits = 20;
 
@@ -43,61 +26,7 @@ GivenUpWaits& givenUp() {
     return *waits;
 }
 
-// The processes that hold a lock (not those waiting for one) on the file
-// open at `fd`, as /proc/locks lists them: its device as hexadecimal major
-// and minor numbers, then the inode.
-std::vector<pid_t> lockHolders(int fd) {
-    struct stat info {};
-    std::vector<pid_t> holders;
-    if (::fstat(fd, &info) != 0) return holders;
-    char identity[64];
-    std::snprintf(identity, sizeof identity, "%02x:%02x:%llu", major(info.st_dev), minor(info.st_dev),
-                  static_cast<unsigned long long>(info.st_ino));
-    // The list is read in pieces while other processes change it: a lock
-    // may show twice, or be missed in one reading.
-    for (int reading = 0; reading < 2 && holders.empty(); ++reading) {
-        std::ifstream locks("/proc/locks");
-        for (std::string line; std::getline(locks, line);) {
-            std::istringstream words(line);
-            std::string number, type, advice, access, device;
-            long long pid = 0;
-            if (!(words >> number >> type) || type == "->") continue;
-            if (type != "FLOCK" || !(words >> advice >> access >> pid >> device)) continue;
-            if (device == identity && pid > 0) holders.push_back(static_cast<pid_t>(pid));
-        }
-    }
-    std::sort(holders.begin(), holders.end());
-    holders.erase(std::unique(holders.begin(), holders.end()), holders.end());
-    return holders;
-}
-
-bool isStopped(pid_t pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string text;
-    std::getline(stat, text);
-    // The state follows the command name, which is in parentheses and may
-    // hold anything.
-    const auto close = text.rfind(')');
-    if (close == std::string::npos || close + 2 >= text.size()) return false;
-    const char state = text[close + 2];
-    return state == 'T' || state == 't';
-}
-
 }  // namespace
-
-APMFileLock::APMFileLock(const std::string& path, bool create) : path_(path) {
-    // Read access is all a lock needs; a fifo or a device at the path must
-    // not block the open.
-    const int flags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW | (create ? O_CREAT : 0);
-    do {
-        fd_ = ::open(path.c_str(), flags, 0644);
-    } while (fd_ < 0 && errno == EINTR);
-    if (fd_ < 0) error_ = openError_ = std::error_code(errno, std::generic_category());
-}
-
-APMFileLock::~APMFileLock() {
-    if (fd_ >= 0) ::close(fd_);
-}
 
 std::unique_ptr<APMFileLock> APMFileLock::acquire(const std::string& path, Kind kind, bool wait,
                                                   std::error_code* error) {
@@ -108,70 +37,6 @@ std::unique_ptr<APMFileLock> APMFileLock::acquire(const std::string& path, Kind 
     return lock;
 }
 
-std::string APMFileLock::secondsText(double seconds) {
-    std::ostringstream text;
-    text << seconds << " s";
-    return text.str();
-}
-
-double APMFileLock::waitLimit() {
-    return platform::LaunchOptions::current().lockWaitSeconds.value_or(kAPMFileLockWaitSeconds);
-}
-
-bool APMFileLock::tryLock(Kind kind) { return take(kind); }
-
-bool APMFileLock::lock(Kind kind) { return lockWithin(kind, waitLimit()); }
-
-// flock itself waits without a bound, so the wait is made of tries: short
-// pauses at first, so that a holder's brief turn costs little, each drawn
-// at random below its bound, so that processes waiting together do not try
-// in step.
-bool APMFileLock::lockWithin(Kind kind, double seconds, const std::function<void()>& waiting) {
-    if (take(kind)) return true;
-    if (error_ != std::errc::resource_unavailable_try_again) return false;
-    if (waiting) waiting();
-    const auto start = std::chrono::steady_clock::now();
-    thread_local std::minstd_rand random(std::random_device{}());
-    for (int attempt = 0;; ++attempt) {
-        const double waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        if (waited >= seconds) break;
-        const int bound = std::min(kMaxPauseMilliseconds, 1 << std::min(attempt, 6));
-        auto pause = std::chrono::microseconds(std::uniform_int_distribution<int>(bound * 250, bound * 1000)(random));
-        pause = std::min(pause, std::chrono::duration_cast<std::chrono::microseconds>(
-                                    std::chrono::duration<double>(seconds - waited)) +
-                                    std::chrono::microseconds(1));
-        std::this_thread::sleep_for(pause);
-        if (take(kind)) return true;
-        if (error_ != std::errc::resource_unavailable_try_again) return false;
-    }
-    error_ = std::make_error_code(std::errc::timed_out);
-    return false;
-}
-
-bool APMFileLock::take(Kind kind) {
-    if (fd_ < 0) return false;
-    if (held_ == kind) return true;
-    const int operation = (kind == Kind::shared ? LOCK_SH : LOCK_EX) | LOCK_NB;
-    int rc;
-    do {
-        rc = ::flock(fd_, operation);
-    } while (rc != 0 && errno == EINTR);
-    if (rc == 0) {
-        held_ = kind;
-        error_.clear();
-        return true;
-    }
-    error_ = std::error_code(errno == EWOULDBLOCK ? EAGAIN : errno, std::generic_category());
-    // A refused change of kind may already have given up the old lock.
-    unlock();
-    return false;
-}
-
-void APMFileLock::unlock() {
-    if (fd_ >= 0 && held_) ::flock(fd_, LOCK_UN);
-    held_.reset();
-}
-
 bool APMFileLock::lockOrGiveUp(Kind kind, const std::string& purpose, std::string* why) {
     if (!isOpen()) {
         if (why) *why = whyUnlockable();
@@ -180,7 +45,7 @@ bool APMFileLock::lockOrGiveUp(Kind kind, const std::string& purpose, std::strin
     {
         auto& given = givenUp();
         std::unique_lock lock(given.mutex);
-        if (given.files.count(path_) > 0) {
+        if (given.files.count(path()) > 0) {
             lock.unlock();
             return tryAgainAfterGivenUp(kind, why);
         }
@@ -190,21 +55,21 @@ bool APMFileLock::lockOrGiveUp(Kind kind, const std::string& purpose, std::strin
         APMMonitor::shared().logWithLevel(kAPMMonitorLevelWarning, kAPMFileLockWaitingCode,
                                           "Waiting for the lock of " + purpose + ", held by " + otherHolders() +
                                               ", for up to " + secondsText(limit) + ". Lock file",
-                                          platform::Value(path_));
+                                          platform::Value(path()));
     });
     if (taken) return true;
     std::string reason;
-    if (error_ == std::errc::timed_out) {
-        reason = path_ + " stayed locked by " + otherHolders() + " for " + secondsText(limit);
+    if (error() == std::errc::timed_out) {
+        reason = path() + " stayed locked by " + otherHolders() + " for " + secondsText(limit);
         APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMFileLockGaveUpCode,
                                           "Gave up waiting for the lock of " + purpose + ". Reason",
                                           platform::Value(reason));
         auto& given = givenUp();
         std::lock_guard lock(given.mutex);
-        given.files.insert(path_);
-        if (given.waits.size() < kMaxGivenUpWaits) given.waits.push_back({path_, purpose, reason});
+        given.files.insert(path());
+        if (given.waits.size() < kMaxGivenUpWaits) given.waits.push_back({path(), purpose, reason});
     } else {
-        reason = "cannot lock " + path_ + ": " + error_.message();
+        reason = "cannot lock " + path() + ": " + error().message();
     }
     if (why) *why = reason;
     return false;
@@ -214,44 +79,18 @@ bool APMFileLock::lockOrGiveUp(Kind kind, const std::string& purpose, std::strin
 // often) most likely keeps it still: one try, so that no command waits the
 // whole bound twice for the same holder. A try that takes it ends that.
 bool APMFileLock::tryAgainAfterGivenUp(Kind kind, std::string* why) {
-    if (take(kind)) {
+    if (tryLock(kind)) {
         auto& given = givenUp();
         std::lock_guard lock(given.mutex);
-        given.files.erase(path_);
+        given.files.erase(path());
         return true;
     }
     if (why) {
-        *why = error_ == std::errc::resource_unavailable_try_again
-                   ? path_ + " is still locked by " + otherHolders() + ", for which this process waited in vain before"
-                   : "cannot lock " + path_ + ": " + error_.message();
+        *why = error() == std::errc::resource_unavailable_try_again
+                   ? path() + " is still locked by " + otherHolders() + ", for which this process waited in vain before"
+                   : "cannot lock " + path() + ": " + error().message();
     }
     return false;
-}
-
-std::string APMFileLock::otherHolders() const {
-    if (fd_ < 0) return "another process";
-    auto holders = lockHolders(fd_);
-    // This holder's own lock, when it has one, is not another's.
-    const pid_t self = ::getpid();
-    if (held_) {
-        if (auto own = std::find(holders.begin(), holders.end(), self); own != holders.end()) holders.erase(own);
-    }
-    if (holders.empty()) return "another process";
-    std::string text;
-    const std::size_t shown = std::min<std::size_t>(holders.size(), 4);
-    for (std::size_t i = 0; i < shown; ++i) {
-        if (!text.empty()) text += i + 1 == shown && shown == holders.size() ? " and " : ", ";
-        const pid_t pid = holders[i];
-        text += pid == self ? "another holder in this process"
-                            : "process " + std::to_string(pid) + (isStopped(pid) ? " (stopped)" : "");
-    }
-    if (shown < holders.size()) text += " and " + std::to_string(holders.size() - shown) + " more";
-    return text;
-}
-
-std::string APMFileLock::whyUnlockable() const {
-    if (fd_ >= 0) return "";
-    return "its lock file " + path_ + " cannot be locked: " + openError_.message();
 }
 
 std::vector<APMFileLock::GivenUpWait> APMFileLock::givenUpWaits() {

@@ -10,6 +10,7 @@
 #include "measurement/foundation/monitor.h"
 #include "measurement/store/file_lock.h"
 #include "measurement/store/files.h"
+#include "measurement/store/set_aside_copies.h"
 #include "platform/foundation/atomic_file.h"
 #include "platform/dispatch/queue.h"
 #include "platform/dispatch/timer.h"
@@ -64,6 +65,27 @@ void APMPersistedConfig::State::apply(const Changes& changes, Value::Dictionary&
     }
 }
 
+namespace {
+
+// A damaged settings file renamed aside as the databases' copies are
+// (".corrupt", then the number after the newest copy's), of which the
+// newest few are kept: a file damaged again and again leaves no pile of
+// copies. The copy's path, none (with why) when it could not be renamed.
+std::optional<std::filesystem::path> setSettingsAside(const std::filesystem::path& file, std::string* why) {
+    const auto name = APMNextSetAsideName(file.string(), why);
+    if (!name) return std::nullopt;
+    std::error_code ec;
+    std::filesystem::rename(file, *name, ec);
+    if (ec) {
+        *why = ec.message();
+        return std::nullopt;
+    }
+    APMDeleteOlderSetAsideCopies(file.string());
+    return std::filesystem::path(*name);
+}
+
+}  // namespace
+
 std::optional<Value::Dictionary> APMPersistedConfig::State::read() {
     std::error_code ec;
     if (!std::filesystem::exists(file, ec)) return std::nullopt;
@@ -73,11 +95,12 @@ std::optional<Value::Dictionary> APMPersistedConfig::State::read() {
         if (parsed && parsed->isDictionary()) return std::move(parsed->asDictionary());
         if (parsed) why = "its root is no dictionary";
     }
-    auto aside = platform::setFileAside(file);
+    std::string asideWhy;
+    auto aside = setSettingsAside(file, &asideWhy);
     if (!aside) {
         APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMPersistedConfigSetAsideFailedCode,
                                           "Persisted settings file is damaged and could not be set aside. File, reason",
-                                          file.string(), why);
+                                          file.string(), why + "; " + asideWhy);
         return std::nullopt;
     }
     APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMPersistedConfigCorruptFileCode,

@@ -66,7 +66,8 @@ inline constexpr const char* kSearchAdRetries = "/rozeda/measurement/search_ad_n
 // later writes of the process only try the lock. A change whose write
 // failed goes out with the next one. Each write removes the temporary files
 // of writers that died before their rename. A damaged file is renamed aside
-// ("<file>.corrupt", then "<file>.corrupt-2", ...) and reported through the
+// ("<file>.corrupt", then "<file>.corrupt-2", ...), of which the newest
+// three are kept as the databases' copies are, and reported through the
 // monitor, and the settings start empty. Safe to use from any thread.
 class APMPersistedConfig {
 public:

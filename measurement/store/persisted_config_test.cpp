@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <limits>
@@ -245,6 +246,20 @@ TEST_CASE("a damaged or unwritable settings file") {
         APMPersistedConfig config(file);
         CHECK(*platform::readFile(dir / "Rozeda/Measurement/settings.plist.corrupt") == "first");
         CHECK(*platform::readFile(dir / "Rozeda/Measurement/settings.plist.corrupt-2") == "second");
+    }
+
+    SUBCASE("a file damaged again and again leaves the newest three copies, as a database does") {
+        for (const char* damage : {"1", "2", "3", "4", "5"}) {
+            writeText(file, damage);
+            APMPersistedConfig config(file);
+        }
+        std::vector<std::string> copies;
+        for (const auto& entry : fs::directory_iterator(file.parent_path())) {
+            copies.push_back(entry.path().filename().string() + "=" + *platform::readFile(entry.path()));
+        }
+        std::sort(copies.begin(), copies.end());
+        CHECK(copies == std::vector<std::string>{"settings.plist.corrupt-3=3", "settings.plist.corrupt-4=4",
+                                                 "settings.plist.corrupt-5=5"});
     }
 
     SUBCASE("a file with one byte changed to NUL inside a key, or a fifo, counts as damaged without stopping start") {

@@ -14,8 +14,9 @@ namespace measurement {
 // The engine's view of one preferences suite. The suite lives in the
 // platform's preferences, one file per suite shared with every other handle
 // on it in the process (the application's own code included), so a write
-// through one handle is seen by all the others at once. Safe to use from any
-// thread.
+// through one handle is seen by all the others at once; another process's
+// writes to the file keep the keys this one changes, and this one's keep
+// theirs (see platform::UserDefaults). Safe to use from any thread.
 class APMUserDefaults {
 public:
     // The application's own preferences (the standard suite). Handles are

@@ -110,11 +110,33 @@ AppendPages selectedColumns(sqlite3* db, const Table& table, std::string* select
     return AppendPages::whole;
 }
 
+// A name SQLite takes for the table's row ID: the first of its three that
+// no column of the table's own takes (asked only of a declaration whose
+// text names the first). None when every one is a column.
+std::optional<std::string> rowIDName(sqlite3* db, const Table& table) {
+    static constexpr const char* kNames[] = {"rowid", "oid", "_rowid_"};
+    std::string lowered = table.declaration;
+    for (auto& c : lowered) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (lowered.find(kNames[0]) == std::string::npos) return kNames[0];
+    auto column = prepareOnce(db, "SELECT 1 FROM pragma_table_xinfo(?1, 'main') WHERE name = ?2 COLLATE NOCASE");
+    for (const char* name : kNames) {
+        if (!column) break;
+        sqlite3_reset(column.get());
+        sqlite3_bind_text(column.get(), 1, table.name.data(), static_cast<int>(table.name.size()), SQLITE_STATIC);
+        sqlite3_bind_text(column.get(), 2, name, -1, SQLITE_STATIC);
+        if (sqlite3_step(column.get()) == SQLITE_DONE) return name;
+    }
+    return std::nullopt;
+}
+
 AppendPages lookUpOf(sqlite3* db, const Table& table, LookUp* lookUp, std::string* why) {
     std::string selected;
     if (const auto listed = selectedColumns(db, table, &selected, why); listed != AppendPages::whole) return listed;
-    lookUp->statement = prepareOnce(db, "SELECT rowid, " + selected + " FROM main." +
-                                            APMSqliteStore::quoteIdentifier(table.name) + " NOT INDEXED WHERE rowid = ?1");
+    const auto rowID = rowIDName(db, table);
+    if (!rowID) return AppendPages::whole;  // no look-up by row ID to compare with
+    lookUp->statement = prepareOnce(db, "SELECT " + *rowID + ", " + selected + " FROM main." +
+                                            APMSqliteStore::quoteIdentifier(table.name) + " NOT INDEXED WHERE " +
+                                            *rowID + " = ?1");
     sqlite3_stmt* statement = lookUp->statement.get();
     if (!statement) return failure(db, sqlite3_errcode(db), why);
     int keys = 0;
@@ -204,6 +226,7 @@ AppendPages checkTable(sqlite3* db, const sqlite_btree::FileImage& image, const 
     LookUp lookUp;
     if (const auto prepared = lookUpOf(db, table, &lookUp, why); prepared != AppendPages::whole) return prepared;
     sqlite3_stmt* statement = lookUp.statement.get();
+    if (!statement) return AppendPages::whole;
     for (const auto& cell : leaf.cells) {
         const std::string row = where + ": row " + std::to_string(cell.rowID);
         std::string malformed;

@@ -2,10 +2,15 @@
 #include "measurement/store/sqlite_connections.h"
 
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <cctype>
 #include <filesystem>
+#include <map>
+#include <mutex>
+#include <string_view>
 #include <system_error>
+#include <type_traits>
 
 #include "measurement/store/sqlite_store_shared_state.h"
 
@@ -58,7 +63,68 @@ constexpr const char* kSomeTableLoaded =
     "SELECT 1 FROM pragma_table_list WHERE schema = 'main' AND type = 'table' AND name NOT LIKE 'sqlite\\_%' "
     "ESCAPE '\\' LIMIT 1";
 
+// SQLite's own layer is kept beside the copy, whose app data stays the
+// base's: SQLite's layers read their own settings from it.
+struct RegularFilesLayer {
+    sqlite3_vfs layer;
+    sqlite3_vfs* base;
+    const std::string* name;
+};
+// SQLite hands back a pointer to `layer`, its first member, from which the
+// rest is found.
+static_assert(std::is_standard_layout_v<RegularFilesLayer>);
+
+sqlite3_vfs* baseOf(sqlite3_vfs* layer) { return reinterpret_cast<RegularFilesLayer*>(layer)->base; }
+
+bool otherThanRegularFile(const char* name) {
+    struct stat info {};
+    return name && ::lstat(name, &info) == 0 && !S_ISREG(info.st_mode);
+}
+
+int accessRegularFiles(sqlite3_vfs* layer, const char* name, int flags, int* result) {
+    if (flags == SQLITE_ACCESS_EXISTS && otherThanRegularFile(name)) {
+        *result = 0;
+        return SQLITE_OK;
+    }
+    return baseOf(layer)->xAccess(baseOf(layer), name, flags, result);
+}
+
+// A log or journal is never opened where no regular file lies: SQLite
+// would delete a fifo there as an empty log it closes.
+int openRegularFiles(sqlite3_vfs* layer, const char* name, sqlite3_file* file, int flags, int* outFlags) {
+    if ((flags & (SQLITE_OPEN_WAL | SQLITE_OPEN_MAIN_JOURNAL)) != 0 && otherThanRegularFile(name)) {
+        file->pMethods = nullptr;
+        return SQLITE_CANTOPEN;
+    }
+    return baseOf(layer)->xOpen(layer, name, file, flags, outFlags);
+}
+
+constexpr std::string_view kRegularFilesSuffix = "-regular-files";
+
 }  // namespace
+
+const char* regularFilesVfs(const char* base) {
+    // Both live for the whole process: a queue may open a file while it ends.
+    static auto& mutex = *new std::mutex;
+    static auto& layers = *new std::map<std::string, RegularFilesLayer*>;
+    std::lock_guard lock(mutex);
+    sqlite3_vfs* own = sqlite3_vfs_find(base);
+    if (!own) return nullptr;
+    if (auto found = layers.find(own->zName); found != layers.end()) return found->second->name->c_str();
+    const auto* name = new std::string(std::string(own->zName) + std::string(kRegularFilesSuffix));
+    auto* made = new RegularFilesLayer{*own, own, name};
+    made->layer.zName = name->c_str();
+    made->layer.pNext = nullptr;
+    made->layer.xAccess = &accessRegularFiles;
+    made->layer.xOpen = &openRegularFiles;
+    if (sqlite3_vfs_register(&made->layer, 0) != SQLITE_OK) {
+        delete name;
+        delete made;
+        return nullptr;
+    }
+    layers.emplace(own->zName, made);
+    return made->name->c_str();
+}
 
 std::string fileURI(const std::string& path) {
     static constexpr char kHex[] = "0123456789ABCDEF";
@@ -110,7 +176,8 @@ bool tolerateSchemaErrors(sqlite3* db, std::string* why) {
 
 sqlite3* openLenientReader(const std::string& path, std::string* why) {
     sqlite3* db = nullptr;
-    const std::string uri = fileURI(path) + "?mode=ro";
+    const char* layer = regularFilesVfs(nullptr);
+    const std::string uri = fileURI(path) + "?mode=ro" + (layer ? std::string("&vfs=") + layer : "");
     const int rc = sqlite3_open_v2(uri.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr);
     if (rc == SQLITE_OK && distrustFile(db, why) && tolerateSchemaErrors(db, why)) return db;
     if (rc != SQLITE_OK) *why = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);

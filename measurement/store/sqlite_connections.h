@@ -9,6 +9,17 @@ struct sqlite3;
 
 namespace measurement::sqlite_connections {
 
+// A file layer over SQLite's own one named `base` (the default when null;
+// "unix-none" takes no locks) that answers "absent" when asked whether something
+// that is no regular file (a fifo, a folder, a link) lies at a name, and
+// opens no log or journal there: SQLite looks for a journal to roll back
+// before it reads a file, and would open a fifo at the journal's name,
+// which waits for a peer for good, and delete one at the log's name as an
+// empty log. Registered on
+// first use, never made the default; its name, for sqlite3_open_v2 or a
+// URI's "vfs" parameter. Null when SQLite has no layer named `base`.
+const char* regularFilesVfs(const char* base);
+
 // The path as an SQLite URI: "file:" and the absolute path, percent-encoded.
 std::string fileURI(const std::string& path);
 
@@ -26,8 +37,8 @@ bool distrustFile(sqlite3* db, std::string* why);
 // SQLite refuses even that (a header it does not read), or no table loads.
 bool tolerateSchemaErrors(sqlite3* db, std::string* why);
 
-// The file opened for reading only, distrusted, its schema tolerated as
-// above. Null, *why filled, when it cannot be.
+// The file opened for reading only through regularFilesVfs, distrusted, its
+// schema tolerated as above. Null, *why filled, when it cannot be.
 sqlite3* openLenientReader(const std::string& path, std::string* why);
 
 }  // namespace measurement::sqlite_connections

@@ -174,7 +174,7 @@ void APMSqliteStore::syncWriteAheadLog() {
         logUnsynced_ = false;
         return;
     }
-    const int log = ::open((path_ + "-wal").c_str(), O_RDONLY | O_CLOEXEC);
+    const int log = ::open((path_ + "-wal").c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (log < 0) return;
     if (::fdatasync(log) == 0) logUnsynced_ = false;
     ::close(log);
@@ -405,8 +405,7 @@ std::optional<std::string> APMSqliteStore::damageKept() const {
 
 std::optional<std::string> APMSqliteStore::knownDamage() const {
     if (damage_ || !db_ || sqlite3_db_readonly(db_, "main") == 1) return damage_;
-    std::error_code ec;
-    if (!std::filesystem::exists(path_ + kAPMSqliteStoreDamageMarkSuffix, ec)) return std::nullopt;
+    if (!APMDamageMarkPresent(path_ + kAPMSqliteStoreDamageMarkSuffix)) return std::nullopt;
     return "another process found it damaged";
 }
 

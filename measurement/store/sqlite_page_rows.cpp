@@ -1,194 +1,234 @@
-// Reading the rows of a table whose declaration SQLite cannot parse from the file's pages.
+// Reading a table's rows from the cells that hold them, each row ID once, naming what does not read.
 #include "measurement/store/sqlite_page_rows.h"
 
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <iterator>
 #include <limits>
-#include <map>
-#include <memory>
+#include <set>
 #include <string_view>
-#include <unordered_set>
 #include <utility>
-
-#include "measurement/store/declared_types.h"
-#include "measurement/store/sqlite_file/btree.h"
-#include "measurement/store/sqlite_file/page_image.h"
-#include "measurement/store/sqlite_file/record.h"
 
 namespace measurement::sqlite_page_rows {
 
 namespace {
 
-using sqlite_btree::Record;
-using sqlite_btree::RecordValue;
+using Type = RecordValue::Type;
 
-int storageClass(const RecordValue& value) {
-    switch (value.type) {
-        case RecordValue::Type::integer: return SQLITE_INTEGER;
-        case RecordValue::Type::real: return SQLITE_FLOAT;
-        case RecordValue::Type::text: return SQLITE_TEXT;
-        case RecordValue::Type::blob: return SQLITE_BLOB;
-        case RecordValue::Type::null: return SQLITE_NULL;
+int storageClass(Type type) {
+    switch (type) {
+        case Type::integer: return SQLITE_INTEGER;
+        case Type::real: return SQLITE_FLOAT;
+        case Type::text: return SQLITE_TEXT;
+        case Type::blob: return SQLITE_BLOB;
+        case Type::null: return SQLITE_NULL;
     }
     return SQLITE_NULL;
 }
 
-int bind(sqlite3_stmt* statement, int place, const RecordValue& value) {
-    const auto size = static_cast<sqlite3_uint64>(value.bytes.size());
-    switch (value.type) {
-        case RecordValue::Type::integer: return sqlite3_bind_int64(statement, place, value.integer);
-        case RecordValue::Type::real: return sqlite3_bind_double(statement, place, value.real);
-        case RecordValue::Type::text:
-            return sqlite3_bind_text64(statement, place, value.bytes.data(), size, SQLITE_TRANSIENT, SQLITE_UTF8);
-        // An empty blob must stay a blob, not become NULL.
-        case RecordValue::Type::blob:
-            return size == 0 ? sqlite3_bind_zeroblob(statement, place, 0)
-                             : sqlite3_bind_blob64(statement, place, value.bytes.data(), size, SQLITE_TRANSIENT);
-        case RecordValue::Type::null: return sqlite3_bind_null(statement, place);
+// The row IDs given: runs of consecutive ones as an intact tree gives them,
+// in few entries whatever the rows, and apart those damage put out of that
+// order.
+class RowIDs {
+public:
+    bool contains(std::int64_t rowID) const {
+        const auto run = runAtOrBefore(rowID);
+        return (run != runs_.end() && rowID <= run->last) || others_.count(rowID) > 0;
     }
-    return sqlite3_bind_null(statement, place);
-}
 
-// SQLite keeps a real of a column declared REAL that holds a whole number
-// as an integer, and reads it back as a real.
-void realsAsDeclared(Record* record, const declared_types::DeclaredColumns& rules, std::size_t count) {
-    for (std::size_t at = 0; at < count; ++at) {
-        RecordValue& value = (*record)[at];
-        if (rules[at].rule.type != SQLITE_FLOAT || value.type != RecordValue::Type::integer) continue;
-        value.type = RecordValue::Type::real;
-        value.real = static_cast<double>(value.integer);
+    void add(std::int64_t rowID) {
+        if (!runs_.empty() && rowID <= runs_.back().last) {
+            others_.insert(rowID);
+        } else if (!runs_.empty() && runs_.back().last + 1 == rowID) {
+            runs_.back().last = rowID;
+        } else {
+            runs_.push_back({rowID, rowID});
+        }
     }
-}
 
-// SQLite keeps the value of a column that is the row ID under a name of
-// its own as NULL in the record, and reads it as the row ID.
-void rowIDsAsDeclared(Record* record, const declared_types::DeclaredColumns& rules, std::size_t count,
-                      std::int64_t rowID) {
-    for (std::size_t at = 0; at < count; ++at) {
-        RecordValue& value = (*record)[at];
-        if (!rules[at].rule.rowID || value.type != RecordValue::Type::null) continue;
-        value.type = RecordValue::Type::integer;
-        value.integer = rowID;
+    // The least given above the row ID.
+    std::optional<std::int64_t> above(std::int64_t rowID) const {
+        std::optional<std::int64_t> found;
+        if (rowID == std::numeric_limits<std::int64_t>::max()) return found;
+        const auto run = std::upper_bound(runs_.begin(), runs_.end(), rowID,
+                                          [](std::int64_t id, const Run& r) { return id < r.last; });
+        if (run != runs_.end()) found = std::max(run->first, rowID + 1);
+        const auto other = others_.upper_bound(rowID);
+        if (other != others_.end() && (!found || *other < *found)) found = *other;
+        return found;
     }
-}
 
-// What keeps the first `count` values from being ones the owner could have
-// written: the first of another type than its column's declaration names.
-std::optional<std::string> wrongValue(const Record& record, const declared_types::DeclaredColumns& rules,
-                                      std::size_t count) {
-    for (std::size_t at = 0; at < count; ++at) {
-        const int type = storageClass(record[at]);
-        const std::string_view text = type == SQLITE_TEXT ? std::string_view(record[at].bytes) : std::string_view();
-        if (auto wrong = declared_types::wrongValue(rules[at].name, rules[at].rule, type, text)) return wrong;
+    std::optional<std::int64_t> least() const {
+        constexpr std::int64_t kLeast = std::numeric_limits<std::int64_t>::min();
+        return contains(kLeast) ? std::optional(kLeast) : above(kLeast);
+    }
+
+private:
+    struct Run {
+        std::int64_t first;
+        std::int64_t last;
+    };
+    // The run whose first row ID is the greatest at or below rowID.
+    std::vector<Run>::const_iterator runAtOrBefore(std::int64_t rowID) const {
+        const auto after = std::upper_bound(runs_.begin(), runs_.end(), rowID,
+                                           [](std::int64_t id, const Run& r) { return id < r.first; });
+        return after == runs_.begin() ? runs_.end() : std::prev(after);
+    }
+
+    std::vector<Run> runs_;
+    std::set<std::int64_t> others_;
+};
+
+// The stretches one read names apart, at most.
+constexpr std::size_t kMostStretches = 1000;
+
+// A read under way: rows given, and the stretches of what did not read,
+// placed once every row is known.
+class Reading {
+public:
+    Reading(const std::string& table, const std::vector<Column>& columns, const std::function<bool(const Row&)>& visit,
+            std::vector<APMUnreadableStretch>* skipped)
+        : table_(table), columns_(columns), visit_(visit), skipped_(skipped) {}
+
+    bool cell(const sqlite_btree::TableCell& cell) {
+        auto named = [&](const std::string& why) { return "row " + std::to_string(cell.rowID) + ": " + why; };
+        if (given_.contains(cell.rowID)) {
+            unread(named("another cell under this row ID came first"), true);
+            return true;
+        }
+        std::string why;
+        auto record = sqlite_btree::decodeRecord(cell.payload, &why);
+        row_.rowID = cell.rowID;
+        if (auto wrong = record ? rowOf(std::move(*record), columns_, &row_) : std::optional<std::string>(why)) {
+            unread(named(*wrong), true);
+            return true;
+        }
+        given_.add(cell.rowID);
+        last_ = cell.rowID;
+        givenSinceDamage_ = true;
+        return visit_(row_);
+    }
+
+    // Damage met where the tree holds it: after the last row given (a key
+    // that damage may have made says nothing of where its row belongs).
+    // Damage that names no row joins the stretch before it when no row was
+    // given since, and all damage past kMostStretches joins the last: the
+    // stretches stay few whatever damage makes of the pages.
+    void unread(std::string why, bool namesRow = false) {
+        if (!open_.empty() && ((!givenSinceDamage_ && !namesRow) || open_.size() >= kMostStretches)) {
+            ++open_.back().more;
+            return;
+        }
+        givenSinceDamage_ = false;
+        open_.push_back({std::move(why), last_, 0});
+    }
+
+    // Each stretch up to the row given next after it, in row-ID order.
+    void place() {
+        for (auto& open : open_) {
+            const auto before = open.after ? given_.above(*open.after) : given_.least();
+            if (open.more > 0) open.why += " (and " + std::to_string(open.more) + " more that did not read after it)";
+            skipped_->push_back({table_, open.after, before, std::move(open.why)});
+        }
+    }
+
+private:
+    struct Open {
+        std::string why;
+        std::optional<std::int64_t> after;
+        std::size_t more;
+    };
+
+    const std::string& table_;
+    const std::vector<Column>& columns_;
+    const std::function<bool(const Row&)>& visit_;
+    std::vector<APMUnreadableStretch>* skipped_;
+    Row row_;
+    RowIDs given_;
+    std::optional<std::int64_t> last_;
+    bool givenSinceDamage_ = true;
+    std::vector<Open> open_;
+};
+
+// The schema's table: type, name, table, root page, declaration.
+constexpr std::size_t kTypePlace = 0;
+constexpr std::size_t kNamePlace = 1;
+constexpr std::size_t kRootPlace = 3;
+constexpr std::uint32_t kSchemaRoot = 1;
+
+}  // namespace
+
+std::optional<std::string> rowOf(sqlite_btree::Record record, const std::vector<Column>& columns, Row* row) {
+    row->values.assign(columns.size(), std::nullopt);
+    for (std::size_t at = 0; at < columns.size(); ++at) {
+        const Column& column = columns[at];
+        auto& value = row->values[at];
+        // Places are distinct: each value is taken once.
+        if (column.place && *column.place < record.size()) value = std::move(record[*column.place]);
+        if (column.rowID && row->rowID && (!value || value->type == Type::null)) {
+            value = RecordValue{};
+            value->type = Type::integer;
+            value->integer = *row->rowID;
+        }
+        if (!column.rule) continue;
+        if (!value) {
+            if (!column.rule->notNull || column.rule->defaulted) continue;
+            return declared_types::wrongValue(column.name, *column.rule, SQLITE_NULL, {});
+        }
+        // SQLite keeps a whole real of a REAL column as an integer, and
+        // reads it back as a real.
+        if (column.rule->type == SQLITE_FLOAT && value->type == Type::integer) {
+            value->type = Type::real;
+            value->real = static_cast<double>(value->integer);
+        }
+        const int type = storageClass(value->type);
+        const std::string_view text = type == SQLITE_TEXT ? std::string_view(value->bytes) : std::string_view();
+        if (auto wrong = declared_types::wrongValue(column.name, *column.rule, type, text)) return wrong;
     }
     return std::nullopt;
 }
 
-// A statement that gives its bound values back as one row under the
-// owner's names for its first `count` columns: the row as a look-up of it
-// would give it.
-class RowOfValues {
-public:
-    RowOfValues(sqlite3* db, const APMColumnInfo& declared, std::size_t count, std::uint64_t* steps)
-        : db_(db), count_(count), steps_(steps) {
-        std::string sql = "SELECT ?1 AS rowid";
-        for (std::size_t at = 0; at < count; ++at) {
-            sql += ", ?" + std::to_string(at + 2) + " AS " + APMSqliteStore::quoteIdentifier(declared[at].name);
-        }
-        sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &statement_, nullptr);
+bool readRows(const sqlite_btree::FileImage& image, std::uint32_t root, const std::string& table,
+              const std::vector<Column>& columns, const std::function<bool(const Row&)>& visit,
+              std::vector<APMUnreadableStretch>* skipped, Work* work) {
+    Reading reading(table, columns, visit, skipped);
+    const auto walk = sqlite_btree::walkTable(
+        image, root, [&](const sqlite_btree::TableCell& cell) { return reading.cell(cell); },
+        [&](const sqlite_btree::PageDamage& damage) {
+            reading.unread("page " + std::to_string(damage.page) + ": " + damage.why);
+        });
+    reading.place();
+    if (work) {
+        work->pagesRead += walk.pagesRead;
+        work->cellsRead += walk.cellsRead;
     }
-    ~RowOfValues() {
-        if (statement_ && steps_) {
-            *steps_ += static_cast<std::uint64_t>(sqlite3_stmt_status(statement_, SQLITE_STMTSTATUS_VM_STEP, 0));
-        }
-        sqlite3_finalize(statement_);
-    }
-    RowOfValues(const RowOfValues&) = delete;
-    RowOfValues& operator=(const RowOfValues&) = delete;
-
-    // False when the handler ended the read, or SQLite would not give the
-    // row (*error filled).
-    bool hand(std::int64_t rowID, const Record& record, const std::function<bool(sqlite3_stmt*)>& row,
-              std::string* error) {
-        bool bound = statement_ != nullptr;
-        if (bound) {
-            sqlite3_reset(statement_);
-            bound = sqlite3_bind_int64(statement_, 1, rowID) == SQLITE_OK;
-        }
-        for (std::size_t at = 0; bound && at < count_; ++at) {
-            bound = bind(statement_, static_cast<int>(at) + 2, record[at]) == SQLITE_OK;
-        }
-        if (!bound || sqlite3_step(statement_) != SQLITE_ROW) {
-            *error = sqlite3_errmsg(db_);
-            return false;
-        }
-        const bool goOn = row(statement_);
-        sqlite3_reset(statement_);
-        return goOn;
-    }
-
-private:
-    sqlite3* db_;
-    std::size_t count_;
-    std::uint64_t* steps_;
-    sqlite3_stmt* statement_ = nullptr;
-};
-
-}  // namespace
-
-std::optional<std::uint32_t> rootOf(sqlite3* db, const std::string& table) {
-    constexpr const char* kRoot =
-        "SELECT rootpage FROM sqlite_master WHERE type = 'table' AND name = ?1 COLLATE NOCASE AND typeof(rootpage) = "
-        "'integer' AND rootpage BETWEEN 1 AND ?2 LIMIT 1";
-    sqlite3_stmt* statement = nullptr;
-    std::optional<std::uint32_t> root;
-    if (sqlite3_prepare_v2(db, kRoot, -1, &statement, nullptr) == SQLITE_OK) {
-        sqlite3_bind_text(statement, 1, table.c_str(), static_cast<int>(table.size()), SQLITE_TRANSIENT);
-        sqlite3_bind_int64(statement, 2, std::numeric_limits<std::uint32_t>::max());
-        if (sqlite3_step(statement) == SQLITE_ROW) root = static_cast<std::uint32_t>(sqlite3_column_int64(statement, 0));
-    }
-    sqlite3_finalize(statement);
-    return root;
+    return !walk.ended;
 }
 
-bool readRows(sqlite3* db, std::uint32_t root, const std::string& table, const APMColumnInfo& declared,
-              const std::function<bool(sqlite3_stmt*)>& row, std::vector<APMUnreadableStretch>* skipped,
-              std::string* error, std::uint64_t* steps) {
-    auto damage = [&](std::string why) { skipped->push_back({table, std::nullopt, std::nullopt, std::move(why)}); };
-    const sqlite_btree::FileImage image(db);
-    if (image.unreadable()) {
-        damage(*image.unreadable());
-        return true;
-    }
-    const auto rules = declared_types::declaredColumns(declared);
-    // One statement for each count of values the records hold.
-    std::map<std::size_t, std::unique_ptr<RowOfValues>> rows;
-    std::unordered_set<std::int64_t> seen;
-    bool goOn = true;
-    const auto walk = sqlite_btree::walkTable(image, root, [&](const sqlite_btree::TableCell& cell) {
-        if (!seen.insert(cell.rowID).second) return true;
-        const std::string named = "row " + std::to_string(cell.rowID) + ": ";
-        std::string why;
-        auto record = sqlite_btree::decodeRecord(cell.payload, &why);
-        if (!record) {
-            damage(named + why);
-            return true;
-        }
-        const std::size_t count = std::min(record->size(), declared.size());
-        realsAsDeclared(&*record, rules, count);
-        rowIDsAsDeclared(&*record, rules, count, cell.rowID);
-        if (auto wrong = wrongValue(*record, rules, count)) {
-            damage(named + *wrong);
-            return true;
-        }
-        auto& statement = rows[count];
-        if (!statement) statement = std::make_unique<RowOfValues>(db, declared, count, steps);
-        goOn = statement->hand(cell.rowID, *record, row, error);
-        return goOn;
-    });
-    for (const auto& page : walk.damage) damage("page " + std::to_string(page.page) + ": " + page.why);
-    return goOn;
+std::vector<SchemaEntry> schemaOf(const sqlite_btree::FileImage& image, std::vector<APMUnreadableStretch>* skipped) {
+    std::vector<SchemaEntry> entries;
+    // A file of no page yet holds no object.
+    if (image.pageCount() == 0) return entries;
+    declared_types::ColumnRule text;
+    text.type = SQLITE_TEXT;
+    const std::vector<Column> columns = {
+        {"type", kTypePlace, false, text}, {"name", kNamePlace, false, text}, {"rootpage", kRootPlace, false, {}}};
+    readRows(image, kSchemaRoot, kAPMSqliteStoreSchemaTable, columns,
+             [&](const Row& row) {
+                 SchemaEntry entry;
+                 entry.type = row.values[0] ? row.values[0]->bytes : "";
+                 entry.name = row.values[1] ? row.values[1]->bytes : "";
+                 const auto& root = row.values[2];
+                 if (root && root->type == Type::integer && root->integer >= 1 &&
+                     root->integer <= std::numeric_limits<std::uint32_t>::max()) {
+                     entry.root = static_cast<std::uint32_t>(root->integer);
+                 }
+                 entries.push_back(std::move(entry));
+                 return true;
+             },
+             skipped);
+    return entries;
 }
 
 }  // namespace measurement::sqlite_page_rows

@@ -3,12 +3,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 #include <utility>
 #include <vector>
 
 #include "measurement/foundation/monitor.h"
+#include "measurement/store/damage_mark.h"
 #include "measurement/store/files.h"
 #include "measurement/store/set_aside_copies.h"
 #include "measurement/store/sqlite_store.h"
@@ -131,6 +133,19 @@ bool deleteDatabaseFiles(const std::string& path, APMErrorOut error) {
 
 constexpr const char* kInUseReason = "another process has it open";
 
+void logSetAside(bool setAside, const std::string& path, const std::string& aside, const std::string& reason,
+                 const std::string& why) {
+    if (setAside) {
+        APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMSqliteStoreSetAsideCode,
+                                          "Database cannot be used. Set aside as, reason", platform::Value(aside),
+                                          platform::Value(reason));
+    } else {
+        APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMSqliteStoreSetAsideFailedCode,
+                                          "Database cannot be used and could not be set aside. Path, reason",
+                                          platform::Value(path), platform::Value(reason + "; " + why));
+    }
+}
+
 }  // namespace
 
 // Without a lock file of its own (one that cannot be opened: a folder at its
@@ -218,11 +233,15 @@ APMSqliteStore::FileOutcome APMSqliteStore::whileAlone(double waitSeconds, const
 
 bool APMSqliteStore::openChecked(APMErrorOut error) {
     setAsideWhatIsNoFile();
+    const auto odd = setAsideOddNamesBeside();
     carriedLoss_.reset();
     if (!pathHeld(error) || !open(error)) return false;
-    // Damage met while the file was last in use may lie anywhere in it.
-    std::error_code ec;
-    const bool wholeFile = fs::exists(path_ + kAPMSqliteStoreDamageMarkSuffix, ec);
+    // Damage met while the file was last in use may lie anywhere in it; so
+    // may damage that something else at the mark's name stood for.
+    const bool wholeFile = APMDamageMarkPresent(path_ + kAPMSqliteStoreDamageMarkSuffix) ||
+                           std::any_of(odd.begin(), odd.end(), [](const APMOddName& name) {
+                               return name.suffix == kAPMSqliteStoreDamageMarkSuffix;
+                           });
     std::string problem;
     if (wholeFile ? checkMarkedFile(&problem) : checkIntegrity(false, &problem)) return true;
     // Found damaged by the others already: they were told.
@@ -244,10 +263,10 @@ bool APMSqliteStore::openChecked(APMErrorOut error) {
 // write). The rows are carried before the damaged file leaves the path,
 // under the exclusive lock: no other process uses the path until the new
 // file, rows and all, is in place.
-bool APMSqliteStore::replaceDamaged(const std::string& problem, bool wait, APMErrorOut error) {
+bool APMSqliteStore::replaceDamaged(const std::string& problem, bool wait, APMErrorOut error, bool unusable) {
     // The check leaves its read transaction open on damage.
     if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-    keepDamaged(problem);
+    if (!unusable) keepDamaged(problem);
     const std::string carryPath = path_ + kAPMSqliteStoreCarrySuffix;
     Carried carried;
     std::string aside, why, whyNot;
@@ -276,6 +295,14 @@ bool APMSqliteStore::replaceDamaged(const std::string& problem, bool wait, APMEr
         &whyNot);
     if (outcome == FileOutcome::inUse || outcome == FileOutcome::failed) {
         const bool inUse = outcome == FileOutcome::inUse;
+        // A file the engine cannot use is not kept: the open fails.
+        if (unusable) {
+            logSetAside(false, path_, "", problem, inUse ? whyNot : why);
+            close();
+            pathLock_->unlock();
+            APMSetError(error, kAPMSqliteStoreOpenCode, "Failed to set aside a database that cannot be used");
+            return false;
+        }
         damageWaitRanOut_ = damageWaitRanOut_ || (inUse && wait);
         if (!std::exchange(damageKeptSaid_, true)) {
             APMMonitor::shared().logWithLevel(
@@ -299,10 +326,11 @@ bool APMSqliteStore::replaceDamaged(const std::string& problem, bool wait, APMEr
     if (!pathHeld(error) || !open(error)) return false;
     if (outcome == FileOutcome::replacedMeanwhile) return true;
     carriedLoss_ = carried.skipped;
-    APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMSqliteStoreDamagedFileCode,
-                                      "Database is damaged. Set aside, and the rows that still read carried into a "
-                                      "new file. Set aside as, problem",
-                                      platform::Value(aside), platform::Value(problem));
+    APMMonitor::shared().logWithLevel(
+        kAPMMonitorLevelError, unusable ? kAPMSqliteStoreSetAsideCode : kAPMSqliteStoreDamagedFileCode,
+        std::string(unusable ? "Database cannot be used" : "Database is damaged") +
+            ". Set aside, and the rows that still read carried into a new file. Set aside as, problem",
+        platform::Value(aside), platform::Value(problem));
     std::string skipped;
     for (const auto& stretch : carried.skipped) {
         skipped += (skipped.empty() ? "" : "; ") + stretch.table +
@@ -312,7 +340,8 @@ bool APMSqliteStore::replaceDamaged(const std::string& problem, bool wait, APMEr
     }
     if (carried.refused > 0) {
         skipped += (skipped.empty() ? "" : "; ") + std::to_string(carried.refused) +
-                   " rows that read but that the tables' constraints refused";
+                   " rows that read but that the tables' constraints refused" +
+                   (carried.firstRefusal.empty() ? "" : " (" + carried.firstRefusal + ")");
     }
     APMMonitor::shared().logWithLevel(skipped.empty() ? kAPMMonitorLevelNotice : kAPMMonitorLevelWarning,
                                       kAPMSqliteStoreCarriedRowsCode,
@@ -363,22 +392,6 @@ std::optional<std::vector<APMUnreadableStretch>> APMSqliteStore::takeCarriedLoss
     return std::exchange(carriedLoss_, std::nullopt);
 }
 
-namespace {
-
-void logSetAside(bool setAside, const std::string& path, const std::string& aside, const std::string& reason,
-                 const std::string& why) {
-    if (setAside) {
-        APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMSqliteStoreSetAsideCode,
-                                          "Database cannot be used. Set aside as, reason", platform::Value(aside),
-                                          platform::Value(reason));
-    } else {
-        APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMSqliteStoreSetAsideFailedCode,
-                                          "Database cannot be used and could not be set aside. Path, reason",
-                                          platform::Value(path), platform::Value(reason + "; " + why));
-    }
-}
-
-}  // namespace
 
 // SQLite cannot open a folder or a fifo as a database, and never will.
 void APMSqliteStore::setAsideWhatIsNoFile() {
@@ -396,28 +409,8 @@ void APMSqliteStore::setAsideWhatIsNoFile() {
 
 bool APMSqliteStore::setAsideAndReopen(const std::string& reason, APMErrorOut error) {
     std::lock_guard lock(mutex_);
-    std::string aside, why;
-    const auto outcome = whileAlone(
-        kAPMSqliteStoreBusyTimeoutSeconds, [this] { return fileMoved() == false; },
-        [&] {
-            // The log goes along with the file: closing must not delete it.
-            int persist = 1;
-            sqlite3_file_control(db_, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
-            close();
-            return renameAside(path_, &aside, &why);
-        },
-        &why);
-    close();
-    if (outcome != FileOutcome::replacedMeanwhile) {
-        logSetAside(outcome == FileOutcome::done, path_, aside, reason, why);
-    }
-    if (outcome == FileOutcome::failed || outcome == FileOutcome::inUse) {
-        APMSetError(error, kAPMSqliteStoreOpenCode, "Failed to set aside a database that cannot be used");
-    } else if (pathHeld(error) && open(error)) {
-        return true;
-    }
-    pathLock_->unlock();
-    return false;
+    if (!requireOpen(error)) return false;
+    return replaceDamaged(reason, !damageWaitRanOut_, error, true);
 }
 
 bool APMSqliteStore::closeAndDeleteDatabase(APMErrorOut deleteError) {

@@ -2,6 +2,7 @@
 #include "measurement/store/sqlite_store.h"
 
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cctype>
@@ -39,6 +40,11 @@ bool isBusy(int code) {
 std::string upper(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::toupper(c); });
     return text;
+}
+
+bool regularFile(const std::string& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
 bool isBlank(const char* text) {
@@ -172,25 +178,30 @@ std::unique_ptr<APMSqliteStore> APMSqliteStore::makeReadOnlyWithDatabasePath(con
     // made (a folder that cannot be written), the log is read into an index
     // in memory, which exclusive locking before the first read asks for,
     // without taking locks: no writer can be at a log without an index.
-    std::error_code ec;
-    const bool log = std::filesystem::exists(path + "-wal", ec);
-    const bool index = std::filesystem::exists(path + "-shm", ec);
-    const bool journal = std::filesystem::exists(path + "-journal", ec);
+    // Only regular files count: no log is read from what is none (a fifo,
+    // a folder, a link), an index that is none is never opened (the log is
+    // read into memory), and SQLite takes a journal that is none for absent
+    // (see regularFilesVfs): the next writer sets them aside.
+    const bool log = regularFile(path + "-wal");
+    const bool index = regularFile(path + "-shm");
+    const bool oddIndex = !index && APMOddKind(path + "-shm");
+    const bool journal = regularFile(path + "-journal");
     struct Way {
-        const char* parameters;
+        std::string parameters;
         const char* firstRead;
     };
     constexpr const char* kRead = "SELECT count(*) FROM sqlite_master";
     constexpr const char* kReadIntoMemory = "PRAGMA locking_mode=EXCLUSIVE; SELECT count(*) FROM sqlite_master";
+    const char* withoutLocks = sqlite_connections::regularFilesVfs("unix-none");
     std::vector<Way> ways;
     if (log && index) ways.push_back({"mode=ro&readonly_shm=1", kRead});
-    if (log || journal) ways.push_back({"mode=ro", kRead});
-    if (log) ways.push_back({"mode=ro&vfs=unix-none", kReadIntoMemory});
+    if ((log && !oddIndex) || (!log && journal)) ways.push_back({"mode=ro", kRead});
+    if (log && withoutLocks) ways.push_back({std::string("mode=ro&vfs=") + withoutLocks, kReadIntoMemory});
     if (!log) ways.push_back({"mode=ro&immutable=1", kRead});
     std::string why = "cannot open the file";
     bool damaged = false;
     for (const auto& way : ways) {
-        if (!store->openReadOnly(way.parameters, nullptr)) continue;
+        if (!store->openReadOnly(way.parameters.c_str(), nullptr)) continue;
         const int rc = sqlite3_exec(store->db_, way.firstRead, nullptr, nullptr, nullptr);
         if (rc == SQLITE_OK) return store;
         why = sqlite3_errmsg(store->db_);
@@ -227,7 +238,10 @@ bool APMSqliteStore::openReadOnly(const char* parameters, APMErrorOut error) {
 // Opens the connection (fully serialised, waiting while other connections
 // are busy) or reports why it could not, leaving none open.
 bool APMSqliteStore::openConnection(const std::string& target, int flags, APMErrorOut error) {
-    const int rc = sqlite3_open_v2(target.c_str(), &db_, flags | SQLITE_OPEN_FULLMUTEX, nullptr);
+    // A name beside the file that is no regular file is never opened as a
+    // journal.
+    const int rc = sqlite3_open_v2(target.c_str(), &db_, flags | SQLITE_OPEN_FULLMUTEX,
+                                   sqlite_connections::regularFilesVfs(nullptr));
     if (rc != SQLITE_OK) {
         const std::string message = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
         close();

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "measurement/foundation/measurement_error.h"
+#include "measurement/store/beside_names.h"
 #include "measurement/store/file_lock.h"
 #include "measurement/store/statement_cache.h"
 #include "platform/foundation/value.h"
@@ -68,6 +69,9 @@ enum : long {
     kAPMSqliteStoreBusyWaitingCode = 34042,
     kAPMSqliteStoreDamageMarkFailedCode = 34043,
     kAPMSqliteStoreOldCopyKeptCode = 34044,
+    // A name beside the file where no regular file lies, set aside or kept.
+    kAPMSqliteStoreOddNameSetAsideCode = 34047,
+    kAPMSqliteStoreOddNameKeptCode = 34048,
 };
 
 // How long a statement or transaction waits for another connection (another
@@ -203,17 +207,15 @@ public:
     // the file is damage too: the engine makes none, and none runs on the
     // store's connections (nor does any function with side effects that a
     // declaration of the file names). A damaged file is set
-    // aside (as setAsideAndReopen names it, logged with 34002), never
-    // deleted: every row of it whose row ID still reads by itself (as
-    // readableRowsOfTable offers them) is first carried into a new file (the
-    // tables `declared` names that the damaged file holds, made with the
-    // declared columns and indexes; each row with its row ID and the values
-    // that look-up gives, by column name; where SQLite cannot load the
-    // damaged file's schema, the tables are read with what of it parses,
-    // and one whose own declaration does not parse from its pages;
-    // 34029 counts the rows and names the stretches that did not read, and
-    // the tables not declared, which are not carried), which then takes its
-    // place at the path. While other processes have the damaged file open it
+    // aside (renamed with ".corrupt" and its companions, see
+    // kAPMSqliteStoreSetAsideSuffix, logged with 34002), never deleted:
+    // every row of it that still reads from its cell (as readableRowsOfTable
+    // offers them) is first carried into a new file (the tables `declared`
+    // names that the damaged file holds, made with the declared columns and
+    // indexes; each row with its row ID and its values under the declared
+    // columns; 34029 counts the rows and names the stretches that did not
+    // read, and the tables not declared, which are not carried), which then
+    // takes its place at the path. While other processes have the damaged file open it
     // is waited for up to APMFileLock::waitLimit() (the shared lock given up
     // between tries, so that processes that find it together never wait for
     // each other, and one that finds it carried by another opens the new
@@ -221,8 +223,8 @@ public:
     // it cannot be renamed (34026), it is marked damaged and read as far as
     // it goes, but nothing is written into it: every write first tries
     // again to replace it (see below). Something other than a file at the
-    // path (a folder, a fifo) is set aside as setAsideAndReopen does. None
-    // on failure; an empty path fails with code 1.
+    // path (a folder, a fifo) is renamed aside, with nothing to carry
+    // (34025). None on failure; an empty path fails with code 1.
     //
     // Once the store knows the open file is damaged (found at open, met by
     // a statement, or marked beside it by another process), nothing is
@@ -397,43 +399,36 @@ public:
     bool replaceAsDamaged(const std::string& problem, APMErrorOut error);
 
     // For a file that opens but can never be used (another program's
-    // layout, a declaration that refuses the writes): once no other process has
-    // it open (waited for up to kAPMSqliteStoreBusyTimeoutSeconds), closes
-    // the connection, renames the file with its log and shared memory
-    // (kAPMSqliteStoreSetAsideSuffix), logged with 34025 and the reason, and
-    // opens a new file at the path. When the path no longer names the file
-    // the connection opened (another process set it aside and made a new
-    // one), that one is opened and nothing is renamed. False (logged with
-    // 34026; the store stays closed, code 2) when the file cannot be renamed,
-    // another process kept it open past the wait, or the new one cannot be
-    // opened.
+    // layout, a declaration that refuses the writes): once no other process
+    // has it open (waited for up to APMFileLock::waitLimit()), its rows are
+    // carried into a new file made from the declarations, which takes its
+    // place as for damage (replaceAsDamaged), and it is set aside, logged
+    // with 34025 and the reason. When the path no longer names the file the
+    // connection opened (another process set it aside and made a new one),
+    // that one is opened and nothing is carried. False (logged with 34026;
+    // the store stays closed, code 2) when the rows cannot be carried, the
+    // file cannot be renamed, another process kept it open past the wait,
+    // or the new one cannot be opened.
     bool setAsideAndReopen(const std::string& reason, APMErrorOut error);
 
-    // Offers the visitor each row of the table whose row ID reads by itself
-    // (a look-up of that row ID alone, past any index, which may be the
-    // damaged part, answers it, with values of the declared types: see
-    // APMDeclaredTables), in row-ID order, each once, with the
-    // values that look-up gives and its row ID under "rowid". The row IDs
-    // looked up are those an in-order read of the table's keys gives and,
-    // when that read meets damage, those of every cell on every page of the
-    // file and of its write-ahead log that SQLite takes for a table's leaf,
-    // read from their bytes: SQLite finds rows only there, so no row that
-    // reads is missed, and nothing a damaged page says makes a row skipped.
-    // The work is linear in the file's cells: the in-order read gives no
-    // more keys than the file's table leaves hold, each key found is looked
-    // up once, and where the read gave keys out of order, a second in-order
-    // read examines the cells there. The stretches skipped are answered:
-    // each pair of rows read
-    // next to each other between which damage was met (a look-up failing
-    // on it, the in-order read stopping short or giving keys that do not
-    // read), with SQLite's error or what was wrong, and around a row ID
-    // under which the tree holds another row than its look-up answers; none
-    // for an intact table. A table missing from a schema read in part (see
-    // makeReadOnlyWithDatabasePath), whose declaration does not parse, is
-    // read from its pages with the declared columns. None, with the error,
-    // when the table cannot be read for a
-    // reason other than damage (I/O, memory, a lock held past the wait).
-    // Marks nothing: a reader that meets damage reports it itself.
+    // Offers the visitor each row of the table as the cell that holds it
+    // gives it, read from the file's pages past SQLite (the file's bytes and
+    // the frames of its log that SQLite's checksums of them accept, never
+    // through the log's index, whatever a look-up by SQLite would give): in
+    // the order the table's tree holds them, row-ID order where damage left
+    // it so, each row ID once, with its row ID under "rowid" (a table
+    // without row IDs, read through SQLite, gives none), and its values
+    // under the columns declared for it (see TableReader: by name, else by
+    // place), when they are values the owner could have written (see
+    // APMDeclaredTables). The work is linear in the table's pages and cells:
+    // each page is read at most once. The stretches skipped are answered:
+    // each page, cell or record that did not read, each row that is no row
+    // the owner could have written, and each cell under a row ID given
+    // before, between the rows given next to it, with what was wrong; none
+    // for an intact table. None, with the error, when the file holds no
+    // such table (and its schema read whole), or the table cannot be read
+    // for a reason other than damage (I/O, memory). Marks nothing: a reader
+    // that meets damage reports it itself.
     std::optional<std::vector<APMUnreadableStretch>> readableRowsOfTable(
         const std::string& table, const std::function<void(APMRow row)>& visit, APMErrorOut error);
 
@@ -531,7 +526,10 @@ private:
     // up to APMFileLock::waitLimit(). True when a file is open afterwards:
     // the new one, or the damaged one kept (damage_ then says what, and the
     // mark beside it tells the others).
-    bool replaceDamaged(const std::string& problem, bool wait, APMErrorOut error);
+    // `unusable`: a file that is not damaged but cannot be used (see
+    // setAsideAndReopen): said so, not marked, and closed when it cannot be
+    // replaced.
+    bool replaceDamaged(const std::string& problem, bool wait, APMErrorOut error, bool unusable = false);
     // Before a write: the file at the path opened when another program
     // replaced it (reopenIfReplaced), and one known damaged replaced first.
     // False (code 5) while it cannot be.
@@ -544,12 +542,14 @@ private:
     // What a carry into a new file took from the damaged one.
     struct Carried {
         std::int64_t rows = 0;
-        // Rows that read but that the new file's constraints refused.
+        // Rows that read but that the new file refused (its constraints,
+        // SQLite's limits), and the first of those SQLite named.
         std::int64_t refused = 0;
+        std::string firstRefusal;
         std::vector<APMUnreadableStretch> skipped;
-        // Tables whose declaration damage shifted, read from their pages
-        // with the owner's: SQLite's check of them finds what the
-        // declaration says, not the rows.
+        // Tables whose declaration did not parse or damage shifted, read
+        // with the owner's in its place: SQLite's check of them finds what
+        // the declaration says, not the rows.
         std::vector<std::string> readFromPages;
     };
     // Makes the file at the target anew with the declared tables that the
@@ -564,6 +564,10 @@ private:
     bool openConnection(const std::string& target, int flags, APMErrorOut error);
     void close();
     void setAsideWhatIsNoFile();
+    // Sets aside what lies beside the file where no regular file should
+    // (see beside_names.h), logged with 34047, or 34048 when it stays; the
+    // names found so.
+    std::vector<APMOddName> setAsideOddNamesBeside();
     // Runs the action once this process is the only one that has the path
     // open, waiting for the others up to that many seconds (0: not at all);
     // while `unchanged` answers false, the path no longer names the file

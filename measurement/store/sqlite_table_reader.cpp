@@ -1,553 +1,361 @@
-// Reading the rows of a table of a damaged file that still read, in time linear in the file's cells.
+// Reading what the tables of a file the store gives up hold, under their owner's declared columns.
 #include "measurement/store/sqlite_table_reader.h"
 
 #include <sqlite3.h>
 
 #include <algorithm>
 #include <limits>
-#include <map>
-#include <set>
 #include <string_view>
 #include <utility>
 
-#include "measurement/store/declared_types.h"
+#include "measurement/store/sqlite_connections.h"
 #include "measurement/store/sqlite_damage.h"
-#include "measurement/store/sqlite_page_rows.h"
-#include "measurement/store/sqlite_file/leaf_row_ids.h"
-#include "measurement/store/sqlite_written_rows.h"
+#include "measurement/store/statement_cache.h"
 
 namespace measurement {
 
 namespace {
 
+using sqlite_btree::RecordValue;
 using sqlite_damage::isDamage;
+using sqlite_page_rows::Column;
 
-constexpr const char* kTooManyRows = "the table's tree leads to more rows than the file's pages can hold";
-constexpr const char* kUnreadKeys = "the table's tree gives row IDs out of order or that do not read by themselves";
-constexpr const char* kUnparsedTable = "the table's declaration does not parse: ";
-constexpr const char* kShiftedColumns = "the table's declaration, whose columns damage shifted, names no root";
-constexpr const char* kOutOfStep = "the table's tree gave its cells otherwise when read again";
-// The function by which the second in-order read picks the cells it
-// examines; the connection's own statements alone may call it.
-constexpr const char* kPickFunction = "apm_cell_picked";
+// Names by which SQLite takes a table's row ID rather than a column: a
+// column under one is never given, lest it stand for the row ID.
+constexpr const char* kRowIDNames[] = {"rowid", "oid", "_rowid_"};
+// A column's `hidden` in SQLite's view: a generated column, virtual (its
+// records hold no value for it) or stored.
+constexpr int kVirtualGenerated = 2;
+constexpr int kStoredGenerated = 3;
+constexpr std::string_view kInternalPrefix = "sqlite_";
+constexpr const char* kColumnsQuery = "SELECT name, type, pk, hidden FROM pragma_table_xinfo(?1, 'main')";
+constexpr const char* kWithoutRowIDQuery =
+    "SELECT wr FROM pragma_table_list WHERE schema = 'main' AND name = ?1 COLLATE NOCASE";
+constexpr const char* kRootQuery =
+    "SELECT rootpage FROM main.sqlite_master WHERE type = 'table' AND name = ?1 COLLATE NOCASE AND "
+    "typeof(rootpage) = 'integer' AND rootpage BETWEEN 1 AND ?2 LIMIT 1";
+constexpr const char* kSchemaLoad = "SELECT 1 FROM main.sqlite_master LIMIT 1";
+constexpr const char* kNoRoot = "the schema gives the table no root page";
+constexpr const char* kIntegerType = "INTEGER";
 
-// A statement prepared apart from the store's kept ones: these run on files
-// that are being given up. Its steps are counted as it is finalised.
-class Statement {
-public:
-    Statement(sqlite3* db, const std::string& sql, std::uint64_t* steps) : steps_(steps) {
-        code_ = sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &statement_, nullptr);
-    }
-    ~Statement() {
-        harvestSteps();
-        sqlite3_finalize(statement_);
-    }
-    Statement(const Statement&) = delete;
-    Statement& operator=(const Statement&) = delete;
-    bool prepared() const { return code_ == SQLITE_OK && statement_; }
-    int code() const { return code_; }
-    sqlite3_stmt* get() const { return statement_; }
-    void harvestSteps() {
-        if (statement_ && steps_) {
-            *steps_ += static_cast<std::uint64_t>(sqlite3_stmt_status(statement_, SQLITE_STMTSTATUS_VM_STEP, 1));
-        }
-    }
+bool sameName(const std::string& a, const std::string& b) { return sqlite3_stricmp(a.c_str(), b.c_str()) == 0; }
 
-private:
-    sqlite3_stmt* statement_ = nullptr;
-    std::uint64_t* steps_;
-    int code_ = SQLITE_OK;
-};
-
-// One transaction over a table's read, unless the caller has one open: the
-// in-order reads and the look-ups see the same rows, and the file's locks
-// are taken once rather than at each look-up. Committed, so that whatever
-// the row handler wrote on the connection stays as it would have without.
-class ReadTransaction {
-public:
-    explicit ReadTransaction(sqlite3* db) : db_(sqlite3_get_autocommit(db) ? db : nullptr) {
-        if (db_ && sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK) db_ = nullptr;
-    }
-    ~ReadTransaction() {
-        // SQLite may have ended it on a failure of the file.
-        if (!db_ || sqlite3_get_autocommit(db_)) return;
-        if (sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
-            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-        }
-    }
-    ReadTransaction(const ReadTransaction&) = delete;
-    ReadTransaction& operator=(const ReadTransaction&) = delete;
-
-private:
-    sqlite3* db_;
-};
-
-// What the in-order read of a table's keys gave: the keys as its tree gives
-// them, whether they came out of order, and where and why it stopped short.
-struct Scan {
-    std::vector<std::int64_t> rowIDs;
-    bool disordered = false;
-    bool stopped = false;
-    std::string error;
-};
-
-// A row ID whose look-up failed on damage, with SQLite's error.
-struct FailedLookUp {
-    std::int64_t rowID;
-    std::string error;
-};
-
-// The columns after the row ID of the row a statement is on.
-std::uint64_t valuesOf(sqlite3_stmt* statement) {
-    APMValuesDigest values;
-    for (int column = 1; column < sqlite3_column_count(statement); ++column) {
-        values.add(sqlite3_column_value(statement, column));
-    }
-    return values.value();
+bool isRowIDName(const std::string& name) {
+    return std::any_of(std::begin(kRowIDNames), std::end(kRowIDNames), [&](const char* id) { return sameName(name, id); });
 }
 
-// The places of the in-order read's keys whose cells the second in-order
-// read gives in full, answered to SQLite one key after the other as that
-// read reaches them (it gives its cells in the same order as the first, in
-// one transaction); for each, the place of the highest key before it, from
-// which a read may start again. A read that goes past the keys of the first
-// ends, as one that gives another key than the first did.
-struct Picks {
-    const std::vector<std::int64_t>* keys = nullptr;
-    std::vector<bool> picked;
-    std::vector<std::size_t> anchors;
-    std::size_t next = 0;
-    bool ended = false;
-    bool outOfStep = false;
+std::string text(sqlite3_stmt* statement, int column) {
+    const auto* bytes = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
+    return bytes ? std::string(bytes, static_cast<std::size_t>(sqlite3_column_bytes(statement, column))) : "";
+}
 
-    static void answer(sqlite3_context* context, int, sqlite3_value** arguments) {
-        auto* picks = static_cast<Picks*>(sqlite3_user_data(context));
-        const std::size_t at = picks->next++;
-        picks->ended = at >= picks->keys->size();
-        picks->outOfStep = !picks->ended && sqlite3_value_int64(arguments[0]) != (*picks->keys)[at];
-        if (picks->ended || picks->outOfStep) {
-            sqlite3_result_error(context, kOutOfStep, -1);
-            return;
-        }
-        sqlite3_result_int(context, picks->picked[at] ? 1 : 0);
+APMStatementLease prepared(sqlite3* db, const std::string& sql, const std::string& bound = "") {
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &statement, nullptr) == SQLITE_OK &&
+        statement && !bound.empty()) {
+        sqlite3_bind_text(statement, 1, bound.c_str(), static_cast<int>(bound.size()), SQLITE_TRANSIENT);
     }
+    return APMStatementLease(statement, nullptr);
+}
+
+// A value of a row SQLite read, as a record holds it.
+RecordValue recordValue(sqlite3_stmt* statement, int column) {
+    RecordValue value;
+    switch (sqlite3_column_type(statement, column)) {
+        case SQLITE_INTEGER:
+            value.type = RecordValue::Type::integer;
+            value.integer = sqlite3_column_int64(statement, column);
+            break;
+        case SQLITE_FLOAT:
+            value.type = RecordValue::Type::real;
+            value.real = sqlite3_column_double(statement, column);
+            break;
+        case SQLITE_TEXT:
+            value.type = RecordValue::Type::text;
+            value.bytes = text(statement, column);
+            break;
+        case SQLITE_BLOB: {
+            value.type = RecordValue::Type::blob;
+            const auto* bytes = static_cast<const char*>(sqlite3_column_blob(statement, column));
+            if (bytes) value.bytes.assign(bytes, static_cast<std::size_t>(sqlite3_column_bytes(statement, column)));
+            break;
+        }
+        default: break;
+    }
+    return value;
+}
+
+// A column of a table as SQLite's view of its declaration gives it: its
+// place in the table's records (none for a virtual generated column),
+// whether it is generated, and whether it is the row ID under its own name.
+struct FileColumn {
+    std::string name;
+    std::optional<std::size_t> place;
+    bool generated = false;
+    bool rowID = false;
 };
 
 }  // namespace
 
-// Through the connection's handles: other processes may be writing the
-// file meanwhile, and one that found this process's locks gone would take
-// it for absent.
-void LeafCells::readOnce() {
-    if (read_) return;
-    read_ = true;
-    const APMConnectionFileBytes file(db_, APMConnectionFileBytes::Which::file);
-    const APMConnectionFileBytes log(db_, APMConnectionFileBytes::Which::log);
-    rowIDs_ = sqlite_pages::tableLeafRowIDs(file, log, &count_);
-}
-
-const std::vector<std::int64_t>& LeafCells::rowIDs() {
-    readOnce();
-    return rowIDs_;
-}
-
-std::uint64_t LeafCells::count() {
-    readOnce();
-    return count_;
-}
-
-struct TableReader::Work {
-    Work(sqlite3* db, const std::string& table, LeafCells* leaves, const APMDeclaredTables& declared,
-         std::optional<std::string> schemaDamage, bool fromPages, std::uint64_t* steps)
-        : db(db),
-          table(table),
-          leaves(leaves),
-          schemaDamage(std::move(schemaDamage)),
-          fromPages(fromPages),
-          steps(steps),
-          scan(db, "SELECT rowid FROM " + APMSqliteStore::quoteIdentifier(table) + " NOT INDEXED ORDER BY rowid",
-               steps),
-          lookup(db, "SELECT rowid, * FROM " + APMSqliteStore::quoteIdentifier(table) + " NOT INDEXED WHERE rowid = ?1",
-                 steps) {
-        declaredColumns = declared_types::declaredColumnsOf(declared, table);
-        if (declaredColumns && lookup.prepared()) checkColumns(*declaredColumns);
-    }
-
-    bool read(const std::function<bool(sqlite3_stmt*)>& row, std::vector<APMUnreadableStretch>* skipped,
-              std::string* error);
-    bool unprepared(const std::function<bool(sqlite3_stmt*)>& row, std::vector<APMUnreadableStretch>* skipped,
-                    std::string* error);
-    bool pages(const std::function<bool(sqlite3_stmt*)>& row, std::vector<APMUnreadableStretch>* skipped,
-               std::string* error, const std::string& unread);
-    bool scanRowIDs(Scan* scan, std::string* error);
-    bool lookUp(std::int64_t rowID, const std::function<bool(sqlite3_stmt*)>& row, std::vector<FailedLookUp>* failed,
-                std::string* error);
-    void checkColumns(const APMColumnInfo& declared);
-    std::optional<std::string> refusal(std::int64_t rowID) const;
-    void stretches(const Scan& scan, const std::vector<FailedLookUp>& failed,
-                   std::vector<APMUnreadableStretch>* skipped) const;
-    bool holdsNoRow(std::size_t gap) const;
-    bool reads(std::int64_t rowID) const { return std::binary_search(readIDs.begin(), readIDs.end(), rowID); }
-    bool continues(const std::vector<std::int64_t>& keys, std::size_t at, std::optional<std::int64_t> lastGood) const;
-    void otherCells(const Scan& scan, std::vector<APMUnreadableStretch>* skipped);
-    std::optional<std::size_t> examine(sqlite3_stmt* cells, std::size_t from, Picks* picks,
-                                       std::set<std::int64_t>* others);
-    Picks picksOf(const std::vector<std::int64_t>& keys) const;
-    bool anotherRow(sqlite3_stmt* cell);
-    std::size_t gapAfter(std::optional<std::int64_t> rowID) const;
-    std::size_t gapBefore(std::int64_t rowID) const;
-    APMUnreadableStretch stretchAround(std::size_t after, std::size_t before, std::string error) const;
-
-    sqlite3* db;
-    std::string table;
-    LeafCells* leaves;
-    std::optional<std::string> schemaDamage;
-    bool fromPages;
-    std::uint64_t* steps;
-    // The owner's declaration of the table; none for a table it does not
-    // declare.
-    const APMColumnInfo* declaredColumns = nullptr;
-    Statement scan;
-    Statement lookup;
-    // The look-up's columns whose values are checked, by their place in it.
-    std::vector<std::pair<int, declared_types::DeclaredColumn>> checked;
-    // The row IDs read, ascending.
-    std::vector<std::int64_t> readIDs;
+struct TableReader::Table {
+    std::string name;
+    std::optional<std::uint32_t> root;
+    bool withoutRowID = false;
+    // None where SQLite's view does not know the table.
+    std::optional<std::vector<FileColumn>> columns;
 };
 
-TableReader::TableReader(sqlite3* db, const std::string& table, LeafCells* leaves, const APMDeclaredTables& declared,
-                         std::optional<std::string> schemaDamage, bool fromPages)
-    : work_(std::make_unique<Work>(db, table, leaves, declared, std::move(schemaDamage), fromPages, &steps_)) {}
+namespace {
 
-TableReader::~TableReader() = default;
+using Declared = APMColumnInfo;
 
-bool TableReader::read(const std::function<bool(sqlite3_stmt*)>& row, std::vector<APMUnreadableStretch>* skipped,
-                       std::string* error) {
-    const bool done = work_->read(row, skipped, error);
-    work_->scan.harvestSteps();
-    work_->lookup.harvestSteps();
-    return done;
+bool declares(const Declared& declared, const std::string& name) {
+    return std::any_of(declared.begin(), declared.end(), [&](const APMColumn& c) { return sameName(c.name, name); });
 }
 
-bool TableReader::Work::read(const std::function<bool(sqlite3_stmt*)>& row, std::vector<APMUnreadableStretch>* skipped,
-                             std::string* error) {
-    if (fromPages) return pages(row, skipped, error, kShiftedColumns);
-    if (!scan.prepared() || !lookup.prepared()) return unprepared(row, skipped, error);
-    const ReadTransaction transaction(db);
-    Scan keys;
-    if (!scanRowIDs(&keys, error)) return false;
-    std::vector<std::int64_t> rowIDs = keys.rowIDs;
-    if (keys.stopped || keys.disordered) {
-        rowIDs.insert(rowIDs.end(), leaves->rowIDs().begin(), leaves->rowIDs().end());
+std::vector<const FileColumn*> plainColumns(const std::vector<FileColumn>& columns) {
+    std::vector<const FileColumn*> plain;
+    for (const auto& column : columns) {
+        if (!column.generated) plain.push_back(&column);
     }
-    std::sort(rowIDs.begin(), rowIDs.end());
-    rowIDs.erase(std::unique(rowIDs.begin(), rowIDs.end()), rowIDs.end());
-    std::vector<FailedLookUp> failed;
-    for (const std::int64_t rowID : rowIDs) {
-        if (!lookUp(rowID, row, &failed, error)) return false;
+    return plain;
+}
+
+// Damage merged or split the declared columns: another count, and at some
+// place a name the owner does not declare. Another count alone is another
+// layout of the owner's, which adds columns at the end.
+bool shifted(const std::vector<const FileColumn*>& plain, const Declared& declared) {
+    if (plain.size() == declared.size()) return false;
+    for (std::size_t at = 0; at < std::min(plain.size(), declared.size()); ++at) {
+        if (!declares(declared, plain[at]->name)) return true;
     }
-    stretches(keys, failed, skipped);
-    if (keys.disordered) otherCells(keys, skipped);
+    return false;
+}
+
+bool newerLayout(const std::vector<const FileColumn*>& plain, const Declared& declared) {
+    if (plain.size() <= declared.size()) return false;
+    for (std::size_t at = 0; at < declared.size(); ++at) {
+        if (!sameName(plain[at]->name, declared[at].name)) return false;
+    }
     return true;
 }
 
-// A schema that does not read is damage too: nothing of the table reads.
-// A table missing from a schema that SQLite loaded only in part is one
-// whose declaration does not parse: read from its pages, with the owner's
-// declaration, from the root the schema gives it.
-bool TableReader::Work::unprepared(const std::function<bool(sqlite3_stmt*)>& row,
-                                   std::vector<APMUnreadableStretch>* skipped, std::string* error) {
-    if (isDamage(db, scan.code()) || isDamage(db, lookup.code())) {
-        skipped->push_back({table, std::nullopt, std::nullopt, sqlite3_errmsg(db)});
-        return true;
+std::vector<Column> byDeclaration(const Declared& declared) {
+    std::vector<Column> columns;
+    for (std::size_t at = 0; at < declared.size(); ++at) {
+        const auto rule = declared_types::ruleOf(declared[at].type);
+        columns.push_back({declared[at].name, at, rule.rowID, rule});
     }
-    if (!schemaDamage) {
-        *error = sqlite3_errmsg(db);
-        return false;
-    }
-    return pages(row, skipped, error, kUnparsedTable + *schemaDamage);
+    return columns;
 }
 
-// From the root the schema gives the table; `unread` says why there is
-// none, or no declaration to read the rows with.
-bool TableReader::Work::pages(const std::function<bool(sqlite3_stmt*)>& row,
-                              std::vector<APMUnreadableStretch>* skipped, std::string* error,
-                              const std::string& unread) {
-    const auto root = sqlite_page_rows::rootOf(db, table);
-    if (!declaredColumns || !root) {
-        skipped->push_back({table, std::nullopt, std::nullopt, unread});
-        return true;
-    }
-    return sqlite_page_rows::readRows(db, *root, table, *declaredColumns, row, skipped, error, steps);
-}
-
-// The keys in the order the table's tree gives them, up to its first
-// error. A read that gives no key out of order visits no leaf twice, so it
-// gives at most as many keys as the file's leaves hold; once one comes out
-// of order, the read is held to that many (a tree that damage turned into a
-// circle ends). False for a failure that is not damage.
-bool TableReader::Work::scanRowIDs(Scan* keys, std::string* error) {
-    std::optional<std::uint64_t> bound;
-    int rc = SQLITE_OK;
-    while ((rc = sqlite3_step(scan.get())) == SQLITE_ROW) {
-        const std::int64_t rowID = sqlite3_column_int64(scan.get(), 0);
-        if (!keys->disordered && !keys->rowIDs.empty() && rowID <= keys->rowIDs.back()) {
-            keys->disordered = true;
-            bound = leaves->count();
+std::vector<Column> byName(const std::vector<FileColumn>& file, const Declared& declared) {
+    const auto plain = plainColumns(file);
+    std::vector<Column> columns;
+    for (std::size_t at = 0; at < declared.size(); ++at) {
+        const auto same = std::find_if(plain.begin(), plain.end(),
+                                       [&](const FileColumn* c) { return sameName(c->name, declared[at].name); });
+        const FileColumn* source = same != plain.end() ? *same : nullptr;
+        if (!source && at < plain.size() && !declares(declared, plain[at]->name) && !isRowIDName(plain[at]->name)) {
+            source = plain[at];
         }
-        keys->stopped = bound && keys->rowIDs.size() >= *bound;
-        if (keys->stopped) break;
-        keys->rowIDs.push_back(rowID);
+        columns.push_back({declared[at].name, source ? source->place : std::nullopt, source && source->rowID,
+                           declared_types::ruleOf(declared[at].type)});
     }
-    keys->error = keys->stopped ? kTooManyRows : sqlite3_errmsg(db);
-    const bool damage = isDamage(db, rc);
-    sqlite3_reset(scan.get());
-    if (rc == SQLITE_DONE || keys->stopped) return true;
-    if (!damage) {
-        *error = keys->error;
-        return false;
+    if (!newerLayout(plain, declared)) return columns;
+    for (std::size_t at = declared.size(); at < plain.size(); ++at) {
+        if (!isRowIDName(plain[at]->name)) columns.push_back({plain[at]->name, plain[at]->place, plain[at]->rowID, {}});
     }
-    keys->stopped = true;
-    return true;
+    return columns;
 }
 
-// Offers the row to the handler when its row ID reads by itself; notes
-// the damage a failed look-up met. False for a failure that is not
-// damage, or when the handler ended the read.
-bool TableReader::Work::lookUp(std::int64_t rowID, const std::function<bool(sqlite3_stmt*)>& row,
-                               std::vector<FailedLookUp>* failed, std::string* error) {
-    sqlite3_reset(lookup.get());
-    sqlite3_bind_int64(lookup.get(), 1, rowID);
-    const int rc = sqlite3_step(lookup.get());
-    if (rc == SQLITE_ROW) {
-        if (auto wrong = refusal(rowID)) {
-            failed->push_back({rowID, "row " + std::to_string(rowID) + ": " + *wrong});
-            sqlite3_reset(lookup.get());
-            return true;
-        }
-        readIDs.push_back(rowID);
-        const bool goOn = row(lookup.get());
-        sqlite3_reset(lookup.get());
-        return goOn;
+std::vector<Column> ownColumns(const std::vector<FileColumn>& file) {
+    std::vector<Column> columns;
+    for (const FileColumn* column : plainColumns(file)) {
+        if (!isRowIDName(column->name)) columns.push_back({column->name, column->place, column->rowID, {}});
     }
-    const std::string why = sqlite3_errmsg(db);
-    const bool damage = isDamage(db, rc);
-    sqlite3_reset(lookup.get());
-    if (rc == SQLITE_DONE) return true;  // no such row: a row ID of another table, or garbage
-    if (!damage) {
-        *error = why;
-        return false;
-    }
-    failed->push_back({rowID, why});
-    return true;
+    return columns;
 }
 
-// The look-up's columns that the owner declares, each with its rule.
-void TableReader::Work::checkColumns(const APMColumnInfo& declared) {
-    const auto rules = declared_types::declaredColumns(declared);
-    for (int column = 1; column < sqlite3_column_count(lookup.get()); ++column) {
-        const char* name = sqlite3_column_name(lookup.get(), column);
-        const auto found = std::find_if(rules.begin(), rules.end(), [&](const auto& rule) {
-            return name && sqlite3_stricmp(rule.name.c_str(), name) == 0;
-        });
-        if (found != rules.end()) checked.push_back({column, *found});
-    }
+}  // namespace
+
+// One read transaction over the reads, where one can be had (its statement
+// also has the connection open the log): the log's frames read stay as they
+// are meanwhile, since SQLite starts the log afresh only while no reader
+// uses it. Ended as it was begun.
+TableReader::TableReader(sqlite3* db, const APMDeclaredTables& declared) : db_(db), declared_(declared) {
+    began_ = sqlite3_get_autocommit(db_) && sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK;
+    sqlite3_exec(db_, kSchemaLoad, nullptr, nullptr, nullptr);
+    image_ = std::make_unique<sqlite_btree::FileImage>(db_);
+    if (!image_->unreadable()) schema_ = sqlite_page_rows::schemaOf(*image_, &schemaSkipped_);
 }
 
-// What keeps the row the look-up of that row ID is on from being one the
-// owner could have written there: a cell that the look-up finds by that key
-// but that SQLite reads as another row's (damage to its size), a value of
-// another type than declared. None when it could have been.
-std::optional<std::string> TableReader::Work::refusal(std::int64_t rowID) const {
-    const std::int64_t answered = sqlite3_column_int64(lookup.get(), 0);
-    if (answered != rowID) return "its look-up answers row " + std::to_string(answered);
-    for (const auto& [column, declared] : checked) {
-        const int type = sqlite3_column_type(lookup.get(), column);
-        std::string_view text;
-        if (type == SQLITE_TEXT) {
-            const auto* bytes = reinterpret_cast<const char*>(sqlite3_column_text(lookup.get(), column));
-            const auto size = static_cast<std::size_t>(sqlite3_column_bytes(lookup.get(), column));
-            text = std::string_view(bytes ? bytes : "", size);
-        }
-        if (auto wrong = declared_types::wrongValue(declared.name, declared.rule, type, text)) return wrong;
-    }
-    return std::nullopt;
+TableReader::~TableReader() {
+    if (own_) sqlite3_close_v2(own_);
+    if (began_ && !sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
 }
 
-// The stretches skipped: the gaps between rows read where a look-up
-// failed, and where the table's own tree gave keys from damaged pages,
-// runs of keys that do not read or come out of order among those that do.
-// A run spans every gap between rows read from the key before it to the
-// key where rows come in order again (a row read inside it came from
-// damaged bytes too), or every gap after the key before it when it runs to
-// the end of what the tree gave (the tree led to no row past it); the tree
-// stopping short marks the gap after the key before it. A gap between two
-// consecutive row IDs holds no row.
-void TableReader::Work::stretches(const Scan& keys, const std::vector<FailedLookUp>& failed,
-                                  std::vector<APMUnreadableStretch>* skipped) const {
-    const auto& order = keys.rowIDs;
-    std::map<std::size_t, std::string> gaps;
-    for (const auto& lookUp : failed) gaps.emplace(gapAfter(lookUp.rowID), lookUp.error);
-    std::optional<std::int64_t> lastGood;
-    for (std::size_t at = 0; at < order.size();) {
-        if (continues(order, at, lastGood)) {
-            lastGood = order[at++];
+const std::optional<std::string>& TableReader::unreadable() const { return image_->unreadable(); }
+
+bool TableReader::readFailed() const { return image_->readFailed(); }
+
+std::vector<std::string> TableReader::tables() const {
+    std::vector<std::string> names;
+    for (const auto& entry : schema_) {
+        if (entry.type != "table" ||
+            sqlite3_strnicmp(entry.name.c_str(), kInternalPrefix.data(), static_cast<int>(kInternalPrefix.size())) == 0) {
             continue;
         }
-        std::size_t resumed = at + 1;
-        while (resumed < order.size() && !continues(order, resumed, lastGood)) ++resumed;
-        const std::size_t last = resumed < order.size() ? gapBefore(order[resumed]) : readIDs.size();
-        for (std::size_t gap = gapAfter(lastGood); gap <= last; ++gap) gaps.emplace(gap, kUnreadKeys);
-        at = resumed;
-    }
-    if (keys.stopped) {
-        // Said where the rows it did not give begin: a read that went
-        // round a circle stops past rows read next to each other.
-        std::size_t gap = gapAfter(lastGood);
-        while (holdsNoRow(gap)) ++gap;
-        gaps[gap] = keys.error;
-    }
-    for (const auto& [gap, why] : gaps) {
-        if (!holdsNoRow(gap)) skipped->push_back(stretchAround(gap, gap, why));
-    }
-}
-
-// Whether the gap lies between two consecutive row IDs read.
-bool TableReader::Work::holdsNoRow(std::size_t gap) const {
-    return gap > 0 && gap < readIDs.size() && readIDs[gap - 1] + 1 == readIDs[gap];
-}
-
-// Whether the key at `at` goes on with rows in order: it reads and comes
-// after the last that did, and so does the one after it (lest a key that
-// damage made equal to another row's pass for one).
-bool TableReader::Work::continues(const std::vector<std::int64_t>& keys, std::size_t at,
-                                  std::optional<std::int64_t> lastGood) const {
-    auto follows = [this](std::int64_t rowID, std::optional<std::int64_t> before) {
-        return (!before || rowID > *before) && reads(rowID);
-    };
-    return follows(keys[at], lastGood) && (at + 1 == keys.size() || follows(keys[at + 1], keys[at]));
-}
-
-// The cells the tree gives after a larger or equal key that reads, under a
-// row ID that reads: the look-up of that row ID answers another cell, where the
-// tree leads, unless damage led it to this one (SQLite puts a new row on a
-// damaged page under a row ID another row has, when it reads the page's
-// largest row ID wrong). Each such cell that is another row did not read:
-// a stretch of its own, between the rows read next to its row ID. The
-// cells are reached by a second in-order read, which reads the values of
-// those cells alone: one whose values do not read (damage made it, among
-// keys that do not read: a stretch already) ends it, and the read starts
-// again past it.
-void TableReader::Work::otherCells(const Scan& keys, std::vector<APMUnreadableStretch>* skipped) {
-    Picks picks = picksOf(keys.rowIDs);
-    if (sqlite3_create_function_v2(db, kPickFunction, 1, SQLITE_UTF8 | SQLITE_DIRECTONLY, &picks, &Picks::answer,
-                                   nullptr, nullptr, nullptr) != SQLITE_OK) {
-        return;
-    }
-    std::set<std::int64_t> others;
-    {
-        const Statement cells(db,
-                              "SELECT rowid, * FROM " + APMSqliteStore::quoteIdentifier(table) +
-                                  " NOT INDEXED WHERE rowid >= ?1 AND " + kPickFunction + "(rowid) ORDER BY rowid",
-                              steps);
-        for (std::optional<std::size_t> from = 0; cells.prepared() && from;) {
-            from = examine(cells.get(), *from, &picks, &others);
+        if (std::none_of(names.begin(), names.end(), [&](const std::string& n) { return sameName(n, entry.name); })) {
+            names.push_back(entry.name);
         }
     }
-    sqlite3_create_function_v2(db, kPickFunction, 1, SQLITE_UTF8 | SQLITE_DIRECTONLY, nullptr, nullptr, nullptr,
-                               nullptr, nullptr);
-    for (const std::int64_t rowID : others) {
-        skipped->push_back(stretchAround(gapBefore(rowID), gapAfter(rowID),
-                                         "another row is stored under row ID " + std::to_string(rowID) +
-                                             ", where no look-up of that row ID leads"));
-    }
+    return names;
 }
 
-// One in-order read of the picked cells from the key at place `from` (the
-// first, or one that a look-up finds where the first read gave it). Where
-// it must start again: past a picked cell whose values do not read, from
-// the highest key before it that reads (from the first key when a read
-// that started there went otherwise than the first); none once it is done.
-std::optional<std::size_t> TableReader::Work::examine(sqlite3_stmt* cells, std::size_t from, Picks* picks,
-                                                      std::set<std::int64_t>* others) {
-    sqlite3_reset(cells);
-    sqlite3_bind_int64(cells, 1, from == 0 ? std::numeric_limits<std::int64_t>::min() : (*picks->keys)[from]);
-    picks->next = from;
-    int rc = SQLITE_OK;
-    while ((rc = sqlite3_step(cells)) == SQLITE_ROW) {
-        const std::int64_t rowID = sqlite3_column_int64(cells, 0);
-        if (!others->count(rowID) && anotherRow(cells)) others->insert(rowID);
-        picks->picked[picks->next - 1] = false;
+// SQLite's view of the declarations, once: through the connection, or
+// where it cannot load the schema, through one of the reader's own that
+// loads what parses (none when even that fails). False for a failure that
+// is not damage.
+bool TableReader::loadView(std::string* error) {
+    if (viewLoaded_) return true;
+    const int rc = sqlite3_exec(db_, kSchemaLoad, nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK && !isDamage(db_, rc)) {
+        *error = sqlite3_errmsg(db_);
+        return false;
     }
-    sqlite3_reset(cells);
-    const bool whole = from == 0 || picks->next == picks->keys->size();
-    if (picks->ended || (rc == SQLITE_DONE && whole)) return std::nullopt;
-    // A read from a key that went otherwise than the first: from the first.
-    if (rc == SQLITE_DONE || picks->outOfStep || picks->next == from) {
-        return from == 0 ? std::nullopt : std::optional<std::size_t>(0);
-    }
-    const std::size_t at = picks->next - 1;
-    // The tree itself gives no more, as it did not to the first read.
-    if (!picks->picked[at]) return std::nullopt;
-    picks->picked[at] = false;
-    return picks->anchors[at];
+    viewLoaded_ = true;
+    if (rc == SQLITE_OK) return true;
+    schemaDamage_ = sqlite3_errmsg(db_);
+    const char* path = sqlite3_db_filename(db_, "main");
+    std::string why;
+    own_ = path && *path ? sqlite_connections::openLenientReader(path, &why) : nullptr;
+    return true;
 }
 
-// The keys that come after a larger or equal one that reads, and whose row
-// IDs read (a key from damaged bytes that names no row leads the look-up of
-// none), each with the place of that larger or equal key, which a look-up
-// finds where the in-order read gave it unless damage leads it elsewhere.
-Picks TableReader::Work::picksOf(const std::vector<std::int64_t>& keys) const {
-    Picks picks;
-    picks.keys = &keys;
-    picks.picked.assign(keys.size(), false);
-    picks.anchors.assign(keys.size(), 0);
-    std::optional<std::size_t> highest;
-    for (std::size_t at = 0; at < keys.size(); ++at) {
-        if (!reads(keys[at])) continue;
-        if (highest && keys[at] <= keys[*highest]) {
-            picks.picked[at] = true;
-            picks.anchors[at] = *highest;
-        } else {
-            highest = at;
+std::optional<TableReader::Table> TableReader::tableOf(const std::string& name) {
+    Table table;
+    const auto entry = std::find_if(schema_.begin(), schema_.end(), [&](const sqlite_page_rows::SchemaEntry& e) {
+        return e.type == "table" && sameName(e.name, name);
+    });
+    if (entry != schema_.end()) {
+        table.name = entry->name;
+        table.root = entry->root;
+    }
+    sqlite3* view = own_ ? own_ : (schemaDamage_ ? nullptr : db_);
+    if (view) {
+        std::vector<FileColumn> columns;
+        auto query = prepared(view, kColumnsQuery, name);
+        std::size_t place = 0;
+        int keys = 0;
+        std::vector<std::size_t> integerKeys;
+        while (query && sqlite3_step(query.get()) == SQLITE_ROW) {
+            const int hidden = sqlite3_column_int(query.get(), 3);
+            FileColumn column{text(query.get(), 0), std::nullopt, hidden == kVirtualGenerated || hidden == kStoredGenerated};
+            if (hidden != kVirtualGenerated) column.place = place++;
+            if (sqlite3_column_int(query.get(), 2) > 0 && sameName(text(query.get(), 1), kIntegerType)) {
+                integerKeys.push_back(columns.size());
+            }
+            keys += sqlite3_column_int(query.get(), 2) > 0 ? 1 : 0;
+            columns.push_back(std::move(column));
+        }
+        auto withoutRowID = prepared(view, kWithoutRowIDQuery, name);
+        table.withoutRowID = withoutRowID && sqlite3_step(withoutRowID.get()) == SQLITE_ROW &&
+                             sqlite3_column_int(withoutRowID.get(), 0) != 0;
+        // SQLite takes a table's one key column declared INTEGER for its row ID.
+        if (keys == 1 && integerKeys.size() == 1 && !table.withoutRowID) columns[integerKeys[0]].rowID = true;
+        if (!columns.empty()) table.columns = std::move(columns);
+        if (entry == schema_.end() && table.columns) {
+            auto root = prepared(view, kRootQuery, name);
+            if (root) sqlite3_bind_int64(root.get(), 2, std::numeric_limits<std::uint32_t>::max());
+            if (root && sqlite3_step(root.get()) == SQLITE_ROW) {
+                table.root = static_cast<std::uint32_t>(sqlite3_column_int64(root.get(), 0));
+            }
+            table.name = name;
         }
     }
-    return picks;
+    if (entry == schema_.end() && !table.columns) return std::nullopt;
+    return table;
 }
 
-// Whether the cell the statement is on is another row than the look-up of
-// its row ID answers: one of its shape (each column of the same type) with
-// other values. A cell that does not read as such a row is what damage made
-// of a page's bytes, among keys that do not read: a stretch already.
-bool TableReader::Work::anotherRow(sqlite3_stmt* cell) {
-    sqlite3_reset(lookup.get());
-    sqlite3_bind_int64(lookup.get(), 1, sqlite3_column_int64(cell, 0));
-    bool other = sqlite3_step(lookup.get()) == SQLITE_ROW && sqlite3_column_count(cell) == sqlite3_column_count(lookup.get());
-    for (int column = 1; other && column < sqlite3_column_count(cell); ++column) {
-        other = sqlite3_column_type(cell, column) == sqlite3_column_type(lookup.get(), column);
+std::optional<TableReader::Shape> TableReader::shapeOf(const std::string& name, std::string* error) {
+    if (!loadView(error)) return std::nullopt;
+    const auto table = tableOf(name);
+    if (!table) return std::nullopt;
+    const APMColumnInfo* declared = declared_types::declaredColumnsOf(declared_, name);
+    Shape shape;
+    if (!declared) {
+        if (table->columns) shape.columns = ownColumns(*table->columns);
+        return shape;
     }
-    other = other && valuesOf(cell) != valuesOf(lookup.get());
-    sqlite3_reset(lookup.get());
-    return other;
+    shape.byDeclaration = !table->columns || shifted(plainColumns(*table->columns), *declared);
+    shape.columns = shape.byDeclaration ? byDeclaration(*declared) : byName(*table->columns, *declared);
+    return shape;
 }
 
-// The gaps between rows read, numbered by the row read after them (the
-// count of rows read for the gap after the last): the one that holds what
-// lies just after `rowID` (none: before the first), and just before it.
-std::size_t TableReader::Work::gapAfter(std::optional<std::int64_t> rowID) const {
-    if (!rowID) return 0;
-    return static_cast<std::size_t>(std::upper_bound(readIDs.begin(), readIDs.end(), *rowID) - readIDs.begin());
+bool TableReader::read(const std::string& name, const Shape& shape,
+                       const std::function<bool(const sqlite_page_rows::Row&)>& visit,
+                       std::vector<APMUnreadableStretch>* skipped, std::string* error) {
+    if (!loadView(error)) return false;
+    const auto table = tableOf(name);
+    if (!table) {
+        *error = "no such table: " + name;
+        return false;
+    }
+    auto whole = [&](const std::string& why) { skipped->push_back({name, std::nullopt, std::nullopt, why}); };
+    if (table->withoutRowID) return readWithoutRowIDs(*table, shape, visit, skipped, error);
+    if (image_->unreadable()) {
+        if (image_->readFailed()) {
+            *error = *image_->unreadable();
+            return false;
+        }
+        whole(*image_->unreadable());
+        return true;
+    }
+    if (!table->root) {
+        whole(kNoRoot);
+        return true;
+    }
+    if (!sqlite_page_rows::readRows(*image_, *table->root, name, shape.columns, visit, skipped, &work_)) {
+        if (error->empty()) *error = "the read was ended";
+        return false;
+    }
+    return true;
 }
 
-std::size_t TableReader::Work::gapBefore(std::int64_t rowID) const {
-    return static_cast<std::size_t>(std::lower_bound(readIDs.begin(), readIDs.end(), rowID) - readIDs.begin());
-}
-
-// The stretch from the row read before gap `after` to the one after gap
-// `before`.
-APMUnreadableStretch TableReader::Work::stretchAround(std::size_t after, std::size_t before, std::string error) const {
-    return {table, after == 0 ? std::nullopt : std::optional(readIDs[after - 1]),
-            before == readIDs.size() ? std::nullopt : std::optional(readIDs[before]), std::move(error)};
+// Through SQLite, by the place of each column in its declaration: the
+// tree of such a table holds its rows in index cells, by key.
+bool TableReader::readWithoutRowIDs(const Table& table, const Shape& shape,
+                                    const std::function<bool(const sqlite_page_rows::Row&)>& visit,
+                                    std::vector<APMUnreadableStretch>* skipped, std::string* error) {
+    sqlite3* view = own_ ? own_ : db_;
+    std::string listed;
+    for (const auto& column : table.columns.value_or(std::vector<FileColumn>{})) {
+        if (column.place) listed += (listed.empty() ? "" : ", ") + APMSqliteStore::quoteIdentifier(column.name);
+    }
+    auto rows = prepared(view, "SELECT " + (listed.empty() ? std::string("*") : listed) + " FROM main." +
+                                   APMSqliteStore::quoteIdentifier(table.name));
+    int rc = rows ? SQLITE_OK : sqlite3_errcode(view);
+    sqlite_page_rows::Row row;
+    while (rows && (rc = sqlite3_step(rows.get())) == SQLITE_ROW) {
+        sqlite_btree::Record record;
+        for (int column = 0; column < sqlite3_column_count(rows.get()); ++column) {
+            record.push_back(recordValue(rows.get(), column));
+        }
+        if (auto wrong = sqlite_page_rows::rowOf(std::move(record), shape.columns, &row)) {
+            skipped->push_back({table.name, std::nullopt, std::nullopt, "a row: " + *wrong});
+        } else if (!visit(row)) {
+            if (error->empty()) *error = "the read was ended";
+            return false;
+        }
+    }
+    if (rc == SQLITE_DONE) return true;
+    if (!isDamage(view, rc)) {
+        *error = sqlite3_errmsg(view);
+        return false;
+    }
+    skipped->push_back({table.name, std::nullopt, std::nullopt, sqlite3_errmsg(view)});
+    return true;
 }
 
 }  // namespace measurement

@@ -1,85 +1,95 @@
 #pragma once
 
-// Reading the rows of a table of a damaged file that still read, in time
-// linear in the file's cells. Not part of the public surface.
+// What the tables of a file the store gives up hold, each row taken from the
+// cell that holds it under its owner's declared columns. Not part of the
+// public surface.
 
-#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "measurement/store/sqlite_page_rows.h"
 #include "measurement/store/sqlite_store.h"
 
 namespace measurement {
 
-// The row IDs of every table-leaf page image of the file a connection has
-// open, and how many cells those images hold, read from its bytes once,
-// when a read first needs them (see sqlite_pages::tableLeafRowIDs), through
-// the connection's own handles of the file and its log.
-class LeafCells {
-public:
-    explicit LeafCells(sqlite3* db) : db_(db) {}
-    const std::vector<std::int64_t>& rowIDs();
-    std::uint64_t count();
-
-private:
-    void readOnce();
-
-    sqlite3* db_;
-    bool read_ = false;
-    std::vector<std::int64_t> rowIDs_;
-    std::uint64_t count_ = 0;
-};
-
-// Reads the rows of a table whose row IDs each read by themselves, in
-// row-ID order, with the values such a look-up gives, of the types the
-// table's owner declares (a row with another is one the owner could not
-// have written: damage made it, and it counts as a look-up that failed on
-// damage). The row IDs looked up: those of an in-order read of the keys (to
-// its first error) and, when it met damage, those of every table-leaf page
-// image of the file, which hold every cell a look-up can find, wherever
-// damaged pages lead it. Nothing read from a damaged page skips a row: a
-// row ID from there only adds a look-up.
-//
-// The work is linear in the cells of the file: the in-order read gives no
-// more keys than the table-leaf images hold (a tree that damage turned into
-// a circle ends there), each key is looked up once, and where the read gave
-// keys out of order, one more in-order read examines the cells there.
+// Reads the file a connection has open from its pages: the file's bytes and
+// its log's committed frames, as SQLite's checksums of them accept them,
+// read through the connection's own handles (sqlite_btree::FileImage), never
+// through the log's index; the schema's objects too, from page 1. SQLite is
+// asked only how each table's declaration names its columns (and, where it
+// cannot load the file's schema, a connection of the reader's own that loads
+// what of it parses), and reads the rows of a table without row IDs, whose
+// tree holds no table cells.
 class TableReader {
 public:
-    // `schemaDamage`, when the connection reads a schema that SQLite could
-    // not load whole: why, and a table missing from what loaded is one
-    // whose declaration did not parse. `fromPages`: the rows are read from
-    // the table's pages with the owner's declaration, whatever SQLite's
-    // says (one whose columns damage merged or split would give values
-    // under other columns than they were written for).
-    TableReader(sqlite3* db, const std::string& table, LeafCells* leaves, const APMDeclaredTables& declared,
-                std::optional<std::string> schemaDamage = std::nullopt, bool fromPages = false);
+    TableReader(sqlite3* db, const APMDeclaredTables& declared);
     ~TableReader();
     TableReader(const TableReader&) = delete;
     TableReader& operator=(const TableReader&) = delete;
 
-    // The row handler sees the look-up positioned on a row (column 0 the
-    // row ID); false from it ends the read. False when the table could not
-    // be read for a reason other than damage (*error filled) or the handler
-    // ended it. The stretches skipped are those between two rows read next
-    // to each other where damage was met: a look-up that failed on it, the
-    // in-order read stopping short, keys of that read that do not read, or
-    // another row than the look-up of its row ID answers.
-    bool read(const std::function<bool(sqlite3_stmt*)>& row, std::vector<APMUnreadableStretch>* skipped,
-              std::string* error);
+    // Why no page of the file reads, and whether that is the system's
+    // refusal rather than what its bytes say; none when pages read.
+    const std::optional<std::string>& unreadable() const;
+    bool readFailed() const;
+    // Why SQLite could not load the file's schema whole; none when it could.
+    const std::optional<std::string>& schemaDamage() const { return schemaDamage_; }
+    // The tables the schema holds, by the names it stores them under, and
+    // what of the schema did not read.
+    std::vector<std::string> tables() const;
+    const std::vector<APMUnreadableStretch>& schemaSkipped() const { return schemaSkipped_; }
 
-    // The virtual-machine steps of SQLite that the reads took: their cost,
-    // counted the same on every machine.
-    std::uint64_t steps() const { return steps_; }
+    // The columns a table's rows are given under. A table its owner declares
+    // gives the declared columns, each found in the table by name, else by
+    // place (unless the column there has a declared name, or is the row ID's);
+    // a declared column the table lacks is none, its default. Where the
+    // table's declaration does not parse, or damage merged or split its
+    // columns (another count, and at some place a name the owner does not
+    // declare), the declared columns are taken by place (byDeclaration). The
+    // columns a newer layout of the owner's adds after the declared ones go
+    // along, unchecked; any other column is left behind. A table not
+    // declared gives its own columns. None for a table the file does not
+    // hold, or one that could not be examined for a reason other than
+    // damage (*error filled).
+    struct Shape {
+        std::vector<sqlite_page_rows::Column> columns;
+        bool byDeclaration = false;
+    };
+    std::optional<Shape> shapeOf(const std::string& table, std::string* error);
+
+    // Hands `visit` every row of the table (sqlite_page_rows::readRows) under
+    // the shape's columns; what did not read goes to *skipped. False when
+    // the table could not be read for a reason other than damage (*error
+    // filled), or `visit` ended the read.
+    bool read(const std::string& table, const Shape& shape,
+              const std::function<bool(const sqlite_page_rows::Row&)>& visit,
+              std::vector<APMUnreadableStretch>* skipped, std::string* error);
+
+    // Pages and cells read so far.
+    const sqlite_page_rows::Work& work() const { return work_; }
 
 private:
-    struct Work;
-    // Before the work, whose statements add their last steps as they end.
-    std::uint64_t steps_ = 0;
-    std::unique_ptr<Work> work_;
+    struct Table;
+    std::optional<Table> tableOf(const std::string& name);
+    bool loadView(std::string* error);
+    bool readWithoutRowIDs(const Table& table, const Shape& shape,
+                           const std::function<bool(const sqlite_page_rows::Row&)>& visit,
+                           std::vector<APMUnreadableStretch>* skipped, std::string* error);
+
+    sqlite3* db_;
+    // Whether the reader began the read transaction it holds on db_.
+    bool began_ = false;
+    // Where SQLite cannot load the schema through db_: the reader's own.
+    sqlite3* own_ = nullptr;
+    bool viewLoaded_ = false;
+    const APMDeclaredTables declared_;
+    std::unique_ptr<sqlite_btree::FileImage> image_;
+    std::vector<sqlite_page_rows::SchemaEntry> schema_;
+    std::vector<APMUnreadableStretch> schemaSkipped_;
+    std::optional<std::string> schemaDamage_;
+    sqlite_page_rows::Work work_;
 };
 
 }  // namespace measurement

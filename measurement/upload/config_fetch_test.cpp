@@ -239,3 +239,19 @@ TEST_CASE("A completed fetch whose update time cannot be recorded suspends uploa
         CHECK(fixture.queued().empty());
     }
 }
+
+TEST_CASE("A fetch's failure is reported until the next fetch of the process ends, and not after it") {
+    for (const int later : {200, 304, 404}) {
+        CAPTURE(later);
+        UploadFixture fixture;
+        auto failure = [&fixture] {
+            std::optional<std::string> reported;
+            fixture.onWorker([&] { reported = fixture.uploader->lastConfigFetchFailure(); });
+            return reported;
+        };
+        fetch(fixture, reply(503));
+        CHECK(failure() == "the service answered 503");
+        fetch(fixture, later == 200 ? reply(200, {}, bytesOf(config_test::ConfigBuilder().version(4))) : reply(later));
+        CHECK_FALSE(failure());
+    }
+}

@@ -12,6 +12,8 @@
 #include <cstring>
 #include <system_error>
 
+#include "platform/foundation/set_aside_copies.h"
+
 namespace platform {
 
 namespace {
@@ -68,7 +70,13 @@ bool processIsGone(pid_t pid) { return pid != ::getpid() && ::kill(pid, 0) != 0 
 bool writeFileAtomically(const std::filesystem::path& file, const std::string& bytes, unsigned mode, std::string* why) {
     static std::atomic<unsigned> counter{0};
     std::error_code ec;
-    if (file.has_parent_path()) std::filesystem::create_directories(file.parent_path(), ec);
+    // A folder that cannot be made is the cause to name, not the missing
+    // folder that the file's open meets after it.
+    if (file.has_parent_path() && !std::filesystem::create_directories(file.parent_path(), ec) && ec) {
+        setReason(why, "cannot write " + file.string() + ": the folder " + file.parent_path().string() +
+                           " cannot be made: " + ec.message());
+        return false;
+    }
     std::filesystem::path temp = file;
     temp += kTemporaryInfix + std::to_string(::getpid()) + "-" + std::to_string(counter++);
     if (!writeFileSynced(temp, bytes, mode)) {
@@ -109,19 +117,17 @@ bool rewriteFileAtomically(const std::filesystem::path& file, const std::string&
 }
 
 std::optional<std::filesystem::path> setFileAside(const std::filesystem::path& file, std::string* why) {
-    std::filesystem::path aside = file;
-    aside += ".corrupt";
+    const auto aside = nextSetAsideName(file.string(), {}, why);
+    if (!aside) return std::nullopt;
     std::error_code ec;
-    for (int n = 2; std::filesystem::exists(aside, ec); ++n) {
-        aside = file;
-        aside += ".corrupt-" + std::to_string(n);
-    }
-    std::filesystem::rename(file, aside, ec);
+    std::filesystem::rename(file, *aside, ec);
     if (ec) {
         setReason(why, ec.message());
         return std::nullopt;
     }
-    return aside;
+    // An older copy that cannot be deleted stays; the next one set aside tries again.
+    deleteOlderSetAsideCopies(file.string(), {});
+    return std::filesystem::path(*aside);
 }
 
 }  // namespace platform

@@ -14,7 +14,8 @@ namespace platform {
 // crash, or a power cut) sees either the old file or the new one, never a
 // part. Creates the folder when missing. On failure the old file is
 // untouched, the temporary file removed, and `why` (when given) says what
-// failed.
+// failed: "cannot write <file>: " and the system's reason, that of the
+// folder's making when it could not be made.
 bool writeFileAtomically(const std::filesystem::path& file, const std::string& bytes, unsigned mode = 0644,
                          std::string* why = nullptr);
 
@@ -31,10 +32,11 @@ std::vector<std::filesystem::path> removeAbandonedTemporaryFiles(const std::file
 bool rewriteFileAtomically(const std::filesystem::path& file, const std::string& bytes, unsigned mode = 0644,
                            std::string* why = nullptr);
 
-// Renames a damaged file to "<file>.corrupt" (or "<file>.corrupt-2", -3 ...
-// when that is taken) so that it is kept for inspection rather than
-// overwritten; answers the new path, none when it could not be renamed (and
-// `why` says why).
+// Renames a damaged file to the next name of its set-aside copies
+// ("<file>.corrupt", then the number after the newest copy's: see
+// set_aside_copies.h) so that it is kept for inspection rather than
+// overwritten, and deletes all but the newest few copies; answers the new
+// path, none when it could not be renamed (and `why` says why).
 std::optional<std::filesystem::path> setFileAside(const std::filesystem::path& file, std::string* why = nullptr);
 
 }  // namespace platform

@@ -28,6 +28,7 @@ const char* transportErrorName(TransportError error) {
         case TransportError::Cancelled: return "cancelled";
         case TransportError::ResponseTooLarge: return "response too large";
         case TransportError::Other: return "transport failure";
+        case TransportError::NotConnected: return "the network is unreachable";
     }
     return "transport failure";
 }

@@ -36,6 +36,7 @@ enum class TransportError {
     Cancelled,
     ResponseTooLarge,  // the reply outgrew the client's size limit
     Other,
+    NotConnected,      // the device has no network: nothing was sent
 };
 
 const char* transportErrorName(TransportError error);

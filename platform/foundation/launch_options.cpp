@@ -76,30 +76,33 @@ void readReachable(LaunchOptions& options, const LaunchOptions::Lookup& lookup) 
     }
 }
 
-// A vendor identifier as the platform makes one and the engine sends it in
-// every bundle: a UUID, 32 upper-case hexadecimal digits grouped 8-4-4-4-12
-// by hyphens. Anything else would go out as the device's identifier.
-bool isVendorIdentifier(const std::string& text) {
+// A vendor identifier as the engine sends it in every bundle: a UUID, 32
+// hexadecimal digits grouped 8-4-4-4-12 by hyphens, in upper case as the
+// platform writes one; given in lower case (as uuidgen prints it) it is the
+// same UUID. None for anything else, which would go out as the device's
+// identifier.
+std::optional<std::string> vendorIdentifier(std::string text) {
     constexpr std::size_t kLength = 36;
     constexpr std::array<std::size_t, 4> kHyphens = {8, 13, 18, 23};
-    if (text.size() != kLength) return false;
+    if (text.size() != kLength) return std::nullopt;
     for (std::size_t i = 0; i < text.size(); ++i) {
         const bool hyphen = std::find(kHyphens.begin(), kHyphens.end(), i) != kHyphens.end();
-        const char c = text[i];
-        if (hyphen ? c != '-' : !((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'))) return false;
+        char& c = text[i];
+        if (c >= 'a' && c <= 'f') c = static_cast<char>(c - 'a' + 'A');
+        if (hyphen ? c != '-' : !((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'))) return std::nullopt;
     }
-    return true;
+    return text;
 }
 
 void readVendorIdentifier(LaunchOptions& options, const LaunchOptions::Lookup& lookup) {
     const char* value = lookup("VELMORA_IDENTIFIER_FOR_VENDOR");
     if (value == nullptr) return;
-    if (isVendorIdentifier(value)) {
-        options.identifierForVendor = value;
+    if (auto identifier = vendorIdentifier(value)) {
+        options.identifierForVendor = std::move(identifier);
         return;
     }
     options.refused.push_back(std::string("VELMORA_IDENTIFIER_FOR_VENDOR is a UUID as the platform writes one, 32 "
-                                          "upper-case hexadecimal digits grouped 8-4-4-4-12 by hyphens (such as "
+                                          "hexadecimal digits grouped 8-4-4-4-12 by hyphens, in either case (such as "
                                           "0F0E0D0C-0B0A-4908-8706-050403020100), not \"") +
                               value + "\"");
 }
@@ -181,11 +184,14 @@ const std::vector<LaunchOptions::Variable> kVariables = {
      [](LaunchOptions& o, const LaunchOptions::Lookup& l) {
          o.connectionProbeURL = addressOf(o, l, "VELMORA_CONNECTION_PROBE_URL");
      }},
-    {{"VELMORA_NETWORK_REACHABLE"}, "the measurement engine",
-     "`0`, `no` or `false` make the network count as unreachable for the whole process: the engine keeps what it "
-     "stores and neither uploads nor fetches; `1`, `yes` or `true`, as by default, leave it reachable. Each is "
-     "taken only as written: anything else (`NO`, `maybe`, a space around a word, an empty value) stops every "
-     "command with status 2",
+    {{"VELMORA_NETWORK_REACHABLE"}, "every command",
+     "`0`, `no` or `false` make the network count as unreachable for the whole process, and nothing connects: "
+     "the engine keeps what it stores and neither uploads nor fetches (uploads and a due experiments fetch wait "
+     "for the network); `analytics config` and `experiments --fetch` exit 1 at once, saying the network is "
+     "unreachable; `velmora app` asks no remote-configuration address (the fetch fails, and the session ends with "
+     "status 1) and its connection test finds no connection; `1`, `yes` or `true`, as by default, leave it "
+     "reachable. Each is taken only as written: anything else (`NO`, `maybe`, a space around a word, an empty "
+     "value) stops every command with status 2",
      readReachable},
     {{"VELMORA_ATTRIBUTION_SERVICE_URL"}, "the measurement engine",
      "where search-ad attribution tokens go, such as the collector's address; none by default, so each daily try "
@@ -213,12 +219,13 @@ const std::vector<LaunchOptions::Variable> kVariables = {
      }},
     {{"VELMORA_IDENTIFIER_FOR_VENDOR"}, "every command",
      "the device's vendor identifier, which the engine sends in every bundle; a new one for each process by "
-     "default. A UUID as the platform writes one, 32 upper-case hexadecimal digits grouped 8-4-4-4-12 by hyphens "
-     "(`0F0E0D0C-0B0A-4908-8706-050403020100`); anything else, an empty value too, stops every command with status 2",
+     "default. A UUID, 32 hexadecimal digits grouped 8-4-4-4-12 by hyphens (`0F0E0D0C-0B0A-4908-8706-050403020100`), "
+     "kept in upper case as the platform writes one when given in lower case; anything else, an empty value too, "
+     "stops every command with status 2",
      readVendorIdentifier},
     {{"VELMORA_LOCK_WAIT_SECONDS"}, "every command",
      "the longest a wait for the lock of a file that processes share (the databases' `-lock`, the engine's settings' "
-     "`.lock`) lasts before the command gives up and says which file and who held it; a command waits once for "
+     "and the preferences' `.lock`) lasts before the command gives up and says which file and who held it; a command waits once for "
      "each (its status: see \"A lock that another process keeps\" below); 30 seconds by default. A number of "
      "seconds from 0 to 3600; anything else, an empty value too, stops every command with status 2",
      readLockWait},

@@ -91,6 +91,7 @@ TEST_CASE("reachability and the vendor identifier take only the values they can 
         std::string value;
         bool unreachable;
         bool refused;
+        std::string kept = {};  // the identifier taken, when not the value as given
     };
     const std::string uuid = "0F0E0D0C-0B0A-4908-8706-050403020100";
     const std::string reachable = "VELMORA_NETWORK_REACHABLE", vendor = "VELMORA_IDENTIFIER_FOR_VENDOR";
@@ -98,7 +99,11 @@ TEST_CASE("reachability and the vendor identifier take only the values they can 
         {reachable, "0", true, false}, {reachable, "no", true, false}, {reachable, "false", true, false},
         {reachable, "1", false, false}, {reachable, "yes", false, false}, {reachable, "true", false, false},
         {reachable, "NO", false, true}, {reachable, " 0", false, true}, {reachable, "", false, true},
-        {vendor, uuid, false, false}, {vendor, "0f0e0d0c-0b0a-4908-8706-050403020100", false, true},
+        {vendor, uuid, false, false},
+        // A UUID in lower case, as uuidgen prints one, kept as the platform writes it.
+        {vendor, "0f0e0d0c-0b0a-4908-8706-050403020100", false, false, uuid},
+        {vendor, "0F0e0D0c-0B0a-4908-8706-050403020100", false, false, uuid},
+        {vendor, uuid.substr(0, 35) + "g", false, true},
         {vendor, "0F0E0D0C0B0A490887060504030201000000", false, true},
         {vendor, uuid.substr(0, 35) + "G", false, true}, {vendor, uuid.substr(0, 35) + "\n", false, true},
     };
@@ -106,7 +111,8 @@ TEST_CASE("reachability and the vendor identifier take only the values they can 
         CAPTURE(c.value);
         const auto options = optionsFrom({{c.name, c.value}});
         CHECK(options.networkReachable != c.unreachable);
-        CHECK(options.identifierForVendor == (c.name == vendor && !c.refused ? std::optional(c.value) : std::nullopt));
+        const std::string kept = c.kept.empty() ? c.value : c.kept;
+        CHECK(options.identifierForVendor == (c.name == vendor && !c.refused ? std::optional(kept) : std::nullopt));
         REQUIRE(options.refused.size() == (c.refused ? 1U : 0U));
         if (c.refused) CHECK(options.refused[0].rfind(c.name + " is ", 0) == 0);
         if (c.refused) CHECK(options.refused[0].find("not \"" + c.value + "\"") != std::string::npos);

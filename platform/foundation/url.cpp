@@ -65,41 +65,81 @@ bool parsePort(std::string_view text, std::optional<std::uint16_t>& port) {
     return true;
 }
 
-// Brackets around a host hold an IPv6 address and nothing else: the
-// network library refuses anything else there, long after the address was
-// taken.
-bool isIPv6Address(std::string_view literal) {
-    in6_addr address{};
-    return ::inet_pton(AF_INET6, std::string(literal).c_str(), &address) == 1;
+constexpr const char* kOutsideAlphabet =
+    " holds a character outside the URL alphabet (a space, a quote, a non-ASCII letter: percent-encode it) or a "
+    "broken percent escape";
+
+// What separates an IPv6 address from its zone (the interface it is on)
+// inside brackets: a percent sign, itself percent-encoded.
+constexpr std::string_view kZoneSeparator = "%25";
+
+// Brackets around a host hold an IPv6 address, with a zone after it or
+// not ("[fe80::1%25lo]"), and nothing else: the network library refuses
+// anything else there, long after the address was taken. Why not, in
+// `why`.
+bool isIPv6Literal(std::string_view literal, const std::string& shown, std::string& why) {
+    const auto separator = literal.find(kZoneSeparator);
+    const auto address = literal.substr(0, separator);
+    in6_addr parsed{};
+    if (::inet_pton(AF_INET6, std::string(address).c_str(), &parsed) != 1) {
+        why = "its host " + shown + " is in brackets, which hold an IPv6 address (such as [::1], and " +
+              "[fe80::1%25lo] with its zone), and it is none";
+        return false;
+    }
+    if (separator == std::string_view::npos) return true;
+    const auto zone = literal.substr(separator + kZoneSeparator.size());
+    if (zone.empty() || !isEncodedRun(zone, {})) {
+        why = "its host " + shown + " has a zone after %25 that is empty or" + kOutsideAlphabet;
+        return false;
+    }
+    return true;
 }
 
-// The host and port of an authority; false, with why in `why` where more
-// can be said than that the authority is none, for anything else.
+// The host in brackets that begins an authority, and the rest after it.
+bool parseBracketedHost(std::string_view authority, std::string& host, std::string_view& rest, std::string& why) {
+    const auto close = authority.find(']');
+    if (close == std::string_view::npos) {
+        why = "its host " + std::string(authority) + " opens a bracket it does not close";
+        return false;
+    }
+    const std::string shown(authority.substr(0, close + 1));
+    if (!isIPv6Literal(authority.substr(1, close - 1), shown, why)) return false;
+    host = shown;
+    rest = authority.substr(close + 1);
+    if (!rest.empty() && rest.front() != ':') {
+        why = "its host " + shown + " is followed by \"" + std::string(rest) + "\", where only a colon and a port may";
+        return false;
+    }
+    return true;
+}
+
+// The host and port of an authority; false, with the rule it breaks in
+// `why`, for anything else.
 bool parseAuthority(std::string_view authority, std::string& host, std::optional<std::uint16_t>& port,
                     std::string& why) {
-    if (authority.find('@') != std::string_view::npos) return false;
+    if (authority.find('@') != std::string_view::npos) {
+        why = "it names a user (what comes before \"@\" in its address), which no address here takes: give the "
+              "address without it";
+        return false;
+    }
     std::string_view portText;
     if (!authority.empty() && authority.front() == '[') {
-        auto close = authority.find(']');
-        if (close == std::string_view::npos) return false;
-        auto literal = authority.substr(1, close - 1);
-        if (!isIPv6Address(literal)) {
-            why = "its host " + std::string(authority.substr(0, close + 1)) +
-                  " is in brackets, which hold an IPv6 address (such as [::1]), and it is none";
-            return false;
-        }
-        host = std::string(authority.substr(0, close + 1));
-        auto rest = authority.substr(close + 1);
-        if (!rest.empty() && rest.front() != ':') return false;
+        std::string_view rest;
+        if (!parseBracketedHost(authority, host, rest, why)) return false;
         if (!rest.empty()) portText = rest.substr(1);
     } else {
         auto colon = authority.find(':');
         auto name = authority.substr(0, colon);
-        if (!isEncodedRun(name, kSubDelims)) return false;
+        if (!isEncodedRun(name, kSubDelims)) {
+            why = "its host" + std::string(kOutsideAlphabet);
+            return false;
+        }
         host = std::string(name);
         if (colon != std::string_view::npos) portText = authority.substr(colon + 1);
     }
-    return parsePort(portText, port);
+    if (parsePort(portText, port)) return true;
+    why = "its port \"" + std::string(portText) + "\" is no number up to 65535";
+    return false;
 }
 
 }  // namespace
@@ -111,9 +151,6 @@ std::optional<URL> URL::parse(std::string_view text, std::string* why) {
         if (why) *why = reason;
         return std::nullopt;
     };
-    constexpr const char* kOutsideAlphabet =
-        " holds a character outside the URL alphabet (a space, a quote, a non-ASCII letter: percent-encode it) or a "
-        "broken percent escape";
     URL url;
     std::size_t colon = 0;
     if (!parseScheme(text, url.scheme_, colon)) {
@@ -138,11 +175,7 @@ std::optional<URL> URL::parse(std::string_view text, std::string* why) {
         rest.remove_prefix(2);
         auto slash = rest.find('/');
         std::string hostWhy;
-        if (!parseAuthority(rest.substr(0, slash), url.host_, url.port_, hostWhy)) {
-            return refuse(!hostWhy.empty() ? hostWhy
-                                           : "its host is no host name or bracketed address, its port no number up to "
-                                             "65535, or it holds a user name");
-        }
+        if (!parseAuthority(rest.substr(0, slash), url.host_, url.port_, hostWhy)) return refuse(hostWhy);
         url.hasAuthority_ = true;
         rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash);
     }

@@ -25,9 +25,10 @@ public:
     // None for text that is no absolute URL: no scheme, characters outside
     // the URL alphabet (spaces, quotes, non-ASCII), a broken percent escape,
     // a port that is not a number up to 65535, user information, or a host
-    // in brackets that is no IPv6 address ("[zz]").
+    // in brackets that is no IPv6 address ("[zz]") with, or without, a zone
+    // after "%25" ("[fe80::1%25lo]").
     static std::optional<URL> parse(std::string_view text);
-    // The same, saying in `why` what makes the text no URL.
+    // The same, saying in `why` the one rule the text breaks.
     static std::optional<URL> parse(std::string_view text, std::string* why);
 
     std::string string() const;

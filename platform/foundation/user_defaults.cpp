@@ -19,6 +19,8 @@
 #include "platform/dispatch/queue.h"
 #include "platform/foundation/atomic_file.h"
 #include "platform/foundation/bundle.h"
+#include "platform/foundation/defaults_changes.h"
+#include "platform/foundation/file_lock.h"
 #include "platform/foundation/launch_options.h"
 #include "platform/foundation/plist_codec.h"
 #include "platform/foundation/process_info.h"
@@ -57,8 +59,10 @@ void recordWrite(const std::filesystem::path& file, const std::optional<std::str
 namespace detail {
 
 // The in-memory copy of one suite file. All handles on the file share it; its
-// mutex covers both the dictionary and the file, so the file always holds the
-// result of the latest change written.
+// mutex covers both the dictionary and the file. Other processes write the
+// same file: a write takes their turn under the lock of "<file>.lock", reads
+// the file as it stands, lays this process's changes over it and takes in
+// the rest, so that no writer loses another's keys.
 class DefaultsStore : public std::enable_shared_from_this<DefaultsStore> {
 public:
     explicit DefaultsStore(std::filesystem::path file) : file_(std::move(file)) { load(); }
@@ -90,19 +94,29 @@ public:
     bool set(const std::string& key, Value value) {
         std::lock_guard lock(mutex_);
         auto it = values().find(key);
-        if (it != values().end() && it->second == value && !unwritten_) return true;
+        if (it != values().end() && it->second == value && isCurrentLocked()) return true;
         values().insert_or_assign(key, std::move(value));
+        changes_.keyChanged(key);
+        return changedLocked();
+    }
+
+    bool setEntries(const std::string& key, Value::Dictionary dictionary, const std::vector<std::string>& entries) {
+        std::lock_guard lock(mutex_);
+        auto it = values().find(key);
+        if (it != values().end() && it->second == Value(dictionary) && isCurrentLocked()) return true;
+        values().insert_or_assign(key, Value(std::move(dictionary)));
+        changes_.entriesChanged(key, entries);
         return changedLocked();
     }
 
     bool replace(const std::string& key, const std::function<Value()>& make) {
         std::lock_guard lock(mutex_);
         values().erase(key);
+        changes_.keyChanged(key);
         Value value = make();
         if (const auto problem = propertyListProblem(value)) {
             // Not written: the file keeps the old value until the next write.
             reportLocked("refused to store \"" + key + "\": " + *problem);
-            unwritten_ = true;
             return false;
         }
         values().insert_or_assign(key, std::move(value));
@@ -111,14 +125,16 @@ public:
 
     bool remove(const std::string& key) {
         std::lock_guard lock(mutex_);
-        if (values().erase(key) == 0 && !unwritten_) return true;
+        if (values().erase(key) == 0 && isCurrentLocked()) return true;
+        changes_.keyChanged(key);
         return changedLocked();
     }
 
     bool clear() {
         std::lock_guard lock(mutex_);
-        if (values().empty() && !unwritten_) return true;
+        if (values().empty() && isCurrentLocked()) return true;
         values().clear();
+        changes_.cleared();
         return changedLocked();
     }
 
@@ -153,21 +169,74 @@ public:
     }
 
 private:
+    // The file, or its lock file, as it reads in messages.
+    std::string lockPath() const { return file_.string() + kLockSuffix; }
     Value::Dictionary& values() { return root_.asDictionary(); }
 
+    // Memory holds what the file held when last read or written, and
+    // nothing of its own that the file lacks: a change that makes memory
+    // what it already is then changes nothing.
+    bool isCurrentLocked() const { return changes_.empty() && FileStamp::of(file_) == stamp_; }
+
     void load() {
-        std::error_code ec;
-        if (!std::filesystem::exists(file_, ec)) return;
-        std::string why = std::filesystem::is_regular_file(file_, ec) ? "cannot be read" : "it is no regular file";
-        if (auto bytes = readFile(file_)) {
-            auto parsed = parsePropertyList(*bytes, &why);
-            if (parsed && parsed->isDictionary()) {
-                root_ = std::move(*parsed);
-                return;
-            }
-            if (parsed) why = "its root is no dictionary";
+        std::lock_guard lock(mutex_);
+        stamp_ = FileStamp::of(file_);
+        std::string why;
+        if (auto read = readSuiteLocked(&why)) {
+            root_ = Value(std::move(*read));
+            return;
         }
-        setAside(why);
+        if (why.empty()) return;
+        // Set aside in the writers' turn: what looked damaged may be a
+        // file another process has written whole since.
+        if (!takeTurnLocked([this] {
+                std::string again;
+                if (!readSuiteLocked(&again) && !again.empty()) setAside(again);
+            })) {
+            reportLocked("preferences file " + file_.string() + " is damaged (" + why + ") and was left in place");
+        }
+    }
+
+    // The file's dictionary, its bytes marked as the ones last seen; none
+    // when there is no file (`why` left empty) or when it is damaged (`why`
+    // says how).
+    std::optional<Value::Dictionary> readSuiteLocked(std::string* why) {
+        std::error_code ec;
+        if (!std::filesystem::exists(file_, ec)) return std::nullopt;
+        const auto bytes = platform::readFile(file_);
+        if (bytes) seen_ = ContentMark::of(*bytes);
+        return parseSuite(bytes, why);
+    }
+
+    std::optional<Value::Dictionary> parseSuite(const std::optional<std::string>& bytes, std::string* why) const {
+        std::error_code ec;
+        *why = std::filesystem::is_regular_file(file_, ec) ? "cannot be read" : "it is no regular file";
+        if (!bytes) return std::nullopt;
+        auto parsed = parsePropertyList(*bytes, why);
+        if (parsed && parsed->isDictionary()) return std::move(parsed->asDictionary());
+        if (parsed) *why = "its root is no dictionary";
+        return std::nullopt;
+    }
+
+    // In the writers' turn: takes in what other processes wrote since this
+    // one last read or wrote the file, this process's changes laid over it.
+    // Without a file to go by (none yet, one set aside as damaged, or
+    // something else than a file, which the write replaces or not as it
+    // can), this process's own view is what there is.
+    void takeInFileLocked() {
+        std::error_code ec;
+        if (!std::filesystem::is_regular_file(file_, ec)) return;
+        const auto bytes = platform::readFile(file_);
+        // As this process left it or read it: memory holds it already.
+        if (bytes && ContentMark::of(*bytes) == seen_) return;
+        std::string why;
+        auto theirs = parseSuite(bytes, &why);
+        if (!theirs) {
+            setAside(why);
+            return;
+        }
+        changes_.applyOnto(*theirs, values());
+        root_ = Value(std::move(*theirs));
     }
 
     // A damaged file is kept beside the suite for inspection rather than
@@ -184,12 +253,53 @@ private:
                      aside->string() + " and started empty");
     }
 
+    // Runs `work` holding the lock between the processes that write the
+    // file. Where no lock file can be made (a folder that takes no write),
+    // the work goes ahead all the same, and fails or not as it would. A
+    // wait is said as it begins; once one has run out, the next writes only
+    // try, so that no command waits out the whole bound twice for one
+    // stopped holder. False, with why in *failure, when the lock was not
+    // taken.
+    bool takeTurnLocked(const std::function<void()>& work, std::string* failure = nullptr) {
+        std::error_code ec;
+        std::filesystem::create_directories(file_.parent_path(), ec);
+        FileLock turn(lockPath());
+        if (turn.isOpen()) {
+            const bool onlyTry = lockGivenUp_;
+            const double limit = onlyTry ? 0 : FileLock::waitLimit();
+            const bool taken = turn.lockWithin(FileLock::Kind::exclusive, limit, [&] {
+                // One write, so that processes waiting together do not mix
+                // their lines.
+                if (limit > 0) {
+                    std::cerr << "user defaults: waiting for the lock of " + file_.string() + ", held by " +
+                                     turn.otherHolders() + ", for up to " + FileLock::secondsText(limit) + '\n';
+                }
+            });
+            if (!taken) {
+                if (failure) *failure = lockFailure(turn, limit, onlyTry);
+                lockGivenUp_ = lockGivenUp_ || turn.error() == std::errc::timed_out;
+                return false;
+            }
+            lockGivenUp_ = false;
+        }
+        work();
+        return true;
+    }
+
+    std::string lockFailure(const FileLock& turn, double limit, bool onlyTried) const {
+        if (turn.error() != std::errc::timed_out) return "cannot lock " + turn.path() + ": " + turn.error().message();
+        if (onlyTried) {
+            return turn.path() + " is still locked by " + turn.otherHolders() +
+                   ", for which this process waited in vain before";
+        }
+        return turn.path() + " stayed locked by " + turn.otherHolders() + " for " + FileLock::secondsText(limit);
+    }
+
     // A change the main thread makes during a turn of the main loop waits
     // for the turn's end, where every change of the turn is written at
     // once; any other is written now. Answers false only for a write that
     // failed.
     bool changedLocked() {
-        unwritten_ = true;
         if (!dispatch::isMainThread() || !dispatch::MainLoopTurn::isOpen()) return writeLocked();
         if (!deferred_) {
             deferred_ = true;
@@ -202,35 +312,59 @@ private:
     }
 
     bool writeLocked() {
-        if (!unwritten_) return true;
+        if (changes_.empty()) return true;
         std::string why;
+        bool written = false;
+        if (takeTurnLocked([&] { written = mergeAndWriteLocked(&why); }, &why) && written) {
+            recordWrite(file_, std::nullopt);
+            return true;
+        }
+        reportLocked("cannot save preferences: " + why);
+        recordWrite(file_, why);
+        return false;
+    }
+
+    // In the writers' turn: this process's changes laid over the file as it
+    // stands, and the result written whole. Memory takes in what the others
+    // wrote, whether the write succeeds or not; the changes stay for the
+    // next write when it fails.
+    bool mergeAndWriteLocked(std::string* why) {
+        takeInFileLocked();
         // Each value was checked as it was set; together they may still be
         // more than a reader takes, and the file would be set aside whole.
         if (auto problem = propertyListProblem(root_)) {
-            reportLocked("cannot save preferences: " + *problem);
-            recordWrite(file_, *problem);
+            *why = *problem;
             return false;
         }
-        unwritten_ = !rewriteFileAtomically(file_, writePropertyListBinary(root_), 0644, &why);
-        if (unwritten_) reportLocked("cannot save preferences: " + why);
-        recordWrite(file_, unwritten_ ? std::optional(why) : std::nullopt);
-        return !unwritten_;
+        const std::string bytes = writePropertyListBinary(root_);
+        if (!rewriteFileAtomically(file_, bytes, 0644, why)) return false;
+        changes_.reset();
+        seen_ = ContentMark::of(bytes);
+        stamp_ = FileStamp::of(file_);
+        return true;
     }
 
     // Said once for as long as it stays the same: a folder that takes no
     // write fails every change of a run in the same words.
     void reportLocked(const std::string& message) {
-        if (diagnostics_.empty() || diagnostics_.back() != message) std::cerr << "user defaults: " << message << '\n';
+        if (diagnostics_.empty() || diagnostics_.back() != message) std::cerr << "user defaults: " + message + '\n';
         diagnostics_.push_back(message);
     }
+
+    static constexpr const char* kLockSuffix = ".lock";
 
     std::mutex mutex_;
     const std::filesystem::path file_;
     Value root_{Value::Dictionary{}};
     std::vector<std::string> diagnostics_;
-    // Memory holds what the file does not: a change not written yet, or
-    // one whose write failed.
-    bool unwritten_ = false;
+    // What this process changed since its last write: memory holds what the
+    // file does not, a change not written yet or one whose write failed.
+    DefaultsChanges changes_;
+    // The file as last read or written, and its bytes.
+    FileStamp stamp_;
+    ContentMark seen_;
+    // A wait for the writers' lock ran out and no write has taken it since.
+    bool lockGivenUp_ = false;
     // A write waits for the end of the turn in which a change was made.
     bool deferred_ = false;
 };
@@ -425,6 +559,14 @@ bool UserDefaults::setObject(Value value, const std::string& key) {
         return store_->refuse("refused to store \"" + key + "\": " + *problem);
     }
     return store_->set(key, std::move(value));
+}
+
+bool UserDefaults::setDictionaryEntries(Value::Dictionary dictionary, const std::vector<std::string>& changedEntries,
+                                        const std::string& key) {
+    if (const auto problem = propertyListProblem(Value(dictionary))) {
+        return store_->refuse("refused to store \"" + key + "\": " + *problem);
+    }
+    return store_->setEntries(key, std::move(dictionary), changedEntries);
 }
 
 bool UserDefaults::replaceObject(const std::string& key, const std::function<Value()>& make) {

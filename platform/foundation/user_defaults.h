@@ -21,7 +21,13 @@ class DefaultsStore;
 // every handle on the same file in this process shares one store, so a write
 // through one is seen by all the others at once. Any thread may use any
 // handle. The file is rewritten whole through a temporary file and a rename,
-// so the file on disk is always a complete property list. The changes the
+// so the file on disk is always a complete property list. Processes that
+// share the file take turns under an exclusive lock of "<file>.lock": a
+// write reads the file as it stands, lays over it only the keys this
+// process set or removed since its last write, and takes in the rest, so
+// that no process loses another's change; a wait for that lock lasts up to
+// FileLock::waitLimit(), after which the write fails (and the next ones of
+// the process only try it, until one takes it). The changes the
 // main thread makes during a turn of the main loop
 // (platform::dispatch::MainLoopTurn: a block of the main queue, a command
 // of the application) are written together, once, when the turn ends, or
@@ -74,8 +80,17 @@ public:
     bool setInteger(std::int64_t value, const std::string& key) { return setObject(Value(static_cast<long long>(value)), key); }
     bool setDouble(double value, const std::string& key) { return setObject(Value(value), key); }
     bool removeObjectForKey(const std::string& key);
-    // Removes every key of the suite.
+    // Removes every key of the suite, those other processes wrote before
+    // the write included.
     bool removeAllObjects();
+    // Sets a dictionary under the key of which only the entries named
+    // changed (one named and absent from the dictionary was removed): a
+    // write lays those entries over the dictionary the file holds under the
+    // key then, so that the entries another process changed meanwhile stay;
+    // where the file holds no dictionary there, the whole one is written.
+    // For a dictionary that processes change entry by entry (consent).
+    bool setDictionaryEntries(Value::Dictionary dictionary, const std::vector<std::string>& changedEntries,
+                              const std::string& key);
     // Puts a new value under the key, letting the old one go before `make`
     // makes the new one, so that a large value is never held twice. `make`
     // runs under the suite's lock and must not use the suite. A made value

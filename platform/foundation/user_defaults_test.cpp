@@ -8,6 +8,7 @@
 #include <atomic>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <optional>
 #include <set>
 #include <thread>
@@ -18,6 +19,7 @@
 #include "platform/foundation/plist_codec.h"
 #include "platform/foundation/python_plistlib.h"
 #include "platform/foundation/user_defaults.h"
+#include "testsupport/file_text.h"
 #include "testsupport/scoped_launch_options.h"
 #include "testsupport/temp_dir.h"
 
@@ -232,13 +234,14 @@ TEST_CASE("a reader of the file never sees half a write") {
     writer.join();
     CHECK(broken == 0);
     INFO("complete reads while writing: " << reads);
-    // No temporary file is left behind.
-    int files = 0;
+    // No temporary file is left behind: the suite and the lock its writers
+    // take turns under.
+    std::set<std::string> files;
     for (const auto& entry : std::filesystem::directory_iterator(folder.dir.path())) {
-        (void)entry;
-        ++files;
+        files.insert(entry.path().filename().string());
     }
-    CHECK(files == 1);
+    const std::string name = file.filename().string();
+    CHECK(files == std::set<std::string>{name, name + ".lock"});
 }
 
 TEST_CASE("a damaged file is set aside and reported") {
@@ -275,6 +278,59 @@ TEST_CASE("a damaged file is set aside and reported") {
         damage("");
         UserDefaults defaults("com.example.damaged");
         CHECK(defaults.diagnostics().size() == 1);
+    }
+}
+
+TEST_CASE("a suite damaged again and again keeps its newest three copies; what is no copy of it stays") {
+    namespace fs = std::filesystem;
+    const std::string kDamage = "<plist>cut at ";
+    struct Case {
+        std::string what;
+        int damaged;
+        std::map<std::string, std::string> placed;  // after ".corrupt": "file", "folder" or "link"
+        std::string after;  // each name after the file's, sorted: what was placed, or the damage's number
+    };
+    const std::vector<Case> cases = {
+        {"once", 1, {}, ".corrupt=1"},
+        {"three times", 3, {}, ".corrupt=1 .corrupt-2=2 .corrupt-3=3"},
+        {"four times", 4, {}, ".corrupt-2=2 .corrupt-3=3 .corrupt-4=4"},
+        {"thirty times", 30, {}, ".corrupt-28=28 .corrupt-29=29 .corrupt-30=30"},
+        {"beside a number past the range", 4, {{"-1000", "file"}},
+         ".corrupt-1000=file .corrupt-2=2 .corrupt-3=3 .corrupt-4=4"},
+        {"at the end of the range", 1, {{"-999", "file"}}, ".corrupt=file .corrupt-2=1"},
+        {"over a folder", 4, {{"", "folder"}}, ".corrupt=folder .corrupt-3=2 .corrupt-4=3 .corrupt-5=4"},
+        {"over a link", 4, {{"", "link"}}, ".corrupt=link .corrupt-3=2 .corrupt-4=3 .corrupt-5=4"},
+    };
+    for (const auto& entry : cases) {
+        CAPTURE(entry.what);
+        PreferencesFolder folder;
+        const auto file = UserDefaults::fileForSuite("com.example.again");
+        const fs::path outside = folder.dir / "elsewhere" / "target";
+        testsupport::writeText(outside, "another program's");
+        const std::string copies = file.string() + ".corrupt";
+        for (const auto& [rest, kind] : entry.placed) {
+            if (kind == "file") testsupport::writeText(copies + rest, kind);
+            if (kind == "folder") fs::create_directories(copies + rest);
+            if (kind == "link") fs::create_symlink(outside, copies + rest);
+        }
+        for (int damage = 1; damage <= entry.damaged; ++damage) {
+            testsupport::writeText(file, kDamage + std::to_string(damage));
+            UserDefaults defaults("com.example.again");
+            CHECK(defaults.dictionaryRepresentation().empty());
+        }
+        std::map<std::string, std::string> found;
+        for (const auto& name : fs::directory_iterator(file.parent_path())) {
+            const std::string path = name.path().string(), text = testsupport::readText(path);
+            if (path.rfind(copies, 0) != 0) continue;
+            found[path.substr(file.string().size())] = name.is_symlink()     ? "link"
+                                                       : name.is_directory() ? "folder"
+                                                       : text.rfind(kDamage, 0) == 0 ? text.substr(kDamage.size())
+                                                                                     : text;
+        }
+        std::string after;
+        for (const auto& [name, what] : found) after += (after.empty() ? "" : " ") + name + "=" + what;
+        CHECK(after == entry.after);
+        CHECK(testsupport::readText(outside) == "another program's");
     }
 }
 
@@ -510,13 +566,18 @@ TEST_CASE("the changes of one turn are written once, when it ends") {
         CHECK_FALSE(onDisk("com.example.turns", "kept"));
     }
     SUBCASE("a turn that changes nothing writes nothing") {
-        const auto file = defaults.filePath();
-        std::filesystem::remove(file);
+        // A write renames a new file over the old one: another inode.
+        const auto inode = [&] {
+            struct stat info {};
+            REQUIRE(::stat(defaults.filePath().c_str(), &info) == 0);
+            return info.st_ino;
+        };
+        const auto before = inode();
         {
             MainLoopTurn turn;
             CHECK(defaults.setObject("before", "kept"));
         }
-        CHECK_FALSE(std::filesystem::exists(file));
+        CHECK(inode() == before);
     }
     SUBCASE("synchronize writes them before the turn ends") {
         MainLoopTurn turn;

@@ -3,6 +3,7 @@
 
 #include <istream>
 #include <ostream>
+#include <string_view>
 
 #include "platform/dispatch/main_loop_turn.h"
 #include "velmora/runner/app_session.h"
@@ -20,6 +21,10 @@ std::string restOf(const std::string& line, const std::string& name) {
     std::erase(rest, '"');
     return rest;
 }
+
+// The UTF-8 byte-order mark some editors put before a file's first line:
+// no part of the first command.
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 }  // namespace
 
@@ -62,9 +67,10 @@ void Runner::printConsole() {
 void Runner::run(std::istream& in, bool echo, bool prompt) {
     printConsole();
     std::string line;
-    for (;;) {
+    for (bool first = true;; first = false) {
         if (prompt) out_ << "velmora> " << std::flush;
         if (!std::getline(in, line)) break;
+        if (first && line.starts_with(kByteOrderMark)) line.erase(0, kByteOrderMark.size());
         if (echo && !trimmed(line).empty()) out_ << "> " << trimmed(line) << "\n";
         if (!execute(line)) return;
     }

@@ -21,7 +21,8 @@ public:
     // ("console: ..."). False once the session has quit.
     bool execute(const std::string& line);
 
-    // Lines until "quit" or the end of the input, which quits too. With
+    // Lines until "quit" or the end of the input, which quits too; a
+    // byte-order mark before the first is no part of it. With
     // echo each line is printed as "> line" before what it does; with a
     // prompt, "velmora> " is printed before each line is read.
     void run(std::istream& in, bool echo, bool prompt);

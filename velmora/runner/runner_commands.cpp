@@ -5,6 +5,7 @@
 #include <cctype>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <ostream>
 #include <utility>
 
@@ -381,7 +382,16 @@ bool swipeRow(CommandContext& context, const CommandArguments& arguments) {
     return true;
 }
 
-// A row dragged by its handle, in edit mode, to where another row is.
+// Whether the page took its rows afresh among the table's updates since
+// `since`: after a drag, the rows put back as they were, the move not kept.
+bool rowsTakenAfresh(const platform::ui::TableView& table, std::size_t since) {
+    const auto& updates = table.updateHistory();
+    return std::any_of(updates.begin() + static_cast<std::ptrdiff_t>(std::min(since, updates.size())), updates.end(),
+                       [](const auto& update) { return update.kind == platform::ui::TableUpdate::Kind::reloadData; });
+}
+
+// A row dragged by its handle, in edit mode, to where another row is; as
+// with a swipe, what the page made of it is said.
 bool dragRow(CommandContext& context, const CommandArguments& arguments) {
     if (arguments.words.size() != 4) {
         context.out << "give the row and where it goes, as section and row each: drag 0 0 0 2\n";
@@ -398,12 +408,15 @@ bool dragRow(CommandContext& context, const CommandArguments& arguments) {
         context.out << "rows move only in edit mode: tap the page's edit button first\n";
         return false;
     }
+    const std::size_t updatesBefore = table->updateHistory().size();
     if (!table->dragRow(*from, *to)) {
         context.out << rowText(*from) << " cannot be moved to " << rowText(*to) << "\n";
         return false;
     }
     context.session.settle();
-    context.out << "dragged " << rowText(*from) << " to " << rowText(*to) << "\n";
+    const bool kept = !rowsTakenAfresh(*table, updatesBefore);
+    context.out << "dragged " << rowText(*from) << " to " << rowText(*to)
+                << (kept ? "" : ": the page did not keep it, and put the rows back") << "\n";
     return true;
 }
 
@@ -714,6 +727,7 @@ bool focusField(CommandContext& context, const CommandArguments& arguments) {
 // Pixels per point a snapshot may be drawn at: beyond this a screen's
 // picture grows past what the renderer draws.
 constexpr double kMaximumSnapshotScale = 10;
+constexpr const char* kScaleOption = "--scale";
 
 // A number read the same whatever the locale's decimal mark.
 std::optional<double> snapshotScale(const std::string& text) {
@@ -743,16 +757,21 @@ std::optional<SnapshotRequest> snapshotRequest(CommandContext& context, const Co
     const auto& words = arguments.words;
     bool scaleGiven = false;
     for (std::size_t i = 0; i < words.size(); ++i) {
-        if (words[i] == "--scale") {
+        // "--scale 2" or, as the tool takes every option, "--scale=2".
+        const bool joined = words[i].rfind(kScaleOption + std::string("="), 0) == 0;
+        if (words[i] == kScaleOption || joined) {
             // As the tool refuses an option given twice: which one was meant
             // cannot be told.
             if (std::exchange(scaleGiven, true)) {
-                context.out << "--scale is given more than once: give it once\n";
+                context.out << kScaleOption << " is given more than once: give it once\n";
                 return std::nullopt;
             }
-            auto given = i + 1 < words.size() ? snapshotScale(words[++i]) : std::nullopt;
+            const auto value = joined ? std::optional(words[i].substr(std::strlen(kScaleOption) + 1))
+                               : i + 1 < words.size() ? std::optional(words[++i])
+                                                      : std::nullopt;
+            auto given = value ? snapshotScale(*value) : std::nullopt;
             if (!given) {
-                context.out << "--scale takes a number of pixels per point above 0, at most "
+                context.out << kScaleOption << " takes a number of pixels per point above 0, at most "
                             << kMaximumSnapshotScale << "\n";
                 return std::nullopt;
             }

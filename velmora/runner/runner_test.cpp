@@ -32,6 +32,7 @@
 #include "velmora/runner/runner_commands.h"
 #include "velmora/runner/screen_text.h"
 #include "velmora/runner/value_text.h"
+#include "velmora/screens/calc_manager.h"
 #include "velmora/shell/view_manager.h"
 
 using namespace velmora::runner;
@@ -360,6 +361,10 @@ TEST_CASE("snapshot draws the screen into a PNG, refuses what it cannot do, and 
         {"plain.png", "plain.png", screenScale, "wrote "},
         {"half.PNG --scale 1.5", "half.PNG", 1.5, "wrote "},
         {"--scale 3 first-scale.png", "first-scale.png", 3, "wrote "},
+        // As the tool takes an option's value after "=".
+        {"joined.png --scale=2", "joined.png", 2, "wrote "},
+        {"screen.png --scale=", "", 0, "--scale takes a number"},
+        {"screen.png --scale=2 --scale 2", "", 0, "--scale is given more than once"},
         {"new/folder/screen.png", "new/folder/screen.png", screenScale, "wrote "},
         {"plain.png/inside.png", "", 0, "no snapshot written: cannot write "},
         {"folder.png", "", 0, "no snapshot written: cannot replace "},
@@ -716,4 +721,35 @@ TEST_CASE("a touch lands on what shows of a control: a free edge takes it, a who
         CHECK(std::static_pointer_cast<platform::ui::TextField>(named("kTextField"))->text() == k);
     }
     runner.execute("quit");
+}
+
+TEST_CASE("a drag the page does not keep is said, and the rows stay as they were; one it keeps is said plainly") {
+    velmora::CalcManager::resetShared();  // an earlier session's history keeps its own preferences
+    LaunchedSession launched;
+    std::ostringstream out;
+    Runner runner(*launched.session, CommandTable(), out);
+    for (const char* line : {"alert Accept", "tap Next", "tap Next", "tap Next", "tap Next", "tap Let's start",
+                             "focus k", "key 1", "focus n", "key 2", "focus p", "key 0.5", "key calc", "menu",
+                             "tap History", "tap ic_edit", "drag 0 0 0 1"}) {
+        out.str("");
+        REQUIRE(runner.execute(line));
+    }
+    CHECK(out.str() == "dragged row 0 0 to row 0 1\n");
+    out.str("");
+    runner.execute("screen");
+    const std::string moved = out.str();
+    // From here on the preferences take no write, whoever runs the test.
+    const auto preferences = launched.folder / "data" / "Preferences", kept = launched.folder / "kept";
+    std::filesystem::rename(preferences, kept);
+    std::filesystem::create_directory_symlink("/proc/self", preferences);
+    out.str("");
+    runner.execute("drag 0 0 0 1");
+    CHECK(out.str().rfind("dragged row 0 0 to row 0 1: the page did not keep it, and put the rows back\n", 0) == 0);
+    out.str("");
+    runner.execute("screen");  // the rows as before, the toast beside them
+    CHECK(out.str().substr(0, out.str().find("\"The history could not be saved")) == moved);
+    std::filesystem::remove(preferences);
+    std::filesystem::rename(kept, preferences);
+    runner.execute("quit");
+    velmora::CalcManager::resetShared();
 }

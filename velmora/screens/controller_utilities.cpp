@@ -8,6 +8,7 @@
 #include "platform/foundation/http_client.h"
 #include "platform/foundation/launch_options.h"
 #include "platform/foundation/url.h"
+#include "platform/frameworks/utilities/reachability.h"
 #include "platform/frameworks/material/buttons.h"
 #include "platform/frameworks/material/tabs.h"
 #include "platform/ui/application.h"
@@ -88,8 +89,10 @@ void checkInternetConnection(ViewController& presenter, std::function<void()> su
     // Nothing leaves the machine unless an address is given: without one
     // the connection is not known, and the user hears so as from a test that
     // failed.
-    if (request.url.empty()) {
-        consoleLine(kNoConnectionProbeNotice);
+    if (request.url.empty()) consoleLine(kNoConnectionProbeNotice);
+    // Without a network there is nothing to ask either: no connection is
+    // tried.
+    if (request.url.empty() || !platform::Reachability::shared()->isReachable()) {
         platform::dispatch::mainQueue().async([weakPresenter, retry = std::move(retry)]() mutable {
             if (auto presenter = weakPresenter.lock()) showNoInternetAlert(*presenter, std::move(retry));
         });

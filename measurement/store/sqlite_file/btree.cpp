@@ -2,7 +2,9 @@
 #include "measurement/store/sqlite_file/btree.h"
 
 #include <algorithm>
+#include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "measurement/store/sqlite_file/format.h"
@@ -204,52 +206,68 @@ private:
     std::uint64_t work_ = 0;
 };
 
-// The damage of one page, named once: the first thing that did not read,
-// and how many more did not.
-class PageDamages {
+// The damage the walk meets: each heard by `heard` where the walk meets
+// it, in the tree's order among the cells; kept in `damage` once a page,
+// the first cell that did not read named and the others counted.
+class Damages {
 public:
-    PageDamages(std::vector<PageDamage>* damage, std::uint32_t page) : damage_(damage), page_(page) {}
-    ~PageDamages() {
-        if (count_ > 1) (*damage_)[first_].why += "; " + said(count_ - 1) + " more of its cells do not read";
+    Damages(std::vector<PageDamage>* damage, const DamageHeard& heard) : damage_(damage), heard_(heard) {}
+    Damages(const Damages&) = delete;
+    Damages& operator=(const Damages&) = delete;
+    ~Damages() {
+        for (const auto& [page, kept] : cells_) {
+            if (kept.count > 1) (*damage_)[kept.first].why += "; " + said(kept.count - 1) + " more of its cells do not read";
+        }
     }
-    PageDamages(const PageDamages&) = delete;
-    PageDamages& operator=(const PageDamages&) = delete;
 
-    void add(std::string why) {
-        if (count_++ > 0) return;
-        first_ = damage_->size();
-        damage_->push_back({page_, std::move(why)});
+    // What keeps a whole page from reading.
+    void page(PageDamage damage) {
+        if (heard_) heard_(damage);
+        damage_->push_back(std::move(damage));
     }
-    std::uint64_t count() const { return count_; }
+
+    // A cell of a page that does not read.
+    void cell(PageDamage damage) {
+        if (heard_) heard_(damage);
+        auto [kept, fresh] = cells_.try_emplace(damage.page, Kept{damage_->size(), 0});
+        if (kept->second.count++ == 0) damage_->push_back(std::move(damage));
+    }
 
 private:
+    struct Kept {
+        std::size_t first = 0;
+        std::uint64_t count = 0;
+    };
     std::vector<PageDamage>* damage_;
-    std::uint32_t page_;
-    std::size_t first_ = 0;
-    std::uint64_t count_ = 0;
+    const DamageHeard& heard_;
+    std::unordered_map<std::uint32_t, Kept> cells_;
 };
 
-// An interior page's children, pushed so that the first comes off first.
-void pushChildren(const TablePage& page, std::vector<std::uint32_t>* pending, std::vector<PageDamage>* damage) {
-    pending->push_back(page.rightChild());
-    PageDamages unread(damage, page.number());
+// No page has this number: in the pages still to walk, it stands for the
+// child of a cell that did not read, whose damage is told in its turn.
+constexpr std::uint32_t kUnreadChild = 0;
+
+// An interior page's children, pushed so that the first comes off first;
+// the damage of each cell that does not read waits in `unread` for its
+// turn among them.
+void pushChildren(const TablePage& page, std::vector<std::uint32_t>* pending, std::vector<PageDamage>* unread) {
+    auto push = [&](std::uint32_t child, std::string why) {
+        if (child == kUnreadChild) unread->push_back({page.number(), why.empty() ? "a child is page 0" : why});
+        pending->push_back(child);
+    };
+    push(page.rightChild(), "");
     for (std::size_t index = page.cells(); index-- > 0;) {
         std::uint32_t child = 0;
         std::int64_t key = 0;
         std::string why;
-        if (page.childAt(index, &child, &key, &why)) {
-            pending->push_back(child);
-        } else {
-            unread.add(why);
-        }
+        push(page.childAt(index, &child, &key, &why) ? child : kUnreadChild, why);
     }
 }
 
 // A leaf's cells, each handed on once: a pointer to a cell read before
 // gives the same row again.
 void visitLeaf(const TablePage& page, Walker* walker, TableWalk* walk, const std::function<bool(const TableCell&)>& visit,
-               std::vector<bool>* started) {
-    PageDamages unread(&walk->damage, page.number());
+               Damages* damages, std::vector<bool>* started) {
     started->assign(page.usable(), false);
     TableCell cell;
     for (std::size_t index = 0; index < page.cells() && !walk->ended; ++index) {
@@ -260,18 +278,16 @@ void visitLeaf(const TablePage& page, Walker* walker, TableWalk* walk, const std
             continue;
         }
         if (!start || !walker->leafCellAt(page, *start, index, &cell, &why)) {
-            unread.add(why);
+            ++walk->cellsUnread;
+            damages->cell({page.number(), why});
             continue;
         }
         (*started)[*start] = true;
         ++walk->cellsRead;
         walk->ended = !visit(cell);
     }
-    walk->cellsUnread += unread.count();
 }
 
-// Every cell of an interior page on the way to the rightmost leaf reads,
-// its keys ascending: a look-up's way down reads them.
 bool interiorWhole(const TablePage& page, std::string* why) {
     std::optional<std::int64_t> last;
     for (std::size_t index = 0; index < page.cells(); ++index) {
@@ -302,28 +318,33 @@ bool leafWhole(const TablePage& page, Walker* walker, std::vector<TableCell>* ce
 
 }  // namespace
 
-TableWalk walkTable(const FileImage& image, std::uint32_t root, const std::function<bool(const TableCell&)>& visit) {
+TableWalk walkTable(const FileImage& image, std::uint32_t root, const std::function<bool(const TableCell&)>& visit,
+                    const DamageHeard& heard) {
     TableWalk walk;
     Walker walker(image);
     std::vector<std::uint32_t> pending{root};
+    std::vector<PageDamage> unread;
+    if (root == kUnreadChild) unread.push_back({root, "the root is page 0"});
     TablePage page;
     std::vector<bool> started;
-    while (!pending.empty() && !walk.ended) {
-        const std::uint32_t number = pending.back();
-        pending.pop_back();
-        std::string why;
-        if (!walker.firstVisit(number)) {
-            walk.damage.push_back({number, "the tree leads to it again"});
-            continue;
-        }
-        if (!walker.readPage(&page, number, false, &why)) {
-            walk.damage.push_back({number, why});
-            continue;
-        }
-        if (page.leaf()) {
-            visitLeaf(page, &walker, &walk, visit, &started);
-        } else {
-            pushChildren(page, &pending, &walk.damage);
+    {
+        Damages damages(&walk.damage, heard);
+        while (!pending.empty() && !walk.ended) {
+            const std::uint32_t number = pending.back();
+            pending.pop_back();
+            std::string why;
+            if (number == kUnreadChild) {
+                damages.cell(std::move(unread.back()));
+                unread.pop_back();
+            } else if (!walker.firstVisit(number)) {
+                damages.page({number, "the tree leads to it again"});
+            } else if (!walker.readPage(&page, number, false, &why)) {
+                damages.page({number, why});
+            } else if (page.leaf()) {
+                visitLeaf(page, &walker, &walk, visit, &damages, &started);
+            } else {
+                pushChildren(page, &pending, &unread);
+            }
         }
     }
     walk.pagesRead = walker.pagesRead();

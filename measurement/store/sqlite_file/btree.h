@@ -31,6 +31,8 @@ struct PageDamage {
     std::string why;
 };
 
+using DamageHeard = std::function<void(const PageDamage&)>;
+
 struct TableWalk {
     std::vector<PageDamage> damage;
     // Pages read, those of overflow chains included; each at most once.
@@ -58,8 +60,11 @@ struct TableWalk {
 // together hold more than their page, which only cells that overlap can)
 // is named in `damage`, and the walk goes on with the cells and pages it
 // still reaches. Keys are given as the tree holds them, in whatever order
-// that is.
-TableWalk walkTable(const FileImage& image, std::uint32_t root, const std::function<bool(const TableCell&)>& visit);
+// that is. `heard`, when given, hears each damage as the walk meets it, in
+// the tree's order among the cells (that of a cell of an interior page
+// where its child would be), every cell's that does not read.
+TableWalk walkTable(const FileImage& image, std::uint32_t root, const std::function<bool(const TableCell&)>& visit,
+                    const DamageHeard& heard = {});
 
 // The page SQLite appends a table's new rows to: the leaf reached from the
 // root by right children alone, and its cells in order.

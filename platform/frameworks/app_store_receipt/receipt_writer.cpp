@@ -3,9 +3,9 @@
 
 #include <cmath>
 #include <ctime>
-#include <fstream>
 #include <mutex>
 
+#include "platform/foundation/atomic_file.h"
 #include "platform/foundation/process_info.h"
 
 namespace platform {
@@ -123,22 +123,12 @@ DERBytes ReceiptWriter::encode(const Receipt& receipt) {
     return derElement(kSet, contents);
 }
 
-bool ReceiptWriter::write(const Receipt& receipt, const std::filesystem::path& path) {
-    return writeBytes(encode(receipt), path);
+bool ReceiptWriter::write(const Receipt& receipt, const std::filesystem::path& path, std::string* why) {
+    return writeBytes(encode(receipt), path, why);
 }
 
-bool ReceiptWriter::writeBytes(const DERBytes& bytes, const std::filesystem::path& path) {
-    std::error_code error;
-    if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path(), error);
-    auto temporary = path;
-    temporary += ".writing";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-        if (!out.flush()) return false;
-    }
-    std::filesystem::rename(temporary, path, error);
-    return !error;
+bool ReceiptWriter::writeBytes(const DERBytes& bytes, const std::filesystem::path& path, std::string* why) {
+    return writeFileAtomically(path, std::string(bytes.begin(), bytes.end()), 0644, why);
 }
 
 void ReceiptWriter::remove(const std::filesystem::path& path) {

@@ -63,9 +63,12 @@ class ReceiptWriter {
 public:
     static DERBytes encode(const Receipt& receipt);
     // Writes the encoding to the path (its folder made when missing),
-    // through a temporary file renamed over it. False when it cannot.
-    static bool write(const Receipt& receipt, const std::filesystem::path& path = appStoreReceiptPath());
-    static bool writeBytes(const DERBytes& bytes, const std::filesystem::path& path = appStoreReceiptPath());
+    // through a temporary file renamed over it. False when it cannot, with
+    // why in `why` (when given), the system's reason included.
+    static bool write(const Receipt& receipt, const std::filesystem::path& path = appStoreReceiptPath(),
+                      std::string* why = nullptr);
+    static bool writeBytes(const DERBytes& bytes, const std::filesystem::path& path = appStoreReceiptPath(),
+                           std::string* why = nullptr);
     static void remove(const std::filesystem::path& path = appStoreReceiptPath());
 };
 

@@ -16,6 +16,7 @@
 #include "platform/frameworks/remote_config/remote_values_document.h"
 #include "platform/frameworks/remote_config/remote_values_store.h"
 #include "platform/frameworks/remote_config/vez_remote_config_shared_state.h"
+#include "platform/frameworks/utilities/reachability.h"
 
 namespace platform {
 
@@ -105,6 +106,7 @@ struct VEZRemoteConfig::State {
     std::string source;
     std::filesystem::path stateFile;
     std::shared_ptr<HTTPClient> httpClient;
+    std::shared_ptr<Reachability> reachability;
     std::shared_ptr<dispatch::Queue> queue;
 
     mutable std::mutex mutex;
@@ -129,6 +131,10 @@ struct VEZRemoteConfig::State {
     std::optional<std::string> readHTTP(double timeout, VEZRemoteConfigError& failure) const {
         if (!isLoopbackHTTP(source)) {
             failure = error(VEZRemoteConfigErrorCode::sourceUnavailable, notLoopbackHTTP(source));
+            return std::nullopt;
+        }
+        if (!reachability->isReachable()) {
+            failure = error(VEZRemoteConfigErrorCode::sourceUnavailable, source + ": the network is unreachable");
             return std::nullopt;
         }
         HTTPRequest request;
@@ -188,7 +194,9 @@ struct VEZRemoteConfig::State {
                                                  "fetches are throttled for another " +
                                                      std::to_string(static_cast<long long>(wait)) + " s"))};
         }
-        record.lastSourceContact = now;
+        // A source over a network that is not there is not asked: the
+        // fetch fails, and the throttle does not count it.
+        if (!isHTTPSource(source) || reachability->isReachable()) record.lastSourceContact = now;
         return std::nullopt;
     }
 
@@ -244,6 +252,7 @@ VEZRemoteConfig::VEZRemoteConfig(VEZRemoteConfigOptions options) : state_(std::m
     state_->source = std::move(options.source);
     state_->stateFile = options.dataDirectory / kStateFileName;
     state_->httpClient = options.httpClient ? std::move(options.httpClient) : defaultHTTPClient();
+    state_->reachability = Reachability::shared();
     state_->queue = options.queue ? std::move(options.queue) : dispatch::makeSerialQueue("com.velmora.remoteconfig");
     std::string note;
     state_->record = loadRemoteValuesRecord(state_->stateFile, &note);

@@ -74,7 +74,9 @@ struct VEZRemoteConfigOptions {
     // (127.x.x.x, localhost, [::1]) that serves it. Empty: no source, and
     // every fetch fails.
     std::string source;
-    // For an http source; the process's client when none.
+    // For an http source; the process's client when none. Without a
+    // network (the process's Reachability switch), a fetch from such a
+    // source fails at once, asking nothing.
     std::shared_ptr<HTTPClient> httpClient;
     // Where fetches and activations run and their completions are called;
     // a serial queue of the client's own when none.

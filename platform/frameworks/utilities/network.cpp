@@ -198,14 +198,19 @@ std::string RULNetwork::start(HTTPRequest request, std::shared_ptr<dispatch::Que
         queue = dispatch::mainQueuePointer();
     }
     if (!canMakeSession(request.url)) {
+        refuse(HTTPResponse::failure(TransportError::InvalidRequest, "unsupported URL \"" + request.url + "\""),
+               std::move(queue), std::move(completionHandler));
+        return "";
+    }
+    // A request like any other, failed before it could go out.
+    if (!state_->reachability->isReachable()) {
+        std::uint64_t id = 0;
         {
             std::lock_guard lock(state_->mutex);
-            ++state_->inFlight;
+            id = ++state_->lastTask;
         }
-        ++processRequests();
-        State::deliver(state_, queue, std::move(completionHandler),
-                       HTTPResponse::failure(TransportError::InvalidRequest, "unsupported URL \"" + request.url + "\""));
-        return "";
+        refuse(HTTPResponse::failure(TransportError::NotConnected, ""), std::move(queue), std::move(completionHandler));
+        return "network-task-" + std::to_string(id);
     }
     std::vector<std::jthread> finished;  // joined on return, once the lock is let go
     std::lock_guard lock(state_->mutex);
@@ -230,6 +235,17 @@ std::string RULNetwork::start(HTTPRequest request, std::shared_ptr<dispatch::Que
         return "";
     }
     return "network-task-" + std::to_string(id);
+}
+
+// Counted in flight until its completion runs, as every other request.
+void RULNetwork::refuse(HTTPResponse failure, std::shared_ptr<dispatch::Queue> queue,
+                        RULNetworkCompletionHandler completionHandler) {
+    {
+        std::lock_guard lock(state_->mutex);
+        ++state_->inFlight;
+    }
+    ++processRequests();
+    State::deliver(state_, queue, std::move(completionHandler), std::move(failure));
 }
 
 void RULNetwork::setTimeoutInterval(double seconds) {

@@ -49,8 +49,11 @@ public:
 
 // The network object: sends each request on a thread of its own and hands
 // the outcome to the caller's queue. It watches a reachability switch (see
-// Reachability) and tells its delegate when that changes. Requests go out
-// whatever the switch says; callers consult isNetworkConnected() first.
+// Reachability) and tells its delegate when that changes. A request made
+// while the switch says there is no network makes no connection: it
+// completes at once with TransportError::NotConnected ("the network is
+// unreachable"); callers that would rather wait consult isNetworkConnected()
+// first.
 // There are no background transfers here: the background-session flag is
 // accepted and has no effect. Every member is safe to call from any thread.
 class RULNetwork {
@@ -70,7 +73,8 @@ public:
     RULNetwork& operator=(const RULNetwork&) = delete;
 
     // Answers the task identifier, or "" when the URL is not an http or
-    // https URL; the completion is called even then. A null queue means the
+    // https URL; the completion is called even then. Without a network the
+    // request fails at once (TransportError::NotConnected). A null queue means the
     // main queue.
     std::string postURL(const std::string& url, const HTTPHeaders& headers, std::vector<std::uint8_t> payload,
                         std::shared_ptr<dispatch::Queue> queue, bool usingBackgroundSession,
@@ -105,6 +109,9 @@ private:
 
     std::string start(HTTPRequest request, std::shared_ptr<dispatch::Queue> queue,
                       RULNetworkCompletionHandler completionHandler);
+    // Completes a request that is not sent, with the failure given.
+    void refuse(HTTPResponse failure, std::shared_ptr<dispatch::Queue> queue,
+                RULNetworkCompletionHandler completionHandler);
 };
 
 }  // namespace platform

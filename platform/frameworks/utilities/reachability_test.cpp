@@ -1,6 +1,7 @@
 #include <doctest/doctest.h>
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "platform/dispatch/queue.h"
@@ -93,21 +94,36 @@ TEST_CASE("a network object follows its reachability switch and tells its delega
         CHECK(otherDelegate->seen == std::vector<bool>{false});
     }
 
-    SUBCASE("requests still go out while unreachable; the caller decides") {
+    SUBCASE("a request made while unreachable goes nowhere: it fails at once, as without a network") {
         reachability->setReachable(false);
         auto completions = std::make_shared<platform::dispatch::ManualQueue>("completions");
         int calls = 0;
+        std::optional<platform::RULError> failure;
         {
             RULNetwork offline("measurement.example", client, reachability, delegateQueue);
             CHECK_FALSE(offline.isNetworkConnected());
             CHECK_FALSE(offline.postURL("https://measurement.example/a", {1, 2, 3}, completions, false,
-                                        [&](const auto&, const auto&, const auto&) { ++calls; })
+                                        [&](const auto& response, const auto&, const auto& error) {
+                                            ++calls;
+                                            failure = error;
+                                            CHECK(response.statusCode == 0);
+                                        })
                             .empty());
-        }  // waits for its thread
-        REQUIRE(client->requestCount() == 1);
-        CHECK(client->requests().front().url == "https://measurement.example/a");
+        }
+        CHECK(client->requestCount() == 0);
         completions->drain();
         CHECK(calls == 1);
+        REQUIRE(failure);
+        CHECK(failure->message == "the network is unreachable");
+        // Reachable again, the next request goes out.
+        reachability->setReachable(true);
+        {
+            RULNetwork online("measurement.example", client, reachability, delegateQueue);
+            online.getURL("https://measurement.example/b", {}, completions, false,
+                          [&](const auto&, const auto&, const auto&) { ++calls; });
+        }  // waits for its thread
+        REQUIRE(client->requestCount() == 1);
+        CHECK(client->requests().front().url == "https://measurement.example/b");
     }
 }
 
