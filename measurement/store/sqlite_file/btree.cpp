@@ -274,7 +274,10 @@ void visitLeaf(const TablePage& page, Walker* walker, TableWalk* walk, const std
         std::string why;
         const auto start = page.cellAt(index, &why);
         if (start && (*started)[*start]) {
+            // The same row again: the pointer that leads there again once
+            // led to another cell, which no pointer reaches now.
             ++walk->cellsRepeated;
+            damages->cell({page.number(), "cell " + said(index) + " leads to a cell read before"});
             continue;
         }
         if (!start || !walker->leafCellAt(page, *start, index, &cell, &why)) {
