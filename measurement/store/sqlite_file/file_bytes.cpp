@@ -11,14 +11,18 @@
 
 namespace measurement {
 
-APMFileBytes::APMFileBytes(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
+// Whatever lies at the path: a fifo is opened without waiting for a
+// writer, a link is not followed, and only a regular file is read.
+APMFileBytes::APMFileBytes(const std::string& path)
+    : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW)) {
     if (fd_ < 0) {
         openError_ = errno;
         return;
     }
     struct stat info {};
-    if (::fstat(fd_, &info) != 0) {
-        openError_ = errno;
+    const bool stated = ::fstat(fd_, &info) == 0;
+    if (!stated || !S_ISREG(info.st_mode)) {
+        openError_ = stated ? EINVAL : errno;
         ::close(fd_);
         fd_ = -1;
         return;

@@ -2,12 +2,14 @@
 #include <doctest/doctest.h>
 
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "measurement/store/sqlite_file/file_bytes.h"
@@ -58,6 +60,15 @@ TEST_CASE("bytes read past a file's end read as zeros whatever the buffer held, 
         }
     }
     sqlite3_close(db);
-    // A file that is not there.
-    CHECK(APMFileBytes((dir / "none.sql").string()).openError() == ENOENT);
+    // What is no regular file is not read, and nothing waits on it.
+    REQUIRE(::mkfifo((dir / "fifo.sql").c_str(), 0600) == 0);
+    std::filesystem::create_symlink(path, dir / "link.sql");
+    const std::vector<std::pair<const char*, int>> names = {
+        {"none.sql", ENOENT}, {"fifo.sql", EINVAL}, {"link.sql", ELOOP}, {".", EINVAL}};
+    for (const auto& [name, error] : names) {
+        CAPTURE(name);
+        const APMFileBytes bytes((dir / name).string());
+        CHECK(bytes.openError() == error);
+        CHECK(bytes.size() == 0);
+    }
 }
