@@ -33,6 +33,14 @@ using sqlite_statement::TextRows;
 
 std::string sqlName(const std::string& name) { return APMSqliteStore::quoteIdentifier(name); }
 
+// Whether a check's statement, or the connection since, met damage; then
+// *said holds SQLite's words for it.
+bool damageMet(sqlite3* db, int rc, std::string* said) {
+    if (!isDamage(db, rc) && !isDamage(db, sqlite3_errcode(db))) return false;
+    *said = sqlite3_errmsg(db);
+    return true;
+}
+
 // A column's value as its storage class, its size and its bytes, so that no
 // two rows of different values give the same bytes.
 void appendColumnBytes(sqlite3_stmt* statement, int column, std::vector<std::uint8_t>* out) {
@@ -66,10 +74,7 @@ bool smallTableDamaged(sqlite3* db, const std::string& table, std::string* said)
     if (rc == SQLITE_DONE && large.size() == 1 && large[0] == std::vector<std::string>{"0"}) {
         rc = runToEnd(db, "PRAGMA quick_check(" + sqlName(table) + ")", &lines);
     }
-    if (isDamage(db, rc) || isDamage(db, sqlite3_errcode(db))) {
-        *said = sqlite3_errmsg(db);
-        return true;
-    }
+    if (damageMet(db, rc, said)) return true;
     said->clear();
     for (const auto& line : lines) {
         const std::string finding = line.empty() ? "" : withoutHeading(line[0]);
@@ -251,7 +256,7 @@ bool APMSqliteStore::checkWholeFile(std::string* problem) {
         if (problem->empty()) *problem = "integrity check gave no answer";
         return false;
     }
-    if (isDamage(db_, rc) || isDamage(db_, sqlite3_errcode(db_))) *problem = sqlite3_errmsg(db_);
+    damageMet(db_, rc, problem);
     return false;
 }
 
@@ -263,11 +268,7 @@ bool APMSqliteStore::checkWholeFile(std::string* problem) {
 // IDs) is skipped. The probes share one read transaction: each would
 // otherwise take and give back the log's read lock on its own.
 bool APMSqliteStore::checkEndPages(std::string* problem) {
-    auto damaged = [&](int rc) {
-        if (!isDamage(db_, rc) && !isDamage(db_, sqlite3_errcode(db_))) return false;
-        *problem = sqlite3_errmsg(db_);
-        return true;
-    };
+    auto damaged = [&](int rc) { return damageMet(db_, rc, problem); };
     // A failure leaves the transaction open, for the caller to read the
     // connection's error before it closes the connection.
     runToEnd(db_, "BEGIN");
