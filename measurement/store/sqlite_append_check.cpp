@@ -16,6 +16,7 @@
 #include "measurement/store/sqlite_file/btree.h"
 #include "measurement/store/sqlite_file/page_image.h"
 #include "measurement/store/sqlite_damage.h"
+#include "measurement/store/sqlite_statement.h"
 #include "measurement/store/sqlite_store.h"
 
 namespace measurement {
@@ -24,6 +25,7 @@ namespace {
 
 using sqlite_btree::RecordValue;
 using AppendPages = APMSqliteStore::AppendPages;
+using sqlite_statement::Statement;
 
 // The schema's own table, on page 1, and the counters of AUTOINCREMENT,
 // which an insert into a table declared with it writes as well.
@@ -50,26 +52,15 @@ using Table = APMAppendTable;
 // order, and which of them is its one INTEGER PRIMARY KEY, whose value a
 // record leaves NULL and the row ID gives.
 struct LookUp {
-    APMStatementLease statement;
+    Statement statement;
     std::vector<std::string> columns;
     std::optional<std::size_t> rowIDAlias;
 };
-
-APMStatementLease prepareOnce(sqlite3* db, const std::string& text) {
-    sqlite3_stmt* statement = nullptr;
-    sqlite3_prepare_v2(db, text.c_str(), static_cast<int>(text.size()), &statement, nullptr);
-    return APMStatementLease(statement, nullptr);
-}
 
 // What a statement's failure says: damage, or nothing of the file.
 AppendPages failure(sqlite3* db, int code, std::string* why) {
     *why = sqlite3_errmsg(db);
     return sqlite_damage::isDamage(db, code) ? AppendPages::damaged : AppendPages::unknown;
-}
-
-std::string text(sqlite3_stmt* statement, int column) {
-    const auto* bytes = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
-    return bytes ? bytes : "";
 }
 
 bool identifierByte(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '$' || (c & 0x80); }
@@ -97,15 +88,11 @@ bool mayDeclareGenerated(const std::string& declaration) {
 AppendPages selectedColumns(sqlite3* db, const Table& table, std::string* selected, std::string* why) {
     *selected = "*";
     if (!mayDeclareGenerated(table.declaration)) return AppendPages::whole;
-    auto columns = prepareOnce(db, kStoredColumnsQuery);
-    if (!columns) return failure(db, sqlite3_errcode(db), why);
-    sqlite3_bind_text(columns.get(), 1, table.name.data(), static_cast<int>(table.name.size()), SQLITE_STATIC);
+    Statement columns(db, kStoredColumnsQuery);
+    columns.bind(1, table.name);
     std::string list;
-    int rc = SQLITE_OK;
-    while ((rc = sqlite3_step(columns.get())) == SQLITE_ROW) {
-        list += (list.empty() ? "" : ", ") + APMSqliteStore::quoteIdentifier(text(columns.get(), 0));
-    }
-    if (rc != SQLITE_DONE) return failure(db, rc, why);
+    while (columns.step()) list += (list.empty() ? "" : ", ") + APMSqliteStore::quoteIdentifier(columns.text(0));
+    if (columns.code() != SQLITE_DONE) return failure(db, columns.code(), why);
     if (!list.empty()) *selected = list;
     return AppendPages::whole;
 }
@@ -118,13 +105,13 @@ std::optional<std::string> rowIDName(sqlite3* db, const Table& table) {
     std::string lowered = table.declaration;
     for (auto& c : lowered) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     if (lowered.find(kNames[0]) == std::string::npos) return kNames[0];
-    auto column = prepareOnce(db, "SELECT 1 FROM pragma_table_xinfo(?1, 'main') WHERE name = ?2 COLLATE NOCASE");
+    Statement column(db, "SELECT 1 FROM pragma_table_xinfo(?1, 'main') WHERE name = ?2 COLLATE NOCASE");
     for (const char* name : kNames) {
         if (!column) break;
-        sqlite3_reset(column.get());
-        sqlite3_bind_text(column.get(), 1, table.name.data(), static_cast<int>(table.name.size()), SQLITE_STATIC);
-        sqlite3_bind_text(column.get(), 2, name, -1, SQLITE_STATIC);
-        if (sqlite3_step(column.get()) == SQLITE_DONE) return name;
+        column.reset();
+        column.bind(1, table.name);
+        column.bind(2, name);
+        if (!column.step() && column.code() == SQLITE_DONE) return name;
     }
     return std::nullopt;
 }
@@ -134,11 +121,11 @@ AppendPages lookUpOf(sqlite3* db, const Table& table, LookUp* lookUp, std::strin
     if (const auto listed = selectedColumns(db, table, &selected, why); listed != AppendPages::whole) return listed;
     const auto rowID = rowIDName(db, table);
     if (!rowID) return AppendPages::whole;  // no look-up by row ID to compare with
-    lookUp->statement = prepareOnce(db, "SELECT " + *rowID + ", " + selected + " FROM main." +
-                                            APMSqliteStore::quoteIdentifier(table.name) + " NOT INDEXED WHERE " +
-                                            *rowID + " = ?1");
+    lookUp->statement = Statement(db, "SELECT " + *rowID + ", " + selected + " FROM main." +
+                                          APMSqliteStore::quoteIdentifier(table.name) + " NOT INDEXED WHERE " + *rowID +
+                                          " = ?1");
     sqlite3_stmt* statement = lookUp->statement.get();
-    if (!statement) return failure(db, sqlite3_errcode(db), why);
+    if (!statement) return failure(db, lookUp->statement.code(), why);
     int keys = 0;
     std::optional<std::size_t> integerKey;
     for (int column = 1; column < sqlite3_column_count(statement); ++column) {
@@ -158,10 +145,9 @@ AppendPages lookUpOf(sqlite3* db, const Table& table, LookUp* lookUp, std::strin
 }
 
 bool withoutRowIDs(sqlite3* db, const std::string& table) {
-    auto query = prepareOnce(db, kWithoutRowIDQuery);
-    if (!query) return false;
-    sqlite3_bind_text(query.get(), 1, table.data(), static_cast<int>(table.size()), SQLITE_STATIC);
-    return sqlite3_step(query.get()) == SQLITE_ROW && sqlite3_column_int(query.get(), 0) != 0;
+    Statement query(db, kWithoutRowIDQuery);
+    query.bind(1, table);
+    return query.step() && query.integer(0) != 0;
 }
 
 bool sameBytes(sqlite3_stmt* row, int column, const std::string& bytes) {
@@ -225,7 +211,7 @@ AppendPages checkTable(sqlite3* db, const sqlite_btree::FileImage& image, const 
     if (leaf.cells.empty()) return AppendPages::whole;
     LookUp lookUp;
     if (const auto prepared = lookUpOf(db, table, &lookUp, why); prepared != AppendPages::whole) return prepared;
-    sqlite3_stmt* statement = lookUp.statement.get();
+    Statement& statement = lookUp.statement;
     if (!statement) return AppendPages::whole;
     for (const auto& cell : leaf.cells) {
         const std::string row = where + ": row " + std::to_string(cell.rowID);
@@ -235,12 +221,12 @@ AppendPages checkTable(sqlite3* db, const sqlite_btree::FileImage& image, const 
             *why = row + ": " + malformed;
             return AppendPages::damaged;
         }
-        sqlite3_reset(statement);
-        sqlite3_bind_int64(statement, 1, cell.rowID);
-        const int rc = sqlite3_step(statement);
-        if (rc != SQLITE_ROW && rc != SQLITE_DONE) return failure(db, rc, why);
-        const auto other = rc == SQLITE_ROW ? otherThanCell(statement, *record, lookUp, cell.rowID)
-                                            : std::optional<std::string>("it is not found by its row ID");
+        statement.reset();
+        statement.bind(1, cell.rowID);
+        const bool found = statement.step();
+        if (!found && statement.code() != SQLITE_DONE) return failure(db, statement.code(), why);
+        const auto other = found ? otherThanCell(statement.get(), *record, lookUp, cell.rowID)
+                                 : std::optional<std::string>("it is not found by its row ID");
         if (other) {
             *why = row + ": " + *other;
             return AppendPages::damaged;

@@ -12,6 +12,7 @@
 #include "measurement/store/declared_types.h"
 #include "measurement/store/sqlite_connections.h"
 #include "measurement/store/sqlite_damage.h"
+#include "measurement/store/sqlite_statement.h"
 #include "measurement/store/sqlite_store.h"
 #include "measurement/store/sqlite_table_reader.h"
 
@@ -23,24 +24,15 @@ namespace fs = std::filesystem;
 
 using sqlite_btree::RecordValue;
 using sqlite_page_rows::Row;
+using sqlite_statement::Statement;
+// Statements of the engine's own text only: never one read from a file.
+using sqlite_statement::execute;
 
 constexpr const char* kNotDeclared = "a table its owner does not keep: not carried";
 constexpr const char* kNotDatabase = "the file does not read as a database: ";
 constexpr const char* kRowID = "rowid";
 
 std::string quoted(const std::string& name) { return APMSqliteStore::quoteIdentifier(name); }
-
-// One statement of the engine's own text, run to its end: never one read
-// from a file, and never more than one.
-bool execute(sqlite3* db, const std::string& sql, std::string* error) {
-    sqlite3_stmt* statement = nullptr;
-    int rc = sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &statement, nullptr);
-    while (rc == SQLITE_OK || rc == SQLITE_ROW) rc = sqlite3_step(statement);
-    sqlite3_finalize(statement);
-    if (rc == SQLITE_DONE) return true;
-    *error = sqlite3_errmsg(db);
-    return false;
-}
 
 void removeWithJournal(const std::string& path) {
     std::error_code ec;
@@ -86,11 +78,6 @@ class Carry {
 public:
     Carry(TableReader& from, sqlite3* into, const APMDeclaredSchema& declared)
         : from_(from), into_(into), declared_(declared) {}
-    ~Carry() {
-        for (auto& entry : inserts_) sqlite3_finalize(entry.second);
-    }
-    Carry(const Carry&) = delete;
-    Carry& operator=(const Carry&) = delete;
 
     bool all(std::string* why) {
         for (const auto& stored : from_.tables()) {
@@ -155,16 +142,20 @@ private:
     bool insert(const std::string& name, const TableReader::Shape& shape, const Row& row, std::string* why) {
         std::string key = name + "\x1f" + (row.rowID ? "1" : "0");
         for (const auto& value : row.values) key += value ? '1' : '0';
-        sqlite3_stmt*& statement = inserts_[key];
-        if (!statement && !prepare(name, shape, row, &statement, why)) return false;
-        sqlite3_reset(statement);
-        sqlite3_clear_bindings(statement);
-        int place = 0;
-        int rc = row.rowID ? sqlite3_bind_int64(statement, ++place, *row.rowID) : SQLITE_OK;
-        for (const auto& value : row.values) {
-            if (value && rc == SQLITE_OK) rc = bind(statement, ++place, *value);
+        Statement& statement = inserts_[key];
+        if (!statement) statement = Statement(into_, insertText(name, shape, row));
+        if (!statement) {
+            *why = statement.message();
+            return false;
         }
-        rc = (rc == SQLITE_OK ? sqlite3_step(statement) : rc) & 0xff;
+        statement.reset();
+        int place = 0;
+        int rc = row.rowID ? sqlite3_bind_int64(statement.get(), ++place, *row.rowID) : SQLITE_OK;
+        for (const auto& value : row.values) {
+            if (value && rc == SQLITE_OK) rc = bind(statement.get(), ++place, *value);
+        }
+        if (rc == SQLITE_OK) statement.step();
+        rc = (rc == SQLITE_OK ? statement.code() : rc) & 0xff;
         if (rc == SQLITE_DONE) {
             ++(sqlite3_changes(into_) > 0 ? rows : refused);
             return true;
@@ -183,28 +174,21 @@ private:
         return true;
     }
 
-    bool prepare(const std::string& name, const TableReader::Shape& shape, const Row& row, sqlite3_stmt** statement,
-                 std::string* why) {
+    static std::string insertText(const std::string& name, const TableReader::Shape& shape, const Row& row) {
         std::string names = row.rowID ? kRowID : "", values = row.rowID ? "?" : "";
         for (std::size_t at = 0; at < row.values.size(); ++at) {
             if (!row.values[at]) continue;
             names += (names.empty() ? "" : ", ") + quoted(shape.columns[at].name);
             values += values.empty() ? "?" : ", ?";
         }
-        const std::string sql = names.empty() ? "INSERT OR IGNORE INTO " + quoted(name) + " DEFAULT VALUES"
-                                              : "INSERT OR IGNORE INTO " + quoted(name) + " (" + names + ") VALUES (" +
-                                                    values + ")";
-        if (sqlite3_prepare_v2(into_, sql.c_str(), static_cast<int>(sql.size()), statement, nullptr) == SQLITE_OK) {
-            return true;
-        }
-        *why = sqlite3_errmsg(into_);
-        return false;
+        return names.empty() ? "INSERT OR IGNORE INTO " + quoted(name) + " DEFAULT VALUES"
+                             : "INSERT OR IGNORE INTO " + quoted(name) + " (" + names + ") VALUES (" + values + ")";
     }
 
     TableReader& from_;
     sqlite3* into_;
     const APMDeclaredSchema& declared_;
-    std::map<std::string, sqlite3_stmt*> inserts_;
+    std::map<std::string, Statement> inserts_;
 };
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <system_error>
 #include <type_traits>
 
+#include "measurement/store/sqlite_statement.h"
 #include "measurement/store/sqlite_store_shared_state.h"
 
 namespace measurement {
@@ -25,6 +26,8 @@ namespace sqlite_connections {
 
 namespace {
 
+using sqlite_statement::runToEnd;
+
 struct Setting {
     int option;
     int value;
@@ -36,23 +39,6 @@ bool apply(sqlite3* db, const Setting& setting, std::string* why) {
     if (sqlite3_db_config(db, setting.option, setting.value, &now) == SQLITE_OK && now == setting.value) return true;
     *why = std::string("SQLite refuses to set ") + setting.name;
     return false;
-}
-
-// A statement run to its end, its rows ignored.
-int runToEnd(sqlite3* db, const char* sql) {
-    sqlite3_stmt* statement = nullptr;
-    int rc = sqlite3_prepare_v2(db, sql, -1, &statement, nullptr);
-    while (rc == SQLITE_OK || rc == SQLITE_ROW) rc = sqlite3_step(statement);
-    sqlite3_finalize(statement);
-    return rc;
-}
-
-bool answersRow(sqlite3* db, const char* sql) {
-    sqlite3_stmt* statement = nullptr;
-    const bool row = sqlite3_prepare_v2(db, sql, -1, &statement, nullptr) == SQLITE_OK && statement &&
-                     sqlite3_step(statement) == SQLITE_ROW;
-    sqlite3_finalize(statement);
-    return row;
 }
 
 // Prepared, it loads the schema; stepped, it reads no row of it, whose own
@@ -169,7 +155,7 @@ bool tolerateSchemaErrors(sqlite3* db, std::string* why) {
         *why = sqlite3_errmsg(db);
         return false;
     }
-    if (answersRow(db, kSomeTableLoaded)) return true;
+    if (sqlite_statement::Statement(db, kSomeTableLoaded).step()) return true;
     *why = "no table of its schema reads";
     return false;
 }

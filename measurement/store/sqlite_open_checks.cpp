@@ -17,6 +17,7 @@
 #include "measurement/foundation/monitor.h"
 #include "measurement/store/damage_mark.h"
 #include "measurement/store/sqlite_damage.h"
+#include "measurement/store/sqlite_statement.h"
 #include "measurement/store/sqlite_store.h"
 #include "measurement/store/sqlite_store_shared_state.h"
 
@@ -24,31 +25,21 @@ namespace measurement {
 
 namespace {
 
-using TextRows = std::vector<std::vector<std::string>>;
-
 using sqlite_damage::isDamage;
-
-// Runs one statement to its end, its columns kept as text (NULL as empty);
-// the last result code. Prepared apart from the kept statements: these run
-// once, and on files that may not be databases at all.
-int runToEnd(sqlite3* db, const std::string& sql, TextRows* rows) {
-    sqlite3_stmt* statement = nullptr;
-    int rc = sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &statement, nullptr);
-    while (rc == SQLITE_OK || rc == SQLITE_ROW) {
-        rc = sqlite3_step(statement);
-        if (rc != SQLITE_ROW || !rows) continue;
-        std::vector<std::string> row;
-        for (int column = 0; column < sqlite3_column_count(statement); ++column) {
-            const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
-            row.emplace_back(text ? text : "");
-        }
-        rows->push_back(std::move(row));
-    }
-    sqlite3_finalize(statement);
-    return rc;
-}
+// Prepared apart from the kept statements: these run once, and on files
+// that may not be databases at all.
+using sqlite_statement::runToEnd;
+using sqlite_statement::TextRows;
 
 std::string sqlName(const std::string& name) { return APMSqliteStore::quoteIdentifier(name); }
+
+// Whether a check's statement, or the connection since, met damage; then
+// *said holds SQLite's words for it.
+bool damageMet(sqlite3* db, int rc, std::string* said) {
+    if (!isDamage(db, rc) && !isDamage(db, sqlite3_errcode(db))) return false;
+    *said = sqlite3_errmsg(db);
+    return true;
+}
 
 // A column's value as its storage class, its size and its bytes, so that no
 // two rows of different values give the same bytes.
@@ -83,10 +74,7 @@ bool smallTableDamaged(sqlite3* db, const std::string& table, std::string* said)
     if (rc == SQLITE_DONE && large.size() == 1 && large[0] == std::vector<std::string>{"0"}) {
         rc = runToEnd(db, "PRAGMA quick_check(" + sqlName(table) + ")", &lines);
     }
-    if (isDamage(db, rc) || isDamage(db, sqlite3_errcode(db))) {
-        *said = sqlite3_errmsg(db);
-        return true;
-    }
+    if (damageMet(db, rc, said)) return true;
     said->clear();
     for (const auto& line : lines) {
         const std::string finding = line.empty() ? "" : withoutHeading(line[0]);
@@ -135,7 +123,7 @@ bool APMSqliteStore::useWriteAheadLog() {
                                           platform::Value(path_), platform::Value(mode));
         return false;
     }
-    return runToEnd(db_, "PRAGMA synchronous=NORMAL", nullptr) == SQLITE_DONE;
+    return runToEnd(db_, "PRAGMA synchronous=NORMAL") == SQLITE_DONE;
 }
 
 void APMSqliteStore::keepWriteAheadLogOnClose() {
@@ -268,7 +256,7 @@ bool APMSqliteStore::checkWholeFile(std::string* problem) {
         if (problem->empty()) *problem = "integrity check gave no answer";
         return false;
     }
-    if (isDamage(db_, rc) || isDamage(db_, sqlite3_errcode(db_))) *problem = sqlite3_errmsg(db_);
+    damageMet(db_, rc, problem);
     return false;
 }
 
@@ -280,14 +268,10 @@ bool APMSqliteStore::checkWholeFile(std::string* problem) {
 // IDs) is skipped. The probes share one read transaction: each would
 // otherwise take and give back the log's read lock on its own.
 bool APMSqliteStore::checkEndPages(std::string* problem) {
-    auto damaged = [&](int rc) {
-        if (!isDamage(db_, rc) && !isDamage(db_, sqlite3_errcode(db_))) return false;
-        *problem = sqlite3_errmsg(db_);
-        return true;
-    };
+    auto damaged = [&](int rc) { return damageMet(db_, rc, problem); };
     // A failure leaves the transaction open, for the caller to read the
     // connection's error before it closes the connection.
-    runToEnd(db_, "BEGIN", nullptr);
+    runToEnd(db_, "BEGIN");
     TextRows objects;
     int rc = runToEnd(db_, "SELECT type, name, tbl_name FROM sqlite_master WHERE type IN ('table', 'index')", &objects);
     if (rc != SQLITE_DONE) {
@@ -313,7 +297,7 @@ bool APMSqliteStore::checkEndPages(std::string* problem) {
             probes = {head + " LIMIT 1", head + " DESC LIMIT 1"};
         }
         for (const auto& probe : probes) {
-            if (damaged(runToEnd(db_, probe, nullptr))) return false;
+            if (damaged(runToEnd(db_, probe))) return false;
         }
         std::string said;
         if (object[0] == "table" && smallTableDamaged(db_, name, &said)) {
@@ -321,7 +305,7 @@ bool APMSqliteStore::checkEndPages(std::string* problem) {
             return false;
         }
     }
-    runToEnd(db_, "COMMIT", nullptr);
+    runToEnd(db_, "COMMIT");
     return true;
 }
 

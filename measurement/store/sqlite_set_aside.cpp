@@ -13,6 +13,7 @@
 #include "measurement/store/damage_mark.h"
 #include "measurement/store/files.h"
 #include "measurement/store/set_aside_copies.h"
+#include "measurement/store/sqlite_statement.h"
 #include "measurement/store/sqlite_store.h"
 
 namespace measurement {
@@ -478,9 +479,9 @@ std::optional<std::string> APMSqliteStore::refusalOfWrites(const std::vector<std
     performTransactionWithError(&transactionFailure, [&] {
         tried = true;
         for (const auto& text : statements) {
-            sqlite3_stmt* statement = nullptr;
-            int rc = sqlite3_prepare_v2(db_, text.c_str(), static_cast<int>(text.size()), &statement, nullptr);
-            if (rc == SQLITE_OK) rc = sqlite3_step(statement);
+            sqlite_statement::Statement statement(db_, text);
+            statement.step();
+            const int rc = statement.code();
             const int primary = rc & 0xff;
             if (rc == SQLITE_DONE && sqlite3_changes(db_) == 0) {
                 refusal = "it stores nothing for \"" + text + "\"";
@@ -490,7 +491,6 @@ std::optional<std::string> APMSqliteStore::refusalOfWrites(const std::vector<std
                 failure = apm_errorWithCode(kAPMSqliteStoreStatementCode, "Failed to execute statement",
                                             platform::Value(text + ": " + sqlite3_errmsg(db_)));
             }
-            sqlite3_finalize(statement);
             if (refusal || failure) break;
         }
         return false;  // tried, never kept
@@ -503,15 +503,9 @@ std::optional<std::string> APMSqliteStore::refusalOfWrites(const std::vector<std
 bool APMSqliteStore::answersTrue(const std::string& query, const APMBindings& parameterValues) {
     std::lock_guard lock(mutex_);
     if (!db_) return false;
-    sqlite3_stmt* statement = nullptr;
-    bool answer = false;
-    if (sqlite3_prepare_v2(db_, query.c_str(), static_cast<int>(query.size()), &statement, nullptr) == SQLITE_OK &&
-        statement && sqlite3_stmt_readonly(statement) && bind(statement, parameterValues, nullptr) &&
-        sqlite3_step(statement) == SQLITE_ROW) {
-        answer = sqlite3_column_type(statement, 0) == SQLITE_INTEGER && sqlite3_column_int64(statement, 0) != 0;
-    }
-    sqlite3_finalize(statement);
-    return answer;
+    sqlite_statement::Statement statement(db_, query);
+    return statement && sqlite3_stmt_readonly(statement.get()) && bind(statement.get(), parameterValues, nullptr) &&
+           statement.step() && sqlite3_column_type(statement.get(), 0) == SQLITE_INTEGER && statement.integer(0) != 0;
 }
 
 }  // namespace measurement

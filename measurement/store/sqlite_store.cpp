@@ -19,6 +19,7 @@
 #include "measurement/store/sqlite_append_check.h"
 #include "measurement/store/sqlite_connections.h"
 #include "measurement/store/sqlite_damage.h"
+#include "measurement/store/sqlite_statement.h"
 #include "measurement/store/sqlite_written_rows.h"
 #include "platform/dispatch/clock.h"
 
@@ -45,13 +46,6 @@ std::string upper(std::string text) {
 bool regularFile(const std::string& path) {
     struct stat info {};
     return ::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
-}
-
-bool isBlank(const char* text) {
-    for (; text && *text; ++text) {
-        if (!std::isspace(static_cast<unsigned char>(*text)) && *text != ';') return false;
-    }
-    return true;
 }
 
 // INSERT, UPDATE, DELETE and REPLACE: statements whose only effect shows
@@ -108,10 +102,8 @@ platform::Value APMSqliteStore::columnValue(sqlite3_stmt* statement, int column)
             return platform::Value(static_cast<std::int64_t>(sqlite3_column_int64(statement, column)));
         case SQLITE_FLOAT:
             return platform::Value(sqlite3_column_double(statement, column));
-        case SQLITE_TEXT: {
-            const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
-            return platform::Value(std::string(text ? text : "", static_cast<std::size_t>(sqlite3_column_bytes(statement, column))));
-        }
+        case SQLITE_TEXT:
+            return platform::Value(sqlite_statement::columnText(statement, column));
         case SQLITE_BLOB: {
             const auto* bytes = static_cast<const std::uint8_t*>(sqlite3_column_blob(statement, column));
             const auto size = static_cast<std::size_t>(sqlite3_column_bytes(statement, column));
@@ -404,23 +396,20 @@ void APMSqliteStore::fail(APMErrorOut error, long code, const std::string& descr
 
 APMStatementLease APMSqliteStore::prepare(const std::string& text, APMErrorOut error) {
     if (auto* kept = statements_.take(text)) return APMStatementLease(kept, &statements_);
-    sqlite3_stmt* statement = nullptr;
-    const char* tail = nullptr;
     appendChecks_->beginNoting();
-    const int rc = sqlite3_prepare_v3(db_, text.c_str(), static_cast<int>(text.size()), SQLITE_PREPARE_PERSISTENT,
-                                      &statement, &tail);
+    sqlite_statement::Statement prepared(db_, text, SQLITE_PREPARE_PERSISTENT);
     appendChecks_->endNoting(text);
-    if (rc != SQLITE_OK) {
-        noteDamage(rc);
+    if (prepared.code() != SQLITE_OK) {
+        noteDamage(prepared.code());
         fail(error, kAPMSqliteStoreStatementCode, "Failed to prepare statement", kAPMSqliteStorePrepareFailedCode,
-             text + ": " + sqlite3_errmsg(db_));
+             text + ": " + prepared.message());
         return {};
     }
-    if (!statement || !isBlank(tail)) {
-        sqlite3_finalize(statement);
+    if (!prepared.single()) {
         APMSetError(error, kAPMSqliteStoreInvalidArgumentCode, "Expected exactly one statement");
         return {};
     }
+    sqlite3_stmt* statement = prepared.release();
     return APMStatementLease(statement, statements_.keep(text, statement) ? &statements_ : nullptr);
 }
 
@@ -851,10 +840,9 @@ bool APMSqliteStore::ensureTableWithName(const std::string& table, const APMColu
     std::map<std::string, std::string> existing;  // upper-case name -> declared type
     APMColumnInfo existingColumns;
     while (sqlite3_step(info.get()) == SQLITE_ROW) {
-        const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(info.get(), 1));
-        const auto* type = reinterpret_cast<const char*>(sqlite3_column_text(info.get(), 2));
-        existing.emplace(upper(name ? name : ""), upper(type ? type : ""));
-        existingColumns.push_back({name ? name : "", type ? type : ""});
+        APMColumn column{sqlite_statement::columnText(info.get(), 1), sqlite_statement::columnText(info.get(), 2)};
+        existing.emplace(upper(column.name), upper(column.type));
+        existingColumns.push_back(std::move(column));
     }
     for (const auto& column : elementaryColumnInfo) {
         if (!existing.count(upper(column.name))) {
@@ -894,10 +882,7 @@ bool APMSqliteStore::rebuildTable(const std::string& table, const APMColumnInfo&
     auto info = prepare("PRAGMA table_info(" + quoteIdentifier(table) + ")", error);
     if (!info) return false;
     std::set<std::string> existing;
-    while (sqlite3_step(info.get()) == SQLITE_ROW) {
-        const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(info.get(), 1));
-        existing.insert(upper(name ? name : ""));
-    }
+    while (sqlite3_step(info.get()) == SQLITE_ROW) existing.insert(upper(sqlite_statement::columnText(info.get(), 1)));
     info.release();
     const std::string temporary = quoteIdentifier("apm_rebuild_" + table);
     std::string definition, common;

@@ -10,7 +10,7 @@
 
 #include "measurement/store/sqlite_connections.h"
 #include "measurement/store/sqlite_damage.h"
-#include "measurement/store/statement_cache.h"
+#include "measurement/store/sqlite_statement.h"
 
 namespace measurement {
 
@@ -19,6 +19,7 @@ namespace {
 using sqlite_btree::RecordValue;
 using sqlite_damage::isDamage;
 using sqlite_page_rows::Column;
+using sqlite_statement::Statement;
 
 // Names by which SQLite takes a table's row ID rather than a column: a
 // column under one is never given, lest it stand for the row ID.
@@ -44,20 +45,6 @@ bool isRowIDName(const std::string& name) {
     return std::any_of(std::begin(kRowIDNames), std::end(kRowIDNames), [&](const char* id) { return sameName(name, id); });
 }
 
-std::string text(sqlite3_stmt* statement, int column) {
-    const auto* bytes = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
-    return bytes ? std::string(bytes, static_cast<std::size_t>(sqlite3_column_bytes(statement, column))) : "";
-}
-
-APMStatementLease prepared(sqlite3* db, const std::string& sql, const std::string& bound = "") {
-    sqlite3_stmt* statement = nullptr;
-    if (sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &statement, nullptr) == SQLITE_OK &&
-        statement && !bound.empty()) {
-        sqlite3_bind_text(statement, 1, bound.c_str(), static_cast<int>(bound.size()), SQLITE_TRANSIENT);
-    }
-    return APMStatementLease(statement, nullptr);
-}
-
 // A value of a row SQLite read, as a record holds it.
 RecordValue recordValue(sqlite3_stmt* statement, int column) {
     RecordValue value;
@@ -72,7 +59,7 @@ RecordValue recordValue(sqlite3_stmt* statement, int column) {
             break;
         case SQLITE_TEXT:
             value.type = RecordValue::Type::text;
-            value.bytes = text(statement, column);
+            value.bytes = sqlite_statement::columnText(statement, column);
             break;
         case SQLITE_BLOB: {
             value.type = RecordValue::Type::blob;
@@ -245,32 +232,30 @@ std::optional<TableReader::Table> TableReader::tableOf(const std::string& name) 
     sqlite3* view = own_ ? own_ : (schemaDamage_ ? nullptr : db_);
     if (view) {
         std::vector<FileColumn> columns;
-        auto query = prepared(view, kColumnsQuery, name);
+        Statement query(view, kColumnsQuery);
+        query.bind(1, name);
         std::size_t place = 0;
         int keys = 0;
         std::vector<std::size_t> integerKeys;
-        while (query && sqlite3_step(query.get()) == SQLITE_ROW) {
-            const int hidden = sqlite3_column_int(query.get(), 3);
-            FileColumn column{text(query.get(), 0), std::nullopt, hidden == kVirtualGenerated || hidden == kStoredGenerated};
+        while (query.step()) {
+            const auto hidden = query.integer(3);
+            FileColumn column{query.text(0), std::nullopt, hidden == kVirtualGenerated || hidden == kStoredGenerated};
             if (hidden != kVirtualGenerated) column.place = place++;
-            if (sqlite3_column_int(query.get(), 2) > 0 && sameName(text(query.get(), 1), kIntegerType)) {
-                integerKeys.push_back(columns.size());
-            }
-            keys += sqlite3_column_int(query.get(), 2) > 0 ? 1 : 0;
+            if (query.integer(2) > 0 && sameName(query.text(1), kIntegerType)) integerKeys.push_back(columns.size());
+            keys += query.integer(2) > 0 ? 1 : 0;
             columns.push_back(std::move(column));
         }
-        auto withoutRowID = prepared(view, kWithoutRowIDQuery, name);
-        table.withoutRowID = withoutRowID && sqlite3_step(withoutRowID.get()) == SQLITE_ROW &&
-                             sqlite3_column_int(withoutRowID.get(), 0) != 0;
+        Statement withoutRowID(view, kWithoutRowIDQuery);
+        withoutRowID.bind(1, name);
+        table.withoutRowID = withoutRowID.step() && withoutRowID.integer(0) != 0;
         // SQLite takes a table's one key column declared INTEGER for its row ID.
         if (keys == 1 && integerKeys.size() == 1 && !table.withoutRowID) columns[integerKeys[0]].rowID = true;
         if (!columns.empty()) table.columns = std::move(columns);
         if (entry == schema_.end() && table.columns) {
-            auto root = prepared(view, kRootQuery, name);
-            if (root) sqlite3_bind_int64(root.get(), 2, std::numeric_limits<std::uint32_t>::max());
-            if (root && sqlite3_step(root.get()) == SQLITE_ROW) {
-                table.root = static_cast<std::uint32_t>(sqlite3_column_int64(root.get(), 0));
-            }
+            Statement root(view, kRootQuery);
+            root.bind(1, name);
+            root.bind(2, std::int64_t{std::numeric_limits<std::uint32_t>::max()});
+            if (root.step()) table.root = static_cast<std::uint32_t>(root.integer(0));
             table.name = name;
         }
     }
@@ -333,11 +318,10 @@ bool TableReader::readWithoutRowIDs(const Table& table, const Shape& shape,
     for (const auto& column : table.columns.value_or(std::vector<FileColumn>{})) {
         if (column.place) listed += (listed.empty() ? "" : ", ") + APMSqliteStore::quoteIdentifier(column.name);
     }
-    auto rows = prepared(view, "SELECT " + (listed.empty() ? std::string("*") : listed) + " FROM main." +
-                                   APMSqliteStore::quoteIdentifier(table.name));
-    int rc = rows ? SQLITE_OK : sqlite3_errcode(view);
+    Statement rows(view, "SELECT " + (listed.empty() ? std::string("*") : listed) + " FROM main." +
+                             APMSqliteStore::quoteIdentifier(table.name));
     sqlite_page_rows::Row row;
-    while (rows && (rc = sqlite3_step(rows.get())) == SQLITE_ROW) {
+    while (rows.step()) {
         sqlite_btree::Record record;
         for (int column = 0; column < sqlite3_column_count(rows.get()); ++column) {
             record.push_back(recordValue(rows.get(), column));
@@ -349,8 +333,8 @@ bool TableReader::readWithoutRowIDs(const Table& table, const Shape& shape,
             return false;
         }
     }
-    if (rc == SQLITE_DONE) return true;
-    if (!isDamage(view, rc)) {
+    if (rows.code() == SQLITE_DONE) return true;
+    if (!isDamage(view, rows.code())) {
         *error = sqlite3_errmsg(view);
         return false;
     }

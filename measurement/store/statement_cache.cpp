@@ -3,31 +3,15 @@
 
 #include <sqlite3.h>
 
-#include <utility>
 
 namespace measurement {
 
-APMStatementLease::APMStatementLease(APMStatementLease&& other) noexcept
-    : statement_(std::exchange(other.statement_, nullptr)), cache_(std::exchange(other.cache_, nullptr)) {}
-
-APMStatementLease& APMStatementLease::operator=(APMStatementLease&& other) noexcept {
-    if (this != &other) {
-        release();
-        statement_ = std::exchange(other.statement_, nullptr);
-        cache_ = std::exchange(other.cache_, nullptr);
-    }
-    return *this;
-}
-
-void APMStatementLease::release() {
-    if (!statement_) return;
-    if (cache_) {
-        cache_->giveBack(statement_);
+void APMStatementLease::GiveBack::operator()(sqlite3_stmt* statement) const {
+    if (cache) {
+        cache->giveBack(statement);
     } else {
-        sqlite3_finalize(statement_);
+        sqlite3_finalize(statement);
     }
-    statement_ = nullptr;
-    cache_ = nullptr;
 }
 
 sqlite3_stmt* APMStatementCache::take(const std::string& text) {

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <unordered_map>
 
@@ -20,21 +21,19 @@ class APMStatementCache;
 class APMStatementLease {
 public:
     APMStatementLease() = default;
-    APMStatementLease(sqlite3_stmt* statement, APMStatementCache* cache) : statement_(statement), cache_(cache) {}
-    ~APMStatementLease() { release(); }
-    APMStatementLease(APMStatementLease&& other) noexcept;
-    APMStatementLease& operator=(APMStatementLease&& other) noexcept;
-    APMStatementLease(const APMStatementLease&) = delete;
-    APMStatementLease& operator=(const APMStatementLease&) = delete;
+    APMStatementLease(sqlite3_stmt* statement, APMStatementCache* cache) : statement_(statement, GiveBack{cache}) {}
 
-    sqlite3_stmt* get() const { return statement_; }
+    sqlite3_stmt* get() const { return statement_.get(); }
     explicit operator bool() const { return statement_ != nullptr; }
     // Ends the use before the lease goes out of scope.
-    void release();
+    void release() { statement_.reset(); }
 
 private:
-    sqlite3_stmt* statement_ = nullptr;
-    APMStatementCache* cache_ = nullptr;
+    struct GiveBack {
+        APMStatementCache* cache;  // none: the statement is this use's alone
+        void operator()(sqlite3_stmt* statement) const;
+    };
+    std::unique_ptr<sqlite3_stmt, GiveBack> statement_;
 };
 
 // Statements are kept by their exact text, up to a number of them; the one
