@@ -229,8 +229,8 @@ public:
     // A cell of a page that does not read.
     void cell(PageDamage damage) {
         if (heard_) heard_(damage);
-        auto [kept, fresh] = cells_.try_emplace(damage.page, Kept{damage_->size(), 0});
-        if (kept->second.count++ == 0) damage_->push_back(std::move(damage));
+        Kept& kept = cells_.try_emplace(damage.page, Kept{damage_->size(), 0}).first->second;
+        if (kept.count++ == 0) damage_->push_back(std::move(damage));
     }
 
 private:
