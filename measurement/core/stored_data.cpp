@@ -189,8 +189,8 @@ private:
         });
     }
 
-    // Every row of the table whose row ID still reads by itself, in row
-    // order, as the carry of a damaged file takes them, each handed to
+    // Every row of the table that still reads from the cell that holds it,
+    // in the tree's order, as the carry of a damaged file takes them, each handed to
     // `visit` as it is read; the stretches it skips were listed before.
     bool readable(const char* table, APMErrorOut error, const std::function<void(const APMRow&)>& visit) {
         return store_.readableRowsOfTable(table, [&](APMRow row) { visit(row); }, error).has_value();
