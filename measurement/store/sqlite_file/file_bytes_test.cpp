@@ -9,7 +9,6 @@
 #include <filesystem>
 #include <memory>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "measurement/store/sqlite_file/file_bytes.h"
@@ -63,12 +62,14 @@ TEST_CASE("bytes read past a file's end read as zeros whatever the buffer held, 
     // What is no regular file is not read, and nothing waits on it.
     REQUIRE(::mkfifo((dir / "fifo.sql").c_str(), 0600) == 0);
     std::filesystem::create_symlink(path, dir / "link.sql");
-    const std::vector<std::pair<const char*, int>> names = {
-        {"none.sql", ENOENT}, {"fifo.sql", EINVAL}, {"link.sql", ELOOP}, {".", EINVAL}};
-    for (const auto& [name, error] : names) {
-        CAPTURE(name);
-        const APMFileBytes bytes((dir / name).string());
-        CHECK(bytes.openError() == error);
+    struct Name {
+        const char* name;
+        int error;
+    };
+    for (const Name& entry : std::vector<Name>{{"none.sql", ENOENT}, {"fifo.sql", EINVAL}, {"link.sql", ELOOP}, {".", EINVAL}}) {
+        CAPTURE(entry.name);
+        const APMFileBytes bytes((dir / entry.name).string());
+        CHECK(bytes.openError() == entry.error);
         CHECK(bytes.size() == 0);
     }
 }
