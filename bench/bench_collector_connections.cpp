@@ -3,8 +3,9 @@
 // that send their heads a byte at a time, every 50 ms each, reconnecting
 // when cut off. Figures are the median and the longest of 200 requests,
 // each on a new connection, and the ratio of the medians to the quiet one;
-// the process's peak memory (the collector's included), its context
-// switches and the load average at the start and the end close the run.
+// the process's peak memory (the collector's included), its
+// context switches and the load average at the start and the end close the
+// run.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/resource.h>

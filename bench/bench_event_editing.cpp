@@ -4,8 +4,8 @@
 // same program runs on duktape and Lua 5.4 behind hosts of the same shape;
 // the figures are medians of seven rounds in which the hosts take turns,
 // with the longest round beside them, and the ratios are measured in the
-// same run. The process's peak memory, its context switches and the load
-// average at the start and the end close the run.
+// same run. The process's peak memory, its context switches and the
+// load average at the start and the end close the run.
 
 #include <chrono>
 #include <cstdio>

@@ -3,8 +3,9 @@
 // and an event edit: read a map's parameters, compare strings, build a new
 // map), and the time of the same programs on duktape and Lua 5.4, as ratios
 // measured in one run. Each figure is the median of five runs, with the
-// longest of the five beside it; the process's peak memory, its context
-// switches and the load average at the start and the end close the run.
+// longest of the five beside it; the process's peak memory, its
+// context switches and the load average at the start and the end close the
+// run.
 //
 //   bench_script [--runtime-only] [--repeat N] [WORKLOAD...]
 //
