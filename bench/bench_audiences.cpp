@@ -2,8 +2,10 @@
 // (calculations, refused inputs, screen views) with 0, 10 and 100 audience
 // definitions: every event is evaluated against the filters stored under its
 // name and every bundle reads and rewrites the audiences' results. Each
-// figure is the best of three runs on a fresh database; the ratios compare
-// the same events within this run.
+// figure is the best of three runs on a fresh database, with the median and
+// the longest of the same three beside it; the ratios compare the same
+// events within this run. The process's peak memory, its context switches
+// and the load average at the start and the end close the run.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +17,7 @@
 #include <unistd.h>
 
 #include "bench/bench_fixture.h"
+#include "bench/bench_report.h"
 #include "measurement/audience/audience.h"
 #include "measurement/audience/audience_fields.h"
 #include "measurement/audience/filter_outcome.h"
@@ -40,6 +43,7 @@ namespace {
 
 constexpr int kEvents = 10000;
 constexpr std::int64_t kFingerprint = 42;
+constexpr int kRuns = 3;
 
 APMPBMeasurementBundle header() {
     APMPBMeasurementBundle bundle;
@@ -165,29 +169,44 @@ Figures runOnce(int audiences) {
     return figures;
 }
 
-Figures best(int audiences) {
-    Figures chosen;
-    for (int run = 0; run < 3; ++run) {
+// The fastest of the runs, whose figures the table prints, and the spread
+// of all their times.
+struct Measured {
+    Figures best;
+    bench::Spread seconds;
+};
+
+Measured best(int audiences) {
+    Measured measured;
+    std::vector<double> seconds;
+    for (int run = 0; run < kRuns; ++run) {
         const Figures figures = runOnce(audiences);
-        if (run == 0 || figures.seconds < chosen.seconds) chosen = figures;
+        seconds.push_back(figures.seconds);
+        if (run == 0 || figures.seconds < measured.best.seconds) measured.best = figures;
     }
-    return chosen;
+    measured.seconds = bench::spreadOf(seconds);
+    return measured;
 }
 
 }  // namespace
 
 int main() {
+    const bench::RunReport report;
     platform::LaunchOptions::install(platform::LaunchOptions::fromVariables(std::getenv));
     APMMonitor::shared().muteConsole();
-    std::printf("bundling %d stored events (5 kuvo_calculate : 2 kuvo_got_error : 3 screen views), best of 3\n",
-                kEvents);
-    std::printf("%-10s %8s %10s %12s %14s %10s\n", "audiences", "bundles", "seconds", "events/s", "results kept",
-                "time / 0");
-    const Figures none = best(0);
+    std::printf("bundling %d stored events (5 kuvo_calculate : 2 kuvo_got_error : 3 screen views), best of %d "
+                "(median and longest of the same %d beside)\n",
+                kEvents, kRuns, kRuns);
+    std::printf("%-10s %8s %10s %12s %14s %10s %10s %10s\n", "audiences", "bundles", "seconds", "events/s",
+                "results kept", "time / 0", "median s", "longest s");
+    const Measured none = best(0);
     for (const int count : {0, 10, 100}) {
-        const Figures figures = count == 0 ? none : best(count);
-        std::printf("%-10d %8d %10.3f %12.0f %14zu %10.2f\n", count, figures.bundles, figures.seconds,
-                    kEvents / figures.seconds, figures.storedResults, figures.seconds / none.seconds);
+        const Measured measured = count == 0 ? none : best(count);
+        const Figures& figures = measured.best;
+        std::printf("%-10d %8d %10.3f %12.0f %14zu %10.2f %10.3f %10.3f\n", count, figures.bundles, figures.seconds,
+                    kEvents / figures.seconds, figures.storedResults, figures.seconds / none.best.seconds,
+                    measured.seconds.median, measured.seconds.longest);
     }
+    report.printEnd("bench_audiences");
     return 0;
 }

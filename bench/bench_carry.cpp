@@ -8,12 +8,13 @@
 // copying the intact file's rows into a new file (INSERT INTO ... SELECT in
 // one transaction, best of 5). Then the same file with its raw events'
 // tree led back into itself (the root's last child made the root), dumped
-// and carried once. Beside them the CPU time of the carries, the load
-// average when the benchmark began and the context switches per carry.
+// and carried three times. Beside them the median and the longest of each
+// time, the CPU time of the carries, the context switches per carry, and
+// the process's peak memory, its context switches and the load average at
+// the start and the end of the run.
 //
 //   bench_carry [EVENTS [PAGES]]   (default 30000 30)
 #include <sqlite3.h>
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <chrono>
@@ -28,6 +29,7 @@
 #include <vector>
 
 #include "bench/bench_fixture.h"
+#include "bench/bench_report.h"
 #include "measurement/foundation/monitor.h"
 #include "measurement/foundation/scheduler.h"
 #include "measurement/store/database.h"
@@ -48,6 +50,7 @@ constexpr std::uint32_t kSeed = 52;
 constexpr std::size_t kDamagedBytes = 600;
 constexpr std::size_t kDamageOffset = 8;
 constexpr int kReferenceRuns = 5;
+constexpr int kLoopingRuns = 3;
 constexpr std::int64_t kFingerprint = 1;
 
 double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
@@ -57,25 +60,9 @@ double secondsSince(Clock::time_point start) { return std::chrono::duration<doub
     std::exit(1);
 }
 
-double cpuSeconds() {
-    rusage usage{};
-    ::getrusage(RUSAGE_SELF, &usage);
-    auto seconds = [](const timeval& time) { return static_cast<double>(time.tv_sec) + time.tv_usec / 1e6; };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
+double cpuSeconds() { return bench::ProcessUsage::now().cpuSeconds; }
 
-long contextSwitches() {
-    rusage usage{};
-    ::getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_nvcsw + usage.ru_nivcsw;
-}
-
-std::string loadAverage() {
-    std::ifstream in("/proc/loadavg");
-    std::string one, five, fifteen;
-    in >> one >> five >> fifteen;
-    return one + " " + five + " " + fifteen;
-}
+long contextSwitches() { return bench::ProcessUsage::now().switches; }
 
 // A connection of the benchmark's own.
 class Connection {
@@ -166,10 +153,10 @@ std::vector<std::pair<std::string, std::string>> tablesOf(const fs::path& path) 
 }
 
 // Raw SQLite copying every row of the intact file into a new one with the
-// same tables, in one transaction.
-double referenceCopy(const fs::path& intact, const fs::path& target) {
+// same tables, in one transaction: the seconds of each run.
+bench::Spread referenceCopy(const fs::path& intact, const fs::path& target) {
     const auto tables = tablesOf(intact);
-    double best = 0;
+    std::vector<double> runs;
     for (int run = 0; run < kReferenceRuns; ++run) {
         fs::remove(target);
         const auto start = Clock::now();
@@ -183,10 +170,9 @@ double referenceCopy(const fs::path& intact, const fs::path& target) {
             }
             copy.run("COMMIT");
         }
-        const double seconds = secondsSince(start);
-        if (run == 0 || seconds < best) best = seconds;
+        runs.push_back(secondsSince(start));
     }
-    return best;
+    return bench::spreadOf(runs);
 }
 
 void damage(const fs::path& path, std::size_t offset, std::uint32_t seed) {
@@ -245,10 +231,7 @@ Trial damageAndCarry(const fs::path& intact, const fs::path& path, std::int64_t 
     return trial;
 }
 
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[values.size() / 2];
-}
+using bench::median;
 
 // The root of the raw events' tree made its own last child: every
 // in-order read of the table goes round it.
@@ -272,7 +255,8 @@ int main(int argc, char** argv) {
     APMMonitor::shared().muteConsole();
     const int events = argc > 1 ? std::max(1, std::atoi(argv[1])) : kDefaultEvents;
     const int pages = argc > 2 ? std::max(1, std::atoi(argv[2])) : kDefaultPages;
-    const std::string load = loadAverage();
+    const bench::RunReport report;
+    const std::string load = report.loadAtStart().text();
     bench::ScratchFolder folder("carry");
     const fs::path intact = folder / "intact.sql";
     makeDatabase(intact, events);
@@ -290,7 +274,8 @@ int main(int argc, char** argv) {
     std::shuffle(leaves.begin(), leaves.end(), random);
     leaves.resize(std::min<std::size_t>(leaves.size(), static_cast<std::size_t>(pages)));
 
-    const double reference = referenceCopy(intact, folder / "reference.sql");
+    const bench::Spread copies = referenceCopy(intact, folder / "reference.sql");
+    const double reference = copies.shortest;
     std::printf("carrying a damaged file of %d stored events (%lld bytes), %zu leaf pages of raw_events damaged one at "
                 "a time\n",
                 events, static_cast<long long>(fs::file_size(intact)), leaves.size());
@@ -323,17 +308,26 @@ int main(int argc, char** argv) {
                 std::accumulate(carryCPUs.begin(), carryCPUs.end(), 0.0));
     std::printf("dump's read of the damaged file: longest %.3f s, median %.3f s\n",
                 *std::max_element(dumps.begin(), dumps.end()), median(dumps));
-    const Trial looping =
-        damageAndCarry(intact, folder / "damaged.sql", root, lastRowID, rootLedBackToItself(root, pageSize));
+    Trial looping;
+    std::vector<double> loopingDumps, loopingCarries, loopingCPUs;
+    for (int run = 0; run < kLoopingRuns; ++run) {
+        looping = damageAndCarry(intact, folder / "damaged.sql", root, lastRowID, rootLedBackToItself(root, pageSize));
+        loopingDumps.push_back(looping.dumpSeconds);
+        loopingCarries.push_back(looping.carrySeconds);
+        loopingCPUs.push_back(looping.carryCPU);
+    }
     std::printf("the raw events' root led back to itself: %lld of %lld rows read; dump's read %.3f s, carry %.3f s "
-                "(CPU %.3f s)\n",
-                static_cast<long long>(looping.dumped), static_cast<long long>(lastRowID), looping.dumpSeconds,
-                looping.carrySeconds, looping.carryCPU);
-    std::printf("raw SQLite copying the intact file's rows into a new file: %.3f s (best of %d)\n", reference,
-                kReferenceRuns);
+                "(CPU %.3f s) (medians of %d; longest dump's read %.3f s, carry %.3f s)\n",
+                static_cast<long long>(looping.dumped), static_cast<long long>(lastRowID), median(loopingDumps),
+                median(loopingCarries), median(loopingCPUs), kLoopingRuns, bench::longest(loopingDumps),
+                bench::longest(loopingCarries));
+    std::printf("raw SQLite copying the intact file's rows into a new file: %.3f s (best of %d; median %.3f s, "
+                "longest %.3f s)\n",
+                reference, kReferenceRuns, copies.median, copies.longest);
     std::printf("median carry / raw copy: %.1f; median dump read / raw copy: %.1f\n", median(carries) / reference,
                 median(dumps) / reference);
     std::printf("load average at start: %s; context switches per carry: %.0f\n", load.c_str(),
                 static_cast<double>(switches) / static_cast<double>(leaves.size()));
+    report.printEnd("bench_carry");
     return 0;
 }

@@ -1,15 +1,17 @@
 // The local collector's answer time to a request while other clients hold
 // connections open: none, 2,000 that send nothing, and 2,000 idle plus 300
 // that send their heads a byte at a time, every 50 ms each, reconnecting
-// when cut off. Figures are the median and the slowest of 200 requests,
-// each on a new connection, and the ratio of the medians to the quiet one.
+// when cut off. Figures are the median and the longest of 200 requests,
+// each on a new connection, and the ratio of the medians to the quiet one;
+// the process's peak memory (the collector's included), its
+// context switches and the load average at the start and the end close the
+// run.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -18,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_report.h"
 #include "tools/collector/collector_service.h"
 
 namespace {
@@ -59,7 +62,7 @@ double oneRequest(int port) {
 
 struct Figures {
     double median = 0;
-    double slowest = 0;
+    double longest = 0;
     int unanswered = 0;
 };
 
@@ -74,10 +77,8 @@ Figures measure(int port) {
             times.push_back(seconds);
         }
     }
-    if (times.empty()) return figures;
-    std::sort(times.begin(), times.end());
-    figures.median = times[times.size() / 2];
-    figures.slowest = times.back();
+    figures.median = bench::median(times);
+    figures.longest = bench::longest(times);
     return figures;
 }
 
@@ -126,14 +127,15 @@ private:
 };
 
 void print(const char* label, const Figures& figures, double quiet) {
-    std::printf("%-44s median %7.2f ms  slowest %8.2f ms  unanswered %d  median/quiet %.1f\n", label,
-                figures.median * 1000, figures.slowest * 1000, figures.unanswered,
+    std::printf("%-44s median %7.2f ms  longest %8.2f ms  unanswered %d  median/quiet %.1f\n", label,
+                figures.median * 1000, figures.longest * 1000, figures.unanswered,
                 quiet > 0 ? figures.median / quiet : 0.0);
 }
 
 }  // namespace
 
 int main() {
+    const bench::RunReport report;
     rlimit limit{};
     ::getrlimit(RLIMIT_NOFILE, &limit);
     limit.rlim_cur = limit.rlim_max;
@@ -163,5 +165,6 @@ int main() {
     }
     for (int fd : idle) ::close(fd);
     service.stop();
+    report.printEnd("bench_collector_connections");
     return 0;
 }

@@ -12,7 +12,9 @@
 // background task ends only then. Beside each rate: the context switches
 // (voluntary + involuntary) and the CPU microseconds (user + system) of the
 // whole process per stored event, engine and raw loop alike, the median of
-// the runs; and the load average when the benchmark began.
+// the runs; the median rate of the runs and the longest run beside the best;
+// and the process's peak memory, its context switches and the load average
+// at the start and the end of the benchmark.
 #include <sqlite3.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -26,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_report.h"
 #include "measurement/core/arurerudo.h"
 #include "measurement/core/facade.h"
 #include "measurement/core/measurement.h"
@@ -45,6 +48,8 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+constexpr int kStartRuns = 5;
 
 // Runs of each figure: enough for short runs to see a quiet moment of the
 // machine; the best is kept, as the one least disturbed by the rest of it.
@@ -83,8 +88,7 @@ PerItem median(std::vector<PerItem> runs) {
     auto middle = [&](double PerItem::*field) {
         std::vector<double> values;
         for (const auto& run : runs) values.push_back(run.*field);
-        std::sort(values.begin(), values.end());
-        return values.empty() ? 0 : values[values.size() / 2];
+        return bench::median(values);
     };
     return {middle(&PerItem::switches), middle(&PerItem::involuntary), middle(&PerItem::cpuMicroseconds)};
 }
@@ -267,18 +271,25 @@ void fillDatabase(const Folder& folder, int events) {
     sqlite3_close(db);
 }
 
-// The median time from configuring the application until its engine has
-// started over the folder's data.
-double startSeconds(const Folder& folder) {
+// The times from configuring the application until its engine has started
+// over the folder's data.
+bench::Spread startSeconds(const Folder& folder) {
     std::vector<double> times;
-    for (int i = 0; i < 5; ++i) {
+    for (int i = 0; i < kStartRuns; ++i) {
         const auto start = Clock::now();
         startEngine(folder);
         times.push_back(secondsSince(start));
         resetEngine();
     }
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
+    return bench::spreadOf(times);
+}
+
+// The median of the runs' rates and the longest run's milliseconds.
+std::string rateSpread(const std::vector<double>& perSecond, int items) {
+    char text[96];
+    std::snprintf(text, sizeof text, "median %7.0f/s, longest run %8.1f ms", bench::median(perSecond),
+                  1000.0 * items / std::max(bench::shortest(perSecond), 1e-9));
+    return text;
 }
 
 }  // namespace
@@ -290,14 +301,14 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) sizes.push_back(std::atoi(argv[i]));
     if (sizes.empty()) sizes = {2000, 10000, 100000};
 
-    double load[3] = {-1, -1, -1};
-    ::getloadavg(load, 3);
+    const bench::RunReport report;
+    const bench::LoadAverage load = report.loadAtStart();
     std::printf("bench_core_events: logEventWithName until durably stored, upload schedule on;\n"
                 "raw = SQLite one-row transactions of the same size, WAL, synchronous=NORMAL, same disk;\n"
                 "each rate the best of several runs (25 at 2,000 events, 3 at 100,000); per stored event the\n"
                 "median of those runs: context switches of the whole process (voluntary+involuntary, of which\n"
                 "involuntary) and its CPU microseconds (user+system); load average at the start %.2f %.2f %.2f\n",
-                load[0], load[1], load[2]);
+                load.one, load.five, load.fifteen);
     engineRun(1, 500);  // the process's first engine loads what every later one finds loaded
     for (const int parameterCount : {1, 10}) {
         double firstRate = 0;
@@ -305,14 +316,17 @@ int main(int argc, char** argv) {
             EngineFigures engine;
             RawFigures raw;
             std::vector<PerItem> engineRuns, rawRuns;
+            std::vector<double> storedRates, rawRates;
             for (int run = 0; run < runsFor(events); ++run) {
                 const auto figures = engineRun(parameterCount, events);
+                storedRates.push_back(figures.storedPerSecond);
                 engine.stored = engine.stored || figures.stored;
                 engine.storedPerSecond = std::max(engine.storedPerSecond, figures.storedPerSecond);
                 engine.acceptedPerSecond = std::max(engine.acceptedPerSecond, figures.acceptedPerSecond);
                 engine.kilobytesPer10000 = std::max(engine.kilobytesPer10000, figures.kilobytesPer10000);
                 engineRuns.push_back(figures.perEvent);
                 const auto rawRun = rawSqliteRun(parameterCount, events);
+                rawRates.push_back(rawRun.rowsPerSecond);
                 raw.rowsPerSecond = std::max(raw.rowsPerSecond, rawRun.rowsPerSecond);
                 rawRuns.push_back(rawRun.perRow);
             }
@@ -330,6 +344,8 @@ int main(int argc, char** argv) {
                         engine.perEvent.switches, engine.perEvent.involuntary, engine.perEvent.cpuMicroseconds,
                         raw.perRow.switches, raw.perRow.involuntary, raw.perRow.cpuMicroseconds,
                         engine.perEvent.cpuMicroseconds / std::max(raw.perRow.cpuMicroseconds, 1e-9));
+            std::printf("    over the %zu runs: stored %s; raw %s\n", storedRates.size(),
+                        rateSpread(storedRates, events).c_str(), rateSpread(rawRates, events).c_str());
         }
     }
 
@@ -337,9 +353,16 @@ int main(int argc, char** argv) {
     Folder full("open-full");
     fillDatabase(empty, 0);
     fillDatabase(full, 400000);
-    const double emptySeconds = startSeconds(empty);
-    const double fullSeconds = startSeconds(full);
+    const bench::Spread emptyStarts = startSeconds(empty);
+    const bench::Spread fullStarts = startSeconds(full);
+    const double emptySeconds = emptyStarts.median;
+    const double fullSeconds = fullStarts.median;
     std::printf("engine start: empty database %.1f ms, 400,000 stored events %.1f ms, ratio %.2f\n",
                 emptySeconds * 1000, fullSeconds * 1000, fullSeconds / emptySeconds);
+    std::printf("engine start, medians of %d with the longest: empty database %.1f ms (longest %.1f), 400,000 stored "
+                "events %.1f ms (longest %.1f)\n",
+                kStartRuns, emptySeconds * 1000, emptyStarts.longest * 1000, fullSeconds * 1000,
+                fullStarts.longest * 1000);
+    report.printEnd("bench_core_events");
     return 0;
 }

@@ -5,11 +5,11 @@
 // its schema's digest alone, and beside them,
 // measured in the same run, a bare SQLite open and SQLite's quick check of
 // the whole file. Medians of many opens, each beside the longest; the load
-// average and the context switches of the run beside them.
+// average and the context switches of the run beside them, and the
+// process's peak memory with the load average at the start and the end.
 //
 //   bench_database_open [OPENS]   opens of each kind (default 50)
 #include <sqlite3.h>
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <chrono>
@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "bench/bench_fixture.h"
-#include "bench/bench_process.h"
+#include "bench/bench_report.h"
 #include "measurement/foundation/monitor.h"
 #include "measurement/foundation/scheduler.h"
 #include "measurement/store/database.h"
@@ -50,7 +50,7 @@ Seconds timed(int runs, const std::function<void()>& action) {
         action();
         seconds.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     }
-    return {bench::median(seconds), *std::max_element(seconds.begin(), seconds.end())};
+    return {bench::median(seconds), bench::longest(seconds)};
 }
 
 void print(const char* what, const Seconds& seconds, const std::string& beside) {
@@ -104,22 +104,10 @@ void wholeQuickCheck(const std::string& path) {
     sqlite3_close(db);
 }
 
-std::string loadAverage() {
-    std::ifstream in("/proc/loadavg");
-    std::string one, five, fifteen;
-    in >> one >> five >> fifteen;
-    return one + " " + five + " " + fifteen;
-}
-
-long contextSwitches() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_nvcsw + usage.ru_nivcsw;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
+    const bench::RunReport report;
     const int opens = argc > 1 ? std::max(1, std::atoi(argv[1])) : 50;
     platform::LaunchOptions::install(platform::LaunchOptions::fromVariables(std::getenv));
     APMMonitor::shared().muteConsole();
@@ -128,7 +116,7 @@ int main(int argc, char** argv) {
     fill(path);
     std::printf("opening a measurement database of %d events (%lld KiB), median and longest of %d opens each\n", kEvents,
                 static_cast<long long>(std::ifstream(path, std::ios::ate | std::ios::binary).tellg() / 1024), opens);
-    const long switchesBefore = contextSwitches();
+    const long switchesBefore = report.switches();
     const auto bare = timed(opens, [&] { bareOpen(path); });
     const auto store = timed(opens, [&] { APMSqliteStore::makeWithDatabasePath(path, nullptr); });
     auto open = APMSqliteStore::makeWithDatabasePath(path, nullptr);
@@ -148,6 +136,8 @@ int main(int argc, char** argv) {
     print("  of which the schema's digest read", digest,
           ratio(digest.median, bare.median, "bare") + share(digest.median, database.median));
     print("quick check of the whole file (reference)", whole, ratio(whole.median, store.median, "the store open"));
-    std::printf("load average %s, context switches %ld\n", loadAverage().c_str(), contextSwitches() - switchesBefore);
+    std::printf("load average %s, context switches %ld\n", bench::LoadAverage::now().text().c_str(),
+                report.switches() - switchesBefore);
+    report.printEnd("bench_database_open");
     return 0;
 }

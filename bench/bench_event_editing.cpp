@@ -3,9 +3,10 @@
 // one, adds two, and creates a second event for one event name in ten. The
 // same program runs on duktape and Lua 5.4 behind hosts of the same shape;
 // the figures are medians of seven rounds in which the hosts take turns,
-// and the ratios are measured in the same run.
+// with the longest round beside them, and the ratios are measured in the
+// same run. The process's peak memory, its context switches and the
+// load average at the start and the end close the run.
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "bench_event_editing_peers.h"
+#include "bench_report.h"
 #include "measurement/script/editing/editing_factory.h"
 #include "measurement/script/program_decoder.h"
 #include "measurement/script/text/program_text.h"
@@ -83,16 +85,29 @@ std::optional<double> editWithRuntime(const std::vector<APMPEvent>& events, benc
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-// The median of a list of figures; nothing when one is missing.
-std::optional<double> medianOf(std::vector<std::optional<double>> figures) {
+// The figures of a list when every one is there; nothing otherwise.
+std::optional<std::vector<double>> allOf(const std::vector<std::optional<double>>& figures) {
     std::vector<double> known;
     for (const auto& figure : figures) {
         if (!figure) return std::nullopt;
         known.push_back(*figure);
     }
     if (known.empty()) return std::nullopt;
-    std::sort(known.begin(), known.end());
-    return known[known.size() / 2];
+    return known;
+}
+
+// The median of a list of figures; nothing when one is missing.
+std::optional<double> medianOf(const std::vector<std::optional<double>>& figures) {
+    const auto known = allOf(figures);
+    if (!known) return std::nullopt;
+    return bench::median(*known);
+}
+
+// The longest of a list of figures; nothing when one is missing.
+std::optional<double> longestOf(const std::vector<std::optional<double>>& figures) {
+    const auto known = allOf(figures);
+    if (!known) return std::nullopt;
+    return bench::longest(*known);
 }
 
 std::optional<double> quotient(std::optional<double> ours, std::optional<double> theirs) {
@@ -140,6 +155,7 @@ std::string ratio(std::optional<double> value) {
 }  // namespace
 
 int main() {
+    const bench::RunReport report;
     platform::LaunchOptions::install(platform::LaunchOptions::fromVariables(std::getenv));
     const auto events = workload();
     bench::EditingTally ours;
@@ -159,10 +175,17 @@ int main() {
     std::printf("%-12s %12s %12s %12s %16s %12s\n", "per event", perEvent(runtime).c_str(),
                 perEvent(duktapeTime).c_str(), perEvent(luaTime).c_str(), ratio(medianOf(rounds.overDuktape)).c_str(),
                 ratio(medianOf(rounds.overLua)).c_str());
+    std::printf("%-12s %12s %12s %12s %16s %12s\n", "longest", perEvent(longestOf(rounds.runtime)).c_str(),
+                perEvent(longestOf(rounds.duktape)).c_str(), perEvent(longestOf(rounds.lua)).c_str(),
+                ratio(longestOf(rounds.overDuktape)).c_str(), ratio(longestOf(rounds.overLua)).c_str());
     std::printf("(ratios are time of the runtime over time of the other interpreter: above 1 is slower)\n");
     if ((duktapeTime && !(duktape == ours)) || (luaTime && !(lua == ours))) {
         std::fprintf(stderr, "the hosts disagree on what came out\n");
         return 1;
     }
+    std::printf("(per event: medians of %d rounds, and the longest round; the longest ratio is the largest of the "
+                "rounds')\n",
+                kRounds);
+    report.printEnd("bench_event_editing");
     return 0;
 }

@@ -38,6 +38,7 @@ using Command = std::vector<std::string>;
 
 using bench::runProcess;
 using Run = bench::ProcessRun;
+using bench::longest;
 using bench::median;
 
 bool onPath(const std::string& program) {
@@ -72,21 +73,17 @@ struct Figures {
     }
 };
 
-double longest(const std::vector<double>& values) { return *std::max_element(values.begin(), values.end()); }
-
 void print(const char* name, const Figures& figures) {
     std::printf("%-34s wall %6.1f ms (min %6.1f, longest %6.1f), cpu %6.1f ms (longest %6.1f), peak %5.1f MB, "
                 "context switches %4.0f (most %4.0f)%s\n",
-                name, median(figures.wall) * 1000, *std::min_element(figures.wall.begin(), figures.wall.end()) * 1000,
+                name, median(figures.wall) * 1000, bench::shortest(figures.wall) * 1000,
                 longest(figures.wall) * 1000, median(figures.cpu) * 1000, longest(figures.cpu) * 1000,
                 figures.peakMegabytes, median(figures.switches), longest(figures.switches),
                 figures.failures ? " (SOME RUNS FAILED)" : "");
 }
 
 void printLoad(const char* when) {
-    double load[3] = {-1, -1, -1};
-    ::getloadavg(load, 3);
-    std::printf("load average %s %.2f %.2f %.2f\n", when, load[0], load[1], load[2]);
+    std::printf("load average %s %s\n", when, bench::LoadAverage::now().text().c_str());
 }
 
 }  // namespace

@@ -3,8 +3,11 @@
 // holds 2, 1,000, 10,000 and 50,000 entries, each step a process of its own.
 // Per size: the wall time of each step (medians), what the calculation adds
 // to a launch, the peak memory, the context switches, and each figure as a
-// ratio to the same figure at 2 entries in this run. The sizes take turns in
-// every round, so that a change of load falls on all of them alike.
+// ratio to the same figure at 2 entries in this run; beside them the longest
+// wall time and the largest peak of each step. The sizes take turns in
+// every round, so that a change of load falls on all of them alike. The load
+// average at the start and the end, and this process's own peak memory and
+// context switches, close the run.
 //
 // The histories are written by this program run again as a child of its
 // own, so that the memory they take is not counted in the peaks: a child
@@ -107,6 +110,7 @@ int main(int argc, char** argv) {
     if (argc == 5 && std::string(argv[1]) == "--write-history") {
         return prepare(argv[2], argv[3], static_cast<std::size_t>(std::atoll(argv[4]))) ? 0 : 1;
     }
+    const bench::RunReport report;
     const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
     std::vector<std::size_t> sizes;
     for (int i = 2; i < argc; ++i) sizes.push_back(static_cast<std::size_t>(std::atoll(argv[i])));
@@ -153,11 +157,9 @@ int main(int argc, char** argv) {
         }
     }
 
-    double load[3] = {-1, -1, -1};
-    ::getloadavg(load, 3);
     std::printf("bench_history: velmora app on a history of each size, %d rounds, medians; load average at the start "
-                "%.2f %.2f %.2f\n",
-                rounds, load[0], load[1], load[2]);
+                "%s\n",
+                rounds, bench::LoadAverage::now().text().c_str());
     for (int round = 0; round < rounds; ++round) {
         for (const auto size : sizes) {
             const auto folder = scratch / ("history-" + std::to_string(size));
@@ -181,8 +183,8 @@ int main(int argc, char** argv) {
     // of starting a process: no ratio is drawn from less than a millisecond.
     const double referenceAdds = median(reference.adds);
     const double referencePeak = median(reference.peak[calculation]);
-    std::printf("%8s %9s | %-22s %9s %6s %8s %9s | %-12s %9s %6s\n", "entries", "file KB", "step", "wall ms", "ratio",
-                "peak MB", "switches", "calc adds", "ms", "ratio");
+    std::printf("%8s %9s | %-22s %9s %6s %8s %9s | %-12s %9s %6s | %10s %8s\n", "entries", "file KB", "step", "wall ms",
+                "ratio", "peak MB", "switches", "calc adds", "ms", "ratio", "longest ms", "peak max");
     for (const auto& [size, f] : figures) {
         for (int step = 0; step < stepCount; ++step) {
             const double wall = median(f.wall[step]);
@@ -196,14 +198,17 @@ int main(int argc, char** argv) {
                 } else {
                     std::printf(" %6s", "-");
                 }
+            } else {
+                std::printf(" %-12s %9s %6s", "", "", "");
             }
+            std::printf(" | %10.1f %8.1f", bench::longest(f.wall[step]) * 1000, bench::longest(f.peak[step]));
             std::printf("%s\n", f.failures ? " (SOME RUNS FAILED)" : "");
         }
         std::printf("%8s %9s   peak memory %.2fx of %zu entries\n", "", "", median(f.peak[calculation]) / referencePeak,
                     figures.begin()->first);
     }
-    ::getloadavg(load, 3);
-    std::printf("load average at the end %.2f %.2f %.2f\n", load[0], load[1], load[2]);
+    std::printf("load average at the end %s\n", bench::LoadAverage::now().text().c_str());
     fs::remove_all(scratch);
+    report.printEnd("bench_history itself");
     return 0;
 }

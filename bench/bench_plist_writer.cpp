@@ -1,7 +1,9 @@
 // The binary property-list writer on a history as the calculator page keeps
-// it: the time to write 1,000, 10,000 and 50,000 entries (median of the
-// rounds), the file's size, and the size of the same document written again
-// by Python's plistlib, when /usr/bin/python3 is there.
+// it: the time to write 1,000, 10,000 and 50,000 entries (median and longest
+// of the rounds), the file's size, and the size of the same document written
+// again by Python's plistlib, when /usr/bin/python3 is there; the process's
+// peak memory, its context switches and the load average at the start and
+// the end close the run.
 //
 //   bench_plist_writer [ROUNDS] [SIZE...]   rounds per size (default 15)
 #include <unistd.h>
@@ -15,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "bench_process.h"
+#include "bench_report.h"
 #include "platform/foundation/plist_codec.h"
 #include "platform/foundation/value.h"
 #include "testsupport/sample_history.h"
@@ -53,11 +55,11 @@ int main(int argc, char** argv) {
     std::vector<std::size_t> sizes;
     for (int i = 2; i < argc; ++i) sizes.push_back(static_cast<std::size_t>(std::atoll(argv[i])));
     if (sizes.empty()) sizes = {1000, 10000, 50000};
-    double load[3] = {-1, -1, -1};
-    ::getloadavg(load, 3);
-    std::printf("bench_plist_writer: %d rounds, medians; load average at the start %.2f %.2f %.2f\n", rounds, load[0],
-                load[1], load[2]);
-    std::printf("%8s %10s %12s %12s %8s\n", "entries", "write ms", "ours bytes", "plistlib", "ratio");
+    const bench::RunReport report;
+    std::printf("bench_plist_writer: %d rounds, medians; load average at the start %s\n", rounds,
+                report.loadAtStart().text().c_str());
+    std::printf("%8s %10s %12s %12s %8s %11s\n", "entries", "write ms", "ours bytes", "plistlib", "ratio",
+                "longest ms");
     for (const auto size : sizes) {
         const Value document = history(size);
         std::vector<double> times;
@@ -70,12 +72,13 @@ int main(int argc, char** argv) {
         const std::uintmax_t theirs = plistlibSize(bytes);
         std::printf("%8zu %10.2f %12zu %12ju", size, bench::median(times) * 1000, bytes.size(), theirs);
         if (theirs > 0) {
-            std::printf(" %8.3f\n", static_cast<double>(bytes.size()) / static_cast<double>(theirs));
+            std::printf(" %8.3f", static_cast<double>(bytes.size()) / static_cast<double>(theirs));
         } else {
-            std::printf(" %8s\n", "-");
+            std::printf(" %8s", "-");
         }
+        std::printf(" %11.2f\n", bench::longest(times) * 1000);
     }
-    ::getloadavg(load, 3);
-    std::printf("load average at the end %.2f %.2f %.2f\n", load[0], load[1], load[2]);
+    std::printf("load average at the end %s\n", bench::LoadAverage::now().text().c_str());
+    report.printEnd("bench_plist_writer");
     return 0;
 }

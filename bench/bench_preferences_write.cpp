@@ -3,12 +3,12 @@
 // the engine's consent suite and for the application's suite with a history
 // of 1,000 and 10,000 calculations. Per suite: the median and the longest
 // write, and the median as a ratio to the bare atomic rewrite of the same
-// bytes (a temporary file synced and renamed) measured in the same run; the
-// load average at the start and the context switches of the whole run
+// bytes (a temporary file synced and renamed) measured in the same run,
+// with the rewrite's longest; the load average at the start and the end,
+// the context switches of the whole run and the process's peak memory
 // beside them.
 //
 //   bench_preferences_write [WRITES]   writes per suite (default 101)
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_report.h"
 #include "platform/foundation/atomic_file.h"
 #include "platform/foundation/plist_codec.h"
 #include "platform/foundation/user_defaults.h"
@@ -31,10 +32,7 @@ namespace fs = std::filesystem;
 using platform::UserDefaults;
 using platform::Value;
 
-struct Figures {
-    double median = 0;
-    double longest = 0;
-};
+using Figures = bench::Spread;
 
 // The milliseconds of each call of `step`.
 Figures timed(int count, const std::function<void(int)>& step) {
@@ -44,8 +42,7 @@ Figures timed(int count, const std::function<void(int)>& step) {
         step(i);
         times.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
     }
-    std::sort(times.begin(), times.end());
-    return {times[times.size() / 2], times.back()};
+    return bench::spreadOf(times);
 }
 
 // One suite: `change` makes the command's change of write i through the
@@ -57,8 +54,9 @@ void measure(const char* name, int writes, const std::string& suite, const std::
     const fs::path file = defaults.filePath();
     const std::string bytes = platform::writePropertyListBinary(Value(defaults.dictionaryRepresentation()));
     const Figures bare = timed(writes, [&](int) { platform::rewriteFileAtomically(file, bytes); });
-    std::printf("%-24s %8zu bytes  write median %7.3f ms  longest %7.3f ms  bare rewrite median %7.3f ms  ratio %5.2f\n",
-                name, bytes.size(), write.median, write.longest, bare.median, write.median / bare.median);
+    std::printf("%-24s %8zu bytes  write median %7.3f ms  longest %7.3f ms  bare rewrite median %7.3f ms  ratio %5.2f"
+                "  bare rewrite longest %7.3f ms\n",
+                name, bytes.size(), write.median, write.longest, bare.median, write.median / bare.median, bare.longest);
 }
 
 Value consent(int i) {
@@ -83,20 +81,19 @@ int main(int argc, char** argv) {
     const fs::path folder = fs::temp_directory_path() / ("bench_preferences_write-" + std::to_string(::getpid()));
     fs::create_directories(folder);
     platform::ScopedDataDirectory scope(folder);
-    double load[3] = {0, 0, 0};
-    ::getloadavg(load, 3);
-    rusage before{};
-    ::getrusage(RUSAGE_SELF, &before);
-    std::printf("bench_preferences_write: %d writes a suite; load average at the start %.2f %.2f %.2f\n", writes,
-                load[0], load[1], load[2]);
+    const bench::RunReport report;
+    const auto before = bench::ProcessUsage::now();
+    std::printf("bench_preferences_write: %d writes a suite; load average at the start %s\n", writes,
+                report.loadAtStart().text().c_str());
     measure("consent suite", writes, "APMAnalyticsSuiteName",
             [](UserDefaults& defaults, int i) { defaults.setObject(consent(i), "consent_settings"); });
     measure("history of 1,000", writes, "com.example.history-1000", calculations(1000));
     measure("history of 10,000", writes, "com.example.history-10000", calculations(10000));
-    rusage after{};
-    ::getrusage(RUSAGE_SELF, &after);
-    std::printf("context switches: %ld voluntary, %ld involuntary\n", after.ru_nvcsw - before.ru_nvcsw,
-                after.ru_nivcsw - before.ru_nivcsw);
+    const auto after = bench::ProcessUsage::now();
+    std::printf("context switches: %ld voluntary, %ld involuntary\n",
+                (after.switches - after.involuntary) - (before.switches - before.involuntary),
+                after.involuntary - before.involuntary);
     fs::remove_all(folder);
+    report.printEnd("bench_preferences_write");
     return 0;
 }

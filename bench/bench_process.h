@@ -8,10 +8,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <string>
 #include <vector>
+
+#include "bench_report.h"
 
 namespace bench {
 
@@ -51,14 +52,6 @@ inline ProcessRun runProcess(const std::vector<std::string>& command) {
     run.switches = usage.ru_nvcsw + usage.ru_nivcsw;
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return run;
-}
-
-// The middle of the figures of several runs (the upper one of an even
-// count); 0 for none.
-inline double median(std::vector<double> values) {
-    if (values.empty()) return 0;
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 }  // namespace bench

@@ -6,7 +6,10 @@
 // the check without any ink measure (the check less the kept measures), which
 // is what it cost before the ink measure was added, and the check that set
 // every text afresh (that plus the fresh measures). The measures take turns in
-// every round, so that a change of load falls on all alike; medians.
+// every round, so that a change of load falls on all alike; medians, and the
+// longest of the three measures beside them. The process's peak memory, its
+// context switches and the load average at the start and the end close the
+// run.
 //
 //   bench_screen_check [ROUNDS]   rounds of every measure (default 200)
 #include <time.h>
@@ -21,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_report.h"
 #include "platform/foundation/launch_options.h"
 #include "platform/gfx/graphics_context.h"
 #include "platform/render/text_painter.h"
@@ -40,10 +44,8 @@ double cpuSeconds() {
     return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
 }
 
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
+using bench::longest;
+using bench::median;
 
 // The texts every shown view draws itself, as the check records them.
 std::vector<platform::gfx::DrawOp> textsOf(View& view) {
@@ -85,12 +87,11 @@ int main(int argc, char** argv) {
     const auto folder = std::filesystem::temp_directory_path() / ("velmora-bench-check-" + std::to_string(::getpid()));
     std::filesystem::remove_all(folder);
 
-    double load[3] = {0, 0, 0};
-    if (getloadavg(load, 3) < 0) load[0] = -1;
+    const bench::RunReport report;
     std::printf("screen check, CPU ms per check (medians of %d rounds; load average %.2f at the start)\n", rounds,
-                load[0]);
-    std::printf("%-28s %6s %8s %8s %8s %9s %9s %8s %8s\n", "page", "texts", "check", "ink kept", "ink new",
-                "no ink", "afresh", "ratio", "afresh/");
+                report.loadAtStart().one);
+    std::printf("%-28s %6s %8s %8s %8s %9s %9s %8s %8s %10s %10s %10s\n", "page", "texts", "check", "ink kept",
+                "ink new", "no ink", "afresh", "ratio", "afresh/", "check max", "kept max", "new max");
     {
         velmora::runner::SessionOptions session;
         session.dataDirectory = folder / "data";
@@ -128,14 +129,17 @@ int main(int argc, char** argv) {
             const double check = median(figures.check) * 1e3, kept = median(figures.inkKept) * 1e3,
                          afresh = median(figures.inkAfresh) * 1e3;
             const double without = check - kept, setAfresh = without + afresh;
-            std::printf("%-28s %6zu %8.3f %8.3f %8.3f %9.3f %9.3f %8.3f %8.3f\n", page.name.c_str(), texts.size(), check,
-                        kept, afresh, without, setAfresh, check / without, setAfresh / without);
+            std::printf("%-28s %6zu %8.3f %8.3f %8.3f %9.3f %9.3f %8.3f %8.3f %10.3f %10.3f %10.3f\n", page.name.c_str(),
+                        texts.size(), check, kept, afresh, without, setAfresh, check / without, setAfresh / without,
+                        longest(figures.check) * 1e3, longest(figures.inkKept) * 1e3, longest(figures.inkAfresh) * 1e3);
         }
         runner.execute("quit");
     }
     std::filesystem::remove_all(folder);
     std::printf("check: as it runs; ink kept / ink new: the ink measures of the page's texts, kept and set afresh;\n"
                 "no ink: the check less the kept measures; afresh: no ink plus the fresh measures; ratio: check / no\n"
-                "ink (1.00: the ink measure costs nothing within noise); afresh/: afresh / no ink\n");
+                "ink (1.00: the ink measure costs nothing within noise); afresh/: afresh / no ink;\n"
+                "check max, kept max, new max: the longest round of the check and of the two ink measures\n");
+    report.printEnd("bench_screen_check");
     return 0;
 }

@@ -2,7 +2,10 @@
 // program (a dispatch loop, string methods, array methods, function calls,
 // and an event edit: read a map's parameters, compare strings, build a new
 // map), and the time of the same programs on duktape and Lua 5.4, as ratios
-// measured in one run. Each figure is the median of five runs.
+// measured in one run. Each figure is the median of five runs, with the
+// longest of the five beside it; the process's peak memory, its
+// context switches and the load average at the start and the end close the
+// run.
 //
 //   bench_script [--runtime-only] [--repeat N] [WORKLOAD...]
 //
@@ -19,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_report.h"
 #include "bench_script_baselines.h"
 #include "measurement/script/text/program_text.h"
 #include "measurement/script/text/script_runner.h"
@@ -101,17 +105,28 @@ std::vector<Workload> workloads() {
     };
 }
 
-// The median of five runs; nothing when a run fails.
+constexpr int kRuns = 5;
+
+// The seconds of several runs; nothing when a run fails.
 template <class F>
-std::optional<double> median(F run) {
+std::optional<bench::Spread> runs(F run) {
     std::vector<double> times;
-    for (int attempt = 0; attempt < 5; ++attempt) {
+    for (int attempt = 0; attempt < kRuns; ++attempt) {
         const auto seconds = run();
         if (!seconds) return std::nullopt;
         times.push_back(*seconds);
     }
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
+    return bench::spreadOf(times);
+}
+
+std::optional<double> medianOf(const std::optional<bench::Spread>& spread) {
+    if (!spread) return std::nullopt;
+    return spread->median;
+}
+
+std::optional<double> longestOf(const std::optional<bench::Spread>& spread) {
+    if (!spread) return std::nullopt;
+    return spread->longest;
 }
 
 struct Options {
@@ -162,8 +177,9 @@ int main(int argc, char** argv) {
     measurement::APMPRuntimeLimits limits;
     limits.maxInstructions = 1'000'000'000;
     limits.maxAllocationBytes = std::size_t{1} << 34;
-    std::printf("%-16s %12s %14s %12s %12s %16s %12s\n", "workload", "runtime", "evaluations/s", "duktape", "lua",
-                "runtime/duktape", "runtime/lua");
+    const bench::RunReport report;
+    std::printf("%-16s %12s %14s %12s %12s %16s %12s %12s %12s %12s\n", "workload", "runtime", "evaluations/s",
+                "duktape", "lua", "runtime/duktape", "runtime/lua", "runtime max", "duktape max", "lua max");
     for (const auto& workload : workloads()) {
         if (!options.wants(workload.name)) continue;
         const auto assembled = measurement::script_text::assemble(workload.script);
@@ -174,7 +190,7 @@ int main(int argc, char** argv) {
         const auto bytes = measurement::script_text::encodeProgram(assembled.program);
         std::int64_t evaluations = 0;
         for (int i = 0; i < options.repeat; ++i) measurement::script_text::runProgramBytes(bytes, limits);
-        const auto ours = median([&]() -> std::optional<double> {
+        const auto ourRuns = runs([&]() -> std::optional<double> {
             const auto start = std::chrono::steady_clock::now();
             const auto result = measurement::script_text::runProgramBytes(bytes, limits);
             const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
@@ -185,18 +201,25 @@ int main(int argc, char** argv) {
             evaluations = result.evaluations;
             return elapsed.count();
         });
-        std::optional<double> duktape;
-        std::optional<double> lua;
+        std::optional<bench::Spread> duktapeRuns;
+        std::optional<bench::Spread> luaRuns;
         if (!options.runtimeOnly) {
-            duktape = median([&] { return bench::runDuktape(workload.javascript); });
-            lua = median([&] { return bench::runLua(workload.lua); });
+            duktapeRuns = runs([&] { return bench::runDuktape(workload.javascript); });
+            luaRuns = runs([&] { return bench::runLua(workload.lua); });
         }
+        const auto ours = medianOf(ourRuns);
+        const auto duktape = medianOf(duktapeRuns);
+        const auto lua = medianOf(luaRuns);
         char rate[32] = "-";
         if (ours) std::snprintf(rate, sizeof rate, "%.3g", static_cast<double>(evaluations) / *ours);
-        std::printf("%-16s %12s %14s %12s %12s %16s %12s\n", workload.name, milliseconds(ours).c_str(), rate,
-                    milliseconds(duktape).c_str(), milliseconds(lua).c_str(), ratio(ours, duktape).c_str(),
-                    ratio(ours, lua).c_str());
+        std::printf("%-16s %12s %14s %12s %12s %16s %12s %12s %12s %12s\n", workload.name, milliseconds(ours).c_str(),
+                    rate, milliseconds(duktape).c_str(), milliseconds(lua).c_str(), ratio(ours, duktape).c_str(),
+                    ratio(ours, lua).c_str(), milliseconds(longestOf(ourRuns)).c_str(),
+                    milliseconds(longestOf(duktapeRuns)).c_str(), milliseconds(longestOf(luaRuns)).c_str());
     }
-    std::printf("(ratios are time of the runtime over time of the other interpreter: above 1 is slower)\n");
+    std::printf("(ratios are time of the runtime over time of the other interpreter: above 1 is slower;\n"
+                " times are medians of %d runs, the max columns the longest of them)\n",
+                kRuns);
+    report.printEnd("bench_script");
     return 0;
 }
