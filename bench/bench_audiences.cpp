@@ -169,24 +169,9 @@ Figures runOnce(int audiences) {
     return figures;
 }
 
-// The fastest of the runs, whose figures the table prints, and the spread
-// of all their times.
-struct Measured {
-    Figures best;
-    bench::Spread seconds;
-};
+using Measured = bench::BestOf<Figures>;
 
-Measured best(int audiences) {
-    Measured measured;
-    std::vector<double> seconds;
-    for (int run = 0; run < kRuns; ++run) {
-        const Figures figures = runOnce(audiences);
-        seconds.push_back(figures.seconds);
-        if (run == 0 || figures.seconds < measured.best.seconds) measured.best = figures;
-    }
-    measured.seconds = bench::spreadOf(seconds);
-    return measured;
-}
+Measured best(int audiences) { return bench::bestOf(kRuns, [&] { return runOnce(audiences); }); }
 
 }  // namespace
 

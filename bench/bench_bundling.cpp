@@ -120,24 +120,9 @@ Figures runOnce(bool sampling) {
     return figures;
 }
 
-// The fastest of the runs, whose figures the table prints, and the spread
-// of all their times.
-struct Measured {
-    Figures best;
-    bench::Spread seconds;
-};
+using Measured = bench::BestOf<Figures>;
 
-Measured best(bool sampling) {
-    Measured measured;
-    std::vector<double> seconds;
-    for (int run = 0; run < kRuns; ++run) {
-        const Figures figures = runOnce(sampling);
-        seconds.push_back(figures.seconds);
-        if (run == 0 || figures.seconds < measured.best.seconds) measured.best = figures;
-    }
-    measured.seconds = bench::spreadOf(seconds);
-    return measured;
-}
+Measured best(bool sampling) { return bench::bestOf(kRuns, [&] { return runOnce(sampling); }); }
 
 void print(const char* label, const Measured& measured) {
     const Figures& figures = measured.best;

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace bench {
@@ -42,6 +43,27 @@ struct Spread {
 
 inline Spread spreadOf(const std::vector<double>& values) {
     return {median(values), longest(values), shortest(values)};
+}
+
+// The fastest of several runs, whose figures a table prints, and the spread
+// of all their times: `run()` gives figures with their `seconds`.
+template <class Figures>
+struct BestOf {
+    Figures best;
+    Spread seconds;
+};
+
+template <class Run>
+auto bestOf(int runs, Run run) {
+    BestOf<decltype(run())> measured;
+    std::vector<double> seconds;
+    for (int at = 0; at < runs; ++at) {
+        auto figures = run();
+        seconds.push_back(figures.seconds);
+        if (at == 0 || figures.seconds < measured.best.seconds) measured.best = std::move(figures);
+    }
+    measured.seconds = spreadOf(seconds);
+    return measured;
 }
 
 // The load average over 1, 5 and 15 minutes; -1 each where /proc/loadavg
