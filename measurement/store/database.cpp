@@ -96,6 +96,8 @@ const std::string& APMDatabase::databasePath() const { return store_->databasePa
 
 std::uint64_t APMDatabase::fileGeneration() const { return store_->fileGeneration(); }
 
+std::optional<std::string> APMDatabase::damageKept() const { return store_->damageKept(); }
+
 namespace {
 
 // What the write of every event does, tried when the file is opened and

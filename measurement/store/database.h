@@ -153,6 +153,9 @@ public:
     const std::string& databasePath() const;
     // See APMSqliteStore::fileGeneration.
     std::uint64_t fileGeneration() const;
+    // Why the open file takes no write (damage found in it, which the next
+    // write replaces it for, when it can); none otherwise.
+    std::optional<std::string> damageKept() const;
 
     // Runs the block inside one exclusive transaction (a savepoint inside
     // another): true commits; false, or an exception (which goes on to the
