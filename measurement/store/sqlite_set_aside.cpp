@@ -149,11 +149,13 @@ void logSetAside(bool setAside, const std::string& path, const std::string& asid
 
 }  // namespace
 
-// Without a lock file of its own (one that cannot be opened: a folder at its
-// path, no permission) the path is used all the same; nothing is then
-// deleted or set aside, since nothing tells whether another process has it
-// open (whileAlone says why).
+// Without a lock file of its own (one that cannot be opened: no permission,
+// or something other than a regular file that could not be set aside) the
+// path is used all the same; nothing is then deleted or set aside, since
+// nothing tells whether another process has it open (whileAlone says why).
+// A store that only reads changes nothing beside the file.
 bool APMSqliteStore::holdPath(bool create, APMErrorOut error) {
+    if (create) setAsideOddLock();
     pathLock_ = std::make_unique<APMFileLock>(path_ + kAPMSqliteStoreLockSuffix, create);
     if (!pathLock_->isOpen() || takePathShared()) return true;
     return pathHeld(error);

@@ -568,6 +568,11 @@ private:
     // (see beside_names.h), logged with 34047, or 34048 when it stays; the
     // names found so.
     std::vector<APMOddName> setAsideOddNamesBeside();
+    // Sets aside what lies at the lock file's name where no regular file
+    // does, as those names are (34047, or 34048 when it stays), before the
+    // lock is taken: no process could ever hold such a lock, and the file
+    // would take no set-aside or carry.
+    void setAsideOddLock();
     // Runs the action once this process is the only one that has the path
     // open, waiting for the others up to that many seconds (0: not at all);
     // while `unchanged` answers false, the path no longer names the file

@@ -13,4 +13,9 @@ namespace measurement::detail {
 // (test_hooks::setFileTriggersRun).
 std::atomic<bool>& fileTriggersRun();
 
+// Whether a lock file that is no regular file stays where it is, as one that
+// cannot be set aside does. False in every program that ships; set only by
+// tests of a lock file that cannot be locked (test_hooks::setOddLockKept).
+std::atomic<bool>& oddLockKept();
+
 }  // namespace measurement::detail

@@ -20,4 +20,6 @@ void refuseWrittenValues(bool refused) {
 
 void setFileTriggersRun(bool run) { measurement::detail::fileTriggersRun().store(run); }
 
+void setOddLockKept(bool kept) { measurement::detail::oddLockKept().store(kept); }
+
 }  // namespace test_hooks
