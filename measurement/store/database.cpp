@@ -54,6 +54,8 @@ std::unique_ptr<APMDatabase> APMDatabase::makeWithPath(const std::string& path, 
     // A file that another program put in this one's place is made ready
     // as this one was.
     database->store_->setReopenHandler([raw = database.get()] { return raw->prepareFile(nullptr); });
+    // So is the file whose layout another program changed while it was open.
+    database->store_->setLayoutHandler([raw = database.get()] { return raw->prepareFile(nullptr); });
     return database;
 }
 

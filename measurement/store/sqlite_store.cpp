@@ -149,6 +149,7 @@ std::unique_ptr<APMSqliteStore> APMSqliteStore::makeWithDatabasePath(const std::
 bool APMSqliteStore::open(APMErrorOut error) {
     if (!openConnection(path_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, error)) return false;
     useWriteAheadLog();
+    layoutVersion_ = schemaVersionQuietly();
     return true;
 }
 
@@ -316,8 +317,15 @@ bool APMSqliteStore::pauseWithin(int attempt, double limitSeconds, double* waite
     return true;
 }
 
+// A layout another program changed is examined before anything is written,
+// inside the transaction's lock, where no one changes it again meanwhile.
 bool APMSqliteStore::beginTransaction(APMErrorOut error) {
-    if (!readyForWrite(error) || !beginExclusive(error)) return false;
+    for (int attempt = 0;; ++attempt) {
+        if (!readyForWrite(error) || !beginExclusive(error)) return false;
+        if (attempt > 0 || !layoutMoved()) break;
+        runPlain("ROLLBACK TRANSACTION", nullptr);
+        examineLayout();
+    }
     ++transactionsBegun_;
     written_->transactionBegan();
     return true;

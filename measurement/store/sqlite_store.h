@@ -489,6 +489,17 @@ public:
     // stay with the old file.
     void setReopenHandler(std::function<bool()> prepare);
 
+    // Before each write transaction (a transaction, a write group), the
+    // store looks whether the file's schema version moved since this
+    // connection opened the file or last had it examined: another program
+    // changed its layout (made a table again, added or renamed a column)
+    // while it was open. Then, before anything is written, it calls this
+    // for the owner to examine the file as it does at open (and set it
+    // aside, its rows carried into a new file, when the engine cannot use
+    // it), and the transaction begins in the file open afterwards. A change
+    // the owner makes itself is examined once as well, finding nothing.
+    void setLayoutHandler(std::function<bool()> examine);
+
     // The write-ahead log stays when the connection closes, and the close
     // makes this connection's commits durable with one sync of the log: a
     // checkpoint at every close waits for the disk twice, and the next
@@ -586,6 +597,13 @@ private:
     // the one examined is deleted or set aside.
     std::optional<bool> fileMoved();
     bool reopenIfReplaced(APMErrorOut error);
+    // The file's schema version, read without a word on failure.
+    std::optional<std::int64_t> schemaVersionQuietly();
+    // Whether the version moved since it was noted (see setLayoutHandler).
+    bool layoutMoved();
+    // Calls the layout handler outside any transaction; the version the
+    // file has afterwards is noted when it succeeded.
+    void examineLayout();
     static int waitWhileBusy(void* context, int attempt);
     // One pause of the busy handler's wait for another connection, said as
     // it goes (34020, 34042, 34021); false once it has lasted
@@ -679,6 +697,11 @@ private:
     std::string pathHoldFailure_;
     std::function<bool()> reopenHandler_;
     bool reopening_ = false;
+    // See setLayoutHandler: the handler, whether it runs now, and the schema
+    // version noted when the file was opened or last examined.
+    std::function<bool()> layoutHandler_;
+    bool examiningLayout_ = false;
+    std::optional<std::int64_t> layoutVersion_;
     int savepointDepth_ = 0;
     APMStatementCache statements_;
     bool groupOpen_ = false;

@@ -18,4 +18,10 @@ std::atomic<bool>& fileTriggersRun();
 // tests of a lock file that cannot be locked (test_hooks::setOddLockKept).
 std::atomic<bool>& oddLockKept();
 
+// Whether a store examines a layout another connection changed before its
+// next write (see APMSqliteStore::setLayoutHandler). True in every program
+// that ships; cleared only by tests that make a step fail by dropping or
+// renaming a table (test_hooks::setLayoutChangesExamined).
+std::atomic<bool>& layoutChangesExamined();
+
 }  // namespace measurement::detail

@@ -22,4 +22,6 @@ void setFileTriggersRun(bool run) { measurement::detail::fileTriggersRun().store
 
 void setOddLockKept(bool kept) { measurement::detail::oddLockKept().store(kept); }
 
+void setLayoutChangesExamined(bool examined) { measurement::detail::layoutChangesExamined().store(examined); }
+
 }  // namespace test_hooks
