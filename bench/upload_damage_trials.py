@@ -442,6 +442,7 @@ def main():
                         help="met: another program commits after the damage (before it, for the log, whose "
                              "checksums are then made anew), so that the first command reads the page afresh and "
                              "meets the damage; mark: the mark of damage made, the log's checksums left as they are")
+    parser.add_argument("--only", type=int, nargs="*", help="run only the trials of these numbers")
     parser.add_argument("--verbose", action="store_true", help="print each command's standard error")
     args = parser.parse_args()
     args.tool = os.path.abspath(args.tool)
@@ -462,7 +463,7 @@ def main():
         for where in (WHERE if args.where == "both" else (args.where,)):
             totals = {"twice": 0, "missing": 0, "doubled": 0, "lost": 0}
             print("\ndamage in the %s:" % where, flush=True)
-            for index in range(args.trials):
+            for index in (args.only or range(args.trials)):
                 result = trial(args, base, work, index, where)
                 print("%3d  %s\n     received twice %d, missing %d, left stored %d; %s%s"
                       % (index, result["what"], len(result["twice"]), len(result["missing"]), result["left"],

@@ -100,6 +100,11 @@ std::uint64_t APMDatabase::fileGeneration() const { return store_->fileGeneratio
 
 std::optional<std::string> APMDatabase::damageKept() const { return store_->damageKept(); }
 
+bool APMDatabase::checkRowsNotFound(const std::string& what) {
+    checkWorkerQueue("checkRowsNotFound:");
+    return store_->checkRowsNotFound(what);
+}
+
 namespace {
 
 // What the write of every event does, tried when the file is opened and

@@ -436,6 +436,14 @@ public:
     // replaced yet (see makeWithDatabasePath); none otherwise.
     std::optional<std::string> damageKept() const;
 
+    // For rows the owner knows the file holds that SQLite's look-ups by row
+    // ID did not find (a delete of rows read moments before that changed
+    // fewer): damage can lead a look-up astray while the row's cell still
+    // reads. The whole file is checked, as after a mark, and damage found is
+    // noted as met in use (34024, the mark), so that the next write carries
+    // the file with every row that reads. True when it found damage.
+    bool checkRowsNotFound(const std::string& what);
+
     // The tables of at most kAPMSqliteStoreWholeCheckRows rows that SQLite's
     // check of the table (quick_check) finds damaged, each as a stretch of
     // the whole table with what the check said: damage that reading the rows

@@ -37,8 +37,18 @@ constexpr std::size_t kIndexHeader = 48;
 constexpr std::size_t kIndexFrameChecksumAt = 24;
 constexpr std::size_t kIndexChecksummed = 40;
 // A page's first free block, bytes 1 and 2 of its header: past the page's
-// usable bytes, which SQLite refuses before it changes the page.
+// usable bytes, which SQLite refuses before it changes the page. Its cell
+// count, and the pointers to its cells after the header, in key order.
 constexpr std::size_t kFreeBlockAt = 1;
+constexpr std::size_t kCellCountAt = 3;
+constexpr std::size_t kLeafHeader = 8;
+
+// What is written over the queue's first leaf: a free block past the page's
+// end, in the file or in the log, which the delete meets; or its first and
+// last cell pointers swapped, which SQLite's look-ups by row ID pass by
+// without a word, so that the delete finds fewer rows than it was given,
+// while a carry reads every cell.
+enum class Damage { freeBlockInFile, freeBlockInLog, keysOutOfOrder };
 
 std::string fileBytes(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -89,19 +99,29 @@ std::int64_t integerIn(const fs::path& path, const std::string& query) {
     return value;
 }
 
-// Writes a first free block past the page's end over the newest image of the
-// queue's first leaf: in the file (its log emptied first), after which
-// another program commits, so that the engine's connection reads the page
-// afresh; or in the log, whose checksums from that frame on, and its
-// index's, are made anew, as a writer that wrote the page so would have.
-void damageQueueLeaf(UploadFixture& fixture, bool inLog) {
+// Damages the newest image of the queue's first leaf: in the file (its log
+// emptied first), after which another program commits, so that the
+// engine's connection reads the page afresh; or in the log, whose checksums
+// from that frame on, and its index's, are made anew, as a writer that wrote
+// the page so would have.
+void damageQueueLeaf(UploadFixture& fixture, Damage damage) {
     const fs::path path = fixture.database->databasePath();
     const auto page = static_cast<std::size_t>(integerIn(
         path, "SELECT pageno FROM dbstat WHERE name = 'queue' AND pagetype = 'leaf' ORDER BY path LIMIT 1"));
     const auto pageSize = static_cast<std::size_t>(integerIn(path, "PRAGMA page_size"));
     const std::string pastTheEnd = {static_cast<char>((pageSize - 2) >> 8), static_cast<char>((pageSize - 2) & 0xff)};
-    if (!inLog) {
-        writeBytes(path, (page - 1) * pageSize + kFreeBlockAt, pastTheEnd);
+    const std::size_t start = (page - 1) * pageSize;
+    if (damage == Damage::keysOutOfOrder) {
+        const std::string leaf = fileBytes(path).substr(start, pageSize);
+        const std::size_t cells = (static_cast<unsigned char>(leaf[kCellCountAt]) << 8) |
+                                  static_cast<unsigned char>(leaf[kCellCountAt + 1]);
+        REQUIRE(cells > 2);
+        const std::size_t last = kLeafHeader + 2 * (cells - 1);
+        writeBytes(path, start + kLeafHeader, leaf.substr(last, 2));
+        writeBytes(path, start + last, leaf.substr(kLeafHeader, 2));
+    }
+    if (damage != Damage::freeBlockInLog) {
+        if (damage == Damage::freeBlockInFile) writeBytes(path, start + kFreeBlockAt, pastTheEnd);
         const auto version = integerIn(path, "PRAGMA user_version");
         fixture.executeSQL("PRAGMA user_version = " + std::to_string(version));
         return;
@@ -152,13 +172,13 @@ std::map<std::string, int> received(const UploadFixture& fixture) {
 
 // Queues the bundles, sends them as one batch, and damages the queue while
 // the service's answer is held.
-void sendAndDamage(UploadFixture& fixture, bool inLog) {
+void sendAndDamage(UploadFixture& fixture, Damage damage) {
     for (int i = 0; i < kBundles; ++i) fixture.queueBundle("e" + std::to_string(i), kT0 + i);
-    if (!inLog) fixture.executeSQL("PRAGMA wal_checkpoint(TRUNCATE)");
+    if (damage != Damage::freeBlockInLog) fixture.executeSQL("PRAGMA wal_checkpoint(TRUNCATE)");
     fixture.server.enqueue(reply(204, {}, {}, true));
     fixture.onWorker([&] { fixture.uploader->uploadData(); });
     REQUIRE(fixture.server.waitForHeld(1, 20));
-    damageQueueLeaf(fixture, inLog);
+    damageQueueLeaf(fixture, damage);
     fixture.server.release();
     REQUIRE(fixture.completeRequest());
     // The delete met the damage: the path under test.
@@ -177,11 +197,11 @@ void checkEachReceivedOnce(const UploadFixture& fixture) {
 }  // namespace
 
 TEST_CASE("Bundles the service took are deleted from the file carried out of one whose damage their delete met, "
-          "in the file or in its log, and no process sends them again") {
-    for (const bool inLog : {false, true}) {
-        CAPTURE(inLog);
+          "in the file or in its log, or that hid some of them from it, and no process sends them again") {
+    for (const auto damage : {Damage::freeBlockInFile, Damage::freeBlockInLog, Damage::keysOutOfOrder}) {
+        CAPTURE(static_cast<int>(damage));
         UploadFixture fixture;
-        sendAndDamage(fixture, inLog);
+        sendAndDamage(fixture, damage);
         CHECK(fixture.capture.hasCode(kAPMSqliteStoreDamagedFileCode));
         CHECK_FALSE(fixture.capture.hasCode(kAPMUploadDeleteFailedCode));
         CHECK_FALSE(fixture.uploader->suspensionTimestamp());
@@ -205,7 +225,7 @@ TEST_CASE("Bundles the service took that a damaged file kept open by another pro
     UploadFixture fixture;
     auto holder = std::make_unique<testsupport::FileLockHolder>(
         fixture.database->databasePath() + kAPMSqliteStoreLockSuffix, false);
-    sendAndDamage(fixture, false);
+    sendAndDamage(fixture, Damage::freeBlockInFile);
     const auto kept = fixture.capture.entriesWithCode(kAPMUploadAcknowledgedKeptCode);
     REQUIRE(kept.size() == 1);
     CHECK(kept[0].contexts.at(0).intValue() == kBundles);

@@ -482,11 +482,21 @@ bool APMUploader::uploadListInOpenFile() {
 // read-back) leaves them in a file that the next write replaces with the
 // rows carried out of it: they are deleted there by their stored data, so
 // that the carried file does not send them again.
+//
+// Read moments before under the upload lock, every bundle sent is still in
+// the file: a delete that finds fewer was led astray by damage that hid
+// them from SQLite's look-ups (their cells still read, and a carry would
+// bring them back), unless a check of the whole file finds none.
 bool APMUploader::removeAcknowledgedBundles() {
     auto& database = *components_.database;
     std::optional<APMError> error;
     const bool sameFile = uploadList_.empty() || uploadListInOpenFile();
-    if (sameFile && database.deleteBundlesWithRowIDs(uploadList_, &error)) return true;
+    std::int64_t deleted = 0;
+    if (sameFile && database.deleteBundlesWithRowIDs(uploadList_, &error, &deleted) &&
+        (deleted == static_cast<std::int64_t>(uploadList_.size()) ||
+         !database.checkRowsNotFound("bundles the service took were not found to be deleted"))) {
+        return true;
+    }
     if (sameFile && !database.damageKept()) return deletedOrLogged(false, error);
     error.reset();
     if (removeCarriedBundles(uploadRows_, &error)) return true;
