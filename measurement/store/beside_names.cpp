@@ -1,4 +1,4 @@
-// Names beside a database file where no regular file lies: found, and set aside under the lock held alone.
+// Names beside a database file where no regular file lies: found, and set aside under a lock that orders them.
 #include "measurement/store/beside_names.h"
 
 #include <fcntl.h>

@@ -317,14 +317,18 @@ bool APMSqliteStore::pauseWithin(int attempt, double limitSeconds, double* waite
     return true;
 }
 
-// A layout another program changed is examined before anything is written,
-// inside the transaction's lock, where no one changes it again meanwhile.
+// The schema version is read inside the transaction's lock, where no other
+// connection changes it; a layout another program changed is examined
+// outside any transaction before anything is written, and the transaction
+// begins again in the file open afterwards (none when the owner could not
+// use the file and set it aside, as at open).
 bool APMSqliteStore::beginTransaction(APMErrorOut error) {
     for (int attempt = 0;; ++attempt) {
         if (!readyForWrite(error) || !beginExclusive(error)) return false;
         if (attempt > 0 || !layoutMoved()) break;
         runPlain("ROLLBACK TRANSACTION", nullptr);
         examineLayout();
+        if (!requireOpen(error)) return false;
     }
     ++transactionsBegun_;
     written_->transactionBegan();
