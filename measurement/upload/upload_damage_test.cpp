@@ -188,9 +188,10 @@ void sendAndDamage(UploadFixture& fixture, Damage damage) {
 void checkEachReceivedOnce(const UploadFixture& fixture) {
     const auto times = received(fixture);
     CHECK(times.size() == static_cast<std::size_t>(kBundles) + 1);
-    for (const auto& [name, count] : times) {
+    for (const auto& received : times) {
+        const std::string& name = received.first;
         CAPTURE(name);
-        CHECK(count == 1);
+        CHECK(received.second == 1);
     }
 }
 
