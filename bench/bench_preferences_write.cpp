@@ -53,7 +53,7 @@ void measure(const char* name, int writes, const std::string& suite, const std::
     const Figures write = timed(writes, [&](int i) { change(defaults, i + 1); });
     const fs::path file = defaults.filePath();
     const std::string bytes = platform::writePropertyListBinary(Value(defaults.dictionaryRepresentation()));
-    const Figures bare = timed(writes, [&](int) { platform::rewriteFileAtomically(file, bytes); });
+    const Figures bare = timed(writes, [&](int) { platform::writeFileAtomically(file, bytes); });
     std::printf("%-24s %8zu bytes  write median %7.3f ms  longest %7.3f ms  bare rewrite median %7.3f ms  ratio %5.2f"
                 "  bare rewrite longest %7.3f ms\n",
                 name, bytes.size(), write.median, write.longest, bare.median, write.median / bare.median, bare.longest);
