@@ -141,39 +141,37 @@ FileLock::~FileLock() {
 void FileLock::open() {
     oddKind_.reset();
     takesNoWrite_ = false;
-    auto markOdd = [this](mode_t mode) {
-        oddKind_ = kindOf(mode);
-        // As the system's own open says it of a folder and a link.
-        const int failure = S_ISDIR(mode) ? EISDIR : S_ISLNK(mode) ? ELOOP : EINVAL;
-        error_ = openError_ = std::error_code(failure, std::generic_category());
-    };
     struct stat info {};
-    const bool present = ::lstat(path_.c_str(), &info) == 0;
-    if (present && !S_ISREG(info.st_mode)) return markOdd(info.st_mode);
+    if (::lstat(path_.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) return markOdd(info.st_mode);
     // Read access is all a lock needs.
     const int flags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW | (create_ ? O_CREAT : 0);
     do {
         fd_ = ::open(path_.c_str(), flags, 0644);
     } while (fd_ < 0 && errno == EINTR);
-    if (fd_ < 0) {
-        const int failure = errno;
-        if (::lstat(path_.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) return markOdd(info.st_mode);
-        takesNoWrite_ = create_ && !present && meansNoWrite(failure);
-        error_ = openError_ = std::error_code(failure, std::generic_category());
-        return;
+    int failure = errno;
+    if (fd_ >= 0) {
+        if (::fstat(fd_, &info) == 0 && S_ISREG(info.st_mode)) {
+            error_ = openError_ = {};
+            return;
+        }
+        failure = errno;
+        ::close(fd_);
+        fd_ = -1;
+        if (info.st_mode != 0 && !S_ISREG(info.st_mode)) return markOdd(info.st_mode);
+    } else if (::lstat(path_.c_str(), &info) == 0) {
+        if (!S_ISREG(info.st_mode)) return markOdd(info.st_mode);
+    } else {
+        // Nothing there still: the folder would not take it.
+        takesNoWrite_ = create_ && meansNoWrite(failure);
     }
-    if (::fstat(fd_, &info) == 0 && S_ISREG(info.st_mode)) {
-        error_ = openError_ = {};
-        return;
-    }
-    const int failure = errno;
-    ::close(fd_);
-    fd_ = -1;
-    if (S_ISREG(info.st_mode) || info.st_mode == 0) {
-        error_ = openError_ = std::error_code(failure, std::generic_category());
-        return;
-    }
-    markOdd(info.st_mode);
+    error_ = openError_ = std::error_code(failure, std::generic_category());
+}
+
+void FileLock::markOdd(unsigned mode) {
+    oddKind_ = kindOf(mode);
+    // As the system's own open says it of a folder and a link.
+    const int failure = S_ISDIR(mode) ? EISDIR : S_ISLNK(mode) ? ELOOP : EINVAL;
+    error_ = openError_ = std::error_code(failure, std::generic_category());
 }
 
 // The folder's own lock orders the processes that found the name: one sets

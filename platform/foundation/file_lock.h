@@ -95,6 +95,8 @@ private:
     // Opens the file at the path when it is a regular file (or, with
     // create_, nothing), else tells what lies there.
     void open();
+    // Tells what lies at the path, of that mode, that is no regular file.
+    void markOdd(unsigned mode);
     // Renames what lies at the path, still no regular file, to the next
     // set-aside name, under the lock of its folder; answers that name.
     std::optional<std::string> moveOddNameAside(std::string* why) const;
