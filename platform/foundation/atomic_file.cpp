@@ -77,10 +77,7 @@ int makeTemporaryFile(const std::filesystem::path& file, unsigned mode, std::fil
         if (!random) return -1;
         *temp = file;
         *temp += kTemporaryInfix + std::to_string(::getpid()) + "-" + *random;
-        int fd;
-        do {
-            fd = ::open(temp->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, static_cast<mode_t>(mode));
-        } while (fd < 0 && errno == EINTR);
+        const int fd = createNewFile(*temp, mode);
         if (fd >= 0 || errno != EEXIST) return fd;
     }
     return -1;
@@ -134,6 +131,14 @@ bool isLeftOver(const std::filesystem::path& path, pid_t writer) {
 }
 
 }  // namespace
+
+int createNewFile(const std::filesystem::path& path, unsigned mode) {
+    int fd;
+    do {
+        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, static_cast<mode_t>(mode));
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
 
 bool writeFileAtomically(const std::filesystem::path& file, const std::string& bytes, unsigned mode, std::string* why) {
     std::error_code ec;

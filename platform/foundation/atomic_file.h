@@ -26,6 +26,11 @@ namespace platform {
 bool writeFileAtomically(const std::filesystem::path& file, const std::string& bytes, unsigned mode = 0644,
                          std::string* why = nullptr);
 
+// Makes a new file at `path`, open for writing, and never opens one that
+// was there: a file, a link (which is not followed) or anything else at the
+// path fails it with EEXIST. Answers its descriptor, -1 with errno set.
+int createNewFile(const std::filesystem::path& path, unsigned mode);
+
 // Removes what was left at the names of writeFileAtomically's temporary
 // files beside `file`: a regular file whose process is gone, and a link,
 // which no writer makes (one planted there). A file whose process still

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <functional>
 #include <set>
@@ -126,13 +127,36 @@ TEST_CASE("a writer removes what ended writers and planters left at its file's t
     CHECK(testsupport::readText(dir / "outside") == kOutsideText);
 }
 
-TEST_CASE("a write that cannot replace the file leaves it, and no temporary file, behind") {
+TEST_CASE("a new file is made only where nothing is: no file there is opened, no link followed") {
     testsupport::TempDir dir;
-    const auto file = dir / "suite.plist";
-    fs::create_directories(file / "inside");
-    std::string why;
-    CHECK_FALSE(platform::writeFileAtomically(file, "new bytes", 0644, &why));
-    CHECK(why.rfind("cannot replace " + file.string() + ": ", 0) == 0);
-    CHECK(fs::is_directory(file / "inside"));
-    CHECK(temporaryNames(file).empty());
+    testsupport::writeText(dir / "outside", kOutsideText);
+    struct Case {
+        const char* what;
+        std::function<void(const fs::path&)> make;
+        bool made;
+    };
+    const Case cases[] = {
+        {"nothing", [](const fs::path&) {}, true},
+        {"a file", [](const fs::path& path) { testsupport::writeText(path, "another writer's"); }, false},
+        {"a link to a file", [&](const fs::path& path) { fs::create_symlink(dir / "outside", path); }, false},
+        {"a link to nothing", [&](const fs::path& path) { fs::create_symlink(dir / "nowhere", path); }, false},
+    };
+    for (const auto& c : cases) {
+        CAPTURE(c.what);
+        const auto path = dir / (std::string("made-") + c.what);
+        c.make(path);
+        const auto before = fs::symlink_status(path).type();
+        const int fd = platform::createNewFile(path, 0644);
+        CHECK((fd >= 0) == c.made);
+        if (fd >= 0) {
+            ::close(fd);
+            CHECK(typeAt(path) == fs::file_type::regular);
+        } else {
+            CHECK(errno == EEXIST);
+            CHECK(typeAt(path) == before);
+        }
+        if (typeAt(path) == fs::file_type::regular && !c.made) CHECK(testsupport::readText(path) == "another writer's");
+    }
+    CHECK(testsupport::readText(dir / "outside") == kOutsideText);
+    CHECK_FALSE(fs::exists(fs::symlink_status(dir / "nowhere")));
 }

@@ -200,21 +200,3 @@ TEST_CASE("a suite's lock that is no regular file is set aside and said, and the
         CHECK(onDisk() == Value::Dictionary{{"a", 1}, {"b", 2}});
     }
 }
-
-TEST_CASE("a suite's lock file this user cannot open fails the write with the reason, and the file is not written") {
-    if (::geteuid() == 0) {
-        MESSAGE("skipped: the superuser opens a file of any mode, so this user can open every lock file");
-        return;
-    }
-    PreferencesFolder folder;
-    const auto file = UserDefaults::fileForSuite(kSuite);
-    const std::string lock = file.string() + ".lock";
-    std::ofstream(lock).close();
-    std::filesystem::permissions(lock, std::filesystem::perms::none);
-    UserDefaults own(kSuite);
-    CHECK_FALSE(own.setObject(1, "a"));
-    REQUIRE(UserDefaults::unsavedSuites().size() == 1);
-    CHECK(UserDefaults::unsavedSuites().front().why == "its lock file " + lock + " cannot be locked: Permission denied");
-    CHECK_FALSE(std::filesystem::exists(file));
-    std::filesystem::permissions(lock, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
-}
