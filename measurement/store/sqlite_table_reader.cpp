@@ -167,9 +167,10 @@ std::vector<Column> ownColumns(const std::vector<FileColumn>& file) {
 }  // namespace
 
 // One read transaction over the reads, where one can be had (its statement
-// also has the connection open the log): the log's frames read stay as they
-// are meanwhile, since SQLite starts the log afresh only while no reader
-// uses it. Ended as it was begun.
+// also has the connection open the log), and the pages read at its
+// snapshot: the frames its read lock takes, which a writer that starts the
+// log afresh meanwhile (as it may under a snapshot that needs no frame)
+// leaves in the file. Ended as it was begun.
 TableReader::TableReader(sqlite3* db, const APMDeclaredTables& declared) : db_(db), declared_(declared) {
     began_ = sqlite3_get_autocommit(db_) && sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK;
     sqlite3_exec(db_, kSchemaLoad, nullptr, nullptr, nullptr);

@@ -12,6 +12,7 @@
 
 #include "measurement/store/sqlite_file/file_bytes.h"
 #include "measurement/store/sqlite_file/log_frames.h"
+#include "measurement/store/sqlite_file/log_snapshot.h"
 
 struct sqlite3;
 
@@ -30,9 +31,11 @@ public:
     explicit FileImage(const std::string& databasePath);
     // Reads through the connection's own handles of its main file and of
     // the log it has open, so that no descriptor of them is opened or
-    // closed and the locks SQLite holds on them stay. `kept`: the frames an
-    // earlier image of the same log read, which are not read again, and
-    // which keeps this one's for the next (it must outlive this image).
+    // closed and the locks SQLite holds on them stay, at the snapshot of
+    // the read transaction the connection holds (see readSnapshotOf; with
+    // none, up to the log's last commit). `kept`: the frames an earlier
+    // image of the same log read, which are not read again, and which keeps
+    // this one's for the next (it must outlive this image).
     explicit FileImage(sqlite3* db, CommittedFrames* kept = nullptr);
     // Reads the two sources given, which must outlive it.
     FileImage(const APMByteSource& file, const APMByteSource& log);
@@ -41,9 +44,8 @@ public:
 
     // Why no page reads: a file that cannot be read (readFailed()), or a
     // header that is none of a database's (cut short, another magic, a page
-    // size that is no power of two from 512 to 65536, one the log does not
-    // share, more pages counted than the file and its log hold); none when
-    // pages read.
+    // size that is no power of two from 512 to 65536, more pages counted
+    // than the file and its log hold); none when pages read.
     const std::optional<std::string>& unreadable() const { return unreadable_; }
     // Whether that is the system's refusal (the file does not open, a read
     // fails) rather than what the bytes say.
@@ -67,19 +69,42 @@ public:
     std::vector<std::uint32_t> pagesHeld() const;
     // The frames of the log that SQLite takes.
     std::uint64_t committedFrames() const { return frames_->committed(); }
+    // What of the log does not read as SQLite writes it, its pages read all
+    // the same: frames that do not read before a commit taken (see
+    // CommittedFrames), pages of another size than the file's (whose first
+    // bytes SQLite reads, as far as a page of the file, the rest as zeros).
+    // None when the log reads whole.
+    const std::optional<std::string>& logDamage() const { return logDamage_; }
+    // Whether a read met the log written over where a frame past SQLite's
+    // snapshot lay (a frame read past a damaged one): the system's doing,
+    // not damage; the page did not read.
+    bool logChanged() const { return logChanged_; }
     // Bytes read from the file and the log so far, pages included.
     std::uint64_t bytesRead() const { return bytesRead_; }
 
     // Reads page `number` (the first is 1) into `into` (pageSize() bytes):
     // the latest committed frame of it, else the file's bytes, zeros past
-    // its end. False (*why filled) when it has none: a number outside the
-    // pages, a read that failed.
+    // its end. A frame is read only where the log still holds it: one of
+    // the snapshot's that the log no longer holds was copied into the file
+    // (a writer starts the log afresh only then), and is read there. False
+    // (*why filled) when it has none: a number outside the pages, a read
+    // that failed.
     bool readPage(std::uint32_t number, unsigned char* into, std::string* why) const;
 
 private:
-    void read();
+    enum class FrameRead { read, failed, changed };
+
+    void read(const LogSnapshot* snapshot);
     void readHeader();
     void refuse(const std::string& why, bool readFailed);
+    void describeLogDamage();
+    // Reads `length` bytes of the page (the file's or the log's): false,
+    // *error the errno, when a read fails, or *error 0 when the log no
+    // longer holds a frame past the snapshot.
+    bool readImage(std::uint32_t number, std::size_t pageSize, unsigned char* into, std::size_t length,
+                   int* error) const;
+    FrameRead readFrame(const CommittedFrames::Frame& frame, std::uint32_t number, unsigned char* into,
+                        std::size_t length, int* error) const;
 
     std::unique_ptr<APMByteSource> ownedFile_;
     std::unique_ptr<APMByteSource> ownedLog_;
@@ -95,6 +120,9 @@ private:
     std::uint32_t filePages_ = 0;
     std::uint32_t schemaCookie_ = 0;
     bool utf8_ = true;
+    std::optional<std::string> logDamage_;
+    mutable bool logChanged_ = false;
+    mutable std::vector<unsigned char> frameBuffer_;
     mutable std::uint64_t bytesRead_ = 0;
 };
 
