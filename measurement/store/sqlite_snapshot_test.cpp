@@ -3,6 +3,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -12,6 +13,7 @@
 
 #include "measurement/foundation/monitor.h"
 #include "measurement/store/sqlite_store.h"
+#include "measurement/store/sqlite_file/sqlite_file_test_support.h"
 #include "testsupport/file_text.h"
 #include "testsupport/temp_dir.h"
 
@@ -211,4 +213,108 @@ TEST_CASE("the check before a table's first write finds damage in the schema's o
         CHECK(found[0].contexts.at(1).stringValue().find(entry.said) != std::string::npos);
         CHECK(fs::exists(path.string() + kAPMSqliteStoreSetAsideSuffix));
     }
+}
+
+namespace {
+
+// A file of `rows` rows of t, the newest of them only in its log, whose
+// commits change rows again; the log, read back.
+std::string makeLoggedTable(const fs::path& path, int rows) {
+    Other other(path);
+    other.run("PRAGMA page_size=4096; PRAGMA journal_mode=WAL; CREATE TABLE t (v TEXT); " + series(1, rows / 2) +
+              "INSERT INTO t SELECT printf('t%0200d', i) FROM n; PRAGMA wal_checkpoint(TRUNCATE)");
+    for (int first = rows / 2 + 1; first <= rows; first += 50) {
+        other.run(series(first, std::min(first + 49, rows)) + "INSERT INTO t SELECT printf('t%0200d', i) FROM n");
+        other.run("UPDATE t SET v = printf('u%0200d', rowid) WHERE rowid = " + std::to_string(first / 3));
+    }
+    return testsupport::readText(path.string() + "-wal");
+}
+
+std::multiset<std::string> valuesSQLiteReads(const fs::path& path) {
+    sqlite3* db = nullptr;
+    REQUIRE(sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK);
+    sqlite3_stmt* statement = nullptr;
+    std::multiset<std::string> values;
+    if (sqlite3_prepare_v2(db, "SELECT v FROM t", -1, &statement, nullptr) == SQLITE_OK) {
+        while (sqlite3_step(statement) == SQLITE_ROW) {
+            values.insert(reinterpret_cast<const char*>(sqlite3_column_text(statement, 0)));
+        }
+    }
+    sqlite3_finalize(statement);
+    sqlite3_close(db);
+    return values;
+}
+
+// Turns one byte of the page of the first frame whose page a later frame
+// holds again: SQLite's checksums stop there.
+void turnByteOfFirstSupersededFrame(const fs::path& path, const std::string& log) {
+    std::vector<std::uint32_t> pages;
+    for (std::size_t at = 32; at + 24 + kPageSize <= log.size(); at += 24 + kPageSize) {
+        pages.push_back((std::uint32_t{static_cast<unsigned char>(log[at + 2])} << 8) | static_cast<unsigned char>(log[at + 3]));
+    }
+    for (std::size_t frame = 0; frame < pages.size(); ++frame) {
+        if (std::find(pages.begin() + static_cast<std::ptrdiff_t>(frame) + 1, pages.end(), pages[frame]) == pages.end()) continue;
+        const std::size_t at = 32 + frame * (24 + kPageSize) + 24 + 1000;
+        REQUIRE(testsupport::overwriteBytes(path.string() + "-wal", at, std::string(1, static_cast<char>(log[at] ^ 0x04))));
+        return;
+    }
+    FAIL("no frame whose page a later frame holds again");
+}
+
+}  // namespace
+
+TEST_CASE("a log of another page size with valid checksums is damage found before the first write: every row SQLite "
+          "reads is kept") {
+    constexpr int kRows = 600;
+    for (const std::size_t logPageSize : {std::size_t{8192}, std::size_t{65536}}) {
+        CAPTURE(logPageSize);
+        testsupport::TempDir dir;
+        const fs::path path = dir / "t.sql";
+        const std::string log = makeLoggedTable(path, kRows);
+        // Each frame's page followed by bytes of its own, the header saying
+        // the larger size, every checksum summed again.
+        std::string relaid = log.substr(0, 32);
+        for (int shift = 24, at = 8; shift >= 0; shift -= 8, ++at) relaid[at] = static_cast<char>((logPageSize >> shift) & 0xff);
+        for (std::size_t at = 32; at + 24 + kPageSize <= log.size(); at += 24 + kPageSize) {
+            relaid += log.substr(at, 24 + kPageSize) +
+                      testsupport::seededBytes(static_cast<std::uint32_t>(at), logPageSize - kPageSize);
+        }
+        testsupport::writeText(path.string() + "-wal", testsupport::resummedLog(relaid, logPageSize, false, SIZE_MAX));
+        auto expected = valuesSQLiteReads(path);
+        REQUIRE(expected.size() == static_cast<std::size_t>(kRows));
+
+        APMMonitorCapture capture;
+        auto store = openStore(path, kTables);
+        CHECK(store->executeStatement("INSERT INTO t VALUES ('written')", {}, nullptr));
+        const auto found = capture.entriesWithCode(kAPMSqliteStoreDamageFoundCode);
+        REQUIRE(found.size() == 1);
+        CHECK(found[0].contexts.at(1).stringValue().find("pages are of " + std::to_string(logPageSize)) != std::string::npos);
+        CHECK(fs::exists(path.string() + kAPMSqliteStoreSetAsideSuffix));
+        store.reset();
+        expected.insert("written");
+        CHECK(valuesSQLiteReads(path) == expected);
+    }
+}
+
+TEST_CASE("commits past a damaged frame are read only while no other connection is part way through a commit") {
+    constexpr int kRows = 600;
+    testsupport::TempDir dir;
+    const fs::path path = dir / "t.sql";
+    const std::string log = makeLoggedTable(path, kRows);
+    turnByteOfFirstSupersededFrame(path, log);
+    const auto sqliteReads = valuesSQLiteReads(path);
+    REQUIRE(sqliteReads.size() < static_cast<std::size_t>(kRows));
+    Other writer(path);
+    auto store = openStore(path, kTables);
+    auto rows = [&] {
+        std::int64_t read = 0;
+        REQUIRE(store->readableRowsOfTable("t", [&](APMRow) { ++read; }, nullptr));
+        return read;
+    };
+    // A writer that holds the log: what lies past SQLite's snapshot may be
+    // its commit half written.
+    writer.run("BEGIN IMMEDIATE");
+    CHECK(rows() == static_cast<std::int64_t>(sqliteReads.size()));
+    writer.run("ROLLBACK");
+    CHECK(rows() == kRows);
 }

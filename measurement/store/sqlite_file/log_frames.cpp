@@ -100,7 +100,7 @@ bool CommittedFrames::stillHolds(const Frame& frame, std::uint32_t page, const u
            std::memcmp(header + kFrameChecksumAt, frame.stored.data(), kChecksumSize) == 0;
 }
 
-bool CommittedFrames::read(const APMByteSource& log, std::string* why, const LogSnapshot* snapshot) {
+bool CommittedFrames::read(const APMByteSource& log, std::string* why, const LogSnapshot* snapshot, bool pastDamage) {
     bytesRead_ = 0;
     if (log.openError() != 0) {
         *this = {};
@@ -117,9 +117,9 @@ bool CommittedFrames::read(const APMByteSource& log, std::string* why, const Log
         return false;
     }
     bytesRead_ += kLogHeaderSize;
-    if (goesOn(log, header, snapshot)) {
+    if (goesOn(log, header, snapshot, pastDamage)) {
         snapshot_ = snapshot ? std::optional<LogSnapshot>(*snapshot) : std::nullopt;
-    } else if (!startOver(header, snapshot)) {
+    } else if (!startOver(header, snapshot, pastDamage)) {
         return true;
     }
     return readFrames(log, why);
@@ -129,7 +129,7 @@ bool CommittedFrames::read(const APMByteSource& log, std::string* why, const Log
 // so does one of other salts than the snapshot's: the log was started
 // afresh since, which SQLite does only once every frame the snapshot takes
 // was copied into the file.
-bool CommittedFrames::startOver(const Header& header, const LogSnapshot* snapshot) {
+bool CommittedFrames::startOver(const Header& header, const LogSnapshot* snapshot, bool pastDamage) {
     const std::uint64_t bytesRead = bytesRead_;
     *this = {};
     bytesRead_ = bytesRead;
@@ -148,13 +148,15 @@ bool CommittedFrames::startOver(const Header& header, const LogSnapshot* snapsho
     pageSize_ = pageSize;
     sumAtCommit_ = sum;
     if (snapshot) snapshot_ = *snapshot;
+    pastDamage_ = pastDamage;
     return true;
 }
 
 // The same log, its last commit frame as it was read, no further than the
 // snapshot asked: the frames up to it need not be read again.
-bool CommittedFrames::goesOn(const APMByteSource& log, const Header& header, const LogSnapshot* snapshot) const {
-    if (!valid_ || header != header_) return false;
+bool CommittedFrames::goesOn(const APMByteSource& log, const Header& header, const LogSnapshot* snapshot,
+                             bool pastDamage) const {
+    if (!valid_ || header != header_ || pastDamage != pastDamage_) return false;
     if (snapshot && committed_ > snapshot->frames) return false;
     const std::uint64_t frameSize = kFrameHeaderSize + std::uint64_t{pageSize_};
     if (committed_ == 0) return true;
@@ -187,7 +189,7 @@ bool CommittedFrames::scan(const unsigned char* frame, std::uint64_t at, std::ui
     const std::uint32_t pagesAfter = bigEndian32(frame + kFramePagesAfterAt);
     if (damaged || pagesAfter == 0) return true;
     // A commit SQLite's chain reaches past the snapshot came after it.
-    if (snapshot_ && index > snapshot_->frames && scanDamaged_ <= snapshot_->frames) return false;
+    if (snapshot_ && index > snapshot_->frames && (!pastDamage_ || scanDamaged_ <= snapshot_->frames)) return false;
     take(index, pagesAfter);
     return true;
 }

@@ -64,11 +64,13 @@ public:
     };
 
     // Reads the log's frames from where the last read stopped, at the
-    // snapshot when one is given. False (*why filled) when the log could
-    // not be read: it is there, but does not open, or a read fails. A log
-    // that is not there, too short for a header, or whose header is no
-    // log's holds no frame SQLite takes.
-    bool read(const APMByteSource& log, std::string* why, const LogSnapshot* snapshot = nullptr);
+    // snapshot when one is given, past it where a damaged frame lies
+    // between unless `pastDamage` is false. False (*why filled) when the
+    // log could not be read: it is there, but does not open, or a read
+    // fails. A log that is not there, too short for a header, or whose
+    // header is no log's holds no frame SQLite takes.
+    bool read(const APMByteSource& log, std::string* why, const LogSnapshot* snapshot = nullptr,
+              bool pastDamage = true);
 
     // The frames up to the last commit taken, and the log's page size when
     // there are any.
@@ -87,8 +89,10 @@ public:
     const std::vector<DamagedFrame>& damaged() const { return damaged_; }
     // Bytes of the log the last read took.
     std::uint64_t bytesRead() const { return bytesRead_; }
-    // The snapshot the last read was bounded by, if any.
+    // The snapshot the last read was bounded by, if any, and whether it
+    // took commits past it.
     const std::optional<LogSnapshot>& snapshot() const { return snapshot_; }
+    bool pastSnapshot() const { return snapshot_ && committed_ > snapshot_->frames; }
 
     // Whether a frame's header, read again, is still the one read at the
     // frame's place: the same page, the log's salts, the same checksum.
@@ -114,8 +118,8 @@ private:
         std::string why;
     };
 
-    bool startOver(const Header& header, const LogSnapshot* snapshot);
-    bool goesOn(const APMByteSource& log, const Header& header, const LogSnapshot* snapshot) const;
+    bool startOver(const Header& header, const LogSnapshot* snapshot, bool pastDamage);
+    bool goesOn(const APMByteSource& log, const Header& header, const LogSnapshot* snapshot, bool pastDamage) const;
     bool readFrames(const APMByteSource& log, std::string* why);
     // Whether the scan goes on past the frame.
     bool scan(const unsigned char* frame, std::uint64_t at, std::uint32_t index);
@@ -125,6 +129,7 @@ private:
     bool valid_ = false;
     std::uint32_t pageSize_ = 0;
     std::optional<LogSnapshot> snapshot_;
+    bool pastDamage_ = true;
     // The sums as the last commit frame taken stored them, and as the frame
     // scanned last did; the frames scanned since that commit.
     Checksum sumAtCommit_;

@@ -30,13 +30,21 @@ constexpr int kReadLocks = 5;
 // The shared memory is mapped in regions of this size; the header lies in
 // the first.
 constexpr int kIndexRegionSize = 32768;
-// Asked of a database file this layer opened: its snapshot (SnapshotAnswer).
-// Far from SQLite's own operations, which it passes on.
+// Asked of a database file this layer opened: its snapshot (SnapshotAnswer),
+// and its hold of the log's write lock (WriteLockAsked). Far from SQLite's
+// own operations, which it passes on.
 constexpr int kSnapshotFileControl = 0x564c5301;
+constexpr int kWriteLockFileControl = 0x564c5302;
+constexpr int kWriteLock = 0;
 
 struct SnapshotAnswer {
     bool held = false;
     LogSnapshot snapshot;
+};
+
+struct WriteLockAsked {
+    enum class What { writes, holdOff, letGo } what = What::writes;
+    bool answer = false;
 };
 
 // What SQLite holds, the base's file after it.
@@ -49,6 +57,10 @@ struct RecordingFile {
     bool indexReadOnly;
     bool held;
     LogSnapshot snapshot;
+    // Whether SQLite holds the write lock, and whether writers are held
+    // off here.
+    bool writing;
+    bool holdingOff;
 };
 
 // SQLite hands back the pointer to `file`, its first member, and frees the
@@ -96,9 +108,29 @@ int unlockFile(sqlite3_file* file, int level) { return baseOf(file)->pMethods->x
 int checkReservedLock(sqlite3_file* file, int* out) {
     return baseOf(file)->pMethods->xCheckReservedLock(baseOf(file), out);
 }
+// Held off only where the index is shared, through the base's own lock.
+bool holdWriteLock(RecordingFile* recording, WriteLockAsked::What what) {
+    sqlite3_file* base = recording->base;
+    if (!base->pMethods->xShmLock || recording->indexReadOnly) return false;
+    if (what == WriteLockAsked::What::holdOff) {
+        recording->holdingOff = !recording->writing && !recording->holdingOff &&
+                                base->pMethods->xShmLock(base, kWriteLock, 1, SQLITE_SHM_LOCK | SQLITE_SHM_SHARED) == SQLITE_OK;
+        return recording->holdingOff;
+    }
+    if (recording->holdingOff) base->pMethods->xShmLock(base, kWriteLock, 1, SQLITE_SHM_UNLOCK | SQLITE_SHM_SHARED);
+    recording->holdingOff = false;
+    return true;
+}
+
 int fileControl(sqlite3_file* file, int operation, void* argument) {
+    auto* recording = reinterpret_cast<RecordingFile*>(file);
+    if (operation == kWriteLockFileControl) {
+        auto* asked = static_cast<WriteLockAsked*>(argument);
+        asked->answer = asked->what == WriteLockAsked::What::writes ? recording->writing
+                                                                    : holdWriteLock(recording, asked->what);
+        return SQLITE_OK;
+    }
     if (operation != kSnapshotFileControl) return baseOf(file)->pMethods->xFileControl(baseOf(file), operation, argument);
-    const auto* recording = reinterpret_cast<RecordingFile*>(file);
     auto* answer = static_cast<SnapshotAnswer*>(argument);
     answer->held = recording->held && !recording->indexReadOnly;
     answer->snapshot = recording->snapshot;
@@ -119,6 +151,9 @@ int mapIndex(sqlite3_file* file, int region, int size, int extend, void volatile
 int lockIndex(sqlite3_file* file, int offset, int count, int flags) {
     auto* recording = reinterpret_cast<RecordingFile*>(file);
     const int rc = baseOf(file)->pMethods->xShmLock(baseOf(file), offset, count, flags);
+    if (rc == SQLITE_OK && offset == kWriteLock && (flags & SQLITE_SHM_EXCLUSIVE) != 0) {
+        recording->writing = (flags & SQLITE_SHM_LOCK) != 0;
+    }
     const bool readLock = count == 1 && offset >= kFirstReadLock && offset < kFirstReadLock + kReadLocks;
     if (rc != SQLITE_OK || !readLock || (flags & SQLITE_SHM_SHARED) == 0) return rc;
     if ((flags & SQLITE_SHM_LOCK) != 0) {
@@ -131,7 +166,8 @@ int lockIndex(sqlite3_file* file, int offset, int count, int flags) {
 }
 void indexBarrier(sqlite3_file* file) { baseOf(file)->pMethods->xShmBarrier(baseOf(file)); }
 int unmapIndex(sqlite3_file* file, int deleteIndex) {
-    reinterpret_cast<RecordingFile*>(file)->held = false;
+    auto* recording = reinterpret_cast<RecordingFile*>(file);
+    recording->held = recording->writing = recording->holdingOff = false;
     return baseOf(file)->pMethods->xShmUnmap(baseOf(file), deleteIndex);
 }
 int fetchPage(sqlite3_file* file, sqlite3_int64 at, int amount, void** page) {
@@ -183,6 +219,22 @@ std::optional<LogSnapshot> readSnapshotOf(sqlite3* db) {
         return std::nullopt;
     }
     return answer.snapshot;
+}
+
+bool writesLog(sqlite3* db) {
+    WriteLockAsked asked;
+    return db && sqlite3_file_control(db, "main", kWriteLockFileControl, &asked) == SQLITE_OK && asked.answer;
+}
+
+WritersHeldOff::WritersHeldOff(sqlite3* db) : db_(db) {
+    WriteLockAsked asked{WriteLockAsked::What::holdOff};
+    held_ = db_ && sqlite3_file_control(db_, "main", kWriteLockFileControl, &asked) == SQLITE_OK && asked.answer;
+}
+
+WritersHeldOff::~WritersHeldOff() {
+    if (!held_) return;
+    WriteLockAsked asked{WriteLockAsked::What::letGo};
+    sqlite3_file_control(db_, "main", kWriteLockFileControl, &asked);
 }
 
 }  // namespace measurement::sqlite_btree

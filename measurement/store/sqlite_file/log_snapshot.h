@@ -44,4 +44,27 @@ int recordingFileSize(int baseSize);
 // into the process's own memory, or shared memory it may only read).
 std::optional<LogSnapshot> readSnapshotOf(sqlite3* db);
 
+// Whether the connection itself holds the log's write lock: no other
+// connection writes a frame meanwhile.
+bool writesLog(sqlite3* db);
+
+// While it lives, no other connection commits into the connection's log:
+// a shared hold of the log's write lock (as SQLite's own readers of an
+// index they may only read take), had at once or not at all (held()): a
+// writer meanwhile finds the log busy, as while any other writes. A writer
+// part way through a commit rewrites checksums of frames it wrote before,
+// so that for a moment the log reads as damaged frames before a commit.
+class WritersHeldOff {
+public:
+    explicit WritersHeldOff(sqlite3* db);
+    ~WritersHeldOff();
+    WritersHeldOff(const WritersHeldOff&) = delete;
+    WritersHeldOff& operator=(const WritersHeldOff&) = delete;
+    bool held() const { return held_; }
+
+private:
+    sqlite3* db_;
+    bool held_ = false;
+};
+
 }  // namespace measurement::sqlite_btree

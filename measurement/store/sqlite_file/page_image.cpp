@@ -43,7 +43,7 @@ FileImage::FileImage(const std::string& databasePath)
       ownedLog_(std::make_unique<APMFileBytes>(databasePath + kLogSuffix)),
       file_(ownedFile_.get()),
       log_(ownedLog_.get()) {
-    read(nullptr);
+    read(nullptr, nullptr);
 }
 
 FileImage::FileImage(sqlite3* db, CommittedFrames* kept)
@@ -53,20 +53,31 @@ FileImage::FileImage(sqlite3* db, CommittedFrames* kept)
       log_(ownedLog_.get()),
       frames_(kept ? kept : &ownFrames_) {
     const auto snapshot = readSnapshotOf(db);
-    read(snapshot ? &*snapshot : nullptr);
+    read(snapshot ? &*snapshot : nullptr, db);
 }
 
-FileImage::FileImage(const APMByteSource& file, const APMByteSource& log) : file_(&file), log_(&log) { read(nullptr); }
+FileImage::FileImage(const APMByteSource& file, const APMByteSource& log) : file_(&file), log_(&log) {
+    read(nullptr, nullptr);
+}
 
-void FileImage::read(const LogSnapshot* snapshot) {
+// Commits past the snapshot, read past a damaged frame, are read again
+// while no other connection can be part way through a commit (whose frames
+// read as damaged for a moment), and not at all when one may be.
+void FileImage::read(const LogSnapshot* snapshot, sqlite3* db) {
     if (file_->openError() != 0) {
         *frames_ = {};
         refuse("the file cannot be opened: " + errorText(file_->openError()), true);
         return;
     }
     std::string why;
-    const bool logRead = frames_->read(*log_, &why, snapshot);
+    bool logRead = frames_->read(*log_, &why, snapshot);
     bytesRead_ += frames_->bytesRead();
+    if (logRead && db && frames_->pastSnapshot() && !writesLog(db)) {
+        const WritersHeldOff heldOff(db);
+        *frames_ = {};
+        logRead = frames_->read(*log_, &why, snapshot, heldOff.held());
+        bytesRead_ += frames_->bytesRead();
+    }
     if (!logRead) return refuse(why, true);
     readHeader();
     if (!unreadable_) describeLogDamage();

@@ -94,7 +94,7 @@ public:
 private:
     enum class FrameRead { read, failed, changed };
 
-    void read(const LogSnapshot* snapshot);
+    void read(const LogSnapshot* snapshot, sqlite3* db);
     void readHeader();
     void refuse(const std::string& why, bool readFailed);
     void describeLogDamage();
