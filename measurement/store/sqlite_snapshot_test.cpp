@@ -102,35 +102,41 @@ TEST_CASE("a table read while another connection starts the log afresh gives exa
 }
 
 TEST_CASE("readings inside one transaction give the rows of its snapshot while another connection commits") {
-    testsupport::TempDir dir;
-    const fs::path path = dir / "t.sql";
-    Other other(path);
-    other.run("PRAGMA journal_mode=WAL; CREATE TABLE t (v TEXT); INSERT INTO t VALUES ('1'), ('2'), ('3')");
-    auto store = openStore(path, kTables);
-    auto read = [&] {
-        std::int64_t rows = 0;
-        REQUIRE(store->readableRowsOfTable("t", [&](APMRow) { ++rows; }, nullptr));
-        return rows;
-    };
-    struct Case {
-        const char* what;
-        std::string meanwhile;
-    };
-    const std::vector<Case> cases = {
-        {"a commit", "INSERT INTO t VALUES ('4'), ('5')"},
-        {"a commit, then a checkpoint", "INSERT INTO t VALUES ('6'); PRAGMA wal_checkpoint(PASSIVE)"},
-        {"many commits that grow the table", series(1, 300) + "INSERT INTO t SELECT printf('%0200d', i) FROM n"},
-    };
-    for (const auto& entry : cases) {
-        CAPTURE(entry.what);
-        REQUIRE(store->executeStatement("BEGIN", {}, nullptr));
-        const std::int64_t before = count(*store, "t");
-        CHECK(read() == before);
-        other.run(entry.meanwhile);
-        CHECK(count(*store, "t") == before);
-        CHECK(read() == before);
-        REQUIRE(store->executeStatement("COMMIT", {}, nullptr));
-        CHECK(read() == other.integer("SELECT count(*) FROM t"));
+    // The engine's own store, and one that only reads, as the dump's.
+    for (const bool readOnly : {false, true}) {
+        CAPTURE(readOnly);
+        testsupport::TempDir dir;
+        const fs::path path = dir / "t.sql";
+        Other other(path);
+        other.run("PRAGMA journal_mode=WAL; CREATE TABLE t (v TEXT); INSERT INTO t VALUES ('1'), ('2'), ('3')");
+        auto store = readOnly ? APMSqliteStore::makeReadOnlyWithDatabasePath(path.string(), nullptr, kTables.tables)
+                              : openStore(path, kTables);
+        REQUIRE(store);
+        auto read = [&] {
+            std::int64_t rows = 0;
+            REQUIRE(store->readableRowsOfTable("t", [&](APMRow) { ++rows; }, nullptr));
+            return rows;
+        };
+        struct Case {
+            const char* what;
+            std::string meanwhile;
+        };
+        const std::vector<Case> cases = {
+            {"a commit", "INSERT INTO t VALUES ('4'), ('5')"},
+            {"a commit, then a checkpoint", "INSERT INTO t VALUES ('6'); PRAGMA wal_checkpoint(PASSIVE)"},
+            {"many commits that grow the table", series(1, 300) + "INSERT INTO t SELECT printf('%0200d', i) FROM n"},
+        };
+        for (const auto& entry : cases) {
+            CAPTURE(entry.what);
+            REQUIRE(store->executeStatement("BEGIN", {}, nullptr));
+            const std::int64_t before = count(*store, "t");
+            CHECK(read() == before);
+            other.run(entry.meanwhile);
+            CHECK(count(*store, "t") == before);
+            CHECK(read() == before);
+            REQUIRE(store->executeStatement("COMMIT", {}, nullptr));
+            CHECK(read() == other.integer("SELECT count(*) FROM t"));
+        }
     }
 }
 

@@ -196,14 +196,20 @@ FileImage::FrameRead FileImage::readFrame(const CommittedFrames::Frame& frame, s
 }
 
 // A page whose newest frame did not read is read as it was before it; one
-// that a later frame holds again loses nothing.
+// that a later frame holds again loses nothing. Frames within the snapshot
+// are left out: SQLite's index, made before they were damaged, still reads
+// past them, and a reader that makes it anew will name them.
 void FileImage::describeLogDamage() {
     std::string said;
     if (frames_->committed() > 0 && frames_->pageSize() != pageSize_) {
         said = "its log's pages are of " + std::to_string(frames_->pageSize()) + " bytes, the file's of " +
                std::to_string(pageSize_);
     }
-    const auto& damaged = frames_->damaged();
+    const auto& snapshot = frames_->snapshot();
+    std::vector<CommittedFrames::DamagedFrame> damaged;
+    for (const auto& frame : frames_->damaged()) {
+        if (!snapshot || frame.index > snapshot->frames) damaged.push_back(frame);
+    }
     if (!damaged.empty()) {
         const auto& first = damaged.front();
         const auto* latest = frames_->frameOf(first.page);

@@ -70,10 +70,10 @@ public:
     // The frames of the log that SQLite takes.
     std::uint64_t committedFrames() const { return frames_->committed(); }
     // What of the log does not read as SQLite writes it, its pages read all
-    // the same: frames that do not read before a commit taken (see
-    // CommittedFrames), pages of another size than the file's (whose first
-    // bytes SQLite reads, as far as a page of the file, the rest as zeros).
-    // None when the log reads whole.
+    // the same: frames that do not read before a commit taken that they hide
+    // from SQLite (see CommittedFrames), pages of another size than the
+    // file's (whose first bytes SQLite reads, as far as a page of the file,
+    // the rest as zeros). None when the log reads whole.
     const std::optional<std::string>& logDamage() const { return logDamage_; }
     // Whether a read met the log written over where a frame past SQLite's
     // snapshot lay (a frame read past a damaged one): the system's doing,
