@@ -108,12 +108,14 @@ int unlockFile(sqlite3_file* file, int level) { return baseOf(file)->pMethods->x
 int checkReservedLock(sqlite3_file* file, int* out) {
     return baseOf(file)->pMethods->xCheckReservedLock(baseOf(file), out);
 }
-// Held off only where the index is shared, through the base's own lock.
+// Held off only through the base's own lock of an index in shared memory,
+// which a read lock held tells is open.
 bool holdWriteLock(RecordingFile* recording, WriteLockAsked::What what) {
     sqlite3_file* base = recording->base;
-    if (!base->pMethods->xShmLock || recording->indexReadOnly) return false;
     if (what == WriteLockAsked::What::holdOff) {
-        recording->holdingOff = !recording->writing && !recording->holdingOff &&
+        if (recording->holdingOff) return true;
+        recording->holdingOff = recording->held && !recording->indexReadOnly && !recording->writing &&
+                                base->pMethods->xShmLock &&
                                 base->pMethods->xShmLock(base, kWriteLock, 1, SQLITE_SHM_LOCK | SQLITE_SHM_SHARED) == SQLITE_OK;
         return recording->holdingOff;
     }
