@@ -1,4 +1,4 @@
-// Tests that a damaged frame of a log costs at most its own page, that a log of another page size reads as SQLite reads it, and that a log that cannot be opened fails the read.
+// Tests that a damaged frame of a log costs at most its own page, and that a log that cannot be opened fails the read.
 #include <doctest/doctest.h>
 
 #include <sqlite3.h>
@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "measurement/store/sqlite_file/btree.h"
-#include "measurement/store/sqlite_file/sqlite_file_test_support.h"
 #include "testsupport/file_text.h"
 #include "testsupport/temp_dir.h"
 
@@ -248,38 +247,5 @@ TEST_CASE("a damaged frame of the log costs at most its own page: the commits af
             lostNothing = lostNothing && std::find(superseded.begin(), superseded.end(), frame) != superseded.end();
         }
         if (lostNothing) CHECK(asText(rowsOf(image, root)) == intactRows);
-    }
-}
-
-TEST_CASE("a log of another page size with valid checksums reads as SQLite reads it, and is named") {
-    testsupport::TempDir dir;
-    const fs::path intact = dir / "intact.sql";
-    makeLoggedFile(intact);
-    const std::string log = testsupport::readText(intact.string() + "-wal");
-    for (const std::size_t logPageSize : {std::size_t{8192}, std::size_t{65536}}) {
-        CAPTURE(logPageSize);
-        testsupport::TempDir copy;
-        const fs::path path = copy / "t.sql";
-        fs::copy_file(intact, path);
-        // Each frame's page followed by bytes of its own, the header saying
-        // the larger size, every checksum summed again.
-        std::string relaid = log.substr(0, kLogHeader);
-        relaid[8] = static_cast<char>(logPageSize >> 24);
-        relaid[9] = static_cast<char>((logPageSize >> 16) & 0xff);
-        relaid[10] = static_cast<char>((logPageSize >> 8) & 0xff);
-        relaid[11] = static_cast<char>(logPageSize & 0xff);
-        for (std::size_t at = kLogHeader; at + kFrameSize <= log.size(); at += kFrameSize) {
-            relaid += log.substr(at, kFrameSize) + testsupport::seededBytes(static_cast<std::uint32_t>(at), logPageSize - kPageSize);
-        }
-        testsupport::writeText(path.string() + "-wal", testsupport::resummedLog(relaid, logPageSize, false, SIZE_MAX));
-        const auto sqliteRows = rowsSQLiteReads(path);
-        REQUIRE(sqliteRows.size() == kCommits * 25);
-
-        const FileImage image(path.string());
-        REQUIRE_FALSE(image.unreadable());
-        CHECK(image.pageSize() == kPageSize);
-        REQUIRE(image.logDamage());
-        CHECK(image.logDamage()->find("pages are of " + std::to_string(logPageSize)) != std::string::npos);
-        CHECK(asText(rowsOf(image, 2)) == sqliteRows);
     }
 }

@@ -16,14 +16,14 @@ namespace {
 // of native-order integers: the version, the change count, whether it was
 // made, the checksums' order, the log's page size, then the last commit
 // frame's number, the file's pages after it, that frame's checksum, the
-// log's salts (as its header holds them) and the header's own checksum.
+// log's salts (as its header holds them) and the header's own checksum:
+// what a reader takes is the frame's number and the salts.
 // Its locks: writing, checkpointing, recovering, then one per reader.
 constexpr std::size_t kIndexHeaderSize = 48;
 constexpr std::uint32_t kIndexVersion = 3007000;
 constexpr std::size_t kIndexVersionAt = 0;
 constexpr std::size_t kIndexMadeAt = 12;
 constexpr std::size_t kLastCommitAt = 16;
-constexpr std::size_t kPagesAt = 20;
 constexpr std::size_t kSaltsAt = 32;
 constexpr int kFirstReadLock = 3;
 constexpr int kReadLocks = 5;
@@ -88,7 +88,6 @@ bool readIndexHeader(sqlite3_file* base, LogSnapshot* snapshot) {
     for (std::size_t i = 0; i < kIndexHeaderSize; ++i) header[i] = shared[i];
     if (nativeWord(header + kIndexVersionAt) != kIndexVersion || header[kIndexMadeAt] == 0) return false;
     snapshot->frames = nativeWord(header + kLastCommitAt);
-    snapshot->pages = nativeWord(header + kPagesAt);
     std::memcpy(snapshot->salts.data(), header + kSaltsAt, snapshot->salts.size());
     return true;
 }

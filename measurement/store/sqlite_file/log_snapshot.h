@@ -18,13 +18,12 @@ namespace measurement::sqlite_btree {
 // The first copy of the log's index header in shared memory when the read
 // lock was taken, which SQLite checks its own copy against before it reads
 // under that lock: the frames it takes (those up to `frames`, a commit
-// frame's number) of the log whose salts these are, and the file's pages
-// after that commit. Under lock 0 SQLite reads no frame at all, every one
-// of them having been copied into the file; under any other lock no writer
-// starts the log afresh, so the frames it takes stay where they are.
+// frame's number) of the log whose salts these are. Under lock 0 SQLite
+// reads no frame at all, every one of them having been copied into the
+// file; under any other lock no writer starts the log afresh, so the
+// frames it takes stay where they are.
 struct LogSnapshot {
     std::uint32_t frames = 0;
-    std::uint32_t pages = 0;
     std::array<unsigned char, 8> salts{};
     int readLock = 0;
     bool operator==(const LogSnapshot&) const = default;

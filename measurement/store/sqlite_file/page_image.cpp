@@ -161,7 +161,6 @@ bool FileImage::readImage(std::uint32_t number, std::size_t pageSize, unsigned c
         if (read != FrameRead::changed) return read == FrameRead::read;
         const auto& snapshot = frames_->snapshot();
         if (!snapshot || frame->index > snapshot->frames) {
-            logChanged_ = true;
             *error = 0;
             return false;
         }

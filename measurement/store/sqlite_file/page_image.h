@@ -75,10 +75,6 @@ public:
     // file's (whose first bytes SQLite reads, as far as a page of the file,
     // the rest as zeros). None when the log reads whole.
     const std::optional<std::string>& logDamage() const { return logDamage_; }
-    // Whether a read met the log written over where a frame past SQLite's
-    // snapshot lay (a frame read past a damaged one): the system's doing,
-    // not damage; the page did not read.
-    bool logChanged() const { return logChanged_; }
     // Bytes read from the file and the log so far, pages included.
     std::uint64_t bytesRead() const { return bytesRead_; }
 
@@ -121,7 +117,6 @@ private:
     std::uint32_t schemaCookie_ = 0;
     bool utf8_ = true;
     std::optional<std::string> logDamage_;
-    mutable bool logChanged_ = false;
     mutable std::vector<unsigned char> frameBuffer_;
     mutable std::uint64_t bytesRead_ = 0;
 };
