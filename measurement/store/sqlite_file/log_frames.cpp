@@ -75,6 +75,16 @@ bool CommittedFrames::Checksum::matches(const unsigned char* stored) const {
     return bigEndian32(stored) == first && bigEndian32(stored + kWordSize) == second;
 }
 
+const char* CommittedFrames::describe(Damage damage) {
+    switch (damage) {
+        case Damage::otherSalts: return "it carries other salts than the log's header";
+        case Damage::noPage: return "it names no page";
+        case Damage::checksum: return "its checksum does not follow from the frame before it";
+        case Damage::none: break;
+    }
+    return "it reads";
+}
+
 const CommittedFrames::Frame* CommittedFrames::frameOf(std::uint32_t page) const {
     const auto found = images_.find(page);
     return found == images_.end() ? nullptr : &found->second;
@@ -173,19 +183,19 @@ bool CommittedFrames::scan(const unsigned char* frame, std::uint64_t at, std::ui
     Pending pending{bigEndian32(frame), Frame{at, index, {}}, {}};
     std::memcpy(pending.frame.stored.data(), frame + kFrameChecksumAt, kChecksumSize);
     if (std::memcmp(frame + kFrameSaltsAt, header_.data() + kLogSaltsAt, kSaltsSize) != 0) {
-        pending.why = "it carries other salts than the log's header";
+        pending.why = Damage::otherSalts;
     } else if (pending.page == 0) {
-        pending.why = "it names no page";
+        pending.why = Damage::noPage;
     } else {
         sum_.add(frame, kFrameChecksummedBytes);
         sum_.add(frame + kFrameHeaderSize, pageSize_);
-        if (!sum_.matches(frame + kFrameChecksumAt)) pending.why = "its checksum does not follow from the frame before it";
+        if (!sum_.matches(frame + kFrameChecksumAt)) pending.why = Damage::checksum;
     }
     sum_.first = bigEndian32(frame + kFrameChecksumAt);
     sum_.second = bigEndian32(frame + kFrameChecksumAt + kWordSize);
-    const bool damaged = !pending.why.empty();
+    const bool damaged = pending.why != Damage::none;
     if (damaged) scanDamaged_ = index;
-    pending_.push_back(std::move(pending));
+    pending_.push_back(pending);
     const std::uint32_t pagesAfter = bigEndian32(frame + kFramePagesAfterAt);
     if (damaged || pagesAfter == 0) return true;
     // A commit SQLite's chain reaches past the snapshot came after it.
@@ -195,9 +205,9 @@ bool CommittedFrames::scan(const unsigned char* frame, std::uint64_t at, std::ui
 }
 
 void CommittedFrames::take(std::uint32_t index, std::uint32_t pagesAfter) {
-    for (auto& pending : pending_) {
-        if (!pending.why.empty()) {
-            damaged_.push_back({pending.frame.index, pending.page, std::move(pending.why)});
+    for (const auto& pending : pending_) {
+        if (pending.why != Damage::none) {
+            damaged_.push_back({pending.frame.index, pending.page, pending.why});
             lastDamaged_ = pending.frame.index;
             continue;
         }

@@ -55,12 +55,15 @@ public:
         std::uint32_t index = 0;
         std::array<unsigned char, 8> stored{};
     };
+    // Why a frame does not read (none when it does).
+    enum class Damage : unsigned char { none, otherSalts, noPage, checksum };
+    static const char* describe(Damage damage);
     // A frame before a commit taken that did not read: its number, the page
     // its header names, and why.
     struct DamagedFrame {
         std::uint32_t index = 0;
         std::uint32_t page = 0;
-        std::string why;
+        Damage why = Damage::none;
     };
 
     // Reads the log's frames from where the last read stopped, at the
@@ -110,12 +113,11 @@ private:
         bool matches(const unsigned char* stored) const;
     };
     using Header = std::array<unsigned char, sqlite_format::kLogHeaderSize>;
-    // A frame read since the last commit taken, and why it does not read
-    // (empty when it does).
+    // A frame read since the last commit taken, and why it does not read.
     struct Pending {
         std::uint32_t page = 0;
         Frame frame;
-        std::string why;
+        Damage why = Damage::none;
     };
 
     bool startOver(const Header& header, const LogSnapshot* snapshot, bool pastDamage);

@@ -213,7 +213,7 @@ void FileImage::describeLogDamage() {
         const auto& first = damaged.front();
         const auto* latest = frames_->frameOf(first.page);
         said += std::string(said.empty() ? "" : "; ") + "its log's frame " + std::to_string(first.index) + " (page " +
-                std::to_string(first.page) + ") does not read: " + first.why + "; " +
+                std::to_string(first.page) + ") does not read: " + CommittedFrames::describe(first.why) + "; " +
                 (latest && latest->index > first.index ? "a later frame holds the page again"
                                                        : "the page reads as it was before it");
         if (damaged.size() > 1) said += "; and " + std::to_string(damaged.size() - 1) + " more frame(s) like it";
