@@ -391,7 +391,7 @@ TableWalk walkTable(const FileImage& image, std::uint32_t root, const std::funct
             std::string why;
             auto lost = [&](PageDamage damage) {
                 if (next.parent == kNoParent) return damages.page(std::move(damage));
-                damages.child(next.parent, damage);
+                damages.child(next.parent, std::move(damage));
             };
             if (next.page == kUnreadChild) {
                 damages.cell({next.parent, unreadText(next)});
