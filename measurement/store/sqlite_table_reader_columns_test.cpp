@@ -99,7 +99,7 @@ std::vector<std::int64_t> leafRowIDs(const std::string& file, std::size_t page) 
 TEST_CASE("each declared column is read from its own place: a layout that reorders them takes no other column along, a "
           "key of two columns is no row ID, and a virtual generated column holds no place") {
     struct Case {
-        const char* what;
+        std::string what;
         const char* made;
         APMColumnInfo declared;
         // The columns given, and what the row stored with row ID 77 gives
@@ -205,7 +205,7 @@ TEST_CASE("a stretch of damage is placed between the rows read around it: an int
     REQUIRE(bigEndian(file, roomyAt + 5, 2) >= 8 + 2 * (roomyCells + 1));
 
     struct Case {
-        const char* what;
+        std::string what;
         std::size_t at;
         std::string bytes;
         // The stretch named: after and before which rows, and words of why.
