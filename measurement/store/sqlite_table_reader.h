@@ -36,6 +36,10 @@ public:
     // refusal rather than what its bytes say; none when pages read.
     const std::optional<std::string>& unreadable() const;
     bool readFailed() const;
+    // Where the file's header says otherwise than the file holds (a page
+    // count past its pages), a stretch of the schema's table that says so;
+    // it is among schemaSkipped() too.
+    std::optional<APMUnreadableStretch> headerDamage() const;
     // Why SQLite could not load the file's schema whole; none when it could.
     const std::optional<std::string>& schemaDamage() const { return schemaDamage_; }
     // The tables the schema holds, by the names it stores them under, and

@@ -31,6 +31,7 @@ constexpr std::size_t kSchemaCookieAt = 40;
 constexpr std::size_t kTextEncodingAt = 56;
 constexpr std::uint32_t kNoEncodingYet = 0;
 constexpr std::uint32_t kUtf8 = 1;
+constexpr std::uint32_t kEncodingBits = 3;
 
 std::string errorText(int error) { return std::strerror(error); }
 
@@ -88,9 +89,14 @@ void FileImage::refuse(const std::string& why, bool readFailed) {
     readFailed_ = readFailed;
 }
 
-// The pages SQLite takes past the last one the file or a committed frame
-// holds would all read as zeros: a count that says 2^32 - 1 pages is not
-// read as that many.
+// Where the header counts more pages than the file holds (a file cut
+// short, a count written over), SQLite's lenient reader takes the pages the
+// file holds, and so does this one, naming the difference. A count below
+// what the file holds stays the bound: the pages past it are none of the
+// database's (a file its log shrank holds them until a checkpoint). The
+// pages past the last one the file or a committed frame holds, and those
+// between that neither holds (free pages SQLite never wrote), read as none:
+// a count of 2^32 - 1 pages costs no work.
 void FileImage::readHeader() {
     if (!frames_->frameOf(1) && file_->size() == 0) return;  // an empty database: no page at all
     unsigned char header[kFileHeaderSize] = {};
@@ -115,17 +121,20 @@ void FileImage::readHeader() {
     const bool countHolds =
         counted != 0 && std::memcmp(header + kChangeCounterAt, header + kPageCountValidForAt, kWordSize) == 0;
     if (countHolds && counted > pages) {
-        return refuse("its header counts " + std::to_string(counted) + " pages where it holds " + std::to_string(pages),
-                      false);
+        headerDamage_ = "its header counts " + std::to_string(counted) + " pages where it holds " + std::to_string(pages);
     }
+    const std::uint64_t taken = countHolds && counted <= pages ? counted : pages;
     const std::uint64_t held = std::max<std::uint64_t>(filePages, frames_->highestPage());
     pageSize_ = pageSize;
     usableSize_ = pageSize - header[kReservedAt];
     schemaCookie_ = bigEndian(header + kSchemaCookieAt, kWordSize);
-    const std::uint32_t encoding = bigEndian(header + kTextEncodingAt, kWordSize);
+    // SQLite takes the encoding's two low bits, 0 for UTF-8.
+    const std::uint32_t encoding = header[kTextEncodingAt + kWordSize - 1] & kEncodingBits;
     utf8_ = encoding == kNoEncodingYet || encoding == kUtf8;
-    pageCount_ = static_cast<std::uint32_t>(std::min<std::uint64_t>(countHolds ? counted : pages, held));
-    filePages_ = static_cast<std::uint32_t>(std::min<std::uint64_t>(filePages, pageCount_));
+    lastPage_ = static_cast<std::uint32_t>(std::min(taken, held));
+    filePages_ = static_cast<std::uint32_t>(std::min<std::uint64_t>(filePages, lastPage_));
+    pageCount_ = filePages_;
+    for (const std::uint32_t number : frames_->pages()) pageCount_ += number > filePages_ && number <= lastPage_ ? 1 : 0;
 }
 
 std::vector<std::uint32_t> FileImage::pagesHeld() const {
@@ -133,9 +142,13 @@ std::vector<std::uint32_t> FileImage::pagesHeld() const {
     held.reserve(filePages_);
     for (std::uint32_t number = 1; number <= filePages_; ++number) held.push_back(number);
     for (const std::uint32_t number : frames_->pages()) {
-        if (number > filePages_ && number <= pageCount_) held.push_back(number);
+        if (number > filePages_ && number <= lastPage_) held.push_back(number);
     }
     return held;
+}
+
+bool FileImage::holds(std::uint32_t number) const {
+    return !unreadable_ && number >= 1 && (number <= filePages_ || (number <= lastPage_ && frames_->imageOf(number)));
 }
 
 bool FileImage::readPage(std::uint32_t number, unsigned char* into, std::string* why) const {
@@ -143,8 +156,10 @@ bool FileImage::readPage(std::uint32_t number, unsigned char* into, std::string*
         *why = *unreadable_;
         return false;
     }
-    if (number == 0 || number > pageCount_) {
-        *why = "page " + std::to_string(number) + " lies outside the file's " + std::to_string(pageCount_) + " pages";
+    const auto logged = number >= 1 && number <= lastPage_ ? frames_->imageOf(number) : std::nullopt;
+    if (!logged && (number == 0 || number > filePages_)) {
+        *why = "page " + std::to_string(number) + " is none the file or its log holds (they hold " +
+               std::to_string(pageCount_) + " pages)";
         return false;
     }
     int error = 0;

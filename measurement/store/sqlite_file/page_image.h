@@ -55,18 +55,26 @@ public:
     // The bytes of a page that hold its content, before those the file
     // reserves at the end of every page.
     std::uint32_t usableSize() const { return usableSize_; }
-    // The pages SQLite takes the file to have (its header's count where
-    // that holds, else the last commit's in the log, else the file's size),
-    // past the last one the file or a committed frame holds: those would
-    // read as zeros.
+    // The pages the file and its committed frames hold, of those SQLite
+    // takes the file to have (its header's count where that holds and the
+    // file holds as many, else the last commit's in the log, else the
+    // file's size): no more than the file's pages and the log's frames,
+    // whatever a count says. The others read as none.
     std::uint32_t pageCount() const { return pageCount_; }
+    // Where the header says otherwise than the file holds (a count past
+    // its pages: a file cut short, a count written over): what it says. The
+    // pages are read all the same.
+    const std::optional<std::string>& headerDamage() const { return headerDamage_; }
     // The header's count of the schema's changes, and whether the file's
     // text is UTF-8 (else UTF-16).
     std::uint32_t schemaCookie() const { return schemaCookie_; }
     bool utf8() const { return utf8_; }
-    // The pages the file or a committed frame holds, ascending: the others
-    // read as zeros. No more than the file's pages and the log's frames.
+    // The pages the file or a committed frame holds, ascending (pageCount()
+    // of them).
     std::vector<std::uint32_t> pagesHeld() const;
+    // Whether the file or a committed frame holds the page (readPage reads
+    // it unless a read fails).
+    bool holds(std::uint32_t number) const;
     // The frames of the log that SQLite takes.
     std::uint64_t committedFrames() const { return frames_->committed(); }
     // What of the log does not read as SQLite writes it, its pages read all
@@ -83,7 +91,8 @@ public:
     // its end. A frame is read only where the log still holds it: one of
     // the snapshot's that the log no longer holds was copied into the file
     // (a writer starts the log afresh only then), and is read there. False
-    // (*why filled) when it has none: a number outside the pages, a read
+    // (*why filled) when it has none: a page neither the file nor a
+    // committed frame holds (nothing is filled in for it), a read
     // that failed.
     bool readPage(std::uint32_t number, unsigned char* into, std::string* why) const;
 
@@ -112,7 +121,9 @@ private:
     bool readFailed_ = false;
     std::uint32_t pageSize_ = 0;
     std::uint32_t usableSize_ = 0;
+    std::optional<std::string> headerDamage_;
     std::uint32_t pageCount_ = 0;
+    std::uint32_t lastPage_ = 0;
     std::uint32_t filePages_ = 0;
     std::uint32_t schemaCookie_ = 0;
     bool utf8_ = true;
