@@ -2,27 +2,33 @@
 """Upload damage trials: events the collector receives twice, or never, when
 damage comes while the service's answer to a batch is held.
 
-    upload_damage_trials.py VELMORA [--where file|log|both] [--trials 20] [--seed 1]
-                            [--events 3001] [--cache DIR] [--keep DIR] [--timeout 300]
+    upload_damage_trials.py VELMORA [--where file|log|both] [--trials 20] [--only N ...] [--seed 1]
+                            [--events 3001] [--how met|mark] [--rightmost] [--queued]
+                            [--cache DIR] [--keep DIR] [--timeout 300] [--verbose]
 
 VELMORA is the tool of the build under trial (`build/tools/velmora`). Each
 trial copies a base data folder of that many events that this build logged
 with no service to send them to (made once per build, kept under --cache, its
-log checkpointed into the file), and starts the local collector behind a
-forwarder of this script that hands each request to the collector at once
-and answers the first batch (POST /a) only when told. Then:
+log checkpointed into the file; with --queued, bundled into the queue first
+by commands whose batches a service refused), and starts the local collector
+behind a forwarder of this script that hands each request to the collector
+at once and answers the first batch (POST /a) only when told. Then:
 
 1. `velmora analytics log p1` runs on the folder against the forwarder: it
    bundles events, and sends the first batch, which the collector takes;
 2. while that answer is held, one leaf page of `raw_events` or of `queue`
-   (drawn from the trial's seed) is written over where its newest image
-   lies, 20 to 600 random bytes from a byte the page uses past its header,
-   and the mark of damage (`-damaged`) is made beside the file, as by a
-   process that met damage;
+   (drawn from the trial's seed; with --rightmost, the one new rows go to) is
+   written over where its newest image lies, 20 to 600 random bytes from a
+   byte the page uses past its header:
      file: a page the log (`-wal`) holds no frame of, written over in the
            file (a page only the log holds is then drawn instead, and said);
-     log:  the newest committed frame of a page, written over in the log
-           (the frame's header, with its checksums, kept);
+     log:  the newest committed frame of a page, written over in the log;
+   met (the default): as a program that wrote the page so would leave it:
+     the log's checksums from that frame on, and those its index keeps, made
+     anew, or after the file's page another program's commit, so that the
+     first command reads the page afresh and meets the damage itself;
+   mark: the log's checksums left as they were, and the mark of damage
+     (`-damaged`) made beside the file, as by another process that met it;
 3. the answer goes back, and the first command ends as it does;
 4. `velmora analytics log p2` runs on the folder with the answers no longer
    held, and sends what is left.
