@@ -17,4 +17,20 @@ void runSQL(const std::filesystem::path& database, const std::string& statements
     REQUIRE_MESSAGE(rc == SQLITE_OK, text);
 }
 
+std::string querySQL(const std::filesystem::path& database, const std::string& query) {
+    sqlite3* db = nullptr;
+    REQUIRE(sqlite3_open_v2(database.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK);
+    sqlite3_stmt* statement = nullptr;
+    const bool prepared = sqlite3_prepare_v2(db, query.c_str(), -1, &statement, nullptr) == SQLITE_OK;
+    const bool row = prepared && sqlite3_step(statement) == SQLITE_ROW;
+    const auto* text = row ? sqlite3_column_text(statement, 0) : nullptr;
+    const std::string value = text ? reinterpret_cast<const char*>(text) : "";
+    const std::string error = sqlite3_errmsg(db);
+    sqlite3_finalize(statement);
+    sqlite3_close(db);
+    const std::string said = query + ": " + error;
+    REQUIRE_MESSAGE(row, said);
+    return value;
+}
+
 }  // namespace testsupport

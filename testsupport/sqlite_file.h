@@ -13,6 +13,9 @@ namespace testsupport {
 // turn (the file's declarations are parsed, none of them run); a statement
 // that fails fails the test with SQLite's message.
 void runSQL(const std::filesystem::path& database, const std::string& statements);
+// The first column of the query's first row, as text (NULL as empty); a
+// query that gives no row fails the test.
+std::string querySQL(const std::filesystem::path& database, const std::string& query);
 
 // Triggers another program may add to the engine's file: one that deletes
 // the events stored before each new one, one that renames the new one, and

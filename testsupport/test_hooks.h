@@ -54,6 +54,31 @@ struct FileTriggersRun {
     FileTriggersRun& operator=(const FileTriggersRun&) = delete;
 };
 
+// Whether a store examines the layout another connection changed while it
+// was open before its next write (APMSqliteStore::setLayoutHandler): off
+// for tests that make a step fail by dropping or renaming a table behind
+// the database's back, which the examination would make again.
+// LayoutChangesUnexamined turns it off for as long as it lives.
+void setLayoutChangesExamined(bool examined);
+struct LayoutChangesUnexamined {
+    LayoutChangesUnexamined() { setLayoutChangesExamined(false); }
+    ~LayoutChangesUnexamined() { setLayoutChangesExamined(true); }
+    LayoutChangesUnexamined(const LayoutChangesUnexamined&) = delete;
+    LayoutChangesUnexamined& operator=(const LayoutChangesUnexamined&) = delete;
+};
+
+// Whether a database's lock file that is no regular file stays where it is,
+// as one that cannot be set aside does: for tests of a lock file that
+// cannot be locked. Off in every program that ships; OddLockKept turns it
+// on for as long as it lives.
+void setOddLockKept(bool kept);
+struct OddLockKept {
+    OddLockKept() { setOddLockKept(true); }
+    ~OddLockKept() { setOddLockKept(false); }
+    OddLockKept(const OddLockKept&) = delete;
+    OddLockKept& operator=(const OddLockKept&) = delete;
+};
+
 // The application's colour and text constants unset: each is made again at
 // its next use, in the interface style and language in force then. What was
 // handed out before stays valid.

@@ -4,10 +4,14 @@
 #include <doctest/doctest.h>
 
 #include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -118,16 +122,87 @@ TEST_CASE("what lies beside the database where no regular file should blocks no 
             kind.make(name, outside);
 
             // The dump only reads; the next event is stored in the file at
-            // the path, the name set aside (the lock file is only never
-            // followed).
+            // the path, the name set aside.
             CHECK(occurrences(velmora(folder.path(), {"analytics", "dump", "--data", data.string()}).out,
                               "\"name\": \"before\"") == 1);
             CHECK(fs::exists(fs::symlink_status(name)));
             CHECK(velmora(folder.path(), {"analytics", "log", "after", "--data", data.string()}).status == 0);
             CHECK(occurrences(velmora(folder.path(), {"analytics", "dump", "--data", data.string()}).out,
                               "\"name\": \"after\"") == 1);
-            CHECK(fs::exists(fs::symlink_status(databaseOf(data).string() + ".corrupt" + suffix)) == (suffix != "-lock"));
+            CHECK(fs::exists(fs::symlink_status(databaseOf(data).string() + ".corrupt" + suffix)));
             testsupport::checkOutsideUntouched(kind, outside);
         }
+    }
+}
+
+namespace {
+
+// A socket a program that listened at the name left there.
+void makeSocket(const fs::path& name, const fs::path&) {
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    REQUIRE(listener >= 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    REQUIRE(name.string().size() < sizeof address.sun_path);
+    std::strncpy(address.sun_path, name.c_str(), sizeof address.sun_path - 1);
+    CHECK(::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0);
+    ::close(listener);
+}
+
+// Writes over the cell pointers of the rightmost leaf of the raw events, the
+// page the next event goes to: each points past the page's end.
+void damageLastLeaf(const fs::path& database) {
+    constexpr std::size_t kLeafHeader = 8;
+    constexpr std::size_t kCellCountAt = 3;
+    testsupport::runSQL(database, "PRAGMA wal_checkpoint(TRUNCATE)");
+    const auto pageSize = static_cast<std::size_t>(
+        std::stol(testsupport::querySQL(database, "PRAGMA page_size")));
+    const auto leaf = static_cast<std::size_t>(std::stol(testsupport::querySQL(
+        database, "SELECT pageno FROM dbstat WHERE name = 'raw_events' AND pagetype = 'leaf' ORDER BY path DESC "
+                  "LIMIT 1")));
+    std::fstream file(database, std::ios::binary | std::ios::in | std::ios::out);
+    const auto start = static_cast<std::streamoff>((leaf - 1) * pageSize);
+    char count[2] = {};
+    file.seekg(start + static_cast<std::streamoff>(kCellCountAt));
+    file.read(count, sizeof count);
+    const std::size_t cells = (static_cast<unsigned char>(count[0]) << 8) | static_cast<unsigned char>(count[1]);
+    REQUIRE(cells > 1);
+    const std::string pastTheEnd(2 * cells, '\xff');
+    file.seekp(start + static_cast<std::streamoff>(kLeafHeader));
+    file.write(pastTheEnd.data(), static_cast<std::streamsize>(pastTheEnd.size()));
+}
+
+}  // namespace
+
+TEST_CASE("a lock file that is no regular file beside a damaged database is set aside as the other names are, and "
+          "the damage is carried: every later event is stored") {
+    auto kinds = testsupport::oddKinds();
+    kinds.push_back({"a socket", makeSocket});
+    for (const auto& kind : kinds) {
+        CAPTURE(kind.what);
+        testsupport::TempDir folder;
+        const fs::path data = folder / "data";
+        const fs::path outside = folder / "outside";
+        REQUIRE(velmora(folder.path(), {"analytics", "log", "before", "--data", data.string()}).status == 0);
+        const fs::path database = databaseOf(data);
+        testsupport::runSQL(database,
+                            "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 300) INSERT INTO "
+                            "raw_events (metadata_fingerprint, name, timestamp, data, is_realtime, clock) SELECT "
+                            "metadata_fingerprint, name, timestamp + i, data, is_realtime, clock FROM n, raw_events");
+        damageLastLeaf(database);
+        const std::string lock = database.string() + "-lock";
+        fs::remove(lock);
+        kind.make(lock, outside);
+
+        for (const std::string event : {"after", "later"}) {
+            const Run logged = velmora(folder.path(), {"analytics", "log", event, "--data", data.string()});
+            CHECK_MESSAGE(logged.status == 0, logged.err);
+            CHECK(occurrences(velmora(folder.path(), {"analytics", "dump", "--data", data.string()}).out,
+                              "\"name\": \"" + event + "\"") == 1);
+        }
+        CHECK(fs::is_regular_file(fs::symlink_status(lock)));
+        CHECK(fs::exists(fs::symlink_status(database.string() + ".corrupt-lock")));
+        CHECK(fs::is_regular_file(database.string() + ".corrupt-2"));
+        testsupport::checkOutsideUntouched(kind, outside);
     }
 }

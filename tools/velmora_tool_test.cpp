@@ -27,6 +27,7 @@
 #include "testsupport/child_process.h"
 #include "testsupport/file_text.h"
 #include "testsupport/loopback_server.h"
+#include "testsupport/sqlite_file.h"
 #include "testsupport/temp_dir.h"
 
 namespace {
@@ -1085,6 +1086,69 @@ TEST_CASE("a second velmora app on the data folder of a running one is refused b
     close(output[0]);
     // The folder is free again once the first has ended.
     CHECK(runTool(second).status == 0);
+}
+
+TEST_CASE("another program's change of the layout during a velmora app session: the file is carried as at open, "
+          "and every later event of the session is stored") {
+    struct Change {
+        std::string what;
+        std::string statements;
+    };
+    const std::vector<Change> changes = {
+        {"daily_counts made again without row IDs",
+         "CREATE TABLE again (id INTEGER NOT NULL PRIMARY KEY, day_index INTEGER NOT NULL DEFAULT 0, conversions_count "
+         "INTEGER NOT NULL DEFAULT 0, all_events_count INTEGER NOT NULL DEFAULT 0, public_events_count INTEGER NOT NULL "
+         "DEFAULT 0, error_events_count INTEGER NOT NULL DEFAULT 0, realtime_count INTEGER NOT NULL DEFAULT 0, "
+         "dcu_realtime_count INTEGER NOT NULL DEFAULT 0) WITHOUT ROWID; INSERT INTO again SELECT * FROM daily_counts; "
+         "DROP TABLE daily_counts; ALTER TABLE again RENAME TO daily_counts"},
+        {"a generated column", "ALTER TABLE raw_events ADD COLUMN doubled REAL GENERATED ALWAYS AS (timestamp * 2)"},
+        {"a column renamed", "ALTER TABLE raw_events RENAME COLUMN name TO event_name"},
+        {"user_attributes made again with other columns",
+         "DROP TABLE user_attributes; CREATE TABLE user_attributes (key TEXT PRIMARY KEY, payload BLOB)"},
+    };
+    constexpr int kTapsAfter = 3;
+    for (const auto& change : changes) {
+        CAPTURE(change.what);
+        testsupport::TempDir data;
+        const std::string folder = data.path().string();
+        int input[2], output[2];
+        REQUIRE(pipe2(input, O_CLOEXEC) == 0);
+        REQUIRE(pipe2(output, O_CLOEXEC) == 0);
+        const int err = open((data / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        const pid_t app = testsupport::spawnChild({VELMORA_TOOL_PATH, "app", "--data", folder},
+                                                  testsupport::environmentWith({}, "VELMORA_"), input[0], output[1], err);
+        close(input[0]);
+        close(output[1]);
+        close(err);
+        auto command = [&](const std::string& line, const std::string& answer) {
+            const std::string text = line + "\nwait\n";
+            REQUIRE(write(input[1], text.data(), text.size()) == static_cast<ssize_t>(text.size()));
+            std::string shown;
+            REQUIRE(readUntil(output[0], shown, answer, kCommandTimeoutSeconds));
+        };
+        // The introduction, then the first tap of the toolbar's menu.
+        for (const char* step : {"alert Accept", "tap Next", "tap Next", "tap Next", "tap Next", "tap Let's start", "menu"}) {
+            command(step, "idle");
+        }
+        testsupport::runSQL(data / "Application Support" / "Rozeda" / "Measurement" / "rozeda-app-measurement.sql",
+                            change.statements);
+        for (int tap = 0; tap < kTapsAfter; ++tap) command("menu", "idle");
+        command("quit", "stopped");
+        close(input[1]);
+        CHECK(testsupport::waitForChild(app, kCommandTimeoutSeconds) == 0);
+        close(output[0]);
+        const std::string said = testsupport::readText(data / "err");
+        CHECK_FALSE(contains(said, "was not stored"));
+        CHECK(contains(said, "[I-ACS034025]"));
+        const auto dumped = runTool({"analytics", "dump", "--data", folder});
+        REQUIRE(dumped.status == 0);
+        std::size_t taps = 0;
+        const Value stored = jsonOf(dumped.out);
+        for (const auto& event : stored["raw_events"].asArray()) {
+            taps += event["name"] == Value("tapped_menu_button") ? 1 : 0;
+        }
+        CHECK(taps == 1 + kTapsAfter);
+    }
 }
 
 TEST_CASE("with the network unreachable nothing connects: a fetch fails at once, uploads are held") {

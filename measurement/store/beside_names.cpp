@@ -1,9 +1,16 @@
-// Names beside a database file where no regular file lies: found, and set aside under the lock held alone.
+// Names beside a database file where no regular file lies: found, and set aside under a lock that orders them.
 #include "measurement/store/beside_names.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <thread>
 #include <filesystem>
 #include <string_view>
 #include <system_error>
@@ -12,6 +19,7 @@
 #include "measurement/store/file_lock.h"
 #include "measurement/store/set_aside_copies.h"
 #include "measurement/store/sqlite_store.h"
+#include "measurement/store/sqlite_store_shared_state.h"
 
 namespace measurement {
 
@@ -19,6 +27,61 @@ namespace {
 
 constexpr std::string_view kLogSuffix = "-wal";
 constexpr std::string_view kIndexSuffix = "-shm";
+
+// What lies at a name where no regular file does: its kind and identity.
+struct OddIdentity {
+    std::string kind;
+    dev_t device;
+    ino_t inode;
+    bool operator==(const OddIdentity&) const = default;
+};
+
+std::optional<OddIdentity> identityOf(const std::string& name) {
+    struct stat info {};
+    const auto kind = APMOddKind(name);
+    if (!kind || ::lstat(name.c_str(), &info) != 0) return std::nullopt;
+    return OddIdentity{*kind, info.st_dev, info.st_ino};
+}
+
+// The lock that orders the processes that set aside a lock file: on the
+// folder itself, held for one look and one rename.
+constexpr int kFolderLockTries = 500;
+constexpr auto kFolderLockPause = std::chrono::milliseconds(2);
+
+class FolderLock {
+public:
+    explicit FolderLock(const std::filesystem::path& folder) {
+        fd_ = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd_ < 0) {
+            error_ = errno;
+            return;
+        }
+        for (int attempt = 0; attempt < kFolderLockTries; ++attempt) {
+            if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) {
+                held_ = true;
+                return;
+            }
+            error_ = errno;
+            if (error_ != EWOULDBLOCK && error_ != EINTR) return;
+            std::this_thread::sleep_for(kFolderLockPause);
+        }
+    }
+    ~FolderLock() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+
+    bool held(std::string* why) const {
+        if (!held_) *why = std::strerror(error_ == EWOULDBLOCK ? EAGAIN : error_);
+        return held_;
+    }
+
+private:
+    int fd_ = -1;
+    int error_ = 0;
+    bool held_ = false;
+};
 
 // Without them every write is refused, so a process waits for the others to
 // close the file before it sets them aside; the rest are harmless where
@@ -31,6 +94,11 @@ bool writesNeed(const std::vector<APMOddName>& odd) {
 
 }  // namespace
 
+std::atomic<bool>& detail::oddLockKept() {
+    static std::atomic<bool> kept{false};
+    return kept;
+}
+
 const std::vector<std::string>& APMBesideSuffixes() {
     static const auto& suffixes = *[] {
         auto* all = new std::vector<std::string>;
@@ -40,6 +108,15 @@ const std::vector<std::string>& APMBesideSuffixes() {
         for (const char* suffix : kAPMSqliteStoreCompanionSuffixes) {
             all->push_back(std::string(kAPMSqliteStoreCarrySuffix) + suffix);
         }
+        return all;
+    }();
+    return suffixes;
+}
+
+const std::vector<std::string>& APMSetAsideNameSuffixes() {
+    static const auto& suffixes = *[] {
+        auto* all = new std::vector<std::string>(APMBesideSuffixes());
+        all->push_back(kAPMSqliteStoreLockSuffix);
         return all;
     }();
     return suffixes;
@@ -108,6 +185,40 @@ std::vector<APMOddName> APMSqliteStore::setAsideOddNamesBeside() {
                                           platform::Value(why));
     }
     return odd;
+}
+
+// No lock guards the lock file's own name, and a process must never set
+// aside the regular file another one made there and locks: those that find
+// no regular file there take turns under a lock on the folder that holds
+// it, and each moves only what it examined, if it is still there. One that
+// cannot take that lock within a moment leaves the name as it is.
+void APMSqliteStore::setAsideOddLock() {
+    const std::string lock = path_ + kAPMSqliteStoreLockSuffix;
+    const auto examined = identityOf(lock);
+    if (!examined || detail::oddLockKept().load()) return;
+    std::string aside, why;
+    bool moved = false;
+    {
+        FolderLock folder(std::filesystem::path(path_).parent_path());
+        if (!folder.held(&why)) {
+            why = "the folder that holds it could not be locked: " + why;
+        } else if (identityOf(lock) == examined) {
+            moved = APMSetAsideOddNames(path_, {{kAPMSqliteStoreLockSuffix, examined->kind}}, &aside, &why);
+        } else {
+            return;  // another process set it aside
+        }
+    }
+    const std::string names = APMOddNamesText({{kAPMSqliteStoreLockSuffix, examined->kind}});
+    if (moved) {
+        APMMonitor::shared().logWithLevel(kAPMMonitorLevelWarning, kAPMSqliteStoreOddNameSetAsideCode,
+                                          "Found no regular file beside the database. Set aside as, names",
+                                          platform::Value(aside), platform::Value(names));
+        return;
+    }
+    APMMonitor::shared().logWithLevel(kAPMMonitorLevelError, kAPMSqliteStoreOddNameKeptCode,
+                                      "Found no regular file beside the database, and could not set it aside. "
+                                      "Path, names, reason",
+                                      platform::Value(path_), platform::Value(names), platform::Value(why));
 }
 
 }  // namespace measurement

@@ -12,9 +12,12 @@ namespace measurement {
 
 // Their suffixes: the log, its index and the journal, the mark of damage,
 // and the carry's file with its own log, index and journal. The lock file
-// is not among them: it is opened as a lock, never followed, and keeps the
-// file as it is where it cannot be locked (see APMFileLock).
+// is not among them: no lock guards its own name, so it is set aside apart
+// (APMSqliteStore::setAsideOddLock), before the lock is taken.
 const std::vector<std::string>& APMBesideSuffixes();
+// Every suffix a copy set aside may have a name under: those, and the lock
+// file's.
+const std::vector<std::string>& APMSetAsideNameSuffixes();
 
 // What lies at the name when it is no regular file, in words ("a folder",
 // "a fifo", "a link"); none for a regular file, or for nothing there.

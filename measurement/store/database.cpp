@@ -54,6 +54,8 @@ std::unique_ptr<APMDatabase> APMDatabase::makeWithPath(const std::string& path, 
     // A file that another program put in this one's place is made ready
     // as this one was.
     database->store_->setReopenHandler([raw = database.get()] { return raw->prepareFile(nullptr); });
+    // So is the file whose layout another program changed while it was open.
+    database->store_->setLayoutHandler([raw = database.get()] { return raw->prepareFile(nullptr); });
     return database;
 }
 
@@ -95,6 +97,13 @@ std::unique_ptr<APMDatabase> APMDatabase::makeDefault(APMErrorOut error) {
 const std::string& APMDatabase::databasePath() const { return store_->databasePath(); }
 
 std::uint64_t APMDatabase::fileGeneration() const { return store_->fileGeneration(); }
+
+std::optional<std::string> APMDatabase::damageKept() const { return store_->damageKept(); }
+
+bool APMDatabase::checkRowsNotFound(const std::string& what) {
+    checkWorkerQueue("checkRowsNotFound:");
+    return store_->checkRowsNotFound(what);
+}
 
 namespace {
 

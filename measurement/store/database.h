@@ -153,6 +153,11 @@ public:
     const std::string& databasePath() const;
     // See APMSqliteStore::fileGeneration.
     std::uint64_t fileGeneration() const;
+    // Why the open file takes no write (damage found in it, which the next
+    // write replaces it for, when it can); none otherwise.
+    std::optional<std::string> damageKept() const;
+    // See APMSqliteStore::checkRowsNotFound.
+    bool checkRowsNotFound(const std::string& what);
 
     // Runs the block inside one exclusive transaction (a savepoint inside
     // another): true commits; false, or an exception (which goes on to the
@@ -241,7 +246,8 @@ public:
     // refusal of the bundle itself counts toward giving it up).
     bool recordRefusalOfBundlesWithIDs(const std::vector<std::int64_t>& rowIDs, int status, bool countsAgainstBundles,
                                        APMErrorOut error);
-    bool deleteBundlesWithRowIDs(const std::vector<std::int64_t>& rowIDs, APMErrorOut error);
+    bool deleteBundlesWithRowIDs(const std::vector<std::int64_t>& rowIDs, APMErrorOut error,
+                                 std::int64_t* deleted = nullptr);
     // Deletes each of these bundles that is in the file under its row ID
     // with the same stored data (a file carried from the one they were read
     // from keeps their row IDs; a file made anew may give those to others):

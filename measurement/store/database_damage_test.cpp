@@ -20,6 +20,7 @@
 #include "measurement/foundation/text.h"
 #include "measurement/store/database_test_support.h"
 #include "testsupport/file_text.h"
+#include "testsupport/odd_names.h"
 #include "testsupport/sqlite_file.h"
 
 using namespace measurement;
@@ -528,6 +529,40 @@ std::string bigEndianBytes(std::uint32_t value) {
 }
 
 }  // namespace
+
+TEST_CASE("whatever lies at the mark's name asks for the whole file's check at open: damage inside the raw events, "
+          "which only that check reads, is found, and every other row carried") {
+    struct Kind {
+        std::string what;
+        std::function<void(const fs::path& name, const fs::path& outside)> make;
+    };
+    std::vector<Kind> kinds = {{"the mark", [](const fs::path& name, const fs::path&) { testsupport::writeText(name, ""); }}};
+    for (const auto& odd : testsupport::oddKinds()) kinds.push_back({odd.what, odd.make});
+    for (const auto& kind : kinds) {
+        CAPTURE(kind.what);
+        DatabaseFixture fx;
+        storeRowsOfEveryKind(fx, kEvents, kBundles);
+        const auto before = rowsOf(fx.path(), "raw_events");
+        std::size_t pageSize = 0;
+        const auto leaves = leavesOf(fx.path(), "raw_events", &pageSize);
+        REQUIRE(leaves.size() >= 4);
+        const Leaf& inside = leaves[2];
+        damage(fx.path(), (inside.page - 1) * pageSize);
+        testsupport::TempDir elsewhere;
+        kind.make(fx.path().string() + kAPMSqliteStoreDamageMarkSuffix, elsewhere / "outside");
+
+        fx.reopen();
+        CHECK(fx.capture.count(kAPMSqliteStoreDamagedFileCode) == 1);
+        CHECK(fx.capture.count(kAPMSqliteStoreOddNameSetAsideCode) == (kind.what == "the mark" ? 0 : 1));
+        // The copy after the one the odd name took, if any.
+        CHECK(fs::is_regular_file(fx.path().string() + (kind.what == "the mark" ? ".corrupt" : ".corrupt-2")));
+        std::map<std::int64_t, std::string> expected;
+        for (const auto& [rowID, row] : before) {
+            if (!inside.rowIDs.count(rowID)) expected.emplace(rowID, row);
+        }
+        CHECK(rowsOf(fx.path(), "raw_events") == expected);
+    }
+}
 
 TEST_CASE("damage on any one page: the carry and the dump take every row whose cell reads, and only those") {
     APMMonitorCapture capture;

@@ -200,16 +200,21 @@ bool APMDatabase::recordRefusalOfBundlesWithIDs(const std::vector<std::int64_t>&
     });
 }
 
-bool APMDatabase::deleteBundlesWithRowIDs(const std::vector<std::int64_t>& rowIDs, APMErrorOut error) {
+bool APMDatabase::deleteBundlesWithRowIDs(const std::vector<std::int64_t>& rowIDs, APMErrorOut error,
+                                          std::int64_t* deleted) {
     checkWorkerQueue("deleteBundlesWithRowIDs:error:");
-    const bool deleted = transaction(error, [&](APMErrorOut inner) {
+    std::int64_t count = 0;
+    const bool done = transaction(error, [&](APMErrorOut inner) {
+        count = 0;
         return forEachSlice(rowIDs, [&](const std::string& marks, const APMBindings& values) {
-            return store_->deleteRecordsFromTableWithName("queue", "rowid IN (" + marks + ")", values, inner)
-                .has_value();
+            const auto changed = store_->deleteRecordsFromTableWithName("queue", "rowid IN (" + marks + ")", values, inner);
+            count += changed.value_or(0);
+            return changed.has_value();
         });
     });
     forget(bundleFacts_);
-    return deleted;
+    if (deleted) *deleted = done ? count : 0;
+    return done;
 }
 
 std::optional<std::int64_t> APMDatabase::deleteBundlesStoredAs(const std::vector<APMQueuedBundle>& bundles,

@@ -21,6 +21,7 @@
 #include "testsupport/file_text.h"
 #include "testsupport/scoped_launch_options.h"
 #include "testsupport/sqlite_file.h"
+#include "testsupport/test_hooks.h"
 
 using namespace measurement;
 using namespace measurement::testing;
@@ -391,6 +392,9 @@ TEST_CASE("an unchanged file is not examined again") {
 }
 
 TEST_CASE("a file that cannot be used is kept, saying why, when its lock file cannot be locked") {
+    // A folder at the lock's path stands for any lock file that cannot be
+    // locked: kept there, as one that cannot be set aside would be.
+    const test_hooks::OddLockKept lockKept;
     testsupport::TempDir dir;
     const auto path = dir / "measurement.sql";
     const std::string lock = path.string() + kAPMSqliteStoreLockSuffix;

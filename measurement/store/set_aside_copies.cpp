@@ -20,11 +20,11 @@ namespace {
 
 // A copy goes with its log, index and journal; a name is taken by anything
 // set aside under it (those, and a name beside the database that was no
-// regular file).
+// regular file, its lock file's included).
 const platform::SetAsideCompanions& databaseCompanions() {
     static const auto& companions = *new platform::SetAsideCompanions{
         {std::begin(kAPMSqliteStoreCompanionSuffixes), std::end(kAPMSqliteStoreCompanionSuffixes)},
-        APMBesideSuffixes()};
+        APMSetAsideNameSuffixes()};
     return companions;
 }
 

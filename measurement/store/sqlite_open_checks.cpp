@@ -382,6 +382,19 @@ void APMSqliteStore::keepDamaged(const std::string& problem) {
                                       platform::Value(std::strerror(writeError != 0 ? writeError : EIO)));
 }
 
+bool APMSqliteStore::checkRowsNotFound(const std::string& what) {
+    std::lock_guard lock(mutex_);
+    if (!db_ || !sqlite3_get_autocommit(db_)) return false;
+    sqlite3_db_release_memory(db_);
+    std::string problem;
+    const bool whole = checkIntegrity(true, &problem);
+    if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    // A check that could not run says nothing of the rows.
+    if (whole || problem.empty()) return false;
+    noteDamageFound(what + ": " + problem);
+    return true;
+}
+
 std::optional<std::string> APMSqliteStore::damageKept() const {
     std::lock_guard lock(mutex_);
     return damage_;

@@ -15,6 +15,7 @@
 #include "measurement/store/set_aside_copies.h"
 #include "measurement/store/sqlite_statement.h"
 #include "measurement/store/sqlite_store.h"
+#include "measurement/store/sqlite_store_shared_state.h"
 
 namespace measurement {
 
@@ -149,11 +150,13 @@ void logSetAside(bool setAside, const std::string& path, const std::string& asid
 
 }  // namespace
 
-// Without a lock file of its own (one that cannot be opened: a folder at its
-// path, no permission) the path is used all the same; nothing is then
-// deleted or set aside, since nothing tells whether another process has it
-// open (whileAlone says why).
+// Without a lock file of its own (one that cannot be opened: no permission,
+// or something other than a regular file that could not be set aside) the
+// path is used all the same; nothing is then deleted or set aside, since
+// nothing tells whether another process has it open (whileAlone says why).
+// A store that only reads changes nothing beside the file.
 bool APMSqliteStore::holdPath(bool create, APMErrorOut error) {
+    if (create) setAsideOddLock();
     pathLock_ = std::make_unique<APMFileLock>(path_ + kAPMSqliteStoreLockSuffix, create);
     if (!pathLock_->isOpen() || takePathShared()) return true;
     return pathHeld(error);
@@ -449,6 +452,41 @@ bool APMSqliteStore::deleteDatabaseAtPath(const std::string& path, APMErrorOut e
 void APMSqliteStore::setReopenHandler(std::function<bool()> prepare) {
     std::lock_guard lock(mutex_);
     reopenHandler_ = std::move(prepare);
+}
+
+std::atomic<bool>& detail::layoutChangesExamined() {
+    static std::atomic<bool> examined{true};
+    return examined;
+}
+
+void APMSqliteStore::setLayoutHandler(std::function<bool()> examine) {
+    std::lock_guard lock(mutex_);
+    layoutHandler_ = std::move(examine);
+}
+
+std::optional<std::int64_t> APMSqliteStore::schemaVersionQuietly() {
+    if (!db_) return std::nullopt;
+    sqlite_statement::Statement statement(db_, "PRAGMA schema_version");
+    if (!statement || !statement.step()) return std::nullopt;
+    return statement.integer(0);
+}
+
+// Kept prepared: it runs at every write transaction's start.
+bool APMSqliteStore::layoutMoved() {
+    if (!layoutHandler_ || examiningLayout_ || reopening_ || !layoutVersion_ ||
+        !detail::layoutChangesExamined().load()) {
+        return false;
+    }
+    auto statement = prepare("PRAGMA schema_version", nullptr);
+    return statement && sqlite3_step(statement.get()) == SQLITE_ROW &&
+           sqlite3_column_int64(statement.get(), 0) != *layoutVersion_;
+}
+
+void APMSqliteStore::examineLayout() {
+    examiningLayout_ = true;
+    const bool ready = layoutHandler_();
+    examiningLayout_ = false;
+    if (ready) layoutVersion_ = schemaVersionQuietly();
 }
 
 // A store opened for reading only never writes, so it has nothing to lose.

@@ -149,6 +149,7 @@ std::unique_ptr<APMSqliteStore> APMSqliteStore::makeWithDatabasePath(const std::
 bool APMSqliteStore::open(APMErrorOut error) {
     if (!openConnection(path_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, error)) return false;
     useWriteAheadLog();
+    layoutVersion_ = schemaVersionQuietly();
     return true;
 }
 
@@ -316,8 +317,19 @@ bool APMSqliteStore::pauseWithin(int attempt, double limitSeconds, double* waite
     return true;
 }
 
+// The schema version is read inside the transaction's lock, where no other
+// connection changes it; a layout another program changed is examined
+// outside any transaction before anything is written, and the transaction
+// begins again in the file open afterwards (none when the owner could not
+// use the file and set it aside, as at open).
 bool APMSqliteStore::beginTransaction(APMErrorOut error) {
-    if (!readyForWrite(error) || !beginExclusive(error)) return false;
+    for (int attempt = 0;; ++attempt) {
+        if (!readyForWrite(error) || !beginExclusive(error)) return false;
+        if (attempt > 0 || !layoutMoved()) break;
+        runPlain("ROLLBACK TRANSACTION", nullptr);
+        examineLayout();
+        if (!requireOpen(error)) return false;
+    }
     ++transactionsBegun_;
     written_->transactionBegan();
     return true;

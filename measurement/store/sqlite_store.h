@@ -438,6 +438,14 @@ public:
     // replaced yet (see makeWithDatabasePath); none otherwise.
     std::optional<std::string> damageKept() const;
 
+    // For rows the owner knows the file holds that SQLite's look-ups by row
+    // ID did not find (a delete of rows read moments before that changed
+    // fewer): damage can lead a look-up astray while the row's cell still
+    // reads. The whole file is checked, as after a mark, and damage found is
+    // noted as met in use (34024, the mark), so that the next write carries
+    // the file with every row that reads. True when it found damage.
+    bool checkRowsNotFound(const std::string& what);
+
     // The tables of at most kAPMSqliteStoreWholeCheckRows rows that SQLite's
     // check of the table (quick_check) finds damaged, each as a stretch of
     // the whole table with what the check said: damage that reading the rows
@@ -490,6 +498,17 @@ public:
     // rolled back and fails instead. Rows committed before the replacement
     // stay with the old file.
     void setReopenHandler(std::function<bool()> prepare);
+
+    // Before each write transaction (a transaction, a write group), the
+    // store looks whether the file's schema version moved since this
+    // connection opened the file or last had it examined: another program
+    // changed its layout (made a table again, added or renamed a column)
+    // while it was open. Then, before anything is written, it calls this
+    // for the owner to examine the file as it does at open (and set it
+    // aside, its rows carried into a new file, when the engine cannot use
+    // it), and the transaction begins in the file open afterwards. A change
+    // the owner makes itself is examined once as well, finding nothing.
+    void setLayoutHandler(std::function<bool()> examine);
 
     // The write-ahead log stays when the connection closes, and the close
     // makes this connection's commits durable with one sync of the log: a
@@ -570,6 +589,11 @@ private:
     // (see beside_names.h), logged with 34047, or 34048 when it stays; the
     // names found so.
     std::vector<APMOddName> setAsideOddNamesBeside();
+    // Sets aside what lies at the lock file's name where no regular file
+    // does, as those names are (34047, or 34048 when it stays), before the
+    // lock is taken: no process could ever hold such a lock, and the file
+    // would take no set-aside or carry.
+    void setAsideOddLock();
     // Runs the action once this process is the only one that has the path
     // open, waiting for the others up to that many seconds (0: not at all);
     // while `unchanged` answers false, the path no longer names the file
@@ -583,6 +607,13 @@ private:
     // the one examined is deleted or set aside.
     std::optional<bool> fileMoved();
     bool reopenIfReplaced(APMErrorOut error);
+    // The file's schema version, read without a word on failure.
+    std::optional<std::int64_t> schemaVersionQuietly();
+    // Whether the version moved since it was noted (see setLayoutHandler).
+    bool layoutMoved();
+    // Calls the layout handler outside any transaction; the version the
+    // file has afterwards is noted when it succeeded.
+    void examineLayout();
     static int waitWhileBusy(void* context, int attempt);
     // One pause of the busy handler's wait for another connection, said as
     // it goes (34020, 34042, 34021); false once it has lasted
@@ -676,6 +707,11 @@ private:
     std::string pathHoldFailure_;
     std::function<bool()> reopenHandler_;
     bool reopening_ = false;
+    // See setLayoutHandler: the handler, whether it runs now, and the schema
+    // version noted when the file was opened or last examined.
+    std::function<bool()> layoutHandler_;
+    bool examiningLayout_ = false;
+    std::optional<std::int64_t> layoutVersion_;
     int savepointDepth_ = 0;
     APMStatementCache statements_;
     bool groupOpen_ = false;

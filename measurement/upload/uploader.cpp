@@ -87,6 +87,11 @@ bool APMUploader::takeUploadLock() {
 }
 
 bool APMUploader::sendQueuedData(const std::string& url) {
+    // Sent now, the bundles a service took before would go again.
+    if (!removeAcknowledgedLeft()) {
+        components_.host->terminateBackgroundTask();
+        return false;
+    }
     auto& config = *components_.remoteConfig;
     if (!config.isExpired()) bundlePendingRawEvents();
 
@@ -369,8 +374,7 @@ void APMUploader::handleUploadSuccess(int status, std::int64_t contentLength) {
         std::max(persisted.lastUploadedEventTimestampMillis(), lastEventEnd_));
     components_.peers->resetSKANRetryCount();
     updateSchedule();
-    const bool sameFile = uploadList_.empty() || uploadListInOpenFile();
-    if (sameFile ? removeBundlesFromDatabaseWithIDs(uploadList_) : removeCarriedBundles()) {
+    if (removeAcknowledgedBundles()) {
         suspensionTimestamp_.reset();
     } else {
         logEntry(kAPMMonitorLevelError, kAPMUploadDeleteFailedCode,
@@ -473,19 +477,61 @@ bool APMUploader::uploadListInOpenFile() {
     return false;
 }
 
-bool APMUploader::removeBundlesFromDatabaseWithIDs(const std::vector<std::int64_t>& bundleIDs) {
+// Damage met while the bundles the service took are deleted (on a page the
+// delete reads, at the check before the table's first write, at the
+// read-back) leaves them in a file that the next write replaces with the
+// rows carried out of it: they are deleted there by their stored data, so
+// that the carried file does not send them again.
+//
+// Read moments before under the upload lock, every bundle sent is still in
+// the file: a delete that finds fewer was led astray by damage that hid
+// them from SQLite's look-ups (their cells still read, and a carry would
+// bring them back), unless a check of the whole file finds none.
+bool APMUploader::removeAcknowledgedBundles() {
+    auto& database = *components_.database;
     std::optional<APMError> error;
-    return deletedOrLogged(components_.database->deleteBundlesWithRowIDs(bundleIDs, &error), error);
+    const bool sameFile = uploadList_.empty() || uploadListInOpenFile();
+    std::int64_t deleted = 0;
+    if (sameFile && database.deleteBundlesWithRowIDs(uploadList_, &error, &deleted) &&
+        (deleted == static_cast<std::int64_t>(uploadList_.size()) ||
+         !database.checkRowsNotFound("bundles the service took were not found to be deleted"))) {
+        return true;
+    }
+    if (sameFile && !database.damageKept()) return deletedOrLogged(false, error);
+    error.reset();
+    if (removeCarriedBundles(uploadRows_, &error)) return true;
+    deletedOrLogged(false, error);
+    if (const auto damage = database.damageKept()) keepAcknowledged(*damage);
+    return false;
 }
 
-bool APMUploader::removeCarriedBundles() {
+// While the damaged file cannot be replaced (another process keeps it
+// open), it takes no write: what the service took stays in it. Nothing more
+// is sent from it before those bundles are deleted, and the process that
+// replaces the file without this one sends them again: said, since no
+// record of the answer outlives this process.
+void APMUploader::keepAcknowledged(const std::string& damage) {
+    acknowledgedLeft_ = uploadRows_;
+    logEntry(kAPMMonitorLevelError, kAPMUploadAcknowledgedKeptCode,
+             "Bundles the service took stay in a damaged database file that cannot be replaced now: they are "
+             "deleted once it is, and a process that replaces it before may send them again. Bundles, damage",
+             platform::Value(static_cast<long long>(acknowledgedLeft_.size())), platform::Value(damage));
+}
+
+bool APMUploader::removeAcknowledgedLeft() {
+    if (acknowledgedLeft_.empty()) return true;
     std::optional<APMError> error;
-    const auto deleted = components_.database->deleteBundlesStoredAs(uploadRows_, &error);
-    if (!deletedOrLogged(deleted.has_value(), error)) return false;
+    if (!removeCarriedBundles(acknowledgedLeft_, &error)) return false;
+    acknowledgedLeft_.clear();
+    return true;
+}
+
+bool APMUploader::removeCarriedBundles(const std::vector<APMQueuedEntry>& rows, APMErrorOut error) {
+    const auto deleted = components_.database->deleteBundlesStoredAs(rows, error);
+    if (!deleted) return false;
     logEntry(kAPMMonitorLevelDebug, kAPMUploadCarriedBundlesDeletedCode,
              "Uploaded bundles found in the new database file and deleted. Deleted, sent",
-             platform::Value(static_cast<long long>(*deleted)),
-             platform::Value(static_cast<long long>(uploadRows_.size())));
+             platform::Value(static_cast<long long>(*deleted)), platform::Value(static_cast<long long>(rows.size())));
     return true;
 }
 

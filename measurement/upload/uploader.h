@@ -77,6 +77,7 @@ enum : long {
     kAPMUploadFileReplacedCode = 23168,
     kAPMUploadNoTimeLeftCode = 23169,
     kAPMUploadCarriedBundlesDeletedCode = 23170,
+    kAPMUploadAcknowledgedKeptCode = 23171,
 };
 
 // Uploads stay suspended this long (time since boot) after uploaded bundles
@@ -172,7 +173,16 @@ public:
                                           const std::vector<APMQueuedEntry>& entries);
     void incrementRetryCounter();
     bool hasDataToUpload();
-    bool removeBundlesFromDatabaseWithIDs(const std::vector<std::int64_t>& bundleIDs);
+    // Deletes the bundles of the batch the service took: by row ID in the
+    // file they were read from; by stored data in a file carried from it
+    // (after a replacement, or damage met by the delete itself, which the
+    // next write replaces). False when they stay.
+    bool removeAcknowledgedBundles();
+    // Remembers them while a damaged file that holds them cannot be
+    // replaced (logged with 23171), and deletes them before anything else
+    // is sent; false while they stay.
+    void keepAcknowledged(const std::string& damage);
+    bool removeAcknowledgedLeft();
     // Whether the upload list's row IDs name rows of the database file open
     // now. When the file was replaced since they were read, the list is
     // dropped with a log: the new file's row IDs may name other bundles.
@@ -181,7 +191,7 @@ public:
     // sent that the new file holds (carried from the old one, under their
     // own row IDs and with their own data) are deleted there, so that they
     // are not sent again; no other is touched.
-    bool removeCarriedBundles();
+    bool removeCarriedBundles(const std::vector<APMQueuedEntry>& rows, APMErrorOut error);
     // The delete's outcome, its failure logged.
     static bool deletedOrLogged(bool deleted, const std::optional<APMError>& error);
 
@@ -274,6 +284,8 @@ private:
     std::vector<std::int64_t> uploadList_;
     // The rows of the upload list as read: row ID and stored data.
     std::vector<APMQueuedEntry> uploadRows_;
+    // The bundles of a batch the service took that a damaged file kept.
+    std::vector<APMQueuedEntry> acknowledgedLeft_;
     // The database's file generation when the upload list was read.
     std::uint64_t uploadListGeneration_ = 0;
     std::unique_ptr<APMFileLock> uploadLock_;

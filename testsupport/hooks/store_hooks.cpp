@@ -20,4 +20,8 @@ void refuseWrittenValues(bool refused) {
 
 void setFileTriggersRun(bool run) { measurement::detail::fileTriggersRun().store(run); }
 
+void setOddLockKept(bool kept) { measurement::detail::oddLockKept().store(kept); }
+
+void setLayoutChangesExamined(bool examined) { measurement::detail::layoutChangesExamined().store(examined); }
+
 }  // namespace test_hooks
