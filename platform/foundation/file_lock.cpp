@@ -102,11 +102,18 @@ bool FileLock::lock(Kind kind) { return lockWithin(kind, waitLimit()); }
 bool FileLock::lockWithin(Kind kind, double seconds, const std::function<void()>& waiting) {
     if (tryLock(kind)) return true;
     if (error_ != std::errc::resource_unavailable_try_again) return false;
-    if (waiting) waiting();
     const auto start = std::chrono::steady_clock::now();
+    const double sayAfter = std::min(kFileLockWaitSaidAfterSeconds, seconds / 2);
+    bool said = !waiting;
     thread_local std::minstd_rand random(std::random_device{}());
     for (int attempt = 0;; ++attempt) {
         const double waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        // Before the bound is checked: every wait that runs out lasted
+        // long enough to be said.
+        if (!said && waited >= sayAfter) {
+            said = true;
+            waiting();
+        }
         if (waited >= seconds) break;
         const int bound = std::min(kMaxPauseMilliseconds, 1 << std::min(attempt, 6));
         auto pause = std::chrono::microseconds(std::uniform_int_distribution<int>(bound * 250, bound * 1000)(random));
