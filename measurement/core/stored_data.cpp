@@ -108,7 +108,15 @@ private:
         for (const char* table : kTablesRead) {
             auto skipped = readableRows(table, [](const APMRow&) {}, error);
             if (!skipped) return false;
-            damage.insert(damage.end(), skipped->begin(), skipped->end());
+            // Damage to the whole file (its header) comes with every table's.
+            for (auto& stretch : *skipped) {
+                if (std::none_of(damage.begin(), damage.end(), [&](const APMUnreadableStretch& listed) {
+                        return listed.table == stretch.table && listed.error == stretch.error &&
+                               listed.afterRowID == stretch.afterRowID && listed.beforeRowID == stretch.beforeRowID;
+                    })) {
+                    damage.push_back(std::move(stretch));
+                }
+            }
         }
         for (auto& stretch : store_.damageInSmallTables(damage)) damage.push_back(std::move(stretch));
         receiver_.damage(damage);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "measurement/store/sqlite_file/btree.h"
+#include "measurement/store/sqlite_file/log_snapshot.h"
 #include "measurement/store/sqlite_file/page_image.h"
 #include "measurement/store/sqlite_damage.h"
 #include "measurement/store/sqlite_statement.h"
@@ -350,11 +351,17 @@ void APMAppendChecks::useFile(std::uint64_t generation) {
     schemaRead_ = false;
 }
 
+// A statement that spills its pages into a log every frame of which was
+// copied into the file starts the log afresh inside the transaction, under
+// a read lock taken anew: the image made before would read the frames'
+// old places, which now hold the transaction's own pages.
 const sqlite_btree::FileImage& APMAppendChecks::image(sqlite3* db, std::uint64_t transaction) {
-    if (!image_ || imageTransaction_ != transaction || image_->unreadable()) {
+    auto snapshot = sqlite_btree::readSnapshotOf(db);
+    if (!image_ || imageTransaction_ != transaction || image_->unreadable() || imageSnapshot_ != snapshot) {
         image_.reset();
         image_ = std::make_unique<sqlite_btree::FileImage>(db, &frames_);
         imageTransaction_ = transaction;
+        imageSnapshot_ = std::move(snapshot);
     }
     return *image_;
 }
@@ -435,6 +442,12 @@ APMSqliteStore::AppendPages APMSqliteStore::checkAppendPages(const std::string& 
     if (image.unreadable()) {
         *why = "the file's pages do not read: " + *image.unreadable();
         return image.readFailed() ? AppendPages::unknown : AppendPages::damaged;
+    }
+    // SQLite's next commit would write over the frames a damaged one hides
+    // from it, and with them the commits they hold.
+    if (image.logDamage()) {
+        *why = "the file's log does not read whole: " + *image.logDamage();
+        return AppendPages::damaged;
     }
     std::vector<Table> tables;
     if (const auto listed = tablesToCheck(statement, image, &tables, why); listed != AppendPages::whole) return listed;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include <memory>
+#include <optional>
 
 #include "measurement/store/sqlite_file/log_frames.h"
 #include "measurement/store/sqlite_file/page_image.h"
@@ -50,10 +51,10 @@ public:
     void useFile(std::uint64_t generation);
     bool checked(const std::string& table) const;
     void markChecked(const std::string& table);
-    // The file as SQLite reads it, read once in each transaction (no other
-    // process commits while it is open, and its own writes go to the log
-    // uncommitted), the log's frames read by an earlier transaction's not
-    // read again.
+    // The file as SQLite reads it at the statement's snapshot, read once in
+    // each transaction while that stays (no other process commits while it
+    // is open, and its own writes go to the log uncommitted), the log's
+    // frames read by an earlier transaction's not read again.
     const sqlite_btree::FileImage& image(sqlite3* db, std::uint64_t transaction);
     // The tables of the schema the image holds, by their names as SQLite
     // compares them (see readCommittedTables); none when its pages do not
@@ -71,6 +72,7 @@ private:
     std::unordered_set<std::string> checked_;
     sqlite_btree::CommittedFrames frames_;
     std::uint64_t imageTransaction_ = 0;
+    std::optional<sqlite_btree::LogSnapshot> imageSnapshot_;
     std::unique_ptr<sqlite_btree::FileImage> image_;
     bool schemaRead_ = false;
     std::uint32_t schemaCookie_ = 0;

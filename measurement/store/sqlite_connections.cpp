@@ -12,6 +12,7 @@
 #include <system_error>
 #include <type_traits>
 
+#include "measurement/store/sqlite_file/log_snapshot.h"
 #include "measurement/store/sqlite_statement.h"
 #include "measurement/store/sqlite_store_shared_state.h"
 
@@ -76,13 +77,15 @@ int accessRegularFiles(sqlite3_vfs* layer, const char* name, int flags, int* res
 }
 
 // A log or journal is never opened where no regular file lies: SQLite
-// would delete a fifo there as an empty log it closes.
+// would delete a fifo there as an empty log it closes. The database file
+// records what each read transaction takes of its log, for the reads of
+// its pages past SQLite.
 int openRegularFiles(sqlite3_vfs* layer, const char* name, sqlite3_file* file, int flags, int* outFlags) {
     if ((flags & (SQLITE_OPEN_WAL | SQLITE_OPEN_MAIN_JOURNAL)) != 0 && otherThanRegularFile(name)) {
         file->pMethods = nullptr;
         return SQLITE_CANTOPEN;
     }
-    return baseOf(layer)->xOpen(layer, name, file, flags, outFlags);
+    return sqlite_btree::openRecordingSnapshots(baseOf(layer), layer, name, file, flags, outFlags);
 }
 
 constexpr std::string_view kRegularFilesSuffix = "-regular-files";
@@ -103,6 +106,7 @@ const char* regularFilesVfs(const char* base) {
     made->layer.pNext = nullptr;
     made->layer.xAccess = &accessRegularFiles;
     made->layer.xOpen = &openRegularFiles;
+    made->layer.szOsFile = sqlite_btree::recordingFileSize(own->szOsFile);
     if (sqlite3_vfs_register(&made->layer, 0) != SQLITE_OK) {
         delete name;
         delete made;

@@ -15,9 +15,10 @@ namespace measurement::sqlite_connections {
 // opens no log or journal there: SQLite looks for a journal to roll back
 // before it reads a file, and would open a fifo at the journal's name,
 // which waits for a peer for good, and delete one at the log's name as an
-// empty log. Registered on
-// first use, never made the default; its name, for sqlite3_open_v2 or a
-// URI's "vfs" parameter. Null when SQLite has no layer named `base`.
+// empty log. Its database files record the snapshot of each read
+// transaction (sqlite_btree::readSnapshotOf). Registered on first use,
+// never made the default; its name, for sqlite3_open_v2 or a URI's "vfs"
+// parameter. Null when SQLite has no layer named `base`.
 const char* regularFilesVfs(const char* base);
 
 // The path as an SQLite URI: "file:" and the absolute path, percent-encoded.

@@ -424,8 +424,10 @@ public:
     // each page is read at most once. The stretches skipped are answered:
     // each page, cell or record that did not read, each row that is no row
     // the owner could have written, and each cell under a row ID given
-    // before, between the rows given next to it, with what was wrong; none
-    // for an intact table. None, with the error, when the file holds no
+    // before, between the rows given next to it, with what was wrong, and
+    // a header that counts more pages than the file holds, said of the
+    // schema's table (the pages held are read); none for an intact table.
+    // None, with the error, when the file holds no
     // such table (and its schema read whole), or the table cannot be read
     // for a reason other than damage (I/O, memory). Marks nothing: a reader
     // that meets damage reports it itself.

@@ -873,7 +873,7 @@ void replaceWith(const fs::path& path, const fs::path& other) {
 }  // namespace
 
 TEST_CASE("the page every table appends to is checked once a file, before the table's first write: whole files of any "
-          "page size and layout pass") {
+          "page size, layout and text encoding pass") {
     // Every kind of table with row IDs, each checked, and the schema's own
     // and the counters' of AUTOINCREMENT besides; a table without row IDs
     // and an index, which are not tables with row IDs. (A view in a file is
@@ -901,11 +901,19 @@ TEST_CASE("the page every table appends to is checked once a file, before the ta
         "(1000, 8); " +
         series(200) + "INSERT INTO generated (a, d) SELECT i, x'00' FROM n; " + series(200) +
         "INSERT INTO counted (v) SELECT i FROM n; INSERT INTO keyed VALUES ('k', 1);";
-    for (const int pageSize : {512, 4096, 65536}) {
+    struct Layout {
+        int pageSize;
+        const char* encoding;
+    };
+    for (const Layout layout : {Layout{512, "UTF-8"}, Layout{4096, "UTF-8"}, Layout{65536, "UTF-8"},
+                                Layout{4096, "UTF-16le"}, Layout{512, "UTF-16be"}}) {
+        const int pageSize = layout.pageSize;
         CAPTURE(pageSize);
+        CAPTURE(layout.encoding);
         testsupport::TempDir dir;
         const auto path = dir / "tables.sql";
-        std::string schema = "PRAGMA page_size=" + std::to_string(pageSize) + "; PRAGMA journal_mode=WAL; ";
+        std::string schema = "PRAGMA page_size=" + std::to_string(pageSize) + "; PRAGMA encoding='" + layout.encoding +
+                             "'; PRAGMA journal_mode=WAL; ";
         for (const auto& table : rowIDTables) schema += table + "; ";
         run(path, schema + others + " PRAGMA wal_checkpoint(TRUNCATE);");
         // The rows in the log only, or in the file too.
@@ -982,9 +990,17 @@ TEST_CASE("a page a table appends to that does not read whole is damage met befo
           "carried, and the write goes into the new one") {
     constexpr std::size_t kPageSize = 4096;
     constexpr int kRows = 1000;
+    // The same in a file whose text is UTF-16: the check must find its
+    // tables by their names all the same.
+    const char* encoding = "UTF-8";
+    SUBCASE("UTF-8") {}
+    SUBCASE("UTF-16le") { encoding = "UTF-16le"; }
+    SUBCASE("UTF-16be") { encoding = "UTF-16be"; }
+    CAPTURE(encoding);
     testsupport::TempDir dir;
     const auto intact = dir / "intact.sql";
-    run(intact, "PRAGMA page_size=4096; PRAGMA journal_mode=WAL; CREATE TABLE t (a, b); "
+    run(intact, std::string("PRAGMA page_size=4096; PRAGMA encoding='") + encoding +
+                    "'; PRAGMA journal_mode=WAL; CREATE TABLE t (a, b); "
                 "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " + std::to_string(kRows) +
                     ") INSERT INTO t SELECT i, 'row ' || i FROM n; PRAGMA wal_checkpoint(TRUNCATE);");
     const auto root = static_cast<std::size_t>(integers(intact, "SELECT rootpage FROM sqlite_master WHERE name = 't'").at(0));

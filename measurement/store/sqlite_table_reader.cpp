@@ -38,6 +38,7 @@ constexpr const char* kRootQuery =
 constexpr const char* kSchemaLoad = "SELECT 1 FROM main.sqlite_master LIMIT 1";
 constexpr const char* kNoRoot = "the schema gives the table no root page";
 constexpr const char* kIntegerType = "INTEGER";
+constexpr const char* kHeaderDamage = "the file's header says otherwise than it holds: ";
 
 bool sameName(const std::string& a, const std::string& b) { return sqlite3_stricmp(a.c_str(), b.c_str()) == 0; }
 
@@ -164,17 +165,27 @@ std::vector<Column> ownColumns(const std::vector<FileColumn>& file) {
     return columns;
 }
 
+// A header that says otherwise than the file holds is damage to the whole
+// file, said of the schema's table, where every read starts; the pages are
+// read all the same.
+APMUnreadableStretch headerStretch(const std::string& why) {
+    return {kAPMSqliteStoreSchemaTable, std::nullopt, std::nullopt, std::string(kHeaderDamage) + why};
+}
+
 }  // namespace
 
 // One read transaction over the reads, where one can be had (its statement
-// also has the connection open the log): the log's frames read stay as they
-// are meanwhile, since SQLite starts the log afresh only while no reader
-// uses it. Ended as it was begun.
+// also has the connection open the log), and the pages read at its
+// snapshot: the frames its read lock takes, which a writer that starts the
+// log afresh meanwhile (as it may under a snapshot that needs no frame)
+// leaves in the file. Ended as it was begun.
 TableReader::TableReader(sqlite3* db, const APMDeclaredTables& declared) : db_(db), declared_(declared) {
     began_ = sqlite3_get_autocommit(db_) && sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK;
     sqlite3_exec(db_, kSchemaLoad, nullptr, nullptr, nullptr);
     image_ = std::make_unique<sqlite_btree::FileImage>(db_);
-    if (!image_->unreadable()) schema_ = sqlite_page_rows::schemaOf(*image_, &schemaSkipped_);
+    if (image_->unreadable()) return;
+    if (const auto& header = image_->headerDamage()) schemaSkipped_.push_back(headerStretch(*header));
+    schema_ = sqlite_page_rows::schemaOf(*image_, &schemaSkipped_);
 }
 
 TableReader::~TableReader() {
@@ -183,6 +194,11 @@ TableReader::~TableReader() {
 }
 
 const std::optional<std::string>& TableReader::unreadable() const { return image_->unreadable(); }
+
+std::optional<APMUnreadableStretch> TableReader::headerDamage() const {
+    const auto& header = image_->headerDamage();
+    return header && !image_->unreadable() ? std::optional(headerStretch(*header)) : std::nullopt;
+}
 
 bool TableReader::readFailed() const { return image_->readFailed(); }
 

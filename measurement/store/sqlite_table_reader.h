@@ -16,9 +16,11 @@
 namespace measurement {
 
 // Reads the file a connection has open from its pages: the file's bytes and
-// its log's committed frames, as SQLite's checksums of them accept them,
-// read through the connection's own handles (sqlite_btree::FileImage), never
-// through the log's index; the schema's objects too, from page 1. SQLite is
+// its log's committed frames, as SQLite's checksums of them accept them, up
+// to the snapshot of the connection's read transaction (and past a damaged
+// frame, see sqlite_btree::CommittedFrames), read through the connection's
+// own handles (sqlite_btree::FileImage), never through the log's index; the
+// schema's objects too, from page 1. SQLite is
 // asked only how each table's declaration names its columns (and, where it
 // cannot load the file's schema, a connection of the reader's own that loads
 // what of it parses), and reads the rows of a table without row IDs, whose
@@ -34,6 +36,10 @@ public:
     // refusal rather than what its bytes say; none when pages read.
     const std::optional<std::string>& unreadable() const;
     bool readFailed() const;
+    // Where the file's header says otherwise than the file holds (a page
+    // count past its pages), a stretch of the schema's table that says so;
+    // it is among schemaSkipped() too.
+    std::optional<APMUnreadableStretch> headerDamage() const;
     // Why SQLite could not load the file's schema whole; none when it could.
     const std::optional<std::string>& schemaDamage() const { return schemaDamage_; }
     // The tables the schema holds, by the names it stores them under, and

@@ -3,6 +3,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -178,11 +179,143 @@ TEST_CASE("a committed frame that gives the file 2^32 - 1 pages reads only the p
         CHECK(image.pagesHeld().size() == pages);
         sqlite_pages::LeafWork work;
         CHECK(sqlite_pages::tableLeafRowIDs(image, nullptr, &work) == std::vector<std::int64_t>{1, 2});
-        // The log once, and each page the file or the log holds once.
-        CHECK(work.bytesRead <= log.size() + (pages + 1) * std::uint64_t{4096});
+        // The log once, and each page the file or the log holds once, a
+        // frame's header with it before and after.
+        CHECK(work.bytesRead <= log.size() + (pages + 1) * std::uint64_t{4096 + 2 * 24});
         // A page past them is none to read.
         std::vector<unsigned char> bytes(4096);
         std::string why;
         CHECK_FALSE(image.readPage(pages + 1, bytes.data(), &why));
     }
+}
+
+namespace {
+
+// A table whose root is an interior page of 64 KiB pages leading to
+// `interior` more interior pages after it, each of as many cells as fit,
+// every cell's child lying past the file (one of them the page that
+// `farPage` names).
+struct FanOut {
+    fs::path path;
+    std::uint32_t root = 0;
+    std::uint32_t pages = 0;
+    std::uint64_t children = 0;
+};
+
+// Cells of four bytes of child and a key of one byte, each with its pointer.
+constexpr std::size_t kFanCell = 5;
+constexpr std::size_t kFanCells = (kLargestPage - 12) / (kFanCell + 2);
+
+std::string interiorPage(const std::vector<std::uint32_t>& children, std::uint32_t rightChild) {
+    std::string page(kLargestPage, '\0');
+    auto put = [&](std::size_t at, std::uint64_t value, int width) {
+        for (int i = 0; i < width; ++i) page[at + i] = static_cast<char>(value >> (8 * (width - 1 - i)));
+    };
+    const std::size_t area = kLargestPage - children.size() * kFanCell;
+    page[0] = '\x05';
+    put(3, children.size(), 2);
+    put(5, area, 2);
+    put(8, rightChild, 4);
+    for (std::size_t i = 0; i < children.size(); ++i) {
+        const std::size_t at = area + i * kFanCell;
+        put(12 + 2 * i, at, 2);
+        put(at, children[i], 4);
+        page[at + 4] = static_cast<char>(i & 0x7f);
+    }
+    return page;
+}
+
+FanOut fanOut(const fs::path& folder, std::uint32_t interior, std::uint32_t farPage) {
+    FanOut made;
+    made.path = folder / "fan-out.sql";
+    testsupport::runSQL(made.path, "PRAGMA page_size=65536; CREATE TABLE t (a); INSERT INTO t VALUES (1)");
+    made.root = integer(made.path, "SELECT rootpage FROM sqlite_master WHERE name = 't'");
+    const std::uint32_t first = integer(made.path, "PRAGMA page_count") + 1;
+    std::vector<std::uint32_t> below;
+    for (std::uint32_t i = 0; i < interior; ++i) below.push_back(first + i);
+    const std::uint32_t last = below.back();
+    below.pop_back();
+    std::string pages = interiorPage(below, last);
+    REQUIRE(testsupport::overwriteBytes(made.path, (made.root - 1) * kLargestPage, pages));
+    made.pages = first - 1 + interior;
+    std::string grown;
+    for (std::uint32_t i = 0; i < interior; ++i) {
+        std::vector<std::uint32_t> children;
+        for (std::size_t cell = 0; cell < kFanCells; ++cell) {
+            children.push_back(static_cast<std::uint32_t>(made.pages + 1 + (i * kFanCells + cell) * 7919 % 0x7ffffff0));
+        }
+        children.back() = farPage;
+        grown += interiorPage(children, farPage - 1);
+        made.children += kFanCells + 1;
+    }
+    REQUIRE(testsupport::overwriteBytes(made.path, std::uint64_t{first - 1} * kLargestPage, grown));
+    // The header counts the pages it now holds.
+    const std::string count = {static_cast<char>(made.pages >> 24), static_cast<char>(made.pages >> 16),
+                               static_cast<char>(made.pages >> 8), static_cast<char>(made.pages)};
+    REQUIRE(testsupport::overwriteBytes(made.path, 28, count));
+    return made;
+}
+
+}  // namespace
+
+TEST_CASE("interior pages whose children all lie past the file, and a committed frame for page 2^32 - 1: the walk's "
+          "work and memory stay within the bytes of the file and its log") {
+    constexpr std::uint32_t kInterior = 64;
+    constexpr std::uint32_t kLastPage = 0xffffffff;
+    testsupport::TempDir dir;
+    const FanOut made = fanOut(dir.path(), kInterior, kLastPage);
+    // A log of one committed frame: the root's page again, as page 2^32 - 1
+    // of a file of 2^32 - 1 pages, summed as SQLite sums it.
+    const std::string page = testsupport::readText(made.path.string()).substr((made.root - 1) * kLargestPage, kLargestPage);
+    std::string log(32, '\0');
+    // Magic, version, page size, checkpoint, salts.
+    const std::uint32_t header[] = {0x377f0682, 3007000, static_cast<std::uint32_t>(kLargestPage), 0, 0x01020304,
+                                    0x05060708};
+    for (std::size_t i = 0; i < 6; ++i) {
+        for (int b = 0; b < 4; ++b) log[i * 4 + b] = static_cast<char>(header[i] >> (24 - 8 * b));
+    }
+    log += std::string(24, '\0') + page;
+    log = testsupport::resummedLog(log, kLargestPage, false, SIZE_MAX, [&](std::size_t, char* at) {
+        for (int b = 0; b < 4; ++b) {
+            at[b] = '\xff';      // its page
+            at[4 + b] = '\xff';  // the pages after its commit
+            at[8 + b] = log[16 + b];
+            at[12 + b] = log[20 + b];
+        }
+    });
+    testsupport::writeText(made.path.string() + "-wal", log);
+    // Page 1's count no longer holds (its change counter, at 24, is not the
+    // one it was written with, at 92): the log's count is taken.
+    REQUIRE(testsupport::overwriteBytes(made.path, 92, "\x7f"));
+
+    const sqlite_btree::FileImage image(made.path.string());
+    REQUIRE_FALSE(image.unreadable());
+    REQUIRE(image.committedFrames() == 1);
+    // The file's pages and the one the log holds past them, not 2^32 - 1.
+    CHECK(image.pageCount() == made.pages + 1);
+    CHECK(image.holds(kLastPage));
+    CHECK_FALSE(image.holds(kLastPage - 1));
+    const std::uint64_t heldBytes = std::uint64_t{image.pageCount()} * kLargestPage;
+
+    const auto walk = sqlite_btree::walkTable(image, made.root, [](const sqlite_btree::TableCell&) { return true; });
+    // Every interior page once (the root and the 64 below it), and page
+    // 2^32 - 1 once (the root's image, which leads back to pages read
+    // before): nothing is read or filled in for the children past them.
+    CHECK(walk.pagesRead == kInterior + 2);
+    CHECK(walk.pagesRead <= image.pageCount());
+    CHECK(walk.work <= heldBytes);
+    // What waits and what is kept: a few bytes for each cell of the pages
+    // read, and two damage entries at most for each interior page.
+    CHECK(walk.mostWaiting <= made.children + kInterior);
+    CHECK(walk.mostWaiting * 16 <= heldBytes);
+    CHECK(walk.damage.size() <= 2 * (kInterior + 1));
+    std::size_t kept = 0;
+    for (const auto& damage : walk.damage) kept += damage.why.size();
+    CHECK(kept <= 256 * walk.damage.size());
+    // The children that lie past the pages held are named, and counted
+    // with their parent's.
+    CHECK(std::any_of(walk.damage.begin(), walk.damage.end(), [](const sqlite_btree::PageDamage& damage) {
+        return damage.why.find("none the file or its log holds") != std::string::npos &&
+               damage.why.find(std::to_string(kFanCells - 1) + " more children of page") != std::string::npos;
+    }));
 }

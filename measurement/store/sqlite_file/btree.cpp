@@ -42,14 +42,18 @@ constexpr std::uint64_t kPayloadPagesPerPage = 2;
 std::string said(std::size_t value) { return std::to_string(value); }
 
 // One page image read as a table page. Strict, a cell must lie in the
-// cell area the header gives; else anywhere past the pointers.
+// cell area the header gives, within the page's usable bytes, as SQLite
+// needs it to write there; else anywhere past the pointers, within the
+// page's bytes, as SQLite reads it: its reads of a cell end at the page's
+// end, not at the bytes the file reserves before it, whose count only
+// sets how much of a payload the page holds.
 class TablePage {
 public:
     bool read(const FileImage& image, std::uint32_t number, bool strict, std::string* why) {
         number_ = number;
         bytes_.resize(image.pageSize());
         if (!image.readPage(number, bytes_.data(), why)) return false;
-        usable_ = image.usableSize();
+        end_ = strict ? image.usableSize() : image.pageSize();
         header_ = number == 1 ? kFileHeaderSize : 0;
         type_ = bytes_[header_];
         if (type_ != kInteriorTablePage && type_ != kLeafTablePage) {
@@ -59,13 +63,13 @@ public:
         cells_ = bigEndian(&bytes_[header_ + kCellCountAt], kCellPointerSize);
         pointers_ = header_ + (leaf() ? kLeafHeaderSize : kInteriorHeaderSize);
         const std::size_t pointersEnd = pointers_ + cells_ * kCellPointerSize;
-        if (cells_ > maxCellsPerPage(image.pageSize()) || pointersEnd > usable_) {
+        if (cells_ > maxCellsPerPage(image.pageSize()) || pointersEnd > end_) {
             *why = "the pointers of its " + said(cells_) + " cells run past it";
             return false;
         }
         std::size_t area = bigEndian(&bytes_[header_ + kCellAreaAt], kCellPointerSize);
         if (area == 0) area = kLargestCellArea;
-        if (strict && (area < pointersEnd || area > usable_)) {
+        if (strict && (area < pointersEnd || area > end_)) {
             *why = "its cell area begins at " + said(area) + ", off its page";
             return false;
         }
@@ -76,41 +80,53 @@ public:
     std::uint32_t number() const { return number_; }
     bool leaf() const { return type_ == kLeafTablePage; }
     std::size_t cells() const { return cells_; }
-    std::size_t usable() const { return usable_; }
+    // Where the page's cells must end.
+    std::size_t end() const { return end_; }
     const unsigned char* data() const { return bytes_.data(); }
     std::uint32_t rightChild() const { return bigEndian(&bytes_[header_ + kRightChildAt], kPageNumberSize); }
 
     // Where cell `index` begins; none when it lies off the cell area.
     std::optional<std::size_t> cellAt(std::size_t index, std::string* why) const {
-        const std::size_t at = bigEndian(&bytes_[pointers_ + index * kCellPointerSize], kCellPointerSize);
-        if (at >= areaStart_ && at < usable_) return at;
-        *why = "cell " + said(index) + " lies at " + said(at) + ", off the page's cells";
+        const std::size_t at = pointer(index);
+        if (at >= areaStart_ && at < end_) return at;
+        *why = offPage(index, at);
         return std::nullopt;
+    }
+    std::size_t pointer(std::size_t index) const {
+        return bigEndian(&bytes_[pointers_ + index * kCellPointerSize], kCellPointerSize);
     }
 
     // A variable-length integer at *at, moved past it; false when it runs
-    // past the page's usable bytes.
-    bool varint(std::size_t* at, std::uint64_t* value) const { return readVarint(bytes_.data(), usable_, at, value); }
+    // past the page's end.
+    bool varint(std::size_t* at, std::uint64_t* value) const { return readVarint(bytes_.data(), end_, at, value); }
 
     // An interior cell's child page and key.
     bool childAt(std::size_t index, std::uint32_t* child, std::int64_t* key, std::string* why) const {
-        auto at = cellAt(index, why);
-        if (!at) return false;
-        std::size_t keyAt = *at + kPageNumberSize;
-        std::uint64_t value = 0;
-        if (keyAt > usable_ || !varint(&keyAt, &value)) {
-            *why = "cell " + said(index) + " runs past the page";
-            return false;
-        }
-        *child = bigEndian(&bytes_[*at], kPageNumberSize);
-        *key = static_cast<std::int64_t>(value);
-        return true;
+        const ChildCell read = childOf(index, child, key);
+        if (read == ChildCell::read) return true;
+        *why = read == ChildCell::offPage ? offPage(index, pointer(index)) : runsPast(index);
+        return false;
     }
+    enum class ChildCell : std::uint8_t { read, offPage, runsPast };
+    ChildCell childOf(std::size_t index, std::uint32_t* child, std::int64_t* key) const {
+        const std::size_t at = pointer(index);
+        if (at < areaStart_ || at >= end_) return ChildCell::offPage;
+        std::size_t keyAt = at + kPageNumberSize;
+        std::uint64_t value = 0;
+        if (keyAt > end_ || !varint(&keyAt, &value)) return ChildCell::runsPast;
+        *child = bigEndian(&bytes_[at], kPageNumberSize);
+        *key = static_cast<std::int64_t>(value);
+        return ChildCell::read;
+    }
+    static std::string offPage(std::size_t index, std::size_t at) {
+        return "cell " + said(index) + " lies at " + said(at) + ", off the page's cells";
+    }
+    static std::string runsPast(std::size_t index) { return "cell " + said(index) + " runs past the page"; }
 
 private:
     std::vector<unsigned char> bytes_;
     std::uint32_t number_ = 0;
-    std::size_t usable_ = 0;
+    std::size_t end_ = 0;
     std::size_t header_ = 0;
     unsigned char type_ = 0;
     std::size_t cells_ = 0;
@@ -124,13 +140,14 @@ class Walker {
 public:
     explicit Walker(const FileImage& image) : image_(image) {}
 
-    // False when the page was read before.
-    bool firstVisit(std::uint32_t page) { return visited_.insert(page).second; }
+    // False when the page was read before. A page neither the file nor its
+    // log holds is none to keep: it costs no read.
+    bool firstVisit(std::uint32_t page) { return !image_.holds(page) || visited_.insert(page).second; }
     std::uint64_t pagesRead() const { return visited_.size(); }
     std::uint64_t work() const { return work_; }
 
     bool readPage(TablePage* page, std::uint32_t number, bool strict, std::string* why) {
-        work_ += image_.pageSize();
+        if (image_.holds(number)) work_ += image_.pageSize();
         payloadLeft_ = kPayloadPagesPerPage * image_.usableSize();
         return page->read(image_, number, strict, why);
     }
@@ -155,7 +172,7 @@ public:
             return false;
         }
         const std::uint64_t local = localPayload(size, usable);
-        if (at + local + (size > local ? kPageNumberSize : 0) > page.usable()) {
+        if (at + local + (size > local ? kPageNumberSize : 0) > page.end()) {
             *why = "the payload of cell " + said(index) + " runs past the page";
             return false;
         }
@@ -186,7 +203,7 @@ private:
                 return false;
             }
             std::string unread;
-            work_ += image_.pageSize();
+            if (image_.holds(next)) work_ += image_.pageSize();
             if (!image_.readPage(next, buffer_.data(), &unread)) {
                 *why = "runs past its overflow chain: " + unread;
                 return false;
@@ -207,8 +224,9 @@ private:
 };
 
 // The damage the walk meets: each heard by `heard` where the walk meets
-// it, in the tree's order among the cells; kept in `damage` once a page,
-// the first cell that did not read named and the others counted.
+// it, in the tree's order among the cells; kept in `damage` once a page
+// for its cells and once for its children, the first that did not read
+// named and the others counted.
 class Damages {
 public:
     Damages(std::vector<PageDamage>* damage, const DamageHeard& heard) : damage_(damage), heard_(heard) {}
@@ -217,6 +235,12 @@ public:
     ~Damages() {
         for (const auto& [page, kept] : cells_) {
             if (kept.count > 1) (*damage_)[kept.first].why += "; " + said(kept.count - 1) + " more of its cells do not read";
+        }
+        for (const auto& [parent, kept] : children_) {
+            if (kept.count > 1) {
+                (*damage_)[kept.first].why +=
+                    "; " + said(kept.count - 1) + " more children of page " + said(parent) + " do not read";
+            }
         }
     }
 
@@ -229,8 +253,16 @@ public:
     // A cell of a page that does not read.
     void cell(PageDamage damage) {
         if (heard_) heard_(damage);
-        Kept& kept = cells_.try_emplace(damage.page, Kept{damage_->size(), 0}).first->second;
-        if (kept.count++ == 0) damage_->push_back(std::move(damage));
+        const std::uint32_t page = damage.page;
+        keep(&cells_, page, [&] { return std::move(damage); });
+    }
+
+    // A child of an interior page that does not read: kept once for its
+    // parent, the first named and the others counted, so that a page of
+    // many children that do not read keeps one entry.
+    void child(std::uint32_t parent, PageDamage damage) {
+        if (heard_) heard_(damage);
+        keep(&children_, parent, [&] { return std::move(damage); });
     }
 
 private:
@@ -238,29 +270,52 @@ private:
         std::size_t first = 0;
         std::uint64_t count = 0;
     };
+    using KeptByPage = std::unordered_map<std::uint32_t, Kept>;
+    template <typename Made>
+    void keep(KeptByPage* byPage, std::uint32_t page, const Made& made) {
+        Kept& kept = byPage->try_emplace(page, Kept{damage_->size(), 0}).first->second;
+        if (kept.count++ == 0) damage_->push_back(made());
+    }
     std::vector<PageDamage>* damage_;
     const DamageHeard& heard_;
-    std::unordered_map<std::uint32_t, Kept> cells_;
+    KeptByPage cells_;
+    KeptByPage children_;
 };
 
-// No page has this number: in the pages still to walk, it stands for the
-// child of a cell that did not read, whose damage is told in its turn.
+// A page still to walk: the child of an interior page (`parent`, none for
+// the root) at its cell `cell`, or, where `page` is kUnreadChild, a cell
+// that gave no child, whose damage is told in its turn among the others.
+// Small, since a crafted page of thousands of cells pushes one each.
 constexpr std::uint32_t kUnreadChild = 0;
+constexpr std::uint32_t kNoParent = 0;
+struct Pending {
+    std::uint32_t page = 0;
+    std::uint32_t parent = kNoParent;
+    std::uint16_t cell = 0;
+    std::uint16_t at = 0;
+    TablePage::ChildCell read = TablePage::ChildCell::read;
+};
 
-// An interior page's children, pushed so that the first comes off first;
-// the damage of each cell that does not read waits in `unread` for its
-// turn among them.
-void pushChildren(const TablePage& page, std::vector<std::uint32_t>* pending, std::vector<PageDamage>* unread) {
-    auto push = [&](std::uint32_t child, std::string why) {
-        if (child == kUnreadChild) unread->push_back({page.number(), why.empty() ? "a child is page 0" : why});
-        pending->push_back(child);
-    };
-    push(page.rightChild(), "");
-    for (std::size_t index = page.cells(); index-- > 0;) {
+std::string unreadText(const Pending& pending) {
+    if (pending.parent == kNoParent) return "the root is page 0";
+    switch (pending.read) {
+        case TablePage::ChildCell::offPage: return TablePage::offPage(pending.cell, pending.at);
+        case TablePage::ChildCell::runsPast: return TablePage::runsPast(pending.cell);
+        case TablePage::ChildCell::read: break;
+    }
+    return "a child is page 0";
+}
+
+// An interior page's children, pushed so that the first comes off first.
+void pushChildren(const TablePage& page, std::vector<Pending>* pending) {
+    const auto cells = static_cast<std::uint16_t>(page.cells());
+    pending->push_back({page.rightChild(), page.number(), cells, 0, TablePage::ChildCell::read});
+    for (std::uint16_t index = cells; index-- > 0;) {
         std::uint32_t child = 0;
         std::int64_t key = 0;
-        std::string why;
-        push(page.childAt(index, &child, &key, &why) ? child : kUnreadChild, why);
+        const auto read = page.childOf(index, &child, &key);
+        const auto at = static_cast<std::uint16_t>(page.pointer(index));
+        pending->push_back({read == TablePage::ChildCell::read ? child : kUnreadChild, page.number(), index, at, read});
     }
 }
 
@@ -268,7 +323,7 @@ void pushChildren(const TablePage& page, std::vector<std::uint32_t>* pending, st
 // gives the same row again.
 void visitLeaf(const TablePage& page, Walker* walker, TableWalk* walk, const std::function<bool(const TableCell&)>& visit,
                Damages* damages, std::vector<bool>* started) {
-    started->assign(page.usable(), false);
+    started->assign(page.end(), false);
     TableCell cell;
     for (std::size_t index = 0; index < page.cells() && !walk->ended; ++index) {
         std::string why;
@@ -325,28 +380,30 @@ TableWalk walkTable(const FileImage& image, std::uint32_t root, const std::funct
                     const DamageHeard& heard) {
     TableWalk walk;
     Walker walker(image);
-    std::vector<std::uint32_t> pending{root};
-    std::vector<PageDamage> unread;
-    if (root == kUnreadChild) unread.push_back({root, "the root is page 0"});
+    std::vector<Pending> pending{{root, kNoParent, 0, 0, TablePage::ChildCell::read}};
     TablePage page;
     std::vector<bool> started;
     {
         Damages damages(&walk.damage, heard);
         while (!pending.empty() && !walk.ended) {
-            const std::uint32_t number = pending.back();
+            const Pending next = pending.back();
             pending.pop_back();
             std::string why;
-            if (number == kUnreadChild) {
-                damages.cell(std::move(unread.back()));
-                unread.pop_back();
-            } else if (!walker.firstVisit(number)) {
-                damages.page({number, "the tree leads to it again"});
-            } else if (!walker.readPage(&page, number, false, &why)) {
-                damages.page({number, why});
+            auto lost = [&](PageDamage damage) {
+                if (next.parent == kNoParent) return damages.page(std::move(damage));
+                damages.child(next.parent, std::move(damage));
+            };
+            if (next.page == kUnreadChild) {
+                damages.cell({next.parent, unreadText(next)});
+            } else if (!walker.firstVisit(next.page)) {
+                lost({next.page, "the tree leads to it again"});
+            } else if (!walker.readPage(&page, next.page, false, &why)) {
+                lost({next.page, why});
             } else if (page.leaf()) {
                 visitLeaf(page, &walker, &walk, visit, &damages, &started);
             } else {
-                pushChildren(page, &pending, &unread);
+                pushChildren(page, &pending);
+                walk.mostWaiting = std::max<std::uint64_t>(walk.mostWaiting, pending.size());
             }
         }
     }

@@ -23,9 +23,11 @@ struct TableCell {
     std::string payload;
 };
 
-// What did not read, on which page, and why. One for each page at most
-// (and one for each time the tree leads back to it): a page of many cells
-// that do not read names the first, and counts the others.
+// What did not read, on which page, and why. Two for each interior page
+// at most, and one for each leaf: a page of many cells that do not read
+// names the first, and counts the others; so does a page of many children
+// that do not read (none the file holds, no table page, one the tree led
+// to before), so that what is kept stays within the pages read.
 struct PageDamage {
     std::uint32_t page = 0;
     std::string why;
@@ -45,6 +47,9 @@ struct TableWalk {
     // The work of the walk: bytes of pages read, and bytes of cells and
     // payloads examined in them, at most a few times each page's bytes.
     std::uint64_t work = 0;
+    // The most children of interior pages waiting at once for their turn,
+    // each a few bytes: no more than the cells of the interior pages read.
+    std::uint64_t mostWaiting = 0;
     // Whether the visitor ended the walk.
     bool ended = false;
 };

@@ -144,19 +144,29 @@ bool keyRunsPastAPage(const std::uint8_t* file, std::size_t size, std::uint32_t 
 }
 
 // Each page a walk reads gives no more cells than a page can hold, for
-// work bounded by the bytes of the pages it reads.
+// work and memory bounded by the bytes of the pages the file and its log
+// hold, however many child numbers the pages name.
 void walkFromEachRoot(const std::filesystem::path& file) {
     const btree::FileImage image(file.string());
     if (image.unreadable()) return;
     const std::uint64_t cellsPerPage = maxCellsPerPage(image.pageSize());
+    const std::uint64_t heldBytes = std::uint64_t{image.pageCount()} * image.pageSize();
     for (std::uint32_t root = 1; root <= std::min(image.pageCount(), kWalkedRoots); ++root) {
-        const auto walk = btree::walkTable(image, root, [](const btree::TableCell& cell) {
-            std::string why;
-            btree::decodeRecord(cell.payload, &why);
-            return true;
-        });
+        std::uint64_t damage = 0;
+        const auto walk = btree::walkTable(
+            image, root,
+            [](const btree::TableCell& cell) {
+                std::string why;
+                btree::decodeRecord(cell.payload, &why);
+                return true;
+            },
+            [&](const btree::PageDamage&) { ++damage; });
+        if (walk.pagesRead > image.pageCount()) fail("a walk read more pages than the file and its log hold", root);
         if (walk.cellsRead > walk.pagesRead * cellsPerPage) fail("a walk read more cells than its pages hold", root);
-        if (walk.work > kWorkPerPageByte * walk.pagesRead * image.pageSize()) fail("a walk's work outgrew its pages", root);
+        if (walk.work > kWorkPerPageByte * heldBytes) fail("a walk's work outgrew the file's pages", root);
+        if (walk.mostWaiting > walk.pagesRead * (cellsPerPage + 1) + 1) fail("a walk kept more children than its pages hold", root);
+        if (walk.damage.size() > 2 * walk.pagesRead + 1) fail("a walk kept more damage than its pages hold", root);
+        if (damage > walk.pagesRead * (cellsPerPage + 1) + 1) fail("a walk heard more damage than its pages hold", root);
         const auto leaf = btree::rightmostLeaf(image, root);
         if (leaf.cells.size() > cellsPerPage) fail("a leaf read more cells than a page holds", root);
         if (leaf.work > kWorkPerPageByte * leaf.pagesRead * image.pageSize()) fail("a leaf's work outgrew its pages", root);

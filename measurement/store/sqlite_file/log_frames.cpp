@@ -5,6 +5,7 @@
 #include <bit>
 #include <cerrno>
 #include <cstring>
+#include <limits>
 #include <memory>
 
 namespace measurement::sqlite_btree {
@@ -74,10 +75,25 @@ bool CommittedFrames::Checksum::matches(const unsigned char* stored) const {
     return bigEndian32(stored) == first && bigEndian32(stored + kWordSize) == second;
 }
 
-std::optional<std::uint64_t> CommittedFrames::imageOf(std::uint32_t page) const {
+const char* CommittedFrames::describe(Damage damage) {
+    switch (damage) {
+        case Damage::otherSalts: return "it carries other salts than the log's header";
+        case Damage::noPage: return "it names no page";
+        case Damage::checksum: return "its checksum does not follow from the frame before it";
+        case Damage::none: break;
+    }
+    return "it reads";
+}
+
+const CommittedFrames::Frame* CommittedFrames::frameOf(std::uint32_t page) const {
     const auto found = images_.find(page);
-    if (found == images_.end()) return std::nullopt;
-    return found->second;
+    return found == images_.end() ? nullptr : &found->second;
+}
+
+std::optional<std::uint64_t> CommittedFrames::imageOf(std::uint32_t page) const {
+    const Frame* frame = frameOf(page);
+    if (!frame) return std::nullopt;
+    return frame->at + kFrameHeaderSize;
 }
 
 std::vector<std::uint32_t> CommittedFrames::pages() const {
@@ -88,7 +104,13 @@ std::vector<std::uint32_t> CommittedFrames::pages() const {
     return pages;
 }
 
-bool CommittedFrames::read(const APMByteSource& log, std::string* why) {
+bool CommittedFrames::stillHolds(const Frame& frame, std::uint32_t page, const unsigned char* header) const {
+    return bigEndian32(header) == page &&
+           std::memcmp(header + kFrameSaltsAt, header_.data() + kLogSaltsAt, kSaltsSize) == 0 &&
+           std::memcmp(header + kFrameChecksumAt, frame.stored.data(), kChecksumSize) == 0;
+}
+
+bool CommittedFrames::read(const APMByteSource& log, std::string* why, const LogSnapshot* snapshot, bool pastDamage) {
     bytesRead_ = 0;
     if (log.openError() != 0) {
         *this = {};
@@ -105,12 +127,19 @@ bool CommittedFrames::read(const APMByteSource& log, std::string* why) {
         return false;
     }
     bytesRead_ += kLogHeaderSize;
-    if (!goesOn(log, header) && !startOver(header)) return true;
+    if (goesOn(log, header, snapshot, pastDamage)) {
+        snapshot_ = snapshot ? std::optional<LogSnapshot>(*snapshot) : std::nullopt;
+    } else if (!startOver(header, snapshot, pastDamage)) {
+        return true;
+    }
     return readFrames(log, why);
 }
 
-// A header that is no log's, or whose own checksum fails, leaves no frame.
-bool CommittedFrames::startOver(const Header& header) {
+// A header that is no log's, or whose own checksum fails, leaves no frame;
+// so does one of other salts than the snapshot's: the log was started
+// afresh since, which SQLite does only once every frame the snapshot takes
+// was copied into the file.
+bool CommittedFrames::startOver(const Header& header, const LogSnapshot* snapshot, bool pastDamage) {
     const std::uint64_t bytesRead = bytesRead_;
     *this = {};
     bytesRead_ = bytesRead;
@@ -120,6 +149,7 @@ bool CommittedFrames::startOver(const Header& header) {
         !validPageSize(pageSize)) {
         return false;
     }
+    if (snapshot && std::memcmp(snapshot->salts.data(), header.data() + kLogSaltsAt, kSaltsSize) != 0) return false;
     Checksum sum{(magic & kBigEndianChecksums) != 0};
     sum.add(header.data(), kLogChecksumAt);
     if (!sum.matches(header.data() + kLogChecksumAt)) return false;
@@ -127,13 +157,17 @@ bool CommittedFrames::startOver(const Header& header) {
     valid_ = true;
     pageSize_ = pageSize;
     sumAtCommit_ = sum;
+    if (snapshot) snapshot_ = *snapshot;
+    pastDamage_ = pastDamage;
     return true;
 }
 
-// The same log, its last commit frame as it was read: the frames up to it
-// need not be read again.
-bool CommittedFrames::goesOn(const APMByteSource& log, const Header& header) const {
-    if (!valid_ || header != header_) return false;
+// The same log, its last commit frame as it was read, no further than the
+// snapshot asked: the frames up to it need not be read again.
+bool CommittedFrames::goesOn(const APMByteSource& log, const Header& header, const LogSnapshot* snapshot,
+                             bool pastDamage) const {
+    if (!valid_ || header != header_ || pastDamage != pastDamage_) return false;
+    if (snapshot && committed_ > snapshot->frames) return false;
     const std::uint64_t frameSize = kFrameHeaderSize + std::uint64_t{pageSize_};
     if (committed_ == 0) return true;
     if (log.size() < kLogHeaderSize + committed_ * frameSize) return false;
@@ -142,38 +176,64 @@ bool CommittedFrames::goesOn(const APMByteSource& log, const Header& header) con
     return log.read(last + kFrameChecksumAt, kChecksumSize, stored) && sumAtCommit_.matches(stored);
 }
 
-bool CommittedFrames::take(const unsigned char* frame, std::uint64_t offset) {
-    const std::uint32_t page = bigEndian32(frame);
-    if (page == 0 || std::memcmp(frame + kFrameSaltsAt, header_.data() + kLogSaltsAt, kSaltsSize) != 0) return false;
-    sum_.add(frame, kFrameChecksummedBytes);
-    sum_.add(frame + kFrameHeaderSize, pageSize_);
-    if (!sum_.matches(frame + kFrameChecksumAt)) return false;
-    uncommitted_.emplace_back(page, offset + kFrameHeaderSize);
-    const std::uint32_t pagesAfter = bigEndian32(frame + kFramePagesAfterAt);
-    if (pagesAfter == 0) return true;
-    for (const auto& [number, at] : uncommitted_) {
-        images_[number] = at;
-        highestPage_ = std::max(highestPage_, number);
+// Each frame is checked from the checksum the frame before it stored,
+// which is the running sum where that one read. A frame of other salts is
+// not summed: a frame of an earlier log, or damage, either way not read.
+bool CommittedFrames::scan(const unsigned char* frame, std::uint64_t at, std::uint32_t index) {
+    Pending pending{bigEndian32(frame), Frame{at, index, {}}, {}};
+    std::memcpy(pending.frame.stored.data(), frame + kFrameChecksumAt, kChecksumSize);
+    if (std::memcmp(frame + kFrameSaltsAt, header_.data() + kLogSaltsAt, kSaltsSize) != 0) {
+        pending.why = Damage::otherSalts;
+    } else if (pending.page == 0) {
+        pending.why = Damage::noPage;
+    } else {
+        sum_.add(frame, kFrameChecksummedBytes);
+        sum_.add(frame + kFrameHeaderSize, pageSize_);
+        if (!sum_.matches(frame + kFrameChecksumAt)) pending.why = Damage::checksum;
     }
-    committed_ += uncommitted_.size();
-    uncommitted_.clear();
-    pagesAtCommit_ = pagesAfter;
-    sumAtCommit_ = sum_;
+    sum_.first = bigEndian32(frame + kFrameChecksumAt);
+    sum_.second = bigEndian32(frame + kFrameChecksumAt + kWordSize);
+    const bool damaged = pending.why != Damage::none;
+    if (damaged) scanDamaged_ = index;
+    pending_.push_back(pending);
+    const std::uint32_t pagesAfter = bigEndian32(frame + kFramePagesAfterAt);
+    if (damaged || pagesAfter == 0) return true;
+    // A commit SQLite's chain reaches past the snapshot came after it.
+    if (snapshot_ && index > snapshot_->frames && (!pastDamage_ || scanDamaged_ <= snapshot_->frames)) return false;
+    take(index, pagesAfter);
     return true;
 }
 
-// Frames after the last commit read count again only once a commit frame
+void CommittedFrames::take(std::uint32_t index, std::uint32_t pagesAfter) {
+    for (const auto& pending : pending_) {
+        if (pending.why != Damage::none) {
+            damaged_.push_back({pending.frame.index, pending.page, pending.why});
+            lastDamaged_ = pending.frame.index;
+            continue;
+        }
+        images_[pending.page] = pending.frame;
+        highestPage_ = std::max(highestPage_, pending.page);
+    }
+    pending_.clear();
+    committed_ = index;
+    pagesAtCommit_ = pagesAfter;
+    sumAtCommit_ = sum_;
+}
+
+// Frames after the last commit taken count again only once a commit frame
 // follows them: they are read afresh each time.
 bool CommittedFrames::readFrames(const APMByteSource& log, std::string* why) {
     const std::size_t frameSize = kFrameHeaderSize + pageSize_;
-    const std::uint64_t frames = (log.size() - kLogHeaderSize) / frameSize;
+    const std::uint64_t frames =
+        std::min<std::uint64_t>((log.size() - kLogHeaderSize) / frameSize, std::numeric_limits<std::uint32_t>::max());
     if (frames <= committed_) return true;
     const std::size_t batch = static_cast<std::size_t>(
         std::min<std::uint64_t>(frames - committed_, std::max<std::size_t>(1, kLogReadBytes / frameSize)));
     // Not cleared: each read fills what it takes.
     const std::unique_ptr<unsigned char[]> buffer(new unsigned char[batch * frameSize]);
     sum_ = sumAtCommit_;
-    uncommitted_.clear();
+    pending_.clear();
+    scanDamaged_ = lastDamaged_;
     for (std::uint64_t first = committed_; first < frames; first += batch) {
         const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(batch, frames - first));
         const std::uint64_t at = kLogHeaderSize + first * frameSize;
@@ -185,9 +245,11 @@ bool CommittedFrames::readFrames(const APMByteSource& log, std::string* why) {
             return false;
         }
         for (std::size_t index = 0; index < count; ++index) {
-            if (!take(buffer.get() + index * frameSize, at + index * frameSize)) return true;
+            const auto number = static_cast<std::uint32_t>(first + index + 1);
+            if (!scan(buffer.get() + index * frameSize, at + index * frameSize, number)) return true;
         }
     }
+    pending_.clear();
     return true;
 }
 

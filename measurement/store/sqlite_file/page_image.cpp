@@ -31,8 +31,11 @@ constexpr std::size_t kSchemaCookieAt = 40;
 constexpr std::size_t kTextEncodingAt = 56;
 constexpr std::uint32_t kNoEncodingYet = 0;
 constexpr std::uint32_t kUtf8 = 1;
+constexpr std::uint32_t kEncodingBits = 3;
 
 std::string errorText(int error) { return std::strerror(error); }
+
+constexpr const char* kLogWrittenOver = "the log's frame of it was written over while it was read";
 
 }  // namespace
 
@@ -41,7 +44,7 @@ FileImage::FileImage(const std::string& databasePath)
       ownedLog_(std::make_unique<APMFileBytes>(databasePath + kLogSuffix)),
       file_(ownedFile_.get()),
       log_(ownedLog_.get()) {
-    read();
+    read(nullptr, nullptr);
 }
 
 FileImage::FileImage(sqlite3* db, CommittedFrames* kept)
@@ -50,22 +53,35 @@ FileImage::FileImage(sqlite3* db, CommittedFrames* kept)
       file_(ownedFile_.get()),
       log_(ownedLog_.get()),
       frames_(kept ? kept : &ownFrames_) {
-    read();
+    const auto snapshot = readSnapshotOf(db);
+    read(snapshot ? &*snapshot : nullptr, db);
 }
 
-FileImage::FileImage(const APMByteSource& file, const APMByteSource& log) : file_(&file), log_(&log) { read(); }
+FileImage::FileImage(const APMByteSource& file, const APMByteSource& log) : file_(&file), log_(&log) {
+    read(nullptr, nullptr);
+}
 
-void FileImage::read() {
+// Commits past the snapshot, read past a damaged frame, are read again
+// while no other connection can be part way through a commit (whose frames
+// read as damaged for a moment), and not at all when one may be.
+void FileImage::read(const LogSnapshot* snapshot, sqlite3* db) {
     if (file_->openError() != 0) {
         *frames_ = {};
         refuse("the file cannot be opened: " + errorText(file_->openError()), true);
         return;
     }
     std::string why;
-    const bool logRead = frames_->read(*log_, &why);
+    bool logRead = frames_->read(*log_, &why, snapshot);
     bytesRead_ += frames_->bytesRead();
+    if (logRead && db && frames_->pastSnapshot() && !writesLog(db)) {
+        const WritersHeldOff heldOff(db);
+        *frames_ = {};
+        logRead = frames_->read(*log_, &why, snapshot, heldOff.held());
+        bytesRead_ += frames_->bytesRead();
+    }
     if (!logRead) return refuse(why, true);
     readHeader();
+    if (!unreadable_) describeLogDamage();
 }
 
 void FileImage::refuse(const std::string& why, bool readFailed) {
@@ -73,21 +89,21 @@ void FileImage::refuse(const std::string& why, bool readFailed) {
     readFailed_ = readFailed;
 }
 
-// The pages SQLite takes past the last one the file or a committed frame
-// holds would all read as zeros: a count that says 2^32 - 1 pages is not
-// read as that many.
+// Where the header counts more pages than the file holds (a file cut
+// short, a count written over), SQLite's lenient reader takes the pages the
+// file holds, and so does this one, naming the difference. A count below
+// what the file holds stays the bound: the pages past it are none of the
+// database's (a file its log shrank holds them until a checkpoint). The
+// pages past the last one the file or a committed frame holds, and those
+// between that neither holds (free pages SQLite never wrote), read as none:
+// a count of 2^32 - 1 pages costs no work.
 void FileImage::readHeader() {
-    const auto logged = frames_->imageOf(1);
-    if (!logged && file_->size() == 0) return;  // an empty database: no page at all
+    if (!frames_->frameOf(1) && file_->size() == 0) return;  // an empty database: no page at all
     unsigned char header[kFileHeaderSize] = {};
     int error = 0;
-    if (logged) {
-        log_->read(*logged, kFileHeaderSize, header, &error);
-    } else {
-        file_->read(0, kFileHeaderSize, header, &error);
+    if (!readImage(1, 0, header, kFileHeaderSize, &error)) {
+        return refuse("its header cannot be read: " + (error != 0 ? errorText(error) : kLogWrittenOver), true);
     }
-    bytesRead_ += kFileHeaderSize;
-    if (error != 0) return refuse("its header cannot be read: " + errorText(error), true);
     if (std::memcmp(header, kHeaderMagic, sizeof kHeaderMagic) != 0) return refuse("its header is no database's", false);
     std::uint32_t pageSize = bigEndian(header + kPageSizeAt, kShortSize);
     if (pageSize == kLargestPageSizeMark) pageSize = kLargestPageSize;
@@ -99,24 +115,26 @@ void FileImage::readHeader() {
         return refuse("its header gives a page layout SQLite does not read", false);
     }
     const bool committed = frames_->committed() > 0;
-    if (committed && frames_->pageSize() != pageSize) return refuse("its log's pages are of another size", false);
     const std::uint64_t filePages = (file_->size() + pageSize - 1) / pageSize;
     const std::uint64_t pages = committed ? frames_->pagesAtCommit() : filePages;
     const std::uint32_t counted = bigEndian(header + kPageCountAt, kWordSize);
     const bool countHolds =
         counted != 0 && std::memcmp(header + kChangeCounterAt, header + kPageCountValidForAt, kWordSize) == 0;
     if (countHolds && counted > pages) {
-        return refuse("its header counts " + std::to_string(counted) + " pages where it holds " + std::to_string(pages),
-                      false);
+        headerDamage_ = "its header counts " + std::to_string(counted) + " pages where it holds " + std::to_string(pages);
     }
+    const std::uint64_t taken = countHolds && counted <= pages ? counted : pages;
     const std::uint64_t held = std::max<std::uint64_t>(filePages, frames_->highestPage());
     pageSize_ = pageSize;
     usableSize_ = pageSize - header[kReservedAt];
     schemaCookie_ = bigEndian(header + kSchemaCookieAt, kWordSize);
-    const std::uint32_t encoding = bigEndian(header + kTextEncodingAt, kWordSize);
+    // SQLite takes the encoding's two low bits, 0 for UTF-8.
+    const std::uint32_t encoding = header[kTextEncodingAt + kWordSize - 1] & kEncodingBits;
     utf8_ = encoding == kNoEncodingYet || encoding == kUtf8;
-    pageCount_ = static_cast<std::uint32_t>(std::min<std::uint64_t>(countHolds ? counted : pages, held));
-    filePages_ = static_cast<std::uint32_t>(std::min<std::uint64_t>(filePages, pageCount_));
+    lastPage_ = static_cast<std::uint32_t>(std::min(taken, held));
+    filePages_ = static_cast<std::uint32_t>(std::min<std::uint64_t>(filePages, lastPage_));
+    pageCount_ = filePages_;
+    for (const std::uint32_t number : frames_->pages()) pageCount_ += number > filePages_ && number <= lastPage_ ? 1 : 0;
 }
 
 std::vector<std::uint32_t> FileImage::pagesHeld() const {
@@ -124,9 +142,13 @@ std::vector<std::uint32_t> FileImage::pagesHeld() const {
     held.reserve(filePages_);
     for (std::uint32_t number = 1; number <= filePages_; ++number) held.push_back(number);
     for (const std::uint32_t number : frames_->pages()) {
-        if (number > filePages_ && number <= pageCount_) held.push_back(number);
+        if (number > filePages_ && number <= lastPage_) held.push_back(number);
     }
     return held;
+}
+
+bool FileImage::holds(std::uint32_t number) const {
+    return !unreadable_ && number >= 1 && (number <= filePages_ || (number <= lastPage_ && frames_->imageOf(number)));
 }
 
 bool FileImage::readPage(std::uint32_t number, unsigned char* into, std::string* why) const {
@@ -134,20 +156,84 @@ bool FileImage::readPage(std::uint32_t number, unsigned char* into, std::string*
         *why = *unreadable_;
         return false;
     }
-    if (number == 0 || number > pageCount_) {
-        *why = "page " + std::to_string(number) + " lies outside the file's " + std::to_string(pageCount_) + " pages";
+    const auto logged = number >= 1 && number <= lastPage_ ? frames_->imageOf(number) : std::nullopt;
+    if (!logged && (number == 0 || number > filePages_)) {
+        *why = "page " + std::to_string(number) + " is none the file or its log holds (they hold " +
+               std::to_string(pageCount_) + " pages)";
         return false;
     }
     int error = 0;
-    if (const auto logged = frames_->imageOf(number)) {
-        log_->read(*logged, pageSize_, into, &error);
-    } else {
-        file_->read(std::uint64_t{number - 1} * pageSize_, pageSize_, into, &error);
-    }
-    bytesRead_ += pageSize_;
-    if (error == 0) return true;
-    *why = "page " + std::to_string(number) + " cannot be read: " + errorText(error);
+    if (readImage(number, pageSize_, into, pageSize_, &error)) return true;
+    *why = "page " + std::to_string(number) + " cannot be read: " + (error != 0 ? errorText(error) : kLogWrittenOver);
     return false;
+}
+
+// Only the snapshot's frames lie in the file as well.
+bool FileImage::readImage(std::uint32_t number, std::size_t pageSize, unsigned char* into, std::size_t length,
+                          int* error) const {
+    if (const auto* frame = frames_->frameOf(number)) {
+        const auto read = readFrame(*frame, number, into, length, error);
+        if (read != FrameRead::changed) return read == FrameRead::read;
+        const auto& snapshot = frames_->snapshot();
+        if (!snapshot || frame->index > snapshot->frames) {
+            *error = 0;
+            return false;
+        }
+    }
+    file_->read(std::uint64_t{number - 1} * pageSize, length, into, error);
+    bytesRead_ += length;
+    return *error == 0;
+}
+
+// A log of larger pages gives the first bytes of each, one of smaller ones
+// its whole page, zeros after it. The frame's header is read along and, but
+// where no writer can start the log afresh, once more after it: a writer
+// writes a frame's header before its page.
+FileImage::FrameRead FileImage::readFrame(const CommittedFrames::Frame& frame, std::uint32_t number,
+                                          unsigned char* into, std::size_t length, int* error) const {
+    const std::size_t logPage = frames_->pageSize();
+    frameBuffer_.resize(kFrameHeaderSize + logPage);
+    log_->read(frame.at, frameBuffer_.size(), frameBuffer_.data(), error);
+    bytesRead_ += frameBuffer_.size();
+    if (*error != 0) return FrameRead::failed;
+    if (!frames_->stillHolds(frame, number, frameBuffer_.data())) return FrameRead::changed;
+    const std::size_t taken = std::min(length, logPage);
+    std::memcpy(into, frameBuffer_.data() + kFrameHeaderSize, taken);
+    std::fill(into + taken, into + length, 0);
+    const auto& snapshot = frames_->snapshot();
+    if (snapshot && snapshot->readLock != 0 && frame.index <= snapshot->frames) return FrameRead::read;
+    unsigned char header[kFrameHeaderSize] = {};
+    log_->read(frame.at, kFrameHeaderSize, header, error);
+    bytesRead_ += kFrameHeaderSize;
+    if (*error != 0) return FrameRead::failed;
+    return frames_->stillHolds(frame, number, header) ? FrameRead::read : FrameRead::changed;
+}
+
+// A page whose newest frame did not read is read as it was before it; one
+// that a later frame holds again loses nothing. Frames within the snapshot
+// are left out: SQLite's index, made before they were damaged, still reads
+// past them, and a reader that makes it anew will name them.
+void FileImage::describeLogDamage() {
+    std::string said;
+    if (frames_->committed() > 0 && frames_->pageSize() != pageSize_) {
+        said = "its log's pages are of " + std::to_string(frames_->pageSize()) + " bytes, the file's of " +
+               std::to_string(pageSize_);
+    }
+    const auto& snapshot = frames_->snapshot();
+    std::vector<CommittedFrames::DamagedFrame> damaged;
+    for (const auto& frame : frames_->damaged()) {
+        if (!snapshot || frame.index > snapshot->frames) damaged.push_back(frame);
+    }
+    if (!damaged.empty()) {
+        const auto& first = damaged.front();
+        const auto* latest = frames_->frameOf(first.page);
+        said += std::string(said.empty() ? "" : "; ") + "its log's frame " + std::to_string(first.index) + " (page " +
+                std::to_string(first.page) + ") does not read: " + CommittedFrames::describe(first.why) + "; " +
+                (latest && latest->index > first.index ? "a later frame holds the page again"
+                                                       : "the page reads as it was before it");
+        if (damaged.size() > 1) said += "; and " + std::to_string(damaged.size() - 1) + " more frame(s) like it";
+    }
+    if (!said.empty()) logDamage_ = said;
 }
 
 }  // namespace measurement::sqlite_btree

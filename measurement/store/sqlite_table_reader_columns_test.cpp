@@ -1,0 +1,324 @@
+// Tests that the reader of a damaged file gives each declared column from its own place in the records, names each
+// stretch of damage between the rows around it, and tells a failure of the system from damage.
+#include <doctest/doctest.h>
+
+#include <sqlite3.h>
+
+#include <atomic>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "measurement/store/sqlite_table_reader.h"
+#include "testsupport/file_text.h"
+#include "testsupport/temp_dir.h"
+
+using namespace measurement;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::size_t kPageSize = 4096;
+
+void run(sqlite3* db, const std::string& sql) { REQUIRE(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK); }
+
+std::int64_t integer(sqlite3* db, const std::string& sql) {
+    sqlite3_stmt* statement = nullptr;
+    REQUIRE(sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) == SQLITE_OK);
+    REQUIRE(sqlite3_step(statement) == SQLITE_ROW);
+    const std::int64_t value = sqlite3_column_int64(statement, 0);
+    sqlite3_finalize(statement);
+    return value;
+}
+
+struct Reading {
+    std::optional<TableReader::Shape> shape;
+    std::vector<sqlite_page_rows::Row> rows;
+    std::vector<APMUnreadableStretch> skipped;
+    bool read = false;
+    std::string error;
+};
+
+Reading readTable(sqlite3* db, const std::string& table, const APMDeclaredTables& declared) {
+    Reading reading;
+    TableReader reader(db, declared);
+    reading.shape = reader.shapeOf(table, &reading.error);
+    if (!reading.shape) return reading;
+    reading.read = reader.read(
+        table, *reading.shape,
+        [&](const sqlite_page_rows::Row& row) {
+            reading.rows.push_back(row);
+            return true;
+        },
+        &reading.skipped, &reading.error);
+    return reading;
+}
+
+std::vector<std::string> names(const TableReader::Shape& shape) {
+    std::vector<std::string> named;
+    for (const auto& column : shape.columns) named.push_back(column.name);
+    return named;
+}
+
+std::uint32_t bigEndian(const std::string& bytes, std::size_t at, std::size_t width) {
+    std::uint32_t value = 0;
+    for (std::size_t i = 0; i < width; ++i) value = (value << 8) | static_cast<unsigned char>(bytes.at(at + i));
+    return value;
+}
+
+std::int64_t varint(const std::string& bytes, std::size_t* at) {
+    std::uint64_t value = 0;
+    for (int i = 0; i < 9; ++i) {
+        const auto byte = static_cast<unsigned char>(bytes.at((*at)++));
+        if (i == 8) return static_cast<std::int64_t>((value << 8) | byte);
+        value = (value << 7) | (byte & 0x7f);
+        if ((byte & 0x80) == 0) break;
+    }
+    return static_cast<std::int64_t>(value);
+}
+
+// The row IDs of a leaf page, in the order of its cells.
+std::vector<std::int64_t> leafRowIDs(const std::string& file, std::size_t page) {
+    std::vector<std::int64_t> rowIDs;
+    const std::size_t start = page * kPageSize;
+    for (std::uint32_t cell = 0; cell < bigEndian(file, start + 3, 2); ++cell) {
+        std::size_t at = start + bigEndian(file, start + 8 + 2 * cell, 2);
+        varint(file, &at);
+        rowIDs.push_back(varint(file, &at));
+    }
+    return rowIDs;
+}
+
+}  // namespace
+
+TEST_CASE("each declared column is read from its own place: a layout that reorders them takes no other column along, a "
+          "key of two columns is no row ID, and a virtual generated column holds no place") {
+    struct Case {
+        std::string what;
+        const char* made;
+        APMColumnInfo declared;
+        // The columns given, and what the row stored with row ID 77 gives
+        // for the declared ones ("" for none or NULL).
+        std::vector<std::string> given;
+        std::vector<std::string> values;
+    };
+    const std::vector<Case> cases = {
+        {"the declared columns reordered, one more after them",
+         "CREATE TABLE t (b TEXT, a TEXT, extra TEXT); INSERT INTO t (rowid, a, b, extra) VALUES (77, 'A', 'B', 'X')",
+         {{"a", "TEXT"}, {"b", "TEXT"}},
+         {"a", "b"},
+         {"A", "B"}},
+        {"the declared columns in order, one more after them: a newer layout",
+         "CREATE TABLE t (a TEXT, b TEXT, extra TEXT); INSERT INTO t (rowid, a, b, extra) VALUES (77, 'A', 'B', 'X')",
+         {{"a", "TEXT"}, {"b", "TEXT"}},
+         {"a", "b", "extra"},
+         {"A", "B"}},
+        {"an INTEGER column of a key of two columns",
+         "CREATE TABLE t (fingerprint INTEGER, name TEXT, PRIMARY KEY (fingerprint, name)); INSERT INTO t (rowid, "
+         "fingerprint, name) VALUES (77, NULL, 'n')",
+         {{"fingerprint", "INTEGER"}, {"name", "TEXT"}},
+         {"fingerprint", "name"},
+         {"", "n"}},
+        {"an INTEGER column that is the key alone",
+         "CREATE TABLE t (id INTEGER PRIMARY KEY, name TEXT); INSERT INTO t VALUES (77, 'n')",
+         {{"id", "INTEGER"}, {"name", "TEXT"}},
+         {"id", "name"},
+         {"77", "n"}},
+        {"a virtual generated column before the declared ones",
+         "CREATE TABLE t (name TEXT, twice TEXT AS (name || name) VIRTUAL, timestamp REAL, data BLOB); "
+         "INSERT INTO t (rowid, name, timestamp, data) VALUES (77, 'n', 1.5, x'0102')",
+         {{"name", "TEXT"}, {"timestamp", "REAL"}, {"data", "BLOB"}},
+         {"name", "timestamp", "data"},
+         {"n", "1.5", "\x01\x02"}},
+    };
+    for (const auto& entry : cases) {
+        CAPTURE(entry.what);
+        testsupport::TempDir folder;
+        sqlite3* db = nullptr;
+        REQUIRE(sqlite3_open((folder / "t.sql").c_str(), &db) == SQLITE_OK);
+        run(db, entry.made);
+        const Reading reading = readTable(db, "t", {{"t", entry.declared}});
+        sqlite3_close(db);
+        REQUIRE(reading.shape);
+        CHECK(names(*reading.shape) == entry.given);
+        CHECK(reading.read);
+        CHECK(reading.skipped.empty());
+        REQUIRE(reading.rows.size() == 1);
+        for (std::size_t at = 0; at < entry.values.size(); ++at) {
+            CAPTURE(at);
+            const auto& value = reading.rows[0].values.at(at);
+            std::string said;
+            if (value && value->type == sqlite_btree::RecordValue::Type::integer) said = std::to_string(value->integer);
+            if (value && value->type == sqlite_btree::RecordValue::Type::real) said = std::to_string(value->real).substr(0, 3);
+            if (value && (value->type == sqlite_btree::RecordValue::Type::text ||
+                          value->type == sqlite_btree::RecordValue::Type::blob)) {
+                said = value->bytes;
+            }
+            CHECK(said == entry.values[at]);
+        }
+    }
+}
+
+TEST_CASE("a stretch of damage is placed between the rows read around it: an interior cell that does not read, a cell "
+          "pointer more that leads to a cell read before, a file of no bytes") {
+    testsupport::TempDir folder;
+    const fs::path intact = folder / "intact.sql";
+    constexpr int kRows = 2000;
+    std::uint32_t root = 0;
+    std::vector<std::int64_t> leaves;
+    {
+        sqlite3* db = nullptr;
+        REQUIRE(sqlite3_open(intact.c_str(), &db) == SQLITE_OK);
+        run(db, "PRAGMA page_size=4096; CREATE TABLE t (n INTEGER, pad TEXT); WITH RECURSIVE i(v) AS (SELECT 1 UNION ALL "
+                "SELECT v + 1 FROM i WHERE v < " + std::to_string(kRows) +
+                    ") INSERT INTO t SELECT v, printf('%.*c', 40, 'x') FROM i; DELETE FROM t WHERE rowid = 500");
+        root = static_cast<std::uint32_t>(integer(db, "SELECT rootpage FROM sqlite_master WHERE name = 't'"));
+        REQUIRE(integer(db, "SELECT count(*) FROM dbstat WHERE name = 't' AND pagetype = 'internal'") == 1);
+        sqlite3_stmt* statement = nullptr;
+        REQUIRE(sqlite3_prepare_v2(db, "SELECT pageno FROM dbstat WHERE name = 't' AND pagetype = 'leaf' ORDER BY path", -1,
+                                   &statement, nullptr) == SQLITE_OK);
+        while (sqlite3_step(statement) == SQLITE_ROW) leaves.push_back(sqlite3_column_int64(statement, 0));
+        sqlite3_finalize(statement);
+        sqlite3_close(db);
+    }
+    const std::string file = testsupport::readText(intact.string());
+    const std::size_t rootAt = (root - 1) * kPageSize;
+    REQUIRE(leaves.size() >= 8);
+    // The second leaf, led to by the root's second cell, and the leaf that
+    // held row 500, which its deletion left room for one pointer more.
+    const auto second = leafRowIDs(file, static_cast<std::size_t>(leaves[1] - 1));
+    const auto first = leafRowIDs(file, static_cast<std::size_t>(leaves[0] - 1));
+    std::size_t roomy = 0;
+    for (const auto leaf : leaves) {
+        const auto rowIDs = leafRowIDs(file, static_cast<std::size_t>(leaf - 1));
+        if (rowIDs.front() < 500 && rowIDs.back() > 500) roomy = static_cast<std::size_t>(leaf - 1);
+    }
+    REQUIRE(roomy != 0);
+    const auto roomyRows = leafRowIDs(file, roomy);
+    const std::size_t roomyAt = roomy * kPageSize;
+    const std::uint32_t roomyCells = bigEndian(file, roomyAt + 3, 2);
+    REQUIRE(bigEndian(file, roomyAt + 5, 2) >= 8 + 2 * (roomyCells + 1));
+
+    struct Case {
+        std::string what;
+        std::size_t at;
+        std::string bytes;
+        // The stretch named: after and before which rows, and words of why.
+        std::int64_t after;
+        std::int64_t before;
+        std::string why;
+        std::size_t rowsLost;
+    };
+    const std::string roomyCount = {static_cast<char>((roomyCells + 1) >> 8), static_cast<char>((roomyCells + 1) & 0xff)};
+    const std::vector<Case> cases = {
+        {"the root's second cell pointer off the page", rootAt + 12 + 2, std::string(2, '\xff'), first.back(),
+         second.back() + 1, "page " + std::to_string(root) + ": cell 1 lies at 65535, off the page's cells",
+         second.size()},
+        {"one pointer more, to the leaf's first cell", roomyAt + 3,
+         roomyCount + file.substr(roomyAt + 5, 3 + 2 * roomyCells) + file.substr(roomyAt + 8, 2), roomyRows.back(),
+         roomyRows.back() + 1, "cell " + std::to_string(roomyCells) + " leads to a cell read before", 0},
+    };
+    for (const auto& entry : cases) {
+        CAPTURE(entry.what);
+        testsupport::TempDir copy;
+        const fs::path path = copy / "t.sql";
+        fs::copy_file(intact, path);
+        REQUIRE(testsupport::overwriteBytes(path, entry.at, entry.bytes));
+        sqlite3* db = nullptr;
+        REQUIRE(sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK);
+        const Reading reading = readTable(db, "t", {{"t", {{"n", "INTEGER"}, {"pad", "TEXT"}}}});
+        sqlite3_close(db);
+        CHECK(reading.read);
+        CHECK(reading.rows.size() == kRows - 1 - entry.rowsLost);
+        REQUIRE(reading.skipped.size() == 1);
+        CHECK(reading.skipped[0].afterRowID == entry.after);
+        CHECK(reading.skipped[0].beforeRowID == entry.before);
+        CHECK(reading.skipped[0].error.find(entry.why) != std::string::npos);
+    }
+
+    // A file of no bytes holds no table, and no damage.
+    const fs::path empty = folder / "empty.sql";
+    testsupport::writeText(empty.string(), "");
+    sqlite3* db = nullptr;
+    REQUIRE(sqlite3_open_v2(empty.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK);
+    {
+        TableReader reader(db, {{"t", {{"n", "INTEGER"}}}});
+        CHECK_FALSE(reader.unreadable());
+        CHECK(reader.tables().empty());
+        CHECK(reader.schemaSkipped().empty());
+        CHECK_FALSE(reader.headerDamage());
+    }
+    sqlite3_close(db);
+}
+
+namespace {
+
+// A file system layer over the default one whose reads of the main file
+// fail, once asked, as a disk that fails them does (SQLITE_IOERR_READ).
+std::atomic<bool> failReads{false};
+sqlite3_vfs failingVfs;
+sqlite3_io_methods failingMethods;
+const sqlite3_io_methods* realMethods = nullptr;
+
+int failingRead(sqlite3_file* file, void* into, int amount, sqlite3_int64 at) {
+    if (failReads) return SQLITE_IOERR_READ;
+    return realMethods->xRead(file, into, amount, at);
+}
+
+int failingOpen(sqlite3_vfs* vfs, const char* name, sqlite3_file* file, int flags, int* outFlags) {
+    auto* real = static_cast<sqlite3_vfs*>(vfs->pAppData);
+    const int rc = real->xOpen(real, name, file, flags, outFlags);
+    if (rc != SQLITE_OK || !file->pMethods || (flags & SQLITE_OPEN_MAIN_DB) == 0) return rc;
+    realMethods = file->pMethods;
+    failingMethods = *file->pMethods;
+    failingMethods.xRead = failingRead;
+    file->pMethods = &failingMethods;
+    return rc;
+}
+
+const char* failingVfsName() {
+    static const bool registered = [] {
+        sqlite3_vfs* real = sqlite3_vfs_find(nullptr);
+        failingVfs = *real;
+        failingVfs.zName = "velmora-failing-reads";
+        failingVfs.pAppData = real;
+        failingVfs.xOpen = failingOpen;
+        return sqlite3_vfs_register(&failingVfs, 0) == SQLITE_OK;
+    }();
+    REQUIRE(registered);
+    return failingVfs.zName;
+}
+
+}  // namespace
+
+TEST_CASE("a read of the file that the system fails is a failure, not damage: no stretch is named") {
+    testsupport::TempDir folder;
+    const fs::path path = folder / "t.sql";
+    sqlite3* db = nullptr;
+    REQUIRE(sqlite3_open(path.c_str(), &db) == SQLITE_OK);
+    run(db, "CREATE TABLE t (n INTEGER); INSERT INTO t VALUES (1), (2)");
+    sqlite3_close(db);
+    REQUIRE(sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, failingVfsName()) == SQLITE_OK);
+    {
+        // SQLite has the schema; the reader's own reads of the file fail.
+        run(db, "BEGIN; SELECT count(*) FROM t");
+        failReads = true;
+        TableReader reader(db, {{"t", {{"n", "INTEGER"}}}});
+        CHECK(reader.readFailed());
+        std::string error;
+        const auto shape = reader.shapeOf("t", &error);
+        REQUIRE(shape);
+        std::vector<APMUnreadableStretch> skipped;
+        CHECK_FALSE(reader.read("t", *shape, [](const sqlite_page_rows::Row&) { return true; }, &skipped, &error));
+        CHECK(skipped.empty());
+        CHECK(error.find("cannot be read") != std::string::npos);
+        failReads = false;
+    }
+    sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+}
