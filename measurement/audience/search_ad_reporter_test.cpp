@@ -117,13 +117,14 @@ TEST_CASE("the token goes to the service's path beneath its address, given with 
         {"http://127.0.0.1:1//", "http://127.0.0.1:1/api/v1/"},
         {"http://127.0.0.1:1/attribution/", "http://127.0.0.1:1/attribution/api/v1/"},
     };
-    for (const auto& [base, posted] : cases) {
+    for (const auto& row : cases) {
+        const std::string& base = row.first;
         CAPTURE(base);
         Fixture f;
         f.serviceBaseURL = base;
         f.start();
         REQUIRE(f.service->requests.size() == 1);
-        CHECK(f.service->requests[0].url == posted);
+        CHECK(f.service->requests[0].url == row.second);
     }
 }
 
