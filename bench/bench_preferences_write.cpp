@@ -4,11 +4,14 @@
 // of 1,000 and 10,000 calculations. Per suite: the median and the longest
 // write, and the median as a ratio to the bare atomic rewrite of the same
 // bytes (a temporary file synced and renamed) measured in the same run,
-// with the rewrite's longest; the load average at the start and the end,
+// with the rewrite's longest, and the rewrite's median as a ratio to a plain
+// replace (a file of one fixed name synced and renamed, what the file
+// system's part costs); the load average at the start and the end,
 // the context switches of the whole run and the process's peak memory
 // beside them.
 //
 //   bench_preferences_write [WRITES]   writes per suite (default 101)
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -45,6 +48,19 @@ Figures timed(int count, const std::function<void(int)>& step) {
     return bench::spreadOf(times);
 }
 
+// What the file system's part of a rewrite costs: the bytes written to a
+// file of one fixed name, synced and renamed over the file, without the
+// atomic rewrite's own name drawn at random nor its look for leftovers.
+void plainReplace(const fs::path& file, const std::string& bytes) {
+    const std::string temp = file.string() + ".plain";
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return;
+    const bool written = ::write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+    ::fdatasync(fd);
+    ::close(fd);
+    if (written) ::rename(temp.c_str(), file.c_str());
+}
+
 // One suite: `change` makes the command's change of write i through the
 // handle; the reference rewrites the file's bytes as they stand.
 void measure(const char* name, int writes, const std::string& suite, const std::function<void(UserDefaults&, int)>& change) {
@@ -53,10 +69,12 @@ void measure(const char* name, int writes, const std::string& suite, const std::
     const Figures write = timed(writes, [&](int i) { change(defaults, i + 1); });
     const fs::path file = defaults.filePath();
     const std::string bytes = platform::writePropertyListBinary(Value(defaults.dictionaryRepresentation()));
-    const Figures bare = timed(writes, [&](int) { platform::rewriteFileAtomically(file, bytes); });
+    const Figures bare = timed(writes, [&](int) { platform::writeFileAtomically(file, bytes); });
+    const Figures plain = timed(writes, [&](int) { plainReplace(file, bytes); });
     std::printf("%-24s %8zu bytes  write median %7.3f ms  longest %7.3f ms  bare rewrite median %7.3f ms  ratio %5.2f"
-                "  bare rewrite longest %7.3f ms\n",
-                name, bytes.size(), write.median, write.longest, bare.median, write.median / bare.median, bare.longest);
+                "  bare rewrite longest %7.3f ms  plain replace median %7.3f ms  rewrite/plain %5.2f\n",
+                name, bytes.size(), write.median, write.longest, bare.median, write.median / bare.median, bare.longest,
+                plain.median, bare.median / plain.median);
 }
 
 Value consent(int i) {

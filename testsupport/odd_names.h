@@ -38,6 +38,12 @@ inline const std::vector<OddKind>& oddKinds() {
     return kinds;
 }
 
+// The kind as a program that looks at the name without following it calls
+// it: either link is "a link".
+inline std::string foundAs(const OddKind& kind) {
+    return kind.what.rfind("a link", 0) == 0 ? std::string("a link") : kind.what;
+}
+
 // Nothing was made or written where the kind's link leads.
 inline void checkOutsideUntouched(const OddKind& kind, const std::filesystem::path& outside) {
     CHECK(std::filesystem::exists(std::filesystem::symlink_status(outside)) == (kind.what == kLinkToAFile));

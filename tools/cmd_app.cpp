@@ -7,6 +7,8 @@
 #include <memory>
 #include <optional>
 #include <sstream>
+#include <system_error>
+#include <vector>
 
 #include "measurement/control/engine_control.h"
 #include "measurement/control/store_control.h"
@@ -32,7 +34,8 @@ constexpr const char* kCommand = "velmora app";
 constexpr int kSmallestScreen = 100;
 constexpr int kLargestScreen = 4096;
 constexpr const char* kDefaultScreen = "390x844";
-// In the data folder: the file whose lock a session holds while it runs.
+// In the data folder and in the preferences folder: the file whose lock a
+// session holds while it runs.
 constexpr const char* kSessionLockName = "app.lock";
 // What a script that cannot be read is refused with, after the reason.
 constexpr const char* kScriptHint = "(leave --script out to read the commands from standard input)";
@@ -132,22 +135,54 @@ std::optional<std::string> refusedAppWords(const AppOptions& options, const CLI:
     return std::nullopt;
 }
 
-// The application is one per data folder, as on a phone: a second session
-// would write the history, the clock and the preferences the first one
-// holds in memory, and one's changes would be lost to the other's. A
-// session holds the lock of "app.lock" in its data folder until it ends;
-// one that finds it held is refused before it starts, naming the holder.
-// Where no lock file can be made (a folder that takes no write), the
-// session goes ahead: nothing it does could be kept there either.
-std::unique_ptr<platform::FileLock> holdDataFolder(const std::filesystem::path& folder) {
-    auto lock = std::make_unique<platform::FileLock>((folder / kSessionLockName).string());
-    if (lock->tryLock(platform::FileLock::Kind::exclusive) ||
-        lock->error() != std::errc::resource_unavailable_try_again) {
-        return lock;
+// Why a session is refused whose lock in `place` another holds.
+std::string sessionHeld(const std::filesystem::path& folder, const std::filesystem::path& place,
+                        const std::string& holders) {
+    if (place == folder) {
+        return "another app session runs on the data folder " + tools::shownPath(folder) + " (" + holders +
+               "); the application runs once per data folder, as on a phone: quit that session first, or give "
+               "another --data";
     }
-    tools::refuse(kCommand, "another app session runs on the data folder " + tools::shownPath(folder) + " (" +
-                                lock->otherHolders() + "); the application runs once per data folder, as on a "
-                                "phone: quit that session first, or give another --data");
+    std::error_code error;
+    const auto real = std::filesystem::canonical(place, error);
+    return "another app session uses the preferences folder " + tools::shownPath(error ? place : real) + " (" +
+           holders + "), where this data folder's history lives too; the application runs once per preferences "
+           "folder: quit that session first, or give another --data";
+}
+
+// The application is one per data folder, as on a phone, and one per
+// preferences folder wherever that lies (two data folders may share one
+// through a link): a second session would write the history, the clock
+// and the preferences the first one holds in memory, and one's changes
+// would be lost to the other's. A session holds the lock of "app.lock" in
+// its data folder, where the clock lives, and of "app.lock" in its
+// preferences folder's real place, where the history lives, until it
+// ends; one that finds either held is refused before it starts, naming the
+// holder, and so is one that cannot hold it (a lock file this user cannot
+// open, something there that is no regular file and cannot be set aside).
+// What lies at a lock file's place that is no regular file is set aside,
+// and said. Only where a folder takes no write at all (no lock file can be
+// made there) does the session go ahead without that lock: nothing it
+// would write there could be kept either.
+std::vector<std::unique_ptr<platform::FileLock>> holdSession(const std::filesystem::path& folder) {
+    const auto preferences = folder / tools::kPreferencesFolderName;
+    std::error_code error;
+    std::filesystem::create_directories(preferences, error);
+    std::vector<std::unique_ptr<platform::FileLock>> held;
+    for (const auto& place : {folder, preferences}) {
+        auto lock = std::make_unique<platform::FileLock>((place / kSessionLockName).string());
+        std::string setAside, why;
+        if (!lock->openForLocking(&setAside, &why)) tools::refuse(kCommand, why);
+        if (!setAside.empty()) tools::sayError(kCommand, "warning: " + setAside);
+        if (lock->isOpen() && !lock->tryLock(platform::FileLock::Kind::exclusive)) {
+            if (lock->error() != std::errc::resource_unavailable_try_again) {
+                tools::refuse(kCommand, "cannot lock " + lock->path() + ": " + lock->error().message());
+            }
+            tools::refuse(kCommand, sessionHeld(folder, place, lock->otherHolders()));
+        }
+        held.push_back(std::move(lock));
+    }
+    return held;
 }
 
 // The device's language: the option's, else the environment's locale ("C"
@@ -182,7 +217,7 @@ int runApp(const AppOptions& options, const platform::LaunchOptions& launch) {
     }
     tools::requireBundle(kCommand, launch);
     session.dataDirectory = dataFolder(options, launch);
-    const auto sessionLock = holdDataFolder(session.dataDirectory);
+    const auto sessionLocks = holdSession(session.dataDirectory);
     // English is the only language the interface has: say so rather than
     // let another language look accepted.
     printLanguageNotice(options, launch);

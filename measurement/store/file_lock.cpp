@@ -37,6 +37,17 @@ std::unique_ptr<APMFileLock> APMFileLock::acquire(const std::string& path, Kind 
     return lock;
 }
 
+bool APMFileLock::openOrSetAside(std::string* why) {
+    std::string setAside;
+    const bool usable = openForLocking(&setAside, why);
+    if (!setAside.empty()) {
+        APMMonitor::shared().logWithLevel(kAPMMonitorLevelWarning, kAPMFileLockOddNameSetAsideCode,
+                                          "Found no regular file at a lock file's place. Set aside",
+                                          platform::Value(setAside));
+    }
+    return usable;
+}
+
 bool APMFileLock::lockOrGiveUp(Kind kind, const std::string& purpose, std::string* why) {
     if (!isOpen()) {
         if (why) *why = whyUnlockable();

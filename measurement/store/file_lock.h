@@ -17,6 +17,8 @@ namespace measurement {
 enum : long {
     kAPMFileLockWaitingCode = 34040,
     kAPMFileLockGaveUpCode = 34041,
+    // What lay at a lock file's place that was no regular file, set aside.
+    kAPMFileLockOddNameSetAsideCode = 34070,
 };
 
 // How long a wait for another holder of a shared file's lock lasts, unless
@@ -36,6 +38,14 @@ public:
     // another holds it, std::errc::timed_out when the wait ran out.
     static std::unique_ptr<APMFileLock> acquire(const std::string& path, Kind kind, bool wait,
                                                 std::error_code* error);
+
+    // The lock file opened for locking (see
+    // platform::FileLock::openForLocking): what lies at its place that is
+    // no regular file is set aside, and said through the monitor (34070, a
+    // warning: what lay there and where it went). False, with why in *why,
+    // when it cannot be opened; true with nothing open only where its folder
+    // takes no write at all.
+    bool openOrSetAside(std::string* why);
 
     // Takes the lock of a file that processes share, for `purpose` ("the
     // engine's settings"), waiting up to waitLimit(). A wait is said as it

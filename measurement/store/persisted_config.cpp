@@ -117,10 +117,13 @@ void APMPersistedConfig::State::scheduleWriteLocked(const std::weak_ptr<State>& 
 }
 
 // Processes take turns under an exclusive lock beside the file: each reads
-// the file and lays its own changes over it. Where the lock cannot be had
-// (a folder that cannot hold it), the write goes ahead all the same; where
-// another process holds it past the wait, nothing is written and the
-// changes wait for the next write, so that no process's values are lost.
+// the file and lays its own changes over it. What lies at the lock file's
+// place that is no regular file is set aside first (34070); where the lock
+// file cannot be opened, or another process holds it past the wait,
+// nothing is written and the changes wait for the next write, so that no
+// process's values are lost. Only where the folder takes no write at all
+// (no lock file can be made there) does the write go ahead without it,
+// and fails as every write there does.
 // Once one wait for the lock has run out, later writes of the process (the
 // one at exit, most often, which may have waited behind it) only try.
 void APMPersistedConfig::State::writeNow() {
@@ -137,7 +140,8 @@ void APMPersistedConfig::State::writeNow() {
     std::filesystem::create_directories(file.parent_path(), ec);
     APMFileLock turn(file.string() + kLockSuffix);
     std::string why;
-    if (turn.isOpen() && !turn.lockOrGiveUp(APMFileLock::Kind::exclusive, "the engine's settings", &why)) {
+    if (!turn.openOrSetAside(&why) ||
+        (turn.isOpen() && !turn.lockOrGiveUp(APMFileLock::Kind::exclusive, "the engine's settings", &why))) {
         {
             std::lock_guard lock(mutex);
             for (auto& [key, value] : written) changes.try_emplace(key, std::move(value));
@@ -151,7 +155,7 @@ void APMPersistedConfig::State::writeNow() {
     Value::Dictionary merged = read().value_or(std::move(own));
     apply(written, merged);
     const bool stored =
-        platform::rewriteFileAtomically(file, platform::writePropertyListBinary(Value(merged)), 0600, &why);
+        platform::writeFileAtomically(file, platform::writePropertyListBinary(Value(merged)), 0600, &why);
     {
         std::lock_guard lock(mutex);
         if (stored) {

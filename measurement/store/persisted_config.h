@@ -60,7 +60,9 @@ inline constexpr const char* kSearchAdRetries = "/rozeda/measurement/search_ad_n
 // out with that same write. Processes sharing the file take turns under an
 // exclusive lock on "<file>.lock": each write reads the file, lays this
 // object's changes since its last write over it and takes in the rest, so
-// that no writer loses another's values. A lock that another process holds
+// that no writer loses another's values. What lies at the lock file's place
+// that is no regular file is set aside (34070); a lock file that cannot be
+// opened fails the write (29042). A lock that another process holds
 // is waited for up to APMFileLock::waitLimit() (said as it begins, 34040);
 // past that the write gives up (34041, then 29042) and writes nothing, and
 // later writes of the process only try the lock. A change whose write

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <limits>
 #include <string>
 #include <thread>
@@ -481,6 +482,60 @@ TEST_CASE("a settings lock another process keeps is waited for up to the bound; 
     CHECK(readSettingsFile(file) == expected);
     CHECK(capture.count(kAPMPersistedConfigWriteFailedCode) == 3);
     APMFileLock::forgetGivenUpWaits();
+}
+
+TEST_CASE("a settings lock that is no regular file is set aside and said; one this user cannot open fails the write") {
+    platform::dispatch::ManualTime time;
+    struct Case {
+        std::string what;
+        std::function<void(const std::string& lock)> make;
+        bool written;
+    };
+    const std::vector<Case> cases = {
+        {"a folder", [](const std::string& lock) { fs::create_directories(fs::path(lock) / "inside"); }, true},
+        {"a link", [](const std::string& lock) { fs::create_symlink(fs::path(lock).parent_path() / "nowhere", lock); },
+         true},
+        {"a file this user cannot open",
+         [](const std::string& lock) {
+             writeText(lock, "");
+             fs::permissions(lock, fs::perms::none);
+         },
+         false},
+    };
+    for (const auto& c : cases) {
+        CAPTURE(c.what);
+        if (!c.written && ::geteuid() == 0) {
+            MESSAGE("skipped: the superuser opens a file of any mode, so this user can open every lock file");
+            continue;
+        }
+        testsupport::TempDir dir;
+        const fs::path file = dir / "Rozeda/Measurement/settings.plist";
+        const std::string lock = file.string() + ".lock";
+        fs::create_directories(file.parent_path());
+        c.make(lock);
+        APMMonitorCapture capture;
+        {
+            APMPersistedConfig config(file);
+            config.setSessionNumber(4);
+            time.advance(1);
+        }
+        CHECK(fs::exists(file) == c.written);
+        const auto setAside = capture.entriesWithCode(kAPMFileLockOddNameSetAsideCode);
+        const auto failed = capture.entriesWithCode(kAPMPersistedConfigWriteFailedCode);
+        if (c.written) {
+            CHECK(readSettingsFile(file).at("/rozeda/measurement/session_number") == Value(4));
+            REQUIRE(setAside.size() == 1);
+            CHECK(setAside[0].level == kAPMMonitorLevelWarning);
+            CHECK(setAside[0].contexts.at(0) ==
+                  Value(lock + " was " + c.what + ", not a lock file; set aside as " + lock + ".corrupt"));
+            CHECK(fs::is_regular_file(fs::symlink_status(lock)));
+            CHECK(failed.empty());
+        } else {
+            CHECK(setAside.empty());
+            REQUIRE_FALSE(failed.empty());
+            CHECK(failed[0].contexts.at(1) == Value("its lock file " + lock + " cannot be locked: Permission denied"));
+        }
+    }
 }
 
 TEST_CASE("a write removes the temporary files of writers that died before their rename, and only theirs") {

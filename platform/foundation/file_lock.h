@@ -22,9 +22,11 @@ inline constexpr double kFileLockWaitSaidAfterSeconds = 1;
 // An advisory lock (flock) on a file: any number of shared holders, or one
 // exclusive holder. Every open of the file is a holder of its own, so two
 // locks on one path in one process exclude each other as two processes do;
-// the system drops the lock of a process that ends, however it ends. A link
-// at the path is not followed: the lock never makes or opens a file
-// elsewhere. No wait lasts longer than its bound. Not thread-safe.
+// the system drops the lock of a process that ends, however it ends. Only a
+// regular file is a lock file: a link at the path is not followed, and a
+// folder, a fifo or a device there is not opened, so the lock never makes
+// or opens a file elsewhere, nor waits on an open. No wait lasts longer than
+// its bound. Not thread-safe.
 class FileLock {
 public:
     enum class Kind { shared, exclusive };
@@ -47,6 +49,28 @@ public:
     std::optional<Kind> held() const { return held_; }
     // Why the file could not be opened, or the last lock was not taken.
     const std::error_code& error() const { return error_; }
+    // What lies at the path when it is no regular file ("a folder", "a
+    // link", "a fifo", "a socket", "a device"): nothing was opened then.
+    const std::optional<std::string>& oddKind() const { return oddKind_; }
+    // Nothing lies at the path and its folder takes no new file from this
+    // user (no permission, a read-only file system, no folder there): no
+    // lock can be held there, and nothing written there could be kept
+    // either.
+    bool folderTakesNoWrite() const { return takesNoWrite_; }
+
+    // Makes the file one that can be locked, where it was not opened: what
+    // lies at the path that is no regular file (oddKind()) is renamed to the
+    // next set-aside name ("<path>.corrupt", then ".corrupt-2"...; nothing
+    // is followed or opened), and the lock file made anew. Processes that
+    // found it at once take turns under the lock of the folder, so that none
+    // moves away the lock file another has made meanwhile. True when the
+    // file is open afterwards, or where the folder takes no write; then
+    // *setAside (when given) says what was set aside where, in words
+    // naming the path ("... was a folder, not a lock file; set aside as
+    // ..."), empty when nothing was. False, with *why naming the file and
+    // the reason, when it cannot be opened: a file this user may not open,
+    // a name that would not move.
+    bool openForLocking(std::string* setAside, std::string* why);
 
     // Takes the lock, or turns the one held into that kind, without
     // waiting. False when another holder excludes it: then nothing is held
@@ -74,10 +98,22 @@ public:
     std::string whyUnlockable() const;
 
 private:
+    // Opens the file at the path when it is a regular file (or, with
+    // create_, nothing), else tells what lies there.
+    void open();
+    // Tells what lies at the path, of that mode, that is no regular file.
+    void markOdd(unsigned mode);
+    // Renames what lies at the path, still no regular file, to the next
+    // set-aside name, under the lock of its folder; answers that name.
+    std::optional<std::string> moveOddNameAside(std::string* why) const;
+
     std::string path_;
+    bool create_ = true;
     int fd_ = -1;
     // Why the file could not be opened; kept apart from later lock errors.
     std::error_code openError_;
+    std::optional<std::string> oddKind_;
+    bool takesNoWrite_ = false;
     std::optional<Kind> held_;
     std::error_code error_;
 };

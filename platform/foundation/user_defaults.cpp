@@ -255,16 +255,25 @@ private:
     }
 
     // Runs `work` holding the lock between the processes that write the
-    // file. Where no lock file can be made (a folder that takes no write),
-    // the work goes ahead all the same, and fails or not as it would. A
-    // wait is said as it begins; once one has run out, the next writes only
-    // try, so that no command waits out the whole bound twice for one
-    // stopped holder. False, with why in *failure, when the lock was not
-    // taken.
+    // file. What lies at the lock file's place that is no regular file (a
+    // folder, a link) is set aside first, and said; a lock file this user
+    // cannot open fails the turn, as a write without the lock could lose
+    // another's change. Only where the folder takes no write at all (no
+    // lock file can be made there) does the work go ahead without it, and
+    // fails as every write there does. A wait is said as it begins; once
+    // one has run out, the next writes only try, so that no command waits
+    // out the whole bound twice for one stopped holder. False, with why in
+    // *failure, when the lock was not taken.
     bool takeTurnLocked(const std::function<void()>& work, std::string* failure = nullptr) {
         std::error_code ec;
         std::filesystem::create_directories(file_.parent_path(), ec);
         FileLock turn(lockPath());
+        std::string setAside, unopened;
+        if (!turn.openForLocking(&setAside, &unopened)) {
+            if (failure) *failure = unopened;
+            return false;
+        }
+        if (!setAside.empty()) reportLocked(setAside);
         if (turn.isOpen()) {
             const bool onlyTry = lockGivenUp_;
             const double limit = onlyTry ? 0 : FileLock::waitLimit();
@@ -341,7 +350,7 @@ private:
             return false;
         }
         const std::string bytes = writePropertyListBinary(root_);
-        if (!rewriteFileAtomically(file_, bytes, 0644, why)) return false;
+        if (!writeFileAtomically(file_, bytes, 0644, why)) return false;
         changes_.reset();
         seen_ = ContentMark::of(bytes);
         stamp_ = FileStamp::of(file_);

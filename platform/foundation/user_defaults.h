@@ -25,10 +25,13 @@ class DefaultsStore;
 // share the file take turns under an exclusive lock of "<file>.lock": a
 // write reads the file as it stands, lays over it only the keys this
 // process set or removed since its last write, and takes in the rest, so
-// that no process loses another's change; a wait for that lock lasts up to
-// FileLock::waitLimit(), after which the write fails (and the next ones of
-// the process only try it, until one takes it). The changes the
-// main thread makes during a turn of the main loop
+// that no process loses another's change. What lies at the lock file's
+// place that is no regular file (a folder, a link) is set aside and said; a
+// lock file this process cannot open fails the write, which never goes
+// ahead without the lock but in a folder that takes no write at all. A
+// wait for that lock lasts up to FileLock::waitLimit(), after which the
+// write fails (and the next ones of the process only try it, until one
+// takes it). The changes the main thread makes during a turn of the main loop
 // (platform::dispatch::MainLoopTurn: a block of the main queue, a command
 // of the application) are written together, once, when the turn ends, or
 // sooner by synchronize(); the process's normal exit writes them too. A

@@ -13,6 +13,7 @@
 #include "platform/foundation/plist_codec.h"
 #include "platform/foundation/user_defaults.h"
 #include "testsupport/child_process.h"
+#include "testsupport/odd_names.h"
 #include "testsupport/scoped_launch_options.h"
 #include "testsupport/temp_dir.h"
 
@@ -84,6 +85,15 @@ TEST_CASE("a process's write keeps what another wrote since it read the suite") 
         {"a value set again that the other changed", {{"x", 0}}, setting("x", 5), setting("x", 0), {{"x", 0}}},
         {"entries of one dictionary", {{"consent", granted}}, consent("granted", "denied", "analytics"),
          consent("denied", "granted", "ad"), {{"consent", Value::Dictionary{{"ad", "denied"}, {"analytics", "denied"}}}}},
+        // The entry this process removed stays removed, though the other's
+        // write left the dictionary as this process last read it.
+        {"an entry removed from a dictionary, the other setting another key",
+         {{"consent", Value::Dictionary{{"ad", "granted"}, {"analytics", "granted"}, {"extra", "granted"}}}},
+         setting("b", 2),
+         [](UserDefaults& defaults) {
+             return defaults.setDictionaryEntries({{"ad", "granted"}, {"analytics", "granted"}}, {"extra"}, "consent");
+         },
+         {{"consent", granted}, {"b", 2}}},
         {"every key cleared, the other's too", {{"x", 0}}, setting("b", 2),
          [](UserDefaults& defaults) { return defaults.removeAllObjects(); }, {}},
         // Set aside, as at a start: this process's view is what there is.
@@ -163,4 +173,30 @@ TEST_CASE("a write waits for the lock its writers take turns under, and gives up
     CHECK(own.synchronize());
     CHECK(onDisk() == Value::Dictionary{{"x", 0}, {"a", 1}, {"b", 2}});
     CHECK(UserDefaults::unsavedSuites().empty());
+}
+
+TEST_CASE("a suite's lock that is no regular file is set aside and said, and the lock file made there is held") {
+    testsupport::ScopedLaunchOptions shortWait([](platform::LaunchOptions& options) { options.lockWaitSeconds = 0.05; });
+    for (const auto& kind : testsupport::oddKinds()) {
+        CAPTURE(kind.what);
+        PreferencesFolder folder;
+        const std::string lock = UserDefaults::fileForSuite(kSuite).string() + ".lock";
+        const auto outside = folder.dir / "outside";
+        kind.make(lock, outside);
+        UserDefaults own(kSuite);
+        CHECK(own.setObject(1, "a"));
+        CHECK(own.diagnostics() == std::vector<std::string>{lock + " was " + testsupport::foundAs(kind) +
+                                                            ", not a lock file; set aside as " + lock + ".corrupt"});
+        CHECK(std::filesystem::is_regular_file(std::filesystem::symlink_status(lock)));
+        testsupport::checkOutsideUntouched(kind, outside);
+        // Another process's write takes its turn under the lock file made
+        // there: held by a third, it is not written.
+        {
+            testsupport::FileLockHolder holder(lock, true);
+            CHECK(inAnotherProcess([] { return UserDefaults(kSuite).setObject(2, "b"); }) == 1);
+            CHECK(onDisk() == Value::Dictionary{{"a", 1}});
+        }
+        CHECK(inAnotherProcess([] { return UserDefaults(kSuite).setObject(2, "b"); }) == 0);
+        CHECK(onDisk() == Value::Dictionary{{"a", 1}, {"b", 2}});
+    }
 }

@@ -5,6 +5,8 @@
 
 #include <cmath>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -552,6 +554,36 @@ TEST_CASE("a saved clock that holds no time the clock can show, or is no file, i
             CHECK(std::filesystem::is_directory(file));
         }
     }
+}
+
+TEST_CASE("the clock's write removes what a session killed before its rename left, and follows no link planted there") {
+    SessionOnClock on("1700000000\n");
+    const auto data = on.folder / "data";
+    // As a session killed with SIGKILL while it wrote its clock leaves it:
+    // its process is gone.
+    const pid_t ended = ::fork();
+    REQUIRE(ended >= 0);
+    if (ended == 0) ::_exit(0);
+    REQUIRE(::waitpid(ended, nullptr, 0) == ended);
+    const auto abandoned = data / ("runner_clock.tmp-" + std::to_string(ended) + "-0");
+    std::ofstream(abandoned) << "17000";
+    // A link at a name this process's write could take, to a file outside.
+    const auto outside = on.folder / "outside";
+    std::ofstream(outside) << "another program's";
+    const auto planted = data / ("runner_clock.tmp-" + std::to_string(::getpid()) + "-0");
+    std::filesystem::create_symlink(outside, planted);
+    on.session->advanceClock(60);
+    on.session->quit();
+    CHECK(on.session->takeNotices().empty());
+    CHECK_FALSE(std::filesystem::exists(std::filesystem::symlink_status(abandoned)));
+    CHECK_FALSE(std::filesystem::exists(std::filesystem::symlink_status(planted)));
+    std::ifstream saved(data / "runner_clock"), other(outside);
+    double seconds = 0;
+    CHECK(static_cast<bool>(saved >> seconds));
+    CHECK(seconds == 1700000000 + 60 + AppSession::quitGraceSeconds);
+    std::string text;
+    std::getline(other, text);
+    CHECK(text == "another program's");
 }
 
 TEST_CASE("what covers a view is named as a person sees it, never by a class") {

@@ -98,7 +98,7 @@ bool saveRemoteValuesRecord(const std::filesystem::path& file, const RemoteValue
     document["lastFetchStatus"] = fetchStatusName(record.lastFetchStatus);
     if (record.lastFetchTime) document["lastFetchTime"] = *record.lastFetchTime;
     if (record.lastSourceContact) document["lastSourceContact"] = *record.lastSourceContact;
-    return rewriteFileAtomically(file, document.dump(2, ' ', false, Json::error_handler_t::replace) + '\n', 0600, why);
+    return writeFileAtomically(file, document.dump(2, ' ', false, Json::error_handler_t::replace) + '\n', 0600, why);
 }
 
 }  // namespace platform
