@@ -9,10 +9,14 @@
 #include <cstdlib>
 
 #include "platform/foundation/launch_options.h"
+#include "testsupport/temp_dir.h"
 #include "testsupport/test_environment.h"
 
 int main(int argc, char** argv) {
     testsupport::recordEnvironment(environ);
+    // First, so that the temporary folders go after every other exit
+    // handler has run.
+    testsupport::removeTemporaryFoldersAtExit();
     platform::LaunchOptions::install(platform::LaunchOptions::fromVariables(std::getenv));
     doctest::Context context(argc, argv);
     return context.run();

@@ -17,6 +17,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -146,6 +147,27 @@ std::multiset<std::string> receivedEvents(const testsupport::LoopbackServer& ser
         }
     }
     return names;
+}
+
+// The tool as another user runs it: its three programs, side by side as
+// `velmora` wants them, in a folder every user may enter, since the build
+// may lie in one only its owner can (a home folder of mode 700), and
+// `velmora` there starts the other two. Linked where the file system
+// allows it, else copied; made once a process.
+std::string toolForOtherUsers() {
+    static const auto folder = [] {
+        auto made = std::make_unique<testsupport::TempDir>();
+        fs::permissions(made->path(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                          fs::perms::others_read | fs::perms::others_exec);
+        const fs::path built = fs::path(VELMORA_TOOL_PATH).parent_path();
+        for (const char* program : {"velmora", "velmora-app", "velmora-collector"}) {
+            std::error_code linked;
+            fs::create_hard_link(built / program, made->path() / program, linked);
+            if (linked) fs::copy_file(built / program, made->path() / program);
+        }
+        return made;
+    }();
+    return (folder->path() / "velmora").string();
 }
 
 class ToolFixture {
@@ -545,7 +567,8 @@ Run readOnlyDump(ToolFixture& tool) {
         fs::permissions(tool.folder.path(), fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
         argv = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
     }
-    argv.insert(argv.end(), {VELMORA_TOOL_PATH, "analytics", "dump", "--data", tool.data().string()});
+    argv.insert(argv.end(), {geteuid() == 0 ? toolForOtherUsers() : std::string(VELMORA_TOOL_PATH), "analytics",
+                             "dump", "--data", tool.data().string()});
     const auto outPath = tool.folder / "readonly.out";
     const auto errPath = tool.folder / "readonly.err";
     const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -617,6 +640,49 @@ TEST_CASE("The dump only reads: a read-only data folder is read, and a missing o
         CHECK_MESSAGE(result.status == 0, result.err);
         CHECK(nlohmann::json::parse(result.out)["raw_events"].empty());
         CHECK(fs::is_empty(fresh));
+    }
+}
+
+TEST_CASE("The dump of a file that lacks tables lists the rest and names what it lacks, changing nothing") {
+    ToolFixture tool;
+    REQUIRE(tool.log("kept").status == 0);
+    struct Case {
+        std::string what;
+        std::string statement;  // run on the stored file; empty: a file of 0 bytes
+        std::string missing;    // what the standard error names
+        std::size_t events;     // the raw events still listed
+    };
+    const std::vector<Case> cases = {
+        {"a dropped queue", "DROP TABLE queue", "queue", 2},
+        {"dropped properties and headers", "DROP TABLE user_attributes; DROP TABLE raw_events_metadata",
+         "raw_events_metadata and user_attributes", 2},
+        {"a file of 0 bytes", "", "raw_events_metadata, raw_events, queue and user_attributes", 0},
+    };
+    const auto kept = tool.folder / "kept";
+    fs::copy(tool.data(), kept, fs::copy_options::recursive);
+    for (const auto& c : cases) {
+        CAPTURE(c.what);
+        fs::remove_all(tool.data());
+        fs::copy(kept, tool.data(), fs::copy_options::recursive);
+        if (c.statement.empty()) {
+            for (const char* beside : {"-wal", "-shm"}) fs::remove(tool.database().string() + beside);
+            fs::resize_file(tool.database(), 0);
+        } else {
+            tool.sql(c.statement);
+        }
+        const std::string before = testsupport::readText(tool.database());
+        const Run dump = tool.run({"analytics", "dump", "--data", tool.data().string()});
+        CAPTURE(dump.err);
+        CHECK(dump.status == 0);
+        CHECK(dump.err.find("velmora analytics dump: the database holds no table " + c.missing +
+                            " (read as holding no row); nothing was changed\n") != std::string::npos);
+        CHECK(dump.err.find("no such table") == std::string::npos);
+        const auto listed = nlohmann::json::parse(dump.out);
+        CHECK(listed["raw_events"].size() == c.events);
+        CHECK(listed["queued_bundles"].empty());
+        CHECK(listed["user_properties"].empty());
+        CHECK(listed["damage"].empty());
+        CHECK(testsupport::readText(tool.database()) == before);
     }
 }
 
@@ -1211,10 +1277,10 @@ std::optional<Run> runAsNobody(const fs::path& logs, const std::vector<std::stri
         *why = "the tests do not run as root, and cannot run the tool as another user";
     } else if (::access(kSetpriv, X_OK) != 0) {
         *why = std::string(kSetpriv) + " is not installed";
-    } else if (spawn({VELMORA_TOOL_PATH, "--help"}, "probe").status != 0) {
+    } else if (spawn({toolForOtherUsers(), "--help"}, "probe").status != 0) {
         *why = "the tool cannot run as user " + std::to_string(kNobody) + " here (its folder, or setpriv, refuses)";
     } else {
-        std::vector<std::string> command{VELMORA_TOOL_PATH};
+        std::vector<std::string> command{toolForOtherUsers()};
         command.insert(command.end(), arguments.begin(), arguments.end());
         return spawn(command, "as-nobody");
     }

@@ -549,6 +549,8 @@ public:
     }
 
     void entry(const Value& entry) {
+        // An output that failed takes nothing more: the entry is not made.
+        if (!out_) return;
         std::string text = entries_++ == 0 ? "\n" : ",\n";
         text += kEntryIndent;
         for (const char c : platform::writeJSON(entry, true)) {
@@ -578,12 +580,22 @@ private:
     bool listOpen_ = false;
 };
 
+// "raw_events", "queue and user_attributes", "a, b and c".
+std::string listedTables(const std::vector<std::string>& tables) {
+    std::string text;
+    for (std::size_t i = 0; i < tables.size(); ++i) {
+        text += (i == 0 ? "" : i + 1 == tables.size() ? " and " : ", ") + tables[i];
+    }
+    return text;
+}
+
 int dump() {
     std::string error;
     DumpWriter writer(std::cout);
     // The damage comes first and is kept for the summary below.
     Value::Array damage;
     bool inDamage = false;
+    std::vector<std::string> missing;
     const measurement::control::StoredDataSink sink{
         [&](const std::string& list) {
             inDamage = list == "damage";
@@ -592,7 +604,8 @@ int dump() {
         [&](const Value& entry) {
             if (inDamage) damage.push_back(entry);
             writer.entry(entry);
-        }};
+        },
+        [&](const std::vector<std::string>& tables) { missing = tables; }};
     // What SQLite says of a damaged file may quote its bytes (a name in its
     // schema): printed escaped.
     if (!measurement::control::readStoredData(sink, &error)) {
@@ -601,6 +614,11 @@ int dump() {
         return 1;
     }
     writer.finish();
+    // Not damage: the engine makes what its file lacks at its next start.
+    if (!missing.empty()) {
+        tools::sayError("velmora analytics dump", "the database holds no table " + listedTables(missing) +
+                                                      " (read as holding no row); nothing was changed");
+    }
     // Reported, never repaired: the next process that stores an event sets
     // the file aside and carries what still reads.
     if (const auto unread = damage.empty() ? std::nullopt : unreadableFile(damage)) {
@@ -704,6 +722,24 @@ const tools::CommandRegistration registration([](CLI::App& app, int& status, con
     const std::string dataHelp = "Data folder (default: $VELMORA_DATA, else velmora under the user's data home)";
     const auto dataFolderGiven = tools::pathGiven("a folder (or leave the option out for the default)");
     analytics->add_option(kDataOption, options->data, dataHelp)->check(dataFolderGiven);
+    // What every subcommand refuses, help asked for or not, after what its
+    // own words check refuses: a data folder given to `analytics` and to it
+    // as well (one would be dropped in silence), and a data folder, or for
+    // those that run the engine a bundle, that cannot serve.
+    auto checkedInFolder = [options, launch, analytics](const CLI::App* command, tools::DataFolderUse use,
+                                                        tools::WordsCheck words) -> tools::WordsCheck {
+        return [options, launch, analytics, command, use, words = std::move(words)]() -> std::optional<std::string> {
+            if (auto why = words ? words() : std::nullopt) return why;
+            const std::string name = "velmora analytics " + command->get_name();
+            if (analytics->count("--data") > 0 && command->count("--data") > 0) {
+                return "--data is given to velmora analytics and to " + name + ": give it once, to either";
+            }
+            tools::requireDataFolder(name, options->data, launch, use);
+            if (use == tools::DataFolderUse::store) tools::requireBundle(name, launch);
+            return std::nullopt;
+        };
+    };
+    const auto stores = tools::DataFolderUse::store;
 
     auto* log = analytics->add_subcommand("log", "Log one event and return once it is stored");
     log->add_option("name", options->name, "Event name")->required();
@@ -711,10 +747,11 @@ const tools::CommandRegistration registration([](CLI::App& app, int& status, con
     log->add_option(kDataOption, options->data, dataHelp)->check(dataFolderGiven);
     tools::runCheckedWords(
         *log,
-        [options] {
-            Value::Dictionary parameters;
-            return readParameters(options->parameters, parameters);
-        },
+        checkedInFolder(log, stores,
+                        [options] {
+                            Value::Dictionary parameters;
+                            return readParameters(options->parameters, parameters);
+                        }),
         inDataFolder("log", measurementDatabase, [options] { return logOne(options->name, options->parameters); }));
 
     auto purchase = std::make_shared<PurchaseOptions>();
@@ -743,27 +780,29 @@ const tools::CommandRegistration registration([](CLI::App& app, int& status, con
     purchaseCommand->add_option(kDataOption, options->data, dataHelp)->check(dataFolderGiven);
     tools::runCheckedWords(
         *purchaseCommand,
-        [purchase, purchaseCommand] {
-            return purchaseRefusal(*purchase, purchaseCommand->count("product") > 0,
-                                   purchaseCommand->count("--price") > 0);
-        },
+        checkedInFolder(purchaseCommand, stores,
+                        [purchase, purchaseCommand] {
+                            return purchaseRefusal(*purchase, purchaseCommand->count("product") > 0,
+                                                   purchaseCommand->count("--price") > 0);
+                        }),
         inDataFolder("purchase", measurementDatabase, [purchase] { return purchaseOne(*purchase); }));
 
     auto* dumpCommand = analytics->add_subcommand("dump", "Print stored raw events, queued bundles and user properties");
     dumpCommand->add_option(kDataOption, options->data, dataHelp)->check(dataFolderGiven);
-    dumpCommand->callback([options, launch, &status] {
-        const auto folder =
-            tools::requireDataFolder("velmora analytics dump", options->data, launch, tools::DataFolderUse::read);
-        // The dump only reads: a folder that is not there is not made.
-        std::error_code ec;
-        if (!std::filesystem::is_directory(folder, ec)) {
-            tools::sayError("velmora analytics dump", "no data folder at " + tools::shownPath(folder));
-            status = 1;
-            return;
-        }
-        tools::useDataFolder(folder);
-        status = dump();
-    });
+    tools::runCheckedWords(
+        *dumpCommand, checkedInFolder(dumpCommand, tools::DataFolderUse::read, {}), [options, launch, &status] {
+            const auto folder =
+                tools::requireDataFolder("velmora analytics dump", options->data, launch, tools::DataFolderUse::read);
+            // The dump only reads: a folder that is not there is not made.
+            std::error_code ec;
+            if (!std::filesystem::is_directory(folder, ec)) {
+                tools::sayError("velmora analytics dump", "no data folder at " + tools::shownPath(folder));
+                status = 1;
+                return;
+            }
+            tools::useDataFolder(folder);
+            status = dump();
+        });
 
     auto* consentCommand = analytics->add_subcommand(
         "consent", "Set consent through the public interface and print the consent state the engine holds");
@@ -772,10 +811,11 @@ const tools::CommandRegistration registration([](CLI::App& app, int& status, con
     consentCommand->add_option(kDataOption, options->data, dataHelp)->check(dataFolderGiven);
     tools::runCheckedWords(
         *consentCommand,
-        [options] {
-            Value::Dictionary settings;
-            return readConsent(options->parameters, settings);
-        },
+        checkedInFolder(consentCommand, stores,
+                        [options] {
+                            Value::Dictionary settings;
+                            return readConsent(options->parameters, settings);
+                        }),
         inDataFolder("consent", {}, [options] { return consent(options->parameters, options->json); }));
 
     auto* openCommand = analytics->add_subcommand(
@@ -785,26 +825,32 @@ const tools::CommandRegistration registration([](CLI::App& app, int& status, con
     openCommand->add_option(kDataOption, options->data, dataHelp)->check(dataFolderGiven);
     tools::runCheckedWords(
         *openCommand,
-        [options, openCommand]() -> std::optional<std::string> {
-            std::string why;
-            // Help may be asked for before the link is given.
-            if (openCommand->count("url") == 0 || platform::URL::parse(options->name, &why)) return std::nullopt;
-            return "\"" + options->name + "\" is no URL: " + why;
-        },
+        checkedInFolder(openCommand, stores,
+                        [options, openCommand]() -> std::optional<std::string> {
+                            std::string why;
+                            // Help may be asked for before the link is given.
+                            if (openCommand->count("url") == 0 || platform::URL::parse(options->name, &why)) {
+                                return std::nullopt;
+                            }
+                            return "\"" + options->name + "\" is no URL: " + why;
+                        }),
         inDataFolder("open", measurementDatabase, [options] { return openLink(options->name); }));
 
     auto* identityCommand = analytics->add_subcommand("identity", "Print the identifiers the engine hands out now");
     identityCommand->add_flag("--json", options->json, "Print them as JSON");
     identityCommand->add_option(kDataOption, options->data, dataHelp)->check(dataFolderGiven);
-    identityCommand->callback(
+    tools::runCheckedWords(
+        *identityCommand, checkedInFolder(identityCommand, stores, {}),
         inDataFolder("identity", measurementDatabase, [options] { return identity(options->json); }));
 
     auto* configCommand = analytics->add_subcommand(
         "config", "Fetch the measurement configuration from the service and print what the engine holds then");
     configCommand->add_option(kDataOption, options->data, dataHelp)->check(dataFolderGiven);
-    configCommand->callback(inDataFolder("config", measurementDatabase, [] {
-        return tools::refuseFetchWithoutNetwork("velmora analytics config") ? 1 : fetchConfig();
-    }));
+    tools::runCheckedWords(*configCommand, checkedInFolder(configCommand, stores, {}),
+                           inDataFolder("config", measurementDatabase, [] {
+                               return tools::refuseFetchWithoutNetwork("velmora analytics config") ? 1
+                                                                                                   : fetchConfig();
+                           }));
     storeApplicationEvents(app, status, launch);
 });
 

@@ -12,7 +12,9 @@
 
 #include "measurement/control/engine_control.h"
 #include "measurement/control/store_control.h"
+#include "measurement/foundation/printable_text.h"
 #include "platform/foundation/file_lock.h"
+#include "platform/foundation/process_info.h"
 #include "platform/foundation/url.h"
 #include "platform/frameworks/remote_config/vez_remote_config.h"
 #include "tools/command_registry.h"
@@ -35,6 +37,8 @@ constexpr const char* kDefaultScreen = "390x844";
 // In the data folder and in the preferences folder: the file whose lock a
 // session holds while it runs.
 constexpr const char* kSessionLockName = "app.lock";
+// What a script that cannot be read is refused with, after the reason.
+constexpr const char* kScriptHint = "(leave --script out to read the commands from standard input)";
 
 struct AppOptions {
     std::string script;
@@ -93,14 +97,18 @@ std::filesystem::path dataFolder(const AppOptions& options, const platform::Laun
     return folder;
 }
 
-// A language given is one: an empty one names none, and would be taken for
-// the environment's locale in silence.
+// A language given is one: a value that names none (empty, "C", "_",
+// "@euro", "../x": no language of two or three letters before its region)
+// would be taken for the environment's locale, or for no language, in
+// silence, and is refused as the platform reads it.
 CLI::Validator languageGiven() {
     return CLI::Validator(
         [](std::string& text) {
-            return text.empty() ? std::string("an empty value names no language: give one, such as de or fr_FR (or "
-                                              "leave the option out for the environment's locale)")
-                                : std::string();
+            constexpr const char* kInstead = "give a language of two or three letters, alone or with its region (de, "
+                                             "fr_FR, pt-BR), or leave the option out for the environment's locale";
+            if (text.empty()) return std::string("an empty value names no language: ") + kInstead;
+            if (platform::ProcessInfo::languageCodeOf(text)) return std::string();
+            return "\"" + text + "\" names no language: " + kInstead;
         },
         "LANGUAGE");
 }
@@ -111,6 +119,20 @@ std::optional<std::string> refusedLaunchLink(const AppOptions& options, const CL
     std::string why;
     if (command.count("--open-url") == 0 || platform::URL::parse(options.openURL, &why)) return std::nullopt;
     return "--open-url \"" + options.openURL + "\" is no URL: " + why;
+}
+
+// What `velmora app` refuses before anything runs, help asked for or not:
+// a launch link that is no URL, a remote-configuration source it cannot
+// use, a script it cannot read, a bundle or a data folder that cannot
+// serve. Only checks: nothing is made.
+std::optional<std::string> refusedAppWords(const AppOptions& options, const CLI::App& command,
+                                           const platform::LaunchOptions& launch) {
+    if (auto why = refusedLaunchLink(options, command)) return why;
+    remoteConfigSource(options, launch);
+    if (!options.script.empty()) tools::requireFileContents(kCommand, "--script", options.script, kScriptHint);
+    tools::requireBundle(kCommand, launch);
+    tools::requireDataFolder(kCommand, options.dataDirectory, launch);
+    return std::nullopt;
 }
 
 // Why a session is refused whose lock in `place` another holds.
@@ -169,8 +191,9 @@ std::vector<std::unique_ptr<platform::FileLock>> holdSession(const std::filesyst
 void printLanguageNotice(const AppOptions& options, const platform::LaunchOptions& launch) {
     const bool fromOption = !options.language.empty();
     const std::string language = fromOption ? options.language : launch.locale.value_or("");
+    // The value is quoted from outside: escaped as every refusal's.
     if (auto notice = velmora::runner::languageNotice(language)) {
-        std::cout << (fromOption ? "--lang" : "locale " + language) << ": " << *notice << "\n";
+        std::cout << measurement::printable((fromOption ? "--lang" : "locale " + language) + ": " + *notice) << "\n";
     }
 }
 
@@ -190,8 +213,7 @@ int runApp(const AppOptions& options, const platform::LaunchOptions& launch) {
     // before anything runs, never played as an empty session.
     std::istringstream script;
     if (!options.script.empty()) {
-        script.str(tools::requireFileContents(kCommand, "--script", options.script,
-                                              "(leave --script out to read the commands from standard input)"));
+        script.str(tools::requireFileContents(kCommand, "--script", options.script, kScriptHint));
     }
     tools::requireBundle(kCommand, launch);
     session.dataDirectory = dataFolder(options, launch);
@@ -272,7 +294,7 @@ const tools::CommandRegistration registration([](CLI::App& app, int& status, con
                         "Launch the application with this link, an absolute URL (bern://open?utm_source=mail), as the "
                         "system hands it over in the launch options");
     tools::runCheckedWords(
-        *command, [options, command] { return refusedLaunchLink(*options, *command); },
+        *command, [options, command, &launch] { return refusedAppWords(*options, *command, launch); },
         [options, &status, &launch] { status = runApp(*options, launch); });
 });
 

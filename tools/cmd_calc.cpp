@@ -6,7 +6,9 @@
 
 #include "platform/foundation/json_codec.h"
 #include "tools/command_registry.h"
+#include "tools/data_folder.h"
 #include "tools/option_values.h"
+#include "tools/path_options.h"
 #include "velmora/engine/analytics_sink.h"
 #include "velmora/engine/bernoulli_formula.h"
 #include "velmora/engine/decimal_text.h"
@@ -181,7 +183,7 @@ int runCalc(const CalcOptions& options) {
     return status;
 }
 
-tools::CommandRegistration registration([](CLI::App& app, int& status, const platform::LaunchOptions&) {
+tools::CommandRegistration registration([](CLI::App& app, int& status, const platform::LaunchOptions& launch) {
     auto options = std::make_shared<CalcOptions>();
     auto* command = app.add_subcommand("calc", "Solve P(n, p, X=k): the solution steps and the chart data");
     command->add_option("--k", options->k, "successes k, as typed (\"2\")");
@@ -192,7 +194,17 @@ tools::CommandRegistration registration([](CLI::App& app, int& status, const pla
                         "Data folder for the analytics the calculation logs (default: $VELMORA_DATA, else velmora "
                         "under the user's data home)")
         ->check(tools::pathGiven("a folder (or leave the option out for the default)"));
-    command->callback([options, &status] { status = runCalc(*options); });
+    // The data folder and the bundle are taken where the analytics are set
+    // up (cmd_analytics.cpp); checked here too, so that help refuses what
+    // the command refuses.
+    tools::runCheckedWords(
+        *command,
+        [options, &launch]() -> std::optional<std::string> {
+            tools::requireDataFolder("velmora calc", options->data, launch);
+            tools::requireBundle("velmora calc", launch);
+            return std::nullopt;
+        },
+        [options, &status] { status = runCalc(*options); });
 });
 
 }  // namespace

@@ -56,11 +56,44 @@ int runCollector(const CollectorOptions& options) {
         // Wakes the waiter when the batch limit, not a signal, ended the run.
         pthread_kill(signalWaiter.native_handle(), SIGTERM);
         signalWaiter.join();
-        return 0;
+        // Said as it happened: the batches after it are in no log.
+        return service->logFailure() ? 1 : 0;
     } catch (const std::exception& failure) {
         tools::sayError("velmora collector", failure.what());
         return 1;
     }
+}
+
+// What the collector refuses before it starts, help asked for or not: a
+// preferences folder that cannot serve, a file to serve that cannot be
+// read, a log that is no regular file, and options or files the service
+// will not take (CollectorService::refusedOptions). Only checks: the log is
+// neither made nor opened.
+std::optional<std::string> refusedCollectorOptions(const CollectorOptions& options,
+                                                   const platform::LaunchOptions& launch) {
+    tools::requirePreferencesFolder("velmora collector", launch);
+    for (const auto& [option, path] : {std::pair{"--config", options.configPath},
+                                       {"--remote-values", options.remoteValuesPath},
+                                       {"--search-ad-reply", options.searchAdReplyPath},
+                                       {"--skan-reply", options.skanReplyPath},
+                                       {"--experiments", options.experimentsPath},
+                                       {"--log", options.logPath}}) {
+        if (path) tools::requireName("velmora collector", option, *path);
+    }
+    // What it serves is read as it starts: a file that cannot be read, or
+    // no file to append the log to, is refused here, with why.
+    for (const auto& [option, path] : {std::pair{"--config", options.configPath},
+                                       {"--remote-values", options.remoteValuesPath},
+                                       {"--search-ad-reply", options.searchAdReplyPath},
+                                       {"--skan-reply", options.skanReplyPath},
+                                       {"--experiments", options.experimentsPath}}) {
+        std::string why;
+        if (path && !tools::readWholeFile(*path, &why)) tools::refuse("velmora collector", option + (" " + why));
+    }
+    if (const auto why = options.logPath ? tools::unusableFile(*options.logPath) : std::nullopt) {
+        tools::refuse("velmora collector", "--log " + *why + ": " + options.logPath->string());
+    }
+    return CollectorService::refusedOptions(options);
 }
 
 tools::CommandRegistration registration([](CLI::App& app, int& status, const platform::LaunchOptions& launch) {
@@ -97,32 +130,13 @@ tools::CommandRegistration registration([](CLI::App& app, int& status, const pla
         ->check(tools::pathGiven("a file (or leave the option out for no log)"));
     command->add_option("--once", options->stopAfterBatches, "stop after this many batches")
         ->transform(tools::wholeNumber(0, std::numeric_limits<std::int64_t>::max()));
-    command->callback([options, &status, &launch] {
-        tools::requirePreferencesFolder("velmora collector", launch);
-        for (const auto& [option, path] : {std::pair{"--config", options->configPath},
-                                           {"--remote-values", options->remoteValuesPath},
-                                           {"--search-ad-reply", options->searchAdReplyPath},
-                                           {"--skan-reply", options->skanReplyPath},
-                                           {"--experiments", options->experimentsPath},
-                                           {"--log", options->logPath}}) {
-            if (path) tools::requireName("velmora collector", option, *path);
-        }
-        // What it serves is read as it starts, and its log opened: a file
-        // that cannot be read, or no file to append to, is refused here,
-        // with why.
-        for (const auto& [option, path] : {std::pair{"--config", options->configPath},
-                                           {"--remote-values", options->remoteValuesPath},
-                                           {"--search-ad-reply", options->searchAdReplyPath},
-                                           {"--skan-reply", options->skanReplyPath},
-                                           {"--experiments", options->experimentsPath}}) {
-            std::string why;
-            if (path && !tools::readWholeFile(*path, &why)) tools::refuse("velmora collector", option + (" " + why));
-        }
-        if (const auto why = options->logPath ? tools::unusableFile(*options->logPath) : std::nullopt) {
-            tools::refuse("velmora collector", "--log " + *why + ": " + options->logPath->string());
-        }
-        status = runCollector(*options);
-    });
+    // Help refuses what the command refuses: everything but the port and
+    // the log's opening is checked before it starts.
+    tools::runCheckedWords(
+        *command, [options, &launch] { return refusedCollectorOptions(*options, launch); },
+        [options, &status] {
+            status = runCollector(*options);
+        });
 });
 
 }  // namespace

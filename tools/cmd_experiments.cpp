@@ -131,17 +131,24 @@ const tools::CommandRegistration registration([](CLI::App& app, int& status, con
     command->add_option("--data,--data-dir", options->data,
                         "Data folder (default: $VELMORA_DATA, else velmora under the user's data home)")
         ->check(tools::pathGiven("a folder (or leave the option out for the default)"));
-    command->callback([options, &status, &launch] {
-        const int outcome = runExperiments(*options, launch);
-        // The engine goes before the process ends, a batch still out
-        // answered first, and its settings are written.
-        measurement::control::shutdown();
-        // What it prints, and what --fetch puts in force, is the experiments
-        // database's.
-        status = tools::reportUnkeptPreferences(
-            "velmora experiments",
-            tools::reportGivenUpLockWaits("velmora experiments", outcome, {tools::SharedFile::experimentsDatabase}));
-    });
+    tools::runCheckedWords(
+        *command,
+        [options, &launch]() -> std::optional<std::string> {
+            tools::requireDataFolder("velmora experiments", options->data, launch);
+            tools::requireBundle("velmora experiments", launch);
+            return std::nullopt;
+        },
+        [options, &status, &launch] {
+            const int outcome = runExperiments(*options, launch);
+            // The engine goes before the process ends, a batch still out
+            // answered first, and its settings are written.
+            measurement::control::shutdown();
+            // What it prints, and what --fetch puts in force, is the
+            // experiments database's.
+            status = tools::reportUnkeptPreferences(
+                "velmora experiments", tools::reportGivenUpLockWaits("velmora experiments", outcome,
+                                                                     {tools::SharedFile::experimentsDatabase}));
+        });
 });
 
 }  // namespace

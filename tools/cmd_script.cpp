@@ -97,12 +97,27 @@ std::optional<std::string> readSettings(const std::vector<std::string>& pairs,
     return std::nullopt;
 }
 
+// What both commands refuse before a program runs, help asked for or not:
+// a preferences folder that cannot serve, a program's file that cannot be
+// read.
+void requireProgramFile(ScriptOptions& options, const std::string& command, const std::string& source,
+                        const platform::LaunchOptions& launch) {
+    options.command = command;
+    options.source = source;
+    requirePreferencesFolder(options.command, launch);
+    requireFileContents(options.command, options.source, options.file);
+}
+
 // What the command line gives `script run` that it cannot use: an event
-// that cannot be handed to a program, or settings that are not.
-std::optional<std::string> refusedRunWords(const ScriptOptions& options) {
+// that cannot be handed to a program, or settings that are not; these
+// before the program is read, so that what is wrong with the words is not
+// laid at the program's door. Then the files, as for `script eval`.
+std::optional<std::string> refusedRunWords(ScriptOptions& options, const platform::LaunchOptions& launch) {
     if (const auto problem = measurement::control::eventProblem(options.event)) return "--event: " + *problem;
     std::map<std::string, std::string> settings;
-    return readSettings(options.settings, settings);
+    if (auto why = readSettings(options.settings, settings)) return why;
+    requireProgramFile(options, "velmora script run", "PROGRAM", launch);
+    return std::nullopt;
 }
 
 int runScript(const ScriptOptions& options) {
@@ -129,12 +144,13 @@ const CommandRegistration registration([](CLI::App& app, int& status, const plat
     eval->add_option("FILE", options->file, "the program")->required()
         ->check(pathGiven("the program's file"));
     eval->add_flag("--text", options->text, "read the assembler's text form");
-    eval->callback([options, &status, &launch] {
-        options->command = "velmora script eval";
-        options->source = "FILE";
-        requirePreferencesFolder(options->command, launch);
-        status = evalScript(*options);
-    });
+    runCheckedWords(
+        *eval,
+        [options, &launch]() -> std::optional<std::string> {
+            requireProgramFile(*options, "velmora script eval", "FILE", launch);
+            return std::nullopt;
+        },
+        [options, &status] { status = evalScript(*options); });
 
     auto* run = script->add_subcommand(
         "run", "Run an event-editing program on one event and print the stored and created events as JSON");
@@ -145,12 +161,9 @@ const CommandRegistration registration([](CLI::App& app, int& status, const plat
                     "the event: {\"name\": ..., \"timestamp\": seconds, \"parameters\": {...}}; "
                     "default an event named \"event\" at 0 without parameters");
     run->add_option("--setting", options->settings, "a configuration setting for internal.remoteConfig, KEY=VALUE");
-    runCheckedWords(*run, [options] { return refusedRunWords(*options); }, [options, &status, &launch] {
-        options->command = "velmora script run";
-        options->source = "PROGRAM";
-        requirePreferencesFolder(options->command, launch);
-        status = runScript(*options);
-    });
+    runCheckedWords(
+        *run, [options, &launch] { return refusedRunWords(*options, launch); },
+        [options, &status] { status = runScript(*options); });
 });
 
 }  // namespace

@@ -4,13 +4,13 @@
 // and the status that then says what became of what it was to store.
 
 #include <algorithm>
-#include <iostream>
 #include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "measurement/control/engine_control.h"
+#include "tools/option_values.h"
 
 namespace tools {
 
@@ -44,8 +44,8 @@ inline int reportGivenUpLockWaits(const std::string& command, int status,
         if (!said.emplace(wait.purpose, wait.reason).second) continue;
         const bool work = std::find(holdingWork.begin(), holdingWork.end(), wait.file) != holdingWork.end();
         workLost = workLost || work;
-        std::cerr << command << (work ? ": " : ": warning: ") << "gave up waiting for the lock of " << wait.purpose
-                  << ", so " << notWritten(wait.file) << ": " << wait.reason << '\n';
+        sayError(command, std::string(work ? "" : "warning: ") + "gave up waiting for the lock of " + wait.purpose +
+                              ", so " + notWritten(wait.file) + ": " + wait.reason);
     }
     return workLost && status == 0 ? 1 : status;
 }

@@ -169,13 +169,18 @@ std::map<const CLI::App*, WordsCheck>& wordsChecks() {
 }
 
 // Says what the check of a command the parse reached refuses; false when
-// each takes its words.
+// each takes its words. A check that ends the command itself (refuse(),
+// for a file or folder it names) has said why.
 bool saidRefusedWords(const std::vector<Reached>& chain) {
     for (const auto& at : chain) {
         const auto check = wordsChecks().find(at.command);
         if (check == wordsChecks().end()) continue;
-        if (const auto why = check->second()) {
-            sayError(at.name, *why);
+        try {
+            if (const auto why = check->second()) {
+                sayError(at.name, *why);
+                return true;
+            }
+        } catch (const CLI::RuntimeError&) {
             return true;
         }
     }
@@ -292,6 +297,8 @@ void runCheckedWords(CLI::App& command, WordsCheck check, std::function<void()> 
 void sayError(const std::string& command, const std::string& reason) {
     std::cerr << command << ": " << measurement::printable(reason) << '\n';
 }
+
+std::string reachedCommandName(const CLI::App& app) { return commandsReached(app).back().name; }
 
 int exitForParseError(const CLI::App& app, const CLI::ParseError& error) {
     if (dynamic_cast<const CLI::RuntimeError*>(&error)) return app.exit(error);

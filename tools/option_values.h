@@ -52,8 +52,11 @@ void refuseRepeatedFlags(CLI::App& command);
 CLI::Validator pathGiven(const std::string& what);
 
 // What a command refuses of its words and options taken together, once the
-// parser has read them (a key given twice, a link that is no URL): the
-// reason, none when it takes them.
+// parser has read them (a key given twice, a link that is no URL), and of
+// the files, folders and variables they name (a script that is not there,
+// a data folder that cannot serve): the reason, none when it takes them. A
+// check may end the command itself, as refuse() does. It only looks: it
+// makes, opens for writing and changes nothing, as it also answers help.
 using WordsCheck = std::function<std::optional<std::string>()>;
 
 // Makes `run` the command's callback, run once `check` takes what the
@@ -80,5 +83,9 @@ void sayError(const std::string& command, const std::string& reason);
 // the option or word concerned; a command left out is followed by the help
 // that lists the commands it has.
 int exitForParseError(const CLI::App& app, const CLI::ParseError& error);
+
+// The command the parse reached, for messages: "velmora analytics dump",
+// "velmora" when none.
+std::string reachedCommandName(const CLI::App& app);
 
 }  // namespace tools

@@ -14,6 +14,7 @@
 #include "platform/foundation/process_info.h"
 #include "tools/command_registry.h"
 #include "tools/option_values.h"
+#include "tools/standard_output.h"
 #include "tools/whole_lines.h"
 
 namespace {
@@ -71,6 +72,8 @@ std::optional<int> handOverIfAsked(int argc, char** argv) {
 int main(int argc, char** argv) {
     // The engine's threads log while a command says what became of its work.
     tools::writeStandardErrorInWholeLines();
+    // What a command prints is its answer: one that did not get out fails it.
+    tools::checkStandardOutputWrites();
     if (const auto status = tools::handOverIfAsked(argc, argv)) return *status;
     // The only place the tool reads its environment: the libraries take what
     // they need from these options.
@@ -94,10 +97,13 @@ int main(int argc, char** argv) {
     for (auto& setup : tools::registeredCommands()) setup(app, status, launch);
     for (const auto& handover : tools::registeredHandovers()) app.add_subcommand(handover.command, handover.summary);
     tools::refuseRepeatedFlags(app);
+    int ended = 0;
     try {
         app.parse(argc, argv);
+        ended = status;
     } catch (const CLI::ParseError& error) {
-        return tools::exitForParseError(app, error);
+        ended = tools::exitForParseError(app, error);
     }
-    return status;
+    // Help and refusals too: whatever was printed was to be read.
+    return tools::finishStandardOutput(tools::reachedCommandName(app), ended);
 }

@@ -704,6 +704,18 @@ TEST_CASE("velmora's data folder option, pi, text programs, prices and remote-co
         std::filesystem::create_directory_symlink(data / "loop", loop);
         std::ofstream(data / "bom.script") << "\xEF\xBB\xBF" << "bogus\nquit\n";
         const std::string notJSON = (data / "not-json.json").string();
+        // A TCF copy whose lock another process holds, in a folder whose name
+        // would split a line and colour the terminal: every line that names
+        // it escapes it.
+        const std::string oddTcf = (data / "tcf\nlocked\x1b[31m").string();
+        std::filesystem::create_directories(oddTcf + "/Preferences");
+        std::ofstream(oddTcf + "/Preferences/com.velmora.bernoulli.plist", std::ios::binary)
+            << platform::writePropertyListBinary(Value(Value::Dictionary{{"IABTCF_gdprApplies", 1}}));
+        testsupport::FileLockHolder oddTcfHolder(oddTcf + "/Preferences/com.rozeda.measurement.tcf.plist.lock", true);
+        const std::string oddTcfLockSaid =
+            (data / "tcf\\nlocked\\x1b[31m" / "Preferences" / "com.rozeda.measurement.tcf.plist.lock").string();
+        const std::string absent = (data / "absent").string();
+        const std::string noLanguage = "\" names no language: give a language of two or three letters";
         const std::string noCurrency = "\" is not a currency code: three capital letters, such as USD";
         const std::string unreachable = "velmora: VELMORA_NETWORK_REACHABLE is 0, no or false (unreachable) or 1, yes "
                                         "or true (reachable), not \"";
@@ -768,9 +780,64 @@ TEST_CASE("velmora's data folder option, pi, text programs, prices and remote-co
              "velmora analytics open: \"open?utm_source=mail\" is no URL: it does not begin with a scheme"},
             {{"script", "run", "--text", sum, "--setting", "tag=blue", "--setting", "tag=red"},
              "velmora script run: the setting \"tag\" is given more than once: give each setting once"},
-            // An empty language names none.
+            // An empty language names none; nor does any value without a
+            // language of two or three letters before its region.
             {{"app", "--lang", "", "--script", quit, "--data", folder}, "velmora app: --lang: an empty value names no "
              "language"},
+            {{"app", "--lang", ".", "--script", quit, "--data", folder}, "velmora app: --lang: \"." + noLanguage},
+            {{"app", "--lang", "C", "--script", quit, "--data", folder}, "velmora app: --lang: \"C" + noLanguage},
+            {{"app", "--lang", "_", "--script", quit, "--data", folder}, "velmora app: --lang: \"_" + noLanguage},
+            {{"app", "--lang", "@euro", "--script", quit, "--data", folder}, "--lang: \"@euro" + noLanguage},
+            {{"app", "--lang", "../../etc", "--script", quit, "--data", folder}, "--lang: \"../../etc" + noLanguage},
+            {{"app", "--lang", "POSIX", "--help"}, "velmora app: --lang: \"POSIX" + noLanguage},
+            {{"app", "--lang", "de_DE.UTF-8@euro", "--script", quit, "--data", (data / "lang-de").string()}, "", {}, 0,
+             "--lang: the application has no texts in \"de\""},
+            // A data folder given at both levels: which was meant cannot be told.
+            {{"analytics", "--data", folder, "log", "ev", "--data", (data / "other").string()},
+             "velmora analytics log: --data is given to velmora analytics and to velmora analytics log: give it "
+             "once, to either"},
+            {{"analytics", "--data-dir", folder, "dump", "--data", (data / "other").string()},
+             "velmora analytics dump: --data is given to velmora analytics and to velmora analytics dump"},
+            // Help refuses the files, folders and variables the command
+            // refuses, as it refuses its words.
+            {{"app", "--help", "--script", absent, "--data", folder},
+             "velmora app: --script names nothing that is there: " + absent},
+            {{"app", "--help", "--remote-config", "http://192.0.2.1/remote-values", "--data", folder},
+             "velmora app: --remote-config cannot be used: http://192.0.2.1/remote-values" + noAddress},
+            {{"app", "--help", "--data", dangling}, "velmora app" + danglingSaid},
+            {{"collector", "--port", "0", "--help", "--config", absent},
+             "velmora collector: --config names nothing that is there: " + absent},
+            {{"collector", "--help", "--port", "0", "--host", "10.0.0.1"},
+             "velmora collector: the collector listens on 127.0.0.1 only, not 10.0.0.1"},
+            {{"script", "eval", "--help", absent}, "velmora script eval: FILE names nothing that is there: " + absent},
+            {{"script", "run", "--help", "--text", absent}, "velmora script run: PROGRAM names nothing that is there"},
+            {{"app", "--help", "--data", folder},
+             "velmora app: $VELMORA_RESOURCES names no application bundle: there is no folder at /nonexistent",
+             {{"VELMORA_RESOURCES", "/nonexistent"}}},
+            {{"calc", "--help"}, "velmora calc: $VELMORA_RESOURCES names no application bundle",
+             {{"VELMORA_RESOURCES", "/nonexistent"}}},
+            {{"analytics", "identity", "--help"}, "velmora analytics identity: $VELMORA_RESOURCES names no application",
+             {{"VELMORA_RESOURCES", "/nonexistent"}}},
+            {{"experiments", "--help", "--data", noPreferences}, "velmora experiments" + noPreferencesSaid},
+            {{"analytics", "dump", "--help", "--data", "/dev/null"},
+             "velmora analytics dump: --data is a device, not a folder: /dev/null"},
+            // An event no program can take is refused before the program is
+            // read: the event is named, not the program, help beside it or not.
+            {{"script", "run", "--text", sum, "--event", "{\"name\": 5}"}, "velmora script run: --event: "},
+            {{"script", "run", "--help", "--text", sum, "--event", "[1]"}, "velmora script run: --event: "},
+            {{"script", "run", "--help", "--text", absent, "--event", "[1]"}, "velmora script run: --event: "},
+            // What a line quotes from outside is escaped: the preferences'
+            // own line, the command's last, and the locale's notice.
+            {{"calc", "--k", "1", "--n", "2", "--p", "0.5", "--data", oddTcf},
+             "user defaults: cannot save preferences: " + oddTcfLockSaid + " stayed locked by ",
+             {{"VELMORA_LOCK_WAIT_SECONDS", "0"}}, 1},
+            {{"calc", "--k", "1", "--n", "2", "--p", "0.5", "--data", oddTcf},
+             "velmora calc: the preferences of this run could not be kept, so the next start will not find them: " +
+                 oddTcfLockSaid + " ",
+             {{"VELMORA_LOCK_WAIT_SECONDS", "0"}}, 1},
+            {{"app", "--data", (data / "lang-escaped").string(), "--script", quit}, "",
+             {{"LC_ALL", ""}, {"LC_MESSAGES", ""}, {"LANG", "fr_FR\n\x1b[31m"}}, 0,
+             "locale fr_FR\\n\\x1b[31m: the application has no texts in \"fr\""},
             // A loop of links is called one.
             {{"analytics", "log", "x", "--data", loop},
              "velmora analytics log: --data is a link to " + loop + ", which leads round a loop of links back to itself"},
@@ -1056,7 +1123,10 @@ TEST_CASE("two consent commands at once on one data folder keep both changes") {
 
 TEST_CASE("a second velmora app on the data folder of a running one is refused before it starts, naming the first") {
     testsupport::TempDir data;
-    const std::string folder = data.path().string();
+    // A name that would split the refusal's line and clear the terminal:
+    // quoted escaped.
+    const std::string folder = (data / "first\nsession\x1b[2J").string();
+    const std::string folderSaid = (data / "first\\nsession\\x1b[2J").string();
     std::ofstream(data / "quit.script") << "quit\n";
     const std::vector<std::string> second{"app", "--script", (data / "quit.script").string(), "--data", folder};
     int input[2], output[2];
@@ -1077,8 +1147,8 @@ TEST_CASE("a second velmora app on the data folder of a running one is refused b
     CAPTURE(refused.err);
     CHECK(refused.status == 2);
     CHECK(refused.out.empty());
-    CHECK(contains(refused.err, "velmora app: another app session runs on the data folder " + folder + " (process " +
-                                    std::to_string(first) + ")"));
+    CHECK(contains(refused.err, "velmora app: another app session runs on the data folder " + folderSaid +
+                                    " (process " + std::to_string(first) + ")"));
 
     REQUIRE(write(input[1], "quit\n", 5) == 5);
     close(input[1]);
@@ -1191,4 +1261,82 @@ TEST_CASE("with the network unreachable nothing connects: a fetch fails at once,
     // What was logged is kept for when the network returns.
     const auto stored = storedEventNames((data / "folder").string());
     CHECK(std::count(stored.begin(), stored.end(), "held") == 1);
+}
+
+TEST_CASE("what a command prints that cannot be written fails it with the reason, whatever the command") {
+    testsupport::TempDir data;
+    const std::string folder = (data / "data").string();
+    std::ofstream(data / "quit.script") << "quit\n";
+    std::ofstream(data / "sum.txt") << "(add 1 2)\n";
+    REQUIRE(runTool({"analytics", "log", "stored", "--data", folder}).status == 0);
+    const std::string full = ": what it printed could not all be written to its standard output: No space left on device\n";
+    struct Case {
+        std::vector<std::string> arguments;
+        int status;
+        std::string err;  // a part of standard error; empty: no such line
+    };
+    const std::vector<Case> cases = {
+        {{"analytics", "dump", "--data", folder}, 1, "velmora analytics dump" + full},
+        {{"analytics", "consent", "--json", "--data", folder}, 1, "velmora analytics consent" + full},
+        {{"analytics", "identity", "--data", folder}, 1, "velmora analytics identity" + full},
+        {{"calc", "--k", "2", "--n", "5", "--p", "0.3", "--data", folder}, 1, "velmora calc" + full},
+        // A refusal the command printed keeps its status, and says this too.
+        {{"calc", "--k", "2", "--n", "5", "--p", "1.5", "--json", "--data", folder}, 1, "velmora calc" + full},
+        {{"script", "eval", "--text", (data / "sum.txt").string()}, 1, "velmora script eval" + full},
+        {{"app", "--script", (data / "quit.script").string(), "--data", folder}, 1, "velmora app" + full},
+        {{"--help"}, 1, "velmora" + full},
+        {{"collector", "--help"}, 1, "velmora collector" + full},
+        {{"analytics", "log", "--help"}, 1, "velmora analytics log" + full},
+        // Nothing printed, nothing to fail: the status stands.
+        {{"analytics", "log", "quiet", "--data", folder}, 0, ""},
+        {{"calc", "--bogus"}, 2, ""},
+    };
+    for (const auto& c : cases) {
+        CAPTURE(c.arguments.front());
+        CAPTURE(c.arguments.size());
+        const auto errPath = data / "err";
+        const int out = open("/dev/full", O_WRONLY);
+        const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        REQUIRE((out >= 0 && err >= 0));
+        const pid_t pid = spawnTool(c.arguments, {}, out, err);
+        close(out);
+        close(err);
+        const int status = testsupport::waitForChild(pid, kCommandTimeoutSeconds);
+        const auto said = testsupport::readText(errPath);
+        CAPTURE(said);
+        CHECK(status == c.status);
+        if (c.err.empty()) {
+            CHECK_FALSE(contains(said, "could not all be written"));
+        } else {
+            CHECK(contains(said, c.err));
+        }
+    }
+    // What the commands did is kept all the same: only the report was lost.
+    const auto names = storedEventNames(folder);
+    CHECK(std::count(names.begin(), names.end(), "quiet") == 1);
+    CHECK(std::count(names.begin(), names.end(), "kuvo_calculate") == 1);
+}
+
+TEST_CASE("the attribution service's address is joined with or without its trailing slash") {
+    testsupport::TempDir data;
+    std::ofstream(data / "reply.json") << "{\"attribution\": true, \"campaignId\": 42}";
+    Collector collector({"--search-ad-reply", (data / "reply.json").string()});
+    const auto port = collector.waitFor(std::regex("listening on 127\\.0\\.0\\.1:([0-9]+)\n"), 20);
+    REQUIRE(port);
+    const std::string base = "http://127.0.0.1:" + *port;
+    int answered = 0;
+    for (const std::string& address : {base, base + "/", base + "//"}) {
+        CAPTURE(address);
+        // A new folder for each: the engine tries at once on its first start.
+        const auto run = runTool({"analytics", "log", "ev", "--data", (data / std::to_string(answered)).string()},
+                                 {{"VELMORA_ATTRIBUTION_SERVICE_URL", address}});
+        CAPTURE(run.err);
+        CHECK(run.status == 0);
+        CHECK_FALSE(contains(run.err, "Cannot send request for Search Ad"));
+        ++answered;
+        // The collector has answered this many tokens at its own address.
+        const std::string times = std::to_string(answered);
+        CHECK(collector.waitFor(std::regex("((?:[\\s\\S]*?POST /api/v1/: 200){" + times + "})"), 20));
+    }
+    CHECK_FALSE(collector.waitFor(std::regex("(POST //)"), 0));
 }

@@ -227,7 +227,12 @@ void APMSearchAdReporter::requestAttributionPayloadWithToken(const std::string& 
     };
     platform::HTTPRequest request;
     request.method = "POST";
-    request.url = *options_.serviceBaseURL + kAPMSearchAdServicePath;
+    // The base as given, with or without its trailing slashes, as every
+    // other service address is joined: "http://host:1/" and "http://host:1"
+    // both post to "http://host:1/api/v1/".
+    std::string base = *options_.serviceBaseURL;
+    while (!base.empty() && base.back() == '/') base.pop_back();
+    request.url = base + kAPMSearchAdServicePath;
     request.headers = {{"cache-control", "no-cache"}, {"Content-Type", "text/plain"}};
     request.body.assign(token.begin(), token.end());
     request.timeoutSeconds = kAPMSearchAdRequestTimeout;

@@ -71,7 +71,7 @@ struct Fixture {
 
     APMSearchAdReporterOptions options() {
         APMSearchAdReporterOptions o;
-        o.serviceBaseURL = "http://127.0.0.1:1";
+        o.serviceBaseURL = serviceBaseURL;
         o.transport = service;
         o.logInternalEvent = [this](const std::string& origin, const std::string& name,
                                     const platform::Value::Dictionary& parameters) {
@@ -97,6 +97,7 @@ struct Fixture {
         platform::Value::Dictionary parameters;
     };
 
+    std::string serviceBaseURL = "http://127.0.0.1:1";
     platform::dispatch::ManualTime time;
     testsupport::TempDir dir;
     std::shared_ptr<platform::dispatch::Queue> worker = platform::dispatch::makeSerialQueue("worker");
@@ -108,6 +109,24 @@ struct Fixture {
 };
 
 }  // namespace
+
+TEST_CASE("the token goes to the service's path beneath its address, given with or without a trailing slash") {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"http://127.0.0.1:1", "http://127.0.0.1:1/api/v1/"},
+        {"http://127.0.0.1:1/", "http://127.0.0.1:1/api/v1/"},
+        {"http://127.0.0.1:1//", "http://127.0.0.1:1/api/v1/"},
+        {"http://127.0.0.1:1/attribution/", "http://127.0.0.1:1/attribution/api/v1/"},
+    };
+    for (const auto& row : cases) {
+        const std::string& base = row.first;
+        CAPTURE(base);
+        Fixture f;
+        f.serviceBaseURL = base;
+        f.start();
+        REQUIRE(f.service->requests.size() == 1);
+        CHECK(f.service->requests[0].url == row.second);
+    }
+}
 
 TEST_CASE("the search-ad schedule: a try at once, then one a day, ten in all; then no reporter is made") {
     Fixture f;

@@ -413,6 +413,9 @@ bool readStoredData(const StoredDataSink& sink, std::string* failure) {
             for (const auto& stretch : damage) sink.entry(describeStretch(stretch));
             sink.list("queued_bundles");
         },
+        [&](const std::vector<std::string>& tables) {
+            if (sink.missingTables) sink.missingTables(tables);
+        },
         [&](APMPBMeasurementBundle bundle) { sink.entry(describeBundle(bundle)); },
         [&](APMStoredRawEvent stored) {
             beginRawEvents();
@@ -452,7 +455,7 @@ std::optional<Value> storedData(std::string* failure) {
     Value::Dictionary lists;
     Value::Array* current = nullptr;
     const StoredDataSink sink{[&](const std::string& list) { current = &(lists[list] = Value::Array{}).asArray(); },
-                              [&](const Value& entry) { current->push_back(entry); }};
+                              [&](const Value& entry) { current->push_back(entry); }, {}};
     if (!readStoredData(sink, failure)) return std::nullopt;
     return Value(std::move(lists));
 }

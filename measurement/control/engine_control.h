@@ -179,6 +179,9 @@ std::optional<platform::Value> storedData(std::string* error);
 struct StoredDataSink {
     std::function<void(const std::string& list)> list;
     std::function<void(const platform::Value& entry)> entry;
+    // The tables read that the file does not hold (each read as no row),
+    // once the damage is handed over; not called when it holds them all.
+    std::function<void(const std::vector<std::string>& tables)> missingTables;
 };
 bool readStoredData(const StoredDataSink& sink, std::string* error);
 

@@ -101,11 +101,12 @@ public:
 private:
     // Every stretch of every table, then what SQLite's check of the small
     // tables finds besides: damage that reading rows may not show (the app
-    // metadata, rows that read as other bytes or not at all).
+    // metadata, rows that read as other bytes or not at all). A table the
+    // file does not hold is no failure of the reading: the others are read.
     bool readDamage(APMErrorOut error) {
         std::vector<APMUnreadableStretch> damage;
         for (const char* table : kTablesRead) {
-            auto skipped = store_.readableRowsOfTable(table, [](const APMRow&) {}, error);
+            auto skipped = readableRows(table, [](const APMRow&) {}, error);
             if (!skipped) return false;
             // Damage to the whole file (its header) comes with every table's.
             for (auto& stretch : *skipped) {
@@ -119,7 +120,29 @@ private:
         }
         for (auto& stretch : store_.damageInSmallTables(damage)) damage.push_back(std::move(stretch));
         receiver_.damage(damage);
+        if (!missing_.empty()) receiver_.missingTables(missing_);
         return true;
+    }
+
+    // The table's rows as readableRowsOfTable reads them; a table the file
+    // does not hold, its schema read whole (a file of 0 bytes, another
+    // program's that dropped it), reads as no row and is kept in missing_.
+    std::optional<std::vector<APMUnreadableStretch>> readableRows(const char* table,
+                                                                  const std::function<void(APMRow)>& visit,
+                                                                  APMErrorOut error) {
+        if (std::find(missing_.begin(), missing_.end(), table) != missing_.end()) {
+            return std::vector<APMUnreadableStretch>{};
+        }
+        std::optional<APMError> failure;
+        auto skipped = store_.readableRowsOfTable(table, visit, &failure);
+        if (skipped) return skipped;
+        std::optional<APMError> lookedUp;
+        if (!store_.tableExists(table, &lookedUp) && !lookedUp) {
+            missing_.push_back(table);
+            return std::vector<APMUnreadableStretch>{};
+        }
+        if (error) *error = failure;
+        return std::nullopt;
     }
 
     // What waited for its turn after the raw events.
@@ -201,7 +224,7 @@ private:
     // in the tree's order, as the carry of a damaged file takes them, each handed to
     // `visit` as it is read; the stretches it skips were listed before.
     bool readable(const char* table, APMErrorOut error, const std::function<void(const APMRow&)>& visit) {
-        return store_.readableRowsOfTable(table, [&](APMRow row) { visit(row); }, error).has_value();
+        return readableRows(table, [&](APMRow row) { visit(row); }, error).has_value();
     }
 
     APMDatabase& database_;
@@ -210,6 +233,8 @@ private:
     std::map<std::int64_t, APMPBMeasurementBundle> headers_;
     std::map<std::string, std::vector<APMUnreadableRow>> unreadable_;
     std::vector<APMUserAttribute> attributes_;
+    // In the order of kTablesRead.
+    std::vector<std::string> missing_;
 };
 
 void handOverNothingBut(const std::vector<APMUnreadableStretch>& damage, const APMStoredDataReceiver& receiver) {
@@ -268,6 +293,7 @@ std::optional<APMStoredData> APMReadStoredData(APMErrorOut error) {
     APMStoredData data;
     const APMStoredDataReceiver receiver{
         [&](const std::vector<APMUnreadableStretch>& damage) { data.damage = damage; },
+        [&](const std::vector<std::string>& tables) { data.missingTables = tables; },
         [&](APMPBMeasurementBundle bundle) { data.queuedBundles.push_back(std::move(bundle)); },
         [&](APMStoredRawEvent event) { data.rawEvents.push_back(std::move(event)); },
         [&](const std::vector<APMUnreadableRow>& rows) { data.unreadableRows = rows; },

@@ -42,16 +42,22 @@ struct APMStoredData {
     std::vector<APMUserAttribute> userAttributes;
     std::vector<APMUnreadableRow> unreadableRows;
     std::vector<APMUnreadableStretch> damage;
+    // The tables read that the file does not hold at all (a file of 0 bytes
+    // holds none): read as holding no row, and named here.
+    std::vector<std::string> missingTables;
 };
 
 // What a reading hands over as it goes, in this order: the damage found,
-// once, before any row; each queued bundle; each raw event; the rows that
-// do not read back; the user properties, by name. What is held meanwhile
+// once, before any row, with the tables the file does not hold; each
+// queued bundle; each raw event; the rows that do not read back; the user
+// properties, by name. What is held meanwhile
 // does not grow with the rows read: the headers of the raw events (one
 // for each distinct header), the rows that do not read back and the user
 // properties (a few by the engine's limits) are kept until their turn.
 struct APMStoredDataReceiver {
     std::function<void(const std::vector<APMUnreadableStretch>&)> damage;
+    // Said only when there is one.
+    std::function<void(const std::vector<std::string>&)> missingTables;
     std::function<void(APMPBMeasurementBundle)> queuedBundle;
     std::function<void(APMStoredRawEvent)> rawEvent;
     std::function<void(const std::vector<APMUnreadableRow>&)> unreadableRows;

@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <thread>
 
@@ -105,6 +106,35 @@ TEST_CASE("a wait for a lock that another process holds is bounded and names the
     int waits = 0;
     CHECK(lock.lockWithin(Kind::exclusive, 0.05, [&] { ++waits; }));
     CHECK(waits == 0);
+}
+
+TEST_CASE("a wait is said only once it has lasted a second, or half of a shorter bound") {
+    testsupport::TempDir dir;
+    const auto path = (dir / "settings.lock").string();
+    testsupport::FileLockHolder holder(path, true);
+    APMFileLock lock(path);
+    struct Case {
+        double bound;
+        double saidAfter;  // the least the wait has lasted when it is said
+        bool letGo;        // the holder lets go once it is said
+    };
+    // Processes started together meet each other's turns of milliseconds
+    // all the time: only a wait that lasts is news.
+    const Case cases[] = {{0.4, 0.2, false}, {60, 1.0, true}};
+    for (const auto& entry : cases) {
+        CAPTURE(entry.bound);
+        const auto start = std::chrono::steady_clock::now();
+        double saidAt = -1;
+        int waits = 0;
+        const bool taken = lock.lockWithin(Kind::exclusive, entry.bound, [&] {
+            ++waits;
+            saidAt = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            if (entry.letGo) CHECK(::write(holder.releaseDescriptor(), "g", 1) == 1);
+        });
+        CHECK(waits == 1);
+        CHECK(saidAt >= entry.saidAfter);
+        CHECK(taken == entry.letGo);
+    }
 }
 
 TEST_CASE("a wait ends as soon as the holder lets go") {

@@ -78,16 +78,24 @@ enum class Try { taken, held, failed };
 // flock itself waits without a bound, so a wait is made of tries: short
 // pauses at first, so that a holder's brief turn costs little, each drawn
 // at random below its bound, so that processes waiting together do not try
-// in step. `waiting` is called once, when the first try finds it held;
+// in step. `waiting` is called once, when the wait has lasted
+// kFileLockWaitSaidAfterSeconds, or half of `seconds` when that is shorter;
 // answers the last try's outcome (held: the wait ran out).
 Try tryWithin(double seconds, const std::function<Try()>& attempt, const std::function<void()>& waiting) {
     Try outcome = attempt();
     if (outcome != Try::held) return outcome;
-    if (waiting) waiting();
     const auto start = std::chrono::steady_clock::now();
+    const double sayAfter = std::min(kFileLockWaitSaidAfterSeconds, seconds / 2);
+    bool said = !waiting;
     thread_local std::minstd_rand random(std::random_device{}());
     for (int tried = 0;; ++tried) {
         const double waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        // Before the bound is checked: every wait that runs out lasted
+        // long enough to be said.
+        if (!said && waited >= sayAfter) {
+            said = true;
+            waiting();
+        }
         if (waited >= seconds) break;
         const int bound = std::min(kMaxPauseMilliseconds, 1 << std::min(tried, 6));
         auto pause = std::chrono::microseconds(std::uniform_int_distribution<int>(bound * 250, bound * 1000)(random));

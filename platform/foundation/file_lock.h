@@ -14,6 +14,10 @@ namespace platform {
 // locks are held for a few milliseconds at a time (a file written, a file
 // set aside), so a holder that keeps one this long is stuck or stopped.
 inline constexpr double kFileLockWaitSeconds = 30;
+// A wait is said once it has lasted this long: a holder's ordinary turn of
+// a few milliseconds, which processes started together meet all the time,
+// is no news.
+inline constexpr double kFileLockWaitSaidAfterSeconds = 1;
 
 // An advisory lock (flock) on a file: any number of shared holders, or one
 // exclusive holder. Every open of the file is a holder of its own, so two
@@ -77,8 +81,10 @@ public:
     bool lock(Kind kind);
     // The same, waiting up to `seconds`: tries again after short pauses
     // that grow to a twentieth of a second. `waiting`, when given, is
-    // called once, when the first try finds the lock held. A wait that runs
-    // out leaves std::errc::timed_out in error().
+    // called once, when the wait has lasted kFileLockWaitSaidAfterSeconds,
+    // or half of `seconds` when that is shorter (a wait that close to its
+    // bound is news), so that a wait that ends sooner says nothing. A wait
+    // that runs out leaves std::errc::timed_out in error().
     bool lockWithin(Kind kind, double seconds, const std::function<void()>& waiting = {});
     void unlock();
 

@@ -194,8 +194,9 @@ const std::vector<LaunchOptions::Variable> kVariables = {
      "value) stops every command with status 2",
      readReachable},
     {{"VELMORA_ATTRIBUTION_SERVICE_URL"}, "the measurement engine",
-     "where search-ad attribution tokens go, such as the collector's address; none by default, so each daily try "
-     "fails",
+     "where search-ad attribution tokens go, such as a running collector's address, `http://127.0.0.1:PORT/` (the "
+     "token is posted to `/api/v1/` beneath it; given with or without its trailing slash, as every address here); "
+     "none by default, so each daily try fails",
      [](LaunchOptions& o, const LaunchOptions::Lookup& l) {
          o.attributionServiceURL = addressOf(o, l, "VELMORA_ATTRIBUTION_SERVICE_URL");
      }},

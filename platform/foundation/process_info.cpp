@@ -197,8 +197,10 @@ void ProcessInfo::setLocaleIdentifier(std::string identifier) {
     state().locale = std::move(identifier);
 }
 
-std::optional<std::string> ProcessInfo::languageCode() {
-    const auto parts = localeParts(localeIdentifier());
+std::optional<std::string> ProcessInfo::languageCode() { return languageCodeOf(localeIdentifier()); }
+
+std::optional<std::string> ProcessInfo::languageCodeOf(const std::string& identifier) {
+    const auto parts = localeParts(identifier);
     if (!isLanguage(parts.front())) return std::nullopt;
     return cased(parts.front(), std::tolower);
 }

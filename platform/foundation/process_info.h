@@ -53,6 +53,9 @@ public:
     // names none.
     static std::optional<std::string> languageCode();
     static std::optional<std::string> regionCode();
+    // The language of any such identifier, read the same way: "de" of
+    // "de_DE.UTF-8"; none for one that names none ("C", "_", "@euro").
+    static std::optional<std::string> languageCodeOf(const std::string& identifier);
 
     // The folder applications keep their support files in. By default
     // "velmora/Application Support" under the user's data home

@@ -23,6 +23,7 @@
 #include "platform/foundation/file_lock.h"
 #include "platform/foundation/launch_options.h"
 #include "platform/foundation/plist_codec.h"
+#include "platform/foundation/printable_text.h"
 #include "platform/foundation/process_info.h"
 
 namespace platform {
@@ -280,8 +281,11 @@ private:
                 // One write, so that processes waiting together do not mix
                 // their lines.
                 if (limit > 0) {
-                    std::cerr << "user defaults: waiting for the lock of " + file_.string() + ", held by " +
-                                     turn.otherHolders() + ", for up to " + FileLock::secondsText(limit) + '\n';
+                    std::cerr << "user defaults: " +
+                                     printable("waiting for the lock of " + file_.string() + ", held by " +
+                                               turn.otherHolders() + ", for up to " +
+                                               FileLock::secondsText(limit)) +
+                                     '\n';
                 }
             });
             if (!taken) {
@@ -356,7 +360,11 @@ private:
     // Said once for as long as it stays the same: a folder that takes no
     // write fails every change of a run in the same words.
     void reportLocked(const std::string& message) {
-        if (diagnostics_.empty() || diagnostics_.back() != message) std::cerr << "user defaults: " + message + '\n';
+        // What it quotes (a path, a holder's name) is escaped: one line,
+        // nothing for the terminal.
+        if (diagnostics_.empty() || diagnostics_.back() != message) {
+            std::cerr << "user defaults: " + printable(message) + '\n';
+        }
         diagnostics_.push_back(message);
     }
 

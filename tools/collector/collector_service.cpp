@@ -10,6 +10,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <cstring>
+#include <iostream>
 #include <stdexcept>
 #include <thread>
 
@@ -148,7 +149,8 @@ void answer(const Reply& reply, httplib::Response& response) {
 
 }  // namespace
 
-Printer::Printer(std::ostream& out, const std::optional<std::filesystem::path>& logPath) : out_(out) {
+Printer::Printer(std::ostream& out, const std::optional<std::filesystem::path>& logPath)
+    : out_(out), logPath_(logPath) {
     if (!logPath) return;
     log_.open(*logPath, std::ios::app);
     if (!log_) {
@@ -164,7 +166,20 @@ void Printer::print(const std::string& block) {
 
 void Printer::log(const platform::Value& entry) {
     std::lock_guard lock(mutex_);
-    if (log_.is_open()) log_ << platform::writeJSON(entry) << '\n' << std::flush;
+    if (!log_.is_open() || logFailure_) return;
+    errno = 0;
+    log_ << platform::writeJSON(entry) << '\n' << std::flush;
+    if (log_) return;
+    logFailure_ = errno != 0 ? std::strerror(errno) : "the file took no more bytes";
+    std::cerr << "velmora collector: "
+              << printable("the log " + logPath_->string() + " could not be written, and logs no more batches: " +
+                           *logFailure_)
+              << '\n';
+}
+
+std::optional<std::string> Printer::logFailure() {
+    std::lock_guard lock(mutex_);
+    return logFailure_;
 }
 
 std::string requestLine(const Exchange& request) {
@@ -349,6 +364,15 @@ CollectorService::CollectorService(CollectorOptions options, std::ostream& out) 
     state_->server.set_socket_options(socketOptions);
 }
 
+std::optional<std::string> CollectorService::refusedOptions(const CollectorOptions& options) {
+    try {
+        checkOptions(options);
+    } catch (const std::invalid_argument& refused) {
+        return refused.what();
+    }
+    return std::nullopt;
+}
+
 CollectorService::~CollectorService() {
     stop();
 }
@@ -402,6 +426,10 @@ int CollectorService::port() const {
 
 std::size_t CollectorService::batchCount() const {
     return state_->batches.count();
+}
+
+std::optional<std::string> CollectorService::logFailure() const {
+    return state_->printer.logFailure();
 }
 
 }  // namespace tools::collector

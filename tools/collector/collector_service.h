@@ -79,6 +79,9 @@ public:
     // Checks the options and reads the configuration once; throws
     // std::invalid_argument with a one-line reason when they will not do.
     CollectorService(CollectorOptions options, std::ostream& out);
+    // That reason, from the same checks, without making the service (the
+    // log is neither made nor opened); none when the options will do.
+    static std::optional<std::string> refusedOptions(const CollectorOptions& options);
     // Stops the service.
     ~CollectorService();
     CollectorService(const CollectorService&) = delete;
@@ -98,6 +101,9 @@ public:
     int port() const;
     // Batches received that decoded.
     std::size_t batchCount() const;
+    // Why the log (CollectorOptions::logPath) stopped taking batches, said
+    // on standard error as it happened; none while it takes them all.
+    std::optional<std::string> logFailure() const;
 
 private:
     struct State;

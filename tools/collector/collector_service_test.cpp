@@ -7,8 +7,10 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <future>
+#include <iostream>
 #include <memory>
 #include <sstream>
 #include <stdexcept>
@@ -408,6 +410,24 @@ TEST_CASE("what clients send is printed with its controls escaped: no title set,
     std::ostringstream guarded;
     tools::collector::Printer(guarded, std::nullopt).print("500, /r/\x1b[2J\xC2\x9B.json: bad\n");
     CHECK(guarded.str() == "500, /r/\\x1b[2J\\xc2\\x9b.json: bad\n");
+}
+
+TEST_CASE("a log that takes no more is said once, with the system's reason, and logs nothing after it") {
+    // Standard error read as the collector's user reads it.
+    std::ostringstream said;
+    auto* const error = std::cerr.rdbuf(said.rdbuf());
+    std::ostringstream out;
+    tools::collector::Printer printer(out, std::filesystem::path("/dev/full"));
+    CHECK_FALSE(printer.logFailure());
+    for (int batch = 0; batch < 3; ++batch) printer.log(platform::Value(platform::Value::Dictionary{{"n", batch}}));
+    std::cerr.rdbuf(error);
+    REQUIRE(printer.logFailure());
+    CHECK(*printer.logFailure() == "No space left on device");
+    CHECK(said.str() == "velmora collector: the log /dev/full could not be written, and logs no more batches: No "
+                        "space left on device\n");
+    // The output is another matter: it still takes every block.
+    printer.print("POST /a: 204\n");
+    CHECK(out.str() == "POST /a: 204\n");
 }
 
 namespace {

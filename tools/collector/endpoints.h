@@ -34,17 +34,23 @@ struct Reply {
 };
 
 // Writes whole blocks to the output and whole lines to the log, one writer
-// at a time, flushed at once so that watching scripts see them.
+// at a time, flushed at once so that watching scripts see them. A line the
+// log did not take (a full disk) is said at once on standard error, with
+// the system's reason, and the log takes no more.
 class Printer {
 public:
     Printer(std::ostream& out, const std::optional<std::filesystem::path>& logPath);
     void print(const std::string& block);
     void log(const platform::Value& entry);
+    // Why the log took no more; none while it takes every line.
+    std::optional<std::string> logFailure();
 
 private:
     std::mutex mutex_;
     std::ostream& out_;
+    std::optional<std::filesystem::path> logPath_;
     std::ofstream log_;
+    std::optional<std::string> logFailure_;
 };
 
 // POST /a.

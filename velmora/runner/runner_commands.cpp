@@ -378,7 +378,10 @@ bool swipeRow(CommandContext& context, const CommandArguments& arguments) {
     }
     context.session.settle();
     const bool gone = table->numberOfRows(path.section) < before;
-    context.out << "swiped " << rowText(path) << (gone ? ": deleted" : ": the page kept it") << "\n";
+    // Said as a drag's outcome is: what the page kept, the row, not the
+    // swipe.
+    context.out << "swiped " << rowText(path) << (gone ? ": deleted" : ": the page did not delete it, and kept the row")
+                << "\n";
     return true;
 }
 

@@ -155,12 +155,22 @@ void offlineOptions(platform::LaunchOptions& o) {
 // size given (the default one otherwise).
 struct LaunchedSession {
     explicit LaunchedSession(std::optional<platform::gfx::Size> screen = std::nullopt) {
+        // Each session's calculations in its own preferences: the store of
+        // an earlier one would write into its folder, gone with it.
+        velmora::CalcManager::resetShared();
         SessionOptions options;
         options.dataDirectory = folder / "data";
         if (screen) options.screenSize = *screen;
         session.emplace(options);
         session->launch();
     }
+    ~LaunchedSession() {
+        session.reset();
+        velmora::CalcManager::resetShared();
+    }
+    LaunchedSession(const LaunchedSession&) = delete;
+    LaunchedSession& operator=(const LaunchedSession&) = delete;
+
     testsupport::ScopedLaunchOptions offline{offlineOptions};
     testsupport::TempDir folder;
     std::optional<AppSession> session;
@@ -779,6 +789,13 @@ TEST_CASE("a drag the page does not keep is said, and the rows stay as they were
     CHECK(out.str().rfind("dragged row 0 0 to row 0 1: the page did not keep it, and put the rows back\n", 0) == 0);
     out.str("");
     runner.execute("screen");  // the rows as before, the toast beside them
+    CHECK(out.str().substr(0, out.str().find("\"The history could not be saved")) == moved);
+    // A swipe the page does not keep says what it kept, as a drag does.
+    out.str("");
+    runner.execute("swipe 0 0");
+    CHECK(out.str().rfind("swiped row 0 0: the page did not delete it, and kept the row\n", 0) == 0);
+    out.str("");
+    runner.execute("screen");
     CHECK(out.str().substr(0, out.str().find("\"The history could not be saved")) == moved);
     std::filesystem::remove(preferences);
     std::filesystem::rename(kept, preferences);

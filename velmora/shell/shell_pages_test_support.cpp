@@ -4,12 +4,16 @@
 #include "platform/gfx/image.h"
 #include "platform/ui/application.h"
 #include "platform/ui/ui_log.h"
+#include "velmora/screens/calc_manager.h"
 #include "velmora/shell/manual_view_controller.h"
 #include "velmora/shell/video_tutorial_cells.h"
 
 namespace velmora::testing {
 
 ShellStage::ShellStage(platform::gfx::Rect windowFrame) : preferences_(folder_.path()), frame_(windowFrame) {
+    // The calculations' store keeps the preferences of the folder it was
+    // made in: an earlier stage's, gone with it, would be written again.
+    CalcManager::resetShared();
     registerManualPageNib();
     registerVideoTutorialNibs();
     VideoCollectionTableViewCell::forgetRootViewWidth();
@@ -24,6 +28,7 @@ ShellStage::~ShellStage() {
     platform::ui::Application::shared().reset();
     platform::gfx::Image::unregisterAll();
     VideoCollectionTableViewCell::forgetRootViewWidth();
+    CalcManager::resetShared();
 }
 
 void ShellStage::launch() {

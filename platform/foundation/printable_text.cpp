@@ -1,7 +1,7 @@
 // Escaping text from outside before it reaches the terminal.
-#include "measurement/foundation/printable_text.h"
+#include "platform/foundation/printable_text.h"
 
-namespace measurement {
+namespace platform {
 
 namespace {
 
@@ -87,4 +87,4 @@ std::string printable(std::string_view text) { return escape(text, true); }
 
 std::string printableBlock(std::string_view block) { return escape(block, false); }
 
-}  // namespace measurement
+}  // namespace platform
