@@ -105,11 +105,25 @@ private:
     // The log's checksum: two running sums over pairs of 32-bit words, in
     // the byte order the log's magic names, each frame's going on from the
     // last.
+    // What a whole page moves the sums by: each step being linear in the
+    // sums, a page of n word pairs takes them to the step's matrix to the
+    // n-th power times the sums before it, plus a sum of its words each
+    // weighted by its place alone. Made once a thread for a page size.
+    struct PageWeights {
+        std::uint32_t pageSize = 0;
+        // The matrix's power, row by row.
+        std::array<std::uint32_t, 4> carried{};
+        // Each word's weight in the first sum, then in the second.
+        std::vector<std::uint32_t> weights;
+        static const PageWeights& of(std::uint32_t size);
+    };
     struct Checksum {
         bool bigEndian = false;
         std::uint32_t first = 0;
         std::uint32_t second = 0;
         void add(const unsigned char* bytes, std::size_t size);
+        // The same as add() of a whole page of the weights' size.
+        void addPage(const unsigned char* bytes, const PageWeights& weights);
         bool matches(const unsigned char* stored) const;
     };
     using Header = std::array<unsigned char, sqlite_format::kLogHeaderSize>;
