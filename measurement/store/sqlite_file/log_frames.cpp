@@ -77,22 +77,12 @@ void CommittedFrames::Checksum::add(const unsigned char* bytes, std::size_t size
 
 namespace {
 
-// Each step's matrix (a' = a + b + u, b' = a + 2b + u + v): the sums, then
-// the words of the pair.
-using Square = std::array<std::uint32_t, 4>;
-Square times(const Square& left, const Square& right) {
-    return {left[0] * right[0] + left[1] * right[2], left[0] * right[1] + left[1] * right[3],
-            left[2] * right[0] + left[3] * right[2], left[2] * right[1] + left[3] * right[3]};
-}
-constexpr Square kSumsStep = {1, 1, 1, 2};
-constexpr Square kWordsStep = {1, 0, 1, 1};
-
-// The two weighted sums of a page's words, in the machine's order or
-// turned, eight words at a time where the processor has the instructions;
-// false where it has not.
+// The two weighted sums of a page's words (see PageWeights), in the
+// machine's order or turned, eight words at a time where the processor has
+// the instructions; false where it has not.
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 __attribute__((target("avx2"))) void weightedSumsWide(const unsigned char* bytes, std::size_t words,
-                                                      const std::uint32_t* weights, bool turn,
+                                                      const std::uint32_t* fibonacci, bool turn,
                                                       std::uint32_t* sums) {
     const __m256i turned = _mm256_setr_epi8(3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12, 3, 2, 1, 0, 7, 6,
                                             5, 4, 11, 10, 9, 8, 15, 14, 13, 12);
@@ -101,10 +91,10 @@ __attribute__((target("avx2"))) void weightedSumsWide(const unsigned char* bytes
     for (std::size_t at = 0; at < words; at += kLanes) {
         __m256i word = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + at * kWordSize));
         if (turn) word = _mm256_shuffle_epi8(word, turned);
-        const auto* weight = reinterpret_cast<const __m256i*>(weights + at);
-        const auto* secondWeight = reinterpret_cast<const __m256i*>(weights + words + at);
-        first = _mm256_add_epi32(first, _mm256_mullo_epi32(word, _mm256_loadu_si256(weight)));
-        second = _mm256_add_epi32(second, _mm256_mullo_epi32(word, _mm256_loadu_si256(secondWeight)));
+        const auto* weights = reinterpret_cast<const __m256i*>(fibonacci + at);
+        const auto* firstWeights = reinterpret_cast<const __m256i*>(fibonacci + at + 1);
+        first = _mm256_add_epi32(first, _mm256_mullo_epi32(word, _mm256_loadu_si256(firstWeights)));
+        second = _mm256_add_epi32(second, _mm256_mullo_epi32(word, _mm256_loadu_si256(weights)));
     }
     alignas(32) std::uint32_t lanes[2][kLanes];
     _mm256_store_si256(reinterpret_cast<__m256i*>(lanes[0]), first);
@@ -116,11 +106,11 @@ __attribute__((target("avx2"))) void weightedSumsWide(const unsigned char* bytes
     }
 }
 
-bool weightedSums(const unsigned char* bytes, std::size_t words, const std::uint32_t* weights, bool turn,
+bool weightedSums(const unsigned char* bytes, std::size_t words, const std::uint32_t* fibonacci, bool turn,
                   std::uint32_t* sums) {
     static const bool wide = __builtin_cpu_supports("avx2");
     if (!wide) return false;
-    weightedSumsWide(bytes, words, weights, turn, sums);
+    weightedSumsWide(bytes, words, fibonacci, turn, sums);
     return true;
 }
 #else
@@ -129,39 +119,28 @@ bool weightedSums(const unsigned char*, std::size_t, const std::uint32_t*, bool,
 
 }  // namespace
 
-// Pair j of n adds the step's matrix to the power n-1-j times the words'
-// matrix: made from the last pair back.
 const CommittedFrames::PageWeights& CommittedFrames::PageWeights::of(std::uint32_t size) {
     thread_local PageWeights made;
     if (made.pageSize == size) return made;
-    const std::size_t pairs = size / kChecksumWordPair;
-    const std::size_t words = 2 * pairs;
+    const std::size_t words = size / kWordSize;
     made.pageSize = size;
-    made.weights.assign(2 * words, 0);
-    Square power = {1, 0, 0, 1};
-    for (std::size_t pair = pairs; pair-- > 0;) {
-        const Square weight = times(power, kWordsStep);
-        made.weights[2 * pair] = weight[0];
-        made.weights[2 * pair + 1] = weight[1];
-        made.weights[words + 2 * pair] = weight[2];
-        made.weights[words + 2 * pair + 1] = weight[3];
-        power = times(kSumsStep, power);
-    }
-    made.carried = power;
+    made.fibonacci.assign(words + 1, 0);
+    made.fibonacci[words - 1] = 1;
+    for (std::size_t at = words - 1; at-- > 0;) made.fibonacci[at] = made.fibonacci[at + 1] + made.fibonacci[at + 2];
     return made;
 }
 
 void CommittedFrames::Checksum::addPage(const unsigned char* bytes, const PageWeights& weights) {
     std::uint32_t sums[2] = {};
     const bool turn = bigEndian != (std::endian::native == std::endian::big);
-    if (!weightedSums(bytes, weights.weights.size() / 2, weights.weights.data(), turn, sums)) {
+    const auto& fibonacci = weights.fibonacci;
+    if (!weightedSums(bytes, fibonacci.size() - 1, fibonacci.data(), turn, sums)) {
         add(bytes, weights.pageSize);
         return;
     }
-    const auto& power = weights.carried;
     const std::uint32_t a = first, b = second;
-    first = power[0] * a + power[1] * b + sums[0];
-    second = power[2] * a + power[3] * b + sums[1];
+    first = fibonacci[1] * a + fibonacci[0] * b + sums[0];
+    second = fibonacci[0] * a + (fibonacci[0] + fibonacci[1]) * b + sums[1];
 }
 
 bool CommittedFrames::Checksum::matches(const unsigned char* stored) const {

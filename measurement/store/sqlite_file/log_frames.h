@@ -105,16 +105,15 @@ private:
     // The log's checksum: two running sums over pairs of 32-bit words, in
     // the byte order the log's magic names, each frame's going on from the
     // last.
-    // What a whole page moves the sums by: each step being linear in the
-    // sums, a page of n word pairs takes them to the step's matrix to the
-    // n-th power times the sums before it, plus a sum of its words each
-    // weighted by its place alone. Made once a thread for a page size.
+    // What a whole page moves the sums by. Each step is linear in the sums:
+    // a page of W words takes (a, b) to (F(W-1) a + F(W) b + the sum of its
+    // words w[i] times F(W-1-i), F(W) a + F(W+1) b + the sum of w[i] times
+    // F(W-i)), F the Fibonacci numbers (the step's matrix is the square of
+    // theirs), all modulo 2^32. Made once a thread for a page size.
     struct PageWeights {
         std::uint32_t pageSize = 0;
-        // The matrix's power, row by row.
-        std::array<std::uint32_t, 4> carried{};
-        // Each word's weight in the first sum, then in the second.
-        std::vector<std::uint32_t> weights;
+        // F(W - i) for i from 0 to W.
+        std::vector<std::uint32_t> fibonacci;
         static const PageWeights& of(std::uint32_t size);
     };
     struct Checksum {
