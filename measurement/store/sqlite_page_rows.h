@@ -31,7 +31,8 @@ struct Column {
 
 // A row read: its row ID (none in a table without row IDs) and a value for
 // each column, none where the record ends before the column's place (a row
-// written before the column was added) or the table lacks it.
+// written before the column was added) or the table lacks it. Text is
+// UTF-8, as SQLite gives it from a file of any encoding.
 struct Row {
     std::optional<std::int64_t> rowID;
     std::vector<std::optional<RecordValue>> values;

@@ -4,6 +4,7 @@
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <limits>
@@ -434,5 +435,75 @@ TEST_CASE("a cell's overflow page number in the bytes its page reserves is read 
         CHECK(walk.damage.empty());
         REQUIRE(leaf.damage);
         CHECK(leaf.damage->why.find("runs past the page") != std::string::npos);
+    }
+}
+
+TEST_CASE("the text of a UTF-16 file reads as the UTF-8 SQLite gives of the same bytes, however odd its units") {
+    // Units drawn mostly from the edges UTF-16 readers differ on:
+    // surrogates of either half, alone, paired, in the wrong order, at the
+    // end; a mark of byte order; NUL.
+    const std::uint16_t pool[] = {0x0041, 0x0000, 0x007f, 0x0080, 0x07ff, 0x0800, 0xfeff, 0xffff,
+                                  0xd800, 0xdbff, 0xdc00, 0xdfff, 0xd83d, 0xde00, 0xe000, 0x00e9};
+    constexpr int kTexts = 600;
+    constexpr std::size_t kMostUnits = 9;
+    std::uint32_t seed = 12345;
+    auto next = [&] { return seed = seed * 1103515245u + 12345u, (seed >> 16) & 0x7fff; };
+    auto hexOf = [](unsigned unit, bool bigEndian) {
+        char digits[8];
+        std::snprintf(digits, sizeof digits, "%02x%02x", bigEndian ? unit >> 8 : unit & 0xff,
+                      bigEndian ? unit & 0xff : unit >> 8);
+        return std::string(digits);
+    };
+    for (const bool bigEndian : {false, true}) {
+        CAPTURE(bigEndian);
+        testsupport::TempDir dir;
+        const fs::path path = dir / "utf16.sql";
+        {
+            Connection connection(path);
+            connection.run(std::string("PRAGMA encoding='") + (bigEndian ? "UTF-16be" : "UTF-16le") +
+                           "'; CREATE TABLE t (v, w)");
+            // Written as literals of the file's own bytes: a bound value
+            // would be taken as UTF-8 and made valid on its way in.
+            std::string values;
+            for (int i = 1; i <= kTexts; ++i) {
+                std::string hex;
+                for (std::size_t unit = next() % kMostUnits; unit-- > 0;) hex += hexOf(pool[next() % std::size(pool)], bigEndian);
+                values += (values.empty() ? "" : ", ") + ("(" + std::to_string(i) + ", CAST(x'" + hex + "' AS TEXT))");
+            }
+            connection.run("INSERT INTO t (rowid, v) VALUES " + values);
+            connection.run("INSERT INTO t (rowid, v, w) VALUES (0, CAST(x'" + hexOf('Z', bigEndian) +
+                           hexOf('Y', bigEndian) + "' AS TEXT), x'7e')");
+        }
+        // SQLite writes no text of an odd byte count, but reads one: row 0's
+        // record made to hold 3 bytes of text and 2 of blob, not 4 and 1.
+        const std::string record = std::string("\x03\x15\x0e") + (bigEndian ? std::string("\0Z\0Y", 4) : std::string("Z\0Y\0", 4)) + "\x7e";
+        const auto at = testsupport::readText(path).find(record);
+        REQUIRE(at != std::string::npos);
+        REQUIRE(testsupport::overwriteBytes(path, at + 1, "\x13\x10"));
+        std::vector<std::pair<std::int64_t, std::string>> expected;
+        {
+            Connection connection(path);
+            sqlite3_stmt* read = nullptr;
+            REQUIRE(sqlite3_prepare_v2(connection.db, "SELECT rowid, v FROM t", -1, &read, nullptr) == SQLITE_OK);
+            while (sqlite3_step(read) == SQLITE_ROW) {
+                const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(read, 1));
+                expected.emplace_back(sqlite3_column_int64(read, 0),
+                                      std::string(text, static_cast<std::size_t>(sqlite3_column_bytes(read, 1))));
+            }
+            sqlite3_finalize(read);
+        }
+        REQUIRE(expected.size() == kTexts + 1);
+        CHECK(expected.front() == std::pair<std::int64_t, std::string>(0, "Z"));
+        const FileImage image(path.string());
+        CHECK(image.textEncoding() == (bigEndian ? TextEncoding::utf16be : TextEncoding::utf16le));
+        std::vector<std::pair<std::int64_t, std::string>> read;
+        walkTable(image, 2, [&](const TableCell& cell) {
+            std::string why;
+            const auto values = decodeRecord(cell.payload, &why);
+            REQUIRE(values);
+            read.emplace_back(cell.rowID, utf8Text(values->at(0).bytes, image.textEncoding()));
+            return true;
+        });
+        CHECK(read == expected);
     }
 }
