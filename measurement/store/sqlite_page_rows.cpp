@@ -202,7 +202,7 @@ std::optional<std::string> rowOf(sqlite_btree::Record record, const std::vector<
 
 bool readRows(const sqlite_btree::FileImage& image, std::uint32_t root, const std::string& table,
               const std::vector<Column>& columns, const std::function<bool(const Row&)>& visit,
-              std::vector<APMUnreadableStretch>* skipped, Work* work) {
+              std::vector<APMUnreadableStretch>* skipped, Work* work, std::optional<std::string>* failed) {
     Reading reading(table, columns, visit, skipped, image.textEncoding());
     const auto walk = sqlite_btree::walkTable(
         image, root, [&](const sqlite_btree::TableCell& cell) { return reading.cell(cell); },
@@ -214,10 +214,12 @@ bool readRows(const sqlite_btree::FileImage& image, std::uint32_t root, const st
         work->pagesRead += walk.pagesRead;
         work->cellsRead += walk.cellsRead;
     }
-    return !walk.ended;
+    if (failed) *failed = walk.failed;
+    return !walk.ended && !walk.failed;
 }
 
-std::vector<SchemaEntry> schemaOf(const sqlite_btree::FileImage& image, std::vector<APMUnreadableStretch>* skipped) {
+std::vector<SchemaEntry> schemaOf(const sqlite_btree::FileImage& image, std::vector<APMUnreadableStretch>* skipped,
+                                  std::optional<std::string>* failed) {
     std::vector<SchemaEntry> entries;
     // A file of no page yet holds no object.
     if (image.pageCount() == 0) return entries;
@@ -238,7 +240,7 @@ std::vector<SchemaEntry> schemaOf(const sqlite_btree::FileImage& image, std::vec
                  entries.push_back(std::move(entry));
                  return true;
              },
-             skipped);
+             skipped, nullptr, failed);
     return entries;
 }
 

@@ -3,7 +3,10 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -273,6 +276,88 @@ TEST_CASE("a walk over damaged pages reads each page once, ends, and names what 
         });
         const std::string first = walk.damage.empty() ? "no damage named" : walk.damage.front().why;
         CHECK_MESSAGE(named, first);
+    }
+}
+
+namespace {
+
+// A file's bytes whose reads of one page fail, once asked, as a disk's do.
+class FailingAtPage final : public measurement::APMByteSource {
+public:
+    FailingAtPage(const fs::path& path, std::size_t pageSize) : file_(path.string()), pageSize_(pageSize) {}
+    void failAt(std::uint32_t page) { page_ = page; }
+    int openError() const override { return file_.openError(); }
+    std::uint64_t size() const override { return file_.size(); }
+    bool read(std::uint64_t at, std::size_t length, unsigned char* into, int* readError) const override {
+        const std::uint64_t first = std::uint64_t{page_ - 1} * pageSize_;
+        if (page_ == 0 || at >= first + pageSize_ || at + length <= first) return file_.read(at, length, into, readError);
+        std::fill(into, into + length, 0);
+        if (readError) *readError = EIO;
+        return false;
+    }
+
+private:
+    measurement::APMFileBytes file_;
+    std::size_t pageSize_;
+    std::uint32_t page_ = 0;
+};
+
+}  // namespace
+
+TEST_CASE("a page read the system fails ends the walk as a failure, and names no damage") {
+    constexpr int kSmallPage = 512;
+    testsupport::TempDir dir;
+    const fs::path path = dir / "t.sql";
+    std::uint32_t root = 0, middleLeaf = 0, lastLeaf = 0, overflow = 0, interior = 0;
+    {
+        Connection connection(path);
+        // Small pages: a tree of two levels of interior pages.
+        connection.run("PRAGMA page_size=" + std::to_string(kSmallPage) + "; CREATE TABLE t (a, b, c, d)");
+        insertRows(connection, 0, kRows, kSmallPage);
+        root = static_cast<std::uint32_t>(connection.integer("SELECT rootpage FROM sqlite_master WHERE name = 't'"));
+        auto page = [&](const std::string& type, const std::string& order) {
+            return static_cast<std::uint32_t>(connection.integer("SELECT pageno FROM dbstat WHERE name = 't' AND pagetype = '" +
+                                                                 type + "' ORDER BY " + order + " LIMIT 1"));
+        };
+        middleLeaf = static_cast<std::uint32_t>(connection.integer(
+            "SELECT pageno FROM dbstat WHERE name = 't' AND pagetype = 'leaf' ORDER BY path LIMIT 1 OFFSET 5"));
+        lastLeaf = page("leaf", "path DESC");
+        overflow = page("overflow", "path");
+        interior = page("internal", "path DESC");
+    }
+    REQUIRE(interior != root);
+    const measurement::APMFileBytes log(path.string() + "-wal");
+    struct Case {
+        const char* what;
+        std::uint32_t page;
+        bool onTheWayToTheLastLeaf;
+    };
+    const std::vector<Case> cases = {
+        {"the root", root, true},
+        {"an interior page", interior, true},
+        {"a leaf", middleLeaf, false},
+        {"an overflow page", overflow, false},
+        {"the leaf rows are appended to", lastLeaf, true},
+    };
+    for (const auto& entry : cases) {
+        CAPTURE(entry.what);
+        FailingAtPage file(path, kSmallPage);
+        const FileImage image(file, log);
+        REQUIRE_FALSE(image.unreadable());
+        file.failAt(entry.page);
+        const std::string said = "page " + std::to_string(entry.page) + " cannot be read: " + std::strerror(EIO);
+        std::size_t heard = 0, rows = 0;
+        const auto walk = walkTable(
+            image, root, [&](const TableCell&) { return ++rows, true; }, [&](const PageDamage&) { ++heard; });
+        REQUIRE(walk.failed);
+        CHECK(walk.failed->find(said) != std::string::npos);
+        CHECK(walk.damage.empty());
+        CHECK(heard == 0);
+        CHECK(rows < static_cast<std::size_t>(kRows));
+        const auto leaf = rightmostLeaf(image, root);
+        CHECK_FALSE(leaf.damage);
+        CHECK(leaf.failed.has_value() == entry.onTheWayToTheLastLeaf);
+        if (leaf.failed) CHECK(leaf.cells.empty());
     }
 }
 

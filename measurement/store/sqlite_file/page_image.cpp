@@ -154,9 +154,11 @@ bool FileImage::holds(std::uint32_t number) const {
     return !unreadable_ && number >= 1 && (number <= filePages_ || (number <= lastPage_ && frames_->imageOf(number)));
 }
 
-bool FileImage::readPage(std::uint32_t number, unsigned char* into, std::string* why) const {
+bool FileImage::readPage(std::uint32_t number, unsigned char* into, std::string* why, bool* systemFailed) const {
+    if (systemFailed) *systemFailed = false;
     if (unreadable_) {
         *why = *unreadable_;
+        if (systemFailed) *systemFailed = readFailed_;
         return false;
     }
     const auto logged = number >= 1 && number <= lastPage_ ? frames_->imageOf(number) : std::nullopt;
@@ -168,6 +170,7 @@ bool FileImage::readPage(std::uint32_t number, unsigned char* into, std::string*
     int error = 0;
     if (readImage(number, pageSize_, into, pageSize_, &error)) return true;
     *why = "page " + std::to_string(number) + " cannot be read: " + (error != 0 ? errorText(error) : kLogWrittenOver);
+    if (systemFailed) *systemFailed = error != 0;
     return false;
 }
 

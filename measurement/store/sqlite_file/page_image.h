@@ -95,8 +95,11 @@ public:
     // (a writer starts the log afresh only then), and is read there. False
     // (*why filled) when it has none: a page neither the file nor a
     // committed frame holds (nothing is filled in for it), a read
-    // that failed.
-    bool readPage(std::uint32_t number, unsigned char* into, std::string* why) const;
+    // that failed. *systemFailed (when given) tells the last: a read the
+    // system failed (an I/O error), or an image that could not be read for
+    // that reason (readFailed()), which says nothing of the file's bytes
+    // and must fail its reader's work rather than be taken for damage.
+    bool readPage(std::uint32_t number, unsigned char* into, std::string* why, bool* systemFailed = nullptr) const;
 
 private:
     enum class FrameRead { read, failed, changed };
