@@ -1068,6 +1068,14 @@ TEST_CASE("One byte of a superseded frame of the log, after one-event processes 
                     acknowledged.push_back(name);
                 }
                 turnByteOfSupersededFrame(tool, which);
+                // The dump, which only reads, lists every event read past the
+                // damaged frame, and names that frame as damage.
+                const auto listed = tool.dump();
+                REQUIRE(listed["damage"].size() == 1);
+                CHECK(listed["damage"][0]["table"] == "sqlite_master");
+                CHECK(listed["damage"][0]["error"].get<std::string>().find("its log's frame") != std::string::npos);
+                const auto dumped = tool.storedNames();
+                for (const auto& name : acknowledged) CHECK(dumped.count(name) == 1);
             } else {
                 // The session stores a campaign event for each link it is
                 // opened with; the byte is turned while it runs.

@@ -39,6 +39,8 @@ constexpr const char* kSchemaLoad = "SELECT 1 FROM main.sqlite_master LIMIT 1";
 constexpr const char* kNoRoot = "the schema gives the table no root page";
 constexpr const char* kIntegerType = "INTEGER";
 constexpr const char* kHeaderDamage = "the file's header says otherwise than it holds: ";
+// In the words the check before a table's first write says it in.
+constexpr const char* kLogDamage = "the file's log does not read whole: ";
 
 bool sameName(const std::string& a, const std::string& b) { return sqlite3_stricmp(a.c_str(), b.c_str()) == 0; }
 
@@ -198,6 +200,12 @@ const std::optional<std::string>& TableReader::unreadable() const { return faile
 std::optional<APMUnreadableStretch> TableReader::headerDamage() const {
     const auto& header = image_->headerDamage();
     return header && !image_->unreadable() ? std::optional(headerStretch(*header)) : std::nullopt;
+}
+
+std::optional<APMUnreadableStretch> TableReader::logDamage() const {
+    const auto& log = image_->logDamage();
+    if (!log || image_->unreadable()) return std::nullopt;
+    return APMUnreadableStretch{kAPMSqliteStoreSchemaTable, std::nullopt, std::nullopt, std::string(kLogDamage) + *log};
 }
 
 bool TableReader::readFailed() const { return failed_ || image_->readFailed(); }

@@ -43,6 +43,10 @@ public:
     // count past its pages), a stretch of the schema's table that says so;
     // it is among schemaSkipped() too.
     std::optional<APMUnreadableStretch> headerDamage() const;
+    // Where the file's log does not read whole (a damaged frame read past,
+    // pages of another size), a stretch of the schema's table that says
+    // so: the pages are read all the same, as SQLite would not read them.
+    std::optional<APMUnreadableStretch> logDamage() const;
     // Why SQLite could not load the file's schema whole; none when it could.
     const std::optional<std::string>& schemaDamage() const { return schemaDamage_; }
     // The tables the schema holds, by the names it stores them under, and
