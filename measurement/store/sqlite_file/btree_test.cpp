@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
-#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <limits>
@@ -534,10 +533,14 @@ TEST_CASE("the text of a UTF-16 file reads as the UTF-8 SQLite gives of the same
     std::uint32_t seed = 12345;
     auto next = [&] { return seed = seed * 1103515245u + 12345u, (seed >> 16) & 0x7fff; };
     auto hexOf = [](unsigned unit, bool bigEndian) {
-        char digits[8];
-        std::snprintf(digits, sizeof digits, "%02x%02x", bigEndian ? unit >> 8 : unit & 0xff,
-                      bigEndian ? unit & 0xff : unit >> 8);
-        return std::string(digits);
+        static const char* digits = "0123456789abcdef";
+        const unsigned high = (unit >> 8) & 0xff, low = unit & 0xff;
+        std::string hex;
+        for (const unsigned byte : {bigEndian ? high : low, bigEndian ? low : high}) {
+            hex += digits[byte >> 4];
+            hex += digits[byte & 15];
+        }
+        return hex;
     };
     for (const bool bigEndian : {false, true}) {
         CAPTURE(bigEndian);
