@@ -32,6 +32,7 @@
 #include "measurement/store/config_test_support.h"
 #include "testsupport/child_process.h"
 #include "testsupport/file_text.h"
+#include "testsupport/other_user.h"
 #include "testsupport/loopback_server.h"
 #include "testsupport/sqlite_file.h"
 #include "testsupport/temp_dir.h"
@@ -149,25 +150,13 @@ std::multiset<std::string> receivedEvents(const testsupport::LoopbackServer& ser
     return names;
 }
 
-// The tool as another user runs it: its three programs, side by side as
-// `velmora` wants them, in a folder every user may enter, since the build
-// may lie in one only its owner can (a home folder of mode 700), and
-// `velmora` there starts the other two. Linked where the file system
-// allows it, else copied; made once a process.
+// The tool as another user runs it: its three programs side by side in a
+// folder every user may enter, as `velmora` wants them.
 std::string toolForOtherUsers() {
-    static const auto folder = [] {
-        auto made = std::make_unique<testsupport::TempDir>();
-        fs::permissions(made->path(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                                          fs::perms::others_read | fs::perms::others_exec);
-        const fs::path built = fs::path(VELMORA_TOOL_PATH).parent_path();
-        for (const char* program : {"velmora", "velmora-app", "velmora-collector"}) {
-            std::error_code linked;
-            fs::create_hard_link(built / program, made->path() / program, linked);
-            if (linked) fs::copy_file(built / program, made->path() / program);
-        }
-        return made;
-    }();
-    return (folder->path() / "velmora").string();
+    return (testsupport::programsForOtherUsers(fs::path(VELMORA_TOOL_PATH).parent_path(),
+                                               {"velmora", "velmora-app", "velmora-collector"}) /
+            "velmora")
+        .string();
 }
 
 class ToolFixture {
@@ -1068,6 +1057,14 @@ TEST_CASE("One byte of a superseded frame of the log, after one-event processes 
                     acknowledged.push_back(name);
                 }
                 turnByteOfSupersededFrame(tool, which);
+                // The dump, which only reads, lists every event read past the
+                // damaged frame, and names that frame as damage.
+                const auto listed = tool.dump();
+                REQUIRE(listed["damage"].size() == 1);
+                CHECK(listed["damage"][0]["table"] == "sqlite_master");
+                CHECK(listed["damage"][0]["error"].get<std::string>().find("its log's frame") != std::string::npos);
+                const auto dumped = tool.storedNames();
+                for (const auto& name : acknowledged) CHECK(dumped.count(name) == 1);
             } else {
                 // The session stores a campaign event for each link it is
                 // opened with; the byte is turned while it runs.
@@ -1241,50 +1238,27 @@ TEST_CASE("A file header SQLite refuses: the dump says why it read nothing and c
 
 namespace {
 
-// The user the tool is run as where the test needs one that is not root:
-// nobody, through setpriv.
-constexpr uid_t kNobody = 65534;
-constexpr const char* kSetpriv = "/usr/bin/setpriv";
 constexpr double kRunLimitSeconds = 120;
 
-// The folder and what lies beneath it given to that user.
-void giveToNobody(const fs::path& folder) {
-    REQUIRE(::lchown(folder.c_str(), kNobody, kNobody) == 0);
-    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-        REQUIRE(::lchown(entry.path().c_str(), kNobody, kNobody) == 0);
-    }
-}
+void giveToNobody(const fs::path& folder) { testsupport::giveToOtherUser(folder); }
 
-// The tool run as that user, with the variables; none, with why, when this
-// process cannot switch to it.
+// The tool run as the other user, with the variables; none, with why, when
+// this process cannot switch to it or the tool cannot run as that user.
 std::optional<Run> runAsNobody(const fs::path& logs, const std::vector<std::string>& arguments,
                                const std::vector<std::string>& variables, std::string* why) {
-    auto spawn = [&](const std::vector<std::string>& command, const std::string& tag) {
-        std::vector<std::string> argv{kSetpriv, "--reuid=" + std::to_string(kNobody),
-                                      "--regid=" + std::to_string(kNobody), "--clear-groups"};
-        argv.insert(argv.end(), command.begin(), command.end());
-        const fs::path out = logs / (tag + ".out"), err = logs / (tag + ".err");
-        const int outFd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        const int errFd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        REQUIRE((outFd >= 0 && errFd >= 0));
-        const pid_t pid = testsupport::spawnChild(argv, testsupport::environmentWith(variables), outFd, errFd);
-        close(outFd);
-        close(errFd);
-        return Run{testsupport::waitForChild(pid, kRunLimitSeconds), testsupport::readText(out),
-                   testsupport::readText(err)};
-    };
-    if (::geteuid() != 0) {
-        *why = "the tests do not run as root, and cannot run the tool as another user";
-    } else if (::access(kSetpriv, X_OK) != 0) {
-        *why = std::string(kSetpriv) + " is not installed";
-    } else if (spawn({toolForOtherUsers(), "--help"}, "probe").status != 0) {
-        *why = "the tool cannot run as user " + std::to_string(kNobody) + " here (its folder, or setpriv, refuses)";
-    } else {
-        std::vector<std::string> command{toolForOtherUsers()};
-        command.insert(command.end(), arguments.begin(), arguments.end());
-        return spawn(command, "as-nobody");
+    const auto probe = testsupport::runAsOtherUser({toolForOtherUsers(), "--help"}, variables, logs, "probe",
+                                                   kRunLimitSeconds, why);
+    if (!probe) return std::nullopt;
+    if (probe->status != 0) {
+        *why = "the tool cannot run as user " + std::to_string(testsupport::kOtherUser) +
+               " here (its folder, or setpriv, refuses)";
+        return std::nullopt;
     }
-    return std::nullopt;
+    std::vector<std::string> command{toolForOtherUsers()};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    const auto run = testsupport::runAsOtherUser(command, variables, logs, "as-nobody", kRunLimitSeconds, why);
+    if (!run) return std::nullopt;
+    return Run{run->status, run->out, run->err};
 }
 
 }  // namespace

@@ -514,9 +514,12 @@ ConsentKeeping::ConsentKeeping() : suite_(std::make_shared<platform::UserDefault
 std::optional<std::string> ConsentKeeping::notKept() const {
     // Writes again what is not written yet.
     if (suite_->synchronize()) return std::nullopt;
-    const auto diagnostics = suite_->diagnostics();
-    return diagnostics.empty() ? "its preferences file " + suite_->filePath().string() + " cannot be written"
-                               : diagnostics.back();
+    // The write's own reason, which the caller puts after its own words of
+    // what was not kept; the preferences' diagnostic wraps it in theirs.
+    for (const auto& unsaved : platform::UserDefaults::unsavedSuites()) {
+        if (unsaved.file == suite_->filePath()) return unsaved.why;
+    }
+    return "its preferences file " + suite_->filePath().string() + " cannot be written";
 }
 
 std::optional<Value::Dictionary> identity() {

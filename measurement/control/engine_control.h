@@ -217,7 +217,9 @@ class ConsentKeeping {
 public:
     ConsentKeeping();
     // Why the consent given meanwhile is not kept where the next start reads
-    // it (its preferences file cannot be written); none when it is.
+    // it (the reason its preferences file could not be written, in the
+    // system's words, without words of its own around them); none when it
+    // is.
     std::optional<std::string> notKept() const;
 
 private:

@@ -203,6 +203,11 @@ AppendPages checkTable(sqlite3* db, const sqlite_btree::FileImage& image, const 
     const auto root = static_cast<std::uint32_t>(table.root);
     const auto leaf = sqlite_btree::rightmostLeaf(image, root);
     const std::string where = "the page table " + table.name + " appends its rows to (page " + std::to_string(leaf.page) + ")";
+    // The system's failure says nothing of the file.
+    if (leaf.failed) {
+        *why = "table " + table.name + ": " + *leaf.failed;
+        return AppendPages::unknown;
+    }
     if (leaf.damage && leaf.damage->page == root && withoutRowIDs(db, table.name)) return AppendPages::whole;
     ++*checked;
     if (leaf.damage) {
@@ -260,9 +265,10 @@ std::string textOf(const RecordValue& value, bool utf8) {
 
 // The tables of the schema as the file holds it, committed: what the
 // transaction under way made is not there, and has no page to check yet.
-// False (*why) when the schema's own pages do not read whole.
+// False (*why) when the schema's own pages do not read whole, or (*failed)
+// a read of them the system failed.
 bool readCommittedTables(const sqlite_btree::FileImage& image, std::unordered_map<std::string, Table>* tables,
-                         std::string* why) {
+                         std::string* why, bool* failed) {
     tables->clear();
     tables->emplace(kSchemaTable, Table{kSchemaTable, 1, ""});
     if (image.pageCount() == 0) return true;
@@ -283,6 +289,11 @@ bool readCommittedTables(const sqlite_btree::FileImage& image, std::unordered_ma
                         Table{name, (*record)[kRootColumn].integer, textOf((*record)[kDeclarationColumn], utf8)});
         return true;
     });
+    *failed = walk.failed.has_value();
+    if (walk.failed) {
+        *why = "the schema cannot be read: " + *walk.failed;
+        return false;
+    }
     if (walk.damage.empty() && !walk.ended) return true;
     *why = "the schema does not read whole: " +
            (walk.ended ? malformed : "page " + std::to_string(walk.damage.front().page) + ": " + walk.damage.front().why);
@@ -368,9 +379,10 @@ const sqlite_btree::FileImage& APMAppendChecks::image(sqlite3* db, std::uint64_t
 
 // Read again only when the schema's count of its changes moved.
 const std::unordered_map<std::string, APMAppendTable>* APMAppendChecks::committedTables(
-    const sqlite_btree::FileImage& image, std::string* why) {
+    const sqlite_btree::FileImage& image, std::string* why, bool* failed) {
+    *failed = false;
     if (!schemaRead_ || schemaCookie_ != image.schemaCookie()) {
-        schemaRead_ = readCommittedTables(image, &schema_, why);
+        schemaRead_ = readCommittedTables(image, &schema_, why, failed);
         schemaCookie_ = image.schemaCookie();
         if (!schemaRead_) return nullptr;
     }
@@ -400,8 +412,9 @@ bool APMSqliteStore::appendPagesChecked(const std::string& statement) {
 APMSqliteStore::AppendPages APMSqliteStore::tablesToCheck(const std::string& statement,
                                                           const sqlite_btree::FileImage& image,
                                                           std::vector<Table>* tables, std::string* why) {
-    const auto* schema = appendChecks_->committedTables(image, why);
-    if (!schema) return AppendPages::damaged;
+    bool failed = false;
+    const auto* schema = appendChecks_->committedTables(image, why, &failed);
+    if (!schema) return failed ? AppendPages::unknown : AppendPages::damaged;
     std::vector<std::string> names;
     if (const auto* writes = appendChecks_->writesOf(statement)) {
         names = writes->tables;

@@ -58,9 +58,10 @@ public:
     const sqlite_btree::FileImage& image(sqlite3* db, std::uint64_t transaction);
     // The tables of the schema the image holds, by their names as SQLite
     // compares them (see readCommittedTables); none when its pages do not
-    // read whole (*why).
+    // read whole (*why), *failed telling a read the system failed from
+    // damage.
     const std::unordered_map<std::string, APMAppendTable>* committedTables(const sqlite_btree::FileImage& image,
-                                                                         std::string* why);
+                                                                         std::string* why, bool* failed);
 
 private:
     void note(int action, const char* first, const char* database);

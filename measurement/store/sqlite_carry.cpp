@@ -238,6 +238,7 @@ std::optional<std::vector<APMUnreadableStretch>> APMSqliteStore::readableRowsOfT
     std::string why;
     TableReader reader(db_, declared_.tables);
     if (auto header = reader.headerDamage()) skipped.push_back(std::move(*header));
+    if (auto log = reader.logDamage()) skipped.push_back(std::move(*log));
     const auto shape = reader.shapeOf(table, &why);
     if (!shape && why.empty() && (schemaDamage_ || !reader.schemaSkipped().empty())) {
         // Its declaration may be what did not read.

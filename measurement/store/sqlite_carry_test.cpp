@@ -136,3 +136,104 @@ TEST_CASE("a declared table an intact file lacks is no damage; one a damaged sch
     REQUIRE(skipped->size() == 1);
     CHECK(skipped->front().table == "u");
 }
+
+namespace {
+
+// Each row by row ID, its columns as a fresh connection reads them as
+// UTF-8: their type and every byte, NULs within included.
+std::map<std::int64_t, std::vector<std::string>> utf8RowsOf(const fs::path& path, const std::string& table) {
+    sqlite3* db = nullptr;
+    REQUIRE(sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK);
+    sqlite3_stmt* statement = nullptr;
+    REQUIRE(sqlite3_prepare_v2(db, ("SELECT rowid, * FROM " + table).c_str(), -1, &statement, nullptr) == SQLITE_OK);
+    std::map<std::int64_t, std::vector<std::string>> rows;
+    while (sqlite3_step(statement) == SQLITE_ROW) {
+        std::vector<std::string> row;
+        for (int column = 1; column < sqlite3_column_count(statement); ++column) {
+            const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
+            const auto size = static_cast<std::size_t>(sqlite3_column_bytes(statement, column));
+            row.push_back(std::to_string(sqlite3_column_type(statement, column)) + ":" + std::string(text ? text : "", size));
+        }
+        rows.emplace(sqlite3_column_int64(statement, 0), std::move(row));
+    }
+    sqlite3_finalize(statement);
+    sqlite3_close(db);
+    return rows;
+}
+
+// UTF-16 code units as a file of that byte order stores them, in hex.
+std::string unitsHex(const std::vector<std::uint16_t>& units, bool bigEndian) {
+    static const char* digits = "0123456789abcdef";
+    std::string hex;
+    for (const std::uint16_t unit : units) {
+        const unsigned high = unit >> 8u, low = unit & 0xffu;
+        for (const unsigned byte : {bigEndian ? high : low, bigEndian ? low : high}) {
+            hex += digits[byte >> 4];
+            hex += digits[byte & 15];
+        }
+    }
+    return hex;
+}
+
+}  // namespace
+
+TEST_CASE("a file whose text is UTF-16 is carried and read with the text SQLite reads from it, as UTF-8") {
+    // Untyped, b takes what the file's bytes make of it: UTF-16 that SQLite
+    // reads past (surrogates with no pair after them, a mark of byte order,
+    // a NUL), each of which it reads as UTF-8 that the rows' checks take.
+    // (A surrogate alone at the end reads as bytes that are no UTF-8, which
+    // the checks refuse in any file.)
+    const std::vector<std::vector<std::uint16_t>> oddUnits = {
+        {0xdc00, 0x0062}, {0xd83d, 0x0041, 0x0042}, {0xfeff, 0x0063},
+        {0x0064, 0x0000, 0x0065}, {0xdbff, 0xdfff}, {0x00e9, 0xd800, 0xd800},
+    };
+    const std::string texts = "('plain'), (''), ('café'), ('日本語のテキスト'), ('😀 and 🎉'), "
+                              "(printf('%.*c', 3000, 'x') || 'é' || printf('%.*c', 3000, 'ß'))";
+    const APMDeclaredSchema declared{{{"t", {{"a", "TEXT"}, {"b", ""}}}}, {}};
+    for (const bool bigEndian : {false, true}) {
+        CAPTURE(bigEndian);
+        testsupport::TempDir dir;
+        const fs::path path = dir / "utf16.sql";
+        std::string rows = "PRAGMA encoding='" + std::string(bigEndian ? "UTF-16be" : "UTF-16le") +
+                           "'; CREATE TABLE t (a TEXT, b); CREATE TABLE \"ünknown\" (x); INSERT INTO t (a) VALUES " +
+                           texts + "; ";
+        for (const auto& units : oddUnits) {
+            rows += "INSERT INTO t (a, b) VALUES ('odd', CAST(x'" + unitsHex(units, bigEndian) + "' AS TEXT)); ";
+        }
+        testsupport::runSQL(path, rows);
+        fs::copy_file(path, dir / "copy.sql");
+        const auto read = utf8RowsOf(dir / "copy.sql", "t");
+        REQUIRE(read.size() == 6 + oddUnits.size());
+
+        APMMonitorCapture capture;
+        auto store = APMSqliteStore::makeWithDatabasePath(path.string(), nullptr, declared);
+        REQUIRE(store);
+        // The dump's reading, of the file as it lies.
+        std::map<std::int64_t, std::vector<std::string>> dumped;
+        const auto skipped = store->readableRowsOfTable(
+            "t",
+            [&](APMRow row) {
+                std::vector<std::string> values;
+                for (const char* column : {"a", "b"}) {
+                    const auto found = row.find(column);
+                    values.push_back(found == row.end() ? "5:" : "3:" + found->second.asString());
+                }
+                dumped.emplace(row.at("rowid").intValue(), std::move(values));
+            },
+            nullptr);
+        REQUIRE(skipped);
+        CHECK(skipped->empty());
+        CHECK(dumped == read);
+
+        REQUIRE(store->replaceAsDamaged("a test's damage", nullptr));
+        CHECK(capture.count(kAPMSqliteStoreDamagedFileCode) == 1);
+        // The table the owner does not keep is named as the file names it.
+        const auto loss = store->takeCarriedLoss();
+        REQUIRE(loss);
+        REQUIRE(loss->size() == 1);
+        CHECK(loss->front().table == "ünknown");
+        store.reset();
+        CHECK(utf8RowsOf(path, "t") == read);
+        CHECK(testsupport::querySQL(path, "PRAGMA encoding") == "UTF-8");
+    }
+}

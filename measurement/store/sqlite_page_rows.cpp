@@ -88,8 +88,8 @@ constexpr std::size_t kMostStretches = 1000;
 class Reading {
 public:
     Reading(const std::string& table, const std::vector<Column>& columns, const std::function<bool(const Row&)>& visit,
-            std::vector<APMUnreadableStretch>* skipped)
-        : table_(table), columns_(columns), visit_(visit), skipped_(skipped) {}
+            std::vector<APMUnreadableStretch>* skipped, sqlite_btree::TextEncoding encoding)
+        : table_(table), columns_(columns), visit_(visit), skipped_(skipped), encoding_(encoding) {}
 
     bool cell(const sqlite_btree::TableCell& cell) {
         auto named = [&](const std::string& why) { return "row " + std::to_string(cell.rowID) + ": " + why; };
@@ -99,6 +99,7 @@ public:
         }
         std::string why;
         auto record = sqlite_btree::decodeRecord(cell.payload, &why);
+        if (record) asUtf8(&*record);
         row_.rowID = cell.rowID;
         if (auto wrong = record ? rowOf(std::move(*record), columns_, &row_) : std::optional<std::string>(why)) {
             unread(named(*wrong), true);
@@ -134,6 +135,15 @@ public:
     }
 
 private:
+    // Text as SQLite gives it to its readers, whatever the file stores:
+    // the rows' checks and the files they go into take UTF-8.
+    void asUtf8(sqlite_btree::Record* record) const {
+        if (encoding_ == sqlite_btree::TextEncoding::utf8) return;
+        for (auto& value : *record) {
+            if (value.type == Type::text) value.bytes = sqlite_btree::utf8Text(value.bytes, encoding_);
+        }
+    }
+
     struct Open {
         std::string why;
         std::optional<std::int64_t> after;
@@ -144,6 +154,7 @@ private:
     const std::vector<Column>& columns_;
     const std::function<bool(const Row&)>& visit_;
     std::vector<APMUnreadableStretch>* skipped_;
+    const sqlite_btree::TextEncoding encoding_;
     Row row_;
     RowIDs given_;
     std::optional<std::int64_t> last_;
@@ -191,8 +202,8 @@ std::optional<std::string> rowOf(sqlite_btree::Record record, const std::vector<
 
 bool readRows(const sqlite_btree::FileImage& image, std::uint32_t root, const std::string& table,
               const std::vector<Column>& columns, const std::function<bool(const Row&)>& visit,
-              std::vector<APMUnreadableStretch>* skipped, Work* work) {
-    Reading reading(table, columns, visit, skipped);
+              std::vector<APMUnreadableStretch>* skipped, Work* work, std::optional<std::string>* failed) {
+    Reading reading(table, columns, visit, skipped, image.textEncoding());
     const auto walk = sqlite_btree::walkTable(
         image, root, [&](const sqlite_btree::TableCell& cell) { return reading.cell(cell); },
         [&](const sqlite_btree::PageDamage& damage) {
@@ -203,10 +214,12 @@ bool readRows(const sqlite_btree::FileImage& image, std::uint32_t root, const st
         work->pagesRead += walk.pagesRead;
         work->cellsRead += walk.cellsRead;
     }
-    return !walk.ended;
+    if (failed) *failed = walk.failed;
+    return !walk.ended && !walk.failed;
 }
 
-std::vector<SchemaEntry> schemaOf(const sqlite_btree::FileImage& image, std::vector<APMUnreadableStretch>* skipped) {
+std::vector<SchemaEntry> schemaOf(const sqlite_btree::FileImage& image, std::vector<APMUnreadableStretch>* skipped,
+                                  std::optional<std::string>* failed) {
     std::vector<SchemaEntry> entries;
     // A file of no page yet holds no object.
     if (image.pageCount() == 0) return entries;
@@ -227,7 +240,7 @@ std::vector<SchemaEntry> schemaOf(const sqlite_btree::FileImage& image, std::vec
                  entries.push_back(std::move(entry));
                  return true;
              },
-             skipped);
+             skipped, nullptr, failed);
     return entries;
 }
 

@@ -31,7 +31,8 @@ struct Column {
 
 // A row read: its row ID (none in a table without row IDs) and a value for
 // each column, none where the record ends before the column's place (a row
-// written before the column was added) or the table lacks it.
+// written before the column was added) or the table lacks it. Text is
+// UTF-8, as SQLite gives it from a file of any encoding.
 struct Row {
     std::optional<std::int64_t> rowID;
     std::vector<std::optional<RecordValue>> values;
@@ -60,10 +61,12 @@ struct Work {
 // given in row-ID order (two rows given next to each other). Damage that
 // names no row, met with no row given since the last, joins that stretch,
 // and past a thousand stretches all damage joins the last. False when
-// `visit` ended the read.
+// `visit` ended the read, or a read the system failed ended it (*failed,
+// when given, says why): what it did not read then is no damage.
 bool readRows(const sqlite_btree::FileImage& image, std::uint32_t root, const std::string& table,
               const std::vector<Column>& columns, const std::function<bool(const Row&)>& visit,
-              std::vector<APMUnreadableStretch>* skipped, Work* work = nullptr);
+              std::vector<APMUnreadableStretch>* skipped, Work* work = nullptr,
+              std::optional<std::string>* failed = nullptr);
 
 // An object of the file's schema as its table holds it (page 1, read as
 // above): its type, name and root page (none for a value that names no
@@ -73,6 +76,8 @@ struct SchemaEntry {
     std::string name;
     std::optional<std::uint32_t> root;
 };
-std::vector<SchemaEntry> schemaOf(const sqlite_btree::FileImage& image, std::vector<APMUnreadableStretch>* skipped);
+// *failed as readRows's.
+std::vector<SchemaEntry> schemaOf(const sqlite_btree::FileImage& image, std::vector<APMUnreadableStretch>* skipped,
+                                  std::optional<std::string>* failed = nullptr);
 
 }  // namespace measurement::sqlite_page_rows

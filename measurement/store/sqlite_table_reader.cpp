@@ -39,6 +39,8 @@ constexpr const char* kSchemaLoad = "SELECT 1 FROM main.sqlite_master LIMIT 1";
 constexpr const char* kNoRoot = "the schema gives the table no root page";
 constexpr const char* kIntegerType = "INTEGER";
 constexpr const char* kHeaderDamage = "the file's header says otherwise than it holds: ";
+// In the words the check before a table's first write says it in.
+constexpr const char* kLogDamage = "the file's log does not read whole: ";
 
 bool sameName(const std::string& a, const std::string& b) { return sqlite3_stricmp(a.c_str(), b.c_str()) == 0; }
 
@@ -185,7 +187,7 @@ TableReader::TableReader(sqlite3* db, const APMDeclaredTables& declared) : db_(d
     image_ = std::make_unique<sqlite_btree::FileImage>(db_);
     if (image_->unreadable()) return;
     if (const auto& header = image_->headerDamage()) schemaSkipped_.push_back(headerStretch(*header));
-    schema_ = sqlite_page_rows::schemaOf(*image_, &schemaSkipped_);
+    schema_ = sqlite_page_rows::schemaOf(*image_, &schemaSkipped_, &failed_);
 }
 
 TableReader::~TableReader() {
@@ -193,14 +195,20 @@ TableReader::~TableReader() {
     if (began_ && !sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
 }
 
-const std::optional<std::string>& TableReader::unreadable() const { return image_->unreadable(); }
+const std::optional<std::string>& TableReader::unreadable() const { return failed_ ? failed_ : image_->unreadable(); }
 
 std::optional<APMUnreadableStretch> TableReader::headerDamage() const {
     const auto& header = image_->headerDamage();
     return header && !image_->unreadable() ? std::optional(headerStretch(*header)) : std::nullopt;
 }
 
-bool TableReader::readFailed() const { return image_->readFailed(); }
+std::optional<APMUnreadableStretch> TableReader::logDamage() const {
+    const auto& log = image_->logDamage();
+    if (!log || image_->unreadable()) return std::nullopt;
+    return APMUnreadableStretch{kAPMSqliteStoreSchemaTable, std::nullopt, std::nullopt, std::string(kLogDamage) + *log};
+}
+
+bool TableReader::readFailed() const { return failed_ || image_->readFailed(); }
 
 std::vector<std::string> TableReader::tables() const {
     std::vector<std::string> names;
@@ -221,6 +229,10 @@ std::vector<std::string> TableReader::tables() const {
 // loads what parses (none when even that fails). False for a failure that
 // is not damage.
 bool TableReader::loadView(std::string* error) {
+    if (failed_) {
+        *error = *failed_;
+        return false;
+    }
     if (viewLoaded_) return true;
     const int rc = sqlite3_exec(db_, kSchemaLoad, nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK && !isDamage(db_, rc)) {
@@ -317,7 +329,8 @@ bool TableReader::read(const std::string& name, const Shape& shape,
         whole(kNoRoot);
         return true;
     }
-    if (!sqlite_page_rows::readRows(*image_, *table->root, name, shape.columns, visit, skipped, &work_)) {
+    if (!sqlite_page_rows::readRows(*image_, *table->root, name, shape.columns, visit, skipped, &work_, &failed_)) {
+        if (failed_) *error = *failed_;
         if (error->empty()) *error = "the read was ended";
         return false;
     }

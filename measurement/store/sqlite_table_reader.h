@@ -33,13 +33,20 @@ public:
     TableReader& operator=(const TableReader&) = delete;
 
     // Why no page of the file reads, and whether that is the system's
-    // refusal rather than what its bytes say; none when pages read.
+    // refusal rather than what its bytes say; none when pages read. A read
+    // of a page that the system failed (an I/O error) since the reader was
+    // made is such a refusal too: every read after it fails, and nothing it
+    // did not read is named as damage.
     const std::optional<std::string>& unreadable() const;
     bool readFailed() const;
     // Where the file's header says otherwise than the file holds (a page
     // count past its pages), a stretch of the schema's table that says so;
     // it is among schemaSkipped() too.
     std::optional<APMUnreadableStretch> headerDamage() const;
+    // Where the file's log does not read whole (a damaged frame read past,
+    // pages of another size), a stretch of the schema's table that says
+    // so: the pages are read all the same, as SQLite would not read them.
+    std::optional<APMUnreadableStretch> logDamage() const;
     // Why SQLite could not load the file's schema whole; none when it could.
     const std::optional<std::string>& schemaDamage() const { return schemaDamage_; }
     // The tables the schema holds, by the names it stores them under, and
@@ -95,6 +102,8 @@ private:
     std::vector<sqlite_page_rows::SchemaEntry> schema_;
     std::vector<APMUnreadableStretch> schemaSkipped_;
     std::optional<std::string> schemaDamage_;
+    // The first read of a page the system failed.
+    std::optional<std::string> failed_;
     sqlite_page_rows::Work work_;
 };
 

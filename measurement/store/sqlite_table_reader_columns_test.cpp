@@ -5,6 +5,7 @@
 #include <sqlite3.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
@@ -13,8 +14,10 @@
 #include <string>
 #include <vector>
 
+#include "measurement/foundation/monitor.h"
 #include "measurement/store/sqlite_table_reader.h"
 #include "testsupport/file_text.h"
+#include "testsupport/sqlite_file.h"
 #include "testsupport/temp_dir.h"
 
 using namespace measurement;
@@ -259,14 +262,19 @@ TEST_CASE("a stretch of damage is placed between the rows read around it: an int
 namespace {
 
 // A file system layer over the default one whose reads of the main file
-// fail, once asked, as a disk that fails them does (SQLITE_IOERR_READ).
+// fail, once asked, as a disk that fails them does (SQLITE_IOERR_READ):
+// every read, or those of one page (of kPageSize bytes).
 std::atomic<bool> failReads{false};
+std::atomic<std::int64_t> failingPage{0};
 sqlite3_vfs failingVfs;
 sqlite3_io_methods failingMethods;
 const sqlite3_io_methods* realMethods = nullptr;
 
 int failingRead(sqlite3_file* file, void* into, int amount, sqlite3_int64 at) {
-    if (failReads) return SQLITE_IOERR_READ;
+    const std::int64_t page = failingPage;
+    const auto first = static_cast<sqlite3_int64>((page - 1) * static_cast<std::int64_t>(kPageSize));
+    const bool onPage = page > 0 && at < first + static_cast<sqlite3_int64>(kPageSize) && at + amount > first;
+    if (failReads || onPage) return SQLITE_IOERR_READ;
     return realMethods->xRead(file, into, amount, at);
 }
 
@@ -281,9 +289,12 @@ int failingOpen(sqlite3_vfs* vfs, const char* name, sqlite3_file* file, int flag
     return rc;
 }
 
+sqlite3_vfs* realVfs = nullptr;
+
 const char* failingVfsName() {
     static const bool registered = [] {
         sqlite3_vfs* real = sqlite3_vfs_find(nullptr);
+        realVfs = real;
         failingVfs = *real;
         failingVfs.zName = "velmora-failing-reads";
         failingVfs.pAppData = real;
@@ -321,4 +332,106 @@ TEST_CASE("a read of the file that the system fails is a failure, not damage: no
     }
     sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
     sqlite3_close(db);
+}
+
+namespace {
+
+// The failing layer as the default one, which the store's connections
+// take, for as long as it lives.
+class FailingByDefault {
+public:
+    FailingByDefault() {
+        failingVfsName();
+        REQUIRE(sqlite3_vfs_register(&failingVfs, 1) == SQLITE_OK);
+    }
+    ~FailingByDefault() {
+        failingPage = 0;
+        sqlite3_vfs_register(realVfs, 1);
+    }
+    FailingByDefault(const FailingByDefault&) = delete;
+    FailingByDefault& operator=(const FailingByDefault&) = delete;
+};
+
+// The page of the table's tree of that type that comes first in the order.
+std::int64_t pageOf(const fs::path& path, const std::string& table, const std::string& type, const std::string& order,
+                    int skipped = 0) {
+    return std::stoll(testsupport::querySQL(path, "SELECT pageno FROM dbstat WHERE name = '" + table +
+                                                      "' AND pagetype = '" + type + "' ORDER BY " + order +
+                                                      " LIMIT 1 OFFSET " + std::to_string(skipped)));
+}
+
+}  // namespace
+
+TEST_CASE("a page read the system fails part way through is a failure of the carry, the dump and the check before "
+          "the first write: nothing is taken for damage or set aside") {
+    testsupport::TempDir made;
+    const fs::path intact = made / "intact.sql";
+    // A schema of several pages, and a table of many leaves.
+    std::string schema = "PRAGMA page_size=4096; CREATE TABLE t (a INTEGER, b TEXT); ";
+    for (int table = 0; table < 60; ++table) {
+        schema += "CREATE TABLE pad_" + std::to_string(table) + " (c TEXT DEFAULT '" + std::string(150, 'p') + "'); ";
+    }
+    testsupport::runSQL(intact, schema + "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < "
+                                         "2000) INSERT INTO t SELECT i, printf('%0300d', i) FROM n");
+    const APMDeclaredSchema declared{{{"t", {{"a", "INTEGER"}, {"b", "TEXT"}}}}, {}};
+    struct Case {
+        const char* what;
+        std::int64_t page;
+        // Whether the check before the first write of t reads it.
+        bool checked;
+    };
+    const std::vector<Case> cases = {
+        {"a leaf of the table", pageOf(intact, "t", "leaf", "path", 3), false},
+        {"the leaf the table appends to", pageOf(intact, "t", "leaf", "path DESC"), true},
+        {"a page of the schema past its first", pageOf(intact, "sqlite_schema", "leaf", "path DESC"), true},
+    };
+    const std::string failure = "cannot be read: " + std::string(std::strerror(EIO));
+    for (const auto& entry : cases) {
+        const std::string what = entry.what;
+        CAPTURE(what);
+        REQUIRE(entry.page > 1);
+        for (const std::string operation : {"carry", "dump", "first write"}) {
+            CAPTURE(operation);
+            testsupport::TempDir dir;
+            const fs::path path = dir / "t.sql";
+            fs::copy_file(intact, path);
+            const FailingByDefault failing;
+            APMMonitorCapture capture;
+            auto store = APMSqliteStore::makeWithDatabasePath(path.string(), nullptr, declared);
+            REQUIRE(store);
+            failingPage = entry.page;
+            if (operation == "carry") {
+                // Damage found elsewhere: the rows cannot be carried now,
+                // and the file is kept as it is.
+                REQUIRE(store->replaceAsDamaged("a test's damage", nullptr));
+                CHECK(store->damageKept());
+                const auto kept = capture.entriesWithCode(kAPMSqliteStoreSetAsideFailedCode);
+                REQUIRE(kept.size() == 1);
+                CHECK(kept[0].message.find(failure) != std::string::npos);
+                CHECK_FALSE(capture.hasCode(kAPMSqliteStoreDamagedFileCode));
+            } else if (operation == "dump") {
+                std::optional<APMError> error;
+                CHECK_FALSE(store->readableRowsOfTable("t", [](APMRow) {}, &error));
+                REQUIRE(error);
+                CHECK(error->monitorContext().stringValue().find(failure) != std::string::npos);
+            } else {
+                std::optional<APMError> error;
+                const auto written = store->executeStatement("INSERT INTO t VALUES (0, 'after')", {}, &error);
+                CHECK(written.has_value() == !entry.checked);
+                if (entry.checked) {
+                    REQUIRE(error);
+                    CHECK(error->code() != kAPMSqliteStoreDamagedCode);
+                    CHECK(error->monitorContext().stringValue().find(failure) != std::string::npos);
+                    // The disk answers again: the write goes in.
+                    failingPage = 0;
+                    CHECK(store->executeStatement("INSERT INTO t VALUES (0, 'after')", {}, nullptr));
+                }
+                CHECK_FALSE(capture.hasCode(kAPMSqliteStoreDamageFoundCode));
+            }
+            failingPage = 0;
+            store.reset();
+            CHECK_FALSE(fs::exists(path.string() + kAPMSqliteStoreSetAsideSuffix));
+            CHECK(testsupport::querySQL(path, "SELECT count(*) FROM t WHERE b <> 'after'") == "2000");
+        }
+    }
 }

@@ -13,12 +13,15 @@
 #include "testsupport/child_process.h"
 #include "testsupport/file_text.h"
 #include "testsupport/odd_names.h"
+#include "testsupport/other_user.h"
 #include "testsupport/temp_dir.h"
 
 namespace fs = std::filesystem;
 using platform::FileLock;
 
 namespace {
+
+constexpr double kChildLimitSeconds = 60;
 
 // What lies at a name, not followed.
 fs::file_type typeAt(const fs::path& path) {
@@ -78,17 +81,25 @@ TEST_CASE("a lock file this user cannot open is refused with the reason; one who
     testsupport::TempDir dir;
     std::string setAside, why;
     SUBCASE("a file this user may not open") {
-        if (::geteuid() == 0) {
-            MESSAGE("skipped: the superuser opens a file of any mode, so this user can open every lock file");
-            return;
-        }
+        // Every mode lets the superuser through: the lock is opened in a
+        // child held to the modes (another user where the tests run as
+        // root) that may write in the folder, but not open the file.
         const auto path = dir / "unreadable.lock";
+        if (::geteuid() == 0) testsupport::giveToOtherUser(dir.path());
         testsupport::writeText(path, "");
         fs::permissions(path, fs::perms::none);
-        FileLock lock(path.string());
-        CHECK_FALSE(lock.openForLocking(&setAside, &why));
-        CHECK(why == "its lock file " + path.string() + " cannot be locked: Permission denied");
-        CHECK_FALSE(lock.folderTakesNoWrite());
+        std::string failure;
+        const auto found = testsupport::inChildHeldToModes(
+            [&] {
+                FileLock lock(path.string());
+                std::string asideInChild, whyInChild;
+                const bool opened = lock.openForLocking(&asideInChild, &whyInChild);
+                return std::string(opened ? "opened" : "refused") + (lock.folderTakesNoWrite() ? " nowrite" : "") +
+                       "\n" + asideInChild + "\n" + whyInChild;
+            },
+            kChildLimitSeconds, &failure);
+        REQUIRE_MESSAGE(found, failure);
+        CHECK(*found == "refused\n\nits lock file " + path.string() + " cannot be locked: Permission denied");
         CHECK(typeAt(path) == fs::file_type::regular);
         CHECK_FALSE(fs::exists(path.string() + ".corrupt"));
     }

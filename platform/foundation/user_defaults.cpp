@@ -1,7 +1,11 @@
 #include "platform/foundation/user_defaults.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -44,6 +48,59 @@ struct UnsavedRecord {
 UnsavedRecord& unsavedRecord() {
     static UnsavedRecord* instance = new UnsavedRecord;  // outlives every static handle
     return *instance;
+}
+
+// What lies at a suite's path, read without following a link there: a
+// link planted at it would have another file (another user's, say) read
+// in as this one's preferences.
+struct SuiteFile {
+    enum class Found { nothing, file, link, other };
+    Found found = Found::nothing;
+    // The file's bytes; none when it is not there, is no file to read, or
+    // a read failed (`why` says which).
+    std::optional<std::string> bytes;
+    std::string why;
+};
+
+SuiteFile readSuiteFile(const std::filesystem::path& path) {
+    SuiteFile suite;
+    // Opened without waiting, so that a fifo without a writer does not hold
+    // the reader, then checked before anything is read.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) {
+        const int error = errno;
+        struct stat info {};
+        const bool there = ::lstat(path.c_str(), &info) == 0;
+        suite.found = !there                   ? SuiteFile::Found::nothing
+                      : S_ISLNK(info.st_mode) ? SuiteFile::Found::link
+                      : S_ISREG(info.st_mode) ? SuiteFile::Found::file
+                                              : SuiteFile::Found::other;
+        suite.why = suite.found == SuiteFile::Found::link    ? "it is a link, which is not followed"
+                    : suite.found == SuiteFile::Found::other ? "it is no regular file"
+                                                             : std::string("cannot be read: ") + std::strerror(error);
+        return suite;
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        suite.found = SuiteFile::Found::other;
+        suite.why = "it is no regular file";
+        ::close(fd);
+        return suite;
+    }
+    suite.found = SuiteFile::Found::file;
+    std::string text;
+    char buffer[65536];
+    ssize_t count = 0;
+    while ((count = ::read(fd, buffer, sizeof buffer)) > 0 || (count < 0 && errno == EINTR)) {
+        if (count > 0) text.append(buffer, static_cast<std::size_t>(count));
+    }
+    if (count == 0) {
+        suite.bytes = std::move(text);
+    } else {
+        suite.why = std::string("cannot be read: ") + std::strerror(errno);
+    }
+    ::close(fd);
+    return suite;
 }
 
 void recordWrite(const std::filesystem::path& file, const std::optional<std::string>& failure) {
@@ -199,21 +256,20 @@ private:
     }
 
     // The file's dictionary, its bytes marked as the ones last seen; none
-    // when there is no file (`why` left empty) or when it is damaged (`why`
-    // says how).
+    // when there is no file (`why` left empty) or when it is damaged or
+    // none to read, a link among them (`why` says how).
     std::optional<Value::Dictionary> readSuiteLocked(std::string* why) {
-        std::error_code ec;
-        if (!std::filesystem::exists(file_, ec)) return std::nullopt;
-        const auto bytes = platform::readFile(file_);
-        if (bytes) seen_ = ContentMark::of(*bytes);
-        return parseSuite(bytes, why);
+        const auto suite = readSuiteFile(file_);
+        why->clear();
+        if (suite.found == SuiteFile::Found::nothing) return std::nullopt;
+        if (suite.bytes) seen_ = ContentMark::of(*suite.bytes);
+        return parseSuite(suite, why);
     }
 
-    std::optional<Value::Dictionary> parseSuite(const std::optional<std::string>& bytes, std::string* why) const {
-        std::error_code ec;
-        *why = std::filesystem::is_regular_file(file_, ec) ? "cannot be read" : "it is no regular file";
-        if (!bytes) return std::nullopt;
-        auto parsed = parsePropertyList(*bytes, why);
+    static std::optional<Value::Dictionary> parseSuite(const SuiteFile& suite, std::string* why) {
+        *why = suite.why;
+        if (!suite.bytes) return std::nullopt;
+        auto parsed = parsePropertyList(*suite.bytes, why);
         if (parsed && parsed->isDictionary()) return std::move(parsed->asDictionary());
         if (parsed) *why = "its root is no dictionary";
         return std::nullopt;
@@ -221,17 +277,17 @@ private:
 
     // In the writers' turn: takes in what other processes wrote since this
     // one last read or wrote the file, this process's changes laid over it.
-    // Without a file to go by (none yet, one set aside as damaged, or
-    // something else than a file, which the write replaces or not as it
-    // can), this process's own view is what there is.
+    // Without a file to go by (none yet, one set aside as damaged, a link
+    // there, set aside unread, or something else than a file, which the
+    // write replaces or not as it can), this process's own view is what
+    // there is.
     void takeInFileLocked() {
-        std::error_code ec;
-        if (!std::filesystem::is_regular_file(file_, ec)) return;
-        const auto bytes = platform::readFile(file_);
+        const auto suite = readSuiteFile(file_);
+        if (suite.found == SuiteFile::Found::nothing || suite.found == SuiteFile::Found::other) return;
         // As this process left it or read it: memory holds it already.
-        if (bytes && ContentMark::of(*bytes) == seen_) return;
+        if (suite.bytes && ContentMark::of(*suite.bytes) == seen_) return;
         std::string why;
-        auto theirs = parseSuite(bytes, &why);
+        auto theirs = parseSuite(suite, &why);
         if (!theirs) {
             setAside(why);
             return;

@@ -372,6 +372,59 @@ TEST_CASE("a suite file damaged by one byte, nested without end or replaced by a
     }
 }
 
+TEST_CASE("a link at a suite's path is never read through: it is set aside and said, at the first read or at a write") {
+    PreferencesFolder folder;
+    testsupport::TempDir elsewhere;
+    const auto outside = elsewhere / "outside.plist";
+    const std::string outsideBytes =
+        platform::writePropertyListBinary(Value(Value::Dictionary{{"outside", "another user's secret"}}));
+    testsupport::writeText(outside, outsideBytes);
+    struct Case {
+        const char* suite;
+        std::filesystem::path target;
+        // Planted before the suite is first read, or between its read and
+        // its next write.
+        bool beforeRead;
+    };
+    const std::vector<Case> cases = {
+        {"com.example.linked-before", outside, true},
+        {"com.example.dangling-before", elsewhere / "nothing.plist", true},
+        {"com.example.linked-after", outside, false},
+    };
+    for (const auto& entry : cases) {
+        const std::string suite = entry.suite;
+        CAPTURE(suite);
+        const auto file = UserDefaults::fileForSuite(suite);
+        auto aside = file;
+        aside += ".corrupt";
+        if (!entry.beforeRead) {
+            testsupport::writeText(file, platform::writePropertyListBinary(Value(Value::Dictionary{{"mine", 1}})));
+        } else {
+            std::filesystem::create_symlink(entry.target, file);
+        }
+        UserDefaults defaults(suite);
+        const Value::Dictionary read = defaults.dictionaryRepresentation();
+        if (!entry.beforeRead) {
+            CHECK(read == Value::Dictionary{{"mine", 1}});
+            std::filesystem::remove(file);
+            std::filesystem::create_symlink(entry.target, file);
+        } else {
+            CHECK(read.empty());
+        }
+        CHECK(defaults.setObject("fresh", "key"));
+        auto expected = read;
+        expected.emplace("key", "fresh");
+        CHECK(parseFile(file) == Value(expected));
+        CHECK(std::filesystem::is_regular_file(std::filesystem::symlink_status(file)));
+        CHECK(std::filesystem::is_symlink(std::filesystem::symlink_status(aside)));
+        REQUIRE(defaults.diagnostics().size() == 1);
+        CHECK(defaults.diagnostics()[0] == "preferences file " + file.string() +
+                                               " is damaged (it is a link, which is not followed); moved to " +
+                                               aside.string() + " and started empty");
+        CHECK(testsupport::readText(outside) == outsideBytes);
+    }
+}
+
 TEST_CASE("a folder that cannot be written is reported, the value kept in memory") {
     PreferencesFolder folder;
     auto blocker = folder.dir / "blocked";

@@ -49,10 +49,11 @@ std::string said(std::size_t value) { return std::to_string(value); }
 // sets how much of a payload the page holds.
 class TablePage {
 public:
-    bool read(const FileImage& image, std::uint32_t number, bool strict, std::string* why) {
+    // *systemFailed: as FileImage::readPage's.
+    bool read(const FileImage& image, std::uint32_t number, bool strict, std::string* why, bool* systemFailed) {
         number_ = number;
         bytes_.resize(image.pageSize());
-        if (!image.readPage(number, bytes_.data(), why)) return false;
+        if (!image.readPage(number, bytes_.data(), why, systemFailed)) return false;
         end_ = strict ? image.usableSize() : image.pageSize();
         header_ = number == 1 ? kFileHeaderSize : 0;
         type_ = bytes_[header_];
@@ -135,10 +136,14 @@ private:
 };
 
 // The pages one walk has read, each once, and the reading of leaf cells
-// with their overflow chains; the work counted.
+// with their overflow chains; the work counted. A read the system failed
+// ends the walk: what it did not read is no damage of the file.
 class Walker {
 public:
     explicit Walker(const FileImage& image) : image_(image) {}
+
+    // Why a read the system failed, once one has: the walk goes no further.
+    const std::optional<std::string>& failed() const { return failed_; }
 
     // False when the page was read before. A page neither the file nor its
     // log holds is none to keep: it costs no read.
@@ -149,7 +154,10 @@ public:
     bool readPage(TablePage* page, std::uint32_t number, bool strict, std::string* why) {
         if (image_.holds(number)) work_ += image_.pageSize();
         payloadLeft_ = kPayloadPagesPerPage * image_.usableSize();
-        return page->read(image_, number, strict, why);
+        bool systemFailed = false;
+        if (page->read(image_, number, strict, why, &systemFailed)) return true;
+        if (systemFailed) failed_ = *why;
+        return false;
     }
 
     bool leafCell(const TablePage& page, std::size_t index, TableCell* cell, std::string* why) {
@@ -204,7 +212,9 @@ private:
             }
             std::string unread;
             if (image_.holds(next)) work_ += image_.pageSize();
-            if (!image_.readPage(next, buffer_.data(), &unread)) {
+            bool systemFailed = false;
+            if (!image_.readPage(next, buffer_.data(), &unread, &systemFailed)) {
+                if (systemFailed) failed_ = unread;
                 *why = "runs past its overflow chain: " + unread;
                 return false;
             }
@@ -217,6 +227,7 @@ private:
     }
 
     const FileImage& image_;
+    std::optional<std::string> failed_;
     std::unordered_set<std::uint32_t> visited_;
     std::vector<unsigned char> buffer_;
     std::uint64_t payloadLeft_ = 0;
@@ -336,6 +347,7 @@ void visitLeaf(const TablePage& page, Walker* walker, TableWalk* walk, const std
             continue;
         }
         if (!start || !walker->leafCellAt(page, *start, index, &cell, &why)) {
+            if (walker->failed()) return;
             ++walk->cellsUnread;
             damages->cell({page.number(), why});
             continue;
@@ -385,7 +397,7 @@ TableWalk walkTable(const FileImage& image, std::uint32_t root, const std::funct
     std::vector<bool> started;
     {
         Damages damages(&walk.damage, heard);
-        while (!pending.empty() && !walk.ended) {
+        while (!pending.empty() && !walk.ended && !walker.failed()) {
             const Pending next = pending.back();
             pending.pop_back();
             std::string why;
@@ -398,7 +410,7 @@ TableWalk walkTable(const FileImage& image, std::uint32_t root, const std::funct
             } else if (!walker.firstVisit(next.page)) {
                 lost({next.page, "the tree leads to it again"});
             } else if (!walker.readPage(&page, next.page, false, &why)) {
-                lost({next.page, why});
+                if (!walker.failed()) lost({next.page, why});
             } else if (page.leaf()) {
                 visitLeaf(page, &walker, &walk, visit, &damages, &started);
             } else {
@@ -407,6 +419,7 @@ TableWalk walkTable(const FileImage& image, std::uint32_t root, const std::funct
             }
         }
     }
+    walk.failed = walker.failed();
     walk.pagesRead = walker.pagesRead();
     walk.work = walker.work();
     return walk;
@@ -427,7 +440,11 @@ RightmostLeaf rightmostLeaf(const FileImage& image, std::uint32_t root) {
             break;
         }
         leaf.cells.clear();
-        leaf.damage = PageDamage{number, why};
+        if (walker.failed()) {
+            leaf.failed = walker.failed();
+        } else {
+            leaf.damage = PageDamage{number, why};
+        }
         break;
     }
     leaf.pagesRead = walker.pagesRead();

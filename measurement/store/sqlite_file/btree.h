@@ -52,6 +52,9 @@ struct TableWalk {
     std::uint64_t mostWaiting = 0;
     // Whether the visitor ended the walk.
     bool ended = false;
+    // A read the system failed (FileImage::readPage's systemFailed), why:
+    // the walk ended there, and names nothing it did not read as damage.
+    std::optional<std::string> failed;
 };
 
 // Walks the table b-tree whose root is `root` in the order of its keys
@@ -80,6 +83,8 @@ struct RightmostLeaf {
     // pages, each cell inside its page's cell area, each payload whole
     // (overflow chains followed), keys strictly ascending.
     std::optional<PageDamage> damage;
+    // As TableWalk's: no damage is named then, and no cell given.
+    std::optional<std::string> failed;
     std::uint64_t pagesRead = 0;
     // As TableWalk's.
     std::uint64_t work = 0;

@@ -3,7 +3,10 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <limits>
@@ -275,6 +278,88 @@ TEST_CASE("a walk over damaged pages reads each page once, ends, and names what 
     }
 }
 
+namespace {
+
+// A file's bytes whose reads of one page fail, once asked, as a disk's do.
+class FailingAtPage final : public measurement::APMByteSource {
+public:
+    FailingAtPage(const fs::path& path, std::size_t pageSize) : file_(path.string()), pageSize_(pageSize) {}
+    void failAt(std::uint32_t page) { page_ = page; }
+    int openError() const override { return file_.openError(); }
+    std::uint64_t size() const override { return file_.size(); }
+    bool read(std::uint64_t at, std::size_t length, unsigned char* into, int* readError) const override {
+        const std::uint64_t first = std::uint64_t{page_ - 1} * pageSize_;
+        if (page_ == 0 || at >= first + pageSize_ || at + length <= first) return file_.read(at, length, into, readError);
+        std::fill(into, into + length, 0);
+        if (readError) *readError = EIO;
+        return false;
+    }
+
+private:
+    measurement::APMFileBytes file_;
+    std::size_t pageSize_;
+    std::uint32_t page_ = 0;
+};
+
+}  // namespace
+
+TEST_CASE("a page read the system fails ends the walk as a failure, and names no damage") {
+    constexpr int kSmallPage = 512;
+    testsupport::TempDir dir;
+    const fs::path path = dir / "t.sql";
+    std::uint32_t root = 0, middleLeaf = 0, lastLeaf = 0, overflow = 0, interior = 0;
+    {
+        Connection connection(path);
+        // Small pages: a tree of two levels of interior pages.
+        connection.run("PRAGMA page_size=" + std::to_string(kSmallPage) + "; CREATE TABLE t (a, b, c, d)");
+        insertRows(connection, 0, kRows, kSmallPage);
+        root = static_cast<std::uint32_t>(connection.integer("SELECT rootpage FROM sqlite_master WHERE name = 't'"));
+        auto page = [&](const std::string& type, const std::string& order) {
+            return static_cast<std::uint32_t>(connection.integer("SELECT pageno FROM dbstat WHERE name = 't' AND pagetype = '" +
+                                                                 type + "' ORDER BY " + order + " LIMIT 1"));
+        };
+        middleLeaf = static_cast<std::uint32_t>(connection.integer(
+            "SELECT pageno FROM dbstat WHERE name = 't' AND pagetype = 'leaf' ORDER BY path LIMIT 1 OFFSET 5"));
+        lastLeaf = page("leaf", "path DESC");
+        overflow = page("overflow", "path");
+        interior = page("internal", "path DESC");
+    }
+    REQUIRE(interior != root);
+    const measurement::APMFileBytes log(path.string() + "-wal");
+    struct Case {
+        const char* what;
+        std::uint32_t page;
+        bool onTheWayToTheLastLeaf;
+    };
+    const std::vector<Case> cases = {
+        {"the root", root, true},
+        {"an interior page", interior, true},
+        {"a leaf", middleLeaf, false},
+        {"an overflow page", overflow, false},
+        {"the leaf rows are appended to", lastLeaf, true},
+    };
+    for (const auto& entry : cases) {
+        CAPTURE(entry.what);
+        FailingAtPage file(path, kSmallPage);
+        const FileImage image(file, log);
+        REQUIRE_FALSE(image.unreadable());
+        file.failAt(entry.page);
+        const std::string said = "page " + std::to_string(entry.page) + " cannot be read: " + std::strerror(EIO);
+        std::size_t heard = 0, rows = 0;
+        const auto walk = walkTable(
+            image, root, [&](const TableCell&) { return ++rows, true; }, [&](const PageDamage&) { ++heard; });
+        REQUIRE(walk.failed);
+        CHECK(walk.failed->find(said) != std::string::npos);
+        CHECK(walk.damage.empty());
+        CHECK(heard == 0);
+        CHECK(rows < static_cast<std::size_t>(kRows));
+        const auto leaf = rightmostLeaf(image, root);
+        CHECK_FALSE(leaf.damage);
+        CHECK(leaf.failed.has_value() == entry.onTheWayToTheLastLeaf);
+        if (leaf.failed) CHECK(leaf.cells.empty());
+    }
+}
+
 TEST_CASE("records decode as SQLite gives their values, and a malformed one is named, never read past") {
     struct Case {
         std::string what;
@@ -434,5 +519,79 @@ TEST_CASE("a cell's overflow page number in the bytes its page reserves is read 
         CHECK(walk.damage.empty());
         REQUIRE(leaf.damage);
         CHECK(leaf.damage->why.find("runs past the page") != std::string::npos);
+    }
+}
+
+TEST_CASE("the text of a UTF-16 file reads as the UTF-8 SQLite gives of the same bytes, however odd its units") {
+    // Units drawn mostly from the edges UTF-16 readers differ on:
+    // surrogates of either half, alone, paired, in the wrong order, at the
+    // end; a mark of byte order; NUL.
+    const std::uint16_t pool[] = {0x0041, 0x0000, 0x007f, 0x0080, 0x07ff, 0x0800, 0xfeff, 0xffff,
+                                  0xd800, 0xdbff, 0xdc00, 0xdfff, 0xd83d, 0xde00, 0xe000, 0x00e9};
+    constexpr int kTexts = 600;
+    constexpr std::size_t kMostUnits = 9;
+    std::uint32_t seed = 12345;
+    auto next = [&] { return seed = seed * 1103515245u + 12345u, (seed >> 16) & 0x7fff; };
+    auto hexOf = [](unsigned unit, bool bigEndian) {
+        static const char* digits = "0123456789abcdef";
+        const unsigned high = (unit >> 8) & 0xff, low = unit & 0xff;
+        std::string hex;
+        for (const unsigned byte : {bigEndian ? high : low, bigEndian ? low : high}) {
+            hex += digits[byte >> 4];
+            hex += digits[byte & 15];
+        }
+        return hex;
+    };
+    for (const bool bigEndian : {false, true}) {
+        CAPTURE(bigEndian);
+        testsupport::TempDir dir;
+        const fs::path path = dir / "utf16.sql";
+        {
+            Connection connection(path);
+            connection.run(std::string("PRAGMA encoding='") + (bigEndian ? "UTF-16be" : "UTF-16le") +
+                           "'; CREATE TABLE t (v, w)");
+            // Written as literals of the file's own bytes: a bound value
+            // would be taken as UTF-8 and made valid on its way in.
+            std::string values;
+            for (int i = 1; i <= kTexts; ++i) {
+                std::string hex;
+                for (std::size_t unit = next() % kMostUnits; unit-- > 0;) hex += hexOf(pool[next() % std::size(pool)], bigEndian);
+                values += (values.empty() ? "" : ", ") + ("(" + std::to_string(i) + ", CAST(x'" + hex + "' AS TEXT))");
+            }
+            connection.run("INSERT INTO t (rowid, v) VALUES " + values);
+            connection.run("INSERT INTO t (rowid, v, w) VALUES (0, CAST(x'" + hexOf('Z', bigEndian) +
+                           hexOf('Y', bigEndian) + "' AS TEXT), x'7e')");
+        }
+        // SQLite writes no text of an odd byte count, but reads one: row 0's
+        // record made to hold 3 bytes of text and 2 of blob, not 4 and 1.
+        const std::string record = std::string("\x03\x15\x0e") + (bigEndian ? std::string("\0Z\0Y", 4) : std::string("Z\0Y\0", 4)) + "\x7e";
+        const auto at = testsupport::readText(path).find(record);
+        REQUIRE(at != std::string::npos);
+        REQUIRE(testsupport::overwriteBytes(path, at + 1, "\x13\x10"));
+        std::vector<std::pair<std::int64_t, std::string>> expected;
+        {
+            Connection connection(path);
+            sqlite3_stmt* read = nullptr;
+            REQUIRE(sqlite3_prepare_v2(connection.db, "SELECT rowid, v FROM t", -1, &read, nullptr) == SQLITE_OK);
+            while (sqlite3_step(read) == SQLITE_ROW) {
+                const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(read, 1));
+                expected.emplace_back(sqlite3_column_int64(read, 0),
+                                      std::string(text, static_cast<std::size_t>(sqlite3_column_bytes(read, 1))));
+            }
+            sqlite3_finalize(read);
+        }
+        REQUIRE(expected.size() == kTexts + 1);
+        CHECK(expected.front() == std::pair<std::int64_t, std::string>(0, "Z"));
+        const FileImage image(path.string());
+        CHECK(image.textEncoding() == (bigEndian ? TextEncoding::utf16be : TextEncoding::utf16le));
+        std::vector<std::pair<std::int64_t, std::string>> read;
+        walkTable(image, 2, [&](const TableCell& cell) {
+            std::string why;
+            const auto values = decodeRecord(cell.payload, &why);
+            REQUIRE(values);
+            read.emplace_back(cell.rowID, utf8Text(values->at(0).bytes, image.textEncoding()));
+            return true;
+        });
+        CHECK(read == expected);
     }
 }

@@ -26,11 +26,12 @@ constexpr std::size_t kPageCountAt = 28;
 constexpr std::size_t kPageCountValidForAt = 92;
 constexpr std::uint32_t kSmallestUsableSize = 480;
 // And the count of the schema's changes, and the text's encoding (1 for
-// UTF-8; 0 in a file that holds no table yet).
+// UTF-8, 2 and 3 for UTF-16 little- and big-endian; 0 in a file that
+// holds no table yet, whose text SQLite takes as UTF-8).
 constexpr std::size_t kSchemaCookieAt = 40;
 constexpr std::size_t kTextEncodingAt = 56;
-constexpr std::uint32_t kNoEncodingYet = 0;
-constexpr std::uint32_t kUtf8 = 1;
+constexpr std::uint32_t kUtf16le = 2;
+constexpr std::uint32_t kUtf16be = 3;
 constexpr std::uint32_t kEncodingBits = 3;
 
 std::string errorText(int error) { return std::strerror(error); }
@@ -130,7 +131,9 @@ void FileImage::readHeader() {
     schemaCookie_ = bigEndian(header + kSchemaCookieAt, kWordSize);
     // SQLite takes the encoding's two low bits, 0 for UTF-8.
     const std::uint32_t encoding = header[kTextEncodingAt + kWordSize - 1] & kEncodingBits;
-    utf8_ = encoding == kNoEncodingYet || encoding == kUtf8;
+    textEncoding_ = encoding == kUtf16le   ? TextEncoding::utf16le
+                    : encoding == kUtf16be ? TextEncoding::utf16be
+                                           : TextEncoding::utf8;
     lastPage_ = static_cast<std::uint32_t>(std::min(taken, held));
     filePages_ = static_cast<std::uint32_t>(std::min<std::uint64_t>(filePages, lastPage_));
     pageCount_ = filePages_;
@@ -151,9 +154,11 @@ bool FileImage::holds(std::uint32_t number) const {
     return !unreadable_ && number >= 1 && (number <= filePages_ || (number <= lastPage_ && frames_->imageOf(number)));
 }
 
-bool FileImage::readPage(std::uint32_t number, unsigned char* into, std::string* why) const {
+bool FileImage::readPage(std::uint32_t number, unsigned char* into, std::string* why, bool* systemFailed) const {
+    if (systemFailed) *systemFailed = false;
     if (unreadable_) {
         *why = *unreadable_;
+        if (systemFailed) *systemFailed = readFailed_;
         return false;
     }
     const auto logged = number >= 1 && number <= lastPage_ ? frames_->imageOf(number) : std::nullopt;
@@ -165,6 +170,7 @@ bool FileImage::readPage(std::uint32_t number, unsigned char* into, std::string*
     int error = 0;
     if (readImage(number, pageSize_, into, pageSize_, &error)) return true;
     *why = "page " + std::to_string(number) + " cannot be read: " + (error != 0 ? errorText(error) : kLogWrittenOver);
+    if (systemFailed) *systemFailed = error != 0;
     return false;
 }
 

@@ -13,6 +13,7 @@
 #include "measurement/store/sqlite_file/file_bytes.h"
 #include "measurement/store/sqlite_file/log_frames.h"
 #include "measurement/store/sqlite_file/log_snapshot.h"
+#include "measurement/store/sqlite_file/record.h"
 
 struct sqlite3;
 
@@ -65,10 +66,11 @@ public:
     // its pages: a file cut short, a count written over): what it says. The
     // pages are read all the same.
     const std::optional<std::string>& headerDamage() const { return headerDamage_; }
-    // The header's count of the schema's changes, and whether the file's
-    // text is UTF-8 (else UTF-16).
+    // The header's count of the schema's changes, and how the file's text
+    // is stored (see utf8Text).
     std::uint32_t schemaCookie() const { return schemaCookie_; }
-    bool utf8() const { return utf8_; }
+    TextEncoding textEncoding() const { return textEncoding_; }
+    bool utf8() const { return textEncoding_ == TextEncoding::utf8; }
     // The pages the file or a committed frame holds, ascending (pageCount()
     // of them).
     std::vector<std::uint32_t> pagesHeld() const;
@@ -93,8 +95,11 @@ public:
     // (a writer starts the log afresh only then), and is read there. False
     // (*why filled) when it has none: a page neither the file nor a
     // committed frame holds (nothing is filled in for it), a read
-    // that failed.
-    bool readPage(std::uint32_t number, unsigned char* into, std::string* why) const;
+    // that failed. *systemFailed (when given) tells the last: a read the
+    // system failed (an I/O error), or an image that could not be read for
+    // that reason (readFailed()), which says nothing of the file's bytes
+    // and must fail its reader's work rather than be taken for damage.
+    bool readPage(std::uint32_t number, unsigned char* into, std::string* why, bool* systemFailed = nullptr) const;
 
 private:
     enum class FrameRead { read, failed, changed };
@@ -126,7 +131,7 @@ private:
     std::uint32_t lastPage_ = 0;
     std::uint32_t filePages_ = 0;
     std::uint32_t schemaCookie_ = 0;
-    bool utf8_ = true;
+    TextEncoding textEncoding_ = TextEncoding::utf8;
     std::optional<std::string> logDamage_;
     mutable std::vector<unsigned char> frameBuffer_;
     mutable std::uint64_t bytesRead_ = 0;

@@ -68,7 +68,70 @@ RecordValue valueOf(std::uint64_t type, const unsigned char* bytes, std::size_t 
     return value;
 }
 
+// UTF-16's surrogates, and the ranges of UTF-8's sequences of one, two,
+// three and four bytes, with the marks of their first and later bytes.
+constexpr std::uint32_t kFirstSurrogate = 0xd800;
+constexpr std::uint32_t kPastSurrogates = 0xe000;
+constexpr std::uint32_t kTenBits = 0x3ff;
+constexpr std::uint32_t kHighSurrogateLow6 = 0x3f;
+constexpr std::uint32_t kHighSurrogatePlane = 0x3c0;
+constexpr std::uint32_t kPlaneStep = 0x40;
+constexpr unsigned kSurrogateShift = 10;
+constexpr std::uint32_t kPastOneByte = 0x80;
+constexpr std::uint32_t kPastTwoBytes = 0x800;
+constexpr std::uint32_t kPastThreeBytes = 0x10000;
+constexpr unsigned char kTwoByteMark = 0xc0;
+constexpr unsigned char kThreeByteMark = 0xe0;
+constexpr unsigned char kFourByteMark = 0xf0;
+constexpr unsigned char kLaterByteMark = 0x80;
+constexpr std::uint32_t kSixBits = 0x3f;
+constexpr unsigned kSixBitShift = 6;
+
+void appendUtf8(std::uint32_t c, std::string* into) {
+    auto later = [&](unsigned shift) { into->push_back(static_cast<char>(kLaterByteMark | ((c >> shift) & kSixBits))); };
+    if (c < kPastOneByte) {
+        into->push_back(static_cast<char>(c));
+    } else if (c < kPastTwoBytes) {
+        into->push_back(static_cast<char>(kTwoByteMark | (c >> kSixBitShift)));
+        later(0);
+    } else if (c < kPastThreeBytes) {
+        into->push_back(static_cast<char>(kThreeByteMark | (c >> (2 * kSixBitShift))));
+        later(kSixBitShift);
+        later(0);
+    } else {
+        into->push_back(static_cast<char>(kFourByteMark | (c >> (3 * kSixBitShift))));
+        later(2 * kSixBitShift);
+        later(kSixBitShift);
+        later(0);
+    }
+}
+
 }  // namespace
+
+std::string utf8Text(std::string_view stored, TextEncoding encoding) {
+    if (encoding == TextEncoding::utf8) return std::string(stored);
+    const bool bigEndian = encoding == TextEncoding::utf16be;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(stored.data());
+    const std::size_t end = stored.size() & ~std::size_t{1};
+    auto unit = [&](std::size_t at) -> std::uint32_t {
+        return bigEndian ? (std::uint32_t{bytes[at]} << 8) | bytes[at + 1] : (std::uint32_t{bytes[at + 1]} << 8) | bytes[at];
+    };
+    std::string text;
+    text.reserve(end);
+    for (std::size_t at = 0; at < end; at += 2) {
+        std::uint32_t c = unit(at);
+        // SQLite takes the unit after a surrogate as its pair without
+        // looking at it.
+        if (c >= kFirstSurrogate && c < kPastSurrogates && at + 2 < end) {
+            at += 2;
+            const std::uint32_t low = unit(at);
+            c = (low & kTenBits) + ((c & kHighSurrogateLow6) << kSurrogateShift) +
+                (((c & kHighSurrogatePlane) + kPlaneStep) << kSurrogateShift);
+        }
+        appendUtf8(c, &text);
+    }
+    return text;
+}
 
 std::optional<Record> decodeRecord(std::string_view payload, std::string* why) {
     std::size_t at = 0;

@@ -30,4 +30,16 @@ using Record = std::vector<RecordValue>;
 // no value.
 std::optional<Record> decodeRecord(std::string_view payload, std::string* why);
 
+// How a file's text values are stored: its header says so for the whole
+// file.
+enum class TextEncoding { utf8, utf16le, utf16be };
+
+// A text value stored in that encoding as SQLite hands it to a reader of
+// UTF-8: UTF-16 turned into UTF-8 unit by unit, with SQLite's own lenience
+// (a last odd byte dropped, a surrogate taken with the unit after it
+// whatever that is, one alone at the end written as it stands), so that
+// what a reader of the pages gives is what SQLite gives of the same bytes.
+// UTF-8 text is given as stored.
+std::string utf8Text(std::string_view stored, TextEncoding encoding);
+
 }  // namespace measurement::sqlite_btree
