@@ -3,6 +3,7 @@
 
 #include <climits>
 #include <cstring>
+#include <optional>
 #include <utility>
 
 #include "measurement/control/store_control.h"
@@ -49,6 +50,10 @@ std::filesystem::path requireDataFolder(const std::string& command, const std::s
                        : launch.dataFolder.value_or(
                              platform::ProcessInfo::defaultApplicationSupportDirectory().parent_path());
     const std::string source = dataFolderSource(given, launch);
+    // A command's words are checked, and then its body asks again, moments
+    // apart: the folder found usable for that use stands.
+    static std::optional<std::pair<std::filesystem::path, DataFolderUse>> passed;
+    if (passed && passed->first == folder && passed->second == use) return folder;
     requireName(command, source, folder);
     const auto absolute = absolutePath(folder, true);
     if (!absolute) refuse(command, source + " names a relative path, and the working folder cannot be read");
@@ -74,6 +79,7 @@ std::filesystem::path requireDataFolder(const std::string& command, const std::s
             refuse(command, std::string(what) + " of " + source + " " + *why + ": " + shownPath(inside));
         }
     }
+    passed.emplace(folder, use);
     return folder;
 }
 

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <optional>
 #include <utility>
 
 #include "platform/foundation/bundle.h"
@@ -250,17 +251,22 @@ void requireBundle(const std::string& command, const platform::LaunchOptions& la
     const auto folder = bundle.resourcePath();
     const std::string source = launch.resourcesFolder ? "$VELMORA_RESOURCES"
                                                       : "the built-in resources folder (set $VELMORA_RESOURCES)";
+    // Asked by a command's check of its words and again by its body,
+    // moments apart: a bundle found whole stands.
+    static std::optional<std::filesystem::path> passed;
+    const auto table = std::filesystem::path(bundle.language() + ".lproj") / "Localizable.strings";
+    if (passed == folder / table) return;
     requireName(command, source, folder);
     std::error_code error;
     if (!std::filesystem::is_directory(folder, error)) {
         refuse(command, source + " names no application bundle: there is no folder at " + shownPath(folder));
     }
-    const auto table = std::filesystem::path(bundle.language() + ".lproj") / "Localizable.strings";
     const auto text = platform::readFile(folder / table);
     if (!text || !platform::parseStringsTable(*text)) {
         refuse(command, source + " names no application bundle: " + shownPath(folder) +
                             " holds no strings table " + table.string() + ", so every text would show as its key");
     }
+    passed = folder / table;
 }
 
 }  // namespace tools

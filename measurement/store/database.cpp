@@ -220,15 +220,16 @@ bool APMDatabase::prepareLayout(APMErrorOut error) {
 APMDatabase::LayoutSinceChecked APMDatabase::layoutSinceChecked() {
     const auto schema = store_->schemaState(nullptr);
     if (!schema || store_->userVersion(nullptr) != kAPMDatabaseSchemaVersion) return LayoutSinceChecked::changed;
-    const std::string recorded =
-        "WITH recorded (id, layout, schema_version, schema_digest) AS (SELECT * FROM schema_checks) SELECT "
-        "layout = ?1 AND schema_version = ?2 AND NOT EXISTS (SELECT 1 FROM sqlite_master WHERE type = 'trigger') ";
-    APMBindings values = {layoutFingerprint(), schema->version};
-    if (!store_->answersTrue(recorded + "FROM recorded WHERE id = 1", values)) return LayoutSinceChecked::changed;
-    values.push_back(platform::Value(schema->digest));
-    return store_->answersTrue(recorded + "AND schema_digest IS NOT ?3 FROM recorded WHERE id = 1", values)
-               ? LayoutSinceChecked::schemaRewritten
-               : LayoutSinceChecked::unchanged;
+    // One question, asked once: 0 when the recording does not hold the
+    // layout and version (or holds NULL), 2 when it holds another digest.
+    enum : std::int64_t { kChanged, kUnchanged, kRewritten };
+    const auto answer = store_->integerAnswer(
+        "WITH recorded (id, layout, schema_version, schema_digest) AS (SELECT * FROM schema_checks) SELECT CASE WHEN "
+        "(layout = ?1 AND schema_version = ?2 AND NOT EXISTS (SELECT 1 FROM sqlite_master WHERE type = 'trigger')) "
+        "IS NOT 1 THEN 0 WHEN schema_digest IS NOT ?3 THEN 2 ELSE 1 END FROM recorded WHERE id = 1",
+        {layoutFingerprint(), schema->version, platform::Value(schema->digest)});
+    if (answer == kUnchanged) return LayoutSinceChecked::unchanged;
+    return answer == kRewritten ? LayoutSinceChecked::schemaRewritten : LayoutSinceChecked::changed;
 }
 
 // Another program's objects under the engine's table names: a view or an

@@ -539,11 +539,18 @@ std::optional<std::string> APMSqliteStore::refusalOfWrites(const std::vector<std
 }
 
 bool APMSqliteStore::answersTrue(const std::string& query, const APMBindings& parameterValues) {
+    return integerAnswer(query, parameterValues).value_or(0) != 0;
+}
+
+std::optional<std::int64_t> APMSqliteStore::integerAnswer(const std::string& query, const APMBindings& parameterValues) {
     std::lock_guard lock(mutex_);
-    if (!db_) return false;
+    if (!db_) return std::nullopt;
     sqlite_statement::Statement statement(db_, query);
-    return statement && sqlite3_stmt_readonly(statement.get()) && bind(statement.get(), parameterValues, nullptr) &&
-           statement.step() && sqlite3_column_type(statement.get(), 0) == SQLITE_INTEGER && statement.integer(0) != 0;
+    if (!statement || !sqlite3_stmt_readonly(statement.get()) || !bind(statement.get(), parameterValues, nullptr) ||
+        !statement.step() || sqlite3_column_type(statement.get(), 0) != SQLITE_INTEGER) {
+        return std::nullopt;
+    }
+    return statement.integer(0);
 }
 
 }  // namespace measurement

@@ -476,6 +476,9 @@ public:
     // not hold) answers false like any other failure. For asking a file
     // about what it may not hold at all.
     bool answersTrue(const std::string& query, const APMBindings& parameterValues);
+    // The same select's first row's first column when it is an integer;
+    // none otherwise, and on any failure.
+    std::optional<std::int64_t> integerAnswer(const std::string& query, const APMBindings& parameterValues);
 
     // Closes the connection and deletes the file with its journals, when
     // no other process has it open; one that does keeps it (logged with

@@ -1116,3 +1116,59 @@ TEST_CASE("damage met before a table's first write, after another table's, runs 
         CHECK(integers(path, "SELECT count(*) FROM a WHERE v = 'before'") == std::vector<std::int64_t>{1});
     }
 }
+
+TEST_CASE("the check at open finds damage at a table's end pages, small or large, and in an index's first entry that "
+          "SQLite's check of a small table does not read") {
+    struct Case {
+        const char* what;
+        // The object whose first or last page is damaged, which of its
+        // pages, and at which byte of the page the byte written goes (none:
+        // at the first cell's record header, after its payload's size).
+        const char* object;
+        bool last;
+        std::optional<std::size_t> at;
+    };
+    const std::vector<Case> cases = {
+        {"nothing damaged", nullptr, false, std::nullopt},
+        {"a small table's only page, its header", "items", false, 0},
+        {"a large table's last leaf, its header", "big", true, 0},
+        {"a large table's first leaf, its header", "big", false, 0},
+        {"the first entry of a small table's index, its record header", "sqlite_autoindex_items_1", false, std::nullopt},
+    };
+    constexpr std::size_t kPageSize = 4096;
+    for (const auto& entry : cases) {
+        CAPTURE(entry.what);
+        testsupport::TempDir dir;
+        const auto path = dir / "end.sql";
+        run(path, "PRAGMA page_size=4096; CREATE TABLE items (name TEXT NOT NULL PRIMARY KEY, amount INTEGER); "
+                  "CREATE TABLE big (v); WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 50) "
+                  "INSERT INTO items SELECT printf('n%05d', i), i FROM n; WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL "
+                  "SELECT i + 1 FROM n WHERE i < 2000) INSERT INTO big SELECT randomblob(100) FROM n;");
+        if (entry.object) {
+            sqlite3* db = nullptr;
+            REQUIRE(sqlite3_open(path.c_str(), &db) == SQLITE_OK);
+            sqlite3_stmt* statement = nullptr;
+            const std::string pages = std::string("SELECT pageno FROM dbstat WHERE name = '") + entry.object +
+                                      "' AND pagetype = 'leaf' ORDER BY path " + (entry.last ? "DESC " : "") + "LIMIT 1";
+            REQUIRE(sqlite3_prepare_v2(db, pages.c_str(), -1, &statement, nullptr) == SQLITE_OK);
+            REQUIRE(sqlite3_step(statement) == SQLITE_ROW);
+            const auto page = static_cast<std::size_t>(sqlite3_column_int64(statement, 0));
+            sqlite3_finalize(statement);
+            sqlite3_close(db);
+            const std::string bytes = testsupport::readText(path);
+            const std::size_t start = (page - 1) * kPageSize;
+            // The first cell in key order is the first pointer's, after the
+            // leaf's 8-byte header: its record header's size said to be more
+            // than the record holds, which only a read of the entry meets.
+            const std::size_t firstCell = (static_cast<unsigned char>(bytes[start + 8]) << 8) |
+                                          static_cast<unsigned char>(bytes[start + 9]);
+            REQUIRE(testsupport::overwriteBytes(path, start + entry.at.value_or(firstCell + 1),
+                                                entry.at ? std::string("\xff") : std::string("\x7f")));
+        }
+        APMMonitorCapture capture;
+        auto store = openStore(path);
+        CHECK(capture.hasCode(kAPMSqliteStoreDamagedFileCode) == (entry.object != nullptr));
+        CHECK(fs::exists(path.string() + kAPMSqliteStoreSetAsideSuffix) == (entry.object != nullptr));
+        CHECK(itemCount(*store) == (entry.object && std::string(entry.object) == "items" ? 0 : 50));
+    }
+}

@@ -105,11 +105,24 @@ private:
     // The log's checksum: two running sums over pairs of 32-bit words, in
     // the byte order the log's magic names, each frame's going on from the
     // last.
+    // What a whole page moves the sums by. Each step is linear in the sums:
+    // a page of W words takes (a, b) to (F(W-1) a + F(W) b + the sum of its
+    // words w[i] times F(W-1-i), F(W) a + F(W+1) b + the sum of w[i] times
+    // F(W-i)), F the Fibonacci numbers (the step's matrix is the square of
+    // theirs), all modulo 2^32. Made once a thread for a page size.
+    struct PageWeights {
+        std::uint32_t pageSize = 0;
+        // F(W - i) for i from 0 to W.
+        std::vector<std::uint32_t> fibonacci;
+        static const PageWeights& of(std::uint32_t size);
+    };
     struct Checksum {
         bool bigEndian = false;
         std::uint32_t first = 0;
         std::uint32_t second = 0;
         void add(const unsigned char* bytes, std::size_t size);
+        // The same as add() of a whole page of the weights' size.
+        void addPage(const unsigned char* bytes, const PageWeights& weights);
         bool matches(const unsigned char* stored) const;
     };
     using Header = std::array<unsigned char, sqlite_format::kLogHeaderSize>;

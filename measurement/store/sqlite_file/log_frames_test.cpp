@@ -1,4 +1,4 @@
-// Tests that a log read again goes on from the frames read before, only while they stand as they were read.
+// Tests that a log read again goes on from the frames read before, only while they stand as they were read, and that every word of a frame counts in its checksum.
 #include <doctest/doctest.h>
 
 #include <sqlite3.h>
@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "measurement/store/sqlite_file/log_frames.h"
+#include "measurement/store/sqlite_file/sqlite_file_test_support.h"
 #include "testsupport/file_text.h"
 #include "testsupport/temp_dir.h"
 
@@ -48,6 +49,24 @@ std::vector<std::uint64_t> seen(const sqlite_btree::CommittedFrames& frames) {
         found.push_back(frames.imageOf(page).value_or(0));
     }
     return found;
+}
+
+// A log of `frames` frames of seeded pages (page i + 1 in frame i, the last
+// a commit), its checksums summed by the test support in the byte order
+// asked.
+std::string seededLog(std::size_t pageSize, bool bigEndian, std::uint32_t frames) {
+    auto word = [](std::uint32_t value) {
+        return std::string{static_cast<char>(value >> 24), static_cast<char>(value >> 16), static_cast<char>(value >> 8),
+                           static_cast<char>(value)};
+    };
+    const std::string salts = "\x11\x22\x33\x44\x55\x66\x77\x88";
+    std::string log = word(0) + word(3007000) + word(static_cast<std::uint32_t>(pageSize)) + word(0) + salts +
+                      std::string(8, '\0');
+    for (std::uint32_t frame = 0; frame < frames; ++frame) {
+        log += word(frame + 1) + word(frame + 1 == frames ? frames : 0) + salts + std::string(8, '\0') +
+               testsupport::seededBytes(frame + 1, pageSize);
+    }
+    return testsupport::resummedLog(log, pageSize, bigEndian, SIZE_MAX);
 }
 
 sqlite_btree::CommittedFrames readLog(const fs::path& log, sqlite_btree::CommittedFrames frames = {}) {
@@ -111,6 +130,40 @@ TEST_CASE("a log read again reads the frames written since, and the whole log wh
             CHECK(again.bytesRead() <= 32 + 8 + (fs::file_size(log) - (32 + first.committed() * kFrameSize)));
         } else {
             CHECK(again.bytesRead() == afresh.bytesRead());
+        }
+    }
+}
+
+TEST_CASE("every word of a frame's page counts in its checksum, at every page size and in both byte orders") {
+    constexpr std::uint32_t kFrames = 5;
+    testsupport::TempDir dir;
+    const fs::path log = dir / "t.sql-wal";
+    for (const std::size_t pageSize : {std::size_t{512}, std::size_t{1024}, std::size_t{4096}, std::size_t{65536}}) {
+        for (const bool bigEndian : {false, true}) {
+            CAPTURE(pageSize);
+            CAPTURE(bigEndian);
+            const std::string whole = seededLog(pageSize, bigEndian, kFrames);
+            testsupport::writeText(log, whole);
+            const auto read = readLog(log);
+            CHECK(read.committed() == kFrames);
+            CHECK(read.damaged().empty());
+            // One byte turned in the first, a middle or the last word of a
+            // page: that frame alone fails, the commit after it still read.
+            for (const std::size_t word : {std::size_t{0}, pageSize / 8 + 1, pageSize / 4 - 1}) {
+                for (const std::uint32_t frame : {0u, 2u}) {
+                    CAPTURE(word);
+                    CAPTURE(frame);
+                    std::string damaged = whole;
+                    damaged[32 + frame * (24 + pageSize) + 24 + word * 4 + word % 4] ^= 0x10;
+                    testsupport::writeText(log, damaged);
+                    const auto found = readLog(log);
+                    CHECK(found.committed() == kFrames);
+                    REQUIRE(found.damaged().size() == 1);
+                    CHECK(found.damaged()[0].index == frame + 1);
+                    CHECK(found.damaged()[0].page == frame + 1);
+                    CHECK(found.damaged()[0].why == sqlite_btree::CommittedFrames::Damage::checksum);
+                }
+            }
         }
     }
 }
