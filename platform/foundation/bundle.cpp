@@ -11,6 +11,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/foundation/file_contents.h"
 #include "platform/foundation/json_codec.h"
 #include "platform/foundation/launch_options.h"
 #include "platform/foundation/plist_codec.h"
@@ -125,13 +126,7 @@ std::optional<std::string> readRegularFile(const std::filesystem::path& path, in
     struct stat info {};
     std::optional<std::string> bytes;
     if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
-        std::string text;
-        char buffer[65536];
-        ssize_t count = 0;
-        while ((count = ::read(fd, buffer, sizeof buffer)) > 0 || (count < 0 && errno == EINTR)) {
-            if (count > 0) text.append(buffer, static_cast<std::size_t>(count));
-        }
-        if (count == 0) bytes = std::move(text);
+        bytes = readToEnd(fd);
     }
     ::close(fd);
     return bytes;
