@@ -114,10 +114,6 @@ private:
     std::size_t pos_ = 0;
 };
 
-}  // namespace
-
-namespace {
-
 std::optional<std::string> readRegularFile(const std::filesystem::path& path, int flags) {
     // Opened without waiting, so that a fifo without a writer does not hold
     // the caller, then checked before anything is read.
