@@ -114,12 +114,10 @@ private:
     std::size_t pos_ = 0;
 };
 
-}  // namespace
-
-std::optional<std::string> readFile(const std::filesystem::path& path) {
+std::optional<std::string> readRegularFile(const std::filesystem::path& path, int flags) {
     // Opened without waiting, so that a fifo without a writer does not hold
     // the caller, then checked before anything is read.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | flags);
     if (fd < 0) return std::nullopt;
     struct stat info {};
     std::optional<std::string> bytes;
@@ -128,6 +126,14 @@ std::optional<std::string> readFile(const std::filesystem::path& path) {
     }
     ::close(fd);
     return bytes;
+}
+
+}  // namespace
+
+std::optional<std::string> readFile(const std::filesystem::path& path) { return readRegularFile(path, 0); }
+
+std::optional<std::string> readOwnFile(const std::filesystem::path& path) {
+    return readRegularFile(path, O_NOFOLLOW);
 }
 
 std::optional<std::map<std::string, std::string>> parseStringsTable(const std::string& text) {
