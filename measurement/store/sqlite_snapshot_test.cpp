@@ -2,6 +2,8 @@
 #include <doctest/doctest.h>
 
 #include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -44,6 +46,68 @@ struct Other {
         return value;
     }
     sqlite3* db = nullptr;
+};
+
+// Another program's connection in a process of its own, which keeps it
+// open between statements: a store of this process that only reads then
+// maps the log's index it may only read, as the dump beside a running
+// writer does (a connection of this process would share its own index).
+class OtherProcess {
+public:
+    explicit OtherProcess(const fs::path& path) {
+        int toChild[2], toParent[2];
+        REQUIRE(::pipe(toChild) == 0);
+        REQUIRE(::pipe(toParent) == 0);
+        pid_ = ::fork();
+        REQUIRE(pid_ >= 0);
+        if (pid_ == 0) {
+            // The child holds only its own ends: the parent's close is its end of input.
+            ::close(toChild[1]);
+            ::close(toParent[0]);
+            serve(path, toChild[0], toParent[1]);
+        }
+        ::close(toChild[0]);
+        ::close(toParent[1]);
+        send_ = toChild[1];
+        answer_ = toParent[0];
+    }
+    ~OtherProcess() {
+        ::close(send_);
+        ::close(answer_);
+        int status = 0;
+        ::waitpid(pid_, &status, 0);
+    }
+    OtherProcess(const OtherProcess&) = delete;
+    OtherProcess& operator=(const OtherProcess&) = delete;
+    void run(const std::string& sql) {
+        const auto size = static_cast<std::uint32_t>(sql.size());
+        REQUIRE(::write(send_, &size, sizeof size) == sizeof size);
+        REQUIRE(::write(send_, sql.data(), sql.size()) == static_cast<ssize_t>(sql.size()));
+        char ok = 0;
+        REQUIRE(::read(answer_, &ok, 1) == 1);
+        REQUIRE_MESSAGE(ok == 1, sql);
+    }
+
+private:
+    [[noreturn]] static void serve(const fs::path& path, int in, int out) {
+        sqlite3* db = nullptr;
+        if (sqlite3_open(path.c_str(), &db) != SQLITE_OK ||
+            sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr) != SQLITE_OK) {
+            ::_exit(1);
+        }
+        std::uint32_t size = 0;
+        while (::read(in, &size, sizeof size) == sizeof size) {
+            std::string sql(size, '\0');
+            if (size > 0 && ::read(in, sql.data(), size) != static_cast<ssize_t>(size)) break;
+            const char ok = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK ? 1 : 0;
+            if (::write(out, &ok, 1) != 1) break;
+        }
+        sqlite3_close(db);
+        ::_exit(0);
+    }
+    pid_t pid_ = -1;
+    int send_ = -1;
+    int answer_ = -1;
 };
 
 std::string series(int first, int last) {
@@ -137,6 +201,51 @@ TEST_CASE("readings inside one transaction give the rows of its snapshot while a
             REQUIRE(store->executeStatement("COMMIT", {}, nullptr));
             CHECK(read() == other.integer("SELECT count(*) FROM t"));
         }
+    }
+}
+
+TEST_CASE("a store that only reads, beside another process that writes, reads at its own snapshot") {
+    constexpr int kRows = 2000;
+    struct Case {
+        std::string what;
+        // Before the transaction, and during the reading, by the other process.
+        std::string before;
+        std::string meanwhile;
+    };
+    const std::vector<Case> cases = {
+        {"a commit to the same table", "", "INSERT INTO a VALUES ('late')"},
+        {"the log started afresh over the table's frames, by a write to another table",
+         "PRAGMA wal_checkpoint(PASSIVE)", series(1, kRows) + "INSERT INTO b SELECT printf('b%0100d', i) FROM n"},
+    };
+    for (const auto& entry : cases) {
+        CAPTURE(entry.what);
+        testsupport::TempDir dir;
+        const fs::path path = dir / "t.sql";
+        OtherProcess other(path);
+        other.run("PRAGMA page_size=4096; PRAGMA journal_mode=WAL; CREATE TABLE a (v TEXT); CREATE TABLE b (v TEXT); " +
+                  series(1, kRows) + "INSERT INTO a SELECT printf('a%05d', i) FROM n");
+        if (!entry.before.empty()) other.run(entry.before);
+        auto store = APMSqliteStore::makeReadOnlyWithDatabasePath(path.string(), nullptr, kTables.tables);
+        REQUIRE(store);
+        REQUIRE(store->executeStatement("BEGIN", {}, nullptr));
+        REQUIRE(count(*store, "a") == kRows);
+        std::set<std::string> values;
+        std::int64_t rows = 0;
+        const auto skipped = store->readableRowsOfTable(
+            "a",
+            [&](APMRow row) {
+                if (rows++ == 0) other.run(entry.meanwhile);
+                values.insert(row.at("v").stringValue());
+            },
+            nullptr);
+        REQUIRE(skipped);
+        CHECK(skipped->empty());
+        CHECK(rows == kRows);
+        CHECK(values.size() == static_cast<std::size_t>(kRows));
+        std::int64_t again = 0;
+        REQUIRE(store->readableRowsOfTable("a", [&](APMRow) { ++again; }, nullptr));
+        CHECK(again == count(*store, "a"));
+        REQUIRE(store->executeStatement("COMMIT", {}, nullptr));
     }
 }
 

@@ -259,10 +259,15 @@ bool CommittedFrames::scan(const unsigned char* frame, std::uint64_t at, std::ui
     } else if (pending.page == 0) {
         pending.why = Damage::noPage;
     } else {
-        sum_.add(frame, kFrameChecksummedBytes);
-        sum_.addPage(frame + kFrameHeaderSize, PageWeights::of(pageSize_));
-        if (!sum_.matches(frame + kFrameChecksumAt)) pending.why = Damage::checksum;
+        Checksum summed = sum_;
+        summed.add(frame, kFrameChecksummedBytes);
+        summed.addPage(frame + kFrameHeaderSize, PageWeights::of(pageSize_));
+        if (!summed.matches(frame + kFrameChecksumAt) && !followsUnstored(frame)) pending.why = Damage::checksum;
+        // Damage to a frame's stored checksum alone leaves its words whole:
+        // the frame after it follows from what they sum to.
+        unstored_ = pending.why == Damage::checksum ? std::optional<Checksum>(summed) : std::nullopt;
     }
+    if (pending.why != Damage::checksum) unstored_.reset();
     sum_.first = bigEndian32(frame + kFrameChecksumAt);
     sum_.second = bigEndian32(frame + kFrameChecksumAt + kWordSize);
     const bool damaged = pending.why != Damage::none;
@@ -274,6 +279,14 @@ bool CommittedFrames::scan(const unsigned char* frame, std::uint64_t at, std::ui
     if (snapshot_ && index > snapshot_->frames && (!pastDamage_ || scanDamaged_ <= snapshot_->frames)) return false;
     take(index, pagesAfter);
     return true;
+}
+
+bool CommittedFrames::followsUnstored(const unsigned char* frame) const {
+    if (!unstored_) return false;
+    Checksum summed = *unstored_;
+    summed.add(frame, kFrameChecksummedBytes);
+    summed.addPage(frame + kFrameHeaderSize, PageWeights::of(pageSize_));
+    return summed.matches(frame + kFrameChecksumAt);
 }
 
 void CommittedFrames::take(std::uint32_t index, std::uint32_t pagesAfter) {
@@ -304,6 +317,7 @@ bool CommittedFrames::readFrames(const APMByteSource& log, std::string* why) {
     // Not cleared: each read fills what it takes.
     const std::unique_ptr<unsigned char[]> buffer(new unsigned char[batch * frameSize]);
     sum_ = sumAtCommit_;
+    unstored_.reset();
     pending_.clear();
     scanDamaged_ = lastDamaged_;
     for (std::uint64_t first = committed_; first < frames; first += batch) {

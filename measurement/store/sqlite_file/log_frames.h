@@ -29,7 +29,8 @@ namespace measurement::sqlite_btree {
 // A frame whose checksum fails ends SQLite's chain, and with it every
 // commit after it. Each frame's header stores the running checksum up to
 // it, so the frames after a damaged one are still checked, each from the
-// checksum stored in the frame before it: those that hold and carry the
+// checksum stored in the frame before it (or, where damage took only that
+// stored checksum, from what the frame before summed to): those that hold and carry the
 // log's salts are read as committed up to a commit frame among them, the
 // damaged frames before that commit named (damaged()), their pages read as
 // they were before them unless a later frame holds them again. A reader at
@@ -139,6 +140,9 @@ private:
     // Whether the scan goes on past the frame.
     bool scan(const unsigned char* frame, std::uint64_t at, std::uint32_t index);
     void take(std::uint32_t index, std::uint32_t pagesAfter);
+    // Whether the frame follows from the sums the frame before it, whose
+    // stored checksum did not hold, summed to.
+    bool followsUnstored(const unsigned char* frame) const;
 
     Header header_{};
     bool valid_ = false;
@@ -149,6 +153,9 @@ private:
     // scanned last did; the frames scanned since that commit.
     Checksum sumAtCommit_;
     Checksum sum_;
+    // What the last frame scanned summed to, where its stored checksum did
+    // not hold.
+    std::optional<Checksum> unstored_;
     std::vector<Pending> pending_;
     std::uint32_t lastDamaged_ = 0;
     std::uint32_t scanDamaged_ = 0;

@@ -52,8 +52,9 @@ struct RecordingFile {
     sqlite3_file file;
     sqlite3_io_methods methods;
     sqlite3_file* base;
-    // An index that could only be read: SQLite then reads the log into
-    // memory of its own, which the shared header need not match.
+    // An index that may only be read: its header is read as SQLite reads
+    // it while a live connection made it (see sharedIndex), but writers are
+    // never held off through it.
     bool indexReadOnly;
     bool held;
     LogSnapshot snapshot;
@@ -78,11 +79,18 @@ std::uint32_t nativeWord(const unsigned char* bytes) {
     return word;
 }
 
+// An index SQLite reads in shared memory: one it may write, or one it may
+// only read that a live connection made (SQLITE_READONLY), whose header and
+// read locks SQLite uses as any reader's. One that no live connection made
+// (SQLITE_READONLY_CANTINIT) SQLite does not trust: it reads the log into
+// memory of its own instead.
+bool sharedIndex(int rc) { return rc == SQLITE_OK || rc == SQLITE_READONLY; }
+
 // The header's first copy, read as SQLite reads it: byte by byte from
 // memory another process may be writing.
 bool readIndexHeader(sqlite3_file* base, LogSnapshot* snapshot) {
     volatile void* region = nullptr;
-    if (base->pMethods->xShmMap(base, 0, kIndexRegionSize, 0, &region) != SQLITE_OK || !region) return false;
+    if (!sharedIndex(base->pMethods->xShmMap(base, 0, kIndexRegionSize, 0, &region)) || !region) return false;
     unsigned char header[kIndexHeaderSize];
     const auto* shared = static_cast<volatile unsigned char*>(region);
     for (std::size_t i = 0; i < kIndexHeaderSize; ++i) header[i] = shared[i];
@@ -133,7 +141,7 @@ int fileControl(sqlite3_file* file, int operation, void* argument) {
     }
     if (operation != kSnapshotFileControl) return baseOf(file)->pMethods->xFileControl(baseOf(file), operation, argument);
     auto* answer = static_cast<SnapshotAnswer*>(argument);
-    answer->held = recording->held && !recording->indexReadOnly;
+    answer->held = recording->held;
     answer->snapshot = recording->snapshot;
     return SQLITE_OK;
 }

@@ -40,7 +40,9 @@ int recordingFileSize(int baseSize);
 // The snapshot of the read transaction the connection holds on its main
 // file. None when it holds none, when its file was not opened through such
 // a layer, or when its log's index is not shared memory it can trust (read
-// into the process's own memory, or shared memory it may only read).
+// into the process's own memory, as SQLite does with an index it may only
+// read that no live connection made). An index it may only read that a
+// live connection made is SQLite's own view, as for any reader.
 std::optional<LogSnapshot> readSnapshotOf(sqlite3* db);
 
 // Whether the connection itself holds the log's write lock: no other
