@@ -33,4 +33,22 @@ std::string querySQL(const std::filesystem::path& database, const std::string& q
     return value;
 }
 
+std::uint32_t bigEndian(const std::string& bytes, std::size_t at, std::size_t width) {
+    std::uint32_t value = 0;
+    for (std::size_t i = 0; i < width; ++i) value = (value << 8) | static_cast<unsigned char>(bytes.at(at + i));
+    return value;
+}
+
+std::int64_t varint(const std::string& bytes, std::size_t* at) {
+    constexpr int kLongest = 9;
+    std::uint64_t value = 0;
+    for (int i = 0; i < kLongest; ++i) {
+        const auto byte = static_cast<unsigned char>(bytes.at((*at)++));
+        if (i == kLongest - 1) return static_cast<std::int64_t>((value << 8) | byte);
+        value = (value << 7) | (byte & 0x7f);
+        if ((byte & 0x80) == 0) break;
+    }
+    return static_cast<std::int64_t>(value);
+}
+
 }  // namespace testsupport

@@ -4,6 +4,7 @@
 // through a connection of their own, and the changes others make.
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <string>
 
@@ -33,5 +34,11 @@ inline constexpr const char* kTriggerRefusingEveryEvent =
 // refuses to write it.
 inline constexpr std::size_t kWriteVersionAt = 18;
 inline constexpr const char* kWriteVersionPastSQLite = "\x03";
+
+// The file format's numbers, read from a file's bytes as the tests find
+// their way to a cell: a big-endian number of `width` bytes at `at`, and a
+// variable-length integer at `*at` (moved past it).
+std::uint32_t bigEndian(const std::string& bytes, std::size_t at, std::size_t width);
+std::int64_t varint(const std::string& bytes, std::size_t* at);
 
 }  // namespace testsupport

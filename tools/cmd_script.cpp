@@ -99,12 +99,15 @@ std::optional<std::string> readSettings(const std::vector<std::string>& pairs,
 
 // What both commands refuse before a program runs, help asked for or not:
 // a preferences folder that cannot serve, a program's file that cannot be
-// read.
+// read. A program not named at all is only help's line (without help the
+// parser refuses it as required, and an empty name as empty): help answers
+// it, as it answers every command asked before the words it needs.
 void requireProgramFile(ScriptOptions& options, const std::string& command, const std::string& source,
                         const platform::LaunchOptions& launch) {
     options.command = command;
     options.source = source;
     requirePreferencesFolder(options.command, launch);
+    if (options.file.empty()) return;
     requireFileContents(options.command, options.source, options.file);
 }
 

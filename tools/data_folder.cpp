@@ -19,7 +19,7 @@ namespace {
 std::string dataFolderSource(const std::string& given, const platform::LaunchOptions& launch) {
     if (!given.empty()) return "--data";
     if (launch.dataFolder) return "$VELMORA_DATA";
-    return launch.xdgDataHome ? "$XDG_DATA_HOME" : "$HOME";
+    return platform::ProcessInfo::dataHomeSource();
 }
 
 }  // namespace

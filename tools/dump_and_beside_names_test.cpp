@@ -137,16 +137,22 @@ TEST_CASE("what lies beside the database where no regular file should blocks no 
 
 namespace {
 
-// A socket a program that listened at the name left there.
+// A socket a program that listened at the name left there. It is bound
+// through a descriptor of its folder: a socket's address holds at most 107
+// bytes, fewer than a data folder under a longer $TMPDIR takes.
 void makeSocket(const fs::path& name, const fs::path&) {
+    const int folder = ::open(name.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    REQUIRE(folder >= 0);
     const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
     REQUIRE(listener >= 0);
+    const std::string through = "/proc/self/fd/" + std::to_string(folder) + "/" + name.filename().string();
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
-    REQUIRE(name.string().size() < sizeof address.sun_path);
-    std::strncpy(address.sun_path, name.c_str(), sizeof address.sun_path - 1);
+    REQUIRE(through.size() < sizeof address.sun_path);
+    std::strncpy(address.sun_path, through.c_str(), sizeof address.sun_path - 1);
     CHECK(::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0);
     ::close(listener);
+    ::close(folder);
 }
 
 // Writes over the cell pointers of the rightmost leaf of the raw events, the

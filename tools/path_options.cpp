@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "platform/foundation/bundle.h"
+#include "platform/foundation/file_contents.h"
 #include "tools/option_values.h"
 
 namespace tools {
@@ -141,15 +142,8 @@ std::optional<std::string> readWholeFile(const std::filesystem::path& path, std:
     } else if (!S_ISREG(info.st_mode)) {
         *why = "is " + kindOf(info.st_mode) + ", not a file: " + shownPath(path);
     } else {
-        std::string text;
-        char buffer[65536];
-        ssize_t count = 0;
-        while ((count = ::read(fd, buffer, sizeof buffer)) > 0 || (count < 0 && errno == EINTR)) {
-            if (count > 0) text.append(buffer, static_cast<std::size_t>(count));
-        }
-        if (count == 0) {
-            contents = std::move(text);
-        } else {
+        contents = platform::readToEnd(fd);
+        if (!contents) {
             *why = std::string("cannot be read: ") + std::strerror(errno) + ": " + shownPath(path);
         }
     }

@@ -1040,6 +1040,10 @@ TEST_CASE("velmora's data folder option, pi, text programs, prices and remote-co
             {{"-VEZArurerudoDebugEnabled", "app", "--help"}, "", {}, 0, "--screen"},
             // Help before the words a command needs answers all the same.
             {{"analytics", "purchase", "--help"}, "", {}, 0, "--price"},
+            {{"script", "eval", "--help"}, "", {}, 0, "FILE"},
+            {{"script", "run", "--help", "--text"}, "", {}, 0, "--event"},
+            // ...but an empty name is refused as empty, help or no help.
+            {{"script", "eval", "", "--help"}, "velmora script eval: FILE" + empty},
             {{"app", "--data", (data / "lang").string(), "--script", (data / "quit.script").string()},
              "",
              {{"LC_ALL", ""}, {"LC_MESSAGES", ""}, {"LANG", "fr_FR"}},

@@ -27,6 +27,8 @@ using namespace measurement;
 using namespace measurement::testing;
 
 namespace fs = std::filesystem;
+using testsupport::bigEndian;
+using testsupport::varint;
 
 namespace {
 
@@ -41,23 +43,6 @@ constexpr std::size_t kDamagedBytes = 600;
 std::string fileBytes(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-std::uint32_t bigEndian(const std::string& bytes, std::size_t at, int width) {
-    std::uint32_t value = 0;
-    for (int i = 0; i < width; ++i) value = (value << 8) | static_cast<unsigned char>(bytes.at(at + i));
-    return value;
-}
-
-std::int64_t varint(const std::string& bytes, std::size_t* at) {
-    std::uint64_t value = 0;
-    for (int i = 0; i < 9; ++i) {
-        const auto byte = static_cast<unsigned char>(bytes.at((*at)++));
-        if (i == 8) return static_cast<std::int64_t>((value << 8) | byte);
-        value = (value << 7) | (byte & 0x7f);
-        if ((byte & 0x80) == 0) break;
-    }
-    return static_cast<std::int64_t>(value);
 }
 
 // A connection of the test's own, which checks and changes nothing.

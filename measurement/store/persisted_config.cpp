@@ -88,9 +88,14 @@ std::optional<std::filesystem::path> setSettingsAside(const std::filesystem::pat
 
 std::optional<Value::Dictionary> APMPersistedConfig::State::read() {
     std::error_code ec;
-    if (!std::filesystem::exists(file, ec)) return std::nullopt;
-    std::string why = std::filesystem::is_regular_file(file, ec) ? "the file cannot be read" : "it is no regular file";
-    if (auto bytes = platform::readFile(file)) {
+    // A link at the path is not followed: set aside as damage, another
+    // file's contents are never taken for these settings.
+    const auto status = std::filesystem::symlink_status(file, ec);
+    if (!std::filesystem::exists(status)) return std::nullopt;
+    std::string why = std::filesystem::is_symlink(status)      ? "it is a link, which is not followed"
+                      : std::filesystem::is_regular_file(status) ? "the file cannot be read"
+                                                                 : "it is no regular file";
+    if (auto bytes = platform::readOwnFile(file)) {
         auto parsed = platform::parsePropertyList(*bytes, &why);
         if (parsed && parsed->isDictionary()) return std::move(parsed->asDictionary());
         if (parsed) why = "its root is no dictionary";

@@ -285,6 +285,30 @@ TEST_CASE("a damaged or unwritable settings file") {
         CHECK(readSettingsFile(file)["/rozeda/measurement/session_number"] == Value(2));
     }
 
+    SUBCASE("a link at the file's path, to settings or to nothing, is not read: set aside, and the file made anew") {
+        const fs::path outside = dir / "outside.plist";
+        const std::string theirs =
+            platform::writePropertyListBinary(Value(Value::Dictionary{{"/rozeda/measurement/session_number", 7}}));
+        for (const bool dangling : {false, true}) {
+            CAPTURE(dangling);
+            fs::remove(outside);
+            if (!dangling) writeText(outside, theirs);
+            fs::create_directories(file.parent_path());
+            fs::remove(file);
+            fs::create_symlink(outside, file);
+            const auto before = capture.count(kAPMPersistedConfigCorruptFileCode);
+            APMPersistedConfig config(file);
+            CHECK(config.sessionNumber() == 0);
+            CHECK(capture.count(kAPMPersistedConfigCorruptFileCode) == before + 1);
+            config.setSessionNumber(2);
+            time.advance(1);
+            CHECK(fs::is_regular_file(fs::symlink_status(file)));
+            CHECK(readSettingsFile(file)["/rozeda/measurement/session_number"] == Value(2));
+            CHECK(fs::exists(outside) != dangling);
+            if (!dangling) CHECK(*platform::readFile(outside) == theirs);
+        }
+    }
+
     SUBCASE("a file whose root is no dictionary counts as damaged") {
         writeText(file, platform::writePropertyListXML(Value(Value::Array{1, 2})));
         APMPersistedConfig config(file);

@@ -18,6 +18,7 @@
 #include "platform/dispatch/timer.h"
 #include "platform/foundation/process_info.h"
 #include "testsupport/file_text.h"
+#include "testsupport/sqlite_file.h"
 #include "testsupport/temp_dir.h"
 #include "testsupport/test_hooks.h"
 
@@ -841,6 +842,7 @@ TEST_CASE("a commit goes ahead only once every row it wrote reads back as writte
 namespace {
 
 namespace fs = std::filesystem;
+using testsupport::bigEndian;
 
 void run(const fs::path& path, const std::string& sql) {
     sqlite3* db = nullptr;
@@ -964,12 +966,6 @@ TEST_CASE("the page every table appends to is checked once a file, before the ta
 }
 
 namespace {
-
-std::uint32_t bigEndian(const std::string& bytes, std::size_t at, std::size_t width) {
-    std::uint32_t value = 0;
-    for (std::size_t i = 0; i < width; ++i) value = (value << 8) | static_cast<unsigned char>(bytes.at(at + i));
-    return value;
-}
 
 std::string twoBytes(std::uint32_t value) { return {static_cast<char>(value >> 8), static_cast<char>(value & 0xff)}; }
 

@@ -23,6 +23,8 @@
 using namespace measurement;
 
 namespace fs = std::filesystem;
+using testsupport::bigEndian;
+using testsupport::varint;
 
 namespace {
 
@@ -66,23 +68,6 @@ std::vector<std::string> names(const TableReader::Shape& shape) {
     std::vector<std::string> named;
     for (const auto& column : shape.columns) named.push_back(column.name);
     return named;
-}
-
-std::uint32_t bigEndian(const std::string& bytes, std::size_t at, std::size_t width) {
-    std::uint32_t value = 0;
-    for (std::size_t i = 0; i < width; ++i) value = (value << 8) | static_cast<unsigned char>(bytes.at(at + i));
-    return value;
-}
-
-std::int64_t varint(const std::string& bytes, std::size_t* at) {
-    std::uint64_t value = 0;
-    for (int i = 0; i < 9; ++i) {
-        const auto byte = static_cast<unsigned char>(bytes.at((*at)++));
-        if (i == 8) return static_cast<std::int64_t>((value << 8) | byte);
-        value = (value << 7) | (byte & 0x7f);
-        if ((byte & 0x80) == 0) break;
-    }
-    return static_cast<std::int64_t>(value);
 }
 
 // The row IDs of a leaf page, in the order of its cells.

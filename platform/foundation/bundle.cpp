@@ -11,6 +11,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/foundation/file_contents.h"
 #include "platform/foundation/json_codec.h"
 #include "platform/foundation/launch_options.h"
 #include "platform/foundation/plist_codec.h"
@@ -113,26 +114,26 @@ private:
     std::size_t pos_ = 0;
 };
 
-}  // namespace
-
-std::optional<std::string> readFile(const std::filesystem::path& path) {
+std::optional<std::string> readRegularFile(const std::filesystem::path& path, int flags) {
     // Opened without waiting, so that a fifo without a writer does not hold
     // the caller, then checked before anything is read.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | flags);
     if (fd < 0) return std::nullopt;
     struct stat info {};
     std::optional<std::string> bytes;
     if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
-        std::string text;
-        char buffer[65536];
-        ssize_t count = 0;
-        while ((count = ::read(fd, buffer, sizeof buffer)) > 0 || (count < 0 && errno == EINTR)) {
-            if (count > 0) text.append(buffer, static_cast<std::size_t>(count));
-        }
-        if (count == 0) bytes = std::move(text);
+        bytes = readToEnd(fd);
     }
     ::close(fd);
     return bytes;
+}
+
+}  // namespace
+
+std::optional<std::string> readFile(const std::filesystem::path& path) { return readRegularFile(path, 0); }
+
+std::optional<std::string> readOwnFile(const std::filesystem::path& path) {
+    return readRegularFile(path, O_NOFOLLOW);
 }
 
 std::optional<std::map<std::string, std::string>> parseStringsTable(const std::string& text) {

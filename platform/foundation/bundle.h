@@ -65,5 +65,9 @@ std::optional<std::map<std::string, std::string>> parseStringsTable(const std::s
 // for anything else in its place (a folder, a fifo, a device), whose read
 // could block or never end.
 std::optional<std::string> readFile(const std::filesystem::path& path);
+// The same for a file a process keeps of its own (its settings, its state):
+// a link at the path is not followed either, so that another file's
+// contents are never taken in as the process's own.
+std::optional<std::string> readOwnFile(const std::filesystem::path& path);
 
 }  // namespace platform

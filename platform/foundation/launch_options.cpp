@@ -143,7 +143,8 @@ const std::vector<LaunchOptions::Variable> kVariables = {
      }},
     {{"XDG_DATA_HOME", "HOME"}, "every command",
      "the user's data home, under which the default data folder `velmora` lies (`$XDG_DATA_HOME` when it is an "
-     "absolute path, else `~/.local/share`)",
+     "absolute path, else `~/.local/share`, `~` being `$HOME` when it is an absolute path, else the home folder the "
+     "system's user database gives this user)",
      [](LaunchOptions& o, const LaunchOptions::Lookup& l) {
          o.xdgDataHome = textOf(l, "XDG_DATA_HOME");
          o.home = textOf(l, "HOME");

@@ -1,10 +1,16 @@
 #include "platform/foundation/process_info.h"
 
+#include <pwd.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <mutex>
 #include <optional>
 #include <random>
+#include <utility>
+#include <vector>
 
 #include "platform/foundation/launch_options.h"
 
@@ -37,14 +43,47 @@ T read(F&& get) {
     return get(state());
 }
 
-// A relative XDG_DATA_HOME is no data home: it would move with the working
-// folder.
-std::filesystem::path dataHome() {
-    const auto options = LaunchOptions::current();
-    if (options.xdgDataHome && std::filesystem::path(*options.xdgDataHome).is_absolute()) return *options.xdgDataHome;
-    if (options.home) return std::filesystem::path(*options.home) / ".local/share";
-    return std::filesystem::temp_directory_path();
+// The first size tried for the user database's entry, and the largest: an
+// entry of more is taken for none.
+constexpr std::size_t kUserEntryBytes = 1024;
+constexpr std::size_t kLongestUserEntryBytes = 1 << 20;
+
+// The home folder the system's user database records for this user, as a
+// shell takes `~` without $HOME; none when it records none, or a relative one.
+std::optional<std::filesystem::path> recordedHome() {
+    std::vector<char> buffer(kUserEntryBytes);
+    passwd entry{};
+    passwd* found = nullptr;
+    int error = 0;
+    while ((error = ::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found)) == ERANGE &&
+           buffer.size() < kLongestUserEntryBytes) {
+        buffer.resize(buffer.size() * 2);
+    }
+    if (error != 0 || found == nullptr || found->pw_dir == nullptr) return std::nullopt;
+    const std::filesystem::path home(found->pw_dir);
+    if (!home.is_absolute()) return std::nullopt;
+    return home;
 }
+
+enum class DataHomeOrigin { xdgDataHome, home, recordedHome, temporaryFolder };
+
+// A relative XDG_DATA_HOME or HOME is no data home: it would move with the
+// working folder. Without either, the home the user database records: the
+// temporary folder, shared by every user of the machine, only where there is
+// none.
+std::pair<std::filesystem::path, DataHomeOrigin> dataHomeAndOrigin() {
+    const auto options = LaunchOptions::current();
+    if (options.xdgDataHome && std::filesystem::path(*options.xdgDataHome).is_absolute()) {
+        return {*options.xdgDataHome, DataHomeOrigin::xdgDataHome};
+    }
+    if (options.home && std::filesystem::path(*options.home).is_absolute()) {
+        return {std::filesystem::path(*options.home) / ".local/share", DataHomeOrigin::home};
+    }
+    if (const auto home = recordedHome()) return {*home / ".local/share", DataHomeOrigin::recordedHome};
+    return {std::filesystem::temp_directory_path(), DataHomeOrigin::temporaryFolder};
+}
+
+std::filesystem::path dataHome() { return dataHomeAndOrigin().first; }
 
 bool allOf(const std::string& text, int (*test)(int)) {
     return std::all_of(text.begin(), text.end(), [test](char c) { return test(static_cast<unsigned char>(c)) != 0; });
@@ -171,6 +210,20 @@ void ProcessInfo::setTimeZoneName(std::string name) {
 
 std::filesystem::path ProcessInfo::defaultApplicationSupportDirectory() {
     return dataHome() / "velmora" / "Application Support";
+}
+
+std::string ProcessInfo::dataHomeSource() {
+    switch (dataHomeAndOrigin().second) {
+        case DataHomeOrigin::xdgDataHome:
+            return "$XDG_DATA_HOME";
+        case DataHomeOrigin::home:
+            return "$HOME";
+        case DataHomeOrigin::recordedHome:
+            return "the user's home folder";
+        case DataHomeOrigin::temporaryFolder:
+            break;
+    }
+    return "the temporary folder";
 }
 
 std::filesystem::path ProcessInfo::applicationSupportDirectory() {

@@ -59,10 +59,15 @@ public:
 
     // The folder applications keep their support files in. By default
     // "velmora/Application Support" under the user's data home
-    // ($XDG_DATA_HOME, else ~/.local/share, else the temporary folder).
+    // ($XDG_DATA_HOME, else ~/.local/share: $HOME, else the home the
+    // system's user database records; each only as an absolute path; else
+    // the temporary folder).
     static std::filesystem::path applicationSupportDirectory();
     static void setApplicationSupportDirectory(std::filesystem::path path);
     static std::filesystem::path defaultApplicationSupportDirectory();
+    // Where the default's data home came from, for messages: "$XDG_DATA_HOME",
+    // "$HOME", "the user's home folder" or "the temporary folder".
+    static std::string dataHomeSource();
 
     // The identifier the platform gives the applications of one vendor on
     // this device, as UUID text. By default the launch options' (from

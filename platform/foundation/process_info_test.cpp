@@ -1,5 +1,8 @@
 #include <doctest/doctest.h>
 
+#include <pwd.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <optional>
 #include <string>
@@ -85,6 +88,33 @@ TEST_CASE("process information has device defaults and can be set") {
         testsupport::ScopedLaunchOptions relativeXDG([](platform::LaunchOptions& o) { o.xdgDataHome = "data/home"; });
         CHECK(ProcessInfo::applicationSupportDirectory() ==
               "/home/someone/.local/share/velmora/Application Support");
+    }
+    SUBCASE("without a usable $HOME, the home the user database records, never the folder every user shares") {
+        const passwd* user = ::getpwuid(::getuid());
+        REQUIRE(user != nullptr);
+        const std::string recorded = std::string(user->pw_dir) + "/.local/share/velmora/Application Support";
+        struct Case {
+            std::optional<std::string> xdgDataHome, home;
+            std::string folder, source;
+        };
+        const Case cases[] = {
+            {std::nullopt, std::nullopt, recorded, "the user's home folder"},
+            {std::nullopt, "", recorded, "the user's home folder"},
+            {std::nullopt, "relative/home", recorded, "the user's home folder"},
+            {"data/home", std::nullopt, recorded, "the user's home folder"},
+            {"data/home", "/home/someone", "/home/someone/.local/share/velmora/Application Support", "$HOME"},
+            {"/data/home", "relative", "/data/home/velmora/Application Support", "$XDG_DATA_HOME"},
+        };
+        for (const auto& c : cases) {
+            CAPTURE(c.xdgDataHome.value_or("(unset)"));
+            CAPTURE(c.home.value_or("(unset)"));
+            testsupport::ScopedLaunchOptions options([&c](platform::LaunchOptions& o) {
+                o.xdgDataHome = c.xdgDataHome;
+                o.home = c.home;
+            });
+            CHECK(ProcessInfo::applicationSupportDirectory() == c.folder);
+            CHECK(ProcessInfo::dataHomeSource() == c.source);
+        }
     }
     SUBCASE("readers and writers on several threads agree") {
         std::thread writer([] {

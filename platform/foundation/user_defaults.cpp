@@ -24,6 +24,7 @@
 #include "platform/foundation/atomic_file.h"
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/defaults_changes.h"
+#include "platform/foundation/file_contents.h"
 #include "platform/foundation/file_lock.h"
 #include "platform/foundation/launch_options.h"
 #include "platform/foundation/plist_codec.h"
@@ -88,17 +89,8 @@ SuiteFile readSuiteFile(const std::filesystem::path& path) {
         return suite;
     }
     suite.found = SuiteFile::Found::file;
-    std::string text;
-    char buffer[65536];
-    ssize_t count = 0;
-    while ((count = ::read(fd, buffer, sizeof buffer)) > 0 || (count < 0 && errno == EINTR)) {
-        if (count > 0) text.append(buffer, static_cast<std::size_t>(count));
-    }
-    if (count == 0) {
-        suite.bytes = std::move(text);
-    } else {
-        suite.why = std::string("cannot be read: ") + std::strerror(errno);
-    }
+    suite.bytes = readToEnd(fd);
+    if (!suite.bytes) suite.why = std::string("cannot be read: ") + std::strerror(errno);
     ::close(fd);
     return suite;
 }

@@ -50,11 +50,16 @@ constexpr std::size_t kLongestClockText = 64;
 
 // The saved clock, or why there is none to use. The file is opened without
 // waiting, so that a fifo in its place cannot hold up the start, and is
-// read only when it is a regular file.
+// read only when it is a regular file; a link there is not followed, so
+// that another file's contents are never taken for the session's clock.
 std::optional<double> readClock(const std::filesystem::path& file, std::string* why) {
-    const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0) {
-        if (errno != ENOENT) *why = "it cannot be read";
+        if (errno == ELOOP) {
+            *why = "it is a link, which is not followed";
+        } else if (errno != ENOENT) {
+            *why = "it cannot be read";
+        }
         return std::nullopt;
     }
     struct stat status {};

@@ -50,6 +50,17 @@ if(walkthrough STREQUAL "")
   message(FATAL_ERROR "\"${heading}\" in ${README} holds no walkthrough to paste")
 endif()
 
+# A person's pictures go to the system's temporary folder, as README names
+# it; the test's go to a folder of its own beside its data folder, so that
+# it leaves nothing in a folder every user shares nor meets another user's
+# file there, and the transcript shows them as README names them.
+set(pictures "${DATA}-pictures")
+file(REMOVE_RECURSE "${pictures}")
+file(MAKE_DIRECTORY "${pictures}")
+string(REPLACE "snapshot /tmp/" "snapshot ${pictures}/" walkthrough "${walkthrough}")
+set(SHOWN_PATH "/tmp/")
+set(PLAYED_PATH "${pictures}/")
+
 set(script "${DATA}.script")
 file(WRITE "${script}" "${walkthrough}")
 set(SCRIPTS "${script}")

@@ -48,4 +48,10 @@ foreach(id IN LISTS seen)
   string(REGEX REPLACE "(_[sp]i=)${id}([^0-9]|$)" "\\1#${index}\\2" transcript "${transcript}")
 endforeach()
 
+# A path the caller played in place of the one its script was written with
+# (PLAYED_PATH for SHOWN_PATH) is shown as written.
+if(DEFINED PLAYED_PATH)
+  string(REPLACE "${PLAYED_PATH}" "${SHOWN_PATH}" transcript "${transcript}")
+endif()
+
 velmora_compare_transcript("${transcript}" "${EXPECTED}" "${DATA}" "the transcript differs from ${EXPECTED}")

@@ -26,6 +26,7 @@
 #include "platform/ui/stack_view.h"
 #include "platform/ui/table_view.h"
 #include "platform/ui/text_field.h"
+#include "testsupport/file_text.h"
 #include "testsupport/scoped_launch_options.h"
 #include "testsupport/temp_dir.h"
 #include "velmora/runner/app_session.h"
@@ -521,15 +522,23 @@ TEST_CASE("a saved clock that holds no time the clock can show, or is no file, i
         if (!c.notice.empty()) CHECK(notices[0].find(c.notice) != std::string::npos);
     }
 
-    // In place of the file, a fifo that nobody writes and a folder.
+    // In place of the file, a fifo that nobody writes, a folder, and a link
+    // to another file that holds a time.
     testsupport::TempDir folder;
     const auto data = folder / "data";
+    const auto outside = folder / "outside";
     std::filesystem::create_directories(data);
-    for (const bool fifo : {true, false}) {
-        CAPTURE(fifo);
+    enum class Kind { fifo, folder, link };
+    for (const Kind kind : {Kind::fifo, Kind::folder, Kind::link}) {
+        CAPTURE(static_cast<int>(kind));
+        const bool fifo = kind != Kind::folder;
         const auto file = data / "runner_clock";
         std::filesystem::remove_all(file);
-        const bool made = fifo ? ::mkfifo(file.c_str(), 0644) == 0 : std::filesystem::create_directory(file);
+        std::ofstream(outside) << "1800000000\n";
+        bool made = true;
+        if (kind == Kind::fifo) made = ::mkfifo(file.c_str(), 0644) == 0;
+        if (kind == Kind::folder) made = std::filesystem::create_directory(file);
+        if (kind == Kind::link) std::filesystem::create_symlink(outside, file);
         REQUIRE(made);
         SessionOptions options;
         options.dataDirectory = data;
@@ -537,10 +546,12 @@ TEST_CASE("a saved clock that holds no time the clock can show, or is no file, i
         CHECK(session.now() == 1700000000);
         auto notices = session.takeNotices();
         REQUIRE(notices.size() == 1);
-        CHECK(notices[0].find("is ignored (it is not a regular file)") != std::string::npos);
+        CHECK(notices[0].find(kind == Kind::link ? "is ignored (it is a link, which is not followed)"
+                                                 : "is ignored (it is not a regular file)") != std::string::npos);
         session.advanceClock(60);
         session.quit();
         notices = session.takeNotices();
+        CHECK(testsupport::readText(outside) == "1800000000\n");
         if (fifo) {
             // Saved over it, for the next run to go on from.
             CHECK(notices.empty());

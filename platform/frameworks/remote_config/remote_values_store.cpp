@@ -72,8 +72,11 @@ std::optional<RemoteValuesRecord> recordFrom(const std::string& text) {
 
 RemoteValuesRecord loadRemoteValuesRecord(const std::filesystem::path& file, std::string* note) {
     std::error_code ec;
-    if (!std::filesystem::exists(file, ec)) return {};
-    const auto text = readFile(file);
+    // A link at the path is not followed: set aside as damage, another
+    // file's contents are never taken for the values fetched.
+    const auto status = std::filesystem::symlink_status(file, ec);
+    if (!std::filesystem::exists(status)) return {};
+    const auto text = readOwnFile(file);
     std::optional<RemoteValuesRecord> record;
     try {
         if (text) record = recordFrom(*text);
@@ -84,7 +87,8 @@ RemoteValuesRecord loadRemoteValuesRecord(const std::filesystem::path& file, std
     std::string why;
     const auto aside = setFileAside(file, &why);
     if (note) {
-        *note = file.string() + " is damaged; " +
+        *note = file.string() + (std::filesystem::is_symlink(status) ? " is damaged (it is a link, which is not followed); "
+                                                                       : " is damaged; ") +
                 (aside ? "kept as " + aside->string() : "could not be set aside: " + why) + "; starting empty";
     }
     return {};

@@ -303,6 +303,19 @@ TEST_CASE("the state file holds exactly the record") {
         CHECK(note.find("damaged") != std::string::npos);
         CHECK_FALSE(std::filesystem::exists(file));
     }
+    // A link at the path, to another state file or to nothing, is not read.
+    const auto outside = dir / "outside.json";
+    for (const bool dangling : {false, true}) {
+        CAPTURE(dangling);
+        std::filesystem::remove(outside);
+        if (!dangling) REQUIRE(platform::saveRemoteValuesRecord(outside, record));
+        std::filesystem::create_symlink(outside, file);
+        note.clear();
+        CHECK(platform::loadRemoteValuesRecord(file, &note) == platform::RemoteValuesRecord{});
+        CHECK(note.find("damaged (it is a link, which is not followed)") != std::string::npos);
+        CHECK_FALSE(std::filesystem::exists(std::filesystem::symlink_status(file)));
+        CHECK(std::filesystem::exists(outside) != dangling);
+    }
 }
 
 TEST_CASE("the remote-values and preferences writers remove what writers killed before their rename left") {
