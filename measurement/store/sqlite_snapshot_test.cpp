@@ -184,14 +184,20 @@ TEST_CASE("readings inside one transaction give the rows of its snapshot while a
         struct Case {
             const char* what;
             std::string meanwhile;
+            // Run before the transaction begins.
+            std::string before = {};
         };
         const std::vector<Case> cases = {
             {"a commit", "INSERT INTO t VALUES ('4'), ('5')"},
             {"a commit, then a checkpoint", "INSERT INTO t VALUES ('6'); PRAGMA wal_checkpoint(PASSIVE)"},
             {"many commits that grow the table", series(1, 300) + "INSERT INTO t SELECT printf('%0200d', i) FROM n"},
+            // Every frame copied: the snapshot needs none, and the commit
+            // starts the log afresh over frames it counts.
+            {"a commit that starts the log afresh", "INSERT INTO t VALUES ('7')", "PRAGMA wal_checkpoint(PASSIVE)"},
         };
         for (const auto& entry : cases) {
             CAPTURE(entry.what);
+            if (!entry.before.empty()) other.run(entry.before);
             REQUIRE(store->executeStatement("BEGIN", {}, nullptr));
             const std::int64_t before = count(*store, "t");
             CHECK(read() == before);
@@ -432,4 +438,28 @@ TEST_CASE("commits past a damaged frame are read only while no other connection 
     CHECK(rows() == static_cast<std::int64_t>(sqliteReads.size()));
     writer.run("ROLLBACK");
     CHECK(rows() == kRows);
+    // The writers held off for that read are let go.
+    writer.run("BEGIN IMMEDIATE; ROLLBACK");
+}
+
+TEST_CASE("a commit after the snapshot is not read past a damaged frame that ends the snapshot") {
+    testsupport::TempDir dir;
+    const fs::path path = dir / "t.sql";
+    makeLoggedTable(path, 600);
+    auto store = openStore(path, kTables);
+    Other writer(path);
+    writer.run("INSERT INTO t VALUES ('snapshot')");
+    REQUIRE(store->executeStatement("BEGIN", {}, nullptr));
+    REQUIRE(count(*store, "t") == 601);
+    // The snapshot's last frame: the last byte of its page, a digit of the
+    // leaf's oldest cell, turned.
+    const fs::path log = path.string() + "-wal";
+    REQUIRE((fs::file_size(log) - 32) % (24 + kPageSize) == 0);
+    REQUIRE(testsupport::overwriteBytes(log, fs::file_size(log) - 1, "x"));
+    writer.run("INSERT INTO t VALUES ('late')");
+    std::int64_t late = 0;
+    REQUIRE(store->readableRowsOfTable("t", [&](APMRow row) { late += row.at("v").stringValue() == "late" ? 1 : 0; },
+                                       nullptr));
+    CHECK(late == 0);
+    REQUIRE(store->executeStatement("COMMIT", {}, nullptr));
 }

@@ -996,14 +996,22 @@ TEST_CASE("a page a table appends to that does not read whole is damage met befo
     testsupport::TempDir dir;
     const auto intact = dir / "intact.sql";
     run(intact, std::string("PRAGMA page_size=4096; PRAGMA encoding='") + encoding +
-                    "'; PRAGMA journal_mode=WAL; CREATE TABLE t (a, b); "
+                    "'; PRAGMA journal_mode=WAL; CREATE TABLE t (a INTEGER, b, PRIMARY KEY (a, b)); "
                 "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " + std::to_string(kRows) +
                     ") INSERT INTO t SELECT i, 'row ' || i FROM n; PRAGMA wal_checkpoint(TRUNCATE);");
     const auto root = static_cast<std::size_t>(integers(intact, "SELECT rootpage FROM sqlite_master WHERE name = 't'").at(0));
     const auto leaves = integers(intact, "SELECT pageno FROM dbstat WHERE name = 't' AND pagetype = 'leaf' ORDER BY path");
     REQUIRE(leaves.size() >= 3);
-    const std::string file = testsupport::readText(intact);
     const std::size_t last = (static_cast<std::size_t>(leaves.back()) - 1) * kPageSize;
+    // The last leaf's first row holds NULL in the key's INTEGER column, and
+    // the row before it that row's ID there and the same text: a look-up
+    // led from the one to the other differs only there (a key of two
+    // columns gives no row ID).
+    const std::string built = testsupport::readText(intact);
+    const std::string first = std::to_string(twoByteKey(built, last + bigEndian(built, last + 8, 2) + kKeyAt));
+    run(intact, "UPDATE t SET a = NULL WHERE rowid = " + first + "; UPDATE t SET a = " + first + ", b = 'row " + first +
+                    "' WHERE rowid = " + first + " - 1; PRAGMA wal_checkpoint(TRUNCATE);");
+    const std::string file = testsupport::readText(intact);
     const std::size_t before = (static_cast<std::size_t>(leaves[leaves.size() - 2]) - 1) * kPageSize;
     // Cell pointers follow a leaf's header of 8 bytes, an interior page's of 12.
     auto cell = [&](std::size_t page, std::size_t index, std::size_t header = 8) {
@@ -1014,7 +1022,8 @@ TEST_CASE("a page a table appends to that does not read whole is damage met befo
     REQUIRE(area - 16 >= 8 + 2 * cells);
     // The root's last key (the largest of the leaf before) and the first of
     // the last leaf, each two bytes long.
-    const std::size_t rootLast = cell((root - 1) * kPageSize, bigEndian(file, (root - 1) * kPageSize + 3, 2) - 1, 12) + 4;
+    const std::size_t rootPage = (root - 1) * kPageSize;
+    const std::size_t rootLast = cell(rootPage, bigEndian(file, rootPage + 3, 2) - 1, 12) + 4;
     REQUIRE(twoByteKey(file, rootLast) == twoByteKey(file, cell(last, 0) + kKeyAt) - 1);
     const std::size_t record = cell(last, 0) + kKeyAt + 2;
     struct Damage {
@@ -1030,6 +1039,9 @@ TEST_CASE("a page a table appends to that does not read whole is damage met befo
         {"a cell pointer before the cell area", {{last + 8, twoBytes(area - 16)}}, "off the page's cells"},
         {"a record of a reserved serial type", {{record + 1, "\x0a"}}, "reserved serial type"},
         {"keys out of order", {{last + 8, file.substr(last + 10, 2) + file.substr(last + 8, 2)}}, "out of order"},
+        {"keys out of order in the root, an interior page",
+         {{rootPage + 12, file.substr(rootPage + 14, 2) + file.substr(rootPage + 12, 2)}},
+         "out of order"},
         {"a key its look-up does not reach", {{rootLast, file.substr(cell(last, 0) + kKeyAt, 2)}}, "not found by its row ID"},
         {"a key its look-up finds another row under",
          {{rootLast, file.substr(cell(last, 0) + kKeyAt, 2)},

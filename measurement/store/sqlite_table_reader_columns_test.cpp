@@ -112,6 +112,11 @@ TEST_CASE("each declared column is read from its own place: a layout that reorde
          {{"fingerprint", "INTEGER"}, {"name", "TEXT"}},
          {"fingerprint", "name"},
          {"", "n"}},
+        {"a column named rowid where a declared one is missing",
+         "CREATE TABLE t (a TEXT, rowid TEXT); INSERT INTO t (oid, a, rowid) VALUES (77, 'A', 'R')",
+         {{"a", "TEXT"}, {"b", "TEXT"}},
+         {"a", "b"},
+         {"A", ""}},
         {"an INTEGER column that is the key alone",
          "CREATE TABLE t (id INTEGER PRIMARY KEY, name TEXT); INSERT INTO t VALUES (77, 'n')",
          {{"id", "INTEGER"}, {"name", "TEXT"}},
@@ -317,6 +322,17 @@ TEST_CASE("a read of the file that the system fails is a failure, not damage: no
     }
     sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
     sqlite3_close(db);
+    // A schema SQLite cannot load while another connection holds the file
+    // is a failure too.
+    sqlite3* holder = nullptr;
+    REQUIRE(sqlite3_open(path.c_str(), &holder) == SQLITE_OK);
+    run(holder, "BEGIN EXCLUSIVE");
+    REQUIRE(sqlite3_open(path.c_str(), &db) == SQLITE_OK);
+    const Reading locked = readTable(db, "t", {{"t", {{"n", "INTEGER"}}}});
+    sqlite3_close(db);
+    sqlite3_close(holder);
+    CHECK_FALSE(locked.shape);
+    CHECK(locked.error.find("locked") != std::string::npos);
 }
 
 namespace {

@@ -1,11 +1,13 @@
-// Files replaced whole: never through a link, and what others left at the temporary names removed.
+// Files replaced whole: never through a link, no temporary file left by a failed write, and what others left at the temporary names removed.
 #include <doctest/doctest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <filesystem>
 #include <functional>
 #include <set>
@@ -159,4 +161,22 @@ TEST_CASE("a new file is made only where nothing is: no file there is opened, no
     }
     CHECK(testsupport::readText(dir / "outside") == kOutsideText);
     CHECK_FALSE(fs::exists(fs::symlink_status(dir / "nowhere")));
+}
+
+TEST_CASE("a write the system refuses part way through leaves no temporary file behind") {
+    testsupport::TempDir dir;
+    const fs::path file = dir / "settings.plist";
+    // In a child whose files may grow to 100 bytes only.
+    const pid_t child = ::fork();
+    REQUIRE(child >= 0);
+    if (child == 0) {
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit small{100, 100};
+        const bool refused = ::setrlimit(RLIMIT_FSIZE, &small) == 0 &&
+                             !platform::writeFileAtomically(file, std::string(1000, 'x'), 0644, nullptr);
+        ::_exit(refused ? 0 : 1);
+    }
+    CHECK(testsupport::waitForChild(child, 60) == 0);
+    CHECK(temporaryNames(file).empty());
+    CHECK_FALSE(fs::exists(file));
 }

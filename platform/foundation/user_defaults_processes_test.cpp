@@ -173,6 +173,10 @@ TEST_CASE("a write waits for the lock its writers take turns under, and gives up
     CHECK(own.synchronize());
     CHECK(onDisk() == Value::Dictionary{{"x", 0}, {"a", 1}, {"b", 2}});
     CHECK(UserDefaults::unsavedSuites().empty());
+    // A lock taken since is waited for again.
+    testsupport::FileLockHolder again(file.string() + ".lock", true);
+    CHECK_FALSE(own.setObject(3, "c"));
+    CHECK(UserDefaults::unsavedSuites().front().why.find(" for 0.05 s") != std::string::npos);
 }
 
 TEST_CASE("a suite's lock that is no regular file is set aside and said, and the lock file made there is held") {

@@ -255,6 +255,9 @@ TEST_CASE("a walk over damaged pages reads each page once, ends, and names what 
         {"a leaf's type", firstLeaf, 0, "\x02", firstLeaf, "no table page"},
         {"a leaf's cell count", firstLeaf, 3, "\xff\xff", firstLeaf, "run past it"},
         {"one cell pointer of a leaf", third, 8, std::string(2, '\0'), third, "off the page's cells", kRows - 1},
+        // A page's second cell that does not read is counted in its first's entry.
+        {"two cell pointers of a leaf", third, 8, std::string(4, '\0'), third, "; 1 more of its cells do not read",
+         kRows - 2},
     };
     for (std::uint32_t seed = 0; seed < 8; ++seed) {
         const auto leaf = leaves[seed * 7 % leaves.size()];

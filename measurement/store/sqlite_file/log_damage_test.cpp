@@ -1,4 +1,4 @@
-// Tests that a damaged frame of a log costs at most its own page, and that a log that cannot be opened fails the read.
+// Tests that a damaged frame of a log costs at most its own page, that a log that cannot be opened fails the read, and that a page image holds only what the header and the log give.
 #include <doctest/doctest.h>
 
 #include <sqlite3.h>
@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "measurement/store/sqlite_file/btree.h"
+#include "measurement/store/sqlite_file/sqlite_file_test_support.h"
 #include "testsupport/file_text.h"
 #include "testsupport/temp_dir.h"
 
@@ -253,4 +254,38 @@ TEST_CASE("a damaged frame of the log costs at most its own page: the commits af
         }
         if (lostNothing) CHECK(asText(rowsOf(image, root)) == intactRows);
     }
+}
+
+TEST_CASE("a page image holds no page past a page count that holds, and a log's smaller page reads with zeros after it, "
+          "whatever the buffer held") {
+    testsupport::TempDir dir;
+    const fs::path path = dir / "t.sql";
+    Connection(path).run("PRAGMA page_size=4096; CREATE TABLE t (a); INSERT INTO t VALUES (randomblob(3000))");
+    const std::string file = testsupport::readText(path);
+    const auto pages = static_cast<std::uint32_t>(file.size() / kPageSize);
+    // A page after those the header counts: none of the database's.
+    testsupport::writeText(path, file + file.substr(kPageSize, kPageSize));
+    CHECK(FileImage(path.string()).pageCount() == pages);
+    CHECK_FALSE(FileImage(path.string()).holds(pages + 1));
+    testsupport::writeText(path, file);
+    // A log of 512-byte pages whose one commit holds page 2.
+    constexpr std::size_t kSmallPage = 512;
+    auto be = [](std::uint32_t value) {
+        return std::string{static_cast<char>(value >> 24), static_cast<char>(value >> 16), static_cast<char>(value >> 8),
+                           static_cast<char>(value)};
+    };
+    const std::string salts = "\x11\x22\x33\x44\x55\x66\x77\x88";
+    const std::string logged = testsupport::seededBytes(3, kSmallPage);
+    testsupport::writeText(path.string() + "-wal",
+                           testsupport::resummedLog(be(0) + be(3007000) + be(kSmallPage) + be(0) + salts +
+                                                        std::string(8, '\0') + be(2) + be(pages) + salts +
+                                                        std::string(8, '\0') + logged,
+                                                    kSmallPage, false, SIZE_MAX));
+    const FileImage image(path.string());
+    std::vector<unsigned char> page(kPageSize, 0xaa);
+    std::string why;
+    REQUIRE(image.readPage(1, page.data(), &why));
+    REQUIRE(image.readPage(2, page.data(), &why));
+    CHECK(std::string(page.begin(), page.begin() + kSmallPage) == logged);
+    CHECK(std::all_of(page.begin() + kSmallPage, page.end(), [](unsigned char c) { return c == 0; }));
 }
