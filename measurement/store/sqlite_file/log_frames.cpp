@@ -118,7 +118,7 @@ bool processorSumsWide() {
     constexpr unsigned kExtendedFeatures = 7;
     constexpr std::uint64_t kWideRegisterStates = 0x6;
     unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
-    if (__get_cpuid_max(0, nullptr) < kExtendedFeatures) return false;
+    if (static_cast<unsigned>(__get_cpuid_max(0, nullptr)) < kExtendedFeatures) return false;
     __cpuid(kBasicFeatures, eax, ebx, ecx, edx);
     if ((ecx & bit_OSXSAVE) == 0 || (ecx & bit_AVX) == 0) return false;
     std::uint32_t low = 0, high = 0;
