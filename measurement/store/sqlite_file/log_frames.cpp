@@ -2,6 +2,7 @@
 #include "measurement/store/sqlite_file/log_frames.h"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cerrno>
 #include <cstring>
@@ -107,7 +108,7 @@ __attribute__((target("avx2"))) void weightedSumsWide(const unsigned char* bytes
     }
 }
 
-// Asked of the processor directly, and only once a page is summed: the
+// Asked of the processor directly, and only once pages are summed: the
 // compiler's own feature check is made as every process starts, whether
 // or not it reads a log, and asks a dozen questions that a virtual machine
 // answers slowly (a tenth of a millisecond a process here). The wide
@@ -129,8 +130,18 @@ bool processorSumsWide() {
     return (ebx & bit_AVX2) != 0;
 }
 
+// Each question costs what summing a few pages word by word does, so a
+// process asks only once it has summed this many: a short log, as most
+// processes meet, is summed without asking.
+constexpr std::uint32_t kPagesSummedBeforeAsking = 16;
+
 bool weightedSums(const unsigned char* bytes, std::size_t words, const std::uint32_t* fibonacci, bool turn,
                   std::uint32_t* sums) {
+    static std::atomic<std::uint32_t> pagesSummed{0};
+    if (pagesSummed.load(std::memory_order_relaxed) < kPagesSummedBeforeAsking) {
+        pagesSummed.fetch_add(1, std::memory_order_relaxed);
+        return false;
+    }
     static const bool wide = processorSumsWide();
     if (!wide) return false;
     weightedSumsWide(bytes, words, fibonacci, turn, sums);
