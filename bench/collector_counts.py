@@ -1,7 +1,7 @@
 """The local collector as the upload benchmarks run it: started on a free
 loopback port with its batches logged to a file, and the counts read back
 from that log and from what the data folder still holds."""
-import collections, json, os, subprocess, time
+import collections, http.client, http.server, json, os, subprocess, threading, time
 
 
 def start_collector(tool, folder):
@@ -17,6 +17,50 @@ def start_collector(tool, folder):
             raise SystemExit(tool + ": the collector did not start")
         time.sleep(0.05)
     return collector, int(open(printed.name).readline().strip().rsplit(":", 1)[1]), log
+
+
+# Headers a forwarder passes on to the collector, and those of the
+# collector's answer it does not copy (it sets its own).
+_FORWARDED = ("content-type", "content-encoding", "if-modified-since", "if-none-match")
+_NOT_COPIED = ("content-length", "connection", "transfer-encoding", "date", "server")
+
+
+def start_forwarder(collector_port, on_batch):
+    """A loopback HTTP server that hands each request to the collector at
+    once and gives the client the collector's answer; for a batch (POST /a)
+    `on_batch()` runs between the two, so that a trial can hold or slow the
+    answer. Returns the server, serving on its own threads."""
+
+    class Handler(http.server.BaseHTTPRequestHandler):
+        def relay(self):
+            body = self.rfile.read(int(self.headers.get("Content-Length") or 0))
+            headers = {k: v for k, v in self.headers.items() if k.lower() in _FORWARDED}
+            connection = http.client.HTTPConnection("127.0.0.1", collector_port, timeout=120)
+            connection.request(self.command, self.path, body=body, headers=headers)
+            answer = connection.getresponse()
+            payload = answer.read()
+            if self.command == "POST" and self.path.split("?")[0] == "/a":
+                on_batch()
+            try:
+                self.send_response(answer.status)
+                for name, value in answer.getheaders():
+                    if name.lower() not in _NOT_COPIED:
+                        self.send_header(name, value)
+                self.send_header("Content-Length", str(len(payload)))
+                self.end_headers()
+                self.wfile.write(payload)
+            except (BrokenPipeError, ConnectionResetError):
+                pass  # the client gave up waiting
+
+        do_GET = do_POST = relay
+
+        def log_message(self, *args):
+            pass
+
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+    server.daemon_threads = True
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    return server
 
 
 def received(log):

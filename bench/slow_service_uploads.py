@@ -18,9 +18,9 @@ but still in the database; lost when stored but neither received nor left.
 Printed beside each row: the load average at its end and the context
 switches of the whole machine during it.
 """
-import argparse, http.client, http.server, os, shutil, subprocess, tempfile, threading, time
+import argparse, os, shutil, subprocess, tempfile, time
 
-from collector_counts import left_stored, received as counts_received, start_collector, tally
+from collector_counts import left_stored, received as counts_received, start_collector, start_forwarder, tally
 
 
 def context_switches():
@@ -34,38 +34,7 @@ def context_switches():
 def forwarder(collector_port, delay):
     """A loopback HTTP server that hands each request to the collector at
     once and answers a batch (POST /a) only `delay` seconds later."""
-
-    class Handler(http.server.BaseHTTPRequestHandler):
-        def relay(self):
-            body = self.rfile.read(int(self.headers.get("Content-Length") or 0))
-            headers = {k: v for k, v in self.headers.items()
-                       if k.lower() in ("content-type", "content-encoding", "if-modified-since", "if-none-match")}
-            connection = http.client.HTTPConnection("127.0.0.1", collector_port, timeout=120)
-            connection.request(self.command, self.path, body=body, headers=headers)
-            answer = connection.getresponse()
-            payload = answer.read()
-            if self.command == "POST" and self.path.split("?")[0] == "/a":
-                time.sleep(delay)
-            try:
-                self.send_response(answer.status)
-                for name, value in answer.getheaders():
-                    if name.lower() not in ("content-length", "connection", "transfer-encoding", "date", "server"):
-                        self.send_header(name, value)
-                self.send_header("Content-Length", str(len(payload)))
-                self.end_headers()
-                self.wfile.write(payload)
-            except (BrokenPipeError, ConnectionResetError):
-                pass  # the client gave up waiting
-
-        do_GET = do_POST = relay
-
-        def log_message(self, *args):
-            pass
-
-    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-    server.daemon_threads = True
-    threading.Thread(target=server.serve_forever, daemon=True).start()
-    return server
+    return start_forwarder(collector_port, lambda: time.sleep(delay))
 
 
 def run(tool, delay, seconds, loggers):

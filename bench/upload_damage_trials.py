@@ -41,10 +41,10 @@ Beside each trial: the statuses, the monitor codes each command printed that
 the control (the same without damage) did not, and what the damage hit.
 The load average is printed at the start and the end.
 """
-import argparse, json, http.client, http.server, os, random, re, shutil, sqlite3, struct, subprocess, sys, tempfile
+import argparse, json, http.server, os, random, re, shutil, sqlite3, struct, subprocess, sys, tempfile
 import threading, time
 
-from collector_counts import left_stored, received, start_collector
+from collector_counts import left_stored, received, start_collector, start_forwarder
 from sqlite_file_pages import TABLE_LEAF, Layout, page_type, rightmost_leaf, tree_pages, used_ranges
 from trial_base import DATABASE, base_folder, checkpoint, tool_environment
 
@@ -262,44 +262,16 @@ class Forwarder:
     def __init__(self, collector_port):
         self.arrived, self.release = threading.Event(), threading.Event()
         self.batches = 0
-        lock = threading.Lock()
-        outer = self
+        self.lock = threading.Lock()
+        self.server = start_forwarder(collector_port, self.batch_answered)
 
-        class Handler(http.server.BaseHTTPRequestHandler):
-            def relay(self):
-                body = self.rfile.read(int(self.headers.get("Content-Length") or 0))
-                headers = {k: v for k, v in self.headers.items()
-                           if k.lower() in ("content-type", "content-encoding", "if-modified-since", "if-none-match")}
-                connection = http.client.HTTPConnection("127.0.0.1", collector_port, timeout=120)
-                connection.request(self.command, self.path, body=body, headers=headers)
-                answer = connection.getresponse()
-                payload = answer.read()
-                if self.command == "POST" and self.path.split("?")[0] == "/a":
-                    with lock:
-                        outer.batches += 1
-                        first = outer.batches == 1
-                    if first:
-                        outer.arrived.set()
-                        outer.release.wait(HOLD_TIMEOUT)
-                try:
-                    self.send_response(answer.status)
-                    for name, value in answer.getheaders():
-                        if name.lower() not in ("content-length", "connection", "transfer-encoding", "date", "server"):
-                            self.send_header(name, value)
-                    self.send_header("Content-Length", str(len(payload)))
-                    self.end_headers()
-                    self.wfile.write(payload)
-                except (BrokenPipeError, ConnectionResetError):
-                    pass
-
-            do_GET = do_POST = relay
-
-            def log_message(self, *args):
-                pass
-
-        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-        self.server.daemon_threads = True
-        threading.Thread(target=self.server.serve_forever, daemon=True).start()
+    def batch_answered(self):
+        with self.lock:
+            self.batches += 1
+            first = self.batches == 1
+        if first:
+            self.arrived.set()
+            self.release.wait(HOLD_TIMEOUT)
 
     def url(self):
         return "http://127.0.0.1:%d" % self.server.server_address[1]
