@@ -63,6 +63,26 @@ pid_t spawnChild(const std::vector<std::string>& argv, const std::vector<std::st
     return pid;
 }
 
+std::vector<pid_t> forkTogether(int count, const std::function<int(int)>& body) {
+    int go[2];
+    REQUIRE(::pipe(go) == 0);
+    std::vector<pid_t> children;
+    for (int i = 0; i < count; ++i) {
+        const pid_t child = ::fork();
+        REQUIRE(child >= 0);
+        if (child == 0) {
+            ::close(go[1]);
+            char byte = 0;
+            if (::read(go[0], &byte, 1) != 0) ::_exit(2);  // the end of the pipe: all are there
+            ::_exit(body(i));
+        }
+        children.push_back(child);
+    }
+    ::close(go[0]);
+    ::close(go[1]);
+    return children;
+}
+
 int waitForChild(pid_t pid, double timeoutSeconds) {
     // A descriptor that becomes readable when the process ends.
     const int descriptor = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));

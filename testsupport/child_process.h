@@ -4,6 +4,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,11 @@ pid_t spawnChild(const std::vector<std::string>& argv, const std::vector<std::st
 // The same, its standard input read from `in`.
 pid_t spawnChild(const std::vector<std::string>& argv, const std::vector<std::string>& environment, int in, int out,
                  int err);
+
+// Forks `count` children that start together: each waits until every one
+// is forked, then exits with what body(its index) answers. Answers their
+// process numbers, for waitForChild.
+std::vector<pid_t> forkTogether(int count, const std::function<int(int)>& body);
 
 // The child's exit status (128 + signal when a signal ended it); a child
 // still running at the limit is killed, and the status is -1.

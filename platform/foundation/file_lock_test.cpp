@@ -118,30 +118,17 @@ TEST_CASE("processes that find a folder at a lock file's place at once set it as
     const auto path = dir / "suite.plist.lock";
     const auto turn = dir / "turn";
     fs::create_directories(path / "inside");
-    int go[2];
-    REQUIRE(::pipe(go) == 0);
-    std::vector<pid_t> children;
-    for (int i = 0; i < kProcesses; ++i) {
-        const pid_t child = ::fork();
-        REQUIRE(child >= 0);
-        if (child == 0) {
-            ::close(go[1]);
-            char byte = 0;
-            if (::read(go[0], &byte, 1) != 0) ::_exit(2);  // the end of the pipe: all are there
-            FileLock lock(path.string());
-            std::string setAside, why;
-            if (!lock.openForLocking(&setAside, &why) || !lock.lock(FileLock::Kind::exclusive)) ::_exit(3);
-            // Alone while it holds the lock: no other holder's mark is there.
-            const int mark = ::open(turn.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-            if (mark < 0) ::_exit(4);
-            ::close(mark);
-            ::unlink(turn.c_str());
-            ::_exit(setAside.empty() ? 0 : 1);
-        }
-        children.push_back(child);
-    }
-    ::close(go[0]);
-    ::close(go[1]);
+    const auto children = testsupport::forkTogether(kProcesses, [&](int) {
+        FileLock lock(path.string());
+        std::string setAside, why;
+        if (!lock.openForLocking(&setAside, &why) || !lock.lock(FileLock::Kind::exclusive)) return 3;
+        // Alone while it holds the lock: no other holder's mark is there.
+        const int mark = ::open(turn.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (mark < 0) return 4;
+        ::close(mark);
+        ::unlink(turn.c_str());
+        return setAside.empty() ? 0 : 1;
+    });
     int setAsideBy = 0;
     for (const pid_t child : children) {
         const int status = testsupport::waitForChild(child, 60);

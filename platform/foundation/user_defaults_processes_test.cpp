@@ -129,22 +129,8 @@ TEST_CASE("eight processes setting a key each at once keep all eight") {
     REQUIRE(own.setObject("first", "seed"));
     // Every child starts from the same view and waits for the others to be
     // there before it writes.
-    int go[2];
-    REQUIRE(::pipe(go) == 0);
-    std::vector<pid_t> children;
-    for (int i = 0; i < kProcesses; ++i) {
-        const pid_t child = ::fork();
-        REQUIRE(child >= 0);
-        if (child == 0) {
-            ::close(go[1]);
-            char byte = 0;
-            if (::read(go[0], &byte, 1) != 0) ::_exit(2);  // the end of the pipe: all are there
-            ::_exit(own.setObject(i, "process " + std::to_string(i)) ? 0 : 1);
-        }
-        children.push_back(child);
-    }
-    ::close(go[0]);
-    ::close(go[1]);
+    const auto children = testsupport::forkTogether(
+        kProcesses, [&](int i) { return own.setObject(i, "process " + std::to_string(i)) ? 0 : 1; });
     for (const pid_t child : children) CHECK(testsupport::waitForChild(child, 60) == 0);
     Value::Dictionary expected{{"seed", "first"}};
     for (int i = 0; i < kProcesses; ++i) expected.emplace("process " + std::to_string(i), i);
